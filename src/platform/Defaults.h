@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace tlr {
+
+// The user defaults: one JSON object in a file, keys spelled as the rest of
+// the system names them ("TLR.language"). Values keep their JSON types: a
+// Boolean false is not the text "false", and a one-element list stays a list.
+//
+// Every change is written through at once (temporary file, then rename), so
+// another process, or this one after a restart, reads what was set. A file
+// that cannot be parsed as a JSON object reads as empty and is replaced on the
+// next write. All members are safe to call from any thread.
+class Defaults {
+ public:
+  // The defaults of the current user, at Paths::defaultsFile(). When HOME or
+  // XDG_CONFIG_HOME changes, the next call binds to the new file.
+  static Defaults& shared();
+
+  explicit Defaults(QString filePath);
+
+  const QString& filePath() const { return path_; }
+
+  bool contains(const QString& key) const;
+  // Undefined when the key is absent.
+  QJsonValue value(const QString& key) const;
+  std::optional<QString> string(const QString& key) const;
+  std::optional<bool> boolean(const QString& key) const;
+  std::optional<double> number(const QString& key) const;
+  std::optional<qint64> integer(const QString& key) const;  // whole numbers only
+  std::optional<QStringList> stringList(const QString& key) const;  // every element a string
+
+  // Stores the value; an undefined value removes the key. Returns false when
+  // the file could not be written (the value is kept in memory regardless).
+  bool set(const QString& key, const QJsonValue& value);
+  bool remove(const QString& key);
+
+  QJsonObject snapshot() const;
+  // Reads the file again (for tests and for values another process wrote).
+  void reload();
+
+ private:
+  bool writeLocked();
+
+  QString path_;
+  mutable std::mutex mutex_;
+  QJsonObject values_;
+};
+
+}  // namespace tlr

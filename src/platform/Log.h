@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// One line per message. Each call is a single write(2) of the whole line and
+// its newline, so lines from several threads never interleave mid-line and
+// nothing waits in a buffer when the process ends.
+namespace tlr {
+
+// Standard output: "<tag><message>", where the tag already ends with its blank
+// ("[Registry] ").
+void logLine(const QString& line);
+inline void log(const char* tag, const QString& message) {
+  logLine(QString::fromUtf8(tag) + message);
+}
+// Standard error: diagnostics and verification reports.
+void errLine(const QString& line);
+// Writes `text` to standard error exactly as given, in one write.
+void errWrite(const QByteArray& text);
+
+// Makes standard output and error unbuffered for anything printed with stdio.
+void makeStdioUnbuffered();
+
+}  // namespace tlr

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+// Where Tollamere keeps and finds things on this machine. Every function reads
+// $HOME and the XDG variables afresh, so a process (or a test) that changes
+// HOME sees the new places at once.
+namespace tlr::Paths {
+
+QString home();
+QString configHome();   // $XDG_CONFIG_HOME, else ~/.config
+QString dataHome();     // $XDG_DATA_HOME, else ~/.local/share
+QString stateHome();    // $XDG_STATE_HOME, else ~/.local/state
+
+// The application folder ("single-instance.lock", "network-log.json", ...).
+// Created on first use.
+QString appSupport();
+// The typed defaults file of `Defaults`.
+QString defaultsFile();
+// The folder the hang watcher reads reports from.
+QString diagnosticReports();
+// Where encrypted volumes are mounted; created with mode 0700.
+QString volumesRoot();
+// XDG autostart entry that makes Tollamere a login item.
+QString autostartFile();
+// The legacy per-user service unit of older versions.
+QString legacyLaunchAgentFile();
+
+// "~" and "~/x" become the home folder and a path below it; anything else is
+// returned unchanged.
+QString expandTilde(const QString& path);
+
+}  // namespace tlr::Paths

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace tlr::test {
+
+// A temporary HOME for the life of the object: HOME and the XDG variables
+// point into it, and the previous values come back on destruction. The folder
+// is removed with the object (only that folder).
+class TempHome {
+ public:
+  TempHome();
+  ~TempHome();
+  TempHome(const TempHome&) = delete;
+  TempHome& operator=(const TempHome&) = delete;
+
+  QString path() const { return dir_.path(); }
+  // Writes a file below the home folder (folders created), returns its path.
+  QString writeFile(const QString& relative, const QByteArray& content);
+
+ private:
+  QTemporaryDir dir_;
+  QList<QPair<QByteArray, QByteArray>> saved_;
+};
+
+// A folder of fake programs put first on PATH for the life of the object.
+class FakeBin {
+ public:
+  FakeBin();
+  ~FakeBin();
+  FakeBin(const FakeBin&) = delete;
+  FakeBin& operator=(const FakeBin&) = delete;
+
+  QString path() const { return dir_.path(); }
+  // Writes an executable script `name` with the given body (a "#!/bin/sh"
+  // line is added when the body has none). Returns its path.
+  QString add(const QString& name, const QString& body);
+  // A fake that appends its arguments, one per line and then a line "--",
+  // to the returned log file, then exits with `exitCode`.
+  QString addRecorder(const QString& name, int exitCode = 0);
+  QString recordPath(const QString& name) const;
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray oldPath_;
+};
+
+// Polls `condition` until it holds or `timeout` passes, processing Qt events
+// in between. Returns whether the condition held.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+QString readFile(const QString& path);
+// The folder of the built test helper programs (tests/tools/*.cpp).
+QString toolPath(const QString& name);
+
+}  // namespace tlr::test

@@ -1,0 +1,11 @@
+#include <QCoreApplication>
+
+#include <gmock/gmock.h>
+
+// Tests run with a QCoreApplication, so code that hops to the main thread or
+// uses Qt's event loop behaves as it does in the application.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleMock(&argc, argv);
+  QCoreApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
