@@ -1,0 +1,368 @@
+#include "platform/ChildProcess.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <vector>
+
+extern char** environ;
+
+namespace tlr {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  explicit operator bool() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+bool makePipe(Fd& readEnd, Fd& writeEnd) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  readEnd.reset(fds[0]);
+  writeEnd.reset(fds[1]);
+  return true;
+}
+
+// Everything exec needs, built before fork: the child may only make
+// async-signal-safe calls.
+struct ExecImage {
+  QByteArray path;
+  std::vector<QByteArray> argStore, envStore;
+  std::vector<char*> argv, envp;
+  QByteArray workDir;
+  bool useEnviron = true;
+
+  char** envPointer() { return useEnviron ? environ : envp.data(); }
+};
+
+QString pathFromEnvironment(const std::optional<QStringList>& env) {
+  if (!env) return currentPath();
+  for (const QString& entry : *env) {
+    if (entry.startsWith("PATH=")) return entry.mid(5);
+  }
+  return QString();
+}
+
+std::optional<ExecImage> buildImage(const ChildSpec& spec, QString* error) {
+  const QString resolved = findExecutable(spec.program, pathFromEnvironment(spec.environment));
+  if (resolved.isEmpty()) {
+    *error = QString::fromLocal8Bit(std::strerror(ENOENT));
+    return std::nullopt;
+  }
+  ExecImage image;
+  image.path = QFile::encodeName(resolved);
+  image.argStore.push_back(QFile::encodeName(spec.program));
+  for (const QString& a : spec.arguments) image.argStore.push_back(a.toLocal8Bit());
+  for (auto& a : image.argStore) image.argv.push_back(a.data());
+  image.argv.push_back(nullptr);
+  if (spec.environment) {
+    image.useEnviron = false;
+    for (const QString& e : *spec.environment) image.envStore.push_back(e.toLocal8Bit());
+    for (auto& e : image.envStore) image.envp.push_back(e.data());
+    image.envp.push_back(nullptr);
+  }
+  image.workDir = QFile::encodeName(spec.workingDirectory);
+  return image;
+}
+
+int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Reads what is there; returns false at end of file or on error.
+bool readSome(int fd, QByteArray& into) {
+  char buffer[65536];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      into.append(buffer, n);
+      continue;
+    }
+    if (n == 0) return false;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+  }
+}
+
+int msUntil(Clock::time_point t) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+}
+
+}  // namespace
+
+bool ChildResult::exited() const { return started && WIFEXITED(waitStatus); }
+int ChildResult::exitCode() const { return WEXITSTATUS(waitStatus); }
+int ChildResult::termSignal() const { return WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0; }
+
+QString currentPath() { return QString::fromLocal8Bit(qgetenv("PATH")); }
+
+QString findExecutable(const QString& name, const QString& pathList) {
+  if (name.isEmpty()) return {};
+  auto executable = [](const QString& p) {
+    const QFileInfo info(p);
+    return info.isFile() && info.isExecutable();
+  };
+  if (name.contains('/')) return executable(name) ? name : QString();
+  for (const QString& dir : pathList.split(':', Qt::SkipEmptyParts)) {
+    const QString candidate = dir + "/" + name;
+    if (executable(candidate)) return candidate;
+  }
+  return {};
+}
+
+ChildResult runChild(const ChildSpec& spec) {
+  ChildResult result;
+  const auto startTime = Clock::now();
+  auto image = buildImage(spec, &result.startError);
+  if (!image) return result;
+
+  Fd outRead, outWrite, errRead, errWrite, inRead, inWrite, execRead, execWrite;
+  if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite) || !makePipe(execRead, execWrite) ||
+      (spec.input && !makePipe(inRead, inWrite))) {
+    result.startError = QString::fromLocal8Bit(std::strerror(errno));
+    return result;
+  }
+  Fd devNull(spec.input ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC));
+
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    result.startError = QString::fromLocal8Bit(std::strerror(errno));
+    return result;
+  }
+  if (pid == 0) {
+    // Child: its own process group, so a stop reaches everything it starts.
+    ::setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    const int inFd = spec.input ? inRead.get() : devNull.get();
+    if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
+    ::dup2(outWrite.get(), STDOUT_FILENO);
+    ::dup2(errWrite.get(), STDERR_FILENO);
+    if (!image->workDir.isEmpty() && ::chdir(image->workDir.constData()) != 0) {
+      const int e = errno;
+      (void)!::write(execWrite.get(), &e, sizeof e);
+      ::_exit(127);
+    }
+    ::execve(image->path.constData(), image->argv.data(), image->envPointer());
+    const int e = errno;
+    (void)!::write(execWrite.get(), &e, sizeof e);
+    ::_exit(127);
+  }
+
+  ::setpgid(pid, pid);  // also here, so the group exists before any stop
+  outWrite.reset();
+  errWrite.reset();
+  execWrite.reset();
+  inRead.reset();
+  devNull.reset();
+
+  int execErrno = 0;
+  ssize_t n;
+  do {
+    n = ::read(execRead.get(), &execErrno, sizeof execErrno);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof execErrno)) {
+    ::waitpid(pid, nullptr, 0);
+    result.startError = QString::fromLocal8Bit(std::strerror(execErrno));
+    return result;
+  }
+  result.started = true;
+
+  Fd pidFd(pidfdOpen(pid));
+  setNonBlocking(outRead.get());
+  setNonBlocking(errRead.get());
+  if (inWrite) setNonBlocking(inWrite.get());
+
+  const QByteArray input = spec.input.value_or(QByteArray());
+  qsizetype written = 0;
+  if (inWrite && input.isEmpty()) inWrite.reset();
+
+  const bool hasDeadline = spec.timeout.count() > 0;
+  const auto deadline = startTime + spec.timeout;
+  std::optional<Clock::time_point> killAt;   // set once SIGTERM went out
+  std::optional<Clock::time_point> drainUntil;  // set once the child is reaped
+  bool reaped = false;
+
+  auto reap = [&](int options) {
+    int status = 0;
+    pid_t r;
+    do {
+      r = ::waitpid(pid, &status, options);
+    } while (r < 0 && errno == EINTR);
+    if (r == pid) {
+      reaped = true;
+      result.waitStatus = status;
+      drainUntil = Clock::now() + spec.drainGrace;
+    }
+  };
+
+  while (true) {
+    if (!reaped && !pidFd) reap(WNOHANG);  // no pidfd: poll for the exit
+    if (reaped && !outRead && !errRead) break;
+    if (reaped && Clock::now() >= *drainUntil) break;
+
+    if (!reaped && hasDeadline && !killAt && Clock::now() >= deadline) {
+      result.timedOut = true;
+      ::kill(-pid, SIGTERM);
+      killAt = Clock::now() + spec.killGrace;
+    }
+    if (!reaped && killAt && Clock::now() >= *killAt) {
+      ::kill(-pid, SIGKILL);
+      killAt = Clock::time_point::max();
+    }
+
+    std::vector<pollfd> fds;
+    if (outRead) fds.push_back({outRead.get(), POLLIN, 0});
+    if (errRead) fds.push_back({errRead.get(), POLLIN, 0});
+    if (inWrite) fds.push_back({inWrite.get(), POLLOUT, 0});
+    if (!reaped && pidFd) fds.push_back({pidFd.get(), POLLIN, 0});
+
+    int wait = pidFd || reaped ? 1000 : 20;
+    if (reaped) wait = std::min(wait, msUntil(*drainUntil));
+    if (!reaped && hasDeadline && !killAt) wait = std::min(wait, msUntil(deadline));
+    if (!reaped && killAt && *killAt != Clock::time_point::max()) wait = std::min(wait, msUntil(*killAt));
+
+    const int ready = ::poll(fds.data(), fds.size(), wait);
+    if (ready < 0 && errno != EINTR) break;
+    for (const pollfd& p : fds) {
+      if (!p.revents) continue;
+      if (p.fd == outRead.get()) {
+        if (!readSome(p.fd, result.out)) outRead.reset();
+      } else if (p.fd == errRead.get()) {
+        if (!readSome(p.fd, result.err)) errRead.reset();
+      } else if (inWrite && p.fd == inWrite.get()) {
+        if (p.revents & (POLLERR | POLLHUP)) {
+          inWrite.reset();
+          continue;
+        }
+        const ssize_t w = ::write(p.fd, input.constData() + written, input.size() - written);
+        if (w > 0) written += w;
+        if (w < 0 && errno != EAGAIN && errno != EINTR) inWrite.reset();
+        if (written >= input.size()) inWrite.reset();
+      } else if (pidFd && p.fd == pidFd.get()) {
+        reap(0);
+      }
+    }
+  }
+  if (!reaped) reap(0);
+  result.elapsedSeconds = std::chrono::duration<double>(Clock::now() - startTime).count();
+  return result;
+}
+
+DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
+  DetachedResult result;
+  QString error;
+  auto image = buildImage(spec, &error);
+  if (!image) {
+    result.error = error;
+    return result;
+  }
+  const QByteArray logPath = logFile.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(logFile);
+  Fd logFd(::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  if (!logFd || !devNull) {
+    result.error = QString::fromLocal8Bit(std::strerror(errno));
+    return result;
+  }
+  // The report pipe carries the grandchild's pid, then (only on failure) the
+  // exec errno; it closes on a successful exec.
+  Fd reportRead, reportWrite;
+  if (!makePipe(reportRead, reportWrite)) {
+    result.error = QString::fromLocal8Bit(std::strerror(errno));
+    return result;
+  }
+  const pid_t middle = ::fork();
+  if (middle < 0) {
+    result.error = QString::fromLocal8Bit(std::strerror(errno));
+    return result;
+  }
+  if (middle == 0) {
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild != 0) {
+      // The middle process ends at once, so the program is not our child and
+      // never becomes our zombie.
+      if (grandchild < 0) {
+        const pid_t none = -1;
+        (void)!::write(reportWrite.get(), &none, sizeof none);
+      }
+      ::_exit(0);
+    }
+    sigset_t empty;
+    sigemptyset(&empty);
+    ::sigprocmask(SIG_SETMASK, &empty, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGHUP, SIG_DFL);
+    const pid_t self = ::getpid();
+    (void)!::write(reportWrite.get(), &self, sizeof self);
+    ::dup2(devNull.get(), STDIN_FILENO);
+    ::dup2(logFd.get(), STDOUT_FILENO);
+    ::dup2(logFd.get(), STDERR_FILENO);
+    if (!image->workDir.isEmpty() && ::chdir(image->workDir.constData()) != 0) {
+      const int e = errno;
+      (void)!::write(reportWrite.get(), &e, sizeof e);
+      ::_exit(127);
+    }
+    ::execve(image->path.constData(), image->argv.data(), image->envPointer());
+    const int e = errno;
+    (void)!::write(reportWrite.get(), &e, sizeof e);
+    ::_exit(127);
+  }
+  reportWrite.reset();
+  ::waitpid(middle, nullptr, 0);
+
+  pid_t pid = -1;
+  int execErrno = 0;
+  auto readFull = [&](void* into, size_t size) {
+    ssize_t n;
+    do {
+      n = ::read(reportRead.get(), into, size);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(size);
+  };
+  if (!readFull(&pid, sizeof pid) || pid <= 0) {
+    result.error = QStringLiteral("fork failed");
+    return result;
+  }
+  if (readFull(&execErrno, sizeof execErrno)) {
+    result.error = QString::fromLocal8Bit(std::strerror(execErrno));
+    return result;
+  }
+  result.pid = pid;
+  return result;
+}
+
+}  // namespace tlr

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <optional>
+#include <sys/types.h>
+
+// Child processes, started the one way every part of Tollamere starts them:
+// standard input from /dev/null unless the caller writes to it, standard output
+// and error drained while the child runs, every wait bounded by a deadline,
+// and a stop that means SIGTERM to the child's process group, then SIGKILL.
+namespace tlr {
+
+struct ChildSpec {
+  // A path, or a name looked up on the PATH of `environment` (else of this
+  // process).
+  QString program;
+  QStringList arguments;  // without argv[0]
+  // The complete environment as "NAME=value" entries; nullopt inherits ours.
+  std::optional<QStringList> environment;
+  QString workingDirectory;  // empty: ours
+  // Written to the child's standard input, which is then closed. Without it
+  // the child reads /dev/null.
+  std::optional<QByteArray> input;
+  // Zero waits without a deadline.
+  std::chrono::milliseconds timeout{0};
+  // How long a child has between SIGTERM and SIGKILL once stopped.
+  std::chrono::milliseconds killGrace{5000};
+  // After the child exits, how long to keep reading output still arriving
+  // from its pipes. A background grandchild that keeps them open is left
+  // running; we simply stop listening.
+  std::chrono::milliseconds drainGrace{200};
+};
+
+struct ChildResult {
+  bool started = false;
+  QString startError;  // strerror text of a failed start ("No such file or directory")
+  bool timedOut = false;  // the deadline fired and the child was stopped
+  int waitStatus = 0;     // as from waitpid
+  QByteArray out;
+  QByteArray err;
+  double elapsedSeconds = 0;
+
+  bool exited() const;      // ended by exit(), not by a signal
+  int exitCode() const;     // valid when exited()
+  int termSignal() const;   // valid when !exited() && started
+};
+
+// Runs the child to its end (or its deadline) and returns what it did. Blocks
+// the calling thread; never call it on the main thread.
+ChildResult runChild(const ChildSpec& spec);
+
+// Starts a program that outlives us: its own session, standard input from
+// /dev/null, standard output and error appended to `logFile` (or /dev/null
+// when empty). Returns the pid of the started program or the start error.
+struct DetachedResult {
+  pid_t pid = -1;
+  QString error;
+};
+DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile);
+
+// The absolute path of `name` on `pathList` (":"-separated), or empty. A name
+// with a "/" is returned as it is when it is executable.
+QString findExecutable(const QString& name, const QString& pathList);
+// This process's PATH.
+QString currentPath();
+
+}  // namespace tlr

@@ -1,0 +1,146 @@
+#include "platform/ChildProcess.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+
+using namespace std::chrono_literals;
+using tlr::ChildSpec;
+using tlr::runChild;
+
+namespace {
+
+ChildSpec shell(const QString& script) {
+  ChildSpec spec;
+  spec.program = "/bin/sh";
+  spec.arguments = {"-c", script};
+  return spec;
+}
+
+bool processAlive(pid_t pid) { return ::kill(pid, 0) == 0; }
+
+}  // namespace
+
+TEST(ChildProcessOutcome, ExitCodeAndBothStreamsAreCaptured) {
+  const auto r = runChild(shell("printf out; printf err >&2; exit 3"));
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(r.exited());
+  EXPECT_EQ(r.exitCode(), 3);
+  EXPECT_EQ(r.out, "out");
+  EXPECT_EQ(r.err, "err");
+  EXPECT_FALSE(r.timedOut);
+}
+
+TEST(ChildProcessOutcome, ASignalIsReportedAsTheSignal) {
+  const auto r = runChild(shell("kill -SEGV $$"));
+  ASSERT_TRUE(r.started);
+  EXPECT_FALSE(r.exited());
+  EXPECT_EQ(r.termSignal(), SIGSEGV);
+  EXPECT_FALSE(r.timedOut);
+}
+
+TEST(ChildProcessOutcome, AMissingProgramIsAStartError) {
+  ChildSpec spec;
+  spec.program = "tlr-no-such-program-anywhere";
+  const auto r = runChild(spec);
+  EXPECT_FALSE(r.started);
+  EXPECT_EQ(r.startError, "No such file or directory");
+}
+
+TEST(ChildProcessOutcome, LargeOutputOnBothStreamsDoesNotDeadlock) {
+  const auto r = runChild(shell("head -c 3000000 /dev/zero; head -c 2000000 /dev/zero >&2"));
+  EXPECT_EQ(r.out.size(), 3000000);
+  EXPECT_EQ(r.err.size(), 2000000);
+}
+
+TEST(ChildProcessInput, StandardInputIsDevNullUnlessGiven) {
+  EXPECT_EQ(runChild(shell("cat; echo end")).out, "end\n");
+  auto spec = shell("cat");
+  spec.input = QByteArray("secret\n");
+  EXPECT_EQ(runChild(spec).out, "secret\n");
+}
+
+TEST(ChildProcessInput, EnvironmentAndWorkingDirectoryAreApplied) {
+  QTemporaryDir dir;
+  auto spec = shell("printf '%s|%s' \"$TLR_X\" \"$(pwd -P)\"");
+  spec.environment = QStringList{"TLR_X=42", "PATH=/usr/bin:/bin"};
+  spec.workingDirectory = dir.path();
+  EXPECT_EQ(runChild(spec).out, "42|" + QDir(dir.path()).canonicalPath().toUtf8());
+}
+
+TEST(ChildProcessInput, ProgramsAreFoundOnTheGivenPath) {
+  tlr::test::FakeBin bin;
+  bin.add("tlr-fake-tool", "echo fake \"$1\"");
+  ChildSpec spec;
+  spec.program = "tlr-fake-tool";
+  spec.arguments = {"a b"};
+  spec.environment = QStringList{"PATH=" + bin.path()};
+  EXPECT_EQ(runChild(spec).out, "fake a b\n");
+}
+
+TEST(ChildProcessDeadline, ATimedOutChildIsTerminated) {
+  auto spec = shell("sleep 30");
+  spec.timeout = 200ms;
+  const auto r = runChild(spec);
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_EQ(r.termSignal(), SIGTERM);
+  EXPECT_LT(r.elapsedSeconds, 5);
+}
+
+TEST(ChildProcessDeadline, AChildIgnoringSigtermIsKilledAfterTheGrace) {
+  auto spec = shell("trap '' TERM; echo ready; while :; do sleep 0.05; done");
+  spec.timeout = 200ms;
+  spec.killGrace = 300ms;
+  const auto r = runChild(spec);
+  EXPECT_TRUE(r.timedOut);
+  EXPECT_EQ(r.termSignal(), SIGKILL);
+  EXPECT_EQ(r.out, "ready\n");
+}
+
+TEST(ChildProcessDeadline, ABackgroundGrandchildHoldingThePipesDoesNotHang) {
+  QTemporaryDir dir;
+  const QString pidFile = dir.filePath("grandchild.pid");
+  auto spec = shell(QStringLiteral("sleep 30 & echo $! > '%1'; echo done").arg(pidFile));
+  spec.timeout = 20s;
+  const auto r = runChild(spec);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode(), 0);
+  EXPECT_EQ(r.out, "done\n");
+  EXPECT_LT(r.elapsedSeconds, 5);
+  const pid_t grandchild = tlr::test::readFile(pidFile).trimmed().toInt();
+  ASSERT_GT(grandchild, 0);
+  ::kill(grandchild, SIGKILL);
+}
+
+TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndAppendsItsLog) {
+  QTemporaryDir dir;
+  const QString log = dir.filePath("service.log");
+  QFile existing(log);
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.write("before\n");
+  existing.close();
+
+  auto spec = shell("echo started; read line; echo \"stdin:$line\"; exec sleep 30");
+  const auto started = tlr::spawnDetached(spec, log);
+  ASSERT_GT(started.pid, 0) << started.error.toStdString();
+  EXPECT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(log).contains("stdin:"); }));
+  EXPECT_EQ(tlr::test::readFile(log), "before\nstarted\nstdin:\n");
+  EXPECT_TRUE(processAlive(started.pid));
+  EXPECT_NE(::getsid(started.pid), ::getsid(0)) << "runs in a session of its own";
+  ::kill(started.pid, SIGKILL);
+}
+
+TEST(ChildProcessDetached, AMissingProgramIsReported) {
+  ChildSpec spec;
+  spec.program = "tlr-no-such-program-anywhere";
+  const auto r = tlr::spawnDetached(spec, QString());
+  EXPECT_EQ(r.pid, -1);
+  EXPECT_FALSE(r.error.isEmpty());
+}
