@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <variant>
 
 namespace tlr {
