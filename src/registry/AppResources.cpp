@@ -30,7 +30,6 @@ ResourceBundle AppResources::locate(const SearchPlaces& places) {
   if (!exeDir.isEmpty() && QFileInfo(exeDir).fileName() == QLatin1String("bin")) {
     candidates << installedBundle(QFileInfo(exeDir).absolutePath());
   }
-  if (!places.installPrefix.isEmpty()) candidates << installedBundle(places.installPrefix);
   if (!exeDir.isEmpty()) candidates << QDir(exeDir).filePath(QLatin1String(kBundleName));
   if (!places.buildDir.isEmpty()) candidates << QDir(places.buildDir).filePath(QLatin1String(kBundleName));
 
@@ -44,7 +43,6 @@ ResourceBundle AppResources::locate(const SearchPlaces& places) {
 AppResources::SearchPlaces AppResources::defaultPlaces() {
   SearchPlaces places;
   if (QCoreApplication::instance()) places.executablePath = QCoreApplication::applicationFilePath();
-  places.installPrefix = QStringLiteral(TLR_INSTALL_PREFIX);
   places.buildDir = QStringLiteral(TLR_BUILD_DIR);
   return places;
 }

@@ -31,7 +31,6 @@ class AppResources {
   // The places searched, in order; the first that exists as a folder wins.
   struct SearchPlaces {
     QString executablePath;  // the running program
-    QString installPrefix;   // the prefix this program was built for
     QString buildDir;        // the build folder of a development build
   };
 
@@ -40,8 +39,9 @@ class AppResources {
 
   // The search itself: the installed bundle
   // "<prefix>/share/tollamere/Tollamere_Tollamere.bundle", with the prefix
-  // being the folder above the executable's "bin" and then `installPrefix`;
-  // then the bundle beside the executable; then the one in `buildDir`.
+  // being the folder above the executable's "bin" (so a build never picks up
+  // an older installed copy); then the bundle beside the executable; then the
+  // one in `buildDir`.
   static ResourceBundle locate(const SearchPlaces& places);
   // The places of this process.
   static SearchPlaces defaultPlaces();

@@ -60,14 +60,11 @@ TEST(ResourceBundleSearch, InstalledBundleWinsThenBesideTheExecutableThenBuildFo
   const QString exe = t.file("prefix/bin/tollamere");
   const QString installed = t.folder("prefix/share/tollamere/" + kBundle);
   const QString beside = t.folder("prefix/bin/" + kBundle);
-  const QString configured = t.folder("configured/share/tollamere/" + kBundle);
   const QString build = t.folder("build/" + kBundle);
-  const AppResources::SearchPlaces all{exe, t.path("configured"), t.path("build")};
+  const AppResources::SearchPlaces all{exe, t.path("build")};
 
   EXPECT_EQ(AppResources::locate(all).path(), installed);
   QDir(installed).removeRecursively();
-  EXPECT_EQ(AppResources::locate(all).path(), configured) << "the compile-time prefix is installed too";
-  QDir(configured).removeRecursively();
   EXPECT_EQ(AppResources::locate(all).path(), beside);
   QDir(beside).removeRecursively();
   EXPECT_EQ(AppResources::locate(all).path(), build);
@@ -82,8 +79,8 @@ TEST(ResourceBundleSearch, OnlyFoldersCountAndOnlyABinFolderNamesAPrefix) {
   t.folder("dev/share/tollamere/" + kBundle);
   t.file("dev/out/" + kBundle);  // a file, not a bundle
   const QString build = t.folder("build/" + kBundle);
-  EXPECT_EQ(AppResources::locate({exe, QString(), t.path("build")}).path(), build);
-  EXPECT_FALSE(AppResources::locate({QString(), QString(), QString()}).isValid());
+  EXPECT_EQ(AppResources::locate({exe, t.path("build")}).path(), build);
+  EXPECT_FALSE(AppResources::locate({QString(), QString()}).isValid());
 }
 
 TEST(ResourceBundleSearch, TheProcessBundleIsComputedOnceAndFindsTheBuildBundle) {
