@@ -10,13 +10,11 @@ namespace {
 std::shared_ptr<const tlr::AgentRegistry> loadRegistry() {
   auto result = tlr::RegistryLoader::load();
   if (const auto* error = std::get_if<tlr::RegistryLoadError>(&result)) {
-    tlr::log("[Registry] ", error->description());
+    tlr::log("[App] ", "Registry load FAILED: " + error->description());
     return nullptr;
   }
   auto registry = std::get<std::shared_ptr<const tlr::AgentRegistry>>(std::move(result));
-  tlr::log("[Registry] ", QStringLiteral("%1 agents (%2 visible)")
-                              .arg(registry->file().agents.size())
-                              .arg(registry->visibleAgents().size()));
+  tlr::log("[App] ", QStringLiteral("Registry loaded: %1 agents").arg(registry->visibleAgents().size()));
   return registry;
 }
 
@@ -25,7 +23,6 @@ std::shared_ptr<const tlr::AgentRegistry> loadRegistry() {
 int main(int argc, char** argv) {
   tlr::makeStdioUnbuffered();
   QCoreApplication app(argc, argv);
-  tlr::log("[App] ", QStringLiteral("Tollamere started"));
   const auto registry = loadRegistry();
   return app.exec();
 }
