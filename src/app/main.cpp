@@ -1,28 +1,3 @@
-#include "platform/Log.h"
-#include "registry/RegistryLoader.h"
+#include "app/App.h"
 
-#include <QCoreApplication>
-
-namespace {
-
-// Loads the shipped registry and reports what it holds; without one the
-// application keeps running and supervises nothing.
-std::shared_ptr<const tlr::AgentRegistry> loadRegistry() {
-  auto result = tlr::RegistryLoader::load();
-  if (const auto* error = std::get_if<tlr::RegistryLoadError>(&result)) {
-    tlr::log("[App] ", "Registry load FAILED: " + error->description());
-    return nullptr;
-  }
-  auto registry = std::get<std::shared_ptr<const tlr::AgentRegistry>>(std::move(result));
-  tlr::log("[App] ", QStringLiteral("Registry loaded: %1 agents").arg(registry->visibleAgents().size()));
-  return registry;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  tlr::makeStdioUnbuffered();
-  QCoreApplication app(argc, argv);
-  const auto registry = loadRegistry();
-  return app.exec();
-}
+int main(int argc, char** argv) { return tlr::App::main(argc, argv); }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "registry/AgentRegistry.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+namespace tlr {
+
+class InstanceChannel;
+
+// The running application: chooses between a verification mode and the
+// supervisor, and in the latter takes the single-instance lock, builds the
+// object graph, runs the 4-second scan loop and prints the discovery
+// self-check. Owns what it builds for the life of the process; nothing is
+// stopped or saved at quit, since every store persists as it changes.
+class App final : public QObject {
+  Q_OBJECT
+
+ public:
+  // The process entry: a verification mode when one of the seven variables
+  // selects one (its report on standard error, then exit status 0 or 1),
+  // otherwise the application's event loop. Returns the exit status.
+  static int main(int argc, char** argv);
+
+  App();
+  ~App() override;
+
+  // The start-up sequence; runs once, inside the event loop.
+  void applicationDidFinishLaunching();
+
+  static constexpr int kScanIntervalMs = 4000;
+
+ private:
+  bool isAnotherInstanceRunning();
+  void loadRegistry();
+  void setupModel();
+  void setupWatcher();
+  void setupStatusItem();
+  void startScanLoop();
+  void refreshRunningAgents();
+  void askSelfGuardIfNeeded();
+  void setupRemoteServices();
+  void applyActivationPolicy();
+  void showStatusItemOnboardingIfFirstRun();
+  void runDiscoverySelfCheck();
+  // A later copy asked this one to come forward.
+  void bringToFront();
+
+  std::shared_ptr<const AgentRegistry> registry_;
+  // The dashboard model and the main window controller join here; until
+  // they do, the scan loop keeps the ids it last saw running itself.
+  QStringList lastRunningIds_;
+  QTimer scanTimer_;
+  std::unique_ptr<InstanceChannel> instanceChannel_;
+};
+
+}  // namespace tlr
