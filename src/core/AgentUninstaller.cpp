@@ -99,13 +99,15 @@ bool AgentUninstaller::isSafeToDelete(const QString& path) {
   const std::optional<QString> lexical = normalized(Paths::expandTilde(trimmed));
   if (!lexical) return false;
 
-  // Compared both as written and with symbolic links in its folders
-  // resolved, against the home folder both ways too.
+  // Compared as written, with the symbolic links of its folders resolved and
+  // with every link resolved, against the home folder as written and resolved.
   const QString home = normalized(Paths::home()).value_or(QStringLiteral("/"));
   const QString canonicalHome = QFileInfo(home).canonicalFilePath();
   const QString realHome = canonicalHome.isEmpty() ? home : canonicalHome;
   const QString resolved = FileOps::resolveParentLinks(*lexical);
-  for (const QString& candidate : {*lexical, resolved}) {
+  // Also what a final link leads to: "link/" reaches the folder it points at.
+  const QString followed = QFileInfo(*lexical).canonicalFilePath();
+  for (const QString& candidate : {*lexical, resolved, followed.isEmpty() ? resolved : followed}) {
     for (const QString& homeForm : {home, realHome}) {
       if (refusedAfterNormalizing(candidate, homeForm)) return false;
     }
@@ -145,12 +147,18 @@ StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
 }
 
 StepResult AgentUninstaller::removalStep(const QString& path) {
-  if (!isSafeToDelete(path)) return StepResult::make("(跳过) " + path, false, kUnsafe);
+  // What gets removed is the normalized spelling of exactly what was checked:
+  // "link/" or "link/." would otherwise reach through a link into the folder
+  // it points at, and a path with blanks around it would be relative.
   const QString expanded = Paths::expandTilde(path);
+  const std::optional<QString> target = normalized(expanded);
+  if (!target || !isSafeToDelete(path) || !isSafeToDelete(*target)) {
+    return StepResult::make("(跳过) " + path, false, kUnsafe);
+  }
   const QString label = "rm -rf " + displayForm(expanded);
   // Looked at as itself: a link whose target is gone is still there to remove.
-  if (!FileOps::itemInfo(expanded)) return StepResult::make(label, true, QStringLiteral("(不存在，跳过)"));
-  const QString error = FileOps::removeItem(expanded);
+  if (!FileOps::itemInfo(*target)) return StepResult::make(label, true, QStringLiteral("(不存在，跳过)"));
+  const QString error = FileOps::removeItem(*target);
   return error.isEmpty() ? StepResult::make(label, true) : StepResult::make(label, false, error);
 }
 

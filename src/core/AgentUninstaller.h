@@ -39,7 +39,8 @@ class AgentUninstaller {
 
   // Whether `path` (as written in the registry, "~" allowed) may be removed:
   // never the home folder or a folder above it, a system folder, a relative
-  // path or one with a ".." component, however it is spelled.
+  // path or one with a ".." component, however it is spelled, and neither a
+  // link that leads to one of those.
   static bool isSafeToDelete(const QString& path);
 
   // The bytes `path` takes: a file (or link) its own size, a folder the

@@ -74,7 +74,7 @@ QString decodeUtf8(const QByteArray& bytes) {
 }
 
 QString timeoutText(std::chrono::milliseconds timeout) {
-  const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(timeout).count();
+  const auto minutes = std::chrono::ceil<std::chrono::minutes>(timeout).count();
   return QStringLiteral("命令超过 ") + QString::number(minutes) +
          QStringLiteral(" 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
                         "请检查网络或换镜像（npm config set registry ...）后再试。");

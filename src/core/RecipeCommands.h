@@ -53,7 +53,7 @@ ChildResult runVector(const QStringList& argv, const QStringList& environment,
 // UTF-8 text of `bytes`, or empty text when they are not valid UTF-8.
 QString decodeUtf8(const QByteArray& bytes);
 
-// The row error of a command stopped at its time-out.
+// The row error of a command stopped at its time-out (whole minutes, rounded up).
 QString timeoutText(std::chrono::milliseconds timeout);
 // The log line's text at the time-out: "命令超时 600s → terminate".
 QString timeoutLogText(std::chrono::milliseconds timeout);
