@@ -1,6 +1,7 @@
 #include "core/AgentUninstaller.h"
 
 #include "core/RecipeTestSupport.h"
+#include "registry/RegistryLoader.h"
 
 #include <QDir>
 #include <QFile>
@@ -191,4 +192,21 @@ TEST(UninstallSizeOnDisk, FilesFoldersMissingPathsAndLinks) {
   EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/link"), static_cast<quint64>(target.toUtf8().size()));
   QFile::link(home.path() + "/folder", home.path() + "/folder/sub/loop");
   EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/folder"), folder);
+}
+
+TEST(UninstallSafetyRule, EveryShippedRecipePathIsRemovable) {
+  TempHome home;
+  const auto loaded = tlr::RegistryLoader::loadFile(TLR_SOURCE_RESOURCES "/registry.json");
+  ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const tlr::AgentRegistry>>(loaded));
+  int checked = 0;
+  for (const tlr::AgentEntry& entry : std::get<0>(loaded)->file().agents) {
+    if (!entry.uninstall) continue;
+    for (const auto& list : {entry.uninstall->paths, entry.uninstall->userDataPaths}) {
+      for (const QString& path : list.value_or(QStringList())) {
+        EXPECT_TRUE(AgentUninstaller::isSafeToDelete(path)) << entry.id.toStdString() << " " << path.toStdString();
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 0);
 }
