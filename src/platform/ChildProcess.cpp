@@ -125,6 +125,11 @@ bool ChildResult::exited() const { return started && WIFEXITED(waitStatus); }
 int ChildResult::exitCode() const { return WEXITSTATUS(waitStatus); }
 int ChildResult::termSignal() const { return WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0; }
 
+QString signalName(int signal) {
+  const char* name = ::sigabbrev_np(signal);
+  return name ? QStringLiteral("SIG") + QString::fromLatin1(name) : QString();
+}
+
 QString currentPath() { return QString::fromLocal8Bit(qgetenv("PATH")); }
 
 QString findExecutable(const QString& name, const QString& pathList) {
@@ -236,6 +241,7 @@ ChildResult runChild(const ChildSpec& spec) {
 
     if (!reaped && hasDeadline && !killAt && Clock::now() >= deadline) {
       result.timedOut = true;
+      if (spec.onTimeout) spec.onTimeout();
       ::kill(-pid, SIGTERM);
       killAt = Clock::now() + spec.killGrace;
     }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 
@@ -33,6 +34,9 @@ struct ChildSpec {
   // from its pipes. A background grandchild that keeps them open is left
   // running; we simply stop listening.
   std::chrono::milliseconds drainGrace{200};
+  // Called on the waiting thread when the deadline fires, just before the
+  // child's process group gets SIGTERM.
+  std::function<void()> onTimeout;
 };
 
 struct ChildResult {
@@ -65,6 +69,10 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile);
 // The absolute path of `name` on `pathList` (":"-separated), or empty. A name
 // with a "/" is returned as it is when it is executable.
 QString findExecutable(const QString& name, const QString& pathList);
+// The abbreviation of a signal with its "SIG" prefix ("SIGSEGV"), or empty
+// for a number that names none.
+QString signalName(int signal);
+
 // This process's PATH.
 QString currentPath();
 
