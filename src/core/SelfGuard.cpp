@@ -1,5 +1,6 @@
 #include "core/SelfGuard.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/LoginItem.h"
@@ -11,6 +12,8 @@
 #include <QFile>
 #include <QPointer>
 
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 
 namespace tlr {
@@ -91,17 +94,22 @@ void SelfGuardInstaller::migrateLegacyPlistIfNeeded() {
 }
 
 void SelfGuardInstaller::runLaunchctl(const QStringList& args) {
+  // The exit status is not looked at: without a user manager the calls
+  // fail, which only means the unit is not managed. Only a missing program
+  // is worth a line.
+  if (findExecutable(QStringLiteral("systemctl"), currentPath()).isEmpty()) {
+    log(kTag, QStringLiteral("launchctl %1 failed: %2")
+                  .arg(listNotation(args), QString::fromLocal8Bit(std::strerror(ENOENT))));
+    return;
+  }
   const QString verb = args.value(0);
   const QString label = args.value(1).section('/', -1);
-  ServiceManager::CallResult result;
   if (verb == QLatin1String("enable"))
-    result = ServiceManager::enable(label);
+    ServiceManager::enable(label);
   else if (verb == QLatin1String("disable"))
-    result = ServiceManager::disable(label);
+    ServiceManager::disable(label);
   else
-    result = ServiceManager::stop(label);  // bootout
-  if (!result.started)
-    log(kTag, QStringLiteral("launchctl %1 failed: %2").arg(listNotation(args), result.startError));
+    ServiceManager::bootout(label);
 }
 
 // ---- SelfGuardStore --------------------------------------------------------

@@ -5,21 +5,42 @@
 namespace tlr::ServiceManager {
 namespace {
 
-CallResult systemctl(const QString& verb, const QString& label) {
+ChildResult systemctl(const QStringList& arguments) {
   ChildSpec spec;
   spec.program = QStringLiteral("systemctl");
-  spec.arguments = {QStringLiteral("--user"), verb, unitName(label)};
-  spec.timeout = std::chrono::seconds(5);
-  const ChildResult r = runChild(spec);
-  return CallResult{r.started, r.startError, r.started && !r.timedOut && r.exited() && r.exitCode() == 0};
+  spec.arguments = QStringList{QStringLiteral("--user")} + arguments;
+  spec.timeout = kCallTimeout;
+  spec.killGrace = std::chrono::seconds(1);
+  return runChild(spec);
 }
+
+bool succeeded(const ChildResult& r) { return r.started && !r.timedOut && r.exited() && r.exitCode() == 0; }
 
 }  // namespace
 
 QString unitName(const QString& label) { return label + QStringLiteral(".service"); }
 
-CallResult enable(const QString& label) { return systemctl(QStringLiteral("enable"), label); }
-CallResult disable(const QString& label) { return systemctl(QStringLiteral("disable"), label); }
-CallResult stop(const QString& label) { return systemctl(QStringLiteral("stop"), label); }
+std::optional<JobState> list(const QString& label) {
+  const ChildResult r = systemctl({QStringLiteral("show"), QStringLiteral("-p"),
+                                   QStringLiteral("MainPID,ActiveState"), unitName(label)});
+  if (!succeeded(r)) return std::nullopt;
+  JobState state;
+  state.output = QString::fromUtf8(r.out);
+  for (const QString& line : state.output.split('\n', Qt::SkipEmptyParts)) {
+    const qsizetype eq = line.indexOf('=');
+    if (eq < 0) continue;
+    const QString key = line.left(eq).trimmed();
+    const QString value = line.mid(eq + 1).trimmed();
+    if (key == QLatin1String("MainPID"))
+      state.mainPid = value.toInt();
+    else if (key == QLatin1String("ActiveState"))
+      state.activeState = value;
+  }
+  return state;
+}
+
+bool enable(const QString& label) { return succeeded(systemctl({QStringLiteral("enable"), unitName(label)})); }
+bool disable(const QString& label) { return succeeded(systemctl({QStringLiteral("disable"), unitName(label)})); }
+bool bootout(const QString& label) { return succeeded(systemctl({QStringLiteral("stop"), unitName(label)})); }
 
 }  // namespace tlr::ServiceManager

@@ -2,22 +2,35 @@
 
 #include <QString>
 
-// Per-user services (launchd jobs on the original platform) over
-// `systemctl --user`: the label L is the unit "L.service". Each call waits at
-// most 5 seconds. A missing systemctl or a missing user manager is a failed
-// call, never an error that stops anything.
+#include <chrono>
+#include <optional>
+#include <sys/types.h>
+
+// launchd jobs on this machine: user units of the systemd user manager. A job
+// label L is the unit "L.service". Every call runs `systemctl --user` with a
+// deadline of five seconds; without a user manager (command missing, failing
+// or timing out) a job simply is not managed, and nothing stops.
 namespace tlr::ServiceManager {
 
-struct CallResult {
-  bool started = false;  // systemctl could be run
-  QString startError;    // why it could not
-  bool succeeded = false;  // it ran and exited with 0
-};
+inline constexpr std::chrono::seconds kCallTimeout{5};
 
 QString unitName(const QString& label);
 
-CallResult enable(const QString& label);   // launchctl enable
-CallResult disable(const QString& label);  // launchctl disable
-CallResult stop(const QString& label);     // launchctl bootout
+struct JobState {
+  pid_t mainPid = 0;    // 0: no running process
+  QString activeState;  // "active", "inactive", "failed", ...
+  // What systemctl printed, for the caller's log.
+  QString output;
+
+  bool running() const { return mainPid > 0; }
+};
+
+// `systemctl --user show -p MainPID,ActiveState L.service`; nothing when the
+// call failed. Blocks for up to kCallTimeout.
+std::optional<JobState> list(const QString& label);
+bool enable(const QString& label);
+bool disable(const QString& label);
+// Stops the job (launchd's bootout).
+bool bootout(const QString& label);
 
 }  // namespace tlr::ServiceManager
