@@ -1,5 +1,8 @@
 #include "core/SelfGuard.h"
 
+#include "core/Lang.h"
+#include "core/LocKey.h"
+#include "core/SettingsStore.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -21,9 +24,12 @@ namespace {
 
 constexpr const char* kTag = "[SelfGuard] ";
 
-// The language of the settings: English only when it is "en".
-bool englishTexts() {
-  return Defaults::shared().string(QStringLiteral("TLR.language")) == QStringLiteral("en");
+// An alert's texts in the current language.
+SelfGuardStore::AlertText alertText(const LocKey& message, const LocKey& informative,
+                                    const LocKey& first, const LocKey& second) {
+  const AppLanguage language = Lang::current();
+  return {SettingsStore::dict(language, message), SettingsStore::dict(language, informative),
+          SettingsStore::dict(language, first), SettingsStore::dict(language, second)};
 }
 
 // ["a", "b"]
@@ -182,26 +188,13 @@ void SelfGuardStore::showSelfGuardEnableFailedAlert() {
 }
 
 SelfGuardStore::AlertText SelfGuardStore::enableFailedAlertText() {
-  if (englishTexts())
-    return {QStringLiteral("Couldn't enable auto-start"),
-            QStringLiteral("The system rejected the auto-start registration — usually because "
-                           "Login Items permission isn't granted. Open System Settings → General "
-                           "→ Login Items & Extensions, find Tollamere, and allow it to launch at "
-                           "login."),
-            QStringLiteral("Open System Settings"), QStringLiteral("Got it")};
-  return {QStringLiteral("无法开启自启动"),
-          QStringLiteral("系统拒绝注册自启动服务。通常是「登录项」权限未授予 — "
-                         "请打开「系统设置 → 通用 → 登录项与扩展」找到 Tollamere并允许它在登录时启动。"),
-          QStringLiteral("打开系统设置"), QStringLiteral("我知道了")};
+  return alertText(LocKey::selfGuardEnableFailedTitle(), LocKey::selfGuardEnableFailedBody(),
+                   LocKey::selfGuardOpenLoginItems(), LocKey::alertGotIt());
 }
 
 SelfGuardStore::AlertText SelfGuardStore::startupQuestionText() {
-  if (englishTexts())
-    return {QStringLiteral("Enable auto-start?"),
-            QStringLiteral("Tollamere will start at login. You can disable this anytime in settings."),
-            QStringLiteral("Enable"), QStringLiteral("Not now")};
-  return {QStringLiteral("开启自启动？"), QStringLiteral("Tollamere 将开机自启。你随时可以在设置里关闭。"),
-          QStringLiteral("开启"), QStringLiteral("暂不开启")};
+  return alertText(LocKey::selfGuardFirstAlertTitle(), LocKey::selfGuardFirstAlertBody(),
+                   LocKey::selfGuardFirstAlertConfirm(), LocKey::selfGuardFirstAlertCancel());
 }
 
 }  // namespace tlr
