@@ -33,6 +33,9 @@ struct ChildSpec {
   // from its pipes. A background grandchild that keeps them open is left
   // running; we simply stop listening.
   std::chrono::milliseconds drainGrace{200};
+  // Most bytes kept of each of standard output and error; what comes after is
+  // read and dropped, so a flood cannot exhaust memory. Zero keeps all.
+  qsizetype outputLimit = 0;
 };
 
 struct ChildResult {
@@ -42,6 +45,8 @@ struct ChildResult {
   int waitStatus = 0;     // as from waitpid
   QByteArray out;
   QByteArray err;
+  bool outTruncated = false;  // bytes beyond outputLimit were dropped
+  bool errTruncated = false;
   double elapsedSeconds = 0;
 
   bool exited() const;      // ended by exit(), not by a signal
