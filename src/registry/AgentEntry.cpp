@@ -48,6 +48,13 @@ std::optional<E> fromRaw(const RawTable<E, N>& table, const QString& raw) {
   return std::nullopt;
 }
 
+template <class E, std::size_t N>
+QStringList allRaw(const RawTable<E, N>& table) {
+  QStringList out;
+  for (const auto& entry : table) out << QString::fromLatin1(entry.second);
+  return out;
+}
+
 bool nonEmpty(const std::optional<QString>& s) { return s && !s->isEmpty(); }
 
 }  // namespace
@@ -56,6 +63,15 @@ QString rawValue(AgentEntry::Kind kind) { return toRaw(kKinds, kind); }
 QString rawValue(AgentEntry::ServiceKind kind) { return toRaw(kServiceKinds, kind); }
 QString rawValue(AgentEntry::Recover::Strategy strategy) { return toRaw(kStrategies, strategy); }
 QString rawValue(AgentEntry::Feedback::Format format) { return toRaw(kFormats, format); }
+
+template <>
+QStringList allRawValues<AgentEntry::Kind>() { return allRaw(kKinds); }
+template <>
+QStringList allRawValues<AgentEntry::ServiceKind>() { return allRaw(kServiceKinds); }
+template <>
+QStringList allRawValues<AgentEntry::Recover::Strategy>() { return allRaw(kStrategies); }
+template <>
+QStringList allRawValues<AgentEntry::Feedback::Format>() { return allRaw(kFormats); }
 
 template <>
 std::optional<AgentEntry::Kind> fromRawValue<AgentEntry::Kind>(const QString& raw) {

@@ -219,6 +219,18 @@ QString rawValue(AgentEntry::ServiceKind kind);
 QString rawValue(AgentEntry::Recover::Strategy strategy);
 QString rawValue(AgentEntry::Feedback::Format format);
 
+// Every raw value of an enumeration, in case order.
+template <class Enum>
+QStringList allRawValues();
+template <>
+QStringList allRawValues<AgentEntry::Kind>();
+template <>
+QStringList allRawValues<AgentEntry::ServiceKind>();
+template <>
+QStringList allRawValues<AgentEntry::Recover::Strategy>();
+template <>
+QStringList allRawValues<AgentEntry::Feedback::Format>();
+
 // Creation from a raw value: no value for any string but the listed ones
 // (exact, case-sensitive).
 template <class Enum>

@@ -286,15 +286,23 @@ class Path {
   std::vector<QString> parts_;
 };
 
+// Qt keeps a JSON number that is a whole number within 64 bits as an exact
+// integer; anything else (a fraction, a value beyond 64 bits) has no exact
+// integer and is a type mismatch, never truncated.
+std::optional<qint64> exactInteger(const QJsonValue& v) {
+  if (!v.isDouble()) return std::nullopt;
+  const qint64 n = v.toInteger(0);
+  if (n != 0 || v.toInteger(1) == 0) return n;
+  return std::nullopt;
+}
+
 QString describeFound(const QJsonValue& v) {
   switch (v.type()) {
     case QJsonValue::Null: return QStringLiteral("null");
     case QJsonValue::Bool: return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QJsonValue::Double: {
-      const qint64 probe = v.toInteger(0);
-      if (probe != 0 || v.toInteger(1) == 0) return QStringLiteral("the number %1").arg(probe);
+    case QJsonValue::Double:
+      if (const auto n = exactInteger(v)) return QStringLiteral("the number %1").arg(*n);
       return QStringLiteral("the number %1").arg(v.toDouble(), 0, 'g', 17);
-    }
     case QJsonValue::String: return QStringLiteral("a string");
     case QJsonValue::Array: return QStringLiteral("a list");
     case QJsonValue::Object: return QStringLiteral("an object");
@@ -309,16 +317,17 @@ template <> struct Expected<bool> { static QString name() { return QStringLitera
 template <> struct Expected<qint64> { static QString name() { return QStringLiteral("a whole number in the signed 64-bit range"); } };
 template <> struct Expected<qint32> { static QString name() { return QStringLiteral("a whole number in the signed 32-bit range"); } };
 
+// "\"a\", \"b\" or \"c\"" for the raw values of an enumeration.
 template <class E>
-QString enumChoices();
-template <> QString enumChoices<Entry::Kind>() { return QStringLiteral("\"desktop-app\", \"cli\" or \"ide-plugin\""); }
-template <> QString enumChoices<Entry::ServiceKind>() { return QStringLiteral("\"repl\" or \"gateway\""); }
-template <> QString enumChoices<Entry::Recover::Strategy>() { return QStringLiteral("\"open-app\", \"exec-cli\" or \"open-url-scheme\""); }
-template <> QString enumChoices<Entry::Feedback::Format>() { return QStringLiteral("\"jsonl\", \"text\" or \"json\""); }
+QString enumChoices() {
+  QStringList quoted;
+  for (const QString& raw : allRawValues<E>()) quoted << QLatin1Char('"') + raw + QLatin1Char('"');
+  const QString last = quoted.takeLast();
+  return quoted.isEmpty() ? last : quoted.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
 
 template <class T> struct IsList : std::false_type {};
 template <class T> struct IsList<QList<T>> : std::true_type {};
-template <> struct IsList<QStringList> : std::true_type {};
 template <class T> struct IsMap : std::false_type {};
 template <class T> struct IsMap<QMap<QString, T>> : std::true_type {};
 
@@ -402,17 +411,6 @@ class Decoder {
     return true;
   }
 
-  // Qt keeps a JSON number that is a whole number within 64 bits as an exact
-  // integer; anything else (a fraction, a value beyond 64 bits) has no exact
-  // integer and is a type mismatch, never truncated.
-  static std::optional<qint64> exactInteger(const QJsonValue& v) {
-    if (!v.isDouble()) return std::nullopt;
-    const qint64 a = v.toInteger(0);
-    if (a != 0) return a;
-    if (v.toInteger(1) == 0) return 0;
-    return std::nullopt;
-  }
-
   bool decodeNonNull(const QJsonValue& v, qint64& out) {
     const auto n = exactInteger(v);
     if (!n) return mismatch(Expected<qint64>::name(), v);
@@ -428,8 +426,6 @@ class Decoder {
     out = static_cast<qint32>(*n);
     return true;
   }
-
-  bool decodeNonNull(const QJsonValue&, Entry::Feedback::EventRule&) { return true; }
 
   template <class E>
     requires std::is_enum_v<E>

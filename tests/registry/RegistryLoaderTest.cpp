@@ -1,0 +1,149 @@
+#include "registry/AppResources.h"
+#include "registry/RegistryLoader.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+using tlr::AgentEntry;
+using tlr::AppResources;
+using tlr::RegistryLoadError;
+using tlr::RegistryLoader;
+using tlr::ResourceBundle;
+
+namespace {
+
+const QString kBundle = QString::fromLatin1(AppResources::kBundleName);
+
+// A temporary folder tree for bundle layouts.
+class Layout {
+ public:
+  QString path(const QString& relative) const { return dir_.filePath(relative); }
+  QString folder(const QString& relative) const {
+    QDir().mkpath(path(relative));
+    return QDir::cleanPath(path(relative));
+  }
+  QString file(const QString& relative, const QByteArray& content = "x") const {
+    QDir().mkpath(QFileInfo(path(relative)).absolutePath());
+    QFile f(path(relative));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    return path(relative);
+  }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+QString errorText(const RegistryLoader::Result& result) {
+  const auto* error = std::get_if<RegistryLoadError>(&result);
+  return error ? error->description() : QString();
+}
+
+std::shared_ptr<const tlr::AgentRegistry> registryOf(const RegistryLoader::Result& result) {
+  const auto* registry = std::get_if<std::shared_ptr<const tlr::AgentRegistry>>(&result);
+  EXPECT_TRUE(registry) << errorText(result).toStdString();
+  return registry ? *registry : nullptr;
+}
+
+}  // namespace
+
+TEST(ResourceBundleSearch, InstalledBundleWinsThenBesideTheExecutableThenBuildFolder) {
+  Layout t;
+  const QString exe = t.file("prefix/bin/tollamere");
+  const QString installed = t.folder("prefix/share/tollamere/" + kBundle);
+  const QString beside = t.folder("prefix/bin/" + kBundle);
+  const QString configured = t.folder("configured/share/tollamere/" + kBundle);
+  const QString build = t.folder("build/" + kBundle);
+  const AppResources::SearchPlaces all{exe, t.path("configured"), t.path("build")};
+
+  EXPECT_EQ(AppResources::locate(all).path(), installed);
+  QDir(installed).removeRecursively();
+  EXPECT_EQ(AppResources::locate(all).path(), configured) << "the compile-time prefix is installed too";
+  QDir(configured).removeRecursively();
+  EXPECT_EQ(AppResources::locate(all).path(), beside);
+  QDir(beside).removeRecursively();
+  EXPECT_EQ(AppResources::locate(all).path(), build);
+  QDir(build).removeRecursively();
+  EXPECT_FALSE(AppResources::locate(all).isValid());
+}
+
+TEST(ResourceBundleSearch, OnlyFoldersCountAndOnlyABinFolderNamesAPrefix) {
+  Layout t;
+  // The executable is not in "bin": no prefix is derived from it.
+  const QString exe = t.file("dev/out/tollamere");
+  t.folder("dev/share/tollamere/" + kBundle);
+  t.file("dev/out/" + kBundle);  // a file, not a bundle
+  const QString build = t.folder("build/" + kBundle);
+  EXPECT_EQ(AppResources::locate({exe, QString(), t.path("build")}).path(), build);
+  EXPECT_FALSE(AppResources::locate({QString(), QString(), QString()}).isValid());
+}
+
+TEST(ResourceBundleSearch, TheProcessBundleIsComputedOnceAndFindsTheBuildBundle) {
+  const ResourceBundle& first = AppResources::bundle();
+  EXPECT_EQ(&first, &AppResources::bundle());
+  ASSERT_TRUE(first.isValid());
+  EXPECT_TRUE(first.url("registry", "json").has_value());
+  EXPECT_FALSE(first.url("no-such-resource", "json").has_value());
+}
+
+TEST(RegistryLoading, ReportsEachFailureWithItsText) {
+  Layout t;
+  const ResourceBundle empty(t.folder("empty/" + kBundle));
+  EXPECT_EQ(errorText(RegistryLoader::load(empty)), "registry.json 不在 bundle Resources 里");
+  EXPECT_EQ(errorText(RegistryLoader::load(ResourceBundle())), "registry.json 不在 bundle Resources 里");
+
+  const ResourceBundle broken(t.folder("broken/" + kBundle));
+  t.file("broken/" + kBundle + "/registry.json", "{not json");
+  EXPECT_TRUE(errorText(RegistryLoader::load(broken)).startsWith("registry.json 解码失败: dataCorrupted"));
+
+  t.file("bad/" + kBundle + "/registry.json",
+         R"({"schemaVersion":1,"updatedAt":"x","agents":[{"id":"a","displayName":"A","vendor":"V","kind":"cli","identify":{"argvMatches":[1]}}]})");
+  const auto result = RegistryLoader::load(ResourceBundle(t.path("bad/" + kBundle)));
+  EXPECT_EQ(errorText(result),
+            "registry.json 解码失败: typeMismatch at agents[0].identify.argvMatches[0]: expected a string, found the number 1");
+  EXPECT_EQ(std::get<RegistryLoadError>(result).kind(), RegistryLoadError::Case::decodeFailed);
+}
+
+TEST(RegistryLoading, AnUnreadableFileGivesTheReadErrorUnwrapped) {
+  if (::geteuid() == 0) GTEST_SKIP() << "running as root: file permissions do not stop reading";
+  Layout t;
+  const QString path = t.file("locked/" + kBundle + "/registry.json", "{}");
+  QFile::setPermissions(path, QFileDevice::Permissions());
+  const auto result = RegistryLoader::load(ResourceBundle(t.path("locked/" + kBundle)));
+  ASSERT_TRUE(std::holds_alternative<RegistryLoadError>(result));
+  EXPECT_EQ(std::get<RegistryLoadError>(result).kind(), RegistryLoadError::Case::readFailed);
+  EXPECT_FALSE(errorText(result).startsWith("registry.json"));
+  EXPECT_TRUE(errorText(result).contains(path));
+}
+
+TEST(ShippedRegistry, DecodesFromTheSourceTreeAndTheBuildBundle) {
+  for (const QString& folder : {QStringLiteral(TLR_SOURCE_RESOURCES), QStringLiteral(TLR_BUNDLE_DIR)}) {
+    SCOPED_TRACE(folder.toStdString());
+    const auto registry = registryOf(RegistryLoader::load(ResourceBundle(folder)));
+    ASSERT_TRUE(registry);
+    QSet<QString> ids;
+    QSet<AgentEntry::Kind> kinds;
+    for (const AgentEntry& e : registry->visibleAgents()) {
+      EXPECT_TRUE(AgentEntry::isSafeFileComponent(e.id)) << e.id.toStdString();
+      EXPECT_FALSE(ids.contains(e.id)) << "duplicate id " << e.id.toStdString();
+      ids.insert(e.id);
+      kinds.insert(e.kind);
+    }
+    for (const char* id : {"claude-code-cli", "codex-cli", "gemini-cli", "aider", "openclaw"}) {
+      EXPECT_TRUE(ids.contains(QString::fromLatin1(id))) << id;
+    }
+    EXPECT_EQ(kinds, (QSet<AgentEntry::Kind>{AgentEntry::Kind::desktopApp, AgentEntry::Kind::cli,
+                                             AgentEntry::Kind::idePlugin}));
+    EXPECT_EQ(registry->lookup("openclaw")->serviceKind, AgentEntry::ServiceKind::gateway);
+    EXPECT_EQ(registry->lookupExecutableName("claude")->id, "claude-code-cli");
+    EXPECT_EQ(registry->lookupArgv({"node", "/usr/lib/node_modules/@openai/codex/bin/codex.js"})->id, "codex-cli");
+  }
+}
