@@ -3,8 +3,8 @@
 namespace tlr {
 
 DoctorResultStore& DoctorResultStore::shared() {
-  static DoctorResultStore* store = new DoctorResultStore();  // lives to the end of the process
-  return *store;
+  static DoctorResultStore store;
+  return store;
 }
 
 DoctorResultStore::DoctorResultStore(Clock clock, QObject* parent)
