@@ -1,0 +1,9 @@
+#include "core/Lang.h"
+
+#include "platform/Defaults.h"
+
+namespace tlr {
+
+AppLanguage Lang::current() { return languageFromStored(Defaults::shared().string(kLanguageKey)); }
+
+}  // namespace tlr

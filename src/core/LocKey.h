@@ -1,0 +1,608 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <variant>
+
+namespace tlr {
+
+// Every text key of the user interface, in groups by the first word of its
+// name. PLAIN keys name a fixed text; VALUED keys carry values that their
+// texts insert, and are built only through the typed factories of `LocKey`.
+// Both text tables (SettingsStore::enDict and zhDict) switch over every key
+// without a default label, so a key without a text in either language fails
+// the build (-Werror=switch).
+#define TLR_LOC_IGNORE_KEY(name)
+
+#define TLR_LOC_KEYS(PLAIN, VALUED) \
+  /* restart */ \
+  VALUED(restartHintCmd) \
+  VALUED(restartConfirmGateway) \
+  VALUED(restartHeader) \
+  VALUED(restartFoundPids) \
+  VALUED(restartPermDenied) \
+  VALUED(restartSigtermFail) \
+  VALUED(restartSurvivors) \
+  VALUED(restartSigkillStillRunning) \
+  VALUED(restartNewPidUp) \
+  VALUED(restartFailedRecover) \
+  VALUED(restartGracefulWillRun) \
+  VALUED(restartGracefulVerify) \
+  VALUED(restartGracefulFallback) \
+  VALUED(restartCmdExitCode) \
+  VALUED(restartVerifyPassed) \
+  VALUED(restartVerifyFailed) \
+  VALUED(restartFallbackRun) \
+  VALUED(restartFallbackExit) \
+  VALUED(restartFallbackVerifyPassed) \
+  VALUED(restartFallbackVerifyFailed) \
+  VALUED(restartReasonGracefulExitNonZero) \
+  VALUED(restartVerifyExitMismatch) \
+  VALUED(restartVerifyMissingString) \
+  VALUED(restartVerifyFalseSuccess) \
+  VALUED(restartVerifyPass) \
+  PLAIN(restartBtnFaulted) \
+  PLAIN(restartBtnGateway) \
+  PLAIN(restartBtnAgent) \
+  PLAIN(restartHintKill) \
+  PLAIN(restartConfirmKill) \
+  PLAIN(restartConfirmCancel) \
+  PLAIN(restartConfirmConfirm) \
+  PLAIN(restartDryRun) \
+  PLAIN(restartNoGraceful) \
+  PLAIN(restartNotRunning) \
+  PLAIN(restartPermAccessible) \
+  PLAIN(restartSimulate) \
+  PLAIN(restartSendSigterm) \
+  PLAIN(restartAllExitedGraceful) \
+  PLAIN(restartAllKilled) \
+  PLAIN(restartCallRecover) \
+  PLAIN(restartNewPidVanished) \
+  PLAIN(restartReasonDidntSurvive) \
+  PLAIN(restartUnsupportedRecover) \
+  PLAIN(restartReasonNoRecover) \
+  PLAIN(restartReasonGracefulFailedVerify) \
+  PLAIN(restartNoVerifyExit0) \
+  /* usb */ \
+  VALUED(usbAgentCountValue) \
+  VALUED(usbStatusExportDone) \
+  VALUED(usbStatusImportDone) \
+  VALUED(usbExportProgressSize) \
+  VALUED(usbExportProgressFiles) \
+  VALUED(usbExportSpeed) \
+  VALUED(usbExportEtaSeconds) \
+  VALUED(usbExportEtaMinutes) \
+  PLAIN(usbAvailableDrives) \
+  PLAIN(usbNoDrives) \
+  PLAIN(usbHasMigration) \
+  PLAIN(usbPackageDetails) \
+  PLAIN(usbPasswordPrompt) \
+  PLAIN(usbPasswordHint) \
+  PLAIN(usbHeaderExport) \
+  PLAIN(usbHeaderImport) \
+  PLAIN(usbIntroExport) \
+  PLAIN(usbIntroImport) \
+  PLAIN(usbRowSourceDevice) \
+  PLAIN(usbRowOS) \
+  PLAIN(usbRowBackupSize) \
+  PLAIN(usbRowAgentCount) \
+  PLAIN(usbActionDone) \
+  PLAIN(usbActionExporting) \
+  PLAIN(usbActionImporting) \
+  PLAIN(usbActionExport) \
+  PLAIN(usbActionImport) \
+  PLAIN(usbPasswordFieldPlaceholder) \
+  PLAIN(usbExportEtaCalculating) \
+  PLAIN(usbActionCancel) \
+  PLAIN(usbActionCancelling) \
+  PLAIN(usbExportCancelled) \
+  /* backup */ \
+  VALUED(backupScanResult) \
+  VALUED(backupAgentLocation) \
+  VALUED(backupOccupiedFree) \
+  VALUED(backupStatAgentCountValue) \
+  PLAIN(backupBtnScan) \
+  PLAIN(backupBtnScanning) \
+  PLAIN(backupBtnBackup) \
+  PLAIN(backupBtnNothingToBackup) \
+  PLAIN(backupBtnInProgress) \
+  PLAIN(backupStagePreparing) \
+  PLAIN(backupStageCopying) \
+  PLAIN(backupStageCompressing) \
+  PLAIN(backupStageVerifying) \
+  PLAIN(backupStageWriting) \
+  PLAIN(backupSheetTitle) \
+  PLAIN(backupNeverBackedUp) \
+  PLAIN(backupVolumeTitle) \
+  PLAIN(backupSetupVolume) \
+  PLAIN(backupSetupHint) \
+  PLAIN(backupExportUSB) \
+  PLAIN(backupImportUSB) \
+  PLAIN(backupRestoreFromBackup) \
+  PLAIN(backupShowInFinder) \
+  PLAIN(backupNeverYet) \
+  PLAIN(backupLast) \
+  PLAIN(backupStatTime) \
+  PLAIN(backupStatAgentCount) \
+  PLAIN(backupStatSize) \
+  PLAIN(backupScanScanning) \
+  PLAIN(backupNotSet) \
+  /* doctor */ \
+  VALUED(doctorHintCmd) \
+  VALUED(doctorFoundIssues) \
+  VALUED(doctorExitInfo) \
+  VALUED(doctorDeeperHint) \
+  VALUED(doctorHeaderTitle) \
+  VALUED(doctorOutputExitCode) \
+  VALUED(doctorErrUnknownFixKind) \
+  VALUED(doctorErrCmdExit) \
+  VALUED(doctorErrFileNotFound) \
+  VALUED(doctorErrReadFile) \
+  VALUED(doctorErrJSONParse) \
+  VALUED(doctorErrWriteFile) \
+  VALUED(doctorOkUpdated) \
+  PLAIN(doctorNoResult) \
+  PLAIN(doctorRediagnosing) \
+  PLAIN(doctorMatched) \
+  PLAIN(doctorFixing) \
+  PLAIN(doctorFixed) \
+  PLAIN(doctorNoIssues) \
+  PLAIN(doctorAllFixed) \
+  PLAIN(doctorFullOutput) \
+  PLAIN(doctorDeeperHintGeneric) \
+  PLAIN(doctorRunningLabel) \
+  PLAIN(doctorLabel) \
+  PLAIN(doctorFixDisabledHelp) \
+  PLAIN(doctorErrShellMissingCmd) \
+  PLAIN(doctorErrCmdEmptyOutput) \
+  PLAIN(doctorOkCmdSucceeded) \
+  PLAIN(doctorErrPatchMissingFields) \
+  PLAIN(doctorErrJSONNotObject) \
+  /* first */ \
+  VALUED(firstSetupStepLabel) \
+  PLAIN(firstSetupTitle) \
+  PLAIN(firstSetupStepChooseLocation) \
+  PLAIN(firstSetupStepSetPassword) \
+  PLAIN(firstSetupIntro) \
+  PLAIN(firstSetupIntroDetail) \
+  PLAIN(firstSetupLocationLabel) \
+  PLAIN(firstSetupLocationHint) \
+  PLAIN(firstSetupChangeLocation) \
+  PLAIN(firstSetupNext) \
+  PLAIN(firstSetupPasswordTitle) \
+  PLAIN(firstSetupPasswordIntro) \
+  PLAIN(firstSetupPasswordLabel) \
+  PLAIN(firstSetupPasswordAgain) \
+  PLAIN(firstSetupPasswordMismatch) \
+  PLAIN(firstSetupPrev) \
+  PLAIN(firstSetupChooseLocationTitle) \
+  PLAIN(firstSetupPasswordMinPlaceholder) \
+  PLAIN(firstSetupPasswordAgainPlaceholder) \
+  PLAIN(firstSetupCreatingLabel) \
+  PLAIN(firstSetupCreateButton) \
+  PLAIN(firstSetupPasswordWeakest) \
+  PLAIN(firstSetupPasswordWeak) \
+  PLAIN(firstSetupPasswordMedium) \
+  PLAIN(firstSetupPasswordStrong) \
+  /* restore */ \
+  VALUED(restoreBackupTime) \
+  VALUED(restoreFoundBackup) \
+  VALUED(restoreCrossDeviceBody) \
+  VALUED(restoreOneAgent) \
+  VALUED(restoreConfirmOneBody) \
+  PLAIN(restoreBtnInProgress) \
+  PLAIN(restoreStageVerifying) \
+  PLAIN(restoreStageExtracting) \
+  PLAIN(restoreStageSecurityCheck) \
+  PLAIN(restoreStageWriting) \
+  PLAIN(restoreFromiCloud) \
+  PLAIN(restoreCrossDevice) \
+  PLAIN(restoreAllAtOnce) \
+  PLAIN(restoreNoBackup) \
+  PLAIN(restoreNoBackupHint) \
+  PLAIN(restoreConfirmAllTitle) \
+  PLAIN(restoreConfirmAllBody) \
+  PLAIN(restoreConfirmCancel) \
+  PLAIN(restoreConfirmConfirm) \
+  PLAIN(restoreConfirmAll) \
+  PLAIN(restoreStatSkillsUnit) \
+  PLAIN(restoreStatMemoryLabel) \
+  PLAIN(restoreStatTasksUnit) \
+  /* detail */ \
+  VALUED(detailSetupHint) \
+  VALUED(detailActionLaunchAgent) \
+  VALUED(detailDoctorChecking) \
+  VALUED(detailDoctorBannerHasIssuesTitle) \
+  PLAIN(detailFieldStatus) \
+  PLAIN(detailFieldRunning) \
+  PLAIN(detailFieldMemory) \
+  PLAIN(detailStatusGuarded) \
+  PLAIN(detailMcpSupported) \
+  PLAIN(detailMcpNot) \
+  PLAIN(detailRecentEvents) \
+  PLAIN(detailNoEvents) \
+  PLAIN(detailUninstallButton) \
+  PLAIN(detailUninstallLockHint) \
+  PLAIN(detailSetupButton) \
+  PLAIN(detailActionOpen) \
+  PLAIN(detailActionOpenDashboard) \
+  PLAIN(detailActionOpenTui) \
+  PLAIN(detailActionStop) \
+  PLAIN(detailDoctorBannerNoIssuesTitle) \
+  PLAIN(detailDoctorBannerNoIssuesSubtitle) \
+  PLAIN(detailDoctorBannerHasIssuesSubtitle) \
+  /* install */ \
+  VALUED(installSheetTitle) \
+  VALUED(installSheetHowToOpenBody) \
+  VALUED(installBootstrapLabel) \
+  VALUED(installBootstrapAgentName) \
+  PLAIN(installSheetChecking) \
+  PLAIN(installSheetMissing) \
+  PLAIN(installSheetRunning) \
+  PLAIN(installSheetSuccess) \
+  PLAIN(installSheetFailed) \
+  PLAIN(installSheetHowToOpenTitle) \
+  PLAIN(installSheetTerminalOpened) \
+  PLAIN(installSheetTerminalFailed) \
+  PLAIN(installSheetClose) \
+  PLAIN(installSheetMissingHint) \
+  PLAIN(installSheetMissingFooter) \
+  PLAIN(installSheetRecheck) \
+  PLAIN(installOsascriptFailed) \
+  PLAIN(installEchoBrewMissing) \
+  PLAIN(installEchoNode) \
+  /* uninstall */ \
+  VALUED(uninstallSheetTitle) \
+  VALUED(uninstallSheetWithFailures) \
+  VALUED(uninstallSheetButtonSize) \
+  VALUED(uninstallWarnBody) \
+  VALUED(uninstallWarnMore) \
+  PLAIN(uninstallSheetCommands) \
+  PLAIN(uninstallSheetStandard) \
+  PLAIN(uninstallSheetUserData) \
+  PLAIN(uninstallSheetNothing) \
+  PLAIN(uninstallSheetMissing) \
+  PLAIN(uninstallSheetRunning) \
+  PLAIN(uninstallSheetSuccess) \
+  PLAIN(uninstallSheetButton) \
+  PLAIN(uninstallWarnTitle) \
+  PLAIN(uninstallExecutingHelp) \
+  /* settings */ \
+  PLAIN(settingsTitle) \
+  PLAIN(settingsSectionAppearance) \
+  PLAIN(settingsSectionLanguage) \
+  PLAIN(settingsSectionTutorial) \
+  PLAIN(settingsTutorialHint) \
+  PLAIN(settingsTutorialButton) \
+  PLAIN(settingsSectionFeedback) \
+  PLAIN(settingsSectionAbout) \
+  PLAIN(settingsSectionMoreProducts) \
+  PLAIN(settingsSectionSelfGuard) \
+  PLAIN(settingsDockSection) \
+  PLAIN(settingsDockToggle) \
+  PLAIN(settingsDockWarnOn) \
+  PLAIN(settingsDockWarnOff) \
+  /* event */ \
+  PLAIN(eventStarted) \
+  PLAIN(eventExitedNormal) \
+  PLAIN(eventExitedAbnormal) \
+  PLAIN(eventRecovered) \
+  PLAIN(eventThrottled) \
+  PLAIN(eventRestarted) \
+  PLAIN(eventKilledByOOM) \
+  PLAIN(eventOomRecovered) \
+  PLAIN(eventLockOnlineEnabled) \
+  PLAIN(eventLockOnlineDisabled) \
+  PLAIN(eventHangDetected) \
+  PLAIN(eventZombieRecovered) \
+  /* metric */ \
+  PLAIN(metricRunning) \
+  PLAIN(metricRunningSub) \
+  PLAIN(metricLocked) \
+  PLAIN(metricLockedSub) \
+  PLAIN(metricFaulted) \
+  PLAIN(metricFaultedSub) \
+  PLAIN(metricFaultedSubOk) \
+  PLAIN(metricTotal) \
+  PLAIN(metricTotalSub) \
+  /* self */ \
+  PLAIN(selfGuardToggle) \
+  PLAIN(selfGuardDevDisabled) \
+  PLAIN(selfGuardFirstAlertTitle) \
+  PLAIN(selfGuardFirstAlertBody) \
+  PLAIN(selfGuardFirstAlertConfirm) \
+  PLAIN(selfGuardFirstAlertCancel) \
+  PLAIN(selfGuardEnableFailedTitle) \
+  PLAIN(selfGuardEnableFailedBody) \
+  PLAIN(selfGuardOpenLoginItems) \
+  /* ev */ \
+  VALUED(evDetailUserRestart) \
+  VALUED(evDetailRestartStuck) \
+  VALUED(evDetailRestartFailed) \
+  PLAIN(evDetailUserStop) \
+  PLAIN(evDetailStopFailed) \
+  PLAIN(evDetailSetupCompleted) \
+  PLAIN(evDetailNoRecoveryStrategy) \
+  PLAIN(evDetailRunawayFallback) \
+  /* dep */ \
+  PLAIN(depDescNpm) \
+  PLAIN(depDescPipx) \
+  PLAIN(depDescCurl) \
+  PLAIN(depDescBash) \
+  PLAIN(depActionAutoInstall) \
+  PLAIN(depActionTerminalInstall) \
+  PLAIN(depActionOpenWebsite) \
+  /* add */ \
+  PLAIN(addSheetTitle) \
+  PLAIN(addSheetNotInstalled) \
+  PLAIN(addSheetInstalled) \
+  PLAIN(addSheetMoreComing) \
+  PLAIN(addSheetInstallBtn) \
+  PLAIN(addSheetInstalledLabel) \
+  /* lock */ \
+  PLAIN(lockOnlineTitle) \
+  PLAIN(lockOnlineIndicator) \
+  PLAIN(lockOffConfirmTitle) \
+  PLAIN(lockOffConfirmBody) \
+  PLAIN(lockOffConfirmConfirm) \
+  PLAIN(lockOffConfirmCancel) \
+  /* onboard */ \
+  PLAIN(onboardTitle) \
+  PLAIN(onboardBody) \
+  PLAIN(onboardWarnTitle) \
+  PLAIN(onboardStep1) \
+  PLAIN(onboardStep2) \
+  PLAIN(onboardOK) \
+  /* row */ \
+  VALUED(rowOpenTooltipRunning) \
+  VALUED(rowOpenTooltipNotRunning) \
+  PLAIN(rowOpenButton) \
+  PLAIN(rowStateLaunch) \
+  PLAIN(rowStateRunning) \
+  PLAIN(rowStateFaulted) \
+  /* alert */ \
+  VALUED(alertTerminalOpenFailBody) \
+  VALUED(alertSetupOpenFailTitle) \
+  PLAIN(alertTerminalOpenFailTitle) \
+  PLAIN(alertGotIt) \
+  PLAIN(alertSetupOpenFailBody) \
+  /* help */ \
+  VALUED(helpRowLaunch) \
+  PLAIN(helpRefreshList) \
+  PLAIN(helpBackupVolumeReveal) \
+  PLAIN(helpRowFaulted) \
+  PLAIN(helpRowDetail) \
+  /* agent */ \
+  VALUED(agentRestartConfirmTitle) \
+  PLAIN(agentKindApp) \
+  PLAIN(agentKindCli) \
+  PLAIN(agentKindPlugin) \
+  /* dash */ \
+  PLAIN(dashAddAgentTooltip) \
+  PLAIN(dashSettingsTooltip) \
+  PLAIN(dashEmptyHint) \
+  PLAIN(dashBackupTooltip) \
+  /* feedback */ \
+  VALUED(feedbackBodyTemplate) \
+  PLAIN(feedbackHint) \
+  PLAIN(feedbackButton) \
+  PLAIN(feedbackSubject) \
+  /* status */ \
+  PLAIN(statusRunning) \
+  PLAIN(statusStopped) \
+  PLAIN(statusFaulted) \
+  PLAIN(statusBarQuit) \
+  /* vault */ \
+  PLAIN(vaultPasswordPrompt) \
+  PLAIN(vaultPasswordIntro) \
+  PLAIN(vaultPasswordConfirm) \
+  PLAIN(vaultPasswordCancel) \
+  /* appearance */ \
+  PLAIN(appearanceSystem) \
+  PLAIN(appearanceLight) \
+  PLAIN(appearanceDark) \
+  /* hero */ \
+  VALUED(heroSubMixed) \
+  PLAIN(heroSubEmpty) \
+  PLAIN(heroTagline) \
+  /* sheet */ \
+  PLAIN(sheetCancel) \
+  PLAIN(sheetDone) \
+  PLAIN(sheetDontClose) \
+  /* embedded */ \
+  VALUED(embeddedCliTitle) \
+  VALUED(embeddedCliSubtitle) \
+  /* legal */ \
+  PLAIN(legalPrivacyTitle) \
+  PLAIN(legalTermsTitle) \
+  /* setup */ \
+  VALUED(setupHintOpenInFinder) \
+  PLAIN(setupConfigDirFallback) \
+  /* about */ \
+  PLAIN(aboutTagline) \
+  /* brand */ \
+  PLAIN(brandName) \
+  /* empty */ \
+  PLAIN(empty) \
+  /* more */ \
+  PLAIN(moreProductsPlaceholder) \
+  /* panel */ \
+  PLAIN(panelLiveStatus) \
+  /* resource */ \
+  VALUED(resourceRunawayDetails) \
+  /* storage */ \
+  PLAIN(storageLocal)
+
+
+// A whole number inserted into a text as plain decimal (counts, seconds,
+// minutes, percent, megabytes). Accepts integer types only: a floating-point
+// or Boolean value does not compile.
+struct LocInt {
+  template <std::integral T>
+    requires(!std::same_as<T, bool>)
+  constexpr LocInt(T v) : value(static_cast<qint64>(v)) {}  // NOLINT(google-explicit-constructor)
+  qint64 value;
+};
+
+// A 32-bit whole number (a process id, an exit status, an error number).
+// Wider integer types do not compile.
+struct LocInt32 {
+  template <std::integral T>
+    requires(!std::same_as<T, bool> && sizeof(T) <= sizeof(qint32))
+  constexpr LocInt32(T v) : value(static_cast<qint32>(v)) {}  // NOLINT(google-explicit-constructor)
+  qint32 value;
+};
+
+// A duration in seconds, inserted with one decimal place.
+struct LocSeconds {
+  template <std::floating_point T>
+  constexpr LocSeconds(T v) : value(static_cast<double>(v)) {}  // NOLINT(google-explicit-constructor)
+  double value;
+};
+
+// One text key, with the values its text inserts. Equal keys with equal
+// values always give equal texts.
+class LocKey {
+ public:
+#define TLR_LOC_ENUMERATOR(name) name,
+  enum class Id : std::uint16_t { TLR_LOC_KEYS(TLR_LOC_ENUMERATOR, TLR_LOC_ENUMERATOR) };
+#undef TLR_LOC_ENUMERATOR
+
+#define TLR_LOC_ONE(name) +1
+  static constexpr std::size_t kCount = 0 TLR_LOC_KEYS(TLR_LOC_ONE, TLR_LOC_ONE);
+  static constexpr std::size_t kValuedCount = 0 TLR_LOC_KEYS(TLR_LOC_IGNORE_KEY, TLR_LOC_ONE);
+#undef TLR_LOC_ONE
+
+  // Every key, in declaration order.
+  static const std::array<Id, kCount>& allIds();
+  // The key's name as written in the source ("restartHeader").
+  static const char* name(Id id);
+  static bool carriesValues(Id id);
+
+  // A value as the key carries it.
+  using Value = std::variant<std::monostate, QString, qint64, double>;
+
+  Id id() const { return id_; }
+  // The value at `index` (0-based) of the expected kind; an empty text, 0 or
+  // 0.0 when the key has no such value.
+  QString text(std::size_t index) const;
+  qint64 integer(std::size_t index) const;
+  // Every value written as the texts insert it: texts unchanged, integers in
+  // plain decimal, durations with one decimal place.
+  std::array<QString, 3> formattedValues() const;
+
+  friend bool operator==(const LocKey&, const LocKey&) = default;
+
+  // Keys without values.
+#define TLR_LOC_PLAIN_FACTORY(name) \
+  static LocKey name() { return LocKey(Id::name); }
+  TLR_LOC_KEYS(TLR_LOC_PLAIN_FACTORY, TLR_LOC_IGNORE_KEY)
+#undef TLR_LOC_PLAIN_FACTORY
+
+  // The key for `id` when it carries no values; `empty` otherwise.
+  static LocKey plain(Id id);
+
+  // Keys with values.
+  static LocKey heroSubMixed(LocInt running, LocInt total, LocInt locked);
+  static LocKey rowOpenTooltipRunning(QString name);
+  static LocKey rowOpenTooltipNotRunning(QString name);
+  static LocKey detailSetupHint(QString command);
+  static LocKey installSheetTitle(QString name);
+  static LocKey installSheetHowToOpenBody(QString exec);
+  static LocKey uninstallSheetTitle(QString name);
+  static LocKey uninstallSheetWithFailures(LocInt failures);
+  static LocKey uninstallSheetButtonSize(QString size);
+  static LocKey detailActionLaunchAgent(QString name);
+  static LocKey detailDoctorChecking(QString name);
+  static LocKey detailDoctorBannerHasIssuesTitle(LocInt issues);
+  static LocKey uninstallWarnBody(LocInt failures);
+  static LocKey uninstallWarnMore(LocInt more);
+  static LocKey embeddedCliTitle(QString name);
+  static LocKey embeddedCliSubtitle(LocInt pid);
+  static LocKey restartHintCmd(QString command);
+  static LocKey restartConfirmGateway(QString command);
+  static LocKey doctorHintCmd(QString command);
+  static LocKey backupScanResult(QString summary);
+  static LocKey backupAgentLocation(LocInt agents, LocInt locations);
+  static LocKey backupOccupiedFree(QString used, QString hostFree);
+  static LocKey restoreBackupTime(QString time, QString device);
+  static LocKey restoreFoundBackup(QString storage);
+  static LocKey restoreCrossDeviceBody(QString device);
+  static LocKey restoreOneAgent(QString name);
+  static LocKey doctorFoundIssues(LocInt issues);
+  static LocKey doctorExitInfo(LocInt exitCode, LocSeconds elapsed);
+  static LocKey doctorDeeperHint(QString command);
+  static LocKey firstSetupStepLabel(LocInt step, QString title);
+  static LocKey restoreConfirmOneBody(QString name);
+  static LocKey alertTerminalOpenFailBody(QString command, QString error);
+  static LocKey alertSetupOpenFailTitle(QString name);
+  static LocKey helpRowLaunch(QString name);
+  static LocKey usbAgentCountValue(LocInt count);
+  static LocKey usbStatusExportDone(QString path);
+  static LocKey usbStatusImportDone(QString path);
+  static LocKey usbExportProgressSize(QString done, QString total);
+  static LocKey usbExportProgressFiles(LocInt done, LocInt total);
+  static LocKey usbExportSpeed(QString megabytesPerSecond);
+  static LocKey usbExportEtaSeconds(LocInt seconds);
+  static LocKey usbExportEtaMinutes(LocInt minutes);
+  static LocKey backupStatAgentCountValue(LocInt count);
+  static LocKey evDetailUserRestart(LocInt32 newPid);
+  static LocKey evDetailRestartStuck(QString pids);
+  static LocKey evDetailRestartFailed(QString reason);
+  static LocKey agentRestartConfirmTitle(QString name);
+  static LocKey setupHintOpenInFinder(QString folder);
+  static LocKey doctorHeaderTitle(QString name);
+  static LocKey resourceRunawayDetails(QString resource, LocInt value);
+  static LocKey feedbackBodyTemplate(QString version);
+  static LocKey installBootstrapLabel(QString command);
+  static LocKey installBootstrapAgentName(QString command);
+  static LocKey doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed);
+  static LocKey doctorErrUnknownFixKind(QString kind);
+  static LocKey doctorErrCmdExit(LocInt32 exitCode, QString output);
+  static LocKey doctorErrFileNotFound(QString path);
+  static LocKey doctorErrReadFile(QString error);
+  static LocKey doctorErrJSONParse(QString error);
+  static LocKey doctorErrWriteFile(QString error);
+  static LocKey doctorOkUpdated(QString file, QString changes);
+  static LocKey restartHeader(QString name);
+  static LocKey restartFoundPids(LocInt count, QString pids);
+  static LocKey restartPermDenied(LocInt32 error);
+  static LocKey restartSigtermFail(LocInt32 pid, LocInt32 error);
+  static LocKey restartSurvivors(LocInt count, QString pids);
+  static LocKey restartSigkillStillRunning(LocInt count);
+  static LocKey restartNewPidUp(LocInt32 pid);
+  static LocKey restartFailedRecover(QString reason);
+  static LocKey restartGracefulWillRun(QString command);
+  static LocKey restartGracefulVerify(QString command);
+  static LocKey restartGracefulFallback(QString command);
+  static LocKey restartCmdExitCode(LocInt32 exitCode);
+  static LocKey restartVerifyPassed(QString why);
+  static LocKey restartVerifyFailed(QString why);
+  static LocKey restartFallbackRun(QString command);
+  static LocKey restartFallbackExit(LocInt32 exitCode);
+  static LocKey restartFallbackVerifyPassed(QString why);
+  static LocKey restartFallbackVerifyFailed(QString why);
+  static LocKey restartReasonGracefulExitNonZero(LocInt32 exitCode);
+  static LocKey restartVerifyExitMismatch(LocInt32 exitCode, LocInt32 expected);
+  static LocKey restartVerifyMissingString(QString text);
+  static LocKey restartVerifyFalseSuccess(QString text);
+  static LocKey restartVerifyPass(LocInt32 exitCode);
+
+ private:
+  explicit LocKey(Id id, Value first = {}, Value second = {}, Value third = {})
+      : id_(id), values_{std::move(first), std::move(second), std::move(third)} {}
+
+  Id id_;
+  std::array<Value, 3> values_;
+};
+
+static_assert(LocKey::kCount == 378, "the interface has 378 text keys");
+static_assert(LocKey::kValuedCount == 84, "84 text keys carry values");
+
+}  // namespace tlr
