@@ -1,6 +1,7 @@
 #include "watcher/AgentDoctor.h"
 
 #include "core/Characters.h"
+#include "core/Lang.h"
 #include "platform/UserHome.h"
 #include "watcher/JsonFilePatch.h"
 
@@ -81,8 +82,12 @@ QString AgentDoctor::Result::combinedOutput(bool english) const {
   return lines.join(QLatin1Char('\n'));
 }
 
-AgentDoctor::AgentDoctor(LanguageProbe prefersEnglish, CommandRunner runner)
+AgentDoctor::AgentDoctor(CommandRunner runner, LanguageProbe prefersEnglish)
     : prefersEnglish_(std::move(prefersEnglish)), runner_(std::move(runner)) {}
+
+AgentDoctor::LanguageProbe AgentDoctor::interfaceLanguage() {
+  return [] { return Lang::current() == AppLanguage::en; };
+}
 
 AgentDoctor::CommandRunner AgentDoctor::defaultRunner() {
   return [](const QStringList& argv) { return AgentRestarter::runCommand(argv); };

@@ -60,7 +60,7 @@ class AgentDoctor {
     bool succeeded() const { return kind == Kind::success; }
   };
 
-  explicit AgentDoctor(LanguageProbe prefersEnglish, CommandRunner runner = defaultRunner());
+  explicit AgentDoctor(CommandRunner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage());
 
   // One diagnosis; nothing when the entry has no doctor specification.
   std::optional<Result> run(const AgentEntry& entry) const;
@@ -76,6 +76,8 @@ class AgentDoctor {
 
   // Runs commands through AgentRestarter::runCommand.
   static CommandRunner defaultRunner();
+  // English exactly when the interface language (Lang::current()) is.
+  static LanguageProbe interfaceLanguage();
 
  private:
   using Fix = KnownIssue::Fix;

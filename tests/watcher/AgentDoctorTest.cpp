@@ -1,5 +1,6 @@
 #include "watcher/AgentDoctor.h"
 
+#include "platform/Defaults.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -57,14 +58,14 @@ class AgentDoctorTest : public ::testing::Test {
  protected:
   tlr::test::TempHome home;
   bool english = true;
-  AgentDoctor doctor{[this] { return english; }};
+  AgentDoctor doctor{AgentDoctor::defaultRunner(), [this] { return english; }};
 };
 
 }  // namespace
 
 TEST_F(AgentDoctorTest, NoDoctorSpecificationMeansNoResultAndNoCommand) {
   int runs = 0;
-  AgentDoctor counting([] { return true; }, [&](const QStringList&) {
+  AgentDoctor counting([&](const QStringList&) {
     ++runs;
     return tlr::AgentRestarter::CmdResult{};
   });
@@ -135,6 +136,18 @@ TEST_F(AgentDoctorTest, TheTranscriptInBothLanguages) {
             "$ agent doctor\n\nok\n\n[stderr]\nwarn\n\n─────────\n退出码：4  /  耗时：1.3s");
   english = false;
   EXPECT_EQ(doctor.combinedOutput(r), r.combinedOutput(false));
+}
+
+TEST_F(AgentDoctorTest, MessagesFollowTheStoredInterfaceLanguage) {
+  const AgentDoctor plain;
+  KnownIssue unknown = shellFix({"true"});
+  unknown.fix.kind = "other";
+  tlr::Defaults::shared().set("TLR.language", "en");
+  EXPECT_EQ(plain.applyFix(unknown).message, "Unknown fix kind: other");
+  tlr::Defaults::shared().set("TLR.language", "fr");
+  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind: other");
+  tlr::Defaults::shared().remove("TLR.language");
+  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind: other");
 }
 
 TEST_F(AgentDoctorTest, EventTextsAreChinese) {
