@@ -37,6 +37,9 @@ struct ChildSpec {
   // Called on the waiting thread when the deadline fires, just before the
   // child's process group gets SIGTERM.
   std::function<void()> onTimeout;
+  // Most bytes kept of each of standard output and error; what comes after is
+  // read and dropped, so a flood cannot exhaust memory. Zero keeps all.
+  qsizetype outputLimit = 0;
 };
 
 struct ChildResult {
@@ -46,6 +49,8 @@ struct ChildResult {
   int waitStatus = 0;     // as from waitpid
   QByteArray out;
   QByteArray err;
+  bool outTruncated = false;  // bytes beyond outputLimit were dropped
+  bool errTruncated = false;
   double elapsedSeconds = 0;
 
   bool exited() const;      // ended by exit(), not by a signal
