@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 extern char** environ;
@@ -99,13 +100,16 @@ int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid
 
 void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-// Reads what is there; returns false at end of file or on error.
-bool readSome(int fd, QByteArray& into) {
+// Reads what is there, keeping at most `limit` bytes in all (zero: no
+// limit); returns false at end of file or on error.
+bool readSome(int fd, QByteArray& into, qsizetype limit, bool& truncated) {
   char buffer[65536];
   while (true) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n > 0) {
-      into.append(buffer, n);
+      const qsizetype room = limit > 0 ? std::max<qsizetype>(0, limit - into.size()) : n;
+      if (room < n) truncated = true;
+      into.append(buffer, std::min<qsizetype>(room, n));
       continue;
     }
     if (n == 0) return false;
@@ -124,6 +128,11 @@ int msUntil(Clock::time_point t) {
 bool ChildResult::exited() const { return started && WIFEXITED(waitStatus); }
 int ChildResult::exitCode() const { return WEXITSTATUS(waitStatus); }
 int ChildResult::termSignal() const { return WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0; }
+
+QString signalName(int signal) {
+  const char* name = ::sigabbrev_np(signal);
+  return name ? QStringLiteral("SIG") + QString::fromLatin1(name) : QString();
+}
 
 QString currentPath() { return QString::fromLocal8Bit(qgetenv("PATH")); }
 
@@ -236,6 +245,7 @@ ChildResult runChild(const ChildSpec& spec) {
 
     if (!reaped && hasDeadline && !killAt && Clock::now() >= deadline) {
       result.timedOut = true;
+      if (spec.onTimeout) spec.onTimeout();
       ::kill(-pid, SIGTERM);
       killAt = Clock::now() + spec.killGrace;
     }
@@ -260,9 +270,9 @@ ChildResult runChild(const ChildSpec& spec) {
     for (const pollfd& p : fds) {
       if (!p.revents) continue;
       if (p.fd == outRead.get()) {
-        if (!readSome(p.fd, result.out)) outRead.reset();
+        if (!readSome(p.fd, result.out, spec.outputLimit, result.outTruncated)) outRead.reset();
       } else if (p.fd == errRead.get()) {
-        if (!readSome(p.fd, result.err)) errRead.reset();
+        if (!readSome(p.fd, result.err, spec.outputLimit, result.errTruncated)) errRead.reset();
       } else if (inWrite && p.fd == inWrite.get()) {
         if (p.revents & (POLLERR | POLLHUP)) {
           inWrite.reset();

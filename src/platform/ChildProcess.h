@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 
@@ -33,6 +34,12 @@ struct ChildSpec {
   // from its pipes. A background grandchild that keeps them open is left
   // running; we simply stop listening.
   std::chrono::milliseconds drainGrace{200};
+  // Called on the waiting thread when the deadline fires, just before the
+  // child's process group gets SIGTERM.
+  std::function<void()> onTimeout;
+  // Most bytes kept of each of standard output and error; what comes after is
+  // read and dropped, so a flood cannot exhaust memory. Zero keeps all.
+  qsizetype outputLimit = 0;
 };
 
 struct ChildResult {
@@ -42,6 +49,8 @@ struct ChildResult {
   int waitStatus = 0;     // as from waitpid
   QByteArray out;
   QByteArray err;
+  bool outTruncated = false;  // bytes beyond outputLimit were dropped
+  bool errTruncated = false;
   double elapsedSeconds = 0;
 
   bool exited() const;      // ended by exit(), not by a signal
@@ -65,6 +74,10 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile);
 // The absolute path of `name` on `pathList` (":"-separated), or empty. A name
 // with a "/" is returned as it is when it is executable.
 QString findExecutable(const QString& name, const QString& pathList);
+// The abbreviation of a signal with its "SIG" prefix ("SIGSEGV"), or empty
+// for a number that names none.
+QString signalName(int signal);
+
 // This process's PATH.
 QString currentPath();
 

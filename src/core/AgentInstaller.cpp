@@ -1,0 +1,203 @@
+#include "core/AgentInstaller.h"
+
+#include "platform/FileOps.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+#include "platform/TerminalLauncher.h"
+
+#include <QChar>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+
+namespace tlr {
+namespace {
+
+const QString kShellPrefix = QStringLiteral(
+    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/opt/homebrew/bin:$PATH\"; "
+    "export npm_config_prefix=\"$HOME/.npm-global\"; export PIPX_HOME=\"$HOME/.local/pipx\"; "
+    "export PIPX_BIN_DIR=\"$HOME/.local/bin\"; ");
+const QString kSuccessMark = QStringLiteral("TLR_INSTALL_SUCCESS_MARK");
+const QString kBlockOpen = QStringLiteral("# >>> tollamere CLI path setup >>>");
+const QString kBlockClose = QStringLiteral("# <<< tollamere CLI path setup <<<");
+const QString kZshrcWriteFailed = QStringLiteral("写入 ~/.zshrc 失败");
+constexpr qsizetype kErrorTextLimit = 600;
+constexpr qsizetype kTailLines = 4;
+
+// "$HOME" anywhere, then a leading "~/" or a lone "~", become the home folder.
+QString expandWord(QString word) {
+  const QString home = Paths::home();
+  word.replace(QStringLiteral("$HOME"), home);
+  if (word == "~") return home;
+  if (word.startsWith("~/")) return home + word.mid(1);
+  return word;
+}
+
+QStringList expandWords(const Command& cmd) {
+  QStringList words;
+  words.reserve(cmd.size());
+  for (const QString& word : cmd) words.append(expandWord(word));
+  return words;
+}
+
+// The first `limit` user-perceived characters of `text`.
+QString firstCharacters(const QString& text, qsizetype limit) {
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+  qsizetype count = 0;
+  while (count < limit && finder.toNextBoundary() >= 0) ++count;
+  return count < limit ? text : text.left(finder.position());
+}
+
+// "exit 1（无输出）", or the ending and the last four non-empty lines of
+// standard error, then standard output.
+QString failureText(const QString& ending, const QString& err, const QString& out) {
+  QStringList streams;
+  for (const QString& stream : {err.trimmed(), out.trimmed()}) {
+    if (!stream.isEmpty()) streams.append(stream);
+  }
+  const QStringList lines = streams.join('\n').split('\n', Qt::SkipEmptyParts);
+  const QString tail = lines.mid(std::max<qsizetype>(0, lines.size() - kTailLines)).join('\n');
+  const QString text = tail.isEmpty() ? ending + QStringLiteral("（无输出）") : ending + "\n" + tail;
+  return firstCharacters(text, kErrorTextLimit);
+}
+
+bool needsNoQuoting(char32_t c) {
+  switch (QChar::category(c)) {
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Number_Other:
+      return true;
+    default:
+      return QStringView(u"_-./:@").contains(QChar(c));
+  }
+}
+
+QString shellQuoted(const QString& word) {
+  if (word.isEmpty()) return QStringLiteral("''");
+  const QList<uint> scalars = word.toUcs4();
+  if (std::all_of(scalars.cbegin(), scalars.cend(), [](uint c) { return needsNoQuoting(c); })) return word;
+  QString escaped = word;
+  escaped.replace('\'', QStringLiteral("'\\''"));
+  return "'" + escaped + "'";
+}
+
+StepResult zshrcFailure(const QString& reason) { return StepResult::make(kZshrcWriteFailed, false, reason); }
+
+}  // namespace
+
+QList<AgentInstaller::Requirement> AgentInstaller::missingRequirements(
+    const std::optional<QList<Requirement>>& requirements) {
+  QList<Requirement> missing;
+  for (const Requirement& requirement : requirements.value_or(QList<Requirement>())) {
+    if (!recipe::commandExists(requirement.command)) missing.append(requirement);
+  }
+  return missing;
+}
+
+AgentInstaller::CommandResult AgentInstaller::runCommand(const Command& cmd) const {
+  const QString home = Paths::home();
+  const QStringList environment = recipe::childEnvironment({{"npm_config_prefix", home + "/.npm-global"},
+                                                            {"PIPX_HOME", home + "/.local/pipx"},
+                                                            {"PIPX_BIN_DIR", home + "/.local/bin"}});
+  const ChildResult r = recipe::runVector(expandWords(cmd), environment, commandTimeout_, [this] {
+    log("[Installer] ", recipe::timeoutLogText(commandTimeout_));
+  });
+  if (!r.started) return {false, QString(), r.startError};
+  const QString out = recipe::decodeUtf8(r.out);
+  if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_)};
+  if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt};
+  return {false, out, failureText(recipe::endingText(r), recipe::decodeUtf8(r.err), out)};
+}
+
+StepResult AgentInstaller::ensurePathSetup() {
+  const QString path = Paths::home() + "/.zshrc";
+  QByteArray content;
+  if (QFileInfo::exists(path)) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return zshrcFailure(path + ": " + file.errorString());
+    content = file.readAll();
+    if (file.error() != QFileDevice::NoError) return zshrcFailure(path + ": " + file.errorString());
+    // Never rewrite what we could not read as text.
+    if (recipe::decodeUtf8(content).isNull() && !content.isEmpty())
+      return zshrcFailure(path + QStringLiteral(": 不是有效的 UTF-8 文本，未作改动"));
+  }
+  if (content.contains(kBlockOpen.toUtf8())) {
+    return StepResult::make(QStringLiteral("PATH 已配置（~/.zshrc）"), true);
+  }
+  if (!content.isEmpty()) content += "\n\n";
+  content += (QStringList{kBlockOpen, QStringLiteral("export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\""),
+                          kBlockClose}
+                  .join('\n') +
+              "\n")
+                 .toUtf8();
+  const QString error = FileOps::writeAtomically(path, content);
+  if (!error.isEmpty()) return zshrcFailure(error);
+  return StepResult::make(QStringLiteral("已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）"), true);
+}
+
+QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, const CommandList& commands,
+                                           const StepProgressHandler& onProgress) const {
+  QList<StepResult> rows;
+  auto add = [&](StepResult row) {
+    rows.append(row);
+    if (onProgress) onProgress(rows.last());
+  };
+  bool anySucceeded = false;
+  for (const Command& cmd : commands) {
+    if (cmd.isEmpty()) continue;
+    const CommandResult result = runCommand(cmd);
+    add(StepResult::make("$ " + cmd.join(' '), result.success, result.success ? std::nullopt : result.error));
+    if (!result.success) break;
+    anySucceeded = true;
+  }
+  if (anySucceeded) add(ensurePathSetup());
+
+  const bool allSucceeded = std::all_of(rows.cbegin(), rows.cend(), [](const StepResult& r) { return r.success; });
+  log("[Installer] ", agentDisplayName + " 安装 " + (allSucceeded ? "成功" : "失败"));
+  return rows;
+}
+
+void AgentInstaller::executeCommands(const QString& agentDisplayName, const CommandList& commands,
+                                     StepProgressHandler onProgress, StepCompletionHandler onComplete) const {
+  recipe::runStepsDetached(
+      [self = *this, agentDisplayName, commands](const StepProgressHandler& deliver) {
+        return self.runSteps(agentDisplayName, commands, deliver);
+      },
+      std::move(onProgress), std::move(onComplete));
+}
+
+QString AgentInstaller::terminalShellLine(const CommandList& commands) {
+  QStringList texts;
+  for (const Command& cmd : commands) {
+    if (cmd.isEmpty()) continue;
+    QStringList quoted;
+    for (const QString& word : cmd) quoted.append(shellQuoted(expandWord(word)));
+    texts.append(quoted.join(' '));
+  }
+  QString line = kShellPrefix;
+  if (!texts.isEmpty()) line += texts.join(QStringLiteral(" && ")) + QStringLiteral(" && ");
+  // The window closes a second after success; after a failure the user's
+  // shell keeps it open for reading.
+  line += QStringLiteral("echo \"\" && echo \"✓ 安装完成\" && echo ") + kSuccessMark +
+          QStringLiteral(" && sleep 1 && exit 0 || echo \"✗ 安装失败，请向上滚动查看错误信息\"; "
+                         "exec \"${SHELL:-/bin/sh}\"");
+  return line;
+}
+
+bool AgentInstaller::openInTerminal(const CommandList& commands) const {
+  const TerminalLauncher::Result result = TerminalLauncher::run(terminalShellLine(commands));
+  if (!result.ok) log("[Installer] ", result.error);
+  return result.ok;
+}
+
+}  // namespace tlr

@@ -1,0 +1,194 @@
+#include "core/AgentUninstaller.h"
+
+#include "platform/FileOps.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+
+namespace tlr {
+namespace {
+
+const QString kUnsafe = QStringLiteral("路径不安全，拒绝删除");
+
+// Folders that are never removed, however a registry spells them.
+const QSet<QString>& protectedPaths() {
+  static const QSet<QString> paths{
+      // The original platform's own.
+      "/", "/Applications", "/System", "/Library", "/Users", "/usr", "/bin", "/sbin", "/etc",
+      "/var", "/private", "/opt",
+      // This system's top level.
+      "/home", "/root", "/boot", "/proc", "/sys", "/dev", "/run", "/tmp", "/lib", "/lib64",
+      "/lib32", "/libx32", "/srv", "/mnt", "/media", "/snap", "/lost+found",
+      // Below /usr, /var and /opt.
+      "/usr/bin", "/usr/sbin", "/usr/lib", "/usr/lib32", "/usr/lib64", "/usr/libx32",
+      "/usr/libexec", "/usr/include", "/usr/share", "/usr/src", "/usr/games", "/usr/local",
+      "/usr/local/bin", "/usr/local/sbin", "/usr/local/lib", "/usr/local/lib64",
+      "/usr/local/include", "/usr/local/share", "/usr/local/etc", "/usr/local/src",
+      "/usr/local/libexec", "/var/lib", "/var/log", "/var/cache", "/var/tmp", "/var/spool",
+      "/var/mail", "/var/run", "/var/lock", "/var/opt", "/var/local", "/var/backups",
+      "/var/www", "/opt/homebrew", "/opt/homebrew/bin"};
+  return paths;
+}
+
+// Shared folders of the home folder that hold far more than one agent.
+const QStringList& protectedHomeFolders() {
+  static const QStringList folders{".local", ".local/bin", ".local/share", ".local/state",
+                                   ".local/lib", ".config", ".cache", ".npm-global",
+                                   ".npm-global/bin", ".npm-global/lib"};
+  return folders;
+}
+
+// An absolute path without empty and "." components. Nothing for a relative
+// path or one that holds a ".." component.
+std::optional<QString> normalized(const QString& path) {
+  if (!path.startsWith('/')) return std::nullopt;
+  QStringList parts;
+  for (const QString& part : path.split('/', Qt::SkipEmptyParts)) {
+    if (part == "..") return std::nullopt;
+    if (part != ".") parts.append(part);
+  }
+  return "/" + parts.join('/');
+}
+
+bool isAncestorOrSelf(const QString& folder, const QString& of) {
+  return folder == "/" || of == folder || of.startsWith(folder + "/");
+}
+
+// Refuses `path` (normalized) when it is a protected folder, the home folder
+// or one above it, or a shared folder of the home folder.
+bool refusedAfterNormalizing(const QString& path, const QString& home) {
+  if (protectedPaths().contains(path)) return true;
+  if (isAncestorOrSelf(path, home)) return true;
+  for (const QString& folder : protectedHomeFolders()) {
+    if (path == home + "/" + folder) return true;
+  }
+  return false;
+}
+
+QString trimBlanksAndTabs(const QString& text) {
+  qsizetype begin = 0, end = text.size();
+  auto blank = [&](qsizetype i) { return text[i] == ' ' || text[i] == '\t'; };
+  while (begin < end && blank(begin)) ++begin;
+  while (end > begin && blank(end - 1)) --end;
+  return text.mid(begin, end - begin);
+}
+
+// "~" and the rest of a path below the home folder.
+QString displayForm(const QString& expanded) {
+  const QString home = Paths::home();
+  if (expanded == home || expanded.startsWith(home + "/")) return "~" + expanded.mid(home.size());
+  return expanded;
+}
+
+QString firstNonEmptyLine(const QString& text) {
+  for (const QString& line : text.split('\n')) {
+    if (!line.isEmpty()) return line;
+  }
+  return {};
+}
+
+}  // namespace
+
+bool AgentUninstaller::isSafeToDelete(const QString& path) {
+  const QString trimmed = trimBlanksAndTabs(path);
+  if (trimmed.isEmpty() || trimmed == "/" || trimmed == ".") return false;
+  const std::optional<QString> lexical = normalized(Paths::expandTilde(trimmed));
+  if (!lexical) return false;
+
+  // Compared as written, with the symbolic links of its folders resolved and
+  // with every link resolved, against the home folder as written and resolved.
+  const QString home = normalized(Paths::home()).value_or(QStringLiteral("/"));
+  const QString canonicalHome = QFileInfo(home).canonicalFilePath();
+  const QString realHome = canonicalHome.isEmpty() ? home : canonicalHome;
+  const QString resolved = FileOps::resolveParentLinks(*lexical);
+  // Also what a final link leads to: "link/" reaches the folder it points at.
+  const QString followed = QFileInfo(*lexical).canonicalFilePath();
+  for (const QString& candidate : {*lexical, resolved, followed.isEmpty() ? resolved : followed}) {
+    for (const QString& homeForm : {home, realHome}) {
+      if (refusedAfterNormalizing(candidate, homeForm)) return false;
+    }
+  }
+  return true;
+}
+
+quint64 AgentUninstaller::sizeOnDisk(const QString& path) {
+  const QString expanded = Paths::expandTilde(path);
+  const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(expanded);
+  if (!info) return 0;
+  if (!info->isDirectory) return static_cast<quint64>(info->size);
+  return FileOps::allocatedSizeBelow(expanded);
+}
+
+std::optional<QString> AgentUninstaller::which(const QString& name) { return recipe::resolveProgram(name); }
+
+AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd) const {
+  const ChildResult r = recipe::runVector(cmd, recipe::childEnvironment(), commandTimeout_, [this] {
+    log("[Uninstaller] ", recipe::timeoutLogText(commandTimeout_));
+  });
+  if (!r.started) return {false, QString(), r.startError};
+  const QString out = recipe::decodeUtf8(r.out);
+  if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_)};
+  if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt};
+  const QString line = firstNonEmptyLine(recipe::decodeUtf8(r.err));
+  return {false, out, line.isEmpty() ? recipe::endingText(r) : line};
+}
+
+StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
+  const QString label = "$ " + cmd.join(' ');
+  if (!which(cmd.first())) {
+    return StepResult::make(label, true, "(" + cmd.first() + " 未安装，跳过)");
+  }
+  const CommandResult result = runCommand(cmd);
+  return StepResult::make(label, result.success, result.success ? std::nullopt : result.error);
+}
+
+StepResult AgentUninstaller::removalStep(const QString& path) {
+  // What gets removed is the normalized spelling of exactly what was checked:
+  // "link/" or "link/." would otherwise reach through a link into the folder
+  // it points at, and a path with blanks around it would be relative.
+  const QString expanded = Paths::expandTilde(path);
+  const std::optional<QString> target = normalized(expanded);
+  if (!target || !isSafeToDelete(path) || !isSafeToDelete(*target)) {
+    return StepResult::make("(跳过) " + path, false, kUnsafe);
+  }
+  const QString label = "rm -rf " + displayForm(expanded);
+  // Looked at as itself: a link whose target is gone is still there to remove.
+  if (!FileOps::itemInfo(*target)) return StepResult::make(label, true, QStringLiteral("(不存在，跳过)"));
+  const QString error = FileOps::removeItem(*target);
+  return error.isEmpty() ? StepResult::make(label, true) : StepResult::make(label, false, error);
+}
+
+QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const CommandList& preCommands,
+                                        const QStringList& pathsToRemove,
+                                        const StepProgressHandler& onProgress) const {
+  QList<StepResult> rows;
+  auto add = [&](StepResult row) {
+    rows.append(row);
+    if (onProgress) onProgress(rows.last());
+  };
+  for (const Command& cmd : preCommands) {
+    if (!cmd.isEmpty()) add(preCommandStep(cmd));
+  }
+  for (const QString& path : pathsToRemove) add(removalStep(path));
+
+  const auto succeeded = std::count_if(rows.cbegin(), rows.cend(), [](const StepResult& r) { return r.success; });
+  log("[Uninstaller] ", agentDisplayName + " 卸载完成 · 共 " + QString::number(rows.size()) + " 步 · " +
+                            QString::number(succeeded) + " 成功");
+  return rows;
+}
+
+void AgentUninstaller::execute(const QString& agentDisplayName, const CommandList& preCommands,
+                               const QStringList& pathsToRemove, StepProgressHandler onProgress,
+                               StepCompletionHandler onComplete) const {
+  recipe::runStepsDetached(
+      [self = *this, agentDisplayName, preCommands, pathsToRemove](const StepProgressHandler& deliver) {
+        return self.run(agentDisplayName, preCommands, pathsToRemove, deliver);
+      },
+      std::move(onProgress), std::move(onComplete));
+}
+
+}  // namespace tlr

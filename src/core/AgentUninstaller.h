@@ -1,0 +1,59 @@
+#pragma once
+
+#include "core/RecipeCommands.h"
+#include "core/StepResult.h"
+#include "registry/AgentEntry.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+namespace tlr {
+
+// Removes an agent by its uninstall recipe: runs the pre-commands, then
+// removes the chosen files and folders one step at a time, reporting every
+// step as a row. Holds nothing but its command time-out; one object may serve
+// several runs, also at once.
+class AgentUninstaller {
+ public:
+  using StepResult = tlr::StepResult;
+  using CommandResult = recipe::CommandResult;
+
+  explicit AgentUninstaller(std::chrono::milliseconds commandTimeout = recipe::kCommandTimeout)
+      : commandTimeout_(commandTimeout) {}
+
+  // Runs the steps on a thread of its own and returns at once. Each row goes
+  // to `onProgress` on the main thread (the run waits for it), then all rows
+  // in step order to `onComplete`. A failing or refused step never stops the
+  // run.
+  void execute(const QString& agentDisplayName, const CommandList& preCommands,
+               const QStringList& pathsToRemove, StepProgressHandler onProgress,
+               StepCompletionHandler onComplete) const;
+
+  // The same run on the calling thread, handing each row to `onProgress`
+  // there. Blocks until done.
+  QList<StepResult> run(const QString& agentDisplayName, const CommandList& preCommands,
+                        const QStringList& pathsToRemove, const StepProgressHandler& onProgress) const;
+
+  // Whether `path` (as written in the registry, "~" allowed) may be removed:
+  // never the home folder or a folder above it, a system folder, a relative
+  // path or one with a ".." component, however it is spelled, and neither a
+  // link that leads to one of those.
+  static bool isSafeToDelete(const QString& path);
+
+  // The bytes `path` takes: a file (or link) its own size, a folder the
+  // storage allocated to its contents; 0 when nothing is there.
+  static quint64 sizeOnDisk(const QString& path);
+
+ private:
+  static std::optional<QString> which(const QString& name);
+  CommandResult runCommand(const Command& cmd) const;
+  StepResult preCommandStep(const Command& cmd) const;
+  static StepResult removalStep(const QString& path);
+
+  std::chrono::milliseconds commandTimeout_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "watcher/AgentDoctor.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace tlr {
+
+// The latest doctor result of each agent for the life of the process, the
+// agents whose automatic doctor run is in progress, and when each agent's last
+// automatic run started. Nothing is written to disk. Main thread only.
+class DoctorResultStore : public QObject {
+  Q_OBJECT
+
+ public:
+  using Clock = std::function<QDateTime()>;
+
+  // Seconds between two automatic runs of one agent.
+  static constexpr double autoRunCooldownSec = 300.0;
+
+  // The process-wide store on the system clock, created on first use.
+  static DoctorResultStore& shared();
+
+  explicit DoctorResultStore(Clock clock = &QDateTime::currentDateTimeUtc, QObject* parent = nullptr);
+
+  const QHash<QString, AgentDoctor::Result>& results() const { return results_; }
+  std::optional<AgentDoctor::Result> result(const QString& agentId) const;
+  // Stores the result, or removes the agent's entry when there is none.
+  void setResult(const QString& agentId, std::optional<AgentDoctor::Result> result);
+
+  const QSet<QString>& runningIds() const { return runningIds_; }
+  void setRunning(const QString& agentId, bool running);
+
+  std::optional<QDateTime> lastAutoRunAt(const QString& agentId) const;
+  // Notes that an automatic run of the agent starts now.
+  void noteAutoRunStarted(const QString& agentId);
+
+  // Whether the detail sheet should start an automatic doctor run now: when
+  // the agent has no result, or no automatic run yet, or its last automatic
+  // run started at least 300 seconds ago (a clock set back waits the full
+  // time again).
+  bool shouldAutoRun(const QString& agentId) const;
+
+ Q_SIGNALS:
+  void resultsChanged(const QString& agentId);
+  void runningIdsChanged();
+
+ private:
+  Clock clock_;
+  QHash<QString, AgentDoctor::Result> results_;
+  QSet<QString> runningIds_;
+  QHash<QString, QDateTime> lastAutoRunAt_;
+};
+
+}  // namespace tlr

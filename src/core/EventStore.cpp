@@ -1,0 +1,183 @@
+#include "core/EventStore.h"
+
+#include "core/SharedStore.h"
+#include "platform/Log.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+namespace tlr {
+namespace {
+
+// 2001-01-01 00:00:00 UTC in seconds since 1970.
+constexpr double kReferenceDateOffset = 978307200.0;
+
+constexpr std::array<std::pair<AgentEventType, const char*>, 13> kTypeNames{{
+    {AgentEventType::started, "started"},
+    {AgentEventType::exitedNormal, "exitedNormal"},
+    {AgentEventType::exitedAbnormal, "exitedAbnormal"},
+    {AgentEventType::recovered, "recovered"},
+    {AgentEventType::throttled, "throttled"},
+    {AgentEventType::restarted, "restarted"},
+    {AgentEventType::killedByOOM, "killedByOOM"},
+    {AgentEventType::oomRecovered, "oomRecovered"},
+    {AgentEventType::lockOnlineEnabled, "lockOnlineEnabled"},
+    {AgentEventType::lockOnlineDisabled, "lockOnlineDisabled"},
+    {AgentEventType::hangDetected, "hangDetected"},
+    {AgentEventType::runawayDetected, "runawayDetected"},
+    {AgentEventType::zombieRecovered, "zombieRecovered"},
+}};
+
+QString uuidText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+
+std::optional<QUuid> uuidFromText(const QString& text) {
+  static const QRegularExpression form(
+      QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
+  if (!form.match(text).hasMatch()) return std::nullopt;
+  return QUuid::fromString(text);
+}
+
+std::optional<AgentEvent> decodeEvent(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
+  const QJsonObject o = value.toObject();
+  const QJsonValue id = o.value(QLatin1String("id")), agentId = o.value(QLatin1String("agentId")),
+                   type = o.value(QLatin1String("type")), timestamp = o.value(QLatin1String("timestamp")),
+                   details = o.value(QLatin1String("details"));
+  if (!id.isString() || !agentId.isString() || !type.isString() || !timestamp.isDouble()) return std::nullopt;
+  if (!details.isUndefined() && !details.isNull() && !details.isString()) return std::nullopt;
+  const auto uuid = uuidFromText(id.toString());
+  const auto eventType = agentEventTypeFromString(type.toString());
+  if (!uuid || !eventType) return std::nullopt;
+  AgentEvent event{*uuid, agentId.toString(), *eventType, timestamp.toDouble(), std::nullopt};
+  if (details.isString()) event.details = details.toString();
+  return event;
+}
+
+bool newerFirst(const AgentEvent& a, const AgentEvent& b) { return a.timestamp > b.timestamp; }
+
+}  // namespace
+
+QString toString(AgentEventType type) {
+  for (const auto& [t, name] : kTypeNames)
+    if (t == type) return QString::fromLatin1(name);
+  return {};
+}
+
+std::optional<AgentEventType> agentEventTypeFromString(const QString& text) {
+  for (const auto& [t, name] : kTypeNames)
+    if (text == QLatin1String(name)) return t;
+  return std::nullopt;
+}
+
+double AgentEvent::now() {
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration<double>(sinceEpoch).count() - kReferenceDateOffset;
+}
+
+QDateTime AgentEvent::date() const {
+  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>((timestamp + kReferenceDateOffset) * 1000.0),
+                                        Qt::UTC);
+}
+
+AgentEvent AgentEvent::make(const QString& agentId, AgentEventType type, std::optional<QString> details) {
+  return AgentEvent{QUuid::createUuid(), agentId, type, now(), std::move(details)};
+}
+
+EventStore& EventStore::shared() {
+  return sharedPerDefaults<EventStore>([](Defaults& d) { return std::make_unique<EventStore>(d); });
+}
+
+EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), defaults_(defaults) {
+  // A log that does not decode is left where it is until the next append
+  // replaces it.
+  const QJsonValue stored = defaults_.value(defaultsKey);
+  if (!stored.isString()) return;
+  if (auto decoded = decode(stored.toString().toUtf8())) events_ = std::move(*decoded);
+}
+
+QByteArray EventStore::encode(const QList<AgentEvent>& events) {
+  QJsonArray array;
+  for (const AgentEvent& e : events) {
+    QJsonObject o{{QStringLiteral("id"), uuidText(e.id)},
+                  {QStringLiteral("agentId"), e.agentId},
+                  {QStringLiteral("type"), toString(e.type)},
+                  {QStringLiteral("timestamp"), e.timestamp}};
+    if (e.details) o.insert(QStringLiteral("details"), *e.details);
+    array.append(o);
+  }
+  return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QList<AgentEvent>> EventStore::decode(const QByteArray& json) {
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+  if (error.error != QJsonParseError::NoError || !doc.isArray()) return std::nullopt;
+  QList<AgentEvent> events;
+  for (const QJsonValue& v : doc.array()) {
+    auto event = decodeEvent(v);
+    if (!event) return std::nullopt;
+    events << std::move(*event);
+  }
+  return events;
+}
+
+void EventStore::setEvents(QList<AgentEvent> events) {
+  events_ = std::move(events);
+  Q_EMIT eventsChanged(events_);
+}
+
+void EventStore::append(const AgentEvent& event) {
+  QList<AgentEvent> grown = events_;
+  grown.append(event);
+  setEvents(grown);
+
+  QStringList order;
+  QHash<QString, QList<AgentEvent>> groups;
+  for (const AgentEvent& e : std::as_const(events_)) {
+    auto it = groups.find(e.agentId);
+    if (it == groups.end()) {
+      order << e.agentId;
+      it = groups.insert(e.agentId, {});
+    }
+    it->append(e);
+  }
+  QList<AgentEvent> kept;
+  for (const QString& agentId : std::as_const(order)) {
+    QList<AgentEvent>& group = groups[agentId];
+    std::stable_sort(group.begin(), group.end(), newerFirst);
+    kept += group.mid(0, maxPerAgent);
+  }
+  std::stable_sort(kept.begin(), kept.end(), newerFirst);
+  setEvents(std::move(kept));
+
+  defaults_.set(defaultsKey, QString::fromUtf8(encode(events_)));
+
+  QString line = event.agentId + QStringLiteral(" · ") + toString(event.type);
+  if (event.details) line += QStringLiteral(" · ") + *event.details;
+  log("[Event] ", line);
+}
+
+std::optional<AgentEvent> EventStore::lastEvent(const QString& agentId) const {
+  for (const AgentEvent& e : events_)
+    if (e.agentId == agentId) return e;
+  return std::nullopt;
+}
+
+QList<AgentEvent> EventStore::recentEvents(const QString& agentId, int limit) const {
+  QList<AgentEvent> out;
+  for (const AgentEvent& e : events_) {
+    if (out.size() >= limit) break;
+    if (e.agentId == agentId) out << e;
+  }
+  return out;
+}
+
+}  // namespace tlr

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "platform/Defaults.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace tlr {
+
+enum class AgentEventType {
+  started,
+  exitedNormal,
+  exitedAbnormal,
+  recovered,
+  throttled,
+  restarted,
+  killedByOOM,
+  oomRecovered,
+  lockOnlineEnabled,
+  lockOnlineDisabled,
+  hangDetected,
+  runawayDetected,
+  zombieRecovered,
+};
+
+// The stored text: the case name ("exitedNormal").
+QString toString(AgentEventType type);
+std::optional<AgentEventType> agentEventTypeFromString(const QString& text);
+
+// One entry of the event log.
+struct AgentEvent {
+  QUuid id;
+  QString agentId;
+  AgentEventType type = AgentEventType::started;
+  // Seconds since 2001-01-01 00:00:00 UTC, the way the log stores them.
+  double timestamp = 0;
+  // Absent and empty differ: an empty text is present.
+  std::optional<QString> details;
+
+  bool operator==(const AgentEvent&) const = default;
+
+  // A new event: a fresh random id and the current time.
+  static AgentEvent make(const QString& agentId, AgentEventType type,
+                         std::optional<QString> details = std::nullopt);
+  // The current time as a timestamp.
+  static double now();
+  QDateTime date() const;
+};
+
+// The per-agent event log: newest first, at most maxPerAgent events for each
+// agent id, kept in the user defaults under "TLR.events" and written through
+// on every append. Lives on the main thread; observers learn of every change
+// through eventsChanged.
+class EventStore : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr int maxPerAgent = 50;
+  static inline const QString defaultsKey = QStringLiteral("TLR.events");
+
+  // The store of the current user's defaults.
+  static EventStore& shared();
+  // A store over `defaults`, loaded from it.
+  explicit EventStore(Defaults& defaults, QObject* parent = nullptr);
+
+  Defaults& defaults() const { return defaults_; }
+  const QList<AgentEvent>& events() const { return events_; }
+
+  // Adds the event, trims every agent to maxPerAgent, stores the log and
+  // writes one "[Event] " line.
+  void append(const AgentEvent& event);
+  // The agent's newest event.
+  std::optional<AgentEvent> lastEvent(const QString& agentId) const;
+  // The agent's newest events, at most `limit`.
+  QList<AgentEvent> recentEvents(const QString& agentId, int limit) const;
+
+  // The stored form: a compact JSON array, newest first.
+  static QByteArray encode(const QList<AgentEvent>& events);
+  // Nothing when any element does not decode.
+  static std::optional<QList<AgentEvent>> decode(const QByteArray& json);
+
+ Q_SIGNALS:
+  void eventsChanged(const QList<tlr::AgentEvent>& events);
+
+ private:
+  void setEvents(QList<AgentEvent> events);
+
+  Defaults& defaults_;
+  QList<AgentEvent> events_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,155 @@
+#include "core/NetworkLogger.h"
+
+#include "platform/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <cmath>
+
+namespace tlr {
+namespace {
+
+constexpr NetworkEventKind kAllKinds[] = {NetworkEventKind::heartbeat, NetworkEventKind::updateCheck,
+                                          NetworkEventKind::backupUpload,
+                                          NetworkEventKind::restoreFetch};
+
+QString isoUtc(const QDateTime& t) { return t.toUTC().toString(Qt::ISODate); }
+
+// An internet date-time ("2024-05-01T10:20:30Z" or with an offset); nothing
+// looser, so a file with another date form is rejected as a whole.
+std::optional<QDateTime> parseIso(const QString& text) {
+  static const QRegularExpression form(
+      QStringLiteral(R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(Z|[+-]\d{2}:\d{2})$)"));
+  if (!form.match(text).hasMatch()) return std::nullopt;
+  const QDateTime t = QDateTime::fromString(text, Qt::ISODate);
+  if (!t.isValid()) return std::nullopt;
+  return t.toUTC();
+}
+
+std::optional<qint64> wholeNumber(const QJsonValue& v) {
+  if (!v.isDouble()) return std::nullopt;
+  const double d = v.toDouble();
+  if (std::trunc(d) != d || std::fabs(d) > 9007199254740992.0) return std::nullopt;
+  return static_cast<qint64>(d);
+}
+
+}  // namespace
+
+QString toString(NetworkEventKind kind) {
+  switch (kind) {
+    case NetworkEventKind::heartbeat: return QStringLiteral("heartbeat");
+    case NetworkEventKind::updateCheck: return QStringLiteral("updateCheck");
+    case NetworkEventKind::backupUpload: return QStringLiteral("backupUpload");
+    case NetworkEventKind::restoreFetch: return QStringLiteral("restoreFetch");
+  }
+  return {};
+}
+
+std::optional<NetworkEventKind> networkEventKindFromString(const QString& text) {
+  for (NetworkEventKind kind : kAllKinds) {
+    if (toString(kind) == text) return kind;
+  }
+  return std::nullopt;
+}
+
+QJsonObject NetworkEvent::toJson() const {
+  return QJsonObject{
+      {"bytes", static_cast<double>(bytes)},
+      {"id", id.toString(QUuid::WithoutBraces).toUpper()},
+      {"kind", toString(kind)},
+      {"success", success},
+      {"timestamp", isoUtc(timestamp)},
+  };
+}
+
+std::optional<NetworkEvent> NetworkEvent::fromJson(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
+  const QJsonObject o = value.toObject();
+  const QJsonValue idValue = o.value("id"), kindValue = o.value("kind"),
+                   timeValue = o.value("timestamp"), successValue = o.value("success");
+  if (!idValue.isString() || !kindValue.isString() || !timeValue.isString() ||
+      !successValue.isBool())
+    return std::nullopt;
+  const QUuid id = QUuid::fromString(idValue.toString());
+  const auto kind = networkEventKindFromString(kindValue.toString());
+  const auto timestamp = parseIso(timeValue.toString());
+  const auto bytes = wholeNumber(o.value("bytes"));
+  if (id.isNull() || !kind || !timestamp || !bytes) return std::nullopt;
+  return NetworkEvent{id, *kind, *timestamp, *bytes, successValue.toBool()};
+}
+
+NetworkLogger& NetworkLogger::shared() {
+  // Destroyed at exit, which finishes the writes still queued.
+  static NetworkLogger instance(Paths::appSupport() + "/" + kFileName);
+  return instance;
+}
+
+NetworkLogger::NetworkLogger(QString filePath, Clock now)
+    : filePath_(std::move(filePath)),
+      now_(now ? std::move(now) : Clock([] { return QDateTime::currentDateTimeUtc(); })),
+      saveWorker_(QStringLiteral("TLR.NetworkLogger.save")) {
+  QDir().mkpath(QFileInfo(filePath_).absolutePath());
+  load();
+}
+
+NetworkLogger::~NetworkLogger() = default;  // the worker drains its queue
+
+void NetworkLogger::load() {
+  QFile file(filePath_);
+  if (!file.open(QIODevice::ReadOnly)) return;
+  const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+  if (!doc.isArray()) return;
+  QList<NetworkEvent> loaded;
+  for (const QJsonValue& item : doc.array()) {
+    auto event = NetworkEvent::fromJson(item);
+    if (!event) return;  // one bad record spoils the whole file
+    loaded.append(*event);
+  }
+  std::lock_guard lock(mutex_);
+  events_ = std::move(loaded);
+  pruneLocked();  // written back only with the next log()
+}
+
+void NetworkLogger::log(NetworkEventKind kind, qint64 bytes, bool success) {
+  {
+    std::lock_guard lock(mutex_);
+    events_.append(NetworkEvent{QUuid::createUuid(), kind, now_().toUTC(), bytes, success});
+    pruneLocked();
+    saveLocked();
+  }
+  Q_EMIT eventsChanged();
+}
+
+QList<NetworkEvent> NetworkLogger::events() const {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+void NetworkLogger::flush() { saveWorker_.flush(); }
+
+void NetworkLogger::pruneLocked() {
+  const QDateTime cutoff = now_().toUTC().addSecs(-qint64(kRetentionDays) * 86400);
+  events_.removeIf([&](const NetworkEvent& e) { return e.timestamp < cutoff; });
+}
+
+void NetworkLogger::saveLocked() {
+  // Posted under the lock, so saves run in the order of the log() calls and
+  // the last one to run holds the latest list. The copy is cheap (shared
+  // until written); encoding happens on the worker.
+  saveWorker_.post([path = filePath_, snapshot = events_] {
+    QJsonArray array;
+    for (const NetworkEvent& e : snapshot) array.append(e.toJson());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return;
+    file.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    file.commit();
+  });
+}
+
+}  // namespace tlr

@@ -1,0 +1,107 @@
+#include "core/RecipeCommands.h"
+
+#include "platform/MainThread.h"
+#include "platform/Paths.h"
+
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QStringDecoder>
+
+#include <thread>
+
+namespace tlr::recipe {
+namespace {
+
+const QString kEnv = QStringLiteral("/usr/bin/env");
+
+bool isExecutableFile(const QString& path) {
+  const QFileInfo info(path);
+  return info.isFile() && info.isExecutable();
+}
+
+std::optional<QString> findInFolders(const QString& name) {
+  for (const QString& folder : programFolders()) {
+    const QString candidate = folder + "/" + name;
+    if (isExecutableFile(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+QStringList programFolders() {
+  const QString home = Paths::home();
+  return {home + "/.npm-global/bin", home + "/.local/bin", QStringLiteral("/usr/local/bin"),
+          QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
+}
+
+QString searchPathPrefix() { return programFolders().mid(0, 4).join(':'); }
+
+std::optional<QString> resolveProgram(const QString& name) {
+  if (name.contains('/')) return name;
+  return findInFolders(name);
+}
+
+bool commandExists(const QString& name) {
+  if (name.contains('/')) return isExecutableFile(name);
+  return findInFolders(name).has_value();
+}
+
+QStringList childEnvironment(const QList<QPair<QString, QString>>& extra) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  const QString inherited = env.contains("PATH") ? env.value("PATH") : QStringLiteral("/usr/bin:/bin");
+  env.insert("PATH", searchPathPrefix() + ":" + inherited);
+  for (const auto& [name, value] : extra) env.insert(name, value);
+  return env.toStringList();
+}
+
+ChildResult runVector(const QStringList& argv, const QStringList& environment,
+                      std::chrono::milliseconds timeout, std::function<void()> onTimeout) {
+  const QString program = resolveProgram(argv.first()).value_or(kEnv);
+  ChildSpec spec;
+  spec.program = program;
+  spec.arguments = program == kEnv ? argv : argv.mid(1);
+  spec.environment = environment;
+  spec.timeout = timeout;
+  spec.onTimeout = std::move(onTimeout);
+  return runChild(spec);
+}
+
+QString decodeUtf8(const QByteArray& bytes) {
+  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = decoder.decode(bytes);
+  return decoder.hasError() ? QString() : text;
+}
+
+QString timeoutText(std::chrono::milliseconds timeout) {
+  const auto minutes = std::chrono::ceil<std::chrono::minutes>(timeout).count();
+  return QStringLiteral("命令超过 ") + QString::number(minutes) +
+         QStringLiteral(" 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
+                        "请检查网络或换镜像（npm config set registry ...）后再试。");
+}
+
+QString timeoutLogText(std::chrono::milliseconds timeout) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout).count();
+  return QStringLiteral("命令超时 ") + QString::number(seconds) + QStringLiteral("s → terminate");
+}
+
+QString endingText(const ChildResult& result) {
+  if (result.exited()) return QStringLiteral("exit ") + QString::number(result.exitCode());
+  const int signal = result.termSignal();
+  const QString name = signalName(signal);
+  return QStringLiteral("signal ") + QString::number(signal) +
+         (name.isEmpty() ? QString() : QStringLiteral(" (") + name + ")");
+}
+
+void runStepsDetached(StepWork steps, StepProgressHandler onProgress, StepCompletionHandler onComplete) {
+  std::thread([steps = std::move(steps), onProgress = std::move(onProgress),
+               onComplete = std::move(onComplete)] {
+    const StepProgressHandler deliver = [&](const StepResult& row) {
+      if (onProgress) runOnMainAndWait([&] { onProgress(row); });
+    };
+    const QList<StepResult> rows = steps(deliver);
+    if (onComplete) runOnMainAndWait([&] { onComplete(rows); });
+  }).detach();
+}
+
+}  // namespace tlr::recipe

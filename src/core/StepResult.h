@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+
+namespace tlr {
+
+// One progress row of an install or an uninstall, as the user reads it.
+struct StepResult {
+  QUuid id = QUuid::createUuid();
+  QString label;
+  // False only when the step failed or was refused; a step skipped because
+  // there was nothing to do succeeded.
+  bool success = false;
+  // Why a step failed or was refused, or the note on why it was skipped.
+  std::optional<QString> error;
+
+  static StepResult make(QString label, bool success, std::optional<QString> error = std::nullopt) {
+    StepResult row;
+    row.label = std::move(label);
+    row.success = success;
+    row.error = std::move(error);
+    return row;
+  }
+};
+
+using StepProgressHandler = std::function<void(const StepResult&)>;
+using StepCompletionHandler = std::function<void(const QList<StepResult>&)>;
+
+}  // namespace tlr

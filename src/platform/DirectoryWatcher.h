@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace tlr {
+
+// Watches one folder (inotify) on a background thread and tells the main
+// thread when entries arrive complete (closed after writing, or moved in) or
+// leave. Changes that come together are told once. Destroy on the main
+// thread: after destruction no queued notice runs.
+class DirectoryWatcher final {
+ public:
+  DirectoryWatcher() = default;
+  ~DirectoryWatcher();
+  DirectoryWatcher(const DirectoryWatcher&) = delete;
+  DirectoryWatcher& operator=(const DirectoryWatcher&) = delete;
+
+  // Starts watching `folder`; `onChange` runs on the main thread. False when
+  // the folder cannot be watched (or this watcher already watches).
+  bool start(const QString& folder, std::function<void()> onChange);
+  bool isWatching() const { return thread_.joinable(); }
+
+ private:
+  struct Shared;
+  void run(int inotifyFd, int stopFd);
+
+  std::shared_ptr<Shared> shared_;
+  int inotifyFd_ = -1;
+  int stopFd_ = -1;
+  std::thread thread_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,213 @@
+#include "platform/FileOps.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+
+namespace tlr::FileOps {
+namespace {
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+QString failure(const QString& path, int error) { return path + QStringLiteral(": ") + errnoText(error); }
+
+QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// Opens the folder `name` relative to `parentFd` without following a link.
+DirHandle openDirAt(int parentFd, const char* name) {
+  const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  DIR* dir = ::fdopendir(fd);
+  if (!dir) ::close(fd);
+  return DirHandle(dir);
+}
+
+// Calls `visit(dirFd, name, stat)` for every entry of `dir`. Stops and
+// returns false when `visit` does.
+bool forEachEntry(DIR* dir, const std::function<bool(int, const char*, const struct stat*)>& visit) {
+  const int fd = ::dirfd(dir);
+  while (dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    struct stat st;
+    const bool readable = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!visit(fd, entry->d_name, readable ? &st : nullptr)) return false;
+  }
+  return true;
+}
+
+quint64 sumBelow(DIR* dir) {
+  quint64 sum = 0;
+  forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
+    if (!st) return true;
+    if (S_ISDIR(st->st_mode)) {
+      if (DirHandle sub = openDirAt(fd, name)) sum += sumBelow(sub.get());
+    } else {
+      sum += static_cast<quint64>(st->st_blocks) * 512;
+    }
+    return true;
+  });
+  return sum;
+}
+
+// Empties the folder open as `dir`; `path` names it for error texts.
+QString removeContents(DIR* dir, const QString& path) {
+  QString error;
+  forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
+    const QString child = path + "/" + QFile::decodeName(name);
+    if (st && S_ISDIR(st->st_mode)) {
+      DirHandle sub = openDirAt(fd, name);
+      if (!sub) {
+        error = failure(child, errno);
+        return false;
+      }
+      error = removeContents(sub.get(), child);
+      if (!error.isEmpty()) return false;
+      if (::unlinkat(fd, name, AT_REMOVEDIR) != 0) {
+        error = failure(child, errno);
+        return false;
+      }
+      return true;
+    }
+    if (::unlinkat(fd, name, 0) != 0) {
+      error = failure(child, errno);
+      return false;
+    }
+    return true;
+  });
+  return error;
+}
+
+}  // namespace
+
+std::optional<ItemInfo> itemInfo(const QString& path) {
+  struct stat st;
+  if (::lstat(encoded(path).constData(), &st) != 0) return std::nullopt;
+  ItemInfo info;
+  info.isDirectory = S_ISDIR(st.st_mode);
+  info.isSymLink = S_ISLNK(st.st_mode);
+  info.size = st.st_size;
+  info.allocated = static_cast<qint64>(st.st_blocks) * 512;
+  return info;
+}
+
+quint64 allocatedSizeBelow(const QString& path) {
+  DirHandle dir = openDirAt(AT_FDCWD, encoded(path).constData());
+  return dir ? sumBelow(dir.get()) : 0;
+}
+
+QString removeItem(const QString& path) {
+  const QByteArray native = encoded(path);
+  struct stat st;
+  if (::lstat(native.constData(), &st) != 0) return failure(path, errno);
+  if (!S_ISDIR(st.st_mode)) {
+    return ::unlink(native.constData()) == 0 ? QString() : failure(path, errno);
+  }
+  {
+    DirHandle dir = openDirAt(AT_FDCWD, native.constData());
+    if (!dir) return failure(path, errno);
+    const QString error = removeContents(dir.get(), path);
+    if (!error.isEmpty()) return error;
+  }
+  return ::rmdir(native.constData()) == 0 ? QString() : failure(path, errno);
+}
+
+QString resolveParentLinks(const QString& absolutePath) {
+  const qsizetype cut = absolutePath.lastIndexOf('/');
+  if (cut <= 0) return absolutePath;
+  QString existing = absolutePath.left(cut);
+  QString rest = absolutePath.mid(cut);
+  while (!existing.isEmpty()) {
+    char resolved[PATH_MAX];
+    if (::realpath(encoded(existing).constData(), resolved)) {
+      QString real = QFile::decodeName(resolved);
+      if (real == "/") real.clear();
+      return real + rest;
+    }
+    const qsizetype up = existing.lastIndexOf('/');
+    rest.prepend(existing.mid(up));
+    existing.truncate(up);
+  }
+  return absolutePath;
+}
+
+std::optional<QString> linkTarget(const QString& path) {
+  QString current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(encoded(current).constData(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(encoded(current).constData(), buffer, sizeof buffer - 1);
+    if (n < 0) return current;
+    const QString target = QFile::decodeName(QByteArray(buffer, n));
+    current = target.startsWith('/') ? target : QFileInfo(current).path() + "/" + target;
+  }
+  return std::nullopt;
+}
+
+QString writeAtomically(const QString& path, const QByteArray& data) {
+  const std::optional<QString> target = linkTarget(path);
+  if (!target) return failure(path, ELOOP);
+  const QFileInfo info(*target);
+  struct stat old;
+  const bool replacing = ::stat(encoded(*target).constData(), &old) == 0;
+
+  // Created with 0666 so that a new file gets what the umask allows.
+  QByteArray tempName;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    tempName = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
+                       QString::number(QRandomGenerator::global()->generate64(), 36));
+    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return failure(info.path(), errno);
+  }
+  if (fd < 0) return failure(info.path(), EEXIST);
+
+  auto fail = [&](int error) {
+    ::close(fd);
+    ::unlink(tempName.constData());
+    return failure(*target, error);
+  };
+  if (replacing) {
+    if (::fchmod(fd, old.st_mode & 07777) != 0) return fail(errno);
+    // Only root may give a file away; for others this keeps what we have.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) return fail(errno);
+  }
+  qsizetype written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.constData() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(errno);
+    written += n;
+  }
+  if (::fsync(fd) != 0) return fail(errno);
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(tempName.constData());
+    return failure(*target, error);
+  }
+  if (::rename(tempName.constData(), encoded(*target).constData()) != 0) {
+    const int error = errno;
+    ::unlink(tempName.constData());
+    return failure(*target, error);
+  }
+  return {};
+}
+
+}  // namespace tlr::FileOps

@@ -1,0 +1,309 @@
+#include "platform/KqueueProcessWatcher.h"
+
+#include "platform/Log.h"
+#include "platform/MainThread.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
+
+namespace tlr {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The pidfd information block of Linux 6.15 (its first, 64-byte version), for
+// system headers that predate it.
+struct PidfdInfo {
+  uint64_t mask;
+  uint64_t cgroupid;
+  uint32_t pid, tgid, ppid, ruid, rgid, euid, egid, suid, sgid, fsuid, fsgid;
+  int32_t exit_code;
+};
+static_assert(sizeof(PidfdInfo) == 64);
+constexpr uint64_t kPidfdInfoExit = 1u << 3;
+constexpr unsigned long kPidfdGetInfo = _IOWR(0xFF, 11, PidfdInfo);
+
+constexpr auto kReapWait = std::chrono::seconds(2);
+constexpr auto kFirstRetry = std::chrono::milliseconds(1);
+constexpr auto kLongestRetry = std::chrono::milliseconds(50);
+constexpr auto kRememberExit = std::chrono::seconds(60);
+
+int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
+
+std::pair<int, int> kernelVersion() {
+  utsname u{};
+  if (::uname(&u) != 0) return {0, 0};
+  int major = 0, minor = 0;
+  std::sscanf(u.release, "%d.%d", &major, &minor);
+  return {major, minor};
+}
+
+QString kernelRelease() {
+  utsname u{};
+  return ::uname(&u) == 0 ? QString::fromLatin1(u.release) : QStringLiteral("?");
+}
+
+// The wait status from the pidfd's exit information, once the process has
+// been reaped.
+std::optional<int32_t> statusFromPidfdInfo(int pidFd) {
+  if (!KqueueProcessWatcher::hasPidfdExitInfo()) return std::nullopt;
+  PidfdInfo info{};
+  info.mask = kPidfdInfoExit;
+  if (::ioctl(pidFd, kPidfdGetInfo, &info) != 0 || !(info.mask & kPidfdInfoExit)) return std::nullopt;
+  return info.exit_code;
+}
+
+// The wait status of our own child that has not been reaped yet, read
+// without reaping it.
+std::optional<int32_t> statusOfOwnChild(int pidFd) {
+  siginfo_t si{};
+  if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+      si.si_pid == 0)
+    return std::nullopt;
+  switch (si.si_code) {
+    case CLD_EXITED: return (si.si_status & 0xFF) << 8;
+    case CLD_KILLED: return si.si_status & 0x7F;
+    case CLD_DUMPED: return (si.si_status & 0x7F) | 0x80;
+    default: return std::nullopt;
+  }
+}
+
+std::optional<int32_t> exitStatus(int pidFd) {
+  if (auto s = statusFromPidfdInfo(pidFd)) return s;
+  return statusOfOwnChild(pidFd);
+}
+
+// Whether the process behind `pidFd` has exited (the pidfd is readable).
+bool hasExited(int pidFd) {
+  pollfd p{pidFd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+uint64_t eventKey(pid_t pid, uint32_t token) { return (uint64_t{token} << 32) | static_cast<uint32_t>(pid); }
+
+}  // namespace
+
+bool KqueueProcessWatcher::hasPidfdExitInfo() {
+  static const bool has = [] {
+    const auto [major, minor] = kernelVersion();
+    if (major < 6 || (major == 6 && minor < 15)) return false;
+    const int self = pidfdOpen(::getpid());
+    if (self < 0) return false;
+    PidfdInfo info{};
+    info.mask = kPidfdInfoExit;
+    const bool ok = ::ioctl(self, kPidfdGetInfo, &info) == 0;
+    ::close(self);
+    return ok;
+  }();
+  return has;
+}
+
+std::unique_ptr<KqueueProcessWatcher> KqueueProcessWatcher::create() {
+  const int epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+  if (epollFd < 0) {
+    log("[Kqueue] ", QStringLiteral("FAIL: kqueue() returned %1").arg(epollFd));
+    return nullptr;
+  }
+  const int stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = 0;  // no pid is 0
+  if (stopFd < 0 || ::epoll_ctl(epollFd, EPOLL_CTL_ADD, stopFd, &ev) != 0) {
+    log("[Kqueue] ", QStringLiteral("FAIL: kqueue() returned %1").arg(-1));
+    if (stopFd >= 0) ::close(stopFd);
+    ::close(epollFd);
+    return nullptr;
+  }
+  return std::unique_ptr<KqueueProcessWatcher>(new KqueueProcessWatcher(epollFd, stopFd));
+}
+
+KqueueProcessWatcher::KqueueProcessWatcher(int epollFd, int stopFd)
+    : epollFd_(epollFd), stopFd_(stopFd), delivery_(std::make_shared<Delivery>()) {}
+
+KqueueProcessWatcher::~KqueueProcessWatcher() {
+  if (thread_.joinable()) {
+    const uint64_t one = 1;
+    (void)!::write(stopFd_, &one, sizeof one);
+    thread_.join();
+  }
+  delivery_.reset();  // exits already queued to the main thread are dropped
+  for (auto& [pid, w] : registered_) ::close(w.pidFd);
+  ::close(stopFd_);
+  ::close(epollFd_);
+}
+
+void KqueueProcessWatcher::setOnExit(ExitHandler handler) {
+  if (running_) return;  // the loop may be reading it
+  delivery_->onExit = std::move(handler);
+}
+
+void KqueueProcessWatcher::start() {
+  if (running_.exchange(true)) return;
+  thread_ = std::thread([this] { run(); });
+  log("[Kqueue] ", QStringLiteral("started, fd=%1").arg(epollFd_));
+  if (hasPidfdExitInfo())
+    log("[Kqueue] ", QStringLiteral("exit status: pidfd exit info (kernel %1), waitid for own children")
+                         .arg(kernelRelease()));
+  else
+    log("[Kqueue] ", QStringLiteral("exit status: waitid for own children only, other exits read as 0 (kernel %1)")
+                         .arg(kernelRelease()));
+}
+
+void KqueueProcessWatcher::deliver(pid_t pid, const QString& agentId, int32_t status) const {
+  std::weak_ptr<Delivery> weak = delivery_;
+  runOnMain([weak, pid, agentId, status] {
+    const auto delivery = weak.lock();
+    if (delivery && delivery->onExit) delivery->onExit(pid, agentId, RawExitInfo{pid, status});
+  });
+}
+
+bool KqueueProcessWatcher::isKnownExit(pid_t pid) {
+  const auto now = Clock::now();
+  std::erase_if(exited_, [&](const auto& e) { return now - e.second > kRememberExit; });
+  return exited_.contains(pid);
+}
+
+void KqueueProcessWatcher::watch(pid_t pid, const QString& agentId) {
+  std::lock_guard guard(lock_);
+  if (auto it = registered_.find(pid); it != registered_.end()) {
+    it->second.agentId = agentId;
+    return;
+  }
+  const int pidFd = pidfdOpen(pid);
+  if (pidFd < 0) {
+    const int error = errno;
+    if (isKnownExit(pid)) return;  // its exit went out already
+    log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(error));
+    if (error == ESRCH) deliver(pid, agentId, 0);
+    return;
+  }
+  if (isKnownExit(pid)) {
+    if (hasExited(pidFd)) {  // the same dead process, reported already
+      ::close(pidFd);
+      return;
+    }
+    exited_.erase(pid);  // a new process under an old number
+  }
+  const uint32_t token = nextToken_++;
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = eventKey(pid, token);
+  if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, pidFd, &ev) != 0) {
+    log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(errno));
+    ::close(pidFd);
+    return;
+  }
+  registered_.emplace(pid, Watched{agentId, pidFd, token});
+}
+
+void KqueueProcessWatcher::unwatch(pid_t pid) {
+  std::lock_guard guard(lock_);
+  const auto it = registered_.find(pid);
+  if (it == registered_.end()) return;
+  ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.pidFd, nullptr);
+  ::close(it->second.pidFd);
+  registered_.erase(it);
+}
+
+bool KqueueProcessWatcher::isWatching(pid_t pid) const {
+  std::lock_guard guard(lock_);
+  return registered_.contains(pid);
+}
+
+std::optional<KqueueProcessWatcher::Watched> KqueueProcessWatcher::takeExited(pid_t pid, uint32_t token) {
+  std::lock_guard guard(lock_);
+  const auto it = registered_.find(pid);
+  if (it == registered_.end() || it->second.token != token) return std::nullopt;
+  Watched w = std::move(it->second);
+  registered_.erase(it);
+  ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, w.pidFd, nullptr);
+  exited_[pid] = Clock::now();
+  return w;
+}
+
+void KqueueProcessWatcher::run() {
+  ::pthread_setname_np(::pthread_self(), "TLR.kqueue");
+
+  // Exits whose status is not known yet: their parent has still to reap
+  // them. Asked again with a growing pause, for at most kReapWait.
+  struct Pending {
+    pid_t pid;
+    QString agentId;
+    int pidFd;
+    Clock::time_point deadline, nextTry;
+    std::chrono::milliseconds pause;
+  };
+  std::vector<Pending> pending;
+  const auto closeAll = [&] {
+    for (const Pending& p : pending) ::close(p.pidFd);
+  };
+
+  const auto settle = [&](Pending& p, Clock::time_point now) {
+    std::optional<int32_t> status = exitStatus(p.pidFd);
+    if (!status && now < p.deadline) {
+      p.nextTry = now + p.pause;
+      p.pause = std::min(p.pause * 2, kLongestRetry);
+      return false;
+    }
+    ::close(p.pidFd);
+    deliver(p.pid, p.agentId, status.value_or(0));
+    return true;
+  };
+
+  epoll_event events[32];
+  while (true) {
+    int timeout = -1;
+    if (!pending.empty()) {
+      auto next = pending.front().nextTry;
+      for (const Pending& p : pending) next = std::min(next, p.nextTry);
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+      timeout = static_cast<int>(std::max<long long>(0, wait));
+    }
+    const int n = ::epoll_wait(epollFd_, events, 32, timeout);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      log("[Kqueue] ", QStringLiteral("kevent error errno=%1").arg(errno));
+      closeAll();
+      return;
+    }
+    const auto now = Clock::now();
+    for (int i = 0; i < n; ++i) {
+      const uint64_t key = events[i].data.u64;
+      if (key == 0) {  // stop
+        closeAll();
+        return;
+      }
+      const pid_t pid = static_cast<pid_t>(key & 0xFFFFFFFFu);
+      auto watched = takeExited(pid, static_cast<uint32_t>(key >> 32));
+      if (!watched) continue;  // unwatched meanwhile
+      Pending p{pid, std::move(watched->agentId), watched->pidFd, now + kReapWait, now, kFirstRetry};
+      // Without the pidfd exit information no later answer can come.
+      if (!hasPidfdExitInfo()) p.deadline = now;
+      if (!settle(p, now)) pending.push_back(std::move(p));
+    }
+    for (auto it = pending.begin(); it != pending.end();) {
+      if (it->nextTry <= now && settle(*it, now))
+        it = pending.erase(it);
+      else
+        ++it;
+    }
+  }
+}
+
+}  // namespace tlr

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sys/types.h>
+#include <thread>
+#include <unordered_map>
+
+namespace tlr {
+
+// The exit of one watched process.
+struct RawExitInfo {
+  int32_t pid = 0;
+  // The wait status of the exited process as waitpid gives it; 0 when the
+  // kernel did not tell (see KqueueProcessWatcher).
+  int32_t exitStatus = 0;
+};
+
+// Notices the exit of registered processes within moments of their death:
+// one pidfd per process, all waited for by one epoll loop on the thread
+// "TLR.kqueue", and each exit handed to the main thread.
+//
+// The wait status comes, in this order, from:
+//  - the pidfd's exit information (PIDFD_GET_INFO with PIDFD_INFO_EXIT,
+//    Linux 6.15 and later), which the kernel fills once the process has been
+//    reaped by its parent; the loop keeps asking for up to 2 s, without
+//    holding up other exits;
+//  - waitid(WNOWAIT) for a process that is our own child and not yet reaped.
+//    WNOWAIT leaves the child to whoever waits for it (QProcess, runChild),
+//    so the watcher never steals an exit status from its owner, and never
+//    reaps anything itself;
+//  - otherwise 0.
+class KqueueProcessWatcher {
+ public:
+  // Called on the main thread: the pid, the agent id it was watched for, and
+  // its exit.
+  using ExitHandler = std::function<void(pid_t pid, const QString& agentId, const RawExitInfo& info)>;
+
+  // Nothing when the epoll loop cannot be set up (logged).
+  static std::unique_ptr<KqueueProcessWatcher> create();
+  // Stops the loop and waits for it; exits not yet handed on are dropped.
+  ~KqueueProcessWatcher();
+  KqueueProcessWatcher(const KqueueProcessWatcher&) = delete;
+  KqueueProcessWatcher& operator=(const KqueueProcessWatcher&) = delete;
+
+  // Set once, before start().
+  void setOnExit(ExitHandler handler);
+  // Starts the loop; a second call does nothing.
+  void start();
+
+  // Reports the exit of `pid` once. Watching a pid again only changes its
+  // agent id. A pid that is already gone is reported as exited (status 0).
+  void watch(pid_t pid, const QString& agentId);
+  // Forgets `pid`: its exit will not be reported.
+  void unwatch(pid_t pid);
+  bool isWatching(pid_t pid) const;
+
+  int fd() const { return epollFd_; }
+  // Whether this kernel gives exit statuses of processes that are not our
+  // children.
+  static bool hasPidfdExitInfo();
+
+ private:
+  struct Watched {
+    QString agentId;
+    int pidFd = -1;
+    uint32_t token = 0;
+  };
+  struct Delivery {
+    ExitHandler onExit;
+  };
+  class Loop;
+
+  KqueueProcessWatcher(int epollFd, int stopFd);
+  void run();
+  void deliver(pid_t pid, const QString& agentId, int32_t status) const;
+  // Removes the pid's registration when its token matches; returns it.
+  std::optional<Watched> takeExited(pid_t pid, uint32_t token);
+  bool isKnownExit(pid_t pid);
+
+  const int epollFd_;
+  const int stopFd_;
+  std::shared_ptr<Delivery> delivery_;
+  std::atomic<bool> running_{false};
+  std::thread thread_;
+
+  mutable std::mutex lock_;
+  std::unordered_map<pid_t, Watched> registered_;  // guarded by lock_
+  // Pids whose exit was seen lately, so that a late watch of the same dead
+  // process does not report its exit twice. Guarded by lock_.
+  std::unordered_map<pid_t, std::chrono::steady_clock::time_point> exited_;
+  uint32_t nextToken_ = 1;  // guarded by lock_
+};
+
+}  // namespace tlr

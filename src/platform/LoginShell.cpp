@@ -1,0 +1,70 @@
+#include "platform/LoginShell.h"
+
+#include <QFileInfo>
+#include <QProcessEnvironment>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace tlr {
+namespace {
+
+bool isExecutableFile(const QString& path) {
+  const QFileInfo info(path);
+  return !path.isEmpty() && info.isFile() && info.isExecutable();
+}
+
+bool startsFromSystemProfile(const QString& shellPath) {
+  static const QStringList kBourneFamily = {"sh", "bash", "dash", "ksh", "mksh", "ash", "yash"};
+  return kBourneFamily.contains(QFileInfo(shellPath).fileName());
+}
+
+}  // namespace
+
+LoginShell LoginShell::resolve() { return resolve(QStringLiteral("/bin/zsh"), accountLoginShell()); }
+
+LoginShell LoginShell::resolve(const QString& zshPath, const QString& accountShell) {
+  if (isExecutableFile(zshPath)) return {zshPath, {QStringLiteral("-lc")}, false};
+  if (isExecutableFile(accountShell)) {
+    return {accountShell, {QStringLiteral("-lc")}, startsFromSystemProfile(accountShell)};
+  }
+  return {QStringLiteral("/bin/sh"), {QStringLiteral("-c")}, false};
+}
+
+ChildSpec LoginShell::childSpec(const QString& commandLine, const QString& searchPath) const {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("PATH"), searchPath);
+  ChildSpec spec;
+  spec.program = program;
+  spec.arguments = options;
+  // After the profile has run, our folders come first again; what the profile
+  // added follows them.
+  spec.arguments << (profileReplacesPath
+                         ? QStringLiteral("PATH=%1:\"$PATH\"; export PATH; %2")
+                               .arg(shellQuote(searchPath), commandLine)
+                         : commandLine);
+  spec.environment = env.toStringList();
+  return spec;
+}
+
+QString accountLoginShell() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+      !found->pw_shell) {
+    return {};
+  }
+  return QString::fromLocal8Bit(found->pw_shell);
+}
+
+QString shellQuote(const QString& text) {
+  QString quoted = text;
+  quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+  return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+}  // namespace tlr

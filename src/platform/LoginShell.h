@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/ChildProcess.h"
+
+#include <QString>
+#include <QStringList>
+
+// The shell that runs registry commands as the user would in a terminal: a
+// login shell, so the user's profile (version managers, PATH additions) runs
+// first.
+namespace tlr {
+
+struct LoginShell {
+  QString program;      // "/bin/zsh"
+  QStringList options;  // placed before the command line: {"-lc"} or {"-c"}
+  // Bourne-family login shells other than zsh start from the system profile,
+  // which on most distributions replaces PATH outright; the command line then
+  // sets PATH again after the login files have run.
+  bool profileReplacesPath = false;
+
+  // /bin/zsh -lc when zsh exists, else the account's login shell from the
+  // password database with -lc, else /bin/sh -c.
+  static LoginShell resolve();
+  // The same choice from given facts: the zsh path to try and the account's
+  // shell (empty when the password database has none).
+  static LoginShell resolve(const QString& zshPath, const QString& accountShell);
+
+  // A child that runs `commandLine` through this shell, with PATH set to
+  // `searchPath` in its environment (the rest of our environment inherited).
+  ChildSpec childSpec(const QString& commandLine, const QString& searchPath) const;
+};
+
+// The login shell of the current user in the password database, or empty.
+QString accountLoginShell();
+
+// `text` as one word of a POSIX shell line: in single quotes, an inner single
+// quote written as '\''.
+QString shellQuote(const QString& text);
+
+}  // namespace tlr

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+namespace tlr {
+
+// The home folder of the named account in the password database, or empty.
+QString homeOfUser(const QString& userName);
+
+// A leading tilde as a shell reads it: "~" and "~/x" are the current home
+// folder (Paths::home()) and below it, "~name" and "~name/x" that account's
+// home folder and below it. An unknown account, or a path without a leading
+// tilde, comes back unchanged.
+QString expandUserTilde(const QString& path);
+
+}  // namespace tlr

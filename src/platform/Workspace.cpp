@@ -1,0 +1,233 @@
+#include "platform/Workspace.h"
+
+#include "platform/Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+#include <mutex>
+
+namespace tlr {
+namespace {
+
+// Splits an Exec value into words: blanks separate them, double quotes group
+// them, and inside quotes a backslash escapes the next character.
+QStringList splitExec(const QString& value) {
+  QStringList words;
+  QString word;
+  bool inWord = false, quoted = false;
+  for (qsizetype i = 0; i < value.size(); ++i) {
+    const QChar c = value[i];
+    if (quoted) {
+      if (c == '\\' && i + 1 < value.size()) {
+        word += value[++i];
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        word += c;
+      }
+    } else if (c == '"') {
+      quoted = inWord = true;
+    } else if (c == ' ' || c == '\t') {
+      if (inWord) words << word;
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (inWord) words << word;
+  return words;
+}
+
+// Removes field codes ("%U", "%f", ...): a word that is only a code goes, a
+// code inside a word is cut out, and "%%" stands for "%".
+QStringList withoutFieldCodes(const QStringList& words) {
+  QStringList out;
+  for (const QString& w : words) {
+    if (w.size() == 2 && w[0] == '%' && w[1] != '%') continue;
+    QString cleaned;
+    for (qsizetype i = 0; i < w.size(); ++i) {
+      if (w[i] == '%' && i + 1 < w.size()) {
+        if (w[i + 1] == '%') cleaned += '%';
+        ++i;
+        continue;
+      }
+      cleaned += w[i];
+    }
+    out << cleaned;
+  }
+  return out;
+}
+
+// The program word of an Exec line: "env NAME=value ... program" names the
+// program after the assignments.
+QString programWord(const QStringList& exec) {
+  qsizetype i = 0;
+  if (i < exec.size() && QFileInfo(exec[i]).fileName() == QLatin1String("env")) {
+    ++i;
+    while (i < exec.size() && (exec[i].contains('=') || exec[i].startsWith('-'))) ++i;
+  }
+  return i < exec.size() ? exec[i] : QString();
+}
+
+QString resolveProgram(const QString& word) {
+  const QString found = findExecutable(word, currentPath());
+  return found.isEmpty() ? QString() : QFileInfo(found).canonicalFilePath();
+}
+
+std::optional<Workspace::Application> parseEntry(const QString& bundleId, const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  QHash<QString, QString> keys;
+  bool inMain = false;
+  for (const QByteArray& raw : file.readAll().split('\n')) {
+    const QString line = QString::fromUtf8(raw).trimmed();
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    if (line.startsWith('[')) {
+      inMain = line == QLatin1String("[Desktop Entry]");
+      continue;
+    }
+    const qsizetype eq = line.indexOf('=');
+    if (!inMain || eq < 0) continue;
+    const QString key = line.left(eq).trimmed();
+    if (!keys.contains(key)) keys.insert(key, line.mid(eq + 1).trimmed());
+  }
+  if (keys.value(QStringLiteral("Hidden")) == QLatin1String("true")) return std::nullopt;
+  Workspace::Application app;
+  app.bundleId = bundleId;
+  app.entryPath = path;
+  app.exec = withoutFieldCodes(splitExec(keys.value(QStringLiteral("Exec"))));
+  app.icon = keys.value(QStringLiteral("Icon"));
+  const QString tryExec = keys.value(QStringLiteral("TryExec"));
+  const QString execProgram = resolveProgram(programWord(app.exec));
+  if (tryExec.isEmpty())
+    app.program = execProgram;
+  else if (const QString resolved = resolveProgram(tryExec); !resolved.isEmpty())
+    app.program = execProgram.isEmpty() ? resolved : execProgram;
+  return app;
+}
+
+// Every entry of the application folders, read again when a folder, or the
+// search path that resolves programs, changes.
+class Index {
+ public:
+  static Index& instance() {
+    static Index index;
+    return index;
+  }
+
+  template <class Fn>
+  auto with(Fn&& fn) {
+    std::lock_guard lock(mutex_);
+    refreshLocked();
+    return fn(apps_, byProgram_);
+  }
+
+ private:
+  QString stampOf(const QStringList& dirs) const {
+    QString stamp = currentPath();
+    for (const QString& d : dirs) {
+      const QFileInfo info(d);
+      stamp += '\n' + d + ':' + (info.exists() ? QString::number(info.lastModified().toMSecsSinceEpoch()) : "-");
+    }
+    return stamp;
+  }
+
+  void refreshLocked() {
+    const QStringList dirs = Workspace::applicationDirs();
+    const QString stamp = stampOf(dirs);
+    if (stamp == stamp_) return;
+    stamp_ = stamp;
+    apps_.clear();
+    byProgram_.clear();
+    for (const QString& dir : dirs) {
+      const QStringList files = QDir(dir).entryList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name);
+      for (const QString& fileName : files) {
+        const QString id = fileName.chopped(8);
+        if (apps_.contains(id)) continue;
+        auto app = parseEntry(id, dir + '/' + fileName);
+        if (!app) {
+          apps_.insert(id, std::nullopt);  // a Hidden entry hides later ones
+          continue;
+        }
+        if (!app->program.isEmpty() && !byProgram_.contains(app->program)) byProgram_.insert(app->program, id);
+        apps_.insert(id, std::move(*app));
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  QString stamp_;
+  QHash<QString, std::optional<Workspace::Application>> apps_;
+  QHash<QString, QString> byProgram_;
+};
+
+}  // namespace
+
+QStringList Workspace::applicationDirs() {
+  QStringList dirs;
+  dirs << Paths::dataHome() + QStringLiteral("/applications");
+  QString dataDirs = QString::fromLocal8Bit(qgetenv("XDG_DATA_DIRS"));
+  if (dataDirs.isEmpty()) dataDirs = QStringLiteral("/usr/local/share:/usr/share");
+  for (const QString& d : dataDirs.split(':', Qt::SkipEmptyParts)) dirs << d + QStringLiteral("/applications");
+  return dirs;
+}
+
+std::optional<Workspace::Application> Workspace::application(const QString& bundleId) {
+  if (bundleId.isEmpty() || bundleId.contains('/')) return std::nullopt;
+  return Index::instance().with([&](const auto& apps, const auto&) { return apps.value(bundleId); });
+}
+
+std::optional<QString> Workspace::applicationPath(const QString& bundleId) {
+  const auto app = application(bundleId);
+  if (!app || app->program.isEmpty() || !QFileInfo::exists(app->program)) return std::nullopt;
+  return app->program;
+}
+
+QString Workspace::iconName(const QString& bundleId) {
+  const auto app = application(bundleId);
+  return app ? app->icon : QString();
+}
+
+std::optional<QString> Workspace::bundleIdOfProgram(const QString& exePath) {
+  if (exePath.isEmpty()) return std::nullopt;
+  return Index::instance().with([&](const auto&, const auto& byProgram) -> std::optional<QString> {
+    const auto it = byProgram.find(exePath);
+    if (it == byProgram.end()) return std::nullopt;
+    return *it;
+  });
+}
+
+QList<Workspace::RunningApplication> Workspace::runningApplications(const ProcessTable& table) {
+  return Index::instance().with([&](const auto&, const auto& byProgram) {
+    QList<RunningApplication> running;
+    if (byProgram.isEmpty()) return running;
+    for (const ProcessInfo& p : table.processes()) {
+      if (p.exePath.isEmpty()) continue;
+      const auto it = byProgram.find(p.exePath);
+      if (it == byProgram.end()) continue;
+      const ProcessInfo* parent = table.find(p.ppid);
+      if (parent && parent->exePath == p.exePath) continue;
+      running.append({p.pid, *it, p.startTime, p.exePath});
+    }
+    return running;
+  });
+}
+
+DetachedResult Workspace::open(const QString& bundleId) {
+  const auto app = application(bundleId);
+  if (!app) return {-1, QStringLiteral("no application with bundle identifier ") + bundleId};
+  const QString word = programWord(app->exec);
+  if (word.isEmpty() || app->program.isEmpty())
+    return {-1, QStringLiteral("the application's program is not installed: ") + bundleId};
+  ChildSpec spec;
+  spec.program = app->exec.first();
+  spec.arguments = app->exec.mid(1);
+  return spawnDetached(spec, QString());
+}
+
+}  // namespace tlr

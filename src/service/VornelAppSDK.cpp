@@ -1,0 +1,197 @@
+#include "service/VornelAppSDK.h"
+
+#include "core/NetworkLogger.h"
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSysInfo>
+#include <QUuid>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tlr {
+namespace {
+
+constexpr const char* kTag = "[Vornel] ";
+
+// A text key: absent is empty, any other type is malformed.
+bool readText(const QJsonObject& o, const char* key, QString& into) {
+  const QJsonValue v = o.value(QLatin1String(key));
+  if (v.isUndefined() || v.isNull()) return true;
+  if (!v.isString()) return false;
+  into = v.toString();
+  return true;
+}
+
+bool readFlag(const QJsonObject& o, const char* key, bool& into) {
+  const QJsonValue v = o.value(QLatin1String(key));
+  if (v.isUndefined() || v.isNull()) return true;
+  if (!v.isBool()) return false;
+  into = v.toBool();
+  return true;
+}
+
+QString systemVersion() { return QStringLiteral("Linux ") + QSysInfo::kernelVersion(); }
+
+}  // namespace
+
+std::optional<VornelUpdate> VornelUpdate::fromJson(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
+  const QJsonObject o = value.toObject();
+  if (!o.value("latest_version").isString() || !o.value("update_available").isBool())
+    return std::nullopt;
+  VornelUpdate u;
+  const bool wellFormed = readText(o, "mode", u.mode) &&
+                          readText(o, "latest_version", u.latest_version) &&
+                          readText(o, "min_supported_version", u.min_supported_version) &&
+                          readFlag(o, "update_available", u.update_available) &&
+                          readFlag(o, "force", u.force) &&
+                          readText(o, "download_url", u.download_url) &&
+                          readText(o, "notes", u.notes);
+  if (!wellFormed) return std::nullopt;
+  return u;
+}
+
+VornelAppSDK& VornelAppSDK::shared() {
+  // Owned by the application object, so it goes before Qt shuts down.
+  static VornelAppSDK* instance =
+      new VornelAppSDK(NetworkLogger::shared(), QCoreApplication::instance());
+  return *instance;
+}
+
+VornelAppSDK::VornelAppSDK(NetworkLogger& networkLog, Timing timing, QObject* parent)
+    : QObject(parent), networkLog_(networkLog), timing_(timing) {
+  heartbeat_.setInterval(timing_.defaultHeartbeat);
+  connect(&heartbeat_, &QTimer::timeout, this, [this] { checkNow(QStringLiteral("heartbeat")); });
+}
+
+VornelAppSDK::~VornelAppSDK() = default;
+
+QString VornelAppSDK::installId(const QString& appId) {
+  const QString key = QStringLiteral("vornel.") + appId + QStringLiteral(".install_id");
+  Defaults& defaults = Defaults::shared();
+  if (auto stored = defaults.string(key); stored && !stored->isEmpty()) return *stored;
+  const QString made = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+  defaults.set(key, made);
+  return made;
+}
+
+void VornelAppSDK::start(const QString& appId, const QString& version, const QUrl& endpoint,
+                         const QString& channel) {
+  appId_ = appId;
+  version_ = version;
+  endpoint_ = endpoint;
+  channel_ = channel;
+  installId_ = installId(appId);
+  heartbeat_.start();
+  checkNow(QStringLiteral("start"));
+}
+
+void VornelAppSDK::appDidBecomeActive() {
+  if (appId_.isEmpty()) return;  // not started
+  if (sinceLastCheck_.isValid() &&
+      sinceLastCheck_.elapsed() < timing_.activationGap.count())
+    return;
+  checkNow(QStringLiteral("activate"));
+}
+
+std::chrono::milliseconds VornelAppSDK::heartbeatInterval() const {
+  return heartbeat_.intervalAsDuration();
+}
+
+QUrl VornelAppSDK::checkUrl() const {
+  QUrl base = endpoint_;
+  // "…/v1" and "…/v1/" name the same service.
+  if (!base.path().endsWith('/')) base.setPath(base.path() + '/');
+  return base.resolved(QUrl(QString::fromLatin1(kCheckPath)));
+}
+
+QJsonObject VornelAppSDK::requestBody(const QString& reason) const {
+  return QJsonObject{
+      {"app_id", appId_},       {"version", version_},    {"channel", channel_},
+      {"install_id", installId_}, {"reason", reason},      {"platform", "linux"},
+      {"os_version", systemVersion()},
+  };
+}
+
+void VornelAppSDK::checkNow(const QString& reason) {
+  const QByteArray body = QJsonDocument(requestBody(reason)).toJson(QJsonDocument::Compact);
+  QNetworkRequest request(checkUrl());
+  request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+  request.setTransferTimeout(static_cast<int>(timing_.requestTimeout.count()));
+  sinceLastCheck_.start();
+  QNetworkReply* reply = network_.post(request, body);
+  connect(reply, &QNetworkReply::finished, this, [this, reply, reason, bytes = body.size()] {
+    reply->deleteLater();
+    handleReply(*reply, reason, bytes);
+  });
+}
+
+std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(QNetworkReply& reply, QString* why) {
+  if (reply.error() != QNetworkReply::NoError) {
+    *why = reply.errorString();
+    return std::nullopt;
+  }
+  QJsonParseError parseError{};
+  const QJsonDocument doc = QJsonDocument::fromJson(reply.readAll(), &parseError);
+  if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
+    *why = QStringLiteral("answer is not a JSON object");
+    return std::nullopt;
+  }
+  const QJsonObject o = doc.object();
+  Answer answer;
+  const QJsonValue update = o.value("update");
+  if (!update.isUndefined() && !update.isNull()) {
+    answer.update = VornelUpdate::fromJson(update);
+    if (!answer.update) {
+      *why = QStringLiteral("malformed update record");
+      return std::nullopt;
+    }
+  }
+  const QJsonValue interval = o.value("heartbeat_interval");
+  if (!interval.isUndefined() && !interval.isNull()) {
+    if (!interval.isDouble() || !(interval.toDouble() > 0)) {
+      *why = QStringLiteral("malformed heartbeat_interval");
+      return std::nullopt;
+    }
+    answer.heartbeatSeconds = interval.toDouble();
+  }
+  return answer;
+}
+
+void VornelAppSDK::handleReply(QNetworkReply& reply, const QString& reason, qint64 bytes) {
+  QString why;
+  const std::optional<Answer> answer = decodeAnswer(reply, &why);
+  networkLog_.log(reason == QLatin1String("heartbeat") ? NetworkEventKind::heartbeat
+                                                       : NetworkEventKind::updateCheck,
+                  bytes, answer.has_value());
+  if (!answer) {
+    log(kTag, QStringLiteral("check (%1) failed: %2").arg(reason, why));
+    return;
+  }
+  if (answer->heartbeatSeconds) applyHeartbeat(*answer->heartbeatSeconds);
+  if (!answer->update) return;
+  currentUpdate_ = answer->update;
+  Q_EMIT currentUpdateChanged();
+  if (currentUpdate_->update_available && onUpdateAvailable_) {
+    const VornelUpdate update = *currentUpdate_;  // the handler may replace itself
+    UpdateHandler handler = onUpdateAvailable_;
+    handler(update);
+  }
+}
+
+void VornelAppSDK::applyHeartbeat(double seconds) {
+  using std::chrono::milliseconds;
+  const double ms = std::clamp(seconds * 1000.0, double(timing_.minimumHeartbeat.count()),
+                               double(timing_.maximumHeartbeat.count()));
+  const milliseconds wanted(static_cast<milliseconds::rep>(std::llround(ms)));
+  // Setting the interval restarts the timer, so only a real change does it.
+  if (wanted != heartbeat_.intervalAsDuration()) heartbeat_.setInterval(wanted);
+}
+
+}  // namespace tlr

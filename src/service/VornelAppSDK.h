@@ -1,0 +1,131 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+class QNetworkReply;
+
+namespace tlr {
+
+class NetworkLogger;
+
+// The update record of the maker service's answer. Field names are the JSON
+// keys of the answer.
+struct VornelUpdate {
+  QString mode;
+  QString latest_version;
+  QString min_supported_version;
+  bool update_available = false;
+  bool force = false;
+  QString download_url;
+  QString notes;
+
+  // "latest_version" and "update_available" are required; the other keys
+  // may be absent (empty text, false) but must have their type when present.
+  static std::optional<VornelUpdate> fromJson(const QJsonValue& value);
+};
+
+// The client of the maker's update service. It posts a check ("app/check"
+// under the base address) when started, when the application becomes active
+// and on a heartbeat, publishes the update record of each answer and logs
+// every check in the network log. It never blocks its caller and never lets
+// a network failure out: a failed check is one log line and a network-log
+// entry with success false. Lives on the main thread; answers arrive there.
+class VornelAppSDK final : public QObject {
+  Q_OBJECT
+
+ public:
+  // Our update service.
+  static constexpr const char* kDefaultEndpoint = "https://api.tollamere.example/v1/";
+  static constexpr const char* kCheckPath = "app/check";
+
+  struct Timing {
+    std::chrono::milliseconds requestTimeout{std::chrono::seconds(15)};
+    // Used until an answer names its own interval ("heartbeat_interval", in
+    // seconds), which is kept within [minimumHeartbeat, maximumHeartbeat].
+    std::chrono::milliseconds defaultHeartbeat{std::chrono::hours(6)};
+    std::chrono::milliseconds minimumHeartbeat{std::chrono::minutes(1)};
+    std::chrono::milliseconds maximumHeartbeat{std::chrono::hours(24 * 7)};
+    // An activation this soon after the last check sends nothing: switching
+    // between windows must not flood the service.
+    std::chrono::milliseconds activationGap{std::chrono::minutes(1)};
+  };
+
+  using UpdateHandler = std::function<void(const VornelUpdate&)>;
+
+  // The client of this process, created on first use on the main thread and
+  // logging into NetworkLogger::shared().
+  static VornelAppSDK& shared();
+
+  explicit VornelAppSDK(NetworkLogger& networkLog, Timing timing, QObject* parent = nullptr);
+  explicit VornelAppSDK(NetworkLogger& networkLog, QObject* parent = nullptr)
+      : VornelAppSDK(networkLog, Timing{}, parent) {}
+  ~VornelAppSDK() override;
+
+  // The install id of `appId`: a lower-case UUID kept in the user defaults
+  // under "vornel." + appId + ".install_id", made and stored when absent.
+  static QString installId(const QString& appId);
+
+  // Stores the four values, takes the install id, starts the heartbeat and
+  // sends the first check with the reason "start". Returns at once.
+  void start(const QString& appId, const QString& version, const QUrl& endpoint,
+             const QString& channel = QStringLiteral("official"));
+  // Sends one check now, whatever the activation gap.
+  void checkNow(const QString& reason);
+  // Called by the UI when the application becomes active: a check with the
+  // reason "activate", unless one was sent within the activation gap.
+  void appDidBecomeActive();
+
+  // Called on the main thread with the update record of an answer that marks
+  // an update available. Replaces any earlier handler.
+  void setOnUpdateAvailable(UpdateHandler handler) { onUpdateAvailable_ = std::move(handler); }
+  // The update record of the last answer that carried one.
+  const std::optional<VornelUpdate>& currentUpdate() const { return currentUpdate_; }
+
+  const QString& appId() const { return appId_; }
+  const QString& version() const { return version_; }
+  const QString& installId() const { return installId_; }
+  const QString& channel() const { return channel_; }
+  const QUrl& endpoint() const { return endpoint_; }
+  std::chrono::milliseconds heartbeatInterval() const;
+
+ Q_SIGNALS:
+  void currentUpdateChanged();
+
+ private:
+  struct Answer {
+    std::optional<VornelUpdate> update;
+    std::optional<double> heartbeatSeconds;
+  };
+  static std::optional<Answer> decodeAnswer(QNetworkReply& reply, QString* why);
+
+  QUrl checkUrl() const;
+  QJsonObject requestBody(const QString& reason) const;
+  void handleReply(QNetworkReply& reply, const QString& reason, qint64 bytes);
+  void applyHeartbeat(double seconds);
+
+  NetworkLogger& networkLog_;
+  const Timing timing_;
+  QNetworkAccessManager network_;
+  QTimer heartbeat_;
+  QElapsedTimer sinceLastCheck_;
+
+  QString appId_;
+  QString version_;
+  QString installId_;
+  QString channel_ = QStringLiteral("official");
+  QUrl endpoint_{QString::fromLatin1(kDefaultEndpoint)};
+  std::optional<VornelUpdate> currentUpdate_;
+  UpdateHandler onUpdateAvailable_;
+};
+
+}  // namespace tlr

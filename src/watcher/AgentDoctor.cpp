@@ -1,0 +1,192 @@
+#include "watcher/AgentDoctor.h"
+
+#include "core/Characters.h"
+#include "core/Lang.h"
+#include "platform/UserHome.h"
+#include "watcher/JsonFilePatch.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+namespace tlr {
+namespace {
+
+constexpr qsizetype kSnippetCharacters = 200;
+constexpr qsizetype kFixOutputCharacters = 300;
+
+struct Detection {
+  QList<AgentDoctor::DetectedIssue> issues;
+  QList<AgentDoctor::PatternError> patternErrors;
+};
+
+// Spaces and tabs (and a carriage return left by CR LF line ends), not line
+// feeds.
+bool isBlank(QChar c) {
+  return c == QLatin1Char('\t') || c == QLatin1Char('\r') || c.category() == QChar::Separator_Space;
+}
+
+QString trimBlanks(const QString& text) {
+  qsizetype start = 0;
+  qsizetype end = text.size();
+  while (start < end && isBlank(text[start])) ++start;
+  while (end > start && isBlank(text[end - 1])) --end;
+  return text.mid(start, end - start);
+}
+
+// The whole line(s) that the match [start, end) touches, trimmed and cut to
+// 200 characters.
+QString extractLine(const QString& text, qsizetype start, qsizetype end) {
+  const qsizetype lineStart = start == 0 ? 0 : text.lastIndexOf(QLatin1Char('\n'), start - 1) + 1;
+  qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), end);
+  if (lineEnd < 0) lineEnd = text.size();
+  const QString line = trimBlanks(text.mid(lineStart, lineEnd - lineStart));
+  if (Characters::count(line) <= kSnippetCharacters) return line;
+  return Characters::prefix(line, kSnippetCharacters) + QChar(0x2026);
+}
+
+Detection detectIssues(const QString& out, const QString& err,
+                       const std::optional<QList<AgentDoctor::KnownIssue>>& knownIssues) {
+  Detection detection;
+  if (!knownIssues || knownIssues->isEmpty()) return detection;
+  const QString text = out + QLatin1Char('\n') + err;
+  for (const AgentDoctor::KnownIssue& issue : *knownIssues) {
+    const QRegularExpression expression(
+        issue.match, QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    if (!expression.isValid()) {
+      detection.patternErrors.append(
+          {issue.id, QStringLiteral("%1 (offset %2)")
+                         .arg(expression.errorString())
+                         .arg(expression.patternErrorOffset())});
+      continue;
+    }
+    const QRegularExpressionMatch match = expression.match(text);
+    if (!match.hasMatch()) continue;
+    detection.issues.append({issue, extractLine(text, match.capturedStart(), match.capturedEnd())});
+  }
+  return detection;
+}
+
+}  // namespace
+
+QString AgentDoctor::Result::combinedOutput(bool english) const {
+  QStringList lines;
+  lines << QStringLiteral("$ ") + command.join(QLatin1Char(' ')) << QString();
+  if (!stdOut.isEmpty()) lines << stdOut.trimmed();
+  if (!stdErr.isEmpty()) lines << QString() << QStringLiteral("[stderr]") << stdErr.trimmed();
+  lines << QString() << QString(9, QChar(0x2500));
+  const QString seconds = QString::number(elapsedSeconds, 'f', 1);
+  lines << (english ? QStringLiteral("Exit code: %1  /  Elapsed: %2s")
+                    : QStringLiteral("退出码：%1  /  耗时：%2s"))
+                   .arg(exitCode)
+                   .arg(seconds);
+  return lines.join(QLatin1Char('\n'));
+}
+
+AgentDoctor::AgentDoctor(CommandRunner runner, LanguageProbe prefersEnglish)
+    : prefersEnglish_(std::move(prefersEnglish)), runner_(std::move(runner)) {}
+
+AgentDoctor::LanguageProbe AgentDoctor::interfaceLanguage() {
+  return [] { return Lang::current() == AppLanguage::en; };
+}
+
+AgentDoctor::CommandRunner AgentDoctor::defaultRunner() {
+  return [](const QStringList& argv) { return AgentRestarter::runCommand(argv); };
+}
+
+QString AgentDoctor::text(const char* en, const char* zh) const {
+  return QString::fromUtf8(english() ? en : zh);
+}
+
+std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) const {
+  if (!entry.doctor) return std::nullopt;
+  const AgentEntry::DoctorSpec& spec = *entry.doctor;
+  QElapsedTimer timer;
+  timer.start();
+  const AgentRestarter::CmdResult cmd = runner_(spec.command);
+  Detection detection = detectIssues(cmd.stdOut, cmd.stdErr, spec.knownIssues);
+
+  Result result;
+  result.entryDisplayName = entry.displayName;
+  result.command = spec.command;
+  result.exitCode = cmd.exitCode;
+  result.stdOut = cmd.stdOut;
+  result.stdErr = cmd.stdErr;
+  result.detectedIssues = std::move(detection.issues);
+  result.patternErrors = std::move(detection.patternErrors);
+  result.elapsedSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+  return result;
+}
+
+AgentDoctor::FixResult AgentDoctor::applyFix(const KnownIssue& issue) const {
+  const QString& kind = issue.fix.kind;
+  if (kind == QLatin1String("shell")) return applyShellFix(issue.fix);
+  if (kind == QLatin1String("patch-json")) return applyPatchJsonFix(issue.fix);
+  return FixResult::failure(text("Unknown fix kind: ", "未知的 fix kind: ") + kind);
+}
+
+void AgentDoctor::runReload(const Fix& fix) const {
+  if (fix.reload && !fix.reload->isEmpty()) runner_(*fix.reload);
+}
+
+AgentDoctor::FixResult AgentDoctor::applyShellFix(const Fix& fix) const {
+  if (!fix.command || fix.command->isEmpty()) {
+    return FixResult::failure(text("shell fix missing command", "shell fix 缺 command"));
+  }
+  const AgentRestarter::CmdResult cmd = runner_(*fix.command);
+  if (cmd.exitCode != 0) {
+    const QString output = (cmd.stdErr + cmd.stdOut).trimmed();
+    const QString shown =
+        output.isEmpty() ? text("(no output)", "(无输出)") : Characters::prefix(output, kFixOutputCharacters);
+    return FixResult::failure(text("Command exited ", "命令退出 ") + QString::number(cmd.exitCode) +
+                              text(": ", "：") + shown);
+  }
+  runReload(fix);
+  return FixResult::success(text("Command succeeded", "命令执行成功"));
+}
+
+AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
+  if (!fix.file || !fix.set || fix.set->isEmpty()) {
+    return FixResult::failure(text("patch-json fix missing file or set", "patch-json fix 缺 file 或 set"));
+  }
+  const QString path = expandUserTilde(*fix.file);
+
+  QList<JsonFilePatch::Change> changes;
+  QStringList listed;
+  for (auto it = fix.set->cbegin(); it != fix.set->cend(); ++it) {
+    changes.append({it.key().split(QLatin1Char('.'), Qt::SkipEmptyParts), it.value()});
+    listed << it.key() + QStringLiteral(" = \"") + it.value() + QLatin1Char('"');
+  }
+
+  const JsonFilePatch::Report report = JsonFilePatch::apply(path, changes);
+  using Outcome = JsonFilePatch::Outcome;
+  switch (report.outcome) {
+    case Outcome::fileNotFound:
+      return FixResult::failure(text("File not found: ", "文件不存在：") + path);
+    case Outcome::readFailed:
+      return FixResult::failure(text("Read failed: ", "读文件失败：") + report.detail);
+    case Outcome::parseFailed:
+      return FixResult::failure(text("JSON parse failed: ", "JSON 解析失败：") + report.detail);
+    case Outcome::notAnObject:
+      return FixResult::failure(text("Top-level is not a JSON object", "顶层不是 JSON 对象"));
+    case Outcome::writeFailed:
+      return FixResult::failure(text("Write failed: ", "写文件失败：") + report.detail);
+    case Outcome::patched:
+      break;
+  }
+  runReload(fix);
+  return FixResult::success(text("Updated ", "已更新 ") + *fix.file + text(": ", "：") +
+                            listed.join(QChar(0x3001)));
+}
+
+QString AgentDoctor::summaryEventText(const Result& result) {
+  const qsizetype found = result.detectedIssues.size();
+  return QStringLiteral("诊断完成 exit=") + QString::number(result.exitCode) +
+         (found > 0 ? QStringLiteral(" · 识别 %1 个问题").arg(found) : QStringLiteral(" · 无已知问题"));
+}
+
+QString AgentDoctor::fixEventText(const KnownIssue& issue, const FixResult& fix) {
+  return (fix.succeeded() ? QStringLiteral("修复成功 [") : QStringLiteral("修复失败 [")) + issue.id +
+         QStringLiteral("] ") + fix.message;
+}
+
+}  // namespace tlr

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "registry/AgentEntry.h"
+#include "watcher/AgentRestarter.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace tlr {
+
+// Diagnoses one agent with its registry doctor command, recognises known
+// issues in the output and applies their one-click fixes ("shell" commands
+// and "patch-json" edits of JSON configuration files). Holds no state between
+// calls; every call blocks while its commands run, so call it off the main
+// thread. Several calls may overlap.
+class AgentDoctor {
+ public:
+  using KnownIssue = AgentEntry::DoctorSpec::KnownIssue;
+  using CommandRunner = std::function<AgentRestarter::CmdResult(const QStringList&)>;
+  // Answers, at the moment a message is built, whether it should be English
+  // (otherwise it is Chinese).
+  using LanguageProbe = std::function<bool()>;
+
+  struct DetectedIssue {
+    KnownIssue issue;
+    QString matchedSnippet;  // the output line(s) around the first match
+  };
+
+  // A known issue whose expression does not compile; it is never detected.
+  struct PatternError {
+    QString issueId;
+    QString message;  // the expression engine's reason and its offset
+  };
+
+  struct Result {
+    QString entryDisplayName;
+    QStringList command;
+    qint32 exitCode = -1;
+    QString stdOut;
+    QString stdErr;
+    double elapsedSeconds = 0;
+    QList<DetectedIssue> detectedIssues;  // in the order of the known issues
+    QList<PatternError> patternErrors;
+
+    // The transcript: the command, its outputs, a rule and the exit line.
+    QString combinedOutput(bool english) const;
+  };
+
+  struct FixResult {
+    enum class Kind { success, failure };
+    Kind kind = Kind::failure;
+    QString message;
+
+    static FixResult success(QString message) { return {Kind::success, std::move(message)}; }
+    static FixResult failure(QString message) { return {Kind::failure, std::move(message)}; }
+    bool succeeded() const { return kind == Kind::success; }
+  };
+
+  explicit AgentDoctor(CommandRunner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage());
+
+  // One diagnosis; nothing when the entry has no doctor specification.
+  std::optional<Result> run(const AgentEntry& entry) const;
+  // Applies the issue's fix; never throws, every problem is a failure.
+  FixResult applyFix(const KnownIssue& issue) const;
+  // The transcript in the current language.
+  QString combinedOutput(const Result& result) const { return result.combinedOutput(english()); }
+
+  // The texts of the events that the caller records (Chinese in both
+  // languages): the summary of a diagnosis and the outcome of a fix.
+  static QString summaryEventText(const Result& result);
+  static QString fixEventText(const KnownIssue& issue, const FixResult& fix);
+
+  // Runs commands through AgentRestarter::runCommand.
+  static CommandRunner defaultRunner();
+  // English exactly when the interface language (Lang::current()) is.
+  static LanguageProbe interfaceLanguage();
+
+ private:
+  using Fix = KnownIssue::Fix;
+
+  bool english() const { return prefersEnglish_ && prefersEnglish_(); }
+  QString text(const char* en, const char* zh) const;
+  FixResult applyShellFix(const Fix& fix) const;
+  FixResult applyPatchJsonFix(const Fix& fix) const;
+  void runReload(const Fix& fix) const;
+
+  LanguageProbe prefersEnglish_;
+  CommandRunner runner_;
+};
+
+}  // namespace tlr

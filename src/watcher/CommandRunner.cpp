@@ -1,0 +1,59 @@
+#include "platform/ChildProcess.h"
+#include "platform/LoginShell.h"
+#include "platform/Paths.h"
+#include "watcher/AgentRestarter.h"
+
+namespace tlr {
+namespace {
+
+QString shellLine(const QStringList& argv) {
+  QStringList quoted;
+  quoted.reserve(argv.size());
+  for (const QString& word : argv) quoted << shellQuote(word);
+  return quoted.join(QLatin1Char(' '));
+}
+
+qint32 exitCodeOf(const ChildResult& child) {
+  if (child.exited()) return child.exitCode();
+  return 128 + child.termSignal();
+}
+
+}  // namespace
+
+QString AgentRestarter::commandSearchPath() {
+  const QString home = Paths::home();
+  const QStringList folders = {home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
+                               "/usr/local/bin",          "/opt/homebrew/bin",  "/usr/bin",
+                               "/bin"};
+  return folders.join(QLatin1Char(':')) + QLatin1Char(':') + currentPath();
+}
+
+AgentRestarter::CmdResult AgentRestarter::runCommand(const QStringList& argv,
+                                                     std::chrono::milliseconds timeout) {
+  CmdResult result;
+  if (argv.isEmpty()) {
+    result.stdErr = QStringLiteral("argv empty");
+    return result;
+  }
+  ChildSpec spec = LoginShell::resolve().childSpec(shellLine(argv), commandSearchPath());
+  spec.timeout = timeout;
+  spec.outputLimit = kOutputLimit;
+
+  const ChildResult child = runChild(spec);
+  if (!child.started) {
+    result.stdErr = QStringLiteral("spawn failed: ") + child.startError;
+    return result;
+  }
+  result.exitCode = exitCodeOf(child);
+  result.stdOut = QString::fromUtf8(child.out);
+  result.stdErr = QString::fromUtf8(child.err);
+  result.timedOut = child.timedOut;
+  result.outputTruncated = child.outTruncated || child.errTruncated;
+  if (child.timedOut) {
+    if (!result.stdErr.isEmpty() && !result.stdErr.endsWith(QLatin1Char('\n'))) result.stdErr += '\n';
+    result.stdErr += QStringLiteral("timed out after %1 s").arg(timeout.count() / 1000.0);
+  }
+  return result;
+}
+
+}  // namespace tlr

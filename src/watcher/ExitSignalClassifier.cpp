@@ -1,0 +1,54 @@
+#include "watcher/ExitSignalClassifier.h"
+
+#include <csignal>
+
+namespace tlr {
+
+QString toString(ExitIntent intent) {
+  switch (intent) {
+    case ExitIntent::normalExit: return QStringLiteral("normalExit");
+    case ExitIntent::crash: return QStringLiteral("crash");
+    case ExitIntent::oom: return QStringLiteral("oom");
+    case ExitIntent::forceKilled: return QStringLiteral("forceKilled");
+    case ExitIntent::abnormalExit: return QStringLiteral("abnormalExit");
+    case ExitIntent::unknown: return QStringLiteral("unknown");
+  }
+  return QStringLiteral("unknown");
+}
+
+namespace ExitSignalClassifier {
+namespace {
+
+constexpr int kStoppedEncoding = 0x7F;
+
+bool isFaultSignal(int sig) {
+  switch (sig) {
+    case SIGILL: case SIGTRAP: case SIGABRT: case SIGFPE: case SIGBUS: case SIGSEGV: case SIGSYS:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isFinishSignal(int sig) { return sig == SIGHUP || sig == SIGINT || sig == SIGQUIT || sig == SIGTERM; }
+
+}  // namespace
+
+ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureLevel()>& pressure) {
+  const int status = info.exitStatus;
+  const int sig = status & 0x7F;  // the core-dump bit 0x80 plays no part
+  if (sig == 0 || sig == kStoppedEncoding)
+    return (status & 0xFF00) != 0 ? ExitIntent::abnormalExit : ExitIntent::normalExit;
+  if (isFaultSignal(sig)) return ExitIntent::crash;
+  if (isFinishSignal(sig)) return ExitIntent::normalExit;
+  if (sig == SIGKILL)
+    return MemoryPressureReader::likelyOOM(pressure()) ? ExitIntent::oom : ExitIntent::forceKilled;
+  return ExitIntent::unknown;
+}
+
+ExitIntent classify(const RawExitInfo& info) {
+  return classify(info, [] { return MemoryPressureReader::current(); });
+}
+
+}  // namespace ExitSignalClassifier
+}  // namespace tlr

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "core/MemoryPressureReader.h"
+#include "platform/KqueueProcessWatcher.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace tlr {
+
+// How an agent process ended, as far as recovery is concerned.
+enum class ExitIntent {
+  normalExit,    // exit code 0, or a signal that asks a process to finish
+  crash,         // a fault signal
+  oom,           // SIGKILL while memory is likely short
+  forceKilled,   // SIGKILL otherwise
+  abnormalExit,  // exited by itself with a non-zero code
+  unknown,       // any other signal
+};
+
+// The case name ("normalExit", "crash", ...).
+QString toString(ExitIntent intent);
+
+namespace ExitSignalClassifier {
+
+// Judges the wait status of `info` (its pid plays no part). The memory
+// pressure is read, afresh, only for SIGKILL.
+ExitIntent classify(const RawExitInfo& info);
+// The same with the pressure reading given by `pressure`.
+ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureLevel()>& pressure);
+
+}  // namespace ExitSignalClassifier
+}  // namespace tlr

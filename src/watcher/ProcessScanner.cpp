@@ -1,0 +1,279 @@
+#include "watcher/ProcessScanner.h"
+
+#include "platform/ChildProcess.h"
+#include "platform/Log.h"
+#include "platform/Paths.h"
+#include "platform/ServiceManager.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QProcessEnvironment>
+
+#include <chrono>
+#include <mutex>
+
+namespace tlr {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kLaunchdCacheLife = std::chrono::seconds(30);
+constexpr auto kQueryTimeout = std::chrono::seconds(5);
+constexpr int kAncestorSteps = 8;
+
+struct LaunchdAnswer {
+  bool managed = false;
+  Clock::time_point expiresAt;
+};
+
+// One cache for every scanner of the process. The lock is held across the
+// systemctl run, so concurrent checks of any label wait for each other.
+struct LaunchdCache {
+  std::mutex lock;
+  QHash<QString, LaunchdAnswer> answers;
+
+  static LaunchdCache& instance() {
+    static LaunchdCache cache;
+    return cache;
+  }
+};
+
+QString quotedList(const QStringList& items) {
+  QStringList quoted;
+  for (const QString& s : items) quoted << '"' + s + '"';
+  return '[' + quoted.join(QStringLiteral(", ")) + ']';
+}
+
+// Runs a short query with the usual program folders before PATH; its
+// standard output when it exits with 0.
+std::optional<QString> runCommandOnce(const QStringList& argv) {
+  const QString home = Paths::home();
+  const QStringList front{home + "/.npm-global/bin", home + "/.local/bin", home + "/.volta/bin",
+                          QStringLiteral("/usr/local/bin"), QStringLiteral("/opt/homebrew/bin"),
+                          QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("PATH"), front.join(':') + ':' + env.value(QStringLiteral("PATH")));
+  ChildSpec spec;
+  spec.program = argv.first();
+  spec.arguments = argv.mid(1);
+  spec.environment = env.toStringList();
+  spec.timeout = kQueryTimeout;
+  spec.killGrace = std::chrono::seconds(1);
+  const ChildResult r = runChild(spec);
+  if (!r.started || r.timedOut || !r.exited() || r.exitCode() != 0) return std::nullopt;
+  return QString::fromUtf8(r.out);
+}
+
+// Folders that npm and pipx name; asked once per process.
+const QStringList& toolFolders() {
+  static const QStringList folders = [] {
+    QStringList out;
+    if (const auto prefix = runCommandOnce({"/usr/bin/env", "npm", "config", "get", "prefix"})) {
+      const QString p = prefix->trimmed();
+      if (!p.isEmpty()) out << p + QStringLiteral("/bin");
+    }
+    if (const auto pipx = runCommandOnce({"/usr/bin/env", "pipx", "environment", "--value", "PIPX_BIN_DIR"})) {
+      const QString p = pipx->trimmed();
+      if (!p.isEmpty()) out << p;
+    }
+    return out;
+  }();
+  return folders;
+}
+
+}  // namespace
+
+ProcessScanner::ProcessScanner(std::shared_ptr<const AgentRegistry> registry) : registry_(std::move(registry)) {}
+
+bool ProcessScanner::isInterpreterName(const QString& name) {
+  static const QSet<QString> names{"python", "python3", "Python", "Python3", "node", "nodejs",
+                                   "deno",   "bun",     "bash",   "sh",      "zsh",  "fish",
+                                   "ruby",   "perl",    "php",    "uv",      "uvx"};
+  if (names.contains(name)) return true;
+  const QString lower = name.toLower();
+  return lower.contains(QLatin1String("python")) || lower.contains(QLatin1String("node"));
+}
+
+QStringList ProcessScanner::cliSearchPaths() {
+  const QString home = Paths::home();
+  QStringList paths{home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
+                    QStringLiteral("/usr/local/bin"), QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/bin")};
+  for (const QString& folder : toolFolders())
+    if (!paths.contains(folder)) paths << folder;
+  static std::once_flag logged;
+  std::call_once(logged, [&] {
+    QStringList sorted = paths;
+    sorted.sort();
+    log("[Scanner] ", QStringLiteral("cliSearchPaths: ") + quotedList(sorted));
+  });
+  return paths;
+}
+
+bool ProcessScanner::isCliInstalled(const QString& name) {
+  if (name.isEmpty() || name.contains('/')) return false;
+  for (const QString& dir : cliSearchPaths())
+    if (QFileInfo::exists(dir + '/' + name)) return true;
+  return false;
+}
+
+bool ProcessScanner::shouldExclude(const AgentEntry& entry, const QStringList& argv) {
+  return AgentRegistry::isExcluded(entry.identify, argv);
+}
+
+bool ProcessScanner::isManagedByLaunchd(const QString& label) {
+  LaunchdCache& cache = LaunchdCache::instance();
+  std::lock_guard guard(cache.lock);
+  const auto now = Clock::now();
+  if (const auto it = cache.answers.constFind(label); it != cache.answers.cend() && it->expiresAt > now)
+    return it->managed;
+  const auto state = ServiceManager::list(label);
+  const bool managed = state && state->running();
+  log("[launchctl list ", QStringLiteral("%1] stdout.count=%2 managed=%3")
+                              .arg(label)
+                              .arg(state ? state->output.size() : 0)
+                              .arg(managed ? "true" : "false"));
+  cache.answers.insert(label, {managed, Clock::now() + kLaunchdCacheLife});
+  return managed;
+}
+
+void ProcessScanner::invalidateLaunchdCache(const QString& label) {
+  LaunchdCache& cache = LaunchdCache::instance();
+  std::lock_guard guard(cache.lock);
+  cache.answers.remove(label);
+}
+
+QList<AgentEntry> ProcessScanner::scanInstalledAgents() const {
+  QList<AgentEntry> installed;
+  for (const AgentEntry& entry : registry_->visibleAgents()) {
+    const AgentEntry::Identify& id = entry.identify;
+    if (id.bundleIds && !id.bundleIds->isEmpty()) {
+      const bool found = std::any_of(id.bundleIds->cbegin(), id.bundleIds->cend(), [](const QString& b) {
+        const auto path = Workspace::applicationPath(b);
+        return path && QFileInfo::exists(*path);
+      });
+      if (found) installed << entry;
+      continue;
+    }
+    if (entry.launchdLabel && isManagedByLaunchd(*entry.launchdLabel)) {
+      installed << entry;
+      continue;
+    }
+    if (id.executableNames &&
+        std::any_of(id.executableNames->cbegin(), id.executableNames->cend(), &ProcessScanner::isCliInstalled))
+      installed << entry;
+  }
+  return installed;
+}
+
+QList<RunningAgent> ProcessScanner::scanGUI(const ProcessTable& table) const {
+  QList<RunningAgent> records;
+  for (const Workspace::RunningApplication& app : Workspace::runningApplications(table)) {
+    for (const AgentEntry& entry : registry_->visibleAgents()) {
+      const auto& bundleIds = entry.identify.bundleIds;
+      if (!bundleIds || !bundleIds->contains(app.bundleId)) continue;
+      RunningAgent r;
+      r.entry = entry;
+      r.pid = app.pid;
+      r.bundleId = app.bundleId;
+      r.launchDate = app.launchDate;
+      r.app = app;
+      records << std::move(r);
+      break;
+    }
+  }
+  return records;
+}
+
+std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessInfo& process) const {
+  if (auto entry = registry_->lookupExecutableName(process.name)) {
+    const QStringList argv = ProcessTable::arguments(process.pid);
+    if (shouldExclude(*entry, argv) || !AgentRegistry::holdsAllOf(entry->identify, argv)) return std::nullopt;
+    return entry;
+  }
+  if (!isInterpreterName(process.name)) return std::nullopt;
+  const QStringList argv = ProcessTable::arguments(process.pid);
+  if (argv.isEmpty()) return std::nullopt;
+  return registry_->lookupArgv(argv);
+}
+
+QList<RunningAgent> ProcessScanner::scanCLI(const ProcessTable& table, const QSet<pid_t>& skipping) const {
+  QList<RunningAgent> records;
+  for (const ProcessInfo& process : table.processes()) {
+    if (skipping.contains(process.pid)) continue;
+    auto entry = matchCommandLine(process);
+    if (!entry) continue;
+    RunningAgent r;
+    r.entry = std::move(*entry);
+    r.pid = process.pid;
+    r.launchDate = process.startTime;
+    records << std::move(r);
+  }
+  return records;
+}
+
+std::optional<QString> ProcessScanner::parentBundleId(pid_t pid, const ProcessTable& table) {
+  pid_t current = pid;
+  for (int step = 0; step < kAncestorSteps; ++step) {
+    const ProcessInfo* known = table.find(current);
+    const std::optional<ProcessInfo> fresh = known ? std::nullopt : ProcessTable::read(current);
+    const ProcessInfo* info = known ? known : (fresh ? &*fresh : nullptr);
+    if (!info || info->ppid < 2) return std::nullopt;
+    const pid_t parent = info->ppid;
+    const ProcessInfo* parentInfo = table.find(parent);
+    const std::optional<ProcessInfo> parentFresh = parentInfo ? std::nullopt : ProcessTable::read(parent);
+    if (!parentInfo && parentFresh) parentInfo = &*parentFresh;
+    if (parentInfo) {
+      if (auto bundleId = Workspace::bundleIdOfProgram(parentInfo->exePath)) return bundleId;
+    }
+    current = parent;
+  }
+  return std::nullopt;
+}
+
+std::optional<QString> ProcessScanner::parentBundleId(pid_t pid) {
+  return parentBundleId(pid, ProcessTable());
+}
+
+QList<RunningAgent> ProcessScanner::scanAll() const {
+  const ProcessTable table = ProcessTable::snapshot();
+  QList<RunningAgent> records = scanGUI(table);
+  QSet<pid_t> guiPids;
+  for (const RunningAgent& r : records) guiPids.insert(r.pid);
+  records += scanCLI(table, guiPids);
+
+  for (RunningAgent& r : records) {
+    if (!r.entry.launchdLabel) continue;
+    r.launchdManaged = isManagedByLaunchd(*r.entry.launchdLabel);
+    if (r.launchdManaged)
+      log("[Scanner] ", QStringLiteral("%1 由 launchd 守护中 (label=%2) → UI 应显示「已守护·后台稳定运行中」")
+                            .arg(r.entry.displayName, *r.entry.launchdLabel));
+  }
+
+  QHash<QString, QString> agentByBundle;
+  for (const RunningAgent& r : records)
+    if (r.bundleId) agentByBundle.insert(*r.bundleId, r.entry.id);
+  if (agentByBundle.isEmpty()) return records;
+  for (RunningAgent& r : records) {
+    if (r.bundleId) continue;
+    const auto parentBundle = parentBundleId(r.pid, table);
+    if (!parentBundle || !agentByBundle.contains(*parentBundle)) continue;
+    r.parentAgentId = agentByBundle.value(*parentBundle);
+    log("[Scanner] ", QStringLiteral("%1 (pid=%2) 是 %3 的内嵌 CLI（父 bundleId=%4）")
+                          .arg(r.entry.displayName)
+                          .arg(r.pid)
+                          .arg(*r.parentAgentId, *parentBundle));
+  }
+  return records;
+}
+
+QList<RunningAgent> ProcessScanner::scan() const {
+  QList<RunningAgent> unique;
+  QSet<QString> seen;
+  for (RunningAgent& r : scanAll()) {
+    if (seen.contains(r.entry.id)) continue;
+    seen.insert(r.entry.id);
+    unique << std::move(r);
+  }
+  return unique;
+}
+
+}  // namespace tlr

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/ProcessTable.h"
+#include "platform/Workspace.h"
+#include "registry/AgentRegistry.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+
+namespace tlr {
+
+// One recognised running agent process.
+struct RunningAgent {
+  AgentEntry entry;
+  pid_t pid = 0;
+  // The desktop application's bundle identifier; absent for a command-line
+  // process.
+  std::optional<QString> bundleId;
+  // The application's launch date, or the process's start time.
+  std::optional<QDateTime> launchDate;
+  // The running desktop application; absent for a command-line process.
+  std::optional<Workspace::RunningApplication> app;
+  // The entry has a launchd label and its job runs.
+  bool launchdManaged = false;
+  // For a command-line process inside a recognised desktop agent: that
+  // agent's id.
+  std::optional<QString> parentAgentId;
+};
+
+// Finds the registry's agents on this machine: which are installed and which
+// processes run now. Every call reads the system afresh and never fails; a
+// failed read yields fewer records. The scanner holds nothing mutable, so any
+// thread may scan.
+class ProcessScanner final {
+ public:
+  explicit ProcessScanner(std::shared_ptr<const AgentRegistry> registry);
+
+  const AgentRegistry& registry() const { return *registry_; }
+
+  // Visible entries that count as installed, in registry order.
+  QList<AgentEntry> scanInstalledAgents() const;
+  // Every recognised process: desktop applications first, then command-line
+  // processes in process-table order. One agent may appear several times.
+  QList<RunningAgent> scanAll() const;
+  // scanAll(), keeping the first record of each agent id.
+  QList<RunningAgent> scan() const;
+
+  // Whether the user manager runs the job `label` now. Answers are kept for
+  // 30 seconds per label, for the whole process. Blocks while systemctl runs.
+  static bool isManagedByLaunchd(const QString& label);
+  static void invalidateLaunchdCache(const QString& label);
+  // The bundle identifier of the nearest ancestor (8 steps at most) that is a
+  // running desktop application.
+  static std::optional<QString> parentBundleId(pid_t pid);
+
+  // Whether an argument equals one of the entry's argvExclude strings.
+  static bool shouldExclude(const AgentEntry& entry, const QStringList& argv);
+  // Whether `name` is a file in one of cliSearchPaths().
+  static bool isCliInstalled(const QString& name);
+  // Where command-line agents are looked for: fixed folders (below the
+  // current home), npm's global prefix and pipx's program folder. npm and
+  // pipx are asked once per process.
+  static QStringList cliSearchPaths();
+  // Names of programs that run scripts ("node", "python3", ...), whose
+  // arguments tell which agent they run.
+  static bool isInterpreterName(const QString& name);
+
+ private:
+  QList<RunningAgent> scanGUI(const ProcessTable& table) const;
+  QList<RunningAgent> scanCLI(const ProcessTable& table, const QSet<pid_t>& skipping) const;
+  std::optional<AgentEntry> matchCommandLine(const ProcessInfo& process) const;
+  static std::optional<QString> parentBundleId(pid_t pid, const ProcessTable& table);
+
+  std::shared_ptr<const AgentRegistry> registry_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,277 @@
+#include "core/AgentInstaller.h"
+
+#include "core/RecipeTestSupport.h"
+#include "platform/ChildProcess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace std::chrono_literals;
+using tlr::AgentInstaller;
+using tlr::test::expectRows;
+using tlr::test::TempHome;
+
+namespace {
+
+const QString kWritten = QStringLiteral("已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）");
+const QString kBlock = QStringLiteral(
+    "# >>> tollamere CLI path setup >>>\n"
+    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\"\n"
+    "# <<< tollamere CLI path setup <<<\n");
+
+// The error text of the one failing command `script`.
+std::optional<QString> errorOf(const QString& script, std::chrono::milliseconds timeout = 600s) {
+  const auto rows = AgentInstaller(timeout).runSteps("Agent", {{"sh", "-c", script}}, nullptr);
+  EXPECT_EQ(rows.size(), 1);
+  if (rows.isEmpty()) return QStringLiteral("(no row)");
+  EXPECT_FALSE(rows[0].success);
+  return rows[0].error;
+}
+
+}  // namespace
+
+TEST(InstallSteps, ARecipeRunsInOrderWithItsEnvironmentThenSetsUpPath) {
+  TempHome home;
+  const QString h = home.path();
+  tlr::test::addUserProgram(home, "tlr-step",
+                            "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$HOME/args\"\n"
+                            "printf '%s\\n' \"$PATH\" \"$npm_config_prefix\" \"$PIPX_HOME\" \"$PIPX_BIN_DIR\" "
+                            "> \"$HOME/env\"\n");
+  tlr::test::RowCollector rows;
+  AgentInstaller().executeCommands(
+      "Agent",
+      {{"tlr-step", "one", "~/x", "~", "$HOME/y:$HOME", "a~b"}, {}, {"sh", "-c", "read line || echo eof > \"$HOME/stdin\""}},
+      rows.onProgress(), rows.onComplete());
+  ASSERT_TRUE(rows.waitForCompletion());
+  EXPECT_FALSE(rows.offMainThread);
+  expectRows(*rows.completed, {{"$ tlr-step one ~/x ~ $HOME/y:$HOME a~b", true, std::nullopt},
+                               {"$ sh -c read line || echo eof > \"$HOME/stdin\"", true, std::nullopt},
+                               {kWritten, true, std::nullopt}});
+  ASSERT_EQ(rows.progress.size(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(rows.progress[i].id, (*rows.completed)[i].id);
+
+  EXPECT_EQ(tlr::test::readFile(h + "/args"), "one\n" + h + "/x\n" + h + "\n" + h + "/y:" + h + "\na~b\n");
+  const QStringList env = tlr::test::readFile(h + "/env").split('\n');
+  ASSERT_GE(env.size(), 4);
+  EXPECT_TRUE(env[0].startsWith(h + "/.npm-global/bin:" + h + "/.local/bin:/usr/local/bin:/opt/homebrew/bin:"));
+  EXPECT_EQ(env[1], h + "/.npm-global");
+  EXPECT_EQ(env[2], h + "/.local/pipx");
+  EXPECT_EQ(env[3], h + "/.local/bin");
+  EXPECT_EQ(tlr::test::readFile(h + "/stdin"), "eof\n");  // input is /dev/null
+  EXPECT_EQ(tlr::test::readFile(h + "/.zshrc"), kBlock);
+}
+
+TEST(InstallSteps, StopsAtTheFirstFailure) {
+  TempHome home;
+  const auto failedSecond = AgentInstaller().runSteps(
+      "Agent", {{"true"}, {"sh", "-c", "exit 1"}, {"touch", home.path() + "/third"}}, nullptr);
+  expectRows(failedSecond, {{"$ true", true, std::nullopt},
+                            {"$ sh -c exit 1", false, "exit 1（无输出）"},
+                            {kWritten, true, std::nullopt}});
+  EXPECT_FALSE(QFile::exists(home.path() + "/third"));
+
+  QFile::remove(home.path() + "/.zshrc");
+  const auto failedFirst = AgentInstaller().runSteps("Agent", {{"false"}, {"true"}}, nullptr);
+  expectRows(failedFirst, {{"$ false", false, "exit 1（无输出）"}});
+  EXPECT_FALSE(QFile::exists(home.path() + "/.zshrc"));
+
+  EXPECT_TRUE(AgentInstaller().runSteps("Agent", {}, nullptr).isEmpty());
+  EXPECT_TRUE(AgentInstaller().runSteps("Agent", {{}, {}}, nullptr).isEmpty());
+}
+
+TEST(InstallSteps, ProgramsOutsideTheProgramFoldersRunThroughEnv) {
+  TempHome home;
+  tlr::test::FakeBin bin;
+  bin.add("tlr-on-path-only", "echo ran > \"$HOME/ran\"");
+  const auto rows = AgentInstaller().runSteps(
+      "Agent", {{"tlr-on-path-only"}, {"/nonexistent/tlr-installer"}}, nullptr);
+  expectRows(rows, {{"$ tlr-on-path-only", true, std::nullopt},
+                    {"$ /nonexistent/tlr-installer", false, "No such file or directory"},
+                    {kWritten, true, std::nullopt}});
+  EXPECT_EQ(tlr::test::readFile(home.path() + "/ran"), "ran\n");
+}
+
+TEST(InstallErrorText, TailOfStandardErrorThenOutput) {
+  TempHome home;
+  EXPECT_EQ(errorOf("echo e1 >&2; echo >&2; echo e2 >&2; echo o1; exit 2"), "exit 2\ne1\ne2\no1");
+  EXPECT_EQ(errorOf("for i in 1 2 3 4 5 6 7 8 9 10; do echo line$i; done; echo err >&2; exit 1"),
+            "exit 1\nline7\nline8\nline9\nline10");
+  EXPECT_EQ(errorOf("printf '  \\n\\n  '; exit 4"), "exit 4（无输出）");
+}
+
+TEST(InstallErrorText, CutAt600CharactersAndInvalidUtf8CountsAsEmpty) {
+  TempHome home;
+  const QString cjk = errorOf("i=0; while [ $i -lt 700 ]; do printf '错'; i=$((i+1)); done; exit 1").value_or("");
+  EXPECT_EQ(cjk.size(), 600);
+  EXPECT_EQ(cjk, "exit 1\n" + QString(593, QChar(0x9519)));
+  // Combined characters stay whole at the cut.
+  const QString combined =
+      errorOf("i=0; while [ $i -lt 700 ]; do printf 'e\\314\\201'; i=$((i+1)); done; exit 1").value_or("");
+  EXPECT_EQ(combined, "exit 1\n" + QString("e\u0301").repeated(593));
+  EXPECT_EQ(errorOf("printf 'bad \\377\\n' >&2; echo fine; exit 5"), "exit 5\nfine");
+}
+
+TEST(InstallTimeout, AHungCommandIsStoppedWithTheTimeoutText) {
+  TempHome home;
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_EQ(errorOf("sleep 30", 1s),
+            "命令超过 1 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
+            "请检查网络或换镜像（npm config set registry ...）后再试。");
+  EXPECT_LT(timer.elapsed(), 5000);
+}
+
+TEST(InstallTimeout, AChildIgnoringTerminateIsKilled) {
+  TempHome home;
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_TRUE(errorOf("trap '' TERM; sleep 30", 1s)->startsWith("命令超过 1 分钟未完成"));
+  EXPECT_LT(timer.elapsed(), 15000);
+}
+
+TEST(InstallTimeout, ACrashIsReportedWithItsSignalNotAsTimeout) {
+  TempHome home;
+  EXPECT_EQ(errorOf("echo boom >&2; kill -SEGV $$"), "signal 11 (SIGSEGV)\nboom");
+  EXPECT_EQ(errorOf("kill -KILL $$"), "signal 9 (SIGKILL)（无输出）");
+}
+
+TEST(InstallTimeout, AGrandchildHoldingThePipesDoesNotHangTheStep) {
+  TempHome home;
+  const QString pidFile = home.path() + "/grandchild";
+  QElapsedTimer timer;
+  timer.start();
+  const auto rows = AgentInstaller().runSteps(
+      "Agent", {{"sh", "-c", "sleep 30 & echo $! > '" + pidFile + "'; echo started"}}, nullptr);
+  EXPECT_LT(timer.elapsed(), 5000);
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_TRUE(rows[0].success);
+  const pid_t grandchild = tlr::test::readFile(pidFile).trimmed().toInt();
+  if (grandchild > 0) ::kill(grandchild, SIGKILL);
+}
+
+TEST(InstallPathSetup, TheBlockIsAddedOnceAndTheFileKeptWhole) {
+  TempHome home;
+  const QString zshrc = home.writeFile("dotfiles/zshrc", "alias ll='ls -l'\n");
+  QFile::setPermissions(zshrc, QFile::ReadOwner | QFile::WriteOwner);
+  ASSERT_TRUE(QFile::link(zshrc, home.path() + "/.zshrc"));
+
+  expectRows(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr),
+             {{"$ true", true, std::nullopt}, {kWritten, true, std::nullopt}});
+  EXPECT_TRUE(QFileInfo(home.path() + "/.zshrc").isSymLink());
+  EXPECT_EQ(tlr::test::readFile(zshrc), "alias ll='ls -l'\n\n\n" + kBlock);
+  const auto userFlags = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+  EXPECT_EQ(QFile::permissions(zshrc) & ~userFlags, QFile::ReadOwner | QFile::WriteOwner);
+  // No temporary file is left beside it.
+  EXPECT_EQ(QDir(home.path() + "/dotfiles").entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+  expectRows(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr),
+             {{"$ true", true, std::nullopt}, {"PATH 已配置（~/.zshrc）", true, std::nullopt}});
+  EXPECT_EQ(tlr::test::readFile(zshrc), "alias ll='ls -l'\n\n\n" + kBlock);
+}
+
+TEST(InstallPathSetup, AFileThatIsNotUtf8IsNeverRewritten) {
+  TempHome home;
+  const QByteArray latin1("export NAME=\"J\xf6rg\"\n");
+  home.writeFile(".zshrc", latin1);
+  const auto rows = AgentInstaller().runSteps("Agent", {{"true"}}, nullptr);
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1].label, "写入 ~/.zshrc 失败");
+  EXPECT_FALSE(rows[1].success);
+  QFile file(home.path() + "/.zshrc");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), latin1);
+}
+
+TEST(InstallRequirements, MissingOnesInOrder) {
+  TempHome home;
+  tlr::test::FakeBin bin;
+  bin.add("tlr-on-path-only", "exit 0");
+  const QString user = tlr::test::addUserProgram(home, "tlr-user-tool", "exit 0");
+  const QList<AgentInstaller::Requirement> requirements{
+      {"sh", std::nullopt}, {"tlr-missing", "https://example.org"}, {"tlr-user-tool", std::nullopt},
+      {"tlr-on-path-only", std::nullopt}, {user, std::nullopt}, {"/nonexistent/tool", std::nullopt}};
+  const auto missing = AgentInstaller::missingRequirements(requirements);
+  ASSERT_EQ(missing.size(), 3);
+  EXPECT_EQ(missing[0].command, "tlr-missing");
+  EXPECT_EQ(missing[0].hintUrl, "https://example.org");
+  EXPECT_EQ(missing[1].command, "tlr-on-path-only");
+  EXPECT_EQ(missing[2].command, "/nonexistent/tool");
+  EXPECT_TRUE(AgentInstaller::missingRequirements(std::nullopt).isEmpty());
+}
+
+namespace {
+
+const QString kPrefix = QStringLiteral(
+    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/opt/homebrew/bin:$PATH\"; "
+    "export npm_config_prefix=\"$HOME/.npm-global\"; export PIPX_HOME=\"$HOME/.local/pipx\"; "
+    "export PIPX_BIN_DIR=\"$HOME/.local/bin\"; ");
+const QString kOutcome = QStringLiteral(
+    "echo \"\" && echo \"✓ 安装完成\" && echo TLR_INSTALL_SUCCESS_MARK && sleep 1 && exit 0 || "
+    "echo \"✗ 安装失败，请向上滚动查看错误信息\"; exec \"${SHELL:-/bin/sh}\"");
+
+// What the fake terminal was asked to run: its arguments, one per entry.
+QStringList waitForTerminal(const tlr::test::FakeBin& bin) {
+  const QString record = bin.recordPath("x-terminal-emulator");
+  EXPECT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).endsWith("--\n"); }));
+  QStringList args = tlr::test::readFile(record).split('\n');
+  args.removeLast();  // after the final "--"
+  args.removeLast();
+  return args;
+}
+
+}  // namespace
+
+TEST(InstallInTerminal, TheRecipeReachesTheTerminalAsOneShellLine) {
+  TempHome home;
+  tlr::test::FakeBin bin;  // first on PATH: no real terminal is ever reached
+  bin.addRecorder("x-terminal-emulator");
+  ASSERT_TRUE(AgentInstaller().openInTerminal(
+      {{"npm", "install", "-g", "@scope/agent-cli@1.2"}, {}, {"echo", "a b", "it's", "", "\"q\"\\", "~/bin"},
+       {"curl", "https://example.org/x.sh", "名前"}}));
+  EXPECT_EQ(waitForTerminal(bin),
+            (QStringList{"-e", "/bin/sh", "-c",
+                         kPrefix + "npm install -g @scope/agent-cli@1.2 && echo 'a b' 'it'\\''s' '' '\"q\"\\' " +
+                             home.path() + "/bin && curl https://example.org/x.sh 名前 && " + kOutcome}));
+}
+
+TEST(InstallInTerminal, AnEmptyRecipeStillGivesAWorkingLine) {
+  TempHome home;
+  tlr::test::FakeBin bin;
+  bin.addRecorder("x-terminal-emulator");
+  ASSERT_TRUE(AgentInstaller().openInTerminal({}));
+  EXPECT_EQ(waitForTerminal(bin).value(3), kPrefix + kOutcome);
+}
+
+TEST(InstallInTerminal, TheLineReportsTheOutcomeWhenRun) {
+  TempHome home;
+  auto runLine = [](const tlr::CommandList& commands) {
+    tlr::ChildSpec spec;
+    spec.program = "/bin/sh";
+    spec.arguments = {"-c", AgentInstaller::terminalShellLine(commands)};
+    QStringList env = QProcessEnvironment::systemEnvironment().toStringList();
+    env.append("SHELL=/bin/true");  // the shell kept open after a failure ends at once here
+    spec.environment = env;
+    spec.timeout = 10s;
+    return tlr::runChild(spec);
+  };
+  const auto failed = runLine({{"true"}, {"sh", "-c", "echo step; exit 3"}, {"echo", "never"}});
+  EXPECT_EQ(QString::fromUtf8(failed.out), "step\n✗ 安装失败，请向上滚动查看错误信息\n");
+  const auto succeeded = runLine({{"echo", "it's done"}});
+  EXPECT_EQ(QString::fromUtf8(succeeded.out), "it's done\n\n✓ 安装完成\nTLR_INSTALL_SUCCESS_MARK\n");
+}
+
+TEST(InstallInTerminal, NoTerminalMeansFailure) {
+  TempHome home;
+  QTemporaryDir empty;
+  const QByteArray savedPath = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(empty.path()));
+  const bool started = AgentInstaller().openInTerminal({{"true"}});
+  qputenv("PATH", savedPath);
+  EXPECT_FALSE(started);
+}

@@ -1,0 +1,78 @@
+#include "core/DoctorResultStore.h"
+
+
+
+#include <gtest/gtest.h>
+
+using tlr::DoctorResultStore;
+
+namespace {
+
+class DoctorResultStoreTest : public ::testing::Test {
+ protected:
+  QDateTime now = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
+  DoctorResultStore store{[this] { return now; }};
+  tlr::AgentDoctor::Result result;
+};
+
+}  // namespace
+
+TEST_F(DoctorResultStoreTest, AnAgentWithoutAResultIsAlwaysDue) {
+  store.noteAutoRunStarted("a");
+  EXPECT_TRUE(store.shouldAutoRun("a"));
+}
+
+TEST_F(DoctorResultStoreTest, AResultWithoutAnAutomaticRunIsDue) {
+  store.setResult("a", result);
+  EXPECT_TRUE(store.shouldAutoRun("a"));
+}
+
+TEST_F(DoctorResultStoreTest, TheCooldownEndsAtExactlyThreeHundredSeconds) {
+  store.noteAutoRunStarted("a");
+  store.setResult("a", result);
+  now = now.addSecs(299);
+  EXPECT_FALSE(store.shouldAutoRun("a"));
+  now = now.addMSecs(999);
+  EXPECT_FALSE(store.shouldAutoRun("a"));
+  now = now.addMSecs(1);
+  EXPECT_TRUE(store.shouldAutoRun("a"));
+}
+
+TEST_F(DoctorResultStoreTest, AClockSetBackWaitsTheFullTimeAgain) {
+  store.noteAutoRunStarted("a");
+  store.setResult("a", result);
+  now = now.addSecs(-100);
+  EXPECT_FALSE(store.shouldAutoRun("a"));
+  now = now.addSecs(399);
+  EXPECT_FALSE(store.shouldAutoRun("a"));
+  now = now.addSecs(1);
+  EXPECT_TRUE(store.shouldAutoRun("a"));
+}
+
+TEST_F(DoctorResultStoreTest, ARunWithoutResultRemovesTheStoredOneAndMakesItDue) {
+  int changed = 0;
+  QObject::connect(&store, &DoctorResultStore::resultsChanged, [&] { ++changed; });
+  store.noteAutoRunStarted("a");
+  result.exitCode = 3;
+  store.setResult("a", result);
+  ASSERT_TRUE(store.result("a"));
+  EXPECT_EQ(store.result("a")->exitCode, 3);
+  EXPECT_FALSE(store.shouldAutoRun("a"));
+  store.setResult("a", std::nullopt);
+  EXPECT_FALSE(store.result("a"));
+  EXPECT_TRUE(store.shouldAutoRun("a"));
+  EXPECT_EQ(changed, 2);
+  store.setResult("a", std::nullopt);  // nothing left to remove
+  EXPECT_EQ(changed, 2);
+}
+
+TEST_F(DoctorResultStoreTest, RunningIdsAreObserved) {
+  int changed = 0;
+  QObject::connect(&store, &DoctorResultStore::runningIdsChanged, [&] { ++changed; });
+  store.setRunning("a", true);
+  store.setRunning("a", true);
+  EXPECT_TRUE(store.runningIds().contains("a"));
+  store.setRunning("a", false);
+  EXPECT_TRUE(store.runningIds().isEmpty());
+  EXPECT_EQ(changed, 2);
+}

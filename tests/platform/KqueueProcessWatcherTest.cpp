@@ -1,0 +1,154 @@
+#include "platform/KqueueProcessWatcher.h"
+
+#include "support/SpawnedChild.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+
+namespace tlr {
+namespace {
+
+using test::SpawnedChild;
+
+struct Exit {
+  pid_t pid;
+  QString agentId;
+  RawExitInfo info;
+};
+
+class KqueueWatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    watcher = KqueueProcessWatcher::create();
+    ASSERT_TRUE(watcher);
+    watcher->setOnExit([this](pid_t pid, const QString& agentId, const RawExitInfo& info) {
+      exits.push_back({pid, agentId, info});
+    });
+    watcher->start();
+  }
+
+  const Exit* exitOf(pid_t pid) const {
+    for (const Exit& e : exits)
+      if (e.pid == pid) return &e;
+    return nullptr;
+  }
+  bool waitForExit(pid_t pid) {
+    return test::waitUntil([&] { return exitOf(pid) != nullptr; }, std::chrono::seconds(5));
+  }
+  int countOf(pid_t pid) const {
+    return static_cast<int>(std::count_if(exits.begin(), exits.end(), [&](const Exit& e) { return e.pid == pid; }));
+  }
+
+  static QString tool() { return test::toolPath("tlr_exit_tool"); }
+
+  std::unique_ptr<KqueueProcessWatcher> watcher;
+  std::vector<Exit> exits;
+};
+
+struct Ending {
+  const char* name;
+  QStringList action;  // what the process does after "go"
+  int killWith;        // or: the signal the test sends instead
+};
+
+const Ending kEndings[] = {
+    {"exit3", {"exit", "3"}, 0},
+    {"segv", {"segv"}, 0},
+    {"kill", {"sleep"}, SIGKILL},
+    {"term", {"sleep"}, SIGTERM},
+};
+
+bool sameEnding(int reported, int actual) {
+  // The core-dump bit depends on the machine's core limit; the rest must match.
+  return (reported & ~0x80) == (actual & ~0x80);
+}
+
+TEST_F(KqueueWatcherTest, OwnChildExitsCarryTheirWaitStatus) {
+  for (const Ending& ending : kEndings) {
+    SCOPED_TRACE(ending.name);
+    SpawnedChild child(tool(), ending.action);
+    ASSERT_TRUE(child.started());
+    watcher->watch(child.pid(), "agent-" + QString::fromLatin1(ending.name));
+    if (ending.killWith)
+      child.signal(ending.killWith);
+    else
+      child.writeLine("go");
+    ASSERT_TRUE(waitForExit(child.pid()));
+    const int actual = child.wait();  // the watcher left the child for us to reap
+    const Exit* e = exitOf(child.pid());
+    EXPECT_EQ(e->agentId, "agent-" + QString::fromLatin1(ending.name));
+    EXPECT_EQ(e->info.pid, child.pid());
+    EXPECT_TRUE(sameEnding(e->info.exitStatus, actual)) << e->info.exitStatus << " vs " << actual;
+    EXPECT_FALSE(watcher->isWatching(child.pid()));
+  }
+}
+
+TEST_F(KqueueWatcherTest, GrandchildExitsCarryTheirWaitStatus) {
+  if (!KqueueProcessWatcher::hasPidfdExitInfo())
+    GTEST_SKIP() << "this kernel gives no exit status of processes that are not our children";
+  const std::pair<Ending, int> cases[] = {{kEndings[0], 3 << 8}, {kEndings[1], SIGSEGV}, {kEndings[2], SIGKILL},
+                                          {kEndings[3], SIGTERM}};
+  for (const auto& [ending, expected] : cases) {
+    SCOPED_TRACE(ending.name);
+    SpawnedChild parent(tool(), QStringList{"spawn"} + ending.action);
+    const pid_t grandchild = parent.readLine().toInt();
+    ASSERT_GT(grandchild, 0);
+    watcher->watch(grandchild, "grand");
+    if (ending.killWith)
+      ::kill(grandchild, ending.killWith);
+    else
+      parent.writeLine("go");
+    ASSERT_TRUE(waitForExit(grandchild));
+    EXPECT_TRUE(sameEnding(exitOf(grandchild)->info.exitStatus, expected)) << exitOf(grandchild)->info.exitStatus;
+    EXPECT_EQ(exitOf(grandchild)->agentId, "grand");
+    parent.wait();
+  }
+}
+
+TEST_F(KqueueWatcherTest, WatchingAGoneProcessReportsItsExit) {
+  SpawnedChild child(tool(), {"exit", "0"});
+  child.writeLine("go");
+  child.wait();
+  watcher->watch(child.pid(), "gone");
+  ASSERT_TRUE(waitForExit(child.pid()));
+  EXPECT_EQ(exitOf(child.pid())->agentId, "gone");
+  EXPECT_EQ(exitOf(child.pid())->info.exitStatus, 0);
+}
+
+TEST_F(KqueueWatcherTest, EachExitIsReportedOnceWithTheLatestAgentId) {
+  SpawnedChild twice(tool(), {"sleep"});
+  watcher->watch(twice.pid(), "first");
+  watcher->watch(twice.pid(), "second");
+  twice.signal(SIGKILL);
+  ASSERT_TRUE(waitForExit(twice.pid()));
+  EXPECT_EQ(exitOf(twice.pid())->agentId, "second");
+
+  // A late watch of the same dead process (still a zombie here) is no second exit.
+  watcher->watch(twice.pid(), "late");
+  SpawnedChild marker(tool(), {"sleep"});
+  watcher->watch(marker.pid(), "marker");
+  marker.signal(SIGKILL);
+  ASSERT_TRUE(waitForExit(marker.pid()));
+  EXPECT_EQ(countOf(twice.pid()), 1);
+}
+
+TEST_F(KqueueWatcherTest, UnwatchedExitsAreDropped) {
+  SpawnedChild dropped(tool(), {"sleep"});
+  watcher->watch(dropped.pid(), "dropped");
+  watcher->unwatch(dropped.pid());
+  EXPECT_FALSE(watcher->isWatching(dropped.pid()));
+  dropped.signal(SIGKILL);
+  dropped.wait();
+
+  SpawnedChild marker(tool(), {"sleep"});
+  watcher->watch(marker.pid(), "marker");
+  marker.signal(SIGKILL);
+  ASSERT_TRUE(waitForExit(marker.pid()));
+  EXPECT_EQ(exitOf(dropped.pid()), nullptr);
+}
+
+}  // namespace
+}  // namespace tlr

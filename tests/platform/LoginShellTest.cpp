@@ -1,0 +1,47 @@
+#include "platform/LoginShell.h"
+
+#include "support/TestSupport.h"
+
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using tlr::LoginShell;
+
+TEST(LoginShellChoice, ZshFirstThenTheAccountShellThenSh) {
+  tlr::test::FakeBin bin;
+  const QString zsh = bin.add("zsh", "exit 0");
+  const QString bash = bin.add("bash", "exit 0");
+
+  const LoginShell withZsh = LoginShell::resolve(zsh, bash);
+  EXPECT_EQ(withZsh.program, zsh);
+  EXPECT_EQ(withZsh.options, QStringList{"-lc"});
+  EXPECT_FALSE(withZsh.profileReplacesPath);
+
+  const LoginShell account = LoginShell::resolve(bin.path() + "/no-zsh", bash);
+  EXPECT_EQ(account.program, bash);
+  EXPECT_EQ(account.options, QStringList{"-lc"});
+  EXPECT_TRUE(account.profileReplacesPath);
+
+  for (const QString& missing : {QString(), bin.path() + "/no-shell"}) {
+    const LoginShell fallback = LoginShell::resolve(bin.path() + "/no-zsh", missing);
+    EXPECT_EQ(fallback.program, "/bin/sh");
+    EXPECT_EQ(fallback.options, QStringList{"-c"});
+  }
+}
+
+TEST(LoginShellChoice, ShellQuotingKeepsEveryWordWhole) {
+  EXPECT_EQ(tlr::shellQuote("it's"), "'it'\\''s'");
+  EXPECT_EQ(tlr::shellQuote(""), "''");
+}
+
+TEST(LoginShellPath, OurFoldersComeFirstEvenWhenTheProfileReplacesPath) {
+  if (!QFileInfo("/bin/bash").isExecutable()) GTEST_SKIP() << "no /bin/bash";
+  tlr::test::TempHome home;
+  // A login profile that throws the inherited PATH away, as many do.
+  home.writeFile(".bash_profile", "PATH=/usr/bin:/bin\nexport PATH\n");
+  const LoginShell shell = LoginShell::resolve(home.path() + "/no-zsh", "/bin/bash");
+  const auto r = tlr::runChild(shell.childSpec("printf %s \"$PATH\"", "/tlr/first:/usr/bin"));
+  ASSERT_TRUE(r.exited());
+  EXPECT_TRUE(r.out.startsWith("/tlr/first:/usr/bin:")) << r.out.toStdString();
+}

@@ -1,0 +1,115 @@
+#include "platform/MemoryPressure.h"
+#include "platform/ServiceManager.h"
+#include "platform/Workspace.h"
+
+#include "support/SpawnedChild.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace tlr {
+namespace {
+
+using test::FakeBin;
+using test::TempHome;
+
+TEST(ServiceManager, ReadsTheJobOfTheUserManager) {
+  FakeBin bin;
+  const QString record = bin.recordPath("systemctl");
+  bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\n"
+                                      "case \"$*\" in *com.x.running.service*) printf 'MainPID=4321\\nActiveState=active\\n';;\n"
+                                      "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
+                           .arg(record));
+  const auto running = ServiceManager::list("com.x.running");
+  ASSERT_TRUE(running);
+  EXPECT_TRUE(running->running());
+  EXPECT_EQ(running->mainPid, 4321);
+  EXPECT_EQ(running->activeState, "active");
+  const auto stopped = ServiceManager::list("com.x.stopped");
+  ASSERT_TRUE(stopped);
+  EXPECT_FALSE(stopped->running());
+  EXPECT_TRUE(ServiceManager::enable("com.x.a"));
+  EXPECT_TRUE(ServiceManager::disable("com.x.a"));
+  EXPECT_TRUE(ServiceManager::bootout("com.x.a"));
+  EXPECT_EQ(test::readFile(record),
+            "--user show -p MainPID,ActiveState com.x.running.service\n"
+            "--user show -p MainPID,ActiveState com.x.stopped.service\n"
+            "--user enable com.x.a.service\n--user disable com.x.a.service\n--user stop com.x.a.service\n");
+}
+
+TEST(ServiceManager, NoUserManagerMeansNotManaged) {
+  FakeBin bin;
+  bin.add("systemctl", "echo 'Failed to connect to bus' >&2; exit 1\n");
+  EXPECT_FALSE(ServiceManager::list("com.x.any"));
+  EXPECT_FALSE(ServiceManager::bootout("com.x.any"));
+}
+
+class WorkspaceTest : public ::testing::Test {
+ protected:
+  QString addEntry(const QString& bundleId, const QString& body) {
+    return home.writeFile(".local/share/applications/" + bundleId + ".desktop", body.toUtf8());
+  }
+  QString addProgram(const QString& name, const QString& source = "/bin/sleep") {
+    const QString path = home.path() + "/bin/" + name;
+    QDir().mkpath(home.path() + "/bin");
+    QFile::copy(source, path);
+    return path;
+  }
+  TempHome home;
+};
+
+TEST_F(WorkspaceTest, AnApplicationIsInstalledWhenItsProgramIsOnDisk) {
+  const QString program = addProgram("tlr-ws-app");
+  addEntry("com.tlr.Present", "[Desktop Entry]\nType=Application\nName=P\nExec=\"" + program +
+                                  "\" --flag %U\nIcon=tlr-present\n[Desktop Action x]\nExec=other\n");
+  addEntry("com.tlr.Missing", "[Desktop Entry]\nExec=/nonexistent/tlr-app %f\n");
+  addEntry("com.tlr.Hidden", "[Desktop Entry]\nExec=" + program + "\nHidden=true\n");
+
+  EXPECT_EQ(Workspace::applicationPath("com.tlr.Present"), program);
+  EXPECT_EQ(Workspace::application("com.tlr.Present")->exec, (QStringList{program, "--flag"}));
+  EXPECT_EQ(Workspace::iconName("com.tlr.Present"), "tlr-present");
+  EXPECT_TRUE(Workspace::application("com.tlr.Missing"));
+  EXPECT_FALSE(Workspace::applicationPath("com.tlr.Missing"));
+  EXPECT_FALSE(Workspace::application("com.tlr.Hidden"));
+  EXPECT_FALSE(Workspace::application("com.tlr.Unknown"));
+  EXPECT_FALSE(Workspace::open("com.tlr.Missing").error.isEmpty());
+}
+
+TEST_F(WorkspaceTest, OpenStartsTheApplicationAndItIsFoundRunning) {
+  const QString program = addProgram("tlr-ws-running-app");
+  addEntry("com.tlr.Runner", "[Desktop Entry]\nExec=" + program + " 30 %F\n");
+  const DetachedResult started = Workspace::open("com.tlr.Runner");
+  ASSERT_GT(started.pid, 0) << started.error.toStdString();
+  bool found = false;
+  test::waitUntil([&] {
+    for (const auto& app : Workspace::runningApplications(ProcessTable::snapshot()))
+      if (app.pid == started.pid && app.bundleId == "com.tlr.Runner") found = true;
+    return found;
+  });
+  ::kill(started.pid, SIGKILL);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(Workspace::bundleIdOfProgram(program), "com.tlr.Runner");
+}
+
+class MemoryPressureFile : public ::testing::Test {
+ protected:
+  QString write(const QByteArray& text) { return home.writeFile("pressure", text); }
+  TempHome home;
+};
+
+TEST_F(MemoryPressureFile, ReadsSomeAvg10) {
+  EXPECT_EQ(MemoryPressure::someAvg10(write("some avg10=12.50 avg60=1.00 avg300=0.00 total=5\n"
+                                            "full avg10=3.00 avg60=0.00 avg300=0.00 total=1\n")),
+            12.5);
+  EXPECT_FALSE(MemoryPressure::someAvg10(write("full avg10=3.00\n")));
+  EXPECT_FALSE(MemoryPressure::someAvg10(write("some avg10=abc\n")));
+  EXPECT_FALSE(MemoryPressure::someAvg10(home.path() + "/absent"));
+}
+
+}  // namespace
+}  // namespace tlr

@@ -1,0 +1,244 @@
+#include "service/VornelAppSDK.h"
+
+#include "LoopbackHttpServer.h"
+#include "core/NetworkLogger.h"
+#include "platform/Defaults.h"
+#include "platform/Paths.h"
+#include "support/TestSupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+using tlr::NetworkEventKind;
+using tlr::NetworkLogger;
+using tlr::VornelAppSDK;
+using tlr::VornelUpdate;
+using tlr::test::LoopbackHttpServer;
+using tlr::test::TempHome;
+using tlr::test::waitUntil;
+
+namespace {
+
+constexpr const char* kAppId = "R8WQ2M5KXD.com.tollamere.app";
+
+const QByteArray kUpdateAnswer = R"({"update": {"mode": "normal", "latest_version": "0.3.0",
+  "min_supported_version": "0.1.0", "update_available": true, "force": true,
+  "download_url": "https://tollamere.example/get", "notes": "fixes"}})";
+
+// A client with its own network log in a temporary home, talking to a
+// loopback server.
+struct Fixture {
+  TempHome home;
+  LoopbackHttpServer server;
+  NetworkLogger networkLog{tlr::Paths::appSupport() + "/network-log.json"};
+  std::unique_ptr<VornelAppSDK> sdk;
+
+  explicit Fixture(VornelAppSDK::Timing timing = quickTiming())
+      : sdk(std::make_unique<VornelAppSDK>(networkLog, timing)) {}
+
+  static VornelAppSDK::Timing quickTiming() {
+    VornelAppSDK::Timing t;
+    t.requestTimeout = 5s;
+    t.activationGap = 0ms;
+    return t;
+  }
+  void answer(QByteArray body, int status = 200) {
+    server.setResponder([body, status](const LoopbackHttpServer::Request&) {
+      return LoopbackHttpServer::Response{status, body, false};
+    });
+  }
+  void start(const QUrl& endpoint) { sdk->start(kAppId, "0.2.0", endpoint, "official"); }
+  bool waitForLogEntries(int n) {
+    return waitUntil([&] { return networkLog.events().size() >= n; });
+  }
+  QJsonObject body(int i) const {
+    return QJsonDocument::fromJson(server.requests().at(i).body).object();
+  }
+};
+
+}  // namespace
+
+TEST(VornelCheckRequest, StartPostsTheCheckAndLogsIt) {
+  Fixture f;
+  f.answer("{}");
+  f.start(f.server.endpoint("/v1"));  // a base without its final slash
+  ASSERT_TRUE(f.waitForLogEntries(1));
+
+  ASSERT_EQ(f.server.requests().size(), 1);
+  const auto& request = f.server.requests().at(0);
+  EXPECT_EQ(request.method, "POST");
+  EXPECT_EQ(request.path, "/v1/app/check");
+  EXPECT_EQ(request.headers.value("content-type"), "application/json");
+  const QJsonObject body = f.body(0);
+  EXPECT_EQ(body["app_id"].toString(), kAppId);
+  EXPECT_EQ(body["version"].toString(), "0.2.0");
+  EXPECT_EQ(body["channel"].toString(), "official");
+  EXPECT_EQ(body["reason"].toString(), "start");
+  EXPECT_EQ(body["platform"].toString(), "linux");
+  EXPECT_TRUE(body["os_version"].toString().startsWith("Linux "));
+  EXPECT_EQ(body["install_id"].toString(), VornelAppSDK::installId(kAppId));
+
+  const auto entry = f.networkLog.events().at(0);
+  EXPECT_EQ(entry.kind, NetworkEventKind::updateCheck);
+  EXPECT_EQ(entry.bytes, request.body.size());
+  EXPECT_TRUE(entry.success);
+  EXPECT_FALSE(f.sdk->currentUpdate().has_value());
+}
+
+TEST(VornelCheckRequest, ActivationChecksButNotWithinTheGap) {
+  VornelAppSDK::Timing timing = Fixture::quickTiming();
+  timing.activationGap = 1h;
+  Fixture f(timing);
+  f.sdk->appDidBecomeActive();  // not started: nothing to check for
+  f.start(f.server.endpoint());
+  ASSERT_TRUE(f.waitForLogEntries(1));
+  f.sdk->appDidBecomeActive();
+  f.sdk->checkNow("activate");  // an explicit check is never held back
+  ASSERT_TRUE(f.waitForLogEntries(2));
+  ASSERT_EQ(f.server.requests().size(), 2);
+  EXPECT_EQ(f.body(1)["reason"].toString(), "activate");
+
+  Fixture g;  // no gap
+  g.start(g.server.endpoint());
+  g.sdk->appDidBecomeActive();
+  ASSERT_TRUE(g.waitForLogEntries(2));
+  EXPECT_EQ(g.body(1)["reason"].toString(), "activate");
+}
+
+TEST(VornelInstallId, StableAcrossCallsAndProcesses) {
+  TempHome home;
+  const QString id = VornelAppSDK::installId(kAppId);
+  EXPECT_EQ(id.size(), 36);
+  EXPECT_EQ(id, id.toLower());
+  EXPECT_EQ(VornelAppSDK::installId(kAppId), id);
+  EXPECT_EQ(tlr::Defaults::shared().string(QStringLiteral("vornel.") + kAppId + ".install_id"),
+            std::optional<QString>(id));
+
+  QProcess other;
+  other.start(tlr::test::toolPath("tlr_install_id_tool"), {kAppId});
+  ASSERT_TRUE(other.waitForFinished(10000));
+  EXPECT_EQ(QString::fromUtf8(other.readAllStandardOutput()), id);
+
+  EXPECT_NE(VornelAppSDK::installId("another.app"), id);
+}
+
+TEST(VornelUpdates, AnAvailableUpdateReachesTheHandler) {
+  Fixture f;
+  f.answer(kUpdateAnswer);
+  std::optional<VornelUpdate> seen;
+  int calls = 0;
+  f.sdk->setOnUpdateAvailable([&](const VornelUpdate& u) {
+    seen = u;
+    ++calls;
+  });
+  f.start(f.server.endpoint());
+  ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
+  EXPECT_EQ(seen->latest_version, "0.3.0");
+  EXPECT_EQ(seen->min_supported_version, "0.1.0");
+  EXPECT_EQ(seen->mode, "normal");
+  EXPECT_TRUE(seen->force);
+  EXPECT_EQ(seen->download_url, "https://tollamere.example/get");
+  EXPECT_EQ(seen->notes, "fixes");
+  ASSERT_TRUE(f.sdk->currentUpdate().has_value());
+  EXPECT_EQ(f.sdk->currentUpdate()->latest_version, "0.3.0");
+
+  // A replaced handler gets the next answer; the old one does not.
+  int newCalls = 0;
+  f.sdk->setOnUpdateAvailable([&](const VornelUpdate&) { ++newCalls; });
+  f.sdk->checkNow("activate");
+  ASSERT_TRUE(waitUntil([&] { return newCalls == 1; }));
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(VornelUpdates, ARecordNotMarkedAvailableIsPublishedButNotAnnounced) {
+  Fixture f;
+  f.answer(R"({"update": {"latest_version": "0.2.0", "update_available": false}})");
+  int calls = 0;
+  f.sdk->setOnUpdateAvailable([&](const VornelUpdate&) { ++calls; });
+  f.start(f.server.endpoint());
+  ASSERT_TRUE(f.waitForLogEntries(1));
+  ASSERT_TRUE(f.sdk->currentUpdate().has_value());
+  EXPECT_FALSE(f.sdk->currentUpdate()->update_available);
+  EXPECT_FALSE(f.sdk->currentUpdate()->force);
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(VornelFailures, BadAnswersAndNoServerStaySilentAndLogFailure) {
+  const QList<std::pair<QByteArray, int>> answers = {
+      {"this is not json", 200},
+      {"[1, 2]", 200},
+      {R"({"update": {"latest_version": 3, "update_available": true}})", 200},
+      {R"({"update": {"latest_version": "9.9", "update_available": "yes"}})", 200},
+      {kUpdateAnswer, 500},
+  };
+  for (const auto& [body, status] : answers) {
+    Fixture f;
+    f.answer(body, status);
+    int calls = 0;
+    f.sdk->setOnUpdateAvailable([&](const VornelUpdate&) { ++calls; });
+    f.start(f.server.endpoint());
+    ASSERT_TRUE(f.waitForLogEntries(1)) << body.constData();
+    EXPECT_FALSE(f.networkLog.events().at(0).success) << body.constData();
+    EXPECT_FALSE(f.sdk->currentUpdate().has_value()) << body.constData();
+    EXPECT_EQ(calls, 0);
+  }
+
+  Fixture dropped;
+  dropped.server.setResponder([](const LoopbackHttpServer::Request&) {
+    return LoopbackHttpServer::Response{200, {}, true};
+  });
+  dropped.start(dropped.server.endpoint());
+  ASSERT_TRUE(dropped.waitForLogEntries(1));
+  EXPECT_FALSE(dropped.networkLog.events().at(0).success);
+
+  // A port nobody listens on any more: the connection is refused.
+  Fixture refused;
+  QTcpServer gone;
+  ASSERT_TRUE(gone.listen(QHostAddress::LocalHost, 0));
+  const quint16 port = gone.serverPort();
+  gone.close();
+  refused.start(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/").arg(port)));
+  ASSERT_TRUE(refused.waitForLogEntries(1));
+  EXPECT_FALSE(refused.networkLog.events().at(0).success);
+  EXPECT_EQ(refused.networkLog.events().at(0).kind, NetworkEventKind::updateCheck);
+}
+
+TEST(VornelFailures, ASilentServerTimesOut) {
+  VornelAppSDK::Timing timing = Fixture::quickTiming();
+  timing.requestTimeout = 300ms;
+  Fixture f(timing);
+  QTcpServer silent;  // accepts, never answers
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  f.start(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/").arg(silent.serverPort())));
+  ASSERT_TRUE(f.waitForLogEntries(1));
+  EXPECT_FALSE(f.networkLog.events().at(0).success);
+}
+
+TEST(VornelHeartbeat, TheAnswersIntervalDrivesHeartbeatChecks) {
+  VornelAppSDK::Timing timing = Fixture::quickTiming();
+  timing.minimumHeartbeat = 100ms;
+  Fixture f(timing);
+  f.answer("{}");
+  f.start(f.server.endpoint());
+  ASSERT_TRUE(f.waitForLogEntries(1));
+  EXPECT_EQ(f.sdk->heartbeatInterval(), std::chrono::milliseconds(6h)) << "the default";
+
+  f.answer(R"({"heartbeat_interval": 0.2})");
+  f.sdk->checkNow("activate");
+  ASSERT_TRUE(waitUntil([&] { return f.server.requests().size() >= 4; }, 5s));
+  EXPECT_EQ(f.sdk->heartbeatInterval(), 200ms);
+  EXPECT_EQ(f.body(2)["reason"].toString(), "heartbeat");
+  ASSERT_TRUE(f.waitForLogEntries(3));
+  EXPECT_EQ(f.networkLog.events().at(2).kind, NetworkEventKind::heartbeat);
+
+  f.answer(R"({"heartbeat_interval": 0.001})");
+  ASSERT_TRUE(waitUntil([&] { return f.sdk->heartbeatInterval() == 100ms; }, 5s))
+      << "kept at the minimum";
+}

@@ -1,0 +1,94 @@
+#include "SpawnedChild.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+extern char** environ;
+
+namespace tlr::test {
+
+SpawnedChild::SpawnedChild(const QString& program, const QStringList& arguments) {
+  int inPipe[2], outPipe[2];
+  if (::pipe2(inPipe, O_CLOEXEC) != 0) return;
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+    ::close(inPipe[0]);
+    ::close(inPipe[1]);
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  std::vector<QByteArray> store{QFile::encodeName(program)};
+  for (const QString& a : arguments) store.push_back(a.toLocal8Bit());
+  std::vector<char*> argv;
+  for (QByteArray& s : store) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  // Its own process group, so that whatever it starts goes with it.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(inPipe[0]);
+  ::close(outPipe[1]);
+  in_ = inPipe[1];
+  out_ = outPipe[0];
+}
+
+SpawnedChild::~SpawnedChild() {
+  if (in_ >= 0) ::close(in_);
+  if (out_ >= 0) ::close(out_);
+  if (pid_ <= 0) return;
+  ::kill(-pid_, SIGKILL);  // the group: the child and what it started
+  if (!reaped_) ::waitpid(pid_, nullptr, 0);
+}
+
+void SpawnedChild::writeLine(const QByteArray& line) {
+  const QByteArray text = line + '\n';
+  (void)!::write(in_, text.constData(), text.size());
+}
+
+QByteArray SpawnedChild::readLine(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!buffered_.contains('\n')) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return {};
+    pollfd p{out_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char chunk[256];
+    const ssize_t n = ::read(out_, chunk, sizeof chunk);
+    if (n <= 0) return {};
+    buffered_.append(chunk, n);
+  }
+  const qsizetype end = buffered_.indexOf('\n');
+  const QByteArray line = buffered_.left(end);
+  buffered_.remove(0, end + 1);
+  return line;
+}
+
+bool SpawnedChild::signal(int sig) const { return pid_ > 0 && ::kill(pid_, sig) == 0; }
+
+int SpawnedChild::wait() {
+  int status = 0;
+  if (pid_ <= 0 || reaped_) return -1;
+  pid_t r;
+  do {
+    r = ::waitpid(pid_, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  reaped_ = true;
+  return status;
+}
+
+}  // namespace tlr::test

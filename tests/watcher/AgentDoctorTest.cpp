@@ -1,0 +1,218 @@
+#include "watcher/AgentDoctor.h"
+
+#include "platform/Defaults.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using tlr::AgentDoctor;
+using tlr::AgentEntry;
+using KnownIssue = AgentEntry::DoctorSpec::KnownIssue;
+
+namespace {
+
+KnownIssue issue(const QString& id, const QString& match) {
+  KnownIssue i;
+  i.id = id;
+  i.match = match;
+  i.title = id;
+  return i;
+}
+
+KnownIssue shellFix(const QStringList& command, std::optional<QStringList> reload = {}) {
+  KnownIssue i = issue("fix", "x");
+  i.fix.kind = "shell";
+  i.fix.command = command;
+  i.fix.reload = std::move(reload);
+  return i;
+}
+
+KnownIssue patchFix(const QString& file, const QMap<QString, QString>& set) {
+  KnownIssue i = issue("patch", "x");
+  i.fix.kind = "patch-json";
+  i.fix.file = file;
+  i.fix.set = set;
+  return i;
+}
+
+AgentEntry doctorEntry(const QStringList& command, const QList<KnownIssue>& issues) {
+  AgentEntry entry;
+  entry.id = "agent";
+  entry.displayName = "Agent";
+  AgentEntry::DoctorSpec spec;
+  spec.command = command;
+  spec.knownIssues = issues;
+  entry.doctor = spec;
+  return entry;
+}
+
+QStringList ids(const AgentDoctor::Result& r) {
+  QStringList out;
+  for (const auto& d : r.detectedIssues) out << d.issue.id;
+  return out;
+}
+
+class AgentDoctorTest : public ::testing::Test {
+ protected:
+  tlr::test::TempHome home;
+  bool english = true;
+  AgentDoctor doctor{AgentDoctor::defaultRunner(), [this] { return english; }};
+};
+
+}  // namespace
+
+TEST_F(AgentDoctorTest, NoDoctorSpecificationMeansNoResultAndNoCommand) {
+  int runs = 0;
+  AgentDoctor counting([&](const QStringList&) {
+    ++runs;
+    return tlr::AgentRestarter::CmdResult{};
+  });
+  AgentEntry entry;
+  EXPECT_FALSE(counting.run(entry));
+  EXPECT_EQ(runs, 0);
+}
+
+TEST_F(AgentDoctorTest, KnownIssuesAreFoundInRealOutput) {
+  const auto result = doctor.run(doctorEntry(
+      {"sh", "-c", "echo 'all good  '; echo '  Error: TOKEN expired at 10:00' >&2; exit 2"},
+      {issue("token", "token expired"), issue("never", "nothing like this"), issue("broken", "(unclosed"),
+       issue("twice", "good|expired"), issue("anchored", "^Error"), issue("across", "all.*expired")}));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->entryDisplayName, "Agent");
+  EXPECT_EQ(result->exitCode, 2);
+  EXPECT_EQ(result->stdOut, "all good  \n");
+  EXPECT_EQ(result->stdErr, "  Error: TOKEN expired at 10:00\n");
+  EXPECT_EQ(ids(*result), (QStringList{"token", "twice", "across"}));
+  EXPECT_EQ(result->detectedIssues[0].matchedSnippet, "Error: TOKEN expired at 10:00");
+  EXPECT_EQ(result->detectedIssues[1].matchedSnippet, "all good");
+  EXPECT_EQ(result->detectedIssues[2].matchedSnippet, "all good  \n\n  Error: TOKEN expired at 10:00");
+  ASSERT_EQ(result->patternErrors.size(), 1);
+  EXPECT_EQ(result->patternErrors[0].issueId, "broken");
+  EXPECT_FALSE(result->patternErrors[0].message.isEmpty());
+  EXPECT_GT(result->elapsedSeconds, 0.0);
+}
+
+TEST_F(AgentDoctorTest, SnippetsAreCutAtTwoHundredCharacters) {
+  const auto result = doctor.run(doctorEntry(
+      {"sh", "-c", "printf 'A%0199d\\nB%0200d\\nC\\r\\nwarn here\\r\\nD\\r\\n' 0 0"},
+      {issue("200", "^A"), issue("201", "B0"), issue("crlf", "warn")}));
+  ASSERT_TRUE(result);
+  ASSERT_EQ(result->detectedIssues.size(), 3);
+  EXPECT_EQ(result->detectedIssues[0].matchedSnippet, "A" + QString(199, '0'));
+  EXPECT_EQ(result->detectedIssues[1].matchedSnippet, "B" + QString(199, '0') + QChar(0x2026));
+  EXPECT_EQ(result->detectedIssues[2].matchedSnippet, "warn here");
+}
+
+TEST_F(AgentDoctorTest, AnyOutputIsSearchedWithoutFailing) {
+  const auto result = doctor.run(doctorEntry(
+      {"sh", "-c", "head -c 3000000 /dev/urandom; printf '\\377\\000 disk full \\n'"},
+      {issue("disk", "disk full"), issue("catastrophic", "(a+)+$")}));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->exitCode, 0);
+  ASSERT_FALSE(result->detectedIssues.isEmpty());
+  EXPECT_EQ(result->detectedIssues[0].issue.id, "disk");
+}
+
+TEST_F(AgentDoctorTest, AnEmptyCommandGivesTheRunnersReason) {
+  const auto result = doctor.run(doctorEntry({}, {issue("argv", "argv empty")}));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->exitCode, -1);
+  EXPECT_EQ(result->stdErr, "argv empty");
+  EXPECT_EQ(ids(*result), QStringList{"argv"});
+}
+
+TEST_F(AgentDoctorTest, TheTranscriptInBothLanguages) {
+  AgentDoctor::Result r;
+  r.command = {"agent", "doctor"};
+  r.exitCode = 0;
+  r.elapsedSeconds = 1.26;
+  EXPECT_EQ(r.combinedOutput(true), "$ agent doctor\n\n\n─────────\nExit code: 0  /  Elapsed: 1.3s");
+  r.stdOut = "\n  ok \n";
+  r.stdErr = " warn\n";
+  r.exitCode = 4;
+  EXPECT_EQ(r.combinedOutput(false),
+            "$ agent doctor\n\nok\n\n[stderr]\nwarn\n\n─────────\n退出码：4  /  耗时：1.3s");
+  english = false;
+  EXPECT_EQ(doctor.combinedOutput(r), r.combinedOutput(false));
+}
+
+TEST_F(AgentDoctorTest, MessagesFollowTheStoredInterfaceLanguage) {
+  const AgentDoctor plain;
+  KnownIssue unknown = shellFix({"true"});
+  unknown.fix.kind = "other";
+  tlr::Defaults::shared().set("TLR.language", "en");
+  EXPECT_EQ(plain.applyFix(unknown).message, "Unknown fix kind: other");
+  tlr::Defaults::shared().set("TLR.language", "fr");
+  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind: other");
+  tlr::Defaults::shared().remove("TLR.language");
+  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind: other");
+}
+
+TEST_F(AgentDoctorTest, EventTextsAreChinese) {
+  AgentDoctor::Result r;
+  r.exitCode = 0;
+  EXPECT_EQ(AgentDoctor::summaryEventText(r), "诊断完成 exit=0 · 无已知问题");
+  r.exitCode = 1;
+  r.detectedIssues = {{issue("a", "a"), ""}, {issue("b", "b"), ""}};
+  EXPECT_EQ(AgentDoctor::summaryEventText(r), "诊断完成 exit=1 · 识别 2 个问题");
+  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::success("Command succeeded")),
+            "修复成功 [tok] Command succeeded");
+  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::failure("m")), "修复失败 [tok] m");
+}
+
+TEST_F(AgentDoctorTest, ShellFixes) {
+  const QString reloaded = home.path() + "/reloaded";
+  const auto ok = doctor.applyFix(shellFix({"true"}, QStringList{"touch", reloaded}));
+  EXPECT_TRUE(ok.succeeded());
+  EXPECT_EQ(ok.message, "Command succeeded");
+  EXPECT_TRUE(QFile::exists(reloaded));
+  QFile::remove(reloaded);
+
+  const auto silent = doctor.applyFix(shellFix({"sh", "-c", "exit 1"}, QStringList{"touch", reloaded}));
+  EXPECT_FALSE(silent.succeeded());
+  EXPECT_EQ(silent.message, "Command exited 1: (no output)");
+  EXPECT_FALSE(QFile::exists(reloaded));
+
+  english = false;
+  EXPECT_EQ(doctor.applyFix(shellFix({"sh", "-c", "exit 1"})).message, "命令退出 1：(无输出)");
+  english = true;
+
+  const auto loud = doctor.applyFix(shellFix({"sh", "-c", "printf 'o%0399d' 0; printf E >&2; exit 7"}));
+  EXPECT_EQ(loud.message, "Command exited 7: E" + QString("o") + QString(298, '0'));
+
+  EXPECT_EQ(doctor.applyFix(shellFix({})).message, "shell fix missing command");
+  KnownIssue wrongKind = shellFix({"true"});
+  wrongKind.fix.kind = "Shell";
+  EXPECT_EQ(doctor.applyFix(wrongKind).message, "Unknown fix kind: Shell");
+}
+
+TEST_F(AgentDoctorTest, JsonPatchFixes) {
+  const QString path = home.writeFile("cfg.json", R"({"a": 5, "id": 9007199254740993})");
+  KnownIssue fix = patchFix("~/cfg.json", {{"a.b.c", "x"}, {"...", "ignored"}});
+  fix.fix.reload = QStringList{"touch", home.path() + "/reloaded"};
+  const auto result = doctor.applyFix(fix);
+  ASSERT_TRUE(result.succeeded()) << result.message.toStdString();
+  EXPECT_EQ(result.message, "Updated ~/cfg.json: ... = \"ignored\"、a.b.c = \"x\"");
+  EXPECT_EQ(tlr::test::readFile(path),
+            "{\n  \"a\": {\n    \"b\": {\n      \"c\": \"x\"\n    }\n  },\n  \"id\": 9007199254740993\n}\n");
+  EXPECT_EQ(tlr::test::readFile(path + ".tlrbak"), R"({"a": 5, "id": 9007199254740993})");
+  EXPECT_TRUE(QFile::exists(home.path() + "/reloaded"));
+
+  english = false;
+  EXPECT_EQ(doctor.applyFix(patchFix("~/cfg.json", {{"k", "v"}})).message, "已更新 ~/cfg.json：k = \"v\"");
+}
+
+TEST_F(AgentDoctorTest, JsonPatchFailures) {
+  home.writeFile("list.json", "[1]");
+  home.writeFile("broken.json", "{");
+  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {{"a", "b"}})).message, "Top-level is not a JSON object");
+  EXPECT_TRUE(doctor.applyFix(patchFix("~/broken.json", {{"a", "b"}})).message.startsWith("JSON parse failed: "));
+  EXPECT_EQ(doctor.applyFix(patchFix("~/missing.json", {{"a", "b"}})).message,
+            "File not found: " + home.path() + "/missing.json");
+  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {})).message, "patch-json fix missing file or set");
+  english = false;
+  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {{"a", "b"}})).message, "顶层不是 JSON 对象");
+  EXPECT_EQ(tlr::test::readFile(home.path() + "/list.json"), "[1]");
+}

@@ -1,0 +1,150 @@
+#include "watcher/HangWatcher.h"
+
+#include "core/EventStore.h"
+#include "platform/Defaults.h"
+#include "platform/Paths.h"
+#include "registry/AgentRegistry.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using tlr::AgentEntry;
+using tlr::AgentEventType;
+using tlr::EventStore;
+using tlr::HangWatcher;
+using tlr::test::TempHome;
+using tlr::test::waitUntil;
+
+namespace {
+
+AgentEntry agent(const QString& id, std::optional<QStringList> executableNames) {
+  AgentEntry e;
+  e.id = id;
+  e.displayName = id;
+  e.vendor = "Test";
+  e.identify.executableNames = std::move(executableNames);
+  return e;
+}
+
+tlr::AgentRegistry testRegistry() {
+  tlr::RegistryFile file;
+  file.schemaVersion = 1;
+  file.agents = {agent("codex", QStringList{"node", "codex"}), agent("desktop", std::nullopt),
+                 agent("claude", QStringList{"claude"})};
+  return tlr::AgentRegistry(file);
+}
+
+QByteArray report(const QString& process) {
+  return QStringLiteral("\n{\"app_name\":\"x\", \"procName\" : \"%1\", \"pid\":42}\nmore\n")
+      .arg(process)
+      .toUtf8();
+}
+
+// A watcher on the reports folder of a temporary home, with its own event log.
+struct HangFixture {
+  TempHome home;
+  tlr::Defaults defaults{tlr::Paths::defaultsFile()};
+  std::unique_ptr<EventStore> store = std::make_unique<EventStore>(defaults);
+  HangWatcher watcher{*store};
+
+  void drop(const QString& name, const QByteArray& content) {
+    QFile file(watcher.reportsFolder() + "/" + name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+  }
+  QList<tlr::AgentEvent> events() const { return store->events(); }
+  bool waitForEvents(int n) {
+    return waitUntil([&] { return events().size() >= n; });
+  }
+};
+
+}  // namespace
+
+TEST(HangReports, ANewReportForAnAgentRecordsAHang) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  QDir().mkpath(f.watcher.reportsFolder());
+  f.drop("node-2025-01-01-hang.ips", report("node"));  // there before the start
+  f.watcher.start();
+  ASSERT_TRUE(f.watcher.isWatching());
+
+  f.drop("Node-2025-01-02-hang.ips", report("Node"));
+  ASSERT_TRUE(f.waitForEvents(1));
+  const auto event = f.events().at(0);
+  EXPECT_EQ(event.agentId, "codex");
+  EXPECT_EQ(event.type, AgentEventType::hangDetected);
+  EXPECT_EQ(event.details, std::optional<QString>("进程长时间无响应（来自系统 hang 报告）"));
+  EXPECT_EQ(f.events().size(), 1) << "the report that was already there stays uninspected";
+}
+
+TEST(HangReports, OnlyHangReportsOfKnownProcessesCount) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  f.drop("claude-2025-01-01.crash", report("claude"));          // not a hang report
+  f.drop("python-2025-01-01-hang.ips", report("python"));       // no agent's process
+  f.drop("odd-2025-01-01-hang.ips", "\n\n{\"name\": \"claude\"}\n");  // no procName
+  f.drop("claude-2025-01-02-hang.ips", report("claude"));
+  ASSERT_TRUE(f.waitForEvents(1));
+
+  // Rewritten with a usable line, the report without procName stays skipped.
+  f.drop("odd-2025-01-01-hang.ips", report("claude"));
+  f.drop("codex-2025-01-03-hang.ips", report("codex"));
+  ASSERT_TRUE(f.waitForEvents(2));
+  ASSERT_EQ(f.events().size(), 2);
+  EXPECT_EQ(f.events().at(0).agentId, "codex");
+  EXPECT_EQ(f.events().at(1).agentId, "claude");
+}
+
+TEST(HangReports, ReportsArrivingTogetherOrInPiecesEachCountOnce) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  // Moved in whole, two at once.
+  const QString staging = f.home.path() + "/staging";
+  QDir().mkpath(staging);
+  for (const QString name : {"claude-a-hang.ips", "codex-b-hang.ips"}) {
+    QFile file(staging + "/" + name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(report(name.section('-', 0, 0)));
+    file.close();
+  }
+  ASSERT_TRUE(QFile::rename(staging + "/claude-a-hang.ips", f.watcher.reportsFolder() + "/claude-a-hang.ips"));
+  ASSERT_TRUE(QFile::rename(staging + "/codex-b-hang.ips", f.watcher.reportsFolder() + "/codex-b-hang.ips"));
+  ASSERT_TRUE(f.waitForEvents(2));
+
+  // Created empty first and written afterwards: inspected once it has content.
+  f.drop("claude-c-hang.ips", "");
+  f.drop("claude-c-hang.ips", report("claude"));
+  ASSERT_TRUE(f.waitForEvents(3));
+  EXPECT_EQ(f.events().at(0).agentId, "claude");
+}
+
+TEST(HangWatching, AFolderThatCannotBeWatchedIsReportedAndRetried) {
+  TempHome home;
+  tlr::Defaults defaults(tlr::Paths::defaultsFile());
+  EventStore store(defaults);
+  const QString blocker = home.writeFile("blocked", "a file, not a folder");
+  HangWatcher watcher(store, blocker + "/DiagnosticReports");
+  watcher.start();
+  EXPECT_FALSE(watcher.isWatching());
+  QFile::remove(blocker);
+  watcher.start();
+  EXPECT_TRUE(watcher.isWatching()) << "a later start tries again";
+}
+
+TEST(HangWatching, WithTheEventStoreGoneAHangIsOnlyLogged) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  f.store.reset();
+  f.drop("claude-x-hang.ips", report("claude"));
+  // The change is handled (and logged) without touching the gone store.
+  waitUntil([] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_TRUE(f.defaults.value(EventStore::defaultsKey).isUndefined());
+}

@@ -1,0 +1,119 @@
+#include "watcher/JsonFilePatch.h"
+
+#include "platform/ChildProcess.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using tlr::JsonFilePatch;
+namespace json = tlr::ExactJson;
+
+namespace {
+
+std::optional<json::Value> parseFile(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
+  return json::parse(f.readAll());
+}
+
+QString textAt(const json::Value& v, const QString& key) {
+  const json::Value* m = v.member(key);
+  return m ? m->text() : QString();
+}
+
+}  // namespace
+
+TEST(JsonFilePatchApply, SetsTextsKeepsNumbersExactAndKeepsACopy) {
+  tlr::test::TempHome home;
+  const QByteArray original =
+      R"({"id": 9007199254740993, "a": 5, "keep": {"n": -9223372036854775808, "f": 2.50}, "z": true})";
+  const QString path = home.writeFile("cfg.json", original);
+  QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+
+  const auto report = JsonFilePatch::apply(path, {{{"a", "b", "c"}, "x"}, {{"keep", "mode"}, "fast"}, {{}, "skip"}});
+  ASSERT_EQ(report.outcome, JsonFilePatch::Outcome::patched) << report.detail.toStdString();
+  EXPECT_EQ(tlr::test::readFile(path),
+            "{\n"
+            "  \"id\": 9007199254740993,\n"
+            "  \"a\": {\n    \"b\": {\n      \"c\": \"x\"\n    }\n  },\n"
+            "  \"keep\": {\n    \"n\": -9223372036854775808,\n    \"f\": 2.50,\n    \"mode\": \"fast\"\n  },\n"
+            "  \"z\": true\n"
+            "}\n");
+  EXPECT_EQ(tlr::test::readFile(path + ".tlrbak").toUtf8(), original);
+  // A private file stays private, and so does its copy.
+  const auto groupOrOther = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
+                            QFile::WriteOther | QFile::ExeOther;
+  EXPECT_FALSE(QFileInfo(path).permissions() & groupOrOther);
+  EXPECT_FALSE(QFileInfo(path + ".tlrbak").permissions() & groupOrOther);
+}
+
+TEST(JsonFilePatchApply, NothingIsWrittenUnlessTheFileHoldsAnObject) {
+  tlr::test::TempHome home;
+  const QString path = home.writeFile("cfg.json", "[1, 2]");
+  const QString backup = home.writeFile("cfg.json.tlrbak", "earlier");
+  EXPECT_EQ(JsonFilePatch::apply(path, {{{"a"}, "x"}}).outcome, JsonFilePatch::Outcome::notAnObject);
+  home.writeFile("bad.json", "{\"a\": 01}");
+  const auto bad = JsonFilePatch::apply(home.path() + "/bad.json", {{{"a"}, "x"}});
+  EXPECT_EQ(bad.outcome, JsonFilePatch::Outcome::parseFailed);
+  EXPECT_FALSE(bad.detail.isEmpty());
+  EXPECT_EQ(JsonFilePatch::apply(home.path() + "/none.json", {{{"a"}, "x"}}).outcome,
+            JsonFilePatch::Outcome::fileNotFound);
+  EXPECT_EQ(tlr::test::readFile(path), "[1, 2]");
+  EXPECT_EQ(tlr::test::readFile(backup), "earlier");
+  EXPECT_FALSE(QFile::exists(home.path() + "/bad.json.tlrbak"));
+}
+
+TEST(JsonFilePatchApply, ALinkedFileIsRewrittenThroughTheLink) {
+  tlr::test::TempHome home;
+  const QString target = home.writeFile("dotfiles/cfg.json", R"({"a": 1})");
+  const QString link = home.path() + "/cfg.json";
+  ASSERT_TRUE(QFile::link(target, link));
+  ASSERT_EQ(JsonFilePatch::apply(link, {{{"a"}, "2"}}).outcome, JsonFilePatch::Outcome::patched);
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_EQ(textAt(*parseFile(target), "a"), "2");
+  EXPECT_EQ(tlr::test::readFile(link + ".tlrbak"), R"({"a": 1})");
+}
+
+TEST(JsonFilePatchApply, AValueInTheWayIsReplacedByAnObject) {
+  json::Value obj = json::Value::object({{"a", json::Value::array()}});
+  obj = JsonFilePatch::setNestedString(obj, {"a", "b"}, "v");
+  ASSERT_TRUE(obj.member("a")->isObject());
+  EXPECT_EQ(textAt(*obj.member("a"), "b"), "v");
+  EXPECT_EQ(JsonFilePatch::setNestedString(obj, {}, "v"), obj);
+}
+
+// The process ends at each step in turn; the file must hold its old or its
+// new content, whole, and any copy must be whole too.
+TEST(JsonFilePatchCrash, ACrashAtAnyStepLeavesValidFiles) {
+  struct Case {
+    const char* step;
+    const char* expectedModel;
+    const char* expectedBackupModel;
+  };
+  for (const Case& c : {Case{"backupWritten", "old", "older"}, Case{"backupInPlace", "old", "old"},
+                        Case{"contentWritten", "old", "old"}, Case{"contentInPlace", "new", "old"}}) {
+    SCOPED_TRACE(c.step);
+    tlr::test::TempHome home;
+    const QString path = home.writeFile("cfg.json", R"({"model": "old", "id": 9007199254740993})");
+    home.writeFile("cfg.json.tlrbak", R"({"model": "older"})");
+
+    tlr::ChildSpec spec;
+    spec.program = tlr::test::toolPath("tlr_json_patch_crash");
+    spec.arguments = {path, c.step, "model", "new"};
+    spec.timeout = std::chrono::seconds(10);
+    const auto r = tlr::runChild(spec);
+    ASSERT_TRUE(r.exited()) << r.startError.toStdString();
+    ASSERT_EQ(r.exitCode(), 42) << r.err.toStdString();
+
+    const auto file = parseFile(path);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(textAt(*file, "model"), c.expectedModel);
+    EXPECT_EQ(textAt(*file, "id"), "9007199254740993");
+    const auto backup = parseFile(path + ".tlrbak");
+    ASSERT_TRUE(backup);
+    EXPECT_EQ(textAt(*backup, "model"), c.expectedBackupModel);
+  }
+}

@@ -1,0 +1,213 @@
+#include "watcher/ProcessScanner.h"
+
+#include "support/SpawnedChild.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace tlr {
+namespace {
+
+using test::SpawnedChild;
+
+AgentEntry entry(const QString& id, std::function<void(AgentEntry&)> configure = {}) {
+  AgentEntry e;
+  e.id = id;
+  e.displayName = id;
+  if (configure) configure(e);
+  return e;
+}
+
+std::shared_ptr<const AgentRegistry> registryOf(QList<AgentEntry> entries) {
+  RegistryFile file;
+  file.schemaVersion = 1;
+  file.agents = std::move(entries);
+  return std::make_shared<const AgentRegistry>(std::move(file));
+}
+
+const RunningAgent* recordOf(const QList<RunningAgent>& records, pid_t pid) {
+  for (const RunningAgent& r : records)
+    if (r.pid == pid) return &r;
+  return nullptr;
+}
+
+class ProcessScannerTest : public ::testing::Test {
+ protected:
+  // A copy of a system program under a name of our choosing.
+  QString program(const QString& name, const QString& source = "/bin/sleep") {
+    const QString path = home.path() + "/bin/" + name;
+    QDir().mkpath(home.path() + "/bin");
+    QFile::copy(source, path);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+  }
+  // Waits until a scan sees (or no longer sees) `pid`.
+  static bool scanSees(const ProcessScanner& scanner, pid_t pid, bool present = true) {
+    return test::waitUntil([&] { return (recordOf(scanner.scanAll(), pid) != nullptr) == present; },
+                           std::chrono::seconds(5));
+  }
+
+  test::TempHome home;
+};
+
+TEST_F(ProcessScannerTest, FindsAProcessByItsWholeLongExecutableName) {
+  const QString name = "tlr-scanner-agent-with-a-long-name";  // far past the kernel's 15 bytes
+  const ProcessScanner scanner(registryOf({entry("long", [&](AgentEntry& e) {
+    e.identify.executableNames = QStringList{name};
+  })}));
+  const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-2);
+  SpawnedChild child(program(name), {"30"});
+  ASSERT_TRUE(scanSees(scanner, child.pid()));
+  const auto records = scanner.scanAll();
+  const RunningAgent* r = recordOf(records, child.pid());
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->entry.id, "long");
+  EXPECT_FALSE(r->bundleId);
+  EXPECT_FALSE(r->parentAgentId);
+  ASSERT_TRUE(r->launchDate);
+  EXPECT_GE(*r->launchDate, before);
+  EXPECT_LE(*r->launchDate, QDateTime::currentDateTimeUtc().addSecs(2));
+}
+
+TEST_F(ProcessScannerTest, ExcludesByWholeArgumentAndRequiresAllOf) {
+  const QString shell = program("tlr-scanner-long-shell", "/bin/bash");
+  const ProcessScanner scanner(registryOf({entry("shell", [&](AgentEntry& e) {
+    e.identify.executableNames = QStringList{"tlr-scanner-long-shell"};
+    e.identify.argvExclude = QStringList{"--exclude-me"};
+    e.identify.argvAllOf = QStringList{"tlr-must"};
+  })}));
+  SpawnedChild kept(shell, {"-c", "sleep 30; true", "x", "tlr-must-have", "--exclude-me-not"});
+  SpawnedChild excluded(shell, {"-c", "sleep 30; true", "x", "tlr-must-have", "--exclude-me"});
+  SpawnedChild lacking(shell, {"-c", "sleep 30; true", "x", "other"});
+  ASSERT_TRUE(scanSees(scanner, kept.pid()));
+  const auto records = scanner.scanAll();
+  EXPECT_FALSE(recordOf(records, excluded.pid()));
+  EXPECT_FALSE(recordOf(records, lacking.pid()));
+}
+
+TEST_F(ProcessScannerTest, FindsInterpretersByTheirArguments) {
+  const ProcessScanner scanner(registryOf({entry("script", [](AgentEntry& e) {
+    e.identify.argvMatches = QStringList{"tlr-agent-script.js"};
+    e.identify.argvExclude = QStringList{"--version"};
+  })}));
+  SpawnedChild agent("/bin/bash", {"-c", "sleep 30; true", "/opt/tlr-agent-script.js"});
+  SpawnedChild probe("/bin/bash", {"-c", "sleep 30; true", "/opt/tlr-agent-script.js", "--version"});
+  ASSERT_TRUE(scanSees(scanner, agent.pid()));
+  EXPECT_EQ(recordOf(scanner.scanAll(), agent.pid())->entry.id, "script");
+  EXPECT_FALSE(recordOf(scanner.scanAll(), probe.pid()));
+}
+
+TEST_F(ProcessScannerTest, IgnoresZombies) {
+  const QString name = "tlr-scanner-zombie-agent";
+  const ProcessScanner scanner(registryOf({entry("z", [&](AgentEntry& e) {
+    e.identify.executableNames = QStringList{name};
+  })}));
+  SpawnedChild child(program(name), {"30"});
+  ASSERT_TRUE(scanSees(scanner, child.pid()));
+  child.signal(SIGKILL);  // not reaped: a zombie until the child object goes
+  ASSERT_TRUE(test::waitUntil([&] { return test::readFile(QString("/proc/%1/stat").arg(child.pid())).contains(") Z "); }));
+  EXPECT_FALSE(recordOf(scanner.scanAll(), child.pid()));
+}
+
+TEST_F(ProcessScannerTest, ScanKeepsTheFirstRecordOfEachAgent) {
+  const QString name = "tlr-scanner-twin-agent";
+  const ProcessScanner scanner(registryOf({entry("twin", [&](AgentEntry& e) {
+    e.identify.executableNames = QStringList{name};
+  })}));
+  const QString path = program(name);
+  SpawnedChild first(path, {"30"});
+  SpawnedChild second(path, {"30"});
+  ASSERT_TRUE(scanSees(scanner, second.pid()));
+  ASSERT_TRUE(scanSees(scanner, first.pid()));
+  int inAll = 0;
+  for (const RunningAgent& r : scanner.scanAll()) inAll += r.entry.id == "twin";
+  EXPECT_EQ(inAll, 2);
+  const auto unique = scanner.scan();
+  ASSERT_EQ(std::count_if(unique.begin(), unique.end(), [](const RunningAgent& r) { return r.entry.id == "twin"; }), 1);
+  EXPECT_EQ(recordOf(unique, std::min(first.pid(), second.pid()))->entry.id, "twin");
+}
+
+TEST_F(ProcessScannerTest, DesktopAgentsAndTheCommandLineAgentsInsideThem) {
+  const QString app = program("tlr-scanner-desktop-app", "/bin/bash");
+  const QString cli = program("tlr-scanner-embedded-cli");
+  home.writeFile(".local/share/applications/com.tlr.Desk.desktop",
+                 ("[Desktop Entry]\nType=Application\nExec=" + app + " %U\n").toUtf8());
+  const ProcessScanner scanner(registryOf({
+      entry("desk", [](AgentEntry& e) { e.identify.bundleIds = QStringList{"com.tlr.Desk"}; }),
+      entry("cli", [&](AgentEntry& e) { e.identify.executableNames = QStringList{"tlr-scanner-embedded-cli"}; }),
+  }));
+  SpawnedChild desktop(app, {"-c", cli + " 30; true"});
+  ASSERT_TRUE(test::waitUntil([&] {
+    const auto records = scanner.scanAll();
+    return std::any_of(records.begin(), records.end(), [](const RunningAgent& r) { return r.entry.id == "cli"; });
+  }));
+  const auto records = scanner.scanAll();
+  const RunningAgent* gui = recordOf(records, desktop.pid());
+  ASSERT_TRUE(gui);
+  EXPECT_EQ(gui->entry.id, "desk");
+  EXPECT_EQ(gui->bundleId, "com.tlr.Desk");
+  ASSERT_TRUE(gui->app);
+  EXPECT_FALSE(gui->parentAgentId);
+  EXPECT_EQ(records.first().pid, desktop.pid());  // desktop records come first
+  const auto embedded = std::find_if(records.begin(), records.end(), [](const RunningAgent& r) { return r.entry.id == "cli"; });
+  EXPECT_EQ(embedded->parentAgentId, "desk");
+  EXPECT_EQ(ProcessScanner::parentBundleId(embedded->pid), "com.tlr.Desk");
+}
+
+class LaunchdCheck : public ProcessScannerTest {
+ protected:
+  void SetUp() override {
+    bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\n"
+                                        "case \"$*\" in *tlr.test.up.service*) printf 'MainPID=77\\nActiveState=active\\n';;\n"
+                                        "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
+                             .arg(bin.recordPath("systemctl")));
+    for (const char* label : {"tlr.test.up", "tlr.test.down"}) ProcessScanner::invalidateLaunchdCache(label);
+  }
+  int calls() const { return test::readFile(bin.recordPath("systemctl")).count('\n'); }
+  test::FakeBin bin;
+};
+
+TEST_F(LaunchdCheck, AnswersFromItsCacheUntilInvalidated) {
+  EXPECT_TRUE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
+  EXPECT_TRUE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
+  EXPECT_EQ(calls(), 1);
+  EXPECT_FALSE(ProcessScanner::isManagedByLaunchd("tlr.test.down"));
+  EXPECT_EQ(calls(), 2);
+  ProcessScanner::invalidateLaunchdCache("tlr.test.up");
+  EXPECT_TRUE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
+  EXPECT_EQ(calls(), 3);
+}
+
+TEST_F(LaunchdCheck, InstalledAgentsFollowTheFirstRuleThatApplies) {
+  home.writeFile(".local/bin/tlr-installed-cli", "#!/bin/sh\n");
+  home.writeFile(".local/share/applications/com.tlr.Gone.desktop", "[Desktop Entry]\nExec=/nonexistent/tlr-gone\n");
+  const ProcessScanner scanner(registryOf({
+      entry("app-missing", [](AgentEntry& e) {
+        e.identify.bundleIds = QStringList{"com.tlr.Gone"};
+        e.launchdLabel = "tlr.test.up";
+        e.identify.executableNames = QStringList{"tlr-installed-cli"};
+      }),
+      entry("by-label", [](AgentEntry& e) { e.launchdLabel = "tlr.test.up"; }),
+      entry("label-down-cli", [](AgentEntry& e) {
+        e.launchdLabel = "tlr.test.down";
+        e.identify.executableNames = QStringList{"tlr-absent", "tlr-installed-cli"};
+      }),
+      entry("nothing", [](AgentEntry& e) { e.identify.executableNames = QStringList{"tlr-absent"}; }),
+      entry("hidden", [](AgentEntry& e) {
+        e.hidden = true;
+        e.launchdLabel = "tlr.test.up";
+      }),
+  }));
+  QStringList ids;
+  for (const AgentEntry& e : scanner.scanInstalledAgents()) ids << e.id;
+  EXPECT_EQ(ids, (QStringList{"by-label", "label-down-cli"}));
+}
+
+}  // namespace
+}  // namespace tlr
