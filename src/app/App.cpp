@@ -1,12 +1,21 @@
 #include "app/App.h"
 
+#include "backup/AgentDataDiscovery.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
+#include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/Notifier.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
 #include "registry/RegistryLoader.h"
+#include "service/VornelAppSDK.h"
 #include "verify/VerificationRoutines.h"
+#include "watcher/HangWatcher.h"
+#include "watcher/ProcessScanner.h"
+#include "watcher/ResourceMonitor.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -51,6 +60,25 @@ class ApplicationArguments {
   std::vector<char*> pointers_;
   int argc_ = 0;
 };
+
+constexpr int kFirstRunPromptDelayMs = 2000;
+const QString kVornelAppId = QStringLiteral("R8WQ2M5KXD.com.tollamere.app");
+
+// The update notice of the maker service; always Chinese.
+void notifyUpdateAvailable(const VornelUpdate& update) {
+  log("[Vornel] ", QStringLiteral("update available: ") + update.latest_version +
+                       QStringLiteral(" force=") + (update.force ? QStringLiteral("true") : QStringLiteral("false")));
+  const QString title = update.force ? QStringLiteral("Tollamere 必须更新到 ") + update.latest_version
+                                     : QStringLiteral("Tollamere ") + update.latest_version + QStringLiteral(" 可用");
+  showDesktopNotification(title, QStringLiteral("下载：") + update.download_url);
+}
+
+QStringList sortedIds(const QList<RunningAgent>& agents) {
+  QStringList ids;
+  for (const RunningAgent& agent : agents) ids << agent.entry.id;
+  ids.sort();
+  return ids;
+}
 
 void writeReport(const VerificationResult& result) { errWrite((result.report + '\n').toUtf8()); }
 
@@ -164,16 +192,19 @@ void App::loadRegistry() {
 void App::setupModel() {
   if (!registry_) return;
   // The dashboard model and the main window controller are created here.
-  // The process scanner is created here.
+  scanner_ = std::make_unique<ProcessScanner>(registry_);
 }
 
 void App::setupWatcher() {
   if (!registry_) return;
   // The restore engine receives the registry here.
-  // The lock-online store adopts agents the user manager runs here.
-  // The lifecycle watcher starts here.
-  // The hang watcher starts here.
-  // The resource monitor starts here.
+  LockOnlineStore::shared().initializeDefaults(registry_->visibleAgents());
+  // The lifecycle watcher (with its relauncher, given the scanner) starts here.
+  hangWatcher_ = std::make_unique<HangWatcher>(EventStore::shared());
+  hangWatcher_->updateRegistry(*registry_);
+  hangWatcher_->start();
+  resourceMonitor_ = std::make_unique<ResourceMonitor>(EventStore::shared());
+  resourceMonitor_->start();
 }
 
 void App::setupStatusItem() {
@@ -186,17 +217,46 @@ void App::startScanLoop() {
 }
 
 void App::refreshRunningAgents() {
-  // One scan: the scanner's installed and running agents go to the
-  // dashboard model and the resource monitor, every top-level process to
-  // the lifecycle watcher's tick.
+  if (!scanner_) return;
+  const QList<AgentEntry> installed = scanner_->scanInstalledAgents();
+  const QList<RunningAgent> all = scanner_->scanAll();
+  const QList<RunningAgent> running = ProcessScanner::firstOfEachAgent(all);
+
+  // The dashboard model takes installed and running here.
+  const QStringList before = lastRunningIds_;
+  lastRunningIds_ = sortedIds(running);
+  if (before != lastRunningIds_) {
+    QStringList names;
+    for (const RunningAgent& agent : running) names << agent.entry.displayName;
+    log("[Scanner] ", QStringLiteral("%1 Agent 在跑 / %2 已装 / %3 pid 全部: %4")
+                          .arg(running.size())
+                          .arg(installed.size())
+                          .arg(all.size())
+                          .arg(names.join(QStringLiteral(", "))));
+  }
+  if (registry_ && resourceMonitor_) resourceMonitor_->setAgents(running, *registry_);
+  // The lifecycle watcher's tick takes every top-level process here.
 }
 
 void App::askSelfGuardIfNeeded() {
-  // The login-item question is scheduled here.
+  SelfGuardStore& store = SelfGuardStore::shared();
+  // A development copy logs that it skips the question, at once.
+  if (!SelfGuardInstaller::shared().isProductionApp()) {
+    store.askAtStartupIfNeeded();
+    return;
+  }
+  if (store.asked()) return;
+  // The question is shown through the store's alert presenter, which the
+  // user interface provides.
+  QTimer::singleShot(kFirstRunPromptDelayMs, this, [] { SelfGuardStore::shared().askAtStartupIfNeeded(); });
 }
 
 void App::setupRemoteServices() {
-  // The maker-service client starts here.
+  const QString version = QCoreApplication::applicationVersion();
+  VornelAppSDK& client = VornelAppSDK::shared();
+  client.start(kVornelAppId, version.isEmpty() ? QStringLiteral("0.0.0") : version,
+               QUrl(QString::fromLatin1(VornelAppSDK::kDefaultEndpoint)), QStringLiteral("official"));
+  client.setOnUpdateAvailable(&notifyUpdateAvailable);
 }
 
 void App::applyActivationPolicy() { SettingsStore::shared().applyActivationPolicy(); }
@@ -207,7 +267,29 @@ void App::showStatusItemOnboardingIfFirstRun() {
 
 void App::runDiscoverySelfCheck() {
   if (!registry_) return;
-  // The discovery self-check is written here.
+  const QString homePath = QDir::homePath();
+  const QString homeString = Paths::home();
+  const QByteArray homeVariable = qgetenv("HOME");
+  QStringList lines{
+      QStringLiteral("===== DISCOVERY SELF-CHECK ====="),
+      QStringLiteral("FileManager.home = ") + homePath,
+      QStringLiteral("NSHomeDirectory = ") + homeString,
+      QStringLiteral("env HOME = ") +
+          (qEnvironmentVariableIsSet("HOME") ? QString::fromLocal8Bit(homeVariable) : QStringLiteral("(unset)")),
+  };
+  for (const QString& path : {QStringLiteral("/Users/ulvenor/.claude"), QStringLiteral("/Users/ulvenor/.codex"),
+                              homeString + QStringLiteral("/.claude"), homePath + QStringLiteral("/.claude")}) {
+    lines << QStringLiteral("  fileExists(%1) = %2")
+                 .arg(path, QFileInfo::exists(path) ? QStringLiteral("true") : QStringLiteral("false"));
+  }
+  for (const AgentEntry& entry : registry_->visibleAgents()) {
+    const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
+    lines << QStringLiteral("  %1: found=%2").arg(entry.id).arg(found.size());
+    for (qsizetype i = 0; i < std::min<qsizetype>(2, found.size()); ++i)
+      lines << QStringLiteral("    + ") + found[i].path();
+  }
+  lines << QStringLiteral("===== END SELF-CHECK =====");
+  errWrite((lines.join('\n') + '\n').toUtf8());
 }
 
 }  // namespace tlr

@@ -10,7 +10,10 @@
 
 namespace tlr {
 
+class HangWatcher;
 class InstanceChannel;
+class ProcessScanner;
+class ResourceMonitor;
 
 // The running application: chooses between a verification mode and the
 // supervisor, and in the latter takes the single-instance lock, builds the
@@ -54,7 +57,11 @@ class App final : public QObject {
   // The dashboard model and the main window controller join here; until
   // they do, the scan loop keeps the ids it last saw running itself.
   QStringList lastRunningIds_;
+  std::unique_ptr<ProcessScanner> scanner_;
+  // The lifecycle watcher joins here.
   QTimer scanTimer_;
+  std::unique_ptr<HangWatcher> hangWatcher_;
+  std::unique_ptr<ResourceMonitor> resourceMonitor_;
   std::unique_ptr<InstanceChannel> instanceChannel_;
 };
 

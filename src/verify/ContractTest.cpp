@@ -1,5 +1,7 @@
 #include "verify/ContractTest.h"
 
+#include "core/AgentUninstaller.h"
+
 #include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
@@ -142,15 +144,9 @@ Problem installProblem(const AgentEntry::Install& install) {
   return problems.result();
 }
 
-// A path the uninstaller may remove: below the home folder ("~/...") or
-// absolute, never the home folder itself and never stepping up with "..".
 Problem removablePathProblem(const QString& path) {
-  const bool anchored = path.startsWith(QLatin1String("~/")) || path.startsWith('/');
-  const QStringList pieces = path.split('/', Qt::SkipEmptyParts);
-  const bool onlyHome = pieces == QStringList{QStringLiteral("~")};
-  if (!anchored || onlyHome || pieces.isEmpty() || pieces.contains(QStringLiteral("..")))
-    return QStringLiteral("uninstall path is not safe to remove: \"") + path + '"';
-  return std::nullopt;
+  if (AgentUninstaller::isSafeToDelete(path)) return std::nullopt;
+  return QStringLiteral("uninstall path is not safe to remove: \"") + path + '"';
 }
 
 Problem uninstallProblem(const AgentEntry::Uninstall& uninstall) {

@@ -265,10 +265,12 @@ QList<RunningAgent> ProcessScanner::scanAll() const {
   return records;
 }
 
-QList<RunningAgent> ProcessScanner::scan() const {
+QList<RunningAgent> ProcessScanner::scan() const { return firstOfEachAgent(scanAll()); }
+
+QList<RunningAgent> ProcessScanner::firstOfEachAgent(QList<RunningAgent> all) {
   QList<RunningAgent> unique;
   QSet<QString> seen;
-  for (RunningAgent& r : scanAll()) {
+  for (RunningAgent& r : all) {
     if (seen.contains(r.entry.id)) continue;
     seen.insert(r.entry.id);
     unique << std::move(r);

@@ -51,6 +51,9 @@ class ProcessScanner final {
   QList<RunningAgent> scanAll() const;
   // scanAll(), keeping the first record of each agent id.
   QList<RunningAgent> scan() const;
+  // The first record of each agent id in `all`, in order: scan() of one
+  // scanAll(), for callers that need both from the same moment.
+  static QList<RunningAgent> firstOfEachAgent(QList<RunningAgent> all);
 
   // Whether the user manager runs the job `label` now. Answers are kept for
   // 30 seconds per label, for the whole process. Blocks while systemctl runs.
