@@ -1,0 +1,222 @@
+#include "support/AppFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kStarted = QStringLiteral("[App] Registry loaded: ");
+const QString kLockTaken = QStringLiteral("[App] 单实例锁已获取 (fd=");
+
+// The shipped registry with `change` applied to its first agent.
+QByteArray shippedWith(const std::function<void(QJsonObject&)>& change) {
+  QJsonObject root = QJsonDocument::fromJson(AppSandbox::shippedRegistry()).object();
+  QJsonArray agents = root.value(QStringLiteral("agents")).toArray();
+  QJsonObject first = agents.at(0).toObject();
+  change(first);
+  agents.replace(0, first);
+  root.insert(QStringLiteral("agents"), agents);
+  return QJsonDocument(root).toJson();
+}
+
+QByteArray registryWithHiddenAgent() {
+  return shippedWith([](QJsonObject& agent) {
+    agent.insert(QStringLiteral("id"), QStringLiteral("ghost"));
+    agent.insert(QStringLiteral("hidden"), true);
+  });
+}
+
+}  // namespace
+
+// --- Which run a set of variables selects --------------------------------
+
+class VerificationModeOrder : public AppFixture {};
+
+TEST_F(VerificationModeOrder, EarlierVariableWinsOverLaterOne) {
+  AppProcess& app = process(sandbox());
+  app.setEnv(QStringLiteral("TLR_SELFTEST"), QStringLiteral("1"));
+  app.setEnv(QStringLiteral("TLR_CONTRACT_TEST"), QStringLiteral("1"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_EQ(app.exitCode(), 1);  // the self-test is not in this build: reported, never passed
+  EXPECT_TRUE(app.stdErr().startsWith(QStringLiteral("TLR_SELFTEST: not available in this build")));
+  EXPECT_FALSE(app.stdErr().contains(QStringLiteral("Registry contract test")));
+  EXPECT_TRUE(app.stdErr().endsWith(QStringLiteral(")\n")));
+}
+
+TEST_F(VerificationModeOrder, OnlyExactlyOneSelectsAMode) {
+  AppProcess& app = process(sandbox());
+  app.setEnv(QStringLiteral("TLR_SELFTEST"), QStringLiteral("true"));
+  app.setEnv(QStringLiteral("TLR_CONTRACT_TEST"), QStringLiteral(" 1"));
+  app.setEnv(QStringLiteral("TLR_E2E"), QStringLiteral("0"));
+  app.setEnv(QStringLiteral("TLR_RESTART_DRYRUN"), QStringLiteral("no-such-agent"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_EQ(app.exitCode(), 1);
+  EXPECT_EQ(app.stdErr(), QStringLiteral("找不到 agent id=no-such-agent\n"));
+}
+
+TEST_F(VerificationModeOrder, PassedOverVariablesStartTheApplication) {
+  AppProcess& app = process(sandbox());
+  app.setEnv(QStringLiteral("TLR_SELFTEST"), QStringLiteral("true"));
+  app.setEnv(QStringLiteral("TLR_RESTART_DRYRUN"), QString());
+  app.setEnv(QStringLiteral("TLR_BACKUP"), QStringLiteral("yes"));
+  ASSERT_TRUE(app.start());
+  EXPECT_TRUE(app.waitForStdout(kStarted));
+  EXPECT_TRUE(app.isRunning());
+}
+
+TEST_F(VerificationModeOrder, BackupModesReportTheyAreNotAvailable) {
+  for (const char* name : {"TLR_E2E", "TLR_RESTORE_VERIFY", "TLR_BACKUP_REGISTRY", "TLR_BACKUP"}) {
+    AppProcess& app = process(sandbox());
+    app.setEnv(QString::fromLatin1(name), QStringLiteral("1"));
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForExit()) << name;
+    EXPECT_EQ(app.exitCode(), 1) << name;
+    EXPECT_TRUE(app.stdErr().startsWith(QString::fromLatin1(name) + QStringLiteral(": not available"))) << name;
+    EXPECT_FALSE(QFile::exists(lockFile())) << "a verification mode takes no lock";
+  }
+}
+
+// --- Restart dry run ---------------------------------------------------------
+
+class RestartDryRunMode : public AppFixture {};
+
+TEST_F(RestartDryRunMode, BrokenRegistryFailsWithItsText) {
+  AppProcess& app = process(sandbox(QByteArray("{ not json")));
+  app.setEnv(QStringLiteral("TLR_RESTART_DRYRUN"), QStringLiteral("aider"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_EQ(app.exitCode(), 1);
+  EXPECT_EQ(app.stdErr(), QStringLiteral("registry 加载失败\n"));
+  EXPECT_EQ(app.stdOut(), QString());
+}
+
+TEST_F(RestartDryRunMode, HiddenEntryIsNotFound) {
+  AppProcess& app = process(sandbox(registryWithHiddenAgent()));
+  app.setEnv(QStringLiteral("TLR_RESTART_DRYRUN"), QStringLiteral("ghost"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_EQ(app.exitCode(), 1);
+  EXPECT_EQ(app.stdErr(), QStringLiteral("找不到 agent id=ghost\n"));
+}
+
+// --- Contract test -------------------------------------------------------------
+
+class ContractTestMode : public AppFixture {};
+
+TEST_F(ContractTestMode, ShippedRegistryPasses) {
+  AppProcess& app = process(sandbox());
+  app.setEnv(QStringLiteral("TLR_CONTRACT_TEST"), QStringLiteral("1"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_EQ(app.exitCode(), 0) << app.stdErr().toStdString();
+  EXPECT_TRUE(app.stdErr().endsWith(QStringLiteral("checks ===\n")));
+  EXPECT_FALSE(app.stdErr().contains(QStringLiteral("✗")));
+}
+
+TEST_F(ContractTestMode, BrokenEntryFailsWithTheReason) {
+  AppProcess& app = process(sandbox(shippedWith([](QJsonObject& agent) {
+    agent.insert(QStringLiteral("recover"), QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")}});
+  })));
+  app.setEnv(QStringLiteral("TLR_CONTRACT_TEST"), QStringLiteral("1"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_EQ(app.exitCode(), 1);
+  EXPECT_TRUE(app.stdErr().contains(QStringLiteral("✗ [claude-code-cli] recover: exec-cli needs recover.command\n")));
+}
+
+TEST_F(ContractTestMode, UndecodableRegistryFails) {
+  AppProcess& app = process(sandbox(std::nullopt));
+  app.setEnv(QStringLiteral("TLR_CONTRACT_TEST"), QStringLiteral("1"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_EQ(app.exitCode(), 1);
+  EXPECT_TRUE(app.stdErr().contains(QStringLiteral("✗ registry.json decodes: registry.json 不在 bundle Resources 里")));
+}
+
+// --- The running application -------------------------------------------------------
+
+class RunningApplication : public AppFixture {};
+
+TEST_F(RunningApplication, StartUpLogsInOrder) {
+  AppProcess& app = process(sandbox());
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n")));
+  const QString out = app.stdOut();
+  const qsizetype lock = out.indexOf(kLockTaken);
+  const qsizetype registry = out.indexOf(kStarted + QStringLiteral("8 agents"));
+  const qsizetype hang = out.indexOf(QStringLiteral("[HangWatcher] "));
+  const qsizetype policy = out.indexOf(QStringLiteral("[Settings] activationPolicy → "));
+  EXPECT_GE(lock, 0);
+  EXPECT_GT(registry, lock);
+  EXPECT_GT(hang, registry);
+  EXPECT_GT(policy, hang);
+  EXPECT_TRUE(out.contains(QStringLiteral("path=") + lockFile() + ')'));
+
+  const QString err = app.stdErr();
+  const qsizetype check = err.indexOf(QStringLiteral("===== DISCOVERY SELF-CHECK =====\n"));
+  ASSERT_GE(check, 0);
+  EXPECT_TRUE(err.contains(QStringLiteral("env HOME = ") + home_.path() + '\n'));
+  EXPECT_TRUE(err.contains(QStringLiteral("  fileExists(") + home_.path() + QStringLiteral("/.claude) = false\n")));
+  EXPECT_TRUE(err.contains(QStringLiteral("  aider: found=0\n")));
+  EXPECT_TRUE(app.isRunning());
+}
+
+TEST_F(RunningApplication, RegistryFailureKeepsRunningWithoutSelfCheck) {
+  AppProcess& app = process(sandbox(QByteArray("[]")));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry load FAILED: registry.json 解码失败: ")));
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Settings] activationPolicy")));
+  EXPECT_FALSE(app.waitForExit(1s)) << "the application runs on without a registry";
+  EXPECT_FALSE(app.stdErr().contains(QStringLiteral("DISCOVERY SELF-CHECK")));
+}
+
+TEST_F(RunningApplication, LockFileHoldsExactlyThePid) {
+  home_.writeFile(QStringLiteral(".local/share/Tollamere/single-instance.lock"),
+                  QByteArray("123456789012345\nstale bytes of a longer holder\n"));
+  AppProcess& app = process(sandbox());
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(kLockTaken));
+  EXPECT_EQ(readFile(lockFile()), QString::number(app.pid()) + '\n');
+}
+
+TEST_F(RunningApplication, SecondInstanceBringsTheFirstForwardAndEnds) {
+  AppSandbox& box = sandbox();
+  AppProcess& first = process(box);
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(first.waitForStdout(kStarted));
+
+  AppProcess& second = process(box);
+  ASSERT_TRUE(second.start());
+  ASSERT_TRUE(second.waitForExit());
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_EQ(second.stdOut(), QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n"
+                                            "[App] 已有实例在跑，前置已有窗口并退出本实例\n"));
+  EXPECT_TRUE(first.waitForStdout(QStringLiteral("[App] 另一实例请求前置 → 显示主窗口")));
+  EXPECT_TRUE(first.isRunning());
+  EXPECT_EQ(readFile(lockFile()), QString::number(first.pid()) + '\n');
+}
+
+TEST_F(RunningApplication, ChildrenDoNotInheritTheLock) {
+  // The scanner asks the user manager about the shipped gateway's unit: the
+  // fake records which descriptors it was handed.
+  const QString record = home_.path() + QStringLiteral("/fds.txt");
+  fakeBin_.add(QStringLiteral("systemctl"),
+               QStringLiteral("ls -l /proc/$$/fd > '%1.part'; mv '%1.part' '%1'\n"
+                              "echo MainPID=0\necho ActiveState=inactive\n")
+                   .arg(record));
+  AppProcess& app = process(sandbox());
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(kLockTaken));
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(record); }));
+  const QString fds = readFile(record);
+  EXPECT_FALSE(fds.isEmpty());
+  EXPECT_FALSE(fds.contains(QStringLiteral("single-instance.lock"))) << fds.toStdString();
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "AppProcess.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+namespace tlr::test {
+
+// What the black-box tests of the running application share: a temporary
+// HOME, fakes first on PATH, and sandboxed copies of the application. Later
+// integration tests (an agent crashing and coming back, a hang report, a
+// runaway agent) build on it with their own registries and fakes.
+class AppFixture : public ::testing::Test {
+ protected:
+  // The programs the application asks about the machine answer as on a
+  // machine without user services, npm or pipx: never the real ones.
+  AppFixture() {
+    fakeBin_.add(QStringLiteral("systemctl"), QStringLiteral("echo MainPID=0\necho ActiveState=inactive\n"));
+    fakeBin_.add(QStringLiteral("npm"), QStringLiteral("exit 1\n"));
+    fakeBin_.add(QStringLiteral("pipx"), QStringLiteral("exit 1\n"));
+    fakeBin_.addRecorder(QStringLiteral("notify-send"));
+  }
+
+  // A copy of the application whose bundle holds `registryJson` (none when
+  // absent); the default is the shipped registry.
+  AppSandbox& sandbox(const std::optional<QByteArray>& registryJson = AppSandbox::shippedRegistry()) {
+    sandboxes_.push_back(std::make_unique<AppSandbox>(registryJson));
+    return *sandboxes_.back();
+  }
+  // A process of `box`, not yet started; stopped when the test ends.
+  AppProcess& process(const AppSandbox& box) {
+    processes_.push_back(std::make_unique<AppProcess>(box));
+    return *processes_.back();
+  }
+  // The lock file of the running application under this HOME.
+  QString lockFile() const { return home_.path() + QStringLiteral("/.local/share/Tollamere/single-instance.lock"); }
+
+  TempHome home_;
+  FakeBin fakeBin_;
+
+ private:
+  std::vector<std::unique_ptr<AppSandbox>> sandboxes_;
+  // Declared after the sandboxes: processes stop before their copies go.
+  std::vector<std::unique_ptr<AppProcess>> processes_;
+};
+
+}  // namespace tlr::test

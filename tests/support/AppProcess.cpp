@@ -1,0 +1,94 @@
+#include "AppProcess.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+
+namespace tlr::test {
+namespace {
+
+const char* const kVerificationVariables[] = {"TLR_SELFTEST", "TLR_CONTRACT_TEST", "TLR_E2E", "TLR_RESTORE_VERIFY",
+                                              "TLR_RESTART_DRYRUN", "TLR_BACKUP_REGISTRY", "TLR_BACKUP"};
+
+}  // namespace
+
+AppSandbox::AppSandbox() : AppSandbox(shippedRegistry()) {}
+
+AppSandbox::AppSandbox(const std::optional<QByteArray>& registryJson) {
+  QFile::copy(QStringLiteral(TLR_APP_EXE), executable());
+  QFile::setPermissions(executable(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  QDir().mkpath(bundle());
+  if (registryJson) {
+    QFile file(bundle() + QStringLiteral("/registry.json"));
+    if (file.open(QIODevice::WriteOnly)) file.write(*registryJson);
+  }
+}
+
+QString AppSandbox::bundle() const { return dir_.path() + QStringLiteral("/Tollamere_Tollamere.bundle"); }
+
+QByteArray AppSandbox::shippedRegistry() {
+  QFile file(QStringLiteral(TLR_SOURCE_RESOURCES "/registry.json"));
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+AppProcess::AppProcess(const AppSandbox& sandbox)
+    : environment_(QProcessEnvironment::systemEnvironment()), program_(sandbox.executable()) {
+  for (const char* name : kVerificationVariables) environment_.remove(QString::fromLatin1(name));
+  environment_.remove(QStringLiteral("DISPLAY"));
+  environment_.remove(QStringLiteral("WAYLAND_DISPLAY"));
+  environment_.remove(QStringLiteral("QT_QPA_PLATFORM"));
+}
+
+AppProcess::~AppProcess() { stop(); }
+
+bool AppProcess::start() {
+  process_.setProcessEnvironment(environment_);
+  process_.setProgram(program_);
+  process_.start();
+  return process_.waitForStarted(10000);
+}
+
+void AppProcess::drain() {
+  out_ += process_.readAllStandardOutput();
+  err_ += process_.readAllStandardError();
+}
+
+QString AppProcess::stdOut() {
+  drain();
+  return QString::fromUtf8(out_);
+}
+
+QString AppProcess::stdErr() {
+  drain();
+  return QString::fromUtf8(err_);
+}
+
+bool AppProcess::waitForStdout(const QString& text, std::chrono::milliseconds timeout) {
+  return waitUntil([&] { return stdOut().contains(text); }, timeout);
+}
+
+bool AppProcess::waitForStderr(const QString& text, std::chrono::milliseconds timeout) {
+  return waitUntil([&] { return stdErr().contains(text); }, timeout);
+}
+
+bool AppProcess::waitForExit(std::chrono::milliseconds timeout) {
+  const bool ended = waitUntil([&] { return !isRunning(); }, timeout);
+  drain();
+  return ended;
+}
+
+void AppProcess::stop() {
+  if (!isRunning()) return;
+  const auto pid = static_cast<pid_t>(process_.processId());
+  if (pid > 0) ::kill(pid, SIGTERM);
+  if (!process_.waitForFinished(5000) && pid > 0) {
+    ::kill(pid, SIGKILL);
+    process_.waitForFinished(5000);
+  }
+  drain();
+}
+
+}  // namespace tlr::test

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace tlr::test {
+
+// A copy of the built application in a temporary folder with its own
+// resource bundle beside it ("Tollamere_Tollamere.bundle" holding the given
+// registry.json, or none), so a test controls what the program loads.
+class AppSandbox {
+ public:
+  // The shipped registry.
+  AppSandbox();
+  // `registryJson` absent: the bundle holds no registry.json.
+  explicit AppSandbox(const std::optional<QByteArray>& registryJson);
+  AppSandbox(const AppSandbox&) = delete;
+  AppSandbox& operator=(const AppSandbox&) = delete;
+
+  QString executable() const { return dir_.path() + QStringLiteral("/tollamere"); }
+  QString bundle() const;
+
+  static QByteArray shippedRegistry();
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// One started copy of the application, run as a user runs it: the current
+// environment (so a TempHome and a FakeBin apply) without any verification
+// variable or display unless the test sets them. Stopped by pid at the end.
+class AppProcess {
+ public:
+  explicit AppProcess(const AppSandbox& sandbox);
+  ~AppProcess();
+  AppProcess(const AppProcess&) = delete;
+  AppProcess& operator=(const AppProcess&) = delete;
+
+  QProcessEnvironment& environment() { return environment_; }
+  void setEnv(const QString& name, const QString& value) { environment_.insert(name, value); }
+
+  bool start();
+  qint64 pid() const { return process_.processId(); }
+  bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+
+  // Waits until standard output (or error) holds `text`.
+  bool waitForStdout(const QString& text, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+  bool waitForStderr(const QString& text, std::chrono::milliseconds timeout = std::chrono::seconds(15));
+  // Waits for the end; false when it is still running at the deadline.
+  bool waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(15));
+  int exitCode() const { return process_.exitCode(); }
+  // SIGTERM to this pid, SIGKILL when it has not ended within a few seconds.
+  void stop();
+
+  QString stdOut();
+  QString stdErr();
+
+ private:
+  void drain();
+
+  QProcess process_;
+  QProcessEnvironment environment_;
+  QString program_;
+  QByteArray out_;
+  QByteArray err_;
+};
+
+
+}  // namespace tlr::test
