@@ -9,8 +9,8 @@
 namespace tlr {
 
 SetupCompletionWatcher& SetupCompletionWatcher::shared() {
-  static SetupCompletionWatcher* const instance = new SetupCompletionWatcher();  // lives as long as the process
-  return *instance;
+  static SetupCompletionWatcher watcher;
+  return watcher;
 }
 
 SetupCompletionWatcher::SetupCompletionWatcher(Timing timing, Clock clock, QObject* parent)
