@@ -1,0 +1,308 @@
+#include "watcher/AgentLifecycleWatcher.h"
+
+#include "core/DoctorResultStore.h"
+#include "core/Lang.h"
+#include "core/LockOnlineStore.h"
+#include "core/SettingsStore.h"
+#include "platform/Log.h"
+#include "watcher/OffMain.h"
+#include "watcher/SignalledPids.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
+
+namespace tlr {
+namespace {
+
+void lifecycleLog(const char* tag, const AgentEntry& entry, const QString& message) {
+  log(tag, entry.displayName + message);
+}
+
+QString signalText(int32_t status) {
+  const int signal = status & 0x7F;
+  return signal >= 1 && signal <= 126 ? QString::number(signal) : QStringLiteral("nil");
+}
+
+AgentEventType exitEventType(ExitIntent intent, bool locked) {
+  switch (intent) {
+    case ExitIntent::normalExit:
+    case ExitIntent::unknown:
+      return AgentEventType::exitedNormal;
+    case ExitIntent::crash:
+    case ExitIntent::abnormalExit:
+      return AgentEventType::exitedAbnormal;
+    case ExitIntent::oom:
+      return AgentEventType::killedByOOM;
+    case ExitIntent::forceKilled:
+      return locked ? AgentEventType::exitedAbnormal : AgentEventType::exitedNormal;
+  }
+  return AgentEventType::exitedNormal;
+}
+
+AgentEventType recoveredEventType(ExitIntent intent) {
+  return intent == ExitIntent::oom ? AgentEventType::oomRecovered : AgentEventType::recovered;
+}
+
+}  // namespace
+
+AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
+  Services services;
+  services.events = &EventStore::shared();
+  services.lockOnline = &LockOnlineStore::shared();
+  services.doctorResults = &DoctorResultStore::shared();
+  services.signalled = &SignalledPids::shared();
+  services.classify = [](const RawExitInfo& raw) { return ExitSignalClassifier::classify(raw); };
+  services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
+  services.clock = &std::chrono::steady_clock::now;
+  return services;
+}
+
+AgentLifecycleWatcher::AgentLifecycleWatcher(std::shared_ptr<const AgentRegistry> registry,
+                                             std::shared_ptr<const AgentRecover> recover, Services services,
+                                             Timing timing, QObject* parent)
+    : QObject(parent),
+      registry_(std::move(registry)),
+      recover_(std::move(recover)),
+      kqueue_(KqueueProcessWatcher::create()),
+      services_(std::move(services)),
+      timing_(timing) {}
+
+AgentLifecycleWatcher::~AgentLifecycleWatcher() = default;
+
+void AgentLifecycleWatcher::start() {
+  if (!kqueue_) {
+    log("[LifecycleWatcher] ", QStringLiteral("FAIL: kqueue init failed"));
+    return;
+  }
+  if (started_) return;
+  started_ = true;
+  kqueue_->setOnExit([guard = QPointer<AgentLifecycleWatcher>(this)](pid_t pid, const QString& agentId,
+                                                                     const RawExitInfo& info) {
+    if (guard) guard->handleExit(pid, agentId, info);
+  });
+  kqueue_->start();
+  log("[LifecycleWatcher] ", QStringLiteral("started; crashThreshold=%1/%2s")
+                                 .arg(timing_.crashThreshold)
+                                 .arg(qRound64(timing_.crashWindowSec)));
+}
+
+// ---- Reconciling with a scan ----
+
+void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
+  QHash<pid_t, QString> current;
+  for (const RunningAgent& running : currentRunning) current.insert(running.pid, running.entry.id);
+
+  for (const RunningAgent& running : currentRunning) {
+    const QString& id = running.entry.id;
+    const std::optional<AgentEvent> last = services_.events->lastEvent(id);
+    const bool startedRecorded = last && last->type == AgentEventType::started;
+    if (running.launchdManaged) {
+      // launchd keeps it alive; we only keep its log current.
+      if (!startedRecorded) record(id, AgentEventType::started);
+      continue;
+    }
+    if (watchedPids_.contains(running.pid)) continue;
+    if (kqueue_) kqueue_->watch(running.pid, id);
+    watchedPids_.insert(running.pid, id);
+    if (!startedRecorded) record(id, AgentEventType::started);
+    if (throttledAgents_.contains(id)) {
+      clearThrottle(id);
+      record(id, AgentEventType::restarted);
+    }
+  }
+
+  const QList<pid_t> watched = watchedPids_.keys();
+  for (pid_t pid : watched) {
+    if (current.contains(pid)) continue;
+    if (kqueue_) kqueue_->unwatch(pid);
+    watchedPids_.remove(pid);
+  }
+}
+
+// ---- One exit ----
+
+void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const RawExitInfo& raw) {
+  watchedPids_.remove(pid);
+  const std::optional<AgentEntry> found = registry_->lookup(agentId);
+  if (!found) return;
+  const AgentEntry& entry = *found;
+
+  const ExitIntent intent = classify(pid, raw);
+  log("[Exit] ", QStringLiteral("%1 pid=%2 intent=%3 signal=%4 exit=%5")
+                     .arg(entry.displayName)
+                     .arg(pid)
+                     .arg(toString(intent), signalText(raw.exitStatus))
+                     .arg((raw.exitStatus >> 8) & 0xFF));
+  record(agentId, exitEventType(intent, isLocked(agentId)));
+
+  if (!shouldRecover(intent, isLocked(agentId))) return;
+  if (hasOtherWatchedPid(agentId)) {
+    lifecycleLog("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
+    return;
+  }
+  if (scanner_ && scanFinds(agentId)) {
+    lifecycleLog("[Retry] ", entry, QStringLiteral(" re-scan 仍在跑，3s 后重试（可能是 multi-process 子进程残留）"));
+    scheduleDelayedRecoveryCheck(entry, intent);
+    return;
+  }
+  recoverOrThrottle(entry, intent);
+}
+
+ExitIntent AgentLifecycleWatcher::classify(pid_t pid, const RawExitInfo& raw) const {
+  // Our own stop or restart ended it: whatever the status looks like (a
+  // SIGKILL reads as out of memory under ordinary pressure), it is no fault.
+  if (services_.signalled->take(pid)) return ExitIntent::forceKilled;
+  return services_.classify(raw);
+}
+
+bool AgentLifecycleWatcher::shouldRecover(ExitIntent intent, bool locked) {
+  switch (intent) {
+    case ExitIntent::crash:
+    case ExitIntent::oom:
+    case ExitIntent::abnormalExit:
+      return true;
+    case ExitIntent::normalExit:
+    case ExitIntent::forceKilled:
+      return locked;
+    case ExitIntent::unknown:
+      return false;
+  }
+  return false;
+}
+
+bool AgentLifecycleWatcher::isLocked(const QString& agentId) const {
+  return services_.lockOnline->lockedIDs().contains(agentId);
+}
+
+bool AgentLifecycleWatcher::hasOtherWatchedPid(const QString& agentId) const {
+  for (const QString& id : watchedPids_)
+    if (id == agentId) return true;
+  return false;
+}
+
+bool AgentLifecycleWatcher::scanFinds(const QString& agentId) const {
+  for (const RunningAgent& running : scanner_->scan())
+    if (running.entry.id == agentId) return true;
+  return false;
+}
+
+// ---- The recovery policy ----
+
+bool AgentLifecycleWatcher::shouldThrottleRecover(const QString& agentId) {
+  const TimePoint now = services_.clock();
+  const auto window = std::chrono::duration<double>(timing_.crashWindowSec);
+  QList<TimePoint>& times = crashTimestamps_[agentId];
+  times.removeIf([&](TimePoint t) { return now - t >= window; });
+  times.append(now);
+  return times.size() > timing_.crashThreshold;
+}
+
+void AgentLifecycleWatcher::recoverOrThrottle(const AgentEntry& entry, ExitIntent intent) {
+  if (!shouldThrottleRecover(entry.id)) {
+    attemptRecover(entry, recoveredEventType(intent));
+    return;
+  }
+  throttle(entry.id);
+  record(entry.id, AgentEventType::throttled);
+  lifecycleLog("[Throttle] ", entry,
+               QStringLiteral(" 60s 内 recover 超过 %1 次，停止").arg(timing_.crashThreshold));
+}
+
+void AgentLifecycleWatcher::scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent) {
+  QTimer::singleShot(timing_.secondLook, this, [this, entry, intent] {
+    if (!scanner_) return;
+    if (scanFinds(entry.id)) {
+      // It turned itself into a background service; the next tick picks up
+      // its new pid.
+      lifecycleLog("[Skip] ", entry, QStringLiteral(" 3s 后仍在跑（真 daemon 后台模式），不 recover"));
+      return;
+    }
+    lifecycleLog("[Recover] ", entry, QStringLiteral(" 3s 后已无进程 → 触发 recover（multi-process 主进程已死）"));
+    recoverOrThrottle(entry, intent);
+  });
+}
+
+void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, AgentEventType eventType) {
+  using Strategy = AgentEntry::Recover::Strategy;
+  const std::optional<Strategy> strategy =
+      entry.recover ? std::optional<Strategy>(entry.recover->strategy) : std::nullopt;
+  if (!strategy || *strategy == Strategy::openUrlScheme) {
+    QMetaObject::invokeMethod(
+        this, [this, entry, eventType] { handleRecoverResult(entry, eventType, Result::unsupported()); },
+        Qt::QueuedConnection);
+    return;
+  }
+  const bool openApp = *strategy == Strategy::openApp;
+  runOffMain(
+      this,
+      [recover = recover_, entry, openApp] {
+        return openApp ? recover->recoverOpenApp(entry) : recover->recoverExecCli(entry);
+      },
+      [this, entry, eventType](const Result& result) { handleRecoverResult(entry, eventType, result); });
+}
+
+void AgentLifecycleWatcher::handleRecoverResult(const AgentEntry& entry, AgentEventType eventType,
+                                                const Result& result) {
+  switch (result.kind) {
+    case Result::Kind::launched:
+      lifecycleLog("[Recover] ", entry, QStringLiteral(" recovered pid=%1").arg(result.pid));
+      record(entry.id, eventType);
+      return;
+    case Result::Kind::failed:
+      lifecycleLog("[Recover] ", entry, QStringLiteral(" FAIL: ") + result.reason);
+      record(entry.id, AgentEventType::throttled, result.reason);
+      throttle(entry.id);
+      return;
+    case Result::Kind::unsupported:
+      record(entry.id, AgentEventType::throttled,
+             SettingsStore::dict(Lang::current(), LocKey::evDetailNoRecoveryStrategy()));
+      throttle(entry.id);
+      return;
+  }
+}
+
+void AgentLifecycleWatcher::throttle(const QString& agentId) {
+  if (throttledAgents_.contains(agentId)) return;
+  throttledAgents_.insert(agentId);
+  Q_EMIT throttledAgentsChanged();
+}
+
+void AgentLifecycleWatcher::clearThrottle(const QString& agentId) {
+  crashTimestamps_.insert(agentId, {});
+  if (throttledAgents_.remove(agentId)) Q_EMIT throttledAgentsChanged();
+}
+
+// ---- First-time setup ----
+
+void AgentLifecycleWatcher::handleSetupCompleted(const AgentEntry& entry) {
+  record(entry.id, AgentEventType::restarted,
+         SettingsStore::dict(Lang::current(), LocKey::evDetailSetupCompleted()));
+  lifecycleLog("[Setup] ", entry, QStringLiteral(" sentinel 触发 → 自动跑 doctor"));
+  runDoctor(entry, [this, entry](const std::optional<AgentDoctor::Result>& result) {
+    services_.doctorResults->setResult(entry.id, result);
+    if (result)
+      lifecycleLog("[Setup] ", entry,
+                   QStringLiteral(" 自动 doctor 完成 · %1 个已知问题").arg(result->detectedIssues.size()));
+  });
+}
+
+void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
+                                      std::function<void(std::optional<AgentDoctor::Result>)> completion) {
+  if (!scanner_) {
+    completion(std::nullopt);
+    return;
+  }
+  runOffMain(
+      this, [run = services_.runDoctor, entry] { return run(entry); },
+      [this, entry, completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
+        if (result) record(entry.id, AgentEventType::restarted, AgentDoctor::summaryEventText(*result));
+        completion(std::move(result));
+      });
+}
+
+void AgentLifecycleWatcher::record(const QString& agentId, AgentEventType type, std::optional<QString> details) {
+  services_.events->append(AgentEvent::make(agentId, type, std::move(details)));
+}
+
+}  // namespace tlr

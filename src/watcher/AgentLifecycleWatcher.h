@@ -1,0 +1,150 @@
+#pragma once
+
+#include "core/EventStore.h"
+#include "platform/KqueueProcessWatcher.h"
+#include "registry/AgentRegistry.h"
+#include "watcher/AgentDoctor.h"
+#include "watcher/AgentRecover.h"
+#include "watcher/ExitSignalClassifier.h"
+#include "watcher/ProcessScanner.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+
+namespace tlr {
+
+class DoctorResultStore;
+class LockOnlineStore;
+class SignalledPids;
+
+struct LifecycleTiming {
+  // The second look at an agent that a scan still found after its exit.
+  std::chrono::milliseconds secondLook{std::chrono::seconds(3)};
+  double crashWindowSec = 60.0;
+  int crashThreshold = 2;
+};
+
+// The supervision of running agents. After every scan `tick` registers the
+// new agent processes for exit notes and records `started`; when a watched
+// process exits, the exit is classified and recorded, and the agent is
+// brought back when the recovery policy says so:
+//  - always after a crash, an out-of-memory kill or an abnormal exit; after
+//    a normal exit or a forced kill only when the agent is locked online;
+//    never after an unknown end;
+//  - not while another watched process of the agent lives; when a fresh scan
+//    still finds the agent, one second look a few seconds later;
+//  - at most `crashThreshold` recoveries within `crashWindowSec`; the next
+//    one throttles the agent until it is seen running again.
+// Exits of processes that Tollamere itself signalled are forced kills,
+// whatever their wait status says.
+//
+// Lives on the main thread, where all of its state is read and written; only
+// the relaunches (AgentRecover) and doctor runs go to pool threads, and their
+// results come back here. Processes that launchd (the user manager) runs are
+// never watched.
+class AgentLifecycleWatcher final : public QObject {
+  Q_OBJECT
+
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  using Clock = std::function<TimePoint()>;
+  using Classifier = std::function<ExitIntent(const RawExitInfo&)>;
+  // One doctor run of an entry; nothing when it has no doctor command. Runs
+  // on a pool thread.
+  using DoctorRun = std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)>;
+
+  // What the watcher records into and asks.
+  struct Services {
+    EventStore* events = nullptr;
+    LockOnlineStore* lockOnline = nullptr;
+    DoctorResultStore* doctorResults = nullptr;
+    SignalledPids* signalled = nullptr;
+    Classifier classify;
+    DoctorRun runDoctor;
+    Clock clock;
+
+    // The shared stores, the system's classifier, the real doctor and the
+    // steady clock.
+    static Services shared();
+  };
+
+  using Timing = LifecycleTiming;
+
+  AgentLifecycleWatcher(std::shared_ptr<const AgentRegistry> registry, std::shared_ptr<const AgentRecover> recover,
+                        Services services = Services::shared(), Timing timing = {}, QObject* parent = nullptr);
+  ~AgentLifecycleWatcher() override;
+
+  // Assigned once by the application, before start().
+  void setScanner(std::shared_ptr<const ProcessScanner> scanner) { scanner_ = std::move(scanner); }
+  const std::shared_ptr<const ProcessScanner>& scanner() const { return scanner_; }
+  const std::shared_ptr<const AgentRecover>& recover() const { return recover_; }
+
+  // Starts receiving exit notes.
+  void start();
+  // Brings the watched processes in line with a scan: the running agents
+  // that are not embedded in a desktop agent, each pid at most once.
+  void tick(const QList<RunningAgent>& currentRunning);
+  // One exit of a watched process, as the exit watcher reports it.
+  void handleExit(pid_t pid, const QString& agentId, const RawExitInfo& raw);
+  // A first-time setup of the agent has finished: records it and runs the
+  // agent's doctor, whose result goes to the doctor result store.
+  void handleSetupCompleted(const AgentEntry& entry);
+
+  const QHash<pid_t, QString>& watchedPids() const { return watchedPids_; }
+  const QSet<QString>& throttledAgents() const { return throttledAgents_; }
+  bool isThrottled(const QString& agentId) const { return throttledAgents_.contains(agentId); }
+  bool hasExitWatcher() const { return kqueue_ != nullptr; }
+
+ Q_SIGNALS:
+  void throttledAgentsChanged();
+
+ private:
+  using Result = AgentRecover::Result;
+
+  void record(const QString& agentId, AgentEventType type, std::optional<QString> details = std::nullopt);
+  bool isLocked(const QString& agentId) const;
+  ExitIntent classify(pid_t pid, const RawExitInfo& raw) const;
+  static bool shouldRecover(ExitIntent intent, bool locked);
+  bool hasOtherWatchedPid(const QString& agentId) const;
+  bool scanFinds(const QString& agentId) const;
+
+  // Records a recovery decision now; whether this one is over the threshold.
+  bool shouldThrottleRecover(const QString& agentId);
+  // Recovers, or throttles when the decision is over the threshold.
+  void recoverOrThrottle(const AgentEntry& entry, ExitIntent intent);
+  void scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent);
+  // Relaunches by the entry's strategy on a pool thread and records the
+  // outcome as `eventType` (launched) or `throttled` (anything else).
+  void attemptRecover(const AgentEntry& entry, AgentEventType eventType);
+  void handleRecoverResult(const AgentEntry& entry, AgentEventType eventType, const Result& result);
+
+  void throttle(const QString& agentId);
+  void clearThrottle(const QString& agentId);
+  // The doctor on a pool thread; its summary recorded; `completion` gets
+  // the result (nothing without a scanner or a doctor command).
+  void runDoctor(const AgentEntry& entry, std::function<void(std::optional<AgentDoctor::Result>)> completion);
+
+  std::shared_ptr<const AgentRegistry> registry_;
+  std::shared_ptr<const AgentRecover> recover_;
+  std::unique_ptr<KqueueProcessWatcher> kqueue_;
+  Services services_;
+  Timing timing_;
+  std::shared_ptr<const ProcessScanner> scanner_;
+
+  QHash<pid_t, QString> watchedPids_;
+  // The times of each agent's recent recovery decisions.
+  QHash<QString, QList<TimePoint>> crashTimestamps_;
+  QSet<QString> throttledAgents_;
+  bool started_ = false;
+};
+
+}  // namespace tlr

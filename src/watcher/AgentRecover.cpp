@@ -1,0 +1,223 @@
+#include "watcher/AgentRecover.h"
+
+#include "core/SetupActionRunner.h"
+#include "core/SetupCatalog.h"
+#include "platform/ChildProcess.h"
+#include "platform/Log.h"
+#include "platform/LoginShell.h"
+#include "platform/MainThread.h"
+#include "platform/ProcessSignals.h"
+#include "platform/TerminalLauncher.h"
+#include "platform/Workspace.h"
+#include "watcher/ProcessScanner.h"
+#include "watcher/SetupCompletionWatcher.h"
+
+#include <QDateTime>
+
+#include <csignal>
+#include <thread>
+
+namespace tlr {
+namespace {
+
+void recoverLog(const QString& id, const QString& message) { log("[Recover] ", id + message); }
+
+QString unsafeIdReason(const QString& id) { return QStringLiteral("agent id 不能用作文件名: ") + id; }
+
+}  // namespace
+
+AgentRecover::AgentRecover(Timing timing, SignalledPids& signalled, SetupCompletionWatcher* setupWatcher)
+    : timing_(timing), signalled_(signalled), setupWatcher_(setupWatcher) {}
+
+QString AgentRecover::commandLine(const Command& command) { return command.join(QLatin1Char(' ')); }
+
+QString AgentRecover::searchPathPrefix() {
+  return QStringLiteral("export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\"; ");
+}
+
+QString AgentRecover::terminalShellText(const Command& command, const std::optional<QString>& sentinelPath) {
+  QString text = searchPathPrefix() + commandLine(command);
+  // Touched whether the command succeeds or not: the watch only needs to
+  // know that it has ended.
+  if (sentinelPath) text += QStringLiteral("; touch ") + shellQuote(*sentinelPath);
+  return text;
+}
+
+QString AgentRecover::gatewayShellText(const Command& command) {
+  // exec: the service itself becomes the detached process, with no shell
+  // waiting above it.
+  return searchPathPrefix() + QStringLiteral("exec ") + commandLine(command);
+}
+
+QString AgentRecover::gatewayLogPath(const QString& agentId) {
+  return QStringLiteral("/tmp/tlr-") + agentId + QStringLiteral(".log");
+}
+
+QString AgentRecover::setupSentinelPath(const QString& agentId, qint64 secondsSinceEpoch) {
+  return QStringLiteral("/tmp/tlr-setup-done-%1-%2").arg(agentId).arg(secondsSinceEpoch);
+}
+
+QString AgentRecover::pidList(const QList<pid_t>& pids) {
+  QStringList words;
+  for (pid_t pid : pids) words << QString::number(pid);
+  return QLatin1Char('[') + words.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText) {
+  const TerminalLauncher::Result started = TerminalLauncher::run(shellText);
+  if (!started.ok) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error);
+  return Result::launched(0);
+}
+
+AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const {
+  const QString& id = entry.id;
+  if (!entry.recover || !entry.recover->appBundleId) {
+    recoverLog(id, QStringLiteral(" FAIL: recover.appBundleId 没填"));
+    return Result::failed(QStringLiteral("recover.appBundleId 没填"));
+  }
+  const QString bundleId = *entry.recover->appBundleId;
+  const std::optional<QString> location = Workspace::applicationPath(bundleId);
+  if (!location) {
+    recoverLog(id, QStringLiteral(" FAIL: NSWorkspace 找不到 ") + bundleId + QStringLiteral(" 对应的 App"));
+    return Result::failed(QStringLiteral("找不到 bundleId ") + bundleId + QStringLiteral(" 对应的 App"));
+  }
+  recoverLog(id, QStringLiteral(": NSWorkspace.openApplication at ") + *location);
+  const DetachedResult opened = Workspace::open(bundleId);
+  if (opened.pid <= 0) {
+    recoverLog(id, QStringLiteral(" FAIL: openApplication error: ") + opened.error);
+    return Result::failed(QStringLiteral("openApplication 失败: ") + opened.error);
+  }
+  recoverLog(id, QStringLiteral(" OK: new pid ") + QString::number(opened.pid));
+  return Result::launched(opened.pid);
+}
+
+AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry) const {
+  const QString& id = entry.id;
+  if (!entry.recover || !entry.recover->command || entry.recover->command->isEmpty()) {
+    recoverLog(id, QStringLiteral(" FAIL: recover.command 没填"));
+    return Result::failed(QStringLiteral("recover.command 没填"));
+  }
+  const Command& command = *entry.recover->command;
+  if (entry.serviceKind == AgentEntry::ServiceKind::gateway) return startGateway(entry, command);
+
+  recoverLog(id, QStringLiteral(" REPL 模式 → Terminal 前置"));
+  const Result result = runInTerminal(terminalShellText(command));
+  if (result.isLaunched()) recoverLog(id, QStringLiteral(" OK"));
+  return result;
+}
+
+AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const Command& command) const {
+  const QString& id = entry.id;
+  if (!AgentEntry::isSafeFileComponent(id)) {
+    recoverLog(id, QStringLiteral(" FAIL: ") + unsafeIdReason(id));
+    return Result::failed(unsafeIdReason(id));
+  }
+  const QString logPath = gatewayLogPath(id);
+  recoverLog(id, QStringLiteral(" gateway 模式 → 后台 detach (log: ") + logPath + QLatin1Char(')'));
+  ChildSpec spec;
+  spec.program = QStringLiteral("/bin/sh");
+  spec.arguments = {QStringLiteral("-c"), gatewayShellText(command)};
+  const DetachedResult started = spawnDetached(spec, logPath);
+  if (started.pid <= 0) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error);
+  recoverLog(id, QStringLiteral(" OK"));
+  // Like a terminal start, the relaunch reports no pid: whether the service
+  // stays up is for the next scan to see.
+  return Result::launched(0);
+}
+
+AgentRecover::Result AgentRecover::runCliInTerminal(const Command& command, const std::optional<QString>& sentinelPath,
+                                                    const char* tag, const QString& entryId) const {
+  logLine(QLatin1Char('[') + QString::fromUtf8(tag) + QStringLiteral("] ") + entryId +
+          QStringLiteral(" → Terminal: ") + commandLine(command));
+  return runInTerminal(terminalShellText(command, sentinelPath));
+}
+
+AgentRecover::Result AgentRecover::userOpenApp(const AgentEntry& entry) const {
+  const std::optional<QString> bundleId = entry.recover ? entry.recover->appBundleId : std::nullopt;
+  if (!bundleId || !Workspace::applicationPath(*bundleId))
+    return Result::failed(QStringLiteral("找不到 bundleId 对应的 App"));
+  log("[UserOpen] ", entry.id + QStringLiteral(" → activate ") + *bundleId);
+  const DetachedResult opened = Workspace::open(*bundleId);
+  if (opened.pid <= 0) return Result::failed(opened.error);
+  return Result::launched(opened.pid);
+}
+
+AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry) const {
+  Command command;
+  if (entry.userInvokeCommand)
+    command = *entry.userInvokeCommand;
+  else if (entry.recover && entry.recover->command)
+    command = *entry.recover->command;
+  if (command.isEmpty())
+    return Result::failed(QStringLiteral("无可用命令（userInvokeCommand / recover.command 都为空）"));
+  return runCliInTerminal(command, std::nullopt, "UserOpen", entry.id);
+}
+
+AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const {
+  // Every process of the agent, not only the first: a stop that leaves a
+  // second instance running has not stopped the agent.
+  QList<pid_t> pids;
+  for (const RunningAgent& running : scanner.scanAll())
+    if (running.entry.id == entry.id && !pids.contains(running.pid)) pids << running.pid;
+  if (pids.isEmpty()) return Result::unsupported();
+
+  log("[Stop] ", entry.displayName + QStringLiteral(" 杀 %1 个进程: ").arg(pids.size()) + pidList(pids));
+  // A desktop application is asked to quit the same way: SIGTERM.
+  for (pid_t pid : pids) signalled_.send(pid, SIGTERM);
+
+  QList<pid_t> killed;
+  for (pid_t pid : waitForExit(pids)) {
+    signalled_.send(pid, SIGKILL);
+    killed << pid;
+  }
+  if (!killed.isEmpty())
+    log("[Stop] ", entry.displayName + QStringLiteral(" SIGKILL 兜底了 %1 个进程: ").arg(killed.size()) +
+                       pidList(killed));
+  return Result::launched(0);
+}
+
+QList<pid_t> AgentRecover::waitForExit(const QList<pid_t>& pids) const {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + timing_.stopGrace;
+  QList<pid_t> alive = pids;
+  while (true) {
+    alive.removeIf([](pid_t pid) { return !ProcessSignals::isAlive(pid); });
+    const Clock::time_point now = Clock::now();
+    if (alive.isEmpty() || now >= deadline) return alive;
+    std::this_thread::sleep_for(std::min<Clock::duration>(timing_.stopPoll, deadline - now));
+  }
+}
+
+AgentRecover::Result AgentRecover::userSetupWithCompletion(const AgentEntry& entry,
+                                                           std::function<void()> onCompleted) const {
+  const std::optional<SetupCatalog::Action> action = SetupCatalog::action(entry);
+  if (!action) return Result::failed(entry.displayName + QStringLiteral(" 暂不支持配置"));
+  if (action->kind == SetupCatalog::Action::Kind::openConfigDirs)
+    return openConfigDirs(action->configDirs, std::move(onCompleted));
+
+  const QString& id = entry.id;
+  if (!AgentEntry::isSafeFileComponent(id)) return Result::failed(unsafeIdReason(id));
+  const QString sentinel = setupSentinelPath(id, QDateTime::currentSecsSinceEpoch());
+  const Result result = runCliInTerminal(action->command, sentinel, "UserSetup", id);
+  if (onCompleted) {
+    // Watched whether or not the terminal started: a window that did open
+    // despite a reported failure still ends with the sentinel.
+    const int timeoutSec = timing_.setupTimeoutSec;
+    runOnMainAndWait([&] {
+      SetupCompletionWatcher& watcher = setupWatcher_ ? *setupWatcher_ : SetupCompletionWatcher::shared();
+      watcher.watch(id, sentinel, timeoutSec, std::move(onCompleted));
+    });
+  }
+  return result;
+}
+
+AgentRecover::Result AgentRecover::openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const {
+  bool shown = false;
+  runOnMainAndWait([&] {
+    shown = SetupActionRunner::openConfigDir(dirs).first;
+    if (onCompleted) onCompleted();
+  });
+  return shown ? Result::launched(0) : Result::failed(QStringLiteral("打开配置目录失败"));
+}
+
+}  // namespace tlr

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "registry/AgentEntry.h"
+#include "watcher/SignalledPids.h"
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <sys/types.h>
+
+namespace tlr {
+
+class ProcessScanner;
+class SetupCompletionWatcher;
+
+struct AgentRecoverTiming {
+  // How long stopped processes have between SIGTERM and SIGKILL, and how
+  // often they are looked at meanwhile (the stop goes on as soon as all are
+  // gone).
+  std::chrono::milliseconds stopGrace{std::chrono::seconds(3)};
+  std::chrono::milliseconds stopPoll{500};
+  // How long a setup command's completion is watched for.
+  int setupTimeoutSec = 1800;
+};
+
+// Starts agents again, stops them and starts their first-time setup. Three
+// ways of starting: a desktop application by its bundle identifier, a
+// command-line agent's command in a new terminal window, and a gateway
+// service detached in the background with its output in
+// "/tmp/tlr-<id>.log". Which operation suits an entry is the caller's choice
+// (by its recover strategy).
+//
+// Holds no state beyond its fixed configuration, so one instance may serve
+// any number of threads at once. Every operation blocks while it works (the
+// stop waits for processes to end), so call them off the main thread; the
+// parts that belong on the main thread (opening a configuration folder,
+// starting the setup watch) are handed there and waited for. No operation
+// throws: every problem is a `failed` result with its reason (fixed texts,
+// mostly Chinese).
+class AgentRecover final {
+ public:
+  struct Result {
+    enum class Kind { launched, failed, unsupported };
+    Kind kind = Kind::unsupported;
+    // launched: the new process where it is known (desktop applications),
+    // else 0.
+    pid_t pid = 0;
+    QString reason;  // failed: why
+
+    static Result launched(pid_t pid) { return {Kind::launched, pid, {}}; }
+    static Result failed(QString reason) { return {Kind::failed, 0, std::move(reason)}; }
+    static Result unsupported() { return {Kind::unsupported, 0, {}}; }
+    bool isLaunched() const { return kind == Kind::launched; }
+    bool operator==(const Result&) const = default;
+  };
+
+  using Timing = AgentRecoverTiming;
+
+  // The setup watch is started on `setupWatcher`, or on the shared one when
+  // none is given; signals go through `signalled`, so their exits are known
+  // as ours.
+  explicit AgentRecover(Timing timing = {}, SignalledPids& signalled = SignalledPids::shared(),
+                        SetupCompletionWatcher* setupWatcher = nullptr);
+
+  // Relaunch after an exit or a kill, strategy open-app: the application of
+  // recover.appBundleId.
+  Result recoverOpenApp(const AgentEntry& entry) const;
+  // Relaunch, strategy exec-cli: recover.command in a terminal window, or
+  // detached for a gateway service.
+  Result recoverExecCli(const AgentEntry& entry) const;
+  // The user's Launch of an application.
+  Result userOpenApp(const AgentEntry& entry) const;
+  // The user's Launch of a command-line agent: userInvokeCommand when the
+  // entry has one (even an empty one), else recover.command, in a terminal.
+  Result userOpenCli(const AgentEntry& entry) const;
+  // The user's Stop: SIGTERM to every running process of the agent, SIGKILL
+  // to those still alive after the grace time. `unsupported` when none runs.
+  Result stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const;
+  // The user's Setup: the entry's setup command in a terminal window (its
+  // completion watched for when `onCompleted` is given), or its configuration
+  // folder opened (then `onCompleted` follows at once). `onCompleted` runs on
+  // the main thread.
+  Result userSetupWithCompletion(const AgentEntry& entry, std::function<void()> onCompleted) const;
+
+  // The texts the operations build, exactly as the shell receives them.
+  // The words of a command joined by single blanks, unquoted.
+  static QString commandLine(const Command& command);
+  // Puts the user's npm and ~/.local program folders ahead of PATH.
+  static QString searchPathPrefix();
+  // The terminal line of a command, touching `sentinelPath` when it ends.
+  static QString terminalShellText(const Command& command, const std::optional<QString>& sentinelPath = {});
+  // The line a gateway service is started with.
+  static QString gatewayShellText(const Command& command);
+  static QString gatewayLogPath(const QString& agentId);
+  // "/tmp/tlr-setup-done-<id>-<seconds since 1970>".
+  static QString setupSentinelPath(const QString& agentId, qint64 secondsSinceEpoch);
+  // Pids in array notation: "[812, 907]".
+  static QString pidList(const QList<pid_t>& pids);
+
+ private:
+  Result runCliInTerminal(const Command& command, const std::optional<QString>& sentinelPath, const char* tag,
+                          const QString& entryId) const;
+  Result startGateway(const AgentEntry& entry, const Command& command) const;
+  Result openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const;
+  // Starts `shellText` in a new terminal window.
+  static Result runInTerminal(const QString& shellText);
+  // Waits up to the grace time for every one of `pids` to end; the ones left.
+  QList<pid_t> waitForExit(const QList<pid_t>& pids) const;
+
+  Timing timing_;
+  SignalledPids& signalled_;
+  SetupCompletionWatcher* setupWatcher_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,285 @@
+#include "watcher/AgentLifecycleWatcher.h"
+
+#include "RecoverTestSupport.h"
+#include "core/DoctorResultStore.h"
+#include "core/LockOnlineStore.h"
+#include "platform/Defaults.h"
+#include "support/SpawnedChild.h"
+#include "watcher/SignalledPids.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace tlr {
+namespace {
+
+using namespace std::chrono_literals;
+using Type = AgentEventType;
+
+constexpr int32_t kSegv = SIGSEGV;
+constexpr int32_t kTerm = SIGTERM;
+constexpr int32_t kKill = SIGKILL;
+constexpr int32_t kPipe = SIGPIPE;
+constexpr int32_t exitCode(int code) { return code << 8; }
+
+QByteArray cliAgent(const QByteArray& id, const QByteArray& extra = {}) {
+  return R"({"id":")" + id + R"(","displayName":")" + id.toUpper() +
+         R"(","vendor":"v","kind":"cli","identify":{"executableNames":[")" + id + R"("]})" + extra + "}";
+}
+QByteArray withCommand(const QByteArray& id) {
+  return cliAgent(id, R"(,"recover":{"strategy":"exec-cli","command":[")" + id + R"("]})");
+}
+QByteArray document(const QList<QByteArray>& agents) {
+  QByteArray joined;
+  for (const QByteArray& a : agents) joined += (joined.isEmpty() ? "" : ",") + a;
+  return R"({"schemaVersion":1,"updatedAt":"x","agents":[)" + joined + "]}";
+}
+
+// The watcher over stores of its own, a terminal that only records, and a
+// classifier whose memory pressure the test sets.
+class LifecycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::addFakeTerminal(bin, false); }
+
+  void make(const QByteArray& registryJson, LifecycleTiming timing = {200ms, 60.0, 2}) {
+    registry = test::registryFromJson(registryJson);
+    AgentLifecycleWatcher::Services services;
+    services.events = &events;
+    services.lockOnline = &lockOnline;
+    services.doctorResults = &doctorResults;
+    services.signalled = &signalled;
+    services.classify = [this](const RawExitInfo& raw) {
+      return ExitSignalClassifier::classify(raw, [this] { return pressure; });
+    };
+    services.runDoctor = [this](const AgentEntry& entry) { return doctor(entry); };
+    services.clock = [this] { return now; };
+    watcher = std::make_unique<AgentLifecycleWatcher>(registry, std::make_shared<AgentRecover>(), services, timing);
+  }
+
+  // The agent's event types, oldest first.
+  QStringList types(const QString& id) const {
+    QStringList names;
+    for (const AgentEvent& e : events.recentEvents(id, EventStore::maxPerAgent)) names.prepend(toString(e.type));
+    return names;
+  }
+  bool waitForTypes(const QString& id, const QStringList& expected) {
+    return test::waitUntil([&] { return types(id) == expected; }, 5s);
+  }
+  // Lets queued relaunches finish, so that an absent one is truly absent.
+  void settle() { test::waitUntil([] { return false; }, 300ms); }
+  std::optional<QString> lastDetails(const QString& id) const { return events.lastEvent(id)->details; }
+
+  RunningAgent running(const QString& id, pid_t pid, bool launchd = false) const {
+    RunningAgent r;
+    r.entry = *registry->lookup(id);
+    r.pid = pid;
+    r.launchdManaged = launchd;
+    return r;
+  }
+
+  test::TempHome home;
+  test::FakeBin bin;
+  Defaults defaults{home.path() + "/defaults.json"};
+  EventStore events{defaults};
+  LockOnlineStore lockOnline{defaults, events, [](const QString&) { return false; }};
+  DoctorResultStore doctorResults;
+  SignalledPids signalled;
+  MemoryPressureLevel pressure = MemoryPressureLevel::none;
+  std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} + 1h;
+  std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)> doctor = [](const AgentEntry&) {
+    return std::nullopt;
+  };
+  std::shared_ptr<const AgentRegistry> registry;
+  std::unique_ptr<AgentLifecycleWatcher> watcher;
+};
+
+// Pids no process has: the watcher is not started, so nothing reports them.
+constexpr pid_t kPid = 1 << 30;
+
+TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
+  struct Row {
+    const char* id;
+    int32_t status;
+    MemoryPressureLevel pressure;
+    bool locked;
+    QStringList expected;
+  };
+  const QList<Row> rows{
+      {"crash", kSegv, MemoryPressureLevel::none, false, {"exitedAbnormal", "recovered"}},
+      {"abnormal", exitCode(3), MemoryPressureLevel::none, false, {"exitedAbnormal", "recovered"}},
+      {"clean", exitCode(0), MemoryPressureLevel::none, false, {"exitedNormal"}},
+      {"cleanlocked", exitCode(0), MemoryPressureLevel::none, true, {"exitedNormal", "recovered"}},
+      {"term", kTerm, MemoryPressureLevel::none, false, {"exitedNormal"}},
+      {"termlocked", kTerm, MemoryPressureLevel::none, true, {"exitedNormal", "recovered"}},
+      {"forced", kKill, MemoryPressureLevel::none, false, {"exitedNormal"}},
+      {"forcedlocked", kKill, MemoryPressureLevel::none, true, {"exitedAbnormal", "recovered"}},
+      {"oom", kKill, MemoryPressureLevel::warning, false, {"killedByOOM", "oomRecovered"}},
+      {"pipelocked", kPipe, MemoryPressureLevel::none, true, {"exitedNormal"}},
+  };
+  QList<QByteArray> agents;
+  for (const Row& row : rows) agents << withCommand(row.id);
+  make(document(agents));
+  for (const Row& row : rows)
+    if (row.locked) lockOnline.setLocked(row.id, true);
+
+  pid_t pid = kPid;
+  for (const Row& row : rows) {
+    pressure = row.pressure;
+    watcher->handleExit(++pid, row.id, RawExitInfo{pid, row.status});
+  }
+  for (const Row& row : rows) {
+    QStringList expected = row.expected;
+    if (row.locked) expected.prepend("lockOnlineEnabled");
+    EXPECT_TRUE(waitForTypes(row.id, expected)) << row.id << ": " << types(row.id).join(",").toStdString();
+  }
+  settle();
+  for (const Row& row : rows) EXPECT_EQ(types(row.id).size(), row.expected.size() + (row.locked ? 1 : 0)) << row.id;
+  EXPECT_EQ(test::terminalTexts(bin, 6).size(), 6);
+}
+
+TEST_F(LifecycleTest, AnExitOfAProcessWeSignalledIsAForcedKillNotAFault) {
+  make(document({withCommand("mine"), withCommand("minelocked")}));
+  lockOnline.setLocked("minelocked", true);
+  pressure = MemoryPressureLevel::normal;  // a SIGKILL would read as out of memory
+
+  signalled.note(kPid + 1);
+  watcher->handleExit(kPid + 1, "mine", RawExitInfo{kPid + 1, kKill});
+  signalled.note(kPid + 2);
+  watcher->handleExit(kPid + 2, "mine", RawExitInfo{kPid + 2, kSegv});
+  // A locked agent stays online even against our own stop.
+  signalled.note(kPid + 3);
+  watcher->handleExit(kPid + 3, "minelocked", RawExitInfo{kPid + 3, kKill});
+
+  EXPECT_TRUE(waitForTypes("minelocked", {"lockOnlineEnabled", "exitedAbnormal", "recovered"}));
+  settle();
+  EXPECT_EQ(types("mine"), (QStringList{"exitedNormal", "exitedNormal"}));
+
+  // The note was used up: the same number dying again is judged afresh.
+  watcher->handleExit(kPid + 1, "mine", RawExitInfo{kPid + 1, kKill});
+  EXPECT_TRUE(waitForTypes("mine", {"exitedNormal", "exitedNormal", "killedByOOM", "oomRecovered"}));
+}
+
+TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsAgain) {
+  make(document({withCommand("flaky")}));
+  QStringList expected;
+  for (int i = 1; i <= 3; ++i) {
+    now += 10s;
+    watcher->handleExit(kPid + i, "flaky", RawExitInfo{kPid + i, kSegv});
+    expected << "exitedAbnormal" << (i < 3 ? "recovered" : "throttled");
+    EXPECT_TRUE(waitForTypes("flaky", expected)) << types("flaky").join(",").toStdString();
+  }
+  EXPECT_TRUE(watcher->isThrottled("flaky"));
+  EXPECT_FALSE(lastDetails("flaky"));
+
+  // The window has moved on past the first two: recovered again, throttled
+  // or not.
+  now += 51s;
+  watcher->handleExit(kPid + 4, "flaky", RawExitInfo{kPid + 4, kSegv});
+  EXPECT_TRUE(test::waitUntil([&] { return types("flaky").last() == "recovered"; }, 5s));
+
+  // Seen running again: started, restarted, and free.
+  watcher->tick({running("flaky", kPid + 5)});
+  EXPECT_EQ(types("flaky").mid(8), (QStringList{"started", "restarted"}));
+  EXPECT_FALSE(watcher->isThrottled("flaky"));
+  EXPECT_EQ(watcher->watchedPids().value(kPid + 5), "flaky");
+}
+
+TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
+  make(document({cliAgent("nostrategy"), cliAgent("nocommand", R"(,"recover":{"strategy":"exec-cli"})"),
+                 cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")}));
+  Defaults::shared().set("TLR.language", "en");
+  watcher->handleExit(kPid + 1, "nostrategy", RawExitInfo{kPid + 1, kSegv});
+  watcher->handleExit(kPid + 2, "nocommand", RawExitInfo{kPid + 2, kSegv});
+  EXPECT_TRUE(waitForTypes("nostrategy", {"exitedAbnormal", "throttled"}));
+  EXPECT_EQ(lastDetails("nostrategy"), "No recovery strategy available");
+  EXPECT_TRUE(waitForTypes("nocommand", {"exitedAbnormal", "throttled"}));
+  EXPECT_EQ(lastDetails("nocommand"), "recover.command 没填");
+
+  Defaults::shared().set("TLR.language", "zh");
+  watcher->handleExit(kPid + 3, "urlonly", RawExitInfo{kPid + 3, kSegv});
+  EXPECT_TRUE(waitForTypes("urlonly", {"exitedAbnormal", "throttled"}));
+  EXPECT_EQ(lastDetails("urlonly"), "无可用恢复策略");
+  EXPECT_EQ(watcher->throttledAgents(), (QSet<QString>{"nostrategy", "nocommand", "urlonly"}));
+}
+
+TEST_F(LifecycleTest, ALivingSiblingPidDefersRecoveryToTheLastExit) {
+  make(document({withCommand("multi")}));
+  watcher->tick({running("multi", kPid + 1), running("multi", kPid + 2)});
+  EXPECT_EQ(watcher->watchedPids().size(), 2);
+  EXPECT_EQ(types("multi"), QStringList{"started"}) << "started once per agent";
+
+  watcher->handleExit(kPid + 1, "multi", RawExitInfo{kPid + 1, kSegv});
+  settle();
+  EXPECT_EQ(types("multi"), (QStringList{"started", "exitedAbnormal"}));
+  watcher->handleExit(kPid + 2, "multi", RawExitInfo{kPid + 2, kSegv});
+  EXPECT_TRUE(waitForTypes("multi", {"started", "exitedAbnormal", "exitedAbnormal", "recovered"}));
+  EXPECT_TRUE(watcher->watchedPids().isEmpty());
+}
+
+TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {
+  const QString name = test::uniqueAgentName("tlr-lookagain");
+  test::copyFakeAgent(home.path() + "/bin", name);
+  make(document({withCommand(name.toUtf8())}), {300ms, 60.0, 2});
+  watcher->setScanner(std::make_shared<ProcessScanner>(registry));
+
+  // Still there at the second look: it went to the background; left alone.
+  {
+    test::SpawnedChild daemon(home.path() + "/bin/" + name, {});
+    ASSERT_TRUE(test::waitUntil([&] { return !watcher->scanner()->scan().isEmpty(); }));
+    watcher->handleExit(kPid + 1, name, RawExitInfo{kPid + 1, kSegv});
+    test::waitUntil([] { return false; }, 600ms);
+    EXPECT_EQ(types(name), QStringList{"exitedAbnormal"});
+  }
+  // Gone by then: recovered.
+  test::SpawnedChild leftover(home.path() + "/bin/" + name, {});
+  ASSERT_TRUE(test::waitUntil([&] { return !watcher->scanner()->scan().isEmpty(); }));
+  watcher->handleExit(kPid + 2, name, RawExitInfo{kPid + 2, kSegv});
+  leftover.signal(SIGKILL);
+  leftover.wait();
+  EXPECT_TRUE(waitForTypes(name, {"exitedAbnormal", "exitedAbnormal", "recovered"}));
+}
+
+TEST_F(LifecycleTest, ALaunchdManagedAgentIsNeverWatchedButKeepsItsStartedEventCurrent) {
+  make(document({withCommand("daemon")}));
+  watcher->tick({running("daemon", kPid + 1, true)});
+  watcher->tick({running("daemon", kPid + 1, true)});
+  EXPECT_EQ(types("daemon"), QStringList{"started"});
+  events.append(AgentEvent::make("daemon", Type::hangDetected));
+  watcher->tick({running("daemon", kPid + 1, true)});
+  EXPECT_EQ(types("daemon"), (QStringList{"started", "hangDetected", "started"}));
+  EXPECT_TRUE(watcher->watchedPids().isEmpty());
+}
+
+TEST_F(LifecycleTest, ATickForgetsPidsThatNoScanShowsAndKeepsTheFirstAgentOfAPid) {
+  make(document({withCommand("one"), withCommand("two")}));
+  watcher->tick({running("one", kPid + 1), running("two", kPid + 2)});
+  watcher->tick({running("two", kPid + 1)});
+  EXPECT_EQ(watcher->watchedPids(), (QHash<pid_t, QString>{{kPid + 1, "one"}}));
+  EXPECT_EQ(types("two"), QStringList{"started"});
+}
+
+TEST_F(LifecycleTest, AFinishedSetupRecordsItAndStoresTheDoctorResult) {
+  make(document({withCommand("fresh")}));
+  AgentDoctor::Result result;
+  result.exitCode = 0;
+  doctor = [&](const AgentEntry& entry) -> std::optional<AgentDoctor::Result> {
+    if (entry.id != "fresh") return std::nullopt;
+    return result;
+  };
+
+  // Without a scanner no doctor runs, and an old result is dropped.
+  doctorResults.setResult("fresh", result);
+  watcher->handleSetupCompleted(*registry->lookup("fresh"));
+  EXPECT_FALSE(doctorResults.result("fresh"));
+  EXPECT_EQ(lastDetails("fresh"), "setup 完成，自动开始体检");
+
+  watcher->setScanner(std::make_shared<ProcessScanner>(registry));
+  watcher->handleSetupCompleted(*registry->lookup("fresh"));
+  ASSERT_TRUE(test::waitUntil([&] { return doctorResults.result("fresh").has_value(); }, 5s));
+  EXPECT_EQ(types("fresh"), (QStringList{"restarted", "restarted", "restarted"}));
+  EXPECT_EQ(lastDetails("fresh"), "诊断完成 exit=0 · 无已知问题");
+}
+
+}  // namespace
+}  // namespace tlr

@@ -1,0 +1,233 @@
+#include "watcher/AgentRecover.h"
+
+#include "RecoverTestSupport.h"
+#include "support/SpawnedChild.h"
+#include "watcher/ProcessScanner.h"
+#include "watcher/SetupCompletionWatcher.h"
+
+#include "platform/ProcessSignals.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace tlr {
+namespace {
+
+using Result = AgentRecover::Result;
+
+const QString kPrefix = R"(export PATH="$HOME/.npm-global/bin:$HOME/.local/bin:$PATH"; )";
+
+// Runs `work` on another thread, as the callers do, serving the main thread
+// meanwhile (setup hands work to it and waits).
+Result offMain(const std::function<Result()>& work) {
+  std::future<Result> done = std::async(std::launch::async, work);
+  EXPECT_TRUE(test::waitUntil(
+      [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  return done.get();
+}
+
+class AgentRecoverTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override { test::addFakeTerminal(bin, false); }
+
+  test::TempHome home;
+  test::FakeBin bin;
+  AgentRecover recover;
+};
+
+TEST_F(AgentRecoverTerminal, ARelaunchTypesTheWordsUnquotedBehindThePathExport) {
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"repl","displayName":"Repl","vendor":"v","kind":"cli","identify":{},)"
+      R"("recover":{"strategy":"exec-cli","command":["my-agent","--say","a\"b\\c","two words"]})");
+  EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
+  EXPECT_EQ(test::terminalTexts(bin), QStringList{kPrefix + R"(my-agent --say a"b\c two words)"});
+}
+
+TEST_F(AgentRecoverTerminal, ARelaunchWithoutACommandFailsWithoutATerminal) {
+  for (const QByteArray& recoverJson : {QByteArray(R"("recover":{"strategy":"exec-cli"})"),
+                                       QByteArray(R"("recover":{"strategy":"exec-cli","command":[]})")}) {
+    const AgentEntry entry =
+        test::entryFromJson(R"("id":"x","displayName":"X","vendor":"v","kind":"cli","identify":{},)" + recoverJson);
+    EXPECT_EQ(recover.recoverExecCli(entry), Result::failed("recover.command 没填"));
+  }
+  EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator")));
+}
+
+TEST_F(AgentRecoverTerminal, TheUserLaunchPrefersUserInvokeCommandEvenWhenEmpty) {
+  const QByteArray base = R"("id":"u","displayName":"U","vendor":"v","kind":"cli","identify":{},)"
+                          R"("recover":{"strategy":"exec-cli","command":["from-recover"]})";
+  EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":[])")),
+            Result::failed("无可用命令（userInvokeCommand / recover.command 都为空）"));
+  EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":["chat","--tui"])")),
+            Result::launched(0));
+  EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base)), Result::launched(0));
+  EXPECT_EQ(test::terminalTexts(bin, 2), (QStringList{kPrefix + "chat --tui", kPrefix + "from-recover"}));
+}
+
+TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {
+  test::FakeBin empty;
+  test::OnlyFakesOnPath only(empty);
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"t","displayName":"T","vendor":"v","kind":"cli","identify":{},)"
+      R"("recover":{"strategy":"exec-cli","command":["agent"]})");
+  const Result result = recover.recoverExecCli(entry);
+  EXPECT_EQ(result.kind, Result::Kind::failed);
+  EXPECT_TRUE(result.reason.startsWith("osascript 执行失败: ")) << result.reason.toStdString();
+}
+
+TEST_F(AgentRecoverTerminal, ASetupCommandEndsByTouchingItsSentinelWhichIsThenWatched) {
+  SetupCompletionWatcher watcher;
+  const AgentRecover withWatcher({}, SignalledPids::shared(), &watcher);
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"setup-me","displayName":"Setup Me","vendor":"v","kind":"desktop-app","identify":{},)"
+      R"("setupCommand":["setup-me","init"])");
+  EXPECT_EQ(offMain([&] { return withWatcher.userSetupWithCompletion(entry, [] {}); }), Result::launched(0));
+
+  const QStringList texts = test::terminalTexts(bin);
+  ASSERT_EQ(texts.size(), 1);
+  const QRegularExpression expected(
+      "^" + QRegularExpression::escape(kPrefix + "setup-me init; touch '/tmp/tlr-setup-done-setup-me-") + "\\d+'$");
+  EXPECT_TRUE(expected.match(texts.first()).hasMatch()) << texts.first().toStdString();
+  EXPECT_TRUE(watcher.activeWatchers().contains("setup-me"));
+}
+
+TEST_F(AgentRecoverTerminal, WithoutACompletionTheSetupRunsUnwatched) {
+  SetupCompletionWatcher watcher;
+  const AgentRecover withWatcher({}, SignalledPids::shared(), &watcher);
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"quiet","displayName":"Quiet","vendor":"v","kind":"cli","identify":{},"setupCommand":["q"])");
+  EXPECT_EQ(offMain([&] { return withWatcher.userSetupWithCompletion(entry, nullptr); }), Result::launched(0));
+  EXPECT_EQ(test::terminalTexts(bin).size(), 1);
+  EXPECT_TRUE(watcher.activeWatchers().isEmpty());
+}
+
+TEST_F(AgentRecoverTerminal, AnAgentWithoutSetupSaysSo) {
+  const AgentEntry entry =
+      test::entryFromJson(R"("id":"plain","displayName":"Plain App","vendor":"v","kind":"desktop-app","identify":{})");
+  bool completed = false;
+  EXPECT_EQ(offMain([&] { return recover.userSetupWithCompletion(entry, [&] { completed = true; }); }),
+            Result::failed("Plain App 暂不支持配置"));
+  EXPECT_FALSE(completed);
+}
+
+TEST_F(AgentRecoverTerminal, AConfigFolderSetupOpensTheFolderThenCompletes) {
+  bin.addRecorder("xdg-open");
+  home.writeFile(".folder-agent/config.json", "{}");
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"folder-agent","displayName":"Folder","vendor":"v","kind":"cli","identify":{},)"
+      R"("backup":{"discovery":{"primaryHomes":["~/.folder-agent"]}})");
+  bool completed = false;
+  const Result result = offMain([&] { return recover.userSetupWithCompletion(entry, [&] { completed = true; }); });
+  EXPECT_EQ(result, Result::launched(0)) << result.reason.toStdString();
+  EXPECT_TRUE(completed);
+  EXPECT_TRUE(test::waitUntil(
+      [&] { return test::readFile(bin.recordPath("xdg-open")) == home.path() + "/.folder-agent\n--\n"; }));
+}
+
+class AgentRecoverGateway : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (!logPath.isEmpty()) QFile::remove(logPath);
+  }
+  test::TempHome home;
+  test::FakeBin bin;
+  AgentRecover recover;
+  QString logPath;
+};
+
+TEST_F(AgentRecoverGateway, AGatewayRunsDetachedWithItsOutputAppendedToItsLog) {
+  test::addFakeTerminal(bin, false);
+  bin.add("tlr-gw-service", "echo \"gateway up $*\"\n");
+  const QString id = test::uniqueAgentName("tlr-test-gateway");
+  logPath = AgentRecover::gatewayLogPath(id);
+  EXPECT_EQ(logPath, "/tmp/tlr-" + id + ".log");
+  const AgentEntry entry = test::entryFromJson(
+      "\"id\":\"" + id.toUtf8() +
+      R"(","displayName":"GW","vendor":"v","kind":"cli","identify":{},"serviceKind":"gateway",)"
+      R"("recover":{"strategy":"exec-cli","command":["tlr-gw-service","--port","18789"]})");
+
+  EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
+  EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
+  EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath).count("gateway up --port 18789\n") == 2; }))
+      << test::readFile(logPath).toStdString();
+  EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator"))) << "a gateway never opens a terminal";
+}
+
+TEST_F(AgentRecoverGateway, AnIdThatCannotNameAFileIsAFailedRelaunch) {
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"../evil","displayName":"Evil","vendor":"v","kind":"cli","identify":{},"serviceKind":"gateway",)"
+      R"("recover":{"strategy":"exec-cli","command":["true"]})");
+  const Result result = recover.recoverExecCli(entry);
+  EXPECT_EQ(result.kind, Result::Kind::failed);
+  EXPECT_TRUE(result.reason.contains("../evil"));
+  EXPECT_FALSE(QFile::exists("/tmp/tlr-../evil.log"));
+}
+
+class AgentRecoverOpenApp : public ::testing::Test {
+ protected:
+  test::TempHome home;
+  test::FakeBin bin;
+  AgentRecover recover;
+};
+
+TEST_F(AgentRecoverOpenApp, TheApplicationOfTheBundleIdIsStartedAndItsPidReported) {
+  const QString record = bin.recordPath("fake-app");
+  bin.add("fake-app", QStringLiteral("echo started >> '%1'\nexec sleep 30\n").arg(record));
+  home.writeFile(".local/share/applications/com.example.Fake.desktop",
+                 "[Desktop Entry]\nType=Application\nName=Fake\nExec=" + bin.path().toUtf8() + "/fake-app %U\n");
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"fake","displayName":"Fake","vendor":"v","kind":"desktop-app","identify":{},)"
+      R"("recover":{"strategy":"open-app","appBundleId":"com.example.Fake"})");
+
+  const Result result = recover.recoverOpenApp(entry);
+  ASSERT_EQ(result.kind, Result::Kind::launched) << result.reason.toStdString();
+  EXPECT_GT(result.pid, 0);
+  EXPECT_TRUE(test::waitUntil([&] { return test::readFile(record) == "started\n"; }));
+  ProcessSignals::send(result.pid, SIGKILL);
+}
+
+TEST_F(AgentRecoverOpenApp, MissingOrUnknownBundleIdsFailWithTheirReasons) {
+  const QByteArray base = R"("id":"a","displayName":"A","vendor":"v","kind":"desktop-app","identify":{})";
+  EXPECT_EQ(recover.recoverOpenApp(test::entryFromJson(base)), Result::failed("recover.appBundleId 没填"));
+  const AgentEntry unknown =
+      test::entryFromJson(base + R"(,"recover":{"strategy":"open-app","appBundleId":"com.example.None"})");
+  EXPECT_EQ(recover.recoverOpenApp(unknown), Result::failed("找不到 bundleId com.example.None 对应的 App"));
+  EXPECT_EQ(recover.userOpenApp(unknown), Result::failed("找不到 bundleId 对应的 App"));
+}
+
+class AgentRecoverStop : public ::testing::Test {
+ protected:
+  test::TempHome home;
+  SignalledPids signalled;
+  AgentRecover recover{AgentRecoverTiming{std::chrono::milliseconds(400), std::chrono::milliseconds(50), 1800},
+                       signalled};
+};
+
+TEST_F(AgentRecoverStop, EveryProcessGetsSigtermAndTheStubbornOnesSigkill) {
+  const QString name = test::uniqueAgentName("tlr-stop-agent");
+  const QString program = test::copyFakeAgent(home.path() + "/bin", name);
+  auto registry = test::registryFromJson(R"({"schemaVersion":1,"updatedAt":"x","agents":[{"id":"stoppable",)"
+                                         R"("displayName":"Stoppable","vendor":"v","kind":"cli",)"
+                                         R"("identify":{"executableNames":[")" +
+                                         name.toUtf8() + R"("]}}]})");
+  const ProcessScanner scanner(registry);
+  const AgentEntry entry = *registry->lookup("stoppable");
+  EXPECT_EQ(recover.stopAgent(entry, scanner), Result::unsupported());
+
+  test::SpawnedChild polite(program, {});
+  test::SpawnedChild stubborn(program, {"ignore-term"});
+  ASSERT_TRUE(test::waitUntil([&] { return scanner.scanAll().size() == 2; }));
+
+  EXPECT_EQ(recover.stopAgent(entry, scanner), Result::launched(0));
+  EXPECT_EQ(WTERMSIG(polite.wait()), SIGTERM);
+  EXPECT_EQ(WTERMSIG(stubborn.wait()), SIGKILL);
+  EXPECT_TRUE(signalled.take(polite.pid()));
+  EXPECT_TRUE(signalled.take(stubborn.pid()));
+}
+
+}  // namespace
+}  // namespace tlr

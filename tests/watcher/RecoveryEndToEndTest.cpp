@@ -1,0 +1,220 @@
+// The whole road of an agent exit with real processes: a stand-in agent
+// under a unique name, started through a fake terminal that really runs its
+// command, watched through the exit watcher, killed, and brought back (or
+// not) by the lifecycle watcher, driven by a scan loop like the
+// application's.
+#include "watcher/AgentLifecycleWatcher.h"
+
+#include "RecoverTestSupport.h"
+#include "core/DoctorResultStore.h"
+#include "core/LockOnlineStore.h"
+#include "platform/Defaults.h"
+#include "platform/ProcessSignals.h"
+#include "watcher/SignalledPids.h"
+
+#include <QThreadPool>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <future>
+
+namespace tlr {
+namespace {
+
+using namespace std::chrono_literals;
+
+class RecoveryEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!KqueueProcessWatcher::hasPidfdExitInfo())
+      GTEST_SKIP() << "this kernel gives no exit status of a process that is not our child (pidfd exit info)";
+    test::addFakeTerminal(bin, true);
+  }
+
+  void TearDown() override {
+    scanLoop.stop();
+    watcher.reset();
+    QThreadPool::globalInstance()->waitForDone(5000);
+    // A terminal may still be starting the last relaunch: sweep until none
+    // of our agents has been seen for a while.
+    int quietRounds = 0;
+    test::waitUntil(
+        [&] {
+          if (!scanner) return true;
+          const QList<RunningAgent> left = scanner->scanAll();
+          for (const RunningAgent& r : left) ProcessSignals::send(r.pid, SIGKILL);
+          quietRounds = left.isEmpty() ? quietRounds + 1 : 0;
+          return quietRounds >= 10;
+        },
+        5s);
+  }
+
+  // One agent "e2e" whose relaunch command runs the stand-in with `mode`.
+  void make(const QString& mode) {
+    const QString name = test::uniqueAgentName("tlr-e2e-agent");
+    const QString program = test::copyFakeAgent(home.path() + "/bin", name);
+    registry = test::registryFromJson(
+        R"({"schemaVersion":1,"updatedAt":"x","agents":[{"id":"e2e","displayName":"E2E","vendor":"v",)"
+        R"("kind":"cli","identify":{"executableNames":[")" +
+        name.toUtf8() + R"("]},"recover":{"strategy":"exec-cli","command":[")" + program.toUtf8() + R"(",")" +
+        mode.toUtf8() + R"("]}}]})");
+    entry = *registry->lookup("e2e");
+    scanner = std::make_shared<ProcessScanner>(registry);
+    recover = std::make_shared<AgentRecover>(AgentRecoverTiming{300ms, 50ms, 1800}, signalled);
+
+    AgentLifecycleWatcher::Services services;
+    services.events = &events;
+    services.lockOnline = &lockOnline;
+    services.doctorResults = &doctorResults;
+    services.signalled = &signalled;
+    // Ordinary memory pressure: a SIGKILL from outside reads as out of memory.
+    services.classify = [](const RawExitInfo& raw) {
+      return ExitSignalClassifier::classify(raw, [] { return MemoryPressureLevel::normal; });
+    };
+    services.runDoctor = [](const AgentEntry&) { return std::nullopt; };
+    services.clock = &std::chrono::steady_clock::now;
+    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, services, LifecycleTiming{300ms, 60.0, 2});
+    watcher->setScanner(scanner);
+    watcher->start();
+    ASSERT_TRUE(watcher->hasExitWatcher());
+
+    QObject::connect(&scanLoop, &QTimer::timeout, [this] {
+      QList<RunningAgent> topLevel;
+      for (const RunningAgent& r : scanner->scan())
+        if (!r.parentAgentId) topLevel << r;
+      watcher->tick(topLevel);
+    });
+    scanLoop.start(100);
+  }
+
+  // Starts the agent the way a relaunch does, through the terminal.
+  void launch() {
+    std::future<AgentRecover::Result> done = std::async(std::launch::async, [&] { return recover->recoverExecCli(entry); });
+    ASSERT_TRUE(test::waitUntil([&] { return done.wait_for(0s) == std::future_status::ready; }));
+    ASSERT_TRUE(done.get().isLaunched());
+  }
+
+  // The pid of a watched process of the agent other than `previous`.
+  pid_t waitForNewWatchedPid(pid_t previous = 0) {
+    pid_t found = 0;
+    test::waitUntil(
+        [&] {
+          for (auto it = watcher->watchedPids().cbegin(); it != watcher->watchedPids().cend(); ++it)
+            if (it.value() == "e2e" && it.key() != previous) found = it.key();
+          return found != 0;
+        },
+        5s);
+    return found;
+  }
+
+  QStringList types() const {
+    QStringList names;
+    for (const AgentEvent& e : events.recentEvents("e2e", EventStore::maxPerAgent)) names.prepend(toString(e.type));
+    return names;
+  }
+  bool waitForCount(const QString& type, int count) {
+    return test::waitUntil([&] { return types().count(type) == count; }, 5s);
+  }
+  int relaunches() const {
+    return test::readFile(bin.recordPath("x-terminal-emulator")).count('\n') - 1;  // less our own launch
+  }
+  // Long enough for a relaunch that should not happen to have shown itself.
+  void settle() { test::waitUntil([] { return false; }, 1s); }
+
+  test::TempHome home;
+  test::FakeBin bin;
+  Defaults defaults{home.path() + "/defaults.json"};
+  EventStore events{defaults};
+  LockOnlineStore lockOnline{defaults, events, [](const QString&) { return false; }};
+  DoctorResultStore doctorResults;
+  SignalledPids signalled;
+  std::shared_ptr<const AgentRegistry> registry;
+  AgentEntry entry;
+  std::shared_ptr<ProcessScanner> scanner;
+  std::shared_ptr<AgentRecover> recover;
+  std::unique_ptr<AgentLifecycleWatcher> watcher;
+  QTimer scanLoop;
+};
+
+TEST_F(RecoveryEndToEnd, CrashesAreRecoveredUntilTheThirdWithinAMinute) {
+  make("plain");
+  launch();
+  pid_t pid = waitForNewWatchedPid();
+  ASSERT_GT(pid, 0);
+  EXPECT_TRUE(waitForCount("started", 1));
+
+  for (int crash = 1; crash <= 2; ++crash) {
+    ASSERT_EQ(ProcessSignals::send(pid, SIGSEGV), 0);
+    ASSERT_TRUE(waitForCount("recovered", crash)) << types().join(",").toStdString();
+    const pid_t next = waitForNewWatchedPid(pid);
+    ASSERT_GT(next, 0) << "the relaunched agent runs and is watched";
+    pid = next;
+  }
+  EXPECT_EQ(types().count("exitedAbnormal"), 2);
+
+  ASSERT_EQ(ProcessSignals::send(pid, SIGSEGV), 0);
+  ASSERT_TRUE(waitForCount("throttled", 1)) << types().join(",").toStdString();
+  EXPECT_TRUE(watcher->isThrottled("e2e"));
+  settle();
+  EXPECT_EQ(relaunches(), 2);
+  EXPECT_TRUE(scanner->scan().isEmpty());
+  EXPECT_EQ(types().count("exitedAbnormal"), 3);
+  EXPECT_EQ(types().last(), "throttled");
+
+  // Started again by other means: free again.
+  launch();
+  EXPECT_GT(waitForNewWatchedPid(pid), 0);
+  EXPECT_TRUE(waitForCount("restarted", 1));
+  EXPECT_FALSE(watcher->isThrottled("e2e"));
+}
+
+TEST_F(RecoveryEndToEnd, ANormalExitComesBackOnlyWhenLockedOnline) {
+  make("usr1-exits");
+  launch();
+  const pid_t first = waitForNewWatchedPid();
+  ASSERT_GT(first, 0);
+  ASSERT_EQ(ProcessSignals::send(first, SIGUSR1), 0);  // exits with status 0
+  ASSERT_TRUE(waitForCount("exitedNormal", 1)) << types().join(",").toStdString();
+  settle();
+  EXPECT_EQ(relaunches(), 0);
+  EXPECT_TRUE(scanner->scan().isEmpty());
+
+  lockOnline.setLocked("e2e", true);
+  launch();
+  const pid_t second = waitForNewWatchedPid(first);
+  ASSERT_GT(second, 0);
+  ASSERT_EQ(ProcessSignals::send(second, SIGUSR1), 0);
+  ASSERT_TRUE(waitForCount("recovered", 1)) << types().join(",").toStdString();
+  EXPECT_EQ(types().count("exitedNormal"), 2);
+  EXPECT_GT(waitForNewWatchedPid(second), 0);
+  EXPECT_EQ(relaunches(), 2);  // our second launch and the recovery
+}
+
+TEST_F(RecoveryEndToEnd, AStopByTollamereIsNotUndoneButAForeignSigkillIs) {
+  make("ignore-term");  // only the stop's SIGKILL ends it
+  launch();
+  const pid_t first = waitForNewWatchedPid();
+  ASSERT_GT(first, 0);
+
+  std::future<AgentRecover::Result> stopped =
+      std::async(std::launch::async, [&] { return recover->stopAgent(entry, *scanner); });
+  ASSERT_TRUE(test::waitUntil([&] { return stopped.wait_for(0s) == std::future_status::ready; }));
+  EXPECT_EQ(stopped.get(), AgentRecover::Result::launched(0));
+  ASSERT_TRUE(waitForCount("exitedNormal", 1)) << types().join(",").toStdString();
+  settle();
+  EXPECT_EQ(relaunches(), 0);
+  EXPECT_FALSE(types().contains("killedByOOM"));
+
+  // The same signal from someone else, under the same memory pressure.
+  launch();
+  const pid_t second = waitForNewWatchedPid(first);
+  ASSERT_GT(second, 0);
+  ASSERT_EQ(ProcessSignals::send(second, SIGKILL), 0);
+  ASSERT_TRUE(waitForCount("oomRecovered", 1)) << types().join(",").toStdString();
+  EXPECT_EQ(types().count("killedByOOM"), 1);
+}
+
+}  // namespace
+}  // namespace tlr
