@@ -13,6 +13,8 @@
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
 #include "verify/VerificationRoutines.h"
+#include "watcher/AgentLifecycleWatcher.h"
+#include "watcher/AgentRecover.h"
 #include "watcher/HangWatcher.h"
 #include "watcher/ProcessScanner.h"
 #include "watcher/ResourceMonitor.h"
@@ -192,14 +194,16 @@ void App::loadRegistry() {
 void App::setupModel() {
   if (!registry_) return;
   // The dashboard model and the main window controller are created here.
-  scanner_ = std::make_unique<ProcessScanner>(registry_);
+  scanner_ = std::make_shared<const ProcessScanner>(registry_);
 }
 
 void App::setupWatcher() {
   if (!registry_) return;
   // The restore engine receives the registry here.
   LockOnlineStore::shared().initializeDefaults(registry_->visibleAgents());
-  // The lifecycle watcher (with its relauncher, given the scanner) starts here.
+  watcher_ = std::make_unique<AgentLifecycleWatcher>(registry_, std::make_shared<const AgentRecover>());
+  watcher_->setScanner(scanner_);
+  watcher_->start();
   hangWatcher_ = std::make_unique<HangWatcher>(EventStore::shared());
   hangWatcher_->updateRegistry(*registry_);
   hangWatcher_->start();
@@ -235,7 +239,14 @@ void App::refreshRunningAgents() {
                           .arg(names.join(QStringLiteral(", "))));
   }
   if (registry_ && resourceMonitor_) resourceMonitor_->setAgents(running, *registry_);
-  // The lifecycle watcher's tick takes every top-level process here.
+  if (watcher_) {
+    // Command-line processes embedded in a desktop agent are left to it.
+    QList<RunningAgent> current;
+    for (const RunningAgent& agent : all) {
+      if (!agent.parentAgentId) current << agent;
+    }
+    watcher_->tick(current);
+  }
 }
 
 void App::askSelfGuardIfNeeded() {

@@ -10,6 +10,7 @@
 
 namespace tlr {
 
+class AgentLifecycleWatcher;
 class HangWatcher;
 class InstanceChannel;
 class ProcessScanner;
@@ -57,8 +58,8 @@ class App final : public QObject {
   // The dashboard model and the main window controller join here; until
   // they do, the scan loop keeps the ids it last saw running itself.
   QStringList lastRunningIds_;
-  std::unique_ptr<ProcessScanner> scanner_;
-  // The lifecycle watcher joins here.
+  std::shared_ptr<const ProcessScanner> scanner_;
+  std::unique_ptr<AgentLifecycleWatcher> watcher_;
   QTimer scanTimer_;
   std::unique_ptr<HangWatcher> hangWatcher_;
   std::unique_ptr<ResourceMonitor> resourceMonitor_;
