@@ -2,6 +2,7 @@
 
 #include "platform/ProcessSignals.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -94,22 +95,24 @@ pid_t FakeAgentLedger::waitForNew(const QList<pid_t>& known, std::chrono::millis
 void FakeAgentLedger::killAll() {
   if (!QFile::exists(path_)) return;
   using namespace std::chrono_literals;
-  int quietRounds = 0;
+  // Quiet: for a second none of the listed processes ran and none joined.
+  constexpr auto kQuiet = 1s;
+  QDeadlineTimer quietUntil(kQuiet);
   qsizetype listed = -1;
   waitUntil(
       [&] {
         const QList<pid_t> all = pids();
-        bool anyAlive = false;
+        bool active = all.size() != listed;
+        listed = all.size();
         for (pid_t pid : all) {
           if (!ProcessSignals::isAlive(pid)) continue;
-          anyAlive = true;
+          active = true;
           ProcessSignals::send(pid, SIGKILL);
         }
-        quietRounds = (anyAlive || all.size() != listed) ? 0 : quietRounds + 1;
-        listed = all.size();
-        return quietRounds >= 20;
+        if (active) quietUntil.setRemainingTime(kQuiet);
+        return quietUntil.hasExpired();
       },
-      10s);
+      15s);
 }
 
 }  // namespace tlr::test
