@@ -23,6 +23,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QProcessEnvironment>
 
 #include <algorithm>
@@ -265,6 +266,11 @@ void App::askSelfGuardIfNeeded() {
 void App::setupRemoteServices() {
   const QString version = QCoreApplication::applicationVersion();
   VornelAppSDK& client = VornelAppSDK::shared();
+  // Each time the application becomes active the client checks again (at
+  // most once a minute, which the client itself enforces).
+  connect(qGuiApp, &QGuiApplication::applicationStateChanged, &client, [&client](Qt::ApplicationState state) {
+    if (state == Qt::ApplicationActive) client.appDidBecomeActive();
+  });
   client.start(kVornelAppId, version.isEmpty() ? QStringLiteral("0.0.0") : version,
                QUrl(QString::fromLatin1(VornelAppSDK::kDefaultEndpoint)), QStringLiteral("official"));
   client.setOnUpdateAvailable(&notifyUpdateAvailable);
