@@ -301,7 +301,7 @@ void App::runDiscoverySelfCheck() {
   }
   for (const AgentEntry& entry : registry_->visibleAgents()) {
     const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
-    lines << QStringLiteral("  %1: found=%2").arg(entry.id).arg(found.size());
+    lines << QStringLiteral("  ") + entry.id + QStringLiteral(": found=") + QString::number(found.size());
     for (qsizetype i = 0; i < std::min<qsizetype>(2, found.size()); ++i)
       lines << QStringLiteral("    + ") + found[i].path();
   }

@@ -125,7 +125,7 @@ void ResourceMonitor::emitRunaway(const QString& agentId, const QString& kind, q
     const QString details = SettingsStore::shared().text(LocKey::resourceRunawayDetails(kind, value));
     eventStore_->append(AgentEvent::make(agentId, AgentEventType::runawayDetected, details));
   }
-  log("[ResourceMonitor] ", QStringLiteral("runaway: %1 %2 = %3").arg(agentId, kind).arg(value));
+  log("[ResourceMonitor] ", QStringLiteral("runaway: %1 %2 = %3").arg(agentId, kind, QString::number(value)));
 }
 
 }  // namespace tlr

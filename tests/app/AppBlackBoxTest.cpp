@@ -169,6 +169,23 @@ TEST_F(RunningApplication, StartUpLogsInOrder) {
   EXPECT_TRUE(app.isRunning());
 }
 
+TEST_F(RunningApplication, SelfCheckListsTwoLocationsOfAnAgentAsItsIdReads) {
+  for (const char* name : {"a", "b", "c"}) home_.writeFile(QStringLiteral(".odd/") + name, "x");
+  AppProcess& app = process(sandbox(shippedWith([](QJsonObject& agent) {
+    agent.insert(QStringLiteral("id"), QStringLiteral("odd%2"));
+    agent.insert(QStringLiteral("backup"),
+                 QJsonObject{{QStringLiteral("includePaths"),
+                              QJsonArray{QStringLiteral("~/.odd/a"), QStringLiteral("~/.odd/b"),
+                                         QStringLiteral("~/.odd/c")}}});
+  })));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n")));
+  const QString odd = home_.path() + QStringLiteral("/.odd/");
+  EXPECT_TRUE(app.stdErr().contains(QStringLiteral("\n  odd%2: found=3\n    + ") + odd + QStringLiteral("a\n    + ") +
+                                    odd + QStringLiteral("b\n  ")))
+      << app.stdErr().toStdString();
+}
+
 TEST_F(RunningApplication, RegistryFailureKeepsRunningWithoutSelfCheck) {
   AppProcess& app = process(sandbox(QByteArray("[]")));
   ASSERT_TRUE(app.start());
