@@ -188,17 +188,18 @@ AgentRecover::Result AgentRecover::userSetupWithCompletion(const AgentEntry& ent
   const QString& id = entry.id;
   if (!AgentEntry::isSafeFileComponent(id)) return Result::failed(unsafeIdReason(id));
   const QString sentinel = setupSentinelPath(id, QDateTime::currentSecsSinceEpoch());
-  const Result result = runCliInTerminal(action->command, sentinel, "UserSetup", id);
   if (onCompleted) {
-    // Watched whether or not the terminal started: a window that did open
-    // despite a reported failure still ends with the sentinel.
+    // Watched before the terminal starts: the watch clears any old sentinel,
+    // and a quick setup may touch the new one at once. Watched whether or not
+    // the terminal starts: a window that did open despite a reported failure
+    // still ends with the sentinel.
     const int timeoutSec = timing_.setupTimeoutSec;
     runOnMainAndWait([&] {
       SetupCompletionWatcher& watcher = setupWatcher_ ? *setupWatcher_ : SetupCompletionWatcher::shared();
       watcher.watch(id, sentinel, timeoutSec, std::move(onCompleted));
     });
   }
-  return result;
+  return runCliInTerminal(action->command, sentinel, "UserSetup", id);
 }
 
 AgentRecover::Result AgentRecover::openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const {
