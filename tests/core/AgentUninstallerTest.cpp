@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,31 @@ using tlr::test::TempHome;
 namespace {
 
 bool exists(const QString& path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
+
+// Makes `file` impossible to remove for this process and undoes that on
+// destruction: without write permission on its folder for an ordinary user,
+// with the immutable attribute for root (whom permissions do not stop).
+class Unremovable {
+ public:
+  explicit Unremovable(const QString& file) : file_(file), folder_(QFileInfo(file).path()) {
+    if (::geteuid() != 0) {
+      ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
+    } else {
+      ok_ = QProcess::execute("chattr", {"+i", file_}) == 0;
+    }
+  }
+  ~Unremovable() {
+    if (::geteuid() != 0)
+      QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    else if (ok_)
+      QProcess::execute("chattr", {"-i", file_});
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  QString file_, folder_;
+  bool ok_ = false;
+};
 
 }  // namespace
 
@@ -115,17 +141,20 @@ TEST(UninstallRemoval, NothingToDoCompletesWithNoRows) {
 }
 
 TEST(UninstallRemoval, AFailedRemovalDoesNotStopTheRun) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root may remove anything; no permission failure to provoke";
   TempHome home;
-  home.writeFile("locked/inner/file", "x");
+  const QString locked = home.writeFile("locked/inner/file", "x");
   home.writeFile("after/file", "x");
-  QFile::setPermissions(home.path() + "/locked/inner", QFile::ReadOwner | QFile::ExeOwner);
-  const auto rows = AgentUninstaller().run("Agent", {}, {"~/locked", "~/after"}, nullptr);
-  QFile::setPermissions(home.path() + "/locked/inner",
-                        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  QList<tlr::StepResult> rows;
+  {
+    Unremovable guard(locked);
+    if (!guard.ok()) GTEST_SKIP() << "this file system cannot make a file unremovable (chattr +i failed)";
+    rows = AgentUninstaller().run("Agent", {}, {"~/locked", "~/after"}, nullptr);
+  }
   ASSERT_EQ(rows.size(), 2);
   EXPECT_FALSE(rows[0].success);
-  EXPECT_TRUE(rows[0].error->contains("Permission denied"));
+  ASSERT_TRUE(rows[0].error.has_value());
+  EXPECT_TRUE(rows[0].error->contains("Permission denied") || rows[0].error->contains("Operation not permitted"))
+      << rows[0].error->toStdString();
   EXPECT_TRUE(rows[1].success);
   EXPECT_FALSE(exists(home.path() + "/after"));
 }
