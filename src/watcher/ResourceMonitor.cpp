@@ -61,6 +61,12 @@ void ResourceMonitor::setAgents(const QList<RunningAgent>& running, const AgentR
     if (previous != monitored_.cend() && previous->pid == agent.pid) {
       monitored.lastUsage = previous->lastUsage;
       monitored.lastUsageAt = previous->lastUsageAt;
+    } else {
+      // A process new to the monitor is read once now, so that its first
+      // sample already has a CPU share: otherwise an overload would take one
+      // sample period longer than its sustain time to be noticed.
+      monitored.lastUsage = reader_(agent.pid);
+      monitored.lastUsageAt = clock_();
     }
     if (!next.contains(id)) order << id;
     next.insert(id, monitored);
@@ -80,8 +86,8 @@ void ResourceMonitor::sampleAll() {
     const std::optional<ProcessUsage> usage = reader_(agent.pid);
     if (!usage) continue;
     const double now = clock_();
-    // The first reading of a process gives no CPU share yet: there is
-    // nothing to measure it against.
+    // Without an earlier reading (the process could not be read when it
+    // joined) there is nothing to measure the CPU time against yet.
     std::optional<double> cpu;
     if (agent.lastUsage) cpu = usage->cpuPercentSince(*agent.lastUsage, now - agent.lastUsageAt);
     agent.lastUsage = usage;

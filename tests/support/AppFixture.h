@@ -1,7 +1,11 @@
 #pragma once
 
 #include "AppProcess.h"
+#include "FakeAgents.h"
 #include "TestSupport.h"
+
+#include <QJsonObject>
+#include <QList>
 
 #include <gtest/gtest.h>
 
@@ -11,9 +15,10 @@
 namespace tlr::test {
 
 // What the black-box tests of the running application share: a temporary
-// HOME, fakes first on PATH, and sandboxed copies of the application. Later
-// integration tests (an agent crashing and coming back, a hang report, a
-// runaway agent) build on it with their own registries and fakes.
+// HOME, fakes first on PATH, sandboxed copies of the application, and a
+// ledger of the stand-in agent processes, which outlives the application's
+// processes: every agent left behind, also one the application relaunched,
+// is killed after the application has stopped.
 class AppFixture : public ::testing::Test {
  protected:
   // The programs the application asks about the machine answer as on a
@@ -38,9 +43,14 @@ class AppFixture : public ::testing::Test {
   }
   // The lock file of the running application under this HOME.
   QString lockFile() const { return home_.path() + QStringLiteral("/.local/share/Tollamere/single-instance.lock"); }
+  // The events the application has stored for `agentId`, oldest first.
+  QList<QJsonObject> storedEvents(const QString& agentId) const;
+  // Their types, oldest first.
+  QStringList storedEventTypes(const QString& agentId) const;
 
   TempHome home_;
   FakeBin fakeBin_;
+  FakeAgentLedger agents_{home_.path() + QStringLiteral("/agent-pids")};
 
  private:
   std::vector<std::unique_ptr<AppSandbox>> sandboxes_;

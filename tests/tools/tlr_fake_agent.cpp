@@ -2,9 +2,16 @@
 //   tlr_fake_agent                 default signal actions
 //   tlr_fake_agent ignore-term     SIGTERM is ignored (only SIGKILL ends it)
 //   tlr_fake_agent usr1-exits      SIGUSR1 makes it exit with status 0
+//   tlr_fake_agent spin            keeps one core busy instead of sleeping
 // Tests copy it under a unique name, which the registry then recognises.
-#include <csignal>
+// When FAKE_AGENT_PID_LEDGER names a file, the process appends its pid to it
+// as one line first, so a test can find (and end) every copy that was
+// started, also those that the application under test started.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -12,13 +19,32 @@ namespace {
 
 void exitCleanly(int) { ::_exit(0); }
 
+void recordPid() {
+  const char* ledger = std::getenv("FAKE_AGENT_PID_LEDGER");
+  if (ledger == nullptr || *ledger == '\0') return;
+  const int fd = ::open(ledger, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  char line[32];
+  const int length = std::snprintf(line, sizeof line, "%d\n", static_cast<int>(::getpid()));
+  // One short append: lines of concurrent writers never interleave.
+  if (length > 0 && ::write(fd, line, static_cast<size_t>(length)) != length) std::perror("pid ledger");
+  ::close(fd);
+}
+
+bool modeIs(int argc, char** argv, const char* mode) { return argc > 1 && std::strcmp(argv[1], mode) == 0; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // A fault signal should end it at once, without writing a core file.
   const rlimit noCore{0, 0};
   ::setrlimit(RLIMIT_CORE, &noCore);
-  if (argc > 1 && std::strcmp(argv[1], "ignore-term") == 0) std::signal(SIGTERM, SIG_IGN);
-  if (argc > 1 && std::strcmp(argv[1], "usr1-exits") == 0) std::signal(SIGUSR1, exitCleanly);
+  if (modeIs(argc, argv, "ignore-term")) std::signal(SIGTERM, SIG_IGN);
+  if (modeIs(argc, argv, "usr1-exits")) std::signal(SIGUSR1, exitCleanly);
+  recordPid();
+  if (modeIs(argc, argv, "spin")) {
+    volatile unsigned long counter = 0;
+    while (true) counter = counter + 1;
+  }
   while (true) ::pause();
 }

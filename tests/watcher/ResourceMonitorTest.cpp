@@ -87,6 +87,17 @@ TEST_F(ResourceMonitorTest, CliAgentSpinningAfterIdlingIsCaughtAtTheThirdSampleA
   EXPECT_EQ(runaways().size(), 1) << "the cool-down holds the next alert back";
 }
 
+TEST_F(ResourceMonitorTest, AgentAlreadySpinningWhenItJoinsIsCaughtAfterTheSustainTime) {
+  const AgentEntry cli = agent("busy", AgentEntry::Kind::cli);
+  setLoad(100, 95, 10);
+  monitor_.setAgents({running(cli, 100)}, registry_);
+  tick();
+  tick();
+  EXPECT_TRUE(runaways().isEmpty());
+  tick();
+  EXPECT_EQ(runaways().size(), 1) << "three samples above the limit are the 30 seconds of its sustain time";
+}
+
 TEST_F(ResourceMonitorTest, DipRestartsTheCountAndLimitItselfIsNotAbove) {
   const AgentEntry cli = agent("a", AgentEntry::Kind::cli);
   monitor_.setAgents({running(cli, 7)}, registry_);

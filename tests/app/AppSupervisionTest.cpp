@@ -1,0 +1,169 @@
+// The running application supervising a stand-in agent: a copy of the
+// application with a registry of one command-line agent (the tlr_fake_agent
+// tool under a unique name), observed only through its output, its stored
+// events and the processes it starts.
+#include "support/AppFixture.h"
+
+#include "platform/KqueueProcessWatcher.h"
+#include "platform/ProcessSignals.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <csignal>
+
+using namespace tlr;
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kAgentId = QStringLiteral("fake");
+const QString kDisplayName = QStringLiteral("Fake Agent");
+// The end of the scan line that lists the agent as running.
+const QString kScanSeesAgent = QStringLiteral(" pid 全部: Fake Agent\n");
+
+// A command-line agent known by the executable name `name`, relaunched in a
+// terminal by running `program` with `mode`.
+QJsonObject agentEntry(const QString& name, const QString& program, const QString& mode) {
+  return QJsonObject{
+      {QStringLiteral("id"), kAgentId},
+      {QStringLiteral("displayName"), kDisplayName},
+      {QStringLiteral("vendor"), QStringLiteral("Test")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
+      {QStringLiteral("recover"), QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")},
+                                              {QStringLiteral("command"), QJsonArray{program, mode}}}},
+  };
+}
+
+QByteArray registryOf(const QJsonObject& agent) {
+  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                   {QStringLiteral("agents"), QJsonArray{agent}}})
+      .toJson();
+}
+
+// A stand-in agent installed in the temporary HOME under a unique name.
+struct InstalledAgent {
+  explicit InstalledAgent(const TempHome& home)
+      : name(uniqueAgentName(QStringLiteral("tlr-bb-agent"))),
+        program(copyFakeAgent(home.path() + QStringLiteral("/bin"), name)) {}
+  QString name;
+  QString program;
+};
+
+}  // namespace
+
+// --- An agent crashing and coming back ------------------------------------------
+
+class AgentCrashInTheApplication : public AppFixture {
+ protected:
+  void SetUp() override {
+    // The agent is no child of the application: its wait status comes from
+    // the kernel's pidfd exit information or not at all.
+    if (!KqueueProcessWatcher::hasPidfdExitInfo())
+      GTEST_SKIP() << "this kernel gives no exit status of a process that is not our child (pidfd exit info)";
+    // A terminal that really runs the relaunch command.
+    addFakeTerminal(fakeBin_, true);
+  }
+};
+
+TEST_F(AgentCrashInTheApplication, SegfaultIsRecordedAndTheAgentRelaunchedThroughTheTerminal) {
+  const InstalledAgent agent(home_);
+  const pid_t first = agents_.start(agent.program, {QStringLiteral("plain")});
+  ASSERT_GT(first, 0);
+  AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.program, QStringLiteral("plain")))));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / ")));
+  EXPECT_TRUE(app.stdOut().contains(kScanSeesAgent));
+  // Stored once the first scan has registered the process for its exit.
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }));
+
+  ASSERT_EQ(ProcessSignals::send(first, SIGSEGV), 0);
+  ASSERT_TRUE(app.waitForStdout(
+      QStringLiteral("[Exit] Fake Agent pid=%1 intent=crash signal=11 exit=0\n").arg(first)))
+      << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=0\n"))) << app.stdOut().toStdString();
+  const pid_t second = agents_.waitForNew({first});
+  ASSERT_GT(second, 0) << "the relaunched agent runs";
+
+  // The next scan finds the new process and registers it.
+  const QStringList expected{QStringLiteral("started"), QStringLiteral("exitedAbnormal"), QStringLiteral("recovered"),
+                             QStringLiteral("started")};
+  EXPECT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == expected; }, 10s))
+      << storedEventTypes(kAgentId).join(',').toStdString();
+  const QStringList texts = terminalTexts(fakeBin_);
+  ASSERT_EQ(texts.size(), 1) << "one relaunch";
+  EXPECT_TRUE(texts[0].endsWith(agent.program + QStringLiteral(" plain"))) << texts[0].toStdString();
+  EXPECT_TRUE(ProcessSignals::isAlive(second));
+  EXPECT_FALSE(ProcessSignals::isAlive(first));
+}
+
+// --- A hang report -----------------------------------------------------------------
+
+class HangReportInTheApplication : public AppFixture {
+ protected:
+  // Below HOME, where XDG_STATE_HOME is unset.
+  static QString reportsFolder() { return QStringLiteral(".local/state/Tollamere/DiagnosticReports"); }
+  QString dropReport(const QString& fileName, const QString& processName) {
+    return home_.writeFile(reportsFolder() + '/' + fileName,
+                           QStringLiteral("\n{\"app_name\":\"x\",\"procName\":\"%1\",\"pid\":4242}\n{\"threads\":[]}\n")
+                               .arg(processName)
+                               .toUtf8());
+  }
+};
+
+TEST_F(HangReportInTheApplication, NewReportOfAnAgentRecordsOneHangDetected) {
+  const InstalledAgent agent(home_);
+  // Already there at start: an old report, never inspected.
+  dropReport(agent.name + QStringLiteral("_2025-01-01-100000-hang.ips"), agent.name);
+  AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.program, QStringLiteral("plain")))));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(
+      app.waitForStdout(QStringLiteral("[HangWatcher] 开始监听 ") + home_.path() + '/' + reportsFolder() + '\n'));
+
+  dropReport(QStringLiteral("someone-else_2025-01-02-100000-hang.ips"), QStringLiteral("someone-else"));
+  // The report spells the process name its own way; names compare in lower case.
+  const QString spelled = agent.name.toUpper();
+  dropReport(agent.name + QStringLiteral("_2025-01-02-100001-hang.ips"), spelled);
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[HangWatcher] 检测到 hang: ") + spelled +
+                                QStringLiteral(" → agent fake\n")));
+  ASSERT_TRUE(waitUntil([&] { return !storedEvents(kAgentId).isEmpty(); }));
+  const QList<QJsonObject> events = storedEvents(kAgentId);
+  ASSERT_EQ(events.size(), 1) << storedEventTypes(kAgentId).join(',').toStdString();
+  EXPECT_EQ(events[0].value(QStringLiteral("type")).toString(), QStringLiteral("hangDetected"));
+  EXPECT_EQ(events[0].value(QStringLiteral("details")).toString(), QStringLiteral("进程长时间无响应（来自系统 hang 报告）"));
+  EXPECT_EQ(app.stdOut().count(QStringLiteral("检测到 hang")), 1);
+}
+
+// --- A runaway agent ---------------------------------------------------------------------
+
+class RunawayAgentInTheApplication : public AppFixture {};
+
+// Samples come every 10 seconds and a command-line agent's CPU must stay over
+// its limit for 30 of them: this test takes about half a minute.
+TEST_F(RunawayAgentInTheApplication, SpinningAgentOverItsRegistryCpuLimitIsReportedAndLeftRunning) {
+  const InstalledAgent agent(home_);
+  QJsonObject entry = agentEntry(agent.name, agent.program, QStringLiteral("spin"));
+  // Far below one busy core, so a loaded machine still shows the overload.
+  entry.insert(QStringLiteral("protectionSpec"),
+               QJsonObject{{QStringLiteral("resource"), QJsonObject{{QStringLiteral("cpuLimit"), 10}}}});
+  const pid_t spinner = agents_.start(agent.program, {QStringLiteral("spin")});
+  ASSERT_GT(spinner, 0);
+  AppProcess& app = process(sandbox(registryOf(entry)));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / ")));
+
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[ResourceMonitor] runaway: fake CPU = "), 38s))
+      << app.stdOut().toStdString();
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId).contains(QStringLiteral("runawayDetected")); }));
+  const QList<QJsonObject> events = storedEvents(kAgentId);
+  EXPECT_EQ(storedEventTypes(kAgentId), (QStringList{QStringLiteral("started"), QStringLiteral("runawayDetected")}));
+  const QString details = events.last().value(QStringLiteral("details")).toString();
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^CPU 长时间偏高：[0-9]+%$")).match(details).hasMatch())
+      << details.toStdString();
+  EXPECT_TRUE(ProcessSignals::isAlive(spinner)) << "the monitor only observes";
+  EXPECT_FALSE(app.stdOut().contains(QStringLiteral("runaway: fake 内存")));
+}

@@ -1,0 +1,35 @@
+#include "AppFixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace tlr::test {
+
+QList<QJsonObject> AppFixture::storedEvents(const QString& agentId) const {
+  // The user defaults hold the event log as JSON text, newest first.
+  const QJsonObject defaults =
+      QJsonDocument::fromJson(readFile(home_.path() + QStringLiteral("/.config/Tollamere/defaults.json")).toUtf8())
+          .object();
+  const QJsonArray log =
+      QJsonDocument::fromJson(defaults.value(QStringLiteral("TLR.events")).toString().toUtf8()).array();
+  QList<QJsonObject> events;
+  for (const QJsonValue& value : log) {
+    const QJsonObject event = value.toObject();
+    if (event.value(QStringLiteral("agentId")).toString() == agentId) events << event;
+  }
+  std::reverse(events.begin(), events.end());
+  std::stable_sort(events.begin(), events.end(), [](const QJsonObject& a, const QJsonObject& b) {
+    return a.value(QStringLiteral("timestamp")).toDouble() < b.value(QStringLiteral("timestamp")).toDouble();
+  });
+  return events;
+}
+
+QStringList AppFixture::storedEventTypes(const QString& agentId) const {
+  QStringList types;
+  for (const QJsonObject& event : storedEvents(agentId)) types << event.value(QStringLiteral("type")).toString();
+  return types;
+}
+
+}  // namespace tlr::test

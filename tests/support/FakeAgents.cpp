@@ -1,0 +1,118 @@
+#include "FakeAgents.h"
+
+#include "platform/ProcessSignals.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace tlr::test {
+namespace {
+
+const char* const kLedgerVariable = "FAKE_AGENT_PID_LEDGER";
+
+}  // namespace
+
+QString copyFakeAgent(const QString& dir, const QString& name) {
+  QDir().mkpath(dir);
+  const QString path = dir + "/" + name;
+  EXPECT_TRUE(QFile::copy(toolPath("tlr_fake_agent"), path));
+  QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  return path;
+}
+
+QString uniqueAgentName(const QString& stem) {
+  return stem + "-" + QUuid::createUuid().toString(QUuid::Id128).left(10);
+}
+
+void addFakeTerminal(FakeBin& bin, bool runs) {
+  // "$4" is the text of "-e /bin/sh -c <text>". The shell stays the parent
+  // of what it starts, so the started agent's exit is reaped at once.
+  bin.add("x-terminal-emulator", QStringLiteral("printf '%s\\n' \"$4\" >> '%1'\n%2")
+                                     .arg(bin.recordPath("x-terminal-emulator"),
+                                          runs ? QStringLiteral("shift\n\"$@\"\n") : QString()));
+}
+
+QStringList terminalTexts(const FakeBin& bin, int count) {
+  const QString record = bin.recordPath("x-terminal-emulator");
+  auto lines = [&] { return readFile(record).split('\n', Qt::SkipEmptyParts); };
+  EXPECT_TRUE(waitUntil([&] { return lines().size() >= count; }, std::chrono::seconds(5)));
+  return lines();
+}
+
+FakeAgentLedger::FakeAgentLedger(const QString& path) : path_(path), savedVariable_(qgetenv(kLedgerVariable)) {
+  qputenv(kLedgerVariable, QFile::encodeName(path_));
+}
+
+FakeAgentLedger::~FakeAgentLedger() {
+  killAll();
+  if (savedVariable_.isNull())
+    qunsetenv(kLedgerVariable);
+  else
+    qputenv(kLedgerVariable, savedVariable_);
+}
+
+pid_t FakeAgentLedger::start(const QString& program, const QStringList& arguments) {
+  const QList<pid_t> before = pids();
+  QProcess process;
+  process.setProgram(program);
+  process.setArguments(arguments);
+  process.setStandardInputFile(QProcess::nullDevice());
+  process.setStandardOutputFile(QProcess::nullDevice());
+  process.setStandardErrorFile(QProcess::nullDevice());
+  if (!process.startDetached()) return 0;
+  return waitForNew(before);
+}
+
+QList<pid_t> FakeAgentLedger::pids() const {
+  QList<pid_t> listed;
+  for (const QString& line : readFile(path_).split('\n', Qt::SkipEmptyParts)) {
+    bool ok = false;
+    const int pid = line.toInt(&ok);
+    if (ok && pid > 0) listed << static_cast<pid_t>(pid);
+  }
+  return listed;
+}
+
+pid_t FakeAgentLedger::waitForNew(const QList<pid_t>& known, std::chrono::milliseconds timeout) const {
+  pid_t found = 0;
+  waitUntil(
+      [&] {
+        for (pid_t pid : pids())
+          if (!known.contains(pid) && ProcessSignals::isAlive(pid)) found = pid;
+        return found != 0;
+      },
+      timeout);
+  return found;
+}
+
+void FakeAgentLedger::killAll() {
+  if (!QFile::exists(path_)) return;
+  using namespace std::chrono_literals;
+  // Quiet: for a second none of the listed processes ran and none joined.
+  constexpr auto kQuiet = 1s;
+  QDeadlineTimer quietUntil(kQuiet);
+  qsizetype listed = -1;
+  waitUntil(
+      [&] {
+        const QList<pid_t> all = pids();
+        bool active = all.size() != listed;
+        listed = all.size();
+        for (pid_t pid : all) {
+          if (!ProcessSignals::isAlive(pid)) continue;
+          active = true;
+          ProcessSignals::send(pid, SIGKILL);
+        }
+        if (active) quietUntil.setRemainingTime(kQuiet);
+        return quietUntil.hasExpired();
+      },
+      15s);
+}
+
+}  // namespace tlr::test

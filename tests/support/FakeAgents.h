@@ -1,0 +1,57 @@
+#pragma once
+
+#include "TestSupport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <sys/types.h>
+
+namespace tlr::test {
+
+// A copy of the tlr_fake_agent tool at `dir`/`name`: a process the scanner
+// knows by that name.
+QString copyFakeAgent(const QString& dir, const QString& name);
+// A name no other process of the machine has.
+QString uniqueAgentName(const QString& stem);
+
+// A fake "x-terminal-emulator" that appends the command text it is given
+// (after "-e /bin/sh -c") as one line to recordPath("x-terminal-emulator"),
+// and, when `runs`, runs it with /bin/sh as its own child.
+void addFakeTerminal(FakeBin& bin, bool runs);
+// The recorded command texts, once `count` are there.
+QStringList terminalTexts(const FakeBin& bin, int count = 1);
+
+// Every stand-in agent process started while the object lives, by the test
+// or by a program under test, appends its pid to one ledger file (the tool
+// reads its path from FAKE_AGENT_PID_LEDGER, set for the life of the
+// object). The destructor kills each listed pid and sweeps until no new one
+// has shown up for a while, so that a relaunch in flight is ended too.
+class FakeAgentLedger {
+ public:
+  explicit FakeAgentLedger(const QString& path);
+  ~FakeAgentLedger();
+  FakeAgentLedger(const FakeAgentLedger&) = delete;
+  FakeAgentLedger& operator=(const FakeAgentLedger&) = delete;
+
+  // Starts `program` detached (not a child of the test, as an agent that a
+  // user started is not), in the current environment. Its pid once the
+  // ledger lists it, or 0.
+  pid_t start(const QString& program, const QStringList& arguments = {});
+  // Every pid listed, in the order the processes started.
+  QList<pid_t> pids() const;
+  // The first listed pid that is not in `known` and runs; 0 at the deadline.
+  pid_t waitForNew(const QList<pid_t>& known, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  // SIGKILL to every listed pid that still runs, until none has run or
+  // joined the ledger for a while.
+  void killAll();
+
+ private:
+  QString path_;
+  QByteArray savedVariable_;
+};
+
+}  // namespace tlr::test
