@@ -26,7 +26,7 @@ using RestartResult = AgentRestarter::Result;
 // The watcher over stores of its own, a terminal that only records, the real
 // doctor and fast stop, restart and setup waits. The agent "fake" is a fresh
 // copy of the stand-in agent program.
-class UserActionsTest : public ::testing::Test {
+class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
  protected:
   UserActionsTest() {
     test::addFakeTerminal(bin, false);
@@ -57,22 +57,12 @@ class UserActionsTest : public ::testing::Test {
   }
 
   void make(const QList<QByteArray>& agents, bool withScanner = true, LifecycleTiming timing = fastTiming()) {
-    QByteArray joined;
-    for (const QByteArray& a : agents) joined += (joined.isEmpty() ? "" : ",") + a;
-    registry = test::registryFromJson(R"({"schemaVersion":1,"updatedAt":"x","agents":[)" + joined + "]}");
-    AgentLifecycleWatcher::Services services;
-    services.events = &events;
-    services.lockOnline = &lockOnline;
-    services.doctorResults = &doctorResults;
-    services.signalled = &signalled;
-    services.classify = [](const RawExitInfo& raw) {
-      return ExitSignalClassifier::classify(raw, [] { return MemoryPressureLevel::none; });
-    };
-    services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
-    services.clock = [] { return std::chrono::steady_clock::now(); };
+    registry = test::registryOfAgents(agents);
+    AgentLifecycleWatcher::Services s = services([] { return MemoryPressureLevel::none; });
+    s.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
     const AgentRecoverTiming recoverTiming{200ms, 20ms, 1800, 200ms};
     auto recover = std::make_shared<const AgentRecover>(recoverTiming, signalled, &setupWatcher, aliveProbe);
-    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, services, timing);
+    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, s, timing);
     scanner = std::make_shared<const ProcessScanner>(registry);
     if (withScanner) watcher->setScanner(scanner);
   }
@@ -83,11 +73,7 @@ class UserActionsTest : public ::testing::Test {
   }
   AgentEntry entry(const QString& id) const { return *registry->lookup(id); }
 
-  QStringList types(const QString& id) const {
-    QStringList names;
-    for (const AgentEvent& e : events.recentEvents(id, EventStore::maxPerAgent)) names.prepend(toString(e.type));
-    return names;
-  }
+  QStringList types(const QString& id) const { return eventTypes(id); }
   std::optional<QString> lastDetails(const QString& id) const { return events.lastEvent(id)->details; }
   // Lets queued work finish, so that an absent event is truly absent.
   void settle() { test::waitUntil([] { return false; }, 300ms); }
@@ -96,13 +82,6 @@ class UserActionsTest : public ::testing::Test {
     return test::waitUntil([&] { return value.has_value(); }, 10s);
   }
 
-  test::TempHome home;
-  test::FakeBin bin;
-  Defaults defaults{home.path() + "/defaults.json"};
-  EventStore events{defaults};
-  LockOnlineStore lockOnline{defaults, events, [](const QString&) { return false; }};
-  DoctorResultStore doctorResults;
-  SignalledPids signalled;
   SetupCompletionWatcher setupWatcher{SetupWatchTiming{50ms}};
   ProcessAliveProbe aliveProbe = systemAliveProbe();
   QString fakeId;
