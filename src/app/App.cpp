@@ -119,6 +119,7 @@ int App::main(int argc, char** argv) {
 
   ApplicationArguments arguments(argc, argv);
   QApplication application(arguments.argc(), arguments.argv());
+  QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
   App app;
   // The Dock setting ("TLR.showInDock") is applied here once the windows
   // exist; start-up applies the settings store's reading again later.
