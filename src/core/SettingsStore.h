@@ -54,10 +54,11 @@ class SettingsStore : public QObject {
   // Applies `showInDock` to the application and logs the policy chosen.
   void applyActivationPolicy() const;
 
-  // "TLR.showInDock" as start-up reads it before the store exists: absent
-  // means shown; a stored value is read as a Boolean the way the user
-  // defaults read one (true, a non-zero number, a text starting "Y", "T" or
-  // a non-zero digit).
+  // "TLR.showInDock" as the store reads it at creation: absent means shown;
+  // a stored value is read as a Boolean the way the user defaults read one
+  // (true, a non-zero number, a text starting "Y", "T" or a non-zero digit).
+  // The process entry, which runs before the store exists, is stricter: only
+  // a stored Boolean counts there, so a text "false" still shows the icon.
   static bool storedShowInDock();
 
   // The English and Chinese texts of a key, its values inserted.
