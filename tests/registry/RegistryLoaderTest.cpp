@@ -146,3 +146,22 @@ TEST(ShippedRegistry, DecodesFromTheSourceTreeAndTheBuildBundle) {
     EXPECT_EQ(registry->lookupArgv({"node", "/usr/lib/node_modules/@openai/codex/bin/codex.js"})->id, "codex-cli");
   }
 }
+
+TEST(ShippedRegistry, UninstallRemovesWhatAnNpmInstallPutIntoTheHomePrefix) {
+  // The installer points npm at ~/.npm-global; the uninstaller's "npm
+  // uninstall -g" runs without that prefix and cannot see the package there.
+  const auto registry = registryOf(RegistryLoader::load(ResourceBundle(QStringLiteral(TLR_SOURCE_RESOURCES))));
+  ASSERT_TRUE(registry);
+  for (const AgentEntry& e : registry->visibleAgents()) {
+    if (!e.install || !e.install->commands) continue;
+    for (const tlr::Command& command : *e.install->commands) {
+      if (command.size() < 4 || command.mid(0, 3) != QStringList{"npm", "install", "-g"}) continue;
+      QString package = command.last();
+      const qsizetype version = package.indexOf(QLatin1Char('@'), 1);
+      if (version > 0) package.truncate(version);
+      const QString folder = "~/.npm-global/lib/node_modules/" + package;
+      EXPECT_TRUE(e.uninstall && e.uninstall->paths && e.uninstall->paths->contains(folder))
+          << e.id.toStdString() << " lacks " << folder.toStdString();
+    }
+  }
+}
