@@ -1,10 +1,16 @@
 #include "verify/RestartDryRun.h"
 
+#include "watcher/AgentRecover.h"
+#include "watcher/AgentRestarter.h"
+#include "watcher/ProcessScanner.h"
+
 namespace tlr {
 
 RestartDryRun::Restart RestartDryRun::defaultRestart() {
-  return [](const AgentEntry&, std::shared_ptr<const AgentRegistry>) -> std::optional<QString> {
-    return std::nullopt;
+  return [](const AgentEntry& entry, std::shared_ptr<const AgentRegistry> registry) -> std::optional<QString> {
+    const AgentRestarter restarter(std::make_shared<const ProcessScanner>(std::move(registry)),
+                                   std::make_shared<const AgentRecover>());
+    return restarter.restart(entry, /*dryRun=*/true).report;
   };
 }
 

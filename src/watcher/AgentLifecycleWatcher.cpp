@@ -8,6 +8,7 @@
 #include "watcher/OffMain.h"
 #include "watcher/SignalledPids.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
 #include <QTimer>
@@ -137,6 +138,11 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   record(agentId, exitEventType(intent, isLocked(agentId)));
 
   if (!shouldRecover(intent, isLocked(agentId))) return;
+  if (isRestarting(agentId)) {
+    // The restart brings it back itself; a recovery now would start it twice.
+    lifecycleLog("[Skip] ", entry, QStringLiteral(" 用户重启进行中，不 recover"));
+    return;
+  }
   if (hasOtherWatchedPid(agentId)) {
     lifecycleLog("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
     return;
@@ -211,7 +217,7 @@ void AgentLifecycleWatcher::recoverOrThrottle(const AgentEntry& entry, ExitInten
 
 void AgentLifecycleWatcher::scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent) {
   QTimer::singleShot(timing_.secondLook, this, [this, entry, intent] {
-    if (!scanner_) return;
+    if (!scanner_ || isRestarting(entry.id)) return;
     if (scanFinds(entry.id)) {
       // It turned itself into a background service; the next tick picks up
       // its new pid.
@@ -224,22 +230,25 @@ void AgentLifecycleWatcher::scheduleDelayedRecoveryCheck(const AgentEntry& entry
 }
 
 void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, AgentEventType eventType) {
+  relaunch(entry, /*byUser=*/false,
+           [this, entry, eventType](const Result& result) { handleRecoverResult(entry, eventType, result); });
+}
+
+void AgentLifecycleWatcher::relaunch(const AgentEntry& entry, bool byUser, std::function<void(const Result&)> done) {
   using Strategy = AgentEntry::Recover::Strategy;
-  const std::optional<Strategy> strategy =
-      entry.recover ? std::optional<Strategy>(entry.recover->strategy) : std::nullopt;
-  if (!strategy || *strategy == Strategy::openUrlScheme) {
+  if (!entry.recover || entry.recover->strategy == Strategy::openUrlScheme) {
     QMetaObject::invokeMethod(
-        this, [this, entry, eventType] { handleRecoverResult(entry, eventType, Result::unsupported()); },
-        Qt::QueuedConnection);
+        this, [done = std::move(done)] { done(Result::unsupported()); }, Qt::QueuedConnection);
     return;
   }
-  const bool openApp = *strategy == Strategy::openApp;
+  const bool openApp = entry.recover->strategy == Strategy::openApp;
   runOffMain(
       this,
-      [recover = recover_, entry, openApp] {
+      [recover = recover_, entry, openApp, byUser] {
+        if (byUser) return openApp ? recover->userOpenApp(entry) : recover->userOpenCli(entry);
         return openApp ? recover->recoverOpenApp(entry) : recover->recoverExecCli(entry);
       },
-      [this, entry, eventType](const Result& result) { handleRecoverResult(entry, eventType, result); });
+      std::move(done));
 }
 
 void AgentLifecycleWatcher::handleRecoverResult(const AgentEntry& entry, AgentEventType eventType,
@@ -279,8 +288,10 @@ void AgentLifecycleWatcher::handleSetupCompleted(const AgentEntry& entry) {
   record(entry.id, AgentEventType::restarted,
          SettingsStore::dict(Lang::current(), LocKey::evDetailSetupCompleted()));
   lifecycleLog("[Setup] ", entry, QStringLiteral(" sentinel 触发 → 自动跑 doctor"));
-  runDoctor(entry, [this, entry](const std::optional<AgentDoctor::Result>& result) {
-    services_.doctorResults->setResult(entry.id, result);
+  // The store outlives the watcher; the result is kept even if the watcher
+  // goes first.
+  runDoctor(entry, [store = services_.doctorResults, entry](const std::optional<AgentDoctor::Result>& result) {
+    store->setResult(entry.id, result);
     if (result)
       lifecycleLog("[Setup] ", entry,
                    QStringLiteral(" 自动 doctor 完成 · %1 个已知问题").arg(result->detectedIssues.size()));
@@ -293,10 +304,13 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
     completion(std::nullopt);
     return;
   }
+  // The completion hears of the result even if the watcher has gone by then;
+  // only the event needs the watcher.
   runOffMain(
-      this, [run = services_.runDoctor, entry] { return run(entry); },
-      [this, entry, completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
-        if (result) record(entry.id, AgentEventType::restarted, AgentDoctor::summaryEventText(*result));
+      QCoreApplication::instance(), [run = services_.runDoctor, entry] { return run(entry); },
+      [self = QPointer<AgentLifecycleWatcher>(this), entry,
+       completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
+        if (self && result) self->record(entry.id, AgentEventType::restarted, AgentDoctor::summaryEventText(*result));
         completion(std::move(result));
       });
 }

@@ -5,6 +5,7 @@
 #include "registry/AgentRegistry.h"
 #include "watcher/AgentDoctor.h"
 #include "watcher/AgentRecover.h"
+#include "watcher/AgentRestarter.h"
 #include "watcher/ExitSignalClassifier.h"
 #include "watcher/ProcessScanner.h"
 
@@ -31,6 +32,8 @@ struct LifecycleTiming {
   std::chrono::milliseconds secondLook{std::chrono::seconds(3)};
   double crashWindowSec = 60.0;
   int crashThreshold = 2;
+  // The waits of a user's restart.
+  AgentRestarterTiming restart{};
 };
 
 // The supervision of running agents. After every scan `tick` registers the
@@ -61,6 +64,8 @@ class AgentLifecycleWatcher final : public QObject {
   // One doctor run of an entry; nothing when it has no doctor command. Runs
   // on a pool thread.
   using DoctorRun = std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)>;
+  // One fix of a known issue. Runs on a pool thread.
+  using DoctorFix = std::function<AgentDoctor::FixResult(const AgentDoctor::KnownIssue&)>;
 
   // What the watcher records into and asks.
   struct Services {
@@ -70,6 +75,7 @@ class AgentLifecycleWatcher final : public QObject {
     SignalledPids* signalled = nullptr;
     Classifier classify;
     DoctorRun runDoctor;
+    DoctorFix applyFix = [](const AgentDoctor::KnownIssue& issue) { return AgentDoctor().applyFix(issue); };
     Clock clock;
 
     // The shared stores, the system's classifier, the real doctor and the
@@ -99,6 +105,39 @@ class AgentLifecycleWatcher final : public QObject {
   // agent's doctor, whose result goes to the doctor result store.
   void handleSetupCompleted(const AgentEntry& entry);
 
+  // ---- The user's actions (main thread; each returns at once) ----
+  // Completions run on the main thread. Launch and restart clear the agent's
+  // throttle first; the other actions leave it alone.
+
+  // Starts the agent by its strategy; records `recovered` when it started.
+  void launchOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion = {});
+  // Stops every process of the agent; records the outcome (also when none
+  // ran). false without a scanner or when a process outlived SIGKILL.
+  void stopOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion = {});
+  // Restarts the agent (AgentRestarter), writes the report to standard
+  // error and records the outcome; an agent that was not running is
+  // launched instead. While it runs, exits of the agent are recorded but not
+  // recovered, so a locked agent is started once, by the restart.
+  void restartOnUserClick(const AgentEntry& entry,
+                          std::function<void(const AgentRestarter::Result&)> completion = {});
+  // Runs the doctor and records its summary; `completion` gets the result
+  // (nothing without a scanner or a doctor command).
+  void doctorOnUserClick(const AgentEntry& entry,
+                         std::function<void(std::optional<AgentDoctor::Result>)> completion);
+  // Applies the fix of a known issue and records its outcome.
+  void applyDoctorFix(const AgentEntry& entry, const AgentDoctor::KnownIssue& issue,
+                      std::function<void(const AgentDoctor::FixResult&)> completion);
+  // Starts the agent's first-time setup; once it completes, as
+  // handleSetupCompleted(). A terminal that cannot be opened is signalled
+  // by setupTerminalFailed().
+  void runSetupOnUserClick(const AgentEntry& entry);
+  // The agent was just locked online and does not run: starts it, unless it
+  // is throttled.
+  void recoverOnDemand(const AgentEntry& entry);
+
+  // Whether a user's restart of the agent is under way.
+  bool isRestarting(const QString& agentId) const { return restartsInProgress_.contains(agentId); }
+
   const QHash<pid_t, QString>& watchedPids() const { return watchedPids_; }
   const QSet<QString>& throttledAgents() const { return throttledAgents_; }
   bool isThrottled(const QString& agentId) const { return throttledAgents_.contains(agentId); }
@@ -106,6 +145,9 @@ class AgentLifecycleWatcher final : public QObject {
 
  Q_SIGNALS:
   void throttledAgentsChanged();
+  // The terminal for a first-time setup could not be opened; the interface
+  // tells the user (alertSetupOpenFailTitle / alertSetupOpenFailBody).
+  void setupTerminalFailed(const QString& agentId, const QString& displayName, const QString& reason);
 
  private:
   using Result = AgentRecover::Result;
@@ -126,12 +168,21 @@ class AgentLifecycleWatcher final : public QObject {
   // outcome as `eventType` (launched) or `throttled` (anything else).
   void attemptRecover(const AgentEntry& entry, AgentEventType eventType);
   void handleRecoverResult(const AgentEntry& entry, AgentEventType eventType, const Result& result);
+  // Starts the agent by its strategy on a pool thread (the user's launch
+  // when `byUser`, else a recovery); `done` gets the outcome on the main
+  // thread, `unsupported` at once when there is no strategy to use.
+  void relaunch(const AgentEntry& entry, bool byUser, std::function<void(const Result&)> done);
 
   void throttle(const QString& agentId);
   void clearThrottle(const QString& agentId);
   // The doctor on a pool thread; its summary recorded; `completion` gets
   // the result (nothing without a scanner or a doctor command).
   void runDoctor(const AgentEntry& entry, std::function<void(std::optional<AgentDoctor::Result>)> completion);
+  // The restart's outcome as an event.
+  void recordRestartOutcome(const AgentEntry& entry, const AgentRestarter::Result& result);
+  void handleSetupResult(const AgentEntry& entry, const Result& result);
+  void beginRestart(const QString& agentId);
+  void endRestart(const QString& agentId);
 
   std::shared_ptr<const AgentRegistry> registry_;
   std::shared_ptr<const AgentRecover> recover_;
@@ -144,6 +195,8 @@ class AgentLifecycleWatcher final : public QObject {
   // The times of each agent's recent recovery decisions.
   QHash<QString, QList<TimePoint>> crashTimestamps_;
   QSet<QString> throttledAgents_;
+  // Agents with user restarts under way, and how many.
+  QHash<QString, int> restartsInProgress_;
   bool started_ = false;
 };
 

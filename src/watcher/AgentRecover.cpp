@@ -15,7 +15,6 @@
 #include <QDateTime>
 
 #include <csignal>
-#include <thread>
 
 namespace tlr {
 namespace {
@@ -26,8 +25,9 @@ QString unsafeIdReason(const QString& id) { return QStringLiteral("agent id 不�
 
 }  // namespace
 
-AgentRecover::AgentRecover(Timing timing, SignalledPids& signalled, SetupCompletionWatcher* setupWatcher)
-    : timing_(timing), signalled_(signalled), setupWatcher_(setupWatcher) {}
+AgentRecover::AgentRecover(Timing timing, SignalledPids& signalled, SetupCompletionWatcher* setupWatcher,
+                           ProcessAliveProbe isAlive)
+    : timing_(timing), signalled_(signalled), setupWatcher_(setupWatcher), isAlive_(std::move(isAlive)) {}
 
 QString AgentRecover::commandLine(const Command& command) { return command.join(QLatin1Char(' ')); }
 
@@ -156,36 +156,26 @@ AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry) const {
 AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const {
   // Every process of the agent, not only the first: a stop that leaves a
   // second instance running has not stopped the agent.
-  QList<pid_t> pids;
-  for (const RunningAgent& running : scanner.scanAll())
-    if (running.entry.id == entry.id && !pids.contains(running.pid)) pids << running.pid;
+  const QList<pid_t> pids = scanner.pidsOf(entry.id);
   if (pids.isEmpty()) return Result::unsupported();
 
   log("[Stop] ", entry.displayName + QStringLiteral(" 杀 %1 个进程: ").arg(pids.size()) + pidList(pids));
   // A desktop application is asked to quit the same way: SIGTERM.
   for (pid_t pid : pids) signalled_.send(pid, SIGTERM);
 
-  QList<pid_t> killed;
-  for (pid_t pid : waitForExit(pids)) {
-    signalled_.send(pid, SIGKILL);
-    killed << pid;
-  }
-  if (!killed.isEmpty())
-    log("[Stop] ", entry.displayName + QStringLiteral(" SIGKILL 兜底了 %1 个进程: ").arg(killed.size()) +
-                       pidList(killed));
-  return Result::launched(0);
-}
+  const QList<pid_t> stubborn = waitForProcessExit(pids, timing_.stopGrace, timing_.stopPoll, isAlive_);
+  if (stubborn.isEmpty()) return Result::launched(0);
+  for (pid_t pid : stubborn) signalled_.send(pid, SIGKILL);
+  log("[Stop] ", entry.displayName + QStringLiteral(" SIGKILL 兜底了 %1 个进程: ").arg(stubborn.size()) +
+                     pidList(stubborn));
 
-QList<pid_t> AgentRecover::waitForExit(const QList<pid_t>& pids) const {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + timing_.stopGrace;
-  QList<pid_t> alive = pids;
-  while (true) {
-    alive.removeIf([](pid_t pid) { return !ProcessSignals::isAlive(pid); });
-    const Clock::time_point now = Clock::now();
-    if (alive.isEmpty() || now >= deadline) return alive;
-    std::this_thread::sleep_for(std::min<Clock::duration>(timing_.stopPoll, deadline - now));
-  }
+  // A process that outlives SIGKILL is still running: the agent has not
+  // stopped, and saying so is the only honest answer.
+  const QList<pid_t> survivors = waitForProcessExit(stubborn, timing_.stopKillGrace, timing_.stopPoll, isAlive_);
+  if (survivors.isEmpty()) return Result::launched(0);
+  const QString reason = QStringLiteral("SIGKILL 后仍有 %1 个进程在: ").arg(survivors.size()) + pidList(survivors);
+  log("[Stop] ", entry.displayName + QStringLiteral(" FAIL: ") + reason);
+  return Result::failed(reason);
 }
 
 AgentRecover::Result AgentRecover::userSetupWithCompletion(const AgentEntry& entry,
@@ -198,17 +188,18 @@ AgentRecover::Result AgentRecover::userSetupWithCompletion(const AgentEntry& ent
   const QString& id = entry.id;
   if (!AgentEntry::isSafeFileComponent(id)) return Result::failed(unsafeIdReason(id));
   const QString sentinel = setupSentinelPath(id, QDateTime::currentSecsSinceEpoch());
-  const Result result = runCliInTerminal(action->command, sentinel, "UserSetup", id);
   if (onCompleted) {
-    // Watched whether or not the terminal started: a window that did open
-    // despite a reported failure still ends with the sentinel.
+    // Watched before the terminal starts: the watch clears any old sentinel,
+    // and a quick setup may touch the new one at once. Watched whether or not
+    // the terminal starts: a window that did open despite a reported failure
+    // still ends with the sentinel.
     const int timeoutSec = timing_.setupTimeoutSec;
     runOnMainAndWait([&] {
       SetupCompletionWatcher& watcher = setupWatcher_ ? *setupWatcher_ : SetupCompletionWatcher::shared();
       watcher.watch(id, sentinel, timeoutSec, std::move(onCompleted));
     });
   }
-  return result;
+  return runCliInTerminal(action->command, sentinel, "UserSetup", id);
 }
 
 AgentRecover::Result AgentRecover::openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "registry/AgentEntry.h"
+#include "watcher/ProcessExitWait.h"
 #include "watcher/SignalledPids.h"
 
 #include <QList>
@@ -25,6 +26,9 @@ struct AgentRecoverTiming {
   std::chrono::milliseconds stopPoll{500};
   // How long a setup command's completion is watched for.
   int setupTimeoutSec = 1800;
+  // How long processes have to end after SIGKILL before the stop counts as
+  // failed.
+  std::chrono::milliseconds stopKillGrace{std::chrono::seconds(1)};
 };
 
 // Starts agents again, stops them and starts their first-time setup. Three
@@ -62,9 +66,10 @@ class AgentRecover final {
 
   // The setup watch is started on `setupWatcher`, or on the shared one when
   // none is given; signals go through `signalled`, so their exits are known
-  // as ours.
+  // as ours; `isAlive` tells whether a stopped process still runs.
   explicit AgentRecover(Timing timing = {}, SignalledPids& signalled = SignalledPids::shared(),
-                        SetupCompletionWatcher* setupWatcher = nullptr);
+                        SetupCompletionWatcher* setupWatcher = nullptr,
+                        ProcessAliveProbe isAlive = systemAliveProbe());
 
   // Relaunch after an exit or a kill, strategy open-app: the application of
   // recover.appBundleId.
@@ -78,7 +83,8 @@ class AgentRecover final {
   // entry has one (even an empty one), else recover.command, in a terminal.
   Result userOpenCli(const AgentEntry& entry) const;
   // The user's Stop: SIGTERM to every running process of the agent, SIGKILL
-  // to those still alive after the grace time. `unsupported` when none runs.
+  // to those still alive after the grace time. `unsupported` when none runs;
+  // `failed` when a process still runs after SIGKILL.
   Result stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const;
   // The user's Setup: the entry's setup command in a terminal window (its
   // completion watched for when `onCompleted` is given), or its configuration
@@ -108,12 +114,10 @@ class AgentRecover final {
   Result openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const;
   // Starts `shellText` in a new terminal window.
   static Result runInTerminal(const QString& shellText);
-  // Waits up to the grace time for every one of `pids` to end; the ones left.
-  QList<pid_t> waitForExit(const QList<pid_t>& pids) const;
-
   Timing timing_;
   SignalledPids& signalled_;
   SetupCompletionWatcher* setupWatcher_;
+  ProcessAliveProbe isAlive_;
 };
 
 }  // namespace tlr

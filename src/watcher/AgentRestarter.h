@@ -1,15 +1,53 @@
 #pragma once
 
+#include "registry/AgentEntry.h"
+#include "watcher/ProcessExitWait.h"
+#include "watcher/SignalledPids.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
+#include <memory>
+#include <sys/types.h>
 
 namespace tlr {
 
-// Restarts agents on request. For now it carries the command runner that the
-// restart, verify, fallback, doctor and fix commands of the registry all go
-// through.
+class AgentRecover;
+class ProcessScanner;
+
+struct AgentRestarterTiming {
+  // Between SIGTERM and SIGKILL, and how often the processes are looked at
+  // meanwhile (the restart goes on as soon as all are gone).
+  std::chrono::milliseconds termGrace{std::chrono::seconds(5)};
+  std::chrono::milliseconds poll{500};
+  // The pause after the old processes have gone (and after SIGKILL).
+  std::chrono::milliseconds afterExit{std::chrono::seconds(1)};
+  // How long a relaunched agent must last before the confirming scan.
+  std::chrono::milliseconds relaunchSettle{std::chrono::seconds(2)};
+  // The pauses after the graceful restart command and after the fallback.
+  std::chrono::milliseconds afterCommand{std::chrono::seconds(3)};
+  std::chrono::milliseconds afterFallback{std::chrono::seconds(2)};
+};
+
+// Restarts one agent on request and writes a step-by-step report of what it
+// did, in the interface language:
+//  - graceful, when the registry gives a restart command: that command, its
+//    verify command, and on a failed verify the fallback command and a second
+//    verify;
+//  - otherwise by signals: SIGTERM to every process of the agent, SIGKILL to
+//    the ones still there after the grace time, a relaunch by the agent's
+//    recover strategy and a scan that confirms the new instance.
+// A dry run reports up to the first action and then what would happen: it
+// signals nothing and runs no command.
+//
+// Also carries the command runner that every registry command (restart,
+// verify, fallback, doctor, fix) goes through.
+//
+// Holds only its configuration; make one per request. restart() blocks for
+// seconds, so call it off the main thread. Two restarts of one agent may
+// overlap: nothing here orders them.
 class AgentRestarter {
  public:
   // The outcome of one registry command.
@@ -26,6 +64,52 @@ class AgentRestarter {
     // whatever exit code the check expects.
     bool wasRun() const { return exitCode >= 0; }
   };
+
+  // The outcome of a restart.
+  struct Result {
+    enum class Kind {
+      // Restarted (a dry run: described). newPid: the new instance where
+      // known, else 0.
+      success,
+      // Processes outlived SIGKILL; the restart was abandoned.
+      killTimeout,
+      // The old instance is gone (or the graceful commands ran) but no
+      // working new one was confirmed; reason in the interface language.
+      relaunchFailed,
+      // No process of the agent ran (restart by signals only).
+      notRunning,
+    };
+    Kind kind = Kind::notRunning;
+    pid_t newPid = 0;
+    QList<pid_t> strugglingPids;
+    QString reason;
+
+    static Result success(pid_t newPid) { return {Kind::success, newPid, {}, {}}; }
+    static Result killTimeout(QList<pid_t> pids) { return {Kind::killTimeout, 0, std::move(pids), {}}; }
+    static Result relaunchFailed(QString reason) { return {Kind::relaunchFailed, 0, {}, std::move(reason)}; }
+    static Result notRunning() { return {Kind::notRunning, 0, {}, {}}; }
+    bool operator==(const Result&) const = default;
+  };
+
+  // A restart's result and its report: the lines joined with "\n", no final
+  // line feed.
+  struct Outcome {
+    Result result;
+    QString report;
+  };
+
+  using Timing = AgentRestarterTiming;
+
+  // Most characters of a graceful command's output shown in the report.
+  static constexpr qsizetype kReportOutputCharacters = 300;
+
+  // Signals go through `signalled`, so the exits they cause are known as
+  // ours; `isAlive` tells whether a signalled process still runs.
+  AgentRestarter(std::shared_ptr<const ProcessScanner> scanner, std::shared_ptr<const AgentRecover> recover,
+                 Timing timing = {}, SignalledPids& signalled = SignalledPids::shared(),
+                 ProcessAliveProbe isAlive = systemAliveProbe());
+
+  Outcome restart(const AgentEntry& entry, bool dryRun) const;
 
   // How long a registry command may run before it is stopped.
   static constexpr std::chrono::milliseconds kCommandTimeout{std::chrono::seconds(120)};
@@ -44,6 +128,27 @@ class AgentRestarter {
   // The seven program folders joined with ":", then ":" and the inherited
   // PATH (empty when there is none, leaving a final ":").
   static QString commandSearchPath();
+
+ private:
+  class Report;
+  struct Verdict {
+    bool ok = false;
+    QString why;
+  };
+
+  Outcome restartBySignals(const AgentEntry& entry, bool dryRun, Report& report) const;
+  Outcome restartGracefully(const AgentEntry& entry, const AgentEntry::RestartSpec& spec, bool dryRun,
+                            Report& report) const;
+  Outcome relaunch(const AgentEntry& entry, Report& report) const;
+  // The first running process of the agent in a fresh full scan, else 0.
+  pid_t firstPid(const QString& agentId) const;
+  static Verdict checkVerify(const CmdResult& result, const AgentEntry::RestartSpec& spec, const Report& report);
+
+  std::shared_ptr<const ProcessScanner> scanner_;
+  std::shared_ptr<const AgentRecover> recover_;
+  Timing timing_;
+  SignalledPids& signalled_;
+  ProcessAliveProbe isAlive_;
 };
 
 }  // namespace tlr

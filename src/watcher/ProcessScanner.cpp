@@ -267,6 +267,13 @@ QList<RunningAgent> ProcessScanner::scanAll() const {
 
 QList<RunningAgent> ProcessScanner::scan() const { return firstOfEachAgent(scanAll()); }
 
+QList<pid_t> ProcessScanner::pidsOf(const QString& agentId) const {
+  QList<pid_t> pids;
+  for (const RunningAgent& running : scanAll())
+    if (running.entry.id == agentId && !pids.contains(running.pid)) pids << running.pid;
+  return pids;
+}
+
 QList<RunningAgent> ProcessScanner::firstOfEachAgent(QList<RunningAgent> all) {
   QList<RunningAgent> unique;
   QSet<QString> seen;

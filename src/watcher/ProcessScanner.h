@@ -51,6 +51,9 @@ class ProcessScanner final {
   QList<RunningAgent> scanAll() const;
   // scanAll(), keeping the first record of each agent id.
   QList<RunningAgent> scan() const;
+  // Every running process of one agent in a fresh scanAll(), in its order,
+  // each pid once.
+  QList<pid_t> pidsOf(const QString& agentId) const;
   // The first record of each agent id in `all`, in order: scan() of one
   // scanAll(), for callers that need both from the same moment.
   static QList<RunningAgent> firstOfEachAgent(QList<RunningAgent> all);

@@ -1,4 +1,6 @@
+#include "platform/Defaults.h"
 #include "registry/RegistryLoader.h"
+#include "support/TestSupport.h"
 #include "verify/ContractTest.h"
 #include "verify/RestartDryRun.h"
 #include "verify/VerificationMode.h"
@@ -49,8 +51,20 @@ TEST(RestartDryRunSeam, FindsTheVisibleEntryAndReportsTheRestart) {
 
   EXPECT_FALSE(RestartDryRun::run("A", loaded, RestartDryRun::defaultRestart()).success);
   EXPECT_EQ(RestartDryRun::run("A", loaded, RestartDryRun::defaultRestart()).report, "找不到 agent id=A");
-  const auto noRestarter = RestartDryRun::run("a", loaded, RestartDryRun::defaultRestart());
+  const auto noRestarter = RestartDryRun::run("a", loaded, [](const AgentEntry&, auto) -> std::optional<QString> {
+    return std::nullopt;
+  });
   EXPECT_FALSE(noRestarter.success) << "no restarter: nothing was checked";
+}
+
+TEST(RestartDryRunSeam, TheBuildsRestarterDescribesTheRestart) {
+  test::TempHome home;
+  Defaults::shared().set("TLR.language", "en");
+  const auto result = RestartDryRun::run("a", registryOf("[" + kGoodAgent + "]"), RestartDryRun::defaultRestart());
+  EXPECT_TRUE(result.success);
+  EXPECT_EQ(result.report,
+            "=== Restart A ===\n[DRY RUN — not executed]\n"
+            "· This agent has no graceful restart command, using SIGTERM brute force\n· Agent not running");
 }
 
 TEST(ContractTestChecks, GoodRegistryPassesWithOneLinePerCheck) {

@@ -30,39 +30,22 @@ QByteArray cliAgent(const QByteArray& id, const QByteArray& extra = {}) {
 QByteArray withCommand(const QByteArray& id) {
   return cliAgent(id, R"(,"recover":{"strategy":"exec-cli","command":[")" + id + R"("]})");
 }
-QByteArray document(const QList<QByteArray>& agents) {
-  QByteArray joined;
-  for (const QByteArray& a : agents) joined += (joined.isEmpty() ? "" : ",") + a;
-  return R"({"schemaVersion":1,"updatedAt":"x","agents":[)" + joined + "]}";
-}
 
 // The watcher over stores of its own, a terminal that only records, and a
 // classifier whose memory pressure the test sets.
-class LifecycleTest : public ::testing::Test {
+class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
  protected:
   void SetUp() override { test::addFakeTerminal(bin, false); }
 
-  void make(const QByteArray& registryJson, LifecycleTiming timing = {200ms, 60.0, 2}) {
-    registry = test::registryFromJson(registryJson);
-    AgentLifecycleWatcher::Services services;
-    services.events = &events;
-    services.lockOnline = &lockOnline;
-    services.doctorResults = &doctorResults;
-    services.signalled = &signalled;
-    services.classify = [this](const RawExitInfo& raw) {
-      return ExitSignalClassifier::classify(raw, [this] { return pressure; });
-    };
-    services.runDoctor = [this](const AgentEntry& entry) { return doctor(entry); };
-    services.clock = [this] { return now; };
-    watcher = std::make_unique<AgentLifecycleWatcher>(registry, std::make_shared<AgentRecover>(), services, timing);
+  void make(const QList<QByteArray>& agents, LifecycleTiming timing = {200ms, 60.0, 2}) {
+    registry = test::registryOfAgents(agents);
+    AgentLifecycleWatcher::Services s = services([this] { return pressure; });
+    s.runDoctor = [this](const AgentEntry& entry) { return doctor(entry); };
+    s.clock = [this] { return now; };
+    watcher = std::make_unique<AgentLifecycleWatcher>(registry, std::make_shared<AgentRecover>(), s, timing);
   }
 
-  // The agent's event types, oldest first.
-  QStringList types(const QString& id) const {
-    QStringList names;
-    for (const AgentEvent& e : events.recentEvents(id, EventStore::maxPerAgent)) names.prepend(toString(e.type));
-    return names;
-  }
+  QStringList types(const QString& id) const { return eventTypes(id); }
   bool waitForTypes(const QString& id, const QStringList& expected) {
     return test::waitUntil([&] { return types(id) == expected; }, 5s);
   }
@@ -78,13 +61,6 @@ class LifecycleTest : public ::testing::Test {
     return r;
   }
 
-  test::TempHome home;
-  test::FakeBin bin;
-  Defaults defaults{home.path() + "/defaults.json"};
-  EventStore events{defaults};
-  LockOnlineStore lockOnline{defaults, events, [](const QString&) { return false; }};
-  DoctorResultStore doctorResults;
-  SignalledPids signalled;
   MemoryPressureLevel pressure = MemoryPressureLevel::none;
   std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} + 1h;
   std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)> doctor = [](const AgentEntry&) {
@@ -119,7 +95,7 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
   };
   QList<QByteArray> agents;
   for (const Row& row : rows) agents << withCommand(row.id);
-  make(document(agents));
+  make(agents);
   for (const Row& row : rows)
     if (row.locked) lockOnline.setLocked(row.id, true);
 
@@ -139,7 +115,7 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
 }
 
 TEST_F(LifecycleTest, AnExitOfAProcessWeSignalledIsAForcedKillNotAFault) {
-  make(document({withCommand("mine"), withCommand("minelocked")}));
+  make({withCommand("mine"), withCommand("minelocked")});
   lockOnline.setLocked("minelocked", true);
   pressure = MemoryPressureLevel::normal;  // a SIGKILL would read as out of memory
 
@@ -161,7 +137,7 @@ TEST_F(LifecycleTest, AnExitOfAProcessWeSignalledIsAForcedKillNotAFault) {
 }
 
 TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsAgain) {
-  make(document({withCommand("flaky")}));
+  make({withCommand("flaky")});
   QStringList expected;
   for (int i = 1; i <= 3; ++i) {
     now += 10s;
@@ -186,8 +162,8 @@ TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsA
 }
 
 TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
-  make(document({cliAgent("nostrategy"), cliAgent("nocommand", R"(,"recover":{"strategy":"exec-cli"})"),
-                 cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")}));
+  make({cliAgent("nostrategy"), cliAgent("nocommand", R"(,"recover":{"strategy":"exec-cli"})"),
+                 cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")});
   Defaults::shared().set("TLR.language", "en");
   watcher->handleExit(kPid + 1, "nostrategy", RawExitInfo{kPid + 1, kSegv});
   watcher->handleExit(kPid + 2, "nocommand", RawExitInfo{kPid + 2, kSegv});
@@ -204,7 +180,7 @@ TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
 }
 
 TEST_F(LifecycleTest, ALivingSiblingPidDefersRecoveryToTheLastExit) {
-  make(document({withCommand("multi")}));
+  make({withCommand("multi")});
   watcher->tick({running("multi", kPid + 1), running("multi", kPid + 2)});
   EXPECT_EQ(watcher->watchedPids().size(), 2);
   EXPECT_EQ(types("multi"), QStringList{"started"}) << "started once per agent";
@@ -220,7 +196,7 @@ TEST_F(LifecycleTest, ALivingSiblingPidDefersRecoveryToTheLastExit) {
 TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {
   const QString name = test::uniqueAgentName("tlr-lookagain");
   test::copyFakeAgent(home.path() + "/bin", name);
-  make(document({withCommand(name.toUtf8())}), {300ms, 60.0, 2});
+  make({withCommand(name.toUtf8())}, {300ms, 60.0, 2});
   watcher->setScanner(std::make_shared<ProcessScanner>(registry));
 
   // Still there at the second look: it went to the background; left alone.
@@ -241,7 +217,7 @@ TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {
 }
 
 TEST_F(LifecycleTest, ALaunchdManagedAgentIsNeverWatchedButKeepsItsStartedEventCurrent) {
-  make(document({withCommand("daemon")}));
+  make({withCommand("daemon")});
   watcher->tick({running("daemon", kPid + 1, true)});
   watcher->tick({running("daemon", kPid + 1, true)});
   EXPECT_EQ(types("daemon"), QStringList{"started"});
@@ -252,7 +228,7 @@ TEST_F(LifecycleTest, ALaunchdManagedAgentIsNeverWatchedButKeepsItsStartedEventC
 }
 
 TEST_F(LifecycleTest, ATickForgetsPidsThatNoScanShowsAndKeepsTheFirstAgentOfAPid) {
-  make(document({withCommand("one"), withCommand("two")}));
+  make({withCommand("one"), withCommand("two")});
   watcher->tick({running("one", kPid + 1), running("two", kPid + 2)});
   watcher->tick({running("two", kPid + 1)});
   EXPECT_EQ(watcher->watchedPids(), (QHash<pid_t, QString>{{kPid + 1, "one"}}));
@@ -260,7 +236,7 @@ TEST_F(LifecycleTest, ATickForgetsPidsThatNoScanShowsAndKeepsTheFirstAgentOfAPid
 }
 
 TEST_F(LifecycleTest, AFinishedSetupRecordsItAndStoresTheDoctorResult) {
-  make(document({withCommand("fresh")}));
+  make({withCommand("fresh")});
   AgentDoctor::Result result;
   result.exitCode = 0;
   doctor = [&](const AgentEntry& entry) -> std::optional<AgentDoctor::Result> {

@@ -1,6 +1,12 @@
 #pragma once
 
+#include "core/DoctorResultStore.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
+#include "platform/Defaults.h"
 #include "registry/AgentRegistry.h"
+#include "watcher/AgentLifecycleWatcher.h"
+#include "watcher/SignalledPids.h"
 #include "support/FakeAgents.h"
 #include "support/TestSupport.h"
 
@@ -17,6 +23,27 @@ namespace tlr::test {
 std::shared_ptr<const AgentRegistry> registryFromJson(const QByteArray& json);
 // One agent entry of JSON text (its members without the braces).
 AgentEntry entryFromJson(const QByteArray& members);
+// A registry document holding these agent objects (JSON texts), in order.
+std::shared_ptr<const AgentRegistry> registryOfAgents(const QList<QByteArray>& agents);
+
+// The stores the lifecycle watcher works with, each of its own over a
+// temporary HOME, and the watcher's services over them, so a test never
+// touches the shared ones. A fake-program folder is first on PATH.
+struct IsolatedStores {
+  TempHome home;
+  FakeBin bin;
+  Defaults defaults{home.path() + "/defaults.json"};
+  EventStore events{defaults};
+  LockOnlineStore lockOnline{defaults, events, [](const QString&) { return false; }};
+  DoctorResultStore doctorResults;
+  SignalledPids signalled;
+
+  // Exits are classified under the memory pressure `pressure` reports; no
+  // doctor runs and the clock is the steady clock unless the test says.
+  AgentLifecycleWatcher::Services services(std::function<MemoryPressureLevel()> pressure);
+  // The agent's event types, oldest first.
+  QStringList eventTypes(const QString& agentId) const;
+};
 
 // Only the fakes are on PATH for the life of the object.
 class OnlyFakesOnPath {

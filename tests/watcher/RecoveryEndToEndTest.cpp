@@ -25,7 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class RecoveryEndToEnd : public ::testing::Test {
+class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores {
  protected:
   void SetUp() override {
     if (!KqueueProcessWatcher::hasPidfdExitInfo())
@@ -64,18 +64,9 @@ class RecoveryEndToEnd : public ::testing::Test {
     scanner = std::make_shared<ProcessScanner>(registry);
     recover = std::make_shared<AgentRecover>(AgentRecoverTiming{300ms, 50ms, 1800}, signalled);
 
-    AgentLifecycleWatcher::Services services;
-    services.events = &events;
-    services.lockOnline = &lockOnline;
-    services.doctorResults = &doctorResults;
-    services.signalled = &signalled;
     // Ordinary memory pressure: a SIGKILL from outside reads as out of memory.
-    services.classify = [](const RawExitInfo& raw) {
-      return ExitSignalClassifier::classify(raw, [] { return MemoryPressureLevel::normal; });
-    };
-    services.runDoctor = [](const AgentEntry&) { return std::nullopt; };
-    services.clock = &std::chrono::steady_clock::now;
-    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, services, LifecycleTiming{300ms, 60.0, 2});
+    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, services([] { return MemoryPressureLevel::normal; }),
+                                                      LifecycleTiming{300ms, 60.0, 2});
     watcher->setScanner(scanner);
     watcher->start();
     ASSERT_TRUE(watcher->hasExitWatcher());
@@ -109,11 +100,7 @@ class RecoveryEndToEnd : public ::testing::Test {
     return found;
   }
 
-  QStringList types() const {
-    QStringList names;
-    for (const AgentEvent& e : events.recentEvents("e2e", EventStore::maxPerAgent)) names.prepend(toString(e.type));
-    return names;
-  }
+  QStringList types() const { return eventTypes("e2e"); }
   bool waitForCount(const QString& type, int count) {
     return test::waitUntil([&] { return types().count(type) == count; }, 5s);
   }
@@ -123,13 +110,6 @@ class RecoveryEndToEnd : public ::testing::Test {
   // Long enough for a relaunch that should not happen to have shown itself.
   void settle() { test::waitUntil([] { return false; }, 1s); }
 
-  test::TempHome home;
-  test::FakeBin bin;
-  Defaults defaults{home.path() + "/defaults.json"};
-  EventStore events{defaults};
-  LockOnlineStore lockOnline{defaults, events, [](const QString&) { return false; }};
-  DoctorResultStore doctorResults;
-  SignalledPids signalled;
   std::shared_ptr<const AgentRegistry> registry;
   AgentEntry entry;
   std::shared_ptr<ProcessScanner> scanner;

@@ -1,0 +1,221 @@
+#include "watcher/AgentRestarter.h"
+
+#include "core/Characters.h"
+#include "core/Lang.h"
+#include "core/LocKey.h"
+#include "core/SettingsStore.h"
+#include "platform/ProcessSignals.h"
+#include "watcher/AgentRecover.h"
+#include "watcher/ProcessScanner.h"
+
+#include <csignal>
+#include <thread>
+
+namespace tlr {
+
+// The report's lines, every text in the language of the moment the restart
+// began.
+class AgentRestarter::Report {
+ public:
+  Report() : language_(Lang::current()) {}
+
+  QString text(const LocKey& key) const { return SettingsStore::dict(language_, key); }
+  void add(const LocKey& key) { lines_ << text(key); }
+  void addLine(QString line) { lines_ << std::move(line); }
+  Outcome finish(Result result) const { return {std::move(result), lines_.join(QLatin1Char('\n'))}; }
+
+ private:
+  AppLanguage language_;
+  QStringList lines_;
+};
+
+namespace {
+
+QString commandText(const Command& command) { return command.join(QLatin1Char(' ')); }
+
+QString pidWords(const QList<pid_t>& pids) {
+  QStringList words;
+  for (pid_t pid : pids) words << QString::number(pid);
+  return words.join(QStringLiteral(", "));
+}
+
+void pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+// Why a command that did not run to its end says nothing about the agent:
+// the runner's own reason, its last line.
+QString notRunReason(const AgentRestarter::CmdResult& result) {
+  const QStringList lines = result.stdErr.trimmed().split(QLatin1Char('\n'));
+  return lines.last().trimmed();
+}
+
+}  // namespace
+
+AgentRestarter::AgentRestarter(std::shared_ptr<const ProcessScanner> scanner,
+                               std::shared_ptr<const AgentRecover> recover, Timing timing,
+                               SignalledPids& signalled, ProcessAliveProbe isAlive)
+    : scanner_(std::move(scanner)),
+      recover_(std::move(recover)),
+      timing_(timing),
+      signalled_(signalled),
+      isAlive_(std::move(isAlive)) {}
+
+AgentRestarter::Outcome AgentRestarter::restart(const AgentEntry& entry, bool dryRun) const {
+  Report report;
+  report.add(LocKey::restartHeader(entry.displayName));
+  if (dryRun) report.add(LocKey::restartDryRun());
+  if (entry.restart) return restartGracefully(entry, *entry.restart, dryRun, report);
+  return restartBySignals(entry, dryRun, report);
+}
+
+AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry, bool dryRun,
+                                                         Report& report) const {
+  report.add(LocKey::restartNoGraceful());
+  const QList<pid_t> pids = scanner_->pidsOf(entry.id);
+  if (pids.isEmpty()) {
+    report.add(LocKey::restartNotRunning());
+    return report.finish(Result::notRunning());
+  }
+  report.add(LocKey::restartFoundPids(pids.size(), pidWords(pids)));
+
+  if (dryRun) {
+    // Signal 0 delivers nothing; it only asks whether a signal could be sent.
+    for (pid_t pid : pids) {
+      const int error = ProcessSignals::send(pid, 0);
+      report.addLine(QStringLiteral("  - pid %1: ").arg(pid) +
+                     report.text(error == 0 ? LocKey::restartPermAccessible() : LocKey::restartPermDenied(error)));
+    }
+    report.add(LocKey::restartSimulate());
+    return report.finish(Result::success(0));
+  }
+
+  report.add(LocKey::restartSendSigterm());
+  for (pid_t pid : pids)
+    if (const int error = signalled_.send(pid, SIGTERM); error != 0)
+      report.add(LocKey::restartSigtermFail(pid, error));
+
+  const QList<pid_t> survivors = waitForProcessExit(pids, timing_.termGrace, timing_.poll, isAlive_);
+  if (survivors.isEmpty()) {
+    report.add(LocKey::restartAllExitedGraceful());
+    pause(timing_.afterExit);
+    return relaunch(entry, report);
+  }
+
+  report.add(LocKey::restartSurvivors(survivors.size(), AgentRecover::pidList(survivors)));
+  for (pid_t pid : survivors) signalled_.send(pid, SIGKILL);
+  const QList<pid_t> stuck = waitForProcessExit(survivors, timing_.afterExit, timing_.poll, isAlive_);
+  if (!stuck.isEmpty()) {
+    report.add(LocKey::restartSigkillStillRunning(stuck.size()));
+    return report.finish(Result::killTimeout(stuck));
+  }
+  report.add(LocKey::restartAllKilled());
+  pause(timing_.afterExit);
+  return relaunch(entry, report);
+}
+
+AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report& report) const {
+  using Strategy = AgentEntry::Recover::Strategy;
+  report.add(LocKey::restartCallRecover());
+  const auto unsupported = [&] {
+    report.add(LocKey::restartUnsupportedRecover());
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonNoRecover())));
+  };
+  if (!entry.recover || entry.recover->strategy == Strategy::openUrlScheme) return unsupported();
+
+  const AgentRecover::Result relaunched = entry.recover->strategy == Strategy::openApp
+                                              ? recover_->recoverOpenApp(entry)
+                                              : recover_->recoverExecCli(entry);
+  switch (relaunched.kind) {
+    case AgentRecover::Result::Kind::unsupported:
+      return unsupported();
+    case AgentRecover::Result::Kind::failed:
+      report.add(LocKey::restartFailedRecover(relaunched.reason));
+      return report.finish(Result::relaunchFailed(relaunched.reason));
+    case AgentRecover::Result::Kind::launched:
+      break;
+  }
+  pause(timing_.relaunchSettle);
+  if (scanner_->pidsOf(entry.id).isEmpty()) {
+    report.add(LocKey::restartNewPidVanished());
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonDidntSurvive())));
+  }
+  // The relaunch's own pid (0 for a command-line agent), not the scanned one.
+  report.add(LocKey::restartNewPidUp(relaunched.pid));
+  return report.finish(Result::success(relaunched.pid));
+}
+
+AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entry,
+                                                          const AgentEntry::RestartSpec& spec, bool dryRun,
+                                                          Report& report) const {
+  report.add(LocKey::restartGracefulWillRun(commandText(spec.command)));
+  if (dryRun) {
+    if (spec.verifyCommand) report.add(LocKey::restartGracefulVerify(commandText(*spec.verifyCommand)));
+    if (spec.fallbackCommand) report.add(LocKey::restartGracefulFallback(commandText(*spec.fallbackCommand)));
+    return report.finish(Result::success(0));
+  }
+
+  const CmdResult ran = runCommand(spec.command);
+  report.add(LocKey::restartCmdExitCode(ran.exitCode));
+  if (!ran.stdOut.isEmpty())
+    report.addLine(QStringLiteral("  stdout: ") + Characters::prefix(ran.stdOut, kReportOutputCharacters));
+  if (!ran.stdErr.isEmpty())
+    report.addLine(QStringLiteral("  stderr: ") + Characters::prefix(ran.stdErr, kReportOutputCharacters));
+  pause(timing_.afterCommand);
+
+  const auto succeeded = [&] { return report.finish(Result::success(firstPid(entry.id))); };
+  const auto failedVerify = [&] {
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonGracefulFailedVerify())));
+  };
+
+  if (!spec.verifyCommand) {
+    if (ran.exitCode != 0)
+      return report.finish(
+          Result::relaunchFailed(report.text(LocKey::restartReasonGracefulExitNonZero(ran.exitCode))));
+    report.add(LocKey::restartNoVerifyExit0());
+    return succeeded();
+  }
+
+  const Verdict first = checkVerify(runCommand(*spec.verifyCommand), spec, report);
+  if (first.ok) {
+    report.add(LocKey::restartVerifyPassed(first.why));
+    return succeeded();
+  }
+  report.add(LocKey::restartVerifyFailed(first.why));
+  if (!spec.fallbackCommand) return failedVerify();
+
+  report.add(LocKey::restartFallbackRun(commandText(*spec.fallbackCommand)));
+  report.add(LocKey::restartFallbackExit(runCommand(*spec.fallbackCommand).exitCode));
+  pause(timing_.afterFallback);
+  const Verdict second = checkVerify(runCommand(*spec.verifyCommand), spec, report);
+  if (second.ok) {
+    report.add(LocKey::restartFallbackVerifyPassed(second.why));
+    return succeeded();
+  }
+  report.add(LocKey::restartFallbackVerifyFailed(second.why));
+  return failedVerify();
+}
+
+pid_t AgentRestarter::firstPid(const QString& agentId) const { return scanner_->pidsOf(agentId).value(0, 0); }
+
+AgentRestarter::Verdict AgentRestarter::checkVerify(const CmdResult& result, const AgentEntry::RestartSpec& spec,
+                                                    const Report& report) {
+  const qint32 expected = spec.expectVerifyExitCode.value_or(0);
+  const QString mismatch = report.text(LocKey::restartVerifyExitMismatch(result.exitCode, expected));
+  if (result.exitCode != expected) return {false, mismatch};
+  // A verify that never ran, or was stopped at its deadline, has verified
+  // nothing, even when its code happens to be the expected one.
+  if (!result.wasRun() || result.timedOut) {
+    const QString reason = notRunReason(result);
+    return {false, reason.isEmpty() ? mismatch : reason};
+  }
+
+  const QString output = result.stdOut + result.stdErr;
+  if (spec.verifyOutputContains && !spec.verifyOutputContains->isEmpty() &&
+      !output.contains(*spec.verifyOutputContains, Qt::CaseSensitive))
+    return {false, report.text(LocKey::restartVerifyMissingString(*spec.verifyOutputContains))};
+  if (spec.verifyOutputNotContains && !spec.verifyOutputNotContains->isEmpty() &&
+      output.contains(*spec.verifyOutputNotContains, Qt::CaseSensitive))
+    return {false, report.text(LocKey::restartVerifyFalseSuccess(*spec.verifyOutputNotContains))};
+  return {true, report.text(LocKey::restartVerifyPass(result.exitCode))};
+}
+
+}  // namespace tlr

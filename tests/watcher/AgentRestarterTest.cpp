@@ -1,0 +1,287 @@
+#include "watcher/AgentRestarter.h"
+
+#include "RecoverTestSupport.h"
+#include "platform/Defaults.h"
+#include "platform/ProcessSignals.h"
+#include "support/SpawnedChild.h"
+#include "watcher/AgentRecover.h"
+#include "watcher/ProcessScanner.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <future>
+
+namespace tlr {
+namespace {
+
+using namespace std::chrono_literals;
+using Result = AgentRestarter::Result;
+using Clock = std::chrono::steady_clock;
+
+QString pidText(pid_t pid) { return QString::number(pid); }
+
+class RestarterTest : public ::testing::Test {
+ protected:
+  RestarterTest() { setLanguage("en"); }
+  ~RestarterTest() override {
+    // A relaunched stand-in is not our child: ended here by its pid.
+    if (scanner)
+      for (pid_t pid : scanner->pidsOf(id)) ProcessSignals::send(pid, SIGKILL);
+    if (!id.isEmpty()) QFile::remove(AgentRecover::gatewayLogPath(id));
+  }
+
+  static void setLanguage(const char* language) { Defaults::shared().set("TLR.language", QString(language)); }
+
+  enum class Relaunch { none, asGateway };
+
+  // An agent named "Fake" that is a fresh copy of the stand-in agent program;
+  // `members` adds to its entry. asGateway: started again as a detached
+  // gateway service.
+  AgentEntry fakeAgent(Relaunch relaunch = Relaunch::none, QByteArray members = {}) {
+    id = test::uniqueAgentName("tlr-restart-agent");
+    program = test::copyFakeAgent(home.path() + "/bin", id);
+    if (relaunch == Relaunch::asGateway)
+      members += R"(,"serviceKind":"gateway","recover":{"strategy":"exec-cli","command":[")" + program.toUtf8() + "\"]}";
+    registry = test::registryFromJson(R"({"schemaVersion":1,"updatedAt":"x","agents":[{"id":")" + id.toUtf8() +
+                                      R"(","displayName":"Fake","vendor":"v","kind":"cli",)"
+                                      R"("identify":{"executableNames":[")" +
+                                      id.toUtf8() + "\"]}" + members + "}]}");
+    scanner = std::make_shared<const ProcessScanner>(registry);
+    return *registry->lookup(id);
+  }
+  // An agent with a graceful restart of these members (JSON).
+  AgentEntry gracefulAgent(const QByteArray& restartMembers) {
+    return fakeAgent(Relaunch::none, R"(,"restart":{)" + restartMembers + "}");
+  }
+
+  AgentRestarter restarter(ProcessAliveProbe isAlive = systemAliveProbe()) const {
+    return AgentRestarter(scanner, recover, timing, signalled, std::move(isAlive));
+  }
+  AgentRestarter::Outcome restart(const AgentEntry& entry, bool dryRun = false) const {
+    return restarter().restart(entry, dryRun);
+  }
+  bool waitForRunning(int count) const {
+    return test::waitUntil([&] { return scanner->pidsOf(id).size() == count; }, 5s);
+  }
+
+  test::TempHome home;
+  mutable SignalledPids signalled;
+  std::shared_ptr<const AgentRecover> recover = std::make_shared<const AgentRecover>(AgentRecoverTiming{}, signalled);
+  AgentRestarterTiming timing{400ms, 50ms, 100ms, 300ms, 0ms, 0ms};
+  QString id;
+  QString program;
+  std::shared_ptr<const AgentRegistry> registry;
+  std::shared_ptr<const ProcessScanner> scanner;
+};
+
+// ---- Graceful restart ----
+
+TEST_F(RestarterTest, AVerifyThatPassesEndsTheGracefulRestart) {
+  const AgentEntry entry = gracefulAgent(
+      R"("command":["sh","-c","printf restarting; printf warned >&2"],)"
+      R"("verifyCommand":["sh","-c","printf 'gateway ' ; printf ok >&2"],)"
+      R"("verifyOutputContains":"gateway ok","verifyOutputNotContains":"not running",)"
+      R"("fallbackCommand":["sh","-c","exit 9"])");
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::success(0));
+  EXPECT_EQ(report,
+            "=== Restart Fake ===\n"
+            "· Graceful: will run sh -c printf restarting; printf warned >&2\n"
+            "· Command exit code 0\n"
+            "  stdout: restarting\n"
+            "  stderr: warned\n"
+            "· ✓ verify passed (exit=0 + string check passed)");
+}
+
+TEST_F(RestarterTest, TheNewPidIsTheAgentsFirstRunningProcess) {
+  const AgentEntry entry = gracefulAgent(R"("command":["true"])");
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(waitForRunning(1));
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::success(agent.pid()));
+  EXPECT_TRUE(report.endsWith("\n· Command exit code 0\n· (No verify configured, exit=0 means success)"));
+  EXPECT_FALSE(signalled.contains(agent.pid())) << "a graceful restart sends no signal";
+}
+
+TEST_F(RestarterTest, AFailedVerifyRunsTheFallbackAndVerifiesAgain) {
+  const QString marker = home.path() + "/restarted";
+  const AgentEntry entry = gracefulAgent(R"("command":["true"],"verifyCommand":["test","-f",")" + marker.toUtf8() +
+                                         R"("],"fallbackCommand":["touch",")" + marker.toUtf8() + "\"]");
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::success(0));
+  EXPECT_EQ(report,
+            "=== Restart Fake ===\n"
+            "· Graceful: will run true\n"
+            "· Command exit code 0\n"
+            "· verify failed: exit=1, expected 0\n"
+            "· Fallback: touch " + marker + "\n"
+            "· Fallback exit code 0\n"
+            "· ✓ verify passed after fallback (exit=0 + string check passed)");
+}
+
+TEST_F(RestarterTest, AVerifyFailingAfterTheFallbackTooFailsTheRestart) {
+  const AgentEntry entry = gracefulAgent(
+      R"("command":["true"],"verifyCommand":["sh","-c","echo gateway not running"],)"
+      R"("verifyOutputNotContains":"not running","fallbackCommand":["sh","-c","exit 4"])");
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::relaunchFailed("Graceful command ran but verify failed"));
+  EXPECT_TRUE(report.endsWith(
+      "· verify failed: exit OK but output contains \"not running\" (false positive)\n"
+      "· Fallback: sh -c exit 4\n"
+      "· Fallback exit code 4\n"
+      "· Fallback verify still failing: exit OK but output contains \"not running\" (false positive)"))
+      << report.toStdString();
+}
+
+TEST_F(RestarterTest, WithoutAFallbackAFailedVerifyFailsInTheCurrentLanguage) {
+  setLanguage("zh");
+  const AgentEntry entry = gracefulAgent(
+      R"("command":["true"],"verifyCommand":["sh","-c","echo starting; exit 2"],"expectVerifyExitCode":2,)"
+      R"("verifyOutputContains":"listening")");
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::relaunchFailed("优雅命令跑了但 verify 失败"));
+  EXPECT_EQ(report,
+            "=== 重启 Fake ===\n"
+            "· 优雅档：将运行 true\n"
+            "· 命令退出码 0\n"
+            "· verify 失败：exit 通过但输出不含 \"listening\"");
+}
+
+TEST_F(RestarterTest, AVerifyThatNeverRanIsNeverAPass) {
+  // The code of a command that did not run is -1; expecting -1 must not turn
+  // "not run" into "verified".
+  AgentEntry entry = gracefulAgent(R"("command":["true"])");
+  entry.restart->verifyCommand = Command{};
+  entry.restart->expectVerifyExitCode = -1;
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::relaunchFailed("Graceful command ran but verify failed"));
+  EXPECT_TRUE(report.endsWith("\n· verify failed: argv empty")) << report.toStdString();
+}
+
+TEST_F(RestarterTest, ANonZeroExitWithoutVerifyFailsAndShowsThreeHundredCharacters) {
+  const AgentEntry entry = gracefulAgent(R"("command":["sh","-c","printf '%01000d' 0; exit 3"])");
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::relaunchFailed("Graceful command exited 3"));
+  EXPECT_TRUE(report.endsWith("· Command exit code 3\n  stdout: " + QString(300, '0'))) << report.toStdString();
+}
+
+// ---- Restart by signals ----
+
+TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
+  const AgentEntry entry = fakeAgent(Relaunch::asGateway);
+  test::SpawnedChild polite(program, {});
+  test::SpawnedChild stubborn(program, {"ignore-term"});
+  ASSERT_TRUE(waitForRunning(2));
+  const QList<pid_t> old = scanner->pidsOf(id);
+
+  const Clock::time_point start = Clock::now();
+  auto restarted = std::async(std::launch::async, [&] { return restart(entry); });
+  polite.wait();
+  const auto politeGone = Clock::now() - start;
+  EXPECT_EQ(WTERMSIG(stubborn.wait()), SIGKILL);
+  const auto stubbornGone = Clock::now() - start;
+  const auto [result, report] = restarted.get();
+
+  EXPECT_LT(politeGone, timing.termGrace);
+  EXPECT_GE(stubbornGone, timing.termGrace);
+  EXPECT_LT(stubbornGone, timing.termGrace + 1s);
+  EXPECT_EQ(result, Result::success(0));
+  EXPECT_EQ(report, "=== Restart Fake ===\n"
+                    "· This agent has no graceful restart command, using SIGTERM brute force\n"
+                    "· Found 2 pid(s): " + pidText(old[0]) + ", " + pidText(old[1]) + "\n"
+                    "· Sending SIGTERM…\n"
+                    "· Still 1 survivor(s) [" + pidText(stubborn.pid()) + "] → SIGKILL\n"
+                    "· All exited (force-killed)\n"
+                    "· Calling recover.recover to spawn new instance…\n"
+                    "· ✓ New instance pid=0 is up and running")
+      << report.toStdString();
+  // Both ends were ours, and a new instance runs.
+  EXPECT_TRUE(signalled.take(polite.pid()));
+  EXPECT_TRUE(signalled.take(stubborn.pid()));
+  const QList<pid_t> now = scanner->pidsOf(id);
+  ASSERT_EQ(now.size(), 1);
+  EXPECT_FALSE(old.contains(now[0]));
+}
+
+TEST_F(RestarterTest, WithoutARelaunchStrategyTheAgentStaysStopped) {
+  const AgentEntry entry = fakeAgent();
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(waitForRunning(1));
+  const auto [result, report] = restart(entry);
+  EXPECT_EQ(result, Result::relaunchFailed("agent has no recover strategy"));
+  EXPECT_TRUE(report.endsWith("· Sending SIGTERM…\n"
+                              "· All exited (graceful)\n"
+                              "· Calling recover.recover to spawn new instance…\n"
+                              "· ✗ recover does not support this agent"))
+      << report.toStdString();
+  EXPECT_EQ(WTERMSIG(agent.wait()), SIGTERM);
+}
+
+TEST_F(RestarterTest, AnAgentThatIsNotRunningIsNotRestarted) {
+  const auto [result, report] = restart(fakeAgent(Relaunch::asGateway));
+  EXPECT_EQ(result, Result::notRunning());
+  EXPECT_EQ(report, "=== Restart Fake ===\n"
+                    "· This agent has no graceful restart command, using SIGTERM brute force\n"
+                    "· Agent not running");
+  EXPECT_TRUE(scanner->pidsOf(id).isEmpty());
+}
+
+TEST_F(RestarterTest, AProcessThatOutlivesSigkillAbandonsTheRestart) {
+  const AgentEntry entry = fakeAgent(Relaunch::asGateway);
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(waitForRunning(1));
+  // Seen as running whatever happens to it.
+  const auto [result, report] =
+      restarter([pid = agent.pid()](pid_t asked) { return asked == pid; }).restart(entry, false);
+  EXPECT_EQ(result, Result::killTimeout({agent.pid()}));
+  EXPECT_TRUE(report.endsWith("· After SIGKILL still 1 running — abnormal, aborting")) << report.toStdString();
+  EXPECT_TRUE(scanner->pidsOf(id).isEmpty()) << "nothing was relaunched";
+}
+
+// ---- Dry run ----
+
+TEST_F(RestarterTest, ADryRunDescribesTheSignalsInBothLanguagesAndSendsNone) {
+  const AgentEntry entry = fakeAgent(Relaunch::asGateway);
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(waitForRunning(1));
+  const QString pid = pidText(agent.pid());
+
+  const auto [result, english] = restart(entry, /*dryRun=*/true);
+  EXPECT_EQ(result, Result::success(0));
+  EXPECT_EQ(english, "=== Restart Fake ===\n"
+                     "[DRY RUN — not executed]\n"
+                     "· This agent has no graceful restart command, using SIGTERM brute force\n"
+                     "· Found 1 pid(s): " + pid + "\n"
+                     "  - pid " + pid + ": accessible\n"
+                     "· Simulating: would send SIGTERM → wait 5s → SIGKILL if alive → call recover.recover");
+  setLanguage("zh");
+  EXPECT_EQ(restart(entry, true).report, "=== 重启 Fake ===\n"
+                                         "[DRY RUN —— 不真执行]\n"
+                                         "· 该 agent 未配置优雅重启命令，走 SIGTERM 暴力档\n"
+                                         "· 找到 1 个 pid: " + pid + "\n"
+                                         "  - pid " + pid + ": 可访问\n"
+                                         "· 模拟：会发 SIGTERM → 等 5s → 没退就 SIGKILL → 调 recover.recover");
+  EXPECT_FALSE(signalled.contains(agent.pid()));
+  EXPECT_EQ(scanner->pidsOf(id), QList<pid_t>{agent.pid()});
+}
+
+TEST_F(RestarterTest, ADryRunOfAGracefulRestartRunsNoCommand) {
+  const QString marker = home.path() + "/ran";
+  const QByteArray touch = R"(["touch",")" + marker.toUtf8() + "\"]";
+  const AgentEntry entry =
+      gracefulAgent(R"("command":)" + touch + R"(,"verifyCommand":["true"],"fallbackCommand":)" + touch);
+  const auto [result, report] = restart(entry, true);
+  EXPECT_EQ(result, Result::success(0));
+  EXPECT_EQ(report, "=== Restart Fake ===\n"
+                    "[DRY RUN — not executed]\n"
+                    "· Graceful: will run touch " + marker + "\n"
+                    "· Then verify with: true\n"
+                    "· On verify fail → fallback: touch " + marker);
+  EXPECT_FALSE(QFile::exists(marker));
+}
+
+}  // namespace
+}  // namespace tlr

@@ -1,0 +1,337 @@
+#include "watcher/AgentLifecycleWatcher.h"
+
+#include "RecoverTestSupport.h"
+#include "core/DoctorResultStore.h"
+#include "core/LockOnlineStore.h"
+#include "platform/Defaults.h"
+#include "platform/ProcessSignals.h"
+#include "support/SpawnedChild.h"
+#include "watcher/SetupCompletionWatcher.h"
+#include "watcher/SignalledPids.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace tlr {
+namespace {
+
+using namespace std::chrono_literals;
+using RestartResult = AgentRestarter::Result;
+
+// The watcher over stores of its own, a terminal that only records, the real
+// doctor and fast stop, restart and setup waits. The agent "fake" is a fresh
+// copy of the stand-in agent program.
+class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
+ protected:
+  UserActionsTest() {
+    test::addFakeTerminal(bin, false);
+    Defaults::shared().set("TLR.language", "en");
+    fakeId = test::uniqueAgentName("tlr-action-agent");
+    program = test::copyFakeAgent(home.path() + "/bin", fakeId);
+  }
+  ~UserActionsTest() override {
+    watcher.reset();
+    if (scanner)
+      for (pid_t pid : scanner->pidsOf(fakeId)) ProcessSignals::send(pid, SIGKILL);
+    QFile::remove(AgentRecover::gatewayLogPath(fakeId));
+  }
+
+  // The stand-in agent; `members` adds to its entry.
+  QByteArray fakeAgent(const QByteArray& members = {}) const {
+    return R"({"id":")" + fakeId.toUtf8() + R"(","displayName":"Fake","vendor":"v","kind":"cli",)"
+           R"("identify":{"executableNames":[")" + fakeId.toUtf8() + "\"]}" + members + "}";
+  }
+  // Started again as a detached gateway service.
+  QByteArray fakeGateway() const {
+    return fakeAgent(R"(,"serviceKind":"gateway","recover":{"strategy":"exec-cli","command":[")" +
+                     program.toUtf8() + "\"]}");
+  }
+  static QByteArray cliAgent(const QByteArray& id, const QByteArray& members = {}) {
+    return R"({"id":")" + id + R"(","displayName":")" + id.toUpper() +
+           R"(","vendor":"v","kind":"cli","identify":{"executableNames":["tlr-none-)" + id + "\"]}" + members + "}";
+  }
+
+  void make(const QList<QByteArray>& agents, bool withScanner = true, LifecycleTiming timing = fastTiming()) {
+    registry = test::registryOfAgents(agents);
+    AgentLifecycleWatcher::Services s = services([] { return MemoryPressureLevel::none; });
+    s.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
+    const AgentRecoverTiming recoverTiming{200ms, 20ms, 1800, 200ms};
+    auto recover = std::make_shared<const AgentRecover>(recoverTiming, signalled, &setupWatcher, aliveProbe);
+    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, s, timing);
+    scanner = std::make_shared<const ProcessScanner>(registry);
+    if (withScanner) watcher->setScanner(scanner);
+  }
+  static LifecycleTiming fastTiming() {
+    LifecycleTiming timing{200ms, 60.0, 2};
+    timing.restart = {300ms, 20ms, 50ms, 300ms, 0ms, 0ms};
+    return timing;
+  }
+  AgentEntry entry(const QString& id) const { return *registry->lookup(id); }
+
+  QStringList types(const QString& id) const { return eventTypes(id); }
+  std::optional<QString> lastDetails(const QString& id) const { return events.lastEvent(id)->details; }
+  // Lets queued work finish, so that an absent event is truly absent.
+  void settle() { test::waitUntil([] { return false; }, 300ms); }
+  template <class T>
+  static bool waitFor(const std::optional<T>& value) {
+    return test::waitUntil([&] { return value.has_value(); }, 10s);
+  }
+
+  SetupCompletionWatcher setupWatcher{SetupWatchTiming{50ms}};
+  ProcessAliveProbe aliveProbe = systemAliveProbe();
+  QString fakeId;
+  QString program;
+  std::shared_ptr<const AgentRegistry> registry;
+  std::shared_ptr<const ProcessScanner> scanner;
+  std::unique_ptr<AgentLifecycleWatcher> watcher;
+};
+
+// ---- Launch ----
+
+TEST_F(UserActionsTest, ALaunchClearsTheThrottleAndRecordsRecoveredOnlyWhenStarted) {
+  LifecycleTiming throttlesAtOnce = fastTiming();
+  throttlesAtOnce.crashThreshold = 0;
+  make({cliAgent("cli", R"(,"recover":{"strategy":"exec-cli","command":["cli-agent","--go"]})"),
+        cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")},
+       true, throttlesAtOnce);
+  watcher->handleExit(1 << 30, "cli", RawExitInfo{1 << 30, SIGSEGV});
+  ASSERT_TRUE(watcher->isThrottled("cli"));
+
+  std::optional<bool> launched;
+  watcher->launchOnUserClick(entry("cli"), [&](bool ok) { launched = ok; });
+  EXPECT_FALSE(watcher->isThrottled("cli"));
+  ASSERT_TRUE(waitFor(launched));
+  EXPECT_TRUE(*launched);
+  EXPECT_EQ(types("cli"), (QStringList{"exitedAbnormal", "throttled", "recovered"}));
+  EXPECT_TRUE(test::terminalTexts(bin).first().endsWith("cli-agent --go"));
+
+  std::optional<bool> unsupported;
+  watcher->launchOnUserClick(entry("urlonly"), [&](bool ok) { unsupported = ok; });
+  ASSERT_TRUE(waitFor(unsupported));
+  EXPECT_FALSE(*unsupported);
+  EXPECT_TRUE(types("urlonly").isEmpty());
+}
+
+// ---- Stop ----
+
+TEST_F(UserActionsTest, AStopRecordsItsOutcomeAlsoWhenNothingRan) {
+  make({fakeAgent()});
+  std::optional<bool> stopped;
+  watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
+  ASSERT_TRUE(waitFor(stopped));
+  EXPECT_TRUE(*stopped);
+  EXPECT_EQ(lastDetails(fakeId), "Manual stop");
+
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+  stopped.reset();
+  watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
+  ASSERT_TRUE(waitFor(stopped));
+  EXPECT_TRUE(*stopped);
+  EXPECT_EQ(WTERMSIG(agent.wait()), SIGTERM);
+  EXPECT_EQ(types(fakeId), (QStringList{"restarted", "restarted"}));
+}
+
+TEST_F(UserActionsTest, AStopThatLeavesAProcessRunningFails) {
+  test::SpawnedChild agent(program, {"ignore-term"});
+  // Seen as running whatever happens to it: a process SIGKILL cannot end.
+  aliveProbe = [pid = agent.pid()](pid_t asked) { return asked == pid; };
+  make({fakeAgent()});
+  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+
+  std::optional<bool> stopped;
+  watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
+  ASSERT_TRUE(waitFor(stopped));
+  EXPECT_FALSE(*stopped);
+  EXPECT_EQ(lastDetails(fakeId), "Stop failed");
+  Defaults::shared().set("TLR.language", "zh");
+  stopped.reset();
+  std::optional<bool> withoutScanner;
+  make({fakeAgent()}, /*withScanner=*/false);
+  watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { withoutScanner = ok; });
+  EXPECT_EQ(withoutScanner, false);
+}
+
+// ---- Restart ----
+
+TEST_F(UserActionsTest, ARestartOfALockedAgentStartsItOnce) {
+  make({fakeGateway()});
+  lockOnline.setLocked(fakeId, true);
+  watcher->start();
+  ASSERT_TRUE(watcher->hasExitWatcher());
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+  watcher->tick(scanner->scan());
+
+  std::optional<RestartResult> result;
+  watcher->restartOnUserClick(entry(fakeId), [&](const RestartResult& r) { result = r; });
+  EXPECT_TRUE(watcher->isRestarting(fakeId));
+  ASSERT_TRUE(waitFor(result));
+  EXPECT_EQ(*result, RestartResult::success(0));
+  EXPECT_FALSE(watcher->isRestarting(fakeId));
+  settle();
+
+  // Our own SIGTERM, on a locked agent: recorded, but the restart alone
+  // brings it back.
+  EXPECT_EQ(types(fakeId), (QStringList{"lockOnlineEnabled", "started", "exitedAbnormal", "restarted"}));
+  EXPECT_EQ(lastDetails(fakeId), "Manual restart → new pid 0");
+  const QList<pid_t> running = scanner->pidsOf(fakeId);
+  ASSERT_EQ(running.size(), 1);
+  EXPECT_NE(running.first(), agent.pid());
+}
+
+TEST_F(UserActionsTest, ARestartThatCannotRelaunchIsToldButNotThrottled) {
+  make({fakeAgent()});
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+  std::optional<RestartResult> result;
+  watcher->restartOnUserClick(entry(fakeId), [&](const RestartResult& r) { result = r; });
+  ASSERT_TRUE(waitFor(result));
+  EXPECT_EQ(*result, RestartResult::relaunchFailed("agent has no recover strategy"));
+  EXPECT_EQ(types(fakeId), QStringList{"throttled"});
+  EXPECT_EQ(lastDetails(fakeId), "Restart failed: agent has no recover strategy");
+  EXPECT_FALSE(watcher->isThrottled(fakeId));
+}
+
+TEST_F(UserActionsTest, RestartingAnAgentThatIsNotRunningLaunchesIt) {
+  make({cliAgent("idle", R"(,"recover":{"strategy":"exec-cli","command":["idle-agent"]})")});
+  std::optional<RestartResult> result;
+  watcher->restartOnUserClick(entry("idle"), [&](const RestartResult& r) { result = r; });
+  ASSERT_TRUE(waitFor(result));
+  EXPECT_EQ(*result, RestartResult::notRunning());
+  EXPECT_TRUE(test::waitUntil([&] { return types("idle") == QStringList{"recovered"}; }));
+
+  make({cliAgent("idle")}, /*withScanner=*/false);
+  result.reset();
+  watcher->restartOnUserClick(entry("idle"), [&](const RestartResult& r) { result = r; });
+  EXPECT_EQ(result, RestartResult::relaunchFailed("scanner 未注入"));
+}
+
+// ---- Doctor and fixes ----
+
+QByteArray doctorAgent(const QByteArray& fixMembers) {
+  return R"({"id":"doc","displayName":"Doc","vendor":"v","kind":"cli","identify":{"executableNames":["tlr-none-doc"]},)"
+         R"("doctor":{"command":["sh","-c","echo 'config: ok'; echo 'Error: API key expired (401)' >&2; exit 1"],)"
+         R"("knownIssues":[{"id":"key","match":"api key.*expired","title":"Key expired","fix":{)" +
+         fixMembers + R"(}},{"id":"never","match":"^config: broken","title":"Broken","fix":{"kind":"shell","title":"t"}}]}})";
+}
+
+TEST_F(UserActionsTest, TheDoctorFindsKnownIssuesAndRecordsItsSummary) {
+  make({doctorAgent(R"("kind":"shell","title":"t")")});
+  std::optional<std::optional<AgentDoctor::Result>> done;
+  watcher->doctorOnUserClick(entry("doc"), [&](std::optional<AgentDoctor::Result> r) { done = std::move(r); });
+  ASSERT_TRUE(waitFor(done));
+  ASSERT_TRUE(done->has_value());
+  const AgentDoctor::Result& result = **done;
+  EXPECT_EQ(result.exitCode, 1);
+  ASSERT_EQ(result.detectedIssues.size(), 1);
+  EXPECT_EQ(result.detectedIssues[0].issue.id, "key");
+  EXPECT_EQ(result.detectedIssues[0].matchedSnippet, "Error: API key expired (401)");
+  EXPECT_EQ(lastDetails("doc"), "诊断完成 exit=1 · 识别 1 个问题");
+
+  make({doctorAgent(R"("kind":"shell","title":"t")")}, /*withScanner=*/false);
+  done.reset();
+  watcher->doctorOnUserClick(entry("doc"), [&](std::optional<AgentDoctor::Result> r) { done = std::move(r); });
+  ASSERT_TRUE(done.has_value());
+  EXPECT_FALSE(done->has_value());
+}
+
+TEST_F(UserActionsTest, AJsonPatchFixRewritesTheFileAndKeepsItsFormerCopy) {
+  const QByteArray original = R"({"gateway": {"port": 18789, "mode": "remote"}, "keep": [1, 2]})";
+  const QString path = home.writeFile(".doc/config.json", original);
+  make({doctorAgent(R"("kind":"patch-json","title":"t","file":"~/.doc/config.json",)"
+                    R"("set":{"gateway.mode":"local","auth.token":"x"})")});
+  const AgentEntry doc = entry("doc");
+
+  std::optional<AgentDoctor::FixResult> fix;
+  watcher->applyDoctorFix(doc, doc.doctor->knownIssues->first(), [&](const AgentDoctor::FixResult& r) { fix = r; });
+  ASSERT_TRUE(waitFor(fix));
+  EXPECT_TRUE(fix->succeeded()) << fix->message.toStdString();
+  EXPECT_EQ(fix->message, "Updated ~/.doc/config.json: auth.token = \"x\"、gateway.mode = \"local\"");
+  EXPECT_EQ(lastDetails("doc"), "修复成功 [key] " + fix->message);
+
+  const QJsonObject patched = QJsonDocument::fromJson(test::readFile(path).toUtf8()).object();
+  EXPECT_EQ(patched, QJsonDocument::fromJson(R"({"gateway": {"port": 18789, "mode": "local"}, "keep": [1, 2],
+                                                 "auth": {"token": "x"}})").object());
+  EXPECT_EQ(test::readFile(path + ".tlrbak").toUtf8(), original);
+}
+
+TEST_F(UserActionsTest, AShellFixRunsItsCommandThenItsReload) {
+  const QString fixed = home.path() + "/fixed";
+  const QString reloaded = home.path() + "/reloaded";
+  make({doctorAgent(R"("kind":"shell","title":"t","command":["touch",")" + fixed.toUtf8() +
+                    R"("],"reload":["touch",")" + reloaded.toUtf8() + "\"]")});
+  const AgentEntry doc = entry("doc");
+  std::optional<AgentDoctor::FixResult> fix;
+  watcher->applyDoctorFix(doc, doc.doctor->knownIssues->first(), [&](const AgentDoctor::FixResult& r) { fix = r; });
+  ASSERT_TRUE(waitFor(fix));
+  EXPECT_EQ(lastDetails("doc"), "修复成功 [key] Command succeeded");
+  EXPECT_TRUE(QFile::exists(fixed));
+  EXPECT_TRUE(QFile::exists(reloaded));
+
+  // The second issue's fix has no command.
+  fix.reset();
+  watcher->applyDoctorFix(doc, doc.doctor->knownIssues->last(), [&](const AgentDoctor::FixResult& r) { fix = r; });
+  ASSERT_TRUE(waitFor(fix));
+  EXPECT_EQ(lastDetails("doc"), "修复失败 [never] shell fix missing command");
+
+  make({doctorAgent(R"("kind":"shell","title":"t")")}, /*withScanner=*/false);
+  fix.reset();
+  watcher->applyDoctorFix(doc, doc.doctor->knownIssues->first(), [&](const AgentDoctor::FixResult& r) { fix = r; });
+  ASSERT_TRUE(fix.has_value());
+  EXPECT_EQ(fix->message, "scanner 未就绪");
+}
+
+// ---- Setup and locking online ----
+
+TEST_F(UserActionsTest, ACompletedSetupRecordsItAndRunsTheDoctor) {
+  test::addFakeTerminal(bin, /*runs=*/true);
+  make({fakeAgent(R"(,"setupCommand":["true"],"doctor":{"command":["echo","healthy"]})")});
+  watcher->runSetupOnUserClick(entry(fakeId));
+  ASSERT_TRUE(test::waitUntil([&] { return doctorResults.result(fakeId).has_value(); }));
+  EXPECT_EQ(doctorResults.result(fakeId)->stdOut, "healthy\n");
+  EXPECT_EQ(types(fakeId), (QStringList{"restarted", "restarted"}));
+  EXPECT_EQ(events.recentEvents(fakeId, 2).last().details, "Setup completed, auto check started");
+  EXPECT_EQ(lastDetails(fakeId), "诊断完成 exit=0 · 无已知问题");
+}
+
+TEST_F(UserActionsTest, ASetupWithoutATerminalIsSignalledForTheUser) {
+  const test::FakeBin empty;
+  const test::OnlyFakesOnPath onlyEmpty(empty);
+  make({fakeAgent(R"(,"setupCommand":["true"])")});
+  QList<QStringList> failures;
+  QObject::connect(watcher.get(), &AgentLifecycleWatcher::setupTerminalFailed,
+                   [&](const QString& id, const QString& name, const QString& reason) {
+                     failures.append({id, name, reason});
+                   });
+  watcher->runSetupOnUserClick(entry(fakeId));
+  ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 1; }));
+  EXPECT_EQ(failures[0][0], fakeId);
+  EXPECT_EQ(failures[0][1], "Fake");
+  EXPECT_TRUE(failures[0][2].startsWith("osascript 执行失败")) << failures[0][2].toStdString();
+}
+
+TEST_F(UserActionsTest, LockingOnlineStartsTheAgentUnlessItIsThrottled) {
+  LifecycleTiming throttlesAtOnce = fastTiming();
+  throttlesAtOnce.crashThreshold = 0;
+  make({cliAgent("locked", R"(,"recover":{"strategy":"exec-cli","command":["locked-agent"]})"),
+        cliAgent("flaky", R"(,"recover":{"strategy":"exec-cli","command":["flaky-agent"]})")},
+       true, throttlesAtOnce);
+  watcher->handleExit(1 << 30, "flaky", RawExitInfo{1 << 30, SIGSEGV});
+  ASSERT_TRUE(watcher->isThrottled("flaky"));
+
+  watcher->recoverOnDemand(entry("flaky"));
+  watcher->recoverOnDemand(entry("locked"));
+  EXPECT_TRUE(test::waitUntil([&] { return types("locked") == QStringList{"recovered"}; }));
+  settle();
+  EXPECT_EQ(types("flaky"), (QStringList{"exitedAbnormal", "throttled"}));
+  EXPECT_EQ(test::terminalTexts(bin).size(), 1);
+}
+
+}  // namespace
+}  // namespace tlr
