@@ -211,10 +211,10 @@ class Parser {
     if (pos_ + 4 > data_.size()) return std::nullopt;
     int v = 0;
     for (int i = 0; i < 4; ++i) {
-      const int digit = QChar::fromLatin1(data_[pos_ + i]).digitValue();
-      const char c = static_cast<char>(data_[pos_ + i] | 0x20);
-      if (digit >= 0 && digit <= 9) {
-        v = v * 16 + digit;
+      const char raw = data_[pos_ + i];
+      const char c = static_cast<char>(raw | 0x20);  // lower case of a letter
+      if (raw >= '0' && raw <= '9') {
+        v = v * 16 + (raw - '0');
       } else if (c >= 'a' && c <= 'f') {
         v = v * 16 + (c - 'a' + 10);
       } else {

@@ -1,5 +1,6 @@
 #include "platform/LoginShell.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 
@@ -58,7 +59,18 @@ QString accountLoginShell() {
       !found->pw_shell) {
     return {};
   }
-  return QString::fromLocal8Bit(found->pw_shell);
+  const QString shell = QString::fromLocal8Bit(found->pw_shell);
+  return isListedLoginShell(shell) ? shell : QString();
+}
+
+bool isListedLoginShell(const QString& shell, const QString& shellsFile) {
+  QFile file(shellsFile);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return true;
+  while (!file.atEnd()) {
+    const QString line = QString::fromLocal8Bit(file.readLine()).section(QLatin1Char('#'), 0, 0).trimmed();
+    if (!line.isEmpty() && line == shell) return true;
+  }
+  return false;
 }
 
 QString shellQuote(const QString& text) {

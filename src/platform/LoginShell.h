@@ -31,7 +31,12 @@ struct LoginShell {
 };
 
 // The login shell of the current user in the password database, or empty.
+// A shell that is not a login shell (nologin, false) counts as none.
 QString accountLoginShell();
+
+// Whether `shell` is listed in `shellsFile` (one path a line, "#" starts a
+// comment). An unreadable list rules nothing out.
+bool isListedLoginShell(const QString& shell, const QString& shellsFile = QStringLiteral("/etc/shells"));
 
 // `text` as one word of a POSIX shell line: in single quotes, an inner single
 // quote written as '\''.

@@ -50,8 +50,11 @@ Detection detectIssues(const QString& out, const QString& err,
   if (!knownIssues || knownIssues->isEmpty()) return detection;
   const QString text = out + QLatin1Char('\n') + err;
   for (const AgentDoctor::KnownIssue& issue : *knownIssues) {
-    const QRegularExpression expression(
-        issue.match, QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    // Word, digit and space classes cover every script, as the registry's
+    // expressions are written for.
+    const QRegularExpression expression(issue.match, QRegularExpression::CaseInsensitiveOption |
+                                                         QRegularExpression::DotMatchesEverythingOption |
+                                                         QRegularExpression::UseUnicodePropertiesOption);
     if (!expression.isValid()) {
       detection.patternErrors.append(
           {issue.id, QStringLiteral("%1 (offset %2)")

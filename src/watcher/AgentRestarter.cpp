@@ -102,7 +102,10 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
 
   report.add(LocKey::restartSurvivors(survivors.size(), AgentRecover::pidList(survivors)));
   for (pid_t pid : survivors) signalled_.send(pid, SIGKILL);
-  const QList<pid_t> stuck = waitForProcessExit(survivors, timing_.afterExit, timing_.poll, isAlive_);
+  // SIGKILL cannot be refused: one look after the pause is enough.
+  pause(timing_.afterExit);
+  QList<pid_t> stuck = survivors;
+  stuck.removeIf([&](pid_t pid) { return !isAlive_(pid); });
   if (!stuck.isEmpty()) {
     report.add(LocKey::restartSigkillStillRunning(stuck.size()));
     return report.finish(Result::killTimeout(stuck));

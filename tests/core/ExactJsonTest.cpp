@@ -48,7 +48,7 @@ TEST(ExactJsonErrors, MalformedDocumentsAreRejectedWithAnOffset) {
   for (const QByteArray& bad :
        {QByteArray(""), QByteArray("{"), QByteArray("{\"a\":1,}"), QByteArray("[1,]"), QByteArray("01"),
         QByteArray("-"), QByteArray("1."), QByteArray("1e"), QByteArray("\"a\nb\""), QByteArray("\"\xff\""),
-        QByteArray("\"\\x\""), QByteArray("\"\\u12g4\""), QByteArray("{} {}"), QByteArray("tru"),
+        QByteArray("\"\\x\""), QByteArray("\"\\u12g4\""), QByteArray("\"\\u\xB2\xB2\xB3\xB9\""), QByteArray("\"\\u\x10\x11\x12\x13\""), QByteArray("{} {}"), QByteArray("tru"),
         QByteArray("{'a':1}"), QByteArray("NaN")}) {
     QString error;
     EXPECT_FALSE(parse(bad, &error)) << bad.toStdString();

@@ -1,8 +1,11 @@
 #include "core/SetupCatalog.h"
 
+#include "core/SetupActionRunner.h"
+
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -68,4 +71,27 @@ TEST(SetupCatalogAction, DesktopAppsAndPluginsWithoutACommandOfferNothing) {
   EXPECT_FALSE(SetupCatalog::action(entry));
   entry.kind = AgentEntry::Kind::idePlugin;
   EXPECT_FALSE(SetupCatalog::action(entry));
+}
+
+TEST(SetupActionRunnerOpen, ShowsTheFirstExistingFolderElseCreatesTheFirst) {
+  tlr::test::TempHome home;
+  tlr::test::FakeBin bin;
+  const QString record = bin.addRecorder("xdg-open");
+  const QString first = home.path() + "/.agent";
+  const QString second = home.path() + "/cfg/.agent-extra";
+  const QList<QUrl> dirs = {QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)};
+
+  EXPECT_EQ(tlr::SetupActionRunner::openConfigDir({}), std::make_pair(false, QString("未找到配置目录")));
+
+  QDir().mkpath(second);
+  EXPECT_EQ(tlr::SetupActionRunner::openConfigDir(dirs),
+            std::make_pair(true, QString("已在 Finder 中打开 .agent-extra")));
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).count("--\n") == 1; }));
+  EXPECT_FALSE(QFileInfo::exists(first));
+
+  QDir(second).removeRecursively();
+  EXPECT_EQ(tlr::SetupActionRunner::openConfigDir(dirs), std::make_pair(true, QString("已创建并打开 .agent")));
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).count("--\n") == 2; }));
+  EXPECT_TRUE(QFileInfo(first).isDir());
+  EXPECT_EQ(tlr::test::readFile(record), second + "\n--\n" + first + "\n--\n");
 }

@@ -30,6 +30,15 @@ TEST(LoginShellChoice, ZshFirstThenTheAccountShellThenSh) {
   }
 }
 
+TEST(LoginShellChoice, AnAccountThatCannotLogInHasNoLoginShell) {
+  tlr::test::TempHome home;
+  const QString shells = home.writeFile("shells", "# login shells\n/bin/sh\n/bin/bash  \n");
+  EXPECT_TRUE(tlr::isListedLoginShell("/bin/bash", shells));
+  EXPECT_FALSE(tlr::isListedLoginShell("/usr/sbin/nologin", shells));
+  EXPECT_FALSE(tlr::isListedLoginShell("/bin/false", shells));
+  EXPECT_TRUE(tlr::isListedLoginShell("/usr/sbin/nologin", home.path() + "/no-such-list"));
+}
+
 TEST(LoginShellChoice, ShellQuotingKeepsEveryWordWhole) {
   EXPECT_EQ(tlr::shellQuote("it's"), "'it'\\''s'");
   EXPECT_EQ(tlr::shellQuote(""), "''");

@@ -94,6 +94,13 @@ TEST_F(AgentDoctorTest, KnownIssuesAreFoundInRealOutput) {
   EXPECT_GT(result->elapsedSeconds, 0.0);
 }
 
+TEST_F(AgentDoctorTest, WordClassesCoverEveryScript) {
+  const auto result = doctor.run(doctorEntry({"sh", "-c", "echo '状态: 配置错误'"}, {issue("cjk", "\\b\\w+错误")}));
+  ASSERT_TRUE(result);
+  ASSERT_EQ(ids(*result), QStringList{"cjk"});
+  EXPECT_EQ(result->detectedIssues[0].matchedSnippet, "状态: 配置错误");
+}
+
 TEST_F(AgentDoctorTest, SnippetsAreCutAtTwoHundredCharacters) {
   const auto result = doctor.run(doctorEntry(
       {"sh", "-c", "printf 'A%0199d\\nB%0200d\\nC\\r\\nwarn here\\r\\nD\\r\\n' 0 0"},

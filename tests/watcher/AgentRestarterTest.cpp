@@ -176,6 +176,7 @@ TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
   test::SpawnedChild stubborn(program, {"ignore-term"});
   ASSERT_TRUE(waitForRunning(2));
   const QList<pid_t> old = scanner->pidsOf(id);
+  timing.afterExit = 400ms;
 
   const Clock::time_point start = Clock::now();
   auto restarted = std::async(std::launch::async, [&] { return restart(entry); });
@@ -184,6 +185,9 @@ TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
   EXPECT_EQ(WTERMSIG(stubborn.wait()), SIGKILL);
   const auto stubbornGone = Clock::now() - start;
   const auto [result, report] = restarted.get();
+  // A full pause after SIGKILL before the one look, another once all are
+  // gone, then the relaunch settles.
+  EXPECT_GE(Clock::now() - start - stubbornGone, 2 * timing.afterExit + timing.relaunchSettle - 50ms);
 
   EXPECT_LT(politeGone, timing.termGrace);
   EXPECT_GE(stubbornGone, timing.termGrace);
