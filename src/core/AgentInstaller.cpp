@@ -127,13 +127,13 @@ StepResult AgentInstaller::ensurePathSetup() {
     if (!file.open(QIODevice::ReadOnly)) return zshrcFailure(path + ": " + file.errorString());
     content = file.readAll();
     if (file.error() != QFileDevice::NoError) return zshrcFailure(path + ": " + file.errorString());
-    // Never rewrite what we could not read as text.
-    if (recipe::decodeUtf8(content).isNull() && !content.isEmpty())
-      return zshrcFailure(path + QStringLiteral(": 不是有效的 UTF-8 文本，未作改动"));
   }
   if (content.contains(kBlockOpen.toUtf8())) {
     return StepResult::make(QStringLiteral("PATH 已配置（~/.zshrc）"), true);
   }
+  // Never rewrite what we could not read as text.
+  if (!content.isEmpty() && recipe::decodeUtf8(content).isNull())
+    return zshrcFailure(path + QStringLiteral(": 不是有效的 UTF-8 文本，未作改动"));
   if (!content.isEmpty()) content += "\n\n";
   content += (QStringList{kBlockOpen, QStringLiteral("export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\""),
                           kBlockClose}
@@ -180,6 +180,8 @@ QString AgentInstaller::terminalShellLine(const CommandList& commands) {
   QStringList texts;
   for (const Command& cmd : commands) {
     if (cmd.isEmpty()) continue;
+    // Words are expanded as for a run in the app: once quoted, a "~" or a
+    // "$HOME" would reach the program as it is written.
     QStringList quoted;
     for (const QString& word : cmd) quoted.append(shellQuoted(expandWord(word)));
     texts.append(quoted.join(' '));

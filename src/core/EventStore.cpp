@@ -99,8 +99,14 @@ EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), d
   // A log that does not decode is left where it is until the next append
   // replaces it.
   const QJsonValue stored = defaults_.value(defaultsKey);
-  if (!stored.isString()) return;
-  if (auto decoded = decode(stored.toString().toUtf8())) events_ = std::move(*decoded);
+  if (stored.isUndefined() || stored.isNull()) return;
+  if (stored.isString()) {
+    if (auto decoded = decode(stored.toString().toUtf8())) {
+      events_ = std::move(*decoded);
+      return;
+    }
+  }
+  undecodable_ = stored;
 }
 
 QByteArray EventStore::encode(const QList<AgentEvent>& events) {
@@ -158,6 +164,10 @@ void EventStore::append(const AgentEvent& event) {
   std::stable_sort(kept.begin(), kept.end(), newerFirst);
   setEvents(std::move(kept));
 
+  if (undecodable_) {
+    defaults_.set(undecodableKey, *undecodable_);
+    undecodable_.reset();
+  }
   defaults_.set(defaultsKey, QString::fromUtf8(encode(events_)));
 
   QString line = event.agentId + QStringLiteral(" · ") + toString(event.type);

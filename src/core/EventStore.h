@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonValue>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -55,14 +56,17 @@ struct AgentEvent {
 
 // The per-agent event log: newest first, at most maxPerAgent events for each
 // agent id, kept in the user defaults under "TLR.events" and written through
-// on every append. Lives on the main thread; observers learn of every change
-// through eventsChanged.
+// on every append. A stored log that cannot be read starts the log empty; the
+// first append moves it to "TLR.events.undecodable" rather than losing it.
+// Lives on the main thread; observers learn of every change through
+// eventsChanged.
 class EventStore : public QObject {
   Q_OBJECT
 
  public:
   static constexpr int maxPerAgent = 50;
   static inline const QString defaultsKey = QStringLiteral("TLR.events");
+  static inline const QString undecodableKey = QStringLiteral("TLR.events.undecodable");
 
   // The store of the current user's defaults.
   static EventStore& shared();
@@ -93,6 +97,8 @@ class EventStore : public QObject {
 
   Defaults& defaults_;
   QList<AgentEvent> events_;
+  // The stored log that did not decode, until the first append sets it aside.
+  std::optional<QJsonValue> undecodable_;
 };
 
 }  // namespace tlr

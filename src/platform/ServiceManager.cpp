@@ -2,27 +2,61 @@
 
 #include "platform/ChildProcess.h"
 
+#include <QHash>
+
+#include <mutex>
+
 namespace tlr::ServiceManager {
 namespace {
 
-ChildResult systemctl(const QStringList& arguments) {
+using Clock = std::chrono::steady_clock;
+
+ChildResult systemctl(const QStringList& arguments, const QString& program = QStringLiteral("systemctl"),
+                      std::chrono::milliseconds timeout = kCallTimeout) {
   ChildSpec spec;
-  spec.program = QStringLiteral("systemctl");
+  spec.program = program;
   spec.arguments = QStringList{QStringLiteral("--user")} + arguments;
-  spec.timeout = kCallTimeout;
+  spec.timeout = timeout;
   spec.killGrace = std::chrono::seconds(1);
   return runChild(spec);
 }
 
 bool succeeded(const ChildResult& r) { return r.started && !r.timedOut && r.exited() && r.exitCode() == 0; }
 
+// The systemctl programs (by path) whose `show` ran out of time lately, and
+// until when they are left alone.
+class HangingPrograms {
+ public:
+  static HangingPrograms& instance() {
+    static HangingPrograms programs;
+    return programs;
+  }
+  bool isHanging(const QString& program) {
+    std::lock_guard guard(lock_);
+    const auto it = until_.constFind(program);
+    return it != until_.cend() && *it > Clock::now();
+  }
+  void markHanging(const QString& program) {
+    std::lock_guard guard(lock_);
+    until_.insert(program, Clock::now() + kUnresponsiveBackoff);
+  }
+
+ private:
+  std::mutex lock_;
+  QHash<QString, Clock::time_point> until_;
+};
+
 }  // namespace
 
 QString unitName(const QString& label) { return label + QStringLiteral(".service"); }
 
-std::optional<JobState> list(const QString& label) {
-  const ChildResult r = systemctl({QStringLiteral("show"), QStringLiteral("-p"),
-                                   QStringLiteral("MainPID,ActiveState"), unitName(label)});
+std::optional<JobState> list(const QString& label, std::chrono::milliseconds timeout) {
+  const QString program = findExecutable(QStringLiteral("systemctl"), currentPath());
+  if (program.isEmpty() || HangingPrograms::instance().isHanging(program)) return std::nullopt;
+  const ChildResult r = systemctl(
+      {QStringLiteral("show"), QStringLiteral("-p"), QStringLiteral("MainPID,ActiveState"), unitName(label)}, program,
+      timeout);
+  if (r.timedOut) HangingPrograms::instance().markHanging(program);
   if (!succeeded(r)) return std::nullopt;
   JobState state;
   state.output = QString::fromUtf8(r.out);

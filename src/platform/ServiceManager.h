@@ -13,6 +13,10 @@
 namespace tlr::ServiceManager {
 
 inline constexpr std::chrono::seconds kCallTimeout{5};
+// After a `show` that ran out of time, that systemctl counts as hanging for
+// this long: list() answers nothing at once instead of waiting again, since
+// its callers check every label on the main thread.
+inline constexpr std::chrono::minutes kUnresponsiveBackoff{5};
 
 QString unitName(const QString& label);
 
@@ -26,8 +30,9 @@ struct JobState {
 };
 
 // `systemctl --user show -p MainPID,ActiveState L.service`; nothing when the
-// call failed. Blocks for up to kCallTimeout.
-std::optional<JobState> list(const QString& label);
+// call failed. Blocks for up to `timeout` (plus a second to stop a hanging
+// systemctl); nothing at once while that systemctl is known to hang.
+std::optional<JobState> list(const QString& label, std::chrono::milliseconds timeout = kCallTimeout);
 bool enable(const QString& label);
 bool disable(const QString& label);
 // Stops the job (launchd's bootout).

@@ -186,6 +186,15 @@ TEST(InstallPathSetup, AFileThatIsNotUtf8IsNeverRewritten) {
   QFile file(home.path() + "/.zshrc");
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), latin1);
+  file.close();
+
+  // One that already holds the block needs no writing: the install succeeded.
+  const QByteArray configured = latin1 + "\n" + kBlock.toUtf8();
+  home.writeFile(".zshrc", configured);
+  expectRows(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr),
+             {{"$ true", true, std::nullopt}, {"PATH 已配置（~/.zshrc）", true, std::nullopt}});
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), configured);
 }
 
 TEST(InstallRequirements, MissingOnesInOrder) {

@@ -104,7 +104,7 @@ TEST_F(EventStoreTest, SurvivesARestartExactly) {
   EXPECT_EQ(restarted.events(), before);
 }
 
-TEST_F(EventStoreTest, AStoredLogThatDoesNotDecodeStartsEmptyAndStaysUntilTheNextAppend) {
+TEST_F(EventStoreTest, AStoredLogThatDoesNotDecodeStartsEmptyAndIsSetAsideAtTheNextAppend) {
   const char* broken[] = {
       R"([{"id":"6F2D2A4E-1C3B-4A5D-9E8F-0A1B2C3D4E5F","agentId":"a","type":"vanished","timestamp":1}])",
       R"([{"id":"6F2D2A4E-1C3B-4A5D-9E8F-0A1B2C3D4E5F","agentId":"a","type":"started"}])",
@@ -122,6 +122,9 @@ TEST_F(EventStoreTest, AStoredLogThatDoesNotDecodeStartsEmptyAndStaysUntilTheNex
   EventStore store(defaults);
   store.append(at("a", 3));
   EXPECT_EQ(storedArray().size(), 1);
+  EXPECT_EQ(defaults.string(EventStore::undecodableKey), "[{");  // not lost
+  store.append(at("a", 4));
+  EXPECT_EQ(defaults.string(EventStore::undecodableKey), "[{");
 }
 
 TEST_F(EventStoreTest, ALoadedLogIsKeptAsStoredUntilTheNextAppendTrimsIt) {
@@ -133,6 +136,7 @@ TEST_F(EventStoreTest, ALoadedLogIsKeptAsStoredUntilTheNextAppendTrimsIt) {
   store.append(at("a", 100));
   EXPECT_EQ(store.events().size(), EventStore::maxPerAgent);
   EXPECT_EQ(store.events().first().timestamp, 100);
+  EXPECT_FALSE(defaults.string(EventStore::undecodableKey));
 }
 
 TEST(EventStoreShared, FollowsTheCurrentHome) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 
 namespace tlr {
@@ -47,6 +48,17 @@ TEST(ServiceManager, NoUserManagerMeansNotManaged) {
   bin.add("systemctl", "echo 'Failed to connect to bus' >&2; exit 1\n");
   EXPECT_FALSE(ServiceManager::list("com.x.any"));
   EXPECT_FALSE(ServiceManager::bootout("com.x.any"));
+}
+
+TEST(ServiceManager, AHangingUserManagerIsNotWaitedForAgain) {
+  FakeBin bin;
+  const QString record = bin.recordPath("systemctl");
+  bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\nexec sleep 30\n").arg(record));
+  EXPECT_FALSE(ServiceManager::list("com.x.slow", std::chrono::milliseconds(200)));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ServiceManager::list("com.x.other"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(test::readFile(record).count('\n'), 1);
 }
 
 class WorkspaceTest : public ::testing::Test {
