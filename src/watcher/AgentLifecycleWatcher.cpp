@@ -130,11 +130,11 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   const AgentEntry& entry = *found;
 
   const ExitIntent intent = classify(pid, raw);
-  log("[Exit] ", QStringLiteral("%1 pid=%2 intent=%3 signal=%4 exit=%5")
-                     .arg(entry.displayName)
-                     .arg(pid)
-                     .arg(toString(intent), signalText(raw.exitStatus))
-                     .arg((raw.exitStatus >> 8) & 0xFF));
+  // The name goes in as it is: a "%" in it is no place marker.
+  log("[Exit] ", entry.displayName + QStringLiteral(" pid=%1 intent=%2 signal=%3 exit=%4")
+                                         .arg(pid)
+                                         .arg(toString(intent), signalText(raw.exitStatus))
+                                         .arg((raw.exitStatus >> 8) & 0xFF));
   record(agentId, exitEventType(intent, isLocked(agentId)));
 
   if (!shouldRecover(intent, isLocked(agentId))) return;

@@ -54,7 +54,7 @@ QString AgentRecover::gatewayLogPath(const QString& agentId) {
 }
 
 QString AgentRecover::setupSentinelPath(const QString& agentId, qint64 secondsSinceEpoch) {
-  return QStringLiteral("/tmp/tlr-setup-done-%1-%2").arg(agentId).arg(secondsSinceEpoch);
+  return QStringLiteral("/tmp/tlr-setup-done-") + agentId + QLatin1Char('-') + QString::number(secondsSinceEpoch);
 }
 
 QString AgentRecover::pidList(const QList<pid_t>& pids) {

@@ -114,6 +114,18 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
   EXPECT_EQ(test::terminalTexts(bin, 6).size(), 6);
 }
 
+TEST_F(LifecycleTest, TheExitLineNamesTheIntentSignalAndExitCode) {
+  make({R"({"id":"odd","displayName":"Odd %1 %2","vendor":"v","kind":"cli","identify":{}})"});
+  ::testing::internal::CaptureStdout();
+  watcher->handleExit(kPid + 1, "odd", RawExitInfo{kPid + 1, kSegv | 0x80});
+  watcher->handleExit(kPid + 2, "odd", RawExitInfo{kPid + 2, exitCode(3)});
+  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
+  const QString name = "[Exit] Odd %1 %2 pid=";
+  EXPECT_TRUE(out.contains(name + QString::number(kPid + 1) + " intent=crash signal=11 exit=0\n")) << out.toStdString();
+  EXPECT_TRUE(out.contains(name + QString::number(kPid + 2) + " intent=abnormalExit signal=nil exit=3\n"))
+      << out.toStdString();
+}
+
 TEST_F(LifecycleTest, AnExitOfAProcessWeSignalledIsAForcedKillNotAFault) {
   make({withCommand("mine"), withCommand("minelocked")});
   lockOnline.setLocked("minelocked", true);

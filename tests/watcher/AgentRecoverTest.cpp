@@ -93,6 +93,7 @@ TEST_F(AgentRecoverTerminal, ASetupCommandEndsByTouchingItsSentinelWhichIsThenWa
       "^" + QRegularExpression::escape(kPrefix + "setup-me init; touch '/tmp/tlr-setup-done-setup-me-") + "\\d+'$");
   EXPECT_TRUE(expected.match(texts.first()).hasMatch()) << texts.first().toStdString();
   EXPECT_TRUE(watcher.activeWatchers().contains("setup-me"));
+  EXPECT_EQ(AgentRecover::setupSentinelPath("odd%1id", 1700000000), "/tmp/tlr-setup-done-odd%1id-1700000000");
 }
 
 TEST_F(AgentRecoverTerminal, WithoutACompletionTheSetupRunsUnwatched) {
