@@ -58,8 +58,7 @@ Detection detectIssues(const QString& out, const QString& err,
     if (!expression.isValid()) {
       detection.patternErrors.append(
           {issue.id, QStringLiteral("%1 (offset %2)")
-                         .arg(expression.errorString())
-                         .arg(expression.patternErrorOffset())});
+                         .arg(expression.errorString(), QString::number(expression.patternErrorOffset()))});
       continue;
     }
     const QRegularExpressionMatch match = expression.match(text);

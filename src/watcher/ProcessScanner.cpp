@@ -127,10 +127,10 @@ bool ProcessScanner::isManagedByLaunchd(const QString& label) {
     return it->managed;
   const auto state = ServiceManager::list(label);
   const bool managed = state && state->running();
+  // One-pass insertion: a label is registry text and may hold "%1".
   log("[launchctl list ", QStringLiteral("%1] stdout.count=%2 managed=%3")
-                              .arg(label)
-                              .arg(state ? state->output.size() : 0)
-                              .arg(managed ? "true" : "false"));
+                              .arg(label, QString::number(state ? state->output.size() : 0),
+                                   managed ? QStringLiteral("true") : QStringLiteral("false")));
   cache.answers.insert(label, {managed, Clock::now() + kLaunchdCacheLife});
   return managed;
 }
@@ -258,9 +258,7 @@ QList<RunningAgent> ProcessScanner::scanAll() const {
     if (!parentBundle || !agentByBundle.contains(*parentBundle)) continue;
     r.parentAgentId = agentByBundle.value(*parentBundle);
     log("[Scanner] ", QStringLiteral("%1 (pid=%2) 是 %3 的内嵌 CLI（父 bundleId=%4）")
-                          .arg(r.entry.displayName)
-                          .arg(r.pid)
-                          .arg(*r.parentAgentId, *parentBundle));
+                          .arg(r.entry.displayName, QString::number(r.pid), *r.parentAgentId, *parentBundle));
   }
   return records;
 }
