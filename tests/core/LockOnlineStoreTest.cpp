@@ -25,10 +25,7 @@ AgentEntry agent(const QString& id, std::optional<QString> label = std::nullopt)
 class LockOnlineStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\n"
-                                        "case \"$*\" in *tlr.lock.up.service*) printf 'MainPID=99\\nActiveState=active\\n';;\n"
-                                        "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
-                             .arg(bin.recordPath("systemctl")));
+    bin.addUserManager("tlr.lock.up", 99);
     for (const char* label : {"tlr.lock.up", "tlr.lock.down", "tlr.lock.later"})
       ProcessScanner::invalidateLaunchdCache(label);
   }

@@ -21,11 +21,7 @@ using test::TempHome;
 
 TEST(ServiceManager, ReadsTheJobOfTheUserManager) {
   FakeBin bin;
-  const QString record = bin.recordPath("systemctl");
-  bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\n"
-                                      "case \"$*\" in *com.x.running.service*) printf 'MainPID=4321\\nActiveState=active\\n';;\n"
-                                      "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
-                           .arg(record));
+  const QString record = bin.addUserManager("com.x.running", 4321);
   const auto running = ServiceManager::list("com.x.running");
   ASSERT_TRUE(running);
   EXPECT_TRUE(running->running());

@@ -70,6 +70,14 @@ QString FakeBin::addRecorder(const QString& name, int exitCode) {
   return recordPath(name);
 }
 
+QString FakeBin::addUserManager(const QString& runningLabel, int mainPid) {
+  add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\n"
+                                  "case \"$*\" in *%2.service*) printf 'MainPID=%3\\nActiveState=active\\n';;\n"
+                                  "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
+                       .arg(recordPath("systemctl"), runningLabel, QString::number(mainPid)));
+  return recordPath("systemctl");
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   QDeadlineTimer deadline(timeout);
   while (true) {

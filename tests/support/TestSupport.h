@@ -46,6 +46,10 @@ class FakeBin {
   // to the returned log file, then exits with `exitCode`.
   QString addRecorder(const QString& name, int exitCode = 0);
   QString recordPath(const QString& name) const;
+  // A fake `systemctl --user` that records its arguments (recordPath) and
+  // answers `show` with a running job of `mainPid` for the unit "<label>.service"
+  // and an inactive job for every other unit.
+  QString addUserManager(const QString& runningLabel, int mainPid);
 
  private:
   QTemporaryDir dir_;

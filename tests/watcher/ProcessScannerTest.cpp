@@ -163,10 +163,7 @@ TEST_F(ProcessScannerTest, DesktopAgentsAndTheCommandLineAgentsInsideThem) {
 class LaunchdCheck : public ProcessScannerTest {
  protected:
   void SetUp() override {
-    bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\n"
-                                        "case \"$*\" in *tlr.test.up.service*) printf 'MainPID=77\\nActiveState=active\\n';;\n"
-                                        "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
-                             .arg(bin.recordPath("systemctl")));
+    bin.addUserManager("tlr.test.up", 77);
     for (const char* label : {"tlr.test.up", "tlr.test.down"}) ProcessScanner::invalidateLaunchdCache(label);
   }
   int calls() const { return test::readFile(bin.recordPath("systemctl")).count('\n'); }
