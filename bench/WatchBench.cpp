@@ -1,11 +1,15 @@
 // What a scan and an exit note cost on this machine.
 //   bench_watch --benchmark_filter=FullScan   one scanAll() with 1,000 extra processes
 //   bench_watch --benchmark_filter=ExitToCallback   exit → callback on the main thread
+//   bench_watch --benchmark_filter=ScanLoopTick     one tick of the 4-second scan loop
 #include "platform/KqueueProcessWatcher.h"
 #include "registry/RegistryLoader.h"
 #include "watcher/ProcessScanner.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +18,7 @@
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -22,18 +27,34 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t spawnSleep() {
+pid_t spawn(const QByteArray& program, std::vector<QByteArray> arguments) {
+  std::vector<char*> argv{const_cast<char*>(program.constData())};
+  for (QByteArray& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
   pid_t pid = -1;
-  char program[] = "/bin/sleep";
-  char seconds[] = "600";
-  char* argv[] = {program, seconds, nullptr};
-  return ::posix_spawn(&pid, program, nullptr, nullptr, argv, environ) == 0 ? pid : -1;
+  return ::posix_spawn(&pid, program.constData(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
 }
 
+pid_t spawnSleep() { return spawn("/bin/sleep", {"600"}); }
+
 void stopAll(std::vector<pid_t>& pids) {
-  for (pid_t pid : pids) ::kill(pid, SIGKILL);
-  for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
+  for (pid_t pid : pids)
+    if (pid > 0) ::kill(pid, SIGKILL);
+  for (pid_t pid : pids)
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
   pids.clear();
+}
+
+// The first child of `parent`, once it runs (waits up to 2 seconds).
+pid_t childOf(pid_t parent) {
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (Clock::now() < deadline) {
+    const tlr::ProcessTable table = tlr::ProcessTable::snapshot();
+    for (const tlr::ProcessInfo& p : table.processes())
+      if (p.ppid == parent) return p.pid;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
 }
 
 std::shared_ptr<const tlr::AgentRegistry> shippedRegistry() {
@@ -59,6 +80,47 @@ void BM_FullScanWith1000ExtraProcesses(benchmark::State& state) {
   stopAll(sleepers);
 }
 BENCHMARK(BM_FullScanWith1000ExtraProcesses)->Unit(benchmark::kMillisecond);
+
+// What App::refreshRunningAgents reads every 4 seconds: the installed agents
+// and every running one, with a desktop agent (found through its desktop
+// entry) and a command-line agent below a shell, whose ancestors are looked
+// up for an embedding desktop agent.
+void BM_ScanLoopTick(benchmark::State& state) {
+  const QTemporaryDir dir;
+  const QString apps = dir.path() + QStringLiteral("/data/applications");
+  QDir().mkpath(apps);
+  const QString gui = dir.path() + QStringLiteral("/cursor");
+  const QString cli = dir.path() + QStringLiteral("/claude");
+  QFile::copy(QStringLiteral("/bin/sleep"), gui);
+  QFile::copy(QStringLiteral("/bin/sleep"), cli);
+  QFile entry(apps + QStringLiteral("/cursor.desktop"));
+  if (entry.open(QIODevice::WriteOnly))
+    entry.write("[Desktop Entry]\nType=Application\nName=Cursor\nExec=" + QFile::encodeName(gui) + " %U\n");
+  entry.close();
+  const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + QStringLiteral("/data")));
+
+  std::vector<pid_t> agents{spawn(QFile::encodeName(gui), {"600"}),
+                            spawn("/bin/sh", {"-c", QFile::encodeName(cli) + " 600; :"})};
+  agents.push_back(childOf(agents.back()));
+  const tlr::ProcessScanner scanner(shippedRegistry());
+  std::size_t records = 0;
+  for (auto _ : state) {
+    const auto installed = scanner.scanInstalledAgents();
+    const auto all = scanner.scanAll();
+    records = static_cast<std::size_t>(all.size());
+    benchmark::DoNotOptimize(installed);
+    benchmark::DoNotOptimize(all);
+  }
+  state.counters["records"] = static_cast<double>(records);
+  state.counters["processes"] = static_cast<double>(tlr::ProcessTable::snapshot().processes().size());
+  stopAll(agents);
+  if (savedDataHome.isNull())
+    qunsetenv("XDG_DATA_HOME");
+  else
+    qputenv("XDG_DATA_HOME", savedDataHome);
+}
+BENCHMARK(BM_ScanLoopTick)->Unit(benchmark::kMicrosecond);
 
 void BM_ExitToCallbackOnMainThread(benchmark::State& state) {
   auto watcher = tlr::KqueueProcessWatcher::create();

@@ -18,19 +18,19 @@ namespace {
 
 constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
 
-// Reads a small /proc file whole into `buffer`; returns the byte count or -1.
+// Reads a one-record /proc file (such as /proc/<pid>/stat) into `buffer`;
+// returns the byte count or -1. The kernel hands such a record over in one
+// read when the buffer holds it, so no second read is made to meet the end:
+// every scan reads one of these for each process of the machine.
 ssize_t readSmallFile(const char* path, char* buffer, size_t size) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
-  ssize_t total = 0;
-  while (static_cast<size_t>(total) < size) {
-    const ssize_t n = ::read(fd, buffer + total, size - total);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    total += n;
-  }
+  ssize_t n = 0;
+  do {
+    n = ::read(fd, buffer, size);
+  } while (n < 0 && errno == EINTR);
   ::close(fd);
-  return total;
+  return n;
 }
 
 // The wall-clock time at which the boot clock stood at zero, in seconds.

@@ -8,6 +8,7 @@
 #include <QHash>
 
 #include <mutex>
+#include <sys/stat.h>
 
 namespace tlr {
 namespace {
@@ -128,11 +129,17 @@ class Index {
   }
 
  private:
+  // One stat per folder, which every scan asks for several times: the
+  // modification time comes straight from the kernel, never through a local
+  // date (each of which looks at the time zone file again).
   QString stampOf(const QStringList& dirs) const {
     QString stamp = currentPath();
     for (const QString& d : dirs) {
-      const QFileInfo info(d);
-      stamp += '\n' + d + ':' + (info.exists() ? QString::number(info.lastModified().toMSecsSinceEpoch()) : "-");
+      struct stat info {};
+      const bool exists = ::stat(QFile::encodeName(d).constData(), &info) == 0;
+      stamp += '\n' + d + ':' +
+               (exists ? QString::number(info.st_mtim.tv_sec) + '.' + QString::number(info.st_mtim.tv_nsec)
+                       : QStringLiteral("-"));
     }
     return stamp;
   }

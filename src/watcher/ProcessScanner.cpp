@@ -146,10 +146,9 @@ QList<AgentEntry> ProcessScanner::scanInstalledAgents() const {
   for (const AgentEntry& entry : registry_->visibleAgents()) {
     const AgentEntry::Identify& id = entry.identify;
     if (id.bundleIds && !id.bundleIds->isEmpty()) {
-      const bool found = std::any_of(id.bundleIds->cbegin(), id.bundleIds->cend(), [](const QString& b) {
-        const auto path = Workspace::applicationPath(b);
-        return path && QFileInfo::exists(*path);
-      });
+      // applicationPath() answers only for a program that is on disk.
+      const bool found = std::any_of(id.bundleIds->cbegin(), id.bundleIds->cend(),
+                                     [](const QString& b) { return Workspace::applicationPath(b).has_value(); });
       if (found) installed << entry;
       continue;
     }
