@@ -14,6 +14,21 @@
 
 namespace tlr {
 
+namespace {
+
+// The same keys and values in a new object. An object changed in place keeps
+// the text of every value it ever held (a copy that is then changed does
+// too), so without this each event, which stores the whole event log again,
+// would add the log's size to the memory in use for the rest of the session.
+// Costs no more than the write that follows every change.
+QJsonObject compacted(const QJsonObject& values) {
+  QJsonObject fresh;
+  for (auto it = values.constBegin(); it != values.constEnd(); ++it) fresh.insert(it.key(), it.value());
+  return fresh;
+}
+
+}  // namespace
+
 Defaults& Defaults::shared() {
   static std::mutex guard;
   static std::unique_ptr<Defaults> instance;
@@ -96,6 +111,7 @@ bool Defaults::set(const QString& key, const QJsonValue& value) {
     values_.remove(key);
   else
     values_.insert(key, value);
+  values_ = compacted(values_);
   return writeLocked();
 }
 

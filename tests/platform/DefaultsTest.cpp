@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <thread>
 #include <vector>
 
@@ -108,6 +110,28 @@ TEST(DefaultsConcurrency, WritersOnManyThreadsLoseNothing) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).snapshot().size(), 160);
+}
+
+namespace {
+
+size_t heapInUse() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+}  // namespace
+
+// The event log is stored again whole at every event, for the whole session.
+TEST(DefaultsMemory, AReplacedValueIsGivenBack) {
+  TempHome home;
+  Defaults d(tlr::Paths::defaultsFile());
+  const QString log(32 * 1024, QLatin1Char('e'));
+  d.set(QStringLiteral("log"), log);
+  const size_t before = heapInUse();
+  for (int i = 0; i < 300; ++i) d.set(QStringLiteral("log"), log + QString::number(i));
+  const size_t grown = heapInUse() > before ? heapInUse() - before : 0;
+  EXPECT_LT(grown, size_t{2} * 1024 * 1024);
+  EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).string(QStringLiteral("log")), log + QStringLiteral("299"));
 }
 
 TEST(DefaultsAcrossProcesses, AValueWrittenByOneProcessIsReadByAnother) {
