@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -45,6 +46,24 @@ class Fd {
  private:
   int fd_ = -1;
 };
+
+// Opens the log of a detached program for appending. It often lies in a
+// folder that others can write to (/tmp): a link there is not followed, a
+// FIFO does not block us, and only a plain file of our own is written to.
+// Sets errno on failure.
+Fd openLogForAppend(const QByteArray& path) {
+  Fd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (!fd) return fd;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Fd();
+  if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    errno = EPERM;
+    return Fd();
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Fd();
+  return fd;
+}
 
 bool makePipe(Fd& readEnd, Fd& writeEnd) {
   int fds[2];
@@ -300,10 +319,15 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     result.error = error;
     return result;
   }
-  const QByteArray logPath = logFile.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(logFile);
-  Fd logFd(::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  Fd logFd = logFile.isEmpty() ? Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC))
+                               : openLogForAppend(QFile::encodeName(logFile));
+  if (!logFd) {
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    result.error = logFile.isEmpty() ? reason : logFile + QStringLiteral(": ") + reason;
+    return result;
+  }
   Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  if (!logFd || !devNull) {
+  if (!devNull) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }

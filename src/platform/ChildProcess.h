@@ -64,7 +64,9 @@ ChildResult runChild(const ChildSpec& spec);
 
 // Starts a program that outlives us: its own session, standard input from
 // /dev/null, standard output and error appended to `logFile` (or /dev/null
-// when empty). Returns the pid of the started program or the start error.
+// when empty). The log must be a plain file of ours or not exist yet: a link,
+// a FIFO or another user's file fails the start. Returns the pid of the
+// started program or the start error.
 struct DetachedResult {
   pid_t pid = -1;
   QString error;
