@@ -35,9 +35,9 @@ TEST(LoginShellChoice, AnAccountShellThatQuotesDifferentlyIsPassedOver) {
   // fish reads '\'' and '\\' inside single quotes as escapes, so a word
   // ending in a backslash would swallow the quote that closes it; csh cannot
   // quote a line feed at all.
-  for (const QString& name : {"fish", "csh", "tcsh"}) {
+  for (const char* name : {"fish", "csh", "tcsh"}) {
     const LoginShell shell = LoginShell::resolve(bin.path() + "/no-zsh", bin.add(name, "exit 0"));
-    EXPECT_EQ(shell.program, "/bin/sh") << name.toStdString();
+    EXPECT_EQ(shell.program, "/bin/sh") << name;
     EXPECT_EQ(shell.options, QStringList{"-c"});
   }
   const LoginShell zsh = LoginShell::resolve(bin.path() + "/no-zsh", bin.add("zsh", "exit 0"));
