@@ -47,11 +47,11 @@ class Fd {
   int fd_ = -1;
 };
 
-// Opens the log of a detached program for appending. It often lies in a
-// folder that others can write to (/tmp): a link there is not followed, a
-// FIFO does not block us, and only a plain file of our own is written to.
-// Sets errno on failure.
-Fd openLogForAppend(const QByteArray& path) {
+// Opens the log of a detached program, emptied, for appending. It often lies
+// in a folder that others can write to (/tmp): a link there is not followed,
+// a FIFO does not block us, and only a plain file of our own is emptied and
+// written to. Sets errno on failure.
+Fd openFreshLog(const QByteArray& path) {
   Fd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
   if (!fd) return fd;
   struct stat st;
@@ -62,6 +62,8 @@ Fd openLogForAppend(const QByteArray& path) {
   }
   const int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Fd();
+  // Emptied only now that it is known to be ours; each start begins a new log.
+  if (::ftruncate(fd.get(), 0) != 0) return Fd();
   return fd;
 }
 
@@ -320,7 +322,7 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     return result;
   }
   Fd logFd = logFile.isEmpty() ? Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC))
-                               : openLogForAppend(QFile::encodeName(logFile));
+                               : openFreshLog(QFile::encodeName(logFile));
   if (!logFd) {
     const QString reason = QString::fromLocal8Bit(std::strerror(errno));
     result.error = logFile.isEmpty() ? reason : logFile + QStringLiteral(": ") + reason;

@@ -121,7 +121,7 @@ TEST(ChildProcessDeadline, ABackgroundGrandchildHoldingThePipesDoesNotHang) {
   ::kill(grandchild, SIGKILL);
 }
 
-TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndAppendsItsLog) {
+TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndStartsItsLogAfresh) {
   QTemporaryDir dir;
   const QString log = dir.filePath("service.log");
   QFile existing(log);
@@ -133,7 +133,7 @@ TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndAppendsItsLog) {
   const auto started = tlr::spawnDetached(spec, log);
   ASSERT_GT(started.pid, 0) << started.error.toStdString();
   EXPECT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(log).contains("stdin:"); }));
-  EXPECT_EQ(tlr::test::readFile(log), "before\nstarted\nstdin:\n");
+  EXPECT_EQ(tlr::test::readFile(log), "started\nstdin:\n") << "the previous run's output is gone";
   EXPECT_TRUE(processAlive(started.pid));
   EXPECT_NE(::getsid(started.pid), ::getsid(0)) << "runs in a session of its own";
   ::kill(started.pid, SIGKILL);
