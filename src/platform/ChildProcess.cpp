@@ -117,6 +117,12 @@ std::optional<ExecImage> buildImage(const ChildSpec& spec, QString* error) {
   return image;
 }
 
+// Reaps `pid`, waiting for it, also across interrupting signals.
+void reapBlocking(pid_t pid) {
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
 int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
 void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
@@ -225,7 +231,7 @@ ChildResult runChild(const ChildSpec& spec) {
     n = ::read(execRead.get(), &execErrno, sizeof execErrno);
   } while (n < 0 && errno == EINTR);
   if (n == static_cast<ssize_t>(sizeof execErrno)) {
-    ::waitpid(pid, nullptr, 0);
+    reapBlocking(pid);
     result.startError = QString::fromLocal8Bit(std::strerror(execErrno));
     return result;
   }
@@ -378,7 +384,7 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::_exit(127);
   }
   reportWrite.reset();
-  ::waitpid(middle, nullptr, 0);
+  reapBlocking(middle);
 
   pid_t pid = -1;
   int execErrno = 0;
