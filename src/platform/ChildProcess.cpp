@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -45,6 +46,26 @@ class Fd {
  private:
   int fd_ = -1;
 };
+
+// Opens the log of a detached program, emptied, for appending. It often lies
+// in a folder that others can write to (/tmp): a link there is not followed,
+// a FIFO does not block us, and only a plain file of our own is emptied and
+// written to. Sets errno on failure.
+Fd openFreshLog(const QByteArray& path) {
+  Fd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (!fd) return fd;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Fd();
+  if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    errno = EPERM;
+    return Fd();
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Fd();
+  // Emptied only now that it is known to be ours; each start begins a new log.
+  if (::ftruncate(fd.get(), 0) != 0) return Fd();
+  return fd;
+}
 
 bool makePipe(Fd& readEnd, Fd& writeEnd) {
   int fds[2];
@@ -94,6 +115,12 @@ std::optional<ExecImage> buildImage(const ChildSpec& spec, QString* error) {
   }
   image.workDir = QFile::encodeName(spec.workingDirectory);
   return image;
+}
+
+// Reaps `pid`, waiting for it, also across interrupting signals.
+void reapBlocking(pid_t pid) {
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
 }
 
 int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
@@ -204,7 +231,7 @@ ChildResult runChild(const ChildSpec& spec) {
     n = ::read(execRead.get(), &execErrno, sizeof execErrno);
   } while (n < 0 && errno == EINTR);
   if (n == static_cast<ssize_t>(sizeof execErrno)) {
-    ::waitpid(pid, nullptr, 0);
+    reapBlocking(pid);
     result.startError = QString::fromLocal8Bit(std::strerror(execErrno));
     return result;
   }
@@ -300,10 +327,15 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     result.error = error;
     return result;
   }
-  const QByteArray logPath = logFile.isEmpty() ? QByteArray("/dev/null") : QFile::encodeName(logFile);
-  Fd logFd(::open(logPath.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+  Fd logFd = logFile.isEmpty() ? Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC))
+                               : openFreshLog(QFile::encodeName(logFile));
+  if (!logFd) {
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    result.error = logFile.isEmpty() ? reason : logFile + QStringLiteral(": ") + reason;
+    return result;
+  }
   Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  if (!logFd || !devNull) {
+  if (!devNull) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
@@ -352,7 +384,7 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::_exit(127);
   }
   reportWrite.reset();
-  ::waitpid(middle, nullptr, 0);
+  reapBlocking(middle);
 
   pid_t pid = -1;
   int execErrno = 0;

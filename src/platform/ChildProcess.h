@@ -63,8 +63,10 @@ struct ChildResult {
 ChildResult runChild(const ChildSpec& spec);
 
 // Starts a program that outlives us: its own session, standard input from
-// /dev/null, standard output and error appended to `logFile` (or /dev/null
-// when empty). Returns the pid of the started program or the start error.
+// /dev/null, standard output and error written to `logFile`, which each start
+// empties first (or /dev/null when empty). The log must be a plain file of ours or not exist yet: a link,
+// a FIFO or another user's file fails the start. Returns the pid of the
+// started program or the start error.
 struct DetachedResult {
   pid_t pid = -1;
   QString error;

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,17 @@ struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+// A file descriptor closed when it goes out of scope.
+struct ClosingFd {
+  explicit ClosingFd(int descriptor) : fd(descriptor) {}
+  ClosingFd(const ClosingFd&) = delete;
+  ClosingFd& operator=(const ClosingFd&) = delete;
+  ~ClosingFd() {
+    if (fd >= 0) ::close(fd);
+  }
+  const int fd;
+};
 
 // Opens the folder `name` relative to `parentFd` without following a link.
 DirHandle openDirAt(int parentFd, const char* name) {
@@ -104,6 +116,7 @@ std::optional<ItemInfo> itemInfo(const QString& path) {
   info.isSymLink = S_ISLNK(st.st_mode);
   info.size = st.st_size;
   info.allocated = static_cast<qint64>(st.st_blocks) * 512;
+  info.ownedByUs = st.st_uid == ::geteuid();
   return info;
 }
 
@@ -159,6 +172,25 @@ std::optional<QString> linkTarget(const QString& path) {
     current = target.startsWith('/') ? target : QFileInfo(current).path() + "/" + target;
   }
   return std::nullopt;
+}
+
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 limit) {
+  // Opened without waiting, so that a FIFO with no writer answers at once.
+  const ClosingFd file(::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const int fd = file.fd;
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  QByteArray data;
+  char chunk[65536];
+  while (data.size() < limit) {
+    const ssize_t n = ::read(fd, chunk, static_cast<size_t>(std::min<qint64>(sizeof chunk, limit - data.size())));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    data.append(chunk, n);
+  }
+  return data;
 }
 
 QString writeAtomically(const QString& path, const QByteArray& data) {

@@ -14,6 +14,7 @@ struct ItemInfo {
   bool isSymLink = false;
   qint64 size = 0;       // logical size (of a link: the length of its target text)
   qint64 allocated = 0;  // bytes of storage actually allocated
+  bool ownedByUs = false;  // its owner is the user this process runs as
 };
 
 // The item's own attributes (a final symbolic link is not followed), or
@@ -38,6 +39,12 @@ QString resolveParentLinks(const QString& absolutePath);
 // The file that writing `path` would change: `path` itself, or the final
 // target of a chain of symbolic links. Nothing when the chain loops.
 std::optional<QString> linkTarget(const QString& path);
+
+// Up to `limit` bytes from the start of the plain file at `path` (a final
+// link is followed). Nothing when it cannot be opened or read, or is not a
+// plain file: a FIFO or a device named like a file is neither waited on nor
+// read without end.
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 limit);
 
 // Replaces the content of `path` with `data` in one step: written to a
 // temporary file in the same folder, synced, then renamed over it. A symbolic

@@ -22,13 +22,18 @@ bool startsFromSystemProfile(const QString& shellPath) {
   return kBourneFamily.contains(QFileInfo(shellPath).fileName());
 }
 
+// Shells that read a single-quoted word the POSIX way, every byte literal.
+bool quotesLikePosix(const QString& shellPath) {
+  return startsFromSystemProfile(shellPath) || QFileInfo(shellPath).fileName() == QLatin1String("zsh");
+}
+
 }  // namespace
 
 LoginShell LoginShell::resolve() { return resolve(QStringLiteral("/bin/zsh"), accountLoginShell()); }
 
 LoginShell LoginShell::resolve(const QString& zshPath, const QString& accountShell) {
   if (isExecutableFile(zshPath)) return {zshPath, {QStringLiteral("-lc")}, false};
-  if (isExecutableFile(accountShell)) {
+  if (isExecutableFile(accountShell) && quotesLikePosix(accountShell)) {
     return {accountShell, {QStringLiteral("-lc")}, startsFromSystemProfile(accountShell)};
   }
   return {QStringLiteral("/bin/sh"), {QStringLiteral("-c")}, false};

@@ -19,7 +19,10 @@ struct LoginShell {
   bool profileReplacesPath = false;
 
   // /bin/zsh -lc when zsh exists, else the account's login shell from the
-  // password database with -lc, else /bin/sh -c.
+  // password database with -lc, else /bin/sh -c. An account shell that does
+  // not quote as POSIX shells do (fish, csh, ...) is passed over: command
+  // lines are quoted for POSIX shells, and a backslash inside single quotes
+  // means something else to those.
   static LoginShell resolve();
   // The same choice from given facts: the zsh path to try and the account's
   // shell (empty when the password database has none).

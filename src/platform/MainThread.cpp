@@ -4,6 +4,11 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 namespace tlr {
 
 bool isMainThread() {
@@ -17,14 +22,43 @@ void runOnMain(std::function<void()> fn) {
   QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
 
-void runOnMainAndWait(const std::function<void()>& fn) {
+bool runOnMainAndWait(const std::function<void()>& fn) {
   if (isMainThread()) {
     fn();
-    return;
+    return true;
   }
   auto* app = QCoreApplication::instance();
-  if (!app) return;
-  QMetaObject::invokeMethod(app, fn, Qt::BlockingQueuedConnection);
+  if (!app) return false;
+
+  // The waiter and the main thread agree under one lock whether `fn` runs:
+  // once the waiter has given up, the queued call does nothing, so `fn` and
+  // what it refers to are never touched after this function returned.
+  struct Handoff {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+  };
+  auto handoff = std::make_shared<Handoff>();
+  QMetaObject::invokeMethod(
+      app,
+      [handoff, &fn] {
+        std::lock_guard lock(handoff->mutex);
+        if (handoff->abandoned) return;
+        fn();
+        handoff->done = true;
+        handoff->finished.notify_all();
+      },
+      Qt::QueuedConnection);
+
+  std::unique_lock lock(handoff->mutex);
+  while (!handoff->finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return handoff->done; })) {
+    if (QCoreApplication::closingDown() || !QCoreApplication::instance()) {
+      handoff->abandoned = true;
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace tlr

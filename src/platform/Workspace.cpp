@@ -1,9 +1,9 @@
 #include "platform/Workspace.h"
 
+#include "platform/FileOps.h"
 #include "platform/Paths.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 
@@ -80,12 +80,15 @@ QString resolveProgram(const QString& word) {
   return found.isEmpty() ? QString() : QFileInfo(found).canonicalFilePath();
 }
 
+// Far more than any real entry holds.
+constexpr qint64 kEntryReadLimit = 1024 * 1024;
+
 std::optional<Workspace::Application> parseEntry(const QString& bundleId, const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  const std::optional<QByteArray> content = FileOps::readRegularFile(path, kEntryReadLimit);
+  if (!content) return std::nullopt;
   QHash<QString, QString> keys;
   bool inMain = false;
-  for (const QByteArray& raw : file.readAll().split('\n')) {
+  for (const QByteArray& raw : content->split('\n')) {
     const QString line = QString::fromUtf8(raw).trimmed();
     if (line.isEmpty() || line.startsWith('#')) continue;
     if (line.startsWith('[')) {

@@ -1,9 +1,9 @@
 #include "watcher/SetupCompletionWatcher.h"
 
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QTimer>
 
 namespace tlr {
@@ -42,7 +42,11 @@ void SetupCompletionWatcher::continueWatch(const std::shared_ptr<Watch>& watch) 
 }
 
 void SetupCompletionWatcher::look(const std::shared_ptr<Watch>& watch) {
-  if (!QFileInfo::exists(watch->sentinelPath)) {
+  // The sentinel lies in a folder that everyone can write to, under a name
+  // anyone can guess: only a plain file of our own is the one the setup
+  // touched.
+  const std::optional<FileOps::ItemInfo> sentinel = FileOps::itemInfo(watch->sentinelPath);
+  if (!sentinel || sentinel->isSymLink || sentinel->isDirectory || !sentinel->ownedByUs) {
     continueWatch(watch);
     return;
   }

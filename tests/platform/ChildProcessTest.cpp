@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using tlr::ChildSpec;
@@ -119,7 +121,7 @@ TEST(ChildProcessDeadline, ABackgroundGrandchildHoldingThePipesDoesNotHang) {
   ::kill(grandchild, SIGKILL);
 }
 
-TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndAppendsItsLog) {
+TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndStartsItsLogAfresh) {
   QTemporaryDir dir;
   const QString log = dir.filePath("service.log");
   QFile existing(log);
@@ -131,10 +133,41 @@ TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndAppendsItsLog) {
   const auto started = tlr::spawnDetached(spec, log);
   ASSERT_GT(started.pid, 0) << started.error.toStdString();
   EXPECT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(log).contains("stdin:"); }));
-  EXPECT_EQ(tlr::test::readFile(log), "before\nstarted\nstdin:\n");
+  EXPECT_EQ(tlr::test::readFile(log), "started\nstdin:\n") << "the previous run's output is gone";
   EXPECT_TRUE(processAlive(started.pid));
   EXPECT_NE(::getsid(started.pid), ::getsid(0)) << "runs in a session of its own";
   ::kill(started.pid, SIGKILL);
+}
+
+TEST(ChildProcessDetached, APlantedLogIsNeverWrittenThrough) {
+  QTemporaryDir dir;
+  const QString victim = dir.filePath("victim");
+  QFile file(victim);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("keep\n");
+  file.close();
+  const auto spec = shell("echo written");
+
+  // A link left where the log goes, as anyone may leave one in /tmp.
+  const QString link = dir.filePath("link.log");
+  ASSERT_TRUE(QFile::link(victim, link));
+  EXPECT_EQ(tlr::spawnDetached(spec, link).pid, -1);
+
+  // A FIFO with no reader would hold the start forever.
+  const QString fifo = dir.filePath("fifo.log");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  EXPECT_EQ(tlr::spawnDetached(spec, fifo).pid, -1);
+
+  // Another user's file: its owner could read what the service prints.
+  const QString foreign = dir.filePath("foreign.log");
+  QFile::copy(victim, foreign);
+  if (::chown(QFile::encodeName(foreign).constData(), 65534, 65534) == 0) {
+    const auto r = tlr::spawnDetached(spec, foreign);
+    EXPECT_EQ(r.pid, -1);
+    EXPECT_TRUE(r.error.startsWith(foreign)) << r.error.toStdString();
+    EXPECT_EQ(tlr::test::readFile(foreign), "keep\n");
+  }
+  EXPECT_EQ(tlr::test::readFile(victim), "keep\n");
 }
 
 TEST(ChildProcessDetached, AMissingProgramIsReported) {

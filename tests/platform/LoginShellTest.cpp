@@ -30,6 +30,20 @@ TEST(LoginShellChoice, ZshFirstThenTheAccountShellThenSh) {
   }
 }
 
+TEST(LoginShellChoice, AnAccountShellThatQuotesDifferentlyIsPassedOver) {
+  tlr::test::FakeBin bin;
+  // fish reads '\'' and '\\' inside single quotes as escapes, so a word
+  // ending in a backslash would swallow the quote that closes it; csh cannot
+  // quote a line feed at all.
+  for (const char* name : {"fish", "csh", "tcsh"}) {
+    const LoginShell shell = LoginShell::resolve(bin.path() + "/no-zsh", bin.add(name, "exit 0"));
+    EXPECT_EQ(shell.program, "/bin/sh") << name;
+    EXPECT_EQ(shell.options, QStringList{"-c"});
+  }
+  const LoginShell zsh = LoginShell::resolve(bin.path() + "/no-zsh", bin.add("zsh", "exit 0"));
+  EXPECT_EQ(zsh.program, bin.path() + "/zsh");
+}
+
 TEST(LoginShellChoice, AnAccountThatCannotLogInHasNoLoginShell) {
   tlr::test::TempHome home;
   const QString shells = home.writeFile("shells", "# login shells\n/bin/sh\n/bin/bash  \n");

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <sys/stat.h>
 
 namespace tlr {
 namespace {
@@ -102,6 +103,19 @@ TEST_F(WorkspaceTest, OpenStartsTheApplicationAndItIsFoundRunning) {
   ::kill(started.pid, SIGKILL);
   EXPECT_TRUE(found);
   EXPECT_EQ(Workspace::bundleIdOfProgram(program), "com.tlr.Runner");
+}
+
+TEST_F(WorkspaceTest, AnEntryThatIsNoPlainFileIsNeitherWaitedOnNorRead) {
+  const QString program = addProgram("tlr-ws-after-fifo");
+  addEntry("com.tlr.Zplain", "[Desktop Entry]\nExec=" + program + "\n");
+  // A link to a FIFO passes for a file in the folder listing; opening it as
+  // one would wait for a writer that never comes.
+  const QString fifo = home.path() + "/entry-fifo";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link(fifo, home.path() + "/.local/share/applications/com.tlr.Fifo.desktop"));
+
+  EXPECT_FALSE(Workspace::application("com.tlr.Fifo"));
+  EXPECT_EQ(Workspace::applicationPath("com.tlr.Zplain"), program);
 }
 
 class MemoryPressureFile : public ::testing::Test {

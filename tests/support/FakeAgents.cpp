@@ -31,6 +31,18 @@ QString uniqueAgentName(const QString& stem) {
   return stem + "-" + QUuid::createUuid().toString(QUuid::Id128).left(10);
 }
 
+bool waitUntilIgnoring(pid_t pid, int signal) {
+  const QString statusPath = QStringLiteral("/proc/%1/status").arg(pid);
+  const quint64 bit = quint64{1} << (signal - 1);
+  return waitUntil([&] {
+    for (const QString& line : readFile(statusPath).split('\n')) {
+      if (line.startsWith(QLatin1String("SigIgn:")))
+        return (line.mid(7).trimmed().toULongLong(nullptr, 16) & bit) != 0;
+    }
+    return false;
+  });
+}
+
 void addFakeTerminal(FakeBin& bin, bool runs) {
   // "$4" is the text of "-e /bin/sh -c <text>". The shell stays the parent
   // of what it starts, so the started agent's exit is reaped at once.

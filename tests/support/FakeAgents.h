@@ -17,6 +17,10 @@ namespace tlr::test {
 QString copyFakeAgent(const QString& dir, const QString& name);
 // A name no other process of the machine has.
 QString uniqueAgentName(const QString& stem);
+// Whether `pid` ignores `signal` before a short deadline. A fake agent shows
+// up in a scan as soon as it runs, before it has set up its signals; a test
+// that relies on an ignored SIGTERM waits for this first.
+bool waitUntilIgnoring(pid_t pid, int signal);
 
 // A fake "x-terminal-emulator" that appends the command text it is given
 // (after "-e /bin/sh -c") as one line to recordPath("x-terminal-emulator"),

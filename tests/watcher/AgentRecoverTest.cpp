@@ -222,6 +222,7 @@ TEST_F(AgentRecoverStop, EveryProcessGetsSigtermAndTheStubbornOnesSigkill) {
   test::SpawnedChild polite(program, {});
   test::SpawnedChild stubborn(program, {"ignore-term"});
   ASSERT_TRUE(test::waitUntil([&] { return scanner.scanAll().size() == 2; }));
+  ASSERT_TRUE(test::waitUntilIgnoring(stubborn.pid(), SIGTERM));
 
   EXPECT_EQ(recover.stopAgent(entry, scanner), Result::launched(0));
   EXPECT_EQ(WTERMSIG(polite.wait()), SIGTERM);

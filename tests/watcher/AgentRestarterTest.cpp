@@ -175,6 +175,7 @@ TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
   test::SpawnedChild polite(program, {});
   test::SpawnedChild stubborn(program, {"ignore-term"});
   ASSERT_TRUE(waitForRunning(2));
+  ASSERT_TRUE(test::waitUntilIgnoring(stubborn.pid(), SIGTERM));
   const QList<pid_t> old = scanner->pidsOf(id);
   timing.afterExit = 400ms;
 

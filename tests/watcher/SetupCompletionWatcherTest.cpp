@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 namespace tlr {
 namespace {
 
@@ -50,6 +52,27 @@ TEST_F(SetupCompletionWatcherTest, ASentinelAppearingLaterCompletesOnceAndIsRemo
   touch(sentinel);
   pollSeveralTimes();
   EXPECT_EQ(completed, 1);
+}
+
+TEST_F(SetupCompletionWatcherTest, OnlyAPlainFileOfOursIsTheSentinel) {
+  int completed = 0;
+  watcher.watch("agent", sentinel, 1800, [&] { ++completed; });
+  // What someone else may leave under the guessable name in /tmp.
+  const QString other = dir.path() + "/elsewhere";
+  touch(other);
+  ASSERT_TRUE(QFile::link(other, sentinel));
+  pollSeveralTimes();
+  EXPECT_EQ(completed, 0) << "a link";
+  QFile::remove(sentinel);
+  touch(sentinel);
+  if (::chown(QFile::encodeName(sentinel).constData(), 65534, 65534) == 0) {
+    pollSeveralTimes();
+    EXPECT_EQ(completed, 0) << "another user's file";
+    QFile::remove(sentinel);
+    touch(sentinel);
+  }
+  ASSERT_TRUE(test::waitUntil([&] { return completed == 1; }, 2s));
+  EXPECT_TRUE(QFile::exists(other));
 }
 
 TEST_F(SetupCompletionWatcherTest, TheWatchGivesUpAtItsDeadlineWithoutCompleting) {

@@ -1,0 +1,32 @@
+#include "platform/MainThread.h"
+
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QThreadPool>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+TEST(MainThreadHandoff, AWorkerGetsItsCallRunOnTheMainThread) {
+  std::atomic<bool> onMain{false};
+  std::atomic<int> answer{-1};
+  std::thread worker([&] { answer = tlr::runOnMainAndWait([&] { onMain = tlr::isMainThread(); }) ? 1 : 0; });
+  EXPECT_TRUE(tlr::test::waitUntil([&] { return answer != -1; }));
+  worker.join();
+  EXPECT_EQ(answer, 1);
+  EXPECT_TRUE(onMain);
+}
+
+TEST(MainThreadHandoff, QuittingWhileAWorkerWaitsEndsTheProcess) {
+  QProcess tool;
+  tool.start(tlr::test::toolPath("tlr_main_wait_tool"), {});
+  ASSERT_TRUE(tool.waitForFinished(10000)) << "the teardown and the waiting worker held each other";
+  EXPECT_EQ(tool.exitCode(), 0);
+  const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+  // Either the main thread served the call before quitting, or the worker
+  // gave up and the call never ran; never a call that ran after giving up.
+  EXPECT_TRUE(out == "answer=0 ran=0\n" || out == "answer=1 ran=1\n") << out.toStdString();
+}
