@@ -140,9 +140,13 @@ class AgentRecoverGateway : public ::testing::Test {
   QString logPath;
 };
 
-TEST_F(AgentRecoverGateway, AGatewayRunsDetachedWithItsOutputAppendedToItsLog) {
+TEST_F(AgentRecoverGateway, AGatewayRunsDetachedAndEachRelaunchStartsItsLogAfresh) {
   test::addFakeTerminal(bin, false);
-  bin.add("tlr-gw-service", "echo \"gateway up $*\"\n");
+  // Each start numbers itself, so the log shows which start wrote it.
+  const QString counter = bin.path() + "/starts";
+  bin.add("tlr-gw-service", QStringLiteral("n=$(($(cat '%1' 2>/dev/null || echo 0) + 1)); echo $n > '%1'\n"
+                                           "echo \"gateway up $n $*\"\n")
+                                .arg(counter));
   const QString id = test::uniqueAgentName("tlr-test-gateway");
   logPath = AgentRecover::gatewayLogPath(id);
   EXPECT_EQ(logPath, "/tmp/tlr-" + id + ".log");
@@ -152,8 +156,10 @@ TEST_F(AgentRecoverGateway, AGatewayRunsDetachedWithItsOutputAppendedToItsLog) {
       R"("recover":{"strategy":"exec-cli","command":["tlr-gw-service","--port","18789"]})");
 
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
+  EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 1 --port 18789\n"; }))
+      << test::readFile(logPath).toStdString();
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
-  EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath).count("gateway up --port 18789\n") == 2; }))
+  EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 2 --port 18789\n"; }))
       << test::readFile(logPath).toStdString();
   EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator"))) << "a gateway never opens a terminal";
 }
