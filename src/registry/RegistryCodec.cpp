@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
 
@@ -724,7 +725,6 @@ namespace RegistryCodec {
 
 DecodeResult<RegistryFile> decodeFile(const QByteArray& json) { return decodeBytes<RegistryFile>(json); }
 DecodeResult<AgentEntry> decodeEntry(const QByteArray& json) { return decodeBytes<AgentEntry>(json); }
-DecodeResult<AgentEntry> decodeEntry(const QJsonObject& object) { return decodeObject<AgentEntry>(object); }
 
 QByteArray encode(const RegistryFile& file, bool indented) { return encodeRecord(file, indented); }
 QByteArray encode(const AgentEntry& entry, bool indented) { return encodeRecord(entry, indented); }

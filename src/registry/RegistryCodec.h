@@ -3,7 +3,6 @@
 #include "registry/AgentEntry.h"
 
 #include <QByteArray>
-#include <QJsonObject>
 #include <QString>
 
 #include <utility>
@@ -56,7 +55,6 @@ namespace RegistryCodec {
 DecodeResult<RegistryFile> decodeFile(const QByteArray& json);
 // Decodes one entry on its own, under the same rules.
 DecodeResult<AgentEntry> decodeEntry(const QByteArray& json);
-DecodeResult<AgentEntry> decodeEntry(const QJsonObject& object);
 
 // JSON text with every record's keys in declaration order: required fields
 // always, optional fields only when they hold a value.
