@@ -42,11 +42,7 @@ RegistryLoader::Result RegistryLoader::load(const ResourceBundle& bundle) {
 RegistryLoader::Result RegistryLoader::loadFile(const QString& path) {
   QFile file(path);
   if (!file.exists()) return RegistryLoadError::resourceMissing();
-  if (!file.open(QIODevice::ReadOnly)) {
-    return RegistryLoadError::readFailed(
-        QStringLiteral("The file \"%1\" couldn't be read: %2").arg(path, file.errorString()));
-  }
-  const QByteArray data = file.readAll();
+  const QByteArray data = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   if (file.error() != QFileDevice::NoError) {
     return RegistryLoadError::readFailed(
         QStringLiteral("The file \"%1\" couldn't be read: %2").arg(path, file.errorString()));

@@ -26,8 +26,6 @@ class RegistryLoadError {
   static RegistryLoadError decodeFailed(RegistryDecodeError underlying);
 
   Case kind() const { return case_; }
-  // Set for decodeFailed.
-  const std::optional<RegistryDecodeError>& underlying() const { return underlying_; }
   // "registry.json 不在 bundle Resources 里", the read error as the file
   // system gave it, or "registry.json 解码失败: " and the decoder's description.
   QString description() const;
