@@ -43,7 +43,6 @@ class AppProcess {
   AppProcess(const AppProcess&) = delete;
   AppProcess& operator=(const AppProcess&) = delete;
 
-  QProcessEnvironment& environment() { return environment_; }
   void setEnv(const QString& name, const QString& value) { environment_.insert(name, value); }
 
   bool start();
