@@ -1,7 +1,7 @@
 #include "registry/AgentRegistry.h"
-#include "registry/RegistryCodec.h"
 
 #include "platform/Defaults.h"
+#include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -28,12 +28,6 @@ const QByteArray kLookupDocument = R"({"schemaVersion":1,"updatedAt":"x","agents
   {"id":"second","displayName":"shared-second","vendor":"V","kind":"cli","identify":{"argvMatches":["shared","shared-more"]}}
 ]})";
 
-AgentRegistry makeRegistry() {
-  auto decoded = tlr::RegistryCodec::decodeFile(kLookupDocument);
-  EXPECT_TRUE(decoded.ok());
-  return AgentRegistry(std::move(decoded).value());
-}
-
 enum class By { id, executableName, argv };
 
 struct LookupRow {
@@ -48,7 +42,7 @@ QString found(const std::optional<AgentEntry>& entry) { return entry ? entry->di
 }  // namespace
 
 TEST(RegistryLookup, LookupsFollowDocumentOrderAndTheirMatchingRules) {
-  const AgentRegistry registry = makeRegistry();
+  const AgentRegistry registry = *tlr::test::registryFromJson(kLookupDocument);
   const std::vector<LookupRow> rows = {
       {"first of two equal ids", By::id, {"dup"}, "dup-first"},
       {"hidden entry by id", By::id, {"hid"}, ""},
@@ -82,7 +76,7 @@ TEST(RegistryLookup, LookupsFollowDocumentOrderAndTheirMatchingRules) {
 }
 
 TEST(RegistryLookup, HiddenEntriesStayInTheFileButNotInVisibleAgents) {
-  const AgentRegistry registry = makeRegistry();
+  const AgentRegistry registry = *tlr::test::registryFromJson(kLookupDocument);
   EXPECT_EQ(registry.file().agents.size(), 10);
   EXPECT_EQ(registry.visibleAgents().size(), 9);
   for (const AgentEntry& e : registry.visibleAgents()) EXPECT_NE(e.id, "hid");

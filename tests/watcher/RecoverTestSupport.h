@@ -8,6 +8,7 @@
 #include "watcher/AgentLifecycleWatcher.h"
 #include "watcher/SignalledPids.h"
 #include "support/FakeAgents.h"
+#include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 
 #include <QByteArray>
@@ -17,14 +18,6 @@
 #include <memory>
 
 namespace tlr::test {
-
-// The registry of a JSON document, decoded by the registry codec; the test
-// fails when it does not decode.
-std::shared_ptr<const AgentRegistry> registryFromJson(const QByteArray& json);
-// One agent entry of JSON text (its members without the braces).
-AgentEntry entryFromJson(const QByteArray& members);
-// A registry document holding these agent objects (JSON texts), in order.
-std::shared_ptr<const AgentRegistry> registryOfAgents(const QList<QByteArray>& agents);
 
 // The stores the lifecycle watcher works with, each of its own over a
 // temporary HOME, and the watcher's services over them, so a test never
