@@ -1,6 +1,7 @@
 #include "core/AgentInstaller.h"
 
 #include "platform/FileOps.h"
+#include "platform/LoginShell.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/TerminalLauncher.h"
@@ -82,13 +83,13 @@ bool needsNoQuoting(char32_t c) {
   }
 }
 
+// A word made only of letters, digits and "_-./:@" stays bare; any other,
+// the empty one too, goes in single quotes.
 QString shellQuoted(const QString& word) {
-  if (word.isEmpty()) return QStringLiteral("''");
   const QList<uint> scalars = word.toUcs4();
-  if (std::all_of(scalars.cbegin(), scalars.cend(), [](uint c) { return needsNoQuoting(c); })) return word;
-  QString escaped = word;
-  escaped.replace('\'', QStringLiteral("'\\''"));
-  return "'" + escaped + "'";
+  const bool bare =
+      !word.isEmpty() && std::all_of(scalars.cbegin(), scalars.cend(), [](uint c) { return needsNoQuoting(c); });
+  return bare ? word : shellQuote(word);
 }
 
 StepResult zshrcFailure(const QString& reason) { return StepResult::make(kZshrcWriteFailed, false, reason); }
