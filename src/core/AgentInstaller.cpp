@@ -1,5 +1,6 @@
 #include "core/AgentInstaller.h"
 
+#include "core/Characters.h"
 #include "platform/FileOps.h"
 #include "platform/LoginShell.h"
 #include "platform/Log.h"
@@ -9,7 +10,6 @@
 #include <QChar>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -43,14 +43,6 @@ QStringList expandWords(const Command& cmd) {
   return words;
 }
 
-// The first `limit` user-perceived characters of `text`.
-QString firstCharacters(const QString& text, qsizetype limit) {
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  qsizetype count = 0;
-  while (count < limit && finder.toNextBoundary() >= 0) ++count;
-  return count < limit ? text : text.left(finder.position());
-}
-
 // "exit 1（无输出）", or the ending and the last four non-empty lines of
 // standard error, then standard output.
 QString failureText(const QString& ending, const QString& err, const QString& out) {
@@ -61,7 +53,7 @@ QString failureText(const QString& ending, const QString& err, const QString& ou
   const QStringList lines = streams.join('\n').split('\n', Qt::SkipEmptyParts);
   const QString tail = lines.mid(std::max<qsizetype>(0, lines.size() - kTailLines)).join('\n');
   const QString text = tail.isEmpty() ? ending + QStringLiteral("（无输出）") : ending + "\n" + tail;
-  return firstCharacters(text, kErrorTextLimit);
+  return Characters::prefix(text, kErrorTextLimit);
 }
 
 bool needsNoQuoting(char32_t c) {
