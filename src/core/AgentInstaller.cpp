@@ -29,11 +29,7 @@ constexpr qsizetype kTailLines = 4;
 
 // "$HOME" anywhere, then a leading "~/" or a lone "~", become the home folder.
 QString expandWord(QString word) {
-  const QString home = Paths::home();
-  word.replace(QStringLiteral("$HOME"), home);
-  if (word == "~") return home;
-  if (word.startsWith("~/")) return home + word.mid(1);
-  return word;
+  return Paths::expandTilde(word.replace(QStringLiteral("$HOME"), Paths::home()));
 }
 
 QStringList expandWords(const Command& cmd) {
