@@ -119,15 +119,7 @@ QStringList AgentDataDiscovery::defaultScanRoots() {
 QString AgentDataDiscovery::resolvePath(const QString& path) {
   // An empty entry would otherwise name the current folder.
   if (path.isEmpty()) return {};
-  QString expanded;
-  if (path.startsWith(QLatin1String("~/"))) {
-    expanded = Paths::home() + QLatin1Char('/') + path.mid(2);
-  } else if (path == QLatin1String("~")) {
-    expanded = Paths::home();
-  } else {
-    expanded = expandUserTilde(path);
-  }
-  return QDir::cleanPath(QDir::current().absoluteFilePath(expanded));
+  return QDir::cleanPath(QDir::current().absoluteFilePath(expandUserTilde(path)));
 }
 
 QStringList AgentDataDiscovery::scanForProjectMarkers(const QString& root, const QStringList& markers) {

@@ -1,6 +1,8 @@
 #include "core/AgentInstaller.h"
 
+#include "core/Characters.h"
 #include "platform/FileOps.h"
+#include "platform/LoginShell.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/TerminalLauncher.h"
@@ -8,7 +10,6 @@
 #include <QChar>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 
@@ -28,11 +29,7 @@ constexpr qsizetype kTailLines = 4;
 
 // "$HOME" anywhere, then a leading "~/" or a lone "~", become the home folder.
 QString expandWord(QString word) {
-  const QString home = Paths::home();
-  word.replace(QStringLiteral("$HOME"), home);
-  if (word == "~") return home;
-  if (word.startsWith("~/")) return home + word.mid(1);
-  return word;
+  return Paths::expandTilde(word.replace(QStringLiteral("$HOME"), Paths::home()));
 }
 
 QStringList expandWords(const Command& cmd) {
@@ -40,14 +37,6 @@ QStringList expandWords(const Command& cmd) {
   words.reserve(cmd.size());
   for (const QString& word : cmd) words.append(expandWord(word));
   return words;
-}
-
-// The first `limit` user-perceived characters of `text`.
-QString firstCharacters(const QString& text, qsizetype limit) {
-  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-  qsizetype count = 0;
-  while (count < limit && finder.toNextBoundary() >= 0) ++count;
-  return count < limit ? text : text.left(finder.position());
 }
 
 // "exit 1（无输出）", or the ending and the last four non-empty lines of
@@ -60,7 +49,7 @@ QString failureText(const QString& ending, const QString& err, const QString& ou
   const QStringList lines = streams.join('\n').split('\n', Qt::SkipEmptyParts);
   const QString tail = lines.mid(std::max<qsizetype>(0, lines.size() - kTailLines)).join('\n');
   const QString text = tail.isEmpty() ? ending + QStringLiteral("（无输出）") : ending + "\n" + tail;
-  return firstCharacters(text, kErrorTextLimit);
+  return Characters::prefix(text, kErrorTextLimit);
 }
 
 bool needsNoQuoting(char32_t c) {
@@ -82,13 +71,13 @@ bool needsNoQuoting(char32_t c) {
   }
 }
 
+// A word made only of letters, digits and "_-./:@" stays bare; any other,
+// the empty one too, goes in single quotes.
 QString shellQuoted(const QString& word) {
-  if (word.isEmpty()) return QStringLiteral("''");
   const QList<uint> scalars = word.toUcs4();
-  if (std::all_of(scalars.cbegin(), scalars.cend(), [](uint c) { return needsNoQuoting(c); })) return word;
-  QString escaped = word;
-  escaped.replace('\'', QStringLiteral("'\\''"));
-  return "'" + escaped + "'";
+  const bool bare =
+      !word.isEmpty() && std::all_of(scalars.cbegin(), scalars.cend(), [](uint c) { return needsNoQuoting(c); });
+  return bare ? word : shellQuote(word);
 }
 
 StepResult zshrcFailure(const QString& reason) { return StepResult::make(kZshrcWriteFailed, false, reason); }

@@ -26,8 +26,7 @@ void DoctorResultStore::setResult(const QString& agentId, std::optional<AgentDoc
 }
 
 void DoctorResultStore::setRunning(const QString& agentId, bool running) {
-  const bool changed = running ? !runningIds_.contains(agentId) : runningIds_.contains(agentId);
-  if (!changed) return;
+  if (running == runningIds_.contains(agentId)) return;
   if (running) {
     runningIds_.insert(agentId);
   } else {
