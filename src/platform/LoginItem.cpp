@@ -1,6 +1,6 @@
 #include "platform/LoginItem.h"
 
-#include "platform/ChildProcess.h"
+#include "platform/Opener.h"
 #include "platform/Paths.h"
 
 #include <QCoreApplication>
@@ -107,10 +107,7 @@ bool isProductionCopy(const QString& executablePath) {
 void openSettings() {
   const QString folder = QFileInfo(Paths::autostartFile()).absolutePath();
   QDir().mkpath(folder);
-  ChildSpec spec;
-  spec.program = QStringLiteral("xdg-open");
-  spec.arguments = {folder};
-  spawnDetached(spec, QString());
+  Opener::openFolder(folder);
 }
 
 }  // namespace tlr::LoginItem

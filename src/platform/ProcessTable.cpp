@@ -41,13 +41,6 @@ double bootEpochSeconds() {
   return (real.tv_sec - boot.tv_sec) + (real.tv_nsec - boot.tv_nsec) / 1e9;
 }
 
-struct StatFields {
-  char state = '?';
-  pid_t ppid = 0;
-  unsigned long flags = 0;
-  unsigned long long startTicks = 0;
-};
-
 template <class T>
 bool parseNumber(const char*& p, const char* end, T& into) {
   while (p < end && *p == ' ') ++p;
@@ -59,11 +52,11 @@ bool parseNumber(const char*& p, const char* end, T& into) {
 
 // Parses /proc/<pid>/stat. The command name sits in parentheses and may hold
 // any byte, ")" included, so the fields start after the last ")".
-std::optional<StatFields> parseStat(const char* text, size_t size) {
+std::optional<ProcStat> parseStat(const char* text, size_t size) {
   const char* end = text + size;
   const char* close = static_cast<const char*>(::memrchr(text, ')', size));
   if (!close || close + 2 >= end) return std::nullopt;
-  StatFields f;
+  ProcStat f;
   const char* p = close + 2;
   f.state = *p++;
   long skip = 0;
@@ -72,7 +65,10 @@ std::optional<StatFields> parseStat(const char* text, size_t size) {
     if (!parseNumber(p, end, skip)) return std::nullopt;
   if (!parseNumber(p, end, f.flags)) return std::nullopt;
   unsigned long long ignored = 0;
-  for (int i = 0; i < 12; ++i)  // minflt .. nice, num_threads, itrealvalue
+  for (int i = 0; i < 4; ++i)  // minflt, cminflt, majflt, cmajflt
+    if (!parseNumber(p, end, ignored)) return std::nullopt;
+  if (!parseNumber(p, end, f.userTicks) || !parseNumber(p, end, f.systemTicks)) return std::nullopt;
+  for (int i = 0; i < 6; ++i)  // cutime, cstime, priority, nice, num_threads, itrealvalue
     if (!parseNumber(p, end, ignored) && !parseNumber(p, end, skip)) return std::nullopt;
   if (!parseNumber(p, end, f.startTicks)) return std::nullopt;
   return f;
@@ -130,14 +126,7 @@ QStringList readArguments(pid_t pid, size_t limit) {
 
 // Reads one process; `bootEpoch` converts its start ticks to a date.
 std::optional<ProcessInfo> readProcess(pid_t pid, double bootEpoch, long ticksPerSecond) {
-  char dir[32];
-  std::snprintf(dir, sizeof dir, "/proc/%d", pid);
-  char statPath[48];
-  std::snprintf(statPath, sizeof statPath, "%s/stat", dir);
-  char text[1024];
-  const ssize_t n = readSmallFile(statPath, text, sizeof text);
-  if (n <= 0) return std::nullopt;
-  const auto stat = parseStat(text, static_cast<size_t>(n));
+  const auto stat = readProcStat(pid);
   if (!stat || stat->state == 'Z' || stat->state == 'X' || stat->state == 'x' ||
       (stat->flags & kKernelThreadFlag))
     return std::nullopt;
@@ -146,6 +135,8 @@ std::optional<ProcessInfo> readProcess(pid_t pid, double bootEpoch, long ticksPe
   info.pid = pid;
   info.ppid = stat->ppid;
   info.state = stat->state;
+  char dir[32];
+  std::snprintf(dir, sizeof dir, "/proc/%d", pid);
   info.exePath = readExePath(dir);
   if (!info.exePath.isEmpty()) {
     info.name = baseName(info.exePath);
@@ -170,6 +161,15 @@ bool parsePid(const char* name, pid_t& pid) {
 }
 
 }  // namespace
+
+std::optional<ProcStat> readProcStat(pid_t pid) {
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  char text[1024];
+  const ssize_t n = readSmallFile(path, text, sizeof text);
+  if (n <= 0) return std::nullopt;
+  return parseStat(text, static_cast<size_t>(n));
+}
 
 ProcessTable ProcessTable::snapshot() {
   ProcessTable table;

@@ -26,6 +26,18 @@ struct ProcessInfo {
   std::optional<QDateTime> startTime;
 };
 
+// The fields of /proc/<pid>/stat that are read here.
+struct ProcStat {
+  char state = '?';
+  pid_t ppid = 0;
+  unsigned long flags = 0;
+  unsigned long long userTicks = 0;    // utime
+  unsigned long long systemTicks = 0;  // stime
+  unsigned long long startTicks = 0;   // start time since boot, in clock ticks
+};
+// Nothing when the process is gone or its stat record does not parse.
+std::optional<ProcStat> readProcStat(pid_t pid);
+
 // A snapshot of the process table from /proc. Zombies, dead processes and
 // kernel threads are left out: they are not running programs.
 class ProcessTable {

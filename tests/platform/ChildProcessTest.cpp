@@ -28,6 +28,12 @@ ChildSpec shell(const QString& script) {
 
 bool processAlive(pid_t pid) { return ::kill(pid, 0) == 0; }
 
+void writeFile(const QString& path, const QByteArray& content) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(content);
+}
+
 }  // namespace
 
 TEST(ChildProcessOutcome, ExitCodeAndBothStreamsAreCaptured) {
@@ -124,10 +130,7 @@ TEST(ChildProcessDeadline, ABackgroundGrandchildHoldingThePipesDoesNotHang) {
 TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndStartsItsLogAfresh) {
   QTemporaryDir dir;
   const QString log = dir.filePath("service.log");
-  QFile existing(log);
-  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-  existing.write("before\n");
-  existing.close();
+  ASSERT_NO_FATAL_FAILURE(writeFile(log, "before\n"));
 
   auto spec = shell("echo started; read line; echo \"stdin:$line\"; exec sleep 30");
   const auto started = tlr::spawnDetached(spec, log);
@@ -142,10 +145,7 @@ TEST(ChildProcessDetached, ADetachedProgramOutlivesItsStarterAndStartsItsLogAfre
 TEST(ChildProcessDetached, APlantedLogIsNeverWrittenThrough) {
   QTemporaryDir dir;
   const QString victim = dir.filePath("victim");
-  QFile file(victim);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("keep\n");
-  file.close();
+  ASSERT_NO_FATAL_FAILURE(writeFile(victim, "keep\n"));
   const auto spec = shell("echo written");
 
   // A link left where the log goes, as anyone may leave one in /tmp.
