@@ -2,7 +2,9 @@
 
 #include "registry/RegistryCodec.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -52,5 +54,11 @@ OnlyFakesOnPath::OnlyFakesOnPath(const FakeBin& bin) : saved_(qgetenv("PATH")) {
 }
 
 OnlyFakesOnPath::~OnlyFakesOnPath() { qputenv("PATH", saved_); }
+
+void finishOffMainWork(std::chrono::milliseconds timeout) {
+  waitUntil([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }, timeout);
+  // A result posted just before the pool fell idle.
+  QCoreApplication::processEvents();
+}
 
 }  // namespace tlr::test
