@@ -31,8 +31,6 @@ class AgentRestarter::Report {
 
 namespace {
 
-QString commandText(const Command& command) { return command.join(QLatin1Char(' ')); }
-
 QString pidWords(const QList<pid_t>& pids) {
   QStringList words;
   for (pid_t pid : pids) words << QString::number(pid);
@@ -149,10 +147,11 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
 AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entry,
                                                           const AgentEntry::RestartSpec& spec, bool dryRun,
                                                           Report& report) const {
-  report.add(LocKey::restartGracefulWillRun(commandText(spec.command)));
+  report.add(LocKey::restartGracefulWillRun(AgentRecover::commandLine(spec.command)));
   if (dryRun) {
-    if (spec.verifyCommand) report.add(LocKey::restartGracefulVerify(commandText(*spec.verifyCommand)));
-    if (spec.fallbackCommand) report.add(LocKey::restartGracefulFallback(commandText(*spec.fallbackCommand)));
+    if (spec.verifyCommand) report.add(LocKey::restartGracefulVerify(AgentRecover::commandLine(*spec.verifyCommand)));
+    if (spec.fallbackCommand)
+      report.add(LocKey::restartGracefulFallback(AgentRecover::commandLine(*spec.fallbackCommand)));
     return report.finish(Result::success(0));
   }
 
@@ -185,7 +184,7 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   report.add(LocKey::restartVerifyFailed(first.why));
   if (!spec.fallbackCommand) return failedVerify();
 
-  report.add(LocKey::restartFallbackRun(commandText(*spec.fallbackCommand)));
+  report.add(LocKey::restartFallbackRun(AgentRecover::commandLine(*spec.fallbackCommand)));
   report.add(LocKey::restartFallbackExit(runCommand(*spec.fallbackCommand).exitCode));
   pause(timing_.afterFallback);
   const Verdict second = checkVerify(runCommand(*spec.verifyCommand), spec, report);

@@ -50,7 +50,7 @@ class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
     return test::waitUntil([&] { return types(id) == expected; }, 5s);
   }
   // Lets queued relaunches finish, so that an absent one is truly absent.
-  void settle() { test::waitUntil([] { return false; }, 300ms); }
+  void settle() { test::finishOffMainWork(); }
   std::optional<QString> lastDetails(const QString& id) const { return events.lastEvent(id)->details; }
 
   RunningAgent running(const QString& id, pid_t pid, bool launchd = false) const {

@@ -1,6 +1,8 @@
 #include "RecoverTestSupport.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QThreadPool>
 
 namespace tlr::test {
 
@@ -29,5 +31,11 @@ OnlyFakesOnPath::OnlyFakesOnPath(const FakeBin& bin) : saved_(qgetenv("PATH")) {
 }
 
 OnlyFakesOnPath::~OnlyFakesOnPath() { qputenv("PATH", saved_); }
+
+void finishOffMainWork(std::chrono::milliseconds timeout) {
+  waitUntil([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }, timeout);
+  // A result posted just before the pool fell idle.
+  QCoreApplication::processEvents();
+}
 
 }  // namespace tlr::test

@@ -328,7 +328,7 @@ TEST_F(UserActionsTest, LockingOnlineStartsTheAgentUnlessItIsThrottled) {
   watcher->recoverOnDemand(entry("flaky"));
   watcher->recoverOnDemand(entry("locked"));
   EXPECT_TRUE(test::waitUntil([&] { return types("locked") == QStringList{"recovered"}; }));
-  settle();
+  test::finishOffMainWork();
   EXPECT_EQ(types("flaky"), (QStringList{"exitedAbnormal", "throttled"}));
   EXPECT_EQ(test::terminalTexts(bin).size(), 1);
 }
