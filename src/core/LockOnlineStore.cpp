@@ -15,12 +15,6 @@ QSet<QString> readSet(const Defaults& defaults, const QString& key) {
 }
 
 // ["a", "b"]: sorted, so that the line reads the same on every run.
-QString bracketed(const QStringList& ids) {
-  QStringList quoted;
-  for (const QString& id : ids) quoted << '"' + id + '"';
-  return '[' + quoted.join(QStringLiteral(", ")) + ']';
-}
-
 QStringList sorted(const QSet<QString>& ids) {
   QStringList list(ids.cbegin(), ids.cend());
   list.sort();
@@ -68,8 +62,8 @@ void LockOnlineStore::initializeDefaults(const QList<AgentEntry>& entries) {
   if (!anyNew) return;
   writeSet(defaultsKey, lockedIDs_);
   writeSet(initializedKey(), initializedIDs_);
-  log("[LockOnline] ", QStringLiteral("初始化完成 · 按 launchd 状态自动接管: ") + bracketed(adopted) +
-                           QStringLiteral(" · 全部已锁定: ") + bracketed(sorted(lockedIDs_)));
+  log("[LockOnline] ", QStringLiteral("初始化完成 · 按 launchd 状态自动接管: ") + quotedList(adopted) +
+                           QStringLiteral(" · 全部已锁定: ") + quotedList(sorted(lockedIDs_)));
 }
 
 void LockOnlineStore::setLocked(const QString& agentId, bool locked) {
@@ -82,7 +76,7 @@ void LockOnlineStore::setLocked(const QString& agentId, bool locked) {
   writeSet(defaultsKey, lockedIDs_);
   log("[LockOnline] ", agentId + QStringLiteral(" → ") +
                            (locked ? QStringLiteral("ON 锁定在线") : QStringLiteral("OFF 默认")) +
-                           QStringLiteral(" | 当前已锁定: ") + bracketed(sorted(lockedIDs_)));
+                           QStringLiteral(" | 当前已锁定: ") + quotedList(sorted(lockedIDs_)));
   if (wasLocked != locked)
     events_.append(AgentEvent::make(agentId, locked ? AgentEventType::lockOnlineEnabled
                                                      : AgentEventType::lockOnlineDisabled));

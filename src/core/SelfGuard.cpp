@@ -33,12 +33,6 @@ SelfGuardStore::AlertText alertText(const LocKey& message, const LocKey& informa
 }
 
 // ["a", "b"]
-QString listNotation(const QStringList& words) {
-  QStringList quoted;
-  for (const QString& w : words) quoted << '"' + w + '"';
-  return '[' + quoted.join(QStringLiteral(", ")) + ']';
-}
-
 QString userTarget(const char* domain) {
   return QStringLiteral("%1/%2/%3").arg(QLatin1String(domain)).arg(::getuid()).arg(
       QLatin1String(SelfGuardInstaller::kLabel));
@@ -105,7 +99,7 @@ void SelfGuardInstaller::runLaunchctl(const QStringList& args) {
   // is worth a line.
   if (findExecutable(QStringLiteral("systemctl"), currentPath()).isEmpty()) {
     log(kTag, QStringLiteral("launchctl %1 failed: %2")
-                  .arg(listNotation(args), QString::fromLocal8Bit(std::strerror(ENOENT))));
+                  .arg(quotedList(args), QString::fromLocal8Bit(std::strerror(ENOENT))));
     return;
   }
   const QString verb = args.value(0);

@@ -29,6 +29,12 @@ void errLine(const QString& line) { writeAll(STDERR_FILENO, (line + '\n').toUtf8
 
 void errWrite(const QByteArray& text) { writeAll(STDERR_FILENO, text); }
 
+QString quotedList(const QStringList& items) {
+  QStringList quoted;
+  for (const QString& item : items) quoted << '"' + item + '"';
+  return '[' + quoted.join(QStringLiteral(", ")) + ']';
+}
+
 void makeStdioUnbuffered() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::setvbuf(stderr, nullptr, _IONBF, 0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // One line per message. Each call is a single write(2) of the whole line and
 // its newline, so lines from several threads never interleave mid-line and
@@ -17,6 +18,9 @@ inline void log(const char* tag, const QString& message) {
 void errLine(const QString& line);
 // Writes `text` to standard error exactly as given, in one write.
 void errWrite(const QByteArray& text);
+
+// A list as log lines write it: ["a", "b"].
+QString quotedList(const QStringList& items);
 
 // Makes standard output and error unbuffered for anything printed with stdio.
 void makeStdioUnbuffered();

@@ -37,12 +37,6 @@ struct LaunchdCache {
   }
 };
 
-QString quotedList(const QStringList& items) {
-  QStringList quoted;
-  for (const QString& s : items) quoted << '"' + s + '"';
-  return '[' + quoted.join(QStringLiteral(", ")) + ']';
-}
-
 // Runs a short query with the usual program folders before PATH; its
 // standard output when it exits with 0.
 std::optional<QString> runCommandOnce(const QStringList& argv) {
