@@ -1,6 +1,6 @@
 #include "core/ExactJson.h"
 
-#include <QStringDecoder>
+#include "platform/Utf8.h"
 
 namespace tlr::ExactJson {
 
@@ -231,10 +231,9 @@ class Parser {
     qsizetype runStart = pos_;
     auto flushRun = [&]() -> bool {
       if (pos_ == runStart) return true;
-      QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-      const QString piece = decoder.decode(QByteArrayView(data_).sliced(runStart, pos_ - runStart));
-      if (decoder.hasError()) return false;
-      out += piece;
+      const std::optional<QString> piece = decodeStrictUtf8(QByteArrayView(data_).sliced(runStart, pos_ - runStart));
+      if (!piece) return false;
+      out += *piece;
       return true;
     };
     while (true) {

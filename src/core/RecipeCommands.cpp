@@ -2,10 +2,10 @@
 
 #include "platform/MainThread.h"
 #include "platform/Paths.h"
+#include "platform/Utf8.h"
 
 #include <QFileInfo>
 #include <QProcessEnvironment>
-#include <QStringDecoder>
 
 #include <thread>
 
@@ -68,9 +68,7 @@ ChildResult runVector(const QStringList& argv, const QStringList& environment,
 }
 
 QString decodeUtf8(const QByteArray& bytes) {
-  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = decoder.decode(bytes);
-  return decoder.hasError() ? QString() : text;
+  return decodeStrictUtf8(bytes).value_or(QString());
 }
 
 QString timeoutText(std::chrono::milliseconds timeout) {

@@ -1,7 +1,8 @@
 #include "platform/ProcessTable.h"
 
+#include "platform/Utf8.h"
+
 #include <QFile>
-#include <QStringDecoder>
 #include <QTimeZone>
 
 #include <cerrno>
@@ -98,9 +99,7 @@ QStringList splitArguments(const char* data, size_t size) {
     const void* zero = std::memchr(data + start, 0, size - start);
     const size_t len = zero ? static_cast<const char*>(zero) - (data + start) : size - start;
     if (len > 0) {
-      QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-      QString arg = decoder.decode(QByteArrayView(data + start, len));
-      if (!decoder.hasError()) out << arg;
+      if (auto arg = decodeStrictUtf8(QByteArrayView(data + start, len))) out << *arg;
     }
     start += len + 1;
   }

@@ -4,12 +4,12 @@
 #include "platform/DirectoryWatcher.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/Utf8.h"
 #include "registry/AgentRegistry.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
 namespace tlr {
 namespace {
@@ -92,10 +92,9 @@ void HangWatcher::inspectHangFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return;
   const QByteArray head = file.read(kReadLimit);
-  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  const QString text = decoder.decode(head);
-  if (decoder.hasError()) return;
-  const std::optional<QString> processName = processNameIn(text);
+  const std::optional<QString> text = decodeStrictUtf8(head);
+  if (!text) return;
+  const std::optional<QString> processName = processNameIn(*text);
   if (!processName) return;
   const auto agent = processNameToAgentId_.constFind(processName->toLower());
   if (agent == processNameToAgentId_.cend()) return;
