@@ -32,13 +32,6 @@ QString kindLabel(AgentEntry::Kind kind) {
   return {};
 }
 
-QString iconFileName(const AgentRegistry& registry, const QString& id) {
-  const std::optional<AgentEntry> entry = registry.lookup(id);
-  if (!entry || !entry->iconAsset || entry->iconAsset->isEmpty()) return id;
-  const QString& asset = *entry->iconAsset;
-  return asset.startsWith(QLatin1String("agent-")) ? asset.mid(6) : asset;
-}
-
 InstallAction installActionFor(const AgentEntry& entry) {
   if (!entry.install) return {};
   const auto& recipe = *entry.install;

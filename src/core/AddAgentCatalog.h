@@ -21,11 +21,6 @@ QList<AgentEntry> installed(const AgentRegistry& registry, const QSet<QString>& 
 // The kind as the list shows it, the same in both languages.
 QString kindLabel(AgentEntry::Kind kind);
 
-// The base name of the agent's image in the resource bundle: the entry's
-// `iconAsset` without a leading "agent-", or the id when there is no such
-// visible entry or it has no icon asset.
-QString iconFileName(const AgentRegistry& registry, const QString& id);
-
 // The Install button: an official address that parses opens the website;
 // otherwise a recipe with commands opens the install sheet; otherwise
 // nothing happens.

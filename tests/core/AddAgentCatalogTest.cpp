@@ -46,22 +46,6 @@ TEST(AddAgentLists, KindLabelsAreTheSameInBothLanguages) {
   EXPECT_EQ(catalog::kindLabel(tlr::AgentEntry::Kind::idePlugin), "插件");
 }
 
-TEST(AddAgentIcons, TheAssetNameLosesItsAgentPrefixElseTheIdServes) {
-  const auto registry = tlr::test::registryOfAgents({
-      agentJson("prefixed", R"(,"iconAsset":"agent-claude")"),
-      agentJson("plain", R"(,"iconAsset":"gemini")"),
-      agentJson("blank", R"(,"iconAsset":"")"),
-      agentJson("none"),
-      agentJson("hidden", R"(,"iconAsset":"agent-x","hidden":true)"),
-  });
-  EXPECT_EQ(catalog::iconFileName(*registry, "prefixed"), "claude");
-  EXPECT_EQ(catalog::iconFileName(*registry, "plain"), "gemini");
-  EXPECT_EQ(catalog::iconFileName(*registry, "blank"), "blank");
-  EXPECT_EQ(catalog::iconFileName(*registry, "none"), "none");
-  EXPECT_EQ(catalog::iconFileName(*registry, "hidden"), "hidden");
-  EXPECT_EQ(catalog::iconFileName(*registry, "unknown"), "unknown");
-}
-
 TEST(AddAgentInstallAction, AWebsiteThatParsesWinsOverCommands) {
   using Kind = catalog::InstallAction::Kind;
   auto action = [](const QByteArray& install) {
