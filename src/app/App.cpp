@@ -114,6 +114,7 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 
 int App::main(int argc, char** argv) {
   makeStdioUnbuffered();
+  quietToolkitNotices();
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
     return runVerificationMode(*selected, argc, argv);
 
