@@ -203,6 +203,7 @@ ChildResult runChild(const ChildSpec& spec) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
+    if (spec.umask) ::umask(*spec.umask);
     const int inFd = spec.input ? inRead.get() : devNull.get();
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
     ::dup2(outWrite.get(), STDOUT_FILENO);
