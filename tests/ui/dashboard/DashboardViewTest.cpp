@@ -124,8 +124,8 @@ TEST_F(DashboardViewTest, EmptyStateAndMetricCounts) {
 
   // A running, locked, faulted agent counts in every category it has.
   const AgentEntry a = agentEntry("a"), b = agentEntry("b"), c = agentEntry("c");
+  LockOnlineStore::shared().setLocked("a", true);  // records an event: the hang must be newer
   EventStore::shared().append(AgentEvent::make("a", AgentEventType::hangDetected));
-  LockOnlineStore::shared().setLocked("a", true);
   model.update({a, b, c}, {runningRecord(a, 1), runningRecord(b, 2)});
   EXPECT_FALSE(view->emptyState()->isVisible());
   EXPECT_EQ(view->metricCard(0)->value(), 2);
