@@ -433,6 +433,11 @@ class DetachedChildren {
     pruneLocked();
     const auto it = reaped_.find(pid);
     if (it == reaped_.end()) return std::nullopt;
+    // The number may belong to another process by now: where pidfds of one
+    // process share an inode that no other process has (Linux 6.9 and
+    // later), the kept status answers only for a pidfd of the child it was
+    // kept for.
+    if (pidFd >= 0 && it->second.identity != 0 && identityOf(pidFd) != it->second.identity) return std::nullopt;
     return it->second.status;
   }
 
@@ -440,7 +445,13 @@ class DetachedChildren {
   struct Reaped {
     int32_t status;
     Clock::time_point at;
+    ino_t identity = 0;  // the inode of its pidfd; 0 when unknown
   };
+
+  static ino_t identityOf(int pidFd) {
+    struct stat st {};
+    return ::fstat(pidFd, &st) == 0 ? st.st_ino : 0;
+  }
   static constexpr auto kKeep = std::chrono::seconds(60);
 
   bool startedLocked() {
@@ -486,7 +497,7 @@ class DetachedChildren {
           else if (si.si_code == CLD_DUMPED)
             status = (si.si_status & 0x7F) | 0x80;
           pruneLocked();
-          reaped_[pid] = {status, Clock::now()};
+          reaped_[pid] = {status, Clock::now(), identityOf(pidFd)};
         }
         // Reaped now or by someone else already: either way it is done with.
         ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, pidFd, nullptr);

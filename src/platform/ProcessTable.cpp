@@ -83,6 +83,19 @@ std::optional<ProcStat> parseStat(const char* text, size_t size) {
   for (int i = 0; i < 6; ++i)  // cutime, cstime, priority, nice, num_threads, itrealvalue
     if (!parseNumber(p, end, ignored) && !parseNumber(p, end, skip)) return std::nullopt;
   if (!parseNumber(p, end, f.startTicks)) return std::nullopt;
+  // Fields 23 to 47 come before arg_start (48) and arg_end (49); kernels
+  // before 3.5 end earlier, and then the two stay zero.
+  for (int i = 23; i <= 47; ++i) {
+    while (p < end && *p == ' ') ++p;
+    const char* next = static_cast<const char*>(std::memchr(p, ' ', static_cast<size_t>(end - p)));
+    if (!next) return f;
+    p = next;
+  }
+  unsigned long long argStart = 0, argEnd = 0;
+  if (parseNumber(p, end, argStart) && parseNumber(p, end, argEnd)) {
+    f.argStart = argStart;
+    f.argEnd = argEnd;
+  }
   return f;
 }
 
@@ -155,6 +168,7 @@ struct Known {
   ino_t ino = 0;  // of its /proc entry: a new process under an old number gets a new one
   unsigned long long startTicks = 0;
   QByteArray comm;
+  unsigned long long argStart = 0, argEnd = 0;  // moved by an exec
   bool running = false;  // false for kernel threads and zombies
   ProcessInfo info;      // meaningful when running
   std::optional<QStringList> arguments;
@@ -167,15 +181,20 @@ struct Counters {
   int exesRead = 0;
 };
 
-// Fills `k` from a fresh stat record. What cannot change while the start time
-// and the command name stay the same (the executable, the name, the
-// arguments) is read only when one of them changed.
+// Fills `k` from a fresh stat record. What cannot change while the start time,
+// the command name and the place of the argument vector stay the same (the
+// executable, the name, the arguments) is read only when one of them changed.
+// An interpreter that execs itself keeps its name and start time, but not
+// the place of its arguments.
 void absorb(pid_t pid, const ProcStat& stat, double bootEpoch, long ticksPerSecond, Known& k, Counters& counters) {
-  const bool same = k.reads > 0 && k.startTicks == stat.startTicks && k.comm == stat.comm;
+  const bool same = k.reads > 0 && k.startTicks == stat.startTicks && k.comm == stat.comm &&
+                    k.argStart == stat.argStart && k.argEnd == stat.argEnd;
   k.running = isRunningProgram(stat);
   if (!same) {
     k.startTicks = stat.startTicks;
     k.comm = stat.comm;
+    k.argStart = stat.argStart;
+    k.argEnd = stat.argEnd;
     k.arguments.reset();
     k.reads = 0;
     k.info = ProcessInfo{};

@@ -44,6 +44,12 @@ struct ProcStat {
   unsigned long long userTicks = 0;    // utime
   unsigned long long systemTicks = 0;  // stime
   unsigned long long startTicks = 0;   // start time since boot, in clock ticks
+  // Where the argument vector lies in the process's memory (arg_start,
+  // arg_end): an exec gives the process new memory and moves it, also when
+  // the command name stays the same. Zero when the kernel hides them (another
+  // user's process, a zombie) or does not give them.
+  unsigned long long argStart = 0;
+  unsigned long long argEnd = 0;
 };
 // Nothing when the process is gone or its stat record does not parse.
 std::optional<ProcStat> readProcStat(pid_t pid);
@@ -65,7 +71,10 @@ class ProcessTable {
   // was read of it. Read again are new processes (twice: a fork that execs a
   // moment later shows its new name at the second read), every process for
   // which `alwaysReread` holds, and a rotating eighth of the rest, so that a
-  // program that execs another in place is seen within eight calls. One cache
+  // program that execs another in place is seen within eight calls. What a
+  // stat record cannot tell apart (the executable, the arguments) is read
+  // again when the start time, the command name or the place of the argument
+  // vector changed: an exec changes at least one of them. One cache
   // serves the whole process; calls from several threads take turns.
   static ProcessTable snapshotReusing(const std::function<bool(const ProcessInfo&)>& alwaysReread);
 

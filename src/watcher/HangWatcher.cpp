@@ -2,6 +2,7 @@
 
 #include "core/EventStore.h"
 #include "platform/DirectoryWatcher.h"
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/Utf8.h"
@@ -124,9 +125,12 @@ void HangWatcher::handleDirChange() {
 }
 
 bool HangWatcher::inspectHangFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return true;
-  const QByteArray head = file.read(kReadLimit);
+  // Only a plain file is read, opened without waiting: a FIFO named like a
+  // report would otherwise stop the main thread until someone writes to it.
+  // Anything else, or a file that cannot be read, is not a report.
+  const std::optional<QByteArray> read = FileOps::readRegularFile(path, kReadLimit);
+  if (!read) return true;
+  const QByteArray& head = *read;
   // Empty, cut inside a character, or its first line not finished yet: still
   // being written, so it counts once it is complete.
   const std::optional<QString> text = decodeStrictUtf8(head);

@@ -11,6 +11,8 @@
 
 #include <csignal>
 #include <unistd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 namespace tlr {
@@ -154,6 +156,39 @@ TEST_F(KqueueWatcherTest, DetachedProgramsStayOurChildrenAndAreReapedWithExactSt
   watcher->watch(quick.pid, "quick");
   ASSERT_TRUE(waitForExit(quick.pid));
   EXPECT_EQ(exitOf(quick.pid)->info.exitStatus, 3 << 8);
+}
+
+TEST_F(KqueueWatcherTest, AKeptStatusAnswersOnlyForTheChildItWasKeptFor) {
+  ChildSpec spec;
+  spec.program = tool();
+  spec.arguments = {"sleep"};
+  const DetachedResult ours = spawnDetached(spec, QString());
+  ASSERT_GT(ours.pid, 0) << ours.error.toStdString();
+  const int ourFd = static_cast<int>(::syscall(SYS_pidfd_open, ours.pid, 0));
+  ASSERT_GE(ourFd, 0);
+  // Another process, ended and reaped by its own parent (the test): what a
+  // pidfd opened under a reused number would name.
+  SpawnedChild other(tool(), {"exit", "0"});
+  const int otherFd = static_cast<int>(::syscall(SYS_pidfd_open, other.pid(), 0));
+  ASSERT_GE(otherFd, 0);
+  other.writeLine("go");
+  other.wait();
+
+  ::kill(ours.pid, SIGTERM);
+  ASSERT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(ours.pid)); }));
+  EXPECT_EQ(ownChildExitStatus(ours.pid, -1), SIGTERM);
+  EXPECT_EQ(ownChildExitStatus(ours.pid, ourFd), SIGTERM);
+  struct stat a {}, b {};
+  ASSERT_EQ(::fstat(ourFd, &a), 0);
+  ASSERT_EQ(::fstat(otherFd, &b), 0);
+  if (a.st_ino == b.st_ino) {
+    ::close(ourFd);
+    ::close(otherFd);
+    GTEST_SKIP() << "pidfds of this kernel do not tell processes apart";
+  }
+  EXPECT_EQ(ownChildExitStatus(ours.pid, otherFd), std::nullopt) << "another process's exit read as ours";
+  ::close(ourFd);
+  ::close(otherFd);
 }
 
 TEST_F(KqueueWatcherTest, WatchingAGoneProcessReportsItsExit) {

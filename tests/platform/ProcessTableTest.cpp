@@ -127,5 +127,29 @@ TEST_F(ProcessTableTest, AProgramThatExecsInPlaceIsSeenUnderItsNewNameWithinEigh
   EXPECT_TRUE(seen);
 }
 
+TEST_F(ProcessTableTest, AnExecThatKeepsTheCommandNameIsSeenWithItsNewArguments) {
+  // An interpreter that execs itself with other arguments keeps its command
+  // name and start time; its arguments are those of the new program.
+  const QString marker = shortUniqueName("tlrm");
+  SpawnedChild shell("/bin/sh", {"-c", "read line; exec /bin/sh -c 'sleep 30; :' " + marker});
+  const pid_t pid = shell.pid();
+  const auto always = [&](const ProcessInfo& p) { return p.pid == pid; };
+  for (int i = 0; i < 3; ++i) {
+    const ProcessTable table = ProcessTable::snapshotReusing(always);
+    ASSERT_TRUE(byPid(table, pid));
+    ASSERT_FALSE(table.argumentsOf(*byPid(table, pid)).contains(marker));
+  }
+  shell.writeLine("go");
+  ASSERT_TRUE(test::waitUntil([&] { return ProcessTable::arguments(pid).contains(marker); }));
+  bool seen = false;
+  for (int i = 0; i < 8 && !seen; ++i) {
+    const ProcessTable table = ProcessTable::snapshotReusing(always);
+    ASSERT_TRUE(byPid(table, pid));
+    EXPECT_EQ(byPid(table, pid)->name, "sh");
+    seen = table.argumentsOf(*byPid(table, pid)).contains(marker);
+  }
+  EXPECT_TRUE(seen) << "arguments kept from before the exec";
+}
+
 }  // namespace
 }  // namespace tlr

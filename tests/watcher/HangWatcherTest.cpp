@@ -11,7 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <fcntl.h>
 #include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using tlr::AgentEntry;
 using tlr::AgentEventType;
@@ -158,6 +165,47 @@ TEST(HangReports, AReportPartlyWrittenWhenListedCountsOnceComplete) {
   EXPECT_EQ(f.events().at(0).agentId, "claude");
   waitUntil([] { return false; }, std::chrono::milliseconds(300));
   EXPECT_EQ(f.events().size(), 2);
+}
+
+TEST(HangReports, AFifoNamedLikeAReportNeitherBlocksNorHidesTheNext) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  const QByteArray fifo = QFile::encodeName(f.watcher.reportsFolder() + "/claude-f-hang.ips");
+  ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+
+  // Should the watcher wait on the FIFO for a writer, one comes after ten
+  // seconds, so the test ends and tells.
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  std::atomic<bool> released{false};
+  std::thread rescuer([&] {
+    std::unique_lock guard(lock);
+    if (finished.wait_for(guard, std::chrono::seconds(10), [&] { return done; })) return;
+    while (!done) {
+      const int fd = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) {
+        ::close(fd);
+        released = true;
+        return;
+      }
+      finished.wait_for(guard, std::chrono::milliseconds(10), [&] { return done; });
+    }
+  });
+
+  f.drop("claude-g-hang.ips", report("claude"));
+  const bool recorded = f.waitForEvents(1);
+  {
+    std::lock_guard guard(lock);
+    done = true;
+  }
+  finished.notify_all();
+  rescuer.join();
+  EXPECT_FALSE(released) << "the watcher waited for a writer of the FIFO";
+  ASSERT_TRUE(recorded);
+  EXPECT_EQ(f.events().size(), 1);
+  ::unlink(fifo.constData());
 }
 
 TEST(HangWatching, AFolderThatCannotBeWatchedIsReportedAndRetried) {
