@@ -28,9 +28,11 @@ bool succeeded(const ChildResult& r) { return r.started && !r.timedOut && r.exit
 // until when they are left alone.
 class HangingPrograms {
  public:
+  // Never destroyed: a refresh on a thread of its own may still ask while
+  // the process ends.
   static HangingPrograms& instance() {
-    static HangingPrograms programs;
-    return programs;
+    static HangingPrograms* programs = new HangingPrograms;
+    return *programs;
   }
   bool isHanging(const QString& program) {
     std::lock_guard guard(lock_);

@@ -19,19 +19,33 @@ constexpr const char* kTag = "[HangWatcher] ";
 constexpr qint64 kReadLimit = 8192;
 
 // A report's first non-empty line, and whether it is complete (a line feed
-// ends it).
+// ends it), from the report's first bytes.
 struct FirstLine {
-  QString text;
+  QByteArray bytes;
   bool complete = false;
 };
 
-std::optional<FirstLine> firstLineOf(const QString& text) {
+std::optional<FirstLine> firstLineOf(const QByteArray& head) {
   qsizetype start = 0;
-  while (start < text.size() && text[start] == '\n') ++start;
-  if (start == text.size()) return std::nullopt;
-  const qsizetype end = text.indexOf('\n', start);
-  if (end < 0) return FirstLine{text.mid(start), false};
-  return FirstLine{text.mid(start, end - start), true};
+  while (start < head.size() && head[start] == '\n') ++start;
+  if (start == head.size()) return std::nullopt;
+  const qsizetype end = head.indexOf('\n', start);
+  if (end < 0) return FirstLine{head.mid(start), false};
+  return FirstLine{head.mid(start, end - start), true};
+}
+
+// Drops a character cut off at the end of `bytes` by a read limit.
+void dropCutCharacter(QByteArray& bytes) {
+  qsizetype lead = bytes.size();
+  int continuations = 0;
+  while (lead > 0 && continuations < 3 && (static_cast<uchar>(bytes[lead - 1]) & 0xC0) == 0x80) {
+    --lead;
+    ++continuations;
+  }
+  if (lead == 0) return;
+  const uchar first = static_cast<uchar>(bytes[lead - 1]);
+  const int length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+  if (length > continuations + 1) bytes.truncate(lead - 1);
 }
 
 // The process name that a line names, if it names one.
@@ -131,14 +145,20 @@ bool HangWatcher::inspectHangFile(const QString& path) {
   const std::optional<QByteArray> read = FileOps::readRegularFile(path, kReadLimit);
   if (!read) return true;
   const QByteArray& head = *read;
-  // Empty, cut inside a character, or its first line not finished yet: still
-  // being written, so it counts once it is complete.
-  const std::optional<QString> text = decodeStrictUtf8(head);
-  if (!text) return false;
-  const std::optional<FirstLine> line = firstLineOf(*text);
+  // Empty, or its first line not finished yet (or cut inside a character):
+  // still being written, so it counts once it is complete. Only the first
+  // line is decoded: the rest of a long report may be cut anywhere by the
+  // read limit.
+  const std::optional<FirstLine> line = firstLineOf(head);
   if (!line) return false;
-  const std::optional<QString> processName = processNameIn(line->text);
-  if (!processName) return line->complete || head.size() >= kReadLimit;
+  const bool cutByLimit = !line->complete && head.size() >= kReadLimit;
+  const bool whole = line->complete || cutByLimit;
+  QByteArray bytes = line->bytes;
+  if (cutByLimit) dropCutCharacter(bytes);
+  const std::optional<QString> text = decodeStrictUtf8(bytes);
+  if (!text) return whole;
+  const std::optional<QString> processName = processNameIn(*text);
+  if (!processName) return whole;
   const auto agent = processNameToAgentId_.constFind(processName->toLower());
   if (agent == processNameToAgentId_.cend()) return true;
   log(kTag, QStringLiteral("检测到 hang: %1 → agent %2").arg(*processName, *agent));

@@ -208,6 +208,29 @@ TEST(HangReports, AFifoNamedLikeAReportNeitherBlocksNorHidesTheNext) {
   ::unlink(fifo.constData());
 }
 
+TEST(HangReports, ALongReportIsReadWhereverItsFirstBytesEnd) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  // A long report whose first 8 KiB end inside a character ("中" is three
+  // bytes): only its first line decides.
+  QByteArray big = report("claude");
+  while (big.size() < 8191) big += 'x';
+  big = big.left(8191) + QStringLiteral("中文路径\n").toUtf8().repeated(200);
+  f.drop("claude-l-hang.ips", big);
+  // A first line longer than what is read, cut inside a character.
+  QByteArray longLine = QByteArray("{\"procName\": \"node\", \"path\": \"x");
+  longLine += QStringLiteral("中").toUtf8().repeated(4000) + "\"}\n";
+  f.drop("node-m-hang.ips", longLine);
+  f.drop("claude-n-hang.ips", report("claude"));
+  ASSERT_TRUE(waitUntil([&] { return f.events().size() >= 3; }, std::chrono::seconds(5)))
+      << f.events().size() << " hangs recorded";
+  QStringList agents;
+  for (const auto& e : f.events()) agents << e.agentId;
+  agents.sort();
+  EXPECT_EQ(agents, QStringList({"claude", "claude", "codex"}));
+}
+
 TEST(HangWatching, AFolderThatCannotBeWatchedIsReportedAndRetried) {
   TempHome home;
   tlr::Defaults defaults(tlr::Paths::defaultsFile());
