@@ -1,5 +1,6 @@
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/shell/SettingsSheet.h"
 
 namespace tlr {
 
@@ -15,6 +16,7 @@ namespace tlr {
 // Until a sheet exists its factory stays empty and its button does nothing.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
+  sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
   dashboard.setSheets(std::move(sheets));
 }
 

@@ -76,6 +76,29 @@ QString xdotool(const QString& display, const QStringList& args, bool* ok = null
   return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// The whole screen of `display` as `import` (ImageMagick) sees it; a null
+// image when that fails.
+QImage screenshot(const QString& display, const QString& file) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), display);
+  p.setProcessEnvironment(env);
+  p.start(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file});
+  if (!p.waitForFinished(15000) || p.exitCode() != 0) return {};
+  return QImage(file);
+}
+
+// What a state button's left edge shows: green (running), red (faulted) or
+// the brand blue (launch).
+enum class Face { running, faulted, launch, other };
+Face faceAt(const QImage& image, QPoint p) {
+  const QColor c = image.pixelColor(p);
+  if (c.blue() > c.red() + 60) return Face::launch;
+  if (c.green() > c.red() + 10) return Face::running;
+  if (c.red() > c.green() + 10) return Face::faulted;
+  return Face::other;
+}
+
 QJsonObject cliAgent(const QString& id, const QString& name, const QString& program) {
   return QJsonObject{
       {"id", id},
@@ -113,6 +136,9 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
                                 {"agents", QJsonArray{cliAgent("alpha", alphaName, alpha), cliAgent("beta", betaName, beta)}}})
           .toJson();
 
+  // The first-run window would cover the dashboard: it has been seen.
+  home_.writeFile(".config/Tollamere/defaults.json", R"({"TLR.hasShownStatusItemOnboarding": true})");
+
   test::AppProcess& app = process(sandbox(registry));
   app.setEnv("DISPLAY", x.display());
   app.setEnv("QT_QPA_PLATFORM", "xcb");
@@ -125,6 +151,8 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
       xdotool(x.display(), {"search", "--sync", "--onlyvisible", "--name", "^Tollamere$"}, &ok).split('\n').value(0);
   ASSERT_TRUE(ok && !window.isEmpty()) << app.stdOut().toStdString();
   const QString geometry = xdotool(x.display(), {"getwindowgeometry", "--shell", window});
+  const QRegularExpressionMatch wx = QRegularExpression("\\bX=(\\d+)").match(geometry);
+  const QRegularExpressionMatch wy = QRegularExpression("\\bY=(\\d+)").match(geometry);
   const QRegularExpressionMatch w = QRegularExpression("WIDTH=(\\d+)").match(geometry);
   const QRegularExpressionMatch h = QRegularExpression("HEIGHT=(\\d+)").match(geometry);
   ASSERT_TRUE(w.hasMatch() && h.hasMatch()) << geometry.toStdString();
@@ -147,6 +175,21 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   ASSERT_EQ(stopped->item().id, "beta");
   ASSERT_EQ(stopped->stateButton()->kind(), RowStateButton::Kind::launch);
   const QPoint target = stopped->stateButton()->mapTo(&twin, stopped->stateButton()->rect().center());
+  AgentRowView* running = twin.rowViews().at(0);
+  const QPoint origin(wx.captured(1).toInt(), wy.captured(1).toInt());
+  auto edgeOf = [&](AgentRowView* row) {
+    return origin + row->stateButton()->mapTo(&twin, QPoint(3, row->stateButton()->height() / 2));
+  };
+  const QString shotFile = home_.path() + "/screen.png";
+  const bool canShoot = !QStandardPaths::findExecutable("import").isEmpty();
+
+  // One running row, one stopped row, as drawn on the screen.
+  if (canShoot) {
+    const QImage before = screenshot(x.display(), shotFile);
+    ASSERT_FALSE(before.isNull());
+    EXPECT_EQ(faceAt(before, edgeOf(running)), Face::running);
+    EXPECT_EQ(faceAt(before, edgeOf(stopped)), Face::launch);
+  }
 
   // Click it, twice in a row: one launch only.
   xdotool(x.display(), {"mousemove", "--window", window, QString::number(target.x()), QString::number(target.y()),
@@ -154,7 +197,20 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
           &ok);
   ASSERT_TRUE(ok);
   // Within two scans (4 s each) both agents run.
-  EXPECT_TRUE(app.waitForStdout("[Scanner] 2 Agent 在跑 / 2 已装", 10s)) << app.stdOut().toStdString();
+  const bool seen = app.waitForStdout("[Scanner] 2 Agent 在跑 / 2 已装", 10s);
+  if (!seen && !qEnvironmentVariableIsEmpty("TLR_SCREENSHOT_DIR")) {
+    QProcess shot;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", x.display());
+    shot.setProcessEnvironment(env);
+    shot.start("import", {"-window", "root", qEnvironmentVariable("TLR_SCREENSHOT_DIR") + "/on-screen-failure.png"});
+    shot.waitForFinished(15000);
+  }
+  EXPECT_TRUE(seen) << "clicked at " << target.x() << "," << target.y() << "\n" << app.stdOut().toStdString();
+  // ...and its row shows it running.
+  if (canShoot)
+    EXPECT_TRUE(test::waitUntil([&] { return faceAt(screenshot(x.display(), shotFile), edgeOf(stopped)) == Face::running; },
+                                5s));
   const QStringList launched = test::terminalTexts(fakeBin_, 1);
   ASSERT_FALSE(launched.isEmpty());
   EXPECT_TRUE(launched[0].contains(beta)) << launched[0].toStdString();
