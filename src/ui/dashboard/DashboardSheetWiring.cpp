@@ -1,3 +1,4 @@
+#include "ui/backup/BackupSheetsWiring.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/shell/SettingsSheet.h"
@@ -17,6 +18,7 @@ namespace tlr {
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
   sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
+  installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
 
