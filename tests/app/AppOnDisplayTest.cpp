@@ -53,8 +53,8 @@ TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForwar
   AppSandbox& box = sandbox();
   AppProcess& first = onDisplay(box);
   ASSERT_TRUE(first.start());
-  ASSERT_TRUE(waitUntil([&] { return !windowsOfSize({680, 560}).isEmpty(); }, 20s))
-      << first.stdOut().toStdString();
+  ASSERT_TRUE(waitUntil([&] { return !windowsOfSize({680, 560}).isEmpty(); }, 60s))
+      << first.stdOut().toStdString() << first.stdErr().toStdString();
   EXPECT_TRUE(first.waitForStdout(QStringLiteral("[App] 没有系统托盘 → 直接显示主窗口"))) << first.stdOut().toStdString();
 
   // The window is centred on the 1280 × 800 screen and painted in the light
@@ -89,6 +89,9 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
   QElapsedTimer sinceStart;
   sinceStart.start();
   ASSERT_TRUE(app.start());
+  // A machine under load may take a while to connect and build the windows.
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry loaded: "), 60s))
+      << app.stdOut().toStdString() << app.stdErr().toStdString();
   QString onboarding;
   ASSERT_TRUE(waitUntil(
       [&] {
@@ -96,8 +99,8 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
           if (x_.windowSize(id).value_or(QSize()).width() == 460) onboarding = id;
         return !onboarding.isEmpty();
       },
-      20s))
-      << app.stdOut().toStdString();
+      30s))
+      << app.stdOut().toStdString() << app.stdErr().toStdString();
   EXPECT_GE(sinceStart.elapsed(), 2000);
   EXPECT_TRUE(tlr::Defaults(tlr::Defaults::shared().filePath())
                   .boolean(QStringLiteral("TLR.hasShownStatusItemOnboarding"))
