@@ -187,6 +187,12 @@ QString renameFolderIntoPlace(const QString& from, const QString& to) {
   return {};
 }
 
+QString renameNew(const QString& from, const QString& to) {
+  if (::renameat2(AT_FDCWD, encoded(from).constData(), AT_FDCWD, encoded(to).constData(), RENAME_NOREPLACE) != 0)
+    return failure(to, errno);
+  return {};
+}
+
 QString sync(const QString& path) {
   Fd fd(::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC));
   if (!fd) return failure(path, errno);
