@@ -8,6 +8,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -15,7 +18,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
 #include <vector>
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
 
 extern char** environ;
 
@@ -52,6 +62,11 @@ class Fd {
 // a FIFO does not block us, and only a plain file of our own is emptied and
 // written to. Sets errno on failure.
 Fd openFreshLog(const QByteArray& path) {
+  // open() would see the path cut at a NUL: another file.
+  if (path.contains('\0')) {
+    errno = EINVAL;
+    return Fd();
+  }
   Fd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
   if (!fd) return fd;
   struct stat st;
@@ -95,7 +110,20 @@ QString pathFromEnvironment(const std::optional<QStringList>& env) {
   return QString();
 }
 
+// Whether any text of `spec` holds a NUL character, which execve would
+// silently cut: the child would run with other arguments than asked for.
+bool holdsNul(const ChildSpec& spec) {
+  const auto nul = [](const QString& text) { return text.contains(QChar(0)); };
+  if (nul(spec.program) || nul(spec.workingDirectory)) return true;
+  if (std::any_of(spec.arguments.cbegin(), spec.arguments.cend(), nul)) return true;
+  return spec.environment && std::any_of(spec.environment->cbegin(), spec.environment->cend(), nul);
+}
+
 std::optional<ExecImage> buildImage(const ChildSpec& spec, QString* error) {
+  if (holdsNul(spec)) {
+    *error = QStringLiteral("an argument holds a NUL character");
+    return std::nullopt;
+  }
   const QString resolved = findExecutable(spec.program, pathFromEnvironment(spec.environment));
   if (resolved.isEmpty()) {
     *error = QString::fromLocal8Bit(std::strerror(ENOENT));
@@ -120,6 +148,22 @@ std::optional<ExecImage> buildImage(const ChildSpec& spec, QString* error) {
 // Reaps `pid`, waiting for it, also across interrupting signals.
 void reapBlocking(pid_t pid) {
   while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// What a child wrote to an in-memory output file so far, from its start, at
+// most `limit` bytes (zero: no limit).
+void readMemoryFile(int fd, QByteArray& into, qsizetype limit, bool& truncated) {
+  char buffer[65536];
+  off_t offset = 0;
+  while (true) {
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    offset += n;
+    const qsizetype room = limit > 0 ? std::max<qsizetype>(0, limit - into.size()) : n;
+    if (room < n) truncated = true;
+    into.append(buffer, std::min<qsizetype>(room, n));
   }
 }
 
@@ -184,8 +228,16 @@ ChildResult runChild(const ChildSpec& spec) {
   if (!image) return result;
 
   Fd outRead, outWrite, errRead, errWrite, inRead, inWrite, execRead, execWrite;
-  if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite) || !makePipe(execRead, execWrite) ||
-      (spec.input && !makePipe(inRead, inWrite))) {
+  Fd outMemory, errMemory;  // with outputToMemory: the child's output files
+  bool outputReady = false;
+  if (spec.outputToMemory) {
+    outMemory = Fd(::memfd_create("tlr-child-out", MFD_CLOEXEC));
+    errMemory = Fd(::memfd_create("tlr-child-err", MFD_CLOEXEC));
+    outputReady = outMemory && errMemory;
+  } else {
+    outputReady = makePipe(outRead, outWrite) && makePipe(errRead, errWrite);
+  }
+  if (!outputReady || !makePipe(execRead, execWrite) || (spec.input && !makePipe(inRead, inWrite))) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
@@ -206,8 +258,8 @@ ChildResult runChild(const ChildSpec& spec) {
     if (spec.umask) ::umask(*spec.umask);
     const int inFd = spec.input ? inRead.get() : devNull.get();
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
-    ::dup2(outWrite.get(), STDOUT_FILENO);
-    ::dup2(errWrite.get(), STDERR_FILENO);
+    ::dup2(spec.outputToMemory ? outMemory.get() : outWrite.get(), STDOUT_FILENO);
+    ::dup2(spec.outputToMemory ? errMemory.get() : errWrite.get(), STDERR_FILENO);
     if (!image->workDir.isEmpty() && ::chdir(image->workDir.constData()) != 0) {
       const int e = errno;
       (void)!::write(execWrite.get(), &e, sizeof e);
@@ -239,8 +291,8 @@ ChildResult runChild(const ChildSpec& spec) {
   result.started = true;
 
   Fd pidFd(pidfdOpen(pid));
-  setNonBlocking(outRead.get());
-  setNonBlocking(errRead.get());
+  if (outRead) setNonBlocking(outRead.get());
+  if (errRead) setNonBlocking(errRead.get());
   if (inWrite) setNonBlocking(inWrite.get());
 
   const QByteArray input = spec.input.value_or(QByteArray());
@@ -316,8 +368,142 @@ ChildResult runChild(const ChildSpec& spec) {
     }
   }
   if (!reaped) reap(0);
+  if (spec.outputToMemory) {
+    readMemoryFile(outMemory.get(), result.out, spec.outputLimit, result.outTruncated);
+    readMemoryFile(errMemory.get(), result.err, spec.outputLimit, result.errTruncated);
+  }
   result.elapsedSeconds = std::chrono::duration<double>(Clock::now() - startTime).count();
   return result;
+}
+
+namespace {
+
+// Programs started detached stay our children: one fork and setsid, no
+// double fork, so their wait status is ours to read on every kernel. They are
+// reaped here, on the thread "TLR.reaper", as they end; the status of each
+// reaped one is kept for a while for the exit watcher. The lock is held across
+// each reaping, so a reader sees a child either unreaped or recorded.
+class DetachedChildren {
+ public:
+  static DetachedChildren& instance() {
+    static DetachedChildren* children = new DetachedChildren;  // lives to the end of the process
+    return *children;
+  }
+
+  void adopt(pid_t pid) {
+    const int pidFd = pidfdOpen(pid);
+    if (pidFd < 0) {
+      // No pidfd on this kernel: a thread of its own waits for the child.
+      std::thread([this, pid] {
+        int status = 0;
+        pid_t r;
+        do {
+          r = ::waitpid(pid, &status, 0);
+        } while (r < 0 && errno == EINTR);
+        if (r == pid) record(pid, status);
+      }).detach();
+      return;
+    }
+    std::lock_guard guard(lock_);
+    if (!startedLocked()) {
+      ::close(pidFd);
+      return;
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = (static_cast<uint64_t>(static_cast<uint32_t>(pidFd)) << 32) | static_cast<uint32_t>(pid);
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, pidFd, &ev) != 0) ::close(pidFd);
+  }
+
+  std::optional<int32_t> status(pid_t pid, int pidFd) {
+    std::lock_guard guard(lock_);
+    if (pidFd >= 0) {
+      siginfo_t si{};
+      if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG | WNOWAIT) ==
+              0 &&
+          si.si_pid != 0) {
+        switch (si.si_code) {
+          case CLD_EXITED: return (si.si_status & 0xFF) << 8;
+          case CLD_KILLED: return si.si_status & 0x7F;
+          case CLD_DUMPED: return (si.si_status & 0x7F) | 0x80;
+          default: break;
+        }
+      }
+    }
+    pruneLocked();
+    const auto it = reaped_.find(pid);
+    if (it == reaped_.end()) return std::nullopt;
+    return it->second.status;
+  }
+
+ private:
+  struct Reaped {
+    int32_t status;
+    Clock::time_point at;
+  };
+  static constexpr auto kKeep = std::chrono::seconds(60);
+
+  bool startedLocked() {
+    if (epollFd_ >= 0) return true;
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd_ < 0) return false;
+    std::thread([this] { run(); }).detach();
+    return true;
+  }
+
+  void record(pid_t pid, int status) {
+    std::lock_guard guard(lock_);
+    pruneLocked();
+    reaped_[pid] = {status, Clock::now()};
+  }
+
+  void pruneLocked() {
+    const auto now = Clock::now();
+    std::erase_if(reaped_, [&](const auto& item) { return now - item.second.at > kKeep; });
+  }
+
+  void run() {
+    ::pthread_setname_np(::pthread_self(), "TLR.reaper");
+    epoll_event events[16];
+    while (true) {
+      const int n = ::epoll_wait(epollFd_, events, 16, -1);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      for (int i = 0; i < n; ++i) {
+        const int pidFd = static_cast<int>(events[i].data.u64 >> 32);
+        const pid_t pid = static_cast<pid_t>(events[i].data.u64 & 0xFFFFFFFFu);
+        std::lock_guard guard(lock_);
+        siginfo_t si{};
+        if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG) == 0 &&
+            si.si_pid != 0) {
+          int status = 0;
+          if (si.si_code == CLD_EXITED)
+            status = (si.si_status & 0xFF) << 8;
+          else if (si.si_code == CLD_KILLED)
+            status = si.si_status & 0x7F;
+          else if (si.si_code == CLD_DUMPED)
+            status = (si.si_status & 0x7F) | 0x80;
+          pruneLocked();
+          reaped_[pid] = {status, Clock::now()};
+        }
+        // Reaped now or by someone else already: either way it is done with.
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, pidFd, nullptr);
+        ::close(pidFd);
+      }
+    }
+  }
+
+  std::mutex lock_;
+  int epollFd_ = -1;
+  std::unordered_map<pid_t, Reaped> reaped_;
+};
+
+}  // namespace
+
+std::optional<int32_t> ownChildExitStatus(pid_t pid, int pidFd) {
+  return DetachedChildren::instance().status(pid, pidFd);
 }
 
 DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
@@ -340,37 +526,27 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  // The report pipe carries the grandchild's pid, then (only on failure) the
-  // exec errno; it closes on a successful exec.
+  // The report pipe carries the exec errno on failure; it closes on a
+  // successful exec.
   Fd reportRead, reportWrite;
   if (!makePipe(reportRead, reportWrite)) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  const pid_t middle = ::fork();
-  if (middle < 0) {
+  const pid_t pid = ::fork();
+  if (pid < 0) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  if (middle == 0) {
+  if (pid == 0) {
+    // A session of its own: no terminal, and nothing we send to our process
+    // group reaches it. It outlives us.
     ::setsid();
-    const pid_t grandchild = ::fork();
-    if (grandchild != 0) {
-      // The middle process ends at once, so the program is not our child and
-      // never becomes our zombie.
-      if (grandchild < 0) {
-        const pid_t none = -1;
-        (void)!::write(reportWrite.get(), &none, sizeof none);
-      }
-      ::_exit(0);
-    }
     sigset_t empty;
     sigemptyset(&empty);
     ::sigprocmask(SIG_SETMASK, &empty, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGHUP, SIG_DFL);
-    const pid_t self = ::getpid();
-    (void)!::write(reportWrite.get(), &self, sizeof self);
     ::dup2(devNull.get(), STDIN_FILENO);
     ::dup2(logFd.get(), STDOUT_FILENO);
     ::dup2(logFd.get(), STDERR_FILENO);
@@ -385,25 +561,17 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::_exit(127);
   }
   reportWrite.reset();
-  reapBlocking(middle);
-
-  pid_t pid = -1;
   int execErrno = 0;
-  auto readFull = [&](void* into, size_t size) {
-    ssize_t n;
-    do {
-      n = ::read(reportRead.get(), into, size);
-    } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(size);
-  };
-  if (!readFull(&pid, sizeof pid) || pid <= 0) {
-    result.error = QStringLiteral("fork failed");
-    return result;
-  }
-  if (readFull(&execErrno, sizeof execErrno)) {
+  ssize_t n;
+  do {
+    n = ::read(reportRead.get(), &execErrno, sizeof execErrno);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof execErrno)) {
+    reapBlocking(pid);
     result.error = QString::fromLocal8Bit(std::strerror(execErrno));
     return result;
   }
+  DetachedChildren::instance().adopt(pid);
   result.pid = pid;
   return result;
 }
