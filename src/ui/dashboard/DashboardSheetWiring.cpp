@@ -1,3 +1,4 @@
+#include "ui/backup/BackupSheetsWiring.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 
@@ -15,6 +16,7 @@ namespace tlr {
 // Until a sheet exists its factory stays empty and its button does nothing.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
+  installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
 
