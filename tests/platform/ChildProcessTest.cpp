@@ -198,3 +198,30 @@ TEST(ChildProcessNul, ATextHoldingANulNeverStartsAProgram) {
   EXPECT_FALSE(detached.error.isEmpty());
   EXPECT_FALSE(QFileInfo::exists(dir.path() + "/log"));
 }
+
+TEST(ChildProcessSignals, ChildrenGetTheDefaultBrokenPipeWhileWeIgnoreIt) {
+  // The application ignores SIGPIPE; an ignored signal would stay ignored
+  // across exec, and the programs we start must die of it as usual.
+  struct sigaction previous {};
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previous), 0);
+  const QString ignored = "grep '^SigIgn' /proc/self/status";
+  const auto r = runChild(shell(ignored));
+  QTemporaryDir dir;
+  const auto detached = tlr::spawnDetached(shell(ignored), dir.filePath("log"));
+  ::sigaction(SIGPIPE, &previous, nullptr);
+
+  const auto pipeIgnored = [](const QByteArray& line) {
+    const qsizetype tab = line.indexOf('\t');
+    return (line.mid(tab + 1).trimmed().toULongLong(nullptr, 16) >> (SIGPIPE - 1)) & 1;
+  };
+  ASSERT_TRUE(r.exited()) << r.err.toStdString();
+  ASSERT_TRUE(r.out.startsWith("SigIgn:"));
+  EXPECT_FALSE(pipeIgnored(r.out));
+  ASSERT_GT(detached.pid, 0);
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(dir.filePath("log")).contains('\n'); }));
+  const QByteArray line = tlr::test::readFile(dir.filePath("log")).toUtf8();
+  ASSERT_TRUE(line.startsWith("SigIgn:"));
+  EXPECT_FALSE(pipeIgnored(line));
+}
