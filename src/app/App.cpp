@@ -3,13 +3,16 @@
 #include "backup/AgentDataDiscovery.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
+#include "core/NetworkLogger.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
+#include "platform/ChildProcess.h"
 #include "platform/MainThread.h"
 #include "platform/Notifier.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
+#include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
 #include "verify/VerificationRoutines.h"
@@ -114,6 +117,8 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 
 int App::main(int argc, char** argv) {
   makeStdioUnbuffered();
+  // A reader of our output that went away must not end supervision.
+  TerminationSignals::ignoreBrokenPipe();
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
     return runVerificationMode(*selected, argc, argv);
 
@@ -127,10 +132,24 @@ int App::main(int argc, char** argv) {
   return QApplication::exec();
 }
 
-App::App() {
+App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
   scanTimer_.setInterval(kScanIntervalMs);
   scanTimer_.setTimerType(Qt::CoarseTimer);
   connect(&scanTimer_, &QTimer::timeout, this, &App::refreshRunningAgents);
+  connect(terminationSignals_.get(), &TerminationSignals::received, this, &App::quitOnSignal);
+  connect(qApp, &QCoreApplication::aboutToQuit, this, &App::prepareToQuit);
+}
+
+void App::quitOnSignal(int signal) {
+  log("[App] ", QStringLiteral("收到 %1，退出").arg(signalName(signal)));
+  QCoreApplication::exit(0);
+}
+
+void App::prepareToQuit() {
+  scanTimer_.stop();
+  NetworkLogger::shared().flush();
+  // Removes the bring-forward socket.
+  instanceChannel_.reset();
 }
 
 App::~App() = default;

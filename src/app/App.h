@@ -15,12 +15,14 @@ class HangWatcher;
 class InstanceChannel;
 class ProcessScanner;
 class ResourceMonitor;
+class TerminationSignals;
 
 // The running application: chooses between a verification mode and the
 // supervisor, and in the latter takes the single-instance lock, builds the
 // object graph, runs the 4-second scan loop and prints the discovery
-// self-check. Owns what it builds for the life of the process; nothing is
-// stopped or saved at quit, since every store persists as it changes.
+// self-check. Owns what it builds for the life of the process. SIGTERM,
+// SIGINT and SIGHUP quit it like its own quit command: the scan loop stops,
+// queued writes are finished and the bring-forward channel is removed.
 class App final : public QObject {
   Q_OBJECT
 
@@ -53,6 +55,11 @@ class App final : public QObject {
   void runDiscoverySelfCheck();
   // A later copy asked this one to come forward.
   void bringToFront();
+  // A termination signal arrived: one log line, then a normal quit (exit 0).
+  void quitOnSignal(int signal);
+  // Runs as the event loop ends, whatever ended it. Code that must undo
+  // something at quit (a mounted image) joins QCoreApplication::aboutToQuit.
+  void prepareToQuit();
 
   std::shared_ptr<const AgentRegistry> registry_;
   // The dashboard model and the main window controller join here; until
@@ -64,6 +71,7 @@ class App final : public QObject {
   std::unique_ptr<HangWatcher> hangWatcher_;
   std::unique_ptr<ResourceMonitor> resourceMonitor_;
   std::unique_ptr<InstanceChannel> instanceChannel_;
+  std::unique_ptr<TerminationSignals> terminationSignals_;
 };
 
 }  // namespace tlr

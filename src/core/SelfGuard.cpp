@@ -142,17 +142,20 @@ void SelfGuardStore::storeEnabled(bool value) {
   Q_EMIT enabledChanged();
 }
 
-void SelfGuardStore::setEnabled(bool wanted) {
+void SelfGuardStore::setEnabled(bool wanted) { applyEnabled(wanted, {}); }
+
+void SelfGuardStore::applyEnabled(bool wanted, std::function<void()> done) {
   QPointer<SelfGuardStore> self(this);
   SelfGuardInstaller* installer = &installer_;
-  worker_.post([self, installer, wanted] {
+  worker_.post([self, installer, wanted, done = std::move(done)] {
     const bool ok = wanted ? installer->install() : (installer->uninstall(), true);
-    runOnMain([self, wanted, ok] {
+    runOnMain([self, wanted, ok, done] {
       if (!self) return;
       if (ok)
         self->storeEnabled(wanted);
       else
         self->showSelfGuardEnableFailedAlert();
+      if (done) done();
       Q_EMIT self->setEnabledFinished();
     });
   });
@@ -169,8 +172,8 @@ void SelfGuardStore::askAtStartupIfNeeded() {
   Defaults::shared().set(kAskedKey, true);
   Q_EMIT askedChanged();
   if (presenter_(startupQuestionText()) == AlertChoice::firstButton) {
-    setEnabled(true);
-    log(kTag, QStringLiteral("用户首次启动选择：开启"));
+    // Said once the installer has answered, whatever it answered.
+    applyEnabled(true, [] { log(kTag, QStringLiteral("用户首次启动选择：开启")); });
   } else {
     log(kTag, QStringLiteral("用户首次启动选择：暂不开启"));
   }

@@ -92,6 +92,8 @@ class SelfGuardStore final : public QObject {
 
  private:
   void storeEnabled(bool value);
+  // setEnabled(), then `done` on the main thread once the result is applied.
+  void applyEnabled(bool wanted, std::function<void()> done);
   void showSelfGuardEnableFailedAlert();
 
   SelfGuardInstaller& installer_;

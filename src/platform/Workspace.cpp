@@ -1,5 +1,6 @@
 #include "platform/Workspace.h"
 
+#include "platform/DesktopEntry.h"
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
 
@@ -13,68 +14,6 @@
 namespace tlr {
 namespace {
 
-// Splits an Exec value into words: blanks separate them, double quotes group
-// them, and inside quotes a backslash escapes the next character.
-QStringList splitExec(const QString& value) {
-  QStringList words;
-  QString word;
-  bool inWord = false, quoted = false;
-  for (qsizetype i = 0; i < value.size(); ++i) {
-    const QChar c = value[i];
-    if (quoted) {
-      if (c == '\\' && i + 1 < value.size()) {
-        word += value[++i];
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        word += c;
-      }
-    } else if (c == '"') {
-      quoted = inWord = true;
-    } else if (c == ' ' || c == '\t') {
-      if (inWord) words << word;
-      word.clear();
-      inWord = false;
-    } else {
-      word += c;
-      inWord = true;
-    }
-  }
-  if (inWord) words << word;
-  return words;
-}
-
-// Removes field codes ("%U", "%f", ...): a word that is only a code goes, a
-// code inside a word is cut out, and "%%" stands for "%".
-QStringList withoutFieldCodes(const QStringList& words) {
-  QStringList out;
-  for (const QString& w : words) {
-    if (w.size() == 2 && w[0] == '%' && w[1] != '%') continue;
-    QString cleaned;
-    for (qsizetype i = 0; i < w.size(); ++i) {
-      if (w[i] == '%' && i + 1 < w.size()) {
-        if (w[i + 1] == '%') cleaned += '%';
-        ++i;
-        continue;
-      }
-      cleaned += w[i];
-    }
-    out << cleaned;
-  }
-  return out;
-}
-
-// The program word of an Exec line: "env NAME=value ... program" names the
-// program after the assignments.
-QString programWord(const QStringList& exec) {
-  qsizetype i = 0;
-  if (i < exec.size() && QFileInfo(exec[i]).fileName() == QLatin1String("env")) {
-    ++i;
-    while (i < exec.size() && (exec[i].contains('=') || exec[i].startsWith('-'))) ++i;
-  }
-  return i < exec.size() ? exec[i] : QString();
-}
-
 QString resolveProgram(const QString& word) {
   const QString found = findExecutable(word, currentPath());
   return found.isEmpty() ? QString() : QFileInfo(found).canonicalFilePath();
@@ -86,31 +25,17 @@ constexpr qint64 kEntryReadLimit = 1024 * 1024;
 std::optional<Workspace::Application> parseEntry(const QString& bundleId, const QString& path) {
   const std::optional<QByteArray> content = FileOps::readRegularFile(path, kEntryReadLimit);
   if (!content) return std::nullopt;
-  QHash<QString, QString> keys;
-  bool inMain = false;
-  for (const QByteArray& raw : content->split('\n')) {
-    const QString line = QString::fromUtf8(raw).trimmed();
-    if (line.isEmpty() || line.startsWith('#')) continue;
-    if (line.startsWith('[')) {
-      inMain = line == QLatin1String("[Desktop Entry]");
-      continue;
-    }
-    const qsizetype eq = line.indexOf('=');
-    if (!inMain || eq < 0) continue;
-    const QString key = line.left(eq).trimmed();
-    if (!keys.contains(key)) keys.insert(key, line.mid(eq + 1).trimmed());
-  }
-  if (keys.value(QStringLiteral("Hidden")) == QLatin1String("true")) return std::nullopt;
+  const DesktopEntry entry = DesktopEntry::parse(*content);
+  if (entry.hidden) return std::nullopt;
   Workspace::Application app;
   app.bundleId = bundleId;
   app.entryPath = path;
-  app.exec = withoutFieldCodes(splitExec(keys.value(QStringLiteral("Exec"))));
-  app.icon = keys.value(QStringLiteral("Icon"));
-  const QString tryExec = keys.value(QStringLiteral("TryExec"));
-  const QString execProgram = resolveProgram(programWord(app.exec));
-  if (tryExec.isEmpty())
+  app.exec = entry.exec;
+  app.icon = entry.icon;
+  const QString execProgram = resolveProgram(DesktopEntry::programWord(app.exec));
+  if (entry.tryExec.isEmpty())
     app.program = execProgram;
-  else if (const QString resolved = resolveProgram(tryExec); !resolved.isEmpty())
+  else if (const QString resolved = resolveProgram(entry.tryExec); !resolved.isEmpty())
     app.program = execProgram.isEmpty() ? resolved : execProgram;
   return app;
 }
@@ -231,7 +156,7 @@ QList<Workspace::RunningApplication> Workspace::runningApplications(const Proces
 DetachedResult Workspace::open(const QString& bundleId) {
   const auto app = application(bundleId);
   if (!app) return {-1, QStringLiteral("no application with bundle identifier ") + bundleId};
-  const QString word = programWord(app->exec);
+  const QString word = DesktopEntry::programWord(app->exec);
   if (word.isEmpty() || app->program.isEmpty())
     return {-1, QStringLiteral("the application's program is not installed: ") + bundleId};
   ChildSpec spec;

@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <csignal>
+
 namespace tlr {
 namespace {
 
@@ -156,9 +158,13 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
 }
 
 ExitIntent AgentLifecycleWatcher::classify(pid_t pid, const RawExitInfo& raw) const {
-  // Our own stop or restart ended it: whatever the status looks like (a
-  // SIGKILL reads as out of memory under ordinary pressure), it is no fault.
-  if (services_.signalled->take(pid)) return ExitIntent::forceKilled;
+  // Our own SIGKILL ended it (a stop or restart whose SIGTERM was not
+  // enough): no fault, and no out-of-memory kill either, which a SIGKILL reads
+  // as under ordinary pressure. A status of 0 tells nothing about the end, so
+  // our kill explains it too. Any other ending, including one after our
+  // SIGTERM, is judged by its status.
+  const int signal = raw.exitStatus & 0x7F;
+  if (services_.signalled->take(pid) && (signal == SIGKILL || raw.exitStatus == 0)) return ExitIntent::forceKilled;
   return services_.classify(raw);
 }
 

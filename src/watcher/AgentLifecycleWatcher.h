@@ -47,8 +47,8 @@ struct LifecycleTiming {
 //    still finds the agent, one second look a few seconds later;
 //  - at most `crashThreshold` recoveries within `crashWindowSec`; the next
 //    one throttles the agent until it is seen running again.
-// Exits of processes that Tollamere itself signalled are forced kills,
-// whatever their wait status says.
+// A process that Tollamere itself killed with SIGKILL ends as a forced kill;
+// an exit after our SIGTERM is judged by its wait status like any other.
 //
 // Lives on the main thread, where all of its state is read and written; only
 // the relaunches (AgentRecover) and doctor runs go to pool threads, and their

@@ -17,11 +17,24 @@ namespace {
 constexpr const char* kTag = "[HangWatcher] ";
 constexpr qint64 kReadLimit = 8192;
 
-// The process name of a report's first non-empty line, if it names one.
-std::optional<QString> processNameIn(const QString& text) {
-  const QStringList lines = text.split('\n', Qt::SkipEmptyParts);
-  if (lines.isEmpty()) return std::nullopt;
-  const QString& line = lines.first();
+// A report's first non-empty line, and whether it is complete (a line feed
+// ends it).
+struct FirstLine {
+  QString text;
+  bool complete = false;
+};
+
+std::optional<FirstLine> firstLineOf(const QString& text) {
+  qsizetype start = 0;
+  while (start < text.size() && text[start] == '\n') ++start;
+  if (start == text.size()) return std::nullopt;
+  const qsizetype end = text.indexOf('\n', start);
+  if (end < 0) return FirstLine{text.mid(start), false};
+  return FirstLine{text.mid(start, end - start), true};
+}
+
+// The process name that a line names, if it names one.
+std::optional<QString> processNameIn(const QString& line) {
   static const QString key = QStringLiteral("\"procName\"");
   const qsizetype keyAt = line.indexOf(key);
   if (keyAt < 0) return std::nullopt;
@@ -73,35 +86,62 @@ QSet<QString> HangWatcher::currentHangFiles() const {
   return files;
 }
 
-void HangWatcher::handleDirChange() {
-  QSet<QString> current = currentHangFiles();
-  for (const QString& path : current) {
-    if (seenFiles_.contains(path)) continue;
-    // A report still empty is being written; it is looked at again at the
-    // change that its completion brings.
-    if (QFileInfo(path).size() == 0) {
-      current.remove(path);
-      continue;
-    }
-    inspectHangFile(path);
-  }
-  seenFiles_ = std::move(current);
+namespace {
+
+// What tells one state of a report file from another: a report still being
+// written changes it.
+QString stampOf(const QString& path) {
+  const QFileInfo info(path);
+  return QString::number(info.size()) + '/' + QString::number(info.lastModified().toMSecsSinceEpoch());
 }
 
-void HangWatcher::inspectHangFile(const QString& path) {
+}  // namespace
+
+void HangWatcher::handleDirChange() {
+  const QSet<QString> current = currentHangFiles();
+  QSet<QString> seen;
+  QHash<QString, QString> incomplete;
+  // The listing is only read here; what is decided goes into new sets.
+  for (const QString& path : current) {
+    if (seenFiles_.contains(path)) {
+      seen.insert(path);
+      continue;
+    }
+    // A report that was not complete at its last look is read again only
+    // once it has changed.
+    const QString stamp = stampOf(path);
+    if (incompleteFiles_.value(path) == stamp) {
+      incomplete.insert(path, stamp);
+      continue;
+    }
+    if (inspectHangFile(path))
+      seen.insert(path);
+    else
+      incomplete.insert(path, stamp);
+  }
+  seenFiles_ = std::move(seen);
+  incompleteFiles_ = std::move(incomplete);
+}
+
+bool HangWatcher::inspectHangFile(const QString& path) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return;
+  if (!file.open(QIODevice::ReadOnly)) return true;
   const QByteArray head = file.read(kReadLimit);
+  // Empty, cut inside a character, or its first line not finished yet: still
+  // being written, so it counts once it is complete.
   const std::optional<QString> text = decodeStrictUtf8(head);
-  if (!text) return;
-  const std::optional<QString> processName = processNameIn(*text);
-  if (!processName) return;
+  if (!text) return false;
+  const std::optional<FirstLine> line = firstLineOf(*text);
+  if (!line) return false;
+  const std::optional<QString> processName = processNameIn(line->text);
+  if (!processName) return line->complete || head.size() >= kReadLimit;
   const auto agent = processNameToAgentId_.constFind(processName->toLower());
-  if (agent == processNameToAgentId_.cend()) return;
+  if (agent == processNameToAgentId_.cend()) return true;
   log(kTag, QStringLiteral("检测到 hang: %1 → agent %2").arg(*processName, *agent));
   if (eventStore_)
     eventStore_->append(AgentEvent::make(*agent, AgentEventType::hangDetected,
                                          QStringLiteral("进程长时间无响应（来自系统 hang 报告）")));
+  return true;
 }
 
 }  // namespace tlr

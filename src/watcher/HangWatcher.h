@@ -39,12 +39,16 @@ class HangWatcher final {
  private:
   QSet<QString> currentHangFiles() const;
   void handleDirChange();
-  void inspectHangFile(const QString& path);
+  // Records the report's hang; false when the report is not complete yet
+  // (empty, or cut before its process name), so it is looked at again.
+  bool inspectHangFile(const QString& path);
 
   QHash<QString, QString> processNameToAgentId_;  // lower-cased name -> agent id
   std::unique_ptr<DirectoryWatcher> source_;
   QPointer<EventStore> eventStore_;
   QSet<QString> seenFiles_;
+  // Reports not complete at their last look, with the size and time they had.
+  QHash<QString, QString> incompleteFiles_;
   QString diagnosticReportsDir_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/ProcessSignals.h"
 
+#include <csignal>
 #include <iterator>
 
 namespace tlr {
@@ -15,10 +16,10 @@ SignalledPids::SignalledPids(std::chrono::milliseconds expiry, Clock clock)
     : expiry_(expiry), clock_(std::move(clock)) {}
 
 int SignalledPids::send(pid_t pid, int signal) {
+  if (signal != SIGKILL) return ProcessSignals::send(pid, signal);
   const bool earlier = noteReturningEarlier(pid);
   const int error = ProcessSignals::send(pid, signal);
-  // A failed signal explains nothing, but an earlier one still does (a
-  // SIGKILL that finds the process gone after our SIGTERM).
+  // A failed SIGKILL explains nothing, but an earlier one still does.
   if (error != 0 && !earlier) {
     std::lock_guard lock(mutex_);
     noted_.erase(pid);

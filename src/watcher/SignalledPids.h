@@ -8,10 +8,12 @@
 
 namespace tlr {
 
-// The processes Tollamere itself signalled lately (a user's Stop, a restart's
-// SIGTERM and SIGKILL). Their exits are our own doing: the lifecycle watcher
-// reads them as forced kills, never as crashes or out-of-memory kills, so a
-// process the user just stopped is not brought back as if it had died.
+// The processes Tollamere itself killed lately (the SIGKILL of a user's Stop
+// or of a restart, after SIGTERM did not end them). Such an exit is our own
+// doing: the lifecycle watcher reads it as a forced kill, never as an
+// out-of-memory kill. A SIGTERM is sent through here too but leaves no note:
+// how a process ends after being asked to finish is judged by its wait status
+// like any other exit.
 //
 // A note lasts `expiry` (a process that outlives it is judged by its wait
 // status again) and is used up by the exit it explains, so a reused pid starts
@@ -30,13 +32,14 @@ class SignalledPids final {
   SignalledPids(const SignalledPids&) = delete;
   SignalledPids& operator=(const SignalledPids&) = delete;
 
-  // Notes `pid`, then sends it `signal`: 0 when delivered, else the errno
-  // (and a note made only for this signal is dropped again).
-  // Noting first means an exit that races the signal is still known as ours.
+  // Sends `signal` to `pid`: 0 when delivered, else the errno. A SIGKILL is
+  // noted first (and the note dropped again when it reached nothing), so an
+  // exit that races the signal is still known as ours.
   int send(pid_t pid, int signal);
 
+  // Notes that `pid` got our SIGKILL.
   void note(pid_t pid);
-  // Whether `pid` was signalled by us within the expiry; forgets it.
+  // Whether `pid` got our SIGKILL within the expiry; forgets it.
   bool take(pid_t pid);
   bool contains(pid_t pid) const;
 

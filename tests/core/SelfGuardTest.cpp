@@ -173,6 +173,29 @@ TEST(SelfGuardStartupQuestion, AskedOnceInAnInstalledCopy) {
   EXPECT_EQ(shown.size(), 1) << "never asked again";
 }
 
+TEST(SelfGuardStartupQuestion, TheChoiceIsLoggedOnlyAfterTheInstallerAnswered) {
+  SelfGuardFixture f;
+  SelfGuardInstaller installer(f.installedExe);
+  SelfGuardStore store(installer);
+  store.setAlertPresenter([](const SelfGuardStore::AlertText&) { return Choice::firstButton; });
+  const QString choice = "[SelfGuard] 用户首次启动选择：开启\n";
+
+  ::testing::internal::CaptureStdout();
+  store.askAtStartupIfNeeded();
+  // The install runs on the store's worker; its answer comes back through
+  // the event loop, which has not turned yet.
+  const QString asked = QString::fromStdString(::testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(asked.contains(choice)) << asked.toStdString();
+  EXPECT_FALSE(store.enabled());
+
+  ::testing::internal::CaptureStdout();
+  const bool installed = waitUntil([&] { return store.enabled(); });
+  waitUntil([] { return false; }, std::chrono::milliseconds(100));
+  const QString answered = QString::fromStdString(::testing::internal::GetCapturedStdout());
+  ASSERT_TRUE(installed);
+  EXPECT_EQ(answered.count(choice), 1) << answered.toStdString();
+}
+
 TEST(SelfGuardStartupQuestion, NotNowChangesNothingAndADevelopmentCopyIsNeverAsked) {
   SelfGuardFixture f;
   SelfGuardInstaller installed(f.installedExe);

@@ -80,6 +80,12 @@ bool AppProcess::waitForExit(std::chrono::milliseconds timeout) {
   return ended;
 }
 
+void AppProcess::closeOutput() {
+  drain();
+  process_.closeReadChannel(QProcess::StandardOutput);
+  process_.closeReadChannel(QProcess::StandardError);
+}
+
 void AppProcess::stop() {
   if (!isRunning()) return;
   const auto pid = static_cast<pid_t>(process_.processId());

@@ -57,6 +57,11 @@ class AppProcess {
   int exitCode() const { return process_.exitCode(); }
   // SIGTERM to this pid, SIGKILL when it has not ended within a few seconds.
   void stop();
+  // Closes our ends of its standard output and error, as a reader that went
+  // away would; what it writes afterwards is lost.
+  void closeOutput();
+  // How it ended: a normal exit (not a signal).
+  bool exitedNormally() const { return process_.exitStatus() == QProcess::NormalExit; }
 
   QString stdOut();
   QString stdErr();

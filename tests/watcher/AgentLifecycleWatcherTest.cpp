@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace tlr {
@@ -126,26 +127,35 @@ TEST_F(LifecycleTest, TheExitLineNamesTheIntentSignalAndExitCode) {
       << out.toStdString();
 }
 
-TEST_F(LifecycleTest, AnExitOfAProcessWeSignalledIsAForcedKillNotAFault) {
-  make({withCommand("mine"), withCommand("minelocked")});
+TEST_F(LifecycleTest, OnlyOurSigkillMakesAnExitAForcedKill) {
+  make({withCommand("mine"), withCommand("minelocked"), withCommand("asked")});
   lockOnline.setLocked("minelocked", true);
+  lockOnline.setLocked("asked", true);
   pressure = MemoryPressureLevel::normal;  // a SIGKILL would read as out of memory
 
   signalled.note(kPid + 1);
   watcher->handleExit(kPid + 1, "mine", RawExitInfo{kPid + 1, kKill});
-  signalled.note(kPid + 2);
-  watcher->handleExit(kPid + 2, "mine", RawExitInfo{kPid + 2, kSegv});
   // A locked agent stays online even against our own stop.
   signalled.note(kPid + 3);
   watcher->handleExit(kPid + 3, "minelocked", RawExitInfo{kPid + 3, kKill});
-
   EXPECT_TRUE(waitForTypes("minelocked", {"lockOnlineEnabled", "exitedAbnormal", "recovered"}));
   settle();
-  EXPECT_EQ(types("mine"), (QStringList{"exitedNormal", "exitedNormal"}));
+  EXPECT_EQ(types("mine"), (QStringList{"exitedNormal"}));
+
+  // A crash stays a crash, even when our kill came too late to matter.
+  signalled.note(kPid + 2);
+  watcher->handleExit(kPid + 2, "mine", RawExitInfo{kPid + 2, kSegv});
+  EXPECT_TRUE(waitForTypes("mine", {"exitedNormal", "exitedAbnormal", "recovered"}));
+
+  // Our SIGTERM leaves no note: a locked agent that the user stopped and that
+  // ended on the signal is a normal exit, never a fault.
+  ASSERT_EQ(signalled.send(kPid + 4, SIGTERM), ESRCH);
+  watcher->handleExit(kPid + 4, "asked", RawExitInfo{kPid + 4, SIGTERM});
+  EXPECT_TRUE(waitForTypes("asked", {"lockOnlineEnabled", "exitedNormal", "recovered"}));
 
   // The note was used up: the same number dying again is judged afresh.
   watcher->handleExit(kPid + 1, "mine", RawExitInfo{kPid + 1, kKill});
-  EXPECT_TRUE(waitForTypes("mine", {"exitedNormal", "exitedNormal", "killedByOOM", "oomRecovered"}));
+  EXPECT_TRUE(waitForTypes("mine", {"exitedNormal", "exitedAbnormal", "recovered", "killedByOOM", "oomRecovered"}));
 }
 
 TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsAgain) {

@@ -125,6 +125,41 @@ TEST(HangReports, ReportsArrivingTogetherOrInPiecesEachCountOnce) {
   EXPECT_EQ(f.events().at(0).agentId, "claude");
 }
 
+TEST(HangReports, AReportBesideManyEmptyOnesIsNeverLost) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  constexpr int kRounds = 20;
+  for (int round = 1; round <= kRounds; ++round) {
+    for (int i = 0; i < 30; ++i) f.drop(QStringLiteral("empty-%1-%2-hang.ips").arg(round).arg(i), "");
+    f.drop(QStringLiteral("claude-%1-hang.ips").arg(round), report("claude"));
+    ASSERT_TRUE(waitUntil([&] { return f.events().size() >= round; }, std::chrono::seconds(5)))
+        << "round " << round << ": " << f.events().size() << " hangs recorded";
+  }
+  EXPECT_EQ(f.events().size(), kRounds);
+}
+
+TEST(HangReports, AReportPartlyWrittenWhenListedCountsOnceComplete) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  QFile partial(f.watcher.reportsFolder() + "/claude-p-hang.ips");
+  ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
+  partial.write("\n{\"app_name\":\"x\", \"procN");
+  partial.flush();
+  // Another report's arrival lists the folder while the first is half done.
+  f.drop("codex-q-hang.ips", report("codex"));
+  ASSERT_TRUE(f.waitForEvents(1));
+  EXPECT_EQ(f.events().at(0).agentId, "codex");
+
+  partial.write("ame\" : \"claude\", \"pid\":42}\nmore\n");
+  partial.close();
+  ASSERT_TRUE(f.waitForEvents(2));
+  EXPECT_EQ(f.events().at(0).agentId, "claude");
+  waitUntil([] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_EQ(f.events().size(), 2);
+}
+
 TEST(HangWatching, AFolderThatCannotBeWatchedIsReportedAndRetried) {
   TempHome home;
   tlr::Defaults defaults(tlr::Paths::defaultsFile());

@@ -137,6 +137,28 @@ TEST_F(UserActionsTest, AStopRecordsItsOutcomeAlsoWhenNothingRan) {
   EXPECT_EQ(types(fakeId), (QStringList{"restarted", "restarted"}));
 }
 
+TEST_F(UserActionsTest, AUserStopOfALockedAgentIsANormalExitAndItComesBack) {
+  make({fakeGateway()});
+  lockOnline.setLocked(fakeId, true);
+  watcher->start();
+  ASSERT_TRUE(watcher->hasExitWatcher());
+  test::SpawnedChild agent(program, {});
+  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+  watcher->tick(scanner->scan());
+
+  std::optional<bool> stopped;
+  watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
+  ASSERT_TRUE(waitFor(stopped));
+  EXPECT_TRUE(*stopped);
+  // It ended on our SIGTERM: a normal exit, so the row never turns faulted;
+  // locked online, it is brought back.
+  ASSERT_TRUE(test::waitUntil([&] { return types(fakeId).contains("recovered"); }, 10s))
+      << types(fakeId).join(",").toStdString();
+  EXPECT_TRUE(types(fakeId).contains("exitedNormal")) << types(fakeId).join(",").toStdString();
+  EXPECT_FALSE(types(fakeId).contains("exitedAbnormal")) << types(fakeId).join(",").toStdString();
+  EXPECT_EQ(WTERMSIG(agent.wait()), SIGTERM);
+}
+
 TEST_F(UserActionsTest, AStopThatLeavesAProcessRunningFails) {
   test::SpawnedChild agent(program, {"ignore-term"});
   // Seen as running whatever happens to it: a process SIGKILL cannot end.
@@ -176,9 +198,9 @@ TEST_F(UserActionsTest, ARestartOfALockedAgentStartsItOnce) {
   EXPECT_FALSE(watcher->isRestarting(fakeId));
   settle();
 
-  // Our own SIGTERM, on a locked agent: recorded, but the restart alone
-  // brings it back.
-  EXPECT_EQ(types(fakeId), (QStringList{"lockOnlineEnabled", "started", "exitedAbnormal", "restarted"}));
+  // Ended by our SIGTERM, on a locked agent: a normal exit, recorded, and
+  // the restart alone brings it back.
+  EXPECT_EQ(types(fakeId), (QStringList{"lockOnlineEnabled", "started", "exitedNormal", "restarted"}));
   EXPECT_EQ(lastDetails(fakeId), "Manual restart → new pid 0");
   const QList<pid_t> running = scanner->pidsOf(fakeId);
   ASSERT_EQ(running.size(), 1);

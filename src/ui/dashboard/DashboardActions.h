@@ -1,0 +1,104 @@
+#pragma once
+
+#include "ui/dashboard/AgentActions.h"
+#include "ui/dashboard/DashboardAgentItem.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tlr {
+
+class DashboardModel;
+
+// The callbacks an agent detail sheet gets from the dashboard, all seven
+// always set, each acting on the entry of the row the sheet was built for.
+// Every completion is called exactly once, on the main thread.
+struct AgentDetailCallbacks {
+  std::function<void()> onClose;  // the dashboard closes the sheet
+  std::function<void()> onSetup;
+  std::function<void()> onRestart;
+  std::function<void(AgentActions::DoctorCompletion)> onDoctor;
+  std::function<void(const AgentDoctor::KnownIssue&, AgentActions::FixCompletion)> onApplyDoctorFix;
+  std::function<void(AgentActions::LaunchCompletion)> onLaunch;
+  std::function<void(AgentActions::StopCompletion)> onStop;
+};
+
+// The dashboard's user actions and its reactions, apart from any widget:
+// rows and sheets call these, and these call the model's watcher.
+//
+//  - Without a watcher an action starts nothing, and a completion is called
+//    at once with its "nothing happened" value (false, no doctor result, a
+//    failed fix or restart), so a sheet's busy indicator never stays on.
+//  - A launch of an agent whose launch is still in flight starts nothing
+//    more: a row's click is ignored, a sheet's launch waits for the one in
+//    flight and gets its outcome. A double click never starts two instances.
+//  - The lock-online reaction starts agents the user has just locked online
+//    (lockedIDsChanged()).
+class DashboardActions final : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit DashboardActions(DashboardModel& model, QObject* parent = nullptr);
+
+  DashboardModel& model() const { return model_; }
+
+  // ---- Row actions ----
+  // The row's Launch button. Returns whether a launch was started: false
+  // without a watcher or while a launch of the agent is in flight.
+  bool launchFromRow(const AgentEntry& entry);
+  // The row's setup action.
+  void setupFromRow(const AgentEntry& entry);
+  // Whether a launch of the agent is waiting for its outcome.
+  bool isLaunching(const QString& agentId) const { return launches_.contains(agentId); }
+
+  // ---- Detail sheet actions (see AgentDetailCallbacks) ----
+  void launch(const AgentEntry& entry, AgentActions::LaunchCompletion completion);
+  void stop(const AgentEntry& entry, AgentActions::StopCompletion completion);
+  void restart(const AgentEntry& entry, AgentActions::RestartCompletion completion = {});
+  void doctor(const AgentEntry& entry, AgentActions::DoctorCompletion completion);
+  void applyDoctorFix(const AgentEntry& entry, const AgentDoctor::KnownIssue& issue,
+                      AgentActions::FixCompletion completion);
+  void setup(const AgentEntry& entry);
+  // The seven callbacks for a detail sheet of `entry`; `onClose` is the
+  // presenter's own.
+  AgentDetailCallbacks detailCallbacks(const AgentEntry& entry, std::function<void()> onClose);
+
+  // ---- Reactions ----
+  // The lock-online set changed to `lockedIDs`: the rows are rebuilt; then
+  // the first change seen only records the set; from the second on, each
+  // newly locked agent whose row is neither running nor run by the user
+  // manager is started through the watcher's recoverOnDemand (once).
+  void lockedIDsChanged(const QSet<QString>& lockedIDs);
+  const std::optional<QSet<QString>>& lastSeenLockedIDs() const { return lastSeenLockedIDs_; }
+
+  // The record an open detail sheet of `open` should show after the model
+  // published `rows`: the new row with the same id when one of the six
+  // followed fields changed; nothing when the sheet keeps its record (no
+  // change, or the agent has no row any more).
+  static std::optional<DashboardAgentItem> followSelection(const DashboardAgentItem& open,
+                                                            const QList<DashboardAgentItem>& rows);
+
+ Q_SIGNALS:
+  // A launch of the agent began (true) or finished (false).
+  void launchingChanged(const QString& agentId, bool launching);
+
+ private:
+  using Waiters = QList<AgentActions::LaunchCompletion>;
+  // Starts a launch or joins the one in flight; false when joined or when
+  // there is no watcher.
+  bool startLaunch(const AgentEntry& entry, AgentActions::LaunchCompletion completion);
+
+  DashboardModel& model_;
+  // The completions waiting for each agent's launch in flight.
+  QHash<QString, std::shared_ptr<Waiters>> launches_;
+  std::optional<QSet<QString>> lastSeenLockedIDs_;
+};
+
+}  // namespace tlr

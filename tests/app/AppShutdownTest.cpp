@@ -1,0 +1,83 @@
+// How the running application ends: on the signals that ask it to, and not
+// when the reader of its output goes away.
+#include "support/AppFixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace tlr;
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Sockets left in a folder.
+QStringList socketsIn(const QString& folder) {
+  QStringList sockets;
+  for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(info.filePath()).constData(), &st) == 0 && S_ISSOCK(st.st_mode))
+      sockets << info.fileName();
+  }
+  return sockets;
+}
+
+QByteArray registryOfOneAgent(const QString& name) {
+  const QJsonObject agent{
+      {"id", "fake"},
+      {"displayName", "Fake Agent"},
+      {"vendor", "Test"},
+      {"kind", "cli"},
+      {"identify", QJsonObject{{"executableNames", QJsonArray{name}}}},
+  };
+  return QJsonDocument(QJsonObject{{"schemaVersion", 1}, {"updatedAt", "2025-01-01"}, {"agents", QJsonArray{agent}}})
+      .toJson();
+}
+
+}  // namespace
+
+class ApplicationShutdown : public AppFixture {};
+
+TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
+  const QString appFolder = home_.path() + "/.local/share/Tollamere";
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    AppProcess& app = process(sandbox());
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForStdout("[Scanner] ")) << app.stdOut().toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), signal), 0);
+    ASSERT_TRUE(app.waitForExit()) << "signal " << signal;
+    EXPECT_TRUE(app.exitedNormally()) << "signal " << signal;
+    EXPECT_EQ(app.exitCode(), 0);
+    const QString name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
+    EXPECT_EQ(app.stdOut().count("[App] 收到 " + name + "，退出\n"), 1) << app.stdOut().toStdString();
+    EXPECT_TRUE(socketsIn(appFolder).isEmpty()) << socketsIn(appFolder).join(", ").toStdString();
+  }
+}
+
+TEST_F(ApplicationShutdown, AClosedOutputDoesNotEndSupervision) {
+  const QString name = uniqueAgentName("tlr-pipe-agent");
+  const QString program = copyFakeAgent(home_.path() + "/bin", name);
+  AppProcess& app = process(sandbox(registryOfOneAgent(name)));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout("[Scanner] ")) << app.stdOut().toStdString();
+  app.closeOutput();
+
+  // The agent shows up: the next scan logs it into the closed pipe and
+  // records it.
+  const pid_t first = agents_.start(program);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes("fake").count("started") == 1; }, 15s))
+      << "running: " << app.isRunning();
+  // Its exit and a new process are seen too: supervision goes on.
+  ASSERT_EQ(::kill(first, SIGKILL), 0);
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes("fake").size() >= 2; }, 15s));
+  ASSERT_GT(agents_.start(program), 0);
+  EXPECT_TRUE(waitUntil([&] { return storedEventTypes("fake").count("started") == 2; }, 15s))
+      << storedEventTypes("fake").join(",").toStdString();
+  EXPECT_TRUE(app.isRunning());
+}

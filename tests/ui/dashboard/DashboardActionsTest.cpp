@@ -1,0 +1,157 @@
+#include "DashboardTestSupport.h"
+
+#include "ui/dashboard/DashboardActions.h"
+
+#include <gtest/gtest.h>
+
+namespace tlr {
+namespace {
+
+using test::agentEntry;
+using test::runningRecord;
+
+class DashboardActionsTest : public ::testing::Test, protected test::DashboardFixture {
+ protected:
+  DashboardActions dash{model};
+};
+
+TEST_F(DashboardActionsTest, ARowLaunchIsIgnoredWhileOneForThatAgentIsInFlight) {
+  model.setWatcher(&actions);
+  const AgentEntry a = agentEntry("a"), b = agentEntry("b");
+  EXPECT_TRUE(dash.launchFromRow(a));
+  EXPECT_FALSE(dash.launchFromRow(a));  // a double click
+  EXPECT_TRUE(dash.isLaunching("a"));
+  EXPECT_TRUE(dash.launchFromRow(b));   // other agents are not held up
+  EXPECT_EQ(actions.calls, (QStringList{"launch a", "launch b"}));
+
+  // A sheet's launch meanwhile joins the one in flight and hears its outcome.
+  std::optional<bool> sheetHeard;
+  dash.launch(a, [&](bool ok) { sheetHeard = ok; });
+  EXPECT_EQ(actions.calls.size(), 2);
+  ASSERT_EQ(actions.launchCompletions.size(), 2);
+  actions.launchCompletions[0](true);
+  EXPECT_EQ(sheetHeard, std::optional<bool>(true));
+  EXPECT_FALSE(dash.isLaunching("a"));
+
+  // Once it finished, the next click launches again.
+  EXPECT_TRUE(dash.launchFromRow(a));
+  EXPECT_EQ(actions.calls.last(), "launch a");
+}
+
+TEST_F(DashboardActionsTest, WithoutAWatcherEveryCompletionHearsNothingHappenedAtOnce) {
+  const AgentEntry a = agentEntry("a");
+  std::optional<bool> launched, stopped;
+  std::optional<AgentRestarter::Result> restarted;
+  bool doctorCalled = false;
+  std::optional<AgentDoctor::Result> doctorResult = AgentDoctor::Result{};
+  std::optional<AgentDoctor::FixResult> fixed;
+  const AgentDetailCallbacks c = dash.detailCallbacks(a, [] {});
+  c.onLaunch([&](bool ok) { launched = ok; });
+  c.onStop([&](bool ok) { stopped = ok; });
+  dash.restart(a, [&](const AgentRestarter::Result& r) { restarted = r; });
+  c.onDoctor([&](std::optional<AgentDoctor::Result> r) {
+    doctorCalled = true;
+    doctorResult = std::move(r);
+  });
+  AgentDoctor::KnownIssue issue;
+  issue.id = "i1";
+  c.onApplyDoctorFix(issue, [&](const AgentDoctor::FixResult& r) { fixed = r; });
+  c.onSetup();
+  c.onRestart();
+  EXPECT_EQ(launched, std::optional<bool>(false));
+  EXPECT_EQ(stopped, std::optional<bool>(false));
+  ASSERT_TRUE(restarted.has_value());
+  EXPECT_EQ(restarted->kind, AgentRestarter::Result::Kind::relaunchFailed);
+  EXPECT_TRUE(doctorCalled);
+  EXPECT_FALSE(doctorResult.has_value());
+  ASSERT_TRUE(fixed.has_value());
+  EXPECT_FALSE(fixed->succeeded());
+  EXPECT_FALSE(dash.launchFromRow(a));
+  EXPECT_FALSE(dash.isLaunching("a"));
+}
+
+TEST_F(DashboardActionsTest, DetailCallbacksReachTheWatcherForTheirEntry) {
+  model.setWatcher(&actions);
+  const AgentEntry a = agentEntry("a");
+  bool closed = false;
+  const AgentDetailCallbacks c = dash.detailCallbacks(a, [&] { closed = true; });
+  std::optional<bool> stopped;
+  std::optional<AgentDoctor::FixResult> fixed;
+  c.onSetup();
+  c.onRestart();
+  c.onStop([&](bool ok) { stopped = ok; });
+  c.onDoctor({});  // a sheet that does not care still gets a safe call
+  AgentDoctor::KnownIssue issue;
+  issue.id = "stale-token";
+  c.onApplyDoctorFix(issue, [&](const AgentDoctor::FixResult& r) { fixed = r; });
+  c.onClose();
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(actions.calls, (QStringList{"setup a", "restart a", "stop a", "doctor a", "fix a stale-token"}));
+  actions.stopCompletions[0](true);
+  actions.doctorCompletions[0](std::nullopt);
+  actions.fixCompletions[0](AgentDoctor::FixResult::success("ok"));
+  EXPECT_EQ(stopped, std::optional<bool>(true));
+  ASSERT_TRUE(fixed.has_value());
+  EXPECT_TRUE(fixed->succeeded());
+}
+
+TEST_F(DashboardActionsTest, LockSetReactionStartsOnlyNewlyLockedStoppedAgentsFromTheSecondChange) {
+  model.setWatcher(&actions);
+  const AgentEntry stopped1 = agentEntry("stopped1"), stopped2 = agentEntry("stopped2");
+  const AgentEntry running = agentEntry("running"), managed = agentEntry("managed");
+  model.update({stopped1, stopped2, running, managed},
+               {runningRecord(running, 10), runningRecord(managed, 11, /*launchdManaged=*/true)});
+
+  // The first change only records the set, even though it turned a lock on.
+  dash.lockedIDsChanged({"stopped1"});
+  EXPECT_TRUE(actions.calls.isEmpty());
+  EXPECT_EQ(dash.lastSeenLockedIDs(), std::optional<QSet<QString>>(QSet<QString>{"stopped1"}));
+
+  // Several ids in one change: each stopped one not run by the user manager
+  // starts once; one already seen and one without a row start nothing.
+  lockOnline.setLocked("stopped2", true);
+  dash.lockedIDsChanged({"stopped1", "stopped2", "running", "managed", "uninstalled"});
+  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand stopped2"});
+  // The rows were rebuilt first: the lock mark shows.
+  EXPECT_TRUE(row("stopped2").isLockedOnline);
+
+  // Turning locks off starts nothing; turning one on again does.
+  dash.lockedIDsChanged({"running"});
+  EXPECT_EQ(actions.calls.size(), 1);
+  dash.lockedIDsChanged({"running", "stopped1"});
+  EXPECT_EQ(actions.calls, (QStringList{"recoverOnDemand stopped2", "recoverOnDemand stopped1"}));
+}
+
+TEST_F(DashboardActionsTest, TheOpenSheetFollowsOnlyTheSixStateFields) {
+  settings.setLanguage(AppLanguage::en);
+  const AgentEntry ide = agentEntry("ide", AgentEntry::Kind::desktopApp), cli = agentEntry("cli");
+  model.update({ide, cli}, {runningRecord(ide, 10)});
+  const DashboardAgentItem open = row("ide");
+
+  // Only the embedded process changed: the sheet keeps its record.
+  model.update({ide, cli}, {runningRecord(ide, 10), runningRecord(cli, 11, false, QString("ide"))});
+  EXPECT_FALSE(DashboardActions::followSelection(open, model.dashboardItems()).has_value());
+
+  // The agent crashed: its row turned faulted, and the sheet gets it.
+  addEvent("ide", AgentEventType::exitedAbnormal);
+  model.update({ide, cli}, {});
+  const auto followed = DashboardActions::followSelection(open, model.dashboardItems());
+  ASSERT_TRUE(followed.has_value());
+  EXPECT_TRUE(followed->isFaulted);
+  EXPECT_FALSE(followed->isRunning);
+  EXPECT_EQ(followed->bigStatusText, "Faulted");
+
+  // The agent was uninstalled: the sheet keeps its last record.
+  model.update({cli}, {});
+  EXPECT_FALSE(DashboardActions::followSelection(open, model.dashboardItems()).has_value());
+
+  // The language alone changes the status word, which counts.
+  model.update({ide, cli}, {runningRecord(ide, 10)});
+  const DashboardAgentItem english = row("ide");
+  settings.setLanguage(AppLanguage::zh);
+  model.refresh();
+  EXPECT_TRUE(DashboardActions::followSelection(english, model.dashboardItems()).has_value());
+}
+
+}  // namespace
+}  // namespace tlr
