@@ -34,12 +34,6 @@ ActionRow actionRow(const AgentEntry& entry) {
   return ActionRow::launchOrStop;
 }
 
-QString iconFileName(const AgentEntry& entry) {
-  if (!entry.iconAsset || entry.iconAsset->isEmpty()) return entry.id;
-  static const QString prefix = QStringLiteral("agent-");
-  return entry.iconAsset->startsWith(prefix) ? entry.iconAsset->mid(prefix.size()) : *entry.iconAsset;
-}
-
 QString capitalizedWords(const QString& text) {
   QString out = text.toLower();
   bool wordStart = true;

@@ -33,8 +33,6 @@ ActionRow actionRow(const AgentEntry& entry);
 // The entry's dashboard address when it is a usable URL.
 std::optional<QString> dashboardUrl(const AgentEntry& entry);
 
-// The name under which the agent's image is looked up in the bundle.
-QString iconFileName(const AgentEntry& entry);
 // Every blank-separated word with its first letter in upper case and the
 // rest in lower case ("OPEN ai" → "Open Ai").
 QString capitalizedWords(const QString& text);

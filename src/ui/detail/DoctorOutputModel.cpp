@@ -27,6 +27,7 @@ void DoctorOutputModel::presenterResultChanged(const std::optional<AgentDoctor::
   if (presenterElapsed_ && *presenterElapsed_ == result->elapsedSeconds) return;
   presenterElapsed_ = result->elapsedSeconds;
   current_ = result;
+  ++generation_;
   Q_EMIT changed();
 }
 
@@ -56,7 +57,10 @@ void DoctorOutputModel::requestRerun() {
   rerun_([self = QPointer<DoctorOutputModel>(this)](std::optional<AgentDoctor::Result> result) {
     if (!self) return;
     self->rerunning_ = false;
-    if (result) self->current_ = std::move(result);
+    if (result) {
+      self->current_ = std::move(result);
+      ++self->generation_;
+    }
     Q_EMIT self->changed();
   });
 }

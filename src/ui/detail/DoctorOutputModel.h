@@ -42,6 +42,8 @@ class DoctorOutputModel : public QObject {
                     QObject* parent = nullptr);
 
   const std::optional<AgentDoctor::Result>& currentResult() const { return current_; }
+  // Counts the replacements of the current result (0 for the first).
+  int resultGeneration() const { return generation_; }
   // Absent ids are idle. Issues that share an id share one state.
   FixState fixState(const QString& issueId) const { return fixStates_.value(issueId); }
   bool hasFixStates() const { return !fixStates_.isEmpty(); }
@@ -70,6 +72,7 @@ class DoctorOutputModel : public QObject {
   Rerun rerun_;
   QHash<QString, FixState> fixStates_;
   bool rerunning_ = false;
+  int generation_ = 0;
 };
 
 }  // namespace tlr

@@ -40,11 +40,7 @@ TEST(DetailActionRow, TheFirstMatchingCaseChoosesTheButtons) {
   EXPECT_EQ(dashboardUrl(entry(R"("dashboardUrl":"http://localhost:18789/")")), "http://localhost:18789/");
 }
 
-TEST(DetailHeader, IconNameVendorAndBadgeFollowTheEntry) {
-  EXPECT_EQ(iconFileName(entry(R"("iconAsset":"agent-claude")")), "claude");
-  EXPECT_EQ(iconFileName(entry(R"("iconAsset":"my-agent-x")")), "my-agent-x");
-  EXPECT_EQ(iconFileName(entry(R"("iconAsset":"")")), "a");
-  EXPECT_EQ(iconFileName(entry("")), "a");
+TEST(DetailHeader, VendorAndBadgeFollowTheEntry) {
   EXPECT_EQ(capitalizedWords("OPEN ai  labs"), "Open Ai  Labs");
   EXPECT_EQ(capitalizedWords("anthropic"), "Anthropic");
   EXPECT_EQ(kindBadge(AgentEntry::Kind::idePlugin, AppLanguage::en), "Plugin");
