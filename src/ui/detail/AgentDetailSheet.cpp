@@ -776,7 +776,7 @@ void AgentDetailSheet::onStopClick() {
   stores_.lockOnline->setLocked(item_.entry.id, false);
   // The dashboard's stop follows once launchd had its moment, also when the
   // sheet closed meanwhile.
-  QTimer::singleShot(kLaunchdStopDelayMs, QCoreApplication::instance(), [onStop = callbacks_.onStop, reset] {
+  QTimer::singleShot(kLaunchdStopDelayMs, QCoreApplication::instance(), [onStop = callbacks_.onStop, reset]() mutable {
     if (onStop)
       onStop(reset);
     else

@@ -25,7 +25,7 @@ const QColor kGreen{52, 199, 89};
 const QColor kRed{255, 59, 48};
 
 AppLanguage language() { return SettingsStore::shared().language(); }
-QString text(const LocKey& key) { return SettingsStore::dict(language(), key); }
+QString locText(const LocKey& key) { return SettingsStore::dict(language(), key); }
 
 QFont monoFont(qreal pixels) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -68,11 +68,11 @@ class FixButton final : public PaintedButton {
         setSymbol(QStringLiteral("wrench.and.screwdriver"));
         break;
       case Kind::running:
-        setLabel(text(LocKey::doctorFixing()));
+        setLabel(locText(LocKey::doctorFixing()));
         setSymbol(QString());
         break;
       case Kind::success:
-        setLabel(text(LocKey::doctorFixed()));
+        setLabel(locText(LocKey::doctorFixed()));
         setSymbol(QStringLiteral("checkmark"));
         break;
     }
@@ -295,29 +295,29 @@ void DoctorOutputSheet::setResult(const std::optional<AgentDoctor::Result>& resu
 void DoctorOutputSheet::refresh() {
   const AppLanguage lang = language();
   const std::optional<AgentDoctor::Result>& result = model_->currentResult();
-  const QString name = result ? result->entryDisplayName : text(LocKey::doctorLabel());
-  title_->setPlainText(text(LocKey::doctorHeaderTitle(name)));
+  const QString name = result ? result->entryDisplayName : locText(LocKey::doctorLabel());
+  title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));
   summary_->setVisible(result.has_value());
-  if (result) summary_->setPlainText(text(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
+  if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
   closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
 
   const DoctorOutputModel::Content shown = model_->content();
   noResult_->setVisible(shown == DoctorOutputModel::Content::noResult);
-  noResult_->setPlainText(text(LocKey::doctorNoResult()));
+  noResult_->setPlainText(locText(LocKey::doctorNoResult()));
   topArea_->setVisible(shown != DoctorOutputModel::Content::noResult);
   rawSection_->setVisible(result.has_value());
   issuesSection_->setVisible(shown == DoctorOutputModel::Content::issues);
   noIssueBanner_->setVisible(shown == DoctorOutputModel::Content::noIssues);
   allFixedBanner_->setVisible(shown == DoctorOutputModel::Content::allFixed);
-  noIssueText_->setPlainText(text(LocKey::doctorNoIssues()));
-  allFixedText_->setPlainText(text(LocKey::doctorAllFixed()));
-  rawHeading_->setPlainText(text(LocKey::doctorFullOutput()));
+  noIssueText_->setPlainText(locText(LocKey::doctorNoIssues()));
+  allFixedText_->setPlainText(locText(LocKey::doctorAllFixed()));
+  rawHeading_->setPlainText(locText(LocKey::doctorFullOutput()));
 
   if (result) {
-    issuesHeading_->setPlainText(text(LocKey::doctorFoundIssues(result->detectedIssues.size())));
+    issuesHeading_->setPlainText(locText(LocKey::doctorFoundIssues(result->detectedIssues.size())));
     rerunSpinner_->setVisible(model_->rerunning());
     rerunLabel_->setVisible(model_->rerunning());
-    rerunLabel_->setPlainText(text(LocKey::doctorRediagnosing()));
+    rerunLabel_->setPlainText(locText(LocKey::doctorRediagnosing()));
     if (builtGeneration_ != model_->resultGeneration()) rebuildIssueCards();
     refreshIssueCards();
     if (builtGeneration_ != model_->resultGeneration() || builtLanguage_ != static_cast<int>(lang))
@@ -330,8 +330,8 @@ void DoctorOutputSheet::refresh() {
   }
 
   const bool withCommand = result && !result->command.isEmpty();
-  footer_->setPlainText(withCommand ? text(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
-                                    : text(LocKey::doctorDeeperHintGeneric()));
+  footer_->setPlainText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
+                                    : locText(LocKey::doctorDeeperHintGeneric()));
   footer_->setTextInteractionFlags(withCommand ? (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)
                                                : Qt::NoTextInteraction);
 }
@@ -390,16 +390,18 @@ void DoctorOutputSheet::rebuildIssueCards() {
     fixRow->setSpacing(8);
     c->fix = new FixButton(c->card);
     c->fix->setObjectName(QStringLiteral("issueFixButton"));
+    c->fix->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     const AgentDoctor::KnownIssue issue = detected.issue;
     connect(c->fix, &QAbstractButton::clicked, this, [this, issue] {
       if (model_->fixEnabled(issue.id)) model_->triggerFix(issue);
     });
     fixRow->addWidget(c->fix);
     c->outcomeSymbol = new SymbolView(QStringLiteral("checkmark.circle.fill"), 12, [] { return kGreen; }, c->card);
-    fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignTop);
+    fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
     c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);
     c->outcome->setObjectName(QStringLiteral("issueFixMessage"));
     fixRow->addWidget(c->outcome, 1);
+    fixRow->addStretch(0);
     column->addLayout(fixRow);
     cardsLayout_->addWidget(c->card);
     cards_.append(c);
@@ -407,9 +409,9 @@ void DoctorOutputSheet::rebuildIssueCards() {
 }
 
 void DoctorOutputSheet::refreshIssueCards() {
-  const QString noFixHelp = text(LocKey::doctorFixDisabledHelp());
+  const QString noFixHelp = locText(LocKey::doctorFixDisabledHelp());
   for (IssueCard* c : cards_) {
-    c->matchedLabel->setPlainText(text(LocKey::doctorMatched()));
+    c->matchedLabel->setPlainText(locText(LocKey::doctorMatched()));
     const DoctorOutputModel::FixState state = model_->fixState(c->issue.id);
     c->fix->setState(state.kind, c->issue.fix.title);
     c->fix->setEnabled(model_->fixEnabled(c->issue.id));

@@ -1,5 +1,7 @@
 #include "ui/detail/DoctorTranscriptView.h"
 
+#include "ui/kit/Theme.h"
+
 #include <QFontDatabase>
 #include <QMimeData>
 #include <QTextCursor>
@@ -18,11 +20,27 @@ DoctorTranscriptView::DoctorTranscriptView(QWidget* parent) : QPlainTextEdit(par
   document()->setUndoRedoEnabled(false);
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setStyleHint(QFont::Monospace);
-  mono.setPointSizeF(11);
+  mono.setPixelSize(11);
   setFont(mono);
+  setFrameShape(QFrame::NoFrame);
+  document()->setDocumentMargin(8);
+  applyColors();
+  whenLookChanges(this, [this] { applyColors(); });
   sliceTimer_.setSingleShot(true);
   sliceTimer_.setInterval(0);
   connect(&sliceTimer_, &QTimer::timeout, this, &DoctorTranscriptView::loadSlice);
+}
+
+void DoctorTranscriptView::applyColors() {
+  // The card colour at 60 % under the text colour of the scheme.
+  const Theme::Roles r = Theme::current();
+  QPalette p = palette();
+  p.setColor(QPalette::Base, Theme::withOpacity(r.card, 0.6));
+  p.setColor(QPalette::Text, r.text);
+  p.setColor(QPalette::Highlight, Theme::withOpacity(r.accent, 0.35));
+  p.setColor(QPalette::HighlightedText, r.text);
+  setPalette(p);
+  viewport()->setPalette(p);
 }
 
 void DoctorTranscriptView::setTranscript(const QString& text) {

@@ -40,6 +40,7 @@ class DoctorTranscriptView : public QPlainTextEdit {
   QMimeData* createMimeDataFromSelection() const override;
 
  private:
+  void applyColors();
   // Appends the next slice of the source; schedules the one after.
   void loadSlice();
   // The next slice from `from`: up to kSliceChars, ending after a line break

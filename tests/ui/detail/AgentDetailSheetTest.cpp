@@ -1,5 +1,6 @@
 #include "DetailSheetTestSupport.h"
 
+#include "ui/detail/DetailControls.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/kit/Controls.h"
 
@@ -380,7 +381,7 @@ TEST_F(DetailSheetTest, TheTwentyNewestEventsShowAsTimesOfDay) {
 
   const QTimeZone shanghai("Asia/Shanghai");
   for (int i = 0; i < 25; ++i) {
-    const QDateTime at(QDate(2026, 3, 1), QTime(9, 5).addSecs(i * 3600), shanghai);
+    const QDateTime at = QDateTime(QDate(2026, 3, 1), QTime(9, 5), shanghai).addSecs(i * 3600);
     events.append(AgentEvent{QUuid::createUuid(), "cli1",
                              i == 24 ? AgentEventType::hangDetected : AgentEventType::started,
                              double(at.toSecsSinceEpoch() - 978307200), std::nullopt});
