@@ -1,5 +1,6 @@
 #include "core/AgentUninstaller.h"
 
+#include "core/HomePath.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
@@ -77,12 +78,6 @@ QString trimBlanksAndTabs(const QString& text) {
   return text.mid(begin, end - begin);
 }
 
-// "~" and the rest of a path below the home folder.
-QString displayForm(const QString& expanded) {
-  const QString home = Paths::home();
-  if (expanded == home || expanded.startsWith(home + "/")) return "~" + expanded.mid(home.size());
-  return expanded;
-}
 
 QString firstNonEmptyLine(const QString& text) {
   for (const QString& line : text.split('\n')) {
@@ -94,6 +89,8 @@ QString firstNonEmptyLine(const QString& text) {
 }  // namespace
 
 bool AgentUninstaller::isSafeToDelete(const QString& path) {
+  // A system call would see the text cut at the NUL: "~/\0x" is the home folder.
+  if (FileOps::holdsNul(path)) return false;
   const QString trimmed = trimBlanksAndTabs(path);
   if (trimmed.isEmpty() || trimmed == "/" || trimmed == ".") return false;
   const std::optional<QString> lexical = normalized(Paths::expandTilde(trimmed));
@@ -116,6 +113,7 @@ bool AgentUninstaller::isSafeToDelete(const QString& path) {
 }
 
 quint64 AgentUninstaller::sizeOnDisk(const QString& path) {
+  if (FileOps::holdsNul(path)) return 0;
   const QString expanded = Paths::expandTilde(path);
   const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(expanded);
   if (!info) return 0;
@@ -155,7 +153,7 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   if (!target || !isSafeToDelete(path) || !isSafeToDelete(*target)) {
     return StepResult::make("(跳过) " + path, false, kUnsafe);
   }
-  const QString label = "rm -rf " + displayForm(expanded);
+  const QString label = "rm -rf " + HomePath::abbreviate(expanded, Paths::home());
   // Looked at as itself: a link whose target is gone is still there to remove.
   if (!FileOps::itemInfo(*target)) return StepResult::make(label, true, QStringLiteral("(不存在，跳过)"));
   const QString error = FileOps::removeItem(*target);

@@ -40,6 +40,8 @@ struct ChildSpec {
   // Most bytes kept of each of standard output and error; what comes after is
   // read and dropped, so a flood cannot exhaust memory. Zero keeps all.
   qsizetype outputLimit = 0;
+  // The file-creation mask the child starts with; nullopt keeps ours.
+  std::optional<mode_t> umask;
 };
 
 struct ChildResult {

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -176,4 +177,24 @@ TEST(ChildProcessDetached, AMissingProgramIsReported) {
   const auto r = tlr::spawnDetached(spec, QString());
   EXPECT_EQ(r.pid, -1);
   EXPECT_FALSE(r.error.isEmpty());
+}
+
+TEST(ChildProcessNul, ATextHoldingANulNeverStartsAProgram) {
+  // execve would see each text cut at the NUL and run something else.
+  const QChar nul(0);
+  for (ChildSpec spec : {ChildSpec{.program = "echo", .arguments = {QStringLiteral("a") + nul + "b"}},
+                         ChildSpec{.program = QStringLiteral("echo") + nul + "x"},
+                         ChildSpec{.program = "echo", .environment = QStringList{QStringLiteral("A=") + nul}},
+                         ChildSpec{.program = "echo", .workingDirectory = QStringLiteral("/") + nul + "x"}}) {
+    const auto r = runChild(spec);
+    EXPECT_FALSE(r.started);
+    EXPECT_TRUE(r.startError.contains("NUL")) << r.startError.toStdString();
+    EXPECT_FALSE(tlr::spawnDetached(spec, QString()).error.isEmpty());
+  }
+  // Nor is a log file whose name would be cut at a NUL opened.
+  QTemporaryDir dir;
+  const auto detached = tlr::spawnDetached(ChildSpec{.program = "true"}, dir.path() + "/log" + nul + "x");
+  EXPECT_EQ(detached.pid, -1);
+  EXPECT_FALSE(detached.error.isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(dir.path() + "/log"));
 }

@@ -1,0 +1,102 @@
+#include "backup/BackupStaging.h"
+
+#include "platform/FileTransfer.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+namespace tlr {
+namespace {
+
+using FileTransfer::Kind;
+
+// Copies `source` to `destination`, or links it to the copy made earlier in
+// this agent. Returns whether the destination now holds the file.
+bool stageFile(const QString& source, const QString& destination, QHash<QString, QString>& copied) {
+  const QString key = QDir::cleanPath(source);
+  const auto earlier = copied.constFind(key);
+  if (earlier != copied.constEnd()) return FileTransfer::hardLink(*earlier, destination).isEmpty();
+  if (!FileTransfer::copyNew(source, destination).isEmpty()) return false;
+  copied.insert(key, destination);
+  return true;
+}
+
+void countStats(const QString& source, qint64 size, StagedAgent& agent) {
+  const QString lower = source.toLower();
+  auto has = [&](const char* text) { return lower.contains(QLatin1String(text)); };
+  if (has("/skill") || has("/tool"))
+    ++agent.skills;
+  else if (has("/memor") || has("/history") || has("/session"))
+    agent.memoryBytes += size;
+  else if (has("/task") || has("/project"))
+    ++agent.tasks;
+}
+
+}  // namespace
+
+QString BackupStaging::relativePath(const QString& file, const QString& root) {
+  QString relative = file;
+  if (!root.isEmpty() && relative.startsWith(root)) relative.remove(0, root.size());
+  qsizetype start = 0;
+  while (start < relative.size() && relative[start] == '/') ++start;
+  qsizetype end = relative.size();
+  while (end > start && relative[end - 1] == '/') --end;
+  return relative.mid(start, end - start);
+}
+
+StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList& roots, const Exclude& exclude) {
+  StagedAgent agent;
+  QHash<QString, QString> copied;
+  for (const QString& root : roots) {
+    const QString rootName = QFileInfo(root).fileName();
+    if (rootName.isEmpty()) continue;
+    const QString target = agentDir + "/" + rootName;
+
+    if (!QFileInfo(root).isDir()) {
+      // One file. A link to a file is staged as the file it names: a link in
+      // the archive would make every restore refuse the snapshot.
+      const auto info = FileTransfer::entry(root);
+      if (!info) continue;
+      qint64 size = info->size;
+      if (info->kind == Kind::symlink) {
+        const QFileInfo linked(root);
+        if (!linked.exists() || !linked.isFile()) continue;
+        size = linked.size();
+      } else if (info->kind != Kind::regular) {
+        continue;
+      }
+      if (!stageFile(root, target, copied)) continue;
+      ++agent.fileCount;
+      agent.totalBytes += size;
+      agent.files << rootName;
+      continue;
+    }
+
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    QString lastParent;
+    while (it.hasNext()) {
+      const QString item = it.next();
+      const auto info = FileTransfer::entry(item);
+      if (!info || info->kind != Kind::regular) continue;
+      if (exclude && exclude(item, root)) continue;
+      const QString relative = relativePath(item, root);
+      if (relative.isEmpty()) continue;
+      const QString destination = target + "/" + relative;
+      const QString parent = QFileInfo(destination).path();
+      if (parent != lastParent) {
+        QDir().mkpath(parent);
+        lastParent = parent;
+      }
+      if (!stageFile(item, destination, copied)) continue;
+      ++agent.fileCount;
+      agent.totalBytes += info->size;
+      agent.files << rootName + "/" + relative;
+      countStats(item, info->size, agent);
+    }
+  }
+  return agent;
+}
+
+}  // namespace tlr

@@ -1,0 +1,39 @@
+#include "backup/RestoreError.h"
+
+namespace tlr {
+
+QString RestoreError::description() const {
+  switch (kind) {
+    case Case::unpackFailed: return QStringLiteral("解压失败：") + payload;
+    case Case::pathTraversal: return QStringLiteral("拒绝恢复：检测到非法路径 ") + payload;
+    case Case::unknownAgent: return QStringLiteral("未知 Agent: ") + payload;
+    case Case::copyFailed: return QStringLiteral("恢复失败：") + payload;
+    case Case::agentNotInBackup: return QStringLiteral("备份里没有 ") + payload + QStringLiteral(" 的数据");
+    case Case::noBackupFound: return QStringLiteral("iCloud 里没找到备份。请先创建一份备份。");
+    case Case::manifestCorrupted: return QStringLiteral("备份元数据损坏");
+    case Case::sha256Mismatch: return QStringLiteral("备份完整性校验失败（archive 内容与 manifest 记录不符）");
+    case Case::passedOn: return payload;
+  }
+  return payload;
+}
+
+QString RestoreError::textualForm() const {
+  auto named = [&](const char* name) {
+    return payload.isEmpty() ? QString::fromLatin1(name)
+                             : QString::fromLatin1(name) + QStringLiteral("(\"") + payload + QStringLiteral("\")");
+  };
+  switch (kind) {
+    case Case::unpackFailed: return named("unpackFailed");
+    case Case::pathTraversal: return named("pathTraversal");
+    case Case::unknownAgent: return named("unknownAgent");
+    case Case::copyFailed: return named("copyFailed");
+    case Case::agentNotInBackup: return named("agentNotInBackup");
+    case Case::noBackupFound: return named("noBackupFound");
+    case Case::manifestCorrupted: return named("manifestCorrupted");
+    case Case::sha256Mismatch: return named("sha256Mismatch");
+    case Case::passedOn: return payload;
+  }
+  return payload;
+}
+
+}  // namespace tlr

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "core/AgentUninstaller.h"
+#include "core/SettingsValues.h"
+#include "core/StepResult.h"
+#include "registry/AgentEntry.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace tlr {
+
+// One uninstall of one agent by its registry recipe, as the uninstall sheet
+// shows it: a preview of the recipe's commands, standard paths and
+// user-data paths with their measured sizes and the user's choice, then the
+// steps as the uninstaller reports them, then the outcome.
+//
+// Paths stay as the registry writes them ("~/x" allowed) in the choice, the
+// sizes and what is handed to the uninstaller; only what is shown is
+// expanded. Lives on the main thread; every change is announced through
+// `changed`. Work already started runs to its end when the session is
+// destroyed; its late results are dropped.
+class UninstallSession : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Phase { preview, executing, done };
+  enum class Group { standard, userData };
+  // present: measured above 0 bytes; missing: measured 0 (nothing there, an
+  // empty file or folder); unmeasured: the measurement has not finished.
+  enum class PathState { present, missing, unmeasured };
+
+  explicit UninstallSession(AgentEntry entry, QObject* parent = nullptr,
+                            AgentUninstaller uninstaller = AgentUninstaller());
+
+  const AgentEntry& entry() const { return entry_; }
+  const CommandList& commands() const { return commands_; }
+  const QStringList& standardPaths() const { return standardPaths_; }
+  const QStringList& userDataPaths() const { return userDataPaths_; }
+  // The recipe lists nothing at all.
+  bool isEmpty() const;
+
+  // When the sheet is shown: every standard path checked, no user-data path,
+  // and all listed paths measured off the main thread. The sizes arrive
+  // together, in one change.
+  void begin();
+  bool isMeasured() const { return measured_; }
+
+  PathState state(const QString& path) const;
+  std::optional<quint64> size(const QString& path) const;
+  bool isChecked(Group group, const QString& path) const;
+  // Only a present path's box can change.
+  bool canToggle(const QString& path) const { return state(path) == PathState::present; }
+  void toggle(Group group, const QString& path);
+
+  // A path is checked or the recipe has a command (even an empty one).
+  bool canUninstall() const;
+  // Bytes of every checked path, a path checked in both groups once.
+  quint64 checkedTotal() const;
+  // The checked paths, each once: standard ones in recipe order, then
+  // user-data ones.
+  QStringList pathsToRemove() const;
+
+  // Hands the commands and the checked paths to the uninstaller. Only from
+  // the preview: a second call does nothing.
+  void start();
+
+  Phase phase() const { return phase_; }
+  const QList<StepResult>& executingSteps() const { return executingSteps_; }
+  const QList<StepResult>& allResults() const { return allResults_; }
+  QList<StepResult> failedSteps() const;
+
+  // The Uninstall button's text: with the checked total when it is above 0.
+  QString buttonLabel(AppLanguage language) const;
+  // The outcome line of the done phase.
+  QString summary(AppLanguage language) const;
+  // The failure box: its body, and the first failed labels followed by
+  // "…and <m> more" when more than `kListedFailures` failed.
+  QString failureBody(AppLanguage language) const;
+  QStringList failureLines(AppLanguage language) const;
+  static constexpr qsizetype kListedFailures = 5;
+
+ Q_SIGNALS:
+  void changed();
+
+ private:
+  QSet<QString>& checkedSet(Group group) { return group == Group::standard ? checkedPaths_ : checkedUserDataPaths_; }
+  const QSet<QString>& checkedSet(Group group) const {
+    return group == Group::standard ? checkedPaths_ : checkedUserDataPaths_;
+  }
+
+  AgentEntry entry_;
+  AgentUninstaller uninstaller_;
+  CommandList commands_;
+  QStringList standardPaths_;
+  QStringList userDataPaths_;
+  Phase phase_ = Phase::preview;
+  QSet<QString> checkedPaths_;
+  QSet<QString> checkedUserDataPaths_;
+  QHash<QString, quint64> pathSizes_;
+  bool measured_ = false;
+  QList<StepResult> executingSteps_;
+  QList<StepResult> allResults_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// Copying, linking and putting files in place for backup and restore: whole
+// files only, never half-written at their final name, links never followed
+// where that would write somewhere else.
+namespace tlr::FileTransfer {
+
+enum class Kind { regular, directory, symlink, special };  // special: device, FIFO, socket
+
+struct Entry {
+  Kind kind = Kind::regular;
+  unsigned mode = 0;  // permission bits including set-user-id, set-group-id and sticky
+  qint64 size = 0;
+  quint64 linkCount = 1;
+};
+
+// The item's own attributes (a final symbolic link is not followed), or
+// nothing when they cannot be read.
+std::optional<Entry> entry(const QString& path);
+
+// Copies the regular file `source` (a final link is followed) to
+// `destination`, which must not exist yet; the copy keeps the permission
+// bits (without set-id and sticky bits) and the modification time. On
+// failure nothing is left at `destination`. Returns an empty text on
+// success, else the reason.
+QString copyNew(const QString& source, const QString& destination);
+
+// Makes `link` a second name of the file `existing`.
+QString hardLink(const QString& existing, const QString& link);
+
+// Puts the regular file `source` at `destination` in one step: its content
+// goes to a temporary name in the destination's folder, which is then
+// renamed over whatever file or link stood there, so there is always either
+// the old or the new file. With `move` and a file that has no other names,
+// the source itself is moved to the temporary name instead of being copied
+// (the same file system only; otherwise it is copied). A folder standing at
+// `destination` is not replaced: that is a failure. The result has the
+// source's permission bits without set-id and sticky bits.
+QString replaceFile(const QString& source, const QString& destination, bool move);
+
+// Renames the folder `from` to `to` in one step. When a folder already
+// stands at `to`, the two are exchanged first and the old one removed, so
+// `to` never goes missing.
+QString renameFolderIntoPlace(const QString& from, const QString& to);
+
+// Flushes a file or a folder (its entries) to the disk.
+QString sync(const QString& path);
+
+}  // namespace tlr::FileTransfer

@@ -1,0 +1,130 @@
+#include "backup/BackupStaging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace tlr;
+
+namespace {
+
+void write(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(data);
+}
+
+QByteArray read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+ino_t inode(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+nlink_t links(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_nlink : 0;
+}
+
+}  // namespace
+
+TEST(BackupStaging, CopiesRegularFilesOfFolderRootsAndCountsThem) {
+  QTemporaryDir dir;
+  const QString data = dir.path() + "/home/.agent";
+  write(data + "/skills/s1.md", "skill");
+  write(data + "/memories/m.json", "12345");
+  write(data + "/tasks/t.json", "t");
+  write(data + "/.hidden", "h");
+  write(data + "/debug.log", "excluded");
+  QDir().mkpath(data + "/empty");
+  QFile::link(data + "/skills/s1.md", data + "/link-to-file");
+  ::mkfifo(QFile::encodeName(data + "/pipe").constData(), 0600);
+  const QString agentDir = dir.path() + "/stage/agent";
+  QDir().mkpath(agentDir);
+
+  const StagedAgent staged = BackupStaging::stageAgent(
+      agentDir, {data}, [](const QString& file, const QString&) { return file.endsWith(".log"); });
+  EXPECT_EQ(staged.fileCount, 4);
+  EXPECT_EQ(staged.totalBytes, 5 + 5 + 1 + 1);
+  EXPECT_EQ(staged.skills, 1);
+  EXPECT_EQ(staged.memoryBytes, 5);
+  EXPECT_EQ(staged.tasks, 1);
+  QStringList files = staged.files;
+  files.sort();
+  EXPECT_EQ(files, (QStringList{".agent/.hidden", ".agent/memories/m.json", ".agent/skills/s1.md",
+                                ".agent/tasks/t.json"}));
+  EXPECT_EQ(read(agentDir + "/.agent/memories/m.json"), "12345");
+  EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/link-to-file")) << "links inside a folder are skipped";
+  EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/pipe"));
+  EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/empty"));
+  EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/debug.log"));
+}
+
+TEST(BackupStaging, AFileRootAndALinkToAFileAreStagedAsFiles) {
+  QTemporaryDir dir;
+  write(dir.path() + "/home/.agentrc", "rc");
+  write(dir.path() + "/real/settings.json", "{\"k\":1}");
+  QFile::link(dir.path() + "/real/settings.json", dir.path() + "/home/settings.json");
+  QFile::link(dir.path() + "/nowhere", dir.path() + "/home/dangling");
+  const QString agentDir = dir.path() + "/stage/a";
+  QDir().mkpath(agentDir);
+
+  const StagedAgent staged = BackupStaging::stageAgent(
+      agentDir, {dir.path() + "/home/.agentrc", dir.path() + "/home/settings.json", dir.path() + "/home/dangling"},
+      {});
+  EXPECT_EQ(staged.files, (QStringList{".agentrc", "settings.json"}));
+  EXPECT_EQ(staged.fileCount, 2);
+  EXPECT_EQ(staged.totalBytes, 2 + 7);
+  EXPECT_EQ(read(agentDir + "/settings.json"), "{\"k\":1}");
+  EXPECT_FALSE(QFileInfo(agentDir + "/settings.json").isSymLink()) << "the link's file, not the link";
+  EXPECT_FALSE(QFileInfo::exists(agentDir + "/dangling"));
+}
+
+TEST(BackupStaging, OverlappingRootsLinkWithinAnAgentButNeverAcrossAgents) {
+  QTemporaryDir dir;
+  write(dir.path() + "/shared/notes/n.txt", "shared");
+  const QString a = dir.path() + "/stage/a";
+  const QString b = dir.path() + "/stage/b";
+  QDir().mkpath(a);
+  QDir().mkpath(b);
+  // Agent a reaches the file through two roots: one copy and one link.
+  const StagedAgent first =
+      BackupStaging::stageAgent(a, {dir.path() + "/shared", dir.path() + "/shared/notes"}, {});
+  EXPECT_EQ(first.fileCount, 2);
+  EXPECT_EQ(first.files, (QStringList{"shared/notes/n.txt", "notes/n.txt"}));
+  EXPECT_EQ(inode(a + "/shared/notes/n.txt"), inode(a + "/notes/n.txt"));
+
+  // Agent b has its own copy: restoring b alone needs nothing of a.
+  const StagedAgent second = BackupStaging::stageAgent(b, {dir.path() + "/shared"}, {});
+  EXPECT_EQ(second.fileCount, 1);
+  EXPECT_EQ(links(b + "/shared/notes/n.txt"), 1u);
+  EXPECT_NE(inode(b + "/shared/notes/n.txt"), inode(a + "/shared/notes/n.txt"));
+}
+
+TEST(BackupStaging, RelativePathsStripOnlyTheLeadingRoot) {
+  EXPECT_EQ(BackupStaging::relativePath("/h/data/x/h/data/y", "/h/data"), "x/h/data/y");
+  EXPECT_EQ(BackupStaging::relativePath("/h/data/", "/h/data"), "");
+  EXPECT_EQ(BackupStaging::relativePath("/other/file", "/h/data"), "other/file");
+}
+
+TEST(BackupStaging, TwoRootsWithOneNameShareAFolderAndATakenPlaceIsSkipped) {
+  QTemporaryDir dir;
+  write(dir.path() + "/one/config/a", "1");
+  write(dir.path() + "/two/config/a", "2");
+  write(dir.path() + "/two/config/b", "3");
+  const QString agentDir = dir.path() + "/stage/x";
+  QDir().mkpath(agentDir);
+  const StagedAgent staged =
+      BackupStaging::stageAgent(agentDir, {dir.path() + "/one/config", dir.path() + "/two/config"}, {});
+  EXPECT_EQ(staged.files, (QStringList{"config/a", "config/b"}));
+  EXPECT_EQ(read(agentDir + "/config/a"), "1");
+}

@@ -1,0 +1,122 @@
+#include "platform/TarArchive.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tlr;
+
+namespace {
+
+void write(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(data);
+}
+
+QByteArray read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// Packs a small tree and checks that plain `tar -xzf` reads the archive.
+void packAndCheckStandard(const QString& base) {
+  write(base + "/src/.stage/agent/a.json", "{\"a\":1}");
+  write(base + "/src/.stage/agent/deep/b.bin", QByteArray(300000, 'x'));
+  const QString archive = base + "/src/.stage.tar.gz";
+  const auto packed = TarArchive::pack(base + "/src", ".stage", archive);
+  ASSERT_TRUE(packed.ok()) << packed.errorOutput.toStdString() << packed.startError.toStdString();
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(archive).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "the archive is made under umask 077";
+
+  QDir().mkpath(base + "/plain");
+  QProcess tar;
+  tar.start("/usr/bin/tar", {"-xzf", archive, "-C", base + "/plain"});
+  ASSERT_TRUE(tar.waitForFinished(30000));
+  EXPECT_EQ(tar.exitCode(), 0) << tar.readAllStandardError().toStdString();
+  EXPECT_EQ(read(base + "/plain/.stage/agent/a.json"), "{\"a\":1}");
+  EXPECT_EQ(read(base + "/plain/.stage/agent/deep/b.bin").size(), 300000);
+}
+
+}  // namespace
+
+TEST(TarArchive, PacksAStandardGzipArchiveWithAndWithoutParallelGzip) {
+  QTemporaryDir dir;
+  if (!TarArchive::parallelGzip().isEmpty()) {
+    SCOPED_TRACE("with pigz");
+    QDir().mkpath(dir.path() + "/pigz");
+    packAndCheckStandard(dir.path() + "/pigz");
+  }
+  // Without pigz on PATH tar's own gzip is used.
+  QDir().mkpath(dir.path() + "/bin");
+  ASSERT_TRUE(QFile::link("/usr/bin/gzip", dir.path() + "/bin/gzip"));
+  const QByteArray oldPath = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(dir.path() + "/bin"));
+  EXPECT_TRUE(TarArchive::parallelGzip().isEmpty());
+  QDir().mkpath(dir.path() + "/plain-gzip");
+  packAndCheckStandard(dir.path() + "/plain-gzip");
+  qputenv("PATH", oldPath);
+}
+
+TEST(TarArchive, ExtractsChosenMembersWithoutTakingOwnershipOrSetIdBits) {
+  QTemporaryDir dir;
+  const QString src = dir.path() + "/src";
+  write(src + "/.stage/one/f", "1");
+  write(src + "/.stage/two/g", "2");
+  QFile::setPermissions(src + "/.stage/one/f",
+                        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ExeOwner);
+  ::chmod(QFile::encodeName(src + "/.stage/one/f").constData(), 04755);
+  ::chown(QFile::encodeName(src + "/.stage/one/f").constData(), 12345, 12345);
+  const QString archive = dir.path() + "/a.tar.gz";
+  ASSERT_TRUE(TarArchive::pack(src, ".stage", archive).ok());
+
+  const QString into = dir.path() + "/into";
+  QDir().mkpath(into);
+  const auto result = TarArchive::extract(archive, into, {".stage/one"});
+  ASSERT_TRUE(result.ok()) << result.errorOutput.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(into + "/.stage/one/f"));
+  EXPECT_FALSE(QFileInfo::exists(into + "/.stage/two")) << "only the chosen member is unpacked";
+  struct stat st;
+  ASSERT_EQ(::stat(QFile::encodeName(into + "/.stage/one/f").constData(), &st), 0);
+  EXPECT_EQ(st.st_uid, ::geteuid()) << "ownership is never taken from the archive";
+  EXPECT_EQ(st.st_mode & 07077, 0u) << "no set-id bit, nothing for group or others";
+}
+
+TEST(TarArchive, ALargeErrorOutputIsDrainedAndReported) {
+  QTemporaryDir dir;
+  write(dir.path() + "/src/.stage/x", "x");
+  const QString archive = dir.path() + "/a.tar.gz";
+  ASSERT_TRUE(TarArchive::pack(dir.path() + "/src", ".stage", archive).ok());
+  // Thousands of members that are not in the archive: tar complains about
+  // each, far more than a pipe holds.
+  QStringList missing;
+  for (int i = 0; i < 4000; ++i) missing << QStringLiteral(".stage/missing-member-with-a-long-name-%1").arg(i);
+  QDir().mkpath(dir.path() + "/into");
+  const auto result = TarArchive::extract(archive, dir.path() + "/into", missing);
+  EXPECT_TRUE(result.started);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_GT(result.errorOutput.size(), 65536);
+  EXPECT_TRUE(result.errorOutput.contains("missing-member-with-a-long-name-3999"));
+}
+
+TEST(TarArchive, ADamagedArchiveFailsWithTarsText) {
+  QTemporaryDir dir;
+  write(dir.path() + "/bad.tar.gz", "this is not gzip data at all");
+  QDir().mkpath(dir.path() + "/into");
+  const auto result = TarArchive::extract(dir.path() + "/bad.tar.gz", dir.path() + "/into");
+  EXPECT_TRUE(result.started);
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_FALSE(result.errorOutput.isEmpty());
+}
