@@ -1,5 +1,6 @@
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/detail/AgentDetailSheet.h"
 
 namespace tlr {
 
@@ -15,6 +16,12 @@ namespace tlr {
 // Until a sheet exists its factory stays empty and its button does nothing.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
+  sheets.detail = [](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
+    auto* sheet = new AgentDetailSheet(item, callbacks, parent);
+    return DashboardSheets::Detail{sheet, [guard = QPointer<AgentDetailSheet>(sheet)](const DashboardAgentItem& i) {
+                                     if (guard) guard->setItem(i);
+                                   }};
+  };
   dashboard.setSheets(std::move(sheets));
 }
 

@@ -55,6 +55,16 @@ AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
 
 AppLanguage language() { return SettingsStore::shared().language(); }
 
+// A symbol at the visual size of a font of `fontPixels`.
+SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
+  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
+}
+SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
+  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
+  view->setColor(color);
+  return view;
+}
+
 QFont monoFont(qreal pixels, QFont::Weight weight) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setStyleHint(QFont::Monospace);
@@ -192,7 +202,7 @@ class BannerButton final : public QAbstractButton {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(12, 12, 12, 12);
     row->setSpacing(10);
-    symbol_ = new SymbolView(QStringLiteral("checkmark.seal.fill"), 16, [this] { return color_; }, this);
+    symbol_ = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, color_, this);
     row->addWidget(symbol_);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
@@ -205,11 +215,12 @@ class BannerButton final : public QAbstractButton {
     texts->addWidget(title_);
     texts->addWidget(subtitle_);
     row->addLayout(texts, 1);
-    row->addWidget(new SymbolView(QStringLiteral("chevron.right"), 10, [] { return Theme::current().textFaint; }, this));
+    row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, this));
     whenLookChanges(this);
   }
   void setContent(bool clean, const QString& title, const QString& subtitle) {
     color_ = clean ? kSystemGreen : kSystemOrange;
+    symbol_->setColor(color_);
     symbol_->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
     title_->setPlainText(title);
     subtitle_->setPlainText(subtitle);
@@ -264,7 +275,7 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
   root->setContentsMargins(0, 0, 0, 0);
   root->setSpacing(0);
   buildHeader(root);
-  root->addWidget(new Divider(Theme::current().dark ? 0.5 : 0.7, this));
+  root->addWidget(new Divider(this));
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("detailScroll"));
@@ -334,7 +345,7 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   badge_ = new KindBadge(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
-  headerLock_ = new SymbolView(QStringLiteral("lock.fill"), 13, [] { return kLockColor; }, header);
+  headerLock_ = fixedSymbol(QStringLiteral("lock.fill"), 13, kLockColor, header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
   titleRow->addStretch(1);
@@ -399,19 +410,18 @@ QWidget* AgentDetailSheet::buildInfoCard() {
     rows->addLayout(row);
   };
   addRow(statusLabel_, statusValue_, QStringLiteral("detailStatusValue"));
-  rows->addWidget(new Divider(0.4, card));
+  rows->addWidget(new Hairline(0.4, card));
   addRow(runningLabel_, runningValue_, QStringLiteral("detailRunningValue"));
   return card;
 }
 
 QWidget* AgentDetailSheet::buildEmbeddedCard() {
-  auto brand = [] { return Theme::current().accent; };
   embedded_ = new TintedPanel([] { return Theme::current().accent; }, 0.12, 0.3, 10);
   embedded_->setObjectName(QStringLiteral("detailEmbeddedCli"));
   auto* row = new QHBoxLayout(embedded_);
   row->setContentsMargins(12, 12, 12, 12);
   row->setSpacing(10);
-  row->addWidget(new SymbolView(QStringLiteral("terminal"), 14, brand, embedded_));
+  row->addWidget(roleSymbol(QStringLiteral("terminal"), 14, TextRole::accent, embedded_));
   auto* texts = new QVBoxLayout;
   texts->setSpacing(2);
   embeddedTitle_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, embedded_);
@@ -466,7 +476,7 @@ QWidget* AgentDetailSheet::buildLockCard() {
   auto* row = new QHBoxLayout(card);
   row->setContentsMargins(14, 14, 14, 14);
   row->setSpacing(6);
-  lockSymbol_ = new SymbolView(QStringLiteral("lock.fill"), 12, [] { return kLockColor; }, card);
+  lockSymbol_ = fixedSymbol(QStringLiteral("lock.fill"), 12, kLockColor, card);
   row->addWidget(lockSymbol_);
   lockTitle_ = new Label(QString(), 14, QFont::Medium, TextRole::primary, card);
   lockTitle_->setObjectName(QStringLiteral("lockOnlineTitle"));
@@ -531,7 +541,7 @@ QWidget* AgentDetailSheet::buildUninstallSection() {
   uninstallSection_->setObjectName(QStringLiteral("detailUninstallSection"));
   auto* layout = column(uninstallSection_, 6);
   layout->setContentsMargins(0, 4, 0, 0);
-  layout->addWidget(new Divider(0.4, uninstallSection_));
+  layout->addWidget(new Hairline(0.4, uninstallSection_));
   uninstallButton_ = new OutlinedButton(QString(), QStringLiteral("trash"), uninstallSection_);
   uninstallButton_->setObjectName(QStringLiteral("uninstallButton"));
   uninstallHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, uninstallSection_);
@@ -632,7 +642,10 @@ void AgentDetailSheet::refresh() {
 
   // Lock card.
   const bool usable = item_.isRunning || locked;
-  lockSymbol_->setColor([locked] { return locked ? kLockColor : Theme::current().textFaint; });
+  if (locked)
+    lockSymbol_->setColor(kLockColor);
+  else
+    lockSymbol_->setRole(TextRole::faint);
   lockTitle_->setPlainText(text(LocKey::lockOnlineTitle()));
   lockTitle_->setRole(usable ? TextRole::primary : TextRole::faint);
   lockSwitch_->setChecked(locked);

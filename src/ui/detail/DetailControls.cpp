@@ -252,47 +252,19 @@ void TintedPanel::paintEvent(QPaintEvent*) {
   p.drawPath(shape);
 }
 
-// ---- SymbolView ------------------------------------------------------------------------
+// ---- Hairline ---------------------------------------------------------------------------
 
-SymbolView::SymbolView(const QString& symbol, qreal fontPixels, std::function<QColor()> color, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), side_(Glyphs::sizeForFont(fontPixels)), color_(std::move(color)) {
-  setFixedSize(sizeHint());
-  setAttribute(Qt::WA_TransparentForMouseEvents);
-  whenLookChanges(this);
-}
-
-void SymbolView::setSymbol(const QString& symbol) {
-  if (symbol_ == symbol) return;
-  symbol_ = symbol;
-  update();
-}
-
-void SymbolView::setColor(std::function<QColor()> color) {
-  color_ = std::move(color);
-  update();
-}
-
-QSize SymbolView::sizeHint() const { return {qCeil(side_), qCeil(side_)}; }
-
-void SymbolView::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  Glyphs::paint(p, symbol_, QRectF(rect()), color_());
-}
-
-// ---- Divider ---------------------------------------------------------------------------
-
-Divider::Divider(qreal opacity, QWidget* parent) : QWidget(parent), opacity_(opacity) {
+Hairline::Hairline(qreal opacity, QWidget* parent) : QWidget(parent), opacity_(opacity) {
   setFixedHeight(1);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   whenLookChanges(this);
 }
 
-void Divider::paintEvent(QPaintEvent*) {
+void Hairline::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  // The platform's separator: a faint line of the text colour.
-  p.fillRect(rect(), Theme::withOpacity(Theme::current().contrast(0.15), Theme::current().contrast(0.15).alphaF() *
-                                                                            opacity_));
+  // The separator's strength (as the kit's Divider draws it) times the
+  // opacity.
+  p.fillRect(rect(), Theme::current().contrast(0.12 * opacity_));
 }
 
 }  // namespace tlr

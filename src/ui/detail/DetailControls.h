@@ -2,8 +2,7 @@
 
 // Painted pieces of the agent detail and doctor output sheets that the
 // shared kit does not have: a small spinner, the tinted action button with a
-// busy state, the outlined button, a tinted panel, a drawn symbol and a
-// divider. Each follows the scheme in effect and shows its text as plain text.
+// busy state, the outlined button, a tinted panel and a faint separator. Each follows the scheme in effect and shows its text as plain text.
 
 #include "ui/kit/Controls.h"
 
@@ -129,32 +128,13 @@ class TintedPanel : public QFrame {
   qreal radius_;
 };
 
-// One drawn symbol at a font size's visual size.
-class SymbolView final : public QWidget {
+// A separator inside a card or between sections, at a fraction of the
+// full separator's strength (the kit's Divider is the one under a header).
+class Hairline final : public QWidget {
   Q_OBJECT
 
  public:
-  SymbolView(const QString& symbol, qreal fontPixels, std::function<QColor()> color, QWidget* parent = nullptr);
-  void setSymbol(const QString& symbol);
-  const QString& symbol() const { return symbol_; }
-  void setColor(std::function<QColor()> color);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QString symbol_;
-  qreal side_;
-  std::function<QColor()> color_;
-};
-
-// A hairline across the full width at an opacity.
-class Divider final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit Divider(qreal opacity, QWidget* parent = nullptr);
+  explicit Hairline(qreal opacity, QWidget* parent = nullptr);
   QSize sizeHint() const override { return {1, 1}; }
 
  protected:

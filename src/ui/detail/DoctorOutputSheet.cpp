@@ -27,6 +27,16 @@ const QColor kRed{255, 59, 48};
 AppLanguage language() { return SettingsStore::shared().language(); }
 QString locText(const LocKey& key) { return SettingsStore::dict(language(), key); }
 
+// A symbol at the visual size of a font of `fontPixels`.
+SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
+  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
+}
+SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
+  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
+  view->setColor(color);
+  return view;
+}
+
 QFont monoFont(qreal pixels) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setStyleHint(QFont::Monospace);
@@ -160,7 +170,7 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* headerRow = new QHBoxLayout(header);
   headerRow->setContentsMargins(20, 16, 20, 14);
   headerRow->setSpacing(12);
-  headerRow->addWidget(new SymbolView(QStringLiteral("stethoscope"), 20, [] { return Theme::current().accent; }, header),
+  headerRow->addWidget(roleSymbol(QStringLiteral("stethoscope"), 20, TextRole::accent, header),
                        0, Qt::AlignTop);
   auto* titles = new QVBoxLayout;
   titles->setSpacing(3);
@@ -176,7 +186,7 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   connect(closeButton_, &QAbstractButton::clicked, this, &Sheet::requestClose);
   headerRow->addWidget(closeButton_, 0, Qt::AlignTop);
   root->addWidget(header);
-  root->addWidget(new Divider(1, this));
+  root->addWidget(new Divider(this));
 
   // Content: the issues (or a banner) above the transcript, which scrolls
   // on its own.
@@ -210,7 +220,7 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* headingRow = new QHBoxLayout;
   headingRow->setSpacing(8);
   headingRow->addWidget(
-      new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), 14, [] { return Theme::orange; }, issuesSection_));
+      fixedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, issuesSection_));
   issuesHeading_ = new Label(QString(), 13.5, QFont::DemiBold, TextRole::primary, issuesSection_);
   issuesHeading_->setObjectName(QStringLiteral("doctorIssuesHeading"));
   headingRow->addWidget(issuesHeading_);
@@ -233,7 +243,7 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* noIssueRow = new QHBoxLayout(noIssueBanner_);
   noIssueRow->setContentsMargins(12, 10, 12, 10);
   noIssueRow->setSpacing(8);
-  noIssueRow->addWidget(new SymbolView(QStringLiteral("checkmark.circle.fill"), 14, green, noIssueBanner_));
+  noIssueRow->addWidget(fixedSymbol(QStringLiteral("checkmark.circle.fill"), 14, kGreen, noIssueBanner_));
   noIssueText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, noIssueBanner_);
   noIssueRow->addWidget(noIssueText_, 1);
   topLayout_->addWidget(noIssueBanner_);
@@ -243,7 +253,7 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* allFixedRow = new QHBoxLayout(allFixedBanner_);
   allFixedRow->setContentsMargins(12, 10, 12, 10);
   allFixedRow->setSpacing(8);
-  allFixedRow->addWidget(new SymbolView(QStringLiteral("sparkles"), 14, green, allFixedBanner_), 0, Qt::AlignTop);
+  allFixedRow->addWidget(fixedSymbol(QStringLiteral("sparkles"), 14, kGreen, allFixedBanner_), 0, Qt::AlignTop);
   allFixedText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, allFixedBanner_);
   allFixedText_->setWordWrap(true);
   allFixedRow->addWidget(allFixedText_, 1);
@@ -267,13 +277,13 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   contentColumn->addWidget(rawSection_, 1);
   root->addWidget(content, 1);
 
-  root->addWidget(new Divider(1, this));
+  root->addWidget(new Divider(this));
   // Footer.
   auto* footerBar = new QWidget(this);
   auto* footerRow = new QHBoxLayout(footerBar);
   footerRow->setContentsMargins(20, 9, 20, 11);
   footerRow->setSpacing(8);
-  footerRow->addWidget(new SymbolView(QStringLiteral("info.circle"), 12, [] { return Theme::current().textDim; }, footerBar),
+  footerRow->addWidget(roleSymbol(QStringLiteral("info.circle"), 12, TextRole::dim, footerBar),
                        0, Qt::AlignTop);
   footer_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, footerBar);
   footer_->setObjectName(QStringLiteral("doctorFooter"));
@@ -396,7 +406,7 @@ void DoctorOutputSheet::rebuildIssueCards() {
       if (model_->fixEnabled(issue.id)) model_->triggerFix(issue);
     });
     fixRow->addWidget(c->fix);
-    c->outcomeSymbol = new SymbolView(QStringLiteral("checkmark.circle.fill"), 12, [] { return kGreen; }, c->card);
+    c->outcomeSymbol = fixedSymbol(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
     fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
     c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);
     c->outcome->setObjectName(QStringLiteral("issueFixMessage"));
@@ -420,7 +430,7 @@ void DoctorOutputSheet::refreshIssueCards() {
     const bool failure = state.kind == Kind::failure;
     c->outcomeSymbol->setVisible(success || failure);
     c->outcomeSymbol->setSymbol(success ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"));
-    c->outcomeSymbol->setColor([success] { return success ? kGreen : kRed; });
+    c->outcomeSymbol->setColor(success ? kGreen : kRed);
     c->outcome->setVisible(success || failure);
     c->outcome->setPlainText(state.message);
     c->outcome->setColor(success ? kGreen : kRed);
