@@ -64,6 +64,7 @@ TEST_F(LaunchdJobControlTest, AHungDisableIsStoppedAtItsDeadlineWhileTheMainThre
 
 TEST_F(LaunchdJobControlTest, ADisableLogsItsExitStatusAndDropsTheCachedAnswer) {
   // A user manager that runs the job and answers a disable with status 1.
+  bin.provideUserManagerSocket();
   bin.add("systemctl", "echo \"$@\" >> '" + bin.recordPath("systemctl") +
                            "'\ncase \"$1 $2\" in '--user show') printf 'MainPID=77\\nActiveState=active\\n';;"
                            " *) exit 1;; esac\n");

@@ -305,6 +305,8 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
 
 AgentDetailSheet::~AgentDetailSheet() = default;
 
+DoctorOutputSheet* AgentDetailSheet::doctorOutputSheet() const { return doctorOutput_; }
+
 QString AgentDetailSheet::text(const LocKey& key) const { return SettingsStore::dict(language(), key); }
 
 bool AgentDetailSheet::isLocked() const { return stores_.lockOnline->isLocked(item_.entry.id); }

@@ -89,7 +89,7 @@ class AgentDetailSheet final : public Sheet {
   bool isDoctorRunning() const { return doctorRunning_; }
   const std::optional<AgentDoctor::Result>& doctorResult() const { return doctorResult_; }
   // The doctor output sheet while it is shown.
-  DoctorOutputSheet* doctorOutputSheet() const { return doctorOutput_; }
+  DoctorOutputSheet* doctorOutputSheet() const;
   Sheet* uninstallSheet() const { return uninstallSheet_; }
 
  protected:
