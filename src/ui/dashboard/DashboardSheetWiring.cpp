@@ -1,3 +1,4 @@
+#include "ui/backup/BackupSheetsWiring.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
@@ -22,6 +23,7 @@ void installDashboardSheets(DashboardView& dashboard) {
                                      if (guard) guard->setItem(i);
                                    }};
   };
+  installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
 
