@@ -2,6 +2,7 @@
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
+#include "ui/shell/SettingsSheet.h"
 
 namespace tlr {
 
@@ -23,6 +24,7 @@ void installDashboardSheets(DashboardView& dashboard) {
                                      if (guard) guard->setItem(i);
                                    }};
   };
+  sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
   installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
