@@ -1,0 +1,265 @@
+#include "backup/BackupManifest.h"
+
+#include "platform/Crypto.h"
+#include "platform/DeviceIdentity.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QTimeZone>
+
+#include <vector>
+
+namespace tlr {
+namespace {
+
+// Mixed into the machine hash so the short hash reveals nothing about the id.
+const char kMacHashSuffix[] = "Brindlecove-v4-snapshot";
+
+// --- Decoding: the first fault, with the key path that led to it ---
+
+struct Fault {
+  QString text;
+};
+
+class Reader {
+ public:
+  Reader(const QJsonObject& obj, QString path) : obj_(obj), path_(std::move(path)) {}
+
+  QJsonValue take(const QString& key) {
+    if (fault_) return {};
+    const auto it = obj_.constFind(key);
+    if (it == obj_.constEnd()) {
+      fail(key, QStringLiteral("缺少键"));
+      return {};
+    }
+    return *it;
+  }
+
+  QString string(const QString& key) {
+    const QJsonValue v = take(key);
+    if (fault_) return {};
+    if (!v.isString()) fail(key, QStringLiteral("应为字符串"));
+    return v.toString();
+  }
+
+  qint64 integer(const QString& key) {
+    const QJsonValue v = take(key);
+    if (fault_) return 0;
+    // Qt keeps a whole number within 64 bits exactly; a fraction or a value
+    // beyond 64 bits has no exact integer and is refused, never truncated.
+    if (v.isDouble()) {
+      const qint64 n = v.toInteger(0);
+      if (n != 0 || v.toInteger(1) == 0) return n;
+    }
+    fail(key, QStringLiteral("应为整数"));
+    return 0;
+  }
+
+  QJsonObject object(const QString& key) {
+    const QJsonValue v = take(key);
+    if (fault_) return {};
+    if (!v.isObject()) fail(key, QStringLiteral("应为对象"));
+    return v.toObject();
+  }
+
+  QJsonArray array(const QString& key) {
+    const QJsonValue v = take(key);
+    if (fault_) return {};
+    if (!v.isArray()) fail(key, QStringLiteral("应为数组"));
+    return v.toArray();
+  }
+
+  void fail(const QString& key, const QString& why) {
+    if (!fault_) fault_ = Fault{keyPath(key) + QStringLiteral(": ") + why};
+  }
+  QString keyPath(const QString& key) const { return path_.isEmpty() ? key : path_ + '.' + key; }
+
+  std::optional<Fault> fault_;
+
+ private:
+  QJsonObject obj_;
+  QString path_;
+};
+
+BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& path,
+                                        std::optional<Fault>& fault) {
+  BackupManifest::AgentBackup agent;
+  if (!value.isObject()) {
+    fault = Fault{path + QStringLiteral(": 应为对象")};
+    return agent;
+  }
+  Reader r(value.toObject(), path);
+  agent.id = r.string(QStringLiteral("id"));
+  agent.displayName = r.string(QStringLiteral("displayName"));
+  agent.fileCount = r.integer(QStringLiteral("fileCount"));
+  agent.totalBytes = r.integer(QStringLiteral("totalBytes"));
+  const QJsonObject stats = r.object(QStringLiteral("stats"));
+  if (!r.fault_) {
+    Reader s(stats, r.keyPath(QStringLiteral("stats")));
+    agent.stats.skills = s.integer(QStringLiteral("skills"));
+    agent.stats.memoryBytes = s.integer(QStringLiteral("memoryBytes"));
+    agent.stats.tasks = s.integer(QStringLiteral("tasks"));
+    if (s.fault_) r.fault_ = s.fault_;
+  }
+  const QJsonArray files = r.array(QStringLiteral("files"));
+  for (qsizetype i = 0; !r.fault_ && i < files.size(); ++i) {
+    if (!files[i].isString()) {
+      r.fault_ = Fault{r.keyPath(QStringLiteral("files[%1]").arg(i)) + QStringLiteral(": 应为字符串")};
+      break;
+    }
+    agent.files << files[i].toString();
+  }
+  if (r.fault_) fault = r.fault_;
+  return agent;
+}
+
+QJsonObject encodeAgent(const BackupManifest::AgentBackup& a) {
+  QJsonObject stats;
+  stats.insert(QStringLiteral("skills"), a.stats.skills);
+  stats.insert(QStringLiteral("memoryBytes"), a.stats.memoryBytes);
+  stats.insert(QStringLiteral("tasks"), a.stats.tasks);
+  QJsonObject o;
+  o.insert(QStringLiteral("id"), a.id);
+  o.insert(QStringLiteral("displayName"), a.displayName);
+  o.insert(QStringLiteral("fileCount"), a.fileCount);
+  o.insert(QStringLiteral("totalBytes"), a.totalBytes);
+  o.insert(QStringLiteral("stats"), stats);
+  o.insert(QStringLiteral("files"), QJsonArray::fromStringList(a.files));
+  return o;
+}
+
+bool isDigits(const QString& s, qsizetype from, qsizetype count) {
+  for (qsizetype i = from; i < from + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// --- JSON form ---
+
+QString BackupManifest::isoDate(const QDateTime& date) {
+  return date.toUTC().toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'"));
+}
+
+std::optional<QDateTime> BackupManifest::parseIsoDate(const QString& text) {
+  // Exactly yyyy-MM-ddTHH:mm:ssZ.
+  if (text.size() != 20 || !isDigits(text, 0, 4) || text[4] != '-' || !isDigits(text, 5, 2) ||
+      text[7] != '-' || !isDigits(text, 8, 2) || text[10] != 'T' || !isDigits(text, 11, 2) ||
+      text[13] != ':' || !isDigits(text, 14, 2) || text[16] != ':' || !isDigits(text, 17, 2) ||
+      text[19] != 'Z') {
+    return std::nullopt;
+  }
+  const QDate day(text.mid(0, 4).toInt(), text.mid(5, 2).toInt(), text.mid(8, 2).toInt());
+  const QTime time(text.mid(11, 2).toInt(), text.mid(14, 2).toInt(), text.mid(17, 2).toInt());
+  if (!day.isValid() || !time.isValid()) return std::nullopt;
+  return QDateTime(day, time, Qt::UTC);
+}
+
+QByteArray BackupManifest::encode() const {
+  QJsonObject dev;
+  dev.insert(QStringLiteral("name"), device.name);
+  dev.insert(QStringLiteral("macHashShort"), device.macHashShort);
+  dev.insert(QStringLiteral("osVersion"), device.osVersion);
+  QJsonArray list;
+  for (const AgentBackup& a : agents) list.append(encodeAgent(a));
+  // QJsonObject keeps its keys sorted, so the file lists them in order.
+  QJsonObject top;
+  top.insert(QStringLiteral("schemaVersion"), schemaVersion);
+  top.insert(QStringLiteral("createdAt"), isoDate(createdAt));
+  top.insert(QStringLiteral("device"), dev);
+  top.insert(QStringLiteral("agents"), list);
+  top.insert(QStringLiteral("totalBytes"), totalBytes);
+  top.insert(QStringLiteral("archiveSha256"), archiveSha256);
+  return QJsonDocument(top).toJson(QJsonDocument::Indented);
+}
+
+Expected<BackupManifest, QString> BackupManifest::decode(const QByteArray& json) {
+  QJsonParseError parseError{};
+  const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+  if (parseError.error != QJsonParseError::NoError) {
+    return QStringLiteral("manifest 不是有效的 JSON: ") + parseError.errorString();
+  }
+  if (!doc.isObject()) return QStringLiteral("manifest 顶层应为对象");
+
+  BackupManifest m;
+  Reader r(doc.object(), QString());
+  m.schemaVersion = r.integer(QStringLiteral("schemaVersion"));
+  const QString created = r.string(QStringLiteral("createdAt"));
+  if (!r.fault_) {
+    const std::optional<QDateTime> date = parseIsoDate(created);
+    if (!date) r.fail(QStringLiteral("createdAt"), QStringLiteral("日期格式应为 yyyy-MM-ddTHH:mm:ssZ"));
+    if (date) m.createdAt = *date;
+  }
+  const QJsonObject dev = r.object(QStringLiteral("device"));
+  if (!r.fault_) {
+    Reader d(dev, QStringLiteral("device"));
+    m.device.name = d.string(QStringLiteral("name"));
+    m.device.macHashShort = d.string(QStringLiteral("macHashShort"));
+    m.device.osVersion = d.string(QStringLiteral("osVersion"));
+    if (d.fault_) r.fault_ = d.fault_;
+  }
+  const QJsonArray agents = r.array(QStringLiteral("agents"));
+  for (qsizetype i = 0; !r.fault_ && i < agents.size(); ++i) {
+    std::optional<Fault> fault;
+    m.agents << decodeAgent(agents[i], QStringLiteral("agents[%1]").arg(i), fault);
+    if (fault) r.fault_ = fault;
+  }
+  m.totalBytes = r.integer(QStringLiteral("totalBytes"));
+  m.archiveSha256 = r.string(QStringLiteral("archiveSha256"));
+  if (r.fault_) return QStringLiteral("manifest 解码失败: ") + r.fault_->text;
+  return m;
+}
+
+// --- Digests ---
+
+QString BackupManifest::sha256Hex(const QByteArray& data) { return Crypto::hex(Crypto::sha256(data)); }
+
+Expected<FileDigest, FileHashError> BackupManifest::digestOfFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return FileHashError{.description = QStringLiteral("无法打开文件计算 SHA256: ") + path};
+  }
+  Crypto::Sha256 digest;
+  std::vector<char> buffer(static_cast<size_t>(kHashChunkBytes));
+  qint64 total = 0;
+  for (;;) {
+    const qint64 n = file.read(buffer.data(), kHashChunkBytes);
+    if (n < 0) {
+      return FileHashError{.description = QStringLiteral("读取文件计算 SHA256 失败: ") + path};
+    }
+    if (n == 0) break;
+    digest.update(QByteArrayView(buffer.data(), n));
+    total += n;
+  }
+  return FileDigest{Crypto::hex(digest.finish()), total};
+}
+
+Expected<QString, FileHashError> BackupManifest::sha256HexOfFile(const QString& path) {
+  auto d = digestOfFile(path);
+  if (!d) return std::move(d).error();
+  return d.value().sha256;
+}
+
+// --- Device identity ---
+
+QString BackupManifest::macHashShort(const std::optional<QString>& machineUuid) {
+  const QString text = machineUuid.value_or(QStringLiteral("unknown")) + QLatin1String(kMacHashSuffix);
+  return sha256Hex(text.toUtf8()).left(8);
+}
+
+QString BackupManifest::currentMacHashShort() { return macHashShort(DeviceIdentity::machineUuid()); }
+
+QString BackupManifest::currentOSVersion() { return DeviceIdentity::osVersion(); }
+
+QString BackupManifest::currentDeviceName() { return DeviceIdentity::hostDisplayName(); }
+
+BackupManifest::DeviceInfo BackupManifest::currentDevice() {
+  return {currentDeviceName(), currentMacHashShort(), currentOSVersion()};
+}
+
+}  // namespace tlr

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "backup/Expected.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace tlr {
+
+// Why a file could not be hashed. `domain` is "BackupManifest" and `code` 1;
+// the description names the file's path at its end (Chinese only).
+struct FileHashError {
+  QString domain = QStringLiteral("BackupManifest");
+  int code = 1;
+  QString description;
+};
+
+// A file's SHA-256 (64 lower-case hexadecimal digits) and its size in bytes.
+struct FileDigest {
+  QString sha256;
+  qint64 size = 0;
+};
+
+// The record a snapshot's "manifest.json" holds: what the snapshot contains
+// and where it came from. Plain values; the JSON form is encode()/decode().
+struct BackupManifest {
+  // The machine that made the snapshot.
+  struct DeviceInfo {
+    QString name;          // the computer's name (DeviceIdentity::hostDisplayName)
+    QString macHashShort;  // currentMacHashShort() when written
+    QString osVersion;     // currentOSVersion() when written
+    bool operator==(const DeviceInfo&) const = default;
+  };
+
+  // One agent in the snapshot.
+  struct AgentBackup {
+    // Counts by kind of content, filled by the backup engine.
+    struct Stats {
+      qint64 skills = 0;
+      qint64 memoryBytes = 0;
+      qint64 tasks = 0;
+      bool operator==(const Stats&) const = default;
+    };
+    QString id;           // the registry id
+    QString displayName;  // the English name when the entry has one, else its name
+    qint64 fileCount = 0;
+    qint64 totalBytes = 0;
+    Stats stats;
+    // Each copied file in copy order: "<root name>/<path below the root>", or
+    // the file's name for a root that is a single file.
+    QStringList files;
+    bool operator==(const AgentBackup&) const = default;
+  };
+
+  qint64 schemaVersion = 1;
+  QDateTime createdAt;  // UTC, whole seconds in the file
+  DeviceInfo device;
+  QList<AgentBackup> agents;
+  qint64 totalBytes = 0;   // size of the snapshot's "backup.tar.gz"
+  QString archiveSha256;   // SHA-256 of "backup.tar.gz"
+
+  bool operator==(const BackupManifest&) const = default;
+
+  // The JSON form of "manifest.json": pretty-printed UTF-8, the keys of every
+  // object in sorted order, `createdAt` as "2026-03-01T09:30:00Z" (UTC, whole
+  // seconds; any fraction of a second is dropped).
+  QByteArray encode() const;
+  // Decodes "manifest.json" strictly: every key is required, every value
+  // must have its JSON type, integers must be whole and fit 64 bits, and
+  // `createdAt` must have exactly the form encode() writes. Unknown keys are
+  // ignored. The error says which key failed and why.
+  static Expected<BackupManifest, QString> decode(const QByteArray& json);
+
+  // "2026-03-01T09:30:00Z" for a date (converted to UTC, seconds kept whole),
+  // and the strict reverse: nothing for any other form (fractional seconds,
+  // an offset instead of Z, an impossible date).
+  static QString isoDate(const QDateTime& date);
+  static std::optional<QDateTime> parseIsoDate(const QString& text);
+
+  // --- Device identity and digests (stateless, any thread) ---
+
+  // SHA-256 of `data` as 64 lower-case hexadecimal digits.
+  static QString sha256Hex(const QByteArray& data);
+  // SHA-256 of a file, read in chunks of kHashChunkBytes through one buffer,
+  // so a file of any size is hashed in constant memory. A file that cannot
+  // be opened, or a read that fails midway, is an error: a digest of part of
+  // a file is never returned.
+  static Expected<QString, FileHashError> sha256HexOfFile(const QString& path);
+  // The same pass, also giving the number of bytes read.
+  static Expected<FileDigest, FileHashError> digestOfFile(const QString& path);
+  static constexpr qint64 kHashChunkBytes = 4 * 1024 * 1024;
+
+  // Eight lower-case hexadecimal digits that identify this machine without
+  // revealing its id: the start of the SHA-256 of the machine UUID (or
+  // "unknown" without one) followed by a fixed suffix.
+  static QString currentMacHashShort();
+  // The same for a given machine UUID (nothing: the "unknown" form).
+  static QString macHashShort(const std::optional<QString>& machineUuid);
+  // "Linux 6.18.44": the running kernel's first three release numbers.
+  static QString currentOSVersion();
+  // The computer's name for `DeviceInfo::name`.
+  static QString currentDeviceName();
+  // A DeviceInfo of this machine now.
+  static DeviceInfo currentDevice();
+};
+
+}  // namespace tlr

@@ -1,0 +1,76 @@
+#include "platform/DesktopColorScheme.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+namespace tlr {
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kInterface = QStringLiteral("org.freedesktop.portal.Settings");
+const QString kNamespace = QStringLiteral("org.freedesktop.appearance");
+const QString kKey = QStringLiteral("color-scheme");
+
+// The portal wraps the value in one or two variants depending on its version.
+std::optional<uint> unwrap(QVariant value) {
+  for (int depth = 0; depth < 3; ++depth) {
+    if (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>()) {
+      value = value.value<QDBusVariant>().variant();
+      continue;
+    }
+    bool ok = false;
+    const uint number = value.toUInt(&ok);
+    if (ok) return number;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+DesktopColorScheme::DesktopColorScheme(QObject* parent) : QObject(parent) {}
+
+DesktopColorScheme::Preference DesktopColorScheme::fromPortalValue(uint value) {
+  switch (value) {
+    case 1:
+      return Preference::dark;
+    case 2:
+      return Preference::light;
+    default:
+      return Preference::noPreference;
+  }
+}
+
+void DesktopColorScheme::start() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return;
+  bus.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
+              SLOT(onSettingChanged(QString, QString, QDBusVariant)));
+  QDBusMessage read = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Read"));
+  read << kNamespace << kKey;
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 2000), this);
+  connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+    call->deleteLater();
+    const QDBusMessage reply = call->reply();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return;
+    if (const auto value = unwrap(reply.arguments().first())) take(*value);
+  });
+}
+
+void DesktopColorScheme::onSettingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value) {
+  if (nameSpace != kNamespace || key != kKey) return;
+  if (const auto number = unwrap(value.variant())) take(*number);
+}
+
+void DesktopColorScheme::take(uint value) {
+  const Preference next = fromPortalValue(value);
+  if (preference_ == next) return;
+  preference_ = next;
+  Q_EMIT preferenceChanged();
+}
+
+}  // namespace tlr

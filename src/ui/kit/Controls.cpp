@@ -1,0 +1,406 @@
+#include "ui/kit/Controls.h"
+
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Painting.h"
+
+#include <QEnterEvent>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QtMath>
+
+namespace tlr {
+
+QColor roleColor(TextRole role) {
+  const Theme::Roles r = Theme::current();
+  switch (role) {
+    case TextRole::primary:
+      return r.text;
+    case TextRole::dim:
+      return r.textDim;
+    case TextRole::faint:
+      return r.textFaint;
+    case TextRole::accent:
+      return r.accent;
+    case TextRole::white:
+      return Qt::white;
+  }
+  return r.text;
+}
+
+// ---- Label -----------------------------------------------------------------
+
+Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole role, QWidget* parent)
+    : QLabel(parent), role_(role) {
+  setTextFormat(Qt::PlainText);
+  setTextInteractionFlags(Qt::NoTextInteraction);
+  setPixelFont(pixels, weight);
+  setPlainText(text);
+  applyColor();
+  whenLookChanges(this, [this] { applyColor(); });
+}
+
+void Label::setPlainText(const QString& text) {
+  setText(text);
+  setAccessibleName(text);
+}
+
+void Label::setRole(TextRole role) {
+  role_ = role;
+  fixed_.reset();
+  applyColor();
+}
+
+void Label::setColor(const QColor& color) {
+  fixed_ = color;
+  applyColor();
+}
+
+void Label::setPixelFont(qreal pixels, QFont::Weight weight) { setFont(Theme::font(pixels, weight)); }
+
+void Label::applyColor() {
+  QPalette p = palette();
+  p.setColor(QPalette::WindowText, fixed_.value_or(roleColor(role_)));
+  setPalette(p);
+}
+
+// ---- SectionTitle ----------------------------------------------------------
+
+namespace {
+QFont sectionFont() { return Theme::font(10.5, QFont::DemiBold, 1.2); }
+}  // namespace
+
+SectionTitle::SectionTitle(const QString& title, QWidget* parent) : QWidget(parent) {
+  setTitle(title);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  whenLookChanges(this);
+}
+
+void SectionTitle::setTitle(const QString& title) {
+  title_ = title;
+  setAccessibleName(shownText());
+  updateGeometry();
+  update();
+}
+
+QSize SectionTitle::sizeHint() const {
+  const QFontMetricsF m(sectionFont());
+  return {qCeil(m.horizontalAdvance(shownText())) + 2, qCeil(m.height())};
+}
+
+void SectionTitle::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setFont(sectionFont());
+  p.setPen(Theme::current().textFaint);
+  p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
+}
+
+// ---- Card --------------------------------------------------------------------
+
+Card::Card(QWidget* parent, qreal radius) : QFrame(parent), radius_(radius) {
+  setFrameShape(QFrame::NoFrame);
+  whenLookChanges(this);
+}
+
+void Card::setHighlighted(bool on) {
+  highlighted_ = on;
+  update();
+}
+
+void Card::setFill(std::optional<QColor> fill) {
+  fill_ = fill;
+  update();
+}
+
+void Card::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  const QPainterPath shape = Painting::continuousRoundRect(box, radius_);
+  p.fillPath(shape, fill_.value_or(highlighted_ ? r.cardHover : r.card));
+  p.setPen(QPen(r.contrast(0.06), 1));
+  p.drawPath(shape);
+}
+
+// ---- PaintedButton -----------------------------------------------------------
+
+PaintedButton::PaintedButton(const QString& label, QWidget* parent) : QAbstractButton(parent) {
+  setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::TabFocus);
+  setLabel(label);
+  whenLookChanges(this);
+}
+
+void PaintedButton::setLabel(const QString& label) {
+  label_ = label;
+  // "&" is shown as it is: doubled, Qt takes no mnemonic from it.
+  QString escaped = label;
+  escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  QAbstractButton::setText(escaped);
+  setAccessibleName(label);
+  updateGeometry();
+  update();
+}
+
+void PaintedButton::setSymbol(const QString& symbol) {
+  symbol_ = symbol;
+  updateGeometry();
+  update();
+}
+
+void PaintedButton::enterEvent(QEnterEvent* event) {
+  hovered_ = true;
+  update();
+  QAbstractButton::enterEvent(event);
+}
+
+void PaintedButton::leaveEvent(QEvent* event) {
+  hovered_ = false;
+  update();
+  QAbstractButton::leaveEvent(event);
+}
+
+QSizeF PaintedButton::contentSize(const QFont& font, qreal symbolSize, qreal spacing) const {
+  const QFontMetricsF m(font);
+  qreal w = m.horizontalAdvance(label_);
+  if (!symbol_.isEmpty()) w += symbolSize + (label_.isEmpty() ? 0 : spacing);
+  return {w, std::max(m.height(), symbol_.isEmpty() ? 0.0 : symbolSize)};
+}
+
+void PaintedButton::paintContent(QPainter& p, const QRectF& rect, const QFont& font, qreal symbolSize,
+                                 const QColor& color, qreal spacing) const {
+  const QSizeF size = contentSize(font, symbolSize, spacing);
+  qreal x = rect.center().x() - size.width() / 2;
+  if (!symbol_.isEmpty()) {
+    Glyphs::paint(p, symbol_, QRectF(x, rect.center().y() - symbolSize / 2, symbolSize, symbolSize), color);
+    x += symbolSize + (label_.isEmpty() ? 0 : spacing);
+  }
+  if (!label_.isEmpty()) {
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(QRectF(x, rect.top(), rect.right() - x, rect.height()), Qt::AlignLeft | Qt::AlignVCenter, label_);
+  }
+}
+
+// ---- PrimaryButton -----------------------------------------------------------
+
+PrimaryButton::PrimaryButton(const QString& label, const QString& symbol, QWidget* parent)
+    : PaintedButton(label, parent) {
+  setSymbol(symbol);
+}
+
+void PrimaryButton::setLabelFont(qreal pixels, QFont::Weight weight) {
+  pixels_ = pixels;
+  weight_ = weight;
+  updateGeometry();
+}
+
+void PrimaryButton::setPadding(qreal horizontal, qreal vertical) {
+  padX_ = horizontal;
+  padY_ = vertical;
+  updateGeometry();
+}
+
+void PrimaryButton::setGlow(bool on) {
+  glow_ = on;
+  update();
+}
+
+QSize PrimaryButton::sizeHint() const {
+  const QSizeF c = contentSize(Theme::font(pixels_, weight_), Glyphs::sizeForFont(12), 8);
+  const qreal glowRoom = glow_ ? 8 : 0;
+  return {qCeil(c.width() + 2 * padX_ + glowRoom * 2), qCeil(c.height() + 2 * padY_ + glowRoom * 2)};
+}
+
+void PrimaryButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const Theme::Roles r = Theme::current();
+  const qreal glowRoom = glow_ ? 8 : 0;
+  const QRectF face = QRectF(rect()).adjusted(glowRoom, glowRoom, -glowRoom, -glowRoom);
+  const QPainterPath shape = Painting::continuousRoundRect(face, 8);
+  if (glow_) {
+    // Shadow of the brand colour at 0.35, radius 6, 2 down.
+    QPointF origin;
+    const QImage shadow =
+        Painting::softShape(shape, Theme::withOpacity(r.brandStart, 0.35), 6, devicePixelRatioF(), &origin);
+    p.drawImage(origin + QPointF(0, 2), shadow);
+  }
+  p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+  if (isDown()) p.fillPath(shape, QColor(0, 0, 0, 40));
+  else if (isHovered()) p.fillPath(shape, QColor(255, 255, 255, 22));
+  if (!isEnabled()) p.setOpacity(0.5);
+  paintContent(p, face, Theme::font(pixels_, weight_), Glyphs::sizeForFont(12), Qt::white, 8);
+}
+
+// ---- SecondaryButton ---------------------------------------------------------
+
+SecondaryButton::SecondaryButton(const QString& label, const QString& symbol, std::optional<QColor> color,
+                                 QWidget* parent)
+    : PaintedButton(label, parent), color_(color) {
+  setSymbol(symbol);
+}
+
+void SecondaryButton::setColor(std::optional<QColor> color) {
+  color_ = color;
+  update();
+}
+
+QSize SecondaryButton::sizeHint() const {
+  const QSizeF c = contentSize(Theme::font(12, QFont::Medium), Glyphs::sizeForFont(12), 6);
+  return {qCeil(c.width() + 28), qCeil(c.height() + 16)};
+}
+
+void SecondaryButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const QColor color = color_.value_or(Theme::current().accent);
+  const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  const QPainterPath shape = Painting::continuousRoundRect(face, 8);
+  if (!isEnabled()) p.setOpacity(0.5);
+  p.fillPath(shape, Theme::withOpacity(color, isDown() ? 0.25 : (isHovered() ? 0.2 : 0.15)));
+  p.setPen(QPen(Theme::withOpacity(color, 0.3), 1));
+  p.drawPath(shape);
+  paintContent(p, face, Theme::font(12, QFont::Medium), Glyphs::sizeForFont(12), color, 6);
+}
+
+// ---- PillButton --------------------------------------------------------------
+
+PillButton::PillButton(const QString& label, QWidget* parent) : PaintedButton(label, parent) {}
+
+void PillButton::setSelected(bool selected) {
+  selected_ = selected;
+  updateGeometry();
+  update();
+}
+
+QSize PillButton::sizeHint() const {
+  const QSizeF c = contentSize(Theme::font(13, QFont::DemiBold), 0, 0);
+  return {qCeil(c.width() + 28), qCeil(c.height() + 14)};
+}
+
+void PillButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const Theme::Roles r = Theme::current();
+  const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  const QPainterPath shape = Painting::continuousRoundRect(face, 8);
+  if (selected_) {
+    p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+  } else {
+    p.fillPath(shape, isHovered() ? r.cardHover : r.card);
+    p.setPen(QPen(r.contrast(0.06), 1));
+    p.drawPath(shape);
+  }
+  paintContent(p, face, Theme::font(13, selected_ ? QFont::DemiBold : QFont::Normal), 0,
+               selected_ ? QColor(Qt::white) : r.text, 0);
+}
+
+// ---- CloseButton -------------------------------------------------------------
+
+CloseButton::CloseButton(const QString& accessibleLabel, QWidget* parent) : PaintedButton(QString(), parent) {
+  setAccessibleName(accessibleLabel);
+  setToolTip(accessibleLabel);
+  setFixedSize(24, 24);
+}
+
+void CloseButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  p.setPen(Qt::NoPen);
+  p.setBrush(r.contrast(isDown() ? 0.14 : (isHovered() ? 0.1 : 0.06)));
+  p.drawEllipse(QRectF(rect()));
+  const qreal glyph = Glyphs::sizeForFont(11) * 0.8;
+  Glyphs::paint(p, u"xmark", QRectF(12 - glyph / 2, 12 - glyph / 2, glyph, glyph), r.textDim);
+}
+
+// ---- IconButton --------------------------------------------------------------
+
+IconButton::IconButton(const QString& symbol, const QString& label, qreal side, QWidget* parent)
+    : PaintedButton(QString(), parent), side_(side) {
+  setSymbol(symbol);
+  setAccessibleName(label);
+  setToolTip(label);
+  setFixedSize(sizeHint());
+}
+
+void IconButton::setSymbolColor(std::optional<QColor> color) {
+  symbolColor_ = color;
+  update();
+}
+
+void IconButton::setTileColor(std::optional<QColor> color) {
+  tileColor_ = color;
+  update();
+}
+
+QSize IconButton::sizeHint() const { return {qCeil(side_), qCeil(side_)}; }
+
+void IconButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  const QPainterPath shape = Painting::continuousRoundRect(face, 8);
+  p.fillPath(shape, tileColor_.value_or(r.contrast(isHovered() ? 0.1 : 0.05)));
+  if (isDown()) p.fillPath(shape, r.contrast(0.08));
+  const qreal glyph = Glyphs::sizeForFont(13);
+  Glyphs::paint(p, symbol(), QRectF(face.center().x() - glyph / 2, face.center().y() - glyph / 2, glyph, glyph),
+                symbolColor_.value_or(r.textDim));
+}
+
+// ---- LinkButton --------------------------------------------------------------
+
+LinkButton::LinkButton(const QString& label, qreal pixels, QWidget* parent)
+    : PaintedButton(label, parent), pixels_(pixels) {}
+
+QSize LinkButton::sizeHint() const {
+  const QFontMetricsF m(Theme::font(pixels_));
+  return {qCeil(m.horizontalAdvance(label())) + 2, qCeil(m.height()) + 2};
+}
+
+void LinkButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  QFont font = Theme::font(pixels_);
+  font.setUnderline(true);
+  p.setFont(font);
+  QColor color = Theme::current().accent;
+  if (isDown()) color = color.darker(120);
+  p.setPen(color);
+  p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, label());
+}
+
+// ---- ToggleSwitch ------------------------------------------------------------
+
+ToggleSwitch::ToggleSwitch(const QString& accessibleLabel, QWidget* parent) : QAbstractButton(parent) {
+  setCheckable(true);
+  setCursor(Qt::PointingHandCursor);
+  setAccessibleName(accessibleLabel);
+  setFixedSize(sizeHint());
+  whenLookChanges(this);
+}
+
+void ToggleSwitch::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  if (!isEnabled()) p.setOpacity(0.5);
+  const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+  const qreal radius = track.height() / 2;
+  p.setPen(Qt::NoPen);
+  p.setBrush(isChecked() ? r.accent : r.contrast(r.dark ? 0.18 : 0.12));
+  p.drawRoundedRect(track, radius, radius);
+  const qreal knob = track.height() - 4;
+  const qreal x = isChecked() ? track.right() - 2 - knob : track.left() + 2;
+  p.setBrush(Qt::white);
+  p.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
+  p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+}
+
+}  // namespace tlr

@@ -1,0 +1,240 @@
+#pragma once
+
+// The painted pieces the windows repeat. Each follows the scheme in effect
+// and repaints when it or the language changes; each shows its text as plain
+// text (never markup, "&" shown as it is, no mnemonic) and exposes its
+// visible text as its accessible name. Sizes are logical pixels.
+//
+//   Label            plain-text label in a role colour and font
+//   SectionTitle     a section's title: 10.5 semibold, letter spacing 1.2,
+//                    faint colour, upper case (Chinese is unaffected)
+//   Card             rounded card (radius 10) in the card colour with a
+//                    hairline border; lay its contents out in its layout
+//   PrimaryButton    white label (and optional symbol) on the brand gradient,
+//                    radius 8, padding 14 × 8
+//   SecondaryButton  label and symbol in a colour on that colour at 0.15,
+//                    with a 0.3 outline (the tinted action buttons)
+//   PillButton       a choice among several: brand gradient when selected,
+//                    card colour with a hairline otherwise
+//   CloseButton      the "xmark" in a 24 × 24 circle (sheet headers)
+//   IconButton       a symbol centred in a square tile (toolbars)
+//   LinkButton       underlined accent text (legal links)
+//   ToggleSwitch     an on/off switch (checkable)
+//
+// Buttons report clicks through QAbstractButton::clicked. Their text is set
+// with setLabel(); label() returns it unchanged.
+
+#include "ui/kit/Theme.h"
+
+#include <QAbstractButton>
+#include <QFrame>
+#include <QLabel>
+
+#include <functional>
+#include <optional>
+
+namespace tlr {
+
+// Which colour of the scheme a text takes.
+enum class TextRole { primary, dim, faint, accent, white };
+
+QColor roleColor(TextRole role);
+
+// Text from anywhere (registry, processes, network) shown as plain text.
+class Label : public QLabel {
+  Q_OBJECT
+
+ public:
+  Label(const QString& text, qreal pixels, QFont::Weight weight = QFont::Normal, TextRole role = TextRole::primary,
+        QWidget* parent = nullptr);
+
+  void setPlainText(const QString& text);
+  void setRole(TextRole role);
+  // A fixed colour instead of a role (orange warnings, red failures).
+  void setColor(const QColor& color);
+  void setPixelFont(qreal pixels, QFont::Weight weight);
+
+ private:
+  void applyColor();
+  TextRole role_;
+  std::optional<QColor> fixed_;
+};
+
+class SectionTitle final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit SectionTitle(const QString& title, QWidget* parent = nullptr);
+  void setTitle(const QString& title);
+  // The text as drawn: upper case.
+  QString shownText() const { return title_.toUpper(); }
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString title_;
+};
+
+class Card : public QFrame {
+  Q_OBJECT
+
+ public:
+  explicit Card(QWidget* parent = nullptr, qreal radius = 10);
+  void setHighlighted(bool on);
+  bool isHighlighted() const { return highlighted_; }
+  // A fill of its own instead of the card colour.
+  void setFill(std::optional<QColor> fill);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  qreal radius_;
+  bool highlighted_ = false;
+  std::optional<QColor> fill_;
+};
+
+// The common part of the painted buttons: the label, the optional symbol,
+// hover and press state, and the accessible name.
+class PaintedButton : public QAbstractButton {
+  Q_OBJECT
+
+ public:
+  explicit PaintedButton(const QString& label, QWidget* parent = nullptr);
+
+  void setLabel(const QString& label);
+  const QString& label() const { return label_; }
+  void setSymbol(const QString& symbol);
+  const QString& symbol() const { return symbol_; }
+  bool isHovered() const { return hovered_; }
+
+ protected:
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  // Paints symbol and label centred in `rect`, spaced `spacing`.
+  void paintContent(QPainter& p, const QRectF& rect, const QFont& font, qreal symbolSize, const QColor& color,
+                    qreal spacing) const;
+  QSizeF contentSize(const QFont& font, qreal symbolSize, qreal spacing) const;
+
+ private:
+  QString label_;
+  QString symbol_;
+  bool hovered_ = false;
+};
+
+class PrimaryButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  explicit PrimaryButton(const QString& label, const QString& symbol = {}, QWidget* parent = nullptr);
+  QSize sizeHint() const override;
+  // Label font size (13 by default) and weight (medium by default).
+  void setLabelFont(qreal pixels, QFont::Weight weight);
+  void setPadding(qreal horizontal, qreal vertical);
+  // The drop shadow of the brand colour under the face (the onboarding's
+  // default button); off by default.
+  void setGlow(bool on);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  qreal pixels_ = 13;
+  QFont::Weight weight_ = QFont::Medium;
+  qreal padX_ = 14, padY_ = 8;
+  bool glow_ = false;
+};
+
+class SecondaryButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  SecondaryButton(const QString& label, const QString& symbol, std::optional<QColor> color = {},
+                  QWidget* parent = nullptr);
+  // Without a colour of its own it takes the accent colour.
+  void setColor(std::optional<QColor> color);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::optional<QColor> color_;
+};
+
+class PillButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  explicit PillButton(const QString& label, QWidget* parent = nullptr);
+  void setSelected(bool selected);
+  bool isSelected() const { return selected_; }
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  bool selected_ = false;
+};
+
+class CloseButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  // `accessibleLabel` is what assistive tools read ("Close").
+  explicit CloseButton(const QString& accessibleLabel, QWidget* parent = nullptr);
+  QSize sizeHint() const override { return {24, 24}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+class IconButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  // `label` is the tooltip and accessible name; the face shows only the symbol.
+  IconButton(const QString& symbol, const QString& label, qreal side = 28, QWidget* parent = nullptr);
+  void setSymbolColor(std::optional<QColor> color);
+  void setTileColor(std::optional<QColor> color);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  qreal side_;
+  std::optional<QColor> symbolColor_;
+  std::optional<QColor> tileColor_;
+};
+
+class LinkButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  explicit LinkButton(const QString& label, qreal pixels = 11, QWidget* parent = nullptr);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  qreal pixels_;
+};
+
+class ToggleSwitch final : public QAbstractButton {
+  Q_OBJECT
+
+ public:
+  // `accessibleLabel` names the switch for assistive tools; nothing is drawn.
+  explicit ToggleSwitch(const QString& accessibleLabel, QWidget* parent = nullptr);
+  QSize sizeHint() const override { return {38, 22}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace tlr

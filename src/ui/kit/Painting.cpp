@@ -1,0 +1,84 @@
+#include "ui/kit/Painting.h"
+
+#include <QPainter>
+#include <QtMath>
+
+#include <algorithm>
+#include <vector>
+
+namespace tlr::Painting {
+namespace {
+
+// One box blur pass of half-width `r` along rows (horizontal) or columns.
+void boxPass(QImage& img, int r, bool horizontal) {
+  if (r <= 0) return;
+  const int w = img.width();
+  const int h = img.height();
+  const int lines = horizontal ? h : w;
+  const int length = horizontal ? w : h;
+  std::vector<quint32> line(static_cast<size_t>(length));
+  const int window = 2 * r + 1;
+  for (int l = 0; l < lines; ++l) {
+    auto px = [&](int i) -> quint32& {
+      return horizontal ? reinterpret_cast<quint32*>(img.scanLine(l))[i]
+                        : reinterpret_cast<quint32*>(img.scanLine(i))[l];
+    };
+    for (int i = 0; i < length; ++i) line[static_cast<size_t>(i)] = px(i);
+    int sum[4] = {0, 0, 0, 0};
+    auto add = [&](int i, int sign) {
+      if (i < 0 || i >= length) return;
+      const quint32 v = line[static_cast<size_t>(i)];
+      sum[0] += sign * static_cast<int>(qAlpha(v));
+      sum[1] += sign * static_cast<int>(qRed(v));
+      sum[2] += sign * static_cast<int>(qGreen(v));
+      sum[3] += sign * static_cast<int>(qBlue(v));
+    };
+    for (int i = -r; i <= r; ++i) add(i, 1);
+    for (int i = 0; i < length; ++i) {
+      px(i) = qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
+      add(i - r, -1);
+      add(i + r + 1, 1);
+    }
+  }
+}
+
+}  // namespace
+
+QImage blurred(const QImage& image, qreal radius) {
+  QImage img = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  // Three box passes approximate a Gaussian of sigma = radius / 2 (the usual
+  // reading of a "blur radius"), each box as wide as that sigma asks.
+  const qreal sigma = radius * img.devicePixelRatio() / 2.0;
+  const int r = std::max(0, qRound((std::sqrt(12.0 * sigma * sigma / 3.0 + 1.0) - 1.0) / 2.0));
+  for (int pass = 0; pass < 3; ++pass) {
+    boxPass(img, r, true);
+    boxPass(img, r, false);
+  }
+  return img;
+}
+
+QImage softShape(const QPainterPath& path, const QColor& color, qreal radius, qreal devicePixelRatio,
+                 QPointF* origin) {
+  const qreal margin = std::ceil(radius * 2.0) + 1;
+  const QRectF bounds = path.boundingRect().adjusted(-margin, -margin, margin, margin);
+  const QSize pixels(qCeil(bounds.width() * devicePixelRatio), qCeil(bounds.height() * devicePixelRatio));
+  QImage img(pixels, QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
+  img.setDevicePixelRatio(devicePixelRatio);
+  {
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(-bounds.topLeft());
+    p.fillPath(path, color);
+  }
+  if (origin) *origin = bounds.topLeft();
+  return radius > 0 ? blurred(img, radius) : img;
+}
+
+QPainterPath continuousRoundRect(const QRectF& rect, qreal radius) {
+  QPainterPath path;
+  path.addRoundedRect(rect, radius, radius);
+  return path;
+}
+
+}  // namespace tlr::Painting

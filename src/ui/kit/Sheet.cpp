@@ -1,0 +1,84 @@
+#include "ui/kit/Sheet.h"
+
+#include "ui/kit/Theme.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPainter>
+
+namespace tlr {
+
+Sheet::Sheet(QSize fixedSize, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+  setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+  setFixedSize(fixedSize);
+  setSizeGripEnabled(false);
+  setAutoFillBackground(false);
+  whenLookChanges(this);
+}
+
+Sheet::~Sheet() = default;
+
+void Sheet::requestClose() {
+  if (dismissed_) return;
+  if (onClose_) {
+    // The presenter may delete us later; keep the callable alive meanwhile.
+    const std::function<void()> onClose = onClose_;
+    onClose();
+  } else {
+    dismiss();
+  }
+}
+
+void Sheet::dismiss() {
+  if (dismissed_) return;
+  dismissed_ = true;
+  dismissing_ = true;
+  QDialog::done(QDialog::Accepted);
+  dismissing_ = false;
+  Q_EMIT dismissed();
+  if (deleteOnDismiss_) deleteLater();
+}
+
+void Sheet::present() {
+  if (parentWidget()) {
+    const QRect parentRect = parentWidget()->window()->geometry();
+    move(parentRect.center() - QPoint(width() / 2, height() / 2));
+  }
+  open();
+  raise();
+  activateWindow();
+}
+
+void Sheet::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Theme::current().background);
+}
+
+void Sheet::closeEvent(QCloseEvent* event) {
+  if (dismissing_) {
+    QDialog::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  requestClose();
+}
+
+void Sheet::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    requestClose();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void Sheet::reject() {
+  if (dismissing_) {
+    QDialog::reject();
+    return;
+  }
+  requestClose();
+}
+
+}  // namespace tlr

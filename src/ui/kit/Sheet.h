@@ -1,0 +1,74 @@
+#pragma once
+
+// The base of every sheet: a window-modal dialog of fixed size over its
+// parent window, painted in the scheme's background under every edge, with
+// no close button of its own.
+//
+//   auto* sheet = new MySheet(parentWindow);          // derives from Sheet
+//   sheet->setOnClose([sheet] { sheet->dismiss(); });  // the presenter decides
+//   sheet->present();                                  // shows it, returns
+//
+// Sheets never close themselves: the Esc key, a window-close request from
+// the window manager and the sheet's own Close/Cancel buttons all call
+// `requestClose()`, which runs the presenter's onClose. The presenter closes
+// the sheet there with dismiss() (which also deletes it later, unless
+// setDeleteOnDismiss(false)). Without an onClose, a close request dismisses.
+//
+// Work that finishes after the sheet may be gone must reach it through a
+// guarded pointer: `guarded(sheet, [](MySheet* s, Result r) { … })` gives a
+// callable that does nothing once the sheet was deleted.
+
+#include <QDialog>
+#include <QPointer>
+
+#include <functional>
+#include <utility>
+
+namespace tlr {
+
+class Sheet : public QDialog {
+  Q_OBJECT
+
+ public:
+  Sheet(QSize fixedSize, QWidget* parent);
+  ~Sheet() override;
+
+  void setOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
+  // Esc, a window-close request and Close buttons come here.
+  void requestClose();
+  // Closes the sheet for real; only the presenter calls this.
+  void dismiss();
+  void setDeleteOnDismiss(bool on) { deleteOnDismiss_ = on; }
+  // Shows the sheet window-modally over its parent and returns at once.
+  void present();
+
+  bool isDismissed() const { return dismissed_; }
+
+ Q_SIGNALS:
+  void dismissed();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  // QDialog's own Esc handling ends here too.
+  void reject() override;
+
+ private:
+  std::function<void()> onClose_;
+  bool dismissing_ = false;
+  bool dismissed_ = false;
+  bool deleteOnDismiss_ = true;
+};
+
+// A callable that runs `fn(receiver, args…)` only while `receiver` lives:
+// for completions (worker results, network answers, timers) that may arrive
+// after their window closed.
+template <class T, class F>
+auto guarded(T* receiver, F fn) {
+  return [target = QPointer<T>(receiver), fn = std::move(fn)](auto&&... args) mutable {
+    if (T* alive = target.data()) fn(alive, std::forward<decltype(args)>(args)...);
+  };
+}
+
+}  // namespace tlr

@@ -1,0 +1,162 @@
+#include "ui/kit/StatusLight.h"
+
+#include "ui/kit/Painting.h"
+
+#include <QHash>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QRadialGradient>
+#include <QSequentialAnimationGroup>
+#include <QtMath>
+
+namespace tlr {
+namespace {
+
+struct GlowImage {
+  QImage image;
+  QPointF origin;  // top-left relative to the lamp's centre
+};
+
+// The glow of a colour, diameter, blur and pixel ratio, rendered once.
+const GlowImage& glowImage(const QColor& color, qreal diameter, qreal blur, qreal dpr) {
+  static QHash<QString, GlowImage> cache;
+  const QString key = QStringLiteral("%1/%2/%3/%4").arg(color.rgba()).arg(diameter).arg(blur).arg(dpr);
+  auto found = cache.find(key);
+  if (found != cache.end()) return *found;
+  QPainterPath circle;
+  circle.addEllipse(QPointF(0, 0), diameter / 2, diameter / 2);
+  GlowImage glow;
+  glow.image = Painting::softShape(circle, color, blur, dpr, &glow.origin);
+  return *cache.insert(key, glow);
+}
+
+QAbstractAnimation* halfBreath(QObject* target, qreal from, qreal to, QObject* parent) {
+  auto* half = new QPropertyAnimation(target, "pulse", parent);
+  half->setStartValue(from);
+  half->setEndValue(to);
+  half->setDuration(StatusLight::kHalfCycleMs);
+  half->setEasingCurve(QEasingCurve::InOutSine);
+  return half;
+}
+
+}  // namespace
+
+StatusLight::StatusLight(LightState state, qreal diameter, QWidget* parent)
+    : QWidget(parent), state_(state), diameter_(diameter), animation_(new QSequentialAnimationGroup(this)) {
+  setObjectName(QStringLiteral("statusLight"));
+  setAttribute(Qt::WA_TranslucentBackground);
+  animation_->addAnimation(halfBreath(this, 0, 1, animation_));
+  animation_->addAnimation(halfBreath(this, 1, 0, animation_));
+  animation_->setLoopCount(-1);
+  const int side = qCeil(diameter + 2 * glowMargin());
+  setFixedSize(side, side);
+}
+
+StatusLight::~StatusLight() = default;
+
+QSize StatusLight::sizeHint() const {
+  const int side = qCeil(diameter_ + 2 * glowMargin());
+  return {side, side};
+}
+
+void StatusLight::setState(LightState state) {
+  if (state == state_) return;
+  state_ = state;
+  if (state_ == LightState::idle) {
+    animation_->stop();
+    pulse_ = 0;
+  }
+  update();
+}
+
+void StatusLight::setPulse(qreal pulse) {
+  pulse_ = std::clamp(pulse, 0.0, 1.0);
+  update();
+}
+
+bool StatusLight::isBreathing() const { return animation_->state() == QAbstractAnimation::Running; }
+
+void StatusLight::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (state_ != LightState::idle && !isBreathing()) {
+    pulse_ = 0;
+    animation_->start();
+  }
+}
+
+void StatusLight::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  animation_->stop();
+  pulse_ = 0;
+}
+
+std::array<QColor, 3> StatusLight::lampStops(LightState state) {
+  switch (state) {
+    case LightState::working:
+      return {QColor(187, 247, 208), QColor(74, 222, 128), QColor(21, 128, 61)};
+    case LightState::idle:
+      return {QColor(107, 114, 128), QColor(55, 65, 81), QColor(31, 41, 55)};
+    case LightState::recovering:
+      return {QColor(252, 211, 77), QColor(251, 191, 36), QColor(180, 83, 9)};
+  }
+  return {};
+}
+
+QColor StatusLight::glowColor(LightState state) {
+  switch (state) {
+    case LightState::working:
+      return {74, 222, 128};
+    case LightState::recovering:
+      return {251, 191, 36};
+    case LightState::idle:
+      break;
+  }
+  return {};
+}
+
+qreal StatusLight::highlightOpacity(LightState state) { return state == LightState::idle ? 0.1 : 0.7; }
+
+void StatusLight::paintLight(QPainter& painter, QPointF centre, LightState state, qreal d, qreal pulse) {
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QRectF lamp(centre.x() - d / 2, centre.y() - d / 2, d, d);
+  // The lamp: a radial gradient from up and left of the centre.
+  const auto stops = lampStops(state);
+  QRadialGradient gradient(QPointF(lamp.left() + 0.32 * d, lamp.top() + 0.28 * d), 0.8 * d);
+  gradient.setColorAt(0.0, stops[0]);
+  gradient.setColorAt(0.5, stops[1]);
+  gradient.setColorAt(1.0, stops[2]);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(gradient);
+  painter.drawEllipse(lamp);
+  // The highlight, moved up and left by 0.18 d.
+  const QPointF spot = centre + QPointF(-0.18 * d, -0.18 * d);
+  QColor white(Qt::white);
+  white.setAlphaF(static_cast<float>(highlightOpacity(state)));
+  painter.setBrush(white);
+  painter.drawEllipse(spot, 0.15 * d, 0.11 * d);
+  // The glow over it, breathing between its rest and full blur.
+  if (state != LightState::idle) {
+    const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QColor color = glowColor(state);
+    const qreal opacity = kRestOpacity + (kFullOpacity - kRestOpacity) * pulse;
+    const GlowImage& rest = glowImage(color, d, kRestBlur, dpr);
+    const GlowImage& full = glowImage(color, d, kFullBlur, dpr);
+    if (pulse < 1) {
+      painter.setOpacity(opacity * (1 - pulse));
+      painter.drawImage(centre + rest.origin, rest.image);
+    }
+    if (pulse > 0) {
+      painter.setOpacity(opacity * pulse);
+      painter.drawImage(centre + full.origin, full.image);
+    }
+  }
+  painter.restore();
+}
+
+void StatusLight::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  paintLight(painter, QRectF(rect()).center(), state_, diameter_, pulse_);
+}
+
+}  // namespace tlr

@@ -1,0 +1,174 @@
+#include "ui/kit/Theme.h"
+
+#include "core/SettingsStore.h"
+#include "platform/DesktopColorScheme.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QWidget>
+
+namespace tlr {
+namespace Theme {
+
+QColor Roles::contrast(qreal opacity) const {
+  return withOpacity(dark ? QColor(Qt::white) : QColor(Qt::black), opacity);
+}
+
+QLinearGradient Roles::brandGradient(QPointF from, QPointF to) const {
+  QLinearGradient gradient(from, to);
+  gradient.setColorAt(0, brandStart);
+  gradient.setColorAt(1, brandEnd);
+  return gradient;
+}
+
+Roles roles(ColorScheme scheme) {
+  Roles r;
+  r.dark = scheme == ColorScheme::dark;
+  r.accent = r.dark ? brand1 : brand1Light;
+  r.brandStart = r.accent;
+  r.brandEnd = r.dark ? brand2 : brand2Light;
+  r.working = r.dark ? Theme::working : workingDark;
+  r.crash = Theme::crash;
+  r.background = r.dark ? appBgDark : appBgLight;
+  r.card = r.dark ? cardDark : cardLight;
+  r.cardHover = r.dark ? cardHoverDark : cardLight;
+  r.text = r.dark ? textDark : textLight;
+  r.textDim = r.dark ? textDimDark : textDimLight;
+  r.textFaint = r.dark ? textFaintDark : textFaintLight;
+  return r;
+}
+
+Roles current() { return roles(Appearance::shared().scheme()); }
+
+QFont font(qreal pixels, QFont::Weight weight, qreal letterSpacing) {
+  QFont f = QGuiApplication::font();
+  // Sizes are logical pixels; Qt's point sizes assume 96 logical dots an inch.
+  f.setPointSizeF(pixels * 72.0 / 96.0);
+  f.setWeight(weight);
+  if (letterSpacing != 0) f.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
+  f.setStyleStrategy(QFont::PreferAntialias);
+  return f;
+}
+
+QColor withOpacity(QColor c, qreal opacity) {
+  c.setAlphaF(static_cast<float>(opacity));
+  return c;
+}
+
+}  // namespace Theme
+
+namespace {
+
+ColorScheme schemeOfPalette(const QPalette& palette) {
+  return palette.color(QPalette::Window).lightnessF() < 0.5 ? ColorScheme::dark : ColorScheme::light;
+}
+
+}  // namespace
+
+Appearance& Appearance::shared() {
+  static Appearance* instance = [] {
+    auto* appearance = new Appearance();
+    // The platform's own window colour, before we paint the palette.
+    appearance->setFallbackScheme(schemeOfPalette(QGuiApplication::palette()));
+    appearance->portal_ = std::make_unique<DesktopColorScheme>();
+    DesktopColorScheme* portal = appearance->portal_.get();
+    connect(portal, &DesktopColorScheme::preferenceChanged, appearance, [appearance, portal] {
+      switch (portal->preference().value_or(DesktopColorScheme::Preference::noPreference)) {
+        case DesktopColorScheme::Preference::dark:
+          appearance->setDesktopScheme(ColorScheme::dark);
+          break;
+        case DesktopColorScheme::Preference::light:
+          appearance->setDesktopScheme(ColorScheme::light);
+          break;
+        case DesktopColorScheme::Preference::noPreference:
+          appearance->setDesktopScheme(std::nullopt);
+          break;
+      }
+    });
+    portal->start();
+    appearance->setAppliesApplicationPalette(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr);
+    // Registering applies the stored preference at once.
+    SettingsStore::shared().setAppearanceHandler(
+        [appearance](AppearancePreference preference) { appearance->setPreference(preference); });
+    if (QCoreApplication::instance()) appearance->setParent(QCoreApplication::instance());
+    return appearance;
+  }();
+  return *instance;
+}
+
+Appearance::Appearance() = default;
+Appearance::~Appearance() = default;
+
+void Appearance::setPreference(AppearancePreference preference) {
+  preference_ = preference;
+  resolve();
+}
+
+void Appearance::setDesktopScheme(std::optional<ColorScheme> scheme) {
+  desktop_ = scheme;
+  resolve();
+}
+
+void Appearance::setFallbackScheme(ColorScheme scheme) {
+  fallback_ = scheme;
+  resolve();
+}
+
+void Appearance::setAppliesApplicationPalette(bool apply) {
+  appliesPalette_ = apply;
+  if (apply) QApplication::setPalette(paletteFor(scheme_));
+}
+
+QPalette Appearance::paletteFor(ColorScheme scheme) {
+  const Theme::Roles r = Theme::roles(scheme);
+  QPalette p;
+  p.setColor(QPalette::Window, r.background);
+  p.setColor(QPalette::WindowText, r.text);
+  p.setColor(QPalette::Base, r.card);
+  p.setColor(QPalette::AlternateBase, r.cardHover);
+  p.setColor(QPalette::Text, r.text);
+  p.setColor(QPalette::PlaceholderText, r.textFaint);
+  p.setColor(QPalette::Button, r.card);
+  p.setColor(QPalette::ButtonText, r.text);
+  p.setColor(QPalette::Highlight, r.accent);
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::ToolTipBase, r.card);
+  p.setColor(QPalette::ToolTipText, r.text);
+  p.setColor(QPalette::Link, r.accent);
+  p.setColor(QPalette::Mid, r.contrast(0.12));
+  p.setColor(QPalette::Dark, r.contrast(0.25));
+  p.setColor(QPalette::Disabled, QPalette::Text, r.textFaint);
+  p.setColor(QPalette::Disabled, QPalette::WindowText, r.textFaint);
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, r.textFaint);
+  return p;
+}
+
+void Appearance::resolve() {
+  ColorScheme next = fallback_;
+  switch (preference_) {
+    case AppearancePreference::light:
+      next = ColorScheme::light;
+      break;
+    case AppearancePreference::dark:
+      next = ColorScheme::dark;
+      break;
+    case AppearancePreference::system:
+      next = desktop_.value_or(fallback_);
+      break;
+  }
+  if (next == scheme_) return;
+  scheme_ = next;
+  if (appliesPalette_) QApplication::setPalette(paletteFor(scheme_));
+  Q_EMIT schemeChanged(scheme_);
+}
+
+void whenLookChanges(QWidget* widget, std::function<void()> onChange) {
+  auto react = [widget, onChange] {
+    if (onChange) onChange();
+    widget->update();
+  };
+  QObject::connect(&Appearance::shared(), &Appearance::schemeChanged, widget, react);
+  QObject::connect(&SettingsStore::shared(), &SettingsStore::languageChanged, widget, react);
+}
+
+}  // namespace tlr

@@ -1,0 +1,155 @@
+#pragma once
+
+// The palette of every window, the scheme in effect, and the fonts.
+//
+//   Theme::brand1 …              the fixed colours, one constant each
+//   Theme::roles(scheme)         the colours of a scheme by role (background,
+//                                card, texts, accent, brand gradient, …)
+//   Appearance::shared()         the scheme in effect (light or dark) and a
+//                                signal when it changes
+//   Theme::font(13, QFont::Medium)  the interface font at a size in logical
+//                                pixels (the sizes the designs give)
+//   whenLookChanges(widget, fn)  runs fn (and repaints) whenever the scheme
+//                                or the interface language changes
+//
+// A widget paints with `Theme::roles(Appearance::shared().scheme())` (or the
+// shortcut `Theme::current()`), never with colours of its own for these roles.
+
+#include "core/SettingsValues.h"
+
+#include <QColor>
+#include <QFont>
+#include <QLinearGradient>
+#include <QObject>
+#include <QPalette>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+namespace tlr {
+
+class SettingsStore;
+class DesktopColorScheme;
+
+// Which column of the palette a window uses.
+enum class ColorScheme { light, dark };
+
+namespace Theme {
+
+// sRGB, opacity 1. Names as the rest of the interface uses them.
+inline const QColor brand1{96, 165, 250};       // #60A5FA brand start / accent, dark scheme
+inline const QColor brand2{34, 211, 238};       // #22D3EE brand end, dark scheme
+inline const QColor brand1Light{59, 130, 246};  // #3B82F6 brand start / accent, light scheme
+inline const QColor brand2Light{6, 182, 212};   // #06B6D4 brand end, light scheme
+inline const QColor working{74, 222, 128};      // #4ADE80 healthy agent, dark scheme
+inline const QColor workingDark{22, 163, 74};   // #16A34A healthy agent, light scheme (a darker shade)
+inline const QColor crash{248, 113, 113};       // #F87171 faulted agent or failure, both schemes
+inline const QColor appBgDark{20, 23, 31};      // #14171F window and sheet background, dark
+inline const QColor cardDark{28, 32, 48};       // #1C2030 card, dark
+inline const QColor cardHoverDark{35, 40, 66};  // #232842 highlighted card, dark
+inline const QColor appBgLight{248, 249, 251};  // #F8F9FB window and sheet background, light
+inline const QColor cardLight{255, 255, 255};   // white: card, light (also when highlighted)
+inline const QColor textDark{236, 237, 240};    // #ECEDF0 primary text, dark
+inline const QColor textDimDark{152, 155, 166}; // #989BA6 secondary text, dark
+inline const QColor textFaintDark{93, 96, 110}; // #5D606E faint text, dark
+inline const QColor textLight{20, 21, 27};      // #14151B primary text, light
+inline const QColor textDimLight{93, 96, 110};  // #5D606E secondary text, light
+inline const QColor textFaintLight{148, 152, 164};  // #9498A4 faint text, light
+
+// Fixed colours used across windows that are not scheme pairs.
+inline const QColor orange{255, 149, 0};   // warning symbols
+inline const QColor amber{245, 158, 11};   // lock mark
+
+// The colours of one scheme by role.
+struct Roles {
+  bool dark = false;
+  QColor accent;       // brand1 / brand1Light
+  QColor brandStart;   // brand1 / brand1Light
+  QColor brandEnd;     // brand2 / brand2Light
+  QColor working;      // working / workingDark
+  QColor crash;        // crash
+  QColor background;   // appBgDark / appBgLight
+  QColor card;         // cardDark / cardLight
+  QColor cardHover;    // cardHoverDark / cardLight
+  QColor text;         // textDark / textLight
+  QColor textDim;      // textDimDark / textDimLight
+  QColor textFaint;    // textFaintDark / textFaintLight
+  // White (dark) or black (light) at `opacity`: hairlines, subtle fills.
+  QColor contrast(qreal opacity) const;
+  // The brand gradient from `from` to `to` (normally top-leading to
+  // bottom-trailing corner of the shape it fills).
+  QLinearGradient brandGradient(QPointF from, QPointF to) const;
+};
+
+Roles roles(ColorScheme scheme);
+// The roles of the scheme in effect (Appearance::shared()).
+Roles current();
+
+// The interface font at `pixels` logical pixels (fractions allowed) and
+// `weight`. Letter spacing in pixels when given.
+QFont font(qreal pixels, QFont::Weight weight = QFont::Normal, qreal letterSpacing = 0);
+
+// `c` with its alpha set to `opacity` (0…1).
+QColor withOpacity(QColor c, qreal opacity);
+
+}  // namespace Theme
+
+// The colour scheme in effect for every window: the appearance setting
+// forces light or dark; "system" follows the desktop (the settings portal's
+// colour-scheme when it states one, else the lightness of the platform's own
+// window colour as it was at start). Changes of either are announced once
+// through schemeChanged(). Main thread only.
+class Appearance final : public QObject {
+  Q_OBJECT
+
+ public:
+  // The application's instance: follows SettingsStore::shared() (it becomes
+  // the store's appearance handler) and the desktop portal. The first call
+  // also paints the application palette in the scheme's colours, so stock
+  // widgets (scroll bars, message boxes) match.
+  static Appearance& shared();
+
+  // An instance that follows nothing by itself; tests and previews drive it
+  // with setPreference() and setDesktopScheme().
+  Appearance();
+  ~Appearance() override;
+
+  ColorScheme scheme() const { return scheme_; }
+  bool isDark() const { return scheme_ == ColorScheme::dark; }
+  AppearancePreference preference() const { return preference_; }
+
+  void setPreference(AppearancePreference preference);
+  // What the desktop prefers; empty when it states nothing.
+  void setDesktopScheme(std::optional<ColorScheme> scheme);
+  // The scheme "system" falls back to when the desktop states nothing.
+  void setFallbackScheme(ColorScheme scheme);
+
+  // Whether the application palette is repainted on every change.
+  void setAppliesApplicationPalette(bool apply);
+  // The application palette of a scheme (used by setAppliesApplicationPalette).
+  static QPalette paletteFor(ColorScheme scheme);
+
+ Q_SIGNALS:
+  void schemeChanged(tlr::ColorScheme scheme);
+
+ private:
+  void resolve();
+
+  AppearancePreference preference_ = AppearancePreference::system;
+  std::optional<ColorScheme> desktop_;
+  ColorScheme fallback_ = ColorScheme::light;
+  ColorScheme scheme_ = ColorScheme::light;
+  bool appliesPalette_ = false;
+  std::unique_ptr<DesktopColorScheme> portal_;
+};
+
+// Calls `onChange` on the main thread after every change of the scheme in
+// effect or of the interface language (SettingsStore::shared()), then
+// repaints `widget`. The connection ends with the widget.
+void whenLookChanges(QWidget* widget, std::function<void()> onChange = {});
+
+}  // namespace tlr
