@@ -7,6 +7,7 @@
 #include "ui/sheets/SheetParts.h"
 
 #include <QHBoxLayout>
+#include <QScrollArea>
 #include <QPainter>
 #include <QVBoxLayout>
 

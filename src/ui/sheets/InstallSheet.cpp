@@ -5,6 +5,7 @@
 #include "ui/sheets/SheetParts.h"
 
 #include <QHBoxLayout>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace tlr {

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QScrollArea>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -249,7 +250,7 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
                 : sheets::ElidedText::ColorFn([] { return Theme::current().textFaint; }),
         1, row);
     name->setObjectName(QStringLiteral("uninstallPathText"));
-    line->addWidget(name, 1);
+    line->addWidget(name, 1, Qt::AlignVCenter);
 
     if (state == PathState::unmeasured) {
       auto* spinner = new sheets::Spinner(12, row);

@@ -3,6 +3,7 @@
 #include "ui/sheets/InstallSheet.h"
 #include "ui/sheets/SheetTestSupport.h"
 
+#include <QCoreApplication>
 #include <QLayout>
 
 #include <gtest/gtest.h>
@@ -138,7 +139,8 @@ TEST_F(AddAgentSheetTest, DoneInTheInstallSheetCallsOnDidInstallOnceAndClosesIt)
     EXPECT_EQ(didInstalls, before + 1);
     EXPECT_EQ(s->installSheet(), nullptr);
     EXPECT_FALSE(s->installingEntryId());
-    EXPECT_TRUE(waitUntil([&] { return install.isNull(); }));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(install.isNull());
   }
   EXPECT_EQ(closes, 0);
   EXPECT_TRUE(s->isVisible());

@@ -4,6 +4,7 @@
 #include "ui/sheets/SheetParts.h"
 #include "ui/sheets/SheetTestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QKeyEvent>
 
