@@ -117,6 +117,7 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 
 int App::main(int argc, char** argv) {
   makeStdioUnbuffered();
+  quietToolkitNotices();
   // A reader of our output that went away must not end supervision.
   TerminationSignals::ignoreBrokenPipe();
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))

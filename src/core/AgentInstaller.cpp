@@ -25,6 +25,8 @@ const QString kBlockOpen = QStringLiteral("# >>> tollamere CLI path setup >>>");
 const QString kBlockClose = QStringLiteral("# <<< tollamere CLI path setup <<<");
 const QString kZshrcWriteFailed = QStringLiteral("写入 ~/.zshrc 失败");
 constexpr qsizetype kErrorTextLimit = 600;
+// A start-up file larger than this is not read (nor edited).
+constexpr qint64 kZshrcReadLimit = 8 * 1024 * 1024;
 constexpr qsizetype kTailLines = 4;
 
 // "$HOME" anywhere, then a leading "~/" or a lone "~", become the home folder.
@@ -110,28 +112,38 @@ AgentInstaller::CommandResult AgentInstaller::runCommand(const Command& cmd) con
 
 StepResult AgentInstaller::ensurePathSetup() {
   const QString path = Paths::home() + "/.zshrc";
-  QByteArray content;
-  if (QFileInfo::exists(path)) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return zshrcFailure(path + ": " + file.errorString());
-    content = file.readAll();
-    if (file.error() != QFileDevice::NoError) return zshrcFailure(path + ": " + file.errorString());
+  const QByteArray block = (QStringList{kBlockOpen, QStringLiteral("export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\""),
+                                        kBlockClose}
+                                .join('\n') +
+                            "\n")
+                               .toUtf8();
+  // Twice at most: a file that someone else creates between our look and
+  // our write is read again, never replaced.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    // Only a plain file is read, never waiting on a FIFO or reading a device
+    // without end.
+    const FileOps::ReadResult read = FileOps::readFile(path, kZshrcReadLimit);
+    const bool missing = read.status == FileOps::ReadResult::Status::missing;
+    if (!missing && read.status != FileOps::ReadResult::Status::ok)
+      return zshrcFailure(read.reason + QStringLiteral("，未作改动"));
+    if (read.data.contains(kBlockOpen.toUtf8())) {
+      return StepResult::make(QStringLiteral("PATH 已配置（~/.zshrc）"), true);
+    }
+    // Never touch what we could not read as text.
+    if (!read.data.isEmpty() && recipe::decodeUtf8(read.data).isNull())
+      return zshrcFailure(path + QStringLiteral(": 不是有效的 UTF-8 文本，未作改动"));
+    // Appended in place in one write: lines the user adds meanwhile stay,
+    // and a file nobody may write is left as it is.
+    const QString error = FileOps::appendToFile(path, block, "\n\n", missing);
+    if (error.isEmpty())
+      return StepResult::make(QStringLiteral("已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）"), true);
+    if (!(missing && QFileInfo::exists(path))) {
+      return zshrcFailure(error.endsWith(QStringLiteral(": read-only file"))
+                              ? path + QStringLiteral(": 文件是只读的，未作改动")
+                              : error);
+    }
   }
-  if (content.contains(kBlockOpen.toUtf8())) {
-    return StepResult::make(QStringLiteral("PATH 已配置（~/.zshrc）"), true);
-  }
-  // Never rewrite what we could not read as text.
-  if (!content.isEmpty() && recipe::decodeUtf8(content).isNull())
-    return zshrcFailure(path + QStringLiteral(": 不是有效的 UTF-8 文本，未作改动"));
-  if (!content.isEmpty()) content += "\n\n";
-  content += (QStringList{kBlockOpen, QStringLiteral("export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\""),
-                          kBlockClose}
-                  .join('\n') +
-              "\n")
-                 .toUtf8();
-  const QString error = FileOps::writeAtomically(path, content);
-  if (!error.isEmpty()) return zshrcFailure(error);
-  return StepResult::make(QStringLiteral("已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）"), true);
+  return zshrcFailure(path + QStringLiteral(": 文件在写入时被改动，未作改动"));
 }
 
 QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, const CommandList& commands,

@@ -89,6 +89,8 @@ QString firstNonEmptyLine(const QString& text) {
 }  // namespace
 
 bool AgentUninstaller::isSafeToDelete(const QString& path) {
+  // A system call would see the text cut at the NUL: "~/\0x" is the home folder.
+  if (FileOps::holdsNul(path)) return false;
   const QString trimmed = trimBlanksAndTabs(path);
   if (trimmed.isEmpty() || trimmed == "/" || trimmed == ".") return false;
   const std::optional<QString> lexical = normalized(Paths::expandTilde(trimmed));
@@ -111,6 +113,7 @@ bool AgentUninstaller::isSafeToDelete(const QString& path) {
 }
 
 quint64 AgentUninstaller::sizeOnDisk(const QString& path) {
+  if (FileOps::holdsNul(path)) return 0;
   const QString expanded = Paths::expandTilde(path);
   const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(expanded);
   if (!info) return 0;

@@ -1,5 +1,7 @@
 #include "core/NetworkLogger.h"
 
+#include "platform/FileOps.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -14,6 +16,9 @@
 
 namespace tlr {
 namespace {
+
+// A log file larger than this is not read (90 days of checks stay far below).
+constexpr qint64 kReadLimit = 64 * 1024 * 1024;
 
 constexpr NetworkEventKind kAllKinds[] = {NetworkEventKind::heartbeat, NetworkEventKind::updateCheck,
                                           NetworkEventKind::backupUpload,
@@ -101,9 +106,16 @@ NetworkLogger::NetworkLogger(QString filePath, Clock now)
 NetworkLogger::~NetworkLogger() = default;  // the worker drains its queue
 
 void NetworkLogger::load() {
-  QFile file(filePath_);
-  if (!file.open(QIODevice::ReadOnly)) return;
-  const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+  // Opened without waiting and read only when it is a plain file: a FIFO in
+  // its place would stop the start-up for good. Such a file counts as
+  // unreadable, and the next log() replaces it.
+  const FileOps::ReadResult read = FileOps::readFile(filePath_, kReadLimit);
+  if (read.status == FileOps::ReadResult::Status::notRegular ||
+      read.status == FileOps::ReadResult::Status::tooLarge) {
+    tlr::log("[NetworkLogger] ", QStringLiteral("network-log.json 无法读取（%1），从空记录开始").arg(read.reason));
+  }
+  if (read.status != FileOps::ReadResult::Status::ok) return;
+  const QJsonDocument doc = QJsonDocument::fromJson(read.data);
   if (!doc.isArray()) return;
   QList<NetworkEvent> loaded;
   for (const QJsonValue& item : doc.array()) {

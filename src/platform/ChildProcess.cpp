@@ -52,6 +52,11 @@ class Fd {
 // a FIFO does not block us, and only a plain file of our own is emptied and
 // written to. Sets errno on failure.
 Fd openFreshLog(const QByteArray& path) {
+  // open() would see the path cut at a NUL: another file.
+  if (path.contains('\0')) {
+    errno = EINVAL;
+    return Fd();
+  }
   Fd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
   if (!fd) return fd;
   struct stat st;
@@ -95,7 +100,20 @@ QString pathFromEnvironment(const std::optional<QStringList>& env) {
   return QString();
 }
 
+// Whether any text of `spec` holds a NUL character, which execve would
+// silently cut: the child would run with other arguments than asked for.
+bool holdsNul(const ChildSpec& spec) {
+  const auto nul = [](const QString& text) { return text.contains(QChar(0)); };
+  if (nul(spec.program) || nul(spec.workingDirectory)) return true;
+  if (std::any_of(spec.arguments.cbegin(), spec.arguments.cend(), nul)) return true;
+  return spec.environment && std::any_of(spec.environment->cbegin(), spec.environment->cend(), nul);
+}
+
 std::optional<ExecImage> buildImage(const ChildSpec& spec, QString* error) {
+  if (holdsNul(spec)) {
+    *error = QStringLiteral("an argument holds a NUL character");
+    return std::nullopt;
+  }
   const QString resolved = findExecutable(spec.program, pathFromEnvironment(spec.environment));
   if (resolved.isEmpty()) {
     *error = QString::fromLocal8Bit(std::strerror(ENOENT));

@@ -1,7 +1,10 @@
 #include "platform/Defaults.h"
 
+#include "platform/FileOps.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +30,19 @@ QJsonObject compacted(const QJsonObject& values) {
   return fresh;
 }
 
+// A defaults file larger than this is not read (the event log of many
+// agents stays far below it).
+constexpr qint64 kReadLimit = 256 * 1024 * 1024;
+
+// "defaults.json.unreadable-20250102T030405Z", or with "-2", "-3", ... when
+// that name is taken.
+QString asideName(const QString& path, int attempt) {
+  QString name = path + QStringLiteral(".unreadable-") +
+                 QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+  if (attempt > 1) name += '-' + QString::number(attempt);
+  return name;
+}
+
 }  // namespace
 
 Defaults& Defaults::shared() {
@@ -47,15 +63,58 @@ Defaults& Defaults::shared() {
 Defaults::Defaults(QString filePath) : path_(std::move(filePath)) { reload(); }
 
 void Defaults::reload() {
+  // Opened without waiting and read only when it is a plain file, so a FIFO
+  // or a device in its place neither stops nor floods the process.
+  const FileOps::ReadResult read = FileOps::readFile(path_, kReadLimit);
   QJsonObject loaded;
-  QFile file(path_);
-  if (file.open(QIODevice::ReadOnly)) {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error == QJsonParseError::NoError && doc.isObject()) loaded = doc.object();
+  QString problem;
+  switch (read.status) {
+    case FileOps::ReadResult::Status::missing:
+      break;
+    case FileOps::ReadResult::Status::ok: {
+      if (read.data.trimmed().isEmpty()) break;  // nothing in it to lose
+      QJsonParseError error{};
+      const QJsonDocument doc = QJsonDocument::fromJson(read.data, &error);
+      if (error.error != QJsonParseError::NoError)
+        problem = error.errorString() + QStringLiteral(" at offset ") + QString::number(error.offset);
+      else if (!doc.isObject())
+        problem = QStringLiteral("not a JSON object");
+      else
+        loaded = doc.object();
+      break;
+    }
+    default:
+      problem = read.reason;
+      break;
+  }
+  bool keep = false;
+  if (!problem.isEmpty()) {
+    std::optional<std::pair<quint64, quint64>> identity;
+    if (read.identified) identity = std::make_pair(read.device, read.inode);
+    keep = !moveAside(problem, identity);
   }
   std::lock_guard lock(mutex_);
   values_ = loaded;
+  unreadableKept_ = keep;
+}
+
+bool Defaults::moveAside(const QString& problem, std::optional<std::pair<quint64, quint64>> identity) {
+  // Every key the user ever set is in that file: it is kept, under a name
+  // that says why, before anything writes a new one.
+  QString error;
+  for (int attempt = 1; attempt <= 20; ++attempt) {
+    const QString aside = asideName(path_, attempt);
+    error = FileOps::moveAside(path_, aside, identity);
+    if (error.isEmpty()) {
+      log("[Defaults] ", QStringLiteral("设置文件无法读取（%1），已原样移到 %2，从空设置开始").arg(problem, aside));
+      return true;
+    }
+    if (!QFileInfo::exists(aside) && !QFileInfo(aside).isSymLink()) break;
+  }
+  if (error.endsWith(QStringLiteral(": replaced meanwhile"))) return true;  // a new file stands there now
+  log("[Defaults] ", QStringLiteral("设置文件无法读取（%1），也无法移到一旁（%2）：保留原文件，本次不写入设置")
+                         .arg(problem, error));
+  return false;
 }
 
 bool Defaults::contains(const QString& key) const {
@@ -123,6 +182,8 @@ QJsonObject Defaults::snapshot() const {
 }
 
 bool Defaults::writeLocked() {
+  // An unreadable file that could not be moved aside is never overwritten.
+  if (unreadableKept_) return false;
   QDir().mkpath(QFileInfo(path_).absolutePath());
   QSaveFile file(path_);
   if (!file.open(QIODevice::WriteOnly)) return false;

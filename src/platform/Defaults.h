@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace tlr {
 
@@ -17,8 +18,11 @@ namespace tlr {
 //
 // Every change is written through at once (temporary file, then rename), so
 // another process, or this one after a restart, reads what was set. A file
-// that cannot be parsed as a JSON object reads as empty and is replaced on the
-// next write. All members are safe to call from any thread.
+// that cannot be read as a JSON object (broken JSON, a truncation, a FIFO or
+// a folder in its place) reads as empty and is first moved aside as
+// "defaults.json.unreadable-<UTC time>" with a log line, so nothing the user
+// set is lost; when it cannot be moved, nothing is written over it. All
+// members are safe to call from any thread.
 class Defaults {
  public:
   // The defaults of the current user, at Paths::defaultsFile(). When HOME or
@@ -49,10 +53,13 @@ class Defaults {
 
  private:
   bool writeLocked();
+  // Moves the unreadable file aside; false when it stays where it is.
+  bool moveAside(const QString& problem, std::optional<std::pair<quint64, quint64>> identity);
 
   QString path_;
   mutable std::mutex mutex_;
   QJsonObject values_;
+  bool unreadableKept_ = false;  // an unreadable file stands at path_: never written over
 };
 
 }  // namespace tlr

@@ -5,6 +5,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,8 @@ QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error
 QString failure(const QString& path, int error) { return path + QStringLiteral(": ") + errnoText(error); }
 
 QByteArray encoded(const QString& path) { return QFile::encodeName(path); }
+
+QString nulFailure(const QString& path) { return nulRefusal(QString(path).replace(QChar(0), QStringLiteral("\\0"))); }
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -106,9 +109,61 @@ QString removeContents(DIR* dir, const QString& path) {
   return error;
 }
 
+// Writes `data` to a new temporary file beside `finalPath` and renames it
+// over `finalPath` (which rename never follows when it is a link). With `old`
+// the new file takes its permissions and, where allowed, its owner; else
+// `mode` less the umask.
+QString writeAndRename(const QString& finalPath, const QByteArray& data, const struct stat* old, mode_t mode) {
+  const QFileInfo info(finalPath);
+  QByteArray tempName;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    tempName = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
+                       QString::number(QRandomGenerator::global()->generate64(), 36));
+    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0 && errno != EEXIST) return failure(info.path(), errno);
+  }
+  if (fd < 0) return failure(info.path(), EEXIST);
+
+  auto fail = [&](int error) {
+    ::close(fd);
+    ::unlink(tempName.constData());
+    return failure(finalPath, error);
+  };
+  if (old) {
+    if (::fchmod(fd, old->st_mode & 07777) != 0) return fail(errno);
+    // Only root may give a file away; for others this keeps what we have.
+    if (::fchown(fd, old->st_uid, old->st_gid) != 0 && errno != EPERM) return fail(errno);
+  }
+  qsizetype written = 0;
+  while (written < data.size()) {
+    const ssize_t n = ::write(fd, data.constData() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(errno);
+    written += n;
+  }
+  if (::fsync(fd) != 0) return fail(errno);
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(tempName.constData());
+    return failure(finalPath, error);
+  }
+  if (::rename(tempName.constData(), encoded(finalPath).constData()) != 0) {
+    const int error = errno;
+    ::unlink(tempName.constData());
+    return failure(finalPath, error);
+  }
+  return {};
+}
+
 }  // namespace
 
+bool holdsNul(const QString& text) { return text.contains(QChar(0)); }
+
+QString nulRefusal(const QString& what) { return what + QStringLiteral(": holds a NUL character"); }
+
 std::optional<ItemInfo> itemInfo(const QString& path) {
+  if (holdsNul(path)) return std::nullopt;
   struct stat st;
   if (::lstat(encoded(path).constData(), &st) != 0) return std::nullopt;
   ItemInfo info;
@@ -121,11 +176,13 @@ std::optional<ItemInfo> itemInfo(const QString& path) {
 }
 
 quint64 allocatedSizeBelow(const QString& path) {
+  if (holdsNul(path)) return 0;
   DirHandle dir = openDirAt(AT_FDCWD, encoded(path).constData());
   return dir ? sumBelow(dir.get()) : 0;
 }
 
 QString removeItem(const QString& path) {
+  if (holdsNul(path)) return nulFailure(path);
   const QByteArray native = encoded(path);
   struct stat st;
   if (::lstat(native.constData(), &st) != 0) return failure(path, errno);
@@ -142,6 +199,7 @@ QString removeItem(const QString& path) {
 }
 
 QString resolveParentLinks(const QString& absolutePath) {
+  if (holdsNul(absolutePath)) return absolutePath;
   const qsizetype cut = absolutePath.lastIndexOf('/');
   if (cut <= 0) return absolutePath;
   QString existing = absolutePath.left(cut);
@@ -161,6 +219,7 @@ QString resolveParentLinks(const QString& absolutePath) {
 }
 
 std::optional<QString> linkTarget(const QString& path) {
+  if (holdsNul(path)) return std::nullopt;
   QString current = path;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st;
@@ -176,6 +235,7 @@ std::optional<QString> linkTarget(const QString& path) {
 
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 limit) {
   // Opened without waiting, so that a FIFO with no writer answers at once.
+  if (holdsNul(path)) return std::nullopt;
   const ClosingFd file(::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   const int fd = file.fd;
   if (fd < 0) return std::nullopt;
@@ -193,53 +253,118 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 limit) {
   return data;
 }
 
+ReadResult readFile(const QString& path, qint64 limit) {
+  ReadResult result;
+  if (holdsNul(path)) {
+    result.reason = nulFailure(path);
+    return result;
+  }
+  const ClosingFd file(::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.fd < 0) {
+    if (errno == ENOENT) {
+      result.status = ReadResult::Status::missing;
+    } else {
+      result.reason = failure(path, errno);
+    }
+    return result;
+  }
+  struct stat st;
+  if (::fstat(file.fd, &st) != 0) {
+    result.reason = failure(path, errno);
+    return result;
+  }
+  result.device = st.st_dev;
+  result.inode = st.st_ino;
+  result.identified = true;
+  if (!S_ISREG(st.st_mode)) {
+    result.status = ReadResult::Status::notRegular;
+    result.reason = path + QStringLiteral(": not a plain file");
+    return result;
+  }
+  QByteArray data;
+  char chunk[65536];
+  for (;;) {
+    // One byte beyond the limit tells a file that is too large.
+    const qint64 room = limit + 1 - data.size();
+    if (room <= 0) {
+      result.status = ReadResult::Status::tooLarge;
+      result.reason = path + QStringLiteral(": larger than %1 bytes").arg(limit);
+      return result;
+    }
+    const ssize_t n = ::read(file.fd, chunk, static_cast<size_t>(std::min<qint64>(sizeof chunk, room)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      result.reason = failure(path, errno);
+      return result;
+    }
+    if (n == 0) break;
+    data.append(chunk, n);
+  }
+  result.status = ReadResult::Status::ok;
+  result.data = std::move(data);
+  return result;
+}
+
+QString moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity) {
+  if (holdsNul(path)) return nulFailure(path);
+  if (holdsNul(newPath)) return nulFailure(newPath);
+  if (identity) {
+    struct stat st;
+    if (::stat(encoded(path).constData(), &st) != 0) return failure(path, errno);
+    if (st.st_dev != identity->first || st.st_ino != identity->second)
+      return path + QStringLiteral(": replaced meanwhile");
+  }
+  if (::renameat2(AT_FDCWD, encoded(path).constData(), AT_FDCWD, encoded(newPath).constData(), RENAME_NOREPLACE) != 0)
+    return failure(newPath, errno);
+  return {};
+}
+
+QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing) {
+  if (holdsNul(path)) return nulFailure(path);
+  const int flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (createIfMissing ? O_CREAT | O_EXCL : 0);
+  // Looked at before it is opened for writing: opening a FIFO for writing
+  // would hand our text to whoever reads it, and a file nobody may write is
+  // left alone also when this process could override its permissions.
+  if (!createIfMissing) {
+    struct stat st;
+    if (::stat(encoded(path).constData(), &st) != 0) return failure(path, errno);
+    if (!S_ISREG(st.st_mode)) return path + QStringLiteral(": not a plain file");
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return path + QStringLiteral(": read-only file");
+  }
+  const ClosingFd file(::open(encoded(path).constData(), flags, 0666));
+  if (file.fd < 0) return failure(path, errno);
+  struct stat st;
+  if (::fstat(file.fd, &st) != 0) return failure(path, errno);
+  if (!S_ISREG(st.st_mode)) return path + QStringLiteral(": not a plain file");
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 && !createIfMissing)
+    return path + QStringLiteral(": read-only file");
+  const QByteArray bytes = (st.st_size > 0 ? separator : QByteArray()) + data;
+  // One write: O_APPEND places it after whatever another writer appended.
+  ssize_t n;
+  do {
+    n = ::write(file.fd, bytes.constData(), static_cast<size_t>(bytes.size()));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return failure(path, errno);
+  if (n != bytes.size()) return failure(path, ENOSPC);
+  if (::fsync(file.fd) != 0) return failure(path, errno);
+  return {};
+}
+
+QString replaceItem(const QString& path, const QByteArray& data, int mode) {
+  if (holdsNul(path)) return nulFailure(path);
+  struct stat st;
+  if (::lstat(encoded(path).constData(), &st) == 0 && S_ISDIR(st.st_mode)) return failure(path, EISDIR);
+  return writeAndRename(path, data, nullptr, static_cast<mode_t>(mode));
+}
+
 QString writeAtomically(const QString& path, const QByteArray& data) {
+  if (holdsNul(path)) return nulFailure(path);
   const std::optional<QString> target = linkTarget(path);
   if (!target) return failure(path, ELOOP);
-  const QFileInfo info(*target);
   struct stat old;
   const bool replacing = ::stat(encoded(*target).constData(), &old) == 0;
-
   // Created with 0666 so that a new file gets what the umask allows.
-  QByteArray tempName;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    tempName = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
-                       QString::number(QRandomGenerator::global()->generate64(), 36));
-    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return failure(info.path(), errno);
-  }
-  if (fd < 0) return failure(info.path(), EEXIST);
-
-  auto fail = [&](int error) {
-    ::close(fd);
-    ::unlink(tempName.constData());
-    return failure(*target, error);
-  };
-  if (replacing) {
-    if (::fchmod(fd, old.st_mode & 07777) != 0) return fail(errno);
-    // Only root may give a file away; for others this keeps what we have.
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) return fail(errno);
-  }
-  qsizetype written = 0;
-  while (written < data.size()) {
-    const ssize_t n = ::write(fd, data.constData() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail(errno);
-    written += n;
-  }
-  if (::fsync(fd) != 0) return fail(errno);
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(tempName.constData());
-    return failure(*target, error);
-  }
-  if (::rename(tempName.constData(), encoded(*target).constData()) != 0) {
-    const int error = errno;
-    ::unlink(tempName.constData());
-    return failure(*target, error);
-  }
-  return {};
+  return writeAndRename(*target, data, replacing ? &old : nullptr, 0666);
 }
 
 }  // namespace tlr::FileOps

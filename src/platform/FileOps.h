@@ -4,10 +4,19 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 // File-system operations that must not follow symbolic links where a plain
 // file manager would, or that must not leave a file half-written.
 namespace tlr::FileOps {
+
+// Whether `text` holds a NUL character. A system call would silently cut a
+// path or an argument there ("~/\0x" would name the home folder), so every
+// function here refuses such a path, and callers refuse such text before it
+// gets anywhere near one.
+bool holdsNul(const QString& text);
+// The reason given for such a path: "<what>: holds a NUL character".
+QString nulRefusal(const QString& what);
 
 struct ItemInfo {
   bool isDirectory = false;
@@ -45,6 +54,53 @@ std::optional<QString> linkTarget(const QString& path);
 // plain file: a FIFO or a device named like a file is neither waited on nor
 // read without end.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 limit);
+
+// What reading one of our own files found.
+struct ReadResult {
+  enum class Status {
+    ok,          // `data` holds the whole file
+    missing,     // nothing at the path
+    notRegular,  // a folder, FIFO, device or socket: never read
+    tooLarge,    // more than the limit: never read in part
+    failed,      // it could not be opened or read (`reason` says why)
+  };
+  Status status = Status::failed;
+  QByteArray data;
+  QString reason;  // empty when ok or missing
+  // The identity of what was opened (device, inode), to tell later whether
+  // the same file still stands at the path.
+  quint64 device = 0;
+  quint64 inode = 0;
+  bool identified = false;
+};
+
+// Reads the whole plain file at `path` (a final link is followed), opened
+// without waiting, so that a FIFO never blocks and a device is never read
+// without end. A file larger than `limit` bytes is not read at all.
+ReadResult readFile(const QString& path, qint64 limit);
+
+// Renames the item at `path` to `newPath` in the same folder, never
+// replacing anything at `newPath`. When `device`/`inode` are given, only when
+// the item at `path` (a final link followed) is still that file. Returns an
+// empty text on success, else the reason.
+QString moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity = {});
+
+// Appends `data` at the end of the plain file at `path` (a final link is
+// followed) in one write with O_APPEND, so lines that another program
+// appends meanwhile are never lost; `separator` goes first when the file is
+// not empty at that moment. With `createIfMissing` a missing file is made
+// (0666 less the umask). A file whose permission bits allow no one to write
+// it, a FIFO or other special file, and one that cannot be opened for
+// writing are left as they are. Returns an empty text on success, else the
+// reason.
+QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing);
+
+// Replaces the item at `path` by a plain file holding `data` (temporary file
+// in the same folder, synced, renamed over it). Unlike writeAtomically a link
+// standing at `path` is replaced itself and its target is never written. An
+// existing folder there is left alone (failure). A new file gets `mode`.
+// Returns an empty text on success, else the reason.
+QString replaceItem(const QString& path, const QByteArray& data, int mode);
 
 // Replaces the content of `path` with `data` in one step: written to a
 // temporary file in the same folder, synced, then renamed over it. A symbolic

@@ -1,5 +1,7 @@
 #include "platform/Log.h"
 
+#include <QtGlobal>
+
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
@@ -33,6 +35,28 @@ QString quotedList(const QStringList& items) {
   QStringList quoted;
   for (const QString& item : items) quoted << '"' + item + '"';
   return '[' + quoted.join(QStringLiteral(", ")) + ']';
+}
+
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// Without $XDG_RUNTIME_DIR the toolkit warns at every start that it picks a
+// folder of its own; Tollamere keeps nothing there (its channel and mount
+// places do without that variable), so the notice says nothing to the user.
+void toolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+  if (previousHandler) previousHandler(type, context, message);
+}
+
+}  // namespace
+
+void quietToolkitNotices() {
+  static const bool installed = [] {
+    previousHandler = qInstallMessageHandler(&toolkitMessage);
+    return true;
+  }();
+  (void)installed;
 }
 
 void makeStdioUnbuffered() {

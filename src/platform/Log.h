@@ -22,6 +22,11 @@ void errWrite(const QByteArray& text);
 // A list as log lines write it: ["a", "b"].
 QString quotedList(const QStringList& items);
 
+// Drops the toolkit's notice that $XDG_RUNTIME_DIR is not set (the only
+// toolkit message a normal start printed); every other message goes on to the
+// toolkit's own handler. Call once, before the application object exists.
+void quietToolkitNotices();
+
 // Makes standard output and error unbuffered for anything printed with stdio.
 void makeStdioUnbuffered();
 

@@ -1,5 +1,7 @@
 #include "platform/LoginItem.h"
 
+#include "platform/FileOps.h"
+#include "platform/Log.h"
 #include "platform/Opener.h"
 #include "platform/Paths.h"
 
@@ -13,6 +15,9 @@
 
 namespace tlr::LoginItem {
 namespace {
+
+// A desktop entry larger than this is not one of ours.
+constexpr qint64 kEntryReadLimit = 1024 * 1024;
 
 // Whether the [Desktop Entry] group says Hidden=true.
 bool isHidden(const QString& text) {
@@ -35,9 +40,16 @@ bool isHidden(const QString& text) {
 }  // namespace
 
 Status status() {
-  QFile file(Paths::autostartFile());
-  if (!file.open(QIODevice::ReadOnly)) return Status::notRegistered;
-  return isHidden(QString::fromUtf8(file.readAll())) ? Status::notRegistered : Status::enabled;
+  // Opened without waiting and read only when it is a plain file; anything
+  // else (a FIFO, a device, a folder) counts as no entry.
+  const QString path = Paths::autostartFile();
+  const FileOps::ReadResult read = FileOps::readFile(path, kEntryReadLimit);
+  if (read.status == FileOps::ReadResult::Status::missing) return Status::notRegistered;
+  if (read.status != FileOps::ReadResult::Status::ok) {
+    log("[SelfGuard] ", QStringLiteral("自启动项无法读取（%1），视为未注册").arg(read.reason));
+    return Status::notRegistered;
+  }
+  return isHidden(QString::fromUtf8(read.data)) ? Status::notRegistered : Status::enabled;
 }
 
 QString execValue(const QString& executablePath) {

@@ -1,11 +1,16 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/Log.h"
+
+#include <QCryptographicHash>
 #include <QFile>
 #include <QLocalSocket>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tlr {
@@ -39,8 +44,21 @@ int flockRetrying(int fd, int operation) {
 SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
   Result result;
   result.path = path;
-  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return result;
+  if (path.contains(QChar(0))) return result;
+  const QByteArray native = QFile::encodeName(path);
+  // Never waits: a FIFO in its place must not stop the start. flock works on
+  // any descriptor, so what cannot be opened for writing (a read-only file,
+  // one of another user, a folder) is locked through a read-only one.
+  constexpr int kCommon = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  bool writable = true;
+  int fd = ::open(native.constData(), O_WRONLY | O_CREAT | kCommon, 0644);
+  if (fd < 0) {
+    const int writeError = errno;
+    writable = false;
+    fd = ::open(native.constData(), O_RDONLY | kCommon);
+    if (fd < 0) return result;
+    result.note = QString::fromLocal8Bit(std::strerror(writeError));
+  }
 
   if (flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
     // EWOULDBLOCK is the ordinary "another instance" answer; any other error
@@ -49,27 +67,54 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
     ::close(fd);
     return result;
   }
+  struct stat st;
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (!regular) {
+    writable = false;
+    result.note = QStringLiteral("not a plain file");
+  }
   // Cut before writing: a shorter pid must not leave digits of an earlier,
   // longer one behind it. A failed write still leaves the lock held.
-  writeAllAt0(fd, QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n');
+  if (writable) writeAllAt0(fd, QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n');
+  result.pidWritten = writable;
   result.outcome = Outcome::acquired;
   result.fd = fd;
+  if (!writable) {
+    log("[App] ", QStringLiteral("单实例锁文件不可写入 (%1)，只加锁不写 pid: %2").arg(result.note, path));
+  }
   return result;
 }
 
 InstanceChannel::InstanceChannel(QObject* parent) : QObject(parent) {
-  server_.setSocketOptions(QLocalServer::UserAccessOption);
   connect(&server_, &QLocalServer::newConnection, this, &InstanceChannel::acceptPending);
 }
 
-QString InstanceChannel::socketPath(const QString& appFolder) {
-  return appFolder + QStringLiteral("/tollamere-%1.socket").arg(::getuid());
+InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
+  // After the user id and the application folder: two data folders hold two
+  // locks, so they are two instances with two channels.
+  const QByteArray folderHash = QCryptographicHash::hash(appFolder.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
+  const QString key = QStringLiteral("tollamere-%1-%2").arg(::getuid()).arg(QString::fromLatin1(folderHash));
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (runtime.startsWith('/')) {
+    const QString path = runtime + '/' + key + QStringLiteral(".socket");
+    if (QFile::encodeName(path).size() <= kMaxSocketPathBytes) return {path, false};
+  }
+  // No runtime folder (or one too deep for a socket path): the abstract
+  // namespace, which needs no folder and leaves nothing behind.
+  return {'/' + key, true};
 }
 
+QString InstanceChannel::socketPath(const QString& appFolder) { return address(appFolder).name; }
+
 bool InstanceChannel::listen(const QString& appFolder) {
-  const QString path = socketPath(appFolder);
-  QLocalServer::removeServer(path);
-  return server_.listen(path);
+  const Address where = address(appFolder);
+  if (where.abstract) {
+    server_.setSocketOptions(QLocalServer::AbstractNamespaceOption);
+  } else {
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    QLocalServer::removeServer(where.name);
+  }
+  return server_.listen(where.name);
 }
 
 void InstanceChannel::acceptPending() {
@@ -86,8 +131,10 @@ void InstanceChannel::acceptPending() {
 
 bool InstanceChannel::notifyRunningInstance(const QString& appFolder, const QByteArray& message,
                                             std::chrono::milliseconds timeout) {
+  const Address where = address(appFolder);
   QLocalSocket socket;
-  socket.connectToServer(socketPath(appFolder), QIODevice::WriteOnly);
+  if (where.abstract) socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
+  socket.connectToServer(where.name, QIODevice::WriteOnly);
   const int ms = static_cast<int>(timeout.count());
   if (!socket.waitForConnected(ms)) return false;
   socket.write(message + '\n');

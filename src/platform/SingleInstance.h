@@ -23,14 +23,20 @@ class SingleInstanceLock final {
     Outcome outcome = Outcome::openFailed;
     int fd = -1;  // the held descriptor when acquired, else -1
     QString path;
+    bool pidWritten = false;  // the file now holds this process's pid
+    QString note;             // why it could not be written, when it could not
   };
 
-  // Opens `path` (created 0644 when missing, close-on-exec, so programs we
-  // start never inherit it) and takes an exclusive, non-blocking flock on it.
-  // On success the file is cut to this process's pid and one newline, and
-  // the descriptor is deliberately never closed: the kernel releases the
-  // lock when the process ends, however it ends. On any other outcome the
-  // descriptor is closed again.
+  // Opens `path` without ever waiting (created 0644 when missing,
+  // close-on-exec, so programs we start never inherit it) and takes an
+  // exclusive, non-blocking flock on it. What cannot be opened for writing (a
+  // read-only file, one of another user, a folder, a FIFO without a reader)
+  // is opened read-only and locked all the same; the check is skipped
+  // (openFailed) only when nothing can be opened. The descriptor is
+  // deliberately never closed: the kernel releases the lock when the process
+  // ends, however it ends. On any other outcome it is closed again.
+  // When the holder has a plain file open for writing, the file is cut to
+  // this process's pid and one newline; otherwise a line says why not.
   static Result acquire(const QString& path);
 
   // The file's name inside the application folder.
@@ -38,16 +44,26 @@ class SingleInstanceLock final {
 };
 
 // The rendezvous between the running instance and a later copy: a local
-// socket named after the user id, kept beside the lock file, so the lock and
-// the channel always belong to the same account and application folder.
+// socket named after the user id and the application folder (so the lock and
+// the channel always belong to the same account and folder), in a short
+// place whatever the home folder: "$XDG_RUNTIME_DIR/tollamere-<uid>-<hash>.socket"
+// when that variable is set, else the abstract socket namespace.
 class InstanceChannel final : public QObject {
   Q_OBJECT
 
  public:
   explicit InstanceChannel(QObject* parent = nullptr);
 
-  // The socket's path for an application folder.
+  // Where the channel of an application folder is.
+  struct Address {
+    QString name;   // a socket path, or the abstract name
+    bool abstract;  // in the abstract namespace: no file exists
+  };
+  static Address address(const QString& appFolder);
+  // The socket's path, or the abstract name (no file) for an application folder.
   static QString socketPath(const QString& appFolder);
+  // What a Unix socket path can hold (sun_path less its final NUL).
+  static constexpr qsizetype kMaxSocketPathBytes = 107;
 
   // Starts listening (the lock holder only: a leftover socket of an ended
   // instance is removed first). False when the socket cannot be made.

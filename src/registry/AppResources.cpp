@@ -1,5 +1,7 @@
 #include "registry/AppResources.h"
 
+#include "platform/LoginItem.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -13,6 +15,14 @@ QString installedBundle(const QString& prefix) {
 }
 
 bool isFolder(const QString& path) { return !path.isEmpty() && QFileInfo(path).isDir(); }
+
+// `folder` itself or a folder below it, links resolved on both sides.
+bool isWithin(const QString& folder, const QString& ancestor) {
+  const QString real = QFileInfo(folder).canonicalFilePath();
+  const QString root = QFileInfo(ancestor).canonicalFilePath();
+  if (real.isEmpty() || root.isEmpty()) return false;
+  return real == root || real.startsWith(root == QLatin1String("/") ? root : root + '/');
+}
 
 }  // namespace
 
@@ -31,7 +41,10 @@ ResourceBundle AppResources::locate(const SearchPlaces& places) {
     candidates << installedBundle(QFileInfo(exeDir).absolutePath());
   }
   if (!exeDir.isEmpty()) candidates << QDir(exeDir).filePath(QLatin1String(kBundleName));
-  if (!places.buildDir.isEmpty()) candidates << QDir(places.buildDir).filePath(QLatin1String(kBundleName));
+  // The registry decides which commands run: only a development copy, one
+  // that runs from inside the build folder, may read the build folder's.
+  if (!places.buildDir.isEmpty() && !exeDir.isEmpty() && isWithin(exeDir, places.buildDir))
+    candidates << QDir(places.buildDir).filePath(QLatin1String(kBundleName));
 
   for (const QString& candidate : candidates) {
     if (isFolder(candidate)) return ResourceBundle(QDir::cleanPath(candidate));
@@ -42,7 +55,7 @@ ResourceBundle AppResources::locate(const SearchPlaces& places) {
 
 AppResources::SearchPlaces AppResources::defaultPlaces() {
   SearchPlaces places;
-  if (QCoreApplication::instance()) places.executablePath = QCoreApplication::applicationFilePath();
+  places.executablePath = LoginItem::currentExecutable();
   places.buildDir = QStringLiteral(TLR_BUILD_DIR);
   return places;
 }

@@ -40,8 +40,9 @@ class AppResources {
   // The search itself: the installed bundle
   // "<prefix>/share/tollamere/Tollamere_Tollamere.bundle", with the prefix
   // being the folder above the executable's "bin" (so a build never picks up
-  // an older installed copy); then the bundle beside the executable; then the
-  // one in `buildDir`.
+  // an older installed copy); then the bundle beside the executable; then,
+  // only for a development copy (an executable inside `buildDir`), the one
+  // in `buildDir`. A copy anywhere else never reads the build folder's.
   static ResourceBundle locate(const SearchPlaces& places);
   // The places of this process.
   static SearchPlaces defaultPlaces();

@@ -1,7 +1,11 @@
 #include "verify/ContractTest.h"
 
 #include "core/AgentUninstaller.h"
+#include "registry/RegistryCodec.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
@@ -215,6 +219,33 @@ Problem doctorProblem(const AgentEntry::DoctorSpec& doctor) {
   return problems.result();
 }
 
+// The places (JSON paths) of the texts in `value` that hold a NUL character,
+// keys included. Such a text would be cut where it reaches the system.
+void collectNulTexts(const QJsonValue& value, const QString& at, QStringList& found) {
+  const QChar nul(0);
+  if (value.isString()) {
+    if (value.toString().contains(nul)) found << at;
+  } else if (value.isArray()) {
+    const QJsonArray array = value.toArray();
+    for (qsizetype i = 0; i < array.size(); ++i) collectNulTexts(array[i], at + QStringLiteral("[%1]").arg(i), found);
+  } else if (value.isObject()) {
+    const QJsonObject object = value.toObject();
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+      const QString key = it.key();
+      const QString place = at.isEmpty() ? key : at + '.' + key;
+      if (key.contains(nul)) found << QString(place).replace(nul, QStringLiteral("\\u0000"));
+      collectNulTexts(it.value(), place, found);
+    }
+  }
+}
+
+Problem nulTextProblem(const AgentEntry& entry) {
+  QStringList found;
+  collectNulTexts(QJsonDocument::fromJson(RegistryCodec::encode(entry, false)).object(), QString(), found);
+  if (found.isEmpty()) return std::nullopt;
+  return QStringLiteral("NUL character in ") + found.join(QStringLiteral(", "));
+}
+
 Problem duplicateIdsProblem(const QList<AgentEntry>& agents) {
   QSet<QString> seen;
   QStringList repeated;
@@ -236,6 +267,7 @@ void checkEntry(Report& report, const AgentEntry& entry) {
   const QString agent = QStringLiteral("[") + entry.id + QStringLiteral("] ");
   report.check(agent + QStringLiteral("id is usable in a file name"),
                AgentEntry::isSafeFileComponent(entry.id) ? Problem() : Problem(QStringLiteral("\"") + entry.id + '"'));
+  report.check(agent + QStringLiteral("texts hold no NUL character"), nulTextProblem(entry));
   report.check(agent + QStringLiteral("identify can match"), identifyProblem(entry));
   checkOptional(report, agent + QStringLiteral("recover"), entry.recover, &recoverProblem);
   checkOptional(report, agent + QStringLiteral("install"), entry.install, &installProblem);

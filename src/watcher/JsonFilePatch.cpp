@@ -1,11 +1,24 @@
 #include "watcher/JsonFilePatch.h"
 
+#include "platform/FileOps.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
 namespace tlr {
 namespace {
+
+// A configuration file larger than this is not patched.
+constexpr qint64 kReadLimit = 64 * 1024 * 1024;
+
+// A link at the backup path goes itself, so the copy is never written
+// through it into the file it points at. An earlier copy stays until the new
+// one replaces it whole.
+void clearBackupPath(const QString& backup) {
+  const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(backup);
+  if (info && info->isSymLink) FileOps::removeItem(backup);
+}
 
 // Writes `bytes` to `target` through a temporary file in the same folder and
 // renames it over `target`. `written` runs between the two.
@@ -57,14 +70,16 @@ JsonFilePatch::Report JsonFilePatch::apply(const QString& path, const QList<Chan
   auto step = [&](Step s) {
     if (afterStep) afterStep(s);
   };
+  // A NUL would cut the path at the system call: another file would be patched.
+  if (FileOps::holdsNul(path)) return {Outcome::readFailed, FileOps::nulRefusal(QStringLiteral("file"))};
   const QFileInfo info(path);
   if (!info.exists()) return {Outcome::fileNotFound, {}};
 
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {Outcome::readFailed, file.errorString()};
-  const QByteArray original = file.readAll();
-  if (file.error() != QFileDevice::NoError) return {Outcome::readFailed, file.errorString()};
-  file.close();
+  // Opened without waiting and read only when it is a plain file.
+  const FileOps::ReadResult read = FileOps::readFile(path, kReadLimit);
+  if (read.status == FileOps::ReadResult::Status::missing) return {Outcome::fileNotFound, {}};
+  if (read.status != FileOps::ReadResult::Status::ok) return {Outcome::readFailed, read.reason};
+  const QByteArray& original = read.data;
 
   QString parseError;
   std::optional<ExactJson::Value> root = ExactJson::parse(original, &parseError);
@@ -74,6 +89,7 @@ JsonFilePatch::Report JsonFilePatch::apply(const QString& path, const QList<Chan
   // The copy of the previous file; without one the patch still goes on.
   const QFileDevice::Permissions permissions = info.permissions();
   QString ignored;
+  clearBackupPath(backupPath(path));
   if (replaceFile(backupPath(path), original, permissions, [&] { step(Step::backupWritten); }, &ignored)) {
     step(Step::backupInPlace);
   }

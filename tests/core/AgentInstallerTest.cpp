@@ -3,14 +3,21 @@
 #include "core/RecipeTestSupport.h"
 #include "platform/ChildProcess.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
+
+#include <sys/stat.h>
 
 using namespace std::chrono_literals;
 using tlr::AgentInstaller;
@@ -195,6 +202,80 @@ TEST(InstallPathSetup, AFileThatIsNotUtf8IsNeverRewritten) {
              {{"$ true", true, std::nullopt}, {"PATH 已配置（~/.zshrc）", true, std::nullopt}});
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), configured);
+}
+
+namespace {
+
+// The PATH step's row of a one-command run, run on a thread: a step that
+// blocks is reported (and released through `release`) instead of hanging.
+std::optional<tlr::StepResult> pathStep(const std::function<void()>& release = {}) {
+  std::atomic<bool> done{false};
+  QList<tlr::StepResult> rows;
+  std::thread worker([&] {
+    rows = AgentInstaller().runSteps("Agent", {{"true"}}, nullptr);
+    done = true;
+  });
+  const bool finished = tlr::test::waitUntil([&] { return done.load(); }, 10s);
+  if (!finished && release) release();
+  worker.join();
+  if (!finished || rows.size() != 2) return std::nullopt;
+  return rows[1];
+}
+
+}  // namespace
+
+TEST(InstallPathSetup, SpecialFilesAndReadOnlyFilesAreLeftAloneWithTheReason) {
+  TempHome home;
+  const QString zshrc = home.path() + "/.zshrc";
+  ASSERT_EQ(::mkfifo(QFile::encodeName(zshrc).constData(), 0600), 0);
+  // A blocked reader is let go by opening the FIFO for writing once.
+  const auto fifoRow = pathStep([&] { QFile(zshrc).open(QIODevice::WriteOnly); });
+  ASSERT_TRUE(fifoRow.has_value()) << "the FIFO blocked the install";
+  EXPECT_EQ(fifoRow->label, "写入 ~/.zshrc 失败");
+  EXPECT_FALSE(fifoRow->success);
+  EXPECT_TRUE(fifoRow->error.value_or("").contains("not a plain file")) << fifoRow->error->toStdString();
+  EXPECT_FALSE(QFileInfo(zshrc).isFile());
+  ASSERT_TRUE(QFile::remove(zshrc));
+
+  // Read without end, /dev/zero would grow memory until the process aborts.
+  ASSERT_TRUE(QFile::link("/dev/zero", zshrc));
+  const auto deviceRow = pathStep();
+  ASSERT_TRUE(deviceRow.has_value());
+  EXPECT_FALSE(deviceRow->success);
+  EXPECT_TRUE(QFileInfo(zshrc).isSymLink());
+  ASSERT_TRUE(QFile::remove(zshrc));
+
+  // A file nobody may write is left alone, also by a process that could.
+  home.writeFile(".zshrc", "export KEEP=1\n");
+  ASSERT_TRUE(QFile::setPermissions(zshrc, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  const auto readOnlyRow = pathStep();
+  ASSERT_TRUE(readOnlyRow.has_value());
+  EXPECT_EQ(readOnlyRow->label, "写入 ~/.zshrc 失败");
+  EXPECT_FALSE(readOnlyRow->success);
+  EXPECT_TRUE(readOnlyRow->error.value_or("").contains("只读")) << readOnlyRow->error->toStdString();
+  EXPECT_EQ(tlr::test::readFile(zshrc), "export KEEP=1\n");
+  EXPECT_EQ(QFile::permissions(zshrc) & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther), QFile::Permissions());
+}
+
+TEST(InstallPathSetup, LinesAppendedWhileTheStepRunsAreKept) {
+  TempHome home;
+  const QString zshrc = home.writeFile(".zshrc", "# mine\n");
+  const int kLines = 3000;
+  QProcess writer;
+  writer.start("sh", {"-c", QStringLiteral("i=1; while [ $i -le %1 ]; do echo \"user line $i\" >> \"$HOME/.zshrc\"; "
+                                           "i=$((i+1)); done").arg(kLines)});
+  ASSERT_TRUE(writer.waitForStarted());
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(zshrc).contains("user line 20\n"); }));
+  const auto row = pathStep();
+  ASSERT_TRUE(writer.waitForFinished(60000));
+  ASSERT_TRUE(row.has_value());
+  EXPECT_EQ(row->label, kWritten);
+  const QString content = tlr::test::readFile(zshrc);
+  EXPECT_TRUE(content.startsWith("# mine\n"));
+  for (int i = 1; i <= kLines; ++i) {
+    ASSERT_TRUE(content.contains(QStringLiteral("user line %1\n").arg(i))) << "line " << i << " was lost";
+  }
+  EXPECT_EQ(content.count(kBlock), 1);
 }
 
 TEST(InstallRequirements, MissingOnesInOrder) {

@@ -131,6 +131,37 @@ TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {
   EXPECT_TRUE(QFileInfo(home.path()).isDir());
 }
 
+// A system call sees a path cut at its first NUL: "~/" + NUL would be the
+// home folder. Such text is refused before it reaches one.
+TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
+  TempHome home;
+  home.writeFile("precious/data", "the user's own\n");
+  home.writeFile(".agent/data", "x");
+  const QChar nul(0);
+  const QString homeCut = QStringLiteral("~/") + nul;
+  const QString agentCut = QStringLiteral("~/.agent") + nul + QStringLiteral("/x");
+  EXPECT_FALSE(AgentUninstaller::isSafeToDelete(homeCut));
+  EXPECT_FALSE(AgentUninstaller::isSafeToDelete(agentCut));
+  EXPECT_FALSE(AgentUninstaller::isSafeToDelete(home.path() + "/" + nul));
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk(homeCut), 0u);
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk(agentCut), 0u);
+
+  tlr::test::RowCollector rows;
+  AgentUninstaller().execute("Agent", {{"true", QStringLiteral("a") + nul}}, {homeCut, agentCut},
+                             rows.onProgress(), rows.onComplete());
+  ASSERT_TRUE(rows.waitForCompletion());
+  ASSERT_EQ(rows.completed->size(), 3);
+  const tlr::StepResult& command = (*rows.completed)[0];
+  EXPECT_FALSE(command.success) << "the argument would reach the program cut";
+  EXPECT_TRUE(command.error.value_or("").contains("NUL")) << command.error.value_or("").toStdString();
+  for (qsizetype i : {1, 2}) {
+    EXPECT_FALSE((*rows.completed)[i].success);
+    EXPECT_EQ((*rows.completed)[i].error, "路径不安全，拒绝删除");
+  }
+  EXPECT_EQ(tlr::test::readFile(home.path() + "/precious/data"), "the user's own\n");
+  EXPECT_TRUE(exists(home.path() + "/.agent/data"));
+}
+
 TEST(UninstallRemoval, NothingToDoCompletesWithNoRows) {
   TempHome home;
   tlr::test::RowCollector rows;

@@ -177,3 +177,17 @@ TEST(ChildProcessDetached, AMissingProgramIsReported) {
   EXPECT_EQ(r.pid, -1);
   EXPECT_FALSE(r.error.isEmpty());
 }
+
+TEST(ChildProcessNul, ATextHoldingANulNeverStartsAProgram) {
+  // execve would see each text cut at the NUL and run something else.
+  const QChar nul(0);
+  for (ChildSpec spec : {ChildSpec{.program = "echo", .arguments = {QStringLiteral("a") + nul + "b"}},
+                         ChildSpec{.program = QStringLiteral("echo") + nul + "x"},
+                         ChildSpec{.program = "echo", .environment = QStringList{QStringLiteral("A=") + nul}},
+                         ChildSpec{.program = "echo", .workingDirectory = QStringLiteral("/") + nul + "x"}}) {
+    const auto r = runChild(spec);
+    EXPECT_FALSE(r.started);
+    EXPECT_TRUE(r.startError.contains("NUL")) << r.startError.toStdString();
+    EXPECT_FALSE(tlr::spawnDetached(spec, QString()).error.isEmpty());
+  }
+}

@@ -3,7 +3,10 @@
 
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QJsonArray>
 #include <QProcess>
 #include <QThread>
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <thread>
 #include <vector>
@@ -62,18 +66,74 @@ TEST(DefaultsTypes, RemoveAndUndefinedDeleteTheKey) {
   EXPECT_TRUE(Defaults(tlr::Paths::defaultsFile()).snapshot().isEmpty());
 }
 
-TEST(DefaultsFile, MalformedFileReadsEmptyAndIsReplacedOnWrite) {
+// The files in the defaults folder other than defaults.json, with their bytes.
+static QMap<QString, QByteArray> keptAside() {
+  QMap<QString, QByteArray> kept;
+  const QDir folder(QFileInfo(tlr::Paths::defaultsFile()).path());
+  for (const QString& name : folder.entryList(QDir::Files | QDir::System | QDir::Hidden)) {
+    if (name == "defaults.json") continue;
+    QFile file(folder.filePath(name));
+    if (!QFileInfo(file).isFile()) {
+      kept.insert(name, "(not a plain file)");
+      continue;
+    }
+    kept.insert(name, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)"));
+  }
+  return kept;
+}
+
+TEST(DefaultsFile, AnUnreadableFileIsKeptAsideWithItsBytesBeforeANewOneIsWritten) {
+  for (const QByteArray& broken :
+       {QByteArray(R"({"TLR.language": "en", "my.own.key": [1, 2], "TLR.appearance": "da)"),
+        QByteArray("{\"TLR.language\": \"en\xff\"}"), QByteArray("[1,2,3]")}) {
+    TempHome home;
+    home.writeFile(".config/Tollamere/defaults.json", broken);
+    testing::internal::CaptureStdout();
+    Defaults d(tlr::Paths::defaultsFile());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(d.snapshot().isEmpty());
+    ASSERT_TRUE(d.set("TLR.language", "zh"));
+    EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).string("TLR.language"), std::optional<QString>("zh"));
+
+    const QMap<QString, QByteArray> kept = keptAside();
+    ASSERT_EQ(kept.size(), 1) << broken.toStdString();
+    EXPECT_TRUE(kept.firstKey().startsWith("defaults.json.unreadable-")) << kept.firstKey().toStdString();
+    EXPECT_EQ(kept.first(), broken);
+    EXPECT_NE(out.find("[Defaults] "), std::string::npos);
+    EXPECT_NE(out.find(kept.firstKey().toStdString()), std::string::npos) << out;
+  }
+}
+
+TEST(DefaultsFile, AnEmptyFileReadsEmptyAndIsSimplyReplaced) {
   TempHome home;
-  home.writeFile(".config/Tollamere/defaults.json", "{ not json");
+  home.writeFile(".config/Tollamere/defaults.json", "\n");
   Defaults d(tlr::Paths::defaultsFile());
   EXPECT_TRUE(d.snapshot().isEmpty());
-  ASSERT_TRUE(d.set("TLR.language", "zh"));
-  EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).string("TLR.language"),
-            std::optional<QString>("zh"));
+  ASSERT_TRUE(d.set("a", 1));
+  EXPECT_TRUE(keptAside().isEmpty());
+}
 
-  home.writeFile(".config/Tollamere/defaults.json", "[1,2,3]");
-  EXPECT_TRUE(Defaults(tlr::Paths::defaultsFile()).snapshot().isEmpty())
-      << "a JSON document that is not an object reads as empty";
+TEST(DefaultsFile, AFifoOrAFolderInItsPlaceNeitherBlocksNorIsLost) {
+  TempHome home;
+  const QString path = tlr::Paths::defaultsFile();
+  QDir().mkpath(QFileInfo(path).path());
+  ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+  {
+    Defaults d(path);  // a blocking open would never return
+    EXPECT_TRUE(d.snapshot().isEmpty());
+    ASSERT_TRUE(d.set("a", 1));
+  }
+  EXPECT_EQ(Defaults(path).integer("a"), std::optional<qint64>(1));
+  EXPECT_EQ(keptAside().size(), 1);
+
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QDir().mkpath(path + "/inside"));
+  Defaults d(path);
+  ASSERT_TRUE(d.set("b", 2));
+  EXPECT_EQ(Defaults(path).integer("b"), std::optional<qint64>(2));
+  const QStringList folders = QDir(QFileInfo(path).path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  ASSERT_EQ(folders.size(), 1);
+  EXPECT_TRUE(QFileInfo::exists(QFileInfo(path).path() + "/" + folders.first() + "/inside"));
 }
 
 TEST(DefaultsFile, FileIsPrivateToTheUser) {

@@ -43,3 +43,19 @@ TEST(FileOpsAtomicWrite, ReplacesThroughLinksAndRefusesLoops) {
   EXPECT_FALSE(FileOps::writeAtomically(root + "/no-such-folder/file", "x").isEmpty());
   EXPECT_EQ(QDir(root).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System).size(), 4);
 }
+
+TEST(FileOpsNul, APathHoldingANulIsRefusedWhole) {
+  QTemporaryDir dir;
+  const QString root = dir.path();
+  QDir().mkpath(root + "/kept/inner");
+  QFile(root + "/kept/inner/data").open(QIODevice::WriteOnly);
+  const QString cut = root + "/kept" + QChar(0) + "/gone";
+  EXPECT_TRUE(FileOps::removeItem(cut).contains("NUL"));
+  EXPECT_TRUE(FileOps::removeItem(root + "/kept/" + QChar(0)).contains("NUL"));
+  EXPECT_TRUE(QFileInfo::exists(root + "/kept/inner/data"));
+  EXPECT_FALSE(FileOps::itemInfo(cut).has_value());
+  EXPECT_EQ(FileOps::allocatedSizeBelow(root + "/kept/" + QChar(0)), 0u);
+  EXPECT_FALSE(FileOps::writeAtomically(root + "/kept/inner/data" + QChar(0) + "x", "new").isEmpty());
+  EXPECT_EQ(test::readFile(root + "/kept/inner/data"), "");
+  EXPECT_EQ(FileOps::readFile(root + "/kept/inner/data" + QChar(0), 10).status, FileOps::ReadResult::Status::failed);
+}

@@ -67,17 +67,23 @@ TEST(ResourceBundleSearch, InstalledBundleWinsThenBesideTheExecutableThenBuildFo
   QDir(installed).removeRecursively();
   EXPECT_EQ(AppResources::locate(all).path(), beside);
   QDir(beside).removeRecursively();
-  EXPECT_EQ(AppResources::locate(all).path(), build);
-  QDir(build).removeRecursively();
+  // The registry decides which commands run: a copy outside the build
+  // folder never reads the build folder's bundle.
   EXPECT_FALSE(AppResources::locate(all).isValid());
+
+  // A development copy, anywhere inside the build folder, does.
+  const QString devExe = t.file("build/tests/tollamere");
+  EXPECT_EQ(AppResources::locate({devExe, t.path("build")}).path(), build);
+  QDir(build).removeRecursively();
+  EXPECT_FALSE(AppResources::locate({devExe, t.path("build")}).isValid());
 }
 
 TEST(ResourceBundleSearch, OnlyFoldersCountAndOnlyABinFolderNamesAPrefix) {
   Layout t;
   // The executable is not in "bin": no prefix is derived from it.
-  const QString exe = t.file("dev/out/tollamere");
-  t.folder("dev/share/tollamere/" + kBundle);
-  t.file("dev/out/" + kBundle);  // a file, not a bundle
+  const QString exe = t.file("build/out/tollamere");
+  t.folder("build/share/tollamere/" + kBundle);
+  t.file("build/out/" + kBundle);  // a file, not a bundle
   const QString build = t.folder("build/" + kBundle);
   EXPECT_EQ(AppResources::locate({exe, t.path("build")}).path(), build);
   EXPECT_FALSE(AppResources::locate({QString(), QString()}).isValid());

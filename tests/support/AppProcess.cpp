@@ -27,6 +27,12 @@ AppSandbox::AppSandbox(const std::optional<QByteArray>& registryJson) {
   }
 }
 
+AppSandbox::AppSandbox(InstalledWithoutBundle) : executable_(dir_.path() + QStringLiteral("/bin/tollamere")) {
+  QDir().mkpath(dir_.path() + QStringLiteral("/bin"));
+  QFile::copy(QStringLiteral(TLR_APP_EXE), executable());
+  QFile::setPermissions(executable(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 QString AppSandbox::bundle() const { return dir_.path() + QStringLiteral("/Tollamere_Tollamere.bundle"); }
 
 QByteArray AppSandbox::shippedRegistry() {

@@ -21,16 +21,21 @@ class AppSandbox {
   AppSandbox();
   // `registryJson` absent: the bundle holds no registry.json.
   explicit AppSandbox(const std::optional<QByteArray>& registryJson);
+  // A copy laid out as installed, "<prefix>/bin/tollamere", with no bundle
+  // anywhere.
+  struct InstalledWithoutBundle {};
+  explicit AppSandbox(InstalledWithoutBundle);
   AppSandbox(const AppSandbox&) = delete;
   AppSandbox& operator=(const AppSandbox&) = delete;
 
-  QString executable() const { return dir_.path() + QStringLiteral("/tollamere"); }
+  QString executable() const { return executable_; }
   QString bundle() const;
 
   static QByteArray shippedRegistry();
 
  private:
   QTemporaryDir dir_;
+  QString executable_ = dir_.path() + QStringLiteral("/tollamere");
 };
 
 // One started copy of the application, run as a user runs it: the current

@@ -71,7 +71,19 @@ TEST(ContractTestChecks, GoodRegistryPassesWithOneLinePerCheck) {
   const auto result = ContractTest::run(registryOf("[" + kGoodAgent + "]"));
   EXPECT_TRUE(result.success) << result.report.toStdString();
   EXPECT_TRUE(result.report.contains("✓ [a] recover\n"));
-  EXPECT_TRUE(result.report.endsWith("=== PASS: 6 checks ==="));
+  EXPECT_TRUE(result.report.endsWith("=== PASS: 7 checks ==="));
+}
+
+TEST(ContractTestChecks, TextsHoldingANulAreReported) {
+  const QByteArray agents = R"([
+    {"id":"a","displayName":"A","vendor":"v","kind":"cli","identify":{"executableNames":["a"]},
+     "uninstall":{"paths":["~/\u0000"],"preCommands":[["rm","x\u0000y"]]}}
+  ])";
+  const auto result = ContractTest::run(registryOf(agents));
+  EXPECT_FALSE(result.success);
+  EXPECT_TRUE(result.report.contains(
+      "✗ [a] texts hold no NUL character: NUL character in uninstall.paths[0], uninstall.preCommands[0][1]"))
+      << result.report.toStdString();
 }
 
 TEST(ContractTestChecks, EachBrokenSpecificationIsNamed) {

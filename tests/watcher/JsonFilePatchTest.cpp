@@ -77,6 +77,35 @@ TEST(JsonFilePatchApply, ALinkedFileIsRewrittenThroughTheLink) {
   EXPECT_EQ(tlr::test::readFile(link + ".tlrbak"), R"({"a": 1})");
 }
 
+TEST(JsonFilePatchApply, ALinkAtTheBackupPathGoesItselfAndItsTargetIsKept) {
+  tlr::test::TempHome home;
+  const QString path = home.writeFile("cfg.json", R"({"a": 1})");
+  const QString precious = home.writeFile("precious.txt", "the user's own text\n");
+  ASSERT_TRUE(QFile::link(precious, path + ".tlrbak"));
+  ASSERT_EQ(JsonFilePatch::apply(path, {{{"a"}, "2"}}).outcome, JsonFilePatch::Outcome::patched);
+  EXPECT_EQ(tlr::test::readFile(precious), "the user's own text\n");
+  EXPECT_FALSE(QFileInfo(path + ".tlrbak").isSymLink());
+  EXPECT_EQ(tlr::test::readFile(path + ".tlrbak"), R"({"a": 1})");
+  EXPECT_EQ(textAt(*parseFile(path), "a"), "2");
+}
+
+TEST(JsonFilePatchApply, ATargetWithANulOrOfAnotherKindIsNeverTouched) {
+  tlr::test::TempHome home;
+  // Cut at the NUL, the path would name this file.
+  const QString cut = home.writeFile("cfg.json", R"({"a": 1})");
+  const auto nul = JsonFilePatch::apply(cut + QChar(0) + "/x.json", {{{"a"}, "2"}});
+  EXPECT_EQ(nul.outcome, JsonFilePatch::Outcome::readFailed);
+  EXPECT_TRUE(nul.detail.contains("NUL")) << nul.detail.toStdString();
+  EXPECT_EQ(tlr::test::readFile(cut), R"({"a": 1})");
+  EXPECT_FALSE(QFile::exists(cut + ".tlrbak"));
+
+  // A FIFO is neither waited on nor read.
+  const QString fifo = home.path() + "/fifo.json";
+  ASSERT_EQ(tlr::runChild({.program = "mkfifo", .arguments = {fifo}}).exitCode(), 0);
+  EXPECT_EQ(JsonFilePatch::apply(fifo, {{{"a"}, "2"}}).outcome, JsonFilePatch::Outcome::readFailed);
+  EXPECT_FALSE(QFile::exists(fifo + ".tlrbak"));
+}
+
 TEST(JsonFilePatchApply, AValueInTheWayIsReplacedByAnObject) {
   json::Value obj = json::Value::object({{"a", json::Value::array()}});
   obj = JsonFilePatch::setNestedString(obj, {"a", "b"}, "v");

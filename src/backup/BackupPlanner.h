@@ -1,0 +1,74 @@
+#pragma once
+
+#include "registry/AgentEntry.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace tlr {
+
+// What to back up for one agent and which names to leave out.
+struct BackupPlan {
+  QString agentId;
+  // The agent's data locations as discovery found them, in its order:
+  // absolute, standardized paths of folders or single files.
+  QStringList roots;
+  // BackupPlanner::universalExcludes() followed by the entry's
+  // backup.excludePatterns.
+  QStringList excludes;
+};
+
+// Exclude patterns compiled once, for testing every file of a backup. A
+// pattern with "*" is a glob in which "*" stands for any run of characters
+// (also none) and every other character for itself; any other pattern is a
+// plain name compared exactly. Matching is case-sensitive and uses no
+// regular expressions.
+//
+// A pattern hits a file when it matches the file's own name or the name of
+// any folder between the root and the file. The part of the path above the
+// root is never tested, and since a name holds no "/", a pattern with "/"
+// never hits.
+class ExcludeMatcher {
+ public:
+  explicit ExcludeMatcher(const QStringList& patterns);
+
+  // Whether `name` (one path component) is hit by a pattern.
+  bool matchesName(const QString& name) const;
+  // Whether `file`, found while walking `root`, is excluded. A file that is
+  // not below `root` is tested by its own name only.
+  bool excludes(const QString& file, const QString& root) const;
+
+ private:
+  struct Pattern {
+    QString plain;          // a pattern without "*"
+    QStringList pieces;     // a glob: the texts between its stars
+    bool isGlob = false;
+  };
+  static bool globMatch(const Pattern& p, const QString& name);
+  std::vector<Pattern> patterns_;
+};
+
+// Turns a registry entry into a BackupPlan. Stateless; safe on any thread.
+class BackupPlanner {
+ public:
+  // The patterns every plan begins with: "TLR-Backups", "Tollamere-Backups".
+  static QStringList universalExcludes();
+
+  // The plan of `entry`: discovery runs once (with its diagnostic line for
+  // the entry that has one); nothing else happens.
+  static BackupPlan plan(const AgentEntry& entry);
+
+  // Whether a pattern hits `file` below `root` (see ExcludeMatcher). Builds
+  // the matcher each time: when testing many files, build one
+  // ExcludeMatcher per plan instead.
+  static bool shouldExclude(const QString& file, const QString& root, const QStringList& patterns);
+
+  // The path of `file` relative to `root`: the leading root prefix removed
+  // (only at the start, and only at a component boundary), then the "/" at
+  // both ends. Empty when `file` is `root` or lies outside it.
+  static QString relativePath(const QString& file, const QString& root);
+};
+
+}  // namespace tlr

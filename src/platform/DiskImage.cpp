@@ -1,0 +1,186 @@
+#include "platform/DiskImage.h"
+
+#include "platform/ChildProcess.h"
+#include "platform/Utf8.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <mutex>
+#include <sys/statvfs.h>
+
+namespace tlr::DiskImage {
+namespace {
+
+const char kCryptTool[] = "gocryptfs";
+
+// The password's bytes and one line feed, handed to the tool on standard
+// input; the caller wipes the returned copy.
+QByteArray passwordLine(const QString& password) {
+  QByteArray line = password.toUtf8();
+  line.append('\n');
+  return line;
+}
+
+QString outputText(const ChildResult& r) {
+  const QByteArray raw = r.err.trimmed().isEmpty() ? r.out.trimmed() : r.err.trimmed();
+  const std::optional<QString> text = decodeStrictUtf8(raw);
+  return text ? *text : QStringLiteral("unknown");
+}
+
+ToolResult runCryptTool(const QStringList& arguments, const QString& password,
+                        std::chrono::milliseconds timeout) {
+  ToolResult result;
+  const QString tool = findExecutable(QLatin1String(kCryptTool), currentPath());
+  if (tool.isEmpty()) {
+    result.error = QStringLiteral("找不到 gocryptfs（PATH 中没有这个程序），请先安装 gocryptfs 和 fuse3");
+    return result;
+  }
+  ChildSpec spec;
+  spec.program = tool;  // by its full path
+  spec.arguments = arguments;
+  spec.input = passwordLine(password);
+  spec.timeout = timeout;
+  spec.outputLimit = 64 * 1024;
+  ChildResult r = runChild(spec);
+  // Only `spec` holds the password's bytes now: wipe them where they lie.
+  QByteArray& secret = *spec.input;
+  if (!secret.isEmpty()) std::memset(secret.data(), 0, static_cast<size_t>(secret.size()));
+  if (!r.started) {
+    result.error = QStringLiteral("无法启动 ") + tool + QStringLiteral(": ") + r.startError;
+    return result;
+  }
+  if (r.timedOut) {
+    result.error = QStringLiteral("gocryptfs 在 %1 秒内没有结束").arg(timeout.count() / 1000);
+    return result;
+  }
+  if (r.exited() && r.exitCode() == 0) {
+    result.ok = true;
+    return result;
+  }
+  result.wrongPassword = r.exited() && r.exitCode() == kWrongPasswordExit;
+  result.error = outputText(r);
+  if (result.error.isEmpty()) {
+    result.error = r.exited() ? QStringLiteral("gocryptfs exit %1").arg(r.exitCode())
+                              : QStringLiteral("gocryptfs ") + signalName(r.termSignal());
+  }
+  return result;
+}
+
+// Undoes the octal escapes of a mountinfo field ("\040" is a blank).
+QString unescapeField(const QByteArray& field) {
+  QByteArray out;
+  out.reserve(field.size());
+  for (qsizetype i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      const QByteArray digits = field.mid(i + 1, 3);
+      bool ok = digits.size() == 3;
+      for (char c : digits) ok = ok && c >= '0' && c <= '7';
+      if (ok) {
+        out += char(digits.toInt(nullptr, 8));
+        i += 3;
+        continue;
+      }
+    }
+    out += field[i];
+  }
+  return QString::fromUtf8(out);
+}
+
+// The forms a path may take in the mount table: as written (cleaned) and
+// with its links resolved.
+QStringList pathForms(const QString& path) {
+  QStringList forms{QDir::cleanPath(QFileInfo(path).absoluteFilePath())};
+  const QString canonical = QFileInfo(path).canonicalFilePath();
+  if (!canonical.isEmpty() && canonical != forms.front()) forms << canonical;
+  return forms;
+}
+
+qint64 g_sizeSum = 0;
+
+int addSize(const char*, const struct stat* st, int type, FTW*) {
+  if (type != FTW_D && type != FTW_DP && type != FTW_DNR && type != FTW_NS) g_sizeSum += st->st_size;
+  return 0;
+}
+
+}  // namespace
+
+ToolResult create(const QString& cipherDir, const QString& password) {
+  return runCryptTool({QStringLiteral("-init"), QStringLiteral("-q"), QStringLiteral("-nosyslog"),
+                       QStringLiteral("--"), cipherDir},
+                      password, kCreateTimeout);
+}
+
+ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QString& password) {
+  return runCryptTool({QStringLiteral("-q"), QStringLiteral("-nosyslog"), QStringLiteral("--"), cipherDir,
+                       mountPoint},
+                      password, kAttachTimeout);
+}
+
+bool detach(const QString& mountPoint) {
+  QString tool = findExecutable(QStringLiteral("fusermount3"), currentPath());
+  if (tool.isEmpty()) tool = findExecutable(QStringLiteral("fusermount"), currentPath());
+  if (tool.isEmpty()) return false;
+  ChildSpec spec;
+  spec.program = tool;
+  spec.arguments = {QStringLiteral("-u"), QStringLiteral("--"), mountPoint};
+  spec.timeout = kDetachTimeout;
+  const ChildResult r = runChild(spec);
+  return r.started && !r.timedOut && r.exited() && r.exitCode() == 0;
+}
+
+QList<MountEntry> readMountInfo(const QString& path) {
+  QList<MountEntry> entries;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return entries;
+  // /proc files report no size: read to the end.
+  const QByteArray all = file.readAll();
+  for (const QByteArray& line : all.split('\n')) {
+    const QList<QByteArray> fields = line.split(' ');
+    const qsizetype dash = fields.indexOf(QByteArray("-"));
+    if (fields.size() < 5 || dash < 6 || dash + 2 >= fields.size()) continue;
+    entries.append({unescapeField(fields[4]), unescapeField(fields[dash + 1]), unescapeField(fields[dash + 2])});
+  }
+  return entries;
+}
+
+bool isMounted(const QString& cipherDir, const QString& mountPoint, const QString& mountInfoPath) {
+  const QStringList points = pathForms(mountPoint);
+  const QStringList sources = pathForms(cipherDir);
+  std::optional<MountEntry> top;
+  for (const MountEntry& e : readMountInfo(mountInfoPath)) {
+    if (points.contains(e.mountPoint)) top = e;
+  }
+  return top && top->fsType == QLatin1String("fuse.gocryptfs") && sources.contains(top->source);
+}
+
+std::optional<qint64> freeBytes(const QString& folder) {
+  struct statvfs s{};
+  if (::statvfs(QFile::encodeName(folder).constData(), &s) != 0) return std::nullopt;
+  return static_cast<qint64>(s.f_bavail) * static_cast<qint64>(s.f_frsize);
+}
+
+qint64 directorySize(const QString& path) {
+  // nftw offers no context pointer; one walk at a time.
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  g_sizeSum = 0;
+  if (::nftw(QFile::encodeName(path).constData(), addSize, 32, FTW_PHYS) != 0 && g_sizeSum == 0) return 0;
+  return g_sizeSum;
+}
+
+QString renameNoReplace(const QString& from, const QString& to) {
+  if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD, QFile::encodeName(to).constData(),
+                  RENAME_NOREPLACE) != 0) {
+    return QString::fromLocal8Bit(std::strerror(errno));
+  }
+  return {};
+}
+
+}  // namespace tlr::DiskImage

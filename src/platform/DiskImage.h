@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+// The encrypted backup image: a gocryptfs cipher folder, attached over FUSE.
+// Every call that runs a tool blocks until it ends or its deadline passes, so
+// run them off the main thread where the user is waiting.
+namespace tlr::DiskImage {
+
+// How a tool call ended.
+struct ToolResult {
+  bool ok = false;
+  // The tool refused the password (gocryptfs exit code 12).
+  bool wrongPassword = false;
+  // Why it failed, for the user: the tool's error output (its standard output
+  // when the error output is empty), "unknown" when that is not UTF-8, or our
+  // own reason when the tool could not run (missing from PATH, no deadline
+  // met). Empty on success.
+  QString error;
+};
+
+// gocryptfs's exit code for a wrong password.
+inline constexpr int kWrongPasswordExit = 12;
+// Deadlines of the tool calls (key derivation takes a moment on slow disks).
+inline constexpr std::chrono::seconds kCreateTimeout{120};
+inline constexpr std::chrono::seconds kAttachTimeout{120};
+inline constexpr std::chrono::seconds kDetachTimeout{30};
+
+// Makes `cipherDir`, an existing empty folder, an encrypted image with the
+// password. The password reaches the tool only on its standard input (its
+// UTF-8 bytes and one line feed), never in arguments, the environment or a
+// file.
+ToolResult create(const QString& cipherDir, const QString& password);
+// Attaches the image at `mountPoint`, an existing folder. Same password rule.
+ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QString& password);
+// Detaches whatever FUSE file system is mounted at `mountPoint`
+// (fusermount3 -u, else fusermount -u). True when the tool succeeded.
+bool detach(const QString& mountPoint);
+
+// One line of a mountinfo table, with its escapes (\040 and the like) undone.
+struct MountEntry {
+  QString mountPoint;
+  QString fsType;
+  QString source;
+};
+// The mounts of this process's namespace, in table order; empty when the
+// file cannot be read.
+QList<MountEntry> readMountInfo(const QString& path = QStringLiteral("/proc/self/mountinfo"));
+// True when the topmost mount at `mountPoint` is a gocryptfs mount of
+// `cipherDir`. A plain folder at that point, or another file system mounted
+// there, is not.
+bool isMounted(const QString& cipherDir, const QString& mountPoint,
+               const QString& mountInfoPath = QStringLiteral("/proc/self/mountinfo"));
+
+// Free bytes for an unprivileged user on the file system holding `folder`
+// (statvfs), or nothing when it cannot be asked.
+std::optional<qint64> freeBytes(const QString& folder);
+// Sum of the sizes of everything below `path` (and of `path` itself when it
+// is not a folder), by lstat: links are counted as links, never followed.
+// 0 for a missing path.
+qint64 directorySize(const QString& path);
+
+// Renames `from` to `to` only when nothing exists at `to`. Empty on success,
+// else the reason.
+QString renameNoReplace(const QString& from, const QString& to);
+
+}  // namespace tlr::DiskImage

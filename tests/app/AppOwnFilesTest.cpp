@@ -1,0 +1,172 @@
+// The running application and its own files: special files in their place,
+// a deep data folder, an installed copy without its bundle, and what a
+// normal start prints.
+#include "support/AppFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tlr;
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kScanSeesAgent = QStringLiteral("[Scanner] 1 Agent 在跑 / ");
+
+// One command-line agent known by the executable name `name`.
+QByteArray registryFor(const QString& name) {
+  const QJsonObject agent{
+      {QStringLiteral("id"), QStringLiteral("fake")},
+      {QStringLiteral("displayName"), QStringLiteral("Fake Agent")},
+      {QStringLiteral("vendor"), QStringLiteral("Test")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
+  };
+  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                   {QStringLiteral("agents"), QJsonArray{agent}}})
+      .toJson();
+}
+
+bool makeFifo(const QString& path) {
+  QDir().mkpath(QFileInfo(path).path());
+  return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+}  // namespace
+
+class ApplicationOwnFiles : public AppFixture {
+ protected:
+  QString appFolder() const { return home_.path() + QStringLiteral("/.local/share/Tollamere"); }
+  QString defaultsFile() const { return home_.path() + QStringLiteral("/.config/Tollamere/defaults.json"); }
+
+  // Starts a stand-in agent only once the application runs, so a scan that
+  // lists it proves that the scan loop goes on after start-up.
+  void expectScanningAfterStart(AppProcess& app, const QString& agentName, const QString& agentProgram) {
+    ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n"))) << app.stdOut().toStdString();
+    ASSERT_FALSE(app.stdOut().contains(kScanSeesAgent));
+    ASSERT_GT(agents_.start(agentProgram, {QStringLiteral("plain")}), 0);
+    EXPECT_TRUE(app.waitForStdout(kScanSeesAgent)) << app.stdOut().toStdString();
+    (void)agentName;
+  }
+};
+
+// A blocking open of any of these files stopped the start for good.
+TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEntry) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-own-files"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/bin"), name);
+  // Start at login stored as on: the entry is then looked at.
+  home_.writeFile(QStringLiteral(".config/Tollamere/defaults.json"), R"({"TLR.selfGuard.enabled": true})");
+  const QString lock = lockFile();
+  ASSERT_TRUE(makeFifo(lock));
+  ASSERT_TRUE(makeFifo(appFolder() + QStringLiteral("/network-log.json")));
+  ASSERT_TRUE(makeFifo(home_.path() + QStringLiteral("/.config/autostart/tollamere.desktop")));
+
+  AppSandbox& box = sandbox(registryFor(name));
+  AppProcess& app = process(box);
+  ASSERT_TRUE(app.start());
+  expectScanningAfterStart(app, name, program);
+  const QString out = app.stdOut();
+  EXPECT_TRUE(out.contains(QStringLiteral("[App] 单实例锁文件不可写入 (not a plain file)，只加锁不写 pid: ") + lock))
+      << out.toStdString();
+  EXPECT_TRUE(out.contains(QStringLiteral("[App] 单实例锁已获取 (fd=")));
+  EXPECT_TRUE(out.contains(QStringLiteral("[NetworkLogger] network-log.json 无法读取（")));
+  EXPECT_TRUE(out.contains(QStringLiteral("[SelfGuard] 自启动项无法读取（")));
+  EXPECT_TRUE(out.contains(QStringLiteral("[SelfGuard] state mismatch: enabled=true but plist 不存在 → 校准成 false")));
+
+  // The lock still keeps a second copy out.
+  AppProcess& second = process(box);
+  ASSERT_TRUE(second.start());
+  ASSERT_TRUE(second.waitForExit());
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_TRUE(second.stdOut().startsWith(QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n")))
+      << second.stdOut().toStdString();
+  EXPECT_TRUE(app.isRunning());
+}
+
+TEST_F(ApplicationOwnFiles, AFifoInPlaceOfTheDefaultsIsKeptAsideAndTheStartGoesOn) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-own-defaults"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/bin"), name);
+  ASSERT_TRUE(makeFifo(defaultsFile()));
+  AppProcess& app = process(sandbox(registryFor(name)));
+  ASSERT_TRUE(app.start());
+  expectScanningAfterStart(app, name, program);
+  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[Defaults] 设置文件无法读取（"))) << app.stdOut().toStdString();
+  const QStringList aside =
+      QDir(QFileInfo(defaultsFile()).path()).entryList({QStringLiteral("defaults.json.unreadable-*")}, QDir::System);
+  EXPECT_EQ(aside.size(), 1);
+}
+
+TEST_F(ApplicationOwnFiles, ACorruptDefaultsFileKeepsItsBytes) {
+  const QByteArray corrupt(R"({"TLR.language": "en", "TLR.lockOnline.enabled": ["a"], "mine": tru)");
+  home_.writeFile(QStringLiteral(".config/Tollamere/defaults.json"), corrupt);
+  AppProcess& app = process(sandbox());
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n")));
+  const QDir folder(QFileInfo(defaultsFile()).path());
+  const QStringList aside = folder.entryList({QStringLiteral("defaults.json.unreadable-*")}, QDir::Files);
+  ASSERT_EQ(aside.size(), 1) << app.stdOut().toStdString();
+  EXPECT_EQ(readFile(folder.filePath(aside.first())).toUtf8(), corrupt);
+}
+
+// A socket path holds at most 107 bytes; the channel never lies below the
+// data folder.
+TEST_F(ApplicationOwnFiles, BringForwardWorksWithADeepDataFolder) {
+  QString dataHome = home_.path() + QStringLiteral("/");
+  while (dataHome.size() < 120) dataHome += QStringLiteral("long-data-folder-name/");
+  dataHome.chop(1);
+  ASSERT_GE(dataHome.size(), 120);
+  AppSandbox& box = sandbox();
+  AppProcess& first = process(box);
+  first.setEnv(QStringLiteral("XDG_DATA_HOME"), dataHome);
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(first.waitForStdout(QStringLiteral("[App] Registry loaded: ")));
+  EXPECT_FALSE(first.stdOut().contains(QStringLiteral("前置通道监听失败"))) << first.stdOut().toStdString();
+
+  AppProcess& second = process(box);
+  second.setEnv(QStringLiteral("XDG_DATA_HOME"), dataHome);
+  ASSERT_TRUE(second.start());
+  ASSERT_TRUE(second.waitForExit());
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_TRUE(first.waitForStdout(QStringLiteral("[App] 另一实例请求前置 → 显示主窗口")));
+  EXPECT_TRUE(QFileInfo::exists(dataHome + QStringLiteral("/Tollamere/single-instance.lock")));
+}
+
+// The registry decides which commands run: an installed copy never falls
+// back to the bundle of the folder it was built in.
+TEST_F(ApplicationOwnFiles, AnInstalledCopyWithoutItsBundleLoadsNothingFromTheBuildFolder) {
+  AppSandbox box{AppSandbox::InstalledWithoutBundle{}};
+  AppProcess& app = process(box);
+  ASSERT_TRUE(app.start());
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry load FAILED: registry.json 不在 bundle Resources 里")))
+      << app.stdOut().toStdString();
+  EXPECT_FALSE(app.stdOut().contains(QStringLiteral("[App] Registry loaded")));
+  app.stop();
+
+  AppProcess& contract = process(box);
+  contract.setEnv(QStringLiteral("TLR_CONTRACT_TEST"), QStringLiteral("1"));
+  ASSERT_TRUE(contract.start());
+  ASSERT_TRUE(contract.waitForExit());
+  EXPECT_EQ(contract.exitCode(), 1);
+  EXPECT_TRUE(contract.stdErr().contains(QStringLiteral("✗ registry.json decodes: registry.json 不在 bundle Resources 里")))
+      << contract.stdErr().toStdString();
+}
+
+// Without a runtime folder (XDG_RUNTIME_DIR unset, as TempHome leaves it) the
+// toolkit used to warn on every start.
+TEST_F(ApplicationOwnFiles, ANormalStartPrintsNoToolkitWarning) {
+  ASSERT_TRUE(qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"));
+  AppProcess& app = process(sandbox());
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n")));
+  const QString err = app.stdErr();
+  EXPECT_FALSE(err.contains(QStringLiteral("QStandardPaths"))) << err.toStdString();
+  EXPECT_FALSE(err.contains(QStringLiteral("XDG_RUNTIME_DIR"))) << err.toStdString();
+}

@@ -1,0 +1,125 @@
+#include "backup/BackupCatalog.h"
+#include "backup/BackupPlanner.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using tlr::AgentEntry;
+using tlr::BackupCatalog;
+using tlr::BackupPlanner;
+using tlr::ExcludeMatcher;
+
+TEST(BackupCatalogTable, KnowsTheWellKnownAgentsOnly) {
+  tlr::test::TempHome home;
+  EXPECT_EQ(BackupCatalog::dataPaths("codex-desktop"),
+            QStringList({".codex/skills", ".codex/memories", ".codex/rules", ".codex/ambient-suggestions",
+                         ".codex/automations", ".codex/archived_sessions", ".codex/AGENTS.md"}));
+  EXPECT_EQ(BackupCatalog::dataPaths("claude-code"),
+            QStringList({".claude/tasks", ".claude/scheduled-tasks", ".claude/sessions"}));
+  EXPECT_EQ(BackupCatalog::dataPaths("gemini-cli"), QStringList({".gemini"}));
+  EXPECT_TRUE(BackupCatalog::dataPaths("Gemini-CLI").isEmpty());
+  EXPECT_TRUE(BackupCatalog::dataPaths("cursor").isEmpty());
+  EXPECT_EQ(BackupCatalog::dataDirectories("aider"), QStringList({home.path() + "/.aider"}));
+}
+
+TEST(BackupCatalogTable, ARegisteredIdShadowsTheTable) {
+  tlr::test::TempHome home;
+  BackupCatalog::registerAgent("__selftest_agent__", {home.path() + "/fixture"});
+  EXPECT_EQ(BackupCatalog::dataDirectories("__selftest_agent__"), QStringList({home.path() + "/fixture"}));
+  EXPECT_TRUE(BackupCatalog::dataPaths("__selftest_agent__").isEmpty());
+  BackupCatalog::registerAgent("openclaw", {"/data/a", "/data/b"});
+  EXPECT_TRUE(BackupCatalog::dataPaths("openclaw").isEmpty());
+  EXPECT_EQ(BackupCatalog::dataDirectories("openclaw"), QStringList({"/data/a", "/data/b"}));
+  BackupCatalog::registerAgent("openclaw", {"/data/c"});
+  EXPECT_EQ(BackupCatalog::dataDirectories("openclaw"), QStringList({"/data/c"}));
+}
+
+TEST(BackupPlannerPlan, BeginsWithTheFixedExcludesAndTakesDiscoveredRoots) {
+  tlr::test::TempHome home;
+  AgentEntry bare;
+  bare.id = "bare";
+  const auto p0 = BackupPlanner::plan(bare);
+  EXPECT_EQ(p0.agentId, "bare");
+  EXPECT_TRUE(p0.roots.isEmpty());
+  EXPECT_EQ(p0.excludes, QStringList({"TLR-Backups", "Tollamere-Backups"}));
+
+  QDir().mkpath(home.path() + "/.agent/skills");
+  home.writeFile("notes.md", "x");
+  AgentEntry entry;
+  entry.id = "agent";
+  AgentEntry::BackupSpec backup;
+  backup.includePaths = QStringList({"~/.agent", "~/missing", "~/notes.md"});
+  backup.excludePatterns = QStringList({"*.log", "cache"});
+  entry.backup = backup;
+  const auto p = BackupPlanner::plan(entry);
+  EXPECT_EQ(p.roots, QStringList({home.path() + "/.agent", home.path() + "/notes.md"}));
+  EXPECT_EQ(p.excludes, QStringList({"TLR-Backups", "Tollamere-Backups", "*.log", "cache"}));
+}
+
+TEST(BackupPlannerExclude, GlobsMatchWholeNamesCaseSensitively) {
+  const QString root = "/home/u/.agent";
+  auto hit = [&](const QString& pattern, const QString& relative) {
+    return BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
+  };
+  EXPECT_TRUE(hit("*.log", "debug.log"));
+  EXPECT_TRUE(hit("*.log", "deep/er/debug.log"));
+  EXPECT_FALSE(hit("*.log", "debug.log.1"));
+  EXPECT_FALSE(hit("*.log", "A.LOG"));
+  EXPECT_TRUE(hit("*", "anything"));
+  EXPECT_TRUE(hit("a*b*c", "abc"));
+  EXPECT_TRUE(hit("a*b*c", "a-b-b-c"));
+  EXPECT_FALSE(hit("a*b*c", "acb"));
+  EXPECT_FALSE(hit("a*a", "a"));
+  EXPECT_TRUE(hit("*.*", "x.y"));
+  EXPECT_FALSE(hit("*.*", "xy"));
+  EXPECT_TRUE(hit("tmp*", "tmp"));
+  EXPECT_TRUE(hit("(x)+*", "(x)+1"));  // regex characters stand for themselves
+  EXPECT_FALSE(hit("(x)+*", "xx1"));
+}
+
+TEST(BackupPlannerExclude, PlainNamesHitTheFileOrAnyFolderBelowTheRoot) {
+  const QString root = "/home/u/.agent";
+  auto hit = [&](const QString& pattern, const QString& relative) {
+    return BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
+  };
+  EXPECT_TRUE(hit("cache", "cache/a.txt"));
+  EXPECT_TRUE(hit("cache", "x/y/cache/z/a.txt"));
+  EXPECT_TRUE(hit("cache", "cache"));
+  EXPECT_FALSE(hit("cache", "caches/a.txt"));
+  EXPECT_FALSE(hit("cache", "mycache"));
+  EXPECT_TRUE(hit("a?[b]", "a?[b]"));
+  EXPECT_FALSE(hit("a?[b]", "axb"));
+  EXPECT_FALSE(hit("x/cache", "x/cache/a"));  // a name never holds "/"
+  // The root's own name, and folders above it, are never tested.
+  EXPECT_FALSE(hit(".agent", "file"));
+  EXPECT_FALSE(hit("home", "file"));
+  EXPECT_TRUE(BackupPlanner::shouldExclude(root + "/TLR-Backups/x", root, BackupPlanner::universalExcludes()));
+}
+
+TEST(BackupPlannerExclude, OnlyTheLeadingRootIsStripped) {
+  // The root's text appears again further down: it must stay part of the
+  // relative path.
+  const QString root = "/data/proj";
+  EXPECT_EQ(BackupPlanner::relativePath("/data/proj/a/data/proj/b.txt", root), "a/data/proj/b.txt");
+  EXPECT_EQ(BackupPlanner::relativePath("/data/proj/", root + "/"), "");
+  EXPECT_EQ(BackupPlanner::relativePath("/data/projX/b.txt", root), "");
+  EXPECT_EQ(BackupPlanner::relativePath("/other/data/proj/b.txt", root), "");
+  EXPECT_EQ(BackupPlanner::relativePath("/a/b", "/"), "a/b");
+  // "proj" is a folder between the root and the file here, so it is tested.
+  EXPECT_TRUE(BackupPlanner::shouldExclude("/data/proj/a/data/proj/b.txt", root, {"proj"}));
+  EXPECT_FALSE(BackupPlanner::shouldExclude("/data/proj/a/b.txt", root, {"proj"}));
+  // A file outside the root is tested by its own name only.
+  EXPECT_FALSE(BackupPlanner::shouldExclude("/other/cache/b.txt", root, {"cache"}));
+  EXPECT_TRUE(BackupPlanner::shouldExclude("/other/cache/b.txt", root, {"b.txt"}));
+}
+
+TEST(BackupPlannerExclude, AMatcherIsReusedAcrossFiles) {
+  const ExcludeMatcher m({"node_modules", "*.tmp"});
+  EXPECT_TRUE(m.excludes("/r/a/node_modules/x.js", "/r"));
+  EXPECT_TRUE(m.excludes("/r/a.tmp", "/r"));
+  EXPECT_FALSE(m.excludes("/r/a.txt", "/r"));
+  EXPECT_FALSE(ExcludeMatcher({}).excludes("/r/a.txt", "/r"));
+}
