@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -190,4 +191,10 @@ TEST(ChildProcessNul, ATextHoldingANulNeverStartsAProgram) {
     EXPECT_TRUE(r.startError.contains("NUL")) << r.startError.toStdString();
     EXPECT_FALSE(tlr::spawnDetached(spec, QString()).error.isEmpty());
   }
+  // Nor is a log file whose name would be cut at a NUL opened.
+  QTemporaryDir dir;
+  const auto detached = tlr::spawnDetached(ChildSpec{.program = "true"}, dir.path() + "/log" + nul + "x");
+  EXPECT_EQ(detached.pid, -1);
+  EXPECT_FALSE(detached.error.isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(dir.path() + "/log"));
 }

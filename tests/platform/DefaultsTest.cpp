@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <thread>
@@ -102,6 +103,48 @@ TEST(DefaultsFile, AnUnreadableFileIsKeptAsideWithItsBytesBeforeANewOneIsWritten
     EXPECT_NE(out.find("[Defaults] "), std::string::npos);
     EXPECT_NE(out.find(kept.firstKey().toStdString()), std::string::npos) << out;
   }
+}
+
+// A folder this process cannot change: without write permission for an
+// ordinary user, immutable for root (whom permissions do not stop). Undone on
+// destruction.
+class FrozenFolder {
+ public:
+  explicit FrozenFolder(const QString& folder) : folder_(folder) {
+    if (::geteuid() != 0)
+      ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
+    else
+      ok_ = QProcess::execute("chattr", {"+i", folder_}) == 0;
+  }
+  ~FrozenFolder() {
+    if (::geteuid() != 0)
+      QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    else if (ok_)
+      QProcess::execute("chattr", {"-i", folder_});
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  QString folder_;
+  bool ok_ = false;
+};
+
+TEST(DefaultsFile, AnUnreadableFileThatCannotBeMovedIsNeverWrittenOver) {
+  TempHome home;
+  const QByteArray broken(R"({"TLR.language": "en", "mine": 1)");
+  const QString path = home.writeFile(".config/Tollamere/defaults.json", broken);
+  {
+    FrozenFolder frozen(QFileInfo(path).path());
+    if (!frozen.ok()) GTEST_SKIP() << "this file system cannot make a folder unchangeable (chattr +i failed)";
+    testing::internal::CaptureStdout();
+    Defaults d(path);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("保留原文件"), std::string::npos) << out;
+    EXPECT_FALSE(d.set("TLR.language", "zh"));
+    EXPECT_EQ(d.string("TLR.language"), std::optional<QString>("zh")) << "kept in memory";
+  }
+  EXPECT_EQ(tlr::test::readFile(path).toUtf8(), broken);
+  EXPECT_TRUE(keptAside().isEmpty());
 }
 
 TEST(DefaultsFile, AnEmptyFileReadsEmptyAndIsSimplyReplaced) {

@@ -1,0 +1,150 @@
+#include "backup/PasswordVault.h"
+
+#include "core/Lang.h"
+#include "platform/Crypto.h"
+#include "platform/DeviceIdentity.h"
+#include "platform/FileOps.h"
+#include "platform/MainThread.h"
+#include "platform/Paths.h"
+#include "platform/SecretFile.h"
+#include "platform/Utf8.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+#include <mutex>
+
+namespace tlr {
+namespace {
+
+const char kSalt[] = "QRT-V5.8-crate-pepr-7b1e";
+// A vault holds one password; anything far larger is not a vault file.
+constexpr qint64 kMaxVaultBytes = 64 * 1024;
+
+struct VaultState {
+  std::mutex mutex;
+  std::optional<QString> cached;
+  std::shared_ptr<PasswordPrompt> prompt = std::make_shared<HeadlessPasswordPrompt>();
+};
+
+VaultState& state() {
+  static VaultState s;
+  return s;
+}
+
+bool english() { return Lang::current() == AppLanguage::en; }
+
+}  // namespace
+
+QString PasswordVault::vaultURL() {
+  const QString folder = Paths::appSupport();
+  SecretFile::ensurePrivateFolder(folder);  // a failure shows in the read or write that follows
+  return folder + QStringLiteral("/.pwd.vault");
+}
+
+std::optional<QString> PasswordVault::machineUUID() { return DeviceIdentity::machineUuid(); }
+
+QByteArray PasswordVault::deriveKey(const std::optional<QString>& machineUuid, const QString& loginName) {
+  QByteArray material = (machineUuid.value_or(QString()) + loginName + QLatin1String(kSalt)).toUtf8();
+  QByteArray key = Crypto::sha256(material);
+  Crypto::wipe(material);
+  return key;
+}
+
+QByteArray PasswordVault::deriveMachineKey() { return deriveKey(machineUUID(), DeviceIdentity::loginName()); }
+
+std::optional<QString> PasswordVault::cachedPassword() {
+  std::lock_guard lock(state().mutex);
+  return state().cached;
+}
+
+void PasswordVault::setCachedPassword(const QString& password) {
+  std::lock_guard lock(state().mutex);
+  if (state().cached) Crypto::wipe(*state().cached);
+  state().cached = password;
+}
+
+void PasswordVault::clearCachedPassword() {
+  std::lock_guard lock(state().mutex);
+  if (state().cached) Crypto::wipe(*state().cached);
+  state().cached.reset();
+}
+
+bool PasswordVault::sealWithKey(const QString& password, const QByteArray& key) {
+  QByteArray plain = password.toUtf8();
+  std::optional<QByteArray> box = Crypto::chachaSeal(key, plain);
+  Crypto::wipe(plain);
+  if (!box) return false;
+  return SecretFile::writeAtomically(vaultURL(), *box).isEmpty();
+}
+
+bool PasswordVault::seal(const QString& password) {
+  setCachedPassword(password);
+  QByteArray key = deriveMachineKey();
+  const bool written = sealWithKey(password, key);
+  Crypto::wipe(key);
+  return written;
+}
+
+std::optional<QString> PasswordVault::openStored() {
+  const std::optional<QByteArray> box = FileOps::readRegularFile(vaultURL(), kMaxVaultBytes);
+  if (!box || box->size() < Crypto::kChaChaBoxOverhead) return std::nullopt;
+  QByteArray key = deriveMachineKey();
+  std::optional<QByteArray> plain = Crypto::chachaOpen(key, *box);
+  Crypto::wipe(key);
+  if (!plain) return std::nullopt;
+  std::optional<QString> password = decodeStrictUtf8(*plain);
+  Crypto::wipe(*plain);
+  if (!password) return std::nullopt;
+  setCachedPassword(*password);
+  return password;
+}
+
+bool PasswordVault::removeStored() {
+  const QString path = vaultURL();
+  QFile::remove(path);
+  return !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
+}
+
+std::optional<QString> PasswordVault::promptAndCache(const QString& reason) {
+  const std::shared_ptr<PasswordPrompt> asker = prompt();
+  std::optional<QString> answer;
+  auto ask = [&] { answer = asker->askPassword(reason); };
+  if (isMainThread() || !QCoreApplication::instance()) {
+    ask();
+  } else if (!runOnMainAndWait(ask)) {
+    return std::nullopt;  // the application is going away
+  }
+  if (!answer || answer->isEmpty()) return std::nullopt;
+  setCachedPassword(*answer);
+  return answer;
+}
+
+void PasswordVault::setPrompt(std::shared_ptr<PasswordPrompt> prompt) {
+  std::lock_guard lock(state().mutex);
+  state().prompt = prompt ? std::move(prompt) : std::make_shared<HeadlessPasswordPrompt>();
+}
+
+std::shared_ptr<PasswordPrompt> PasswordVault::prompt() {
+  std::lock_guard lock(state().mutex);
+  return state().prompt;
+}
+
+QString PasswordVault::promptInformativeText() {
+  return english() ? QStringLiteral("Enter the encrypted backup volume password Enter it once — this Mac "
+                                    "remembers it for automatic backups.")
+                   : QStringLiteral("请输入加密备份卷的密码 输入一次后本机记住，以后备份自动跑。");
+}
+
+QString PasswordVault::promptPlaceholder() {
+  return english() ? QStringLiteral("Backup volume password") : QStringLiteral("备份卷密码");
+}
+
+QString PasswordVault::promptConfirmTitle() {
+  return english() ? QStringLiteral("Confirm") : QStringLiteral("确认");
+}
+
+QString PasswordVault::promptCancelTitle() { return english() ? QStringLiteral("Cancel") : QStringLiteral("取消"); }
+
+}  // namespace tlr

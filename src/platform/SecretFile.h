@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Files that hold secrets: readable and writable by their owner only, in a
+// folder only the owner may enter.
+namespace tlr::SecretFile {
+
+// Creates `folder` (with its parents) when missing and restricts it to its
+// owner (0700). Returns false when it cannot be made so.
+bool ensurePrivateFolder(const QString& folder);
+
+// Replaces `path` whole with `data`: a new file of mode 0600 in the same
+// folder, written, synced and renamed over `path`, so a reader sees the old
+// content or the new one, never a part. A symbolic link at `path` is
+// replaced, not written through. Empty on success, else the reason; the old
+// file is then untouched.
+QString writeAtomically(const QString& path, const QByteArray& data);
+
+// The permission bits of `path` (e.g. 0600), or -1 when it cannot be read.
+int modeOf(const QString& path);
+
+}  // namespace tlr::SecretFile

@@ -1,0 +1,442 @@
+#include "ui/dashboard/AgentRowView.h"
+
+#include "core/SettingsStore.h"
+#include "ui/dashboard/DashboardPainting.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Painting.h"
+#include "ui/kit/StatusLight.h"
+#include "ui/kit/Theme.h"
+
+#include <QEnterEvent>
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVariantAnimation>
+#include <QtMath>
+
+namespace tlr {
+namespace {
+
+using DashboardPainting::mix;
+
+QString text(LocKey::Id id) { return SettingsStore::shared().text(LocKey::plain(id)); }
+
+// The lock mark's amber.
+const QColor kLockColor{245, 158, 11};
+// The light scheme's card shadow colour (#1D2437).
+const QColor kCardShadow{29, 36, 55};
+
+constexpr qreal kCardRadius = 14;
+constexpr qreal kTileRadius = 9;
+constexpr qreal kButtonRadius = 6;
+
+QFont stateIconFontSize() { return Theme::font(9, QFont::Bold); }
+QFont stateLabelFont() { return Theme::font(11.5, QFont::Bold); }
+
+}  // namespace
+
+// ---- RowStateButton ---------------------------------------------------------
+
+RowStateButton::RowStateButton(QWidget* parent) : QAbstractButton(parent) {
+  setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::TabFocus);
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void RowStateButton::setState(Kind kind, const QString& label, const QString& tooltip) {
+  const bool resized = label != text();
+  kind_ = kind;
+  // The label is drawn by paintEvent as plain text; QAbstractButton's text
+  // only carries it (and the accessible name).
+  setText(label);
+  setAccessibleName(label);
+  setToolTip(tooltip);
+  if (resized) updateGeometry();
+  update();
+}
+
+QString RowStateButton::symbolName() const {
+  switch (kind_) {
+    case Kind::faulted:
+      return QStringLiteral("exclamationmark.triangle.fill");
+    case Kind::running:
+      return QStringLiteral("checkmark");
+    case Kind::launch:
+      return QStringLiteral("play.fill");
+  }
+  return {};
+}
+
+QSize RowStateButton::sizeHint() const {
+  const QFontMetricsF m(stateLabelFont());
+  const qreal w = Glyphs::sizeForFont(9) + 4 + m.horizontalAdvance(text()) + 24;
+  const qreal h = qMax(m.height(), Glyphs::sizeForFont(9)) + 10;
+  return {qCeil(w), qCeil(h)};
+}
+
+void RowStateButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  const QRectF face(rect());
+  const QPainterPath shape = Painting::continuousRoundRect(face, kButtonRadius);
+  QColor fg = Qt::white;
+  switch (kind_) {
+    case Kind::faulted:
+      fg = r.crash;
+      p.fillPath(shape, Theme::withOpacity(r.crash, 0.15));
+      p.setPen(QPen(Theme::withOpacity(r.crash, 0.45), 0.5));
+      p.drawPath(shape);
+      break;
+    case Kind::running:
+      fg = r.working;
+      p.fillPath(shape, Theme::withOpacity(r.working, 0.15));
+      p.setPen(QPen(Theme::withOpacity(r.working, 0.4), 0.5));
+      p.drawPath(shape);
+      break;
+    case Kind::launch:
+      p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+      break;
+  }
+  if (isDown()) p.fillPath(shape, QColor(0, 0, 0, 30));
+  // Symbol and label centred, 4 apart.
+  const QFont font = stateLabelFont();
+  const QFontMetricsF m(font);
+  const qreal glyph = Glyphs::sizeForFont(9);
+  const qreal width = glyph + 4 + m.horizontalAdvance(text());
+  qreal x = face.center().x() - width / 2;
+  Glyphs::paint(p, symbolName(), QRectF(x, face.center().y() - glyph / 2, glyph, glyph), fg);
+  x += glyph + 4;
+  p.setFont(font);
+  p.setPen(fg);
+  p.drawText(QRectF(x, face.top(), face.right() - x, face.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+}
+
+// ---- KindChip ----------------------------------------------------------------
+
+namespace {
+QFont chipFont() { return Theme::font(9, QFont::Bold, 0.7); }
+}  // namespace
+
+KindChip::KindChip(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
+
+void KindChip::setText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  setAccessibleName(text);
+  updateGeometry();
+  update();
+}
+
+QSize KindChip::sizeHint() const {
+  const QFontMetricsF m(chipFont());
+  return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
+}
+
+void KindChip::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4), r.contrast(r.dark ? 0.07 : 0.05));
+  p.setFont(chipFont());
+  p.setPen(Theme::withOpacity(r.textDim, 0.85));
+  p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
+}
+
+// ---- LockMark ----------------------------------------------------------------
+
+LockMark::LockMark(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
+
+QSize LockMark::sizeHint() const {
+  const int side = qCeil(Glyphs::sizeForFont(11));
+  return {side, side};
+}
+
+void LockMark::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  Glyphs::paint(p, u"lock.fill", QRectF(rect()), kLockColor);
+}
+
+// ---- AgentIconTile -------------------------------------------------------------
+
+AgentIconTile::AgentIconTile(QWidget* parent) : QWidget(parent) { setFixedSize(kSide, kSide); }
+
+void AgentIconTile::setIcon(std::optional<AgentIconResolver::Resolved> icon) {
+  const bool same = icon.has_value() == icon_.has_value() &&
+                    (!icon || (icon->isAppIcon == icon_->isAppIcon && icon->image.cacheKey() == icon_->image.cacheKey()));
+  icon_ = std::move(icon);
+  if (!same) update();
+}
+
+void AgentIconTile::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+  const Theme::Roles r = Theme::current();
+  const QRectF tile(rect());
+  const QPainterPath shape = Painting::continuousRoundRect(tile, kTileRadius);
+  p.fillPath(shape, r.dark ? QColor(255, 255, 255, qRound(0.06 * 255)) : QColor(Qt::white));
+  p.save();
+  p.setClipPath(shape);
+  if (icon_ && !icon_->image.isNull()) {
+    const qreal inset = icon_->isAppIcon ? 0 : 6;
+    const QRectF box = tile.adjusted(inset, inset, -inset, -inset);
+    QSizeF size = icon_->image.deviceIndependentSize();
+    size.scale(box.size(), Qt::KeepAspectRatio);
+    const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2, size.width(),
+                        size.height());
+    p.drawPixmap(target, icon_->image, QRectF(icon_->image.rect()));
+  } else {
+    p.fillPath(shape, QColor(128, 128, 128, qRound(0.3 * 255)));
+  }
+  p.restore();
+  // The hairline: white (dark) or black (light) at 0.06 × 0.6.
+  p.setPen(QPen(r.contrast(0.06 * 0.6), 0.5));
+  p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), kTileRadius));
+}
+
+// ---- AgentRowView --------------------------------------------------------------
+
+AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
+    : QWidget(parent), item_(item), hoverAnimation_(new QVariantAnimation(this)) {
+  setObjectName(QStringLiteral("agentRow.") + item.id);
+  setAttribute(Qt::WA_Hover);
+  setCursor(Qt::PointingHandCursor);
+  setFocusPolicy(Qt::TabFocus);
+  setMinimumHeight(kMinHeight);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+  hoverAnimation_->setDuration(kHoverMs);
+  hoverAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+  connect(hoverAnimation_, &QVariantAnimation::valueChanged, this,
+          [this](const QVariant& v) { setHoverProgress(v.toReal()); });
+
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(16, 14, 16, 14);
+  row->setSpacing(14);
+
+  // The light's glow reaches beyond the 13-point lamp, so the light is a
+  // free child centred on an empty slot of the lamp's size.
+  lightSlot_ = new QWidget(this);
+  lightSlot_->setFixedSize(13, 13);
+  lightSlot_->installEventFilter(this);
+  row->addWidget(lightSlot_);
+  light_ = new StatusLight(item.isRunning ? LightState::working : LightState::idle, 13, this);
+  light_->setObjectName(QStringLiteral("statusLight"));
+  light_->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+  iconTile_ = new AgentIconTile(this);
+  iconTile_->setObjectName(QStringLiteral("iconTile"));
+  row->addWidget(iconTile_);
+
+  auto* nameLine = new QHBoxLayout;
+  nameLine->setSpacing(7);
+  nameLine->setSizeConstraint(QLayout::SetMinimumSize);
+  name_ = new Label(QString(), 14.5, QFont::DemiBold, TextRole::primary, this);
+  name_->setObjectName(QStringLiteral("agentName"));
+  name_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  nameLine->addWidget(name_);
+  chip_ = new KindChip(this);
+  chip_->setObjectName(QStringLiteral("kindChip"));
+  nameLine->addWidget(chip_);
+  lock_ = new LockMark(this);
+  lock_->setObjectName(QStringLiteral("lockMark"));
+  nameLine->addWidget(lock_);
+  row->addLayout(nameLine);
+  row->addStretch(1);
+
+  stateButton_ = new RowStateButton(this);
+  stateButton_->setObjectName(QStringLiteral("stateButton"));
+  row->addWidget(stateButton_);
+  connect(stateButton_, &QAbstractButton::clicked, this, [this] {
+    if (stateButton_->kind() == RowStateButton::Kind::launch)
+      Q_EMIT launchRequested();
+    else
+      Q_EMIT tapped();
+  });
+
+  infoSlot_ = new QWidget(this);
+  const int info = qCeil(Glyphs::sizeForFont(13));
+  infoSlot_->setFixedSize(info, info);
+  infoSlot_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  row->addWidget(infoSlot_);
+
+  applyItem();
+  // The scheme changes colours only; the language changes texts, which the
+  // dashboard hands in again through setItem() as well.
+  whenLookChanges(this, [this] { applyItem(); });
+}
+
+AgentRowView::~AgentRowView() = default;
+
+void AgentRowView::setItem(const DashboardAgentItem& item) {
+  item_ = item;
+  applyItem();
+}
+
+void AgentRowView::applyItem() {
+  const QString displayName = item_.entry.localizedDisplayName();
+  name_->setPlainText(displayName);
+  setAccessibleName(displayName);
+
+  switch (item_.entry.kind) {
+    case AgentEntry::Kind::desktopApp:
+      chip_->setText(text(LocKey::Id::agentKindApp));
+      break;
+    case AgentEntry::Kind::cli:
+      chip_->setText(text(LocKey::Id::agentKindCli));
+      break;
+    case AgentEntry::Kind::idePlugin:
+      chip_->setText(text(LocKey::Id::agentKindPlugin));
+      break;
+  }
+
+  lock_->setVisible(item_.isLockedOnline);
+  lock_->setToolTip(text(LocKey::Id::lockOnlineIndicator));
+  lock_->setAccessibleName(text(LocKey::Id::lockOnlineIndicator));
+
+  // Faulted beats running beats stopped.
+  if (item_.isFaulted)
+    stateButton_->setState(RowStateButton::Kind::faulted, text(LocKey::Id::rowStateFaulted),
+                           text(LocKey::Id::helpRowFaulted));
+  else if (item_.isRunning)
+    stateButton_->setState(RowStateButton::Kind::running, text(LocKey::Id::rowStateRunning),
+                           text(LocKey::Id::helpRowDetail));
+  else
+    stateButton_->setState(RowStateButton::Kind::launch, text(LocKey::Id::rowStateLaunch),
+                           SettingsStore::shared().text(LocKey::helpRowLaunch(displayName)));
+
+  // The row never shows the recovering state.
+  light_->setState(item_.isRunning ? LightState::working : LightState::idle);
+  iconTile_->setIcon(AgentIconResolver::resolve(item_.entry));
+  setAccessibleDescription(item_.bigStatusText);
+  update();
+}
+
+QSize AgentRowView::sizeHint() const {
+  QSize hint = QWidget::sizeHint();
+  hint.setHeight(qMax(hint.height(), kMinHeight));
+  return hint;
+}
+
+QSize AgentRowView::minimumSizeHint() const {
+  QSize hint = QWidget::minimumSizeHint();
+  hint.setHeight(qMax(hint.height(), kMinHeight));
+  return hint;
+}
+
+void AgentRowView::setHoverProgress(qreal progress) {
+  if (qFuzzyCompare(progress + 1, hoverProgress_ + 1)) return;
+  hoverProgress_ = progress;
+  update();
+  Q_EMIT hoverProgressChanged(progress);
+}
+
+void AgentRowView::setHovering(bool hovering) {
+  if (hovering == hovering_) return;
+  hovering_ = hovering;
+  hoverAnimation_->stop();
+  hoverAnimation_->setStartValue(hoverProgress_);
+  hoverAnimation_->setEndValue(hovering ? 1.0 : 0.0);
+  hoverAnimation_->start();
+}
+
+void AgentRowView::enterEvent(QEnterEvent* event) {
+  setHovering(true);
+  QWidget::enterEvent(event);
+}
+
+void AgentRowView::leaveEvent(QEvent* event) {
+  setHovering(false);
+  QWidget::leaveEvent(event);
+}
+
+void AgentRowView::mousePressEvent(QMouseEvent* event) {
+  pressed_ = event->button() == Qt::LeftButton;
+  event->accept();
+}
+
+void AgentRowView::mouseReleaseEvent(QMouseEvent* event) {
+  const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+  pressed_ = false;
+  event->accept();
+  if (click) Q_EMIT tapped();
+}
+
+void AgentRowView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space) {
+    Q_EMIT tapped();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+bool AgentRowView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lightSlot_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) placeLight();
+  return QWidget::eventFilter(watched, event);
+}
+
+void AgentRowView::placeLight() {
+  const QSize size = light_->sizeHint();
+  const QPoint centre = lightSlot_->geometry().center();
+  light_->setGeometry(QRect(QPoint(centre.x() - size.width() / 2 + (lightSlot_->width() % 2 == 0 ? 1 : 0),
+                                   centre.y() - size.height() / 2 + (lightSlot_->height() % 2 == 0 ? 1 : 0)),
+                            size));
+}
+
+void AgentRowView::paintShadow(QPainter& painter, QPointF origin) const {
+  const Theme::Roles r = Theme::current();
+  if (r.dark) return;  // the dark scheme casts no visible shadow
+  const QSizeF size = QSizeF(this->size());
+  const qreal h = hoverProgress_;
+  // At rest: 0.04, radius 4, 1 down; hovered: 0.10, radius 14, 5 down. The
+  // two pre-rendered shadows cross-fade.
+  if (h < 1)
+    DashboardPainting::drawShadow(painter, origin + QPointF(0, 1), size, kCardRadius,
+                                  Theme::withOpacity(kCardShadow, 0.04), 4, 1 - h);
+  if (h > 0)
+    DashboardPainting::drawShadow(painter, origin + QPointF(0, 5), size, kCardRadius,
+                                  Theme::withOpacity(kCardShadow, 0.10), 14, h);
+}
+
+void AgentRowView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  const qreal h = hoverProgress_;
+  const QRectF card(rect());
+  const QPainterPath shape = Painting::continuousRoundRect(card, kCardRadius);
+  p.fillPath(shape, r.dark ? mix(Theme::cardDark, Theme::cardHoverDark, h) : Theme::cardLight);
+
+  // The icon tile's shadow: black at 0.4 (dark) or 0.18 (light), radius 5 →
+  // 8 and 2 → 4 down with the hover.
+  const QColor tileShadow(0, 0, 0, qRound((r.dark ? 0.4 : 0.18) * 255));
+  const QPointF tileAt = iconTile_->geometry().topLeft();
+  const QSizeF tileSize(AgentIconTile::kSide, AgentIconTile::kSide);
+  if (h < 1) DashboardPainting::drawShadow(p, tileAt + QPointF(0, 2), tileSize, kTileRadius, tileShadow, 5, 1 - h);
+  if (h > 0) DashboardPainting::drawShadow(p, tileAt + QPointF(0, 4), tileSize, kTileRadius, tileShadow, 8, h);
+
+  // The launch button's glow (light scheme only: brand1Light at 0.3).
+  if (!r.dark && stateButton_->kind() == RowStateButton::Kind::launch)
+    DashboardPainting::drawShadow(p, QPointF(stateButton_->geometry().topLeft()) + QPointF(0, 2),
+                                  QSizeF(stateButton_->size()), kButtonRadius,
+                                  Theme::withOpacity(Theme::brand1Light, 0.3), 6);
+
+  // The information symbol.
+  const QColor infoColor = mix(Theme::withOpacity(r.textFaint, 0.55), Theme::withOpacity(r.accent, 0.9), h);
+  Glyphs::paint(p, u"info.circle", QRectF(infoSlot_->geometry()), infoColor);
+
+  // The border, wholly inside the card.
+  QColor border;
+  if (item_.isFaulted)
+    border = Theme::withOpacity(r.crash, 0.35);
+  else
+    border = mix(r.contrast(0.06), Theme::withOpacity(r.accent, 0.45), h);
+  p.setPen(QPen(border, 1));
+  p.drawPath(Painting::continuousRoundRect(card.adjusted(0.5, 0.5, -0.5, -0.5), kCardRadius - 0.5));
+}
+
+}  // namespace tlr

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPointF>
+#include <QSizeF>
+
+class QPainter;
+
+namespace tlr::DashboardPainting {
+
+// A soft drop shadow of a rounded rectangle `size` with corner `radius`,
+// blurred by `blur`, in `color`: rendered once per combination and kept, so
+// drawing one costs a single image blit. Draws it with its shape's top-left
+// corner at `shapeOrigin` (the offset already applied by the caller) and
+// `opacity` on top of the colour's own.
+void drawShadow(QPainter& painter, QPointF shapeOrigin, QSizeF size, qreal radius, const QColor& color, qreal blur,
+                qreal opacity = 1.0);
+
+// Linear blend of two colours (t = 0 gives a, 1 gives b), alpha included.
+QColor mix(const QColor& a, const QColor& b, qreal t);
+inline qreal mix(qreal a, qreal b, qreal t) { return a + (b - a) * t; }
+
+}  // namespace tlr::DashboardPainting

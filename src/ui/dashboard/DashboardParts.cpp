@@ -1,0 +1,236 @@
+#include "ui/dashboard/DashboardParts.h"
+
+#include "ui/dashboard/AgentRowView.h"
+#include "ui/dashboard/DashboardPainting.h"
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Painting.h"
+#include "ui/kit/Theme.h"
+
+#include <QEnterEvent>
+#include <QFontMetricsF>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+#include <QtMath>
+
+namespace tlr {
+
+using DashboardPainting::mix;
+
+// ---- MetricCard ------------------------------------------------------------
+
+namespace {
+QFont metricTitleFont() { return Theme::font(11.5, QFont::DemiBold); }
+QFont metricValueFont() { return Theme::font(30, QFont::Bold); }
+QFont metricSubFont() { return Theme::font(10.5, QFont::Medium); }
+constexpr qreal kMetricPad = 14;
+constexpr qreal kMetricGap = 6;
+constexpr qreal kChip = 18;
+}  // namespace
+
+MetricCard::MetricCard(bool highlight, QWidget* parent) : QWidget(parent), highlight_(highlight) {
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  whenLookChanges(this);
+}
+
+void MetricCard::setContent(const QString& title, int value, const QString& subtitle) {
+  if (title == title_ && value == value_ && subtitle == subtitle_) return;
+  title_ = title;
+  value_ = value;
+  subtitle_ = subtitle;
+  setAccessibleName(title_ + QLatin1Char(' ') + valueText());
+  setAccessibleDescription(subtitle_);
+  update();
+}
+
+QSize MetricCard::sizeHint() const {
+  const qreal h = kMetricPad * 2 + qMax<qreal>(QFontMetricsF(metricTitleFont()).height(), kChip) + kMetricGap + 2 +
+                  QFontMetricsF(metricValueFont()).height() + kMetricGap + QFontMetricsF(metricSubFont()).height();
+  return {120, qCeil(h)};
+}
+
+QSize MetricCard::minimumSizeHint() const { return {60, sizeHint().height()}; }
+
+void MetricCard::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
+  const Theme::Roles r = Theme::current();
+  // The highlighted card's glow would be clipped by the card's own bounds;
+  // its drop shadow is drawn by the dashboard under the card.
+  const QRectF card(rect());
+  const QPainterPath shape = Painting::continuousRoundRect(card, 14);
+  if (highlight_)
+    p.fillPath(shape, r.brandGradient(card.topLeft(), card.bottomRight()));
+  else
+    p.fillPath(shape, r.card);
+  if (!highlight_) {
+    p.setPen(QPen(r.contrast(0.06), 0.5));
+    p.drawPath(Painting::continuousRoundRect(card.adjusted(0.25, 0.25, -0.25, -0.25), 14));
+  }
+  const QColor titleColor = highlight_ ? Theme::withOpacity(Qt::white, 0.85) : r.textDim;
+  const QColor valueColor = highlight_ ? QColor(Qt::white) : r.text;
+  const QColor subColor = highlight_ ? Theme::withOpacity(Qt::white, 0.7) : r.textFaint;
+  const QColor arrowColor = highlight_ ? Theme::withOpacity(Qt::white, 0.75) : r.textFaint;
+  const QColor chipColor = highlight_ ? Theme::withOpacity(Qt::white, 0.15) : r.contrast(r.dark ? 0.06 : 0.04);
+
+  const QRectF inner = card.adjusted(kMetricPad, kMetricPad, -kMetricPad, -kMetricPad);
+  // Header: the title, then the arrow chip at the right, tops aligned.
+  const QFontMetricsF tm(metricTitleFont());
+  const qreal headerH = qMax<qreal>(tm.height(), kChip);
+  const QRectF chip(inner.right() - kChip, inner.top(), kChip, kChip);
+  p.setPen(Qt::NoPen);
+  p.setBrush(chipColor);
+  p.drawEllipse(chip);
+  const qreal arrow = Glyphs::sizeForFont(9);
+  Glyphs::paint(p, u"arrow.up.right", QRectF(chip.center() - QPointF(arrow / 2, arrow / 2), QSizeF(arrow, arrow)),
+                arrowColor);
+  p.setFont(metricTitleFont());
+  p.setPen(titleColor);
+  p.drawText(QRectF(inner.left(), inner.top(), chip.left() - inner.left() - 4, tm.height()),
+             Qt::AlignLeft | Qt::AlignTop, tm.elidedText(title_, Qt::ElideRight, chip.left() - inner.left() - 4));
+  // The count.
+  qreal y = inner.top() + headerH + kMetricGap + 2;
+  const QFontMetricsF vm(metricValueFont());
+  p.setFont(metricValueFont());
+  p.setPen(valueColor);
+  p.drawText(QRectF(inner.left(), y, inner.width(), vm.height()), Qt::AlignLeft | Qt::AlignVCenter, valueText());
+  y += vm.height() + kMetricGap;
+  // The sub-line.
+  const QFontMetricsF sm(metricSubFont());
+  p.setFont(metricSubFont());
+  p.setPen(subColor);
+  p.drawText(QRectF(inner.left(), y, inner.width(), sm.height()), Qt::AlignLeft | Qt::AlignVCenter,
+             sm.elidedText(subtitle_, Qt::ElideRight, inner.width()));
+}
+
+// ---- ToolbarIconButton -------------------------------------------------------
+
+ToolbarIconButton::ToolbarIconButton(const QString& systemName, QWidget* parent)
+    : QAbstractButton(parent), systemName_(systemName), animation_(new QVariantAnimation(this)) {
+  setFixedSize(kSide, kSide);
+  setCursor(Qt::PointingHandCursor);
+  setAttribute(Qt::WA_Hover);
+  animation_->setDuration(kHoverMs);
+  animation_->setEasingCurve(QEasingCurve::OutCubic);
+  connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) { setHoverProgress(v.toReal()); });
+  whenLookChanges(this);
+}
+
+void ToolbarIconButton::setLabel(const QString& label) {
+  setToolTip(label);
+  setAccessibleName(label);
+}
+
+void ToolbarIconButton::setHoverProgress(qreal progress) {
+  hoverProgress_ = progress;
+  update();
+}
+
+void ToolbarIconButton::animateTo(qreal target) {
+  animation_->stop();
+  animation_->setStartValue(hoverProgress_);
+  animation_->setEndValue(target);
+  animation_->start();
+}
+
+void ToolbarIconButton::enterEvent(QEnterEvent* event) {
+  animateTo(1);
+  QAbstractButton::enterEvent(event);
+}
+
+void ToolbarIconButton::leaveEvent(QEvent* event) {
+  animateTo(0);
+  QAbstractButton::leaveEvent(event);
+}
+
+void ToolbarIconButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  const qreal h = hoverProgress_;
+  const QRectF face(rect());
+  // Fill: white 0.05 → 0.1 (dark); black 0.035 → #0A84FF at 0.1 (light).
+  const QColor fillRest = r.dark ? QColor::fromRgbF(1, 1, 1, 0.05f) : QColor::fromRgbF(0, 0, 0, 0.035f);
+  const QColor fillHover = r.dark ? QColor::fromRgbF(1, 1, 1, 0.1f) : Theme::withOpacity(QColor(10, 132, 255), 0.1);
+  const QColor borderRest = r.dark ? QColor::fromRgbF(1, 1, 1, 0.08f) : QColor::fromRgbF(0, 0, 0, 0.07f);
+  const QColor borderHover = Theme::withOpacity(r.accent, 0.4);
+  const QPainterPath shape = Painting::continuousRoundRect(face, 8);
+  p.fillPath(shape, mix(fillRest, fillHover, h));
+  if (isDown()) p.fillPath(shape, r.contrast(0.06));
+  p.setPen(QPen(mix(borderRest, borderHover, h), 1));
+  p.drawPath(Painting::continuousRoundRect(face.adjusted(0.5, 0.5, -0.5, -0.5), 7.5));
+  const qreal glyph = Glyphs::sizeForFont(13);
+  Glyphs::paint(p, systemName_, QRectF(face.center() - QPointF(glyph / 2, glyph / 2), QSizeF(glyph, glyph)),
+                mix(r.textDim, r.accent, h));
+}
+
+// ---- AgentRowList --------------------------------------------------------------
+
+AgentRowList::AgentRowList(QWidget* parent) : QWidget(parent), layout_(new QVBoxLayout(this)) {
+  layout_->setContentsMargins(22, 8, 22, 22);
+  layout_->setSpacing(10);
+  layout_->addStretch(1);
+}
+
+QList<AgentRowView*> AgentRowList::rows() const {
+  QList<AgentRowView*> out;
+  for (int i = 0; i < layout_->count(); ++i)
+    if (auto* row = qobject_cast<AgentRowView*>(layout_->itemAt(i)->widget())) out << row;
+  return out;
+}
+
+void AgentRowList::adopt(AgentRowView* row) {
+  // The shadow under a row follows its hover.
+  connect(row, &AgentRowView::hoverProgressChanged, this, [this, row] {
+    const int reach = AgentRowView::shadowReach();
+    update(row->geometry().adjusted(-reach, -reach, reach, reach));
+  });
+}
+
+void AgentRowList::paintEvent(QPaintEvent* event) {
+  if (Theme::current().dark) return;  // no visible shadows in the dark scheme
+  QPainter p(this);
+  const int reach = AgentRowView::shadowReach();
+  for (AgentRowView* row : rows()) {
+    if (!row->isVisible()) continue;
+    const QRect area = row->geometry().adjusted(-reach, -reach, reach, reach);
+    if (!event->region().intersects(area)) continue;
+    row->paintShadow(p, row->geometry().topLeft());
+  }
+}
+
+// ---- MetricsRow ----------------------------------------------------------------
+
+MetricsRow::MetricsRow(QWidget* parent) : QWidget(parent) { whenLookChanges(this); }
+
+void MetricsRow::paintEvent(QPaintEvent*) {
+  const Theme::Roles r = Theme::current();
+  if (r.dark) return;  // the highlight's glow has opacity 0 in the dark scheme
+  QPainter p(this);
+  for (auto* card : findChildren<MetricCard*>(Qt::FindDirectChildrenOnly)) {
+    if (!card->isHighlighted() || !card->isVisible()) continue;
+    DashboardPainting::drawShadow(p, QPointF(card->geometry().topLeft()) + QPointF(0, 4), QSizeF(card->size()), 14,
+                                  Theme::withOpacity(r.brandStart, 0.25), 10);
+  }
+}
+
+// ---- HairLine ----------------------------------------------------------------
+
+HairLine::HairLine(bool contrast, qreal opacityDark, qreal opacityLight, QWidget* parent)
+    : QWidget(parent), contrast_(contrast), opacityDark_(opacityDark), opacityLight_(opacityLight) {
+  setFixedHeight(1);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  whenLookChanges(this);
+}
+
+void HairLine::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const Theme::Roles r = Theme::current();
+  const qreal opacity = r.dark ? opacityDark_ : opacityLight_;
+  // A divider is the faint separator colour; a rule is white or black.
+  const QColor color = contrast_ ? r.contrast(opacity) : r.contrast(0.12 * opacity);
+  p.fillRect(rect(), color);
+}
+
+}  // namespace tlr

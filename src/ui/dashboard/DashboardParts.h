@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QHash>
+#include <QPointer>
+#include <QWidget>
+
+class QVariantAnimation;
+class QVBoxLayout;
+
+namespace tlr {
+
+class AgentRowView;
+
+// One of the four metric cards under the hero: a title with an arrow chip,
+// a count and a sub-line. The highlighted card sits on the brand gradient
+// with white texts.
+class MetricCard final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MetricCard(bool highlight, QWidget* parent = nullptr);
+
+  void setContent(const QString& title, int value, const QString& subtitle);
+  const QString& title() const { return title_; }
+  int value() const { return value_; }
+  // The count as shown: a plain decimal integer.
+  QString valueText() const { return QString::number(value_); }
+  const QString& subtitle() const { return subtitle_; }
+  bool isHighlighted() const { return highlight_; }
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  bool highlight_;
+  QString title_;
+  int value_ = 0;
+  QString subtitle_;
+};
+
+// A toolbar button: a symbol centred in a 28-point rounded tile whose fill,
+// border and symbol colour follow the pointer (0.15 s ease-out). The label
+// is its tooltip and accessible name.
+class ToolbarIconButton final : public QAbstractButton {
+  Q_OBJECT
+  Q_PROPERTY(qreal hoverProgress READ hoverProgress WRITE setHoverProgress)
+
+ public:
+  static constexpr int kSide = 28;
+  static constexpr int kHoverMs = 150;
+
+  ToolbarIconButton(const QString& systemName, QWidget* parent = nullptr);
+  const QString& systemName() const { return systemName_; }
+  void setLabel(const QString& label);
+
+  qreal hoverProgress() const { return hoverProgress_; }
+  void setHoverProgress(qreal progress);
+  QSize sizeHint() const override { return {kSide, kSide}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  void animateTo(qreal target);
+
+  QString systemName_;
+  qreal hoverProgress_ = 0;
+  QVariantAnimation* animation_;
+};
+
+// The list of agent rows inside the live-status panel. It paints the rows'
+// drop shadows, which reach beyond each card, under them.
+class AgentRowList final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit AgentRowList(QWidget* parent = nullptr);
+  QVBoxLayout* rowLayout() const { return layout_; }
+  // Rows in display order.
+  QList<AgentRowView*> rows() const;
+  void adopt(AgentRowView* row);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QVBoxLayout* layout_;
+};
+
+// The row of metric cards; paints the highlighted card's glow under it.
+class MetricsRow final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MetricsRow(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// A thin horizontal line: the divider under the metric cards and the rule
+// beside the panel's title.
+class HairLine final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `opacityDark` / `opacityLight`: of the scheme's faint text colour
+  // (divider) or of white/black (rule, when `contrast`).
+  HairLine(bool contrast, qreal opacityDark, qreal opacityLight, QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  bool contrast_;
+  qreal opacityDark_, opacityLight_;
+};
+
+}  // namespace tlr

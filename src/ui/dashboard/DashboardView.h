@@ -1,0 +1,131 @@
+#pragma once
+
+#include "ui/dashboard/DashboardActions.h"
+#include "ui/dashboard/DashboardAgentItem.h"
+#include "ui/dashboard/DashboardSheets.h"
+
+#include <QHash>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+
+class QScrollArea;
+
+namespace tlr {
+
+class AgentRowList;
+class AgentRowView;
+class DashboardModel;
+class Label;
+class MetricCard;
+class SectionTitle;
+class Sheet;
+class ShieldHero;
+class ToolbarIconButton;
+
+// The content of the main window: the hero, the four metric cards, the
+// live-status panel with one row per agent, and a toolbar of three buttons
+// (add agent, backup and restore, settings) in the top-right corner.
+//
+// It presents every sheet of the application through the factories of
+// DashboardSheets (setSheets()), wires the rows' and the detail sheet's
+// actions to the lifecycle watcher (DashboardActions), and keeps the rows
+// current: the rows are rebuilt at once when the language, the lock-online
+// set or the event log changes; an agent the user has just locked online is
+// started; an open detail sheet follows its row. Rows are kept by agent id
+// and updated in place, so hover state and light animations survive every
+// update. Holds no supervision logic of its own.
+class DashboardView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr int kMinWidth = 680;
+  static constexpr int kMinHeight = 560;
+  // The hand-over from the backup sheet to the restore or USB sheets.
+  static constexpr int kSheetHandOverMs = 300;
+
+  // The model (and its stores) must outlive the view.
+  explicit DashboardView(DashboardModel& model, QWidget* parent = nullptr);
+  ~DashboardView() override;
+
+  DashboardModel& model() const { return model_; }
+  DashboardActions& actions() const { return *actions_; }
+
+  const DashboardSheets& sheets() const { return sheets_; }
+  void setSheets(DashboardSheets sheets) { sheets_ = std::move(sheets); }
+
+  // ---- What the buttons and rows do (also callable directly) ----
+  // Opens the detail sheet of `item` (a row's tap).
+  void selectItem(const DashboardAgentItem& item);
+  void openAddAgent();
+  void openBackup();
+  void openSettings();
+  // The backup sheet's hand-overs: it closes now, the next opens 0.3 s later.
+  void openRestoreFromBackup();
+  void openUSBExportFromBackup();
+  void openUSBImportFromBackup();
+
+  // ---- State ----
+  // The row whose detail sheet is open.
+  const std::optional<DashboardAgentItem>& selectedItem() const { return selectedItem_; }
+  enum class SheetKind { detail, settings, addAgent, backup, restore, usbExport, usbImport };
+  // The sheet of that kind while it is shown, else nullptr.
+  Sheet* openSheet(SheetKind kind) const;
+
+  // ---- Parts, for the window and for tests ----
+  QList<AgentRowView*> rowViews() const;  // in display order
+  AgentRowView* rowView(const QString& agentId) const { return rows_.value(agentId); }
+  MetricCard* metricCard(int index) const { return metrics_.value(index); }
+  ToolbarIconButton* addButton() const { return addButton_; }
+  ToolbarIconButton* backupButton() const { return backupButton_; }
+  ToolbarIconButton* settingsButton() const { return settingsButton_; }
+  QWidget* emptyState() const;
+
+  QSize minimumSizeHint() const override { return {kMinWidth, kMinHeight}; }
+  QSize sizeHint() const override { return {kMinWidth, kMinHeight}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void buildLayout();
+  void retranslate();
+  void itemsPublished(const QList<DashboardAgentItem>& items);
+  void syncRows(const QList<DashboardAgentItem>& items);
+  void updateMetrics(const QList<DashboardAgentItem>& items);
+  void placeToolbar();
+  // Presents `sheet` as `kind`; it closes through `close()`.
+  void present(SheetKind kind, Sheet* sheet);
+  void close(SheetKind kind);
+  QList<AgentEntry> backupAgents() const;
+
+  DashboardModel& model_;
+  DashboardActions* actions_;
+  DashboardSheets sheets_;
+
+  std::optional<DashboardAgentItem> selectedItem_;
+  QHash<SheetKind, QPointer<Sheet>> open_;
+  std::function<void(const DashboardAgentItem&)> detailSetItem_;
+  std::function<void(const QSet<QString>&)> addAgentSetInstalledIds_;
+
+  ShieldHero* shield_ = nullptr;
+  Label* heroTitle_ = nullptr;
+  Label* heroSub_ = nullptr;
+  QList<MetricCard*> metrics_;
+  SectionTitle* panelTitle_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
+  AgentRowList* rowList_ = nullptr;
+  QWidget* empty_ = nullptr;
+  Label* emptyLabel_ = nullptr;
+  QWidget* toolbar_ = nullptr;
+  ToolbarIconButton* addButton_ = nullptr;
+  ToolbarIconButton* backupButton_ = nullptr;
+  ToolbarIconButton* settingsButton_ = nullptr;
+  QHash<QString, AgentRowView*> rows_;
+};
+
+}  // namespace tlr

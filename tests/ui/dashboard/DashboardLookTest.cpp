@@ -1,0 +1,109 @@
+// The dashboard as drawn, in both schemes and both languages. With
+// TLR_SCREENSHOT_DIR set, the four pictures are also written there
+// (dashboard-<scheme>-<language>.png).
+#include "DashboardTestSupport.h"
+
+#include "ui/dashboard/AgentRowView.h"
+#include "ui/dashboard/DashboardParts.h"
+#include "ui/dashboard/DashboardView.h"
+#include "ui/kit/Theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+namespace tlr {
+namespace {
+
+using test::agentEntry;
+using test::runningRecord;
+using Kind = AgentEntry::Kind;
+
+struct Look {
+  AppearancePreference appearance;
+  AppLanguage language;
+  const char* name;
+};
+
+class DashboardLookTest : public ::testing::TestWithParam<Look> {
+ protected:
+  void TearDown() override {
+    SettingsStore::shared().setAppearance(AppearancePreference::system);
+    SettingsStore::shared().setLanguage(AppLanguage::zh);
+  }
+  test::TempHome home;
+};
+
+bool close(QColor a, QColor b, int tolerance = 3) {
+  return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance &&
+         std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
+  const Look look = GetParam();
+  SettingsStore::shared().setAppearance(look.appearance);
+  SettingsStore::shared().setLanguage(look.language);
+  const bool dark = look.appearance == AppearancePreference::dark;
+  ASSERT_EQ(Appearance::shared().isDark(), dark);
+
+  test::FakeAgentActions actions;
+  DashboardModel model(nullptr, DashboardModel::Stores::shared());
+  model.setWatcher(&actions);
+  AgentEntry app = agentEntry("studio", Kind::desktopApp), cli = agentEntry("coder"),
+             plugin = agentEntry("helper", Kind::idePlugin), gateway = agentEntry("gateway");
+  app.displayName = "Studio";
+  cli.displayName = "Coder CLI";
+  plugin.displayName = "Helper for Editors";
+  gateway.displayName = "Gateway";
+  LockOnlineStore::shared().setLocked("studio", true);
+  EventStore::shared().append(AgentEvent::make("coder", AgentEventType::exitedAbnormal));
+  model.update({app, cli, plugin, gateway}, {runningRecord(app, 11), runningRecord(cli, 12)});
+
+  DashboardView view(model);
+  view.resize(680, 560);
+  view.show();
+  QApplication::processEvents();
+  const QImage shot = view.grab().toImage();
+  if (const QString dir = qEnvironmentVariable("TLR_SCREENSHOT_DIR"); !dir.isEmpty()) {
+    QDir().mkpath(dir);
+    shot.save(dir + QStringLiteral("/dashboard-%1.png").arg(QLatin1String(look.name)));
+  }
+
+  // The window's background, left of the rows.
+  const qreal dpr = shot.devicePixelRatio();
+  auto pixel = [&](QPoint p) { return shot.pixelColor(QPoint(qRound(p.x() * dpr), qRound(p.y() * dpr))); };
+  EXPECT_TRUE(close(pixel(QPoint(4, 400)), dark ? Theme::appBgDark : Theme::appBgLight)) << pixel(QPoint(4, 400)).name().toStdString();
+  // The first metric card on the brand gradient, the others on the card colour.
+  MetricCard* first = view.metricCard(0);
+  const QPoint firstInside = first->mapTo(&view, QPoint(6, first->height() / 2));
+  const QColor brand = pixel(firstInside);
+  EXPECT_GT(brand.blue(), brand.red() + 60) << brand.name().toStdString();
+  MetricCard* total = view.metricCard(3);
+  EXPECT_TRUE(close(pixel(total->mapTo(&view, QPoint(total->width() - 8, total->height() - 8))),
+                    dark ? Theme::cardDark : Theme::cardLight))
+      << pixel(total->mapTo(&view, QPoint(total->width() - 8, total->height() - 8))).name().toStdString();
+  // Each state button in its colours: red faulted, green running, gradient launch.
+  auto buttonColour = [&](const QString& id) {
+    RowStateButton* b = view.rowView(id)->stateButton();
+    return pixel(b->mapTo(&view, QPoint(3, b->height() / 2)));
+  };
+  const QColor faulted = buttonColour("coder"), running = buttonColour("studio"), launch = buttonColour("helper");
+  EXPECT_GT(faulted.red(), faulted.green() + 10) << faulted.name().toStdString();
+  EXPECT_GT(running.green(), running.red() + 10) << running.name().toStdString();
+  EXPECT_GT(launch.blue(), launch.red() + 60) << launch.name().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(SchemesAndLanguages, DashboardLookTest,
+                         ::testing::Values(Look{AppearancePreference::light, AppLanguage::en, "light-en"},
+                                           Look{AppearancePreference::dark, AppLanguage::en, "dark-en"},
+                                           Look{AppearancePreference::light, AppLanguage::zh, "light-zh"},
+                                           Look{AppearancePreference::dark, AppLanguage::zh, "dark-zh"}),
+                         [](const auto& info) {
+                           QString name = QLatin1String(info.param.name);
+                           return name.replace('-', '_').toStdString();
+                         });
+
+}  // namespace
+}  // namespace tlr

@@ -1,0 +1,345 @@
+#include "DashboardTestSupport.h"
+
+#include "ui/dashboard/AgentRowView.h"
+#include "ui/dashboard/DashboardParts.h"
+#include "ui/dashboard/DashboardView.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Sheet.h"
+#include "ui/kit/StatusLight.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+
+#include <gtest/gtest.h>
+
+namespace tlr {
+namespace {
+
+using test::agentEntry;
+using test::runningRecord;
+using Kind = AgentEntry::Kind;
+
+// A stand-in for the sheets that come from elsewhere.
+class FakeSheet final : public Sheet {
+ public:
+  explicit FakeSheet(QWidget* parent) : Sheet(QSize(200, 120), parent) {}
+};
+
+void click(QWidget* w, QPoint at = QPoint(-1, -1)) {
+  const QPointF pos = at.x() < 0 ? QPointF(w->rect().center()) : QPointF(at);
+  const QPointF global = w->mapToGlobal(pos);
+  QMouseEvent press(QEvent::MouseButtonPress, pos, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, pos, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &release);
+}
+
+// The dashboard over the shared stores of a temporary HOME, with a fake
+// watcher.
+class DashboardViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SettingsStore::shared().setLanguage(AppLanguage::en);
+    model.setWatcher(&actions);
+    view = std::make_unique<DashboardView>(model);
+    view->resize(680, 560);
+    view->show();
+  }
+  void TearDown() override {
+    view.reset();
+    SettingsStore::shared().setLanguage(AppLanguage::zh);
+  }
+
+  // Sheets that record how they were built.
+  void installFakeSheets() {
+    DashboardSheets sheets;
+    sheets.detail = [this](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
+      auto* sheet = new FakeSheet(parent);
+      built << "detail " + item.id;
+      detailCallbacks = callbacks;
+      return DashboardSheets::Detail{sheet, [this](const DashboardAgentItem& i) { detailUpdates << i; }};
+    };
+    sheets.addAgent = [this](QWidget* parent, std::shared_ptr<const AgentRegistry>, const QSet<QString>& ids,
+                             std::function<void()>, std::function<void()>) {
+      built << "addAgent";
+      installedIdsSeen << ids;
+      return DashboardSheets::AddAgent{new FakeSheet(parent),
+                                       [this](const QSet<QString>& ids) { installedIdsSeen << ids; }};
+    };
+    sheets.settings = [this](QWidget* parent, std::function<void()>) {
+      built << "settings";
+      return new FakeSheet(parent);
+    };
+    sheets.backup = [this](QWidget* parent, const QList<AgentEntry>& agents, std::function<void()>,
+                           std::function<void()> onOpenRestore, std::function<void()> onOpenUSBExport,
+                           std::function<void()> onOpenUSBImport) {
+      built << QStringLiteral("backup %1").arg(agents.size());
+      openRestore = onOpenRestore;
+      openUSBExport = onOpenUSBExport;
+      openUSBImport = onOpenUSBImport;
+      return new FakeSheet(parent);
+    };
+    sheets.restore = [this](QWidget* parent, std::function<void()>, std::function<void(const QString&)>) {
+      built << "restore";
+      return new FakeSheet(parent);
+    };
+    sheets.usbMigration = [this](QWidget* parent, DashboardSheets::USBMode mode, const QList<AgentEntry>&,
+                                 std::function<void()>) {
+      built << (mode == DashboardSheets::USBMode::exportPkg ? "usbExport" : "usbImport");
+      return new FakeSheet(parent);
+    };
+    view->setSheets(std::move(sheets));
+  }
+
+  AgentRowView* row(const QString& id) const {
+    AgentRowView* r = view->rowView(id);
+    EXPECT_NE(r, nullptr) << id.toStdString();
+    return r;
+  }
+  QStringList rowIds() const {
+    QStringList ids;
+    for (AgentRowView* r : view->rowViews()) ids << r->item().id;
+    return ids;
+  }
+
+  test::TempHome home;
+  test::FakeAgentActions actions;
+  std::shared_ptr<const AgentRegistry> registry = std::make_shared<AgentRegistry>(RegistryFile{});
+  DashboardModel model{registry, DashboardModel::Stores::shared()};
+  std::unique_ptr<DashboardView> view;
+  QStringList built;
+  AgentDetailCallbacks detailCallbacks;
+  QList<DashboardAgentItem> detailUpdates;
+  QList<QSet<QString>> installedIdsSeen;
+  std::function<void()> openRestore, openUSBExport, openUSBImport;
+};
+
+TEST_F(DashboardViewTest, EmptyStateAndMetricCounts) {
+  model.update({}, {});
+  EXPECT_TRUE(view->emptyState()->isVisible());
+  EXPECT_EQ(view->findChild<Label*>("emptyHint")->text(), "Tap + at the top-right to install an agent");
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(view->metricCard(i)->value(), 0);
+  EXPECT_EQ(view->metricCard(2)->subtitle(), "All clear");
+  EXPECT_TRUE(view->metricCard(0)->isHighlighted());
+
+  // A running, locked, faulted agent counts in every category it has.
+  const AgentEntry a = agentEntry("a"), b = agentEntry("b"), c = agentEntry("c");
+  LockOnlineStore::shared().setLocked("a", true);  // records an event: the hang must be newer
+  EventStore::shared().append(AgentEvent::make("a", AgentEventType::hangDetected));
+  model.update({a, b, c}, {runningRecord(a, 1), runningRecord(b, 2)});
+  EXPECT_FALSE(view->emptyState()->isVisible());
+  EXPECT_EQ(view->metricCard(0)->value(), 2);
+  EXPECT_EQ(view->metricCard(1)->value(), 1);
+  EXPECT_EQ(view->metricCard(2)->value(), 1);
+  EXPECT_EQ(view->metricCard(3)->value(), 3);
+  EXPECT_EQ(view->metricCard(3)->value(), view->rowViews().size());
+  EXPECT_EQ(view->metricCard(2)->subtitle(), "Needs attention");
+  EXPECT_FALSE(view->metricCard(2)->isHighlighted());
+  EXPECT_EQ(view->metricCard(0)->accessibleName(), "Running 2");
+}
+
+TEST_F(DashboardViewTest, RowTextsAndTooltipsByState) {
+  AgentEntry faulted = agentEntry("faulted", Kind::desktopApp), running = agentEntry("running"),
+             stopped = agentEntry("stopped", Kind::idePlugin);
+  stopped.displayNameEN = "Stopped & Co";
+  EventStore::shared().append(AgentEvent::make("faulted", AgentEventType::exitedAbnormal));
+  LockOnlineStore::shared().setLocked("running", true);
+  model.update({faulted, running, stopped}, {runningRecord(faulted, 1), runningRecord(running, 2)});
+
+  // Faulted beats running: the red button, though the light is green.
+  RowStateButton* f = row("faulted")->stateButton();
+  EXPECT_EQ(f->kind(), RowStateButton::Kind::faulted);
+  EXPECT_EQ(f->text(), "Faulted");
+  EXPECT_EQ(f->toolTip(), "Click to view fault details");
+  EXPECT_EQ(row("faulted")->statusLight()->state(), LightState::working);
+  EXPECT_EQ(row("faulted")->kindChip()->text(), "App");
+
+  RowStateButton* r = row("running")->stateButton();
+  EXPECT_EQ(r->kind(), RowStateButton::Kind::running);
+  EXPECT_EQ(r->text(), "Running");
+  EXPECT_EQ(r->toolTip(), "Click for details (open / stop / restart, etc.)");
+  EXPECT_EQ(row("running")->kindChip()->text(), "CLI");
+  EXPECT_TRUE(row("running")->lockMark()->isVisibleTo(row("running")));
+  EXPECT_EQ(row("running")->lockMark()->toolTip(), "Locked online");
+
+  RowStateButton* s = row("stopped")->stateButton();
+  EXPECT_EQ(s->kind(), RowStateButton::Kind::launch);
+  EXPECT_EQ(s->text(), "Launch");
+  EXPECT_EQ(s->toolTip(), "Launch Stopped & Co");
+  EXPECT_EQ(s->accessibleName(), "Launch");
+  EXPECT_EQ(row("stopped")->statusLight()->state(), LightState::idle);
+  EXPECT_EQ(row("stopped")->kindChip()->text(), "Plugin");
+  EXPECT_FALSE(row("stopped")->lockMark()->isVisibleTo(row("stopped")));
+  // Names from the registry are plain text, "&" included.
+  EXPECT_EQ(row("stopped")->nameLabel()->textFormat(), Qt::PlainText);
+  EXPECT_EQ(row("stopped")->nameLabel()->text(), "Stopped & Co");
+  EXPECT_EQ(row("stopped")->accessibleName(), "Stopped & Co");
+}
+
+TEST_F(DashboardViewTest, StateButtonClicksDoNotAlsoTapTheRow) {
+  installFakeSheets();
+  const AgentEntry stopped = agentEntry("stopped"), running = agentEntry("running");
+  model.update({stopped, running}, {runningRecord(running, 2)});
+
+  // Launch: one launch, no detail sheet; a second click while in flight is ignored.
+  click(row("stopped")->stateButton());
+  click(row("stopped")->stateButton());
+  EXPECT_EQ(actions.calls, QStringList{"launch stopped"});
+  EXPECT_TRUE(built.isEmpty());
+  EXPECT_FALSE(view->selectedItem().has_value());
+
+  // The running button opens the details once.
+  click(row("running")->stateButton());
+  EXPECT_EQ(built, QStringList{"detail running"});
+  ASSERT_TRUE(view->selectedItem().has_value());
+  EXPECT_EQ(view->selectedItem()->id, "running");
+  ASSERT_NE(view->openSheet(DashboardView::SheetKind::detail), nullptr);
+
+  // The sheet's close goes through the dashboard.
+  detailCallbacks.onClose();
+  EXPECT_EQ(view->openSheet(DashboardView::SheetKind::detail), nullptr);
+  EXPECT_FALSE(view->selectedItem().has_value());
+
+  // A click on the card (its name) taps the row; so does the stopped row's card.
+  click(row("stopped")->nameLabel());
+  EXPECT_EQ(built.last(), "detail stopped");
+  EXPECT_EQ(actions.calls.size(), 1);
+}
+
+TEST_F(DashboardViewTest, ToolbarButtonsTooltipsAndSheets) {
+  EXPECT_EQ(view->addButton()->toolTip(), "Add Agent");
+  EXPECT_EQ(view->backupButton()->toolTip(), "Backup & Restore");
+  EXPECT_EQ(view->settingsButton()->toolTip(), "Settings");
+  EXPECT_EQ(view->addButton()->systemName(), "plus");
+  EXPECT_EQ(view->backupButton()->systemName(), "archivebox");
+  EXPECT_EQ(view->settingsButton()->systemName(), "gearshape");
+
+  // Without sheets the buttons do nothing, and nothing wrong.
+  model.update({agentEntry("a")}, {});
+  for (auto* b : {view->addButton(), view->backupButton(), view->settingsButton()}) click(b);
+  click(row("a"));
+  EXPECT_EQ(view->openSheet(DashboardView::SheetKind::addAgent), nullptr);
+  EXPECT_FALSE(view->selectedItem().has_value());
+
+  installFakeSheets();
+  click(view->addButton());
+  EXPECT_EQ(built, QStringList{"addAgent"});
+  EXPECT_EQ(installedIdsSeen.value(0), QSet<QString>{"a"});
+  // An open add-agent sheet hears the installed ids of every publish.
+  model.update({agentEntry("a"), agentEntry("b")}, {});
+  EXPECT_EQ(installedIdsSeen.last(), (QSet<QString>{"a", "b"}));
+  view->openSheet(DashboardView::SheetKind::addAgent)->requestClose();
+  EXPECT_EQ(view->openSheet(DashboardView::SheetKind::addAgent), nullptr);
+
+  click(view->settingsButton());
+  EXPECT_EQ(built.last(), "settings");
+  view->openSheet(DashboardView::SheetKind::settings)->requestClose();
+
+  // The backup sheet lists every visible registry entry (none here).
+  click(view->backupButton());
+  EXPECT_EQ(built.last(), "backup 0");
+  openRestore();
+  EXPECT_EQ(view->openSheet(DashboardView::SheetKind::backup), nullptr);  // closed at once
+  EXPECT_NE(built.last(), "restore");                                     // opened 0.3 s later
+  ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::restore) != nullptr; }));
+  EXPECT_EQ(built.last(), "restore");
+  view->openSheet(DashboardView::SheetKind::restore)->requestClose();
+
+  click(view->backupButton());
+  openUSBImport();
+  ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::usbImport) != nullptr; }));
+  EXPECT_EQ(built.last(), "usbImport");
+}
+
+TEST_F(DashboardViewTest, LockSetReactionStartsANewlyLockedStoppedAgentFromTheSecondChange) {
+  const AgentEntry a = agentEntry("a"), b = agentEntry("b"), running = agentEntry("running");
+  model.update({a, b, running}, {runningRecord(running, 3)});
+  LockOnlineStore& locks = LockOnlineStore::shared();
+  locks.setLocked("a", true);  // the first change only records the set
+  EXPECT_TRUE(actions.calls.isEmpty());
+  EXPECT_TRUE(row("a")->lockMark()->isVisibleTo(row("a")));  // the rows show it at once
+  locks.setLocked("b", true);
+  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand b"});
+  locks.setLocked("running", true);  // running: nothing to start
+  locks.setLocked("b", false);       // turning off starts nothing
+  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand b"});
+}
+
+TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
+  const AgentEntry plugin = agentEntry("p", Kind::idePlugin), cli = agentEntry("c");
+  model.update({plugin, cli}, {runningRecord(cli, 4)});
+  AgentRowView* p = row("p");
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  // No scan in between: the dashboard rebuilt the rows itself.
+  EXPECT_EQ(row("p"), p);
+  EXPECT_EQ(p->item().bigStatusText, QString::fromUtf8("未运行"));
+  EXPECT_EQ(p->stateButton()->text(), QString::fromUtf8("启动"));
+  EXPECT_EQ(p->stateButton()->toolTip(), QString::fromUtf8("启动 p"));
+  EXPECT_EQ(p->kindChip()->text(), QString::fromUtf8("插件"));
+  EXPECT_EQ(row("c")->kindChip()->text(), "CLI");
+  EXPECT_EQ(row("c")->stateButton()->text(), QString::fromUtf8("运行中"));
+  EXPECT_EQ(view->findChild<Label*>("heroTagline")->text(), QString::fromUtf8("为 AI Agent 保驾护航"));
+  EXPECT_EQ(view->findChild<Label*>("heroTitle")->text(), "Tollamere");
+  EXPECT_EQ(view->findChild<SectionTitle*>("panelTitle")->shownText(), QString::fromUtf8("实时状态"));
+  EXPECT_EQ(view->findChild<Label*>("emptyHint")->text(), QString::fromUtf8("点击右上角「+」安装 Agent"));
+  EXPECT_EQ(view->metricCard(0)->title(), QString::fromUtf8("运行中"));
+  EXPECT_EQ(view->metricCard(3)->subtitle(), QString::fromUtf8("已识别"));
+  EXPECT_EQ(view->addButton()->toolTip(), QString::fromUtf8("添加 Agent"));
+  EXPECT_EQ(view->settingsButton()->accessibleName(), QString::fromUtf8("设置"));
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  EXPECT_EQ(view->findChild<SectionTitle*>("panelTitle")->shownText(), "LIVE STATUS");
+  EXPECT_EQ(p->stateButton()->text(), "Launch");
+}
+
+TEST_F(DashboardViewTest, RowsAreKeptByIdAndReorderedInPlace) {
+  const AgentEntry a = agentEntry("a"), b = agentEntry("b");
+  model.update({a, b}, {});
+  AgentRowView* rowA = row("a");
+  AgentRowView* rowB = row("b");
+  rowA->setHoverProgress(1);
+  QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+  QApplication::sendEvent(rowA, &enter);
+  model.update({a, b}, {runningRecord(b, 9)});
+  EXPECT_EQ(rowIds(), (QStringList{"b", "a"}));
+  EXPECT_EQ(row("a"), rowA);
+  EXPECT_EQ(row("b"), rowB);
+  EXPECT_TRUE(rowA->isHovering());
+  EXPECT_EQ(rowB->statusLight()->state(), LightState::working);
+  model.update({b}, {});
+  EXPECT_EQ(rowIds(), QStringList{"b"});
+  EXPECT_EQ(view->rowView("a"), nullptr);
+}
+
+TEST_F(DashboardViewTest, ANewEventMarksItsRowAndTheOpenSheetFollows) {
+  installFakeSheets();
+  const AgentEntry ide = agentEntry("ide", Kind::desktopApp), cli = agentEntry("cli");
+  model.update({ide, cli}, {runningRecord(ide, 5)});
+  click(row("ide"));
+  ASSERT_TRUE(view->selectedItem().has_value());
+
+  // Only the embedded process changed: the sheet keeps its record.
+  model.update({ide, cli}, {runningRecord(ide, 5), runningRecord(cli, 6, false, QString("ide"))});
+  EXPECT_TRUE(detailUpdates.isEmpty());
+
+  // A hang marks the row at once, without a scan, and the sheet gets it.
+  EventStore::shared().append(AgentEvent::make("ide", AgentEventType::hangDetected));
+  EXPECT_EQ(row("ide")->stateButton()->kind(), RowStateButton::Kind::faulted);
+  ASSERT_EQ(detailUpdates.size(), 1);
+  EXPECT_TRUE(detailUpdates[0].isFaulted);
+  EXPECT_TRUE(view->selectedItem()->isFaulted);
+
+  // The sheet's launch goes to the watcher for the sheet's entry.
+  std::optional<bool> launched;
+  detailCallbacks.onLaunch([&](bool ok) { launched = ok; });
+  EXPECT_EQ(actions.calls, QStringList{"launch ide"});
+  actions.launchCompletions[0](true);
+  EXPECT_EQ(launched, std::optional<bool>(true));
+
+  // Uninstalled: the sheet keeps its last record.
+  model.update({cli}, {});
+  EXPECT_EQ(detailUpdates.size(), 1);
+  EXPECT_EQ(view->selectedItem()->id, "ide");
+}
+
+}  // namespace
+}  // namespace tlr
