@@ -1,5 +1,8 @@
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/sheets/AddAgentSheet.h"
+
+#include <QPointer>
 
 namespace tlr {
 
@@ -15,6 +18,14 @@ namespace tlr {
 // Until a sheet exists its factory stays empty and its button does nothing.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
+  sheets.addAgent = [](QWidget* parent, std::shared_ptr<const AgentRegistry> registry, const QSet<QString>& installedIds,
+                       std::function<void()> onClose, std::function<void()> onDidInstall) {
+    auto* sheet =
+        new AddAgentSheet(std::move(registry), installedIds, std::move(onClose), std::move(onDidInstall), parent);
+    return DashboardSheets::AddAgent{sheet, [guard = QPointer<AddAgentSheet>(sheet)](const QSet<QString>& ids) {
+                                       if (guard) guard->setInstalledIds(ids);
+                                     }};
+  };
   dashboard.setSheets(std::move(sheets));
 }
 

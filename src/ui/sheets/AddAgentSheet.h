@@ -3,6 +3,7 @@
 #include "registry/AgentRegistry.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
+#include "ui/sheets/InstallSheet.h"
 
 #include <QPointer>
 #include <QSet>
@@ -16,7 +17,6 @@ class QVBoxLayout;
 
 namespace tlr {
 
-class InstallSheet;
 
 // The registry's agents to add: those not installed that have an install
 // recipe, each with an Install button, then those installed. Install opens
