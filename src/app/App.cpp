@@ -1,5 +1,7 @@
 #include "app/App.h"
 
+#include "app/Windows.h"
+
 #include "backup/AgentDataDiscovery.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
@@ -15,6 +17,7 @@
 #include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
+#include "ui/shell/UpdateAnnouncement.h"
 #include "verify/VerificationRoutines.h"
 #include "watcher/AgentLifecycleWatcher.h"
 #include "watcher/AgentRecover.h"
@@ -69,15 +72,6 @@ class ApplicationArguments {
 
 constexpr int kFirstRunPromptDelayMs = 2000;
 const QString kVornelAppId = QStringLiteral("R8WQ2M5KXD.com.tollamere.app");
-
-// The update notice of the maker service; always Chinese.
-void notifyUpdateAvailable(const VornelUpdate& update) {
-  log("[Vornel] ", QStringLiteral("update available: ") + update.latest_version +
-                       QStringLiteral(" force=") + (update.force ? QStringLiteral("true") : QStringLiteral("false")));
-  const QString title = update.force ? QStringLiteral("Tollamere 必须更新到 ") + update.latest_version
-                                     : QStringLiteral("Tollamere ") + update.latest_version + QStringLiteral(" 可用");
-  showDesktopNotification(title, QStringLiteral("下载：") + update.download_url);
-}
 
 QStringList sortedIds(const QList<RunningAgent>& agents) {
   QStringList ids;
@@ -200,7 +194,7 @@ bool App::isAnotherInstanceRunning() {
 
 void App::bringToFront() {
   log("[App] ", QStringLiteral("另一实例请求前置 → 显示主窗口"));
-  // The main window controller shows its window here.
+  if (windows_) windows_->bringForward();
 }
 
 void App::loadRegistry() {
@@ -214,8 +208,9 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
+  windows_ = std::make_unique<AppWindows>(scanTimer_);
   if (!registry_) return;
-  // The dashboard model and the main window controller are created here.
+  windows_->setupModel(registry_);
   scanner_ = std::make_shared<const ProcessScanner>(registry_);
 }
 
@@ -226,6 +221,7 @@ void App::setupWatcher() {
   watcher_ = std::make_unique<AgentLifecycleWatcher>(registry_, std::make_shared<const AgentRecover>());
   watcher_->setScanner(scanner_);
   watcher_->start();
+  windows_->setWatcher(*watcher_);
   hangWatcher_ = std::make_unique<HangWatcher>(EventStore::shared());
   hangWatcher_->updateRegistry(*registry_);
   hangWatcher_->start();
@@ -234,7 +230,7 @@ void App::setupWatcher() {
 }
 
 void App::setupStatusItem() {
-  // The menu-bar status item is installed here, also without a registry.
+  windows_->setupStatusItem();
 }
 
 void App::startScanLoop() {
@@ -248,7 +244,7 @@ void App::refreshRunningAgents() {
   const QList<RunningAgent> all = scanner_->scanAll();
   const QList<RunningAgent> running = ProcessScanner::firstOfEachAgent(all);
 
-  // The dashboard model takes installed and running here.
+  if (windows_) windows_->updateModel(installed, running);
   const QStringList before = lastRunningIds_;
   lastRunningIds_ = sortedIds(running);
   if (before != lastRunningIds_) {
@@ -294,13 +290,13 @@ void App::setupRemoteServices() {
   });
   client.start(kVornelAppId, version.isEmpty() ? QStringLiteral("0.0.0") : version,
                QUrl(QString::fromLatin1(VornelAppSDK::kDefaultEndpoint)), QStringLiteral("official"));
-  client.setOnUpdateAvailable(&notifyUpdateAvailable);
+  client.setOnUpdateAvailable(&announceUpdate);
 }
 
 void App::applyActivationPolicy() { SettingsStore::shared().applyActivationPolicy(); }
 
 void App::showStatusItemOnboardingIfFirstRun() {
-  // The first-run onboarding window is scheduled here.
+  windows_->showStatusItemOnboardingIfFirstRun();
 }
 
 void App::runDiscoverySelfCheck() {

@@ -11,6 +11,7 @@
 namespace tlr {
 
 class AgentLifecycleWatcher;
+class AppWindows;
 class HangWatcher;
 class InstanceChannel;
 class ProcessScanner;
@@ -72,6 +73,8 @@ class App final : public QObject {
   std::unique_ptr<ResourceMonitor> resourceMonitor_;
   std::unique_ptr<InstanceChannel> instanceChannel_;
   std::unique_ptr<TerminationSignals> terminationSignals_;
+  // The windows: dashboard model, main window, tray item, first-run prompts.
+  std::unique_ptr<AppWindows> windows_;
 };
 
 }  // namespace tlr

@@ -3,6 +3,7 @@
 #include "core/NetworkLogger.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
+#include "platform/Opener.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -55,6 +56,24 @@ std::optional<VornelUpdate> VornelUpdate::fromJson(const QJsonValue& value) {
                           readText(o, "notes", u.notes);
   if (!wellFormed) return std::nullopt;
   return u;
+}
+
+std::optional<VornelAd> VornelAd::fromJson(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
+  const QJsonObject o = value.toObject();
+  if (!o.value("image_url").isString() || !o.value("link_url").isString()) return std::nullopt;
+  VornelAd ad;
+  if (!readText(o, "id", ad.id)) return std::nullopt;
+  ad.image_url = o.value("image_url").toString();
+  ad.link_url = o.value("link_url").toString();
+  return ad;
+}
+
+bool isOpenableWebAddress(const QString& text) {
+  const QUrl url(text, QUrl::StrictMode);
+  if (!url.isValid() || url.isRelative()) return false;
+  const QString scheme = url.scheme().toLower();
+  return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty();
 }
 
 VornelAppSDK& VornelAppSDK::shared() {
@@ -153,6 +172,8 @@ std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(QNetworkReply& re
       return std::nullopt;
     }
   }
+  // A malformed announcement costs only the announcement, never the check.
+  answer.ad = VornelAd::fromJson(o.value("ad"));
   const QJsonValue interval = o.value("heartbeat_interval");
   if (!interval.isUndefined() && !interval.isNull()) {
     if (!interval.isDouble() || !(interval.toDouble() > 0)) {
@@ -175,6 +196,10 @@ void VornelAppSDK::handleReply(QNetworkReply& reply, const QString& reason, qint
     return;
   }
   if (answer->heartbeatSeconds) applyHeartbeat(*answer->heartbeatSeconds);
+  if (!answer->ad)
+    setCurrentAd(std::nullopt, {});
+  else if (answer->ad != currentAd_)
+    fetchAdImage(*answer->ad);
   if (!answer->update) return;
   currentUpdate_ = answer->update;
   Q_EMIT currentUpdateChanged();
@@ -183,6 +208,51 @@ void VornelAppSDK::handleReply(QNetworkReply& reply, const QString& reason, qint
     UpdateHandler handler = onUpdateAvailable_;
     handler(update);
   }
+}
+
+void VornelAppSDK::setCurrentAd(std::optional<VornelAd> ad, QByteArray image) {
+  if (!ad) image.clear();
+  if (ad == currentAd_ && image == adImage_) return;
+  currentAd_ = std::move(ad);
+  adImage_ = std::move(image);
+  Q_EMIT currentAdChanged();
+}
+
+bool VornelAppSDK::openCurrentAd() const {
+  if (!currentAd_) return false;
+  // The address comes from the network: only web pages are opened, never
+  // file: or another scheme a local program would act on.
+  if (!isOpenableWebAddress(currentAd_->link_url)) {
+    log(kTag, QStringLiteral("ad link refused (not http/https): ") + currentAd_->link_url.left(200));
+    return false;
+  }
+  const QString error = Opener::openUrl(QUrl(currentAd_->link_url, QUrl::StrictMode).toString(QUrl::FullyEncoded));
+  if (!error.isEmpty()) log(kTag, QStringLiteral("ad link could not be opened: ") + error);
+  return error.isEmpty();
+}
+
+void VornelAppSDK::fetchAdImage(const VornelAd& ad) {
+  if (!isOpenableWebAddress(ad.image_url)) {
+    log(kTag, QStringLiteral("ad image refused (not http/https)"));
+    setCurrentAd(std::nullopt, {});
+    return;
+  }
+  QNetworkRequest request{QUrl(ad.image_url, QUrl::StrictMode)};
+  request.setTransferTimeout(static_cast<int>(timing_.requestTimeout.count()));
+  QNetworkReply* reply = network_.get(request);
+  connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+    if (received > kMaxAdImageBytes) reply->abort();
+  });
+  connect(reply, &QNetworkReply::finished, this, [this, reply, ad] {
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+      log(kTag, QStringLiteral("ad image failed: ") + reply->errorString());
+      return;
+    }
+    QByteArray bytes = reply->readAll();
+    if (bytes.isEmpty() || bytes.size() > kMaxAdImageBytes) return;
+    setCurrentAd(ad, std::move(bytes));
+  });
 }
 
 void VornelAppSDK::applyHeartbeat(double seconds) {

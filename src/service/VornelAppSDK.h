@@ -34,6 +34,22 @@ struct VornelUpdate {
   static std::optional<VornelUpdate> fromJson(const QJsonValue& value);
 };
 
+// An announcement of the maker service: a picture and where a tap leads.
+// Field names are the JSON keys of the answer's "ad" record.
+struct VornelAd {
+  QString id;
+  QString image_url;
+  QString link_url;
+
+  // "image_url" and "link_url" are required texts; "id" is optional.
+  static std::optional<VornelAd> fromJson(const QJsonValue& value);
+  friend bool operator==(const VornelAd&, const VornelAd&) = default;
+};
+
+// Whether `text` is an address a click may open: http or https with a host.
+// Anything else (file:, a custom scheme, a relative path) is refused.
+bool isOpenableWebAddress(const QString& text);
+
 // The client of the maker's update service. It posts a check ("app/check"
 // under the base address) when started, when the application becomes active
 // and on a heartbeat, publishes the update record of each answer and logs
@@ -91,6 +107,20 @@ class VornelAppSDK final : public QObject {
   // The update record of the last answer that carried one.
   const std::optional<VornelUpdate>& currentUpdate() const { return currentUpdate_; }
 
+  // The announcement of the last answer, once its picture was downloaded
+  // (the picture's encoded bytes, PNG or JPEG). An answer without an "ad"
+  // record clears both.
+  const std::optional<VornelAd>& currentAd() const { return currentAd_; }
+  const QByteArray& adImage() const { return adImage_; }
+  // Publishes an announcement and its picture (empty ad: none).
+  void setCurrentAd(std::optional<VornelAd> ad, QByteArray image);
+  // Opens the current announcement's link with the desktop's handler, only
+  // when it is an http or https address. Returns whether it was handed on.
+  bool openCurrentAd() const;
+
+  // The largest announcement picture downloaded.
+  static constexpr qint64 kMaxAdImageBytes = 4 * 1024 * 1024;
+
   const QString& appId() const { return appId_; }
   const QString& version() const { return version_; }
   const QString& installId() const { return installId_; }
@@ -100,11 +130,14 @@ class VornelAppSDK final : public QObject {
 
  Q_SIGNALS:
   void currentUpdateChanged();
+  // currentAd() or adImage() changed.
+  void currentAdChanged();
 
  private:
   struct Answer {
     std::optional<VornelUpdate> update;
     std::optional<double> heartbeatSeconds;
+    std::optional<VornelAd> ad;
   };
   static std::optional<Answer> decodeAnswer(QNetworkReply& reply, QString* why);
 
@@ -112,6 +145,7 @@ class VornelAppSDK final : public QObject {
   QJsonObject requestBody(const QString& reason) const;
   void handleReply(QNetworkReply& reply, const QString& reason, qint64 bytes);
   void applyHeartbeat(double seconds);
+  void fetchAdImage(const VornelAd& ad);
 
   NetworkLogger& networkLog_;
   const Timing timing_;
@@ -125,6 +159,8 @@ class VornelAppSDK final : public QObject {
   QString channel_ = QStringLiteral("official");
   QUrl endpoint_{QString::fromLatin1(kDefaultEndpoint)};
   std::optional<VornelUpdate> currentUpdate_;
+  std::optional<VornelAd> currentAd_;
+  QByteArray adImage_;
   UpdateHandler onUpdateAvailable_;
 };
 

@@ -403,4 +403,49 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
   p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
 }
 
+// ---- Divider -----------------------------------------------------------------
+
+Divider::Divider(QWidget* parent) : QWidget(parent) {
+  setFixedHeight(1);
+  whenLookChanges(this);
+}
+
+void Divider::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const Theme::Roles r = Theme::current();
+  // A separator line, at 0.5 of its strength when dark and 0.7 when light.
+  p.fillRect(rect(), r.contrast(r.dark ? 0.12 * 0.5 : 0.12 * 0.7));
+}
+
+// ---- SymbolView --------------------------------------------------------------
+
+SymbolView::SymbolView(const QString& symbol, qreal side, TextRole role, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), side_(side), role_(role) {
+  setFixedSize(sizeHint());
+  whenLookChanges(this);
+}
+
+void SymbolView::setSymbol(const QString& symbol) {
+  symbol_ = symbol;
+  update();
+}
+
+void SymbolView::setRole(TextRole role) {
+  role_ = role;
+  fixed_.reset();
+  update();
+}
+
+void SymbolView::setColor(const QColor& color) {
+  fixed_ = color;
+  update();
+}
+
+QSize SymbolView::sizeHint() const { return {qCeil(side_), qCeil(side_)}; }
+
+void SymbolView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  Glyphs::paint(p, symbol_, QRectF(rect()), fixed_.value_or(roleColor(role_)));
+}
+
 }  // namespace tlr

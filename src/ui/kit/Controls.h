@@ -20,6 +20,8 @@
 //   IconButton       a symbol centred in a square tile (toolbars)
 //   LinkButton       underlined accent text (legal links)
 //   ToggleSwitch     an on/off switch (checkable)
+//   SymbolView       one symbol of Glyphs, in a role colour or a fixed one
+//   Divider          a 1-pixel hairline across a sheet (under its header)
 //
 // Buttons report clicks through QAbstractButton::clicked. Their text is set
 // with setLabel(); label() returns it unchanged.
@@ -235,6 +237,39 @@ class ToggleSwitch final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+};
+
+class Divider final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit Divider(QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+class SymbolView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `side` is the square the symbol fills (Glyphs::sizeForFont(n) for a
+  // symbol "at font size n").
+  SymbolView(const QString& symbol, qreal side, TextRole role = TextRole::primary, QWidget* parent = nullptr);
+  void setSymbol(const QString& symbol);
+  const QString& symbol() const { return symbol_; }
+  void setRole(TextRole role);
+  void setColor(const QColor& color);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString symbol_;
+  qreal side_;
+  TextRole role_;
+  std::optional<QColor> fixed_;
 };
 
 }  // namespace tlr

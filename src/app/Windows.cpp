@@ -1,0 +1,112 @@
+#include "app/Windows.h"
+
+#include "core/SelfGuard.h"
+#include "platform/Defaults.h"
+#include "platform/Log.h"
+#include "ui/dashboard/AgentActions.h"
+#include "ui/dashboard/DashboardModel.h"
+#include "ui/kit/ShieldArt.h"
+#include "ui/kit/Theme.h"
+#include "ui/shell/Alerts.h"
+#include "ui/shell/MainWindow.h"
+#include "ui/shell/ModalRun.h"
+#include "ui/shell/OnboardingWindow.h"
+#include "ui/shell/StatusItemController.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QPointer>
+
+namespace tlr {
+namespace {
+
+// Without a display (Qt's offscreen platform) nobody could see a window or
+// answer a prompt: the supervisor then runs without them, and a modal
+// prompt can never stall the scan.
+bool hasDisplay() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+}  // namespace
+
+AppWindows::AppWindows(QTimer& scanTimer, QObject* parent) : QObject(parent) {
+  // Closing the main window only hides it; quitting is the tray's command.
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128)))));
+  // The appearance handler of the settings store, and the palette.
+  Appearance::shared();
+  if (hasDisplay())
+    SelfGuardStore::shared().setAlertPresenter(
+        [](const SelfGuardStore::AlertText& text) { return presentAlert(text); });
+  else
+    log("[App] ", QStringLiteral("无显示 (%1) → 不显示窗口和首次提示").arg(QGuiApplication::platformName()));
+  // No scan while a modal prompt holds the user's attention.
+  QPointer<QTimer> timer(&scanTimer);
+  connect(&ScanPause::shared(), &ScanPause::paused, this, [timer] {
+    if (timer) timer->stop();
+  });
+  connect(&ScanPause::shared(), &ScanPause::resumed, this, [timer] {
+    if (timer) timer->start();
+  });
+}
+
+AppWindows::~AppWindows() = default;
+
+void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
+  if (!registry) return;
+  model_ = std::make_unique<DashboardModel>(std::move(registry));
+  mainWindow_ = std::make_unique<MainWindowController>(model_.get());
+}
+
+void AppWindows::setWatcher(AgentLifecycleWatcher& watcher) {
+  if (!model_) return;
+  watcherActions_ = std::make_unique<LifecycleWatcherActions>(watcher);
+  model_->setWatcher(watcherActions_.get());
+}
+
+void AppWindows::updateModel(const QList<AgentEntry>& installed, const QList<RunningAgent>& running) {
+  if (model_) model_->update(installed, running);
+}
+
+void AppWindows::setupStatusItem() {
+  statusItem_ = std::make_unique<StatusItemController>(
+      [this] {
+        if (mainWindow_) mainWindow_->show();
+      },
+      [] { QCoreApplication::quit(); });
+  if (!hasDisplay()) return;
+  if (!statusItem_->install()) {
+    log("[App] ", QStringLiteral("没有系统托盘 → 直接显示主窗口"));
+    if (mainWindow_) mainWindow_->show();
+  }
+}
+
+void AppWindows::bringForward() {
+  if (mainWindow_ && hasDisplay()) mainWindow_->show();
+}
+
+void AppWindows::showStatusItemOnboardingIfFirstRun() {
+  if (!hasDisplay()) return;
+  Defaults& defaults = Defaults::shared();
+  if (defaults.boolean(QLatin1String(kOnboardingShownKey)).value_or(false)) return;
+  // Written at once: shown at most once per user, even if we quit within
+  // the next two seconds.
+  defaults.set(QLatin1String(kOnboardingShownKey), true);
+  QTimer::singleShot(kFirstRunPromptDelayMs, this, [this] { runOnboardingWhenFree(); });
+}
+
+void AppWindows::runOnboardingWhenFree() {
+  // The start-at-login question comes first; the window waits for it.
+  if (ScanPause::shared().isPaused()) {
+    connect(&ScanPause::shared(), &ScanPause::resumed, this, &AppWindows::runOnboardingWhenFree,
+            Qt::SingleShotConnection);
+    return;
+  }
+  OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0));
+  window.raise();
+  window.activateWindow();
+  window.run();
+}
+
+}  // namespace tlr

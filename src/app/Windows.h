@@ -1,0 +1,60 @@
+#pragma once
+
+#include "registry/AgentRegistry.h"
+#include "watcher/ProcessScanner.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+namespace tlr {
+
+class AgentActions;
+class AgentLifecycleWatcher;
+class DashboardModel;
+class MainWindowController;
+class StatusItemController;
+
+// The windows' side of start-up: the dashboard model, the main window
+// controller, the tray item, the alert presenter, the onboarding window and
+// bringing the window forward. The scan timer pauses while a modal prompt
+// runs. Owned by App for the life of the process.
+class AppWindows final : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr int kFirstRunPromptDelayMs = 2000;
+  static constexpr const char* kOnboardingShownKey = "TLR.hasShownStatusItemOnboarding";
+
+  explicit AppWindows(QTimer& scanTimer, QObject* parent = nullptr);
+  ~AppWindows() override;
+
+  // The dashboard model and the main window controller; nothing without a
+  // registry.
+  void setupModel(std::shared_ptr<const AgentRegistry> registry);
+  // Gives the model the watcher's actions.
+  void setWatcher(AgentLifecycleWatcher& watcher);
+  // One scan's lists for the model.
+  void updateModel(const QList<AgentEntry>& installed, const QList<RunningAgent>& running);
+  // The tray item (also without a registry). Without a system tray the main
+  // window is shown at once instead.
+  void setupStatusItem();
+  // A later copy asked for us: show the main window.
+  void bringForward();
+  // Once per user: 2 s after start, the onboarding window.
+  void showStatusItemOnboardingIfFirstRun();
+
+  DashboardModel* model() const { return model_.get(); }
+  MainWindowController* mainWindow() const { return mainWindow_.get(); }
+
+ private:
+  void runOnboardingWhenFree();
+
+  std::unique_ptr<DashboardModel> model_;
+  std::unique_ptr<AgentActions> watcherActions_;
+  std::unique_ptr<MainWindowController> mainWindow_;
+  std::unique_ptr<StatusItemController> statusItem_;
+};
+
+}  // namespace tlr

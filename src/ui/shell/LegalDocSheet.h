@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/SettingsValues.h"
+#include "ui/kit/Sheet.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace tlr {
+
+class Label;
+class SettingsStore;
+
+// The two legal texts.
+enum class LegalDocKind { privacy, terms };
+
+// "privacy" or "terms".
+QString rawValue(LegalDocKind kind);
+std::optional<LegalDocKind> legalDocKindFromRaw(const QString& raw);
+
+// The title and the text of a legal document in a language (plain text).
+QString legalDocTitle(LegalDocKind kind, AppLanguage language);
+QString legalDocText(LegalDocKind kind, AppLanguage language);
+
+// Shows the privacy policy or the terms of service in the store's language
+// (and follows a change of it); its close button calls onClose.
+class LegalDocSheet final : public Sheet {
+  Q_OBJECT
+
+ public:
+  static constexpr QSize kSize{460, 480};
+
+  LegalDocSheet(SettingsStore& store, LegalDocKind kind, QWidget* parent);
+
+  LegalDocKind kind() const { return kind_; }
+  QString shownTitle() const;
+  QString shownText() const;
+
+ private:
+  void retranslate();
+
+  SettingsStore& store_;
+  LegalDocKind kind_;
+  Label* title_ = nullptr;
+  Label* body_ = nullptr;
+};
+
+}  // namespace tlr

@@ -1,0 +1,164 @@
+#include "ui/shell/OnboardingWindow.h"
+
+#include "core/SettingsStore.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Painting.h"
+#include "ui/kit/Theme.h"
+#include "ui/shell/ModalRun.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace tlr {
+namespace {
+
+// The hint card: white 0.04 (dark) or black 0.03 (light), a faint hairline.
+class HintCard final : public QFrame {
+ public:
+  explicit HintCard(QWidget* parent) : QFrame(parent) { whenLookChanges(this); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const Theme::Roles r = Theme::current();
+    const QPainterPath shape = Painting::continuousRoundRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10);
+    p.fillPath(shape, r.contrast(r.dark ? 0.04 : 0.03));
+    p.setPen(QPen(r.contrast(0.06 * 0.6), 0.5));
+    p.drawPath(shape);
+  }
+};
+
+}  // namespace
+
+OnboardingWindow::OnboardingWindow(QImage brandIcon, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      brandIcon_(std::move(brandIcon)) {
+  setObjectName(QStringLiteral("onboardingWindow"));
+  setWindowTitle(QStringLiteral("Tollamere"));
+  setWindowModality(Qt::ApplicationModal);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(30, 28, 30, 28);
+  column->setSpacing(22);
+
+  auto* header = new QHBoxLayout();
+  header->setSpacing(14);
+  auto* icon = new QLabel(this);
+  icon->setObjectName(QStringLiteral("onboardingIcon"));
+  QPixmap pixmap = QPixmap::fromImage(brandIcon_.scaled(QSize(88, 88), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  pixmap.setDevicePixelRatio(2.0);
+  icon->setPixmap(pixmap);
+  icon->setFixedSize(44, 44);
+  header->addWidget(icon);
+  auto* title = new Label(QString(), 17, QFont::Bold, TextRole::primary, this);
+  title->setObjectName(QStringLiteral("onboardingTitle"));
+  header->addWidget(title, 1);
+  column->addLayout(header);
+
+  auto* body = new Label(QString(), 13, QFont::Normal, TextRole::primary, this);
+  body->setObjectName(QStringLiteral("onboardingBody"));
+  body->setWordWrap(true);
+  column->addWidget(body);
+
+  auto* card = new HintCard(this);
+  card->setObjectName(QStringLiteral("onboardingCard"));
+  auto* cardColumn = new QVBoxLayout(card);
+  cardColumn->setContentsMargins(14, 14, 14, 14);
+  cardColumn->setSpacing(10);
+  auto* warnRow = new QHBoxLayout();
+  warnRow->setSpacing(6);
+  auto* warnIcon = new SymbolView(QStringLiteral("exclamationmark.circle.fill"), Glyphs::sizeForFont(12),
+                                  TextRole::primary, card);
+  warnIcon->setColor(Theme::orange);
+  warnRow->addWidget(warnIcon, 0, Qt::AlignVCenter);
+  auto* warnTitle = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, card);
+  warnTitle->setObjectName(QStringLiteral("onboardingWarnTitle"));
+  warnTitle->setWordWrap(true);
+  warnRow->addWidget(warnTitle, 1);
+  cardColumn->addLayout(warnRow);
+  QList<Label*> steps;
+  for (int i = 1; i <= 2; ++i) {
+    auto* row = new QHBoxLayout();
+    row->setContentsMargins(18, 0, 0, 0);
+    row->setSpacing(8);
+    auto* number = new Label(QStringLiteral("%1.").arg(i), 12.5, QFont::DemiBold, TextRole::dim, card);
+    number->setFixedWidth(14);
+    number->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    row->addWidget(number, 0, Qt::AlignTop);
+    auto* text = new Label(QString(), 12.5, QFont::Normal, TextRole::dim, card);
+    text->setObjectName(QStringLiteral("onboardingStep%1").arg(i));
+    text->setWordWrap(true);
+    row->addWidget(text, 1);
+    cardColumn->addLayout(row);
+    steps << text;
+  }
+  column->addWidget(card);
+
+  auto* buttonRow = new QHBoxLayout();
+  buttonRow->setContentsMargins(0, 2, 0, 0);
+  buttonRow->addStretch(1);
+  ok_ = new PrimaryButton(QString(), QString(), this);
+  ok_->setObjectName(QStringLiteral("onboardingOk"));
+  ok_->setLabelFont(13, QFont::DemiBold);
+  ok_->setPadding(22, 8);
+  ok_->setGlow(true);
+  connect(ok_, &QAbstractButton::clicked, this, &QDialog::accept);
+  buttonRow->addWidget(ok_);
+  column->addLayout(buttonRow);
+
+  const auto retranslateAll = [this, title, body, warnTitle, steps] {
+    const SettingsStore& s = SettingsStore::shared();
+    title->setPlainText(s.text(LocKey::onboardTitle()));
+    body->setPlainText(s.text(LocKey::onboardBody()));
+    warnTitle->setPlainText(s.text(LocKey::onboardWarnTitle()));
+    steps[0]->setPlainText(s.text(LocKey::onboardStep1()));
+    steps[1]->setPlainText(s.text(LocKey::onboardStep2()));
+    ok_->setLabel(s.text(LocKey::onboardOK()));
+  };
+  retranslateAll();
+  whenLookChanges(this, retranslateAll);
+
+  setFixedWidth(460);
+  setFixedHeight(column->heightForWidth(460) > 0 ? column->heightForWidth(460) : sizeHint().height());
+}
+
+void OnboardingWindow::run() {
+  // Centred on the screen.
+  if (QWidget* w = window(); w && !parentWidget()) {
+    if (const QScreen* screen = w->screen()) move(screen->availableGeometry().center() - rect().center());
+  }
+  {
+    ModalRun paused;
+    exec();
+  }
+  close();
+}
+
+void OnboardingWindow::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Theme::current().background);
+}
+
+void OnboardingWindow::keyPressEvent(QKeyEvent* event) {
+  // "Got it" is the default action.
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void OnboardingWindow::closeEvent(QCloseEvent* event) {
+  // Closed by the window manager: ends the modal run like "Got it".
+  event->accept();
+  if (result() != QDialog::Accepted) QDialog::accept();
+}
+
+}  // namespace tlr

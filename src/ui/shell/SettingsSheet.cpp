@@ -1,0 +1,330 @@
+#include "ui/shell/SettingsSheet.h"
+
+#include "core/SelfGuard.h"
+#include "core/SettingsStore.h"
+#include "platform/Log.h"
+#include "platform/Opener.h"
+#include "service/VornelAppSDK.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Theme.h"
+#include "ui/shell/VornelAdBannerView.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace tlr {
+namespace {
+
+// A column of widgets without margins.
+QVBoxLayout* stack(QWidget* owner, int spacing) {
+  auto* layout = new QVBoxLayout(owner);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(spacing);
+  return layout;
+}
+
+QHBoxLayout* row(int spacing) {
+  auto* layout = new QHBoxLayout();
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(spacing);
+  return layout;
+}
+
+}  // namespace
+
+SettingsSheet::Dependencies SettingsSheet::Dependencies::shared() {
+  return {&SettingsStore::shared(), &SelfGuardStore::shared(), &VornelAppSDK::shared(),
+          SelfGuardInstaller::shared().isProductionApp()};
+}
+
+QString SettingsSheet::appVersion() {
+  const QString version = QCoreApplication::applicationVersion();
+  return QStringLiteral("v") + (version.isEmpty() ? QStringLiteral("0.2.0") : version);
+}
+
+QString SettingsSheet::percentEncodeQuery(const QString& text) {
+  return QString::fromLatin1(QUrl::toPercentEncoding(text, "!$&'()*+,;=:@/?"));
+}
+
+QString SettingsSheet::feedbackMailto(AppLanguage language, const QString& version) {
+  const QString subject = SettingsStore::dict(language, LocKey::feedbackSubject());
+  const QString body = SettingsStore::dict(language, LocKey::feedbackBodyTemplate(version));
+  return QStringLiteral("mailto:") + QLatin1String(kSupportAddress) + QStringLiteral("?subject=") +
+         percentEncodeQuery(subject) + QStringLiteral("&body=") + percentEncodeQuery(body);
+}
+
+void SettingsSheet::openTutorialCenter() {
+  const QUrl url(QString::fromLatin1(kTutorialUrl), QUrl::StrictMode);
+  if (!url.isValid()) return;
+  const QString error = Opener::openUrl(url.toString(QUrl::FullyEncoded));
+  if (!error.isEmpty()) log("[Settings] ", QStringLiteral("tutorial page: ") + error);
+}
+
+void SettingsSheet::openFeedbackEmail() {
+  const QString address = feedbackMailto(deps_.store->language(), appVersion());
+  if (!QUrl(address, QUrl::StrictMode).isValid()) return;
+  const QString error = Opener::openUrl(address);
+  if (!error.isEmpty()) log("[Settings] ", QStringLiteral("feedback mail: ") + error);
+}
+
+QWidget* SettingsSheet::section(const char* name, QWidget* content, QVBoxLayout* column) {
+  auto* box = new QWidget(content->parentWidget());
+  box->setObjectName(QStringLiteral("section.") + QLatin1String(name));
+  auto* layout = stack(box, 10);
+  auto* title = new SectionTitle(QString(), box);
+  title->setObjectName(QStringLiteral("sectionTitle.") + QLatin1String(name));
+  sectionTitles_ << title;
+  layout->addWidget(title);
+  content->setParent(box);
+  layout->addWidget(content);
+  column->addWidget(box);
+  return box;
+}
+
+SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, parent), deps_(deps) {
+  setObjectName(QStringLiteral("settingsSheet"));
+  auto* frame = stack(this, 0);
+
+  // Header: the title and the close button.
+  auto* header = new QHBoxLayout();
+  header->setContentsMargins(22, 16, 22, 16);
+  title_ = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
+  title_->setObjectName(QStringLiteral("settingsTitle"));
+  header->addWidget(title_);
+  header->addStretch(1);
+  auto* close = new CloseButton(QStringLiteral("Close"), this);
+  close->setObjectName(QStringLiteral("settingsClose"));
+  connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
+  header->addWidget(close);
+  frame->addLayout(header);
+  frame->addWidget(new Divider(this));
+
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("settingsScroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  scroll->viewport()->setAutoFillBackground(false);
+  auto* content = new QWidget(scroll);
+  content->setObjectName(QStringLiteral("settingsContent"));
+  auto* column = new QVBoxLayout(content);
+  column->setContentsMargins(24, 20, 24, 20);
+  column->setSpacing(22);
+
+  // Appearance: three pills.
+  {
+    auto* pills = new QWidget(content);
+    auto* line = row(8);
+    pills->setLayout(line);
+    for (size_t i = 0; i < kAllAppearances.size(); ++i) {
+      const AppearancePreference value = kAllAppearances[i];
+      auto* pill = new PillButton(QString(), pills);
+      pill->setObjectName(QStringLiteral("appearancePill.") + rawValue(value));
+      connect(pill, &QAbstractButton::clicked, this, [this, value] { deps_.store->setAppearance(value); });
+      appearancePills_[i] = pill;
+      line->addWidget(pill);
+    }
+    line->addStretch(1);
+    section("appearance", pills, column);
+  }
+  // Dock icon: the switch and its hint.
+  {
+    auto* box = new QWidget(content);
+    auto* layout = stack(box, 10);
+    auto* switchRow = row(10);
+    dockSwitch_ = new ToggleSwitch(QString(), box);
+    dockSwitch_->setObjectName(QStringLiteral("dockSwitch"));
+    connect(dockSwitch_, &QAbstractButton::clicked, this, [this](bool on) { deps_.store->setShowInDock(on); });
+    dockSwitchLabel_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, box);
+    dockSwitchLabel_->setObjectName(QStringLiteral("dockSwitchLabel"));
+    switchRow->addWidget(dockSwitch_);
+    switchRow->addWidget(dockSwitchLabel_, 1);
+    layout->addLayout(switchRow);
+    auto* hintRow = row(6);
+    auto* warn = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(11),
+                                TextRole::primary, box);
+    warn->setColor(Theme::orange);
+    hintRow->addWidget(warn, 0, Qt::AlignTop);
+    dockHint_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, box);
+    dockHint_->setObjectName(QStringLiteral("dockHint"));
+    dockHint_->setWordWrap(true);
+    hintRow->addWidget(dockHint_, 1);
+    layout->addLayout(hintRow);
+    section("dock", box, column);
+  }
+  // Auto-start at login.
+  {
+    auto* box = new QWidget(content);
+    auto* line = row(8);
+    box->setLayout(line);
+    auto* labels = stack(nullptr, 2);
+    selfGuardLabel_ = new Label(QString(), 13, QFont::Normal, TextRole::primary, box);
+    selfGuardLabel_->setObjectName(QStringLiteral("selfGuardLabel"));
+    labels->addWidget(selfGuardLabel_);
+    selfGuardNote_ = new Label(QString(), 11, QFont::Normal, TextRole::faint, box);
+    selfGuardNote_->setObjectName(QStringLiteral("selfGuardNote"));
+    selfGuardNote_->setVisible(!deps_.isProductionApp);
+    labels->addWidget(selfGuardNote_);
+    line->addLayout(labels, 1);
+    selfGuardSwitch_ = new ToggleSwitch(QString(), box);
+    selfGuardSwitch_->setObjectName(QStringLiteral("selfGuardSwitch"));
+    selfGuardSwitch_->setEnabled(deps_.isProductionApp);
+    connect(selfGuardSwitch_, &QAbstractButton::clicked, this, [this](bool on) {
+      // The switch shows the store's state: it changes only once the store
+      // reports the outcome.
+      selfGuardSwitch_->setChecked(deps_.selfGuard->enabled());
+      deps_.selfGuard->setEnabled(on);
+    });
+    line->addWidget(selfGuardSwitch_, 0, Qt::AlignVCenter);
+    section("selfGuard", box, column);
+  }
+  // Language: two pills whose labels never change.
+  {
+    auto* pills = new QWidget(content);
+    auto* line = row(8);
+    pills->setLayout(line);
+    for (size_t i = 0; i < kAllLanguages.size(); ++i) {
+      const AppLanguage value = kAllLanguages[i];
+      auto* pill = new PillButton(value == AppLanguage::zh ? QStringLiteral("中文") : QStringLiteral("English"), pills);
+      pill->setObjectName(QStringLiteral("languagePill.") + rawValue(value));
+      connect(pill, &QAbstractButton::clicked, this, [this, value] { deps_.store->setLanguage(value); });
+      languagePills_[i] = pill;
+      line->addWidget(pill);
+    }
+    line->addStretch(1);
+    section("language", pills, column);
+  }
+  // Tutorial and feedback: a hint and an action button each.
+  const auto hintAndButton = [&](const char* name, const QString& symbol, Label*& hint, PrimaryButton*& button,
+                                 void (SettingsSheet::*action)()) {
+    auto* box = new QWidget(content);
+    auto* layout = stack(box, 10);
+    hint = new Label(QString(), 12, QFont::Normal, TextRole::dim, box);
+    hint->setObjectName(QLatin1String(name) + QStringLiteral("Hint"));
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+    button = new PrimaryButton(QString(), symbol, box);
+    button->setObjectName(QLatin1String(name) + QStringLiteral("Button"));
+    connect(button, &QAbstractButton::clicked, this, action);
+    layout->addWidget(button, 0, Qt::AlignLeft);
+    section(name, box, column);
+  };
+  hintAndButton("tutorial", QStringLiteral("book"), tutorialHint_, tutorialButton_, &SettingsSheet::openTutorialCenter);
+  hintAndButton("feedback", QStringLiteral("envelope"), feedbackHint_, feedbackButton_,
+                &SettingsSheet::openFeedbackEmail);
+  // About: a card with the name, version, tagline and the legal links.
+  {
+    auto* card = new Card(content, 10);
+    card->setObjectName(QStringLiteral("aboutCard"));
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(14, 14, 14, 14);
+    layout->setSpacing(6);
+    auto* nameRow = row(8);
+    nameRow->addWidget(new Label(QStringLiteral("Tollamere"), 14, QFont::Medium, TextRole::primary, card));
+    nameRow->addStretch(1);
+    aboutVersion_ = new Label(appVersion(), 12, QFont::Normal, TextRole::dim, card);
+    aboutVersion_->setObjectName(QStringLiteral("aboutVersion"));
+    nameRow->addWidget(aboutVersion_);
+    layout->addLayout(nameRow);
+    aboutTagline_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, card);
+    aboutTagline_->setObjectName(QStringLiteral("aboutTagline"));
+    layout->addWidget(aboutTagline_);
+    auto* links = row(14);
+    links->setContentsMargins(0, 4, 0, 0);
+    privacyLink_ = new LinkButton(QString(), 11, card);
+    privacyLink_->setObjectName(QStringLiteral("privacyLink"));
+    connect(privacyLink_, &QAbstractButton::clicked, this, [this] { showLegal(LegalDocKind::privacy); });
+    termsLink_ = new LinkButton(QString(), 11, card);
+    termsLink_->setObjectName(QStringLiteral("termsLink"));
+    connect(termsLink_, &QAbstractButton::clicked, this, [this] { showLegal(LegalDocKind::terms); });
+    links->addWidget(privacyLink_);
+    links->addWidget(termsLink_);
+    links->addStretch(1);
+    layout->addLayout(links);
+    section("about", card, column);
+  }
+  // The maker's announcement, without a title.
+  banner_ = new VornelAdBannerView(*deps_.sdk, content);
+  column->addWidget(banner_, 0, Qt::AlignLeft);
+  column->addStretch(1);
+
+  scroll->setWidget(content);
+  frame->addWidget(scroll, 1);
+
+  retranslate();
+  syncControls();
+  whenLookChanges(this, [this] { retranslate(); });
+  connect(deps_.store, &SettingsStore::appearanceChanged, this, [this] { syncControls(); });
+  connect(deps_.store, &SettingsStore::languageChanged, this, [this] {
+    retranslate();
+    syncControls();
+  });
+  connect(deps_.store, &SettingsStore::showInDockChanged, this, [this] {
+    retranslate();
+    syncControls();
+  });
+  connect(deps_.selfGuard, &SelfGuardStore::enabledChanged, this, [this] { syncControls(); });
+  connect(deps_.selfGuard, &SelfGuardStore::setEnabledFinished, this, [this] { syncControls(); });
+}
+
+void SettingsSheet::retranslate() {
+  const SettingsStore& s = *deps_.store;
+  title_->setPlainText(s.text(LocKey::settingsTitle()));
+  setWindowTitle(title_->text());
+  const std::array<LocKey, 7> titles{LocKey::settingsSectionAppearance(), LocKey::settingsDockSection(),
+                                     LocKey::settingsSectionSelfGuard(),  LocKey::settingsSectionLanguage(),
+                                     LocKey::settingsSectionTutorial(),   LocKey::settingsSectionFeedback(),
+                                     LocKey::settingsSectionAbout()};
+  for (int i = 0; i < sectionTitles_.size(); ++i) sectionTitles_[i]->setTitle(s.text(titles[static_cast<size_t>(i)]));
+  const std::array<LocKey, 3> appearanceLabels{LocKey::appearanceSystem(), LocKey::appearanceLight(),
+                                               LocKey::appearanceDark()};
+  for (size_t i = 0; i < appearancePills_.size(); ++i) appearancePills_[i]->setLabel(s.text(appearanceLabels[i]));
+  dockSwitchLabel_->setPlainText(s.text(LocKey::settingsDockToggle()));
+  dockSwitch_->setAccessibleName(dockSwitchLabel_->text());
+  dockHint_->setPlainText(s.text(s.showInDock() ? LocKey::settingsDockWarnOn() : LocKey::settingsDockWarnOff()));
+  selfGuardLabel_->setPlainText(s.text(LocKey::selfGuardToggle()));
+  selfGuardSwitch_->setAccessibleName(selfGuardLabel_->text());
+  selfGuardNote_->setPlainText(s.text(LocKey::selfGuardDevDisabled()));
+  tutorialHint_->setPlainText(s.text(LocKey::settingsTutorialHint()));
+  tutorialButton_->setLabel(s.text(LocKey::settingsTutorialButton()));
+  feedbackHint_->setPlainText(s.text(LocKey::feedbackHint()));
+  feedbackButton_->setLabel(s.text(LocKey::feedbackButton()));
+  aboutTagline_->setPlainText(s.text(LocKey::aboutTagline()));
+  privacyLink_->setLabel(s.text(LocKey::legalPrivacyTitle()));
+  termsLink_->setLabel(s.text(LocKey::legalTermsTitle()));
+}
+
+void SettingsSheet::syncControls() {
+  const SettingsStore& s = *deps_.store;
+  for (size_t i = 0; i < appearancePills_.size(); ++i)
+    appearancePills_[i]->setSelected(kAllAppearances[i] == s.appearance());
+  for (size_t i = 0; i < languagePills_.size(); ++i) languagePills_[i]->setSelected(kAllLanguages[i] == s.language());
+  dockSwitch_->setChecked(s.showInDock());
+  selfGuardSwitch_->setChecked(deps_.selfGuard->enabled());
+}
+
+QStringList SettingsSheet::sectionTitles() const {
+  QStringList shown;
+  for (const SectionTitle* title : sectionTitles_) shown << title->shownText();
+  return shown;
+}
+
+void SettingsSheet::showLegal(LegalDocKind kind) {
+  // One legal text at a time.
+  if (legalSheet_) return;
+  legalToShow_ = kind;
+  auto* sheet = new LegalDocSheet(*deps_.store, kind, this);
+  legalSheet_ = sheet;
+  sheet->setOnClose([this, sheet] {
+    legalToShow_.reset();
+    sheet->dismiss();
+  });
+  sheet->present();
+}
+
+}  // namespace tlr

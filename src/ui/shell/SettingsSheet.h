@@ -1,0 +1,102 @@
+#pragma once
+
+#include "core/SettingsValues.h"
+#include "ui/kit/Sheet.h"
+#include "ui/shell/LegalDocSheet.h"
+
+#include <QPointer>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+class QVBoxLayout;
+
+namespace tlr {
+
+class Label;
+class LinkButton;
+class PillButton;
+class PrimaryButton;
+class SectionTitle;
+class SelfGuardStore;
+class SettingsStore;
+class ToggleSwitch;
+class VornelAdBannerView;
+class VornelAppSDK;
+
+// The settings sheet (460 × 480): appearance, Dock icon, auto-start at login,
+// language, tutorial, feedback, about with the legal links, and the maker's
+// announcement. Every control writes straight into its store, which saves
+// and applies it at once; the sheet keeps nothing of its own and redraws on
+// every change of the stores, the scheme or the language.
+class SettingsSheet final : public Sheet {
+  Q_OBJECT
+
+ public:
+  static constexpr QSize kSize{460, 480};
+  // The product web site's tutorial page and the support address.
+  static constexpr const char* kTutorialUrl = "https://tollamere.example/tutorial/";
+  static constexpr const char* kSupportAddress = "support@tollamere.example";
+
+  struct Dependencies {
+    SettingsStore* store = nullptr;
+    SelfGuardStore* selfGuard = nullptr;
+    VornelAppSDK* sdk = nullptr;
+    bool isProductionApp = false;
+    // The process's shared stores and whether this copy is installed.
+    static Dependencies shared();
+  };
+
+  SettingsSheet(Dependencies deps, QWidget* parent);
+  explicit SettingsSheet(QWidget* parent) : SettingsSheet(Dependencies::shared(), parent) {}
+
+  // "v" and the application version, or "v0.2.0" when it has none.
+  static QString appVersion();
+  // The feedback mail address: subject and body percent-encoded as a URL
+  // query allows (letters, digits and - . _ ~ ! $ & ' ( ) * + , ; = : @ / ?
+  // stay; everything else becomes %XX per UTF-8 byte).
+  static QString feedbackMailto(AppLanguage language, const QString& version);
+  static QString percentEncodeQuery(const QString& text);
+
+  void openTutorialCenter();
+  void openFeedbackEmail();
+
+  // The section titles as shown, top to bottom.
+  QStringList sectionTitles() const;
+  // The legal text presented over the sheet, if any.
+  std::optional<LegalDocKind> legalToShow() const { return legalToShow_; }
+  LegalDocSheet* legalSheet() const { return legalSheet_; }
+  void showLegal(LegalDocKind kind);
+
+ private:
+  void retranslate();
+  void syncControls();
+  QWidget* section(const char* name, QWidget* content, QVBoxLayout* column);
+
+  Dependencies deps_;
+  std::optional<LegalDocKind> legalToShow_;
+  QPointer<LegalDocSheet> legalSheet_;
+
+  Label* title_ = nullptr;
+  QList<SectionTitle*> sectionTitles_;
+  std::array<PillButton*, 3> appearancePills_{};
+  std::array<PillButton*, 2> languagePills_{};
+  ToggleSwitch* dockSwitch_ = nullptr;
+  Label* dockSwitchLabel_ = nullptr;
+  Label* dockHint_ = nullptr;
+  Label* selfGuardLabel_ = nullptr;
+  Label* selfGuardNote_ = nullptr;
+  ToggleSwitch* selfGuardSwitch_ = nullptr;
+  Label* tutorialHint_ = nullptr;
+  PrimaryButton* tutorialButton_ = nullptr;
+  Label* feedbackHint_ = nullptr;
+  PrimaryButton* feedbackButton_ = nullptr;
+  Label* aboutVersion_ = nullptr;
+  Label* aboutTagline_ = nullptr;
+  LinkButton* privacyLink_ = nullptr;
+  LinkButton* termsLink_ = nullptr;
+  VornelAdBannerView* banner_ = nullptr;
+};
+
+}  // namespace tlr

@@ -1,0 +1,56 @@
+#include "ui/shell/VornelAdBannerView.h"
+
+#include "service/VornelAppSDK.h"
+#include "ui/kit/Painting.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace tlr {
+
+VornelAdBannerView::VornelAdBannerView(VornelAppSDK& sdk, QWidget* parent) : QWidget(parent), sdk_(sdk) {
+  setObjectName(QStringLiteral("adBanner"));
+  setCursor(Qt::PointingHandCursor);
+  connect(&sdk_, &VornelAppSDK::currentAdChanged, this, &VornelAdBannerView::reload);
+  reload();
+}
+
+void VornelAdBannerView::reload() {
+  image_ = QImage();
+  if (sdk_.currentAd() && !sdk_.adImage().isEmpty()) {
+    // Decoded here, once per announcement; a picture that does not decode
+    // shows nothing.
+    image_ = QImage::fromData(sdk_.adImage());
+  }
+  setFixedSize(hasAd() ? kSize : QSize(0, 0));
+  setVisible(hasAd());
+  setAccessibleName(hasAd() ? sdk_.currentAd()->link_url : QString());
+  setToolTip(hasAd() ? sdk_.currentAd()->link_url : QString());
+  updateGeometry();
+  update();
+}
+
+QSize VornelAdBannerView::sizeHint() const { return hasAd() ? kSize : QSize(0, 0); }
+
+void VornelAdBannerView::paintEvent(QPaintEvent*) {
+  if (!hasAd()) return;
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.setClipPath(Painting::continuousRoundRect(QRectF(QPointF(0, 0), QSizeF(kSize)), 12));
+  p.drawImage(QRectF(QPointF(0, 0), QSizeF(kSize)), image_);
+}
+
+void VornelAdBannerView::mousePressEvent(QMouseEvent* event) {
+  pressed_ = event->button() == Qt::LeftButton;
+  event->accept();
+}
+
+void VornelAdBannerView::mouseReleaseEvent(QMouseEvent* event) {
+  const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+  pressed_ = false;
+  event->accept();
+  if (click && hasAd()) sdk_.openCurrentAd();
+}
+
+}  // namespace tlr

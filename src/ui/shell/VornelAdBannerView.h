@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+namespace tlr {
+
+class VornelAppSDK;
+
+// The maker's announcement: while the service holds an announcement and its
+// picture, the picture stretched to 400 × 100, clipped to a rounded rectangle
+// of radius 12; a click opens its link (web addresses only). Otherwise it
+// takes no space and draws nothing.
+class VornelAdBannerView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr QSize kSize{400, 100};
+
+  explicit VornelAdBannerView(VornelAppSDK& sdk, QWidget* parent = nullptr);
+
+  // Whether a picture is shown.
+  bool hasAd() const { return !image_.isNull(); }
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  void reload();
+
+  VornelAppSDK& sdk_;
+  QImage image_;
+  bool pressed_ = false;
+};
+
+}  // namespace tlr

@@ -1,0 +1,176 @@
+// The tray item, the main window, the onboarding window and the update
+// announcement.
+#include "core/SettingsStore.h"
+#include "service/VornelAppSDK.h"
+#include "support/TestSupport.h"
+#include "ui/kit/Controls.h"
+#include "ui/shell/MainWindow.h"
+#include "ui/shell/ModalRun.h"
+#include "ui/shell/OnboardingWindow.h"
+#include "ui/shell/ShellTestSupport.h"
+#include "ui/shell/StatusItemController.h"
+#include "ui/shell/UpdateAnnouncement.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace tlr;
+using tlr::test::child;
+
+namespace {
+
+struct LanguageScope {
+  test::TempHome home;
+  explicit LanguageScope(AppLanguage language) { SettingsStore::shared().setLanguage(language); }
+  ~LanguageScope() { SettingsStore::shared().setLanguage(AppLanguage::zh); }
+};
+
+}  // namespace
+
+TEST(StatusItem, MenuQuitsInTheCurrentLanguageAndClicksOpenTheWindow) {
+  LanguageScope scope(AppLanguage::en);
+  int opened = 0, quits = 0;
+  StatusItemController item([&] { ++opened; }, [&] { ++quits; });
+  QMenu* menu = item.contextMenu();
+  ASSERT_EQ(menu->actions().size(), 1);
+  QAction* quit = menu->actions().first();
+  EXPECT_EQ(quit->text(), QStringLiteral("Quit Tollamere"));
+  EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  Q_EMIT menu->aboutToShow();
+  EXPECT_EQ(quit->text(), QStringLiteral("退出 Tollamere"));
+
+  item.handleClick(QSystemTrayIcon::Trigger);      // left click
+  item.handleClick(QSystemTrayIcon::DoubleClick);
+  item.handleClick(QSystemTrayIcon::MiddleClick);
+  EXPECT_EQ(opened, 3);
+  item.handleClick(QSystemTrayIcon::Context);      // right click: the menu, not the window
+  EXPECT_EQ(opened, 3);
+  EXPECT_EQ(quits, 0);
+  quit->trigger();
+  EXPECT_EQ(quits, 1);
+}
+
+TEST(StatusItem, WithoutASystemTrayNothingIsInstalled) {
+  // The offscreen platform has no tray: install() says so and the caller
+  // shows the main window instead.
+  StatusItemController item([] {}, [] {});
+  EXPECT_EQ(item.install(), QSystemTrayIcon::isSystemTrayAvailable());
+  const QIcon icon = StatusItemController::shieldIcon();
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(18, 19)));
+  EXPECT_TRUE(icon.availableSizes().contains(QSize(36, 38)));
+}
+
+TEST(MainWindowController, OneWindowTitledTollamereThatCloseOnlyHides) {
+  test::TempHome home;
+  MainWindowController controller(nullptr);
+  EXPECT_EQ(controller.window(), nullptr) << "no window before the first show";
+  controller.show();
+  MainWindow* window = controller.window();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollamere"));
+  EXPECT_EQ(window->minimumSize(), QSize(680, 560));
+  EXPECT_EQ(window->size(), QSize(680, 560));
+  window->resize(500, 400);
+  EXPECT_EQ(window->size(), QSize(680, 560)) << "never smaller than 680 × 560";
+
+  window->resize(900, 700);
+  EXPECT_TRUE(window->close());
+  EXPECT_FALSE(window->isVisible());
+  controller.show();
+  EXPECT_EQ(controller.window(), window) << "the same window comes back";
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->size(), QSize(900, 700)) << "at its last size";
+}
+
+TEST(MainWindowController, HostsTheDashboardAndFollowsTheDockSetting) {
+  test::TempHome home;
+  MainWindowController controller(nullptr);
+  auto* dashboard = new QWidget();
+  dashboard->setObjectName(QStringLiteral("dashboard"));
+  controller.setDashboard(dashboard);
+  ASSERT_NE(controller.window(), nullptr);
+  EXPECT_EQ(controller.window()->body(), dashboard);
+  EXPECT_EQ(dashboard->parentWidget(), controller.window());
+  controller.show();
+  SettingsStore::shared().setShowInDock(false);
+  EXPECT_TRUE(controller.window()->windowFlags().testFlag(Qt::Tool)) << "out of the task bar";
+  EXPECT_TRUE(controller.window()->isVisible());
+  SettingsStore::shared().setShowInDock(true);
+  EXPECT_FALSE(controller.window()->windowFlags().testFlag(Qt::Tool));
+}
+
+TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
+  LanguageScope scope(AppLanguage::en);
+  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied));
+  EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere is running 👋"));
+  EXPECT_EQ(window.okButton()->label(), QStringLiteral("Got it"));
+  EXPECT_EQ(window.width(), 460);
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere 已启动 👋"));
+  EXPECT_EQ(child<Label>(window, "onboardingStep1")->text(), QStringLiteral("先退出一些不用的菜单栏 App，腾出空间"));
+  EXPECT_EQ(window.okButton()->accessibleName(), QStringLiteral("我知道了"));
+
+  // The button, Return, and a close by the window manager each end run();
+  // the scan is paused only while it runs.
+  const std::vector<std::function<void(OnboardingWindow&)>> ways{
+      [](OnboardingWindow& w) { test::click(w.okButton()); },
+      [](OnboardingWindow& w) { QTest::keyClick(&w, Qt::Key_Return); },
+      [](OnboardingWindow& w) { w.close(); },
+  };
+  for (const auto& way : ways) {
+    OnboardingWindow modal(QImage(48, 48, QImage::Format_ARGB32_Premultiplied));
+    bool pausedInside = false;
+    QTimer::singleShot(0, &modal, [&] {
+      pausedInside = ScanPause::shared().isPaused();
+      way(modal);
+    });
+    modal.run();
+    EXPECT_TRUE(pausedInside);
+    EXPECT_FALSE(ScanPause::shared().isPaused());
+    EXPECT_EQ(modal.result(), QDialog::Accepted);
+    EXPECT_FALSE(modal.isVisible());
+  }
+}
+
+TEST(ScanPauseCounter, NestedRunsResumeOnlyWhenTheLastEnds) {
+  QSignalSpy paused(&ScanPause::shared(), &ScanPause::paused);
+  QSignalSpy resumed(&ScanPause::shared(), &ScanPause::resumed);
+  {
+    ModalRun outer;
+    {
+      ModalRun inner;
+      EXPECT_EQ(ScanPause::shared().depth(), 2);
+    }
+    EXPECT_TRUE(ScanPause::shared().isPaused());
+    EXPECT_EQ(resumed.count(), 0);
+  }
+  EXPECT_EQ(paused.count(), 1);
+  EXPECT_EQ(resumed.count(), 1);
+  ScanPause::shared().leave();  // an unbalanced leave is harmless
+  EXPECT_EQ(ScanPause::shared().depth(), 0);
+}
+
+TEST(UpdateAnnouncement, TitleAndBodyReachNotifySendAsTwoArgumentsWhateverTheyHold) {
+  test::TempHome home;
+  test::FakeBin bin;
+  bin.addRecorder("notify-send");
+  VornelUpdate update;
+  update.latest_version = QStringLiteral("9.9\" with title \"x\" do shell script \"touch /tmp/tlr-pwned; $(id) `id`");
+  update.download_url = QStringLiteral("https://evil.example/a'b\"c;rm -rf ~");
+  update.force = false;
+  announceUpdate(update);
+  const QString record = bin.recordPath("notify-send");
+  ASSERT_TRUE(test::waitUntil([&] { return test::readFile(record).endsWith("--\n"); }));
+  EXPECT_EQ(test::readFile(record), QStringLiteral("Tollamere ") + update.latest_version + QStringLiteral(" 可用\n") +
+                                        QStringLiteral("下载：") + update.download_url + QStringLiteral("\n--\n"));
+  EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/tlr-pwned")));
+  update.force = true;
+  EXPECT_EQ(updateAnnouncementTitle(update), QStringLiteral("Tollamere 必须更新到 ") + update.latest_version);
+}

@@ -1,0 +1,242 @@
+// The settings sheet, the legal texts and the announcement banner.
+#include "core/NetworkLogger.h"
+#include "core/SelfGuard.h"
+#include "core/SettingsStore.h"
+#include "platform/Paths.h"
+#include "service/VornelAppSDK.h"
+#include "support/TestSupport.h"
+#include "ui/kit/Controls.h"
+#include "ui/shell/LegalDocSheet.h"
+#include "ui/shell/SettingsSheet.h"
+#include "ui/shell/ShellTestSupport.h"
+#include "ui/shell/VornelAdBannerView.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImageWriter>
+
+#include <gtest/gtest.h>
+
+using namespace tlr;
+using tlr::test::child;
+using tlr::test::click;
+
+namespace {
+
+QByteArray pngBytes() {
+  QImage image(40, 10, QImage::Format_RGB32);
+  image.fill(Qt::red);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes;
+}
+
+// A settings sheet over a window, with stores of its own in a temporary home
+// and a recording xdg-open first on PATH.
+struct SheetFixture {
+  test::TempHome home;
+  test::FakeBin bin;
+  SettingsStore store;
+  SelfGuardInstaller installer{QStringLiteral("/nowhere/build/tollamere")};
+  SelfGuardStore selfGuard{installer};
+  NetworkLogger networkLog{Paths::appSupport() + QStringLiteral("/network-log.json")};
+  VornelAppSDK sdk{networkLog};
+  QWidget window;
+  SettingsSheet* sheet = nullptr;
+
+  explicit SheetFixture(AppLanguage language = AppLanguage::en, bool production = false) {
+    bin.addRecorder("xdg-open");
+    store.setLanguage(language);
+    window.resize(680, 560);
+    window.show();
+    sheet = new SettingsSheet({&store, &selfGuard, &sdk, production}, &window);
+    sheet->setOnClose([this] { sheet->dismiss(); });
+    sheet->present();
+  }
+  QString opened() const { return test::readFile(bin.recordPath("xdg-open")); }
+  template <class T = QWidget>
+  T* find(const char* name) const {
+    return child<T>(*sheet, QString::fromLatin1(name));
+  }
+};
+
+}  // namespace
+
+TEST(SettingsSheetLayout, SectionsInOrderWithUpperCaseEnglishTitles) {
+  SheetFixture f(AppLanguage::en);
+  EXPECT_EQ(f.sheet->size(), QSize(460, 480));
+  EXPECT_EQ(f.find<Label>("settingsTitle")->text(), QStringLiteral("Settings"));
+  EXPECT_EQ(f.sheet->sectionTitles(),
+            (QStringList{"APPEARANCE", "DOCK ICON", "AUTO-START & RECOVERY", "LANGUAGE", "TUTORIAL CENTER",
+                         "FEEDBACK", "ABOUT"}));
+  // Laid out top to bottom in that order.
+  int lastY = -1;
+  for (const char* name : {"section.appearance", "section.dock", "section.selfGuard", "section.language",
+                           "section.tutorial", "section.feedback", "section.about"}) {
+    QWidget* section = f.find(name);
+    ASSERT_NE(section, nullptr) << name;
+    EXPECT_GT(section->y(), lastY) << name;
+    lastY = section->y();
+  }
+  EXPECT_EQ(f.find<PillButton>("appearancePill.system")->label(), QStringLiteral("System"));
+  EXPECT_EQ(f.find<PrimaryButton>("tutorialButton")->label(), QStringLiteral("Open Tutorial Center"));
+}
+
+TEST(SettingsSheetLayout, ChoosingEnglishRedrawsEverythingAtOnceAndPillsKeepTheirLabels) {
+  SheetFixture f(AppLanguage::zh);
+  EXPECT_EQ(f.find<Label>("settingsTitle")->text(), QStringLiteral("设置"));
+  EXPECT_EQ(f.sheet->sectionTitles().first(), QStringLiteral("外观"));
+  EXPECT_TRUE(f.find<PillButton>("languagePill.zh")->isSelected());
+  click(f.find<PillButton>("languagePill.en"));
+  EXPECT_EQ(f.store.language(), AppLanguage::en);
+  EXPECT_EQ(f.find<Label>("settingsTitle")->text(), QStringLiteral("Settings"));
+  EXPECT_EQ(f.sheet->sectionTitles().first(), QStringLiteral("APPEARANCE"));
+  EXPECT_EQ(f.find<PillButton>("languagePill.zh")->label(), QStringLiteral("中文"));
+  EXPECT_EQ(f.find<PillButton>("languagePill.en")->label(), QStringLiteral("English"));
+  EXPECT_TRUE(f.find<PillButton>("languagePill.en")->isSelected());
+  EXPECT_FALSE(f.find<PillButton>("languagePill.zh")->isSelected());
+}
+
+TEST(SettingsSheetControls, AppearanceAndDockWriteTheStoreAndTheHintFollows) {
+  SheetFixture f(AppLanguage::en);
+  click(f.find<PillButton>("appearancePill.dark"));
+  EXPECT_EQ(f.store.appearance(), AppearancePreference::dark);
+  EXPECT_TRUE(f.find<PillButton>("appearancePill.dark")->isSelected());
+  EXPECT_FALSE(f.find<PillButton>("appearancePill.system")->isSelected());
+
+  auto* dock = f.find<ToggleSwitch>("dockSwitch");
+  EXPECT_TRUE(dock->isChecked());
+  EXPECT_EQ(f.find<Label>("dockHint")->text(),
+            QStringLiteral("Make sure you can see Tollamere in the menu bar before turning this off"));
+  click(dock);
+  EXPECT_FALSE(f.store.showInDock());
+  EXPECT_EQ(f.find<Label>("dockHint")->text(),
+            QStringLiteral("Tollamere now lives only in the menu bar. Turn this on again if you can't find it"));
+  click(dock);
+  EXPECT_TRUE(f.store.showInDock());
+  EXPECT_EQ(dock->accessibleName(), QStringLiteral("Show icon in Dock"));
+}
+
+TEST(SettingsSheetControls, AutoStartIsGreyedWithItsNoteInADevelopmentCopy) {
+  {
+    SheetFixture dev(AppLanguage::en, false);
+    auto* toggle = dev.find<ToggleSwitch>("selfGuardSwitch");
+    EXPECT_FALSE(toggle->isEnabled());
+    EXPECT_FALSE(dev.find<Label>("selfGuardNote")->isHidden());
+    EXPECT_EQ(dev.find<Label>("selfGuardNote")->text(), QStringLiteral("Not available in dev mode"));
+    click(toggle);
+    EXPECT_FALSE(toggle->isChecked()) << "cannot be flipped";
+  }
+  SheetFixture installed(AppLanguage::en, true);
+  EXPECT_TRUE(installed.find<ToggleSwitch>("selfGuardSwitch")->isEnabled());
+  EXPECT_TRUE(installed.find<Label>("selfGuardNote")->isHidden());
+}
+
+TEST(SettingsSheetActions, FeedbackMailIsPercentEncodedAndOpenedThroughTheOpener) {
+  EXPECT_EQ(SettingsSheet::feedbackMailto(AppLanguage::en, QStringLiteral("v1.4.0")),
+            QStringLiteral("mailto:support@tollamere.example?subject=Tollamere%20%C2%B7%20Feedback"
+                           "&body=Describe%20what%20went%20wrong%20or%20what%20you'd%20like%20to%20see:"
+                           "%0A%0A%0A---%0AVersion:%20v1.4.0%0A"));
+  const QString zh = SettingsSheet::feedbackMailto(AppLanguage::zh, QStringLiteral("v1.4.0"));
+  EXPECT_TRUE(zh.contains(QStringLiteral("subject=Tollamere%20%C2%B7%20%E5%8F%8D%E9%A6%88"))) << zh.toStdString();
+  EXPECT_TRUE(zh.endsWith(QStringLiteral("%0A---%0A%E7%89%88%E6%9C%AC%EF%BC%9Av1.4.0%0A"))) << zh.toStdString();
+
+  SheetFixture f(AppLanguage::en);
+  click(f.find<PrimaryButton>("feedbackButton"));
+  ASSERT_TRUE(test::waitUntil([&] { return f.opened().endsWith("--\n"); }));
+  EXPECT_EQ(f.opened(), SettingsSheet::feedbackMailto(AppLanguage::en, SettingsSheet::appVersion()) + "\n--\n");
+  click(f.find<PrimaryButton>("tutorialButton"));
+  ASSERT_TRUE(test::waitUntil([&] { return f.opened().count("--\n") == 2; }));
+  EXPECT_TRUE(f.opened().endsWith("https://tollamere.example/tutorial/\n--\n"));
+}
+
+TEST(SettingsSheetActions, VersionTextFallsBackWhenTheApplicationHasNone) {
+  const QString saved = QCoreApplication::applicationVersion();
+  QCoreApplication::setApplicationVersion(QString());
+  EXPECT_EQ(SettingsSheet::appVersion(), QStringLiteral("v0.2.0"));
+  QCoreApplication::setApplicationVersion(QStringLiteral("1.4.0"));
+  EXPECT_EQ(SettingsSheet::appVersion(), QStringLiteral("v1.4.0"));
+  QCoreApplication::setApplicationVersion(saved);
+}
+
+TEST(SettingsSheetClosing, TheCloseButtonAndEscGoThroughOnClose) {
+  SheetFixture f(AppLanguage::en);
+  int closes = 0;
+  f.sheet->setOnClose([&closes] { ++closes; });
+  click(f.find<CloseButton>("settingsClose"));
+  QTest::keyClick(f.sheet, Qt::Key_Escape);
+  EXPECT_EQ(closes, 2);
+  EXPECT_TRUE(f.sheet->isVisible()) << "only the presenter closes it";
+}
+
+TEST(LegalSheets, PrivacyThenTermsOneAtATimeInTheSheetsLanguage) {
+  SheetFixture f(AppLanguage::en);
+  EXPECT_FALSE(f.sheet->legalToShow().has_value());
+  click(f.find<LinkButton>("privacyLink"));
+  ASSERT_NE(f.sheet->legalSheet(), nullptr);
+  EXPECT_EQ(f.sheet->legalToShow(), LegalDocKind::privacy);
+  LegalDocSheet* privacy = f.sheet->legalSheet();
+  EXPECT_TRUE(privacy->isVisible());
+  EXPECT_EQ(privacy->shownTitle(), QStringLiteral("Privacy Policy"));
+  EXPECT_TRUE(privacy->shownText().contains(QStringLiteral("install id")));
+  EXPECT_TRUE(privacy->shownText().contains(QStringLiteral("~/.local/share/Tollamere")));
+  click(f.find<LinkButton>("termsLink"));
+  EXPECT_EQ(f.sheet->legalSheet(), privacy) << "only one legal text at a time";
+
+  click(child<CloseButton>(*privacy, QStringLiteral("legalClose")));
+  EXPECT_FALSE(f.sheet->legalToShow().has_value());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(f.sheet->legalSheet(), nullptr);
+  EXPECT_TRUE(f.sheet->isVisible()) << "back to the settings";
+
+  f.store.setLanguage(AppLanguage::zh);
+  click(f.find<LinkButton>("termsLink"));
+  ASSERT_NE(f.sheet->legalSheet(), nullptr);
+  EXPECT_EQ(f.sheet->legalToShow(), LegalDocKind::terms);
+  EXPECT_EQ(f.sheet->legalSheet()->shownTitle(), QStringLiteral("用户协议"));
+  f.store.setLanguage(AppLanguage::en);
+  EXPECT_EQ(f.sheet->legalSheet()->shownTitle(), QStringLiteral("Terms of Service")) << "follows the language";
+}
+
+TEST(LegalSheets, KindsAndTextsExistInBothLanguages) {
+  EXPECT_EQ(rawValue(LegalDocKind::privacy), QStringLiteral("privacy"));
+  EXPECT_EQ(legalDocKindFromRaw(QStringLiteral("terms")), LegalDocKind::terms);
+  EXPECT_FALSE(legalDocKindFromRaw(QStringLiteral("Terms")).has_value());
+  for (LegalDocKind kind : {LegalDocKind::privacy, LegalDocKind::terms})
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::zh})
+      EXPECT_GT(legalDocText(kind, language).size(), 200);
+  EXPECT_TRUE(legalDocText(LegalDocKind::privacy, AppLanguage::zh).contains(QStringLiteral("安装 ID")));
+}
+
+TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
+  SheetFixture f(AppLanguage::en);
+  auto* banner = f.find<VornelAdBannerView>("adBanner");
+  ASSERT_NE(banner, nullptr);
+  EXPECT_FALSE(banner->hasAd()) << "no announcement: nothing drawn";
+  EXPECT_EQ(banner->sizeHint(), QSize(0, 0));
+  EXPECT_TRUE(banner->isHidden());
+
+  f.sdk.setCurrentAd(VornelAd{"a", "https://x.example/p.png", "http://tollamere.example/spring"}, pngBytes());
+  EXPECT_TRUE(banner->hasAd());
+  EXPECT_EQ(banner->size(), QSize(400, 100));
+  EXPECT_FALSE(banner->isHidden());
+  QImage shot(banner->size(), QImage::Format_ARGB32_Premultiplied);
+  shot.fill(Qt::transparent);
+  banner->render(&shot, {}, {}, QWidget::DrawChildren);
+  EXPECT_EQ(shot.pixelColor(200, 50), QColor(Qt::red)) << "the picture, stretched";
+  EXPECT_EQ(qAlpha(shot.pixel(0, 0)), 0) << "rounded corners";
+  QTest::mouseClick(banner, Qt::LeftButton, Qt::NoModifier, QPoint(200, 50));
+  ASSERT_TRUE(test::waitUntil([&] { return f.opened().endsWith("--\n"); }));
+  EXPECT_EQ(f.opened(), QStringLiteral("http://tollamere.example/spring\n--\n"));
+
+  f.sdk.setCurrentAd(VornelAd{"b", "https://x.example/p.png", "file:///etc/passwd"}, pngBytes());
+  QTest::mouseClick(banner, Qt::LeftButton, Qt::NoModifier, QPoint(200, 50));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(f.opened(), QStringLiteral("http://tollamere.example/spring\n--\n")) << "file: is never opened";
+
+  f.sdk.setCurrentAd(std::nullopt, {});
+  EXPECT_FALSE(banner->hasAd());
+  EXPECT_TRUE(banner->isHidden());
+}
