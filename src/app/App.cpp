@@ -165,6 +165,9 @@ void App::applicationDidFinishLaunching() {
   applyActivationPolicy();
   showStatusItemOnboardingIfFirstRun();
   runDiscoverySelfCheck();
+  // Windows may exist from here on: the main thread no longer waits for
+  // systemctl, whose answers are refreshed on threads of their own.
+  ProcessScanner::setMainThreadMayWait(false);
 }
 
 bool App::isAnotherInstanceRunning() {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -15,7 +17,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
 #include <vector>
+
+#ifndef P_PIDFD
+#define P_PIDFD 3
+#endif
 
 extern char** environ;
 
@@ -338,6 +347,136 @@ ChildResult runChild(const ChildSpec& spec) {
   return result;
 }
 
+namespace {
+
+// Programs started detached stay our children: one fork and setsid, no
+// double fork, so their wait status is ours to read on every kernel. They are
+// reaped here, on the thread "TLR.reaper", as they end; the status of each
+// reaped one is kept for a while for the exit watcher. The lock is held across
+// each reaping, so a reader sees a child either unreaped or recorded.
+class DetachedChildren {
+ public:
+  static DetachedChildren& instance() {
+    static DetachedChildren* children = new DetachedChildren;  // lives to the end of the process
+    return *children;
+  }
+
+  void adopt(pid_t pid) {
+    const int pidFd = pidfdOpen(pid);
+    if (pidFd < 0) {
+      // No pidfd on this kernel: a thread of its own waits for the child.
+      std::thread([this, pid] {
+        int status = 0;
+        pid_t r;
+        do {
+          r = ::waitpid(pid, &status, 0);
+        } while (r < 0 && errno == EINTR);
+        if (r == pid) record(pid, status);
+      }).detach();
+      return;
+    }
+    std::lock_guard guard(lock_);
+    if (!startedLocked()) {
+      ::close(pidFd);
+      return;
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = (static_cast<uint64_t>(static_cast<uint32_t>(pidFd)) << 32) | static_cast<uint32_t>(pid);
+    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, pidFd, &ev) != 0) ::close(pidFd);
+  }
+
+  std::optional<int32_t> status(pid_t pid, int pidFd) {
+    std::lock_guard guard(lock_);
+    if (pidFd >= 0) {
+      siginfo_t si{};
+      if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG | WNOWAIT) ==
+              0 &&
+          si.si_pid != 0) {
+        switch (si.si_code) {
+          case CLD_EXITED: return (si.si_status & 0xFF) << 8;
+          case CLD_KILLED: return si.si_status & 0x7F;
+          case CLD_DUMPED: return (si.si_status & 0x7F) | 0x80;
+          default: break;
+        }
+      }
+    }
+    pruneLocked();
+    const auto it = reaped_.find(pid);
+    if (it == reaped_.end()) return std::nullopt;
+    return it->second.status;
+  }
+
+ private:
+  struct Reaped {
+    int32_t status;
+    Clock::time_point at;
+  };
+  static constexpr auto kKeep = std::chrono::seconds(60);
+
+  bool startedLocked() {
+    if (epollFd_ >= 0) return true;
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd_ < 0) return false;
+    std::thread([this] { run(); }).detach();
+    return true;
+  }
+
+  void record(pid_t pid, int status) {
+    std::lock_guard guard(lock_);
+    pruneLocked();
+    reaped_[pid] = {status, Clock::now()};
+  }
+
+  void pruneLocked() {
+    const auto now = Clock::now();
+    std::erase_if(reaped_, [&](const auto& item) { return now - item.second.at > kKeep; });
+  }
+
+  void run() {
+    ::pthread_setname_np(::pthread_self(), "TLR.reaper");
+    epoll_event events[16];
+    while (true) {
+      const int n = ::epoll_wait(epollFd_, events, 16, -1);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      for (int i = 0; i < n; ++i) {
+        const int pidFd = static_cast<int>(events[i].data.u64 >> 32);
+        const pid_t pid = static_cast<pid_t>(events[i].data.u64 & 0xFFFFFFFFu);
+        std::lock_guard guard(lock_);
+        siginfo_t si{};
+        if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG) == 0 &&
+            si.si_pid != 0) {
+          int status = 0;
+          if (si.si_code == CLD_EXITED)
+            status = (si.si_status & 0xFF) << 8;
+          else if (si.si_code == CLD_KILLED)
+            status = si.si_status & 0x7F;
+          else if (si.si_code == CLD_DUMPED)
+            status = (si.si_status & 0x7F) | 0x80;
+          pruneLocked();
+          reaped_[pid] = {status, Clock::now()};
+        }
+        // Reaped now or by someone else already: either way it is done with.
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, pidFd, nullptr);
+        ::close(pidFd);
+      }
+    }
+  }
+
+  std::mutex lock_;
+  int epollFd_ = -1;
+  std::unordered_map<pid_t, Reaped> reaped_;
+};
+
+}  // namespace
+
+std::optional<int32_t> ownChildExitStatus(pid_t pid, int pidFd) {
+  return DetachedChildren::instance().status(pid, pidFd);
+}
+
 DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
   DetachedResult result;
   QString error;
@@ -358,37 +497,27 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  // The report pipe carries the grandchild's pid, then (only on failure) the
-  // exec errno; it closes on a successful exec.
+  // The report pipe carries the exec errno on failure; it closes on a
+  // successful exec.
   Fd reportRead, reportWrite;
   if (!makePipe(reportRead, reportWrite)) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  const pid_t middle = ::fork();
-  if (middle < 0) {
+  const pid_t pid = ::fork();
+  if (pid < 0) {
     result.error = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  if (middle == 0) {
+  if (pid == 0) {
+    // A session of its own: no terminal, and nothing we send to our process
+    // group reaches it. It outlives us.
     ::setsid();
-    const pid_t grandchild = ::fork();
-    if (grandchild != 0) {
-      // The middle process ends at once, so the program is not our child and
-      // never becomes our zombie.
-      if (grandchild < 0) {
-        const pid_t none = -1;
-        (void)!::write(reportWrite.get(), &none, sizeof none);
-      }
-      ::_exit(0);
-    }
     sigset_t empty;
     sigemptyset(&empty);
     ::sigprocmask(SIG_SETMASK, &empty, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGHUP, SIG_DFL);
-    const pid_t self = ::getpid();
-    (void)!::write(reportWrite.get(), &self, sizeof self);
     ::dup2(devNull.get(), STDIN_FILENO);
     ::dup2(logFd.get(), STDOUT_FILENO);
     ::dup2(logFd.get(), STDERR_FILENO);
@@ -403,25 +532,17 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::_exit(127);
   }
   reportWrite.reset();
-  reapBlocking(middle);
-
-  pid_t pid = -1;
   int execErrno = 0;
-  auto readFull = [&](void* into, size_t size) {
-    ssize_t n;
-    do {
-      n = ::read(reportRead.get(), into, size);
-    } while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(size);
-  };
-  if (!readFull(&pid, sizeof pid) || pid <= 0) {
-    result.error = QStringLiteral("fork failed");
-    return result;
-  }
-  if (readFull(&execErrno, sizeof execErrno)) {
+  ssize_t n;
+  do {
+    n = ::read(reportRead.get(), &execErrno, sizeof execErrno);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof execErrno)) {
+    reapBlocking(pid);
     result.error = QString::fromLocal8Bit(std::strerror(execErrno));
     return result;
   }
+  DetachedChildren::instance().adopt(pid);
   result.pid = pid;
   return result;
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <sys/types.h>
@@ -66,14 +67,22 @@ ChildResult runChild(const ChildSpec& spec);
 
 // Starts a program that outlives us: its own session, standard input from
 // /dev/null, standard output and error written to `logFile`, which each start
-// empties first (or /dev/null when empty). The log must be a plain file of ours or not exist yet: a link,
-// a FIFO or another user's file fails the start. Returns the pid of the
-// started program or the start error.
+// empties first (or /dev/null when empty). The log must be a plain file of
+// ours or not exist yet: a link, a FIFO or another user's file fails the
+// start. The program stays our child (one fork, no double fork) and is
+// reaped by us when it ends, so its wait status is exact on every kernel.
+// Returns the pid of the started program or the start error.
 struct DetachedResult {
   pid_t pid = -1;
   QString error;
 };
 DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile);
+
+// The wait status of our own child `pid` (`pidFd` its pidfd, or -1) that has
+// ended: read without reaping it while nobody has reaped it yet, else kept
+// from its reaping for a minute when it was started by spawnDetached().
+// Nothing for a process that runs or is not our child.
+std::optional<int32_t> ownChildExitStatus(pid_t pid, int pidFd);
 
 // The absolute path of `name` on `pathList` (":"-separated), or empty. A name
 // with a "/" is returned as it is when it is executable.

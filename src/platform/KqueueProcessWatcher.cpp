@@ -1,7 +1,9 @@
 #include "platform/KqueueProcessWatcher.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/ProcessTable.h"
 
 #include <cerrno>
 #include <csignal>
@@ -69,24 +71,19 @@ std::optional<int32_t> statusFromPidfdInfo(int pidFd) {
   return info.exit_code;
 }
 
-// The wait status of our own child that has not been reaped yet, read
-// without reaping it.
-std::optional<int32_t> statusOfOwnChild(int pidFd) {
-  siginfo_t si{};
-  if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-      si.si_pid == 0)
-    return std::nullopt;
-  switch (si.si_code) {
-    case CLD_EXITED: return (si.si_status & 0xFF) << 8;
-    case CLD_KILLED: return si.si_status & 0x7F;
-    case CLD_DUMPED: return (si.si_status & 0x7F) | 0x80;
-    default: return std::nullopt;
-  }
-}
+// Whether the process behind `pidFd` is still there (running, or exited and
+// not reaped yet).
+bool notReaped(int pidFd) { return ::syscall(SYS_pidfd_send_signal, pidFd, 0, nullptr, 0) == 0; }
 
-std::optional<int32_t> exitStatus(int pidFd) {
-  if (auto s = statusFromPidfdInfo(pidFd)) return s;
-  return statusOfOwnChild(pidFd);
+// The wait status of an exited process, the first that answers: our own
+// child (not reaped yet, or reaped by us as a detached program); a process
+// whose parent has not reaped it yet, from its stat record, which is its own
+// while the pidfd still finds it; the pidfd's exit information once it has
+// been reaped.
+std::optional<int32_t> exitStatus(pid_t pid, int pidFd) {
+  if (auto s = ownChildExitStatus(pid, pidFd)) return s;
+  if (auto s = readUnreapedExitStatus(pid); s && notReaped(pidFd)) return s;
+  return statusFromPidfdInfo(pidFd);
 }
 
 // Whether the process behind `pidFd` has exited (the pidfd is readable).
@@ -158,10 +155,12 @@ void KqueueProcessWatcher::start() {
   thread_ = std::thread([this] { run(); });
   log("[Kqueue] ", QStringLiteral("started, fd=%1").arg(epollFd_));
   if (hasPidfdExitInfo())
-    log("[Kqueue] ", QStringLiteral("exit status: pidfd exit info (kernel %1), waitid for own children")
+    log("[Kqueue] ", QStringLiteral("exit status: waitid for own children, /proc/<pid>/stat before the parent "
+                                    "reaps, pidfd exit info after (kernel %1)")
                          .arg(kernelRelease()));
   else
-    log("[Kqueue] ", QStringLiteral("exit status: waitid for own children only, other exits read as 0 (kernel %1)")
+    log("[Kqueue] ", QStringLiteral("exit status: waitid for own children, /proc/<pid>/stat before the parent "
+                                    "reaps; a process its parent reaped at once reads as 0 (kernel %1)")
                          .arg(kernelRelease()));
 }
 
@@ -190,7 +189,8 @@ void KqueueProcessWatcher::watch(pid_t pid, const QString& agentId) {
     const int error = errno;
     if (isKnownExit(pid)) return;  // its exit went out already
     log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(error));
-    if (error == ESRCH) deliver(pid, agentId, 0);
+    // Gone already: a program we started and reaped has its status kept.
+    if (error == ESRCH) deliver(pid, agentId, ownChildExitStatus(pid, -1).value_or(0));
     return;
   }
   if (isKnownExit(pid)) {
@@ -255,7 +255,7 @@ void KqueueProcessWatcher::run() {
   };
 
   const auto settle = [&](Pending& p, Clock::time_point now) {
-    std::optional<int32_t> status = exitStatus(p.pidFd);
+    std::optional<int32_t> status = exitStatus(p.pid, p.pidFd);
     if (!status && now < p.deadline) {
       p.nextTry = now + p.pause;
       p.pause = std::min(p.pause * 2, kLongestRetry);

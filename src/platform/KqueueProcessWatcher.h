@@ -28,14 +28,16 @@ struct RawExitInfo {
 // "TLR.kqueue", and each exit handed to the main thread.
 //
 // The wait status comes, in this order, from:
+//  - our own child: waitid(WNOWAIT) while it is not reaped (WNOWAIT leaves
+//    the child to whoever waits for it, so the watcher never steals an exit
+//    status from its owner), or the status kept when a program started by
+//    spawnDetached() was reaped;
+//  - a process whose parent has not reaped it yet: the exit code field of
+//    /proc/<pid>/stat;
 //  - the pidfd's exit information (PIDFD_GET_INFO with PIDFD_INFO_EXIT,
 //    Linux 6.15 and later), which the kernel fills once the process has been
 //    reaped by its parent; the loop keeps asking for up to 2 s, without
 //    holding up other exits;
-//  - waitid(WNOWAIT) for a process that is our own child and not yet reaped.
-//    WNOWAIT leaves the child to whoever waits for it (QProcess, runChild),
-//    so the watcher never steals an exit status from its owner, and never
-//    reaps anything itself;
 //  - otherwise 0.
 class KqueueProcessWatcher {
  public:

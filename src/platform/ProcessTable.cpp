@@ -3,14 +3,14 @@
 #include "platform/Utf8.h"
 
 #include <QFile>
-#include <QTimeZone>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <algorithm>
+#include <mutex>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,11 +18,14 @@ namespace tlr {
 namespace {
 
 constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
+// The kernel keeps this many bytes of a command name.
+constexpr qsizetype kCommLength = 15;
+// snapshotReusing() reads every process again at least once in this many calls.
+constexpr uint64_t kRefreshRounds = 5;
 
 // Reads a one-record /proc file (such as /proc/<pid>/stat) into `buffer`;
 // returns the byte count or -1. The kernel hands such a record over in one
-// read when the buffer holds it, so no second read is made to meet the end:
-// every scan reads one of these for each process of the machine.
+// read when the buffer holds it, so no second read is made to meet the end.
 ssize_t readSmallFile(const char* path, char* buffer, size_t size) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
@@ -51,14 +54,22 @@ bool parseNumber(const char*& p, const char* end, T& into) {
   return true;
 }
 
-// Parses /proc/<pid>/stat. The command name sits in parentheses and may hold
-// any byte, ")" included, so the fields start after the last ")".
+// Where the fields after the command name begin. The command name sits in
+// parentheses and may hold any byte, ")" included, so the fields start after
+// the last ")".
+const char* fieldsAfterName(const char* text, size_t size) {
+  const char* close = static_cast<const char*>(::memrchr(text, ')', size));
+  if (!close || close + 2 >= text + size) return nullptr;
+  return close + 2;
+}
+
 std::optional<ProcStat> parseStat(const char* text, size_t size) {
   const char* end = text + size;
-  const char* close = static_cast<const char*>(::memrchr(text, ')', size));
-  if (!close || close + 2 >= end) return std::nullopt;
+  const char* p = fieldsAfterName(text, size);
+  const char* open = static_cast<const char*>(std::memchr(text, '(', size));
+  if (!p || !open || open + 1 > p - 2) return std::nullopt;
   ProcStat f;
-  const char* p = close + 2;
+  f.comm = QByteArray(open + 1, static_cast<qsizetype>(p - 2 - (open + 1)));
   f.state = *p++;
   long skip = 0;
   if (!parseNumber(p, end, f.ppid)) return std::nullopt;
@@ -75,14 +86,18 @@ std::optional<ProcStat> parseStat(const char* text, size_t size) {
   return f;
 }
 
-QString baseName(const QString& path) {
+bool isRunningProgram(const ProcStat& stat) {
+  return stat.state != 'Z' && stat.state != 'X' && stat.state != 'x' && !(stat.flags & kKernelThreadFlag);
+}
+
+QByteArray baseName(const QByteArray& path) {
   const qsizetype slash = path.lastIndexOf('/');
   return slash < 0 ? path : path.mid(slash + 1);
 }
 
-QString readExePath(const char* procDir) {
-  char link[64];
-  std::snprintf(link, sizeof link, "%s/exe", procDir);
+QString readExePath(pid_t pid) {
+  char link[48];
+  std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
   char target[4096];
   const ssize_t n = ::readlink(link, target, sizeof target);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return {};
@@ -92,27 +107,39 @@ QString readExePath(const char* procDir) {
   return path;
 }
 
-QStringList splitArguments(const char* data, size_t size) {
+QStringList splitArguments(const QByteArray& data) {
   QStringList out;
-  size_t start = 0;
-  while (start < size) {
-    const void* zero = std::memchr(data + start, 0, size - start);
-    const size_t len = zero ? static_cast<const char*>(zero) - (data + start) : size - start;
-    if (len > 0) {
-      if (auto arg = decodeStrictUtf8(QByteArrayView(data + start, len))) out << *arg;
+  qsizetype start = 0;
+  while (start < data.size()) {
+    qsizetype end = data.indexOf('\0', start);
+    if (end < 0) end = data.size();
+    if (end > start) {
+      if (auto arg = decodeStrictUtf8(QByteArrayView(data.constData() + start, end - start))) out << *arg;
     }
-    start += len + 1;
+    start = end + 1;
   }
   return out;
 }
 
-QStringList readArguments(pid_t pid, size_t limit) {
-  char path[64];
+// The kernel's own ceiling for an argument vector.
+size_t argumentLimit() {
+  static const size_t limit = [] {
+    const long max = ::sysconf(_SC_ARG_MAX);
+    return max > 0 ? static_cast<size_t>(max) : size_t{2 * 1024 * 1024};
+  }();
+  return limit;
+}
+
+// /proc/<pid>/cmdline as the kernel gives it: the arguments, each ended by
+// a zero byte.
+QByteArray readCommandLine(pid_t pid) {
+  char path[48];
   std::snprintf(path, sizeof path, "/proc/%d/cmdline", pid);
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   QByteArray data;
   char chunk[4096];
+  const size_t limit = argumentLimit();
   while (static_cast<size_t>(data.size()) < limit) {
     const ssize_t n = ::read(fd, chunk, std::min<size_t>(sizeof chunk, limit - static_cast<size_t>(data.size())));
     if (n < 0 && errno == EINTR) continue;
@@ -120,37 +147,64 @@ QStringList readArguments(pid_t pid, size_t limit) {
     data.append(chunk, n);
   }
   ::close(fd);
-  return splitArguments(data.constData(), static_cast<size_t>(data.size()));
+  return data;
 }
 
-// Reads one process; `bootEpoch` converts its start ticks to a date.
-std::optional<ProcessInfo> readProcess(pid_t pid, double bootEpoch, long ticksPerSecond) {
-  const auto stat = readProcStat(pid);
-  if (!stat || stat->state == 'Z' || stat->state == 'X' || stat->state == 'x' ||
-      (stat->flags & kKernelThreadFlag))
-    return std::nullopt;
+// What was read of one process, kept between snapshots.
+struct Known {
+  ino_t ino = 0;  // of its /proc entry: a new process under an old number gets a new one
+  unsigned long long startTicks = 0;
+  QByteArray comm;
+  bool running = false;  // false for kernel threads and zombies
+  ProcessInfo info;      // meaningful when running
+  std::optional<QStringList> arguments;
+  uint64_t round = 0;  // the last snapshot that listed it
+  int reads = 0;       // reads since its start time or command name last changed
+};
 
-  ProcessInfo info;
-  info.pid = pid;
-  info.ppid = stat->ppid;
-  info.state = stat->state;
-  char dir[32];
-  std::snprintf(dir, sizeof dir, "/proc/%d", pid);
-  info.exePath = readExePath(dir);
-  if (!info.exePath.isEmpty()) {
-    info.name = baseName(info.exePath);
-  } else {
-    // Not ours to inspect (or exiting): argv[0] still names the program.
-    const QStringList argv = readArguments(pid, 4096);
-    if (argv.isEmpty()) return std::nullopt;
-    info.name = baseName(argv.first().section(' ', 0, 0));
+struct Counters {
+  int statsRead = 0;
+  int exesRead = 0;
+};
+
+// Fills `k` from a fresh stat record. What cannot change while the start time
+// and the command name stay the same (the executable, the name, the
+// arguments) is read only when one of them changed.
+void absorb(pid_t pid, const ProcStat& stat, double bootEpoch, long ticksPerSecond, Known& k, Counters& counters) {
+  const bool same = k.reads > 0 && k.startTicks == stat.startTicks && k.comm == stat.comm;
+  k.running = isRunningProgram(stat);
+  if (!same) {
+    k.startTicks = stat.startTicks;
+    k.comm = stat.comm;
+    k.arguments.reset();
+    k.reads = 0;
+    k.info = ProcessInfo{};
+    if (k.running) {
+      k.info.exePath = readExePath(pid);
+      ++counters.exesRead;
+      QByteArray name = stat.comm;
+      if (stat.comm.size() == kCommLength) {
+        const QByteArray commandLine = readCommandLine(pid);
+        k.arguments = splitArguments(commandLine);
+        const QByteArray fromArgv = baseName(commandLine.left(commandLine.indexOf('\0')));
+        const QByteArray fromExe = baseName(QFile::encodeName(k.info.exePath));
+        if (fromArgv.startsWith(stat.comm))
+          name = fromArgv;
+        else if (fromExe.startsWith(stat.comm))
+          name = fromExe;
+      }
+      k.info.name = QString::fromUtf8(name);
+      if (ticksPerSecond > 0) {
+        const double seconds = bootEpoch + static_cast<double>(stat.startTicks) / ticksPerSecond;
+        k.info.startTime = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(seconds * 1000.0), Qt::UTC);
+      }
+      k.info.startTicks = stat.startTicks;
+    }
   }
-  if (info.name.isEmpty()) return std::nullopt;
-  if (ticksPerSecond > 0) {
-    const double seconds = bootEpoch + static_cast<double>(stat->startTicks) / ticksPerSecond;
-    info.startTime = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(seconds * 1000.0), Qt::UTC);
-  }
-  return info;
+  k.info.pid = pid;
+  k.info.ppid = stat.ppid;
+  k.info.state = stat.state;
+  ++k.reads;
 }
 
 bool parsePid(const char* name, pid_t& pid) {
@@ -158,6 +212,19 @@ bool parsePid(const char* name, pid_t& pid) {
   const auto [next, ec] = std::from_chars(name, end, pid);
   return ec == std::errc() && next == end && pid > 0;
 }
+
+// The cache of snapshotReusing(), one for the whole process.
+struct Cache {
+  std::mutex lock;
+  std::unordered_map<pid_t, Known> known;
+  uint64_t round = 0;
+  Counters last;
+
+  static Cache& instance() {
+    static Cache cache;
+    return cache;
+  }
+};
 
 }  // namespace
 
@@ -170,22 +237,99 @@ std::optional<ProcStat> readProcStat(pid_t pid) {
   return parseStat(text, static_cast<size_t>(n));
 }
 
+std::optional<int32_t> readUnreapedExitStatus(pid_t pid) {
+  if (pid <= 0) return std::nullopt;
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+  char text[1024];
+  const ssize_t n = readSmallFile(path, text, sizeof text);
+  if (n <= 0) return std::nullopt;
+  const char* end = text + n;
+  const char* p = fieldsAfterName(text, static_cast<size_t>(n));
+  if (!p || (*p != 'Z' && *p != 'X')) return std::nullopt;
+  ++p;
+  // Fields 4 to 51 come before the exit code (field 52); some do not fit a
+  // signed number, so they are only stepped over.
+  for (int i = 4; i <= 51; ++i) {
+    while (p < end && *p == ' ') ++p;
+    const char* next = static_cast<const char*>(std::memchr(p, ' ', static_cast<size_t>(end - p)));
+    if (!next) return std::nullopt;
+    p = next;
+  }
+  int32_t status = 0;
+  if (!parseNumber(p, end, status)) return std::nullopt;  // hidden from us: the field is absent
+  return status;
+}
+
 ProcessTable ProcessTable::snapshot() {
   ProcessTable table;
   DIR* proc = ::opendir("/proc");
   if (!proc) return table;
   const double bootEpoch = bootEpochSeconds();
   const long ticks = ::sysconf(_SC_CLK_TCK);
+  Counters unused;
   while (const dirent* entry = ::readdir(proc)) {
     pid_t pid = 0;
     if (!parsePid(entry->d_name, pid)) continue;
-    if (auto info = readProcess(pid, bootEpoch, ticks)) {
-      table.index_.emplace(pid, table.processes_.size());
-      table.processes_.push_back(std::move(*info));
-    }
+    const auto stat = readProcStat(pid);
+    if (!stat || !isRunningProgram(*stat)) continue;
+    Known k;
+    absorb(pid, *stat, bootEpoch, ticks, k, unused);
+    table.index_.emplace(pid, table.processes_.size());
+    table.processes_.push_back(std::move(k.info));
   }
   ::closedir(proc);
   return table;
+}
+
+ProcessTable ProcessTable::snapshotReusing(const std::function<bool(const ProcessInfo&)>& alwaysReread) {
+  ProcessTable table;
+  table.reusing_ = true;
+  Cache& cache = Cache::instance();
+  std::lock_guard guard(cache.lock);
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return table;
+  const uint64_t round = ++cache.round;
+  const double bootEpoch = bootEpochSeconds();
+  const long ticks = ::sysconf(_SC_CLK_TCK);
+  Counters counters;
+  while (const dirent* entry = ::readdir(proc)) {
+    pid_t pid = 0;
+    if (!parsePid(entry->d_name, pid)) continue;
+    auto it = cache.known.find(pid);
+    bool reread = true;
+    if (it != cache.known.end() && it->second.ino == entry->d_ino) {
+      const Known& k = it->second;
+      const bool turn = static_cast<uint64_t>(pid) % kRefreshRounds == round % kRefreshRounds;
+      reread = k.reads < 2 || turn || (k.running && alwaysReread && alwaysReread(k.info));
+    }
+    if (reread) {
+      ++counters.statsRead;
+      const auto stat = readProcStat(pid);
+      if (!stat) {
+        if (it != cache.known.end()) cache.known.erase(it);
+        continue;
+      }
+      if (it == cache.known.end()) it = cache.known.emplace(pid, Known{}).first;
+      it->second.ino = entry->d_ino;
+      absorb(pid, *stat, bootEpoch, ticks, it->second, counters);
+    }
+    Known& k = it->second;
+    k.round = round;
+    if (!k.running) continue;
+    table.index_.emplace(pid, table.processes_.size());
+    table.processes_.push_back(k.info);
+  }
+  ::closedir(proc);
+  std::erase_if(cache.known, [round](const auto& item) { return item.second.round != round; });
+  cache.last = counters;
+  return table;
+}
+
+ProcessTable::ReadCounts ProcessTable::lastReuseCounts() {
+  Cache& cache = Cache::instance();
+  std::lock_guard guard(cache.lock);
+  return {cache.last.statsRead, cache.last.exesRead};
 }
 
 const ProcessInfo* ProcessTable::find(pid_t pid) const {
@@ -195,17 +339,35 @@ const ProcessInfo* ProcessTable::find(pid_t pid) const {
 
 std::optional<ProcessInfo> ProcessTable::read(pid_t pid) {
   if (pid <= 0) return std::nullopt;
-  return readProcess(pid, bootEpochSeconds(), ::sysconf(_SC_CLK_TCK));
+  const auto stat = readProcStat(pid);
+  if (!stat || !isRunningProgram(*stat)) return std::nullopt;
+  Known k;
+  Counters unused;
+  absorb(pid, *stat, bootEpochSeconds(), ::sysconf(_SC_CLK_TCK), k, unused);
+  return k.info;
 }
 
 QStringList ProcessTable::arguments(pid_t pid) {
   if (pid <= 0) return {};
-  // The kernel's own ceiling for an argument vector.
-  static const size_t limit = [] {
-    const long max = ::sysconf(_SC_ARG_MAX);
-    return max > 0 ? static_cast<size_t>(max) : size_t{2 * 1024 * 1024};
-  }();
-  return readArguments(pid, limit);
+  return splitArguments(readCommandLine(pid));
+}
+
+QStringList ProcessTable::argumentsOf(const ProcessInfo& process) const {
+  if (!reusing_) return arguments(process.pid);
+  Cache& cache = Cache::instance();
+  {
+    std::lock_guard guard(cache.lock);
+    const auto it = cache.known.find(process.pid);
+    if (it != cache.known.end() && it->second.startTicks == process.startTicks && it->second.arguments)
+      return *it->second.arguments;
+  }
+  QStringList argv = arguments(process.pid);
+  std::lock_guard guard(cache.lock);
+  const auto it = cache.known.find(process.pid);
+  if (it != cache.known.end() && it->second.startTicks == process.startTicks &&
+      it->second.info.name == process.name)
+    it->second.arguments = argv;
+  return argv;
 }
 
 }  // namespace tlr

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <sys/types.h>
 #include <unordered_map>
@@ -19,15 +22,22 @@ struct ProcessInfo {
   // The executable's full path; empty when the kernel does not show it to us
   // (another user's process).
   QString exePath;
-  // The executable's file name, whole (the kernel's own command name is cut
-  // at 15 bytes): from exePath, else from argv[0].
+  // The name the program was started under: the kernel's command name, so a
+  // program started through a link has the link's name and a script started
+  // through its #! line the script's name. The kernel cuts that name at 15
+  // bytes; a name of exactly 15 bytes is completed from argv[0], else from
+  // the executable, when either begins with it.
   QString name;
   // When the process started; absent when unknown.
   std::optional<QDateTime> startTime;
+  // The same, in clock ticks since boot: with the pid, it tells one process
+  // from a later one under the same number.
+  unsigned long long startTicks = 0;
 };
 
 // The fields of /proc/<pid>/stat that are read here.
 struct ProcStat {
+  QByteArray comm;  // the kernel's command name, at most 15 bytes
   char state = '?';
   pid_t ppid = 0;
   unsigned long flags = 0;
@@ -38,11 +48,26 @@ struct ProcStat {
 // Nothing when the process is gone or its stat record does not parse.
 std::optional<ProcStat> readProcStat(pid_t pid);
 
+// The wait status of a process that has exited but that its parent has not
+// reaped yet (a zombie), from its stat record; nothing for a process that
+// runs, is gone, or is not ours to inspect.
+std::optional<int32_t> readUnreapedExitStatus(pid_t pid);
+
 // A snapshot of the process table from /proc. Zombies, dead processes and
 // kernel threads are left out: they are not running programs.
 class ProcessTable {
  public:
+  // Every process read afresh.
   static ProcessTable snapshot();
+
+  // The same table for callers that look every few seconds, at a fraction of
+  // the cost: a process already seen under the same /proc entry keeps what
+  // was read of it. Read again are new processes (twice: a fork that execs a
+  // moment later shows its new name at the second read), every process for
+  // which `alwaysReread` holds, and a rotating fifth of the rest, so that a
+  // program that execs another in place is seen within five calls. One cache
+  // serves the whole process; calls from several threads take turns.
+  static ProcessTable snapshotReusing(const std::function<bool(const ProcessInfo&)>& alwaysReread);
 
   // In /proc order (ascending pids).
   const std::vector<ProcessInfo>& processes() const { return processes_; }
@@ -54,10 +79,23 @@ class ProcessTable {
   // The argument vector, argv[0] first. Empty arguments and ones that are not
   // valid UTF-8 are left out; an unreadable vector is empty.
   static QStringList arguments(pid_t pid);
+  // The argument vector of a process of this table. A table made by
+  // snapshotReusing() reads it once per process (same pid, start time and
+  // command name) and keeps it.
+  QStringList argumentsOf(const ProcessInfo& process) const;
+
+  // What the last snapshotReusing() read: processes read afresh, and
+  // processes whose executable link was read.
+  struct ReadCounts {
+    int statsRead = 0;
+    int exesRead = 0;
+  };
+  static ReadCounts lastReuseCounts();
 
  private:
   std::vector<ProcessInfo> processes_;
   std::unordered_map<pid_t, size_t> index_;
+  bool reusing_ = false;
 };
 
 }  // namespace tlr

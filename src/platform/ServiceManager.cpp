@@ -5,6 +5,7 @@
 #include <QHash>
 
 #include <mutex>
+#include <sys/stat.h>
 
 namespace tlr::ServiceManager {
 namespace {
@@ -50,7 +51,15 @@ class HangingPrograms {
 
 QString unitName(const QString& label) { return label + QStringLiteral(".service"); }
 
+bool userManagerAvailable() {
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  if (runtime.isEmpty()) return false;
+  struct stat st {};
+  return ::stat((runtime + "/systemd/private").constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
 std::optional<JobState> list(const QString& label, std::chrono::milliseconds timeout) {
+  if (!userManagerAvailable()) return std::nullopt;
   const QString program = findExecutable(QStringLiteral("systemctl"), currentPath());
   if (program.isEmpty() || HangingPrograms::instance().isHanging(program)) return std::nullopt;
   const ChildResult r = systemctl(

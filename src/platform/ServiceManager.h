@@ -20,6 +20,10 @@ inline constexpr std::chrono::minutes kUnresponsiveBackoff{5};
 
 QString unitName(const QString& label);
 
+// Whether a user manager runs for us: its private socket
+// ($XDG_RUNTIME_DIR/systemd/private) is there. Costs one stat, starts nothing.
+bool userManagerAvailable();
+
 struct JobState {
   pid_t mainPid = 0;    // 0: no running process
   QString activeState;  // "active", "inactive", "failed", ...
@@ -31,7 +35,8 @@ struct JobState {
 
 // `systemctl --user show -p MainPID,ActiveState L.service`; nothing when the
 // call failed. Blocks for up to `timeout` (plus a second to stop a hanging
-// systemctl); nothing at once while that systemctl is known to hang.
+// systemctl); nothing at once, without running anything, when no user
+// manager runs or while that systemctl is known to hang.
 std::optional<JobState> list(const QString& label, std::chrono::milliseconds timeout = kCallTimeout);
 bool enable(const QString& label);
 bool disable(const QString& label);

@@ -128,6 +128,14 @@ QString Workspace::iconName(const QString& bundleId) {
   return app ? app->icon : QString();
 }
 
+QSet<QString> Workspace::applicationPrograms() {
+  return Index::instance().with([](const auto&, const auto& byProgram) {
+    QSet<QString> programs;
+    for (auto it = byProgram.cbegin(); it != byProgram.cend(); ++it) programs.insert(it.key());
+    return programs;
+  });
+}
+
 std::optional<QString> Workspace::bundleIdOfProgram(const QString& exePath) {
   if (exePath.isEmpty()) return std::nullopt;
   return Index::instance().with([&](const auto&, const auto& byProgram) -> std::optional<QString> {

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -49,6 +50,8 @@ class Workspace {
   // A process whose parent runs the same program is one of the application's
   // helpers, not the application, and is left out.
   static QList<RunningApplication> runningApplications(const ProcessTable& table);
+  // The programs of every application, as runningApplications() matches them.
+  static QSet<QString> applicationPrograms();
   // The bundle identifier of the application whose program is `exePath`.
   static std::optional<QString> bundleIdOfProgram(const QString& exePath);
 

@@ -2,6 +2,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
+#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/ServiceManager.h"
 
@@ -9,8 +10,10 @@
 #include <QHash>
 #include <QProcessEnvironment>
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 namespace tlr {
 namespace {
@@ -25,17 +28,60 @@ struct LaunchdAnswer {
   Clock::time_point expiresAt;
 };
 
-// One cache for every scanner of the process. The lock is held across the
-// systemctl run, so concurrent checks of any label wait for each other.
+// One cache for every scanner of the process. `query` is held across each
+// systemctl run, so checks of any labels run one at a time; `lock` guards the
+// answers only briefly, so a reader never waits for a running systemctl.
+// Never destroyed: a refresh may still run while the process ends.
 struct LaunchdCache {
+  std::mutex query;
   std::mutex lock;
   QHash<QString, LaunchdAnswer> answers;
+  QSet<QString> refreshing;
 
   static LaunchdCache& instance() {
-    static LaunchdCache cache;
-    return cache;
+    static LaunchdCache* cache = new LaunchdCache;
+    return *cache;
   }
 };
+
+std::atomic<bool> mainThreadMayWait{true};
+
+// Asks systemctl (one run at a time) and keeps the answer for 30 seconds.
+bool askUserManager(const QString& label) {
+  LaunchdCache& cache = LaunchdCache::instance();
+  std::lock_guard running(cache.query);
+  {
+    // Another caller may have asked while this one waited for its turn.
+    std::lock_guard guard(cache.lock);
+    if (const auto it = cache.answers.constFind(label); it != cache.answers.cend() && it->expiresAt > Clock::now())
+      return it->managed;
+  }
+  const auto state = ServiceManager::list(label);
+  const bool managed = state && state->running();
+  // One-pass insertion: a label is registry text and may hold "%1".
+  log("[launchctl list ", QStringLiteral("%1] stdout.count=%2 managed=%3")
+                              .arg(label, QString::number(state ? state->output.size() : 0),
+                                   managed ? QStringLiteral("true") : QStringLiteral("false")));
+  std::lock_guard guard(cache.lock);
+  cache.answers.insert(label, {managed, Clock::now() + kLaunchdCacheLife});
+  return managed;
+}
+
+// Asks again on a thread of its own, once at a time per label.
+void refreshInBackground(const QString& label) {
+  LaunchdCache& cache = LaunchdCache::instance();
+  {
+    std::lock_guard guard(cache.lock);
+    if (cache.refreshing.contains(label)) return;
+    cache.refreshing.insert(label);
+  }
+  std::thread([label] {
+    askUserManager(label);
+    LaunchdCache& cache = LaunchdCache::instance();
+    std::lock_guard guard(cache.lock);
+    cache.refreshing.remove(label);
+  }).detach();
+}
 
 // Runs a short query with the usual program folders before PATH; its
 // standard output when it exits with 0.
@@ -83,8 +129,8 @@ bool ProcessScanner::isInterpreterName(const QString& name) {
                                    "deno",   "bun",     "bash",   "sh",      "zsh",  "fish",
                                    "ruby",   "perl",    "php",    "uv",      "uvx"};
   if (names.contains(name)) return true;
-  const QString lower = name.toLower();
-  return lower.contains(QLatin1String("python")) || lower.contains(QLatin1String("node"));
+  return name.contains(QLatin1String("python"), Qt::CaseInsensitive) ||
+         name.contains(QLatin1String("node"), Qt::CaseInsensitive);
 }
 
 QStringList ProcessScanner::cliSearchPaths() {
@@ -114,20 +160,25 @@ bool ProcessScanner::shouldExclude(const AgentEntry& entry, const QStringList& a
 }
 
 bool ProcessScanner::isManagedByLaunchd(const QString& label) {
+  // Without a user manager nothing is managed, and there is nobody to ask.
+  if (!ServiceManager::userManagerAvailable()) return false;
   LaunchdCache& cache = LaunchdCache::instance();
-  std::lock_guard guard(cache.lock);
-  const auto now = Clock::now();
-  if (const auto it = cache.answers.constFind(label); it != cache.answers.cend() && it->expiresAt > now)
-    return it->managed;
-  const auto state = ServiceManager::list(label);
-  const bool managed = state && state->running();
-  // One-pass insertion: a label is registry text and may hold "%1".
-  log("[launchctl list ", QStringLiteral("%1] stdout.count=%2 managed=%3")
-                              .arg(label, QString::number(state ? state->output.size() : 0),
-                                   managed ? QStringLiteral("true") : QStringLiteral("false")));
-  cache.answers.insert(label, {managed, Clock::now() + kLaunchdCacheLife});
-  return managed;
+  const bool mayWait = !isMainThread() || mainThreadMayWait.load();
+  bool known = false;
+  {
+    std::lock_guard guard(cache.lock);
+    const auto it = cache.answers.constFind(label);
+    if (it != cache.answers.cend() && it->expiresAt > Clock::now()) return it->managed;
+    known = it != cache.answers.cend() && it->managed;
+  }
+  if (mayWait) return askUserManager(label);
+  // The main thread answers from what it knows (an unknown job is not
+  // managed) and never waits for systemctl; the answer follows shortly.
+  refreshInBackground(label);
+  return known;
 }
+
+void ProcessScanner::setMainThreadMayWait(bool mayWait) { mainThreadMayWait.store(mayWait); }
 
 void ProcessScanner::invalidateLaunchdCache(const QString& label) {
   LaunchdCache& cache = LaunchdCache::instance();
@@ -176,14 +227,15 @@ QList<RunningAgent> ProcessScanner::scanGUI(const ProcessTable& table) const {
   return records;
 }
 
-std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessInfo& process) const {
+std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessTable& table,
+                                                           const ProcessInfo& process) const {
   if (auto entry = registry_->lookupExecutableName(process.name)) {
-    const QStringList argv = ProcessTable::arguments(process.pid);
+    const QStringList argv = table.argumentsOf(process);
     if (shouldExclude(*entry, argv) || !AgentRegistry::holdsAllOf(entry->identify, argv)) return std::nullopt;
     return entry;
   }
   if (!isInterpreterName(process.name)) return std::nullopt;
-  const QStringList argv = ProcessTable::arguments(process.pid);
+  const QStringList argv = table.argumentsOf(process);
   if (argv.isEmpty()) return std::nullopt;
   return registry_->lookupArgv(argv);
 }
@@ -192,7 +244,7 @@ QList<RunningAgent> ProcessScanner::scanCLI(const ProcessTable& table, const QSe
   QList<RunningAgent> records;
   for (const ProcessInfo& process : table.processes()) {
     if (skipping.contains(process.pid)) continue;
-    auto entry = matchCommandLine(process);
+    auto entry = matchCommandLine(table, process);
     if (!entry) continue;
     RunningAgent r;
     r.entry = std::move(*entry);
@@ -226,8 +278,21 @@ std::optional<QString> ProcessScanner::parentBundleId(pid_t pid) {
   return parentBundleId(pid, ProcessTable());
 }
 
+ProcessTable ProcessScanner::readProcessTable() const {
+  // Processes that may be agents are read afresh at every scan, so an exit
+  // or a zombie is never missed; the rest of the machine only now and then.
+  const QSet<QString> programs = Workspace::applicationPrograms();
+  QSet<QString> names;
+  for (const AgentEntry& entry : registry_->visibleAgents())
+    for (const QString& name : entry.identify.executableNames.value_or(QStringList{})) names.insert(name);
+  return ProcessTable::snapshotReusing([&](const ProcessInfo& p) {
+    return names.contains(p.name) || isInterpreterName(p.name) ||
+           (!p.exePath.isEmpty() && programs.contains(p.exePath));
+  });
+}
+
 QList<RunningAgent> ProcessScanner::scanAll() const {
-  const ProcessTable table = ProcessTable::snapshot();
+  const ProcessTable table = readProcessTable();
   QList<RunningAgent> records = scanGUI(table);
   QSet<pid_t> guiPids;
   for (const RunningAgent& r : records) guiPids.insert(r.pid);

@@ -59,9 +59,16 @@ class ProcessScanner final {
   static QList<RunningAgent> firstOfEachAgent(QList<RunningAgent> all);
 
   // Whether the user manager runs the job `label` now. Answers are kept for
-  // 30 seconds per label, for the whole process. Blocks while systemctl runs.
+  // 30 seconds per label, for the whole process. Without a user manager it
+  // is false at once and nothing runs. Other threads block while systemctl
+  // runs; so does the main thread until setMainThreadMayWait(false), after
+  // which it answers from the last answer (false when there is none) and an
+  // expired or missing answer is asked for again on a thread of its own.
   static bool isManagedByLaunchd(const QString& label);
   static void invalidateLaunchdCache(const QString& label);
+  // Start-up may wait for the user manager; once windows exist the main
+  // thread must not.
+  static void setMainThreadMayWait(bool mayWait);
   // The bundle identifier of the nearest ancestor (8 steps at most) that is a
   // running desktop application.
   static std::optional<QString> parentBundleId(pid_t pid);
@@ -81,7 +88,8 @@ class ProcessScanner final {
  private:
   QList<RunningAgent> scanGUI(const ProcessTable& table) const;
   QList<RunningAgent> scanCLI(const ProcessTable& table, const QSet<pid_t>& skipping) const;
-  std::optional<AgentEntry> matchCommandLine(const ProcessInfo& process) const;
+  std::optional<AgentEntry> matchCommandLine(const ProcessTable& table, const ProcessInfo& process) const;
+  ProcessTable readProcessTable() const;
   static std::optional<QString> parentBundleId(pid_t pid, const ProcessTable& table);
 
   std::shared_ptr<const AgentRegistry> registry_;

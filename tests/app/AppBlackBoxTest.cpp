@@ -225,6 +225,7 @@ TEST_F(RunningApplication, ChildrenDoNotInheritTheLock) {
   // The scanner asks the user manager about the shipped gateway's unit: the
   // fake records which descriptors it was handed.
   const QString record = home_.path() + QStringLiteral("/fds.txt");
+  fakeBin_.provideUserManagerSocket();
   fakeBin_.add(QStringLiteral("systemctl"),
                QStringLiteral("ls -l /proc/$$/fd > '%1.part'; mv '%1.part' '%1'\n"
                               "echo MainPID=0\necho ActiveState=inactive\n")

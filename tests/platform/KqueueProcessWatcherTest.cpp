@@ -1,11 +1,16 @@
 #include "platform/KqueueProcessWatcher.h"
 
+#include "platform/ChildProcess.h"
+#include "platform/ProcessTable.h"
 #include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
 #include <csignal>
+#include <unistd.h>
 #include <sys/wait.h>
 
 namespace tlr {
@@ -106,6 +111,49 @@ TEST_F(KqueueWatcherTest, GrandchildExitsCarryTheirWaitStatus) {
     EXPECT_EQ(exitOf(grandchild)->agentId, "grand");
     parent.wait();
   }
+}
+
+TEST_F(KqueueWatcherTest, ExitsOfProcessesNotYetReapedCarryTheirStatusOnEveryKernel) {
+  // The parent never reaps: the status can only come from the zombie itself.
+  const std::pair<Ending, int> cases[] = {{kEndings[0], 3 << 8}, {kEndings[1], SIGSEGV}, {kEndings[3], SIGTERM}};
+  for (const auto& [ending, expected] : cases) {
+    SCOPED_TRACE(ending.name);
+    SpawnedChild parent(tool(), QStringList{"hold"} + ending.action);
+    const pid_t grandchild = parent.readLine().toInt();
+    ASSERT_GT(grandchild, 0);
+    watcher->watch(grandchild, "held");
+    if (ending.killWith)
+      ::kill(grandchild, ending.killWith);
+    else
+      parent.writeLine("go");
+    ASSERT_TRUE(waitForExit(grandchild));
+    EXPECT_TRUE(sameEnding(exitOf(grandchild)->info.exitStatus, expected)) << exitOf(grandchild)->info.exitStatus;
+  }
+}
+
+TEST_F(KqueueWatcherTest, DetachedProgramsStayOurChildrenAndAreReapedWithExactStatuses) {
+  ChildSpec spec;
+  spec.program = tool();
+  spec.arguments = {"sleep"};
+  const DetachedResult sleeper = spawnDetached(spec, QString());
+  ASSERT_GT(sleeper.pid, 0) << sleeper.error.toStdString();
+  EXPECT_EQ(ProcessTable::read(sleeper.pid)->ppid, ::getpid()) << "one fork: our own child";
+  EXPECT_EQ(::getsid(sleeper.pid), sleeper.pid) << "in a session of its own";
+  watcher->watch(sleeper.pid, "detached");
+  ::kill(sleeper.pid, SIGTERM);
+  ASSERT_TRUE(waitForExit(sleeper.pid));
+  EXPECT_EQ(exitOf(sleeper.pid)->info.exitStatus, SIGTERM);
+  // Reaped by us: no zombie is left behind.
+  EXPECT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(sleeper.pid)); }));
+
+  // Ended and reaped before anyone watched it: its status was kept.
+  spec.arguments = {"exit", "3"};  // standard input is /dev/null: it exits at once
+  const DetachedResult quick = spawnDetached(spec, QString());
+  ASSERT_GT(quick.pid, 0);
+  ASSERT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(quick.pid)); }));
+  watcher->watch(quick.pid, "quick");
+  ASSERT_TRUE(waitForExit(quick.pid));
+  EXPECT_EQ(exitOf(quick.pid)->info.exitStatus, 3 << 8);
 }
 
 TEST_F(KqueueWatcherTest, WatchingAGoneProcessReportsItsExit) {

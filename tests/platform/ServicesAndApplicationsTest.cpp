@@ -42,13 +42,29 @@ TEST(ServiceManager, ReadsTheJobOfTheUserManager) {
 
 TEST(ServiceManager, NoUserManagerMeansNotManaged) {
   FakeBin bin;
+  bin.provideUserManagerSocket();
   bin.add("systemctl", "echo 'Failed to connect to bus' >&2; exit 1\n");
   EXPECT_FALSE(ServiceManager::list("com.x.any"));
   EXPECT_FALSE(ServiceManager::bootout("com.x.any"));
 }
 
+TEST(ServiceManager, WithoutAUserManagerSocketNothingIsRun) {
+  test::TempHome home;  // no XDG_RUNTIME_DIR
+  FakeBin bin;
+  const QString record = bin.addRecorder("systemctl");
+  EXPECT_FALSE(ServiceManager::userManagerAvailable());
+  EXPECT_FALSE(ServiceManager::list("com.x.any"));
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));  // a runtime folder, but no manager in it
+  EXPECT_FALSE(ServiceManager::userManagerAvailable());
+  EXPECT_FALSE(ServiceManager::list("com.x.any"));
+  EXPECT_FALSE(QFile::exists(record)) << "systemctl was never started";
+  bin.provideUserManagerSocket();
+  EXPECT_TRUE(ServiceManager::userManagerAvailable());
+}
+
 TEST(ServiceManager, AHangingUserManagerIsNotWaitedForAgain) {
   FakeBin bin;
+  bin.provideUserManagerSocket();
   const QString record = bin.recordPath("systemctl");
   bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\nexec sleep 30\n").arg(record));
   EXPECT_FALSE(ServiceManager::list("com.x.slow", std::chrono::milliseconds(200)));

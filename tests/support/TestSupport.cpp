@@ -7,6 +7,11 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace tlr::test {
 namespace {
 const char* kHomeVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
@@ -44,7 +49,31 @@ FakeBin::FakeBin() {
   qputenv("PATH", QFile::encodeName(dir_.path()) + ":" + oldPath_);
 }
 
-FakeBin::~FakeBin() { qputenv("PATH", oldPath_); }
+FakeBin::~FakeBin() {
+  qputenv("PATH", oldPath_);
+  if (oldRuntimeDir_) {
+    if (oldRuntimeDir_->isNull())
+      qunsetenv("XDG_RUNTIME_DIR");
+    else
+      qputenv("XDG_RUNTIME_DIR", *oldRuntimeDir_);
+  }
+}
+
+void FakeBin::provideUserManagerSocket() {
+  const QString runtime = dir_.path() + "/run";
+  QDir().mkpath(runtime + "/systemd");
+  const QByteArray socketPath = QFile::encodeName(runtime + "/systemd/private");
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (fd >= 0 && socketPath.size() < static_cast<qsizetype>(sizeof address.sun_path)) {
+    std::memcpy(address.sun_path, socketPath.constData(), static_cast<size_t>(socketPath.size()));
+    (void)::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+  if (fd >= 0) ::close(fd);  // the socket file stays
+  if (!oldRuntimeDir_) oldRuntimeDir_ = qgetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+}
 
 QString FakeBin::add(const QString& name, const QString& body) {
   const QString full = dir_.path() + "/" + name;
@@ -71,6 +100,7 @@ QString FakeBin::addRecorder(const QString& name, int exitCode) {
 }
 
 QString FakeBin::addUserManager(const QString& runningLabel, int mainPid) {
+  provideUserManagerSocket();
   add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\n"
                                   "case \"$*\" in *%2.service*) printf 'MainPID=%3\\nActiveState=active\\n';;\n"
                                   "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")

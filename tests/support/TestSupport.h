@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace tlr::test {
 
@@ -50,10 +51,15 @@ class FakeBin {
   // answers `show` with a running job of `mainPid` for the unit "<label>.service"
   // and an inactive job for every other unit.
   QString addUserManager(const QString& runningLabel, int mainPid);
+  // Makes a user manager look present: XDG_RUNTIME_DIR (restored with the
+  // object) points into this folder, which holds its socket
+  // "systemd/private". Without it no systemctl is ever run.
+  void provideUserManagerSocket();
 
  private:
   QTemporaryDir dir_;
   QByteArray oldPath_;
+  std::optional<QByteArray> oldRuntimeDir_;
 };
 
 // Polls `condition` until it holds or `timeout` passes, processing Qt events

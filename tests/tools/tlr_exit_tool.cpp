@@ -3,6 +3,8 @@
 //   tlr_exit_tool exit <code> | segv | abort | term | sleep
 //   tlr_exit_tool spawn <action...>   runs the action in a grandchild, prints
 //                                     its pid, reaps it, then exits 0.
+//   tlr_exit_tool hold <action...>    the same, but never reaps the grandchild:
+//                                     it stays a zombie until this tool ends.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +41,13 @@ int main(int argc, char** argv) {
     int status = 0;
     ::waitpid(child, &status, 0);
     return 0;
+  }
+  if (std::strcmp(argv[1], "hold") == 0 && argc > 2) {
+    const pid_t child = ::fork();
+    if (child == 0) act(argc - 2, argv + 2);
+    std::printf("%d\n", child);
+    std::fflush(stdout);
+    while (true) ::pause();
   }
   act(argc - 1, argv + 1);
 }

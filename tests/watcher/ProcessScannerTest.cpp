@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <thread>
+#include <unistd.h>
 
 namespace tlr {
 namespace {
@@ -73,6 +75,27 @@ TEST_F(ProcessScannerTest, FindsAProcessByItsWholeLongExecutableName) {
   ASSERT_TRUE(r->launchDate);
   EXPECT_GE(*r->launchDate, before);
   EXPECT_LE(*r->launchDate, QDateTime::currentDateTimeUtc().addSecs(2));
+}
+
+TEST_F(ProcessScannerTest, AgentsStartedThroughALinkOrAScriptLineAreSeenRunning) {
+  // "~/.local/bin/claude" → a versioned program; and a #! script.
+  const QString tag = QString::number(::getpid() % 100000);
+  const QString linkName = "tlrlink" + tag, scriptName = "tlrscript" + tag;
+  const QString target = program("2.0.14");
+  ASSERT_TRUE(QFile::link(target, home.path() + "/bin/" + linkName));
+  const QString script = home.writeFile("bin/" + scriptName, "#!/bin/sh\nsleep 30\n");
+  QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const ProcessScanner scanner(registryOf({
+      entry("linked", [&](AgentEntry& e) { e.identify.executableNames = QStringList{linkName}; }),
+      entry("scripted", [&](AgentEntry& e) { e.identify.executableNames = QStringList{scriptName}; }),
+  }));
+  SpawnedChild linked(home.path() + "/bin/" + linkName, {"30"});
+  SpawnedChild scripted(script, {});
+  ASSERT_TRUE(scanSees(scanner, linked.pid()));
+  ASSERT_TRUE(scanSees(scanner, scripted.pid()));
+  const auto records = scanner.scanAll();
+  EXPECT_EQ(recordOf(records, linked.pid())->entry.id, "linked");
+  EXPECT_EQ(recordOf(records, scripted.pid())->entry.id, "scripted");
 }
 
 TEST_F(ProcessScannerTest, ExcludesByWholeArgumentAndRequiresAllOf) {
@@ -179,6 +202,36 @@ TEST_F(LaunchdCheck, AnswersFromItsCacheUntilInvalidated) {
   ProcessScanner::invalidateLaunchdCache("tlr.test.up");
   EXPECT_TRUE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
   EXPECT_EQ(calls(), 3);
+}
+
+TEST_F(LaunchdCheck, WithoutAUserManagerNothingRunsAndNothingIsLogged) {
+  qunsetenv("XDG_RUNTIME_DIR");
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
+  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
+  EXPECT_EQ(calls(), 0);
+  EXPECT_FALSE(out.contains("[launchctl list")) << out.toStdString();
+}
+
+TEST_F(LaunchdCheck, OnceWindowsExistTheMainThreadNeverWaitsForSystemctl) {
+  // A user manager that takes two seconds to answer.
+  bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\nsleep 2\n"
+                                      "case \"$*\" in *tlr.test.up.service*) printf 'MainPID=77\\nActiveState=active\\n';;\n"
+                                      "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
+                           .arg(bin.recordPath("systemctl")));
+  ProcessScanner::setMainThreadMayWait(false);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ProcessScanner::isManagedByLaunchd("tlr.test.up")) << "not known yet: not managed";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // The answer arrives from a thread of its own; until it expires it is
+  // given at once.
+  EXPECT_TRUE(test::waitUntil([] { return ProcessScanner::isManagedByLaunchd("tlr.test.up"); }));
+  EXPECT_EQ(calls(), 1) << "one refresh at a time, however often the main thread asks";
+  // Other threads still wait for their answer.
+  bool elsewhere = false;
+  std::thread([&] { elsewhere = ProcessScanner::isManagedByLaunchd("tlr.test.up"); }).join();
+  EXPECT_TRUE(elsewhere);
+  ProcessScanner::setMainThreadMayWait(true);
 }
 
 TEST_F(LaunchdCheck, InstalledAgentsFollowTheFirstRuleThatApplies) {
