@@ -1,13 +1,74 @@
 #include "backup/BackupVolume.h"
 
+#include "backup/PasswordVault.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
+#include "platform/FileOps.h"
+#include "platform/Log.h"
 #include "platform/Paths.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <mutex>
 
 namespace tlr {
+namespace {
+
+using Kind = BackupVolumeError::Kind;
+
+// One tool run at a time: two mounts racing for the same point would stack.
+std::mutex& toolMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::atomic<bool> g_mountedByUs{false};
+
+BackupVolumeError volumeError(Kind kind, QString output = {}, bool wrongPassword = false) {
+  return BackupVolumeError{kind, std::move(output), wrongPassword};
+}
+
+// Why a password cannot be handed to the tool, which reads one line.
+QString unusablePassword(const QString& password) {
+  if (password.isEmpty()) return QStringLiteral("密码不能为空");
+  if (password.contains('\n') || password.contains('\r') || password.contains(QChar(0))) {
+    return QStringLiteral("密码不能包含换行符或空字符");
+  }
+  return {};
+}
+
+bool somethingAt(const QString& path) { return QFileInfo::exists(path) || QFileInfo(path).isSymLink(); }
+
+// Detaches what this process attached when the application quits.
+void installQuitHook() {
+  static std::mutex m;
+  static QPointer<QCoreApplication> hooked;
+  std::lock_guard lock(m);
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app || hooked == app) return;
+  hooked = app;
+  QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
+    if (g_mountedByUs.load()) BackupVolume::unmount();
+  });
+}
+
+}  // namespace
+
+QString BackupVolumeError::localizedDescription() const {
+  switch (kind) {
+    case Kind::createFailed: return QStringLiteral("创建加密卷失败：") + output;
+    case Kind::mountFailed: return QStringLiteral("挂载加密卷失败：") + output;
+    case Kind::alreadyExists: return QStringLiteral("备份卷已存在，不需要重新创建");
+    case Kind::notInitialized: return QStringLiteral("备份卷还没初始化");
+    case Kind::passwordMissing: return QStringLiteral("Keychain 里找不到备份卷密码");
+  }
+  return {};
+}
 
 QString BackupVolume::volumeName() { return QStringLiteral("TLR 备份"); }
 
@@ -39,5 +100,118 @@ bool BackupVolume::isMounted() {
   const std::optional<QString> image = imageURL();
   return image && DiskImage::isMounted(*image, mountPoint());
 }
+
+BackupVolume::Result BackupVolume::create(const QString& location, const QString& password) {
+  setImageURL(location);
+  const QString image = *imageURL();
+  std::lock_guard lock(toolMutex());
+  if (somethingAt(image)) return volumeError(Kind::alreadyExists);
+  if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::createFailed, why);
+
+  const QFileInfo info(image);
+  if (!QDir().mkpath(info.absolutePath())) {
+    return volumeError(Kind::createFailed, QStringLiteral("无法创建文件夹 ") + info.absolutePath());
+  }
+  // Built beside its place, hidden, and moved there only when complete.
+  QTemporaryDir building(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                         QStringLiteral(".creating-XXXXXX"));
+  if (!building.isValid()) {
+    return volumeError(Kind::createFailed, QStringLiteral("无法创建临时文件夹: ") + building.errorString());
+  }
+  building.setAutoRemove(false);
+  const QString temp = building.path();
+  const DiskImage::ToolResult made = DiskImage::create(temp, password);
+  if (!made.ok) {
+    FileOps::removeItem(temp);
+    return volumeError(Kind::createFailed, made.error);
+  }
+  if (const QString why = DiskImage::renameNoReplace(temp, image); !why.isEmpty()) {
+    FileOps::removeItem(temp);
+    if (somethingAt(image)) return volumeError(Kind::alreadyExists);
+    return volumeError(Kind::createFailed, why);
+  }
+  PasswordVault::seal(password);  // a failed write leaves the password in memory for this process
+  return image;
+}
+
+BackupVolume::Result BackupVolume::mount(const QString& password) {
+  std::lock_guard lock(toolMutex());
+  const QString point = mountPoint();
+  if (isMounted()) return point;
+  const std::optional<QString> image = imageURL();
+  if (!image || !somethingAt(*image)) return volumeError(Kind::notInitialized);
+  if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::mountFailed, why);
+  const QFileInfo at(point);
+  if ((at.exists() || at.isSymLink()) && (!at.isDir() || at.isSymLink())) {
+    return volumeError(Kind::mountFailed, point + QStringLiteral(" 不是文件夹"));
+  }
+  if (!QDir().mkpath(point)) return volumeError(Kind::mountFailed, QStringLiteral("无法创建挂载点 ") + point);
+  const DiskImage::ToolResult attached = DiskImage::attach(*image, point, password);
+  if (!attached.ok) return volumeError(Kind::mountFailed, attached.error, attached.wrongPassword);
+  if (!isMounted()) {
+    return volumeError(Kind::mountFailed, QStringLiteral("gocryptfs 已结束，但挂载表里没有这个卷"));
+  }
+  g_mountedByUs = true;
+  installQuitHook();
+  return point;
+}
+
+BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
+  if (isMounted()) return mountPoint();
+
+  // The stored passwords first: the in-memory copy, then the vault file. A
+  // password the image refused is forgotten everywhere it was kept.
+  std::optional<BackupVolumeError> refusal;
+  QStringList refused;
+  for (int source = 0; source < 2; ++source) {
+    const std::optional<QString> stored =
+        source == 0 ? PasswordVault::cachedPassword() : PasswordVault::openStored();
+    if (!stored) continue;
+    if (refused.contains(*stored)) {
+      PasswordVault::clearCachedPassword();
+      PasswordVault::removeStored();
+      continue;
+    }
+    Result r = mount(*stored);
+    if (r.ok()) return r;
+    const BackupVolumeError& e = r.error();
+    if (e.kind != Kind::mountFailed) return r;
+    PasswordVault::clearCachedPassword();
+    if (!e.wrongPassword) return r;
+    log("[Backup] ", QStringLiteral("存储的备份卷密码被拒绝，已清除"));
+    refused << *stored;
+    if (source == 1) PasswordVault::removeStored();
+    if (!refusal) refusal = e;
+  }
+
+  std::optional<QString> typed = PasswordVault::promptAndCache(reason);
+  if (!typed) {
+    if (refusal) return *refusal;
+    return volumeError(Kind::passwordMissing);
+  }
+  Result r = mount(*typed);
+  if (r.ok()) {
+    PasswordVault::seal(*typed);
+  } else {
+    PasswordVault::clearCachedPassword();
+  }
+  return r;
+}
+
+void BackupVolume::unmount() {
+  std::lock_guard lock(toolMutex());
+  if (!isMounted()) return;
+  if (DiskImage::detach(mountPoint()) && !isMounted()) g_mountedByUs = false;
+}
+
+bool BackupVolume::mountedByThisProcess() { return g_mountedByUs.load() && isMounted(); }
+
+std::optional<qint64> BackupVolume::hostFreeSpace() {
+  const std::optional<QString> image = imageURL();
+  if (!image) return std::nullopt;
+  return DiskImage::freeBytes(QFileInfo(*image).absolutePath());
+}
+
+qint64 BackupVolume::directorySize(const QString& path) { return DiskImage::directorySize(path); }
 
 }  // namespace tlr

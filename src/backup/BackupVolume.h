@@ -1,16 +1,83 @@
 #pragma once
 
+#include "backup/Expected.h"
+
 #include <QString>
 
 #include <optional>
 
 namespace tlr {
 
-// The encrypted backup image: where it lies, and whether it is attached at
-// its mount point. All members are static; the state lives on disk, in the
-// user defaults and in the mount table.
+// Why the encrypted volume could not be created or attached. The
+// descriptions exist in Chinese only.
+struct BackupVolumeError {
+  enum class Kind {
+    createFailed,     // the image could not be made; `output` says why
+    mountFailed,      // the image could not be attached; `output` says why
+    alreadyExists,    // something already lies at the chosen location
+    notInitialized,   // no image at the recorded location (or none recorded)
+    passwordMissing,  // no stored password and the user gave none
+  };
+  Kind kind = Kind::mountFailed;
+  // The tool's error output, or our own reason when the tool could not run.
+  QString output;
+  // A mountFailed because the image refused the password.
+  bool wrongPassword = false;
+
+  // "创建加密卷失败：<output>", "挂载加密卷失败：<output>", ...
+  QString localizedDescription() const;
+  bool operator==(const BackupVolumeError&) const = default;
+};
+
+// The encrypted backup image: where it lies, its creation, attaching it at
+// its mount point and detaching it again. All members are static; the state
+// lives on disk, in the user defaults and in the mount table. The calls that
+// run a tool block until it ends (each has a deadline) and may run on any
+// thread; tool runs are serialized. A volume this process attached is
+// detached when the application quits.
 class BackupVolume {
  public:
+  using Result = Expected<QString, BackupVolumeError>;
+
+  // Records `location` and makes the image exactly there, with `password`,
+  // which is then sealed in the password vault. The image is built in a
+  // hidden sibling folder and renamed into place only when complete, so a
+  // failed create leaves nothing that counts as existing. Something already
+  // at `location`: alreadyExists (with the location recorded, so that image
+  // is used from then on). An empty password, or one with a line break or
+  // NUL (the tool reads one line), is refused with createFailed. Returns the
+  // location.
+  static Result create(const QString& location, const QString& password);
+
+  // Attaches the recorded image at mountPoint() with `password` and returns
+  // the mount point. Already attached: returns at once, the password unused.
+  // No image: notInitialized. Refused (among others a wrong password, then
+  // with wrongPassword set), or the tool missing: mountFailed.
+  static Result mount(const QString& password);
+
+  // Like mount(), finding the password itself: the in-memory copy, else the
+  // vault file, else the installed prompt (with `reason` as its message),
+  // asked on the main thread. A stored password the image refuses is
+  // forgotten (memory and vault file) and the user is asked once; a typed
+  // password is sealed only after it opened the volume. The user giving no
+  // password: passwordMissing, or the refusal of the stored one when there
+  // was one. Other failures are returned as they are, with the in-memory
+  // copy cleared after a mountFailed.
+  static Result mountInteractive(const QString& reason);
+
+  // Detaches the image when it is attached; nothing runs otherwise. Never
+  // fails: a volume that refuses to detach stays attached.
+  static void unmount();
+  // Whether the attached volume was attached by this process.
+  static bool mountedByThisProcess();
+
+  // Free bytes of the disk holding the image's folder, or nothing without a
+  // recorded location or when it cannot be asked.
+  static std::optional<qint64> hostFreeSpace();
+  // Sum of the sizes of everything below `path`, links not followed; 0 for a
+  // missing path.
+  static qint64 directorySize(const QString& path);
+
   // The name of the attached volume (the last component of mountPoint()).
   static QString volumeName();
   // The defaults key that records the image's location.

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -150,6 +151,22 @@ void reapBlocking(pid_t pid) {
   }
 }
 
+// What a child wrote to an in-memory output file so far, from its start, at
+// most `limit` bytes (zero: no limit).
+void readMemoryFile(int fd, QByteArray& into, qsizetype limit, bool& truncated) {
+  char buffer[65536];
+  off_t offset = 0;
+  while (true) {
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    offset += n;
+    const qsizetype room = limit > 0 ? std::max<qsizetype>(0, limit - into.size()) : n;
+    if (room < n) truncated = true;
+    into.append(buffer, std::min<qsizetype>(room, n));
+  }
+}
+
 int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
 void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
@@ -211,8 +228,16 @@ ChildResult runChild(const ChildSpec& spec) {
   if (!image) return result;
 
   Fd outRead, outWrite, errRead, errWrite, inRead, inWrite, execRead, execWrite;
-  if (!makePipe(outRead, outWrite) || !makePipe(errRead, errWrite) || !makePipe(execRead, execWrite) ||
-      (spec.input && !makePipe(inRead, inWrite))) {
+  Fd outMemory, errMemory;  // with outputToMemory: the child's output files
+  bool outputReady = false;
+  if (spec.outputToMemory) {
+    outMemory = Fd(::memfd_create("tlr-child-out", MFD_CLOEXEC));
+    errMemory = Fd(::memfd_create("tlr-child-err", MFD_CLOEXEC));
+    outputReady = outMemory && errMemory;
+  } else {
+    outputReady = makePipe(outRead, outWrite) && makePipe(errRead, errWrite);
+  }
+  if (!outputReady || !makePipe(execRead, execWrite) || (spec.input && !makePipe(inRead, inWrite))) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
@@ -233,8 +258,8 @@ ChildResult runChild(const ChildSpec& spec) {
     if (spec.umask) ::umask(*spec.umask);
     const int inFd = spec.input ? inRead.get() : devNull.get();
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
-    ::dup2(outWrite.get(), STDOUT_FILENO);
-    ::dup2(errWrite.get(), STDERR_FILENO);
+    ::dup2(spec.outputToMemory ? outMemory.get() : outWrite.get(), STDOUT_FILENO);
+    ::dup2(spec.outputToMemory ? errMemory.get() : errWrite.get(), STDERR_FILENO);
     if (!image->workDir.isEmpty() && ::chdir(image->workDir.constData()) != 0) {
       const int e = errno;
       (void)!::write(execWrite.get(), &e, sizeof e);
@@ -266,8 +291,8 @@ ChildResult runChild(const ChildSpec& spec) {
   result.started = true;
 
   Fd pidFd(pidfdOpen(pid));
-  setNonBlocking(outRead.get());
-  setNonBlocking(errRead.get());
+  if (outRead) setNonBlocking(outRead.get());
+  if (errRead) setNonBlocking(errRead.get());
   if (inWrite) setNonBlocking(inWrite.get());
 
   const QByteArray input = spec.input.value_or(QByteArray());
@@ -343,6 +368,10 @@ ChildResult runChild(const ChildSpec& spec) {
     }
   }
   if (!reaped) reap(0);
+  if (spec.outputToMemory) {
+    readMemoryFile(outMemory.get(), result.out, spec.outputLimit, result.outTruncated);
+    readMemoryFile(errMemory.get(), result.err, spec.outputLimit, result.errTruncated);
+  }
   result.elapsedSeconds = std::chrono::duration<double>(Clock::now() - startTime).count();
   return result;
 }

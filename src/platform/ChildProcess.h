@@ -43,6 +43,11 @@ struct ChildSpec {
   qsizetype outputLimit = 0;
   // The file-creation mask the child starts with; nullopt keeps ours.
   std::optional<mode_t> umask;
+  // Standard output and error go to anonymous in-memory files instead of
+  // pipes, read once the child has ended. For programs that leave a daemon
+  // holding them: a pipe we stopped reading would kill it with SIGPIPE at
+  // its next write.
+  bool outputToMemory = false;
 };
 
 struct ChildResult {

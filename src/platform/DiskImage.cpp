@@ -48,6 +48,9 @@ ToolResult runCryptTool(const QStringList& arguments, const QString& password,
   spec.input = passwordLine(password);
   spec.timeout = timeout;
   spec.outputLimit = 64 * 1024;
+  // With -nosyslog the mounted daemon keeps our standard output and error:
+  // files, never pipes, so no write of it can ever meet a closed pipe.
+  spec.outputToMemory = true;
   ChildResult r = runChild(spec);
   // Only `spec` holds the password's bytes now: wipe them where they lie.
   QByteArray& secret = *spec.input;

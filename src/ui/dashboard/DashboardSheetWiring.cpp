@@ -1,3 +1,4 @@
+#include "ui/backup/BackupSheetsWiring.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/sheets/AddAgentSheet.h"
@@ -26,6 +27,7 @@ void installDashboardSheets(DashboardView& dashboard) {
                                        if (guard) guard->setInstalledIds(ids);
                                      }};
   };
+  installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
 

@@ -1,0 +1,74 @@
+#include "ui/backup/BackupUiSupport.h"
+
+#include "core/ByteSizeText.h"
+#include "core/SettingsStore.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Theme.h"
+
+#include <QHBoxLayout>
+
+namespace tlr::backupui {
+
+bool english() { return SettingsStore::shared().language() == AppLanguage::en; }
+
+QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
+
+QString pick(const QString& englishText, const QString& chineseText) {
+  return english() ? englishText : chineseText;
+}
+
+QString bytes(qint64 count) { return decimalByteCount(count < 0 ? 0 : static_cast<quint64>(count)); }
+
+QString shortTime(const QDateTime& when) {
+  if (!when.isValid()) return QString();
+  return when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+SecureField::SecureField(QWidget* parent) : QLineEdit(parent) {
+  setEchoMode(QLineEdit::Password);
+  setContextMenuPolicy(Qt::NoContextMenu);
+  setDragEnabled(false);
+  setAttribute(Qt::WA_InputMethodEnabled, false);
+  setFixedHeight(28);
+  applyLook();
+  whenLookChanges(this, [this] { applyLook(); });
+}
+
+void SecureField::wipe() {
+  // Overwrite what the field holds before letting it go, so the typed text
+  // does not linger in the field's own buffer.
+  const int length = text().size();
+  if (length > 0) setText(QString(length, QLatin1Char('\0')));
+  clear();
+}
+
+void SecureField::setPlaceholder(const QString& placeholder) {
+  setPlaceholderText(placeholder);
+  setAccessibleName(placeholder);
+}
+
+void SecureField::applyLook() {
+  const Theme::Roles r = Theme::current();
+  setFont(Theme::font(13));
+  setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
+                               " padding: 0 8px; selection-background-color: %4; }"
+                               "QLineEdit:focus { border: 1px solid %4; }")
+                    .arg(r.card.name(QColor::HexArgb), r.text.name(QColor::HexArgb),
+                         r.contrast(0.15).name(QColor::HexArgb), r.accent.name(QColor::HexArgb)));
+}
+
+SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget(parent) {
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  title_ = new Label(QString(), 17, QFont::DemiBold, TextRole::primary, this);
+  title_->setObjectName(objectPrefix + QStringLiteral("Title"));
+  close_ = new CloseButton(pick(QStringLiteral("Close"), QStringLiteral("关闭")), this);
+  close_->setObjectName(objectPrefix + QStringLiteral("Close"));
+  row->addWidget(title_, 1);
+  row->addWidget(close_, 0, Qt::AlignTop);
+  whenLookChanges(this, [this] { close_->setLabel(pick(QStringLiteral("Close"), QStringLiteral("关闭"))); });
+}
+
+void SheetHeader::setTitle(const QString& title) { title_->setPlainText(title); }
+
+}  // namespace tlr::backupui

@@ -1,0 +1,309 @@
+#include "backup/BackupStorage.h"
+#include "backup/BackupVolume.h"
+#include "backup/PasswordVault.h"
+
+#include "platform/ChildProcess.h"
+#include "platform/DiskImage.h"
+#include "platform/Paths.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using tlr::BackupStorage;
+using tlr::BackupVolume;
+using tlr::BackupVolumeError;
+using tlr::PasswordVault;
+using Kind = tlr::BackupVolumeError::Kind;
+
+namespace {
+
+// Why this machine cannot attach a gocryptfs image, or empty when it can.
+QString missingMechanism() {
+  const QString path = tlr::currentPath();
+  if (tlr::findExecutable("gocryptfs", path).isEmpty()) return "gocryptfs is not installed";
+  if (tlr::findExecutable("fusermount3", path).isEmpty() && tlr::findExecutable("fusermount", path).isEmpty()) {
+    return "fusermount is not installed";
+  }
+  const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+  if (fd < 0) return "/dev/fuse cannot be opened";
+  ::close(fd);
+  return {};
+}
+
+class PromptScript : public tlr::PasswordPrompt {
+ public:
+  explicit PromptScript(QList<std::optional<QString>> answers) : answers_(std::move(answers)) {}
+  std::optional<QString> askPassword(const QString& reason) override {
+    reasons << reason;
+    return answers_.isEmpty() ? std::nullopt : answers_.takeFirst();
+  }
+  QStringList reasons;
+
+ private:
+  QList<std::optional<QString>> answers_;
+};
+
+QStringList entriesOf(const QString& dir) {
+  return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Tests against the real gocryptfs and FUSE under a temporary HOME. Whatever
+// a test attached is detached before its HOME goes away.
+class RealVolume : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const QString missing = missingMechanism();
+    if (!missing.isEmpty()) GTEST_SKIP() << "cannot attach encrypted images here: " << missing.toStdString();
+    PasswordVault::clearCachedPassword();
+    image = home.path() + "/TLR 备份.sparsebundle";
+  }
+  void TearDown() override {
+    if (!missingMechanism().isEmpty()) return;
+    if (BackupVolume::isMounted()) tlr::DiskImage::detach(BackupVolume::mountPoint());
+    PasswordVault::clearCachedPassword();
+    PasswordVault::setPrompt(nullptr);
+  }
+  void createImage(const QString& password) {
+    const auto made = BackupVolume::create(image, password);
+    ASSERT_TRUE(made.ok()) << made.error().localizedDescription().toStdString();
+  }
+
+  tlr::test::TempHome home;
+  QString image;
+};
+
+}  // namespace
+
+TEST_F(RealVolume, CreateMountWriteUnmountAndMountAgain) {
+  createImage("pass 密码");
+  EXPECT_TRUE(BackupVolume::exists());
+  EXPECT_EQ(BackupVolume::imageURL(), image);
+  EXPECT_TRUE(QFileInfo::exists(image + "/gocryptfs.conf"));
+  EXPECT_EQ(entriesOf(home.path()), QStringList({".config", ".local", "TLR 备份.sparsebundle"}));
+  // The password was sealed in the vault and stays in memory.
+  EXPECT_EQ(PasswordVault::cachedPassword(), "pass 密码");
+  PasswordVault::clearCachedPassword();
+  EXPECT_EQ(PasswordVault::openStored(), "pass 密码");
+
+  EXPECT_FALSE(BackupVolume::isMounted());
+  const auto mounted = BackupVolume::mount("pass 密码");
+  ASSERT_TRUE(mounted.ok()) << mounted.error().localizedDescription().toStdString();
+  EXPECT_EQ(mounted.value(), tlr::Paths::volumesRoot() + "/TLR 备份");
+  EXPECT_TRUE(BackupVolume::isMounted());
+  EXPECT_TRUE(BackupVolume::mountedByThisProcess());
+  // Attached already: the password is not even looked at.
+  EXPECT_TRUE(BackupVolume::mount("anything").ok());
+
+  const auto snapshot = BackupStorage::newSnapshotDirectory(QString("2026-03-01_09-30-00"));
+  ASSERT_TRUE(snapshot.ok());
+  QFile file(snapshot.value() + "/manifest.json");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("{}");
+  file.close();
+  EXPECT_EQ(BackupStorage::listSnapshots(), QStringList({snapshot.value()}));
+  EXPECT_GT(BackupVolume::directorySize(image), 0);
+
+  BackupVolume::unmount();
+  EXPECT_FALSE(BackupVolume::isMounted());
+  EXPECT_FALSE(QFileInfo::exists(snapshot.value()));
+  EXPECT_TRUE(BackupStorage::listSnapshots().isEmpty());
+
+  ASSERT_TRUE(BackupVolume::mount("pass 密码").ok());
+  EXPECT_EQ(tlr::test::readFile(snapshot.value() + "/manifest.json"), "{}");
+  BackupVolume::unmount();
+  EXPECT_FALSE(BackupVolume::isMounted());
+}
+
+TEST_F(RealVolume, AWrongPasswordIsRefusedAsMountFailed) {
+  createImage("right");
+  const auto r = BackupVolume::mount("wrong");
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, Kind::mountFailed);
+  EXPECT_TRUE(r.error().wrongPassword);
+  EXPECT_TRUE(r.error().localizedDescription().startsWith("挂载加密卷失败："));
+  EXPECT_FALSE(BackupVolume::isMounted());
+  // An empty password never reaches the tool.
+  const auto empty = BackupVolume::mount("");
+  ASSERT_FALSE(empty.ok());
+  EXPECT_EQ(empty.error().kind, Kind::mountFailed);
+}
+
+TEST_F(RealVolume, AFolderAtTheMountPointIsNotAMountedVolume) {
+  createImage("right");
+  QDir().mkpath(BackupVolume::mountPoint());
+  home.writeFile(".local/share/Tollamere/Volumes/TLR 备份/stray.txt", "mine");
+  EXPECT_FALSE(BackupVolume::isMounted());
+  EXPECT_FALSE(BackupStorage::rootURL());
+
+  // unmount starts no process when nothing of ours is attached.
+  tlr::test::FakeBin fakes;
+  fakes.addRecorder("fusermount3");
+  fakes.addRecorder("fusermount");
+  BackupVolume::unmount();
+  EXPECT_FALSE(QFileInfo::exists(fakes.recordPath("fusermount3")));
+  EXPECT_FALSE(QFileInfo::exists(fakes.recordPath("fusermount")));
+
+  // Nothing is written into it, and the tool refuses to cover its content.
+  const auto r = BackupVolume::mount("right");
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, Kind::mountFailed);
+  EXPECT_FALSE(r.error().wrongPassword);
+  EXPECT_EQ(entriesOf(BackupVolume::mountPoint()), QStringList({"stray.txt"}));
+}
+
+TEST_F(RealVolume, CreatingOverSomethingExistingLeavesItAndRecordsThePlace) {
+  home.writeFile("TLR 备份.sparsebundle/keep.txt", "old");
+  const auto r = BackupVolume::create(image, "pw");
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, Kind::alreadyExists);
+  EXPECT_EQ(r.error().localizedDescription(), "备份卷已存在，不需要重新创建");
+  EXPECT_EQ(BackupVolume::imageURL(), image);
+  EXPECT_TRUE(BackupVolume::exists());
+  EXPECT_EQ(entriesOf(image), QStringList({"keep.txt"}));
+  EXPECT_FALSE(QFileInfo::exists(PasswordVault::vaultURL()));
+}
+
+TEST_F(RealVolume, AFailedCreateLeavesNothingThatCountsAsExisting) {
+  const auto empty = BackupVolume::create(image, "");
+  ASSERT_FALSE(empty.ok());
+  EXPECT_EQ(empty.error().kind, Kind::createFailed);
+  EXPECT_FALSE(BackupVolume::exists());
+  EXPECT_EQ(BackupVolume::imageURL(), image);  // recorded all the same
+
+  const auto lineBreak = BackupVolume::create(image, "a\nb");
+  ASSERT_FALSE(lineBreak.ok());
+  EXPECT_EQ(lineBreak.error().kind, Kind::createFailed);
+
+  tlr::test::FakeBin fakes;
+  fakes.add("gocryptfs", "echo 'cipher folder is not empty' >&2\nexit 6\n");
+  const auto refused = BackupVolume::create(image, "pw");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind, Kind::createFailed);
+  EXPECT_EQ(refused.error().localizedDescription(), "创建加密卷失败：cipher folder is not empty");
+  EXPECT_FALSE(BackupVolume::exists());
+  for (const QString& name : entriesOf(home.path())) EXPECT_FALSE(name.contains("TLR")) << name.toStdString();
+  EXPECT_FALSE(PasswordVault::cachedPassword());
+}
+
+TEST_F(RealVolume, AToolMissingFromPathIsAClearError) {
+  createImage("pw");
+  tlr::test::FakeBin empty;
+  const QByteArray saved = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(empty.path()));
+  const auto mounted = BackupVolume::mount("pw");
+  const auto created = BackupVolume::create(home.path() + "/second.sparsebundle", "pw");
+  qputenv("PATH", saved);
+  ASSERT_FALSE(mounted.ok());
+  EXPECT_EQ(mounted.error().kind, Kind::mountFailed);
+  EXPECT_TRUE(mounted.error().output.contains("gocryptfs")) << mounted.error().output.toStdString();
+  ASSERT_FALSE(created.ok());
+  EXPECT_EQ(created.error().kind, Kind::createFailed);
+  EXPECT_TRUE(created.error().output.contains("gocryptfs"));
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/second.sparsebundle"));
+}
+
+TEST_F(RealVolume, AWrongStoredPasswordIsReplacedAfterOnePrompt) {
+  createImage("right");
+  // The lock-out state: memory and vault hold a password the image refuses.
+  PasswordVault::seal("wrong");
+  auto prompt = std::make_shared<PromptScript>(QList<std::optional<QString>>{QString("right")});
+  PasswordVault::setPrompt(prompt);
+
+  const auto r = BackupVolume::mountInteractive("解锁加密备份卷以开始备份");
+  ASSERT_TRUE(r.ok()) << r.error().localizedDescription().toStdString();
+  EXPECT_EQ(prompt->reasons, QStringList({"解锁加密备份卷以开始备份"}));
+  PasswordVault::clearCachedPassword();
+  EXPECT_EQ(PasswordVault::openStored(), "right");
+
+  // From now on the vault opens the volume without asking.
+  BackupVolume::unmount();
+  PasswordVault::clearCachedPassword();
+  ASSERT_TRUE(BackupVolume::mountInteractive("again").ok());
+  EXPECT_EQ(prompt->reasons.size(), 1);
+}
+
+TEST_F(RealVolume, WithoutAnAnswerARefusedStoredPasswordIsForgottenEverywhere) {
+  createImage("right");
+  PasswordVault::seal("wrong");
+  const auto r = BackupVolume::mountInteractive("why");  // the headless prompt answers nothing
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, Kind::mountFailed);
+  EXPECT_TRUE(r.error().wrongPassword);
+  EXPECT_FALSE(PasswordVault::cachedPassword());
+  EXPECT_FALSE(QFileInfo::exists(PasswordVault::vaultURL()));
+
+  const auto missing = BackupVolume::mountInteractive("why");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().kind, Kind::passwordMissing);
+}
+
+TEST_F(RealVolume, ATypedPasswordIsSealedOnlyOnceItOpenedTheVolume) {
+  createImage("right");
+  PasswordVault::clearCachedPassword();
+  ASSERT_TRUE(PasswordVault::removeStored());
+  auto prompt = std::make_shared<PromptScript>(QList<std::optional<QString>>{QString("typo"), QString("right")});
+  PasswordVault::setPrompt(prompt);
+
+  const auto first = BackupVolume::mountInteractive("why");
+  ASSERT_FALSE(first.ok());
+  EXPECT_EQ(first.error().kind, Kind::mountFailed);
+  EXPECT_FALSE(PasswordVault::cachedPassword());
+  EXPECT_FALSE(QFileInfo::exists(PasswordVault::vaultURL()));
+
+  ASSERT_TRUE(BackupVolume::mountInteractive("why").ok());
+  EXPECT_EQ(prompt->reasons.size(), 2);
+  PasswordVault::clearCachedPassword();
+  EXPECT_EQ(PasswordVault::openStored(), "right");
+}
+
+TEST_F(RealVolume, QuittingDetachesOnlyWhatThisProcessAttached) {
+  createImage("pw");
+  tlr::ChildSpec spec;
+  spec.program = tlr::test::toolPath("tlr_volume_tool");
+  spec.input = QByteArray("pw\n");
+  spec.timeout = std::chrono::seconds(60);
+  const tlr::ChildResult own = tlr::runChild(spec);
+  EXPECT_EQ(own.out, "mounted\nafter-quit mounted=0\n") << own.err.toStdString();
+  EXPECT_FALSE(BackupVolume::isMounted());
+
+  // Attached by someone else (here: this test) before the tool ran: left so.
+  ASSERT_TRUE(BackupVolume::mount("pw").ok());
+  const tlr::ChildResult other = tlr::runChild(spec);
+  EXPECT_EQ(other.out, "mounted\nafter-quit mounted=1\n") << other.err.toStdString();
+  EXPECT_TRUE(BackupVolume::isMounted());
+}
+
+TEST(BackupVolumeSizes, FreeSpaceNeedsARecordedLocation) {
+  tlr::test::TempHome home;
+  EXPECT_FALSE(BackupVolume::hostFreeSpace());
+  BackupVolume::setImageURL(home.path() + "/TLR 备份.sparsebundle");
+  const auto free = BackupVolume::hostFreeSpace();
+  ASSERT_TRUE(free);
+  EXPECT_GT(*free, 0);
+  EXPECT_EQ(BackupVolume::directorySize(home.path() + "/missing"), 0);
+}
+
+TEST(BackupVolumeErrors, DescriptionsCarryTheToolOutput) {
+  EXPECT_EQ((BackupVolumeError{Kind::createFailed, "x", false}).localizedDescription(), "创建加密卷失败：x");
+  EXPECT_EQ((BackupVolumeError{Kind::mountFailed, "", false}).localizedDescription(), "挂载加密卷失败：");
+  EXPECT_EQ((BackupVolumeError{Kind::notInitialized, {}, false}).localizedDescription(), "备份卷还没初始化");
+  EXPECT_EQ((BackupVolumeError{Kind::passwordMissing, {}, false}).localizedDescription(), "Keychain 里找不到备份卷密码");
+}
+
+TEST(BackupVolumeErrors, NoImageIsNotInitialized) {
+  tlr::test::TempHome home;
+  PasswordVault::clearCachedPassword();
+  const auto r = BackupVolume::mount("pw");
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().kind, Kind::notInitialized);
+  BackupVolume::setImageURL(home.path() + "/gone.sparsebundle");
+  EXPECT_EQ(BackupVolume::mount("pw").error().kind, Kind::notInitialized);
+  EXPECT_EQ(BackupVolume::mountInteractive("why").error().kind, Kind::passwordMissing);
+}
