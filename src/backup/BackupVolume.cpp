@@ -74,13 +74,25 @@ QString BackupVolume::volumeName() { return QStringLiteral("TLR 备份"); }
 
 QString BackupVolume::locationKey() { return QStringLiteral("TLR.backup-volume.location"); }
 
-std::optional<QString> BackupVolume::imageURL() {
-  const std::optional<QString> recorded = Defaults::shared().string(locationKey());
+namespace {
+
+// The recorded location when it is a usable absolute path.
+std::optional<QString> recordedLocation() {
+  const std::optional<QString> recorded = Defaults::shared().string(BackupVolume::locationKey());
   if (!recorded || recorded->isEmpty() || recorded->contains(QChar(0))) return std::nullopt;
   const QString path = Paths::expandTilde(*recorded);
   if (!QDir::isAbsolutePath(path)) return std::nullopt;
   return QDir::cleanPath(path);
 }
+
+}  // namespace
+
+std::optional<QString> BackupVolume::imageURL() {
+  if (const std::optional<QString> recorded = recordedLocation()) return recorded;
+  return defaultImagePath();
+}
+
+bool BackupVolume::hasRecordedLocation() { return recordedLocation().has_value(); }
 
 void BackupVolume::setImageURL(const QString& path) {
   Defaults::shared().set(locationKey(), QDir::cleanPath(QFileInfo(path).absoluteFilePath()));

@@ -71,8 +71,8 @@ class BackupVolume {
   // Whether the attached volume was attached by this process.
   static bool mountedByThisProcess();
 
-  // Free bytes of the disk holding the image's folder, or nothing without a
-  // recorded location or when it cannot be asked.
+  // Free bytes of the disk holding the image's folder, or nothing when it
+  // cannot be asked.
   static std::optional<qint64> hostFreeSpace();
   // Sum of the sizes of everything below `path`, links not followed; 0 for a
   // missing path.
@@ -83,14 +83,17 @@ class BackupVolume {
   // The defaults key that records the image's location.
   static QString locationKey();
 
-  // The image's recorded location, or nothing when none is recorded. A
-  // recorded "~/x" is read under the current home folder; a recorded path
-  // that is not absolute counts as none.
+  // The image's location: the recorded one, else defaultImagePath(). A
+  // recorded "~/x" is read under the current home folder; a recorded value
+  // that is not an absolute path counts as none. (Always holds a path; the
+  // optional is kept for callers written against "no location".)
   static std::optional<QString> imageURL();
+  // Whether a location was recorded (by setImageURL or create).
+  static bool hasRecordedLocation();
   // Records `path` as the image's location (made absolute).
   static void setImageURL(const QString& path);
-  // The place the first-time setup proposes: "TLR 备份.sparsebundle" in the
-  // home folder.
+  // Where the image lies until another place is recorded, and what the
+  // first-time setup proposes: "TLR 备份.sparsebundle" in the home folder.
   static QString defaultImagePath();
   // A location is recorded and something exists at it.
   static bool exists();

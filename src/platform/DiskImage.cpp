@@ -1,6 +1,7 @@
 #include "platform/DiskImage.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/Crypto.h"
 #include "platform/Utf8.h"
 
 #include <QDir>
@@ -53,8 +54,7 @@ ToolResult runCryptTool(const QStringList& arguments, const QString& password,
   spec.outputToMemory = true;
   ChildResult r = runChild(spec);
   // Only `spec` holds the password's bytes now: wipe them where they lie.
-  QByteArray& secret = *spec.input;
-  if (!secret.isEmpty()) std::memset(secret.data(), 0, static_cast<size_t>(secret.size()));
+  Crypto::wipe(*spec.input);
   if (!r.started) {
     result.error = QStringLiteral("无法启动 ") + tool + QStringLiteral(": ") + r.startError;
     return result;

@@ -280,8 +280,9 @@ TEST_F(RealVolume, QuittingDetachesOnlyWhatThisProcessAttached) {
   EXPECT_TRUE(BackupVolume::isMounted());
 }
 
-TEST(BackupVolumeSizes, FreeSpaceNeedsARecordedLocation) {
+TEST(BackupVolumeSizes, FreeSpaceIsThatOfTheImagesFolder) {
   tlr::test::TempHome home;
+  BackupVolume::setImageURL(home.path() + "/no-such-folder/TLR 备份.sparsebundle");
   EXPECT_FALSE(BackupVolume::hostFreeSpace());
   BackupVolume::setImageURL(home.path() + "/TLR 备份.sparsebundle");
   const auto free = BackupVolume::hostFreeSpace();
@@ -305,5 +306,6 @@ TEST(BackupVolumeErrors, NoImageIsNotInitialized) {
   EXPECT_EQ(r.error().kind, Kind::notInitialized);
   BackupVolume::setImageURL(home.path() + "/gone.sparsebundle");
   EXPECT_EQ(BackupVolume::mount("pw").error().kind, Kind::notInitialized);
+  EXPECT_FALSE(QFileInfo::exists(BackupVolume::mountPoint()));
   EXPECT_EQ(BackupVolume::mountInteractive("why").error().kind, Kind::passwordMissing);
 }
