@@ -1,0 +1,160 @@
+#include "backup/BackupVolume.h"
+#include "backup/PasswordVault.h"
+#include "ui/backup/FirstTimeSetupSheet.h"
+#include "ui/kit/Controls.h"
+
+#include "ui/backup/BackupUiTestSupport.h"
+#include "ui/backup/VolumeFixture.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QThreadPool>
+
+#include <gtest/gtest.h>
+
+namespace tlr {
+namespace {
+
+using test::LanguageScope;
+using test::waitUntil;
+
+template <class T>
+T* named(QWidget* parent, const char* name) {
+  T* found = parent->findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(found, nullptr) << name;
+  return found;
+}
+
+class FirstTimeSetupTest : public test::VolumeTest {
+ protected:
+  // The sheet as a presenter shows it: onClose dismisses it.
+  FirstTimeSetupSheet* open() {
+    auto* sheet = new FirstTimeSetupSheet([this] { ++closes_; if (sheet_) sheet_->dismiss(); },
+                                          [this] { ++dones_; });
+    sheet_ = sheet;
+    sheet->present();
+    return sheet;
+  }
+  void typePasswords(FirstTimeSetupSheet* sheet, const QString& first, const QString& second) {
+    named<QLineEdit>(sheet, "firstSetupPassword")->setText(first);
+    named<QLineEdit>(sheet, "firstSetupPasswordAgainField")->setText(second);
+  }
+  QPointer<FirstTimeSetupSheet> sheet_;
+  int closes_ = 0;
+  int dones_ = 0;
+};
+
+class FirstTimeSetupFormTest : public FirstTimeSetupTest {
+  bool needsVolume() const override { return false; }
+};
+
+TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCharacters) {
+  LanguageScope english(AppLanguage::en);
+  FirstTimeSetupSheet* sheet = open();
+  EXPECT_EQ(sheet->step(), 1);
+  EXPECT_EQ(named<Label>(sheet, "firstSetupLocationPath")->text(), BackupVolume::defaultImagePath());
+  EXPECT_EQ(named<Label>(sheet, "firstSetupStep")->text(), "Step 1/2 · Choose location");
+  named<PaintedButton>(sheet, "firstSetupNext")->click();
+  EXPECT_EQ(sheet->step(), 2);
+  EXPECT_EQ(named<Label>(sheet, "firstSetupStep")->text(), "Step 2/2 · Set password");
+
+  auto* create = named<PaintedButton>(sheet, "firstSetupCreate");
+  auto* mismatch = named<Label>(sheet, "firstSetupMismatch");
+  EXPECT_FALSE(create->isEnabled());
+  typePasswords(sheet, "short", "short");
+  EXPECT_FALSE(create->isEnabled());
+  EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "Too weak");
+  typePasswords(sheet, "longenough1", "longenough2");
+  EXPECT_FALSE(create->isEnabled());
+  EXPECT_FALSE(mismatch->isHidden());
+  EXPECT_EQ(mismatch->text(), "Passwords don't match");
+  typePasswords(sheet, "longenough1", "longenough1");
+  EXPECT_TRUE(create->isEnabled());
+  EXPECT_TRUE(mismatch->isHidden());
+  EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "Medium");
+
+  // Back keeps what was typed; closing wipes it.
+  named<PaintedButton>(sheet, "firstSetupPrev")->click();
+  EXPECT_EQ(sheet->step(), 1);
+  auto* field = named<QLineEdit>(sheet, "firstSetupPassword");
+  EXPECT_EQ(field->text(), "longenough1");
+  QSignalSpy gone(sheet, &QObject::destroyed);
+  named<PaintedButton>(sheet, "firstSetupClose")->click();
+  EXPECT_EQ(closes_, 1);
+  EXPECT_EQ(dones_, 0);
+  EXPECT_TRUE(field->text().isEmpty());
+  EXPECT_TRUE(!gone.isEmpty() || gone.wait(2000));
+}
+
+TEST_F(FirstTimeSetupFormTest, StrengthGrowsWithKindsOfCharactersAndLength) {
+  using S = FirstTimeSetupSheet::Strength;
+  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("Ab1!"), S::weakest);
+  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("abcdefghij"), S::weak);
+  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("abcdefgh12"), S::medium);
+  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("Abcdefgh12!x"), S::strong);
+}
+
+TEST_F(FirstTimeSetupFormTest, SomethingAlreadyAtThePlaceIsReportedAndTheSheetStaysOpen) {
+  LanguageScope chinese(AppLanguage::zh);
+  home_.writeFile(QFileInfo(BackupVolume::defaultImagePath()).fileName() + "/keep", "mine");
+  FirstTimeSetupSheet* sheet = open();
+  named<PaintedButton>(sheet, "firstSetupNext")->click();
+  typePasswords(sheet, "password-1", "password-1");
+  named<PaintedButton>(sheet, "firstSetupCreate")->click();
+  auto* error = named<Label>(sheet, "firstSetupError");
+  ASSERT_TRUE(waitUntil([&] { return !sheet->isCreating(); }));
+  EXPECT_EQ(error->text(), "备份卷已存在，不需要重新创建");
+  EXPECT_FALSE(error->isHidden());
+  EXPECT_EQ(dones_, 0);
+  EXPECT_FALSE(sheet->isDismissed());
+  EXPECT_EQ(named<QLineEdit>(sheet, "firstSetupPassword")->text(), "password-1");
+  EXPECT_EQ(test::readFile(BackupVolume::defaultImagePath() + "/keep"), "mine");
+  sheet->dismiss();
+}
+
+TEST_F(FirstTimeSetupTest, CreatesTheImageSealsThePasswordProvesItAndCloses) {
+  FirstTimeSetupSheet* sheet = open();
+  named<PaintedButton>(sheet, "firstSetupNext")->click();
+  typePasswords(sheet, "correct horse 1", "correct horse 1");
+  auto* field = named<QLineEdit>(sheet, "firstSetupPassword");
+  named<PaintedButton>(sheet, "firstSetupCreate")->click();
+  EXPECT_TRUE(sheet->isCreating());
+  EXPECT_FALSE(named<QProgressBar>(sheet, "firstSetupBusy")->isHidden());
+  EXPECT_FALSE(named<PaintedButton>(sheet, "firstSetupCreate")->isEnabled());
+  QSignalSpy gone(sheet, &QObject::destroyed);
+  ASSERT_TRUE(waitUntil([&] { return dones_ == 1; }, std::chrono::seconds(60)));
+  EXPECT_EQ(closes_, 1);
+  EXPECT_TRUE(field->text().isEmpty());
+  EXPECT_TRUE(!gone.isEmpty() || gone.wait(2000));
+
+  EXPECT_TRUE(BackupVolume::exists());
+  EXPECT_FALSE(BackupVolume::isMounted()) << "the proving mount is undone";
+  PasswordVault::clearCachedPassword();
+  EXPECT_EQ(PasswordVault::openStored(), QStringLiteral("correct horse 1"));
+  // The password opens the image.
+  ASSERT_TRUE(BackupVolume::mount(QStringLiteral("correct horse 1")).ok());
+  EXPECT_TRUE(BackupVolume::isMounted());
+}
+
+TEST_F(FirstTimeSetupTest, ClosingWhileTheImageIsMadeLosesNothingAndTouchesNoFreedSheet) {
+  FirstTimeSetupSheet* sheet = open();
+  named<PaintedButton>(sheet, "firstSetupNext")->click();
+  typePasswords(sheet, "password-2x", "password-2x");
+  named<PaintedButton>(sheet, "firstSetupCreate")->click();
+  QSignalSpy gone(sheet, &QObject::destroyed);
+  named<PaintedButton>(sheet, "firstSetupClose")->click();
+  ASSERT_TRUE(!gone.isEmpty() || gone.wait(2000));
+  // The work goes on without the sheet and finishes the image.
+  ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(60000));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(BackupVolume::exists());
+  EXPECT_FALSE(BackupVolume::isMounted());
+  // Its completion is dropped: the presenter's onDone is not called late.
+  EXPECT_EQ(dones_, 0);
+  PasswordVault::clearCachedPassword();
+  EXPECT_EQ(PasswordVault::openStored(), QStringLiteral("password-2x"));
+}
+
+}  // namespace
+}  // namespace tlr

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "backup/BackupVolume.h"
+#include "backup/PasswordVault.h"
+#include "registry/AgentEntry.h"
+
+#include "support/RegistryJson.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace tlr::test {
+
+// Why a real encrypted image cannot be made here, or nothing when it can.
+inline std::optional<QString> encryptedVolumeUnavailable() {
+  if (QStandardPaths::findExecutable(QStringLiteral("gocryptfs")).isEmpty()) return QStringLiteral("gocryptfs is not installed");
+  if (QStandardPaths::findExecutable(QStringLiteral("fusermount3")).isEmpty() &&
+      QStandardPaths::findExecutable(QStringLiteral("fusermount")).isEmpty()) {
+    return QStringLiteral("fusermount is not installed");
+  }
+  QFile fuse(QStringLiteral("/dev/fuse"));
+  if (!fuse.open(QIODevice::ReadWrite)) return QStringLiteral("/dev/fuse cannot be opened: FUSE is unavailable");
+  return std::nullopt;
+}
+
+// A temporary HOME with the real encrypted volume: the vault's memory and
+// prompt are reset around each test, and whatever the test attached is
+// detached at its end.
+class VolumeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PasswordVault::clearCachedPassword();
+    PasswordVault::setPrompt(nullptr);
+    if (needsVolume()) {
+      if (const std::optional<QString> reason = encryptedVolumeUnavailable()) {
+        std::fprintf(stderr, "skipped: %s\n", qPrintable(*reason));
+        GTEST_SKIP() << reason->toStdString();
+      }
+    }
+  }
+  void TearDown() override {
+    BackupVolume::unmount();
+    PasswordVault::clearCachedPassword();
+    PasswordVault::setPrompt(nullptr);
+  }
+  virtual bool needsVolume() const { return true; }
+
+  // Makes the image at its proposed place with `password`.
+  void createImage(const QString& password) {
+    const BackupVolume::Result created = BackupVolume::create(BackupVolume::defaultImagePath(), password);
+    ASSERT_TRUE(created.ok()) << created.error().localizedDescription().toStdString();
+  }
+
+  // An agent whose data is the folder "~/.<id>" holding `files`
+  // (relative path → content), written now.
+  AgentEntry agentWithData(const QString& id, const QList<QPair<QString, QByteArray>>& files) {
+    for (const auto& [relative, content] : files) home_.writeFile(QStringLiteral(".") + id + "/" + relative, content);
+    return entryFromJson(QStringLiteral(R"("id": "%1", "displayName": "%2", "vendor": "Test", "kind": "cli",
+        "identify": {"executableNames": ["%1"]}, "backup": {"includePaths": ["~/.%1"]})")
+                             .arg(id, id.toUpper())
+                             .toUtf8());
+  }
+  QString dataPath(const QString& id, const QString& relative) const {
+    return home_.path() + QStringLiteral("/.") + id + "/" + relative;
+  }
+
+  TempHome home_;
+};
+
+}  // namespace tlr::test
