@@ -2,6 +2,7 @@
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/sheets/AddAgentSheet.h"
+#include "ui/shell/SettingsSheet.h"
 
 #include <QPointer>
 
@@ -27,6 +28,7 @@ void installDashboardSheets(DashboardView& dashboard) {
                                        if (guard) guard->setInstalledIds(ids);
                                      }};
   };
+  sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
   installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
