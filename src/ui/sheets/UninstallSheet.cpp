@@ -363,7 +363,7 @@ void UninstallSheet::fillFooter() {
       auto* start = new sheets::FilledButton(session_->buttonLabel(SettingsStore::shared().language()),
                                              QStringLiteral("trash.fill"),
                                              [] { return Theme::withOpacity(sheets::failureColor(), 0.85); });
-      start->setObjectName(QStringLiteral("uninstallButton"));
+      start->setObjectName(QStringLiteral("uninstallStartButton"));
       start->setEnabled(session_->canUninstall());
       connect(start, &QAbstractButton::clicked, session_, &UninstallSession::start);
       footer_->addWidget(start);

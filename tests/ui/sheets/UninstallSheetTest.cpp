@@ -61,7 +61,7 @@ TEST_F(UninstallSheetTest, ThePreviewShowsPresentMissingAndUnmeasuredPaths) {
     EXPECT_TRUE(box(*s, "standard:~/.agent")->isChecked());
     EXPECT_FALSE(box(*s, "standard:~/.agent")->isEnabled());
     EXPECT_FALSE(box(*s, "userData:~/.agent-data")->isChecked());
-    EXPECT_EQ(shown(*s, "uninstallButton"), "Uninstall");
+    EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall");
   }
   ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
   EXPECT_TRUE(s->findChildren<QWidget*>("uninstallSpinner").isEmpty());
@@ -83,18 +83,18 @@ TEST_F(UninstallSheetTest, ThePreviewShowsPresentMissingAndUnmeasuredPaths) {
   EXPECT_TRUE(box(*s, "standard:~/.agent")->isEnabled());
   EXPECT_FALSE(box(*s, "standard:~/.agent-gone")->isEnabled());
   EXPECT_TRUE(box(*s, "standard:~/.agent-gone")->isChecked());
-  EXPECT_EQ(shown(*s, "uninstallButton"), "Uninstall (" + decimalByteCount(agentSize) + ")");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(agentSize) + ")");
 
   ASSERT_TRUE(click(*s, "uninstallCheck:userData:~/.agent-data"));
   EXPECT_TRUE(box(*s, "userData:~/.agent-data")->isChecked());
   const quint64 dataSize = *s->session().size("~/.agent-data");
-  EXPECT_EQ(shown(*s, "uninstallButton"), "Uninstall (" + decimalByteCount(agentSize + dataSize) + ")");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(agentSize + dataSize) + ")");
   ASSERT_TRUE(click(*s, "uninstallCheck:standard:~/.agent"));
-  EXPECT_EQ(shown(*s, "uninstallButton"), "Uninstall (" + decimalByteCount(dataSize) + ")");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(dataSize) + ")");
 
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(shown(*s, "sheetTitle"), "卸载 Agent ZH");
-  EXPECT_EQ(shown(*s, "uninstallButton"), "彻底卸载（" + decimalByteCount(dataSize) + "）");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "彻底卸载（" + decimalByteCount(dataSize) + "）");
   EXPECT_EQ(shown(*row(*s, "standard:~/.agent-gone"), "uninstallSize"), "不存在");
   EXPECT_EQ(child<SectionTitle>(*s, "uninstallGroupTitle:userData")->shownText(), "用户数据");
   EXPECT_EQ(shown(*s, "uninstallCancelButton"), "取消");
@@ -106,16 +106,16 @@ TEST_F(UninstallSheetTest, APathInBothGroupsCountsOnceInTheButton) {
   s->show();
   ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
   const QString size = decimalByteCount(*s->session().size("~/.shared"));
-  EXPECT_EQ(shown(*s, "uninstallButton"), "Uninstall (" + size + ")");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + size + ")");
   ASSERT_TRUE(click(*s, "uninstallCheck:userData:~/.shared"));
-  EXPECT_EQ(shown(*s, "uninstallButton"), "Uninstall (" + size + ")");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + size + ")");
 }
 
 TEST_F(UninstallSheetTest, NothingToUninstallDisablesTheButton) {
   auto s = sheet(QByteArray());
   s->show();
   EXPECT_EQ(shown(*s, "uninstallNothing"), "Nothing to uninstall");
-  EXPECT_FALSE(child<QAbstractButton>(*s, "uninstallButton")->isEnabled());
+  EXPECT_FALSE(child<QAbstractButton>(*s, "uninstallStartButton")->isEnabled());
   ASSERT_TRUE(click(*s, "uninstallCancelButton"));
   EXPECT_EQ(calls, QStringList{"close"});
 }
@@ -129,11 +129,11 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
                  R"("userDataPaths":["~/.agent-data"]})");
   s->show();
   ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
-  ASSERT_TRUE(click(*s, "uninstallButton"));
+  ASSERT_TRUE(click(*s, "uninstallStartButton"));
   EXPECT_TRUE(inPhase(*s, "executing"));
   EXPECT_EQ(shown(*s, "uninstallRunningText"), "Uninstalling...");
   EXPECT_EQ(shown(*s, "uninstallRunningNote"), "Don't close this window...");
-  EXPECT_EQ(child(*s, "uninstallButton"), nullptr);
+  EXPECT_EQ(child(*s, "uninstallStartButton"), nullptr);
   // No way out while it runs.
   auto* close = child<QAbstractButton>(*s, "uninstallCloseButton");
   EXPECT_FALSE(close->isEnabled());
@@ -174,7 +174,7 @@ TEST_F(UninstallSheetTest, SevenFailuresListFiveAndHowManyMore) {
   for (int i = 1; i <= 7; ++i) commands += (i > 1 ? "," : "") + QByteArray(R"(["false","n)") + QByteArray::number(i) + "\"]";
   auto s = sheet(R"({"preCommands":[)" + commands + "]}");
   s->show();
-  ASSERT_TRUE(click(*s, "uninstallButton"));
+  ASSERT_TRUE(click(*s, "uninstallStartButton"));
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
   QStringList lines;
   for (auto* line : s->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
@@ -193,7 +193,7 @@ TEST_F(UninstallSheetTest, ARemovalOutlivesItsSheet) {
                                [] {}, [] {});
   s->show();
   ASSERT_TRUE(waitUntil([&] { return s->session().isMeasured(); }));
-  ASSERT_TRUE(click(*s, "uninstallButton"));
+  ASSERT_TRUE(click(*s, "uninstallStartButton"));
   delete s;
   QFile(home.path() + "/go").open(QIODevice::WriteOnly);
   ASSERT_TRUE(waitUntil([&] { return !QFileInfo::exists(home.path() + "/.agent"); }));
