@@ -72,6 +72,7 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   typePasswords(sheet, "longenough1", "longenough1");
   EXPECT_TRUE(create->isEnabled());
   EXPECT_TRUE(mismatch->isHidden());
+  test::shoot(sheet, "first-time-setup");
   EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "Medium");
 
   // Back keeps what was typed; closing wipes it.
