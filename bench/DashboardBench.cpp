@@ -10,6 +10,7 @@
 #include "ui/dashboard/AgentActions.h"
 #include "ui/dashboard/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/kit/StatusLight.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -126,6 +127,25 @@ void DashboardBreathingLightsCpu(benchmark::State& state) {
   }
 }
 BENCHMARK(DashboardBreathingLightsCpu)->Arg(1)->Arg(0)->ArgName("shown")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+
+// The floor: ten bare status lights breathing in a plain window, no rows.
+void BareLightsCpu(benchmark::State& state) {
+  QWidget window;
+  window.resize(680, 720);
+  for (int i = 0; i < 10; ++i) {
+    auto* light = new StatusLight(LightState::working, 13, &window);
+    light->move(20, 20 + i * 60);
+  }
+  window.show();
+  cpuWhileRunning(1000);
+  const int windowMs = 10000;
+  for (auto _ : state) {
+    const double cpu = cpuWhileRunning(windowMs);
+    state.counters["cpu_percent_of_core"] = 100.0 * cpu / (windowMs / 1000.0);
+    state.SetIterationTime(windowMs / 1000.0);
+  }
+}
+BENCHMARK(BareLightsCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace tlr

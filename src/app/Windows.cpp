@@ -5,6 +5,8 @@
 #include "platform/Log.h"
 #include "ui/dashboard/AgentActions.h"
 #include "ui/dashboard/DashboardModel.h"
+#include "ui/dashboard/DashboardSheets.h"
+#include "ui/dashboard/DashboardView.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
 #include "ui/shell/Alerts.h"
@@ -57,6 +59,11 @@ void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
   if (!registry) return;
   model_ = std::make_unique<DashboardModel>(std::move(registry));
   mainWindow_ = std::make_unique<MainWindowController>(model_.get());
+  mainWindow_->setDashboardFactory([](DashboardModel& model) {
+    auto* dashboard = new DashboardView(model);
+    installDashboardSheets(*dashboard);
+    return dashboard;
+  });
 }
 
 void AppWindows::setWatcher(AgentLifecycleWatcher& watcher) {

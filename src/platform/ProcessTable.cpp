@@ -21,13 +21,13 @@ constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
 // The kernel keeps this many bytes of a command name.
 constexpr qsizetype kCommLength = 15;
 // snapshotReusing() reads every process again at least once in this many calls.
-constexpr uint64_t kRefreshRounds = 5;
+constexpr uint64_t kRefreshRounds = 8;
 
 // Reads a one-record /proc file (such as /proc/<pid>/stat) into `buffer`;
 // returns the byte count or -1. The kernel hands such a record over in one
 // read when the buffer holds it, so no second read is made to meet the end.
-ssize_t readSmallFile(const char* path, char* buffer, size_t size) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+ssize_t readSmallFile(const char* path, char* buffer, size_t size, int dirFd = AT_FDCWD) {
+  const int fd = ::openat(dirFd, path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return -1;
   ssize_t n = 0;
   do {
@@ -226,6 +226,17 @@ struct Cache {
   }
 };
 
+// The stat record of `pid`, opened relative to the open /proc folder
+// `procFd`: a shorter path walk than from "/".
+std::optional<ProcStat> readProcStatAt(int procFd, pid_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "%d/stat", pid);
+  char text[1024];
+  const ssize_t n = readSmallFile(path, text, sizeof text, procFd);
+  if (n <= 0) return std::nullopt;
+  return parseStat(text, static_cast<size_t>(n));
+}
+
 }  // namespace
 
 std::optional<ProcStat> readProcStat(pid_t pid) {
@@ -305,7 +316,7 @@ ProcessTable ProcessTable::snapshotReusing(const std::function<bool(const Proces
     }
     if (reread) {
       ++counters.statsRead;
-      const auto stat = readProcStat(pid);
+      const auto stat = readProcStatAt(::dirfd(proc), pid);
       if (!stat) {
         if (it != cache.known.end()) cache.known.erase(it);
         continue;

@@ -64,8 +64,8 @@ class ProcessTable {
   // the cost: a process already seen under the same /proc entry keeps what
   // was read of it. Read again are new processes (twice: a fork that execs a
   // moment later shows its new name at the second read), every process for
-  // which `alwaysReread` holds, and a rotating fifth of the rest, so that a
-  // program that execs another in place is seen within five calls. One cache
+  // which `alwaysReread` holds, and a rotating eighth of the rest, so that a
+  // program that execs another in place is seen within eight calls. One cache
   // serves the whole process; calls from several threads take turns.
   static ProcessTable snapshotReusing(const std::function<bool(const ProcessInfo&)>& alwaysReread);
 

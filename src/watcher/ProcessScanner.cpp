@@ -122,7 +122,10 @@ const QStringList& toolFolders() {
 
 }  // namespace
 
-ProcessScanner::ProcessScanner(std::shared_ptr<const AgentRegistry> registry) : registry_(std::move(registry)) {}
+ProcessScanner::ProcessScanner(std::shared_ptr<const AgentRegistry> registry) : registry_(std::move(registry)) {
+  for (const AgentEntry& entry : registry_->visibleAgents())
+    for (const QString& name : entry.identify.executableNames.value_or(QStringList{})) executableNames_.insert(name);
+}
 
 bool ProcessScanner::isInterpreterName(const QString& name) {
   static const QSet<QString> names{"python", "python3", "Python", "Python3", "node", "nodejs",
@@ -229,7 +232,9 @@ QList<RunningAgent> ProcessScanner::scanGUI(const ProcessTable& table) const {
 
 std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessTable& table,
                                                            const ProcessInfo& process) const {
-  if (auto entry = registry_->lookupExecutableName(process.name)) {
+  if (!executableNames_.contains(process.name)) {
+    // Not an agent's name: only an interpreter's arguments can tell more.
+  } else if (auto entry = registry_->lookupExecutableName(process.name)) {
     const QStringList argv = table.argumentsOf(process);
     if (shouldExclude(*entry, argv) || !AgentRegistry::holdsAllOf(entry->identify, argv)) return std::nullopt;
     return entry;
@@ -282,11 +287,8 @@ ProcessTable ProcessScanner::readProcessTable() const {
   // Processes that may be agents are read afresh at every scan, so an exit
   // or a zombie is never missed; the rest of the machine only now and then.
   const QSet<QString> programs = Workspace::applicationPrograms();
-  QSet<QString> names;
-  for (const AgentEntry& entry : registry_->visibleAgents())
-    for (const QString& name : entry.identify.executableNames.value_or(QStringList{})) names.insert(name);
   return ProcessTable::snapshotReusing([&](const ProcessInfo& p) {
-    return names.contains(p.name) || isInterpreterName(p.name) ||
+    return executableNames_.contains(p.name) || isInterpreterName(p.name) ||
            (!p.exePath.isEmpty() && programs.contains(p.exePath));
   });
 }

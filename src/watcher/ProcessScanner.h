@@ -93,6 +93,8 @@ class ProcessScanner final {
   static std::optional<QString> parentBundleId(pid_t pid, const ProcessTable& table);
 
   std::shared_ptr<const AgentRegistry> registry_;
+  // Every visible entry's executable names.
+  QSet<QString> executableNames_;
 };
 
 }  // namespace tlr

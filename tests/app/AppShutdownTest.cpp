@@ -2,30 +2,20 @@
 // when the reader of its output goes away.
 #include "support/AppFixture.h"
 
+#include "platform/SingleInstance.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include <csignal>
-#include <sys/stat.h>
 
 using namespace tlr;
 using namespace tlr::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Sockets left in a folder.
-QStringList socketsIn(const QString& folder) {
-  QStringList sockets;
-  for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::System | QDir::Hidden | QDir::NoDotAndDotDot)) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(info.filePath()).constData(), &st) == 0 && S_ISSOCK(st.st_mode))
-      sockets << info.fileName();
-  }
-  return sockets;
-}
 
 QByteArray registryOfOneAgent(const QString& name) {
   const QJsonObject agent{
@@ -44,18 +34,25 @@ QByteArray registryOfOneAgent(const QString& name) {
 class ApplicationShutdown : public AppFixture {};
 
 TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
-  const QString appFolder = home_.path() + "/.local/share/Tollamere";
+  // A runtime folder, so the bring-forward channel is a file we can see.
+  const QString runtime = home_.path() + "/run";
+  QDir().mkpath(runtime);
+  QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+  const QString socket = InstanceChannel::socketPath(home_.path() + "/.local/share/Tollamere");
+  ASSERT_TRUE(socket.startsWith(runtime)) << socket.toStdString();
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
     AppProcess& app = process(sandbox());
     ASSERT_TRUE(app.start());
     ASSERT_TRUE(app.waitForStdout("[Scanner] ")) << app.stdOut().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(socket); }));
     ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), signal), 0);
     ASSERT_TRUE(app.waitForExit()) << "signal " << signal;
     EXPECT_TRUE(app.exitedNormally()) << "signal " << signal;
     EXPECT_EQ(app.exitCode(), 0);
     const QString name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
     EXPECT_EQ(app.stdOut().count("[App] 收到 " + name + "，退出\n"), 1) << app.stdOut().toStdString();
-    EXPECT_TRUE(socketsIn(appFolder).isEmpty()) << socketsIn(appFolder).join(", ").toStdString();
+    EXPECT_FALSE(QFileInfo::exists(socket)) << "the bring-forward socket is removed";
   }
 }
 

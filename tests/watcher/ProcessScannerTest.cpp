@@ -220,6 +220,7 @@ TEST_F(LaunchdCheck, OnceWindowsExistTheMainThreadNeverWaitsForSystemctl) {
                                       "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
                            .arg(bin.recordPath("systemctl")));
   ProcessScanner::setMainThreadMayWait(false);
+  const std::shared_ptr<void> restore(nullptr, [](void*) { ProcessScanner::setMainThreadMayWait(true); });
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(ProcessScanner::isManagedByLaunchd("tlr.test.up")) << "not known yet: not managed";
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
@@ -231,7 +232,6 @@ TEST_F(LaunchdCheck, OnceWindowsExistTheMainThreadNeverWaitsForSystemctl) {
   bool elsewhere = false;
   std::thread([&] { elsewhere = ProcessScanner::isManagedByLaunchd("tlr.test.up"); }).join();
   EXPECT_TRUE(elsewhere);
-  ProcessScanner::setMainThreadMayWait(true);
 }
 
 TEST_F(LaunchdCheck, InstalledAgentsFollowTheFirstRuleThatApplies) {

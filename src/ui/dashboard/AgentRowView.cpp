@@ -5,10 +5,11 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
-#include "ui/kit/StatusLight.h"
+#include "ui/dashboard/RowLight.h"
 #include "ui/kit/Theme.h"
 
 #include <QEnterEvent>
+#include <QPaintEvent>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -224,9 +225,8 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   lightSlot_->setFixedSize(13, 13);
   lightSlot_->installEventFilter(this);
   row->addWidget(lightSlot_);
-  light_ = new StatusLight(item.isRunning ? LightState::working : LightState::idle, 13, this);
+  light_ = new RowLight(item.isRunning ? LightState::working : LightState::idle, 13, this);
   light_->setObjectName(QStringLiteral("statusLight"));
-  light_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
   iconTile_ = new AgentIconTile(this);
   iconTile_->setObjectName(QStringLiteral("iconTile"));
@@ -380,11 +380,11 @@ bool AgentRowView::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AgentRowView::placeLight() {
+  // Centred on the lamp's slot: the glow margin on every side.
   const QSize size = light_->sizeHint();
-  const QPoint centre = lightSlot_->geometry().center();
-  light_->setGeometry(QRect(QPoint(centre.x() - size.width() / 2 + (lightSlot_->width() % 2 == 0 ? 1 : 0),
-                                   centre.y() - size.height() / 2 + (lightSlot_->height() % 2 == 0 ? 1 : 0)),
-                            size));
+  const QRect slot = lightSlot_->geometry();
+  light_->setGeometry(QRect(slot.x() - (size.width() - slot.width()) / 2,
+                            slot.y() - (size.height() - slot.height()) / 2, size.width(), size.height()));
 }
 
 void AgentRowView::paintShadow(QPainter& painter, QPointF origin) const {
@@ -402,8 +402,7 @@ void AgentRowView::paintShadow(QPainter& painter, QPointF origin) const {
                                   Theme::withOpacity(kCardShadow, 0.10), 14, h);
 }
 
-void AgentRowView::paintEvent(QPaintEvent*) {
-  QPainter p(this);
+void AgentRowView::paintCard(QPainter& p) const {
   p.setRenderHint(QPainter::Antialiasing);
   const Theme::Roles r = Theme::current();
   const qreal h = hoverProgress_;
@@ -437,6 +436,38 @@ void AgentRowView::paintEvent(QPaintEvent*) {
     border = mix(r.contrast(0.06), Theme::withOpacity(r.accent, 0.45), h);
   p.setPen(QPen(border, 1));
   p.drawPath(Painting::continuousRoundRect(card.adjusted(0.5, 0.5, -0.5, -0.5), kCardRadius - 0.5));
+}
+
+void AgentRowView::paintEvent(QPaintEvent* event) {
+  QPainter p(this);
+  // While the hover animates, every frame differs: paint straight away.
+  if (hoverProgress_ > 0 && hoverProgress_ < 1) {
+    paintCard(p);
+    return;
+  }
+  // At rest the card is the same picture until its item, size, scheme or
+  // hover changes; the lights breathing over it repaint small parts of it
+  // many times a second, which then cost one blit.
+  const qreal dpr = devicePixelRatioF();
+  const CardKey key{size(),
+                    dpr,
+                    Theme::current().dark,
+                    hoverProgress_ >= 1,
+                    item_.isFaulted,
+                    stateButton_->kind(),
+                    stateButton_->geometry(),
+                    iconTile_->geometry(),
+                    infoSlot_->geometry()};
+  if (!(key == cardKey_) || cardCache_.isNull()) {
+    cardCache_ = QPixmap(size() * dpr);
+    cardCache_.setDevicePixelRatio(dpr);
+    cardCache_.fill(Qt::transparent);
+    QPainter cp(&cardCache_);
+    paintCard(cp);
+    cardKey_ = key;
+  }
+  const QRect dirty = event->rect();
+  p.drawPixmap(dirty, cardCache_, QRectF(QPointF(dirty.topLeft()) * dpr, QSizeF(dirty.size()) * dpr).toRect());
 }
 
 }  // namespace tlr

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QImage>
+#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 
@@ -16,7 +17,7 @@ class QVariantAnimation;
 namespace tlr {
 
 class Label;
-class StatusLight;
+class RowLight;
 
 // The row's state button: "Faulted" (opens the details), "Running" (opens
 // the details) or "Launch" (starts the agent), painted as a small pill.
@@ -124,7 +125,7 @@ class AgentRowView final : public QWidget {
   void setHoverProgress(qreal progress);
 
   RowStateButton* stateButton() const { return stateButton_; }
-  StatusLight* statusLight() const { return light_; }
+  RowLight* statusLight() const { return light_; }
   AgentIconTile* iconTile() const { return iconTile_; }
   KindChip* kindChip() const { return chip_; }
   LockMark* lockMark() const { return lock_; }
@@ -155,6 +156,7 @@ class AgentRowView final : public QWidget {
 
  private:
   void applyItem();
+  void paintCard(QPainter& painter) const;
   void setHovering(bool hovering);
   void placeLight();
 
@@ -166,13 +168,27 @@ class AgentRowView final : public QWidget {
   QVariantAnimation* hoverAnimation_;
 
   QWidget* lightSlot_;
-  StatusLight* light_;
+  RowLight* light_;
   AgentIconTile* iconTile_;
   Label* name_;
   KindChip* chip_;
   LockMark* lock_;
   RowStateButton* stateButton_;
   QWidget* infoSlot_;
+
+  // The card as last painted at rest, and what it depended on.
+  struct CardKey {
+    QSize size;
+    qreal dpr = 0;
+    bool dark = false;
+    bool hovered = false;
+    bool faulted = false;
+    RowStateButton::Kind button = RowStateButton::Kind::launch;
+    QRect buttonRect, tileRect, infoRect;
+    bool operator==(const CardKey&) const = default;
+  };
+  CardKey cardKey_;
+  QPixmap cardCache_;
 };
 
 }  // namespace tlr

@@ -3,6 +3,7 @@
 #include "ui/dashboard/DashboardModel.h"
 
 #include <QPointer>
+#include <QTimer>
 
 namespace tlr {
 namespace {
@@ -12,7 +13,9 @@ const QString kNoWatcher = QStringLiteral("watcher 未就绪");
 
 }  // namespace
 
-DashboardActions::DashboardActions(DashboardModel& model, QObject* parent) : QObject(parent), model_(model) {}
+DashboardActions::DashboardActions(DashboardModel& model, QObject* parent) : QObject(parent), model_(model) {
+  connect(&model_, &DashboardModel::dashboardItemsChanged, this, &DashboardActions::rowsPublished);
+}
 
 bool DashboardActions::startLaunch(const AgentEntry& entry, AgentActions::LaunchCompletion completion) {
   AgentActions* watcher = model_.watcher();
@@ -24,6 +27,11 @@ bool DashboardActions::startLaunch(const AgentEntry& entry, AgentActions::Launch
     if (completion) (*it)->append(std::move(completion));
     return false;
   }
+  // Started a moment ago and not yet seen running: the earlier launch stands.
+  if (settling_.contains(entry.id)) {
+    if (completion) completion(true);
+    return false;
+  }
   auto waiters = std::make_shared<Waiters>();
   if (completion) waiters->append(std::move(completion));
   launches_.insert(entry.id, waiters);
@@ -32,11 +40,33 @@ bool DashboardActions::startLaunch(const AgentEntry& entry, AgentActions::Launch
   watcher->launchOnUserClick(entry, [self = QPointer<DashboardActions>(this), id, waiters](bool started) {
     if (self && self->launches_.value(id) == waiters) {
       self->launches_.remove(id);
-      Q_EMIT self->launchingChanged(id, false);
+      if (started)
+        self->settle(id);
+      else
+        Q_EMIT self->launchingChanged(id, false);
     }
     for (const auto& done : *waiters) done(started);
   });
   return true;
+}
+
+void DashboardActions::settle(const QString& agentId) {
+  const quint64 token = ++settleCounter_;
+  settling_.insert(agentId, token);
+  QTimer::singleShot(launchSettleMs_, this, [this, agentId, token] {
+    if (settling_.value(agentId) == token) endSettling(agentId);
+  });
+}
+
+void DashboardActions::endSettling(const QString& agentId) {
+  if (!settling_.remove(agentId)) return;
+  Q_EMIT launchingChanged(agentId, false);
+}
+
+void DashboardActions::rowsPublished(const QList<DashboardAgentItem>& rows) {
+  if (settling_.isEmpty()) return;
+  for (const DashboardAgentItem& row : rows)
+    if (row.isRunning && settling_.contains(row.id)) endSettling(row.id);
 }
 
 bool DashboardActions::launchFromRow(const AgentEntry& entry) { return startLaunch(entry, {}); }

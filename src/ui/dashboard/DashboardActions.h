@@ -38,7 +38,11 @@ struct AgentDetailCallbacks {
 //    failed fix or restart), so a sheet's busy indicator never stays on.
 //  - A launch of an agent whose launch is still in flight starts nothing
 //    more: a row's click is ignored, a sheet's launch waits for the one in
-//    flight and gets its outcome. A double click never starts two instances.
+//    flight and gets its outcome. After a successful launch the agent counts
+//    as launching until a published row shows it running (the next scan) or
+//    kLaunchSettleMs pass, so a double click, or a click on a row that still
+//    shows Launch, never starts a second instance. A failed launch can be
+//    retried at once.
 //  - The lock-online reaction starts agents the user has just locked online
 //    (lockedIDsChanged()).
 class DashboardActions final : public QObject {
@@ -55,8 +59,14 @@ class DashboardActions final : public QObject {
   bool launchFromRow(const AgentEntry& entry);
   // The row's setup action.
   void setupFromRow(const AgentEntry& entry);
-  // Whether a launch of the agent is waiting for its outcome.
-  bool isLaunching(const QString& agentId) const { return launches_.contains(agentId); }
+  // Whether a launch of the agent is waiting for its outcome, or succeeded
+  // and the agent has not been seen running yet.
+  bool isLaunching(const QString& agentId) const {
+    return launches_.contains(agentId) || settling_.contains(agentId);
+  }
+  // How long a launched agent may take to show up running: two scans.
+  static constexpr int kLaunchSettleMs = 8000;
+  void setLaunchSettleMs(int ms) { launchSettleMs_ = ms; }
 
   // ---- Detail sheet actions (see AgentDetailCallbacks) ----
   void launch(const AgentEntry& entry, AgentActions::LaunchCompletion completion);
@@ -86,7 +96,8 @@ class DashboardActions final : public QObject {
                                                             const QList<DashboardAgentItem>& rows);
 
  Q_SIGNALS:
-  // A launch of the agent began (true) or finished (false).
+  // A launch of the agent began (true) or ended (false): it failed, the
+  // agent was seen running, or kLaunchSettleMs passed.
   void launchingChanged(const QString& agentId, bool launching);
 
  private:
@@ -94,10 +105,18 @@ class DashboardActions final : public QObject {
   // Starts a launch or joins the one in flight; false when joined or when
   // there is no watcher.
   bool startLaunch(const AgentEntry& entry, AgentActions::LaunchCompletion completion);
+  void settle(const QString& agentId);
+  void endSettling(const QString& agentId);
+  void rowsPublished(const QList<DashboardAgentItem>& rows);
 
   DashboardModel& model_;
   // The completions waiting for each agent's launch in flight.
   QHash<QString, std::shared_ptr<Waiters>> launches_;
+  // Agents launched successfully and not yet seen running, each with the
+  // token of its hold.
+  QHash<QString, quint64> settling_;
+  quint64 settleCounter_ = 0;
+  int launchSettleMs_ = kLaunchSettleMs;
   std::optional<QSet<QString>> lastSeenLockedIDs_;
 };
 

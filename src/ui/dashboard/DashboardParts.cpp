@@ -196,6 +196,10 @@ void AgentRowList::paintEvent(QPaintEvent* event) {
     if (!row->isVisible()) continue;
     const QRect area = row->geometry().adjusted(-reach, -reach, reach, reach);
     if (!event->region().intersects(area)) continue;
+    // The card hides its shadow everywhere but near its edges and corners:
+    // a repaint wholly inside it (a breathing light) needs none.
+    const QRect inner = row->geometry().adjusted(16, 16, -16, -16);
+    if (QRegion(event->region()).subtracted(inner).intersected(area).isEmpty()) continue;
     row->paintShadow(p, row->geometry().topLeft());
   }
 }

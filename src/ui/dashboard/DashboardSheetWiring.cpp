@@ -1,6 +1,7 @@
 #include "ui/backup/BackupSheetsWiring.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/shell/SettingsSheet.h"
 
 namespace tlr {
 
@@ -16,6 +17,7 @@ namespace tlr {
 // Until a sheet exists its factory stays empty and its button does nothing.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
+  sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
   installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }

@@ -51,11 +51,9 @@ DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
   itemsPublished(model_.dashboardItems());
 }
 
-DashboardView::~DashboardView() {
-  // Sheets are separate windows over this one; they go with it.
-  for (const QPointer<Sheet>& sheet : std::as_const(open_))
-    if (sheet) delete sheet.data();
-}
+// Open sheets are children of the window and go with it; their callbacks
+// hold guarded pointers to this view.
+DashboardView::~DashboardView() = default;
 
 void DashboardView::buildLayout() {
   auto* column = new QVBoxLayout(this);

@@ -15,9 +15,10 @@ class DashboardActionsTest : public ::testing::Test, protected test::DashboardFi
   DashboardActions dash{model};
 };
 
-TEST_F(DashboardActionsTest, ARowLaunchIsIgnoredWhileOneForThatAgentIsInFlight) {
+TEST_F(DashboardActionsTest, ARowLaunchIsIgnoredUntilTheLaunchedAgentIsSeenRunning) {
   model.setWatcher(&actions);
   const AgentEntry a = agentEntry("a"), b = agentEntry("b");
+  model.update({a, b}, {});
   EXPECT_TRUE(dash.launchFromRow(a));
   EXPECT_FALSE(dash.launchFromRow(a));  // a double click
   EXPECT_TRUE(dash.isLaunching("a"));
@@ -31,11 +32,36 @@ TEST_F(DashboardActionsTest, ARowLaunchIsIgnoredWhileOneForThatAgentIsInFlight) 
   ASSERT_EQ(actions.launchCompletions.size(), 2);
   actions.launchCompletions[0](true);
   EXPECT_EQ(sheetHeard, std::optional<bool>(true));
-  EXPECT_FALSE(dash.isLaunching("a"));
 
-  // Once it finished, the next click launches again.
+  // Started, but the row still shows Launch until the next scan: a click
+  // now starts nothing either.
+  EXPECT_TRUE(dash.isLaunching("a"));
+  EXPECT_FALSE(dash.launchFromRow(a));
+  model.update({a, b}, {});  // a scan that does not see it yet
+  EXPECT_FALSE(dash.launchFromRow(a));
+  model.update({a, b}, {runningRecord(a, 7)});
+  EXPECT_FALSE(dash.isLaunching("a"));
+  // It stopped again: the next click launches.
+  model.update({a, b}, {});
   EXPECT_TRUE(dash.launchFromRow(a));
   EXPECT_EQ(actions.calls.last(), "launch a");
+
+  // A failed launch can be retried at once.
+  actions.launchCompletions[1](false);
+  EXPECT_FALSE(dash.isLaunching("b"));
+  EXPECT_TRUE(dash.launchFromRow(b));
+  EXPECT_EQ(actions.calls.count("launch b"), 2);
+}
+
+TEST_F(DashboardActionsTest, ALaunchedAgentThatNeverShowsUpCanBeLaunchedAgainLater) {
+  model.setWatcher(&actions);
+  dash.setLaunchSettleMs(100);
+  const AgentEntry a = agentEntry("a");
+  ASSERT_TRUE(dash.launchFromRow(a));
+  actions.launchCompletions[0](true);
+  EXPECT_FALSE(dash.launchFromRow(a));
+  EXPECT_TRUE(test::waitUntil([&] { return !dash.isLaunching("a"); }, std::chrono::seconds(5)));
+  EXPECT_TRUE(dash.launchFromRow(a));
 }
 
 TEST_F(DashboardActionsTest, WithoutAWatcherEveryCompletionHearsNothingHappenedAtOnce) {

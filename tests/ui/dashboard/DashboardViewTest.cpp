@@ -5,7 +5,7 @@
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
-#include "ui/kit/StatusLight.h"
+#include "ui/dashboard/RowLight.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -339,6 +339,32 @@ TEST_F(DashboardViewTest, ANewEventMarksItsRowAndTheOpenSheetFollows) {
   model.update({cli}, {});
   EXPECT_EQ(detailUpdates.size(), 1);
   EXPECT_EQ(view->selectedItem()->id, "ide");
+}
+
+TEST_F(DashboardViewTest, RowLightsBreatheOnOneClockOnlyWhileShownAndWorking) {
+  const AgentEntry a = agentEntry("a"), b = agentEntry("b");
+  model.update({a, b}, {runningRecord(a, 1)});
+  RowLight* working = row("a")->statusLight();
+  RowLight* idle = row("b")->statusLight();
+  EXPECT_TRUE(working->isBreathing());
+  EXPECT_FALSE(idle->isBreathing());
+  EXPECT_TRUE(BreathClock::shared().isRunning());
+  // A light that came on screen idle shows its glow at rest when it starts
+  // working, until it comes on screen again.
+  model.update({a, b}, {runningRecord(a, 1), runningRecord(b, 2)});
+  EXPECT_EQ(idle->state(), LightState::working);
+  EXPECT_FALSE(idle->isBreathing());
+  // A hidden window runs no animation at all.
+  view->hide();
+  EXPECT_FALSE(working->isBreathing());
+  EXPECT_FALSE(BreathClock::shared().isRunning());
+  view->show();
+  EXPECT_TRUE(working->isBreathing());
+  EXPECT_TRUE(idle->isBreathing());
+  // Stopped agents stop breathing at once.
+  model.update({a, b}, {});
+  EXPECT_FALSE(working->isBreathing());
+  EXPECT_FALSE(BreathClock::shared().isRunning());
 }
 
 }  // namespace
