@@ -3,6 +3,7 @@
 #include "app/Windows.h"
 
 #include "backup/AgentDataDiscovery.h"
+#include "backup/RestoreEngine.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/NetworkLogger.h"
@@ -219,7 +220,7 @@ void App::setupModel() {
 
 void App::setupWatcher() {
   if (!registry_) return;
-  // The restore engine receives the registry here.
+  RestoreEngine::shared().setRegistry(registry_);
   LockOnlineStore::shared().initializeDefaults(registry_->visibleAgents());
   watcher_ = std::make_unique<AgentLifecycleWatcher>(registry_, std::make_shared<const AgentRecover>());
   watcher_->setScanner(scanner_);

@@ -38,6 +38,11 @@ QStringList BackupCatalog::claudeUserAssets() {
   return {".claude/tasks", ".claude/scheduled-tasks", ".claude/sessions"};
 }
 
+QStringList BackupCatalog::knownAgentIds() {
+  return {"codex",           "codex-cli", "codex-desktop", "claude-code", "claude-code-cli", "claude-code-desktop",
+          "openclaw",        "aider",     "windsurf",      "gemini-cli"};
+}
+
 QStringList BackupCatalog::dataPaths(const QString& agentId) {
   if (registered(agentId)) return {};
   if (agentId == "codex" || agentId == "codex-cli" || agentId == "codex-desktop") return codexUserAssets();

@@ -15,6 +15,10 @@ class BackupCatalog {
   static QStringList codexUserAssets();
   static QStringList claudeUserAssets();
 
+  // The ids of the catalog's table, in table order (registered ids are not
+  // listed).
+  static QStringList knownAgentIds();
+
   // The home-relative data paths of a catalog agent ("codex", "aider", ...;
   // ids compare exactly). Empty for an id outside the catalog and for an id
   // that was registered with registerAgent(), which shadows the catalog.

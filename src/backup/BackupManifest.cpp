@@ -112,6 +112,17 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
     }
     agent.files << files[i].toString();
   }
+  if (!r.fault_ && value.toObject().contains(QStringLiteral("roots"))) {
+    const QJsonArray roots = r.array(QStringLiteral("roots"));
+    agent.roots = QStringList();
+    for (qsizetype i = 0; !r.fault_ && i < roots.size(); ++i) {
+      if (!roots[i].isString()) {
+        r.fault_ = Fault{r.keyPath(QStringLiteral("roots[%1]").arg(i)) + QStringLiteral(": 应为字符串")};
+        break;
+      }
+      *agent.roots << roots[i].toString();
+    }
+  }
   if (r.fault_) fault = r.fault_;
   return agent;
 }
@@ -128,6 +139,7 @@ QJsonObject encodeAgent(const BackupManifest::AgentBackup& a) {
   o.insert(QStringLiteral("totalBytes"), a.totalBytes);
   o.insert(QStringLiteral("stats"), stats);
   o.insert(QStringLiteral("files"), QJsonArray::fromStringList(a.files));
+  if (a.roots) o.insert(QStringLiteral("roots"), QJsonArray::fromStringList(*a.roots));
   return o;
 }
 

@@ -54,6 +54,11 @@ struct BackupManifest {
     // Each copied file in copy order: "<root name>/<path below the root>", or
     // the file's name for a root that is a single file.
     QStringList files;
+    // Where each backed-up root came from ("~/.agent" below the home folder,
+    // else absolute), in staging order; the restore puts a root that no
+    // include path or catalog folder names back there. Optional: manifests
+    // written before it existed lack the key "roots".
+    std::optional<QStringList> roots;
     bool operator==(const AgentBackup&) const = default;
   };
 

@@ -1,10 +1,12 @@
 #include "backup/BackupStaging.h"
 
+#include "backup/BackupPlanner.h"
 #include "platform/FileTransfer.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QSet>
 
 namespace tlr {
 namespace {
@@ -35,19 +37,16 @@ void countStats(const QString& source, qint64 size, StagedAgent& agent) {
 
 }  // namespace
 
-QString BackupStaging::relativePath(const QString& file, const QString& root) {
-  QString relative = file;
-  if (!root.isEmpty() && relative.startsWith(root)) relative.remove(0, root.size());
-  qsizetype start = 0;
-  while (start < relative.size() && relative[start] == '/') ++start;
-  qsizetype end = relative.size();
-  while (end > start && relative[end - 1] == '/') --end;
-  return relative.mid(start, end - start);
-}
-
 StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList& roots, const Exclude& exclude) {
   StagedAgent agent;
   QHash<QString, QString> copied;
+  QSet<QString> namesNoted;
+  auto noteRoot = [&](const QString& root) {
+    const QString name = QFileInfo(root).fileName();
+    if (namesNoted.contains(name)) return;
+    namesNoted.insert(name);
+    agent.roots << root;
+  };
   for (const QString& root : roots) {
     const QString rootName = QFileInfo(root).fileName();
     if (rootName.isEmpty()) continue;
@@ -70,6 +69,7 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
       ++agent.fileCount;
       agent.totalBytes += size;
       agent.files << rootName;
+      noteRoot(root);
       continue;
     }
 
@@ -81,7 +81,7 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
       const auto info = FileTransfer::entry(item);
       if (!info || info->kind != Kind::regular) continue;
       if (exclude && exclude(item, root)) continue;
-      const QString relative = relativePath(item, root);
+      const QString relative = BackupPlanner::relativePath(item, root);
       if (relative.isEmpty()) continue;
       const QString destination = target + "/" + relative;
       const QString parent = QFileInfo(destination).path();
@@ -94,6 +94,7 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
       agent.totalBytes += info->size;
       agent.files << rootName + "/" + relative;
       countStats(item, info->size, agent);
+      noteRoot(root);
     }
   }
   return agent;

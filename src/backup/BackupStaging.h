@@ -16,6 +16,9 @@ struct StagedAgent {
   qint64 memoryBytes = 0;
   qint64 tasks = 0;
   QStringList files;  // "<root name>/<relative path>", or the root name of a file root
+  // The roots that staged at least one file, the first of each name, as
+  // given.
+  QStringList roots;
 };
 
 // Copies an agent's data into its folder of the backup staging area: one
@@ -36,10 +39,6 @@ class BackupStaging {
   // cannot be read, copied or linked, or whose destination is taken, is
   // skipped and not counted.
   static StagedAgent stageAgent(const QString& agentDir, const QStringList& roots, const Exclude& exclude);
-
-  // The path of `file` relative to `root`: the leading root path removed,
-  // then "/" trimmed at both ends.
-  static QString relativePath(const QString& file, const QString& root);
 };
 
 }  // namespace tlr

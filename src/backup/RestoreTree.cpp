@@ -1,6 +1,6 @@
 #include "backup/RestoreTree.h"
 
-#include "backup/BackupStaging.h"
+#include "backup/BackupPlanner.h"
 #include "platform/FileTransfer.h"
 
 #include <QDir>
@@ -61,7 +61,7 @@ std::optional<RestoreError> RestoreTree::restore(const QString& source, const QS
     const QString item = it.next();
     const auto entry = FileTransfer::entry(item);
     if (!entry || entry->kind != Kind::regular) continue;
-    const QString relative = BackupStaging::relativePath(item, source);
+    const QString relative = BackupPlanner::relativePath(item, source);
     if (relative.isEmpty()) continue;
     const QString destination = target + "/" + relative;
     const QString parent = QFileInfo(destination).path();

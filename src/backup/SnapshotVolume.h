@@ -17,8 +17,9 @@ struct SnapshotVolume {
   std::function<bool()> exists;
   // The volume is mounted at its mount point.
   std::function<bool()> isMounted;
-  // Main thread only: mounts the volume, taking the password from the vault
-  // or the user. The error's description when it fails.
+  // Mounts the volume, taking the password from memory, the vault or the
+  // user (asked on the main thread); callable from any thread. The error's
+  // description when it fails.
   std::function<std::optional<QString>(const QString& reason)> mountInteractive;
   // Detaches the volume; never fails.
   std::function<void()> unmount;

@@ -175,15 +175,49 @@ QString replaceFile(const QString& source, const QString& destination, bool move
   return {};
 }
 
+namespace {
+
+bool flagsUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+
+// renameat2 with RENAME_NOREPLACE, or on a file system without it (some FUSE
+// file systems) a plain rename after a look: 0 or an errno value.
+int renameNoReplace(const QByteArray& from, const QByteArray& to) {
+  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
+  if (!flagsUnsupported(errno)) return errno;
+  struct stat st;
+  if (::lstat(to.constData(), &st) == 0) return EEXIST;
+  return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
 QString renameFolderIntoPlace(const QString& from, const QString& to) {
   const QByteArray source = encoded(from);
   const QByteArray target = encoded(to);
-  if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) return {};
-  if (errno != EEXIST && errno != ENOTEMPTY) return failure(to, errno);
-  if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) != 0)
-    return failure(to, errno);
-  // `from` now holds what stood at `to` before.
-  FileOps::removeItem(from);
+  const int first = renameNoReplace(source, target);
+  if (first == 0) return {};
+  if (first != EEXIST && first != ENOTEMPTY) return failure(to, first);
+  if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+    // `from` now holds what stood at `to` before.
+    FileOps::removeItem(from);
+    return {};
+  }
+  if (!flagsUnsupported(errno)) return failure(to, errno);
+  // No exchange on this file system: the old folder steps aside first, and
+  // comes back when the new one cannot take its place.
+  const QByteArray aside = temporarySibling(to);
+  if (::rename(target.constData(), aside.constData()) != 0) return failure(to, errno);
+  if (::rename(source.constData(), target.constData()) != 0) {
+    const int error = errno;
+    ::rename(aside.constData(), target.constData());
+    return failure(to, error);
+  }
+  FileOps::removeItem(QFile::decodeName(aside));
+  return {};
+}
+
+QString renameNew(const QString& from, const QString& to) {
+  if (const int error = renameNoReplace(encoded(from), encoded(to))) return failure(to, error);
   return {};
 }
 

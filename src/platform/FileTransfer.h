@@ -47,6 +47,9 @@ QString replaceFile(const QString& source, const QString& destination, bool move
 // `to` never goes missing.
 QString renameFolderIntoPlace(const QString& from, const QString& to);
 
+// Renames `from` to `to` when nothing stands at `to`; never replaces.
+QString renameNew(const QString& from, const QString& to);
+
 // Flushes a file or a folder (its entries) to the disk.
 QString sync(const QString& path);
 

@@ -1,5 +1,6 @@
 #include "verify/VerificationRoutines.h"
 
+#include "verify/BackupModes.h"
 #include "verify/ContractTest.h"
 #include "verify/RestartDryRun.h"
 
@@ -11,12 +12,17 @@ VerificationRoutine verificationRoutine(const SelectedMode& selected) {
       return {true, [] { return ContractTest::runAll(); }};
     case VerificationMode::restartDryRun:
       return {false, [id = selected.argument] { return RestartDryRun::run(id); }};
+    // The backup modes wait on the engines, which live on the main thread.
     case VerificationMode::selfTest:
+      return {false, [] { return BackupSelfTest::run(); }};
     case VerificationMode::e2e:
+      return {false, [] { return E2ETest::run(); }};
     case VerificationMode::restoreVerify:
+      return {true, [] { return RestoreVerify::run(); }};
     case VerificationMode::backupRegistry:
+      return {false, [] { return BackupSelfTest::runRegistryBackup(); }};
     case VerificationMode::backup:
-      break;
+      return {false, [] { return BackupSelfTest::runRealBackup(); }};
   }
   return {true, [mode = selected.mode] { return unavailableModeResult(mode); }};
 }

@@ -192,3 +192,15 @@ TEST(BackupManifestDevice, ShortHashAndVersionHaveTheirForms) {
   EXPECT_TRUE(BackupManifest::currentOSVersion().startsWith("Linux "));
   EXPECT_EQ(BackupManifest::currentOSVersion().count('.'), 2);
 }
+
+TEST(BackupManifestJson, RootPlacesAreAnOptionalListOfStrings) {
+  EXPECT_FALSE(QJsonDocument::fromJson(sample().encode())["agents"][0].toObject().contains("roots"))
+      << "no key when the record has none";
+  BackupManifest withRoots = sample();
+  withRoots.agents[0].roots = QStringList{"~/.codex/skills", "/srv/agent"};
+  const auto decoded = BackupManifest::decode(withRoots.encode());
+  ASSERT_TRUE(decoded.ok());
+  EXPECT_EQ(decoded.value(), withRoots);
+  EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", QJsonArray{1})).ok());
+  EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", "~/.codex")).ok());
+}

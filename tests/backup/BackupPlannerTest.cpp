@@ -25,6 +25,14 @@ TEST(BackupCatalogTable, KnowsTheWellKnownAgentsOnly) {
   EXPECT_EQ(BackupCatalog::dataDirectories("aider"), QStringList({home.path() + "/.aider"}));
 }
 
+TEST(BackupCatalogTable, ListsItsTenIdsEachWithData) {
+  const QStringList ids = BackupCatalog::knownAgentIds();
+  EXPECT_EQ(ids.size(), 10);
+  EXPECT_EQ(ids.first(), "codex");
+  EXPECT_EQ(ids.last(), "gemini-cli");
+  for (const QString& id : ids) EXPECT_FALSE(BackupCatalog::dataPaths(id).isEmpty()) << id.toStdString();
+}
+
 TEST(BackupCatalogTable, ARegisteredIdShadowsTheTable) {
   tlr::test::TempHome home;
   BackupCatalog::registerAgent("__selftest_agent__", {home.path() + "/fixture"});

@@ -110,12 +110,6 @@ TEST(BackupStaging, OverlappingRootsLinkWithinAnAgentButNeverAcrossAgents) {
   EXPECT_NE(inode(b + "/shared/notes/n.txt"), inode(a + "/shared/notes/n.txt"));
 }
 
-TEST(BackupStaging, RelativePathsStripOnlyTheLeadingRoot) {
-  EXPECT_EQ(BackupStaging::relativePath("/h/data/x/h/data/y", "/h/data"), "x/h/data/y");
-  EXPECT_EQ(BackupStaging::relativePath("/h/data/", "/h/data"), "");
-  EXPECT_EQ(BackupStaging::relativePath("/other/file", "/h/data"), "other/file");
-}
-
 TEST(BackupStaging, TwoRootsWithOneNameShareAFolderAndATakenPlaceIsSkipped) {
   QTemporaryDir dir;
   write(dir.path() + "/one/config/a", "1");

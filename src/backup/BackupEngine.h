@@ -1,0 +1,108 @@
+#pragma once
+
+#include "backup/BackupError.h"
+#include "backup/BackupManifest.h"
+#include "backup/Expected.h"
+#include "backup/SnapshotVolume.h"
+#include "core/LocKey.h"
+#include "registry/AgentEntry.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace tlr {
+
+// Backs up the installed agents' data into one snapshot on the encrypted
+// backup volume: each agent's files are staged in ".tollamere-backup-tmp" in
+// the home folder, packed into one .tar.gz beside it, hashed, and written with
+// its manifest as the newest snapshot; older snapshots are pruned. The volume
+// is mounted for the run when it was not (and unmounted again at its end).
+//
+// Lives on the main thread; the copying, packing, hashing and writing run on
+// a worker thread of their own. The published state (`lastBackup`,
+// `isRunning`, `lastError`, `stageLabel`) changes only on the main thread and
+// announces every change.
+class BackupEngine final : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+  Q_PROPERTY(QString stageLabel READ stageLabelText NOTIFY stageLabelChanged)
+  Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
+
+ public:
+  // The summary of the newest known snapshot.
+  struct BackupRecord {
+    QDateTime timestamp;  // the snapshot's createdAt
+    qint64 totalBytes = 0;
+    qint64 agentCount = 0;
+    QString storageDisplayName;  // "本机备份" after a run, "加密备份卷" when read back
+    friend bool operator==(const BackupRecord&, const BackupRecord&) = default;
+  };
+  using Result = Expected<BackupRecord, BackupError>;
+  // Called once on the main thread with the run's outcome.
+  using Completion = std::function<void(const Result&)>;
+
+  static constexpr const char* kStagingDirName = ".tollamere-backup-tmp";
+  static constexpr const char* kCacheFileName = "last-backup.json";
+  static constexpr const char* kLocalStorageName = "本机备份";
+  static constexpr const char* kVolumeStorageName = "加密备份卷";
+
+  // The engine of the process, created on first use on the main thread.
+  static BackupEngine& shared();
+
+  // An engine over `volume`; reads "last-backup.json" at once.
+  explicit BackupEngine(SnapshotVolume volume = SnapshotVolume::standard(), QObject* parent = nullptr);
+
+  // Main thread. Backs up `installedAgents` and calls `done` with the new
+  // snapshot's record (after `lastBackup` holds it and the cache file is
+  // rewritten) or the error that stopped the run; `isRunning` is false and
+  // `stageLabel` empty by then. While a run is under way the request is
+  // refused at once with scanFailed "已有备份正在进行中" and nothing changes.
+  void runBackup(const QList<AgentEntry>& installedAgents, Completion done);
+
+  // Main thread. Reads the newest snapshot's manifest back from the volume
+  // into `lastBackup` and the cache file; never mounts.
+  void refreshLastBackupFromVolume();
+
+  const std::optional<BackupRecord>& lastBackup() const { return lastBackup_; }
+  bool isRunning() const { return isRunning_; }
+  const std::optional<QString>& lastError() const { return lastError_; }
+  const std::optional<QString>& stageLabel() const { return stageLabel_; }
+  QString stageLabelText() const { return stageLabel_.value_or(QString()); }
+  QString lastErrorText() const { return lastError_.value_or(QString()); }
+
+  // "last-backup.json" in the application folder.
+  static QString lastBackupCachePath();
+  // The staging folder and the archive beside it, in the home folder.
+  static QString stagingPath();
+  static QString archivePath();
+
+ Q_SIGNALS:
+  void lastBackupChanged();
+  void isRunningChanged(bool running);
+  void lastErrorChanged();
+  void stageLabelChanged();
+
+ private:
+  friend class BackupPipeline;
+
+  void setStage(const LocKey& key);
+  void setStageLabel(std::optional<QString> label);
+  void setRunning(bool running);
+  void setLastError(std::optional<QString> error);
+  void setLastBackup(std::optional<BackupRecord> record);
+  void saveLastBackupToDisk(const BackupRecord& record) const;
+  void finish(const Result& result, const Completion& done);
+
+  SnapshotVolume volume_;
+  std::optional<BackupRecord> lastBackup_;
+  bool isRunning_ = false;
+  std::optional<QString> lastError_;
+  std::optional<QString> stageLabel_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "backup/BackupManifest.h"
+#include "backup/RestoreError.h"
+#include "backup/SnapshotVolume.h"
+#include "core/LocKey.h"
+#include "registry/AgentRegistry.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tlr {
+
+// Puts agents' data back from the newest snapshot on the encrypted backup
+// volume: mounts the volume when needed, checks the archive's SHA-256
+// against the manifest, unpacks the wanted agents into
+// ".tollamere-restore-tmp" in the home folder, refuses the whole restore when
+// anything unpacked is a link, a special file or a ".." path, and only then
+// merges each agent's files back into their places. Nothing outside the
+// staging folder is touched before the checksum and the whole-tree check
+// passed.
+//
+// Lives on the main thread; the checksum, tar, the check and the merges run
+// on a worker thread. The published state changes only on the main thread
+// and announces every change.
+class RestoreEngine final : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+  Q_PROPERTY(QString stageLabel READ stageLabelText NOTIFY stageLabelChanged)
+  Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
+
+ public:
+  // Called once on the main thread: nothing after a complete restore (or a
+  // request refused because a run is under way), else why it stopped.
+  using Completion = std::function<void(const std::optional<RestoreError>&)>;
+
+  static constexpr const char* kStagingDirName = ".tollamere-restore-tmp";
+
+  static RestoreEngine& shared();
+  explicit RestoreEngine(SnapshotVolume volume = SnapshotVolume::standard(), QObject* parent = nullptr);
+
+  // Main thread. Restore every agent of the newest snapshot, or one. Return
+  // false, calling `done` with no error at once, when a run is under way.
+  bool restoreAll(Completion done);
+  bool restoreAgent(const QString& agentId, Completion done);
+
+  // Main thread. The newest snapshot's manifest, also kept as
+  // `currentManifest`; never mounts (nothing when the volume is not mounted).
+  std::optional<BackupManifest> loadManifest();
+
+  // The loaded registry; set once at start-up.
+  void setRegistry(std::shared_ptr<const AgentRegistry> registry) { registry_ = std::move(registry); }
+  std::shared_ptr<const AgentRegistry> registry() const { return registry_; }
+
+  bool isRunning() const { return isRunning_; }
+  const std::optional<BackupManifest>& currentManifest() const { return currentManifest_; }
+  const std::optional<QString>& lastError() const { return lastError_; }
+  const std::optional<QString>& stageLabel() const { return stageLabel_; }
+  QString stageLabelText() const { return stageLabel_.value_or(QString()); }
+  QString lastErrorText() const { return lastError_.value_or(QString()); }
+
+  static QString stagingPath();
+
+  // Where one backed-up agent's roots go back: the registry entry's
+  // `includePaths` when it has them, else the catalog's folders of the id.
+  static QStringList targetsFor(const QString& agentId, const AgentRegistry* registry);
+
+ Q_SIGNALS:
+  void isRunningChanged(bool running);
+  void currentManifestChanged();
+  void lastErrorChanged();
+  void stageLabelChanged();
+
+ private:
+  friend class RestoreRun;
+
+  bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done);
+  void setStage(const LocKey& key);
+  void setStageLabel(std::optional<QString> label);
+  void setRunning(bool running);
+  void setLastError(std::optional<QString> error);
+
+  SnapshotVolume volume_;
+  std::shared_ptr<const AgentRegistry> registry_;
+  bool isRunning_ = false;
+  std::optional<BackupManifest> currentManifest_;
+  std::optional<QString> lastError_;
+  std::optional<QString> stageLabel_;
+};
+
+}  // namespace tlr

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "backup/Expected.h"
+#include "registry/AgentEntry.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace tlr {
+
+// Carries the encrypted backup image and a recipe for reinstalling the
+// agents to another machine over a removable volume: export writes the
+// package "Tollamere-Migration" (a copy of the image and
+// "manifest-migration.json", written last) on the volume; import copies the
+// image into the home folder, makes it the backup image and proves the
+// password by mounting it once. Every operation blocks its caller for the
+// whole copy: run them off the main thread.
+class USBMigration {
+ public:
+  USBMigration() = delete;
+
+  static constexpr const char* kPackageName = "Tollamere-Migration";
+  static constexpr const char* kManifestName = "manifest-migration.json";
+  static constexpr const char* kImageName = "TLR 备份.sparsebundle";
+
+  struct InstallRecipeItem {
+    QString agentId;
+    QString displayName;
+    QString installType;  // "app", "cli" or "plugin"
+    std::optional<QList<QStringList>> installCommands;
+    std::optional<QString> officialUrl;
+    std::optional<QStringList> requires_;  // JSON key "requires"
+    friend bool operator==(const InstallRecipeItem&, const InstallRecipeItem&) = default;
+  };
+
+  struct MigrationManifest {
+    struct SourceInfo {
+      QString deviceName;
+      QString macHashShort;
+      QString osVersion;
+      friend bool operator==(const SourceInfo&, const SourceInfo&) = default;
+    };
+    qint64 schemaVersion = 1;
+    QDateTime createdAt;
+    SourceInfo source;
+    QList<InstallRecipeItem> installRecipe;
+    friend bool operator==(const MigrationManifest&, const MigrationManifest&) = default;
+
+    // Pretty-printed JSON with sorted keys and ISO 8601 dates; absent
+    // optional fields have no key.
+    QByteArray encode() const;
+    // Every required key must be there with its type; extra keys are ignored.
+    static std::optional<MigrationManifest> decode(const QByteArray& json);
+  };
+
+  struct ExportProgress {
+    qint64 bytesWritten = 0;
+    qint64 bytesTotal = 0;
+    int filesWritten = 0;
+    int filesTotal = 0;
+    double bytesPerSecond = 0;
+  };
+
+  struct ImportPreview {
+    MigrationManifest manifest;
+    qint64 backupTotalBytes = 0;
+    QList<InstallRecipeItem> recipe;
+  };
+
+  // Export, import and passed-on failures. Descriptions in Chinese only.
+  struct Error {
+    enum class Case { noBackup, usbNotWritable, cancelled, noPackage, manifestCorrupted, copyFailed, passedOn };
+    Case kind = Case::passedOn;
+    QString payload;
+    QString description() const;
+    friend bool operator==(const Error&, const Error&) = default;
+  };
+
+  // Mounted removable volumes the user can write, in mount-table order.
+  static QStringList listAvailableVolumes();
+  // Whether the volume holds a complete package (its manifest exists).
+  static bool hasMigrationPackage(const QString& volume);
+
+  // Writes the package on `volume`. Calls `shouldCancel` before each file
+  // (true removes the package and fails with `cancelled`) and `onProgress`
+  // after the first file, then at most every 0.2 s, and after the last.
+  // Returns the package folder.
+  static Expected<QString, Error> exportToWithProgress(const QString& volume, const QList<AgentEntry>& installedAgents,
+                                                       const std::function<bool()>& shouldCancel,
+                                                       const std::function<void(const ExportProgress&)>& onProgress);
+
+  static Expected<ImportPreview, Error> preview(const QString& volume);
+
+  // Copies the package's image to "TLR 备份.sparsebundle" in the home folder
+  // (through a temporary sibling, so a failed copy leaves nothing that
+  // blocks a retry), records it as the backup image, mounts it once with
+  // `password` and unmounts it. The password is sealed into the vault only
+  // after that mount succeeded. Returns the imported image.
+  static Expected<QString, Error> importSnapshot(const QString& volume, const QString& password);
+
+  static InstallRecipeItem recipeItem(const AgentEntry& entry);
+};
+
+}  // namespace tlr

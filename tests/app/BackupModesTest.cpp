@@ -1,0 +1,254 @@
+// The backup verification modes and the engines, through the built program
+// and a helper process, over a real encrypted image made by the test.
+#include "support/AppFixture.h"
+#include "support/RawTar.h"
+
+#include "backup/BackupVolume.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <csignal>
+
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kPassword = QStringLiteral("s3cret pass 密码");
+
+QByteArray agentJson(const QString& id, const QStringList& includePaths) {
+  QStringList quoted;
+  for (const QString& p : includePaths) quoted << "\"" + p + "\"";
+  return QStringLiteral(R"({"id":"%1","displayName":"%1","vendor":"v","kind":"cli",
+      "identify":{"executableNames":["tlr-no-such-%1"]},"backup":{"includePaths":[%2]}})")
+      .arg(id, quoted.join(','))
+      .toUtf8();
+}
+
+QByteArray testRegistry() {
+  return "{\"schemaVersion\":1,\"updatedAt\":\"2026-01-01\",\"agents\":[" +
+         agentJson("alpha", {"~/.alpha", "~/shared"}) + "," +
+         agentJson("beta", {"~/.beta", "~/shared", "~/.betarc", "~/config.json"}) + "]}";
+}
+
+void write(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(data);
+}
+
+QByteArray read(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+class BackupModes : public AppFixture {
+ protected:
+  void SetUp() override {
+    h = home_.path();
+    write(h + "/.alpha/skills/s.md", "alpha skill");
+    write(h + "/shared/notes.txt", "shared by two");
+    write(h + "/.beta/memories/m.json", "{\"m\":1}");
+    write(h + "/.betarc", "rc");
+    write(h + "/real/config.json", "{\"real\":true}");
+    QFile::link(h + "/real/config.json", h + "/config.json");
+    registryPath = h + "/test-registry.json";
+    write(registryPath, testRegistry());
+    box = &sandbox(testRegistry());
+  }
+  void TearDown() override {
+    // What the test mounted, or a killed run left attached.
+    tlr::BackupVolume::unmount();
+  }
+
+  QString mountPoint() const { return h + "/.local/share/Tollamere/Volumes/TLR 备份"; }
+  QString snapshots() const { return mountPoint() + "/snapshots"; }
+
+  // Runs a verification mode to its end; its exit code, report in `report`.
+  int mode(const char* variable, QString* report = nullptr, std::chrono::milliseconds timeout = 120s) {
+    AppProcess& app = process(*box);
+    app.setEnv(QString::fromLatin1(variable), QStringLiteral("1"));
+    if (!app.start()) return -1;
+    if (!app.waitForExit(timeout)) return -2;
+    if (report) *report = app.stdErr();
+    return app.exitCode();
+  }
+
+  // Runs the helper; its first output line in `out`.
+  int tool(const QStringList& arguments, QString* out = nullptr) {
+    QProcess p;
+    p.start(toolPath("tlr_backup_tool"), arguments);
+    if (!p.waitForFinished(120000)) return -2;
+    if (out) *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  }
+
+  void damage() {
+    write(h + "/.alpha/skills/s.md", "changed");
+    write(h + "/shared/notes.txt", "changed");
+    write(h + "/.beta/memories/m.json", "changed");
+    write(h + "/.betarc", "changed");
+  }
+
+  QString h;
+  QString registryPath;
+  AppSandbox* box = nullptr;
+};
+
+}  // namespace
+
+TEST_F(BackupModes, BackUpVerifyAndRestoreAllOrOneAgent) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  const QByteArray vaultBefore = read(h + "/.local/share/Tollamere/.pwd.vault");
+  ASSERT_EQ(vaultBefore.size(), 28 + kPassword.toUtf8().size());
+
+  QString report;
+  EXPECT_EQ(mode("TLR_BACKUP_REGISTRY", &report), 0) << report.toStdString();
+  // The engine's diagnostic count line comes first on standard error, then
+  // the report.
+  EXPECT_TRUE(report.startsWith("[Backup] installedAgents.count=2 backupable.count=2\n")) << report.toStdString();
+  EXPECT_TRUE(report.contains("\nTLR_BACKUP_REGISTRY\n✓ registry: 2 agents\n✓ backup: 2 agents, "));
+  EXPECT_TRUE(report.endsWith("\nPASS\n"));
+  EXPECT_FALSE(QFileInfo(mountPoint() + "/snapshots").exists()) << "the mode unmounted what it mounted";
+  EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
+  EXPECT_EQ(mode("TLR_E2E", &report), 0) << report.toStdString();
+  EXPECT_EQ(read(h + "/.local/share/Tollamere/.pwd.vault"), vaultBefore) << "E2E leaves the vault as it was";
+  EXPECT_TRUE(read(h + "/.local/share/Tollamere/network-log.json").contains("backupUpload"));
+
+  damage();
+  ASSERT_EQ(tool({"restore-all", registryPath}, &out), 0) << out.toStdString();
+  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "alpha skill");
+  EXPECT_EQ(read(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_EQ(read(h + "/.betarc"), "rc") << "a file root comes back as a file";
+  EXPECT_EQ(read(h + "/config.json"), "{\"real\":true}") << "a link root comes back as its file";
+
+  damage();
+  ASSERT_EQ(tool({"restore-agent", registryPath, "beta"}, &out), 0) << out.toStdString();
+  EXPECT_EQ(read(h + "/shared/notes.txt"), "shared by two") << "the shared file is in beta's own folder";
+  EXPECT_EQ(read(h + "/.beta/memories/m.json"), "{\"m\":1}");
+  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "changed") << "alpha is not touched";
+
+  EXPECT_EQ(mode("TLR_SELFTEST", &report), 0) << report.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-selftest-fixture"));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-backup-tmp"));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+
+  write(h + "/.aider/history.md", "catalog agent");
+  EXPECT_EQ(mode("TLR_BACKUP", &report), 0) << report.toStdString();
+}
+
+TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
+  damage();
+
+  // Mounted by the test itself (a helper's mount ends with the helper).
+  ASSERT_TRUE(tlr::BackupVolume::mount(kPassword).ok());
+  const QStringList labels = QDir(snapshots()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  ASSERT_EQ(labels.size(), 1);
+  const QString snapshot = snapshots() + "/" + labels.first();
+  QByteArray archive = read(snapshot + "/backup.tar.gz");
+  archive[archive.size() / 2] = static_cast<char>(archive[archive.size() / 2] ^ 0x40);
+  write(snapshot + "/backup.tar.gz", archive);
+  QString report;
+  EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 1);
+  EXPECT_TRUE(report.contains("✗ archive SHA-256 matches the manifest: 备份完整性校验失败")) << report.toStdString();
+  EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
+  EXPECT_EQ(out, "备份完整性校验失败（archive 内容与 manifest 记录不符）");
+  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "changed");
+
+  // A hostile archive whose manifest matches it.
+  const QString outside = h + "/outside";
+  write(outside + "/victim.txt", "victim");
+  RawTar tar;
+  tar.file(".tollamere-backup-tmp/alpha/.alpha/skills/s.md", "hostile");
+  tar.file(outside.mid(1) + "/abs.txt", "x");
+  tar.file(outside + "/abs2.txt", "x");
+  tar.file("../../outside/dotdot.txt", "x");
+  tar.symlink(".tollamere-backup-tmp/alpha/.alpha/escape", outside);
+  tar.file(".tollamere-backup-tmp/alpha/.alpha/escape/through.txt", "x");
+  tar.hardLink(".tollamere-backup-tmp/alpha/.alpha/hard", outside + "/victim.txt");
+  tar.file(".tollamere-backup-tmp/alpha/.alpha/suid", "#!/bin/sh\n", 06755);
+  tar.charDevice(".tollamere-backup-tmp/alpha/.alpha/null", 1, 3);
+  const QByteArray hostile = tar.gzipped();
+  write(snapshot + "/backup.tar.gz", hostile);
+  QJsonObject manifest = QJsonDocument::fromJson(read(snapshot + "/manifest.json")).object();
+  manifest["archiveSha256"] = QString::fromLatin1(QCryptographicHash::hash(hostile, QCryptographicHash::Sha256).toHex());
+  write(snapshot + "/manifest.json", QJsonDocument(manifest).toJson());
+  EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
+  EXPECT_TRUE(out.startsWith("拒绝恢复：") || out.startsWith("解压失败：")) << out.toStdString();
+  EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"victim.txt"});
+  EXPECT_EQ(read(outside + "/victim.txt"), "victim");
+  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "changed");
+  EXPECT_FALSE(QFileInfo::exists(h + "/.alpha/suid"));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+}
+
+TEST_F(BackupModes, AKillDuringTheSnapshotWriteLeavesTheOlderSnapshotRestorable) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
+  // A large file makes the next snapshot write long enough to catch.
+  QFile big(h + "/.alpha/big.bin");
+  ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+  QFile random("/dev/urandom");
+  ASSERT_TRUE(random.open(QIODevice::ReadOnly));
+  for (int i = 0; i < 160; ++i) big.write(random.read(1 << 20));
+  big.close();
+  damage();
+
+  AppProcess& app = process(*box);
+  app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
+  ASSERT_TRUE(app.start());
+  auto partialExists = [&] {
+    return !QDir(snapshots()).entryList({".partial-*"}, QDir::AllEntries | QDir::Hidden).isEmpty();
+  };
+  ASSERT_TRUE(waitUntil(partialExists, 120s)) << "the snapshot write began";
+  ::kill(static_cast<pid_t>(app.pid()), SIGKILL);
+  ASSERT_TRUE(app.waitForExit(10s));
+
+  const QStringList visible = QDir(snapshots()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  ASSERT_EQ(visible.size(), 1) << "only the older, complete snapshot is visible";
+  EXPECT_EQ(QDir(snapshots() + "/" + visible.first()).entryList(QDir::Files),
+            (QStringList{"backup.tar.gz", "manifest.json"}));
+  ASSERT_EQ(tool({"restore-all", registryPath}, &out), 0) << out.toStdString();
+  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "alpha skill");
+
+  // The next run clears the leftover and writes a new snapshot.
+  EXPECT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
+  EXPECT_FALSE(partialExists());
+}
+
+TEST_F(BackupModes, MigrationExportAndImportWithTheRightAndAWrongPassword) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
+  const QString stick = h + "/usb-stick";
+  QDir().mkpath(stick);
+  ASSERT_EQ(tool({"export", stick}, &out), 0) << out.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(stick + "/Tollamere-Migration/manifest-migration.json"));
+
+  // The new machine has neither the image nor the vault.
+  QDir(h + "/TLR 备份.sparsebundle").removeRecursively();
+  QFile::remove(h + "/.local/share/Tollamere/.pwd.vault");
+  EXPECT_EQ(tool({"import", stick, "wrong password"}, &out), 1);
+  EXPECT_TRUE(out.startsWith("挂载加密卷失败：")) << out.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(h + "/.local/share/Tollamere/.pwd.vault"));
+  QDir(h + "/TLR 备份.sparsebundle").removeRecursively();
+  ASSERT_EQ(tool({"import", stick, kPassword}, &out), 0) << out.toStdString();
+  QString report;
+  EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
+  damage();
+  ASSERT_EQ(tool({"restore-all", registryPath}, &out), 0) << out.toStdString();
+  EXPECT_EQ(read(h + "/.beta/memories/m.json"), "{\"m\":1}");
+}

@@ -1,0 +1,220 @@
+#include "backup/BackupEngine.h"
+
+#include "EngineTestSupport.h"
+#include "core/SettingsStore.h"
+#include "platform/Paths.h"
+#include "platform/TarArchive.h"
+#include "support/RegistryJson.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace tlr;
+using namespace tlr::test;
+using Case = BackupError::Case;
+
+namespace {
+
+AgentEntry agent(const QString& id, const QStringList& includePaths, const QString& extra = {}) {
+  QStringList quoted;
+  for (const QString& p : includePaths) quoted << "\"" + p + "\"";
+  return entryFromJson(QStringLiteral(R"("id":"%1","displayName":"%1 名","vendor":"v","kind":"cli",
+      "identify":{"executableNames":["%1"]},"backup":{"includePaths":[%2]%3})")
+                           .arg(id, quoted.join(','), extra)
+                           .toUtf8());
+}
+
+struct Outcome {
+  bool done = false;
+  std::optional<BackupEngine::Result> result;
+};
+
+BackupEngine::Result runAndWait(BackupEngine& engine, const QList<AgentEntry>& agents) {
+  Outcome outcome;
+  engine.runBackup(agents, [&](const BackupEngine::Result& r) {
+    outcome.done = true;
+    outcome.result = r;
+  });
+  EXPECT_TRUE(waitUntil([&] { return outcome.done; }, std::chrono::seconds(60)));
+  return outcome.result.value_or(BackupEngine::Result(BackupError::of(Case::scanFailed, "no answer")));
+}
+
+QStringList archiveMembers(const QString& archive) {
+  QProcess tar;
+  tar.start("/usr/bin/tar", {"-tzf", archive});
+  tar.waitForFinished(30000);
+  QStringList members = QString::fromUtf8(tar.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  members.sort();
+  return members;
+}
+
+class BackupEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volume.folder = home.path() + "/volume";
+    QDir().mkpath(volume.folder);
+  }
+  TempHome home;
+  FolderVolume volume;
+};
+
+}  // namespace
+
+TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
+  const QString h = home.path();
+  writeFile(h + "/.alpha/skills/s.md", "skill");
+  writeFile(h + "/shared/notes.txt", "shared by two");
+  writeFile(h + "/.beta/memories/m.json", "{\"m\":1}");
+  writeFile(h + "/.betarc", "rc");
+  writeFile(h + "/real/config.json", "{\"real\":true}");
+  QFile::link(h + "/real/config.json", h + "/config.json");
+  const QList<AgentEntry> agents = {
+      agent("alpha", {"~/.alpha", "~/shared"}),
+      agent("beta", {"~/.beta", "~/shared", "~/.betarc", "~/config.json"}),
+      agent("gamma", {"~/missing"}),
+  };
+
+  BackupEngine engine(volume.access());
+  QStringList labels;
+  QObject::connect(&engine, &BackupEngine::stageLabelChanged, [&] { labels << engine.stageLabelText(); });
+  QList<bool> running;
+  QObject::connect(&engine, &BackupEngine::isRunningChanged, [&](bool r) { running << r; });
+
+  const BackupEngine::Result result = runAndWait(engine, agents);
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  EXPECT_EQ(result.value().agentCount, 2);
+  EXPECT_EQ(result.value().storageDisplayName, "本机备份");
+  EXPECT_EQ(engine.lastBackup(), result.value());
+  EXPECT_EQ(running, (QList<bool>{true, false}));
+  EXPECT_EQ(labels, (QStringList{"准备中…", "正在复制文件…", "正在压缩…", "正在校验完整性…", "正在写入加密备份卷…", ""}));
+  EXPECT_FALSE(engine.isRunning());
+
+  // One snapshot with both files; the archive stays in the home folder, the
+  // staging folder is gone; the volume is unmounted again.
+  const QStringList snapshots = entries(volume.snapshots());
+  ASSERT_EQ(snapshots.size(), 1);
+  const QString snapshot = volume.snapshots() + "/" + snapshots.first();
+  EXPECT_EQ(entries(snapshot), (QStringList{"backup.tar.gz", "manifest.json"}));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-backup-tmp"));
+  EXPECT_TRUE(QFileInfo::exists(h + "/.tollamere-backup-tmp.tar.gz"));
+  EXPECT_EQ(volume.mounts, 1);
+  EXPECT_EQ(volume.unmounts, 1);
+
+  const auto manifest = BackupManifest::decode(readAll(snapshot + "/manifest.json"));
+  ASSERT_TRUE(manifest.ok());
+  ASSERT_EQ(manifest.value().agents.size(), 2);
+  EXPECT_EQ(manifest.value().agents[0].id, "alpha");
+  EXPECT_EQ(manifest.value().agents[1].files,
+            (QStringList{".beta/memories/m.json", "shared/notes.txt", ".betarc", "config.json"}));
+  EXPECT_EQ(manifest.value().archiveSha256, BackupManifest::sha256HexOfFile(snapshot + "/backup.tar.gz").value());
+  EXPECT_EQ(manifest.value().totalBytes, QFileInfo(snapshot + "/backup.tar.gz").size());
+
+  // Each agent has its own copy of the shared file, and the link root is its
+  // file, not a link.
+  QProcess listing;
+  listing.start("/usr/bin/tar", {"-tvzf", snapshot + "/backup.tar.gz"});
+  listing.waitForFinished(30000);
+  const QString verbose = QString::fromUtf8(listing.readAllStandardOutput());
+  EXPECT_FALSE(verbose.contains("link to")) << verbose.toStdString();
+  EXPECT_FALSE(verbose.contains(" -> ")) << verbose.toStdString();
+  EXPECT_TRUE(archiveMembers(snapshot + "/backup.tar.gz").contains(".tollamere-backup-tmp/beta/config.json"));
+
+  // The summary survives a restart.
+  BackupEngine again(volume.access());
+  EXPECT_EQ(again.lastBackup(), result.value());
+}
+
+TEST_F(BackupEngineTest, NoImageFailsWithTheEnginesTextAndTouchesNothing) {
+  volume.exists = false;
+  BackupEngine engine(volume.access());
+  const auto result = runAndWait(engine, {agent("alpha", {"~"})});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind, Case::writeFailed);
+  EXPECT_EQ(engine.lastErrorText(), "写入失败：加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。");
+  EXPECT_EQ(volume.mounts, 0);
+  EXPECT_FALSE(engine.isRunning());
+  EXPECT_TRUE(engine.stageLabelText().isEmpty());
+}
+
+TEST_F(BackupEngineTest, AMountedVolumeStaysMountedAndNothingToBackUpIsReported) {
+  volume.mounted = true;
+  writeFile(home.path() + "/.empty/.keep-dir/x.log", "excluded");
+  BackupEngine engine(volume.access());
+  auto result = runAndWait(engine, {});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().description(), "没有已安装的 Agent，没什么可备份");
+  EXPECT_TRUE(volume.mounted);
+
+  result = runAndWait(engine, {agent("e", {"~/.empty"}, R"(,"excludePatterns":["*.log"])")});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().description(), "扫描失败：所有 Agent 都没有可备份的内容");
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp"));
+  EXPECT_TRUE(volume.mounted);
+  EXPECT_EQ(volume.unmounts, 0);
+}
+
+TEST_F(BackupEngineTest, ASecondRequestIsRefusedWhileARunIsUnderWay) {
+  writeFile(home.path() + "/.alpha/a", QByteArray(1 << 20, 'a'));
+  BackupEngine engine(volume.access());
+  bool firstDone = false;
+  engine.runBackup({agent("alpha", {"~/.alpha"})}, [&](const BackupEngine::Result&) { firstDone = true; });
+  std::optional<BackupEngine::Result> second;
+  engine.runBackup({agent("alpha", {"~/.alpha"})}, [&](const BackupEngine::Result& r) { second = r; });
+  ASSERT_TRUE(second.has_value()) << "refused at once";
+  EXPECT_EQ(second->error().description(), "扫描失败：已有备份正在进行中");
+  EXPECT_TRUE(engine.isRunning());
+  EXPECT_TRUE(engine.lastErrorText().isEmpty());
+  EXPECT_TRUE(waitUntil([&] { return firstDone; }, std::chrono::seconds(60)));
+}
+
+TEST_F(BackupEngineTest, AnInterruptedWriteLeavesNoVisibleSnapshotAndTheNextRunClearsIt) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  BackupEngine engine(volume.access());
+  ASSERT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok());
+  const QStringList first = entries(volume.snapshots());
+  // What a killed run leaves: a hidden, half-written snapshot.
+  writeFile(volume.snapshots() + "/.partial-2099-01-01_00-00-00/backup.tar.gz", "half");
+  volume.mounted = true;
+  EXPECT_EQ(volume.access().listSnapshots().size(), 1);
+  volume.mounted = false;
+
+  ASSERT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok());
+  const QStringList second = entries(volume.snapshots());
+  ASSERT_EQ(second.size(), 1) << second.join(' ').toStdString();
+  EXPECT_FALSE(second.first().startsWith('.')) << "the leftover is cleared, the new snapshot is in place";
+  EXPECT_EQ(entries(volume.snapshots() + "/" + second.first()), (QStringList{"backup.tar.gz", "manifest.json"}));
+}
+
+TEST_F(BackupEngineTest, StageLabelsFollowTheLanguageAndTheVolumeIsReadBack) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  BackupEngine engine(volume.access());
+  QStringList labels;
+  QObject::connect(&engine, &BackupEngine::stageLabelChanged, [&] { labels << engine.stageLabelText(); });
+  ASSERT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok());
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(labels.value(1), "Copying files…");
+
+  volume.mounted = true;
+  engine.refreshLastBackupFromVolume();
+  ASSERT_TRUE(engine.lastBackup().has_value());
+  EXPECT_EQ(engine.lastBackup()->storageDisplayName, "加密备份卷");
+  volume.exists = false;
+  engine.refreshLastBackupFromVolume();
+  EXPECT_FALSE(engine.lastBackup().has_value());
+  EXPECT_FALSE(QFileInfo::exists(BackupEngine::lastBackupCachePath()));
+}
+
+TEST(BackupErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
+  EXPECT_EQ(BackupError::oversizeOf(524288000).description(), "备份过大（500 MB > 500 MB），请检查是否有异常大文件");
+  EXPECT_EQ(BackupError::oversizeOf(1048575).description(), "备份过大（0 MB > 500 MB），请检查是否有异常大文件");
+  EXPECT_EQ(BackupError::of(Case::packFailed, "unknown").description(), "打包失败：unknown");
+  EXPECT_EQ(BackupError::of(Case::scanFailed, "x").textualForm(), "scanFailed(\"x\")");
+}

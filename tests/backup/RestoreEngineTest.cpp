@@ -1,0 +1,287 @@
+#include "backup/RestoreEngine.h"
+
+#include "EngineTestSupport.h"
+#include "support/RawTar.h"
+#include "backup/BackupEngine.h"
+#include "support/RegistryJson.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace tlr;
+using namespace tlr::test;
+using Case = RestoreError::Case;
+
+namespace {
+
+QByteArray agentJson(const QString& id, const QStringList& includePaths) {
+  QStringList quoted;
+  for (const QString& p : includePaths) quoted << "\"" + p + "\"";
+  return QStringLiteral(R"({"id":"%1","displayName":"%1","vendor":"v","kind":"cli",
+      "identify":{"executableNames":["%1"]},"backup":{"includePaths":[%2]}})")
+      .arg(id, quoted.join(','))
+      .toUtf8();
+}
+
+class RestoreEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    volume.folder = home.path() + "/volume";
+    QDir().mkpath(volume.folder);
+    h = home.path();
+    writeFile(h + "/.alpha/skills/s.md", "alpha skill");
+    writeFile(h + "/shared/notes.txt", "shared by two");
+    writeFile(h + "/.beta/memories/m.json", "{\"m\":1}");
+    writeFile(h + "/.betarc", "rc");
+    registry = registryOfAgents({agentJson("alpha", {"~/.alpha", "~/shared"}),
+                                 agentJson("beta", {"~/.beta", "~/shared", "~/.betarc"})});
+  }
+
+  void backUp() {
+    BackupEngine engine(volume.access());
+    bool done = false;
+    bool ok = false;
+    engine.runBackup(registry->visibleAgents(), [&](const BackupEngine::Result& r) {
+      done = true;
+      ok = r.ok();
+    });
+    ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+    ASSERT_TRUE(ok);
+  }
+
+  // Runs a restore to its end; the error it ended with.
+  std::optional<RestoreError> restore(RestoreEngine& engine, const QString& agentId = {}) {
+    bool done = false;
+    std::optional<RestoreError> error;
+    auto completion = [&](const std::optional<RestoreError>& e) {
+      done = true;
+      error = e;
+    };
+    if (agentId.isEmpty())
+      engine.restoreAll(completion);
+    else
+      engine.restoreAgent(agentId, completion);
+    EXPECT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+    return error;
+  }
+
+  void damageAll() {
+    writeFile(h + "/.alpha/skills/s.md", "changed");
+    writeFile(h + "/shared/notes.txt", "changed");
+    writeFile(h + "/.beta/memories/m.json", "changed");
+    writeFile(h + "/.betarc", "changed");
+    writeFile(h + "/.alpha/mine-only.txt", "stays");
+  }
+
+  QString newestSnapshot() { return volume.snapshots() + "/" + entries(volume.snapshots()).last(); }
+
+  TempHome home;
+  FolderVolume volume;
+  QString h;
+  std::shared_ptr<const AgentRegistry> registry;
+};
+
+}  // namespace
+
+TEST_F(RestoreEngineTest, RestoresAllAgentsAndTheirFileRoots) {
+  backUp();
+  damageAll();
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  QStringList labels;
+  QObject::connect(&engine, &RestoreEngine::stageLabelChanged, [&] { labels << engine.stageLabelText(); });
+  const auto error = restore(engine);
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
+  EXPECT_EQ(readAll(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_EQ(readAll(h + "/.beta/memories/m.json"), "{\"m\":1}");
+  EXPECT_EQ(readAll(h + "/.betarc"), "rc") << "a file root comes back as a file";
+  EXPECT_EQ(readAll(h + "/.alpha/mine-only.txt"), "stays");
+  EXPECT_EQ(labels, (QStringList{"准备中…", "正在校验备份完整性…", "正在解压…", "正在安全检查…", "正在写入数据…", ""}));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+  EXPECT_EQ(volume.mounts, 2) << "the backup's mount and the restore's";
+  EXPECT_EQ(volume.unmounts, 2);
+  EXPECT_FALSE(engine.isRunning());
+}
+
+TEST_F(RestoreEngineTest, RestoresOneAgentAloneEvenWhenItSharesAFile) {
+  backUp();
+  damageAll();
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine, "beta");
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_EQ(readAll(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_EQ(readAll(h + "/.betarc"), "rc");
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "the other agent is not touched";
+}
+
+TEST_F(RestoreEngineTest, ATamperedArchiveIsRefusedBeforeAnythingIsWritten) {
+  backUp();
+  damageAll();
+  QFile archive(newestSnapshot() + "/backup.tar.gz");
+  ASSERT_TRUE(archive.open(QIODevice::ReadWrite));
+  QByteArray bytes = archive.readAll();
+  bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x01);
+  archive.seek(0);
+  archive.write(bytes);
+  archive.close();
+
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::sha256Mismatch);
+  EXPECT_EQ(engine.lastErrorText(), "备份完整性校验失败（archive 内容与 manifest 记录不符）");
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed");
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+  EXPECT_EQ(volume.unmounts, 2);
+}
+
+TEST_F(RestoreEngineTest, AHostileArchiveWritesNothingOutsideItsStagingFolder) {
+  backUp();
+  damageAll();
+  const QString outside = h + "/outside";
+  writeFile(outside + "/victim.txt", "victim");
+  RawTar tar;
+  const QString root = ".tollamere-backup-tmp/alpha/.alpha";
+  tar.folder(".tollamere-backup-tmp/");
+  tar.file(root + "/skills/s.md", "hostile");
+  tar.file(outside.mid(1) + "/relative-abs.txt", "x");
+  tar.file(outside + "/absolute.txt", "x");
+  tar.file("../../outside/dotdot.txt", "x");
+  tar.file(root + "/../../../../outside/deep-dotdot.txt", "x");
+  tar.symlink(root + "/escape", outside);
+  tar.file(root + "/escape/through-link.txt", "x");
+  tar.hardLink(root + "/hard", outside + "/victim.txt");
+  tar.file(root + "/suid", "#!/bin/sh\n", 04755);
+  tar.fifo(root + "/pipe");
+  if (::geteuid() == 0) tar.charDevice(root + "/null", 1, 3);
+  const QByteArray archive = tar.gzipped();
+  ASSERT_FALSE(archive.isEmpty());
+  writeFile(newestSnapshot() + "/backup.tar.gz", archive);
+  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
+  manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
+  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+
+  const QStringList before = entries(outside);
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_TRUE(error->kind == Case::pathTraversal || error->kind == Case::unpackFailed)
+      << error->description().toStdString();
+  EXPECT_EQ(entries(outside), before);
+  EXPECT_EQ(readAll(outside + "/victim.txt"), "victim");
+  EXPECT_FALSE(QFileInfo::exists(h + "/../outside"));
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "nothing merged";
+  EXPECT_FALSE(QFileInfo::exists(h + "/.alpha/suid"));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+}
+
+TEST_F(RestoreEngineTest, MissingOrCorruptSnapshotsAndASecondRequest) {
+  RestoreEngine engine(volume.access());
+  auto error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->description(), "iCloud 里没找到备份。请先创建一份备份。");
+
+  backUp();
+  writeFile(newestSnapshot() + "/manifest.json", "{\"schemaVersion\":1}");
+  error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::manifestCorrupted);
+
+  backUp();
+  bool firstDone = false;
+  EXPECT_TRUE(engine.restoreAll([&](const auto&) { firstDone = true; }));
+  bool secondCalled = false;
+  EXPECT_FALSE(engine.restoreAll([&](const auto& e) { secondCalled = !e.has_value(); }));
+  EXPECT_TRUE(secondCalled);
+  EXPECT_TRUE(waitUntil([&] { return firstDone; }));
+}
+
+TEST_F(RestoreEngineTest, RootsFoundByDiscoveryGoBackWhereDiscoveryFindsThem) {
+  writeFile(h + "/.delta/state.json", "delta");
+  const auto withDiscovery = registryOfAgents({QByteArray(R"({"id":"delta","displayName":"D","vendor":"v",
+      "kind":"cli","identify":{"executableNames":["delta"]},
+      "backup":{"discovery":{"primaryHomes":["~/.delta"]}}})")});
+  {
+    BackupEngine backup(volume.access());
+    bool done = false;
+    backup.runBackup(withDiscovery->visibleAgents(), [&](const auto&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+  }
+  writeFile(h + "/.delta/state.json", "changed");
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(withDiscovery);
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(readAll(h + "/.delta/state.json"), "delta");
+}
+
+TEST_F(RestoreEngineTest, ALinkThatTarUnpacksIsRefusedByTheTreeCheckBeforeAnyMerge) {
+  backUp();
+  damageAll();
+  RawTar tar;
+  tar.file(".tollamere-backup-tmp/alpha/.alpha/skills/s.md", "hostile");
+  tar.file(".tollamere-backup-tmp/beta/.beta/memories/m.json", "hostile");
+  tar.symlink(".tollamere-backup-tmp/beta/.beta/passwd", "/etc/passwd");
+  const QByteArray archive = tar.gzipped();
+  writeFile(newestSnapshot() + "/backup.tar.gz", archive);
+  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
+  manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
+  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->description(), "拒绝恢复：检测到非法路径 符号链接 passwd");
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "the first agent is not merged either";
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+}
+
+TEST_F(RestoreEngineTest, ARootFoundByDiscoveryComesBackWhereItWasOnAFreshMachine) {
+  writeFile(h + "/.gone/state.json", "gone");
+  const auto withDiscovery = registryOfAgents({QByteArray(R"({"id":"eps","displayName":"E","vendor":"v",
+      "kind":"cli","identify":{"executableNames":["eps"]},
+      "backup":{"discovery":{"primaryHomes":["~/.gone"]}}})")});
+  {
+    BackupEngine backup(volume.access());
+    bool done = false;
+    backup.runBackup(withDiscovery->visibleAgents(), [&](const auto&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+  }
+  QDir(h + "/.gone").removeRecursively();
+  RestoreEngine engine(volume.access());  // no registry, as in a verification mode
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(readAll(h + "/.gone/state.json"), "gone");
+}
+
+TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsNamedInOneLogLine) {
+  QTemporaryDir elsewhere;
+  writeFile(elsewhere.path() + "/data/state.json", "outside");
+  BackupEngine backup(volume.access());
+  bool done = false;
+  backup.runBackup({entryFromJson(QStringLiteral(R"("id":"eps","displayName":"E","vendor":"v","kind":"cli",
+      "identify":{},"backup":{"discovery":{"primaryHomes":["%1/data"]}})")
+                                      .arg(elsewhere.path())
+                                      .toUtf8())},
+                   [&](const auto&) { done = true; });
+  ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+  writeFile(elsewhere.path() + "/data/state.json", "changed");
+
+  RestoreEngine engine(volume.access());
+  ::testing::internal::CaptureStdout();
+  const auto error = restore(engine);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  ASSERT_FALSE(error.has_value());
+  EXPECT_NE(out.find("[Restore] eps 未恢复（找不到原来的位置）：data\n"), std::string::npos) << out;
+  EXPECT_EQ(readAll(elsewhere.path() + "/data/state.json"), "changed") << "never written outside the home folder";
+}

@@ -1,0 +1,164 @@
+#include "backup/USBMigration.h"
+
+#include "EngineTestSupport.h"
+#include "backup/BackupVolume.h"
+#include "backup/PasswordVault.h"
+#include "platform/FileOps.h"
+#include "support/RegistryJson.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+using namespace tlr;
+using namespace tlr::test;
+using Case = USBMigration::Error::Case;
+
+namespace {
+
+const QString kPassword = QStringLiteral("correct horse 电池");
+
+AgentEntry installable(const QString& id, const QString& kind, const QString& install) {
+  return entryFromJson(QStringLiteral(R"("id":"%1","displayName":"%1","displayNameEN":"%1 EN","vendor":"v",
+      "kind":"%2","identify":{}%3)")
+                           .arg(id, kind, install)
+                           .toUtf8());
+}
+
+class USBMigrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    usb = home.path() + "/usb-stick";
+    QDir().mkpath(usb);
+  }
+  void TearDown() override { BackupVolume::unmount(); }
+
+  // A real encrypted image at the default place, holding one file.
+  bool makeImage() {
+    const auto created = BackupVolume::create(BackupVolume::defaultImagePath(), kPassword);
+    if (!created.ok()) return false;
+    if (!BackupVolume::mount(kPassword).ok()) return false;
+    writeFile(BackupVolume::mountPoint() + "/snapshots/2026-01-01_00-00-00/manifest.json", "{}");
+    BackupVolume::unmount();
+    return true;
+  }
+
+  TempHome home;
+  QString usb;
+};
+
+}  // namespace
+
+TEST_F(USBMigrationTest, ExportWithoutAnImageChangesNothing) {
+  const auto result = USBMigration::exportToWithProgress(usb, {}, {}, {});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().description(), "还没有任何备份，请先在备份面板做一次备份");
+  EXPECT_TRUE(entries(usb).isEmpty());
+}
+
+TEST_F(USBMigrationTest, ExportCopiesTheImageAndWritesTheRecipeLast) {
+  ASSERT_TRUE(makeImage());
+  ASSERT_TRUE(BackupVolume::mount(kPassword).ok());
+  writeFile(*BackupVolume::imageURL() + "/.hidden-cache", "not copied");
+  QList<USBMigration::ExportProgress> reports;
+  const auto result = USBMigration::exportToWithProgress(
+      usb,
+      {installable("plug", "ide-plugin", R"(,"install":{"commands":[["code","--install-extension","x"]],
+          "requires":[]})"),
+       installable("bare", "cli", "")},
+      [] { return false; }, [&](const USBMigration::ExportProgress& p) { reports << p; });
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  EXPECT_FALSE(BackupVolume::isMounted()) << "export unmounts the backup volume";
+  EXPECT_TRUE(USBMigration::hasMigrationPackage(usb));
+  const QString copied = usb + "/Tollamere-Migration/TLR 备份.sparsebundle";
+  EXPECT_TRUE(QFileInfo::exists(copied + "/gocryptfs.conf"));
+  EXPECT_FALSE(QFileInfo::exists(copied + "/.hidden-cache"));
+  ASSERT_FALSE(reports.isEmpty());
+  EXPECT_EQ(reports.last().filesWritten, reports.last().filesTotal);
+  EXPECT_EQ(reports.last().bytesWritten, reports.last().bytesTotal);
+  EXPECT_EQ(reports.first().filesWritten, 1);
+
+  const auto preview = USBMigration::preview(usb);
+  ASSERT_TRUE(preview.ok());
+  ASSERT_EQ(preview.value().recipe.size(), 1) << "an agent without an install recipe is left out";
+  const auto& item = preview.value().recipe.first();
+  EXPECT_EQ(item.displayName, "plug EN");
+  EXPECT_EQ(item.installType, "plugin");
+  EXPECT_EQ(item.requires_, QStringList());
+  EXPECT_FALSE(item.officialUrl.has_value());
+  EXPECT_EQ(preview.value().backupTotalBytes, reports.last().bytesTotal);
+
+  // A second export leaves one package, the second.
+  ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
+  EXPECT_TRUE(USBMigration::preview(usb).value().recipe.isEmpty());
+}
+
+TEST_F(USBMigrationTest, ACancelledExportLeavesNoPackage) {
+  ASSERT_TRUE(makeImage());
+  int reports = 0;
+  const auto result =
+      USBMigration::exportToWithProgress(usb, {}, [] { return true; }, [&](const auto&) { ++reports; });
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind, Case::cancelled);
+  EXPECT_EQ(reports, 0);
+  EXPECT_FALSE(QFileInfo::exists(usb + "/Tollamere-Migration"));
+}
+
+TEST_F(USBMigrationTest, ImportWithTheRightAndAWrongPassword) {
+  ASSERT_TRUE(makeImage());
+  ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
+  // The new machine: no image yet.
+  FileOps::removeItem(BackupVolume::defaultImagePath());
+  QFile::remove(PasswordVault::vaultURL());
+
+  auto result = USBMigration::importSnapshot(usb, QStringLiteral("wrong password"));
+  ASSERT_FALSE(result.ok());
+  EXPECT_TRUE(result.error().description().startsWith("挂载加密卷失败：")) << result.error().description().toStdString();
+  EXPECT_FALSE(QFileInfo::exists(PasswordVault::vaultURL())) << "a refused password is never sealed";
+
+  // The image stays as the configured one; a second import is refused until
+  // it is moved away.
+  EXPECT_EQ(BackupVolume::imageURL(), BackupVolume::defaultImagePath());
+  result = USBMigration::importSnapshot(usb, kPassword);
+  ASSERT_FALSE(result.ok());
+  EXPECT_TRUE(result.error().description().startsWith("导入失败：本机已有备份卷在 "));
+
+  FileOps::removeItem(BackupVolume::defaultImagePath());
+  result = USBMigration::importSnapshot(usb, kPassword);
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  EXPECT_FALSE(BackupVolume::isMounted());
+  EXPECT_TRUE(waitUntil([] { return QFileInfo::exists(PasswordVault::vaultURL()); }));
+  ASSERT_TRUE(BackupVolume::mount(kPassword).ok());
+  EXPECT_EQ(readAll(BackupVolume::mountPoint() + "/snapshots/2026-01-01_00-00-00/manifest.json"), "{}");
+}
+
+TEST_F(USBMigrationTest, AnInterruptedImportNeverBlocksTheNextOne) {
+  ASSERT_TRUE(makeImage());
+  ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
+  FileOps::removeItem(BackupVolume::defaultImagePath());
+  // What a crash during the copy leaves: a hidden partial copy.
+  writeFile(home.path() + "/.TLR 备份.sparsebundle.import-crashed/gocryptfs.conf", "half");
+  const auto result = USBMigration::importSnapshot(usb, kPassword);
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/.TLR 备份.sparsebundle.import-crashed"));
+}
+
+TEST(USBMigrationManifest, RoundTripsAndRejectsMissingKeys) {
+  USBMigration::MigrationManifest m;
+  m.createdAt = QDateTime(QDate(2026, 3, 1), QTime(9, 30), Qt::UTC);
+  m.source = {"box", "1a2b3c4d", "Linux 6.1.0"};
+  m.installRecipe = {{"a", "A", "cli", QList<QStringList>{{"npm", "i", "-g", "a"}}, "https://a.example", {}}};
+  const QByteArray json = m.encode();
+  EXPECT_TRUE(json.indexOf("\"createdAt\"") < json.indexOf("\"installRecipe\""));
+  EXPECT_FALSE(json.contains("\"requires\""));
+  EXPECT_EQ(USBMigration::MigrationManifest::decode(json), m);
+  EXPECT_FALSE(USBMigration::MigrationManifest::decode(R"({"schemaVersion":1,"createdAt":"2026-03-01T09:30:00Z",
+      "installRecipe":[]})")
+                   .has_value());
+  EXPECT_FALSE(USBMigration::MigrationManifest::decode(R"({"schemaVersion":1,"createdAt":"2026-03-01T09:30:00.5Z",
+      "installRecipe":[],"source":{"deviceName":"a","macHashShort":"b","osVersion":"c"}})")
+                   .has_value());
+}
