@@ -5,6 +5,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+#include <QFileInfo>
 
 namespace tlr {
 namespace {
@@ -46,10 +47,17 @@ DesktopColorScheme::Preference DesktopColorScheme::fromPortalValue(uint value) {
 }
 
 void DesktopColorScheme::start() {
+  // Only an existing session bus: never have one started on our behalf.
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+      (runtime.isEmpty() || !QFileInfo::exists(QString::fromLocal8Bit(runtime) + QStringLiteral("/bus"))))
+    return;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;
-  bus.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
-              SLOT(onSettingChanged(QString, QString, QDBusVariant)));
+  // Any sender on the portal's path and interface: the portal answers under
+  // a unique name of its own.
+  bus.connect(QString(), kPath, kInterface, QStringLiteral("SettingChanged"), this,
+              SLOT(onSettingChanged(QDBusMessage)));
   QDBusMessage read = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Read"));
   read << kNamespace << kKey;
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 2000), this);
@@ -61,9 +69,11 @@ void DesktopColorScheme::start() {
   });
 }
 
-void DesktopColorScheme::onSettingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value) {
-  if (nameSpace != kNamespace || key != kKey) return;
-  if (const auto number = unwrap(value.variant())) take(*number);
+void DesktopColorScheme::onSettingChanged(const QDBusMessage& message) {
+  // SettingChanged(namespace, key, value)
+  const QList<QVariant> args = message.arguments();
+  if (args.size() != 3 || args[0].toString() != kNamespace || args[1].toString() != kKey) return;
+  if (const auto number = unwrap(args[2])) take(*number);
 }
 
 void DesktopColorScheme::take(uint value) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QObject>
 
 #include <optional>
@@ -36,7 +36,7 @@ class DesktopColorScheme final : public QObject {
   void preferenceChanged();
 
  private Q_SLOTS:
-  void onSettingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value);
+  void onSettingChanged(const QDBusMessage& message);
 
  private:
   void take(uint value);

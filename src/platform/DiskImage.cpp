@@ -13,8 +13,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <thread>
 
 namespace tlr::DiskImage {
 namespace {
@@ -24,8 +28,13 @@ const char kCryptTool[] = "gocryptfs";
 // The password's bytes and one line feed, handed to the tool on standard
 // input; the caller wipes the returned copy.
 QByteArray passwordLine(const QString& password) {
-  QByteArray line = password.toUtf8();
+  QByteArray bytes = password.toUtf8();
+  // Sized once: growing it would leave a copy of the bytes in freed memory.
+  QByteArray line;
+  line.reserve(bytes.size() + 1);
+  line.append(bytes.constData(), bytes.size());
   line.append('\n');
+  Crypto::wipe(bytes);
   return line;
 }
 
@@ -124,6 +133,30 @@ ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QSt
   return runCryptTool({QStringLiteral("-q"), QStringLiteral("-nosyslog"), QStringLiteral("--"), cipherDir,
                        mountPoint},
                       password, kAttachTimeout);
+}
+
+bool isDisconnected(const QString& mountPoint) {
+  // A daemon that hangs (stopped, deadlocked) would hold the look forever:
+  // it runs on a thread of its own, and one that has not answered by the
+  // deadline counts as connected, as before the look.
+  struct Probe {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    bool disconnected = false;
+  };
+  auto probe = std::make_shared<Probe>();
+  std::thread([probe, path = QFile::encodeName(mountPoint)] {
+    struct stat st{};
+    const bool gone = ::stat(path.constData(), &st) != 0 && errno == ENOTCONN;
+    std::lock_guard lock(probe->mutex);
+    probe->done = true;
+    probe->disconnected = gone;
+    probe->answered.notify_all();
+  }).detach();
+  std::unique_lock lock(probe->mutex);
+  probe->answered.wait_for(lock, kProbeTimeout, [&] { return probe->done; });
+  return probe->done && probe->disconnected;
 }
 
 bool detach(const QString& mountPoint) {

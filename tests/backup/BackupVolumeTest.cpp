@@ -13,7 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <memory>
+#include <optional>
+#include <thread>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using tlr::BackupStorage;
@@ -52,6 +58,22 @@ class PromptScript : public tlr::PasswordPrompt {
 
 QStringList entriesOf(const QString& dir) {
   return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The gocryptfs process serving `mountPoint` (its command line names the
+// point), or -1.
+pid_t servingProcess(const QString& mountPoint) {
+  const QByteArray point = QFile::encodeName(mountPoint);
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool numeric = false;
+    const int pid = entry.toInt(&numeric);
+    if (!numeric) continue;
+    QFile cmdline("/proc/" + entry + "/cmdline");
+    if (!cmdline.open(QIODevice::ReadOnly)) continue;
+    const QList<QByteArray> args = cmdline.readAll().split('\0');
+    if (!args.isEmpty() && args.front().endsWith("gocryptfs") && args.contains(point)) return pid;
+  }
+  return -1;
 }
 
 // Tests against the real gocryptfs and FUSE under a temporary HOME. Whatever
@@ -189,6 +211,97 @@ TEST_F(RealVolume, AFailedCreateLeavesNothingThatCountsAsExisting) {
   EXPECT_EQ(refused.error().localizedDescription(), "创建加密卷失败：cipher folder is not empty");
   EXPECT_FALSE(BackupVolume::exists());
   for (const QString& name : entriesOf(home.path())) EXPECT_FALSE(name.contains("TLR")) << name.toStdString();
+  EXPECT_FALSE(PasswordVault::cachedPassword());
+}
+
+TEST_F(RealVolume, AnAttachmentWhoseDaemonDiedIsMadeAfresh) {
+  createImage("pw");
+  ASSERT_TRUE(BackupVolume::mount("pw").ok());
+  const QString point = BackupVolume::mountPoint();
+  // The daemon this test's mount started goes away (killed, crashed): the
+  // mount stays in the table, but every access fails.
+  const pid_t daemon = servingProcess(point);
+  ASSERT_GT(daemon, 0);
+  ASSERT_EQ(::kill(daemon, SIGKILL), 0);
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::DiskImage::isDisconnected(point); }));
+  ASSERT_TRUE(BackupVolume::isMounted());
+
+  const auto again = BackupVolume::mount("pw");
+  ASSERT_TRUE(again.ok()) << again.error().localizedDescription().toStdString();
+  EXPECT_FALSE(tlr::DiskImage::isDisconnected(point));
+  const auto snapshot = BackupStorage::newSnapshotDirectory(QString("2026-03-01_09-30-00"));
+  ASSERT_TRUE(snapshot.ok()) << snapshot.error().localizedDescription().toStdString();
+  EXPECT_TRUE(QFileInfo(snapshot.value()).isDir());
+
+  // The same through the stored password.
+  const pid_t second = servingProcess(point);
+  ASSERT_GT(second, 0);
+  ASSERT_EQ(::kill(second, SIGKILL), 0);
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::DiskImage::isDisconnected(point); }));
+  const auto interactive = BackupVolume::mountInteractive("why");
+  ASSERT_TRUE(interactive.ok()) << interactive.error().localizedDescription().toStdString();
+  EXPECT_FALSE(tlr::DiskImage::isDisconnected(point));
+  EXPECT_TRUE(QFileInfo(snapshot.value()).isDir());
+}
+
+TEST_F(RealVolume, AHungDaemonDoesNotHoldTheMountForever) {
+  createImage("pw");
+  ASSERT_TRUE(BackupVolume::mount("pw").ok());
+  const QString point = BackupVolume::mountPoint();
+  const pid_t daemon = servingProcess(point);
+  ASSERT_GT(daemon, 0);
+  ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+  // Whatever happens below, the daemon runs again before the test ends, and
+  // every look still waiting on it then returns.
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{daemon};
+  // A look at the mount point answers from the kernel's cache for a moment;
+  // wait until one really has to ask the stopped daemon.
+  const QByteArray path = QFile::encodeName(point);
+  const bool blocks = tlr::test::waitUntil(
+      [&] {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::thread([done, path] {
+          struct stat st{};
+          ::stat(path.constData(), &st);
+          *done = true;
+        }).detach();
+        return !tlr::test::waitUntil([&] { return done->load(); }, std::chrono::milliseconds(300));
+      },
+      std::chrono::seconds(20));
+  ASSERT_TRUE(blocks) << "the stopped daemon was never asked";
+
+  std::atomic<bool> finished = false;
+  std::optional<BackupVolume::Result> result;
+  std::thread caller([&] {
+    result.emplace(BackupVolume::mount("pw"));
+    finished = true;
+  });
+  const bool returned = tlr::test::waitUntil([&] { return finished.load(); }, std::chrono::seconds(30));
+  ::kill(daemon, SIGCONT);
+  caller.join();
+  EXPECT_TRUE(returned) << "mount() waited on a hung daemon";
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->ok());
+}
+
+TEST(BackupVolumeCreate, ALocationThatNamesNoFileIsRefusedAndNotRecorded) {
+  // A recorded value that is no path reads as none, so the image would land
+  // at the default place instead of the one asked for.
+  tlr::test::TempHome home;
+  PasswordVault::clearCachedPassword();
+  tlr::test::FakeBin fakes;
+  fakes.add("gocryptfs", "exit 0\n");
+  for (const QString& location : {QString(""), home.path() + QChar(0) + "x.sparsebundle"}) {
+    const auto r = BackupVolume::create(location, "pw");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, Kind::createFailed);
+    EXPECT_FALSE(BackupVolume::hasRecordedLocation());
+    EXPECT_FALSE(BackupVolume::exists());
+    EXPECT_FALSE(QFileInfo::exists(BackupVolume::defaultImagePath()));
+  }
   EXPECT_FALSE(PasswordVault::cachedPassword());
 }
 

@@ -11,8 +11,10 @@
 // Sheets never close themselves: the Esc key, a window-close request from
 // the window manager and the sheet's own Close/Cancel buttons all call
 // `requestClose()`, which runs the presenter's onClose. The presenter closes
-// the sheet there with dismiss() (which also deletes it later, unless
-// setDeleteOnDismiss(false)). Without an onClose, a close request dismisses.
+// the sheet there with dismiss() (which also deletes it on a later turn of
+// the event loop, unless setDeleteOnDismiss(false)): after dismiss(), reach
+// the sheet and its children only through QPointer. Without an onClose, a
+// close request dismisses.
 //
 // Work that finishes after the sheet may be gone must reach it through a
 // guarded pointer: `guarded(sheet, [](MySheet* s, Result r) { … })` gives a

@@ -42,6 +42,12 @@ Roles current() { return roles(Appearance::shared().scheme()); }
 
 QFont font(qreal pixels, QFont::Weight weight, qreal letterSpacing) {
   QFont f = QGuiApplication::font();
+  // Chinese texts in the simplified-Chinese face, at the weight asked for
+  // (left to the fallback, a CJK face of another region or weight is taken).
+  QStringList families = f.families();
+  if (families.isEmpty()) families << f.family();
+  if (!families.contains(QStringLiteral("Noto Sans CJK SC"))) families << QStringLiteral("Noto Sans CJK SC");
+  f.setFamilies(families);
   // Sizes are logical pixels; Qt's point sizes assume 96 logical dots an inch.
   f.setPointSizeF(pixels * 72.0 / 96.0);
   f.setWeight(weight);
@@ -116,7 +122,31 @@ void Appearance::setFallbackScheme(ColorScheme scheme) {
 
 void Appearance::setAppliesApplicationPalette(bool apply) {
   appliesPalette_ = apply;
-  if (apply) QApplication::setPalette(paletteFor(scheme_));
+  if (apply) applyToApplication();
+}
+
+QString Appearance::scrollBarStyleSheet(ColorScheme scheme) {
+  const QColor handle = Theme::roles(scheme).contrast(scheme == ColorScheme::dark ? 0.22 : 0.2);
+  const QString rgba = QStringLiteral("rgba(%1, %2, %3, %4)")
+                           .arg(handle.red())
+                           .arg(handle.green())
+                           .arg(handle.blue())
+                           .arg(handle.alphaF(), 0, 'f', 2);
+  return QStringLiteral(
+             "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 2px 2px 0; }"
+             "QScrollBar:horizontal { background: transparent; height: 10px; margin: 0 2px 2px 2px; }"
+             "QScrollBar::handle { background: %1; border-radius: 3px; }"
+             "QScrollBar::handle:vertical { min-height: 28px; }"
+             "QScrollBar::handle:horizontal { min-width: 28px; }"
+             "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; }"
+             "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
+      .arg(rgba);
+}
+
+void Appearance::applyToApplication() {
+  QApplication::setPalette(paletteFor(scheme_));
+  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+    app->setStyleSheet(scrollBarStyleSheet(scheme_));
 }
 
 QPalette Appearance::paletteFor(ColorScheme scheme) {
@@ -158,7 +188,7 @@ void Appearance::resolve() {
   }
   if (next == scheme_) return;
   scheme_ = next;
-  if (appliesPalette_) QApplication::setPalette(paletteFor(scheme_));
+  if (appliesPalette_) applyToApplication();
   Q_EMIT schemeChanged(scheme_);
 }
 

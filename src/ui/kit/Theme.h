@@ -132,12 +132,16 @@ class Appearance final : public QObject {
   void setAppliesApplicationPalette(bool apply);
   // The application palette of a scheme (used by setAppliesApplicationPalette).
   static QPalette paletteFor(ColorScheme scheme);
+  // Thin, rounded scroll bars without arrows, in the scheme's hairline
+  // colour (the application style sheet holds only these rules).
+  static QString scrollBarStyleSheet(ColorScheme scheme);
 
  Q_SIGNALS:
   void schemeChanged(tlr::ColorScheme scheme);
 
  private:
   void resolve();
+  void applyToApplication();
 
   AppearancePreference preference_ = AppearancePreference::system;
   std::optional<ColorScheme> desktop_;

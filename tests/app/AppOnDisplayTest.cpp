@@ -1,0 +1,121 @@
+// The real application on a display of its own (Xvfb): its main window, a
+// second start, and the onboarding window of a first run.
+#include "platform/Defaults.h"
+#include "support/AppFixture.h"
+#include "support/XvfbServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kWindowName = QStringLiteral("Tollamere");
+
+class AppOnDisplay : public AppFixture {
+ protected:
+  void SetUp() override {
+    if (!x_.failure().isEmpty()) GTEST_SKIP() << x_.failure().toStdString();
+    if (!XvfbServer::hasProgram(QStringLiteral("xdotool"))) GTEST_SKIP() << "xdotool is not installed";
+  }
+  AppProcess& onDisplay(AppSandbox& box) {
+    AppProcess& app = process(box);
+    app.setEnv(QStringLiteral("DISPLAY"), x_.display());
+    return app;
+  }
+  // Skips the two first-run prompts, as a second run would.
+  static void seedFirstRunKeys() {
+    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+  }
+  // The visible windows named "Tollamere" of `size`.
+  QStringList windowsOfSize(QSize size) const {
+    QStringList found;
+    for (const QString& id : x_.visibleWindows(kWindowName))
+      if (x_.windowSize(id) == size) found << id;
+    return found;
+  }
+  static QString screenshotPath(const QString& name) {
+    QDir().mkpath(QStringLiteral(TLR_TEST_BIN_DIR "/screenshots"));
+    return QStringLiteral(TLR_TEST_BIN_DIR "/screenshots/") + name;
+  }
+
+  XvfbServer x_;
+};
+
+}  // namespace
+
+TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForward) {
+  seedFirstRunKeys();
+  AppSandbox& box = sandbox();
+  AppProcess& first = onDisplay(box);
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(waitUntil([&] { return !windowsOfSize({680, 560}).isEmpty(); }, 60s))
+      << first.stdOut().toStdString() << first.stdErr().toStdString();
+  EXPECT_TRUE(first.waitForStdout(QStringLiteral("[App] 没有系统托盘 → 直接显示主窗口"))) << first.stdOut().toStdString();
+
+  // The window is centred on the 1280 × 800 screen and painted in the light
+  // background (#F8F9FB) once it has drawn; around it the bare root window.
+  const QString shot = screenshotPath(QStringLiteral("main-window.png"));
+  const QRgb background = QColor(0xF8, 0xF9, 0xFB).rgb();
+  QImage image;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        if (!x_.screenshot(shot)) return false;
+        image = QImage(shot);
+        return !image.isNull() && image.pixelColor(640, 400).rgb() == background;
+      },
+      15s));
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.size(), QSize(1280, 800));
+  EXPECT_NE(image.pixelColor(5, 5).rgb(), background);
+
+  AppProcess& second = onDisplay(box);
+  ASSERT_TRUE(second.start());
+  ASSERT_TRUE(second.waitForExit(20s));
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_TRUE(second.stdOut().contains(QStringLiteral("[App] 已有实例在跑，前置已有窗口并退出本实例")));
+  EXPECT_TRUE(first.waitForStdout(QStringLiteral("[App] 另一实例请求前置 → 显示主窗口")));
+  EXPECT_TRUE(first.isRunning());
+  EXPECT_EQ(windowsOfSize({680, 560}).size(), 1) << "one window, not two";
+  EXPECT_FALSE(second.stdOut().contains(QStringLiteral("没有系统托盘"))) << "the second copy built no windows";
+}
+
+TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart) {
+  AppProcess& app = onDisplay(sandbox());
+  QElapsedTimer sinceStart;
+  sinceStart.start();
+  ASSERT_TRUE(app.start());
+  // A machine under load may take a while to connect and build the windows.
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry loaded: "), 60s))
+      << app.stdOut().toStdString() << app.stdErr().toStdString();
+  QString onboarding;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (const QString& id : x_.visibleWindows(kWindowName))
+          if (x_.windowSize(id).value_or(QSize()).width() == 460) onboarding = id;
+        return !onboarding.isEmpty();
+      },
+      30s))
+      << app.stdOut().toStdString() << app.stdErr().toStdString();
+  EXPECT_GE(sinceStart.elapsed(), 2000);
+  EXPECT_TRUE(tlr::Defaults(tlr::Defaults::shared().filePath())
+                  .boolean(QStringLiteral("TLR.hasShownStatusItemOnboarding"))
+                  .value_or(false));
+  ASSERT_TRUE(x_.screenshot(screenshotPath(QStringLiteral("onboarding.png"))));
+
+  // Return presses "Got it": the window goes, the application stays.
+  x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), onboarding,
+                                     QStringLiteral("Return")});
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        for (const QString& id : x_.visibleWindows(kWindowName))
+          if (id == onboarding) return false;
+        return true;
+      },
+      10s));
+  EXPECT_TRUE(app.isRunning());
+}

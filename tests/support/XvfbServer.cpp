@@ -1,0 +1,97 @@
+#include "XvfbServer.h"
+
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSize>
+#include <QStandardPaths>
+
+#include <csignal>
+
+namespace tlr::test {
+
+bool XvfbServer::hasProgram(const QString& name) { return !QStandardPaths::findExecutable(name).isEmpty(); }
+
+XvfbServer::XvfbServer() {
+  if (!hasProgram(QStringLiteral("Xvfb"))) {
+    failure_ = QStringLiteral("Xvfb is not installed (scripts/deps installs it)");
+    return;
+  }
+  server_.setProgram(QStringLiteral("Xvfb"));
+  // -displayfd 1: the server picks a free display and prints its number.
+  server_.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                        QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                        QStringLiteral("tcp")});
+  server_.setProcessChannelMode(QProcess::SeparateChannels);
+  server_.start();
+  if (!server_.waitForStarted(10000)) {
+    failure_ = QStringLiteral("Xvfb did not start: ") + server_.errorString();
+    return;
+  }
+  QByteArray out;
+  const bool told = waitUntil(
+      [&] {
+        out += server_.readAllStandardOutput();
+        return out.contains('\n') || server_.state() == QProcess::NotRunning;
+      },
+      std::chrono::seconds(15));
+  const QString number = QString::fromLatin1(out).trimmed();
+  if (!told || number.isEmpty()) {
+    failure_ = QStringLiteral("Xvfb named no display: ") + QString::fromLocal8Bit(server_.readAllStandardError());
+    return;
+  }
+  display_ = QLatin1Char(':') + number;
+}
+
+XvfbServer::~XvfbServer() {
+  if (server_.state() == QProcess::NotRunning) return;
+  const auto pid = static_cast<pid_t>(server_.processId());
+  if (pid > 0) ::kill(pid, SIGTERM);
+  if (!server_.waitForFinished(5000) && pid > 0) {
+    ::kill(pid, SIGKILL);
+    server_.waitForFinished(5000);
+  }
+}
+
+QString XvfbServer::run(const QString& program, const QStringList& arguments,
+                        std::chrono::milliseconds timeout) const {
+  if (display_.isEmpty()) return {};
+  QProcess client;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), display_);
+  client.setProcessEnvironment(env);
+  client.start(program, arguments);
+  if (!client.waitForStarted(5000)) return {};
+  if (!client.waitForFinished(static_cast<int>(timeout.count()))) {
+    client.kill();
+    client.waitForFinished(2000);
+    return {};
+  }
+  return QString::fromUtf8(client.readAllStandardOutput());
+}
+
+QStringList XvfbServer::visibleWindows(const QString& name) const {
+  const QString out = run(QStringLiteral("xdotool"),
+                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                           QLatin1Char('^') + QRegularExpression::escape(name) + QLatin1Char('$')});
+  return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+std::optional<QSize> XvfbServer::windowSize(const QString& id) const {
+  const QString out =
+      run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+  const QRegularExpression width(QStringLiteral("WIDTH=(\\d+)")), height(QStringLiteral("HEIGHT=(\\d+)"));
+  const auto w = width.match(out), h = height.match(out);
+  if (!w.hasMatch() || !h.hasMatch()) return std::nullopt;
+  return QSize(w.captured(1).toInt(), h.captured(1).toInt());
+}
+
+bool XvfbServer::screenshot(const QString& path) const {
+  if (display_.isEmpty() || !hasProgram(QStringLiteral("import"))) return false;
+  run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, std::chrono::seconds(20));
+  return QFile::exists(path);
+}
+
+}  // namespace tlr::test
