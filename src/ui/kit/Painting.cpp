@@ -57,7 +57,7 @@ QImage blurred(const QImage& image, qreal radius) {
   return img;
 }
 
-QImage softShape(const QPainterPath& path, const QColor& color, qreal radius, qreal devicePixelRatio,
+QImage softShape(const QPainterPath& path, const QBrush& brush, qreal radius, qreal devicePixelRatio,
                  QPointF* origin) {
   const qreal margin = std::ceil(radius * 2.0) + 1;
   const QRectF bounds = path.boundingRect().adjusted(-margin, -margin, margin, margin);
@@ -69,7 +69,7 @@ QImage softShape(const QPainterPath& path, const QColor& color, qreal radius, qr
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.translate(-bounds.topLeft());
-    p.fillPath(path, color);
+    p.fillPath(path, brush);
   }
   if (origin) *origin = bounds.topLeft();
   return radius > 0 ? blurred(img, radius) : img;

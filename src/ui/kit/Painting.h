@@ -4,13 +4,13 @@
 //
 //   Painting::blurred(image, radius)       a soft copy (a Gaussian of that
 //                                          radius, done once, never per frame)
-//   Painting::softShape(path, colour, r)   the path filled and blurred into an
+//   Painting::softShape(path, brush, r)    the path filled and blurred into an
 //                                          image with room for the blur: glows
 //                                          and shadows, pre-rendered
 //   Painting::continuousRoundRect(r, rad)  the rounded-rectangle outline the
 //                                          cards, buttons and sheets use
 
-#include <QColor>
+#include <QBrush>
 #include <QImage>
 #include <QPainterPath>
 #include <QRectF>
@@ -21,10 +21,11 @@ namespace tlr::Painting {
 // `radius` is in logical pixels; the image's device pixel ratio is honoured.
 QImage blurred(const QImage& image, qreal radius);
 
-// An image of `path` filled with `color` and blurred by `radius`, with a
-// margin of 2 × radius around the path's bounds. `origin` receives where the
-// image's top-left corner lies in the path's coordinates.
-QImage softShape(const QPainterPath& path, const QColor& color, qreal radius, qreal devicePixelRatio,
+// An image of `path` filled with `brush` (a colour, or a gradient in the
+// path's coordinates) and blurred by `radius`, with a margin of 2 × radius
+// around the path's bounds. `origin` (when given) receives where the image's
+// top-left corner lies in the path's coordinates.
+QImage softShape(const QPainterPath& path, const QBrush& brush, qreal radius, qreal devicePixelRatio,
                  QPointF* origin);
 
 QPainterPath continuousRoundRect(const QRectF& rect, qreal radius);

@@ -119,18 +119,8 @@ const ShieldHero::Cache& ShieldHero::cache(qreal dpr) const {
   gradient.setColorAt(1, Theme::withOpacity(roles.brandStart, 0));
   QPainterPath circle;
   circle.addEllipse(QPointF(0, 0), side / 2, side / 2);
-  const qreal margin = std::ceil(2 * kHaloBlur) + 1;
-  const QRectF bounds = circle.boundingRect().adjusted(-margin, -margin, margin, margin);
-  QImage halo(qCeil(bounds.width() * dpr), qCeil(bounds.height() * dpr), QImage::Format_ARGB32_Premultiplied);
-  halo.fill(Qt::transparent);
-  halo.setDevicePixelRatio(dpr);
-  {
-    QPainter p(&halo);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.translate(-bounds.topLeft());
-    p.fillPath(circle, gradient);
-  }
-  cache_.halo = Painting::blurred(halo, kHaloBlur);
+  // Drawn centred on the shield: where its corner lies is not needed.
+  cache_.halo = Painting::softShape(circle, gradient, kHaloBlur, dpr, nullptr);
   return cache_;
 }
 
