@@ -1,9 +1,12 @@
 #include "ui/kit/Painting.h"
 
 #include <QPainter>
+#include <QPropertyAnimation>
+#include <QSequentialAnimationGroup>
 #include <QtMath>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace tlr::Painting {
@@ -79,6 +82,20 @@ QPainterPath continuousRoundRect(const QRectF& rect, qreal radius) {
   QPainterPath path;
   path.addRoundedRect(rect, radius, radius);
   return path;
+}
+
+QSequentialAnimationGroup* pulseLoop(QObject* target, int halfCycleMs) {
+  auto* group = new QSequentialAnimationGroup(target);
+  for (const auto& [from, to] : {std::pair{0.0, 1.0}, std::pair{1.0, 0.0}}) {
+    auto* half = new QPropertyAnimation(target, "pulse", group);
+    half->setStartValue(from);
+    half->setEndValue(to);
+    half->setDuration(halfCycleMs);
+    half->setEasingCurve(QEasingCurve::InOutSine);
+    group->addAnimation(half);
+  }
+  group->setLoopCount(-1);
+  return group;
 }
 
 }  // namespace tlr::Painting

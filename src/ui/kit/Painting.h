@@ -9,11 +9,16 @@
 //                                          and shadows, pre-rendered
 //   Painting::continuousRoundRect(r, rad)  the rounded-rectangle outline the
 //                                          cards, buttons and sheets use
+//   Painting::pulseLoop(target, ms)        a `pulse` property swinging
+//                                          0 → 1 → 0 forever
 
 #include <QBrush>
 #include <QImage>
 #include <QPainterPath>
 #include <QRectF>
+
+class QObject;
+class QSequentialAnimationGroup;
 
 namespace tlr::Painting {
 
@@ -29,5 +34,10 @@ QImage softShape(const QPainterPath& path, const QBrush& brush, qreal radius, qr
                  QPointF* origin);
 
 QPainterPath continuousRoundRect(const QRectF& rect, qreal radius);
+
+// A group (a child of `target`, stopped) looping forever over two animations
+// of the target's qreal property `pulse`: 0 → 1, then 1 → 0, each
+// `halfCycleMs` long and eased in and out.
+QSequentialAnimationGroup* pulseLoop(QObject* target, int halfCycleMs);
 
 }  // namespace tlr::Painting
