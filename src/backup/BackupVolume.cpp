@@ -114,6 +114,11 @@ bool BackupVolume::isMounted() {
 }
 
 BackupVolume::Result BackupVolume::create(const QString& location, const QString& password) {
+  // A location that names no file would be recorded as none, and the image
+  // would then be made at the default place instead of the one asked for.
+  if (location.isEmpty() || location.contains(QChar(0))) {
+    return volumeError(Kind::createFailed, QStringLiteral("备份卷位置无效"));
+  }
   setImageURL(location);
   const QString image = *imageURL();
   std::lock_guard lock(toolMutex());
@@ -149,7 +154,14 @@ BackupVolume::Result BackupVolume::create(const QString& location, const QString
 BackupVolume::Result BackupVolume::mount(const QString& password) {
   std::lock_guard lock(toolMutex());
   const QString point = mountPoint();
-  if (isMounted()) return point;
+  if (isMounted()) {
+    if (!DiskImage::isDisconnected(point)) return point;
+    // Its gocryptfs is gone (killed, crashed): the mount would fail every
+    // access for good. It is detached and the image attached afresh.
+    log("[Backup] ", QStringLiteral("加密卷的挂载已失效，重新挂载"));
+    DiskImage::detach(point);
+    if (isMounted()) return volumeError(Kind::mountFailed, QStringLiteral("无法卸载已失效的挂载 ") + point);
+  }
   const std::optional<QString> image = imageURL();
   if (!image || !somethingAt(*image)) return volumeError(Kind::notInitialized);
   if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::mountFailed, why);
@@ -169,7 +181,7 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
 }
 
 BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
-  if (isMounted()) return mountPoint();
+  if (isMounted() && !DiskImage::isDisconnected(mountPoint())) return mountPoint();
 
   // The stored passwords first: the in-memory copy, then the vault file. A
   // password the image refused is forgotten everywhere it was kept.

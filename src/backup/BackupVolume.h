@@ -45,12 +45,14 @@ class BackupVolume {
   // failed create leaves nothing that counts as existing. Something already
   // at `location`: alreadyExists (with the location recorded, so that image
   // is used from then on). An empty password, or one with a line break or
-  // NUL (the tool reads one line), is refused with createFailed. Returns the
+  // NUL (the tool reads one line), is refused with createFailed, and so is an
+  // empty location or one holding NUL (nothing is recorded then). Returns the
   // location.
   static Result create(const QString& location, const QString& password);
 
   // Attaches the recorded image at mountPoint() with `password` and returns
-  // the mount point. Already attached: returns at once, the password unused.
+  // the mount point. Already attached: returns at once, the password unused
+  // (an attachment whose gocryptfs died is detached and made afresh).
   // No image: notInitialized. Refused (among others a wrong password, then
   // with wrongPassword set), or the tool missing: mountFailed.
   static Result mount(const QString& password);

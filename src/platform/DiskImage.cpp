@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 namespace tlr::DiskImage {
@@ -24,8 +25,13 @@ const char kCryptTool[] = "gocryptfs";
 // The password's bytes and one line feed, handed to the tool on standard
 // input; the caller wipes the returned copy.
 QByteArray passwordLine(const QString& password) {
-  QByteArray line = password.toUtf8();
+  QByteArray bytes = password.toUtf8();
+  // Sized once: growing it would leave a copy of the bytes in freed memory.
+  QByteArray line;
+  line.reserve(bytes.size() + 1);
+  line.append(bytes.constData(), bytes.size());
   line.append('\n');
+  Crypto::wipe(bytes);
   return line;
 }
 
@@ -124,6 +130,11 @@ ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QSt
   return runCryptTool({QStringLiteral("-q"), QStringLiteral("-nosyslog"), QStringLiteral("--"), cipherDir,
                        mountPoint},
                       password, kAttachTimeout);
+}
+
+bool isDisconnected(const QString& mountPoint) {
+  struct stat st{};
+  return ::stat(QFile::encodeName(mountPoint).constData(), &st) != 0 && errno == ENOTCONN;
 }
 
 bool detach(const QString& mountPoint) {

@@ -38,6 +38,10 @@ inline constexpr std::chrono::seconds kDetachTimeout{30};
 ToolResult create(const QString& cipherDir, const QString& password);
 // Attaches the image at `mountPoint`, an existing folder. Same password rule.
 ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QString& password);
+// Whether the file system mounted at `mountPoint` lost the process behind
+// it (killed, crashed): every access then fails with "Transport endpoint is
+// not connected" until it is detached.
+bool isDisconnected(const QString& mountPoint);
 // Detaches whatever FUSE file system is mounted at `mountPoint`
 // (fusermount3 -u, else fusermount -u). True when the tool succeeded.
 bool detach(const QString& mountPoint);

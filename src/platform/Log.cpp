@@ -42,8 +42,17 @@ namespace {
 QtMessageHandler previousHandler = nullptr;
 
 // Without $XDG_RUNTIME_DIR the toolkit warns at every start that it picks a
-// folder of its own; Tollamere keeps nothing there (its channel and mount
-// places do without that variable), so the notice says nothing to the user.
+// folder of its own. The question is the toolkit's, not ours: while the
+// application object is being built, before any of our code runs, it looks
+// for a sandbox marker ("flatpak-info") in the runtime folder to choose its
+// desktop integration, and asking for that folder without the variable is
+// what warns. Nothing but setting the variable avoids it, and setting it is
+// not ours to do: every agent we start inherits our environment (a made-up
+// runtime folder would mislead their own session lookups), and our
+// bring-forward channel and volume mount point are placed by whether it is
+// set. Tollamere keeps nothing in the toolkit's fallback folder, so the notice
+// says nothing to the user; this one text is dropped and every other message
+// goes on.
 void toolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
   if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
   if (previousHandler) previousHandler(type, context, message);

@@ -23,8 +23,10 @@ void errWrite(const QByteArray& text);
 QString quotedList(const QStringList& items);
 
 // Drops the toolkit's notice that $XDG_RUNTIME_DIR is not set (the only
-// toolkit message a normal start printed); every other message goes on to the
-// toolkit's own handler. Call once, before the application object exists.
+// toolkit message a normal start printed; the toolkit asks for that folder
+// itself while the application object is built, see Log.cpp); every other
+// message goes on to the toolkit's own handler. Call once, before the
+// application object exists.
 void quietToolkitNotices();
 
 // Makes standard output and error unbuffered for anything printed with stdio.

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -52,6 +53,22 @@ class PromptScript : public tlr::PasswordPrompt {
 
 QStringList entriesOf(const QString& dir) {
   return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The gocryptfs process serving `mountPoint` (its command line names the
+// point), or -1.
+pid_t servingProcess(const QString& mountPoint) {
+  const QByteArray point = QFile::encodeName(mountPoint);
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool numeric = false;
+    const int pid = entry.toInt(&numeric);
+    if (!numeric) continue;
+    QFile cmdline("/proc/" + entry + "/cmdline");
+    if (!cmdline.open(QIODevice::ReadOnly)) continue;
+    const QList<QByteArray> args = cmdline.readAll().split('\0');
+    if (!args.isEmpty() && args.front().endsWith("gocryptfs") && args.contains(point)) return pid;
+  }
+  return -1;
 }
 
 // Tests against the real gocryptfs and FUSE under a temporary HOME. Whatever
@@ -189,6 +206,54 @@ TEST_F(RealVolume, AFailedCreateLeavesNothingThatCountsAsExisting) {
   EXPECT_EQ(refused.error().localizedDescription(), "创建加密卷失败：cipher folder is not empty");
   EXPECT_FALSE(BackupVolume::exists());
   for (const QString& name : entriesOf(home.path())) EXPECT_FALSE(name.contains("TLR")) << name.toStdString();
+  EXPECT_FALSE(PasswordVault::cachedPassword());
+}
+
+TEST_F(RealVolume, AnAttachmentWhoseDaemonDiedIsMadeAfresh) {
+  createImage("pw");
+  ASSERT_TRUE(BackupVolume::mount("pw").ok());
+  const QString point = BackupVolume::mountPoint();
+  // The daemon this test's mount started goes away (killed, crashed): the
+  // mount stays in the table, but every access fails.
+  const pid_t daemon = servingProcess(point);
+  ASSERT_GT(daemon, 0);
+  ASSERT_EQ(::kill(daemon, SIGKILL), 0);
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::DiskImage::isDisconnected(point); }));
+  ASSERT_TRUE(BackupVolume::isMounted());
+
+  const auto again = BackupVolume::mount("pw");
+  ASSERT_TRUE(again.ok()) << again.error().localizedDescription().toStdString();
+  EXPECT_FALSE(tlr::DiskImage::isDisconnected(point));
+  const auto snapshot = BackupStorage::newSnapshotDirectory(QString("2026-03-01_09-30-00"));
+  ASSERT_TRUE(snapshot.ok()) << snapshot.error().localizedDescription().toStdString();
+  EXPECT_TRUE(QFileInfo(snapshot.value()).isDir());
+
+  // The same through the stored password.
+  const pid_t second = servingProcess(point);
+  ASSERT_GT(second, 0);
+  ASSERT_EQ(::kill(second, SIGKILL), 0);
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::DiskImage::isDisconnected(point); }));
+  const auto interactive = BackupVolume::mountInteractive("why");
+  ASSERT_TRUE(interactive.ok()) << interactive.error().localizedDescription().toStdString();
+  EXPECT_FALSE(tlr::DiskImage::isDisconnected(point));
+  EXPECT_TRUE(QFileInfo(snapshot.value()).isDir());
+}
+
+TEST(BackupVolumeCreate, ALocationThatNamesNoFileIsRefusedAndNotRecorded) {
+  // A recorded value that is no path reads as none, so the image would land
+  // at the default place instead of the one asked for.
+  tlr::test::TempHome home;
+  PasswordVault::clearCachedPassword();
+  tlr::test::FakeBin fakes;
+  fakes.add("gocryptfs", "exit 0\n");
+  for (const QString& location : {QString(""), home.path() + QChar(0) + "x.sparsebundle"}) {
+    const auto r = BackupVolume::create(location, "pw");
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().kind, Kind::createFailed);
+    EXPECT_FALSE(BackupVolume::hasRecordedLocation());
+    EXPECT_FALSE(BackupVolume::exists());
+    EXPECT_FALSE(QFileInfo::exists(BackupVolume::defaultImagePath()));
+  }
   EXPECT_FALSE(PasswordVault::cachedPassword());
 }
 

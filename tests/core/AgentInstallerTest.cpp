@@ -216,7 +216,7 @@ std::optional<tlr::StepResult> pathStep(const std::function<void()>& release = {
     rows = AgentInstaller().runSteps("Agent", {{"true"}}, nullptr);
     done = true;
   });
-  const bool finished = tlr::test::waitUntil([&] { return done.load(); }, 10s);
+  const bool finished = tlr::test::waitUntil([&] { return done.load(); }, 60s);
   if (!finished && release) release();
   worker.join();
   if (!finished || rows.size() != 2) return std::nullopt;
@@ -258,33 +258,61 @@ TEST(InstallPathSetup, SpecialFilesAndReadOnlyFilesAreLeftAloneWithTheReason) {
   EXPECT_EQ(QFile::permissions(zshrc) & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther), QFile::Permissions());
 }
 
+namespace {
+
+// The numbers of the "user line <n>" lines of ~/.zshrc's content, sorted.
+QList<int> userLineNumbers(const QString& content) {
+  QList<int> numbers;
+  for (const QString& line : content.split('\n')) {
+    if (line.startsWith("user line ")) numbers << line.mid(10).toInt();
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+}  // namespace
+
 TEST(InstallPathSetup, LinesAppendedWhileTheStepRunsAreKept) {
   for (int trial = 0; trial < 5; ++trial) {
     SCOPED_TRACE(trial);
     TempHome home;
     const QString zshrc = home.writeFile(".zshrc", "# mine\n");
     const QString stop = home.path() + "/stop";
-    // Appends numbered lines until told to stop.
+    // Appends numbered lines until told to stop: the odd ones through a
+    // descriptor held open all along (a file replaced under it would never
+    // see them again), the even ones opening the file by name each time. A
+    // short pause every 50 lines keeps the file far below the step's size
+    // limit however slowly the step gets its turn on a busy machine.
     QProcess writer;
-    writer.start("sh", {"-c", QStringLiteral("i=1; while [ ! -e \"%1\" ]; do echo \"user line $i\" >> \"$HOME/.zshrc\"; "
-                                             "i=$((i+1)); done").arg(stop)});
+    writer.start("sh", {"-c", QStringLiteral("exec 3>>\"$HOME/.zshrc\"; i=1; while [ ! -e \"%1\" ]; do "
+                                             "if [ $((i % 2)) -eq 1 ]; then echo \"user line $i\" >&3; "
+                                             "else echo \"user line $i\" >> \"$HOME/.zshrc\"; fi; "
+                                             "[ $((i % 50)) -eq 0 ] && sleep 0.01; i=$((i+1)); done")
+                                  .arg(stop)});
     ASSERT_TRUE(writer.waitForStarted());
-    ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(zshrc).contains("user line 20\n"); }));
+    ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(zshrc).contains("user line 20\n"); }, 60s));
     const auto row = pathStep();
+    // Lines written after the step ended must still reach ~/.zshrc, also
+    // those through the descriptor opened before it ran.
+    const QList<int> atEnd = userLineNumbers(tlr::test::readFile(zshrc));
+    const int last = atEnd.isEmpty() ? 0 : atEnd.back();
+    const bool moreArrived = tlr::test::waitUntil(
+        [&] {
+          const QList<int> now = userLineNumbers(tlr::test::readFile(zshrc));
+          return !now.isEmpty() && now.back() >= last + 3;
+        },
+        60s);
     QFile(stop).open(QIODevice::WriteOnly);
-    ASSERT_TRUE(writer.waitForFinished(10000));
+    ASSERT_TRUE(writer.waitForFinished(60000));
     ASSERT_TRUE(row.has_value());
-    EXPECT_EQ(row->label, kWritten);
+    EXPECT_EQ(row->label, kWritten) << row->error.value_or("").toStdString();
+    EXPECT_TRUE(moreArrived) << "lines written after the step never reached ~/.zshrc";
 
     const QString content = tlr::test::readFile(zshrc);
     EXPECT_TRUE(content.startsWith("# mine\n"));
     EXPECT_EQ(content.count(kBlock), 1);
-    QList<int> numbers;
-    for (const QString& line : content.split('\n')) {
-      if (line.startsWith("user line ")) numbers << line.mid(10).toInt();
-    }
-    ASSERT_GE(numbers.size(), 20);
-    std::sort(numbers.begin(), numbers.end());
+    const QList<int> numbers = userLineNumbers(content);
+    ASSERT_GE(numbers.size(), 23);
     for (int i = 0; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], i + 1) << "user lines were lost";
   }
 }
