@@ -51,4 +51,16 @@ bool DoctorResultStore::shouldAutoRun(const QString& agentId) const {
   return elapsed >= autoRunCooldownSec;
 }
 
+bool DoctorResultStore::beginAutoRun(const QString& agentId) {
+  if (runningIds_.contains(agentId) || !shouldAutoRun(agentId)) return false;
+  noteAutoRunStarted(agentId);
+  setRunning(agentId, true);
+  return true;
+}
+
+void DoctorResultStore::finishAutoRun(const QString& agentId, std::optional<AgentDoctor::Result> result) {
+  setRunning(agentId, false);
+  setResult(agentId, std::move(result));
+}
+
 }  // namespace tlr

@@ -48,6 +48,16 @@ class DoctorResultStore : public QObject {
   // time again).
   bool shouldAutoRun(const QString& agentId) const;
 
+  // Starts an automatic run of the agent when one is due and none is under
+  // way: notes its start and marks the agent running. Returns whether the
+  // caller should run it. A second request while the first still runs is
+  // refused, so two runs never overlap and the first to end cannot take the
+  // banner away from the other.
+  bool beginAutoRun(const QString& agentId);
+  // The automatic run has ended: the agent is no longer running; its result
+  // is stored, or the stored one removed when none came.
+  void finishAutoRun(const QString& agentId, std::optional<AgentDoctor::Result> result);
+
  Q_SIGNALS:
   void resultsChanged(const QString& agentId);
   void runningIdsChanged();

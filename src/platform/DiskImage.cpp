@@ -13,9 +13,12 @@
 #include <cstring>
 #include <fcntl.h>
 #include <ftw.h>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <thread>
 
 namespace tlr::DiskImage {
 namespace {
@@ -133,8 +136,27 @@ ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QSt
 }
 
 bool isDisconnected(const QString& mountPoint) {
-  struct stat st{};
-  return ::stat(QFile::encodeName(mountPoint).constData(), &st) != 0 && errno == ENOTCONN;
+  // A daemon that hangs (stopped, deadlocked) would hold the look forever:
+  // it runs on a thread of its own, and one that has not answered by the
+  // deadline counts as connected, as before the look.
+  struct Probe {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool done = false;
+    bool disconnected = false;
+  };
+  auto probe = std::make_shared<Probe>();
+  std::thread([probe, path = QFile::encodeName(mountPoint)] {
+    struct stat st{};
+    const bool gone = ::stat(path.constData(), &st) != 0 && errno == ENOTCONN;
+    std::lock_guard lock(probe->mutex);
+    probe->done = true;
+    probe->disconnected = gone;
+    probe->answered.notify_all();
+  }).detach();
+  std::unique_lock lock(probe->mutex);
+  probe->answered.wait_for(lock, kProbeTimeout, [&] { return probe->done; });
+  return probe->done && probe->disconnected;
 }
 
 bool detach(const QString& mountPoint) {

@@ -30,6 +30,8 @@ inline constexpr int kWrongPasswordExit = 12;
 inline constexpr std::chrono::seconds kCreateTimeout{120};
 inline constexpr std::chrono::seconds kAttachTimeout{120};
 inline constexpr std::chrono::seconds kDetachTimeout{30};
+// How long isDisconnected() waits for the mount point to answer.
+inline constexpr std::chrono::seconds kProbeTimeout{5};
 
 // Makes `cipherDir`, an existing empty folder, an encrypted image with the
 // password. The password reaches the tool only on its standard input (its
@@ -40,7 +42,8 @@ ToolResult create(const QString& cipherDir, const QString& password);
 ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QString& password);
 // Whether the file system mounted at `mountPoint` lost the process behind
 // it (killed, crashed): every access then fails with "Transport endpoint is
-// not connected" until it is detached.
+// not connected" until it is detached. A mount point that does not answer
+// within kProbeTimeout (a hung daemon) counts as connected.
 bool isDisconnected(const QString& mountPoint);
 // Detaches whatever FUSE file system is mounted at `mountPoint`
 // (fusermount3 -u, else fusermount -u). True when the tool succeeded.

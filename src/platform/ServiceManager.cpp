@@ -6,6 +6,7 @@
 
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tlr::ServiceManager {
 namespace {
@@ -85,5 +86,28 @@ std::optional<JobState> list(const QString& label, std::chrono::milliseconds tim
 bool enable(const QString& label) { return succeeded(systemctl({QStringLiteral("enable"), unitName(label)})); }
 bool disable(const QString& label) { return succeeded(systemctl({QStringLiteral("disable"), unitName(label)})); }
 bool bootout(const QString& label) { return succeeded(systemctl({QStringLiteral("stop"), unitName(label)})); }
+
+CallOutcome disableJob(const QString& label, std::chrono::milliseconds timeout) {
+  CallOutcome outcome;
+  const QString program = findExecutable(QStringLiteral("systemctl"), currentPath());
+  if (program.isEmpty()) {
+    outcome.startError = QStringLiteral("systemctl not found on PATH");
+    return outcome;
+  }
+  const ChildResult r = systemctl({QStringLiteral("disable"), unitName(label)}, program, timeout);
+  outcome.started = r.started;
+  outcome.startError = r.startError;
+  outcome.timedOut = r.timedOut;
+  if (r.started) {
+    outcome.exited = r.exited();
+    if (outcome.exited)
+      outcome.exitStatus = r.exitCode();
+    else
+      outcome.signal = r.termSignal();
+  }
+  return outcome;
+}
+
+QString userTarget(const QString& label) { return QStringLiteral("user/%1/%2").arg(::getuid()).arg(label); }
 
 }  // namespace tlr::ServiceManager

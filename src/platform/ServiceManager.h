@@ -40,6 +40,26 @@ struct JobState {
 std::optional<JobState> list(const QString& label, std::chrono::milliseconds timeout = kCallTimeout);
 bool enable(const QString& label);
 bool disable(const QString& label);
+
+// What one systemctl call did, for callers that report it.
+struct CallOutcome {
+  bool started = false;
+  QString startError;     // why it did not start (no systemctl, exec failure)
+  bool timedOut = false;  // still running at the deadline, so it was stopped
+  bool exited = false;    // ended by exit(), not by a signal
+  int exitStatus = -1;    // valid when exited
+  int signal = 0;         // the signal that ended it otherwise
+
+  bool succeeded() const { return started && !timedOut && exited && exitStatus == 0; }
+};
+
+// Disables the job (`systemctl --user disable L.service`), waiting at most
+// `timeout`: a systemctl still running then is stopped (SIGTERM, SIGKILL a
+// second later) and reported as timed out. Blocks: call it off the main
+// thread.
+CallOutcome disableJob(const QString& label, std::chrono::milliseconds timeout = kCallTimeout);
+// launchd's name for the job of the current user: "user/<uid>/<label>".
+QString userTarget(const QString& label);
 // Stops the job (launchd's bootout).
 bool bootout(const QString& label);
 

@@ -13,8 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <memory>
+#include <optional>
+#include <thread>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using tlr::BackupStorage;
@@ -237,6 +242,49 @@ TEST_F(RealVolume, AnAttachmentWhoseDaemonDiedIsMadeAfresh) {
   ASSERT_TRUE(interactive.ok()) << interactive.error().localizedDescription().toStdString();
   EXPECT_FALSE(tlr::DiskImage::isDisconnected(point));
   EXPECT_TRUE(QFileInfo(snapshot.value()).isDir());
+}
+
+TEST_F(RealVolume, AHungDaemonDoesNotHoldTheMountForever) {
+  createImage("pw");
+  ASSERT_TRUE(BackupVolume::mount("pw").ok());
+  const QString point = BackupVolume::mountPoint();
+  const pid_t daemon = servingProcess(point);
+  ASSERT_GT(daemon, 0);
+  ASSERT_EQ(::kill(daemon, SIGSTOP), 0);
+  // Whatever happens below, the daemon runs again before the test ends, and
+  // every look still waiting on it then returns.
+  struct Resume {
+    pid_t pid;
+    ~Resume() { ::kill(pid, SIGCONT); }
+  } resume{daemon};
+  // A look at the mount point answers from the kernel's cache for a moment;
+  // wait until one really has to ask the stopped daemon.
+  const QByteArray path = QFile::encodeName(point);
+  const bool blocks = tlr::test::waitUntil(
+      [&] {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        std::thread([done, path] {
+          struct stat st{};
+          ::stat(path.constData(), &st);
+          *done = true;
+        }).detach();
+        return !tlr::test::waitUntil([&] { return done->load(); }, std::chrono::milliseconds(300));
+      },
+      std::chrono::seconds(20));
+  ASSERT_TRUE(blocks) << "the stopped daemon was never asked";
+
+  std::atomic<bool> finished = false;
+  std::optional<BackupVolume::Result> result;
+  std::thread caller([&] {
+    result.emplace(BackupVolume::mount("pw"));
+    finished = true;
+  });
+  const bool returned = tlr::test::waitUntil([&] { return finished.load(); }, std::chrono::seconds(30));
+  ::kill(daemon, SIGCONT);
+  caller.join();
+  EXPECT_TRUE(returned) << "mount() waited on a hung daemon";
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->ok());
 }
 
 TEST(BackupVolumeCreate, ALocationThatNamesNoFileIsRefusedAndNotRecorded) {

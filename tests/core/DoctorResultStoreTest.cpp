@@ -76,3 +76,30 @@ TEST_F(DoctorResultStoreTest, RunningIdsAreObserved) {
   EXPECT_TRUE(store.runningIds().isEmpty());
   EXPECT_EQ(changed, 2);
 }
+
+TEST_F(DoctorResultStoreTest, AnAutomaticRunIsNotStartedTwiceWhileTheFirstIsUnderWay) {
+  ASSERT_TRUE(store.beginAutoRun("a"));
+  EXPECT_TRUE(store.runningIds().contains("a"));
+  ASSERT_TRUE(store.lastAutoRunAt("a"));
+  // No result yet, so the cool-down alone would allow a second run.
+  EXPECT_TRUE(store.shouldAutoRun("a"));
+  EXPECT_FALSE(store.beginAutoRun("a"));
+  EXPECT_TRUE(store.beginAutoRun("b"));  // other agents are not held up
+
+  result.exitCode = 0;
+  store.finishAutoRun("a", result);
+  EXPECT_FALSE(store.runningIds().contains("a"));
+  ASSERT_TRUE(store.result("a"));
+  EXPECT_FALSE(store.beginAutoRun("a"));  // cooling down now
+  now = now.addSecs(300);
+  EXPECT_TRUE(store.beginAutoRun("a"));
+}
+
+TEST_F(DoctorResultStoreTest, AnAutomaticRunWithoutResultClearsTheStoredOneAndIsDueAgain) {
+  store.setResult("a", result);
+  ASSERT_TRUE(store.beginAutoRun("a"));
+  store.finishAutoRun("a", std::nullopt);
+  EXPECT_FALSE(store.result("a"));
+  EXPECT_TRUE(store.runningIds().isEmpty());
+  EXPECT_TRUE(store.beginAutoRun("a"));
+}

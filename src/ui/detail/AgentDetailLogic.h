@@ -1,0 +1,71 @@
+#pragma once
+
+#include "core/EventStore.h"
+#include "core/SettingsValues.h"
+#include "core/SetupCatalog.h"
+#include "registry/AgentEntry.h"
+#include "watcher/AgentDoctor.h"
+
+#include <QString>
+#include <QTimeZone>
+
+#include <functional>
+#include <optional>
+
+namespace tlr {
+
+class DoctorResultStore;
+
+// The decisions and texts of the agent detail sheet that need no widget:
+// which sections and buttons an agent gets, and the texts built from its
+// entry. All of them are plain functions of their arguments.
+namespace AgentDetailLogic {
+
+// The row of action buttons, by the first case that applies.
+enum class ActionRow {
+  none,           // an IDE plug-in
+  console,        // Open Console (+ Stop)
+  open,           // a desktop application: Open (+ Stop)
+  dashboard,      // Open Dashboard (+ Stop)
+  launchOrStop,   // a command-line agent: Stop while running, else Launch
+};
+ActionRow actionRow(const AgentEntry& entry);
+// The entry's dashboard address when it is a usable URL.
+std::optional<QString> dashboardUrl(const AgentEntry& entry);
+
+// Every blank-separated word with its first letter in upper case and the
+// rest in lower case ("OPEN ai" → "Open Ai").
+QString capitalizedWords(const QString& text);
+QString kindBadge(AgentEntry::Kind kind, AppLanguage language);
+
+// Whether the uninstall section is offered: some path, user-data path or
+// pre-command is listed.
+bool offersUninstall(const AgentEntry& entry);
+// The line under the setup button.
+QString setupHint(const SetupCatalog::Action& action, AppLanguage language);
+QString setupButtonText(const SetupCatalog::Action& action, AppLanguage language);
+
+// The restart button's text, hint line and confirmation message.
+QString restartButtonText(const AgentEntry& entry, bool faulted, AppLanguage language);
+QString restartHint(const AgentEntry& entry, AppLanguage language);
+QString restartConfirmTitle(const AgentEntry& entry, AppLanguage language);
+QString restartConfirmMessage(const AgentEntry& entry, AppLanguage language);
+QString doctorHint(const AgentEntry& entry, AppLanguage language);
+
+// The automatic-doctor banner's texts for a stored result.
+QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language);
+QString doctorBannerSubtitle(const AgentDoctor::Result& result, AppLanguage language);
+
+// An event's time of day, "HH:mm" on the 24-hour clock, in `zone`.
+QString eventTime(const AgentEvent& event, const QTimeZone& zone = QTimeZone::systemTimeZone());
+
+// The sheet's automatic doctor run: starts one through `onDoctor` unless the
+// entry has no doctor, the store says none is due, or one for the agent is
+// still under way. The run's outcome goes to the store (the banner follows
+// it), also when the sheet has closed by then. Returns whether a run started.
+using DoctorCompletion = std::function<void(std::optional<AgentDoctor::Result>)>;
+using DoctorAction = std::function<void(DoctorCompletion)>;
+bool autoRunDoctorIfNeeded(const AgentEntry& entry, DoctorResultStore& store, const DoctorAction& onDoctor);
+
+}  // namespace AgentDetailLogic
+}  // namespace tlr

@@ -1,0 +1,959 @@
+#include "ui/detail/AgentDetailSheet.h"
+
+#include "core/DoctorResultStore.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
+#include "core/SettingsStore.h"
+#include "core/SetupCatalog.h"
+#include "platform/Log.h"
+#include "platform/Opener.h"
+#include "ui/dashboard/AgentIconResolver.h"
+#include "ui/dashboard/DashboardModel.h"
+#include "ui/detail/AgentDetailLogic.h"
+#include "ui/detail/DetailControls.h"
+#include "ui/detail/DoctorOutputSheet.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Painting.h"
+#include "ui/kit/Theme.h"
+#include "watcher/LaunchdJobControl.h"
+#include "watcher/ProcessScanner.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtMath>
+
+namespace tlr {
+
+using namespace AgentDetailLogic;
+
+namespace {
+
+// The platform's standard colours the design names.
+const QColor kSystemBlue{10, 132, 255};
+const QColor kSystemGreen{52, 199, 89};
+const QColor kSystemRed{255, 59, 48};
+const QColor kSystemOrange{255, 149, 0};
+// The lock symbol of a locked agent.
+const QColor kLockColor{245, 158, 11};
+
+constexpr int kLaunchdStopDelayMs = 1500;
+
+AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
+  static AgentDetailSheet::UninstallSheetFactory factory;
+  return factory;
+}
+
+AppLanguage language() { return SettingsStore::shared().language(); }
+
+// A symbol at the visual size of a font of `fontPixels`.
+SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
+  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
+}
+SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
+  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
+  view->setColor(color);
+  return view;
+}
+
+QFont monoFont(qreal pixels, QFont::Weight weight) {
+  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  mono.setStyleHint(QFont::Monospace);
+  mono.setPixelSize(qRound(pixels));
+  mono.setWeight(weight);
+  return mono;
+}
+
+QVBoxLayout* column(QWidget* owner, int spacing) {
+  auto* layout = new QVBoxLayout(owner);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(spacing);
+  return layout;
+}
+
+QMessageBox* makeAlert(QWidget* parent, const QString& objectName, const QString& title, const QString& message) {
+  auto* box = new QMessageBox(parent);
+  box->setObjectName(objectName);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::WindowModal);
+  box->setTextFormat(Qt::PlainText);
+  box->setIcon(QMessageBox::Warning);
+  box->setWindowTitle(title);
+  box->setText(title);
+  box->setInformativeText(message);
+  return box;
+}
+
+QPushButton* alertButton(QMessageBox* box, const QString& label, QMessageBox::ButtonRole role,
+                         const QString& objectName) {
+  QString escaped = label;
+  escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  QPushButton* button = box->addButton(escaped, role);
+  button->setObjectName(objectName);
+  button->setAccessibleName(label);
+  return button;
+}
+
+}  // namespace
+
+// ---- Small painted parts of the header and the banner ----------------------------
+
+// The agent's picture in a 52 × 52 rounded tile with a soft shadow.
+class AgentIconTile final : public QWidget {
+ public:
+  static constexpr qreal kSide = 52;
+  static constexpr qreal kMargin = 8;
+
+  explicit AgentIconTile(QWidget* parent) : QWidget(parent) {
+    setFixedSize(qCeil(kSide + 2 * kMargin), qCeil(kSide + 2 * kMargin));
+    whenLookChanges(this);
+  }
+  void setEntry(const AgentEntry& entry) {
+    resolved_ = AgentIconResolver::resolve(entry);
+    setAccessibleName(entry.localizedDisplayName());
+    update();
+  }
+  bool hasImage() const { return resolved_.has_value(); }
+  bool isAppIcon() const { return resolved_ && resolved_->isAppIcon; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const Theme::Roles r = Theme::current();
+    // Centred horizontally, lifted so the shadow (3 down) fits below.
+    const QRectF tile(kMargin, kMargin - 3, kSide, kSide);
+    const QPainterPath shape = Painting::continuousRoundRect(tile, 12);
+    QPointF origin;
+    const QImage shadow = Painting::softShape(shape, QColor(0, 0, 0, 64), 6, devicePixelRatioF(), &origin);
+    p.drawImage(origin + QPointF(0, 3), shadow);
+    p.fillPath(shape, r.dark ? QColor(255, 255, 255, 15) : QColor(Qt::white));
+    p.save();
+    p.setClipPath(shape);
+    if (resolved_) {
+      const qreal pad = resolved_->isAppIcon ? 0 : 9;
+      const QRectF box = tile.adjusted(pad, pad, -pad, -pad);
+      QSizeF size = resolved_->image.deviceIndependentSize();
+      size.scale(box.size(), Qt::KeepAspectRatio);
+      p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), resolved_->image,
+                   QRectF(resolved_->image.rect()));
+    } else {
+      p.fillPath(Painting::continuousRoundRect(tile, 12), QColor(128, 128, 128, 77));
+    }
+    p.restore();
+    p.setPen(QPen(r.contrast(0.036), 0.5));
+    p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), 12));
+  }
+
+ private:
+  std::optional<AgentIconResolver::Resolved> resolved_;
+};
+
+// The kind of the agent ("App", "CLI", "Plugin") as a small chip.
+class KindBadge final : public QWidget {
+ public:
+  explicit KindBadge(QWidget* parent) : QWidget(parent) { whenLookChanges(this); }
+  void setText(const QString& text) {
+    text_ = text;
+    setAccessibleName(text);
+    setFixedSize(sizeHint());
+    update();
+  }
+  const QString& text() const { return text_; }
+  QSize sizeHint() const override {
+    const QFontMetricsF m(font9());
+    return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    const Theme::Roles r = Theme::current();
+    p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4),
+               r.dark ? QColor(255, 255, 255, 18) : QColor(0, 0, 0, 13));
+    p.setFont(font9());
+    p.setPen(Theme::withOpacity(r.textDim, 0.85));
+    p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
+  }
+
+ private:
+  static QFont font9() { return Theme::font(9, QFont::Bold, 0.7); }
+  QString text_;
+};
+
+// The result form of the automatic-doctor banner: a button in green (no
+// issues) or orange (issues found).
+class BannerButton final : public QAbstractButton {
+ public:
+  explicit BannerButton(QWidget* parent) : QAbstractButton(parent) {
+    setCursor(Qt::PointingHandCursor);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->setSpacing(10);
+    symbol_ = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, color_, this);
+    row->addWidget(symbol_);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    title_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, this);
+    title_->setObjectName(QStringLiteral("bannerTitle"));
+    subtitle_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, this);
+    subtitle_->setObjectName(QStringLiteral("bannerSubtitle"));
+    title_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    subtitle_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    texts->addWidget(title_);
+    texts->addWidget(subtitle_);
+    row->addLayout(texts, 1);
+    row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, this));
+    whenLookChanges(this);
+  }
+  void setContent(bool clean, const QString& title, const QString& subtitle) {
+    color_ = clean ? kSystemGreen : kSystemOrange;
+    symbol_->setColor(color_);
+    symbol_->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
+    title_->setPlainText(title);
+    subtitle_->setPlainText(subtitle);
+    setAccessibleName(title);
+    update();
+  }
+  QSize sizeHint() const override { return layout()->sizeHint(); }
+  QSize minimumSizeHint() const override { return layout()->minimumSize(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPainterPath shape = Painting::continuousRoundRect(QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25), 8);
+    p.fillPath(shape, Theme::withOpacity(color_, isDown() ? 0.16 : 0.1));
+    p.setPen(QPen(Theme::withOpacity(color_, 0.3), 0.5));
+    p.drawPath(shape);
+  }
+
+ private:
+  QColor color_ = kSystemGreen;
+  SymbolView* symbol_;
+  Label* title_;
+  Label* subtitle_;
+};
+
+// ---- The sheet -----------------------------------------------------------------------
+
+AgentDetailSheet::Stores AgentDetailSheet::Stores::shared() {
+  Stores stores;
+  stores.lockOnline = &LockOnlineStore::shared();
+  stores.events = &EventStore::shared();
+  stores.doctorResults = &DoctorResultStore::shared();
+  return stores;
+}
+
+void AgentDetailSheet::setUninstallSheetFactory(UninstallSheetFactory factory) {
+  uninstallFactory() = std::move(factory);
+}
+
+AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks,
+                                   QWidget* parent)
+    : AgentDetailSheet(item, callbacks, Stores::shared(), parent) {}
+
+AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks,
+                                   Stores stores, QWidget* parent)
+    : Sheet(kSize, parent), item_(item), callbacks_(callbacks), stores_(std::move(stores)) {
+  setObjectName(QStringLiteral("agentDetailSheet"));
+  setOnClose(callbacks_.onClose);
+
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->setSpacing(0);
+  buildHeader(root);
+  root->addWidget(new Divider(this));
+
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("detailScroll"));
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  scroll->viewport()->setAutoFillBackground(false);
+  auto* content = new QWidget;
+  content->setObjectName(QStringLiteral("detailContent"));
+  content->setAutoFillBackground(false);
+  auto* contentColumn = new QVBoxLayout(content);
+  contentColumn->setContentsMargins(24, 20, 24, 24);
+  contentColumn->setSpacing(18);
+  buildContent(contentColumn);
+  contentColumn->addStretch(1);
+  scroll->setWidget(content);
+  root->addWidget(scroll, 1);
+
+  connect(stores_.lockOnline, &LockOnlineStore::lockedIDsChanged, this, [this] { refresh(); });
+  connect(stores_.events, &EventStore::eventsChanged, this, [this] { refreshEvents(); });
+  connect(stores_.doctorResults, &DoctorResultStore::resultsChanged, this, [this] { refreshBanner(); });
+  connect(stores_.doctorResults, &DoctorResultStore::runningIdsChanged, this, [this] { refreshBanner(); });
+  whenLookChanges(this, [this] { refresh(); });
+  refresh();
+}
+
+AgentDetailSheet::~AgentDetailSheet() = default;
+
+DoctorOutputSheet* AgentDetailSheet::doctorOutputSheet() const { return doctorOutput_; }
+
+QString AgentDetailSheet::text(const LocKey& key) const { return SettingsStore::dict(language(), key); }
+
+bool AgentDetailSheet::isLocked() const { return stores_.lockOnline->isLocked(item_.entry.id); }
+
+void AgentDetailSheet::setItem(const DashboardAgentItem& item) {
+  item_ = item;
+  refresh();
+}
+
+void AgentDetailSheet::showEvent(QShowEvent* event) {
+  Sheet::showEvent(event);
+  // Once per presentation.
+  if (autoDoctorChecked_) return;
+  autoDoctorChecked_ = true;
+  autoRunDoctorIfNeeded();
+}
+
+// ---- Building -------------------------------------------------------------------------
+
+void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
+  auto* header = new QWidget(this);
+  header->setObjectName(QStringLiteral("detailHeader"));
+  auto* row = new QHBoxLayout(header);
+  // The icon tile carries its shadow's margin, taken off the paddings.
+  row->setContentsMargins(22 - int(AgentIconTile::kMargin), 18 - int(AgentIconTile::kMargin), 22, 18 - 5);
+  row->setSpacing(14 - int(AgentIconTile::kMargin));
+  icon_ = new AgentIconTile(header);
+  icon_->setObjectName(QStringLiteral("detailIcon"));
+  row->addWidget(icon_);
+
+  auto* titles = new QVBoxLayout;
+  titles->setSpacing(4);
+  auto* titleRow = new QHBoxLayout;
+  titleRow->setSpacing(8);
+  name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
+  name_->setObjectName(QStringLiteral("detailName"));
+  titleRow->addWidget(name_);
+  badge_ = new KindBadge(header);
+  badge_->setObjectName(QStringLiteral("detailKindBadge"));
+  titleRow->addWidget(badge_);
+  headerLock_ = fixedSymbol(QStringLiteral("lock.fill"), 13, kLockColor, header);
+  headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
+  titleRow->addWidget(headerLock_);
+  titleRow->addStretch(1);
+  titles->addLayout(titleRow);
+  vendor_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, header);
+  vendor_->setObjectName(QStringLiteral("detailVendor"));
+  titles->addWidget(vendor_);
+  row->addLayout(titles, 1);
+
+  closeButton_ = new CloseButton(QString(), header);
+  closeButton_->setObjectName(QStringLiteral("detailCloseButton"));
+  connect(closeButton_, &QAbstractButton::clicked, this, &Sheet::requestClose);
+  row->addWidget(closeButton_);
+  root->addWidget(header);
+}
+
+void AgentDetailSheet::buildContent(QVBoxLayout* content) {
+  // 1. The automatic-doctor banner: running or result.
+  auto brand = [] { return Theme::current().accent; };
+  runningBanner_ = new TintedPanel(brand, 0.1, 0.3, 8);
+  runningBanner_->setObjectName(QStringLiteral("doctorRunningBanner"));
+  auto* runningRow = new QHBoxLayout(runningBanner_);
+  runningRow->setContentsMargins(12, 12, 12, 12);
+  runningRow->setSpacing(10);
+  runningRow->addWidget(new Spinner(12, runningBanner_));
+  runningBannerText_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, runningBanner_);
+  runningBannerText_->setObjectName(QStringLiteral("doctorRunningText"));
+  runningRow->addWidget(runningBannerText_, 1);
+  content->addWidget(runningBanner_);
+
+  resultBanner_ = new BannerButton(nullptr);
+  resultBanner_->setObjectName(QStringLiteral("doctorResultBanner"));
+  connect(resultBanner_, &QAbstractButton::clicked, this, &AgentDetailSheet::bannerClicked);
+  content->addWidget(resultBanner_);
+
+  content->addWidget(buildInfoCard());
+  content->addWidget(buildEmbeddedCard());
+  content->addWidget(buildActionRow());
+  content->addWidget(buildLockCard());
+  content->addWidget(buildSetupSection());
+  content->addWidget(buildRestartSection());
+  content->addWidget(buildDoctorSection());
+  content->addWidget(buildUninstallSection());
+  content->addWidget(buildEventHistory());
+}
+
+QWidget* AgentDetailSheet::buildInfoCard() {
+  auto* card = new Card;
+  card->setObjectName(QStringLiteral("detailInfoCard"));
+  auto* rows = new QVBoxLayout(card);
+  rows->setContentsMargins(14, 14, 14, 14);
+  rows->setSpacing(0);
+  auto addRow = [&](Label*& label, Label*& value, const QString& name) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 8, 0, 8);
+    label = new Label(QString(), 13, QFont::Normal, TextRole::dim, card);
+    value = new Label(QString(), 13, QFont::Medium, TextRole::primary, card);
+    value->setObjectName(name);
+    row->addWidget(label);
+    row->addStretch(1);
+    row->addWidget(value);
+    rows->addLayout(row);
+  };
+  addRow(statusLabel_, statusValue_, QStringLiteral("detailStatusValue"));
+  rows->addWidget(new Hairline(0.4, card));
+  addRow(runningLabel_, runningValue_, QStringLiteral("detailRunningValue"));
+  return card;
+}
+
+QWidget* AgentDetailSheet::buildEmbeddedCard() {
+  embedded_ = new TintedPanel([] { return Theme::current().accent; }, 0.12, 0.3, 10);
+  embedded_->setObjectName(QStringLiteral("detailEmbeddedCli"));
+  auto* row = new QHBoxLayout(embedded_);
+  row->setContentsMargins(12, 12, 12, 12);
+  row->setSpacing(10);
+  row->addWidget(roleSymbol(QStringLiteral("terminal"), 14, TextRole::accent, embedded_));
+  auto* texts = new QVBoxLayout;
+  texts->setSpacing(2);
+  embeddedTitle_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, embedded_);
+  embeddedTitle_->setObjectName(QStringLiteral("embeddedCliTitle"));
+  embeddedSubtitle_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, embedded_);
+  embeddedSubtitle_->setObjectName(QStringLiteral("embeddedCliSubtitle"));
+  texts->addWidget(embeddedTitle_);
+  texts->addWidget(embeddedSubtitle_);
+  row->addLayout(texts, 1);
+  return embedded_;
+}
+
+QWidget* AgentDetailSheet::buildActionRow() {
+  actionRow_ = new QWidget;
+  actionRow_->setObjectName(QStringLiteral("detailActionRow"));
+  auto* row = new QHBoxLayout(actionRow_);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(10);
+  auto blue = [] { return kSystemBlue; };
+  auto make = [&](const QString& objectName, const QString& symbol, std::function<QColor()> color) {
+    auto* button = new ActionButton(QString(), symbol, std::move(color), actionRow_);
+    button->setObjectName(objectName);
+    row->addWidget(button);
+    return button;
+  };
+  consoleButton_ = make(QStringLiteral("actionOpenConsole"), QStringLiteral("terminal"), blue);
+  openButton_ = make(QStringLiteral("actionOpen"), QStringLiteral("rectangle.stack"), blue);
+  // Any equivalent symbol serves for a web dashboard.
+  dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), blue);
+  launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), [] { return kSystemGreen; });
+  stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), [] { return kSystemRed; });
+  row->addStretch(1);
+
+  connect(consoleButton_, &QAbstractButton::clicked, this, [this] {
+    openTuiInTerminal(item_.entry.tuiCommand.value_or(QStringList()));
+  });
+  connect(openButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::launchAction);
+  connect(launchButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::launchAction);
+  connect(dashboardButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::openDashboard);
+  connect(stopButton_, &QAbstractButton::clicked, this, [this] {
+    if (stopping_) return;
+    stopping_ = true;
+    refresh();
+    onStopClick();
+  });
+  return actionRow_;
+}
+
+QWidget* AgentDetailSheet::buildLockCard() {
+  auto* card = new Card;
+  card->setObjectName(QStringLiteral("detailLockCard"));
+  auto* row = new QHBoxLayout(card);
+  row->setContentsMargins(14, 14, 14, 14);
+  row->setSpacing(6);
+  lockSymbol_ = fixedSymbol(QStringLiteral("lock.fill"), 12, kLockColor, card);
+  row->addWidget(lockSymbol_);
+  lockTitle_ = new Label(QString(), 14, QFont::Medium, TextRole::primary, card);
+  lockTitle_->setObjectName(QStringLiteral("lockOnlineTitle"));
+  row->addWidget(lockTitle_);
+  row->addStretch(1);
+  lockSwitch_ = new ToggleSwitch(QString(), card);
+  lockSwitch_->setObjectName(QStringLiteral("lockOnlineSwitch"));
+  row->addWidget(lockSwitch_);
+  connect(lockSwitch_, &QAbstractButton::clicked, this, &AgentDetailSheet::lockSwitchClicked);
+  return card;
+}
+
+QWidget* AgentDetailSheet::buildSetupSection() {
+  setupSection_ = new QWidget;
+  setupSection_->setObjectName(QStringLiteral("detailSetupSection"));
+  auto* layout = column(setupSection_, 6);
+  setupButton_ = new OutlinedButton(QString(), QStringLiteral("gearshape.fill"), setupSection_);
+  setupButton_->setObjectName(QStringLiteral("setupButton"));
+  setupHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, setupSection_);
+  setupHint_->setObjectName(QStringLiteral("setupHint"));
+  setupHint_->setWordWrap(true);
+  layout->addWidget(setupButton_, 0, Qt::AlignLeft);
+  layout->addWidget(setupHint_);
+  connect(setupButton_, &QAbstractButton::clicked, this, [this] {
+    if (callbacks_.onSetup) callbacks_.onSetup();
+  });
+  return setupSection_;
+}
+
+QWidget* AgentDetailSheet::buildRestartSection() {
+  restartSection_ = new QWidget;
+  restartSection_->setObjectName(QStringLiteral("detailRestartSection"));
+  auto* layout = column(restartSection_, 6);
+  restartButton_ = new OutlinedButton(QString(), QStringLiteral("arrow.clockwise"), restartSection_);
+  restartButton_->setObjectName(QStringLiteral("restartButton"));
+  restartHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, restartSection_);
+  restartHint_->setObjectName(QStringLiteral("restartHint"));
+  restartHint_->setWordWrap(true);
+  layout->addWidget(restartButton_, 0, Qt::AlignLeft);
+  layout->addWidget(restartHint_);
+  connect(restartButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::showRestartConfirm);
+  return restartSection_;
+}
+
+QWidget* AgentDetailSheet::buildDoctorSection() {
+  doctorSection_ = new QWidget;
+  doctorSection_->setObjectName(QStringLiteral("detailDoctorSection"));
+  auto* layout = column(doctorSection_, 6);
+  doctorButton_ = new OutlinedButton(QString(), QStringLiteral("stethoscope"), doctorSection_);
+  doctorButton_->setObjectName(QStringLiteral("doctorButton"));
+  doctorHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, doctorSection_);
+  doctorHint_->setObjectName(QStringLiteral("doctorHint"));
+  doctorHint_->setWordWrap(true);
+  layout->addWidget(doctorButton_, 0, Qt::AlignLeft);
+  layout->addWidget(doctorHint_);
+  connect(doctorButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::runDoctor);
+  return doctorSection_;
+}
+
+QWidget* AgentDetailSheet::buildUninstallSection() {
+  uninstallSection_ = new QWidget;
+  uninstallSection_->setObjectName(QStringLiteral("detailUninstallSection"));
+  auto* layout = column(uninstallSection_, 6);
+  layout->setContentsMargins(0, 4, 0, 0);
+  layout->addWidget(new Hairline(0.4, uninstallSection_));
+  uninstallButton_ = new OutlinedButton(QString(), QStringLiteral("trash"), uninstallSection_);
+  uninstallButton_->setObjectName(QStringLiteral("uninstallButton"));
+  uninstallHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, uninstallSection_);
+  uninstallHint_->setObjectName(QStringLiteral("uninstallLockHint"));
+  layout->addWidget(uninstallButton_, 0, Qt::AlignLeft);
+  layout->addWidget(uninstallHint_);
+  connect(uninstallButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::showUninstallSheet);
+  return uninstallSection_;
+}
+
+QWidget* AgentDetailSheet::buildEventHistory() {
+  auto* section = new QWidget;
+  section->setObjectName(QStringLiteral("detailEventHistory"));
+  auto* layout = column(section, 8);
+  eventsTitle_ = new SectionTitle(QString(), section);
+  eventsTitle_->setObjectName(QStringLiteral("recentEventsTitle"));
+  layout->addWidget(eventsTitle_);
+  noEvents_ = new Label(QString(), 12, QFont::Normal, TextRole::faint, section);
+  noEvents_->setObjectName(QStringLiteral("noEvents"));
+  noEvents_->setContentsMargins(0, 8, 0, 8);
+  layout->addWidget(noEvents_);
+  eventsArea_ = new QScrollArea(section);
+  eventsArea_->setObjectName(QStringLiteral("eventsArea"));
+  eventsArea_->setWidgetResizable(true);
+  eventsArea_->setFrameShape(QFrame::NoFrame);
+  eventsArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  eventsArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  eventsArea_->viewport()->setAutoFillBackground(false);
+  auto* rows = new QWidget;
+  rows->setAutoFillBackground(false);
+  eventsLayout_ = new QVBoxLayout(rows);
+  eventsLayout_->setContentsMargins(0, 4, 8, 0);
+  eventsLayout_->setSpacing(6);
+  eventsArea_->setWidget(rows);
+  layout->addWidget(eventsArea_);
+  return section;
+}
+
+// ---- Showing the state ---------------------------------------------------------------
+
+void AgentDetailSheet::refresh() {
+  const AppLanguage lang = language();
+  const AgentEntry& entry = item_.entry;
+  const Theme::Roles roles = Theme::current();
+  const bool locked = isLocked();
+
+  // Header.
+  icon_->setEntry(entry);
+  name_->setPlainText(entry.localizedDisplayName());
+  badge_->setText(kindBadge(entry.kind, lang));
+  headerLock_->setVisible(locked);
+  vendor_->setPlainText(capitalizedWords(entry.vendor));
+  closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
+
+  refreshBanner();
+
+  // Information card.
+  statusLabel_->setPlainText(text(LocKey::detailFieldStatus()));
+  statusValue_->setPlainText(text(LocKey::detailStatusGuarded()));
+  statusValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
+  runningLabel_->setPlainText(text(LocKey::detailFieldRunning()));
+  runningValue_->setPlainText(item_.bigStatusText);
+  if (item_.isFaulted)
+    runningValue_->setColor(Theme::crash);
+  else if (item_.isRunning)
+    runningValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
+  else
+    runningValue_->setRole(TextRole::dim);
+
+  // Embedded command-line card.
+  const bool embedded =
+      entry.kind == AgentEntry::Kind::desktopApp && item_.embeddedCliPID && item_.embeddedCliName;
+  embedded_->setVisible(embedded);
+  if (embedded) {
+    embeddedTitle_->setPlainText(text(LocKey::embeddedCliTitle(*item_.embeddedCliName)));
+    embeddedSubtitle_->setPlainText(text(LocKey::embeddedCliSubtitle(*item_.embeddedCliPID)));
+  }
+
+  // Action row.
+  const ActionRow row = actionRow(entry);
+  actionRow_->setVisible(row != ActionRow::none);
+  consoleButton_->setVisible(row == ActionRow::console);
+  consoleButton_->setLabel(text(LocKey::detailActionOpenTui()));
+  openButton_->setVisible(row == ActionRow::open);
+  openButton_->setLabel(text(LocKey::detailActionOpen()));
+  dashboardButton_->setVisible(row == ActionRow::dashboard);
+  dashboardButton_->setLabel(text(LocKey::detailActionOpenDashboard()));
+  launchButton_->setVisible(row == ActionRow::launchOrStop && !item_.isRunning);
+  launchButton_->setLabel(text(LocKey::detailActionLaunchAgent(entry.localizedDisplayName())));
+  stopButton_->setVisible(row != ActionRow::none && item_.isRunning);
+  stopButton_->setLabel(text(LocKey::detailActionStop()));
+  for (ActionButton* b : {openButton_, launchButton_}) {
+    b->setBusy(launching_);
+    b->setEnabled(!launching_);
+  }
+  stopButton_->setBusy(stopping_);
+  stopButton_->setEnabled(!stopping_);
+
+  // Lock card.
+  const bool usable = item_.isRunning || locked;
+  if (locked)
+    lockSymbol_->setColor(kLockColor);
+  else
+    lockSymbol_->setRole(TextRole::faint);
+  lockTitle_->setPlainText(text(LocKey::lockOnlineTitle()));
+  lockTitle_->setRole(usable ? TextRole::primary : TextRole::faint);
+  lockSwitch_->setChecked(locked);
+  lockSwitch_->setEnabled(usable);
+  lockSwitch_->setAccessibleName(text(LocKey::lockOnlineTitle()));
+  auto* switchOpacity = qobject_cast<QGraphicsOpacityEffect*>(lockSwitch_->graphicsEffect());
+  if (!switchOpacity) {
+    switchOpacity = new QGraphicsOpacityEffect(lockSwitch_);
+    lockSwitch_->setGraphicsEffect(switchOpacity);
+  }
+  switchOpacity->setOpacity(usable ? 1.0 : 0.45);
+
+  // Setup.
+  const std::optional<SetupCatalog::Action> setup = callbacks_.onSetup ? SetupCatalog::action(entry) : std::nullopt;
+  setupSection_->setVisible(setup.has_value());
+  if (setup) {
+    setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
+                                                                                  : QStringLiteral("folder.fill"));
+    setupButton_->setLabel(setupButtonText(*setup, lang));
+    setupHint_->setPlainText(setupHint(*setup, lang));
+  }
+
+  // Restart.
+  restartSection_->setVisible(item_.isRunning && callbacks_.onRestart);
+  const bool faulted = item_.isFaulted;
+  restartButton_->setSymbol(faulted ? QStringLiteral("arrow.clockwise.circle.fill") : QStringLiteral("arrow.clockwise"));
+  restartButton_->setLabel(restartButtonText(entry, faulted, lang));
+  restartButton_->setColors(faulted ? std::function<OutlinedButton::Colors()>([] {
+    return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95), Theme::withOpacity(kSystemRed, 0.45)};
+  })
+                                    : std::function<OutlinedButton::Colors()>(&OutlinedButton::brandColors));
+  restartHint_->setPlainText(restartHint(entry, lang));
+
+  // Doctor.
+  doctorSection_->setVisible(entry.doctor.has_value() && callbacks_.onDoctor);
+  doctorButton_->setBusy(doctorRunning_);
+  doctorButton_->setEnabled(!doctorRunning_);
+  doctorButton_->setLabel(text(doctorRunning_ ? LocKey::doctorRunningLabel() : LocKey::doctorLabel()));
+  doctorHint_->setPlainText(doctorHint(entry, lang));
+
+  // Uninstall.
+  uninstallSection_->setVisible(offersUninstall(entry));
+  uninstallButton_->setLabel(text(LocKey::detailUninstallButton()));
+  uninstallButton_->setEnabled(!locked);
+  uninstallButton_->setDrawOpacity(locked ? 0.55 : 1.0);
+  uninstallButton_->setColors(locked ? std::function<OutlinedButton::Colors()>([] {
+    const Theme::Roles r = Theme::current();
+    return OutlinedButton::Colors{r.textFaint, r.contrast(0.06)};
+  })
+                                     : std::function<OutlinedButton::Colors()>([] {
+                                         return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.85),
+                                                                       Theme::withOpacity(kSystemRed, 0.35)};
+                                       }));
+  uninstallHint_->setVisible(locked);
+  uninstallHint_->setPlainText(text(LocKey::detailUninstallLockHint()));
+
+  refreshEvents();
+}
+
+void AgentDetailSheet::refreshBanner() {
+  const QString& id = item_.entry.id;
+  const AppLanguage lang = language();
+  const bool running = stores_.doctorResults->runningIds().contains(id);
+  const std::optional<AgentDoctor::Result> stored = stores_.doctorResults->result(id);
+  runningBanner_->setVisible(running);
+  runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(item_.entry.localizedDisplayName())));
+  resultBanner_->setVisible(!running && stored.has_value());
+  if (stored)
+    resultBanner_->setContent(stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
+                              doctorBannerSubtitle(*stored, lang));
+}
+
+void AgentDetailSheet::refreshEvents() {
+  eventsTitle_->setTitle(text(LocKey::detailRecentEvents()));
+  const QList<AgentEvent> events = stores_.events->recentEvents(item_.entry.id, kRecentEvents);
+  noEvents_->setVisible(events.isEmpty());
+  noEvents_->setPlainText(text(LocKey::detailNoEvents()));
+  eventsArea_->setVisible(!events.isEmpty());
+
+  // Rows are few (at most 20): rebuilt whole.
+  while (QLayoutItem* old = eventsLayout_->takeAt(0)) {
+    if (QWidget* w = old->widget()) {
+      w->hide();
+      w->deleteLater();
+    }
+    delete old;
+  }
+  const AppLanguage lang = language();
+  QWidget* rows = eventsArea_->widget();
+  for (const AgentEvent& event : events) {
+    auto* row = new QWidget(rows);
+    row->setObjectName(QStringLiteral("eventRow"));
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 4, 0, 4);
+    line->setSpacing(10);
+    auto* time = new Label(eventTime(event, stores_.timeZone), 11, QFont::Medium, TextRole::faint, row);
+    time->setObjectName(QStringLiteral("eventTime"));
+    time->setFont(monoFont(11, QFont::Medium));
+    time->setFixedWidth(48);
+    auto* what = new Label(DashboardModel::eventText(event, lang), 12, QFont::Normal, TextRole::dim, row);
+    what->setObjectName(QStringLiteral("eventText"));
+    line->addWidget(time);
+    line->addWidget(what, 1);
+    eventsLayout_->addWidget(row);
+  }
+  eventsLayout_->addStretch(1);
+  // The box grows with its rows up to 180, then scrolls.
+  rows->adjustSize();
+  eventsArea_->setFixedHeight(std::min(rows->sizeHint().height(), 180));
+}
+
+// ---- Actions -------------------------------------------------------------------------------
+
+void AgentDetailSheet::autoRunDoctorIfNeeded() {
+  AgentDetailLogic::autoRunDoctorIfNeeded(item_.entry, *stores_.doctorResults, callbacks_.onDoctor);
+}
+
+void AgentDetailSheet::launchAction() {
+  if (launching_ || !callbacks_.onLaunch) return;
+  launching_ = true;
+  refresh();
+  callbacks_.onLaunch(guarded(this, [](AgentDetailSheet* sheet, bool) {
+    sheet->launching_ = false;
+    sheet->refresh();
+  }));
+}
+
+void AgentDetailSheet::onStopClick() {
+  auto reset = guarded(this, [](AgentDetailSheet* sheet, bool) {
+    sheet->stopping_ = false;
+    sheet->refresh();
+  });
+  if (!item_.isLaunchdManaged) {
+    if (callbacks_.onStop)
+      callbacks_.onStop(reset);
+    else
+      reset(false);
+    return;
+  }
+  runLaunchdHardStop();
+  stores_.lockOnline->setLocked(item_.entry.id, false);
+  // The dashboard's stop follows once launchd had its moment, also when the
+  // sheet closed meanwhile.
+  QTimer::singleShot(kLaunchdStopDelayMs, QCoreApplication::instance(), [onStop = callbacks_.onStop, reset]() mutable {
+    if (onStop)
+      onStop(reset);
+    else
+      reset(false);
+  });
+}
+
+void AgentDetailSheet::runLaunchdHardStop() { LaunchdJobControl::hardStop(item_.entry); }
+
+void AgentDetailSheet::runLaunchdUninstall() {
+  // Off the main thread with a deadline: a hung user bus never freezes the
+  // window, and the lock is already off.
+  LaunchdJobControl::disableJob(item_.entry);
+}
+
+void AgentDetailSheet::openTuiInTerminal(const QStringList& command) {
+  if (command.isEmpty()) return;
+  const TerminalLauncher::Result started = LaunchdJobControl::openConsole(item_.entry, command);
+  if (started.ok) return;
+  const QString line = command.join(QLatin1Char(' '));
+  QMessageBox* box = makeAlert(this, QStringLiteral("terminalFailedAlert"), text(LocKey::alertTerminalOpenFailTitle()),
+                               text(LocKey::alertTerminalOpenFailBody(line, started.error)));
+  alertButton(box, text(LocKey::alertGotIt()), QMessageBox::AcceptRole, QStringLiteral("alertGotIt"));
+  box->open();
+}
+
+void AgentDetailSheet::openDashboard() {
+  if (const std::optional<QString> url = dashboardUrl(item_.entry)) {
+    const QString error = Opener::openUrl(*url);
+    if (!error.isEmpty()) log("[Detail] ", QStringLiteral("open dashboard failed: ") + error);
+  }
+}
+
+void AgentDetailSheet::lockSwitchClicked(bool checked) {
+  if (checked) {
+    stores_.lockOnline->setLocked(item_.entry.id, true);
+    refresh();
+    return;
+  }
+  // Nothing changes until the user confirms: the switch keeps the store's
+  // value meanwhile.
+  lockSwitch_->setChecked(isLocked());
+  showLockOffConfirm();
+}
+
+void AgentDetailSheet::showLockOffConfirm() {
+  if (lockOffConfirm_) return;
+  QMessageBox* box = makeAlert(this, QStringLiteral("lockOffConfirm"), text(LocKey::lockOffConfirmTitle()),
+                               text(LocKey::lockOffConfirmBody()));
+  QPushButton* cancel =
+      alertButton(box, text(LocKey::lockOffConfirmCancel()), QMessageBox::RejectRole, QStringLiteral("lockOffCancel"));
+  QPushButton* confirm = alertButton(box, text(LocKey::lockOffConfirmConfirm()), QMessageBox::DestructiveRole,
+                                     QStringLiteral("lockOffConfirmButton"));
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  connect(box, &QMessageBox::buttonClicked, this, [this, confirm](QAbstractButton* clicked) {
+    if (clicked != confirm) {
+      log("[Detail] ", QStringLiteral("关闭锁定 · 取消"));
+      refresh();
+      return;
+    }
+    log("[Detail] ", QStringLiteral("关闭锁定 · 确认 → ") + item_.entry.id);
+    stores_.lockOnline->setLocked(item_.entry.id, false);
+    if (item_.isLaunchdManaged) runLaunchdUninstall();
+    refresh();
+  });
+  lockOffConfirm_ = box;
+  box->open();
+}
+
+void AgentDetailSheet::showRestartConfirm() {
+  if (restartConfirm_) return;
+  const AppLanguage lang = language();
+  QMessageBox* box = makeAlert(this, QStringLiteral("restartConfirm"), restartConfirmTitle(item_.entry, lang),
+                               restartConfirmMessage(item_.entry, lang));
+  QPushButton* cancel =
+      alertButton(box, text(LocKey::restartConfirmCancel()), QMessageBox::RejectRole, QStringLiteral("restartCancel"));
+  QPushButton* confirm = alertButton(box, text(LocKey::restartConfirmConfirm()), QMessageBox::DestructiveRole,
+                                     QStringLiteral("restartConfirmButton"));
+  box->setDefaultButton(cancel);
+  box->setEscapeButton(cancel);
+  connect(box, &QMessageBox::buttonClicked, this, [this, confirm](QAbstractButton* clicked) {
+    if (clicked == confirm && callbacks_.onRestart) callbacks_.onRestart();
+  });
+  restartConfirm_ = box;
+  box->open();
+}
+
+void AgentDetailSheet::runDoctor() {
+  if (doctorRunning_ || !callbacks_.onDoctor) return;
+  doctorRunning_ = true;
+  refresh();
+  // The result is kept in the store even when the sheet closed meanwhile.
+  callbacks_.onDoctor([sheet = QPointer<AgentDetailSheet>(this),
+                       store = QPointer<DoctorResultStore>(stores_.doctorResults),
+                       id = item_.entry.id](std::optional<AgentDoctor::Result> result) {
+    if (result && store) store->setResult(id, result);
+    if (!sheet) return;
+    sheet->doctorRunning_ = false;
+    sheet->doctorResult_ = result;
+    sheet->refresh();
+    if (result)
+      sheet->showDoctorOutput();
+    else if (sheet->doctorOutput_)
+      sheet->doctorOutput_->dismiss();
+  });
+}
+
+void AgentDetailSheet::bannerClicked() {
+  const std::optional<AgentDoctor::Result> stored = stores_.doctorResults->result(item_.entry.id);
+  if (!stored) return;
+  doctorResult_ = stored;
+  if (doctorOutput_) doctorOutput_->setResult(doctorResult_);
+  // The output sheet belongs to the doctor section.
+  if (doctorSection_->isVisibleTo(this)) showDoctorOutput();
+}
+
+void AgentDetailSheet::showDoctorOutput() {
+  if (doctorOutput_) {
+    doctorOutput_->setResult(doctorResult_);
+    return;
+  }
+  DoctorOutputModel::ApplyFix applyFix;
+  if (callbacks_.onApplyDoctorFix) applyFix = callbacks_.onApplyDoctorFix;
+  DoctorOutputModel::Rerun rerun;
+  if (callbacks_.onDoctor) {
+    rerun = [sheet = QPointer<AgentDetailSheet>(this),
+             onDoctor = callbacks_.onDoctor](DoctorOutputModel::RerunCompletion completion) {
+      onDoctor([sheet, completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
+        if (sheet) sheet->doctorResult_ = result;
+        completion(std::move(result));
+      });
+    };
+  }
+  auto* output = new DoctorOutputSheet(doctorResult_, {}, std::move(applyFix), std::move(rerun), this);
+  output->setOnClose([output] { output->dismiss(); });
+  doctorOutput_ = output;
+  output->present();
+}
+
+void AgentDetailSheet::showUninstallSheet() {
+  if (isLocked() || uninstallSheet_) return;
+  const UninstallSheetFactory& factory = uninstallFactory();
+  if (!factory) return;
+  QPointer<AgentDetailSheet> self(this);
+  Sheet* sheet = factory(
+      this, item_.entry,
+      [self] {
+        if (self && self->uninstallSheet_) self->uninstallSheet_->dismiss();
+      },
+      [self] {
+        if (self) self->uninstallDone();
+      });
+  if (!sheet) return;
+  uninstallSheet_ = sheet;
+  sheet->present();
+}
+
+void AgentDetailSheet::uninstallDone() {
+  if (item_.entry.launchdLabel && !item_.entry.launchdLabel->isEmpty())
+    ProcessScanner::invalidateLaunchdCache(*item_.entry.launchdLabel);
+  requestClose();
+}
+
+}  // namespace tlr

@@ -1,0 +1,447 @@
+#include "ui/detail/DoctorOutputSheet.h"
+
+#include "core/SettingsStore.h"
+#include "ui/detail/DetailControls.h"
+#include "ui/detail/DoctorTranscriptView.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Painting.h"
+#include "ui/kit/Theme.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtMath>
+
+namespace tlr {
+namespace {
+
+using Kind = DoctorOutputModel::FixState::Kind;
+
+const QColor kGreen{52, 199, 89};
+const QColor kRed{255, 59, 48};
+
+AppLanguage language() { return SettingsStore::shared().language(); }
+QString locText(const LocKey& key) { return SettingsStore::dict(language(), key); }
+
+// A symbol at the visual size of a font of `fontPixels`.
+SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
+  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
+}
+SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
+  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
+  view->setColor(color);
+  return view;
+}
+
+QFont monoFont(qreal pixels) {
+  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  mono.setStyleHint(QFont::Monospace);
+  mono.setPixelSize(qRound(pixels));
+  return mono;
+}
+
+// A label whose text the user may select and copy.
+Label* selectableLabel(const QString& content, qreal pixels, TextRole role, QWidget* parent) {
+  auto* label = new Label(content, pixels, QFont::Normal, role, parent);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  label->setCursor(Qt::IBeamCursor);
+  return label;
+}
+
+// Keeps a wrapping label to at most `lines` lines.
+void limitLines(QLabel* label, int lines) {
+  label->setWordWrap(true);
+  label->setMaximumHeight(qCeil(QFontMetricsF(label->font()).lineSpacing() * lines) + 2);
+}
+
+// The fix button of one issue, drawn by its state.
+class FixButton final : public PaintedButton {
+ public:
+  explicit FixButton(QWidget* parent) : PaintedButton(QString(), parent) {
+    timer_.setInterval(80);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      step_ = (step_ + 1) % 12;
+      update();
+    });
+  }
+
+  void setState(Kind kind, const QString& fixTitle) {
+    kind_ = kind;
+    switch (kind) {
+      case Kind::idle:
+      case Kind::failure:
+        setLabel(fixTitle);
+        setSymbol(QStringLiteral("wrench.and.screwdriver"));
+        break;
+      case Kind::running:
+        setLabel(locText(LocKey::doctorFixing()));
+        setSymbol(QString());
+        break;
+      case Kind::success:
+        setLabel(locText(LocKey::doctorFixed()));
+        setSymbol(QStringLiteral("checkmark"));
+        break;
+    }
+    if (kind_ == Kind::running && isVisible())
+      timer_.start();
+    else
+      timer_.stop();
+    updateGeometry();
+    update();
+  }
+  Kind state() const { return kind_; }
+
+  QSize sizeHint() const override {
+    const QSizeF c = contentSize(Theme::font(12, QFont::Medium), Glyphs::sizeForFont(11), 6);
+    const qreal spinner = kind_ == Kind::running ? 11 + 6 : 0;
+    return {qCeil(c.width() + spinner + 24), qCeil(std::max(c.height(), 11.0) + 12)};
+  }
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    if (kind_ == Kind::running) timer_.start();
+    PaintedButton::showEvent(event);
+  }
+  void hideEvent(QHideEvent* event) override {
+    timer_.stop();
+    PaintedButton::hideEvent(event);
+  }
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    const bool fixed = kind_ == Kind::success;
+    const QColor color = fixed ? kGreen : Theme::current().accent;
+    const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const QPainterPath shape = Painting::continuousRoundRect(face, 6);
+    if (!isEnabled() && !fixed && kind_ != Kind::running) p.setOpacity(0.5);
+    p.fillPath(shape, Theme::withOpacity(color, fixed ? 0.15 : (isDown() ? 0.28 : 0.18)));
+    const QFont font = Theme::font(12, QFont::Medium);
+    if (kind_ != Kind::running) {
+      paintContent(p, face, font, Glyphs::sizeForFont(11), color, 6);
+      return;
+    }
+    const qreal width = 11 + 6 + QFontMetricsF(font).horizontalAdvance(label());
+    qreal x = face.center().x() - width / 2;
+    Spinner::paintSpinner(p, QRectF(x, face.center().y() - 5.5, 11, 11), step_, color);
+    x += 17;
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(QRectF(x, face.top(), face.right() - x, face.height()), Qt::AlignLeft | Qt::AlignVCenter, label());
+  }
+
+ private:
+  Kind kind_ = Kind::idle;
+  int step_ = 0;
+  QTimer timer_;
+};
+
+}  // namespace
+
+// One detected issue's card.
+struct DoctorOutputSheet::IssueCard {
+  Card* card = nullptr;
+  AgentDoctor::KnownIssue issue;
+  Label* number = nullptr;
+  Label* matchedLabel = nullptr;
+  FixButton* fix = nullptr;
+  SymbolView* outcomeSymbol = nullptr;
+  Label* outcome = nullptr;
+};
+
+DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, std::function<void()> onClose,
+                                     DoctorOutputModel::ApplyFix onApplyFix, DoctorOutputModel::Rerun onRerun,
+                                     QWidget* parent)
+    : Sheet(kSize, parent),
+      model_(new DoctorOutputModel(std::move(result), std::move(onApplyFix), std::move(onRerun), this)) {
+  setObjectName(QStringLiteral("doctorOutputSheet"));
+  setOnClose(std::move(onClose));
+
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->setSpacing(0);
+
+  // Header.
+  auto* header = new QWidget(this);
+  auto* headerRow = new QHBoxLayout(header);
+  headerRow->setContentsMargins(20, 16, 20, 14);
+  headerRow->setSpacing(12);
+  headerRow->addWidget(roleSymbol(QStringLiteral("stethoscope"), 20, TextRole::accent, header),
+                       0, Qt::AlignTop);
+  auto* titles = new QVBoxLayout;
+  titles->setSpacing(3);
+  title_ = new Label(QString(), 15, QFont::DemiBold, TextRole::primary, header);
+  title_->setObjectName(QStringLiteral("doctorTitle"));
+  summary_ = new Label(QString(), 11.5, QFont::Normal, TextRole::dim, header);
+  summary_->setObjectName(QStringLiteral("doctorSummary"));
+  titles->addWidget(title_);
+  titles->addWidget(summary_);
+  headerRow->addLayout(titles, 1);
+  closeButton_ = new CloseButton(QString(), header);
+  closeButton_->setObjectName(QStringLiteral("doctorCloseButton"));
+  connect(closeButton_, &QAbstractButton::clicked, this, &Sheet::requestClose);
+  headerRow->addWidget(closeButton_, 0, Qt::AlignTop);
+  root->addWidget(header);
+  root->addWidget(new Divider(this));
+
+  // Content: the issues (or a banner) above the transcript, which scrolls
+  // on its own.
+  auto* content = new QWidget(this);
+  auto* contentColumn = new QVBoxLayout(content);
+  contentColumn->setContentsMargins(20, 14, 20, 12);
+  contentColumn->setSpacing(12);
+
+  noResult_ = new Label(QString(), 13, QFont::Normal, TextRole::dim, content);
+  noResult_->setObjectName(QStringLiteral("doctorNoResult"));
+  contentColumn->addWidget(noResult_);
+
+  topArea_ = new QScrollArea(content);
+  topArea_->setObjectName(QStringLiteral("doctorIssuesArea"));
+  topArea_->setWidgetResizable(true);
+  topArea_->setFrameShape(QFrame::NoFrame);
+  topArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  topArea_->viewport()->setAutoFillBackground(false);
+  topContent_ = new QWidget;
+  topContent_->setAutoFillBackground(false);
+  topLayout_ = new QVBoxLayout(topContent_);
+  topLayout_->setContentsMargins(0, 0, 4, 0);
+  topLayout_->setSpacing(10);
+
+  // Issues section: heading and cards.
+  issuesSection_ = new QWidget(topContent_);
+  issuesSection_->setObjectName(QStringLiteral("doctorIssuesSection"));
+  auto* issuesColumn = new QVBoxLayout(issuesSection_);
+  issuesColumn->setContentsMargins(0, 0, 0, 0);
+  issuesColumn->setSpacing(10);
+  auto* headingRow = new QHBoxLayout;
+  headingRow->setSpacing(8);
+  headingRow->addWidget(
+      fixedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, issuesSection_));
+  issuesHeading_ = new Label(QString(), 13.5, QFont::DemiBold, TextRole::primary, issuesSection_);
+  issuesHeading_->setObjectName(QStringLiteral("doctorIssuesHeading"));
+  headingRow->addWidget(issuesHeading_);
+  headingRow->addStretch(1);
+  rerunSpinner_ = new Spinner(12, issuesSection_);
+  rerunLabel_ = new Label(QString(), 11.5, QFont::Normal, TextRole::dim, issuesSection_);
+  rerunLabel_->setObjectName(QStringLiteral("doctorRerunning"));
+  headingRow->addWidget(rerunSpinner_);
+  headingRow->addWidget(rerunLabel_);
+  issuesColumn->addLayout(headingRow);
+  cardsLayout_ = new QVBoxLayout;
+  cardsLayout_->setSpacing(10);
+  issuesColumn->addLayout(cardsLayout_);
+  topLayout_->addWidget(issuesSection_);
+
+  // The banners.
+  auto green = [] { return kGreen; };
+  noIssueBanner_ = new TintedPanel(green, 0.10, 0.0, 8, topContent_);
+  noIssueBanner_->setObjectName(QStringLiteral("doctorNoIssueBanner"));
+  auto* noIssueRow = new QHBoxLayout(noIssueBanner_);
+  noIssueRow->setContentsMargins(12, 10, 12, 10);
+  noIssueRow->setSpacing(8);
+  noIssueRow->addWidget(fixedSymbol(QStringLiteral("checkmark.circle.fill"), 14, kGreen, noIssueBanner_));
+  noIssueText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, noIssueBanner_);
+  noIssueRow->addWidget(noIssueText_, 1);
+  topLayout_->addWidget(noIssueBanner_);
+
+  allFixedBanner_ = new TintedPanel(green, 0.10, 0.0, 8, topContent_);
+  allFixedBanner_->setObjectName(QStringLiteral("doctorAllFixedBanner"));
+  auto* allFixedRow = new QHBoxLayout(allFixedBanner_);
+  allFixedRow->setContentsMargins(12, 10, 12, 10);
+  allFixedRow->setSpacing(8);
+  allFixedRow->addWidget(fixedSymbol(QStringLiteral("sparkles"), 14, kGreen, allFixedBanner_), 0, Qt::AlignTop);
+  allFixedText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, allFixedBanner_);
+  allFixedText_->setWordWrap(true);
+  allFixedRow->addWidget(allFixedText_, 1);
+  topLayout_->addWidget(allFixedBanner_);
+  topLayout_->addStretch(1);
+  topArea_->setWidget(topContent_);
+  contentColumn->addWidget(topArea_);
+
+  // Raw output.
+  rawSection_ = new QWidget(content);
+  auto* rawColumn = new QVBoxLayout(rawSection_);
+  rawColumn->setContentsMargins(0, 0, 0, 0);
+  rawColumn->setSpacing(6);
+  rawHeading_ = new Label(QString(), 11.5, QFont::DemiBold, TextRole::dim, rawSection_);
+  rawHeading_->setObjectName(QStringLiteral("doctorFullOutputHeading"));
+  rawColumn->addWidget(rawHeading_);
+  transcript_ = new DoctorTranscriptView(rawSection_);
+  transcript_->setObjectName(QStringLiteral("doctorTranscript"));
+  transcript_->setMinimumHeight(140);
+  rawColumn->addWidget(transcript_, 1);
+  contentColumn->addWidget(rawSection_, 1);
+  root->addWidget(content, 1);
+
+  root->addWidget(new Divider(this));
+  // Footer.
+  auto* footerBar = new QWidget(this);
+  auto* footerRow = new QHBoxLayout(footerBar);
+  footerRow->setContentsMargins(20, 9, 20, 11);
+  footerRow->setSpacing(8);
+  footerRow->addWidget(roleSymbol(QStringLiteral("info.circle"), 12, TextRole::dim, footerBar),
+                       0, Qt::AlignTop);
+  footer_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, footerBar);
+  footer_->setObjectName(QStringLiteral("doctorFooter"));
+  footer_->setWordWrap(true);
+  footerRow->addWidget(footer_, 1);
+  root->addWidget(footerBar);
+
+  connect(model_, &DoctorOutputModel::changed, this, &DoctorOutputSheet::refresh);
+  whenLookChanges(this, [this] { refresh(); });
+  refresh();
+}
+
+DoctorOutputSheet::~DoctorOutputSheet() { qDeleteAll(cards_); }
+
+void DoctorOutputSheet::setResult(const std::optional<AgentDoctor::Result>& result) {
+  model_->presenterResultChanged(result);
+}
+
+void DoctorOutputSheet::refresh() {
+  const AppLanguage lang = language();
+  const std::optional<AgentDoctor::Result>& result = model_->currentResult();
+  const QString name = result ? result->entryDisplayName : locText(LocKey::doctorLabel());
+  title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));
+  summary_->setVisible(result.has_value());
+  if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
+  closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
+
+  const DoctorOutputModel::Content shown = model_->content();
+  noResult_->setVisible(shown == DoctorOutputModel::Content::noResult);
+  noResult_->setPlainText(locText(LocKey::doctorNoResult()));
+  topArea_->setVisible(shown != DoctorOutputModel::Content::noResult);
+  rawSection_->setVisible(result.has_value());
+  issuesSection_->setVisible(shown == DoctorOutputModel::Content::issues);
+  noIssueBanner_->setVisible(shown == DoctorOutputModel::Content::noIssues);
+  allFixedBanner_->setVisible(shown == DoctorOutputModel::Content::allFixed);
+  noIssueText_->setPlainText(locText(LocKey::doctorNoIssues()));
+  allFixedText_->setPlainText(locText(LocKey::doctorAllFixed()));
+  rawHeading_->setPlainText(locText(LocKey::doctorFullOutput()));
+
+  if (result) {
+    issuesHeading_->setPlainText(locText(LocKey::doctorFoundIssues(result->detectedIssues.size())));
+    rerunSpinner_->setVisible(model_->rerunning());
+    rerunLabel_->setVisible(model_->rerunning());
+    rerunLabel_->setPlainText(locText(LocKey::doctorRediagnosing()));
+    if (builtGeneration_ != model_->resultGeneration()) rebuildIssueCards();
+    refreshIssueCards();
+    if (builtGeneration_ != model_->resultGeneration() || builtLanguage_ != static_cast<int>(lang))
+      transcript_->setTranscript(result->combinedOutput(lang == AppLanguage::en));
+    builtGeneration_ = model_->resultGeneration();
+    builtLanguage_ = static_cast<int>(lang);
+    // The issues take what they need, up to about half of the content.
+    topContent_->adjustSize();
+    topArea_->setFixedHeight(std::min(topContent_->sizeHint().height(), 250));
+  }
+
+  const bool withCommand = result && !result->command.isEmpty();
+  footer_->setPlainText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
+                                    : locText(LocKey::doctorDeeperHintGeneric()));
+  footer_->setTextInteractionFlags(withCommand ? (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)
+                                               : Qt::NoTextInteraction);
+}
+
+void DoctorOutputSheet::rebuildIssueCards() {
+  // Old cards may be in the middle of delivering a click: let them go later.
+  for (IssueCard* old : cards_) {
+    old->card->hide();
+    old->card->deleteLater();
+    delete old;
+  }
+  cards_.clear();
+  const std::optional<AgentDoctor::Result>& result = model_->currentResult();
+  if (!result) return;
+  int index = 0;
+  for (const AgentDoctor::DetectedIssue& detected : result->detectedIssues) {
+    ++index;
+    auto* c = new IssueCard;
+    c->issue = detected.issue;
+    c->card = new Card(issuesSection_);
+    c->card->setObjectName(QStringLiteral("doctorIssueCard%1").arg(index));
+    auto* column = new QVBoxLayout(c->card);
+    column->setContentsMargins(12, 10, 12, 10);
+    column->setSpacing(8);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(8);
+    c->number = new Label(QStringLiteral("%1.").arg(index), 13, QFont::DemiBold, TextRole::dim, c->card);
+    c->number->setObjectName(QStringLiteral("issueNumber"));
+    top->addWidget(c->number, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(4);
+    auto* title = new Label(detected.issue.title, 13, QFont::DemiBold, TextRole::primary, c->card);
+    title->setObjectName(QStringLiteral("issueTitle"));
+    title->setWordWrap(true);
+    texts->addWidget(title);
+    if (detected.issue.detail && !detected.issue.detail->isEmpty()) {
+      auto* detail = new Label(*detected.issue.detail, 11.5, QFont::Normal, TextRole::dim, c->card);
+      detail->setObjectName(QStringLiteral("issueDetail"));
+      detail->setWordWrap(true);
+      texts->addWidget(detail);
+    }
+    auto* matchedRow = new QHBoxLayout;
+    matchedRow->setSpacing(6);
+    c->matchedLabel = new Label(QString(), 11, QFont::Normal, TextRole::faint, c->card);
+    matchedRow->addWidget(c->matchedLabel, 0, Qt::AlignTop);
+    auto* snippet = selectableLabel(detected.matchedSnippet, 11, TextRole::dim, c->card);
+    snippet->setObjectName(QStringLiteral("issueSnippet"));
+    snippet->setFont(monoFont(11));
+    limitLines(snippet, 2);
+    matchedRow->addWidget(snippet, 1);
+    texts->addLayout(matchedRow);
+    top->addLayout(texts, 1);
+    column->addLayout(top);
+
+    auto* fixRow = new QHBoxLayout;
+    fixRow->setSpacing(8);
+    c->fix = new FixButton(c->card);
+    c->fix->setObjectName(QStringLiteral("issueFixButton"));
+    c->fix->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    const AgentDoctor::KnownIssue issue = detected.issue;
+    connect(c->fix, &QAbstractButton::clicked, this, [this, issue] {
+      if (model_->fixEnabled(issue.id)) model_->triggerFix(issue);
+    });
+    fixRow->addWidget(c->fix);
+    c->outcomeSymbol = fixedSymbol(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
+    fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
+    c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);
+    c->outcome->setObjectName(QStringLiteral("issueFixMessage"));
+    fixRow->addWidget(c->outcome, 1);
+    fixRow->addStretch(0);
+    column->addLayout(fixRow);
+    cardsLayout_->addWidget(c->card);
+    cards_.append(c);
+  }
+}
+
+void DoctorOutputSheet::refreshIssueCards() {
+  const QString noFixHelp = locText(LocKey::doctorFixDisabledHelp());
+  for (IssueCard* c : cards_) {
+    c->matchedLabel->setPlainText(locText(LocKey::doctorMatched()));
+    const DoctorOutputModel::FixState state = model_->fixState(c->issue.id);
+    c->fix->setState(state.kind, c->issue.fix.title);
+    c->fix->setEnabled(model_->fixEnabled(c->issue.id));
+    c->fix->setToolTip(model_->canApplyFixes() ? c->issue.fix.title : noFixHelp);
+    const bool success = state.kind == Kind::success;
+    const bool failure = state.kind == Kind::failure;
+    c->outcomeSymbol->setVisible(success || failure);
+    c->outcomeSymbol->setSymbol(success ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"));
+    c->outcomeSymbol->setColor(success ? kGreen : kRed);
+    c->outcome->setVisible(success || failure);
+    c->outcome->setPlainText(state.message);
+    c->outcome->setColor(success ? kGreen : kRed);
+    if (success) {
+      // One line.
+      c->outcome->setWordWrap(false);
+      c->outcome->setMaximumHeight(QWIDGETSIZE_MAX);
+    } else {
+      limitLines(c->outcome, 2);
+    }
+  }
+}
+
+}  // namespace tlr

@@ -1,0 +1,420 @@
+#include "DetailSheetTestSupport.h"
+
+#include "ui/detail/DetailControls.h"
+#include "ui/detail/DoctorOutputSheet.h"
+#include "ui/kit/Controls.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace tlr;
+using namespace tlr::test;
+
+namespace {
+
+const QByteArray kCli = R"("id":"cli1","displayName":"Cli One","vendor":"open labs","kind":"cli","identify":{})";
+
+QByteArray withExtra(const QByteArray& base, const QByteArray& extra) { return base + "," + extra; }
+
+AgentDoctor::Result doctorRun(int issues, double elapsed = 1.5) {
+  AgentDoctor::Result result;
+  result.entryDisplayName = "Cli One";
+  result.command = {"cli1", "doctor"};
+  result.elapsedSeconds = elapsed;
+  for (int i = 0; i < issues; ++i) {
+    AgentDoctor::KnownIssue issue;
+    issue.id = QStringLiteral("i%1").arg(i);
+    issue.title = QStringLiteral("Issue %1").arg(i);
+    issue.fix.title = QStringLiteral("Fix %1").arg(i);
+    result.detectedIssues.append({issue, "snippet"});
+  }
+  return result;
+}
+
+class DetailSheetTest : public DetailSheetFixture {};
+
+}  // namespace
+
+TEST_F(DetailSheetTest, TheActionRowFollowsTheKindAndTheRunningState) {
+  struct Case {
+    QByteArray json;
+    bool running;
+    QStringList shown;
+  };
+  const QList<Case> cases{
+      {R"("id":"p","displayName":"P","vendor":"v","kind":"ide-plugin","identify":{},"tuiCommand":["x"])", true, {}},
+      {withExtra(kCli, R"("tuiCommand":["cli1","tui"])"), true, {"actionOpenConsole", "actionStop"}},
+      {withExtra(kCli, R"("tuiCommand":["cli1","tui"])"), false, {"actionOpenConsole"}},
+      {R"("id":"d","displayName":"D","vendor":"v","kind":"desktop-app","identify":{},"dashboardUrl":"http://x/")",
+       false,
+       {"actionOpen"}},
+      {withExtra(kCli, R"("dashboardUrl":"http://localhost:18789/")"), true, {"actionOpenDashboard", "actionStop"}},
+      {kCli, false, {"actionLaunch"}},
+      {kCli, true, {"actionStop"}},
+  };
+  const QStringList all{"actionOpenConsole", "actionOpen", "actionOpenDashboard", "actionLaunch", "actionStop"};
+  for (const Case& c : cases) {
+    auto sheet = open(item(c.json, c.running));
+    QStringList shownNow;
+    for (const QString& name : all)
+      if (shown(sheet.get(), name)) shownNow << name;
+    EXPECT_EQ(shownNow, c.shown) << c.json.toStdString();
+    EXPECT_EQ(shown(sheet.get(), "detailActionRow"), !c.shown.isEmpty());
+  }
+  auto plugin = open(item(cases[0].json));
+  EXPECT_EQ(plugin->findChild<QWidget*>("detailKindBadge")->accessibleName(), "Plugin");
+  EXPECT_EQ(labelText(open(item(kCli, false)).get(), "detailVendor"), "Open Labs");
+  EXPECT_EQ(buttonLabel(open(item(kCli)).get(), "actionLaunch"), "Launch Cli One");
+}
+
+TEST_F(DetailSheetTest, TheEmbeddedCardNeedsADesktopAppWithPidAndName) {
+  DashboardAgentItem app = item(R"("id":"d","displayName":"D","vendor":"v","kind":"desktop-app","identify":{})", true);
+  app.embeddedCliPID = 4242;
+  EXPECT_FALSE(shown(open(app).get(), "detailEmbeddedCli"));
+  app.embeddedCliName = "Cli One";
+  auto sheet = open(app);
+  ASSERT_TRUE(shown(sheet.get(), "detailEmbeddedCli"));
+  EXPECT_EQ(labelText(sheet.get(), "embeddedCliTitle"), "Embedded CLI: Cli One");
+  EXPECT_EQ(labelText(sheet.get(), "embeddedCliSubtitle"), "PID 4242 · No need to manage separately");
+  DashboardAgentItem cli = item(kCli, true);
+  cli.embeddedCliPID = 1;
+  cli.embeddedCliName = "x";
+  EXPECT_FALSE(shown(open(cli).get(), "detailEmbeddedCli"));
+}
+
+TEST_F(DetailSheetTest, TheInformationCardAndTheRowUpdatesInPlace) {
+  auto sheet = open(item(kCli, false));
+  EXPECT_EQ(labelText(sheet.get(), "detailStatusValue"), "Guarded");
+  EXPECT_EQ(labelText(sheet.get(), "detailRunningValue"), "Stopped");
+  EXPECT_FALSE(shown(sheet.get(), "detailRestartSection"));
+  // A launch is under way when the dashboard hands over the running row.
+  click(sheet.get(), "actionLaunch");
+  DashboardAgentItem running = item(kCli, true);
+  running.isFaulted = true;
+  running.bigStatusText = "Faulted";
+  sheet->setItem(running);
+  EXPECT_TRUE(sheet->isLaunching()) << "busy flags survive a new row";
+  EXPECT_EQ(labelText(sheet.get(), "detailRunningValue"), "Faulted");
+  EXPECT_TRUE(shown(sheet.get(), "detailRestartSection"));
+  EXPECT_EQ(buttonLabel(sheet.get(), "restartButton"), "Restart (issue detected)");
+}
+
+TEST_F(DetailSheetTest, TheLockSwitchShowsTheStoreAndTurningItOffAsksFirst) {
+  auto stopped = open(item(kCli, false));
+  auto* stoppedSwitch = find<QAbstractButton>(stopped.get(), "lockOnlineSwitch");
+  EXPECT_FALSE(stoppedSwitch->isEnabled()) << "a stopped agent that is not locked cannot be locked here";
+
+  auto sheet = open(item(kCli, true), true);
+  auto* lock = find<QAbstractButton>(sheet.get(), "lockOnlineSwitch");
+  ASSERT_TRUE(lock->isEnabled());
+  EXPECT_FALSE(lock->isChecked());
+  lock->click();
+  EXPECT_TRUE(lockOnline.isLocked("cli1"));
+  EXPECT_TRUE(lock->isChecked());
+  EXPECT_TRUE(shown(sheet.get(), "detailHeaderLock"));
+  EXPECT_TRUE(stoppedSwitch->isEnabled()) << "every open sheet follows the store";
+
+  ::testing::internal::CaptureStdout();
+  lock->click();  // off: only asks
+  EXPECT_TRUE(lockOnline.isLocked("cli1"));
+  EXPECT_TRUE(lock->isChecked());
+  answer(alert(sheet.get(), "lockOffConfirm"), "lockOffCancel");
+  EXPECT_TRUE(lockOnline.isLocked("cli1"));
+  EXPECT_TRUE(lock->isChecked());
+
+  lock->click();
+  QMessageBox* confirm = alert(sheet.get(), "lockOffConfirm");
+  ASSERT_NE(confirm, nullptr);
+  EXPECT_EQ(confirm->text(), "Turn off lock?");
+  EXPECT_EQ(confirm->informativeText(), "Future exits will no longer be auto-recovered.");
+  answer(confirm, "lockOffConfirmButton");
+  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
+  EXPECT_FALSE(lockOnline.isLocked("cli1"));
+  EXPECT_FALSE(lock->isChecked());
+  EXPECT_TRUE(out.contains("[Detail] 关闭锁定 · 取消\n")) << out.toStdString();
+  EXPECT_TRUE(out.contains("[Detail] 关闭锁定 · 确认 → cli1\n")) << out.toStdString();
+  EXPECT_FALSE(QFile::exists(bin.recordPath("systemctl"))) << "an agent launchd does not run is not disabled";
+}
+
+TEST_F(DetailSheetTest, TurningOffTheLockOfAManagedAgentDisablesItsJobWithoutWaiting) {
+  // A service manager that never answers.
+  bin.add("systemctl", "echo \"$@\" >> '" + bin.recordPath("systemctl") + "'\nexec /bin/sleep 30\n");
+  DashboardAgentItem row = item(withExtra(kCli, R"("launchdLabel":"com.example.cli1")"), true);
+  row.isLaunchdManaged = true;
+  lockOnline.setLocked("cli1", true);
+  auto sheet = open(row, true);
+  find<QAbstractButton>(sheet.get(), "lockOnlineSwitch")->click();
+  answer(alert(sheet.get(), "lockOffConfirm"), "lockOffConfirmButton");
+  // The lock is off at once; the disable runs without holding the window.
+  EXPECT_FALSE(lockOnline.isLocked("cli1"));
+  EXPECT_TRUE(waitUntil([&] {
+    return readFile(bin.recordPath("systemctl")).contains("--user disable com.example.cli1.service");
+  }));
+}
+
+TEST_F(DetailSheetTest, LaunchAndStopAreBusyUntilTheirDelayedCompletions) {
+  auto sheet = open(item(kCli, false), true);
+  auto* launch = find<ActionButton>(sheet.get(), "actionLaunch");
+  launch->click();
+  EXPECT_TRUE(launch->isBusy());
+  EXPECT_FALSE(launch->isEnabled());
+  launch->click();
+  EXPECT_EQ(callbacks.count("launch"), 1) << "a second click while busy does nothing";
+  callbacks.launches.takeFirst()(false);
+  EXPECT_FALSE(launch->isBusy()) << "the Bool does not matter";
+  EXPECT_TRUE(launch->isEnabled());
+
+  sheet->setItem(item(kCli, true));
+  auto* stop = find<ActionButton>(sheet.get(), "actionStop");
+  stop->click();
+  stop->click();
+  EXPECT_EQ(callbacks.count("stop"), 1);
+  EXPECT_TRUE(stop->isBusy());
+  callbacks.stops.takeFirst()(true);
+  EXPECT_FALSE(stop->isBusy());
+}
+
+TEST_F(DetailSheetTest, StoppingAManagedAgentBootsItOutDropsTheLockAndStopsLater) {
+  DashboardAgentItem row = item(withExtra(kCli, R"("launchdLabel":"com.example.cli1")"), true);
+  row.isLaunchdManaged = true;
+  lockOnline.setLocked("cli1", true);
+  auto sheet = open(row, true);
+  click(sheet.get(), "actionStop");
+  EXPECT_FALSE(lockOnline.isLocked("cli1")) << "no confirmation for a stop";
+  EXPECT_EQ(callbacks.count("stop"), 0) << "the dashboard's stop waits for launchd";
+  EXPECT_TRUE(sheet->isStopping());
+  EXPECT_TRUE(waitUntil([&] { return readFile(bin.recordPath("systemctl")).contains("stop\ncom.example.cli1.service"); }));
+  ASSERT_TRUE(waitUntil([&] { return callbacks.count("stop") == 1; }, std::chrono::seconds(5)));
+  EXPECT_TRUE(sheet->isStopping());
+  callbacks.stops.takeFirst()(true);
+  EXPECT_FALSE(sheet->isStopping());
+}
+
+TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
+  auto sheet = open(item(withExtra(kCli, R"("tuiCommand":["cli1","tui","--x=\"a b\""])"), true), true);
+  click(sheet.get(), "actionOpenConsole");
+  EXPECT_TRUE(waitUntil([&] { return readFile(bin.recordPath("x-terminal-emulator")).contains("cli1 tui --x=\"a b\""); }));
+
+  // No terminal at all: the alert names the command.
+  const QByteArray savedPath = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(home.path() + "/empty-bin"));
+  click(sheet.get(), "actionOpenConsole");
+  qputenv("PATH", savedPath);
+  QMessageBox* box = alert(sheet.get(), "terminalFailedAlert");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "Cannot open Terminal");
+  EXPECT_TRUE(box->informativeText().startsWith("Tried to open Terminal to run `cli1 tui --x=\"a b\"` but failed."));
+  EXPECT_EQ(box->textFormat(), Qt::PlainText);
+  answer(box, "alertGotIt");
+}
+
+TEST_F(DetailSheetTest, TheAutomaticDoctorRunsOnceWithItsBannerAndCoolsDown) {
+  const QByteArray json = withExtra(kCli, R"("doctor":{"command":["cli1","doctor"]})");
+  auto first = open(item(json, true), true);
+  ASSERT_EQ(callbacks.count("doctor"), 1);
+  EXPECT_TRUE(shown(first.get(), "doctorRunningBanner"));
+  EXPECT_EQ(labelText(first.get(), "doctorRunningText"), "Checking Cli One configuration…");
+
+  // Closed and opened again while the run goes on: no second run, and the
+  // banner still says it is checking.
+  first.reset();
+  auto second = open(item(json, true), true);
+  EXPECT_EQ(callbacks.count("doctor"), 1);
+  EXPECT_TRUE(shown(second.get(), "doctorRunningBanner"));
+
+  callbacks.doctors.takeFirst()(doctorRun(1));
+  EXPECT_FALSE(shown(second.get(), "doctorRunningBanner"));
+  ASSERT_TRUE(shown(second.get(), "doctorResultBanner"));
+  EXPECT_EQ(labelText(second.get(), "bannerTitle"), "Setup complete. Found 1 known issue");
+  EXPECT_EQ(labelText(second.get(), "bannerSubtitle"), "Click to view details and fix");
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(labelText(second.get(), "bannerTitle"), "setup 完成，发现 1 个已知问题");
+  setLanguage(AppLanguage::en);
+
+  second.reset();
+  now = now.addSecs(299);
+  auto third = open(item(json, true), true);
+  EXPECT_EQ(callbacks.count("doctor"), 1) << "cooling down: the stored result is shown";
+  EXPECT_TRUE(shown(third.get(), "doctorResultBanner"));
+  third.reset();
+  now = now.addSecs(1);
+  auto fourth = open(item(json, true), true);
+  EXPECT_EQ(callbacks.count("doctor"), 2);
+  callbacks.doctors.takeFirst()(doctorRun(2));
+  EXPECT_EQ(labelText(fourth.get(), "bannerTitle"), "Setup complete. Found 2 known issues");
+}
+
+TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {
+  const QByteArray json = withExtra(
+      kCli, R"("restart":{"command":["cli1","gateway","restart"]},"doctor":{"command":["cli1","doctor"]})");
+  auto sheet = open(item(json, true));
+  EXPECT_EQ(buttonLabel(sheet.get(), "restartButton"), "Restart Gateway");
+  EXPECT_EQ(labelText(sheet.get(), "restartHint"), "Will run: cli1 gateway restart");
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(labelText(sheet.get(), "restartHint"), "将运行：cli1 gateway restart");
+  EXPECT_EQ(labelText(sheet.get(), "doctorHint"), "将运行:cli1 doctor（只读,不修改任何东西）");
+  EXPECT_EQ(buttonLabel(sheet.get(), "doctorButton"), "诊断");
+  setLanguage(AppLanguage::en);
+
+  sheet->show();
+  click(sheet.get(), "restartButton");
+  QMessageBox* box = alert(sheet.get(), "restartConfirm");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "Restart Cli One?");
+  EXPECT_EQ(box->informativeText(), "Will run cli1 gateway restart. Channels briefly disconnect and auto-reconnect.");
+  answer(box, "restartCancel");
+  EXPECT_EQ(callbacks.count("restart"), 0);
+  ASSERT_TRUE(waitUntil([&] { return sheet->findChild<QMessageBox*>("restartConfirm") == nullptr; }));
+  click(sheet.get(), "restartButton");
+  answer(alert(sheet.get(), "restartConfirm"), "restartConfirmButton");
+  EXPECT_EQ(callbacks.count("restart"), 1);
+}
+
+TEST_F(DetailSheetTest, TheManualDoctorOpensItsOutputAndStoresTheResultEvenAfterClosing) {
+  const QByteArray json = withExtra(kCli, R"("doctor":{"command":["cli1","doctor"]})");
+  doctorResults.setResult("cli1", doctorRun(0, 0.5));
+  auto sheet = open(item(json, true));  // never shown, so no automatic run
+  auto* button = find<OutlinedButton>(sheet.get(), "doctorButton");
+  button->click();
+  EXPECT_TRUE(sheet->isDoctorRunning());
+  EXPECT_FALSE(button->isEnabled());
+  EXPECT_EQ(button->label(), "Diagnosing…");
+  button->click();
+  EXPECT_EQ(callbacks.count("doctor"), 1);
+  callbacks.doctors.takeFirst()(std::nullopt);
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_EQ(sheet->doctorOutputSheet(), nullptr) << "no result opens nothing";
+  EXPECT_TRUE(doctorResults.result("cli1")) << "the stored result stays";
+
+  button->click();
+  callbacks.doctors.takeFirst()(doctorRun(2, 3.0));
+  ASSERT_NE(sheet->doctorOutputSheet(), nullptr);
+  EXPECT_EQ(doctorResults.result("cli1")->elapsedSeconds, 3.0);
+
+  // Closed while a run goes on: the result still reaches the store.
+  button->click();
+  sheet.reset();
+  callbacks.doctors.takeFirst()(doctorRun(0, 4.0));
+  EXPECT_EQ(doctorResults.result("cli1")->elapsedSeconds, 4.0);
+}
+
+TEST_F(DetailSheetTest, CompletionsAfterTheSheetClosedLandOnNothing) {
+  DashboardAgentItem row = item(withExtra(kCli, R"("launchdLabel":"com.example.cli1")"), true);
+  auto sheet = open(row, true);
+  click(sheet.get(), "actionStop");
+  sheet->setItem(item(kCli, false));
+  click(sheet.get(), "actionLaunch");
+  sheet.reset();
+  callbacks.launches.takeFirst()(true);
+  callbacks.stops.takeFirst()(true);
+
+  // A managed agent's delayed stop still reaches the dashboard after closing.
+  row.isLaunchdManaged = true;
+  auto managed = open(row, true);
+  click(managed.get(), "actionStop");
+  managed.reset();
+  ASSERT_TRUE(waitUntil([&] { return !callbacks.stops.isEmpty(); }, std::chrono::seconds(5)));
+  callbacks.stops.takeFirst()(true);
+}
+
+TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
+  auto command = open(item(withExtra(kCli, R"("setupCommand":["cli1","setup-token"])")));
+  ASSERT_TRUE(shown(command.get(), "detailSetupSection"));
+  EXPECT_EQ(buttonLabel(command.get(), "setupButton"), "Configure agent");
+  EXPECT_EQ(labelText(command.get(), "setupHint"),
+            "Will run `cli1 setup-token` in Terminal — follow the prompts to complete one-time setup");
+  click(command.get(), "setupButton");
+  EXPECT_EQ(callbacks.calls, QStringList{"setup"});
+
+  QDir(home.path()).mkpath(".cli1-config");
+  const QByteArray folders = withExtra(kCli, R"("backup":{"discovery":{"primaryHomes":["~/.cli1-config"]}})");
+  auto folder = open(item(folders));
+  ASSERT_TRUE(shown(folder.get(), "detailSetupSection"));
+  EXPECT_EQ(buttonLabel(folder.get(), "setupButton"), "打开配置目录");
+  EXPECT_EQ(labelText(folder.get(), "setupHint"), "Open ~/.cli1-config in Finder");
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(labelText(folder.get(), "setupHint"), "在 Finder 中打开 ~/.cli1-config");
+  setLanguage(AppLanguage::en);
+
+  EXPECT_FALSE(shown(open(item(kCli)).get(), "detailSetupSection"));
+}
+
+TEST_F(DetailSheetTest, UninstallIsOffWhileLockedAndItsDoneClosesTheSheet) {
+  int built = 0;
+  std::function<void()> done;
+  AgentDetailSheet::setUninstallSheetFactory(
+      [&](QWidget* parent, const AgentEntry& entry, std::function<void()> onClose, std::function<void()> onDone) {
+        ++built;
+        EXPECT_EQ(entry.id, "cli1");
+        done = std::move(onDone);
+        auto* sheet = new Sheet(QSize(100, 100), parent);
+        sheet->setOnClose(std::move(onClose));
+        return sheet;
+      });
+  const QByteArray json =
+      withExtra(kCli, R"("launchdLabel":"com.example.un","uninstall":{"preCommands":[["npm","rm","-g","cli1"]]})");
+  lockOnline.setLocked("cli1", true);
+  auto sheet = open(item(json, true), true);
+  ASSERT_TRUE(shown(sheet.get(), "detailUninstallSection"));
+  auto* button = find<OutlinedButton>(sheet.get(), "uninstallButton");
+  EXPECT_FALSE(button->isEnabled());
+  EXPECT_TRUE(shown(sheet.get(), "uninstallLockHint"));
+  EXPECT_EQ(labelText(sheet.get(), "uninstallLockHint"), "Turn off Locked-online to uninstall");
+
+  lockOnline.setLocked("cli1", false);
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_FALSE(shown(sheet.get(), "uninstallLockHint"));
+  button->click();
+  ASSERT_EQ(built, 1);
+  ASSERT_NE(sheet->uninstallSheet(), nullptr);
+  done();
+  EXPECT_EQ(callbacks.calls, QStringList{"close"});
+  AgentDetailSheet::setUninstallSheetFactory({});
+
+  EXPECT_FALSE(shown(open(item(withExtra(kCli, R"("uninstall":{"paths":[]})"))).get(), "detailUninstallSection"));
+}
+
+TEST_F(DetailSheetTest, TheTwentyNewestEventsShowAsTimesOfDay) {
+  auto empty = open(item(kCli));
+  EXPECT_TRUE(shown(empty.get(), "noEvents"));
+  EXPECT_EQ(labelText(empty.get(), "noEvents"), "No events yet");
+
+  const QTimeZone shanghai("Asia/Shanghai");
+  for (int i = 0; i < 25; ++i) {
+    const QDateTime at = QDateTime(QDate(2026, 3, 1), QTime(9, 5), shanghai).addSecs(i * 3600);
+    events.append(AgentEvent{QUuid::createUuid(), "cli1",
+                             i == 24 ? AgentEventType::hangDetected : AgentEventType::started,
+                             double(at.toSecsSinceEpoch() - 978307200), std::nullopt});
+  }
+  EXPECT_FALSE(shown(empty.get(), "noEvents")) << "the history follows the log";
+  const QList<QWidget*> rows = empty->findChildren<QWidget*>("eventRow");
+  QList<QWidget*> visible;
+  for (QWidget* r : rows)
+    if (!r->isHidden()) visible << r;
+  ASSERT_EQ(visible.size(), 20);
+  EXPECT_EQ(labelText(visible[0], "eventTime"), "09:05") << "newest first: 24 hours after the first";
+  EXPECT_EQ(labelText(visible[0], "eventText"), "Unresponsive too long");
+  EXPECT_EQ(labelText(visible[19], "eventTime"), "14:05");
+  EXPECT_EQ(labelText(visible[12], "eventTime"), "21:05");
+  EXPECT_LE(empty->findChild<QWidget*>("eventsArea")->height(), 180);
+}
+
+TEST_F(DetailSheetTest, TheDoctorOutputSheetOpensFromTheBannerAndRerunsThroughTheDashboard) {
+  const QByteArray json = withExtra(kCli, R"("doctor":{"command":["cli1","doctor"]})");
+  auto sheet = open(item(json, true), true);
+  callbacks.doctors.takeFirst()(doctorRun(1, 2.0));
+  click(sheet.get(), "doctorResultBanner");
+  DoctorOutputSheet* output = sheet->doctorOutputSheet();
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(output->model().currentResult()->elapsedSeconds, 2.0);
+
+  click(output, "issueFixButton");
+  ASSERT_EQ(callbacks.fixes.size(), 1);
+  callbacks.fixes.takeFirst()(AgentDoctor::FixResult::success("done"));
+  ASSERT_EQ(callbacks.doctors.size(), 1) << "a successful fix asks for a new run";
+  callbacks.doctors.takeFirst()(doctorRun(0, 6.0));
+  EXPECT_EQ(sheet->doctorResult()->elapsedSeconds, 6.0);
+  EXPECT_EQ(output->model().currentResult()->elapsedSeconds, 6.0);
+  EXPECT_EQ(doctorResults.result("cli1")->elapsedSeconds, 2.0) << "a re-run leaves the banner's result";
+  EXPECT_TRUE(shown(output, "doctorAllFixedBanner"));
+}

@@ -1,0 +1,153 @@
+#pragma once
+
+#include "core/DoctorResultStore.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
+#include "core/SettingsStore.h"
+#include "platform/Defaults.h"
+#include "ui/dashboard/DashboardActions.h"
+#include "ui/dashboard/DashboardAgentItem.h"
+#include "ui/detail/AgentDetailSheet.h"
+
+#include "support/FakeAgents.h"
+#include "support/RegistryJson.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace tlr::test {
+
+// The dashboard's side of a detail sheet: records every call and keeps each
+// completion until the test answers it.
+struct RecordingCallbacks {
+  QStringList calls;
+  QList<AgentActions::LaunchCompletion> launches;
+  QList<AgentActions::StopCompletion> stops;
+  QList<AgentActions::DoctorCompletion> doctors;
+  QList<AgentActions::FixCompletion> fixes;
+  QList<AgentDoctor::KnownIssue> fixedIssues;
+
+  AgentDetailCallbacks make() {
+    AgentDetailCallbacks c;
+    c.onClose = [this] { calls << "close"; };
+    c.onSetup = [this] { calls << "setup"; };
+    c.onRestart = [this] { calls << "restart"; };
+    c.onDoctor = [this](AgentActions::DoctorCompletion done) {
+      calls << "doctor";
+      doctors << std::move(done);
+    };
+    c.onApplyDoctorFix = [this](const AgentDoctor::KnownIssue& issue, AgentActions::FixCompletion done) {
+      calls << "fix " + issue.id;
+      fixedIssues << issue;
+      fixes << std::move(done);
+    };
+    c.onLaunch = [this](AgentActions::LaunchCompletion done) {
+      calls << "launch";
+      launches << std::move(done);
+    };
+    c.onStop = [this](AgentActions::StopCompletion done) {
+      calls << "stop";
+      stops << std::move(done);
+    };
+    return c;
+  }
+  int count(const QString& call) const { return calls.count(call); }
+};
+
+// A temporary HOME with its own stores, fakes first on PATH (terminal,
+// systemctl, xdg-open), and the interface language chosen per test.
+class DetailSheetFixture : public ::testing::Test {
+ protected:
+  TempHome home;
+  FakeBin bin;
+  Defaults defaults{home.path() + QStringLiteral("/detail-defaults.json")};
+  EventStore events{defaults};
+  LockOnlineStore lockOnline{defaults, events, [](const QString&) { return false; }};
+  QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, Qt::UTC);
+  DoctorResultStore doctorResults{[this] { return now; }};
+  RecordingCallbacks callbacks;
+
+  void SetUp() override {
+    bin.addRecorder(QStringLiteral("x-terminal-emulator"));
+    bin.addRecorder(QStringLiteral("systemctl"));
+    bin.addRecorder(QStringLiteral("xdg-open"));
+    setLanguage(AppLanguage::en);
+  }
+
+  static void setLanguage(AppLanguage language) { SettingsStore::shared().setLanguage(language); }
+
+  AgentDetailSheet::Stores stores() {
+    AgentDetailSheet::Stores s;
+    s.lockOnline = &lockOnline;
+    s.events = &events;
+    s.doctorResults = &doctorResults;
+    s.timeZone = QTimeZone("Asia/Shanghai");
+    return s;
+  }
+
+  static DashboardAgentItem item(const QByteArray& entryJson, bool running = false) {
+    DashboardAgentItem row;
+    row.entry = entryFromJson(entryJson);
+    row.id = row.entry.id;
+    row.isRunning = running;
+    row.bigStatusText = running ? QStringLiteral("Running") : QStringLiteral("Stopped");
+    return row;
+  }
+
+  std::unique_ptr<AgentDetailSheet> open(const DashboardAgentItem& row, bool show = false) {
+    auto sheet = std::make_unique<AgentDetailSheet>(row, callbacks.make(), stores());
+    sheet->setDeleteOnDismiss(false);
+    if (show) sheet->show();
+    return sheet;
+  }
+
+  template <class T = QWidget>
+  static T* find(QWidget* root, const QString& name) {
+    T* found = root->findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name.toStdString();
+    return found;
+  }
+  static bool shown(QWidget* root, const QString& name) {
+    QWidget* w = root->findChild<QWidget*>(name);
+    return w && w->isVisibleTo(root);
+  }
+  static QString labelText(QWidget* root, const QString& name) {
+    auto* label = root->findChild<QLabel*>(name);
+    return label ? label->text() : QStringLiteral("<missing %1>").arg(name);
+  }
+  static QString buttonLabel(QWidget* root, const QString& name) {
+    auto* button = root->findChild<QAbstractButton*>(name);
+    return button ? button->accessibleName() : QStringLiteral("<missing %1>").arg(name);
+  }
+  static void click(QWidget* root, const QString& name) {
+    auto* button = root->findChild<QAbstractButton*>(name);
+    ASSERT_NE(button, nullptr) << name.toStdString();
+    button->click();
+  }
+  // The open alert of that name, once it is there.
+  static QMessageBox* alert(QWidget* root, const QString& name) {
+    QMessageBox* box = nullptr;
+    waitUntil([&] {
+      box = root->findChild<QMessageBox*>(name);
+      return box != nullptr;
+    });
+    return box;
+  }
+  static void answer(QMessageBox* box, const QString& buttonName) {
+    ASSERT_NE(box, nullptr);
+    auto* button = box->findChild<QPushButton*>(buttonName);
+    ASSERT_NE(button, nullptr) << buttonName.toStdString();
+    button->click();
+  }
+};
+
+}  // namespace tlr::test

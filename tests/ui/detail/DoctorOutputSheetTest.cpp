@@ -1,0 +1,157 @@
+#include "DetailSheetTestSupport.h"
+
+#include "ui/detail/DoctorOutputSheet.h"
+#include "ui/detail/DoctorTranscriptView.h"
+#include "ui/kit/Controls.h"
+
+using namespace tlr;
+using namespace tlr::test;
+
+namespace {
+
+AgentDoctor::KnownIssue knownIssue(const QString& id, const QString& title, const QString& fixTitle) {
+  AgentDoctor::KnownIssue issue;
+  issue.id = id;
+  issue.title = title;
+  issue.fix.title = fixTitle;
+  return issue;
+}
+
+AgentDoctor::Result run(double elapsed, QList<AgentDoctor::DetectedIssue> issues, QStringList command = {"oc", "doctor"}) {
+  AgentDoctor::Result result;
+  result.entryDisplayName = "OpenClaw";
+  result.command = std::move(command);
+  result.exitCode = -1;
+  result.elapsedSeconds = elapsed;
+  result.stdOut = "<b>not bold</b> <img src=x> & more";
+  result.detectedIssues = std::move(issues);
+  return result;
+}
+
+class DoctorOutputSheetTest : public DetailSheetFixture {
+ protected:
+  QList<DoctorOutputModel::FixCompletion> fixes;
+  QList<DoctorOutputModel::RerunCompletion> reruns;
+  int closes = 0;
+
+  std::unique_ptr<DoctorOutputSheet> make(std::optional<AgentDoctor::Result> result, bool withFix = true,
+                                          bool withRerun = true) {
+    DoctorOutputModel::ApplyFix applyFix;
+    if (withFix)
+      applyFix = [this](const AgentDoctor::KnownIssue&, DoctorOutputModel::FixCompletion done) {
+        fixes << std::move(done);
+      };
+    DoctorOutputModel::Rerun rerun;
+    if (withRerun) rerun = [this](DoctorOutputModel::RerunCompletion done) { reruns << std::move(done); };
+    auto sheet = std::make_unique<DoctorOutputSheet>(std::move(result), [this] { ++closes; }, std::move(applyFix),
+                                                     std::move(rerun));
+    sheet->setDeleteOnDismiss(false);
+    return sheet;
+  }
+  static QList<PaintedButton*> fixButtons(QWidget* sheet) {
+    QList<PaintedButton*> out;
+    for (auto* b : sheet->findChildren<PaintedButton*>("issueFixButton"))
+      if (b->isVisibleTo(sheet)) out << b;
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST_F(DoctorOutputSheetTest, WithoutAResultOnlyTheHintsRemain) {
+  auto sheet = make(std::nullopt);
+  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "Diagnose · Post-install check");
+  EXPECT_FALSE(shown(sheet.get(), "doctorSummary"));
+  EXPECT_EQ(labelText(sheet.get(), "doctorNoResult"), "No diagnosis result returned");
+  EXPECT_FALSE(shown(sheet.get(), "doctorTranscript"));
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis, run the agent's doctor --fix in Terminal");
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "诊断 · 安装后体检");
+  setLanguage(AppLanguage::en);
+  click(sheet.get(), "doctorCloseButton");
+  EXPECT_EQ(closes, 1);
+}
+
+TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
+  auto sheet = make(run(0.04, {}));
+  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "OpenClaw · Post-install check");
+  EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "Exit -1 · 0.0s");
+  EXPECT_TRUE(shown(sheet.get(), "doctorNoIssueBanner"));
+  EXPECT_FALSE(shown(sheet.get(), "doctorIssuesSection"));
+  auto* transcript = find<DoctorTranscriptView>(sheet.get(), "doctorTranscript");
+  ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
+  EXPECT_TRUE(transcript->toPlainText().contains("<b>not bold</b> <img src=x> & more"));
+  EXPECT_TRUE(transcript->toPlainText().startsWith("$ oc doctor\n"));
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis/fix, run in Terminal: oc doctor --fix");
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复,请到 Terminal 跑:oc doctor --fix");
+  EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "退出码 -1 · 0.0s");
+  ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
+  EXPECT_TRUE(transcript->toPlainText().endsWith("退出码：-1  /  耗时：0.0s"));
+  setLanguage(AppLanguage::en);
+  EXPECT_EQ(labelText(make(run(1, {}, {})).get(), "doctorFooter"),
+            "For deeper diagnosis, run the agent's doctor --fix in Terminal");
+}
+
+TEST_F(DoctorOutputSheetTest, IssuesAreNumberedCardsWithPlainTextAndTheirFixes) {
+  auto sheet = make(run(1, {{knownIssue("a", "<b>Token</b> expired", "Refresh & retry"), "line 1"},
+                            {knownIssue("b", "Port busy", "Free port"), ""}}));
+  EXPECT_EQ(labelText(sheet.get(), "doctorIssuesHeading"), "Found 2 known issues");
+  const QList<QLabel*> numbers = sheet->findChildren<QLabel*>("issueNumber");
+  ASSERT_EQ(numbers.size(), 2);
+  EXPECT_EQ(numbers[0]->text(), "1.");
+  EXPECT_EQ(numbers[1]->text(), "2.");
+  auto* title = sheet->findChildren<QLabel*>("issueTitle").value(0);
+  ASSERT_NE(title, nullptr);
+  EXPECT_EQ(title->text(), "<b>Token</b> expired");
+  EXPECT_EQ(title->textFormat(), Qt::PlainText);
+  const QList<PaintedButton*> buttons = fixButtons(sheet.get());
+  ASSERT_EQ(buttons.size(), 2);
+  EXPECT_EQ(buttons[0]->label(), "Refresh & retry");
+  EXPECT_EQ(buttons[0]->text(), "Refresh && retry") << "no mnemonic is taken from the title";
+  EXPECT_EQ(buttons[0]->toolTip(), "Refresh & retry");
+  EXPECT_EQ(sheet->findChildren<QLabel*>("issueSnippet").size(), 2) << "the matched line shows even when empty";
+
+  auto noFix = make(run(1, {{knownIssue("a", "T", "F"), "x"}}), /*withFix=*/false);
+  ASSERT_EQ(fixButtons(noFix.get()).size(), 1);
+  EXPECT_FALSE(fixButtons(noFix.get())[0]->isEnabled());
+  EXPECT_EQ(fixButtons(noFix.get())[0]->toolTip(), "Auto-fix not available here");
+  EXPECT_EQ(labelText(make(run(1, {{knownIssue("a", "T", "F"), "x"}})).get(), "doctorIssuesHeading"),
+            "Found 1 known issues")
+      << "the heading keeps its plural for one";
+}
+
+TEST_F(DoctorOutputSheetTest, ASuccessfulFixRerunsAndEndsInTheAllFixedBanner) {
+  auto sheet = make(run(1, {{knownIssue("a", "A", "Fix A"), "x"}, {knownIssue("b", "B", "Fix B"), "y"}}));
+  QList<PaintedButton*> buttons = fixButtons(sheet.get());
+  buttons[0]->click();
+  EXPECT_EQ(buttons[0]->label(), "Fixing…");
+  EXPECT_FALSE(buttons[0]->isEnabled());
+  EXPECT_TRUE(buttons[1]->isEnabled());
+  buttons[1]->click();
+  fixes.takeLast()(AgentDoctor::FixResult::failure("permission denied"));
+  EXPECT_EQ(buttons[1]->label(), "Fix B");
+  EXPECT_TRUE(buttons[1]->isEnabled());
+  const QList<QLabel*> messages = sheet->findChildren<QLabel*>("issueFixMessage");
+  EXPECT_EQ(messages[1]->text(), "permission denied");
+  EXPECT_TRUE(messages[1]->isVisibleTo(sheet.get()));
+
+  fixes.takeFirst()(AgentDoctor::FixResult::success("token refreshed"));
+  EXPECT_EQ(buttons[0]->label(), "Fixed");
+  EXPECT_TRUE(shown(sheet.get(), "doctorRerunning"));
+  EXPECT_EQ(labelText(sheet.get(), "doctorRerunning"), "Re-diagnosing…");
+  EXPECT_FALSE(buttons[1]->isEnabled()) << "every fix waits while the doctor runs again";
+  ASSERT_EQ(reruns.size(), 1);
+  reruns.takeFirst()(run(2, {}));
+  EXPECT_TRUE(shown(sheet.get(), "doctorAllFixedBanner")) << "also when another fix had failed";
+  EXPECT_FALSE(shown(sheet.get(), "doctorIssuesSection"));
+  EXPECT_FALSE(shown(sheet.get(), "doctorRerunning"));
+}
+
+TEST_F(DoctorOutputSheetTest, AFixReportedAfterTheSheetClosedChangesNothing) {
+  auto sheet = make(run(1, {{knownIssue("a", "A", "Fix A"), "x"}}));
+  fixButtons(sheet.get())[0]->click();
+  sheet.reset();
+  fixes.takeFirst()(AgentDoctor::FixResult::success("late"));
+  EXPECT_TRUE(reruns.isEmpty());
+}
