@@ -3,6 +3,8 @@
 #include "core/SettingsStore.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QImage>
 #include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
@@ -23,6 +25,18 @@ class LanguageScope {
  private:
   AppLanguage saved_;
 };
+
+// The widget as drawn. With TLR_SCREENSHOT_DIR set, also written there as
+// "<name>.png" (the pictures of the README).
+inline QImage shoot(QWidget* widget, const QString& name) {
+  QApplication::processEvents();
+  const QImage shot = widget->grab().toImage();
+  if (const QString dir = qEnvironmentVariable("TLR_SCREENSHOT_DIR"); !dir.isEmpty()) {
+    QDir().mkpath(dir);
+    shot.save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+  }
+  return shot;
+}
 
 // Acts on the next modal window named `objectName` once it is shown, from
 // inside the event loop that shows it (exec() loops of dialogs and prompts

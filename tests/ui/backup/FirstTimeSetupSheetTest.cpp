@@ -73,6 +73,7 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   typePasswords(sheet, "longenough1", "longenough1");
   EXPECT_TRUE(create->isEnabled());
   EXPECT_TRUE(mismatch->isHidden());
+  test::shoot(sheet, "first-time-setup");
   EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "Medium");
 
   // Back keeps what was typed; closing wipes it.
@@ -118,17 +119,19 @@ TEST_F(FirstTimeSetupTest, CreatesTheImageSealsThePasswordProvesItAndCloses) {
   FirstTimeSetupSheet* sheet = open();
   named<PaintedButton>(sheet, "firstSetupNext")->click();
   typePasswords(sheet, "correct horse 1", "correct horse 1");
-  // The sheet is deleted soon after it closes: look at the field only while
-  // it exists.
-  QPointer<QLineEdit> field = named<QLineEdit>(sheet, "firstSetupPassword");
+  // The sheet is deleted soon after it closes: the field is read when the
+  // sheet is dismissed, while it still exists.
+  QLineEdit* field = named<QLineEdit>(sheet, "firstSetupPassword");
   named<PaintedButton>(sheet, "firstSetupCreate")->click();
   EXPECT_TRUE(sheet->isCreating());
   EXPECT_FALSE(named<QProgressBar>(sheet, "firstSetupBusy")->isHidden());
   EXPECT_FALSE(named<PaintedButton>(sheet, "firstSetupCreate")->isEnabled());
   QSignalSpy gone(sheet, &QObject::destroyed);
+  std::optional<QString> leftInField;
+  QObject::connect(sheet, &Sheet::dismissed, [&] { leftInField = field->text(); });
   ASSERT_TRUE(waitUntil([&] { return dones_ == 1; }, std::chrono::seconds(60)));
   EXPECT_EQ(closes_, 1);
-  EXPECT_TRUE(!field || field->text().isEmpty());
+  EXPECT_EQ(leftInField, QString()) << "the field is wiped when the sheet closes";
   EXPECT_TRUE(!gone.isEmpty() || gone.wait(2000));
 
   EXPECT_TRUE(BackupVolume::exists());

@@ -78,6 +78,7 @@ TEST_F(PasswordPromptTest, AWorkerWaitsForTheDialogAndGetsTheTypedTextUnchanged)
     EXPECT_EQ(cancel->label(), "Cancel");
     EXPECT_EQ(field->echoMode(), QLineEdit::Password);
     field->setText(QStringLiteral(" pass wörd "));
+    test::shoot(dialog, "password-prompt");
     confirm->click();
   });
   ASSERT_TRUE(answer.has_value());

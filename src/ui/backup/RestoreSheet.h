@@ -1,0 +1,105 @@
+#pragma once
+
+#include "backup/BackupManifest.h"
+#include "ui/kit/Sheet.h"
+
+#include <QList>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QDialog;
+class QVBoxLayout;
+
+namespace tlr {
+
+class Card;
+class Label;
+class PrimaryButton;
+class RestoreEngine;
+class SecondaryButton;
+class SectionTitle;
+
+namespace backupui {
+class SheetHeader;
+}
+
+// "Restore from backup": the newest snapshot's time, the machine it came
+// from and its agents (read from its manifest), "Restore all at once" and
+// one "Restore <agent>" per agent, each behind a confirmation, the engine's
+// stage label while a restore runs, its error when one fails, and the
+// cross-device note when the snapshot was made on another machine.
+// `onAgentRestored` is called with each agent's id once its data is back.
+//
+// A volume that is set up but not attached is attached for the moment it
+// takes to read the manifest (asking for the password when none is stored)
+// and detached again; the restore itself attaches it through the engine.
+class RestoreSheet final : public Sheet {
+  Q_OBJECT
+ public:
+  RestoreSheet(std::function<void()> onClose, std::function<void(const QString& agentId)> onAgentRestored,
+               QWidget* parent = nullptr);
+  RestoreSheet(std::function<void()> onClose, std::function<void(const QString& agentId)> onAgentRestored,
+               RestoreEngine& engine, QWidget* parent);
+  ~RestoreSheet() override;
+
+  const std::optional<BackupManifest>& manifest() const { return manifest_; }
+  bool isLoading() const { return loading_; }
+  bool isCrossDevice() const;
+  // The open confirmation, if any.
+  QDialog* confirmation() const { return confirm_.data(); }
+
+  // Reads the newest snapshot's manifest again.
+  void reload();
+  // Ask for confirmation, then restore.
+  void askRestoreAll();
+  void askRestoreAgent(const QString& agentId);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void build();
+  void retranslate();
+  void refreshState();
+  void rebuildAgentRows();
+  void runRestore(const std::optional<QString>& agentId);
+  void confirmThen(const QString& title, const QString& body, const QString& confirmLabel,
+                   std::function<void()> then);
+
+  std::function<void(const QString&)> onAgentRestored_;
+  RestoreEngine& engine_;
+  std::optional<BackupManifest> manifest_;
+  bool loading_ = false;
+  bool shownOnce_ = false;
+  QString loadError_;
+  QString runError_;
+  QPointer<QDialog> confirm_;
+
+  backupui::SheetHeader* header_ = nullptr;
+  Card* summary_ = nullptr;
+  Label* found_ = nullptr;
+  Label* when_ = nullptr;
+  Card* crossCard_ = nullptr;
+  Label* crossTitle_ = nullptr;
+  Label* crossBody_ = nullptr;
+  Label* empty_ = nullptr;
+  Label* emptyHint_ = nullptr;
+  QWidget* agentsBox_ = nullptr;
+  QVBoxLayout* agentsColumn_ = nullptr;
+  struct AgentRow {
+    QString id;
+    QString name;
+    Label* title = nullptr;
+    Label* stats = nullptr;
+    SecondaryButton* button = nullptr;
+  };
+  QList<AgentRow> rows_;
+  PrimaryButton* restoreAll_ = nullptr;
+  Label* stage_ = nullptr;
+  Label* error_ = nullptr;
+};
+
+}  // namespace tlr

@@ -1,0 +1,195 @@
+#include "backup/BackupEngine.h"
+#include "backup/BackupVolume.h"
+#include "backup/PasswordVault.h"
+#include "ui/backup/BackupSheet.h"
+#include "ui/backup/FirstTimeSetupSheet.h"
+#include "ui/kit/Controls.h"
+
+#include "ui/backup/BackupUiTestSupport.h"
+#include "ui/backup/VolumeFixture.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tlr {
+namespace {
+
+using test::LanguageScope;
+using test::waitUntil;
+using ::testing::ElementsAre;
+
+template <class T>
+T* named(QWidget* parent, const char* name) {
+  T* found = parent->findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(found, nullptr) << name;
+  return found;
+}
+
+class BackupSheetTest : public test::VolumeTest {
+ protected:
+  BackupSheet* open(const QList<AgentEntry>& agents, BackupEngine& engine) {
+    BackupSheet::Callbacks callbacks;
+    callbacks.onClose = [this] {
+      calls_ << "close";
+      if (sheet_) sheet_->dismiss();
+    };
+    callbacks.onOpenRestore = [this] { calls_ << "restore"; };
+    callbacks.onOpenUSBExport = [this] { calls_ << "export"; };
+    callbacks.onOpenUSBImport = [this] { calls_ << "import"; };
+    auto* sheet = new BackupSheet(agents, callbacks, engine, nullptr);
+    sheet_ = sheet;
+    sheet->present();
+    return sheet;
+  }
+  void TearDown() override {
+    if (sheet_) delete sheet_.data();
+    engine_.reset();
+    test::VolumeTest::TearDown();
+  }
+  // An engine of its own for each test, made once the temporary HOME exists.
+  BackupEngine& engine() {
+    if (!engine_) engine_ = std::make_unique<BackupEngine>();
+    return *engine_;
+  }
+  std::unique_ptr<BackupEngine> engine_;
+  QPointer<BackupSheet> sheet_;
+  QStringList calls_;
+};
+
+class BackupSheetWithoutImageTest : public BackupSheetTest {
+  bool needsVolume() const override { return false; }
+};
+
+TEST_F(BackupSheetWithoutImageTest, OffersTheFirstTimeSetupAndHandsOverThroughItsButtons) {
+  LanguageScope english(AppLanguage::en);
+  BackupEngine& engine = this->engine();
+  BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}})}, engine);
+  EXPECT_FALSE(named<PrimaryButton>(sheet, "backupSetupVolume")->isHidden());
+  EXPECT_EQ(named<Label>(sheet, "backupVolumePath")->text(), "Not set up");
+  EXPECT_FALSE(named<PrimaryButton>(sheet, "backupNow")->isEnabled());
+  EXPECT_EQ(named<Label>(sheet, "backupStatTime")->text(), "Never");
+
+  // The scan runs off the window's thread and counts what a backup would take.
+  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
+  EXPECT_EQ(sheet->discoveredAgentCount(), 1);
+  EXPECT_EQ(sheet->discoveredLocationCount(), 1);
+  EXPECT_GT(sheet->estimateBytes(), 0);
+  EXPECT_THAT(named<Label>(sheet, "backupScanResult")->text().toStdString(),
+              ::testing::StartsWith("Scanned: 1 agents · 1 locations"));
+
+  test::shoot(sheet, "backup-sheet-no-volume");
+  named<PaintedButton>(sheet, "backupSetupVolume")->click();
+  ASSERT_NE(sheet->firstTimeSetup(), nullptr);
+  EXPECT_TRUE(sheet->firstTimeSetup()->isVisible());
+
+  named<PaintedButton>(sheet, "backupRestoreFromBackup")->click();
+  named<PaintedButton>(sheet, "backupExportUSB")->click();
+  named<PaintedButton>(sheet, "backupImportUSB")->click();
+  named<PaintedButton>(sheet, "backupClose")->click();
+  EXPECT_THAT(calls_, ElementsAre("restore", "export", "import", "close"));
+}
+
+TEST_F(BackupSheetWithoutImageTest, NothingToBackUpWhenNoAgentHasData) {
+  LanguageScope english(AppLanguage::en);
+  BackupEngine& engine = this->engine();
+  AgentEntry empty = agentWithData("empty", {});
+  BackupSheet* sheet = open({empty}, engine);
+  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
+  EXPECT_EQ(sheet->discoveredAgentCount(), 0);
+  EXPECT_EQ(named<PrimaryButton>(sheet, "backupNow")->label(), "Nothing to back up");
+}
+
+TEST_F(BackupSheetWithoutImageTest, TheLanguageSwitchRedrawsEveryText) {
+  LanguageScope english(AppLanguage::en);
+  BackupEngine& engine = this->engine();
+  BackupSheet* sheet = open({}, engine);
+  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
+  const auto texts = [&] {
+    QStringList all;
+    for (Label* label : sheet->findChildren<Label*>()) all << label->text();
+    for (PaintedButton* button : sheet->findChildren<PaintedButton*>()) all << button->label();
+    return all;
+  };
+  const QStringList before = texts();
+  EXPECT_EQ(named<Label>(sheet, "backupTitle")->text(), "Backup & Restore");
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(named<Label>(sheet, "backupTitle")->text(), "备份与恢复");
+  EXPECT_EQ(named<PaintedButton>(sheet, "backupRestoreFromBackup")->label(), "从备份恢复");
+  const QStringList after = texts();
+  ASSERT_EQ(before.size(), after.size());
+  for (int i = 0; i < before.size(); ++i) {
+    // Every visible English text changed (figures and dashes stay).
+    if (before[i].contains(QRegularExpression("[A-Za-z]{3}"))) {
+      EXPECT_NE(before[i], after[i]) << before[i].toStdString();
+    }
+  }
+}
+
+TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
+  LanguageScope english(AppLanguage::en);
+  createImage(QStringLiteral("pw-for-backup"));
+  BackupEngine& engine = this->engine();
+  BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}, {"skills/a.md", "skill"}})}, engine);
+  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
+  auto* stage = named<Label>(sheet, "backupStage");
+  QStringList stages;
+  QObject::connect(&engine, &BackupEngine::stageLabelChanged, sheet, [&] {
+    if (!stage->text().isEmpty() && (stages.isEmpty() || stages.last() != stage->text())) stages << stage->text();
+  });
+  auto* button = named<PrimaryButton>(sheet, "backupNow");
+  ASSERT_TRUE(button->isEnabled());
+  button->click();
+  EXPECT_EQ(button->label(), "Backing up…");
+  EXPECT_FALSE(button->isEnabled());
+  ASSERT_TRUE(waitUntil([&] { return !engine.isRunning(); }, std::chrono::seconds(90)));
+  EXPECT_EQ(named<Label>(sheet, "backupError")->text(), "") << "no error expected";
+  EXPECT_THAT(stages, ElementsAre("Preparing…", "Copying files…", "Compressing…", "Verifying integrity…",
+                                  "Writing to encrypted backup volume…"));
+  EXPECT_TRUE(sheet->isFlashing());
+  test::shoot(sheet, "backup-sheet");
+  EXPECT_EQ(button->symbol(), "checkmark");
+  EXPECT_TRUE(stage->isHidden());
+  ASSERT_TRUE(engine.lastBackup().has_value());
+  EXPECT_EQ(named<Label>(sheet, "backupStatAgentCount")->text(), "1");
+  EXPECT_NE(named<Label>(sheet, "backupStatTime")->text(), "Never");
+  // The flash ends on its own.
+  EXPECT_TRUE(waitUntil([&] { return !sheet->isFlashing(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(button->symbol(), "archivebox");
+}
+
+TEST_F(BackupSheetTest, AFailedBackupShowsTheEnginesErrorText) {
+  LanguageScope english(AppLanguage::en);
+  createImage(QStringLiteral("the-right-one"));
+  // The stored password no longer opens the image and nobody can be asked.
+  PasswordVault::seal(QStringLiteral("a-wrong-one"));
+  PasswordVault::clearCachedPassword();
+  BackupEngine& engine = this->engine();
+  BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}})}, engine);
+  named<PrimaryButton>(sheet, "backupNow")->click();
+  ASSERT_TRUE(waitUntil([&] { return !engine.isRunning(); }, std::chrono::seconds(60)));
+  auto* error = named<Label>(sheet, "backupError");
+  EXPECT_FALSE(error->isHidden());
+  EXPECT_EQ(error->text(), engine.lastErrorText());
+  EXPECT_FALSE(error->text().isEmpty());
+  EXPECT_FALSE(sheet->isFlashing());
+}
+
+TEST_F(BackupSheetTest, ClosingWhileABackupRunsLetsItFinish) {
+  createImage(QStringLiteral("pw-close"));
+  BackupEngine& engine = this->engine();
+  BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}})}, engine);
+  named<PrimaryButton>(sheet, "backupNow")->click();
+  ASSERT_TRUE(engine.isRunning());
+  QSignalSpy gone(sheet, &QObject::destroyed);
+  named<PaintedButton>(sheet, "backupClose")->click();
+  ASSERT_TRUE(!gone.isEmpty() || gone.wait(2000));
+  ASSERT_TRUE(waitUntil([&] { return !engine.isRunning(); }, std::chrono::seconds(90)));
+  ASSERT_TRUE(engine.lastBackup().has_value()) << engine.lastErrorText().toStdString();
+  EXPECT_EQ(engine.lastBackup()->agentCount, 1);
+}
+
+}  // namespace
+}  // namespace tlr

@@ -1,0 +1,158 @@
+#include "backup/BackupEngine.h"
+#include "backup/BackupVolume.h"
+#include "backup/PasswordVault.h"
+#include "backup/RestoreEngine.h"
+#include "ui/backup/RestoreSheet.h"
+#include "ui/kit/Controls.h"
+
+#include "support/RegistryJson.h"
+#include "ui/backup/BackupUiTestSupport.h"
+#include "ui/backup/VolumeFixture.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QSignalSpy>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace tlr {
+namespace {
+
+using test::LanguageScope;
+using test::waitUntil;
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+template <class T>
+T* named(QWidget* parent, const QString& name) {
+  T* found = parent->findChild<T*>(name);
+  EXPECT_NE(found, nullptr) << name.toStdString();
+  return found;
+}
+
+class RestoreSheetTest : public test::VolumeTest {
+ protected:
+  // Two agents backed up into the real image, which is left detached.
+  void backUpTwoAgents() {
+    createImage(QStringLiteral("restore-pw"));
+    alpha_ = agentWithData("alpha", {{"notes.md", "alpha notes"}, {"skills/s.md", "skill"}});
+    beta_ = agentWithData("beta", {{"config.json", "{\"b\":1}"}});
+    BackupEngine engine;
+    bool finished = false;
+    engine.runBackup({alpha_, beta_}, [&](const BackupEngine::Result& result) {
+      EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description().toStdString());
+      finished = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return finished; }, std::chrono::seconds(90)));
+    ASSERT_FALSE(BackupVolume::isMounted());
+    engine_.setRegistry(test::registryOfAgents({agentJson("alpha"), agentJson("beta")}));
+  }
+  static QByteArray agentJson(const QString& id) {
+    return QStringLiteral(R"({"id": "%1", "displayName": "%2", "vendor": "Test", "kind": "cli",
+        "identify": {"executableNames": ["%1"]}, "backup": {"includePaths": ["~/.%1"]}})")
+        .arg(id, id.toUpper())
+        .toUtf8();
+  }
+  RestoreSheet* open() {
+    auto* sheet = new RestoreSheet(
+        [this] {
+          if (sheet_) sheet_->dismiss();
+        },
+        [this](const QString& id) { restored_ << id; }, engine_, nullptr);
+    sheet_ = sheet;
+    sheet->present();
+    return sheet;
+  }
+  // Answers the open confirmation.
+  void answer(RestoreSheet* sheet, bool confirm) {
+    ASSERT_TRUE(waitUntil([&] { return sheet->confirmation() && sheet->confirmation()->isVisible(); }));
+    named<PaintedButton>(sheet->confirmation(), confirm ? "restoreConfirmConfirm" : "restoreConfirmCancel")->click();
+  }
+  void TearDown() override {
+    if (sheet_) delete sheet_.data();
+    test::VolumeTest::TearDown();
+  }
+
+  RestoreEngine engine_;
+  AgentEntry alpha_, beta_;
+  QPointer<RestoreSheet> sheet_;
+  QStringList restored_;
+};
+
+TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgentAfterConfirmation) {
+  LanguageScope english(AppLanguage::en);
+  backUpTwoAgents();
+  ASSERT_FALSE(HasFatalFailure());
+  QFile::remove(dataPath("alpha", "notes.md"));
+  QDir(home_.path() + "/.alpha/skills").removeRecursively();
+  QFile::remove(dataPath("beta", "config.json"));
+
+  RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return sheet->manifest().has_value() && !sheet->isLoading(); }, std::chrono::seconds(60)));
+  EXPECT_FALSE(BackupVolume::isMounted()) << "the volume is detached again after reading";
+  EXPECT_FALSE(sheet->isCrossDevice());
+  EXPECT_FALSE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
+  EXPECT_EQ(named<Label>(sheet, "restoreAgentName_alpha")->text(), "ALPHA");
+  EXPECT_THAT(named<Label>(sheet, "restoreBackupTime")->text().toStdString(), ::testing::StartsWith("Backup: "));
+  test::shoot(sheet, "restore-sheet");
+  auto* one = named<PaintedButton>(sheet, "restoreOne_alpha");
+  EXPECT_EQ(one->label(), "Restore ALPHA");
+
+  // Cancel changes nothing.
+  one->click();
+  answer(sheet, false);
+  EXPECT_FALSE(engine_.isRunning());
+  EXPECT_FALSE(QFile::exists(dataPath("alpha", "notes.md")));
+
+  one->click();
+  ASSERT_TRUE(waitUntil([&] { return sheet->confirmation() != nullptr; }));
+  test::shoot(sheet->confirmation(), "restore-confirm");
+  EXPECT_EQ(named<Label>(sheet->confirmation(), "restoreConfirmBody")->text().left(42),
+            "About to overwrite current ALPHA data with");
+  answer(sheet, true);
+  ASSERT_TRUE(waitUntil([&] { return restored_.size() == 1 && !engine_.isRunning(); }, std::chrono::seconds(90)));
+  EXPECT_THAT(restored_, ElementsAre("alpha"));
+  EXPECT_EQ(test::readFile(dataPath("alpha", "notes.md")), "alpha notes");
+  EXPECT_EQ(test::readFile(dataPath("alpha", "skills/s.md")), "skill");
+  EXPECT_FALSE(QFile::exists(dataPath("beta", "config.json"))) << "only the one agent";
+  EXPECT_TRUE(named<Label>(sheet, "restoreError")->isHidden());
+}
+
+TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
+  LanguageScope english(AppLanguage::en);
+  backUpTwoAgents();
+  ASSERT_FALSE(HasFatalFailure());
+  QFile::remove(dataPath("alpha", "notes.md"));
+  QFile::remove(dataPath("beta", "config.json"));
+  RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return sheet->manifest().has_value() && !sheet->isLoading(); }, std::chrono::seconds(60)));
+  auto* stage = named<Label>(sheet, "restoreStage");
+  QStringList stages;
+  QObject::connect(&engine_, &RestoreEngine::stageLabelChanged, sheet, [&] {
+    if (!stage->text().isEmpty()) stages << stage->text();
+  });
+  named<PaintedButton>(sheet, "restoreAll")->click();
+  ASSERT_TRUE(waitUntil([&] { return sheet->confirmation() != nullptr; }));
+  EXPECT_EQ(named<Label>(sheet->confirmation(), "restoreConfirmTitle")->text(), "Restore all agents?");
+  answer(sheet, true);
+  EXPECT_EQ(named<PrimaryButton>(sheet, "restoreAll")->label(), "Restoring…");
+  ASSERT_TRUE(waitUntil([&] { return restored_.size() == 2 && !engine_.isRunning(); }, std::chrono::seconds(90)));
+  EXPECT_THAT(restored_, UnorderedElementsAre("alpha", "beta"));
+  EXPECT_EQ(test::readFile(dataPath("alpha", "notes.md")), "alpha notes");
+  EXPECT_EQ(test::readFile(dataPath("beta", "config.json")), "{\"b\":1}");
+  EXPECT_THAT(stages, ::testing::IsSupersetOf({"Verifying backup integrity…", "Extracting…", "Security check…",
+                                               "Writing data…"}));
+  EXPECT_FALSE(BackupVolume::isMounted());
+}
+
+TEST_F(RestoreSheetTest, WithoutAnImageItSaysThereIsNoBackup) {
+  LanguageScope chinese(AppLanguage::zh);
+  RestoreSheet* sheet = open();
+  EXPECT_FALSE(sheet->manifest().has_value());
+  EXPECT_EQ(named<Label>(sheet, "restoreNoBackup")->text(), "还没有可恢复的备份");
+  EXPECT_TRUE(named<PrimaryButton>(sheet, "restoreAll")->isHidden());
+}
+
+}  // namespace
+}  // namespace tlr
