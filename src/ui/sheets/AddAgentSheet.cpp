@@ -1,0 +1,240 @@
+#include "ui/sheets/AddAgentSheet.h"
+
+#include "core/AddAgentCatalog.h"
+#include "core/WebAddress.h"
+#include "ui/dashboard/AgentIconResolver.h"
+#include "ui/sheets/InstallSheet.h"
+#include "ui/sheets/SheetParts.h"
+
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace tlr {
+namespace {
+
+using sheets::pick;
+
+// The 28-point tile of an agent's picture: an application's icon fills it,
+// an image of the resource bundle is inset by 4, no picture is a grey tile.
+class IconTile final : public QWidget {
+ public:
+  explicit IconTile(const AgentEntry& entry, QWidget* parent = nullptr) : QWidget(parent) {
+    setFixedSize(28, 28);
+    resolved_ = AgentIconResolver::resolve(entry);
+    whenLookChanges(this);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const Theme::Roles r = Theme::current();
+    const QRectF tile(0, 0, 28, 28);
+    const QPainterPath shape = Painting::continuousRoundRect(tile, 6);
+    p.setClipPath(shape);
+    p.fillPath(shape, r.dark ? QColor(255, 255, 255, 15) : QColor(Qt::white));
+    if (resolved_ && !resolved_->image.isNull()) {
+      const qreal inset = resolved_->isAppIcon ? 0 : 4;
+      const QRectF box = tile.adjusted(inset, inset, -inset, -inset);
+      QSizeF size = resolved_->image.deviceIndependentSize();
+      size.scale(box.size(), Qt::KeepAspectRatio);
+      p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), resolved_->image,
+                   QRectF(resolved_->image.rect()));
+    } else {
+      p.fillPath(shape, QColor(128, 128, 128, 77));
+    }
+    p.setClipping(false);
+    QPen hairline(r.contrast(0.06 * 0.6));
+    hairline.setWidthF(0.5);
+    p.setPen(hairline);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), 6));
+  }
+
+ private:
+  std::optional<AgentIconResolver::Resolved> resolved_;
+};
+
+}  // namespace
+
+AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet<QString> installedIds,
+                             std::function<void()> onClose, std::function<void()> onDidInstall, QWidget* parent)
+    : Sheet(kSize, parent),
+      registry_(std::move(registry)),
+      installedIds_(std::move(installedIds)),
+      onDidInstall_(std::move(onDidInstall)) {
+  setObjectName(QStringLiteral("addAgentSheet"));
+  setOnClose(std::move(onClose));
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  sheets::Header header =
+      sheets::makeHeader(QStringLiteral("plus.app"), [] { return Theme::current().accent; }, 16, 14,
+                         QMargins(22, 16, 22, 16), this);
+  title_ = header.title;
+  close_ = header.close;
+  close_->setObjectName(QStringLiteral("addAgentCloseButton"));
+  connect(close_, &QAbstractButton::clicked, this, &Sheet::requestClose);
+  column->addWidget(header.widget);
+  column->addWidget(new sheets::Divider(0.5, 0.7, this));
+
+  auto* body = new QWidget;
+  content_ = new QVBoxLayout(body);
+  content_->setContentsMargins(20, 18, 20, 18);
+  content_->setSpacing(16);
+  column->addWidget(sheets::makeScrollArea(body, this), 1);
+
+  rebuild();
+  whenLookChanges(this, [this] { rebuild(); });
+}
+
+AddAgentSheet::~AddAgentSheet() = default;
+
+void AddAgentSheet::setInstalledIds(const QSet<QString>& installedIds) {
+  if (installedIds == installedIds_) return;
+  installedIds_ = installedIds;
+  rebuild();
+}
+
+void AddAgentSheet::rebuild() {
+  const QString title = pick(QStringLiteral("Add Agent"), QStringLiteral("添加 Agent"));
+  title_->setPlainText(title);
+  setWindowTitle(title);
+  close_->setAccessibleName(pick(QStringLiteral("Close"), QStringLiteral("关闭")));
+
+  sheets::clearLayout(content_);
+  const QList<AgentEntry> uninstalled = AddAgentCatalog::notInstalled(*registry_, installedIds_);
+  const QList<AgentEntry> installed = AddAgentCatalog::installed(*registry_, installedIds_);
+  if (!uninstalled.isEmpty())
+    content_->addWidget(section(QStringLiteral("NotInstalled"), pick(QStringLiteral("Not installed"), QStringLiteral("未安装")),
+                                uninstalled, false));
+  if (!installed.isEmpty())
+    content_->addWidget(
+        section(QStringLiteral("Installed"), pick(QStringLiteral("Installed"), QStringLiteral("已安装")), installed, true));
+
+  auto* footer = new Label(pick(QStringLiteral("More agents coming soon…"), QStringLiteral("更多 Agent 陆续接入中…")), 11,
+                           QFont::Normal, TextRole::faint);
+  footer->setObjectName(QStringLiteral("addAgentFooter"));
+  footer->setAlignment(Qt::AlignHCenter);
+  footer->setContentsMargins(0, 8, 0, 0);
+  content_->addWidget(footer);
+  content_->addStretch(1);
+}
+
+QWidget* AddAgentSheet::section(const QString& key, const QString& title, const QList<AgentEntry>& entries,
+                                bool installed) {
+  auto* box = new QWidget;
+  box->setObjectName(QStringLiteral("addAgentSection") + key);
+  auto* column = new QVBoxLayout(box);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(8);
+  auto* heading = new SectionTitle(title, box);
+  heading->setObjectName(QStringLiteral("addAgentSectionTitle") + key);
+  column->addWidget(heading);
+
+  auto* card = new Card(box, 10);
+  auto* rows = new QVBoxLayout(card);
+  rows->setContentsMargins(0, 0, 0, 0);
+  rows->setSpacing(0);
+  for (qsizetype i = 0; i < entries.size(); ++i) {
+    QWidget* row = agentRow(entries[i], installed);
+    row->setContentsMargins(12, 9, 12, 9);
+    rows->addWidget(row);
+    if (entries[i].id != entries.last().id) {
+      auto* divider = new sheets::Divider(0.3, 0.3, card);
+      divider->setObjectName(QStringLiteral("addAgentDivider:") + entries[i].id);
+      rows->addWidget(divider);
+    }
+  }
+  column->addWidget(card);
+  return box;
+}
+
+QWidget* AddAgentSheet::agentRow(const AgentEntry& entry, bool installed) {
+  auto* row = new QWidget;
+  row->setObjectName(QStringLiteral("addAgentRow:") + entry.id);
+  auto* line = new QHBoxLayout(row);
+  line->setSpacing(10);
+  line->addWidget(new IconTile(entry, row), 0, Qt::AlignVCenter);
+
+  auto* names = new QVBoxLayout;
+  names->setSpacing(1);
+  auto* name = new Label(entry.localizedDisplayName(), 13, QFont::Medium, TextRole::primary, row);
+  name->setObjectName(QStringLiteral("addAgentName"));
+  auto* kind = new Label(AddAgentCatalog::kindLabel(entry.kind), 10.5, QFont::Normal, TextRole::faint, row);
+  kind->setObjectName(QStringLiteral("addAgentKind"));
+  names->addWidget(name);
+  names->addWidget(kind);
+  line->addLayout(names);
+  line->addStretch(1);
+
+  if (installed) {
+    auto* mark = new Label(pick(QStringLiteral("Installed"), QStringLiteral("已安装")), 11, QFont::Normal, TextRole::faint, row);
+    mark->setObjectName(QStringLiteral("addAgentInstalled:") + entry.id);
+    line->addWidget(mark, 0, Qt::AlignVCenter);
+  } else if (entry.install) {
+    auto* button = new PrimaryButton(pick(QStringLiteral("Install"), QStringLiteral("安装")), QString(), row);
+    button->setObjectName(QStringLiteral("addAgentInstall:") + entry.id);
+    button->setLabelFont(12, QFont::DemiBold);
+    button->setPadding(12, 5);
+    const QString id = entry.id;
+    connect(button, &QAbstractButton::clicked, this, [this, id] {
+      if (const std::optional<AgentEntry> current = registry_->lookup(id)) install(*current);
+    });
+    line->addWidget(button, 0, Qt::AlignVCenter);
+  }
+  return row;
+}
+
+void AddAgentSheet::install(const AgentEntry& entry) {
+  const AddAgentCatalog::InstallAction action = AddAgentCatalog::installActionFor(entry);
+  switch (action.kind) {
+    case AddAgentCatalog::InstallAction::Kind::openWebsite:
+      // The browser's own failure is not ours to report.
+      WebAddress::open(action.address);
+      return;
+    case AddAgentCatalog::InstallAction::Kind::openInstallSheet:
+      openInstallSheet(entry.id);
+      return;
+    case AddAgentCatalog::InstallAction::Kind::nothing:
+      return;
+  }
+}
+
+void AddAgentSheet::openInstallSheet(const QString& entryId) {
+  if (installSheet_) return;
+  installingEntryId_ = entryId;
+  const std::optional<AgentEntry> entry = registry_->lookup(entryId);
+  if (!entry) return;  // nothing is presented; the id stays
+  QPointer<AddAgentSheet> self(this);
+  auto* sheet = new InstallSheet(
+      *entry, [self] { if (self) self->closeInstallSheet(); },
+      [self] {
+        if (!self) return;
+        if (self->onDidInstall_) self->onDidInstall_();
+      },
+      this);
+  installSheet_ = sheet;
+  connect(sheet, &Sheet::dismissed, this, [this, sheet] {
+    // Dismissed from outside (the window manager): forget it all the same.
+    if (installSheet_ == sheet) {
+      installSheet_ = nullptr;
+      installingEntryId_.reset();
+    }
+  });
+  sheet->present();
+}
+
+void AddAgentSheet::closeInstallSheet() {
+  installingEntryId_.reset();
+  if (InstallSheet* sheet = installSheet_) {
+    installSheet_ = nullptr;
+    sheet->dismiss();
+  }
+}
+
+}  // namespace tlr

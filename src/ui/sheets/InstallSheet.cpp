@@ -1,0 +1,334 @@
+#include "ui/sheets/InstallSheet.h"
+
+#include "core/DependencyGuides.h"
+#include "core/WebAddress.h"
+#include "ui/sheets/SheetParts.h"
+
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace tlr {
+namespace {
+
+using sheets::pick;
+using sheets::text;
+using Phase = InstallSession::Phase;
+
+QString phaseName(Phase phase) {
+  switch (phase) {
+    case Phase::checking:
+      return QStringLiteral("checking");
+    case Phase::missing:
+      return QStringLiteral("missing");
+    case Phase::running:
+      return QStringLiteral("running");
+    case Phase::done:
+      return QStringLiteral("done");
+  }
+  return {};
+}
+
+QHBoxLayout* spinnerLine(const QString& caption, TextRole role, QWidget* parent, const QString& name) {
+  auto* line = new QHBoxLayout;
+  line->setSpacing(8);
+  line->addWidget(new sheets::Spinner(14, parent), 0, Qt::AlignVCenter);
+  auto* label = new Label(caption, 12.5, QFont::Normal, role, parent);
+  label->setObjectName(name);
+  line->addWidget(label, 0, Qt::AlignVCenter);
+  line->addStretch(1);
+  return line;
+}
+
+PrimaryButton* primaryAction(const QString& symbol, const QString& title, QWidget* parent) {
+  auto* button = new PrimaryButton(title, symbol, parent);
+  button->setLabelFont(11.5, QFont::DemiBold);
+  button->setPadding(12, 6);
+  return button;
+}
+
+}  // namespace
+
+RequirementCard::RequirementCard(const InstallSession::Requirement& requirement, QWidget* parent) : Card(parent, 8) {
+  setObjectName(QStringLiteral("installRequirement:") + requirement.command);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(12, 12, 12, 12);
+  column->setSpacing(8);
+
+  const std::optional<DependencyGuides::CommandGuide> guide = DependencyGuides::guideFor(requirement.command);
+  auto* top = new QHBoxLayout;
+  top->setSpacing(8);
+  auto* command = new Label(requirement.command, 13, QFont::DemiBold, TextRole::primary, this);
+  command->setFont(sheets::monoFont(13, QFont::DemiBold));
+  command->setObjectName(QStringLiteral("installRequirementCommand"));
+  top->addWidget(command);
+  if (guide) {
+    auto* description = new Label(text(guide->description), 11.5, QFont::Normal, TextRole::dim, this);
+    description->setObjectName(QStringLiteral("installRequirementDescription"));
+    top->addWidget(description);
+  }
+  top->addStretch(1);
+  column->addLayout(top);
+
+  auto* actions = new QHBoxLayout;
+  actions->setSpacing(8);
+  bool anyAction = false;
+  if (DependencyGuides::bootstrapFor(requirement.command)) {
+    auto* button = primaryAction(QStringLiteral("wand.and.stars"), text(LocKey::depActionAutoInstall()), this);
+    button->setObjectName(QStringLiteral("installAutoInstall:") + requirement.command);
+    connect(button, &QAbstractButton::clicked, this, &RequirementCard::autoInstallRequested);
+    actions->addWidget(button);
+    anyAction = true;
+  } else if (guide && guide->terminalCommands) {
+    auto* button = primaryAction(QStringLiteral("terminal"), text(LocKey::depActionTerminalInstall()), this);
+    button->setObjectName(QStringLiteral("installTerminalInstall:") + requirement.command);
+    const CommandList commands = *guide->terminalCommands;
+    connect(button, &QAbstractButton::clicked, this, [this, commands] { Q_EMIT terminalInstallRequested(commands); });
+    actions->addWidget(button);
+    anyAction = true;
+  }
+  if (requirement.hintUrl && !requirement.hintUrl->isEmpty()) {
+    auto* button = new SecondaryButton(text(LocKey::depActionOpenWebsite()), QStringLiteral("arrow.up.right"),
+                                       std::nullopt, this);
+    button->setObjectName(QStringLiteral("installOpenWebsite:") + requirement.command);
+    const QString address = *requirement.hintUrl;
+    // Only an absolute address with a scheme is handed to the desktop.
+    connect(button, &QAbstractButton::clicked, this, [address] { WebAddress::open(address); });
+    actions->addWidget(button);
+    anyAction = true;
+  }
+  actions->addStretch(1);
+  if (anyAction) {
+    column->addLayout(actions);
+  } else {
+    delete actions;
+  }
+}
+
+InstallSheet::InstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
+                           QWidget* parent)
+    : Sheet(kSize, parent), session_(new InstallSession(std::move(entry), this)), onDone_(std::move(onDone)) {
+  setObjectName(QStringLiteral("installSheet"));
+  setOnClose(std::move(onClose));
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  sheets::Header header = sheets::makeHeader(QStringLiteral("arrow.down.app"), [] { return Theme::current().accent; },
+                                             16, 14, QMargins(22, 16, 22, 16), this);
+  title_ = header.title;
+  close_ = header.close;
+  close_->setObjectName(QStringLiteral("installCloseButton"));
+  // Works in every phase, also while commands run: they go on without us.
+  connect(close_, &QAbstractButton::clicked, this, &Sheet::requestClose);
+  column->addWidget(header.widget);
+  column->addWidget(new sheets::Divider(0.5, 0.7, this));
+
+  auto* body = new QWidget;
+  body_ = new QVBoxLayout(body);
+  body_->setContentsMargins(22, 18, 22, 18);
+  body_->setSpacing(0);
+  column->addWidget(sheets::makeScrollArea(body, this), 1);
+  column->addWidget(new sheets::Divider(0.5, 0.7, this));
+
+  auto* footer = new QWidget(this);
+  footer->setObjectName(QStringLiteral("installFooter"));
+  footer_ = new QHBoxLayout(footer);
+  footer_->setContentsMargins(22, 12, 22, 12);
+  footer_->setSpacing(10);
+  column->addWidget(footer);
+
+  connect(session_, &InstallSession::changed, this, &InstallSheet::refresh);
+  whenLookChanges(this, [this] { refresh(); });
+  refresh();
+}
+
+InstallSheet::~InstallSheet() = default;
+
+void InstallSheet::showEvent(QShowEvent* event) {
+  Sheet::showEvent(event);
+  if (!started_) {
+    started_ = true;
+    session_->start();
+  }
+}
+
+void InstallSheet::refresh() {
+  const QString title = text(LocKey::installSheetTitle(session_->entry().localizedDisplayName()));
+  title_->setPlainText(title);
+  setWindowTitle(title);
+  close_->setAccessibleName(pick(QStringLiteral("Close"), QStringLiteral("关闭")));
+
+  sheets::clearLayout(body_);
+  QWidget* body = nullptr;
+  switch (session_->phase()) {
+    case Phase::checking:
+      body = checkingBody();
+      break;
+    case Phase::missing:
+      body = missingBody();
+      break;
+    case Phase::running:
+      body = runningBody();
+      break;
+    case Phase::done:
+      body = doneBody();
+      break;
+  }
+  body->setObjectName(QStringLiteral("installBody:") + phaseName(session_->phase()));
+  body_->addWidget(body);
+  body_->addStretch(1);
+  fillFooter();
+}
+
+QWidget* InstallSheet::checkingBody() {
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addLayout(spinnerLine(text(LocKey::installSheetChecking()), TextRole::dim, body,
+                                QStringLiteral("installCheckingText")));
+  return body;
+}
+
+QWidget* InstallSheet::missingBody() {
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(14);
+
+  auto* heading = new QHBoxLayout;
+  heading->setSpacing(8);
+  heading->addWidget(new sheets::GlyphView(QStringLiteral("exclamationmark.triangle.fill"),
+                                           [] { return Theme::orange; }, Glyphs::sizeForFont(14), body));
+  auto* title = new Label(text(LocKey::installSheetMissing()), 14, QFont::DemiBold, TextRole::primary, body);
+  title->setObjectName(QStringLiteral("installMissingTitle"));
+  heading->addWidget(title);
+  heading->addStretch(1);
+  column->addLayout(heading);
+
+  auto* hint = new Label(text(LocKey::installSheetMissingHint()), 11.5, QFont::Normal, TextRole::dim, body);
+  hint->setObjectName(QStringLiteral("installMissingHint"));
+  hint->setWordWrap(true);
+  column->addWidget(hint);
+
+  for (const InstallSession::Requirement& requirement : session_->missingRequirements()) {
+    auto* card = new RequirementCard(requirement, body);
+    connect(card, &RequirementCard::autoInstallRequested, this,
+            [this, requirement] { session_->bootstrapAndRetry(requirement); });
+    connect(card, &RequirementCard::terminalInstallRequested, this,
+            [this](const CommandList& commands) { session_->runDependencyInTerminal(commands); });
+    column->addWidget(card);
+  }
+
+  auto* note = new Label(text(LocKey::installSheetMissingFooter()), 10.5, QFont::Normal, TextRole::dim, body);
+  note->setObjectName(QStringLiteral("installMissingNote"));
+  note->setWordWrap(true);
+  column->addWidget(note);
+  return body;
+}
+
+QWidget* InstallSheet::runningBody() {
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(6);
+  column->addLayout(
+      spinnerLine(text(LocKey::installSheetRunning()), TextRole::primary, body, QStringLiteral("installRunningText")));
+  for (const StepResult& step : session_->executingSteps()) {
+    auto* row = new sheets::StepRowView(step, 11, 3, body);
+    row->setObjectName(QStringLiteral("installStep"));
+    column->addWidget(row);
+  }
+  return body;
+}
+
+QWidget* InstallSheet::doneBody() {
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(10);
+
+  const bool failed = session_->failureCount() > 0;
+  auto* status = new QHBoxLayout;
+  status->setSpacing(8);
+  status->addWidget(new sheets::GlyphView(
+      failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("checkmark.seal.fill"),
+      failed ? sheets::GlyphView::ColorFn([] { return Theme::orange; }) : sheets::GlyphView::ColorFn(sheets::successColor),
+      Glyphs::sizeForFont(16), body));
+  auto* title = new Label(text(failed ? LocKey::installSheetFailed() : LocKey::installSheetSuccess()), 14,
+                          QFont::DemiBold, TextRole::primary, body);
+  title->setObjectName(QStringLiteral("installStatus"));
+  status->addWidget(title);
+  status->addStretch(1);
+  column->addLayout(status);
+
+  if (const std::optional<QString> executable = session_->howToOpenExecutable()) {
+    auto* card = new Card(body, 8);
+    card->setObjectName(QStringLiteral("installHowToOpen"));
+    card->setFill(Theme::withOpacity(Theme::current().accent, 0.08));
+    auto* inner = new QVBoxLayout(card);
+    inner->setContentsMargins(10, 10, 10, 10);
+    inner->setSpacing(6);
+    auto* cardTitle = new SectionTitle(text(LocKey::installSheetHowToOpenTitle()), card);
+    cardTitle->setObjectName(QStringLiteral("installHowToOpenTitle"));
+    inner->addWidget(cardTitle);
+    auto* how = new Label(text(LocKey::installSheetHowToOpenBody(*executable)), 12, QFont::Normal, TextRole::primary,
+                          card);
+    how->setObjectName(QStringLiteral("installHowToOpenBody"));
+    how->setWordWrap(true);
+    inner->addWidget(how);
+    column->addWidget(card);
+  }
+
+  for (const StepResult& step : session_->allResults()) {
+    auto* row = new sheets::StepRowView(step, 11, 3, body);
+    row->setObjectName(QStringLiteral("installStep"));
+    column->addWidget(row);
+  }
+  return body;
+}
+
+void InstallSheet::fillFooter() {
+  sheets::clearLayout(footer_);
+  footer_->addStretch(1);
+  switch (session_->phase()) {
+    case Phase::checking: {
+      auto* cancel = new sheets::TextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      cancel->setObjectName(QStringLiteral("installCancelButton"));
+      connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
+      footer_->addWidget(cancel);
+      break;
+    }
+    case Phase::missing: {
+      auto* close = new sheets::TextButton(text(LocKey::installSheetClose()));
+      close->setObjectName(QStringLiteral("installCloseFooterButton"));
+      connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
+      footer_->addWidget(close);
+      auto* recheck = primaryAction(QStringLiteral("arrow.clockwise"), text(LocKey::installSheetRecheck()), nullptr);
+      recheck->setObjectName(QStringLiteral("installRecheckButton"));
+      connect(recheck, &QAbstractButton::clicked, session_, &InstallSession::recheck);
+      footer_->addWidget(recheck);
+      break;
+    }
+    case Phase::running: {
+      auto* note = new Label(pick(QStringLiteral("Don't close this window..."), QStringLiteral("请不要关闭窗口...")), 11,
+                             QFont::Normal, TextRole::faint);
+      note->setObjectName(QStringLiteral("installRunningNote"));
+      footer_->addWidget(note);
+      break;
+    }
+    case Phase::done: {
+      auto* done = primaryAction(QString(), pick(QStringLiteral("Done"), QStringLiteral("完成")), nullptr);
+      done->setObjectName(QStringLiteral("installDoneButton"));
+      connect(done, &QAbstractButton::clicked, this, [this] {
+        const QPointer<InstallSheet> self(this);
+        if (onDone_) onDone_();
+        if (self) requestClose();
+      });
+      footer_->addWidget(done);
+      break;
+    }
+  }
+}
+
+}  // namespace tlr

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core/InstallSession.h"
+#include "registry/AgentEntry.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Sheet.h"
+
+#include <functional>
+
+class QHBoxLayout;
+class QVBoxLayout;
+
+namespace tlr {
+
+// The card of one missing requirement: its command, the description of a
+// command the application knows, and the ways to get it: an automatic
+// install where one is known, else a terminal script where one is known,
+// and the requirement's website when it names one.
+class RequirementCard final : public Card {
+  Q_OBJECT
+
+ public:
+  explicit RequirementCard(const InstallSession::Requirement& requirement, QWidget* parent = nullptr);
+
+ Q_SIGNALS:
+  void autoInstallRequested();
+  void terminalInstallRequested(const tlr::CommandList& commands);
+};
+
+// Installs one agent: checks the commands its recipe requires, offers ways
+// to get the missing ones, runs the recipe in the application (or hands it
+// to a terminal window when the recipe asks), and shows each step and the
+// outcome. The work is the session's; closing the sheet stops nothing.
+class InstallSheet final : public Sheet {
+  Q_OBJECT
+
+ public:
+  static constexpr QSize kSize{540, 460};
+
+  // `onDone` is called (before `onClose`) when the user confirms the end of
+  // an install, successful or not.
+  InstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
+               QWidget* parent = nullptr);
+  ~InstallSheet() override;
+
+  InstallSession& session() { return *session_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void refresh();
+  QWidget* checkingBody();
+  QWidget* missingBody();
+  QWidget* runningBody();
+  QWidget* doneBody();
+  void fillFooter();
+
+  InstallSession* session_;
+  std::function<void()> onDone_;
+  bool started_ = false;
+  Label* title_ = nullptr;
+  CloseButton* close_ = nullptr;
+  QVBoxLayout* body_ = nullptr;
+  QHBoxLayout* footer_ = nullptr;
+};
+
+}  // namespace tlr

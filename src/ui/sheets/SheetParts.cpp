@@ -1,0 +1,332 @@
+#include "ui/sheets/SheetParts.h"
+
+#include "core/SettingsStore.h"
+
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QLayout>
+#include <QPainter>
+#include <QScrollArea>
+#include <QTextLayout>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace tlr::sheets {
+
+QString pick(const QString& en, const QString& zh) {
+  return SettingsStore::shared().language() == AppLanguage::en ? en : zh;
+}
+
+QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
+
+QColor successColor() { return Theme::current().working; }
+QColor failureColor() { return Theme::crash; }
+
+// ---- GlyphView ----------------------------------------------------------------
+
+GlyphView::GlyphView(const QString& symbol, ColorFn color, qreal side, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), color_(std::move(color)), side_(side) {
+  const int px = static_cast<int>(std::ceil(side));
+  setFixedSize(px, px);
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  whenLookChanges(this);
+}
+
+void GlyphView::setSymbol(const QString& symbol) {
+  symbol_ = symbol;
+  update();
+}
+
+void GlyphView::setColor(ColorFn color) {
+  color_ = std::move(color);
+  update();
+}
+
+void GlyphView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  Glyphs::paint(p, symbol_, QRectF(0, 0, side_, side_), color_ ? color_() : Theme::current().text);
+}
+
+// ---- Spinner --------------------------------------------------------------------
+
+Spinner::Spinner(qreal side, QWidget* parent) : QWidget(parent), side_(side) {
+  const int px = static_cast<int>(std::ceil(side));
+  setFixedSize(px, px);
+  setAccessibleName(QStringLiteral("…"));
+  timer_.setInterval(80);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    step_ = (step_ + 1) % 12;
+    update();
+  });
+}
+
+QSize Spinner::sizeHint() const { return size(); }
+
+void Spinner::showEvent(QShowEvent* event) {
+  timer_.start();
+  QWidget::showEvent(event);
+}
+
+void Spinner::hideEvent(QHideEvent* event) {
+  timer_.stop();
+  QWidget::hideEvent(event);
+}
+
+void Spinner::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor base = Theme::current().textDim;
+  const QPointF centre(side_ / 2, side_ / 2);
+  const qreal outer = side_ / 2 - 1, inner = side_ / 4;
+  for (int i = 0; i < 12; ++i) {
+    // The spoke at the current step is the darkest; the others fade behind it.
+    const int age = (step_ - i + 12) % 12;
+    QPen pen(Theme::withOpacity(base, 1.0 - age * 0.07));
+    pen.setWidthF(std::max(1.2, side_ / 9));
+    pen.setCapStyle(Qt::RoundCap);
+    p.setPen(pen);
+    const qreal angle = i * M_PI / 6;
+    const QPointF dir(std::sin(angle), -std::cos(angle));
+    p.drawLine(centre + dir * inner, centre + dir * outer);
+  }
+}
+
+// ---- Divider --------------------------------------------------------------------
+
+Divider::Divider(qreal darkOpacity, qreal lightOpacity, QWidget* parent)
+    : QWidget(parent), dark_(darkOpacity), light_(lightOpacity) {
+  setFixedHeight(1);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  whenLookChanges(this);
+}
+
+void Divider::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const Theme::Roles r = Theme::current();
+  // The system separator: a hairline of the scheme's contrast colour.
+  p.fillRect(rect(), r.contrast((r.dark ? dark_ : light_) * 0.2));
+}
+
+// ---- TextButton -------------------------------------------------------------------
+
+TextButton::TextButton(const QString& label, TextRole role, qreal pixels, QWidget* parent)
+    : PaintedButton(label, parent), role_(role), pixels_(pixels) {
+  setCursor(Qt::PointingHandCursor);
+}
+
+QSize TextButton::sizeHint() const {
+  const QSizeF content = contentSize(Theme::font(pixels_), 0, 0);
+  return QSize(static_cast<int>(std::ceil(content.width())) + 16, static_cast<int>(std::ceil(content.height())) + 10);
+}
+
+void TextButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  QColor color = roleColor(role_);
+  if (!isEnabled()) color = Theme::withOpacity(color, 0.5);
+  else if (isDown()) color = Theme::withOpacity(color, 0.7);
+  else if (isHovered()) color = Theme::current().text;
+  paintContent(p, QRectF(rect()), Theme::font(pixels_), 0, color, 0);
+}
+
+// ---- FilledButton ---------------------------------------------------------------------
+
+FilledButton::FilledButton(const QString& label, const QString& symbol, ColorFn fill, QWidget* parent)
+    : PaintedButton(label, parent), fill_(std::move(fill)) {
+  setSymbol(symbol);
+  setCursor(Qt::PointingHandCursor);
+}
+
+QSize FilledButton::sizeHint() const {
+  const QSizeF content = contentSize(Theme::font(12, QFont::DemiBold), 12, 6);
+  return QSize(static_cast<int>(std::ceil(content.width())) + 28, static_cast<int>(std::ceil(content.height())) + 14);
+}
+
+void FilledButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  QColor fill = isEnabled() ? fill_() : QColor(142, 142, 147);
+  if (isEnabled() && isDown()) fill = fill.darker(115);
+  else if (isEnabled() && isHovered()) fill = fill.lighter(108);
+  p.setPen(Qt::NoPen);
+  p.setBrush(fill);
+  p.drawPath(Painting::continuousRoundRect(QRectF(rect()), 6));
+  paintContent(p, QRectF(rect()), Theme::font(12, QFont::DemiBold), 12, Qt::white, 6);
+}
+
+// ---- ElidedText ---------------------------------------------------------------------------
+
+ElidedText::ElidedText(const QString& text, const QFont& font, ColorFn color, int maxLines, QWidget* parent)
+    : QWidget(parent), text_(text), font_(font), color_(std::move(color)), maxLines_(std::max(1, maxLines)) {
+  setAccessibleName(text);
+  setFont(font);
+  QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  policy.setHeightForWidth(true);
+  setSizePolicy(policy);
+  whenLookChanges(this);
+}
+
+QStringList ElidedText::lines(int width) const {
+  const qreal w = std::max(20, width);
+  auto wrap = [&](const QString& text) {
+    QStringList out;
+    QTextLayout layout(text, font_);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(w);
+      out.append(text.mid(line.textStart(), line.textLength()));
+    }
+    layout.endLayout();
+    return out;
+  };
+  // One paragraph: line breaks inside the text count as blanks.
+  QString flat = text_;
+  flat.replace('\n', ' ');
+  QStringList wrapped = wrap(flat);
+  if (wrapped.size() <= maxLines_) return wrapped;
+  // Too long: keep the beginning and the end, drop the middle.
+  const QFontMetricsF metrics(font_);
+  qreal budget = w * maxLines_ - metrics.averageCharWidth() * 2 * maxLines_;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    wrapped = wrap(metrics.elidedText(flat, Qt::ElideMiddle, budget));
+    if (wrapped.size() <= maxLines_) return wrapped;
+    budget *= 0.9;
+  }
+  return wrapped.mid(0, maxLines_);
+}
+
+QString ElidedText::shownText() const { return lines(width()).join(QString()); }
+
+int ElidedText::heightForWidth(int width) const {
+  const QFontMetricsF metrics(font_);
+  return static_cast<int>(std::ceil(metrics.lineSpacing() * std::max<qsizetype>(1, lines(width).size())));
+}
+
+QSize ElidedText::sizeHint() const {
+  const QFontMetricsF metrics(font_);
+  const int w = std::min(360, static_cast<int>(std::ceil(metrics.horizontalAdvance(text_))) + 2);
+  return QSize(w, heightForWidth(w));
+}
+
+QSize ElidedText::minimumSizeHint() const {
+  const QFontMetricsF metrics(font_);
+  return QSize(40, static_cast<int>(std::ceil(metrics.lineSpacing())));
+}
+
+void ElidedText::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setFont(font_);
+  p.setPen(color_ ? color_() : Theme::current().text);
+  const QFontMetricsF metrics(font_);
+  qreal y = 0;
+  for (const QString& line : lines(width())) {
+    p.drawText(QRectF(0, y, width(), metrics.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+               line);
+    y += metrics.lineSpacing();
+  }
+}
+
+// ---- StepRowView ------------------------------------------------------------------------------
+
+StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLines, QWidget* parent)
+    : QWidget(parent), step_(step) {
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(6);
+  row->setAlignment(Qt::AlignTop);
+
+  const bool ok = step.success;
+  auto* mark = new GlyphView(ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"),
+                             ok ? GlyphView::ColorFn(successColor)
+                                : GlyphView::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }),
+                             Glyphs::sizeForFont(11));
+  mark->setObjectName(QStringLiteral("stepMark"));
+  mark->setAccessibleName(ok ? QStringLiteral("✓") : QStringLiteral("✗"));
+  auto* markColumn = new QVBoxLayout;
+  markColumn->setContentsMargins(0, 2, 0, 0);
+  markColumn->addWidget(mark);
+  markColumn->addStretch();
+  row->addLayout(markColumn);
+
+  auto* texts = new QVBoxLayout;
+  texts->setContentsMargins(0, 0, 0, 0);
+  texts->setSpacing(2);
+  auto* label = new ElidedText(step.label, monoFont(labelPixels), [] { return Theme::current().text; }, 2);
+  label->setObjectName(QStringLiteral("stepLabel"));
+  texts->addWidget(label);
+  if (step.error) {
+    auto* error = new ElidedText(*step.error, Theme::font(10),
+                                 ok ? ElidedText::ColorFn([] { return Theme::current().textDim; })
+                                    : ElidedText::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }),
+                                 errorLines);
+    error->setObjectName(QStringLiteral("stepError"));
+    texts->addWidget(error);
+  }
+  row->addLayout(texts, 1);
+  setAccessibleName(step.label);
+}
+
+// ---- Header, scroll area, fonts -------------------------------------------------------------------
+
+Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
+                  QMargins margins, QWidget* parent) {
+  Header header;
+  header.widget = new QWidget(parent);
+  auto* row = new QHBoxLayout(header.widget);
+  row->setContentsMargins(margins);
+  row->setSpacing(10);
+  header.symbol = new GlyphView(symbol, std::move(symbolColor), Glyphs::sizeForFont(symbolPixels), header.widget);
+  header.title = new Label(QString(), titlePixels, QFont::DemiBold, TextRole::primary, header.widget);
+  header.title->setObjectName(QStringLiteral("sheetTitle"));
+  header.close = new CloseButton(pick(QStringLiteral("Close"), QStringLiteral("关闭")), header.widget);
+  row->addWidget(header.symbol, 0, Qt::AlignVCenter);
+  row->addWidget(header.title, 0, Qt::AlignVCenter);
+  row->addStretch(1);
+  row->addWidget(header.close, 0, Qt::AlignVCenter);
+  return header;
+}
+
+QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
+  auto* area = new QScrollArea(parent);
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidgetResizable(true);
+  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  area->viewport()->setAutoFillBackground(false);
+  area->setAutoFillBackground(false);
+  area->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+  content->setAutoFillBackground(false);
+  area->setWidget(content);
+  return area;
+}
+
+QFont monoFont(qreal pixels, QFont::Weight weight) {
+  QFont font = Theme::font(pixels, weight);
+  font.setFamilies({QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
+  font.setStyleHint(QFont::Monospace);
+  return font;
+}
+
+void clearLayout(QLayout* layout) {
+  while (QLayoutItem* item = layout->takeAt(0)) {
+    // A widget may be the one whose click led here: take it out of the
+    // sheet at once and free it once its own event handling has finished.
+    if (QWidget* widget = item->widget()) {
+      widget->hide();
+      widget->setParent(nullptr);
+      widget->deleteLater();
+    }
+    if (QLayout* child = item->layout()) {
+      clearLayout(child);
+    }
+    delete item;
+  }
+}
+
+}  // namespace tlr::sheets

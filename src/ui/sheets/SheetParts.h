@@ -1,0 +1,182 @@
+#pragma once
+
+// Pieces the add-agent, install and uninstall sheets share: texts in the
+// current language, a symbol, a spinner, dividers, plain and filled buttons,
+// text shortened in the middle, a step row and the sheet header.
+
+#include "core/LocKey.h"
+#include "core/StepResult.h"
+#include "ui/kit/Kit.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class QBoxLayout;
+class QLayout;
+class QScrollArea;
+
+namespace tlr::sheets {
+
+// The English text when the interface language is English, else the Chinese.
+QString pick(const QString& en, const QString& zh);
+// A key's text in the current language.
+QString text(const LocKey& key);
+
+// Fixed colours of marks: success green, failure red, warning orange.
+QColor successColor();
+QColor failureColor();  // at full opacity; callers fade it as they need
+
+// One symbol of the kit's set, in a colour that may follow the scheme.
+class GlyphView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  using ColorFn = std::function<QColor()>;
+  GlyphView(const QString& symbol, ColorFn color, qreal side, QWidget* parent = nullptr);
+  void setSymbol(const QString& symbol);
+  void setColor(ColorFn color);
+  const QString& symbol() const { return symbol_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString symbol_;
+  ColorFn color_;
+  qreal side_;
+};
+
+// A small indeterminate progress indicator; it turns only while visible.
+class Spinner final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit Spinner(qreal side = 14, QWidget* parent = nullptr);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  qreal side_;
+  int step_ = 0;
+  QTimer timer_;
+};
+
+// A one-pixel line in the hairline colour at `darkOpacity` or `lightOpacity`.
+class Divider final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit Divider(qreal darkOpacity = 0.5, qreal lightOpacity = 0.7, QWidget* parent = nullptr);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  qreal dark_, light_;
+};
+
+// A text-only button in a role colour (Cancel, Close).
+class TextButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  explicit TextButton(const QString& label, TextRole role = TextRole::dim, qreal pixels = 12,
+                      QWidget* parent = nullptr);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  TextRole role_;
+  qreal pixels_;
+};
+
+// White label and symbol on a filled rounded rectangle; grey when disabled.
+class FilledButton final : public PaintedButton {
+  Q_OBJECT
+
+ public:
+  using ColorFn = std::function<QColor()>;
+  FilledButton(const QString& label, const QString& symbol, ColorFn fill, QWidget* parent = nullptr);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  ColorFn fill_;
+};
+
+// Plain text on at most `maxLines` lines, wrapped at the width it gets and
+// shortened in the middle when it needs more. Its accessible name is the
+// whole text.
+class ElidedText final : public QWidget {
+  Q_OBJECT
+
+ public:
+  using ColorFn = std::function<QColor()>;
+  ElidedText(const QString& text, const QFont& font, ColorFn color, int maxLines, QWidget* parent = nullptr);
+  const QString& text() const { return text_; }
+  // What fits, as drawn at the current width.
+  QString shownText() const;
+
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QStringList lines(int width) const;
+  QString text_;
+  QFont font_;
+  ColorFn color_;
+  int maxLines_;
+};
+
+// The row of one install or uninstall step: a success or failure mark, the
+// label in monospace (two lines at most) and, when there is one, the error or
+// note under it (red for a failure, secondary otherwise).
+class StepRowView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  StepRowView(const StepResult& step, qreal labelPixels, int errorLines, QWidget* parent = nullptr);
+  const StepResult& step() const { return step_; }
+
+ private:
+  StepResult step_;
+};
+
+// The sheet header: a symbol, the title and the close button.
+struct Header {
+  QWidget* widget = nullptr;
+  GlyphView* symbol = nullptr;
+  Label* title = nullptr;
+  CloseButton* close = nullptr;
+};
+Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
+                  QMargins margins, QWidget* parent);
+
+// A vertical scroll area without a frame or background of its own, holding
+// `content`.
+QScrollArea* makeScrollArea(QWidget* content, QWidget* parent);
+
+// The monospaced interface font at `pixels`.
+QFont monoFont(qreal pixels, QFont::Weight weight = QFont::Normal);
+
+// Deletes every item and widget of `layout`.
+void clearLayout(QLayout* layout);
+
+}  // namespace tlr::sheets

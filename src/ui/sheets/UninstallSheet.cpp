@@ -1,0 +1,395 @@
+#include "ui/sheets/UninstallSheet.h"
+
+#include "core/ByteSizeText.h"
+#include "core/HomePath.h"
+#include "core/SettingsStore.h"
+#include "ui/sheets/SheetParts.h"
+
+#include <QCloseEvent>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QScrollArea>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace tlr {
+namespace {
+
+using sheets::pick;
+using sheets::text;
+using Phase = UninstallSession::Phase;
+using Group = UninstallSession::Group;
+using PathState = UninstallSession::PathState;
+
+QString groupKey(Group group) { return group == Group::standard ? QStringLiteral("standard") : QStringLiteral("userData"); }
+
+// The box of one path: filled in the group's colour when checked.
+class CheckBox final : public QAbstractButton {
+ public:
+  CheckBox(bool userData, QWidget* parent) : QAbstractButton(parent), userData_(userData) {
+    setCheckable(true);
+    setFixedSize(18, 18);
+    setCursor(Qt::PointingHandCursor);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const Theme::Roles r = Theme::current();
+    QColor color = isChecked() ? (userData_ ? Theme::orange : r.accent) : r.textFaint;
+    Glyphs::paint(p, isChecked() ? u"checkmark.square.fill" : u"square", QRectF(1, 1, 16, 16), color);
+  }
+
+ private:
+  bool userData_;
+};
+
+}  // namespace
+
+UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
+                               QWidget* parent)
+    : Sheet(kSize, parent), session_(new UninstallSession(std::move(entry), this)), onDone_(std::move(onDone)) {
+  setObjectName(QStringLiteral("uninstallSheet"));
+  setOnClose(std::move(onClose));
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  sheets::Header header =
+      sheets::makeHeader(QStringLiteral("trash"), [] { return Theme::withOpacity(sheets::failureColor(), 0.85); }, 16,
+                         14, QMargins(22, 16, 22, 16), this);
+  title_ = header.title;
+  close_ = header.close;
+  close_->setObjectName(QStringLiteral("uninstallCloseButton"));
+  connect(close_, &QAbstractButton::clicked, this, [this] {
+    if (closable()) requestClose();
+  });
+  column->addWidget(header.widget);
+  column->addWidget(new sheets::Divider(0.5, 0.7, this));
+
+  auto* body = new QWidget;
+  body_ = new QVBoxLayout(body);
+  body_->setContentsMargins(22, 18, 22, 18);
+  body_->setSpacing(0);
+  column->addWidget(sheets::makeScrollArea(body, this), 1);
+  column->addWidget(new sheets::Divider(0.5, 0.7, this));
+
+  auto* footer = new QWidget(this);
+  footer->setObjectName(QStringLiteral("uninstallFooter"));
+  footer_ = new QHBoxLayout(footer);
+  footer_->setContentsMargins(22, 12, 22, 12);
+  footer_->setSpacing(10);
+  column->addWidget(footer);
+
+  connect(session_, &UninstallSession::changed, this, &UninstallSheet::refresh);
+  whenLookChanges(this, [this] { refresh(); });
+  refresh();
+}
+
+UninstallSheet::~UninstallSheet() = default;
+
+void UninstallSheet::showEvent(QShowEvent* event) {
+  Sheet::showEvent(event);
+  if (!started_) {
+    started_ = true;
+    session_->begin();
+  }
+}
+
+// While the uninstall runs, neither Esc nor the window manager closes the sheet.
+void UninstallSheet::closeEvent(QCloseEvent* event) {
+  if (!closable() && !isDismissed()) {
+    event->ignore();
+    return;
+  }
+  Sheet::closeEvent(event);
+}
+
+void UninstallSheet::keyPressEvent(QKeyEvent* event) {
+  if (!closable() && event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  Sheet::keyPressEvent(event);
+}
+
+void UninstallSheet::reject() {
+  if (!closable() && !isDismissed()) return;
+  Sheet::reject();
+}
+
+void UninstallSheet::refresh() {
+  const QString title = text(LocKey::uninstallSheetTitle(session_->entry().localizedDisplayName()));
+  title_->setPlainText(title);
+  setWindowTitle(title);
+
+  const bool closable = this->closable();
+  close_->setEnabled(closable);
+  close_->setToolTip(closable ? QString() : text(LocKey::uninstallExecutingHelp()));
+  close_->setAccessibleName(closable ? pick(QStringLiteral("Close"), QStringLiteral("关闭"))
+                                     : text(LocKey::uninstallExecutingHelp()));
+  if (closable) {
+    close_->setGraphicsEffect(nullptr);
+  } else if (!close_->graphicsEffect()) {
+    auto* faded = new QGraphicsOpacityEffect(close_);
+    faded->setOpacity(0.4);
+    close_->setGraphicsEffect(faded);
+  }
+
+  sheets::clearLayout(body_);
+  QWidget* body = nullptr;
+  switch (session_->phase()) {
+    case Phase::preview:
+      body = previewBody();
+      body->setObjectName(QStringLiteral("uninstallBody:preview"));
+      break;
+    case Phase::executing:
+      body = executingBody();
+      body->setObjectName(QStringLiteral("uninstallBody:executing"));
+      break;
+    case Phase::done:
+      body = doneBody();
+      body->setObjectName(QStringLiteral("uninstallBody:done"));
+      break;
+  }
+  body_->addWidget(body);
+  body_->addStretch(1);
+  fillFooter();
+}
+
+QWidget* UninstallSheet::group(const QString& key, const QString& title, QWidget* rows) {
+  auto* box = new QWidget;
+  box->setObjectName(QStringLiteral("uninstallGroup:") + key);
+  auto* column = new QVBoxLayout(box);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(8);
+  auto* heading = new SectionTitle(title, box);
+  heading->setObjectName(QStringLiteral("uninstallGroupTitle:") + key);
+  column->addWidget(heading);
+  column->addWidget(rows);
+  return box;
+}
+
+QWidget* UninstallSheet::previewBody() {
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(18);
+
+  if (session_->isEmpty()) {
+    auto* nothing = new Label(text(LocKey::uninstallSheetNothing()), 12.5, QFont::Normal, TextRole::dim, body);
+    nothing->setObjectName(QStringLiteral("uninstallNothing"));
+    column->addWidget(nothing);
+    return body;
+  }
+
+  if (!session_->commands().isEmpty()) {
+    auto* rows = new QWidget;
+    auto* list = new QVBoxLayout(rows);
+    list->setContentsMargins(0, 0, 0, 0);
+    list->setSpacing(6);
+    for (qsizetype i = 0; i < session_->commands().size(); ++i) {
+      auto* line = new QHBoxLayout;
+      line->setSpacing(8);
+      line->addWidget(new sheets::GlyphView(QStringLiteral("terminal"), [] { return Theme::current().textDim; },
+                                            Glyphs::sizeForFont(11), rows),
+                      0, Qt::AlignTop);
+      auto* command = new Label("$ " + session_->commands()[i].join(' '), 11, QFont::Normal, TextRole::dim, rows);
+      command->setFont(sheets::monoFont(11));
+      command->setWordWrap(true);
+      command->setTextInteractionFlags(Qt::TextSelectableByMouse);
+      command->setObjectName(QStringLiteral("uninstallCommand:") + QString::number(i));
+      line->addWidget(command, 1);
+      list->addLayout(line);
+    }
+    column->addWidget(group(QStringLiteral("commands"), text(LocKey::uninstallSheetCommands()), rows));
+  }
+  if (!session_->standardPaths().isEmpty())
+    column->addWidget(group(QStringLiteral("standard"), text(LocKey::uninstallSheetStandard()),
+                            pathRows(Group::standard, session_->standardPaths())));
+  if (!session_->userDataPaths().isEmpty())
+    column->addWidget(group(QStringLiteral("userData"), text(LocKey::uninstallSheetUserData()),
+                            pathRows(Group::userData, session_->userDataPaths())));
+  return body;
+}
+
+QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
+  auto* rows = new QWidget;
+  auto* list = new QVBoxLayout(rows);
+  list->setContentsMargins(0, 0, 0, 0);
+  list->setSpacing(6);
+  QSet<QString> seen;
+  for (const QString& path : paths) {
+    // A path listed twice in one group is one row: its box is one choice.
+    if (seen.contains(path)) continue;
+    seen.insert(path);
+    const QString key = groupKey(group) + ":" + path;
+    const PathState state = session_->state(path);
+    const bool present = state == PathState::present;
+
+    auto* row = new QWidget(rows);
+    row->setObjectName(QStringLiteral("uninstallPath:") + key);
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(8);
+
+    auto* box = new CheckBox(group == Group::userData, row);
+    box->setObjectName(QStringLiteral("uninstallCheck:") + key);
+    box->setChecked(session_->isChecked(group, path));
+    box->setEnabled(present);
+    const QString shown = HomePath::display(path);
+    box->setAccessibleName(shown);
+    connect(box, &QAbstractButton::clicked, this, [this, group, path] { session_->toggle(group, path); });
+    line->addWidget(box, 0, Qt::AlignVCenter);
+
+    auto* name = new sheets::ElidedText(
+        shown, sheets::monoFont(11.5),
+        present ? sheets::ElidedText::ColorFn([] { return Theme::current().text; })
+                : sheets::ElidedText::ColorFn([] { return Theme::current().textFaint; }),
+        1, row);
+    name->setObjectName(QStringLiteral("uninstallPathText"));
+    line->addWidget(name, 1, Qt::AlignVCenter);
+
+    if (state == PathState::unmeasured) {
+      auto* spinner = new sheets::Spinner(12, row);
+      spinner->setObjectName(QStringLiteral("uninstallSpinner"));
+      line->addWidget(spinner, 0, Qt::AlignVCenter);
+    } else {
+      auto* size = new Label(present ? decimalByteCount(*session_->size(path)) : text(LocKey::uninstallSheetMissing()),
+                             11, QFont::Normal, present ? TextRole::dim : TextRole::faint, row);
+      size->setObjectName(QStringLiteral("uninstallSize"));
+      line->addWidget(size, 0, Qt::AlignVCenter);
+    }
+    if (!present) {
+      auto* faded = new QGraphicsOpacityEffect(row);
+      faded->setOpacity(0.5);
+      row->setGraphicsEffect(faded);
+    }
+    list->addWidget(row);
+  }
+  return rows;
+}
+
+QWidget* UninstallSheet::executingBody() {
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(6);
+  auto* heading = new QHBoxLayout;
+  heading->setSpacing(8);
+  heading->addWidget(new sheets::Spinner(14, body));
+  auto* label = new Label(text(LocKey::uninstallSheetRunning()), 12.5, QFont::Normal, TextRole::primary, body);
+  label->setObjectName(QStringLiteral("uninstallRunningText"));
+  heading->addWidget(label);
+  heading->addStretch(1);
+  column->addLayout(heading);
+  for (const StepResult& step : session_->executingSteps()) {
+    auto* row = new sheets::StepRowView(step, 11.5, 3, body);
+    row->setObjectName(QStringLiteral("uninstallStep"));
+    column->addWidget(row);
+  }
+  return body;
+}
+
+QWidget* UninstallSheet::doneBody() {
+  auto* body = new QWidget;
+  auto* column = new QVBoxLayout(body);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(10);
+  const AppLanguage language = SettingsStore::shared().language();
+  const QList<StepResult> failed = session_->failedSteps();
+
+  auto* summaryLine = new QHBoxLayout;
+  summaryLine->setSpacing(8);
+  summaryLine->addWidget(new sheets::GlyphView(
+      failed.isEmpty() ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"),
+      failed.isEmpty() ? sheets::GlyphView::ColorFn(sheets::successColor)
+                       : sheets::GlyphView::ColorFn([] { return Theme::orange; }),
+      Glyphs::sizeForFont(16), body));
+  auto* summary = new Label(session_->summary(language), 14, QFont::DemiBold, TextRole::primary, body);
+  summary->setObjectName(QStringLiteral("uninstallSummary"));
+  summaryLine->addWidget(summary);
+  summaryLine->addStretch(1);
+  column->addLayout(summaryLine);
+
+  if (!failed.isEmpty()) {
+    auto* box = new Card(body, 8);
+    box->setObjectName(QStringLiteral("uninstallFailureBox"));
+    box->setFill(Theme::withOpacity(Theme::orange, 0.10));
+    auto* inner = new QVBoxLayout(box);
+    inner->setContentsMargins(12, 10, 12, 10);
+    inner->setSpacing(6);
+    auto* heading = new QHBoxLayout;
+    heading->setSpacing(6);
+    heading->addWidget(new sheets::GlyphView(QStringLiteral("exclamationmark.triangle.fill"),
+                                             [] { return Theme::orange; }, Glyphs::sizeForFont(12), box));
+    auto* title = new Label(text(LocKey::uninstallWarnTitle()), 12.5, QFont::DemiBold, TextRole::primary, box);
+    title->setObjectName(QStringLiteral("uninstallFailureTitle"));
+    heading->addWidget(title);
+    heading->addStretch(1);
+    inner->addLayout(heading);
+    auto* bodyText = new Label(session_->failureBody(language), 11.5, QFont::Normal, TextRole::dim, box);
+    bodyText->setObjectName(QStringLiteral("uninstallFailureBody"));
+    bodyText->setWordWrap(true);
+    inner->addWidget(bodyText);
+    for (const QString& line : session_->failureLines(language)) {
+      auto* item = new sheets::ElidedText(line, sheets::monoFont(11), [] { return Theme::current().textDim; }, 1, box);
+      item->setObjectName(QStringLiteral("uninstallFailureLine"));
+      item->setContentsMargins(8, 0, 0, 0);
+      inner->addWidget(item);
+    }
+    column->addWidget(box);
+  }
+
+  for (const StepResult& step : session_->allResults()) {
+    auto* row = new sheets::StepRowView(step, 11.5, 3, body);
+    row->setObjectName(QStringLiteral("uninstallStep"));
+    column->addWidget(row);
+  }
+  return body;
+}
+
+void UninstallSheet::fillFooter() {
+  sheets::clearLayout(footer_);
+  footer_->addStretch(1);
+  switch (session_->phase()) {
+    case Phase::preview: {
+      auto* cancel = new sheets::TextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      cancel->setObjectName(QStringLiteral("uninstallCancelButton"));
+      connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
+      footer_->addWidget(cancel);
+      auto* start = new sheets::FilledButton(session_->buttonLabel(SettingsStore::shared().language()),
+                                             QStringLiteral("trash.fill"),
+                                             [] { return Theme::withOpacity(sheets::failureColor(), 0.85); });
+      start->setObjectName(QStringLiteral("uninstallStartButton"));
+      start->setEnabled(session_->canUninstall());
+      connect(start, &QAbstractButton::clicked, session_, &UninstallSession::start);
+      footer_->addWidget(start);
+      break;
+    }
+    case Phase::executing: {
+      auto* note = new Label(pick(QStringLiteral("Don't close this window..."), QStringLiteral("请不要关闭窗口...")), 11,
+                             QFont::Normal, TextRole::faint);
+      note->setObjectName(QStringLiteral("uninstallRunningNote"));
+      footer_->addWidget(note);
+      break;
+    }
+    case Phase::done: {
+      auto* done = new PrimaryButton(pick(QStringLiteral("Done"), QStringLiteral("完成")));
+      done->setObjectName(QStringLiteral("uninstallDoneButton"));
+      done->setLabelFont(12, QFont::DemiBold);
+      done->setPadding(16, 6);
+      connect(done, &QAbstractButton::clicked, this, [this] {
+        const QPointer<UninstallSheet> self(this);
+        if (onDone_) onDone_();
+        if (self) requestClose();
+      });
+      footer_->addWidget(done);
+      break;
+    }
+  }
+}
+
+}  // namespace tlr

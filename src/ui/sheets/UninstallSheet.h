@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/UninstallSession.h"
+#include "registry/AgentEntry.h"
+#include "ui/kit/Controls.h"
+#include "ui/kit/Sheet.h"
+
+#include <functional>
+
+class QHBoxLayout;
+class QVBoxLayout;
+
+namespace tlr {
+
+// Removes one agent by its registry recipe: a preview of its commands,
+// standard paths and user-data paths with their sizes and the user's choice,
+// then each step as the uninstaller reports it, then a summary with the
+// steps that failed. While the uninstall runs the sheet cannot be closed.
+class UninstallSheet final : public Sheet {
+  Q_OBJECT
+
+ public:
+  static constexpr QSize kSize{560, 620};
+
+  // `onDone` is called (before `onClose`) when the user confirms the end of
+  // the uninstall.
+  UninstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
+                 QWidget* parent = nullptr);
+  ~UninstallSheet() override;
+
+  UninstallSession& session() { return *session_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void reject() override;
+
+ private:
+  bool closable() const { return session_->phase() != UninstallSession::Phase::executing; }
+  void refresh();
+  QWidget* previewBody();
+  QWidget* group(const QString& key, const QString& title, QWidget* rows);
+  QWidget* pathRows(UninstallSession::Group group, const QStringList& paths);
+  QWidget* executingBody();
+  QWidget* doneBody();
+  void fillFooter();
+
+  UninstallSession* session_;
+  std::function<void()> onDone_;
+  bool started_ = false;
+  Label* title_ = nullptr;
+  CloseButton* close_ = nullptr;
+  QVBoxLayout* body_ = nullptr;
+  QHBoxLayout* footer_ = nullptr;
+};
+
+}  // namespace tlr

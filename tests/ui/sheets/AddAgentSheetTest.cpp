@@ -1,0 +1,167 @@
+#include "ui/sheets/AddAgentSheet.h"
+
+#include "ui/sheets/InstallSheet.h"
+#include "ui/sheets/SheetTestSupport.h"
+
+#include <QCoreApplication>
+#include <QLayout>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace tlr;
+using namespace tlr::test;
+
+namespace {
+
+QByteArray agent(const QByteArray& id, const QByteArray& extra = {}, const QByteArray& kind = "cli") {
+  return R"({"id":")" + id + R"(","displayName":")" + id + R"( ZH","displayNameEN":")" + id +
+         R"(","vendor":"v","kind":")" + kind + R"(","identify":{})" + extra + "}";
+}
+
+const QByteArray kCommands = R"(,"install":{"commands":[["true"]]})";
+
+class AddAgentSheetTest : public SheetTest {
+ protected:
+  std::unique_ptr<AddAgentSheet> sheet(const QList<QByteArray>& agents, const QSet<QString>& installed) {
+    auto made = std::make_unique<AddAgentSheet>(registryOfAgents(agents), installed, [this] { ++closes; },
+                                                [this] { ++didInstalls; });
+    made->setDeleteOnDismiss(false);
+    return made;
+  }
+  // The rows of a section, in the order shown.
+  static QStringList rowIds(const QWidget& section) {
+    QStringList ids;
+    for (QWidget* w : section.findChildren<QWidget*>()) {
+      if (w->objectName().startsWith("addAgentRow:")) ids << w->objectName().mid(12);
+    }
+    return ids;
+  }
+  int closes = 0;
+  int didInstalls = 0;
+};
+
+}  // namespace
+
+TEST_F(AddAgentSheetTest, NotInstalledComesFirstAndBothListsKeepRegistryOrder) {
+  auto s = sheet({agent("c", kCommands), agent("hidden", kCommands + R"(,"hidden":true)"), agent("a", kCommands, "desktop-app"),
+                  agent("plain"), agent("done-plain", {}, "ide-plugin"), agent("b", kCommands)},
+                 {"b", "done-plain", "hidden", "elsewhere"});
+  EXPECT_EQ(s->size(), QSize(460, 580));
+  EXPECT_EQ(shown(*s, "sheetTitle"), "Add Agent");
+  auto* notInstalled = child(*s, "addAgentSectionNotInstalled");
+  auto* installed = child(*s, "addAgentSectionInstalled");
+  ASSERT_NE(notInstalled, nullptr);
+  ASSERT_NE(installed, nullptr);
+  EXPECT_LT(notInstalled->y(), installed->y() + 1);
+  const QLayout* layout = notInstalled->parentWidget()->layout();
+  EXPECT_LT(layout->indexOf(notInstalled), layout->indexOf(installed));
+  EXPECT_EQ(rowIds(*notInstalled), (QStringList{"c", "a"}));
+  EXPECT_EQ(rowIds(*installed), (QStringList{"done-plain", "b"}));
+  EXPECT_EQ(child<SectionTitle>(*s, "addAgentSectionTitleNotInstalled")->shownText(), "NOT INSTALLED");
+  EXPECT_EQ(child<SectionTitle>(*s, "addAgentSectionTitleInstalled")->shownText(), "INSTALLED");
+
+  // Names in the language, kinds the same in both; the trailing element.
+  auto* a = child(*s, "addAgentRow:a");
+  EXPECT_EQ(shown(*a, "addAgentName"), "a");
+  EXPECT_EQ(shown(*a, "addAgentKind"), "App");
+  EXPECT_EQ(shown(*a, "addAgentInstall:a"), "Install");
+  EXPECT_EQ(shown(*child(*s, "addAgentRow:done-plain"), "addAgentKind"), "插件");
+  EXPECT_EQ(shown(*s, "addAgentInstalled:b"), "Installed");
+  EXPECT_EQ(child(*s, "addAgentInstall:b"), nullptr);
+
+  // A divider under every row but the last of its card.
+  EXPECT_NE(child(*s, "addAgentDivider:c"), nullptr);
+  EXPECT_EQ(child(*s, "addAgentDivider:a"), nullptr);
+  EXPECT_NE(child(*s, "addAgentDivider:done-plain"), nullptr);
+  EXPECT_EQ(child(*s, "addAgentDivider:b"), nullptr);
+  EXPECT_EQ(shown(*s, "addAgentFooter"), "More agents coming soon…");
+
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(shown(*s, "sheetTitle"), "添加 Agent");
+  EXPECT_EQ(child<SectionTitle>(*s, "addAgentSectionTitleNotInstalled")->shownText(), "未安装");
+  EXPECT_EQ(shown(*child(*s, "addAgentRow:a"), "addAgentName"), "a ZH");
+  EXPECT_EQ(shown(*child(*s, "addAgentRow:a"), "addAgentKind"), "App");
+  EXPECT_EQ(shown(*s, "addAgentInstall:a"), "安装");
+  EXPECT_EQ(shown(*s, "addAgentInstalled:b"), "已安装");
+  EXPECT_EQ(shown(*s, "addAgentFooter"), "更多 Agent 陆续接入中…");
+}
+
+TEST_F(AddAgentSheetTest, EmptyListsHaveNoSection) {
+  auto allInstalled = sheet({agent("a", kCommands), agent("b")}, {"a", "b"});
+  EXPECT_EQ(child(*allInstalled, "addAgentSectionNotInstalled"), nullptr);
+  EXPECT_NE(child(*allInstalled, "addAgentSectionInstalled"), nullptr);
+
+  auto nothing = sheet({agent("a"), agent("b")}, {});
+  EXPECT_EQ(child(*nothing, "addAgentSectionNotInstalled"), nullptr);
+  EXPECT_EQ(child(*nothing, "addAgentSectionInstalled"), nullptr);
+  EXPECT_NE(child(*nothing, "addAgentFooter"), nullptr);
+
+  // The presenter's new set moves an agent between the lists.
+  allInstalled->setInstalledIds({"b"});
+  ASSERT_NE(child(*allInstalled, "addAgentSectionNotInstalled"), nullptr);
+  EXPECT_NE(child(*allInstalled, "addAgentInstall:a"), nullptr);
+}
+
+TEST_F(AddAgentSheetTest, AWebsiteOpensInTheBrowserAndNeverTheInstallSheet) {
+  auto s = sheet({agent("web", R"(,"install":{"officialUrl":"https://web.example/download","commands":[["true"]]})"),
+                  agent("bad", R"(,"install":{"officialUrl":"web.example","commands":[["true"]]})"),
+                  agent("none", R"(,"install":{"officialUrl":"no address"})")},
+                 {});
+  s->show();
+  ASSERT_TRUE(click(*s, "addAgentInstall:web"));
+  EXPECT_EQ(recorded(opened), "https://web.example/download\n--\n");
+  EXPECT_EQ(s->installSheet(), nullptr);
+  EXPECT_FALSE(s->installingEntryId());
+
+  ASSERT_TRUE(click(*s, "addAgentInstall:none"));
+  EXPECT_EQ(s->installSheet(), nullptr);
+
+  ASSERT_TRUE(click(*s, "addAgentInstall:bad"));
+  ASSERT_NE(s->installSheet(), nullptr);
+  EXPECT_EQ(s->installingEntryId(), "bad");
+  EXPECT_EQ(shown(*s->installSheet(), "sheetTitle"), "Install bad");
+  EXPECT_EQ(readFile(opened), "https://web.example/download\n--\n");
+}
+
+TEST_F(AddAgentSheetTest, DoneInTheInstallSheetCallsOnDidInstallOnceAndClosesIt) {
+  auto s = sheet({agent("ok", kCommands), agent("fails", R"(,"install":{"commands":[["false"]]})")}, {});
+  s->show();
+  for (const QString id : {"ok", "fails"}) {
+    SCOPED_TRACE(id.toStdString());
+    const int before = didInstalls;
+    ASSERT_TRUE(click(*s, "addAgentInstall:" + id));
+    QPointer<InstallSheet> install = s->installSheet();
+    ASSERT_NE(install, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return install->findChild<QWidget*>("installBody:done") != nullptr; }));
+    ASSERT_TRUE(click(*install, "installDoneButton"));
+    EXPECT_EQ(didInstalls, before + 1);
+    EXPECT_EQ(s->installSheet(), nullptr);
+    EXPECT_FALSE(s->installingEntryId());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(install.isNull());
+  }
+  EXPECT_EQ(closes, 0);
+  EXPECT_TRUE(s->isVisible());
+}
+
+TEST_F(AddAgentSheetTest, ClosingOrCancellingTheInstallSheetIsNoInstall) {
+  auto s = sheet({agent("later", R"(,"install":{"requires":[{"command":"tlr-never-here"}],"commands":[["true"]]})")}, {});
+  s->show();
+  ASSERT_TRUE(click(*s, "addAgentInstall:later"));
+  QPointer<InstallSheet> install = s->installSheet();
+  ASSERT_NE(install, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return install->findChild<QWidget*>("installBody:missing") != nullptr; }));
+  ASSERT_TRUE(click(*install, "installCloseFooterButton"));
+  EXPECT_EQ(s->installSheet(), nullptr);
+
+  ASSERT_TRUE(click(*s, "addAgentInstall:later"));
+  ASSERT_NE(s->installSheet(), nullptr);
+  ASSERT_TRUE(click(*s->installSheet(), "installCloseButton"));
+  EXPECT_EQ(s->installSheet(), nullptr);
+  EXPECT_EQ(didInstalls, 0);
+
+  ASSERT_TRUE(click(*s, "addAgentCloseButton"));
+  EXPECT_EQ(closes, 1);
+}

@@ -1,0 +1,200 @@
+#include "ui/sheets/UninstallSheet.h"
+
+#include "core/ByteSizeText.h"
+#include "ui/sheets/SheetParts.h"
+#include "ui/sheets/SheetTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QKeyEvent>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace tlr;
+using namespace tlr::test;
+
+namespace {
+
+class UninstallSheetTest : public SheetTest {
+ protected:
+  std::unique_ptr<UninstallSheet> sheet(const QByteArray& uninstall) {
+    auto made = std::make_unique<UninstallSheet>(
+        entryWith(uninstall.isEmpty() ? QByteArray() : R"(,"uninstall":)" + uninstall),
+        [this] { calls << "close"; }, [this] { calls << "done"; });
+    made->setDeleteOnDismiss(false);
+    return made;
+  }
+  void file(const QString& relative, int bytes) { home.writeFile(relative, QByteArray(bytes, 'x')); }
+  static bool inPhase(const UninstallSheet& s, const QString& phase) {
+    return s.findChild<QWidget*>("uninstallBody:" + phase) != nullptr;
+  }
+  static bool measured(UninstallSheet& s) { return s.session().isMeasured(); }
+  static QAbstractButton* box(const UninstallSheet& s, const QString& key) {
+    return s.findChild<QAbstractButton*>("uninstallCheck:" + key);
+  }
+  static QWidget* row(const UninstallSheet& s, const QString& key) {
+    return s.findChild<QWidget*>("uninstallPath:" + key);
+  }
+  static QStringList stepLabels(const UninstallSheet& s) {
+    QStringList labels;
+    for (auto* r : s.findChildren<sheets::StepRowView*>("uninstallStep")) labels << r->step().label;
+    return labels;
+  }
+  QStringList calls;
+};
+
+}  // namespace
+
+TEST_F(UninstallSheetTest, ThePreviewShowsPresentMissingAndUnmeasuredPaths) {
+  file(".agent/cache", 1'500'000);
+  file(".agent-data/memory", 2'000);
+  const QString sibling = home.path() + "ice/x";  // shares the home folder's beginning only
+  auto s = sheet(R"({"preCommands":[["tlr-stop","--all"],[]],"paths":["~/.agent","~/.agent-gone",")" +
+                 sibling.toUtf8() + R"("],"userDataPaths":["~/.agent-data"]})");
+  EXPECT_EQ(s->size(), QSize(560, 620));
+  s->show();
+  // Until every size has arrived: spinners, boxes that cannot change, no size in the button.
+  if (!measured(*s)) {
+    EXPECT_EQ(s->findChildren<QWidget*>("uninstallSpinner").size(), 4);
+    EXPECT_TRUE(box(*s, "standard:~/.agent")->isChecked());
+    EXPECT_FALSE(box(*s, "standard:~/.agent")->isEnabled());
+    EXPECT_FALSE(box(*s, "userData:~/.agent-data")->isChecked());
+    EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall");
+  }
+  ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
+  EXPECT_TRUE(s->findChildren<QWidget*>("uninstallSpinner").isEmpty());
+
+  EXPECT_EQ(shown(*s, "uninstallCommand:0"), "$ tlr-stop --all");
+  EXPECT_EQ(shown(*s, "uninstallCommand:1"), "$ ");
+  EXPECT_EQ(child<SectionTitle>(*s, "uninstallGroupTitle:commands")->shownText(), "COMMANDS");
+  EXPECT_EQ(child<SectionTitle>(*s, "uninstallGroupTitle:standard")->shownText(), "STANDARD");
+  EXPECT_EQ(child<SectionTitle>(*s, "uninstallGroupTitle:userData")->shownText(), "USER DATA");
+
+  const quint64 agentSize = *s->session().size("~/.agent");
+  EXPECT_EQ(shown(*row(*s, "standard:~/.agent"), "uninstallSize"), decimalByteCount(agentSize));
+  EXPECT_EQ(shown(*row(*s, "standard:~/.agent-gone"), "uninstallSize"), "Missing");
+  EXPECT_EQ(child<sheets::ElidedText>(*row(*s, "standard:~/.agent"), "uninstallPathText")->text(), "~/.agent");
+  // Only the home folder itself, or a path below it, is written with "~".
+  EXPECT_EQ(child<sheets::ElidedText>(*row(*s, "standard:" + sibling), "uninstallPathText")->text(), sibling);
+
+  // Present boxes change; missing ones stay as they are, standard ones checked.
+  EXPECT_TRUE(box(*s, "standard:~/.agent")->isEnabled());
+  EXPECT_FALSE(box(*s, "standard:~/.agent-gone")->isEnabled());
+  EXPECT_TRUE(box(*s, "standard:~/.agent-gone")->isChecked());
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(agentSize) + ")");
+
+  ASSERT_TRUE(click(*s, "uninstallCheck:userData:~/.agent-data"));
+  EXPECT_TRUE(box(*s, "userData:~/.agent-data")->isChecked());
+  const quint64 dataSize = *s->session().size("~/.agent-data");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(agentSize + dataSize) + ")");
+  ASSERT_TRUE(click(*s, "uninstallCheck:standard:~/.agent"));
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(dataSize) + ")");
+
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(shown(*s, "sheetTitle"), "卸载 Agent ZH");
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "彻底卸载（" + decimalByteCount(dataSize) + "）");
+  EXPECT_EQ(shown(*row(*s, "standard:~/.agent-gone"), "uninstallSize"), "不存在");
+  EXPECT_EQ(child<SectionTitle>(*s, "uninstallGroupTitle:userData")->shownText(), "用户数据");
+  EXPECT_EQ(shown(*s, "uninstallCancelButton"), "取消");
+}
+
+TEST_F(UninstallSheetTest, APathInBothGroupsCountsOnceInTheButton) {
+  file(".shared/a", 3'000'000);
+  auto s = sheet(R"({"paths":["~/.shared"],"userDataPaths":["~/.shared"]})");
+  s->show();
+  ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
+  const QString size = decimalByteCount(*s->session().size("~/.shared"));
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + size + ")");
+  ASSERT_TRUE(click(*s, "uninstallCheck:userData:~/.shared"));
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + size + ")");
+}
+
+TEST_F(UninstallSheetTest, NothingToUninstallDisablesTheButton) {
+  auto s = sheet(QByteArray());
+  s->show();
+  EXPECT_EQ(shown(*s, "uninstallNothing"), "Nothing to uninstall");
+  EXPECT_FALSE(child<QAbstractButton>(*s, "uninstallStartButton")->isEnabled());
+  ASSERT_TRUE(click(*s, "uninstallCancelButton"));
+  EXPECT_EQ(calls, QStringList{"close"});
+}
+
+TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
+  file(".agent/bin/tool", 10);
+  file(".agent-data/memory", 10);
+  userProgram("tlr-wait", "while [ ! -e \"$HOME/go\" ]; do sleep 0.05; done\n");
+  userProgram("tlr-stop", "echo 'still in use' >&2; exit 4\n");
+  auto s = sheet(R"({"preCommands":[["tlr-wait"],["tlr-stop"]],"paths":["~/.agent","~/.local"],)"
+                 R"("userDataPaths":["~/.agent-data"]})");
+  s->show();
+  ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
+  ASSERT_TRUE(click(*s, "uninstallStartButton"));
+  EXPECT_TRUE(inPhase(*s, "executing"));
+  EXPECT_EQ(shown(*s, "uninstallRunningText"), "Uninstalling...");
+  EXPECT_EQ(shown(*s, "uninstallRunningNote"), "Don't close this window...");
+  EXPECT_EQ(child(*s, "uninstallStartButton"), nullptr);
+  // No way out while it runs.
+  auto* close = child<QAbstractButton>(*s, "uninstallCloseButton");
+  EXPECT_FALSE(close->isEnabled());
+  EXPECT_EQ(close->toolTip(), "Uninstall in progress — please wait");
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(s.get(), &escape);
+  s->close();
+  EXPECT_TRUE(calls.isEmpty());
+
+  QFile(home.path() + "/go").open(QIODevice::WriteOnly);
+  ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
+  EXPECT_EQ(stepLabels(*s), (QStringList{"$ tlr-wait", "$ tlr-stop", "rm -rf ~/.agent", "(跳过) ~/.local"}));
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/.agent"));
+  EXPECT_TRUE(QFileInfo::exists(home.path() + "/.agent-data/memory"));
+  EXPECT_TRUE(QFileInfo::exists(home.path() + "/.local/bin/tlr-stop"));
+
+  EXPECT_EQ(shown(*s, "uninstallSummary"), "Uninstalled (2 items failed)");
+  auto* failureBox = child(*s, "uninstallFailureBox");
+  ASSERT_NE(failureBox, nullptr);
+  EXPECT_EQ(shown(*failureBox, "uninstallFailureTitle"), "Uninstall incomplete");
+  EXPECT_EQ(shown(*failureBox, "uninstallFailureBody"),
+            "2 items didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
+  QStringList lines;
+  for (auto* line : failureBox->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
+  EXPECT_EQ(lines, (QStringList{"• $ tlr-stop", "• (跳过) ~/.local"}));
+  EXPECT_TRUE(child<QAbstractButton>(*s, "uninstallCloseButton")->isEnabled());
+
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(shown(*s, "uninstallSummary"), "已卸载（2 项未成功）");
+  EXPECT_EQ(shown(*s, "uninstallDoneButton"), "完成");
+
+  ASSERT_TRUE(click(*s, "uninstallDoneButton"));
+  EXPECT_EQ(calls, (QStringList{"done", "close"}));
+}
+
+TEST_F(UninstallSheetTest, SevenFailuresListFiveAndHowManyMore) {
+  QByteArray commands;
+  for (int i = 1; i <= 7; ++i) commands += (i > 1 ? "," : "") + QByteArray(R"(["false","n)") + QByteArray::number(i) + "\"]";
+  auto s = sheet(R"({"preCommands":[)" + commands + "]}");
+  s->show();
+  ASSERT_TRUE(click(*s, "uninstallStartButton"));
+  ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
+  QStringList lines;
+  for (auto* line : s->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
+  EXPECT_EQ(lines, (QStringList{"• $ false n1", "• $ false n2", "• $ false n3", "• $ false n4", "• $ false n5",
+                                "…and 2 more"}));
+  EXPECT_EQ(stepLabels(*s).size(), 7);
+  // The header's close button after the end is only a close.
+  ASSERT_TRUE(click(*s, "uninstallCloseButton"));
+  EXPECT_EQ(calls, QStringList{"close"});
+}
+
+TEST_F(UninstallSheetTest, ARemovalOutlivesItsSheet) {
+  file(".agent/x", 10);
+  userProgram("tlr-wait", "while [ ! -e \"$HOME/go\" ]; do sleep 0.05; done\n");
+  auto* s = new UninstallSheet(entryWith(R"(,"uninstall":{"preCommands":[["tlr-wait"]],"paths":["~/.agent"]})"),
+                               [] {}, [] {});
+  s->show();
+  ASSERT_TRUE(waitUntil([&] { return s->session().isMeasured(); }));
+  ASSERT_TRUE(click(*s, "uninstallStartButton"));
+  delete s;
+  QFile(home.path() + "/go").open(QIODevice::WriteOnly);
+  ASSERT_TRUE(waitUntil([&] { return !QFileInfo::exists(home.path() + "/.agent"); }));
+}
