@@ -37,7 +37,7 @@ class ConfirmDialog final : public QDialog {
       : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("restoreConfirm"));
     setWindowModality(Qt::WindowModal);
-    setFixedWidth(380);
+    setFixedWidth(kWidth);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 18, 20, 16);
     column->setSpacing(10);
@@ -60,12 +60,20 @@ class ConfirmDialog final : public QDialog {
     connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(confirm, &QAbstractButton::clicked, this, &QDialog::accept);
     setAttribute(Qt::WA_DeleteOnClose);
+    // Tall enough for the whole warning at this width.
+    setFixedHeight(column->totalHeightForWidth(kWidth));
   }
+
+  static constexpr int kWidth = 380;
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
-    p.fillRect(rect(), Theme::current().background);
+    const Theme::Roles roles = Theme::current();
+    p.fillRect(rect(), roles.background);
+    // A hairline, so the dialog stands apart from the sheet under it.
+    p.setPen(QPen(roles.contrast(0.15), 1));
+    p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
   }
 };
 

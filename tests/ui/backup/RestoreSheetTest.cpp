@@ -108,6 +108,11 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
   one->click();
   ASSERT_TRUE(waitUntil([&] { return sheet->confirmation() != nullptr; }));
   test::shoot(sheet->confirmation(), "restore-confirm");
+  {
+    // The whole warning fits: its label gets the height its text needs.
+    auto* body = named<Label>(sheet->confirmation(), "restoreConfirmBody");
+    EXPECT_GE(body->height(), body->heightForWidth(body->width()));
+  }
   EXPECT_EQ(named<Label>(sheet->confirmation(), "restoreConfirmBody")->text().left(42),
             "About to overwrite current ALPHA data with");
   answer(sheet, true);
