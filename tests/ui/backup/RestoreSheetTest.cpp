@@ -1,4 +1,6 @@
 #include "backup/BackupEngine.h"
+#include "backup/BackupManifest.h"
+#include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "backup/RestoreEngine.h"
@@ -149,6 +151,38 @@ TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
   EXPECT_THAT(stages, ::testing::IsSupersetOf({"Verifying backup integrity…", "Extracting…", "Security check…",
                                                "Writing data…"}));
   EXPECT_FALSE(BackupVolume::isMounted());
+}
+
+TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
+  LanguageScope english(AppLanguage::en);
+  backUpTwoAgents();
+  ASSERT_FALSE(HasFatalFailure());
+  // The snapshot as another machine would have written it.
+  ASSERT_TRUE(BackupVolume::mount(QStringLiteral("restore-pw")).ok());
+  const QStringList snapshots = BackupStorage::listSnapshots();
+  ASSERT_FALSE(snapshots.isEmpty());
+  const QString manifestPath = snapshots.first() + "/manifest.json";
+  QFile file(manifestPath);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  auto decoded = BackupManifest::decode(file.readAll());
+  file.close();
+  ASSERT_TRUE(decoded.ok());
+  BackupManifest manifest = decoded.value();
+  manifest.device.name = QStringLiteral("old-laptop");
+  manifest.device.macHashShort = QStringLiteral("0badc0de");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(manifest.encode());
+  file.close();
+
+  // Attached already: the sheet reads it as it is and leaves it attached.
+  RestoreSheet* sheet = open();
+  ASSERT_TRUE(sheet->manifest().has_value());
+  EXPECT_TRUE(sheet->isCrossDevice());
+  EXPECT_TRUE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
+  EXPECT_EQ(named<Label>(sheet, "restoreCrossDeviceBody")->text(),
+            "This backup is from old-laptop, not this Mac. All data will be restored to this machine.");
+  EXPECT_EQ(named<Label>(sheet, "restoreBackupTime")->text().section(" · ", 1), "From old-laptop");
+  EXPECT_TRUE(BackupVolume::isMounted());
 }
 
 TEST_F(RestoreSheetTest, WithoutAnImageItSaysThereIsNoBackup) {
