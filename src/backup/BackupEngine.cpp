@@ -156,7 +156,12 @@ class BackupPipeline {
     const TarArchive::Result packed =
         TarArchive::pack(Paths::home(), QString::fromLatin1(BackupEngine::kStagingDirName), archive);
     if (!packed.started) return BackupError::passOn(packed.startError);
-    if (!packed.ok()) return BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput));
+    // Status 1: a file changed while tar read it (an agent writing its
+    // session); the archive is complete all the same.
+    if (packed.exitCode == 1)
+      logLine(QStringLiteral("[Backup] tar: ") + decodedErrorText(packed.errorOutput).trimmed());
+    else if (!packed.ok())
+      return BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput));
 
     stage(LocKey::backupStageVerifying());
     const auto digest = BackupManifest::digestOfFile(archive);

@@ -15,12 +15,18 @@ using FileTransfer::Kind;
 
 // Copies `source` to `destination`, or links it to the copy made earlier in
 // this agent. Returns whether the destination now holds the file.
-bool stageFile(const QString& source, const QString& destination, QHash<QString, QString>& copied) {
+// Stages `source` at `destination`: a second name of the file when both lie
+// on one file system (no data is copied; tar stores each name with its full
+// content), else a copy. A file this agent staged before gets a second name
+// of that first staging.
+bool stageFile(const QString& source, const QString& destination, bool followLink,
+               QHash<QString, QString>& staged) {
   const QString key = QDir::cleanPath(source);
-  const auto earlier = copied.constFind(key);
-  if (earlier != copied.constEnd()) return FileTransfer::hardLink(*earlier, destination).isEmpty();
-  if (!FileTransfer::copyNew(source, destination).isEmpty()) return false;
-  copied.insert(key, destination);
+  const auto earlier = staged.constFind(key);
+  if (earlier != staged.constEnd()) return FileTransfer::hardLink(*earlier, destination).isEmpty();
+  const bool linked = !followLink && FileTransfer::hardLink(source, destination).isEmpty();
+  if (!linked && !FileTransfer::copyNew(source, destination).isEmpty()) return false;
+  staged.insert(key, destination);
   return true;
 }
 
@@ -65,7 +71,7 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
       } else if (info->kind != Kind::regular) {
         continue;
       }
-      if (!stageFile(root, target, copied)) continue;
+      if (!stageFile(root, target, info->kind == Kind::symlink, copied)) continue;
       ++agent.fileCount;
       agent.totalBytes += size;
       agent.files << rootName;
@@ -89,7 +95,7 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
         QDir().mkpath(parent);
         lastParent = parent;
       }
-      if (!stageFile(item, destination, copied)) continue;
+      if (!stageFile(item, destination, false, copied)) continue;
       ++agent.fileCount;
       agent.totalBytes += info->size;
       agent.files << rootName + "/" + relative;

@@ -142,31 +142,35 @@ QString replaceFile(const QString& source, const QString& destination, bool move
   struct stat target;
   if (::lstat(to.constData(), &target) == 0 && S_ISDIR(target.st_mode)) return failure(destination, EISDIR);
 
+  // Moving: the file itself is renamed over whatever stands there, which
+  // replaces it in one step.
+  struct stat st;
+  if (move && ::lstat(from.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
+    if ((st.st_mode & 07000) && ::chmod(from.constData(), st.st_mode & 0777) != 0) return failure(source, errno);
+    // Over an existing file the two are exchanged and the old one removed:
+    // as atomic as a rename, without the forced write-back some file
+    // systems start when a rename replaces a file.
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
+      ::unlink(from.constData());
+      return {};
+    }
+    if (::rename(from.constData(), to.constData()) == 0) return {};
+    if (errno != EXDEV) return failure(destination, errno);
+  }
+
   Fd in(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!in) return failure(source, errno);
-  struct stat st;
   if (::fstat(in.get(), &st) != 0) return failure(source, errno);
   if (!S_ISREG(st.st_mode)) return failure(source, EINVAL);
 
+  // Copying: the content goes to a temporary name beside the place first.
   QByteArray temporary = temporarySibling(destination);
-  bool placed = false;
-  if (move && st.st_nlink == 1 && ::rename(from.constData(), temporary.constData()) == 0) {
-    placed = true;
-    if (::chmod(temporary.constData(), st.st_mode & 0777) != 0) {
-      const int error = errno;
-      ::unlink(temporary.constData());
-      return failure(destination, error);
-    }
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 20 && error == EEXIST; ++attempt) {
+    if (attempt) temporary = temporarySibling(destination);
+    error = copyInto(in.get(), st, temporary);
   }
-  if (!placed) {
-    int error = EEXIST;
-    for (int attempt = 0; attempt < 20 && error == EEXIST; ++attempt) {
-      if (attempt) temporary = temporarySibling(destination);
-      error = copyInto(in.get(), st, temporary);
-      if (error == EEXIST) ::lseek(in.get(), 0, SEEK_SET);
-    }
-    if (error) return failure(destination, error);
-  }
+  if (error) return failure(destination, error);
   if (::rename(temporary.constData(), to.constData()) != 0) {
     const int error = errno;
     ::unlink(temporary.constData());

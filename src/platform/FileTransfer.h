@@ -32,12 +32,11 @@ QString copyNew(const QString& source, const QString& destination);
 // Makes `link` a second name of the file `existing`.
 QString hardLink(const QString& existing, const QString& link);
 
-// Puts the regular file `source` at `destination` in one step: its content
-// goes to a temporary name in the destination's folder, which is then
-// renamed over whatever file or link stood there, so there is always either
-// the old or the new file. With `move` and a file that has no other names,
-// the source itself is moved to the temporary name instead of being copied
-// (the same file system only; otherwise it is copied). A folder standing at
+// Puts the regular file `source` at `destination` in one step, renamed over
+// whatever file or link stood there, so there is always either the old or the
+// new file. With `move` and a file that has no other names on the same file
+// system, the source itself is renamed into place; otherwise its content goes
+// to a temporary name in the destination's folder first. A folder standing at
 // `destination` is not replaced: that is a failure. The result has the
 // source's permission bits without set-id and sticky bits.
 QString replaceFile(const QString& source, const QString& destination, bool move);

@@ -43,8 +43,10 @@ QString parallelGzip() {
 
 Result pack(const QString& parentDir, const QString& memberName, const QString& archivePath) {
   QStringList arguments = compressionArguments();
-  arguments << QStringLiteral("-cf") << archivePath << QStringLiteral("-C") << parentDir << QStringLiteral("--")
-            << memberName;
+  // Every name of a file is stored with its content, never as a link to
+  // another member: any part of the archive unpacks on its own.
+  arguments << QStringLiteral("--hard-dereference") << QStringLiteral("-cf") << archivePath << QStringLiteral("-C")
+            << parentDir << QStringLiteral("--") << memberName;
   return run(arguments, parentDir);
 }
 

@@ -28,6 +28,9 @@ QString parallelGzip();
 
 // Packs `memberName` (a file or folder inside `parentDir`) into the archive
 // at `archivePath`, which tar creates; member names start with `memberName`.
+// A file with several names is stored whole under each of them, never as a
+// link member. Exit status 1 means a file changed while it was read: the
+// archive is complete, that file as tar read it.
 Result pack(const QString& parentDir, const QString& memberName, const QString& archivePath);
 
 // Unpacks the archive into the existing folder `intoDir`: only `members`

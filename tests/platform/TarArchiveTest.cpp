@@ -93,6 +93,22 @@ TEST(TarArchive, ExtractsChosenMembersWithoutTakingOwnershipOrSetIdBits) {
   EXPECT_EQ(st.st_mode & 07077, 0u) << "no set-id bit, nothing for group or others";
 }
 
+TEST(TarArchive, AFileWithTwoNamesIsStoredWholeUnderEach) {
+  QTemporaryDir dir;
+  write(dir.path() + "/src/.stage/a/f", "content");
+  QDir().mkpath(dir.path() + "/src/.stage/b");
+  ASSERT_EQ(::link(QFile::encodeName(dir.path() + "/src/.stage/a/f").constData(),
+                   QFile::encodeName(dir.path() + "/src/.stage/b/f").constData()),
+            0);
+  const QString archive = dir.path() + "/a.tar.gz";
+  ASSERT_TRUE(TarArchive::pack(dir.path() + "/src", ".stage", archive).ok());
+  // Unpacking only the second name gives the whole file.
+  QDir().mkpath(dir.path() + "/into");
+  const auto result = TarArchive::extract(archive, dir.path() + "/into", {".stage/b"});
+  ASSERT_TRUE(result.ok()) << result.errorOutput.toStdString();
+  EXPECT_EQ(read(dir.path() + "/into/.stage/b/f"), "content");
+}
+
 TEST(TarArchive, ALargeErrorOutputIsDrainedAndReported) {
   QTemporaryDir dir;
   write(dir.path() + "/src/.stage/x", "x");
