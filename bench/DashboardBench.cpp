@@ -1,27 +1,16 @@
 // The dashboard's costs: one model update plus a full repaint with 50
 // agents, and the CPU the window takes while ten rows' lights breathe.
-// Run in a Release build; QT_QPA_PLATFORM picks the display (offscreen by
-// default, or an X server such as Xvfb).
+// Run in a Release build.
 
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
-#include "core/SettingsStore.h"
-#include "platform/Defaults.h"
+#include "GuiBench.h"
 #include "ui/dashboard/AgentActions.h"
 #include "ui/dashboard/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/StatusLight.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
 #include <vector>
 
 namespace tlr {
@@ -99,13 +88,14 @@ void DashboardUpdateAndRepaint50(benchmark::State& state) {
 }
 BENCHMARK(DashboardUpdateAndRepaint50)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
 
-// Process CPU seconds while the event loop runs for `ms`.
-double cpuWhileRunning(int ms) {
-  const std::clock_t start = std::clock();
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-  return double(std::clock() - start) / CLOCKS_PER_SEC;
+// Ten seconds of the event loop an iteration: the share of one core taken.
+void measureCpuOverTenSeconds(benchmark::State& state) {
+  const int windowMs = 10000;
+  for (auto _ : state) {
+    const double cpu = bench::cpuSecondsWhileRunning(windowMs);
+    state.counters["cpu_percent_of_core"] = 100.0 * cpu / (windowMs / 1000.0);
+    state.SetIterationTime(windowMs / 1000.0);
+  }
 }
 
 void DashboardBreathingLightsCpu(benchmark::State& state) {
@@ -118,13 +108,8 @@ void DashboardBreathingLightsCpu(benchmark::State& state) {
   const Agents agents = makeAgents(10, 10);
   model.update(agents.installed, agents.running);
   if (shown) view.show();
-  cpuWhileRunning(1000);  // settle
-  const int windowMs = 10000;
-  for (auto _ : state) {
-    const double cpu = cpuWhileRunning(windowMs);
-    state.counters["cpu_percent_of_core"] = 100.0 * cpu / (windowMs / 1000.0);
-    state.SetIterationTime(windowMs / 1000.0);
-  }
+  bench::cpuSecondsWhileRunning(1000);  // settle
+  measureCpuOverTenSeconds(state);
 }
 BENCHMARK(DashboardBreathingLightsCpu)->Arg(1)->Arg(0)->ArgName("shown")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
@@ -137,29 +122,12 @@ void BareLightsCpu(benchmark::State& state) {
     light->move(20, 20 + i * 60);
   }
   window.show();
-  cpuWhileRunning(1000);
-  const int windowMs = 10000;
-  for (auto _ : state) {
-    const double cpu = cpuWhileRunning(windowMs);
-    state.counters["cpu_percent_of_core"] = 100.0 * cpu / (windowMs / 1000.0);
-    state.SetIterationTime(windowMs / 1000.0);
-  }
+  bench::cpuSecondsWhileRunning(1000);
+  measureCpuOverTenSeconds(state);
 }
 BENCHMARK(BareLightsCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace tlr
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  // A home of its own: the stores read and write there, never the user's.
-  QTemporaryDir home;
-  qputenv("HOME", QFile::encodeName(home.path()));
-  for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) qunsetenv(v);
-  QApplication app(argc, argv);
-  tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::en);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return tlr::bench::runGuiBenchmarks(argc, argv); }

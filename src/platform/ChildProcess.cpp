@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -189,6 +190,18 @@ bool readSome(int fd, QByteArray& into, qsizetype limit, bool& truncated) {
   }
 }
 
+// What a forked child that failed to exec wrote to its report pipe: the
+// errno. Nothing when the exec succeeded and closed the pipe unwritten.
+std::optional<int> execFailure(int reportFd) {
+  int e = 0;
+  ssize_t n;
+  do {
+    n = ::read(reportFd, &e, sizeof e);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof e)) return e;
+  return std::nullopt;
+}
+
 int msUntil(Clock::time_point t) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
@@ -278,14 +291,9 @@ ChildResult runChild(const ChildSpec& spec) {
   inRead.reset();
   devNull.reset();
 
-  int execErrno = 0;
-  ssize_t n;
-  do {
-    n = ::read(execRead.get(), &execErrno, sizeof execErrno);
-  } while (n < 0 && errno == EINTR);
-  if (n == static_cast<ssize_t>(sizeof execErrno)) {
+  if (const std::optional<int> execErrno = execFailure(execRead.get())) {
     reapBlocking(pid);
-    result.startError = QString::fromLocal8Bit(std::strerror(execErrno));
+    result.startError = QString::fromLocal8Bit(std::strerror(*execErrno));
     return result;
   }
   result.started = true;
@@ -561,14 +569,9 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::_exit(127);
   }
   reportWrite.reset();
-  int execErrno = 0;
-  ssize_t n;
-  do {
-    n = ::read(reportRead.get(), &execErrno, sizeof execErrno);
-  } while (n < 0 && errno == EINTR);
-  if (n == static_cast<ssize_t>(sizeof execErrno)) {
+  if (const std::optional<int> execErrno = execFailure(reportRead.get())) {
     reapBlocking(pid);
-    result.error = QString::fromLocal8Bit(std::strerror(execErrno));
+    result.error = QString::fromLocal8Bit(std::strerror(*execErrno));
     return result;
   }
   DetachedChildren::instance().adopt(pid);

@@ -1,13 +1,12 @@
 #include "platform/DeviceIdentity.h"
 
 #include "platform/FileOps.h"
+#include "platform/UserHome.h"
 
-#include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <climits>
-#include <vector>
 
 namespace tlr::DeviceIdentity {
 namespace {
@@ -62,15 +61,8 @@ std::optional<QString> machineUuidFromFiles(const QStringList& files) {
 std::optional<QString> machineUuid() { return machineUuidFromFiles(machineIdFiles()); }
 
 QString loginName() {
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-      !found->pw_name) {
-    return {};
-  }
-  return QString::fromLocal8Bit(found->pw_name);
+  const std::optional<AccountEntry> found = accountOfUid(::geteuid());
+  return found ? found->name : QString();
 }
 
 QString prettyHostNameFrom(const QByteArray& machineInfo) {

@@ -350,13 +350,6 @@ QString appendToFile(const QString& path, const QByteArray& data, const QByteArr
   return {};
 }
 
-QString replaceItem(const QString& path, const QByteArray& data, int mode) {
-  if (holdsNul(path)) return nulFailure(path);
-  struct stat st;
-  if (::lstat(encoded(path).constData(), &st) == 0 && S_ISDIR(st.st_mode)) return failure(path, EISDIR);
-  return writeAndRename(path, data, nullptr, static_cast<mode_t>(mode));
-}
-
 QString writeAtomically(const QString& path, const QByteArray& data) {
   if (holdsNul(path)) return nulFailure(path);
   const std::optional<QString> target = linkTarget(path);

@@ -95,13 +95,6 @@ QString moveAside(const QString& path, const QString& newPath, std::optional<std
 // reason.
 QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing);
 
-// Replaces the item at `path` by a plain file holding `data` (temporary file
-// in the same folder, synced, renamed over it). Unlike writeAtomically a link
-// standing at `path` is replaced itself and its target is never written. An
-// existing folder there is left alone (failure). A new file gets `mode`.
-// Returns an empty text on success, else the reason.
-QString replaceItem(const QString& path, const QByteArray& data, int mode);
-
 // Replaces the content of `path` with `data` in one step: written to a
 // temporary file in the same folder, synced, then renamed over it. A symbolic
 // link is written through (the link stays, its target gets the content); an

@@ -1,13 +1,12 @@
 #include "platform/LoginShell.h"
 
+#include "platform/UserHome.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 
-#include <pwd.h>
 #include <unistd.h>
-
-#include <vector>
 
 namespace tlr {
 namespace {
@@ -56,16 +55,9 @@ ChildSpec LoginShell::childSpec(const QString& commandLine, const QString& searc
 }
 
 QString accountLoginShell() {
-  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-      !found->pw_shell) {
-    return {};
-  }
-  const QString shell = QString::fromLocal8Bit(found->pw_shell);
-  return isListedLoginShell(shell) ? shell : QString();
+  const std::optional<AccountEntry> found = accountOfUid(::getuid());
+  if (!found || found->shell.isEmpty()) return {};
+  return isListedLoginShell(found->shell) ? found->shell : QString();
 }
 
 bool isListedLoginShell(const QString& shell, const QString& shellsFile) {

@@ -9,18 +9,40 @@
 
 namespace tlr {
 
-QString homeOfUser(const QString& userName) {
-  if (userName.isEmpty()) return {};
+namespace {
+
+// `lookup(entry, buffer, size, found)` is getpwuid_r or getpwnam_r with its
+// key bound.
+template <class Lookup>
+std::optional<AccountEntry> account(Lookup lookup) {
   long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
   std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
   passwd entry{};
   passwd* found = nullptr;
+  if (lookup(&entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
+  const auto text = [](const char* field) { return field ? QString::fromLocal8Bit(field) : QString(); };
+  return AccountEntry{text(found->pw_name), text(found->pw_dir), text(found->pw_shell)};
+}
+
+}  // namespace
+
+std::optional<AccountEntry> accountOfUid(uid_t uid) {
+  return account([uid](passwd* entry, char* buffer, size_t size, passwd** found) {
+    return ::getpwuid_r(uid, entry, buffer, size, found);
+  });
+}
+
+std::optional<AccountEntry> accountNamed(const QString& userName) {
+  if (userName.isEmpty()) return std::nullopt;
   const QByteArray name = userName.toLocal8Bit();
-  if (::getpwnam_r(name.constData(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-      !found->pw_dir) {
-    return {};
-  }
-  return QString::fromLocal8Bit(found->pw_dir);
+  return account([&name](passwd* entry, char* buffer, size_t size, passwd** found) {
+    return ::getpwnam_r(name.constData(), entry, buffer, size, found);
+  });
+}
+
+QString homeOfUser(const QString& userName) {
+  const std::optional<AccountEntry> found = accountNamed(userName);
+  return found ? found->home : QString();
 }
 
 QString expandUserTilde(const QString& path) {

@@ -2,7 +2,20 @@
 
 #include <QString>
 
+#include <optional>
+#include <sys/types.h>
+
 namespace tlr {
+
+// What the password database holds of one account; a field it leaves out is
+// empty.
+struct AccountEntry {
+  QString name;
+  QString home;
+  QString shell;
+};
+std::optional<AccountEntry> accountOfUid(uid_t uid);
+std::optional<AccountEntry> accountNamed(const QString& userName);
 
 // The home folder of the named account in the password database, or empty.
 QString homeOfUser(const QString& userName);

@@ -24,6 +24,12 @@ struct Exit {
   RawExitInfo info;
 };
 
+struct Ending {
+  const char* name;
+  QStringList action;  // what the process does after "go"
+  int killWith;        // or: the signal the test sends instead
+};
+
 class KqueueWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,14 +55,30 @@ class KqueueWatcherTest : public ::testing::Test {
 
   static QString tool() { return test::toolPath("tlr_exit_tool"); }
 
+  // `parent` runs the tool in its "spawn" or "hold" mode: it prints the pid of
+  // a grandchild that does the ending's action on "go". Watches that grandchild
+  // as `agentId`, ends it and returns its reported exit (null, with a failure,
+  // when there was none).
+  const Exit* endGrandchild(SpawnedChild& parent, const Ending& ending, const QString& agentId) {
+    const pid_t grandchild = parent.readLine().toInt();
+    if (grandchild <= 0) {
+      ADD_FAILURE() << "no grandchild pid";
+      return nullptr;
+    }
+    watcher->watch(grandchild, agentId);
+    if (ending.killWith)
+      ::kill(grandchild, ending.killWith);
+    else
+      parent.writeLine("go");
+    if (!waitForExit(grandchild)) {
+      ADD_FAILURE() << "no exit reported for " << grandchild;
+      return nullptr;
+    }
+    return exitOf(grandchild);
+  }
+
   std::unique_ptr<KqueueProcessWatcher> watcher;
   std::vector<Exit> exits;
-};
-
-struct Ending {
-  const char* name;
-  QStringList action;  // what the process does after "go"
-  int killWith;        // or: the signal the test sends instead
 };
 
 const Ending kEndings[] = {
@@ -99,16 +121,10 @@ TEST_F(KqueueWatcherTest, GrandchildExitsCarryTheirWaitStatus) {
   for (const auto& [ending, expected] : cases) {
     SCOPED_TRACE(ending.name);
     SpawnedChild parent(tool(), QStringList{"spawn"} + ending.action);
-    const pid_t grandchild = parent.readLine().toInt();
-    ASSERT_GT(grandchild, 0);
-    watcher->watch(grandchild, "grand");
-    if (ending.killWith)
-      ::kill(grandchild, ending.killWith);
-    else
-      parent.writeLine("go");
-    ASSERT_TRUE(waitForExit(grandchild));
-    EXPECT_TRUE(sameEnding(exitOf(grandchild)->info.exitStatus, expected)) << exitOf(grandchild)->info.exitStatus;
-    EXPECT_EQ(exitOf(grandchild)->agentId, "grand");
+    const Exit* e = endGrandchild(parent, ending, "grand");
+    ASSERT_NE(e, nullptr);
+    EXPECT_TRUE(sameEnding(e->info.exitStatus, expected)) << e->info.exitStatus;
+    EXPECT_EQ(e->agentId, "grand");
     parent.wait();
   }
 }
@@ -119,15 +135,9 @@ TEST_F(KqueueWatcherTest, ExitsOfProcessesNotYetReapedCarryTheirStatusOnEveryKer
   for (const auto& [ending, expected] : cases) {
     SCOPED_TRACE(ending.name);
     SpawnedChild parent(tool(), QStringList{"hold"} + ending.action);
-    const pid_t grandchild = parent.readLine().toInt();
-    ASSERT_GT(grandchild, 0);
-    watcher->watch(grandchild, "held");
-    if (ending.killWith)
-      ::kill(grandchild, ending.killWith);
-    else
-      parent.writeLine("go");
-    ASSERT_TRUE(waitForExit(grandchild));
-    EXPECT_TRUE(sameEnding(exitOf(grandchild)->info.exitStatus, expected)) << exitOf(grandchild)->info.exitStatus;
+    const Exit* e = endGrandchild(parent, ending, "held");
+    ASSERT_NE(e, nullptr);
+    EXPECT_TRUE(sameEnding(e->info.exitStatus, expected)) << e->info.exitStatus;
   }
 }
 

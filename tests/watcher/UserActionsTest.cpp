@@ -72,6 +72,21 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
     return timing;
   }
   AgentEntry entry(const QString& id) const { return *registry->lookup(id); }
+  // Whether the scanner comes to see exactly one process of the stand-in agent.
+  bool seenRunning() const {
+    return test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; });
+  }
+  // The stand-in gateway, locked online and watched, running as `gateway`
+  // and seen by a first tick.
+  void runLockedGateway() {
+    make({fakeGateway()});
+    lockOnline.setLocked(fakeId, true);
+    watcher->start();
+    ASSERT_TRUE(watcher->hasExitWatcher());
+    gateway.emplace(program, QStringList{});
+    ASSERT_TRUE(seenRunning());
+    watcher->tick(scanner->scan());
+  }
 
   QStringList types(const QString& id) const { return eventTypes(id); }
   std::optional<QString> lastDetails(const QString& id) const { return events.lastEvent(id)->details; }
@@ -89,6 +104,7 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   std::shared_ptr<const AgentRegistry> registry;
   std::shared_ptr<const ProcessScanner> scanner;
   std::unique_ptr<AgentLifecycleWatcher> watcher;
+  std::optional<test::SpawnedChild> gateway;
 };
 
 // ---- Launch ----
@@ -128,7 +144,7 @@ TEST_F(UserActionsTest, AStopRecordsItsOutcomeAlsoWhenNothingRan) {
   EXPECT_EQ(lastDetails(fakeId), "Manual stop");
 
   test::SpawnedChild agent(program, {});
-  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+  ASSERT_TRUE(seenRunning());
   stopped.reset();
   watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
   ASSERT_TRUE(waitFor(stopped));
@@ -138,13 +154,8 @@ TEST_F(UserActionsTest, AStopRecordsItsOutcomeAlsoWhenNothingRan) {
 }
 
 TEST_F(UserActionsTest, AUserStopOfALockedAgentIsANormalExitAndItComesBack) {
-  make({fakeGateway()});
-  lockOnline.setLocked(fakeId, true);
-  watcher->start();
-  ASSERT_TRUE(watcher->hasExitWatcher());
-  test::SpawnedChild agent(program, {});
-  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
-  watcher->tick(scanner->scan());
+  ASSERT_NO_FATAL_FAILURE(runLockedGateway());
+  test::SpawnedChild& agent = *gateway;
 
   std::optional<bool> stopped;
   watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
@@ -164,7 +175,7 @@ TEST_F(UserActionsTest, AStopThatLeavesAProcessRunningFails) {
   // Seen as running whatever happens to it: a process SIGKILL cannot end.
   aliveProbe = [pid = agent.pid()](pid_t asked) { return asked == pid; };
   make({fakeAgent()});
-  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+  ASSERT_TRUE(seenRunning());
 
   std::optional<bool> stopped;
   watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
@@ -182,13 +193,8 @@ TEST_F(UserActionsTest, AStopThatLeavesAProcessRunningFails) {
 // ---- Restart ----
 
 TEST_F(UserActionsTest, ARestartOfALockedAgentStartsItOnce) {
-  make({fakeGateway()});
-  lockOnline.setLocked(fakeId, true);
-  watcher->start();
-  ASSERT_TRUE(watcher->hasExitWatcher());
-  test::SpawnedChild agent(program, {});
-  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
-  watcher->tick(scanner->scan());
+  ASSERT_NO_FATAL_FAILURE(runLockedGateway());
+  test::SpawnedChild& agent = *gateway;
 
   std::optional<RestartResult> result;
   watcher->restartOnUserClick(entry(fakeId), [&](const RestartResult& r) { result = r; });
@@ -210,7 +216,7 @@ TEST_F(UserActionsTest, ARestartOfALockedAgentStartsItOnce) {
 TEST_F(UserActionsTest, ARestartThatCannotRelaunchIsToldButNotThrottled) {
   make({fakeAgent()});
   test::SpawnedChild agent(program, {});
-  ASSERT_TRUE(test::waitUntil([&] { return scanner->pidsOf(fakeId).size() == 1; }));
+  ASSERT_TRUE(seenRunning());
   std::optional<RestartResult> result;
   watcher->restartOnUserClick(entry(fakeId), [&](const RestartResult& r) { result = r; });
   ASSERT_TRUE(waitFor(result));

@@ -85,18 +85,19 @@ void RowStateButton::paintEvent(QPaintEvent*) {
   const QRectF face(rect());
   const QPainterPath shape = Painting::continuousRoundRect(face, kButtonRadius);
   QColor fg = Qt::white;
+  // A face tinted with `tint`, edged with it at `edgeOpacity`, in its colour.
+  const auto tinted = [&](const QColor& tint, qreal edgeOpacity) {
+    fg = tint;
+    p.fillPath(shape, Theme::withOpacity(tint, 0.15));
+    p.setPen(QPen(Theme::withOpacity(tint, edgeOpacity), 0.5));
+    p.drawPath(shape);
+  };
   switch (kind_) {
     case Kind::faulted:
-      fg = r.crash;
-      p.fillPath(shape, Theme::withOpacity(r.crash, 0.15));
-      p.setPen(QPen(Theme::withOpacity(r.crash, 0.45), 0.5));
-      p.drawPath(shape);
+      tinted(r.crash, 0.45);
       break;
     case Kind::running:
-      fg = r.working;
-      p.fillPath(shape, Theme::withOpacity(r.working, 0.15));
-      p.setPen(QPen(Theme::withOpacity(r.working, 0.4), 0.5));
-      p.drawPath(shape);
+      tinted(r.working, 0.4);
       break;
     case Kind::launch:
       p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));

@@ -322,11 +322,15 @@ void DashboardView::openSettings() {
           }));
 }
 
-QList<AgentEntry> DashboardView::backupAgents() const {
-  if (model_.registry()) return model_.registry()->visibleAgents();
+QList<AgentEntry> DashboardView::installedAgents() const {
   QList<AgentEntry> entries;
   for (const DashboardAgentItem& item : model_.dashboardItems()) entries << item.entry;
   return entries;
+}
+
+QList<AgentEntry> DashboardView::backupAgents() const {
+  if (model_.registry()) return model_.registry()->visibleAgents();
+  return installedAgents();
 }
 
 void DashboardView::openBackup() {
@@ -362,27 +366,20 @@ void DashboardView::openRestoreFromBackup() {
 }
 
 void DashboardView::openUSBExportFromBackup() {
-  close(SheetKind::backup);
-  QTimer::singleShot(kSheetHandOverMs, this, [this] {
-    if (!sheets_.usbMigration || openSheet(SheetKind::usbExport)) return;
-    const QPointer<DashboardView> self(this);
-    QList<AgentEntry> entries;
-    for (const DashboardAgentItem& item : model_.dashboardItems()) entries << item.entry;
-    present(SheetKind::usbExport, sheets_.usbMigration(window(), DashboardSheets::USBMode::exportPkg, entries, [self] {
-              if (self) self->close(SheetKind::usbExport);
-            }));
-  });
+  openUSBFromBackup(SheetKind::usbExport, DashboardSheets::USBMode::exportPkg);
 }
 
 void DashboardView::openUSBImportFromBackup() {
+  openUSBFromBackup(SheetKind::usbImport, DashboardSheets::USBMode::importPkg);
+}
+
+void DashboardView::openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode mode) {
   close(SheetKind::backup);
-  QTimer::singleShot(kSheetHandOverMs, this, [this] {
-    if (!sheets_.usbMigration || openSheet(SheetKind::usbImport)) return;
+  QTimer::singleShot(kSheetHandOverMs, this, [this, kind, mode] {
+    if (!sheets_.usbMigration || openSheet(kind)) return;
     const QPointer<DashboardView> self(this);
-    QList<AgentEntry> entries;
-    for (const DashboardAgentItem& item : model_.dashboardItems()) entries << item.entry;
-    present(SheetKind::usbImport, sheets_.usbMigration(window(), DashboardSheets::USBMode::importPkg, entries, [self] {
-              if (self) self->close(SheetKind::usbImport);
+    present(kind, sheets_.usbMigration(window(), mode, installedAgents(), [self, kind] {
+              if (self) self->close(kind);
             }));
   });
 }

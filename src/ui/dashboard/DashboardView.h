@@ -101,6 +101,10 @@ class DashboardView final : public QWidget {
   // Presents `sheet` as `kind`; it closes through `close()`.
   void present(SheetKind kind, Sheet* sheet);
   void close(SheetKind kind);
+  // The backup sheet's hand-over to the USB sheet of `kind`.
+  void openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode mode);
+  // The agents of the dashboard's rows.
+  QList<AgentEntry> installedAgents() const;
   QList<AgentEntry> backupAgents() const;
 
   DashboardModel& model_;

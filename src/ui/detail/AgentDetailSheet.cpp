@@ -590,7 +590,8 @@ void AgentDetailSheet::refresh() {
   const Theme::Roles roles = Theme::current();
   const bool locked = isLocked();
 
-  // Header.
+  // Header. The window is named after the agent.
+  setWindowTitle(entry.localizedDisplayName());
   icon_->setEntry(entry);
   name_->setPlainText(entry.localizedDisplayName());
   badge_->setText(kindBadge(entry.kind, lang));
@@ -752,6 +753,9 @@ void AgentDetailSheet::refreshEvents() {
     line->addWidget(time);
     line->addWidget(what, 1);
     eventsLayout_->addWidget(row);
+    // Shown now, not on a later turn of the loop, so the box's height below
+    // counts it.
+    row->show();
   }
   eventsLayout_->addStretch(1);
   // The box grows with its rows up to 180, then scrolls.

@@ -100,13 +100,14 @@ QPainterPath triangle() {
   return strokeArea(path, 1.5).united(path);
 }
 
-QPainterPath gear(qreal outer, qreal inner, int teeth) {
+// A closed outline through `points` corners evenly spaced around the grid's
+// centre, the first at `startAngle` (radians, y down), corner i at radius(i).
+QPainterPath radialOutline(int points, qreal startAngle, const std::function<qreal(int)>& radius) {
   QPainterPath path;
   const QPointF c(12, 12);
-  const int points = teeth * 4;
   for (int i = 0; i < points; ++i) {
-    const qreal angle = (i - 0.5) * 2 * M_PI / points;
-    const qreal r = (i % 4 < 2) ? outer : inner;
+    const qreal angle = startAngle + i * 2 * M_PI / points;
+    const qreal r = radius(i);
     const QPointF pt = c + QPointF(std::cos(angle) * r, std::sin(angle) * r);
     if (i == 0)
       path.moveTo(pt);
@@ -117,21 +118,14 @@ QPainterPath gear(qreal outer, qreal inner, int teeth) {
   return path;
 }
 
+// Each tooth is two corners at `outer`, then two at `inner`.
+QPainterPath gear(qreal outer, qreal inner, int teeth) {
+  const int points = teeth * 4;
+  return radialOutline(points, -M_PI / points, [=](int i) { return (i % 4 < 2) ? outer : inner; });
+}
+
 QPainterPath seal() {
-  QPainterPath path;
-  const QPointF c(12, 12);
-  const int points = 24;
-  for (int i = 0; i < points; ++i) {
-    const qreal angle = i * 2 * M_PI / points - M_PI / 2;
-    const qreal r = (i % 2 == 0) ? 11 : 9.3;
-    const QPointF pt = c + QPointF(std::cos(angle) * r, std::sin(angle) * r);
-    if (i == 0)
-      path.moveTo(pt);
-    else
-      path.lineTo(pt);
-  }
-  path.closeSubpath();
-  return path;
+  return radialOutline(24, -M_PI / 2, [](int i) { return (i % 2 == 0) ? 11 : 9.3; });
 }
 
 QPainterPath clockwiseArrow(QPointF c, qreal r) {
@@ -234,21 +228,16 @@ const QHash<QString, Draw>& table() {
       can.lineTo(16, 21);
       can.quadTo(17.1, 21, 17.3, 20);
       can.lineTo(18.5, 7);
+      QPainterPath ribs;
+      ribs.moveTo(10, 10);
+      ribs.lineTo(10.3, 17.5);
+      ribs.moveTo(14, 10);
+      ribs.lineTo(13.7, 17.5);
       if (filled) {
         can.closeSubpath();
-        QPainterPath ribs;
-        ribs.moveTo(10, 10);
-        ribs.lineTo(10.3, 17.5);
-        ribs.moveTo(14, 10);
-        ribs.lineTo(13.7, 17.5);
         fillWithCut(p, c, can, strokeArea(ribs, 1.5));
       } else {
         stroke(p, c, can, 1.8);
-        QPainterPath ribs;
-        ribs.moveTo(10, 10);
-        ribs.lineTo(10.3, 17.5);
-        ribs.moveTo(14, 10);
-        ribs.lineTo(13.7, 17.5);
         stroke(p, c, ribs, 1.5);
       }
     };

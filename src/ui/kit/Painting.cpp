@@ -1,9 +1,12 @@
 #include "ui/kit/Painting.h"
 
 #include <QPainter>
+#include <QPropertyAnimation>
+#include <QSequentialAnimationGroup>
 #include <QtMath>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace tlr::Painting {
@@ -57,7 +60,7 @@ QImage blurred(const QImage& image, qreal radius) {
   return img;
 }
 
-QImage softShape(const QPainterPath& path, const QColor& color, qreal radius, qreal devicePixelRatio,
+QImage softShape(const QPainterPath& path, const QBrush& brush, qreal radius, qreal devicePixelRatio,
                  QPointF* origin) {
   const qreal margin = std::ceil(radius * 2.0) + 1;
   const QRectF bounds = path.boundingRect().adjusted(-margin, -margin, margin, margin);
@@ -69,7 +72,7 @@ QImage softShape(const QPainterPath& path, const QColor& color, qreal radius, qr
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.translate(-bounds.topLeft());
-    p.fillPath(path, color);
+    p.fillPath(path, brush);
   }
   if (origin) *origin = bounds.topLeft();
   return radius > 0 ? blurred(img, radius) : img;
@@ -79,6 +82,20 @@ QPainterPath continuousRoundRect(const QRectF& rect, qreal radius) {
   QPainterPath path;
   path.addRoundedRect(rect, radius, radius);
   return path;
+}
+
+QSequentialAnimationGroup* pulseLoop(QObject* target, int halfCycleMs) {
+  auto* group = new QSequentialAnimationGroup(target);
+  for (const auto& [from, to] : {std::pair{0.0, 1.0}, std::pair{1.0, 0.0}}) {
+    auto* half = new QPropertyAnimation(target, "pulse", group);
+    half->setStartValue(from);
+    half->setEndValue(to);
+    half->setDuration(halfCycleMs);
+    half->setEasingCurve(QEasingCurve::InOutSine);
+    group->addAnimation(half);
+  }
+  group->setLoopCount(-1);
+  return group;
 }
 
 }  // namespace tlr::Painting

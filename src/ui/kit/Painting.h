@@ -4,16 +4,21 @@
 //
 //   Painting::blurred(image, radius)       a soft copy (a Gaussian of that
 //                                          radius, done once, never per frame)
-//   Painting::softShape(path, colour, r)   the path filled and blurred into an
+//   Painting::softShape(path, brush, r)    the path filled and blurred into an
 //                                          image with room for the blur: glows
 //                                          and shadows, pre-rendered
 //   Painting::continuousRoundRect(r, rad)  the rounded-rectangle outline the
 //                                          cards, buttons and sheets use
+//   Painting::pulseLoop(target, ms)        a `pulse` property swinging
+//                                          0 → 1 → 0 forever
 
-#include <QColor>
+#include <QBrush>
 #include <QImage>
 #include <QPainterPath>
 #include <QRectF>
+
+class QObject;
+class QSequentialAnimationGroup;
 
 namespace tlr::Painting {
 
@@ -21,12 +26,18 @@ namespace tlr::Painting {
 // `radius` is in logical pixels; the image's device pixel ratio is honoured.
 QImage blurred(const QImage& image, qreal radius);
 
-// An image of `path` filled with `color` and blurred by `radius`, with a
-// margin of 2 × radius around the path's bounds. `origin` receives where the
-// image's top-left corner lies in the path's coordinates.
-QImage softShape(const QPainterPath& path, const QColor& color, qreal radius, qreal devicePixelRatio,
+// An image of `path` filled with `brush` (a colour, or a gradient in the
+// path's coordinates) and blurred by `radius`, with a margin of 2 × radius
+// around the path's bounds. `origin` (when given) receives where the image's
+// top-left corner lies in the path's coordinates.
+QImage softShape(const QPainterPath& path, const QBrush& brush, qreal radius, qreal devicePixelRatio,
                  QPointF* origin);
 
 QPainterPath continuousRoundRect(const QRectF& rect, qreal radius);
+
+// A group (a child of `target`, stopped) looping forever over two animations
+// of the target's qreal property `pulse`: 0 → 1, then 1 → 0, each
+// `halfCycleMs` long and eased in and out.
+QSequentialAnimationGroup* pulseLoop(QObject* target, int halfCycleMs);
 
 }  // namespace tlr::Painting

@@ -1,7 +1,9 @@
 #include "ui/kit/Sheet.h"
 
+#include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPainter>
@@ -18,6 +20,22 @@ Sheet::Sheet(QSize fixedSize, QWidget* parent)
 }
 
 Sheet::~Sheet() = default;
+
+Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
+  auto* header = new QHBoxLayout();
+  header->setContentsMargins(22, 16, 22, 16);
+  auto* title = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
+  title->setObjectName(name + QStringLiteral("Title"));
+  header->addWidget(title);
+  header->addStretch(1);
+  auto* close = new CloseButton(QStringLiteral("Close"), this);
+  close->setObjectName(name + QStringLiteral("Close"));
+  connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
+  header->addWidget(close);
+  column->addLayout(header);
+  column->addWidget(new Divider(this));
+  return title;
+}
 
 void Sheet::requestClose() {
   if (dismissed_) return;

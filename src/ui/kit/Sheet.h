@@ -23,10 +23,14 @@
 #include <QDialog>
 #include <QPointer>
 
+class QBoxLayout;
+
 #include <functional>
 #include <utility>
 
 namespace tlr {
+
+class Label;
 
 class Sheet : public QDialog {
   Q_OBJECT
@@ -50,6 +54,11 @@ class Sheet : public QDialog {
   void dismissed();
 
  protected:
+  // Adds to `column` the title row a sheet opens with (a 16-point title and
+  // a Close button that requests closing) and a divider under it. The parts'
+  // object names are `name` + "Title" and `name` + "Close". Returns the title.
+  Label* addTitleHeader(QBoxLayout* column, const QString& name);
+
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;

@@ -4,7 +4,6 @@
 #include "ui/kit/ShieldArt.h"
 
 #include <QPainter>
-#include <QPropertyAnimation>
 #include <QRadialGradient>
 #include <QSequentialAnimationGroup>
 #include <QtMath>
@@ -17,25 +16,13 @@ constexpr qreal kShadowBlur = 12;
 constexpr qreal kShadowDrop = 8;
 constexpr qreal kShadowOpacity = 0.42;
 
-QAbstractAnimation* halfPulse(QObject* target, qreal from, qreal to, QObject* parent) {
-  auto* half = new QPropertyAnimation(target, "pulse", parent);
-  half->setStartValue(from);
-  half->setEndValue(to);
-  half->setDuration(ShieldHero::kHalfCycleMs);
-  half->setEasingCurve(QEasingCurve::InOutSine);
-  return half;
-}
-
 }  // namespace
 
 ShieldHero::ShieldHero(qreal size, QWidget* parent)
-    : QWidget(parent), size_(size), animation_(new QSequentialAnimationGroup(this)) {
+    : QWidget(parent), size_(size), animation_(Painting::pulseLoop(this, kHalfCycleMs)) {
   setObjectName(QStringLiteral("shieldHero"));
   setAttribute(Qt::WA_TranslucentBackground);
   setAccessibleName(QStringLiteral("Tollamere"));
-  animation_->addAnimation(halfPulse(this, 0, 1, animation_));
-  animation_->addAnimation(halfPulse(this, 1, 0, animation_));
-  animation_->setLoopCount(-1);
   setFixedSize(sizeHint());
   connect(&Appearance::shared(), &Appearance::schemeChanged, this, [this] { update(); });
 }
@@ -119,18 +106,8 @@ const ShieldHero::Cache& ShieldHero::cache(qreal dpr) const {
   gradient.setColorAt(1, Theme::withOpacity(roles.brandStart, 0));
   QPainterPath circle;
   circle.addEllipse(QPointF(0, 0), side / 2, side / 2);
-  const qreal margin = std::ceil(2 * kHaloBlur) + 1;
-  const QRectF bounds = circle.boundingRect().adjusted(-margin, -margin, margin, margin);
-  QImage halo(qCeil(bounds.width() * dpr), qCeil(bounds.height() * dpr), QImage::Format_ARGB32_Premultiplied);
-  halo.fill(Qt::transparent);
-  halo.setDevicePixelRatio(dpr);
-  {
-    QPainter p(&halo);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.translate(-bounds.topLeft());
-    p.fillPath(circle, gradient);
-  }
-  cache_.halo = Painting::blurred(halo, kHaloBlur);
+  // Drawn centred on the shield: where its corner lies is not needed.
+  cache_.halo = Painting::softShape(circle, gradient, kHaloBlur, dpr, nullptr);
   return cache_;
 }
 

@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QPainter>
-#include <QPropertyAnimation>
 #include <QRadialGradient>
 #include <QSequentialAnimationGroup>
 #include <QtMath>
@@ -30,24 +29,12 @@ const GlowImage& glowImage(const QColor& color, qreal diameter, qreal blur, qrea
   return *cache.insert(key, glow);
 }
 
-QAbstractAnimation* halfBreath(QObject* target, qreal from, qreal to, QObject* parent) {
-  auto* half = new QPropertyAnimation(target, "pulse", parent);
-  half->setStartValue(from);
-  half->setEndValue(to);
-  half->setDuration(StatusLight::kHalfCycleMs);
-  half->setEasingCurve(QEasingCurve::InOutSine);
-  return half;
-}
-
 }  // namespace
 
 StatusLight::StatusLight(LightState state, qreal diameter, QWidget* parent)
-    : QWidget(parent), state_(state), diameter_(diameter), animation_(new QSequentialAnimationGroup(this)) {
+    : QWidget(parent), state_(state), diameter_(diameter), animation_(Painting::pulseLoop(this, kHalfCycleMs)) {
   setObjectName(QStringLiteral("statusLight"));
   setAttribute(Qt::WA_TranslucentBackground);
-  animation_->addAnimation(halfBreath(this, 0, 1, animation_));
-  animation_->addAnimation(halfBreath(this, 1, 0, animation_));
-  animation_->setLoopCount(-1);
   const int side = qCeil(diameter + 2 * glowMargin());
   setFixedSize(side, side);
 }

@@ -4,7 +4,6 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
-#include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -101,18 +100,7 @@ LegalDocSheet::LegalDocSheet(SettingsStore& store, LegalDocKind kind, QWidget* p
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
-  auto* header = new QHBoxLayout();
-  header->setContentsMargins(22, 16, 22, 16);
-  title_ = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
-  title_->setObjectName(QStringLiteral("legalTitle"));
-  header->addWidget(title_);
-  header->addStretch(1);
-  auto* close = new CloseButton(QStringLiteral("Close"), this);
-  close->setObjectName(QStringLiteral("legalClose"));
-  connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
-  header->addWidget(close);
-  column->addLayout(header);
-  column->addWidget(new Divider(this));
+  title_ = addTitleHeader(column, QStringLiteral("legal"));
   auto* scroll = new QScrollArea(this);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);

@@ -90,18 +90,7 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
   auto* frame = stack(this, 0);
 
   // Header: the title and the close button.
-  auto* header = new QHBoxLayout();
-  header->setContentsMargins(22, 16, 22, 16);
-  title_ = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
-  title_->setObjectName(QStringLiteral("settingsTitle"));
-  header->addWidget(title_);
-  header->addStretch(1);
-  auto* close = new CloseButton(QStringLiteral("Close"), this);
-  close->setObjectName(QStringLiteral("settingsClose"));
-  connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
-  header->addWidget(close);
-  frame->addLayout(header);
-  frame->addWidget(new Divider(this));
+  title_ = addTitleHeader(frame, QStringLiteral("settings"));
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("settingsScroll"));
