@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include "platform/ChildProcess.h"
+#include "platform/DiskImage.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -27,7 +30,38 @@ TempHome::TempHome() {
   }
 }
 
+namespace {
+// Detaches every file system a test left mounted below `root` (an encrypted
+// volume whose test failed half-way, a dead mount stacked under a live one),
+// topmost first, so the temporary folder can go and no mount outlives its test.
+void detachMountsBelow(const QString& root) {
+  const QString prefix = QDir::cleanPath(root) + "/";
+  for (int round = 0; round < 8; ++round) {
+    QStringList points;
+    for (const DiskImage::MountEntry& e : DiskImage::readMountInfo()) {
+      if (e.mountPoint.startsWith(prefix)) points.prepend(e.mountPoint);
+    }
+    if (points.isEmpty()) return;
+    for (const QString& point : points) {
+      if (DiskImage::detach(point)) continue;
+      // A mount still busy (a look at a dead daemon not yet answered) goes lazily.
+      for (const char* tool : {"fusermount3", "fusermount"}) {
+        const QString program = findExecutable(tool, qEnvironmentVariable("PATH"));
+        if (program.isEmpty()) continue;
+        ChildSpec spec;
+        spec.program = program;
+        spec.arguments = {"-u", "-z", "--", point};
+        spec.timeout = std::chrono::seconds(10);
+        runChild(spec);
+        break;
+      }
+    }
+  }
+}
+}  // namespace
+
 TempHome::~TempHome() {
+  detachMountsBelow(dir_.path());
   for (const auto& [name, value] : saved_) {
     if (value.isNull())
       qunsetenv(name.constData());

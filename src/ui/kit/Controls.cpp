@@ -10,6 +10,12 @@
 
 namespace tlr {
 
+namespace {
+// A control that cannot be used is drawn whole (face, edge, label) at this
+// opacity, and ignores hover and press.
+constexpr qreal kDisabledOpacity = 0.35;
+}  // namespace
+
 QColor roleColor(TextRole role) {
   const Theme::Roles r = Theme::current();
   switch (role) {
@@ -221,6 +227,8 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
   const qreal glowRoom = glow_ ? 8 : 0;
   const QRectF face = QRectF(rect()).adjusted(glowRoom, glowRoom, -glowRoom, -glowRoom);
   const QPainterPath shape = Painting::continuousRoundRect(face, 8);
+  const bool live = isEnabled();
+  if (!live) p.setOpacity(kDisabledOpacity);
   if (glow_) {
     // Shadow of the brand colour at 0.35, radius 6, 2 down.
     QPointF origin;
@@ -229,9 +237,8 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
     p.drawImage(origin + QPointF(0, 2), shadow);
   }
   p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
-  if (isDown()) p.fillPath(shape, QColor(0, 0, 0, 40));
-  else if (isHovered()) p.fillPath(shape, QColor(255, 255, 255, 22));
-  if (!isEnabled()) p.setOpacity(0.5);
+  if (live && isDown()) p.fillPath(shape, QColor(0, 0, 0, 40));
+  else if (live && isHovered()) p.fillPath(shape, QColor(255, 255, 255, 22));
   paintContent(p, face, Theme::font(pixels_, weight_), Glyphs::sizeForFont(12), Qt::white, 8);
 }
 
@@ -260,8 +267,9 @@ void SecondaryButton::paintEvent(QPaintEvent*) {
   const QColor color = color_.value_or(Theme::current().accent);
   const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const QPainterPath shape = Painting::continuousRoundRect(face, 8);
-  if (!isEnabled()) p.setOpacity(0.5);
-  p.fillPath(shape, Theme::withOpacity(color, isDown() ? 0.25 : (isHovered() ? 0.2 : 0.15)));
+  const bool live = isEnabled();
+  if (!live) p.setOpacity(kDisabledOpacity);
+  p.fillPath(shape, Theme::withOpacity(color, !live ? 0.15 : (isDown() ? 0.25 : (isHovered() ? 0.2 : 0.15))));
   p.setPen(QPen(Theme::withOpacity(color, 0.3), 1));
   p.drawPath(shape);
   paintContent(p, face, Theme::font(12, QFont::Medium), Glyphs::sizeForFont(12), color, 6);
@@ -289,10 +297,11 @@ void PillButton::paintEvent(QPaintEvent*) {
   const Theme::Roles r = Theme::current();
   const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const QPainterPath shape = Painting::continuousRoundRect(face, 8);
+  if (!isEnabled()) p.setOpacity(kDisabledOpacity);
   if (selected_) {
     p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
   } else {
-    p.fillPath(shape, isHovered() ? r.cardHover : r.card);
+    p.fillPath(shape, isHovered() && isEnabled() ? r.cardHover : r.card);
     p.setPen(QPen(r.contrast(0.06), 1));
     p.drawPath(shape);
   }
@@ -312,8 +321,10 @@ void CloseButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const Theme::Roles r = Theme::current();
+  const bool live = isEnabled();
+  if (!live) p.setOpacity(kDisabledOpacity);
   p.setPen(Qt::NoPen);
-  p.setBrush(r.contrast(isDown() ? 0.14 : (isHovered() ? 0.1 : 0.06)));
+  p.setBrush(r.contrast(!live ? 0.06 : (isDown() ? 0.14 : (isHovered() ? 0.1 : 0.06))));
   p.drawEllipse(QRectF(rect()));
   const qreal glyph = Glyphs::sizeForFont(11) * 0.8;
   Glyphs::paint(p, u"xmark", QRectF(12 - glyph / 2, 12 - glyph / 2, glyph, glyph), r.textDim);
@@ -347,8 +358,10 @@ void IconButton::paintEvent(QPaintEvent*) {
   const Theme::Roles r = Theme::current();
   const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const QPainterPath shape = Painting::continuousRoundRect(face, 8);
-  p.fillPath(shape, tileColor_.value_or(r.contrast(isHovered() ? 0.1 : 0.05)));
-  if (isDown()) p.fillPath(shape, r.contrast(0.08));
+  const bool live = isEnabled();
+  if (!live) p.setOpacity(kDisabledOpacity);
+  p.fillPath(shape, tileColor_.value_or(r.contrast(live && isHovered() ? 0.1 : 0.05)));
+  if (live && isDown()) p.fillPath(shape, r.contrast(0.08));
   const qreal glyph = Glyphs::sizeForFont(13);
   Glyphs::paint(p, symbol(), QRectF(face.center().x() - glyph / 2, face.center().y() - glyph / 2, glyph, glyph),
                 symbolColor_.value_or(r.textDim));
@@ -371,7 +384,8 @@ void LinkButton::paintEvent(QPaintEvent*) {
   font.setUnderline(true);
   p.setFont(font);
   QColor color = Theme::current().accent;
-  if (isDown()) color = color.darker(120);
+  if (!isEnabled()) p.setOpacity(kDisabledOpacity);
+  else if (isDown()) color = color.darker(120);
   p.setPen(color);
   p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, label());
 }
@@ -390,7 +404,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const Theme::Roles r = Theme::current();
-  if (!isEnabled()) p.setOpacity(0.5);
+  if (!isEnabled()) p.setOpacity(kDisabledOpacity);
   const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
   const qreal radius = track.height() / 2;
   p.setPen(Qt::NoPen);
@@ -413,8 +427,7 @@ Divider::Divider(QWidget* parent) : QWidget(parent) {
 void Divider::paintEvent(QPaintEvent*) {
   QPainter p(this);
   const Theme::Roles r = Theme::current();
-  // A separator line, at 0.5 of its strength when dark and 0.7 when light.
-  p.fillRect(rect(), r.contrast(r.dark ? 0.12 * 0.5 : 0.12 * 0.7));
+  p.fillRect(rect(), r.separator());
 }
 
 // ---- SymbolView --------------------------------------------------------------

@@ -70,7 +70,13 @@ void Sheet::present() {
 
 void Sheet::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.fillRect(rect(), Theme::current().background);
+  const Theme::Roles r = Theme::current();
+  p.fillRect(rect(), r.background);
+  // A hairline around the edge keeps a sheet apart from the window or sheet
+  // beneath it.
+  p.setPen(QPen(r.separator(), 1));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
 void Sheet::closeEvent(QCloseEvent* event) {

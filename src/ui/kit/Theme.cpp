@@ -14,6 +14,11 @@ QColor Roles::contrast(qreal opacity) const {
   return withOpacity(dark ? QColor(Qt::white) : QColor(Qt::black), opacity);
 }
 
+QColor Roles::separator() const {
+  // The hairline strength at 0.5 when dark and 0.7 when light.
+  return contrast(dark ? 0.12 * 0.5 : 0.12 * 0.7);
+}
+
 QLinearGradient Roles::brandGradient(QPointF from, QPointF to) const {
   QLinearGradient gradient(from, to);
   gradient.setColorAt(0, brandStart);

@@ -80,6 +80,8 @@ struct Roles {
   QColor textFaint;    // textFaintDark / textFaintLight
   // White (dark) or black (light) at `opacity`: hairlines, subtle fills.
   QColor contrast(qreal opacity) const;
+  // Separator lines and window hairlines.
+  QColor separator() const;
   // The brand gradient from `from` to `to` (normally top-leading to
   // bottom-trailing corner of the shape it fills).
   QLinearGradient brandGradient(QPointF from, QPointF to) const;

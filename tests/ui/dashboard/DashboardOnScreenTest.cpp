@@ -184,11 +184,21 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   const bool canShoot = !QStandardPaths::findExecutable("import").isEmpty();
 
   // One running row, one stopped row, as drawn on the screen.
+  // The window can be mapped a moment before its first paint reaches the
+  // screen: look until it has been drawn.
   if (canShoot) {
-    const QImage before = screenshot(x.display(), shotFile);
-    ASSERT_FALSE(before.isNull());
-    EXPECT_EQ(faceAt(before, edgeOf(running)), Face::running);
-    EXPECT_EQ(faceAt(before, edgeOf(stopped)), Face::launch);
+    Face runningFace = Face::other, stoppedFace = Face::other;
+    test::waitUntil(
+        [&] {
+          const QImage before = screenshot(x.display(), shotFile);
+          if (before.isNull()) return false;
+          runningFace = faceAt(before, edgeOf(running));
+          stoppedFace = faceAt(before, edgeOf(stopped));
+          return runningFace == Face::running && stoppedFace == Face::launch;
+        },
+        10s);
+    EXPECT_EQ(runningFace, Face::running);
+    EXPECT_EQ(stoppedFace, Face::launch);
   }
 
   // Click it, twice in a row: one launch only.
@@ -210,7 +220,7 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   // ...and its row shows it running.
   if (canShoot)
     EXPECT_TRUE(test::waitUntil([&] { return faceAt(screenshot(x.display(), shotFile), edgeOf(stopped)) == Face::running; },
-                                5s));
+                                10s));
   const QStringList launched = test::terminalTexts(fakeBin_, 1);
   ASSERT_FALSE(launched.isEmpty());
   EXPECT_TRUE(launched[0].contains(beta)) << launched[0].toStdString();

@@ -177,3 +177,86 @@ TEST(PaintedControls, SelectedPillPaintsTheBrandGradientUnselectedTheCard) {
   EXPECT_LT(left.red(), 120) << "brand blue";
   SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
+
+namespace {
+
+QImage renderOnTransparent(QWidget& widget) {
+  QImage img(widget.size(), QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
+  widget.render(&img, {}, {}, QWidget::RenderFlags());
+  return img;
+}
+
+qint64 totalAlpha(const QImage& img) {
+  qint64 sum = 0;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x) sum += qAlpha(img.pixel(x, y));
+  return sum;
+}
+
+QColor over(const QColor& top, const QColor& below) {
+  const qreal a = top.alphaF();
+  return QColor::fromRgbF(top.redF() * a + below.redF() * (1 - a), top.greenF() * a + below.greenF() * (1 - a),
+                          top.blueF() * a + below.blueF() * (1 - a));
+}
+
+}  // namespace
+
+TEST(PaintedControls, DisabledButtonsAreDrawnClearlyFainter) {
+  Appearance::shared();
+  for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
+    SettingsStore::shared().setAppearance(preference);
+    PrimaryButton primary(QStringLiteral("Back up now"), QStringLiteral("book"));
+    primary.setGlow(true);
+    SecondaryButton secondary(QStringLiteral("Change"), QStringLiteral("book"));
+    PillButton pill(QStringLiteral("Dark"));
+    pill.setSelected(true);
+    IconButton icon(QStringLiteral("book"), QStringLiteral("Open"), 28);
+    CloseButton close(QStringLiteral("Close"));
+    LinkButton link(QStringLiteral("Details"), 12);
+    ToggleSwitch toggle(QStringLiteral("Auto-start at login"));
+    const std::vector<std::pair<const char*, QAbstractButton*>> buttons{
+        {"primary", &primary}, {"secondary", &secondary}, {"pill", &pill},    {"icon", &icon},
+        {"close", &close},     {"link", &link},           {"toggle", &toggle}};
+    for (const auto& [name, button] : buttons) {
+      button->resize(button->sizeHint());
+      const QImage enabled = renderOnTransparent(*button);
+      button->setEnabled(false);
+      const QImage disabled = renderOnTransparent(*button);
+      EXPECT_GT(totalAlpha(enabled), 0) << name;
+      EXPECT_LT(totalAlpha(disabled), totalAlpha(enabled) / 2) << name << ": at most half as strong";
+    }
+    // The face itself fades, not only the label: a point of the gradient
+    // clear of the text and of the glow.
+    primary.setEnabled(true);
+    const QPoint face(8 + 4, primary.height() / 2);
+    const int enabledAlpha = renderOnTransparent(primary).pixelColor(face).alpha();
+    primary.setEnabled(false);
+    const int disabledAlpha = renderOnTransparent(primary).pixelColor(face).alpha();
+    EXPECT_EQ(enabledAlpha, 255);
+    EXPECT_LT(disabledAlpha, 128);
+  }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(SheetBase, HasAHairlineEdgeInTheSeparatorColourInBothSchemes) {
+  Appearance::shared();
+  for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
+    SettingsStore::shared().setAppearance(preference);
+    const Theme::Roles r = Theme::current();
+    TestSheet sheet(nullptr);
+    const QImage img = renderOnTransparent(sheet);
+    const QColor edge = over(r.separator(), r.background);
+    const auto near = [](QColor a, QColor b) {
+      return std::abs(a.red() - b.red()) <= 2 && std::abs(a.green() - b.green()) <= 2 &&
+             std::abs(a.blue() - b.blue()) <= 2;
+    };
+    for (const QPoint probe : {QPoint(0, 100), QPoint(299, 100), QPoint(150, 0), QPoint(150, 199), QPoint(0, 0)})
+      EXPECT_TRUE(near(img.pixelColor(probe), edge)) << probe.x() << "," << probe.y() << " "
+                                                     << img.pixelColor(probe).name().toStdString();
+    EXPECT_EQ(img.pixelColor(1, 100).rgb(), r.background.rgb()) << "one pixel wide";
+    EXPECT_EQ(img.pixelColor(150, 100).rgb(), r.background.rgb());
+    EXPECT_NE(img.pixelColor(0, 100).rgb(), r.background.rgb());
+  }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
