@@ -216,6 +216,10 @@ void KqueueProcessWatcher::unwatch(pid_t pid) {
   std::lock_guard guard(lock_);
   const auto it = registered_.find(pid);
   if (it == registered_.end()) return;
+  // A process that has already ended is missing from the scan that lets go
+  // of it, possibly before this thread's loop has taken its exit: keep the
+  // watch, so that exit is still reported rather than lost.
+  if (hasExited(it->second.pidFd)) return;
   ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.pidFd, nullptr);
   ::close(it->second.pidFd);
   registered_.erase(it);

@@ -60,7 +60,8 @@ class KqueueProcessWatcher {
   // Reports the exit of `pid` once. Watching a pid again only changes its
   // agent id. A pid that is already gone is reported as exited (status 0).
   void watch(pid_t pid, const QString& agentId);
-  // Forgets `pid`: its exit will not be reported.
+  // Forgets a live `pid`: its exit will not be reported. A pid that has
+  // already ended stays watched until its exit has gone out.
   void unwatch(pid_t pid);
   bool isWatching(pid_t pid) const;
 

@@ -243,5 +243,35 @@ TEST_F(KqueueWatcherTest, UnwatchedExitsAreDropped) {
   EXPECT_EQ(exitOf(dropped.pid()), nullptr);
 }
 
+// A scan that no longer finds an agent lets go of its pid. When the agent has
+// just died, its exit must still come, even if the loop had not taken it yet.
+TEST(KqueueUnwatch, AnExitThatHappenedBeforeUnwatchIsStillReported) {
+  auto watcher = KqueueProcessWatcher::create();
+  ASSERT_TRUE(watcher);
+  std::vector<Exit> exits;
+  watcher->setOnExit([&](pid_t pid, const QString& agentId, const RawExitInfo& info) {
+    exits.push_back({pid, agentId, info});
+  });
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  watcher->watch(child, "crashed");
+  ASSERT_EQ(::kill(child, SIGSEGV), 0);
+  siginfo_t info{};
+  ASSERT_EQ(::waitid(P_PID, child, &info, WEXITED | WNOWAIT), 0);  // dead, not reaped
+  watcher->unwatch(child);  // the loop has not run yet: nothing has taken the exit
+  EXPECT_TRUE(watcher->isWatching(child));
+  watcher->start();
+  ASSERT_TRUE(test::waitUntil([&] { return !exits.empty(); }, std::chrono::seconds(5)));
+  EXPECT_EQ(exits.front().pid, child);
+  EXPECT_EQ(exits.front().agentId, "crashed");
+  EXPECT_TRUE(WIFSIGNALED(exits.front().info.exitStatus));
+  EXPECT_EQ(WTERMSIG(exits.front().info.exitStatus), SIGSEGV);
+  ::waitpid(child, nullptr, 0);
+}
+
 }  // namespace
 }  // namespace tlr
