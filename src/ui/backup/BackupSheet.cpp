@@ -18,17 +18,10 @@
 
 namespace tlr {
 
+using backupui::makeLabel;
 using backupui::text;
 
 namespace {
-
-Label* makeLabel(QWidget* parent, const QString& name, qreal pixels, QFont::Weight weight, TextRole role,
-                 bool wrap = false) {
-  auto* label = new Label(QString(), pixels, weight, role, parent);
-  label->setObjectName(name);
-  label->setWordWrap(wrap);
-  return label;
-}
 
 struct ScanResult {
   int agents = 0;

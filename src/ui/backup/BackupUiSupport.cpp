@@ -9,6 +9,13 @@
 
 namespace tlr::backupui {
 
+Label* makeLabel(QWidget* parent, const QString& name, qreal pixels, QFont::Weight weight, TextRole role, bool wrap) {
+  auto* label = new Label(QString(), pixels, weight, role, parent);
+  label->setObjectName(name);
+  label->setWordWrap(wrap);
+  return label;
+}
+
 bool english() { return SettingsStore::shared().language() == AppLanguage::en; }
 
 QString text(const LocKey& key) { return SettingsStore::shared().text(key); }

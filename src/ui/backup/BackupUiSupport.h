@@ -5,6 +5,7 @@
 // way byte counts and times are written.
 
 #include "core/LocKey.h"
+#include "ui/kit/Controls.h"
 
 #include <QDateTime>
 #include <QLineEdit>
@@ -25,6 +26,11 @@ QString text(const LocKey& key);
 // The English text when the interface speaks English, else the Chinese one.
 QString pick(const QString& english, const QString& chinese);
 bool english();
+
+// An empty plain-text label named `name` (for tests and accessibility), in
+// the kit's type scale; `wrap` lets long texts break into lines.
+Label* makeLabel(QWidget* parent, const QString& name, qreal pixels, QFont::Weight weight, TextRole role,
+                 bool wrap = false);
 
 // "1.2 MB"-style sizes as the rest of the interface writes them.
 QString bytes(qint64 count);

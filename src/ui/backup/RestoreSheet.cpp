@@ -17,17 +17,10 @@
 
 namespace tlr {
 
+using backupui::makeLabel;
 using backupui::text;
 
 namespace {
-
-Label* makeLabel(QWidget* parent, const QString& name, qreal pixels, QFont::Weight weight, TextRole role,
-                 bool wrap = false) {
-  auto* label = new Label(QString(), pixels, weight, role, parent);
-  label->setObjectName(name);
-  label->setWordWrap(wrap);
-  return label;
-}
 
 // The confirmation before a restore: a title, the warning and the buttons
 // Cancel and the action, painted in the scheme's colours.

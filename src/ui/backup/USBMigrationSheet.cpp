@@ -20,17 +20,10 @@
 
 namespace tlr {
 
+using backupui::makeLabel;
 using backupui::text;
 
 namespace {
-
-Label* makeLabel(QWidget* parent, const QString& name, qreal pixels, QFont::Weight weight, TextRole role,
-                 bool wrap = false) {
-  auto* label = new Label(QString(), pixels, weight, role, parent);
-  label->setObjectName(name);
-  label->setWordWrap(wrap);
-  return label;
-}
 
 // Runs `work` on a pool thread and hands its result to `done` on the main
 // thread while `sheet` lives.
