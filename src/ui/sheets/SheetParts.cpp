@@ -292,6 +292,24 @@ Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal t
   return header;
 }
 
+BodyAndFooter addBodyAndFooter(QVBoxLayout* column, QWidget* sheet, const QString& footerName) {
+  column->addWidget(new Divider(0.5, 0.7, sheet));
+  auto* body = new QWidget;
+  auto* bodyLayout = new QVBoxLayout(body);
+  bodyLayout->setContentsMargins(22, 18, 22, 18);
+  bodyLayout->setSpacing(0);
+  column->addWidget(makeScrollArea(body, sheet), 1);
+  column->addWidget(new Divider(0.5, 0.7, sheet));
+
+  auto* footer = new QWidget(sheet);
+  footer->setObjectName(footerName);
+  auto* footerLayout = new QHBoxLayout(footer);
+  footerLayout->setContentsMargins(22, 12, 22, 12);
+  footerLayout->setSpacing(10);
+  column->addWidget(footer);
+  return {bodyLayout, footerLayout};
+}
+
 QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
   auto* area = new QScrollArea(parent);
   area->setFrameShape(QFrame::NoFrame);

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <QBoxLayout>
+
 #include <functional>
 #include <optional>
 
@@ -172,6 +174,15 @@ Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal t
 // A vertical scroll area without a frame or background of its own, holding
 // `content`.
 QScrollArea* makeScrollArea(QWidget* content, QWidget* parent);
+
+// Below a sheet's header: a divider, a scrolling body, a divider and a footer
+// row named `footerName`, added to `column`. Returns the body's and the
+// footer's layouts.
+struct BodyAndFooter {
+  QVBoxLayout* body;
+  QHBoxLayout* footer;
+};
+BodyAndFooter addBodyAndFooter(QVBoxLayout* column, QWidget* sheet, const QString& footerName);
 
 // The monospaced interface font at `pixels`.
 QFont monoFont(qreal pixels, QFont::Weight weight = QFont::Normal);

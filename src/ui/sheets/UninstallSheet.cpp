@@ -67,21 +67,9 @@ UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, 
     if (closable()) requestClose();
   });
   column->addWidget(header.widget);
-  column->addWidget(new sheets::Divider(0.5, 0.7, this));
-
-  auto* body = new QWidget;
-  body_ = new QVBoxLayout(body);
-  body_->setContentsMargins(22, 18, 22, 18);
-  body_->setSpacing(0);
-  column->addWidget(sheets::makeScrollArea(body, this), 1);
-  column->addWidget(new sheets::Divider(0.5, 0.7, this));
-
-  auto* footer = new QWidget(this);
-  footer->setObjectName(QStringLiteral("uninstallFooter"));
-  footer_ = new QHBoxLayout(footer);
-  footer_->setContentsMargins(22, 12, 22, 12);
-  footer_->setSpacing(10);
-  column->addWidget(footer);
+  const sheets::BodyAndFooter parts = sheets::addBodyAndFooter(column, this, QStringLiteral("uninstallFooter"));
+  body_ = parts.body;
+  footer_ = parts.footer;
 
   connect(session_, &UninstallSession::changed, this, &UninstallSheet::refresh);
   whenLookChanges(this, [this] { refresh(); });
