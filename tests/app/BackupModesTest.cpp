@@ -1,6 +1,7 @@
 // The backup verification modes and the engines, through the built program
 // and a helper process, over a real encrypted image made by the test.
 #include "support/AppFixture.h"
+#include "support/TestSupport.h"
 #include "support/RawTar.h"
 
 #include "backup/BackupVolume.h"
@@ -22,6 +23,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+using tlr::test::writeBytes;
+using tlr::test::readBytes;
+
 const QString kPassword = QStringLiteral("s3cret pass 密码");
 
 QByteArray agentJson(const QString& id, const QStringList& includePaths) {
@@ -39,29 +43,18 @@ QByteArray testRegistry() {
          agentJson("beta", {"~/.beta", "~/shared", "~/.betarc", "~/config.json"}) + "]}";
 }
 
-void write(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(data);
-}
-
-QByteArray read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 class BackupModes : public AppFixture {
  protected:
   void SetUp() override {
     h = home_.path();
-    write(h + "/.alpha/skills/s.md", "alpha skill");
-    write(h + "/shared/notes.txt", "shared by two");
-    write(h + "/.beta/memories/m.json", "{\"m\":1}");
-    write(h + "/.betarc", "rc");
-    write(h + "/real/config.json", "{\"real\":true}");
+    writeBytes(h + "/.alpha/skills/s.md", "alpha skill");
+    writeBytes(h + "/shared/notes.txt", "shared by two");
+    writeBytes(h + "/.beta/memories/m.json", "{\"m\":1}");
+    writeBytes(h + "/.betarc", "rc");
+    writeBytes(h + "/real/config.json", "{\"real\":true}");
     QFile::link(h + "/real/config.json", h + "/config.json");
     registryPath = h + "/test-registry.json";
-    write(registryPath, testRegistry());
+    writeBytes(registryPath, testRegistry());
     box = &sandbox(testRegistry());
   }
   void TearDown() override {
@@ -92,10 +85,10 @@ class BackupModes : public AppFixture {
   }
 
   void damage() {
-    write(h + "/.alpha/skills/s.md", "changed");
-    write(h + "/shared/notes.txt", "changed");
-    write(h + "/.beta/memories/m.json", "changed");
-    write(h + "/.betarc", "changed");
+    writeBytes(h + "/.alpha/skills/s.md", "changed");
+    writeBytes(h + "/shared/notes.txt", "changed");
+    writeBytes(h + "/.beta/memories/m.json", "changed");
+    writeBytes(h + "/.betarc", "changed");
   }
 
   QString h;
@@ -108,7 +101,7 @@ class BackupModes : public AppFixture {
 TEST_F(BackupModes, BackUpVerifyAndRestoreAllOrOneAgent) {
   QString out;
   ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
-  const QByteArray vaultBefore = read(h + "/.local/share/Tollamere/.pwd.vault");
+  const QByteArray vaultBefore = readBytes(h + "/.local/share/Tollamere/.pwd.vault");
   ASSERT_EQ(vaultBefore.size(), 28 + kPassword.toUtf8().size());
 
   QString report;
@@ -121,28 +114,28 @@ TEST_F(BackupModes, BackUpVerifyAndRestoreAllOrOneAgent) {
   EXPECT_FALSE(QFileInfo(mountPoint() + "/snapshots").exists()) << "the mode unmounted what it mounted";
   EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
   EXPECT_EQ(mode("TLR_E2E", &report), 0) << report.toStdString();
-  EXPECT_EQ(read(h + "/.local/share/Tollamere/.pwd.vault"), vaultBefore) << "E2E leaves the vault as it was";
-  EXPECT_TRUE(read(h + "/.local/share/Tollamere/network-log.json").contains("backupUpload"));
+  EXPECT_EQ(readBytes(h + "/.local/share/Tollamere/.pwd.vault"), vaultBefore) << "E2E leaves the vault as it was";
+  EXPECT_TRUE(readBytes(h + "/.local/share/Tollamere/network-log.json").contains("backupUpload"));
 
   damage();
   ASSERT_EQ(tool({"restore-all", registryPath}, &out), 0) << out.toStdString();
-  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "alpha skill");
-  EXPECT_EQ(read(h + "/shared/notes.txt"), "shared by two");
-  EXPECT_EQ(read(h + "/.betarc"), "rc") << "a file root comes back as a file";
-  EXPECT_EQ(read(h + "/config.json"), "{\"real\":true}") << "a link root comes back as its file";
+  EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "alpha skill");
+  EXPECT_EQ(readBytes(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_EQ(readBytes(h + "/.betarc"), "rc") << "a file root comes back as a file";
+  EXPECT_EQ(readBytes(h + "/config.json"), "{\"real\":true}") << "a link root comes back as its file";
 
   damage();
   ASSERT_EQ(tool({"restore-agent", registryPath, "beta"}, &out), 0) << out.toStdString();
-  EXPECT_EQ(read(h + "/shared/notes.txt"), "shared by two") << "the shared file is in beta's own folder";
-  EXPECT_EQ(read(h + "/.beta/memories/m.json"), "{\"m\":1}");
-  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "changed") << "alpha is not touched";
+  EXPECT_EQ(readBytes(h + "/shared/notes.txt"), "shared by two") << "the shared file is in beta's own folder";
+  EXPECT_EQ(readBytes(h + "/.beta/memories/m.json"), "{\"m\":1}");
+  EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "changed") << "alpha is not touched";
 
   EXPECT_EQ(mode("TLR_SELFTEST", &report), 0) << report.toStdString();
   EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-selftest-fixture"));
   EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-backup-tmp"));
   EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
 
-  write(h + "/.aider/history.md", "catalog agent");
+  writeBytes(h + "/.aider/history.md", "catalog agent");
   EXPECT_EQ(mode("TLR_BACKUP", &report), 0) << report.toStdString();
 }
 
@@ -157,19 +150,19 @@ TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {
   const QStringList labels = QDir(snapshots()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
   ASSERT_EQ(labels.size(), 1);
   const QString snapshot = snapshots() + "/" + labels.first();
-  QByteArray archive = read(snapshot + "/backup.tar.gz");
+  QByteArray archive = readBytes(snapshot + "/backup.tar.gz");
   archive[archive.size() / 2] = static_cast<char>(archive[archive.size() / 2] ^ 0x40);
-  write(snapshot + "/backup.tar.gz", archive);
+  writeBytes(snapshot + "/backup.tar.gz", archive);
   QString report;
   EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 1);
   EXPECT_TRUE(report.contains("✗ archive SHA-256 matches the manifest: 备份完整性校验失败")) << report.toStdString();
   EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
   EXPECT_EQ(out, "备份完整性校验失败（archive 内容与 manifest 记录不符）");
-  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "changed");
+  EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "changed");
 
   // A hostile archive whose manifest matches it.
   const QString outside = h + "/outside";
-  write(outside + "/victim.txt", "victim");
+  writeBytes(outside + "/victim.txt", "victim");
   RawTar tar;
   tar.file(".tollamere-backup-tmp/alpha/.alpha/skills/s.md", "hostile");
   tar.file(outside.mid(1) + "/abs.txt", "x");
@@ -181,15 +174,15 @@ TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {
   tar.file(".tollamere-backup-tmp/alpha/.alpha/suid", "#!/bin/sh\n", 06755);
   tar.charDevice(".tollamere-backup-tmp/alpha/.alpha/null", 1, 3);
   const QByteArray hostile = tar.gzipped();
-  write(snapshot + "/backup.tar.gz", hostile);
-  QJsonObject manifest = QJsonDocument::fromJson(read(snapshot + "/manifest.json")).object();
+  writeBytes(snapshot + "/backup.tar.gz", hostile);
+  QJsonObject manifest = QJsonDocument::fromJson(readBytes(snapshot + "/manifest.json")).object();
   manifest["archiveSha256"] = QString::fromLatin1(QCryptographicHash::hash(hostile, QCryptographicHash::Sha256).toHex());
-  write(snapshot + "/manifest.json", QJsonDocument(manifest).toJson());
+  writeBytes(snapshot + "/manifest.json", QJsonDocument(manifest).toJson());
   EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
   EXPECT_TRUE(out.startsWith("拒绝恢复：") || out.startsWith("解压失败：")) << out.toStdString();
   EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"victim.txt"});
-  EXPECT_EQ(read(outside + "/victim.txt"), "victim");
-  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "changed");
+  EXPECT_EQ(readBytes(outside + "/victim.txt"), "victim");
+  EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "changed");
   EXPECT_FALSE(QFileInfo::exists(h + "/.alpha/suid"));
   EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
 }
@@ -222,7 +215,7 @@ TEST_F(BackupModes, AKillDuringTheSnapshotWriteLeavesTheOlderSnapshotRestorable)
   EXPECT_EQ(QDir(snapshots() + "/" + visible.first()).entryList(QDir::Files),
             (QStringList{"backup.tar.gz", "manifest.json"}));
   ASSERT_EQ(tool({"restore-all", registryPath}, &out), 0) << out.toStdString();
-  EXPECT_EQ(read(h + "/.alpha/skills/s.md"), "alpha skill");
+  EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "alpha skill");
 
   // The next run clears the leftover and writes a new snapshot.
   EXPECT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
@@ -250,5 +243,5 @@ TEST_F(BackupModes, MigrationExportAndImportWithTheRightAndAWrongPassword) {
   EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
   damage();
   ASSERT_EQ(tool({"restore-all", registryPath}, &out), 0) << out.toStdString();
-  EXPECT_EQ(read(h + "/.beta/memories/m.json"), "{\"m\":1}");
+  EXPECT_EQ(readBytes(h + "/.beta/memories/m.json"), "{\"m\":1}");
 }

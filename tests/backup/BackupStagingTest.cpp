@@ -1,4 +1,5 @@
 #include "backup/BackupStaging.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,17 +14,8 @@ using namespace tlr;
 
 namespace {
 
-void write(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  f.write(data);
-}
-
-QByteArray read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using tlr::test::writeBytes;
+using tlr::test::readBytes;
 
 ino_t inode(const QString& path) {
   struct stat st;
@@ -40,11 +32,11 @@ nlink_t links(const QString& path) {
 TEST(BackupStaging, CopiesRegularFilesOfFolderRootsAndCountsThem) {
   QTemporaryDir dir;
   const QString data = dir.path() + "/home/.agent";
-  write(data + "/skills/s1.md", "skill");
-  write(data + "/memories/m.json", "12345");
-  write(data + "/tasks/t.json", "t");
-  write(data + "/.hidden", "h");
-  write(data + "/debug.log", "excluded");
+  writeBytes(data + "/skills/s1.md", "skill");
+  writeBytes(data + "/memories/m.json", "12345");
+  writeBytes(data + "/tasks/t.json", "t");
+  writeBytes(data + "/.hidden", "h");
+  writeBytes(data + "/debug.log", "excluded");
   QDir().mkpath(data + "/empty");
   QFile::link(data + "/skills/s1.md", data + "/link-to-file");
   ::mkfifo(QFile::encodeName(data + "/pipe").constData(), 0600);
@@ -62,7 +54,7 @@ TEST(BackupStaging, CopiesRegularFilesOfFolderRootsAndCountsThem) {
   files.sort();
   EXPECT_EQ(files, (QStringList{".agent/.hidden", ".agent/memories/m.json", ".agent/skills/s1.md",
                                 ".agent/tasks/t.json"}));
-  EXPECT_EQ(read(agentDir + "/.agent/memories/m.json"), "12345");
+  EXPECT_EQ(readBytes(agentDir + "/.agent/memories/m.json"), "12345");
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/link-to-file")) << "links inside a folder are skipped";
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/pipe"));
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/empty"));
@@ -71,8 +63,8 @@ TEST(BackupStaging, CopiesRegularFilesOfFolderRootsAndCountsThem) {
 
 TEST(BackupStaging, AFileRootAndALinkToAFileAreStagedAsFiles) {
   QTemporaryDir dir;
-  write(dir.path() + "/home/.agentrc", "rc");
-  write(dir.path() + "/real/settings.json", "{\"k\":1}");
+  writeBytes(dir.path() + "/home/.agentrc", "rc");
+  writeBytes(dir.path() + "/real/settings.json", "{\"k\":1}");
   QFile::link(dir.path() + "/real/settings.json", dir.path() + "/home/settings.json");
   QFile::link(dir.path() + "/nowhere", dir.path() + "/home/dangling");
   const QString agentDir = dir.path() + "/stage/a";
@@ -84,14 +76,14 @@ TEST(BackupStaging, AFileRootAndALinkToAFileAreStagedAsFiles) {
   EXPECT_EQ(staged.files, (QStringList{".agentrc", "settings.json"}));
   EXPECT_EQ(staged.fileCount, 2);
   EXPECT_EQ(staged.totalBytes, 2 + 7);
-  EXPECT_EQ(read(agentDir + "/settings.json"), "{\"k\":1}");
+  EXPECT_EQ(readBytes(agentDir + "/settings.json"), "{\"k\":1}");
   EXPECT_FALSE(QFileInfo(agentDir + "/settings.json").isSymLink()) << "the link's file, not the link";
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/dangling"));
 }
 
 TEST(BackupStaging, OverlappingRootsStageAFileOncePerAgentWithoutCopyingIt) {
   QTemporaryDir dir;
-  write(dir.path() + "/shared/notes/n.txt", "shared");
+  writeBytes(dir.path() + "/shared/notes/n.txt", "shared");
   const QString a = dir.path() + "/stage/a";
   const QString b = dir.path() + "/stage/b";
   QDir().mkpath(a);
@@ -106,19 +98,19 @@ TEST(BackupStaging, OverlappingRootsStageAFileOncePerAgentWithoutCopyingIt) {
 
   const StagedAgent second = BackupStaging::stageAgent(b, {dir.path() + "/shared"}, {});
   EXPECT_EQ(second.fileCount, 1);
-  EXPECT_EQ(read(b + "/shared/notes/n.txt"), "shared");
+  EXPECT_EQ(readBytes(b + "/shared/notes/n.txt"), "shared");
   EXPECT_EQ(links(dir.path() + "/shared/notes/n.txt"), 4u);
 }
 
 TEST(BackupStaging, TwoRootsWithOneNameShareAFolderAndATakenPlaceIsSkipped) {
   QTemporaryDir dir;
-  write(dir.path() + "/one/config/a", "1");
-  write(dir.path() + "/two/config/a", "2");
-  write(dir.path() + "/two/config/b", "3");
+  writeBytes(dir.path() + "/one/config/a", "1");
+  writeBytes(dir.path() + "/two/config/a", "2");
+  writeBytes(dir.path() + "/two/config/b", "3");
   const QString agentDir = dir.path() + "/stage/x";
   QDir().mkpath(agentDir);
   const StagedAgent staged =
       BackupStaging::stageAgent(agentDir, {dir.path() + "/one/config", dir.path() + "/two/config"}, {});
   EXPECT_EQ(staged.files, (QStringList{"config/a", "config/b"}));
-  EXPECT_EQ(read(agentDir + "/config/a"), "1");
+  EXPECT_EQ(readBytes(agentDir + "/config/a"), "1");
 }

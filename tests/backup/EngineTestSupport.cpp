@@ -1,4 +1,5 @@
 #include "EngineTestSupport.h"
+#include "support/TestSupport.h"
 
 #include "backup/BackupStorage.h"
 #include "platform/FileOps.h"
@@ -35,16 +36,9 @@ SnapshotVolume FolderVolume::access() {
   return v;
 }
 
-void writeFile(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(data);
-}
+void writeFile(const QString& path, const QByteArray& data) { test::writeBytes(path, data); }
 
-QByteArray readAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+QByteArray readAll(const QString& path) { return test::readBytes(path); }
 
 QStringList entries(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);

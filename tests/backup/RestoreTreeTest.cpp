@@ -1,4 +1,5 @@
 #include "backup/RestoreTree.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,17 +15,8 @@ using Case = RestoreError::Case;
 
 namespace {
 
-void write(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  f.write(data);
-}
-
-QByteArray read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using tlr::test::writeBytes;
+using tlr::test::readBytes;
 
 QStringList names(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -35,7 +27,7 @@ QStringList names(const QString& folder) {
 TEST(RestoreTreeCheck, RefusesLinksSpecialFilesAndDotDotNames) {
   QTemporaryDir dir;
   const QString root = dir.path() + "/r";
-  write(root + "/a/ok.json", "{}");
+  writeBytes(root + "/a/ok.json", "{}");
   EXPECT_FALSE(RestoreTree::validate(root).has_value());
 
   QFile::link("/etc/passwd", root + "/a/deep-link");
@@ -51,7 +43,7 @@ TEST(RestoreTreeCheck, RefusesLinksSpecialFilesAndDotDotNames) {
   EXPECT_EQ(error->payload, "特殊文件 pipe");
   QFile::remove(root + "/a/pipe");
 
-  write(root + "/a/..sneaky", "x");
+  writeBytes(root + "/a/..sneaky", "x");
   error = RestoreTree::validate(root);
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->payload, root + "/a/..sneaky");
@@ -59,50 +51,50 @@ TEST(RestoreTreeCheck, RefusesLinksSpecialFilesAndDotDotNames) {
 
 TEST(RestoreTreeMerge, AFolderIsMergedFileByFile) {
   QTemporaryDir dir;
-  write(dir.path() + "/src/.agent/conf.json", "backup");
-  write(dir.path() + "/src/.agent/sub/new.txt", "new");
+  writeBytes(dir.path() + "/src/.agent/conf.json", "backup");
+  writeBytes(dir.path() + "/src/.agent/sub/new.txt", "new");
   QDir().mkpath(dir.path() + "/src/.agent/emptyfolder");
-  write(dir.path() + "/home/.agent/conf.json", "current");
-  write(dir.path() + "/home/.agent/only-here.txt", "stays");
+  writeBytes(dir.path() + "/home/.agent/conf.json", "current");
+  writeBytes(dir.path() + "/home/.agent/only-here.txt", "stays");
 
   EXPECT_FALSE(RestoreTree::restore(dir.path() + "/src/.agent", dir.path() + "/home/.agent", false).has_value());
-  EXPECT_EQ(read(dir.path() + "/home/.agent/conf.json"), "backup");
-  EXPECT_EQ(read(dir.path() + "/home/.agent/sub/new.txt"), "new");
-  EXPECT_EQ(read(dir.path() + "/home/.agent/only-here.txt"), "stays");
+  EXPECT_EQ(readBytes(dir.path() + "/home/.agent/conf.json"), "backup");
+  EXPECT_EQ(readBytes(dir.path() + "/home/.agent/sub/new.txt"), "new");
+  EXPECT_EQ(readBytes(dir.path() + "/home/.agent/only-here.txt"), "stays");
   EXPECT_FALSE(QFileInfo::exists(dir.path() + "/home/.agent/emptyfolder"));
   EXPECT_EQ(names(dir.path() + "/home/.agent"), (QStringList{"conf.json", "only-here.txt", "sub"}))
       << "no temporary file is left beside the restored ones";
-  EXPECT_EQ(read(dir.path() + "/src/.agent/conf.json"), "backup") << "without consume the source stays";
+  EXPECT_EQ(readBytes(dir.path() + "/src/.agent/conf.json"), "backup") << "without consume the source stays";
 }
 
 TEST(RestoreTreeMerge, AFileRootIsRestoredAsAFile) {
   QTemporaryDir dir;
-  write(dir.path() + "/src/.agentrc", "from backup");
-  write(dir.path() + "/home/.agentrc", "current");
+  writeBytes(dir.path() + "/src/.agentrc", "from backup");
+  writeBytes(dir.path() + "/home/.agentrc", "current");
   EXPECT_FALSE(RestoreTree::restore(dir.path() + "/src/.agentrc", dir.path() + "/home/.agentrc", true).has_value());
-  EXPECT_EQ(read(dir.path() + "/home/.agentrc"), "from backup");
+  EXPECT_EQ(readBytes(dir.path() + "/home/.agentrc"), "from backup");
   EXPECT_FALSE(QFileInfo::exists(dir.path() + "/src/.agentrc")) << "consumed: moved, not copied";
 
   // Missing target: made, with its folders.
-  write(dir.path() + "/src/settings.json", "s");
+  writeBytes(dir.path() + "/src/settings.json", "s");
   EXPECT_FALSE(
       RestoreTree::restore(dir.path() + "/src/settings.json", dir.path() + "/home/new/settings.json", false));
-  EXPECT_EQ(read(dir.path() + "/home/new/settings.json"), "s");
+  EXPECT_EQ(readBytes(dir.path() + "/home/new/settings.json"), "s");
 }
 
 TEST(RestoreTreeMerge, AFolderStandingWhereAFileGoesIsCopyFailed) {
   QTemporaryDir dir;
-  write(dir.path() + "/src/.agentrc", "from backup");
-  write(dir.path() + "/home/.agentrc/keep", "k");
+  writeBytes(dir.path() + "/src/.agentrc", "from backup");
+  writeBytes(dir.path() + "/home/.agentrc/keep", "k");
   const auto error = RestoreTree::restore(dir.path() + "/src/.agentrc", dir.path() + "/home/.agentrc", true);
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->kind, Case::copyFailed);
   EXPECT_TRUE(error->description().startsWith("恢复失败："));
-  EXPECT_EQ(read(dir.path() + "/home/.agentrc/keep"), "k");
+  EXPECT_EQ(readBytes(dir.path() + "/home/.agentrc/keep"), "k");
 
   // Same inside a folder merge: the merge stops with copyFailed.
-  write(dir.path() + "/src/d/x", "file");
-  write(dir.path() + "/home/d/x/inner", "folder");
+  writeBytes(dir.path() + "/src/d/x", "file");
+  writeBytes(dir.path() + "/home/d/x/inner", "folder");
   const auto nested = RestoreTree::restore(dir.path() + "/src/d", dir.path() + "/home/d", false);
   ASSERT_TRUE(nested.has_value());
   EXPECT_EQ(nested->kind, Case::copyFailed);
@@ -110,7 +102,7 @@ TEST(RestoreTreeMerge, AFolderStandingWhereAFileGoesIsCopyFailed) {
 
 TEST(RestoreTreeMerge, SetIdBitsNeverReachTheTarget) {
   QTemporaryDir dir;
-  write(dir.path() + "/src/d/tool", "#!/bin/sh\n");
+  writeBytes(dir.path() + "/src/d/tool", "#!/bin/sh\n");
   ::chmod(QFile::encodeName(dir.path() + "/src/d/tool").constData(), 06755);
   EXPECT_FALSE(RestoreTree::restore(dir.path() + "/src/d", dir.path() + "/home/d", true).has_value());
   struct stat st;

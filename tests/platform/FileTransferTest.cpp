@@ -1,4 +1,5 @@
 #include "platform/FileTransfer.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,17 +14,8 @@ using namespace tlr;
 
 namespace {
 
-void write(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  f.write(data);
-}
-
-QByteArray read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using tlr::test::writeBytes;
+using tlr::test::readBytes;
 
 unsigned modeOf(const QString& path) {
   struct stat st;
@@ -38,15 +30,15 @@ QStringList names(const QString& folder) {
 
 TEST(FileTransfer, CopyNewKeepsPermissionsWithoutSetIdAndNeverOverwrites) {
   QTemporaryDir dir;
-  write(dir.path() + "/src", QByteArray(3 << 20, 'q'));
+  writeBytes(dir.path() + "/src", QByteArray(3 << 20, 'q'));
   ::chmod(QFile::encodeName(dir.path() + "/src").constData(), 04751);
   EXPECT_EQ(FileTransfer::copyNew(dir.path() + "/src", dir.path() + "/dst"), "");
-  EXPECT_EQ(read(dir.path() + "/dst").size(), 3 << 20);
+  EXPECT_EQ(readBytes(dir.path() + "/dst").size(), 3 << 20);
   EXPECT_EQ(modeOf(dir.path() + "/dst"), 0751u);
 
-  write(dir.path() + "/taken", "old");
+  writeBytes(dir.path() + "/taken", "old");
   EXPECT_FALSE(FileTransfer::copyNew(dir.path() + "/src", dir.path() + "/taken").isEmpty());
-  EXPECT_EQ(read(dir.path() + "/taken"), "old");
+  EXPECT_EQ(readBytes(dir.path() + "/taken"), "old");
 
   // A link is followed to its file; a FIFO is refused without waiting.
   QFile::link(dir.path() + "/src", dir.path() + "/link");
@@ -61,23 +53,23 @@ TEST(FileTransfer, CopyNewKeepsPermissionsWithoutSetIdAndNeverOverwrites) {
 TEST(FileTransfer, ReplaceFileSwapsInOneStepAndLeavesNoTemporary) {
   QTemporaryDir dir;
   const QString target = dir.path() + "/t/config.json";
-  write(target, "old");
-  write(dir.path() + "/s/new", "new");
+  writeBytes(target, "old");
+  writeBytes(dir.path() + "/s/new", "new");
   EXPECT_EQ(FileTransfer::replaceFile(dir.path() + "/s/new", target, false), "");
-  EXPECT_EQ(read(target), "new");
-  EXPECT_EQ(read(dir.path() + "/s/new"), "new") << "copied, not moved";
+  EXPECT_EQ(readBytes(target), "new");
+  EXPECT_EQ(readBytes(dir.path() + "/s/new"), "new") << "copied, not moved";
   EXPECT_EQ(names(dir.path() + "/t"), QStringList{"config.json"});
 
   // Moving: the source goes, the target has its content and its mode.
-  write(dir.path() + "/s/moved", "moved");
+  writeBytes(dir.path() + "/s/moved", "moved");
   ::chmod(QFile::encodeName(dir.path() + "/s/moved").constData(), 06640);
   EXPECT_EQ(FileTransfer::replaceFile(dir.path() + "/s/moved", target, true), "");
-  EXPECT_EQ(read(target), "moved");
+  EXPECT_EQ(readBytes(target), "moved");
   EXPECT_FALSE(QFileInfo::exists(dir.path() + "/s/moved"));
   EXPECT_EQ(modeOf(target), 0640u);
 
   // A file with a second name is copied even when moving is allowed.
-  write(dir.path() + "/s/a", "shared");
+  writeBytes(dir.path() + "/s/a", "shared");
   ASSERT_EQ(FileTransfer::hardLink(dir.path() + "/s/a", dir.path() + "/s/b"), "");
   EXPECT_EQ(FileTransfer::replaceFile(dir.path() + "/s/a", target, true), "");
   EXPECT_TRUE(QFileInfo::exists(dir.path() + "/s/a"));
@@ -86,12 +78,12 @@ TEST(FileTransfer, ReplaceFileSwapsInOneStepAndLeavesNoTemporary) {
 
 TEST(FileTransfer, ReplaceFileReplacesALinkItselfAndRefusesAFolder) {
   QTemporaryDir dir;
-  write(dir.path() + "/outside", "precious");
+  writeBytes(dir.path() + "/outside", "precious");
   QDir().mkpath(dir.path() + "/t");
   QFile::link(dir.path() + "/outside", dir.path() + "/t/link");
-  write(dir.path() + "/new", "new");
+  writeBytes(dir.path() + "/new", "new");
   EXPECT_EQ(FileTransfer::replaceFile(dir.path() + "/new", dir.path() + "/t/link", false), "");
-  EXPECT_EQ(read(dir.path() + "/outside"), "precious") << "never written through a link";
+  EXPECT_EQ(readBytes(dir.path() + "/outside"), "precious") << "never written through a link";
   EXPECT_EQ(FileTransfer::entry(dir.path() + "/t/link")->kind, FileTransfer::Kind::regular);
 
   QDir().mkpath(dir.path() + "/t/folder/inside");
@@ -102,12 +94,12 @@ TEST(FileTransfer, ReplaceFileReplacesALinkItselfAndRefusesAFolder) {
 
 TEST(FileTransfer, RenameFolderIntoPlaceExchangesWithAnExistingFolder) {
   QTemporaryDir dir;
-  write(dir.path() + "/.partial/file", "new");
+  writeBytes(dir.path() + "/.partial/file", "new");
   EXPECT_EQ(FileTransfer::renameFolderIntoPlace(dir.path() + "/.partial", dir.path() + "/label"), "");
-  EXPECT_EQ(read(dir.path() + "/label/file"), "new");
+  EXPECT_EQ(readBytes(dir.path() + "/label/file"), "new");
 
-  write(dir.path() + "/.partial2/file", "newer");
+  writeBytes(dir.path() + "/.partial2/file", "newer");
   EXPECT_EQ(FileTransfer::renameFolderIntoPlace(dir.path() + "/.partial2", dir.path() + "/label"), "");
-  EXPECT_EQ(read(dir.path() + "/label/file"), "newer");
+  EXPECT_EQ(readBytes(dir.path() + "/label/file"), "newer");
   EXPECT_EQ(names(dir.path()), QStringList{"label"});
 }

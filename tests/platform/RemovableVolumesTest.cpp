@@ -1,4 +1,5 @@
 #include "platform/RemovableVolumes.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,23 +12,18 @@ using namespace tlr;
 
 namespace {
 
-void write(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(data);
-}
+using tlr::test::writeBytes;
 
 // A sysfs tree: <root>/devices/<devicePath>/<disk>[/<partition>] and the
 // link <root>/dev/block/<majorMinor> to the partition (or the disk).
 void addBlockDevice(const QString& sys, const QString& majorMinor, const QString& devicePath, bool removable,
                     bool partition) {
   const QString disk = sys + "/devices/" + devicePath;
-  write(disk + "/removable", removable ? "1\n" : "0\n");
+  writeBytes(disk + "/removable", removable ? "1\n" : "0\n");
   QString node = disk;
   if (partition) {
     node = disk + "/" + QFileInfo(disk).fileName() + "1";
-    write(node + "/partition", "1\n");
+    writeBytes(node + "/partition", "1\n");
   }
   QDir().mkpath(sys + "/dev/block");
   ASSERT_TRUE(QFile::link("../../" + QDir(sys).relativeFilePath(node), sys + "/dev/block/" + majorMinor));
@@ -63,7 +59,7 @@ TEST(RemovableVolumes, ListsWritableRemovableOrUsbVolumesBelowTheMountRoots) {
       "35 1 8:49 / " + QFile::encodeName(media) + "/MY\\040DISK rw - vfat /dev/sdd1 rw\n"
       "36 1 8:99 / " + QFile::encodeName(mnt) + "/nodevice rw - vfat /dev/sde1 rw\n"
       "garbage line\n";
-  write(dir.path() + "/mountinfo", table);
+  writeBytes(dir.path() + "/mountinfo", table);
 
   RemovableVolumes::Sources sources;
   sources.mountInfo = dir.path() + "/mountinfo";

@@ -17,22 +17,13 @@ using namespace tlr;
 
 namespace {
 
-void write(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(data);
-}
-
-QByteArray read(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using tlr::test::writeBytes;
+using tlr::test::readBytes;
 
 // Packs a small tree and checks that plain `tar -xzf` reads the archive.
 void packAndCheckStandard(const QString& base) {
-  write(base + "/src/.stage/agent/a.json", "{\"a\":1}");
-  write(base + "/src/.stage/agent/deep/b.bin", QByteArray(300000, 'x'));
+  writeBytes(base + "/src/.stage/agent/a.json", "{\"a\":1}");
+  writeBytes(base + "/src/.stage/agent/deep/b.bin", QByteArray(300000, 'x'));
   const QString archive = base + "/src/.stage.tar.gz";
   const auto packed = TarArchive::pack(base + "/src", ".stage", archive);
   ASSERT_TRUE(packed.ok()) << packed.errorOutput.toStdString() << packed.startError.toStdString();
@@ -45,8 +36,8 @@ void packAndCheckStandard(const QString& base) {
   tar.start("/usr/bin/tar", {"-xzf", archive, "-C", base + "/plain"});
   ASSERT_TRUE(tar.waitForFinished(30000));
   EXPECT_EQ(tar.exitCode(), 0) << tar.readAllStandardError().toStdString();
-  EXPECT_EQ(read(base + "/plain/.stage/agent/a.json"), "{\"a\":1}");
-  EXPECT_EQ(read(base + "/plain/.stage/agent/deep/b.bin").size(), 300000);
+  EXPECT_EQ(readBytes(base + "/plain/.stage/agent/a.json"), "{\"a\":1}");
+  EXPECT_EQ(readBytes(base + "/plain/.stage/agent/deep/b.bin").size(), 300000);
 }
 
 }  // namespace
@@ -72,8 +63,8 @@ TEST(TarArchive, PacksAStandardGzipArchiveWithAndWithoutParallelGzip) {
 TEST(TarArchive, ExtractsChosenMembersWithoutTakingOwnershipOrSetIdBits) {
   QTemporaryDir dir;
   const QString src = dir.path() + "/src";
-  write(src + "/.stage/one/f", "1");
-  write(src + "/.stage/two/g", "2");
+  writeBytes(src + "/.stage/one/f", "1");
+  writeBytes(src + "/.stage/two/g", "2");
   QFile::setPermissions(src + "/.stage/one/f",
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ExeOwner);
   ::chmod(QFile::encodeName(src + "/.stage/one/f").constData(), 04755);
@@ -95,7 +86,7 @@ TEST(TarArchive, ExtractsChosenMembersWithoutTakingOwnershipOrSetIdBits) {
 
 TEST(TarArchive, AFileWithTwoNamesIsStoredWholeUnderEach) {
   QTemporaryDir dir;
-  write(dir.path() + "/src/.stage/a/f", "content");
+  writeBytes(dir.path() + "/src/.stage/a/f", "content");
   QDir().mkpath(dir.path() + "/src/.stage/b");
   ASSERT_EQ(::link(QFile::encodeName(dir.path() + "/src/.stage/a/f").constData(),
                    QFile::encodeName(dir.path() + "/src/.stage/b/f").constData()),
@@ -106,12 +97,12 @@ TEST(TarArchive, AFileWithTwoNamesIsStoredWholeUnderEach) {
   QDir().mkpath(dir.path() + "/into");
   const auto result = TarArchive::extract(archive, dir.path() + "/into", {".stage/b"});
   ASSERT_TRUE(result.ok()) << result.errorOutput.toStdString();
-  EXPECT_EQ(read(dir.path() + "/into/.stage/b/f"), "content");
+  EXPECT_EQ(readBytes(dir.path() + "/into/.stage/b/f"), "content");
 }
 
 TEST(TarArchive, ALargeErrorOutputIsDrainedAndReported) {
   QTemporaryDir dir;
-  write(dir.path() + "/src/.stage/x", "x");
+  writeBytes(dir.path() + "/src/.stage/x", "x");
   const QString archive = dir.path() + "/a.tar.gz";
   ASSERT_TRUE(TarArchive::pack(dir.path() + "/src", ".stage", archive).ok());
   // Thousands of members that are not in the archive: tar complains about
@@ -129,7 +120,7 @@ TEST(TarArchive, ALargeErrorOutputIsDrainedAndReported) {
 
 TEST(TarArchive, ADamagedArchiveFailsWithTarsText) {
   QTemporaryDir dir;
-  write(dir.path() + "/bad.tar.gz", "this is not gzip data at all");
+  writeBytes(dir.path() + "/bad.tar.gz", "this is not gzip data at all");
   QDir().mkpath(dir.path() + "/into");
   const auto result = TarArchive::extract(dir.path() + "/bad.tar.gz", dir.path() + "/into");
   EXPECT_TRUE(result.started);

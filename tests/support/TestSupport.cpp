@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -151,6 +153,18 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QThread::msleep(5);
   }
+}
+
+void writeBytes(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+    ADD_FAILURE() << "cannot write " << path.toStdString();
+}
+
+QByteArray readBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QString readFile(const QString& path) {

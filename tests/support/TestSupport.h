@@ -68,6 +68,11 @@ bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 QString readFile(const QString& path);
+// Writes `data` to `path`, making its folders; a file that cannot be written
+// fails the running test.
+void writeBytes(const QString& path, const QByteArray& data);
+// The file's bytes, or "<missing>" when it cannot be read.
+QByteArray readBytes(const QString& path);
 // The folder of the built test helper programs (tests/tools/*.cpp).
 QString toolPath(const QString& name);
 
