@@ -3,10 +3,14 @@
 #include "app/Windows.h"
 
 #include "backup/AgentDataDiscovery.h"
+#include "backup/BackupStaging.h"
+#include "backup/BackupVolume.h"
+#include "backup/VolumeLock.h"
 #include "backup/RestoreEngine.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/NetworkLogger.h"
+#include "core/OffMain.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
@@ -166,6 +170,7 @@ void App::applicationDidFinishLaunching() {
   applyActivationPolicy();
   showStatusItemOnboardingIfFirstRun();
   runDiscoverySelfCheck();
+  tidyBackupLeftovers();
   // Windows may exist from here on: the main thread no longer waits for
   // systemctl, whose answers are refreshed on threads of their own.
   ProcessScanner::setMainThreadMayWait(false);
@@ -301,6 +306,22 @@ void App::applyActivationPolicy() { SettingsStore::shared().applyActivationPolic
 
 void App::showStatusItemOnboardingIfFirstRun() {
   windows_->showStatusItemOnboardingIfFirstRun();
+}
+
+void App::tidyBackupLeftovers() {
+  // What a killed backup or restore left: plain copies of agent data in the
+  // home folder, and the decrypted volume still attached. Only while no
+  // backup, restore, export or import (of a verification mode, say) uses
+  // the volume; off the window's thread, since a detach runs a tool.
+  runOffMain(
+      this,
+      [home = Paths::home()] {
+        if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath()))
+          BackupStaging::removeLeftovers(home);
+        BackupVolume::detachOrphan();
+        return true;
+      },
+      [](bool) {});
 }
 
 void App::runDiscoverySelfCheck() {

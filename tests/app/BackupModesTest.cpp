@@ -177,6 +177,7 @@ TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {
   writeBytes(snapshot + "/backup.tar.gz", hostile);
   QJsonObject manifest = QJsonDocument::fromJson(readBytes(snapshot + "/manifest.json")).object();
   manifest["archiveSha256"] = QString::fromLatin1(QCryptographicHash::hash(hostile, QCryptographicHash::Sha256).toHex());
+  manifest["totalBytes"] = hostile.size();
   writeBytes(snapshot + "/manifest.json", QJsonDocument(manifest).toJson());
   EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
   EXPECT_TRUE(out.startsWith("拒绝恢复：") || out.startsWith("解压失败：")) << out.toStdString();

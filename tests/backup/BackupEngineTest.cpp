@@ -96,14 +96,14 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   EXPECT_EQ(labels, (QStringList{"准备中…", "正在复制文件…", "正在压缩…", "正在校验完整性…", "正在写入加密备份卷…", ""}));
   EXPECT_FALSE(engine.isRunning());
 
-  // One snapshot with both files; the archive stays in the home folder, the
-  // staging folder is gone; the volume is unmounted again.
+  // One snapshot with both files; the plain staging folder and archive are
+  // gone from the home folder; the volume is unmounted again.
   const QStringList snapshots = entries(volume.snapshots());
   ASSERT_EQ(snapshots.size(), 1);
   const QString snapshot = volume.snapshots() + "/" + snapshots.first();
   EXPECT_EQ(entries(snapshot), (QStringList{"backup.tar.gz", "manifest.json"}));
   EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-backup-tmp"));
-  EXPECT_TRUE(QFileInfo::exists(h + "/.tollamere-backup-tmp.tar.gz"));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-backup-tmp.tar.gz"));
   EXPECT_EQ(volume.mounts, 1);
   EXPECT_EQ(volume.unmounts, 1);
 

@@ -82,6 +82,15 @@ class RestoreEngineTest : public ::testing::Test {
 
   QString newestSnapshot() { return volume.snapshots() + "/" + entries(volume.snapshots()).last(); }
 
+  // Puts `archive` in the newest snapshot with a manifest that matches it.
+  void replaceArchive(const QByteArray& archive) {
+    writeFile(newestSnapshot() + "/backup.tar.gz", archive);
+    auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
+    manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
+    manifest.totalBytes = archive.size();
+    writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  }
+
   TempHome home;
   FolderVolume volume;
   QString h;
@@ -166,10 +175,7 @@ TEST_F(RestoreEngineTest, AHostileArchiveWritesNothingOutsideItsStagingFolder) {
   if (::geteuid() == 0) tar.charDevice(root + "/null", 1, 3);
   const QByteArray archive = tar.gzipped();
   ASSERT_FALSE(archive.isEmpty());
-  writeFile(newestSnapshot() + "/backup.tar.gz", archive);
-  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
-  manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
-  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  replaceArchive(archive);
 
   const QStringList before = entries(outside);
   RestoreEngine engine(volume.access());
@@ -233,10 +239,7 @@ TEST_F(RestoreEngineTest, ALinkThatTarUnpacksIsRefusedByTheTreeCheckBeforeAnyMer
   tar.file(".tollamere-backup-tmp/beta/.beta/memories/m.json", "hostile");
   tar.symlink(".tollamere-backup-tmp/beta/.beta/passwd", "/etc/passwd");
   const QByteArray archive = tar.gzipped();
-  writeFile(newestSnapshot() + "/backup.tar.gz", archive);
-  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
-  manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
-  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  replaceArchive(archive);
 
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);

@@ -6,6 +6,7 @@
 #include "ui/kit/Theme.h"
 
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 
 namespace tlr::backupui {
 
@@ -62,6 +63,63 @@ void SecureField::applyLook() {
                                "QLineEdit:focus { border: 1px solid %4; }")
                     .arg(r.card.name(QColor::HexArgb), r.text.name(QColor::HexArgb),
                          r.contrast(0.15).name(QColor::HexArgb), r.accent.name(QColor::HexArgb)));
+}
+
+MessageLine::MessageLine(const QString& objectName, qreal pixels, QWidget* parent) : QWidget(parent) {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(2);
+  label_ = makeLabel(this, objectName, pixels, QFont::Medium, TextRole::primary, true);
+  label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  toggle_ = new LinkButton(QString(), 10.5, this);
+  toggle_->setObjectName(objectName + QStringLiteral("DetailsToggle"));
+  details_ = makeLabel(this, objectName + QStringLiteral("Details"), 10.5, QFont::Normal, TextRole::dim, true);
+  details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  column->addWidget(label_);
+  column->addWidget(toggle_, 0, Qt::AlignLeft);
+  column->addWidget(details_);
+  connect(toggle_, &QAbstractButton::clicked, this, [this] {
+    detailsOpen_ = !detailsOpen_;
+    refresh();
+  });
+  refresh();
+}
+
+void MessageLine::showFailure(const EngineMessage& message) {
+  failure_ = message;
+  text_.clear();
+  detailsOpen_ = false;
+  refresh();
+}
+
+void MessageLine::showText(const QString& text) {
+  failure_.reset();
+  text_ = text;
+  detailsOpen_ = false;
+  refresh();
+}
+
+void MessageLine::clear() { showText(QString()); }
+
+QString MessageLine::shownText() const { return failure_ ? failure_->text(english()) : text_; }
+
+void MessageLine::retranslate() { refresh(); }
+
+void MessageLine::refresh() {
+  label_->setPlainText(shownText());
+  if (failure_) {
+    label_->setColor(Theme::crash);
+  } else {
+    label_->setRole(TextRole::primary);
+  }
+  const bool hasDetails = failure_ && !failure_->details.trimmed().isEmpty();
+  toggle_->setLabel(detailsOpen_ ? pick(QStringLiteral("Hide details"), QStringLiteral("收起详情"))
+                                 : pick(QStringLiteral("Details"), QStringLiteral("详情")));
+  details_->setPlainText(hasDetails ? failure_->details.trimmed() : QString());
+  label_->setVisible(!shownText().isEmpty());
+  toggle_->setVisible(hasDetails);
+  details_->setVisible(hasDetails && detailsOpen_);
+  setVisible(!shownText().isEmpty());
 }
 
 SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget(parent) {

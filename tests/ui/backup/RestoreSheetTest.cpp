@@ -123,7 +123,9 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
   EXPECT_EQ(test::readFile(dataPath("alpha", "notes.md")), "alpha notes");
   EXPECT_EQ(test::readFile(dataPath("alpha", "skills/s.md")), "skill");
   EXPECT_FALSE(QFile::exists(dataPath("beta", "config.json"))) << "only the one agent";
-  EXPECT_TRUE(named<Label>(sheet, "restoreError")->isHidden());
+  auto* outcome = named<Label>(sheet, "restoreOutcome");
+  EXPECT_FALSE(outcome->isHidden());
+  EXPECT_EQ(outcome->text(), "✓ Restored ALPHA");
 }
 
 TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
@@ -146,6 +148,7 @@ TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
   EXPECT_EQ(named<PrimaryButton>(sheet, "restoreAll")->label(), "Restoring…");
   ASSERT_TRUE(waitUntil([&] { return restored_.size() == 2 && !engine_.isRunning(); }, std::chrono::seconds(90)));
   EXPECT_THAT(restored_, UnorderedElementsAre("alpha", "beta"));
+  EXPECT_EQ(named<Label>(sheet, "restoreOutcome")->text(), "✓ Restored all agents");
   EXPECT_EQ(test::readFile(dataPath("alpha", "notes.md")), "alpha notes");
   EXPECT_EQ(test::readFile(dataPath("beta", "config.json")), "{\"b\":1}");
   EXPECT_THAT(stages, ::testing::IsSupersetOf({"Verifying backup integrity…", "Extracting…", "Security check…",
@@ -176,6 +179,7 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
 
   // Attached already: the sheet reads it as it is and leaves it attached.
   RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(sheet->manifest().has_value());
   EXPECT_TRUE(sheet->isCrossDevice());
   EXPECT_TRUE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
@@ -188,6 +192,7 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
 TEST_F(RestoreSheetTest, WithoutAnImageItSaysThereIsNoBackup) {
   LanguageScope chinese(AppLanguage::zh);
   RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }));
   EXPECT_FALSE(sheet->manifest().has_value());
   EXPECT_EQ(named<Label>(sheet, "restoreNoBackup")->text(), "还没有可恢复的备份");
   EXPECT_TRUE(named<PrimaryButton>(sheet, "restoreAll")->isHidden());
