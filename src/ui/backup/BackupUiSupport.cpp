@@ -3,6 +3,7 @@
 #include "core/ByteSizeText.h"
 #include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Theme.h"
 
 #include <QHBoxLayout>
@@ -71,31 +72,23 @@ MessageLine::MessageLine(const QString& objectName, qreal pixels, QWidget* paren
   column->setSpacing(2);
   label_ = makeLabel(this, objectName, pixels, QFont::Medium, TextRole::primary, true);
   label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  toggle_ = new LinkButton(QString(), 10.5, this);
-  toggle_->setObjectName(objectName + QStringLiteral("DetailsToggle"));
-  details_ = makeLabel(this, objectName + QStringLiteral("Details"), 10.5, QFont::Normal, TextRole::dim, true);
-  details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  details_ = new DetailsDisclosure(this);
+  details_->setObjectName(objectName + QStringLiteral("Details"));
   column->addWidget(label_);
-  column->addWidget(toggle_, 0, Qt::AlignLeft);
   column->addWidget(details_);
-  connect(toggle_, &QAbstractButton::clicked, this, [this] {
-    detailsOpen_ = !detailsOpen_;
-    refresh();
-  });
   refresh();
 }
 
 void MessageLine::showFailure(const EngineMessage& message) {
   failure_ = message;
   text_.clear();
-  detailsOpen_ = false;
+  details_->setExpanded(false);
   refresh();
 }
 
 void MessageLine::showText(const QString& text) {
   failure_.reset();
   text_ = text;
-  detailsOpen_ = false;
   refresh();
 }
 
@@ -112,13 +105,9 @@ void MessageLine::refresh() {
   } else {
     label_->setRole(TextRole::primary);
   }
-  const bool hasDetails = failure_ && !failure_->details.trimmed().isEmpty();
-  toggle_->setLabel(detailsOpen_ ? pick(QStringLiteral("Hide details"), QStringLiteral("收起详情"))
-                                 : pick(QStringLiteral("Details"), QStringLiteral("详情")));
-  details_->setPlainText(hasDetails ? failure_->details.trimmed() : QString());
+  // The disclosure hides itself when there is nothing to disclose.
+  details_->setDetails(failure_ ? failure_->details.trimmed() : QString());
   label_->setVisible(!shownText().isEmpty());
-  toggle_->setVisible(hasDetails);
-  details_->setVisible(hasDetails && detailsOpen_);
   setVisible(!shownText().isEmpty());
 }
 

@@ -20,6 +20,7 @@ class QHBoxLayout;
 namespace tlr {
 
 class CloseButton;
+class DetailsDisclosure;
 class Label;
 
 namespace backupui {
@@ -58,9 +59,9 @@ class SecureField final : public QLineEdit {
 // A status line of a backup window: one sentence (an engine failure in the
 // interface language, in the failure colour, or a success line), and, when
 // a failure carries the raw output of a tool (gocryptfs, tar) or a
-// file-level reason, that text apart from the sentence, behind a "Details"
-// link. The sentence is named `objectName`, the link "<objectName>DetailsToggle"
-// and the text "<objectName>Details".
+// file-level reason, that text apart from the sentence, behind the kit's
+// "Details" disclosure. The sentence is named `objectName`, the disclosure
+// "<objectName>Details".
 class MessageLine final : public QWidget {
   Q_OBJECT
  public:
@@ -75,6 +76,7 @@ class MessageLine final : public QWidget {
   // The sentence as shown, and its label.
   QString shownText() const;
   Label* label() const { return label_; }
+  DetailsDisclosure* details() const { return details_; }
   // Redraws the failure in the current interface language.
   void retranslate();
 
@@ -82,11 +84,9 @@ class MessageLine final : public QWidget {
   void refresh();
 
   Label* label_;
-  LinkButton* toggle_;
-  Label* details_;
+  DetailsDisclosure* details_;
   std::optional<EngineMessage> failure_;
   QString text_;
-  bool detailsOpen_ = false;
 };
 
 // A sheet's top row: its title on the left, the round close button on the

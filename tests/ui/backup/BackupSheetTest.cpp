@@ -4,6 +4,7 @@
 #include "ui/backup/BackupSheet.h"
 #include "ui/backup/FirstTimeSetupSheet.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/DetailsDisclosure.h"
 
 #include "ui/backup/BackupUiTestSupport.h"
 #include "ui/backup/VolumeFixture.h"
@@ -177,14 +178,11 @@ TEST_F(BackupSheetTest, AFailedBackupShowsTheEnginesErrorText) {
   // apart, behind "Details".
   EXPECT_TRUE(engine.lastErrorText().startsWith("挂载加密卷失败：")) << engine.lastErrorText().toStdString();
   EXPECT_EQ(error->text(), "The password is wrong: the encrypted backup volume stays locked.");
-  auto* details = named<Label>(sheet, "backupErrorDetails");
-  auto* toggle = named<PaintedButton>(sheet, "backupErrorDetailsToggle");
-  EXPECT_TRUE(details->isHidden());
-  EXPECT_FALSE(toggle->isHidden());
-  EXPECT_EQ(toggle->label(), "Details");
-  toggle->click();
+  auto* details = named<DetailsDisclosure>(sheet, "backupErrorDetails");
   EXPECT_FALSE(details->isHidden());
-  EXPECT_EQ(details->text(), engine.lastErrorText().mid(QStringLiteral("挂载加密卷失败：").size()).trimmed());
+  EXPECT_FALSE(details->isExpanded());
+  EXPECT_EQ(details->details(), engine.lastErrorText().mid(QStringLiteral("挂载加密卷失败：").size()).trimmed());
+  EXPECT_FALSE(error->text().contains(details->details()));
   EXPECT_FALSE(sheet->isFlashing());
   {
     LanguageScope chinese(AppLanguage::zh);
