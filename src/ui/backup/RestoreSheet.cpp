@@ -71,9 +71,14 @@ class ConfirmDialog final : public QDialog {
 
 QString agentStats(const BackupManifest::AgentBackup& agent) {
   QStringList parts;
-  parts << QString::number(agent.stats.skills) + QLatin1Char(' ') + text(LocKey::restoreStatSkillsUnit());
+  // "1 skill", "2 skills": the English unit is singular for one.
+  auto counted = [](qint64 count, const LocKey& unit, const char* singular) {
+    return QString::number(count) + QLatin1Char(' ') +
+           (count == 1 && backupui::english() ? QString::fromLatin1(singular) : text(unit));
+  };
+  parts << counted(agent.stats.skills, LocKey::restoreStatSkillsUnit(), "skill");
   parts << text(LocKey::restoreStatMemoryLabel()) + QLatin1Char(' ') + backupui::bytes(agent.stats.memoryBytes);
-  parts << QString::number(agent.stats.tasks) + QLatin1Char(' ') + text(LocKey::restoreStatTasksUnit());
+  parts << counted(agent.stats.tasks, LocKey::restoreStatTasksUnit(), "task");
   parts << backupui::bytes(agent.totalBytes);
   return parts.join(QStringLiteral(" · "));
 }
