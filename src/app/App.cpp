@@ -5,6 +5,7 @@
 #include "backup/AgentDataDiscovery.h"
 #include "backup/BackupStaging.h"
 #include "backup/BackupVolume.h"
+#include "backup/OperationStop.h"
 #include "backup/VolumeLock.h"
 #include "backup/RestoreEngine.h"
 #include "core/EventStore.h"
@@ -23,6 +24,7 @@
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
 #include "ui/shell/UpdateAnnouncement.h"
+#include "verify/ScratchVolume.h"
 #include "verify/VerificationRoutines.h"
 #include "watcher/AgentLifecycleWatcher.h"
 #include "watcher/AgentRecover.h"
@@ -38,6 +40,8 @@
 #include <QProcessEnvironment>
 
 #include <algorithm>
+#include <optional>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -87,15 +91,58 @@ QStringList sortedIds(const QList<RunningAgent>& agents) {
 
 void writeReport(const VerificationResult& result) { errWrite((result.report + '\n').toUtf8()); }
 
+// A mode's report once a signal ended it: a failed step names the signal,
+// and the verdict is FAIL whatever the steps before said.
+VerificationResult interruptedResult(const VerificationResult& result, const QString& mode, int signal) {
+  const QString line = QStringLiteral("✗ interrupted: ") + signalName(signal);
+  QStringList lines = result.report.split('\n');
+  if (!lines.isEmpty() && (lines.last() == QLatin1String("PASS") || lines.last() == QLatin1String("FAIL"))) {
+    lines.last() = line;
+  } else if (lines.isEmpty() || lines.first() != mode) {
+    lines = {mode, line};
+  } else {
+    lines << line;
+  }
+  lines << QStringLiteral("FAIL");
+  return {false, lines.join('\n')};
+}
+
+// How long a mode ended by a signal has to wind down the way a failure does
+// before what it attached and staged is cleared here and the process ends.
+constexpr int kStopDeadlineMs = 10000;
+
 // Runs one verification mode while the main thread turns its event loop,
 // then ends with 0 (success) or 1. No window, lock or scan loop exists.
+// SIGTERM, SIGINT and SIGHUP stop the mode's work: its running tools are
+// ended, the engines stop between steps and wind down as after any failure
+// (detaching what they attached, removing their staging), and the mode
+// exits with 1.
 int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const VerificationRoutine routine = verificationRoutine(selected);
-  const auto finish = [](const VerificationResult& result) {
-    writeReport(result);
-    QCoreApplication::exit(result.success ? 0 : 1);
+  const QString modeName = environmentVariable(selected.mode);
+  std::optional<int> interrupted;
+  const auto finish = [&interrupted, modeName](const VerificationResult& result) {
+    writeReport(interrupted ? interruptedResult(result, modeName, *interrupted) : result);
+    QCoreApplication::exit(result.success && !interrupted ? 0 : 1);
   };
+  TerminationSignals signals;
+  QObject::connect(&signals, &TerminationSignals::received, &application, [&interrupted, modeName](int signal) {
+    if (interrupted) return;
+    interrupted = signal;
+    log("[App] ", QStringLiteral("收到 %1，停止验证模式").arg(signalName(signal)));
+    OperationStop::request();
+    terminateRunningChildren();
+    QTimer::singleShot(kStopDeadlineMs, QCoreApplication::instance(), [modeName, signal] {
+      // The work did not wind down in time: what this process attached is
+      // detached, what it staged removed, and the process ends.
+      if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount();
+      if (VolumeActivity::shared().busy()) BackupStaging::removeLeftovers(Paths::home());
+      ScratchVolume::removeAll();
+      writeReport(interruptedResult({false, QString()}, modeName, signal));
+      std::_Exit(1);
+    });
+  });
   std::thread worker;
   QTimer::singleShot(0, &application, [&] {
     if (routine.onMainThread) {

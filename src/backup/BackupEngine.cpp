@@ -2,6 +2,7 @@
 
 #include "backup/BackupPlanner.h"
 #include "backup/BackupStaging.h"
+#include "backup/OperationStop.h"
 #include "backup/BackupVolume.h"
 #include "backup/SnapshotChoice.h"
 #include "core/NetworkLogger.h"
@@ -92,6 +93,7 @@ class BackupPipeline {
     const std::optional<VolumeLock> lock = volume_.lock();
     if (!lock) return BackupError::busy();
     bool mountedHere = false;
+    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
     if (volume_.isMounted()) {
       // A mount left by a killed run is taken over and detached at the end.
       mountedHere = volume_.adoptOrphan();
@@ -149,6 +151,7 @@ class BackupPipeline {
     stage(LocKey::backupStageCopying());
     QList<BackupManifest::AgentBackup> results;
     for (const auto& [entry, plan] : backupable) {
+      if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
       const QString agentDir = staging_ + "/" + entry.id;
       if (!AgentEntry::isSafeFileComponent(entry.id) || !QDir().mkpath(agentDir)) {
         logLine(QStringLiteral("[Backup] ") + entry.id + QStringLiteral(" 扫描失败：") + agentDir +
@@ -176,6 +179,7 @@ class BackupPipeline {
     }
     if (results.isEmpty()) return BackupError::of(Case::scanFailed, QStringLiteral("所有 Agent 都没有可备份的内容"));
 
+    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
     stage(LocKey::backupStageCompressing());
     FileOps::removeItem(archive_);
     const QFileInfo stagingInfo(staging_);
@@ -201,6 +205,7 @@ class BackupPipeline {
     manifest.totalBytes = digest.value().size;
     manifest.archiveSha256 = digest.value().sha256;
 
+    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
     stage(LocKey::backupStageWriting());
     if (auto error = writeSnapshot(manifest)) return *error;
 

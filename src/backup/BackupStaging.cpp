@@ -1,6 +1,7 @@
 #include "backup/BackupStaging.h"
 
 #include "backup/BackupPlanner.h"
+#include "backup/OperationStop.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 
@@ -88,7 +89,7 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
   StagedAgent agent;
   QHash<QString, QString> copied;
   const QStringList names = entryNames(roots);
-  for (qsizetype index = 0; index < roots.size(); ++index) {
+  for (qsizetype index = 0; index < roots.size() && !OperationStop::requested(); ++index) {
     const QString& root = roots[index];
     const QString rootName = names[index];
     if (rootName.isEmpty()) continue;
@@ -121,7 +122,7 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     QString lastParent;
-    while (it.hasNext()) {
+    while (it.hasNext() && !OperationStop::requested()) {
       const QString item = it.next();
       const auto info = FileTransfer::entry(item);
       if (!info || info->kind != Kind::regular) continue;

@@ -5,6 +5,7 @@
 #include "backup/BackupEngine.h"
 #include "backup/BackupStaging.h"
 #include "backup/BackupVolume.h"
+#include "backup/OperationStop.h"
 #include "backup/RestoreTree.h"
 #include "backup/SnapshotChoice.h"
 #include "core/NetworkLogger.h"
@@ -168,11 +169,13 @@ class RestoreRun {
         if (engine) engine->setStage(key);
       });
     };
+    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
     stage(LocKey::restoreStageVerifying());
     const auto sha = BackupManifest::sha256HexOfFile(archive);
     if (!sha) return RestoreError::passOn(sha.error().description);
     if (sha.value() != expectedSha) return RestoreError::of(Case::sha256Mismatch);
 
+    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
     stage(LocKey::restoreStageExtracting());
     QStringList members;
     for (const auto& agent : agents) {
@@ -196,6 +199,7 @@ class RestoreRun {
 
     stage(LocKey::restoreStageWriting());
     for (const auto& agent : agents) {
+      if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
       if (auto error = restoreOneAgent(agent, extractedRoot, registry.get())) return error;
     }
     return std::nullopt;
@@ -256,6 +260,7 @@ std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, cons
                                             std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
   const std::optional<VolumeLock> lock = volume.lock();
   if (!lock) return RestoreError::of(Case::busy);
+  if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
   bool mountedHere = false;
   if (volume.exists() && !volume.isMounted()) {
     if (auto error = volume.mountInteractive(unlockReason(UnlockPurpose::restore))) return RestoreError::passOn(*error);

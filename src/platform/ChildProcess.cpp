@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 #include <optional>
 #include <thread>
 #include <unordered_map>
@@ -234,6 +235,26 @@ QString findExecutable(const QString& name, const QString& pathList) {
   return {};
 }
 
+namespace {
+
+// The children runChild() waits on right now, for terminateRunningChildren().
+struct RunningChildren {
+  std::mutex mutex;
+  std::set<pid_t> pids;
+};
+
+RunningChildren& runningChildren() {
+  static RunningChildren* children = new RunningChildren;  // lives to the end of the process
+  return *children;
+}
+
+}  // namespace
+
+void terminateRunningChildren() {
+  std::lock_guard lock(runningChildren().mutex);
+  for (const pid_t pid : runningChildren().pids) ::kill(-pid, SIGTERM);
+}
+
 ChildResult runChild(const ChildSpec& spec) {
   ChildResult result;
   const auto startTime = Clock::now();
@@ -297,6 +318,10 @@ ChildResult runChild(const ChildSpec& spec) {
     return result;
   }
   result.started = true;
+  {
+    std::lock_guard lock(runningChildren().mutex);
+    runningChildren().pids.insert(pid);
+  }
 
   Fd pidFd(pidfdOpen(pid));
   if (outRead) setNonBlocking(outRead.get());
@@ -321,6 +346,10 @@ ChildResult runChild(const ChildSpec& spec) {
     } while (r < 0 && errno == EINTR);
     if (r == pid) {
       reaped = true;
+      {
+        std::lock_guard lock(runningChildren().mutex);
+        runningChildren().pids.erase(pid);
+      }
       result.waitStatus = status;
       drainUntil = Clock::now() + spec.drainGrace;
     }

@@ -70,6 +70,11 @@ struct ChildResult {
 // the calling thread; never call it on the main thread.
 ChildResult runChild(const ChildSpec& spec);
 
+// Sends SIGTERM to the process group of every child that a runChild() of
+// this process is waiting on right now (a verification mode asked to end);
+// those calls then return as for any child that ended.
+void terminateRunningChildren();
+
 // Starts a program that outlives us: its own session, standard input from
 // /dev/null, standard output and error written to `logFile`, which each start
 // empties first (or /dev/null when empty). The log must be a plain file of

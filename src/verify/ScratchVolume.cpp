@@ -12,9 +12,46 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <mutex>
+
 #include <sys/stat.h>
 
 namespace tlr {
+
+namespace {
+
+// The folders of the scratch volumes this process made and has not removed.
+struct Live {
+  std::mutex mutex;
+  QStringList folders;
+};
+
+Live& live() {
+  static Live* l = new Live;  // lives to the end of the process
+  return *l;
+}
+
+// Detaches what is attached at `folder`'s mount point and removes the
+// folder; true when nothing is left.
+bool removeScratch(const QString& folder) {
+  const QString image = folder + QStringLiteral("/image");
+  const QString point = folder + QStringLiteral("/mnt");
+  if (!QFileInfo::exists(folder)) return true;
+  if (DiskImage::isMounted(image, point)) DiskImage::detach(point);
+  // Never remove through a mount that would not go: that would delete the
+  // decrypted content instead.
+  if (DiskImage::isMounted(image, point)) return false;
+  FileOps::removeItem(folder);
+  return !QFileInfo::exists(folder);
+}
+
+}  // namespace
+
+void ScratchVolume::removeAll() {
+  std::lock_guard lock(live().mutex);
+  for (const QString& folder : live().folders) removeScratch(folder);
+  live().folders.clear();
+}
 
 Expected<std::shared_ptr<ScratchVolume>, QString> ScratchVolume::create() {
   QTemporaryDir made(QDir::tempPath() + QStringLiteral("/tlr-selftest-XXXXXX"));
@@ -23,6 +60,10 @@ Expected<std::shared_ptr<ScratchVolume>, QString> ScratchVolume::create() {
   QString password = QString::number(QRandomGenerator::system()->generate64(), 36) +
                      QString::number(QRandomGenerator::system()->generate64(), 36);
   std::shared_ptr<ScratchVolume> scratch(new ScratchVolume(made.path(), password));
+  {
+    std::lock_guard lock(live().mutex);
+    live().folders << made.path();
+  }
   Crypto::wipe(password);
   if (!QDir().mkpath(scratch->image()) || !QDir().mkpath(scratch->mountPoint())) {
     scratch->remove();
@@ -41,16 +82,11 @@ ScratchVolume::~ScratchVolume() {
   Crypto::wipe(password_);
 }
 
-bool ScratchVolume::mounted() const { return DiskImage::isMounted(image(), mountPoint()); }
-
 bool ScratchVolume::remove() {
-  if (!QFileInfo::exists(folder_)) return true;
-  if (mounted()) DiskImage::detach(mountPoint());
-  // Never remove through a mount that would not go: that would delete the
-  // decrypted content instead.
-  if (mounted()) return false;
-  FileOps::removeItem(folder_);
-  return !QFileInfo::exists(folder_);
+  std::lock_guard lock(live().mutex);
+  if (!removeScratch(folder_)) return false;
+  live().folders.removeAll(folder_);
+  return true;
 }
 
 SnapshotVolume ScratchVolume::access() const {

@@ -32,11 +32,13 @@ class ScratchVolume {
   QString image() const { return folder_ + QStringLiteral("/image"); }
   // Detaches the image and removes the folder; true when nothing is left.
   bool remove();
+  // remove() for every scratch volume of the process (a mode ended by a
+  // signal whose work did not wind down in time).
+  static void removeAll();
 
  private:
   explicit ScratchVolume(QString folder, QString password)
       : folder_(std::move(folder)), password_(std::move(password)) {}
-  bool mounted() const;
 
   QString folder_;
   QString password_;

@@ -5,6 +5,7 @@
 #include "support/RawTar.h"
 
 #include "backup/BackupVolume.h"
+#include "platform/ChildProcess.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -392,4 +393,41 @@ TEST_F(BackupModes, AFifoOrALinkInPlaceOfTheNewestManifestNeverHangsAndTheVolume
     EXPECT_FALSE(tlr::BackupVolume::isMounted()) << "detached on the way out";
     ASSERT_TRUE(tlr::BackupVolume::mount(kPassword).ok());
   }
+}
+
+TEST_F(BackupModes, ASignalStopsABackupModeWhichDetachesRemovesItsStagingAndFails) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  addBigFile();
+  const QString temporary = h + "/tmp";
+  QDir().mkpath(temporary);
+  const QList<QPair<const char*, int>> runs{{"TLR_BACKUP_REGISTRY", SIGTERM},
+                                            {"TLR_BACKUP_REGISTRY", SIGHUP},
+                                            {"TLR_SELFTEST", SIGINT}};
+  for (const auto& [variable, signal] : runs) {
+    AppProcess& app = process(*box);
+    app.setEnv(QString::fromLatin1(variable), QStringLiteral("1"));
+    app.setEnv(QStringLiteral("TMPDIR"), temporary);
+    ASSERT_TRUE(app.start());
+    const bool scratch = QByteArray(variable) == "TLR_SELFTEST";
+    // Caught while the volume is attached and the work under way.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          return scratch ? !QDir(temporary).entryList({"tlr-selftest-*"}, QDir::Dirs).isEmpty()
+                         : QFileInfo::exists(h + "/.tollamere-backup-tmp");
+        },
+        120s))
+        << variable;
+    ::kill(static_cast<pid_t>(app.pid()), signal);
+    ASSERT_TRUE(app.waitForExit(30s)) << variable;
+    EXPECT_TRUE(app.exitedNormally());
+    EXPECT_EQ(app.exitCode(), 1) << app.stdErr().toStdString();
+    EXPECT_TRUE(app.stdErr().endsWith("✗ interrupted: " + tlr::signalName(signal) + "\nFAIL\n"))
+        << app.stdErr().toStdString();
+    EXPECT_FALSE(tlr::BackupVolume::isMounted()) << variable;
+    EXPECT_TRUE(plainLeftovers().isEmpty()) << plainLeftovers().join(' ').toStdString();
+    EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+        << "the scratch image goes too";
+  }
+  EXPECT_TRUE(userSnapshots().first.isEmpty()) << "nothing half-written";
 }
