@@ -327,6 +327,7 @@ namespace tlr {
   VALUED(evDetailRestartFailed) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
+  PLAIN(evDetailUserLaunch) \
   PLAIN(evDetailSetupCompleted) \
   PLAIN(evDetailNoRecoveryStrategy) \
   PLAIN(evDetailRunawayFallback) \
@@ -602,7 +603,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 378, "the interface has 378 text keys");
+static_assert(LocKey::kCount == 379, "the interface has 379 text keys");
 static_assert(LocKey::kValuedCount == 84, "84 text keys carry values");
 
 }  // namespace tlr

@@ -627,6 +627,8 @@ QString SettingsStore::enDict(const LocKey& key) {
       return u"Manual stop"_s;
     case Id::evDetailStopFailed:
       return u"Stop failed"_s;
+    case Id::evDetailUserLaunch:
+      return u"Manual launch"_s;
     case Id::evDetailSetupCompleted:
       return u"Setup completed, auto check started"_s;
     case Id::evDetailNoRecoveryStrategy:
@@ -1430,6 +1432,8 @@ QString SettingsStore::zhDict(const LocKey& key) {
       return u"用户主动退出"_s;
     case Id::evDetailStopFailed:
       return u"退出失败"_s;
+    case Id::evDetailUserLaunch:
+      return u"用户手动启动"_s;
     case Id::evDetailSetupCompleted:
       return u"setup 完成，自动开始体检"_s;
     case Id::evDetailNoRecoveryStrategy:
