@@ -64,15 +64,17 @@ TEST_F(UninstallSessionTest, ThePreviewMeasuresEveryPathAndOnlyPresentBoxesChang
   EXPECT_GE(*session.size("~/.agent"), 1'500'000u);
 
   // A missing standard path stays checked and cannot be unchecked.
-  session.toggle(Group::standard, "~/.agent-gone");
+  session.setChecked(Group::standard, "~/.agent-gone", false);
   EXPECT_TRUE(session.isChecked(Group::standard, "~/.agent-gone"));
-  session.toggle(Group::userData, "~/.agent-data-gone");
+  session.setChecked(Group::userData, "~/.agent-data-gone", true);
   EXPECT_FALSE(session.isChecked(Group::userData, "~/.agent-data-gone"));
 
-  session.toggle(Group::userData, "~/.agent-data");
+  session.setChecked(Group::userData, "~/.agent-data", true);
+  // Asking again for the state it is in changes nothing.
+  session.setChecked(Group::userData, "~/.agent-data", true);
   EXPECT_TRUE(session.isChecked(Group::userData, "~/.agent-data"));
   EXPECT_EQ(session.checkedTotal(), *session.size("~/.agent") + *session.size("~/.agent-data"));
-  session.toggle(Group::standard, "~/.agent");
+  session.setChecked(Group::standard, "~/.agent", false);
   EXPECT_FALSE(session.isChecked(Group::standard, "~/.agent"));
   EXPECT_EQ(session.checkedTotal(), *session.size("~/.agent-data"));
   EXPECT_EQ(session.pathsToRemove(), (QStringList{"~/.agent-gone", "~/.agent-empty", "~/.agent-data"}));
@@ -85,7 +87,7 @@ TEST_F(UninstallSessionTest, APathInBothGroupsIsCountedAndRemovedOnce) {
   ASSERT_TRUE(tlr::test::waitUntil([&] { return session.isMeasured(); }));
   const quint64 size = *session.size("~/.shared");
   EXPECT_EQ(session.checkedTotal(), size);
-  session.toggle(Group::userData, "~/.shared");
+  session.setChecked(Group::userData, "~/.shared", true);
   EXPECT_TRUE(session.isChecked(Group::userData, "~/.shared"));
   EXPECT_EQ(session.checkedTotal(), size);
   EXPECT_EQ(session.pathsToRemove(), QStringList{"~/.shared"});

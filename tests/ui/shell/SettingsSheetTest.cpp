@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"
+#include "support/gui/AssistiveTool.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/LegalDocSheet.h"
 #include "ui/shell/SettingsSheet.h"
@@ -117,6 +118,29 @@ TEST(SettingsSheetControls, AppearanceAndDockWriteTheStoreAndTheHintFollows) {
   click(dock);
   EXPECT_TRUE(f.store.showInDock());
   EXPECT_EQ(dock->accessibleName(), QStringLiteral("Show icon in Dock"));
+}
+
+TEST(SettingsSheetControls, SwitchesActOnAnAssistiveToolsToggleAndFollowTheStore) {
+  SheetFixture f(AppLanguage::en);
+  auto* dock = f.find<ToggleSwitch>("dockSwitch");
+  ASSERT_TRUE(test::assistiveToggle(dock));
+  EXPECT_FALSE(f.store.showInDock()) << "the toggle reaches the setting";
+  EXPECT_FALSE(dock->isChecked());
+  ASSERT_TRUE(test::assistiveToggle(dock));
+  EXPECT_TRUE(f.store.showInDock());
+  dock->setFocus();
+  QTest::keyClick(dock, Qt::Key_Space);
+  EXPECT_FALSE(f.store.showInDock());
+  // The store changed elsewhere: the switch follows without writing back.
+  f.store.setShowInDock(true);
+  EXPECT_TRUE(dock->isChecked());
+
+  // A development copy's auto-start switch cannot be toggled from anywhere.
+  auto* selfGuard = f.find<ToggleSwitch>("selfGuardSwitch");
+  EXPECT_FALSE(test::assistiveToggle(selfGuard));
+  selfGuard->toggle();
+  EXPECT_FALSE(selfGuard->isChecked());
+  EXPECT_FALSE(f.selfGuard.enabled());
 }
 
 TEST(SettingsSheetControls, AutoStartIsGreyedWithItsNoteInADevelopmentCopy) {
