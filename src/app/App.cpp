@@ -13,6 +13,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/MainThread.h"
 #include "platform/Notifier.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
@@ -36,6 +37,8 @@
 #include <algorithm>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace tlr {
 namespace {
@@ -72,6 +75,24 @@ class ApplicationArguments {
 };
 
 constexpr int kFirstRunPromptDelayMs = 2000;
+
+using QuitClock = std::chrono::steady_clock;
+// From the quit request: how long work still running off the main thread
+// (its children already stopped) may take to end, and when the process ends
+// whatever still holds it (a stuck thread, a toolkit teardown that waits).
+constexpr auto kQuitWorkGrace = std::chrono::milliseconds(1300);
+constexpr auto kQuitDeadline = std::chrono::milliseconds(1800);
+
+// Ends the process at `deadline` unless it has ended by then. The lock and
+// everything else of ours go with it; stores are written as they change.
+void armQuitDeadline(QuitClock::time_point deadline) {
+  std::thread([deadline] {
+    std::this_thread::sleep_until(deadline);
+    static const char line[] = "[App] 退出超时 → 立即结束进程\n";
+    (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
+    ::_exit(0);
+  }).detach();
+}
 const QString kVornelAppId = QStringLiteral("R8WQ2M5KXD.com.tollamere.app");
 
 QStringList sortedIds(const QList<RunningAgent>& agents) {
@@ -92,19 +113,16 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
     writeReport(result);
     QCoreApplication::exit(result.success ? 0 : 1);
   };
-  std::thread worker;
   QTimer::singleShot(0, &application, [&] {
     if (routine.onMainThread) {
       finish(routine.run());
       return;
     }
-    worker = std::thread([&routine, finish] {
-      const VerificationResult result = routine.run();
-      runOnMain([finish, result] { finish(result); });
-    });
+    runOffMain(&application, [&routine] { return routine.run(); }, finish);
   });
   const int status = QCoreApplication::exec();
-  if (worker.joinable()) worker.join();
+  // The routine has handed over its result; its thread is on its way out.
+  OffMainPool::shared().waitForIdle(QuitClock::now() + std::chrono::seconds(5));
   return status;
 }
 
@@ -125,7 +143,14 @@ int App::main(int argc, char** argv) {
   // The Dock setting ("TLR.showInDock") is applied here once the windows
   // exist; start-up applies the settings store's reading again later.
   QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // Work that does not end after its children were stopped must not hold
+  // the process: it ends here, without the teardown.
+  if (app.quitStartedAt_ && !OffMainPool::shared().waitForIdle(*app.quitStartedAt_ + kQuitWorkGrace)) {
+    log("[App] ", QStringLiteral("%1 个后台任务未结束 → 直接退出").arg(OffMainPool::shared().busyCount()));
+    ::_exit(status);
+  }
+  return status;
 }
 
 App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
@@ -138,11 +163,23 @@ App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
 
 void App::quitOnSignal(int signal) {
   log("[App] ", QStringLiteral("收到 %1，退出").arg(signalName(signal)));
+  quit();
+}
+
+void App::quit() {
+  // Not quit(): that first asks every window to close, and an open sheet
+  // refuses. Also ends a modal loop that runs.
   QCoreApplication::exit(0);
 }
 
 void App::prepareToQuit() {
+  quitStartedAt_ = QuitClock::now();
+  armQuitDeadline(*quitStartedAt_ + kQuitDeadline);
   scanTimer_.stop();
+  // Running commands are stopped, their results dropped, and no new one
+  // starts; the volume this process attached is detached by its own hook
+  // (connected later, so it runs after this).
+  OffMainPool::shared().cancel();
   NetworkLogger::shared().flush();
   // Removes the bring-forward socket.
   instanceChannel_.reset();
@@ -212,7 +249,10 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
-  windows_ = std::make_unique<AppWindows>(scanTimer_);
+  windows_ = std::make_unique<AppWindows>(scanTimer_, [this] {
+    log("[App] ", QStringLiteral("用户选择退出"));
+    quit();
+  });
   if (!registry_) return;
   windows_->setupModel(registry_);
   scanner_ = std::make_shared<const ProcessScanner>(registry_);

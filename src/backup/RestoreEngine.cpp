@@ -10,6 +10,7 @@
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
 #include "platform/Utf8.h"
@@ -22,7 +23,6 @@
 #include <QPointer>
 #include <QSet>
 
-#include <thread>
 
 namespace tlr {
 
@@ -253,15 +253,15 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   }
 
   QPointer<RestoreEngine> self(this);
-  std::thread([self, archive, sha = manifest.value().archiveSha256, selected, staging, registry = registry_, end,
-               archiveSize] {
+  startOffMain([self, archive, sha = manifest.value().archiveSha256, selected, staging, registry = registry_, end,
+                archiveSize] {
     const std::optional<RestoreError> error = RestoreRun::work(self, archive, sha, selected, staging, registry);
     runOnMain([self, error, end, archiveSize] {
       if (!self) return;
       if (!error) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, archiveSize, true);
       end(error, true);
     });
-  }).detach();
+  });
   return true;
 }
 

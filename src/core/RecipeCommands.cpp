@@ -1,13 +1,12 @@
 #include "core/RecipeCommands.h"
 
-#include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/Utf8.h"
 
 #include <QFileInfo>
 #include <QProcessEnvironment>
 
-#include <thread>
 
 namespace tlr::recipe {
 namespace {
@@ -92,14 +91,14 @@ QString endingText(const ChildResult& result) {
 }
 
 void runStepsDetached(StepWork steps, StepProgressHandler onProgress, StepCompletionHandler onComplete) {
-  std::thread([steps = std::move(steps), onProgress = std::move(onProgress),
-               onComplete = std::move(onComplete)] {
+  startOffMain([steps = std::move(steps), onProgress = std::move(onProgress),
+                onComplete = std::move(onComplete)] {
     const StepProgressHandler deliver = [&](const StepResult& row) {
       if (onProgress) runOnMainAndWait([&] { onProgress(row); });
     };
     const QList<StepResult> rows = steps(deliver);
     if (onComplete) runOnMainAndWait([&] { onComplete(rows); });
-  }).detach();
+  });
 }
 
 }  // namespace tlr::recipe

@@ -4,9 +4,9 @@
 
 #include "core/Lang.h"
 #include "core/LocKey.h"
-#include "core/OffMain.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
+#include "platform/OffMain.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -192,6 +191,5 @@ TEST_F(UninstallSessionTest, WorkOutlivesItsSessionAndItsResultsAreDropped) {
   auto measuring = std::make_unique<UninstallSession>(agent(R"({"paths":["~/.agent-data"]})"));
   measuring->begin();
   measuring.reset();
-  QThreadPool::globalInstance()->waitForDone();
-  QCoreApplication::processEvents();
+  tlr::test::finishOffMainWork(std::chrono::seconds(30));
 }

@@ -3,7 +3,7 @@
 #include "backup/AgentDataDiscovery.h"
 #include "backup/BackupEngine.h"
 #include "backup/BackupVolume.h"
-#include "core/OffMain.h"
+#include "platform/OffMain.h"
 #include "platform/Opener.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/backup/FirstTimeSetupSheet.h"

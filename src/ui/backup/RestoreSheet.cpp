@@ -2,7 +2,7 @@
 
 #include "backup/RestoreEngine.h"
 #include "backup/SnapshotVolume.h"
-#include "core/OffMain.h"
+#include "platform/OffMain.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
