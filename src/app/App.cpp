@@ -11,7 +11,7 @@
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/NetworkLogger.h"
-#include "core/OffMain.h"
+#include "platform/OffMain.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
@@ -44,6 +44,8 @@
 #include <cstdlib>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace tlr {
 namespace {
@@ -80,6 +82,24 @@ class ApplicationArguments {
 };
 
 constexpr int kFirstRunPromptDelayMs = 2000;
+
+using QuitClock = std::chrono::steady_clock;
+// From the quit request: how long work still running off the main thread
+// (its children already stopped) may take to end, and when the process ends
+// whatever still holds it (a stuck thread, a toolkit teardown that waits).
+constexpr auto kQuitWorkGrace = std::chrono::milliseconds(1300);
+constexpr auto kQuitDeadline = std::chrono::milliseconds(1800);
+
+// Ends the process at `deadline` unless it has ended by then. The lock and
+// everything else of ours go with it; stores are written as they change.
+void armQuitDeadline(QuitClock::time_point deadline) {
+  std::thread([deadline] {
+    std::this_thread::sleep_until(deadline);
+    static const char line[] = "[App] 退出超时 → 立即结束进程\n";
+    (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
+    ::_exit(0);
+  }).detach();
+}
 const QString kVornelAppId = QStringLiteral("R8WQ2M5KXD.com.tollamere.app");
 
 QStringList sortedIds(const QList<RunningAgent>& agents) {
@@ -108,54 +128,74 @@ VerificationResult interruptedResult(const VerificationResult& result, const QSt
 }
 
 // How long a mode ended by a signal has to wind down the way a failure does
-// before what it attached and staged is cleared here and the process ends.
-constexpr int kStopDeadlineMs = 10000;
+// before what it attached and staged is cleared here all the same.
+constexpr auto kStopDeadline = std::chrono::seconds(10);
 
 // Runs one verification mode while the main thread turns its event loop,
 // then ends with 0 (success) or 1. No window, lock or scan loop exists.
 // SIGTERM, SIGINT and SIGHUP stop the mode's work: its running tools are
-// ended, the engines stop between steps and wind down as after any failure
-// (detaching what they attached, removing their staging), and the mode
+// ended, the engines stop between steps and wind down as after any failure,
+// what the mode attached is detached and what it staged removed, and it
 // exits with 1.
 int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const VerificationRoutine routine = verificationRoutine(selected);
   const QString modeName = environmentVariable(selected.mode);
+  std::optional<VerificationResult> outcome;
   std::optional<int> interrupted;
-  const auto finish = [&interrupted, modeName](const VerificationResult& result) {
-    writeReport(interrupted ? interruptedResult(result, modeName, *interrupted) : result);
-    QCoreApplication::exit(result.success && !interrupted ? 0 : 1);
+  const auto finish = [&] {
+    writeReport(interrupted ? interruptedResult(*outcome, modeName, *interrupted) : *outcome);
+    QCoreApplication::exit(outcome->success && !interrupted ? 0 : 1);
+  };
+  // Winds a stopped mode down: the tools its work ran could not detach once
+  // stopped, so what this process attached is detached here.
+  const auto windDown = [&](bool workEnded) {
+    if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount();
+    ScratchVolume::removeAll();
+    if (workEnded) {
+      finish();
+      return;
+    }
+    // Still stuck: its staging goes too, and the process ends without it.
+    if (VolumeActivity::shared().busy()) BackupStaging::removeLeftovers(Paths::home());
+    writeReport(interruptedResult({false, QString()}, modeName, *interrupted));
+    std::_Exit(1);
   };
   TerminationSignals signals;
-  QObject::connect(&signals, &TerminationSignals::received, &application, [&interrupted, modeName](int signal) {
+  QTimer stopping;
+  stopping.setInterval(50);
+  QObject::connect(&stopping, &QTimer::timeout, &application, [&, deadline = std::optional<QuitClock::time_point>()]() mutable {
+    if (!deadline) deadline = QuitClock::now() + kStopDeadline;
+    if (!outcome && QuitClock::now() < *deadline) return;
+    stopping.stop();
+    windDown(outcome.has_value());
+  });
+  QObject::connect(&signals, &TerminationSignals::received, &application, [&](int signal) {
     if (interrupted) return;
     interrupted = signal;
     log("[App] ", QStringLiteral("收到 %1，停止验证模式").arg(signalName(signal)));
     OperationStop::request();
-    terminateRunningChildren();
-    QTimer::singleShot(kStopDeadlineMs, QCoreApplication::instance(), [modeName, signal] {
-      // The work did not wind down in time: what this process attached is
-      // detached, what it staged removed, and the process ends.
-      if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount();
-      if (VolumeActivity::shared().busy()) BackupStaging::removeLeftovers(Paths::home());
-      ScratchVolume::removeAll();
-      writeReport(interruptedResult({false, QString()}, modeName, signal));
-      std::_Exit(1);
-    });
+    OffMainPool::shared().cancel();
+    stopping.start();
   });
-  std::thread worker;
   QTimer::singleShot(0, &application, [&] {
     if (routine.onMainThread) {
-      finish(routine.run());
+      outcome = routine.run();
+      finish();
       return;
     }
-    worker = std::thread([&routine, finish] {
-      const VerificationResult result = routine.run();
-      runOnMain([finish, result] { finish(result); });
+    // The result comes back even when the pool was cancelled meanwhile.
+    startOffMain([&routine, &outcome, &interrupted, &finish] {
+      VerificationResult result = routine.run();
+      runOnMain([&, result] {
+        outcome = result;
+        if (!interrupted) finish();
+      });
     });
   });
   const int status = QCoreApplication::exec();
-  if (worker.joinable()) worker.join();
+  // The routine has handed over its result; its thread is on its way out.
+  OffMainPool::shared().waitForIdle(QuitClock::now() + std::chrono::seconds(5));
   return status;
 }
 
@@ -176,7 +216,14 @@ int App::main(int argc, char** argv) {
   // The Dock setting ("TLR.showInDock") is applied here once the windows
   // exist; start-up applies the settings store's reading again later.
   QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // Work that does not end after its children were stopped must not hold
+  // the process: it ends here, without the teardown.
+  if (app.quitStartedAt_ && !OffMainPool::shared().waitForIdle(*app.quitStartedAt_ + kQuitWorkGrace)) {
+    log("[App] ", QStringLiteral("%1 个后台任务未结束 → 直接退出").arg(OffMainPool::shared().busyCount()));
+    ::_exit(status);
+  }
+  return status;
 }
 
 App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
@@ -189,11 +236,23 @@ App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
 
 void App::quitOnSignal(int signal) {
   log("[App] ", QStringLiteral("收到 %1，退出").arg(signalName(signal)));
+  quit();
+}
+
+void App::quit() {
+  // Not quit(): that first asks every window to close, and an open sheet
+  // refuses. Also ends a modal loop that runs.
   QCoreApplication::exit(0);
 }
 
 void App::prepareToQuit() {
+  quitStartedAt_ = QuitClock::now();
+  armQuitDeadline(*quitStartedAt_ + kQuitDeadline);
   scanTimer_.stop();
+  // Running commands are stopped, their results dropped, and no new one
+  // starts; the volume this process attached is detached by its own hook
+  // (connected later, so it runs after this).
+  OffMainPool::shared().cancel();
   NetworkLogger::shared().flush();
   // Removes the bring-forward socket.
   instanceChannel_.reset();
@@ -264,7 +323,10 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
-  windows_ = std::make_unique<AppWindows>(scanTimer_);
+  windows_ = std::make_unique<AppWindows>(scanTimer_, [this] {
+    log("[App] ", QStringLiteral("用户选择退出"));
+    quit();
+  });
   if (!registry_) return;
   windows_->setupModel(registry_);
   scanner_ = std::make_shared<const ProcessScanner>(registry_);

@@ -11,6 +11,7 @@
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
 #include "platform/Utf8.h"
@@ -22,7 +23,6 @@
 #include <QJsonObject>
 #include <QPointer>
 
-#include <thread>
 
 namespace tlr {
 
@@ -299,7 +299,7 @@ void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completio
   setLastError(std::nullopt);
   setStage(LocKey::backupStagePreparing());
   QPointer<BackupEngine> self(this);
-  std::thread([self, volume = volume_, installedAgents, done = std::move(done)] {
+  startOffMain([self, volume = volume_, installedAgents, done = std::move(done)] {
     BackupEngine::Result result = BackupError::of(Case::scanFailed, QStringLiteral("engine 已释放"));
     if (self) result = BackupPipeline(self, volume).run(installedAgents);
     runOnMain([self, result, done] {
@@ -308,7 +308,7 @@ void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completio
       else
         done(result);
     });
-  }).detach();
+  });
 }
 
 void BackupEngine::finish(const Result& result, const Completion& done) {

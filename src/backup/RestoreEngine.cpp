@@ -9,7 +9,7 @@
 #include "backup/RestoreTree.h"
 #include "backup/SnapshotChoice.h"
 #include "core/NetworkLogger.h"
-#include "core/OffMain.h"
+#include "platform/OffMain.h"
 #include "core/SettingsStore.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
@@ -27,7 +27,6 @@
 #include <QPointer>
 #include <QSet>
 
-#include <thread>
 
 namespace tlr {
 
@@ -305,7 +304,7 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   setStage(LocKey::backupStagePreparing());
 
   QPointer<RestoreEngine> self(this);
-  std::thread([self, volume = volume_, filter = std::move(filter), registry = registry_, done = std::move(done)] {
+  startOffMain([self, volume = volume_, filter = std::move(filter), registry = registry_, done = std::move(done)] {
     qint64 archiveSize = 0;
     const std::optional<RestoreError> error = RestoreRun::run(self, volume, filter, registry, &archiveSize);
     runOnMain([self, error, done, archiveSize, recorded = volume.userVolume] {
@@ -313,7 +312,7 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
       if (self) self->finish(error);
       done(error);
     });
-  }).detach();
+  });
   return true;
 }
 

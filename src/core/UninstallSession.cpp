@@ -1,8 +1,8 @@
 #include "core/UninstallSession.h"
 
 #include "core/ByteSizeText.h"
-#include "core/OffMain.h"
 #include "core/SettingsStore.h"
+#include "platform/OffMain.h"
 
 #include <QPointer>
 

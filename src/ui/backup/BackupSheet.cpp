@@ -4,7 +4,7 @@
 #include "backup/BackupEngine.h"
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
-#include "core/OffMain.h"
+#include "platform/OffMain.h"
 #include "platform/Opener.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/backup/FirstTimeSetupSheet.h"

@@ -1,7 +1,7 @@
 #include "ui/backup/FirstTimeSetupSheet.h"
 
 #include "backup/BackupVolume.h"
-#include "core/OffMain.h"
+#include "platform/OffMain.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"

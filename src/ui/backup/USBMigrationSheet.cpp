@@ -4,6 +4,7 @@
 #include "backup/PasswordVault.h"
 #include "backup/VolumeLock.h"
 #include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
@@ -14,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QProgressBar>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -23,23 +23,6 @@ namespace tlr {
 
 using backupui::makeLabel;
 using backupui::text;
-
-namespace {
-
-// Runs `work` on a pool thread and hands its result to `done` on the main
-// thread while `sheet` lives.
-template <class Work, class Done>
-void runGuarded(USBMigrationSheet* sheet, Work work, Done done) {
-  QThreadPool::globalInstance()->start([guard = QPointer<USBMigrationSheet>(sheet), work = std::move(work),
-                                        done = std::move(done)]() mutable {
-    auto result = work();
-    runOnMain([guard, done = std::move(done), result = std::move(result)]() mutable {
-      if (USBMigrationSheet* alive = guard.data()) done(alive, std::move(result));
-    });
-  });
-}
-
-}  // namespace
 
 QString USBMigrationSheet::importedImagePath() {
   return QDir::homePath() + QLatin1Char('/') + QString::fromUtf8(USBMigration::kImageName);
@@ -249,16 +232,16 @@ void USBMigrationSheet::loadPreview() {
   if (!selection_) return;
   const QString volume = *selection_;
   if (!USBMigration::hasMigrationPackage(volume)) return;
-  runGuarded(
+  runOffMain(
       this, [volume] { return USBMigration::preview(volume); },
-      [volume](USBMigrationSheet* sheet, Expected<USBMigration::ImportPreview, USBMigration::Error> result) {
-        if (sheet->selection_ != volume) return;
+      [this, volume](Expected<USBMigration::ImportPreview, USBMigration::Error> result) {
+        if (selection_ != volume) return;
         if (result.ok()) {
-          sheet->preview_ = result.value();
+          preview_ = result.value();
         } else {
-          sheet->showFailure(result.error().message());
+          showFailure(result.error().message());
         }
-        sheet->retranslate();
+        retranslate();
       });
 }
 
@@ -272,11 +255,12 @@ void USBMigrationSheet::start() {
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     auto cancel = cancel_;
     const QPointer<USBMigrationSheet> guard(this);
-    runGuarded(
+    runOffMain(
         this,
         [volume, agents = agents_, cancel, guard] {
+          // Also ends when the application quits.
           return USBMigration::exportToWithProgress(
-              volume, agents, [cancel] { return cancel->load(); },
+              volume, agents, [cancel] { return cancel->load() || OffMainPool::currentIsCancelled(); },
               [guard](const USBMigration::ExportProgress& progress) {
                 runOnMain([guard, progress] {
                   if (USBMigrationSheet* sheet = guard.data(); sheet && sheet->running_) {
@@ -286,7 +270,7 @@ void USBMigrationSheet::start() {
                 });
               });
         },
-        [](USBMigrationSheet* sheet, Expected<QString, USBMigration::Error> result) { sheet->finishExport(result); });
+        [this](Expected<QString, USBMigration::Error> result) { finishExport(result); });
   } else {
     if (!preview_ || password_->text().isEmpty()) return;
     running_ = true;
@@ -294,7 +278,7 @@ void USBMigrationSheet::start() {
     const QString destination = importedImagePath();
     const bool placedBefore = QFileInfo::exists(destination);
     const std::optional<QString> placed = placedImage_;
-    runGuarded(
+    runOffMain(
         this,
         [volume, password, placed]() -> Expected<QString, USBMigration::Error> {
           if (!placed) return USBMigration::importSnapshot(volume, password);
@@ -302,15 +286,15 @@ void USBMigrationSheet::start() {
           // the image refused: only the proof and the sealing are left.
           return USBMigration::provePassword(*placed, password);
         },
-        [destination, placedBefore](USBMigrationSheet* sheet, Expected<QString, USBMigration::Error> result) {
+        [this, destination, placedBefore](Expected<QString, USBMigration::Error> result) {
           // An import whose password the image refused leaves the copied
           // image in place as the backup image; the next try only has to
           // prove the password instead of copying onto it.
-          if (!result.ok() && !sheet->placedImage_ && !placedBefore && QFileInfo::exists(destination) &&
+          if (!result.ok() && !placedImage_ && !placedBefore && QFileInfo::exists(destination) &&
               BackupVolume::imageURL() == destination) {
-            sheet->placedImage_ = destination;
+            placedImage_ = destination;
           }
-          sheet->finishImport(result);
+          finishImport(result);
         });
   }
   retranslate();
