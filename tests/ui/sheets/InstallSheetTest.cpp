@@ -232,3 +232,15 @@ TEST_F(InstallSheetTest, CloseWorksWhileRunningAndTheInstallGoesOn) {
   EXPECT_EQ(readFile(home.path() + "/finished"), "done\n");
   QCoreApplication::processEvents();
 }
+
+TEST_F(InstallSheetTest, TheCardsTwoActionsStandLevel) {
+  RequirementCard card({"npm", QStringLiteral("https://nodejs.org/")});
+  card.resize(480, card.sizeHint().height());
+  card.show();
+  auto* terminal = child<QAbstractButton>(card, "installTerminalInstall:npm");
+  auto* website = child<QAbstractButton>(card, "installOpenWebsite:npm");
+  ASSERT_NE(terminal, nullptr);
+  ASSERT_NE(website, nullptr);
+  EXPECT_EQ(website->height(), terminal->height());
+  EXPECT_EQ(website->y(), terminal->y());
+}
