@@ -280,6 +280,9 @@ void App::setupStatusItem() {
 void App::startScanLoop() {
   refreshRunningAgents();
   scanTimer_.start();
+  // The first scan looked only in the folders known without asking npm and
+  // pipx; once they answer, agents installed through them show at once.
+  if (scanner_) ProcessScanner::whenToolFoldersKnown(this, [this] { refreshRunningAgents(); });
 }
 
 void App::refreshRunningAgents() {
