@@ -254,18 +254,18 @@ TEST_F(DashboardViewTest, ToolbarButtonsTooltipsAndSheets) {
   EXPECT_EQ(built.last(), "usbImport");
 }
 
-TEST_F(DashboardViewTest, LockSetReactionStartsANewlyLockedStoppedAgentFromTheSecondChange) {
+TEST_F(DashboardViewTest, LockSetReactionStartsANewlyLockedStoppedAgentFromTheFirstChange) {
   const AgentEntry a = agentEntry("a"), b = agentEntry("b"), running = agentEntry("running");
   model.update({a, b, running}, {runningRecord(running, 3)});
   LockOnlineStore& locks = LockOnlineStore::shared();
-  locks.setLocked("a", true);  // the first change only records the set
-  EXPECT_TRUE(actions.calls.isEmpty());
+  locks.setLocked("a", true);  // the first change after the window appeared
+  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand a"});
   EXPECT_TRUE(row("a")->lockMark()->isVisibleTo(row("a")));  // the rows show it at once
   locks.setLocked("b", true);
-  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand b"});
+  EXPECT_EQ(actions.calls, (QStringList{"recoverOnDemand a", "recoverOnDemand b"}));
   locks.setLocked("running", true);  // running: nothing to start
   locks.setLocked("b", false);       // turning off starts nothing
-  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand b"});
+  EXPECT_EQ(actions.calls, (QStringList{"recoverOnDemand a", "recoverOnDemand b"}));
 }
 
 TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
