@@ -127,7 +127,9 @@ void AppWindows::runOnboardingWhenFree() {
             Qt::SingleShotConnection);
     return;
   }
-  OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0));
+  const bool tray = statusItem_ && statusItem_->isInstalled();
+  OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0),
+                          tray ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow);
   window.raise();
   window.activateWindow();
   window.run();

@@ -132,7 +132,7 @@ std::shared_ptr<PasswordPrompt> PasswordVault::prompt() {
 }
 
 QString PasswordVault::promptInformativeText() {
-  return english() ? QStringLiteral("Enter the encrypted backup volume password Enter it once — this Mac "
+  return english() ? QStringLiteral("Enter the encrypted backup volume password Enter it once — this computer "
                                     "remembers it for automatic backups.")
                    : QStringLiteral("请输入加密备份卷的密码 输入一次后本机记住，以后备份自动跑。");
 }

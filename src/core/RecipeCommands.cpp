@@ -54,6 +54,13 @@ QStringList childEnvironment(const QList<QPair<QString, QString>>& extra) {
   return env.toStringList();
 }
 
+QStringList recipeEnvironment() {
+  const QString home = Paths::home();
+  return childEnvironment({{QStringLiteral("npm_config_prefix"), home + QStringLiteral("/.npm-global")},
+                           {QStringLiteral("PIPX_HOME"), home + QStringLiteral("/.local/pipx")},
+                           {QStringLiteral("PIPX_BIN_DIR"), home + QStringLiteral("/.local/bin")}});
+}
+
 ChildResult runVector(const QStringList& argv, const QStringList& environment,
                       std::chrono::milliseconds timeout, std::function<void()> onTimeout) {
   const QString program = resolveProgram(argv.first()).value_or(kEnv);

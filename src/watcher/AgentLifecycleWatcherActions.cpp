@@ -30,7 +30,7 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
     switch (result.kind) {
       case Result::Kind::launched:
         actionLog("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
-        record(entry.id, AgentEventType::recovered);
+        record(entry.id, AgentEventType::recovered, currentText(LocKey::evDetailUserLaunch()));
         launched = true;
         break;
       case Result::Kind::failed:

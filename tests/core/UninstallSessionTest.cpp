@@ -149,7 +149,7 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
   EXPECT_EQ(session.summary(AppLanguage::en), "Uninstalled (2 items failed)");
   EXPECT_EQ(session.summary(AppLanguage::zh), "已卸载（2 项未成功）");
   EXPECT_EQ(session.failureBody(AppLanguage::en),
-            "2 items didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
+            "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   EXPECT_EQ(session.failureLines(AppLanguage::en), (QStringList{"• $ tlr-stop", "• (跳过) ~/.local"}));
 }
 
@@ -172,8 +172,8 @@ TEST_F(UninstallSessionTest, TheFailureBoxListsFiveThenHowManyMore) {
   ASSERT_TRUE(tlr::test::waitUntil([&] { return one.phase() == Phase::done; }));
   EXPECT_EQ(one.summary(AppLanguage::en), "Uninstalled (1 items failed)");
   EXPECT_EQ(one.failureBody(AppLanguage::en),
-            "1 item didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
-  EXPECT_EQ(one.failureBody(AppLanguage::zh), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到 Finder 删除：");
+            "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
+  EXPECT_EQ(one.failureBody(AppLanguage::zh), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
   EXPECT_EQ(one.failureLines(AppLanguage::en), QStringList{"• $ false"});
 }
 

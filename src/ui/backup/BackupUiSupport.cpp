@@ -76,6 +76,11 @@ SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget
   whenLookChanges(this, [this] { close_->setLabel(pick(QStringLiteral("Close"), QStringLiteral("关闭"))); });
 }
 
-void SheetHeader::setTitle(const QString& title) { title_->setPlainText(title); }
+void SheetHeader::setTitle(const QString& title) {
+  title_->setPlainText(title);
+  // The sheet is named after its title (what assistive tools and the window
+  // list read).
+  window()->setWindowTitle(title);
+}
 
 }  // namespace tlr::backupui

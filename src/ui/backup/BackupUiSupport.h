@@ -54,6 +54,7 @@ class SecureField final : public QLineEdit {
 
 // A sheet's top row: its title on the left, the round close button on the
 // right. `closeButton()` is named "<prefix>Close", the title "<prefix>Title".
+// The title also names the window the header is in.
 class SheetHeader final : public QWidget {
   Q_OBJECT
  public:

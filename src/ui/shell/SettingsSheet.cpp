@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QScrollArea>
+#include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -38,7 +39,7 @@ QHBoxLayout* row(int spacing) {
 
 SettingsSheet::Dependencies SettingsSheet::Dependencies::shared() {
   return {&SettingsStore::shared(), &SelfGuardStore::shared(), &VornelAppSDK::shared(),
-          SelfGuardInstaller::shared().isProductionApp()};
+          SelfGuardInstaller::shared().isProductionApp(), QSystemTrayIcon::isSystemTrayAvailable()};
 }
 
 QString SettingsSheet::appVersion() {
@@ -275,7 +276,11 @@ void SettingsSheet::retranslate() {
   for (size_t i = 0; i < appearancePills_.size(); ++i) appearancePills_[i]->setLabel(s.text(appearanceLabels[i]));
   dockSwitchLabel_->setPlainText(s.text(LocKey::settingsDockToggle()));
   dockSwitch_->setAccessibleName(dockSwitchLabel_->text());
-  dockHint_->setPlainText(s.text(s.showInDock() ? LocKey::settingsDockWarnOn() : LocKey::settingsDockWarnOff()));
+  if (deps_.hasSystemTray)
+    dockHint_->setPlainText(s.text(s.showInDock() ? LocKey::settingsDockWarnOn() : LocKey::settingsDockWarnOff()));
+  else
+    dockHint_->setPlainText(
+        s.text(s.showInDock() ? LocKey::settingsDockWarnOnNoTray() : LocKey::settingsDockWarnOffNoTray()));
   selfGuardLabel_->setPlainText(s.text(LocKey::selfGuardToggle()));
   selfGuardSwitch_->setAccessibleName(selfGuardLabel_->text());
   selfGuardNote_->setPlainText(s.text(LocKey::selfGuardDevDisabled()));

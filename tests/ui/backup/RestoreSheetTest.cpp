@@ -180,7 +180,7 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
   EXPECT_TRUE(sheet->isCrossDevice());
   EXPECT_TRUE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
   EXPECT_EQ(named<Label>(sheet, "restoreCrossDeviceBody")->text(),
-            "This backup is from old-laptop, not this Mac. All data will be restored to this machine.");
+            "This backup is from old-laptop, not this computer. All data will be restored to this machine.");
   EXPECT_EQ(named<Label>(sheet, "restoreBackupTime")->text().section(" · ", 1), "From old-laptop");
   EXPECT_TRUE(BackupVolume::isMounted());
 }

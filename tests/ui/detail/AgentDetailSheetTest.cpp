@@ -289,8 +289,8 @@ TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
   qputenv("PATH", savedPath);
   auto* box = alert<QMessageBox>(sheet.get(), "terminalFailedAlert");
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text(), "Cannot open Terminal");
-  EXPECT_TRUE(box->informativeText().startsWith("Tried to open Terminal to run `cli1 tui --x=\"a b\"` but failed."));
+  EXPECT_EQ(box->text(), "Cannot open a terminal");
+  EXPECT_TRUE(box->informativeText().startsWith("Tried to open a terminal to run `cli1 tui --x=\"a b\"` but failed."));
   EXPECT_EQ(box->textFormat(), Qt::PlainText);
   answer(box, "alertGotIt");
 }
@@ -410,7 +410,7 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   ASSERT_TRUE(shown(command.get(), "detailSetupSection"));
   EXPECT_EQ(buttonLabel(command.get(), "setupButton"), "Configure agent");
   EXPECT_EQ(labelText(command.get(), "setupHint"),
-            "Will run `cli1 setup-token` in Terminal — follow the prompts to complete one-time setup");
+            "Will run `cli1 setup-token` in a terminal — follow the prompts to complete one-time setup");
   click(command.get(), "setupButton");
   EXPECT_EQ(callbacks.calls, QStringList{"setup"});
 
@@ -419,9 +419,9 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   auto folder = open(item(folders));
   ASSERT_TRUE(shown(folder.get(), "detailSetupSection"));
   EXPECT_EQ(buttonLabel(folder.get(), "setupButton"), "打开配置目录");
-  EXPECT_EQ(labelText(folder.get(), "setupHint"), "Open ~/.cli1-config in Finder");
+  EXPECT_EQ(labelText(folder.get(), "setupHint"), "Open ~/.cli1-config in your file manager");
   setLanguage(AppLanguage::zh);
-  EXPECT_EQ(labelText(folder.get(), "setupHint"), "在 Finder 中打开 ~/.cli1-config");
+  EXPECT_EQ(labelText(folder.get(), "setupHint"), "在文件管理器中打开 ~/.cli1-config");
   setLanguage(AppLanguage::en);
 
   EXPECT_FALSE(shown(open(item(kCli)).get(), "detailSetupSection"));

@@ -194,7 +194,7 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
   ASSERT_NE(failureBox, nullptr);
   EXPECT_EQ(shown(*failureBox, "uninstallFailureTitle"), "Uninstall incomplete");
   EXPECT_EQ(shown(*failureBox, "uninstallFailureBody"),
-            "2 items didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
+            "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   QStringList lines;
   for (auto* line : failureBox->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
   EXPECT_EQ(lines, (QStringList{"• $ tlr-stop", "• (跳过) ~/.local"}));
