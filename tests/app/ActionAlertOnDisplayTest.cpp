@@ -79,7 +79,9 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
   ASSERT_TRUE(app.start());
   QString main;
   ASSERT_TRUE(waitUntil([&] { return !(main = windowNamed(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty(); },
-                        60s));
+                        60s))
+      << app.stdOut().toStdString() << app.stdErr().toStdString() << "windows: "
+      << x_.visibleWindows(QStringLiteral("Tollamere")).join(' ').toStdString();
   const QPoint origin = windowOrigin(main);
   QString sheet;
   ASSERT_TRUE(waitUntil(
