@@ -129,7 +129,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::usbExportProgressSize:
       return fill(u"{1} / {2}", key);
     case Id::usbExportProgressFiles:
-      return fill(u"{1} / {2} files", key);
+      return fill(key.integer(1) == 1 ? u"{1} / {2} file" : u"{1} / {2} files", key);
     case Id::usbExportSpeed:
       return fill(u"{1} MB/s", key);
     case Id::usbExportEtaSeconds:
@@ -188,7 +188,9 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::backupScanResult:
       return fill(u"Scanned: {1}", key);
     case Id::backupAgentLocation:
-      return fill(u"{1} agents · {2} locations", key);
+      return fill(key.integer(0) == 1 ? (key.integer(1) == 1 ? u"{1} agent · {2} location" : u"{1} agent · {2} locations")
+                                      : (key.integer(1) == 1 ? u"{1} agents · {2} location" : u"{1} agents · {2} locations"),
+                  key);
     case Id::backupOccupiedFree:
       return fill(u"Used {1}   Host free {2}", key);
     case Id::backupStatAgentCountValue:
