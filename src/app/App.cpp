@@ -3,23 +3,28 @@
 #include "app/Windows.h"
 
 #include "backup/AgentDataDiscovery.h"
+#include "backup/BackupStaging.h"
+#include "backup/BackupVolume.h"
+#include "backup/OperationStop.h"
+#include "backup/VolumeLock.h"
 #include "backup/RestoreEngine.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/NetworkLogger.h"
+#include "platform/OffMain.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
 #include "platform/ChildProcess.h"
 #include "platform/MainThread.h"
 #include "platform/Notifier.h"
-#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
 #include "ui/shell/UpdateAnnouncement.h"
+#include "verify/ScratchVolume.h"
 #include "verify/VerificationRoutines.h"
 #include "watcher/AgentLifecycleWatcher.h"
 #include "watcher/AgentRecover.h"
@@ -35,6 +40,8 @@
 #include <QProcessEnvironment>
 
 #include <algorithm>
+#include <optional>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -104,21 +111,87 @@ QStringList sortedIds(const QList<RunningAgent>& agents) {
 
 void writeReport(const VerificationResult& result) { errWrite((result.report + '\n').toUtf8()); }
 
+// A mode's report once a signal ended it: a failed step names the signal,
+// and the verdict is FAIL whatever the steps before said.
+VerificationResult interruptedResult(const VerificationResult& result, const QString& mode, int signal) {
+  const QString line = QStringLiteral("✗ interrupted: ") + signalName(signal);
+  QStringList lines = result.report.split('\n');
+  if (!lines.isEmpty() && (lines.last() == QLatin1String("PASS") || lines.last() == QLatin1String("FAIL"))) {
+    lines.last() = line;
+  } else if (lines.isEmpty() || lines.first() != mode) {
+    lines = {mode, line};
+  } else {
+    lines << line;
+  }
+  lines << QStringLiteral("FAIL");
+  return {false, lines.join('\n')};
+}
+
+// How long a mode ended by a signal has to wind down the way a failure does
+// before what it attached and staged is cleared here all the same.
+constexpr auto kStopDeadline = std::chrono::seconds(10);
+
 // Runs one verification mode while the main thread turns its event loop,
 // then ends with 0 (success) or 1. No window, lock or scan loop exists.
+// SIGTERM, SIGINT and SIGHUP stop the mode's work: its running tools are
+// ended, the engines stop between steps and wind down as after any failure,
+// what the mode attached is detached and what it staged removed, and it
+// exits with 1.
 int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const VerificationRoutine routine = verificationRoutine(selected);
-  const auto finish = [](const VerificationResult& result) {
-    writeReport(result);
-    QCoreApplication::exit(result.success ? 0 : 1);
+  const QString modeName = environmentVariable(selected.mode);
+  std::optional<VerificationResult> outcome;
+  std::optional<int> interrupted;
+  const auto finish = [&] {
+    writeReport(interrupted ? interruptedResult(*outcome, modeName, *interrupted) : *outcome);
+    QCoreApplication::exit(outcome->success && !interrupted ? 0 : 1);
   };
-  QTimer::singleShot(0, &application, [&] {
-    if (routine.onMainThread) {
-      finish(routine.run());
+  // Winds a stopped mode down: the tools its work ran could not detach once
+  // stopped, so what this process attached is detached here.
+  const auto windDown = [&](bool workEnded) {
+    if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount();
+    ScratchVolume::removeAll();
+    if (workEnded) {
+      finish();
       return;
     }
-    runOffMain(&application, [&routine] { return routine.run(); }, finish);
+    // Still stuck: its staging goes too, and the process ends without it.
+    if (VolumeActivity::shared().busy()) BackupStaging::removeLeftovers(Paths::home());
+    writeReport(interruptedResult({false, QString()}, modeName, *interrupted));
+    std::_Exit(1);
+  };
+  TerminationSignals signals;
+  QTimer stopping;
+  stopping.setInterval(50);
+  QObject::connect(&stopping, &QTimer::timeout, &application, [&, deadline = std::optional<QuitClock::time_point>()]() mutable {
+    if (!deadline) deadline = QuitClock::now() + kStopDeadline;
+    if (!outcome && QuitClock::now() < *deadline) return;
+    stopping.stop();
+    windDown(outcome.has_value());
+  });
+  QObject::connect(&signals, &TerminationSignals::received, &application, [&](int signal) {
+    if (interrupted) return;
+    interrupted = signal;
+    log("[App] ", QStringLiteral("收到 %1，停止验证模式").arg(signalName(signal)));
+    OperationStop::request();
+    OffMainPool::shared().cancel();
+    stopping.start();
+  });
+  QTimer::singleShot(0, &application, [&] {
+    if (routine.onMainThread) {
+      outcome = routine.run();
+      finish();
+      return;
+    }
+    // The result comes back even when the pool was cancelled meanwhile.
+    startOffMain([&routine, &outcome, &interrupted, &finish] {
+      VerificationResult result = routine.run();
+      runOnMain([&, result] {
+        outcome = result;
+        if (!interrupted) finish();
+      });
+    });
   });
   const int status = QCoreApplication::exec();
   // The routine has handed over its result; its thread is on its way out.
@@ -203,6 +276,7 @@ void App::applicationDidFinishLaunching() {
   applyActivationPolicy();
   showStatusItemOnboardingIfFirstRun();
   runDiscoverySelfCheck();
+  tidyBackupLeftovers();
   // Windows may exist from here on: the main thread no longer waits for
   // systemctl, whose answers are refreshed on threads of their own.
   ProcessScanner::setMainThreadMayWait(false);
@@ -280,6 +354,9 @@ void App::setupStatusItem() {
 void App::startScanLoop() {
   refreshRunningAgents();
   scanTimer_.start();
+  // The first scan looked only in the folders known without asking npm and
+  // pipx; once they answer, agents installed through them show at once.
+  if (scanner_) ProcessScanner::whenToolFoldersKnown(this, [this] { refreshRunningAgents(); });
 }
 
 void App::refreshRunningAgents() {
@@ -343,6 +420,22 @@ void App::showStatusItemOnboardingIfFirstRun() {
   windows_->showStatusItemOnboardingIfFirstRun();
 }
 
+void App::tidyBackupLeftovers() {
+  // What a killed backup or restore left: plain copies of agent data in the
+  // home folder, and the decrypted volume still attached. Only while no
+  // backup, restore, export or import (of a verification mode, say) uses
+  // the volume; off the window's thread, since a detach runs a tool.
+  runOffMain(
+      this,
+      [home = Paths::home()] {
+        if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath()))
+          BackupStaging::removeLeftovers(home);
+        BackupVolume::detachOrphan();
+        return true;
+      },
+      [](bool) {});
+}
+
 void App::runDiscoverySelfCheck() {
   if (!registry_) return;
   const QString homePath = QDir::homePath();
@@ -360,14 +453,18 @@ void App::runDiscoverySelfCheck() {
     lines << QStringLiteral("  fileExists(%1) = %2")
                  .arg(path, QFileInfo::exists(path) ? QStringLiteral("true") : QStringLiteral("false"));
   }
-  for (const AgentEntry& entry : registry_->visibleAgents()) {
-    const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
-    lines << QStringLiteral("  ") + entry.id + QStringLiteral(": found=") + QString::number(found.size());
-    for (qsizetype i = 0; i < std::min<qsizetype>(2, found.size()); ++i)
-      lines << QStringLiteral("    + ") + found[i].path();
-  }
-  lines << QStringLiteral("===== END SELF-CHECK =====");
-  errWrite((lines.join('\n') + '\n').toUtf8());
+  // The discovery walks project folders: it runs off the main thread, and
+  // the whole check is written at once when it is done.
+  startOffMain([registry = registry_, lines]() mutable {
+    for (const AgentEntry& entry : registry->visibleAgents()) {
+      const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
+      lines << QStringLiteral("  ") + entry.id + QStringLiteral(": found=") + QString::number(found.size());
+      for (qsizetype i = 0; i < std::min<qsizetype>(2, found.size()); ++i)
+        lines << QStringLiteral("    + ") + found[i].path();
+    }
+    lines << QStringLiteral("===== END SELF-CHECK =====");
+    errWrite((lines.join('\n') + '\n').toUtf8());
+  });
 }
 
 }  // namespace tlr

@@ -58,6 +58,7 @@ class App final : public QObject {
   void applyActivationPolicy();
   void showStatusItemOnboardingIfFirstRun();
   void runDiscoverySelfCheck();
+  void tidyBackupLeftovers();
   // A later copy asked this one to come forward.
   void bringToFront();
   // A termination signal arrived: one log line, then a normal quit (exit 0).

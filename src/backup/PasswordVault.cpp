@@ -72,11 +72,25 @@ void PasswordVault::clearCachedPassword() {
 }
 
 bool PasswordVault::sealWithKey(const QString& password, const QByteArray& key) {
+  return sealWithKeyAt(vaultURL(), password, key);
+}
+
+bool PasswordVault::sealWithKeyAt(const QString& path, const QString& password, const QByteArray& key) {
   QByteArray plain = password.toUtf8();
   std::optional<QByteArray> box = Crypto::chachaSeal(key, plain);
   Crypto::wipe(plain);
   if (!box) return false;
-  return SecretFile::writeAtomically(vaultURL(), *box).isEmpty();
+  return SecretFile::writeAtomically(path, *box).isEmpty();
+}
+
+std::optional<QString> PasswordVault::openAt(const QString& path, const QByteArray& key) {
+  const std::optional<QByteArray> box = FileOps::readRegularFile(path, kMaxVaultBytes);
+  if (!box || box->size() < Crypto::kChaChaBoxOverhead) return std::nullopt;
+  std::optional<QByteArray> plain = Crypto::chachaOpen(key, *box);
+  if (!plain) return std::nullopt;
+  std::optional<QString> password = decodeStrictUtf8(*plain);
+  Crypto::wipe(*plain);
+  return password;
 }
 
 bool PasswordVault::seal(const QString& password) {
@@ -88,14 +102,9 @@ bool PasswordVault::seal(const QString& password) {
 }
 
 std::optional<QString> PasswordVault::openStored() {
-  const std::optional<QByteArray> box = FileOps::readRegularFile(vaultURL(), kMaxVaultBytes);
-  if (!box || box->size() < Crypto::kChaChaBoxOverhead) return std::nullopt;
   QByteArray key = deriveMachineKey();
-  std::optional<QByteArray> plain = Crypto::chachaOpen(key, *box);
+  std::optional<QString> password = openAt(vaultURL(), key);
   Crypto::wipe(key);
-  if (!plain) return std::nullopt;
-  std::optional<QString> password = decodeStrictUtf8(*plain);
-  Crypto::wipe(*plain);
   if (!password) return std::nullopt;
   setCachedPassword(*password);
   return password;

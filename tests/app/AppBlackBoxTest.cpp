@@ -45,10 +45,11 @@ TEST_F(VerificationModeOrder, EarlierVariableWinsOverLaterOne) {
   app.setEnv(QStringLiteral("TLR_CONTRACT_TEST"), QStringLiteral("1"));
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForExit(60s));
-  EXPECT_EQ(app.exitCode(), 1);  // no backup image in a fresh home: reported, never passed
-  EXPECT_TRUE(app.stdErr().startsWith(QStringLiteral("TLR_SELFTEST\n"))) << app.stdErr().toStdString();
+  // The self-test brings its own scratch image, so a fresh home passes it.
+  EXPECT_EQ(app.exitCode(), 0) << app.stdErr().toStdString();
+  EXPECT_TRUE(app.stdErr().contains(QStringLiteral("\nTLR_SELFTEST\n"))) << app.stdErr().toStdString();
   EXPECT_FALSE(app.stdErr().contains(QStringLiteral("Registry contract test")));
-  EXPECT_TRUE(app.stdErr().endsWith(QStringLiteral("\nFAIL\n")));
+  EXPECT_TRUE(app.stdErr().endsWith(QStringLiteral("\nPASS\n")));
 }
 
 TEST_F(VerificationModeOrder, OnlyExactlyOneSelectsAMode) {
@@ -73,8 +74,8 @@ TEST_F(VerificationModeOrder, PassedOverVariablesStartTheApplication) {
   EXPECT_TRUE(app.isRunning());
 }
 
-TEST_F(VerificationModeOrder, WithoutAnImageEveryBackupModeFailsNamingIt) {
-  for (const char* name : {"TLR_SELFTEST", "TLR_E2E", "TLR_RESTORE_VERIFY", "TLR_BACKUP_REGISTRY", "TLR_BACKUP"}) {
+TEST_F(VerificationModeOrder, WithoutAnImageEveryRealBackupModeFailsNamingIt) {
+  for (const char* name : {"TLR_RESTORE_VERIFY", "TLR_BACKUP_REGISTRY", "TLR_BACKUP"}) {
     AppProcess& app = process(sandbox());
     app.setEnv(QString::fromLatin1(name), QStringLiteral("1"));
     ASSERT_TRUE(app.start());
@@ -244,4 +245,44 @@ TEST_F(RunningApplication, ChildrenDoNotInheritTheLock) {
   const QString fds = readFile(record);
   EXPECT_FALSE(fds.isEmpty());
   EXPECT_FALSE(fds.contains(QStringLiteral("single-instance.lock"))) << fds.toStdString();
+}
+
+TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswers) {
+  // npm answers only once the test lets it; its prefix's program folder
+  // holds the one agent of the registry.
+  const QString prefix = home_.path() + QStringLiteral("/npm-prefix");
+  const QString name = uniqueAgentName(QStringLiteral("tlr-npm-agent"));
+  const QString program = copyFakeAgent(prefix + QStringLiteral("/bin"), name);
+  const QString asked = home_.path() + QStringLiteral("/npm-asked");
+  const QString release = home_.path() + QStringLiteral("/npm-release");
+  // Where the application looks for npm first.
+  const QString npm = home_.writeFile(QStringLiteral(".npm-global/bin/npm"),
+                                      QStringLiteral("#!/bin/sh\ntouch '%1'\n"
+                                                     "while [ ! -e '%2' ]; do sleep 0.05; done\n"
+                                                     "echo '%3'\n")
+                                          .arg(asked, release, prefix)
+                                          .toUtf8());
+  QFile::setPermissions(npm, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  AppProcess& app = process(sandbox(shippedWith([&](QJsonObject& agent) {
+    agent = QJsonObject{{QStringLiteral("id"), QStringLiteral("npm-agent")},
+                        {QStringLiteral("displayName"), QStringLiteral("Npm Agent")},
+                        {QStringLiteral("vendor"), QStringLiteral("test labs")},
+                        {QStringLiteral("kind"), QStringLiteral("cli")},
+                        {QStringLiteral("identify"),
+                         QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}}};
+  })));
+  ASSERT_TRUE(app.start());
+  // Start-up runs past its first scan while npm is still being asked.
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Settings] activationPolicy"), 20s)) << app.stdOut().toStdString();
+  EXPECT_TRUE(QFile::exists(asked));
+  EXPECT_FALSE(app.stdOut().contains(QStringLiteral("cliSearchPaths"))) << "npm has not answered yet";
+
+  writeBytes(release, "go");
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] cliSearchPaths: ")));
+  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("\"") + prefix + QStringLiteral("/bin\"")))
+      << app.stdOut().toStdString();
+  // The agent in npm's folder now counts as installed.
+  ASSERT_GT(agents_.start(program), 0);
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Npm Agent"), 20s))
+      << app.stdOut().toStdString();
 }

@@ -2,6 +2,8 @@
 
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
+#include "backup/VolumeLock.h"
+#include "platform/MainThread.h"
 #include "platform/OffMain.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
@@ -46,6 +48,7 @@ USBMigrationSheet::USBMigrationSheet(Mode mode, QList<AgentEntry> installedAgent
   setOnClose(std::move(onClose));
   build();
   whenLookChanges(this, [this] { retranslate(); });
+  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &USBMigrationSheet::refreshState);
   retranslate();
 }
 
@@ -128,8 +131,7 @@ void USBMigrationSheet::build() {
     column->addLayout(figures);
   }
 
-  status_label_ = makeLabel(this, QStringLiteral("usbStatus"), 12, QFont::Medium, TextRole::primary, true);
-  status_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  status_label_ = new backupui::MessageLine(QStringLiteral("usbStatus"), 12, this);
   column->addWidget(status_label_);
   column->addStretch(1);
 
@@ -195,7 +197,7 @@ void USBMigrationSheet::select(const QString& volume) {
   if (selection_ != volume) {
     selection_ = volume;
     preview_.reset();
-    if (!done_) status_.clear();
+    if (!done_) clearStatus();
     if (mode_ == Mode::importPkg) loadPreview();
   }
   rebuildVolumeList();
@@ -237,8 +239,7 @@ void USBMigrationSheet::loadPreview() {
         if (result.ok()) {
           preview_ = result.value();
         } else {
-          status_ = result.error().description();
-          statusIsError_ = true;
+          showFailure(result.error().message());
         }
         retranslate();
       });
@@ -247,8 +248,7 @@ void USBMigrationSheet::loadPreview() {
 void USBMigrationSheet::start() {
   if (running_ || done_ || !selection_) return;
   const QString volume = *selection_;
-  status_.clear();
-  statusIsError_ = false;
+  clearStatus();
   if (mode_ == Mode::exportPkg) {
     running_ = true;
     progress_.reset();
@@ -284,13 +284,7 @@ void USBMigrationSheet::start() {
           if (!placed) return USBMigration::importSnapshot(volume, password);
           // The image is already in place from the attempt whose password
           // the image refused: only the proof and the sealing are left.
-          const BackupVolume::Result mounted = BackupVolume::mount(password);
-          if (!mounted) {
-            return USBMigration::Error{USBMigration::Error::Case::passedOn, mounted.error().localizedDescription()};
-          }
-          BackupVolume::unmount();
-          PasswordVault::seal(password);
-          return *placed;
+          return USBMigration::provePassword(*placed, password);
         },
         [this, destination, placedBefore](Expected<QString, USBMigration::Error> result) {
           // An import whose password the image refused leaves the copied
@@ -316,15 +310,12 @@ void USBMigrationSheet::finishExport(const Expected<QString, USBMigration::Error
   running_ = false;
   if (result.ok()) {
     done_ = true;
-    status_ = text(LocKey::usbStatusExportDone(result.value()));
-    statusIsError_ = false;
+    showSuccess(LocKey::usbStatusExportDone(result.value()));
   } else if (result.error().kind == USBMigration::Error::Case::cancelled) {
     progress_.reset();
-    status_ = text(LocKey::usbExportCancelled());
-    statusIsError_ = false;
+    showSuccess(LocKey::usbExportCancelled());
   } else {
-    status_ = result.error().description();
-    statusIsError_ = true;
+    showFailure(result.error().message());
   }
   cancel_.reset();
   refreshVolumes();
@@ -335,18 +326,39 @@ void USBMigrationSheet::finishImport(const Expected<QString, USBMigration::Error
   if (result.ok()) {
     done_ = true;
     password_->wipe();
-    status_ = text(LocKey::usbStatusImportDone(result.value()));
-    statusIsError_ = false;
+    showSuccess(LocKey::usbStatusImportDone(result.value()));
   } else {
     // A wrong password: the field keeps nothing, so the next try starts clean.
     password_->wipe();
-    status_ = result.error().description();
-    statusIsError_ = true;
+    showFailure(result.error().message());
   }
   retranslate();
 }
 
+void USBMigrationSheet::showSuccess(const LocKey& key) {
+  statusSuccess_ = key;
+  status_label_->showText(text(key));
+}
+
+void USBMigrationSheet::showFailure(const EngineMessage& message) {
+  statusSuccess_.reset();
+  status_label_->showFailure(message);
+}
+
+void USBMigrationSheet::clearStatus() {
+  statusSuccess_.reset();
+  status_label_->clear();
+}
+
+QString USBMigrationSheet::statusText() const { return status_label_->shownText(); }
+
+bool USBMigrationSheet::statusIsFailure() const { return status_label_->showsFailure(); }
+
 void USBMigrationSheet::retranslate() {
+  if (statusSuccess_)
+    status_label_->showText(text(*statusSuccess_));
+  else
+    status_label_->retranslate();
   const bool exporting = mode_ == Mode::exportPkg;
   header_->setTitle(text(exporting ? LocKey::usbHeaderExport() : LocKey::usbHeaderImport()));
   intro_->setPlainText(text(exporting ? LocKey::usbIntroExport() : LocKey::usbIntroImport()));
@@ -366,7 +378,7 @@ void USBMigrationSheet::retranslate() {
       rowDevice_->setPlainText(preview_->manifest.source.deviceName);
       rowOS_->setPlainText(preview_->manifest.source.osVersion);
       rowSize_->setPlainText(backupui::bytes(preview_->backupTotalBytes));
-      rowAgents_->setPlainText(text(LocKey::usbAgentCountValue(preview_->recipe.size())));
+      rowAgents_->setPlainText(text(LocKey::usbAgentCountValue(preview_->agentCount())));
     }
     passwordPrompt_->setPlainText(text(LocKey::usbPasswordPrompt()));
     passwordHint_->setPlainText(text(LocKey::usbPasswordHint()));
@@ -409,13 +421,6 @@ void USBMigrationSheet::refreshState() {
       eta_->setPlainText(text(LocKey::usbExportEtaCalculating()));
     }
   }
-  status_label_->setPlainText(status_);
-  status_label_->setVisible(!status_.isEmpty());
-  if (statusIsError_) {
-    status_label_->setColor(Theme::crash);
-  } else {
-    status_label_->setRole(TextRole::primary);
-  }
 
   cancelButton_->setVisible(exporting && running_);
   cancelButton_->setLabel(cancelRequested() ? text(LocKey::usbActionCancelling()) : text(LocKey::usbActionCancel()));
@@ -430,7 +435,9 @@ void USBMigrationSheet::refreshState() {
     action_->setLabel(text(exporting ? LocKey::usbActionExport() : LocKey::usbActionImport()));
     const bool ready = selection_.has_value() &&
                        (exporting || (preview_.has_value() && !password_->text().isEmpty()));
-    action_->setEnabled(ready);
+    // Not while a backup, restore, export or import of this process uses
+    // the volume (the engine refuses it all the same).
+    action_->setEnabled(ready && !VolumeActivity::shared().busy());
   }
 }
 

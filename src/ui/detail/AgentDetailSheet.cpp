@@ -666,7 +666,7 @@ void AgentDetailSheet::refresh() {
   switchOpacity->setOpacity(usable ? 1.0 : 0.45);
 
   // Setup.
-  const std::optional<SetupCatalog::Action> setup = callbacks_.onSetup ? SetupCatalog::action(entry) : std::nullopt;
+  const std::optional<SetupCatalog::Action> setup = callbacks_.onSetup ? item_.setupAction : std::nullopt;
   setupSection_->setVisible(setup.has_value());
   if (setup) {
     setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
