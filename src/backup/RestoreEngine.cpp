@@ -257,6 +257,9 @@ RestoreError noSnapshotError(const SnapshotChoice& choice) {
 std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                             std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
+  // No image: nothing to restore from and nothing to keep apart, so no lock
+  // file is made beside a place where no image lies.
+  if (!volume.exists() && !volume.isMounted()) return RestoreError::of(Case::noBackupFound);
   const std::optional<VolumeLock> lock = volume.lock();
   if (!lock) return RestoreError::of(Case::busy);
   if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
@@ -344,6 +347,8 @@ void RestoreEngine::inspect(Completion done) {
   runOffMain(
       this,
       [volume = volume_]() -> Read {
+        // Nothing to read without an image, and nothing made beside it.
+        if (!volume.exists() && !volume.isMounted()) return {};
         const std::optional<VolumeLock> lock = volume.lock();
         if (!lock) return {RestoreError::of(Case::busy), {}};
         bool mountedHere = false;

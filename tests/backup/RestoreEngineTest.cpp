@@ -3,6 +3,7 @@
 #include "EngineTestSupport.h"
 #include "support/RawTar.h"
 #include "backup/BackupEngine.h"
+#include "backup/BackupVolume.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 #include "platform/MainThread.h"
@@ -455,4 +456,33 @@ TEST_F(RestoreEngineTest, AnotherOperationOnTheImageRefusesTheRestoreWhichSaysSo
   EXPECT_EQ(error->message().text(false), "已有备份正在进行中");
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed");
   EXPECT_EQ(volume.mounts, 1) << "only the backup mounted it";
+}
+
+TEST(RestoreEngineWithoutAnImage, LookingForABackupMakesNothingBesideWhereTheImageWouldLie) {
+  TempHome home;
+  const QString lockFile = VolumeLock::lockPathFor(BackupVolume::defaultImagePath());
+  RestoreEngine engine(SnapshotVolume::standard());
+  // What the restore sheet does when it opens.
+  bool inspected = false;
+  std::optional<RestoreError> inspectError;
+  engine.inspect([&](const std::optional<RestoreError>& e) {
+    inspected = true;
+    inspectError = e;
+  });
+  ASSERT_TRUE(waitUntil([&] { return inspected; }));
+  EXPECT_FALSE(inspectError.has_value());
+  EXPECT_FALSE(engine.currentManifest().has_value());
+  EXPECT_FALSE(QFileInfo::exists(lockFile));
+
+  bool done = false;
+  std::optional<RestoreError> error;
+  engine.restoreAll([&](const std::optional<RestoreError>& e) {
+    done = true;
+    error = e;
+  });
+  ASSERT_TRUE(waitUntil([&] { return done; }));
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::noBackupFound);
+  EXPECT_FALSE(QFileInfo::exists(lockFile));
+  EXPECT_TRUE(QDir(home.path()).entryList({"*.lock"}, QDir::Files | QDir::Hidden | QDir::System).isEmpty());
 }
