@@ -21,6 +21,7 @@ namespace {
 
 using tlr::test::writeBytes;
 using tlr::test::readBytes;
+using tlr::test::modeOf;
 
 // Stages agents into a plain tar file in `dir` and unpacks it into
 // `dir`/out with GNU tar: what a restore would find.
@@ -60,10 +61,6 @@ class Staged {
   std::unique_ptr<TarWriter> writer_;
 };
 
-unsigned modeOf(const QString& path) {
-  struct stat st;
-  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
-}
 
 }  // namespace
 

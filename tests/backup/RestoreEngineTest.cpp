@@ -300,11 +300,6 @@ TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsNamedInOneLogLine) {
 
 namespace {
 
-unsigned modeOf(const QString& path) {
-  struct stat st;
-  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
-}
-
 qint64 mtimeOf(const QString& path) {
   struct stat st;
   return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mtim.tv_sec : 0;

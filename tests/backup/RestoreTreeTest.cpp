@@ -17,6 +17,7 @@ namespace {
 
 using tlr::test::writeBytes;
 using tlr::test::readBytes;
+using tlr::test::modeOf;
 
 QStringList names(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -115,11 +116,6 @@ namespace {
 ino_t inode(const QString& path) {
   struct stat st;
   return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
-}
-
-unsigned modeOf(const QString& path) {
-  struct stat st;
-  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 using namespace tlr;
 using tlr::test::readBytes;
 using tlr::test::writeBytes;
+using tlr::test::modeOf;
 
 namespace {
 
@@ -45,11 +46,6 @@ int gnuTar(const QStringList& arguments, QByteArray* err = nullptr, QByteArray* 
   if (err) *err = tar.readAllStandardError();
   if (out) *out = tar.readAllStandardOutput();
   return tar.exitCode();
-}
-
-unsigned modeOf(const QString& path) {
-  struct stat st{};
-  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
 }
 
 }  // namespace
