@@ -43,7 +43,7 @@ namespace {
 // The platform's standard colours the design names.
 const QColor kSystemBlue{10, 132, 255};
 const QColor kSystemGreen{52, 199, 89};
-const QColor kSystemRed{255, 59, 48};
+const QColor kSystemRed = Theme::destructive;
 const QColor kSystemOrange{255, 149, 0};
 // The lock symbol of a locked agent.
 const QColor kLockColor{245, 158, 11};

@@ -23,8 +23,6 @@ constexpr int kWidestSpan = 720;
 constexpr qreal kTitlePixels = 13.5;
 constexpr qreal kMessagePixels = 12;
 
-QColor systemRed() { return {255, 59, 48}; }
-
 }  // namespace
 
 QString Alert::unbreakable(const QString& message, const QStringList& keepTogether) {
@@ -84,7 +82,7 @@ PaintedButton* Alert::addButton(const QString& label, Role role, const QString& 
       break;
     case Role::destructive: {
       auto* red = new PrimaryButton(label, QString(), this);
-      red->setFill(systemRed());
+      red->setFill(Theme::destructive);
       button = red;
       break;
     }
