@@ -201,6 +201,8 @@ const Words kChinese{QStringLiteral("zh"), QStringLiteral("添加 Agent"), QStri
 
 class UninstallOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamInterface<Words> {};
 
+void PrintTo(const Words& words, std::ostream* out) { *out << words.language.toStdString(); }
+
 // Install through the add-agent sheet, then uninstall through the detail
 // sheet, with every choice made by a screen reader's "Toggle": the unticked
 // cache stays, the ticked user data goes, and the button's total follows.
@@ -302,6 +304,14 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   ASSERT_TRUE(waitForNoWindow(kDemoName)) << "Done closes the detail sheet too";
   EXPECT_TRUE(waitUntil([&] { return extents(*windowNamed(QStringLiteral("Tollamere"))) == mainWindow; }, 10s))
       << "the main window is back at its size and place";
+  // The next scan finds the agent gone: its row goes.
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
+          if (node.toObject().value(QStringLiteral("name")).toString() == kDemoName) return false;
+        return true;
+      },
+      30s));
   shoot(QStringLiteral("blackbox-6-row-gone") + lang);
 }
 
