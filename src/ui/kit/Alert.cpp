@@ -25,10 +25,6 @@ constexpr qreal kMessagePixels = 12;
 
 }  // namespace
 
-QString Alert::unbreakable(const QString& message, const QStringList& keepTogether) {
-  return LineBreaks::keepTogether(message, keepTogether);
-}
-
 Alert::Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether)
     : QDialog(parent ? parent->window() : nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       title_(title),
@@ -53,7 +49,7 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
   titleLabel_->setObjectName(QStringLiteral("alertTitle"));
   titleLabel_->setWordWrap(true);
   column->addWidget(titleLabel_);
-  messageLabel_ = new Label(unbreakable(message, keepTogether), kMessagePixels, QFont::Normal, TextRole::dim, this);
+  messageLabel_ = new Label(LineBreaks::keepTogether(message, keepTogether), kMessagePixels, QFont::Normal, TextRole::dim, this);
   messageLabel_->setObjectName(QStringLiteral("alertMessage"));
   messageLabel_->setWordWrap(true);
   messageLabel_->setAccessibleName(message);
@@ -70,13 +66,14 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
 PaintedButton* Alert::addButton(const QString& label, Role role, const QString& objectName) {
   PaintedButton* button = nullptr;
   switch (role) {
-    case Role::cancel:
-      button = new SecondaryButton(label, QString(), std::nullopt, this);
-      static_cast<SecondaryButton*>(button)->setColor(Theme::current().textDim);
-      whenLookChanges(button, [button] { static_cast<SecondaryButton*>(button)->setColor(Theme::current().textDim); });
+    case Role::cancel: {
+      auto* plain = new SecondaryButton(label, QString(), Theme::current().textDim, this);
+      whenLookChanges(plain, [plain] { plain->setColor(Theme::current().textDim); });
+      button = plain;
       if (!cancel_) cancel_ = button;
       if (!default_) default_ = button;
       break;
+    }
     case Role::confirm:
       button = new PrimaryButton(label, QString(), this);
       break;

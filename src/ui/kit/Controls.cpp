@@ -440,6 +440,13 @@ void ToggleControl::focusInEvent(QFocusEvent* event) {
   QAbstractButton::focusInEvent(event);
 }
 
+void ToggleControl::paintFocusRing(QPainter& p, qreal radius) const {
+  if (!showsFocus()) return;
+  p.setPen(QPen(Theme::withOpacity(Theme::current().accent, 0.6), 1.2));
+  p.setBrush(Qt::NoBrush);
+  p.drawRoundedRect(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6), radius, radius);
+}
+
 void ToggleControl::showState(bool on) {
   if (isChecked() == on) return;
   const QSignalBlocker quiet(this);
@@ -466,12 +473,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
   p.setBrush(Qt::white);
   p.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
   p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-  if (showsFocus()) {
-    // Where the keyboard is.
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(Theme::withOpacity(r.accent, 0.6), 1.2));
-    p.drawRoundedRect(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6), radius + 1, radius + 1);
-  }
+  paintFocusRing(p, radius + 1);
 }
 
 CheckBox::CheckBox(const QString& accessibleLabel, std::function<QColor()> onColor, QWidget* parent)
@@ -485,12 +487,7 @@ void CheckBox::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::Antialiasing);
   const QColor color = isChecked() ? onColor_() : Theme::current().textFaint;
   Glyphs::paint(p, isChecked() ? u"checkmark.square.fill" : u"square", QRectF(1, 1, 16, 16), color);
-  if (showsFocus()) {
-    // Where the keyboard is.
-    p.setPen(QPen(Theme::withOpacity(Theme::current().accent, 0.6), 1.2));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6), 4, 4);
-  }
+  paintFocusRing(p, 4);
 }
 
 // ---- Divider -----------------------------------------------------------------

@@ -35,6 +35,8 @@
 #include <QFrame>
 #include <QLabel>
 
+class QPainter;
+
 #include <functional>
 #include <optional>
 
@@ -263,6 +265,9 @@ class ToggleControl : public QAbstractButton {
 
  protected:
   void focusInEvent(QFocusEvent* event) override;
+  // Where the keyboard is: a ring along the edge, drawn only when
+  // showsFocus().
+  void paintFocusRing(QPainter& p, qreal radius) const;
 
  private:
   bool keyboardFocus_ = false;

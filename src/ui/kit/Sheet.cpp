@@ -6,7 +6,6 @@
 
 #include <QBoxLayout>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QList>
 #include <QPainter>
@@ -45,8 +44,6 @@ class SheetRoom final : public QObject {
     fit();
   }
 
-  QRect hostGeometry() const { return host_->geometry(); }
-
  private:
   static constexpr QLatin1StringView kName{"tlrSheetRoom"};
 
@@ -55,13 +52,16 @@ class SheetRoom final : public QObject {
   }
 
   void remove(Sheet* sheet) {
+    if (done_) return;
     sheets_.removeIf([sheet](const QPointer<Sheet>& s) { return s.isNull() || s.data() == sheet; });
     if (!sheets_.isEmpty()) {
       fit();
       return;
     }
     if (host_->geometry() != original_) host_->setGeometry(original_);
-    // Done: a sheet that opens from now on starts a room of its own.
+    // Done: a sheet that opens from now on starts a room of its own, and
+    // this one no longer moves the window.
+    done_ = true;
     setObjectName(QString());
     deleteLater();
   }
@@ -89,6 +89,7 @@ class SheetRoom final : public QObject {
   QWidget* host_;
   QRect original_;
   QList<QPointer<Sheet>> sheets_;
+  bool done_ = false;
 };
 
 }  // namespace
