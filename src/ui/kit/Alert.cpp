@@ -3,6 +3,7 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/LineBreaks.h"
+#include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
 #include <QBoxLayout>
@@ -136,14 +137,7 @@ void Alert::answer(QAbstractButton* button) {
   deleteLater();
 }
 
-void Alert::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  const Theme::Roles r = Theme::current();
-  p.fillRect(rect(), r.background);
-  p.setPen(QPen(r.separator(), 1));
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-}
+void Alert::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 
 void Alert::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {

@@ -164,16 +164,18 @@ void Sheet::present() {
   activateWindow();
 }
 
-void Sheet::paintEvent(QPaintEvent*) {
-  QPainter p(this);
+void paintSheetBackground(QWidget* window) {
+  QPainter p(window);
   const Theme::Roles r = Theme::current();
-  p.fillRect(rect(), r.background);
+  p.fillRect(window->rect(), r.background);
   // A hairline around the edge keeps a sheet apart from the window or sheet
   // beneath it.
   p.setPen(QPen(r.separator(), 1));
   p.setBrush(Qt::NoBrush);
-  p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+  p.drawRect(QRectF(window->rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }
+
+void Sheet::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 
 void Sheet::closeEvent(QCloseEvent* event) {
   if (dismissing_) {
