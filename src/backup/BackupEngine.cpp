@@ -212,7 +212,7 @@ class BackupPipeline {
     if (!QDir().mkpath(partial)) return fail(partial + QStringLiteral(": 无法创建文件夹"));
     if (QString e = FileTransfer::copyNew(archive, partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
     if (QString e = FileTransfer::sync(partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
-    if (QString e = FileOps::writeAtomically(partial + "/manifest.json", manifest.encode()); !e.isEmpty())
+    if (QString e = FileOps::writeOwnFile(partial + "/manifest.json", manifest.encode()); !e.isEmpty())
       return fail(e);
     FileTransfer::sync(partial);
     if (QString e = FileTransfer::renameFolderIntoPlace(partial, root + "/" + label); !e.isEmpty()) return fail(e);
@@ -326,7 +326,7 @@ void BackupEngine::setLastBackup(std::optional<BackupRecord> record) {
 }
 
 void BackupEngine::saveLastBackupToDisk(const BackupRecord& record) const {
-  FileOps::writeAtomically(lastBackupCachePath(), encodeCache(record));
+  FileOps::writeOwnFile(lastBackupCachePath(), encodeCache(record));
 }
 
 }  // namespace tlr

@@ -76,7 +76,7 @@ bool PasswordVault::sealWithKey(const QString& password, const QByteArray& key) 
   std::optional<QByteArray> box = Crypto::chachaSeal(key, plain);
   Crypto::wipe(plain);
   if (!box) return false;
-  return SecretFile::writeAtomically(vaultURL(), *box).isEmpty();
+  return FileOps::writeOwnFile(vaultURL(), *box, FileOps::OwnFileAccess::ownerOnly).isEmpty();
 }
 
 bool PasswordVault::seal(const QString& password) {

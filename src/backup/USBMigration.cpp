@@ -246,10 +246,8 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   for (const AgentEntry& entry : installedAgents) {
     if (entry.install) manifest.installRecipe << recipeItem(entry);
   }
-  QFile out(package + "/" + kManifestName);
-  if (!out.open(QIODevice::WriteOnly) || out.write(manifest.encode()) < 0 || !out.flush())
-    return error(Case::passedOn, out.fileName() + QStringLiteral(": ") + out.errorString());
-  out.close();
+  if (const QString failed = FileOps::writeOwnFile(package + "/" + kManifestName, manifest.encode()); !failed.isEmpty())
+    return error(Case::passedOn, failed);
   return package;
 }
 

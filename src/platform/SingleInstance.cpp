@@ -1,5 +1,6 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 
 #include <QCryptographicHash>
@@ -49,13 +50,17 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
   // Never waits: a FIFO in its place must not stop the start. flock works on
   // any descriptor, so what cannot be opened for writing (a read-only file,
   // one of another user, a folder) is locked through a read-only one.
-  constexpr int kCommon = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  // Never through a link: the pid written below would cut whatever file it
+  // points at. A link found there is replaced by a file of our own.
+  constexpr int kCommon = O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
+  const auto openLock = [&](int access) { return ::open(native.constData(), access | kCommon, 0644); };
   bool writable = true;
-  int fd = ::open(native.constData(), O_WRONLY | O_CREAT | kCommon, 0644);
+  int fd = openLock(O_WRONLY | O_CREAT);
+  if (fd < 0 && errno == ELOOP && FileOps::writeOwnFile(path, {}).isEmpty()) fd = openLock(O_WRONLY | O_CREAT);
   if (fd < 0) {
     const int writeError = errno;
     writable = false;
-    fd = ::open(native.constData(), O_RDONLY | kCommon);
+    fd = openLock(O_RDONLY);
     if (fd < 0) return result;
     result.note = QString::fromLocal8Bit(std::strerror(writeError));
   }

@@ -31,7 +31,8 @@ class SingleInstanceLock final {
   // close-on-exec, so programs we start never inherit it) and takes an
   // exclusive, non-blocking flock on it. What cannot be opened for writing (a
   // read-only file, one of another user, a folder, a FIFO without a reader)
-  // is opened read-only and locked all the same; the check is skipped
+  // is opened read-only and locked all the same; a symbolic link there is
+  // replaced by a file of our own, never written through; the check is skipped
   // (openFailed) only when nothing can be opened. The descriptor is
   // deliberately never closed: the kernel releases the lock when the process
   // ends, however it ends. On any other outcome it is closed again.

@@ -98,9 +98,7 @@ bool writeFiles(const Fixture& f) {
   for (auto it = f.files.cbegin(); it != f.files.cend(); ++it) {
     const QString path = f.folder + "/" + it.key();
     QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(it.value()) != it.value().size())
-      return false;
+    if (!FileOps::writeOwnFile(path, it.value()).isEmpty()) return false;
   }
   return true;
 }
@@ -227,7 +225,7 @@ VerificationResult E2ETest::run() {
   });
   report.step(QStringLiteral("vault seal and open"), opened);
   if (before)
-    FileOps::writeAtomically(vault, *before);
+    FileOps::writeOwnFile(vault, *before, FileOps::OwnFileAccess::ownerOnly);
   else
     FileOps::removeItem(vault);
   report.step(QStringLiteral(".pwd.vault unchanged"), FileOps::readRegularFile(vault, 1 << 20) == before,
