@@ -10,8 +10,11 @@ namespace tlr {
 
 // Watches one folder (inotify) on a background thread and tells the main
 // thread when entries arrive complete (closed after writing, or moved in) or
-// leave. Changes that come together are told once. Destroy on the main
-// thread: after destruction no queued notice runs.
+// leave. Changes that come together are told once. The folder's parent (or,
+// while that is gone too, its nearest existing ancestor) is watched as well:
+// when the folder is removed or renamed and later made again, watching
+// resumes on the new folder by itself, and that is told as a change. Destroy
+// on the main thread: after destruction no queued notice runs.
 class DirectoryWatcher final {
  public:
   DirectoryWatcher() = default;
@@ -26,8 +29,9 @@ class DirectoryWatcher final {
 
  private:
   struct Shared;
-  void run(int inotifyFd, int stopFd);
+  void run(int inotifyFd, int stopFd, int folderWatch);
 
+  QString folder_;
   std::shared_ptr<Shared> shared_;
   int inotifyFd_ = -1;
   int stopFd_ = -1;
