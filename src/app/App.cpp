@@ -12,6 +12,7 @@
 #include "platform/Log.h"
 #include "platform/ChildProcess.h"
 #include "platform/MainThread.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Notifier.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
@@ -113,6 +114,9 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 int App::main(int argc, char** argv) {
   makeStdioUnbuffered();
   quietToolkitNotices();
+  // Every watched process holds a descriptor; programs we start get the old
+  // limit back.
+  OpenFileLimit::raiseToHardLimit();
   // A reader of our output that went away must not end supervision.
   TerminationSignals::ignoreBrokenPipe();
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
@@ -156,6 +160,8 @@ void App::applicationDidFinishLaunching() {
     QCoreApplication::exit(0);
     return;
   }
+  if (const OpenFileLimit::Change files = OpenFileLimit::raiseToHardLimit(); files.after != files.before)
+    log("[App] ", QStringLiteral("打开文件数上限 %1 → %2").arg(files.before).arg(files.after));
   loadRegistry();
   setupModel();
   setupWatcher();

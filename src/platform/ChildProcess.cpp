@@ -1,5 +1,7 @@
 #include "platform/ChildProcess.h"
 
+#include "platform/OpenFileLimit.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -268,6 +270,7 @@ ChildResult runChild(const ChildSpec& spec) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
+    OpenFileLimit::restoreInChild();
     if (spec.umask) ::umask(*spec.umask);
     const int inFd = spec.input ? inRead.get() : devNull.get();
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
@@ -566,6 +569,7 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::sigprocmask(SIG_SETMASK, &empty, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGHUP, SIG_DFL);
+    OpenFileLimit::restoreInChild();
     ::dup2(devNull.get(), STDIN_FILENO);
     ::dup2(logFd.get(), STDOUT_FILENO);
     ::dup2(logFd.get(), STDERR_FILENO);
