@@ -333,6 +333,7 @@ void App::runDiscoverySelfCheck() {
       lines << QStringLiteral("    + ") + found[i].path();
   }
   lines << QStringLiteral("===== END SELF-CHECK =====");
+  for (QString& line : lines) line = oneLine(line);
   errWrite((lines.join('\n') + '\n').toUtf8());
 }
 

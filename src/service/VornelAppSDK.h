@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QNetworkReply;
@@ -118,7 +119,9 @@ class VornelAppSDK final : public QObject {
   // when it is an http or https address. Returns whether it was handed on.
   bool openCurrentAd() const;
 
-  // The largest announcement picture downloaded.
+  // The largest check answer and announcement picture taken: a download is
+  // stopped as soon as it goes beyond.
+  static constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
   static constexpr qint64 kMaxAdImageBytes = 4 * 1024 * 1024;
 
   const QString& appId() const { return appId_; }
@@ -139,11 +142,13 @@ class VornelAppSDK final : public QObject {
     std::optional<double> heartbeatSeconds;
     std::optional<VornelAd> ad;
   };
-  static std::optional<Answer> decodeAnswer(QNetworkReply& reply, QString* why);
+  struct LimitedBody;
+  static std::shared_ptr<LimitedBody> collectLimited(QNetworkReply* reply, qint64 limit);
+  static std::optional<Answer> decodeAnswer(QNetworkReply& reply, const LimitedBody& body, QString* why);
 
   QUrl checkUrl() const;
   QJsonObject requestBody(const QString& reason) const;
-  void handleReply(QNetworkReply& reply, const QString& reason, qint64 bytes);
+  void handleReply(QNetworkReply& reply, const LimitedBody& body, const QString& reason, qint64 bytes);
   void applyHeartbeat(double seconds);
   void fetchAdImage(const VornelAd& ad);
 
