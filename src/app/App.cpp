@@ -147,6 +147,8 @@ void App::quitOnSignal(int signal) {
 
 void App::prepareToQuit() {
   scanTimer_.stop();
+  // The update check of the start may still be under way: aborted and freed.
+  if (remoteServicesStarted_) VornelAppSDK::shared().stop();
   NetworkLogger::shared().flush();
   // Removes the bring-forward socket.
   instanceChannel_.reset();
@@ -301,6 +303,7 @@ void App::setupRemoteServices() {
   client.start(kVornelAppId, version.isEmpty() ? QStringLiteral("0.0.0") : version,
                QUrl(QString::fromLatin1(VornelAppSDK::kDefaultEndpoint)), QStringLiteral("official"));
   client.setOnUpdateAvailable(&announceUpdate);
+  remoteServicesStarted_ = true;
 }
 
 void App::applyActivationPolicy() { SettingsStore::shared().applyActivationPolicy(); }

@@ -164,6 +164,22 @@ void VornelAppSDK::start(const QString& appId, const QString& version, const QUr
   checkNow(QStringLiteral("start"));
 }
 
+void VornelAppSDK::stop() {
+  heartbeat_.stop();
+  for (QNetworkReply* reply : network_.findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly)) {
+    disconnect(reply, nullptr, this, nullptr);  // no answer is handled any more
+    reply->abort();
+    delete reply;
+  }
+}
+
+int VornelAppSDK::requestsInFlight() const {
+  int count = 0;
+  for (const QNetworkReply* reply : network_.findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly))
+    count += reply->isRunning() ? 1 : 0;
+  return count;
+}
+
 void VornelAppSDK::appDidBecomeActive() {
   if (appId_.isEmpty()) return;  // not started
   if (sinceLastCheck_.isValid() &&

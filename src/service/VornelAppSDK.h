@@ -96,6 +96,11 @@ class VornelAppSDK final : public QObject {
   // sends the first check with the reason "start". Returns at once.
   void start(const QString& appId, const QString& version, const QUrl& endpoint,
              const QString& channel = QStringLiteral("official"));
+  // At quit: stops the heartbeat and aborts and frees every request still
+  // in flight, without handling or logging them. Checks may start again.
+  void stop();
+  // Requests sent and not answered yet.
+  int requestsInFlight() const;
   // Sends one check now, whatever the activation gap.
   void checkNow(const QString& reason);
   // Called by the UI when the application becomes active: a check with the
