@@ -47,11 +47,6 @@ bool DirectoryWatcher::start(const QString& folder, std::function<void()> onChan
   if (thread_.joinable()) return false;
   const int inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (inotifyFd < 0) return false;
-  const int folderWatch = ::inotify_add_watch(inotifyFd, QFile::encodeName(folder).constData(), kFolderMask);
-  if (folderWatch < 0) {
-    ::close(inotifyFd);
-    return false;
-  }
   const int stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stopFd < 0) {
     ::close(inotifyFd);
@@ -61,31 +56,35 @@ bool DirectoryWatcher::start(const QString& folder, std::function<void()> onChan
   stopFd_ = stopFd;
   folder_ = folder;
   while (folder_.size() > 1 && folder_.endsWith('/')) folder_.chop(1);
+  // Armed before the thread runs, so nothing that happens meanwhile is missed.
+  if (!arm()) {
+    ::close(inotifyFd);
+    ::close(stopFd);
+    inotifyFd_ = stopFd_ = -1;
+    ancestorWatch_ = -1;
+    return false;
+  }
   shared_ = std::make_shared<Shared>(Shared{std::move(onChange)});
-  thread_ = std::thread([this, inotifyFd, stopFd, folderWatch] { run(inotifyFd, stopFd, folderWatch); });
+  thread_ = std::thread([this, inotifyFd, stopFd] { run(inotifyFd, stopFd); });
   return true;
 }
 
-void DirectoryWatcher::run(int inotifyFd, int stopFd, int folderWatch) {
+bool DirectoryWatcher::arm() {
+  const int before = folderWatch_;
+  folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
+  int found = -1;
+  for (QString up = parentOf(folder_); found < 0; up = parentOf(up)) {
+    found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask);
+    if (up == QLatin1String("/")) break;
+  }
+  if (ancestorWatch_ >= 0 && ancestorWatch_ != found) ::inotify_rm_watch(inotifyFd_, ancestorWatch_);
+  ancestorWatch_ = found;
+  return folderWatch_ >= 0 && folderWatch_ != before;
+}
+
+void DirectoryWatcher::run(int inotifyFd, int stopFd) {
   ::pthread_setname_np(::pthread_self(), "TLR.dirwatch");
   const std::weak_ptr<Shared> weak = shared_;
-  int ancestorWatch = -1;
-  // Watches the folder (when it exists) and the nearest existing ancestor
-  // above it. True when the folder is watched anew.
-  const auto arm = [&] {
-    const int before = folderWatch;
-    folderWatch = ::inotify_add_watch(inotifyFd, QFile::encodeName(folder_).constData(), kFolderMask);
-    int found = -1;
-    for (QString up = parentOf(folder_); found < 0; up = parentOf(up)) {
-      found = ::inotify_add_watch(inotifyFd, QFile::encodeName(up).constData(), kAncestorMask);
-      if (up == QLatin1String("/")) break;
-    }
-    if (ancestorWatch >= 0 && ancestorWatch != found) ::inotify_rm_watch(inotifyFd, ancestorWatch);
-    ancestorWatch = found;
-    return folderWatch >= 0 && folderWatch != before;
-  };
-  arm();
-
   alignas(struct inotify_event) char buffer[16384];
   while (true) {
     pollfd fds[2] = {{inotifyFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
@@ -101,13 +100,13 @@ void DirectoryWatcher::run(int inotifyFd, int stopFd, int folderWatch) {
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        if (event->wd == ancestorWatch) {
+        if (event->wd == ancestorWatch_) {
           rearm = true;
-        } else if (event->wd == folderWatch) {
+        } else if (event->wd == folderWatch_) {
           if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
             // Gone from its path: the watch would follow a renamed folder.
-            if (!(event->mask & IN_IGNORED)) ::inotify_rm_watch(inotifyFd, folderWatch);
-            folderWatch = -1;
+            if (!(event->mask & IN_IGNORED)) ::inotify_rm_watch(inotifyFd, folderWatch_);
+            folderWatch_ = -1;
             rearm = true;
           }
           changed = true;

@@ -29,9 +29,15 @@ class DirectoryWatcher final {
 
  private:
   struct Shared;
-  void run(int inotifyFd, int stopFd, int folderWatch);
+  void run(int inotifyFd, int stopFd);
+  // Watches the folder (when it exists) and the nearest existing ancestor
+  // above it. True when the folder is watched anew.
+  bool arm();
 
   QString folder_;
+  // Set up by start(), then used only by the thread.
+  int folderWatch_ = -1;
+  int ancestorWatch_ = -1;
   std::shared_ptr<Shared> shared_;
   int inotifyFd_ = -1;
   int stopFd_ = -1;

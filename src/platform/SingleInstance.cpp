@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -136,15 +137,7 @@ struct InstanceChannel::Connection {
   std::unique_ptr<QTimer> deadline;
 };
 
-InstanceChannel::InstanceChannel(QObject* parent) : QObject(parent) {
-  acceptRetry_.setSingleShot(true);
-  acceptRetry_.setInterval(kAcceptRetry);
-  connect(&acceptRetry_, &QTimer::timeout, this, [this] {
-    outOfDescriptors_ = false;
-    updateAccepting();
-    acceptPending();
-  });
-}
+InstanceChannel::InstanceChannel(QObject* parent) : QObject(parent) {}
 
 InstanceChannel::~InstanceChannel() {
   for (auto& [fd, connection] : connections_) ::close(fd);
@@ -221,7 +214,10 @@ void InstanceChannel::acceptPending() {
                             .arg(errnoText(error))
                             .arg(kAcceptRetry.count()));
         exhaustionLogged_ = true;
-        acceptRetry_.start();
+        QTimer::singleShot(kAcceptRetry, this, [this] {
+          outOfDescriptors_ = false;
+          acceptPending();
+        });
       }
       break;  // EAGAIN: none left
     }

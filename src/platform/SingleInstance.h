@@ -3,13 +3,13 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <chrono>
 #include <map>
 #include <memory>
 
 class QSocketNotifier;
+class QTimer;
 
 // Keeps one Tollamere running per user account: an advisory lock on a file
 // in the application folder, and a local socket through which a second copy
@@ -108,7 +108,6 @@ class InstanceChannel final : public QObject {
   QString socketFile_;  // the file to remove, when not abstract
   QString error_;
   std::unique_ptr<QSocketNotifier> acceptNotifier_;
-  QTimer acceptRetry_;
   bool outOfDescriptors_ = false;
   bool exhaustionLogged_ = false;
   std::map<int, std::unique_ptr<Connection>> connections_;
