@@ -3,10 +3,15 @@
 #include "app/Windows.h"
 
 #include "backup/AgentDataDiscovery.h"
+#include "backup/BackupStaging.h"
+#include "backup/BackupVolume.h"
+#include "backup/OperationStop.h"
+#include "backup/VolumeLock.h"
 #include "backup/RestoreEngine.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/NetworkLogger.h"
+#include "platform/OffMain.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
@@ -20,6 +25,7 @@
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
 #include "ui/shell/UpdateAnnouncement.h"
+#include "verify/ScratchVolume.h"
 #include "verify/VerificationRoutines.h"
 #include "watcher/AgentLifecycleWatcher.h"
 #include "watcher/AgentRecover.h"
@@ -35,8 +41,12 @@
 #include <QProcessEnvironment>
 
 #include <algorithm>
+#include <optional>
+#include <cstdlib>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace tlr {
 namespace {
@@ -73,6 +83,24 @@ class ApplicationArguments {
 };
 
 constexpr int kFirstRunPromptDelayMs = 2000;
+
+using QuitClock = std::chrono::steady_clock;
+// From the quit request: how long work still running off the main thread
+// (its children already stopped) may take to end, and when the process ends
+// whatever still holds it (a stuck thread, a toolkit teardown that waits).
+constexpr auto kQuitWorkGrace = std::chrono::milliseconds(1300);
+constexpr auto kQuitDeadline = std::chrono::milliseconds(1800);
+
+// Ends the process at `deadline` unless it has ended by then. The lock and
+// everything else of ours go with it; stores are written as they change.
+void armQuitDeadline(QuitClock::time_point deadline) {
+  std::thread([deadline] {
+    std::this_thread::sleep_until(deadline);
+    static const char line[] = "[App] 退出超时 → 立即结束进程\n";
+    (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
+    ::_exit(0);
+  }).detach();
+}
 const QString kVornelAppId = QStringLiteral("R8WQ2M5KXD.com.tollamere.app");
 
 QStringList sortedIds(const QList<RunningAgent>& agents) {
@@ -84,28 +112,91 @@ QStringList sortedIds(const QList<RunningAgent>& agents) {
 
 void writeReport(const VerificationResult& result) { errWrite((result.report + '\n').toUtf8()); }
 
+// A mode's report once a signal ended it: a failed step names the signal,
+// and the verdict is FAIL whatever the steps before said.
+VerificationResult interruptedResult(const VerificationResult& result, const QString& mode, int signal) {
+  const QString line = QStringLiteral("✗ interrupted: ") + signalName(signal);
+  QStringList lines = result.report.split('\n');
+  if (!lines.isEmpty() && (lines.last() == QLatin1String("PASS") || lines.last() == QLatin1String("FAIL"))) {
+    lines.last() = line;
+  } else if (lines.isEmpty() || lines.first() != mode) {
+    lines = {mode, line};
+  } else {
+    lines << line;
+  }
+  lines << QStringLiteral("FAIL");
+  return {false, lines.join('\n')};
+}
+
+// How long a mode ended by a signal has to wind down the way a failure does
+// before what it attached and staged is cleared here all the same.
+constexpr auto kStopDeadline = std::chrono::seconds(10);
+
 // Runs one verification mode while the main thread turns its event loop,
 // then ends with 0 (success) or 1. No window, lock or scan loop exists.
+// SIGTERM, SIGINT and SIGHUP stop the mode's work: its running tools are
+// ended, the engines stop between steps and wind down as after any failure,
+// what the mode attached is detached and what it staged removed, and it
+// exits with 1.
 int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const VerificationRoutine routine = verificationRoutine(selected);
-  const auto finish = [](const VerificationResult& result) {
-    writeReport(result);
-    QCoreApplication::exit(result.success ? 0 : 1);
+  const QString modeName = environmentVariable(selected.mode);
+  std::optional<VerificationResult> outcome;
+  std::optional<int> interrupted;
+  const auto finish = [&] {
+    writeReport(interrupted ? interruptedResult(*outcome, modeName, *interrupted) : *outcome);
+    QCoreApplication::exit(outcome->success && !interrupted ? 0 : 1);
   };
-  std::thread worker;
-  QTimer::singleShot(0, &application, [&] {
-    if (routine.onMainThread) {
-      finish(routine.run());
+  // Winds a stopped mode down: the tools its work ran could not detach once
+  // stopped, so what this process attached is detached here.
+  const auto windDown = [&](bool workEnded) {
+    if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount();
+    ScratchVolume::removeAll();
+    if (workEnded) {
+      finish();
       return;
     }
-    worker = std::thread([&routine, finish] {
-      const VerificationResult result = routine.run();
-      runOnMain([finish, result] { finish(result); });
+    // Still stuck: its staging goes too, and the process ends without it.
+    if (VolumeActivity::shared().busy()) BackupStaging::removeLeftovers(Paths::home());
+    writeReport(interruptedResult({false, QString()}, modeName, *interrupted));
+    std::_Exit(1);
+  };
+  TerminationSignals signals;
+  QTimer stopping;
+  stopping.setInterval(50);
+  QObject::connect(&stopping, &QTimer::timeout, &application, [&, deadline = std::optional<QuitClock::time_point>()]() mutable {
+    if (!deadline) deadline = QuitClock::now() + kStopDeadline;
+    if (!outcome && QuitClock::now() < *deadline) return;
+    stopping.stop();
+    windDown(outcome.has_value());
+  });
+  QObject::connect(&signals, &TerminationSignals::received, &application, [&](int signal) {
+    if (interrupted) return;
+    interrupted = signal;
+    log("[App] ", QStringLiteral("收到 %1，停止验证模式").arg(signalName(signal)));
+    OperationStop::request();
+    OffMainPool::shared().cancel();
+    stopping.start();
+  });
+  QTimer::singleShot(0, &application, [&] {
+    if (routine.onMainThread) {
+      outcome = routine.run();
+      finish();
+      return;
+    }
+    // The result comes back even when the pool was cancelled meanwhile.
+    startOffMain([&routine, &outcome, &interrupted, &finish] {
+      VerificationResult result = routine.run();
+      runOnMain([&, result] {
+        outcome = result;
+        if (!interrupted) finish();
+      });
     });
   });
   const int status = QCoreApplication::exec();
-  if (worker.joinable()) worker.join();
+  // The routine has handed over its result; its thread is on its way out.
+  OffMainPool::shared().waitForIdle(QuitClock::now() + std::chrono::seconds(5));
   return status;
 }
 
@@ -129,7 +220,14 @@ int App::main(int argc, char** argv) {
   // The Dock setting ("TLR.showInDock") is applied here once the windows
   // exist; start-up applies the settings store's reading again later.
   QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // Work that does not end after its children were stopped must not hold
+  // the process: it ends here, without the teardown.
+  if (app.quitStartedAt_ && !OffMainPool::shared().waitForIdle(*app.quitStartedAt_ + kQuitWorkGrace)) {
+    log("[App] ", QStringLiteral("%1 个后台任务未结束 → 直接退出").arg(OffMainPool::shared().busyCount()));
+    ::_exit(status);
+  }
+  return status;
 }
 
 App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
@@ -142,13 +240,25 @@ App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
 
 void App::quitOnSignal(int signal) {
   log("[App] ", QStringLiteral("收到 %1，退出").arg(signalName(signal)));
+  quit();
+}
+
+void App::quit() {
+  // Not quit(): that first asks every window to close, and an open sheet
+  // refuses. Also ends a modal loop that runs.
   QCoreApplication::exit(0);
 }
 
 void App::prepareToQuit() {
+  quitStartedAt_ = QuitClock::now();
+  armQuitDeadline(*quitStartedAt_ + kQuitDeadline);
   scanTimer_.stop();
   // The update check of the start may still be under way: aborted and freed.
   if (remoteServicesStarted_) VornelAppSDK::shared().stop();
+  // Running commands are stopped, their results dropped, and no new one
+  // starts; the volume this process attached is detached by its own hook
+  // (connected later, so it runs after this).
+  OffMainPool::shared().cancel();
   NetworkLogger::shared().flush();
   // Removes the bring-forward socket.
   instanceChannel_.reset();
@@ -174,6 +284,7 @@ void App::applicationDidFinishLaunching() {
   applyActivationPolicy();
   showStatusItemOnboardingIfFirstRun();
   runDiscoverySelfCheck();
+  tidyBackupLeftovers();
   // Windows may exist from here on: the main thread no longer waits for
   // systemctl, whose answers are refreshed on threads of their own.
   ProcessScanner::setMainThreadMayWait(false);
@@ -220,7 +331,10 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
-  windows_ = std::make_unique<AppWindows>(scanTimer_);
+  windows_ = std::make_unique<AppWindows>(scanTimer_, [this] {
+    log("[App] ", QStringLiteral("用户选择退出"));
+    quit();
+  });
   if (!registry_) return;
   windows_->setupModel(registry_);
   scanner_ = std::make_shared<const ProcessScanner>(registry_);
@@ -310,6 +424,22 @@ void App::applyActivationPolicy() { SettingsStore::shared().applyActivationPolic
 
 void App::showStatusItemOnboardingIfFirstRun() {
   windows_->showStatusItemOnboardingIfFirstRun();
+}
+
+void App::tidyBackupLeftovers() {
+  // What a killed backup or restore left: plain copies of agent data in the
+  // home folder, and the decrypted volume still attached. Only while no
+  // backup, restore, export or import (of a verification mode, say) uses
+  // the volume; off the window's thread, since a detach runs a tool.
+  runOffMain(
+      this,
+      [home = Paths::home()] {
+        if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath()))
+          BackupStaging::removeLeftovers(home);
+        BackupVolume::detachOrphan();
+        return true;
+      },
+      [](bool) {});
 }
 
 void App::runDiscoverySelfCheck() {

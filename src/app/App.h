@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 namespace tlr {
 
@@ -22,8 +24,10 @@ class TerminationSignals;
 // supervisor, and in the latter takes the single-instance lock, builds the
 // object graph, runs the 4-second scan loop and prints the discovery
 // self-check. Owns what it builds for the life of the process. SIGTERM,
-// SIGINT and SIGHUP quit it like its own quit command: the scan loop stops,
-// queued writes are finished and the bring-forward channel is removed.
+// SIGINT and SIGHUP quit it like its own quit command (the tray's Quit,
+// Ctrl+Q), within two seconds whatever runs: the scan loop stops, running
+// commands are stopped and their results dropped, queued writes are
+// finished, the bring-forward channel is removed and the process ends.
 class App final : public QObject {
   Q_OBJECT
 
@@ -54,10 +58,13 @@ class App final : public QObject {
   void applyActivationPolicy();
   void showStatusItemOnboardingIfFirstRun();
   void runDiscoverySelfCheck();
+  void tidyBackupLeftovers();
   // A later copy asked this one to come forward.
   void bringToFront();
   // A termination signal arrived: one log line, then a normal quit (exit 0).
   void quitOnSignal(int signal);
+  // Ends the event loop, also a modal one, whatever windows are open.
+  static void quit();
   // Runs as the event loop ends, whatever ended it. Code that must undo
   // something at quit (a mounted image) joins QCoreApplication::aboutToQuit.
   void prepareToQuit();
@@ -76,6 +83,8 @@ class App final : public QObject {
   std::unique_ptr<TerminationSignals> terminationSignals_;
   // The windows: dashboard model, main window, tray item, first-run prompts.
   std::unique_ptr<AppWindows> windows_;
+  // When the quit began (the event loop ended).
+  std::optional<std::chrono::steady_clock::time_point> quitStartedAt_;
 };
 
 }  // namespace tlr

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPointer>
 
 namespace tlr {
@@ -32,7 +33,8 @@ bool hasDisplay() {
 
 }  // namespace
 
-AppWindows::AppWindows(QTimer& scanTimer, QObject* parent) : QObject(parent) {
+AppWindows::AppWindows(QTimer& scanTimer, std::function<void()> quit, QObject* parent)
+    : QObject(parent), quit_(std::move(quit)) {
   // Closing the main window only hides it; quitting is the tray's command.
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128)))));
@@ -43,6 +45,8 @@ AppWindows::AppWindows(QTimer& scanTimer, QObject* parent) : QObject(parent) {
         [](const SelfGuardStore::AlertText& text) { return presentAlert(text); });
   else
     log("[App] ", QStringLiteral("无显示 (%1) → 不显示窗口和首次提示").arg(QGuiApplication::platformName()));
+  // Ctrl+Q quits from every window, also from a sheet or an alert in front.
+  qApp->installEventFilter(this);
   // No scan while a modal prompt holds the user's attention.
   QPointer<QTimer> timer(&scanTimer);
   connect(&ScanPause::shared(), &ScanPause::paused, this, [timer] {
@@ -54,6 +58,17 @@ AppWindows::AppWindows(QTimer& scanTimer, QObject* parent) : QObject(parent) {
 }
 
 AppWindows::~AppWindows() = default;
+
+bool AppWindows::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Q && key->modifiers() == Qt::ControlModifier && !key->isAutoRepeat()) {
+      if (quit_) quit_();
+      return true;
+    }
+  }
+  return QObject::eventFilter(watched, event);
+}
 
 void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
   if (!registry) return;
@@ -81,7 +96,9 @@ void AppWindows::setupStatusItem() {
       [this] {
         if (mainWindow_) mainWindow_->show();
       },
-      [] { QCoreApplication::quit(); });
+      [this] {
+        if (quit_) quit_();
+      });
   if (!hasDisplay()) return;
   if (!statusItem_->install()) {
     log("[App] ", QStringLiteral("没有系统托盘 → 直接显示主窗口"));
@@ -110,7 +127,9 @@ void AppWindows::runOnboardingWhenFree() {
             Qt::SingleShotConnection);
     return;
   }
-  OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0));
+  const bool tray = statusItem_ && statusItem_->isInstalled();
+  OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0),
+                          tray ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow);
   window.raise();
   window.activateWindow();
   window.run();

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace tlr {
@@ -19,7 +20,8 @@ class StatusItemController;
 // The windows' side of start-up: the dashboard model, the main window
 // controller, the tray item, the alert presenter, the onboarding window and
 // bringing the window forward. The scan timer pauses while a modal prompt
-// runs. Owned by App for the life of the process.
+// runs. Ctrl+Q in any window of ours, and the tray's Quit, call `quit`.
+// Owned by App for the life of the process.
 class AppWindows final : public QObject {
   Q_OBJECT
 
@@ -27,7 +29,7 @@ class AppWindows final : public QObject {
   static constexpr int kFirstRunPromptDelayMs = 2000;
   static constexpr const char* kOnboardingShownKey = "TLR.hasShownStatusItemOnboarding";
 
-  explicit AppWindows(QTimer& scanTimer, QObject* parent = nullptr);
+  AppWindows(QTimer& scanTimer, std::function<void()> quit, QObject* parent = nullptr);
   ~AppWindows() override;
 
   // The dashboard model and the main window controller; nothing without a
@@ -48,9 +50,13 @@ class AppWindows final : public QObject {
   DashboardModel* model() const { return model_.get(); }
   MainWindowController* mainWindow() const { return mainWindow_.get(); }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void runOnboardingWhenFree();
 
+  std::function<void()> quit_;
   std::unique_ptr<DashboardModel> model_;
   std::unique_ptr<AgentActions> watcherActions_;
   std::unique_ptr<MainWindowController> mainWindow_;

@@ -2,12 +2,16 @@
 
 #include "backup/BackupPlanner.h"
 #include "backup/BackupStaging.h"
+#include "backup/OperationStop.h"
+#include "backup/BackupVolume.h"
+#include "backup/SnapshotChoice.h"
 #include "core/NetworkLogger.h"
 #include "core/SettingsStore.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
 #include "platform/Utf8.h"
@@ -19,7 +23,6 @@
 #include <QJsonObject>
 #include <QPointer>
 
-#include <thread>
 
 namespace tlr {
 
@@ -32,18 +35,27 @@ QString decodedErrorText(const QByteArray& bytes) {
   return decodeStrictUtf8(bytes).value_or(QStringLiteral("unknown"));
 }
 
+// A JSON number that is a whole number within 64 bits; nothing for a
+// fraction, a number beyond that range (1e300) or another type. The range is
+// checked before anything is converted.
+std::optional<qint64> exactInteger(const QJsonValue& value) {
+  if (!value.isDouble()) return std::nullopt;
+  const qint64 n = value.toInteger(0);
+  if (n == 0 && value.toInteger(1) != 0) return std::nullopt;
+  return n;
+}
+
 std::optional<BackupEngine::BackupRecord> decodeCache(const QByteArray& json) {
   const QJsonDocument doc = QJsonDocument::fromJson(json);
   if (!doc.isObject()) return std::nullopt;
   const QJsonObject o = doc.object();
   const QJsonValue time = o.value("timestamp"), total = o.value("totalBytes"), count = o.value("agentCount"),
                    name = o.value("storageDisplayName");
-  if (!time.isString() || !total.isDouble() || !count.isDouble() || !name.isString()) return std::nullopt;
+  if (!time.isString() || !name.isString()) return std::nullopt;
   const auto date = BackupManifest::parseIsoDate(time.toString());
-  const double t = total.toDouble(), c = count.toDouble();
-  if (!date || t != static_cast<double>(static_cast<qint64>(t)) || c != static_cast<double>(static_cast<qint64>(c)))
-    return std::nullopt;
-  return BackupEngine::BackupRecord{*date, static_cast<qint64>(t), static_cast<qint64>(c), name.toString()};
+  const std::optional<qint64> t = exactInteger(total), c = exactInteger(count);
+  if (!date || !t || !c) return std::nullopt;
+  return BackupEngine::BackupRecord{*date, *t, *c, name.toString()};
 }
 
 QByteArray encodeCache(const BackupEngine::BackupRecord& record) {
@@ -76,16 +88,32 @@ class BackupPipeline {
     if (!volume_.exists())
       return BackupError::of(Case::writeFailed,
                              QStringLiteral("加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。"));
-    const bool wasMounted = volume_.isMounted();
-    if (!wasMounted) {
+    // Held to the end of the run: a second backup, a restore, an export or
+    // an import of this image, here or in another process, is refused.
+    const std::optional<VolumeLock> lock = volume_.lock();
+    if (!lock) return BackupError::busy();
+    bool mountedHere = false;
+    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
+    if (volume_.isMounted()) {
+      // A mount left by a killed run is taken over and detached at the end.
+      mountedHere = volume_.adoptOrphan();
+    } else {
       // Asks the user on the main thread when no password is kept; the
       // attach itself runs here, off the main thread.
-      if (auto mountError = volume_.mountInteractive(QStringLiteral("解锁加密备份卷以开始备份")))
+      if (auto mountError = volume_.mountInteractive(unlockReason(UnlockPurpose::backup)))
         return BackupError::passOn(*mountError);
+      mountedHere = true;
     }
+    const QString work = volume_.workFolder();
+    // Plain copies a killed run left behind.
+    BackupStaging::removeLeftovers(work);
+    staging_ = work + "/" + QString::fromLatin1(BackupEngine::kStagingDirName);
+    archive_ = staging_ + QStringLiteral(".tar.gz");
     BackupEngine::Result result = runMounted(agents);
-    FileOps::removeItem(BackupEngine::stagingPath());
-    if (!wasMounted) volume_.unmount();
+    // The plain staging and archive never outlive the run.
+    FileOps::removeItem(staging_);
+    FileOps::removeItem(archive_);
+    if (mountedHere) volume_.unmount();
     return result;
   }
 
@@ -118,13 +146,13 @@ class BackupPipeline {
     }
 
     stage(LocKey::backupStagePreparing());
-    const QString staging = BackupEngine::stagingPath();
-    if (const QString error = freshPrivateFolder(staging); !error.isEmpty()) return BackupError::passOn(error);
+    if (const QString error = freshPrivateFolder(staging_); !error.isEmpty()) return BackupError::passOn(error);
 
     stage(LocKey::backupStageCopying());
     QList<BackupManifest::AgentBackup> results;
     for (const auto& [entry, plan] : backupable) {
-      const QString agentDir = staging + "/" + entry.id;
+      if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
+      const QString agentDir = staging_ + "/" + entry.id;
       if (!AgentEntry::isSafeFileComponent(entry.id) || !QDir().mkpath(agentDir)) {
         logLine(QStringLiteral("[Backup] ") + entry.id + QStringLiteral(" 扫描失败：") + agentDir +
                 QStringLiteral(" 无法创建"));
@@ -141,20 +169,21 @@ class BackupPipeline {
       agent.totalBytes = staged.totalBytes;
       agent.stats = {staged.skills, staged.memoryBytes, staged.tasks};
       agent.files = staged.files;
-      QStringList places;
+      QList<BackupManifest::AgentBackup::Root> roots;
       const QString home = Paths::home() + "/";
-      for (const QString& root : staged.roots)
-        places << (root.startsWith(home) ? QStringLiteral("~/") + root.mid(home.size()) : root);
-      agent.roots = places;
+      for (const StagedAgent::Root& root : staged.roots)
+        roots.append({root.name, root.path.startsWith(home) ? QStringLiteral("~/") + root.path.mid(home.size())
+                                                            : root.path});
+      agent.roots = roots;
       results << agent;
     }
     if (results.isEmpty()) return BackupError::of(Case::scanFailed, QStringLiteral("所有 Agent 都没有可备份的内容"));
 
+    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
     stage(LocKey::backupStageCompressing());
-    const QString archive = BackupEngine::archivePath();
-    FileOps::removeItem(archive);
-    const TarArchive::Result packed =
-        TarArchive::pack(Paths::home(), QString::fromLatin1(BackupEngine::kStagingDirName), archive);
+    FileOps::removeItem(archive_);
+    const QFileInfo stagingInfo(staging_);
+    const TarArchive::Result packed = TarArchive::pack(stagingInfo.absolutePath(), stagingInfo.fileName(), archive_);
     if (!packed.started) return BackupError::passOn(packed.startError);
     // Status 1: a file changed while tar read it (an agent writing its
     // session); the archive is complete all the same.
@@ -164,7 +193,7 @@ class BackupPipeline {
       return BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput));
 
     stage(LocKey::backupStageVerifying());
-    const auto digest = BackupManifest::digestOfFile(archive);
+    const auto digest = BackupManifest::digestOfFile(archive_);
     if (!digest) return BackupError::of(Case::packFailed, QStringLiteral("无法打开 tar 文件做 SHA256"));
 
     BackupManifest manifest;
@@ -176,17 +205,19 @@ class BackupPipeline {
     manifest.totalBytes = digest.value().size;
     manifest.archiveSha256 = digest.value().sha256;
 
+    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
     stage(LocKey::backupStageWriting());
-    if (auto error = writeSnapshot(archive, manifest)) return *error;
+    if (auto error = writeSnapshot(manifest)) return *error;
 
     BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, results.size(),
                                       QString::fromUtf8(BackupEngine::kLocalStorageName)};
     QPointer<BackupEngine> engine = engine_;
+    const bool recorded = volume_.userVolume;
     runOnMainAndWait([&] {
-      NetworkLogger::shared().log(NetworkEventKind::backupUpload, manifest.totalBytes, true);
+      if (recorded) NetworkLogger::shared().log(NetworkEventKind::backupUpload, manifest.totalBytes, true);
       if (engine) {
         engine->setLastBackup(record);
-        engine->saveLastBackupToDisk(record);
+        if (recorded) engine->saveLastBackupToDisk(record);
       }
     });
     return record;
@@ -196,10 +227,17 @@ class BackupPipeline {
   // to its label only when the archive and the manifest are complete and on
   // the disk: an interrupted write never leaves a visible, incomplete
   // snapshot in front of the older complete one. Pruning comes after.
-  std::optional<BackupError> writeSnapshot(const QString& archive, const BackupManifest& manifest) {
+  // Nothing is written unless it lands on the mounted volume: a volume that
+  // went away under the run leaves a bare folder at its mount point, and a
+  // plain copy of the archive there would look like a backup.
+  std::optional<BackupError> writeSnapshot(const BackupManifest& manifest) {
+    const QString notMounted = QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。");
     const QString root = volume_.snapshotsRoot();
-    if (root.isEmpty())
-      return BackupError::passOn(QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。"));
+    if (root.isEmpty()) return BackupError::passOn(notMounted);
+    if (!volume_.holds(root)) {
+      QDir().rmdir(root);  // made on the bare folder a moment ago, if at all
+      return BackupError::passOn(notMounted);
+    }
     const QString label = volume_.timestampLabel(manifest.createdAt.toLocalTime());
     for (const QString& leftover : QDir(root).entryList({".partial-*"}, QDir::AllEntries | QDir::Hidden))
       FileOps::removeItem(root + "/" + leftover);
@@ -210,11 +248,13 @@ class BackupPipeline {
       return BackupError::passOn(error);
     };
     if (!QDir().mkpath(partial)) return fail(partial + QStringLiteral(": 无法创建文件夹"));
-    if (QString e = FileTransfer::copyNew(archive, partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
+    if (!volume_.holds(partial)) return fail(notMounted);
+    if (QString e = FileTransfer::copyNew(archive_, partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
     if (QString e = FileTransfer::sync(partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
     if (QString e = FileOps::writeOwnFile(partial + "/manifest.json", manifest.encode()); !e.isEmpty())
       return fail(e);
     FileTransfer::sync(partial);
+    if (!volume_.holds(partial)) return fail(notMounted);
     if (QString e = FileTransfer::renameFolderIntoPlace(partial, root + "/" + label); !e.isEmpty()) return fail(e);
     FileTransfer::sync(root);
     volume_.pruneKeeping(label);
@@ -223,6 +263,8 @@ class BackupPipeline {
 
   QPointer<BackupEngine> engine_;
   SnapshotVolume volume_;
+  QString staging_;
+  QString archive_;
 };
 
 BackupEngine& BackupEngine::shared() {
@@ -231,7 +273,7 @@ BackupEngine& BackupEngine::shared() {
 }
 
 BackupEngine::BackupEngine(SnapshotVolume volume, QObject* parent) : QObject(parent), volume_(std::move(volume)) {
-  if (const auto data = FileOps::readRegularFile(lastBackupCachePath(), 1 << 20)) lastBackup_ = decodeCache(*data);
+  lastBackup_ = readLastBackupCache();
 }
 
 QString BackupEngine::lastBackupCachePath() {
@@ -240,18 +282,24 @@ QString BackupEngine::lastBackupCachePath() {
 
 QString BackupEngine::stagingPath() { return Paths::home() + "/" + QString::fromLatin1(kStagingDirName); }
 
+std::optional<BackupEngine::BackupRecord> BackupEngine::readLastBackupCache() {
+  const auto data = FileOps::readRegularFile(lastBackupCachePath(), 1 << 20);
+  return data ? decodeCache(*data) : std::nullopt;
+}
+
 QString BackupEngine::archivePath() { return stagingPath() + QStringLiteral(".tar.gz"); }
 
 void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completion done) {
   if (isRunning_) {
-    done(BackupError::of(Case::scanFailed, QStringLiteral("已有备份正在进行中")));
+    done(BackupError::busy());
     return;
   }
   setRunning(true);
+  lastFailure_.reset();
   setLastError(std::nullopt);
   setStage(LocKey::backupStagePreparing());
   QPointer<BackupEngine> self(this);
-  std::thread([self, volume = volume_, installedAgents, done = std::move(done)] {
+  startOffMain([self, volume = volume_, installedAgents, done = std::move(done)] {
     BackupEngine::Result result = BackupError::of(Case::scanFailed, QStringLiteral("engine 已释放"));
     if (self) result = BackupPipeline(self, volume).run(installedAgents);
     runOnMain([self, result, done] {
@@ -260,7 +308,7 @@ void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completio
       else
         done(result);
     });
-  }).detach();
+  });
 }
 
 void BackupEngine::finish(const Result& result, const Completion& done) {
@@ -268,6 +316,7 @@ void BackupEngine::finish(const Result& result, const Completion& done) {
   setStageLabel(std::nullopt);
   if (!result) {
     logLine(QStringLiteral("[Backup] FAILED: ") + result.error().textualForm());
+    lastFailure_ = result.error().message();
     setLastError(result.error().description());
   }
   done(result);
@@ -286,14 +335,15 @@ void BackupEngine::refreshLastBackupFromVolume() {
     QFile::remove(lastBackupCachePath());
     return;
   }
-  const auto data = FileOps::readRegularFile(snapshots.first() + "/manifest.json", 64 << 20);
-  const auto manifest = data ? BackupManifest::decode(*data) : Expected<BackupManifest, QString>(QString());
-  if (!manifest) {
+  // The newest snapshot that checks out: a damaged newer one does not hide
+  // an older good one.
+  const SnapshotChoice choice = SnapshotChoice::choose(snapshots);
+  if (!choice.found()) {
     setLastBackup(std::nullopt);
     return;
   }
-  const BackupRecord record{manifest.value().createdAt, manifest.value().totalBytes,
-                            static_cast<qint64>(manifest.value().agents.size()),
+  const BackupRecord record{choice.manifest->createdAt, choice.manifest->totalBytes,
+                            static_cast<qint64>(choice.manifest->agents.size()),
                             QString::fromUtf8(kVolumeStorageName)};
   setLastBackup(record);
   saveLastBackupToDisk(record);

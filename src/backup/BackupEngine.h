@@ -20,8 +20,11 @@ namespace tlr {
 // Backs up the installed agents' data into one snapshot on the encrypted
 // backup volume: each agent's files are staged in ".tollamere-backup-tmp" in
 // the home folder, packed into one .tar.gz beside it, hashed, and written with
-// its manifest as the newest snapshot; older snapshots are pruned. The volume
-// is mounted for the run when it was not (and unmounted again at its end).
+// its manifest as the newest snapshot; older snapshots are pruned. The staging
+// folder and the archive are removed at the end of every run. The volume is
+// mounted for the run when it was not (and unmounted again at its end), and
+// a run holds the volume's lock (VolumeLock) throughout: while another
+// backup, restore, export or import uses the image, it is refused at once.
 //
 // Lives on the main thread; the copying, packing, hashing and writing run on
 // a worker thread of their own. The published state (`lastBackup`,
@@ -71,12 +74,16 @@ class BackupEngine final : public QObject {
   const std::optional<BackupRecord>& lastBackup() const { return lastBackup_; }
   bool isRunning() const { return isRunning_; }
   const std::optional<QString>& lastError() const { return lastError_; }
+  // The last run's failure as a window shows it; set with `lastError`.
+  const std::optional<EngineMessage>& lastFailure() const { return lastFailure_; }
   const std::optional<QString>& stageLabel() const { return stageLabel_; }
   QString stageLabelText() const { return stageLabel_.value_or(QString()); }
   QString lastErrorText() const { return lastError_.value_or(QString()); }
 
-  // "last-backup.json" in the application folder.
+  // "last-backup.json" in the application folder, and its record when it
+  // reads and decodes.
   static QString lastBackupCachePath();
+  static std::optional<BackupRecord> readLastBackupCache();
   // The staging folder and the archive beside it, in the home folder.
   static QString stagingPath();
   static QString archivePath();
@@ -102,6 +109,7 @@ class BackupEngine final : public QObject {
   std::optional<BackupRecord> lastBackup_;
   bool isRunning_ = false;
   std::optional<QString> lastError_;
+  std::optional<EngineMessage> lastFailure_;
   std::optional<QString> stageLabel_;
 };
 

@@ -10,6 +10,11 @@
 #include <QJsonParseError>
 #include <QTimeZone>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <vector>
 
 namespace tlr {
@@ -84,6 +89,13 @@ class Reader {
   QString path_;
 };
 
+// The entry name a root's place gives it: its last component.
+QString rootNameOf(const QString& place) {
+  QString path = place;
+  while (path.size() > 1 && path.endsWith('/')) path.chop(1);
+  return path.mid(path.lastIndexOf('/') + 1);
+}
+
 BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& path,
                                         std::optional<Fault>& fault) {
   BackupManifest::AgentBackup agent;
@@ -114,13 +126,30 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
   }
   if (!r.fault_ && value.toObject().contains(QStringLiteral("roots"))) {
     const QJsonArray roots = r.array(QStringLiteral("roots"));
-    agent.roots = QStringList();
+    agent.roots = QList<BackupManifest::AgentBackup::Root>();
     for (qsizetype i = 0; !r.fault_ && i < roots.size(); ++i) {
-      if (!roots[i].isString()) {
-        r.fault_ = Fault{r.keyPath(QStringLiteral("roots[%1]").arg(i)) + QStringLiteral(": 应为字符串")};
+      const QString at = r.keyPath(QStringLiteral("roots[%1]").arg(i));
+      if (roots[i].isString()) {
+        const QString place = roots[i].toString();
+        agent.roots->append({rootNameOf(place), place});
+        continue;
+      }
+      if (!roots[i].isObject()) {
+        r.fault_ = Fault{at + QStringLiteral(": 应为字符串或对象")};
         break;
       }
-      *agent.roots << roots[i].toString();
+      Reader root(roots[i].toObject(), at);
+      const QString name = root.string(QStringLiteral("name"));
+      const QString place = root.string(QStringLiteral("place"));
+      // The name is one entry of the agent's folder: never a path.
+      if (!root.fault_ && (name.isEmpty() || name.contains('/') || name == QLatin1String(".") ||
+                           name == QLatin1String("..")))
+        root.fail(QStringLiteral("name"), QStringLiteral("应为一个文件名"));
+      if (root.fault_) {
+        r.fault_ = root.fault_;
+        break;
+      }
+      agent.roots->append({name, place});
     }
   }
   if (r.fault_) fault = r.fault_;
@@ -139,7 +168,20 @@ QJsonObject encodeAgent(const BackupManifest::AgentBackup& a) {
   o.insert(QStringLiteral("totalBytes"), a.totalBytes);
   o.insert(QStringLiteral("stats"), stats);
   o.insert(QStringLiteral("files"), QJsonArray::fromStringList(a.files));
-  if (a.roots) o.insert(QStringLiteral("roots"), QJsonArray::fromStringList(*a.roots));
+  if (a.roots) {
+    QJsonArray roots;
+    for (const BackupManifest::AgentBackup::Root& root : *a.roots) {
+      if (root.name == rootNameOf(root.place)) {
+        roots.append(root.place);
+      } else {
+        QJsonObject named;
+        named.insert(QStringLiteral("name"), root.name);
+        named.insert(QStringLiteral("place"), root.place);
+        roots.append(named);
+      }
+    }
+    o.insert(QStringLiteral("roots"), roots);
+  }
   return o;
 }
 
@@ -232,15 +274,27 @@ Expected<BackupManifest, QString> BackupManifest::decode(const QByteArray& json)
 QString BackupManifest::sha256Hex(const QByteArray& data) { return Crypto::hex(Crypto::sha256(data)); }
 
 Expected<FileDigest, FileHashError> BackupManifest::digestOfFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  // Opened without waiting and without following a link, and read only when
+  // it is a plain file: a FIFO or a link to a device in a snapshot's place is
+  // an error at once, never a wait or an endless read.
+  const int fd = path.contains(QChar(0)) ? -1
+                                         : ::open(QFile::encodeName(path).constData(),
+                                                  O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return FileHashError{.description = QStringLiteral("无法打开文件计算 SHA256: ") + path};
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     return FileHashError{.description = QStringLiteral("无法打开文件计算 SHA256: ") + path};
   }
   Crypto::Sha256 digest;
   std::vector<char> buffer(static_cast<size_t>(kHashChunkBytes));
   qint64 total = 0;
   for (;;) {
-    const qint64 n = file.read(buffer.data(), kHashChunkBytes);
+    const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(kHashChunkBytes));
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       return FileHashError{.description = QStringLiteral("读取文件计算 SHA256 失败: ") + path};
     }

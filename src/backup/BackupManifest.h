@@ -54,11 +54,21 @@ struct BackupManifest {
     // Each copied file in copy order: "<root name>/<path below the root>", or
     // the file's name for a root that is a single file.
     QStringList files;
-    // Where each backed-up root came from ("~/.agent" below the home folder,
-    // else absolute), in staging order; the restore puts a root that no
-    // include path or catalog folder names back there. Optional: manifests
-    // written before it existed lack the key "roots".
-    std::optional<QStringList> roots;
+    // One backed-up root: the name of its entry in the agent's folder of the
+    // archive, and where it came from ("~/.agent" below the home folder, else
+    // absolute). In "roots" a root whose entry is named by the last component
+    // of its place is written as the place alone (as older manifests wrote
+    // every root); any other as {"name": ..., "place": ...}.
+    struct Root {
+      QString name;
+      QString place;
+      bool operator==(const Root&) const = default;
+    };
+    // The backed-up roots in staging order; the restore puts each back where
+    // it came from unless an include path or catalog folder names its place.
+    // Optional: manifests written before it existed lack the key "roots", and
+    // older ones list only the first root of each name.
+    std::optional<QList<Root>> roots;
     bool operator==(const AgentBackup&) const = default;
   };
 

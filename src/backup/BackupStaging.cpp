@@ -1,12 +1,16 @@
 #include "backup/BackupStaging.h"
 
 #include "backup/BackupPlanner.h"
+#include "backup/OperationStop.h"
+#include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QSet>
+
+#include <sys/stat.h>
 
 namespace tlr {
 namespace {
@@ -41,22 +45,58 @@ void countStats(const QString& source, qint64 size, StagedAgent& agent) {
     ++agent.tasks;
 }
 
+// Gives each folder staged for the folder root `root` at `target` the
+// permission bits of its source (set-id and sticky bits left out); the owner
+// keeps every right, so the staging can always be read and removed.
+void copyFolderModes(const QString& root, const QString& target) {
+  auto apply = [](const QString& source, const QString& staged) {
+    const auto info = FileTransfer::entry(source);
+    if (info && info->kind == FileTransfer::Kind::directory)
+      ::chmod(QFile::encodeName(staged).constData(), (info->mode & 0777) | 0700);
+  };
+  QDirIterator it(target, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString staged = it.next();
+    apply(root + "/" + BackupPlanner::relativePath(staged, target), staged);
+  }
+  apply(root, target);
+}
+
 }  // namespace
+
+QStringList BackupStaging::entryNames(const QStringList& roots) {
+  QStringList names;
+  QSet<QString> taken;
+  for (const QString& root : roots) {
+    const QString base = QFileInfo(root).fileName();
+    QString name = base;
+    for (int n = 2; !base.isEmpty() && taken.contains(name); ++n) name = base + QStringLiteral("~%1").arg(n);
+    taken.insert(name);
+    names << name;
+  }
+  return names;
+}
+
+void BackupStaging::removeLeftovers(const QString& folder) {
+  const QStringList names = QDir(folder).entryList({QStringLiteral(".tollamere-backup-tmp*"),
+                                                    QStringLiteral(".tollamere-restore-tmp*")},
+                                                   QDir::AllEntries | QDir::Hidden | QDir::System);
+  for (const QString& name : names) FileOps::removeItem(folder + "/" + name);
+}
 
 StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList& roots, const Exclude& exclude) {
   StagedAgent agent;
   QHash<QString, QString> copied;
-  QSet<QString> namesNoted;
-  auto noteRoot = [&](const QString& root) {
-    const QString name = QFileInfo(root).fileName();
-    if (namesNoted.contains(name)) return;
-    namesNoted.insert(name);
-    agent.roots << root;
-  };
-  for (const QString& root : roots) {
-    const QString rootName = QFileInfo(root).fileName();
+  const QStringList names = entryNames(roots);
+  for (qsizetype index = 0; index < roots.size() && !OperationStop::requested(); ++index) {
+    const QString& root = roots[index];
+    const QString rootName = names[index];
     if (rootName.isEmpty()) continue;
     const QString target = agentDir + "/" + rootName;
+    auto noteRoot = [&] {
+      if (agent.roots.isEmpty() || agent.roots.last().name != rootName) agent.roots.append({rootName, root});
+    };
 
     if (!QFileInfo(root).isDir()) {
       // One file. A link to a file is staged as the file it names: a link in
@@ -75,14 +115,14 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
       ++agent.fileCount;
       agent.totalBytes += size;
       agent.files << rootName;
-      noteRoot(root);
+      noteRoot();
       continue;
     }
 
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     QString lastParent;
-    while (it.hasNext()) {
+    while (it.hasNext() && !OperationStop::requested()) {
       const QString item = it.next();
       const auto info = FileTransfer::entry(item);
       if (!info || info->kind != Kind::regular) continue;
@@ -100,8 +140,9 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
       agent.totalBytes += info->size;
       agent.files << rootName + "/" + relative;
       countStats(item, info->size, agent);
-      noteRoot(root);
+      noteRoot();
     }
+    if (QFileInfo(target).isDir()) copyFolderModes(root, target);
   }
   return agent;
 }

@@ -1,11 +1,14 @@
 #include "backup/BackupVolume.h"
 
 #include "backup/PasswordVault.h"
+#include "backup/VolumeLock.h"
+#include "core/Lang.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/Paths.h"
+#include "platform/ProcessTable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,7 +17,10 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <limits>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tlr {
 namespace {
@@ -44,6 +50,19 @@ QString unusablePassword(const QString& password) {
 
 bool somethingAt(const QString& path) { return QFileInfo::exists(path) || QFileInfo(path).isSymLink(); }
 
+// "<pid> <start ticks>" of this process, for the owner record.
+QByteArray ownerLine() {
+  const pid_t pid = ::getpid();
+  const auto stat = readProcStat(pid);
+  return QByteArray::number(pid) + ' ' + QByteArray::number(stat ? stat->startTicks : 0ULL) + '\n';
+}
+
+void recordOwner() {
+  const QString path = BackupVolume::ownerRecordPath();
+  if (const QString error = FileOps::writeOwnFile(path, ownerLine(), FileOps::OwnFileAccess::ownerOnly); !error.isEmpty())
+    log("[Backup] ", QStringLiteral("无法记录挂载者：") + error);
+}
+
 // Detaches what this process attached when the application quits.
 void installQuitHook() {
   static std::mutex m;
@@ -68,6 +87,39 @@ QString BackupVolumeError::localizedDescription() const {
     case Kind::passwordMissing: return QStringLiteral("Keychain 里找不到备份卷密码");
   }
   return {};
+}
+
+QString unlockReason(UnlockPurpose purpose) {
+  const bool english = Lang::current() == AppLanguage::en;
+  if (purpose == UnlockPurpose::restore) {
+    return english ? QStringLiteral("Unlock the encrypted backup volume to start the restore")
+                   : QStringLiteral("解锁加密备份卷以开始恢复");
+  }
+  return english ? QStringLiteral("Unlock the encrypted backup volume to start the backup")
+                 : QStringLiteral("解锁加密备份卷以开始备份");
+}
+
+EngineMessage BackupVolumeError::message() const {
+  switch (kind) {
+    case Kind::createFailed:
+      return {QStringLiteral("创建加密卷失败"), QStringLiteral("Could not create the encrypted backup volume."), output};
+    case Kind::mountFailed:
+      if (wrongPassword) {
+        return {QStringLiteral("密码不正确，加密备份卷没有解锁"),
+                QStringLiteral("The password is wrong: the encrypted backup volume stays locked."), output};
+      }
+      return {QStringLiteral("无法解锁加密备份卷"), QStringLiteral("Could not unlock the encrypted backup volume."),
+              output};
+    case Kind::alreadyExists:
+      return {QStringLiteral("备份卷已存在，不需要重新创建"),
+              QStringLiteral("A backup volume already exists there; it does not need to be created again."), {}};
+    case Kind::notInitialized:
+      return {QStringLiteral("备份卷还没初始化"), QStringLiteral("The backup volume has not been set up yet."), {}};
+    case Kind::passwordMissing:
+      return {QStringLiteral("没有输入密码，加密备份卷没有解锁"),
+              QStringLiteral("No password was given: the encrypted backup volume stays locked."), {}};
+  }
+  return {localizedDescription(), localizedDescription(), {}};
 }
 
 QString BackupVolume::volumeName() { return QStringLiteral("TLR 备份"); }
@@ -176,6 +228,7 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
     return volumeError(Kind::mountFailed, QStringLiteral("gocryptfs 已结束，但挂载表里没有这个卷"));
   }
   g_mountedByUs = true;
+  recordOwner();
   installQuitHook();
   return point;
 }
@@ -225,10 +278,62 @@ BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
 void BackupVolume::unmount() {
   std::lock_guard lock(toolMutex());
   if (!isMounted()) return;
-  if (DiskImage::detach(mountPoint()) && !isMounted()) g_mountedByUs = false;
+  if (DiskImage::detach(mountPoint()) && !isMounted()) {
+    g_mountedByUs = false;
+    QFile::remove(ownerRecordPath());
+  }
 }
 
 bool BackupVolume::mountedByThisProcess() { return g_mountedByUs.load() && isMounted(); }
+
+QString BackupVolume::ownerRecordPath() {
+  return Paths::volumesRoot() + QStringLiteral("/.") + volumeName() + QStringLiteral(".owner");
+}
+
+bool BackupVolume::ownerAlive() {
+  const std::optional<QByteArray> line = FileOps::readRegularFile(ownerRecordPath(), 256);
+  if (!line) return false;
+  const QList<QByteArray> fields = line->trimmed().split(' ');
+  if (fields.size() != 2) return false;
+  bool pidOk = false, ticksOk = false;
+  const qlonglong pid = fields[0].toLongLong(&pidOk);
+  const qulonglong ticks = fields[1].toULongLong(&ticksOk);
+  if (!pidOk || !ticksOk || pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
+  const auto stat = readProcStat(static_cast<pid_t>(pid));
+  // A later process under the same number started at another time.
+  return stat && stat->startTicks == ticks && stat->state != 'Z' && stat->state != 'X';
+}
+
+bool BackupVolume::adoptOrphan() {
+  std::lock_guard lock(toolMutex());
+  if (!isMounted() || ownerAlive()) return false;
+  log("[Backup] ", QStringLiteral("加密卷仍挂载着，但挂载它的进程已不在：由本进程接管，用完后卸载"));
+  recordOwner();
+  g_mountedByUs = true;
+  installQuitHook();
+  return true;
+}
+
+void BackupVolume::detachOrphan() {
+  if (!isMounted() || ownerAlive()) return;
+  const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(lockPath());
+  if (!lock) return;  // in use: its run detaches it at its end
+  if (adoptOrphan()) unmount();
+}
+
+bool BackupVolume::holds(const QString& path) {
+  if (!isMounted()) return false;
+  struct stat point{}, parent{}, item{};
+  const QString mount = mountPoint();
+  if (::stat(QFile::encodeName(mount).constData(), &point) != 0 ||
+      ::stat(QFile::encodeName(QFileInfo(mount).absolutePath()).constData(), &parent) != 0 ||
+      ::lstat(QFile::encodeName(path).constData(), &item) != 0) {
+    return false;
+  }
+  return point.st_dev != parent.st_dev && item.st_dev == point.st_dev;
+}
+
+QString BackupVolume::lockPath() { return VolumeLock::lockPathFor(imageURL().value_or(defaultImagePath())); }
 
 std::optional<qint64> BackupVolume::hostFreeSpace() {
   const std::optional<QString> image = imageURL();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/EngineMessage.h"
 #include "backup/Expected.h"
 
 #include <QString>
@@ -26,8 +27,16 @@ struct BackupVolumeError {
 
   // "创建加密卷失败：<output>", "挂载加密卷失败：<output>", ...
   QString localizedDescription() const;
+  // The same for a window, in either language, the tool's output apart.
+  EngineMessage message() const;
   bool operator==(const BackupVolumeError&) const = default;
 };
+
+// Why the password prompt asks, as its message: the engine's text
+// "解锁加密备份卷以开始备份" ("…恢复" for a restore), or its English form
+// when the interface speaks English.
+enum class UnlockPurpose { backup, restore };
+QString unlockReason(UnlockPurpose purpose);
 
 // The encrypted backup image: where it lies, its creation, attaching it at
 // its mount point and detaching it again. All members are static; the state
@@ -72,6 +81,29 @@ class BackupVolume {
   static void unmount();
   // Whether the attached volume was attached by this process.
   static bool mountedByThisProcess();
+
+  // Who attached the volume: every attach records its process (pid and
+  // start time) in a small file beside the mount point, and a detach removes
+  // it. Whether that process still runs; false when nothing is recorded.
+  static bool ownerAlive();
+  // The volume is attached, but whoever attached it is gone (killed during
+  // a backup, say): this process records itself as its owner and returns
+  // true, and detaches it when it is done with it like one it attached.
+  // False when nothing is attached or its owner runs.
+  static bool adoptOrphan();
+  // At start-up: an orphaned attachment that no operation is using (its
+  // lock is free) is detached. Blocks on the tool; off the main thread.
+  static void detachOrphan();
+  // The owner record's path, beside the mount point.
+  static QString ownerRecordPath();
+
+  // Whether `path` lies on the attached volume at this moment: the volume is
+  // attached and `path` is on its file system, not on the bare folder of the
+  // mount point.
+  static bool holds(const QString& path);
+  // The lock file that keeps the operations on the image apart
+  // (VolumeLock), beside the image.
+  static QString lockPath();
 
   // Free bytes of the disk holding the image's folder, or nothing when it
   // cannot be asked.

@@ -72,11 +72,25 @@ void PasswordVault::clearCachedPassword() {
 }
 
 bool PasswordVault::sealWithKey(const QString& password, const QByteArray& key) {
+  return sealWithKeyAt(vaultURL(), password, key);
+}
+
+bool PasswordVault::sealWithKeyAt(const QString& path, const QString& password, const QByteArray& key) {
   QByteArray plain = password.toUtf8();
   std::optional<QByteArray> box = Crypto::chachaSeal(key, plain);
   Crypto::wipe(plain);
   if (!box) return false;
-  return FileOps::writeOwnFile(vaultURL(), *box, FileOps::OwnFileAccess::ownerOnly).isEmpty();
+  return FileOps::writeOwnFile(path, *box, FileOps::OwnFileAccess::ownerOnly).isEmpty();
+}
+
+std::optional<QString> PasswordVault::openAt(const QString& path, const QByteArray& key) {
+  const std::optional<QByteArray> box = FileOps::readRegularFile(path, kMaxVaultBytes);
+  if (!box || box->size() < Crypto::kChaChaBoxOverhead) return std::nullopt;
+  std::optional<QByteArray> plain = Crypto::chachaOpen(key, *box);
+  if (!plain) return std::nullopt;
+  std::optional<QString> password = decodeStrictUtf8(*plain);
+  Crypto::wipe(*plain);
+  return password;
 }
 
 bool PasswordVault::seal(const QString& password) {
@@ -88,14 +102,9 @@ bool PasswordVault::seal(const QString& password) {
 }
 
 std::optional<QString> PasswordVault::openStored() {
-  const std::optional<QByteArray> box = FileOps::readRegularFile(vaultURL(), kMaxVaultBytes);
-  if (!box || box->size() < Crypto::kChaChaBoxOverhead) return std::nullopt;
   QByteArray key = deriveMachineKey();
-  std::optional<QByteArray> plain = Crypto::chachaOpen(key, *box);
+  std::optional<QString> password = openAt(vaultURL(), key);
   Crypto::wipe(key);
-  if (!plain) return std::nullopt;
-  std::optional<QString> password = decodeStrictUtf8(*plain);
-  Crypto::wipe(*plain);
   if (!password) return std::nullopt;
   setCachedPassword(*password);
   return password;
@@ -132,7 +141,7 @@ std::shared_ptr<PasswordPrompt> PasswordVault::prompt() {
 }
 
 QString PasswordVault::promptInformativeText() {
-  return english() ? QStringLiteral("Enter the encrypted backup volume password Enter it once — this Mac "
+  return english() ? QStringLiteral("Enter the encrypted backup volume password Enter it once — this computer "
                                     "remembers it for automatic backups.")
                    : QStringLiteral("请输入加密备份卷的密码 输入一次后本机记住，以后备份自动跑。");
 }

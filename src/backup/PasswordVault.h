@@ -67,6 +67,10 @@ class PasswordVault {
   // Seals under a given key without touching the cache (a migration import
   // writes the file this way; tests seal as another machine or user).
   static bool sealWithKey(const QString& password, const QByteArray& key);
+  // The same two steps on a vault file at another place (a self-test's own),
+  // leaving the cache alone.
+  static bool sealWithKeyAt(const QString& path, const QString& password, const QByteArray& key);
+  static std::optional<QString> openAt(const QString& path, const QByteArray& key);
 
   // Opening: the password in the vault file, also put in the cache; nothing
   // when the file is missing, shorter than a sealed box, sealed on another

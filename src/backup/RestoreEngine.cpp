@@ -3,8 +3,13 @@
 #include "backup/AgentDataDiscovery.h"
 #include "backup/BackupCatalog.h"
 #include "backup/BackupEngine.h"
+#include "backup/BackupStaging.h"
+#include "backup/BackupVolume.h"
+#include "backup/OperationStop.h"
 #include "backup/RestoreTree.h"
+#include "backup/SnapshotChoice.h"
 #include "core/NetworkLogger.h"
+#include "platform/OffMain.h"
 #include "core/SettingsStore.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
@@ -22,7 +27,6 @@
 #include <QPointer>
 #include <QSet>
 
-#include <thread>
 
 namespace tlr {
 
@@ -40,76 +44,110 @@ QString resolveTarget(const QString& path) {
   return expandUserTilde(path);
 }
 
-// The backed-up roots of one agent that its targets do not cover go back to
-// the place the backup recorded, else where the registry's discovery finds
-// them on this machine; only places in the home folder are used. What has no
-// place at all is named in one log line.
-void restoreUncovered(const QString& agentId, const QString& agentDir, const QSet<QString>& covered,
-                      const QStringList& recordedRoots, const AgentRegistry* registry,
-                      std::optional<RestoreError>& error) {
-  QStringList uncovered;
-  for (const QString& name :
-       QDir(agentDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
-    if (!covered.contains(name)) uncovered << name;
-  }
-  if (uncovered.isEmpty()) return;
-  QHash<QString, QString> discovered;
-  // First where the backup says each root came from; then where the
-  // registry's discovery finds it on this machine.
+// Where a backed-up root goes when no target names it: the place the backup
+// recorded, else where the registry's discovery finds a root of that name on
+// this machine; only places in the home folder. Empty when there is none.
+QString placeOfUncovered(const QString& name, const std::optional<QString>& recorded,
+                         const QList<DiscoveredPath>& discovered) {
   const QString home = Paths::home() + "/";
-  for (const QString& place : recordedRoots) {
-    const QString path = resolveTarget(place);
-    const QString name = QFileInfo(path).fileName();
-    if (!discovered.contains(name) && path.startsWith(home) && QDir::cleanPath(path) == path)
-      discovered.insert(name, path);
+  if (recorded) {
+    const QString path = resolveTarget(*recorded);
+    if (path.startsWith(home) && QDir::cleanPath(path) == path) return path;
   }
-  if (registry) {
-    if (const auto entry = registry->lookup(agentId)) {
-      for (const DiscoveredPath& found : AgentDataDiscovery::discover(*entry)) {
-        const QString path = found.path();
-        const QString name = QFileInfo(path).fileName();
-        // Only places in the home folder: a snapshot never writes elsewhere.
-        if (!discovered.contains(name) && path.startsWith(Paths::home() + "/")) discovered.insert(name, path);
-      }
-    }
+  for (const DiscoveredPath& found : discovered) {
+    const QString path = found.path();
+    // Only places in the home folder: a snapshot never writes elsewhere.
+    if (QFileInfo(path).fileName() == name && path.startsWith(home)) return path;
   }
-  QStringList notRestored;
-  for (const QString& name : uncovered) {
-    const auto place = discovered.constFind(name);
-    if (place == discovered.constEnd()) {
-      notRestored << name;
-      continue;
-    }
-    if (auto failed = RestoreTree::restore(agentDir + "/" + name, *place, true)) {
-      error = failed;
-      return;
-    }
-  }
-  if (!notRestored.isEmpty())
-    logLine(QStringLiteral("[Restore] ") + agentId + QStringLiteral(" 未恢复（找不到原来的位置）：") +
-            notRestored.join(QStringLiteral(", ")));
+  return {};
 }
 
+// Puts one agent's backed-up roots back. Each entry of the agent's folder in
+// the archive is one root; the manifest records where each came from.
+//  1. A target (include path or catalog folder) that is exactly where a root
+//     came from takes that root.
+//  2. Any other target takes the root named like its last component. With
+//     the roots on record, only a root not put back yet; without them (older
+//     snapshots), the root of that name, whatever else took it.
+//  3. A root no target took goes back where it came from (or where
+//     discovery finds it); what has no place is named in one log line.
 std::optional<RestoreError> restoreOneAgent(const BackupManifest::AgentBackup& agent, const QString& extractedRoot,
                                             const AgentRegistry* registry) {
   const QString agentDir = extractedRoot + "/" + agent.id;
   if (!QFileInfo::exists(agentDir)) return RestoreError::of(Case::agentNotInBackup, agent.id);
-  const QStringList targets = RestoreEngine::targetsFor(agent.id, registry);
-  // A source that feeds several targets is copied for all but its last.
-  QHash<QString, int> remainingUses;
-  for (const QString& target : targets) ++remainingUses[QFileInfo(target).fileName()];
-  QSet<QString> covered;
-  for (const QString& target : targets) {
-    const QString name = QFileInfo(target).fileName();
-    covered.insert(name);
-    const QString source = agentDir + "/" + name;
-    const bool last = --remainingUses[name] == 0;
-    if (name.isEmpty() || !FileTransfer::entry(source)) continue;
-    if (auto error = RestoreTree::restore(source, target, last)) return error;
+
+  struct Staged {
+    QString name;                    // its entry in the agent's folder
+    QString originalName;            // the last component of its place
+    std::optional<QString> recorded;  // its place as recorded
+  };
+  QList<Staged> staged;
+  QSet<QString> recordedNames;
+  for (const auto& root : agent.roots.value_or(QList<BackupManifest::AgentBackup::Root>())) {
+    if (recordedNames.contains(root.name) || !FileTransfer::entry(agentDir + "/" + root.name)) continue;
+    recordedNames.insert(root.name);
+    staged.append({root.name, QFileInfo(resolveTarget(root.place)).fileName(), root.place});
   }
-  std::optional<RestoreError> error;
-  restoreUncovered(agent.id, agentDir, covered, agent.roots.value_or(QStringList()), registry, error);
-  return error;
+  for (const QString& name :
+       QDir(agentDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+    if (!recordedNames.contains(name)) staged.append({name, name, std::nullopt});
+  }
+  const bool onRecord = agent.roots.has_value();
+
+  // Which targets each root goes to, in the order the targets are listed.
+  QList<QStringList> destinations(staged.size());
+  const QStringList targets = RestoreEngine::targetsFor(agent.id, registry);
+  QList<bool> targetTaken(targets.size(), false);
+  for (qsizetype t = 0; t < targets.size(); ++t) {
+    for (qsizetype i = 0; i < staged.size(); ++i) {
+      if (staged[i].recorded && QDir::cleanPath(resolveTarget(*staged[i].recorded)) == QDir::cleanPath(targets[t])) {
+        destinations[i] << targets[t];
+        targetTaken[t] = true;
+        break;
+      }
+    }
+  }
+  for (qsizetype t = 0; t < targets.size(); ++t) {
+    if (targetTaken[t]) continue;
+    const QString name = QFileInfo(targets[t]).fileName();
+    if (name.isEmpty()) continue;
+    std::optional<qsizetype> chosen;
+    for (qsizetype i = 0; i < staged.size() && !chosen; ++i) {
+      if (staged[i].originalName == name && destinations[i].isEmpty()) chosen = i;
+    }
+    for (qsizetype i = 0; i < staged.size() && !chosen && !onRecord; ++i) {
+      if (staged[i].originalName == name) chosen = i;
+    }
+    if (chosen) destinations[*chosen] << targets[t];
+  }
+
+  QList<DiscoveredPath> discovered;
+  bool discoveryRan = false;
+  QStringList notRestored;
+  for (qsizetype i = 0; i < staged.size(); ++i) {
+    if (destinations[i].isEmpty()) {
+      if (!discoveryRan && registry) {
+        if (const auto entry = registry->lookup(agent.id)) discovered = AgentDataDiscovery::discover(*entry);
+      }
+      discoveryRan = true;
+      const QString place = placeOfUncovered(staged[i].originalName, staged[i].recorded, discovered);
+      if (place.isEmpty()) {
+        notRestored << staged[i].name;
+        continue;
+      }
+      destinations[i] << place;
+    }
+    const QString source = agentDir + "/" + staged[i].name;
+    for (qsizetype d = 0; d < destinations[i].size(); ++d) {
+      // A root that feeds several targets is copied for all but its last.
+      const bool last = d == destinations[i].size() - 1;
+      if (auto error = RestoreTree::restore(source, destinations[i][d], last)) return error;
+    }
+  }
+  if (!notRestored.isEmpty())
+    logLine(QStringLiteral("[Restore] ") + agent.id + QStringLiteral(" 未恢复（找不到原来的位置）：") +
+            notRestored.join(QStringLiteral(", ")));
+  return std::nullopt;
 }
 
 }  // namespace
@@ -117,6 +155,11 @@ std::optional<RestoreError> restoreOneAgent(const BackupManifest::AgentBackup& a
 // The part of one restore that runs on its worker thread.
 class RestoreRun {
  public:
+  static std::optional<RestoreError> run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
+                                         const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
+                                         std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize);
+
+ private:
   static std::optional<RestoreError> work(QPointer<RestoreEngine> engine, const QString& archive,
                                           const QString& expectedSha, const QList<BackupManifest::AgentBackup>& agents,
                                           const QString& staging, std::shared_ptr<const AgentRegistry> registry) {
@@ -125,11 +168,13 @@ class RestoreRun {
         if (engine) engine->setStage(key);
       });
     };
+    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
     stage(LocKey::restoreStageVerifying());
     const auto sha = BackupManifest::sha256HexOfFile(archive);
     if (!sha) return RestoreError::passOn(sha.error().description);
     if (sha.value() != expectedSha) return RestoreError::of(Case::sha256Mismatch);
 
+    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
     stage(LocKey::restoreStageExtracting());
     QStringList members;
     for (const auto& agent : agents) {
@@ -153,6 +198,7 @@ class RestoreRun {
 
     stage(LocKey::restoreStageWriting());
     for (const auto& agent : agents) {
+      if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
       if (auto error = restoreOneAgent(agent, extractedRoot, registry.get())) return error;
     }
     return std::nullopt;
@@ -188,6 +234,65 @@ bool RestoreEngine::restoreAgent(const QString& agentId, Completion done) {
                     std::move(done));
 }
 
+namespace {
+
+// Why no snapshot could be chosen, as the restore reports it.
+RestoreError noSnapshotError(const SnapshotChoice& choice) {
+  if (choice.damaged.isEmpty()) return RestoreError::of(Case::noBackupFound);
+  switch (choice.damaged.first().damage) {
+    case SnapshotChoice::Damage::missing: return RestoreError::of(Case::noBackupFound);
+    case SnapshotChoice::Damage::unreadable:
+    case SnapshotChoice::Damage::corrupted: return RestoreError::of(Case::manifestCorrupted);
+    case SnapshotChoice::Damage::archiveMismatch: return RestoreError::of(Case::sha256Mismatch);
+  }
+  return RestoreError::of(Case::noBackupFound);
+}
+
+}  // namespace
+
+// One restore on its worker thread, from taking the volume's lock to
+// letting it go: the mount (the password prompt alone comes to the main
+// thread), choosing the snapshot, the staging folder, the checksum, tar, the
+// check and the merges, and the unmount.
+std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
+                                            const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
+                                            std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
+  const std::optional<VolumeLock> lock = volume.lock();
+  if (!lock) return RestoreError::of(Case::busy);
+  if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
+  bool mountedHere = false;
+  if (volume.exists() && !volume.isMounted()) {
+    if (auto error = volume.mountInteractive(unlockReason(UnlockPurpose::restore))) return RestoreError::passOn(*error);
+    mountedHere = true;
+  } else if (volume.isMounted()) {
+    // A mount left by a killed run is taken over and detached at the end.
+    mountedHere = volume.adoptOrphan();
+  }
+  const QString workFolder = volume.workFolder();
+  // Plain copies a killed backup or restore left behind.
+  BackupStaging::removeLeftovers(workFolder);
+  const QString staging = workFolder + "/" + QString::fromLatin1(RestoreEngine::kStagingDirName);
+  std::optional<RestoreError> error = [&]() -> std::optional<RestoreError> {
+    const SnapshotChoice choice = SnapshotChoice::choose(volume.listSnapshots());
+    for (const SnapshotChoice::Damaged& damaged : choice.damaged)
+      log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(damaged.folder).fileName() +
+                            QStringLiteral("：") + damaged.reason);
+    if (!choice.found()) return noSnapshotError(choice);
+    const QString archive = choice.folder + "/backup.tar.gz";
+    if (!QDir().mkpath(staging)) return RestoreError::passOn(staging + QStringLiteral(": 无法创建文件夹"));
+    QFile::setPermissions(staging, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
+    QList<BackupManifest::AgentBackup> selected;
+    for (const auto& agent : choice.manifest->agents) {
+      if (filter(agent)) selected << agent;
+    }
+    return work(engine, archive, choice.manifest->archiveSha256, selected, staging, registry);
+  }();
+  FileOps::removeItem(staging);
+  if (mountedHere) volume.unmount();
+  return error;
+}
+
 bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done) {
   if (isRunning_) {
     done(std::nullopt);
@@ -195,86 +300,73 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   }
   setRunning(true);
   setLastError(std::nullopt);
+  lastFailure_.reset();
   setStage(LocKey::backupStagePreparing());
 
-  bool mountedHere = false;
-  if (volume_.exists() && !volume_.isMounted()) {
-    if (auto error = volume_.mountInteractive(QStringLiteral("解锁加密备份卷以开始恢复"))) {
-      setRunning(false);
-      setStageLabel(std::nullopt);
-      done(RestoreError::passOn(*error));
-      return true;
-    }
-    mountedHere = true;
-  }
-  const QString staging = stagingPath();
-  bool stagingMade = false;
-  auto end = [this, mountedHere, staging, done](const std::optional<RestoreError>& error, bool stagingMade) {
-    if (stagingMade) FileOps::removeItem(staging);
-    if (mountedHere) volume_.unmount();
-    setRunning(false);
-    setStageLabel(std::nullopt);
-    if (error) setLastError(error->description());
-    done(error);
-  };
-
-  const QStringList snapshots = volume_.listSnapshots();
-  if (snapshots.isEmpty()) {
-    end(RestoreError::of(Case::noBackupFound), stagingMade);
-    return true;
-  }
-  const QString archive = snapshots.first() + "/backup.tar.gz";
-  const QString manifestPath = snapshots.first() + "/manifest.json";
-  if (!QFileInfo::exists(archive) || !QFileInfo::exists(manifestPath)) {
-    end(RestoreError::of(Case::noBackupFound), stagingMade);
-    return true;
-  }
-  QFile file(manifestPath);
-  if (!file.open(QIODevice::ReadOnly)) {
-    end(RestoreError::passOn(manifestPath + QStringLiteral(": ") + file.errorString()), stagingMade);
-    return true;
-  }
-  const auto manifest = BackupManifest::decode(file.readAll());
-  if (!manifest) {
-    end(RestoreError::of(Case::manifestCorrupted), stagingMade);
-    return true;
-  }
-  FileOps::removeItem(staging);
-  if (!QDir().mkpath(staging)) {
-    end(RestoreError::passOn(staging + QStringLiteral(": 无法创建文件夹")), stagingMade);
-    return true;
-  }
-  stagingMade = true;
-  QFile::setPermissions(staging, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  const qint64 archiveSize = QFileInfo(archive).size();
-  QList<BackupManifest::AgentBackup> selected;
-  for (const auto& agent : manifest.value().agents) {
-    if (filter(agent)) selected << agent;
-  }
-
   QPointer<RestoreEngine> self(this);
-  std::thread([self, archive, sha = manifest.value().archiveSha256, selected, staging, registry = registry_, end,
-               archiveSize] {
-    const std::optional<RestoreError> error = RestoreRun::work(self, archive, sha, selected, staging, registry);
-    runOnMain([self, error, end, archiveSize] {
-      if (!self) return;
-      if (!error) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, archiveSize, true);
-      end(error, true);
+  startOffMain([self, volume = volume_, filter = std::move(filter), registry = registry_, done = std::move(done)] {
+    qint64 archiveSize = 0;
+    const std::optional<RestoreError> error = RestoreRun::run(self, volume, filter, registry, &archiveSize);
+    runOnMain([self, error, done, archiveSize, recorded = volume.userVolume] {
+      if (!error && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, archiveSize, true);
+      if (self) self->finish(error);
+      done(error);
     });
-  }).detach();
+  });
   return true;
+}
+
+void RestoreEngine::finish(const std::optional<RestoreError>& error) {
+  setRunning(false);
+  setStageLabel(std::nullopt);
+  if (error) {
+    lastFailure_ = error->message();
+    setLastError(error->description());
+  }
 }
 
 std::optional<BackupManifest> RestoreEngine::loadManifest() {
   if (!volume_.isMounted()) return std::nullopt;
   const QStringList snapshots = volume_.listSnapshots();
   if (snapshots.isEmpty()) return std::nullopt;
-  const auto data = FileOps::readRegularFile(snapshots.first() + "/manifest.json", 64 << 20);
-  if (!data) return std::nullopt;
-  const auto decoded = BackupManifest::decode(*data);
-  currentManifest_ = decoded ? std::optional<BackupManifest>(decoded.value()) : std::nullopt;
+  const SnapshotChoice choice = SnapshotChoice::choose(snapshots);
+  damagedNewer_ = choice.damaged.size();
+  currentManifest_ = choice.manifest;
   Q_EMIT currentManifestChanged();
   return currentManifest_;
+}
+
+void RestoreEngine::inspect(Completion done) {
+  struct Read {
+    std::optional<RestoreError> error;
+    SnapshotChoice choice;
+  };
+  runOffMain(
+      this,
+      [volume = volume_]() -> Read {
+        const std::optional<VolumeLock> lock = volume.lock();
+        if (!lock) return {RestoreError::of(Case::busy), {}};
+        bool mountedHere = false;
+        if (volume.exists() && !volume.isMounted()) {
+          if (auto error = volume.mountInteractive(unlockReason(UnlockPurpose::restore)))
+            return {RestoreError::passOn(*error), {}};
+          mountedHere = true;
+        } else if (volume.isMounted()) {
+          mountedHere = volume.adoptOrphan();
+        }
+        Read read;
+        if (volume.isMounted()) read.choice = SnapshotChoice::choose(volume.listSnapshots());
+        if (mountedHere) volume.unmount();
+        return read;
+      },
+      [this, done = std::move(done)](Read read) {
+        damagedNewer_ = read.choice.damaged.size();
+        if (!read.error) {
+          currentManifest_ = read.choice.manifest;
+          Q_EMIT currentManifestChanged();
+        }
+        done(read.error);
+      });
 }
 
 void RestoreEngine::setStage(const LocKey& key) { setStageLabel(SettingsStore::shared().text(key)); }

@@ -16,18 +16,21 @@
 
 namespace tlr {
 
-// Puts agents' data back from the newest snapshot on the encrypted backup
-// volume: mounts the volume when needed, checks the archive's SHA-256
-// against the manifest, unpacks the wanted agents into
+// Puts agents' data back from the newest snapshot that checks out on the
+// encrypted backup volume: mounts the volume when needed, checks the
+// archive's SHA-256 against the manifest, unpacks the wanted agents into
 // ".tollamere-restore-tmp" in the home folder, refuses the whole restore when
 // anything unpacked is a link, a special file or a ".." path, and only then
-// merges each agent's files back into their places. Nothing outside the
-// staging folder is touched before the checksum and the whole-tree check
-// passed.
+// merges each agent's files back into their places, with the permission bits
+// and modification times the archive records (never set-id bits). Nothing
+// outside the staging folder is touched before the checksum and the
+// whole-tree check passed. A run holds the volume's lock (VolumeLock): while
+// a backup, export or import uses the image, it is refused with `busy`.
 //
-// Lives on the main thread; the checksum, tar, the check and the merges run
-// on a worker thread. The published state changes only on the main thread
-// and announces every change.
+// Lives on the main thread; everything else of a run (the mount and unmount
+// too) runs on a worker thread, the password prompt alone coming back to the
+// main thread. The published state changes only on the main thread and
+// announces every change.
 class RestoreEngine final : public QObject {
   Q_OBJECT
   Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
@@ -36,7 +39,8 @@ class RestoreEngine final : public QObject {
 
  public:
   // Called once on the main thread: nothing after a complete restore (or a
-  // request refused because a run is under way), else why it stopped.
+  // request refused because a run is under way, which is answered at once,
+  // inside the call), else why it stopped (always after the call returned).
   using Completion = std::function<void(const std::optional<RestoreError>&)>;
 
   static constexpr const char* kStagingDirName = ".tollamere-restore-tmp";
@@ -49,9 +53,19 @@ class RestoreEngine final : public QObject {
   bool restoreAll(Completion done);
   bool restoreAgent(const QString& agentId, Completion done);
 
-  // Main thread. The newest snapshot's manifest, also kept as
+  // Main thread. The manifest of the snapshot a restore would use (the
+  // newest that checks out, see SnapshotChoice), also kept as
   // `currentManifest`; never mounts (nothing when the volume is not mounted).
   std::optional<BackupManifest> loadManifest();
+
+  // Main thread. Reads the manifest of the snapshot a restore would use into
+  // `currentManifest` off the main thread, attaching the volume for that
+  // moment when it is set up but not attached (the password prompt comes to
+  // the main thread) and detaching it again; holds the volume's lock while
+  // it does. `done` is called on the main thread with why it could not
+  // (nothing when the reading went through, also when there is no image or
+  // no snapshot: `currentManifest` is empty then).
+  void inspect(Completion done);
 
   // The loaded registry; set once at start-up.
   void setRegistry(std::shared_ptr<const AgentRegistry> registry) { registry_ = std::move(registry); }
@@ -60,6 +74,11 @@ class RestoreEngine final : public QObject {
   bool isRunning() const { return isRunning_; }
   const std::optional<BackupManifest>& currentManifest() const { return currentManifest_; }
   const std::optional<QString>& lastError() const { return lastError_; }
+  // The last run's failure as a window shows it; set with `lastError`.
+  const std::optional<EngineMessage>& lastFailure() const { return lastFailure_; }
+  // How many snapshots newer than `currentManifest`'s were passed over as
+  // damaged by the last loadManifest().
+  qsizetype damagedNewerCount() const { return damagedNewer_; }
   const std::optional<QString>& stageLabel() const { return stageLabel_; }
   QString stageLabelText() const { return stageLabel_.value_or(QString()); }
   QString lastErrorText() const { return lastError_.value_or(QString()); }
@@ -84,13 +103,16 @@ class RestoreEngine final : public QObject {
   void setStageLabel(std::optional<QString> label);
   void setRunning(bool running);
   void setLastError(std::optional<QString> error);
+  void finish(const std::optional<RestoreError>& error);
 
   SnapshotVolume volume_;
   std::shared_ptr<const AgentRegistry> registry_;
   bool isRunning_ = false;
   std::optional<BackupManifest> currentManifest_;
   std::optional<QString> lastError_;
+  std::optional<EngineMessage> lastFailure_;
   std::optional<QString> stageLabel_;
+  qsizetype damagedNewer_ = 0;
 };
 
 }  // namespace tlr

@@ -1,10 +1,17 @@
 #pragma once
 
+#include "backup/EngineMessage.h"
+
 #include <QString>
+
+#include <optional>
 
 namespace tlr {
 
-// Why a restore stopped. The descriptions exist in Chinese only.
+struct BackupVolumeError;
+
+// Why a restore stopped. The descriptions exist in Chinese only; message()
+// gives a window's text in either language.
 struct RestoreError {
   enum class Case {
     unpackFailed,
@@ -15,6 +22,9 @@ struct RestoreError {
     noBackupFound,
     manifestCorrupted,
     sha256Mismatch,
+    // The volume is in use by a backup, restore, export or import, in this
+    // process or another.
+    busy,
     // An error of the file system, the volume or a process, passed on with
     // its own description (`payload`).
     passedOn,
@@ -22,13 +32,17 @@ struct RestoreError {
 
   Case kind = Case::passedOn;
   QString payload;
+  // How a window shows a passed-on error that knows it (a volume error).
+  std::optional<EngineMessage> passed;
 
-  static RestoreError of(Case kind, const QString& payload = {}) { return {kind, payload}; }
-  static RestoreError passOn(const QString& description) { return {Case::passedOn, description}; }
+  static RestoreError of(Case kind, const QString& payload = {}) { return {kind, payload, {}}; }
+  static RestoreError passOn(const QString& description) { return {Case::passedOn, description, {}}; }
+  static RestoreError passOn(const BackupVolumeError& error);
 
   QString description() const;
   // The case name and its payload, for log lines ("sha256Mismatch").
   QString textualForm() const;
+  EngineMessage message() const;
 
   friend bool operator==(const RestoreError&, const RestoreError&) = default;
 };

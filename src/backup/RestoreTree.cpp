@@ -5,7 +5,11 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
+
+#include <sys/stat.h>
 
 namespace tlr {
 namespace {
@@ -53,6 +57,16 @@ std::optional<RestoreError> RestoreTree::restore(const QString& source, const QS
   }
   if (info->kind != Kind::directory) return std::nullopt;
 
+  // Folders made here get the permission bits the archive records for them
+  // (without set-id and sticky bits) once their files are in; folders that
+  // stand already keep theirs.
+  QList<std::pair<QString, unsigned>> made;
+  QHash<QString, unsigned> folderModes;
+  const auto giveModes = [&made] {
+    for (auto it = made.crbegin(); it != made.crend(); ++it)
+      ::chmod(QFile::encodeName(it->first).constData(), it->second);
+  };
+  if (!FileTransfer::entry(target)) made.append({target, info->mode & 0777});
   if (!QDir().mkpath(target) || !QFileInfo(target).isDir())
     return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹"));
   QDirIterator it = walk(source);
@@ -60,17 +74,39 @@ std::optional<RestoreError> RestoreTree::restore(const QString& source, const QS
   while (it.hasNext()) {
     const QString item = it.next();
     const auto entry = FileTransfer::entry(item);
-    if (!entry || entry->kind != Kind::regular) continue;
+    if (!entry || (entry->kind != Kind::regular && entry->kind != Kind::directory)) continue;
     const QString relative = BackupPlanner::relativePath(item, source);
     if (relative.isEmpty()) continue;
     const QString destination = target + "/" + relative;
+    if (entry->kind == Kind::directory) {
+      // A folder is listed before what it holds; it is made only when a file
+      // needs it, so an empty folder of the backup is not reproduced.
+      folderModes.insert(destination, entry->mode & 0777);
+      continue;
+    }
     const QString parent = QFileInfo(destination).path();
     if (parent != lastParent) {
-      QDir().mkpath(parent);
+      QStringList missing;
+      for (QString folder = parent; folder.size() > target.size() && !FileTransfer::entry(folder);
+           folder = QFileInfo(folder).path())
+        missing.prepend(folder);
+      for (const QString& folder : missing) {
+        const auto mode = folderModes.constFind(folder);
+        if (mode == folderModes.constEnd()) {
+          if (!QDir().mkdir(folder)) break;
+        } else {
+          if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0) break;
+          made.append({folder, *mode});
+        }
+      }
       lastParent = parent;
     }
-    if (auto error = putFile(item, destination, consume)) return error;
+    if (auto error = putFile(item, destination, consume)) {
+      giveModes();
+      return error;
+    }
   }
+  giveModes();
   return std::nullopt;
 }
 

@@ -20,7 +20,10 @@ class RestoreTree {
 
   // Puts one backed-up root back at `target`. A folder is merged file by
   // file: each of its regular files replaces the file at the same relative
-  // path, files only in the target stay, empty folders are not made. A
+  // path with the permission bits and modification time it has in `source`,
+  // files only in the target stay; a folder missing at the target is made
+  // with the permission bits it has in `source`, an existing one keeps its
+  // own. A
   // single file replaces the file at `target`; a folder standing there is
   // `copyFailed`. Every file is written under a temporary name beside its
   // place and renamed over it, so an interrupted restore leaves either the

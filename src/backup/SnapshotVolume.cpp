@@ -2,6 +2,7 @@
 
 #include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
+#include "platform/Paths.h"
 
 namespace tlr {
 
@@ -9,16 +10,20 @@ SnapshotVolume SnapshotVolume::standard() {
   SnapshotVolume v;
   v.exists = [] { return BackupVolume::exists(); };
   v.isMounted = [] { return BackupVolume::isMounted(); };
-  v.mountInteractive = [](const QString& reason) -> std::optional<QString> {
-    const auto mounted = BackupVolume::mountInteractive(reason);
+  v.mountInteractive = [](const QString& reason) -> std::optional<BackupVolumeError> {
+    auto mounted = BackupVolume::mountInteractive(reason);
     if (mounted.ok()) return std::nullopt;
-    return mounted.error().localizedDescription();
+    return std::move(mounted).error();
   };
   v.unmount = [] { BackupVolume::unmount(); };
+  v.adoptOrphan = [] { return BackupVolume::adoptOrphan(); };
+  v.lock = [] { return VolumeLock::tryAcquire(BackupVolume::lockPath()); };
+  v.holds = [](const QString& path) { return BackupVolume::holds(path); };
   v.snapshotsRoot = [] { return BackupStorage::rootURL().value_or(QString()); };
   v.listSnapshots = [] { return BackupStorage::listSnapshots(); };
   v.pruneKeeping = [](const QString& label) { BackupStorage::pruneSnapshots(label); };
   v.timestampLabel = [](const QDateTime& date) { return BackupStorage::timestampLabel(date); };
+  v.workFolder = [] { return Paths::home(); };
   return v;
 }
 

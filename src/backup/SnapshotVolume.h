@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/VolumeLock.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -9,20 +11,31 @@
 
 namespace tlr {
 
+struct BackupVolumeError;
+
 // What the backup and restore engines use of the encrypted backup volume and
-// its snapshot folders. `standard()` is the real volume; tests may hand an
-// engine another one.
+// its snapshot folders. `standard()` is the user's volume; a self-test hands
+// an engine a scratch volume of its own, and tests hand it a plain folder.
 struct SnapshotVolume {
   // An image is set up and present.
   std::function<bool()> exists;
   // The volume is mounted at its mount point.
   std::function<bool()> isMounted;
   // Mounts the volume, taking the password from memory, the vault or the
-  // user (asked on the main thread); callable from any thread. The error's
-  // description when it fails.
-  std::function<std::optional<QString>(const QString& reason)> mountInteractive;
+  // user (asked on the main thread); callable from any thread. The error
+  // when it fails.
+  std::function<std::optional<BackupVolumeError>(const QString& reason)> mountInteractive;
   // Detaches the volume; never fails.
   std::function<void()> unmount;
+  // The volume is mounted but whoever mounted it is gone: this process takes
+  // it over and returns true (and detaches it when done, like a mount of its
+  // own).
+  std::function<bool()> adoptOrphan;
+  // Takes the lock that keeps the operations on this image apart; nothing
+  // when another backup, restore, export or import holds it.
+  std::function<std::optional<VolumeLock>()> lock;
+  // Whether a path lies on the mounted volume at this moment.
+  std::function<bool(const QString& path)> holds;
   // The folder of snapshots on the mounted volume (created when missing), or
   // empty when the volume is not mounted.
   std::function<QString()> snapshotsRoot;
@@ -32,6 +45,12 @@ struct SnapshotVolume {
   std::function<void(const QString& label)> pruneKeeping;
   // A snapshot folder's name for a time ("yyyy-MM-dd_HH-mm-ss").
   std::function<QString(const QDateTime&)> timestampLabel;
+  // Where a run stages plain copies (the staging folders and the archive):
+  // the home folder for the user's volume.
+  std::function<QString()> workFolder;
+  // The user's own backups: a run on it is recorded (last-backup.json, the
+  // network log). A self-test's scratch volume is not.
+  bool userVolume = true;
 
   static SnapshotVolume standard();
 };

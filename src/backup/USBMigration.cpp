@@ -1,8 +1,12 @@
 #include "backup/USBMigration.h"
 
+#include "backup/BackupEngine.h"
 #include "backup/BackupManifest.h"
+#include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
+#include "backup/SnapshotChoice.h"
+#include "backup/VolumeLock.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 #include "platform/MainThread.h"
@@ -27,7 +31,31 @@ using Case = USBMigration::Error::Case;
 
 namespace {
 
-USBMigration::Error error(Case kind, const QString& payload = {}) { return {kind, payload}; }
+USBMigration::Error error(Case kind, const QString& payload = {}) { return {kind, payload, {}}; }
+
+// A failure of the file system during an export or an import: the
+// reason stays the description (and the details a window shows).
+USBMigration::Error exportFailure(const QString& reason) {
+  return {Case::passedOn, reason, EngineMessage{QStringLiteral("导出失败"), QStringLiteral("The export failed."), reason}};
+}
+USBMigration::Error importFailure(const QString& reason) {
+  return {Case::passedOn, reason, EngineMessage{QStringLiteral("导入失败"), QStringLiteral("The import failed."), reason}};
+}
+USBMigration::Error volumeFailure(const BackupVolumeError& e) {
+  return {Case::passedOn, e.localizedDescription(), e.message()};
+}
+
+// How many agents the backup being exported holds: from its newest good
+// snapshot while the volume is attached, else from the summary of the last
+// backup.
+std::optional<qint64> backupAgentCount() {
+  if (BackupVolume::isMounted()) {
+    const SnapshotChoice choice = SnapshotChoice::choose(BackupStorage::listSnapshots());
+    if (choice.found()) return choice.manifest->agents.size();
+  }
+  if (const auto last = BackupEngine::readLastBackupCache()) return last->agentCount;
+  return std::nullopt;
+}
 
 struct FileEntry {
   QString path;
@@ -81,9 +109,34 @@ QString USBMigration::Error::description() const {
     case Case::noPackage: return QStringLiteral("U 盘上没找到 Tollamere 迁移包");
     case Case::manifestCorrupted: return QStringLiteral("迁移包元数据损坏");
     case Case::copyFailed: return QStringLiteral("导入失败：") + payload;
+    case Case::busy: return EngineMessage::busy().chinese;
+    case Case::volumeStillMounted: return QStringLiteral("加密备份卷无法卸载，没有导出");
     case Case::passedOn: return payload;
   }
   return payload;
+}
+
+EngineMessage USBMigration::Error::message() const {
+  if (shown) return *shown;
+  switch (kind) {
+    case Case::noBackup:
+      return {description(), QStringLiteral("There is no backup yet. Back up once in the backup panel first."), {}};
+    case Case::usbNotWritable:
+      return {description(), QStringLiteral("The drive cannot be written. Check its lock switch and its free space."),
+              {}};
+    case Case::cancelled: return {description(), QStringLiteral("Cancelled."), {}};
+    case Case::noPackage:
+      return {description(), QStringLiteral("No Tollamere migration package on this drive."), {}};
+    case Case::manifestCorrupted:
+      return {description(), QStringLiteral("The migration package's manifest is damaged."), {}};
+    case Case::copyFailed: return {QStringLiteral("导入失败"), QStringLiteral("The import failed."), payload};
+    case Case::busy: return EngineMessage::busy();
+    case Case::volumeStillMounted:
+      return {description(),
+              QStringLiteral("The encrypted backup volume could not be detached, so nothing was exported."), {}};
+    case Case::passedOn: return {QStringLiteral("操作失败"), QStringLiteral("The operation failed."), payload};
+  }
+  return {description(), description(), {}};
 }
 
 QByteArray USBMigration::MigrationManifest::encode() const {
@@ -110,6 +163,7 @@ QByteArray USBMigration::MigrationManifest::encode() const {
   top.insert("createdAt", BackupManifest::isoDate(createdAt));
   top.insert("installRecipe", recipe);
   top.insert("schemaVersion", static_cast<double>(schemaVersion));
+  if (backupAgentCount) top.insert("backupAgentCount", static_cast<double>(*backupAgentCount));
   top.insert("source", sourceObject);
   return QJsonDocument(top).toJson(QJsonDocument::Indented);
 }
@@ -120,10 +174,21 @@ std::optional<USBMigration::MigrationManifest> USBMigration::MigrationManifest::
   if (parseError.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
   const QJsonObject top = doc.object();
   MigrationManifest m;
-  const QJsonValue version = top.value("schemaVersion");
-  if (!version.isDouble() || version.toDouble() != static_cast<double>(static_cast<qint64>(version.toDouble())))
-    return std::nullopt;
-  m.schemaVersion = static_cast<qint64>(version.toDouble());
+  // Whole numbers within 64 bits only; the range is checked before any
+  // conversion (a 1e300 is refused, never converted).
+  auto exactInteger = [](const QJsonValue& value) -> std::optional<qint64> {
+    if (!value.isDouble()) return std::nullopt;
+    const qint64 n = value.toInteger(0);
+    if (n == 0 && value.toInteger(1) != 0) return std::nullopt;
+    return n;
+  };
+  const std::optional<qint64> version = exactInteger(top.value("schemaVersion"));
+  if (!version) return std::nullopt;
+  m.schemaVersion = *version;
+  if (top.contains("backupAgentCount")) {
+    m.backupAgentCount = exactInteger(top.value("backupAgentCount"));
+    if (!m.backupAgentCount || *m.backupAgentCount < 0) return std::nullopt;
+  }
   if (!top.value("createdAt").isString()) return std::nullopt;
   const auto created = BackupManifest::parseIsoDate(top.value("createdAt").toString());
   if (!created) return std::nullopt;
@@ -202,32 +267,42 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
     const std::function<void(const ExportProgress&)>& onProgress) {
   const std::optional<QString> image = BackupVolume::imageURL();
   if (!image || !QFileInfo::exists(*image)) return error(Case::noBackup);
+  const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath());
+  if (!lock) return error(Case::busy);
+  const std::optional<qint64> agentCount = backupAgentCount();
   if (BackupVolume::isMounted()) BackupVolume::unmount();
+  // A live image changes under the copy: the package would not open.
+  if (BackupVolume::isMounted()) return error(Case::volumeStillMounted);
   if (!writable(volume)) return error(Case::usbNotWritable);
 
   const QString package = volume + "/" + kPackageName;
   FileOps::removeItem(package);
-  if (!QDir().mkpath(package)) return error(Case::passedOn, package + QStringLiteral(": 无法创建文件夹"));
+  if (!QDir().mkpath(package)) return exportFailure(package + QStringLiteral(": 无法创建文件夹"));
   const QString targetImage = package + "/" + kImageName;
   const QList<FileEntry> files = visibleFiles(*image);
   ExportProgress progress;
   progress.filesTotal = files.size();
   for (const FileEntry& f : files) progress.bytesTotal += f.size;
-  if (!QDir().mkpath(targetImage)) return error(Case::passedOn, targetImage + QStringLiteral(": 无法创建文件夹"));
+  if (!QDir().mkpath(targetImage)) return exportFailure(targetImage + QStringLiteral(": 无法创建文件夹"));
 
   QElapsedTimer clock;
   clock.start();
   qint64 lastReport = -1;
+  // The folders written into, flushed once their files are in.
+  QStringList folders{targetImage};
   for (int i = 0; i < files.size(); ++i) {
     if (shouldCancel && shouldCancel()) {
       FileOps::removeItem(package);
       return error(Case::cancelled);
     }
     const QString target = targetImage + "/" + relativeTo(files[i].path, *image);
-    if (!QDir().mkpath(QFileInfo(target).path()))
-      return error(Case::passedOn, QFileInfo(target).path() + QStringLiteral(": 无法创建文件夹"));
+    const QString parent = QFileInfo(target).path();
+    if (!QDir().mkpath(parent)) return exportFailure(parent + QStringLiteral(": 无法创建文件夹"));
+    if (!folders.contains(parent)) folders << parent;
     if (const QString failed = FileTransfer::copyNew(files[i].path, target); !failed.isEmpty())
-      return error(Case::passedOn, failed);
+      return exportFailure(failed);
+    // On the stick before it counts as written.
+    if (const QString failed = FileTransfer::sync(target); !failed.isEmpty()) return exportFailure(failed);
     progress.bytesWritten += files[i].size;
     progress.filesWritten = i + 1;
     const qint64 now = clock.elapsed();
@@ -236,6 +311,9 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
       if (onProgress) onProgress(progress);
       lastReport = now;
     }
+  }
+  for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
+    if (const QString failed = FileTransfer::sync(*it); !failed.isEmpty()) return exportFailure(failed);
   }
 
   MigrationManifest manifest;
@@ -246,17 +324,28 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   for (const AgentEntry& entry : installedAgents) {
     if (entry.install) manifest.installRecipe << recipeItem(entry);
   }
-  if (const QString failed = FileOps::writeOwnFile(package + "/" + kManifestName, manifest.encode()); !failed.isEmpty())
-    return error(Case::passedOn, failed);
+  manifest.backupAgentCount = agentCount;
+  // Written last, whole and flushed with its folder: its presence is what
+  // makes the package.
+  const QString manifestPath = package + "/" + kManifestName;
+  if (const QString failed = FileOps::writeOwnFile(manifestPath, manifest.encode()); !failed.isEmpty())
+    return exportFailure(failed);
+  for (const QString& folder : {package, volume}) {
+    if (const QString failed = FileTransfer::sync(folder); !failed.isEmpty()) return exportFailure(failed);
+  }
   return package;
 }
 
 Expected<USBMigration::ImportPreview, USBMigration::Error> USBMigration::preview(const QString& volume) {
   const QString path = volume + "/" + kPackageName + "/" + kManifestName;
-  if (!QFileInfo::exists(path)) return error(Case::noPackage);
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return error(Case::passedOn, path + QStringLiteral(": ") + file.errorString());
-  const auto manifest = MigrationManifest::decode(file.readAll());
+  // A stick is anyone's: the manifest is read only as a plain file of a
+  // bounded size, never through a link.
+  const FileOps::ReadResult read = FileOps::readFileNoFollow(path, kManifestLimit);
+  if (read.status == FileOps::ReadResult::Status::missing) return error(Case::noPackage);
+  if (read.status == FileOps::ReadResult::Status::notRegular || read.status == FileOps::ReadResult::Status::tooLarge)
+    return error(Case::manifestCorrupted);
+  if (read.status != FileOps::ReadResult::Status::ok) return importFailure(read.reason);
+  const auto manifest = MigrationManifest::decode(read.data);
   if (!manifest) return error(Case::manifestCorrupted);
   qint64 total = 0;
   for (const FileEntry& f : visibleFiles(volume + "/" + kPackageName + "/" + kImageName)) total += f.size;
@@ -267,9 +356,21 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
   const QString source = volume + "/" + kPackageName + "/" + kImageName;
   if (!QFileInfo(source).isDir()) return error(Case::noPackage);
   const QString destination = Paths::home() + "/" + kImageName;
+  // The image's place is taken while a backup, restore or export uses the
+  // image there or the one recorded now.
+  const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(VolumeLock::lockPathFor(destination));
+  if (!lock) return error(Case::busy);
+  std::optional<VolumeLock> recordedLock;
+  if (BackupVolume::lockPath() != lock->path()) {
+    recordedLock = VolumeLock::tryAcquire(BackupVolume::lockPath());
+    if (!recordedLock) return error(Case::busy);
+  }
   if (FileTransfer::entry(destination))
-    return error(Case::copyFailed,
-                 QStringLiteral("本机已有备份卷在 ") + destination + QStringLiteral("，请先备份/移除"));
+    return Error{Case::copyFailed, QStringLiteral("本机已有备份卷在 ") + destination + QStringLiteral("，请先备份/移除"),
+            EngineMessage{QStringLiteral("导入失败：这台电脑上已有备份卷，请先备份或移走它"),
+                          QStringLiteral("The import failed: this computer already has a backup volume. Back it up "
+                                         "or move it away first."),
+                          destination}};
 
   // Copied beside its place under a temporary name and renamed when whole:
   // a failed copy never leaves a partial image that blocks the next try, and
@@ -281,7 +382,7 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
                             QString::number(QRandomGenerator::global()->generate64(), 36);
   auto fail = [&](const QString& reason) {
     FileOps::removeItem(temporary);
-    return error(Case::passedOn, reason);
+    return importFailure(reason);
   };
   if (!QDir().mkpath(temporary)) return fail(temporary + QStringLiteral(": 无法创建文件夹"));
   QDirIterator it(source, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -302,11 +403,19 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
     return fail(failed);
 
   BackupVolume::setImageURL(destination);
-  if (const auto mounted = BackupVolume::mount(password); !mounted)
-    return error(Case::passedOn, mounted.error().localizedDescription());
+  if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
   BackupVolume::unmount();
   runOnMain([password] { PasswordVault::seal(password); });
   return destination;
+}
+
+Expected<QString, USBMigration::Error> USBMigration::provePassword(const QString& image, const QString& password) {
+  const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(VolumeLock::lockPathFor(image));
+  if (!lock) return error(Case::busy);
+  if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
+  BackupVolume::unmount();
+  PasswordVault::seal(password);
+  return image;
 }
 
 }  // namespace tlr

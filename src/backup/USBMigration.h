@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/EngineMessage.h"
 #include "backup/Expected.h"
 #include "registry/AgentEntry.h"
 
@@ -50,6 +51,10 @@ class USBMigration {
     QDateTime createdAt;
     SourceInfo source;
     QList<InstallRecipeItem> installRecipe;
+    // How many agents the exported backup holds (JSON key
+    // "backupAgentCount"), when the export could tell: the install recipe
+    // lists only the agents that have one. Packages of older versions lack it.
+    std::optional<qint64> backupAgentCount;
     friend bool operator==(const MigrationManifest&, const MigrationManifest&) = default;
 
     // Pretty-printed JSON with sorted keys and ISO 8601 dates; absent
@@ -71,14 +76,34 @@ class USBMigration {
     MigrationManifest manifest;
     qint64 backupTotalBytes = 0;
     QList<InstallRecipeItem> recipe;
+    // The agents in the package's backup: the manifest's count, else (an
+    // older package) the recipe's.
+    qint64 agentCount() const { return manifest.backupAgentCount.value_or(recipe.size()); }
   };
 
-  // Export, import and passed-on failures. Descriptions in Chinese only.
+  // Export, import and passed-on failures. Descriptions in Chinese only;
+  // message() gives a window's text in either language.
   struct Error {
-    enum class Case { noBackup, usbNotWritable, cancelled, noPackage, manifestCorrupted, copyFailed, passedOn };
+    enum class Case {
+      noBackup,
+      usbNotWritable,
+      cancelled,
+      noPackage,
+      manifestCorrupted,
+      copyFailed,
+      // A backup, restore, export or import uses the volume.
+      busy,
+      // The backup volume could not be detached before the export: a live
+      // image is never copied.
+      volumeStillMounted,
+      passedOn,
+    };
     Case kind = Case::passedOn;
     QString payload;
+    // How a window shows it, when the failure knows better than the case.
+    std::optional<EngineMessage> shown;
     QString description() const;
+    EngineMessage message() const;
     friend bool operator==(const Error&, const Error&) = default;
   };
 
@@ -90,12 +115,18 @@ class USBMigration {
   // Writes the package on `volume`. Calls `shouldCancel` before each file
   // (true removes the package and fails with `cancelled`) and `onProgress`
   // after the first file, then at most every 0.2 s, and after the last.
-  // Returns the package folder.
+  // Holds the backup volume's lock throughout (`busy` while a backup,
+  // restore or import uses it) and detaches the volume first; when it will
+  // not detach, nothing is copied (`volumeStillMounted`). Every copied file,
+  // the manifest and the folders are on the disk before it returns, so the
+  // stick can be pulled at once. Returns the package folder.
   static Expected<QString, Error> exportToWithProgress(const QString& volume, const QList<AgentEntry>& installedAgents,
                                                        const std::function<bool()>& shouldCancel,
                                                        const std::function<void(const ExportProgress&)>& onProgress);
 
   static Expected<ImportPreview, Error> preview(const QString& volume);
+  // The largest "manifest-migration.json" a preview reads.
+  static constexpr qint64 kManifestLimit = 16 << 20;
 
   // Copies the package's image to "TLR 备份.sparsebundle" in the home folder
   // (through a temporary sibling, so a failed copy leaves nothing that
@@ -103,6 +134,11 @@ class USBMigration {
   // `password` and unmounts it. The password is sealed into the vault only
   // after that mount succeeded. Returns the imported image.
   static Expected<QString, Error> importSnapshot(const QString& volume, const QString& password);
+
+  // After an import whose password the image refused: mounts the image
+  // placed at `image` (the recorded one) once with `password`, unmounts it
+  // and seals the password. Returns `image`.
+  static Expected<QString, Error> provePassword(const QString& image, const QString& password);
 
   static InstallRecipeItem recipeItem(const AgentEntry& entry);
 };

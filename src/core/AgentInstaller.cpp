@@ -96,11 +96,7 @@ QList<AgentInstaller::Requirement> AgentInstaller::missingRequirements(
 }
 
 AgentInstaller::CommandResult AgentInstaller::runCommand(const Command& cmd) const {
-  const QString home = Paths::home();
-  const QStringList environment = recipe::childEnvironment({{"npm_config_prefix", home + "/.npm-global"},
-                                                            {"PIPX_HOME", home + "/.local/pipx"},
-                                                            {"PIPX_BIN_DIR", home + "/.local/bin"}});
-  const ChildResult r = recipe::runVector(expandWords(cmd), environment, commandTimeout_, [this] {
+  const ChildResult r = recipe::runVector(expandWords(cmd), recipe::recipeEnvironment(), commandTimeout_, [this] {
     log("[Installer] ", recipe::timeoutLogText(commandTimeout_));
   });
   if (!r.started) return {false, QString(), r.startError};

@@ -124,7 +124,8 @@ quint64 AgentUninstaller::sizeOnDisk(const QString& path) {
 std::optional<QString> AgentUninstaller::which(const QString& name) { return recipe::resolveProgram(name); }
 
 AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd) const {
-  const ChildResult r = recipe::runVector(cmd, recipe::childEnvironment(), commandTimeout_, [this] {
+  // The same environment as the install, so npm finds what it installed.
+  const ChildResult r = recipe::runVector(cmd, recipe::recipeEnvironment(), commandTimeout_, [this] {
     log("[Uninstaller] ", recipe::timeoutLogText(commandTimeout_));
   });
   if (!r.started) return {false, QString(), r.startError};

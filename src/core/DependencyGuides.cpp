@@ -4,19 +4,12 @@
 
 
 namespace tlr::DependencyGuides {
-namespace {
-
-const QString kHomebrewInstallScript =
-    QStringLiteral("https://raw.githubusercontent.com/Homebrew/install/HEAD/install.sh");
-
-}  // namespace
 
 QString pipxBootstrapScript() {
   // Each alternative is grouped: "&&" and "||" have equal precedence in the
-  // shell, so without the braces a successful Homebrew install would go on
-  // into the conda install and every pip fallback after it.
+  // shell, so without the braces a successful conda install would go on into
+  // every pip fallback after it.
   return QStringLiteral(
-      "{ command -v brew >/dev/null 2>&1 && brew install pipx; } || "
       "{ command -v conda >/dev/null 2>&1 && conda install -y -c conda-forge pipx; } || "
       "python3 -m pip install --user pipx 2>/dev/null || "
       "python3 -m pip install --user --break-system-packages pipx 2>/dev/null || "
@@ -24,11 +17,13 @@ QString pipxBootstrapScript() {
 }
 
 QString nodeGuideScript() {
-  return QStringLiteral("if ! command -v brew >/dev/null 2>&1; then  echo '") + kBrewMissingPlaceholder +
-         QStringLiteral("';  /bin/bash -c ") + "\"$(curl -fsSL " + kHomebrewInstallScript + ")\"" +
-         QStringLiteral(";fi;BREW=$(command -v brew || echo /opt/homebrew/bin/brew);[ -x ") + "\"$BREW\"" +
-         QStringLiteral(" ] || BREW=/usr/local/bin/brew;echo '") + kNodePlaceholder +
-         QStringLiteral("';$BREW install node");
+  // Through the distribution's package manager, in a terminal window where
+  // sudo can ask for the password; without apt, the Node.js download page.
+  return QStringLiteral("echo '") + kNodePlaceholder +
+         QStringLiteral("'; if command -v apt-get >/dev/null 2>&1; then echo '") + kBrewMissingPlaceholder +
+         QStringLiteral("'; if [ \"$(id -u)\" = 0 ]; then SUDO=; else SUDO=sudo; fi; "
+                        "$SUDO apt-get update && $SUDO apt-get install -y nodejs npm; "
+                        "else echo 'https://nodejs.org/en/download'; exit 1; fi");
 }
 
 std::optional<CommandList> bootstrapFor(const QString& command) {

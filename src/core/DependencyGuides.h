@@ -25,12 +25,13 @@ std::optional<CommandList> bootstrapFor(const QString& command);
 // The guide of "npm", "pipx", "curl" or "bash".
 std::optional<CommandGuide> guideFor(const QString& command);
 
-// The pipx install script: Homebrew, else conda, else a pip user install,
-// else the same with "--break-system-packages", else pip upgraded first.
-// The first alternative that succeeds ends the list.
+// The pipx install script: conda, else a pip user install, else the same
+// with "--break-system-packages", else pip upgraded first. The first
+// alternative that succeeds ends the list.
 QString pipxBootstrapScript();
-// The Node.js script: Homebrew installed first when it is missing, then
-// "brew install node". It holds the two echo placeholders below.
+// The Node.js script for a terminal window: nodejs and npm through apt (with
+// sudo unless run as root), else the Node.js download page and a failure.
+// It holds the two echo placeholders below.
 QString nodeGuideScript();
 
 inline constexpr QLatin1String kBrewMissingPlaceholder{"{{TLR_ECHO_BREW_MISSING}}"};

@@ -1,8 +1,8 @@
 #include "core/InstallSession.h"
 
 #include "core/DependencyGuides.h"
-#include "core/OffMain.h"
 #include "core/SettingsStore.h"
+#include "platform/OffMain.h"
 
 #include <QPointer>
 

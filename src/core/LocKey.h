@@ -288,6 +288,8 @@ namespace tlr {
   PLAIN(settingsDockToggle) \
   PLAIN(settingsDockWarnOn) \
   PLAIN(settingsDockWarnOff) \
+  PLAIN(settingsDockWarnOnNoTray) \
+  PLAIN(settingsDockWarnOffNoTray) \
   /* event */ \
   PLAIN(eventStarted) \
   PLAIN(eventExitedNormal) \
@@ -327,6 +329,7 @@ namespace tlr {
   VALUED(evDetailRestartFailed) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
+  PLAIN(evDetailUserLaunch) \
   PLAIN(evDetailSetupCompleted) \
   PLAIN(evDetailNoRecoveryStrategy) \
   PLAIN(evDetailRunawayFallback) \
@@ -358,6 +361,10 @@ namespace tlr {
   PLAIN(onboardWarnTitle) \
   PLAIN(onboardStep1) \
   PLAIN(onboardStep2) \
+  PLAIN(onboardBodyNoTray) \
+  PLAIN(onboardWarnTitleNoTray) \
+  PLAIN(onboardStep1NoTray) \
+  PLAIN(onboardStep2NoTray) \
   PLAIN(onboardOK) \
   /* row */ \
   VALUED(rowOpenTooltipRunning) \
@@ -602,7 +609,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 378, "the interface has 378 text keys");
+static_assert(LocKey::kCount == 385, "the interface has 385 text keys");
 static_assert(LocKey::kValuedCount == 84, "84 text keys carry values");
 
 }  // namespace tlr

@@ -123,13 +123,13 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::usbAgentCountValue:
       return fill(u"{1}", key);
     case Id::usbStatusExportDone:
-      return fill(u"✓ Written to {1}\n\nOn the new Mac: plug in the USB → open Tollamere → \"Import from USB\"", key);
+      return fill(u"✓ Written to {1}\n\nOn the new computer: plug in the USB → open Tollamere → \"Import from USB\"", key);
     case Id::usbStatusImportDone:
       return fill(u"✓ Imported encrypted backup volume {1}\n\nGo to \"Backup & Restore → Restore from backup\" to finish recovery", key);
     case Id::usbExportProgressSize:
       return fill(u"{1} / {2}", key);
     case Id::usbExportProgressFiles:
-      return fill(u"{1} / {2} files", key);
+      return fill(key.integer(1) == 1 ? u"{1} / {2} file" : u"{1} / {2} files", key);
     case Id::usbExportSpeed:
       return fill(u"{1} MB/s", key);
     case Id::usbExportEtaSeconds:
@@ -147,15 +147,15 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::usbPasswordPrompt:
       return u"Enter the password of the encrypted backup volume"_s;
     case Id::usbPasswordHint:
-      return u"The password you set when you created the backup volume on the old Mac"_s;
+      return u"The password you set when you created the backup volume on the old computer"_s;
     case Id::usbHeaderExport:
       return u"Export to USB"_s;
     case Id::usbHeaderImport:
       return u"Import from USB"_s;
     case Id::usbIntroExport:
-      return u"Copy the encrypted backup volume and an install list to a USB drive, then import them on the new Mac."_s;
+      return u"Copy the encrypted backup volume and an install list to a USB drive, then import them on the new computer."_s;
     case Id::usbIntroImport:
-      return u"Plug in a USB drive that holds a Tollamere migration package to bring your backup to this Mac."_s;
+      return u"Plug in a USB drive that holds a Tollamere migration package to bring your backup to this computer."_s;
     case Id::usbRowSourceDevice:
       return u"Source device"_s;
     case Id::usbRowOS:
@@ -188,7 +188,9 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::backupScanResult:
       return fill(u"Scanned: {1}", key);
     case Id::backupAgentLocation:
-      return fill(u"{1} agents · {2} locations", key);
+      return fill(key.integer(0) == 1 ? (key.integer(1) == 1 ? u"{1} agent · {2} location" : u"{1} agent · {2} locations")
+                                      : (key.integer(1) == 1 ? u"{1} agents · {2} location" : u"{1} agents · {2} locations"),
+                  key);
     case Id::backupOccupiedFree:
       return fill(u"Used {1}   Host free {2}", key);
     case Id::backupStatAgentCountValue:
@@ -222,7 +224,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::backupSetupVolume:
       return u"Set up encrypted volume"_s;
     case Id::backupSetupHint:
-      return u"Set up an encrypted backup volume first. Your data stays on this Mac."_s;
+      return u"Set up an encrypted backup volume first. Your data stays on this computer."_s;
     case Id::backupExportUSB:
       return u"Export to USB"_s;
     case Id::backupImportUSB:
@@ -230,7 +232,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::backupRestoreFromBackup:
       return u"Restore from backup"_s;
     case Id::backupShowInFinder:
-      return u"Show in Finder"_s;
+      return u"Show in Files"_s;
     case Id::backupNeverYet:
       return u"Never"_s;
     case Id::backupLast:
@@ -253,7 +255,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::doctorExitInfo:
       return fill(u"Exit {1} · {2}s", key);
     case Id::doctorDeeperHint:
-      return fill(u"For deeper diagnosis/fix, run in Terminal: {1} --fix", key);
+      return fill(u"For deeper diagnosis/fix, run in a terminal: {1} --fix", key);
     case Id::doctorHeaderTitle:
       return fill(u"{1} · Post-install check", key);
     case Id::doctorOutputExitCode:
@@ -289,7 +291,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::doctorFullOutput:
       return u"Full output"_s;
     case Id::doctorDeeperHintGeneric:
-      return u"For deeper diagnosis, run the agent's doctor --fix in Terminal"_s;
+      return u"For deeper diagnosis, run the agent's doctor --fix in a terminal"_s;
     case Id::doctorRunningLabel:
       return u"Diagnosing…"_s;
     case Id::doctorLabel:
@@ -316,13 +318,13 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::firstSetupStepSetPassword:
       return u"Set password"_s;
     case Id::firstSetupIntro:
-      return u"Tollamere keeps your agents' backups in an encrypted volume on this Mac."_s;
+      return u"Tollamere keeps your agents' backups in an encrypted volume on this computer."_s;
     case Id::firstSetupIntroDetail:
       return u"Skills, memories, sessions and settings are encrypted with AES-256. Only your password opens them."_s;
     case Id::firstSetupLocationLabel:
       return u"Location"_s;
     case Id::firstSetupLocationHint:
-      return u"The volume grows as you back up, up to 200 GB."_s;
+      return u"The volume is a folder that grows as you back up."_s;
     case Id::firstSetupChangeLocation:
       return u"Change…"_s;
     case Id::firstSetupNext:
@@ -363,7 +365,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::restoreFoundBackup:
       return fill(u"Found backup in {1}", key);
     case Id::restoreCrossDeviceBody:
-      return fill(u"This backup is from {1}, not this Mac. All data will be restored to this machine.", key);
+      return fill(u"This backup is from {1}, not this computer. All data will be restored to this machine.", key);
     case Id::restoreOneAgent:
       return fill(u"Restore {1}", key);
     case Id::restoreConfirmOneBody:
@@ -381,7 +383,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::restoreFromiCloud:
       return u"From iCloud"_s;
     case Id::restoreCrossDevice:
-      return u"Backup from another Mac"_s;
+      return u"Backup from another computer"_s;
     case Id::restoreAllAtOnce:
       return u"Restore all at once"_s;
     case Id::restoreNoBackup:
@@ -406,7 +408,7 @@ QString SettingsStore::enDict(const LocKey& key) {
       return u"tasks"_s;
     // detail
     case Id::detailSetupHint:
-      return fill(u"Will run `{1}` in Terminal — follow the prompts to complete one-time setup", key);
+      return fill(u"Will run `{1}` in a terminal — follow the prompts to complete one-time setup", key);
     case Id::detailActionLaunchAgent:
       return fill(u"Launch {1}", key);
     case Id::detailDoctorChecking:
@@ -455,7 +457,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::installSheetTitle:
       return fill(u"Install {1}", key);
     case Id::installSheetHowToOpenBody:
-      return fill(u"Open a new Terminal and type `{1}`. Already-open Terminals need `source ~/.zshrc` first.", key);
+      return fill(u"Open a new terminal and type `{1}`. Terminals that are already open need `source ~/.zshrc` first.", key);
     case Id::installBootstrapLabel:
       return fill(u"Auto-installing dependency: {1}", key);
     case Id::installBootstrapAgentName:
@@ -473,9 +475,9 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::installSheetHowToOpenTitle:
       return u"How to open"_s;
     case Id::installSheetTerminalOpened:
-      return u"Terminal.app opened — follow the prompts to complete install"_s;
+      return u"A terminal window opened — follow the prompts to complete the install"_s;
     case Id::installSheetTerminalFailed:
-      return u"Failed to open Terminal.app"_s;
+      return u"Failed to open a terminal"_s;
     case Id::installSheetClose:
       return u"Close"_s;
     case Id::installSheetMissingHint:
@@ -485,9 +487,9 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::installSheetRecheck:
       return u"Re-check"_s;
     case Id::installOsascriptFailed:
-      return u"osascript invocation failed"_s;
+      return u"No terminal program could be started"_s;
     case Id::installEchoBrewMissing:
-      return u"→ Homebrew not installed, installing it first (system may ask for password)"_s;
+      return u"→ With the system package manager (apt), which may ask for your password"_s;
     case Id::installEchoNode:
       return u"→ Installing Node.js (includes npm)"_s;
     // uninstall
@@ -499,8 +501,8 @@ QString SettingsStore::enDict(const LocKey& key) {
       return fill(u"Uninstall ({1})", key);
     case Id::uninstallWarnBody:
       return fill(key.integer(0) == 1
-                      ? u"{1} item didn't uninstall (permission denied or file in use). Remove them manually in Finder:"
-                      : u"{1} items didn't uninstall (permission denied or file in use). Remove them manually in Finder:",
+                      ? u"{1} item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:"
+                      : u"{1} items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:",
                   key);
     case Id::uninstallWarnMore:
       return fill(u"…and {1} more", key);
@@ -546,13 +548,17 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::settingsSectionSelfGuard:
       return u"Auto-start & Recovery"_s;
     case Id::settingsDockSection:
-      return u"Dock Icon"_s;
+      return u"Task Bar"_s;
     case Id::settingsDockToggle:
-      return u"Show icon in Dock"_s;
+      return u"Show in task bar"_s;
     case Id::settingsDockWarnOn:
-      return u"Make sure you can see Tollamere in the menu bar before turning this off"_s;
+      return u"Make sure you can see Tollamere in the system tray before turning this off"_s;
     case Id::settingsDockWarnOff:
-      return u"Tollamere now lives only in the menu bar. Turn this on again if you can't find it"_s;
+      return u"Tollamere now lives only in the system tray. Turn this on again if you can't find it"_s;
+    case Id::settingsDockWarnOnNoTray:
+      return u"This desktop has no system tray: Tollamere lives in its main window. Start Tollamere again to bring the window forward"_s;
+    case Id::settingsDockWarnOffNoTray:
+      return u"The main window stays out of the task bar. Start Tollamere again to bring it forward"_s;
     // event
     case Id::eventStarted:
       return u"Started"_s;
@@ -613,9 +619,9 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::selfGuardEnableFailedTitle:
       return u"Couldn't enable auto-start"_s;
     case Id::selfGuardEnableFailedBody:
-      return u"The system rejected the auto-start registration — usually because Login Items permission isn't granted. Open System Settings → General → Login Items & Extensions, find Tollamere, and allow it to launch at login."_s;
+      return u"The autostart entry could not be written to ~/.config/autostart. Open that folder, make sure you can write to it, and try again."_s;
     case Id::selfGuardOpenLoginItems:
-      return u"Open System Settings"_s;
+      return u"Open autostart folder"_s;
     // ev
     case Id::evDetailUserRestart:
       return fill(u"Manual restart → new pid {1}", key);
@@ -627,6 +633,8 @@ QString SettingsStore::enDict(const LocKey& key) {
       return u"Manual stop"_s;
     case Id::evDetailStopFailed:
       return u"Stop failed"_s;
+    case Id::evDetailUserLaunch:
+      return u"Manual launch"_s;
     case Id::evDetailSetupCompleted:
       return u"Setup completed, auto check started"_s;
     case Id::evDetailNoRecoveryStrategy:
@@ -639,13 +647,13 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::depDescPipx:
       return u"Isolated installer for Python CLI tools"_s;
     case Id::depDescCurl:
-      return u"Command-line downloader (ships with macOS)"_s;
+      return u"Command-line downloader (install it with apt)"_s;
     case Id::depDescBash:
-      return u"Shell (ships with macOS)"_s;
+      return u"Shell (comes with the system)"_s;
     case Id::depActionAutoInstall:
       return u"Auto-install"_s;
     case Id::depActionTerminalInstall:
-      return u"Install via Terminal"_s;
+      return u"Install in a terminal"_s;
     case Id::depActionOpenWebsite:
       return u"Open website"_s;
     // add
@@ -678,13 +686,21 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::onboardTitle:
       return u"Tollamere is running 👋"_s;
     case Id::onboardBody:
-      return u"I live in the menu bar at the top-right of your screen."_s;
+      return u"I live in the system tray of your desktop's panel."_s;
     case Id::onboardWarnTitle:
-      return u"If you can't find me, the menu bar might be full"_s;
+      return u"If you can't find me, the tray might be hidden or full"_s;
     case Id::onboardStep1:
-      return u"Quit some menu bar apps you don't need, to free up space"_s;
+      return u"Quit some tray apps you don't need, to free up space"_s;
     case Id::onboardStep2:
-      return u"Once the icon shows up, ⌘-drag it to a visible position"_s;
+      return u"Or start Tollamere again: its window comes to the front"_s;
+    case Id::onboardBodyNoTray:
+      return u"This desktop has no system tray, so I live in my main window."_s;
+    case Id::onboardWarnTitleNoTray:
+      return u"If you close the window"_s;
+    case Id::onboardStep1NoTray:
+      return u"I keep running and keep guarding your agents"_s;
+    case Id::onboardStep2NoTray:
+      return u"Start Tollamere again and the window comes to the front"_s;
     case Id::onboardOK:
       return u"Got it"_s;
     // row
@@ -702,22 +718,22 @@ QString SettingsStore::enDict(const LocKey& key) {
       return u"Faulted"_s;
     // alert
     case Id::alertTerminalOpenFailBody:
-      return fill(u"Tried to open Terminal to run `{1}` but failed.\n\nPossible causes:\n• System Settings → Privacy & Security → Automation denied TLR control of Terminal\n• Terminal.app missing from /System/Applications/Utilities/\n\nError: {2}", key);
+      return fill(u"Tried to open a terminal to run `{1}` but failed.\n\nPossible causes:\n• No terminal program is installed (x-terminal-emulator, gnome-terminal, konsole, xfce4-terminal or xterm)\n• The terminal could not start on this display\n\nError: {2}", key);
     case Id::alertSetupOpenFailTitle:
-      return fill(u"Cannot open Terminal to configure {1}", key);
+      return fill(u"Cannot open a terminal to configure {1}", key);
     case Id::alertTerminalOpenFailTitle:
-      return u"Cannot open Terminal"_s;
+      return u"Cannot open a terminal"_s;
     case Id::alertGotIt:
       return u"Got it"_s;
     case Id::alertSetupOpenFailBody:
-      return u"Possible causes:\n• Terminal.app is disabled or AppleScript is blocked\n• macOS privacy settings denied Automation permission\n\nCheck System Settings → Privacy & Security → Automation to make sure Tollamere is allowed to control Terminal."_s;
+      return u"Possible causes:\n• No terminal program is installed (x-terminal-emulator, gnome-terminal, konsole, xfce4-terminal or xterm)\n• The terminal could not start on this display\n\nInstall one of them with your package manager (for example `sudo apt install xterm`) and try again."_s;
     // help
     case Id::helpRowLaunch:
       return fill(u"Launch {1}", key);
     case Id::helpRefreshList:
       return u"Refresh list"_s;
     case Id::helpBackupVolumeReveal:
-      return u"Show the backup volume in Finder"_s;
+      return u"Show the backup volume in your file manager"_s;
     case Id::helpRowFaulted:
       return u"Click to view fault details"_s;
     case Id::helpRowDetail:
@@ -762,7 +778,7 @@ QString SettingsStore::enDict(const LocKey& key) {
     case Id::vaultPasswordPrompt:
       return u"Enter the encrypted backup volume password"_s;
     case Id::vaultPasswordIntro:
-      return u"Enter it once — this Mac remembers it for automatic backups."_s;
+      return u"Enter it once — this computer remembers it for automatic backups."_s;
     case Id::vaultPasswordConfirm:
       return u"Confirm"_s;
     case Id::vaultPasswordCancel:
@@ -802,7 +818,7 @@ QString SettingsStore::enDict(const LocKey& key) {
       return u"Terms of Service"_s;
     // setup
     case Id::setupHintOpenInFinder:
-      return fill(u"Open ~/{1} in Finder", key);
+      return fill(u"Open ~/{1} in your file manager", key);
     case Id::setupConfigDirFallback:
       return u"config directory"_s;
     // about
@@ -955,15 +971,15 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::usbPasswordPrompt:
       return u"请输入加密备份卷的密码"_s;
     case Id::usbPasswordHint:
-      return u"即在旧 Mac 上创建备份卷时设置的密码"_s;
+      return u"即在旧电脑上创建备份卷时设置的密码"_s;
     case Id::usbHeaderExport:
       return u"导出到 U 盘"_s;
     case Id::usbHeaderImport:
       return u"从 U 盘导入"_s;
     case Id::usbIntroExport:
-      return u"把加密备份卷和安装清单拷到 U 盘，到新 Mac 上导入即可。"_s;
+      return u"把加密备份卷和安装清单拷到 U 盘，到新电脑上导入即可。"_s;
     case Id::usbIntroImport:
-      return u"插入装有 Tollamere 迁移包的 U 盘，把备份带到这台 Mac。"_s;
+      return u"插入装有 Tollamere 迁移包的 U 盘，把备份带到这台电脑。"_s;
     case Id::usbRowSourceDevice:
       return u"来源设备"_s;
     case Id::usbRowOS:
@@ -1030,7 +1046,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::backupSetupVolume:
       return u"设置加密卷"_s;
     case Id::backupSetupHint:
-      return u"请先设置加密备份卷，数据只保存在这台 Mac 上。"_s;
+      return u"请先设置加密备份卷，数据只保存在这台电脑上。"_s;
     case Id::backupExportUSB:
       return u"导出到 U 盘"_s;
     case Id::backupImportUSB:
@@ -1038,7 +1054,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::backupRestoreFromBackup:
       return u"从备份恢复"_s;
     case Id::backupShowInFinder:
-      return u"在 Finder 中显示"_s;
+      return u"在文件管理器中显示"_s;
     case Id::backupNeverYet:
       return u"从未备份"_s;
     case Id::backupLast:
@@ -1061,7 +1077,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::doctorExitInfo:
       return fill(u"退出码 {1} · {2}s", key);
     case Id::doctorDeeperHint:
-      return fill(u"如要更深入诊断/修复,请到 Terminal 跑:{1} --fix", key);
+      return fill(u"如要更深入诊断/修复,请到终端跑:{1} --fix", key);
     case Id::doctorHeaderTitle:
       return fill(u"{1} · 安装后体检", key);
     case Id::doctorOutputExitCode:
@@ -1097,7 +1113,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::doctorFullOutput:
       return u"完整输出"_s;
     case Id::doctorDeeperHintGeneric:
-      return u"如需深入诊断,请到 Terminal 跑该 agent 的 doctor --fix"_s;
+      return u"如需深入诊断,请到终端跑该 agent 的 doctor --fix"_s;
     case Id::doctorRunningLabel:
       return u"诊断中…"_s;
     case Id::doctorLabel:
@@ -1130,7 +1146,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::firstSetupLocationLabel:
       return u"存放位置"_s;
     case Id::firstSetupLocationHint:
-      return u"加密卷随备份增长，最大 200 GB。"_s;
+      return u"加密卷是一个文件夹，随备份增长。"_s;
     case Id::firstSetupChangeLocation:
       return u"更改…"_s;
     case Id::firstSetupNext:
@@ -1171,7 +1187,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::restoreFoundBackup:
       return fill(u"找到 {1} 里的备份", key);
     case Id::restoreCrossDeviceBody:
-      return fill(u"这份备份来自 {1},不是当前这台 Mac。恢复后所有数据会落到当前机器。", key);
+      return fill(u"这份备份来自 {1},不是当前这台电脑。恢复后所有数据会落到当前机器。", key);
     case Id::restoreOneAgent:
       return fill(u"恢复 {1}", key);
     case Id::restoreConfirmOneBody:
@@ -1189,7 +1205,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::restoreFromiCloud:
       return u"来自 iCloud"_s;
     case Id::restoreCrossDevice:
-      return u"来自另一台 Mac 的备份"_s;
+      return u"来自另一台电脑的备份"_s;
     case Id::restoreAllAtOnce:
       return u"一键全部恢复"_s;
     case Id::restoreNoBackup:
@@ -1261,7 +1277,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::installSheetTitle:
       return fill(u"安装 {1}", key);
     case Id::installSheetHowToOpenBody:
-      return fill(u"打开新 Terminal 直接输 `{1}` 即可使用。已开的 Terminal 窗口需先跑 `source ~/.zshrc`。", key);
+      return fill(u"打开新终端直接输 `{1}` 即可使用。已开的终端窗口需先跑 `source ~/.zshrc`。", key);
     case Id::installBootstrapLabel:
       return fill(u"正在自动安装依赖：{1}", key);
     case Id::installBootstrapAgentName:
@@ -1279,9 +1295,9 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::installSheetHowToOpenTitle:
       return u"怎么打开"_s;
     case Id::installSheetTerminalOpened:
-      return u"Terminal.app 已打开，请按其中提示完成安装"_s;
+      return u"终端已打开，请按其中提示完成安装"_s;
     case Id::installSheetTerminalFailed:
-      return u"无法打开 Terminal.app"_s;
+      return u"无法打开终端"_s;
     case Id::installSheetClose:
       return u"关闭"_s;
     case Id::installSheetMissingHint:
@@ -1291,9 +1307,9 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::installSheetRecheck:
       return u"重新检查"_s;
     case Id::installOsascriptFailed:
-      return u"osascript 调用失败"_s;
+      return u"没能启动终端程序"_s;
     case Id::installEchoBrewMissing:
-      return u"→ 没装 Homebrew，先装 Homebrew（系统会提示输密码）"_s;
+      return u"→ 用系统包管理器（apt）安装，可能会要求输入密码"_s;
     case Id::installEchoNode:
       return u"→ 装 Node.js（含 npm）"_s;
     // uninstall
@@ -1304,7 +1320,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::uninstallSheetButtonSize:
       return fill(u"彻底卸载（{1}）", key);
     case Id::uninstallWarnBody:
-      return fill(u"以下 {1} 项没成功，可能因权限不足或文件被占用。建议手动到 Finder 删除：", key);
+      return fill(u"以下 {1} 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：", key);
     case Id::uninstallWarnMore:
       return fill(u"…还有 {1} 项", key);
     case Id::uninstallSheetCommands:
@@ -1349,13 +1365,17 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::settingsSectionSelfGuard:
       return u"自启动与恢复"_s;
     case Id::settingsDockSection:
-      return u"Dock 图标"_s;
+      return u"任务栏"_s;
     case Id::settingsDockToggle:
-      return u"在 Dock 显示图标"_s;
+      return u"在任务栏显示"_s;
     case Id::settingsDockWarnOn:
-      return u"关闭前请确认菜单栏能看到 Tollamere"_s;
+      return u"关闭前请确认系统托盘能看到 Tollamere"_s;
     case Id::settingsDockWarnOff:
-      return u"Tollamere 现在只在菜单栏显示。找不到可以重新打开"_s;
+      return u"Tollamere 现在只在系统托盘显示。找不到可以重新打开"_s;
+    case Id::settingsDockWarnOnNoTray:
+      return u"这个桌面没有系统托盘：Tollamere 常驻在主窗口里。再次启动 Tollamere 即可把窗口带到最前面"_s;
+    case Id::settingsDockWarnOffNoTray:
+      return u"主窗口不在任务栏显示。再次启动 Tollamere 即可把窗口带到最前面"_s;
     // event
     case Id::eventStarted:
       return u"开始运行"_s;
@@ -1416,9 +1436,9 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::selfGuardEnableFailedTitle:
       return u"无法开启自启动"_s;
     case Id::selfGuardEnableFailedBody:
-      return u"系统拒绝注册自启动服务。通常是「登录项」权限未授予 — 请打开「系统设置 → 通用 → 登录项与扩展」找到 Tollamere并允许它在登录时启动。"_s;
+      return u"无法把自启动项写入 ~/.config/autostart。请打开该文件夹，确认它可以写入后再试一次。"_s;
     case Id::selfGuardOpenLoginItems:
-      return u"打开系统设置"_s;
+      return u"打开自启动文件夹"_s;
     // ev
     case Id::evDetailUserRestart:
       return fill(u"用户主动重启 → 新 pid {1}", key);
@@ -1430,6 +1450,8 @@ QString SettingsStore::zhDict(const LocKey& key) {
       return u"用户主动退出"_s;
     case Id::evDetailStopFailed:
       return u"退出失败"_s;
+    case Id::evDetailUserLaunch:
+      return u"用户手动启动"_s;
     case Id::evDetailSetupCompleted:
       return u"setup 完成，自动开始体检"_s;
     case Id::evDetailNoRecoveryStrategy:
@@ -1442,13 +1464,13 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::depDescPipx:
       return u"Python CLI 工具的隔离安装器"_s;
     case Id::depDescCurl:
-      return u"命令行下载工具（macOS 自带）"_s;
+      return u"命令行下载工具（可用 apt 安装）"_s;
     case Id::depDescBash:
-      return u"Shell（macOS 自带）"_s;
+      return u"Shell（系统自带）"_s;
     case Id::depActionAutoInstall:
       return u"一键自动装"_s;
     case Id::depActionTerminalInstall:
-      return u"在 Terminal 自动装"_s;
+      return u"在终端自动装"_s;
     case Id::depActionOpenWebsite:
       return u"去官网下载"_s;
     // add
@@ -1481,13 +1503,21 @@ QString SettingsStore::zhDict(const LocKey& key) {
     case Id::onboardTitle:
       return u"Tollamere 已启动 👋"_s;
     case Id::onboardBody:
-      return u"我常驻在屏幕右上角菜单栏。"_s;
+      return u"我常驻在桌面面板的系统托盘里。"_s;
     case Id::onboardWarnTitle:
-      return u"如果找不到我，菜单栏可能被其他 App 挤满了"_s;
+      return u"如果找不到我，系统托盘可能被隐藏或挤满了"_s;
     case Id::onboardStep1:
-      return u"先退出一些不用的菜单栏 App，腾出空间"_s;
+      return u"先退出一些不用的托盘程序，腾出空间"_s;
     case Id::onboardStep2:
-      return u"图标出现后，按住 ⌘ 把它拖到能看到的位置"_s;
+      return u"或者再次启动 Tollamere，它的窗口会来到最前面"_s;
+    case Id::onboardBodyNoTray:
+      return u"这个桌面没有系统托盘，所以我常驻在主窗口里。"_s;
+    case Id::onboardWarnTitleNoTray:
+      return u"如果关掉了窗口"_s;
+    case Id::onboardStep1NoTray:
+      return u"我仍在后台运行，继续守护你的 Agent"_s;
+    case Id::onboardStep2NoTray:
+      return u"再次启动 Tollamere，窗口就会回到最前面"_s;
     case Id::onboardOK:
       return u"我知道了"_s;
     // row
@@ -1505,22 +1535,22 @@ QString SettingsStore::zhDict(const LocKey& key) {
       return u"故障"_s;
     // alert
     case Id::alertTerminalOpenFailBody:
-      return fill(u"试图开 Terminal 跑 `{1}` 但失败了。\n\n可能原因：\n• 系统设置 → 隐私与安全性 → 自动化 拒了 TLR 控制 Terminal\n• Terminal.app 不在 /System/Applications/Utilities/\n\n错误：{2}", key);
+      return fill(u"试图打开终端运行 `{1}` 但失败了。\n\n可能原因：\n• 没有安装终端程序（x-terminal-emulator、gnome-terminal、konsole、xfce4-terminal 或 xterm）\n• 终端无法在当前显示上启动\n\n错误：{2}", key);
     case Id::alertSetupOpenFailTitle:
       return fill(u"无法打开终端配置 {1}", key);
     case Id::alertTerminalOpenFailTitle:
-      return u"无法打开 Terminal"_s;
+      return u"无法打开终端"_s;
     case Id::alertGotIt:
       return u"我知道了"_s;
     case Id::alertSetupOpenFailBody:
-      return u"可能原因：\n• 系统 Terminal.app 被禁用 / 不允许 AppleScript\n• macOS 隐私设置阻止了「自动化」权限\n\n请到「系统设置 → 隐私与安全 → 自动化」检查 Tollamere是否被允许控制 Terminal。"_s;
+      return u"可能原因：\n• 没有安装终端程序（x-terminal-emulator、gnome-terminal、konsole、xfce4-terminal 或 xterm）\n• 终端无法在当前显示上启动\n\n请用包管理器安装其中一个（例如 `sudo apt install xterm`）后再试一次。"_s;
     // help
     case Id::helpRowLaunch:
       return fill(u"启动 {1}", key);
     case Id::helpRefreshList:
       return u"刷新列表"_s;
     case Id::helpBackupVolumeReveal:
-      return u"在 Finder 中显示备份卷"_s;
+      return u"在文件管理器中显示备份卷"_s;
     case Id::helpRowFaulted:
       return u"点击查看故障详情"_s;
     case Id::helpRowDetail:
@@ -1604,7 +1634,7 @@ QString SettingsStore::zhDict(const LocKey& key) {
       return u"用户协议"_s;
     // setup
     case Id::setupHintOpenInFinder:
-      return fill(u"在 Finder 中打开 ~/{1}", key);
+      return fill(u"在文件管理器中打开 ~/{1}", key);
     case Id::setupConfigDirFallback:
       return u"配置目录"_s;
     // about

@@ -1,13 +1,12 @@
 #include "core/RecipeCommands.h"
 
-#include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/Utf8.h"
 
 #include <QFileInfo>
 #include <QProcessEnvironment>
 
-#include <thread>
 
 namespace tlr::recipe {
 namespace {
@@ -55,6 +54,13 @@ QStringList childEnvironment(const QList<QPair<QString, QString>>& extra) {
   return env.toStringList();
 }
 
+QStringList recipeEnvironment() {
+  const QString home = Paths::home();
+  return childEnvironment({{QStringLiteral("npm_config_prefix"), home + QStringLiteral("/.npm-global")},
+                           {QStringLiteral("PIPX_HOME"), home + QStringLiteral("/.local/pipx")},
+                           {QStringLiteral("PIPX_BIN_DIR"), home + QStringLiteral("/.local/bin")}});
+}
+
 ChildResult runVector(const QStringList& argv, const QStringList& environment,
                       std::chrono::milliseconds timeout, std::function<void()> onTimeout) {
   const QString program = resolveProgram(argv.first()).value_or(kEnv);
@@ -92,14 +98,14 @@ QString endingText(const ChildResult& result) {
 }
 
 void runStepsDetached(StepWork steps, StepProgressHandler onProgress, StepCompletionHandler onComplete) {
-  std::thread([steps = std::move(steps), onProgress = std::move(onProgress),
-               onComplete = std::move(onComplete)] {
+  startOffMain([steps = std::move(steps), onProgress = std::move(onProgress),
+                onComplete = std::move(onComplete)] {
     const StepProgressHandler deliver = [&](const StepResult& row) {
       if (onProgress) runOnMainAndWait([&] { onProgress(row); });
     };
     const QList<StepResult> rows = steps(deliver);
     if (onComplete) runOnMainAndWait([&] { onComplete(rows); });
-  }).detach();
+  });
 }
 
 }  // namespace tlr::recipe

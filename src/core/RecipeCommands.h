@@ -43,6 +43,10 @@ bool commandExists(const QString& name);
 // This process's environment with PATH = prefix ":" inherited PATH (or
 // "/usr/bin:/bin") and `extra` set, as "NAME=value" entries.
 QStringList childEnvironment(const QList<QPair<QString, QString>>& extra = {});
+// The environment every recipe command runs in, install and uninstall alike:
+// childEnvironment() with npm's global prefix and pipx's folders in the home
+// folder, so `npm uninstall -g` looks where `npm install -g` put it.
+QStringList recipeEnvironment();
 
 // Runs `argv` (non-empty) the way recipe commands run: the first word looked
 // up with resolveProgram, else "/usr/bin/env" with the whole vector; standard

@@ -1,8 +1,8 @@
 #include "core/UninstallSession.h"
 
 #include "core/ByteSizeText.h"
-#include "core/OffMain.h"
 #include "core/SettingsStore.h"
+#include "platform/OffMain.h"
 
 #include <QPointer>
 
@@ -55,11 +55,14 @@ std::optional<quint64> UninstallSession::size(const QString& path) const {
 
 bool UninstallSession::isChecked(Group group, const QString& path) const { return checkedSet(group).contains(path); }
 
-void UninstallSession::toggle(Group group, const QString& path) {
-  if (phase_ != Phase::preview || !canToggle(path)) return;
+void UninstallSession::setChecked(Group group, const QString& path, bool checked) {
+  if (phase_ != Phase::preview || !canToggle(path) || isChecked(group, path) == checked) return;
   QSet<QString>& set = checkedSet(group);
-  if (!set.remove(path)) set.insert(path);
-  Q_EMIT changed();
+  if (checked)
+    set.insert(path);
+  else
+    set.remove(path);
+  Q_EMIT choiceChanged();
 }
 
 bool UninstallSession::canUninstall() const {

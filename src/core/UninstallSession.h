@@ -55,9 +55,11 @@ class UninstallSession : public QObject {
   PathState state(const QString& path) const;
   std::optional<quint64> size(const QString& path) const;
   bool isChecked(Group group, const QString& path) const;
-  // Only a present path's box can change.
+  // Only a present path's box can change, and only in the preview.
   bool canToggle(const QString& path) const { return state(path) == PathState::present; }
-  void toggle(Group group, const QString& path);
+  // Checks or unchecks a path of a group; announced through choiceChanged.
+  // Refused (nothing changes) for a path that cannot change.
+  void setChecked(Group group, const QString& path, bool checked);
 
   // A path is checked or the recipe has a command (even an empty one).
   bool canUninstall() const;
@@ -87,7 +89,10 @@ class UninstallSession : public QObject {
   static constexpr qsizetype kListedFailures = 5;
 
  Q_SIGNALS:
+  // The phase, the sizes or the steps changed.
   void changed();
+  // Only the choice (which paths are checked) changed.
+  void choiceChanged();
 
  private:
   QSet<QString>& checkedSet(Group group) { return group == Group::standard ? checkedPaths_ : checkedUserDataPaths_; }

@@ -1,5 +1,6 @@
 #include "platform/ChildProcess.h"
 
+#include "platform/OffMain.h"
 #include "platform/OpenFileLimit.h"
 
 #include <QFile>
@@ -204,6 +205,9 @@ std::optional<int> execFailure(int reportFd) {
   return std::nullopt;
 }
 
+// Why work of a cancelled pool starts no program.
+QString quittingReason() { return QStringLiteral("not started: the application is quitting"); }
+
 int msUntil(Clock::time_point t) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
@@ -239,6 +243,11 @@ QString findExecutable(const QString& name, const QString& pathList) {
 ChildResult runChild(const ChildSpec& spec) {
   ChildResult result;
   const auto startTime = Clock::now();
+  if (OffMainPool::currentIsCancelled()) {
+    result.cancelled = true;
+    result.startError = quittingReason();
+    return result;
+  }
   auto image = buildImage(spec, &result.startError);
   if (!image) return result;
 
@@ -312,6 +321,8 @@ ChildResult runChild(const ChildSpec& spec) {
 
   const bool hasDeadline = spec.timeout.count() > 0;
   const auto deadline = startTime + spec.timeout;
+  // Readable once the work we run for is cancelled (the application quits).
+  int cancelFd = OffMainPool::currentCancelFd();
   std::optional<Clock::time_point> killAt;   // set once SIGTERM went out
   std::optional<Clock::time_point> drainUntil;  // set once the child is reaped
   bool reaped = false;
@@ -340,6 +351,14 @@ ChildResult runChild(const ChildSpec& spec) {
       ::kill(-pid, SIGTERM);
       killAt = Clock::now() + spec.killGrace;
     }
+    if (!reaped && cancelFd >= 0 && OffMainPool::currentIsCancelled()) {
+      // Once, with a short grace: quitting does not wait for the usual one.
+      cancelFd = -1;
+      result.cancelled = true;
+      ::kill(-pid, SIGTERM);
+      const auto soon = Clock::now() + std::min<Clock::duration>(spec.killGrace, OffMainPool::kCancelKillGrace);
+      if (!killAt || (*killAt != Clock::time_point::max() && *killAt > soon)) killAt = soon;
+    }
     if (!reaped && killAt && Clock::now() >= *killAt) {
       ::kill(-pid, SIGKILL);
       killAt = Clock::time_point::max();
@@ -350,6 +369,7 @@ ChildResult runChild(const ChildSpec& spec) {
     if (errRead) fds.push_back({errRead.get(), POLLIN, 0});
     if (inWrite) fds.push_back({inWrite.get(), POLLOUT, 0});
     if (!reaped && pidFd) fds.push_back({pidFd.get(), POLLIN, 0});
+    if (!reaped && cancelFd >= 0) fds.push_back({cancelFd, POLLIN, 0});
 
     int wait = pidFd || reaped ? 1000 : 20;
     if (reaped) wait = std::min(wait, msUntil(*drainUntil));
@@ -376,6 +396,7 @@ ChildResult runChild(const ChildSpec& spec) {
       } else if (pidFd && p.fd == pidFd.get()) {
         reap(0);
       }
+      // The cancel descriptor is looked at at the top of the loop.
     }
   }
   if (!reaped) reap(0);
@@ -530,6 +551,10 @@ std::optional<int32_t> ownChildExitStatus(pid_t pid, int pidFd) {
 
 DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
   DetachedResult result;
+  if (OffMainPool::currentIsCancelled()) {
+    result.error = quittingReason();
+    return result;
+  }
   QString error;
   auto image = buildImage(spec, &error);
   if (!image) {

@@ -54,6 +54,9 @@ struct ChildResult {
   bool started = false;
   QString startError;  // strerror text of a failed start ("No such file or directory")
   bool timedOut = false;  // the deadline fired and the child was stopped
+  // The work it ran for was cancelled (the application quits): the child was
+  // stopped, or not started at all.
+  bool cancelled = false;
   int waitStatus = 0;     // as from waitpid
   QByteArray out;
   QByteArray err;
@@ -67,10 +70,14 @@ struct ChildResult {
 };
 
 // Runs the child to its end (or its deadline) and returns what it did. Blocks
-// the calling thread; never call it on the main thread.
+// the calling thread; never call it on the main thread. In a task of an
+// OffMainPool (platform/OffMain.h) it observes the pool: once the pool is
+// cancelled the child's process group gets SIGTERM, then SIGKILL after a
+// short grace, and no new child starts.
 ChildResult runChild(const ChildSpec& spec);
 
-// Starts a program that outlives us: its own session, standard input from
+// Starts a program that outlives us (refused, like runChild, in a task of a
+// cancelled pool): its own session, standard input from
 // /dev/null, standard output and error written to `logFile`, which each start
 // empties first (or /dev/null when empty). The log must be a plain file of
 // ours or not exist yet: a link, a FIFO or another user's file fails the

@@ -251,16 +251,21 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 limit) {
   return data;
 }
 
-ReadResult readFile(const QString& path, qint64 limit) {
+namespace {
+
+ReadResult readFileOpenedWith(const QString& path, qint64 limit, int extraFlags) {
   ReadResult result;
   if (holdsNul(path)) {
     result.reason = nulFailure(path);
     return result;
   }
-  const ClosingFd file(::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  const ClosingFd file(::open(encoded(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | extraFlags));
   if (file.fd < 0) {
     if (errno == ENOENT) {
       result.status = ReadResult::Status::missing;
+    } else if (errno == ELOOP && (extraFlags & O_NOFOLLOW)) {
+      result.status = ReadResult::Status::notRegular;
+      result.reason = path + QStringLiteral(": a symbolic link");
     } else {
       result.reason = failure(path, errno);
     }
@@ -301,6 +306,14 @@ ReadResult readFile(const QString& path, qint64 limit) {
   result.status = ReadResult::Status::ok;
   result.data = std::move(data);
   return result;
+}
+
+}  // namespace
+
+ReadResult readFile(const QString& path, qint64 limit) { return readFileOpenedWith(path, limit, 0); }
+
+ReadResult readFileNoFollow(const QString& path, qint64 limit) {
+  return readFileOpenedWith(path, limit, O_NOFOLLOW);
 }
 
 QString moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity) {

@@ -78,6 +78,10 @@ struct ReadResult {
 // without waiting, so that a FIFO never blocks and a device is never read
 // without end. A file larger than `limit` bytes is not read at all.
 ReadResult readFile(const QString& path, qint64 limit);
+// The same without following a final symbolic link (a link is notRegular):
+// for files whose content is not to be trusted, such as those of a backup
+// volume.
+ReadResult readFileNoFollow(const QString& path, qint64 limit);
 
 // Renames the item at `path` to `newPath` in the same folder, never
 // replacing anything at `newPath`. When `device`/`inode` are given, only when

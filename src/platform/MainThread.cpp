@@ -1,5 +1,7 @@
 #include "platform/MainThread.h"
 
+#include "platform/OffMain.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -28,7 +30,7 @@ bool runOnMainAndWait(const std::function<void()>& fn) {
     return true;
   }
   auto* app = QCoreApplication::instance();
-  if (!app) return false;
+  if (!app || OffMainPool::shared().isCancelled()) return false;
 
   // The waiter and the main thread agree under one lock whether `fn` runs:
   // once the waiter has given up, the queued call does nothing, so `fn` and
@@ -53,7 +55,7 @@ bool runOnMainAndWait(const std::function<void()>& fn) {
 
   std::unique_lock lock(handoff->mutex);
   while (!handoff->finished.wait_for(lock, std::chrono::milliseconds(50), [&] { return handoff->done; })) {
-    if (QCoreApplication::closingDown() || !QCoreApplication::instance()) {
+    if (QCoreApplication::closingDown() || !QCoreApplication::instance() || OffMainPool::shared().isCancelled()) {
       handoff->abandoned = true;
       return false;
     }

@@ -13,9 +13,10 @@ bool isMainThread();
 void runOnMain(std::function<void()> fn);
 // Runs `fn` on the main thread and waits for it; runs it directly when called
 // on the main thread. Returns false, without running `fn`, when there is no
-// application or it is shutting down before the main thread got to `fn`:
-// the application's teardown waits for worker threads, so waiting on there
-// would never end.
+// application, or it is quitting (its event loop has ended, or the
+// application's OffMainPool is cancelled) before the main thread got to
+// `fn`: the main thread then serves nobody, and waiting on would hold the
+// quit.
 bool runOnMainAndWait(const std::function<void()>& fn);
 
 }  // namespace tlr

@@ -53,7 +53,7 @@ Result pack(const QString& parentDir, const QString& memberName, const QString& 
 Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members) {
   QStringList arguments = compressionArguments();
   arguments << QStringLiteral("-xf") << archivePath << QStringLiteral("-C") << intoDir
-            << QStringLiteral("--no-same-owner") << QStringLiteral("--no-same-permissions");
+            << QStringLiteral("--no-same-owner") << QStringLiteral("--same-permissions");
   if (!members.isEmpty()) arguments << QStringLiteral("--") << members;
   return run(arguments, intoDir);
 }

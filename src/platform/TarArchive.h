@@ -35,7 +35,9 @@ Result pack(const QString& parentDir, const QString& memberName, const QString& 
 
 // Unpacks the archive into the existing folder `intoDir`: only `members`
 // (names as packed) when given, else everything. Ownership is never taken
-// from the archive, and permissions pass through the umask. GNU tar's own
+// from the archive; each member gets the permission bits and modification
+// time the archive records, whatever the umask (keeping `intoDir` private is
+// the caller's part). GNU tar's own
 // defaults stay in force: leading "/" is removed from member and link names,
 // members with ".." are skipped, and links the archive makes are not
 // written through.

@@ -7,12 +7,16 @@
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "backup/RestoreEngine.h"
+#include "backup/SnapshotChoice.h"
+#include "backup/VolumeLock.h"
 #include "core/NetworkLogger.h"
 #include "platform/Crypto.h"
 #include "platform/FileOps.h"
+#include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "registry/RegistryLoader.h"
+#include "verify/ScratchVolume.h"
 #include "verify/VerificationReport.h"
 
 #include <QDir>
@@ -25,25 +29,35 @@
 namespace tlr {
 namespace {
 
-// Runs a backup on the main thread's engine and waits for its end.
-BackupEngine::Result backUp(const QList<AgentEntry>& agents) {
+// Runs a backup on `engine` (a main-thread object) and waits for its end.
+BackupEngine::Result backUp(BackupEngine& engine, const QList<AgentEntry>& agents) {
   std::promise<BackupEngine::Result> promise;
   auto future = promise.get_future();
   const bool queued = runOnMainAndWait([&] {
-    BackupEngine::shared().runBackup(agents, [&promise](const BackupEngine::Result& r) { promise.set_value(r); });
+    engine.runBackup(agents, [&promise](const BackupEngine::Result& r) { promise.set_value(r); });
   });
   if (!queued) return BackupError::of(BackupError::Case::scanFailed, QStringLiteral("engine 已释放"));
   return future.get();
 }
 
-std::optional<RestoreError> restoreAgent(const QString& id) {
+std::optional<RestoreError> restoreAgent(RestoreEngine& engine, const QString& id) {
   std::promise<std::optional<RestoreError>> promise;
   auto future = promise.get_future();
   const bool queued = runOnMainAndWait([&] {
-    RestoreEngine::shared().restoreAgent(id, [&promise](const std::optional<RestoreError>& e) { promise.set_value(e); });
+    engine.restoreAgent(id, [&promise](const std::optional<RestoreError>& e) { promise.set_value(e); });
   });
   if (!queued) return RestoreError::passOn(QStringLiteral("engine 已释放"));
   return future.get();
+}
+
+// An engine over `volume`, made, used and destroyed on the main thread.
+template <class Engine>
+std::shared_ptr<Engine> engineOn(const SnapshotVolume& volume) {
+  std::shared_ptr<Engine> engine;
+  runOnMainAndWait([&] {
+    engine = std::shared_ptr<Engine>(new Engine(volume), [](Engine* e) { runOnMain([e] { delete e; }); });
+  });
+  return engine;
 }
 
 QString describe(const BackupEngine::BackupRecord& record) {
@@ -70,12 +84,38 @@ std::optional<QList<AgentEntry>> registryAgents(VerificationReport& report) {
   return registry->visibleAgents();
 }
 
-bool backupStep(VerificationReport& report, const QList<AgentEntry>& agents,
-                std::optional<BackupEngine::BackupRecord>* record = nullptr) {
-  const BackupEngine::Result result = backUp(agents);
+bool backupStep(VerificationReport& report, BackupEngine& engine, const QList<AgentEntry>& agents) {
+  const BackupEngine::Result result = backUp(engine, agents);
   if (!result) return report.fail(QStringLiteral("backup"), result.error().description());
-  if (record) *record = result.value();
   return report.pass(QStringLiteral("backup: ") + describe(result.value()));
+}
+
+// A scratch image for the mode's test steps; nothing when it cannot be made
+// (the report says why).
+std::shared_ptr<ScratchVolume> scratchVolume(VerificationReport& report) {
+  auto scratch = ScratchVolume::create();
+  if (!report.step(QStringLiteral("scratch volume"), scratch.ok(), scratch.ok() ? QString() : scratch.error()))
+    return nullptr;
+  return std::move(scratch).value();
+}
+
+// The newest snapshot of the mounted `volume` that checks out, its manifest
+// read back and its archive checked against it; each as a step.
+void verifyNewestSnapshot(VerificationReport& report, const SnapshotVolume& volume) {
+  const SnapshotChoice choice = SnapshotChoice::choose(volume.listSnapshots());
+  QStringList damaged;
+  for (const SnapshotChoice::Damaged& d : choice.damaged) damaged << QFileInfo(d.folder).fileName() + ": " + d.reason;
+  if (!damaged.isEmpty()) report.fail(QStringLiteral("newer snapshots intact"), damaged.join(QStringLiteral("; ")));
+  if (!report.step(QStringLiteral("newest snapshot"), choice.found() || !choice.damaged.isEmpty(),
+                   QStringLiteral("iCloud 里没找到备份。请先创建一份备份。")))
+    return;
+  if (!report.step(QStringLiteral("manifest read"), choice.found(), QStringLiteral("备份元数据损坏"))) return;
+  const auto digest = BackupManifest::digestOfFile(choice.folder + "/backup.tar.gz");
+  const bool same = digest && digest.value().sha256 == choice.manifest->archiveSha256 &&
+                    digest.value().size == choice.manifest->totalBytes;
+  report.step(QStringLiteral("archive SHA-256 matches the manifest"), same,
+              digest ? QStringLiteral("备份完整性校验失败（archive 内容与 manifest 记录不符）")
+                     : digest.error().description);
 }
 
 struct Fixture {
@@ -83,9 +123,9 @@ struct Fixture {
   QHash<QString, QByteArray> files;
 };
 
-Fixture makeFixture() {
+Fixture makeFixture(const QString& folder) {
   Fixture f;
-  f.folder = Paths::home() + QStringLiteral("/.tollamere-selftest-fixture");
+  f.folder = folder;
   QByteArray binary(70000, '\0');
   for (char& c : binary) c = static_cast<char>(QRandomGenerator::global()->generate());
   f.files = {{"config.json", "{\"selftest\": true}\n"},
@@ -107,14 +147,15 @@ bool writeFiles(const Fixture& f) {
 
 VerificationResult BackupSelfTest::run() {
   VerificationReport report(VerificationMode::selfTest);
-  const Fixture fixture = makeFixture();
-  FileOps::removeItem(fixture.folder);
+  // Everything happens on an image of the test's own: the user's volume,
+  // its snapshots and "last-backup.json" are never touched.
+  const std::shared_ptr<ScratchVolume> scratch = scratchVolume(report);
+  if (!scratch) return finish(report);
+  const Fixture fixture = makeFixture(scratch->folder() + QStringLiteral("/fixture"));
   const QString id = QString::fromLatin1(kFixtureAgentId);
   auto cleanUp = [&] {
-    FileOps::removeItem(fixture.folder);
-    const bool clean = !QFileInfo::exists(fixture.folder) && !QFileInfo::exists(BackupEngine::stagingPath()) &&
-                       !QFileInfo::exists(RestoreEngine::stagingPath());
-    report.step(QStringLiteral("clean up"), clean, QStringLiteral("fixture or staging folder left"));
+    const bool clean = scratch->remove();
+    report.step(QStringLiteral("clean up"), clean, QStringLiteral("scratch volume left: ") + scratch->folder());
     return finish(report);
   };
   if (!report.step(QStringLiteral("fixture created"), writeFiles(fixture), fixture.folder)) return cleanUp();
@@ -124,7 +165,11 @@ VerificationResult BackupSelfTest::run() {
   entry.displayName = QStringLiteral("Self-test agent");
   entry.backup = AgentEntry::BackupSpec{};
   entry.backup->includePaths = QStringList{fixture.folder};
-  if (!backupStep(report, {entry})) return cleanUp();
+  const SnapshotVolume volume = scratch->access();
+  {
+    const auto backupEngine = engineOn<BackupEngine>(volume);
+    if (!backupStep(report, *backupEngine, {entry})) return cleanUp();
+  }
 
   // Change the fixture: one file rewritten, one removed, one added.
   QFile::remove(fixture.folder + "/memories/note.md");
@@ -132,9 +177,12 @@ VerificationResult BackupSelfTest::run() {
   changed.files = {{"config.json", "{\"selftest\": false}\n"}, {"added.txt", "new\n"}};
   if (!report.step(QStringLiteral("fixture changed"), writeFiles(changed))) return cleanUp();
 
-  if (const auto error = restoreAgent(id)) {
-    report.fail(QStringLiteral("restore"), error->description());
-    return cleanUp();
+  {
+    const auto restoreEngine = engineOn<RestoreEngine>(volume);
+    if (const auto error = restoreAgent(*restoreEngine, id)) {
+      report.fail(QStringLiteral("restore"), error->description());
+      return cleanUp();
+    }
   }
   report.pass(QStringLiteral("restore"));
   QStringList differing;
@@ -160,76 +208,53 @@ VerificationResult BackupSelfTest::runRealBackup() {
     agents << entry;
   }
   report.pass(QStringLiteral("catalog: %1 agents").arg(agents.size()));
-  backupStep(report, agents);
+  backupStep(report, BackupEngine::shared(), agents);
   return finish(report);
 }
 
 VerificationResult BackupSelfTest::runRegistryBackup() {
   VerificationReport report(VerificationMode::backupRegistry);
-  if (const auto agents = registryAgents(report)) backupStep(report, *agents);
+  if (const auto agents = registryAgents(report)) backupStep(report, BackupEngine::shared(), *agents);
   return finish(report);
 }
 
 VerificationResult E2ETest::run() {
   VerificationReport report(VerificationMode::e2e);
   const auto agents = registryAgents(report);
-  if (!agents || !backupStep(report, *agents)) return finish(report);
-
-  // The newest manifest read back, and the archive checked against it.
-  bool mountedHere = false;
-  std::optional<QString> mountError;
-  runOnMainAndWait([&] {
-    if (BackupVolume::isMounted()) return;
-    const auto mounted = BackupVolume::mountInteractive(QStringLiteral("解锁加密备份卷以开始备份"));
-    if (mounted)
-      mountedHere = true;
-    else
-      mountError = mounted.error().localizedDescription();
-  });
-  if (report.step(QStringLiteral("mount"), !mountError, mountError.value_or(QString()))) {
-    const QStringList snapshots = BackupStorage::listSnapshots();
-    if (report.step(QStringLiteral("newest snapshot"), !snapshots.isEmpty(),
-                    QStringLiteral("iCloud 里没找到备份。请先创建一份备份。"))) {
-      QFile file(snapshots.first() + "/manifest.json");
-      const auto manifest = file.open(QIODevice::ReadOnly) ? BackupManifest::decode(file.readAll())
-                                                           : Expected<BackupManifest, QString>(file.errorString());
-      if (report.step(QStringLiteral("manifest read"), manifest.ok(),
-                      manifest.ok() ? QString() : QStringLiteral("备份元数据损坏"))) {
-        const auto digest = BackupManifest::digestOfFile(snapshots.first() + "/backup.tar.gz");
-        const bool same = digest && digest.value().sha256 == manifest.value().archiveSha256 &&
-                          digest.value().size == manifest.value().totalBytes;
-        report.step(QStringLiteral("archive SHA-256 matches the manifest"), same,
-                    digest ? QStringLiteral("备份完整性校验失败（archive 内容与 manifest 记录不符）")
-                           : digest.error().description);
+  if (!agents) return finish(report);
+  // The whole road on an image of the test's own: the registry's agents
+  // backed up, the snapshot read back and checked, the vault's steps on a
+  // vault file of its own. The user's volume and ".pwd.vault" stay as they
+  // are.
+  const std::shared_ptr<ScratchVolume> scratch = scratchVolume(report);
+  if (!scratch) return finish(report);
+  const QString vault = PasswordVault::vaultURL();
+  const auto before = FileOps::readRegularFile(vault, 1 << 20);
+  const SnapshotVolume volume = scratch->access();
+  {
+    const auto engine = engineOn<BackupEngine>(volume);
+    if (backupStep(report, *engine, *agents)) {
+      const std::optional<BackupVolumeError> mountError = volume.mountInteractive(QString());
+      if (report.step(QStringLiteral("mount"), !mountError,
+                      mountError ? mountError->localizedDescription() : QString())) {
+        verifyNewestSnapshot(report, volume);
+        volume.unmount();
       }
     }
   }
-  if (mountedHere) BackupVolume::unmount();
 
-  // A test password sealed and opened with the vault's steps; the vault
-  // file ends as it began.
-  const QString vault = PasswordVault::vaultURL();
-  const auto before = FileOps::readRegularFile(vault, 1 << 20);
-  const QString testPassword = QStringLiteral("tlr-e2e-") + QString::number(QRandomGenerator::global()->generate64(), 36);
-  bool opened = false;
-  runOnMainAndWait([&] {
-    const std::optional<QString> cached = PasswordVault::cachedPassword();
-    QByteArray key = PasswordVault::deriveMachineKey();
-    const bool sealed = PasswordVault::sealWithKey(testPassword, key);
-    Crypto::wipe(key);
-    opened = sealed && PasswordVault::openStored() == testPassword;
-    if (cached)
-      PasswordVault::setCachedPassword(*cached);
-    else
-      PasswordVault::clearCachedPassword();
-  });
+  // A test password sealed and opened with the vault's steps.
+  const QString testPassword =
+      QStringLiteral("tlr-e2e-") + QString::number(QRandomGenerator::global()->generate64(), 36);
+  QByteArray key = PasswordVault::deriveMachineKey();
+  const QString testVault = scratch->folder() + QStringLiteral("/.pwd.vault");
+  const bool opened = PasswordVault::sealWithKeyAt(testVault, testPassword, key) &&
+                      PasswordVault::openAt(testVault, key) == testPassword;
+  Crypto::wipe(key);
   report.step(QStringLiteral("vault seal and open"), opened);
-  if (before)
-    FileOps::writeOwnFile(vault, *before, FileOps::OwnFileAccess::ownerOnly);
-  else
-    FileOps::removeItem(vault);
   report.step(QStringLiteral(".pwd.vault unchanged"), FileOps::readRegularFile(vault, 1 << 20) == before,
               before ? QStringLiteral("content differs") : QStringLiteral("a vault file was left behind"));
+  report.step(QStringLiteral("clean up"), scratch->remove(), QStringLiteral("scratch volume left: ") + scratch->folder());
   return finish(report);
 }
 
@@ -237,32 +262,33 @@ VerificationResult RestoreVerify::run() {
   VerificationReport report(VerificationMode::restoreVerify);
   if (!report.step(QStringLiteral("backup image"), BackupVolume::exists(), QStringLiteral("备份卷还没初始化")))
     return finish(report);
-  const bool wasMounted = BackupVolume::isMounted();
-  if (!wasMounted) {
+  // While a backup, restore, export or import uses the volume, it is not
+  // touched here.
+  const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath());
+  if (!report.step(QStringLiteral("volume free"), lock.has_value(), EngineMessage::busy().chinese))
+    return finish(report);
+  bool mountedHere = false;
+  if (BackupVolume::isMounted()) {
+    mountedHere = BackupVolume::adoptOrphan();
+  } else {
     const std::optional<QString> password = PasswordVault::openStored();
     if (!report.step(QStringLiteral("vault opened"), password.has_value(),
                      QStringLiteral("Keychain 里找不到备份卷密码")))
       return finish(report);
     const auto mounted = BackupVolume::mount(*password);
+    if (!mounted.ok() && mounted.error().wrongPassword) {
+      // Forgotten like a refused password anywhere else, so the next
+      // interactive run asks for the right one.
+      log("[Backup] ", QStringLiteral("存储的备份卷密码被拒绝，已清除"));
+      PasswordVault::clearCachedPassword();
+      PasswordVault::removeStored();
+    }
     if (!report.step(QStringLiteral("mount"), mounted.ok(), mounted.ok() ? QString() : mounted.error().localizedDescription()))
       return finish(report);
+    mountedHere = true;
   }
-  const QStringList snapshots = BackupStorage::listSnapshots();
-  if (report.step(QStringLiteral("newest snapshot"), !snapshots.isEmpty(),
-                  QStringLiteral("iCloud 里没找到备份。请先创建一份备份。"))) {
-    QFile file(snapshots.first() + "/manifest.json");
-    const auto manifest = file.open(QIODevice::ReadOnly) ? BackupManifest::decode(file.readAll())
-                                                         : Expected<BackupManifest, QString>(file.errorString());
-    if (report.step(QStringLiteral("manifest read"), manifest.ok(),
-                    manifest.ok() ? QString() : QStringLiteral("备份元数据损坏"))) {
-      const auto sha = BackupManifest::sha256HexOfFile(snapshots.first() + "/backup.tar.gz");
-      report.step(QStringLiteral("archive SHA-256 matches the manifest"),
-                  sha.ok() && sha.value() == manifest.value().archiveSha256,
-                  sha.ok() ? QStringLiteral("备份完整性校验失败（archive 内容与 manifest 记录不符）")
-                           : sha.error().description);
-    }
-  }
-  if (!wasMounted) BackupVolume::unmount();
+  verifyNewestSnapshot(report, SnapshotVolume::standard());
+  if (mountedHere) BackupVolume::unmount();
   return finish(report);
 }
 

@@ -18,7 +18,7 @@ VerificationRoutine verificationRoutine(const SelectedMode& selected) {
     case VerificationMode::e2e:
       return {false, [] { return E2ETest::run(); }};
     case VerificationMode::restoreVerify:
-      return {true, [] { return RestoreVerify::run(); }};
+      return {false, [] { return RestoreVerify::run(); }};
     case VerificationMode::backupRegistry:
       return {false, [] { return BackupSelfTest::runRegistryBackup(); }};
     case VerificationMode::backup:

@@ -191,4 +191,22 @@ QString AgentDoctor::fixEventText(const KnownIssue& issue, const FixResult& fix)
          QStringLiteral("] ") + fix.message;
 }
 
+std::optional<QString> AgentDoctor::localizedEventText(const QString& stored, bool english) {
+  // Fixes: "修复成功 [id] message", "修复失败 [id] message".
+  for (const auto& [zh, en] : {std::pair{QStringLiteral("修复成功 ["), QStringLiteral("Fix succeeded [")},
+                               std::pair{QStringLiteral("修复失败 ["), QStringLiteral("Fix failed [")}}) {
+    if (stored.startsWith(zh)) return english ? en + stored.mid(zh.size()) : stored;
+  }
+  // Runs: "诊断完成 exit=N · 识别 K 个问题" or "诊断完成 exit=N · 无已知问题".
+  static const QRegularExpression summary(
+      QStringLiteral("^诊断完成 exit=(-?\\d+)(?: · 识别 (\\d+) 个问题| · 无已知问题)$"));
+  const QRegularExpressionMatch run = summary.match(stored);
+  if (!run.hasMatch()) return std::nullopt;
+  if (!english) return stored;
+  const QString found = run.captured(2);
+  return QStringLiteral("Diagnosis done, exit ") + run.captured(1) +
+         (found.isEmpty() ? QStringLiteral(" · no known issues")
+                          : QStringLiteral(" · %1 known issue%2 found").arg(found, found == QLatin1String("1") ? QString() : QStringLiteral("s")));
+}
+
 }  // namespace tlr

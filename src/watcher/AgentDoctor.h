@@ -73,6 +73,9 @@ class AgentDoctor {
   // languages): the summary of a diagnosis and the outcome of a fix.
   static QString summaryEventText(const Result& result);
   static QString fixEventText(const KnownIssue& issue, const FixResult& fix);
+  // The texts above as the interface shows them: said again in English when
+  // `english`, as stored otherwise; none for any other text.
+  static std::optional<QString> localizedEventText(const QString& stored, bool english);
 
   // Runs commands through AgentRestarter::runCommand.
   static CommandRunner defaultRunner();

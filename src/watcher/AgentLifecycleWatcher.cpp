@@ -3,9 +3,9 @@
 #include "core/DoctorResultStore.h"
 #include "core/Lang.h"
 #include "core/LockOnlineStore.h"
-#include "core/OffMain.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
+#include "platform/OffMain.h"
 #include "watcher/SignalledPids.h"
 
 #include <QCoreApplication>

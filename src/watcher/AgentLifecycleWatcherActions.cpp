@@ -4,9 +4,9 @@
 
 #include "core/Lang.h"
 #include "core/LocKey.h"
-#include "core/OffMain.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
+#include "platform/OffMain.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -30,7 +30,7 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
     switch (result.kind) {
       case Result::Kind::launched:
         actionLog("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
-        record(entry.id, AgentEventType::recovered);
+        record(entry.id, AgentEventType::recovered, currentText(LocKey::evDetailUserLaunch()));
         launched = true;
         break;
       case Result::Kind::failed:

@@ -5,12 +5,12 @@
 #include "core/LocKey.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
+#include "platform/OffMain.h"
 #include "platform/ProcessSignals.h"
 #include "watcher/AgentRecover.h"
 #include "watcher/ProcessScanner.h"
 
 #include <csignal>
-#include <thread>
 
 namespace tlr {
 
@@ -39,7 +39,8 @@ QString pidWords(const QList<pid_t>& pids) {
   return words.join(QStringLiteral(", "));
 }
 
-void pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+// Ends early when the application quits.
+void pause(std::chrono::milliseconds duration) { OffMainPool::pause(duration); }
 
 // Why a command that did not run to its end says nothing about the agent:
 // the runner's own reason, its last line.

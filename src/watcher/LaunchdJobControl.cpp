@@ -2,12 +2,11 @@
 
 #include "platform/LoginShell.h"
 #include "platform/Log.h"
-#include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "watcher/AgentRecover.h"
 #include "watcher/ProcessScanner.h"
 
 #include <QPointer>
-#include <QThreadPool>
 
 namespace tlr::LaunchdJobControl {
 namespace {
@@ -34,14 +33,14 @@ void disableJob(const AgentEntry& entry, QObject* context,
                 std::function<void(const ServiceManager::CallOutcome&)> done, std::chrono::milliseconds timeout) {
   if (!hasLabel(entry)) return;
   const QString label = *entry.launchdLabel;
-  QThreadPool::globalInstance()->start([label, timeout, guard = QPointer<QObject>(context),
-                                        bound = context != nullptr, done = std::move(done)]() mutable {
+  startOffMain([label, timeout, guard = QPointer<QObject>(context), bound = context != nullptr,
+                done = std::move(done)]() mutable {
     const ServiceManager::CallOutcome outcome = ServiceManager::disableJob(label, timeout);
     log("[Detail] ", disableLogText(label, outcome, timeout));
     ProcessScanner::invalidateLaunchdCache(label);
     if (!done) return;
     runOnMain([guard, bound, done = std::move(done), outcome] {
-      if (bound && !guard) return;
+      if ((bound && !guard) || OffMainPool::shared().isCancelled()) return;
       done(outcome);
     });
   });
@@ -60,7 +59,7 @@ void hardStop(const AgentEntry& entry) {
     const TerminalLauncher::Result started = TerminalLauncher::run(uninstallShellText(*entry.launchdUninstallCommand));
     if (!started.ok) log("[Detail] ", QStringLiteral("launchd uninstall terminal failed: ") + started.error);
   } else if (labelled) {
-    QThreadPool::globalInstance()->start([label = *entry.launchdLabel] {
+    startOffMain([label = *entry.launchdLabel] {
       ServiceManager::bootout(label);
       // Asked afresh once the job is down, not from an answer taken while
       // it was going.

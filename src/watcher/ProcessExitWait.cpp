@@ -1,9 +1,9 @@
 #include "watcher/ProcessExitWait.h"
 
+#include "platform/OffMain.h"
 #include "platform/ProcessSignals.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace tlr {
 
@@ -20,7 +20,12 @@ QList<pid_t> waitForProcessExit(const QList<pid_t>& pids, std::chrono::milliseco
     alive.removeIf([&](pid_t pid) { return !isAlive(pid); });
     const Clock::time_point now = Clock::now();
     if (alive.isEmpty() || now >= deadline) return alive;
-    std::this_thread::sleep_for(std::min<Clock::duration>(poll, deadline - now));
+    // The application quitting ends the wait: what still lives is reported.
+    const auto step = std::chrono::duration_cast<std::chrono::milliseconds>(std::min<Clock::duration>(poll, deadline - now));
+    if (!OffMainPool::pause(std::max(step, std::chrono::milliseconds(1)))) {
+      alive.removeIf([&](pid_t pid) { return !isAlive(pid); });
+      return alive;
+    }
   }
 }
 

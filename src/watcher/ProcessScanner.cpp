@@ -3,6 +3,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/ServiceManager.h"
 
@@ -13,7 +14,6 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
-#include <thread>
 
 namespace tlr {
 namespace {
@@ -75,12 +75,16 @@ void refreshInBackground(const QString& label) {
     if (cache.refreshing.contains(label)) return;
     cache.refreshing.insert(label);
   }
-  std::thread([label] {
+  const bool started = startOffMain([label] {
     askUserManager(label);
     LaunchdCache& cache = LaunchdCache::instance();
     std::lock_guard guard(cache.lock);
     cache.refreshing.remove(label);
-  }).detach();
+  });
+  if (!started) {
+    std::lock_guard guard(cache.lock);
+    cache.refreshing.remove(label);
+  }
 }
 
 // Runs a short query with the usual program folders before PATH; its

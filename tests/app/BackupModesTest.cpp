@@ -5,6 +5,7 @@
 #include "support/RawTar.h"
 
 #include "backup/BackupVolume.h"
+#include "platform/ChildProcess.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -17,6 +18,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <sys/stat.h>
 
 using namespace tlr::test;
 using namespace std::chrono_literals;
@@ -82,6 +84,29 @@ class BackupModes : public AppFixture {
     if (!p.waitForFinished(120000)) return -2;
     if (out) *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  }
+
+  // A file large enough that a backup runs long enough to be caught.
+  void addBigFile() {
+    QFile big(h + "/.alpha/big.bin");
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    QFile random("/dev/urandom");
+    ASSERT_TRUE(random.open(QIODevice::ReadOnly));
+    for (int i = 0; i < 160; ++i) big.write(random.read(1 << 20));
+  }
+
+  // The newest snapshot's label and manifest, read with the volume mounted
+  // by this test for the moment.
+  QPair<QStringList, QByteArray> userSnapshots() {
+    EXPECT_TRUE(tlr::BackupVolume::mount(kPassword).ok());
+    const QStringList labels = QDir(snapshots()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QByteArray manifest = labels.isEmpty() ? QByteArray() : readBytes(snapshots() + "/" + labels.last() + "/manifest.json");
+    tlr::BackupVolume::unmount();
+    return {labels, manifest};
+  }
+
+  QStringList plainLeftovers() const {
+    return QDir(h).entryList({".tollamere-backup-tmp*", ".tollamere-restore-tmp*"}, QDir::AllEntries | QDir::Hidden);
   }
 
   void damage() {
@@ -177,6 +202,7 @@ TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {
   writeBytes(snapshot + "/backup.tar.gz", hostile);
   QJsonObject manifest = QJsonDocument::fromJson(readBytes(snapshot + "/manifest.json")).object();
   manifest["archiveSha256"] = QString::fromLatin1(QCryptographicHash::hash(hostile, QCryptographicHash::Sha256).toHex());
+  manifest["totalBytes"] = hostile.size();
   writeBytes(snapshot + "/manifest.json", QJsonDocument(manifest).toJson());
   EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
   EXPECT_TRUE(out.startsWith("拒绝恢复：") || out.startsWith("解压失败：")) << out.toStdString();
@@ -244,4 +270,164 @@ TEST_F(BackupModes, MigrationExportAndImportWithTheRightAndAWrongPassword) {
   damage();
   ASSERT_EQ(tool({"restore-all", registryPath}, &out), 0) << out.toStdString();
   EXPECT_EQ(readBytes(h + "/.beta/memories/m.json"), "{\"m\":1}");
+}
+
+TEST_F(BackupModes, TheSelfTestAndTheEndToEndTestNeverTouchTheUsersBackup) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
+  const auto before = userSnapshots();
+  ASSERT_EQ(before.first.size(), 1);
+  const QByteArray lastBackup = readBytes(h + "/.local/share/Tollamere/last-backup.json");
+  const QByteArray vault = readBytes(h + "/.local/share/Tollamere/.pwd.vault");
+  const QString temporary = h + "/tmp";
+  QDir().mkpath(temporary);
+  for (const char* variable : {"TLR_SELFTEST", "TLR_E2E"}) {
+    AppProcess& app = process(*box);
+    app.setEnv(QString::fromLatin1(variable), QStringLiteral("1"));
+    app.setEnv(QStringLiteral("TMPDIR"), temporary);
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForExit(120s));
+    EXPECT_EQ(app.exitCode(), 0) << app.stdErr().toStdString();
+    EXPECT_TRUE(app.stdErr().contains("✓ scratch volume")) << app.stdErr().toStdString();
+  }
+  // The user's one snapshot is still the one it was, and its summary too.
+  EXPECT_EQ(userSnapshots(), before);
+  EXPECT_EQ(readBytes(h + "/.local/share/Tollamere/last-backup.json"), lastBackup);
+  EXPECT_EQ(readBytes(h + "/.local/share/Tollamere/.pwd.vault"), vault);
+  EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+      << "the scratch image is removed at the end";
+  EXPECT_TRUE(plainLeftovers().isEmpty());
+  EXPECT_FALSE(tlr::BackupVolume::isMounted());
+}
+
+TEST_F(BackupModes, AKilledBackupsPlainCopiesAndMountAreClearedByTheNextRunAndAtStart) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  addBigFile();
+  for (int round = 0; round < 2; ++round) {
+    AppProcess& app = process(*box);
+    app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(h + "/.tollamere-backup-tmp.tar.gz"); }, 120s));
+    ::kill(static_cast<pid_t>(app.pid()), SIGKILL);
+    ASSERT_TRUE(app.waitForExit(10s));
+    ASSERT_TRUE(tlr::BackupVolume::isMounted()) << "the decrypted volume outlives the killed run";
+    ASSERT_FALSE(plainLeftovers().isEmpty());
+    if (round == 0) {
+      // The next run takes the mount over, detaches it at its end and leaves
+      // no plain copy.
+      QString report;
+      EXPECT_EQ(mode("TLR_BACKUP_REGISTRY", &report), 0) << report.toStdString();
+    } else {
+      // An application start clears both when nothing uses the volume.
+      AppProcess& start = process(*box);
+      ASSERT_TRUE(start.start());
+      EXPECT_TRUE(waitUntil([] { return !tlr::BackupVolume::isMounted(); }, 60s));
+      EXPECT_TRUE(waitUntil([&] { return plainLeftovers().isEmpty(); }, 10s));
+      start.stop();
+    }
+    EXPECT_FALSE(tlr::BackupVolume::isMounted());
+    EXPECT_TRUE(plainLeftovers().isEmpty()) << plainLeftovers().join(' ').toStdString();
+  }
+}
+
+TEST_F(BackupModes, ASecondOperationWhileABackupRunsIsRefusedAndTheFirstCompletes) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  addBigFile();
+  AppProcess& first = process(*box);
+  first.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
+  ASSERT_TRUE(first.start());
+  ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(h + "/.tollamere-backup-tmp"); }, 120s));
+  QString report;
+  EXPECT_EQ(mode("TLR_BACKUP", &report), 1);
+  EXPECT_TRUE(report.contains("已有备份正在进行中")) << report.toStdString();
+  EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
+  EXPECT_EQ(out, "已有备份正在进行中");
+  const QString stick = h + "/usb-stick";
+  QDir().mkpath(stick);
+  EXPECT_EQ(tool({"export", stick}, &out), 1);
+  EXPECT_EQ(out, "已有备份正在进行中");
+  EXPECT_FALSE(QFileInfo::exists(stick + "/Tollamere-Migration"));
+  ASSERT_TRUE(first.waitForExit(120s));
+  EXPECT_EQ(first.exitCode(), 0) << first.stdErr().toStdString();
+  EXPECT_EQ(userSnapshots().first.size(), 1);
+}
+
+TEST_F(BackupModes, RestoreVerifyForgetsAStoredPasswordTheImageRefuses) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
+  // A vault holding a password the image does not take.
+  const QString vault = h + "/.local/share/Tollamere/.pwd.vault";
+  QFile::remove(vault);
+  ASSERT_EQ(tool({"seal", "not the password"}, &out), 0) << out.toStdString();
+  ASSERT_TRUE(QFileInfo::exists(vault));
+  QString report;
+  EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 1);
+  EXPECT_TRUE(report.contains("✗ mount: 挂载加密卷失败：")) << report.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(vault)) << "removed, as every other mode removes a refused password";
+}
+
+TEST_F(BackupModes, AFifoOrALinkInPlaceOfTheNewestManifestNeverHangsAndTheVolumeIsDetached) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY"), 0);
+  ASSERT_TRUE(tlr::BackupVolume::mount(kPassword).ok());
+  const QStringList labels = QDir(snapshots()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  ASSERT_EQ(labels.size(), 1);
+  const QString manifest = snapshots() + "/" + labels.first() + "/manifest.json";
+  for (int kind = 0; kind < 2; ++kind) {
+    QFile::remove(manifest);
+    if (kind == 0)
+      ASSERT_EQ(::mkfifo(QFile::encodeName(manifest).constData(), 0600), 0);
+    else
+      ASSERT_TRUE(QFile::link("/dev/zero", manifest));
+    tlr::BackupVolume::unmount();
+    QString report;
+    EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report, 60s), 1) << "never a hang, never an endless read";
+    EXPECT_TRUE(report.contains("✗ newer snapshots intact")) << report.toStdString();
+    EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
+    EXPECT_TRUE(out.endsWith("\n备份元数据损坏")) << out.toStdString();
+    EXPECT_FALSE(tlr::BackupVolume::isMounted()) << "detached on the way out";
+    ASSERT_TRUE(tlr::BackupVolume::mount(kPassword).ok());
+  }
+}
+
+TEST_F(BackupModes, ASignalStopsABackupModeWhichDetachesRemovesItsStagingAndFails) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  addBigFile();
+  const QString temporary = h + "/tmp";
+  QDir().mkpath(temporary);
+  const QList<QPair<const char*, int>> runs{{"TLR_BACKUP_REGISTRY", SIGTERM},
+                                            {"TLR_BACKUP_REGISTRY", SIGHUP},
+                                            {"TLR_SELFTEST", SIGINT}};
+  for (const auto& [variable, signal] : runs) {
+    AppProcess& app = process(*box);
+    app.setEnv(QString::fromLatin1(variable), QStringLiteral("1"));
+    app.setEnv(QStringLiteral("TMPDIR"), temporary);
+    ASSERT_TRUE(app.start());
+    const bool scratch = QByteArray(variable) == "TLR_SELFTEST";
+    // Caught while the volume is attached and the work under way.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+          return scratch ? !QDir(temporary).entryList({"tlr-selftest-*"}, QDir::Dirs).isEmpty()
+                         : QFileInfo::exists(h + "/.tollamere-backup-tmp");
+        },
+        120s))
+        << variable;
+    ::kill(static_cast<pid_t>(app.pid()), signal);
+    ASSERT_TRUE(app.waitForExit(30s)) << variable;
+    EXPECT_TRUE(app.exitedNormally());
+    EXPECT_EQ(app.exitCode(), 1) << app.stdErr().toStdString();
+    EXPECT_TRUE(app.stdErr().endsWith("✗ interrupted: " + tlr::signalName(signal) + "\nFAIL\n"))
+        << app.stdErr().toStdString();
+    EXPECT_FALSE(tlr::BackupVolume::isMounted()) << variable;
+    EXPECT_TRUE(plainLeftovers().isEmpty()) << plainLeftovers().join(' ').toStdString();
+    EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
+        << "the scratch image goes too";
+  }
+  EXPECT_TRUE(userSnapshots().first.isEmpty()) << "nothing half-written";
 }

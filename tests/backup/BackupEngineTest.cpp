@@ -96,14 +96,14 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   EXPECT_EQ(labels, (QStringList{"准备中…", "正在复制文件…", "正在压缩…", "正在校验完整性…", "正在写入加密备份卷…", ""}));
   EXPECT_FALSE(engine.isRunning());
 
-  // One snapshot with both files; the archive stays in the home folder, the
-  // staging folder is gone; the volume is unmounted again.
+  // One snapshot with both files; the plain staging folder and archive are
+  // gone from the home folder; the volume is unmounted again.
   const QStringList snapshots = entries(volume.snapshots());
   ASSERT_EQ(snapshots.size(), 1);
   const QString snapshot = volume.snapshots() + "/" + snapshots.first();
   EXPECT_EQ(entries(snapshot), (QStringList{"backup.tar.gz", "manifest.json"}));
   EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-backup-tmp"));
-  EXPECT_TRUE(QFileInfo::exists(h + "/.tollamere-backup-tmp.tar.gz"));
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-backup-tmp.tar.gz"));
   EXPECT_EQ(volume.mounts, 1);
   EXPECT_EQ(volume.unmounts, 1);
 
@@ -210,6 +210,72 @@ TEST_F(BackupEngineTest, StageLabelsFollowTheLanguageAndTheVolumeIsReadBack) {
   engine.refreshLastBackupFromVolume();
   EXPECT_FALSE(engine.lastBackup().has_value());
   EXPECT_FALSE(QFileInfo::exists(BackupEngine::lastBackupCachePath()));
+}
+
+TEST_F(BackupEngineTest, WhatAKilledRunLeftIsRemovedAndItsMountDetachedAtTheEnd) {
+  const QString h = home.path();
+  writeFile(h + "/.alpha/a", "a");
+  // A killed backup's staging and plain archive, a killed restore's staging,
+  // and the volume still attached by the process that is gone.
+  writeFile(h + "/.tollamere-backup-tmp/alpha/.alpha/secret", "plain");
+  writeFile(h + "/.tollamere-backup-tmp.tar.gz", "plain archive");
+  writeFile(h + "/.tollamere-restore-tmp/.tollamere-backup-tmp/alpha/x", "plain");
+  writeFile(h + "/.tollamere-other", "not ours to remove");
+  volume.mounted = true;
+  volume.orphaned = true;
+  BackupEngine engine(volume.access());
+  ASSERT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok());
+  EXPECT_EQ(entries(h).filter(".tollamere"), QStringList{".tollamere-other"});
+  EXPECT_FALSE(volume.mounted) << "the mount of the killed run is detached at the end";
+  EXPECT_EQ(volume.unmounts, 1);
+  EXPECT_EQ(volume.mounts, 0);
+}
+
+TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  // Held by a restore, an export or an import (here or in another process).
+  std::optional<VolumeLock> held = VolumeLock::tryAcquire(volume.lockFile());
+  ASSERT_TRUE(held.has_value());
+  BackupEngine engine(volume.access());
+  const auto refused = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().description(), "扫描失败：已有备份正在进行中");
+  EXPECT_EQ(refused.error().message().english, "A backup is already running.");
+  EXPECT_EQ(volume.mounts, 0);
+  EXPECT_FALSE(QFileInfo::exists(volume.snapshots()));
+  held.reset();
+  EXPECT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok()) << "free again once the other is done";
+}
+
+TEST_F(BackupEngineTest, NothingIsWrittenWhenTheVolumeIsGoneAtTheMomentOfWriting) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  SnapshotVolume gone = volume.access();
+  // Attached when the run began; the folder at its mount point is bare now.
+  gone.holds = [](const QString&) { return false; };
+  BackupEngine engine(gone);
+  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().description(), "加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。");
+  EXPECT_TRUE(entries(volume.snapshots()).isEmpty()) << "no snapshot, not even a partial one";
+  EXPECT_FALSE(engine.lastBackup().has_value());
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp.tar.gz"));
+}
+
+TEST(BackupEngineCache, ASummaryWithNumbersBeyondSixtyFourBitsIsNotRead) {
+  TempHome home;
+  for (const char* numbers : {R"("totalBytes": 1e300, "agentCount": 2)", R"("totalBytes": 10, "agentCount": -1e300)",
+                              R"("totalBytes": 10.5, "agentCount": 2)"}) {
+    writeFile(BackupEngine::lastBackupCachePath(),
+              QStringLiteral(R"({"timestamp": "2026-01-01T00:00:00Z", "storageDisplayName": "本机备份", %1})")
+                  .arg(QString::fromLatin1(numbers))
+                  .toUtf8());
+    EXPECT_FALSE(BackupEngine::readLastBackupCache().has_value()) << numbers;
+  }
+  writeFile(BackupEngine::lastBackupCachePath(),
+            R"({"timestamp": "2026-01-01T00:00:00Z", "storageDisplayName": "本机备份", "totalBytes": 10,
+                "agentCount": 2})");
+  ASSERT_TRUE(BackupEngine::readLastBackupCache().has_value());
+  EXPECT_EQ(BackupEngine::readLastBackupCache()->agentCount, 2);
 }
 
 TEST(BackupErrorTexts, DescriptionsAreTheEnginesChineseTexts) {

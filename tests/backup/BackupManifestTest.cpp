@@ -193,14 +193,25 @@ TEST(BackupManifestDevice, ShortHashAndVersionHaveTheirForms) {
   EXPECT_EQ(BackupManifest::currentOSVersion().count('.'), 2);
 }
 
-TEST(BackupManifestJson, RootPlacesAreAnOptionalListOfStrings) {
+TEST(BackupManifestJson, RootsAreOptionalPlacesOrNamedPlaces) {
   EXPECT_FALSE(QJsonDocument::fromJson(sample().encode())["agents"][0].toObject().contains("roots"))
       << "no key when the record has none";
   BackupManifest withRoots = sample();
-  withRoots.agents[0].roots = QStringList{"~/.codex/skills", "/srv/agent"};
-  const auto decoded = BackupManifest::decode(withRoots.encode());
+  withRoots.agents[0].roots = QList<BackupManifest::AgentBackup::Root>{
+      {"skills", "~/.codex/skills"}, {"agent", "/srv/agent"}, {"agent~2", "~/Code/agent"}};
+  const QByteArray json = withRoots.encode();
+  // A root named by its place's last component is written as the place
+  // alone, as older manifests wrote every root; a renamed one as an object.
+  const QJsonArray roots = QJsonDocument::fromJson(json)["agents"][0]["roots"].toArray();
+  ASSERT_EQ(roots.size(), 3);
+  EXPECT_EQ(roots[0].toString(), "~/.codex/skills");
+  EXPECT_EQ(roots[2].toObject(), (QJsonObject{{"name", "agent~2"}, {"place", "~/Code/agent"}}));
+  const auto decoded = BackupManifest::decode(json);
   ASSERT_TRUE(decoded.ok());
   EXPECT_EQ(decoded.value(), withRoots);
   EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", QJsonArray{1})).ok());
   EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", "~/.codex")).ok());
+  EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", QJsonArray{QJsonObject{{"name", "../x"}, {"place", "~/x"}}})).ok())
+      << "a name is one entry, never a path";
+  EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", QJsonArray{QJsonObject{{"name", "x"}}})).ok());
 }

@@ -102,15 +102,42 @@ TEST(BackupStaging, OverlappingRootsStageAFileOncePerAgentWithoutCopyingIt) {
   EXPECT_EQ(links(dir.path() + "/shared/notes/n.txt"), 4u);
 }
 
-TEST(BackupStaging, TwoRootsWithOneNameShareAFolderAndATakenPlaceIsSkipped) {
+TEST(BackupStaging, TwoRootsWithOneNameAreStagedApartUnderUniqueNames) {
   QTemporaryDir dir;
   writeBytes(dir.path() + "/one/config/a", "1");
   writeBytes(dir.path() + "/two/config/a", "2");
   writeBytes(dir.path() + "/two/config/b", "3");
+  writeBytes(dir.path() + "/three/config~2", "a file named like the second");
   const QString agentDir = dir.path() + "/stage/x";
   QDir().mkpath(agentDir);
-  const StagedAgent staged =
-      BackupStaging::stageAgent(agentDir, {dir.path() + "/one/config", dir.path() + "/two/config"}, {});
-  EXPECT_EQ(staged.files, (QStringList{"config/a", "config/b"}));
+  const QStringList roots{dir.path() + "/one/config", dir.path() + "/two/config", dir.path() + "/three/config~2"};
+  EXPECT_EQ(BackupStaging::entryNames(roots), (QStringList{"config", "config~2", "config~2~2"}));
+  const StagedAgent staged = BackupStaging::stageAgent(agentDir, roots, {});
+  QStringList files = staged.files;
+  files.sort();
+  EXPECT_EQ(files, (QStringList{"config/a", "config~2/a", "config~2/b", "config~2~2"}));
   EXPECT_EQ(readBytes(agentDir + "/config/a"), "1");
+  EXPECT_EQ(readBytes(agentDir + "/config~2/a"), "2");
+  EXPECT_EQ(readBytes(agentDir + "/config~2~2"), "a file named like the second");
+  EXPECT_EQ(staged.roots, (QList<StagedAgent::Root>{{"config", roots[0]}, {"config~2", roots[1]},
+                                                   {"config~2~2", roots[2]}}));
+}
+
+TEST(BackupStaging, StagedFoldersKeepTheirSourcesPermissionBits) {
+  QTemporaryDir dir;
+  writeBytes(dir.path() + "/data/private/p", "p");
+  writeBytes(dir.path() + "/data/shared/s", "s");
+  ::chmod(QFile::encodeName(dir.path() + "/data/private").constData(), 0700);
+  ::chmod(QFile::encodeName(dir.path() + "/data/shared").constData(), 0755);
+  ::chmod(QFile::encodeName(dir.path() + "/data").constData(), 0750);
+  const QString agentDir = dir.path() + "/stage/x";
+  QDir().mkpath(agentDir);
+  BackupStaging::stageAgent(agentDir, {dir.path() + "/data"}, {});
+  auto mode = [](const QString& path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  EXPECT_EQ(mode(agentDir + "/data"), 0750u);
+  EXPECT_EQ(mode(agentDir + "/data/private"), 0700u);
+  EXPECT_EQ(mode(agentDir + "/data/shared"), 0755u);
 }

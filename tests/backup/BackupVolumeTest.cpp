@@ -1,6 +1,7 @@
 #include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
+#include "backup/VolumeLock.h"
 
 #include "platform/ChildProcess.h"
 #include "platform/DiskImage.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -391,6 +393,36 @@ TEST_F(RealVolume, QuittingDetachesOnlyWhatThisProcessAttached) {
   const tlr::ChildResult other = tlr::runChild(spec);
   EXPECT_EQ(other.out, "mounted\nafter-quit mounted=1\n") << other.err.toStdString();
   EXPECT_TRUE(BackupVolume::isMounted());
+}
+
+TEST_F(RealVolume, AnAttachmentWhoseProcessWasKilledIsTakenOverAndDetachedWhenNothingUsesIt) {
+  createImage("pw");
+  // Attached by a process that is then killed, as a run killed mid-way.
+  QProcess holder;
+  holder.start(tlr::test::toolPath("tlr_volume_tool"), {"hold"});
+  ASSERT_TRUE(holder.waitForStarted());
+  holder.write("pw\n");
+  holder.closeWriteChannel();
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return holder.readAllStandardOutput().contains("mounted"); },
+                                   std::chrono::seconds(60)));
+  EXPECT_TRUE(BackupVolume::ownerAlive());
+  EXPECT_FALSE(BackupVolume::adoptOrphan()) << "its owner still runs";
+  ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
+  ASSERT_TRUE(holder.waitForFinished(10000));
+  ASSERT_TRUE(BackupVolume::isMounted()) << "the decrypted volume outlives the killed process";
+  EXPECT_FALSE(BackupVolume::ownerAlive());
+
+  // In use (its lock held by a run): left to that run.
+  {
+    const std::optional<tlr::VolumeLock> inUse = tlr::VolumeLock::tryAcquire(BackupVolume::lockPath());
+    ASSERT_TRUE(inUse.has_value());
+    BackupVolume::detachOrphan();
+    EXPECT_TRUE(BackupVolume::isMounted());
+  }
+  // Free: detached, and its record with it.
+  BackupVolume::detachOrphan();
+  EXPECT_FALSE(BackupVolume::isMounted());
+  EXPECT_FALSE(QFileInfo::exists(BackupVolume::ownerRecordPath()));
 }
 
 TEST(BackupVolumeSizes, FreeSpaceIsThatOfTheImagesFolder) {

@@ -3,6 +3,7 @@
 
 #include "backup/BackupStorage.h"
 #include "platform/FileOps.h"
+#include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +15,7 @@ SnapshotVolume FolderVolume::access() {
   SnapshotVolume v;
   v.exists = [this] { return exists.load(); };
   v.isMounted = [this] { return mounted.load(); };
-  v.mountInteractive = [this](const QString&) -> std::optional<QString> {
+  v.mountInteractive = [this](const QString&) -> std::optional<BackupVolumeError> {
     if (mountError) return mountError;
     mounted = true;
     ++mounts;
@@ -23,8 +24,13 @@ SnapshotVolume FolderVolume::access() {
   v.unmount = [this] {
     if (!mounted) return;
     mounted = false;
+    orphaned = false;
     ++unmounts;
   };
+  v.adoptOrphan = [this] { return mounted && orphaned.exchange(false); };
+  v.lock = [this] { return VolumeLock::tryAcquire(lockFile()); };
+  v.holds = [this](const QString& path) { return mounted && path.startsWith(snapshots()); };
+  v.workFolder = [this] { return workFolder.isEmpty() ? Paths::home() : workFolder; };
   v.snapshotsRoot = [this]() -> QString {
     if (!mounted) return {};
     QDir().mkpath(snapshots());

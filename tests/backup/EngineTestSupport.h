@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/BackupVolume.h"
 #include "backup/SnapshotVolume.h"
 
 #include <QByteArray>
@@ -18,12 +19,17 @@ struct FolderVolume {
   QString folder;
   std::atomic<bool> exists = true;
   std::atomic<bool> mounted = false;
+  // Mounted by a process that is gone: the next run takes it over.
+  std::atomic<bool> orphaned = false;
   std::atomic<int> mounts = 0;
   std::atomic<int> unmounts = 0;
-  std::optional<QString> mountError;
+  std::optional<BackupVolumeError> mountError;
+  // Where runs stage their plain copies; the home folder when empty.
+  QString workFolder;
 
   SnapshotVolume access();
   QString snapshots() const { return folder + "/snapshots"; }
+  QString lockFile() const { return folder + "/.lock"; }
 };
 
 void writeFile(const QString& path, const QByteArray& data);

@@ -191,7 +191,7 @@ TEST_F(VaultTest, APromptAskedFromAWorkerRunsOnTheMainThread) {
 TEST_F(VaultTest, DialogTextsFollowTheLanguage) {
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::en);
   EXPECT_EQ(PasswordVault::promptInformativeText(),
-            "Enter the encrypted backup volume password Enter it once — this Mac remembers it for automatic backups.");
+            "Enter the encrypted backup volume password Enter it once — this computer remembers it for automatic backups.");
   EXPECT_EQ(PasswordVault::promptPlaceholder(), "Backup volume password");
   EXPECT_EQ(PasswordVault::promptConfirmTitle(), "Confirm");
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::zh);

@@ -5,6 +5,7 @@
 #include "backup/BackupEngine.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
+#include "platform/MainThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tlr;
@@ -81,6 +85,15 @@ class RestoreEngineTest : public ::testing::Test {
   }
 
   QString newestSnapshot() { return volume.snapshots() + "/" + entries(volume.snapshots()).last(); }
+
+  // Puts `archive` in the newest snapshot with a manifest that matches it.
+  void replaceArchive(const QByteArray& archive) {
+    writeFile(newestSnapshot() + "/backup.tar.gz", archive);
+    auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
+    manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
+    manifest.totalBytes = archive.size();
+    writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  }
 
   TempHome home;
   FolderVolume volume;
@@ -166,10 +179,7 @@ TEST_F(RestoreEngineTest, AHostileArchiveWritesNothingOutsideItsStagingFolder) {
   if (::geteuid() == 0) tar.charDevice(root + "/null", 1, 3);
   const QByteArray archive = tar.gzipped();
   ASSERT_FALSE(archive.isEmpty());
-  writeFile(newestSnapshot() + "/backup.tar.gz", archive);
-  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
-  manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
-  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  replaceArchive(archive);
 
   const QStringList before = entries(outside);
   RestoreEngine engine(volume.access());
@@ -233,10 +243,7 @@ TEST_F(RestoreEngineTest, ALinkThatTarUnpacksIsRefusedByTheTreeCheckBeforeAnyMer
   tar.file(".tollamere-backup-tmp/beta/.beta/memories/m.json", "hostile");
   tar.symlink(".tollamere-backup-tmp/beta/.beta/passwd", "/etc/passwd");
   const QByteArray archive = tar.gzipped();
-  writeFile(newestSnapshot() + "/backup.tar.gz", archive);
-  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
-  manifest.archiveSha256 = BackupManifest::sha256Hex(archive);
-  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  replaceArchive(archive);
 
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);
@@ -284,4 +291,168 @@ TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsNamedInOneLogLine) {
   ASSERT_FALSE(error.has_value());
   EXPECT_NE(out.find("[Restore] eps 未恢复（找不到原来的位置）：data\n"), std::string::npos) << out;
   EXPECT_EQ(readAll(elsewhere.path() + "/data/state.json"), "changed") << "never written outside the home folder";
+}
+
+namespace {
+
+unsigned modeOf(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+}
+
+qint64 mtimeOf(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mtim.tv_sec : 0;
+}
+
+}  // namespace
+
+TEST_F(RestoreEngineTest, FilesAndFoldersComeBackWithTheModesAndTimesTheArchiveRecords) {
+  const QString data = h + "/.gamma";
+  const QList<QPair<QString, unsigned>> files{{"config.json", 0644}, {"bin/run", 0755}, {"keys/private", 0640},
+                                              {"bin/suid", 04755}, {"notes.md", 0600}};
+  for (const auto& [name, mode] : files) {
+    writeFile(data + "/" + name, name.toUtf8());
+    ::chmod(QFile::encodeName(data + "/" + name).constData(), mode);
+  }
+  ::chmod(QFile::encodeName(data + "/keys").constData(), 0700);
+  const QDateTime then = QDateTime::fromString("2024-05-06T07:08:09Z", Qt::ISODate);
+  {
+    QFile f(data + "/config.json");
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(then, QFileDevice::FileModificationTime));
+  }
+  const auto gamma = registryOfAgents({agentJson("gamma", {"~/.gamma"})});
+  {
+    BackupEngine backup(volume.access());
+    bool done = false;
+    backup.runBackup(gamma->visibleAgents(), [&](const auto&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+  }
+  QDir(data).removeRecursively();
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(gamma);
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(modeOf(data + "/config.json"), 0644u);
+  EXPECT_EQ(modeOf(data + "/bin/run"), 0755u);
+  EXPECT_EQ(modeOf(data + "/keys/private"), 0640u);
+  EXPECT_EQ(modeOf(data + "/bin/suid"), 0755u) << "never a set-id bit";
+  EXPECT_EQ(modeOf(data + "/notes.md"), 0600u);
+  EXPECT_EQ(modeOf(data + "/keys"), 0700u) << "a folder it makes gets the archive's mode";
+  EXPECT_EQ(mtimeOf(data + "/config.json"), then.toSecsSinceEpoch());
+  EXPECT_EQ(readAll(data + "/bin/run"), "bin/run");
+}
+
+TEST_F(RestoreEngineTest, TwoRootsWithOneNameComeBackToTheirOwnPlaces) {
+  writeFile(h + "/Documents/app/notes.md", "documents");
+  writeFile(h + "/Code/app/main.c", "code");
+  writeFile(h + "/Code/app/notes.md", "code notes");
+  const auto twin = registryOfAgents({agentJson("twin", {"~/Documents/app", "~/Code/app"})});
+  {
+    BackupEngine backup(volume.access());
+    bool done = false;
+    backup.runBackup(twin->visibleAgents(), [&](const auto&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+  }
+  QDir(h + "/Documents/app").removeRecursively();
+  QDir(h + "/Code/app").removeRecursively();
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(twin);
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(readAll(h + "/Documents/app/notes.md"), "documents");
+  EXPECT_FALSE(QFileInfo::exists(h + "/Documents/app/main.c")) << "nothing of the other root";
+  EXPECT_EQ(readAll(h + "/Code/app/main.c"), "code");
+  EXPECT_EQ(readAll(h + "/Code/app/notes.md"), "code notes");
+
+  // Without the registry (a verification mode), each goes where the backup
+  // recorded it.
+  QDir(h + "/Code/app").removeRecursively();
+  RestoreEngine bare(volume.access());
+  ASSERT_FALSE(restore(bare).has_value());
+  EXPECT_EQ(readAll(h + "/Code/app/main.c"), "code");
+  EXPECT_EQ(readAll(h + "/Documents/app/notes.md"), "documents");
+}
+
+TEST_F(RestoreEngineTest, ADamagedNewestSnapshotNeverHidesAnOlderGoodOne) {
+  backUp();
+  const QString older = newestSnapshot();
+  // A newer snapshot whose manifest was cut in half.
+  const QString newer = volume.snapshots() + "/2999-01-01_00-00-00";
+  QDir().mkpath(newer);
+  QFile::copy(older + "/backup.tar.gz", newer + "/backup.tar.gz");
+  const QByteArray manifest = readAll(older + "/manifest.json");
+  writeFile(newer + "/manifest.json", manifest.left(manifest.size() / 2));
+  damageAll();
+
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  volume.mounted = true;
+  const auto shown = engine.loadManifest();
+  ASSERT_TRUE(shown.has_value()) << "the older snapshot is offered";
+  EXPECT_EQ(shown->agents.size(), 2);
+  EXPECT_EQ(engine.damagedNewerCount(), 1);
+  volume.mounted = false;
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
+}
+
+TEST_F(RestoreEngineTest, AFifoOrALinkInASnapshotNeverHangsOrFloodsTheRestore) {
+  backUp();
+  const QString snapshot = newestSnapshot();
+  damageAll();
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  // The manifest a FIFO: nothing waits on a writer that never comes.
+  QFile::remove(snapshot + "/manifest.json");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(snapshot + "/manifest.json").constData(), 0600), 0);
+  auto error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::manifestCorrupted);
+  EXPECT_FALSE(volume.mounted) << "detached on the way out";
+  // The manifest a link to an endless device: never read.
+  QFile::remove(snapshot + "/manifest.json");
+  ASSERT_TRUE(QFile::link("/dev/zero", snapshot + "/manifest.json"));
+  error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::manifestCorrupted);
+  volume.mounted = true;
+  EXPECT_FALSE(engine.loadManifest().has_value());
+  volume.mounted = false;
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed");
+}
+
+TEST_F(RestoreEngineTest, TheVolumeIsMountedAndUnmountedOffTheWindowsThread) {
+  backUp();
+  std::atomic<bool> mountedOnMain = false, unmountedOnMain = false;
+  SnapshotVolume watched = volume.access();
+  watched.mountInteractive = [inner = watched.mountInteractive, &mountedOnMain](const QString& reason) {
+    mountedOnMain = isMainThread();
+    return inner(reason);
+  };
+  watched.unmount = [inner = watched.unmount, &unmountedOnMain] {
+    unmountedOnMain = isMainThread();
+    inner();
+  };
+  RestoreEngine engine(watched);
+  engine.setRegistry(registry);
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(volume.mounts, 2);
+  EXPECT_FALSE(mountedOnMain);
+  EXPECT_FALSE(unmountedOnMain);
+}
+
+TEST_F(RestoreEngineTest, AnotherOperationOnTheImageRefusesTheRestoreWhichSaysSo) {
+  backUp();
+  damageAll();
+  std::optional<VolumeLock> held = VolumeLock::tryAcquire(volume.lockFile());
+  ASSERT_TRUE(held.has_value());
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::busy);
+  EXPECT_EQ(error->message().text(true), "A backup is already running.");
+  EXPECT_EQ(error->message().text(false), "已有备份正在进行中");
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed");
+  EXPECT_EQ(volume.mounts, 1) << "only the backup mounted it";
 }

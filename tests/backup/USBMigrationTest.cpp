@@ -1,7 +1,10 @@
 #include "backup/USBMigration.h"
 
 #include "EngineTestSupport.h"
+#include "backup/BackupEngine.h"
+#include "backup/BackupManifest.h"
 #include "backup/BackupVolume.h"
+#include "backup/VolumeLock.h"
 #include "backup/PasswordVault.h"
 #include "platform/FileOps.h"
 #include "support/RegistryJson.h"
@@ -144,6 +147,77 @@ TEST_F(USBMigrationTest, AnInterruptedImportNeverBlocksTheNextOne) {
   const auto result = USBMigration::importSnapshot(usb, kPassword);
   ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
   EXPECT_FALSE(QFileInfo::exists(home.path() + "/.TLR 备份.sparsebundle.import-crashed"));
+}
+
+TEST_F(USBMigrationTest, AVolumeThatWillNotDetachIsNeverCopiedLive) {
+  ASSERT_TRUE(makeImage());
+  ASSERT_TRUE(BackupVolume::mount(kPassword).ok());
+  // A file open on the volume keeps it attached: the detach fails.
+  QFile busy(BackupVolume::mountPoint() + "/snapshots/2026-01-01_00-00-00/manifest.json");
+  ASSERT_TRUE(busy.open(QIODevice::ReadOnly));
+  const auto result = USBMigration::exportToWithProgress(usb, {}, {}, {});
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind, Case::volumeStillMounted);
+  EXPECT_EQ(result.error().message().text(true),
+            "The encrypted backup volume could not be detached, so nothing was exported.");
+  EXPECT_FALSE(QFileInfo::exists(usb + "/Tollamere-Migration"));
+  busy.close();
+}
+
+TEST_F(USBMigrationTest, ThePreviewCountsTheAgentsOfTheBackupNotOfTheRecipe) {
+  ASSERT_TRUE(makeImage());
+  // The backup's newest snapshot holds two agents, neither with a recipe.
+  ASSERT_TRUE(BackupVolume::mount(kPassword).ok());
+  BackupManifest manifest;
+  manifest.createdAt = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC);
+  manifest.agents = {{"alpha", "Alpha", 1, 1, {}, {"a"}, {}}, {"beta", "Beta", 1, 1, {}, {"b"}, {}}};
+  const QString snapshot = BackupVolume::mountPoint() + "/snapshots/2026-01-02_03-04-05";
+  writeFile(snapshot + "/backup.tar.gz", "x");
+  manifest.totalBytes = 1;
+  writeFile(snapshot + "/manifest.json", manifest.encode());
+  ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {installable("bare", "cli", "")}, {}, {}).ok());
+  auto preview = USBMigration::preview(usb);
+  ASSERT_TRUE(preview.ok());
+  EXPECT_TRUE(preview.value().recipe.isEmpty());
+  EXPECT_EQ(preview.value().agentCount(), 2);
+
+  // Detached: the summary of the last backup tells.
+  writeFile(BackupEngine::lastBackupCachePath(), R"({"agentCount": 3, "storageDisplayName": "本机备份",
+      "timestamp": "2026-01-02T03:04:05Z", "totalBytes": 1})");
+  ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
+  EXPECT_EQ(USBMigration::preview(usb).value().agentCount(), 3);
+}
+
+TEST_F(USBMigrationTest, ExportAndImportAreRefusedWhileAnotherOperationUsesTheVolume) {
+  ASSERT_TRUE(makeImage());
+  std::optional<VolumeLock> held = VolumeLock::tryAcquire(BackupVolume::lockPath());
+  ASSERT_TRUE(held.has_value());
+  auto exported = USBMigration::exportToWithProgress(usb, {}, {}, {});
+  ASSERT_FALSE(exported.ok());
+  EXPECT_EQ(exported.error().description(), "已有备份正在进行中");
+  EXPECT_FALSE(QFileInfo::exists(usb + "/Tollamere-Migration"));
+  held.reset();
+  ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
+  FileOps::removeItem(BackupVolume::defaultImagePath());
+  held = VolumeLock::tryAcquire(BackupVolume::lockPath());
+  const auto imported = USBMigration::importSnapshot(usb, kPassword);
+  ASSERT_FALSE(imported.ok());
+  EXPECT_EQ(imported.error().kind, Case::busy);
+  EXPECT_FALSE(QFileInfo::exists(BackupVolume::defaultImagePath()));
+}
+
+TEST(USBMigrationManifest, NumbersBeyondSixtyFourBitsAreRefusedNotConverted) {
+  const QByteArray rest = R"("createdAt":"2026-03-01T09:30:00Z","installRecipe":[],
+      "source":{"deviceName":"a","macHashShort":"b","osVersion":"c"})";
+  EXPECT_FALSE(USBMigration::MigrationManifest::decode("{\"schemaVersion\":1e300," + rest + "}").has_value());
+  EXPECT_FALSE(USBMigration::MigrationManifest::decode("{\"schemaVersion\":-1e300," + rest + "}").has_value());
+  EXPECT_FALSE(
+      USBMigration::MigrationManifest::decode("{\"schemaVersion\":1,\"backupAgentCount\":1e300," + rest + "}")
+          .has_value());
+  const auto decoded = USBMigration::MigrationManifest::decode("{\"schemaVersion\":7,\"backupAgentCount\":2," + rest + "}");
+  ASSERT_TRUE(decoded.has_value());
+  EXPECT_EQ(decoded->schemaVersion, 7);
+  EXPECT_EQ(decoded->backupAgentCount, 2);
 }
 
 TEST(USBMigrationManifest, RoundTripsAndRejectsMissingKeys) {

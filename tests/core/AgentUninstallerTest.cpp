@@ -75,6 +75,18 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
       << recorded.toStdString();
 }
 
+TEST(UninstallPreCommands, RunWithTheInstallsNpmPrefixAndPipxFolders) {
+  TempHome home;
+  const QString seen = home.path() + "/seen";
+  // An npm that says where it would look for global packages.
+  tlr::test::addUserProgram(home, "npm",
+                            "printf '%s|%s|%s' \"$npm_config_prefix\" \"$PIPX_HOME\" \"$PIPX_BIN_DIR\" > '" + seen + "'\n");
+  const auto rows = AgentUninstaller().run("Agent", {{"npm", "uninstall", "-g", "tlr-agent"}}, {}, nullptr);
+  expectRows(rows, {{"$ npm uninstall -g tlr-agent", true, std::nullopt}});
+  EXPECT_EQ(tlr::test::readFile(seen),
+            home.path() + "/.npm-global|" + home.path() + "/.local/pipx|" + home.path() + "/.local/bin");
+}
+
 TEST(UninstallPreCommands, AHungCommandIsStoppedAtItsDeadline) {
   TempHome home;
   const auto rows = AgentUninstaller(1s).run("Agent", {{"sh", "-c", "sleep 30"}}, {}, nullptr);

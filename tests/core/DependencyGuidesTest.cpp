@@ -57,12 +57,26 @@ TEST(DependencyLookups, AreExactAndCaseSensitive) {
   for (const char* unknown : {"NPM", "npm ", "node", "git"}) EXPECT_FALSE(guides::guideFor(unknown)) << unknown;
 }
 
-TEST(DependencyScripts, TheNodeScriptIsByteForByteWithHomebrewsAddress) {
-  EXPECT_EQ(guides::nodeGuideScript(),
-            "if ! command -v brew >/dev/null 2>&1; then  echo '{{TLR_ECHO_BREW_MISSING}}';  /bin/bash -c "
-            "\"$(curl -fsSL https://raw.githubusercontent.com/Homebrew/install/HEAD/install.sh)\""
-            ";fi;BREW=$(command -v brew || echo /opt/homebrew/bin/brew);[ -x \"$BREW\" ] || "
-            "BREW=/usr/local/bin/brew;echo '{{TLR_ECHO_NODE}}';$BREW install node");
+TEST(DependencyScripts, TheNodeScriptInstallsThroughAptOrPointsToTheDownloadPage) {
+  const QString script = guides::fillEchoPlaceholders({{guides::nodeGuideScript()}}, tlr::AppLanguage::en)[0][0];
+  EXPECT_FALSE(script.contains("brew"));
+  tlr::test::FakeBin user;
+  addProgram(user, "apt-get", 0);
+  user.add("id", "echo 1000\n");
+  user.add("sudo", QStringLiteral("echo \"sudo $*\" >> \"%1/calls\"\nexec \"$@\"\n").arg(user.path()));
+  EXPECT_EQ(runScript(user, script), 0);
+  EXPECT_EQ(calls(user), (QStringList{"sudo apt-get update", "apt-get update", "sudo apt-get install -y nodejs npm",
+                                      "apt-get install -y nodejs npm"}));
+
+  tlr::test::FakeBin root;
+  addProgram(root, "apt-get", 0);
+  root.add("id", "echo 0\n");
+  EXPECT_EQ(runScript(root, script), 0);
+  EXPECT_EQ(calls(root), (QStringList{"apt-get update", "apt-get install -y nodejs npm"}));
+
+  tlr::test::FakeBin noApt;
+  EXPECT_NE(runScript(noApt, script), 0);
+  EXPECT_TRUE(calls(noApt).isEmpty());
 }
 
 TEST(DependencyScripts, PlaceholdersAreFilledInTheGivenLanguage) {
@@ -70,37 +84,27 @@ TEST(DependencyScripts, PlaceholdersAreFilledInTheGivenLanguage) {
   const auto en = guides::fillEchoPlaceholders(commands, tlr::AppLanguage::en);
   ASSERT_EQ(en.size(), 3);
   EXPECT_EQ(en[0][0], "bash");
-  EXPECT_TRUE(en[0][2].contains(
-      "echo '→ Homebrew not installed, installing it first (system may ask for password)';"));
-  EXPECT_TRUE(en[0][2].contains("echo '→ Installing Node.js (includes npm)';$BREW install node"));
+  EXPECT_TRUE(en[0][2].contains("echo '→ With the system package manager (apt), which may ask for your password';"));
+  EXPECT_TRUE(en[0][2].startsWith("echo '→ Installing Node.js (includes npm)';"));
   EXPECT_FALSE(en[0][2].contains("{{"));
   EXPECT_TRUE(en[1].isEmpty());
   EXPECT_EQ(en[2][0], "x→ Installing Node.js (includes npm)→ Installing Node.js (includes npm)");
 
   const auto zh = guides::fillEchoPlaceholders(commands, tlr::AppLanguage::zh);
-  EXPECT_TRUE(zh[0][2].contains("echo '→ 没装 Homebrew，先装 Homebrew（系统会提示输密码）';"));
+  EXPECT_TRUE(zh[0][2].contains("echo '→ 用系统包管理器（apt）安装，可能会要求输入密码';"));
   EXPECT_TRUE(zh[0][2].contains("echo '→ 装 Node.js（含 npm）';"));
 }
 
-TEST(PipxBootstrapScript, AFinishedHomebrewInstallEndsTheList) {
+TEST(PipxBootstrapScript, AFinishedCondaInstallEndsTheListAndHomebrewIsNeverAsked) {
   tlr::test::FakeBin bin;
   addProgram(bin, "brew", 0);
   addProgram(bin, "conda", 0);
   addProgram(bin, "python3", 0);
   EXPECT_EQ(runScript(bin, guides::pipxBootstrapScript()), 0);
-  EXPECT_EQ(calls(bin), QStringList{"brew install pipx"});
+  EXPECT_EQ(calls(bin), QStringList{"conda install -y -c conda-forge pipx"});
 }
 
-TEST(PipxBootstrapScript, AFailedHomebrewInstallFallsThroughToConda) {
-  tlr::test::FakeBin bin;
-  addProgram(bin, "brew", 1);
-  addProgram(bin, "conda", 0);
-  addProgram(bin, "python3", 0);
-  EXPECT_EQ(runScript(bin, guides::pipxBootstrapScript()), 0);
-  EXPECT_EQ(calls(bin), (QStringList{"brew install pipx", "conda install -y -c conda-forge pipx"}));
-}
-
-TEST(PipxBootstrapScript, WithoutHomebrewOrCondaPipIsTriedInTurn) {
+TEST(PipxBootstrapScript, WithoutCondaPipIsTriedInTurn) {
   tlr::test::FakeBin onlyPip;
   addProgram(onlyPip, "python3", 0);
   EXPECT_EQ(runScript(onlyPip, guides::pipxBootstrapScript()), 0);

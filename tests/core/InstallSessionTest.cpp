@@ -115,7 +115,6 @@ TEST_F(InstallSessionTest, MissingRequirementsWaitForRecheck) {
 TEST_F(InstallSessionTest, AFailedAutoInstallChecksAgainAndReturnsToMissing) {
   if (machineHasPipx()) GTEST_SKIP() << "pipx is installed on this machine, so it cannot be missing";
   // Every alternative of the pipx script fails; nothing reaches the network.
-  userProgram("brew", "echo \"brew $*\" >> \"$HOME/calls\"; exit 1\n");
   userProgram("conda", "echo \"conda $*\" >> \"$HOME/calls\"; exit 1\n");
   userProgram("python3", "echo \"python3 $*\" >> \"$HOME/calls\"; exit 1\n");
   InstallSession session(agent(R"({"requires":[{"command":"pipx"}],"commands":[["pipx","install","tlr-agent"]]})"));
@@ -130,17 +129,16 @@ TEST_F(InstallSessionTest, AFailedAutoInstallChecksAgainAndReturnsToMissing) {
   ASSERT_TRUE(tlr::test::waitUntil([&] { return session.phase() == Phase::missing; }));
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::missing, Phase::running, Phase::missing}));
   ASSERT_EQ(session.missingRequirements().size(), 1);
-  EXPECT_TRUE(tlr::test::readFile(home.path() + "/calls").startsWith("brew install pipx\nconda install"));
+  EXPECT_TRUE(tlr::test::readFile(home.path() + "/calls").startsWith("conda install"));
   EXPECT_TRUE(session.allResults().isEmpty());
 }
 
 TEST_F(InstallSessionTest, ASuccessfulAutoInstallGoesOnToTheAgentsInstall) {
   if (machineHasPipx()) GTEST_SKIP() << "pipx is installed on this machine, so it cannot be missing";
-  userProgram("brew",
-              "echo \"brew $*\" >> \"$HOME/calls\"\n"
+  userProgram("conda",
+              "echo \"conda $*\" >> \"$HOME/calls\"\n"
               "printf '#!/bin/sh\\necho \"pipx $*\" >> \"$HOME/calls\"\\n' > \"$HOME/.local/bin/pipx\"\n"
               "chmod +x \"$HOME/.local/bin/pipx\"\n");
-  userProgram("conda", "echo \"conda $*\" >> \"$HOME/calls\"\n");
   InstallSession session(agent(R"({"requires":[{"command":"pipx"}],"commands":[["pipx","install","tlr-agent"]]})"));
   tlr::test::PhaseLog log(session);
   session.start();
@@ -151,8 +149,8 @@ TEST_F(InstallSessionTest, ASuccessfulAutoInstallGoesOnToTheAgentsInstall) {
   session.bootstrapAndRetry(session.missingRequirements().first());
   ASSERT_TRUE(log.waitFor(Phase::done));
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::missing, Phase::running, Phase::done}));
-  // Homebrew's success ends the script; the agent's own install follows.
-  EXPECT_EQ(tlr::test::readFile(home.path() + "/calls"), "brew install pipx\npipx install tlr-agent\n");
+  // conda's success ends the script; the agent's own install follows.
+  EXPECT_EQ(tlr::test::readFile(home.path() + "/calls"), "conda install -y -c conda-forge pipx\npipx install tlr-agent\n");
   EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ pipx install tlr-agent", "PATH 已配置（~/.zshrc）"}));
   EXPECT_EQ(session.failureCount(), 0);
 }
@@ -166,7 +164,7 @@ TEST_F(InstallSessionTest, TheTerminalRouteShowsOneRow) {
   ASSERT_TRUE(log.waitFor(Phase::done));
   EXPECT_EQ(log.phases, QList<Phase>{Phase::done});
   ASSERT_EQ(session.allResults().size(), 1);
-  EXPECT_EQ(session.allResults()[0].label, "Terminal.app opened — follow the prompts to complete install");
+  EXPECT_EQ(session.allResults()[0].label, "A terminal window opened — follow the prompts to complete the install");
   EXPECT_TRUE(session.allResults()[0].success);
   EXPECT_EQ(session.howToOpenExecutable(), "tlr-agent");
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).endsWith("--\n"); }));
@@ -178,9 +176,9 @@ TEST_F(InstallSessionTest, TheTerminalRouteShowsOneRow) {
   noTerminal.start();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return noTerminal.phase() == InstallSession::Phase::done; }));
   ASSERT_EQ(noTerminal.allResults().size(), 1);
-  EXPECT_EQ(noTerminal.allResults()[0].label, "无法打开 Terminal.app");
+  EXPECT_EQ(noTerminal.allResults()[0].label, "无法打开终端");
   EXPECT_FALSE(noTerminal.allResults()[0].success);
-  EXPECT_EQ(noTerminal.allResults()[0].error, "osascript 调用失败");
+  EXPECT_EQ(noTerminal.allResults()[0].error, "没能启动终端程序");
   EXPECT_EQ(noTerminal.failureCount(), 1);
 }
 

@@ -3,6 +3,7 @@
 #include "core/TextFill.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -96,7 +97,7 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 378u);
+  ASSERT_EQ(LocKey::allIds().size(), 385u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
@@ -122,7 +123,7 @@ TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
       EXPECT_FALSE(text.contains(QStringLiteral("%1"))) << LocKey::name(id);
     }
   }
-  EXPECT_EQ(plain, 294);
+  EXPECT_EQ(plain, 301);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 
@@ -142,10 +143,10 @@ TEST(LocTextsSpecialRules, EnglishPluralsFollowTheCount) {
   EXPECT_EQ(zh(LocKey::detailDoctorBannerHasIssuesTitle(3)), "setup 完成，发现 3 个已知问题");
 
   EXPECT_EQ(en(LocKey::uninstallWarnBody(1)),
-            "1 item didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
+            "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   EXPECT_EQ(en(LocKey::uninstallWarnBody(7)),
-            "7 items didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
-  EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到 Finder 删除：");
+            "7 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
+  EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
   EXPECT_EQ(en(LocKey::doctorFoundIssues(1)), "Found 1 known issues") << "this one never changes form";
 }
 
@@ -216,4 +217,21 @@ TEST(LocTextsLocale, DurationsUseOneDecimalAndAFullStopInAnyLocale) {
   EXPECT_EQ(en(LocKey::usbExportEtaSeconds(1234567)), "1234567s left") << "no grouping separators";
   EXPECT_EQ(tlr::formatOneDecimal(-2.25), "-2.2");
   EXPECT_EQ(tlr::formatOneDecimal(0.05), "0.1") << "0.05 is slightly above the half in binary";
+}
+
+// What the windows show speaks of this platform: never of a Mac, Finder, the
+// Dock, the menu bar, ⌘, Terminal.app, Homebrew or a fixed image size. The
+// key names stay as they are; restart reports, log lines and stored texts
+// are not shown in windows and keep their words.
+TEST(LocTextsWords, NoWindowTextNamesAMacThing) {
+  static const QRegularExpression macWords(
+      QStringLiteral("\\bMac\\b|Finder|\\bDock\\b|menu bar|⌘|Terminal\\.app|\\bTerminal\\b|Homebrew|\\bbrew\\b|"
+                     "macOS|System Settings|AppleScript|osascript|200 GB|菜单栏|访达|系统设置|隐私与安全"));
+  std::map<LocKey::Id, LocKey> samples;
+  for (const LocKey& key : valuedSamples()) samples.emplace(key.id(), key);
+  for (const LocKey::Id id : LocKey::allIds()) {
+    const LocKey key = LocKey::carriesValues(id) ? samples.at(id) : LocKey::plain(id);
+    for (const QString& text : {en(key), zh(key)})
+      EXPECT_FALSE(text.contains(macWords)) << LocKey::name(id) << ": " << text.toStdString();
+  }
 }

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -65,15 +64,17 @@ TEST_F(UninstallSessionTest, ThePreviewMeasuresEveryPathAndOnlyPresentBoxesChang
   EXPECT_GE(*session.size("~/.agent"), 1'500'000u);
 
   // A missing standard path stays checked and cannot be unchecked.
-  session.toggle(Group::standard, "~/.agent-gone");
+  session.setChecked(Group::standard, "~/.agent-gone", false);
   EXPECT_TRUE(session.isChecked(Group::standard, "~/.agent-gone"));
-  session.toggle(Group::userData, "~/.agent-data-gone");
+  session.setChecked(Group::userData, "~/.agent-data-gone", true);
   EXPECT_FALSE(session.isChecked(Group::userData, "~/.agent-data-gone"));
 
-  session.toggle(Group::userData, "~/.agent-data");
+  session.setChecked(Group::userData, "~/.agent-data", true);
+  // Asking again for the state it is in changes nothing.
+  session.setChecked(Group::userData, "~/.agent-data", true);
   EXPECT_TRUE(session.isChecked(Group::userData, "~/.agent-data"));
   EXPECT_EQ(session.checkedTotal(), *session.size("~/.agent") + *session.size("~/.agent-data"));
-  session.toggle(Group::standard, "~/.agent");
+  session.setChecked(Group::standard, "~/.agent", false);
   EXPECT_FALSE(session.isChecked(Group::standard, "~/.agent"));
   EXPECT_EQ(session.checkedTotal(), *session.size("~/.agent-data"));
   EXPECT_EQ(session.pathsToRemove(), (QStringList{"~/.agent-gone", "~/.agent-empty", "~/.agent-data"}));
@@ -86,7 +87,7 @@ TEST_F(UninstallSessionTest, APathInBothGroupsIsCountedAndRemovedOnce) {
   ASSERT_TRUE(tlr::test::waitUntil([&] { return session.isMeasured(); }));
   const quint64 size = *session.size("~/.shared");
   EXPECT_EQ(session.checkedTotal(), size);
-  session.toggle(Group::userData, "~/.shared");
+  session.setChecked(Group::userData, "~/.shared", true);
   EXPECT_TRUE(session.isChecked(Group::userData, "~/.shared"));
   EXPECT_EQ(session.checkedTotal(), size);
   EXPECT_EQ(session.pathsToRemove(), QStringList{"~/.shared"});
@@ -148,7 +149,7 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
   EXPECT_EQ(session.summary(AppLanguage::en), "Uninstalled (2 items failed)");
   EXPECT_EQ(session.summary(AppLanguage::zh), "已卸载（2 项未成功）");
   EXPECT_EQ(session.failureBody(AppLanguage::en),
-            "2 items didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
+            "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   EXPECT_EQ(session.failureLines(AppLanguage::en), (QStringList{"• $ tlr-stop", "• (跳过) ~/.local"}));
 }
 
@@ -171,8 +172,8 @@ TEST_F(UninstallSessionTest, TheFailureBoxListsFiveThenHowManyMore) {
   ASSERT_TRUE(tlr::test::waitUntil([&] { return one.phase() == Phase::done; }));
   EXPECT_EQ(one.summary(AppLanguage::en), "Uninstalled (1 items failed)");
   EXPECT_EQ(one.failureBody(AppLanguage::en),
-            "1 item didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
-  EXPECT_EQ(one.failureBody(AppLanguage::zh), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到 Finder 删除：");
+            "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
+  EXPECT_EQ(one.failureBody(AppLanguage::zh), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
   EXPECT_EQ(one.failureLines(AppLanguage::en), QStringList{"• $ false"});
 }
 
@@ -190,6 +191,5 @@ TEST_F(UninstallSessionTest, WorkOutlivesItsSessionAndItsResultsAreDropped) {
   auto measuring = std::make_unique<UninstallSession>(agent(R"({"paths":["~/.agent-data"]})"));
   measuring->begin();
   measuring.reset();
-  QThreadPool::globalInstance()->waitForDone();
-  QCoreApplication::processEvents();
+  tlr::test::finishOffMainWork(std::chrono::seconds(30));
 }

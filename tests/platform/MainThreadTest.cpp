@@ -3,7 +3,6 @@
 #include "support/TestSupport.h"
 
 #include <QProcess>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 

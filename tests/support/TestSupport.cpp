@@ -2,6 +2,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/DiskImage.h"
+#include "platform/OffMain.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -153,6 +154,12 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
       QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QThread::msleep(5);
   }
+}
+
+void finishOffMainWork(std::chrono::milliseconds timeout) {
+  waitUntil([] { return OffMainPool::shared().busyCount() == 0; }, timeout);
+  // A result posted just before the pool fell idle.
+  QCoreApplication::processEvents();
 }
 
 void writeBytes(const QString& path, const QByteArray& data) {

@@ -91,6 +91,11 @@ class LinkedDocument {
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Waits (up to `timeout`) until the application's off-main pool is idle,
+// then delivers the results it handed to the main thread: afterwards an
+// outcome that is absent (a relaunch, a completion) is truly absent.
+void finishOffMainWork(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
 QString readFile(const QString& path);
 // Writes `data` to `path`, making its folders; a file that cannot be written
 // fails the running test.

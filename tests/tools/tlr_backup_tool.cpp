@@ -4,8 +4,10 @@
 //   tlr_backup_tool restore-agent REGISTRY ID  restore one agent
 //   tlr_backup_tool export FOLDER              the migration package on FOLDER
 //   tlr_backup_tool import FOLDER PASSWORD     import the package from FOLDER
+//   tlr_backup_tool seal PASSWORD              seal PASSWORD into the vault
 // Prints "OK" or the error's description; exit 0 on success, 1 on failure.
 #include "backup/BackupVolume.h"
+#include "backup/PasswordVault.h"
 #include "backup/RestoreEngine.h"
 #include "backup/USBMigration.h"
 #include "core/NetworkLogger.h"
@@ -57,6 +59,8 @@ int main(int argc, char** argv) {
         RestoreEngine::shared().restoreAll(finished);
       else
         RestoreEngine::shared().restoreAgent(args[2], finished);
+    } else if (command == "seal" && args.size() == 2) {
+      done(PasswordVault::seal(args[1]) ? std::nullopt : std::optional<QString>(QStringLiteral("not sealed")));
     } else if (command == "export" && args.size() == 2) {
       const auto exported = USBMigration::exportToWithProgress(args[1], {}, {}, {});
       done(exported.ok() ? std::nullopt : std::optional<QString>(exported.error().description()));

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QThreadPool>
 
 namespace tlr::test {
 
@@ -32,10 +31,5 @@ OnlyFakesOnPath::OnlyFakesOnPath(const FakeBin& bin) : saved_(qgetenv("PATH")) {
 
 OnlyFakesOnPath::~OnlyFakesOnPath() { qputenv("PATH", saved_); }
 
-void finishOffMainWork(std::chrono::milliseconds timeout) {
-  waitUntil([] { return QThreadPool::globalInstance()->activeThreadCount() == 0; }, timeout);
-  // A result posted just before the pool fell idle.
-  QCoreApplication::processEvents();
-}
 
 }  // namespace tlr::test

@@ -39,11 +39,6 @@ struct IsolatedStores {
   QStringList eventTypes(const QString& agentId) const;
 };
 
-// Waits (up to `timeout`) until the pool threads are idle, then delivers the
-// results they handed to the main thread: afterwards a relaunch the watcher
-// decided on has shown its outcome, so an absent one is truly absent.
-void finishOffMainWork(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-
 // Only the fakes are on PATH for the life of the object.
 class OnlyFakesOnPath {
  public:

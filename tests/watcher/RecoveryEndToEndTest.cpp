@@ -12,7 +12,6 @@
 #include "platform/ProcessSignals.h"
 #include "watcher/SignalledPids.h"
 
-#include <QThreadPool>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -36,7 +35,7 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
   void TearDown() override {
     scanLoop.stop();
     watcher.reset();
-    QThreadPool::globalInstance()->waitForDone(5000);
+    test::finishOffMainWork();
     // A terminal may still be starting the last relaunch: sweep until none
     // of our agents has been seen for a while.
     int quietRounds = 0;

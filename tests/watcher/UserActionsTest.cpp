@@ -124,6 +124,7 @@ TEST_F(UserActionsTest, ALaunchClearsTheThrottleAndRecordsRecoveredOnlyWhenStart
   ASSERT_TRUE(waitFor(launched));
   EXPECT_TRUE(*launched);
   EXPECT_EQ(types("cli"), (QStringList{"exitedAbnormal", "throttled", "recovered"}));
+  EXPECT_EQ(lastDetails("cli"), "Manual launch") << "a launch by the user says so";
   EXPECT_TRUE(test::terminalTexts(bin).first().endsWith("cli-agent --go"));
 
   std::optional<bool> unsupported;

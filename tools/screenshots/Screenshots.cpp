@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
       ok &= save(privacy, out + QStringLiteral("/privacy") + suffix);
       privacy.hide();
 
-      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0));
+      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::tray);
       onboarding.show();
       ok &= save(onboarding, out + QStringLiteral("/onboarding") + suffix);
       onboarding.hide();

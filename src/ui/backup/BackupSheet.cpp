@@ -3,7 +3,8 @@
 #include "backup/AgentDataDiscovery.h"
 #include "backup/BackupEngine.h"
 #include "backup/BackupVolume.h"
-#include "core/OffMain.h"
+#include "backup/VolumeLock.h"
+#include "platform/OffMain.h"
 #include "platform/Opener.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/backup/FirstTimeSetupSheet.h"
@@ -54,6 +55,7 @@ BackupSheet::BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks,
   connect(&engine_, &BackupEngine::isRunningChanged, this, &BackupSheet::refreshState);
   connect(&engine_, &BackupEngine::lastErrorChanged, this, &BackupSheet::refreshState);
   connect(&engine_, &BackupEngine::lastBackupChanged, this, &BackupSheet::refreshState);
+  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &BackupSheet::refreshState);
   whenLookChanges(this, [this] { retranslate(); });
   retranslate();
 }
@@ -137,8 +139,7 @@ void BackupSheet::build() {
   stage_ = makeLabel(this, QStringLiteral("backupStage"), 11.5, QFont::Medium, TextRole::accent);
   stage_->setAlignment(Qt::AlignHCenter);
   column->addWidget(stage_);
-  error_ = makeLabel(this, QStringLiteral("backupError"), 11.5, QFont::Medium, TextRole::primary, true);
-  error_->setColor(Theme::crash);
+  error_ = new backupui::MessageLine(QStringLiteral("backupError"), 11.5, this);
   column->addWidget(error_);
   column->addStretch(1);
 
@@ -171,9 +172,6 @@ void BackupSheet::build() {
   connect(restore_, &QAbstractButton::clicked, this, handOverTo(callbacks_.onOpenRestore));
   connect(exportUsb_, &QAbstractButton::clicked, this, handOverTo(callbacks_.onOpenUSBExport));
   connect(importUsb_, &QAbstractButton::clicked, this, handOverTo(callbacks_.onOpenUSBImport));
-  restore_->setEnabled(bool(callbacks_.onOpenRestore));
-  exportUsb_->setEnabled(bool(callbacks_.onOpenUSBExport));
-  importUsb_->setEnabled(bool(callbacks_.onOpenUSBImport));
 }
 
 void BackupSheet::showEvent(QShowEvent* event) {
@@ -240,7 +238,7 @@ void BackupSheet::scan() {
 }
 
 void BackupSheet::backUpNow() {
-  if (engine_.isRunning() || !BackupVolume::exists()) return;
+  if (engine_.isRunning() || !BackupVolume::exists() || VolumeActivity::shared().busy()) return;
   flashTimer_.stop();
   engine_.runBackup(agents_, guarded(this, [](BackupSheet* sheet, const BackupEngine::Result& result) {
                       if (result.ok()) sheet->flashTimer_.start();
@@ -329,12 +327,22 @@ void BackupSheet::refreshState() {
     backupButton_->setLabel(text(LocKey::backupBtnBackup()));
   }
   backupButton_->setSymbol(isFlashing() ? QStringLiteral("checkmark") : QStringLiteral("archivebox"));
-  backupButton_->setEnabled(hasImage && !running && !nothing);
+  // While a backup, restore, export or import of this process uses the
+  // volume, no other is offered (the engines refuse them all the same).
+  const bool busy = running || VolumeActivity::shared().busy();
+  backupButton_->setEnabled(hasImage && !busy && !nothing);
+  restore_->setEnabled(bool(callbacks_.onOpenRestore) && !busy);
+  exportUsb_->setEnabled(bool(callbacks_.onOpenUSBExport) && !busy);
+  importUsb_->setEnabled(bool(callbacks_.onOpenUSBImport) && !busy);
   stage_->setPlainText(running ? engine_.stageLabelText() : QString());
   stage_->setVisible(running);
-  const QString error = running ? QString() : engine_.lastErrorText();
-  error_->setPlainText(error);
-  error_->setVisible(!error.isEmpty());
+  if (running || !engine_.lastFailure()) {
+    error_->clear();
+  } else if (error_->isEmpty() || !error_->showsFailure()) {
+    error_->showFailure(*engine_.lastFailure());
+  } else {
+    error_->retranslate();
+  }
 }
 
 }  // namespace tlr

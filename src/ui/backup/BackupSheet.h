@@ -22,6 +22,7 @@ class SecondaryButton;
 class SectionTitle;
 
 namespace backupui {
+class MessageLine;
 class SheetHeader;
 }
 
@@ -29,8 +30,11 @@ class SheetHeader;
 // the host's free space, or the first-time setup when there is no image),
 // the last backup (time, size, agent count), a scan of what a backup would
 // take, "Back up now" with the engine's stage label while it runs, a short
-// success flash and the engine's error text when it fails, and the restore,
-// USB export and USB import buttons that hand over to the next sheet.
+// success flash and the engine's failure when it fails (in the interface
+// language, the tool's output behind "Details"), and the restore, USB export
+// and USB import buttons that hand over to the next sheet. While a backup,
+// restore, export or import of this process uses the volume, none of the
+// other operations is offered.
 //
 // The sheet only watches the shared backup engine: a backup started here
 // goes on when the sheet closes, and its completion never reaches a closed
@@ -115,7 +119,7 @@ class BackupSheet final : public Sheet {
   SecondaryButton* scanButton_ = nullptr;
   PrimaryButton* backupButton_ = nullptr;
   Label* stage_ = nullptr;
-  Label* error_ = nullptr;
+  backupui::MessageLine* error_ = nullptr;
   // hand-over
   SecondaryButton* restore_ = nullptr;
   SecondaryButton* exportUsb_ = nullptr;

@@ -3,9 +3,11 @@
 #include "core/ByteSizeText.h"
 #include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Theme.h"
 
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 
 namespace tlr::backupui {
 
@@ -64,6 +66,51 @@ void SecureField::applyLook() {
                          r.contrast(0.15).name(QColor::HexArgb), r.accent.name(QColor::HexArgb)));
 }
 
+MessageLine::MessageLine(const QString& objectName, qreal pixels, QWidget* parent) : QWidget(parent) {
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(2);
+  label_ = makeLabel(this, objectName, pixels, QFont::Medium, TextRole::primary, true);
+  label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  details_ = new DetailsDisclosure(this);
+  details_->setObjectName(objectName + QStringLiteral("Details"));
+  column->addWidget(label_);
+  column->addWidget(details_);
+  refresh();
+}
+
+void MessageLine::showFailure(const EngineMessage& message) {
+  failure_ = message;
+  text_.clear();
+  details_->setExpanded(false);
+  refresh();
+}
+
+void MessageLine::showText(const QString& text) {
+  failure_.reset();
+  text_ = text;
+  refresh();
+}
+
+void MessageLine::clear() { showText(QString()); }
+
+QString MessageLine::shownText() const { return failure_ ? failure_->text(english()) : text_; }
+
+void MessageLine::retranslate() { refresh(); }
+
+void MessageLine::refresh() {
+  label_->setPlainText(shownText());
+  if (failure_) {
+    label_->setColor(Theme::crash);
+  } else {
+    label_->setRole(TextRole::primary);
+  }
+  // The disclosure hides itself when there is nothing to disclose.
+  details_->setDetails(failure_ ? failure_->details.trimmed() : QString());
+  label_->setVisible(!shownText().isEmpty());
+  setVisible(!shownText().isEmpty());
+}
+
 SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget(parent) {
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
@@ -76,6 +123,11 @@ SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget
   whenLookChanges(this, [this] { close_->setLabel(pick(QStringLiteral("Close"), QStringLiteral("关闭"))); });
 }
 
-void SheetHeader::setTitle(const QString& title) { title_->setPlainText(title); }
+void SheetHeader::setTitle(const QString& title) {
+  title_->setPlainText(title);
+  // The sheet is named after its title (what assistive tools and the window
+  // list read).
+  window()->setWindowTitle(title);
+}
 
 }  // namespace tlr::backupui

@@ -4,6 +4,7 @@
 // interface language, the sheet header, the masked password field and the
 // way byte counts and times are written.
 
+#include "backup/EngineMessage.h"
 #include "core/LocKey.h"
 #include "ui/kit/Controls.h"
 
@@ -12,11 +13,14 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
+
 class QHBoxLayout;
 
 namespace tlr {
 
 class CloseButton;
+class DetailsDisclosure;
 class Label;
 
 namespace backupui {
@@ -52,8 +56,42 @@ class SecureField final : public QLineEdit {
   void applyLook();
 };
 
+// A status line of a backup window: one sentence (an engine failure in the
+// interface language, in the failure colour, or a success line), and, when
+// a failure carries the raw output of a tool (gocryptfs, tar) or a
+// file-level reason, that text apart from the sentence, behind the kit's
+// "Details" disclosure. The sentence is named `objectName`, the disclosure
+// "<objectName>Details".
+class MessageLine final : public QWidget {
+  Q_OBJECT
+ public:
+  MessageLine(const QString& objectName, qreal pixels, QWidget* parent = nullptr);
+  // A failure: its sentence in the interface language, its details apart.
+  void showFailure(const EngineMessage& message);
+  // A plain line (a success, a note) in the primary text colour.
+  void showText(const QString& text);
+  void clear();
+  bool isEmpty() const { return !failure_ && text_.isEmpty(); }
+  bool showsFailure() const { return failure_.has_value(); }
+  // The sentence as shown, and its label.
+  QString shownText() const;
+  Label* label() const { return label_; }
+  DetailsDisclosure* details() const { return details_; }
+  // Redraws the failure in the current interface language.
+  void retranslate();
+
+ private:
+  void refresh();
+
+  Label* label_;
+  DetailsDisclosure* details_;
+  std::optional<EngineMessage> failure_;
+  QString text_;
+};
+
 // A sheet's top row: its title on the left, the round close button on the
 // right. `closeButton()` is named "<prefix>Close", the title "<prefix>Title".
+// The title also names the window the header is in.
 class SheetHeader final : public QWidget {
   Q_OBJECT
  public:

@@ -1,7 +1,7 @@
 #include "ui/backup/FirstTimeSetupSheet.h"
 
 #include "backup/BackupVolume.h"
-#include "core/OffMain.h"
+#include "platform/OffMain.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
@@ -113,8 +113,7 @@ FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::fun
   again_->setObjectName(QStringLiteral("firstSetupPasswordAgainField"));
   mismatch_ = wrapped(QStringLiteral("firstSetupMismatch"), 11, QFont::Medium, TextRole::primary, secret);
   mismatch_->setColor(Theme::crash);
-  error_ = wrapped(QStringLiteral("firstSetupError"), 11, QFont::Medium, TextRole::primary, secret);
-  error_->setColor(Theme::crash);
+  error_ = new backupui::MessageLine(QStringLiteral("firstSetupError"), 11, secret);
   busy_ = new QProgressBar(secret);
   busy_->setObjectName(QStringLiteral("firstSetupBusy"));
   busy_->setRange(0, 0);
@@ -156,13 +155,13 @@ FirstTimeSetupSheet::~FirstTimeSetupSheet() { wipeFields(); }
 
 FirstTimeSetupSheet::Operations FirstTimeSetupSheet::standardOperations() {
   Operations ops;
-  ops.create = [](const QString& path, const QString& password) -> std::optional<QString> {
+  ops.create = [](const QString& path, const QString& password) -> std::optional<EngineMessage> {
     const BackupVolume::Result created = BackupVolume::create(path, password);
-    if (!created) return created.error().localizedDescription();
+    if (!created) return created.error().message();
     // Prove the password opens the new image, then leave it as it was.
     const bool wasMounted = BackupVolume::isMounted();
     const BackupVolume::Result mounted = BackupVolume::mount(password);
-    if (!mounted) return mounted.error().localizedDescription();
+    if (!mounted) return mounted.error().message();
     if (!wasMounted) BackupVolume::unmount();
     return std::nullopt;
   };
@@ -240,7 +239,8 @@ void FirstTimeSetupSheet::updatePasswordState() {
   const bool mismatch = !second.isEmpty() && first != second;
   mismatch_->setVisible(mismatch);
   busy_->setVisible(creating_);
-  error_->setVisible(!error_->text().isEmpty() && !creating_);
+  error_->retranslate();
+  error_->setVisible(!error_->isEmpty() && !creating_);
   const bool ready = first.size() >= kMinimumPasswordLength && first == second;
   createButton_->setEnabled(ready && !creating_);
   back_->setEnabled(!creating_);
@@ -259,22 +259,22 @@ void FirstTimeSetupSheet::changeLocation() {
 void FirstTimeSetupSheet::create() {
   if (creating_ || !createButton_->isEnabled() || !ops_.create) return;
   creating_ = true;
-  error_->setPlainText(QString());
+  error_->clear();
   retranslate();
   const QString path = imagePath_;
   QString password = password_->text();
   auto work = [create = ops_.create, path, password]() mutable {
-    std::optional<QString> error = create(path, password);
+    std::optional<EngineMessage> error = create(path, password);
     password.fill(QLatin1Char('\0'));
     return error;
   };
-  runOffMain(this, std::move(work), [this](std::optional<QString> error) { finishCreate(error); });
+  runOffMain(this, std::move(work), [this](std::optional<EngineMessage> error) { finishCreate(error); });
 }
 
-void FirstTimeSetupSheet::finishCreate(const std::optional<QString>& error) {
+void FirstTimeSetupSheet::finishCreate(const std::optional<EngineMessage>& error) {
   creating_ = false;
   if (error) {
-    error_->setPlainText(*error);
+    error_->showFailure(*error);
     retranslate();
     return;
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/EngineMessage.h"
 #include "ui/kit/Sheet.h"
 
 #include <QString>
@@ -17,6 +18,7 @@ class PrimaryButton;
 class SecondaryButton;
 
 namespace backupui {
+class MessageLine;
 class SecureField;
 class SheetHeader;
 }  // namespace backupui
@@ -26,7 +28,8 @@ class SheetHeader;
 // another folder), then its password typed twice. "Create encrypted volume"
 // creates the image off the window's thread, with the step's busy bar, and
 // calls onDone then onClose when the image exists; a failure shows the
-// volume's own error text and keeps both fields so the user can try again.
+// volume's own error in the interface language (the tool's output behind
+// "Details") and keeps both fields so the user can try again.
 class FirstTimeSetupSheet final : public Sheet {
   Q_OBJECT
  public:
@@ -34,7 +37,7 @@ class FirstTimeSetupSheet final : public Sheet {
   struct Operations {
     // Creates the image at `path` with `password` (sealing the password and
     // proving it opens the image). Nothing on success, else why it failed.
-    std::function<std::optional<QString>(const QString& path, const QString& password)> create;
+    std::function<std::optional<EngineMessage>(const QString& path, const QString& password)> create;
     // The folder picker of "Change…": a folder, or nothing when cancelled.
     std::function<std::optional<QString>(QWidget* parent)> chooseFolder;
   };
@@ -58,7 +61,7 @@ class FirstTimeSetupSheet final : public Sheet {
   void goToStep(int step);
   void updatePasswordState();
   void create();
-  void finishCreate(const std::optional<QString>& error);
+  void finishCreate(const std::optional<EngineMessage>& error);
   void changeLocation();
   void wipeFields();
 
@@ -87,7 +90,7 @@ class FirstTimeSetupSheet final : public Sheet {
   Label* againLabel_;
   backupui::SecureField* again_;
   Label* mismatch_;
-  Label* error_;
+  backupui::MessageLine* error_;
   QProgressBar* busy_;
   SecondaryButton* back_;
   PrimaryButton* createButton_;

@@ -1,8 +1,7 @@
 #include "ui/backup/RestoreSheet.h"
 
 #include "backup/RestoreEngine.h"
-#include "backup/SnapshotVolume.h"
-#include "core/OffMain.h"
+#include "backup/VolumeLock.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
@@ -72,9 +71,14 @@ class ConfirmDialog final : public QDialog {
 
 QString agentStats(const BackupManifest::AgentBackup& agent) {
   QStringList parts;
-  parts << QString::number(agent.stats.skills) + QLatin1Char(' ') + text(LocKey::restoreStatSkillsUnit());
+  // "1 skill", "2 skills": the English unit is singular for one.
+  auto counted = [](qint64 count, const LocKey& unit, const char* singular) {
+    return QString::number(count) + QLatin1Char(' ') +
+           (count == 1 && backupui::english() ? QString::fromLatin1(singular) : text(unit));
+  };
+  parts << counted(agent.stats.skills, LocKey::restoreStatSkillsUnit(), "skill");
   parts << text(LocKey::restoreStatMemoryLabel()) + QLatin1Char(' ') + backupui::bytes(agent.stats.memoryBytes);
-  parts << QString::number(agent.stats.tasks) + QLatin1Char(' ') + text(LocKey::restoreStatTasksUnit());
+  parts << counted(agent.stats.tasks, LocKey::restoreStatTasksUnit(), "task");
   parts << backupui::bytes(agent.totalBytes);
   return parts.join(QStringLiteral(" · "));
 }
@@ -93,6 +97,7 @@ RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(con
   build();
   connect(&engine_, &RestoreEngine::stageLabelChanged, this, &RestoreSheet::refreshState);
   connect(&engine_, &RestoreEngine::isRunningChanged, this, &RestoreSheet::refreshState);
+  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &RestoreSheet::refreshState);
   whenLookChanges(this, [this] { retranslate(); });
   retranslate();
 }
@@ -128,6 +133,10 @@ void RestoreSheet::build() {
   crossColumn->addWidget(crossBody_);
   column->addWidget(crossCard_);
 
+  damaged_ = makeLabel(this, QStringLiteral("restoreNewerDamaged"), 11.5, QFont::Medium, TextRole::primary, true);
+  damaged_->setColor(Theme::orange);
+  column->addWidget(damaged_);
+
   empty_ = makeLabel(this, QStringLiteral("restoreNoBackup"), 14, QFont::DemiBold, TextRole::primary, true);
   empty_->setAlignment(Qt::AlignHCenter);
   emptyHint_ = makeLabel(this, QStringLiteral("restoreNoBackupHint"), 12, QFont::Normal, TextRole::dim, true);
@@ -153,9 +162,8 @@ void RestoreSheet::build() {
   stage_ = makeLabel(this, QStringLiteral("restoreStage"), 11.5, QFont::Medium, TextRole::accent);
   stage_->setAlignment(Qt::AlignHCenter);
   column->addWidget(stage_);
-  error_ = makeLabel(this, QStringLiteral("restoreError"), 11.5, QFont::Medium, TextRole::primary, true);
-  error_->setColor(Theme::crash);
-  column->addWidget(error_);
+  outcome_ = new backupui::MessageLine(QStringLiteral("restoreOutcome"), 11.5, this);
+  column->addWidget(outcome_);
   restoreAll_ = new PrimaryButton(QString(), QStringLiteral("arrow.clockwise"), this);
   restoreAll_->setObjectName(QStringLiteral("restoreAll"));
   restoreAll_->setLabelFont(14, QFont::DemiBold);
@@ -174,44 +182,21 @@ void RestoreSheet::showEvent(QShowEvent* event) {
 }
 
 void RestoreSheet::reload() {
-  loadError_.clear();
-  const SnapshotVolume volume = SnapshotVolume::standard();
-  if (!volume.exists() || volume.isMounted()) {
-    manifest_ = engine_.loadManifest();
-    rebuildAgentRows();
-    retranslate();
-    return;
-  }
-  // Set up but not attached: attach it for the moment of reading, off the
-  // window's thread (the password prompt, when one is needed, still comes to
-  // the window's thread).
+  loadError_.reset();
+  // The reading runs off the window's thread; a volume that is set up but
+  // not attached is attached for that moment (the password prompt, when one
+  // is needed, still comes to the window's thread) and detached again, so
+  // the engine finds it as it was and attaches it for its own run.
   loading_ = true;
   retranslate();
-  runOffMain(
-      this, [volume] { return volume.mountInteractive(QStringLiteral("解锁加密备份卷以开始恢复")); },
-      [this, volume](std::optional<QString> error) {
-        if (error) {
-          loadError_ = *error;
-          loading_ = false;
-          retranslate();
-          return;
-        }
-        manifest_ = engine_.loadManifest();
-        rebuildAgentRows();
-        retranslate();
-        // Detach again before a restore can start, so the engine finds the
-        // volume as it was and attaches it for its own run.
-        runOffMain(
-            this,
-            [volume] {
-              volume.unmount();
-              return true;
-            },
-            [this](bool) {
-              loading_ = false;
-              retranslate();
-            });
-      });
+  engine_.inspect([sheet = QPointer<RestoreSheet>(this)](const std::optional<RestoreError>& error) {
+    if (!sheet) return;
+    sheet->loading_ = false;
+    if (error) sheet->loadError_ = error->message();
+    sheet->manifest_ = sheet->engine_.currentManifest();
+    sheet->rebuildAgentRows();
+    sheet->retranslate();
+  });
 }
 
 bool RestoreSheet::isCrossDevice() const {
@@ -267,26 +252,37 @@ void RestoreSheet::retranslate() {
   }
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
   empty_->setPlainText(loading_ ? text(LocKey::restoreStageVerifying()) : text(LocKey::restoreNoBackup()));
-  emptyHint_->setPlainText(loadError_.isEmpty() ? text(LocKey::restoreNoBackupHint()) : loadError_);
+  emptyHint_->setPlainText(loadError_ ? loadError_->text(backupui::english()) : text(LocKey::restoreNoBackupHint()));
+  damaged_->setPlainText(backupui::pick(
+      QStringLiteral("A newer backup is damaged and cannot be restored; this is the newest one that can."),
+      QStringLiteral("有更新的备份已损坏，无法恢复；这是能恢复的最新一份。")));
+  if (restoredName_) {
+    outcome_->showText(successText());
+  } else {
+    outcome_->retranslate();
+  }
   refreshState();
 }
 
 void RestoreSheet::refreshState() {
   const bool has = manifest_.has_value();
   const bool running = engine_.isRunning();
+  // Another backup, restore, export or import of this process holds the
+  // volume: nothing is offered until it is done.
+  const bool blocked = running || VolumeActivity::shared().busy();
   summary_->setVisible(has);
   crossCard_->setVisible(isCrossDevice());
+  damaged_->setVisible(has && engine_.damagedNewerCount() > 0);
   empty_->setVisible(!has);
   if (!has && loading_) empty_->setPlainText(text(LocKey::restoreStageVerifying()));
   emptyHint_->setVisible(!has && !loading_);
   restoreAll_->setVisible(has);
-  restoreAll_->setEnabled(has && !running && !loading_ && !manifest_->agents.isEmpty());
+  restoreAll_->setEnabled(has && !blocked && !loading_ && !manifest_->agents.isEmpty());
   restoreAll_->setLabel(running ? text(LocKey::restoreBtnInProgress()) : text(LocKey::restoreAllAtOnce()));
-  for (const AgentRow& row : rows_) row.button->setEnabled(!running && !loading_);
+  for (const AgentRow& row : rows_) row.button->setEnabled(!blocked && !loading_);
   stage_->setPlainText(running ? engine_.stageLabelText() : QString());
   stage_->setVisible(running);
-  error_->setPlainText(running ? QString() : runError_);
-  error_->setVisible(!running && !runError_.isEmpty());
+  outcome_->setVisible(!running && !outcome_->isEmpty());
 }
 
 void RestoreSheet::confirmThen(const QString& title, const QString& body, const QString& confirmLabel,
@@ -316,11 +312,13 @@ void RestoreSheet::askRestoreAgent(const QString& agentId) {
 }
 
 void RestoreSheet::runRestore(const std::optional<QString>& agentId) {
-  runError_.clear();
   // The ids to announce: the one agent, or every agent of the snapshot.
   QStringList ids;
+  QString name;
   if (agentId) {
     ids << *agentId;
+    const auto row = std::find_if(rows_.cbegin(), rows_.cend(), [&](const AgentRow& r) { return r.id == *agentId; });
+    name = row != rows_.cend() ? row->name : *agentId;
   } else if (manifest_) {
     for (const auto& agent : manifest_->agents) ids << agent.id;
   }
@@ -328,17 +326,27 @@ void RestoreSheet::runRestore(const std::optional<QString>& agentId) {
   // meanwhile: the data is back either way.
   auto announce = onAgentRestored_;
   // A request refused because a restore is already under way is answered at
-  // once, inside the call, with no error: nothing was restored then.
+  // once, inside the call, with no error: nothing was restored then. Every
+  // other answer comes later and is shown, a failure as well as a success.
   auto inCall = std::make_shared<bool>(true);
-  auto done = [sheet = QPointer<RestoreSheet>(this), announce, ids, inCall](const std::optional<RestoreError>& error) {
-    if (*inCall) return;
+  auto done = [sheet = QPointer<RestoreSheet>(this), announce, ids, inCall, all = !agentId,
+               name](const std::optional<RestoreError>& error) {
+    if (*inCall && !error) return;
     if (!error && announce) {
       for (const QString& id : ids) announce(id);
     }
     if (!sheet) return;
-    if (error) sheet->runError_ = error->description();
+    if (error) {
+      sheet->outcome_->showFailure(error->message());
+    } else {
+      sheet->restoredAll_ = all;
+      sheet->restoredName_ = name;
+      sheet->outcome_->showText(sheet->successText());
+    }
     sheet->refreshState();
   };
+  outcome_->clear();
+  restoredName_.reset();
   if (agentId) {
     engine_.restoreAgent(*agentId, std::move(done));
   } else {
@@ -346,6 +354,12 @@ void RestoreSheet::runRestore(const std::optional<QString>& agentId) {
   }
   *inCall = false;
   refreshState();
+}
+
+QString RestoreSheet::successText() const {
+  if (!restoredName_) return {};
+  if (restoredAll_) return backupui::pick(QStringLiteral("✓ Restored all agents"), QStringLiteral("✓ 已恢复全部 Agent"));
+  return backupui::pick(QStringLiteral("✓ Restored "), QStringLiteral("✓ 已恢复 ")) + *restoredName_;
 }
 
 }  // namespace tlr

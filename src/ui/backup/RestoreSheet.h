@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/BackupManifest.h"
+#include "backup/EngineMessage.h"
 #include "ui/kit/Sheet.h"
 
 #include <QList>
@@ -23,15 +24,20 @@ class SecondaryButton;
 class SectionTitle;
 
 namespace backupui {
+class MessageLine;
 class SheetHeader;
 }
 
-// "Restore from backup": the newest snapshot's time, the machine it came
-// from and its agents (read from its manifest), "Restore all at once" and
-// one "Restore <agent>" per agent, each behind a confirmation, the engine's
-// stage label while a restore runs, its error when one fails, and the
-// cross-device note when the snapshot was made on another machine.
-// `onAgentRestored` is called with each agent's id once its data is back.
+// "Restore from backup": the time of the snapshot a restore would use, the
+// machine it came from and its agents (read from its manifest), a note when
+// a newer snapshot is damaged, "Restore all at once" and one "Restore
+// <agent>" per agent, each behind a confirmation, the engine's stage label
+// while a restore runs, and its outcome when it ends: the failure in the
+// interface language (the tool's output behind "Details"), or "Restored
+// <agent>" / all. The cross-device note shows when the snapshot was made on
+// another machine. `onAgentRestored` is called with each agent's id once its
+// data is back. Nothing is offered while another backup, restore, export
+// or import of this process uses the volume.
 //
 // A volume that is set up but not attached is attached for the moment it
 // takes to read the manifest (asking for the password when none is stored)
@@ -71,17 +77,22 @@ class RestoreSheet final : public Sheet {
 
   std::function<void(const QString&)> onAgentRestored_;
   RestoreEngine& engine_;
+  QString successText() const;
+
   std::optional<BackupManifest> manifest_;
   bool loading_ = false;
   bool shownOnce_ = false;
-  QString loadError_;
-  QString runError_;
+  std::optional<EngineMessage> loadError_;
+  // The agent the last restore brought back (empty text: none yet), or all.
+  std::optional<QString> restoredName_;
+  bool restoredAll_ = false;
   QPointer<QDialog> confirm_;
 
   backupui::SheetHeader* header_ = nullptr;
   Card* summary_ = nullptr;
   Label* found_ = nullptr;
   Label* when_ = nullptr;
+  Label* damaged_ = nullptr;
   Card* crossCard_ = nullptr;
   Label* crossTitle_ = nullptr;
   Label* crossBody_ = nullptr;
@@ -99,7 +110,7 @@ class RestoreSheet final : public Sheet {
   QList<AgentRow> rows_;
   PrimaryButton* restoreAll_ = nullptr;
   Label* stage_ = nullptr;
-  Label* error_ = nullptr;
+  backupui::MessageLine* outcome_ = nullptr;
 };
 
 }  // namespace tlr

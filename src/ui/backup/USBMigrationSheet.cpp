@@ -2,7 +2,9 @@
 
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
+#include "backup/VolumeLock.h"
 #include "platform/MainThread.h"
+#include "platform/OffMain.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
@@ -13,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QProgressBar>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -22,23 +23,6 @@ namespace tlr {
 
 using backupui::makeLabel;
 using backupui::text;
-
-namespace {
-
-// Runs `work` on a pool thread and hands its result to `done` on the main
-// thread while `sheet` lives.
-template <class Work, class Done>
-void runGuarded(USBMigrationSheet* sheet, Work work, Done done) {
-  QThreadPool::globalInstance()->start([guard = QPointer<USBMigrationSheet>(sheet), work = std::move(work),
-                                        done = std::move(done)]() mutable {
-    auto result = work();
-    runOnMain([guard, done = std::move(done), result = std::move(result)]() mutable {
-      if (USBMigrationSheet* alive = guard.data()) done(alive, std::move(result));
-    });
-  });
-}
-
-}  // namespace
 
 QString USBMigrationSheet::importedImagePath() {
   return QDir::homePath() + QLatin1Char('/') + QString::fromUtf8(USBMigration::kImageName);
@@ -64,6 +48,7 @@ USBMigrationSheet::USBMigrationSheet(Mode mode, QList<AgentEntry> installedAgent
   setOnClose(std::move(onClose));
   build();
   whenLookChanges(this, [this] { retranslate(); });
+  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &USBMigrationSheet::refreshState);
   retranslate();
 }
 
@@ -146,8 +131,7 @@ void USBMigrationSheet::build() {
     column->addLayout(figures);
   }
 
-  status_label_ = makeLabel(this, QStringLiteral("usbStatus"), 12, QFont::Medium, TextRole::primary, true);
-  status_label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  status_label_ = new backupui::MessageLine(QStringLiteral("usbStatus"), 12, this);
   column->addWidget(status_label_);
   column->addStretch(1);
 
@@ -213,7 +197,7 @@ void USBMigrationSheet::select(const QString& volume) {
   if (selection_ != volume) {
     selection_ = volume;
     preview_.reset();
-    if (!done_) status_.clear();
+    if (!done_) clearStatus();
     if (mode_ == Mode::importPkg) loadPreview();
   }
   rebuildVolumeList();
@@ -248,36 +232,35 @@ void USBMigrationSheet::loadPreview() {
   if (!selection_) return;
   const QString volume = *selection_;
   if (!USBMigration::hasMigrationPackage(volume)) return;
-  runGuarded(
+  runOffMain(
       this, [volume] { return USBMigration::preview(volume); },
-      [volume](USBMigrationSheet* sheet, Expected<USBMigration::ImportPreview, USBMigration::Error> result) {
-        if (sheet->selection_ != volume) return;
+      [this, volume](Expected<USBMigration::ImportPreview, USBMigration::Error> result) {
+        if (selection_ != volume) return;
         if (result.ok()) {
-          sheet->preview_ = result.value();
+          preview_ = result.value();
         } else {
-          sheet->status_ = result.error().description();
-          sheet->statusIsError_ = true;
+          showFailure(result.error().message());
         }
-        sheet->retranslate();
+        retranslate();
       });
 }
 
 void USBMigrationSheet::start() {
   if (running_ || done_ || !selection_) return;
   const QString volume = *selection_;
-  status_.clear();
-  statusIsError_ = false;
+  clearStatus();
   if (mode_ == Mode::exportPkg) {
     running_ = true;
     progress_.reset();
     cancel_ = std::make_shared<std::atomic<bool>>(false);
     auto cancel = cancel_;
     const QPointer<USBMigrationSheet> guard(this);
-    runGuarded(
+    runOffMain(
         this,
         [volume, agents = agents_, cancel, guard] {
+          // Also ends when the application quits.
           return USBMigration::exportToWithProgress(
-              volume, agents, [cancel] { return cancel->load(); },
+              volume, agents, [cancel] { return cancel->load() || OffMainPool::currentIsCancelled(); },
               [guard](const USBMigration::ExportProgress& progress) {
                 runOnMain([guard, progress] {
                   if (USBMigrationSheet* sheet = guard.data(); sheet && sheet->running_) {
@@ -287,7 +270,7 @@ void USBMigrationSheet::start() {
                 });
               });
         },
-        [](USBMigrationSheet* sheet, Expected<QString, USBMigration::Error> result) { sheet->finishExport(result); });
+        [this](Expected<QString, USBMigration::Error> result) { finishExport(result); });
   } else {
     if (!preview_ || password_->text().isEmpty()) return;
     running_ = true;
@@ -295,29 +278,23 @@ void USBMigrationSheet::start() {
     const QString destination = importedImagePath();
     const bool placedBefore = QFileInfo::exists(destination);
     const std::optional<QString> placed = placedImage_;
-    runGuarded(
+    runOffMain(
         this,
         [volume, password, placed]() -> Expected<QString, USBMigration::Error> {
           if (!placed) return USBMigration::importSnapshot(volume, password);
           // The image is already in place from the attempt whose password
           // the image refused: only the proof and the sealing are left.
-          const BackupVolume::Result mounted = BackupVolume::mount(password);
-          if (!mounted) {
-            return USBMigration::Error{USBMigration::Error::Case::passedOn, mounted.error().localizedDescription()};
-          }
-          BackupVolume::unmount();
-          PasswordVault::seal(password);
-          return *placed;
+          return USBMigration::provePassword(*placed, password);
         },
-        [destination, placedBefore](USBMigrationSheet* sheet, Expected<QString, USBMigration::Error> result) {
+        [this, destination, placedBefore](Expected<QString, USBMigration::Error> result) {
           // An import whose password the image refused leaves the copied
           // image in place as the backup image; the next try only has to
           // prove the password instead of copying onto it.
-          if (!result.ok() && !sheet->placedImage_ && !placedBefore && QFileInfo::exists(destination) &&
+          if (!result.ok() && !placedImage_ && !placedBefore && QFileInfo::exists(destination) &&
               BackupVolume::imageURL() == destination) {
-            sheet->placedImage_ = destination;
+            placedImage_ = destination;
           }
-          sheet->finishImport(result);
+          finishImport(result);
         });
   }
   retranslate();
@@ -333,15 +310,12 @@ void USBMigrationSheet::finishExport(const Expected<QString, USBMigration::Error
   running_ = false;
   if (result.ok()) {
     done_ = true;
-    status_ = text(LocKey::usbStatusExportDone(result.value()));
-    statusIsError_ = false;
+    showSuccess(LocKey::usbStatusExportDone(result.value()));
   } else if (result.error().kind == USBMigration::Error::Case::cancelled) {
     progress_.reset();
-    status_ = text(LocKey::usbExportCancelled());
-    statusIsError_ = false;
+    showSuccess(LocKey::usbExportCancelled());
   } else {
-    status_ = result.error().description();
-    statusIsError_ = true;
+    showFailure(result.error().message());
   }
   cancel_.reset();
   refreshVolumes();
@@ -352,18 +326,39 @@ void USBMigrationSheet::finishImport(const Expected<QString, USBMigration::Error
   if (result.ok()) {
     done_ = true;
     password_->wipe();
-    status_ = text(LocKey::usbStatusImportDone(result.value()));
-    statusIsError_ = false;
+    showSuccess(LocKey::usbStatusImportDone(result.value()));
   } else {
     // A wrong password: the field keeps nothing, so the next try starts clean.
     password_->wipe();
-    status_ = result.error().description();
-    statusIsError_ = true;
+    showFailure(result.error().message());
   }
   retranslate();
 }
 
+void USBMigrationSheet::showSuccess(const LocKey& key) {
+  statusSuccess_ = key;
+  status_label_->showText(text(key));
+}
+
+void USBMigrationSheet::showFailure(const EngineMessage& message) {
+  statusSuccess_.reset();
+  status_label_->showFailure(message);
+}
+
+void USBMigrationSheet::clearStatus() {
+  statusSuccess_.reset();
+  status_label_->clear();
+}
+
+QString USBMigrationSheet::statusText() const { return status_label_->shownText(); }
+
+bool USBMigrationSheet::statusIsFailure() const { return status_label_->showsFailure(); }
+
 void USBMigrationSheet::retranslate() {
+  if (statusSuccess_)
+    status_label_->showText(text(*statusSuccess_));
+  else
+    status_label_->retranslate();
   const bool exporting = mode_ == Mode::exportPkg;
   header_->setTitle(text(exporting ? LocKey::usbHeaderExport() : LocKey::usbHeaderImport()));
   intro_->setPlainText(text(exporting ? LocKey::usbIntroExport() : LocKey::usbIntroImport()));
@@ -383,7 +378,7 @@ void USBMigrationSheet::retranslate() {
       rowDevice_->setPlainText(preview_->manifest.source.deviceName);
       rowOS_->setPlainText(preview_->manifest.source.osVersion);
       rowSize_->setPlainText(backupui::bytes(preview_->backupTotalBytes));
-      rowAgents_->setPlainText(text(LocKey::usbAgentCountValue(preview_->recipe.size())));
+      rowAgents_->setPlainText(text(LocKey::usbAgentCountValue(preview_->agentCount())));
     }
     passwordPrompt_->setPlainText(text(LocKey::usbPasswordPrompt()));
     passwordHint_->setPlainText(text(LocKey::usbPasswordHint()));
@@ -426,13 +421,6 @@ void USBMigrationSheet::refreshState() {
       eta_->setPlainText(text(LocKey::usbExportEtaCalculating()));
     }
   }
-  status_label_->setPlainText(status_);
-  status_label_->setVisible(!status_.isEmpty());
-  if (statusIsError_) {
-    status_label_->setColor(Theme::crash);
-  } else {
-    status_label_->setRole(TextRole::primary);
-  }
 
   cancelButton_->setVisible(exporting && running_);
   cancelButton_->setLabel(cancelRequested() ? text(LocKey::usbActionCancelling()) : text(LocKey::usbActionCancel()));
@@ -447,7 +435,9 @@ void USBMigrationSheet::refreshState() {
     action_->setLabel(text(exporting ? LocKey::usbActionExport() : LocKey::usbActionImport()));
     const bool ready = selection_.has_value() &&
                        (exporting || (preview_.has_value() && !password_->text().isEmpty()));
-    action_->setEnabled(ready);
+    // Not while a backup, restore, export or import of this process uses
+    // the volume (the engine refuses it all the same).
+    action_->setEnabled(ready && !VolumeActivity::shared().busy());
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/USBMigration.h"
+#include "core/LocKey.h"
 #include "registry/AgentEntry.h"
 #include "ui/kit/Sheet.h"
 
@@ -27,6 +28,7 @@ class SecondaryButton;
 class SectionTitle;
 
 namespace backupui {
+class MessageLine;
 class SecureField;
 class SheetHeader;
 }  // namespace backupui
@@ -54,7 +56,9 @@ class USBMigrationSheet final : public Sheet {
   const std::optional<QString>& selection() const { return selection_; }
   const std::optional<USBMigration::ImportPreview>& preview() const { return preview_; }
   const std::optional<USBMigration::ExportProgress>& exportProgress() const { return progress_; }
-  const QString& statusText() const { return status_; }
+  // The status line as shown, and whether it is a failure.
+  QString statusText() const;
+  bool statusIsFailure() const;
   bool isRunning() const { return running_; }
   bool isDone() const { return done_; }
   bool cancelRequested() const { return cancel_ && cancel_->load(); }
@@ -82,6 +86,9 @@ class USBMigrationSheet final : public Sheet {
   void loadPreview();
   void finishExport(const Expected<QString, USBMigration::Error>& result);
   void finishImport(const Expected<QString, USBMigration::Error>& result);
+  void showSuccess(const LocKey& key);
+  void showFailure(const EngineMessage& message);
+  void clearStatus();
 
   Mode mode_;
   QList<AgentEntry> agents_;
@@ -94,8 +101,9 @@ class USBMigrationSheet final : public Sheet {
   std::optional<QString> placedImage_;
   std::optional<USBMigration::ImportPreview> preview_;
   std::optional<USBMigration::ExportProgress> progress_;
-  QString status_;
-  bool statusIsError_ = false;
+  // The success or note the status line shows, redrawn in the interface
+  // language; a failure is kept by the line itself.
+  std::optional<LocKey> statusSuccess_;
   bool running_ = false;
   bool done_ = false;
   bool shownOnce_ = false;
@@ -130,7 +138,7 @@ class USBMigrationSheet final : public Sheet {
   Label* speed_ = nullptr;
   Label* eta_ = nullptr;
   // both
-  Label* status_label_ = nullptr;
+  backupui::MessageLine* status_label_ = nullptr;
   SecondaryButton* cancelButton_ = nullptr;
   PrimaryButton* action_ = nullptr;
 };

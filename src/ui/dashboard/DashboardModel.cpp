@@ -4,10 +4,12 @@
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "ui/dashboard/AgentActions.h"
+#include "watcher/AgentDoctor.h"
 
 #include <QHash>
 
 #include <algorithm>
+#include <optional>
 
 namespace tlr {
 
@@ -129,7 +131,59 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
   Q_EMIT dashboardItemsChanged(dashboardItems_);
 }
 
+namespace {
+
+// A detail built from a key with one value: recognised in either language by
+// the text around the value, and said again in `language`.
+struct ValuedDetail {
+  LocKey (*make)(const QString& value);
+  bool numeric;
+};
+
+std::optional<QString> valueBetween(const QString& stored, const QString& probe, const QString& sentinel) {
+  const qsizetype at = probe.indexOf(sentinel);
+  if (at < 0) return std::nullopt;
+  const QString before = probe.left(at);
+  const QString after = probe.mid(at + sentinel.size());
+  if (stored.size() < before.size() + after.size() || !stored.startsWith(before) || !stored.endsWith(after))
+    return std::nullopt;
+  return stored.mid(before.size(), stored.size() - before.size() - after.size());
+}
+
+std::optional<QString> localizedDetail(const QString& stored, AppLanguage language) {
+  static const LocKey::Id kPlain[] = {LocKey::Id::evDetailUserStop,           LocKey::Id::evDetailStopFailed,
+                                      LocKey::Id::evDetailUserLaunch,         LocKey::Id::evDetailSetupCompleted,
+                                      LocKey::Id::evDetailNoRecoveryStrategy, LocKey::Id::evDetailRunawayFallback};
+  for (LocKey::Id id : kPlain) {
+    for (AppLanguage built : {AppLanguage::en, AppLanguage::zh})
+      if (stored == SettingsStore::dict(built, LocKey::plain(id))) return SettingsStore::dict(language, LocKey::plain(id));
+  }
+  static const ValuedDetail kValued[] = {
+      {[](const QString& v) { return LocKey::evDetailUserRestart(v.toInt()); }, true},
+      {[](const QString& v) { return LocKey::evDetailRestartStuck(v); }, false},
+      {[](const QString& v) { return LocKey::evDetailRestartFailed(v); }, false},
+  };
+  // A value no text holds, to find where the value sits in each text.
+  const QString sentinel = QStringLiteral("2147483646");
+  for (const ValuedDetail& detail : kValued) {
+    for (AppLanguage built : {AppLanguage::en, AppLanguage::zh}) {
+      const std::optional<QString> value = valueBetween(stored, SettingsStore::dict(built, detail.make(sentinel)),
+                                                        sentinel);
+      if (!value) continue;
+      bool number = true;
+      if (detail.numeric) value->toInt(&number);
+      if (number) return SettingsStore::dict(language, detail.make(*value));
+    }
+  }
+  return AgentDoctor::localizedEventText(stored, language == AppLanguage::en);
+}
+
+}  // namespace
+
 QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language) {
+  // What the event records of itself (a manual stop, a doctor run, a fix and
+  // its outcome, a launch by the user) says more than its type.
+  if (event.details && !event.details->isEmpty()) return localizedDetail(*event.details, language).value_or(*event.details);
   LocKey::Id id = LocKey::Id::eventStarted;
   switch (event.type) {
     case AgentEventType::started:
@@ -166,8 +220,6 @@ QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language)
       id = LocKey::Id::eventHangDetected;
       break;
     case AgentEventType::runawayDetected:
-      // Details are shown as written, in the language they were built in.
-      if (event.details && !event.details->isEmpty()) return *event.details;
       id = LocKey::Id::evDetailRunawayFallback;
       break;
     case AgentEventType::zombieRecovered:

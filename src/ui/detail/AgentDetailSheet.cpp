@@ -12,6 +12,7 @@
 #include "ui/detail/AgentDetailLogic.h"
 #include "ui/detail/DetailControls.h"
 #include "ui/detail/DoctorOutputSheet.h"
+#include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
@@ -487,7 +488,7 @@ QWidget* AgentDetailSheet::buildLockCard() {
   lockSwitch_ = new ToggleSwitch(QString(), card);
   lockSwitch_->setObjectName(QStringLiteral("lockOnlineSwitch"));
   row->addWidget(lockSwitch_);
-  connect(lockSwitch_, &QAbstractButton::clicked, this, &AgentDetailSheet::lockSwitchClicked);
+  connect(lockSwitch_, &QAbstractButton::toggled, this, &AgentDetailSheet::lockSwitchToggled);
   return card;
 }
 
@@ -651,7 +652,7 @@ void AgentDetailSheet::refresh() {
     lockSymbol_->setRole(TextRole::faint);
   lockTitle_->setPlainText(text(LocKey::lockOnlineTitle()));
   lockTitle_->setRole(usable ? TextRole::primary : TextRole::faint);
-  lockSwitch_->setChecked(locked);
+  lockSwitch_->showState(locked);
   lockSwitch_->setEnabled(usable);
   lockSwitch_->setAccessibleName(text(LocKey::lockOnlineTitle()));
   auto* switchOpacity = qobject_cast<QGraphicsOpacityEffect*>(lockSwitch_->graphicsEffect());
@@ -829,7 +830,12 @@ void AgentDetailSheet::openDashboard() {
   }
 }
 
-void AgentDetailSheet::lockSwitchClicked(bool checked) {
+void AgentDetailSheet::lockSwitchToggled(bool checked) {
+  // The switch can only be used while the agent runs or is locked.
+  if (!item_.isRunning && !isLocked()) {
+    refresh();
+    return;
+  }
   if (checked) {
     stores_.lockOnline->setLocked(item_.entry.id, true);
     refresh();
@@ -837,22 +843,20 @@ void AgentDetailSheet::lockSwitchClicked(bool checked) {
   }
   // Nothing changes until the user confirms: the switch keeps the store's
   // value meanwhile.
-  lockSwitch_->setChecked(isLocked());
+  lockSwitch_->showState(isLocked());
   showLockOffConfirm();
 }
 
 void AgentDetailSheet::showLockOffConfirm() {
   if (lockOffConfirm_) return;
-  QMessageBox* box = makeAlert(this, QStringLiteral("lockOffConfirm"), text(LocKey::lockOffConfirmTitle()),
-                               text(LocKey::lockOffConfirmBody()));
-  QPushButton* cancel =
-      alertButton(box, text(LocKey::lockOffConfirmCancel()), QMessageBox::RejectRole, QStringLiteral("lockOffCancel"));
-  QPushButton* confirm = alertButton(box, text(LocKey::lockOffConfirmConfirm()), QMessageBox::DestructiveRole,
-                                     QStringLiteral("lockOffConfirmButton"));
-  box->setDefaultButton(cancel);
-  box->setEscapeButton(cancel);
-  connect(box, &QMessageBox::buttonClicked, this, [this, confirm](QAbstractButton* clicked) {
-    if (clicked != confirm) {
+  auto* alert = new Alert(text(LocKey::lockOffConfirmTitle()), text(LocKey::lockOffConfirmBody()), this);
+  alert->setObjectName(QStringLiteral("lockOffConfirm"));
+  alert->addButton(text(LocKey::lockOffConfirmCancel()), Alert::Role::cancel, QStringLiteral("lockOffCancel"));
+  PaintedButton* confirm = alert->addButton(text(LocKey::lockOffConfirmConfirm()), Alert::Role::destructive,
+                                            QStringLiteral("lockOffConfirmButton"));
+  connect(alert, &Alert::answered, this, [this, confirm](QAbstractButton* answer) {
+    lockOffConfirm_ = nullptr;
+    if (answer != confirm) {
       log("[Detail] ", QStringLiteral("关闭锁定 · 取消"));
       refresh();
       return;
@@ -862,26 +866,28 @@ void AgentDetailSheet::showLockOffConfirm() {
     if (item_.isLaunchdManaged) runLaunchdUninstall();
     refresh();
   });
-  lockOffConfirm_ = box;
-  box->open();
+  lockOffConfirm_ = alert;
+  alert->present();
 }
 
 void AgentDetailSheet::showRestartConfirm() {
   if (restartConfirm_) return;
   const AppLanguage lang = language();
-  QMessageBox* box = makeAlert(this, QStringLiteral("restartConfirm"), restartConfirmTitle(item_.entry, lang),
-                               restartConfirmMessage(item_.entry, lang));
-  QPushButton* cancel =
-      alertButton(box, text(LocKey::restartConfirmCancel()), QMessageBox::RejectRole, QStringLiteral("restartCancel"));
-  QPushButton* confirm = alertButton(box, text(LocKey::restartConfirmConfirm()), QMessageBox::DestructiveRole,
-                                     QStringLiteral("restartConfirmButton"));
-  box->setDefaultButton(cancel);
-  box->setEscapeButton(cancel);
-  connect(box, &QMessageBox::buttonClicked, this, [this, confirm](QAbstractButton* clicked) {
-    if (clicked == confirm && callbacks_.onRestart) callbacks_.onRestart();
+  // The command is never broken across lines.
+  const QStringList command =
+      item_.entry.restart ? QStringList{item_.entry.restart->command.join(QLatin1Char(' '))} : QStringList();
+  auto* alert = new Alert(restartConfirmTitle(item_.entry, lang), restartConfirmMessage(item_.entry, lang), this,
+                          command);
+  alert->setObjectName(QStringLiteral("restartConfirm"));
+  alert->addButton(text(LocKey::restartConfirmCancel()), Alert::Role::cancel, QStringLiteral("restartCancel"));
+  PaintedButton* confirm = alert->addButton(text(LocKey::restartConfirmConfirm()), Alert::Role::destructive,
+                                            QStringLiteral("restartConfirmButton"));
+  connect(alert, &Alert::answered, this, [this, confirm](QAbstractButton* answer) {
+    restartConfirm_ = nullptr;
+    if (answer == confirm && callbacks_.onRestart) callbacks_.onRestart();
   });
-  restartConfirm_ = box;
-  box->open();
+  restartConfirm_ = alert;
+  alert->present();
 }
 
 void AgentDetailSheet::runDoctor() {

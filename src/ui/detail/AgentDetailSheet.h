@@ -20,6 +20,7 @@ class QVBoxLayout;
 namespace tlr {
 
 class ActionButton;
+class Alert;
 class AgentIconTile;
 class Card;
 class CloseButton;
@@ -124,7 +125,7 @@ class AgentDetailSheet final : public Sheet {
   void runLaunchdUninstall();
   void openTuiInTerminal(const QStringList& command);
   void openDashboard();
-  void lockSwitchClicked(bool checked);
+  void lockSwitchToggled(bool checked);
   void showLockOffConfirm();
   void showRestartConfirm();
   void runDoctor();
@@ -145,8 +146,8 @@ class AgentDetailSheet final : public Sheet {
 
   QPointer<DoctorOutputSheet> doctorOutput_;
   QPointer<Sheet> uninstallSheet_;
-  QPointer<QMessageBox> lockOffConfirm_;
-  QPointer<QMessageBox> restartConfirm_;
+  QPointer<Alert> lockOffConfirm_;
+  QPointer<Alert> restartConfirm_;
 
   // Header.
   AgentIconTile* icon_ = nullptr;

@@ -307,6 +307,7 @@ void DoctorOutputSheet::refresh() {
   const std::optional<AgentDoctor::Result>& result = model_->currentResult();
   const QString name = result ? result->entryDisplayName : locText(LocKey::doctorLabel());
   title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));
+  setWindowTitle(title_->text());
   summary_->setVisible(result.has_value());
   if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
   closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));

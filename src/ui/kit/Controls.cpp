@@ -6,6 +6,7 @@
 #include <QEnterEvent>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QtMath>
 
 namespace tlr {
@@ -213,6 +214,11 @@ void PrimaryButton::setGlow(bool on) {
   update();
 }
 
+void PrimaryButton::setFill(std::optional<QColor> fill) {
+  fill_ = fill;
+  update();
+}
+
 QSize PrimaryButton::sizeHint() const {
   const QSizeF c = contentSize(Theme::font(pixels_, weight_), Glyphs::sizeForFont(12), 8);
   const qreal glowRoom = glow_ ? 8 : 0;
@@ -236,7 +242,16 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
         Painting::softShape(shape, Theme::withOpacity(r.brandStart, 0.35), 6, devicePixelRatioF(), &origin);
     p.drawImage(origin + QPointF(0, 2), shadow);
   }
-  p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+  if (fill_)
+    p.fillPath(shape, *fill_);
+  else
+    p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+  if (hasFocus()) {
+    // Where the keyboard is: a light ring just inside the face.
+    p.setPen(QPen(QColor(255, 255, 255, 170), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(Painting::continuousRoundRect(face.adjusted(2, 2, -2, -2), 6));
+  }
   if (live && isDown()) p.fillPath(shape, QColor(0, 0, 0, 40));
   else if (live && isHovered()) p.fillPath(shape, QColor(255, 255, 255, 22));
   paintContent(p, face, Theme::font(pixels_, weight_), Glyphs::sizeForFont(12), Qt::white, 8);
@@ -390,14 +405,23 @@ void LinkButton::paintEvent(QPaintEvent*) {
   p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, label());
 }
 
-// ---- ToggleSwitch ------------------------------------------------------------
+// ---- ToggleControl, ToggleSwitch, CheckBox ----------------------------------
 
-ToggleSwitch::ToggleSwitch(const QString& accessibleLabel, QWidget* parent) : QAbstractButton(parent) {
+ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent) {
   setCheckable(true);
   setCursor(Qt::PointingHandCursor);
+  whenLookChanges(this);
+}
+
+void ToggleControl::showState(bool on) {
+  if (isChecked() == on) return;
+  const QSignalBlocker quiet(this);
+  setChecked(on);
+}
+
+ToggleSwitch::ToggleSwitch(const QString& accessibleLabel, QWidget* parent) : ToggleControl(parent) {
   setAccessibleName(accessibleLabel);
   setFixedSize(sizeHint());
-  whenLookChanges(this);
 }
 
 void ToggleSwitch::paintEvent(QPaintEvent*) {
@@ -415,6 +439,25 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
   p.setBrush(Qt::white);
   p.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
   p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+}
+
+CheckBox::CheckBox(const QString& accessibleLabel, std::function<QColor()> onColor, QWidget* parent)
+    : ToggleControl(parent), onColor_(std::move(onColor)) {
+  setAccessibleName(accessibleLabel);
+  setFixedSize(sizeHint());
+}
+
+void CheckBox::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor color = isChecked() ? onColor_() : Theme::current().textFaint;
+  Glyphs::paint(p, isChecked() ? u"checkmark.square.fill" : u"square", QRectF(1, 1, 16, 16), color);
+  if (hasFocus()) {
+    // Where the keyboard is.
+    p.setPen(QPen(Theme::withOpacity(Theme::current().accent, 0.6), 1.2));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6), 4, 4);
+  }
 }
 
 // ---- Divider -----------------------------------------------------------------

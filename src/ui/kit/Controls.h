@@ -19,12 +19,15 @@
 //   CloseButton      the "xmark" in a 24 × 24 circle (sheet headers)
 //   IconButton       a symbol centred in a square tile (toolbars)
 //   LinkButton       underlined accent text (legal links)
-//   ToggleSwitch     an on/off switch (checkable)
+//   ToggleSwitch     an on/off switch
+//   CheckBox         a square box, filled with a check mark when on
 //   SymbolView       one symbol of Glyphs, in a role colour or a fixed one
 //   Divider          a 1-pixel hairline across a sheet (under its header)
 //
 // Buttons report clicks through QAbstractButton::clicked. Their text is set
-// with setLabel(); label() returns it unchanged.
+// with setLabel(); label() returns it unchanged. The on/off controls
+// (ToggleSwitch, CheckBox) report their state through toggled(bool): see
+// ToggleControl.
 
 #include "ui/kit/Theme.h"
 
@@ -138,6 +141,8 @@ class PrimaryButton final : public PaintedButton {
   // The drop shadow of the brand colour under the face (the onboarding's
   // default button); off by default.
   void setGlow(bool on);
+  // One colour instead of the brand gradient (a destructive action's red).
+  void setFill(std::optional<QColor> fill);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -147,6 +152,7 @@ class PrimaryButton final : public PaintedButton {
   QFont::Weight weight_ = QFont::Medium;
   qreal padX_ = 14, padY_ = 8;
   bool glow_ = false;
+  std::optional<QColor> fill_;
 };
 
 class SecondaryButton final : public PaintedButton {
@@ -227,7 +233,23 @@ class LinkButton final : public PaintedButton {
   qreal pixels_;
 };
 
-class ToggleSwitch final : public QAbstractButton {
+// The base of the on/off controls. What such a control stands for is its
+// toggled state, whatever changed it: a click, the keyboard (Space), or an
+// assistive tool's "Toggle" action, which flips the state without any click.
+// So act on toggled(bool), never on clicked(); and show the program's own
+// state with showState(), which never reaches those actions. When the
+// program refuses a change, show its state again, so the control always
+// shows exactly what the program acts on.
+class ToggleControl : public QAbstractButton {
+  Q_OBJECT
+
+ public:
+  explicit ToggleControl(QWidget* parent = nullptr);
+  // Shows `on` without emitting toggled().
+  void showState(bool on);
+};
+
+class ToggleSwitch final : public ToggleControl {
   Q_OBJECT
 
  public:
@@ -237,6 +259,22 @@ class ToggleSwitch final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+};
+
+// An 18 × 18 box: "checkmark.square.fill" in `onColor` when on, "square" in
+// the faint colour when off. `accessibleLabel` names it (what it chooses).
+class CheckBox final : public ToggleControl {
+  Q_OBJECT
+
+ public:
+  CheckBox(const QString& accessibleLabel, std::function<QColor()> onColor, QWidget* parent = nullptr);
+  QSize sizeHint() const override { return {18, 18}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::function<QColor()> onColor_;
 };
 
 class Divider final : public QWidget {

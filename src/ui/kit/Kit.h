@@ -1,7 +1,9 @@
 #pragma once
 
 // Everything of the drawing kit in one include.
+#include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Sheet.h"

@@ -5,10 +5,92 @@
 
 #include <QBoxLayout>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QList>
 #include <QPainter>
+#include <QScreen>
 
 namespace tlr {
+namespace {
+
+// Room kept around a sheet inside the window that holds it: above and below,
+// and at either side.
+constexpr int kRoomAbove = 8;
+constexpr int kRoomBeside = 20;
+
+// The window a sheet opens inside: the first window above it that is not a
+// sheet itself (a sheet over a sheet opens inside the same window).
+QWidget* hostOf(QWidget* parent) {
+  for (QWidget* w = parent ? parent->window() : nullptr; w; w = w->parentWidget() ? w->parentWidget()->window() : nullptr)
+    if (!qobject_cast<Sheet*>(w)) return w;
+  return nullptr;
+}
+
+// Kept by a window while it shows sheets: the window grows to hold the
+// tallest and widest of them, centred where it was and kept on its screen,
+// and goes back to where it was once the last of them is gone.
+class SheetRoom final : public QObject {
+ public:
+  static SheetRoom& of(QWidget* host) {
+    if (auto* room = host->findChild<QObject*>(kName, Qt::FindDirectChildrenOnly)) return *static_cast<SheetRoom*>(room);
+    return *new SheetRoom(host);
+  }
+
+  void add(Sheet* sheet) {
+    sheets_.append(sheet);
+    connect(sheet, &Sheet::dismissed, this, [this, sheet] { remove(sheet); });
+    connect(sheet, &QObject::destroyed, this, [this, sheet] { remove(sheet); });
+    fit();
+  }
+
+  QRect hostGeometry() const { return host_->geometry(); }
+
+ private:
+  static constexpr QLatin1StringView kName{"tlrSheetRoom"};
+
+  explicit SheetRoom(QWidget* host) : QObject(host), host_(host), original_(host->geometry()) {
+    setObjectName(kName);
+  }
+
+  void remove(Sheet* sheet) {
+    sheets_.removeIf([sheet](const QPointer<Sheet>& s) { return s.isNull() || s.data() == sheet; });
+    if (!sheets_.isEmpty()) {
+      fit();
+      return;
+    }
+    if (host_->geometry() != original_) host_->setGeometry(original_);
+    // Done: a sheet that opens from now on starts a room of its own.
+    setObjectName(QString());
+    deleteLater();
+  }
+
+  void fit() {
+    QSize wanted = original_.size();
+    for (const QPointer<Sheet>& sheet : sheets_)
+      if (sheet) wanted = wanted.expandedTo(sheet->size() + QSize(2 * kRoomBeside, 2 * kRoomAbove));
+    wanted = wanted.expandedTo(host_->minimumSize());
+    QRect place(QPoint(), wanted);
+    place.moveCenter(original_.center());
+    if (const QScreen* screen = host_->screen()) {
+      // Kept on its screen: pushed back in from whichever edge it crossed.
+      const QRect area = screen->availableGeometry();
+      if (place.bottom() > area.bottom()) place.moveBottom(area.bottom());
+      if (place.right() > area.right()) place.moveRight(area.right());
+      if (place.top() < area.top()) place.moveTop(area.top());
+      if (place.left() < area.left()) place.moveLeft(area.left());
+    }
+    if (place != host_->geometry()) host_->setGeometry(place);
+    for (const QPointer<Sheet>& sheet : sheets_)
+      if (sheet) sheet->move(place.center() - QPoint(sheet->width() / 2, sheet->height() / 2));
+  }
+
+  QWidget* host_;
+  QRect original_;
+  QList<QPointer<Sheet>> sheets_;
+};
+
+}  // namespace
 
 Sheet::Sheet(QSize fixedSize, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
@@ -59,7 +141,10 @@ void Sheet::dismiss() {
 }
 
 void Sheet::present() {
-  if (parentWidget()) {
+  // Opened inside its window, which grows to hold it while it is shown.
+  if (QWidget* host = hostOf(parentWidget()); host && host->isVisible()) {
+    SheetRoom::of(host).add(this);
+  } else if (parentWidget()) {
     const QRect parentRect = parentWidget()->window()->geometry();
     move(parentRect.center() - QPoint(width() / 2, height() / 2));
   }

@@ -8,6 +8,11 @@
 //   sheet->setOnClose([sheet] { sheet->dismiss(); });  // the presenter decides
 //   sheet->present();                                  // shows it, returns
 //
+// A sheet opens inside its window (the first window above it that is not a
+// sheet): that window grows, centred where it was, to hold the sheet with a
+// margin while the sheet is shown, and goes back to its place once the last
+// sheet over it is gone.
+//
 // Sheets never close themselves: the Esc key, a window-close request from
 // the window manager and the sheet's own Close/Cancel buttons all call
 // `requestClose()`, which runs the presenter's onClose. The presenter closes
@@ -45,7 +50,8 @@ class Sheet : public QDialog {
   // Closes the sheet for real; only the presenter calls this.
   void dismiss();
   void setDeleteOnDismiss(bool on) { deleteOnDismiss_ = on; }
-  // Shows the sheet window-modally over its parent and returns at once.
+  // Shows the sheet window-modally over its parent, inside the parent's
+  // window, and returns at once.
   void present();
 
   bool isDismissed() const { return dismissed_; }

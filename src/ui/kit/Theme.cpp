@@ -4,6 +4,7 @@
 #include "platform/DesktopColorScheme.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QWidget>
 
@@ -58,6 +59,13 @@ QFont font(qreal pixels, QFont::Weight weight, qreal letterSpacing) {
   f.setWeight(weight);
   if (letterSpacing != 0) f.setLetterSpacing(QFont::AbsoluteSpacing, letterSpacing);
   f.setStyleStrategy(QFont::PreferAntialias);
+  return f;
+}
+
+QFont monoFont(qreal pixels, QFont::Weight weight) {
+  QFont f = font(pixels, weight);
+  f.setFamilies({QFontDatabase::systemFont(QFontDatabase::FixedFont).family(), QStringLiteral("Noto Sans CJK SC")});
+  f.setStyleHint(QFont::Monospace);
   return f;
 }
 

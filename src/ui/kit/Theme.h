@@ -94,6 +94,8 @@ Roles current();
 // The interface font at `pixels` logical pixels (fractions allowed) and
 // `weight`. Letter spacing in pixels when given.
 QFont font(qreal pixels, QFont::Weight weight = QFont::Normal, qreal letterSpacing = 0);
+// The same in the system's fixed-width face (commands, paths, tool output).
+QFont monoFont(qreal pixels, QFont::Weight weight = QFont::Normal);
 
 // `c` with its alpha set to `opacity` (0…1).
 QColor withOpacity(QColor c, qreal opacity);

@@ -24,28 +24,6 @@ using PathState = UninstallSession::PathState;
 
 QString groupKey(Group group) { return group == Group::standard ? QStringLiteral("standard") : QStringLiteral("userData"); }
 
-// The box of one path: filled in the group's colour when checked.
-class CheckBox final : public QAbstractButton {
- public:
-  CheckBox(bool userData, QWidget* parent) : QAbstractButton(parent), userData_(userData) {
-    setCheckable(true);
-    setFixedSize(18, 18);
-    setCursor(Qt::PointingHandCursor);
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const Theme::Roles r = Theme::current();
-    QColor color = isChecked() ? (userData_ ? Theme::orange : r.accent) : r.textFaint;
-    Glyphs::paint(p, isChecked() ? u"checkmark.square.fill" : u"square", QRectF(1, 1, 16, 16), color);
-  }
-
- private:
-  bool userData_;
-};
-
 }  // namespace
 
 UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
@@ -72,6 +50,7 @@ UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, 
   footer_ = parts.footer;
 
   connect(session_, &UninstallSession::changed, this, &UninstallSheet::refresh);
+  connect(session_, &UninstallSession::choiceChanged, this, &UninstallSheet::showChoice);
   whenLookChanges(this, [this] { refresh(); });
   refresh();
 }
@@ -127,6 +106,8 @@ void UninstallSheet::refresh() {
   }
 
   sheets::clearLayout(body_);
+  boxes_.clear();
+  startButton_ = nullptr;
   QWidget* body = nullptr;
   switch (session_->phase()) {
     case Phase::preview:
@@ -223,13 +204,21 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(8);
 
-    auto* box = new CheckBox(group == Group::userData, row);
-    box->setObjectName(QStringLiteral("uninstallCheck:") + key);
-    box->setChecked(session_->isChecked(group, path));
-    box->setEnabled(present);
     const QString shown = HomePath::display(path);
-    box->setAccessibleName(shown);
-    connect(box, &QAbstractButton::clicked, this, [this, group, path] { session_->toggle(group, path); });
+    auto* box = new CheckBox(shown,
+                             group == Group::userData ? std::function<QColor()>([] { return Theme::orange; })
+                                                      : std::function<QColor()>([] { return Theme::current().accent; }),
+                             row);
+    box->setObjectName(QStringLiteral("uninstallCheck:") + key);
+    box->showState(session_->isChecked(group, path));
+    box->setEnabled(present);
+    // Whatever turned the box (a click, Space, an assistive tool's Toggle),
+    // the session decides; the box then shows what it holds.
+    connect(box, &QAbstractButton::toggled, this, [this, group, path](bool on) {
+      session_->setChecked(group, path, on);
+      showChoice();
+    });
+    boxes_.append({group, path, box});
     line->addWidget(box, 0, Qt::AlignVCenter);
 
     auto* name = new sheets::ElidedText(
@@ -339,6 +328,15 @@ QWidget* UninstallSheet::doneBody() {
   return body;
 }
 
+void UninstallSheet::showChoice() {
+  for (const Box& box : boxes_)
+    if (box.view) box.view->showState(session_->isChecked(box.group, box.path));
+  if (startButton_) {
+    startButton_->setLabel(session_->buttonLabel(SettingsStore::shared().language()));
+    startButton_->setEnabled(session_->canUninstall());
+  }
+}
+
 void UninstallSheet::fillFooter() {
   sheets::clearLayout(footer_);
   footer_->addStretch(1);
@@ -353,6 +351,7 @@ void UninstallSheet::fillFooter() {
                                              [] { return Theme::withOpacity(sheets::failureColor(), 0.85); });
       start->setObjectName(QStringLiteral("uninstallStartButton"));
       start->setEnabled(session_->canUninstall());
+      startButton_ = start;
       connect(start, &QAbstractButton::clicked, session_, &UninstallSession::start);
       footer_->addWidget(start);
       break;

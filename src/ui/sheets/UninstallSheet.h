@@ -5,6 +5,9 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
 
+#include <QList>
+#include <QPointer>
+
 #include <functional>
 
 class QHBoxLayout;
@@ -45,6 +48,8 @@ class UninstallSheet final : public Sheet {
   QWidget* executingBody();
   QWidget* doneBody();
   void fillFooter();
+  // The boxes and the Uninstall button as the session's choice stands.
+  void showChoice();
 
   UninstallSession* session_;
   std::function<void()> onDone_;
@@ -53,6 +58,13 @@ class UninstallSheet final : public Sheet {
   CloseButton* close_ = nullptr;
   QVBoxLayout* body_ = nullptr;
   QHBoxLayout* footer_ = nullptr;
+  struct Box {
+    UninstallSession::Group group;
+    QString path;
+    QPointer<CheckBox> view;
+  };
+  QList<Box> boxes_;
+  QPointer<PaintedButton> startButton_;
 };
 
 }  // namespace tlr

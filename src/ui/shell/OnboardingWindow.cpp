@@ -37,7 +37,7 @@ class HintCard final : public QFrame {
 
 }  // namespace
 
-OnboardingWindow::OnboardingWindow(QImage brandIcon, QWidget* parent)
+OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
       brandIcon_(std::move(brandIcon)) {
   setObjectName(QStringLiteral("onboardingWindow"));
@@ -112,13 +112,13 @@ OnboardingWindow::OnboardingWindow(QImage brandIcon, QWidget* parent)
   buttonRow->addWidget(ok_);
   column->addLayout(buttonRow);
 
-  const auto retranslateAll = [this, title, body, warnTitle, steps] {
+  const auto retranslateAll = [this, title, body, warnTitle, steps, tray = home == Home::tray] {
     const SettingsStore& s = SettingsStore::shared();
     title->setPlainText(s.text(LocKey::onboardTitle()));
-    body->setPlainText(s.text(LocKey::onboardBody()));
-    warnTitle->setPlainText(s.text(LocKey::onboardWarnTitle()));
-    steps[0]->setPlainText(s.text(LocKey::onboardStep1()));
-    steps[1]->setPlainText(s.text(LocKey::onboardStep2()));
+    body->setPlainText(s.text(tray ? LocKey::onboardBody() : LocKey::onboardBodyNoTray()));
+    warnTitle->setPlainText(s.text(tray ? LocKey::onboardWarnTitle() : LocKey::onboardWarnTitleNoTray()));
+    steps[0]->setPlainText(s.text(tray ? LocKey::onboardStep1() : LocKey::onboardStep1NoTray()));
+    steps[1]->setPlainText(s.text(tray ? LocKey::onboardStep2() : LocKey::onboardStep2NoTray()));
     ok_->setLabel(s.text(LocKey::onboardOK()));
   };
   retranslateAll();

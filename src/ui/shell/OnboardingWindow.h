@@ -7,14 +7,17 @@ namespace tlr {
 
 class PrimaryButton;
 
-// The first-run window that says where the tray item lives. 460 wide; shown
-// application-modally by run(), which returns when the user presses "Got it"
-// (also with Return) or closes the window, which counts the same.
+// The first-run window that says where Tollamere lives: the tray item, or,
+// on a desktop without a system tray, the main window (which a second start
+// brings forward). 460 wide; shown application-modally by run(), which
+// returns when the user presses "Got it" (also with Return) or closes the
+// window, which counts the same.
 class OnboardingWindow final : public QDialog {
   Q_OBJECT
 
  public:
-  explicit OnboardingWindow(QImage brandIcon, QWidget* parent = nullptr);
+  enum class Home { tray, mainWindow };
+  OnboardingWindow(QImage brandIcon, Home home, QWidget* parent = nullptr);
 
   // Shows the window modally (the scan pauses meanwhile) and closes it.
   void run();

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QScrollArea>
+#include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -38,7 +39,7 @@ QHBoxLayout* row(int spacing) {
 
 SettingsSheet::Dependencies SettingsSheet::Dependencies::shared() {
   return {&SettingsStore::shared(), &SelfGuardStore::shared(), &VornelAppSDK::shared(),
-          SelfGuardInstaller::shared().isProductionApp()};
+          SelfGuardInstaller::shared().isProductionApp(), QSystemTrayIcon::isSystemTrayAvailable()};
 }
 
 QString SettingsSheet::appVersion() {
@@ -128,7 +129,7 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
     auto* switchRow = row(10);
     dockSwitch_ = new ToggleSwitch(QString(), box);
     dockSwitch_->setObjectName(QStringLiteral("dockSwitch"));
-    connect(dockSwitch_, &QAbstractButton::clicked, this, [this](bool on) { deps_.store->setShowInDock(on); });
+    connect(dockSwitch_, &QAbstractButton::toggled, this, [this](bool on) { deps_.store->setShowInDock(on); });
     dockSwitchLabel_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, box);
     dockSwitchLabel_->setObjectName(QStringLiteral("dockSwitchLabel"));
     switchRow->addWidget(dockSwitch_);
@@ -163,11 +164,11 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
     selfGuardSwitch_ = new ToggleSwitch(QString(), box);
     selfGuardSwitch_->setObjectName(QStringLiteral("selfGuardSwitch"));
     selfGuardSwitch_->setEnabled(deps_.isProductionApp);
-    connect(selfGuardSwitch_, &QAbstractButton::clicked, this, [this](bool on) {
+    connect(selfGuardSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
       // The switch shows the store's state: it changes only once the store
       // reports the outcome.
-      selfGuardSwitch_->setChecked(deps_.selfGuard->enabled());
-      deps_.selfGuard->setEnabled(on);
+      selfGuardSwitch_->showState(deps_.selfGuard->enabled());
+      if (deps_.isProductionApp) deps_.selfGuard->setEnabled(on);
     });
     line->addWidget(selfGuardSwitch_, 0, Qt::AlignVCenter);
     section("selfGuard", box, column);
@@ -275,7 +276,11 @@ void SettingsSheet::retranslate() {
   for (size_t i = 0; i < appearancePills_.size(); ++i) appearancePills_[i]->setLabel(s.text(appearanceLabels[i]));
   dockSwitchLabel_->setPlainText(s.text(LocKey::settingsDockToggle()));
   dockSwitch_->setAccessibleName(dockSwitchLabel_->text());
-  dockHint_->setPlainText(s.text(s.showInDock() ? LocKey::settingsDockWarnOn() : LocKey::settingsDockWarnOff()));
+  if (deps_.hasSystemTray)
+    dockHint_->setPlainText(s.text(s.showInDock() ? LocKey::settingsDockWarnOn() : LocKey::settingsDockWarnOff()));
+  else
+    dockHint_->setPlainText(
+        s.text(s.showInDock() ? LocKey::settingsDockWarnOnNoTray() : LocKey::settingsDockWarnOffNoTray()));
   selfGuardLabel_->setPlainText(s.text(LocKey::selfGuardToggle()));
   selfGuardSwitch_->setAccessibleName(selfGuardLabel_->text());
   selfGuardNote_->setPlainText(s.text(LocKey::selfGuardDevDisabled()));
@@ -293,8 +298,8 @@ void SettingsSheet::syncControls() {
   for (size_t i = 0; i < appearancePills_.size(); ++i)
     appearancePills_[i]->setSelected(kAllAppearances[i] == s.appearance());
   for (size_t i = 0; i < languagePills_.size(); ++i) languagePills_[i]->setSelected(kAllLanguages[i] == s.language());
-  dockSwitch_->setChecked(s.showInDock());
-  selfGuardSwitch_->setChecked(deps_.selfGuard->enabled());
+  dockSwitch_->showState(s.showInDock());
+  selfGuardSwitch_->showState(deps_.selfGuard->enabled());
 }
 
 QStringList SettingsSheet::sectionTitles() const {

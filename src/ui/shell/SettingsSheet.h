@@ -44,6 +44,9 @@ class SettingsSheet final : public Sheet {
     SelfGuardStore* selfGuard = nullptr;
     VornelAppSDK* sdk = nullptr;
     bool isProductionApp = false;
+    // Whether the desktop has a system tray; without one the main window is
+    // where Tollamere lives, and the task-bar hint says so.
+    bool hasSystemTray = true;
     // The process's shared stores and whether this copy is installed.
     static Dependencies shared();
   };

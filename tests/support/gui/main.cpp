@@ -1,12 +1,28 @@
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 
 // Widget tests run with a QApplication on Qt's offscreen platform unless the
-// caller chose another, so they need no display.
+// caller chose another, so they need no display. The offscreen screen is
+// 1280 × 800, the size of the X server the black-box tests use, so a window
+// can grow to hold the tallest sheet.
 int main(int argc, char** argv) {
   ::testing::InitGoogleMock(&argc, argv);
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir config;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    const QString path = config.filePath(QStringLiteral("offscreen.json"));
+    QFile file(path);
+    if (config.isValid() && file.open(QIODevice::WriteOnly)) {
+      file.write(R"({"screens":[{"name":"offscreen","x":0,"y":0,"width":1280,"height":800,"logicalDpi":96,)"
+                 R"("logicalBaseDpi":96,"dpr":1}]})");
+      file.close();
+      qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") + QFile::encodeName(path));
+    } else {
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+  }
   QApplication app(argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -10,7 +10,6 @@
 #include <QProgressBar>
 #include <QPointer>
 #include <QSignalSpy>
-#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -152,8 +151,7 @@ TEST_F(FirstTimeSetupTest, ClosingWhileTheImageIsMadeLosesNothingAndTouchesNoFre
   named<PaintedButton>(sheet, "firstSetupClose")->click();
   ASSERT_TRUE(!gone.isEmpty() || gone.wait(2000));
   // The work goes on without the sheet and finishes the image.
-  ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(60000));
-  QCoreApplication::processEvents();
+  test::finishOffMainWork(std::chrono::seconds(60));
   EXPECT_TRUE(BackupVolume::exists());
   EXPECT_FALSE(BackupVolume::isMounted());
   // Its completion is dropped: the presenter's onDone is not called late.

@@ -6,6 +6,7 @@
 #include "backup/RestoreEngine.h"
 #include "ui/backup/RestoreSheet.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/DetailsDisclosure.h"
 
 #include "support/RegistryJson.h"
 #include "ui/backup/BackupUiTestSupport.h"
@@ -123,7 +124,9 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
   EXPECT_EQ(test::readFile(dataPath("alpha", "notes.md")), "alpha notes");
   EXPECT_EQ(test::readFile(dataPath("alpha", "skills/s.md")), "skill");
   EXPECT_FALSE(QFile::exists(dataPath("beta", "config.json"))) << "only the one agent";
-  EXPECT_TRUE(named<Label>(sheet, "restoreError")->isHidden());
+  auto* outcome = named<Label>(sheet, "restoreOutcome");
+  EXPECT_FALSE(outcome->isHidden());
+  EXPECT_EQ(outcome->text(), "✓ Restored ALPHA");
 }
 
 TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
@@ -146,6 +149,7 @@ TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
   EXPECT_EQ(named<PrimaryButton>(sheet, "restoreAll")->label(), "Restoring…");
   ASSERT_TRUE(waitUntil([&] { return restored_.size() == 2 && !engine_.isRunning(); }, std::chrono::seconds(90)));
   EXPECT_THAT(restored_, UnorderedElementsAre("alpha", "beta"));
+  EXPECT_EQ(named<Label>(sheet, "restoreOutcome")->text(), "✓ Restored all agents");
   EXPECT_EQ(test::readFile(dataPath("alpha", "notes.md")), "alpha notes");
   EXPECT_EQ(test::readFile(dataPath("beta", "config.json")), "{\"b\":1}");
   EXPECT_THAT(stages, ::testing::IsSupersetOf({"Verifying backup integrity…", "Extracting…", "Security check…",
@@ -176,11 +180,12 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
 
   // Attached already: the sheet reads it as it is and leaves it attached.
   RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(sheet->manifest().has_value());
   EXPECT_TRUE(sheet->isCrossDevice());
   EXPECT_TRUE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
   EXPECT_EQ(named<Label>(sheet, "restoreCrossDeviceBody")->text(),
-            "This backup is from old-laptop, not this Mac. All data will be restored to this machine.");
+            "This backup is from old-laptop, not this computer. All data will be restored to this machine.");
   EXPECT_EQ(named<Label>(sheet, "restoreBackupTime")->text().section(" · ", 1), "From old-laptop");
   EXPECT_TRUE(BackupVolume::isMounted());
 }
@@ -188,9 +193,83 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
 TEST_F(RestoreSheetTest, WithoutAnImageItSaysThereIsNoBackup) {
   LanguageScope chinese(AppLanguage::zh);
   RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }));
   EXPECT_FALSE(sheet->manifest().has_value());
   EXPECT_EQ(named<Label>(sheet, "restoreNoBackup")->text(), "还没有可恢复的备份");
   EXPECT_TRUE(named<PrimaryButton>(sheet, "restoreAll")->isHidden());
+}
+
+// Answers the password prompt from a script: each answer once, then nothing.
+class ScriptedPrompt final : public PasswordPrompt {
+ public:
+  explicit ScriptedPrompt(QList<std::optional<QString>> answers) : answers_(std::move(answers)) {}
+  std::optional<QString> askPassword(const QString& reason) override {
+    reasons << reason;
+    return answers_.isEmpty() ? std::nullopt : answers_.takeFirst();
+  }
+  QStringList reasons;
+
+ private:
+  QList<std::optional<QString>> answers_;
+};
+
+TEST_F(RestoreSheetTest, AFailedRestoreSaysWhyInTheSheetInItsLanguage) {
+  LanguageScope english(AppLanguage::en);
+  backUpTwoAgents();
+  ASSERT_FALSE(HasFatalFailure());
+  RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return sheet->manifest().has_value() && !sheet->isLoading(); }, std::chrono::seconds(60)));
+  // The stored password is gone: the restore has to ask.
+  PasswordVault::clearCachedPassword();
+  PasswordVault::removeStored();
+  auto prompt = std::make_shared<ScriptedPrompt>(QList<std::optional<QString>>{std::nullopt, QString("wrong one")});
+  PasswordVault::setPrompt(prompt);
+  auto* outcome = named<Label>(sheet, "restoreOutcome");
+
+  // The prompt cancelled.
+  named<PaintedButton>(sheet, "restoreOne_alpha")->click();
+  answer(sheet, true);
+  ASSERT_TRUE(waitUntil([&] { return !engine_.isRunning() && !outcome->isHidden(); }, std::chrono::seconds(60)));
+  EXPECT_EQ(outcome->text(), "No password was given: the encrypted backup volume stays locked.");
+  EXPECT_EQ(prompt->reasons.value(0), "Unlock the encrypted backup volume to start the restore");
+
+  // A wrong password: said in the sheet, gocryptfs's words behind Details.
+  named<PaintedButton>(sheet, "restoreAll")->click();
+  answer(sheet, true);
+  ASSERT_TRUE(waitUntil([&] { return !engine_.isRunning() && outcome->text().startsWith("The password"); },
+                        std::chrono::seconds(60)));
+  EXPECT_EQ(outcome->text(), "The password is wrong: the encrypted backup volume stays locked.");
+  auto* details = named<DetailsDisclosure>(sheet, "restoreOutcomeDetails");
+  EXPECT_FALSE(details->isHidden());
+  EXPECT_FALSE(details->details().isEmpty());
+  EXPECT_TRUE(restored_.isEmpty());
+  EXPECT_FALSE(BackupVolume::isMounted());
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    EXPECT_EQ(outcome->text(), "密码不正确，加密备份卷没有解锁");
+  }
+}
+
+TEST_F(RestoreSheetTest, ANewerDamagedBackupIsNamedAndTheNewestGoodOneOffered) {
+  LanguageScope english(AppLanguage::en);
+  backUpTwoAgents();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(BackupVolume::mount(QStringLiteral("restore-pw")).ok());
+  const QString newer = BackupStorage::rootURL().value() + "/2999-01-01_00-00-00";
+  QDir().mkpath(newer);
+  test::writeBytes(newer + "/manifest.json", "{\"schemaVersion\": 1, \"agents\": [");
+  test::writeBytes(newer + "/backup.tar.gz", "cut");
+  BackupVolume::unmount();
+
+  RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(sheet->manifest().has_value()) << "the older, good backup is offered";
+  EXPECT_EQ(sheet->manifest()->agents.size(), 2);
+  auto* note = named<Label>(sheet, "restoreNewerDamaged");
+  EXPECT_TRUE(note->isVisibleTo(sheet));
+  EXPECT_EQ(note->text(), "A newer backup is damaged and cannot be restored; this is the newest one that can.");
+  EXPECT_EQ(named<Label>(sheet, "restoreAgentStats_alpha")->text().section(" · ", 0, 0), "1 skill");
+  test::shoot(sheet, "restore-sheet-damaged-newer");
 }
 
 }  // namespace

@@ -183,6 +183,40 @@ TEST_F(DashboardModelTest, DuplicatesAreToleratedAndTheFirstRecordWins) {
   EXPECT_FALSE(row("ide").isLaunchdManaged);
 }
 
+TEST_F(DashboardModelTest, AnEventsDetailSaysWhatHappenedInTheWindowsLanguage) {
+  const auto text = [](AgentEventType type, const QString& details, AppLanguage language) {
+    return DashboardModel::eventText(AgentEvent{QUuid::createUuid(), "a", type, 1, details}, language);
+  };
+  using T = AgentEventType;
+  struct Case {
+    AgentEventType type;
+    QString stored;  // as the watcher records it, in either language
+    QString en;
+    QString zh;
+  };
+  const Case cases[] = {
+      {T::restarted, "用户主动退出", "Manual stop", "用户主动退出"},
+      {T::restarted, "Stop failed", "Stop failed", "退出失败"},
+      {T::recovered, "用户手动启动", "Manual launch", "用户手动启动"},
+      {T::restarted, "Manual restart → new pid 4242", "Manual restart → new pid 4242", "用户主动重启 → 新 pid 4242"},
+      {T::throttled, "Restart failed: no terminal", "Restart failed: no terminal", "重启失败：no terminal"},
+      {T::restarted, "诊断完成 exit=0 · 无已知问题", "Diagnosis done, exit 0 · no known issues",
+       "诊断完成 exit=0 · 无已知问题"},
+      {T::restarted, "诊断完成 exit=1 · 识别 2 个问题", "Diagnosis done, exit 1 · 2 known issues found",
+       "诊断完成 exit=1 · 识别 2 个问题"},
+      {T::restarted, "修复成功 [stale-token] Updated ~/.x.json: a", "Fix succeeded [stale-token] Updated ~/.x.json: a",
+       "修复成功 [stale-token] Updated ~/.x.json: a"},
+      {T::restarted, "修复失败 [port] exit 3", "Fix failed [port] exit 3", "修复失败 [port] exit 3"},
+      // A detail nothing recognises is shown as it was written.
+      {T::throttled, "relaunch: no such program", "relaunch: no such program", "relaunch: no such program"},
+      {T::runawayDetected, "CPU 持续 95% 超过 30s", "CPU 持续 95% 超过 30s", "CPU 持续 95% 超过 30s"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text(c.type, c.stored, AppLanguage::en), c.en) << c.stored.toStdString();
+    EXPECT_EQ(text(c.type, c.stored, AppLanguage::zh), c.zh) << c.stored.toStdString();
+  }
+}
+
 TEST_F(DashboardModelTest, EventTextsInBothLanguages) {
   struct Case {
     AgentEventType type;
@@ -205,9 +239,7 @@ TEST_F(DashboardModelTest, EventTextsInBothLanguages) {
       {AgentEventType::zombieRecovered, "Auto-recovered", "已自动恢复"},
   };
   for (const Case& c : cases) {
-    // Details are ignored for every type but runawayDetected.
-    const AgentEvent event{QUuid::createUuid(), "a", c.type, 1,
-                           c.type == AgentEventType::runawayDetected ? std::nullopt : std::optional<QString>("x")};
+    const AgentEvent event{QUuid::createUuid(), "a", c.type, 1, std::nullopt};
     EXPECT_EQ(DashboardModel::eventText(event, AppLanguage::en), QString::fromUtf8(c.en)) << toString(c.type).toStdString();
     EXPECT_EQ(DashboardModel::eventText(event, AppLanguage::zh), QString::fromUtf8(c.zh)) << toString(c.type).toStdString();
   }

@@ -53,19 +53,19 @@ TEST(DetailSetup, HintsForBothActionKindsInBothLanguages) {
   const auto run = SetupCatalog::Action::runCommand({"claude", "setup-token"});
   EXPECT_EQ(setupButtonText(run, AppLanguage::en), "Configure agent");
   EXPECT_EQ(setupHint(run, AppLanguage::en),
-            "Will run `claude setup-token` in Terminal — follow the prompts to complete one-time setup");
+            "Will run `claude setup-token` in a terminal — follow the prompts to complete one-time setup");
   EXPECT_EQ(setupHint(run, AppLanguage::zh), "将在终端运行 `claude setup-token`，按提示完成一次性配置");
 
   const auto folders = SetupCatalog::Action::openConfigDirs(
       {QUrl::fromLocalFile("/home/u/.config/aider/"), QUrl::fromLocalFile("/home/u/.aider")});
   EXPECT_EQ(setupButtonText(folders, AppLanguage::en), "打开配置目录");
   EXPECT_EQ(setupButtonText(folders, AppLanguage::zh), "打开配置目录");
-  EXPECT_EQ(setupHint(folders, AppLanguage::en), "Open ~/aider in Finder");
-  EXPECT_EQ(setupHint(folders, AppLanguage::zh), "在 Finder 中打开 ~/aider");
+  EXPECT_EQ(setupHint(folders, AppLanguage::en), "Open ~/aider in your file manager");
+  EXPECT_EQ(setupHint(folders, AppLanguage::zh), "在文件管理器中打开 ~/aider");
 
   const SetupCatalog::Action none{SetupCatalog::Action::Kind::openConfigDirs, {}, {}};
-  EXPECT_EQ(setupHint(none, AppLanguage::en), "Open ~/config directory in Finder");
-  EXPECT_EQ(setupHint(none, AppLanguage::zh), "在 Finder 中打开 ~/配置目录");
+  EXPECT_EQ(setupHint(none, AppLanguage::en), "Open ~/config directory in your file manager");
+  EXPECT_EQ(setupHint(none, AppLanguage::zh), "在文件管理器中打开 ~/配置目录");
 }
 
 TEST(DetailUninstall, AnyNonEmptyListOffersTheSection) {

@@ -1,11 +1,18 @@
 #include "DetailSheetTestSupport.h"
 
+#include "support/gui/AssistiveTool.h"
+#include "ui/kit/Alert.h"
+
 #include "ui/detail/DetailControls.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/kit/Controls.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
+#include <QTextLayout>
+
+#include <algorithm>
 
 using namespace tlr;
 using namespace tlr::test;
@@ -123,10 +130,10 @@ TEST_F(DetailSheetTest, TheLockSwitchShowsTheStoreAndTurningItOffAsksFirst) {
   EXPECT_TRUE(lock->isChecked());
 
   lock->click();
-  QMessageBox* confirm = alert(sheet.get(), "lockOffConfirm");
+  auto* confirm = alert<Alert>(sheet.get(), "lockOffConfirm");
   ASSERT_NE(confirm, nullptr);
-  EXPECT_EQ(confirm->text(), "Turn off lock?");
-  EXPECT_EQ(confirm->informativeText(), "Future exits will no longer be auto-recovered.");
+  EXPECT_EQ(confirm->title(), "Turn off lock?");
+  EXPECT_EQ(confirm->message(), "Future exits will no longer be auto-recovered.");
   answer(confirm, "lockOffConfirmButton");
   const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
   EXPECT_FALSE(lockOnline.isLocked("cli1"));
@@ -134,6 +141,86 @@ TEST_F(DetailSheetTest, TheLockSwitchShowsTheStoreAndTurningItOffAsksFirst) {
   EXPECT_TRUE(out.contains("[Detail] 关闭锁定 · 取消\n")) << out.toStdString();
   EXPECT_TRUE(out.contains("[Detail] 关闭锁定 · 确认 → cli1\n")) << out.toStdString();
   EXPECT_FALSE(QFile::exists(bin.recordPath("systemctl"))) << "an agent launchd does not run is not disabled";
+}
+
+TEST_F(DetailSheetTest, TheLockSwitchActsOnAnAssistiveToolsToggleAndTheKeyboard) {
+  auto sheet = open(item(kCli, true), true);
+  auto* lock = find<QAbstractButton>(sheet.get(), "lockOnlineSwitch");
+  // A screen reader's "Toggle" locks the agent, as a click does.
+  ASSERT_TRUE(assistiveToggle(lock));
+  EXPECT_TRUE(lockOnline.isLocked("cli1"));
+  EXPECT_TRUE(lock->isChecked());
+  EXPECT_TRUE(accessibleChecked(lock));
+
+  // Toggled off, it only asks: the switch goes on showing the store.
+  ASSERT_TRUE(assistiveToggle(lock));
+  EXPECT_TRUE(lockOnline.isLocked("cli1"));
+  EXPECT_TRUE(lock->isChecked());
+  EXPECT_TRUE(accessibleChecked(lock));
+  answer(alert(sheet.get(), "lockOffConfirm"), "lockOffConfirmButton");
+  EXPECT_FALSE(lockOnline.isLocked("cli1"));
+  EXPECT_FALSE(lock->isChecked());
+
+  // Space on the focused switch.
+  lock->setFocus();
+  QTest::keyClick(lock, Qt::Key_Space);
+  EXPECT_TRUE(lockOnline.isLocked("cli1"));
+  EXPECT_TRUE(lock->isChecked());
+
+  // Another sheet changing the store moves this switch without acting.
+  lockOnline.setLocked("cli1", false);
+  EXPECT_FALSE(lock->isChecked());
+  EXPECT_EQ(sheet->findChild<QDialog*>("lockOffConfirm"), nullptr);
+
+  // A stopped, unlocked agent's switch refuses a toggle from anywhere.
+  auto stopped = open(item(kCli, false));
+  auto* stoppedLock = find<QAbstractButton>(stopped.get(), "lockOnlineSwitch");
+  EXPECT_FALSE(assistiveToggle(stoppedLock)) << "a disabled switch offers no action";
+  stoppedLock->toggle();
+  EXPECT_FALSE(lockOnline.isLocked("cli1"));
+  EXPECT_FALSE(stoppedLock->isChecked());
+}
+
+TEST_F(DetailSheetTest, TheRestartQuestionIsAThemedAlertSizedToItsTextThatKeepsTheCommandWhole) {
+  const QByteArray json = withExtra(
+      kCli, R"("restart":{"command":["openclaw-gateway-supervisor","--restart-all-channels","--wait-for-ready"]})");
+  auto sheet = open(item(json, true));
+  sheet->show();
+  click(sheet.get(), "restartButton");
+  auto* box = alert<Alert>(sheet.get(), "restartConfirm");
+  ASSERT_NE(box, nullptr);
+  ASSERT_TRUE(waitUntil([&] { return box->isVisible(); }));
+  EXPECT_GE(box->width(), Alert::kMinWidth);
+  EXPECT_LE(box->height(), 260) << "as tall as its text, no more";
+  const QImage drawn = box->grab().toImage();
+  EXPECT_EQ(drawn.pixelColor(drawn.width() / 2, 3), Theme::current().background) << "painted in the theme";
+
+  // The message wraps at word boundaries and never inside the command.
+  auto* message = box->findChild<QLabel*>("alertMessage");
+  ASSERT_NE(message, nullptr);
+  EXPECT_TRUE(message->wordWrap());
+  EXPECT_GE(message->height(), message->heightForWidth(message->width()));
+  QTextLayout layout(message->text(), message->font());
+  QTextOption option;
+  option.setWrapMode(QTextOption::WordWrap);
+  layout.setTextOption(option);
+  layout.beginLayout();
+  QStringList lines;
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(message->contentsRect().width());
+    QString shown = message->text().mid(line.textStart(), line.textLength());
+    shown.remove(QChar(0x2060));
+    shown.replace(QChar(0x00A0), QLatin1Char(' '));
+    lines << shown;
+  }
+  layout.endLayout();
+  EXPECT_GT(lines.size(), 1) << "the message is long enough to wrap";
+  const QString command = "openclaw-gateway-supervisor --restart-all-channels --wait-for-ready";
+  EXPECT_TRUE(std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(command); }))
+      << lines.join(" | ").toStdString();
+  EXPECT_EQ(message->accessibleName(),
+            "Will run " + command + ". Channels briefly disconnect and auto-reconnect.");
+  answer(box, "restartCancel");
 }
 
 TEST_F(DetailSheetTest, TurningOffTheLockOfAManagedAgentDisablesItsJobWithoutWaiting) {
@@ -200,10 +287,10 @@ TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
   qputenv("PATH", QFile::encodeName(home.path() + "/empty-bin"));
   click(sheet.get(), "actionOpenConsole");
   qputenv("PATH", savedPath);
-  QMessageBox* box = alert(sheet.get(), "terminalFailedAlert");
+  auto* box = alert<QMessageBox>(sheet.get(), "terminalFailedAlert");
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text(), "Cannot open Terminal");
-  EXPECT_TRUE(box->informativeText().startsWith("Tried to open Terminal to run `cli1 tui --x=\"a b\"` but failed."));
+  EXPECT_EQ(box->text(), "Cannot open a terminal");
+  EXPECT_TRUE(box->informativeText().startsWith("Tried to open a terminal to run `cli1 tui --x=\"a b\"` but failed."));
   EXPECT_EQ(box->textFormat(), Qt::PlainText);
   answer(box, "alertGotIt");
 }
@@ -258,13 +345,14 @@ TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {
 
   sheet->show();
   click(sheet.get(), "restartButton");
-  QMessageBox* box = alert(sheet.get(), "restartConfirm");
+  auto* box = alert<Alert>(sheet.get(), "restartConfirm");
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text(), "Restart Cli One?");
-  EXPECT_EQ(box->informativeText(), "Will run cli1 gateway restart. Channels briefly disconnect and auto-reconnect.");
+  EXPECT_EQ(box->title(), "Restart Cli One?");
+  EXPECT_EQ(box->windowTitle(), "Restart Cli One?");
+  EXPECT_EQ(box->message(), "Will run cli1 gateway restart. Channels briefly disconnect and auto-reconnect.");
   answer(box, "restartCancel");
   EXPECT_EQ(callbacks.count("restart"), 0);
-  ASSERT_TRUE(waitUntil([&] { return sheet->findChild<QMessageBox*>("restartConfirm") == nullptr; }));
+  ASSERT_TRUE(waitUntil([&] { return sheet->findChild<Alert*>("restartConfirm") == nullptr; }));
   click(sheet.get(), "restartButton");
   answer(alert(sheet.get(), "restartConfirm"), "restartConfirmButton");
   EXPECT_EQ(callbacks.count("restart"), 1);
@@ -322,7 +410,7 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   ASSERT_TRUE(shown(command.get(), "detailSetupSection"));
   EXPECT_EQ(buttonLabel(command.get(), "setupButton"), "Configure agent");
   EXPECT_EQ(labelText(command.get(), "setupHint"),
-            "Will run `cli1 setup-token` in Terminal — follow the prompts to complete one-time setup");
+            "Will run `cli1 setup-token` in a terminal — follow the prompts to complete one-time setup");
   click(command.get(), "setupButton");
   EXPECT_EQ(callbacks.calls, QStringList{"setup"});
 
@@ -331,9 +419,9 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   auto folder = open(item(folders));
   ASSERT_TRUE(shown(folder.get(), "detailSetupSection"));
   EXPECT_EQ(buttonLabel(folder.get(), "setupButton"), "打开配置目录");
-  EXPECT_EQ(labelText(folder.get(), "setupHint"), "Open ~/.cli1-config in Finder");
+  EXPECT_EQ(labelText(folder.get(), "setupHint"), "Open ~/.cli1-config in your file manager");
   setLanguage(AppLanguage::zh);
-  EXPECT_EQ(labelText(folder.get(), "setupHint"), "在 Finder 中打开 ~/.cli1-config");
+  EXPECT_EQ(labelText(folder.get(), "setupHint"), "在文件管理器中打开 ~/.cli1-config");
   setLanguage(AppLanguage::en);
 
   EXPECT_FALSE(shown(open(item(kCli)).get(), "detailSetupSection"));

@@ -134,17 +134,18 @@ class DetailSheetFixture : public ::testing::Test {
     button->click();
   }
   // The open alert of that name, once it is there.
-  static QMessageBox* alert(QWidget* root, const QString& name) {
-    QMessageBox* box = nullptr;
+  template <class Dialog = QDialog>
+  static Dialog* alert(QWidget* root, const QString& name) {
+    Dialog* box = nullptr;
     waitUntil([&] {
-      box = root->findChild<QMessageBox*>(name);
+      box = root->findChild<Dialog*>(name);
       return box != nullptr;
     });
     return box;
   }
-  static void answer(QMessageBox* box, const QString& buttonName) {
+  static void answer(QDialog* box, const QString& buttonName) {
     ASSERT_NE(box, nullptr);
-    auto* button = box->findChild<QPushButton*>(buttonName);
+    auto* button = box->findChild<QAbstractButton*>(buttonName);
     ASSERT_NE(button, nullptr) << buttonName.toStdString();
     button->click();
   }

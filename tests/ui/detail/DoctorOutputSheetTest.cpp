@@ -64,7 +64,7 @@ TEST_F(DoctorOutputSheetTest, WithoutAResultOnlyTheHintsRemain) {
   EXPECT_FALSE(shown(sheet.get(), "doctorSummary"));
   EXPECT_EQ(labelText(sheet.get(), "doctorNoResult"), "No diagnosis result returned");
   EXPECT_FALSE(shown(sheet.get(), "doctorTranscript"));
-  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis, run the agent's doctor --fix in Terminal");
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis, run the agent's doctor --fix in a terminal");
   setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "诊断 · 安装后体检");
   setLanguage(AppLanguage::en);
@@ -82,15 +82,15 @@ TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
   EXPECT_TRUE(transcript->toPlainText().contains("<b>not bold</b> <img src=x> & more"));
   EXPECT_TRUE(transcript->toPlainText().startsWith("$ oc doctor\n"));
-  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis/fix, run in Terminal: oc doctor --fix");
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis/fix, run in a terminal: oc doctor --fix");
   setLanguage(AppLanguage::zh);
-  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复,请到 Terminal 跑:oc doctor --fix");
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复,请到终端跑:oc doctor --fix");
   EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "退出码 -1 · 0.0s");
   ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
   EXPECT_TRUE(transcript->toPlainText().endsWith("退出码：-1  /  耗时：0.0s"));
   setLanguage(AppLanguage::en);
   EXPECT_EQ(labelText(make(run(1, {}, {})).get(), "doctorFooter"),
-            "For deeper diagnosis, run the agent's doctor --fix in Terminal");
+            "For deeper diagnosis, run the agent's doctor --fix in a terminal");
 }
 
 TEST_F(DoctorOutputSheetTest, IssuesAreNumberedCardsWithPlainTextAndTheirFixes) {

@@ -1,7 +1,9 @@
 // The palette, the resolved scheme, the sheet base and the painted controls.
 #include "core/SettingsStore.h"
 #include "support/TestSupport.h"
+#include "support/gui/AssistiveTool.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
@@ -9,6 +11,8 @@
 #include <QKeyEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -259,4 +263,62 @@ TEST(SheetBase, HasAHairlineEdgeInTheSeparatorColourInBothSchemes) {
     EXPECT_NE(img.pixelColor(0, 100).rgb(), r.background.rgb());
   }
   SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(OnOffControls, ShowStateNeverReachesTheActionAndEveryWayOfTogglingDoes) {
+  CheckBox box(QStringLiteral("~/.agent"), [] { return Theme::orange; });
+  QSignalSpy toggles(&box, &QAbstractButton::toggled);
+  box.showState(true);
+  EXPECT_TRUE(box.isChecked());
+  EXPECT_TRUE(toggles.isEmpty()) << "the program's own state is only shown";
+  EXPECT_TRUE(QAccessible::queryAccessibleInterface(&box)->state().checked);
+  ASSERT_TRUE(test::assistiveToggle(&box));
+  ASSERT_EQ(toggles.size(), 1);
+  EXPECT_FALSE(toggles.first().first().toBool());
+  box.show();
+  box.setFocus();
+  QTest::keyClick(&box, Qt::Key_Space);
+  EXPECT_EQ(toggles.size(), 2);
+  EXPECT_TRUE(box.isChecked());
+  EXPECT_EQ(box.accessibleName(), QStringLiteral("~/.agent"));
+}
+
+TEST(DetailsDisclosureControl, HidesWithoutTextAndOpensOnAnyToggleKeepingLineBreaks) {
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  QWidget window;
+  auto* column = new QVBoxLayout(&window);
+  auto* details = new DetailsDisclosure(&window);
+  column->addWidget(details);
+  window.resize(360, 300);
+  window.show();
+  EXPECT_FALSE(details->isVisible()) << "nothing to show, nothing drawn";
+
+  const QString output = QStringLiteral("npm ERR! code EACCES\nnpm ERR! path /usr/lib/node_modules\n<b>not bold</b>");
+  details->setDetails(output);
+  EXPECT_TRUE(details->isVisible());
+  auto* line = details->findChild<QAbstractButton*>(QStringLiteral("detailsToggle"));
+  auto* text = details->findChild<QTextEdit*>(QStringLiteral("detailsText"));
+  ASSERT_NE(line, nullptr);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(line->accessibleName(), QStringLiteral("Details"));
+  EXPECT_FALSE(text->isVisible()) << "closed at first";
+
+  ASSERT_TRUE(test::assistiveToggle(line));
+  EXPECT_TRUE(details->isExpanded());
+  EXPECT_TRUE(text->isVisible());
+  EXPECT_EQ(text->toPlainText(), output) << "every line break kept, markup shown as text";
+  EXPECT_EQ(text->document()->blockCount(), 3);
+  EXPECT_GT(text->height(), 3 * QFontMetrics(text->font()).lineSpacing() - 1);
+  EXPECT_LE(text->height(), 160);
+  EXPECT_TRUE(text->isReadOnly());
+
+  QTest::mouseClick(line, Qt::LeftButton);
+  EXPECT_FALSE(details->isExpanded());
+  EXPECT_FALSE(text->isVisible());
+
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(line->accessibleName(), QStringLiteral("详情"));
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  details->setDetails(QString());
+  EXPECT_FALSE(details->isVisible());
 }

@@ -4,10 +4,13 @@
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
+#include "ui/detail/DoctorOutputSheet.h"
+#include "ui/shell/MainWindow.h"
 #include "ui/sheets/AddAgentSheet.h"
 #include "ui/sheets/UninstallSheet.h"
 #include "ui/sheets/SheetTestSupport.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -79,5 +82,90 @@ TEST_F(SheetTest, TheDetailSheetsUninstallRemovesTheAgentAndClosesBothSheets) {
 
   ASSERT_TRUE(click(*uninstall, "uninstallDoneButton"));
   EXPECT_EQ(view.openSheet(DashboardView::SheetKind::detail), nullptr);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Every sheet is named after its title (what a screen reader and the window
+// list read) and opens inside the main window, which grows to hold a taller
+// sheet while it is shown and returns to its size afterwards.
+TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
+  const auto registry = registryOfAgents(
+      {R"({"id":"tlr-agent","displayName":"Agent","vendor":"v","kind":"cli","identify":{"executableNames":["tlr-agent"]},)"
+       R"("doctor":{"command":["tlr-agent","doctor"]},"install":{"commands":[["true"]]},)"
+       R"("uninstall":{"paths":["~/.tlr-agent"]}})",
+       agent("other")});
+  FakeAgentActions actions;
+  DashboardModel model(registry, DashboardModel::Stores::shared());
+  model.setWatcher(&actions);
+  MainWindow window;
+  auto* view = new DashboardView(model);
+  window.setBody(view);
+  window.move(300, 100);
+  window.show();
+  installDashboardSheets(*view);
+  model.update({*registry->lookup("tlr-agent")}, {});
+  const QRect home = window.geometry();
+  ASSERT_EQ(home.size(), QSize(680, 560));
+
+  const auto namedAndInside = [&](Sheet* sheet, const QString& title) {
+    ASSERT_NE(sheet, nullptr) << title.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return sheet->isVisible(); }));
+    EXPECT_EQ(sheet->windowTitle(), title);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(sheet)->text(QAccessible::Name), title);
+    EXPECT_TRUE(window.geometry().contains(sheet->geometry()))
+        << title.toStdString() << ": the sheet " << sheet->width() << "×" << sheet->height() << " inside "
+        << window.width() << "×" << window.height();
+  };
+  const auto closeAndReturn = [&](DashboardView::SheetKind kind) {
+    view->openSheet(kind)->requestClose();
+    EXPECT_EQ(view->openSheet(kind), nullptr);
+    EXPECT_EQ(window.geometry(), home) << "back where it was";
+  };
+  using Kind = DashboardView::SheetKind;
+
+  view->openSettings();
+  namedAndInside(view->openSheet(Kind::settings), "Settings");
+  closeAndReturn(Kind::settings);
+
+  view->openAddAgent();
+  auto* add = view->openSheet(Kind::addAgent);
+  namedAndInside(add, "Add Agent");
+  EXPECT_GT(window.height(), 580) << "the 580-high sheet made room for itself";
+  ASSERT_TRUE(click(*add, "addAgentInstall:other"));
+  namedAndInside(add->findChild<Sheet*>(), "Install other");
+  closeAndReturn(Kind::addAgent);
+
+  view->openBackup();
+  auto* backup = view->openSheet(Kind::backup);
+  namedAndInside(backup, "Backup & Restore");
+  EXPECT_GE(window.height(), 600);
+  ASSERT_TRUE(click(*backup, "backupRestoreFromBackup"));
+  ASSERT_TRUE(waitUntil([&] { return view->openSheet(Kind::restore) != nullptr; }));
+  namedAndInside(view->openSheet(Kind::restore), "Restore from backup");
+  closeAndReturn(Kind::restore);
+  view->openBackup();
+  ASSERT_TRUE(click(*view->openSheet(Kind::backup), "backupExportUSB"));
+  ASSERT_TRUE(waitUntil([&] { return view->openSheet(Kind::usbExport) != nullptr; }));
+  namedAndInside(view->openSheet(Kind::usbExport), "Export to USB");
+  closeAndReturn(Kind::usbExport);
+
+  view->selectItem(model.dashboardItems().first());
+  auto* detail = qobject_cast<AgentDetailSheet*>(view->openSheet(Kind::detail));
+  namedAndInside(detail, "Agent");
+  ASSERT_TRUE(click(*detail, "uninstallButton"));
+  namedAndInside(detail->uninstallSheet(), "Uninstall Agent");
+  EXPECT_GE(window.height(), 620);
+  detail->uninstallSheet()->requestClose();
+  EXPECT_EQ(window.geometry(), home) << "the detail sheet alone fits the window as it was";
+  ASSERT_TRUE(click(*detail, "doctorButton"));
+  ASSERT_FALSE(actions.doctorCompletions.isEmpty());
+  AgentDoctor::Result result;
+  result.entryDisplayName = "Agent";
+  result.command = {"tlr-agent", "doctor"};
+  actions.doctorCompletions.takeLast()(result);
+  namedAndInside(detail->doctorOutputSheet(), "Agent · Post-install check");
+  EXPECT_GE(window.height(), 560 + 2 * 8);
+  detail->doctorOutputSheet()->requestClose();
+  closeAndReturn(Kind::detail);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

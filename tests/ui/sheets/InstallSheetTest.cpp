@@ -59,7 +59,7 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
   ASSERT_NE(child(*s, "installHowToOpen"), nullptr);
   EXPECT_EQ(child<SectionTitle>(*s, "installHowToOpenTitle")->shownText(), "HOW TO OPEN");
   EXPECT_EQ(shown(*s, "installHowToOpenBody"),
-            "Open a new Terminal and type `tlr-agent`. Already-open Terminals need `source ~/.zshrc` first.");
+            "Open a new terminal and type `tlr-agent`. Terminals that are already open need `source ~/.zshrc` first.");
 
   // Chinese at once, except rows already made.
   SettingsStore::shared().setLanguage(AppLanguage::zh);
@@ -134,8 +134,8 @@ TEST_F(InstallSheetTest, EachKnownCommandGetsItsDescriptionAndAtMostOneMainActio
   };
   for (const Expected& e : {Expected{"npm", "Node.js package manager — most CLIs need it", "installTerminalInstall"},
                             Expected{"pipx", "Isolated installer for Python CLI tools", "installAutoInstall"},
-                            Expected{"curl", "Command-line downloader (ships with macOS)", ""},
-                            Expected{"bash", "Shell (ships with macOS)", ""},
+                            Expected{"curl", "Command-line downloader (install it with apt)", ""},
+                            Expected{"bash", "Shell (comes with the system)", ""},
                             Expected{"NPM", "", ""}, Expected{"npm ", "", ""}}) {
     SCOPED_TRACE(e.command);
     RequirementCard card({e.command, std::nullopt});
@@ -163,14 +163,13 @@ TEST_F(InstallSheetTest, TheTerminalRouteShowsOneRow) {
   auto s = sheet(R"({"commands":[["npm","install","-g","tlr-agent"]],"useTerminal":true})");
   s->show();
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
-  EXPECT_EQ(stepLabels(*s), QStringList{"Terminal.app opened — follow the prompts to complete install"});
+  EXPECT_EQ(stepLabels(*s), QStringList{"A terminal window opened — follow the prompts to complete the install"});
   EXPECT_EQ(shown(*s, "installStatus"), "Installed");
   EXPECT_TRUE(recorded(terminal).contains("npm install -g tlr-agent"));
 }
 
 TEST_F(InstallSheetTest, AFailedAutoInstallReturnsToTheMissingCard) {
   if (machineHasPipx()) GTEST_SKIP() << "pipx is installed on this machine, so it cannot be missing";
-  userProgram("brew", "exit 1\n");
   userProgram("conda", "exit 1\n");
   userProgram("python3", "exit 1\n");
   auto s = sheet(R"({"requires":[{"command":"pipx"}],"commands":[["pipx","install","tlr-agent"]]})");

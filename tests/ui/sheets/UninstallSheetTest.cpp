@@ -3,10 +3,12 @@
 #include "core/ByteSizeText.h"
 #include "ui/sheets/SheetParts.h"
 #include "ui/sheets/SheetTestSupport.h"
+#include "support/gui/AssistiveTool.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +122,43 @@ TEST_F(UninstallSheetTest, NothingToUninstallDisablesTheButton) {
   EXPECT_EQ(calls, QStringList{"close"});
 }
 
+TEST_F(UninstallSheetTest, WhatAScreenReaderOrTheKeyboardTicksIsWhatIsRemoved) {
+  file(".agent/bin/tool", 2'000);
+  file(".agent-cache/blob", 3'000'000);
+  file(".agent-data/memory", 40'000);
+  auto s = sheet(R"({"paths":["~/.agent","~/.agent-cache"],"userDataPaths":["~/.agent-data"]})");
+  s->show();
+  ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
+  const quint64 agent = *s->session().size("~/.agent");
+  const quint64 cache = *s->session().size("~/.agent-cache");
+  const quint64 data = *s->session().size("~/.agent-data");
+
+  // A screen reader's "Toggle" unticks the cache and ticks the user data.
+  QAbstractButton* cacheBox = box(*s, "standard:~/.agent-cache");
+  ASSERT_TRUE(assistiveToggle(cacheBox));
+  EXPECT_FALSE(cacheBox->isChecked());
+  EXPECT_FALSE(accessibleChecked(cacheBox));
+  ASSERT_TRUE(assistiveToggle(box(*s, "userData:~/.agent-data")));
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(agent + data) + ")");
+  // The boxes are the same widgets, so the reader and the keyboard keep their place.
+  EXPECT_EQ(box(*s, "standard:~/.agent-cache"), cacheBox);
+
+  // Space on the focused box ticks the cache again, and once more unticks it.
+  cacheBox->setFocus();
+  QTest::keyClick(cacheBox, Qt::Key_Space);
+  EXPECT_TRUE(cacheBox->isChecked());
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(agent + cache + data) + ")");
+  QTest::keyClick(cacheBox, Qt::Key_Space);
+  EXPECT_FALSE(cacheBox->isChecked());
+  EXPECT_TRUE(cacheBox->hasFocus());
+
+  ASSERT_TRUE(click(*s, "uninstallStartButton"));
+  ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
+  EXPECT_TRUE(QFileInfo::exists(home.path() + "/.agent-cache/blob")) << "the unticked folder is kept";
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/.agent"));
+  EXPECT_FALSE(QFileInfo::exists(home.path() + "/.agent-data"));
+}
+
 TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
   file(".agent/bin/tool", 10);
   file(".agent-data/memory", 10);
@@ -155,7 +194,7 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
   ASSERT_NE(failureBox, nullptr);
   EXPECT_EQ(shown(*failureBox, "uninstallFailureTitle"), "Uninstall incomplete");
   EXPECT_EQ(shown(*failureBox, "uninstallFailureBody"),
-            "2 items didn't uninstall (permission denied or file in use). Remove them manually in Finder:");
+            "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   QStringList lines;
   for (auto* line : failureBox->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
   EXPECT_EQ(lines, (QStringList{"• $ tlr-stop", "• (跳过) ~/.local"}));

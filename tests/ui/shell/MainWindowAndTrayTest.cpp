@@ -106,15 +106,27 @@ TEST(MainWindowController, HostsTheDashboardAndFollowsTheDockSetting) {
   EXPECT_FALSE(controller.window()->windowFlags().testFlag(Qt::Tool));
 }
 
+TEST(Onboarding, WithoutASystemTrayItSaysTheMainWindowIsWhereTollamereLives) {
+  LanguageScope scope(AppLanguage::en);
+  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::mainWindow);
+  EXPECT_EQ(child<Label>(window, "onboardingBody")->text(),
+            QStringLiteral("This desktop has no system tray, so I live in my main window."));
+  EXPECT_EQ(child<Label>(window, "onboardingStep2")->text(),
+            QStringLiteral("Start Tollamere again and the window comes to the front"));
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(child<Label>(window, "onboardingBody")->text(), QStringLiteral("这个桌面没有系统托盘，所以我常驻在主窗口里。"));
+}
+
 TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
   LanguageScope scope(AppLanguage::en);
-  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied));
+  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray);
   EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere is running 👋"));
+  EXPECT_EQ(child<Label>(window, "onboardingBody")->text(), QStringLiteral("I live in the system tray of your desktop's panel."));
   EXPECT_EQ(window.okButton()->label(), QStringLiteral("Got it"));
   EXPECT_EQ(window.width(), 460);
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere 已启动 👋"));
-  EXPECT_EQ(child<Label>(window, "onboardingStep1")->text(), QStringLiteral("先退出一些不用的菜单栏 App，腾出空间"));
+  EXPECT_EQ(child<Label>(window, "onboardingStep1")->text(), QStringLiteral("先退出一些不用的托盘程序，腾出空间"));
   EXPECT_EQ(window.okButton()->accessibleName(), QStringLiteral("我知道了"));
 
   // The button, Return, and a close by the window manager each end run();
@@ -125,7 +137,7 @@ TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
       [](OnboardingWindow& w) { w.close(); },
   };
   for (const auto& way : ways) {
-    OnboardingWindow modal(QImage(48, 48, QImage::Format_ARGB32_Premultiplied));
+    OnboardingWindow modal(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray);
     bool pausedInside = false;
     QTimer::singleShot(0, &modal, [&] {
       pausedInside = ScanPause::shared().isPaused();

@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"
+#include "support/gui/AssistiveTool.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/LegalDocSheet.h"
 #include "ui/shell/SettingsSheet.h"
@@ -46,12 +47,12 @@ struct SheetFixture {
   QWidget window;
   SettingsSheet* sheet = nullptr;
 
-  explicit SheetFixture(AppLanguage language = AppLanguage::en, bool production = false) {
+  explicit SheetFixture(AppLanguage language = AppLanguage::en, bool production = false, bool tray = true) {
     bin.addRecorder("xdg-open");
     store.setLanguage(language);
     window.resize(680, 560);
     window.show();
-    sheet = new SettingsSheet({&store, &selfGuard, &sdk, production}, &window);
+    sheet = new SettingsSheet({&store, &selfGuard, &sdk, production, tray}, &window);
     sheet->setOnClose([this] { sheet->dismiss(); });
     sheet->present();
   }
@@ -69,7 +70,7 @@ TEST(SettingsSheetLayout, SectionsInOrderWithUpperCaseEnglishTitles) {
   EXPECT_EQ(f.sheet->size(), QSize(460, 480));
   EXPECT_EQ(f.find<Label>("settingsTitle")->text(), QStringLiteral("Settings"));
   EXPECT_EQ(f.sheet->sectionTitles(),
-            (QStringList{"APPEARANCE", "DOCK ICON", "AUTO-START & RECOVERY", "LANGUAGE", "TUTORIAL CENTER",
+            (QStringList{"APPEARANCE", "TASK BAR", "AUTO-START & RECOVERY", "LANGUAGE", "TUTORIAL CENTER",
                          "FEEDBACK", "ABOUT"}));
   // Laid out top to bottom in that order.
   int lastY = -1;
@@ -109,14 +110,50 @@ TEST(SettingsSheetControls, AppearanceAndDockWriteTheStoreAndTheHintFollows) {
   auto* dock = f.find<ToggleSwitch>("dockSwitch");
   EXPECT_TRUE(dock->isChecked());
   EXPECT_EQ(f.find<Label>("dockHint")->text(),
-            QStringLiteral("Make sure you can see Tollamere in the menu bar before turning this off"));
+            QStringLiteral("Make sure you can see Tollamere in the system tray before turning this off"));
   click(dock);
   EXPECT_FALSE(f.store.showInDock());
   EXPECT_EQ(f.find<Label>("dockHint")->text(),
-            QStringLiteral("Tollamere now lives only in the menu bar. Turn this on again if you can't find it"));
+            QStringLiteral("Tollamere now lives only in the system tray. Turn this on again if you can't find it"));
   click(dock);
   EXPECT_TRUE(f.store.showInDock());
-  EXPECT_EQ(dock->accessibleName(), QStringLiteral("Show icon in Dock"));
+  EXPECT_EQ(dock->accessibleName(), QStringLiteral("Show in task bar"));
+}
+
+TEST(SettingsSheetControls, SwitchesActOnAnAssistiveToolsToggleAndFollowTheStore) {
+  SheetFixture f(AppLanguage::en);
+  auto* dock = f.find<ToggleSwitch>("dockSwitch");
+  ASSERT_TRUE(test::assistiveToggle(dock));
+  EXPECT_FALSE(f.store.showInDock()) << "the toggle reaches the setting";
+  EXPECT_FALSE(dock->isChecked());
+  ASSERT_TRUE(test::assistiveToggle(dock));
+  EXPECT_TRUE(f.store.showInDock());
+  dock->setFocus();
+  QTest::keyClick(dock, Qt::Key_Space);
+  EXPECT_FALSE(f.store.showInDock());
+  // The store changed elsewhere: the switch follows without writing back.
+  f.store.setShowInDock(true);
+  EXPECT_TRUE(dock->isChecked());
+
+  // A development copy's auto-start switch cannot be toggled from anywhere.
+  auto* selfGuard = f.find<ToggleSwitch>("selfGuardSwitch");
+  EXPECT_FALSE(test::assistiveToggle(selfGuard));
+  selfGuard->toggle();
+  EXPECT_FALSE(selfGuard->isChecked());
+  EXPECT_FALSE(f.selfGuard.enabled());
+}
+
+TEST(SettingsSheetControls, WithoutASystemTrayTheHintSaysTheMainWindowIsWhereTollamereLives) {
+  SheetFixture f(AppLanguage::en, false, /*tray=*/false);
+  EXPECT_EQ(f.find<Label>("dockHint")->text(),
+            QStringLiteral("This desktop has no system tray: Tollamere lives in its main window. Start Tollamere "
+                           "again to bring the window forward"));
+  f.store.setShowInDock(false);
+  EXPECT_EQ(f.find<Label>("dockHint")->text(),
+            QStringLiteral("The main window stays out of the task bar. Start Tollamere again to bring it forward"));
+  f.store.setLanguage(AppLanguage::zh);
+  EXPECT_EQ(f.find<Label>("dockHint")->text(), QStringLiteral("主窗口不在任务栏显示。再次启动 Tollamere 即可把窗口带到最前面"));
+  EXPECT_EQ(f.find<Label>("dockSwitchLabel")->text(), QStringLiteral("在任务栏显示"));
 }
 
 TEST(SettingsSheetControls, AutoStartIsGreyedWithItsNoteInADevelopmentCopy) {

@@ -1,0 +1,44 @@
+#include "backup/SnapshotChoice.h"
+
+#include "platform/FileOps.h"
+#include "platform/FileTransfer.h"
+
+namespace tlr {
+
+Expected<BackupManifest, SnapshotChoice::Damaged> SnapshotChoice::readManifest(const QString& snapshot) {
+  const QString path = snapshot + QStringLiteral("/manifest.json");
+  const FileOps::ReadResult read = FileOps::readFileNoFollow(path, kManifestLimit);
+  using Status = FileOps::ReadResult::Status;
+  if (read.status == Status::missing) return Damaged{snapshot, Damage::missing, path};
+  if (read.status != Status::ok) return Damaged{snapshot, Damage::unreadable, read.reason};
+  auto decoded = BackupManifest::decode(read.data);
+  if (!decoded) return Damaged{snapshot, Damage::corrupted, decoded.error()};
+  return std::move(decoded).value();
+}
+
+SnapshotChoice SnapshotChoice::choose(const QStringList& snapshotsNewestFirst) {
+  SnapshotChoice choice;
+  for (const QString& snapshot : snapshotsNewestFirst) {
+    auto manifest = readManifest(snapshot);
+    if (!manifest) {
+      choice.damaged << manifest.error();
+      continue;
+    }
+    const QString archive = snapshot + QStringLiteral("/backup.tar.gz");
+    const auto entry = FileTransfer::entry(archive);
+    if (!entry) {
+      choice.damaged << Damaged{snapshot, Damage::missing, archive};
+      continue;
+    }
+    if (entry->kind != FileTransfer::Kind::regular || entry->size != manifest.value().totalBytes) {
+      choice.damaged << Damaged{snapshot, Damage::archiveMismatch, archive};
+      continue;
+    }
+    choice.folder = snapshot;
+    choice.manifest = std::move(manifest).value();
+    break;
+  }
+  return choice;
+}
+
+}  // namespace tlr

@@ -1,0 +1,151 @@
+#include "platform/OffMain.h"
+
+#include <condition_variable>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tlr {
+namespace {
+
+
+// More tasks than this at once wait in the queue for a free thread.
+constexpr int kMaxThreads = 32;
+
+}  // namespace
+
+// Shared with the threads, so a thread that outlives its pool (stuck in a
+// task when the pool went) still finds what it touches.
+struct OffMainPool::State {
+  mutable std::mutex mutex;
+  std::condition_variable wake;          // a task was queued, or cancel
+  mutable std::condition_variable idle;  // a task ended, or cancel
+  std::deque<std::function<void()>> queue;
+  int threads = 0;   // threads alive
+  int waiting = 0;   // threads waiting for a task
+  int running = 0;   // tasks running
+  bool cancelled = false;
+  int cancelFd = -1;
+};
+
+namespace {
+
+// The pool state of the task that runs on this thread; the thread holds it.
+thread_local OffMainPool::State* currentState = nullptr;
+
+}  // namespace
+
+OffMainPool::OffMainPool() : state_(std::make_shared<State>()) {
+  state_->cancelFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+OffMainPool::~OffMainPool() {
+  cancel();
+  waitForIdle(Clock::now() + std::chrono::seconds(2));
+  // The descriptor stays open while a stuck thread may still poll it; it
+  // goes with the process.
+}
+
+OffMainPool& OffMainPool::shared() {
+  static OffMainPool* pool = new OffMainPool;  // lives to the end of the process
+  return *pool;
+}
+
+bool OffMainPool::start(std::function<void()> task) {
+  std::unique_lock lock(state_->mutex);
+  if (state_->cancelled) return false;
+  state_->queue.push_back(std::move(task));
+  if (state_->waiting >= static_cast<int>(state_->queue.size())) {
+    state_->wake.notify_one();
+    return true;
+  }
+  if (state_->threads >= kMaxThreads) return true;
+  ++state_->threads;
+  lock.unlock();
+  std::thread([state = state_] { work(state); }).detach();
+  return true;
+}
+
+void OffMainPool::work(std::shared_ptr<State> state) {
+  ::pthread_setname_np(::pthread_self(), "TLR.offmain");
+  currentState = state.get();
+  std::unique_lock lock(state->mutex);
+  while (true) {
+    ++state->waiting;
+    const bool got = state->wake.wait_for(lock, kIdleThreadLife,
+                                          [&] { return state->cancelled || !state->queue.empty(); });
+    --state->waiting;
+    if (!got || state->cancelled) break;
+    std::function<void()> task = std::move(state->queue.front());
+    state->queue.pop_front();
+    ++state->running;
+    lock.unlock();
+    task();
+    task = nullptr;  // what it captured goes before the pool counts it done
+    lock.lock();
+    --state->running;
+    state->idle.notify_all();
+  }
+  --state->threads;
+  currentState = nullptr;
+}
+
+void OffMainPool::cancel() {
+  std::deque<std::function<void()>> dropped;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->cancelled) return;
+    state_->cancelled = true;
+    dropped.swap(state_->queue);
+    if (state_->cancelFd >= 0) {
+      const uint64_t one = 1;
+      (void)!::write(state_->cancelFd, &one, sizeof one);
+    }
+  }
+  state_->wake.notify_all();
+  state_->idle.notify_all();
+  // `dropped` goes here, outside the lock: what the tasks captured may be
+  // large or take locks of its own.
+}
+
+bool OffMainPool::isCancelled() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->cancelled;
+}
+
+bool OffMainPool::waitForIdle(Clock::time_point deadline) const {
+  std::unique_lock lock(state_->mutex);
+  return state_->idle.wait_until(lock, deadline, [&] { return state_->running == 0 && state_->queue.empty(); });
+}
+
+int OffMainPool::busyCount() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->running + static_cast<int>(state_->queue.size());
+}
+
+bool OffMainPool::onPoolThread() { return currentState != nullptr; }
+
+bool OffMainPool::currentIsCancelled() {
+  if (!currentState) return false;
+  std::lock_guard lock(currentState->mutex);
+  return currentState->cancelled;
+}
+
+int OffMainPool::currentCancelFd() { return currentState ? currentState->cancelFd : -1; }
+
+bool OffMainPool::pause(std::chrono::milliseconds duration) {
+  State* state = currentState;
+  if (!state) {
+    std::this_thread::sleep_for(duration);
+    return true;
+  }
+  std::unique_lock lock(state->mutex);
+  // `idle` is also notified on cancel.
+  return !state->idle.wait_for(lock, duration, [&] { return state->cancelled; });
+}
+
+}  // namespace tlr

@@ -1,0 +1,195 @@
+#include "ui/kit/Alert.h"
+
+#include "ui/kit/Controls.h"
+#include "ui/kit/Glyphs.h"
+#include "ui/kit/Theme.h"
+
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QFontMetricsF>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QtMath>
+
+namespace tlr {
+namespace {
+
+constexpr int kPadding = 20;
+constexpr qreal kSymbol = 28;
+constexpr int kSymbolGap = 14;
+// A span that cannot be broken may widen the alert up to this.
+constexpr int kWidestSpan = 720;
+constexpr qreal kTitlePixels = 13.5;
+constexpr qreal kMessagePixels = 12;
+
+const QChar kWordJoiner(0x2060);
+const QChar kNoBreakSpace(0x00A0);
+
+QColor systemRed() { return {255, 59, 48}; }
+
+}  // namespace
+
+QString Alert::unbreakable(const QString& message, const QStringList& keepTogether) {
+  QString out = message;
+  for (const QString& span : keepTogether) {
+    if (span.isEmpty()) continue;
+    QString joined;
+    for (qsizetype i = 0; i < span.size(); ++i) {
+      const QChar c = span.at(i);
+      joined += c == QLatin1Char(' ') ? kNoBreakSpace : c;
+      // Between every two characters: no break at a hyphen, a slash, a dot.
+      if (i + 1 < span.size() && !c.isHighSurrogate()) joined += kWordJoiner;
+    }
+    out.replace(span, joined);
+  }
+  return out;
+}
+
+Alert::Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether)
+    : QDialog(parent ? parent->window() : nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      title_(title),
+      message_(message),
+      keepTogether_(keepTogether) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+  setWindowTitle(title);
+  setSizeGripEnabled(false);
+  whenLookChanges(this);
+
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(kPadding, kPadding, kPadding, kPadding - 2);
+  row->setSpacing(kSymbolGap);
+  auto* symbol = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), kSymbol, TextRole::primary, this);
+  symbol->setColor(Theme::orange);
+  row->addWidget(symbol, 0, Qt::AlignTop);
+
+  auto* column = new QVBoxLayout;
+  column->setSpacing(6);
+  titleLabel_ = new Label(title, kTitlePixels, QFont::DemiBold, TextRole::primary, this);
+  titleLabel_->setObjectName(QStringLiteral("alertTitle"));
+  titleLabel_->setWordWrap(true);
+  column->addWidget(titleLabel_);
+  messageLabel_ = new Label(unbreakable(message, keepTogether), kMessagePixels, QFont::Normal, TextRole::dim, this);
+  messageLabel_->setObjectName(QStringLiteral("alertMessage"));
+  messageLabel_->setWordWrap(true);
+  messageLabel_->setAccessibleName(message);
+  messageLabel_->setVisible(!message.isEmpty());
+  column->addWidget(messageLabel_);
+  column->addSpacing(10);
+  buttons_ = new QHBoxLayout;
+  buttons_->setSpacing(8);
+  buttons_->addStretch(1);
+  column->addLayout(buttons_);
+  row->addLayout(column, 1);
+}
+
+PaintedButton* Alert::addButton(const QString& label, Role role, const QString& objectName) {
+  PaintedButton* button = nullptr;
+  switch (role) {
+    case Role::cancel:
+      button = new SecondaryButton(label, QString(), std::nullopt, this);
+      static_cast<SecondaryButton*>(button)->setColor(Theme::current().textDim);
+      whenLookChanges(button, [button] { static_cast<SecondaryButton*>(button)->setColor(Theme::current().textDim); });
+      if (!cancel_) cancel_ = button;
+      if (!default_) default_ = button;
+      break;
+    case Role::confirm:
+      button = new PrimaryButton(label, QString(), this);
+      break;
+    case Role::destructive: {
+      auto* red = new PrimaryButton(label, QString(), this);
+      red->setFill(systemRed());
+      button = red;
+      break;
+    }
+  }
+  button->setObjectName(objectName);
+  button->setFocusPolicy(Qt::StrongFocus);
+  connect(button, &QAbstractButton::clicked, this, [this, button] { answer(button); });
+  buttons_->addWidget(button);
+  return button;
+}
+
+void Alert::present() {
+  fitToText();
+  if (QWidget* over = parentWidget()) {
+    const QRect area = over->window()->geometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+  open();
+  raise();
+  activateWindow();
+  if (default_) default_->setFocus();
+}
+
+void Alert::fitToText() {
+  const QFontMetricsF titleMetrics(Theme::font(kTitlePixels, QFont::DemiBold));
+  const QFontMetricsF messageMetrics(Theme::font(kMessagePixels));
+  const int chrome = 2 * kPadding + qCeil(kSymbol) + kSymbolGap;
+  qreal natural = titleMetrics.horizontalAdvance(title_);
+  for (const QString& line : message_.split(QLatin1Char('\n')))
+    natural = std::max(natural, messageMetrics.horizontalAdvance(line));
+  qreal widestSpan = 0;
+  for (const QString& span : keepTogether_) widestSpan = std::max(widestSpan, messageMetrics.horizontalAdvance(span));
+  int buttonsWidth = 0;
+  for (int i = 0; i < buttons_->count(); ++i)
+    if (QWidget* w = buttons_->itemAt(i)->widget()) buttonsWidth += w->sizeHint().width() + buttons_->spacing();
+  int width = std::clamp(qCeil(natural) + chrome + 2, kMinWidth, kMaxWidth);
+  width = std::max({width, std::min(qCeil(widestSpan) + chrome + 2, kWidestSpan), buttonsWidth + chrome});
+  setFixedWidth(width);
+  layout()->activate();
+  setFixedHeight(layout()->totalHeightForWidth(width));
+}
+
+void Alert::answer(QAbstractButton* button) {
+  if (answered_) return;
+  answered_ = true;
+  const QPointer<Alert> self(this);
+  Q_EMIT answered(button);
+  if (!self) return;
+  done(button && button == cancel_ ? QDialog::Rejected : QDialog::Accepted);
+  if (!self) return;
+  // Nameless from now on, so nothing finds an answered alert; deleted once
+  // its own events are over.
+  setObjectName(QString());
+  deleteLater();
+}
+
+void Alert::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const Theme::Roles r = Theme::current();
+  p.fillRect(rect(), r.background);
+  p.setPen(QPen(r.separator(), 1));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+}
+
+void Alert::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    // The focused button is pressed, else the default one.
+    auto* focused = qobject_cast<PaintedButton*>(focusWidget());
+    if (PaintedButton* target = focused ? focused : default_.data()) target->click();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void Alert::closeEvent(QCloseEvent* event) {
+  if (!answered_) {
+    event->ignore();
+    answer(cancel_);
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void Alert::reject() {
+  if (!answered_) {
+    answer(cancel_);
+    return;
+  }
+  QDialog::reject();
+}
+
+}  // namespace tlr

@@ -1,0 +1,81 @@
+#pragma once
+
+// A question the user answers before something happens, drawn like the
+// sheets:
+//
+//   auto* alert = new Alert(title, message, parentWindow, {command});
+//   auto* cancel = alert->addButton(tr("Cancel"), Alert::Role::cancel, "cancel");
+//   auto* go = alert->addButton(tr("Restart"), Alert::Role::destructive, "go");
+//   connect(alert, &Alert::answered, ctx, [=](QAbstractButton* b) { if (b == go) … });
+//   alert->present();
+//
+// A warning symbol, the title (the window's title too) and the message,
+// wrapping at word boundaries and never inside the spans given as
+// `keepTogether` (a command, a path); the buttons at the right, in the order
+// added. The window is as wide as its text needs, between kMinWidth and
+// kMaxWidth (wider only for a span that cannot be broken), and as tall as its
+// content. Window-modal over the parent's window; Return presses the default
+// button (the cancel one unless set), Esc and closing the window answer with
+// the cancel button. It answers once, then closes and deletes itself.
+
+#include <QDialog>
+#include <QPointer>
+#include <QStringList>
+
+class QAbstractButton;
+class QHBoxLayout;
+
+namespace tlr {
+
+class Label;
+class PaintedButton;
+
+class Alert final : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kMinWidth = 300;
+  static constexpr int kMaxWidth = 440;
+
+  enum class Role { cancel, confirm, destructive };
+
+  Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether = {});
+
+  PaintedButton* addButton(const QString& label, Role role, const QString& objectName = {});
+  void setDefaultButton(PaintedButton* button) { default_ = button; }
+
+  // Shows it over the parent's window and returns at once.
+  void present();
+
+  const QString& title() const { return title_; }
+  const QString& message() const { return message_; }
+  // The message as laid out: the spans kept together are joined with
+  // invisible no-break characters.
+  static QString unbreakable(const QString& message, const QStringList& keepTogether);
+
+ Q_SIGNALS:
+  // The button pressed; the cancel button (or none) when dismissed.
+  void answered(QAbstractButton* button);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void answer(QAbstractButton* button);
+  void fitToText();
+
+  QString title_;
+  QString message_;
+  QStringList keepTogether_;
+  Label* titleLabel_ = nullptr;
+  Label* messageLabel_ = nullptr;
+  QHBoxLayout* buttons_ = nullptr;
+  QPointer<PaintedButton> cancel_;
+  QPointer<PaintedButton> default_;
+  bool answered_ = false;
+};
+
+}  // namespace tlr

@@ -1,0 +1,138 @@
+#include "verify/ScratchVolume.h"
+
+#include "backup/BackupStorage.h"
+#include "backup/BackupVolume.h"
+#include "platform/Crypto.h"
+#include "platform/DiskImage.h"
+#include "platform/FileOps.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <mutex>
+
+#include <sys/stat.h>
+
+namespace tlr {
+
+namespace {
+
+// The folders of the scratch volumes this process made and has not removed.
+struct Live {
+  std::mutex mutex;
+  QStringList folders;
+};
+
+Live& live() {
+  static Live* l = new Live;  // lives to the end of the process
+  return *l;
+}
+
+// Detaches what is attached at `folder`'s mount point and removes the
+// folder; true when nothing is left.
+bool removeScratch(const QString& folder) {
+  const QString image = folder + QStringLiteral("/image");
+  const QString point = folder + QStringLiteral("/mnt");
+  if (!QFileInfo::exists(folder)) return true;
+  if (DiskImage::isMounted(image, point)) DiskImage::detach(point);
+  // Never remove through a mount that would not go: that would delete the
+  // decrypted content instead.
+  if (DiskImage::isMounted(image, point)) return false;
+  FileOps::removeItem(folder);
+  return !QFileInfo::exists(folder);
+}
+
+}  // namespace
+
+void ScratchVolume::removeAll() {
+  std::lock_guard lock(live().mutex);
+  for (const QString& folder : live().folders) removeScratch(folder);
+  live().folders.clear();
+}
+
+Expected<std::shared_ptr<ScratchVolume>, QString> ScratchVolume::create() {
+  QTemporaryDir made(QDir::tempPath() + QStringLiteral("/tlr-selftest-XXXXXX"));
+  if (!made.isValid()) return QStringLiteral("无法创建临时文件夹：") + made.errorString();
+  made.setAutoRemove(false);
+  QString password = QString::number(QRandomGenerator::system()->generate64(), 36) +
+                     QString::number(QRandomGenerator::system()->generate64(), 36);
+  std::shared_ptr<ScratchVolume> scratch(new ScratchVolume(made.path(), password));
+  {
+    std::lock_guard lock(live().mutex);
+    live().folders << made.path();
+  }
+  Crypto::wipe(password);
+  if (!QDir().mkpath(scratch->image()) || !QDir().mkpath(scratch->mountPoint())) {
+    scratch->remove();
+    return QStringLiteral("无法创建临时文件夹：") + scratch->folder();
+  }
+  const DiskImage::ToolResult created = DiskImage::create(scratch->image(), scratch->password_);
+  if (!created.ok) {
+    scratch->remove();
+    return QStringLiteral("创建加密卷失败：") + created.error;
+  }
+  return scratch;
+}
+
+ScratchVolume::~ScratchVolume() {
+  remove();
+  Crypto::wipe(password_);
+}
+
+bool ScratchVolume::remove() {
+  std::lock_guard lock(live().mutex);
+  if (!removeScratch(folder_)) return false;
+  live().folders.removeAll(folder_);
+  return true;
+}
+
+SnapshotVolume ScratchVolume::access() const {
+  // The engines may outlive a step that fails; they hold their own copy of
+  // these paths, never the object.
+  const QString image = this->image();
+  const QString point = mountPoint();
+  const QString folder = folder_;
+  const QString password = password_;
+  const QString snapshots = point + QStringLiteral("/snapshots");
+  auto isMounted = [image, point] { return DiskImage::isMounted(image, point); };
+  SnapshotVolume v;
+  v.exists = [image] { return QFileInfo::exists(image + QStringLiteral("/gocryptfs.conf")); };
+  v.isMounted = isMounted;
+  v.mountInteractive = [image, point, password, isMounted](const QString&) -> std::optional<BackupVolumeError> {
+    if (isMounted()) return std::nullopt;
+    const DiskImage::ToolResult attached = DiskImage::attach(image, point, password);
+    if (!attached.ok) return BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error, false};
+    return std::nullopt;
+  };
+  v.unmount = [point, isMounted] {
+    if (isMounted()) DiskImage::detach(point);
+  };
+  v.adoptOrphan = [] { return false; };
+  v.lock = [image] { return VolumeLock::tryAcquire(VolumeLock::lockPathFor(image)); };
+  v.holds = [point, isMounted](const QString& path) {
+    if (!isMounted()) return false;
+    struct stat mountStat{}, parent{}, item{};
+    return ::stat(QFile::encodeName(point).constData(), &mountStat) == 0 &&
+           ::stat(QFile::encodeName(QFileInfo(point).absolutePath()).constData(), &parent) == 0 &&
+           ::lstat(QFile::encodeName(path).constData(), &item) == 0 && mountStat.st_dev != parent.st_dev &&
+           item.st_dev == mountStat.st_dev;
+  };
+  v.snapshotsRoot = [snapshots, isMounted]() -> QString {
+    if (!isMounted()) return {};
+    QDir().mkpath(snapshots);
+    return snapshots;
+  };
+  v.listSnapshots = [snapshots, isMounted] {
+    return isMounted() ? BackupStorage::listSnapshotsIn(snapshots) : QStringList();
+  };
+  v.pruneKeeping = [snapshots](const QString& label) { BackupStorage::pruneSnapshotsIn(snapshots, label); };
+  v.timestampLabel = [](const QDateTime& date) { return BackupStorage::timestampLabel(date); };
+  v.workFolder = [folder] { return folder; };
+  v.userVolume = false;
+  return v;
+}
+
+}  // namespace tlr

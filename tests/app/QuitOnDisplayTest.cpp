@@ -1,0 +1,143 @@
+// Quitting the real application on a display of its own while a command it
+// started still runs: the process ends within two seconds, the command with
+// it, and a new start right after is the first instance again.
+#include "platform/Defaults.h"
+#include "support/AppFixture.h"
+#include "support/XvfbServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPoint>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <functional>
+
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kDisplayName = QStringLiteral("Fake Agent");
+
+// One installed command-line agent whose doctor command is `doctor`.
+QByteArray registryWithDoctor(const QString& executableName, const QString& doctor) {
+  const QJsonObject agent{
+      {QStringLiteral("id"), QStringLiteral("fake")},
+      {QStringLiteral("displayName"), kDisplayName},
+      {QStringLiteral("vendor"), QStringLiteral("test labs")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{executableName}}}},
+      {QStringLiteral("doctor"), QJsonObject{{QStringLiteral("command"), QJsonArray{doctor}}}},
+  };
+  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                   {QStringLiteral("agents"), QJsonArray{agent}}})
+      .toJson();
+}
+
+class QuitOnDisplay : public AppFixture {
+ protected:
+  void SetUp() override {
+    if (!x_.failure().isEmpty()) GTEST_SKIP() << x_.failure().toStdString();
+    if (!XvfbServer::hasProgram(QStringLiteral("xdotool"))) GTEST_SKIP() << "xdotool is not installed";
+    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+    const QString name = uniqueAgentName(QStringLiteral("tlr-quit-agent"));
+    copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
+    // The doctor records its pid and then runs for 100 s.
+    doctor_ = fakeBin_.add(QStringLiteral("fake-doctor"),
+                           QStringLiteral("echo $$ > \"$HOME/doctor.pid.tmp\"\n"
+                                          "mv \"$HOME/doctor.pid.tmp\" \"$HOME/doctor.pid\"\n"
+                                          "exec sleep 100\n"));
+    box_ = &sandbox(registryWithDoctor(name, doctor_));
+  }
+
+  AppProcess& startOnDisplay() {
+    AppProcess& app = process(*box_);
+    app.setEnv(QStringLiteral("DISPLAY"), x_.display());
+    EXPECT_TRUE(app.start());
+    return app;
+  }
+  QString mainWindow() const {
+    for (const QString& id : x_.visibleWindows(QStringLiteral("Tollamere")))
+      if (x_.windowSize(id) == QSize(680, 560)) return id;
+    return {};
+  }
+  QPoint windowOrigin(const QString& id) const {
+    const QString out =
+        x_.run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+    const auto x = QRegularExpression(QStringLiteral("X=(\\d+)")).match(out);
+    const auto y = QRegularExpression(QStringLiteral("Y=(\\d+)")).match(out);
+    return {x.captured(1).toInt(), y.captured(1).toInt()};
+  }
+  // The doctor's pid once it runs (the agent's sheet runs it when it opens).
+  pid_t openSheetUntilTheDoctorRuns(AppProcess& app) {
+    QString main;
+    EXPECT_TRUE(waitUntil([&] { return !(main = mainWindow()).isEmpty(); }, 60s))
+        << app.stdOut().toStdString() << app.stdErr().toStdString();
+    const QPoint origin = windowOrigin(main);
+    const QString pidFile = home_.path() + QStringLiteral("/doctor.pid");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          // The one row, at the top of the live-status panel.
+          x_.run(QStringLiteral("xdotool"),
+                 QStringList{QStringLiteral("mousemove"), QString::number(origin.x() + 300),
+                             QString::number(origin.y() + 321), QStringLiteral("click"), QStringLiteral("1")});
+          return waitUntil([&] { return QFile::exists(pidFile); }, 2s);
+        },
+        60s))
+        << app.stdOut().toStdString();
+    return static_cast<pid_t>(readFile(pidFile).trimmed().toInt());
+  }
+  // Quits through `quit` and expects the process gone within 2 s, the doctor
+  // with it, and a new start to take the lock and show its window.
+  void expectQuickQuit(AppProcess& app, const std::function<void()>& quit, const char* how) {
+    const pid_t doctor = openSheetUntilTheDoctorRuns(app);
+    ASSERT_GT(doctor, 0);
+    ASSERT_EQ(::kill(doctor, 0), 0) << "the doctor runs";
+    QElapsedTimer clock;
+    clock.start();
+    quit();
+    EXPECT_TRUE(app.waitForExit(2s)) << how << ": still running after " << clock.elapsed() << " ms\n"
+                                     << app.stdOut().toStdString();
+    if (app.isRunning()) return;
+    EXPECT_EQ(app.exitCode(), 0) << how;
+    // The doctor's work ended with its command; no fallback was needed.
+    EXPECT_FALSE(app.stdOut().contains(QStringLiteral("后台任务未结束"))) << app.stdOut().toStdString();
+    EXPECT_FALSE(app.stdOut().contains(QStringLiteral("退出超时"))) << app.stdOut().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return ::kill(doctor, 0) != 0; }, 2s)) << how << ": the doctor command was ended";
+
+    AppProcess& next = startOnDisplay();
+    EXPECT_TRUE(next.waitForStdout(QStringLiteral("[App] 单实例锁已获取"), 30s)) << next.stdOut().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return !mainWindow().isEmpty(); }, 60s)) << how << ": the new start shows its window";
+    EXPECT_TRUE(next.isRunning());
+  }
+
+  XvfbServer x_;
+  QString doctor_;
+  AppSandbox* box_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(QuitOnDisplay, SigtermWithADoctorCommandInFlightEndsWithinTwoSeconds) {
+  AppProcess& app = startOnDisplay();
+  expectQuickQuit(app, [&] { ::kill(static_cast<pid_t>(app.pid()), SIGTERM); }, "SIGTERM");
+}
+
+TEST_F(QuitOnDisplay, CtrlQOnTheAgentSheetWithADoctorCommandInFlightEndsWithinTwoSeconds) {
+  AppProcess& app = startOnDisplay();
+  expectQuickQuit(
+      app,
+      [&] {
+        // The sheet in front has the keyboard.
+        for (const QString& id : x_.visibleWindows(kDisplayName))
+          x_.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
+        x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+q")});
+      },
+      "Ctrl+Q");
+  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[App] 用户选择退出"))) << app.stdOut().toStdString();
+}

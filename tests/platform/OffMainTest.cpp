@@ -1,0 +1,119 @@
+// The pool that work leaves the main thread on: its tasks run, and once it
+// is cancelled the children of running tasks are stopped (also one that
+// ignores SIGTERM), nothing new starts, and waits end early.
+#include "platform/ChildProcess.h"
+#include "platform/OffMain.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <future>
+
+using tlr::ChildResult;
+using tlr::ChildSpec;
+using tlr::OffMainPool;
+using namespace std::chrono_literals;
+
+namespace {
+
+bool alive(pid_t pid) { return ::kill(pid, 0) == 0; }
+
+// A shell that records the pid of a background `sleep 100` in `pidFile`
+// and waits for it; with `ignoreTerm` the shell ignores SIGTERM.
+ChildSpec longChild(const QString& pidFile, bool ignoreTerm) {
+  ChildSpec spec;
+  spec.program = QStringLiteral("/bin/sh");
+  spec.arguments = {QStringLiteral("-c"),
+                    QStringLiteral("%1sleep 100 & echo $! > '%2'; wait")
+                        .arg(ignoreTerm ? QStringLiteral("trap '' TERM; ") : QString(), pidFile)};
+  return spec;
+}
+
+struct Outcome {
+  ChildResult first;
+  ChildResult afterCancel;
+};
+
+}  // namespace
+
+TEST(OffMainPool, RunsTasksOffTheCallingThreadAndWaitsForThem) {
+  OffMainPool pool;
+  std::atomic<int> ran{0};
+  std::atomic<bool> onPool{true};
+  for (int i = 0; i < 40; ++i)
+    ASSERT_TRUE(pool.start([&] {
+      if (!OffMainPool::onPoolThread() || OffMainPool::currentIsCancelled()) onPool = false;
+      ++ran;
+    }));
+  EXPECT_TRUE(pool.waitForIdle(OffMainPool::Clock::now() + 10s));
+  EXPECT_EQ(ran, 40);
+  EXPECT_TRUE(onPool);
+  EXPECT_FALSE(OffMainPool::onPoolThread());
+  EXPECT_EQ(pool.busyCount(), 0);
+}
+
+TEST(OffMainPool, CancellingStopsTheProcessGroupsOfRunningChildrenAndRefusesNewOnes) {
+  tlr::test::TempHome home;
+  for (const bool ignoreTerm : {false, true}) {
+    OffMainPool pool;
+    const QString pidFile = home.path() + (ignoreTerm ? "/stubborn.pid" : "/plain.pid");
+    std::promise<Outcome> outcome;
+    ASSERT_TRUE(pool.start([&] {
+      Outcome o;
+      o.first = tlr::runChild(longChild(pidFile, ignoreTerm));
+      ChildSpec again;
+      again.program = QStringLiteral("/bin/true");
+      o.afterCancel = tlr::runChild(again);
+      outcome.set_value(o);
+    }));
+    ASSERT_TRUE(tlr::test::waitUntil([&] { return !tlr::test::readFile(pidFile).trimmed().isEmpty(); }));
+    const pid_t sleeper = static_cast<pid_t>(tlr::test::readFile(pidFile).trimmed().toInt());
+    ASSERT_TRUE(alive(sleeper));
+
+    pool.cancel();
+    // Far below the child's own 5-second grace and its 100 seconds.
+    EXPECT_TRUE(pool.waitForIdle(OffMainPool::Clock::now() + 3s)) << "ignoring SIGTERM: " << ignoreTerm;
+    std::future<Outcome> result = outcome.get_future();
+    ASSERT_EQ(result.wait_for(0s), std::future_status::ready);
+    const Outcome o = result.get();
+    EXPECT_TRUE(o.first.started);
+    EXPECT_TRUE(o.first.cancelled);
+    EXPECT_EQ(o.first.termSignal(), ignoreTerm ? SIGKILL : SIGTERM);
+    EXPECT_TRUE(tlr::test::waitUntil([&] { return !alive(sleeper); }, 3s)) << "its background sleep went with it";
+    EXPECT_FALSE(o.afterCancel.started);
+    EXPECT_TRUE(o.afterCancel.cancelled);
+    EXPECT_FALSE(o.afterCancel.startError.isEmpty());
+    EXPECT_FALSE(pool.start([] {})) << "a cancelled pool starts nothing";
+  }
+}
+
+TEST(OffMainPool, CancellingEndsPausesAndDetachedStartsOfItsTasks) {
+  OffMainPool pool;
+  std::promise<bool> paused;
+  std::promise<tlr::DetachedResult> spawned;
+  std::atomic<bool> started{false};
+  ASSERT_TRUE(pool.start([&] {
+    started = true;
+    paused.set_value(OffMainPool::pause(100s));
+    ChildSpec spec;
+    spec.program = QStringLiteral("/bin/true");
+    spawned.set_value(tlr::spawnDetached(spec, QString()));
+  }));
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return started.load(); }));
+  pool.cancel();
+  ASSERT_TRUE(pool.waitForIdle(OffMainPool::Clock::now() + 3s));
+  EXPECT_FALSE(paused.get_future().get()) << "the pause ended early";
+  const tlr::DetachedResult detached = spawned.get_future().get();
+  EXPECT_EQ(detached.pid, -1);
+  EXPECT_FALSE(detached.error.isEmpty());
+  // Outside a pool a pause is a plain wait, and children run as always.
+  EXPECT_TRUE(OffMainPool::pause(1ms));
+  ChildSpec spec;
+  spec.program = QStringLiteral("/bin/true");
+  EXPECT_TRUE(tlr::runChild(spec).started);
+}
