@@ -2,10 +2,9 @@
 // watches with a descriptor of its own, under a session's usual limit of
 // 1,024 open files.
 #include "support/AppFixture.h"
+#include "support/RegistryJson.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QProcess>
 
 #include <csignal>
@@ -16,20 +15,6 @@ using namespace tlr::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray registryFor(const QString& name) {
-  const QJsonObject agent{
-      {QStringLiteral("id"), QStringLiteral("many")},
-      {QStringLiteral("displayName"), QStringLiteral("Many")},
-      {QStringLiteral("vendor"), QStringLiteral("Test")},
-      {QStringLiteral("kind"), QStringLiteral("cli")},
-      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
-  };
-  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
-                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
-                                   {QStringLiteral("agents"), QJsonArray{agent}}})
-      .toJson();
-}
 
 rlim_t hardLimit() {
   rlimit limit{};
@@ -82,7 +67,7 @@ TEST_F(ManyProcesses, EveryExitOfMoreThanAThousandProcessesIsReported) {
   constexpr int kCount = 1100;
   if (hardLimit() < 4096) GTEST_SKIP() << "the hard limit of open files is too low to raise";
   ASSERT_TRUE(startProcesses(kCount));
-  AppSandbox& box = sandbox(registryFor(name_));
+  AppSandbox& box = sandbox(oneCliAgentDocument(QStringLiteral("many"), QStringLiteral("Many"), name_));
   AppProcess& app = process(box);
   app.setOpenFileLimit(1024, hardLimit());
   ASSERT_TRUE(app.start());
@@ -101,7 +86,7 @@ TEST_F(ManyProcesses, EveryExitOfMoreThanAThousandProcessesIsReported) {
 TEST_F(ManyProcesses, ALowHardLimitLeavesTheChannelAndTheStoresWorking) {
   constexpr int kCount = 600;
   ASSERT_TRUE(startProcesses(kCount));
-  AppSandbox& box = sandbox(registryFor(name_));
+  AppSandbox& box = sandbox(oneCliAgentDocument(QStringLiteral("many"), QStringLiteral("Many"), name_));
   AppProcess& app = process(box);
   app.setOpenFileLimit(512, 512);
   ASSERT_TRUE(app.start());

@@ -2,12 +2,11 @@
 // a deep data folder, an installed copy without its bundle, and what a
 // normal start prints.
 #include "support/AppFixture.h"
+#include "support/RegistryJson.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,17 +21,7 @@ const QString kScanSeesAgent = QStringLiteral("[Scanner] 1 Agent 在跑 / ");
 
 // One command-line agent known by the executable name `name`.
 QByteArray registryFor(const QString& name) {
-  const QJsonObject agent{
-      {QStringLiteral("id"), QStringLiteral("fake")},
-      {QStringLiteral("displayName"), QStringLiteral("Fake Agent")},
-      {QStringLiteral("vendor"), QStringLiteral("Test")},
-      {QStringLiteral("kind"), QStringLiteral("cli")},
-      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
-  };
-  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
-                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
-                                   {QStringLiteral("agents"), QJsonArray{agent}}})
-      .toJson();
+  return oneCliAgentDocument(QStringLiteral("fake"), QStringLiteral("Fake Agent"), name);
 }
 
 bool makeFifo(const QString& path) {

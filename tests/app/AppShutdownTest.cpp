@@ -3,11 +3,10 @@
 #include "support/AppFixture.h"
 
 #include "platform/SingleInstance.h"
+#include "support/RegistryJson.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -16,22 +15,6 @@
 using namespace tlr;
 using namespace tlr::test;
 using namespace std::chrono_literals;
-
-namespace {
-
-QByteArray registryOfOneAgent(const QString& name) {
-  const QJsonObject agent{
-      {"id", "fake"},
-      {"displayName", "Fake Agent"},
-      {"vendor", "Test"},
-      {"kind", "cli"},
-      {"identify", QJsonObject{{"executableNames", QJsonArray{name}}}},
-  };
-  return QJsonDocument(QJsonObject{{"schemaVersion", 1}, {"updatedAt", "2025-01-01"}, {"agents", QJsonArray{agent}}})
-      .toJson();
-}
-
-}  // namespace
 
 class ApplicationShutdown : public AppFixture {};
 
@@ -61,7 +44,7 @@ TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
 TEST_F(ApplicationShutdown, AClosedOutputDoesNotEndSupervision) {
   const QString name = uniqueAgentName("tlr-pipe-agent");
   const QString program = copyFakeAgent(home_.path() + "/bin", name);
-  AppProcess& app = process(sandbox(registryOfOneAgent(name)));
+  AppProcess& app = process(sandbox(oneCliAgentDocument("fake", "Fake Agent", name)));
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout("[Scanner] ")) << app.stdOut().toStdString();
   app.closeOutput();

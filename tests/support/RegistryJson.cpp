@@ -2,6 +2,10 @@
 
 #include "registry/RegistryCodec.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 namespace tlr::test {
@@ -17,6 +21,20 @@ AgentEntry entryFromJson(const QByteArray& members) {
   DecodeResult<AgentEntry> decoded = RegistryCodec::decodeEntry("{" + members + "}");
   EXPECT_TRUE(decoded.ok()) << (decoded.ok() ? "" : decoded.error().description().toStdString());
   return decoded.ok() ? std::move(decoded).value() : AgentEntry{};
+}
+
+QByteArray oneCliAgentDocument(const QString& id, const QString& displayName, const QString& executableName) {
+  const QJsonObject agent{
+      {QStringLiteral("id"), id},
+      {QStringLiteral("displayName"), displayName},
+      {QStringLiteral("vendor"), QStringLiteral("Test")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{executableName}}}},
+  };
+  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                   {QStringLiteral("agents"), QJsonArray{agent}}})
+      .toJson();
 }
 
 std::shared_ptr<const AgentRegistry> registryOfAgents(const QList<QByteArray>& agents) {
