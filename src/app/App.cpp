@@ -362,6 +362,9 @@ void App::setupStatusItem() {
 void App::startScanLoop() {
   refreshRunningAgents();
   scanTimer_.start();
+  // The first scan looked only in the folders known without asking npm and
+  // pipx; once they answer, agents installed through them show at once.
+  if (scanner_) ProcessScanner::whenToolFoldersKnown(this, [this] { refreshRunningAgents(); });
 }
 
 void App::refreshRunningAgents() {
@@ -459,15 +462,19 @@ void App::runDiscoverySelfCheck() {
     lines << QStringLiteral("  fileExists(%1) = %2")
                  .arg(path, QFileInfo::exists(path) ? QStringLiteral("true") : QStringLiteral("false"));
   }
-  for (const AgentEntry& entry : registry_->visibleAgents()) {
-    const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
-    lines << QStringLiteral("  ") + entry.id + QStringLiteral(": found=") + QString::number(found.size());
-    for (qsizetype i = 0; i < std::min<qsizetype>(2, found.size()); ++i)
-      lines << QStringLiteral("    + ") + found[i].path();
-  }
-  lines << QStringLiteral("===== END SELF-CHECK =====");
-  for (QString& line : lines) line = oneLine(line);
-  errWrite((lines.join('\n') + '\n').toUtf8());
+  // The discovery walks project folders: it runs off the main thread, and
+  // the whole check is written at once when it is done.
+  startOffMain([registry = registry_, lines]() mutable {
+    for (const AgentEntry& entry : registry->visibleAgents()) {
+      const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
+      lines << QStringLiteral("  ") + entry.id + QStringLiteral(": found=") + QString::number(found.size());
+      for (qsizetype i = 0; i < std::min<qsizetype>(2, found.size()); ++i)
+        lines << QStringLiteral("    + ") + found[i].path();
+    }
+    lines << QStringLiteral("===== END SELF-CHECK =====");
+    for (QString& line : lines) line = oneLine(line);
+    errWrite((lines.join('\n') + '\n').toUtf8());
+  });
 }
 
 }  // namespace tlr

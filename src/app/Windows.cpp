@@ -14,6 +14,7 @@
 #include "ui/shell/ModalRun.h"
 #include "ui/shell/OnboardingWindow.h"
 #include "ui/shell/StatusItemController.h"
+#include "watcher/AgentLifecycleWatcher.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -82,6 +83,15 @@ void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
 }
 
 void AppWindows::setWatcher(AgentLifecycleWatcher& watcher) {
+  // A setup or launch the user asked for that did not happen is told over
+  // the window in front.
+  if (hasDisplay())
+    connect(&watcher, &AgentLifecycleWatcher::userActionFailed, this, [this](const UserActionFailure& failure) {
+      QWidget* front = QApplication::activeModalWidget();
+      if (!front && mainWindow_ && mainWindow_->window() && mainWindow_->window()->isVisible())
+        front = mainWindow_->window();
+      presentActionFailure(failure, front);
+    });
   if (!model_) return;
   watcherActions_ = std::make_unique<LifecycleWatcherActions>(watcher);
   model_->setWatcher(watcherActions_.get());

@@ -133,6 +133,14 @@ QStringList AgentDataDiscovery::scanForProjectMarkers(const QString& root, const
 
 QList<DiscoveredPath> AgentDataDiscovery::discover(const AgentEntry& entry) {
   if (entry.id == QLatin1String("claude-code-cli")) writeSelfCheckLine();
+  return discover(entry, true);
+}
+
+QList<DiscoveredPath> AgentDataDiscovery::discoverWithoutProjects(const AgentEntry& entry) {
+  return discover(entry, false);
+}
+
+QList<DiscoveredPath> AgentDataDiscovery::discover(const AgentEntry& entry, bool walkProjects) {
   Collector collector;
   if (!entry.backup) return {};
   const AgentEntry::BackupSpec& backup = *entry.backup;
@@ -148,7 +156,7 @@ QList<DiscoveredPath> AgentDataDiscovery::discover(const AgentEntry& entry) {
     collector.recordAll(rules.globalFiles, Source::globalFile);
 
     const QStringList markers = rules.projectMarkers.value_or(QStringList());
-    if (!markers.isEmpty()) {
+    if (walkProjects && !markers.isEmpty()) {
       for (const QString& root : rules.scanRoots.value_or(defaultScanRoots())) {
         const QString resolved = resolvePath(root);
         if (resolved.isEmpty()) continue;

@@ -37,6 +37,10 @@ class AgentDataDiscovery {
   // a scan root, enumeration order with names sorted). Reads the environment
   // and the file system only; never fails.
   static QList<DiscoveredPath> discover(const AgentEntry& entry);
+  // discover() without the walk for project folders (nothing is tagged
+  // projectMarker) and without its diagnostic line: cheap, only a few
+  // existence checks. For the setup action, which never offers projects.
+  static QList<DiscoveredPath> discoverWithoutProjects(const AgentEntry& entry);
 
   // The folders searched for project markers when an entry names none.
   static QStringList defaultScanRoots();
@@ -52,6 +56,7 @@ class AgentDataDiscovery {
   static constexpr int kMaxScanLevel = 4;
 
  private:
+  static QList<DiscoveredPath> discover(const AgentEntry& entry, bool walkProjects);
   static QStringList scanForProjectMarkers(const QString& root, const QStringList& markers);
 };
 

@@ -1,6 +1,6 @@
 #include "core/AgentInstaller.h"
 
-#include "core/Characters.h"
+#include "core/Lang.h"
 #include "platform/FileOps.h"
 #include "platform/LoginShell.h"
 #include "platform/Log.h"
@@ -23,11 +23,8 @@ const QString kShellPrefix = QStringLiteral(
 const QString kSuccessMark = QStringLiteral("TLR_INSTALL_SUCCESS_MARK");
 const QString kBlockOpen = QStringLiteral("# >>> tollamere CLI path setup >>>");
 const QString kBlockClose = QStringLiteral("# <<< tollamere CLI path setup <<<");
-const QString kZshrcWriteFailed = QStringLiteral("写入 ~/.zshrc 失败");
-constexpr qsizetype kErrorTextLimit = 600;
 // A start-up file larger than this is not read (nor edited).
 constexpr qint64 kZshrcReadLimit = 8 * 1024 * 1024;
-constexpr qsizetype kTailLines = 4;
 
 // "$HOME" anywhere, then a leading "~/" or a lone "~", become the home folder.
 QString expandWord(QString word) {
@@ -41,17 +38,10 @@ QStringList expandWords(const Command& cmd) {
   return words;
 }
 
-// "exit 1（无输出）", or the ending and the last four non-empty lines of
-// standard error, then standard output.
-QString failureText(const QString& ending, const QString& err, const QString& out) {
-  QStringList streams;
-  for (const QString& stream : {err.trimmed(), out.trimmed()}) {
-    if (!stream.isEmpty()) streams.append(stream);
-  }
-  const QStringList lines = streams.join('\n').split('\n', Qt::SkipEmptyParts);
-  const QString tail = lines.mid(std::max<qsizetype>(0, lines.size() - kTailLines)).join('\n');
-  const QString text = tail.isEmpty() ? ending + QStringLiteral("（无输出）") : ending + "\n" + tail;
-  return Characters::prefix(text, kErrorTextLimit);
+// "exit 1", or "exit 1（无输出）" when the command printed nothing; what it
+// printed goes to the row's details.
+QString failureText(const QString& ending, bool printed) {
+  return printed ? ending : ending + Lang::pick(QStringLiteral(" (no output)"), QStringLiteral("（无输出）"));
 }
 
 bool needsNoQuoting(char32_t c) {
@@ -82,7 +72,13 @@ QString shellQuoted(const QString& word) {
   return bare ? word : shellQuote(word);
 }
 
-StepResult zshrcFailure(const QString& reason) { return StepResult::make(kZshrcWriteFailed, false, reason); }
+// ", nothing changed" after a reason.
+QString unchanged() { return Lang::pick(QStringLiteral(", nothing changed"), QStringLiteral("，未作改动")); }
+
+StepResult zshrcFailure(const QString& reason) {
+  return StepResult::make(Lang::pick(QStringLiteral("Could not write ~/.zshrc"), QStringLiteral("写入 ~/.zshrc 失败")),
+                          false, reason);
+}
 
 }  // namespace
 
@@ -99,11 +95,12 @@ AgentInstaller::CommandResult AgentInstaller::runCommand(const Command& cmd) con
   const ChildResult r = recipe::runVector(expandWords(cmd), recipe::recipeEnvironment(), commandTimeout_, [this] {
     log("[Installer] ", recipe::timeoutLogText(commandTimeout_));
   });
-  if (!r.started) return {false, QString(), r.startError};
+  if (!r.started) return {false, QString(), r.startError, std::nullopt};
   const QString out = recipe::decodeUtf8(r.out);
-  if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_)};
-  if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt};
-  return {false, out, failureText(recipe::endingText(r), recipe::decodeUtf8(r.err), out)};
+  const std::optional<QString> printed = recipe::printedText(r);
+  if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_), printed};
+  if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt, std::nullopt};
+  return {false, out, failureText(recipe::endingText(r), printed.has_value()), printed};
 }
 
 StepResult AgentInstaller::ensurePathSetup() {
@@ -121,25 +118,33 @@ StepResult AgentInstaller::ensurePathSetup() {
     const FileOps::ReadResult read = FileOps::readFile(path, kZshrcReadLimit);
     const bool missing = read.status == FileOps::ReadResult::Status::missing;
     if (!missing && read.status != FileOps::ReadResult::Status::ok)
-      return zshrcFailure(read.reason + QStringLiteral("，未作改动"));
+      return zshrcFailure(read.reason + unchanged());
     if (read.data.contains(kBlockOpen.toUtf8())) {
-      return StepResult::make(QStringLiteral("PATH 已配置（~/.zshrc）"), true);
+      return StepResult::make(
+          Lang::pick(QStringLiteral("PATH already set up (~/.zshrc)"), QStringLiteral("PATH 已配置（~/.zshrc）")), true);
     }
     // Never touch what we could not read as text.
     if (!read.data.isEmpty() && recipe::decodeUtf8(read.data).isNull())
-      return zshrcFailure(path + QStringLiteral(": 不是有效的 UTF-8 文本，未作改动"));
+      return zshrcFailure(path + Lang::pick(QStringLiteral(": not valid UTF-8 text"), QStringLiteral(": 不是有效的 UTF-8 文本")) +
+                          unchanged());
     // Appended in place in one write: lines the user adds meanwhile stay,
     // and a file nobody may write is left as it is.
     const QString error = FileOps::appendToFile(path, block, "\n\n", missing);
     if (error.isEmpty())
-      return StepResult::make(QStringLiteral("已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）"), true);
+      return StepResult::make(Lang::pick(QStringLiteral("Added PATH to ~/.zshrc (new terminals pick it up)"),
+                                         QStringLiteral("已写入 PATH 到 ~/.zshrc（开新终端即可生效）")),
+                              true);
     if (!(missing && QFileInfo::exists(path))) {
       return zshrcFailure(error.endsWith(QStringLiteral(": read-only file"))
-                              ? path + QStringLiteral(": 文件是只读的，未作改动")
+                              ? path + Lang::pick(QStringLiteral(": the file is read-only"),
+                                                  QStringLiteral(": 文件是只读的")) + unchanged()
                               : error);
     }
   }
-  return zshrcFailure(path + QStringLiteral(": 文件在写入时被改动，未作改动"));
+  return zshrcFailure(path +
+                      Lang::pick(QStringLiteral(": the file changed while it was written"),
+                                 QStringLiteral(": 文件在写入时被改动")) +
+                      unchanged());
 }
 
 QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, const CommandList& commands,
@@ -153,7 +158,8 @@ QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, cons
   for (const Command& cmd : commands) {
     if (cmd.isEmpty()) continue;
     const CommandResult result = runCommand(cmd);
-    add(StepResult::make("$ " + cmd.join(' '), result.success, result.success ? std::nullopt : result.error));
+    add(StepResult::make("$ " + cmd.join(' '), result.success, result.success ? std::nullopt : result.error,
+                         result.success ? std::nullopt : result.details));
     if (!result.success) break;
     anySucceeded = true;
   }
@@ -187,9 +193,12 @@ QString AgentInstaller::terminalShellLine(const CommandList& commands) {
   if (!texts.isEmpty()) line += texts.join(QStringLiteral(" && ")) + QStringLiteral(" && ");
   // The window closes a second after success; after a failure the user's
   // shell keeps it open for reading.
-  line += QStringLiteral("echo \"\" && echo \"✓ 安装完成\" && echo ") + kSuccessMark +
-          QStringLiteral(" && sleep 1 && exit 0 || echo \"✗ 安装失败，请向上滚动查看错误信息\"; "
-                         "exec \"${SHELL:-/bin/sh}\"");
+  line += QStringLiteral("echo \"\" && echo \"") +
+          Lang::pick(QStringLiteral("✓ Install complete"), QStringLiteral("✓ 安装完成")) +
+          QStringLiteral("\" && echo ") + kSuccessMark + QStringLiteral(" && sleep 1 && exit 0 || echo \"") +
+          Lang::pick(QStringLiteral("✗ Install failed: scroll up to read the error"),
+                     QStringLiteral("✗ 安装失败，请向上滚动查看错误信息")) +
+          QStringLiteral("\"; exec \"${SHELL:-/bin/sh}\"");
   return line;
 }
 

@@ -1,5 +1,7 @@
 #include "core/AgentUninstaller.h"
 
+#include "core/Lang.h"
+
 #include "core/HomePath.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
@@ -13,7 +15,7 @@
 namespace tlr {
 namespace {
 
-const QString kUnsafe = QStringLiteral("路径不安全，拒绝删除");
+
 
 // Folders that are never removed, however a registry spells them.
 const QSet<QString>& protectedPaths() {
@@ -79,13 +81,6 @@ QString trimBlanksAndTabs(const QString& text) {
 }
 
 
-QString firstNonEmptyLine(const QString& text) {
-  for (const QString& line : text.split('\n')) {
-    if (!line.isEmpty()) return line;
-  }
-  return {};
-}
-
 }  // namespace
 
 bool AgentUninstaller::isSafeToDelete(const QString& path) {
@@ -128,21 +123,24 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
   const ChildResult r = recipe::runVector(cmd, recipe::recipeEnvironment(), commandTimeout_, [this] {
     log("[Uninstaller] ", recipe::timeoutLogText(commandTimeout_));
   });
-  if (!r.started) return {false, QString(), r.startError};
+  if (!r.started) return {false, QString(), r.startError, std::nullopt};
   const QString out = recipe::decodeUtf8(r.out);
-  if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_)};
-  if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt};
-  const QString line = firstNonEmptyLine(recipe::decodeUtf8(r.err));
-  return {false, out, line.isEmpty() ? recipe::endingText(r) : line};
+  // What the program printed is the row's details, never its message.
+  const std::optional<QString> printed = recipe::printedText(r);
+  if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_), printed};
+  if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt, std::nullopt};
+  return {false, out, recipe::endingText(r), printed};
 }
 
 StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
   const QString label = "$ " + cmd.join(' ');
   if (!which(cmd.first())) {
-    return StepResult::make(label, true, "(" + cmd.first() + " 未安装，跳过)");
+    return StepResult::make(label, true,
+                            Lang::pick("(" + cmd.first() + " not installed, skipped)", "(" + cmd.first() + " 未安装，跳过)"));
   }
   const CommandResult result = runCommand(cmd);
-  return StepResult::make(label, result.success, result.success ? std::nullopt : result.error);
+  return StepResult::make(label, result.success, result.success ? std::nullopt : result.error,
+                          result.success ? std::nullopt : result.details);
 }
 
 StepResult AgentUninstaller::removalStep(const QString& path) {
@@ -152,11 +150,14 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   const QString expanded = Paths::expandTilde(path);
   const std::optional<QString> target = normalized(expanded);
   if (!target || !isSafeToDelete(path) || !isSafeToDelete(*target)) {
-    return StepResult::make("(跳过) " + path, false, kUnsafe);
+    return StepResult::make(Lang::pick(QStringLiteral("(skipped) "), QStringLiteral("(跳过) ")) + path, false,
+                            Lang::pick(QStringLiteral("unsafe path, not removed"), QStringLiteral("路径不安全，拒绝删除")));
   }
   const QString label = "rm -rf " + HomePath::abbreviate(expanded, Paths::home());
   // Looked at as itself: a link whose target is gone is still there to remove.
-  if (!FileOps::itemInfo(*target)) return StepResult::make(label, true, QStringLiteral("(不存在，跳过)"));
+  if (!FileOps::itemInfo(*target))
+    return StepResult::make(label, true,
+                            Lang::pick(QStringLiteral("(not there, skipped)"), QStringLiteral("(不存在，跳过)")));
   const QString error = FileOps::removeItem(*target);
   return error.isEmpty() ? StepResult::make(label, true) : StepResult::make(label, false, error);
 }

@@ -191,6 +191,16 @@ LocKey LocKey::alertSetupOpenFailTitle(QString name) {
   return LocKey(Id::alertSetupOpenFailTitle, std::move(name));
 }
 
+LocKey LocKey::alertSetupFailTitle(QString name) { return LocKey(Id::alertSetupFailTitle, std::move(name)); }
+
+LocKey LocKey::alertConfigFolderOpenFailTitle(QString name) {
+  return LocKey(Id::alertConfigFolderOpenFailTitle, std::move(name));
+}
+
+LocKey LocKey::alertLaunchFailTitle(QString name) { return LocKey(Id::alertLaunchFailTitle, std::move(name)); }
+
+LocKey LocKey::alertFailureReason(QString error) { return LocKey(Id::alertFailureReason, std::move(error)); }
+
 LocKey LocKey::helpRowLaunch(QString name) {
   return LocKey(Id::helpRowLaunch, std::move(name));
 }

@@ -379,6 +379,11 @@ namespace tlr {
   PLAIN(alertTerminalOpenFailTitle) \
   PLAIN(alertGotIt) \
   PLAIN(alertSetupOpenFailBody) \
+  VALUED(alertSetupFailTitle) \
+  VALUED(alertConfigFolderOpenFailTitle) \
+  VALUED(alertLaunchFailTitle) \
+  VALUED(alertFailureReason) \
+  PLAIN(alertLaunchUnsupportedBody) \
   /* help */ \
   VALUED(helpRowLaunch) \
   PLAIN(helpRefreshList) \
@@ -549,6 +554,10 @@ class LocKey {
   static LocKey restoreConfirmOneBody(QString name);
   static LocKey alertTerminalOpenFailBody(QString command, QString error);
   static LocKey alertSetupOpenFailTitle(QString name);
+  static LocKey alertSetupFailTitle(QString name);
+  static LocKey alertConfigFolderOpenFailTitle(QString name);
+  static LocKey alertLaunchFailTitle(QString name);
+  static LocKey alertFailureReason(QString error);
   static LocKey helpRowLaunch(QString name);
   static LocKey usbAgentCountValue(LocInt count);
   static LocKey usbStatusExportDone(QString path);
@@ -609,7 +618,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 385, "the interface has 385 text keys");
-static_assert(LocKey::kValuedCount == 84, "84 text keys carry values");
+static_assert(LocKey::kCount == 390, "the interface has 390 text keys");
+static_assert(LocKey::kValuedCount == 88, "88 text keys carry values");
 
 }  // namespace tlr

@@ -727,6 +727,16 @@ QString SettingsStore::enDict(const LocKey& key) {
       return u"Got it"_s;
     case Id::alertSetupOpenFailBody:
       return u"Possible causes:\n• No terminal program is installed (x-terminal-emulator, gnome-terminal, konsole, xfce4-terminal or xterm)\n• The terminal could not start on this display\n\nInstall one of them with your package manager (for example `sudo apt install xterm`) and try again."_s;
+    case Id::alertSetupFailTitle:
+      return fill(u"Cannot configure {1}", key);
+    case Id::alertConfigFolderOpenFailTitle:
+      return fill(u"Cannot open the configuration folder of {1}", key);
+    case Id::alertLaunchFailTitle:
+      return fill(u"Cannot launch {1}", key);
+    case Id::alertFailureReason:
+      return fill(u"Error: {1}", key);
+    case Id::alertLaunchUnsupportedBody:
+      return u"The registry gives no way to launch this agent."_s;
     // help
     case Id::helpRowLaunch:
       return fill(u"Launch {1}", key);
@@ -1544,6 +1554,16 @@ QString SettingsStore::zhDict(const LocKey& key) {
       return u"我知道了"_s;
     case Id::alertSetupOpenFailBody:
       return u"可能原因：\n• 没有安装终端程序（x-terminal-emulator、gnome-terminal、konsole、xfce4-terminal 或 xterm）\n• 终端无法在当前显示上启动\n\n请用包管理器安装其中一个（例如 `sudo apt install xterm`）后再试一次。"_s;
+    case Id::alertSetupFailTitle:
+      return fill(u"无法配置 {1}", key);
+    case Id::alertConfigFolderOpenFailTitle:
+      return fill(u"无法打开 {1} 的配置目录", key);
+    case Id::alertLaunchFailTitle:
+      return fill(u"无法启动 {1}", key);
+    case Id::alertFailureReason:
+      return fill(u"错误：{1}", key);
+    case Id::alertLaunchUnsupportedBody:
+      return u"注册表没有给这个 Agent 配置启动方式。"_s;
     // help
     case Id::helpRowLaunch:
       return fill(u"启动 {1}", key);

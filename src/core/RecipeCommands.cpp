@@ -1,5 +1,6 @@
 #include "core/RecipeCommands.h"
 
+#include "core/Lang.h"
 #include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/Utf8.h"
@@ -78,10 +79,26 @@ QString decodeUtf8(const QByteArray& bytes) {
 }
 
 QString timeoutText(std::chrono::milliseconds timeout) {
-  const auto minutes = std::chrono::ceil<std::chrono::minutes>(timeout).count();
-  return QStringLiteral("命令超过 ") + QString::number(minutes) +
-         QStringLiteral(" 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
-                        "请检查网络或换镜像（npm config set registry ...）后再试。");
+  const QString minutes = QString::number(std::chrono::ceil<std::chrono::minutes>(timeout).count());
+  return Lang::pick(QStringLiteral("The command did not finish within ") + minutes +
+                        QStringLiteral(" minutes and was stopped.\nCommon causes: a slow network, an unreachable npm "
+                                       "registry, a server that does not answer.\nCheck the network or switch to a "
+                                       "mirror (npm config set registry ...), then try again."),
+                    QStringLiteral("命令超过 ") + minutes +
+                        QStringLiteral(" 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
+                                       "请检查网络或换镜像（npm config set registry ...）后再试。"));
+}
+
+std::optional<QString> printedText(const ChildResult& result) {
+  QStringList streams;
+  for (const QByteArray& bytes : {result.err, result.out}) {
+    // Output that is not UTF-8 is shown as well as it reads.
+    const QString text = (decodeStrictUtf8(bytes).value_or(QString::fromUtf8(bytes))).trimmed();
+    if (!text.isEmpty()) streams.append(text);
+  }
+  if (streams.isEmpty()) return std::nullopt;
+  const QString text = streams.join(QLatin1Char('\n'));
+  return text.size() > kDetailsLimit ? QStringLiteral("…") + text.right(kDetailsLimit) : text;
 }
 
 QString timeoutLogText(std::chrono::milliseconds timeout) {

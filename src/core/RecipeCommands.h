@@ -24,7 +24,10 @@ inline constexpr std::chrono::milliseconds kCommandTimeout = 600s;
 struct CommandResult {
   bool success = false;
   QString output;
+  // Why it failed, short.
   std::optional<QString> error;
+  // What it printed, for the step's details.
+  std::optional<QString> details;
 };
 
 // The folders searched for a recipe's programs, in order: the user's own
@@ -57,8 +60,13 @@ ChildResult runVector(const QStringList& argv, const QStringList& environment,
 // UTF-8 text of `bytes`, or empty text when they are not valid UTF-8.
 QString decodeUtf8(const QByteArray& bytes);
 
-// The row error of a command stopped at its time-out (whole minutes, rounded up).
+// The row error of a command stopped at its time-out (whole minutes, rounded
+// up), in the interface language.
 QString timeoutText(std::chrono::milliseconds timeout);
+// What a command printed, standard error first, trimmed; at most its last
+// `kDetailsLimit` characters. None when it printed nothing.
+std::optional<QString> printedText(const ChildResult& result);
+inline constexpr qsizetype kDetailsLimit = 16 * 1024;
 // The log line's text at the time-out: "命令超时 600s → terminate".
 QString timeoutLogText(std::chrono::milliseconds timeout);
 // How a child that ended otherwise than by exit(0) ended: "exit 3" or

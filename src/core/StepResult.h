@@ -16,14 +16,20 @@ struct StepResult {
   // False only when the step failed or was refused; a step skipped because
   // there was nothing to do succeeded.
   bool success = false;
-  // Why a step failed or was refused, or the note on why it was skipped.
+  // Why a step failed or was refused, or the note on why it was skipped:
+  // short, in the interface language of the moment it was made.
   std::optional<QString> error;
+  // What the step's program printed, as it printed it (line breaks kept):
+  // shown on request, never in place of `error`.
+  std::optional<QString> details;
 
-  static StepResult make(QString label, bool success, std::optional<QString> error = std::nullopt) {
+  static StepResult make(QString label, bool success, std::optional<QString> error = std::nullopt,
+                         std::optional<QString> details = std::nullopt) {
     StepResult row;
     row.label = std::move(label);
     row.success = success;
     row.error = std::move(error);
+    row.details = std::move(details);
     return row;
   }
 };

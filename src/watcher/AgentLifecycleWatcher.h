@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/EventStore.h"
+#include "core/LocKey.h"
 #include "platform/KqueueProcessWatcher.h"
 #include "registry/AgentRegistry.h"
 #include "watcher/AgentDoctor.h"
@@ -26,6 +27,22 @@ namespace tlr {
 class DoctorResultStore;
 class LockOnlineStore;
 class SignalledPids;
+
+// A user's setup or launch that did not happen, for the interface to tell
+// in the window's language.
+struct UserActionFailure {
+  enum class Action { setup, launch };
+  Action action = Action::launch;
+  QString displayName;
+  // Why, as the relaunch reported it: what could not be opened (a terminal,
+  // with the command line it was to run, or the file manager) and the
+  // opener's words, or another reason; a launch may also be unsupported.
+  AgentRecover::Result result;
+
+  // The alert's title and message.
+  LocKey title() const;
+  LocKey message() const;
+};
 
 struct LifecycleTiming {
   // The second look at an agent that a scan still found after its exit.
@@ -110,6 +127,7 @@ class AgentLifecycleWatcher final : public QObject {
   // throttle first; the other actions leave it alone.
 
   // Starts the agent by its strategy; records `recovered` when it started.
+  // A failure or an unsupported strategy is signalled by userActionFailed().
   void launchOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion = {});
   // Stops every process of the agent; records the outcome (also when none
   // ran). false without a scanner or when a process outlived SIGKILL.
@@ -128,8 +146,8 @@ class AgentLifecycleWatcher final : public QObject {
   void applyDoctorFix(const AgentEntry& entry, const AgentDoctor::KnownIssue& issue,
                       std::function<void(const AgentDoctor::FixResult&)> completion);
   // Starts the agent's first-time setup; once it completes, as
-  // handleSetupCompleted(). A terminal that cannot be opened is signalled
-  // by setupTerminalFailed().
+  // handleSetupCompleted(). A failure (no terminal, no file manager) is
+  // signalled by userActionFailed().
   void runSetupOnUserClick(const AgentEntry& entry);
   // The agent was just locked online and does not run: starts it, unless it
   // is throttled.
@@ -145,9 +163,9 @@ class AgentLifecycleWatcher final : public QObject {
 
  Q_SIGNALS:
   void throttledAgentsChanged();
-  // The terminal for a first-time setup could not be opened; the interface
-  // tells the user (alertSetupOpenFailTitle / alertSetupOpenFailBody).
-  void setupTerminalFailed(const QString& agentId, const QString& displayName, const QString& reason);
+  // A user's setup or launch failed or is not supported; the interface
+  // tells the user.
+  void userActionFailed(const tlr::UserActionFailure& failure);
 
  private:
   using Result = AgentRecover::Result;

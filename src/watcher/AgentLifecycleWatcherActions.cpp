@@ -22,6 +22,30 @@ QString currentText(const LocKey& key) { return SettingsStore::dict(Lang::curren
 
 }  // namespace
 
+LocKey UserActionFailure::title() const {
+  using Unopened = AgentRecover::Result::Unopened;
+  if (action == Action::launch) return LocKey::alertLaunchFailTitle(displayName);
+  switch (result.unopened) {
+    case Unopened::terminal: return LocKey::alertSetupOpenFailTitle(displayName);
+    case Unopened::folder: return LocKey::alertConfigFolderOpenFailTitle(displayName);
+    case Unopened::nothing: break;
+  }
+  return LocKey::alertSetupFailTitle(displayName);
+}
+
+LocKey UserActionFailure::message() const {
+  using Unopened = AgentRecover::Result::Unopened;
+  if (result.kind == AgentRecover::Result::Kind::unsupported) return LocKey::alertLaunchUnsupportedBody();
+  switch (result.unopened) {
+    case Unopened::terminal:
+      return action == Action::setup ? LocKey::alertSetupOpenFailBody()
+                                     : LocKey::alertTerminalOpenFailBody(result.command, result.error);
+    case Unopened::folder: return LocKey::alertFailureReason(result.error);
+    case Unopened::nothing: break;
+  }
+  return LocKey::alertFailureReason(result.reason);
+}
+
 void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion) {
   actionLog("[Launch] ", entry, QStringLiteral(" 用户点「打开」"));
   clearThrottle(entry.id);
@@ -40,6 +64,8 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
         actionLog("[Launch] ", entry, QStringLiteral(" unsupported strategy"));
         break;
     }
+    if (!launched)
+      Q_EMIT userActionFailed({UserActionFailure::Action::launch, entry.displayName, result});
     if (completion) completion(launched);
   });
 }
@@ -160,7 +186,7 @@ void AgentLifecycleWatcher::handleSetupResult(const AgentEntry& entry, const Res
       return;
     case Result::Kind::failed:
       actionLog("[Setup] ", entry, QStringLiteral(" FAIL: ") + result.reason);
-      Q_EMIT setupTerminalFailed(entry.id, entry.displayName, result.reason);
+      Q_EMIT userActionFailed({UserActionFailure::Action::setup, entry.displayName, result});
       return;
     case Result::Kind::unsupported:
       return;

@@ -63,9 +63,11 @@ QString AgentRecover::pidList(const QList<pid_t>& pids) {
   return QLatin1Char('[') + words.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
-AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText) {
+AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText, const QString& command) {
   const TerminalLauncher::Result started = TerminalLauncher::run(shellText);
-  if (!started.ok) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error);
+  if (!started.ok)
+    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("osascript 执行失败: ") + started.error, command,
+                            started.error);
   return Result::launched(0);
 }
 
@@ -101,7 +103,7 @@ AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry) const
   if (entry.serviceKind == AgentEntry::ServiceKind::gateway) return startGateway(entry, command);
 
   recoverLog(id, QStringLiteral(" REPL 模式 → Terminal 前置"));
-  const Result result = runInTerminal(terminalShellText(command));
+  const Result result = runInTerminal(terminalShellText(command), commandLine(command));
   if (result.isLaunched()) recoverLog(id, QStringLiteral(" OK"));
   return result;
 }
@@ -129,7 +131,7 @@ AgentRecover::Result AgentRecover::runCliInTerminal(const Command& command, cons
                                                     const char* tag, const QString& entryId) const {
   logLine(QLatin1Char('[') + QString::fromUtf8(tag) + QStringLiteral("] ") + entryId +
           QStringLiteral(" → Terminal: ") + commandLine(command));
-  return runInTerminal(terminalShellText(command, sentinelPath));
+  return runInTerminal(terminalShellText(command, sentinelPath), commandLine(command));
 }
 
 AgentRecover::Result AgentRecover::userOpenApp(const AgentEntry& entry) const {
@@ -203,12 +205,13 @@ AgentRecover::Result AgentRecover::userSetupWithCompletion(const AgentEntry& ent
 }
 
 AgentRecover::Result AgentRecover::openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const {
-  bool shown = false;
+  std::pair<bool, QString> shown{false, QStringLiteral("quitting")};
   runOnMainAndWait([&] {
-    shown = SetupActionRunner::openConfigDir(dirs).first;
+    shown = SetupActionRunner::openConfigDir(dirs);
     if (onCompleted) onCompleted();
   });
-  return shown ? Result::launched(0) : Result::failed(QStringLiteral("打开配置目录失败"));
+  if (shown.first) return Result::launched(0);
+  return Result::couldNotOpen(Result::Unopened::folder, QStringLiteral("打开配置目录失败"), QString(), shown.second);
 }
 
 }  // namespace tlr

@@ -54,10 +54,20 @@ class AgentRecover final {
     // else 0.
     pid_t pid = 0;
     QString reason;  // failed: why
+    // failed: what could not be opened when it was a terminal or the file
+    // manager, so the interface can say so; `command` is the command line
+    // the terminal was to run, `error` the opener's own words.
+    enum class Unopened { nothing, terminal, folder };
+    Unopened unopened = Unopened::nothing;
+    QString command;
+    QString error;
 
-    static Result launched(pid_t pid) { return {Kind::launched, pid, {}}; }
-    static Result failed(QString reason) { return {Kind::failed, 0, std::move(reason)}; }
-    static Result unsupported() { return {Kind::unsupported, 0, {}}; }
+    static Result launched(pid_t pid) { return {Kind::launched, pid, {}, Unopened::nothing, {}, {}}; }
+    static Result failed(QString reason) { return {Kind::failed, 0, std::move(reason), Unopened::nothing, {}, {}}; }
+    static Result unsupported() { return {Kind::unsupported, 0, {}, Unopened::nothing, {}, {}}; }
+    static Result couldNotOpen(Unopened what, QString reason, QString command, QString error) {
+      return {Kind::failed, 0, std::move(reason), what, std::move(command), std::move(error)};
+    }
     bool isLaunched() const { return kind == Kind::launched; }
     bool operator==(const Result&) const = default;
   };
@@ -113,7 +123,8 @@ class AgentRecover final {
   Result startGateway(const AgentEntry& entry, const Command& command) const;
   Result openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const;
   // Starts `shellText` in a new terminal window.
-  static Result runInTerminal(const QString& shellText);
+  // `command` is the command line the text runs, as the user knows it.
+  static Result runInTerminal(const QString& shellText, const QString& command);
   Timing timing_;
   SignalledPids& signalled_;
   SetupCompletionWatcher* setupWatcher_;

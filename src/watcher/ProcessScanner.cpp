@@ -9,6 +9,7 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <QPointer>
 #include <QProcessEnvironment>
 
 #include <atomic>
@@ -20,7 +21,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kLaunchdCacheLife = std::chrono::seconds(30);
-constexpr auto kQueryTimeout = std::chrono::seconds(5);
+// npm and pipx are asked off the main thread, so a slow answer (a registry
+// on the network, a cold disk) holds nothing: it is waited for a while.
+constexpr auto kQueryTimeout = std::chrono::seconds(30);
 constexpr int kAncestorSteps = 8;
 
 struct LaunchdAnswer {
@@ -107,22 +110,73 @@ std::optional<QString> runCommandOnce(const QStringList& argv) {
   return QString::fromUtf8(r.out);
 }
 
-// Folders that npm and pipx name; asked once per process.
-const QStringList& toolFolders() {
-  static const QStringList folders = [] {
-    QStringList out;
-    if (const auto prefix = runCommandOnce({"/usr/bin/env", "npm", "config", "get", "prefix"})) {
-      const QString p = prefix->trimmed();
-      if (!p.isEmpty()) out << p + QStringLiteral("/bin");
-    }
-    if (const auto pipx = runCommandOnce({"/usr/bin/env", "pipx", "environment", "--value", "PIPX_BIN_DIR"})) {
-      const QString p = pipx->trimmed();
-      if (!p.isEmpty()) out << p;
-    }
-    return out;
-  }();
-  return folders;
+// The folders that npm and pipx name.
+QStringList askToolFolders() {
+  QStringList out;
+  if (const auto prefix = runCommandOnce({"/usr/bin/env", "npm", "config", "get", "prefix"})) {
+    const QString p = prefix->trimmed();
+    if (!p.isEmpty()) out << p + QStringLiteral("/bin");
+  }
+  if (const auto pipx = runCommandOnce({"/usr/bin/env", "pipx", "environment", "--value", "PIPX_BIN_DIR"})) {
+    const QString p = pipx->trimmed();
+    if (!p.isEmpty()) out << p;
+  }
+  return out;
 }
+
+// npm's and pipx's answers, asked once per process on the off-main pool.
+// Never destroyed: the question may still run while the process ends.
+struct ToolFolders {
+  std::mutex lock;
+  bool asked = false;
+  std::optional<QStringList> folders;  // once both have answered
+  // Told on the main thread once the answers are in.
+  QList<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
+
+  static ToolFolders& instance() {
+    static ToolFolders* folders = new ToolFolders;
+    return *folders;
+  }
+
+  // The answers so far (none before they are in); the first call asks.
+  std::optional<QStringList> known() {
+    std::lock_guard guard(lock);
+    if (!asked) {
+      asked = true;
+      startOffMain([this] { answer(askToolFolders()); });
+    }
+    return folders;
+  }
+
+  void answer(const QStringList& found) {
+    QList<std::pair<QPointer<QObject>, std::function<void()>>> tell;
+    {
+      std::lock_guard guard(lock);
+      folders = found;
+      tell.swap(waiting);
+    }
+    QStringList sorted = ProcessScanner::cliSearchPaths();
+    sorted.sort();
+    log("[Scanner] ", QStringLiteral("cliSearchPaths: ") + quotedList(sorted));
+    for (auto& [context, done] : tell) {
+      runOnMain([context, done] {
+        if (context) done();
+      });
+    }
+  }
+
+  void whenKnown(QObject* context, std::function<void()> done) {
+    known();
+    std::lock_guard guard(lock);
+    if (folders) {
+      runOnMain([context = QPointer<QObject>(context), done = std::move(done)] {
+        if (context) done();
+      });
+      return;
+    }
+    waiting.append({QPointer<QObject>(context), std::move(done)});
+  }
+};
 
 }  // namespace
 
@@ -144,15 +198,13 @@ QStringList ProcessScanner::cliSearchPaths() {
   const QString home = Paths::home();
   QStringList paths{home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
                     QStringLiteral("/usr/local/bin"), QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/bin")};
-  for (const QString& folder : toolFolders())
+  for (const QString& folder : ToolFolders::instance().known().value_or(QStringList()))
     if (!paths.contains(folder)) paths << folder;
-  static std::once_flag logged;
-  std::call_once(logged, [&] {
-    QStringList sorted = paths;
-    sorted.sort();
-    log("[Scanner] ", QStringLiteral("cliSearchPaths: ") + quotedList(sorted));
-  });
   return paths;
+}
+
+void ProcessScanner::whenToolFoldersKnown(QObject* context, std::function<void()> done) {
+  ToolFolders::instance().whenKnown(context, std::move(done));
 }
 
 bool ProcessScanner::isCliInstalled(const QString& name) {

@@ -5,11 +5,13 @@
 #include "registry/AgentRegistry.h"
 
 #include <QDateTime>
+#include <QObject>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sys/types.h>
@@ -79,8 +81,12 @@ class ProcessScanner final {
   static bool isCliInstalled(const QString& name);
   // Where command-line agents are looked for: fixed folders (below the
   // current home), npm's global prefix and pipx's program folder. npm and
-  // pipx are asked once per process.
+  // pipx are asked once per process, off the main thread: until both have
+  // answered only the fixed folders are given, and nobody waits for them.
   static QStringList cliSearchPaths();
+  // Calls `done` on the main thread once npm and pipx have answered (soon,
+  // when they have already), unless `context` is gone by then.
+  static void whenToolFoldersKnown(QObject* context, std::function<void()> done);
   // Names of programs that run scripts ("node", "python3", ...), whose
   // arguments tell which agent they run.
   static bool isInterpreterName(const QString& name);

@@ -246,3 +246,43 @@ TEST_F(RunningApplication, ChildrenDoNotInheritTheLock) {
   EXPECT_FALSE(fds.isEmpty());
   EXPECT_FALSE(fds.contains(QStringLiteral("single-instance.lock"))) << fds.toStdString();
 }
+
+TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswers) {
+  // npm answers only once the test lets it; its prefix's program folder
+  // holds the one agent of the registry.
+  const QString prefix = home_.path() + QStringLiteral("/npm-prefix");
+  const QString name = uniqueAgentName(QStringLiteral("tlr-npm-agent"));
+  const QString program = copyFakeAgent(prefix + QStringLiteral("/bin"), name);
+  const QString asked = home_.path() + QStringLiteral("/npm-asked");
+  const QString release = home_.path() + QStringLiteral("/npm-release");
+  // Where the application looks for npm first.
+  const QString npm = home_.writeFile(QStringLiteral(".npm-global/bin/npm"),
+                                      QStringLiteral("#!/bin/sh\ntouch '%1'\n"
+                                                     "while [ ! -e '%2' ]; do sleep 0.05; done\n"
+                                                     "echo '%3'\n")
+                                          .arg(asked, release, prefix)
+                                          .toUtf8());
+  QFile::setPermissions(npm, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  AppProcess& app = process(sandbox(shippedWith([&](QJsonObject& agent) {
+    agent = QJsonObject{{QStringLiteral("id"), QStringLiteral("npm-agent")},
+                        {QStringLiteral("displayName"), QStringLiteral("Npm Agent")},
+                        {QStringLiteral("vendor"), QStringLiteral("test labs")},
+                        {QStringLiteral("kind"), QStringLiteral("cli")},
+                        {QStringLiteral("identify"),
+                         QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}}};
+  })));
+  ASSERT_TRUE(app.start());
+  // Start-up runs past its first scan while npm is still being asked.
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Settings] activationPolicy"), 20s)) << app.stdOut().toStdString();
+  EXPECT_TRUE(QFile::exists(asked));
+  EXPECT_FALSE(app.stdOut().contains(QStringLiteral("cliSearchPaths"))) << "npm has not answered yet";
+
+  writeBytes(release, "go");
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] cliSearchPaths: ")));
+  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("\"") + prefix + QStringLiteral("/bin\"")))
+      << app.stdOut().toStdString();
+  // The agent in npm's folder now counts as installed.
+  ASSERT_GT(agents_.start(program), 0);
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Npm Agent"), 20s))
+      << app.stdOut().toStdString();
+}

@@ -1,6 +1,7 @@
 #include "core/AgentInstaller.h"
 
 #include "core/RecipeTestSupport.h"
+#include "core/SettingsStore.h"
 #include "platform/ChildProcess.h"
 
 #include <QDir>
@@ -27,19 +28,23 @@ using tlr::test::TempHome;
 
 namespace {
 
-const QString kWritten = QStringLiteral("已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）");
+const QString kWritten = QStringLiteral("已写入 PATH 到 ~/.zshrc（开新终端即可生效）");
 const QString kBlock = QStringLiteral(
     "# >>> tollamere CLI path setup >>>\n"
     "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\"\n"
     "# <<< tollamere CLI path setup <<<\n");
 
-// The error text of the one failing command `script`.
-std::optional<QString> errorOf(const QString& script, std::chrono::milliseconds timeout = 600s) {
+// The row of the one failing command `script`.
+tlr::StepResult failedRow(const QString& script, std::chrono::milliseconds timeout = 600s) {
   const auto rows = AgentInstaller(timeout).runSteps("Agent", {{"sh", "-c", script}}, nullptr);
   EXPECT_EQ(rows.size(), 1);
-  if (rows.isEmpty()) return QStringLiteral("(no row)");
+  if (rows.isEmpty()) return tlr::StepResult::make(QStringLiteral("(no row)"), false);
   EXPECT_FALSE(rows[0].success);
-  return rows[0].error;
+  return rows[0];
+}
+// Its error text.
+std::optional<QString> errorOf(const QString& script, std::chrono::milliseconds timeout = 600s) {
+  return failedRow(script, timeout).error;
 }
 
 }  // namespace
@@ -105,24 +110,38 @@ TEST(InstallSteps, ProgramsOutsideTheProgramFoldersRunThroughEnv) {
   EXPECT_EQ(tlr::test::readFile(home.path() + "/ran"), "ran\n");
 }
 
-TEST(InstallErrorText, TailOfStandardErrorThenOutput) {
+TEST(InstallErrorText, TheMessageIsTheEndingAndWhatTheToolPrintedIsTheDetailsWithItsLineBreaks) {
   TempHome home;
-  EXPECT_EQ(errorOf("echo e1 >&2; echo >&2; echo e2 >&2; echo o1; exit 2"), "exit 2\ne1\ne2\no1");
-  EXPECT_EQ(errorOf("for i in 1 2 3 4 5 6 7 8 9 10; do echo line$i; done; echo err >&2; exit 1"),
-            "exit 1\nline7\nline8\nline9\nline10");
-  EXPECT_EQ(errorOf("printf '  \\n\\n  '; exit 4"), "exit 4（无输出）");
+  const tlr::StepResult failed = failedRow("echo e1 >&2; echo >&2; echo e2 >&2; echo o1; exit 2");
+  EXPECT_EQ(failed.error, "exit 2");
+  EXPECT_EQ(failed.details, "e1\n\ne2\no1") << "standard error first, then the output, line breaks kept";
+  const tlr::StepResult quiet = failedRow("printf '  \\n\\n  '; exit 4");
+  EXPECT_EQ(quiet.error, "exit 4（无输出）");
+  EXPECT_EQ(quiet.details, std::nullopt);
+
+  // A long output keeps its end; bytes that are not UTF-8 are shown as they read.
+  const tlr::StepResult chatty =
+      failedRow("i=0; while [ $i -lt 20000 ]; do echo line$i; i=$((i+1)); done; exit 1");
+  ASSERT_TRUE(chatty.details);
+  EXPECT_EQ(chatty.details->size(), tlr::recipe::kDetailsLimit + 1);
+  EXPECT_TRUE(chatty.details->startsWith(QStringLiteral("…")));
+  EXPECT_TRUE(chatty.details->endsWith("\nline19999"));
+  EXPECT_EQ(failedRow("printf 'bad \\377\\n' >&2; echo fine; exit 5").details,
+            QStringLiteral("bad \uFFFD\nfine"));
 }
 
-TEST(InstallErrorText, CutAt600CharactersAndInvalidUtf8CountsAsEmpty) {
+TEST(InstallErrorText, MessagesFollowTheInterfaceLanguage) {
   TempHome home;
-  const QString cjk = errorOf("i=0; while [ $i -lt 700 ]; do printf '错'; i=$((i+1)); done; exit 1").value_or("");
-  EXPECT_EQ(cjk.size(), 600);
-  EXPECT_EQ(cjk, "exit 1\n" + QString(593, QChar(0x9519)));
-  // Combined characters stay whole at the cut.
-  const QString combined =
-      errorOf("i=0; while [ $i -lt 700 ]; do printf 'e\\314\\201'; i=$((i+1)); done; exit 1").value_or("");
-  EXPECT_EQ(combined, "exit 1\n" + QString("e\u0301").repeated(593));
-  EXPECT_EQ(errorOf("printf 'bad \\377\\n' >&2; echo fine; exit 5"), "exit 5\nfine");
+  tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::en);
+  EXPECT_EQ(errorOf("exit 3"), "exit 3 (no output)");
+  EXPECT_TRUE(errorOf("sleep 30", 1s)->startsWith("The command did not finish within 1 minutes and was stopped.\n"));
+  const auto rows = AgentInstaller().runSteps("Agent", {{"true"}}, nullptr);
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_EQ(rows[1].label, "Added PATH to ~/.zshrc (new terminals pick it up)");
+  EXPECT_TRUE(AgentInstaller::terminalShellLine({{"true"}}).contains("echo \"✓ Install complete\""));
+  tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::zh);
+  EXPECT_EQ(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr)[1].label, "PATH 已配置（~/.zshrc）");
+  EXPECT_TRUE(AgentInstaller::terminalShellLine({{"true"}}).contains("echo \"✓ 安装完成\""));
 }
 
 TEST(InstallTimeout, AHungCommandIsStoppedWithTheTimeoutText) {
@@ -145,7 +164,9 @@ TEST(InstallTimeout, AChildIgnoringTerminateIsKilled) {
 
 TEST(InstallTimeout, ACrashIsReportedWithItsSignalNotAsTimeout) {
   TempHome home;
-  EXPECT_EQ(errorOf("echo boom >&2; kill -SEGV $$"), "signal 11 (SIGSEGV)\nboom");
+  const tlr::StepResult crashed = failedRow("echo boom >&2; kill -SEGV $$");
+  EXPECT_EQ(crashed.error, "signal 11 (SIGSEGV)");
+  EXPECT_EQ(crashed.details, "boom");
   EXPECT_EQ(errorOf("kill -KILL $$"), "signal 9 (SIGKILL)（无输出）");
 }
 

@@ -66,8 +66,8 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
   expectRows(rows, {{"$ tlr-pre a b", true, std::nullopt},
                     {"$ tlr-missing-program x", true, "(tlr-missing-program 未安装，跳过)"},
                     {"$ tlr-only-on-path", true, "(tlr-only-on-path 未安装，跳过)"},
-                    {"$ tlr-exit3", false, "exit 3"},
-                    {"$ tlr-stderr", false, "real reason"},
+                    {"$ tlr-exit3", false, "exit 3", "out"},
+                    {"$ tlr-stderr", false, "exit 1", "real reason\nmore"},
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
   const QString recorded = tlr::test::readFile(ran);
   EXPECT_TRUE(recorded.startsWith("a b|" + home.path() + "/.npm-global/bin:" + home.path() +

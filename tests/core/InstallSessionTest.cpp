@@ -14,7 +14,7 @@ using tlr::test::TempHome;
 
 namespace {
 
-const QString kPathWritten = QStringLiteral("已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）");
+const QString kPathWritten = QStringLiteral("Added PATH to ~/.zshrc (new terminals pick it up)");
 
 tlr::AgentEntry agent(const QByteArray& install, const QByteArray& executableNames = R"(["tlr-agent"])") {
   QByteArray members = R"("id":"tlr-agent","displayName":"Agent","displayNameEN":"Agent","vendor":"v","kind":"cli",)"
@@ -151,7 +151,7 @@ TEST_F(InstallSessionTest, ASuccessfulAutoInstallGoesOnToTheAgentsInstall) {
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::missing, Phase::running, Phase::done}));
   // conda's success ends the script; the agent's own install follows.
   EXPECT_EQ(tlr::test::readFile(home.path() + "/calls"), "conda install -y -c conda-forge pipx\npipx install tlr-agent\n");
-  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ pipx install tlr-agent", "PATH 已配置（~/.zshrc）"}));
+  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ pipx install tlr-agent", "PATH already set up (~/.zshrc)"}));
   EXPECT_EQ(session.failureCount(), 0);
 }
 

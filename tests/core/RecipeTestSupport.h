@@ -39,6 +39,8 @@ struct ExpectedRow {
   QString label;
   bool success;
   std::optional<QString> error;
+  // Compared only when given.
+  std::optional<QString> details = std::nullopt;
 };
 
 inline void expectRows(const QList<StepResult>& rows, const QList<ExpectedRow>& expected) {
@@ -48,6 +50,7 @@ inline void expectRows(const QList<StepResult>& rows, const QList<ExpectedRow>& 
     EXPECT_EQ(rows[i].label, expected[i].label);
     EXPECT_EQ(rows[i].success, expected[i].success);
     EXPECT_EQ(rows[i].error, expected[i].error);
+    if (expected[i].details) EXPECT_EQ(rows[i].details, expected[i].details);
   }
 }
 

@@ -95,3 +95,60 @@ TEST(SetupActionRunnerOpen, ShowsTheFirstExistingFolderElseCreatesTheFirst) {
   EXPECT_TRUE(QFileInfo(first).isDir());
   EXPECT_EQ(tlr::test::readFile(record), second + "\n--\n" + first + "\n--\n");
 }
+
+TEST(SetupCatalogAction, LooksOnlyAtNamedFoldersWithoutWalkingProjectsOrWritingTheDiagnosticLine) {
+  tlr::test::TempHome home;
+  AgentEntry entry = cliWithData();
+  entry.id = "claude-code-cli";  // the id whose full discovery writes a diagnostic line
+  QDir().mkpath(home.path() + "/.agent");
+  home.writeFile("code/p/AGENT.md", "");
+  ::testing::internal::CaptureStderr();
+  const auto action = SetupCatalog::action(entry);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(action);
+  EXPECT_EQ(action->configDirs, QList<QUrl>{QUrl::fromLocalFile(home.path() + "/.agent")});
+  EXPECT_EQ(err.find("[Discovery]"), std::string::npos) << err;
+  EXPECT_TRUE(SetupCatalog::looksAtDisk(entry));
+  entry.setupCommand = QStringList{"agent", "login"};
+  EXPECT_FALSE(SetupCatalog::looksAtDisk(entry));
+}
+
+TEST(SetupActionCache, AnswersFromTheDiskOffTheMainThreadOnceUntilAskedAgain) {
+  tlr::test::TempHome home;
+  QDir().mkpath(home.path() + "/.agent");
+  AgentEntry withCommand = cliWithData();
+  withCommand.id = "commanded";
+  withCommand.setupCommand = QStringList{"agent", "login"};
+  const AgentEntry onDisk = cliWithData();
+  const auto folder = SetupCatalog::Action::openConfigDirs({QUrl::fromLocalFile(home.path() + "/.agent")});
+
+  tlr::SetupActionCache cache;
+  int changes = 0;
+  QObject::connect(&cache, &tlr::SetupActionCache::changed, [&] { ++changes; });
+  cache.track({withCommand, onDisk});
+  // The command is known from the entry at once; the disk is looked at
+  // elsewhere, and the answer comes later.
+  EXPECT_EQ(cache.action("commanded"), SetupCatalog::Action::runCommand({"agent", "login"}));
+  EXPECT_FALSE(cache.action("agent"));
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return changes == 1; }));
+  EXPECT_EQ(cache.action("agent"), folder);
+
+  // Kept while the agent stays installed: the disk is not looked at again.
+  QDir(home.path() + "/.agent").removeRecursively();
+  cache.track({withCommand, onDisk});
+  tlr::test::finishOffMainWork();
+  EXPECT_EQ(cache.action("agent"), folder);
+  EXPECT_EQ(changes, 1);
+  // Asked again, it follows the disk.
+  cache.refresh(onDisk);
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return changes == 2; }));
+  EXPECT_FALSE(cache.action("agent"));
+
+  // Uninstalled, it is forgotten; installed again, it is asked about afresh.
+  QDir().mkpath(home.path() + "/.agent");
+  cache.track({withCommand});
+  EXPECT_FALSE(cache.action("agent"));
+  cache.track({withCommand, onDisk});
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return changes == 3; }));
+  EXPECT_EQ(cache.action("agent"), folder);
+}

@@ -137,10 +137,13 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::preview, Phase::executing, Phase::done}));
 
   EXPECT_EQ(tlr::test::labels(session.allResults()),
-            (QStringList{"$ tlr-stop", "rm -rf ~/.agent", "(跳过) ~/.local", "rm -rf ~/.agent-gone"}));
+            (QStringList{"$ tlr-stop", "rm -rf ~/.agent", "(skipped) ~/.local", "rm -rf ~/.agent-gone"}));
   EXPECT_EQ(tlr::test::labels(session.executingSteps()), tlr::test::labels(session.allResults()));
-  EXPECT_EQ(session.allResults()[0].error, "still in use");
-  EXPECT_EQ(session.allResults()[2].error, "路径不安全，拒绝删除");
+  // The window's language for the message, what the tool printed behind it.
+  EXPECT_EQ(session.allResults()[0].error, "exit 4");
+  EXPECT_EQ(session.allResults()[0].details, "still in use");
+  EXPECT_EQ(session.allResults()[2].error, "unsafe path, not removed");
+  EXPECT_EQ(session.allResults()[3].error, "(not there, skipped)");
   EXPECT_FALSE(exists(".agent"));
   EXPECT_TRUE(exists(".agent-data/memory"));
   EXPECT_TRUE(exists(".local/bin/tlr-stop"));
@@ -150,7 +153,7 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
   EXPECT_EQ(session.summary(AppLanguage::zh), "已卸载（2 项未成功）");
   EXPECT_EQ(session.failureBody(AppLanguage::en),
             "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
-  EXPECT_EQ(session.failureLines(AppLanguage::en), (QStringList{"• $ tlr-stop", "• (跳过) ~/.local"}));
+  EXPECT_EQ(session.failureLines(AppLanguage::en), (QStringList{"• $ tlr-stop", "• (skipped) ~/.local"}));
 }
 
 TEST_F(UninstallSessionTest, TheFailureBoxListsFiveThenHowManyMore) {

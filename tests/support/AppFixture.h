@@ -4,6 +4,7 @@
 #include "FakeAgents.h"
 #include "TestSupport.h"
 
+#include <QFile>
 #include <QJsonObject>
 #include <QList>
 
@@ -25,8 +26,12 @@ class AppFixture : public ::testing::Test {
   // machine without user services, npm or pipx: never the real ones.
   AppFixture() {
     fakeBin_.add(QStringLiteral("systemctl"), QStringLiteral("echo MainPID=0\necho ActiveState=inactive\n"));
-    fakeBin_.add(QStringLiteral("npm"), QStringLiteral("exit 1\n"));
-    fakeBin_.add(QStringLiteral("pipx"), QStringLiteral("exit 1\n"));
+    // npm and pipx are looked for in the user's program folders before PATH
+    // (and before /usr/bin): the fakes lie in one of them.
+    for (const QString name : {QStringLiteral("npm"), QStringLiteral("pipx")}) {
+      const QString fake = home_.writeFile(QStringLiteral(".volta/bin/") + name, "#!/bin/sh\nexit 1\n");
+      QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
     fakeBin_.addRecorder(QStringLiteral("notify-send"));
   }
 

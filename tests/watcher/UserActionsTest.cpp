@@ -3,12 +3,14 @@
 #include "RecoverTestSupport.h"
 #include "core/DoctorResultStore.h"
 #include "core/LockOnlineStore.h"
+#include "core/SettingsStore.h"
 #include "platform/Defaults.h"
 #include "platform/ProcessSignals.h"
 #include "support/SpawnedChild.h"
 #include "watcher/SetupCompletionWatcher.h"
 #include "watcher/SignalledPids.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -329,20 +331,48 @@ TEST_F(UserActionsTest, ACompletedSetupRecordsItAndRunsTheDoctor) {
   EXPECT_EQ(lastDetails(fakeId), "诊断完成 exit=0 · 无已知问题");
 }
 
-TEST_F(UserActionsTest, ASetupWithoutATerminalIsSignalledForTheUser) {
+TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalledForTheUser) {
   const test::FakeBin empty;
   const test::OnlyFakesOnPath onlyEmpty(empty);
-  make({fakeAgent(R"(,"setupCommand":["true"])")});
-  QList<QStringList> failures;
-  QObject::connect(watcher.get(), &AgentLifecycleWatcher::setupTerminalFailed,
-                   [&](const QString& id, const QString& name, const QString& reason) {
-                     failures.append({id, name, reason});
-                   });
+  QDir().mkpath(home.path() + "/.fake-config");
+  make({fakeAgent(R"(,"setupCommand":["fake","setup"],"recover":{"strategy":"exec-cli","command":["fake","--go"]})"),
+        cliAgent("folders", R"(,"backup":{"discovery":{"primaryHomes":["~/.fake-config"]}})"),
+        cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")});
+  QList<UserActionFailure> failures;
+  QObject::connect(watcher.get(), &AgentLifecycleWatcher::userActionFailed,
+                   [&](const UserActionFailure& failure) { failures << failure; });
+  const auto en = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::en, key); };
+  const auto zh = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::zh, key); };
+
   watcher->runSetupOnUserClick(entry(fakeId));
   ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 1; }));
-  EXPECT_EQ(failures[0][0], fakeId);
-  EXPECT_EQ(failures[0][1], "Fake");
-  EXPECT_TRUE(failures[0][2].startsWith("osascript 执行失败")) << failures[0][2].toStdString();
+  EXPECT_EQ(en(failures[0].title()), "Cannot open a terminal to configure Fake");
+  EXPECT_EQ(zh(failures[0].title()), "无法打开终端配置 Fake");
+  EXPECT_TRUE(en(failures[0].message()).startsWith("Possible causes:\n• No terminal program is installed"));
+
+  // No terminal for a launch either: the command it was to run is named.
+  std::optional<bool> launched;
+  watcher->launchOnUserClick(entry(fakeId), [&](bool ok) { launched = ok; });
+  ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 2; }));
+  EXPECT_EQ(launched, std::optional<bool>(false));
+  EXPECT_EQ(en(failures[1].title()), "Cannot launch Fake");
+  EXPECT_EQ(zh(failures[1].title()), "无法启动 Fake");
+  const QString body = en(failures[1].message());
+  EXPECT_TRUE(body.startsWith("Tried to open a terminal to run `fake --go` but failed.")) << body.toStdString();
+  EXPECT_FALSE(body.contains("Terminal")) << "no application name";
+  EXPECT_TRUE(zh(failures[1].message()).startsWith("试图打开终端运行 `fake --go` 但失败了。"));
+
+  // No file manager for the configuration folder.
+  watcher->runSetupOnUserClick(entry("folders"));
+  ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 3; }));
+  EXPECT_EQ(en(failures[2].title()), "Cannot open the configuration folder of FOLDERS");
+  EXPECT_EQ(zh(failures[2].title()), "无法打开 FOLDERS 的配置目录");
+  EXPECT_TRUE(en(failures[2].message()).startsWith("Error: ")) << en(failures[2].message()).toStdString();
+
+  // A launch the registry gives no way to.
+  watcher->launchOnUserClick(entry("urlonly"));
+  ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 4; }));
+  EXPECT_EQ(en(failures[3].message()), "The registry gives no way to launch this agent.");
 }
 
 TEST_F(UserActionsTest, LockingOnlineStartsTheAgentUnlessItIsThrottled) {

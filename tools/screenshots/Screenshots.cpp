@@ -22,6 +22,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -124,6 +126,12 @@ int main(int argc, char** argv) {
       SettingsSheet sheet({&settings, &selfGuard, &sdk, false}, controller.window());
       sheet.show();
       ok &= save(sheet, out + QStringLiteral("/settings") + suffix);
+      // Scrolled to its end: the About card.
+      if (auto* scroll = sheet.findChild<QScrollArea*>(QStringLiteral("settingsScroll"))) {
+        settle();
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        ok &= save(sheet, out + QStringLiteral("/settings-about") + suffix);
+      }
       sheet.hide();
 
       LegalDocSheet privacy(settings, LegalDocKind::privacy, controller.window());

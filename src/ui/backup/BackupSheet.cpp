@@ -282,7 +282,10 @@ void BackupSheet::refreshState() {
   const std::optional<QString> image = BackupVolume::imageURL();
 
   // The volume card: its figures, or the way to set one up.
-  volumePath_->setPlainText(hasImage && image ? *image : text(LocKey::backupNotSet()));
+  if (hasImage && image)
+    volumePath_->setPathText(*image);
+  else
+    volumePath_->setPlainText(text(LocKey::backupNotSet()));
   volumeSpace_->setVisible(hasImage);
   reveal_->setVisible(hasImage);
   setupHint_->setVisible(!hasImage);

@@ -189,7 +189,7 @@ void FirstTimeSetupSheet::retranslate() {
   intro_->setPlainText(text(LocKey::firstSetupIntro()));
   introDetail_->setPlainText(text(LocKey::firstSetupIntroDetail()));
   locationTitle_->setPlainText(text(LocKey::firstSetupLocationLabel()));
-  locationPath_->setPlainText(imagePath_);
+  locationPath_->setPathText(imagePath_);
   change_->setLabel(text(LocKey::firstSetupChangeLocation()));
   locationHint_->setPlainText(text(LocKey::firstSetupLocationHint()));
   next_->setLabel(text(LocKey::firstSetupNext()));

@@ -1,5 +1,6 @@
 #include "ui/dashboard/DashboardActions.h"
 
+#include "core/LockOnlineStore.h"
 #include "ui/dashboard/DashboardModel.h"
 
 #include <QPointer>
@@ -15,6 +16,9 @@ const QString kNoWatcher = QStringLiteral("watcher 未就绪");
 
 DashboardActions::DashboardActions(DashboardModel& model, QObject* parent) : QObject(parent), model_(model) {
   connect(&model_, &DashboardModel::dashboardItemsChanged, this, &DashboardActions::rowsPublished);
+  // The set as it is now, so the first change is acted on like every later
+  // one.
+  if (LockOnlineStore* store = model_.stores().lockOnline) lastSeenLockedIDs_ = store->lockedIDs();
 }
 
 bool DashboardActions::startLaunch(const AgentEntry& entry, AgentActions::LaunchCompletion completion) {
@@ -74,7 +78,23 @@ bool DashboardActions::launchFromRow(const AgentEntry& entry) { return startLaun
 void DashboardActions::setupFromRow(const AgentEntry& entry) { setup(entry); }
 
 void DashboardActions::launch(const AgentEntry& entry, AgentActions::LaunchCompletion completion) {
-  startLaunch(entry, std::move(completion));
+  AgentActions* watcher = model_.watcher();
+  if (!watcher) {
+    if (completion) completion(false);
+    return;
+  }
+  // The sheet's Open and Launch always reach the watcher (a second Open
+  // brings a running application forward); the sheet keeps its own busy
+  // state. A row's Launch right after it waits like after its own.
+  const QString id = entry.id;
+  watcher->launchOnUserClick(entry, [self = QPointer<DashboardActions>(this), id,
+                                     completion = std::move(completion)](bool started) {
+    if (self && started && !self->launches_.contains(id) && !self->settling_.contains(id)) {
+      Q_EMIT self->launchingChanged(id, true);
+      self->settle(id);
+    }
+    if (completion) completion(started);
+  });
 }
 
 void DashboardActions::stop(const AgentEntry& entry, AgentActions::StopCompletion completion) {

@@ -36,13 +36,14 @@ struct AgentDetailCallbacks {
 //  - Without a watcher an action starts nothing, and a completion is called
 //    at once with its "nothing happened" value (false, no doctor result, a
 //    failed fix or restart), so a sheet's busy indicator never stays on.
-//  - A launch of an agent whose launch is still in flight starts nothing
-//    more: a row's click is ignored, a sheet's launch waits for the one in
-//    flight and gets its outcome. After a successful launch the agent counts
-//    as launching until a published row shows it running (the next scan) or
+//  - A row's Launch of an agent whose launch is still in flight starts
+//    nothing more. After a successful launch the agent counts as launching
+//    until a published row shows it running (the next scan) or
 //    kLaunchSettleMs pass, so a double click, or a click on a row that still
 //    shows Launch, never starts a second instance. A failed launch can be
-//    retried at once.
+//    retried at once. The guard is the row's only: a detail sheet's Open or
+//    Launch always reaches the watcher (the sheet has its own busy state),
+//    and a successful one holds the row's Launch like the row's own.
 //  - The lock-online reaction starts agents the user has just locked online
 //    (lockedIDsChanged()).
 class DashboardActions final : public QObject {
@@ -82,9 +83,11 @@ class DashboardActions final : public QObject {
 
   // ---- Reactions ----
   // The lock-online set changed to `lockedIDs`: the rows are rebuilt; then
-  // the first change seen only records the set; from the second on, each
-  // newly locked agent whose row is neither running nor run by the user
-  // manager is started through the watcher's recoverOnDemand (once).
+  // each newly locked agent (against the set last seen, which starts as the
+  // store's set when this object is made) whose row is neither running nor
+  // run by the user manager is started through the watcher's recoverOnDemand
+  // (once). Without a lock-online store the first change only records the
+  // set.
   void lockedIDsChanged(const QSet<QString>& lockedIDs);
   const std::optional<QSet<QString>>& lastSeenLockedIDs() const { return lastSeenLockedIDs_; }
 

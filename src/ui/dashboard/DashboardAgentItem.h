@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/SetupCatalog.h"
 #include "registry/AgentEntry.h"
 
 #include <QString>
@@ -35,14 +36,18 @@ struct DashboardAgentItem {
   // absent when there is none.
   std::optional<pid_t> embeddedCliPID;
   std::optional<QString> embeddedCliName;
+  // The agent's first-time setup, as far as known (worked out off the main
+  // thread, so it may come with a later update); absent: none offered.
+  std::optional<SetupCatalog::Action> setupAction;
 
-  // Whether the six fields an open detail sheet follows are equal:
-  // isLaunchdManaged, isRunning, isLockedOnline, isThrottled, isFaulted and
-  // bigStatusText. entry and the embedded process are not compared.
+  // Whether the fields an open detail sheet follows are equal:
+  // isLaunchdManaged, isRunning, isLockedOnline, isThrottled, isFaulted,
+  // bigStatusText and setupAction. entry and the embedded process are not
+  // compared.
   static bool sameState(const DashboardAgentItem& a, const DashboardAgentItem& b) {
     return a.isLaunchdManaged == b.isLaunchdManaged && a.isRunning == b.isRunning &&
            a.isLockedOnline == b.isLockedOnline && a.isThrottled == b.isThrottled &&
-           a.isFaulted == b.isFaulted && a.bigStatusText == b.bigStatusText;
+           a.isFaulted == b.isFaulted && a.bigStatusText == b.bigStatusText && a.setupAction == b.setupAction;
   }
 };
 

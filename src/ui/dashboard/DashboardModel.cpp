@@ -18,7 +18,9 @@ DashboardModel::Stores DashboardModel::Stores::shared() {
 }
 
 DashboardModel::DashboardModel(std::shared_ptr<const AgentRegistry> registry, Stores stores, QObject* parent)
-    : QObject(parent), registry_(std::move(registry)), stores_(stores) {}
+    : QObject(parent), registry_(std::move(registry)), stores_(stores) {
+  connect(&setupActions_, &SetupActionCache::changed, this, &DashboardModel::refresh);
+}
 
 QSet<QString> DashboardModel::installedIds() const {
   QSet<QString> ids;
@@ -81,6 +83,7 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
 
   QSet<QString> ids;
   for (const AgentEntry& e : lastInstalled_) ids.insert(e.id);
+  setupActions_.track(lastInstalled_);
 
   // The newest event of each installed agent, in one pass over the log
   // (newest first), which stops once every agent has one.
@@ -121,6 +124,7 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
       item.embeddedCliPID = embedded->pid;
       item.embeddedCliName = embedded->entry.localizedDisplayName();
     }
+    item.setupAction = setupActions_.action(entry.id);
     rows.append(std::move(item));
   }
 

@@ -23,7 +23,9 @@ class SettingsStore;
 // one DashboardAgentItem per installed agent, in the dashboard's fixed order.
 // The application feeds it on every scan tick; the dashboard window runs it
 // again with the last lists when the language, the lock-online set or the
-// event log changes (refresh()). Holds no widgets. Main thread only.
+// event log changes (refresh()). A row's setup action is worked out off the
+// main thread when its agent becomes installed; the rows are published again
+// when it arrives. Holds no widgets. Main thread only.
 class DashboardModel final : public QObject {
   Q_OBJECT
 
@@ -66,6 +68,9 @@ class DashboardModel final : public QObject {
   void update(const QList<AgentEntry>& installed, const QList<RunningAgent>& running);
   // update() with the last lists again.
   void refresh() { update(lastInstalled_, lastRunning_); }
+  // Works out the setup action of an installed agent again (its folders may
+  // have appeared); the rows follow when the answer differs.
+  void refreshSetupAction(const AgentEntry& entry) { setupActions_.refresh(entry); }
 
   // The sort weight of a row: 1000 when throttled; otherwise
   // (locked ? 0 : 10) + (running ? 0 : 100) + the kind's rank (desktop app 0,
@@ -91,6 +96,8 @@ class DashboardModel final : public QObject {
   QList<DashboardAgentItem> dashboardItems_;
   QList<AgentEntry> lastInstalled_;
   QList<RunningAgent> lastRunning_;
+  // Each installed agent's setup action, kept between updates.
+  SetupActionCache setupActions_;
 };
 
 }  // namespace tlr

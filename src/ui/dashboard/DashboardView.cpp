@@ -3,7 +3,6 @@
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
-#include "core/SetupCatalog.h"
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardModel.h"
 #include "ui/dashboard/DashboardParts.h"
@@ -199,7 +198,7 @@ void DashboardView::syncRows(const QList<DashboardAgentItem>& items) {
       connect(row, &AgentRowView::launchRequested, this, [this, row] { actions_->launchFromRow(row->item().entry); });
     }
     // The setup action only when the agent offers one.
-    if (SetupCatalog::action(item.entry)) {
+    if (item.setupAction) {
       const QPointer<AgentRowView> guard(row);
       row->setOnSetup([this, guard] {
         if (guard) actions_->setupFromRow(guard->item().entry);
@@ -295,6 +294,9 @@ void DashboardView::selectItem(const DashboardAgentItem& item) {
   });
   DashboardSheets::Detail detail = sheets_.detail(window(), item, callbacks);
   if (!detail.sheet) return;
+  // Its configuration folder may have appeared since the agent was
+  // installed: the sheet follows the answer.
+  model_.refreshSetupAction(item.entry);
   selectedItem_ = item;
   detailSetItem_ = std::move(detail.setItem);
   present(SheetKind::detail, detail.sheet);

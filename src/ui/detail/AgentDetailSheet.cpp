@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -108,14 +109,21 @@ QPushButton* alertButton(QMessageBox* box, const QString& label, QMessageBox::Bu
 
 // ---- Small painted parts of the header and the banner ----------------------------
 
-// The agent's picture in a 52 × 52 rounded tile with a soft shadow.
+// The agent's picture framed 52 × 52: a rounded tile (radius 12) in white
+// (light) or white at 0.06 (dark) with a hairline, the picture clipped to it
+// (the grey placeholder without one), and a soft shadow under it that is
+// drawn outside the frame.
 class AgentIconTile final : public QWidget {
  public:
-  static constexpr qreal kSide = 52;
-  static constexpr qreal kMargin = 8;
+  static constexpr int kSide = 52;
 
   explicit AgentIconTile(QWidget* parent) : QWidget(parent) {
-    setFixedSize(qCeil(kSide + 2 * kMargin), qCeil(kSide + 2 * kMargin));
+    setFixedSize(kSide, kSide);
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setColor(QColor(0, 0, 0, 64));
+    shadow->setBlurRadius(12);
+    shadow->setOffset(0, 3);
+    setGraphicsEffect(shadow);
     whenLookChanges(this);
   }
   void setEntry(const AgentEntry& entry) {
@@ -132,12 +140,8 @@ class AgentIconTile final : public QWidget {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const Theme::Roles r = Theme::current();
-    // Centred horizontally, lifted so the shadow (3 down) fits below.
-    const QRectF tile(kMargin, kMargin - 3, kSide, kSide);
+    const QRectF tile(rect());
     const QPainterPath shape = Painting::continuousRoundRect(tile, 12);
-    QPointF origin;
-    const QImage shadow = Painting::softShape(shape, QColor(0, 0, 0, 64), 6, devicePixelRatioF(), &origin);
-    p.drawImage(origin + QPointF(0, 3), shadow);
     p.fillPath(shape, r.dark ? QColor(255, 255, 255, 15) : QColor(Qt::white));
     p.save();
     p.setClipPath(shape);
@@ -149,7 +153,7 @@ class AgentIconTile final : public QWidget {
       p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), resolved_->image,
                    QRectF(resolved_->image.rect()));
     } else {
-      p.fillPath(Painting::continuousRoundRect(tile, 12), QColor(128, 128, 128, 77));
+      p.fillPath(shape, QColor(128, 128, 128, 77));
     }
     p.restore();
     p.setPen(QPen(r.contrast(0.036), 0.5));
@@ -331,9 +335,8 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   auto* header = new QWidget(this);
   header->setObjectName(QStringLiteral("detailHeader"));
   auto* row = new QHBoxLayout(header);
-  // The icon tile carries its shadow's margin, taken off the paddings.
-  row->setContentsMargins(22 - int(AgentIconTile::kMargin), 18 - int(AgentIconTile::kMargin), 22, 18 - 5);
-  row->setSpacing(14 - int(AgentIconTile::kMargin));
+  row->setContentsMargins(22, 18, 22, 18);
+  row->setSpacing(14);
   icon_ = new AgentIconTile(header);
   icon_->setObjectName(QStringLiteral("detailIcon"));
   row->addWidget(icon_);
@@ -663,7 +666,7 @@ void AgentDetailSheet::refresh() {
   switchOpacity->setOpacity(usable ? 1.0 : 0.45);
 
   // Setup.
-  const std::optional<SetupCatalog::Action> setup = callbacks_.onSetup ? SetupCatalog::action(entry) : std::nullopt;
+  const std::optional<SetupCatalog::Action> setup = callbacks_.onSetup ? item_.setupAction : std::nullopt;
   setupSection_->setVisible(setup.has_value());
   if (setup) {
     setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
@@ -700,8 +703,10 @@ void AgentDetailSheet::refresh() {
     return OutlinedButton::Colors{r.textFaint, r.contrast(0.06)};
   })
                                      : std::function<OutlinedButton::Colors()>([] {
-                                         return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.85),
-                                                                       Theme::withOpacity(kSystemRed, 0.35)};
+                                         // Clearly red, so it never reads as the locked, disabled one.
+                                         return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
+                                                                       Theme::withOpacity(kSystemRed, 0.6),
+                                                                       Theme::withOpacity(kSystemRed, 0.08)};
                                        }));
   uninstallHint_->setVisible(locked);
   uninstallHint_->setPlainText(text(LocKey::detailUninstallLockHint()));

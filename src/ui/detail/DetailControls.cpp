@@ -207,6 +207,7 @@ void OutlinedButton::paintEvent(QPaintEvent*) {
   // Stroked inside its edge.
   const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const QPainterPath shape = Painting::continuousRoundRect(face, 7);
+  p.fillPath(shape, c.fill);
   if (isDown()) p.fillPath(shape, Theme::withOpacity(c.foreground, 0.12));
   else if (isHovered() && isEnabled()) p.fillPath(shape, Theme::withOpacity(c.foreground, 0.06));
   p.setPen(QPen(c.border, 1));

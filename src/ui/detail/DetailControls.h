@@ -81,6 +81,8 @@ class OutlinedButton final : public PaintedButton {
   struct Colors {
     QColor foreground;
     QColor border;
+    // A tint under the face; none by default.
+    QColor fill = Qt::transparent;
   };
   OutlinedButton(const QString& title, const QString& symbol, QWidget* parent = nullptr);
   // Called at every paint, so the colours follow the scheme.

@@ -335,10 +335,8 @@ void DoctorOutputSheet::refresh() {
       transcript_->setTranscript(result->combinedOutput(lang == AppLanguage::en));
     builtGeneration_ = model_->resultGeneration();
     builtLanguage_ = static_cast<int>(lang);
-    // The issues take what they need, up to about half of the content.
-    topContent_->adjustSize();
-    topArea_->setFixedHeight(std::min(topContent_->sizeHint().height(), 250));
   }
+  fitIssuesArea();
 
   const bool withCommand = result && !result->command.isEmpty();
   footer_->setPlainText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
@@ -415,8 +413,27 @@ void DoctorOutputSheet::rebuildIssueCards() {
     fixRow->addStretch(0);
     column->addLayout(fixRow);
     cardsLayout_->addWidget(c->card);
+    // Shown now, not on a later turn of the loop, so the area's height
+    // counts it.
+    c->card->show();
     cards_.append(c);
   }
+}
+
+void DoctorOutputSheet::fitIssuesArea() {
+  // The issues take what they need at the width they get, up to about half
+  // of the content; laid out again whenever what they show changes.
+  topLayout_->activate();
+  const int width = topArea_->viewport()->width();
+  const int wanted = topContent_->hasHeightForWidth() && width > 0 ? topContent_->heightForWidth(width)
+                                                                   : topContent_->sizeHint().height();
+  topArea_->setFixedHeight(std::min(wanted, 250));
+}
+
+void DoctorOutputSheet::showEvent(QShowEvent* event) {
+  Sheet::showEvent(event);
+  // Now the area has its real width.
+  fitIssuesArea();
 }
 
 void DoctorOutputSheet::refreshIssueCards() {

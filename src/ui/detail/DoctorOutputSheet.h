@@ -47,10 +47,14 @@ class DoctorOutputSheet final : public Sheet {
   DoctorOutputModel& model() const { return *model_; }
   DoctorTranscriptView* transcript() const { return transcript_; }
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
   void refresh();
   void rebuildIssueCards();
   void refreshIssueCards();
+  void fitIssuesArea();
 
   DoctorOutputModel* model_;
   Label* title_;

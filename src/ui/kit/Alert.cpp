@@ -2,6 +2,7 @@
 
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
+#include "ui/kit/LineBreaks.h"
 #include "ui/kit/Theme.h"
 
 #include <QBoxLayout>
@@ -22,27 +23,12 @@ constexpr int kWidestSpan = 720;
 constexpr qreal kTitlePixels = 13.5;
 constexpr qreal kMessagePixels = 12;
 
-const QChar kWordJoiner(0x2060);
-const QChar kNoBreakSpace(0x00A0);
-
 QColor systemRed() { return {255, 59, 48}; }
 
 }  // namespace
 
 QString Alert::unbreakable(const QString& message, const QStringList& keepTogether) {
-  QString out = message;
-  for (const QString& span : keepTogether) {
-    if (span.isEmpty()) continue;
-    QString joined;
-    for (qsizetype i = 0; i < span.size(); ++i) {
-      const QChar c = span.at(i);
-      joined += c == QLatin1Char(' ') ? kNoBreakSpace : c;
-      // Between every two characters: no break at a hyphen, a slash, a dot.
-      if (i + 1 < span.size() && !c.isHighSurrogate()) joined += kWordJoiner;
-    }
-    out.replace(span, joined);
-  }
-  return out;
+  return LineBreaks::keepTogether(message, keepTogether);
 }
 
 Alert::Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether)

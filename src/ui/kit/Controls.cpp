@@ -1,6 +1,7 @@
 #include "ui/kit/Controls.h"
 
 #include "ui/kit/Glyphs.h"
+#include "ui/kit/LineBreaks.h"
 #include "ui/kit/Painting.h"
 
 #include <QEnterEvent>
@@ -49,6 +50,11 @@ Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole r
 void Label::setPlainText(const QString& text) {
   setText(text);
   setAccessibleName(text);
+}
+
+void Label::setPathText(const QString& path) {
+  setText(LineBreaks::pathWrapping(path));
+  setAccessibleName(path);
 }
 
 void Label::setRole(TextRole role) {
@@ -168,6 +174,22 @@ void PaintedButton::leaveEvent(QEvent* event) {
   QAbstractButton::leaveEvent(event);
 }
 
+void PaintedButton::setLabelFont(qreal pixels, QFont::Weight weight) {
+  labelPixels_ = pixels;
+  labelWeight_ = weight;
+  updateGeometry();
+  update();
+}
+
+void PaintedButton::setPadding(qreal horizontal, qreal vertical) {
+  padX_ = horizontal;
+  padY_ = vertical;
+  updateGeometry();
+  update();
+}
+
+QFont PaintedButton::labelFont() const { return Theme::font(labelPixels_, labelWeight_); }
+
 QSizeF PaintedButton::contentSize(const QFont& font, qreal symbolSize, qreal spacing) const {
   const QFontMetricsF m(font);
   qreal w = m.horizontalAdvance(label_);
@@ -197,18 +219,6 @@ PrimaryButton::PrimaryButton(const QString& label, const QString& symbol, QWidge
   setSymbol(symbol);
 }
 
-void PrimaryButton::setLabelFont(qreal pixels, QFont::Weight weight) {
-  pixels_ = pixels;
-  weight_ = weight;
-  updateGeometry();
-}
-
-void PrimaryButton::setPadding(qreal horizontal, qreal vertical) {
-  padX_ = horizontal;
-  padY_ = vertical;
-  updateGeometry();
-}
-
 void PrimaryButton::setGlow(bool on) {
   glow_ = on;
   update();
@@ -220,7 +230,7 @@ void PrimaryButton::setFill(std::optional<QColor> fill) {
 }
 
 QSize PrimaryButton::sizeHint() const {
-  const QSizeF c = contentSize(Theme::font(pixels_, weight_), Glyphs::sizeForFont(12), 8);
+  const QSizeF c = contentSize(labelFont(), Glyphs::sizeForFont(12), 8);
   const qreal glowRoom = glow_ ? 8 : 0;
   return {qCeil(c.width() + 2 * padX_ + glowRoom * 2), qCeil(c.height() + 2 * padY_ + glowRoom * 2)};
 }
@@ -254,7 +264,7 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
   }
   if (live && isDown()) p.fillPath(shape, QColor(0, 0, 0, 40));
   else if (live && isHovered()) p.fillPath(shape, QColor(255, 255, 255, 22));
-  paintContent(p, face, Theme::font(pixels_, weight_), Glyphs::sizeForFont(12), Qt::white, 8);
+  paintContent(p, face, labelFont(), Glyphs::sizeForFont(12), Qt::white, 8);
 }
 
 // ---- SecondaryButton ---------------------------------------------------------
@@ -263,6 +273,7 @@ SecondaryButton::SecondaryButton(const QString& label, const QString& symbol, st
                                  QWidget* parent)
     : PaintedButton(label, parent), color_(color) {
   setSymbol(symbol);
+  setLabelFont(12, QFont::Medium);
 }
 
 void SecondaryButton::setColor(std::optional<QColor> color) {
@@ -271,8 +282,8 @@ void SecondaryButton::setColor(std::optional<QColor> color) {
 }
 
 QSize SecondaryButton::sizeHint() const {
-  const QSizeF c = contentSize(Theme::font(12, QFont::Medium), Glyphs::sizeForFont(12), 6);
-  return {qCeil(c.width() + 28), qCeil(c.height() + 16)};
+  const QSizeF c = contentSize(labelFont(), Glyphs::sizeForFont(12), 6);
+  return {qCeil(c.width() + 2 * padX_), qCeil(c.height() + 2 * padY_)};
 }
 
 void SecondaryButton::paintEvent(QPaintEvent*) {
@@ -287,7 +298,7 @@ void SecondaryButton::paintEvent(QPaintEvent*) {
   p.fillPath(shape, Theme::withOpacity(color, !live ? 0.15 : (isDown() ? 0.25 : (isHovered() ? 0.2 : 0.15))));
   p.setPen(QPen(Theme::withOpacity(color, 0.3), 1));
   p.drawPath(shape);
-  paintContent(p, face, Theme::font(12, QFont::Medium), Glyphs::sizeForFont(12), color, 6);
+  paintContent(p, face, labelFont(), Glyphs::sizeForFont(12), color, 6);
 }
 
 // ---- PillButton --------------------------------------------------------------

@@ -54,6 +54,8 @@ class Label : public QLabel {
         QWidget* parent = nullptr);
 
   void setPlainText(const QString& text);
+  // A path, wrapping only after a "/" (see LineBreaks::pathWrapping).
+  void setPathText(const QString& path);
   void setRole(TextRole role);
   // A fixed colour instead of a role (orange warnings, red failures).
   void setColor(const QColor& color);
@@ -114,6 +116,10 @@ class PaintedButton : public QAbstractButton {
   void setSymbol(const QString& symbol);
   const QString& symbol() const { return symbol_; }
   bool isHovered() const { return hovered_; }
+  // The label's size and weight and the room around the content, for the
+  // buttons that have a face (primary and secondary).
+  void setLabelFont(qreal pixels, QFont::Weight weight);
+  void setPadding(qreal horizontal, qreal vertical);
 
  protected:
   void enterEvent(QEnterEvent* event) override;
@@ -123,10 +129,15 @@ class PaintedButton : public QAbstractButton {
                     qreal spacing) const;
   QSizeF contentSize(const QFont& font, qreal symbolSize, qreal spacing) const;
 
+  QFont labelFont() const;
+  qreal padX_ = 14, padY_ = 8;
+
  private:
   QString label_;
   QString symbol_;
   bool hovered_ = false;
+  qreal labelPixels_ = 13;
+  QFont::Weight labelWeight_ = QFont::Medium;
 };
 
 class PrimaryButton final : public PaintedButton {
@@ -134,10 +145,8 @@ class PrimaryButton final : public PaintedButton {
 
  public:
   explicit PrimaryButton(const QString& label, const QString& symbol = {}, QWidget* parent = nullptr);
+  // Label 13 medium, padding 14 × 8 unless set otherwise.
   QSize sizeHint() const override;
-  // Label font size (13 by default) and weight (medium by default).
-  void setLabelFont(qreal pixels, QFont::Weight weight);
-  void setPadding(qreal horizontal, qreal vertical);
   // The drop shadow of the brand colour under the face (the onboarding's
   // default button); off by default.
   void setGlow(bool on);
@@ -148,9 +157,6 @@ class PrimaryButton final : public PaintedButton {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  qreal pixels_ = 13;
-  QFont::Weight weight_ = QFont::Medium;
-  qreal padX_ = 14, padY_ = 8;
   bool glow_ = false;
   std::optional<QColor> fill_;
 };
@@ -163,6 +169,7 @@ class SecondaryButton final : public PaintedButton {
                   QWidget* parent = nullptr);
   // Without a colour of its own it takes the accent colour.
   void setColor(std::optional<QColor> color);
+  // Label 12 medium, padding 14 × 8 unless set otherwise.
   QSize sizeHint() const override;
 
  protected:

@@ -40,11 +40,17 @@ QHBoxLayout* spinnerLine(const QString& caption, TextRole role, QWidget* parent,
   return line;
 }
 
-PrimaryButton* primaryAction(const QString& symbol, const QString& title, QWidget* parent) {
-  auto* button = new PrimaryButton(title, symbol, parent);
+// The card's actions: a label in 11.5 semibold, padded 12 × 6, the same for
+// the filled and the outlined one so they stand level.
+template <class Button>
+Button* sized(Button* button) {
   button->setLabelFont(11.5, QFont::DemiBold);
   button->setPadding(12, 6);
   return button;
+}
+
+PrimaryButton* primaryAction(const QString& symbol, const QString& title, QWidget* parent) {
+  return sized(new PrimaryButton(title, symbol, parent));
 }
 
 }  // namespace
@@ -88,8 +94,8 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
     anyAction = true;
   }
   if (requirement.hintUrl && !requirement.hintUrl->isEmpty()) {
-    auto* button = new SecondaryButton(text(LocKey::depActionOpenWebsite()), QStringLiteral("arrow.up.right"),
-                                       std::nullopt, this);
+    auto* button = sized(new SecondaryButton(text(LocKey::depActionOpenWebsite()), QStringLiteral("arrow.up.right"),
+                                             std::nullopt, this));
     button->setObjectName(QStringLiteral("installOpenWebsite:") + requirement.command);
     const QString address = *requirement.hintUrl;
     // Only an absolute address with a scheme is handed to the desktop.

@@ -185,13 +185,20 @@ QStringList ElidedText::lines(int width) const {
     layout.endLayout();
     return out;
   };
-  // One paragraph: line breaks inside the text count as blanks.
-  QString flat = text_;
-  flat.replace('\n', ' ');
-  QStringList wrapped = wrap(flat);
+  // Each line of the text wraps on its own: its line breaks are kept.
+  QStringList wrapped;
+  for (const QString& paragraph : text_.split(QLatin1Char('\n'))) wrapped += wrap(paragraph);
   if (wrapped.size() <= maxLines_) return wrapped;
-  // Too long: keep the beginning and the end, drop the middle.
   const QFontMetricsF metrics(font_);
+  if (maxLines_ > 1 && text_.contains(QLatin1Char('\n'))) {
+    // Too many lines: the first ones and the last, which says how it ended.
+    QStringList kept = wrapped.mid(0, maxLines_ - 1);
+    kept.last() = metrics.elidedText(kept.last() + QStringLiteral(" …"), Qt::ElideRight, w);
+    kept.append(metrics.elidedText(wrapped.last(), Qt::ElideLeft, w));
+    return kept;
+  }
+  // One long paragraph: keep its beginning and its end, drop the middle.
+  const QString flat = text_;
   qreal budget = w * maxLines_ - metrics.averageCharWidth() * 2 * maxLines_;
   for (int attempt = 0; attempt < 8; ++attempt) {
     wrapped = wrap(metrics.elidedText(flat, Qt::ElideMiddle, budget));
@@ -267,6 +274,13 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
                                  errorLines);
     error->setObjectName(QStringLiteral("stepError"));
     texts->addWidget(error);
+  }
+  if (step.details) {
+    // What the program printed, on request.
+    auto* details = new DetailsDisclosure(this);
+    details->setObjectName(QStringLiteral("stepDetails"));
+    details->setDetails(*step.details);
+    texts->addWidget(details);
   }
   row->addLayout(texts, 1);
   setAccessibleName(step.label);

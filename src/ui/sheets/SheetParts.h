@@ -118,9 +118,10 @@ class FilledButton final : public PaintedButton {
   ColorFn fill_;
 };
 
-// Plain text on at most `maxLines` lines, wrapped at the width it gets and
-// shortened in the middle when it needs more. Its accessible name is the
-// whole text.
+// Plain text on at most `maxLines` lines, wrapped at the width it gets, its
+// own line breaks kept, and shortened when it needs more (a long line in the
+// middle; a text of several lines keeps its first lines and its last). Its
+// accessible name is the whole text.
 class ElidedText final : public QWidget {
   Q_OBJECT
 
@@ -149,7 +150,8 @@ class ElidedText final : public QWidget {
 
 // The row of one install or uninstall step: a success or failure mark, the
 // label in monospace (two lines at most) and, when there is one, the error or
-// note under it (red for a failure, secondary otherwise).
+// note under it (red for a failure, secondary otherwise), then what the
+// step's program printed behind a "Details" disclosure.
 class StepRowView final : public QWidget {
   Q_OBJECT
 

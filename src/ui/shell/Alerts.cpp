@@ -1,6 +1,10 @@
 #include "ui/shell/Alerts.h"
 
+#include "core/SettingsStore.h"
+#include "ui/kit/Alert.h"
+#include "ui/kit/Controls.h"
 #include "ui/kit/ShieldArt.h"
+#include "watcher/AgentLifecycleWatcher.h"
 #include "ui/shell/ModalRun.h"
 
 #include <QAbstractButton>
@@ -40,6 +44,18 @@ SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, 
   }
   return box.clickedButton() == first ? SelfGuardStore::AlertChoice::firstButton
                                       : SelfGuardStore::AlertChoice::secondButton;
+}
+
+Alert* presentActionFailure(const UserActionFailure& failure, QWidget* parent) {
+  const SettingsStore& settings = SettingsStore::shared();
+  // A command stays whole on its line.
+  QStringList keep;
+  if (!failure.result.command.isEmpty()) keep << failure.result.command;
+  auto* alert = new Alert(settings.text(failure.title()), settings.text(failure.message()), parent, keep);
+  alert->setObjectName(QStringLiteral("actionFailedAlert"));
+  alert->addButton(settings.text(LocKey::alertGotIt()), Alert::Role::cancel, QStringLiteral("alertGotIt"));
+  alert->present();
+  return alert;
 }
 
 }  // namespace tlr

@@ -6,10 +6,18 @@ class QWidget;
 
 namespace tlr {
 
+class Alert;
+struct UserActionFailure;
+
 // Shows an alert (message, informative text, one or two buttons) modally and
 // returns the button chosen; the scan pauses while it is up. Texts are plain
 // text. Closing the alert without a button counts as the second button (or
 // the only one). Serves as SelfGuardStore's alert presenter.
 SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, QWidget* parent = nullptr);
+
+// Tells the user, in the window's language, that a setup or a launch they
+// asked for did not happen ("actionFailedAlert", one "Got it" button), over
+// `parent`'s window, or on its own without one. Returns at once.
+Alert* presentActionFailure(const UserActionFailure& failure, QWidget* parent);
 
 }  // namespace tlr

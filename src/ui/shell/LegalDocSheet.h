@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class QVBoxLayout;
+
 #include <optional>
 
 namespace tlr {
@@ -24,7 +26,10 @@ QString legalDocTitle(LegalDocKind kind, AppLanguage language);
 QString legalDocText(LegalDocKind kind, AppLanguage language);
 
 // Shows the privacy policy or the terms of service in the store's language
-// (and follows a change of it); its close button calls onClose.
+// (and follows a change of it); its close button calls onClose. The text is
+// laid out as it is written: a line followed by "• " lines is a heading over
+// them, each "• " item and each numbered clause ("1. Title. Text") hangs
+// from its mark, and a clause's title is set as a heading.
 class LegalDocSheet final : public Sheet {
   Q_OBJECT
 
@@ -35,15 +40,19 @@ class LegalDocSheet final : public Sheet {
 
   LegalDocKind kind() const { return kind_; }
   QString shownTitle() const;
+  // The whole text, as plain text.
   QString shownText() const;
 
  private:
   void retranslate();
+  void layOut(const QString& text);
 
   SettingsStore& store_;
   LegalDocKind kind_;
   Label* title_ = nullptr;
-  Label* body_ = nullptr;
+  QWidget* body_ = nullptr;
+  QVBoxLayout* blocks_ = nullptr;
+  QString text_;
 };
 
 }  // namespace tlr

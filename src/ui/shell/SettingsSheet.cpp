@@ -11,6 +11,7 @@
 #include "ui/shell/VornelAdBannerView.h"
 
 #include <QCoreApplication>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QScrollArea>
 #include <QSystemTrayIcon>
@@ -214,12 +215,19 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
     auto* layout = new QVBoxLayout(card);
     layout->setContentsMargins(14, 14, 14, 14);
     layout->setSpacing(6);
+    // The name and the version stand on one baseline.
     auto* nameRow = row(8);
-    nameRow->addWidget(new Label(QStringLiteral("Tollamere"), 14, QFont::Medium, TextRole::primary, card));
+    auto* name = new Label(QStringLiteral("Tollamere"), 14, QFont::Medium, TextRole::primary, card);
+    name->setObjectName(QStringLiteral("aboutName"));
+    name->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    nameRow->addWidget(name, 0, Qt::AlignBottom);
     nameRow->addStretch(1);
     aboutVersion_ = new Label(appVersion(), 12, QFont::Normal, TextRole::dim, card);
     aboutVersion_->setObjectName(QStringLiteral("aboutVersion"));
-    nameRow->addWidget(aboutVersion_);
+    aboutVersion_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    const int descents = qRound(QFontMetricsF(name->font()).descent() - QFontMetricsF(aboutVersion_->font()).descent());
+    aboutVersion_->setContentsMargins(0, 0, 0, std::max(0, descents));
+    nameRow->addWidget(aboutVersion_, 0, Qt::AlignBottom);
     layout->addLayout(nameRow);
     aboutTagline_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, card);
     aboutTagline_->setObjectName(QStringLiteral("aboutTagline"));

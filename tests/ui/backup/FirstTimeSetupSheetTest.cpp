@@ -53,7 +53,7 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   LanguageScope english(AppLanguage::en);
   FirstTimeSetupSheet* sheet = open();
   EXPECT_EQ(sheet->step(), 1);
-  EXPECT_EQ(named<Label>(sheet, "firstSetupLocationPath")->text(), BackupVolume::defaultImagePath());
+  EXPECT_EQ(named<Label>(sheet, "firstSetupLocationPath")->accessibleName(), BackupVolume::defaultImagePath());
   EXPECT_EQ(named<Label>(sheet, "firstSetupStep")->text(), "Step 1/2 · Choose location");
   named<PaintedButton>(sheet, "firstSetupNext")->click();
   EXPECT_EQ(sheet->step(), 2);

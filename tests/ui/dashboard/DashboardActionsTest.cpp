@@ -25,13 +25,8 @@ TEST_F(DashboardActionsTest, ARowLaunchIsIgnoredUntilTheLaunchedAgentIsSeenRunni
   EXPECT_TRUE(dash.launchFromRow(b));   // other agents are not held up
   EXPECT_EQ(actions.calls, (QStringList{"launch a", "launch b"}));
 
-  // A sheet's launch meanwhile joins the one in flight and hears its outcome.
-  std::optional<bool> sheetHeard;
-  dash.launch(a, [&](bool ok) { sheetHeard = ok; });
-  EXPECT_EQ(actions.calls.size(), 2);
   ASSERT_EQ(actions.launchCompletions.size(), 2);
   actions.launchCompletions[0](true);
-  EXPECT_EQ(sheetHeard, std::optional<bool>(true));
 
   // Started, but the row still shows Launch until the next scan: a click
   // now starts nothing either.
@@ -51,6 +46,37 @@ TEST_F(DashboardActionsTest, ARowLaunchIsIgnoredUntilTheLaunchedAgentIsSeenRunni
   EXPECT_FALSE(dash.isLaunching("b"));
   EXPECT_TRUE(dash.launchFromRow(b));
   EXPECT_EQ(actions.calls.count("launch b"), 2);
+}
+
+TEST_F(DashboardActionsTest, TheSheetsOpenAlwaysReachesTheWatcherAndHoldsTheRowsLaunch) {
+  model.setWatcher(&actions);
+  const AgentEntry app = agentEntry("app", AgentEntry::Kind::desktopApp);
+  model.update({app}, {runningRecord(app, 7)});
+  // A running application opened twice from its sheet: the second Open
+  // brings it forward again, it is not held back by the first.
+  QList<bool> heard;
+  dash.launch(app, [&](bool ok) { heard << ok; });
+  ASSERT_EQ(actions.launchCompletions.size(), 1);
+  actions.launchCompletions[0](true);
+  dash.launch(app, [&](bool ok) { heard << ok; });
+  ASSERT_EQ(actions.launchCompletions.size(), 2);
+  actions.launchCompletions[1](true);
+  EXPECT_EQ(actions.calls, (QStringList{"launch app", "launch app"}));
+  EXPECT_EQ(heard, (QList<bool>{true, true}));
+
+  // Also while a row's launch is in flight; and a row's Launch right after
+  // a sheet's successful one waits for it like after its own.
+  const AgentEntry cli = agentEntry("cli");
+  model.update({app, cli}, {});
+  ASSERT_TRUE(dash.launchFromRow(cli));
+  dash.launch(cli, {});
+  EXPECT_EQ(actions.calls.count("launch cli"), 2);
+  actions.launchCompletions[2](false);
+  EXPECT_FALSE(dash.isLaunching("cli"));
+  actions.launchCompletions[3](true);
+  EXPECT_TRUE(dash.isLaunching("cli"));
+  EXPECT_FALSE(dash.launchFromRow(cli));
+  EXPECT_EQ(actions.calls.count("launch cli"), 2);
 }
 
 TEST_F(DashboardActionsTest, ALaunchedAgentThatNeverShowsUpCanBeLaunchedAgainLater) {
@@ -121,30 +147,30 @@ TEST_F(DashboardActionsTest, DetailCallbacksReachTheWatcherForTheirEntry) {
   EXPECT_TRUE(fixed->succeeded());
 }
 
-TEST_F(DashboardActionsTest, LockSetReactionStartsOnlyNewlyLockedStoppedAgentsFromTheSecondChange) {
+TEST_F(DashboardActionsTest, LockSetReactionStartsOnlyNewlyLockedStoppedAgentsFromTheFirstChange) {
   model.setWatcher(&actions);
   const AgentEntry stopped1 = agentEntry("stopped1"), stopped2 = agentEntry("stopped2");
   const AgentEntry running = agentEntry("running"), managed = agentEntry("managed");
+  // A lock set before the dashboard existed is the set it starts from.
+  lockOnline.setLocked("stopped1", true);
+  DashboardActions fresh(model);
+  EXPECT_EQ(fresh.lastSeenLockedIDs(), std::optional<QSet<QString>>(QSet<QString>{"stopped1"}));
   model.update({stopped1, stopped2, running, managed},
                {runningRecord(running, 10), runningRecord(managed, 11, /*launchdManaged=*/true)});
 
-  // The first change only records the set, even though it turned a lock on.
-  dash.lockedIDsChanged({"stopped1"});
-  EXPECT_TRUE(actions.calls.isEmpty());
-  EXPECT_EQ(dash.lastSeenLockedIDs(), std::optional<QSet<QString>>(QSet<QString>{"stopped1"}));
-
-  // Several ids in one change: each stopped one not run by the user manager
-  // starts once; one already seen and one without a row start nothing.
+  // The first change is acted on. Several ids in one change: each stopped
+  // one not run by the user manager starts once; one already seen and one
+  // without a row start nothing.
   lockOnline.setLocked("stopped2", true);
-  dash.lockedIDsChanged({"stopped1", "stopped2", "running", "managed", "uninstalled"});
+  fresh.lockedIDsChanged({"stopped1", "stopped2", "running", "managed", "uninstalled"});
   EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand stopped2"});
   // The rows were rebuilt first: the lock mark shows.
   EXPECT_TRUE(row("stopped2").isLockedOnline);
 
   // Turning locks off starts nothing; turning one on again does.
-  dash.lockedIDsChanged({"running"});
+  fresh.lockedIDsChanged({"running"});
   EXPECT_EQ(actions.calls.size(), 1);
-  dash.lockedIDsChanged({"running", "stopped1"});
+  fresh.lockedIDsChanged({"running", "stopped1"});
   EXPECT_EQ(actions.calls, (QStringList{"recoverOnDemand stopped2", "recoverOnDemand stopped1"}));
 }
 

@@ -1,5 +1,7 @@
 #include "DashboardTestSupport.h"
 
+#include "support/RegistryJson.h"
+
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/dashboard/DashboardView.h"
@@ -8,6 +10,7 @@
 #include "ui/dashboard/RowLight.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QMouseEvent>
 
 #include <gtest/gtest.h>
@@ -251,18 +254,18 @@ TEST_F(DashboardViewTest, ToolbarButtonsTooltipsAndSheets) {
   EXPECT_EQ(built.last(), "usbImport");
 }
 
-TEST_F(DashboardViewTest, LockSetReactionStartsANewlyLockedStoppedAgentFromTheSecondChange) {
+TEST_F(DashboardViewTest, LockSetReactionStartsANewlyLockedStoppedAgentFromTheFirstChange) {
   const AgentEntry a = agentEntry("a"), b = agentEntry("b"), running = agentEntry("running");
   model.update({a, b, running}, {runningRecord(running, 3)});
   LockOnlineStore& locks = LockOnlineStore::shared();
-  locks.setLocked("a", true);  // the first change only records the set
-  EXPECT_TRUE(actions.calls.isEmpty());
+  locks.setLocked("a", true);  // the first change after the window appeared
+  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand a"});
   EXPECT_TRUE(row("a")->lockMark()->isVisibleTo(row("a")));  // the rows show it at once
   locks.setLocked("b", true);
-  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand b"});
+  EXPECT_EQ(actions.calls, (QStringList{"recoverOnDemand a", "recoverOnDemand b"}));
   locks.setLocked("running", true);  // running: nothing to start
   locks.setLocked("b", false);       // turning off starts nothing
-  EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand b"});
+  EXPECT_EQ(actions.calls, (QStringList{"recoverOnDemand a", "recoverOnDemand b"}));
 }
 
 TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
@@ -339,6 +342,29 @@ TEST_F(DashboardViewTest, ANewEventMarksItsRowAndTheOpenSheetFollows) {
   model.update({cli}, {});
   EXPECT_EQ(detailUpdates.size(), 1);
   EXPECT_EQ(view->selectedItem()->id, "ide");
+}
+
+TEST_F(DashboardViewTest, RowsGetTheirSetupActionFromOffTheMainThreadAndTheOpenSheetFollows) {
+  installFakeSheets();
+  QDir().mkpath(home.path() + "/.claude");
+  home.writeFile("Code/p/CLAUDE.md", "");
+  // The one id whose full data discovery writes a diagnostic line.
+  const AgentEntry cli = test::entryFromJson(
+      R"("id":"claude-code-cli","displayName":"C","vendor":"T","kind":"cli","identify":{},)"
+      R"("backup":{"discovery":{"primaryHomes":["~/.claude"],"projectMarkers":["CLAUDE.md"]}})");
+  const AgentEntry plain = agentEntry("plain");
+  ::testing::internal::CaptureStderr();
+  for (int scan = 0; scan < 3; ++scan) model.update({cli, plain}, {});
+  click(row("claude-code-cli"));
+  ASSERT_TRUE(view->selectedItem().has_value());
+  test::finishOffMainWork();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err.find("[Discovery]"), std::string::npos) << "no data discovery for drawing rows: " << err;
+  EXPECT_TRUE(row("claude-code-cli")->hasSetupAction());
+  EXPECT_FALSE(row("plain")->hasSetupAction());
+  ASSERT_FALSE(detailUpdates.isEmpty()) << "the open sheet follows the answer";
+  EXPECT_EQ(detailUpdates.last().setupAction,
+            SetupCatalog::Action::openConfigDirs({QUrl::fromLocalFile(home.path() + "/.claude")}));
 }
 
 TEST_F(DashboardViewTest, RowLightsBreatheOnOneClockOnlyWhileShownAndWorking) {

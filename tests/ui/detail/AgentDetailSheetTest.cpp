@@ -1,6 +1,7 @@
 #include "DetailSheetTestSupport.h"
 
 #include "support/gui/AssistiveTool.h"
+#include "support/gui/WrappedLines.h"
 #include "ui/kit/Alert.h"
 
 #include "ui/detail/DetailControls.h"
@@ -9,8 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QAccessible>
 #include <QTest>
-#include <QTextLayout>
 
 #include <algorithm>
 
@@ -87,6 +88,24 @@ TEST_F(DetailSheetTest, TheEmbeddedCardNeedsADesktopAppWithPidAndName) {
   cli.embeddedCliPID = 1;
   cli.embeddedCliName = "x";
   EXPECT_FALSE(shown(open(cli).get(), "detailEmbeddedCli"));
+}
+
+TEST_F(DetailSheetTest, TheHeaderIconIsFramed52By52At18FromTheTop) {
+  auto sheet = open(item(kCli, true), true);
+  auto* icon = sheet->findChild<QWidget*>("detailIcon");
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(icon->size(), QSize(52, 52));
+  EXPECT_EQ(icon->mapTo(sheet.get(), QPoint()), QPoint(22, 18));
+  // What an assistive tool measures is the frame itself.
+  const QRect seen = QAccessible::queryAccessibleInterface(icon)->rect();
+  EXPECT_EQ(seen.size(), QSize(52, 52));
+  EXPECT_EQ(seen.topLeft() - sheet->mapToGlobal(QPoint()), QPoint(22, 18));
+  // Without a picture the grey placeholder fills the frame: its middle is
+  // grey, not the sheet's background.
+  const QImage drawn = sheet->grab(QRect(22, 18, 52, 52)).toImage();
+  const QColor middle = drawn.pixelColor(drawn.width() / 2, drawn.height() / 2);
+  EXPECT_NE(middle, Theme::current().background);
+  EXPECT_LT(std::abs(middle.red() - middle.blue()), 8) << "grey";
 }
 
 TEST_F(DetailSheetTest, TheInformationCardAndTheRowUpdatesInPlace) {
@@ -200,20 +219,7 @@ TEST_F(DetailSheetTest, TheRestartQuestionIsAThemedAlertSizedToItsTextThatKeepsT
   ASSERT_NE(message, nullptr);
   EXPECT_TRUE(message->wordWrap());
   EXPECT_GE(message->height(), message->heightForWidth(message->width()));
-  QTextLayout layout(message->text(), message->font());
-  QTextOption option;
-  option.setWrapMode(QTextOption::WordWrap);
-  layout.setTextOption(option);
-  layout.beginLayout();
-  QStringList lines;
-  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-    line.setLineWidth(message->contentsRect().width());
-    QString shown = message->text().mid(line.textStart(), line.textLength());
-    shown.remove(QChar(0x2060));
-    shown.replace(QChar(0x00A0), QLatin1Char(' '));
-    lines << shown;
-  }
-  layout.endLayout();
+  const QStringList lines = wrappedLines(message);
   EXPECT_GT(lines.size(), 1) << "the message is long enough to wrap";
   const QString command = "openclaw-gateway-supervisor --restart-all-channels --wait-for-ready";
   EXPECT_TRUE(std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.contains(command); }))
@@ -425,6 +431,25 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   setLanguage(AppLanguage::en);
 
   EXPECT_FALSE(shown(open(item(kCli)).get(), "detailSetupSection"));
+}
+
+TEST_F(DetailSheetTest, TheEnabledUninstallButtonStandsOutAsMuchAsTheOtherActions) {
+  const QByteArray json = withExtra(kCli, R"("restart":{"command":["cli1","restart"]},"uninstall":{"paths":["~/.cli1"]})");
+  auto sheet = open(item(json, true), true);
+  // How far a button's outline stands from the sheet behind it.
+  const auto standout = [&](const char* name) {
+    auto* button = find<OutlinedButton>(sheet.get(), name);
+    const QImage face = button->grab().toImage();
+    const QColor edge = face.pixelColor(1, face.height() / 2);
+    const QColor back = Theme::current().background;
+    return std::abs(edge.red() - back.red()) + std::abs(edge.green() - back.green()) +
+           std::abs(edge.blue() - back.blue());
+  };
+  const int restart = standout("restartButton");
+  const int uninstall = standout("uninstallButton");
+  EXPECT_GE(uninstall, restart) << "uninstall " << uninstall << ", restart " << restart;
+  lockOnline.setLocked("cli1", true);
+  EXPECT_LT(standout("uninstallButton") * 2, uninstall) << "the locked one is clearly fainter";
 }
 
 TEST_F(DetailSheetTest, UninstallIsOffWhileLockedAndItsDoneClosesTheSheet) {

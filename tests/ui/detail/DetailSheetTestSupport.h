@@ -100,6 +100,8 @@ class DetailSheetFixture : public ::testing::Test {
     row.id = row.entry.id;
     row.isRunning = running;
     row.bigStatusText = running ? QStringLiteral("Running") : QStringLiteral("Stopped");
+    // As the dashboard's model would have worked it out.
+    row.setupAction = SetupCatalog::action(row.entry);
     return row;
   }
 

@@ -4,6 +4,9 @@
 #include "ui/detail/DoctorTranscriptView.h"
 #include "ui/kit/Controls.h"
 
+#include <QCoreApplication>
+#include <QScrollArea>
+
 using namespace tlr;
 using namespace tlr::test;
 
@@ -154,4 +157,30 @@ TEST_F(DoctorOutputSheetTest, AFixReportedAfterTheSheetClosedChangesNothing) {
   sheet.reset();
   fixes.takeFirst()(AgentDoctor::FixResult::success("late"));
   EXPECT_TRUE(reruns.isEmpty());
+}
+
+TEST_F(DoctorOutputSheetTest, AfterAFixAndARerunTheRemainingCardAndItsButtonAreLaidOutInView) {
+  auto sheet = make(run(1, {{knownIssue("a", "Token expired", "Refresh token"), "x"},
+                            {knownIssue("b", "Port busy", "Free the port"), "y"}}));
+  sheet->show();
+  ASSERT_TRUE(waitUntil([&] { return sheet->isVisible(); }));
+  fixButtons(sheet.get())[0]->click();
+  fixes.takeFirst()(AgentDoctor::FixResult::success("token refreshed"));
+  ASSERT_EQ(reruns.size(), 1);
+  // The doctor runs again and one issue remains.
+  reruns.takeFirst()(run(2, {{knownIssue("b", "Port busy", "Free the port"), "y"}}));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the first run's cards
+
+  auto* area = sheet->findChild<QScrollArea*>("doctorIssuesArea");
+  ASSERT_NE(area, nullptr);
+  const QList<PaintedButton*> buttons = fixButtons(sheet.get());
+  ASSERT_EQ(buttons.size(), 1);
+  auto* card = sheet->findChild<QWidget*>("doctorIssueCard1");
+  ASSERT_NE(card, nullptr);
+  EXPECT_TRUE(card->isVisible());
+  EXPECT_GT(area->height(), card->sizeHint().height()) << "the area holds the heading and the card";
+  // The fix button lies inside the part of the area that is on screen.
+  const QRect button(buttons[0]->mapTo(area->viewport(), QPoint()), buttons[0]->size());
+  EXPECT_TRUE(area->viewport()->rect().contains(button)) << button.y() << " in " << area->viewport()->height();
+  EXPECT_GT(buttons[0]->height(), 10);
 }

@@ -2,6 +2,7 @@
 #include "core/SettingsStore.h"
 #include "support/TestSupport.h"
 #include "support/gui/AssistiveTool.h"
+#include "support/gui/WrappedLines.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Sheet.h"
@@ -16,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace tlr;
 
@@ -321,4 +324,19 @@ TEST(DetailsDisclosureControl, HidesWithoutTextAndOpensOnAnyToggleKeepingLineBre
   SettingsStore::shared().setLanguage(AppLanguage::en);
   details->setDetails(QString());
   EXPECT_FALSE(details->isVisible());
+}
+
+TEST(LabelText, APathWrapsOnlyAfterASlashAndNeverInsideAName) {
+  const QString path = QStringLiteral("/home/someone-with-a-long-name/Backups/Agents/TLR 备份.sparsebundle");
+  Label label(QString(), 12, QFont::Medium);
+  label.setWordWrap(true);
+  label.setPathText(path);
+  EXPECT_EQ(label.accessibleName(), path) << "read out as written";
+  for (int width : {120, 160, 220, 300}) {
+    const QStringList lines = test::wrappedLines(&label, width);
+    EXPECT_EQ(lines.join(QString()), path);
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+      EXPECT_TRUE(lines[i].endsWith(QLatin1Char('/'))) << width << ": " << lines.join(" | ").toStdString();
+    EXPECT_TRUE(std::any_of(lines.cbegin(), lines.cend(), [](const QString& l) { return l.contains("TLR 备份"); }));
+  }
 }

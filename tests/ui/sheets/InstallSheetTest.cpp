@@ -5,6 +5,10 @@
 #include "ui/sheets/SheetTestSupport.h"
 
 #include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
@@ -66,7 +70,7 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
   EXPECT_EQ(shown(*s, "sheetTitle"), "安装 Agent ZH");
   EXPECT_EQ(shown(*s, "installStatus"), "已安装");
   EXPECT_EQ(shown(*s, "installDoneButton"), "完成");
-  EXPECT_EQ(stepLabels(*s).last(), "已写入 PATH 到 ~/.zshrc（开新 Terminal 即可生效）");
+  EXPECT_EQ(stepLabels(*s).last(), "Added PATH to ~/.zshrc (new terminals pick it up)");
 
   ASSERT_TRUE(click(*s, "installDoneButton"));
   EXPECT_EQ(dones, 1);
@@ -74,7 +78,7 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
 }
 
 TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
-  auto s = sheet(R"({"commands":[["true"],["sh","-c","echo broken >&2; exit 2"]]})");
+  auto s = sheet(R"({"commands":[["true"],["sh","-c","echo 'npm ERR! code E404' >&2; echo 'npm ERR! 404 Not Found' >&2; exit 2"]]})");
   s->show();
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
   EXPECT_EQ(shown(*s, "installStatus"), "Install failed");
@@ -83,8 +87,31 @@ TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
   ASSERT_EQ(rows.size(), 3);
   EXPECT_FALSE(rows[1]->step().success);
   ASSERT_NE(rows[1]->findChild<sheets::ElidedText*>("stepError"), nullptr);
-  EXPECT_EQ(rows[1]->findChild<sheets::ElidedText*>("stepError")->text(), "exit 2\nbroken");
+  // The message says how it ended; what npm printed is behind "Details",
+  // with its line breaks.
+  EXPECT_EQ(rows[1]->findChild<sheets::ElidedText*>("stepError")->text(), "exit 2");
+  auto* details = rows[1]->findChild<DetailsDisclosure*>("stepDetails");
+  ASSERT_NE(details, nullptr);
+  EXPECT_TRUE(details->isVisible());
+  EXPECT_FALSE(details->isExpanded());
+  EXPECT_EQ(details->details(), "npm ERR! code E404\nnpm ERR! 404 Not Found");
+  ASSERT_TRUE(click(*details, "detailsToggle"));
+  EXPECT_EQ(details->findChild<QTextEdit*>("detailsText")->document()->blockCount(), 2);
+  EXPECT_EQ(rows[0]->findChild<DetailsDisclosure*>("stepDetails"), nullptr) << "a step that succeeded has none";
+  // The PATH row speaks the window's language.
+  EXPECT_EQ(rows[2]->step().label, "Added PATH to ~/.zshrc (new terminals pick it up)");
   EXPECT_EQ(shown(*s, "installDoneButton"), "Done");
+}
+
+TEST_F(InstallSheetTest, AnErrorOfSeveralLinesKeepsItsLineBreaks) {
+  const StepResult step = StepResult::make("$ tlr", false, "first line\nsecond line\nlast line");
+  sheets::StepRowView row(step, 11, 3);
+  row.resize(400, row.sizeHint().height());
+  auto* error = row.findChild<sheets::ElidedText*>("stepError");
+  ASSERT_NE(error, nullptr);
+  const int line = qCeil(QFontMetricsF(error->font()).lineSpacing());
+  EXPECT_GE(error->heightForWidth(400), 3 * line - 1) << "three lines, one under the other";
+  EXPECT_EQ(error->shownText(), "first linesecond linelast line");
 }
 
 TEST_F(InstallSheetTest, MissingRequirementsShowTheirCardsAndWaitForRecheck) {
@@ -204,4 +231,16 @@ TEST_F(InstallSheetTest, CloseWorksWhileRunningAndTheInstallGoesOn) {
   ASSERT_TRUE(waitUntil([&] { return QFile::exists(home.path() + "/.zshrc"); }));
   EXPECT_EQ(readFile(home.path() + "/finished"), "done\n");
   QCoreApplication::processEvents();
+}
+
+TEST_F(InstallSheetTest, TheCardsTwoActionsStandLevel) {
+  RequirementCard card({"npm", QStringLiteral("https://nodejs.org/")});
+  card.resize(480, card.sizeHint().height());
+  card.show();
+  auto* terminal = child<QAbstractButton>(card, "installTerminalInstall:npm");
+  auto* website = child<QAbstractButton>(card, "installOpenWebsite:npm");
+  ASSERT_NE(terminal, nullptr);
+  ASSERT_NE(website, nullptr);
+  EXPECT_EQ(website->height(), terminal->height());
+  EXPECT_EQ(website->y(), terminal->y());
 }

@@ -184,7 +184,7 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
 
   QFile(home.path() + "/go").open(QIODevice::WriteOnly);
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
-  EXPECT_EQ(stepLabels(*s), (QStringList{"$ tlr-wait", "$ tlr-stop", "rm -rf ~/.agent", "(跳过) ~/.local"}));
+  EXPECT_EQ(stepLabels(*s), (QStringList{"$ tlr-wait", "$ tlr-stop", "rm -rf ~/.agent", "(skipped) ~/.local"}));
   EXPECT_FALSE(QFileInfo::exists(home.path() + "/.agent"));
   EXPECT_TRUE(QFileInfo::exists(home.path() + "/.agent-data/memory"));
   EXPECT_TRUE(QFileInfo::exists(home.path() + "/.local/bin/tlr-stop"));
@@ -197,7 +197,7 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
             "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   QStringList lines;
   for (auto* line : failureBox->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
-  EXPECT_EQ(lines, (QStringList{"• $ tlr-stop", "• (跳过) ~/.local"}));
+  EXPECT_EQ(lines, (QStringList{"• $ tlr-stop", "• (skipped) ~/.local"}));
   EXPECT_TRUE(child<QAbstractButton>(*s, "uninstallCloseButton")->isEnabled());
 
   SettingsStore::shared().setLanguage(AppLanguage::zh);

@@ -2,9 +2,16 @@
 #include "ui/shell/Alerts.h"
 #include "ui/shell/ModalRun.h"
 
+#include "core/SettingsStore.h"
+#include "support/TestSupport.h"
+#include "ui/kit/Alert.h"
+#include "ui/kit/Controls.h"
+#include "watcher/AgentLifecycleWatcher.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -50,4 +57,35 @@ TEST(AlertPresenter, ReturnsTheButtonChosenShowsPlainTextAndPausesTheScan) {
   // Closed with Esc: the second button's answer.
   whenAlertShows([](QMessageBox& box) { box.reject(); });
   EXPECT_EQ(presentAlert(text), SelfGuardStore::AlertChoice::secondButton);
+}
+
+TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
+  QWidget window;
+  window.resize(680, 560);
+  window.show();
+  UserActionFailure failure;
+  failure.action = UserActionFailure::Action::launch;
+  failure.displayName = QStringLiteral("Fake <b>Agent</b>");
+  failure.result = AgentRecover::Result::couldNotOpen(AgentRecover::Result::Unopened::terminal, QStringLiteral("x"),
+                                                      QStringLiteral("fake --go"), QStringLiteral("no terminal"));
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  QPointer<Alert> alert = presentActionFailure(failure, &window);
+  ASSERT_TRUE(alert);
+  EXPECT_EQ(alert->objectName(), QStringLiteral("actionFailedAlert"));
+  EXPECT_TRUE(alert->isVisible());
+  EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+  EXPECT_EQ(alert->title(), QStringLiteral("Cannot launch Fake <b>Agent</b>"));
+  EXPECT_TRUE(alert->message().startsWith(QStringLiteral("Tried to open a terminal to run `fake --go` but failed.")));
+  EXPECT_TRUE(alert->message().endsWith(QStringLiteral("Error: no terminal")));
+  auto* gotIt = alert->findChild<QAbstractButton*>(QStringLiteral("alertGotIt"));
+  ASSERT_NE(gotIt, nullptr);
+  EXPECT_EQ(gotIt->accessibleName(), QStringLiteral("Got it"));
+  gotIt->click();
+  EXPECT_TRUE(tlr::test::waitUntil([&] { return alert.isNull(); })) << "it closes and goes";
+
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  failure.action = UserActionFailure::Action::setup;
+  alert = presentActionFailure(failure, nullptr);
+  EXPECT_EQ(alert->title(), QStringLiteral("无法打开终端配置 Fake <b>Agent</b>"));
+  alert->findChild<QAbstractButton*>(QStringLiteral("alertGotIt"))->click();
 }

@@ -13,6 +13,7 @@
 #include "ui/shell/VornelAdBannerView.h"
 
 #include <QBuffer>
+#include <QFontMetricsF>
 #include <QCoreApplication>
 #include <QImageWriter>
 
@@ -276,4 +277,59 @@ TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
   f.sdk.setCurrentAd(std::nullopt, {});
   EXPECT_FALSE(banner->hasAd());
   EXPECT_TRUE(banner->isHidden());
+}
+
+TEST(LegalSheets, BulletsHangFromTheirMarksAndHeadingsAreSetAsHeadings) {
+  SettingsStore store;
+  store.setLanguage(AppLanguage::en);
+  QWidget window;
+  window.resize(680, 560);
+  window.show();
+  for (const LegalDocKind kind : {LegalDocKind::privacy, LegalDocKind::terms}) {
+    LegalDocSheet sheet(store, kind, &window);
+    sheet.setDeleteOnDismiss(false);
+    sheet.present();
+    ASSERT_TRUE(test::waitUntil([&] { return sheet.isVisible(); }));
+    const QList<Label*> headings = sheet.findChildren<Label*>(QStringLiteral("legalHeading"));
+    ASSERT_FALSE(headings.isEmpty());
+    for (Label* heading : headings) EXPECT_EQ(heading->font().weight(), QFont::DemiBold) << heading->text().toStdString();
+    if (kind == LegalDocKind::privacy) {
+      EXPECT_EQ(headings.first()->text(), QStringLiteral("Kept on your computer"));
+    } else {
+      EXPECT_EQ(headings.first()->text(), QStringLiteral("What Tollamere does."));
+    }
+    // Each item's text starts right of its mark, so every wrapped line of it
+    // hangs at the same place, left of nothing but the mark's column.
+    for (QWidget* item : sheet.findChildren<QWidget*>(QStringLiteral("legalItem"))) {
+      auto* mark = item->findChild<Label*>(QStringLiteral("legalMark"));
+      ASSERT_NE(mark, nullptr);
+      const QList<Label*> texts = item->findChildren<Label*>();
+      for (Label* text : texts) {
+        if (text == mark) continue;
+        EXPECT_GT(text->mapTo(item, QPoint()).x(), mark->x() + mark->width() - 1) << text->text().toStdString();
+        EXPECT_TRUE(text->wordWrap());
+      }
+    }
+    sheet.dismiss();
+  }
+}
+
+TEST(SettingsSheetLayout, TheAboutCardsNameAndVersionStandOnOneBaseline) {
+  SheetFixture f(AppLanguage::en);
+  auto* name = f.find<Label>("aboutName");
+  auto* version = f.find<Label>("aboutVersion");
+  ASSERT_NE(name, nullptr);
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(version->text(), SettingsSheet::appVersion());
+  // Where each label draws its baseline, in the card.
+  const auto baseline = [](const QLabel* label) {
+    const QFontMetricsF m(label->font());
+    const QRect box = label->contentsRect();
+    qreal top = box.top();
+    if (label->alignment() & Qt::AlignBottom) top = box.bottom() + 1 - m.height();
+    else if (label->alignment() & Qt::AlignVCenter || !(label->alignment() & Qt::AlignTop))
+      top = box.top() + (box.height() - m.height()) / 2;
+    return label->mapTo(label->parentWidget(), QPoint()).y() + top + m.ascent();
+  };
+  EXPECT_NEAR(baseline(name), baseline(version), 1.0);
 }

@@ -1,0 +1,39 @@
+#include "ui/kit/LineBreaks.h"
+
+namespace tlr::LineBreaks {
+namespace {
+
+const QChar kWordJoiner(0x2060);
+const QChar kZeroWidthSpace(0x200B);
+const QChar kNoBreakSpace(0x00A0);
+
+// `span` as one unbreakable run.
+QString whole(const QString& span) {
+  QString joined;
+  joined.reserve(span.size() * 2);
+  for (qsizetype i = 0; i < span.size(); ++i) {
+    const QChar c = span.at(i);
+    joined += c == QLatin1Char(' ') ? kNoBreakSpace : c;
+    if (i + 1 < span.size() && !c.isHighSurrogate()) joined += kWordJoiner;
+  }
+  return joined;
+}
+
+}  // namespace
+
+QString keepTogether(const QString& text, const QStringList& spans) {
+  QString out = text;
+  for (const QString& span : spans)
+    if (!span.isEmpty()) out.replace(span, whole(span));
+  return out;
+}
+
+QString pathWrapping(const QString& path, int longestWholeName) {
+  QStringList names = path.split(QLatin1Char('/'));
+  for (QString& name : names)
+    if (name.size() <= longestWholeName) name = whole(name);
+  // A break is allowed after each slash, and nowhere else.
+  return names.join(QString(QLatin1Char('/')) + kZeroWidthSpace);
+}
+
+}  // namespace tlr::LineBreaks

@@ -1,0 +1,23 @@
+#pragma once
+
+// Where a wrapped text may break. Both return the text to lay out, the same
+// characters joined with invisible no-break marks (U+2060) or given a
+// zero-width break opportunity (U+200B); what a label announces to
+// assistive tools stays the original text.
+
+#include <QString>
+#include <QStringList>
+
+namespace tlr::LineBreaks {
+
+// `text` with every occurrence of each span kept on one line (its blanks made
+// no-break blanks, no break between any two of its characters): a command
+// is never broken at a blank, a hyphen or a dot.
+QString keepTogether(const QString& text, const QStringList& spans);
+
+// A path that wraps only after a "/": each name between slashes is kept whole
+// unless it alone is longer than `longestWholeName` characters ("~/TLR 备份"
+// never breaks inside "备份").
+QString pathWrapping(const QString& path, int longestWholeName = 40);
+
+}  // namespace tlr::LineBreaks
