@@ -280,7 +280,9 @@ void App::applicationDidFinishLaunching() {
   setupStatusItem();
   startScanLoop();
   askSelfGuardIfNeeded();
-  setupRemoteServices();
+  // Setting up the network costs some tens of milliseconds: a window shown
+  // at start paints first.
+  windows_->afterFirstPaint([this] { setupRemoteServices(); });
   applyActivationPolicy();
   showStatusItemOnboardingIfFirstRun();
   runDiscoverySelfCheck();

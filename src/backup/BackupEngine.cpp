@@ -2,8 +2,8 @@
 
 #include "backup/BackupPlanner.h"
 #include "backup/BackupStaging.h"
-#include "backup/OperationStop.h"
 #include "backup/BackupVolume.h"
+#include "backup/OperationStop.h"
 #include "backup/SnapshotChoice.h"
 #include "core/NetworkLogger.h"
 #include "core/SettingsStore.h"
@@ -22,7 +22,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
-
 
 namespace tlr {
 
@@ -287,7 +286,6 @@ std::optional<BackupEngine::BackupRecord> BackupEngine::readLastBackupCache() {
   return data ? decodeCache(*data) : std::nullopt;
 }
 
-QString BackupEngine::archivePath() { return stagingPath() + QStringLiteral(".tar.gz"); }
 
 void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completion done) {
   if (isRunning_) {

@@ -84,9 +84,9 @@ class BackupEngine final : public QObject {
   // reads and decodes.
   static QString lastBackupCachePath();
   static std::optional<BackupRecord> readLastBackupCache();
-  // The staging folder and the archive beside it, in the home folder.
+  // The staging folder of the user's backups, in the home folder (the
+  // archive lies beside it, named like it with ".tar.gz" appended).
   static QString stagingPath();
-  static QString archivePath();
 
  Q_SIGNALS:
   void lastBackupChanged();

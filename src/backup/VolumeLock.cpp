@@ -33,14 +33,6 @@ Held& held() {
 
 std::atomic<int> g_heldCount{0};
 
-int flockRetrying(int fd, int operation) {
-  int rc;
-  do {
-    rc = ::flock(fd, operation);
-  } while (rc != 0 && errno == EINTR);
-  return rc;
-}
-
 }  // namespace
 
 QString VolumeLock::lockPathFor(const QString& image) {
@@ -68,7 +60,7 @@ std::optional<VolumeLock> VolumeLock::tryAcquire(const QString& lockPath) {
   if (fd < 0) {
     log("[Backup] ", QStringLiteral("无法创建锁文件 %1（%2），只在本进程内防止并发")
                          .arg(lockPath, QString::fromLocal8Bit(std::strerror(errno))));
-  } else if (flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // never waits, so never interrupted
     ::close(fd);
     giveUp();
     return std::nullopt;

@@ -55,7 +55,7 @@ class ManyProcesses : public AppFixture {
     for (pid_t pid : pids_) ::kill(pid, SIGKILL);
   }
 
-  static qsizetype exitLines(const QString& out) { return out.count(QStringLiteral("[Exit] Many pid=")); }
+  static qsizetype exitLines(const QString& out) { return out.count(QStringLiteral("[Exit] Fake Agent pid=")); }
 
   QString name_ = uniqueAgentName(QStringLiteral("tlr-many"));
   QList<pid_t> pids_;
@@ -67,11 +67,11 @@ TEST_F(ManyProcesses, EveryExitOfMoreThanAThousandProcessesIsReported) {
   constexpr int kCount = 1100;
   if (hardLimit() < 4096) GTEST_SKIP() << "the hard limit of open files is too low to raise";
   ASSERT_TRUE(startProcesses(kCount));
-  AppSandbox& box = sandbox(oneCliAgentDocument(QStringLiteral("many"), QStringLiteral("Many"), name_));
+  AppSandbox& box = sandbox(oneAgentDocument(name_));
   AppProcess& app = process(box);
   app.setOpenFileLimit(1024, hardLimit());
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Many\n").arg(kCount), 30s)) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Fake Agent\n").arg(kCount), 30s)) << app.stdOut().toStdString();
   EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[App] 打开文件数上限 1024 → %1\n").arg(hardLimit())));
 
   killAll();
@@ -86,11 +86,11 @@ TEST_F(ManyProcesses, EveryExitOfMoreThanAThousandProcessesIsReported) {
 TEST_F(ManyProcesses, ALowHardLimitLeavesTheChannelAndTheStoresWorking) {
   constexpr int kCount = 600;
   ASSERT_TRUE(startProcesses(kCount));
-  AppSandbox& box = sandbox(oneCliAgentDocument(QStringLiteral("many"), QStringLiteral("Many"), name_));
+  AppSandbox& box = sandbox(oneAgentDocument(name_));
   AppProcess& app = process(box);
   app.setOpenFileLimit(512, 512);
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Many\n").arg(kCount), 30s)) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Fake Agent\n").arg(kCount), 30s)) << app.stdOut().toStdString();
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("文件描述符不够（上限 512，")));
   EXPECT_FALSE(app.stdOut().contains(QStringLiteral("Agent 可能不存在")));
   EXPECT_EQ(app.stdOut().count(QStringLiteral("文件描述符不够")), 1) << "said once, not for every process";
@@ -105,7 +105,7 @@ TEST_F(ManyProcesses, ALowHardLimitLeavesTheChannelAndTheStoresWorking) {
   ASSERT_TRUE(waitUntil([&] { return exitLines(app.stdOut()) >= 200; }, 60s)) << exitLines(app.stdOut());
   // A kill reads as forced or, under memory pressure, as out of memory.
   EXPECT_TRUE(waitUntil([&] {
-    const QStringList types = storedEventTypes(QStringLiteral("many"));
+    const QStringList types = storedEventTypes(QStringLiteral("fake"));
     return types.contains(QStringLiteral("exitedNormal")) || types.contains(QStringLiteral("killedByOOM"));
   })) << app.stdOut().toStdString();
   EXPECT_TRUE(app.isRunning());

@@ -19,11 +19,6 @@ namespace {
 
 const QString kScanSeesAgent = QStringLiteral("[Scanner] 1 Agent 在跑 / ");
 
-// One command-line agent known by the executable name `name`.
-QByteArray registryFor(const QString& name) {
-  return oneCliAgentDocument(QStringLiteral("fake"), QStringLiteral("Fake Agent"), name);
-}
-
 bool makeFifo(const QString& path) {
   QDir().mkpath(QFileInfo(path).path());
   return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
@@ -58,7 +53,7 @@ TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEnt
   ASSERT_TRUE(makeFifo(appFolder() + QStringLiteral("/network-log.json")));
   ASSERT_TRUE(makeFifo(home_.path() + QStringLiteral("/.config/autostart/tollamere.desktop")));
 
-  AppSandbox& box = sandbox(registryFor(name));
+  AppSandbox& box = sandbox(oneAgentDocument(name));
   AppProcess& app = process(box);
   ASSERT_TRUE(app.start());
   expectScanningAfterStart(app, name, program);
@@ -84,7 +79,7 @@ TEST_F(ApplicationOwnFiles, AFifoInPlaceOfTheDefaultsIsKeptAsideAndTheStartGoesO
   const QString name = uniqueAgentName(QStringLiteral("tlr-own-defaults"));
   const QString program = copyFakeAgent(home_.path() + QStringLiteral("/bin"), name);
   ASSERT_TRUE(makeFifo(defaultsFile()));
-  AppProcess& app = process(sandbox(registryFor(name)));
+  AppProcess& app = process(sandbox(oneAgentDocument(name)));
   ASSERT_TRUE(app.start());
   expectScanningAfterStart(app, name, program);
   EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[Defaults] 设置文件无法读取（"))) << app.stdOut().toStdString();

@@ -44,7 +44,7 @@ TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
 TEST_F(ApplicationShutdown, AClosedOutputDoesNotEndSupervision) {
   const QString name = uniqueAgentName("tlr-pipe-agent");
   const QString program = copyFakeAgent(home_.path() + "/bin", name);
-  AppProcess& app = process(sandbox(oneCliAgentDocument("fake", "Fake Agent", name)));
+  AppProcess& app = process(sandbox(oneAgentDocument(name)));
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout("[Scanner] ")) << app.stdOut().toStdString();
   app.closeOutput();

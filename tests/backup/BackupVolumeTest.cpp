@@ -6,6 +6,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/DiskImage.h"
 #include "platform/Paths.h"
+#include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -45,18 +46,7 @@ QString missingMechanism() {
   return {};
 }
 
-class PromptScript : public tlr::PasswordPrompt {
- public:
-  explicit PromptScript(QList<std::optional<QString>> answers) : answers_(std::move(answers)) {}
-  std::optional<QString> askPassword(const QString& reason) override {
-    reasons << reason;
-    return answers_.isEmpty() ? std::nullopt : answers_.takeFirst();
-  }
-  QStringList reasons;
-
- private:
-  QList<std::optional<QString>> answers_;
-};
+using PromptScript = tlr::test::ScriptedPrompt;
 
 QStringList entriesOf(const QString& dir) {
   return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);

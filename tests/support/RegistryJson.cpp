@@ -23,24 +23,25 @@ AgentEntry entryFromJson(const QByteArray& members) {
   return decoded.ok() ? std::move(decoded).value() : AgentEntry{};
 }
 
-QByteArray oneCliAgentDocument(const QString& id, const QString& displayName, const QString& executableName) {
-  const QJsonObject agent{
-      {QStringLiteral("id"), id},
-      {QStringLiteral("displayName"), displayName},
-      {QStringLiteral("vendor"), QStringLiteral("Test")},
-      {QStringLiteral("kind"), QStringLiteral("cli")},
-      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{executableName}}}},
-  };
-  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
-                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
-                                   {QStringLiteral("agents"), QJsonArray{agent}}})
-      .toJson();
-}
-
 std::shared_ptr<const AgentRegistry> registryOfAgents(const QList<QByteArray>& agents) {
   QByteArray joined;
   for (const QByteArray& a : agents) joined += (joined.isEmpty() ? "" : ",") + a;
   return registryFromJson(R"({"schemaVersion":1,"updatedAt":"x","agents":[)" + joined + "]}");
+}
+
+QByteArray oneAgentDocument(const QString& executableName, const QJsonObject& members) {
+  QJsonObject agent{
+      {QStringLiteral("id"), QStringLiteral("fake")},
+      {QStringLiteral("displayName"), QStringLiteral("Fake Agent")},
+      {QStringLiteral("vendor"), QStringLiteral("test labs")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{executableName}}}},
+  };
+  for (auto it = members.begin(); it != members.end(); ++it) agent.insert(it.key(), it.value());
+  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                   {QStringLiteral("agents"), QJsonArray{agent}}})
+      .toJson();
 }
 
 }  // namespace tlr::test

@@ -3,6 +3,7 @@
 #include "registry/AgentRegistry.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 
 #include <memory>
@@ -14,10 +15,11 @@ namespace tlr::test {
 std::shared_ptr<const AgentRegistry> registryFromJson(const QByteArray& json);
 // One agent entry of JSON text (its members without the braces).
 AgentEntry entryFromJson(const QByteArray& members);
-// The text of a registry document with one command-line agent, `id`, known
-// by the executable name `executableName` (for a sandboxed application).
-QByteArray oneCliAgentDocument(const QString& id, const QString& displayName, const QString& executableName);
 // A registry document holding these agent objects (JSON texts), in order.
 std::shared_ptr<const AgentRegistry> registryOfAgents(const QList<QByteArray>& agents);
+// The text of a registry document holding one command-line agent "fake",
+// "Fake Agent", recognised by `executableName`, with `members` added to its
+// object (a doctor, a setup command, a way to relaunch it).
+QByteArray oneAgentDocument(const QString& executableName, const QJsonObject& members = {});
 
 }  // namespace tlr::test

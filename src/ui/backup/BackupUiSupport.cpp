@@ -89,6 +89,13 @@ void MessageLine::showFailure(const EngineMessage& message) {
 void MessageLine::showText(const QString& text) {
   failure_.reset();
   text_ = text;
+  success_ = false;
+  refresh();
+}
+
+void MessageLine::showSuccess(const QString& text) {
+  showText(text);
+  success_ = true;
   refresh();
 }
 
@@ -102,6 +109,8 @@ void MessageLine::refresh() {
   label_->setPlainText(shownText());
   if (failure_) {
     label_->setColor(Theme::crash);
+  } else if (success_) {
+    label_->setColor(Theme::current().working);
   } else {
     label_->setRole(TextRole::primary);
   }

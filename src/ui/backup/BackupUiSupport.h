@@ -68,8 +68,10 @@ class MessageLine final : public QWidget {
   MessageLine(const QString& objectName, qreal pixels, QWidget* parent = nullptr);
   // A failure: its sentence in the interface language, its details apart.
   void showFailure(const EngineMessage& message);
-  // A plain line (a success, a note) in the primary text colour.
+  // A plain line (a note) in the primary text colour, or a success ("✓ …")
+  // in the working colour.
   void showText(const QString& text);
+  void showSuccess(const QString& text);
   void clear();
   bool isEmpty() const { return !failure_ && text_.isEmpty(); }
   bool showsFailure() const { return failure_.has_value(); }
@@ -87,6 +89,7 @@ class MessageLine final : public QWidget {
   DetailsDisclosure* details_;
   std::optional<EngineMessage> failure_;
   QString text_;
+  bool success_ = false;
 };
 
 // A sheet's top row: its title on the left, the round close button on the

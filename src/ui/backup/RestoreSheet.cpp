@@ -251,13 +251,18 @@ void RestoreSheet::retranslate() {
     }
   }
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
-  empty_->setPlainText(loading_ ? text(LocKey::restoreStageVerifying()) : text(LocKey::restoreNoBackup()));
+  // A volume that could not be read may well hold a backup: that is not
+  // "no backups".
+  empty_->setPlainText(loading_ ? text(LocKey::restoreStageVerifying())
+                       : loadError_ ? backupui::pick(QStringLiteral("The backup could not be read"),
+                                                     QStringLiteral("无法读取备份"))
+                                    : text(LocKey::restoreNoBackup()));
   emptyHint_->setPlainText(loadError_ ? loadError_->text(backupui::english()) : text(LocKey::restoreNoBackupHint()));
   damaged_->setPlainText(backupui::pick(
       QStringLiteral("A newer backup is damaged and cannot be restored; this is the newest one that can."),
       QStringLiteral("有更新的备份已损坏，无法恢复；这是能恢复的最新一份。")));
   if (restoredName_) {
-    outcome_->showText(successText());
+    outcome_->showSuccess(successText());
   } else {
     outcome_->retranslate();
   }
@@ -341,7 +346,7 @@ void RestoreSheet::runRestore(const std::optional<QString>& agentId) {
     } else {
       sheet->restoredAll_ = all;
       sheet->restoredName_ = name;
-      sheet->outcome_->showText(sheet->successText());
+      sheet->outcome_->showSuccess(sheet->successText());
     }
     sheet->refreshState();
   };

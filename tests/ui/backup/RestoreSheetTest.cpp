@@ -9,6 +9,7 @@
 #include "ui/kit/DetailsDisclosure.h"
 
 #include "support/RegistryJson.h"
+#include "support/ScriptedPrompt.h"
 #include "ui/backup/BackupUiTestSupport.h"
 #include "ui/backup/VolumeFixture.h"
 
@@ -199,19 +200,7 @@ TEST_F(RestoreSheetTest, WithoutAnImageItSaysThereIsNoBackup) {
   EXPECT_TRUE(named<PrimaryButton>(sheet, "restoreAll")->isHidden());
 }
 
-// Answers the password prompt from a script: each answer once, then nothing.
-class ScriptedPrompt final : public PasswordPrompt {
- public:
-  explicit ScriptedPrompt(QList<std::optional<QString>> answers) : answers_(std::move(answers)) {}
-  std::optional<QString> askPassword(const QString& reason) override {
-    reasons << reason;
-    return answers_.isEmpty() ? std::nullopt : answers_.takeFirst();
-  }
-  QStringList reasons;
-
- private:
-  QList<std::optional<QString>> answers_;
-};
+using test::ScriptedPrompt;
 
 TEST_F(RestoreSheetTest, AFailedRestoreSaysWhyInTheSheetInItsLanguage) {
   LanguageScope english(AppLanguage::en);

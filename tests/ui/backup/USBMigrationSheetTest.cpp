@@ -4,6 +4,7 @@
 #include "backup/USBMigration.h"
 #include "ui/backup/USBMigrationSheet.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/DetailsDisclosure.h"
 
 #include "ui/backup/BackupUiTestSupport.h"
 #include "ui/backup/VolumeFixture.h"
@@ -161,7 +162,13 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
   EXPECT_EQ(action->label(), "Importing…");
   ASSERT_TRUE(waitUntil([&] { return !sheet->isRunning(); }, std::chrono::seconds(60)));
   EXPECT_FALSE(sheet->isDone());
-  EXPECT_FALSE(sheet->statusText().isEmpty());
+  // Said in the window's language; gocryptfs's own words only behind Details.
+  EXPECT_EQ(sheet->statusText(), "The password is wrong: the encrypted backup volume stays locked.");
+  EXPECT_TRUE(sheet->statusIsFailure());
+  auto* details = named<DetailsDisclosure>(sheet, "usbStatusDetails");
+  EXPECT_FALSE(details->isHidden());
+  EXPECT_FALSE(details->details().isEmpty());
+  EXPECT_FALSE(sheet->statusText().contains(details->details()));
   EXPECT_TRUE(password->text().isEmpty());
   EXPECT_FALSE(PasswordVault::openStored().has_value()) << "a refused password is not kept";
 

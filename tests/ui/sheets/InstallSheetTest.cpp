@@ -92,7 +92,8 @@ TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
   EXPECT_EQ(rows[1]->findChild<sheets::ElidedText*>("stepError")->text(), "exit 2");
   auto* details = rows[1]->findChild<DetailsDisclosure*>("stepDetails");
   ASSERT_NE(details, nullptr);
-  EXPECT_TRUE(details->isVisible());
+  // A row added to the shown sheet is shown by the event loop's next turn.
+  EXPECT_TRUE(waitUntil([&] { return details->isVisible(); }));
   EXPECT_FALSE(details->isExpanded());
   EXPECT_EQ(details->details(), "npm ERR! code E404\nnpm ERR! 404 Not Found");
   ASSERT_TRUE(click(*details, "detailsToggle"));

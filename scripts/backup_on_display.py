@@ -1,0 +1,452 @@
+#!/usr/bin/python3
+"""A black-box run of the built application on a display of its own.
+
+Xvfb, a private D-Bus session and an AT-SPI bus of its own; the application
+is a copy of build/tollamere with its own resource bundle (a registry of two
+test agents), under a temporary HOME, with fake xdg-open, notify-send and
+systemctl first on PATH. It is driven through the accessibility interface,
+as a screen reader drives it:
+
+  set up the encrypted image, back up, delete the agents' data, restore one
+  agent, restore all, and check every file's content and permission bits;
+  then a restore whose password prompt is cancelled and one with a wrong
+  password, each of which must say so in the restore sheet.
+
+Screenshots go to docs/screenshots/blackbox-*.png (or the folder given as
+the first argument). Everything it starts is stopped by pid and everything
+it made is removed at the end. Run: scripts/backup_on_display.py
+"""
+
+import json
+import os
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.environ.get("TLR_BUILD_DIR", os.path.join(ROOT, "build"))
+SHOTS = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "docs", "screenshots")
+PASSWORD = "blackbox-pass-42"
+
+# (relative path, content, mode) of each agent's data.
+DATA = {
+    ".alpha/skills/summarise.md": (b"# summarise\n", 0o644),
+    ".alpha/bin/run.sh": (b"#!/bin/sh\necho alpha\n", 0o755),
+    ".alpha/keys/token": (b"secret-token\n", 0o640),
+    ".alpha/memories/notes.md": (b"remember the milk\n", 0o600),
+    ".beta/sessions/s1.json": (b'{"session": 1}\n', 0o600),
+    "Documents/app/notes.md": (b"documents app\n", 0o644),
+    "Code/app/main.c": (b"int main(void) { return 0; }\n", 0o644),
+}
+
+
+def agent(agent_id, name, paths):
+    return {
+        "id": agent_id,
+        "displayName": name,
+        "vendor": "Test",
+        "kind": "cli",
+        "identify": {"executableNames": ["tlr-no-such-" + agent_id]},
+        "backup": {"includePaths": paths},
+    }
+
+
+REGISTRY = {
+    "schemaVersion": 1,
+    "updatedAt": "2026-01-01",
+    "agents": [
+        agent("alpha", "Alpha Agent", ["~/.alpha"]),
+        agent("beta", "Beta Agent", ["~/.beta", "~/Documents/app", "~/Code/app"]),
+    ],
+}
+
+
+class Run:
+    def __init__(self):
+        self.tmp = tempfile.mkdtemp(prefix="tlr-blackbox-")
+        self.home = os.path.join(self.tmp, "home")
+        self.children = []  # Popen objects, stopped in reverse order
+        self.failures = []
+
+    # ---- the world ----------------------------------------------------
+
+    def prepare(self):
+        os.makedirs(self.home)
+        for rel, (content, mode) in DATA.items():
+            path = os.path.join(self.home, rel)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content)
+            os.chmod(path, mode)
+        config = os.path.join(self.home, ".config", "Tollamere")
+        os.makedirs(config)
+        with open(os.path.join(config, "defaults.json"), "w") as f:
+            json.dump({"TLR.language": "en", "TLR.hasShownStatusItemOnboarding": True,
+                       "TLR.selfGuard.asked": True}, f)
+        app = os.path.join(self.tmp, "app")
+        os.makedirs(app)
+        shutil.copy2(os.path.join(BUILD, "tollamere"), app)
+        bundle = os.path.join(app, "Tollamere_Tollamere.bundle")
+        shutil.copytree(os.path.join(BUILD, "Tollamere_Tollamere.bundle"), bundle)
+        with open(os.path.join(bundle, "registry.json"), "w") as f:
+            json.dump(REGISTRY, f)
+        self.exe = os.path.join(app, "tollamere")
+        fakes = os.path.join(self.tmp, "bin")
+        os.makedirs(fakes)
+        for name, body in (("xdg-open", "exit 0"), ("notify-send", "exit 0"), ("systemctl", "exit 1")):
+            path = os.path.join(fakes, name)
+            with open(path, "w") as f:
+                f.write("#!/bin/sh\n" + body + "\n")
+            os.chmod(path, 0o755)
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith("XDG_") and not k.startswith("TLR_") and k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        env.update(HOME=self.home, PATH=fakes + ":/usr/bin:/bin", LANG="C.UTF-8",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1", TMPDIR=self.tmp)
+        self.env = env
+
+    def start(self, args, **kw):
+        p = subprocess.Popen(args, env=self.env, **kw)
+        self.children.append(p)
+        return p
+
+    def start_display(self):
+        r, w = os.pipe()
+        self.start(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                   pass_fds=(w,), stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        deadline = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < deadline:
+            number += os.read(r, 16)
+        os.close(r)
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+        bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+        os.environ["DISPLAY"] = self.env["DISPLAY"]
+        os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
+        self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], stderr=subprocess.DEVNULL)
+        time.sleep(1)
+
+    def start_app(self):
+        self.log = open(os.path.join(self.tmp, "app.log"), "wb")
+        self.app = self.start([self.exe], stdout=self.log, stderr=subprocess.STDOUT)
+
+    def stop(self):
+        for p in reversed(self.children):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+                try:
+                    p.wait(10)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+        self.children = []
+
+    def mounted(self):
+        point = os.path.join(self.home, ".local/share/Tollamere/Volumes/TLR 备份")
+        with open("/proc/self/mountinfo") as f:
+            return any(line.split(" ")[4].replace("\\040", " ") == point for line in f)
+
+    def clean(self):
+        self.stop()
+        if self.mounted():
+            subprocess.run(["fusermount3", "-u", os.path.join(self.home, ".local/share/Tollamere/Volumes/TLR 备份")])
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    # ---- looking and acting -------------------------------------------
+
+    def shot(self, name):
+        os.makedirs(SHOTS, exist_ok=True)
+        path = os.path.join(SHOTS, "blackbox-" + name + ".png")
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return path
+
+    def application(self):
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            candidate = desktop.get_child_at_index(i)
+            try:
+                if candidate.get_process_id() == self.app.pid:
+                    return candidate
+            except Exception:
+                pass
+        return None
+
+    def find_all(self, predicate, node=None, depth=0, found=None):
+        found = [] if found is None else found
+        node = node or self.application()
+        if node is None or depth > 40:
+            return found
+        try:
+            if predicate(node):
+                found.append(node)
+            count = node.get_child_count()
+        except Exception:
+            return found
+        for i in range(count):
+            try:
+                child = node.get_child_at_index(i)
+            except Exception:
+                continue
+            if child is not None:
+                self.find_all(predicate, child, depth + 1, found)
+        return found
+
+    @staticmethod
+    def showing(node):
+        try:
+            return node.get_state_set().contains(Atspi.StateType.SHOWING)
+        except Exception:
+            return False
+
+    def named(self, name, role=None):
+        def matches(node):
+            try:
+                return (node.get_name() == name and (role is None or node.get_role_name() == role)
+                        and self.showing(node))
+            except Exception:
+                return False
+        return self.find_all(matches)
+
+    def wait_for(self, what, condition, timeout=60):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            result = condition()
+            if result:
+                return result
+            time.sleep(0.2)
+        raise RuntimeError("timed out waiting for " + what)
+
+    def wait_named(self, name, role=None, timeout=60):
+        return self.wait_for(repr(name), lambda: self.named(name, role), timeout)[0]
+
+    def press(self, name, timeout=60):
+        def enabled():
+            for node in self.named(name):
+                try:
+                    if node.get_state_set().contains(Atspi.StateType.ENABLED):
+                        return node
+                except Exception:
+                    pass
+            return None
+        node = self.wait_for("enabled " + repr(name), enabled, timeout)
+        action = node.get_action_iface()
+        for i in range(action.get_n_actions()):
+            if action.get_action_name(i) in ("Press", "press", "click", "Toggle"):
+                action.do_action(i)
+                return
+        action.do_action(0)
+
+    def type_into(self, node, text):
+        editable = node.get_editable_text_iface()
+        editable.set_text_contents(text)
+
+    def fields(self):
+        return self.find_all(lambda n: n.get_role_name() in ("password text", "text", "entry") and self.showing(n))
+
+    def texts(self):
+        names = []
+        for node in self.find_all(lambda n: n.get_role_name() in ("label", "static") and self.showing(n)):
+            try:
+                if node.get_name():
+                    names.append(node.get_name())
+            except Exception:
+                pass
+        return names
+
+    def check(self, what, ok, detail=""):
+        print(("✓ " if ok else "✗ ") + what + ("" if ok else ": " + detail), flush=True)
+        if not ok:
+            self.failures.append(what)
+
+    def data_as_backed_up(self, rels):
+        bad = []
+        for rel in rels:
+            content, mode = DATA[rel]
+            path = os.path.join(self.home, rel)
+            try:
+                with open(path, "rb") as f:
+                    same = f.read() == content
+                got = stat.S_IMODE(os.lstat(path).st_mode)
+            except OSError as e:
+                bad.append(rel + " (" + e.strerror + ")")
+                continue
+            if not same or got != mode:
+                bad.append("%s (mode %o, want %o)" % (rel, got, mode) if same else rel + " (content)")
+        return bad
+
+
+def dump(run):
+    for node in run.find_all(lambda n: bool(n.get_name()) and run.showing(n)):
+        print(node.get_role_name(), repr(node.get_name()))
+
+
+def main():
+    run = Run()
+    try:
+        run.prepare()
+        run.start_display()
+        run.start_app()
+        run.wait_for("the application on the accessibility bus", run.application, 60)
+        time.sleep(2)
+        if os.environ.get("TLR_BLACKBOX_DUMP"):
+            dump(run)
+            return 0
+        scenario(run)
+    finally:
+        run.clean()
+    print("PASS" if not run.failures else "FAIL: " + ", ".join(run.failures))
+    return 0 if not run.failures else 1
+
+
+ALPHA = [rel for rel in DATA if rel.startswith(".alpha/")]
+BETA = [rel for rel in DATA if not rel.startswith(".alpha/")]
+
+
+def remove_data(run, rels):
+    for rel in rels:
+        os.remove(os.path.join(run.home, rel))
+    for top in (".alpha", ".beta", "Documents/app", "Code/app"):
+        path = os.path.join(run.home, top)
+        if os.path.isdir(path) and all(not files for _, _, files in os.walk(path)):
+            shutil.rmtree(path)
+
+
+def open_restore(run):
+    run.press("Backup & Restore")
+    run.press("Restore from backup")
+    return run.wait_for("the restore sheet's agents", lambda: run.named("Restore Alpha Agent"), 60)
+
+
+def confirm(run, label):
+    run.press(label)
+    run.wait_named("Cancel", "push button")
+    time.sleep(0.3)
+    run.press("Restore" if label.startswith("Restore ") and label != "Restore all at once" else "Restore all")
+
+
+def outcome(run, predicate, timeout=90):
+    return run.wait_for("the restore's outcome line",
+                        lambda: next((t for t in run.texts() if predicate(t)), None), timeout)
+
+
+def restart(run):
+    run.app.send_signal(signal.SIGTERM)
+    run.app.wait(10)
+    run.start_app()
+    run.wait_for("the application on the accessibility bus", run.application, 60)
+    time.sleep(2)
+
+
+def close_sheet(run):
+    run.press("Close")
+    time.sleep(0.8)
+
+
+def scenario(run):
+    # Set up: the backup sheet offers the first-time setup.
+    run.press("Backup & Restore")
+    run.wait_named("Set up encrypted volume")
+    run.shot("1-no-volume")
+    run.press("Set up encrypted volume")
+    run.press("Next")
+    fields = run.wait_for("the two password fields", lambda: len(run.fields()) >= 2 and run.fields())
+    for field in fields[:2]:
+        run.type_into(field, PASSWORD)
+    time.sleep(0.5)
+    run.shot("2-setup-password")
+    run.press("Create encrypted volume")
+    image = os.path.join(run.home, "TLR 备份.sparsebundle")
+    run.wait_for("the image", lambda: os.path.exists(os.path.join(image, "gocryptfs.conf")), 120)
+    run.wait_for("the volume card", lambda: not run.named("Set up encrypted volume"), 60)
+    run.check("the encrypted image is set up", True)
+
+    # Back up both agents.
+    run.press("Back up now")
+    run.wait_for("the backup's record", lambda: "2" in run.texts() and not run.named("Backing up…"), 120)
+    time.sleep(0.5)
+    run.shot("3-backed-up")
+    run.check("no plain copy is left in the home folder",
+              not [n for n in os.listdir(run.home) if n.startswith(".tollamere-")])
+    run.check("the volume is detached after the backup", not run.mounted())
+    close_sheet(run)
+
+    # Delete everything, restore one agent, then all.
+    remove_data(run, list(DATA))
+    open_restore(run)
+    run.shot("4-restore-sheet")
+    confirm(run, "Restore Alpha Agent")
+    outcome(run, lambda t: t.startswith("✓ Restored"))
+    run.shot("5-restored-one")
+    run.check("Alpha Agent's files come back with their content and modes", not run.data_as_backed_up(ALPHA),
+              ", ".join(run.data_as_backed_up(ALPHA)))
+    run.check("Beta Agent's files stay away after restoring Alpha alone",
+              not os.path.exists(os.path.join(run.home, ".beta")))
+    confirm(run, "Restore all at once")
+    outcome(run, lambda t: t == "✓ Restored all agents")
+    run.shot("6-restored-all")
+    run.check("every file comes back with its content and mode", not run.data_as_backed_up(list(DATA)),
+              ", ".join(run.data_as_backed_up(list(DATA))))
+    run.check("the volume is detached after the restores", not run.mounted())
+    close_sheet(run)
+
+    # A restore that cannot unlock the volume says so in the sheet. With no
+    # stored password the sheet asks to read the backup; cancelled, it says so.
+    vault = os.path.join(run.home, ".local/share/Tollamere/.pwd.vault")
+    os.remove(vault)
+    restart(run)
+    run.press("Backup & Restore")
+    run.press("Restore from backup")
+    run.wait_for("the password prompt", lambda: run.fields(), 60)
+    run.shot("7-prompt")
+    run.press("Cancel")
+    text = outcome(run, lambda t: t.startswith("No password was given"), 60)
+    run.shot("8-prompt-cancelled")
+    run.check("a cancelled prompt says so in the sheet", bool(text), text)
+    close_sheet(run)
+
+    # The right password reads the backup; then the image's password changes
+    # behind the application's back (as when the stored one no longer fits),
+    # so the restore itself has to ask.
+    run.press("Backup & Restore")
+    run.press("Restore from backup")
+    run.type_into(run.wait_for("the password prompt", lambda: run.fields(), 60)[0], PASSWORD)
+    run.press("Confirm")
+    run.wait_for("the restore sheet's agents", lambda: run.named("Restore Alpha Agent"), 60)
+    changed = subprocess.run(["gocryptfs", "-passwd", "-q", image], input=(PASSWORD + "\nnew-" + PASSWORD + "\n").encode(),
+                             env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+    run.check("the image's password is changed for the next step", changed)
+    remove_data(run, ALPHA)
+    confirm(run, "Restore Alpha Agent")
+    run.type_into(run.wait_for("the password prompt", lambda: run.fields(), 60)[0], "not the password")
+    run.press("Confirm")
+    text = outcome(run, lambda t: t.startswith("The password is wrong"), 90)
+    time.sleep(0.3)
+    run.shot("9-wrong-password")
+    run.check("a restore with a wrong password says so in the sheet", bool(text), text)
+    run.check("nothing was restored", not os.path.exists(os.path.join(run.home, ".alpha")))
+    confirm(run, "Restore Alpha Agent")
+    run.wait_for("the password prompt", lambda: run.fields(), 60)
+    run.press("Cancel")
+    text = outcome(run, lambda t: t.startswith("No password was given"), 90)
+    run.check("a restore whose prompt is cancelled says so in the sheet", bool(text), text)
+    confirm(run, "Restore Alpha Agent")
+    run.type_into(run.wait_for("the password prompt", lambda: run.fields(), 60)[0], "new-" + PASSWORD)
+    run.press("Confirm")
+    outcome(run, lambda t: t == "✓ Restored Alpha Agent", 90)
+    run.check("the right password restores", not run.data_as_backed_up(ALPHA), ", ".join(run.data_as_backed_up(ALPHA)))
+    run.check("nothing is left attached", not run.mounted())
+
+
+if __name__ == "__main__":
+    sys.exit(main())
