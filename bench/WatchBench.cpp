@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -126,9 +127,13 @@ void BM_ExitToCallbackOnMainThread(benchmark::State& state) {
   auto watcher = tlr::KqueueProcessWatcher::create();
   pid_t lastExit = 0;
   Clock::time_point calledAt;
+  // The main thread waits in its event loop, as the application's does,
+  // until the callback ends it.
+  QEventLoop loop;
   watcher->setOnExit([&](pid_t pid, const QString&, const tlr::RawExitInfo&) {
     lastExit = pid;
     calledAt = Clock::now();
+    loop.quit();
   });
   watcher->start();
   constexpr int kExits = 200;
@@ -140,7 +145,7 @@ void BM_ExitToCallbackOnMainThread(benchmark::State& state) {
       watcher->watch(pid, QStringLiteral("bench"));
       const auto killedAt = Clock::now();
       ::kill(pid, SIGKILL);
-      while (lastExit != pid) QCoreApplication::processEvents(QEventLoop::AllEvents);
+      while (lastExit != pid) loop.exec();
       micros.push_back(std::chrono::duration<double, std::micro>(calledAt - killedAt).count());
       ::waitpid(pid, nullptr, 0);
     }

@@ -2,12 +2,12 @@
 
 #include "app/Windows.h"
 
-#include "backup/AgentDataDiscovery.h"
 #include "backup/BackupStaging.h"
 #include "backup/BackupVolume.h"
 #include "backup/OperationStop.h"
 #include "backup/VolumeLock.h"
 #include "backup/RestoreEngine.h"
+#include "core/AgentDataDiscovery.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/NetworkLogger.h"
@@ -17,6 +17,7 @@
 #include "platform/Log.h"
 #include "platform/ChildProcess.h"
 #include "platform/MainThread.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Notifier.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
@@ -204,6 +205,9 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 int App::main(int argc, char** argv) {
   makeStdioUnbuffered();
   quietToolkitNotices();
+  // Every watched process holds a descriptor; programs we start get the old
+  // limit back.
+  OpenFileLimit::raiseToHardLimit();
   // A reader of our output that went away must not end supervision.
   TerminationSignals::ignoreBrokenPipe();
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
@@ -249,6 +253,8 @@ void App::prepareToQuit() {
   quitStartedAt_ = QuitClock::now();
   armQuitDeadline(*quitStartedAt_ + kQuitDeadline);
   scanTimer_.stop();
+  // The update check of the start may still be under way: aborted and freed.
+  if (remoteServicesStarted_) VornelAppSDK::shared().stop();
   // Running commands are stopped, their results dropped, and no new one
   // starts; the volume this process attached is detached by its own hook
   // (connected later, so it runs after this).
@@ -266,13 +272,17 @@ void App::applicationDidFinishLaunching() {
     QCoreApplication::exit(0);
     return;
   }
+  if (const OpenFileLimit::Change files = OpenFileLimit::raiseToHardLimit(); files.after != files.before)
+    log("[App] ", QStringLiteral("打开文件数上限 %1 → %2").arg(files.before).arg(files.after));
   loadRegistry();
   setupModel();
   setupWatcher();
   setupStatusItem();
   startScanLoop();
   askSelfGuardIfNeeded();
-  setupRemoteServices();
+  // Setting up the network costs some tens of milliseconds: a window shown
+  // at start paints first.
+  windows_->afterFirstPaint([this] { setupRemoteServices(); });
   applyActivationPolicy();
   showStatusItemOnboardingIfFirstRun();
   runDiscoverySelfCheck();
@@ -412,6 +422,7 @@ void App::setupRemoteServices() {
   client.start(kVornelAppId, version.isEmpty() ? QStringLiteral("0.0.0") : version,
                QUrl(QString::fromLatin1(VornelAppSDK::kDefaultEndpoint)), QStringLiteral("official"));
   client.setOnUpdateAvailable(&announceUpdate);
+  remoteServicesStarted_ = true;
 }
 
 void App::applyActivationPolicy() { SettingsStore::shared().applyActivationPolicy(); }
@@ -468,6 +479,7 @@ void App::runDiscoverySelfCheck() {
         lines << QStringLiteral("    + ") + found[i].path();
     }
     lines << QStringLiteral("===== END SELF-CHECK =====");
+    for (QString& line : lines) line = oneLine(line);
     errWrite((lines.join('\n') + '\n').toUtf8());
   });
 }

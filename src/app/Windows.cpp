@@ -116,6 +116,22 @@ void AppWindows::setupStatusItem() {
   }
 }
 
+void AppWindows::afterFirstPaint(std::function<void()> then) {
+  MainWindow* window = mainWindow_ ? mainWindow_->window() : nullptr;
+  if (!window || !window->isVisible() || window->hasPainted()) {
+    then();
+    return;
+  }
+  auto once = std::make_shared<std::function<void()>>(std::move(then));
+  const auto run = [once] {
+    if (!*once) return;
+    const std::function<void()> call = std::exchange(*once, nullptr);
+    call();
+  };
+  connect(window, &MainWindow::firstPainted, this, run, Qt::SingleShotConnection);
+  QTimer::singleShot(kFirstPaintWaitMs, this, run);
+}
+
 void AppWindows::bringForward() {
   if (mainWindow_ && hasDisplay()) mainWindow_->show();
 }

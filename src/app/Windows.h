@@ -46,6 +46,10 @@ class AppWindows final : public QObject {
   void bringForward();
   // Once per user: 2 s after start, the onboarding window.
   void showStatusItemOnboardingIfFirstRun();
+  // Runs `then` once the main window shown at start has painted (or at the
+  // latest after kFirstPaintWaitMs), at once when none is shown.
+  void afterFirstPaint(std::function<void()> then);
+  static constexpr int kFirstPaintWaitMs = 2000;
 
   DashboardModel* model() const { return model_.get(); }
   MainWindowController* mainWindow() const { return mainWindow_.get(); }

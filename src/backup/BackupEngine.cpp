@@ -146,7 +146,7 @@ class PartialSnapshot {
   // Adds the manifest and puts the snapshot in place under the label of its
   // time; older snapshots are pruned after.
   std::optional<BackupError> finish(const BackupManifest& manifest) {
-    if (QString e = FileOps::writeAtomically(folder_ + "/manifest.json", manifest.encode()); !e.isEmpty())
+    if (QString e = FileOps::writeOwnFile(folder_ + "/manifest.json", manifest.encode()); !e.isEmpty())
       return BackupError::passOn(e);
     FileTransfer::sync(folder_);
     if (!volume_.holds(folder_)) return notMounted();
@@ -448,7 +448,7 @@ void BackupEngine::setLastBackup(std::optional<BackupRecord> record) {
 }
 
 void BackupEngine::saveLastBackupToDisk(const BackupRecord& record) const {
-  FileOps::writeAtomically(lastBackupCachePath(), encodeCache(record));
+  FileOps::writeOwnFile(lastBackupCachePath(), encodeCache(record));
 }
 
 }  // namespace tlr

@@ -1,6 +1,7 @@
 #include "platform/ChildProcess.h"
 
 #include "platform/OffMain.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/UniqueFd.h"
 
 #include <QFile>
@@ -261,6 +262,7 @@ ChildResult runChild(const ChildSpec& spec) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
+    OpenFileLimit::restoreInChild();
     if (spec.umask) ::umask(*spec.umask);
     const int inFd = handedIn ? handedIn.get() : pipedInput ? inRead.get() : devNull.get();
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
@@ -577,6 +579,7 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::sigprocmask(SIG_SETMASK, &empty, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGHUP, SIG_DFL);
+    OpenFileLimit::restoreInChild();
     ::dup2(devNull.get(), STDIN_FILENO);
     ::dup2(logFd.get(), STDOUT_FILENO);
     ::dup2(logFd.get(), STDERR_FILENO);

@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -10,17 +9,14 @@
 #include <unistd.h>
 
 namespace tlr {
-namespace {
-
-
-// More tasks than this at once wait in the queue for a free thread.
-constexpr int kMaxThreads = 32;
-
-}  // namespace
 
 // Shared with the threads, so a thread that outlives its pool (stuck in a
 // task when the pool went) still finds what it touches.
 struct OffMainPool::State {
+  ~State() {
+    if (cancelFd >= 0) ::close(cancelFd);
+  }
+
   mutable std::mutex mutex;
   std::condition_variable wake;          // a task was queued, or cancel
   mutable std::condition_variable idle;  // a task ended, or cancel
@@ -34,6 +30,9 @@ struct OffMainPool::State {
 
 namespace {
 
+// More tasks than this at once wait in the queue for a free thread.
+constexpr int kMaxThreads = 32;
+
 // The pool state of the task that runs on this thread; the thread holds it.
 thread_local OffMainPool::State* currentState = nullptr;
 
@@ -46,8 +45,6 @@ OffMainPool::OffMainPool() : state_(std::make_shared<State>()) {
 OffMainPool::~OffMainPool() {
   cancel();
   waitForIdle(Clock::now() + std::chrono::seconds(2));
-  // The descriptor stays open while a stuck thread may still poll it; it
-  // goes with the process.
 }
 
 OffMainPool& OffMainPool::shared() {

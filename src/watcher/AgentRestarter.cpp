@@ -4,6 +4,7 @@
 #include "core/Lang.h"
 #include "core/LocKey.h"
 #include "core/SettingsStore.h"
+#include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/ProcessSignals.h"
 #include "watcher/AgentRecover.h"
@@ -20,8 +21,9 @@ class AgentRestarter::Report {
   Report() : language_(Lang::current()) {}
 
   QString text(const LocKey& key) const { return SettingsStore::dict(language_, key); }
-  void add(const LocKey& key) { lines_ << text(key); }
-  void addLine(QString line) { lines_ << std::move(line); }
+  // Each line stays one line, whatever a command or the registry put in it.
+  void add(const LocKey& key) { lines_ << oneLine(text(key)); }
+  void addLine(const QString& line) { lines_ << oneLine(line); }
   Outcome finish(Result result) const { return {std::move(result), lines_.join(QLatin1Char('\n'))}; }
 
  private:
@@ -42,7 +44,7 @@ void pause(std::chrono::milliseconds duration) { OffMainPool::pause(duration); }
 
 // Why a command that did not run to its end says nothing about the agent:
 // the runner's own reason, its last line.
-QString notRunReason(const AgentRestarter::CmdResult& result) {
+QString notRunReason(const CommandRunner::Result& result) {
   const QStringList lines = result.stdErr.trimmed().split(QLatin1Char('\n'));
   return lines.last().trimmed();
 }
@@ -156,12 +158,17 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
     return report.finish(Result::success(0));
   }
 
-  const CmdResult ran = runCommand(spec.command);
+  const CommandRunner::Result ran = CommandRunner::run(spec.command);
   report.add(LocKey::restartCmdExitCode(ran.exitCode));
-  if (!ran.stdOut.isEmpty())
-    report.addLine(QStringLiteral("  stdout: ") + Characters::prefix(ran.stdOut, kReportOutputCharacters));
-  if (!ran.stdErr.isEmpty())
-    report.addLine(QStringLiteral("  stderr: ") + Characters::prefix(ran.stdErr, kReportOutputCharacters));
+  // An output's own final line feed ends the report line; any other stays
+  // inside it, escaped.
+  const auto outputLine = [](const char* label, const QString& output) {
+    QString shown = Characters::prefix(output, kReportOutputCharacters);
+    while (shown.endsWith(QLatin1Char('\n'))) shown.chop(1);
+    return QLatin1String(label) + shown;
+  };
+  if (!ran.stdOut.isEmpty()) report.addLine(outputLine("  stdout: ", ran.stdOut));
+  if (!ran.stdErr.isEmpty()) report.addLine(outputLine("  stderr: ", ran.stdErr));
   pause(timing_.afterCommand);
 
   const auto succeeded = [&] { return report.finish(Result::success(firstPid(entry.id))); };
@@ -177,7 +184,7 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
     return succeeded();
   }
 
-  const Verdict first = checkVerify(runCommand(*spec.verifyCommand), spec, report);
+  const Verdict first = checkVerify(CommandRunner::run(*spec.verifyCommand), spec, report);
   if (first.ok) {
     report.add(LocKey::restartVerifyPassed(first.why));
     return succeeded();
@@ -186,9 +193,9 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   if (!spec.fallbackCommand) return failedVerify();
 
   report.add(LocKey::restartFallbackRun(AgentRecover::commandLine(*spec.fallbackCommand)));
-  report.add(LocKey::restartFallbackExit(runCommand(*spec.fallbackCommand).exitCode));
+  report.add(LocKey::restartFallbackExit(CommandRunner::run(*spec.fallbackCommand).exitCode));
   pause(timing_.afterFallback);
-  const Verdict second = checkVerify(runCommand(*spec.verifyCommand), spec, report);
+  const Verdict second = checkVerify(CommandRunner::run(*spec.verifyCommand), spec, report);
   if (second.ok) {
     report.add(LocKey::restartFallbackVerifyPassed(second.why));
     return succeeded();
@@ -199,7 +206,7 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
 
 pid_t AgentRestarter::firstPid(const QString& agentId) const { return scanner_->pidsOf(agentId).value(0, 0); }
 
-AgentRestarter::Verdict AgentRestarter::checkVerify(const CmdResult& result, const AgentEntry::RestartSpec& spec,
+AgentRestarter::Verdict AgentRestarter::checkVerify(const CommandRunner::Result& result, const AgentEntry::RestartSpec& spec,
                                                     const Report& report) {
   const qint32 expected = spec.expectVerifyExitCode.value_or(0);
   const QString mismatch = report.text(LocKey::restartVerifyExitMismatch(result.exitCode, expected));

@@ -3,14 +3,12 @@
 // it, and a new start right after is the first instance again.
 #include "platform/Defaults.h"
 #include "support/AppFixture.h"
+#include "support/RegistryJson.h"
 #include "support/XvfbServer.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QPoint>
-#include <QRegularExpression>
 
 #include <csignal>
 #include <functional>
@@ -21,22 +19,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kDisplayName = QStringLiteral("Fake Agent");
-
-// One installed command-line agent whose doctor command is `doctor`.
-QByteArray registryWithDoctor(const QString& executableName, const QString& doctor) {
-  const QJsonObject agent{
-      {QStringLiteral("id"), QStringLiteral("fake")},
-      {QStringLiteral("displayName"), kDisplayName},
-      {QStringLiteral("vendor"), QStringLiteral("test labs")},
-      {QStringLiteral("kind"), QStringLiteral("cli")},
-      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{executableName}}}},
-      {QStringLiteral("doctor"), QJsonObject{{QStringLiteral("command"), QJsonArray{doctor}}}},
-  };
-  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
-                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
-                                   {QStringLiteral("agents"), QJsonArray{agent}}})
-      .toJson();
-}
 
 class QuitOnDisplay : public AppFixture {
  protected:
@@ -52,7 +34,8 @@ class QuitOnDisplay : public AppFixture {
                            QStringLiteral("echo $$ > \"$HOME/doctor.pid.tmp\"\n"
                                           "mv \"$HOME/doctor.pid.tmp\" \"$HOME/doctor.pid\"\n"
                                           "exec sleep 100\n"));
-    box_ = &sandbox(registryWithDoctor(name, doctor_));
+    box_ = &sandbox(oneAgentDocument(name, {{QStringLiteral("doctor"),
+                                             QJsonObject{{QStringLiteral("command"), QJsonArray{doctor_}}}}}));
   }
 
   AppProcess& startOnDisplay() {
@@ -61,31 +44,18 @@ class QuitOnDisplay : public AppFixture {
     EXPECT_TRUE(app.start());
     return app;
   }
-  QString mainWindow() const {
-    for (const QString& id : x_.visibleWindows(QStringLiteral("Tollamere")))
-      if (x_.windowSize(id) == QSize(680, 560)) return id;
-    return {};
-  }
-  QPoint windowOrigin(const QString& id) const {
-    const QString out =
-        x_.run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
-    const auto x = QRegularExpression(QStringLiteral("X=(\\d+)")).match(out);
-    const auto y = QRegularExpression(QStringLiteral("Y=(\\d+)")).match(out);
-    return {x.captured(1).toInt(), y.captured(1).toInt()};
-  }
+  QString mainWindow() const { return x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560)); }
   // The doctor's pid once it runs (the agent's sheet runs it when it opens).
   pid_t openSheetUntilTheDoctorRuns(AppProcess& app) {
     QString main;
     EXPECT_TRUE(waitUntil([&] { return !(main = mainWindow()).isEmpty(); }, 60s))
         << app.stdOut().toStdString() << app.stdErr().toStdString();
-    const QPoint origin = windowOrigin(main);
+    const QPoint origin = x_.windowOrigin(main);
     const QString pidFile = home_.path() + QStringLiteral("/doctor.pid");
     EXPECT_TRUE(waitUntil(
         [&] {
           // The one row, at the top of the live-status panel.
-          x_.run(QStringLiteral("xdotool"),
-                 QStringList{QStringLiteral("mousemove"), QString::number(origin.x() + 300),
-                             QString::number(origin.y() + 321), QStringLiteral("click"), QStringLiteral("1")});
+          x_.clickAt(origin + QPoint(300, 321));
           return waitUntil([&] { return QFile::exists(pidFile); }, 2s);
         },
         60s))

@@ -2,6 +2,10 @@
 
 #include "registry/RegistryCodec.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 namespace tlr::test {
@@ -23,6 +27,21 @@ std::shared_ptr<const AgentRegistry> registryOfAgents(const QList<QByteArray>& a
   QByteArray joined;
   for (const QByteArray& a : agents) joined += (joined.isEmpty() ? "" : ",") + a;
   return registryFromJson(R"({"schemaVersion":1,"updatedAt":"x","agents":[)" + joined + "]}");
+}
+
+QByteArray oneAgentDocument(const QString& executableName, const QJsonObject& members) {
+  QJsonObject agent{
+      {QStringLiteral("id"), QStringLiteral("fake")},
+      {QStringLiteral("displayName"), QStringLiteral("Fake Agent")},
+      {QStringLiteral("vendor"), QStringLiteral("test labs")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{executableName}}}},
+  };
+  for (auto it = members.begin(); it != members.end(); ++it) agent.insert(it.key(), it.value());
+  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                   {QStringLiteral("agents"), QJsonArray{agent}}})
+      .toJson();
 }
 
 }  // namespace tlr::test

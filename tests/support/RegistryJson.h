@@ -3,6 +3,7 @@
 #include "registry/AgentRegistry.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 
 #include <memory>
@@ -16,5 +17,9 @@ std::shared_ptr<const AgentRegistry> registryFromJson(const QByteArray& json);
 AgentEntry entryFromJson(const QByteArray& members);
 // A registry document holding these agent objects (JSON texts), in order.
 std::shared_ptr<const AgentRegistry> registryOfAgents(const QList<QByteArray>& agents);
+// The text of a registry document holding one command-line agent "fake",
+// "Fake Agent", recognised by `executableName`, with `members` added to its
+// object (a doctor, a setup command, a way to relaunch it).
+QByteArray oneAgentDocument(const QString& executableName, const QJsonObject& members = {});
 
 }  // namespace tlr::test

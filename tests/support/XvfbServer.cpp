@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -86,6 +87,30 @@ std::optional<QSize> XvfbServer::windowSize(const QString& id) const {
   const auto w = width.match(out), h = height.match(out);
   if (!w.hasMatch() || !h.hasMatch()) return std::nullopt;
   return QSize(w.captured(1).toInt(), h.captured(1).toInt());
+}
+
+QString XvfbServer::windowNamed(const QString& name, std::optional<QSize> size) const {
+  for (const QString& id : visibleWindows(name))
+    if (!size || windowSize(id) == *size) return id;
+  return {};
+}
+
+QPoint XvfbServer::windowOrigin(const QString& id) const {
+  const QString out =
+      run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+  const auto x = QRegularExpression(QStringLiteral("X=(\\d+)")).match(out);
+  const auto y = QRegularExpression(QStringLiteral("Y=(\\d+)")).match(out);
+  return {x.captured(1).toInt(), y.captured(1).toInt()};
+}
+
+void XvfbServer::clickAt(QPoint at) const {
+  run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                                  QStringLiteral("click"), QStringLiteral("1")});
+}
+
+QString XvfbServer::screenshotPath(const QString& name) {
+  QDir().mkpath(QStringLiteral(TLR_TEST_BIN_DIR "/screenshots"));
+  return QStringLiteral(TLR_TEST_BIN_DIR "/screenshots/") + name;
 }
 
 bool XvfbServer::screenshot(const QString& path) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPoint>
 #include <QProcess>
 #include <QSize>
 #include <QString>
@@ -33,10 +34,19 @@ class XvfbServer {
   QStringList visibleWindows(const QString& name) const;
   // A window's size ("WIDTH", "HEIGHT" from xdotool getwindowgeometry).
   std::optional<QSize> windowSize(const QString& id) const;
+  // The first visible window named exactly `name` (of `size` when given),
+  // or empty.
+  QString windowNamed(const QString& name, std::optional<QSize> size = std::nullopt) const;
+  // A window's top-left corner on the screen.
+  QPoint windowOrigin(const QString& id) const;
+  // Moves the pointer to `at` on the screen and clicks the left button.
+  void clickAt(QPoint at) const;
   // Writes a PNG of the whole screen; false when it could not.
   bool screenshot(const QString& path) const;
 
   static bool hasProgram(const QString& name);
+  // Where a test keeps a screenshot named `name` (the folder is made).
+  static QString screenshotPath(const QString& name);
 
  private:
   QProcess server_;

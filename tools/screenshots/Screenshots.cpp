@@ -18,9 +18,19 @@
 #include "ui/shell/MainWindow.h"
 #include "ui/shell/OnboardingWindow.h"
 #include "ui/shell/SettingsSheet.h"
+#include "registry/RegistryCodec.h"
+#include "ui/detail/AgentDetailSheet.h"
+#include "ui/detail/DoctorOutputSheet.h"
+#include "ui/kit/Alert.h"
+#include "ui/kit/DetailsDisclosure.h"
+#include "ui/sheets/AddAgentSheet.h"
+#include "ui/sheets/InstallSheet.h"
+#include "ui/sheets/UninstallSheet.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -46,6 +56,26 @@ bool save(QWidget& widget, const QString& path) {
   std::fprintf(stdout, "%s %s (%dx%d)\n", ok ? "wrote" : "FAILED", qPrintable(path), picture.width(),
                picture.height());
   return ok;
+}
+
+// Runs the event loop until `done` or 20 s have passed.
+bool waitFor(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(20000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
+AgentEntry entry(const QByteArray& json) { return RegistryCodec::decodeEntry(json).value(); }
+
+// A file of `bytes` under the home folder.
+void homeFile(const QString& relative, int bytes) {
+  const QString path = QDir::homePath() + QLatin1Char('/') + relative;
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly)) file.write(QByteArray(bytes, 'x'));
 }
 
 // The status item image, drawn large enough to see.
@@ -143,6 +173,108 @@ int main(int argc, char** argv) {
       onboarding.show();
       ok &= save(onboarding, out + QStringLiteral("/onboarding") + suffix);
       onboarding.hide();
+      OnboardingWindow noTray(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::mainWindow);
+      noTray.show();
+      ok &= save(noTray, out + QStringLiteral("/onboarding-no-tray") + suffix);
+      noTray.hide();
+
+      QSet<QString> someInstalled;
+      for (const RunningAgent& agent : running) someInstalled << agent.entry.id;
+      AddAgentSheet add(registry, someInstalled, {}, {}, controller.window());
+      add.show();
+      ok &= save(add, out + QStringLiteral("/sheet-add-agent") + suffix);
+      add.hide();
+
+      // Requirements missing on this machine: a known one and an unknown one.
+      InstallSheet missing(entry(R"({"id":"tlr-demo","displayName":"Tlr Demo","vendor":"v","kind":"cli",)"
+                                 R"("identify":{"executableNames":["tlr-demo"]},"install":{"requires":[)"
+                                 R"({"command":"pipx","hintUrl":"https://pipx.pypa.io/"},)"
+                                 R"({"command":"tlr-helper","hintUrl":"https://example.org/tlr-helper"}],)"
+                                 R"("commands":[["pipx","install","tlr-demo"]]}})"),
+                           {}, {}, controller.window());
+      missing.show();
+      waitFor([&] { return missing.findChild<QWidget*>(QStringLiteral("installBody:missing")) != nullptr; });
+      ok &= save(missing, out + QStringLiteral("/sheet-install-missing") + suffix);
+      missing.hide();
+
+      // An install that fails: the row says how, npm's words are behind Details.
+      InstallSheet failed(entry(R"({"id":"tlr-demo","displayName":"Tlr Demo","vendor":"v","kind":"cli",)"
+                                R"("identify":{"executableNames":["tlr-demo"]},"install":{"commands":[["sh","-c",)"
+                                R"("echo 'npm ERR! code E404' >&2; echo 'npm ERR! 404 Not Found - GET https://registry.npmjs.org/tlr-demo' >&2; )"
+                                R"(echo 'npm ERR! A complete log of this run can be found in: ~/.npm/_logs/debug.log' >&2; exit 1"]]}})"),
+                          {}, {}, controller.window());
+      failed.show();
+      waitFor([&] { return failed.findChild<QWidget*>(QStringLiteral("installBody:done")) != nullptr; });
+      for (DetailsDisclosure* details : failed.findChildren<DetailsDisclosure*>()) details->setExpanded(true);
+      ok &= save(failed, out + QStringLiteral("/sheet-install-failed") + suffix);
+      failed.hide();
+
+      homeFile(QStringLiteral(".tlr-demo/bin/tlr-demo"), 4'000);
+      homeFile(QStringLiteral(".tlr-demo-cache/blob"), 300'000);
+      homeFile(QStringLiteral(".tlr-demo-data/memory.md"), 40'000);
+      const AgentEntry uninstalled = entry(
+          R"({"id":"tlr-demo","displayName":"Tlr Demo","vendor":"v","kind":"cli","identify":{},)"
+          R"("uninstall":{"preCommands":[["sh","-c","echo 'npm ERR! could not remove tlr-demo: EACCES' >&2; exit 243"]],)"
+          R"("paths":["~/.tlr-demo","~/.tlr-demo-cache","~/.tlr-demo-gone"],"userDataPaths":["~/.tlr-demo-data"]}})");
+      UninstallSheet preview(uninstalled, {}, {}, controller.window());
+      preview.show();
+      waitFor([&] { return preview.session().isMeasured(); });
+      preview.session().setChecked(UninstallSession::Group::userData, QStringLiteral("~/.tlr-demo-data"), true);
+      preview.session().setChecked(UninstallSession::Group::standard, QStringLiteral("~/.tlr-demo-cache"), false);
+      ok &= save(preview, out + QStringLiteral("/sheet-uninstall-preview") + suffix);
+      preview.session().setChecked(UninstallSession::Group::userData, QStringLiteral("~/.tlr-demo-data"), false);
+      preview.session().start();
+      waitFor([&] { return preview.session().phase() == UninstallSession::Phase::done; });
+      for (DetailsDisclosure* details : preview.findChildren<DetailsDisclosure*>()) details->setExpanded(true);
+      ok &= save(preview, out + QStringLiteral("/sheet-uninstall-done") + suffix);
+      preview.hide();
+
+      // The detail sheet of a running agent, its doctor output and the restart question.
+      AgentDetailCallbacks callbacks;
+      callbacks.onRestart = [] {};
+      callbacks.onSetup = [] {};
+      callbacks.onDoctor = [](AgentActions::DoctorCompletion) {};
+      callbacks.onLaunch = [](AgentActions::LaunchCompletion) {};
+      callbacks.onStop = [](AgentActions::StopCompletion) {};
+      const DashboardAgentItem first = model.dashboardItems().first();
+      AgentDetailSheet detail(first, callbacks, controller.window());
+      detail.show();
+      ok &= save(detail, out + QStringLiteral("/detail-sheet") + suffix);
+
+      AgentDoctor::Result result;
+      result.entryDisplayName = first.entry.localizedDisplayName();
+      result.command = {QStringLiteral("openclaw"), QStringLiteral("doctor")};
+      result.exitCode = 1;
+      result.elapsedSeconds = 2.4;
+      result.stdOut = QStringLiteral("Checking gateway…\nERROR: gateway token expired\nWARN: port 18789 busy\n");
+      AgentDoctor::KnownIssue token;
+      token.id = QStringLiteral("token-expired");
+      token.title = language == AppLanguage::en ? QStringLiteral("Gateway token expired")
+                                                : QStringLiteral("网关令牌已过期");
+      token.fix.title = language == AppLanguage::en ? QStringLiteral("Refresh token") : QStringLiteral("刷新令牌");
+      AgentDoctor::KnownIssue port = token;
+      port.id = QStringLiteral("port-busy");
+      port.title = language == AppLanguage::en ? QStringLiteral("Port 18789 is busy") : QStringLiteral("端口 18789 被占用");
+      port.fix.title = language == AppLanguage::en ? QStringLiteral("Free the port") : QStringLiteral("释放端口");
+      result.detectedIssues = {{token, QStringLiteral("ERROR: gateway token expired")},
+                               {port, QStringLiteral("WARN: port 18789 busy")}};
+      DoctorOutputSheet doctor(result, {}, [](const AgentDoctor::KnownIssue&, DoctorOutputModel::FixCompletion) {},
+                               {}, &detail);
+      doctor.show();
+      ok &= save(doctor, out + QStringLiteral("/doctor-output") + suffix);
+      doctor.hide();
+
+      Alert restart(language == AppLanguage::en ? QStringLiteral("Restart OpenClaw?") : QStringLiteral("重启 OpenClaw？"),
+                    SettingsStore::shared().text(LocKey::restartConfirmGateway(QStringLiteral("openclaw gateway restart"))),
+                    &detail, {QStringLiteral("openclaw gateway restart")});
+      restart.setAttribute(Qt::WA_DeleteOnClose, false);
+      restart.addButton(SettingsStore::shared().text(LocKey::restartConfirmCancel()), Alert::Role::cancel);
+      restart.addButton(SettingsStore::shared().text(LocKey::restartConfirmConfirm()), Alert::Role::destructive);
+      restart.present();
+      ok &= save(restart, out + QStringLiteral("/restart-alert") + suffix);
+      restart.hide();
+      detail.hide();
+
       controller.window()->hide();
     }
   }

@@ -25,9 +25,7 @@
 #include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
-#include <QMessageBox>
 #include <QPainter>
-#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -43,7 +41,7 @@ namespace {
 // The platform's standard colours the design names.
 const QColor kSystemBlue{10, 132, 255};
 const QColor kSystemGreen{52, 199, 89};
-const QColor kSystemRed{255, 59, 48};
+const QColor kSystemRed = Theme::destructive;
 const QColor kSystemOrange{255, 149, 0};
 // The lock symbol of a locked agent.
 const QColor kLockColor{245, 158, 11};
@@ -80,29 +78,6 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(spacing);
   return layout;
-}
-
-QMessageBox* makeAlert(QWidget* parent, const QString& objectName, const QString& title, const QString& message) {
-  auto* box = new QMessageBox(parent);
-  box->setObjectName(objectName);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setWindowModality(Qt::WindowModal);
-  box->setTextFormat(Qt::PlainText);
-  box->setIcon(QMessageBox::Warning);
-  box->setWindowTitle(title);
-  box->setText(title);
-  box->setInformativeText(message);
-  return box;
-}
-
-QPushButton* alertButton(QMessageBox* box, const QString& label, QMessageBox::ButtonRole role,
-                         const QString& objectName) {
-  QString escaped = label;
-  escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
-  QPushButton* button = box->addButton(escaped, role);
-  button->setObjectName(objectName);
-  button->setAccessibleName(label);
-  return button;
 }
 
 }  // namespace
@@ -822,10 +797,11 @@ void AgentDetailSheet::openTuiInTerminal(const QStringList& command) {
   const TerminalLauncher::Result started = LaunchdJobControl::openConsole(item_.entry, command);
   if (started.ok) return;
   const QString line = command.join(QLatin1Char(' '));
-  QMessageBox* box = makeAlert(this, QStringLiteral("terminalFailedAlert"), text(LocKey::alertTerminalOpenFailTitle()),
-                               text(LocKey::alertTerminalOpenFailBody(line, started.error)));
-  alertButton(box, text(LocKey::alertGotIt()), QMessageBox::AcceptRole, QStringLiteral("alertGotIt"));
-  box->open();
+  auto* alert = new Alert(text(LocKey::alertTerminalOpenFailTitle()),
+                          text(LocKey::alertTerminalOpenFailBody(line, started.error)), this, {line});
+  alert->setObjectName(QStringLiteral("terminalFailedAlert"));
+  alert->addButton(text(LocKey::alertGotIt()), Alert::Role::confirm, QStringLiteral("alertGotIt"));
+  alert->present();
 }
 
 void AgentDetailSheet::openDashboard() {

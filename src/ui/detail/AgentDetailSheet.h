@@ -13,7 +13,6 @@
 #include <functional>
 #include <optional>
 
-class QMessageBox;
 class QScrollArea;
 class QVBoxLayout;
 

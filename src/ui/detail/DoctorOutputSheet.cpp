@@ -22,7 +22,7 @@ namespace {
 using Kind = DoctorOutputModel::FixState::Kind;
 
 const QColor kGreen{52, 199, 89};
-const QColor kRed{255, 59, 48};
+const QColor kRed = Theme::destructive;
 
 AppLanguage language() { return SettingsStore::shared().language(); }
 QString locText(const LocKey& key) { return SettingsStore::dict(language(), key); }

@@ -3,6 +3,7 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/LineBreaks.h"
+#include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
 #include <QBoxLayout>
@@ -23,13 +24,7 @@ constexpr int kWidestSpan = 720;
 constexpr qreal kTitlePixels = 13.5;
 constexpr qreal kMessagePixels = 12;
 
-QColor systemRed() { return {255, 59, 48}; }
-
 }  // namespace
-
-QString Alert::unbreakable(const QString& message, const QStringList& keepTogether) {
-  return LineBreaks::keepTogether(message, keepTogether);
-}
 
 Alert::Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether)
     : QDialog(parent ? parent->window() : nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -55,7 +50,7 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
   titleLabel_->setObjectName(QStringLiteral("alertTitle"));
   titleLabel_->setWordWrap(true);
   column->addWidget(titleLabel_);
-  messageLabel_ = new Label(unbreakable(message, keepTogether), kMessagePixels, QFont::Normal, TextRole::dim, this);
+  messageLabel_ = new Label(LineBreaks::keepTogether(message, keepTogether), kMessagePixels, QFont::Normal, TextRole::dim, this);
   messageLabel_->setObjectName(QStringLiteral("alertMessage"));
   messageLabel_->setWordWrap(true);
   messageLabel_->setAccessibleName(message);
@@ -72,19 +67,20 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
 PaintedButton* Alert::addButton(const QString& label, Role role, const QString& objectName) {
   PaintedButton* button = nullptr;
   switch (role) {
-    case Role::cancel:
-      button = new SecondaryButton(label, QString(), std::nullopt, this);
-      static_cast<SecondaryButton*>(button)->setColor(Theme::current().textDim);
-      whenLookChanges(button, [button] { static_cast<SecondaryButton*>(button)->setColor(Theme::current().textDim); });
+    case Role::cancel: {
+      auto* plain = new SecondaryButton(label, QString(), Theme::current().textDim, this);
+      whenLookChanges(plain, [plain] { plain->setColor(Theme::current().textDim); });
+      button = plain;
       if (!cancel_) cancel_ = button;
       if (!default_) default_ = button;
       break;
+    }
     case Role::confirm:
       button = new PrimaryButton(label, QString(), this);
       break;
     case Role::destructive: {
       auto* red = new PrimaryButton(label, QString(), this);
-      red->setFill(systemRed());
+      red->setFill(Theme::destructive);
       button = red;
       break;
     }
@@ -141,14 +137,7 @@ void Alert::answer(QAbstractButton* button) {
   deleteLater();
 }
 
-void Alert::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  const Theme::Roles r = Theme::current();
-  p.fillRect(rect(), r.background);
-  p.setPen(QPen(r.separator(), 1));
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-}
+void Alert::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 
 void Alert::keyPressEvent(QKeyEvent* event) {
   if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {

@@ -49,9 +49,6 @@ class Alert final : public QDialog {
 
   const QString& title() const { return title_; }
   const QString& message() const { return message_; }
-  // The message as laid out: the spans kept together are joined with
-  // invisible no-break characters.
-  static QString unbreakable(const QString& message, const QStringList& keepTogether);
 
  Q_SIGNALS:
   // The button pressed; the cancel button (or none) when dismissed.

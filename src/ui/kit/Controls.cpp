@@ -174,6 +174,17 @@ void PaintedButton::leaveEvent(QEvent* event) {
   QAbstractButton::leaveEvent(event);
 }
 
+namespace {
+bool fromKeyboard(const QFocusEvent* event) {
+  return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+}
+}  // namespace
+
+void PaintedButton::focusInEvent(QFocusEvent* event) {
+  keyboardFocus_ = fromKeyboard(event);
+  QAbstractButton::focusInEvent(event);
+}
+
 void PaintedButton::setLabelFont(qreal pixels, QFont::Weight weight) {
   labelPixels_ = pixels;
   labelWeight_ = weight;
@@ -256,7 +267,7 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
     p.fillPath(shape, *fill_);
   else
     p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
-  if (hasFocus()) {
+  if (showsFocus()) {
     // Where the keyboard is: a light ring just inside the face.
     p.setPen(QPen(QColor(255, 255, 255, 170), 1.5));
     p.setBrush(Qt::NoBrush);
@@ -424,6 +435,18 @@ ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent) {
   whenLookChanges(this);
 }
 
+void ToggleControl::focusInEvent(QFocusEvent* event) {
+  keyboardFocus_ = fromKeyboard(event);
+  QAbstractButton::focusInEvent(event);
+}
+
+void ToggleControl::paintFocusRing(QPainter& p, qreal radius) const {
+  if (!showsFocus()) return;
+  p.setPen(QPen(Theme::withOpacity(Theme::current().accent, 0.6), 1.2));
+  p.setBrush(Qt::NoBrush);
+  p.drawRoundedRect(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6), radius, radius);
+}
+
 void ToggleControl::showState(bool on) {
   if (isChecked() == on) return;
   const QSignalBlocker quiet(this);
@@ -450,6 +473,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
   p.setBrush(Qt::white);
   p.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
   p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
+  paintFocusRing(p, radius + 1);
 }
 
 CheckBox::CheckBox(const QString& accessibleLabel, std::function<QColor()> onColor, QWidget* parent)
@@ -463,12 +487,7 @@ void CheckBox::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::Antialiasing);
   const QColor color = isChecked() ? onColor_() : Theme::current().textFaint;
   Glyphs::paint(p, isChecked() ? u"checkmark.square.fill" : u"square", QRectF(1, 1, 16, 16), color);
-  if (hasFocus()) {
-    // Where the keyboard is.
-    p.setPen(QPen(Theme::withOpacity(Theme::current().accent, 0.6), 1.2));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6), 4, 4);
-  }
+  paintFocusRing(p, 4);
 }
 
 // ---- Divider -----------------------------------------------------------------

@@ -35,6 +35,8 @@
 #include <QFrame>
 #include <QLabel>
 
+class QPainter;
+
 #include <functional>
 #include <optional>
 
@@ -116,6 +118,8 @@ class PaintedButton : public QAbstractButton {
   void setSymbol(const QString& symbol);
   const QString& symbol() const { return symbol_; }
   bool isHovered() const { return hovered_; }
+  // Focused from the keyboard (Tab): the face then shows a focus ring.
+  bool showsFocus() const { return hasFocus() && keyboardFocus_; }
   // The label's size and weight and the room around the content, for the
   // buttons that have a face (primary and secondary).
   void setLabelFont(qreal pixels, QFont::Weight weight);
@@ -124,6 +128,7 @@ class PaintedButton : public QAbstractButton {
  protected:
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
   // Paints symbol and label centred in `rect`, spaced `spacing`.
   void paintContent(QPainter& p, const QRectF& rect, const QFont& font, qreal symbolSize, const QColor& color,
                     qreal spacing) const;
@@ -136,6 +141,7 @@ class PaintedButton : public QAbstractButton {
   QString label_;
   QString symbol_;
   bool hovered_ = false;
+  bool keyboardFocus_ = false;
   qreal labelPixels_ = 13;
   QFont::Weight labelWeight_ = QFont::Medium;
 };
@@ -254,6 +260,17 @@ class ToggleControl : public QAbstractButton {
   explicit ToggleControl(QWidget* parent = nullptr);
   // Shows `on` without emitting toggled().
   void showState(bool on);
+  // Focused from the keyboard (Tab): drawn with a focus ring.
+  bool showsFocus() const { return hasFocus() && keyboardFocus_; }
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override;
+  // Where the keyboard is: a ring along the edge, drawn only when
+  // showsFocus().
+  void paintFocusRing(QPainter& p, qreal radius) const;
+
+ private:
+  bool keyboardFocus_ = false;
 };
 
 class ToggleSwitch final : public ToggleControl {

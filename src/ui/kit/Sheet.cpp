@@ -1,11 +1,11 @@
 #include "ui/kit/Sheet.h"
 
+#include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
 #include <QBoxLayout>
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QList>
 #include <QPainter>
@@ -44,8 +44,6 @@ class SheetRoom final : public QObject {
     fit();
   }
 
-  QRect hostGeometry() const { return host_->geometry(); }
-
  private:
   static constexpr QLatin1StringView kName{"tlrSheetRoom"};
 
@@ -54,13 +52,16 @@ class SheetRoom final : public QObject {
   }
 
   void remove(Sheet* sheet) {
+    if (done_) return;
     sheets_.removeIf([sheet](const QPointer<Sheet>& s) { return s.isNull() || s.data() == sheet; });
     if (!sheets_.isEmpty()) {
       fit();
       return;
     }
     if (host_->geometry() != original_) host_->setGeometry(original_);
-    // Done: a sheet that opens from now on starts a room of its own.
+    // Done: a sheet that opens from now on starts a room of its own, and
+    // this one no longer moves the window.
+    done_ = true;
     setObjectName(QString());
     deleteLater();
   }
@@ -88,6 +89,7 @@ class SheetRoom final : public QObject {
   QWidget* host_;
   QRect original_;
   QList<QPointer<Sheet>> sheets_;
+  bool done_ = false;
 };
 
 }  // namespace
@@ -110,8 +112,17 @@ Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
   title->setObjectName(name + QStringLiteral("Title"));
   header->addWidget(title);
   header->addStretch(1);
-  auto* close = new CloseButton(QStringLiteral("Close"), this);
+  auto* close = new CloseButton(QString(), this);
   close->setObjectName(name + QStringLiteral("Close"));
+  // Named in the interface language.
+  const auto nameClose = [close] {
+    const QString label = SettingsStore::shared().language() == AppLanguage::en ? QStringLiteral("Close")
+                                                                                : QStringLiteral("关闭");
+    close->setAccessibleName(label);
+    close->setToolTip(label);
+  };
+  nameClose();
+  whenLookChanges(close, nameClose);
   connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
   header->addWidget(close);
   column->addLayout(header);
@@ -153,16 +164,18 @@ void Sheet::present() {
   activateWindow();
 }
 
-void Sheet::paintEvent(QPaintEvent*) {
-  QPainter p(this);
+void paintSheetBackground(QWidget* window) {
+  QPainter p(window);
   const Theme::Roles r = Theme::current();
-  p.fillRect(rect(), r.background);
+  p.fillRect(window->rect(), r.background);
   // A hairline around the edge keeps a sheet apart from the window or sheet
   // beneath it.
   p.setPen(QPen(r.separator(), 1));
   p.setBrush(Qt::NoBrush);
-  p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+  p.drawRect(QRectF(window->rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }
+
+void Sheet::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 
 void Sheet::closeEvent(QCloseEvent* event) {
   if (dismissing_) {

@@ -78,6 +78,10 @@ class Sheet : public QDialog {
   bool deleteOnDismiss_ = true;
 };
 
+// Paints `window` as a sheet is painted: the scheme's background and a
+// hairline around the edge (from a paintEvent of `window`).
+void paintSheetBackground(QWidget* window);
+
 // A callable that runs `fn(receiver, args…)` only while `receiver` lives:
 // for completions (worker results, network answers, timers) that may arrive
 // after their window closed.

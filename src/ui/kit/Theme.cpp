@@ -64,7 +64,9 @@ QFont font(qreal pixels, QFont::Weight weight, qreal letterSpacing) {
 
 QFont monoFont(qreal pixels, QFont::Weight weight) {
   QFont f = font(pixels, weight);
-  f.setFamilies({QFontDatabase::systemFont(QFontDatabase::FixedFont).family(), QStringLiteral("Noto Sans CJK SC")});
+  // The fixed-width face alone: a fallback family in the list would win over
+  // the style hint whenever the first name is only an alias.
+  f.setFamilies({QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
   f.setStyleHint(QFont::Monospace);
   return f;
 }

@@ -48,6 +48,7 @@ inline const QColor brand2Light{6, 182, 212};   // #06B6D4 brand end, light sche
 inline const QColor working{74, 222, 128};      // #4ADE80 healthy agent, dark scheme
 inline const QColor workingDark{22, 163, 74};   // #16A34A healthy agent, light scheme (a darker shade)
 inline const QColor crash{248, 113, 113};       // #F87171 faulted agent or failure, both schemes
+inline const QColor destructive{255, 59, 48};   // #FF3B30 stop, uninstall and other actions that remove
 inline const QColor appBgDark{20, 23, 31};      // #14171F window and sheet background, dark
 inline const QColor cardDark{28, 32, 48};       // #1C2030 card, dark
 inline const QColor cardHoverDark{35, 40, 66};  // #232842 highlighted card, dark

@@ -2,7 +2,6 @@
 
 #include "core/SettingsStore.h"
 
-#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLayout>
@@ -338,12 +337,7 @@ QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
   return area;
 }
 
-QFont monoFont(qreal pixels, QFont::Weight weight) {
-  QFont font = Theme::font(pixels, weight);
-  font.setFamilies({QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
-  font.setStyleHint(QFont::Monospace);
-  return font;
-}
+QFont monoFont(qreal pixels, QFont::Weight weight) { return Theme::monoFont(pixels, weight); }
 
 void clearLayout(QLayout* layout) {
   while (QLayoutItem* item = layout->takeAt(0)) {

@@ -346,9 +346,10 @@ void UninstallSheet::fillFooter() {
       cancel->setObjectName(QStringLiteral("uninstallCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
+      // Clearly red: the pale failure red would read as a disabled button.
       auto* start = new sheets::FilledButton(session_->buttonLabel(SettingsStore::shared().language()),
                                              QStringLiteral("trash.fill"),
-                                             [] { return Theme::withOpacity(sheets::failureColor(), 0.85); });
+                                             [] { return Theme::withOpacity(Theme::destructive, 0.9); });
       start->setObjectName(QStringLiteral("uninstallStartButton"));
       start->setEnabled(session_->canUninstall());
       startButton_ = start;

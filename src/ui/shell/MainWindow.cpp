@@ -51,6 +51,11 @@ void MainWindow::setShownInTaskbar(bool shown) {
 void MainWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Theme::current().background);
+  if (!painted_) {
+    painted_ = true;
+    // After this paint event: the dashboard paints in the same pass.
+    QMetaObject::invokeMethod(this, &MainWindow::firstPainted, Qt::QueuedConnection);
+  }
 }
 
 MainWindowController::MainWindowController(DashboardModel* model, QObject* parent)

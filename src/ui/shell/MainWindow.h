@@ -27,12 +27,19 @@ class MainWindow final : public QWidget {
 
   // Whether the window appears in the task bar (the Dock setting).
   void setShownInTaskbar(bool shown);
+  // Whether it has painted itself at least once.
+  bool hasPainted() const { return painted_; }
+
+ Q_SIGNALS:
+  // Once, after its first paint.
+  void firstPainted();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   QPointer<QWidget> body_;
+  bool painted_ = false;
 };
 
 // Owns the main window: creates it on the first show() and keeps it for the

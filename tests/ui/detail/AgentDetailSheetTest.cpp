@@ -293,11 +293,11 @@ TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
   qputenv("PATH", QFile::encodeName(home.path() + "/empty-bin"));
   click(sheet.get(), "actionOpenConsole");
   qputenv("PATH", savedPath);
-  auto* box = alert<QMessageBox>(sheet.get(), "terminalFailedAlert");
+  auto* box = alert<Alert>(sheet.get(), "terminalFailedAlert");
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->text(), "Cannot open a terminal");
-  EXPECT_TRUE(box->informativeText().startsWith("Tried to open a terminal to run `cli1 tui --x=\"a b\"` but failed."));
-  EXPECT_EQ(box->textFormat(), Qt::PlainText);
+  EXPECT_EQ(box->windowTitle(), "Cannot open a terminal");
+  EXPECT_TRUE(box->message().startsWith("Tried to open a terminal to run `cli1 tui --x=\"a b\"` but failed."));
+  EXPECT_EQ(box->findChild<QLabel*>("alertMessage")->textFormat(), Qt::PlainText);
   answer(box, "alertGotIt");
 }
 

@@ -15,9 +15,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>

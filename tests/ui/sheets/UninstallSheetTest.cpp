@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 using namespace tlr;
@@ -236,4 +237,23 @@ TEST_F(UninstallSheetTest, ARemovalOutlivesItsSheet) {
   delete s;
   QFile(home.path() + "/go").open(QIODevice::WriteOnly);
   ASSERT_TRUE(waitUntil([&] { return !QFileInfo::exists(home.path() + "/.agent"); }));
+}
+
+TEST_F(UninstallSheetTest, TheEnabledUninstallButtonIsClearlyRedNotPale) {
+  file(".agent/bin/tool", 2'000);
+  auto s = sheet(R"({"paths":["~/.agent"]})");
+  s->show();
+  ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
+  auto* start = child<QAbstractButton>(*s, "uninstallStartButton");
+  ASSERT_TRUE(start->isEnabled());
+  const QImage face = start->grab().toImage();
+  const QColor fill = face.pixelColor(3, face.height() / 2);
+  // The white label stands on it with a contrast of 3 : 1 or more.
+  const auto luminance = [](const QColor& c) {
+    const auto channel = [](qreal v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+  };
+  const qreal contrast = (1.0 + 0.05) / (luminance(fill) + 0.05);
+  EXPECT_GE(contrast, 3.0) << fill.name().toStdString();
+  EXPECT_GT(fill.red() - fill.green(), 120) << "red, not pink: " << fill.name().toStdString();
 }

@@ -1,0 +1,420 @@
+// The real application on a display of its own, read and driven over AT-SPI
+// the way a screen reader does (and clicked with xdotool where a mouse user
+// would): every window is named, ticks and switches act on their toggled
+// state, a sheet opens inside the main window, and the windows speak this
+// platform's words in English and in Chinese.
+#include "platform/Defaults.h"
+#include "support/AccessibilityBus.h"
+#include "support/AppFixture.h"
+#include "support/XvfbServer.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRect>
+#include <QRegularExpression>
+
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kDemo = QStringLiteral("tlr-demo");
+const QString kDemoName = QStringLiteral("Tlr Demo");
+
+// One stand-in agent: its install makes ~/.tlr-demo/bin/tlr-demo and links
+// it into ~/.local/bin (so the next scan finds it installed); its uninstall
+// lists the program's folders, a cache and the user's data.
+QByteArray demoRegistry(const QString& liveProgram = {}) {
+  const QString install = QStringLiteral(
+      "mkdir -p \"$HOME/.tlr-demo/bin\" \"$HOME/.local/bin\" && printf '#!/bin/sh\\nexit 0\\n' > "
+      "\"$HOME/.tlr-demo/bin/tlr-demo\" && chmod +x \"$HOME/.tlr-demo/bin/tlr-demo\" && "
+      "ln -sf \"$HOME/.tlr-demo/bin/tlr-demo\" \"$HOME/.local/bin/tlr-demo\"");
+  QJsonArray agents{QJsonObject{
+      {QStringLiteral("id"), kDemo},
+      {QStringLiteral("displayName"), kDemoName},
+      {QStringLiteral("vendor"), QStringLiteral("tollamere tests")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{kDemo}}}},
+      {QStringLiteral("install"),
+       QJsonObject{{QStringLiteral("commands"), QJsonArray{QJsonArray{QStringLiteral("sh"), QStringLiteral("-c"), install}}}}},
+      {QStringLiteral("uninstall"),
+       QJsonObject{{QStringLiteral("paths"), QJsonArray{QStringLiteral("~/.tlr-demo"), QStringLiteral("~/.local/bin/tlr-demo"),
+                                                         QStringLiteral("~/.tlr-demo-cache")}},
+                   {QStringLiteral("userDataPaths"), QJsonArray{QStringLiteral("~/.tlr-demo-data")}}}},
+  }};
+  if (!liveProgram.isEmpty()) {
+    const QString name = QFileInfo(liveProgram).fileName();
+    agents.append(QJsonObject{
+        {QStringLiteral("id"), QStringLiteral("tlr-live")},
+        {QStringLiteral("displayName"), QStringLiteral("Live Agent")},
+        {QStringLiteral("vendor"), QStringLiteral("tollamere tests")},
+        {QStringLiteral("kind"), QStringLiteral("cli")},
+        {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
+        {QStringLiteral("recover"), QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")},
+                                                {QStringLiteral("command"), QJsonArray{liveProgram, QStringLiteral("plain")}}}},
+    });
+  }
+  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                   {QStringLiteral("agents"), agents}})
+      .toJson();
+}
+
+// What the windows must never say on this platform.
+const QRegularExpression kMacWords(
+    QStringLiteral("\\bMac\\b|Finder|\\bDock\\b|menu bar|⌘|Terminal\\.app|Homebrew|macOS|System Settings|"
+                   "200 GB|菜单栏|访达|系统设置"));
+
+class WindowsOverAtSpi : public AppFixture {
+ protected:
+  void SetUp() override {
+    if (!x_.failure().isEmpty()) GTEST_SKIP() << x_.failure().toStdString();
+    if (!bus_.failure().isEmpty()) GTEST_SKIP() << bus_.failure().toStdString();
+    if (!XvfbServer::hasProgram(QStringLiteral("xdotool"))) GTEST_SKIP() << "xdotool is not installed";
+  }
+
+  // Starts the application in `language` with the first-run prompts behind it.
+  AppProcess& start(const QByteArray& registry, const QString& language) {
+    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.language"), language);
+    AppProcess& app = process(sandbox(registry));
+    app.setEnv(QStringLiteral("DISPLAY"), x_.display());
+    bus_.attach(app);
+    EXPECT_TRUE(app.start());
+    pid_ = app.pid();
+    EXPECT_TRUE(waitForWindow(QStringLiteral("Tollamere"), 90s).has_value())
+        << app.stdOut().toStdString() << app.stdErr().toStdString();
+    return app;
+  }
+
+  std::optional<QJsonObject> windowNamed(const QString& name) const {
+    for (const QJsonValue& w : bus_.windows(pid_))
+      if (w.toObject().value(QStringLiteral("name")).toString() == name) return w.toObject();
+    return std::nullopt;
+  }
+  std::optional<QJsonObject> waitForWindow(const QString& name, std::chrono::milliseconds timeout = 30s) const {
+    std::optional<QJsonObject> found;
+    waitUntil([&] { return (found = windowNamed(name)).has_value(); }, timeout);
+    return found;
+  }
+  bool waitForNoWindow(const QString& name) const {
+    return waitUntil([&] { return !windowNamed(name).has_value(); }, 30s);
+  }
+  static QRect extents(const QJsonObject& node) {
+    const QJsonArray e = node.value(QStringLiteral("extents")).toArray();
+    return {e.at(0).toInt(), e.at(1).toInt(), e.at(2).toInt(), e.at(3).toInt()};
+  }
+  // The node of `role` and `name` in `window`, once it is showing.
+  QJsonObject waitForNode(const QString& window, const QString& role, const QString& name) const {
+    QJsonObject node;
+    waitUntil([&] { return !(node = AccessibilityBus::find(bus_.tree(pid_, window), role, name)).isEmpty(); }, 30s);
+    return node;
+  }
+  bool act(const QString& window, const QString& role, const QString& name, const QString& action) const {
+    const QJsonObject answer = bus_.act(pid_, window, role, name, action);
+    EXPECT_FALSE(answer.contains(QStringLiteral("error")))
+        << window.toStdString() << " / " << name.toStdString() << ": "
+        << answer.value(QStringLiteral("error")).toString().toStdString();
+    return !answer.contains(QStringLiteral("error"));
+  }
+  bool press(const QString& window, const QString& name) const {
+    return act(window, QStringLiteral("push button"), name, QStringLiteral("Press"));
+  }
+  bool toggle(const QString& window, const QString& name) const {
+    return act(window, QStringLiteral("check box"), name, QStringLiteral("Toggle"));
+  }
+  void clickAt(QPoint at) const {
+    x_.run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                                       QStringLiteral("click"), QStringLiteral("1")});
+  }
+  // Every text a window shows or names, for the words check.
+  QStringList textsOf(const QString& window) const {
+    QStringList texts;
+    for (const QJsonValue& node : bus_.tree(pid_, window)) {
+      const QJsonObject o = node.toObject();
+      for (const char* key : {"name", "text"})
+        if (const QString t = o.value(QLatin1String(key)).toString(); !t.isEmpty()) texts << t;
+    }
+    return texts;
+  }
+  void expectNoMacWords(const QString& window) const {
+    const QStringList texts = textsOf(window);
+    EXPECT_FALSE(texts.isEmpty()) << window.toStdString();
+    for (const QString& text : texts)
+      EXPECT_FALSE(text.contains(kMacWords)) << window.toStdString() << ": " << text.toStdString();
+  }
+  // A picture of the whole screen: into the build folder at once, or, with
+  // TLR_SCREENSHOT_DIR set (scripts/screenshots), there once the screen has
+  // settled (two pictures alike but for an animation's few pixels).
+  void shoot(const QString& name) const {
+    const QString wanted = qEnvironmentVariable("TLR_SCREENSHOT_DIR");
+    const QString dir = wanted.isEmpty() ? QStringLiteral(TLR_TEST_BIN_DIR "/screenshots") : wanted;
+    QDir().mkpath(dir);
+    const QString path = dir + QLatin1Char('/') + name;
+    if (wanted.isEmpty()) {
+      x_.screenshot(path);
+      return;
+    }
+    QImage last;
+    waitUntil(
+        [&] {
+          if (!x_.screenshot(path)) return false;
+          const QImage now = QImage(path).convertToFormat(QImage::Format_RGB32);
+          const bool settled = !now.isNull() && now.size() == last.size() && differingPixels(now, last) < 2000;
+          last = now;
+          return settled;
+        },
+        10s);
+  }
+  static qsizetype differingPixels(const QImage& a, const QImage& b) {
+    qsizetype count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+      const auto* ra = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+      const auto* rb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+      for (int x = 0; x < a.width(); ++x) count += ra[x] != rb[x];
+    }
+    return count;
+  }
+  QString home(const QString& relative) const { return home_.path() + QLatin1Char('/') + relative; }
+
+  XvfbServer x_;
+  AccessibilityBus bus_;
+  qint64 pid_ = 0;
+};
+
+}  // namespace
+
+// The words a test reads in a language.
+struct Words {
+  QString language, addAgent, install, done, close, uninstall, installTitle, uninstallTitle;
+};
+const Words kEnglish{QStringLiteral("en"), QStringLiteral("Add Agent"), QStringLiteral("Install"),
+                     QStringLiteral("Done"), QStringLiteral("Close"), QStringLiteral("Uninstall"),
+                     QStringLiteral("Install Tlr Demo"), QStringLiteral("Uninstall Tlr Demo")};
+const Words kChinese{QStringLiteral("zh"), QStringLiteral("添加 Agent"), QStringLiteral("安装"), QStringLiteral("完成"),
+                     QStringLiteral("关闭"), QStringLiteral("彻底卸载"), QStringLiteral("安装 Tlr Demo"),
+                     QStringLiteral("卸载 Tlr Demo")};
+
+class UninstallOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamInterface<Words> {};
+
+void PrintTo(const Words& words, std::ostream* out) { *out << words.language.toStdString(); }
+
+// Install through the add-agent sheet, then uninstall through the detail
+// sheet, with every choice made by a screen reader's "Toggle": the unticked
+// cache stays, the ticked user data goes, and the button's total follows.
+TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
+  const Words& w = GetParam();
+  const QString lang = QLatin1Char('-') + w.language + QStringLiteral(".png");
+  home_.writeFile(QStringLiteral(".tlr-demo-cache/blob"), QByteArray(300'000, 'c'));
+  home_.writeFile(QStringLiteral(".tlr-demo-data/memory.md"), QByteArray(40'000, 'm'));
+  AppProcess& app = start(demoRegistry(), w.language);
+  const QRect mainWindow = extents(*windowNamed(QStringLiteral("Tollamere")));
+  ASSERT_EQ(mainWindow.size(), QSize(680, 560));
+
+  ASSERT_TRUE(press(QStringLiteral("Tollamere"), w.addAgent));
+  ASSERT_TRUE(waitForWindow(w.addAgent));
+  shoot(QStringLiteral("blackbox-1-add-agent") + lang);
+  ASSERT_TRUE(press(w.addAgent, w.install));
+  ASSERT_TRUE(waitForWindow(w.installTitle));
+  ASSERT_FALSE(waitForNode(w.installTitle, QStringLiteral("push button"), w.done).isEmpty())
+      << app.stdOut().toStdString();
+  shoot(QStringLiteral("blackbox-2-installed") + lang);
+  ASSERT_TRUE(QFileInfo::exists(home(QStringLiteral(".local/bin/tlr-demo"))));
+  ASSERT_TRUE(press(w.installTitle, w.done));
+  ASSERT_TRUE(waitForNoWindow(w.installTitle));
+  if (windowNamed(w.addAgent)) ASSERT_TRUE(press(w.addAgent, w.close));
+  ASSERT_TRUE(waitForNoWindow(w.addAgent));
+
+  // The next scan shows the row; a click on it opens the detail sheet.
+  QJsonObject row;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
+          if (node.toObject().value(QStringLiteral("name")).toString() == kDemoName &&
+              node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
+            row = node.toObject();
+        return !row.isEmpty();
+      },
+      30s));
+  shoot(QStringLiteral("blackbox-3-row") + lang);
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        clickAt(extents(row).center());
+        return windowNamed(kDemoName).has_value();
+      },
+      30s));
+  shoot(QStringLiteral("blackbox-detail") + lang);
+  ASSERT_TRUE(press(kDemoName, w.uninstall));
+  ASSERT_TRUE(waitForWindow(w.uninstallTitle));
+
+  // The sheet opened inside the main window, which grew to hold it.
+  const QRect grown = extents(*windowNamed(QStringLiteral("Tollamere")));
+  const QRect sheet = extents(*windowNamed(w.uninstallTitle));
+  EXPECT_TRUE(grown.contains(sheet)) << "sheet " << sheet.y() << "+" << sheet.height() << " in " << grown.y() << "+"
+                                     << grown.height();
+  EXPECT_GE(grown.height(), 620);
+
+  // Sizes arrive; then the reader unticks the cache and ticks the data.
+  QJsonObject cacheBox;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        cacheBox = AccessibilityBus::find(bus_.tree(pid_, w.uninstallTitle), QStringLiteral("check box"),
+                                          QStringLiteral("~/.tlr-demo-cache"));
+        return cacheBox.value(QStringLiteral("enabled")).toBool();
+      },
+      30s));
+  EXPECT_TRUE(cacheBox.value(QStringLiteral("checked")).toBool());
+  const auto startButton = [&] {
+    for (const QJsonValue& node : bus_.tree(pid_, w.uninstallTitle)) {
+      const QJsonObject o = node.toObject();
+      if (o.value(QStringLiteral("role")).toString() == QStringLiteral("push button") &&
+          o.value(QStringLiteral("name")).toString().startsWith(w.uninstall))
+        return o.value(QStringLiteral("name")).toString();
+    }
+    return QString();
+  };
+  const QString before = startButton();
+  ASSERT_TRUE(toggle(w.uninstallTitle, QStringLiteral("~/.tlr-demo-cache")));
+  ASSERT_TRUE(toggle(w.uninstallTitle, QStringLiteral("~/.tlr-demo-data")));
+  const QJsonArray after = bus_.tree(pid_, w.uninstallTitle);
+  EXPECT_FALSE(AccessibilityBus::find(after, QStringLiteral("check box"), QStringLiteral("~/.tlr-demo-cache"))
+                   .value(QStringLiteral("checked"))
+                   .toBool());
+  EXPECT_TRUE(AccessibilityBus::find(after, QStringLiteral("check box"), QStringLiteral("~/.tlr-demo-data"))
+                  .value(QStringLiteral("checked"))
+                  .toBool());
+  const QString total = startButton();
+  EXPECT_NE(total, before) << "the total in the button follows the ticks";
+  shoot(QStringLiteral("blackbox-4-uninstall-preview") + lang);
+
+  ASSERT_TRUE(press(w.uninstallTitle, total));
+  ASSERT_FALSE(waitForNode(w.uninstallTitle, QStringLiteral("push button"), w.done).isEmpty());
+  shoot(QStringLiteral("blackbox-5-uninstalled") + lang);
+  EXPECT_TRUE(QFileInfo::exists(home(QStringLiteral(".tlr-demo-cache/blob")))) << "the unticked folder is kept";
+  EXPECT_FALSE(QFileInfo::exists(home(QStringLiteral(".tlr-demo-data")))) << "the ticked user data is gone";
+  EXPECT_FALSE(QFileInfo::exists(home(QStringLiteral(".tlr-demo"))));
+  EXPECT_FALSE(QFileInfo::exists(home(QStringLiteral(".local/bin/tlr-demo"))));
+
+  ASSERT_TRUE(press(w.uninstallTitle, w.done));
+  ASSERT_TRUE(waitForNoWindow(w.uninstallTitle));
+  ASSERT_TRUE(waitForNoWindow(kDemoName)) << "Done closes the detail sheet too";
+  EXPECT_TRUE(waitUntil([&] { return extents(*windowNamed(QStringLiteral("Tollamere"))) == mainWindow; }, 10s))
+      << "the main window is back at its size and place";
+  // The next scan finds the agent gone: its row goes.
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
+          if (node.toObject().value(QStringLiteral("name")).toString() == kDemoName) return false;
+        return true;
+      },
+      30s));
+  shoot(QStringLiteral("blackbox-6-row-gone") + lang);
+}
+
+INSTANTIATE_TEST_SUITE_P(InBothLanguages, UninstallOverAtSpi, ::testing::Values(kEnglish, kChinese),
+                         [](const ::testing::TestParamInfo<Words>& info) { return info.param.language.toStdString(); });
+
+// Switches answer a screen reader's toggle: the settings sheet's task-bar
+// switch writes its setting and the lock switch locks the agent; turning the
+// lock off asks first in an alert named after its question.
+TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-live-agent"));
+  const QString program = copyFakeAgent(home(QStringLiteral(".local/bin")), name);
+  ASSERT_GT(agents_.start(program, {QStringLiteral("plain")}), 0);
+  start(demoRegistry(program), QStringLiteral("en"));
+
+  ASSERT_TRUE(press(QStringLiteral("Tollamere"), QStringLiteral("Settings")));
+  ASSERT_TRUE(waitForWindow(QStringLiteral("Settings")));
+  ASSERT_TRUE(toggle(QStringLiteral("Settings"), QStringLiteral("Show in task bar")));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        return tlr::Defaults(tlr::Defaults::shared().filePath()).boolean(QStringLiteral("TLR.showInDock")) ==
+               std::optional<bool>(false);
+      },
+      10s));
+  ASSERT_TRUE(toggle(QStringLiteral("Settings"), QStringLiteral("Show in task bar")));
+  ASSERT_TRUE(press(QStringLiteral("Settings"), QStringLiteral("Close")));
+  ASSERT_TRUE(waitForNoWindow(QStringLiteral("Settings")));
+
+  QJsonObject row;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
+          if (node.toObject().value(QStringLiteral("name")).toString() == QStringLiteral("Live Agent") &&
+              node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
+            row = node.toObject();
+        return !row.isEmpty();
+      },
+      30s));
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        clickAt(extents(row).center());
+        return windowNamed(QStringLiteral("Live Agent")).has_value();
+      },
+      30s));
+  const auto locked = [] {
+    return tlr::Defaults(tlr::Defaults::shared().filePath())
+        .stringList(QStringLiteral("TLR.lockOnline.enabled"))
+        .value_or(QStringList())
+        .contains(QStringLiteral("tlr-live"));
+  };
+  ASSERT_FALSE(waitForNode(QStringLiteral("Live Agent"), QStringLiteral("check box"), QStringLiteral("Locked online"))
+                   .isEmpty());
+  ASSERT_TRUE(toggle(QStringLiteral("Live Agent"), QStringLiteral("Locked online")));
+  EXPECT_TRUE(waitUntil(locked, 10s));
+  ASSERT_TRUE(toggle(QStringLiteral("Live Agent"), QStringLiteral("Locked online")));
+  ASSERT_TRUE(waitForWindow(QStringLiteral("Turn off lock?")));
+  EXPECT_TRUE(locked()) << "nothing changes before the answer";
+  EXPECT_TRUE(AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Live Agent")), QStringLiteral("check box"),
+                                     QStringLiteral("Locked online"))
+                  .value(QStringLiteral("checked"))
+                  .toBool())
+      << "the switch shows what the program acts on";
+  shoot(QStringLiteral("blackbox-lock-off-question.png"));
+  ASSERT_TRUE(press(QStringLiteral("Turn off lock?"), QStringLiteral("Confirm")));
+  EXPECT_TRUE(waitUntil([&] { return !locked(); }, 10s));
+}
+
+// Every window is named, the backup sheet opens inside the grown main window,
+// and no window speaks of a Mac thing — in English and in Chinese.
+TEST_F(WindowsOverAtSpi, WindowsAreNamedHoldTheirSheetsAndSpeakThisPlatformsWords) {
+  for (const QString language : {QStringLiteral("en"), QStringLiteral("zh")}) {
+    SCOPED_TRACE(language.toStdString());
+    const bool en = language == QStringLiteral("en");
+    home_.writeFile(QStringLiteral(".local/bin/tlr-demo"), QByteArray("#!/bin/sh\n"));
+    AppProcess& app = start(demoRegistry(), language);
+    const QRect mainWindow = extents(*windowNamed(QStringLiteral("Tollamere")));
+    expectNoMacWords(QStringLiteral("Tollamere"));
+
+    const QString backup = en ? QStringLiteral("Backup & Restore") : QStringLiteral("备份与恢复");
+    ASSERT_TRUE(press(QStringLiteral("Tollamere"), backup));
+    ASSERT_TRUE(waitForWindow(backup)) << "the sheet is named after its title";
+    const QRect grown = extents(*windowNamed(QStringLiteral("Tollamere")));
+    const QRect sheet = extents(*windowNamed(backup));
+    EXPECT_TRUE(grown.contains(sheet)) << sheet.height() << " in " << grown.height();
+    expectNoMacWords(backup);
+    shoot(QStringLiteral("blackbox-backup-") + language + QStringLiteral(".png"));
+    ASSERT_TRUE(press(backup, en ? QStringLiteral("Close") : QStringLiteral("关闭")));
+    ASSERT_TRUE(waitForNoWindow(backup));
+    EXPECT_TRUE(waitUntil([&] { return extents(*windowNamed(QStringLiteral("Tollamere"))) == mainWindow; }, 10s));
+
+    const QString settings = en ? QStringLiteral("Settings") : QStringLiteral("设置");
+    ASSERT_TRUE(press(QStringLiteral("Tollamere"), settings));
+    ASSERT_TRUE(waitForWindow(settings));
+    expectNoMacWords(settings);
+    EXPECT_FALSE(AccessibilityBus::find(bus_.tree(pid_, settings), QStringLiteral("check box"),
+                                        en ? QStringLiteral("Show in task bar") : QStringLiteral("在任务栏显示"))
+                     .isEmpty());
+    shoot(QStringLiteral("blackbox-settings-") + language + QStringLiteral(".png"));
+    ASSERT_TRUE(press(settings, en ? QStringLiteral("Close") : QStringLiteral("关闭")));
+
+    // Every window the application shows has a name.
+    for (const QJsonValue& window : bus_.windows(pid_))
+      EXPECT_FALSE(window.toObject().value(QStringLiteral("name")).toString().isEmpty());
+    app.stop();
+  }
+}

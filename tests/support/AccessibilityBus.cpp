@@ -1,0 +1,96 @@
+#include "AccessibilityBus.h"
+
+#include "AppProcess.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+namespace tlr::test {
+namespace {
+
+// The system's Python, where python3-gi lives (not a user's own Python).
+const QString kPython = QStringLiteral("/usr/bin/python3");
+const QString kProbe = QStringLiteral(TLR_TEST_SOURCE_DIR "/support/atspi_probe.py");
+
+}  // namespace
+
+AccessibilityBus::AccessibilityBus() {
+  const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+  if (daemon.isEmpty()) {
+    failure_ = QStringLiteral("dbus-daemon is not installed");
+    return;
+  }
+  if (!QFileInfo::exists(QStringLiteral("/usr/libexec/at-spi-bus-launcher"))) {
+    failure_ = QStringLiteral("at-spi2-core is not installed (scripts/deps installs it)");
+    return;
+  }
+  QProcess check;
+  check.start(kPython, {QStringLiteral("-c"),
+                        QStringLiteral("import gi; gi.require_version('Atspi', '2.0'); from gi.repository import Atspi")});
+  if (!check.waitForFinished(20000) || check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
+    failure_ = QStringLiteral("python3-gi with Atspi 2.0 is not installed (scripts/deps installs it)");
+    return;
+  }
+  daemon_ = std::make_unique<SpawnedChild>(daemon, QStringList{QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                               QStringLiteral("--print-address=1")});
+  if (!daemon_->started()) {
+    failure_ = QStringLiteral("dbus-daemon did not start");
+    return;
+  }
+  address_ = QString::fromLocal8Bit(daemon_->readLine(std::chrono::seconds(15))).trimmed();
+  if (address_.isEmpty()) failure_ = QStringLiteral("dbus-daemon named no address");
+}
+
+AccessibilityBus::~AccessibilityBus() = default;  // the daemon's group goes with it
+
+void AccessibilityBus::attach(AppProcess& app) const {
+  app.setEnv(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
+  app.setEnv(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
+  app.setEnv(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("0"));
+}
+
+QByteArray AccessibilityBus::probe(qint64 pid, const QStringList& arguments) const {
+  if (address_.isEmpty()) return {};
+  QProcess python;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
+  python.setProcessEnvironment(env);
+  python.start(kPython, QStringList{kProbe, QString::number(pid)} + arguments);
+  if (!python.waitForFinished(30000)) {
+    python.kill();
+    python.waitForFinished(2000);
+    return {};
+  }
+  return python.readAllStandardOutput();
+}
+
+QJsonArray AccessibilityBus::windows(qint64 pid) const {
+  return QJsonDocument::fromJson(probe(pid, {QStringLiteral("windows")})).array();
+}
+
+QJsonArray AccessibilityBus::tree(qint64 pid, const QString& window) const {
+  QStringList arguments{QStringLiteral("tree")};
+  if (!window.isEmpty()) arguments << window;
+  return QJsonDocument::fromJson(probe(pid, arguments)).array();
+}
+
+QJsonObject AccessibilityBus::act(qint64 pid, const QString& window, const QString& role, const QString& name,
+                                  const QString& action) const {
+  const QJsonDocument answer = QJsonDocument::fromJson(probe(pid, {QStringLiteral("do"), window, role, name, action}));
+  if (!answer.isObject()) return QJsonObject{{QStringLiteral("error"), QStringLiteral("no answer from the probe")}};
+  return answer.object();
+}
+
+QJsonObject AccessibilityBus::find(const QJsonArray& tree, const QString& role, const QString& name) {
+  for (const QJsonValue& node : tree) {
+    const QJsonObject object = node.toObject();
+    if (object.value(QStringLiteral("role")).toString() == role && object.value(QStringLiteral("name")).toString() == name)
+      return object;
+  }
+  return {};
+}
+
+}  // namespace tlr::test

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "SpawnedChild.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace tlr::test {
+
+class AppProcess;
+
+// A D-Bus session bus of the test's own, behind which the accessibility bus
+// (at-spi2-core) starts on demand, so a test can read and drive an
+// application's windows the way a screen reader does (AT-SPI, through
+// support/atspi_probe.py and python3-gi). The bus and everything it started
+// make one process group, killed with the object; nothing is shared with
+// the desktop's own session.
+class AccessibilityBus {
+ public:
+  AccessibilityBus();
+  ~AccessibilityBus();
+  AccessibilityBus(const AccessibilityBus&) = delete;
+  AccessibilityBus& operator=(const AccessibilityBus&) = delete;
+
+  // Why there is no bus (a program or module missing), empty when running.
+  const QString& failure() const { return failure_; }
+
+  // Puts `app` on this bus with Qt's accessibility bridge switched on.
+  void attach(AppProcess& app) const;
+
+  // The application's top-level windows (role, name, extents …).
+  QJsonArray windows(qint64 pid) const;
+  // Every showing node of the window named `window` (all windows when empty).
+  QJsonArray tree(qint64 pid, const QString& window = {}) const;
+  // Does `action` ("Press", "Toggle", …) on the first showing node of `role`
+  // and `name` in `window` ("*": any); the node as it was, or an object with
+  // "error".
+  QJsonObject act(qint64 pid, const QString& window, const QString& role, const QString& name,
+                  const QString& action) const;
+
+  // The node of `role` and `name` in a tree; empty when there is none.
+  static QJsonObject find(const QJsonArray& tree, const QString& role, const QString& name);
+
+ private:
+  QByteArray probe(qint64 pid, const QStringList& arguments) const;
+
+  std::unique_ptr<SpawnedChild> daemon_;
+  QString address_;
+  QString failure_;
+};
+
+}  // namespace tlr::test

@@ -1,0 +1,130 @@
+#!/usr/bin/python3
+"""Reads and drives one application's windows over AT-SPI, as a screen reader does.
+
+    atspi_probe.py <pid> windows
+    atspi_probe.py <pid> tree [<window name>]
+    atspi_probe.py <pid> do <window name> <role> <name> <action>
+
+Prints one JSON document on standard output: the application's top-level
+windows; every showing node under them (or under the named window) with its
+role, name, text, states, screen extents and actions; or the node an action
+was done on. A missing application, window or node prints {"error": ...} and
+exits 1. Needs the session bus of the application (DBUS_SESSION_BUS_ADDRESS).
+"""
+import json
+import sys
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+
+def application(pid):
+    desktop = Atspi.get_desktop(0)
+    for i in range(desktop.get_child_count()):
+        app = desktop.get_child_at_index(i)
+        try:
+            if app is not None and app.get_process_id() == pid:
+                return app
+        except Exception:  # an application that went away meanwhile
+            continue
+    return None
+
+
+def describe(node):
+    states = node.get_state_set()
+    info = {
+        "role": node.get_role_name(),
+        "name": node.get_name() or "",
+        "checked": states.contains(Atspi.StateType.CHECKED),
+        "enabled": states.contains(Atspi.StateType.ENABLED),
+        "showing": states.contains(Atspi.StateType.SHOWING),
+        "focused": states.contains(Atspi.StateType.FOCUSED),
+    }
+    component = node.get_component_iface()
+    if component is not None:
+        box = component.get_extents(Atspi.CoordType.SCREEN)
+        info["extents"] = [box.x, box.y, box.width, box.height]
+    text = node.get_text_iface()
+    if text is not None:
+        info["text"] = text.get_text(0, text.get_character_count())
+    action = node.get_action_iface()
+    if action is not None:
+        info["actions"] = [action.get_action_name(i) for i in range(action.get_n_actions())]
+    return info
+
+
+def windows(app):
+    return [app.get_child_at_index(i) for i in range(app.get_child_count()) if app.get_child_at_index(i)]
+
+
+def walk(node, out, depth=0):
+    if depth > 60:
+        return
+    info = describe(node)
+    if not info["showing"] and depth > 0:
+        return
+    out.append((node, info))
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        if child is not None:
+            walk(child, out, depth + 1)
+
+
+def window_named(app, name):
+    for window in windows(app):
+        if (window.get_name() or "") == name:
+            return window
+    return None
+
+
+def fail(message):
+    print(json.dumps({"error": message}, ensure_ascii=False))
+    sys.exit(1)
+
+
+def main(argv):
+    if len(argv) < 3:
+        fail("usage: atspi_probe.py <pid> windows|tree|do ...")
+    app = application(int(argv[1]))
+    if app is None:
+        fail("no application with pid %s on the accessibility bus" % argv[1])
+    command = argv[2]
+    if command == "windows":
+        print(json.dumps([describe(w) for w in windows(app)], ensure_ascii=False))
+        return
+    if command == "tree":
+        roots = windows(app)
+        if len(argv) > 3:
+            window = window_named(app, argv[3])
+            if window is None:
+                fail("no window named %r" % argv[3])
+            roots = [window]
+        nodes = []
+        for root in roots:
+            walk(root, nodes)
+        print(json.dumps([info for _, info in nodes], ensure_ascii=False))
+        return
+    if command == "do" and len(argv) == 7:
+        _, _, _, window_name, role, name, action_name = argv
+        roots = windows(app) if window_name == "*" else [window_named(app, window_name)]
+        if roots == [None]:
+            fail("no window named %r" % window_name)
+        nodes = []
+        for root in roots:
+            walk(root, nodes)
+        for node, info in nodes:
+            if info["role"] == role and info["name"] == name and action_name in info.get("actions", []):
+                action = node.get_action_iface()
+                index = info["actions"].index(action_name)
+                done = action.do_action(index)
+                info["done"] = bool(done)
+                print(json.dumps(info, ensure_ascii=False))
+                return
+        fail("no showing %s named %r offering %r" % (role, name, action_name))
+    fail("unknown command %r" % command)
+
+
+if __name__ == "__main__":
+    main(sys.argv)
