@@ -104,7 +104,7 @@ class Merge {
         if (auto error = putFile(item, destination, consume_)) return error;
         ++*placed;
       } else if (entry->kind == Kind::directory) {
-        if (auto error = folder(item, destination, entry->mode, placed)) return error;
+        if (auto error = folder(item, destination, *entry, placed)) return error;
       }
     }
     return std::nullopt;
@@ -116,19 +116,28 @@ class Merge {
     return wholeFolders_ && FileTransfer::renameNew(source, target).isEmpty();
   }
 
-  // The folders made here, the deepest first, with the modes they get once
-  // everything is in them.
-  QList<std::pair<QString, unsigned>> made;
+  // Remembers that the folder `folder` was made here for a backed-up folder
+  // whose attributes were `source` before anything was taken out of it.
+  void madeFolder(const QString& folder, const FileTransfer::Entry& source) { made_.append({folder, source}); }
 
-  void giveModes() const {
-    for (const auto& [folder, mode] : made) ::chmod(QFile::encodeName(folder).constData(), mode & 0777);
+  // Gives each folder made here the permission bits (without set-id and
+  // sticky bits) and the modification time of its backed-up folder, the
+  // deepest first, once everything is in them.
+  void giveAttributes() const {
+    for (const auto& [folder, source] : made_) {
+      const QByteArray path = QFile::encodeName(folder);
+      ::chmod(path.constData(), source.mode & 0777);
+      const struct timespec times[2] = {{0, UTIME_OMIT}, source.modified};
+      ::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW);
+    }
   }
 
  private:
-  // Puts the folder `source` (permission bits `mode`) at `destination`:
-  // moved whole, made and filled, or merged into the folder standing there.
-  std::optional<RestoreError> folder(const QString& source, const QString& destination, unsigned mode,
-                                     qint64* placed) {
+  // Puts the folder `source` (whose attributes are `attributes`) at
+  // `destination`: moved whole, made and filled, or merged into the folder
+  // standing there.
+  std::optional<RestoreError> folder(const QString& source, const QString& destination,
+                                     const FileTransfer::Entry& attributes, qint64* placed) {
     const auto standing = FileTransfer::entry(destination);
     if (!standing) {
       if (moveWhole(source, destination)) {
@@ -144,7 +153,7 @@ class Merge {
         ::rmdir(QFile::encodeName(destination).constData());
         return std::nullopt;
       }
-      made.append({destination, mode});
+      madeFolder(destination, attributes);
       *placed += below;
       return error;
     }
@@ -156,6 +165,7 @@ class Merge {
 
   bool consume_;
   bool wholeFolders_;
+  QList<std::pair<QString, FileTransfer::Entry>> made_;
 };
 
 }  // namespace
@@ -186,14 +196,14 @@ std::optional<RestoreError> RestoreTree::restore(const QString& source, const QS
       return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹"));
     qint64 placed = 0;
     auto error = merge.contents(source, target, &placed);
-    merge.made.append({target, info->mode});
-    merge.giveModes();
+    merge.madeFolder(target, *info);
+    merge.giveAttributes();
     return error;
   }
   if (!QFileInfo(target).isDir()) return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹"));
   qint64 placed = 0;
   auto error = merge.contents(source, target, &placed);
-  merge.giveModes();
+  merge.giveAttributes();
   return error;
 }
 

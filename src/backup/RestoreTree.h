@@ -28,8 +28,8 @@ class RestoreTree {
   // file: each of its regular files replaces the file at the same relative
   // path with the permission bits and modification time it has in `source`,
   // files only in the target stay; a folder missing at the target is made
-  // with the permission bits it has in `source`, an existing one keeps its
-  // own; an empty folder is not made. A single file replaces the file at
+  // with the permission bits and the modification time it has in `source`,
+  // an existing one keeps its own; an empty folder is not made. A single file replaces the file at
   // `target`; a folder standing there is `copyFailed`. Every file is written
   // under a temporary name beside its place and renamed over it, so an
   // interrupted restore leaves either the old or the new file, never

@@ -103,6 +103,7 @@ std::optional<Entry> entry(const QString& path) {
   e.mode = st.st_mode & 07777;
   e.size = st.st_size;
   e.linkCount = st.st_nlink;
+  e.modified = st.st_mtim;
   return e;
 }
 

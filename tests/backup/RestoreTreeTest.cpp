@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace tlr;
@@ -118,7 +119,46 @@ ino_t inode(const QString& path) {
   return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
 }
 
+qint64 mtimeOf(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mtim.tv_sec : 0;
+}
+
 }  // namespace
+
+// When folders cannot be moved whole (another file system, a file with two
+// names), the folders made file by file still get the backup's modes and
+// times, although moving the files out changed the times in the source.
+TEST(RestoreTreeMerge, FoldersMadeOneByOneGetTheModesAndTimesOfTheBackup) {
+  QTemporaryDir dir;
+  const QString src = dir.path() + "/src/.agent";
+  writeBytes(src + "/top.json", "t");
+  writeBytes(src + "/sub/deeper/x", "x");
+  writeBytes(src + "/sub/y", "y");
+  ::chmod(QFile::encodeName(src + "/sub").constData(), 0750);
+  const qint64 then = 1577934245;  // 2020-01-02
+  const struct timespec times[2] = {{then, 0}, {then, 0}};
+  for (const QString& folder : {src + "/sub/deeper", src + "/sub", src})
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+
+  const QString target = dir.path() + "/home/.agent";
+  for (const bool consume : {true, false}) {
+    SCOPED_TRACE(consume ? "consumed" : "copied");
+    EXPECT_FALSE(RestoreTree::restore(src, target, consume, false).has_value());
+    EXPECT_EQ(readBytes(target + "/sub/deeper/x"), "x");
+    EXPECT_EQ(modeOf(target + "/sub"), 0750u);
+    for (const QString& folder : {target, target + "/sub", target + "/sub/deeper"})
+      EXPECT_EQ(mtimeOf(folder), then) << folder.toStdString();
+    QDir(target).removeRecursively();
+    if (consume) {
+      writeBytes(src + "/top.json", "t");
+      writeBytes(src + "/sub/deeper/x", "x");
+      writeBytes(src + "/sub/y", "y");
+      for (const QString& folder : {src + "/sub/deeper", src + "/sub", src})
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+    }
+  }
+}
 
 TEST(RestoreTreeCheck, ReadiesTheTreeForBeingMovedAndSaysWhenItCannotBe) {
   QTemporaryDir dir;
