@@ -150,13 +150,15 @@ Result extract(const QString& archivePath, const QString& intoDir, const QString
     result.startError = archivePath + QStringLiteral(": ") + errnoText(archive ? EINVAL : errno);
     return result;
   }
-  Pipe toTar;
-  if (!makePipe(toTar)) {
+  // archive -> (hashed here) -> gzip -> tar: gzip is run here rather than
+  // by tar, which would put a process of its own between it and a pipe.
+  Pipe toGzip, toTar;
+  if (!makePipe(toGzip) || !makePipe(toTar)) {
     result.startError = errnoText(errno);
     return result;
   }
   bool readWhole = false;
-  std::thread feeder([&, out = std::move(toTar.write)]() mutable {
+  std::thread feeder([&, out = std::move(toGzip.write)]() mutable {
     keepBrokenPipeOnThisThread();
     std::unique_ptr<char[]> buffer(new char[kPiece]);
     while (true) {
@@ -165,26 +167,36 @@ Result extract(const QString& archivePath, const QString& intoDir, const QString
       if (n < 0) return;
       if (n == 0) break;
       if (onRead) onRead(QByteArrayView(buffer.get(), n));
-      // Once tar stopped reading, the rest is still read for `onRead`.
+      // Once gzip stopped reading, the rest is still read for `onRead`.
       if (out && !writeAll(out.get(), buffer.get(), n)) out.reset();
     }
     readWhole = true;
   });
+  ChildSpec gzipSpec = toolSpec(gzipProgram(), {QStringLiteral("-dc")});
+  gzipSpec.inputFd = toGzip.read.release();
+  gzipSpec.outputFd = toTar.write.release();
+  ChildResult unzipped;
+  std::thread gzip([&unzipped, spec = std::move(gzipSpec)] { unzipped = runChild(spec); });
 
-  const QString pigz = parallelGzip();
-  QStringList arguments{pigz.isEmpty() ? QStringLiteral("-z") : QStringLiteral("--use-compress-program=") + pigz,
-                        QStringLiteral("-xf"),
-                        QStringLiteral("-"),
-                        QStringLiteral("-C"),
-                        intoDir,
-                        QStringLiteral("--no-same-owner"),
-                        QStringLiteral("--same-permissions")};
+  QStringList arguments{QStringLiteral("-xf"), QStringLiteral("-"), QStringLiteral("-C"), intoDir,
+                        QStringLiteral("--no-same-owner"), QStringLiteral("--same-permissions")};
   if (!members.isEmpty()) arguments << QStringLiteral("--") << members;
   ChildSpec spec = toolSpec(tarProgram(), arguments);
   spec.workingDirectory = intoDir;
   spec.inputFd = toTar.read.release();
-  takeChild(runChild(spec), result);
+  // Cancelled, tar ends, and gzip with it at its next write.
+  const ChildResult unpacked = runChild(spec);
+  gzip.join();
   feeder.join();
+  takeChild(unpacked, result);
+  if (!unzipped.started) {
+    result.started = false;
+    result.startError = unzipped.startError;
+  } else if (result.exitCode == 0 && !(unzipped.exited() && unzipped.exitCode() == 0)) {
+    // tar took what gzip gave, which was not the whole archive.
+    result.exitCode = unzipped.exited() ? unzipped.exitCode() : -1;
+  }
+  result.errorOutput = unzipped.err + unpacked.err;
   result.streamed = readWhole;
   return result;
 }

@@ -9,8 +9,8 @@
 
 // Snapshot archives: standard gzip-compressed tar files. Packing writes the
 // tar stream here (TarWriter) and has it compressed by pigz on every core
-// when it is installed, else by gzip; unpacking is GNU tar's at
-// /usr/bin/tar. Either way the archive streams through this process in
+// when it is installed, else by gzip; unpacking has pigz (else gzip)
+// decompress it for GNU tar at /usr/bin/tar. Either way the archive streams through this process in
 // pieces, never whole in memory and never as a plain file of its own, so it
 // can be hashed while it passes. The tools run under umask 077 (agents'
 // configuration holds keys) and their error output is read while they run,

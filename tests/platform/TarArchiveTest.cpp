@@ -183,6 +183,24 @@ TEST(TarArchive, EveryByteOfTheArchivePassesThroughOnReadOnceEvenWhenTarStopsEar
   EXPECT_EQ(junkDigest.finish(), Crypto::sha256(junk));
 }
 
+// gzip checks the data only at its end, after tar had every member: the
+// unpacking still fails, with gzip's text.
+TEST(TarArchive, AnArchiveWhoseGzipCheckFailsIsNotUnpackedWhole) {
+  QTemporaryDir dir;
+  writeBytes(dir.path() + "/src/x", randomBytes(1 << 20));
+  const QString archive = dir.path() + "/a.tar.gz";
+  ASSERT_TRUE(packTree(dir.path() + "/src", ".stage", archive).ok());
+  QByteArray bytes = readBytes(archive);
+  bytes[bytes.size() - 8] = static_cast<char>(bytes[bytes.size() - 8] ^ 0xff);  // the CRC-32
+  writeBytes(archive, bytes);
+  QDir().mkpath(dir.path() + "/into");
+  const auto result = TarArchive::extract(archive, dir.path() + "/into");
+  EXPECT_TRUE(result.started);
+  EXPECT_NE(result.exitCode, 0);
+  EXPECT_FALSE(result.ok());
+  EXPECT_TRUE(result.errorOutput.contains("gz")) << result.errorOutput.toStdString();
+}
+
 TEST(TarArchive, AnArchiveThatIsNoPlainFileIsNeverRead) {
   QTemporaryDir dir;
   QDir().mkpath(dir.path() + "/into");
