@@ -219,22 +219,4 @@ void MetricsRow::paintEvent(QPaintEvent*) {
   }
 }
 
-// ---- HairLine ----------------------------------------------------------------
-
-HairLine::HairLine(bool contrast, qreal opacityDark, qreal opacityLight, QWidget* parent)
-    : QWidget(parent), contrast_(contrast), opacityDark_(opacityDark), opacityLight_(opacityLight) {
-  setFixedHeight(1);
-  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  whenLookChanges(this);
-}
-
-void HairLine::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  const Theme::Roles r = Theme::current();
-  const qreal opacity = r.dark ? opacityDark_ : opacityLight_;
-  // A divider is the faint separator colour; a rule is white or black.
-  const QColor color = contrast_ ? r.contrast(opacity) : r.contrast(0.12 * opacity);
-  p.fillRect(rect(), color);
-}
-
 }  // namespace tlr

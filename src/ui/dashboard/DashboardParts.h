@@ -104,22 +104,4 @@ class MetricsRow final : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 };
 
-// A thin horizontal line: the divider under the metric cards and the rule
-// beside the panel's title.
-class HairLine final : public QWidget {
-  Q_OBJECT
-
- public:
-  // `opacityDark` / `opacityLight`: of the scheme's faint text colour
-  // (divider) or of white/black (rule, when `contrast`).
-  HairLine(bool contrast, qreal opacityDark, qreal opacityLight, QWidget* parent = nullptr);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  bool contrast_;
-  qreal opacityDark_, opacityLight_;
-};
-
 }  // namespace tlr

@@ -98,7 +98,7 @@ void DashboardView::buildLayout() {
   }
   column->addWidget(metrics);
 
-  auto* divider = new HairLine(false, 0.5, 0.7, this);
+  auto* divider = new Divider(this);
   divider->setObjectName(QStringLiteral("divider"));
   column->addWidget(divider);
 
@@ -111,7 +111,7 @@ void DashboardView::buildLayout() {
   panelTitle_ = new SectionTitle(QString(), header);
   panelTitle_->setObjectName(QStringLiteral("panelTitle"));
   headerRow->addWidget(panelTitle_);
-  auto* rule = new HairLine(true, 0.06, 0.06, header);
+  auto* rule = new Divider(0.06, 0.06, header);
   headerRow->addWidget(rule, 1, Qt::AlignVCenter);
   column->addWidget(header);
 

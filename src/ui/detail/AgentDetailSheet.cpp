@@ -391,7 +391,8 @@ QWidget* AgentDetailSheet::buildInfoCard() {
     rows->addLayout(row);
   };
   addRow(statusLabel_, statusValue_, QStringLiteral("detailStatusValue"));
-  rows->addWidget(new Hairline(0.4, card));
+  // A faint line between the rows: the hairline strength (0.12) at 0.4.
+  rows->addWidget(new Divider(0.048, 0.048, card));
   addRow(runningLabel_, runningValue_, QStringLiteral("detailRunningValue"));
   return card;
 }
@@ -522,7 +523,7 @@ QWidget* AgentDetailSheet::buildUninstallSection() {
   uninstallSection_->setObjectName(QStringLiteral("detailUninstallSection"));
   auto* layout = column(uninstallSection_, 6);
   layout->setContentsMargins(0, 4, 0, 0);
-  layout->addWidget(new Hairline(0.4, uninstallSection_));
+  layout->addWidget(new Divider(0.048, 0.048, uninstallSection_));
   uninstallButton_ = new OutlinedButton(QString(), QStringLiteral("trash"), uninstallSection_);
   uninstallButton_->setObjectName(QStringLiteral("uninstallButton"));
   uninstallHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, uninstallSection_);

@@ -15,62 +15,6 @@ constexpr int kSpinnerIntervalMs = 80;
 
 }  // namespace
 
-// ---- Spinner -------------------------------------------------------------------
-
-Spinner::Spinner(qreal side, QWidget* parent) : QWidget(parent), side_(side) {
-  setFixedSize(sizeHint());
-  timer_.setInterval(kSpinnerIntervalMs);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    step_ = (step_ + 1) % kSpinnerSteps;
-    update();
-  });
-  whenLookChanges(this);
-}
-
-void Spinner::setColor(std::optional<QColor> color) {
-  color_ = color;
-  update();
-}
-
-QSize Spinner::sizeHint() const { return {qCeil(side_), qCeil(side_)}; }
-
-void Spinner::paintSpinner(QPainter& p, const QRectF& rect, int step, const QColor& color) {
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing);
-  const qreal side = std::min(rect.width(), rect.height());
-  p.translate(rect.center());
-  const qreal outer = side / 2;
-  const qreal inner = outer * 0.5;
-  QPen pen(color, std::max(1.0, side / 8), Qt::SolidLine, Qt::RoundCap);
-  for (int i = 0; i < kSpinnerSteps; ++i) {
-    // The spoke at the current step is the darkest; the ones behind it fade.
-    const int age = (step - i + kSpinnerSteps) % kSpinnerSteps;
-    QColor c = color;
-    c.setAlphaF(color.alphaF() * (1.0 - 0.75 * age / kSpinnerSteps));
-    pen.setColor(c);
-    p.setPen(pen);
-    const qreal angle = 2 * M_PI * i / kSpinnerSteps - M_PI / 2;
-    p.drawLine(QPointF(qCos(angle) * inner, qSin(angle) * inner), QPointF(qCos(angle) * (outer - pen.widthF() / 2),
-                                                                          qSin(angle) * (outer - pen.widthF() / 2)));
-  }
-  p.restore();
-}
-
-void Spinner::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  paintSpinner(p, QRectF(rect()), step_, color_.value_or(Theme::current().textDim));
-}
-
-void Spinner::showEvent(QShowEvent* event) {
-  timer_.start();
-  QWidget::showEvent(event);
-}
-
-void Spinner::hideEvent(QHideEvent* event) {
-  timer_.stop();
-  QWidget::hideEvent(event);
-}
-
 // ---- ActionButton ----------------------------------------------------------------
 
 ActionButton::ActionButton(const QString& title, const QString& symbol, std::function<QColor()> color,
@@ -135,7 +79,7 @@ void ActionButton::paintEvent(QPaintEvent*) {
   const QFontMetricsF m(font);
   const qreal width = 11 + 6 + m.horizontalAdvance(label());
   qreal x = face.center().x() - width / 2;
-  Spinner::paintSpinner(p, QRectF(x, face.center().y() - 5.5, 11, 11), step_, color);
+  Spinner::paint(p, QRectF(x, face.center().y() - 5.5, 11, 11), step_, color);
   x += 17;
   p.setFont(font);
   p.setPen(color);
@@ -222,7 +166,7 @@ void OutlinedButton::paintEvent(QPaintEvent*) {
   const qreal side = 11;
   const qreal width = side + 6 + m.horizontalAdvance(label());
   qreal x = face.center().x() - width / 2;
-  Spinner::paintSpinner(p, QRectF(x, face.center().y() - side / 2, side, side), step_, c.foreground);
+  Spinner::paint(p, QRectF(x, face.center().y() - side / 2, side, side), step_, c.foreground);
   x += side + 6;
   p.setFont(font);
   p.setPen(c.foreground);
@@ -251,21 +195,6 @@ void TintedPanel::paintEvent(QPaintEvent*) {
   p.fillPath(shape, Theme::withOpacity(color, fill_));
   p.setPen(QPen(Theme::withOpacity(color, stroke_), 0.5));
   p.drawPath(shape);
-}
-
-// ---- Hairline ---------------------------------------------------------------------------
-
-Hairline::Hairline(qreal opacity, QWidget* parent) : QWidget(parent), opacity_(opacity) {
-  setFixedHeight(1);
-  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  whenLookChanges(this);
-}
-
-void Hairline::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  // The separator's strength (as the kit's Divider draws it) times the
-  // opacity.
-  p.fillRect(rect(), Theme::current().contrast(0.12 * opacity_));
 }
 
 }  // namespace tlr

@@ -1,8 +1,9 @@
 #pragma once
 
 // Painted pieces of the agent detail and doctor output sheets that the
-// shared kit does not have: a small spinner, the tinted action button with a
-// busy state, the outlined button, a tinted panel and a faint separator. Each follows the scheme in effect and shows its text as plain text.
+// shared kit does not have: the tinted action button with a busy state, the
+// outlined button and a tinted panel. Each follows the scheme in effect and
+// shows its text as plain text.
 
 #include "ui/kit/Controls.h"
 
@@ -14,34 +15,6 @@
 #include <optional>
 
 namespace tlr {
-
-// An indeterminate progress indicator: a ring of fading spokes. It turns only
-// while it is visible.
-class Spinner final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit Spinner(qreal side, QWidget* parent = nullptr);
-  // The spokes' colour; the dim text colour when not set.
-  void setColor(std::optional<QColor> color);
-  QSize sizeHint() const override;
-  bool isTurning() const { return timer_.isActive(); }
-
-  // Paints a spinner at `step` (0…11) into `rect`, for widgets that draw one
-  // inside themselves.
-  static void paintSpinner(QPainter& p, const QRectF& rect, int step, const QColor& color);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-
- private:
-  qreal side_;
-  std::optional<QColor> color_;
-  int step_ = 0;
-  QTimer timer_;
-};
 
 // The detail sheet's action button: its symbol and title in `color`, on that
 // colour at 0.15 (0.08 while busy) with an outline at 0.4 (0.25 while busy);
@@ -128,22 +101,6 @@ class TintedPanel : public QFrame {
   qreal fill_;
   qreal stroke_;
   qreal radius_;
-};
-
-// A separator inside a card or between sections, at a fraction of the
-// full separator's strength (the kit's Divider is the one under a header).
-class Hairline final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit Hairline(qreal opacity, QWidget* parent = nullptr);
-  QSize sizeHint() const override { return {1, 1}; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  qreal opacity_;
 };
 
 }  // namespace tlr

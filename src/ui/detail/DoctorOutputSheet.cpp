@@ -127,7 +127,7 @@ class FixButton final : public PaintedButton {
     }
     const qreal width = 11 + 6 + QFontMetricsF(font).horizontalAdvance(label());
     qreal x = face.center().x() - width / 2;
-    Spinner::paintSpinner(p, QRectF(x, face.center().y() - 5.5, 11, 11), step_, color);
+    Spinner::paint(p, QRectF(x, face.center().y() - 5.5, 11, 11), step_, color);
     x += 17;
     p.setFont(font);
     p.setPen(color);

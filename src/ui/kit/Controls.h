@@ -22,7 +22,9 @@
 //   ToggleSwitch     an on/off switch
 //   CheckBox         a square box, filled with a check mark when on
 //   SymbolView       one symbol of Glyphs, in a role colour or a fixed one
-//   Divider          a 1-pixel hairline across a sheet (under its header)
+//   Divider          a 1-pixel line: the separator under a sheet's header,
+//                    or of a strength of its own (inside cards, lists, rows)
+//   Spinner          an indeterminate progress indicator of twelve spokes
 //
 // Buttons report clicks through QAbstractButton::clicked. Their text is set
 // with setLabel(); label() returns it unchanged. The on/off controls
@@ -34,11 +36,13 @@
 #include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
+#include <QTimer>
 
 class QPainter;
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace tlr {
 
@@ -301,14 +305,62 @@ class CheckBox final : public ToggleControl {
   std::function<QColor()> onColor_;
 };
 
+// A 1-pixel line across its width in the scheme's contrast colour (white in
+// the dark scheme, black in the light one) at an opacity of its own for each
+// scheme. By default the separator (Theme::Roles::separator()): the line
+// under a sheet's header and the dashboard's divider.
 class Divider final : public QWidget {
   Q_OBJECT
 
  public:
   explicit Divider(QWidget* parent = nullptr);
+  Divider(qreal darkOpacity, qreal lightOpacity, QWidget* parent = nullptr);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::optional<std::pair<qreal, qreal>> opacity_;
+};
+
+// The turning of a spinner: the next of its twelve steps every 80 ms while
+// it runs, repainting `owner` at each (a Spinner, a busy button).
+class SpinnerTurn final {
+ public:
+  explicit SpinnerTurn(QWidget* owner);
+  void run(bool on);
+  int step() const { return step_; }
+
+ private:
+  QTimer timer_;
+  int step_ = 0;
+};
+
+// An indeterminate progress indicator: twelve spokes around the centre, the
+// one at the current step darkest and those behind it fading. It turns only
+// while it is shown.
+class Spinner final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit Spinner(qreal side = 14, QWidget* parent = nullptr);
+  // The spokes' colour; the dim text colour when not set.
+  void setColor(std::optional<QColor> color);
+  QSize sizeHint() const override;
+
+  // Paints a spinner at `step` (0…11) into the largest square centred in
+  // `rect`, for controls that draw one inside themselves.
+  static void paint(QPainter& p, const QRectF& rect, int step, const QColor& color);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  qreal side_;
+  std::optional<QColor> color_;
+  SpinnerTurn turn_;
 };
 
 class SymbolView final : public QWidget {

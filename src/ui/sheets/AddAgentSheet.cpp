@@ -80,7 +80,7 @@ AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet
   close_->setObjectName(QStringLiteral("addAgentCloseButton"));
   connect(close_, &QAbstractButton::clicked, this, &Sheet::requestClose);
   column->addWidget(header.widget);
-  column->addWidget(new sheets::Divider(0.5, 0.7, this));
+  column->addWidget(sheets::sheetLine(this));
 
   auto* body = new QWidget;
   content_ = new QVBoxLayout(body);
@@ -145,7 +145,7 @@ QWidget* AddAgentSheet::section(const QString& key, const QString& title, const 
     row->setContentsMargins(12, 9, 12, 9);
     rows->addWidget(row);
     if (entries[i].id != entries.last().id) {
-      auto* divider = new sheets::Divider(0.3, 0.3, card);
+      auto* divider = new Divider(0.06, 0.06, card);
       divider->setObjectName(QStringLiteral("addAgentDivider:") + entries[i].id);
       rows->addWidget(divider);
     }

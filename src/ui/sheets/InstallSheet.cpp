@@ -32,7 +32,7 @@ QString phaseName(Phase phase) {
 QHBoxLayout* spinnerLine(const QString& caption, TextRole role, QWidget* parent, const QString& name) {
   auto* line = new QHBoxLayout;
   line->setSpacing(8);
-  line->addWidget(new sheets::Spinner(14, parent), 0, Qt::AlignVCenter);
+  line->addWidget(new Spinner(14, parent), 0, Qt::AlignVCenter);
   auto* label = new Label(caption, 12.5, QFont::Normal, role, parent);
   label->setObjectName(name);
   line->addWidget(label, 0, Qt::AlignVCenter);

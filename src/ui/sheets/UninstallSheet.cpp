@@ -230,7 +230,7 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
     line->addWidget(name, 1, Qt::AlignVCenter);
 
     if (state == PathState::unmeasured) {
-      auto* spinner = new sheets::Spinner(12, row);
+      auto* spinner = new Spinner(12, row);
       spinner->setObjectName(QStringLiteral("uninstallSpinner"));
       line->addWidget(spinner, 0, Qt::AlignVCenter);
     } else {
@@ -256,7 +256,7 @@ QWidget* UninstallSheet::executingBody() {
   column->setSpacing(6);
   auto* heading = new QHBoxLayout;
   heading->setSpacing(8);
-  heading->addWidget(new sheets::Spinner(14, body));
+  heading->addWidget(new Spinner(14, body));
   auto* label = new Label(text(LocKey::uninstallSheetRunning()), 12.5, QFont::Normal, TextRole::primary, body);
   label->setObjectName(QStringLiteral("uninstallRunningText"));
   heading->addWidget(label);
