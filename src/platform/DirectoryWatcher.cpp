@@ -3,6 +3,7 @@
 #include "platform/MainThread.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <cerrno>
@@ -71,14 +72,24 @@ bool DirectoryWatcher::start(const QString& folder, std::function<void()> onChan
 
 bool DirectoryWatcher::arm() {
   const int before = folderWatch_;
-  folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
-  int found = -1;
-  for (QString up = parentOf(folder_); found < 0; up = parentOf(up)) {
-    found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask);
-    if (up == QLatin1String("/")) break;
+  QString previous;
+  while (true) {
+    // The nearest existing ancestor first, then the folder: a folder on the
+    // way down made before its parent was watched told nobody, so it is
+    // looked for again below.
+    QString up = parentOf(folder_);
+    int found = -1;
+    while ((found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask)) < 0 &&
+           up != QLatin1String("/"))
+      up = parentOf(up);
+    if (ancestorWatch_ >= 0 && ancestorWatch_ != found) ::inotify_rm_watch(inotifyFd_, ancestorWatch_);
+    ancestorWatch_ = found;
+    folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
+    if (folderWatch_ >= 0 || found < 0 || up == parentOf(folder_) || up == previous) break;
+    const qsizetype cut = folder_.indexOf('/', up == QLatin1String("/") ? 1 : up.size() + 1);
+    if (!QFileInfo(cut < 0 ? folder_ : folder_.left(cut)).isDir()) break;
+    previous = up;
   }
-  if (ancestorWatch_ >= 0 && ancestorWatch_ != found) ::inotify_rm_watch(inotifyFd_, ancestorWatch_);
-  ancestorWatch_ = found;
   return folderWatch_ >= 0 && folderWatch_ != before;
 }
 
