@@ -18,29 +18,11 @@ namespace tlr {
 
 class Label;
 class RowLight;
+class SecondaryButton;
 
-// The row's state button: "Faulted" (opens the details), "Running" (opens
-// the details) or "Launch" (starts the agent), painted as a small pill.
-class RowStateButton final : public QAbstractButton {
-  Q_OBJECT
-
- public:
-  enum class Kind { faulted, running, launch };
-
-  explicit RowStateButton(QWidget* parent = nullptr);
-  Kind kind() const { return kind_; }
-  // Sets what the button shows; the label is also its accessible name.
-  void setState(Kind kind, const QString& label, const QString& tooltip);
-  QSize sizeHint() const override;
-  // The face's symbol ("exclamationmark.triangle.fill", "checkmark", "play.fill").
-  QString symbolName() const;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  Kind kind_ = Kind::launch;
-};
+// What the row's state button stands for: "Faulted" (opens the details),
+// "Running" (opens the details) or "Launch" (starts the agent).
+enum class RowState { faulted, running, launch };
 
 // The small kind chip after the name ("App", "CLI", "Plugin"/"插件").
 class KindChip final : public QWidget {
@@ -124,7 +106,10 @@ class AgentRowView final : public QWidget {
   qreal hoverProgress() const { return hoverProgress_; }
   void setHoverProgress(qreal progress);
 
-  RowStateButton* stateButton() const { return stateButton_; }
+  // The state button: a small pill, tinted red (faulted) or green
+  // (running), or on the brand gradient (launch).
+  SecondaryButton* stateButton() const { return stateButton_; }
+  RowState state() const { return state_; }
   RowLight* statusLight() const { return light_; }
   AgentIconTile* iconTile() const { return iconTile_; }
   KindChip* kindChip() const { return chip_; }
@@ -173,7 +158,8 @@ class AgentRowView final : public QWidget {
   Label* name_;
   KindChip* chip_;
   LockMark* lock_;
-  RowStateButton* stateButton_;
+  SecondaryButton* stateButton_;
+  RowState state_ = RowState::launch;
   QWidget* infoSlot_;
 
   // The card as last painted at rest, and what it depended on.
@@ -183,7 +169,7 @@ class AgentRowView final : public QWidget {
     bool dark = false;
     bool hovered = false;
     bool faulted = false;
-    RowStateButton::Kind button = RowStateButton::Kind::launch;
+    RowState button = RowState::launch;
     QRect buttonRect, tileRect, infoRect;
     bool operator==(const CardKey&) const = default;
   };

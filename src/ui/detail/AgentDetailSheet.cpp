@@ -10,7 +10,6 @@
 #include "ui/dashboard/AgentIconResolver.h"
 #include "ui/dashboard/DashboardModel.h"
 #include "ui/detail/AgentDetailLogic.h"
-#include "ui/detail/DetailControls.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
@@ -71,6 +70,40 @@ QFont monoFont(qreal pixels, QFont::Weight weight) {
   mono.setPixelSize(qRound(pixels));
   mono.setWeight(weight);
   return mono;
+}
+
+// The action row's button: symbol and title in `color` on it at 0.15, edged
+// with it at 0.4 (0.5 wide); label 12.5 medium, symbol at font size 11.
+// While busy the face fades to 0.08 (edge 0.25) and the whole is drawn at
+// 0.7; unusable, at 0.5.
+SecondaryButton* actionButton(const QString& symbol, const QColor& color, QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), symbol, color, parent);
+  button->setLabelFont(12.5, QFont::Medium);
+  button->setSymbolSide(Glyphs::sizeForFont(11));
+  button->setEdgeWidth(0.5);
+  button->setDisabledOpacity(0.5);
+  button->setColors([button, color] {
+    if (!button->isBusy()) return SecondaryButton::tint(color, 0.15, 0.4);
+    return SecondaryButton::Colors{Theme::withOpacity(color, 0.7), Theme::withOpacity(color, 0.08 * 0.7),
+                                   Theme::withOpacity(color, 0.25 * 0.7)};
+  });
+  return button;
+}
+
+// A section button's colours: the accent, edged with it at 0.45.
+SecondaryButton::Colors brandOutline() {
+  const QColor accent = Theme::current().accent;
+  return {accent, QColor(Qt::transparent), Theme::withOpacity(accent, 0.45)};
+}
+
+// The outlined button of a section: padded 12 × 8, radius 7, no fill of
+// its own; the accent edged with it at 0.45 unless coloured otherwise.
+SecondaryButton* sectionButton(const QString& symbol, QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), symbol, std::nullopt, parent);
+  button->setPadding(12, 8);
+  button->setCornerRadius(7);
+  button->setColors(brandOutline);
+  return button;
 }
 
 QVBoxLayout* column(QWidget* owner, int spacing) {
@@ -173,59 +206,47 @@ class KindBadge final : public QWidget {
   QString text_;
 };
 
+namespace {
+
 // The result form of the automatic-doctor banner: a button in green (no
-// issues) or orange (issues found).
-class BannerButton final : public QAbstractButton {
- public:
-  explicit BannerButton(QWidget* parent) : QAbstractButton(parent) {
-    setCursor(Qt::PointingHandCursor);
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(10);
-    symbol_ = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, color_, this);
-    row->addWidget(symbol_);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
-    title_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, this);
-    title_->setObjectName(QStringLiteral("bannerTitle"));
-    subtitle_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, this);
-    subtitle_->setObjectName(QStringLiteral("bannerSubtitle"));
-    title_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    subtitle_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    texts->addWidget(title_);
-    texts->addWidget(subtitle_);
-    row->addLayout(texts, 1);
-    row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, this));
-    whenLookChanges(this);
-  }
-  void setContent(bool clean, const QString& title, const QString& subtitle) {
-    color_ = clean ? kSystemGreen : kSystemOrange;
-    symbol_->setColor(color_);
-    symbol_->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
-    title_->setPlainText(title);
-    subtitle_->setPlainText(subtitle);
-    setAccessibleName(title);
-    update();
-  }
-  QSize sizeHint() const override { return layout()->sizeHint(); }
-  QSize minimumSizeHint() const override { return layout()->minimumSize(); }
+// issues) or orange (issues found) with a symbol, a title (its name) and a
+// subtitle.
+PanelButton* makeResultBanner() {
+  auto* banner = new PanelButton;
+  auto* row = new QHBoxLayout(banner);
+  row->setContentsMargins(12, 12, 12, 12);
+  row->setSpacing(10);
+  auto* symbol = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, kSystemGreen, banner);
+  symbol->setObjectName(QStringLiteral("bannerSymbol"));
+  row->addWidget(symbol);
+  auto* texts = new QVBoxLayout;
+  texts->setSpacing(2);
+  auto* title = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, banner);
+  title->setObjectName(QStringLiteral("bannerTitle"));
+  auto* subtitle = new Label(QString(), 11, QFont::Normal, TextRole::dim, banner);
+  subtitle->setObjectName(QStringLiteral("bannerSubtitle"));
+  title->setAttribute(Qt::WA_TransparentForMouseEvents);
+  subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);
+  texts->addWidget(title);
+  texts->addWidget(subtitle);
+  row->addLayout(texts, 1);
+  row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, banner));
+  banner->setColor(kSystemGreen);
+  return banner;
+}
 
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath shape = Painting::continuousRoundRect(QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25), 8);
-    p.fillPath(shape, Theme::withOpacity(color_, isDown() ? 0.16 : 0.1));
-    p.setPen(QPen(Theme::withOpacity(color_, 0.3), 0.5));
-    p.drawPath(shape);
-  }
+void showBannerResult(PanelButton* banner, bool clean, const QString& title, const QString& subtitle) {
+  const QColor color = clean ? kSystemGreen : kSystemOrange;
+  banner->setColor(color);
+  auto* symbol = banner->findChild<SymbolView*>(QStringLiteral("bannerSymbol"));
+  symbol->setColor(color);
+  symbol->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
+  banner->findChild<Label*>(QStringLiteral("bannerTitle"))->setPlainText(title);
+  banner->findChild<Label*>(QStringLiteral("bannerSubtitle"))->setPlainText(subtitle);
+  banner->setAccessibleName(title);
+}
 
- private:
-  QColor color_ = kSystemGreen;
-  SymbolView* symbol_;
-  Label* title_;
-  Label* subtitle_;
-};
+}  // namespace
 
 // ---- The sheet -----------------------------------------------------------------------
 
@@ -357,7 +378,7 @@ void AgentDetailSheet::buildContent(QVBoxLayout* content) {
   runningRow->addWidget(runningBannerText_, 1);
   content->addWidget(runningBanner_);
 
-  resultBanner_ = new BannerButton(nullptr);
+  resultBanner_ = makeResultBanner();
   resultBanner_->setObjectName(QStringLiteral("doctorResultBanner"));
   connect(resultBanner_, &QAbstractButton::clicked, this, &AgentDetailSheet::bannerClicked);
   content->addWidget(resultBanner_);
@@ -422,19 +443,18 @@ QWidget* AgentDetailSheet::buildActionRow() {
   auto* row = new QHBoxLayout(actionRow_);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(10);
-  auto blue = [] { return kSystemBlue; };
-  auto make = [&](const QString& objectName, const QString& symbol, std::function<QColor()> color) {
-    auto* button = new ActionButton(QString(), symbol, std::move(color), actionRow_);
+  auto make = [&](const QString& objectName, const QString& symbol, const QColor& color) {
+    auto* button = actionButton(symbol, color, actionRow_);
     button->setObjectName(objectName);
     row->addWidget(button);
     return button;
   };
-  consoleButton_ = make(QStringLiteral("actionOpenConsole"), QStringLiteral("terminal"), blue);
-  openButton_ = make(QStringLiteral("actionOpen"), QStringLiteral("rectangle.stack"), blue);
+  consoleButton_ = make(QStringLiteral("actionOpenConsole"), QStringLiteral("terminal"), kSystemBlue);
+  openButton_ = make(QStringLiteral("actionOpen"), QStringLiteral("rectangle.stack"), kSystemBlue);
   // Any equivalent symbol serves for a web dashboard.
-  dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), blue);
-  launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), [] { return kSystemGreen; });
-  stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), [] { return kSystemRed; });
+  dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), kSystemBlue);
+  launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), kSystemGreen);
+  stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), kSystemRed);
   row->addStretch(1);
 
   connect(consoleButton_, &QAbstractButton::clicked, this, [this] {
@@ -475,7 +495,7 @@ QWidget* AgentDetailSheet::buildSetupSection() {
   setupSection_ = new QWidget;
   setupSection_->setObjectName(QStringLiteral("detailSetupSection"));
   auto* layout = column(setupSection_, 6);
-  setupButton_ = new OutlinedButton(QString(), QStringLiteral("gearshape.fill"), setupSection_);
+  setupButton_ = sectionButton(QStringLiteral("gearshape.fill"), setupSection_);
   setupButton_->setObjectName(QStringLiteral("setupButton"));
   setupHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, setupSection_);
   setupHint_->setObjectName(QStringLiteral("setupHint"));
@@ -492,7 +512,7 @@ QWidget* AgentDetailSheet::buildRestartSection() {
   restartSection_ = new QWidget;
   restartSection_->setObjectName(QStringLiteral("detailRestartSection"));
   auto* layout = column(restartSection_, 6);
-  restartButton_ = new OutlinedButton(QString(), QStringLiteral("arrow.clockwise"), restartSection_);
+  restartButton_ = sectionButton(QStringLiteral("arrow.clockwise"), restartSection_);
   restartButton_->setObjectName(QStringLiteral("restartButton"));
   restartHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, restartSection_);
   restartHint_->setObjectName(QStringLiteral("restartHint"));
@@ -507,7 +527,7 @@ QWidget* AgentDetailSheet::buildDoctorSection() {
   doctorSection_ = new QWidget;
   doctorSection_->setObjectName(QStringLiteral("detailDoctorSection"));
   auto* layout = column(doctorSection_, 6);
-  doctorButton_ = new OutlinedButton(QString(), QStringLiteral("stethoscope"), doctorSection_);
+  doctorButton_ = sectionButton(QStringLiteral("stethoscope"), doctorSection_);
   doctorButton_->setObjectName(QStringLiteral("doctorButton"));
   doctorHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, doctorSection_);
   doctorHint_->setObjectName(QStringLiteral("doctorHint"));
@@ -524,8 +544,10 @@ QWidget* AgentDetailSheet::buildUninstallSection() {
   auto* layout = column(uninstallSection_, 6);
   layout->setContentsMargins(0, 4, 0, 0);
   layout->addWidget(new Divider(0.048, 0.048, uninstallSection_));
-  uninstallButton_ = new OutlinedButton(QString(), QStringLiteral("trash"), uninstallSection_);
+  uninstallButton_ = sectionButton(QStringLiteral("trash"), uninstallSection_);
   uninstallButton_->setObjectName(QStringLiteral("uninstallButton"));
+  // Locked, it is drawn at 0.55.
+  uninstallButton_->setDisabledOpacity(0.55);
   uninstallHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, uninstallSection_);
   uninstallHint_->setObjectName(QStringLiteral("uninstallLockHint"));
   layout->addWidget(uninstallButton_, 0, Qt::AlignLeft);
@@ -616,7 +638,7 @@ void AgentDetailSheet::refresh() {
   launchButton_->setLabel(text(LocKey::detailActionLaunchAgent(entry.localizedDisplayName())));
   stopButton_->setVisible(row != ActionRow::none && item_.isRunning);
   stopButton_->setLabel(text(LocKey::detailActionStop()));
-  for (ActionButton* b : {openButton_, launchButton_}) {
+  for (SecondaryButton* b : {openButton_, launchButton_}) {
     b->setBusy(launching_);
     b->setEnabled(!launching_);
   }
@@ -656,10 +678,11 @@ void AgentDetailSheet::refresh() {
   const bool faulted = item_.isFaulted;
   restartButton_->setSymbol(faulted ? QStringLiteral("arrow.clockwise.circle.fill") : QStringLiteral("arrow.clockwise"));
   restartButton_->setLabel(restartButtonText(entry, faulted, lang));
-  restartButton_->setColors(faulted ? std::function<OutlinedButton::Colors()>([] {
-    return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95), Theme::withOpacity(kSystemRed, 0.45)};
+  restartButton_->setColors(faulted ? std::function<SecondaryButton::Colors()>([] {
+    return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95), QColor(Qt::transparent),
+                                   Theme::withOpacity(kSystemRed, 0.45)};
   })
-                                    : std::function<OutlinedButton::Colors()>(&OutlinedButton::brandColors));
+                                    : std::function<SecondaryButton::Colors()>(brandOutline));
   restartHint_->setPlainText(restartHint(entry, lang));
 
   // Doctor.
@@ -673,16 +696,15 @@ void AgentDetailSheet::refresh() {
   uninstallSection_->setVisible(offersUninstall(entry));
   uninstallButton_->setLabel(text(LocKey::detailUninstallButton()));
   uninstallButton_->setEnabled(!locked);
-  uninstallButton_->setDrawOpacity(locked ? 0.55 : 1.0);
-  uninstallButton_->setColors(locked ? std::function<OutlinedButton::Colors()>([] {
+  uninstallButton_->setColors(locked ? std::function<SecondaryButton::Colors()>([] {
     const Theme::Roles r = Theme::current();
-    return OutlinedButton::Colors{r.textFaint, r.contrast(0.06)};
+    return SecondaryButton::Colors{r.textFaint, QColor(Qt::transparent), r.contrast(0.06)};
   })
-                                     : std::function<OutlinedButton::Colors()>([] {
+                                     : std::function<SecondaryButton::Colors()>([] {
                                          // Clearly red, so it never reads as the locked, disabled one.
-                                         return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
-                                                                       Theme::withOpacity(kSystemRed, 0.6),
-                                                                       Theme::withOpacity(kSystemRed, 0.08)};
+                                         return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
+                                                                        Theme::withOpacity(kSystemRed, 0.08),
+                                                                        Theme::withOpacity(kSystemRed, 0.6)};
                                        }));
   uninstallHint_->setVisible(locked);
   uninstallHint_->setPlainText(text(LocKey::detailUninstallLockHint()));
@@ -699,8 +721,8 @@ void AgentDetailSheet::refreshBanner() {
   runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(item_.entry.localizedDisplayName())));
   resultBanner_->setVisible(!running && stored.has_value());
   if (stored)
-    resultBanner_->setContent(stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
-                              doctorBannerSubtitle(*stored, lang));
+    showBannerResult(resultBanner_, stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
+                     doctorBannerSubtitle(*stored, lang));
 }
 
 void AgentDetailSheet::refreshEvents() {

@@ -287,14 +287,14 @@ void InstallSheet::fillFooter() {
   footer_->addStretch(1);
   switch (session_->phase()) {
     case Phase::checking: {
-      auto* cancel = new sheets::TextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
       cancel->setObjectName(QStringLiteral("installCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
       break;
     }
     case Phase::missing: {
-      auto* close = new sheets::TextButton(text(LocKey::installSheetClose()));
+      auto* close = sheets::footerTextButton(text(LocKey::installSheetClose()));
       close->setObjectName(QStringLiteral("installCloseFooterButton"));
       connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(close);

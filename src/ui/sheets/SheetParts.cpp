@@ -49,51 +49,12 @@ void GlyphView::paintEvent(QPaintEvent*) {
   Glyphs::paint(p, symbol_, QRectF(0, 0, side_, side_), color_ ? color_() : Theme::current().text);
 }
 
-// ---- TextButton -------------------------------------------------------------------
+// ---- Footer text button ---------------------------------------------------------------
 
-TextButton::TextButton(const QString& label, TextRole role, qreal pixels, QWidget* parent)
-    : PaintedButton(label, parent), role_(role), pixels_(pixels) {
-  setCursor(Qt::PointingHandCursor);
-}
-
-QSize TextButton::sizeHint() const {
-  const QSizeF content = contentSize(Theme::font(pixels_), 0, 0);
-  return QSize(static_cast<int>(std::ceil(content.width())) + 16, static_cast<int>(std::ceil(content.height())) + 10);
-}
-
-void TextButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  QColor color = roleColor(role_);
-  if (!isEnabled()) color = Theme::withOpacity(color, 0.5);
-  else if (isDown()) color = Theme::withOpacity(color, 0.7);
-  else if (isHovered()) color = Theme::current().text;
-  paintContent(p, QRectF(rect()), Theme::font(pixels_), 0, color, 0);
-}
-
-// ---- FilledButton ---------------------------------------------------------------------
-
-FilledButton::FilledButton(const QString& label, const QString& symbol, ColorFn fill, QWidget* parent)
-    : PaintedButton(label, parent), fill_(std::move(fill)) {
-  setSymbol(symbol);
-  setCursor(Qt::PointingHandCursor);
-}
-
-QSize FilledButton::sizeHint() const {
-  const QSizeF content = contentSize(Theme::font(12, QFont::DemiBold), 12, 6);
-  return QSize(static_cast<int>(std::ceil(content.width())) + 28, static_cast<int>(std::ceil(content.height())) + 14);
-}
-
-void FilledButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  QColor fill = isEnabled() ? fill_() : QColor(142, 142, 147);
-  if (isEnabled() && isDown()) fill = fill.darker(115);
-  else if (isEnabled() && isHovered()) fill = fill.lighter(108);
-  p.setPen(Qt::NoPen);
-  p.setBrush(fill);
-  p.drawPath(Painting::continuousRoundRect(QRectF(rect()), 6));
-  paintContent(p, QRectF(rect()), Theme::font(12, QFont::DemiBold), 12, Qt::white, 6);
+LinkButton* footerTextButton(const QString& label) {
+  auto* button = new LinkButton(label, 12);
+  button->setPlain(TextRole::dim);
+  return button;
 }
 
 // ---- ElidedText ---------------------------------------------------------------------------

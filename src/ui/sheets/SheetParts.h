@@ -1,7 +1,7 @@
 #pragma once
 
 // Pieces the add-agent, install and uninstall sheets share: texts in the
-// current language, a symbol, the sheets' line, plain and filled buttons,
+// current language, a symbol, the sheets' line, the footer's text button,
 // text shortened in the middle, a step row and the sheet header.
 
 #include "core/LocKey.h"
@@ -52,38 +52,8 @@ class GlyphView final : public QWidget {
   qreal side_;
 };
 
-// A text-only button in a role colour (Cancel, Close).
-class TextButton final : public PaintedButton {
-  Q_OBJECT
-
- public:
-  explicit TextButton(const QString& label, TextRole role = TextRole::dim, qreal pixels = 12,
-                      QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  TextRole role_;
-  qreal pixels_;
-};
-
-// White label and symbol on a filled rounded rectangle; grey when disabled.
-class FilledButton final : public PaintedButton {
-  Q_OBJECT
-
- public:
-  using ColorFn = std::function<QColor()>;
-  FilledButton(const QString& label, const QString& symbol, ColorFn fill, QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  ColorFn fill_;
-};
+// The footer's text button in the dim colour (Cancel, Close).
+LinkButton* footerTextButton(const QString& label);
 
 // Plain text on at most `maxLines` lines, wrapped at the width it gets, its
 // own line breaks kept, and shortened when it needs more (a long line in the
