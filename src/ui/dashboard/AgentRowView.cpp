@@ -32,6 +32,8 @@ const QColor kCardShadow{29, 36, 55};
 
 constexpr qreal kCardRadius = 14;
 constexpr qreal kTileRadius = 9;
+// The icon tile's side; a picture other than an application's icon is inset 6.
+constexpr int kTileSide = 34;
 constexpr qreal kButtonRadius = 6;
 
 
@@ -82,37 +84,6 @@ SecondaryButton::Colors stateColors(RowState state) {
 
 }  // namespace
 
-// ---- KindChip ----------------------------------------------------------------
-
-namespace {
-QFont chipFont() { return Theme::font(9, QFont::Bold, 0.7); }
-}  // namespace
-
-KindChip::KindChip(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
-
-void KindChip::setText(const QString& text) {
-  if (text == text_) return;
-  text_ = text;
-  setAccessibleName(text);
-  updateGeometry();
-  update();
-}
-
-QSize KindChip::sizeHint() const {
-  const QFontMetricsF m(chipFont());
-  return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
-}
-
-void KindChip::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  const Theme::Roles r = Theme::current();
-  p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4), r.contrast(r.dark ? 0.07 : 0.05));
-  p.setFont(chipFont());
-  p.setPen(Theme::withOpacity(r.textDim, 0.85));
-  p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
-}
-
 // ---- LockMark ----------------------------------------------------------------
 
 LockMark::LockMark(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
@@ -126,43 +97,6 @@ void LockMark::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   Glyphs::paint(p, u"lock.fill", QRectF(rect()), kLockColor);
-}
-
-// ---- AgentIconTile -------------------------------------------------------------
-
-AgentIconTile::AgentIconTile(QWidget* parent) : QWidget(parent) { setFixedSize(kSide, kSide); }
-
-void AgentIconTile::setIcon(std::optional<AgentIconResolver::Resolved> icon) {
-  const bool same = icon.has_value() == icon_.has_value() &&
-                    (!icon || (icon->isAppIcon == icon_->isAppIcon && icon->image.cacheKey() == icon_->image.cacheKey()));
-  icon_ = std::move(icon);
-  if (!same) update();
-}
-
-void AgentIconTile::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-  const Theme::Roles r = Theme::current();
-  const QRectF tile(rect());
-  const QPainterPath shape = Painting::continuousRoundRect(tile, kTileRadius);
-  p.fillPath(shape, r.dark ? QColor(255, 255, 255, qRound(0.06 * 255)) : QColor(Qt::white));
-  p.save();
-  p.setClipPath(shape);
-  if (icon_ && !icon_->image.isNull()) {
-    const qreal inset = icon_->isAppIcon ? 0 : 6;
-    const QRectF box = tile.adjusted(inset, inset, -inset, -inset);
-    QSizeF size = icon_->image.deviceIndependentSize();
-    size.scale(box.size(), Qt::KeepAspectRatio);
-    const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2, size.width(),
-                        size.height());
-    p.drawPixmap(target, icon_->image, QRectF(icon_->image.rect()));
-  } else {
-    p.fillPath(shape, QColor(128, 128, 128, qRound(0.3 * 255)));
-  }
-  p.restore();
-  // The hairline: white (dark) or black (light) at 0.06 × 0.6.
-  p.setPen(QPen(r.contrast(0.06 * 0.6), 0.5));
-  p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), kTileRadius));
 }
 
 // ---- AgentRowView --------------------------------------------------------------
@@ -194,7 +128,7 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   light_ = new RowLight(item.isRunning ? LightState::working : LightState::idle, 13, this);
   light_->setObjectName(QStringLiteral("statusLight"));
 
-  iconTile_ = new AgentIconTile(this);
+  iconTile_ = new IconTile(kTileSide, kTileRadius, 6, this);
   iconTile_->setObjectName(QStringLiteral("iconTile"));
   row->addWidget(iconTile_);
 
@@ -285,7 +219,8 @@ void AgentRowView::applyItem() {
 
   // The row never shows the recovering state.
   light_->setState(item_.isRunning ? LightState::working : LightState::idle);
-  iconTile_->setIcon(AgentIconResolver::resolve(item_.entry));
+  const std::optional<AgentIconResolver::Resolved> icon = AgentIconResolver::resolve(item_.entry);
+  iconTile_->setPicture(icon ? icon->image : QPixmap(), icon && icon->isAppIcon);
   setAccessibleDescription(item_.bigStatusText);
   update();
 }
@@ -388,7 +323,7 @@ void AgentRowView::paintCard(QPainter& p) const {
   // 8 and 2 → 4 down with the hover.
   const QColor tileShadow(0, 0, 0, qRound((r.dark ? 0.4 : 0.18) * 255));
   const QPointF tileAt = iconTile_->geometry().topLeft();
-  const QSizeF tileSize(AgentIconTile::kSide, AgentIconTile::kSide);
+  const QSizeF tileSize(kTileSide, kTileSide);
   if (h < 1) DashboardPainting::drawShadow(p, tileAt + QPointF(0, 2), tileSize, kTileRadius, tileShadow, 5, 1 - h);
   if (h > 0) DashboardPainting::drawShadow(p, tileAt + QPointF(0, 4), tileSize, kTileRadius, tileShadow, 8, h);
 

@@ -16,6 +16,8 @@ class QVariantAnimation;
 
 namespace tlr {
 
+class IconTile;
+class KindChip;
 class Label;
 class RowLight;
 class SecondaryButton;
@@ -23,23 +25,6 @@ class SecondaryButton;
 // What the row's state button stands for: "Faulted" (opens the details),
 // "Running" (opens the details) or "Launch" (starts the agent).
 enum class RowState { faulted, running, launch };
-
-// The small kind chip after the name ("App", "CLI", "Plugin"/"插件").
-class KindChip final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit KindChip(QWidget* parent = nullptr);
-  void setText(const QString& text);
-  const QString& text() const { return text_; }
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QString text_;
-};
 
 // The amber lock after the name of an agent locked online.
 class LockMark final : public QWidget {
@@ -51,25 +36,6 @@ class LockMark final : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-};
-
-// The agent's icon in a 34-point tile: an application icon fills it, a
-// resource image is inset by 6, nothing found shows a grey placeholder.
-class AgentIconTile final : public QWidget {
-  Q_OBJECT
-
- public:
-  static constexpr int kSide = 34;
-  explicit AgentIconTile(QWidget* parent = nullptr);
-  void setIcon(std::optional<AgentIconResolver::Resolved> icon);
-  const std::optional<AgentIconResolver::Resolved>& icon() const { return icon_; }
-  QSize sizeHint() const override { return {kSide, kSide}; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  std::optional<AgentIconResolver::Resolved> icon_;
 };
 
 // One row of the dashboard's live-status list: an installed agent as a
@@ -111,7 +77,7 @@ class AgentRowView final : public QWidget {
   SecondaryButton* stateButton() const { return stateButton_; }
   RowState state() const { return state_; }
   RowLight* statusLight() const { return light_; }
-  AgentIconTile* iconTile() const { return iconTile_; }
+  IconTile* iconTile() const { return iconTile_; }
   KindChip* kindChip() const { return chip_; }
   LockMark* lockMark() const { return lock_; }
   Label* nameLabel() const { return name_; }
@@ -154,7 +120,7 @@ class AgentRowView final : public QWidget {
 
   QWidget* lightSlot_;
   RowLight* light_;
-  AgentIconTile* iconTile_;
+  IconTile* iconTile_;
   Label* name_;
   KindChip* chip_;
   LockMark* lock_;

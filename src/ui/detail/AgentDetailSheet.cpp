@@ -115,96 +115,7 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
 
 }  // namespace
 
-// ---- Small painted parts of the header and the banner ----------------------------
-
-// The agent's picture framed 52 × 52: a rounded tile (radius 12) in white
-// (light) or white at 0.06 (dark) with a hairline, the picture clipped to it
-// (the grey placeholder without one), and a soft shadow under it that is
-// drawn outside the frame.
-class AgentIconTile final : public QWidget {
- public:
-  static constexpr int kSide = 52;
-
-  explicit AgentIconTile(QWidget* parent) : QWidget(parent) {
-    setFixedSize(kSide, kSide);
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, 64));
-    shadow->setBlurRadius(12);
-    shadow->setOffset(0, 3);
-    setGraphicsEffect(shadow);
-    whenLookChanges(this);
-  }
-  void setEntry(const AgentEntry& entry) {
-    resolved_ = AgentIconResolver::resolve(entry);
-    setAccessibleName(entry.localizedDisplayName());
-    update();
-  }
-  bool hasImage() const { return resolved_.has_value(); }
-  bool isAppIcon() const { return resolved_ && resolved_->isAppIcon; }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const Theme::Roles r = Theme::current();
-    const QRectF tile(rect());
-    const QPainterPath shape = Painting::continuousRoundRect(tile, 12);
-    p.fillPath(shape, r.dark ? QColor(255, 255, 255, 15) : QColor(Qt::white));
-    p.save();
-    p.setClipPath(shape);
-    if (resolved_) {
-      const qreal pad = resolved_->isAppIcon ? 0 : 9;
-      const QRectF box = tile.adjusted(pad, pad, -pad, -pad);
-      QSizeF size = resolved_->image.deviceIndependentSize();
-      size.scale(box.size(), Qt::KeepAspectRatio);
-      p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), resolved_->image,
-                   QRectF(resolved_->image.rect()));
-    } else {
-      p.fillPath(shape, QColor(128, 128, 128, 77));
-    }
-    p.restore();
-    p.setPen(QPen(r.contrast(0.036), 0.5));
-    p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), 12));
-  }
-
- private:
-  std::optional<AgentIconResolver::Resolved> resolved_;
-};
-
-// The kind of the agent ("App", "CLI", "Plugin") as a small chip.
-class KindBadge final : public QWidget {
- public:
-  explicit KindBadge(QWidget* parent) : QWidget(parent) { whenLookChanges(this); }
-  void setText(const QString& text) {
-    text_ = text;
-    setAccessibleName(text);
-    setFixedSize(sizeHint());
-    update();
-  }
-  const QString& text() const { return text_; }
-  QSize sizeHint() const override {
-    const QFontMetricsF m(font9());
-    return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const Theme::Roles r = Theme::current();
-    p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4),
-               r.dark ? QColor(255, 255, 255, 18) : QColor(0, 0, 0, 13));
-    p.setFont(font9());
-    p.setPen(Theme::withOpacity(r.textDim, 0.85));
-    p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
-  }
-
- private:
-  static QFont font9() { return Theme::font(9, QFont::Bold, 0.7); }
-  QString text_;
-};
+// ---- The result banner ----------------------------------------------------------------
 
 namespace {
 
@@ -333,7 +244,14 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   auto* row = new QHBoxLayout(header);
   row->setContentsMargins(22, 18, 22, 18);
   row->setSpacing(14);
-  icon_ = new AgentIconTile(header);
+  // The agent's picture framed 52 × 52 (radius 12, a picture other than an
+  // application's icon inset 9) over a soft shadow drawn outside the frame.
+  icon_ = new IconTile(52, 12, 9, header);
+  auto* shadow = new QGraphicsDropShadowEffect(icon_);
+  shadow->setColor(QColor(0, 0, 0, 64));
+  shadow->setBlurRadius(12);
+  shadow->setOffset(0, 3);
+  icon_->setGraphicsEffect(shadow);
   icon_->setObjectName(QStringLiteral("detailIcon"));
   row->addWidget(icon_);
 
@@ -344,7 +262,7 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
   name_->setObjectName(QStringLiteral("detailName"));
   titleRow->addWidget(name_);
-  badge_ = new KindBadge(header);
+  badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
   headerLock_ = fixedSymbol(QStringLiteral("lock.fill"), 13, kLockColor, header);
@@ -594,7 +512,9 @@ void AgentDetailSheet::refresh() {
 
   // Header. The window is named after the agent.
   setWindowTitle(entry.localizedDisplayName());
-  icon_->setEntry(entry);
+  const std::optional<AgentIconResolver::Resolved> picture = AgentIconResolver::resolve(entry);
+  icon_->setPicture(picture ? picture->image : QPixmap(), picture && picture->isAppIcon);
+  icon_->setAccessibleName(entry.localizedDisplayName());
   name_->setPlainText(entry.localizedDisplayName());
   badge_->setText(kindBadge(entry.kind, lang));
   headerLock_->setVisible(locked);

@@ -19,13 +19,13 @@ class QVBoxLayout;
 namespace tlr {
 
 class Alert;
-class AgentIconTile;
 class Card;
 class CloseButton;
 class DoctorOutputSheet;
 class DoctorResultStore;
 class EventStore;
-class KindBadge;
+class IconTile;
+class KindChip;
 class Label;
 class LockOnlineStore;
 class PanelButton;
@@ -148,9 +148,9 @@ class AgentDetailSheet final : public Sheet {
   QPointer<Alert> restartConfirm_;
 
   // Header.
-  AgentIconTile* icon_ = nullptr;
+  IconTile* icon_ = nullptr;
   Label* name_ = nullptr;
-  KindBadge* badge_ = nullptr;
+  KindChip* badge_ = nullptr;
   SymbolView* headerLock_ = nullptr;
   Label* vendor_ = nullptr;
   CloseButton* closeButton_ = nullptr;

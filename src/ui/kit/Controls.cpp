@@ -777,6 +777,80 @@ void Divider::paintEvent(QPaintEvent*) {
   p.fillRect(rect(), opacity_ ? r.contrast(r.dark ? opacity_->first : opacity_->second) : r.separator());
 }
 
+// ---- KindChip ----------------------------------------------------------------
+
+namespace {
+QFont chipFont() { return Theme::font(9, QFont::Bold, 0.7); }
+}  // namespace
+
+KindChip::KindChip(QWidget* parent) : QWidget(parent) {
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  whenLookChanges(this);
+}
+
+void KindChip::setText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  setAccessibleName(text);
+  updateGeometry();
+  update();
+}
+
+QSize KindChip::sizeHint() const {
+  const QFontMetricsF m(chipFont());
+  return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
+}
+
+void KindChip::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4), r.contrast(r.dark ? 0.07 : 0.05));
+  p.setFont(chipFont());
+  p.setPen(Theme::withOpacity(r.textDim, 0.85));
+  p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
+}
+
+// ---- IconTile ----------------------------------------------------------------
+
+IconTile::IconTile(int side, qreal radius, qreal inset, QWidget* parent)
+    : QWidget(parent), side_(side), radius_(radius), inset_(inset) {
+  setFixedSize(side, side);
+  whenLookChanges(this);
+}
+
+void IconTile::setPicture(const QPixmap& picture, bool fillsTile) {
+  if (picture.cacheKey() == picture_.cacheKey() && fillsTile == fillsTile_) return;
+  picture_ = picture;
+  fillsTile_ = fillsTile;
+  update();
+}
+
+void IconTile::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+  const Theme::Roles r = Theme::current();
+  const QRectF tile(rect());
+  const QPainterPath shape = Painting::continuousRoundRect(tile, radius_);
+  p.fillPath(shape, r.dark ? QColor(255, 255, 255, qRound(0.06 * 255)) : QColor(Qt::white));
+  p.save();
+  p.setClipPath(shape);
+  if (!picture_.isNull()) {
+    const qreal inset = fillsTile_ ? 0 : inset_;
+    const QRectF box = tile.adjusted(inset, inset, -inset, -inset);
+    QSizeF size = picture_.deviceIndependentSize();
+    size.scale(box.size(), Qt::KeepAspectRatio);
+    p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), picture_,
+                 QRectF(picture_.rect()));
+  } else {
+    p.fillPath(shape, QColor(128, 128, 128, qRound(0.3 * 255)));
+  }
+  p.restore();
+  // The hairline: white (dark) or black (light) at 0.06 × 0.6.
+  p.setPen(QPen(r.contrast(0.06 * 0.6), 0.5));
+  p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), radius_));
+}
+
 // ---- SymbolView --------------------------------------------------------------
 
 SymbolView::SymbolView(const QString& symbol, qreal side, TextRole role, QWidget* parent)

@@ -27,6 +27,8 @@
 //   ToggleSwitch     an on/off switch
 //   CheckBox         a square box, filled with a check mark when on
 //   SymbolView       one symbol of Glyphs, in a role colour or a fixed one
+//   KindChip         a word in a small rounded chip (an agent's kind)
+//   IconTile         a picture framed in a rounded tile (an agent's icon)
 //   Divider          a 1-pixel line: the separator under a sheet's header,
 //                    or of a strength of its own (inside cards, lists, rows)
 //   Spinner          an indeterminate progress indicator of twelve spokes
@@ -42,6 +44,7 @@
 #include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
+#include <QPixmap>
 #include <QTimer>
 
 class QPainter;
@@ -491,6 +494,51 @@ class Divider final : public QWidget {
 
  private:
   std::optional<std::pair<qreal, qreal>> opacity_;
+};
+
+// A word in a small rounded chip (an agent's kind: "App", "CLI",
+// "Plugin"): 9 bold, letter spacing 0.7, dim, on the contrast colour at
+// 0.07 (dark) or 0.05 (light). Its text is its accessible name.
+class KindChip final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit KindChip(QWidget* parent = nullptr);
+  void setText(const QString& text);
+  const QString& text() const { return text_; }
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString text_;
+};
+
+// A picture framed in a square rounded tile (an agent's icon): the tile is
+// white (light) or white at 0.06 (dark) with a hairline; a picture that is
+// an application's own icon fills it, another is inset; without a picture
+// the tile is grey.
+class IconTile final : public QWidget {
+  Q_OBJECT
+
+ public:
+  IconTile(int side, qreal radius, qreal inset, QWidget* parent = nullptr);
+  // A null picture shows the grey tile.
+  void setPicture(const QPixmap& picture, bool fillsTile);
+  bool hasPicture() const { return !picture_.isNull(); }
+  bool fillsTile() const { return fillsTile_; }
+  QSize sizeHint() const override { return {side_, side_}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int side_;
+  qreal radius_;
+  qreal inset_;
+  QPixmap picture_;
+  bool fillsTile_ = false;
 };
 
 class SymbolView final : public QWidget {

@@ -317,6 +317,28 @@ TEST(PaintedControls, APlainLinkButtonIsPaddedTextInItsRoleColourNamedByIt) {
   SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
 
+TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIcon) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  IconTile tile(40, 8, 10);
+  EXPECT_EQ(tile.size(), QSize(40, 40));
+  EXPECT_FALSE(tile.hasPicture());
+  const QColor placeholder = renderOnTransparent(tile).pixelColor(20, 20);
+  EXPECT_LT(std::abs(placeholder.red() - placeholder.blue()), 8) << "grey without a picture";
+  EXPECT_LT(placeholder.red(), 240);
+
+  QPixmap red(16, 16);
+  red.fill(Qt::red);
+  tile.setPicture(red, false);
+  QImage img = renderOnTransparent(tile);
+  EXPECT_EQ(img.pixelColor(20, 20).rgb(), QColor(Qt::red).rgb()) << "the picture in the middle";
+  EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::white).rgb()) << "inset 10 on the white tile";
+  tile.setPicture(red, true);
+  img = renderOnTransparent(tile);
+  EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::red).rgb()) << "an application's icon fills the tile";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
 TEST(SheetBase, HasAHairlineEdgeInTheSeparatorColourInBothSchemes) {
   Appearance::shared();
   for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
