@@ -4,7 +4,7 @@
 #include "ui/kit/Controls.h"
 
 #include "ui/backup/BackupUiTestSupport.h"
-#include "ui/backup/VolumeFixture.h"
+#include "support/VolumeFixture.h"
 
 #include <QLineEdit>
 #include <QProgressBar>

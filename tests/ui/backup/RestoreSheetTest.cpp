@@ -11,7 +11,7 @@
 #include "support/RegistryJson.h"
 #include "support/ScriptedPrompt.h"
 #include "ui/backup/BackupUiTestSupport.h"
-#include "ui/backup/VolumeFixture.h"
+#include "support/VolumeFixture.h"
 
 #include <QDialog>
 #include <QDir>

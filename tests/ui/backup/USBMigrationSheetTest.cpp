@@ -7,7 +7,7 @@
 #include "ui/kit/DetailsDisclosure.h"
 
 #include "ui/backup/BackupUiTestSupport.h"
-#include "ui/backup/VolumeFixture.h"
+#include "support/VolumeFixture.h"
 
 #include <QDir>
 #include <QLineEdit>
