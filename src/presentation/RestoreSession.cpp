@@ -69,8 +69,10 @@ void RestoreSession::load() {
   loadError_.reset();
   loading_ = true;
   Q_EMIT changed();
-  // The volume is found as it was afterwards, so the engine attaches it for
-  // its own run.
+  // The reading runs off the main thread; a volume that is set up but not
+  // attached is attached for that moment (the password prompt, when one is
+  // needed, still comes to the main thread) and detached again, so the
+  // engine finds it as it was and attaches it for its own run.
   engine_.inspect([session = QPointer<RestoreSession>(this)](const std::optional<RestoreError>& error) {
     if (!session) return;
     session->loading_ = false;

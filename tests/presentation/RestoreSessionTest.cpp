@@ -1,6 +1,5 @@
 #include "presentation/RestoreSession.h"
 
-#include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "backup/RestoreEngine.h"
@@ -8,8 +7,6 @@
 
 #include "support/ScriptedPrompt.h"
 #include "support/VolumeFixture.h"
-
-#include <QDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -119,12 +116,8 @@ TEST_F(RestoreSessionTest, AFailedRestoreIsShownAndAnnouncesNothing) {
 TEST_F(RestoreSessionTest, ANewerDamagedSnapshotIsPassedOverAndNamed) {
   backUpTwoAgents();
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_TRUE(BackupVolume::mount(QStringLiteral("restore-pw")).ok());
-  const QString newer = BackupStorage::rootURL().value() + "/2999-01-01_00-00-00";
-  QDir().mkpath(newer);
-  test::writeBytes(newer + "/manifest.json", "{\"schemaVersion\": 1, \"agents\": [");
-  test::writeBytes(newer + "/backup.tar.gz", "cut");
-  BackupVolume::unmount();
+  addDamagedSnapshot(QStringLiteral("restore-pw"));
+  ASSERT_FALSE(HasFatalFailure());
 
   RestoreSession& session = load();
   ASSERT_TRUE(session.manifest().has_value()) << "the older, good snapshot is offered";

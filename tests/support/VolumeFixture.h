@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/BackupEngine.h"
+#include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "registry/AgentEntry.h"
@@ -69,6 +70,17 @@ class VolumeTest : public ::testing::Test {
       finished = true;
     });
     ASSERT_TRUE(waitUntil([&] { return finished; }, std::chrono::seconds(90)));
+  }
+
+  // Adds a damaged snapshot, newer than any real one, to the image (opened
+  // with `password`), which is left detached.
+  void addDamagedSnapshot(const QString& password) {
+    ASSERT_TRUE(BackupVolume::mount(password).ok());
+    const QString newer = BackupStorage::rootURL().value() + "/2999-01-01_00-00-00";
+    QDir().mkpath(newer);
+    writeBytes(newer + "/manifest.json", "{\"schemaVersion\": 1, \"agents\": [");
+    writeBytes(newer + "/backup.tar.gz", "cut");
+    BackupVolume::unmount();
   }
 
   // An agent whose data is the folder "~/.<id>" holding `files`

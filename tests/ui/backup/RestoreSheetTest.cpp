@@ -233,12 +233,8 @@ TEST_F(RestoreSheetTest, ANewerDamagedBackupIsNamedAndTheNewestGoodOneOffered) {
   LanguageScope english(AppLanguage::en);
   backUpTwoAgents();
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_TRUE(BackupVolume::mount(QStringLiteral("restore-pw")).ok());
-  const QString newer = BackupStorage::rootURL().value() + "/2999-01-01_00-00-00";
-  QDir().mkpath(newer);
-  test::writeBytes(newer + "/manifest.json", "{\"schemaVersion\": 1, \"agents\": [");
-  test::writeBytes(newer + "/backup.tar.gz", "cut");
-  BackupVolume::unmount();
+  addDamagedSnapshot(QStringLiteral("restore-pw"));
+  ASSERT_FALSE(HasFatalFailure());
 
   RestoreSheet* sheet = open();
   ASSERT_TRUE(waitUntil([&] { return !sheet->session().isLoading(); }, std::chrono::seconds(60)));
