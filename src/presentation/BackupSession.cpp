@@ -1,8 +1,8 @@
 #include "presentation/BackupSession.h"
 
-#include "backup/AgentDataDiscovery.h"
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
+#include "core/AgentDataDiscovery.h"
 #include "platform/OffMain.h"
 #include "platform/Opener.h"
 

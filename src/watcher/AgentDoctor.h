@@ -1,7 +1,8 @@
 #pragma once
 
+#include "core/DoctorResult.h"
 #include "registry/AgentEntry.h"
-#include "watcher/AgentRestarter.h"
+#include "watcher/CommandRunner.h"
 
 #include <QList>
 #include <QString>
@@ -19,36 +20,16 @@ namespace tlr {
 // thread. Several calls may overlap.
 class AgentDoctor {
  public:
-  using KnownIssue = AgentEntry::DoctorSpec::KnownIssue;
-  using CommandRunner = std::function<AgentRestarter::CmdResult(const QStringList&)>;
+  using KnownIssue = DoctorResult::KnownIssue;
+  using Runner = std::function<CommandRunner::Result(const QStringList&)>;
   // Answers, at the moment a message is built, whether it should be English
   // (otherwise it is Chinese).
   using LanguageProbe = std::function<bool()>;
 
-  struct DetectedIssue {
-    KnownIssue issue;
-    QString matchedSnippet;  // the output line(s) around the first match
-  };
-
-  // A known issue whose expression does not compile; it is never detected.
-  struct PatternError {
-    QString issueId;
-    QString message;  // the expression engine's reason and its offset
-  };
-
-  struct Result {
-    QString entryDisplayName;
-    QStringList command;
-    qint32 exitCode = -1;
-    QString stdOut;
-    QString stdErr;
-    double elapsedSeconds = 0;
-    QList<DetectedIssue> detectedIssues;  // in the order of the known issues
-    QList<PatternError> patternErrors;
-
-    // The transcript: the command, its outputs, a rule and the exit line.
-    QString combinedOutput(bool english) const;
-  };
+  // What a diagnosis found, under the names callers know it by.
+  using DetectedIssue = DoctorResult::DetectedIssue;
+  using PatternError = DoctorResult::PatternError;
+  using Result = DoctorResult;
 
   struct FixResult {
     enum class Kind { success, failure };
@@ -60,7 +41,7 @@ class AgentDoctor {
     bool succeeded() const { return kind == Kind::success; }
   };
 
-  explicit AgentDoctor(CommandRunner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage());
+  explicit AgentDoctor(Runner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage());
 
   // One diagnosis; nothing when the entry has no doctor specification.
   std::optional<Result> run(const AgentEntry& entry) const;
@@ -77,8 +58,8 @@ class AgentDoctor {
   // `english`, as stored otherwise; none for any other text.
   static std::optional<QString> localizedEventText(const QString& stored, bool english);
 
-  // Runs commands through AgentRestarter::runCommand.
-  static CommandRunner defaultRunner();
+  // Runs commands through CommandRunner::run.
+  static Runner defaultRunner();
   // English exactly when the interface language (Lang::current()) is.
   static LanguageProbe interfaceLanguage();
 
@@ -92,7 +73,7 @@ class AgentDoctor {
   void runReload(const Fix& fix) const;
 
   LanguageProbe prefersEnglish_;
-  CommandRunner runner_;
+  Runner runner_;
 };
 
 }  // namespace tlr
