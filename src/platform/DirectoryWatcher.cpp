@@ -72,23 +72,23 @@ bool DirectoryWatcher::start(const QString& folder, std::function<void()> onChan
 
 bool DirectoryWatcher::arm() {
   const int before = folderWatch_;
-  QString previous;
-  while (true) {
-    // The nearest existing ancestor first, then the folder: a folder on the
-    // way down made before its parent was watched told nobody, so it is
-    // looked for again below.
-    QString up = parentOf(folder_);
+  // Each pass watches the folder, or else its nearest existing ancestor. A
+  // folder on the way made between the two looks (mkdir -p is quick) told
+  // of itself before anything watched it: then look again, nearer, at most
+  // once for each level of the path.
+  for (qsizetype passes = folder_.count('/') + 1; passes > 0; --passes) {
+    folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
+    QString up = folder_;
     int found = -1;
-    while ((found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask)) < 0 &&
-           up != QLatin1String("/"))
+    while (found < 0 && up != QLatin1String("/")) {
       up = parentOf(up);
+      found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask);
+    }
     if (ancestorWatch_ >= 0 && ancestorWatch_ != found) ::inotify_rm_watch(inotifyFd_, ancestorWatch_);
     ancestorWatch_ = found;
-    folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
-    if (folderWatch_ >= 0 || found < 0 || up == parentOf(folder_) || up == previous) break;
+    if (folderWatch_ >= 0 || found < 0) break;
     const qsizetype cut = folder_.indexOf('/', up == QLatin1String("/") ? 1 : up.size() + 1);
     if (!QFileInfo(cut < 0 ? folder_ : folder_.left(cut)).isDir()) break;
-    previous = up;
   }
   return folderWatch_ >= 0 && folderWatch_ != before;
 }
