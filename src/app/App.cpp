@@ -17,6 +17,7 @@
 #include "platform/Log.h"
 #include "platform/ChildProcess.h"
 #include "platform/MainThread.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Notifier.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
@@ -204,6 +205,9 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 int App::main(int argc, char** argv) {
   makeStdioUnbuffered();
   quietToolkitNotices();
+  // Every watched process holds a descriptor; programs we start get the old
+  // limit back.
+  OpenFileLimit::raiseToHardLimit();
   // A reader of our output that went away must not end supervision.
   TerminationSignals::ignoreBrokenPipe();
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
@@ -249,6 +253,8 @@ void App::prepareToQuit() {
   quitStartedAt_ = QuitClock::now();
   armQuitDeadline(*quitStartedAt_ + kQuitDeadline);
   scanTimer_.stop();
+  // The update check of the start may still be under way: aborted and freed.
+  if (remoteServicesStarted_) VornelAppSDK::shared().stop();
   // Running commands are stopped, their results dropped, and no new one
   // starts; the volume this process attached is detached by its own hook
   // (connected later, so it runs after this).
@@ -266,6 +272,8 @@ void App::applicationDidFinishLaunching() {
     QCoreApplication::exit(0);
     return;
   }
+  if (const OpenFileLimit::Change files = OpenFileLimit::raiseToHardLimit(); files.after != files.before)
+    log("[App] ", QStringLiteral("打开文件数上限 %1 → %2").arg(files.before).arg(files.after));
   loadRegistry();
   setupModel();
   setupWatcher();
@@ -414,6 +422,7 @@ void App::setupRemoteServices() {
   client.start(kVornelAppId, version.isEmpty() ? QStringLiteral("0.0.0") : version,
                QUrl(QString::fromLatin1(VornelAppSDK::kDefaultEndpoint)), QStringLiteral("official"));
   client.setOnUpdateAvailable(&announceUpdate);
+  remoteServicesStarted_ = true;
 }
 
 void App::applyActivationPolicy() { SettingsStore::shared().applyActivationPolicy(); }
@@ -465,6 +474,7 @@ void App::runDiscoverySelfCheck() {
         lines << QStringLiteral("    + ") + found[i].path();
     }
     lines << QStringLiteral("===== END SELF-CHECK =====");
+    for (QString& line : lines) line = oneLine(line);
     errWrite((lines.join('\n') + '\n').toUtf8());
   });
 }

@@ -79,6 +79,7 @@ class App final : public QObject {
   std::unique_ptr<HangWatcher> hangWatcher_;
   std::unique_ptr<ResourceMonitor> resourceMonitor_;
   std::unique_ptr<InstanceChannel> instanceChannel_;
+  bool remoteServicesStarted_ = false;
   std::unique_ptr<TerminationSignals> terminationSignals_;
   // The windows: dashboard model, main window, tray item, first-run prompts.
   std::unique_ptr<AppWindows> windows_;

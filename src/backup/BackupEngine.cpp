@@ -250,7 +250,7 @@ class BackupPipeline {
     if (!volume_.holds(partial)) return fail(notMounted);
     if (QString e = FileTransfer::copyNew(archive_, partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
     if (QString e = FileTransfer::sync(partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
-    if (QString e = FileOps::writeAtomically(partial + "/manifest.json", manifest.encode()); !e.isEmpty())
+    if (QString e = FileOps::writeOwnFile(partial + "/manifest.json", manifest.encode()); !e.isEmpty())
       return fail(e);
     FileTransfer::sync(partial);
     if (!volume_.holds(partial)) return fail(notMounted);
@@ -374,7 +374,7 @@ void BackupEngine::setLastBackup(std::optional<BackupRecord> record) {
 }
 
 void BackupEngine::saveLastBackupToDisk(const BackupRecord& record) const {
-  FileOps::writeAtomically(lastBackupCachePath(), encodeCache(record));
+  FileOps::writeOwnFile(lastBackupCachePath(), encodeCache(record));
 }
 
 }  // namespace tlr

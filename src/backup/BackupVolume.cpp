@@ -9,7 +9,6 @@
 #include "platform/Log.h"
 #include "platform/Paths.h"
 #include "platform/ProcessTable.h"
-#include "platform/SecretFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -60,7 +59,7 @@ QByteArray ownerLine() {
 
 void recordOwner() {
   const QString path = BackupVolume::ownerRecordPath();
-  if (const QString error = SecretFile::writeAtomically(path, ownerLine()); !error.isEmpty())
+  if (const QString error = FileOps::writeOwnFile(path, ownerLine(), FileOps::OwnFileAccess::ownerOnly); !error.isEmpty())
     log("[Backup] ", QStringLiteral("无法记录挂载者：") + error);
 }
 

@@ -328,7 +328,7 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   // Written last, whole and flushed with its folder: its presence is what
   // makes the package.
   const QString manifestPath = package + "/" + kManifestName;
-  if (const QString failed = FileOps::writeAtomically(manifestPath, manifest.encode()); !failed.isEmpty())
+  if (const QString failed = FileOps::writeOwnFile(manifestPath, manifest.encode()); !failed.isEmpty())
     return exportFailure(failed);
   for (const QString& folder : {package, volume}) {
     if (const QString failed = FileTransfer::sync(folder); !failed.isEmpty()) return exportFailure(failed);

@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <cmath>
 
@@ -157,10 +156,7 @@ void NetworkLogger::saveLocked() {
   saveWorker_.post([path = filePath_, snapshot = events_] {
     QJsonArray array;
     for (const NetworkEvent& e : snapshot) array.append(e.toJson());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return;
-    file.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
-    file.commit();
+    FileOps::writeOwnFile(path, QJsonDocument(array).toJson(QJsonDocument::Indented));
   });
 }
 

@@ -1,6 +1,7 @@
 #include "platform/ChildProcess.h"
 
 #include "platform/OffMain.h"
+#include "platform/OpenFileLimit.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -278,6 +279,7 @@ ChildResult runChild(const ChildSpec& spec) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
+    OpenFileLimit::restoreInChild();
     if (spec.umask) ::umask(*spec.umask);
     const int inFd = spec.input ? inRead.get() : devNull.get();
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
@@ -592,6 +594,7 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
     ::sigprocmask(SIG_SETMASK, &empty, nullptr);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGHUP, SIG_DFL);
+    OpenFileLimit::restoreInChild();
     ::dup2(devNull.get(), STDIN_FILENO);
     ::dup2(logFd.get(), STDOUT_FILENO);
     ::dup2(logFd.get(), STDERR_FILENO);

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include <cmath>
 #include <memory>
@@ -185,11 +184,9 @@ bool Defaults::writeLocked() {
   // An unreadable file that could not be moved aside is never overwritten.
   if (unreadableKept_) return false;
   QDir().mkpath(QFileInfo(path_).absolutePath());
-  QSaveFile file(path_);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-  file.write(QJsonDocument(values_).toJson(QJsonDocument::Indented));
-  return file.commit();
+  return FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented),
+                               FileOps::OwnFileAccess::ownerOnly)
+      .isEmpty();
 }
 
 }  // namespace tlr

@@ -3,6 +3,7 @@
 #include "platform/MainThread.h"
 
 #include <QFile>
+#include <QString>
 
 #include <cerrno>
 #include <poll.h>
@@ -28,15 +29,24 @@ DirectoryWatcher::~DirectoryWatcher() {
   shared_.reset();  // notices still queued for the main thread find nothing
 }
 
+namespace {
+
+constexpr std::uint32_t kFolderMask =
+    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// What may bring the folder back, or take away the ancestor watched.
+constexpr std::uint32_t kAncestorMask = IN_CREATE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+QString parentOf(const QString& path) {
+  const qsizetype cut = path.lastIndexOf('/');
+  return cut <= 0 ? QStringLiteral("/") : path.left(cut);
+}
+
+}  // namespace
+
 bool DirectoryWatcher::start(const QString& folder, std::function<void()> onChange) {
   if (thread_.joinable()) return false;
   const int inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   if (inotifyFd < 0) return false;
-  constexpr std::uint32_t kMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
-  if (::inotify_add_watch(inotifyFd, QFile::encodeName(folder).constData(), kMask) < 0) {
-    ::close(inotifyFd);
-    return false;
-  }
   const int stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (stopFd < 0) {
     ::close(inotifyFd);
@@ -44,9 +54,32 @@ bool DirectoryWatcher::start(const QString& folder, std::function<void()> onChan
   }
   inotifyFd_ = inotifyFd;
   stopFd_ = stopFd;
+  folder_ = folder;
+  while (folder_.size() > 1 && folder_.endsWith('/')) folder_.chop(1);
+  // Armed before the thread runs, so nothing that happens meanwhile is missed.
+  if (!arm()) {
+    ::close(inotifyFd);
+    ::close(stopFd);
+    inotifyFd_ = stopFd_ = -1;
+    ancestorWatch_ = -1;
+    return false;
+  }
   shared_ = std::make_shared<Shared>(Shared{std::move(onChange)});
   thread_ = std::thread([this, inotifyFd, stopFd] { run(inotifyFd, stopFd); });
   return true;
+}
+
+bool DirectoryWatcher::arm() {
+  const int before = folderWatch_;
+  folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
+  int found = -1;
+  for (QString up = parentOf(folder_); found < 0; up = parentOf(up)) {
+    found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask);
+    if (up == QLatin1String("/")) break;
+  }
+  if (ancestorWatch_ >= 0 && ancestorWatch_ != found) ::inotify_rm_watch(inotifyFd_, ancestorWatch_);
+  ancestorWatch_ = found;
+  return folderWatch_ >= 0 && folderWatch_ != before;
 }
 
 void DirectoryWatcher::run(int inotifyFd, int stopFd) {
@@ -61,7 +94,26 @@ void DirectoryWatcher::run(int inotifyFd, int stopFd) {
     }
     if (fds[1].revents) return;
     bool changed = false;
-    while (::read(inotifyFd, buffer, sizeof buffer) > 0) changed = true;
+    bool rearm = false;
+    ssize_t n;
+    while ((n = ::read(inotifyFd, buffer, sizeof buffer)) > 0) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        if (event->wd == ancestorWatch_) {
+          rearm = true;
+        } else if (event->wd == folderWatch_) {
+          if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+            // Gone from its path: the watch would follow a renamed folder.
+            if (!(event->mask & IN_IGNORED)) ::inotify_rm_watch(inotifyFd, folderWatch_);
+            folderWatch_ = -1;
+            rearm = true;
+          }
+          changed = true;
+        }
+      }
+    }
+    if (rearm && arm()) changed = true;  // made again: what is in it now counts
     if (!changed) continue;
     runOnMain([weak] {
       if (const auto shared = weak.lock()) shared->onChange();

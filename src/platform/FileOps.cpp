@@ -1,5 +1,7 @@
 #include "platform/FileOps.h"
 
+#include "platform/Log.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -110,17 +112,17 @@ QString removeContents(DIR* dir, const QString& path) {
 }
 
 // Writes `data` to a new temporary file beside `finalPath` and renames it
-// over `finalPath` (which rename never follows when it is a link). With `old`
-// the new file takes its permissions and, where allowed, its owner; else
-// `mode` less the umask.
-QString writeAndRename(const QString& finalPath, const QByteArray& data, const struct stat* old, mode_t mode) {
+// onto `finalPath` (rename replaces whatever is there, a link included,
+// never its target). The new file gets exactly `mode` when given, else 0666
+// less the umask.
+QString writeAndRename(const QString& finalPath, const QByteArray& data, std::optional<mode_t> mode) {
   const QFileInfo info(finalPath);
   QByteArray tempName;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     tempName = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
                        QString::number(QRandomGenerator::global()->generate64(), 36));
-    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) return failure(info.path(), errno);
   }
   if (fd < 0) return failure(info.path(), EEXIST);
@@ -130,11 +132,7 @@ QString writeAndRename(const QString& finalPath, const QByteArray& data, const s
     ::unlink(tempName.constData());
     return failure(finalPath, error);
   };
-  if (old) {
-    if (::fchmod(fd, old->st_mode & 07777) != 0) return fail(errno);
-    // Only root may give a file away; for others this keeps what we have.
-    if (::fchown(fd, old->st_uid, old->st_gid) != 0 && errno != EPERM) return fail(errno);
-  }
+  if (mode && ::fchmod(fd, *mode) != 0) return fail(errno);
   qsizetype written = 0;
   while (written < data.size()) {
     const ssize_t n = ::write(fd, data.constData() + written, data.size() - written);
@@ -363,14 +361,22 @@ QString appendToFile(const QString& path, const QByteArray& data, const QByteArr
   return {};
 }
 
-QString writeAtomically(const QString& path, const QByteArray& data) {
+QString writeOwnFile(const QString& path, const QByteArray& data, OwnFileAccess access) {
   if (holdsNul(path)) return nulFailure(path);
-  const std::optional<QString> target = linkTarget(path);
-  if (!target) return failure(path, ELOOP);
   struct stat old;
-  const bool replacing = ::stat(encoded(*target).constData(), &old) == 0;
-  // Created with 0666 so that a new file gets what the umask allows.
-  return writeAndRename(*target, data, replacing ? &old : nullptr, 0666);
+  const bool present = ::lstat(encoded(path).constData(), &old) == 0;
+  std::optional<mode_t> mode;
+  if (access == OwnFileAccess::ownerOnly)
+    mode = 0600;
+  else if (present && S_ISREG(old.st_mode))
+    mode = old.st_mode & 0777;
+  const std::optional<QString> pointedAt =
+      present && S_ISLNK(old.st_mode) ? linkTarget(path) : std::nullopt;
+  const QString error = writeAndRename(path, data, mode);
+  if (error.isEmpty() && present && S_ISLNK(old.st_mode))
+    log("[Files] ", QStringLiteral("%1 是一个链接（指向 %2）：已换成 Tollamere 自己的文件，链接指向的文件未改动")
+                        .arg(path, pointedAt.value_or(QStringLiteral("一个链接环"))));
+  return error;
 }
 
 }  // namespace tlr::FileOps

@@ -99,12 +99,19 @@ QString moveAside(const QString& path, const QString& newPath, std::optional<std
 // reason.
 QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing);
 
-// Replaces the content of `path` with `data` in one step: written to a
-// temporary file in the same folder, synced, then renamed over it. A symbolic
-// link is written through (the link stays, its target gets the content); an
-// existing file keeps its permissions and, where allowed, its owner. A new
-// file gets 0666 less the umask. Returns an empty text on success, else the
-// reason; on failure the old content is untouched.
-QString writeAtomically(const QString& path, const QByteArray& data);
+// Who may read one of our own files.
+enum class OwnFileAccess {
+  usual,      // a new file gets 0666 less the umask; a file there keeps its permission bits
+  ownerOnly,  // always 0600
+};
+
+// Writes one of Tollamere's own files (its settings, logs, lock, vault,
+// caches and manifests) in one step: `data` goes into a new temporary file in
+// the same folder, synced, then renamed onto `path` itself. Nothing at `path`
+// is ever written through: a symbolic link there is replaced by the file (its
+// target stays untouched, and a "[Files] " line says so), and so is a FIFO or
+// a device node. Returns an empty text on success, else the reason; on
+// failure what stood at `path` is untouched.
+QString writeOwnFile(const QString& path, const QByteArray& data, OwnFileAccess access = OwnFileAccess::usual);
 
 }  // namespace tlr::FileOps

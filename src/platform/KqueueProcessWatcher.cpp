@@ -3,6 +3,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/ProcessTable.h"
 
 #include <cerrno>
@@ -178,25 +179,41 @@ bool KqueueProcessWatcher::isKnownExit(pid_t pid) {
   return exited_.contains(pid);
 }
 
-void KqueueProcessWatcher::watch(pid_t pid, const QString& agentId) {
+KqueueProcessWatcher::WatchResult KqueueProcessWatcher::watch(pid_t pid, const QString& agentId) {
   std::lock_guard guard(lock_);
   if (auto it = registered_.find(pid); it != registered_.end()) {
     it->second.agentId = agentId;
-    return;
+    return WatchResult::watching;
   }
+  const auto shortage = [&](const QString& why) {
+    if (!shortageLogged_)
+      log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: %2 — 文件描述符不够（上限 %3，已监听 %4 个进程），"
+                                      "这些进程的退出暂时无法记录，下次扫描再试")
+                           .arg(pid)
+                           .arg(why)
+                           .arg(OpenFileLimit::current())
+                           .arg(registered_.size()));
+    shortageLogged_ = true;
+    return WatchResult::noDescriptor;
+  };
+  if (registered_.size() + kReservedDescriptors >= OpenFileLimit::current())
+    return shortage(QStringLiteral("留给其他功能的 %1 个描述符不占用").arg(kReservedDescriptors));
   const int pidFd = pidfdOpen(pid);
   if (pidFd < 0) {
     const int error = errno;
-    if (isKnownExit(pid)) return;  // its exit went out already
+    if (error == EMFILE || error == ENFILE)
+      return shortage(QStringLiteral("errno=%1 (%2)").arg(error).arg(QString::fromLocal8Bit(std::strerror(error))));
+    if (isKnownExit(pid)) return WatchResult::gone;  // its exit went out already
     log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(error));
+    if (error != ESRCH) return WatchResult::failed;
     // Gone already: a program we started and reaped has its status kept.
-    if (error == ESRCH) deliver(pid, agentId, ownChildExitStatus(pid, -1).value_or(0));
-    return;
+    deliver(pid, agentId, ownChildExitStatus(pid, -1).value_or(0));
+    return WatchResult::gone;
   }
   if (isKnownExit(pid)) {
     if (hasExited(pidFd)) {  // the same dead process, reported already
       ::close(pidFd);
-      return;
+      return WatchResult::gone;
     }
     exited_.erase(pid);  // a new process under an old number
   }
@@ -205,11 +222,16 @@ void KqueueProcessWatcher::watch(pid_t pid, const QString& agentId) {
   ev.events = EPOLLIN;
   ev.data.u64 = eventKey(pid, token);
   if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, pidFd, &ev) != 0) {
-    log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(errno));
+    const int error = errno;
     ::close(pidFd);
-    return;
+    if (error == ENOMEM || error == ENOSPC)
+      return shortage(QStringLiteral("errno=%1 (%2)").arg(error).arg(QString::fromLocal8Bit(std::strerror(error))));
+    log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(error));
+    return WatchResult::failed;
   }
   registered_.emplace(pid, Watched{agentId, pidFd, token});
+  shortageLogged_ = false;
+  return WatchResult::watching;
 }
 
 void KqueueProcessWatcher::unwatch(pid_t pid) {

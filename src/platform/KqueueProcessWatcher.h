@@ -57,9 +57,21 @@ class KqueueProcessWatcher {
   // Starts the loop; a second call does nothing.
   void start();
 
+  enum class WatchResult {
+    watching,      // its exit will be reported (also: it was watched already)
+    gone,          // it has ended already; reported as exited when it was ours to report
+    noDescriptor,  // no descriptor left for it: try again later
+    failed,
+  };
   // Reports the exit of `pid` once. Watching a pid again only changes its
   // agent id. A pid that is already gone is reported as exited (status 0).
-  void watch(pid_t pid, const QString& agentId);
+  // Each watch holds a descriptor; the last kReservedDescriptors below the
+  // limit are never taken, so the rest of the application (its stores, its
+  // bring-forward channel, the programs it starts) keeps working however
+  // many processes an agent has. A watch refused for want of a descriptor
+  // says so in the log, once until watches succeed again.
+  WatchResult watch(pid_t pid, const QString& agentId);
+  static constexpr unsigned kReservedDescriptors = 256;
   // Forgets a live `pid`: its exit will not be reported. A pid that has
   // already ended stays watched until its exit has gone out.
   void unwatch(pid_t pid);
@@ -100,6 +112,7 @@ class KqueueProcessWatcher {
   // process does not report its exit twice. Guarded by lock_.
   std::unordered_map<pid_t, std::chrono::steady_clock::time_point> exited_;
   uint32_t nextToken_ = 1;  // guarded by lock_
+  bool shortageLogged_ = false;  // guarded by lock_
 };
 
 }  // namespace tlr

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
@@ -23,11 +25,35 @@ void writeAll(int fd, const QByteArray& bytes) {
   }
 }
 
+bool isControl(char16_t c) {
+  return (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
 }  // namespace
 
-void logLine(const QString& line) { writeAll(STDOUT_FILENO, (line + '\n').toUtf8()); }
+QString oneLine(const QString& text) {
+  if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return isControl(c.unicode()); })) return text;
+  QString out;
+  out.reserve(text.size() + 16);
+  for (const QChar ch : text) {
+    const char16_t c = ch.unicode();
+    if (!isControl(c))
+      out += ch;
+    else if (c == u'\n')
+      out += QLatin1String("\\n");
+    else if (c == u'\r')
+      out += QLatin1String("\\r");
+    else if (c <= 0xFF)
+      out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+    else
+      out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+  }
+  return out;
+}
 
-void errLine(const QString& line) { writeAll(STDERR_FILENO, (line + '\n').toUtf8()); }
+void logLine(const QString& line) { writeAll(STDOUT_FILENO, (oneLine(line) + '\n').toUtf8()); }
+
+void errLine(const QString& line) { writeAll(STDERR_FILENO, (oneLine(line) + '\n').toUtf8()); }
 
 void errWrite(const QByteArray& text) { writeAll(STDERR_FILENO, text); }
 

@@ -8,15 +8,22 @@
 // nothing waits in a buffer when the process ends.
 namespace tlr {
 
+// `text` with its control characters escaped ("\n", "\r", "\x1b", "\u2028"),
+// so that it stays on one line whatever it holds: a text from the network,
+// the registry, a file name or an agent's output can never start a line of
+// its own or steer a terminal. Tabs stay as they are.
+QString oneLine(const QString& text);
+
 // Standard output: "<tag><message>", where the tag already ends with its blank
-// ("[Registry] ").
+// ("[Registry] "). The line goes through oneLine() first.
 void logLine(const QString& line);
 inline void log(const char* tag, const QString& message) {
   logLine(QString::fromUtf8(tag) + message);
 }
-// Standard error: diagnostics and verification reports.
+// Standard error: diagnostics and verification reports, through oneLine().
 void errLine(const QString& line);
-// Writes `text` to standard error exactly as given, in one write.
+// Writes `text` to standard error exactly as given, in one write (a
+// report of several lines: each of its lines went through oneLine()).
 void errWrite(const QByteArray& text);
 
 // A list as log lines write it: ["a", "b"].

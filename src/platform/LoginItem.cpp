@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -78,21 +77,12 @@ bool registerApp(const QString& executablePath, QString* error) {
   }
   const QString path = Paths::autostartFile();
   QDir().mkpath(QFileInfo(path).absolutePath());
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    *error = file.errorString();
-    return false;
-  }
   const QString entry = QStringLiteral(
                             "[Desktop Entry]\nType=Application\nName=Tollamere\nExec=%1\n"
                             "Terminal=false\nX-GNOME-Autostart-enabled=true\n")
                             .arg(execValue(executablePath));
-  file.write(entry.toUtf8());
-  if (!file.commit()) {
-    *error = file.errorString();
-    return false;
-  }
-  return true;
+  *error = FileOps::writeOwnFile(path, entry.toUtf8());
+  return error->isEmpty();
 }
 
 bool unregisterApp(QString* error) {

@@ -11,13 +11,6 @@ namespace tlr::SecretFile {
 // owner (0700). Returns false when it cannot be made so.
 bool ensurePrivateFolder(const QString& folder);
 
-// Replaces `path` whole with `data`: a new file of mode 0600 in the same
-// folder, written, synced and renamed over `path`, so a reader sees the old
-// content or the new one, never a part. A symbolic link at `path` is
-// replaced, not written through. Empty on success, else the reason; the old
-// file is then untouched.
-QString writeAtomically(const QString& path, const QByteArray& data);
-
 // The permission bits of `path` (e.g. 0600), or -1 when it cannot be read.
 int modeOf(const QString& path);
 

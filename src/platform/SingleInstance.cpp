@@ -1,16 +1,24 @@
 #include "platform/SingleInstance.h"
 
+#include "platform/FileOps.h"
 #include "platform/Log.h"
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace tlr {
@@ -49,13 +57,17 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
   // Never waits: a FIFO in its place must not stop the start. flock works on
   // any descriptor, so what cannot be opened for writing (a read-only file,
   // one of another user, a folder) is locked through a read-only one.
-  constexpr int kCommon = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  // Never through a link: the pid written below would cut whatever file it
+  // points at. A link found there is replaced by a file of our own.
+  constexpr int kCommon = O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
+  const auto openLock = [&](int access) { return ::open(native.constData(), access | kCommon, 0644); };
   bool writable = true;
-  int fd = ::open(native.constData(), O_WRONLY | O_CREAT | kCommon, 0644);
+  int fd = openLock(O_WRONLY | O_CREAT);
+  if (fd < 0 && errno == ELOOP && FileOps::writeOwnFile(path, {}).isEmpty()) fd = openLock(O_WRONLY | O_CREAT);
   if (fd < 0) {
     const int writeError = errno;
     writable = false;
-    fd = ::open(native.constData(), O_RDONLY | kCommon);
+    fd = openLock(O_RDONLY);
     if (fd < 0) return result;
     result.note = QString::fromLocal8Bit(std::strerror(writeError));
   }
@@ -85,8 +97,54 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
   return result;
 }
 
-InstanceChannel::InstanceChannel(QObject* parent) : QObject(parent) {
-  connect(&server_, &QLocalServer::newConnection, this, &InstanceChannel::acceptPending);
+namespace {
+
+// The socket address of a channel: a path, or an abstract name (a leading
+// NUL, no file).
+struct SocketAddress {
+  sockaddr_un address{};
+  socklen_t length = 0;
+};
+
+std::optional<SocketAddress> socketAddress(const InstanceChannel::Address& where) {
+  const QByteArray name = QFile::encodeName(where.name);
+  SocketAddress result;
+  result.address.sun_family = AF_UNIX;
+  const qsizetype offset = where.abstract ? 1 : 0;
+  if (name.contains('\0') || name.size() + offset > InstanceChannel::kMaxSocketPathBytes) return std::nullopt;
+  std::memcpy(result.address.sun_path + offset, name.constData(), static_cast<size_t>(name.size()));
+  result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + name.size() + (where.abstract ? 0 : 1));
+  return result;
+}
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
+
+// What one connection may cost: one short message, read within a short time,
+// and only a few connections served at once.
+constexpr qsizetype kMaxMessageBytes = 256;
+constexpr std::chrono::milliseconds kConnectionDeadline{2000};
+constexpr std::size_t kMaxConnections = 8;
+// How long the listener waits after running out of descriptors.
+constexpr std::chrono::milliseconds kAcceptRetry{200};
+
+}  // namespace
+
+struct InstanceChannel::Connection {
+  QByteArray received;
+  std::unique_ptr<QSocketNotifier> notifier;
+  std::unique_ptr<QTimer> deadline;
+};
+
+InstanceChannel::InstanceChannel(QObject* parent) : QObject(parent) {}
+
+InstanceChannel::~InstanceChannel() {
+  for (auto& [fd, connection] : connections_) ::close(fd);
+  connections_.clear();
+  acceptNotifier_.reset();
+  if (listenFd_ >= 0) ::close(listenFd_);
+  if (!socketFile_.isEmpty()) ::unlink(QFile::encodeName(socketFile_).constData());
 }
 
 InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
@@ -107,41 +165,168 @@ InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
 QString InstanceChannel::socketPath(const QString& appFolder) { return address(appFolder).name; }
 
 bool InstanceChannel::listen(const QString& appFolder) {
+  if (listenFd_ >= 0) return true;
   const Address where = address(appFolder);
-  if (where.abstract) {
-    server_.setSocketOptions(QLocalServer::AbstractNamespaceOption);
-  } else {
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    QLocalServer::removeServer(where.name);
+  const std::optional<SocketAddress> at = socketAddress(where);
+  if (!at) {
+    error_ = where.name + QStringLiteral(": not usable as a socket name");
+    return false;
   }
-  return server_.listen(where.name);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error_ = errnoText(errno);
+    return false;
+  }
+  const QByteArray file = QFile::encodeName(where.name);
+  // We hold the lock: what is there is a leftover of an ended instance.
+  if (!where.abstract) ::unlink(file.constData());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&at->address), at->length) != 0 ||
+      (!where.abstract && ::chmod(file.constData(), 0600) != 0) || ::listen(fd, 16) != 0) {
+    error_ = where.name + QStringLiteral(": ") + errnoText(errno);
+    ::close(fd);
+    if (!where.abstract) ::unlink(file.constData());
+    return false;
+  }
+  listenFd_ = fd;
+  if (!where.abstract) socketFile_ = where.name;
+  acceptNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  connect(acceptNotifier_.get(), &QSocketNotifier::activated, this, &InstanceChannel::acceptPending);
+  return true;
+}
+
+void InstanceChannel::updateAccepting() {
+  if (acceptNotifier_)
+    acceptNotifier_->setEnabled(!outOfDescriptors_ && connections_.size() < kMaxConnections);
 }
 
 void InstanceChannel::acceptPending() {
-  while (QLocalSocket* socket = server_.nextPendingConnection()) {
-    // A message ends with the sender closing its side; what it wrote is
-    // still buffered when the disconnect is seen.
-    connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
-      const QByteArray message = socket->readAll().trimmed();
-      socket->deleteLater();
-      Q_EMIT messageReceived(message);
-    });
+  while (listenFd_ >= 0 && !outOfDescriptors_ && connections_.size() < kMaxConnections) {
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      const int error = errno;
+      if (error == EINTR || error == ECONNABORTED) continue;
+      if (outOfDescriptors(error)) {
+        // The connection stays queued; the listener waits for descriptors
+        // to come free instead of spinning on it, and is never given up.
+        outOfDescriptors_ = true;
+        if (!exhaustionLogged_)
+          log("[App] ", QStringLiteral("前置通道暂时无法接受连接（%1），每 %2 ms 重试，通道保持监听")
+                            .arg(errnoText(error))
+                            .arg(kAcceptRetry.count()));
+        exhaustionLogged_ = true;
+        QTimer::singleShot(kAcceptRetry, this, [this] {
+          outOfDescriptors_ = false;
+          acceptPending();
+        });
+      }
+      break;  // EAGAIN: none left
+    }
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) {
+      ::close(fd);  // another user's: nothing is read
+      continue;
+    }
+    exhaustionLogged_ = false;
+    auto connection = std::make_unique<Connection>();
+    connection->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(connection->notifier.get(), &QSocketNotifier::activated, this, [this, fd] { readFrom(fd); });
+    // Silent or slow: dropped at the deadline, whatever it sent so far.
+    connection->deadline = std::make_unique<QTimer>();
+    connection->deadline->setSingleShot(true);
+    connect(connection->deadline.get(), &QTimer::timeout, this, [this, fd] { close(fd); });
+    connection->deadline->start(kConnectionDeadline);
+    connections_.emplace(fd, std::move(connection));
   }
+  updateAccepting();
+}
+
+void InstanceChannel::readFrom(int fd) {
+  const auto it = connections_.find(fd);
+  if (it == connections_.end()) return;
+  QByteArray& received = it->second->received;
+  char buffer[512];
+  for (;;) {
+    const qsizetype room = kMaxMessageBytes + 1 - received.size();
+    const ssize_t n = ::read(fd, buffer, static_cast<size_t>(std::min<qsizetype>(room, sizeof buffer)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // more may come
+    if (n > 0) received.append(buffer, n);
+    // A message ends with its line feed, or with the sender's end.
+    const qsizetype lineEnd = received.indexOf('\n');
+    std::optional<QByteArray> message;
+    if (lineEnd >= 0 && lineEnd <= kMaxMessageBytes)
+      message = received.left(lineEnd).trimmed();
+    else if (n == 0 && received.size() <= kMaxMessageBytes)
+      message = received.trimmed();
+    else if (n > 0 && received.size() <= kMaxMessageBytes)
+      continue;
+    // One message a connection; one too long, a failed read or an end
+    // without a message closes it all the same.
+    close(fd);
+    if (message && !message->isEmpty()) Q_EMIT messageReceived(*message);
+    return;
+  }
+}
+
+void InstanceChannel::close(int fd) {
+  const auto it = connections_.find(fd);
+  if (it == connections_.end()) return;
+  Connection& c = *it->second;
+  // Possibly called from the notifier's or the timer's own signal: they go
+  // once control is back in the event loop.
+  c.notifier->setEnabled(false);
+  c.notifier.release()->deleteLater();
+  c.deadline->stop();
+  c.deadline.release()->deleteLater();
+  connections_.erase(it);
+  ::close(fd);
+  updateAccepting();
+  // A connection waiting in the queue while all were busy is taken now.
+  if (!outOfDescriptors_ && listenFd_ >= 0)
+    QMetaObject::invokeMethod(this, &InstanceChannel::acceptPending, Qt::QueuedConnection);
 }
 
 bool InstanceChannel::notifyRunningInstance(const QString& appFolder, const QByteArray& message,
                                             std::chrono::milliseconds timeout) {
-  const Address where = address(appFolder);
-  QLocalSocket socket;
-  if (where.abstract) socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
-  socket.connectToServer(where.name, QIODevice::WriteOnly);
-  const int ms = static_cast<int>(timeout.count());
-  if (!socket.waitForConnected(ms)) return false;
-  socket.write(message + '\n');
-  if (!socket.waitForBytesWritten(ms) && socket.bytesToWrite() > 0) return false;
-  socket.disconnectFromServer();
-  if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(ms);
-  return true;
+  const std::optional<SocketAddress> at = socketAddress(address(appFolder));
+  if (!at) return false;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  // A listener whose queue is full makes connect wait, for at most the
+  // time-out; so does a write to it.
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  const QByteArray line = message + '\n';
+  int rc;
+  do {
+    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&at->address), at->length);
+  } while (rc != 0 && errno == EINTR);
+  bool sent = rc == 0;
+  qsizetype done = 0;
+  while (sent && done < line.size()) {
+    const ssize_t n = ::send(fd, line.constData() + done, static_cast<size_t>(line.size() - done), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) sent = false;
+    done += std::max<ssize_t>(n, 0);
+  }
+  if (sent) {
+    // Taken once the listener closes its side.
+    ::shutdown(fd, SHUT_WR);
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{fd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+      if (ready < 0 && errno == EINTR) continue;
+      char sink[64];
+      if (ready <= 0 || ::read(fd, sink, sizeof sink) <= 0) break;
+    }
+  }
+  ::close(fd);
+  return sent;
 }
 
 }  // namespace tlr

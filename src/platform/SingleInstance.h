@@ -1,11 +1,15 @@
 #pragma once
 
 #include <QByteArray>
-#include <QLocalServer>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
+#include <map>
+#include <memory>
+
+class QSocketNotifier;
+class QTimer;
 
 // Keeps one Tollamere running per user account: an advisory lock on a file
 // in the application folder, and a local socket through which a second copy
@@ -31,7 +35,8 @@ class SingleInstanceLock final {
   // close-on-exec, so programs we start never inherit it) and takes an
   // exclusive, non-blocking flock on it. What cannot be opened for writing (a
   // read-only file, one of another user, a folder, a FIFO without a reader)
-  // is opened read-only and locked all the same; the check is skipped
+  // is opened read-only and locked all the same; a symbolic link there is
+  // replaced by a file of our own, never written through; the check is skipped
   // (openFailed) only when nothing can be opened. The descriptor is
   // deliberately never closed: the kernel releases the lock when the process
   // ends, however it ends. On any other outcome it is closed again.
@@ -48,11 +53,22 @@ class SingleInstanceLock final {
 // the channel always belong to the same account and folder), in a short
 // place whatever the home folder: "$XDG_RUNTIME_DIR/tollamere-<uid>-<hash>.socket"
 // when that variable is set, else the abstract socket namespace.
+//
+// The listener serves anyone who can reach it, so it holds little for
+// anyone: a connection of another user (told by its peer credentials; the
+// abstract namespace has no file permissions) is closed at once; at most
+// one short message is read from each connection, which is then closed; a
+// connection that has not sent it within a short time is dropped; only a
+// few are served at once, the rest wait in the kernel's queue. When no
+// descriptor is left to accept with, the listener waits and tries again: it
+// is never closed while the application runs.
 class InstanceChannel final : public QObject {
   Q_OBJECT
 
  public:
   explicit InstanceChannel(QObject* parent = nullptr);
+  // Stops listening; the socket file, if any, is removed.
+  ~InstanceChannel() override;
 
   // Where the channel of an application folder is.
   struct Address {
@@ -68,7 +84,7 @@ class InstanceChannel final : public QObject {
   // Starts listening (the lock holder only: a leftover socket of an ended
   // instance is removed first). False when the socket cannot be made.
   bool listen(const QString& appFolder);
-  QString errorString() const { return server_.errorString(); }
+  QString errorString() const { return error_; }
 
   // In a second copy: sends `message` to the running instance and waits at
   // most `timeout` for it to be taken. False when nobody listens.
@@ -82,9 +98,19 @@ class InstanceChannel final : public QObject {
   void messageReceived(const QByteArray& message);
 
  private:
+  struct Connection;
   void acceptPending();
+  void readFrom(int fd);
+  void close(int fd);
+  void updateAccepting();
 
-  QLocalServer server_;
+  int listenFd_ = -1;
+  QString socketFile_;  // the file to remove, when not abstract
+  QString error_;
+  std::unique_ptr<QSocketNotifier> acceptNotifier_;
+  bool outOfDescriptors_ = false;
+  bool exhaustionLogged_ = false;
+  std::map<int, std::unique_ptr<Connection>> connections_;
 };
 
 }  // namespace tlr

@@ -39,6 +39,59 @@ bool readFlag(const QJsonObject& o, const char* key, bool& into) {
 
 QString systemVersion() { return QStringLiteral("Linux ") + QSysInfo::kernelVersion(); }
 
+// How far the network layer reads ahead of us: what a too large answer can
+// cost before it is noticed.
+constexpr qint64 kReadAhead = 64 * 1024;
+
+}  // namespace
+
+// What a download has brought so far, never more than its limit.
+struct VornelAppSDK::LimitedBody {
+  QByteArray data;
+  qint64 limit = 0;
+  bool tooLarge = false;
+};
+
+// Collects what `reply` downloads into the returned body while it streams:
+// a declared length beyond `limit`, or bytes beyond it, abort the transfer
+// at once. HTTP/1.1 only, whose reading stops while the read buffer is full,
+// so nothing much beyond the limit is ever held.
+std::shared_ptr<VornelAppSDK::LimitedBody> VornelAppSDK::collectLimited(QNetworkReply* reply, qint64 limit) {
+  auto body = std::make_shared<LimitedBody>();
+  body->limit = limit;
+  reply->setReadBufferSize(kReadAhead);
+  const auto refuse = [reply, body] {
+    body->tooLarge = true;
+    body->data = QByteArray();
+    reply->abort();
+  };
+  connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, body, refuse] {
+    bool known = false;
+    const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (!body->tooLarge && known && declared > body->limit) refuse();
+  });
+  const auto take = [reply, body, refuse] {
+    if (body->tooLarge || reply->bytesAvailable() <= 0) return;
+    body->data += reply->read(body->limit + 1 - body->data.size());
+    if (body->data.size() > body->limit) refuse();
+  };
+  connect(reply, &QNetworkReply::readyRead, reply, take);
+  // Connected before the caller's own handler of the end, so it sees all.
+  connect(reply, &QNetworkReply::finished, reply, take);
+  return body;
+}
+
+namespace {
+
+QNetworkRequest limitedRequest(const QUrl& url, std::chrono::milliseconds timeout) {
+  QNetworkRequest request(url);
+  request.setTransferTimeout(static_cast<int>(timeout.count()));
+  request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+  return request;
+}
+
+QString tooLargeText(qint64 limit) { return QStringLiteral("larger than %1 bytes").arg(limit); }
+
 }  // namespace
 
 std::optional<VornelUpdate> VornelUpdate::fromJson(const QJsonValue& value) {
@@ -111,6 +164,22 @@ void VornelAppSDK::start(const QString& appId, const QString& version, const QUr
   checkNow(QStringLiteral("start"));
 }
 
+void VornelAppSDK::stop() {
+  heartbeat_.stop();
+  for (QNetworkReply* reply : network_.findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly)) {
+    disconnect(reply, nullptr, this, nullptr);  // no answer is handled any more
+    reply->abort();
+    delete reply;
+  }
+}
+
+int VornelAppSDK::requestsInFlight() const {
+  int count = 0;
+  for (const QNetworkReply* reply : network_.findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly))
+    count += reply->isRunning() ? 1 : 0;
+  return count;
+}
+
 void VornelAppSDK::appDidBecomeActive() {
   if (appId_.isEmpty()) return;  // not started
   if (sinceLastCheck_.isValid() &&
@@ -140,24 +209,29 @@ QJsonObject VornelAppSDK::requestBody(const QString& reason) const {
 
 void VornelAppSDK::checkNow(const QString& reason) {
   const QByteArray body = QJsonDocument(requestBody(reason)).toJson(QJsonDocument::Compact);
-  QNetworkRequest request(checkUrl());
+  QNetworkRequest request = limitedRequest(checkUrl(), timing_.requestTimeout);
   request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-  request.setTransferTimeout(static_cast<int>(timing_.requestTimeout.count()));
   sinceLastCheck_.start();
   QNetworkReply* reply = network_.post(request, body);
-  connect(reply, &QNetworkReply::finished, this, [this, reply, reason, bytes = body.size()] {
+  const std::shared_ptr<LimitedBody> answer = collectLimited(reply, kMaxAnswerBytes);
+  connect(reply, &QNetworkReply::finished, this, [this, reply, answer, reason, bytes = body.size()] {
     reply->deleteLater();
-    handleReply(*reply, reason, bytes);
+    handleReply(*reply, *answer, reason, bytes);
   });
 }
 
-std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(QNetworkReply& reply, QString* why) {
+std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(QNetworkReply& reply, const LimitedBody& body,
+                                                               QString* why) {
+  if (body.tooLarge) {
+    *why = QStringLiteral("answer ") + tooLargeText(body.limit);
+    return std::nullopt;
+  }
   if (reply.error() != QNetworkReply::NoError) {
     *why = reply.errorString();
     return std::nullopt;
   }
   QJsonParseError parseError{};
-  const QJsonDocument doc = QJsonDocument::fromJson(reply.readAll(), &parseError);
+  const QJsonDocument doc = QJsonDocument::fromJson(body.data, &parseError);
   if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
     *why = QStringLiteral("answer is not a JSON object");
     return std::nullopt;
@@ -185,9 +259,10 @@ std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(QNetworkReply& re
   return answer;
 }
 
-void VornelAppSDK::handleReply(QNetworkReply& reply, const QString& reason, qint64 bytes) {
+void VornelAppSDK::handleReply(QNetworkReply& reply, const LimitedBody& body, const QString& reason,
+                               qint64 bytes) {
   QString why;
-  const std::optional<Answer> answer = decodeAnswer(reply, &why);
+  const std::optional<Answer> answer = decodeAnswer(reply, body, &why);
   networkLog_.log(reason == QLatin1String("heartbeat") ? NetworkEventKind::heartbeat
                                                        : NetworkEventKind::updateCheck,
                   bytes, answer.has_value());
@@ -237,21 +312,20 @@ void VornelAppSDK::fetchAdImage(const VornelAd& ad) {
     setCurrentAd(std::nullopt, {});
     return;
   }
-  QNetworkRequest request{QUrl(ad.image_url, QUrl::StrictMode)};
-  request.setTransferTimeout(static_cast<int>(timing_.requestTimeout.count()));
-  QNetworkReply* reply = network_.get(request);
-  connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-    if (received > kMaxAdImageBytes) reply->abort();
-  });
-  connect(reply, &QNetworkReply::finished, this, [this, reply, ad] {
+  QNetworkReply* reply = network_.get(limitedRequest(QUrl(ad.image_url, QUrl::StrictMode), timing_.requestTimeout));
+  const std::shared_ptr<LimitedBody> image = collectLimited(reply, kMaxAdImageBytes);
+  connect(reply, &QNetworkReply::finished, this, [this, reply, image, ad] {
     reply->deleteLater();
+    if (image->tooLarge) {
+      log(kTag, QStringLiteral("ad image failed: ") + tooLargeText(image->limit));
+      return;
+    }
     if (reply->error() != QNetworkReply::NoError) {
       log(kTag, QStringLiteral("ad image failed: ") + reply->errorString());
       return;
     }
-    QByteArray bytes = reply->readAll();
-    if (bytes.isEmpty() || bytes.size() > kMaxAdImageBytes) return;
-    setCurrentAd(ad, std::move(bytes));
+    if (image->data.isEmpty()) return;
+    setCurrentAd(ad, std::move(image->data));
   });
 }
 

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QNetworkReply;
@@ -95,6 +96,11 @@ class VornelAppSDK final : public QObject {
   // sends the first check with the reason "start". Returns at once.
   void start(const QString& appId, const QString& version, const QUrl& endpoint,
              const QString& channel = QStringLiteral("official"));
+  // At quit: stops the heartbeat and aborts and frees every request still
+  // in flight, without handling or logging them. Checks may start again.
+  void stop();
+  // Requests sent and not answered yet.
+  int requestsInFlight() const;
   // Sends one check now, whatever the activation gap.
   void checkNow(const QString& reason);
   // Called by the UI when the application becomes active: a check with the
@@ -118,7 +124,9 @@ class VornelAppSDK final : public QObject {
   // when it is an http or https address. Returns whether it was handed on.
   bool openCurrentAd() const;
 
-  // The largest announcement picture downloaded.
+  // The largest check answer and announcement picture taken: a download is
+  // stopped as soon as it goes beyond.
+  static constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
   static constexpr qint64 kMaxAdImageBytes = 4 * 1024 * 1024;
 
   const QString& appId() const { return appId_; }
@@ -139,11 +147,13 @@ class VornelAppSDK final : public QObject {
     std::optional<double> heartbeatSeconds;
     std::optional<VornelAd> ad;
   };
-  static std::optional<Answer> decodeAnswer(QNetworkReply& reply, QString* why);
+  struct LimitedBody;
+  static std::shared_ptr<LimitedBody> collectLimited(QNetworkReply* reply, qint64 limit);
+  static std::optional<Answer> decodeAnswer(QNetworkReply& reply, const LimitedBody& body, QString* why);
 
   QUrl checkUrl() const;
   QJsonObject requestBody(const QString& reason) const;
-  void handleReply(QNetworkReply& reply, const QString& reason, qint64 bytes);
+  void handleReply(QNetworkReply& reply, const LimitedBody& body, const QString& reason, qint64 bytes);
   void applyHeartbeat(double seconds);
   void fetchAdImage(const VornelAd& ad);
 

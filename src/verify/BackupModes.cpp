@@ -138,9 +138,7 @@ bool writeFiles(const Fixture& f) {
   for (auto it = f.files.cbegin(); it != f.files.cend(); ++it) {
     const QString path = f.folder + "/" + it.key();
     QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(it.value()) != it.value().size())
-      return false;
+    if (!FileOps::writeOwnFile(path, it.value()).isEmpty()) return false;
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include "verify/ContractTest.h"
 
 #include "core/AgentUninstaller.h"
+#include "platform/Log.h"
 #include "registry/RegistryCodec.h"
 
 #include <QJsonArray>
@@ -25,12 +26,12 @@ class Report {
     ++checks_;
     if (problem) {
       ++failures_;
-      lines_ << QStringLiteral("✗ ") + name + QStringLiteral(": ") + *problem;
+      lines_ << oneLine(QStringLiteral("✗ ") + name + QStringLiteral(": ") + *problem);
     } else {
-      lines_ << QStringLiteral("✓ ") + name;
+      lines_ << oneLine(QStringLiteral("✓ ") + name);
     }
   }
-  void note(const QString& line) { lines_ << line; }
+  void note(const QString& line) { lines_ << oneLine(line); }
   bool success() const { return checks_ > 0 && failures_ == 0; }
   VerificationResult finish() {
     lines_ << (failures_ == 0 ? QStringLiteral("=== PASS: %1 checks ===").arg(checks_)

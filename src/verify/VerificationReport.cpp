@@ -1,13 +1,15 @@
 #include "verify/VerificationReport.h"
 
+#include "platform/Log.h"
+
 namespace tlr {
 
 bool VerificationReport::step(const QString& name, bool ok, const QString& reason) {
   if (ok) {
-    lines_ << QStringLiteral("✓ ") + name;
+    lines_ << oneLine(QStringLiteral("✓ ") + name);
   } else {
     failed_ = true;
-    lines_ << QStringLiteral("✗ ") + name + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+    lines_ << oneLine(QStringLiteral("✗ ") + name + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
   }
   return ok;
 }

@@ -105,8 +105,11 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
       if (!startedRecorded) record(id, AgentEventType::started);
       continue;
     }
-    if (watchedPids_.contains(running.pid)) continue;
-    if (kqueue_) kqueue_->watch(running.pid, id);
+    if (watchedPids_.contains(running.pid)) {
+      if (waitingForDescriptor_.contains(running.pid)) watchExit(running.pid, id);
+      continue;
+    }
+    watchExit(running.pid, id);
     watchedPids_.insert(running.pid, id);
     if (!startedRecorded) record(id, AgentEventType::started);
     if (throttledAgents_.contains(id)) {
@@ -120,13 +123,23 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
     if (current.contains(pid)) continue;
     if (kqueue_) kqueue_->unwatch(pid);
     watchedPids_.remove(pid);
+    waitingForDescriptor_.remove(pid);
   }
+}
+
+void AgentLifecycleWatcher::watchExit(pid_t pid, const QString& agentId) {
+  if (!kqueue_) return;
+  if (kqueue_->watch(pid, agentId) == KqueueProcessWatcher::WatchResult::noDescriptor)
+    waitingForDescriptor_.insert(pid);
+  else
+    waitingForDescriptor_.remove(pid);
 }
 
 // ---- One exit ----
 
 void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const RawExitInfo& raw) {
   watchedPids_.remove(pid);
+  waitingForDescriptor_.remove(pid);
   const std::optional<AgentEntry> found = registry_->lookup(agentId);
   if (!found) return;
   const AgentEntry& entry = *found;

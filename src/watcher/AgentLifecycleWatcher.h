@@ -171,6 +171,9 @@ class AgentLifecycleWatcher final : public QObject {
   using Result = AgentRecover::Result;
 
   void record(const QString& agentId, AgentEventType type, std::optional<QString> details = std::nullopt);
+  // Asks the exit watcher to watch `pid`; one refused for want of a
+  // descriptor is asked again at the next scan.
+  void watchExit(pid_t pid, const QString& agentId);
   bool isLocked(const QString& agentId) const;
   ExitIntent classify(pid_t pid, const RawExitInfo& raw) const;
   static bool shouldRecover(ExitIntent intent, bool locked);
@@ -210,6 +213,9 @@ class AgentLifecycleWatcher final : public QObject {
   std::shared_ptr<const ProcessScanner> scanner_;
 
   QHash<pid_t, QString> watchedPids_;
+  // Pids of watchedPids_ whose exit watch waits for a free descriptor; asked
+  // again at each scan while they run.
+  QSet<pid_t> waitingForDescriptor_;
   // The times of each agent's recent recovery decisions.
   QHash<QString, QList<TimePoint>> crashTimestamps_;
   QSet<QString> throttledAgents_;

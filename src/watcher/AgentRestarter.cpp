@@ -4,6 +4,7 @@
 #include "core/Lang.h"
 #include "core/LocKey.h"
 #include "core/SettingsStore.h"
+#include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/ProcessSignals.h"
 #include "watcher/AgentRecover.h"
@@ -20,8 +21,9 @@ class AgentRestarter::Report {
   Report() : language_(Lang::current()) {}
 
   QString text(const LocKey& key) const { return SettingsStore::dict(language_, key); }
-  void add(const LocKey& key) { lines_ << text(key); }
-  void addLine(QString line) { lines_ << std::move(line); }
+  // Each line stays one line, whatever a command or the registry put in it.
+  void add(const LocKey& key) { lines_ << oneLine(text(key)); }
+  void addLine(const QString& line) { lines_ << oneLine(line); }
   Outcome finish(Result result) const { return {std::move(result), lines_.join(QLatin1Char('\n'))}; }
 
  private:
@@ -158,10 +160,15 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
 
   const CmdResult ran = runCommand(spec.command);
   report.add(LocKey::restartCmdExitCode(ran.exitCode));
-  if (!ran.stdOut.isEmpty())
-    report.addLine(QStringLiteral("  stdout: ") + Characters::prefix(ran.stdOut, kReportOutputCharacters));
-  if (!ran.stdErr.isEmpty())
-    report.addLine(QStringLiteral("  stderr: ") + Characters::prefix(ran.stdErr, kReportOutputCharacters));
+  // An output's own final line feed ends the report line; any other stays
+  // inside it, escaped.
+  const auto outputLine = [](const char* label, const QString& output) {
+    QString shown = Characters::prefix(output, kReportOutputCharacters);
+    while (shown.endsWith(QLatin1Char('\n'))) shown.chop(1);
+    return QLatin1String(label) + shown;
+  };
+  if (!ran.stdOut.isEmpty()) report.addLine(outputLine("  stdout: ", ran.stdOut));
+  if (!ran.stdErr.isEmpty()) report.addLine(outputLine("  stderr: ", ran.stdErr));
   pause(timing_.afterCommand);
 
   const auto succeeded = [&] { return report.finish(Result::success(firstPid(entry.id))); };

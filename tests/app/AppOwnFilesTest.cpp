@@ -2,12 +2,11 @@
 // a deep data folder, an installed copy without its bundle, and what a
 // normal start prints.
 #include "support/AppFixture.h"
+#include "support/RegistryJson.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,21 +18,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kScanSeesAgent = QStringLiteral("[Scanner] 1 Agent 在跑 / ");
-
-// One command-line agent known by the executable name `name`.
-QByteArray registryFor(const QString& name) {
-  const QJsonObject agent{
-      {QStringLiteral("id"), QStringLiteral("fake")},
-      {QStringLiteral("displayName"), QStringLiteral("Fake Agent")},
-      {QStringLiteral("vendor"), QStringLiteral("Test")},
-      {QStringLiteral("kind"), QStringLiteral("cli")},
-      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
-  };
-  return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
-                                   {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
-                                   {QStringLiteral("agents"), QJsonArray{agent}}})
-      .toJson();
-}
 
 bool makeFifo(const QString& path) {
   QDir().mkpath(QFileInfo(path).path());
@@ -69,7 +53,7 @@ TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEnt
   ASSERT_TRUE(makeFifo(appFolder() + QStringLiteral("/network-log.json")));
   ASSERT_TRUE(makeFifo(home_.path() + QStringLiteral("/.config/autostart/tollamere.desktop")));
 
-  AppSandbox& box = sandbox(registryFor(name));
+  AppSandbox& box = sandbox(oneAgentDocument(name));
   AppProcess& app = process(box);
   ASSERT_TRUE(app.start());
   expectScanningAfterStart(app, name, program);
@@ -95,7 +79,7 @@ TEST_F(ApplicationOwnFiles, AFifoInPlaceOfTheDefaultsIsKeptAsideAndTheStartGoesO
   const QString name = uniqueAgentName(QStringLiteral("tlr-own-defaults"));
   const QString program = copyFakeAgent(home_.path() + QStringLiteral("/bin"), name);
   ASSERT_TRUE(makeFifo(defaultsFile()));
-  AppProcess& app = process(sandbox(registryFor(name)));
+  AppProcess& app = process(sandbox(oneAgentDocument(name)));
   ASSERT_TRUE(app.start());
   expectScanningAfterStart(app, name, program);
   EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[Defaults] 设置文件无法读取（"))) << app.stdOut().toStdString();

@@ -3,33 +3,18 @@
 #include "support/AppFixture.h"
 
 #include "platform/SingleInstance.h"
+#include "support/RegistryJson.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <csignal>
 
 using namespace tlr;
 using namespace tlr::test;
 using namespace std::chrono_literals;
-
-namespace {
-
-QByteArray registryOfOneAgent(const QString& name) {
-  const QJsonObject agent{
-      {"id", "fake"},
-      {"displayName", "Fake Agent"},
-      {"vendor", "Test"},
-      {"kind", "cli"},
-      {"identify", QJsonObject{{"executableNames", QJsonArray{name}}}},
-  };
-  return QJsonDocument(QJsonObject{{"schemaVersion", 1}, {"updatedAt", "2025-01-01"}, {"agents", QJsonArray{agent}}})
-      .toJson();
-}
-
-}  // namespace
 
 class ApplicationShutdown : public AppFixture {};
 
@@ -59,7 +44,7 @@ TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
 TEST_F(ApplicationShutdown, AClosedOutputDoesNotEndSupervision) {
   const QString name = uniqueAgentName("tlr-pipe-agent");
   const QString program = copyFakeAgent(home_.path() + "/bin", name);
-  AppProcess& app = process(sandbox(registryOfOneAgent(name)));
+  AppProcess& app = process(sandbox(oneAgentDocument(name)));
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout("[Scanner] ")) << app.stdOut().toStdString();
   app.closeOutput();
@@ -77,4 +62,24 @@ TEST_F(ApplicationShutdown, AClosedOutputDoesNotEndSupervision) {
   EXPECT_TRUE(waitUntil([&] { return storedEventTypes("fake").count("started") == 2; }, 15s))
       << storedEventTypes("fake").join(",").toStdString();
   EXPECT_TRUE(app.isRunning());
+}
+
+// The update check of the start, still unanswered at quit, used to be left
+// allocated (a leak the sanitized build reports, failing the exit status).
+// A proxy that never answers keeps it in flight.
+TEST_F(ApplicationShutdown, AnUpdateCheckInFlightAtQuitIsAbortedAndFreed) {
+  QTcpServer silentProxy;
+  ASSERT_TRUE(silentProxy.listen(QHostAddress::LocalHost, 0));
+  AppProcess& app = process(sandbox());
+  app.setEnv("https_proxy", QStringLiteral("http://127.0.0.1:%1").arg(silentProxy.serverPort()));
+  app.setEnv("no_proxy", "");
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(waitUntil([&] { return silentProxy.hasPendingConnections(); }, 15s)) << app.stdOut().toStdString();
+  QTcpSocket* check = silentProxy.nextPendingConnection();
+  ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), SIGTERM), 0);
+  ASSERT_TRUE(app.waitForExit());
+  EXPECT_TRUE(app.exitedNormally());
+  EXPECT_EQ(app.exitCode(), 0) << app.stdErr().right(4000).toStdString();
+  EXPECT_FALSE(app.stdOut().contains("[Vornel] check")) << "an aborted check is not reported as failed";
+  EXPECT_TRUE(waitUntil([&] { return check->state() == QAbstractSocket::UnconnectedState; }));
 }

@@ -284,3 +284,13 @@ TEST(BackupErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
   EXPECT_EQ(BackupError::of(Case::packFailed, "unknown").description(), "打包失败：unknown");
   EXPECT_EQ(BackupError::of(Case::scanFailed, "x").textualForm(), "scanFailed(\"x\")");
 }
+
+TEST_F(BackupEngineTest, ALinkInPlaceOfTheLastBackupCacheIsReplacedNotWrittenThrough) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  const LinkedDocument document(BackupEngine::lastBackupCachePath());
+  BackupEngine engine(volume.access());
+  ASSERT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok());
+  EXPECT_TRUE(document.untouched());
+  EXPECT_TRUE(document.replacedByAFile());
+  EXPECT_TRUE(readBytes(BackupEngine::lastBackupCachePath()).contains("totalBytes"));
+}

@@ -1,4 +1,5 @@
 #include "platform/ChildProcess.h"
+#include "platform/OpenFileLimit.h"
 
 #include "support/TestSupport.h"
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -224,4 +226,27 @@ TEST(ChildProcessSignals, ChildrenGetTheDefaultBrokenPipeWhileWeIgnoreIt) {
   const QByteArray line = tlr::test::readFile(dir.filePath("log")).toUtf8();
   ASSERT_TRUE(line.startsWith("SigIgn:"));
   EXPECT_FALSE(pipeIgnored(line));
+}
+
+// The application raises its own limit of open files (each watched process
+// costs one); what it starts gets the limit it was started with.
+TEST(ChildProcessLimits, ChildrenGetTheOpenFileLimitTheApplicationStartedWith) {
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_max < 600) GTEST_SKIP() << "the hard limit is too low to show a change";
+  const rlimit low{300, limit.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  const tlr::OpenFileLimit::Change change = tlr::OpenFileLimit::raiseToHardLimit();
+  EXPECT_EQ(change.before, 300u);
+  EXPECT_EQ(change.after, limit.rlim_max);
+  EXPECT_EQ(tlr::OpenFileLimit::current(), limit.rlim_max);
+
+  const auto r = runChild(shell("ulimit -Sn; ulimit -Hn"));
+  EXPECT_EQ(r.out, QByteArray("300\n") + QByteArray::number(qulonglong(limit.rlim_max)) + '\n');
+
+  QTemporaryDir dir;
+  const tlr::DetachedResult detached = tlr::spawnDetached(shell("ulimit -Sn"), dir.path() + "/log");
+  ASSERT_GT(detached.pid, 0) << detached.error.toStdString();
+  EXPECT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(dir.path() + "/log") == "300\n"; }));
+  ::setrlimit(RLIMIT_NOFILE, &limit);
 }

@@ -59,3 +59,20 @@ TEST(DirectoryWatching, AMissingFolderCannotBeWatched) {
   EXPECT_FALSE(watcher.start(home.path() + "/absent", [] {}));
   EXPECT_FALSE(watcher.isWatching());
 }
+
+TEST(DirectoryWatching, AFolderMadeAgainIsWatchedAgainAndToldAsAChange) {
+  TempHome home;
+  const QString folder = home.path() + "/state/app/watched";
+  QDir().mkpath(folder);
+  DirectoryWatcher watcher;
+  int notices = 0;
+  ASSERT_TRUE(watcher.start(folder, [&] { ++notices; }));
+
+  ASSERT_TRUE(QDir(home.path() + "/state").removeRecursively());
+  ASSERT_TRUE(waitUntil([&] { return notices >= 1; })) << "the removal is a change";
+  ASSERT_TRUE(QDir().mkpath(folder));
+  ASSERT_TRUE(waitUntil([&] { return notices >= 2; })) << "so is the folder made again";
+  const int before = notices;
+  home.writeFile("state/app/watched/report-hang.ips", "x");
+  EXPECT_TRUE(waitUntil([&] { return notices > before; })) << "and what arrives in it";
+}

@@ -8,10 +8,22 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tlr;
@@ -120,4 +132,171 @@ TEST(InstanceChannel, WorksWithADeepDataFolderWithAndWithoutARuntimeFolder) {
 
   // Two data folders are two instances: two channels.
   EXPECT_NE(InstanceChannel::address(folder).name, InstanceChannel::address(home.path()).name);
+}
+
+namespace {
+
+// A raw client of the channel of `folder`: connected, nothing sent yet.
+int connectRaw(const QString& folder) {
+  const InstanceChannel::Address where = InstanceChannel::address(folder);
+  const QByteArray name = QFile::encodeName(where.name);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const size_t offset = where.abstract ? 1 : 0;
+  std::memcpy(address.sun_path + offset, name.constData(), static_cast<size_t>(name.size()));
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + name.size() + (where.abstract ? 0 : 1));
+  if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    ADD_FAILURE() << "connect: " << std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether the other side has closed `fd` (a read sees the end), looked at
+// without waiting.
+bool closedByPeer(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, 0) <= 0) return false;
+  char c;
+  return ::recv(fd, &c, 1, MSG_DONTWAIT) <= 0;
+}
+
+// A bring-forward sent from another thread reaches `channel`.
+bool bringForwardReaches(InstanceChannel& channel, const QString& folder) {
+  QByteArray received;
+  const QMetaObject::Connection c =
+      QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received = m; });
+  bool sent = false;
+  std::thread thread([&] { sent = InstanceChannel::notifyRunningInstance(folder, InstanceChannel::kBringForward); });
+  const bool arrived = test::waitUntil([&] { return !received.isEmpty(); });
+  thread.join();
+  QObject::disconnect(c);
+  return sent && arrived && received == InstanceChannel::kBringForward;
+}
+
+}  // namespace
+
+// One client writing without end used to be kept in memory whole.
+TEST(InstanceChannel, AFloodIsCutAfterOneShortMessageAndNothingOfItArrives) {
+  test::TempHome home;
+  InstanceChannel channel;
+  ASSERT_TRUE(channel.listen(home.path()));
+  QList<QByteArray> received;
+  QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received << m; });
+
+  const int fd = connectRaw(home.path());
+  ASSERT_GE(fd, 0);
+  constexpr qint64 kFlood = 64 * 1024 * 1024;
+  std::atomic<qint64> sent = 0;
+  std::atomic<bool> stopped = false;
+  std::thread flooder([&] {
+    const QByteArray chunk(64 * 1024, 'A');
+    while (sent < kFlood) {
+      const ssize_t n = ::send(fd, chunk.constData(), static_cast<size_t>(chunk.size()), MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += n;
+    }
+    stopped = true;
+  });
+  EXPECT_TRUE(test::waitUntil([&] { return stopped.load(); }, std::chrono::seconds(20)));
+  flooder.join();
+  ::close(fd);
+  EXPECT_LT(sent.load(), kFlood / 4) << "the listener stopped reading and closed the connection";
+  EXPECT_TRUE(received.isEmpty());
+  EXPECT_TRUE(bringForwardReaches(channel, home.path()));
+}
+
+// Connections that never send anything used to be kept for good; more of
+// them than are served at once wait their turn and are dropped in turn.
+TEST(InstanceChannel, SilentConnectionsAreDropped) {
+  test::TempHome home;
+  InstanceChannel channel;
+  ASSERT_TRUE(channel.listen(home.path()));
+  std::vector<int> idle;
+  for (int i = 0; i < 12; ++i) idle.push_back(connectRaw(home.path()));
+  EXPECT_TRUE(test::waitUntil([&] { return std::all_of(idle.begin(), idle.end(), closedByPeer); }))
+      << "every silent connection is closed by the listener";
+  for (int fd : idle) ::close(fd);
+  EXPECT_TRUE(bringForwardReaches(channel, home.path()));
+}
+
+// An accept that failed for want of a descriptor used to close the listener
+// and remove its socket for good.
+TEST(InstanceChannel, TheListenerOutlivesRunningOutOfDescriptors) {
+  test::TempHome home;
+  QTemporaryDir runtime;
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+  InstanceChannel channel;
+  ASSERT_TRUE(channel.listen(home.path()));
+  QList<QByteArray> received;
+  // Served once before: the sanitizers' own checks need descriptors the
+  // first time they see a type.
+  ASSERT_TRUE(bringForwardReaches(channel, home.path()));
+  QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received << m; });
+
+  // Queued before the descriptors run out, with its message already sent.
+  const int waiting = connectRaw(home.path());
+  ASSERT_GE(waiting, 0);
+  ASSERT_EQ(::send(waiting, "bring-forward\n", 14, MSG_NOSIGNAL), 14);
+  // A low limit, so that running out is quick.
+  rlimit limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+  const rlimit low{std::min<rlim_t>(limit.rlim_cur, 256), limit.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> filler;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) filler.push_back(fd);
+  ASSERT_EQ(errno, EMFILE);
+  // Let the listener meet the exhaustion a few times.
+  test::waitUntil([] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_TRUE(received.isEmpty());
+  for (int fd : filler) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+
+  EXPECT_TRUE(test::waitUntil([&] { return !received.isEmpty(); })) << "the queued message is taken";
+  EXPECT_EQ(received.value(0), InstanceChannel::kBringForward);
+  ::close(waiting);
+  EXPECT_TRUE(QFileInfo::exists(InstanceChannel::socketPath(home.path())));
+  EXPECT_TRUE(bringForwardReaches(channel, home.path()));
+  qunsetenv("XDG_RUNTIME_DIR");
+}
+
+// The abstract namespace has no file permissions: any local user can
+// connect, and is not listened to.
+TEST(InstanceChannel, AnotherUsersMessageIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
+  test::TempHome home;
+  ASSERT_TRUE(InstanceChannel::address(home.path()).abstract);
+  InstanceChannel channel;
+  ASSERT_TRUE(channel.listen(home.path()));
+  QList<QByteArray> received;
+  QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received << m; });
+  const QByteArray name = QFile::encodeName(InstanceChannel::address(home.path()).name);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
+  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Only async-signal-safe calls from here: the peer credentials are those
+    // of the process that connects.
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    const int other = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const timeval wait{5, 0};
+    ::setsockopt(other, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    if (::connect(other, reinterpret_cast<const sockaddr*>(&address), length) != 0) ::_exit(4);
+    if (::send(other, "bring-forward\n", 14, MSG_NOSIGNAL) != 14) ::_exit(5);
+    char c;
+    const ssize_t got = ::recv(other, &c, 1, 0);  // an end or a reset: closed by the listener
+    ::_exit(got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 6);
+  }
+  ASSERT_GT(child, 0);
+  int status = -1;
+  ASSERT_TRUE(test::waitUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  test::waitUntil([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_TRUE(received.isEmpty());
 }

@@ -2,6 +2,9 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <memory>
+
 namespace tlr::test {
 
 LoopbackHttpServer::LoopbackHttpServer() {
@@ -40,6 +43,13 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket) {
   requests_.append(request);
 
   const Response response = responder_ ? responder_(request) : Response{};
+  if (response.streamedBytes > 0) {
+    QByteArray head("HTTP/1.1 200 Answer\r\nContent-Type: application/octet-stream\r\n");
+    if (response.declareLength) head += "Content-Length: " + QByteArray::number(response.streamedBytes) + "\r\n";
+    socket->write(head + "Connection: close\r\n\r\n");
+    stream(socket, response.streamedBytes);
+    return;
+  }
   if (!response.dropConnection) {
     socket->write(QByteArray("HTTP/1.1 ") + QByteArray::number(response.status) +
                   " Answer\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -47,6 +57,28 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket) {
                   response.body);
   }
   socket->disconnectFromHost();
+}
+
+void LoopbackHttpServer::stream(QTcpSocket* socket, qint64 total) {
+  // Never more than a few pieces waiting in our own buffer: what is counted
+  // is what the client's side took.
+  static constexpr qint64 kPiece = 64 * 1024;
+  auto left = std::make_shared<qint64>(total);
+  const QByteArray piece(kPiece, '7');
+  const auto refill = [this, socket, left, piece] {
+    while (*left > 0 && socket->bytesToWrite() < 2 * kPiece) {
+      const qint64 n = std::min<qint64>(*left, kPiece);
+      socket->write(piece.left(n));
+      *left -= n;
+    }
+    if (*left == 0 && socket->bytesToWrite() == 0) socket->disconnectFromHost();
+  };
+  connect(socket, &QTcpSocket::disconnected, this, [this] { ++streamsEnded_; });
+  connect(socket, &QTcpSocket::bytesWritten, socket, [this, refill](qint64 written) {
+    streamedTaken_ += written;
+    refill();
+  });
+  refill();
 }
 
 }  // namespace tlr::test

@@ -28,6 +28,10 @@ class LoopbackHttpServer : public QObject {
     int status = 200;
     QByteArray body = "{}";
     bool dropConnection = false;  // close without answering
+    // When set, `body` is ignored: this many filler bytes are sent, a piece
+    // at a time as the client takes them, with or without a length header.
+    qint64 streamedBytes = 0;
+    bool declareLength = true;
   };
 
   LoopbackHttpServer();
@@ -38,14 +42,23 @@ class LoopbackHttpServer : public QObject {
     responder_ = std::move(responder);
   }
   const QList<Request>& requests() const { return requests_; }
+  // Bytes of streamed answers handed to the client so far (what it read,
+  // and what the system buffers between us).
+  qint64 streamedBytesTaken() const { return streamedTaken_; }
+  // Streamed answers whose connection has ended: all sent, or the client
+  // closed it.
+  int streamsEnded() const { return streamsEnded_; }
 
  private:
   void onReadyRead(QTcpSocket* socket);
+  void stream(QTcpSocket* socket, qint64 total);
 
   QTcpServer server_;
   QHash<QTcpSocket*, QByteArray> buffers_;
   QList<Request> requests_;
   std::function<Response(const Request&)> responder_;
+  qint64 streamedTaken_ = 0;
+  int streamsEnded_ = 0;
 };
 
 }  // namespace tlr::test

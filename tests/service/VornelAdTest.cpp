@@ -92,3 +92,28 @@ TEST(VornelAnnouncements, AMalformedAdCostsOnlyTheAdAndAFileLinkedPictureIsNotFe
   ASSERT_TRUE(waitUntil([&] { return f.server.requests().size() > before && f.networkLog.events().size() >= 2; }));
   EXPECT_FALSE(f.sdk.currentAd().has_value());
 }
+
+// A picture was cut at its limit only after far more had been read.
+TEST(VornelAnnouncements, AnOversizedPictureIsStoppedWhileItStreams) {
+  constexpr qint64 kServed = 128 * 1024 * 1024;
+  for (const bool declared : {true, false}) {
+    AdFixture f;
+    f.checkAnswer = f.adAnswer("https://tollamere.example/news");
+    bool imageAsked = false;
+    f.server.setResponder([&](const LoopbackHttpServer::Request& r) {
+      LoopbackHttpServer::Response response{200, f.checkAnswer, false};
+      if (r.path.endsWith("/banner.png")) {
+        imageAsked = true;
+        response.streamedBytes = kServed;
+        response.declareLength = declared;
+      }
+      return response;
+    });
+    f.sdk.start("app", "0.2.0", f.server.endpoint());
+    ASSERT_TRUE(waitUntil([&] { return imageAsked; }));
+    ASSERT_TRUE(waitUntil([&] { return f.server.streamsEnded() == 1; }, 60s));
+    EXPECT_LT(f.server.streamedBytesTaken(), 32 * 1024 * 1024) << "declared length: " << declared;
+    EXPECT_FALSE(f.sdk.currentAd().has_value());
+    EXPECT_TRUE(f.sdk.adImage().isEmpty());
+  }
+}

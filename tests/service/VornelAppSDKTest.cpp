@@ -9,7 +9,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QNetworkReply>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -241,4 +243,41 @@ TEST(VornelHeartbeat, TheAnswersIntervalDrivesHeartbeatChecks) {
   f.answer(R"({"heartbeat_interval": 0.001})");
   ASSERT_TRUE(waitUntil([&] { return f.sdk->heartbeatInterval() == 100ms; }, 5s))
       << "kept at the minimum";
+}
+
+// A 1.5 GB answer used to be read into memory whole.
+TEST(VornelFailures, AnOversizedAnswerIsStoppedWhileItStreams) {
+  constexpr qint64 kServed = 128 * 1024 * 1024;
+  for (const bool declared : {true, false}) {
+    Fixture f;
+    f.server.setResponder([declared](const LoopbackHttpServer::Request&) {
+      LoopbackHttpServer::Response response;
+      response.streamedBytes = kServed;
+      response.declareLength = declared;
+      return response;
+    });
+    f.start(f.server.endpoint());
+    ASSERT_TRUE(f.waitForLogEntries(1));
+    EXPECT_FALSE(f.networkLog.events().at(0).success);
+    ASSERT_TRUE(waitUntil([&] { return f.server.streamsEnded() == 1; }, 60s));
+    EXPECT_LT(f.server.streamedBytesTaken(), 32 * 1024 * 1024) << "declared length: " << declared;
+  }
+}
+
+// The check of the start, still unanswered at quit, used to stay allocated.
+TEST(VornelCheckRequest, StopAbortsAndFreesWhatIsInFlight) {
+  Fixture f;
+  QTcpServer silent;  // accepts, never answers
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+  f.start(QUrl(QStringLiteral("http://127.0.0.1:%1/v1/").arg(silent.serverPort())));
+  ASSERT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
+  QTcpSocket* connection = silent.nextPendingConnection();
+  EXPECT_EQ(f.sdk->requestsInFlight(), 1);
+
+  f.sdk->stop();
+  EXPECT_EQ(f.sdk->requestsInFlight(), 0);
+  EXPECT_TRUE(f.sdk->findChildren<QNetworkReply*>().isEmpty()) << "freed at once, not at a later turn of the loop";
+  EXPECT_TRUE(waitUntil([&] { return connection->state() == QAbstractSocket::UnconnectedState; }))
+      << "the request was aborted";
+  EXPECT_TRUE(f.networkLog.events().isEmpty()) << "an aborted check is neither handled nor logged";
 }

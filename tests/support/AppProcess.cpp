@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace tlr::test {
 namespace {
@@ -53,6 +54,10 @@ AppProcess::~AppProcess() { stop(); }
 bool AppProcess::start() {
   process_.setProcessEnvironment(environment_);
   process_.setProgram(program_);
+  if (fileLimit_) {
+    const rlimit limit{static_cast<rlim_t>(fileLimit_->first), static_cast<rlim_t>(fileLimit_->second)};
+    process_.setChildProcessModifier([limit] { ::setrlimit(RLIMIT_NOFILE, &limit); });
+  }
   process_.start();
   return process_.waitForStarted(10000);
 }

@@ -49,6 +49,8 @@ class AppProcess {
   AppProcess& operator=(const AppProcess&) = delete;
 
   void setEnv(const QString& name, const QString& value) { environment_.insert(name, value); }
+  // Starts it with these limits of open files, as a login session might.
+  void setOpenFileLimit(quint64 soft, quint64 hard) { fileLimit_ = {soft, hard}; }
 
   bool start();
   qint64 pid() const { return process_.processId(); }
@@ -79,6 +81,7 @@ class AppProcess {
   QString program_;
   QByteArray out_;
   QByteArray err_;
+  std::optional<std::pair<quint64, quint64>> fileLimit_;
 };
 
 

@@ -183,3 +183,24 @@ QString readFile(const QString& path) {
 QString toolPath(const QString& name) { return QStringLiteral(TLR_TEST_BIN_DIR "/tools/") + name; }
 
 }  // namespace tlr::test
+
+namespace tlr::test {
+
+LinkedDocument::LinkedDocument(const QString& linkPath, QByteArray content)
+    : link_(linkPath), document_(dir_.path() + QStringLiteral("/my-notes.txt")), content_(std::move(content)) {
+  writeBytes(document_, content_);
+  QDir().mkpath(QFileInfo(linkPath).path());
+  if (!QFile::link(document_, linkPath)) ADD_FAILURE() << "cannot link " << linkPath.toStdString();
+}
+
+bool LinkedDocument::untouched() const {
+  const QFileInfo info(document_);
+  return info.isFile() && !info.isSymLink() && readBytes(document_) == content_;
+}
+
+bool LinkedDocument::replacedByAFile() const {
+  const QFileInfo info(link_);
+  return !info.isSymLink() && info.isFile();
+}
+
+}  // namespace tlr::test

@@ -62,6 +62,30 @@ class FakeBin {
   std::optional<QByteArray> oldRuntimeDir_;
 };
 
+// A document of the user's, outside the temporary home, and a symbolic link
+// to it at `linkPath` (its folders made): where one of our own files is
+// expected, to show that it is never written through.
+class LinkedDocument {
+ public:
+  explicit LinkedDocument(const QString& linkPath, QByteArray content = kContent);
+  LinkedDocument(const LinkedDocument&) = delete;
+  LinkedDocument& operator=(const LinkedDocument&) = delete;
+
+  QString documentPath() const { return document_; }
+  // The document holds exactly what it held, and is still a plain file.
+  bool untouched() const;
+  // A plain file now stands at the link's place.
+  bool replacedByAFile() const;
+
+  static constexpr const char* kContent = "the user's own words\n";
+
+ private:
+  QTemporaryDir dir_;
+  QString link_;
+  QString document_;
+  QByteArray content_;
+};
+
 // Polls `condition` until it holds or `timeout` passes, processing Qt events
 // in between. Returns whether the condition held.
 bool waitUntil(const std::function<bool()>& condition,

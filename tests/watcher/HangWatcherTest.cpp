@@ -254,3 +254,32 @@ TEST(HangWatching, WithTheEventStoreGoneAHangIsOnlyLogged) {
   waitUntil([] { return false; }, std::chrono::milliseconds(300));
   EXPECT_TRUE(f.defaults.value(EventStore::defaultsKey).isUndefined());
 }
+
+// Hang detection used to end for good once its folder was removed or renamed,
+// also when the folder was made again.
+TEST(HangReports, DetectionResumesWhenTheFolderIsRemovedOrRenamedAndMadeAgain) {
+  HangFixture f;
+  f.watcher.updateRegistry(testRegistry());
+  f.watcher.start();
+  ASSERT_TRUE(f.watcher.isWatching());
+  const QString folder = f.watcher.reportsFolder();
+
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  ASSERT_TRUE(QDir().mkpath(folder));
+  f.drop("node-1-hang.ips", report("node"));
+  ASSERT_TRUE(f.waitForEvents(1)) << "after removal";
+
+  ASSERT_TRUE(QDir().rename(folder, folder + ".old"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  f.drop("claude-2-hang.ips", report("claude"));
+  ASSERT_TRUE(f.waitForEvents(2)) << "after a rename";
+
+  // Its parent too, made again in two steps.
+  const QString parent = QFileInfo(folder).path();
+  ASSERT_TRUE(QDir(parent).removeRecursively());
+  ASSERT_TRUE(QDir().mkpath(parent));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  f.drop("codex-3-hang.ips", report("codex"));
+  ASSERT_TRUE(f.waitForEvents(3)) << "after its parent was made again";
+  EXPECT_EQ(f.events().at(2).agentId, "codex");
+}

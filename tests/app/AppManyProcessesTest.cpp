@@ -1,0 +1,112 @@
+// An agent of more than a thousand processes, each of which the application
+// watches with a descriptor of its own, under a session's usual limit of
+// 1,024 open files.
+#include "support/AppFixture.h"
+#include "support/RegistryJson.h"
+
+#include <QFile>
+#include <QProcess>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace tlr;
+using namespace tlr::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+rlim_t hardLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  return limit.rlim_max;
+}
+
+}  // namespace
+
+class ManyProcesses : public AppFixture {
+ protected:
+  ~ManyProcesses() override {
+    for (pid_t pid : pids_) ::kill(pid, SIGKILL);
+  }
+
+  // Starts `count` processes known by `name_` (a link to sleep, so each is
+  // small), not children of the test, as a user's agent is not. False when
+  // not all of them started.
+  bool startProcesses(int count) {
+    const QString program = home_.path() + QStringLiteral("/bin/") + name_;
+    QDir().mkpath(home_.path() + QStringLiteral("/bin"));
+    if (!QFile::link(QStringLiteral("/bin/sleep"), program)) return false;
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("i=0; while [ $i -lt %1 ]; do \"$0\" 600 </dev/null >/dev/null 2>&1 & echo $!; "
+                                "i=$((i+1)); done")
+                     .arg(count),
+                 program});
+    if (!shell.waitForFinished(60000)) return false;
+    for (const QByteArray& line : shell.readAllStandardOutput().split('\n')) {
+      if (!line.isEmpty()) pids_ << static_cast<pid_t>(line.toInt());
+    }
+    return pids_.size() == count;
+  }
+
+  void killAll() {
+    for (pid_t pid : pids_) ::kill(pid, SIGKILL);
+  }
+
+  static qsizetype exitLines(const QString& out) { return out.count(QStringLiteral("[Exit] Fake Agent pid=")); }
+
+  QString name_ = uniqueAgentName(QStringLiteral("tlr-many"));
+  QList<pid_t> pids_;
+};
+
+// With 1,024 descriptors the watcher failed for about a hundred of them
+// ("errno=24 — Agent 可能不存在") and their exits were lost.
+TEST_F(ManyProcesses, EveryExitOfMoreThanAThousandProcessesIsReported) {
+  constexpr int kCount = 1100;
+  if (hardLimit() < 4096) GTEST_SKIP() << "the hard limit of open files is too low to raise";
+  ASSERT_TRUE(startProcesses(kCount));
+  AppSandbox& box = sandbox(oneAgentDocument(name_));
+  AppProcess& app = process(box);
+  app.setOpenFileLimit(1024, hardLimit());
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Fake Agent\n").arg(kCount), 30s)) << app.stdOut().toStdString();
+  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[App] 打开文件数上限 1024 → %1\n").arg(hardLimit())));
+
+  killAll();
+  EXPECT_TRUE(waitUntil([&] { return exitLines(app.stdOut()) == kCount; }, 120s))
+      << exitLines(app.stdOut()) << " exits of " << kCount;
+  EXPECT_FALSE(app.stdOut().contains(QStringLiteral("[Kqueue] watch pid="))) << app.stdOut().toStdString();
+}
+
+// When even the hard limit is low, the watcher leaves descriptors for the
+// rest: the bring-forward channel and the stores keep working, and the log
+// names the real cause.
+TEST_F(ManyProcesses, ALowHardLimitLeavesTheChannelAndTheStoresWorking) {
+  constexpr int kCount = 600;
+  ASSERT_TRUE(startProcesses(kCount));
+  AppSandbox& box = sandbox(oneAgentDocument(name_));
+  AppProcess& app = process(box);
+  app.setOpenFileLimit(512, 512);
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Fake Agent\n").arg(kCount), 30s)) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("文件描述符不够（上限 512，")));
+  EXPECT_FALSE(app.stdOut().contains(QStringLiteral("Agent 可能不存在")));
+  EXPECT_EQ(app.stdOut().count(QStringLiteral("文件描述符不够")), 1) << "said once, not for every process";
+
+  AppProcess& second = process(box);
+  ASSERT_TRUE(second.start());
+  ASSERT_TRUE(second.waitForExit());
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[App] 另一实例请求前置 → 显示主窗口"))) << app.stdOut().toStdString();
+
+  // The exits of the watched ones are recorded in the event store.
+  killAll();
+  ASSERT_TRUE(waitUntil([&] { return exitLines(app.stdOut()) >= 200; }, 60s)) << exitLines(app.stdOut());
+  // A kill reads as forced or, under memory pressure, as out of memory.
+  EXPECT_TRUE(waitUntil([&] {
+    const QStringList types = storedEventTypes(QStringLiteral("fake"));
+    return types.contains(QStringLiteral("exitedNormal")) || types.contains(QStringLiteral("killedByOOM"));
+  })) << app.stdOut().toStdString();
+  EXPECT_TRUE(app.isRunning());
+}

@@ -1,0 +1,41 @@
+#include "platform/Log.h"
+
+#include "support/TestSupport.h"
+
+#include <QTemporaryFile>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include <unistd.h>
+
+namespace {
+
+// What `write` puts on the descriptor `fd` (standard output or error).
+QByteArray capture(int fd, const std::function<void()>& write) {
+  QTemporaryFile file;
+  if (!file.open()) return "<no file>";
+  const int saved = ::dup(fd);
+  ::dup2(file.handle(), fd);
+  write();
+  ::dup2(saved, fd);
+  ::close(saved);
+  file.seek(0);
+  return file.readAll();
+}
+
+}  // namespace
+
+// A "latest_version" from the network holding a line feed used to write a
+// line of its own into the log, one that looked like the application's.
+TEST(LogLines, TextFromOutsideNeverStartsALineOrSteersTheTerminal) {
+  const QString hostile =
+      QStringLiteral("9.9\n[Event] fake · exitedAbnormal · forged line\r\x1b[2J\u2028\u0085end\tx");
+  const QByteArray expected =
+      QStringLiteral("9.9\\n[Event] fake · exitedAbnormal · forged line\\r\\x1b[2J\\u2028\\x85end\tx").toUtf8();
+  EXPECT_EQ(capture(STDOUT_FILENO, [&] { tlr::log("[Vornel] ", QStringLiteral("update available: ") + hostile); }),
+            "[Vornel] update available: " + expected + '\n');
+  EXPECT_EQ(capture(STDERR_FILENO, [&] { tlr::errLine(QStringLiteral("[Discovery] ") + hostile); }),
+            "[Discovery] " + expected + '\n');
+}
