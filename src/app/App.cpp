@@ -2,12 +2,12 @@
 
 #include "app/Windows.h"
 
-#include "backup/AgentDataDiscovery.h"
 #include "backup/BackupStaging.h"
 #include "backup/BackupVolume.h"
 #include "backup/OperationStop.h"
 #include "backup/VolumeLock.h"
 #include "backup/RestoreEngine.h"
+#include "core/AgentDataDiscovery.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/NetworkLogger.h"

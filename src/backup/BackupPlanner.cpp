@@ -1,6 +1,6 @@
 #include "backup/BackupPlanner.h"
 
-#include "backup/AgentDataDiscovery.h"
+#include "core/AgentDataDiscovery.h"
 
 #include <QDir>
 

@@ -1,6 +1,5 @@
 #include "backup/RestoreEngine.h"
 
-#include "backup/AgentDataDiscovery.h"
 #include "backup/BackupCatalog.h"
 #include "backup/BackupEngine.h"
 #include "backup/BackupStaging.h"
@@ -8,6 +7,7 @@
 #include "backup/OperationStop.h"
 #include "backup/RestoreTree.h"
 #include "backup/SnapshotChoice.h"
+#include "core/AgentDataDiscovery.h"
 #include "core/NetworkLogger.h"
 #include "platform/OffMain.h"
 #include "core/SettingsStore.h"

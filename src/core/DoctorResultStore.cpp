@@ -10,13 +10,13 @@ DoctorResultStore& DoctorResultStore::shared() {
 DoctorResultStore::DoctorResultStore(Clock clock, QObject* parent)
     : QObject(parent), clock_(std::move(clock)) {}
 
-std::optional<AgentDoctor::Result> DoctorResultStore::result(const QString& agentId) const {
+std::optional<DoctorResult> DoctorResultStore::result(const QString& agentId) const {
   const auto it = results_.constFind(agentId);
   if (it == results_.cend()) return std::nullopt;
   return *it;
 }
 
-void DoctorResultStore::setResult(const QString& agentId, std::optional<AgentDoctor::Result> result) {
+void DoctorResultStore::setResult(const QString& agentId, std::optional<DoctorResult> result) {
   if (result) {
     results_.insert(agentId, std::move(*result));
   } else if (results_.remove(agentId) == 0) {
@@ -58,7 +58,7 @@ bool DoctorResultStore::beginAutoRun(const QString& agentId) {
   return true;
 }
 
-void DoctorResultStore::finishAutoRun(const QString& agentId, std::optional<AgentDoctor::Result> result) {
+void DoctorResultStore::finishAutoRun(const QString& agentId, std::optional<DoctorResult> result) {
   setRunning(agentId, false);
   setResult(agentId, std::move(result));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "watcher/AgentDoctor.h"
+#include "core/DoctorResult.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -30,10 +30,10 @@ class DoctorResultStore : public QObject {
 
   explicit DoctorResultStore(Clock clock = &QDateTime::currentDateTimeUtc, QObject* parent = nullptr);
 
-  const QHash<QString, AgentDoctor::Result>& results() const { return results_; }
-  std::optional<AgentDoctor::Result> result(const QString& agentId) const;
+  const QHash<QString, DoctorResult>& results() const { return results_; }
+  std::optional<DoctorResult> result(const QString& agentId) const;
   // Stores the result, or removes the agent's entry when there is none.
-  void setResult(const QString& agentId, std::optional<AgentDoctor::Result> result);
+  void setResult(const QString& agentId, std::optional<DoctorResult> result);
 
   const QSet<QString>& runningIds() const { return runningIds_; }
   void setRunning(const QString& agentId, bool running);
@@ -56,7 +56,7 @@ class DoctorResultStore : public QObject {
   bool beginAutoRun(const QString& agentId);
   // The automatic run has ended: the agent is no longer running; its result
   // is stored, or the stored one removed when none came.
-  void finishAutoRun(const QString& agentId, std::optional<AgentDoctor::Result> result);
+  void finishAutoRun(const QString& agentId, std::optional<DoctorResult> result);
 
  Q_SIGNALS:
   void resultsChanged(const QString& agentId);
@@ -64,7 +64,7 @@ class DoctorResultStore : public QObject {
 
  private:
   Clock clock_;
-  QHash<QString, AgentDoctor::Result> results_;
+  QHash<QString, DoctorResult> results_;
   QSet<QString> runningIds_;
   QHash<QString, QDateTime> lastAutoRunAt_;
 };

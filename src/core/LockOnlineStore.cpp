@@ -1,8 +1,8 @@
 #include "core/LockOnlineStore.h"
 
 #include "core/SharedStore.h"
+#include "platform/LaunchdStatus.h"
 #include "platform/Log.h"
-#include "watcher/ProcessScanner.h"
 
 #include <QJsonArray>
 
@@ -25,7 +25,7 @@ QStringList sorted(const QSet<QString>& ids) {
 
 LockOnlineStore& LockOnlineStore::shared() {
   return sharedPerDefaults<LockOnlineStore>([](Defaults& d) {
-    return std::make_unique<LockOnlineStore>(d, EventStore::shared(), &ProcessScanner::isManagedByLaunchd);
+    return std::make_unique<LockOnlineStore>(d, EventStore::shared(), &LaunchdStatus::isManaged);
   });
 }
 

@@ -28,7 +28,7 @@ class LockOnlineStore : public QObject {
   static QString initializedKey() { return defaultsKey + QStringLiteral(".initialized"); }
 
   // The store of the current user's defaults, recording into
-  // EventStore::shared() and asking ProcessScanner about launchd.
+  // EventStore::shared() and asking LaunchdStatus about launchd.
   static LockOnlineStore& shared();
   LockOnlineStore(Defaults& defaults, EventStore& events, LaunchdCheck launchdCheck, QObject* parent = nullptr);
 

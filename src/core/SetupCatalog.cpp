@@ -1,6 +1,6 @@
 #include "core/SetupCatalog.h"
 
-#include "backup/AgentDataDiscovery.h"
+#include "core/AgentDataDiscovery.h"
 
 namespace tlr {
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/DoctorResult.h"
 #include "registry/AgentEntry.h"
 #include "watcher/AgentRestarter.h"
 
@@ -19,36 +20,16 @@ namespace tlr {
 // thread. Several calls may overlap.
 class AgentDoctor {
  public:
-  using KnownIssue = AgentEntry::DoctorSpec::KnownIssue;
+  using KnownIssue = DoctorResult::KnownIssue;
   using CommandRunner = std::function<AgentRestarter::CmdResult(const QStringList&)>;
   // Answers, at the moment a message is built, whether it should be English
   // (otherwise it is Chinese).
   using LanguageProbe = std::function<bool()>;
 
-  struct DetectedIssue {
-    KnownIssue issue;
-    QString matchedSnippet;  // the output line(s) around the first match
-  };
-
-  // A known issue whose expression does not compile; it is never detected.
-  struct PatternError {
-    QString issueId;
-    QString message;  // the expression engine's reason and its offset
-  };
-
-  struct Result {
-    QString entryDisplayName;
-    QStringList command;
-    qint32 exitCode = -1;
-    QString stdOut;
-    QString stdErr;
-    double elapsedSeconds = 0;
-    QList<DetectedIssue> detectedIssues;  // in the order of the known issues
-    QList<PatternError> patternErrors;
-
-    // The transcript: the command, its outputs, a rule and the exit line.
-    QString combinedOutput(bool english) const;
-  };
+  // What a diagnosis found, under the names callers know it by.
+  using DetectedIssue = DoctorResult::DetectedIssue;
+  using PatternError = DoctorResult::PatternError;
+  using Result = DoctorResult;
 
   struct FixResult {
     enum class Kind { success, failure };

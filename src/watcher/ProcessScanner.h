@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LaunchdStatus.h"
 #include "platform/ProcessTable.h"
 #include "platform/Workspace.h"
 #include "registry/AgentRegistry.h"
@@ -60,17 +61,12 @@ class ProcessScanner final {
   // scanAll(), for callers that need both from the same moment.
   static QList<RunningAgent> firstOfEachAgent(QList<RunningAgent> all);
 
-  // Whether the user manager runs the job `label` now. Answers are kept for
-  // 30 seconds per label, for the whole process. Without a user manager it
-  // is false at once and nothing runs. Other threads block while systemctl
-  // runs; so does the main thread until setMainThreadMayWait(false), after
-  // which it answers from the last answer (false when there is none) and an
-  // expired or missing answer is asked for again on a thread of its own.
-  static bool isManagedByLaunchd(const QString& label);
-  static void invalidateLaunchdCache(const QString& label);
-  // Start-up may wait for the user manager; once windows exist the main
-  // thread must not.
-  static void setMainThreadMayWait(bool mayWait);
+  // The launchd check of LaunchdStatus, under the names the scanner's
+  // callers use: whether the user manager runs the job `label` now (kept for
+  // 30 seconds; the main thread never waits once setMainThreadMayWait(false)).
+  static bool isManagedByLaunchd(const QString& label) { return LaunchdStatus::isManaged(label); }
+  static void invalidateLaunchdCache(const QString& label) { LaunchdStatus::invalidate(label); }
+  static void setMainThreadMayWait(bool mayWait) { LaunchdStatus::setMainThreadMayWait(mayWait); }
   // The bundle identifier of the nearest ancestor (8 steps at most) that is a
   // running desktop application.
   static std::optional<QString> parentBundleId(pid_t pid);

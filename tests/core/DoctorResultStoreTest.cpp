@@ -12,7 +12,7 @@ class DoctorResultStoreTest : public ::testing::Test {
  protected:
   QDateTime now = QDateTime::fromSecsSinceEpoch(1'700'000'000, Qt::UTC);
   DoctorResultStore store{[this] { return now; }};
-  tlr::AgentDoctor::Result result;
+  tlr::DoctorResult result;
 };
 
 }  // namespace

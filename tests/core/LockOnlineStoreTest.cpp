@@ -1,6 +1,6 @@
 #include "core/LockOnlineStore.h"
 
-#include "watcher/ProcessScanner.h"
+#include "platform/LaunchdStatus.h"
 
 #include "support/TestSupport.h"
 
@@ -27,10 +27,10 @@ class LockOnlineStoreTest : public ::testing::Test {
   void SetUp() override {
     bin.addUserManager("tlr.lock.up", 99);
     for (const char* label : {"tlr.lock.up", "tlr.lock.down", "tlr.lock.later"})
-      ProcessScanner::invalidateLaunchdCache(label);
+      LaunchdStatus::invalidate(label);
   }
   std::unique_ptr<LockOnlineStore> makeStore() {
-    return std::make_unique<LockOnlineStore>(defaults, events, &ProcessScanner::isManagedByLaunchd);
+    return std::make_unique<LockOnlineStore>(defaults, events, &LaunchdStatus::isManaged);
   }
   int systemctlCalls() const { return test::readFile(bin.recordPath("systemctl")).count('\n'); }
   QJsonObject file() const { return QJsonDocument::fromJson(test::readFile(defaults.filePath()).toUtf8()).object(); }
@@ -59,10 +59,10 @@ TEST_F(LockOnlineStoreTest, AdoptsRunningLaunchdJobsOnFirstSightOnly) {
   EXPECT_EQ(file().value(LockOnlineStore::initializedKey()).toArray(), (QJsonArray{"down", "plain", "up"}));
 
   // Second launch: nothing new, so no query and no write.
-  for (const char* label : {"tlr.lock.up", "tlr.lock.down"}) ProcessScanner::invalidateLaunchdCache(label);
+  for (const char* label : {"tlr.lock.up", "tlr.lock.down"}) LaunchdStatus::invalidate(label);
   const QString before = test::readFile(defaults.filePath());
   Defaults reread(defaults.filePath());
-  LockOnlineStore restarted(reread, events, &ProcessScanner::isManagedByLaunchd);
+  LockOnlineStore restarted(reread, events, &LaunchdStatus::isManaged);
   EXPECT_EQ(restarted.lockedIDs(), QSet<QString>{"up"});
   restarted.initializeDefaults(entries);
   EXPECT_EQ(systemctlCalls(), 2);
@@ -80,7 +80,7 @@ TEST_F(LockOnlineStoreTest, AnUnlockedAgentStaysUnlockedAtLaterLaunches) {
   store->initializeDefaults(entries);
   store->setLocked("up", false);
   Defaults reread(defaults.filePath());
-  LockOnlineStore restarted(reread, events, &ProcessScanner::isManagedByLaunchd);
+  LockOnlineStore restarted(reread, events, &LaunchdStatus::isManaged);
   restarted.initializeDefaults(entries);
   EXPECT_FALSE(restarted.isLocked("up"));
 }

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <thread>
 #include <unistd.h>
 
 namespace tlr {
@@ -189,50 +188,8 @@ class LaunchdCheck : public ProcessScannerTest {
     bin.addUserManager("tlr.test.up", 77);
     for (const char* label : {"tlr.test.up", "tlr.test.down"}) ProcessScanner::invalidateLaunchdCache(label);
   }
-  int calls() const { return test::readFile(bin.recordPath("systemctl")).count('\n'); }
   test::FakeBin bin;
 };
-
-TEST_F(LaunchdCheck, AnswersFromItsCacheUntilInvalidated) {
-  EXPECT_TRUE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
-  EXPECT_TRUE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
-  EXPECT_EQ(calls(), 1);
-  EXPECT_FALSE(ProcessScanner::isManagedByLaunchd("tlr.test.down"));
-  EXPECT_EQ(calls(), 2);
-  ProcessScanner::invalidateLaunchdCache("tlr.test.up");
-  EXPECT_TRUE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
-  EXPECT_EQ(calls(), 3);
-}
-
-TEST_F(LaunchdCheck, WithoutAUserManagerNothingRunsAndNothingIsLogged) {
-  qunsetenv("XDG_RUNTIME_DIR");
-  ::testing::internal::CaptureStdout();
-  EXPECT_FALSE(ProcessScanner::isManagedByLaunchd("tlr.test.up"));
-  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
-  EXPECT_EQ(calls(), 0);
-  EXPECT_FALSE(out.contains("[launchctl list")) << out.toStdString();
-}
-
-TEST_F(LaunchdCheck, OnceWindowsExistTheMainThreadNeverWaitsForSystemctl) {
-  // A user manager that takes two seconds to answer.
-  bin.add("systemctl", QStringLiteral("echo \"$@\" >> '%1'\nsleep 2\n"
-                                      "case \"$*\" in *tlr.test.up.service*) printf 'MainPID=77\\nActiveState=active\\n';;\n"
-                                      "*) printf 'MainPID=0\\nActiveState=inactive\\n';; esac\n")
-                           .arg(bin.recordPath("systemctl")));
-  ProcessScanner::setMainThreadMayWait(false);
-  const std::shared_ptr<void> restore(nullptr, [](void*) { ProcessScanner::setMainThreadMayWait(true); });
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ProcessScanner::isManagedByLaunchd("tlr.test.up")) << "not known yet: not managed";
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  // The answer arrives from a thread of its own; until it expires it is
-  // given at once.
-  EXPECT_TRUE(test::waitUntil([] { return ProcessScanner::isManagedByLaunchd("tlr.test.up"); }));
-  EXPECT_EQ(calls(), 1) << "one refresh at a time, however often the main thread asks";
-  // Other threads still wait for their answer.
-  bool elsewhere = false;
-  std::thread([&] { elsewhere = ProcessScanner::isManagedByLaunchd("tlr.test.up"); }).join();
-  EXPECT_TRUE(elsewhere);
-}
 
 TEST_F(LaunchdCheck, InstalledAgentsFollowTheFirstRuleThatApplies) {
   home.writeFile(".local/bin/tlr-installed-cli", "#!/bin/sh\n");

@@ -1,9 +1,9 @@
 #include "ui/backup/BackupSheet.h"
 
-#include "backup/AgentDataDiscovery.h"
 #include "backup/BackupEngine.h"
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
+#include "core/AgentDataDiscovery.h"
 #include "platform/OffMain.h"
 #include "platform/Opener.h"
 #include "ui/backup/BackupUiSupport.h"

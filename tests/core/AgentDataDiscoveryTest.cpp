@@ -1,4 +1,4 @@
-#include "backup/AgentDataDiscovery.h"
+#include "core/AgentDataDiscovery.h"
 
 #include "support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "backup/AgentDataDiscovery.h"
+#include "core/AgentDataDiscovery.h"
 
 #include "platform/Log.h"
 #include "platform/Paths.h"

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "registry/AgentEntry.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace tlr {
+
+// What one doctor run of an agent found: the command, its outputs, and the
+// known issues recognised in them. A plain value, kept by DoctorResultStore
+// and produced by AgentDoctor.
+struct DoctorResult {
+  using KnownIssue = AgentEntry::DoctorSpec::KnownIssue;
+
+  struct DetectedIssue {
+    KnownIssue issue;
+    QString matchedSnippet;  // the output line(s) around the first match
+  };
+
+  // A known issue whose expression does not compile; it is never detected.
+  struct PatternError {
+    QString issueId;
+    QString message;  // the expression engine's reason and its offset
+  };
+
+  QString entryDisplayName;
+  QStringList command;
+  qint32 exitCode = -1;
+  QString stdOut;
+  QString stdErr;
+  double elapsedSeconds = 0;
+  QList<DetectedIssue> detectedIssues;  // in the order of the known issues
+  QList<PatternError> patternErrors;
+
+  // The transcript: the command, its outputs, a rule and the exit line.
+  QString combinedOutput(bool english) const;
+};
+
+}  // namespace tlr
