@@ -15,7 +15,7 @@ namespace tlr {
 // Every text key of the user interface, in groups by the first word of its
 // name. PLAIN keys name a fixed text; VALUED keys carry values that their
 // texts insert, and are built only through the typed factories of `LocKey`.
-// Both text tables (SettingsStore::enDict and zhDict) switch over every key
+// Both text tables (LocTexts::en and zh) switch over every key
 // without a default label, so a key without a text in either language fails
 // the build (-Werror=switch).
 #define TLR_LOC_IGNORE_KEY(name)

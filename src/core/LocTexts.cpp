@@ -1,17 +1,15 @@
-// The English and Chinese text tables. Each table is one switch over every
-// key with no default label: a key added without a text in both languages
-// does not compile. Texts with values name them "{1}", "{2}" and "{3}"; the
-// values are inserted in one pass, so an inserted value is never read as a
-// place again.
-#include "core/SettingsStore.h"
+#include "core/LocTexts.h"
+
 #include "core/TextFill.h"
 
-namespace tlr {
+namespace tlr::LocTexts {
 namespace {
 
 using namespace Qt::Literals::StringLiterals;
 using Id = LocKey::Id;
 
+// Texts with values name them "{1}", "{2}" and "{3}"; the values are
+// inserted in one pass, so an inserted value is never read as a place again.
 QString fill(QStringView tmpl, const LocKey& key) {
   const std::array<QString, 3> values = key.formattedValues();
   return fillTemplate(tmpl, values);
@@ -22,7 +20,7 @@ bool isCpu(const LocKey& key) { return key.text(0) == u"CPU"; }
 
 }  // namespace
 
-QString SettingsStore::enDict(const LocKey& key) {
+QString en(const LocKey& key) {
   switch (key.id()) {
     // restart
     case Id::restartHintCmd:
@@ -856,7 +854,7 @@ QString SettingsStore::enDict(const LocKey& key) {
   return QString();
 }
 
-QString SettingsStore::zhDict(const LocKey& key) {
+QString zh(const LocKey& key) {
   switch (key.id()) {
     // restart
     case Id::restartHintCmd:
@@ -1682,4 +1680,6 @@ QString SettingsStore::zhDict(const LocKey& key) {
   return QString();
 }
 
-}  // namespace tlr
+QString text(AppLanguage language, const LocKey& key) { return language == AppLanguage::en ? en(key) : zh(key); }
+
+}  // namespace tlr::LocTexts

@@ -1,5 +1,6 @@
 #include "core/SettingsStore.h"
 
+#include "core/LocTexts.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 
@@ -88,8 +89,6 @@ void SettingsStore::applyActivationPolicy() const {
                                       : QStringLiteral(".accessory (menu bar only)")));
 }
 
-QString SettingsStore::dict(AppLanguage language, const LocKey& key) {
-  return language == AppLanguage::en ? enDict(key) : zhDict(key);
-}
+QString SettingsStore::dict(AppLanguage language, const LocKey& key) { return LocTexts::text(language, key); }
 
 }  // namespace tlr

@@ -61,9 +61,7 @@ class SettingsStore : public QObject {
   // a stored Boolean counts there, so a text "false" still shows the icon.
   static bool storedShowInDock();
 
-  // The English and Chinese texts of a key, its values inserted.
-  static QString enDict(const LocKey& key);
-  static QString zhDict(const LocKey& key);
+  // The key's text in `language`, its values inserted (LocTexts).
   static QString dict(AppLanguage language, const LocKey& key);
   // The key's text in this store's language.
   QString text(const LocKey& key) const { return dict(language_, key); }

@@ -70,15 +70,15 @@ Detection detectIssues(const QString& out, const QString& err,
 
 }  // namespace
 
-AgentDoctor::AgentDoctor(CommandRunner runner, LanguageProbe prefersEnglish)
+AgentDoctor::AgentDoctor(Runner runner, LanguageProbe prefersEnglish)
     : prefersEnglish_(std::move(prefersEnglish)), runner_(std::move(runner)) {}
 
 AgentDoctor::LanguageProbe AgentDoctor::interfaceLanguage() {
   return [] { return Lang::current() == AppLanguage::en; };
 }
 
-AgentDoctor::CommandRunner AgentDoctor::defaultRunner() {
-  return [](const QStringList& argv) { return AgentRestarter::runCommand(argv); };
+AgentDoctor::Runner AgentDoctor::defaultRunner() {
+  return [](const QStringList& argv) { return CommandRunner::run(argv); };
 }
 
 QString AgentDoctor::text(const char* en, const char* zh) const {
@@ -90,7 +90,7 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   const AgentEntry::DoctorSpec& spec = *entry.doctor;
   QElapsedTimer timer;
   timer.start();
-  const AgentRestarter::CmdResult cmd = runner_(spec.command);
+  const CommandRunner::Result cmd = runner_(spec.command);
   Detection detection = detectIssues(cmd.stdOut, cmd.stdErr, spec.knownIssues);
 
   Result result;
@@ -120,7 +120,7 @@ AgentDoctor::FixResult AgentDoctor::applyShellFix(const Fix& fix) const {
   if (!fix.command || fix.command->isEmpty()) {
     return FixResult::failure(text("shell fix missing command", "shell fix 缺 command"));
   }
-  const AgentRestarter::CmdResult cmd = runner_(*fix.command);
+  const CommandRunner::Result cmd = runner_(*fix.command);
   if (cmd.exitCode != 0) {
     const QString output = (cmd.stdErr + cmd.stdOut).trimmed();
     const QString shown =

@@ -2,7 +2,7 @@
 
 #include "core/DoctorResult.h"
 #include "registry/AgentEntry.h"
-#include "watcher/AgentRestarter.h"
+#include "watcher/CommandRunner.h"
 
 #include <QList>
 #include <QString>
@@ -21,7 +21,7 @@ namespace tlr {
 class AgentDoctor {
  public:
   using KnownIssue = DoctorResult::KnownIssue;
-  using CommandRunner = std::function<AgentRestarter::CmdResult(const QStringList&)>;
+  using Runner = std::function<CommandRunner::Result(const QStringList&)>;
   // Answers, at the moment a message is built, whether it should be English
   // (otherwise it is Chinese).
   using LanguageProbe = std::function<bool()>;
@@ -41,7 +41,7 @@ class AgentDoctor {
     bool succeeded() const { return kind == Kind::success; }
   };
 
-  explicit AgentDoctor(CommandRunner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage());
+  explicit AgentDoctor(Runner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage());
 
   // One diagnosis; nothing when the entry has no doctor specification.
   std::optional<Result> run(const AgentEntry& entry) const;
@@ -58,8 +58,8 @@ class AgentDoctor {
   // `english`, as stored otherwise; none for any other text.
   static std::optional<QString> localizedEventText(const QString& stored, bool english);
 
-  // Runs commands through AgentRestarter::runCommand.
-  static CommandRunner defaultRunner();
+  // Runs commands through CommandRunner::run.
+  static Runner defaultRunner();
   // English exactly when the interface language (Lang::current()) is.
   static LanguageProbe interfaceLanguage();
 
@@ -73,7 +73,7 @@ class AgentDoctor {
   void runReload(const Fix& fix) const;
 
   LanguageProbe prefersEnglish_;
-  CommandRunner runner_;
+  Runner runner_;
 };
 
 }  // namespace tlr

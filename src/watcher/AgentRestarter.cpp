@@ -44,7 +44,7 @@ void pause(std::chrono::milliseconds duration) { OffMainPool::pause(duration); }
 
 // Why a command that did not run to its end says nothing about the agent:
 // the runner's own reason, its last line.
-QString notRunReason(const AgentRestarter::CmdResult& result) {
+QString notRunReason(const CommandRunner::Result& result) {
   const QStringList lines = result.stdErr.trimmed().split(QLatin1Char('\n'));
   return lines.last().trimmed();
 }
@@ -158,7 +158,7 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
     return report.finish(Result::success(0));
   }
 
-  const CmdResult ran = runCommand(spec.command);
+  const CommandRunner::Result ran = CommandRunner::run(spec.command);
   report.add(LocKey::restartCmdExitCode(ran.exitCode));
   // An output's own final line feed ends the report line; any other stays
   // inside it, escaped.
@@ -184,7 +184,7 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
     return succeeded();
   }
 
-  const Verdict first = checkVerify(runCommand(*spec.verifyCommand), spec, report);
+  const Verdict first = checkVerify(CommandRunner::run(*spec.verifyCommand), spec, report);
   if (first.ok) {
     report.add(LocKey::restartVerifyPassed(first.why));
     return succeeded();
@@ -193,9 +193,9 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   if (!spec.fallbackCommand) return failedVerify();
 
   report.add(LocKey::restartFallbackRun(AgentRecover::commandLine(*spec.fallbackCommand)));
-  report.add(LocKey::restartFallbackExit(runCommand(*spec.fallbackCommand).exitCode));
+  report.add(LocKey::restartFallbackExit(CommandRunner::run(*spec.fallbackCommand).exitCode));
   pause(timing_.afterFallback);
-  const Verdict second = checkVerify(runCommand(*spec.verifyCommand), spec, report);
+  const Verdict second = checkVerify(CommandRunner::run(*spec.verifyCommand), spec, report);
   if (second.ok) {
     report.add(LocKey::restartFallbackVerifyPassed(second.why));
     return succeeded();
@@ -206,7 +206,7 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
 
 pid_t AgentRestarter::firstPid(const QString& agentId) const { return scanner_->pidsOf(agentId).value(0, 0); }
 
-AgentRestarter::Verdict AgentRestarter::checkVerify(const CmdResult& result, const AgentEntry::RestartSpec& spec,
+AgentRestarter::Verdict AgentRestarter::checkVerify(const CommandRunner::Result& result, const AgentEntry::RestartSpec& spec,
                                                     const Report& report) {
   const qint32 expected = spec.expectVerifyExitCode.value_or(0);
   const QString mismatch = report.text(LocKey::restartVerifyExitMismatch(result.exitCode, expected));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "registry/AgentEntry.h"
+#include "watcher/CommandRunner.h"
 #include "watcher/ProcessExitWait.h"
 #include "watcher/SignalledPids.h"
 
@@ -42,29 +43,11 @@ struct AgentRestarterTiming {
 // A dry run reports up to the first action and then what would happen: it
 // signals nothing and runs no command.
 //
-// Also carries the command runner that every registry command (restart,
-// verify, fallback, doctor, fix) goes through.
-//
 // Holds only its configuration; make one per request. restart() blocks for
 // seconds, so call it off the main thread. Two restarts of one agent may
 // overlap: nothing here orders them.
 class AgentRestarter {
  public:
-  // The outcome of one registry command.
-  struct CmdResult {
-    // The exit status; 128 + the signal for a command ended by a signal; -1
-    // when the command was not run at all.
-    qint32 exitCode = -1;
-    QString stdOut;  // decoded as UTF-8, invalid bytes replaced
-    QString stdErr;
-    bool timedOut = false;         // stopped at the deadline
-    bool outputTruncated = false;  // more output than kept was dropped
-
-    // Whether the command ran. A command that never ran never passes a check,
-    // whatever exit code the check expects.
-    bool wasRun() const { return exitCode >= 0; }
-  };
-
   // The outcome of a restart.
   struct Result {
     enum class Kind {
@@ -111,24 +94,6 @@ class AgentRestarter {
 
   Outcome restart(const AgentEntry& entry, bool dryRun) const;
 
-  // How long a registry command may run before it is stopped.
-  static constexpr std::chrono::milliseconds kCommandTimeout{std::chrono::seconds(120)};
-  // Most bytes kept of each output stream.
-  static constexpr qsizetype kOutputLimit = 16 * 1024 * 1024;
-
-  // Runs `argv` through the user's login shell, with the program folders of
-  // commandSearchPath() ahead of the inherited PATH, capturing both outputs
-  // while it runs. Blocks until the command ends or `timeout` passes (then
-  // the command's process group is stopped). A background child that keeps
-  // the output pipes open does not hold it up. Never call it on the main
-  // thread.
-  static CmdResult runCommand(const QStringList& argv,
-                              std::chrono::milliseconds timeout = kCommandTimeout);
-
-  // The seven program folders joined with ":", then ":" and the inherited
-  // PATH (empty when there is none, leaving a final ":").
-  static QString commandSearchPath();
-
  private:
   class Report;
   struct Verdict {
@@ -142,7 +107,7 @@ class AgentRestarter {
   Outcome relaunch(const AgentEntry& entry, Report& report) const;
   // The first running process of the agent in a fresh full scan, else 0.
   pid_t firstPid(const QString& agentId) const;
-  static Verdict checkVerify(const CmdResult& result, const AgentEntry::RestartSpec& spec, const Report& report);
+  static Verdict checkVerify(const CommandRunner::Result& result, const AgentEntry::RestartSpec& spec, const Report& report);
 
   std::shared_ptr<const ProcessScanner> scanner_;
   std::shared_ptr<const AgentRecover> recover_;

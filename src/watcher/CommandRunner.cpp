@@ -1,7 +1,8 @@
+#include "watcher/CommandRunner.h"
+
 #include "platform/ChildProcess.h"
 #include "platform/LoginShell.h"
 #include "platform/Paths.h"
-#include "watcher/AgentRestarter.h"
 
 namespace tlr {
 namespace {
@@ -20,7 +21,7 @@ qint32 exitCodeOf(const ChildResult& child) {
 
 }  // namespace
 
-QString AgentRestarter::commandSearchPath() {
+QString CommandRunner::searchPath() {
   const QString home = Paths::home();
   const QStringList folders = {home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
                                "/usr/local/bin",          "/opt/homebrew/bin",  "/usr/bin",
@@ -28,14 +29,13 @@ QString AgentRestarter::commandSearchPath() {
   return folders.join(QLatin1Char(':')) + QLatin1Char(':') + currentPath();
 }
 
-AgentRestarter::CmdResult AgentRestarter::runCommand(const QStringList& argv,
-                                                     std::chrono::milliseconds timeout) {
-  CmdResult result;
+CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::milliseconds timeout) {
+  Result result;
   if (argv.isEmpty()) {
     result.stdErr = QStringLiteral("argv empty");
     return result;
   }
-  ChildSpec spec = LoginShell::resolve().childSpec(shellLine(argv), commandSearchPath());
+  ChildSpec spec = LoginShell::resolve().childSpec(shellLine(argv), searchPath());
   spec.timeout = timeout;
   spec.outputLimit = kOutputLimit;
 

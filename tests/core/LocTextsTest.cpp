@@ -1,4 +1,5 @@
-#include "core/LocKey.h"
+#include "core/LocTexts.h"
+
 #include "core/SettingsStore.h"
 #include "core/TextFill.h"
 
@@ -22,8 +23,8 @@ using tlr::SettingsStore;
 
 namespace {
 
-QString en(const LocKey& key) { return SettingsStore::enDict(key); }
-QString zh(const LocKey& key) { return SettingsStore::zhDict(key); }
+QString en(const LocKey& key) { return tlr::LocTexts::en(key); }
+QString zh(const LocKey& key) { return tlr::LocTexts::zh(key); }
 
 // Every key that carries values, with sample values without braces.
 std::vector<LocKey> valuedSamples() {

@@ -67,7 +67,7 @@ TEST_F(AgentDoctorTest, NoDoctorSpecificationMeansNoResultAndNoCommand) {
   int runs = 0;
   AgentDoctor counting([&](const QStringList&) {
     ++runs;
-    return tlr::AgentRestarter::CmdResult{};
+    return tlr::CommandRunner::Result{};
   });
   AgentEntry entry;
   EXPECT_FALSE(counting.run(entry));

@@ -1,4 +1,4 @@
-#include "watcher/AgentRestarter.h"
+#include "watcher/CommandRunner.h"
 
 #include "platform/ChildProcess.h"
 
@@ -12,7 +12,7 @@
 #include <csignal>
 
 using namespace std::chrono_literals;
-using tlr::AgentRestarter;
+using tlr::CommandRunner;
 
 namespace {
 
@@ -24,7 +24,7 @@ class CommandRunnerTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(CommandRunnerTest, ExitCodeAndBothStreams) {
-  const auto r = AgentRestarter::runCommand({"sh", "-c", "printf 'out\\n'; printf 'err\\n' >&2; exit 3"});
+  const auto r = CommandRunner::run({"sh", "-c", "printf 'out\\n'; printf 'err\\n' >&2; exit 3"});
   EXPECT_EQ(r.exitCode, 3);
   EXPECT_EQ(r.stdOut, "out\n");
   EXPECT_EQ(r.stdErr, "err\n");
@@ -33,24 +33,24 @@ TEST_F(CommandRunnerTest, ExitCodeAndBothStreams) {
 }
 
 TEST_F(CommandRunnerTest, EveryArgumentReachesTheProgramWhole) {
-  const auto r = AgentRestarter::runCommand({"printf", "%s|", "it's", "a b", "$HOME", "`x`", ""});
+  const auto r = CommandRunner::run({"printf", "%s|", "it's", "a b", "$HOME", "`x`", ""});
   EXPECT_EQ(r.stdOut, "it's|a b|$HOME|`x`||");
 }
 
 TEST_F(CommandRunnerTest, ProgramFoldersComeBeforeTheInheritedPath) {
   const QString tool = home.writeFile(".local/bin/tlr-only-here", "#!/bin/sh\necho found-in-local-bin\n");
   QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  EXPECT_EQ(AgentRestarter::runCommand({"tlr-only-here"}).stdOut, "found-in-local-bin\n");
+  EXPECT_EQ(CommandRunner::run({"tlr-only-here"}).stdOut, "found-in-local-bin\n");
 
   const QString expectedPrefix = home.path() + "/.npm-global/bin:" + home.path() + "/.local/bin:" + home.path() +
                                  "/.cargo/bin:/usr/local/bin:/opt/homebrew/bin:/usr/bin:/bin:";
-  EXPECT_EQ(AgentRestarter::commandSearchPath(), expectedPrefix + tlr::currentPath());
-  const auto r = AgentRestarter::runCommand({"sh", "-c", "printf %s \"$PATH\""});
+  EXPECT_EQ(CommandRunner::searchPath(), expectedPrefix + tlr::currentPath());
+  const auto r = CommandRunner::run({"sh", "-c", "printf %s \"$PATH\""});
   EXPECT_TRUE(r.stdOut.startsWith(expectedPrefix)) << r.stdOut.toStdString();
 }
 
 TEST_F(CommandRunnerTest, AnEmptyCommandIsNotRun) {
-  const auto r = AgentRestarter::runCommand({});
+  const auto r = CommandRunner::run({});
   EXPECT_EQ(r.exitCode, -1);
   EXPECT_FALSE(r.wasRun());
   EXPECT_EQ(r.stdOut, "");
@@ -60,7 +60,7 @@ TEST_F(CommandRunnerTest, AnEmptyCommandIsNotRun) {
 TEST_F(CommandRunnerTest, ACommandPastItsDeadlineIsStopped) {
   QElapsedTimer timer;
   timer.start();
-  const auto r = AgentRestarter::runCommand({"sh", "-c", "echo begun; exec sleep 30"}, 300ms);
+  const auto r = CommandRunner::run({"sh", "-c", "echo begun; exec sleep 30"}, 300ms);
   EXPECT_LT(timer.elapsed(), 10000);
   EXPECT_TRUE(r.timedOut);
   EXPECT_EQ(r.exitCode, 128 + SIGTERM);
@@ -71,7 +71,7 @@ TEST_F(CommandRunnerTest, ACommandPastItsDeadlineIsStopped) {
 TEST_F(CommandRunnerTest, ABackgroundChildHoldingThePipesDoesNotHoldUpTheRunner) {
   QElapsedTimer timer;
   timer.start();
-  const auto r = AgentRestarter::runCommand({"sh", "-c", "sleep 30 & echo $!"});
+  const auto r = CommandRunner::run({"sh", "-c", "sleep 30 & echo $!"});
   EXPECT_LT(timer.elapsed(), 10000);
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_FALSE(r.timedOut);
@@ -81,7 +81,7 @@ TEST_F(CommandRunnerTest, ABackgroundChildHoldingThePipesDoesNotHoldUpTheRunner)
 }
 
 TEST_F(CommandRunnerTest, AnyBytesDecodeWithoutLoss) {
-  const auto r = AgentRestarter::runCommand({"printf", "a\\377b\\000c"});
+  const auto r = CommandRunner::run({"printf", "a\\377b\\000c"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.stdOut, QString("a") + QChar(0xFFFD) + "b" + QChar(0) + "c");
 }
