@@ -31,17 +31,26 @@ QString uniqueAgentName(const QString& stem) {
   return stem + "-" + QUuid::createUuid().toString(QUuid::Id128).left(10);
 }
 
-bool waitUntilIgnoring(pid_t pid, int signal) {
+namespace {
+
+// Whether the `field` mask of /proc/<pid>/status ("SigIgn:", "SigCgt:")
+// holds `signal` before a short deadline.
+bool waitUntilStatusMaskHolds(pid_t pid, int signal, QLatin1String field) {
   const QString statusPath = QStringLiteral("/proc/%1/status").arg(pid);
   const quint64 bit = quint64{1} << (signal - 1);
   return waitUntil([&] {
     for (const QString& line : readFile(statusPath).split('\n')) {
-      if (line.startsWith(QLatin1String("SigIgn:")))
-        return (line.mid(7).trimmed().toULongLong(nullptr, 16) & bit) != 0;
+      if (line.startsWith(field)) return (line.mid(field.size()).trimmed().toULongLong(nullptr, 16) & bit) != 0;
     }
     return false;
   });
 }
+
+}  // namespace
+
+bool waitUntilIgnoring(pid_t pid, int signal) { return waitUntilStatusMaskHolds(pid, signal, QLatin1String("SigIgn:")); }
+
+bool waitUntilCatching(pid_t pid, int signal) { return waitUntilStatusMaskHolds(pid, signal, QLatin1String("SigCgt:")); }
 
 void addFakeTerminal(FakeBin& bin, bool runs) {
   // "$4" is the text of "-e /bin/sh -c <text>". The shell stays the parent

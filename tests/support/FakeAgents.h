@@ -21,6 +21,9 @@ QString uniqueAgentName(const QString& stem);
 // up in a scan as soon as it runs, before it has set up its signals; a test
 // that relies on an ignored SIGTERM waits for this first.
 bool waitUntilIgnoring(pid_t pid, int signal);
+// Whether `pid` has a handler for `signal` before a short deadline; the same
+// for a test that relies on a caught signal.
+bool waitUntilCatching(pid_t pid, int signal);
 
 // A fake "x-terminal-emulator" that appends the command text it is given
 // (after "-e /bin/sh -c") as one line to recordPath("x-terminal-emulator"),

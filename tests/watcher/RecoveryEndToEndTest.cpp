@@ -154,6 +154,7 @@ TEST_F(RecoveryEndToEnd, ANormalExitComesBackOnlyWhenLockedOnline) {
   launch();
   const pid_t first = waitForNewWatchedPid();
   ASSERT_GT(first, 0);
+  ASSERT_TRUE(test::waitUntilCatching(first, SIGUSR1));
   ASSERT_EQ(ProcessSignals::send(first, SIGUSR1), 0);  // exits with status 0
   ASSERT_TRUE(waitForCount("exitedNormal", 1)) << types().join(",").toStdString();
   settle();
@@ -164,6 +165,7 @@ TEST_F(RecoveryEndToEnd, ANormalExitComesBackOnlyWhenLockedOnline) {
   launch();
   const pid_t second = waitForNewWatchedPid(first);
   ASSERT_GT(second, 0);
+  ASSERT_TRUE(test::waitUntilCatching(second, SIGUSR1));
   ASSERT_EQ(ProcessSignals::send(second, SIGUSR1), 0);
   ASSERT_TRUE(waitForCount("recovered", 1)) << types().join(",").toStdString();
   EXPECT_EQ(types().count("exitedNormal"), 2);
@@ -176,6 +178,7 @@ TEST_F(RecoveryEndToEnd, AStopByTollamereIsNotUndoneButAForeignSigkillIs) {
   launch();
   const pid_t first = waitForNewWatchedPid();
   ASSERT_GT(first, 0);
+  ASSERT_TRUE(test::waitUntilIgnoring(first, SIGTERM));
 
   std::future<AgentRecover::Result> stopped =
       std::async(std::launch::async, [&] { return recover->stopAgent(entry, *scanner); });

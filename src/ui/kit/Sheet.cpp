@@ -39,8 +39,12 @@ class SheetRoom final : public QObject {
 
   void add(Sheet* sheet) {
     sheets_.append(sheet);
-    connect(sheet, &Sheet::dismissed, this, [this, sheet] { remove(sheet); });
-    connect(sheet, &QObject::destroyed, this, [this, sheet] { remove(sheet); });
+    // Known by its widget address, taken now: QWidget's destructor says
+    // destroyed() when the sheet is a sheet no more, and nothing may treat
+    // it as one then.
+    const QWidget* key = sheet;
+    connect(sheet, &Sheet::dismissed, this, [this, key] { remove(key); });
+    connect(sheet, &QObject::destroyed, this, [this, key] { remove(key); });
     fit();
   }
 
@@ -51,9 +55,9 @@ class SheetRoom final : public QObject {
     setObjectName(kName);
   }
 
-  void remove(Sheet* sheet) {
+  void remove(const QWidget* sheet) {
     if (done_) return;
-    sheets_.removeIf([sheet](const QPointer<Sheet>& s) { return s.isNull() || s.data() == sheet; });
+    sheets_.removeIf([sheet](const QPointer<QWidget>& s) { return s.isNull() || s.data() == sheet; });
     if (!sheets_.isEmpty()) {
       fit();
       return;
@@ -68,7 +72,7 @@ class SheetRoom final : public QObject {
 
   void fit() {
     QSize wanted = original_.size();
-    for (const QPointer<Sheet>& sheet : sheets_)
+    for (const QPointer<QWidget>& sheet : sheets_)
       if (sheet) wanted = wanted.expandedTo(sheet->size() + QSize(2 * kRoomBeside, 2 * kRoomAbove));
     wanted = wanted.expandedTo(host_->minimumSize());
     QRect place(QPoint(), wanted);
@@ -82,13 +86,13 @@ class SheetRoom final : public QObject {
       if (place.left() < area.left()) place.moveLeft(area.left());
     }
     if (place != host_->geometry()) host_->setGeometry(place);
-    for (const QPointer<Sheet>& sheet : sheets_)
+    for (const QPointer<QWidget>& sheet : sheets_)
       if (sheet) sheet->move(place.center() - QPoint(sheet->width() / 2, sheet->height() / 2));
   }
 
   QWidget* host_;
   QRect original_;
-  QList<QPointer<Sheet>> sheets_;
+  QList<QPointer<QWidget>> sheets_;
   bool done_ = false;
 };
 
