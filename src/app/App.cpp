@@ -151,7 +151,7 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   // Winds a stopped mode down: the tools its work ran could not detach once
   // stopped, so what this process attached is detached here.
   const auto windDown = [&](bool workEnded) {
-    if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount();
+    if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
     ScratchVolume::removeAll();
     if (workEnded) {
       finish();

@@ -72,7 +72,9 @@ void installQuitHook() {
   if (!app || hooked == app) return;
   hooked = app;
   QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
-    if (g_mountedByUs.load()) BackupVolume::unmount();
+    // Work of ours that was stopped may still hold a file there: the
+    // decrypted files go out of reach all the same.
+    if (g_mountedByUs.load()) BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
   });
 }
 
@@ -275,10 +277,10 @@ BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
   return r;
 }
 
-void BackupVolume::unmount() {
+void BackupVolume::unmount(DiskImage::WhenBusy whenBusy) {
   std::lock_guard lock(toolMutex());
   if (!isMounted()) return;
-  if (DiskImage::detach(mountPoint()) && !isMounted()) {
+  if (DiskImage::detach(mountPoint(), whenBusy) && !isMounted()) {
     g_mountedByUs = false;
     QFile::remove(ownerRecordPath());
   }

@@ -2,6 +2,7 @@
 
 #include "backup/EngineMessage.h"
 #include "backup/Expected.h"
+#include "platform/DiskImage.h"
 
 #include <QString>
 
@@ -77,8 +78,10 @@ class BackupVolume {
   static Result mountInteractive(const QString& reason);
 
   // Detaches the image when it is attached; nothing runs otherwise. Never
-  // fails: a volume that refuses to detach stays attached.
-  static void unmount();
+  // fails: a volume that refuses to detach stays attached, unless `whenBusy`
+  // says to take it out of the file tree all the same (when this process
+  // ends, and its own stopped work may still hold files there).
+  static void unmount(DiskImage::WhenBusy whenBusy = DiskImage::WhenBusy::fail);
   // Whether the attached volume was attached by this process.
   static bool mountedByThisProcess();
 

@@ -159,16 +159,20 @@ bool isDisconnected(const QString& mountPoint) {
   return probe->done && probe->disconnected;
 }
 
-bool detach(const QString& mountPoint) {
+bool detach(const QString& mountPoint, WhenBusy whenBusy) {
   QString tool = findExecutable(QStringLiteral("fusermount3"), currentPath());
   if (tool.isEmpty()) tool = findExecutable(QStringLiteral("fusermount"), currentPath());
   if (tool.isEmpty()) return false;
-  ChildSpec spec;
-  spec.program = tool;
-  spec.arguments = {QStringLiteral("-u"), QStringLiteral("--"), mountPoint};
-  spec.timeout = kDetachTimeout;
-  const ChildResult r = runChild(spec);
-  return r.started && !r.timedOut && r.exited() && r.exitCode() == 0;
+  const auto run = [&](QStringList options) {
+    ChildSpec spec;
+    spec.program = tool;
+    spec.arguments = options << QStringLiteral("--") << mountPoint;
+    spec.timeout = kDetachTimeout;
+    const ChildResult r = runChild(spec);
+    return r.started && !r.timedOut && r.exited() && r.exitCode() == 0;
+  };
+  if (run({QStringLiteral("-u")})) return true;
+  return whenBusy == WhenBusy::detachLazily && run({QStringLiteral("-u"), QStringLiteral("-z")});
 }
 
 QList<MountEntry> readMountInfo(const QString& path) {

@@ -45,9 +45,20 @@ ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QSt
 // not connected" until it is detached. A mount point that does not answer
 // within kProbeTimeout (a hung daemon) counts as connected.
 bool isDisconnected(const QString& mountPoint);
+// What a detach does when the file system is still in use (a file open in
+// it, a process working in it).
+enum class WhenBusy {
+  // Fails; the file system stays where it is.
+  fail,
+  // Takes it out of the file tree at once (fusermount -u -z): nothing more
+  // can be opened through it, and its daemon ends once the last open file
+  // closes. For a process on its way out, whose own work may still hold
+  // files there.
+  detachLazily,
+};
 // Detaches whatever FUSE file system is mounted at `mountPoint`
 // (fusermount3 -u, else fusermount -u). True when the tool succeeded.
-bool detach(const QString& mountPoint);
+bool detach(const QString& mountPoint, WhenBusy whenBusy = WhenBusy::fail);
 
 // One line of a mountinfo table, with its escapes (\040 and the like) undone.
 struct MountEntry {

@@ -37,7 +37,9 @@ bool removeScratch(const QString& folder) {
   const QString image = folder + QStringLiteral("/image");
   const QString point = folder + QStringLiteral("/mnt");
   if (!QFileInfo::exists(folder)) return true;
-  if (DiskImage::isMounted(image, point)) DiskImage::detach(point);
+  // A scratch image is ours alone: work of ours that was stopped and still
+  // holds a file there does not keep it attached.
+  if (DiskImage::isMounted(image, point)) DiskImage::detach(point, DiskImage::WhenBusy::detachLazily);
   // Never remove through a mount that would not go: that would delete the
   // decrypted content instead.
   if (DiskImage::isMounted(image, point)) return false;

@@ -226,7 +226,9 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   ASSERT_TRUE(QFileInfo::exists(home(QStringLiteral(".local/bin/tlr-demo"))));
   ASSERT_TRUE(press(w.installTitle, w.done));
   ASSERT_TRUE(waitForNoWindow(w.installTitle));
-  if (windowNamed(w.addAgent)) ASSERT_TRUE(press(w.addAgent, w.close));
+  if (windowNamed(w.addAgent)) {
+    ASSERT_TRUE(press(w.addAgent, w.close));
+  }
   ASSERT_TRUE(waitForNoWindow(w.addAgent));
 
   // The next scan shows the row; a click on it opens the detail sheet.
@@ -382,7 +384,7 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
 // Every window is named, the backup sheet opens inside the grown main window,
 // and no window speaks of a Mac thing — in English and in Chinese.
 TEST_F(WindowsOverAtSpi, WindowsAreNamedHoldTheirSheetsAndSpeakThisPlatformsWords) {
-  for (const QString language : {QStringLiteral("en"), QStringLiteral("zh")}) {
+  for (const QString& language : {QStringLiteral("en"), QStringLiteral("zh")}) {
     SCOPED_TRACE(language.toStdString());
     const bool en = language == QStringLiteral("en");
     home_.writeFile(QStringLiteral(".local/bin/tlr-demo"), QByteArray("#!/bin/sh\n"));

@@ -385,6 +385,23 @@ TEST_F(RealVolume, QuittingDetachesOnlyWhatThisProcessAttached) {
   EXPECT_TRUE(BackupVolume::isMounted());
 }
 
+TEST_F(RealVolume, QuittingWhileWorkStillUsesTheVolumeLeavesNothingDecryptedReachable) {
+  createImage("pw");
+  tlr::ChildSpec spec;
+  spec.program = tlr::test::toolPath("tlr_volume_tool");
+  spec.arguments = {"busy"};
+  spec.input = QByteArray("pw\n");
+  spec.timeout = std::chrono::seconds(60);
+  const tlr::ChildResult run = tlr::runChild(spec);
+  EXPECT_EQ(run.out, "mounted\nafter-quit mounted=0\n") << run.err.toStdString();
+  EXPECT_FALSE(BackupVolume::isMounted());
+  EXPECT_FALSE(QFileInfo::exists(BackupVolume::mountPoint() + "/written"));
+  // The daemon goes once the last file it served is closed: nothing it
+  // decrypts stays behind the process.
+  EXPECT_TRUE(tlr::test::waitUntil([&] { return servingProcess(BackupVolume::mountPoint()) < 0; },
+                                   std::chrono::seconds(10)));
+}
+
 TEST_F(RealVolume, AnAttachmentWhoseProcessWasKilledIsTakenOverAndDetachedWhenNothingUsesIt) {
   createImage("pw");
   // Attached by a process that is then killed, as a run killed mid-way.

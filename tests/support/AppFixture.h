@@ -28,7 +28,7 @@ class AppFixture : public ::testing::Test {
     fakeBin_.add(QStringLiteral("systemctl"), QStringLiteral("echo MainPID=0\necho ActiveState=inactive\n"));
     // npm and pipx are looked for in the user's program folders before PATH
     // (and before /usr/bin): the fakes lie in one of them.
-    for (const QString name : {QStringLiteral("npm"), QStringLiteral("pipx")}) {
+    for (const QString& name : {QStringLiteral("npm"), QStringLiteral("pipx")}) {
       const QString fake = home_.writeFile(QStringLiteral(".volta/bin/") + name, "#!/bin/sh\nexit 1\n");
       QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }

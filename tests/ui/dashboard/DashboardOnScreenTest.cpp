@@ -218,9 +218,10 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   }
   EXPECT_TRUE(seen) << "clicked at " << target.x() << "," << target.y() << "\n" << app.stdOut().toStdString();
   // ...and its row shows it running.
-  if (canShoot)
+  if (canShoot) {
     EXPECT_TRUE(test::waitUntil([&] { return faceAt(screenshot(x.display(), shotFile), edgeOf(stopped)) == Face::running; },
                                 10s));
+  }
   const QStringList launched = test::terminalTexts(fakeBin_, 1);
   ASSERT_FALSE(launched.isEmpty());
   EXPECT_TRUE(launched[0].contains(beta)) << launched[0].toStdString();
