@@ -854,9 +854,22 @@ void IconTile::paintEvent(QPaintEvent*) {
 // ---- SymbolView --------------------------------------------------------------
 
 SymbolView::SymbolView(const QString& symbol, qreal side, TextRole role, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), side_(side), role_(role) {
+    : SymbolView(symbol, side, ColorFn([role] { return roleColor(role); }), parent) {}
+
+SymbolView::SymbolView(const QString& symbol, qreal side, ColorFn color, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), side_(side), color_(std::move(color)) {
   setFixedSize(sizeHint());
   whenLookChanges(this);
+}
+
+SymbolView* SymbolView::forFont(const QString& symbol, qreal fontPixels, TextRole role, QWidget* parent) {
+  return new SymbolView(symbol, qCeil(Glyphs::sizeForFont(fontPixels)), role, parent);
+}
+
+SymbolView* SymbolView::forFont(const QString& symbol, qreal fontPixels, const QColor& color, QWidget* parent) {
+  auto* view = forFont(symbol, fontPixels, TextRole::primary, parent);
+  view->setColor(color);
+  return view;
 }
 
 void SymbolView::setSymbol(const QString& symbol) {
@@ -864,14 +877,12 @@ void SymbolView::setSymbol(const QString& symbol) {
   update();
 }
 
-void SymbolView::setRole(TextRole role) {
-  role_ = role;
-  fixed_.reset();
-  update();
-}
+void SymbolView::setRole(TextRole role) { setColor(ColorFn([role] { return roleColor(role); })); }
 
-void SymbolView::setColor(const QColor& color) {
-  fixed_ = color;
+void SymbolView::setColor(const QColor& color) { setColor(ColorFn([color] { return color; })); }
+
+void SymbolView::setColor(ColorFn color) {
+  color_ = std::move(color);
   update();
 }
 
@@ -879,7 +890,7 @@ QSize SymbolView::sizeHint() const { return {qCeil(side_), qCeil(side_)}; }
 
 void SymbolView::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  Glyphs::paint(p, symbol_, QRectF(rect()), fixed_.value_or(roleColor(role_)));
+  Glyphs::paint(p, symbol_, QRectF(0, 0, side_, side_), color_ ? color_() : roleColor(TextRole::primary));
 }
 
 }  // namespace tlr
