@@ -554,7 +554,7 @@ void IconButton::setLook(std::function<Look()> look) {
 
 IconButton::Look IconButton::tileLook() {
   const Theme::Roles r = Theme::current();
-  return {r.contrast(0.05), r.contrast(0.1), Qt::transparent, Qt::transparent, r.textDim, r.textDim};
+  return {r.contrast(0.05), r.contrast(0.1), Qt::transparent, Qt::transparent, r.textDim, r.textDim, 0.5, 0.08};
 }
 
 IconButton::Look IconButton::toolbarLook() {
@@ -565,7 +565,9 @@ IconButton::Look IconButton::toolbarLook() {
           r.contrast(r.dark ? 0.08 : 0.07),
           Theme::withOpacity(r.accent, 0.4),
           r.textDim,
-          r.accent};
+          r.accent,
+          0,
+          0.06};
 }
 
 void IconButton::setHoverProgress(qreal progress) {
@@ -597,11 +599,11 @@ void IconButton::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::Antialiasing);
   const Look look = look_();
   const qreal h = isEnabled() ? hoverProgress_ : 0;
-  const QRectF face(rect());
+  const QRectF face = QRectF(rect()).adjusted(look.inset, look.inset, -look.inset, -look.inset);
   const QPainterPath shape = Painting::continuousRoundRect(face, radius_);
   p.setOpacity(drawOpacity());
   p.fillPath(shape, Painting::mix(look.tile, look.tileHover, h));
-  if (isEnabled() && isDown()) p.fillPath(shape, Theme::current().contrast(0.08));
+  if (isEnabled() && isDown()) p.fillPath(shape, Theme::current().contrast(look.pressed));
   const QColor edge = Painting::mix(look.edge, look.edgeHover, h);
   if (edge.alpha() > 0) {
     p.setPen(QPen(edge, 1));

@@ -330,6 +330,10 @@ class IconButton final : public PaintedButton {
     QColor tile, tileHover;
     QColor edge, edgeHover;
     QColor symbol, symbolHover;
+    // How far the tile lies within the button's bounds, and the contrast
+    // colour's opacity laid over it while pressed.
+    qreal inset = 0;
+    qreal pressed = 0.08;
   };
   // `label` is the tooltip and accessible name; the face shows only the
   // symbol.
@@ -338,8 +342,8 @@ class IconButton final : public PaintedButton {
   void setHint(const QString& label);
   // Called at every paint; the plain tile by default.
   void setLook(std::function<Look()> look);
-  // A tile of the contrast colour at 0.05 (0.1 under the pointer), the
-  // symbol dim.
+  // A tile of the contrast colour at 0.05 (0.1 under the pointer) inset
+  // 0.5, the symbol dim.
   static Look tileLook();
   // The dashboard toolbar's: a lighter tile edged with a hairline; under
   // the pointer the edge and the symbol turn to the accent.

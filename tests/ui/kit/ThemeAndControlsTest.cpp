@@ -342,6 +342,21 @@ TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIco
   SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
 
+TEST(PaintedControls, APlainIconTileLiesHalfAPixelInsideItsButtonTheToolbarsFillsIt) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  IconButton plain(QStringLiteral("arrow.clockwise"), QString(), 22);
+  IconButton toolbar(QStringLiteral("plus"), QString(), 22);
+  toolbar.setLook(&IconButton::toolbarLook);
+  const QImage plainImg = renderOnTransparent(plain);
+  const QImage toolbarImg = renderOnTransparent(toolbar);
+  const int tileAlpha = plainImg.pixelColor(2, 11).alpha();
+  EXPECT_GT(tileAlpha, 0);
+  EXPECT_NEAR(plainImg.pixelColor(0, 11).alpha(), tileAlpha / 2.0, 2) << "the outer column half covered";
+  EXPECT_GE(toolbarImg.pixelColor(0, 11).alpha(), toolbarImg.pixelColor(2, 11).alpha()) << "filled and edged";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
 TEST(PaintedControls, ASymbolFillsItsSideAtTheTopLeftInAColourThatMayFollowTheScheme) {
   Appearance::shared();
   SettingsStore::shared().setAppearance(AppearancePreference::light);
