@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/dashboard/AgentIconResolver.h"
-#include "ui/dashboard/DashboardAgentItem.h"
+#include "presentation/DashboardAgentItem.h"
+#include "ui/kit/AgentIconResolver.h"
 
 #include <QAbstractButton>
 #include <QImage>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "presentation/DashboardActions.h"
+#include "presentation/DashboardAgentItem.h"
 #include "registry/AgentRegistry.h"
-#include "ui/dashboard/DashboardActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
 
 #include <QList>
 #include <QSet>

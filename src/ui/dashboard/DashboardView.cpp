@@ -3,12 +3,12 @@
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
+#include "presentation/DashboardModel.h"
 #include "ui/dashboard/AgentRowView.h"
-#include "ui/dashboard/DashboardModel.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/kit/Controls.h"
-#include "ui/kit/ShieldHero.h"
 #include "ui/kit/Sheet.h"
+#include "ui/kit/ShieldHero.h"
 #include "ui/kit/Theme.h"
 
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/dashboard/DashboardActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
+#include "presentation/DashboardActions.h"
+#include "presentation/DashboardAgentItem.h"
 #include "ui/dashboard/DashboardSheets.h"
 
 #include <QHash>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ui/dashboard/DashboardActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
 #include "core/LocKey.h"
+#include "presentation/DashboardActions.h"
+#include "presentation/DashboardAgentItem.h"
 #include "ui/kit/Sheet.h"
 #include "watcher/AgentDoctor.h"
 

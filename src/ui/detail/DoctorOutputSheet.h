@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/detail/DoctorOutputModel.h"
+#include "presentation/DoctorOutputModel.h"
 #include "ui/kit/Sheet.h"
 
 #include <QList>

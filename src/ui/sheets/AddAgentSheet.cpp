@@ -1,8 +1,8 @@
 #include "ui/sheets/AddAgentSheet.h"
 
-#include "core/AddAgentCatalog.h"
 #include "core/WebAddress.h"
-#include "ui/dashboard/AgentIconResolver.h"
+#include "presentation/AddAgentCatalog.h"
+#include "ui/kit/AgentIconResolver.h"
 #include "ui/sheets/InstallSheet.h"
 #include "ui/sheets/SheetParts.h"
 

@@ -1,7 +1,7 @@
 // The dashboard as drawn, in both schemes and both languages. With
 // TLR_SCREENSHOT_DIR set, the four pictures are also written there
 // (dashboard-<scheme>-<language>.png).
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"

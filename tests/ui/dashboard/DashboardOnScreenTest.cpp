@@ -2,7 +2,7 @@
 // two stand-in agents in a test registry, one running. Clicking the stopped
 // row's Launch with xdotool starts that agent, and the next scans see it
 // running. Skips when Xvfb or xdotool is missing.
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
 #include "support/AppFixture.h"
 #include "ui/dashboard/AgentRowView.h"

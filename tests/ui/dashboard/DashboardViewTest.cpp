@@ -1,13 +1,13 @@
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
 #include "support/RegistryJson.h"
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/dashboard/RowLight.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
-#include "ui/dashboard/RowLight.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,8 +5,8 @@
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "platform/Defaults.h"
-#include "ui/dashboard/DashboardActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
+#include "presentation/DashboardActions.h"
+#include "presentation/DashboardAgentItem.h"
 #include "ui/detail/AgentDetailSheet.h"
 
 #include "support/FakeAgents.h"

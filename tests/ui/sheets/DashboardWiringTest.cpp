@@ -1,15 +1,15 @@
 // The sheets as the dashboard presents them.
 #include "app/BackupSheetsWiring.h"
-#include "ui/dashboard/DashboardModel.h"
-#include "ui/dashboard/DashboardTestSupport.h"
+#include "presentation/DashboardModel.h"
+#include "presentation/DashboardTestSupport.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
 #include "ui/detail/DoctorOutputSheet.h"
-#include "ui/shell/MainWindow.h"
 #include "ui/sheets/AddAgentSheet.h"
-#include "ui/sheets/UninstallSheet.h"
 #include "ui/sheets/SheetTestSupport.h"
+#include "ui/sheets/UninstallSheet.h"
+#include "ui/shell/MainWindow.h"
 
 #include <QAccessible>
 #include <QCoreApplication>

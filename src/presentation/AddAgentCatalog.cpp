@@ -1,4 +1,4 @@
-#include "core/AddAgentCatalog.h"
+#include "presentation/AddAgentCatalog.h"
 
 #include "core/WebAddress.h"
 

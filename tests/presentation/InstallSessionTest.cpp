@@ -1,6 +1,6 @@
-#include "core/InstallSession.h"
+#include "presentation/InstallSession.h"
 
-#include "core/SheetSessionSupport.h"
+#include "presentation/SheetSessionSupport.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "core/RecipeTestSupport.h"
+#include "support/RecipeTestSupport.h"
 
 #include "platform/MainThread.h"
 

@@ -4,8 +4,8 @@
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "platform/Defaults.h"
-#include "ui/dashboard/AgentActions.h"
-#include "ui/dashboard/DashboardModel.h"
+#include "presentation/AgentActions.h"
+#include "presentation/DashboardModel.h"
 #include "watcher/ProcessScanner.h"
 
 #include "support/TestSupport.h"

@@ -1,8 +1,8 @@
-#include "core/UninstallSession.h"
+#include "presentation/UninstallSession.h"
 
 #include "core/ByteSizeText.h"
 
-#include "core/SheetSessionSupport.h"
+#include "presentation/SheetSessionSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "ui/dashboard/AgentIconResolver.h"
+#include "ui/kit/AgentIconResolver.h"
 
 #include "platform/DesktopEntry.h"
 #include "registry/AppResources.h"

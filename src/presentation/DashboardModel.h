@@ -2,8 +2,9 @@
 
 #include "core/EventStore.h"
 #include "core/SettingsValues.h"
+#include "presentation/DashboardAgentItem.h"
+#include "presentation/SetupActionCache.h"
 #include "registry/AgentRegistry.h"
-#include "ui/dashboard/DashboardAgentItem.h"
 #include "watcher/ProcessScanner.h"
 
 #include <QList>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/RecipeTestSupport.h"
 #include "core/SettingsStore.h"
 #include "registry/AgentEntry.h"
+#include "support/RecipeTestSupport.h"
 #include "support/RegistryJson.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "ui/dashboard/DashboardActions.h"
+#include "presentation/DashboardActions.h"
 
 #include "core/LockOnlineStore.h"
-#include "ui/dashboard/DashboardModel.h"
+#include "presentation/DashboardModel.h"
 
 #include <QPointer>
 #include <QTimer>

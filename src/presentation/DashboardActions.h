@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/dashboard/AgentActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
+#include "presentation/AgentActions.h"
+#include "presentation/DashboardAgentItem.h"
 
 #include <QHash>
 #include <QList>

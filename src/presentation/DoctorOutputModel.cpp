@@ -1,4 +1,4 @@
-#include "ui/detail/DoctorOutputModel.h"
+#include "presentation/DoctorOutputModel.h"
 
 #include <QPointer>
 

@@ -1,4 +1,4 @@
-#include "ui/detail/AgentDetailLogic.h"
+#include "presentation/AgentDetailLogic.h"
 
 #include "core/DoctorResultStore.h"
 #include "support/RegistryJson.h"

@@ -1,4 +1,4 @@
-#include "core/InstallSession.h"
+#include "presentation/InstallSession.h"
 
 #include "core/DependencyGuides.h"
 #include "core/SettingsStore.h"

@@ -1,9 +1,9 @@
-#include "ui/dashboard/DashboardModel.h"
+#include "presentation/DashboardModel.h"
 
 #include "core/LocKey.h"
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
-#include "ui/dashboard/AgentActions.h"
+#include "presentation/AgentActions.h"
 #include "watcher/AgentDoctor.h"
 
 #include <QHash>

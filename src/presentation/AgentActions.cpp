@@ -1,4 +1,4 @@
-#include "ui/dashboard/AgentActions.h"
+#include "presentation/AgentActions.h"
 
 #include "watcher/AgentLifecycleWatcher.h"
 

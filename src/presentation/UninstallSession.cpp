@@ -1,4 +1,4 @@
-#include "core/UninstallSession.h"
+#include "presentation/UninstallSession.h"
 
 #include "core/ByteSizeText.h"
 #include "core/SettingsStore.h"

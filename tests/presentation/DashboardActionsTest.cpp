@@ -1,6 +1,6 @@
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
-#include "ui/dashboard/DashboardActions.h"
+#include "presentation/DashboardActions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
 #include <gtest/gtest.h>
 
