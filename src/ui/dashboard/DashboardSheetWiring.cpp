@@ -18,8 +18,6 @@ namespace tlr {
 //     auto* sheet = new AgentDetailSheet(item, callbacks, parent);
 //     return DashboardSheets::Detail{sheet, [sheet](const DashboardAgentItem& i) { sheet->setItem(i); }};
 //   };
-//
-// Until a sheet exists its factory stays empty and its button does nothing.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
   sheets.detail = [](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
