@@ -91,7 +91,6 @@ class SheetHeader final : public QWidget {
   SheetHeader(const QString& objectPrefix, QWidget* parent = nullptr);
   void setTitle(const QString& title);
   CloseButton* closeButton() const { return close_; }
-  Label* titleLabel() const { return title_; }
 
  private:
   Label* title_;

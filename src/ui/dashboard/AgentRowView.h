@@ -16,48 +16,15 @@ class QVariantAnimation;
 
 namespace tlr {
 
+class IconTile;
+class KindChip;
 class Label;
 class RowLight;
+class SecondaryButton;
 
-// The row's state button: "Faulted" (opens the details), "Running" (opens
-// the details) or "Launch" (starts the agent), painted as a small pill.
-class RowStateButton final : public QAbstractButton {
-  Q_OBJECT
-
- public:
-  enum class Kind { faulted, running, launch };
-
-  explicit RowStateButton(QWidget* parent = nullptr);
-  Kind kind() const { return kind_; }
-  // Sets what the button shows; the label is also its accessible name.
-  void setState(Kind kind, const QString& label, const QString& tooltip);
-  QSize sizeHint() const override;
-  // The face's symbol ("exclamationmark.triangle.fill", "checkmark", "play.fill").
-  QString symbolName() const;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  Kind kind_ = Kind::launch;
-};
-
-// The small kind chip after the name ("App", "CLI", "Plugin"/"插件").
-class KindChip final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit KindChip(QWidget* parent = nullptr);
-  void setText(const QString& text);
-  const QString& text() const { return text_; }
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QString text_;
-};
+// What the row's state button stands for: "Faulted" (opens the details),
+// "Running" (opens the details) or "Launch" (starts the agent).
+enum class RowState { faulted, running, launch };
 
 // The amber lock after the name of an agent locked online.
 class LockMark final : public QWidget {
@@ -69,25 +36,6 @@ class LockMark final : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-};
-
-// The agent's icon in a 34-point tile: an application icon fills it, a
-// resource image is inset by 6, nothing found shows a grey placeholder.
-class AgentIconTile final : public QWidget {
-  Q_OBJECT
-
- public:
-  static constexpr int kSide = 34;
-  explicit AgentIconTile(QWidget* parent = nullptr);
-  void setIcon(std::optional<AgentIconResolver::Resolved> icon);
-  const std::optional<AgentIconResolver::Resolved>& icon() const { return icon_; }
-  QSize sizeHint() const override { return {kSide, kSide}; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  std::optional<AgentIconResolver::Resolved> icon_;
 };
 
 // One row of the dashboard's live-status list: an installed agent as a
@@ -124,9 +72,12 @@ class AgentRowView final : public QWidget {
   qreal hoverProgress() const { return hoverProgress_; }
   void setHoverProgress(qreal progress);
 
-  RowStateButton* stateButton() const { return stateButton_; }
+  // The state button: a small pill, tinted red (faulted) or green
+  // (running), or on the brand gradient (launch).
+  SecondaryButton* stateButton() const { return stateButton_; }
+  RowState state() const { return state_; }
   RowLight* statusLight() const { return light_; }
-  AgentIconTile* iconTile() const { return iconTile_; }
+  IconTile* iconTile() const { return iconTile_; }
   KindChip* kindChip() const { return chip_; }
   LockMark* lockMark() const { return lock_; }
   Label* nameLabel() const { return name_; }
@@ -169,11 +120,12 @@ class AgentRowView final : public QWidget {
 
   QWidget* lightSlot_;
   RowLight* light_;
-  AgentIconTile* iconTile_;
+  IconTile* iconTile_;
   Label* name_;
   KindChip* chip_;
   LockMark* lock_;
-  RowStateButton* stateButton_;
+  SecondaryButton* stateButton_;
+  RowState state_ = RowState::launch;
   QWidget* infoSlot_;
 
   // The card as last painted at rest, and what it depended on.
@@ -183,7 +135,7 @@ class AgentRowView final : public QWidget {
     bool dark = false;
     bool hovered = false;
     bool faulted = false;
-    RowStateButton::Kind button = RowStateButton::Kind::launch;
+    RowState button = RowState::launch;
     QRect buttonRect, tileRect, infoRect;
     bool operator==(const CardKey&) const = default;
   };

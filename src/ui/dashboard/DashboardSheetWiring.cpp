@@ -1,4 +1,3 @@
-#include "ui/backup/BackupSheetsWiring.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
@@ -10,16 +9,15 @@
 
 namespace tlr {
 
-// The one place where the sheets join the dashboard. A sheet's code adds its
-// factory here, for example:
+// Where the sheets join the dashboard (the backup sheets join it in
+// src/app/BackupSheetsWiring.cpp). A sheet's code adds its factory here, for
+// example:
 //
 //   sheets.detail = [](QWidget* parent, const DashboardAgentItem& item,
 //                      const AgentDetailCallbacks& callbacks) {
 //     auto* sheet = new AgentDetailSheet(item, callbacks, parent);
 //     return DashboardSheets::Detail{sheet, [sheet](const DashboardAgentItem& i) { sheet->setItem(i); }};
 //   };
-//
-// Until a sheet exists its factory stays empty and its button does nothing.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
   sheets.detail = [](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
@@ -42,7 +40,6 @@ void installDashboardSheets(DashboardView& dashboard) {
                                      }};
   };
   sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
-  installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
 

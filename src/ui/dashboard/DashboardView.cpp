@@ -86,7 +86,7 @@ void DashboardView::buildLayout() {
   }
   column->addWidget(metrics);
 
-  auto* divider = new HairLine(false, 0.5, 0.7, this);
+  auto* divider = new Divider(this);
   divider->setObjectName(QStringLiteral("divider"));
   column->addWidget(divider);
 
@@ -99,7 +99,7 @@ void DashboardView::buildLayout() {
   panelTitle_ = new SectionTitle(QString(), header);
   panelTitle_->setObjectName(QStringLiteral("panelTitle"));
   headerRow->addWidget(panelTitle_);
-  auto* rule = new HairLine(true, 0.06, 0.06, header);
+  auto* rule = new Divider(0.06, 0.06, header);
   headerRow->addWidget(rule, 1, Qt::AlignVCenter);
   column->addWidget(header);
 
@@ -134,11 +134,14 @@ void DashboardView::buildLayout() {
   auto* tools = new QHBoxLayout(toolbar_);
   tools->setContentsMargins(0, 0, 0, 0);
   tools->setSpacing(6);
-  addButton_ = new ToolbarIconButton(QStringLiteral("plus"), toolbar_);
+  addButton_ = new IconButton(QStringLiteral("plus"), QString(), 28, toolbar_);
+  addButton_->setLook(&IconButton::toolbarLook);
   addButton_->setObjectName(QStringLiteral("addAgentButton"));
-  backupButton_ = new ToolbarIconButton(QStringLiteral("archivebox"), toolbar_);
+  backupButton_ = new IconButton(QStringLiteral("archivebox"), QString(), 28, toolbar_);
+  backupButton_->setLook(&IconButton::toolbarLook);
   backupButton_->setObjectName(QStringLiteral("backupButton"));
-  settingsButton_ = new ToolbarIconButton(QStringLiteral("gearshape"), toolbar_);
+  settingsButton_ = new IconButton(QStringLiteral("gearshape"), QString(), 28, toolbar_);
+  settingsButton_->setLook(&IconButton::toolbarLook);
   settingsButton_->setObjectName(QStringLiteral("settingsButton"));
   for (auto* b : {addButton_, backupButton_, settingsButton_}) tools->addWidget(b);
   connect(addButton_, &QAbstractButton::clicked, this, &DashboardView::openAddAgent);
@@ -152,9 +155,9 @@ void DashboardView::retranslate() {
   heroSub_->setPlainText(text(LocKey::Id::heroTagline));
   panelTitle_->setTitle(text(LocKey::Id::panelLiveStatus));
   emptyLabel_->setPlainText(text(LocKey::Id::dashEmptyHint));
-  addButton_->setLabel(text(LocKey::Id::dashAddAgentTooltip));
-  backupButton_->setLabel(text(LocKey::Id::dashBackupTooltip));
-  settingsButton_->setLabel(text(LocKey::Id::dashSettingsTooltip));
+  addButton_->setHint(text(LocKey::Id::dashAddAgentTooltip));
+  backupButton_->setHint(text(LocKey::Id::dashBackupTooltip));
+  settingsButton_->setHint(text(LocKey::Id::dashSettingsTooltip));
   updateMetrics(model_.dashboardItems());
 }
 

@@ -19,12 +19,12 @@ namespace tlr {
 class AgentRowList;
 class AgentRowView;
 class DashboardModel;
+class IconButton;
 class Label;
 class MetricCard;
 class SectionTitle;
 class Sheet;
 class ShieldHero;
-class ToolbarIconButton;
 
 // The content of the main window: the hero, the four metric cards, the
 // live-status panel with one row per agent, and a toolbar of three buttons
@@ -79,9 +79,9 @@ class DashboardView final : public QWidget {
   QList<AgentRowView*> rowViews() const;  // in display order
   AgentRowView* rowView(const QString& agentId) const { return rows_.value(agentId); }
   MetricCard* metricCard(int index) const { return metrics_.value(index); }
-  ToolbarIconButton* addButton() const { return addButton_; }
-  ToolbarIconButton* backupButton() const { return backupButton_; }
-  ToolbarIconButton* settingsButton() const { return settingsButton_; }
+  IconButton* addButton() const { return addButton_; }
+  IconButton* backupButton() const { return backupButton_; }
+  IconButton* settingsButton() const { return settingsButton_; }
   QWidget* emptyState() const;
 
   QSize minimumSizeHint() const override { return {kMinWidth, kMinHeight}; }
@@ -126,9 +126,9 @@ class DashboardView final : public QWidget {
   QWidget* empty_ = nullptr;
   Label* emptyLabel_ = nullptr;
   QWidget* toolbar_ = nullptr;
-  ToolbarIconButton* addButton_ = nullptr;
-  ToolbarIconButton* backupButton_ = nullptr;
-  ToolbarIconButton* settingsButton_ = nullptr;
+  IconButton* addButton_ = nullptr;
+  IconButton* backupButton_ = nullptr;
+  IconButton* settingsButton_ = nullptr;
   QHash<QString, AgentRowView*> rows_;
 };
 

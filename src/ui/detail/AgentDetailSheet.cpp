@@ -4,7 +4,6 @@
 #include "core/SetupCatalog.h"
 #include "presentation/AgentDetailLogic.h"
 #include "presentation/DashboardModel.h"
-#include "ui/detail/DetailControls.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/kit/AgentIconResolver.h"
 #include "ui/kit/Alert.h"
@@ -62,6 +61,40 @@ QFont monoFont(qreal pixels, QFont::Weight weight) {
   return mono;
 }
 
+// The action row's button: symbol and title in `color` on it at 0.15, edged
+// with it at 0.4 (0.5 wide); label 12.5 medium, symbol at font size 11.
+// While busy the face fades to 0.08 (edge 0.25) and the whole is drawn at
+// 0.7; unusable, at 0.5.
+SecondaryButton* actionButton(const QString& symbol, const QColor& color, QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), symbol, color, parent);
+  button->setLabelFont(12.5, QFont::Medium);
+  button->setSymbolSide(Glyphs::sizeForFont(11));
+  button->setEdgeWidth(0.5);
+  button->setDisabledOpacity(0.5);
+  button->setColors([button, color] {
+    if (!button->isBusy()) return SecondaryButton::tint(color, 0.15, 0.4);
+    return SecondaryButton::Colors{Theme::withOpacity(color, 0.7), Theme::withOpacity(color, 0.08 * 0.7),
+                                   Theme::withOpacity(color, 0.25 * 0.7)};
+  });
+  return button;
+}
+
+// A section button's colours: the accent, edged with it at 0.45.
+SecondaryButton::Colors brandOutline() {
+  const QColor accent = Theme::current().accent;
+  return {accent, QColor(Qt::transparent), Theme::withOpacity(accent, 0.45)};
+}
+
+// The outlined button of a section: padded 12 × 8, radius 7, no fill of
+// its own; the accent edged with it at 0.45 unless coloured otherwise.
+SecondaryButton* sectionButton(const QString& symbol, QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), symbol, std::nullopt, parent);
+  button->setPadding(12, 8);
+  button->setCornerRadius(7);
+  button->setColors(brandOutline);
+  return button;
+}
+
 QVBoxLayout* column(QWidget* owner, int spacing) {
   auto* layout = new QVBoxLayout(owner);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -71,150 +104,49 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
 
 }  // namespace
 
-// ---- Small painted parts of the header and the banner ----------------------------
+// ---- The result banner ----------------------------------------------------------------
 
-// The agent's picture framed 52 × 52: a rounded tile (radius 12) in white
-// (light) or white at 0.06 (dark) with a hairline, the picture clipped to it
-// (the grey placeholder without one), and a soft shadow under it that is
-// drawn outside the frame.
-class AgentIconTile final : public QWidget {
- public:
-  static constexpr int kSide = 52;
-
-  explicit AgentIconTile(QWidget* parent) : QWidget(parent) {
-    setFixedSize(kSide, kSide);
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, 64));
-    shadow->setBlurRadius(12);
-    shadow->setOffset(0, 3);
-    setGraphicsEffect(shadow);
-    whenLookChanges(this);
-  }
-  void setEntry(const AgentEntry& entry) {
-    resolved_ = AgentIconResolver::resolve(entry);
-    setAccessibleName(entry.localizedDisplayName());
-    update();
-  }
-  bool hasImage() const { return resolved_.has_value(); }
-  bool isAppIcon() const { return resolved_ && resolved_->isAppIcon; }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const Theme::Roles r = Theme::current();
-    const QRectF tile(rect());
-    const QPainterPath shape = Painting::continuousRoundRect(tile, 12);
-    p.fillPath(shape, r.dark ? QColor(255, 255, 255, 15) : QColor(Qt::white));
-    p.save();
-    p.setClipPath(shape);
-    if (resolved_) {
-      const qreal pad = resolved_->isAppIcon ? 0 : 9;
-      const QRectF box = tile.adjusted(pad, pad, -pad, -pad);
-      QSizeF size = resolved_->image.deviceIndependentSize();
-      size.scale(box.size(), Qt::KeepAspectRatio);
-      p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), resolved_->image,
-                   QRectF(resolved_->image.rect()));
-    } else {
-      p.fillPath(shape, QColor(128, 128, 128, 77));
-    }
-    p.restore();
-    p.setPen(QPen(r.contrast(0.036), 0.5));
-    p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), 12));
-  }
-
- private:
-  std::optional<AgentIconResolver::Resolved> resolved_;
-};
-
-// The kind of the agent ("App", "CLI", "Plugin") as a small chip.
-class KindBadge final : public QWidget {
- public:
-  explicit KindBadge(QWidget* parent) : QWidget(parent) { whenLookChanges(this); }
-  void setText(const QString& text) {
-    text_ = text;
-    setAccessibleName(text);
-    setFixedSize(sizeHint());
-    update();
-  }
-  const QString& text() const { return text_; }
-  QSize sizeHint() const override {
-    const QFontMetricsF m(font9());
-    return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const Theme::Roles r = Theme::current();
-    p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4),
-               r.dark ? QColor(255, 255, 255, 18) : QColor(0, 0, 0, 13));
-    p.setFont(font9());
-    p.setPen(Theme::withOpacity(r.textDim, 0.85));
-    p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
-  }
-
- private:
-  static QFont font9() { return Theme::font(9, QFont::Bold, 0.7); }
-  QString text_;
-};
+namespace {
 
 // The result form of the automatic-doctor banner: a button in green (no
-// issues) or orange (issues found).
-class BannerButton final : public QAbstractButton {
- public:
-  explicit BannerButton(QWidget* parent) : QAbstractButton(parent) {
-    setCursor(Qt::PointingHandCursor);
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(10);
-    symbol_ = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, color_, this);
-    row->addWidget(symbol_);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
-    title_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, this);
-    title_->setObjectName(QStringLiteral("bannerTitle"));
-    subtitle_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, this);
-    subtitle_->setObjectName(QStringLiteral("bannerSubtitle"));
-    title_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    subtitle_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    texts->addWidget(title_);
-    texts->addWidget(subtitle_);
-    row->addLayout(texts, 1);
-    row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, this));
-    whenLookChanges(this);
-  }
-  void setContent(bool clean, const QString& title, const QString& subtitle) {
-    color_ = clean ? kSystemGreen : kSystemOrange;
-    symbol_->setColor(color_);
-    symbol_->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
-    title_->setPlainText(title);
-    subtitle_->setPlainText(subtitle);
-    setAccessibleName(title);
-    update();
-  }
-  QSize sizeHint() const override { return layout()->sizeHint(); }
-  QSize minimumSizeHint() const override { return layout()->minimumSize(); }
+// issues) or orange (issues found) with a symbol, a title (its name) and a
+// subtitle.
+PanelButton* makeResultBanner() {
+  auto* banner = new PanelButton;
+  auto* row = new QHBoxLayout(banner);
+  row->setContentsMargins(12, 12, 12, 12);
+  row->setSpacing(10);
+  auto* symbol = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, kSystemGreen, banner);
+  symbol->setObjectName(QStringLiteral("bannerSymbol"));
+  row->addWidget(symbol);
+  auto* texts = new QVBoxLayout;
+  texts->setSpacing(2);
+  auto* title = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, banner);
+  title->setObjectName(QStringLiteral("bannerTitle"));
+  auto* subtitle = new Label(QString(), 11, QFont::Normal, TextRole::dim, banner);
+  subtitle->setObjectName(QStringLiteral("bannerSubtitle"));
+  title->setAttribute(Qt::WA_TransparentForMouseEvents);
+  subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);
+  texts->addWidget(title);
+  texts->addWidget(subtitle);
+  row->addLayout(texts, 1);
+  row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, banner));
+  banner->setColor(kSystemGreen);
+  return banner;
+}
 
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath shape = Painting::continuousRoundRect(QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25), 8);
-    p.fillPath(shape, Theme::withOpacity(color_, isDown() ? 0.16 : 0.1));
-    p.setPen(QPen(Theme::withOpacity(color_, 0.3), 0.5));
-    p.drawPath(shape);
-  }
+void showBannerResult(PanelButton* banner, bool clean, const QString& title, const QString& subtitle) {
+  const QColor color = clean ? kSystemGreen : kSystemOrange;
+  banner->setColor(color);
+  auto* symbol = banner->findChild<SymbolView*>(QStringLiteral("bannerSymbol"));
+  symbol->setColor(color);
+  symbol->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
+  banner->findChild<Label*>(QStringLiteral("bannerTitle"))->setPlainText(title);
+  banner->findChild<Label*>(QStringLiteral("bannerSubtitle"))->setPlainText(subtitle);
+  banner->setAccessibleName(title);
+}
 
- private:
-  QColor color_ = kSystemGreen;
-  SymbolView* symbol_;
-  Label* title_;
-  Label* subtitle_;
-};
+}  // namespace
 
 // ---- The sheet -----------------------------------------------------------------------
 
@@ -296,7 +228,14 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   auto* row = new QHBoxLayout(header);
   row->setContentsMargins(22, 18, 22, 18);
   row->setSpacing(14);
-  icon_ = new AgentIconTile(header);
+  // The agent's picture framed 52 × 52 (radius 12, a picture other than an
+  // application's icon inset 9) over a soft shadow drawn outside the frame.
+  icon_ = new IconTile(52, 12, 9, header);
+  auto* shadow = new QGraphicsDropShadowEffect(icon_);
+  shadow->setColor(QColor(0, 0, 0, 64));
+  shadow->setBlurRadius(12);
+  shadow->setOffset(0, 3);
+  icon_->setGraphicsEffect(shadow);
   icon_->setObjectName(QStringLiteral("detailIcon"));
   row->addWidget(icon_);
 
@@ -307,7 +246,7 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
   name_->setObjectName(QStringLiteral("detailName"));
   titleRow->addWidget(name_);
-  badge_ = new KindBadge(header);
+  badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
   headerLock_ = fixedSymbol(QStringLiteral("lock.fill"), 13, kLockColor, header);
@@ -341,7 +280,7 @@ void AgentDetailSheet::buildContent(QVBoxLayout* content) {
   runningRow->addWidget(runningBannerText_, 1);
   content->addWidget(runningBanner_);
 
-  resultBanner_ = new BannerButton(nullptr);
+  resultBanner_ = makeResultBanner();
   resultBanner_->setObjectName(QStringLiteral("doctorResultBanner"));
   connect(resultBanner_, &QAbstractButton::clicked, this, &AgentDetailSheet::bannerClicked);
   content->addWidget(resultBanner_);
@@ -375,7 +314,8 @@ QWidget* AgentDetailSheet::buildInfoCard() {
     rows->addLayout(row);
   };
   addRow(statusLabel_, statusValue_, QStringLiteral("detailStatusValue"));
-  rows->addWidget(new Hairline(0.4, card));
+  // A faint line between the rows: the hairline strength (0.12) at 0.4.
+  rows->addWidget(new Divider(0.048, 0.048, card));
   addRow(runningLabel_, runningValue_, QStringLiteral("detailRunningValue"));
   return card;
 }
@@ -405,19 +345,18 @@ QWidget* AgentDetailSheet::buildActionRow() {
   auto* row = new QHBoxLayout(actionRow_);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(10);
-  auto blue = [] { return kSystemBlue; };
-  auto make = [&](const QString& objectName, const QString& symbol, std::function<QColor()> color) {
-    auto* button = new ActionButton(QString(), symbol, std::move(color), actionRow_);
+  auto make = [&](const QString& objectName, const QString& symbol, const QColor& color) {
+    auto* button = actionButton(symbol, color, actionRow_);
     button->setObjectName(objectName);
     row->addWidget(button);
     return button;
   };
-  consoleButton_ = make(QStringLiteral("actionOpenConsole"), QStringLiteral("terminal"), blue);
-  openButton_ = make(QStringLiteral("actionOpen"), QStringLiteral("rectangle.stack"), blue);
+  consoleButton_ = make(QStringLiteral("actionOpenConsole"), QStringLiteral("terminal"), kSystemBlue);
+  openButton_ = make(QStringLiteral("actionOpen"), QStringLiteral("rectangle.stack"), kSystemBlue);
   // Any equivalent symbol serves for a web dashboard.
-  dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), blue);
-  launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), [] { return kSystemGreen; });
-  stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), [] { return kSystemRed; });
+  dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), kSystemBlue);
+  launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), kSystemGreen);
+  stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), kSystemRed);
   row->addStretch(1);
 
   connect(consoleButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::openConsole);
@@ -451,7 +390,7 @@ QWidget* AgentDetailSheet::buildSetupSection() {
   setupSection_ = new QWidget;
   setupSection_->setObjectName(QStringLiteral("detailSetupSection"));
   auto* layout = column(setupSection_, 6);
-  setupButton_ = new OutlinedButton(QString(), QStringLiteral("gearshape.fill"), setupSection_);
+  setupButton_ = sectionButton(QStringLiteral("gearshape.fill"), setupSection_);
   setupButton_->setObjectName(QStringLiteral("setupButton"));
   setupHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, setupSection_);
   setupHint_->setObjectName(QStringLiteral("setupHint"));
@@ -466,7 +405,7 @@ QWidget* AgentDetailSheet::buildRestartSection() {
   restartSection_ = new QWidget;
   restartSection_->setObjectName(QStringLiteral("detailRestartSection"));
   auto* layout = column(restartSection_, 6);
-  restartButton_ = new OutlinedButton(QString(), QStringLiteral("arrow.clockwise"), restartSection_);
+  restartButton_ = sectionButton(QStringLiteral("arrow.clockwise"), restartSection_);
   restartButton_->setObjectName(QStringLiteral("restartButton"));
   restartHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, restartSection_);
   restartHint_->setObjectName(QStringLiteral("restartHint"));
@@ -481,7 +420,7 @@ QWidget* AgentDetailSheet::buildDoctorSection() {
   doctorSection_ = new QWidget;
   doctorSection_->setObjectName(QStringLiteral("detailDoctorSection"));
   auto* layout = column(doctorSection_, 6);
-  doctorButton_ = new OutlinedButton(QString(), QStringLiteral("stethoscope"), doctorSection_);
+  doctorButton_ = sectionButton(QStringLiteral("stethoscope"), doctorSection_);
   doctorButton_->setObjectName(QStringLiteral("doctorButton"));
   doctorHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, doctorSection_);
   doctorHint_->setObjectName(QStringLiteral("doctorHint"));
@@ -497,9 +436,11 @@ QWidget* AgentDetailSheet::buildUninstallSection() {
   uninstallSection_->setObjectName(QStringLiteral("detailUninstallSection"));
   auto* layout = column(uninstallSection_, 6);
   layout->setContentsMargins(0, 4, 0, 0);
-  layout->addWidget(new Hairline(0.4, uninstallSection_));
-  uninstallButton_ = new OutlinedButton(QString(), QStringLiteral("trash"), uninstallSection_);
+  layout->addWidget(new Divider(0.048, 0.048, uninstallSection_));
+  uninstallButton_ = sectionButton(QStringLiteral("trash"), uninstallSection_);
   uninstallButton_->setObjectName(QStringLiteral("uninstallButton"));
+  // Locked, it is drawn at 0.55.
+  uninstallButton_->setDisabledOpacity(0.55);
   uninstallHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, uninstallSection_);
   uninstallHint_->setObjectName(QStringLiteral("uninstallLockHint"));
   layout->addWidget(uninstallButton_, 0, Qt::AlignLeft);
@@ -547,7 +488,9 @@ void AgentDetailSheet::refresh() {
 
   // Header. The window is named after the agent.
   setWindowTitle(entry.localizedDisplayName());
-  icon_->setEntry(entry);
+  const std::optional<AgentIconResolver::Resolved> picture = AgentIconResolver::resolve(entry);
+  icon_->setPicture(picture ? picture->image : QPixmap(), picture && picture->isAppIcon);
+  icon_->setAccessibleName(entry.localizedDisplayName());
   name_->setPlainText(entry.localizedDisplayName());
   badge_->setText(kindBadge(entry.kind, lang));
   headerLock_->setVisible(locked);
@@ -591,7 +534,7 @@ void AgentDetailSheet::refresh() {
   launchButton_->setLabel(text(LocKey::detailActionLaunchAgent(entry.localizedDisplayName())));
   stopButton_->setVisible(row != ActionRow::none && item.isRunning);
   stopButton_->setLabel(text(LocKey::detailActionStop()));
-  for (ActionButton* b : {openButton_, launchButton_}) {
+  for (SecondaryButton* b : {openButton_, launchButton_}) {
     b->setBusy(session_->isLaunching());
     b->setEnabled(!session_->isLaunching());
   }
@@ -631,10 +574,11 @@ void AgentDetailSheet::refresh() {
   const bool faulted = item.isFaulted;
   restartButton_->setSymbol(faulted ? QStringLiteral("arrow.clockwise.circle.fill") : QStringLiteral("arrow.clockwise"));
   restartButton_->setLabel(restartButtonText(entry, faulted, lang));
-  restartButton_->setColors(faulted ? std::function<OutlinedButton::Colors()>([] {
-    return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95), Theme::withOpacity(kSystemRed, 0.45)};
+  restartButton_->setColors(faulted ? std::function<SecondaryButton::Colors()>([] {
+    return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95), QColor(Qt::transparent),
+                                   Theme::withOpacity(kSystemRed, 0.45)};
   })
-                                    : std::function<OutlinedButton::Colors()>(&OutlinedButton::brandColors));
+                                    : std::function<SecondaryButton::Colors()>(brandOutline));
   restartHint_->setPlainText(restartHint(entry, lang));
 
   // Doctor.
@@ -649,16 +593,15 @@ void AgentDetailSheet::refresh() {
   uninstallSection_->setVisible(session_->offersUninstall());
   uninstallButton_->setLabel(text(LocKey::detailUninstallButton()));
   uninstallButton_->setEnabled(!locked);
-  uninstallButton_->setDrawOpacity(locked ? 0.55 : 1.0);
-  uninstallButton_->setColors(locked ? std::function<OutlinedButton::Colors()>([] {
+  uninstallButton_->setColors(locked ? std::function<SecondaryButton::Colors()>([] {
     const Theme::Roles r = Theme::current();
-    return OutlinedButton::Colors{r.textFaint, r.contrast(0.06)};
+    return SecondaryButton::Colors{r.textFaint, QColor(Qt::transparent), r.contrast(0.06)};
   })
-                                     : std::function<OutlinedButton::Colors()>([] {
+                                     : std::function<SecondaryButton::Colors()>([] {
                                          // Clearly red, so it never reads as the locked, disabled one.
-                                         return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
-                                                                       Theme::withOpacity(kSystemRed, 0.6),
-                                                                       Theme::withOpacity(kSystemRed, 0.08)};
+                                         return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
+                                                                        Theme::withOpacity(kSystemRed, 0.08),
+                                                                        Theme::withOpacity(kSystemRed, 0.6)};
                                        }));
   uninstallHint_->setVisible(locked);
   uninstallHint_->setPlainText(text(LocKey::detailUninstallLockHint()));
@@ -674,8 +617,8 @@ void AgentDetailSheet::refreshBanner() {
   runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(session_->entry().localizedDisplayName())));
   resultBanner_->setVisible(!running && stored.has_value());
   if (stored)
-    resultBanner_->setContent(stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
-                              doctorBannerSubtitle(*stored, lang));
+    showBannerResult(resultBanner_, stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
+                     doctorBannerSubtitle(*stored, lang));
 }
 
 void AgentDetailSheet::refreshEvents() {

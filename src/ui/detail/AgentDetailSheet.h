@@ -18,17 +18,16 @@ class QVBoxLayout;
 
 namespace tlr {
 
-class ActionButton;
 class Alert;
-class AgentIconTile;
 class Card;
 class CloseButton;
 class DoctorOutputSheet;
-class KindBadge;
+class IconTile;
+class KindChip;
 class Label;
-class OutlinedButton;
+class PanelButton;
+class SecondaryButton;
 class SectionTitle;
-class Spinner;
 class SymbolView;
 class TintedPanel;
 class ToggleSwitch;
@@ -119,16 +118,16 @@ class AgentDetailSheet final : public Sheet {
   QPointer<Alert> restartConfirm_;
 
   // Header.
-  AgentIconTile* icon_ = nullptr;
+  IconTile* icon_ = nullptr;
   Label* name_ = nullptr;
-  KindBadge* badge_ = nullptr;
+  KindChip* badge_ = nullptr;
   SymbolView* headerLock_ = nullptr;
   Label* vendor_ = nullptr;
   CloseButton* closeButton_ = nullptr;
   // Banner.
   TintedPanel* runningBanner_ = nullptr;
   Label* runningBannerText_ = nullptr;
-  class BannerButton* resultBanner_ = nullptr;
+  PanelButton* resultBanner_ = nullptr;
   // Information card.
   Label* statusLabel_ = nullptr;
   Label* statusValue_ = nullptr;
@@ -140,27 +139,27 @@ class AgentDetailSheet final : public Sheet {
   Label* embeddedSubtitle_ = nullptr;
   // Action row.
   QWidget* actionRow_ = nullptr;
-  ActionButton* consoleButton_ = nullptr;
-  ActionButton* openButton_ = nullptr;
-  ActionButton* dashboardButton_ = nullptr;
-  ActionButton* launchButton_ = nullptr;
-  ActionButton* stopButton_ = nullptr;
+  SecondaryButton* consoleButton_ = nullptr;
+  SecondaryButton* openButton_ = nullptr;
+  SecondaryButton* dashboardButton_ = nullptr;
+  SecondaryButton* launchButton_ = nullptr;
+  SecondaryButton* stopButton_ = nullptr;
   // Lock card.
   SymbolView* lockSymbol_ = nullptr;
   Label* lockTitle_ = nullptr;
   ToggleSwitch* lockSwitch_ = nullptr;
   // Setup, restart, doctor, uninstall.
   QWidget* setupSection_ = nullptr;
-  OutlinedButton* setupButton_ = nullptr;
+  SecondaryButton* setupButton_ = nullptr;
   Label* setupHint_ = nullptr;
   QWidget* restartSection_ = nullptr;
-  OutlinedButton* restartButton_ = nullptr;
+  SecondaryButton* restartButton_ = nullptr;
   Label* restartHint_ = nullptr;
   QWidget* doctorSection_ = nullptr;
-  OutlinedButton* doctorButton_ = nullptr;
+  SecondaryButton* doctorButton_ = nullptr;
   Label* doctorHint_ = nullptr;
   QWidget* uninstallSection_ = nullptr;
-  OutlinedButton* uninstallButton_ = nullptr;
+  SecondaryButton* uninstallButton_ = nullptr;
   Label* uninstallHint_ = nullptr;
   // Event history.
   SectionTitle* eventsTitle_ = nullptr;

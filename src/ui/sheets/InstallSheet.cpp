@@ -32,7 +32,7 @@ QString phaseName(Phase phase) {
 QHBoxLayout* spinnerLine(const QString& caption, TextRole role, QWidget* parent, const QString& name) {
   auto* line = new QHBoxLayout;
   line->setSpacing(8);
-  line->addWidget(new sheets::Spinner(14, parent), 0, Qt::AlignVCenter);
+  line->addWidget(new Spinner(14, parent), 0, Qt::AlignVCenter);
   auto* label = new Label(caption, 12.5, QFont::Normal, role, parent);
   label->setObjectName(name);
   line->addWidget(label, 0, Qt::AlignVCenter);
@@ -287,14 +287,14 @@ void InstallSheet::fillFooter() {
   footer_->addStretch(1);
   switch (session_->phase()) {
     case Phase::checking: {
-      auto* cancel = new sheets::TextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
       cancel->setObjectName(QStringLiteral("installCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
       break;
     }
     case Phase::missing: {
-      auto* close = new sheets::TextButton(text(LocKey::installSheetClose()));
+      auto* close = sheets::footerTextButton(text(LocKey::installSheetClose()));
       close->setObjectName(QStringLiteral("installCloseFooterButton"));
       connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(close);

@@ -230,7 +230,7 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
     line->addWidget(name, 1, Qt::AlignVCenter);
 
     if (state == PathState::unmeasured) {
-      auto* spinner = new sheets::Spinner(12, row);
+      auto* spinner = new Spinner(12, row);
       spinner->setObjectName(QStringLiteral("uninstallSpinner"));
       line->addWidget(spinner, 0, Qt::AlignVCenter);
     } else {
@@ -256,7 +256,7 @@ QWidget* UninstallSheet::executingBody() {
   column->setSpacing(6);
   auto* heading = new QHBoxLayout;
   heading->setSpacing(8);
-  heading->addWidget(new sheets::Spinner(14, body));
+  heading->addWidget(new Spinner(14, body));
   auto* label = new Label(text(LocKey::uninstallSheetRunning()), 12.5, QFont::Normal, TextRole::primary, body);
   label->setObjectName(QStringLiteral("uninstallRunningText"));
   heading->addWidget(label);
@@ -342,14 +342,22 @@ void UninstallSheet::fillFooter() {
   footer_->addStretch(1);
   switch (session_->phase()) {
     case Phase::preview: {
-      auto* cancel = new sheets::TextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
       cancel->setObjectName(QStringLiteral("uninstallCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
       // Clearly red: the pale failure red would read as a disabled button.
-      auto* start = new sheets::FilledButton(session_->buttonLabel(SettingsStore::shared().language()),
-                                             QStringLiteral("trash.fill"),
-                                             [] { return Theme::withOpacity(Theme::destructive, 0.9); });
+      auto* start = new PrimaryButton(session_->buttonLabel(SettingsStore::shared().language()),
+                                      QStringLiteral("trash.fill"));
+      start->setFill(Theme::withOpacity(Theme::destructive, 0.9));
+      // Grey while it cannot be used; label 12 semibold, a 12-pixel symbol
+      // 6 from it, padded 14 × 7, radius 6.
+      start->setDisabledFill(QColor(142, 142, 147));
+      start->setLabelFont(12, QFont::DemiBold);
+      start->setSymbolSide(12);
+      start->setSpacing(6);
+      start->setPadding(14, 7);
+      start->setCornerRadius(6);
       start->setObjectName(QStringLiteral("uninstallStartButton"));
       start->setEnabled(session_->canUninstall());
       startButton_ = start;

@@ -9,12 +9,14 @@
 #include "ui/kit/Theme.h"
 
 #include <QAccessible>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
@@ -243,6 +245,97 @@ TEST(PaintedControls, DisabledButtonsAreDrawnClearlyFainter) {
     EXPECT_EQ(enabledAlpha, 255);
     EXPECT_LT(disabledAlpha, 128);
   }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, ABusyButtonShowsATurningSpinnerInItsSymbolsPlaceAtFullStrength) {
+  SecondaryButton withSymbol(QStringLiteral("Diagnose"), QStringLiteral("stethoscope"));
+  SecondaryButton withoutSymbol(QStringLiteral("Fixing…"), QString());
+  const QSize symbolSize = withSymbol.sizeHint();
+  const QSize plainSize = withoutSymbol.sizeHint();
+  withSymbol.resize(symbolSize);
+  const QImage idle = renderOnTransparent(withSymbol);
+  withSymbol.setBusy(true);
+  withoutSymbol.setBusy(true);
+  EXPECT_EQ(withSymbol.sizeHint(), symbolSize) << "the symbol's room holds the spinner";
+  EXPECT_EQ(withoutSymbol.sizeHint().width(), plainSize.width() + 11 + 6) << "room made for the spinner";
+  EXPECT_NE(renderOnTransparent(withSymbol), idle) << "the spinner stands in the symbol's place";
+
+  // Busy and so not usable, it is drawn as strongly as when usable.
+  const qint64 busy = totalAlpha(renderOnTransparent(withSymbol));
+  withSymbol.setEnabled(false);
+  EXPECT_EQ(totalAlpha(renderOnTransparent(withSymbol)), busy);
+  withSymbol.setBusy(false);
+  EXPECT_LT(totalAlpha(renderOnTransparent(withSymbol)), totalAlpha(idle) / 2);
+
+  // It turns while shown.
+  withoutSymbol.resize(withoutSymbol.sizeHint());
+  withoutSymbol.show();
+  const QImage first = withoutSymbol.grab().toImage();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return withoutSymbol.grab().toImage() != first; }, 2000));
+}
+
+TEST(PaintedControls, ADividerIsTheSeparatorOrALineOfItsOwnStrengthInEachScheme) {
+  Appearance::shared();
+  for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
+    SettingsStore::shared().setAppearance(preference);
+    const Theme::Roles r = Theme::current();
+    Divider separator;
+    Divider faint(0.06, 0.2);
+    for (Divider* line : {&separator, &faint}) {
+      line->resize(40, 1);
+      EXPECT_EQ(line->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+      EXPECT_EQ(line->maximumHeight(), 1);
+    }
+    EXPECT_EQ(renderOnTransparent(separator).pixelColor(20, 0).alpha(), r.separator().alpha());
+    EXPECT_EQ(renderOnTransparent(faint).pixelColor(20, 0).alpha(), r.contrast(r.dark ? 0.06 : 0.2).alpha());
+  }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, APlainLinkButtonIsPaddedTextInItsRoleColourNamedByIt) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  LinkButton cancel(QStringLiteral("Cancel"), 12);
+  cancel.setPlain(TextRole::dim);
+  EXPECT_EQ(cancel.accessibleName(), QStringLiteral("Cancel"));
+  const QFontMetricsF m(Theme::font(12));
+  EXPECT_EQ(cancel.sizeHint(),
+            QSize(qCeil(m.horizontalAdvance(QStringLiteral("Cancel"))) + 16, qCeil(m.height()) + 10));
+  cancel.resize(cancel.sizeHint());
+  const QImage img = renderOnTransparent(cancel);
+  // The darkest ink is the dim text colour, not the accent of a link.
+  QColor ink = Qt::transparent;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x)
+      if (img.pixelColor(x, y).alpha() > ink.alpha()) ink = img.pixelColor(x, y);
+  EXPECT_GT(ink.alpha(), 200);
+  const QColor dim = Theme::current().textDim;
+  EXPECT_NEAR(ink.red(), dim.red(), 24);
+  EXPECT_NEAR(ink.blue(), dim.blue(), 24);
+  EXPECT_EQ(img.pixelColor(2, img.height() / 2).alpha(), 0) << "padded, no face";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIcon) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  IconTile tile(40, 8, 10);
+  EXPECT_EQ(tile.size(), QSize(40, 40));
+  EXPECT_FALSE(tile.hasPicture());
+  const QColor placeholder = renderOnTransparent(tile).pixelColor(20, 20);
+  EXPECT_LT(std::abs(placeholder.red() - placeholder.blue()), 8) << "grey without a picture";
+  EXPECT_LT(placeholder.red(), 240);
+
+  QPixmap red(16, 16);
+  red.fill(Qt::red);
+  tile.setPicture(red, false);
+  QImage img = renderOnTransparent(tile);
+  EXPECT_EQ(img.pixelColor(20, 20).rgb(), QColor(Qt::red).rgb()) << "the picture in the middle";
+  EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::white).rgb()) << "inset 10 on the white tile";
+  tile.setPicture(red, true);
+  img = renderOnTransparent(tile);
+  EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::red).rgb()) << "an application's icon fills the tile";
   SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
 
