@@ -1,5 +1,6 @@
 #include "app/Windows.h"
 
+#include "app/BackupSheetsWiring.h"
 #include "core/SelfGuard.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
@@ -78,6 +79,7 @@ void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
   mainWindow_->setDashboardFactory([](DashboardModel& model) {
     auto* dashboard = new DashboardView(model);
     installDashboardSheets(*dashboard);
+    installBackupSheets(*dashboard);
     return dashboard;
   });
 }

@@ -18,7 +18,10 @@ DashboardActions::DashboardActions(DashboardModel& model, QObject* parent) : QOb
   connect(&model_, &DashboardModel::dashboardItemsChanged, this, &DashboardActions::rowsPublished);
   // The set as it is now, so the first change is acted on like every later
   // one.
-  if (LockOnlineStore* store = model_.stores().lockOnline) lastSeenLockedIDs_ = store->lockedIDs();
+  if (LockOnlineStore* store = model_.stores().lockOnline) {
+    lastSeenLockedIDs_ = store->lockedIDs();
+    connect(store, &LockOnlineStore::lockedIDsChanged, this, &DashboardActions::lockedIDsChanged);
+  }
 }
 
 bool DashboardActions::startLaunch(const AgentEntry& entry, AgentActions::LaunchCompletion completion) {

@@ -82,7 +82,8 @@ class DashboardActions final : public QObject {
   AgentDetailCallbacks detailCallbacks(const AgentEntry& entry, std::function<void()> onClose);
 
   // ---- Reactions ----
-  // The lock-online set changed to `lockedIDs`: the rows are rebuilt; then
+  // The lock-online set changed to `lockedIDs` (the store's signal is
+  // followed from construction on): the rows are rebuilt; then
   // each newly locked agent (against the set last seen, which starts as the
   // store's set when this object is made) whose row is neither running nor
   // run by the user manager is started through the watcher's recoverOnDemand

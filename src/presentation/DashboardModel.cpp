@@ -20,6 +20,11 @@ DashboardModel::Stores DashboardModel::Stores::shared() {
 DashboardModel::DashboardModel(std::shared_ptr<const AgentRegistry> registry, Stores stores, QObject* parent)
     : QObject(parent), registry_(std::move(registry)), stores_(stores) {
   connect(&setupActions_, &SetupActionCache::changed, this, &DashboardModel::refresh);
+  // A new language re-labels every row at once; a new event marks its row at
+  // once. (The lock set is followed by DashboardActions, which also starts
+  // newly locked agents.)
+  if (stores_.settings) connect(stores_.settings, &SettingsStore::languageChanged, this, &DashboardModel::refresh);
+  if (stores_.events) connect(stores_.events, &EventStore::eventsChanged, this, &DashboardModel::refresh);
 }
 
 QSet<QString> DashboardModel::installedIds() const {

@@ -22,9 +22,10 @@ class SettingsStore;
 
 // The dashboard's rows: turns the scanner's installed and running agents into
 // one DashboardAgentItem per installed agent, in the dashboard's fixed order.
-// The application feeds it on every scan tick; the dashboard window runs it
-// again with the last lists when the language, the lock-online set or the
-// event log changes (refresh()). A row's setup action is worked out off the
+// The application feeds it on every scan tick; the model runs it again with
+// the last lists when the language or the event log changes, and the
+// dashboard's actions when the lock-online set does (refresh()). A row's
+// setup action is worked out off the
 // main thread when its agent becomes installed; the rows are published again
 // when it arrives. Holds no widgets. Main thread only.
 class DashboardModel final : public QObject {

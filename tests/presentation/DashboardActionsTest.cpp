@@ -147,30 +147,31 @@ TEST_F(DashboardActionsTest, DetailCallbacksReachTheWatcherForTheirEntry) {
   EXPECT_TRUE(fixed->succeeded());
 }
 
-TEST_F(DashboardActionsTest, LockSetReactionStartsOnlyNewlyLockedStoppedAgentsFromTheFirstChange) {
+TEST_F(DashboardActionsTest, LockingInTheStoreStartsOnlyNewlyLockedStoppedAgents) {
   model.setWatcher(&actions);
   const AgentEntry stopped1 = agentEntry("stopped1"), stopped2 = agentEntry("stopped2");
   const AgentEntry running = agentEntry("running"), managed = agentEntry("managed");
-  // A lock set before the dashboard existed is the set it starts from.
   lockOnline.setLocked("stopped1", true);
-  DashboardActions fresh(model);
-  EXPECT_EQ(fresh.lastSeenLockedIDs(), std::optional<QSet<QString>>(QSet<QString>{"stopped1"}));
+  {
+    // A lock set before the actions existed is the set they start from.
+    DashboardActions fresh(model);
+    EXPECT_EQ(fresh.lastSeenLockedIDs(), std::optional<QSet<QString>>(QSet<QString>{"stopped1"}));
+  }
   model.update({stopped1, stopped2, running, managed},
                {runningRecord(running, 10), runningRecord(managed, 11, /*launchdManaged=*/true)});
 
-  // The first change is acted on. Several ids in one change: each stopped
-  // one not run by the user manager starts once; one already seen and one
-  // without a row start nothing.
-  lockOnline.setLocked("stopped2", true);
-  fresh.lockedIDsChanged({"stopped1", "stopped2", "running", "managed", "uninstalled"});
+  // A stopped agent starts once; a running one, one run by the user manager
+  // and one without a row start nothing. No window needs to be open.
+  for (const char* id : {"stopped2", "running", "managed", "uninstalled"}) lockOnline.setLocked(id, true);
   EXPECT_EQ(actions.calls, QStringList{"recoverOnDemand stopped2"});
   // The rows were rebuilt first: the lock mark shows.
   EXPECT_TRUE(row("stopped2").isLockedOnline);
 
   // Turning locks off starts nothing; turning one on again does.
-  fresh.lockedIDsChanged({"running"});
+  for (const char* id : {"stopped1", "stopped2"}) lockOnline.setLocked(id, false);
   EXPECT_EQ(actions.calls.size(), 1);
-  fresh.lockedIDsChanged({"running", "stopped1"});
+  EXPECT_FALSE(row("stopped2").isLockedOnline);
+  lockOnline.setLocked("stopped1", true);
   EXPECT_EQ(actions.calls, (QStringList{"recoverOnDemand stopped2", "recoverOnDemand stopped1"}));
 }
 

@@ -1,4 +1,3 @@
-#include "ui/backup/BackupSheetsWiring.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
@@ -10,8 +9,9 @@
 
 namespace tlr {
 
-// The one place where the sheets join the dashboard. A sheet's code adds its
-// factory here, for example:
+// Where the sheets join the dashboard (the backup sheets join it in
+// src/app/BackupSheetsWiring.cpp). A sheet's code adds its factory here, for
+// example:
 //
 //   sheets.detail = [](QWidget* parent, const DashboardAgentItem& item,
 //                      const AgentDetailCallbacks& callbacks) {
@@ -40,7 +40,6 @@ void installDashboardSheets(DashboardView& dashboard) {
                                      }};
   };
   sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
-  installBackupSheets(sheets);
   dashboard.setSheets(std::move(sheets));
 }
 

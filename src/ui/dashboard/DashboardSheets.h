@@ -25,7 +25,8 @@ class Sheet;
 // doing nothing.
 //
 // Each sheet's code fills in its own factory in installDashboardSheets()
-// (DashboardSheetWiring.cpp), which the main window runs once on the
+// (DashboardSheetWiring.cpp), the backup, restore and USB sheets' in
+// installBackupSheets() (src/app); the main window runs both once on the
 // dashboard it hosts.
 struct DashboardSheets {
   // ---- Agent detail: a row's tap (or its Running / Faulted button) ----

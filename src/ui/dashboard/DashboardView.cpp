@@ -1,7 +1,5 @@
 #include "ui/dashboard/DashboardView.h"
 
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "presentation/DashboardModel.h"
 #include "ui/dashboard/AgentRowView.h"
@@ -32,19 +30,9 @@ DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
   buildLayout();
   retranslate();
 
-  const DashboardModel::Stores& stores = model_.stores();
+  // The model and its actions follow the stores; the view draws what they
+  // publish.
   connect(&model_, &DashboardModel::dashboardItemsChanged, this, &DashboardView::itemsPublished);
-  // A new language re-labels every row at once; a new event marks its row
-  // at once; a new lock set shows its marks and starts newly locked agents.
-  if (stores.settings)
-    connect(stores.settings, &SettingsStore::languageChanged, this, [this] {
-      model_.refresh();
-      retranslate();
-    });
-  if (stores.events) connect(stores.events, &EventStore::eventsChanged, this, [this] { model_.refresh(); });
-  if (stores.lockOnline)
-    connect(stores.lockOnline, &LockOnlineStore::lockedIDsChanged, this,
-            [this](const QSet<QString>& ids) { actions_->lockedIDsChanged(ids); });
   whenLookChanges(this, [this] { retranslate(); });
 
   itemsPublished(model_.dashboardItems());

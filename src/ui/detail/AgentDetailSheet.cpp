@@ -1,12 +1,7 @@
 #include "ui/detail/AgentDetailSheet.h"
 
-#include "core/DoctorResultStore.h"
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "core/SetupCatalog.h"
-#include "platform/Log.h"
-#include "platform/Opener.h"
 #include "presentation/AgentDetailLogic.h"
 #include "presentation/DashboardModel.h"
 #include "ui/detail/DoctorOutputSheet.h"
@@ -16,10 +11,7 @@
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
-#include "watcher/LaunchdJobControl.h"
-#include "watcher/ProcessScanner.h"
 
-#include <QApplication>
 #include <QFontDatabase>
 #include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
@@ -27,7 +19,6 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QtMath>
 
@@ -43,8 +34,6 @@ const QColor kSystemGreen{52, 199, 89};
 const QColor kSystemRed = Theme::destructive;
 const QColor kSystemOrange{255, 149, 0};
 // The lock symbol of a locked agent.
-
-constexpr int kLaunchdStopDelayMs = 1500;
 
 AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
   static AgentDetailSheet::UninstallSheetFactory factory;
@@ -150,14 +139,6 @@ void showBannerResult(PanelButton* banner, bool clean, const QString& title, con
 
 // ---- The sheet -----------------------------------------------------------------------
 
-AgentDetailSheet::Stores AgentDetailSheet::Stores::shared() {
-  Stores stores;
-  stores.lockOnline = &LockOnlineStore::shared();
-  stores.events = &EventStore::shared();
-  stores.doctorResults = &DoctorResultStore::shared();
-  return stores;
-}
-
 void AgentDetailSheet::setUninstallSheetFactory(UninstallSheetFactory factory) {
   uninstallFactory() = std::move(factory);
 }
@@ -168,9 +149,9 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
 
 AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks,
                                    Stores stores, QWidget* parent)
-    : Sheet(kSize, parent), item_(item), callbacks_(callbacks), stores_(std::move(stores)) {
+    : Sheet(kSize, parent), session_(new AgentDetailSession(item, callbacks, std::move(stores), this)) {
   setObjectName(QStringLiteral("agentDetailSheet"));
-  setOnClose(callbacks_.onClose);
+  setOnClose(callbacks.onClose);
 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(0, 0, 0, 0);
@@ -196,10 +177,12 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
   scroll->setWidget(content);
   root->addWidget(scroll, 1);
 
-  connect(stores_.lockOnline, &LockOnlineStore::lockedIDsChanged, this, [this] { refresh(); });
-  connect(stores_.events, &EventStore::eventsChanged, this, [this] { refreshEvents(); });
-  connect(stores_.doctorResults, &DoctorResultStore::resultsChanged, this, [this] { refreshBanner(); });
-  connect(stores_.doctorResults, &DoctorResultStore::runningIdsChanged, this, [this] { refreshBanner(); });
+  connect(session_, &AgentDetailSession::changed, this, [this] { refresh(); });
+  connect(session_, &AgentDetailSession::eventsChanged, this, [this] { refreshEvents(); });
+  connect(session_, &AgentDetailSession::bannerChanged, this, [this] { refreshBanner(); });
+  connect(session_, &AgentDetailSession::lockOffConfirmationRequested, this, &AgentDetailSheet::showLockOffConfirm);
+  connect(session_, &AgentDetailSession::terminalOpenFailed, this, &AgentDetailSheet::showTerminalFailed);
+  connect(session_, &AgentDetailSession::doctorFinished, this, &AgentDetailSheet::doctorFinished);
   whenLookChanges(this, [this] { refresh(); });
   refresh();
 }
@@ -210,19 +193,20 @@ DoctorOutputSheet* AgentDetailSheet::doctorOutputSheet() const { return doctorOu
 
 QString AgentDetailSheet::text(const LocKey& key) const { return SettingsStore::dict(language(), key); }
 
-bool AgentDetailSheet::isLocked() const { return stores_.lockOnline->isLocked(item_.entry.id); }
+const DashboardAgentItem& AgentDetailSheet::item() const { return session_->item(); }
+bool AgentDetailSheet::isLaunching() const { return session_->isLaunching(); }
+bool AgentDetailSheet::isStopping() const { return session_->isStopping(); }
+bool AgentDetailSheet::isDoctorRunning() const { return session_->isDoctorRunning(); }
+const std::optional<AgentDoctor::Result>& AgentDetailSheet::doctorResult() const { return session_->doctorResult(); }
 
-void AgentDetailSheet::setItem(const DashboardAgentItem& item) {
-  item_ = item;
-  refresh();
-}
+void AgentDetailSheet::setItem(const DashboardAgentItem& item) { session_->setItem(item); }
 
 void AgentDetailSheet::showEvent(QShowEvent* event) {
   Sheet::showEvent(event);
   // Once per presentation.
   if (autoDoctorChecked_) return;
   autoDoctorChecked_ = true;
-  autoRunDoctorIfNeeded();
+  session_->autoRunDoctorIfNeeded();
 }
 
 // ---- Building -------------------------------------------------------------------------
@@ -364,18 +348,11 @@ QWidget* AgentDetailSheet::buildActionRow() {
   stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), kSystemRed);
   row->addStretch(1);
 
-  connect(consoleButton_, &QAbstractButton::clicked, this, [this] {
-    openTuiInTerminal(item_.entry.tuiCommand.value_or(QStringList()));
-  });
-  connect(openButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::launchAction);
-  connect(launchButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::launchAction);
-  connect(dashboardButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::openDashboard);
-  connect(stopButton_, &QAbstractButton::clicked, this, [this] {
-    if (stopping_) return;
-    stopping_ = true;
-    refresh();
-    onStopClick();
-  });
+  connect(consoleButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::openConsole);
+  connect(openButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::launch);
+  connect(launchButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::launch);
+  connect(dashboardButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::openDashboard);
+  connect(stopButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::stop);
   return actionRow_;
 }
 
@@ -394,7 +371,7 @@ QWidget* AgentDetailSheet::buildLockCard() {
   lockSwitch_ = new ToggleSwitch(QString(), card);
   lockSwitch_->setObjectName(QStringLiteral("lockOnlineSwitch"));
   row->addWidget(lockSwitch_);
-  connect(lockSwitch_, &QAbstractButton::toggled, this, &AgentDetailSheet::lockSwitchToggled);
+  connect(lockSwitch_, &QAbstractButton::toggled, session_, &AgentDetailSession::toggleLock);
   return card;
 }
 
@@ -409,9 +386,7 @@ QWidget* AgentDetailSheet::buildSetupSection() {
   setupHint_->setWordWrap(true);
   layout->addWidget(setupButton_, 0, Qt::AlignLeft);
   layout->addWidget(setupHint_);
-  connect(setupButton_, &QAbstractButton::clicked, this, [this] {
-    if (callbacks_.onSetup) callbacks_.onSetup();
-  });
+  connect(setupButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::setup);
   return setupSection_;
 }
 
@@ -441,7 +416,7 @@ QWidget* AgentDetailSheet::buildDoctorSection() {
   doctorHint_->setWordWrap(true);
   layout->addWidget(doctorButton_, 0, Qt::AlignLeft);
   layout->addWidget(doctorHint_);
-  connect(doctorButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::runDoctor);
+  connect(doctorButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::runDoctor);
   return doctorSection_;
 }
 
@@ -495,9 +470,10 @@ QWidget* AgentDetailSheet::buildEventHistory() {
 
 void AgentDetailSheet::refresh() {
   const AppLanguage lang = language();
-  const AgentEntry& entry = item_.entry;
+  const DashboardAgentItem& item = session_->item();
+  const AgentEntry& entry = item.entry;
   const Theme::Roles roles = Theme::current();
-  const bool locked = isLocked();
+  const bool locked = session_->isLocked();
 
   // Header. The window is named after the agent.
   setWindowTitle(entry.localizedDisplayName());
@@ -517,21 +493,21 @@ void AgentDetailSheet::refresh() {
   statusValue_->setPlainText(text(LocKey::detailStatusGuarded()));
   statusValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
   runningLabel_->setPlainText(text(LocKey::detailFieldRunning()));
-  runningValue_->setPlainText(item_.bigStatusText);
-  if (item_.isFaulted)
+  runningValue_->setPlainText(item.bigStatusText);
+  if (item.isFaulted)
     runningValue_->setColor(Theme::crash);
-  else if (item_.isRunning)
+  else if (item.isRunning)
     runningValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
   else
     runningValue_->setRole(TextRole::dim);
 
   // Embedded command-line card.
   const bool embedded =
-      entry.kind == AgentEntry::Kind::desktopApp && item_.embeddedCliPID && item_.embeddedCliName;
+      entry.kind == AgentEntry::Kind::desktopApp && item.embeddedCliPID && item.embeddedCliName;
   embedded_->setVisible(embedded);
   if (embedded) {
-    embeddedTitle_->setPlainText(text(LocKey::embeddedCliTitle(*item_.embeddedCliName)));
-    embeddedSubtitle_->setPlainText(text(LocKey::embeddedCliSubtitle(*item_.embeddedCliPID)));
+    embeddedTitle_->setPlainText(text(LocKey::embeddedCliTitle(*item.embeddedCliName)));
+    embeddedSubtitle_->setPlainText(text(LocKey::embeddedCliSubtitle(*item.embeddedCliPID)));
   }
 
   // Action row.
@@ -543,19 +519,19 @@ void AgentDetailSheet::refresh() {
   openButton_->setLabel(text(LocKey::detailActionOpen()));
   dashboardButton_->setVisible(row == ActionRow::dashboard);
   dashboardButton_->setLabel(text(LocKey::detailActionOpenDashboard()));
-  launchButton_->setVisible(row == ActionRow::launchOrStop && !item_.isRunning);
+  launchButton_->setVisible(row == ActionRow::launchOrStop && !item.isRunning);
   launchButton_->setLabel(text(LocKey::detailActionLaunchAgent(entry.localizedDisplayName())));
-  stopButton_->setVisible(row != ActionRow::none && item_.isRunning);
+  stopButton_->setVisible(row != ActionRow::none && item.isRunning);
   stopButton_->setLabel(text(LocKey::detailActionStop()));
   for (SecondaryButton* b : {openButton_, launchButton_}) {
-    b->setBusy(launching_);
-    b->setEnabled(!launching_);
+    b->setBusy(session_->isLaunching());
+    b->setEnabled(!session_->isLaunching());
   }
-  stopButton_->setBusy(stopping_);
-  stopButton_->setEnabled(!stopping_);
+  stopButton_->setBusy(session_->isStopping());
+  stopButton_->setEnabled(!session_->isStopping());
 
   // Lock card.
-  const bool usable = item_.isRunning || locked;
+  const bool usable = session_->canToggleLock();
   if (locked)
     lockSymbol_->setColor(Theme::amber);
   else
@@ -573,7 +549,7 @@ void AgentDetailSheet::refresh() {
   switchOpacity->setOpacity(usable ? 1.0 : 0.45);
 
   // Setup.
-  const std::optional<SetupCatalog::Action> setup = callbacks_.onSetup ? item_.setupAction : std::nullopt;
+  const std::optional<SetupCatalog::Action> setup = session_->setupAction();
   setupSection_->setVisible(setup.has_value());
   if (setup) {
     setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
@@ -583,8 +559,8 @@ void AgentDetailSheet::refresh() {
   }
 
   // Restart.
-  restartSection_->setVisible(item_.isRunning && callbacks_.onRestart);
-  const bool faulted = item_.isFaulted;
+  restartSection_->setVisible(session_->offersRestart());
+  const bool faulted = item.isFaulted;
   restartButton_->setSymbol(faulted ? QStringLiteral("arrow.clockwise.circle.fill") : QStringLiteral("arrow.clockwise"));
   restartButton_->setLabel(restartButtonText(entry, faulted, lang));
   restartButton_->setColors(faulted ? std::function<SecondaryButton::Colors()>([] {
@@ -595,14 +571,15 @@ void AgentDetailSheet::refresh() {
   restartHint_->setPlainText(restartHint(entry, lang));
 
   // Doctor.
-  doctorSection_->setVisible(entry.doctor.has_value() && callbacks_.onDoctor);
-  doctorButton_->setBusy(doctorRunning_);
-  doctorButton_->setEnabled(!doctorRunning_);
-  doctorButton_->setLabel(text(doctorRunning_ ? LocKey::doctorRunningLabel() : LocKey::doctorLabel()));
+  const bool diagnosing = session_->isDoctorRunning();
+  doctorSection_->setVisible(session_->offersDoctor());
+  doctorButton_->setBusy(diagnosing);
+  doctorButton_->setEnabled(!diagnosing);
+  doctorButton_->setLabel(text(diagnosing ? LocKey::doctorRunningLabel() : LocKey::doctorLabel()));
   doctorHint_->setPlainText(doctorHint(entry, lang));
 
   // Uninstall.
-  uninstallSection_->setVisible(offersUninstall(entry));
+  uninstallSection_->setVisible(session_->offersUninstall());
   uninstallButton_->setLabel(text(LocKey::detailUninstallButton()));
   uninstallButton_->setEnabled(!locked);
   uninstallButton_->setColors(locked ? std::function<SecondaryButton::Colors()>([] {
@@ -622,12 +599,11 @@ void AgentDetailSheet::refresh() {
 }
 
 void AgentDetailSheet::refreshBanner() {
-  const QString& id = item_.entry.id;
   const AppLanguage lang = language();
-  const bool running = stores_.doctorResults->runningIds().contains(id);
-  const std::optional<AgentDoctor::Result> stored = stores_.doctorResults->result(id);
+  const bool running = session_->isDoctorChecking();
+  const std::optional<AgentDoctor::Result> stored = session_->storedDoctorResult();
   runningBanner_->setVisible(running);
-  runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(item_.entry.localizedDisplayName())));
+  runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(session_->entry().localizedDisplayName())));
   resultBanner_->setVisible(!running && stored.has_value());
   if (stored)
     showBannerResult(resultBanner_, stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
@@ -636,7 +612,7 @@ void AgentDetailSheet::refreshBanner() {
 
 void AgentDetailSheet::refreshEvents() {
   eventsTitle_->setTitle(text(LocKey::detailRecentEvents()));
-  const QList<AgentEvent> events = stores_.events->recentEvents(item_.entry.id, kRecentEvents);
+  const QList<AgentEvent> events = session_->recentEvents();
   noEvents_->setVisible(events.isEmpty());
   noEvents_->setPlainText(text(LocKey::detailNoEvents()));
   eventsArea_->setVisible(!events.isEmpty());
@@ -657,7 +633,7 @@ void AgentDetailSheet::refreshEvents() {
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 4, 0, 4);
     line->setSpacing(10);
-    auto* time = new Label(eventTime(event, stores_.timeZone), 11, QFont::Medium, TextRole::faint, row);
+    auto* time = new Label(eventTime(event, session_->stores().timeZone), 11, QFont::Medium, TextRole::faint, row);
     time->setObjectName(QStringLiteral("eventTime"));
     time->setFont(monoFont(11, QFont::Medium));
     time->setFixedWidth(48);
@@ -678,86 +654,12 @@ void AgentDetailSheet::refreshEvents() {
 
 // ---- Actions -------------------------------------------------------------------------------
 
-void AgentDetailSheet::autoRunDoctorIfNeeded() {
-  AgentDetailLogic::autoRunDoctorIfNeeded(item_.entry, *stores_.doctorResults, callbacks_.onDoctor);
-}
-
-void AgentDetailSheet::launchAction() {
-  if (launching_ || !callbacks_.onLaunch) return;
-  launching_ = true;
-  refresh();
-  callbacks_.onLaunch(guarded(this, [](AgentDetailSheet* sheet, bool) {
-    sheet->launching_ = false;
-    sheet->refresh();
-  }));
-}
-
-void AgentDetailSheet::onStopClick() {
-  auto reset = guarded(this, [](AgentDetailSheet* sheet, bool) {
-    sheet->stopping_ = false;
-    sheet->refresh();
-  });
-  if (!item_.isLaunchdManaged) {
-    if (callbacks_.onStop)
-      callbacks_.onStop(reset);
-    else
-      reset(false);
-    return;
-  }
-  runLaunchdHardStop();
-  stores_.lockOnline->setLocked(item_.entry.id, false);
-  // The dashboard's stop follows once launchd had its moment, also when the
-  // sheet closed meanwhile.
-  QTimer::singleShot(kLaunchdStopDelayMs, QCoreApplication::instance(), [onStop = callbacks_.onStop, reset]() mutable {
-    if (onStop)
-      onStop(reset);
-    else
-      reset(false);
-  });
-}
-
-void AgentDetailSheet::runLaunchdHardStop() { LaunchdJobControl::hardStop(item_.entry); }
-
-void AgentDetailSheet::runLaunchdUninstall() {
-  // Off the main thread with a deadline: a hung user bus never freezes the
-  // window, and the lock is already off.
-  LaunchdJobControl::disableJob(item_.entry);
-}
-
-void AgentDetailSheet::openTuiInTerminal(const QStringList& command) {
-  if (command.isEmpty()) return;
-  const TerminalLauncher::Result started = LaunchdJobControl::openConsole(item_.entry, command);
-  if (started.ok) return;
-  const QString line = command.join(QLatin1Char(' '));
+void AgentDetailSheet::showTerminalFailed(const QString& commandLine, const QString& error) {
   auto* alert = new Alert(text(LocKey::alertTerminalOpenFailTitle()),
-                          text(LocKey::alertTerminalOpenFailBody(line, started.error)), this, {line});
+                          text(LocKey::alertTerminalOpenFailBody(commandLine, error)), this, {commandLine});
   alert->setObjectName(QStringLiteral("terminalFailedAlert"));
   alert->addButton(text(LocKey::alertGotIt()), Alert::Role::confirm, QStringLiteral("alertGotIt"));
   alert->present();
-}
-
-void AgentDetailSheet::openDashboard() {
-  if (const std::optional<QString> url = dashboardUrl(item_.entry)) {
-    const QString error = Opener::openUrl(*url);
-    if (!error.isEmpty()) log("[Detail] ", QStringLiteral("open dashboard failed: ") + error);
-  }
-}
-
-void AgentDetailSheet::lockSwitchToggled(bool checked) {
-  // The switch can only be used while the agent runs or is locked.
-  if (!item_.isRunning && !isLocked()) {
-    refresh();
-    return;
-  }
-  if (checked) {
-    stores_.lockOnline->setLocked(item_.entry.id, true);
-    refresh();
-    return;
-  }
-  // Nothing changes until the user confirms: the switch keeps the store's
-  // value meanwhile.
-  lockSwitch_->showState(isLocked());
-  showLockOffConfirm();
 }
 
 void AgentDetailSheet::showLockOffConfirm() {
@@ -769,15 +671,7 @@ void AgentDetailSheet::showLockOffConfirm() {
                                             QStringLiteral("lockOffConfirmButton"));
   connect(alert, &Alert::answered, this, [this, confirm](QAbstractButton* answer) {
     lockOffConfirm_ = nullptr;
-    if (answer != confirm) {
-      log("[Detail] ", QStringLiteral("关闭锁定 · 取消"));
-      refresh();
-      return;
-    }
-    log("[Detail] ", QStringLiteral("关闭锁定 · 确认 → ") + item_.entry.id);
-    stores_.lockOnline->setLocked(item_.entry.id, false);
-    if (item_.isLaunchdManaged) runLaunchdUninstall();
-    refresh();
+    session_->answerLockOff(answer == confirm);
   });
   lockOffConfirm_ = alert;
   alert->present();
@@ -786,82 +680,56 @@ void AgentDetailSheet::showLockOffConfirm() {
 void AgentDetailSheet::showRestartConfirm() {
   if (restartConfirm_) return;
   const AppLanguage lang = language();
+  const AgentEntry& entry = session_->entry();
   // The command is never broken across lines.
   const QStringList command =
-      item_.entry.restart ? QStringList{item_.entry.restart->command.join(QLatin1Char(' '))} : QStringList();
-  auto* alert = new Alert(restartConfirmTitle(item_.entry, lang), restartConfirmMessage(item_.entry, lang), this,
-                          command);
+      entry.restart ? QStringList{entry.restart->command.join(QLatin1Char(' '))} : QStringList();
+  auto* alert = new Alert(restartConfirmTitle(entry, lang), restartConfirmMessage(entry, lang), this, command);
   alert->setObjectName(QStringLiteral("restartConfirm"));
   alert->addButton(text(LocKey::restartConfirmCancel()), Alert::Role::cancel, QStringLiteral("restartCancel"));
   PaintedButton* confirm = alert->addButton(text(LocKey::restartConfirmConfirm()), Alert::Role::destructive,
                                             QStringLiteral("restartConfirmButton"));
   connect(alert, &Alert::answered, this, [this, confirm](QAbstractButton* answer) {
     restartConfirm_ = nullptr;
-    if (answer == confirm && callbacks_.onRestart) callbacks_.onRestart();
+    if (answer == confirm) session_->restart();
   });
   restartConfirm_ = alert;
   alert->present();
 }
 
-void AgentDetailSheet::runDoctor() {
-  if (doctorRunning_ || !callbacks_.onDoctor) return;
-  doctorRunning_ = true;
-  refresh();
-  // The result is kept in the store even when the sheet closed meanwhile.
-  callbacks_.onDoctor([sheet = QPointer<AgentDetailSheet>(this),
-                       store = QPointer<DoctorResultStore>(stores_.doctorResults),
-                       id = item_.entry.id](std::optional<AgentDoctor::Result> result) {
-    if (result && store) store->setResult(id, result);
-    if (!sheet) return;
-    sheet->doctorRunning_ = false;
-    sheet->doctorResult_ = result;
-    sheet->refresh();
-    if (result)
-      sheet->showDoctorOutput();
-    else if (sheet->doctorOutput_)
-      sheet->doctorOutput_->dismiss();
-  });
+void AgentDetailSheet::doctorFinished(const std::optional<AgentDoctor::Result>& result) {
+  if (result)
+    showDoctorOutput();
+  else if (doctorOutput_)
+    doctorOutput_->dismiss();
 }
 
 void AgentDetailSheet::bannerClicked() {
-  const std::optional<AgentDoctor::Result> stored = stores_.doctorResults->result(item_.entry.id);
-  if (!stored) return;
-  doctorResult_ = stored;
-  if (doctorOutput_) doctorOutput_->setResult(doctorResult_);
+  if (!session_->showStoredDoctorResult()) return;
+  if (doctorOutput_) doctorOutput_->setResult(session_->doctorResult());
   // The output sheet belongs to the doctor section.
   if (doctorSection_->isVisibleTo(this)) showDoctorOutput();
 }
 
 void AgentDetailSheet::showDoctorOutput() {
   if (doctorOutput_) {
-    doctorOutput_->setResult(doctorResult_);
+    doctorOutput_->setResult(session_->doctorResult());
     return;
   }
-  DoctorOutputModel::ApplyFix applyFix;
-  if (callbacks_.onApplyDoctorFix) applyFix = callbacks_.onApplyDoctorFix;
-  DoctorOutputModel::Rerun rerun;
-  if (callbacks_.onDoctor) {
-    rerun = [sheet = QPointer<AgentDetailSheet>(this),
-             onDoctor = callbacks_.onDoctor](DoctorOutputModel::RerunCompletion completion) {
-      onDoctor([sheet, completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
-        if (sheet) sheet->doctorResult_ = result;
-        completion(std::move(result));
-      });
-    };
-  }
-  auto* output = new DoctorOutputSheet(doctorResult_, {}, std::move(applyFix), std::move(rerun), this);
+  auto* output =
+      new DoctorOutputSheet(session_->doctorResult(), {}, session_->doctorFix(), session_->doctorRerun(), this);
   output->setOnClose([output] { output->dismiss(); });
   doctorOutput_ = output;
   output->present();
 }
 
 void AgentDetailSheet::showUninstallSheet() {
-  if (isLocked() || uninstallSheet_) return;
+  if (session_->isLocked() || uninstallSheet_) return;
   const UninstallSheetFactory& factory = uninstallFactory();
   if (!factory) return;
   QPointer<AgentDetailSheet> self(this);
   Sheet* sheet = factory(
-      this, item_.entry,
+      this, session_->entry(),
       [self] {
         if (self && self->uninstallSheet_) self->uninstallSheet_->dismiss();
       },
@@ -874,8 +742,7 @@ void AgentDetailSheet::showUninstallSheet() {
 }
 
 void AgentDetailSheet::uninstallDone() {
-  if (item_.entry.launchdLabel && !item_.entry.launchdLabel->isEmpty())
-    ProcessScanner::invalidateLaunchdCache(*item_.entry.launchdLabel);
+  session_->uninstalled();
   requestClose();
 }
 

@@ -1,4 +1,5 @@
 // The sheets as the dashboard presents them.
+#include "app/BackupSheetsWiring.h"
 #include "presentation/DashboardModel.h"
 #include "presentation/DashboardTestSupport.h"
 #include "ui/dashboard/DashboardSheets.h"
@@ -103,6 +104,7 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
   window.move(300, 100);
   window.show();
   installDashboardSheets(*view);
+  installBackupSheets(*view);
   model.update({*registry->lookup("tlr-agent")}, {});
   const QRect home = window.geometry();
   ASSERT_EQ(home.size(), QSize(680, 560));

@@ -1,15 +1,17 @@
-#include "ui/backup/BackupSheetsWiring.h"
+#include "app/BackupSheetsWiring.h"
 
 #include "ui/backup/BackupSheet.h"
 #include "ui/backup/PasswordPromptDialog.h"
 #include "ui/backup/RestoreSheet.h"
 #include "ui/backup/USBMigrationSheet.h"
 #include "ui/dashboard/DashboardSheets.h"
+#include "ui/dashboard/DashboardView.h"
 
 namespace tlr {
 
-void installBackupSheets(DashboardSheets& sheets) {
+void installBackupSheets(DashboardView& dashboard) {
   installDialogPasswordPrompt();
+  DashboardSheets sheets = dashboard.sheets();
   sheets.backup = [](QWidget* parent, const QList<AgentEntry>& installedAgents, std::function<void()> onClose,
                      std::function<void()> onOpenRestore, std::function<void()> onOpenUSBExport,
                      std::function<void()> onOpenUSBImport) -> Sheet* {
@@ -28,6 +30,7 @@ void installBackupSheets(DashboardSheets& sheets) {
                                                                             : USBMigrationSheet::Mode::importPkg,
                                  installedAgents, std::move(onClose), parent);
   };
+  dashboard.setSheets(std::move(sheets));
 }
 
 }  // namespace tlr
