@@ -188,15 +188,6 @@ void DashboardView::syncRows(const QList<DashboardAgentItem>& items) {
       connect(row, &AgentRowView::tapped, this, [this, row] { selectItem(row->item()); });
       connect(row, &AgentRowView::launchRequested, this, [this, row] { actions_->launchFromRow(row->item().entry); });
     }
-    // The setup action only when the agent offers one.
-    if (item.setupAction) {
-      const QPointer<AgentRowView> guard(row);
-      row->setOnSetup([this, guard] {
-        if (guard) actions_->setupFromRow(guard->item().entry);
-      });
-    } else {
-      row->setOnSetup({});
-    }
     kept.insert(item.id, row);
     order << row;
   }

@@ -264,7 +264,7 @@ void DoctorOutputSheet::refresh() {
   setWindowTitle(title_->text());
   summary_->setVisible(result.has_value());
   if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
-  closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
+  closeButton_->setAccessibleName(locText(LocKey::installSheetClose()));
 
   const DoctorOutputModel::Content shown = model_->content();
   noResult_->setVisible(shown == DoctorOutputModel::Content::noResult);
