@@ -39,13 +39,14 @@ class BackupSessionWithoutImageTest : public BackupSessionTest {
 
 TEST_F(BackupSessionWithoutImageTest, TheScanCountsWhatABackupWouldTake) {
   BackupSession& session =
-      open({agentWithData("alpha", {{"notes.md", "hello"}, {"skills/a.md", "skill"}}), agentWithData("empty", {})});
+      open({agentWithData("alpha", {{"notes.md", "hello"}, {"skills/a.md", "skill"}}), agentWithData("empty", {}),
+            agentWithData("beta", {{"config.json", "{}\n"}})});
   EXPECT_TRUE(session.isScanning());
   ASSERT_TRUE(waitUntil([&] { return session.hasScanned(); }));
   EXPECT_FALSE(session.isScanning());
-  EXPECT_EQ(session.discoveredAgentCount(), 1) << "an agent without data is not counted";
-  EXPECT_EQ(session.discoveredLocationCount(), 1);
-  EXPECT_EQ(session.estimateBytes(), 10);
+  EXPECT_EQ(session.discoveredAgentCount(), 2) << "an agent without data is not counted";
+  EXPECT_EQ(session.discoveredLocationCount(), 2);
+  EXPECT_EQ(session.estimateBytes(), 10 + 3) << "every file below every agent's places";
   EXPECT_FALSE(session.nothingToBackUp());
   // No image: nothing to back up into.
   EXPECT_FALSE(session.hasImage());

@@ -104,6 +104,30 @@ TEST_F(USBMigrationSessionTest, AnImportWhosePasswordWasRefusedOnlyProvesTheNext
   ASSERT_TRUE(BackupVolume::mount("right-password").ok());
 }
 
+TEST_F(USBMigrationSessionTest, AnImportRefusedBecauseAnImageIsHereAlreadyIsRefusedOnEveryTry) {
+  // This machine's own image, at the place an import would put one, exported
+  // to the stick.
+  createImage("here-password");
+  ASSERT_EQ(BackupVolume::imageURL(), USBMigrationSession::importedImagePath());
+  {
+    auto exporter = open(USBMigrationSession::Mode::exportPkg, {stick_});
+    exporter->start();
+    ASSERT_TRUE(finished(*exporter));
+    ASSERT_TRUE(exporter->isDone()) << exporter->statusText().toStdString();
+  }
+  auto session = open(USBMigrationSession::Mode::importPkg, {stick_});
+  ASSERT_TRUE(waitUntil([&] { return session->preview().has_value(); }, std::chrono::seconds(20)));
+  const char* refused =
+      "The import failed: this computer already has a backup volume. Back it up or move it away first.";
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    // The image that was here is not the session's to prove a password on.
+    session->start("here-password");
+    ASSERT_TRUE(finished(*session));
+    EXPECT_FALSE(session->isDone()) << "attempt " << attempt;
+    EXPECT_EQ(session->statusText(), refused) << "attempt " << attempt;
+  }
+}
+
 TEST_F(USBMigrationSessionWithoutImageTest, AnImportChoosesTheVolumeWithAPackageAndSaysWhyItCannotBeRead) {
   const QString other = home_.path() + "/media/OTHER";
   QDir().mkpath(other);

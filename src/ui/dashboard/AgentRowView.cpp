@@ -26,7 +26,6 @@ using DashboardPainting::mix;
 QString text(LocKey::Id id) { return SettingsStore::shared().text(LocKey::plain(id)); }
 
 // The lock mark's amber.
-const QColor kLockColor{245, 158, 11};
 // The light scheme's card shadow colour (#1D2437).
 const QColor kCardShadow{29, 36, 55};
 
@@ -84,21 +83,6 @@ SecondaryButton::Colors stateColors(RowState state) {
 
 }  // namespace
 
-// ---- LockMark ----------------------------------------------------------------
-
-LockMark::LockMark(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
-
-QSize LockMark::sizeHint() const {
-  const int side = qCeil(Glyphs::sizeForFont(11));
-  return {side, side};
-}
-
-void LockMark::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  Glyphs::paint(p, u"lock.fill", QRectF(rect()), kLockColor);
-}
-
 // ---- AgentRowView --------------------------------------------------------------
 
 AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
@@ -142,7 +126,7 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   chip_ = new KindChip(this);
   chip_->setObjectName(QStringLiteral("kindChip"));
   nameLine->addWidget(chip_);
-  lock_ = new LockMark(this);
+  lock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber, this);
   lock_->setObjectName(QStringLiteral("lockMark"));
   nameLine->addWidget(lock_);
   row->addLayout(nameLine);

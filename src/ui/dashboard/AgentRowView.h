@@ -21,22 +21,11 @@ class KindChip;
 class Label;
 class RowLight;
 class SecondaryButton;
+class SymbolView;
 
 // What the row's state button stands for: "Faulted" (opens the details),
 // "Running" (opens the details) or "Launch" (starts the agent).
 enum class RowState { faulted, running, launch };
-
-// The amber lock after the name of an agent locked online.
-class LockMark final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit LockMark(QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-};
 
 // One row of the dashboard's live-status list: an installed agent as a
 // rounded card with its status light, icon, name, kind chip and lock mark,
@@ -74,7 +63,7 @@ class AgentRowView final : public QWidget {
   RowLight* statusLight() const { return light_; }
   IconTile* iconTile() const { return iconTile_; }
   KindChip* kindChip() const { return chip_; }
-  LockMark* lockMark() const { return lock_; }
+  SymbolView* lockMark() const { return lock_; }
   Label* nameLabel() const { return name_; }
 
   // The card's drop shadow (light scheme only), drawn by the list under the
@@ -117,7 +106,7 @@ class AgentRowView final : public QWidget {
   IconTile* iconTile_;
   Label* name_;
   KindChip* chip_;
-  LockMark* lock_;
+  SymbolView* lock_;
   SecondaryButton* stateButton_;
   RowState state_ = RowState::launch;
   QWidget* infoSlot_;

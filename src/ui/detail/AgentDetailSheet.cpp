@@ -34,7 +34,6 @@ const QColor kSystemGreen{52, 199, 89};
 const QColor kSystemRed = Theme::destructive;
 const QColor kSystemOrange{255, 149, 0};
 // The lock symbol of a locked agent.
-const QColor kLockColor{245, 158, 11};
 
 AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
   static AgentDetailSheet::UninstallSheetFactory factory;
@@ -42,16 +41,6 @@ AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
 }
 
 AppLanguage language() { return SettingsStore::shared().language(); }
-
-// A symbol at the visual size of a font of `fontPixels`.
-SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
-  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
-}
-SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
-  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
-  view->setColor(color);
-  return view;
-}
 
 QFont monoFont(qreal pixels, QFont::Weight weight) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -116,7 +105,7 @@ PanelButton* makeResultBanner() {
   auto* row = new QHBoxLayout(banner);
   row->setContentsMargins(12, 12, 12, 12);
   row->setSpacing(10);
-  auto* symbol = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, kSystemGreen, banner);
+  auto* symbol = SymbolView::forFont(QStringLiteral("checkmark.seal.fill"), 16, kSystemGreen, banner);
   symbol->setObjectName(QStringLiteral("bannerSymbol"));
   row->addWidget(symbol);
   auto* texts = new QVBoxLayout;
@@ -130,7 +119,7 @@ PanelButton* makeResultBanner() {
   texts->addWidget(title);
   texts->addWidget(subtitle);
   row->addLayout(texts, 1);
-  row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, banner));
+  row->addWidget(SymbolView::forFont(QStringLiteral("chevron.right"), 10, TextRole::faint, banner));
   banner->setColor(kSystemGreen);
   return banner;
 }
@@ -249,7 +238,7 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
-  headerLock_ = fixedSymbol(QStringLiteral("lock.fill"), 13, kLockColor, header);
+  headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::amber, header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
   titleRow->addStretch(1);
@@ -326,7 +315,7 @@ QWidget* AgentDetailSheet::buildEmbeddedCard() {
   auto* row = new QHBoxLayout(embedded_);
   row->setContentsMargins(12, 12, 12, 12);
   row->setSpacing(10);
-  row->addWidget(roleSymbol(QStringLiteral("terminal"), 14, TextRole::accent, embedded_));
+  row->addWidget(SymbolView::forFont(QStringLiteral("terminal"), 14, TextRole::accent, embedded_));
   auto* texts = new QVBoxLayout;
   texts->setSpacing(2);
   embeddedTitle_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, embedded_);
@@ -373,7 +362,7 @@ QWidget* AgentDetailSheet::buildLockCard() {
   auto* row = new QHBoxLayout(card);
   row->setContentsMargins(14, 14, 14, 14);
   row->setSpacing(6);
-  lockSymbol_ = fixedSymbol(QStringLiteral("lock.fill"), 12, kLockColor, card);
+  lockSymbol_ = SymbolView::forFont(QStringLiteral("lock.fill"), 12, Theme::amber, card);
   row->addWidget(lockSymbol_);
   lockTitle_ = new Label(QString(), 14, QFont::Medium, TextRole::primary, card);
   lockTitle_->setObjectName(QStringLiteral("lockOnlineTitle"));
@@ -544,7 +533,7 @@ void AgentDetailSheet::refresh() {
   // Lock card.
   const bool usable = session_->canToggleLock();
   if (locked)
-    lockSymbol_->setColor(kLockColor);
+    lockSymbol_->setColor(Theme::amber);
   else
     lockSymbol_->setRole(TextRole::faint);
   lockTitle_->setPlainText(text(LocKey::lockOnlineTitle()));

@@ -26,16 +26,6 @@ const QColor kRed = Theme::destructive;
 AppLanguage language() { return SettingsStore::shared().language(); }
 QString locText(const LocKey& key) { return SettingsStore::dict(language(), key); }
 
-// A symbol at the visual size of a font of `fontPixels`.
-SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
-  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
-}
-SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
-  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
-  view->setColor(color);
-  return view;
-}
-
 QFont monoFont(qreal pixels) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setStyleHint(QFont::Monospace);
@@ -135,7 +125,7 @@ QWidget* DoctorOutputSheet::buildHeader() {
   auto* headerRow = new QHBoxLayout(header);
   headerRow->setContentsMargins(20, 16, 20, 14);
   headerRow->setSpacing(12);
-  headerRow->addWidget(roleSymbol(QStringLiteral("stethoscope"), 20, TextRole::accent, header),
+  headerRow->addWidget(SymbolView::forFont(QStringLiteral("stethoscope"), 20, TextRole::accent, header),
                        0, Qt::AlignTop);
   auto* titles = new QVBoxLayout;
   titles->setSpacing(3);
@@ -195,7 +185,7 @@ QWidget* DoctorOutputSheet::buildIssuesSection() {
   auto* headingRow = new QHBoxLayout;
   headingRow->setSpacing(8);
   headingRow->addWidget(
-      fixedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, issuesSection_));
+      SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, issuesSection_));
   issuesHeading_ = new Label(QString(), 13.5, QFont::DemiBold, TextRole::primary, issuesSection_);
   issuesHeading_->setObjectName(QStringLiteral("doctorIssuesHeading"));
   headingRow->addWidget(issuesHeading_);
@@ -220,7 +210,7 @@ void DoctorOutputSheet::buildBanners() {
   auto* noIssueRow = new QHBoxLayout(noIssueBanner_);
   noIssueRow->setContentsMargins(12, 10, 12, 10);
   noIssueRow->setSpacing(8);
-  noIssueRow->addWidget(fixedSymbol(QStringLiteral("checkmark.circle.fill"), 14, kGreen, noIssueBanner_));
+  noIssueRow->addWidget(SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 14, kGreen, noIssueBanner_));
   noIssueText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, noIssueBanner_);
   noIssueRow->addWidget(noIssueText_, 1);
   topLayout_->addWidget(noIssueBanner_);
@@ -230,7 +220,7 @@ void DoctorOutputSheet::buildBanners() {
   auto* allFixedRow = new QHBoxLayout(allFixedBanner_);
   allFixedRow->setContentsMargins(12, 10, 12, 10);
   allFixedRow->setSpacing(8);
-  allFixedRow->addWidget(fixedSymbol(QStringLiteral("sparkles"), 14, kGreen, allFixedBanner_), 0, Qt::AlignTop);
+  allFixedRow->addWidget(SymbolView::forFont(QStringLiteral("sparkles"), 14, kGreen, allFixedBanner_), 0, Qt::AlignTop);
   allFixedText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, allFixedBanner_);
   allFixedText_->setWordWrap(true);
   allFixedRow->addWidget(allFixedText_, 1);
@@ -259,7 +249,7 @@ QWidget* DoctorOutputSheet::buildFooter() {
   auto* footerRow = new QHBoxLayout(footerBar);
   footerRow->setContentsMargins(20, 9, 20, 11);
   footerRow->setSpacing(8);
-  footerRow->addWidget(roleSymbol(QStringLiteral("info.circle"), 12, TextRole::dim, footerBar),
+  footerRow->addWidget(SymbolView::forFont(QStringLiteral("info.circle"), 12, TextRole::dim, footerBar),
                        0, Qt::AlignTop);
   footer_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, footerBar);
   footer_->setObjectName(QStringLiteral("doctorFooter"));
@@ -377,7 +367,7 @@ void DoctorOutputSheet::rebuildIssueCards() {
       if (model_->fixEnabled(issue.id)) model_->triggerFix(issue);
     });
     fixRow->addWidget(c->fix);
-    c->outcomeSymbol = fixedSymbol(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
+    c->outcomeSymbol = SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
     fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
     c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);
     c->outcome->setObjectName(QStringLiteral("issueFixMessage"));

@@ -554,7 +554,7 @@ void IconButton::setLook(std::function<Look()> look) {
 
 IconButton::Look IconButton::tileLook() {
   const Theme::Roles r = Theme::current();
-  return {r.contrast(0.05), r.contrast(0.1), Qt::transparent, Qt::transparent, r.textDim, r.textDim};
+  return {r.contrast(0.05), r.contrast(0.1), Qt::transparent, Qt::transparent, r.textDim, r.textDim, 0.5, 0.08};
 }
 
 IconButton::Look IconButton::toolbarLook() {
@@ -565,7 +565,9 @@ IconButton::Look IconButton::toolbarLook() {
           r.contrast(r.dark ? 0.08 : 0.07),
           Theme::withOpacity(r.accent, 0.4),
           r.textDim,
-          r.accent};
+          r.accent,
+          0,
+          0.06};
 }
 
 void IconButton::setHoverProgress(qreal progress) {
@@ -597,11 +599,11 @@ void IconButton::paintEvent(QPaintEvent*) {
   p.setRenderHint(QPainter::Antialiasing);
   const Look look = look_();
   const qreal h = isEnabled() ? hoverProgress_ : 0;
-  const QRectF face(rect());
+  const QRectF face = QRectF(rect()).adjusted(look.inset, look.inset, -look.inset, -look.inset);
   const QPainterPath shape = Painting::continuousRoundRect(face, radius_);
   p.setOpacity(drawOpacity());
   p.fillPath(shape, Painting::mix(look.tile, look.tileHover, h));
-  if (isEnabled() && isDown()) p.fillPath(shape, Theme::current().contrast(0.08));
+  if (isEnabled() && isDown()) p.fillPath(shape, Theme::current().contrast(look.pressed));
   const QColor edge = Painting::mix(look.edge, look.edgeHover, h);
   if (edge.alpha() > 0) {
     p.setPen(QPen(edge, 1));
@@ -854,9 +856,22 @@ void IconTile::paintEvent(QPaintEvent*) {
 // ---- SymbolView --------------------------------------------------------------
 
 SymbolView::SymbolView(const QString& symbol, qreal side, TextRole role, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), side_(side), role_(role) {
+    : SymbolView(symbol, side, ColorFn([role] { return roleColor(role); }), parent) {}
+
+SymbolView::SymbolView(const QString& symbol, qreal side, ColorFn color, QWidget* parent)
+    : QWidget(parent), symbol_(symbol), side_(side), color_(std::move(color)) {
   setFixedSize(sizeHint());
   whenLookChanges(this);
+}
+
+SymbolView* SymbolView::forFont(const QString& symbol, qreal fontPixels, TextRole role, QWidget* parent) {
+  return new SymbolView(symbol, qCeil(Glyphs::sizeForFont(fontPixels)), role, parent);
+}
+
+SymbolView* SymbolView::forFont(const QString& symbol, qreal fontPixels, const QColor& color, QWidget* parent) {
+  auto* view = forFont(symbol, fontPixels, TextRole::primary, parent);
+  view->setColor(color);
+  return view;
 }
 
 void SymbolView::setSymbol(const QString& symbol) {
@@ -864,14 +879,12 @@ void SymbolView::setSymbol(const QString& symbol) {
   update();
 }
 
-void SymbolView::setRole(TextRole role) {
-  role_ = role;
-  fixed_.reset();
-  update();
-}
+void SymbolView::setRole(TextRole role) { setColor(ColorFn([role] { return roleColor(role); })); }
 
-void SymbolView::setColor(const QColor& color) {
-  fixed_ = color;
+void SymbolView::setColor(const QColor& color) { setColor(ColorFn([color] { return color; })); }
+
+void SymbolView::setColor(ColorFn color) {
+  color_ = std::move(color);
   update();
 }
 
@@ -879,7 +892,7 @@ QSize SymbolView::sizeHint() const { return {qCeil(side_), qCeil(side_)}; }
 
 void SymbolView::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  Glyphs::paint(p, symbol_, QRectF(rect()), fixed_.value_or(roleColor(role_)));
+  Glyphs::paint(p, symbol_, QRectF(0, 0, side_, side_), color_ ? color_() : roleColor(TextRole::primary));
 }
 
 }  // namespace tlr

@@ -26,7 +26,8 @@
 //   PanelButton      a tinted panel that is a button
 //   ToggleSwitch     an on/off switch
 //   CheckBox         a square box, filled with a check mark when on
-//   SymbolView       one symbol of Glyphs, in a role colour or a fixed one
+//   SymbolView       one symbol of Glyphs, in a role colour, a fixed one or
+//                    one that follows the scheme
 //   KindChip         a word in a small rounded chip (an agent's kind)
 //   IconTile         a picture framed in a rounded tile (an agent's icon)
 //   Divider          a 1-pixel line: the separator under a sheet's header,
@@ -329,6 +330,10 @@ class IconButton final : public PaintedButton {
     QColor tile, tileHover;
     QColor edge, edgeHover;
     QColor symbol, symbolHover;
+    // How far the tile lies within the button's bounds, and the contrast
+    // colour's opacity laid over it while pressed.
+    qreal inset = 0;
+    qreal pressed = 0.08;
   };
   // `label` is the tooltip and accessible name; the face shows only the
   // symbol.
@@ -337,8 +342,8 @@ class IconButton final : public PaintedButton {
   void setHint(const QString& label);
   // Called at every paint; the plain tile by default.
   void setLook(std::function<Look()> look);
-  // A tile of the contrast colour at 0.05 (0.1 under the pointer), the
-  // symbol dim.
+  // A tile of the contrast colour at 0.05 (0.1 under the pointer) inset
+  // 0.5, the symbol dim.
   static Look tileLook();
   // The dashboard toolbar's: a lighter tile edged with a hairline; under
   // the pointer the edge and the symbol turn to the accent.
@@ -541,17 +546,28 @@ class IconTile final : public QWidget {
   bool fillsTile_ = false;
 };
 
+// One symbol of Glyphs drawn `side` wide at the top-left of its square (the
+// side rounded up to whole pixels), in a role colour, a fixed colour, or one
+// a function gives at every paint (so it follows the scheme and the state).
 class SymbolView final : public QWidget {
   Q_OBJECT
 
  public:
-  // `side` is the square the symbol fills (Glyphs::sizeForFont(n) for a
-  // symbol "at font size n").
+  using ColorFn = std::function<QColor()>;
+  // `side` is the square the symbol fills: Glyphs::sizeForFont(n) for a
+  // symbol "at font size n" (forFont() gives it on whole pixels).
   SymbolView(const QString& symbol, qreal side, TextRole role = TextRole::primary, QWidget* parent = nullptr);
+  SymbolView(const QString& symbol, qreal side, ColorFn color, QWidget* parent = nullptr);
+  // A symbol at the visual size of a font of `fontPixels`, rounded up to
+  // whole pixels, in a role colour or a fixed one.
+  static SymbolView* forFont(const QString& symbol, qreal fontPixels, TextRole role, QWidget* parent = nullptr);
+  static SymbolView* forFont(const QString& symbol, qreal fontPixels, const QColor& color, QWidget* parent = nullptr);
+
   void setSymbol(const QString& symbol);
   const QString& symbol() const { return symbol_; }
   void setRole(TextRole role);
   void setColor(const QColor& color);
+  void setColor(ColorFn color);
   QSize sizeHint() const override;
 
  protected:
@@ -560,8 +576,7 @@ class SymbolView final : public QWidget {
  private:
   QString symbol_;
   qreal side_;
-  TextRole role_;
-  std::optional<QColor> fixed_;
+  ColorFn color_;
 };
 
 }  // namespace tlr

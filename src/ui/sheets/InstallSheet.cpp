@@ -192,8 +192,8 @@ QWidget* InstallSheet::missingBody() {
 
   auto* heading = new QHBoxLayout;
   heading->setSpacing(8);
-  heading->addWidget(new sheets::GlyphView(QStringLiteral("exclamationmark.triangle.fill"),
-                                           [] { return Theme::orange; }, Glyphs::sizeForFont(14), body));
+  heading->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(14),
+                                    [] { return Theme::orange; }, body));
   auto* title = new Label(text(LocKey::installSheetMissing()), 14, QFont::DemiBold, TextRole::primary, body);
   title->setObjectName(QStringLiteral("installMissingTitle"));
   heading->addWidget(title);
@@ -245,10 +245,10 @@ QWidget* InstallSheet::doneBody() {
   const bool failed = session_->failureCount() > 0;
   auto* status = new QHBoxLayout;
   status->setSpacing(8);
-  status->addWidget(new sheets::GlyphView(
+  status->addWidget(new SymbolView(
       failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("checkmark.seal.fill"),
-      failed ? sheets::GlyphView::ColorFn([] { return Theme::orange; }) : sheets::GlyphView::ColorFn(sheets::successColor),
-      Glyphs::sizeForFont(16), body));
+      Glyphs::sizeForFont(16),
+      failed ? SymbolView::ColorFn([] { return Theme::orange; }) : SymbolView::ColorFn(sheets::successColor), body));
   auto* title = new Label(text(failed ? LocKey::installSheetFailed() : LocKey::installSheetSuccess()), 14,
                           QFont::DemiBold, TextRole::primary, body);
   title->setObjectName(QStringLiteral("installStatus"));

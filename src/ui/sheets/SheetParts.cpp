@@ -23,32 +23,6 @@ QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
 QColor successColor() { return Theme::current().working; }
 QColor failureColor() { return Theme::crash; }
 
-// ---- GlyphView ----------------------------------------------------------------
-
-GlyphView::GlyphView(const QString& symbol, ColorFn color, qreal side, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), color_(std::move(color)), side_(side) {
-  const int px = static_cast<int>(std::ceil(side));
-  setFixedSize(px, px);
-  setAttribute(Qt::WA_TransparentForMouseEvents);
-  whenLookChanges(this);
-}
-
-void GlyphView::setSymbol(const QString& symbol) {
-  symbol_ = symbol;
-  update();
-}
-
-void GlyphView::setColor(ColorFn color) {
-  color_ = std::move(color);
-  update();
-}
-
-void GlyphView::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  Glyphs::paint(p, symbol_, QRectF(0, 0, side_, side_), color_ ? color_() : Theme::current().text);
-}
-
 // ---- Footer text button ---------------------------------------------------------------
 
 LinkButton* footerTextButton(const QString& label) {
@@ -149,10 +123,10 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
   row->setAlignment(Qt::AlignTop);
 
   const bool ok = step.success;
-  auto* mark = new GlyphView(ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"),
-                             ok ? GlyphView::ColorFn(successColor)
-                                : GlyphView::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }),
-                             Glyphs::sizeForFont(11));
+  auto* mark = new SymbolView(ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"),
+                              Glyphs::sizeForFont(11),
+                              ok ? SymbolView::ColorFn(successColor)
+                                 : SymbolView::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }));
   mark->setObjectName(QStringLiteral("stepMark"));
   mark->setAccessibleName(ok ? QStringLiteral("✓") : QStringLiteral("✗"));
   auto* markColumn = new QVBoxLayout;
@@ -188,14 +162,14 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
 
 // ---- Header, scroll area, fonts -------------------------------------------------------------------
 
-Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
+Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
                   QMargins margins, QWidget* parent) {
   Header header;
   header.widget = new QWidget(parent);
   auto* row = new QHBoxLayout(header.widget);
   row->setContentsMargins(margins);
   row->setSpacing(10);
-  header.symbol = new GlyphView(symbol, std::move(symbolColor), Glyphs::sizeForFont(symbolPixels), header.widget);
+  header.symbol = new SymbolView(symbol, Glyphs::sizeForFont(symbolPixels), std::move(symbolColor), header.widget);
   header.title = new Label(QString(), titlePixels, QFont::DemiBold, TextRole::primary, header.widget);
   header.title->setObjectName(QStringLiteral("sheetTitle"));
   header.close = new CloseButton(pick(QStringLiteral("Close"), QStringLiteral("关闭")), header.widget);

@@ -1,7 +1,7 @@
 #pragma once
 
 // Pieces the add-agent, install and uninstall sheets share: texts in the
-// current language, a symbol, the sheets' line, the footer's text button,
+// current language, the sheets' line, the footer's text button,
 // text shortened in the middle, a step row and the sheet header.
 
 #include "core/LocKey.h"
@@ -31,26 +31,6 @@ QString text(const LocKey& key);
 // Fixed colours of marks: success green, failure red, warning orange.
 QColor successColor();
 QColor failureColor();  // at full opacity; callers fade it as they need
-
-// One symbol of the kit's set, in a colour that may follow the scheme.
-class GlyphView final : public QWidget {
-  Q_OBJECT
-
- public:
-  using ColorFn = std::function<QColor()>;
-  GlyphView(const QString& symbol, ColorFn color, qreal side, QWidget* parent = nullptr);
-  void setSymbol(const QString& symbol);
-  void setColor(ColorFn color);
-  const QString& symbol() const { return symbol_; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QString symbol_;
-  ColorFn color_;
-  qreal side_;
-};
 
 // The footer's text button in the dim colour (Cancel, Close).
 LinkButton* footerTextButton(const QString& label);
@@ -103,11 +83,11 @@ class StepRowView final : public QWidget {
 // The sheet header: a symbol, the title and the close button.
 struct Header {
   QWidget* widget = nullptr;
-  GlyphView* symbol = nullptr;
+  SymbolView* symbol = nullptr;
   Label* title = nullptr;
   CloseButton* close = nullptr;
 };
-Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
+Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
                   QMargins margins, QWidget* parent);
 
 // The line under these sheets' header and over their footer: stronger

@@ -162,9 +162,8 @@ QWidget* UninstallSheet::previewBody() {
     for (qsizetype i = 0; i < session_->commands().size(); ++i) {
       auto* line = new QHBoxLayout;
       line->setSpacing(8);
-      line->addWidget(new sheets::GlyphView(QStringLiteral("terminal"), [] { return Theme::current().textDim; },
-                                            Glyphs::sizeForFont(11), rows),
-                      0, Qt::AlignTop);
+      line->addWidget(new SymbolView(QStringLiteral("terminal"), Glyphs::sizeForFont(11), TextRole::dim, rows), 0,
+                      Qt::AlignTop);
       auto* command = new Label("$ " + session_->commands()[i].join(' '), 11, QFont::Normal, TextRole::dim, rows);
       command->setFont(sheets::monoFont(11));
       command->setWordWrap(true);
@@ -280,11 +279,11 @@ QWidget* UninstallSheet::doneBody() {
 
   auto* summaryLine = new QHBoxLayout;
   summaryLine->setSpacing(8);
-  summaryLine->addWidget(new sheets::GlyphView(
+  summaryLine->addWidget(new SymbolView(
       failed.isEmpty() ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"),
-      failed.isEmpty() ? sheets::GlyphView::ColorFn(sheets::successColor)
-                       : sheets::GlyphView::ColorFn([] { return Theme::orange; }),
-      Glyphs::sizeForFont(16), body));
+      Glyphs::sizeForFont(16),
+      failed.isEmpty() ? SymbolView::ColorFn(sheets::successColor) : SymbolView::ColorFn([] { return Theme::orange; }),
+      body));
   auto* summary = new Label(session_->summary(language), 14, QFont::DemiBold, TextRole::primary, body);
   summary->setObjectName(QStringLiteral("uninstallSummary"));
   summaryLine->addWidget(summary);
@@ -300,8 +299,8 @@ QWidget* UninstallSheet::doneBody() {
     inner->setSpacing(6);
     auto* heading = new QHBoxLayout;
     heading->setSpacing(6);
-    heading->addWidget(new sheets::GlyphView(QStringLiteral("exclamationmark.triangle.fill"),
-                                             [] { return Theme::orange; }, Glyphs::sizeForFont(12), box));
+    heading->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(12),
+                                      [] { return Theme::orange; }, box));
     auto* title = new Label(text(LocKey::uninstallWarnTitle()), 12.5, QFont::DemiBold, TextRole::primary, box);
     title->setObjectName(QStringLiteral("uninstallFailureTitle"));
     heading->addWidget(title);

@@ -2,7 +2,6 @@
 
 #include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
-#include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 #include "ui/shell/ModalRun.h"
@@ -73,9 +72,7 @@ OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, QWidget* parent)
   cardColumn->setSpacing(10);
   auto* warnRow = new QHBoxLayout();
   warnRow->setSpacing(6);
-  auto* warnIcon = new SymbolView(QStringLiteral("exclamationmark.circle.fill"), Glyphs::sizeForFont(12),
-                                  TextRole::primary, card);
-  warnIcon->setColor(Theme::orange);
+  auto* warnIcon = SymbolView::forFont(QStringLiteral("exclamationmark.circle.fill"), 12, Theme::orange, card);
   warnRow->addWidget(warnIcon, 0, Qt::AlignVCenter);
   auto* warnTitle = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, card);
   warnTitle->setObjectName(QStringLiteral("onboardingWarnTitle"));

@@ -6,7 +6,6 @@
 #include "platform/Opener.h"
 #include "service/VornelAppSDK.h"
 #include "ui/kit/Controls.h"
-#include "ui/kit/Glyphs.h"
 #include "ui/kit/Theme.h"
 #include "ui/shell/VornelAdBannerView.h"
 
@@ -164,9 +163,7 @@ QWidget* SettingsSheet::buildDock(QWidget* content) {
   switchRow->addWidget(dockSwitchLabel_, 1);
   layout->addLayout(switchRow);
   auto* hintRow = row(6);
-  auto* warn = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(11),
-                              TextRole::primary, box);
-  warn->setColor(Theme::orange);
+  auto* warn = SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 11, Theme::orange, box);
   hintRow->addWidget(warn, 0, Qt::AlignTop);
   dockHint_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, box);
   dockHint_->setObjectName(QStringLiteral("dockHint"));

@@ -5,12 +5,14 @@
 #include "support/gui/WrappedLines.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
+#include "ui/kit/Glyphs.h"
 #include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
 #include <QAccessible>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
@@ -21,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 using namespace tlr;
 
@@ -336,6 +339,48 @@ TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIco
   tile.setPicture(red, true);
   img = renderOnTransparent(tile);
   EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::red).rgb()) << "an application's icon fills the tile";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, APlainIconTileLiesHalfAPixelInsideItsButtonTheToolbarsFillsIt) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  IconButton plain(QStringLiteral("arrow.clockwise"), QString(), 22);
+  IconButton toolbar(QStringLiteral("plus"), QString(), 22);
+  toolbar.setLook(&IconButton::toolbarLook);
+  const QImage plainImg = renderOnTransparent(plain);
+  const QImage toolbarImg = renderOnTransparent(toolbar);
+  const int tileAlpha = plainImg.pixelColor(2, 11).alpha();
+  EXPECT_GT(tileAlpha, 0);
+  EXPECT_NEAR(plainImg.pixelColor(0, 11).alpha(), tileAlpha / 2.0, 2) << "the outer column half covered";
+  EXPECT_GE(toolbarImg.pixelColor(0, 11).alpha(), toolbarImg.pixelColor(2, 11).alpha()) << "filled and edged";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, ASymbolFillsItsSideAtTheTopLeftInAColourThatMayFollowTheScheme) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  const auto painted = [](const QString& symbol, QSize square, qreal side, const QColor& color) {
+    QImage img(square, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    Glyphs::paint(p, symbol, QRectF(0, 0, side, side), color);
+    return img;
+  };
+  // A fractional side: the square is rounded up, the symbol drawn at the
+  // side itself, from the top-left corner.
+  SymbolView stop(QStringLiteral("stop.fill"), 20.5, [] { return Theme::current().text; });
+  EXPECT_EQ(stop.size(), QSize(21, 21));
+  EXPECT_EQ(renderOnTransparent(stop), painted(QStringLiteral("stop.fill"), {21, 21}, 20.5, Theme::current().text));
+
+  // The function is asked at every paint: the symbol follows the scheme.
+  SettingsStore::shared().setAppearance(AppearancePreference::dark);
+  EXPECT_EQ(renderOnTransparent(stop).pixelColor(10, 10).rgb(), Theme::current().text.rgb());
+
+  // At a font's size: on whole pixels, filling them.
+  std::unique_ptr<SymbolView> lock(SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber));
+  EXPECT_EQ(lock->size(), QSize(13, 13));  // 11 × 1.1 rounded up
+  EXPECT_EQ(renderOnTransparent(*lock), painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::amber));
   SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
 
