@@ -1,12 +1,12 @@
 #include "app/Windows.h"
 
 #include "app/BackupSheetsWiring.h"
+#include "app/DashboardSheetWiring.h"
 #include "core/SelfGuard.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "presentation/AgentActions.h"
 #include "presentation/DashboardModel.h"
-#include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"

@@ -51,11 +51,6 @@ class AgentRowView final : public QWidget {
   const DashboardAgentItem& item() const { return item_; }
   void setItem(const DashboardAgentItem& item);
 
-  // The dashboard supplies it when the agent offers a setup; the row only
-  // holds it (no element of the row calls it).
-  void setOnSetup(std::function<void()> onSetup) { onSetup_ = std::move(onSetup); }
-  bool hasSetupAction() const { return static_cast<bool>(onSetup_); }
-
   bool isHovering() const { return hovering_; }
   // 0 = at rest, 1 = fully hovered; follows the pointer in kHoverMs.
   qreal hoverProgress() const { return hoverProgress_; }
@@ -101,7 +96,6 @@ class AgentRowView final : public QWidget {
   void placeLight();
 
   DashboardAgentItem item_;
-  std::function<void()> onSetup_;
   bool hovering_ = false;
   bool pressed_ = false;
   qreal hoverProgress_ = 0;

@@ -46,8 +46,17 @@ void DashboardView::buildLayout() {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
+  column->addWidget(buildHero());
+  column->addWidget(buildMetrics());
+  auto* divider = new Divider(this);
+  divider->setObjectName(QStringLiteral("divider"));
+  column->addWidget(divider);
+  buildLiveStatus(column);
+  buildToolbar();
+}
 
-  // The hero: shield, title and sub-line; 92 high under 14 of padding.
+// The hero: shield, title and sub-line; 92 high under 14 of padding.
+QWidget* DashboardView::buildHero() {
   auto* hero = new QWidget(this);
   hero->setObjectName(QStringLiteral("hero"));
   hero->setFixedHeight(92 + 14);
@@ -69,9 +78,11 @@ void DashboardView::buildLayout() {
   heroText->addStretch(1);
   heroRow->addLayout(heroText);
   heroRow->addStretch(1);
-  column->addWidget(hero);
+  return hero;
+}
 
-  // The metric cards.
+// The four metric cards.
+QWidget* DashboardView::buildMetrics() {
   auto* metrics = new MetricsRow(this);
   metrics->setObjectName(QStringLiteral("metrics"));
   auto* metricRow = new QHBoxLayout(metrics);
@@ -84,14 +95,12 @@ void DashboardView::buildLayout() {
     metricRow->addWidget(card);
     metrics_ << card;
   }
-  column->addWidget(metrics);
+  return metrics;
+}
 
-  auto* divider = new Divider(this);
-  divider->setObjectName(QStringLiteral("divider"));
-  column->addWidget(divider);
-
-  // The live-status panel: its title beside a rule, then the rows or the
-  // empty state.
+// The live-status panel: its title beside a rule, then the rows or the empty
+// state.
+void DashboardView::buildLiveStatus(QVBoxLayout* column) {
   auto* header = new QWidget(this);
   auto* headerRow = new QHBoxLayout(header);
   headerRow->setContentsMargins(22, 16, 22, 2);
@@ -127,8 +136,10 @@ void DashboardView::buildLayout() {
   emptyColumn->addWidget(emptyLabel_);
   column->addWidget(empty_);
   column->addStretch(0);
+}
 
-  // The toolbar floats over the top-right corner.
+// The toolbar floats over the top-right corner.
+void DashboardView::buildToolbar() {
   toolbar_ = new QWidget(this);
   toolbar_->setObjectName(QStringLiteral("toolbar"));
   auto* tools = new QHBoxLayout(toolbar_);
@@ -187,15 +198,6 @@ void DashboardView::syncRows(const QList<DashboardAgentItem>& items) {
       rowList_->adopt(row);
       connect(row, &AgentRowView::tapped, this, [this, row] { selectItem(row->item()); });
       connect(row, &AgentRowView::launchRequested, this, [this, row] { actions_->launchFromRow(row->item().entry); });
-    }
-    // The setup action only when the agent offers one.
-    if (item.setupAction) {
-      const QPointer<AgentRowView> guard(row);
-      row->setOnSetup([this, guard] {
-        if (guard) actions_->setupFromRow(guard->item().entry);
-      });
-    } else {
-      row->setOnSetup({});
     }
     kept.insert(item.id, row);
     order << row;

@@ -13,6 +13,7 @@
 #include <optional>
 
 class QScrollArea;
+class QVBoxLayout;
 
 namespace tlr {
 
@@ -92,7 +93,12 @@ class DashboardView final : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The window from top to bottom, then the toolbar over its corner.
   void buildLayout();
+  QWidget* buildHero();
+  QWidget* buildMetrics();
+  void buildLiveStatus(QVBoxLayout* column);
+  void buildToolbar();
   void retranslate();
   void itemsPublished(const QList<DashboardAgentItem>& items);
   void syncRows(const QList<DashboardAgentItem>& items);

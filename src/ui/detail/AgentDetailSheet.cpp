@@ -484,7 +484,7 @@ void AgentDetailSheet::refresh() {
   badge_->setText(kindBadge(entry.kind, lang));
   headerLock_->setVisible(locked);
   vendor_->setPlainText(capitalizedWords(entry.vendor));
-  closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
+  closeButton_->setAccessibleName(text(LocKey::installSheetClose()));
 
   refreshBanner();
 

@@ -108,8 +108,19 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(0, 0, 0, 0);
   root->setSpacing(0);
+  root->addWidget(buildHeader());
+  root->addWidget(new Divider(this));
+  root->addWidget(buildContent(), 1);
+  root->addWidget(new Divider(this));
+  root->addWidget(buildFooter());
 
-  // Header.
+  connect(model_, &DoctorOutputModel::changed, this, &DoctorOutputSheet::refresh);
+  whenLookChanges(this, [this] { refresh(); });
+  refresh();
+}
+
+// The stethoscope, the title and the run's summary, and the close button.
+QWidget* DoctorOutputSheet::buildHeader() {
   auto* header = new QWidget(this);
   auto* headerRow = new QHBoxLayout(header);
   headerRow->setContentsMargins(20, 16, 20, 14);
@@ -129,11 +140,11 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   closeButton_->setObjectName(QStringLiteral("doctorCloseButton"));
   connect(closeButton_, &QAbstractButton::clicked, this, &Sheet::requestClose);
   headerRow->addWidget(closeButton_, 0, Qt::AlignTop);
-  root->addWidget(header);
-  root->addWidget(new Divider(this));
+  return header;
+}
 
-  // Content: the issues (or a banner) above the transcript, which scrolls
-  // on its own.
+// The issues (or a banner) above the transcript, which scrolls on its own.
+QWidget* DoctorOutputSheet::buildContent() {
   auto* content = new QWidget(this);
   auto* contentColumn = new QVBoxLayout(content);
   contentColumn->setContentsMargins(20, 14, 20, 12);
@@ -155,7 +166,17 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   topLayout_->setContentsMargins(0, 0, 4, 0);
   topLayout_->setSpacing(10);
 
-  // Issues section: heading and cards.
+  topLayout_->addWidget(buildIssuesSection());
+  buildBanners();
+  topLayout_->addStretch(1);
+  topArea_->setWidget(topContent_);
+  contentColumn->addWidget(topArea_);
+  contentColumn->addWidget(buildRawOutput(content), 1);
+  return content;
+}
+
+// The issues' heading, the rerun's spinner and the cards.
+QWidget* DoctorOutputSheet::buildIssuesSection() {
   issuesSection_ = new QWidget(topContent_);
   issuesSection_->setObjectName(QStringLiteral("doctorIssuesSection"));
   auto* issuesColumn = new QVBoxLayout(issuesSection_);
@@ -178,9 +199,11 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   cardsLayout_ = new QVBoxLayout;
   cardsLayout_->setSpacing(10);
   issuesColumn->addLayout(cardsLayout_);
-  topLayout_->addWidget(issuesSection_);
+  return issuesSection_;
+}
 
-  // The banners.
+// The green banners: no issues, and every issue fixed.
+void DoctorOutputSheet::buildBanners() {
   auto green = [] { return kGreen; };
   noIssueBanner_ = new TintedPanel(green, 0.10, 0.0, 8, topContent_);
   noIssueBanner_->setObjectName(QStringLiteral("doctorNoIssueBanner"));
@@ -202,11 +225,10 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   allFixedText_->setWordWrap(true);
   allFixedRow->addWidget(allFixedText_, 1);
   topLayout_->addWidget(allFixedBanner_);
-  topLayout_->addStretch(1);
-  topArea_->setWidget(topContent_);
-  contentColumn->addWidget(topArea_);
+}
 
-  // Raw output.
+// The full output under its heading.
+QWidget* DoctorOutputSheet::buildRawOutput(QWidget* content) {
   rawSection_ = new QWidget(content);
   auto* rawColumn = new QVBoxLayout(rawSection_);
   rawColumn->setContentsMargins(0, 0, 0, 0);
@@ -218,11 +240,11 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   transcript_->setObjectName(QStringLiteral("doctorTranscript"));
   transcript_->setMinimumHeight(140);
   rawColumn->addWidget(transcript_, 1);
-  contentColumn->addWidget(rawSection_, 1);
-  root->addWidget(content, 1);
+  return rawSection_;
+}
 
-  root->addWidget(new Divider(this));
-  // Footer.
+// The line about what the doctor does and does not do.
+QWidget* DoctorOutputSheet::buildFooter() {
   auto* footerBar = new QWidget(this);
   auto* footerRow = new QHBoxLayout(footerBar);
   footerRow->setContentsMargins(20, 9, 20, 11);
@@ -233,11 +255,7 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   footer_->setObjectName(QStringLiteral("doctorFooter"));
   footer_->setWordWrap(true);
   footerRow->addWidget(footer_, 1);
-  root->addWidget(footerBar);
-
-  connect(model_, &DoctorOutputModel::changed, this, &DoctorOutputSheet::refresh);
-  whenLookChanges(this, [this] { refresh(); });
-  refresh();
+  return footerBar;
 }
 
 DoctorOutputSheet::~DoctorOutputSheet() { qDeleteAll(cards_); }
@@ -254,7 +272,7 @@ void DoctorOutputSheet::refresh() {
   setWindowTitle(title_->text());
   summary_->setVisible(result.has_value());
   if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
-  closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
+  closeButton_->setAccessibleName(locText(LocKey::installSheetClose()));
 
   const DoctorOutputModel::Content shown = model_->content();
   noResult_->setVisible(shown == DoctorOutputModel::Content::noResult);

@@ -360,8 +360,8 @@ TEST_F(DashboardViewTest, RowsGetTheirSetupActionFromOffTheMainThreadAndTheOpenS
   test::finishOffMainWork();
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.find("[Discovery]"), std::string::npos) << "no data discovery for drawing rows: " << err;
-  EXPECT_TRUE(row("claude-code-cli")->hasSetupAction());
-  EXPECT_FALSE(row("plain")->hasSetupAction());
+  EXPECT_TRUE(row("claude-code-cli")->item().setupAction.has_value());
+  EXPECT_FALSE(row("plain")->item().setupAction.has_value());
   ASSERT_FALSE(detailUpdates.isEmpty()) << "the open sheet follows the answer";
   EXPECT_EQ(detailUpdates.last().setupAction,
             SetupCatalog::Action::openConfigDirs({QUrl::fromLocalFile(home.path() + "/.claude")}));

@@ -1,5 +1,6 @@
 // The sheets as the dashboard presents them.
 #include "app/BackupSheetsWiring.h"
+#include "app/DashboardSheetWiring.h"
 #include "presentation/DashboardModel.h"
 #include "presentation/DashboardTestSupport.h"
 #include "ui/dashboard/DashboardSheets.h"

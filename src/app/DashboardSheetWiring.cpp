@@ -1,3 +1,5 @@
+#include "app/DashboardSheetWiring.h"
+
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
@@ -9,15 +11,9 @@
 
 namespace tlr {
 
-// Where the sheets join the dashboard (the backup sheets join it in
-// src/app/BackupSheetsWiring.cpp). A sheet's code adds its factory here, for
-// example:
-//
-//   sheets.detail = [](QWidget* parent, const DashboardAgentItem& item,
-//                      const AgentDetailCallbacks& callbacks) {
-//     auto* sheet = new AgentDetailSheet(item, callbacks, parent);
-//     return DashboardSheets::Detail{sheet, [sheet](const DashboardAgentItem& i) { sheet->setItem(i); }};
-//   };
+// Where the sheets of the detail, sheets and shell areas join the dashboard
+// (the backup sheets join it in BackupSheetsWiring.cpp): no area includes
+// another, so each joins here.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
   sheets.detail = [](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
