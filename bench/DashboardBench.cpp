@@ -3,8 +3,8 @@
 // Run in a Release build.
 
 #include "GuiBench.h"
-#include "ui/dashboard/AgentActions.h"
-#include "ui/dashboard/DashboardModel.h"
+#include "presentation/AgentActions.h"
+#include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/StatusLight.h"
 

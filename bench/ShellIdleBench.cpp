@@ -3,7 +3,7 @@
 // the real main window hosting the dashboard of ten running agents, after it
 // was shown once. Run in a Release build.
 #include "GuiBench.h"
-#include "ui/dashboard/DashboardModel.h"
+#include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/shell/MainWindow.h"
 

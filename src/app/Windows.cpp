@@ -1,11 +1,12 @@
 #include "app/Windows.h"
 
+#include "app/BackupSheetsWiring.h"
+#include "app/DashboardSheetWiring.h"
 #include "core/SelfGuard.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
-#include "ui/dashboard/AgentActions.h"
-#include "ui/dashboard/DashboardModel.h"
-#include "ui/dashboard/DashboardSheets.h"
+#include "presentation/AgentActions.h"
+#include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
@@ -78,6 +79,7 @@ void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
   mainWindow_->setDashboardFactory([](DashboardModel& model) {
     auto* dashboard = new DashboardView(model);
     installDashboardSheets(*dashboard);
+    installBackupSheets(*dashboard);
     return dashboard;
   });
 }
@@ -110,7 +112,8 @@ void AppWindows::setupStatusItem() {
         if (quit_) quit_();
       });
   if (!hasDisplay()) return;
-  if (!statusItem_->install()) {
+  inTray_ = statusItem_->install();
+  if (!inTray_) {
     log("[App] ", QStringLiteral("没有系统托盘 → 直接显示主窗口"));
     if (mainWindow_) mainWindow_->show();
   }
@@ -153,9 +156,8 @@ void AppWindows::runOnboardingWhenFree() {
             Qt::SingleShotConnection);
     return;
   }
-  const bool tray = statusItem_ && statusItem_->isInstalled();
   OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0),
-                          tray ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow);
+                          inTray_ ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow);
   window.raise();
   window.activateWindow();
   window.run();

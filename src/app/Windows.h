@@ -65,6 +65,8 @@ class AppWindows final : public QObject {
   std::unique_ptr<AgentActions> watcherActions_;
   std::unique_ptr<MainWindowController> mainWindow_;
   std::unique_ptr<StatusItemController> statusItem_;
+  // Whether the tray item is shown (a desktop without a tray has none).
+  bool inTray_ = false;
 };
 
 }  // namespace tlr

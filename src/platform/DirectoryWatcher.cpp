@@ -3,6 +3,7 @@
 #include "platform/MainThread.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <cerrno>
@@ -71,14 +72,24 @@ bool DirectoryWatcher::start(const QString& folder, std::function<void()> onChan
 
 bool DirectoryWatcher::arm() {
   const int before = folderWatch_;
-  folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
-  int found = -1;
-  for (QString up = parentOf(folder_); found < 0; up = parentOf(up)) {
-    found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask);
-    if (up == QLatin1String("/")) break;
+  // Each pass watches the folder, or else its nearest existing ancestor. A
+  // folder on the way made between the two looks (mkdir -p is quick) told
+  // of itself before anything watched it: then look again, nearer, at most
+  // once for each level of the path.
+  for (qsizetype passes = folder_.count('/') + 1; passes > 0; --passes) {
+    folderWatch_ = ::inotify_add_watch(inotifyFd_, QFile::encodeName(folder_).constData(), kFolderMask);
+    QString up = folder_;
+    int found = -1;
+    while (found < 0 && up != QLatin1String("/")) {
+      up = parentOf(up);
+      found = ::inotify_add_watch(inotifyFd_, QFile::encodeName(up).constData(), kAncestorMask);
+    }
+    if (ancestorWatch_ >= 0 && ancestorWatch_ != found) ::inotify_rm_watch(inotifyFd_, ancestorWatch_);
+    ancestorWatch_ = found;
+    if (folderWatch_ >= 0 || found < 0) break;
+    const qsizetype cut = folder_.indexOf('/', up == QLatin1String("/") ? 1 : up.size() + 1);
+    if (!QFileInfo(cut < 0 ? folder_ : folder_.left(cut)).isDir()) break;
   }
-  if (ancestorWatch_ >= 0 && ancestorWatch_ != found) ::inotify_rm_watch(inotifyFd_, ancestorWatch_);
-  ancestorWatch_ = found;
   return folderWatch_ >= 0 && folderWatch_ != before;
 }
 

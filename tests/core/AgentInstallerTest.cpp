@@ -1,8 +1,8 @@
 #include "core/AgentInstaller.h"
 
-#include "core/RecipeTestSupport.h"
 #include "core/SettingsStore.h"
 #include "platform/ChildProcess.h"
+#include "support/RecipeTestSupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "core/AgentUninstaller.h"
 
-#include "core/RecipeTestSupport.h"
 #include "registry/RegistryLoader.h"
+#include "support/RecipeTestSupport.h"
 
 #include <QDir>
 #include <QFile>

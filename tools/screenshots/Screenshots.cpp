@@ -10,7 +10,7 @@
 #include "platform/Paths.h"
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
-#include "ui/dashboard/DashboardModel.h"
+#include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"

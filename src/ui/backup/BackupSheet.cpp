@@ -1,17 +1,13 @@
 #include "ui/backup/BackupSheet.h"
 
 #include "backup/BackupEngine.h"
-#include "backup/BackupVolume.h"
-#include "backup/VolumeLock.h"
-#include "core/AgentDataDiscovery.h"
-#include "platform/OffMain.h"
-#include "platform/Opener.h"
+#include "presentation/BackupSession.h"
+#include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/backup/FirstTimeSetupSheet.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QShowEvent>
@@ -20,42 +16,19 @@
 namespace tlr {
 
 using backupui::makeLabel;
-using backupui::text;
-
-namespace {
-
-struct ScanResult {
-  int agents = 0;
-  int locations = 0;
-  qint64 bytes = 0;
-};
-
-struct VolumeFigures {
-  std::optional<qint64> used;
-  std::optional<qint64> free;
-};
-
-}  // namespace
+using backuptext::text;
 
 BackupSheet::BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, QWidget* parent)
     : BackupSheet(std::move(installedAgents), std::move(callbacks), BackupEngine::shared(), parent) {}
 
 BackupSheet::BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, BackupEngine& engine,
                          QWidget* parent)
-    : Sheet(QSize(520, 600), parent), agents_(std::move(installedAgents)), callbacks_(std::move(callbacks)),
-      engine_(engine) {
+    : Sheet(QSize(520, 600), parent), callbacks_(std::move(callbacks)),
+      session_(new BackupSession(std::move(installedAgents), engine, this)) {
   setObjectName(QStringLiteral("backupSheet"));
   setOnClose(callbacks_.onClose);
-  flashTimer_.setSingleShot(true);
-  flashTimer_.setInterval(kFlashMilliseconds);
-  connect(&flashTimer_, &QTimer::timeout, this, &BackupSheet::refreshState);
   build();
-
-  connect(&engine_, &BackupEngine::stageLabelChanged, this, &BackupSheet::refreshState);
-  connect(&engine_, &BackupEngine::isRunningChanged, this, &BackupSheet::refreshState);
-  connect(&engine_, &BackupEngine::lastErrorChanged, this, &BackupSheet::refreshState);
-  connect(&engine_, &BackupEngine::lastBackupChanged, this, &BackupSheet::refreshState);
-  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &BackupSheet::refreshState);
+  connect(session_, &BackupSession::changed, this, &BackupSheet::refreshState);
   whenLookChanges(this, [this] { retranslate(); });
   retranslate();
 }
@@ -63,7 +36,10 @@ BackupSheet::BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks,
 BackupSheet::~BackupSheet() {
   // The setup sheet is our child and goes with us; it must not call back
   // into a sheet that is being destroyed.
-  if (setup_) disconnect(setup_, nullptr, this, nullptr);
+  if (setup_) {
+    disconnect(setup_, nullptr, this, nullptr);
+    disconnect(setup_, nullptr, session_, nullptr);
+  }
 }
 
 void BackupSheet::build() {
@@ -72,8 +48,16 @@ void BackupSheet::build() {
   column->setSpacing(10);
   header_ = new backupui::SheetHeader(QStringLiteral("backup"), this);
   column->addWidget(header_);
+  buildVolumeSection(column);
+  buildLastBackupSection(column);
+  buildBackUpSection(column);
+  column->addStretch(1);
+  buildHandOverSection(column);
+  connectControls();
+}
 
-  // ---- the volume ----
+// The volume's card: its place and figures, or the way to set one up.
+void BackupSheet::buildVolumeSection(QVBoxLayout* column) {
   volumeTitle_ = new SectionTitle(QString(), this);
   column->addWidget(volumeTitle_);
   volumeCard_ = new Card(this);
@@ -95,8 +79,10 @@ void BackupSheet::build() {
   setupButton_->setObjectName(QStringLiteral("backupSetupVolume"));
   volumeColumn->addWidget(setupButton_, 0, Qt::AlignLeft);
   column->addWidget(volumeCard_);
+}
 
-  // ---- the last backup ----
+// The last backup's time, size and agent count, side by side.
+void BackupSheet::buildLastBackupSection(QVBoxLayout* column) {
   lastTitle_ = new SectionTitle(QString(), this);
   column->addWidget(lastTitle_);
   lastCard_ = new Card(this);
@@ -122,8 +108,10 @@ void BackupSheet::build() {
   stats->setColumnStretch(1, 1);
   stats->setColumnStretch(2, 1);
   column->addWidget(lastCard_);
+}
 
-  // ---- scan and back up ----
+// The scan's line and button, "Back up now", its stage and its failure.
+void BackupSheet::buildBackUpSection(QVBoxLayout* column) {
   auto* scanRow = new QHBoxLayout;
   scanResult_ = makeLabel(this, QStringLiteral("backupScanResult"), 11.5, QFont::Normal, TextRole::dim, true);
   scanButton_ = new SecondaryButton(QString(), QStringLiteral("arrow.clockwise"), std::nullopt, this);
@@ -141,9 +129,10 @@ void BackupSheet::build() {
   column->addWidget(stage_);
   error_ = new backupui::MessageLine(QStringLiteral("backupError"), 11.5, this);
   column->addWidget(error_);
-  column->addStretch(1);
+}
 
-  // ---- hand-over ----
+// The buttons that hand over to the restore and USB sheets.
+void BackupSheet::buildHandOverSection(QVBoxLayout* column) {
   auto* handOver = new QHBoxLayout;
   handOver->setSpacing(8);
   restore_ = new SecondaryButton(QString(), QStringLiteral("arrow.clockwise.circle.fill"), std::nullopt, this);
@@ -156,16 +145,16 @@ void BackupSheet::build() {
   handOver->addWidget(exportUsb_);
   handOver->addWidget(importUsb_);
   column->addLayout(handOver);
+}
 
+void BackupSheet::connectControls() {
   connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
-  connect(scanButton_, &QAbstractButton::clicked, this, &BackupSheet::scan);
-  connect(backupButton_, &QAbstractButton::clicked, this, &BackupSheet::backUpNow);
+  connect(scanButton_, &QAbstractButton::clicked, session_, &BackupSession::scan);
+  connect(backupButton_, &QAbstractButton::clicked, session_, &BackupSession::backUpNow);
   connect(setupButton_, &QAbstractButton::clicked, this, &BackupSheet::openFirstTimeSetup);
-  connect(reveal_, &QAbstractButton::clicked, this, [] {
-    if (const std::optional<QString> image = BackupVolume::imageURL()) Opener::reveal(*image);
-  });
-  auto handOverTo = [this](const std::function<void()>& callback) {
-    return [this, callback] {
+  connect(reveal_, &QAbstractButton::clicked, session_, &BackupSession::revealImage);
+  auto handOverTo = [](const std::function<void()>& callback) {
+    return [callback] {
       if (callback) callback();
     };
   };
@@ -178,74 +167,7 @@ void BackupSheet::showEvent(QShowEvent* event) {
   Sheet::showEvent(event);
   if (shownOnce_) return;
   shownOnce_ = true;
-  // The volume may hold a newer snapshot than the one this process knows of
-  // (a backup from an earlier run, an imported image). This reads only a
-  // mounted volume's manifest and never mounts.
-  engine_.refreshLastBackupFromVolume();
-  refreshVolume();
-  scan();
-}
-
-void BackupSheet::refreshVolume() {
-  const std::optional<QString> image = BackupVolume::exists() ? BackupVolume::imageURL() : std::nullopt;
-  if (!image) {
-    volumeUsed_.reset();
-    hostFree_.reset();
-    refreshState();
-    return;
-  }
-  const QString path = *image;
-  runOffMain(
-      this,
-      [path] {
-        VolumeFigures figures;
-        figures.used = BackupVolume::directorySize(path);
-        figures.free = BackupVolume::hostFreeSpace();
-        return figures;
-      },
-      [this](VolumeFigures figures) {
-        volumeUsed_ = figures.used;
-        hostFree_ = figures.free;
-        refreshState();
-      });
-}
-
-void BackupSheet::scan() {
-  if (scanning_) return;
-  scanning_ = true;
-  refreshState();
-  runOffMain(
-      this,
-      [agents = agents_] {
-        ScanResult result;
-        for (const AgentEntry& entry : agents) {
-          const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
-          if (found.isEmpty()) continue;
-          ++result.agents;
-          result.locations += int(found.size());
-          for (const DiscoveredPath& place : found) result.bytes += BackupVolume::directorySize(place.path());
-        }
-        return result;
-      },
-      [this](ScanResult result) {
-        scanning_ = false;
-        scanned_ = true;
-        discoveredAgents_ = result.agents;
-        discoveredLocations_ = result.locations;
-        estimateBytes_ = result.bytes;
-        refreshState();
-      });
-}
-
-void BackupSheet::backUpNow() {
-  if (engine_.isRunning() || !BackupVolume::exists() || VolumeActivity::shared().busy()) return;
-  flashTimer_.stop();
-  engine_.runBackup(agents_, guarded(this, [](BackupSheet* sheet, const BackupEngine::Result& result) {
-                      if (result.ok()) sheet->flashTimer_.start();
-                      sheet->refreshVolume();
-                      sheet->refreshState();
-                    }));
-  refreshState();
+  session_->open();
 }
 
 void BackupSheet::openFirstTimeSetup() {
@@ -253,11 +175,7 @@ void BackupSheet::openFirstTimeSetup() {
   auto* setup = new FirstTimeSetupSheet({}, {}, this);
   setup_ = setup;
   setup->setOnClose([setup] { setup->dismiss(); });
-  // When the image exists the volume card turns into its figures at once.
-  connect(setup, &Sheet::dismissed, this, [this] {
-    refreshVolume();
-    engine_.refreshLastBackupFromVolume();
-  });
+  connect(setup, &Sheet::dismissed, session_, &BackupSession::setupEnded);
   setup->present();
 }
 
@@ -278,11 +196,11 @@ void BackupSheet::retranslate() {
 }
 
 void BackupSheet::refreshState() {
-  const bool hasImage = BackupVolume::exists();
-  const std::optional<QString> image = BackupVolume::imageURL();
+  const BackupSession& session = *session_;
+  const bool hasImage = session.hasImage();
 
   // The volume card: its figures, or the way to set one up.
-  if (hasImage && image)
+  if (const std::optional<QString> image = session.imagePath())
     volumePath_->setPathText(*image);
   else
     volumePath_->setPlainText(text(LocKey::backupNotSet()));
@@ -290,62 +208,56 @@ void BackupSheet::refreshState() {
   reveal_->setVisible(hasImage);
   setupHint_->setVisible(!hasImage);
   setupButton_->setVisible(!hasImage);
-  volumeSpace_->setPlainText(text(LocKey::backupOccupiedFree(backupui::bytes(volumeUsed_.value_or(0)),
-                                                             hostFree_ ? backupui::bytes(*hostFree_) : QStringLiteral("—"))));
+  const std::optional<qint64> free = session.hostFree();
+  volumeSpace_->setPlainText(text(LocKey::backupOccupiedFree(backuptext::bytes(session.volumeUsed().value_or(0)),
+                                                             free ? backuptext::bytes(*free) : QStringLiteral("—"))));
 
   // The last backup.
-  const auto& last = engine_.lastBackup();
+  const auto& last = session.lastBackup();
   if (last) {
-    statTime_->setPlainText(backupui::shortTime(last->timestamp));
-    statSize_->setPlainText(backupui::bytes(last->totalBytes));
+    statTime_->setPlainText(backuptext::shortTime(last->timestamp));
+    statSize_->setPlainText(backuptext::bytes(last->totalBytes));
     statAgents_->setPlainText(text(LocKey::backupStatAgentCountValue(last->agentCount)));
   } else {
     statTime_->setPlainText(text(LocKey::backupNeverYet()));
     statSize_->setPlainText(QStringLiteral("—"));
     statAgents_->setPlainText(QStringLiteral("—"));
   }
-  lastCard_->setHighlighted(isFlashing());
+  lastCard_->setHighlighted(session.isFlashing());
 
   // The scan.
-  if (scanning_) {
+  const bool scanning = session.isScanning();
+  if (scanning) {
     scanResult_->setPlainText(text(LocKey::backupScanScanning()));
-  } else if (scanned_) {
+  } else if (session.hasScanned()) {
     scanResult_->setPlainText(text(LocKey::backupScanResult(
-        text(LocKey::backupAgentLocation(discoveredAgents_, discoveredLocations_)) + QStringLiteral(" · ~") +
-        backupui::bytes(estimateBytes_))));
+        text(LocKey::backupAgentLocation(session.discoveredAgentCount(), session.discoveredLocationCount())) +
+        QStringLiteral(" · ~") + backuptext::bytes(session.estimateBytes()))));
   } else {
     scanResult_->setPlainText(last ? QString() : text(LocKey::backupNeverBackedUp()));
   }
-  scanButton_->setLabel(scanning_ ? text(LocKey::backupBtnScanning()) : text(LocKey::backupBtnScan()));
-  scanButton_->setEnabled(!scanning_);
+  scanButton_->setLabel(scanning ? text(LocKey::backupBtnScanning()) : text(LocKey::backupBtnScan()));
+  scanButton_->setEnabled(!scanning);
 
-  // Back up now.
-  const bool running = engine_.isRunning();
-  const bool nothing = scanned_ && !scanning_ && discoveredAgents_ == 0;
+  // Back up now, and the hand-over buttons, offered only while nothing else
+  // uses the volume.
+  const bool running = session.isRunning();
   if (running) {
     backupButton_->setLabel(text(LocKey::backupBtnInProgress()));
-  } else if (nothing) {
+  } else if (session.nothingToBackUp()) {
     backupButton_->setLabel(text(LocKey::backupBtnNothingToBackup()));
   } else {
     backupButton_->setLabel(text(LocKey::backupBtnBackup()));
   }
-  backupButton_->setSymbol(isFlashing() ? QStringLiteral("checkmark") : QStringLiteral("archivebox"));
-  // While a backup, restore, export or import of this process uses the
-  // volume, no other is offered (the engines refuse them all the same).
-  const bool busy = running || VolumeActivity::shared().busy();
-  backupButton_->setEnabled(hasImage && !busy && !nothing);
+  backupButton_->setSymbol(session.isFlashing() ? QStringLiteral("checkmark") : QStringLiteral("archivebox"));
+  backupButton_->setEnabled(session.canBackUp());
+  const bool busy = session.volumeInUse();
   restore_->setEnabled(bool(callbacks_.onOpenRestore) && !busy);
   exportUsb_->setEnabled(bool(callbacks_.onOpenUSBExport) && !busy);
   importUsb_->setEnabled(bool(callbacks_.onOpenUSBImport) && !busy);
-  stage_->setPlainText(running ? engine_.stageLabelText() : QString());
+  stage_->setPlainText(session.stageText());
   stage_->setVisible(running);
-  if (running || !engine_.lastFailure()) {
-    error_->clear();
-  } else if (error_->isEmpty() || !error_->showsFailure()) {
-    error_->showFailure(*engine_.lastFailure());
-  } else {
-    error_->retranslate();
-  }
+  error_->showLatestFailure(session.failure());
 }
 
 }  // namespace tlr

@@ -6,15 +6,15 @@
 
 #include <QList>
 #include <QPointer>
-#include <QString>
-#include <QTimer>
 
 #include <functional>
-#include <optional>
+
+class QVBoxLayout;
 
 namespace tlr {
 
 class BackupEngine;
+class BackupSession;
 class Card;
 class Label;
 class PrimaryButton;
@@ -32,13 +32,11 @@ class SheetHeader;
 // take, "Back up now" with the engine's stage label while it runs, a short
 // success flash and the engine's failure when it fails (in the interface
 // language, the tool's output behind "Details"), and the restore, USB export
-// and USB import buttons that hand over to the next sheet. While a backup,
-// restore, export or import of this process uses the volume, none of the
-// other operations is offered.
+// and USB import buttons that hand over to the next sheet.
 //
-// The sheet only watches the shared backup engine: a backup started here
-// goes on when the sheet closes, and its completion never reaches a closed
-// sheet.
+// The sheet draws its BackupSession and forwards the clicks to it: a backup
+// started here goes on when the sheet closes, and its completion never
+// reaches a closed sheet.
 class BackupSheet final : public Sheet {
   Q_OBJECT
  public:
@@ -48,27 +46,14 @@ class BackupSheet final : public Sheet {
     std::function<void()> onOpenUSBExport;
     std::function<void()> onOpenUSBImport;
   };
-  // How long the success flash lasts.
-  static constexpr int kFlashMilliseconds = 2000;
-
   BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, QWidget* parent = nullptr);
   BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, BackupEngine& engine, QWidget* parent);
   ~BackupSheet() override;
 
-  // What the scan found (0 until it finished).
-  int discoveredAgentCount() const { return discoveredAgents_; }
-  int discoveredLocationCount() const { return discoveredLocations_; }
-  qint64 estimateBytes() const { return estimateBytes_; }
-  bool hasScanned() const { return scanned_; }
-  bool isScanning() const { return scanning_; }
-  bool isFlashing() const { return flashTimer_.isActive(); }
+  const BackupSession& session() const { return *session_; }
   // The first-time setup sheet while it is open over this one.
   FirstTimeSetupSheet* firstTimeSetup() const { return setup_.data(); }
 
-  // Scans the agents' data again (off the window's thread).
-  void scan();
-  // Starts a backup of the installed agents through the engine.
-  void backUpNow();
   // Opens the first-time setup over this sheet.
   void openFirstTimeSetup();
 
@@ -77,23 +62,17 @@ class BackupSheet final : public Sheet {
 
  private:
   void build();
+  void buildVolumeSection(QVBoxLayout* column);
+  void buildLastBackupSection(QVBoxLayout* column);
+  void buildBackUpSection(QVBoxLayout* column);
+  void buildHandOverSection(QVBoxLayout* column);
+  void connectControls();
   void retranslate();
-  void refreshVolume();
   void refreshState();
 
-  QList<AgentEntry> agents_;
   Callbacks callbacks_;
-  BackupEngine& engine_;
-
-  int discoveredAgents_ = 0;
-  int discoveredLocations_ = 0;
-  qint64 estimateBytes_ = 0;
-  bool scanned_ = false;
-  bool scanning_ = false;
+  BackupSession* session_;
   bool shownOnce_ = false;
-  std::optional<qint64> volumeUsed_;
-  std::optional<qint64> hostFree_;
-  QTimer flashTimer_;
   QPointer<FirstTimeSetupSheet> setup_;
 
   backupui::SheetHeader* header_ = nullptr;

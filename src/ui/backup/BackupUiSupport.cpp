@@ -1,7 +1,6 @@
 #include "ui/backup/BackupUiSupport.h"
 
-#include "core/ByteSizeText.h"
-#include "core/SettingsStore.h"
+#include "presentation/BackupTexts.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Theme.h"
@@ -16,21 +15,6 @@ Label* makeLabel(QWidget* parent, const QString& name, qreal pixels, QFont::Weig
   label->setObjectName(name);
   label->setWordWrap(wrap);
   return label;
-}
-
-bool english() { return SettingsStore::shared().language() == AppLanguage::en; }
-
-QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
-
-QString pick(const QString& englishText, const QString& chineseText) {
-  return english() ? englishText : chineseText;
-}
-
-QString bytes(qint64 count) { return decimalByteCount(count < 0 ? 0 : static_cast<quint64>(count)); }
-
-QString shortTime(const QDateTime& when) {
-  if (!when.isValid()) return QString();
-  return when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 SecureField::SecureField(QWidget* parent) : QLineEdit(parent) {
@@ -86,6 +70,16 @@ void MessageLine::showFailure(const EngineMessage& message) {
   refresh();
 }
 
+void MessageLine::showLatestFailure(const std::optional<EngineMessage>& failure) {
+  if (!failure) {
+    clear();
+  } else if (failure_ != failure) {
+    showFailure(*failure);
+  } else {
+    refresh();
+  }
+}
+
 void MessageLine::showText(const QString& text) {
   failure_.reset();
   text_ = text;
@@ -101,7 +95,7 @@ void MessageLine::showSuccess(const QString& text) {
 
 void MessageLine::clear() { showText(QString()); }
 
-QString MessageLine::shownText() const { return failure_ ? failure_->text(english()) : text_; }
+QString MessageLine::shownText() const { return failure_ ? failure_->text(backuptext::english()) : text_; }
 
 void MessageLine::retranslate() { refresh(); }
 
@@ -125,11 +119,11 @@ SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget
   row->setContentsMargins(0, 0, 0, 0);
   title_ = new Label(QString(), 17, QFont::DemiBold, TextRole::primary, this);
   title_->setObjectName(objectPrefix + QStringLiteral("Title"));
-  close_ = new CloseButton(pick(QStringLiteral("Close"), QStringLiteral("关闭")), this);
+  close_ = new CloseButton(backuptext::pick(QStringLiteral("Close"), QStringLiteral("关闭")), this);
   close_->setObjectName(objectPrefix + QStringLiteral("Close"));
   row->addWidget(title_, 1);
   row->addWidget(close_, 0, Qt::AlignTop);
-  whenLookChanges(this, [this] { close_->setLabel(pick(QStringLiteral("Close"), QStringLiteral("关闭"))); });
+  whenLookChanges(this, [this] { close_->setLabel(backuptext::pick(QStringLiteral("Close"), QStringLiteral("关闭"))); });
 }
 
 void SheetHeader::setTitle(const QString& title) {

@@ -1,14 +1,12 @@
 #pragma once
 
-// Small pieces the backup, restore and migration windows share: texts in the
-// interface language, the sheet header, the masked password field and the
-// way byte counts and times are written.
+// Small pieces the backup, restore and migration windows share: labels, the
+// sheet header, the masked password field and the status line. Their texts
+// come from presentation/BackupTexts.h.
 
 #include "backup/EngineMessage.h"
-#include "core/LocKey.h"
 #include "ui/kit/Controls.h"
 
-#include <QDateTime>
 #include <QLineEdit>
 #include <QString>
 #include <QWidget>
@@ -25,21 +23,10 @@ class Label;
 
 namespace backupui {
 
-// The key's text in the interface language (SettingsStore::shared()).
-QString text(const LocKey& key);
-// The English text when the interface speaks English, else the Chinese one.
-QString pick(const QString& english, const QString& chinese);
-bool english();
-
 // An empty plain-text label named `name` (for tests and accessibility), in
 // the kit's type scale; `wrap` lets long texts break into lines.
 Label* makeLabel(QWidget* parent, const QString& name, qreal pixels, QFont::Weight weight, TextRole role,
                  bool wrap = false);
-
-// "1.2 MB"-style sizes as the rest of the interface writes them.
-QString bytes(qint64 count);
-// A snapshot's time as the sheets show it ("2026-12-07 09:15").
-QString shortTime(const QDateTime& when);
 
 // The masked entry used wherever a password is typed: plain text, no
 // context menu (no copying out), its own look in the scheme's colours. Its
@@ -68,6 +55,9 @@ class MessageLine final : public QWidget {
   MessageLine(const QString& objectName, qreal pixels, QWidget* parent = nullptr);
   // A failure: its sentence in the interface language, its details apart.
   void showFailure(const EngineMessage& message);
+  // Shows `failure`, or nothing; the details fold up only when it is not the
+  // failure already shown.
+  void showLatestFailure(const std::optional<EngineMessage>& failure);
   // A plain line (a note) in the primary text colour, or a success ("✓ …")
   // in the working colour.
   void showText(const QString& text);
@@ -101,7 +91,6 @@ class SheetHeader final : public QWidget {
   SheetHeader(const QString& objectPrefix, QWidget* parent = nullptr);
   void setTitle(const QString& title);
   CloseButton* closeButton() const { return close_; }
-  Label* titleLabel() const { return title_; }
 
  private:
   Label* title_;

@@ -1,14 +1,12 @@
 #include "ui/backup/FirstTimeSetupSheet.h"
 
-#include "backup/BackupVolume.h"
-#include "platform/OffMain.h"
+#include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QStackedWidget>
@@ -16,42 +14,34 @@
 
 namespace tlr {
 
-using backupui::pick;
-using backupui::text;
+using backupui::makeLabel;
+using backuptext::text;
 
 namespace {
 
 Label* wrapped(const QString& name, qreal pixels, QFont::Weight weight, TextRole role, QWidget* parent) {
-  auto* label = new Label(QString(), pixels, weight, role, parent);
-  label->setObjectName(name);
-  label->setWordWrap(true);
-  return label;
+  return makeLabel(parent, name, pixels, weight, role, true);
 }
 
 }  // namespace
 
-FirstTimeSetupSheet::Strength FirstTimeSetupSheet::strengthOf(const QString& password) {
-  if (password.size() < kMinimumPasswordLength) return Strength::weakest;
-  bool lower = false, upper = false, digit = false, other = false;
-  for (const QChar c : password) {
-    if (c.isLower()) lower = true;
-    else if (c.isUpper()) upper = true;
-    else if (c.isDigit()) digit = true;
-    else other = true;
-  }
-  const int kinds = int(lower) + int(upper) + int(digit) + int(other);
-  if (kinds <= 1) return Strength::weak;
-  if (kinds == 2 || password.size() < 12) return Strength::medium;
-  return Strength::strong;
-}
-
 FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::function<void()> onDone,
-                                         QWidget* parent, Operations operations)
-    : Sheet(QSize(460, 440), parent), onDone_(std::move(onDone)), ops_(std::move(operations)) {
+                                         QWidget* parent, FirstTimeSetupSession::Create create)
+    : Sheet(QSize(460, 440), parent), session_(new FirstTimeSetupSession(this, std::move(create))),
+      onDone_(std::move(onDone)) {
   setObjectName(QStringLiteral("firstTimeSetupSheet"));
   setOnClose(std::move(onClose));
-  imagePath_ = BackupVolume::defaultImagePath();
+  build();
+  connect(session_, &FirstTimeSetupSession::changed, this, &FirstTimeSetupSheet::retranslate);
+  connect(session_, &FirstTimeSetupSession::created, this, &FirstTimeSetupSheet::finishCreate);
+  whenLookChanges(this, [this] { retranslate(); });
+  goToStep(1);
+  retranslate();
+}
 
+FirstTimeSetupSheet::~FirstTimeSetupSheet() { wipeFields(); }
+
+void FirstTimeSetupSheet::build() {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(24, 20, 24, 20);
   column->setSpacing(10);
@@ -59,11 +49,15 @@ FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::fun
   column->addWidget(header_);
   stepLabel_ = wrapped(QStringLiteral("firstSetupStep"), 11, QFont::Medium, TextRole::accent, this);
   column->addWidget(stepLabel_);
-
   pages_ = new QStackedWidget(this);
   column->addWidget(pages_, 1);
+  pages_->addWidget(buildPlaceStep());
+  pages_->addWidget(buildPasswordStep());
+  connectControls();
+}
 
-  // ---- step 1: the place ----
+// Step 1: where the image goes, and "Change…".
+QWidget* FirstTimeSetupSheet::buildPlaceStep() {
   auto* place = new QWidget(pages_);
   auto* placeColumn = new QVBoxLayout(place);
   placeColumn->setContentsMargins(0, 0, 0, 0);
@@ -95,9 +89,11 @@ FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::fun
   next_->setObjectName(QStringLiteral("firstSetupNext"));
   placeButtons->addWidget(next_);
   placeColumn->addLayout(placeButtons);
-  pages_->addWidget(place);
+  return place;
+}
 
-  // ---- step 2: the password ----
+// Step 2: the password twice, its strength, the busy bar, Back and Create.
+QWidget* FirstTimeSetupSheet::buildPasswordStep() {
   auto* secret = new QWidget(pages_);
   auto* secretColumn = new QVBoxLayout(secret);
   secretColumn->setContentsMargins(0, 0, 0, 0);
@@ -133,8 +129,10 @@ FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::fun
   secretButtons->addStretch(1);
   secretButtons->addWidget(createButton_);
   secretColumn->addLayout(secretButtons);
-  pages_->addWidget(secret);
+  return secret;
+}
 
+void FirstTimeSetupSheet::connectControls() {
   connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
   connect(next_, &QAbstractButton::clicked, this, [this] { goToStep(2); });
   connect(back_, &QAbstractButton::clicked, this, [this] { goToStep(1); });
@@ -145,33 +143,6 @@ FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::fun
   connect(again_, &QLineEdit::returnPressed, this, &FirstTimeSetupSheet::create);
   // Whatever closes the sheet, the typed password does not stay in it.
   connect(this, &Sheet::dismissed, this, &FirstTimeSetupSheet::wipeFields);
-
-  whenLookChanges(this, [this] { retranslate(); });
-  goToStep(1);
-  retranslate();
-}
-
-FirstTimeSetupSheet::~FirstTimeSetupSheet() { wipeFields(); }
-
-FirstTimeSetupSheet::Operations FirstTimeSetupSheet::standardOperations() {
-  Operations ops;
-  ops.create = [](const QString& path, const QString& password) -> std::optional<EngineMessage> {
-    const BackupVolume::Result created = BackupVolume::create(path, password);
-    if (!created) return created.error().message();
-    // Prove the password opens the new image, then leave it as it was.
-    const bool wasMounted = BackupVolume::isMounted();
-    const BackupVolume::Result mounted = BackupVolume::mount(password);
-    if (!mounted) return mounted.error().message();
-    if (!wasMounted) BackupVolume::unmount();
-    return std::nullopt;
-  };
-  ops.chooseFolder = [](QWidget* parent) -> std::optional<QString> {
-    const QString folder = QFileDialog::getExistingDirectory(parent, text(LocKey::firstSetupChooseLocationTitle()),
-                                                             QDir::homePath());
-    if (folder.isEmpty()) return std::nullopt;
-    return folder;
-  };
-  return ops;
 }
 
 int FirstTimeSetupSheet::step() const { return pages_->currentIndex() + 1; }
@@ -189,7 +160,7 @@ void FirstTimeSetupSheet::retranslate() {
   intro_->setPlainText(text(LocKey::firstSetupIntro()));
   introDetail_->setPlainText(text(LocKey::firstSetupIntroDetail()));
   locationTitle_->setPlainText(text(LocKey::firstSetupLocationLabel()));
-  locationPath_->setPathText(imagePath_);
+  locationPath_->setPathText(session_->imagePath());
   change_->setLabel(text(LocKey::firstSetupChangeLocation()));
   locationHint_->setPlainText(text(LocKey::firstSetupLocationHint()));
   next_->setLabel(text(LocKey::firstSetupNext()));
@@ -201,7 +172,8 @@ void FirstTimeSetupSheet::retranslate() {
   again_->setPlaceholder(text(LocKey::firstSetupPasswordAgainPlaceholder()));
   mismatch_->setPlainText(text(LocKey::firstSetupPasswordMismatch()));
   back_->setLabel(text(LocKey::firstSetupPrev()));
-  createButton_->setLabel(creating_ ? text(LocKey::firstSetupCreatingLabel()) : text(LocKey::firstSetupCreateButton()));
+  createButton_->setLabel(session_->isCreating() ? text(LocKey::firstSetupCreatingLabel())
+                                                 : text(LocKey::firstSetupCreateButton()));
   updatePasswordState();
 }
 
@@ -211,75 +183,56 @@ void FirstTimeSetupSheet::goToStep(int step) {
   if (step == 2) password_->setFocus(Qt::OtherFocusReason);
 }
 
-void FirstTimeSetupSheet::updatePasswordState() {
+void FirstTimeSetupSheet::showStrength() {
   const QString first = password_->text();
-  const QString second = again_->text();
   if (first.isEmpty()) {
     strength_->setPlainText(QString());
-  } else {
-    switch (strengthOf(first)) {
-      case Strength::weakest:
-        strength_->setPlainText(text(LocKey::firstSetupPasswordWeakest()));
-        strength_->setColor(Theme::crash);
-        break;
-      case Strength::weak:
-        strength_->setPlainText(text(LocKey::firstSetupPasswordWeak()));
-        strength_->setColor(Theme::orange);
-        break;
-      case Strength::medium:
-        strength_->setPlainText(text(LocKey::firstSetupPasswordMedium()));
-        strength_->setColor(Theme::amber);
-        break;
-      case Strength::strong:
-        strength_->setPlainText(text(LocKey::firstSetupPasswordStrong()));
-        strength_->setColor(Theme::current().working);
-        break;
-    }
+    return;
   }
-  const bool mismatch = !second.isEmpty() && first != second;
-  mismatch_->setVisible(mismatch);
-  busy_->setVisible(creating_);
-  error_->retranslate();
-  error_->setVisible(!error_->isEmpty() && !creating_);
-  const bool ready = first.size() >= kMinimumPasswordLength && first == second;
-  createButton_->setEnabled(ready && !creating_);
-  back_->setEnabled(!creating_);
-  password_->setEnabled(!creating_);
-  again_->setEnabled(!creating_);
+  switch (FirstTimeSetupSession::strengthOf(first)) {
+    case FirstTimeSetupSession::Strength::weakest:
+      strength_->setPlainText(text(LocKey::firstSetupPasswordWeakest()));
+      strength_->setColor(Theme::crash);
+      break;
+    case FirstTimeSetupSession::Strength::weak:
+      strength_->setPlainText(text(LocKey::firstSetupPasswordWeak()));
+      strength_->setColor(Theme::orange);
+      break;
+    case FirstTimeSetupSession::Strength::medium:
+      strength_->setPlainText(text(LocKey::firstSetupPasswordMedium()));
+      strength_->setColor(Theme::amber);
+      break;
+    case FirstTimeSetupSession::Strength::strong:
+      strength_->setPlainText(text(LocKey::firstSetupPasswordStrong()));
+      strength_->setColor(Theme::current().working);
+      break;
+  }
+}
+
+void FirstTimeSetupSheet::updatePasswordState() {
+  showStrength();
+  const bool creating = session_->isCreating();
+  mismatch_->setVisible(FirstTimeSetupSession::passwordsDiffer(password_->text(), again_->text()));
+  busy_->setVisible(creating);
+  error_->showLatestFailure(session_->failure());
+  error_->setVisible(!error_->isEmpty() && !creating);
+  createButton_->setEnabled(session_->canCreate(password_->text(), again_->text()));
+  back_->setEnabled(!creating);
+  password_->setEnabled(!creating);
+  again_->setEnabled(!creating);
 }
 
 void FirstTimeSetupSheet::changeLocation() {
-  if (!ops_.chooseFolder || creating_) return;
-  const std::optional<QString> folder = ops_.chooseFolder(this);
-  if (!folder) return;
-  imagePath_ = QDir(*folder).filePath(QFileInfo(BackupVolume::defaultImagePath()).fileName());
-  retranslate();
+  if (session_->isCreating()) return;
+  const QString folder =
+      QFileDialog::getExistingDirectory(this, text(LocKey::firstSetupChooseLocationTitle()), QDir::homePath());
+  if (!folder.isEmpty()) session_->chooseFolder(folder);
 }
 
-void FirstTimeSetupSheet::create() {
-  if (creating_ || !createButton_->isEnabled() || !ops_.create) return;
-  creating_ = true;
-  error_->clear();
-  retranslate();
-  const QString path = imagePath_;
-  QString password = password_->text();
-  auto work = [create = ops_.create, path, password]() mutable {
-    std::optional<EngineMessage> error = create(path, password);
-    password.fill(QLatin1Char('\0'));
-    return error;
-  };
-  runOffMain(this, std::move(work), [this](std::optional<EngineMessage> error) { finishCreate(error); });
-}
+void FirstTimeSetupSheet::create() { session_->create(password_->text(), again_->text()); }
 
-void FirstTimeSetupSheet::finishCreate(const std::optional<EngineMessage>& error) {
-  creating_ = false;
-  if (error) {
-    error_->showFailure(*error);
-    retranslate();
-    return;
-  }
+void FirstTimeSetupSheet::finishCreate() {
   wipeFields();
-  retranslate();
   if (onDone_) onDone_();
   requestClose();
 }

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "backup/EngineMessage.h"
+#include "presentation/FirstTimeSetupSession.h"
 #include "ui/kit/Sheet.h"
 
-#include <QString>
-
 #include <functional>
-#include <optional>
 
 class QProgressBar;
 class QStackedWidget;
+class QVBoxLayout;
 
 namespace tlr {
 
@@ -29,71 +27,59 @@ class SheetHeader;
 // creates the image off the window's thread, with the step's busy bar, and
 // calls onDone then onClose when the image exists; a failure shows the
 // volume's own error in the interface language (the tool's output behind
-// "Details") and keeps both fields so the user can try again.
+// "Details") and keeps both fields so the user can try again. The sheet
+// draws its FirstTimeSetupSession and forwards to it.
 class FirstTimeSetupSheet final : public Sheet {
   Q_OBJECT
  public:
-  // What the sheet does with the image. Both run off the main thread.
-  struct Operations {
-    // Creates the image at `path` with `password` (sealing the password and
-    // proving it opens the image). Nothing on success, else why it failed.
-    std::function<std::optional<EngineMessage>(const QString& path, const QString& password)> create;
-    // The folder picker of "Change…": a folder, or nothing when cancelled.
-    std::function<std::optional<QString>(QWidget* parent)> chooseFolder;
-  };
-  static Operations standardOperations();
-
-  // The shortest password the sheet accepts.
-  static constexpr int kMinimumPasswordLength = 8;
-  enum class Strength { weakest, weak, medium, strong };
-  static Strength strengthOf(const QString& password);
-
   FirstTimeSetupSheet(std::function<void()> onClose, std::function<void()> onDone, QWidget* parent = nullptr,
-                      Operations operations = standardOperations());
+                      FirstTimeSetupSession::Create create = FirstTimeSetupSession::standardCreate());
   ~FirstTimeSetupSheet() override;
 
+  const FirstTimeSetupSession& session() const { return *session_; }
   int step() const;
-  QString imagePath() const { return imagePath_; }
-  bool isCreating() const { return creating_; }
 
  private:
+  void build();
+  QWidget* buildPlaceStep();
+  QWidget* buildPasswordStep();
+  void connectControls();
   void retranslate();
   void goToStep(int step);
   void updatePasswordState();
+  void showStrength();
   void create();
-  void finishCreate(const std::optional<EngineMessage>& error);
+  void finishCreate();
   void changeLocation();
   void wipeFields();
 
+  FirstTimeSetupSession* session_;
   std::function<void()> onDone_;
-  Operations ops_;
-  QString imagePath_;
-  bool creating_ = false;
 
-  backupui::SheetHeader* header_;
-  Label* stepLabel_;
-  QStackedWidget* pages_;
+  backupui::SheetHeader* header_ = nullptr;
+  Label* stepLabel_ = nullptr;
+  QStackedWidget* pages_ = nullptr;
   // step 1
-  Label* intro_;
-  Label* introDetail_;
-  Label* locationTitle_;
-  Label* locationPath_;
-  SecondaryButton* change_;
-  Label* locationHint_;
-  PrimaryButton* next_;
+  Label* intro_ = nullptr;
+  Label* introDetail_ = nullptr;
+  Label* locationTitle_ = nullptr;
+  Label* locationPath_ = nullptr;
+  SecondaryButton* change_ = nullptr;
+  Label* locationHint_ = nullptr;
+  PrimaryButton* next_ = nullptr;
   // step 2
-  Label* passwordTitle_;
-  Label* passwordIntro_;
-  Label* passwordLabel_;
-  backupui::SecureField* password_;
-  Label* strength_;
-  Label* againLabel_;
-  backupui::SecureField* again_;
-  Label* mismatch_;
-  backupui::MessageLine* error_;
-  QProgressBar* busy_;
-  SecondaryButton* back_;
-  PrimaryButton* createButton_;
+  Label* passwordTitle_ = nullptr;
+  Label* passwordIntro_ = nullptr;
+  Label* passwordLabel_ = nullptr;
+  backupui::SecureField* password_ = nullptr;
+  Label* strength_ = nullptr;
+  Label* againLabel_ = nullptr;
+  backupui::SecureField* again_ = nullptr;
+  Label* mismatch_ = nullptr;
+  backupui::MessageLine* error_ = nullptr;
+  QProgressBar* busy_ = nullptr;
+  SecondaryButton* back_ = nullptr;
+  PrimaryButton* createButton_ = nullptr;
 };
 
 }  // namespace tlr

@@ -1,7 +1,8 @@
 #include "ui/backup/RestoreSheet.h"
 
 #include "backup/RestoreEngine.h"
-#include "backup/VolumeLock.h"
+#include "presentation/BackupTexts.h"
+#include "presentation/RestoreSession.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
@@ -12,12 +13,10 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include <memory>
-
 namespace tlr {
 
 using backupui::makeLabel;
-using backupui::text;
+using backuptext::text;
 
 namespace {
 
@@ -41,7 +40,7 @@ class ConfirmDialog final : public QDialog {
     column->addWidget(text);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    auto* cancel = new SecondaryButton(backupui::text(LocKey::restoreConfirmCancel()), QString(),
+    auto* cancel = new SecondaryButton(backuptext::text(LocKey::restoreConfirmCancel()), QString(),
                                        Theme::current().textDim, this);
     cancel->setObjectName(QStringLiteral("restoreConfirmCancel"));
     auto* confirm = new SecondaryButton(confirmLabel, QString(), Theme::crash, this);
@@ -69,20 +68,6 @@ class ConfirmDialog final : public QDialog {
   }
 };
 
-QString agentStats(const BackupManifest::AgentBackup& agent) {
-  QStringList parts;
-  // "1 skill", "2 skills": the English unit is singular for one.
-  auto counted = [](qint64 count, const LocKey& unit, const char* singular) {
-    return QString::number(count) + QLatin1Char(' ') +
-           (count == 1 && backupui::english() ? QString::fromLatin1(singular) : text(unit));
-  };
-  parts << counted(agent.stats.skills, LocKey::restoreStatSkillsUnit(), "skill");
-  parts << text(LocKey::restoreStatMemoryLabel()) + QLatin1Char(' ') + backupui::bytes(agent.stats.memoryBytes);
-  parts << counted(agent.stats.tasks, LocKey::restoreStatTasksUnit(), "task");
-  parts << backupui::bytes(agent.totalBytes);
-  return parts.join(QStringLiteral(" · "));
-}
-
 }  // namespace
 
 RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(const QString&)> onAgentRestored,
@@ -91,13 +76,12 @@ RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(con
 
 RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(const QString&)> onAgentRestored,
                            RestoreEngine& engine, QWidget* parent)
-    : Sheet(QSize(520, 560), parent), onAgentRestored_(std::move(onAgentRestored)), engine_(engine) {
+    : Sheet(QSize(520, 560), parent), session_(new RestoreSession(engine, std::move(onAgentRestored), this)) {
   setObjectName(QStringLiteral("restoreSheet"));
   setOnClose(std::move(onClose));
   build();
-  connect(&engine_, &RestoreEngine::stageLabelChanged, this, &RestoreSheet::refreshState);
-  connect(&engine_, &RestoreEngine::isRunningChanged, this, &RestoreSheet::refreshState);
-  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &RestoreSheet::refreshState);
+  connect(session_, &RestoreSession::manifestChanged, this, &RestoreSheet::rebuildAgentRows);
+  connect(session_, &RestoreSession::changed, this, &RestoreSheet::refreshState);
   whenLookChanges(this, [this] { retranslate(); });
   retranslate();
 }
@@ -112,7 +96,16 @@ void RestoreSheet::build() {
   column->setSpacing(10);
   header_ = new backupui::SheetHeader(QStringLiteral("restore"), this);
   column->addWidget(header_);
+  buildSnapshotSection(column);
+  buildAgentList(column);
+  buildRunSection(column);
+  connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
+  connect(restoreAll_, &QAbstractButton::clicked, this, &RestoreSheet::askRestoreAll);
+}
 
+// The snapshot: when and where it was made, the cross-device and damaged
+// notes, or why there is none.
+void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
   summary_ = new Card(this);
   auto* summaryColumn = new QVBoxLayout(summary_);
   summaryColumn->setContentsMargins(14, 12, 14, 12);
@@ -143,7 +136,10 @@ void RestoreSheet::build() {
   emptyHint_->setAlignment(Qt::AlignHCenter);
   column->addWidget(empty_);
   column->addWidget(emptyHint_);
+}
 
+// One row per agent of the snapshot, in a scrolling column.
+void RestoreSheet::buildAgentList(QVBoxLayout* column) {
   auto* scroll = new QScrollArea(this);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
@@ -158,7 +154,10 @@ void RestoreSheet::build() {
   scroll->setWidget(agentsBox_);
   scroll->viewport()->setAutoFillBackground(false);
   column->addWidget(scroll, 1);
+}
 
+// The stage while a restore runs, its outcome, and "Restore all at once".
+void RestoreSheet::buildRunSection(QVBoxLayout* column) {
   stage_ = makeLabel(this, QStringLiteral("restoreStage"), 11.5, QFont::Medium, TextRole::accent);
   stage_->setAlignment(Qt::AlignHCenter);
   column->addWidget(stage_);
@@ -169,38 +168,13 @@ void RestoreSheet::build() {
   restoreAll_->setLabelFont(14, QFont::DemiBold);
   restoreAll_->setPadding(18, 10);
   column->addWidget(restoreAll_);
-
-  connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
-  connect(restoreAll_, &QAbstractButton::clicked, this, &RestoreSheet::askRestoreAll);
 }
 
 void RestoreSheet::showEvent(QShowEvent* event) {
   Sheet::showEvent(event);
   if (shownOnce_) return;
   shownOnce_ = true;
-  reload();
-}
-
-void RestoreSheet::reload() {
-  loadError_.reset();
-  // The reading runs off the window's thread; a volume that is set up but
-  // not attached is attached for that moment (the password prompt, when one
-  // is needed, still comes to the window's thread) and detached again, so
-  // the engine finds it as it was and attaches it for its own run.
-  loading_ = true;
-  retranslate();
-  engine_.inspect([sheet = QPointer<RestoreSheet>(this)](const std::optional<RestoreError>& error) {
-    if (!sheet) return;
-    sheet->loading_ = false;
-    if (error) sheet->loadError_ = error->message();
-    sheet->manifest_ = sheet->engine_.currentManifest();
-    sheet->rebuildAgentRows();
-    sheet->retranslate();
-  });
-}
-
-bool RestoreSheet::isCrossDevice() const {
-  return manifest_ && manifest_->device.macHashShort != BackupManifest::currentMacHashShort();
+  session_->load();
 }
 
 void RestoreSheet::rebuildAgentRows() {
@@ -208,9 +182,10 @@ void RestoreSheet::rebuildAgentRows() {
     if (row.button) row.button->parentWidget()->deleteLater();
   }
   rows_.clear();
-  if (!manifest_) return;
+  const std::optional<BackupManifest>& manifest = session_->manifest();
+  if (!manifest) return;
   int index = 0;
-  for (const BackupManifest::AgentBackup& agent : manifest_->agents) {
+  for (const BackupManifest::AgentBackup& agent : manifest->agents) {
     auto* card = new Card(agentsBox_);
     card->setObjectName(QStringLiteral("restoreAgentRow_") + agent.id);
     auto* line = new QHBoxLayout(card);
@@ -219,7 +194,7 @@ void RestoreSheet::rebuildAgentRows() {
     texts->setSpacing(2);
     AgentRow row;
     row.id = agent.id;
-    row.name = agent.displayName.isEmpty() ? agent.id : agent.displayName;
+    row.name = session_->agentName(agent.id).value_or(agent.id);
     row.title = makeLabel(card, QStringLiteral("restoreAgentName_") + agent.id, 13, QFont::DemiBold, TextRole::primary);
     row.stats = makeLabel(card, QStringLiteral("restoreAgentStats_") + agent.id, 11, QFont::Normal, TextRole::dim);
     texts->addWidget(row.title);
@@ -238,61 +213,65 @@ void RestoreSheet::rebuildAgentRows() {
 void RestoreSheet::retranslate() {
   header_->setTitle(text(LocKey::backupRestoreFromBackup()));
   found_->setPlainText(text(LocKey::restoreFoundBackup(text(LocKey::backupVolumeTitle()))));
-  if (manifest_) {
-    when_->setPlainText(text(LocKey::restoreBackupTime(backupui::shortTime(manifest_->createdAt),
-                                                       manifest_->device.name)));
-    crossBody_->setPlainText(text(LocKey::restoreCrossDeviceBody(manifest_->device.name)));
-    for (const AgentRow& row : rows_) {
-      const auto agent = std::find_if(manifest_->agents.cbegin(), manifest_->agents.cend(),
-                                      [&](const BackupManifest::AgentBackup& a) { return a.id == row.id; });
-      row.title->setPlainText(row.name);
-      if (agent != manifest_->agents.cend()) row.stats->setPlainText(agentStats(*agent));
-      row.button->setLabel(text(LocKey::restoreOneAgent(row.name)));
-    }
-  }
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
-  // A volume that could not be read may well hold a backup: that is not
-  // "no backups".
-  empty_->setPlainText(loading_ ? text(LocKey::restoreStageVerifying())
-                       : loadError_ ? backupui::pick(QStringLiteral("The backup could not be read"),
-                                                     QStringLiteral("无法读取备份"))
-                                    : text(LocKey::restoreNoBackup()));
-  emptyHint_->setPlainText(loadError_ ? loadError_->text(backupui::english()) : text(LocKey::restoreNoBackupHint()));
-  damaged_->setPlainText(backupui::pick(
+  damaged_->setPlainText(backuptext::pick(
       QStringLiteral("A newer backup is damaged and cannot be restored; this is the newest one that can."),
       QStringLiteral("有更新的备份已损坏，无法恢复；这是能恢复的最新一份。")));
-  if (restoredName_) {
-    outcome_->showSuccess(successText());
-  } else {
-    outcome_->retranslate();
-  }
   refreshState();
 }
 
 void RestoreSheet::refreshState() {
-  const bool has = manifest_.has_value();
-  const bool running = engine_.isRunning();
-  // Another backup, restore, export or import of this process holds the
-  // volume: nothing is offered until it is done.
-  const bool blocked = running || VolumeActivity::shared().busy();
+  const RestoreSession& session = *session_;
+  const std::optional<BackupManifest>& manifest = session.manifest();
+  const bool has = manifest.has_value();
+  const bool loading = session.isLoading();
+  const bool running = session.isRunning();
+
+  // The snapshot, or why there is none. A volume that could not be read may
+  // well hold a backup: that is not "no backups".
+  if (manifest) {
+    when_->setPlainText(
+        text(LocKey::restoreBackupTime(backuptext::shortTime(manifest->createdAt), manifest->device.name)));
+    crossBody_->setPlainText(text(LocKey::restoreCrossDeviceBody(manifest->device.name)));
+  }
   summary_->setVisible(has);
-  crossCard_->setVisible(isCrossDevice());
-  damaged_->setVisible(has && engine_.damagedNewerCount() > 0);
+  crossCard_->setVisible(session.isCrossDevice());
+  damaged_->setVisible(session.newerIsDamaged());
+  const std::optional<EngineMessage>& loadError = session.loadError();
+  empty_->setPlainText(loading     ? text(LocKey::restoreStageVerifying())
+                       : loadError ? backuptext::pick(QStringLiteral("The backup could not be read"),
+                                                      QStringLiteral("无法读取备份"))
+                                   : text(LocKey::restoreNoBackup()));
+  emptyHint_->setPlainText(loadError ? loadError->text(backuptext::english()) : text(LocKey::restoreNoBackupHint()));
   empty_->setVisible(!has);
-  if (!has && loading_) empty_->setPlainText(text(LocKey::restoreStageVerifying()));
-  emptyHint_->setVisible(!has && !loading_);
+  emptyHint_->setVisible(!has && !loading);
+
+  // The agents and the restore.
+  for (const AgentRow& row : rows_) {
+    row.title->setPlainText(row.name);
+    if (has) {
+      for (const BackupManifest::AgentBackup& agent : manifest->agents) {
+        if (agent.id == row.id) row.stats->setPlainText(RestoreSession::agentStats(agent));
+      }
+    }
+    row.button->setLabel(text(LocKey::restoreOneAgent(row.name)));
+    row.button->setEnabled(session.canRestoreAgent());
+  }
   restoreAll_->setVisible(has);
-  restoreAll_->setEnabled(has && !blocked && !loading_ && !manifest_->agents.isEmpty());
+  restoreAll_->setEnabled(session.canRestoreAll());
   restoreAll_->setLabel(running ? text(LocKey::restoreBtnInProgress()) : text(LocKey::restoreAllAtOnce()));
-  for (const AgentRow& row : rows_) row.button->setEnabled(!blocked && !loading_);
-  stage_->setPlainText(running ? engine_.stageLabelText() : QString());
+  stage_->setPlainText(session.stageText());
   stage_->setVisible(running);
+  if (const QString success = session.successText(); !success.isEmpty())
+    outcome_->showSuccess(success);
+  else
+    outcome_->showLatestFailure(session.failure());
   outcome_->setVisible(!running && !outcome_->isEmpty());
 }
 
 void RestoreSheet::confirmThen(const QString& title, const QString& body, const QString& confirmLabel,
                                std::function<void()> then) {
-  if ((confirm_ && confirm_->isVisible()) || engine_.isRunning()) return;
+  if ((confirm_ && confirm_->isVisible()) || session_->isRunning()) return;
   auto* dialog = new ConfirmDialog(title, body, confirmLabel, this);
   confirm_ = dialog;
   connect(dialog, &QDialog::accepted, this, std::move(then));
@@ -303,68 +282,16 @@ void RestoreSheet::confirmThen(const QString& title, const QString& body, const 
 }
 
 void RestoreSheet::askRestoreAll() {
-  if (!manifest_) return;
+  if (!session_->manifest()) return;
   confirmThen(text(LocKey::restoreConfirmAllTitle()), text(LocKey::restoreConfirmAllBody()),
-              text(LocKey::restoreConfirmAll()), [this] { runRestore(std::nullopt); });
+              text(LocKey::restoreConfirmAll()), [this] { session_->restoreAll(); });
 }
 
 void RestoreSheet::askRestoreAgent(const QString& agentId) {
-  const auto row = std::find_if(rows_.cbegin(), rows_.cend(), [&](const AgentRow& r) { return r.id == agentId; });
-  if (row == rows_.cend()) return;
-  confirmThen(text(LocKey::restoreOneAgent(row->name)) + QStringLiteral("?"),
-              text(LocKey::restoreConfirmOneBody(row->name)), text(LocKey::restoreConfirmConfirm()),
-              [this, agentId] { runRestore(agentId); });
-}
-
-void RestoreSheet::runRestore(const std::optional<QString>& agentId) {
-  // The ids to announce: the one agent, or every agent of the snapshot.
-  QStringList ids;
-  QString name;
-  if (agentId) {
-    ids << *agentId;
-    const auto row = std::find_if(rows_.cbegin(), rows_.cend(), [&](const AgentRow& r) { return r.id == *agentId; });
-    name = row != rows_.cend() ? row->name : *agentId;
-  } else if (manifest_) {
-    for (const auto& agent : manifest_->agents) ids << agent.id;
-  }
-  // The announcement must reach the presenter even when this sheet closed
-  // meanwhile: the data is back either way.
-  auto announce = onAgentRestored_;
-  // A request refused because a restore is already under way is answered at
-  // once, inside the call, with no error: nothing was restored then. Every
-  // other answer comes later and is shown, a failure as well as a success.
-  auto inCall = std::make_shared<bool>(true);
-  auto done = [sheet = QPointer<RestoreSheet>(this), announce, ids, inCall, all = !agentId,
-               name](const std::optional<RestoreError>& error) {
-    if (*inCall && !error) return;
-    if (!error && announce) {
-      for (const QString& id : ids) announce(id);
-    }
-    if (!sheet) return;
-    if (error) {
-      sheet->outcome_->showFailure(error->message());
-    } else {
-      sheet->restoredAll_ = all;
-      sheet->restoredName_ = name;
-      sheet->outcome_->showSuccess(sheet->successText());
-    }
-    sheet->refreshState();
-  };
-  outcome_->clear();
-  restoredName_.reset();
-  if (agentId) {
-    engine_.restoreAgent(*agentId, std::move(done));
-  } else {
-    engine_.restoreAll(std::move(done));
-  }
-  *inCall = false;
-  refreshState();
-}
-
-QString RestoreSheet::successText() const {
-  if (!restoredName_) return {};
-  if (restoredAll_) return backupui::pick(QStringLiteral("✓ Restored all agents"), QStringLiteral("✓ 已恢复全部 Agent"));
-  return backupui::pick(QStringLiteral("✓ Restored "), QStringLiteral("✓ 已恢复 ")) + *restoredName_;
+  const std::optional<QString> name = session_->agentName(agentId);
+  if (!name) return;
+  confirmThen(text(LocKey::restoreOneAgent(*name)) + QStringLiteral("?"), text(LocKey::restoreConfirmOneBody(*name)),
+              text(LocKey::restoreConfirmConfirm()), [this, agentId] { session_->restoreAgent(agentId); });
 }
 
 }  // namespace tlr

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "backup/BackupManifest.h"
-#include "backup/EngineMessage.h"
 #include "ui/kit/Sheet.h"
 
 #include <QList>
@@ -9,7 +7,6 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
 class QDialog;
 class QVBoxLayout;
@@ -20,6 +17,7 @@ class Card;
 class Label;
 class PrimaryButton;
 class RestoreEngine;
+class RestoreSession;
 class SecondaryButton;
 class SectionTitle;
 
@@ -36,12 +34,10 @@ class SheetHeader;
 // interface language (the tool's output behind "Details"), or "Restored
 // <agent>" / all. The cross-device note shows when the snapshot was made on
 // another machine. `onAgentRestored` is called with each agent's id once its
-// data is back. Nothing is offered while another backup, restore, export
-// or import of this process uses the volume.
+// data is back.
 //
-// A volume that is set up but not attached is attached for the moment it
-// takes to read the manifest (asking for the password when none is stored)
-// and detached again; the restore itself attaches it through the engine.
+// The sheet draws its RestoreSession and asks before it hands a restore to
+// it.
 class RestoreSheet final : public Sheet {
   Q_OBJECT
  public:
@@ -51,14 +47,10 @@ class RestoreSheet final : public Sheet {
                RestoreEngine& engine, QWidget* parent);
   ~RestoreSheet() override;
 
-  const std::optional<BackupManifest>& manifest() const { return manifest_; }
-  bool isLoading() const { return loading_; }
-  bool isCrossDevice() const;
+  const RestoreSession& session() const { return *session_; }
   // The open confirmation, if any.
   QDialog* confirmation() const { return confirm_.data(); }
 
-  // Reads the newest snapshot's manifest again.
-  void reload();
   // Ask for confirmation, then restore.
   void askRestoreAll();
   void askRestoreAgent(const QString& agentId);
@@ -68,24 +60,17 @@ class RestoreSheet final : public Sheet {
 
  private:
   void build();
+  void buildSnapshotSection(QVBoxLayout* column);
+  void buildAgentList(QVBoxLayout* column);
+  void buildRunSection(QVBoxLayout* column);
   void retranslate();
   void refreshState();
   void rebuildAgentRows();
-  void runRestore(const std::optional<QString>& agentId);
   void confirmThen(const QString& title, const QString& body, const QString& confirmLabel,
                    std::function<void()> then);
 
-  std::function<void(const QString&)> onAgentRestored_;
-  RestoreEngine& engine_;
-  QString successText() const;
-
-  std::optional<BackupManifest> manifest_;
-  bool loading_ = false;
+  RestoreSession* session_;
   bool shownOnce_ = false;
-  std::optional<EngineMessage> loadError_;
-  // The agent the last restore brought back (empty text: none yet), or all.
-  std::optional<QString> restoredName_;
-  bool restoredAll_ = false;
   QPointer<QDialog> confirm_;
 
   backupui::SheetHeader* header_ = nullptr;

@@ -26,179 +26,62 @@ using DashboardPainting::mix;
 QString text(LocKey::Id id) { return SettingsStore::shared().text(LocKey::plain(id)); }
 
 // The lock mark's amber.
-const QColor kLockColor{245, 158, 11};
 // The light scheme's card shadow colour (#1D2437).
 const QColor kCardShadow{29, 36, 55};
 
 constexpr qreal kCardRadius = 14;
 constexpr qreal kTileRadius = 9;
+// The icon tile's side; a picture other than an application's icon is inset 6.
+constexpr int kTileSide = 34;
 constexpr qreal kButtonRadius = 6;
 
-QFont stateIconFontSize() { return Theme::font(9, QFont::Bold); }
-QFont stateLabelFont() { return Theme::font(11.5, QFont::Bold); }
 
 }  // namespace
 
-// ---- RowStateButton ---------------------------------------------------------
+// ---- The state button ---------------------------------------------------------
 
-RowStateButton::RowStateButton(QWidget* parent) : QAbstractButton(parent) {
-  setCursor(Qt::PointingHandCursor);
-  setFocusPolicy(Qt::TabFocus);
-  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+namespace {
+
+// The state pill: label 11.5 bold, symbol at font size 9, 4 apart, padded
+// 12 × 5, radius 6, edge 0.5.
+SecondaryButton* makeStateButton(QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), QString(), std::nullopt, parent);
+  button->setLabelFont(11.5, QFont::Bold);
+  button->setSymbolSide(Glyphs::sizeForFont(9));
+  button->setSpacing(4);
+  button->setPadding(12, 5);
+  button->setCornerRadius(kButtonRadius);
+  button->setEdgeWidth(0.5);
+  button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  return button;
 }
 
-void RowStateButton::setState(Kind kind, const QString& label, const QString& tooltip) {
-  const bool resized = label != text();
-  kind_ = kind;
-  // The label is drawn by paintEvent as plain text; QAbstractButton's text
-  // only carries it (and the accessible name).
-  setText(label);
-  setAccessibleName(label);
-  setToolTip(tooltip);
-  if (resized) updateGeometry();
-  update();
-}
-
-QString RowStateButton::symbolName() const {
-  switch (kind_) {
-    case Kind::faulted:
+QString stateSymbol(RowState state) {
+  switch (state) {
+    case RowState::faulted:
       return QStringLiteral("exclamationmark.triangle.fill");
-    case Kind::running:
+    case RowState::running:
       return QStringLiteral("checkmark");
-    case Kind::launch:
+    case RowState::launch:
       return QStringLiteral("play.fill");
   }
   return {};
 }
 
-QSize RowStateButton::sizeHint() const {
-  const QFontMetricsF m(stateLabelFont());
-  const qreal w = Glyphs::sizeForFont(9) + 4 + m.horizontalAdvance(text()) + 24;
-  const qreal h = qMax(m.height(), Glyphs::sizeForFont(9)) + 10;
-  return {qCeil(w), qCeil(h)};
-}
-
-void RowStateButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
+SecondaryButton::Colors stateColors(RowState state) {
   const Theme::Roles r = Theme::current();
-  const QRectF face(rect());
-  const QPainterPath shape = Painting::continuousRoundRect(face, kButtonRadius);
-  QColor fg = Qt::white;
-  // A face tinted with `tint`, edged with it at `edgeOpacity`, in its colour.
-  const auto tinted = [&](const QColor& tint, qreal edgeOpacity) {
-    fg = tint;
-    p.fillPath(shape, Theme::withOpacity(tint, 0.15));
-    p.setPen(QPen(Theme::withOpacity(tint, edgeOpacity), 0.5));
-    p.drawPath(shape);
-  };
-  switch (kind_) {
-    case Kind::faulted:
-      tinted(r.crash, 0.45);
-      break;
-    case Kind::running:
-      tinted(r.working, 0.4);
-      break;
-    case Kind::launch:
-      p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+  switch (state) {
+    case RowState::faulted:
+      return SecondaryButton::tint(r.crash, 0.15, 0.45);
+    case RowState::running:
+      return SecondaryButton::tint(r.working, 0.15, 0.4);
+    case RowState::launch:
       break;
   }
-  if (isDown()) p.fillPath(shape, QColor(0, 0, 0, 30));
-  // Symbol and label centred, 4 apart.
-  const QFont font = stateLabelFont();
-  const QFontMetricsF m(font);
-  const qreal glyph = Glyphs::sizeForFont(9);
-  const qreal width = glyph + 4 + m.horizontalAdvance(text());
-  qreal x = face.center().x() - width / 2;
-  Glyphs::paint(p, symbolName(), QRectF(x, face.center().y() - glyph / 2, glyph, glyph), fg);
-  x += glyph + 4;
-  p.setFont(font);
-  p.setPen(fg);
-  p.drawText(QRectF(x, face.top(), face.right() - x, face.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+  return {Qt::white, std::nullopt, Qt::transparent};
 }
 
-// ---- KindChip ----------------------------------------------------------------
-
-namespace {
-QFont chipFont() { return Theme::font(9, QFont::Bold, 0.7); }
 }  // namespace
-
-KindChip::KindChip(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
-
-void KindChip::setText(const QString& text) {
-  if (text == text_) return;
-  text_ = text;
-  setAccessibleName(text);
-  updateGeometry();
-  update();
-}
-
-QSize KindChip::sizeHint() const {
-  const QFontMetricsF m(chipFont());
-  return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
-}
-
-void KindChip::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  const Theme::Roles r = Theme::current();
-  p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4), r.contrast(r.dark ? 0.07 : 0.05));
-  p.setFont(chipFont());
-  p.setPen(Theme::withOpacity(r.textDim, 0.85));
-  p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
-}
-
-// ---- LockMark ----------------------------------------------------------------
-
-LockMark::LockMark(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
-
-QSize LockMark::sizeHint() const {
-  const int side = qCeil(Glyphs::sizeForFont(11));
-  return {side, side};
-}
-
-void LockMark::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  Glyphs::paint(p, u"lock.fill", QRectF(rect()), kLockColor);
-}
-
-// ---- AgentIconTile -------------------------------------------------------------
-
-AgentIconTile::AgentIconTile(QWidget* parent) : QWidget(parent) { setFixedSize(kSide, kSide); }
-
-void AgentIconTile::setIcon(std::optional<AgentIconResolver::Resolved> icon) {
-  const bool same = icon.has_value() == icon_.has_value() &&
-                    (!icon || (icon->isAppIcon == icon_->isAppIcon && icon->image.cacheKey() == icon_->image.cacheKey()));
-  icon_ = std::move(icon);
-  if (!same) update();
-}
-
-void AgentIconTile::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-  const Theme::Roles r = Theme::current();
-  const QRectF tile(rect());
-  const QPainterPath shape = Painting::continuousRoundRect(tile, kTileRadius);
-  p.fillPath(shape, r.dark ? QColor(255, 255, 255, qRound(0.06 * 255)) : QColor(Qt::white));
-  p.save();
-  p.setClipPath(shape);
-  if (icon_ && !icon_->image.isNull()) {
-    const qreal inset = icon_->isAppIcon ? 0 : 6;
-    const QRectF box = tile.adjusted(inset, inset, -inset, -inset);
-    QSizeF size = icon_->image.deviceIndependentSize();
-    size.scale(box.size(), Qt::KeepAspectRatio);
-    const QRectF target(box.center().x() - size.width() / 2, box.center().y() - size.height() / 2, size.width(),
-                        size.height());
-    p.drawPixmap(target, icon_->image, QRectF(icon_->image.rect()));
-  } else {
-    p.fillPath(shape, QColor(128, 128, 128, qRound(0.3 * 255)));
-  }
-  p.restore();
-  // The hairline: white (dark) or black (light) at 0.06 × 0.6.
-  p.setPen(QPen(r.contrast(0.06 * 0.6), 0.5));
-  p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), kTileRadius));
-}
 
 // ---- AgentRowView --------------------------------------------------------------
 
@@ -229,7 +112,7 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   light_ = new RowLight(item.isRunning ? LightState::working : LightState::idle, 13, this);
   light_->setObjectName(QStringLiteral("statusLight"));
 
-  iconTile_ = new AgentIconTile(this);
+  iconTile_ = new IconTile(kTileSide, kTileRadius, 6, this);
   iconTile_->setObjectName(QStringLiteral("iconTile"));
   row->addWidget(iconTile_);
 
@@ -243,17 +126,17 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   chip_ = new KindChip(this);
   chip_->setObjectName(QStringLiteral("kindChip"));
   nameLine->addWidget(chip_);
-  lock_ = new LockMark(this);
+  lock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber, this);
   lock_->setObjectName(QStringLiteral("lockMark"));
   nameLine->addWidget(lock_);
   row->addLayout(nameLine);
   row->addStretch(1);
 
-  stateButton_ = new RowStateButton(this);
+  stateButton_ = makeStateButton(this);
   stateButton_->setObjectName(QStringLiteral("stateButton"));
   row->addWidget(stateButton_);
   connect(stateButton_, &QAbstractButton::clicked, this, [this] {
-    if (stateButton_->kind() == RowStateButton::Kind::launch)
+    if (state_ == RowState::launch)
       Q_EMIT launchRequested();
     else
       Q_EMIT tapped();
@@ -300,19 +183,28 @@ void AgentRowView::applyItem() {
   lock_->setAccessibleName(text(LocKey::Id::lockOnlineIndicator));
 
   // Faulted beats running beats stopped.
-  if (item_.isFaulted)
-    stateButton_->setState(RowStateButton::Kind::faulted, text(LocKey::Id::rowStateFaulted),
-                           text(LocKey::Id::helpRowFaulted));
-  else if (item_.isRunning)
-    stateButton_->setState(RowStateButton::Kind::running, text(LocKey::Id::rowStateRunning),
-                           text(LocKey::Id::helpRowDetail));
-  else
-    stateButton_->setState(RowStateButton::Kind::launch, text(LocKey::Id::rowStateLaunch),
-                           SettingsStore::shared().text(LocKey::helpRowLaunch(displayName)));
+  QString tooltip;
+  if (item_.isFaulted) {
+    state_ = RowState::faulted;
+    stateButton_->setLabel(text(LocKey::Id::rowStateFaulted));
+    tooltip = text(LocKey::Id::helpRowFaulted);
+  } else if (item_.isRunning) {
+    state_ = RowState::running;
+    stateButton_->setLabel(text(LocKey::Id::rowStateRunning));
+    tooltip = text(LocKey::Id::helpRowDetail);
+  } else {
+    state_ = RowState::launch;
+    stateButton_->setLabel(text(LocKey::Id::rowStateLaunch));
+    tooltip = SettingsStore::shared().text(LocKey::helpRowLaunch(displayName));
+  }
+  stateButton_->setToolTip(tooltip);
+  stateButton_->setSymbol(stateSymbol(state_));
+  stateButton_->setColors([state = state_] { return stateColors(state); });
 
   // The row never shows the recovering state.
   light_->setState(item_.isRunning ? LightState::working : LightState::idle);
-  iconTile_->setIcon(AgentIconResolver::resolve(item_.entry));
+  const std::optional<AgentIconResolver::Resolved> icon = AgentIconResolver::resolve(item_.entry);
+  iconTile_->setPicture(icon ? icon->image : QPixmap(), icon && icon->isAppIcon);
   setAccessibleDescription(item_.bigStatusText);
   update();
 }
@@ -415,12 +307,12 @@ void AgentRowView::paintCard(QPainter& p) const {
   // 8 and 2 → 4 down with the hover.
   const QColor tileShadow(0, 0, 0, qRound((r.dark ? 0.4 : 0.18) * 255));
   const QPointF tileAt = iconTile_->geometry().topLeft();
-  const QSizeF tileSize(AgentIconTile::kSide, AgentIconTile::kSide);
+  const QSizeF tileSize(kTileSide, kTileSide);
   if (h < 1) DashboardPainting::drawShadow(p, tileAt + QPointF(0, 2), tileSize, kTileRadius, tileShadow, 5, 1 - h);
   if (h > 0) DashboardPainting::drawShadow(p, tileAt + QPointF(0, 4), tileSize, kTileRadius, tileShadow, 8, h);
 
   // The launch button's glow (light scheme only: brand1Light at 0.3).
-  if (!r.dark && stateButton_->kind() == RowStateButton::Kind::launch)
+  if (!r.dark && state_ == RowState::launch)
     DashboardPainting::drawShadow(p, QPointF(stateButton_->geometry().topLeft()) + QPointF(0, 2),
                                   QSizeF(stateButton_->size()), kButtonRadius,
                                   Theme::withOpacity(Theme::brand1Light, 0.3), 6);
@@ -455,7 +347,7 @@ void AgentRowView::paintEvent(QPaintEvent* event) {
                     Theme::current().dark,
                     hoverProgress_ >= 1,
                     item_.isFaulted,
-                    stateButton_->kind(),
+                    state_,
                     stateButton_->geometry(),
                     iconTile_->geometry(),
                     infoSlot_->geometry()};

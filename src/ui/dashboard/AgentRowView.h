@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/dashboard/AgentIconResolver.h"
-#include "ui/dashboard/DashboardAgentItem.h"
+#include "presentation/DashboardAgentItem.h"
+#include "ui/kit/AgentIconResolver.h"
 
 #include <QAbstractButton>
 #include <QImage>
@@ -16,79 +16,16 @@ class QVariantAnimation;
 
 namespace tlr {
 
+class IconTile;
+class KindChip;
 class Label;
 class RowLight;
+class SecondaryButton;
+class SymbolView;
 
-// The row's state button: "Faulted" (opens the details), "Running" (opens
-// the details) or "Launch" (starts the agent), painted as a small pill.
-class RowStateButton final : public QAbstractButton {
-  Q_OBJECT
-
- public:
-  enum class Kind { faulted, running, launch };
-
-  explicit RowStateButton(QWidget* parent = nullptr);
-  Kind kind() const { return kind_; }
-  // Sets what the button shows; the label is also its accessible name.
-  void setState(Kind kind, const QString& label, const QString& tooltip);
-  QSize sizeHint() const override;
-  // The face's symbol ("exclamationmark.triangle.fill", "checkmark", "play.fill").
-  QString symbolName() const;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  Kind kind_ = Kind::launch;
-};
-
-// The small kind chip after the name ("App", "CLI", "Plugin"/"插件").
-class KindChip final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit KindChip(QWidget* parent = nullptr);
-  void setText(const QString& text);
-  const QString& text() const { return text_; }
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QString text_;
-};
-
-// The amber lock after the name of an agent locked online.
-class LockMark final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit LockMark(QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-};
-
-// The agent's icon in a 34-point tile: an application icon fills it, a
-// resource image is inset by 6, nothing found shows a grey placeholder.
-class AgentIconTile final : public QWidget {
-  Q_OBJECT
-
- public:
-  static constexpr int kSide = 34;
-  explicit AgentIconTile(QWidget* parent = nullptr);
-  void setIcon(std::optional<AgentIconResolver::Resolved> icon);
-  const std::optional<AgentIconResolver::Resolved>& icon() const { return icon_; }
-  QSize sizeHint() const override { return {kSide, kSide}; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  std::optional<AgentIconResolver::Resolved> icon_;
-};
+// What the row's state button stands for: "Faulted" (opens the details),
+// "Running" (opens the details) or "Launch" (starts the agent).
+enum class RowState { faulted, running, launch };
 
 // One row of the dashboard's live-status list: an installed agent as a
 // rounded card with its status light, icon, name, kind chip and lock mark,
@@ -114,21 +51,19 @@ class AgentRowView final : public QWidget {
   const DashboardAgentItem& item() const { return item_; }
   void setItem(const DashboardAgentItem& item);
 
-  // The dashboard supplies it when the agent offers a setup; the row only
-  // holds it (no element of the row calls it).
-  void setOnSetup(std::function<void()> onSetup) { onSetup_ = std::move(onSetup); }
-  bool hasSetupAction() const { return static_cast<bool>(onSetup_); }
-
   bool isHovering() const { return hovering_; }
   // 0 = at rest, 1 = fully hovered; follows the pointer in kHoverMs.
   qreal hoverProgress() const { return hoverProgress_; }
   void setHoverProgress(qreal progress);
 
-  RowStateButton* stateButton() const { return stateButton_; }
+  // The state button: a small pill, tinted red (faulted) or green
+  // (running), or on the brand gradient (launch).
+  SecondaryButton* stateButton() const { return stateButton_; }
+  RowState state() const { return state_; }
   RowLight* statusLight() const { return light_; }
-  AgentIconTile* iconTile() const { return iconTile_; }
+  IconTile* iconTile() const { return iconTile_; }
   KindChip* kindChip() const { return chip_; }
-  LockMark* lockMark() const { return lock_; }
+  SymbolView* lockMark() const { return lock_; }
   Label* nameLabel() const { return name_; }
 
   // The card's drop shadow (light scheme only), drawn by the list under the
@@ -161,7 +96,6 @@ class AgentRowView final : public QWidget {
   void placeLight();
 
   DashboardAgentItem item_;
-  std::function<void()> onSetup_;
   bool hovering_ = false;
   bool pressed_ = false;
   qreal hoverProgress_ = 0;
@@ -169,11 +103,12 @@ class AgentRowView final : public QWidget {
 
   QWidget* lightSlot_;
   RowLight* light_;
-  AgentIconTile* iconTile_;
+  IconTile* iconTile_;
   Label* name_;
   KindChip* chip_;
-  LockMark* lock_;
-  RowStateButton* stateButton_;
+  SymbolView* lock_;
+  SecondaryButton* stateButton_;
+  RowState state_ = RowState::launch;
   QWidget* infoSlot_;
 
   // The card as last painted at rest, and what it depended on.
@@ -183,7 +118,7 @@ class AgentRowView final : public QWidget {
     bool dark = false;
     bool hovered = false;
     bool faulted = false;
-    RowStateButton::Kind button = RowStateButton::Kind::launch;
+    RowState button = RowState::launch;
     QRect buttonRect, tileRect, infoRect;
     bool operator==(const CardKey&) const = default;
   };

@@ -47,11 +47,4 @@ void drawShadow(QPainter& painter, QPointF shapeOrigin, QSizeF size, qreal radiu
   painter.setOpacity(old);
 }
 
-QColor mix(const QColor& a, const QColor& b, qreal t) {
-  if (t <= 0) return a;
-  if (t >= 1) return b;
-  return QColor::fromRgbF(static_cast<float>(mix(a.redF(), b.redF(), t)), static_cast<float>(mix(a.greenF(), b.greenF(), t)),
-                          static_cast<float>(mix(a.blueF(), b.blueF(), t)), static_cast<float>(mix(a.alphaF(), b.alphaF(), t)));
-}
-
 }  // namespace tlr::DashboardPainting

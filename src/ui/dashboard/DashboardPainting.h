@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/kit/Painting.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPointF>
@@ -17,8 +19,6 @@ namespace tlr::DashboardPainting {
 void drawShadow(QPainter& painter, QPointF shapeOrigin, QSizeF size, qreal radius, const QColor& color, qreal blur,
                 qreal opacity = 1.0);
 
-// Linear blend of two colours (t = 0 gives a, 1 gives b), alpha included.
-QColor mix(const QColor& a, const QColor& b, qreal t);
-inline qreal mix(qreal a, qreal b, qreal t) { return a + (b - a) * t; }
+using Painting::mix;
 
 }  // namespace tlr::DashboardPainting

@@ -6,12 +6,10 @@
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
-#include <QEnterEvent>
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 #include <QtMath>
 
 namespace tlr {
@@ -104,67 +102,6 @@ void MetricCard::paintEvent(QPaintEvent*) {
              sm.elidedText(subtitle_, Qt::ElideRight, inner.width()));
 }
 
-// ---- ToolbarIconButton -------------------------------------------------------
-
-ToolbarIconButton::ToolbarIconButton(const QString& systemName, QWidget* parent)
-    : QAbstractButton(parent), systemName_(systemName), animation_(new QVariantAnimation(this)) {
-  setFixedSize(kSide, kSide);
-  setCursor(Qt::PointingHandCursor);
-  setAttribute(Qt::WA_Hover);
-  animation_->setDuration(kHoverMs);
-  animation_->setEasingCurve(QEasingCurve::OutCubic);
-  connect(animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) { setHoverProgress(v.toReal()); });
-  whenLookChanges(this);
-}
-
-void ToolbarIconButton::setLabel(const QString& label) {
-  setToolTip(label);
-  setAccessibleName(label);
-}
-
-void ToolbarIconButton::setHoverProgress(qreal progress) {
-  hoverProgress_ = progress;
-  update();
-}
-
-void ToolbarIconButton::animateTo(qreal target) {
-  animation_->stop();
-  animation_->setStartValue(hoverProgress_);
-  animation_->setEndValue(target);
-  animation_->start();
-}
-
-void ToolbarIconButton::enterEvent(QEnterEvent* event) {
-  animateTo(1);
-  QAbstractButton::enterEvent(event);
-}
-
-void ToolbarIconButton::leaveEvent(QEvent* event) {
-  animateTo(0);
-  QAbstractButton::leaveEvent(event);
-}
-
-void ToolbarIconButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  const Theme::Roles r = Theme::current();
-  const qreal h = hoverProgress_;
-  const QRectF face(rect());
-  // Fill: white 0.05 → 0.1 (dark); black 0.035 → #0A84FF at 0.1 (light).
-  const QColor fillRest = r.dark ? QColor::fromRgbF(1, 1, 1, 0.05f) : QColor::fromRgbF(0, 0, 0, 0.035f);
-  const QColor fillHover = r.dark ? QColor::fromRgbF(1, 1, 1, 0.1f) : Theme::withOpacity(QColor(10, 132, 255), 0.1);
-  const QColor borderRest = r.dark ? QColor::fromRgbF(1, 1, 1, 0.08f) : QColor::fromRgbF(0, 0, 0, 0.07f);
-  const QColor borderHover = Theme::withOpacity(r.accent, 0.4);
-  const QPainterPath shape = Painting::continuousRoundRect(face, 8);
-  p.fillPath(shape, mix(fillRest, fillHover, h));
-  if (isDown()) p.fillPath(shape, r.contrast(0.06));
-  p.setPen(QPen(mix(borderRest, borderHover, h), 1));
-  p.drawPath(Painting::continuousRoundRect(face.adjusted(0.5, 0.5, -0.5, -0.5), 7.5));
-  const qreal glyph = Glyphs::sizeForFont(13);
-  Glyphs::paint(p, systemName_, QRectF(face.center() - QPointF(glyph / 2, glyph / 2), QSizeF(glyph, glyph)),
-                mix(r.textDim, r.accent, h));
-}
-
 // ---- AgentRowList --------------------------------------------------------------
 
 AgentRowList::AgentRowList(QWidget* parent) : QWidget(parent), layout_(new QVBoxLayout(this)) {
@@ -217,24 +154,6 @@ void MetricsRow::paintEvent(QPaintEvent*) {
     DashboardPainting::drawShadow(p, QPointF(card->geometry().topLeft()) + QPointF(0, 4), QSizeF(card->size()), 14,
                                   Theme::withOpacity(r.brandStart, 0.25), 10);
   }
-}
-
-// ---- HairLine ----------------------------------------------------------------
-
-HairLine::HairLine(bool contrast, qreal opacityDark, qreal opacityLight, QWidget* parent)
-    : QWidget(parent), contrast_(contrast), opacityDark_(opacityDark), opacityLight_(opacityLight) {
-  setFixedHeight(1);
-  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  whenLookChanges(this);
-}
-
-void HairLine::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  const Theme::Roles r = Theme::current();
-  const qreal opacity = r.dark ? opacityDark_ : opacityLight_;
-  // A divider is the faint separator colour; a rule is white or black.
-  const QColor color = contrast_ ? r.contrast(opacity) : r.contrast(0.12 * opacity);
-  p.fillRect(rect(), color);
 }
 
 }  // namespace tlr

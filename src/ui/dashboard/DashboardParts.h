@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QAbstractButton>
 #include <QHash>
 #include <QPointer>
 #include <QWidget>
 
-class QVariantAnimation;
 class QVBoxLayout;
 
 namespace tlr {
@@ -42,38 +40,6 @@ class MetricCard final : public QWidget {
   QString subtitle_;
 };
 
-// A toolbar button: a symbol centred in a 28-point rounded tile whose fill,
-// border and symbol colour follow the pointer (0.15 s ease-out). The label
-// is its tooltip and accessible name.
-class ToolbarIconButton final : public QAbstractButton {
-  Q_OBJECT
-  Q_PROPERTY(qreal hoverProgress READ hoverProgress WRITE setHoverProgress)
-
- public:
-  static constexpr int kSide = 28;
-  static constexpr int kHoverMs = 150;
-
-  ToolbarIconButton(const QString& systemName, QWidget* parent = nullptr);
-  const QString& systemName() const { return systemName_; }
-  void setLabel(const QString& label);
-
-  qreal hoverProgress() const { return hoverProgress_; }
-  void setHoverProgress(qreal progress);
-  QSize sizeHint() const override { return {kSide, kSide}; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void enterEvent(QEnterEvent* event) override;
-  void leaveEvent(QEvent* event) override;
-
- private:
-  void animateTo(qreal target);
-
-  QString systemName_;
-  qreal hoverProgress_ = 0;
-  QVariantAnimation* animation_;
-};
-
 // The list of agent rows inside the live-status panel. It paints the rows'
 // drop shadows, which reach beyond each card, under them.
 class AgentRowList final : public QWidget {
@@ -102,24 +68,6 @@ class MetricsRow final : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-};
-
-// A thin horizontal line: the divider under the metric cards and the rule
-// beside the panel's title.
-class HairLine final : public QWidget {
-  Q_OBJECT
-
- public:
-  // `opacityDark` / `opacityLight`: of the scheme's faint text colour
-  // (divider) or of white/black (rule, when `contrast`).
-  HairLine(bool contrast, qreal opacityDark, qreal opacityLight, QWidget* parent = nullptr);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  bool contrast_;
-  qreal opacityDark_, opacityLight_;
 };
 
 }  // namespace tlr

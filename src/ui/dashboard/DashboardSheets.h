@@ -1,8 +1,8 @@
 #pragma once
 
+#include "presentation/DashboardActions.h"
+#include "presentation/DashboardAgentItem.h"
 #include "registry/AgentRegistry.h"
-#include "ui/dashboard/DashboardActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
 
 #include <QList>
 #include <QSet>
@@ -24,9 +24,8 @@ class Sheet;
 // when it is dismissed. A factory that is not set leaves its button or tap
 // doing nothing.
 //
-// Each sheet's code fills in its own factory in installDashboardSheets()
-// (DashboardSheetWiring.cpp), which the main window runs once on the
-// dashboard it hosts.
+// The start-up fills in the factories (src/app: installDashboardSheets()
+// and installBackupSheets()) once on the dashboard the main window hosts.
 struct DashboardSheets {
   // ---- Agent detail: a row's tap (or its Running / Faulted button) ----
   // `callbacks` carries the seven actions, onClose included. While the sheet
@@ -76,10 +75,5 @@ struct DashboardSheets {
                        std::function<void()> onClose)>
       usbMigration;
 };
-
-class DashboardView;
-
-// Fills in the factories of every sheet that exists in this build.
-void installDashboardSheets(DashboardView& dashboard);
 
 }  // namespace tlr

@@ -1,14 +1,12 @@
 #include "ui/dashboard/DashboardView.h"
 
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
+#include "presentation/DashboardModel.h"
 #include "ui/dashboard/AgentRowView.h"
-#include "ui/dashboard/DashboardModel.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/kit/Controls.h"
-#include "ui/kit/ShieldHero.h"
 #include "ui/kit/Sheet.h"
+#include "ui/kit/ShieldHero.h"
 #include "ui/kit/Theme.h"
 
 #include <QHBoxLayout>
@@ -32,19 +30,9 @@ DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
   buildLayout();
   retranslate();
 
-  const DashboardModel::Stores& stores = model_.stores();
+  // The model and its actions follow the stores; the view draws what they
+  // publish.
   connect(&model_, &DashboardModel::dashboardItemsChanged, this, &DashboardView::itemsPublished);
-  // A new language re-labels every row at once; a new event marks its row
-  // at once; a new lock set shows its marks and starts newly locked agents.
-  if (stores.settings)
-    connect(stores.settings, &SettingsStore::languageChanged, this, [this] {
-      model_.refresh();
-      retranslate();
-    });
-  if (stores.events) connect(stores.events, &EventStore::eventsChanged, this, [this] { model_.refresh(); });
-  if (stores.lockOnline)
-    connect(stores.lockOnline, &LockOnlineStore::lockedIDsChanged, this,
-            [this](const QSet<QString>& ids) { actions_->lockedIDsChanged(ids); });
   whenLookChanges(this, [this] { retranslate(); });
 
   itemsPublished(model_.dashboardItems());
@@ -58,8 +46,17 @@ void DashboardView::buildLayout() {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
+  column->addWidget(buildHero());
+  column->addWidget(buildMetrics());
+  auto* divider = new Divider(this);
+  divider->setObjectName(QStringLiteral("divider"));
+  column->addWidget(divider);
+  buildLiveStatus(column);
+  buildToolbar();
+}
 
-  // The hero: shield, title and sub-line; 92 high under 14 of padding.
+// The hero: shield, title and sub-line; 92 high under 14 of padding.
+QWidget* DashboardView::buildHero() {
   auto* hero = new QWidget(this);
   hero->setObjectName(QStringLiteral("hero"));
   hero->setFixedHeight(92 + 14);
@@ -81,9 +78,11 @@ void DashboardView::buildLayout() {
   heroText->addStretch(1);
   heroRow->addLayout(heroText);
   heroRow->addStretch(1);
-  column->addWidget(hero);
+  return hero;
+}
 
-  // The metric cards.
+// The four metric cards.
+QWidget* DashboardView::buildMetrics() {
   auto* metrics = new MetricsRow(this);
   metrics->setObjectName(QStringLiteral("metrics"));
   auto* metricRow = new QHBoxLayout(metrics);
@@ -96,14 +95,12 @@ void DashboardView::buildLayout() {
     metricRow->addWidget(card);
     metrics_ << card;
   }
-  column->addWidget(metrics);
+  return metrics;
+}
 
-  auto* divider = new HairLine(false, 0.5, 0.7, this);
-  divider->setObjectName(QStringLiteral("divider"));
-  column->addWidget(divider);
-
-  // The live-status panel: its title beside a rule, then the rows or the
-  // empty state.
+// The live-status panel: its title beside a rule, then the rows or the empty
+// state.
+void DashboardView::buildLiveStatus(QVBoxLayout* column) {
   auto* header = new QWidget(this);
   auto* headerRow = new QHBoxLayout(header);
   headerRow->setContentsMargins(22, 16, 22, 2);
@@ -111,7 +108,7 @@ void DashboardView::buildLayout() {
   panelTitle_ = new SectionTitle(QString(), header);
   panelTitle_->setObjectName(QStringLiteral("panelTitle"));
   headerRow->addWidget(panelTitle_);
-  auto* rule = new HairLine(true, 0.06, 0.06, header);
+  auto* rule = new Divider(0.06, 0.06, header);
   headerRow->addWidget(rule, 1, Qt::AlignVCenter);
   column->addWidget(header);
 
@@ -139,18 +136,23 @@ void DashboardView::buildLayout() {
   emptyColumn->addWidget(emptyLabel_);
   column->addWidget(empty_);
   column->addStretch(0);
+}
 
-  // The toolbar floats over the top-right corner.
+// The toolbar floats over the top-right corner.
+void DashboardView::buildToolbar() {
   toolbar_ = new QWidget(this);
   toolbar_->setObjectName(QStringLiteral("toolbar"));
   auto* tools = new QHBoxLayout(toolbar_);
   tools->setContentsMargins(0, 0, 0, 0);
   tools->setSpacing(6);
-  addButton_ = new ToolbarIconButton(QStringLiteral("plus"), toolbar_);
+  addButton_ = new IconButton(QStringLiteral("plus"), QString(), 28, toolbar_);
+  addButton_->setLook(&IconButton::toolbarLook);
   addButton_->setObjectName(QStringLiteral("addAgentButton"));
-  backupButton_ = new ToolbarIconButton(QStringLiteral("archivebox"), toolbar_);
+  backupButton_ = new IconButton(QStringLiteral("archivebox"), QString(), 28, toolbar_);
+  backupButton_->setLook(&IconButton::toolbarLook);
   backupButton_->setObjectName(QStringLiteral("backupButton"));
-  settingsButton_ = new ToolbarIconButton(QStringLiteral("gearshape"), toolbar_);
+  settingsButton_ = new IconButton(QStringLiteral("gearshape"), QString(), 28, toolbar_);
+  settingsButton_->setLook(&IconButton::toolbarLook);
   settingsButton_->setObjectName(QStringLiteral("settingsButton"));
   for (auto* b : {addButton_, backupButton_, settingsButton_}) tools->addWidget(b);
   connect(addButton_, &QAbstractButton::clicked, this, &DashboardView::openAddAgent);
@@ -164,9 +166,9 @@ void DashboardView::retranslate() {
   heroSub_->setPlainText(text(LocKey::Id::heroTagline));
   panelTitle_->setTitle(text(LocKey::Id::panelLiveStatus));
   emptyLabel_->setPlainText(text(LocKey::Id::dashEmptyHint));
-  addButton_->setLabel(text(LocKey::Id::dashAddAgentTooltip));
-  backupButton_->setLabel(text(LocKey::Id::dashBackupTooltip));
-  settingsButton_->setLabel(text(LocKey::Id::dashSettingsTooltip));
+  addButton_->setHint(text(LocKey::Id::dashAddAgentTooltip));
+  backupButton_->setHint(text(LocKey::Id::dashBackupTooltip));
+  settingsButton_->setHint(text(LocKey::Id::dashSettingsTooltip));
   updateMetrics(model_.dashboardItems());
 }
 
@@ -196,15 +198,6 @@ void DashboardView::syncRows(const QList<DashboardAgentItem>& items) {
       rowList_->adopt(row);
       connect(row, &AgentRowView::tapped, this, [this, row] { selectItem(row->item()); });
       connect(row, &AgentRowView::launchRequested, this, [this, row] { actions_->launchFromRow(row->item().entry); });
-    }
-    // The setup action only when the agent offers one.
-    if (item.setupAction) {
-      const QPointer<AgentRowView> guard(row);
-      row->setOnSetup([this, guard] {
-        if (guard) actions_->setupFromRow(guard->item().entry);
-      });
-    } else {
-      row->setOnSetup({});
     }
     kept.insert(item.id, row);
     order << row;

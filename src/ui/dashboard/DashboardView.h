@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ui/dashboard/DashboardActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
+#include "presentation/DashboardActions.h"
+#include "presentation/DashboardAgentItem.h"
 #include "ui/dashboard/DashboardSheets.h"
 
 #include <QHash>
@@ -13,18 +13,19 @@
 #include <optional>
 
 class QScrollArea;
+class QVBoxLayout;
 
 namespace tlr {
 
 class AgentRowList;
 class AgentRowView;
 class DashboardModel;
+class IconButton;
 class Label;
 class MetricCard;
 class SectionTitle;
 class Sheet;
 class ShieldHero;
-class ToolbarIconButton;
 
 // The content of the main window: the hero, the four metric cards, the
 // live-status panel with one row per agent, and a toolbar of three buttons
@@ -79,9 +80,9 @@ class DashboardView final : public QWidget {
   QList<AgentRowView*> rowViews() const;  // in display order
   AgentRowView* rowView(const QString& agentId) const { return rows_.value(agentId); }
   MetricCard* metricCard(int index) const { return metrics_.value(index); }
-  ToolbarIconButton* addButton() const { return addButton_; }
-  ToolbarIconButton* backupButton() const { return backupButton_; }
-  ToolbarIconButton* settingsButton() const { return settingsButton_; }
+  IconButton* addButton() const { return addButton_; }
+  IconButton* backupButton() const { return backupButton_; }
+  IconButton* settingsButton() const { return settingsButton_; }
   QWidget* emptyState() const;
 
   QSize minimumSizeHint() const override { return {kMinWidth, kMinHeight}; }
@@ -92,7 +93,12 @@ class DashboardView final : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The window from top to bottom, then the toolbar over its corner.
   void buildLayout();
+  QWidget* buildHero();
+  QWidget* buildMetrics();
+  void buildLiveStatus(QVBoxLayout* column);
+  void buildToolbar();
   void retranslate();
   void itemsPublished(const QList<DashboardAgentItem>& items);
   void syncRows(const QList<DashboardAgentItem>& items);
@@ -126,9 +132,9 @@ class DashboardView final : public QWidget {
   QWidget* empty_ = nullptr;
   Label* emptyLabel_ = nullptr;
   QWidget* toolbar_ = nullptr;
-  ToolbarIconButton* addButton_ = nullptr;
-  ToolbarIconButton* backupButton_ = nullptr;
-  ToolbarIconButton* settingsButton_ = nullptr;
+  IconButton* addButton_ = nullptr;
+  IconButton* backupButton_ = nullptr;
+  IconButton* settingsButton_ = nullptr;
   QHash<QString, AgentRowView*> rows_;
 };
 

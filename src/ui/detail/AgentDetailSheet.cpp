@@ -1,26 +1,17 @@
 #include "ui/detail/AgentDetailSheet.h"
 
-#include "core/DoctorResultStore.h"
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "core/SetupCatalog.h"
-#include "platform/Log.h"
-#include "platform/Opener.h"
-#include "ui/dashboard/AgentIconResolver.h"
-#include "ui/dashboard/DashboardModel.h"
-#include "ui/detail/AgentDetailLogic.h"
-#include "ui/detail/DetailControls.h"
+#include "presentation/AgentDetailLogic.h"
+#include "presentation/DashboardModel.h"
 #include "ui/detail/DoctorOutputSheet.h"
+#include "ui/kit/AgentIconResolver.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
-#include "watcher/LaunchdJobControl.h"
-#include "watcher/ProcessScanner.h"
 
-#include <QApplication>
 #include <QFontDatabase>
 #include <QGraphicsDropShadowEffect>
 #include <QGraphicsOpacityEffect>
@@ -28,7 +19,6 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QtMath>
 
@@ -44,9 +34,6 @@ const QColor kSystemGreen{52, 199, 89};
 const QColor kSystemRed = Theme::destructive;
 const QColor kSystemOrange{255, 149, 0};
 // The lock symbol of a locked agent.
-const QColor kLockColor{245, 158, 11};
-
-constexpr int kLaunchdStopDelayMs = 1500;
 
 AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
   static AgentDetailSheet::UninstallSheetFactory factory;
@@ -55,22 +42,46 @@ AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
 
 AppLanguage language() { return SettingsStore::shared().language(); }
 
-// A symbol at the visual size of a font of `fontPixels`.
-SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
-  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
-}
-SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
-  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
-  view->setColor(color);
-  return view;
-}
-
 QFont monoFont(qreal pixels, QFont::Weight weight) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setStyleHint(QFont::Monospace);
   mono.setPixelSize(qRound(pixels));
   mono.setWeight(weight);
   return mono;
+}
+
+// The action row's button: symbol and title in `color` on it at 0.15, edged
+// with it at 0.4 (0.5 wide); label 12.5 medium, symbol at font size 11.
+// While busy the face fades to 0.08 (edge 0.25) and the whole is drawn at
+// 0.7; unusable, at 0.5.
+SecondaryButton* actionButton(const QString& symbol, const QColor& color, QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), symbol, color, parent);
+  button->setLabelFont(12.5, QFont::Medium);
+  button->setSymbolSide(Glyphs::sizeForFont(11));
+  button->setEdgeWidth(0.5);
+  button->setDisabledOpacity(0.5);
+  button->setColors([button, color] {
+    if (!button->isBusy()) return SecondaryButton::tint(color, 0.15, 0.4);
+    return SecondaryButton::Colors{Theme::withOpacity(color, 0.7), Theme::withOpacity(color, 0.08 * 0.7),
+                                   Theme::withOpacity(color, 0.25 * 0.7)};
+  });
+  return button;
+}
+
+// A section button's colours: the accent, edged with it at 0.45.
+SecondaryButton::Colors brandOutline() {
+  const QColor accent = Theme::current().accent;
+  return {accent, QColor(Qt::transparent), Theme::withOpacity(accent, 0.45)};
+}
+
+// The outlined button of a section: padded 12 × 8, radius 7, no fill of
+// its own; the accent edged with it at 0.45 unless coloured otherwise.
+SecondaryButton* sectionButton(const QString& symbol, QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), symbol, std::nullopt, parent);
+  button->setPadding(12, 8);
+  button->setCornerRadius(7);
+  button->setColors(brandOutline);
+  return button;
 }
 
 QVBoxLayout* column(QWidget* owner, int spacing) {
@@ -82,160 +93,51 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
 
 }  // namespace
 
-// ---- Small painted parts of the header and the banner ----------------------------
+// ---- The result banner ----------------------------------------------------------------
 
-// The agent's picture framed 52 × 52: a rounded tile (radius 12) in white
-// (light) or white at 0.06 (dark) with a hairline, the picture clipped to it
-// (the grey placeholder without one), and a soft shadow under it that is
-// drawn outside the frame.
-class AgentIconTile final : public QWidget {
- public:
-  static constexpr int kSide = 52;
-
-  explicit AgentIconTile(QWidget* parent) : QWidget(parent) {
-    setFixedSize(kSide, kSide);
-    auto* shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, 64));
-    shadow->setBlurRadius(12);
-    shadow->setOffset(0, 3);
-    setGraphicsEffect(shadow);
-    whenLookChanges(this);
-  }
-  void setEntry(const AgentEntry& entry) {
-    resolved_ = AgentIconResolver::resolve(entry);
-    setAccessibleName(entry.localizedDisplayName());
-    update();
-  }
-  bool hasImage() const { return resolved_.has_value(); }
-  bool isAppIcon() const { return resolved_ && resolved_->isAppIcon; }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const Theme::Roles r = Theme::current();
-    const QRectF tile(rect());
-    const QPainterPath shape = Painting::continuousRoundRect(tile, 12);
-    p.fillPath(shape, r.dark ? QColor(255, 255, 255, 15) : QColor(Qt::white));
-    p.save();
-    p.setClipPath(shape);
-    if (resolved_) {
-      const qreal pad = resolved_->isAppIcon ? 0 : 9;
-      const QRectF box = tile.adjusted(pad, pad, -pad, -pad);
-      QSizeF size = resolved_->image.deviceIndependentSize();
-      size.scale(box.size(), Qt::KeepAspectRatio);
-      p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), resolved_->image,
-                   QRectF(resolved_->image.rect()));
-    } else {
-      p.fillPath(shape, QColor(128, 128, 128, 77));
-    }
-    p.restore();
-    p.setPen(QPen(r.contrast(0.036), 0.5));
-    p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), 12));
-  }
-
- private:
-  std::optional<AgentIconResolver::Resolved> resolved_;
-};
-
-// The kind of the agent ("App", "CLI", "Plugin") as a small chip.
-class KindBadge final : public QWidget {
- public:
-  explicit KindBadge(QWidget* parent) : QWidget(parent) { whenLookChanges(this); }
-  void setText(const QString& text) {
-    text_ = text;
-    setAccessibleName(text);
-    setFixedSize(sizeHint());
-    update();
-  }
-  const QString& text() const { return text_; }
-  QSize sizeHint() const override {
-    const QFontMetricsF m(font9());
-    return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const Theme::Roles r = Theme::current();
-    p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4),
-               r.dark ? QColor(255, 255, 255, 18) : QColor(0, 0, 0, 13));
-    p.setFont(font9());
-    p.setPen(Theme::withOpacity(r.textDim, 0.85));
-    p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
-  }
-
- private:
-  static QFont font9() { return Theme::font(9, QFont::Bold, 0.7); }
-  QString text_;
-};
+namespace {
 
 // The result form of the automatic-doctor banner: a button in green (no
-// issues) or orange (issues found).
-class BannerButton final : public QAbstractButton {
- public:
-  explicit BannerButton(QWidget* parent) : QAbstractButton(parent) {
-    setCursor(Qt::PointingHandCursor);
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(12, 12, 12, 12);
-    row->setSpacing(10);
-    symbol_ = fixedSymbol(QStringLiteral("checkmark.seal.fill"), 16, color_, this);
-    row->addWidget(symbol_);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(2);
-    title_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, this);
-    title_->setObjectName(QStringLiteral("bannerTitle"));
-    subtitle_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, this);
-    subtitle_->setObjectName(QStringLiteral("bannerSubtitle"));
-    title_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    subtitle_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    texts->addWidget(title_);
-    texts->addWidget(subtitle_);
-    row->addLayout(texts, 1);
-    row->addWidget(roleSymbol(QStringLiteral("chevron.right"), 10, TextRole::faint, this));
-    whenLookChanges(this);
-  }
-  void setContent(bool clean, const QString& title, const QString& subtitle) {
-    color_ = clean ? kSystemGreen : kSystemOrange;
-    symbol_->setColor(color_);
-    symbol_->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
-    title_->setPlainText(title);
-    subtitle_->setPlainText(subtitle);
-    setAccessibleName(title);
-    update();
-  }
-  QSize sizeHint() const override { return layout()->sizeHint(); }
-  QSize minimumSizeHint() const override { return layout()->minimumSize(); }
+// issues) or orange (issues found) with a symbol, a title (its name) and a
+// subtitle.
+PanelButton* makeResultBanner() {
+  auto* banner = new PanelButton;
+  auto* row = new QHBoxLayout(banner);
+  row->setContentsMargins(12, 12, 12, 12);
+  row->setSpacing(10);
+  auto* symbol = SymbolView::forFont(QStringLiteral("checkmark.seal.fill"), 16, kSystemGreen, banner);
+  symbol->setObjectName(QStringLiteral("bannerSymbol"));
+  row->addWidget(symbol);
+  auto* texts = new QVBoxLayout;
+  texts->setSpacing(2);
+  auto* title = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, banner);
+  title->setObjectName(QStringLiteral("bannerTitle"));
+  auto* subtitle = new Label(QString(), 11, QFont::Normal, TextRole::dim, banner);
+  subtitle->setObjectName(QStringLiteral("bannerSubtitle"));
+  title->setAttribute(Qt::WA_TransparentForMouseEvents);
+  subtitle->setAttribute(Qt::WA_TransparentForMouseEvents);
+  texts->addWidget(title);
+  texts->addWidget(subtitle);
+  row->addLayout(texts, 1);
+  row->addWidget(SymbolView::forFont(QStringLiteral("chevron.right"), 10, TextRole::faint, banner));
+  banner->setColor(kSystemGreen);
+  return banner;
+}
 
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QPainterPath shape = Painting::continuousRoundRect(QRectF(rect()).adjusted(0.25, 0.25, -0.25, -0.25), 8);
-    p.fillPath(shape, Theme::withOpacity(color_, isDown() ? 0.16 : 0.1));
-    p.setPen(QPen(Theme::withOpacity(color_, 0.3), 0.5));
-    p.drawPath(shape);
-  }
+void showBannerResult(PanelButton* banner, bool clean, const QString& title, const QString& subtitle) {
+  const QColor color = clean ? kSystemGreen : kSystemOrange;
+  banner->setColor(color);
+  auto* symbol = banner->findChild<SymbolView*>(QStringLiteral("bannerSymbol"));
+  symbol->setColor(color);
+  symbol->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
+  banner->findChild<Label*>(QStringLiteral("bannerTitle"))->setPlainText(title);
+  banner->findChild<Label*>(QStringLiteral("bannerSubtitle"))->setPlainText(subtitle);
+  banner->setAccessibleName(title);
+}
 
- private:
-  QColor color_ = kSystemGreen;
-  SymbolView* symbol_;
-  Label* title_;
-  Label* subtitle_;
-};
+}  // namespace
 
 // ---- The sheet -----------------------------------------------------------------------
-
-AgentDetailSheet::Stores AgentDetailSheet::Stores::shared() {
-  Stores stores;
-  stores.lockOnline = &LockOnlineStore::shared();
-  stores.events = &EventStore::shared();
-  stores.doctorResults = &DoctorResultStore::shared();
-  return stores;
-}
 
 void AgentDetailSheet::setUninstallSheetFactory(UninstallSheetFactory factory) {
   uninstallFactory() = std::move(factory);
@@ -247,9 +149,9 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
 
 AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks,
                                    Stores stores, QWidget* parent)
-    : Sheet(kSize, parent), item_(item), callbacks_(callbacks), stores_(std::move(stores)) {
+    : Sheet(kSize, parent), session_(new AgentDetailSession(item, callbacks, std::move(stores), this)) {
   setObjectName(QStringLiteral("agentDetailSheet"));
-  setOnClose(callbacks_.onClose);
+  setOnClose(callbacks.onClose);
 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(0, 0, 0, 0);
@@ -275,10 +177,12 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
   scroll->setWidget(content);
   root->addWidget(scroll, 1);
 
-  connect(stores_.lockOnline, &LockOnlineStore::lockedIDsChanged, this, [this] { refresh(); });
-  connect(stores_.events, &EventStore::eventsChanged, this, [this] { refreshEvents(); });
-  connect(stores_.doctorResults, &DoctorResultStore::resultsChanged, this, [this] { refreshBanner(); });
-  connect(stores_.doctorResults, &DoctorResultStore::runningIdsChanged, this, [this] { refreshBanner(); });
+  connect(session_, &AgentDetailSession::changed, this, [this] { refresh(); });
+  connect(session_, &AgentDetailSession::eventsChanged, this, [this] { refreshEvents(); });
+  connect(session_, &AgentDetailSession::bannerChanged, this, [this] { refreshBanner(); });
+  connect(session_, &AgentDetailSession::lockOffConfirmationRequested, this, &AgentDetailSheet::showLockOffConfirm);
+  connect(session_, &AgentDetailSession::terminalOpenFailed, this, &AgentDetailSheet::showTerminalFailed);
+  connect(session_, &AgentDetailSession::doctorFinished, this, &AgentDetailSheet::doctorFinished);
   whenLookChanges(this, [this] { refresh(); });
   refresh();
 }
@@ -289,19 +193,20 @@ DoctorOutputSheet* AgentDetailSheet::doctorOutputSheet() const { return doctorOu
 
 QString AgentDetailSheet::text(const LocKey& key) const { return SettingsStore::dict(language(), key); }
 
-bool AgentDetailSheet::isLocked() const { return stores_.lockOnline->isLocked(item_.entry.id); }
+const DashboardAgentItem& AgentDetailSheet::item() const { return session_->item(); }
+bool AgentDetailSheet::isLaunching() const { return session_->isLaunching(); }
+bool AgentDetailSheet::isStopping() const { return session_->isStopping(); }
+bool AgentDetailSheet::isDoctorRunning() const { return session_->isDoctorRunning(); }
+const std::optional<AgentDoctor::Result>& AgentDetailSheet::doctorResult() const { return session_->doctorResult(); }
 
-void AgentDetailSheet::setItem(const DashboardAgentItem& item) {
-  item_ = item;
-  refresh();
-}
+void AgentDetailSheet::setItem(const DashboardAgentItem& item) { session_->setItem(item); }
 
 void AgentDetailSheet::showEvent(QShowEvent* event) {
   Sheet::showEvent(event);
   // Once per presentation.
   if (autoDoctorChecked_) return;
   autoDoctorChecked_ = true;
-  autoRunDoctorIfNeeded();
+  session_->autoRunDoctorIfNeeded();
 }
 
 // ---- Building -------------------------------------------------------------------------
@@ -312,7 +217,14 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   auto* row = new QHBoxLayout(header);
   row->setContentsMargins(22, 18, 22, 18);
   row->setSpacing(14);
-  icon_ = new AgentIconTile(header);
+  // The agent's picture framed 52 × 52 (radius 12, a picture other than an
+  // application's icon inset 9) over a soft shadow drawn outside the frame.
+  icon_ = new IconTile(52, 12, 9, header);
+  auto* shadow = new QGraphicsDropShadowEffect(icon_);
+  shadow->setColor(QColor(0, 0, 0, 64));
+  shadow->setBlurRadius(12);
+  shadow->setOffset(0, 3);
+  icon_->setGraphicsEffect(shadow);
   icon_->setObjectName(QStringLiteral("detailIcon"));
   row->addWidget(icon_);
 
@@ -323,10 +235,10 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
   name_->setObjectName(QStringLiteral("detailName"));
   titleRow->addWidget(name_);
-  badge_ = new KindBadge(header);
+  badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
-  headerLock_ = fixedSymbol(QStringLiteral("lock.fill"), 13, kLockColor, header);
+  headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::amber, header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
   titleRow->addStretch(1);
@@ -357,7 +269,7 @@ void AgentDetailSheet::buildContent(QVBoxLayout* content) {
   runningRow->addWidget(runningBannerText_, 1);
   content->addWidget(runningBanner_);
 
-  resultBanner_ = new BannerButton(nullptr);
+  resultBanner_ = makeResultBanner();
   resultBanner_->setObjectName(QStringLiteral("doctorResultBanner"));
   connect(resultBanner_, &QAbstractButton::clicked, this, &AgentDetailSheet::bannerClicked);
   content->addWidget(resultBanner_);
@@ -391,7 +303,8 @@ QWidget* AgentDetailSheet::buildInfoCard() {
     rows->addLayout(row);
   };
   addRow(statusLabel_, statusValue_, QStringLiteral("detailStatusValue"));
-  rows->addWidget(new Hairline(0.4, card));
+  // A faint line between the rows: the hairline strength (0.12) at 0.4.
+  rows->addWidget(new Divider(0.048, 0.048, card));
   addRow(runningLabel_, runningValue_, QStringLiteral("detailRunningValue"));
   return card;
 }
@@ -402,7 +315,7 @@ QWidget* AgentDetailSheet::buildEmbeddedCard() {
   auto* row = new QHBoxLayout(embedded_);
   row->setContentsMargins(12, 12, 12, 12);
   row->setSpacing(10);
-  row->addWidget(roleSymbol(QStringLiteral("terminal"), 14, TextRole::accent, embedded_));
+  row->addWidget(SymbolView::forFont(QStringLiteral("terminal"), 14, TextRole::accent, embedded_));
   auto* texts = new QVBoxLayout;
   texts->setSpacing(2);
   embeddedTitle_ = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, embedded_);
@@ -421,33 +334,25 @@ QWidget* AgentDetailSheet::buildActionRow() {
   auto* row = new QHBoxLayout(actionRow_);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(10);
-  auto blue = [] { return kSystemBlue; };
-  auto make = [&](const QString& objectName, const QString& symbol, std::function<QColor()> color) {
-    auto* button = new ActionButton(QString(), symbol, std::move(color), actionRow_);
+  auto make = [&](const QString& objectName, const QString& symbol, const QColor& color) {
+    auto* button = actionButton(symbol, color, actionRow_);
     button->setObjectName(objectName);
     row->addWidget(button);
     return button;
   };
-  consoleButton_ = make(QStringLiteral("actionOpenConsole"), QStringLiteral("terminal"), blue);
-  openButton_ = make(QStringLiteral("actionOpen"), QStringLiteral("rectangle.stack"), blue);
+  consoleButton_ = make(QStringLiteral("actionOpenConsole"), QStringLiteral("terminal"), kSystemBlue);
+  openButton_ = make(QStringLiteral("actionOpen"), QStringLiteral("rectangle.stack"), kSystemBlue);
   // Any equivalent symbol serves for a web dashboard.
-  dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), blue);
-  launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), [] { return kSystemGreen; });
-  stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), [] { return kSystemRed; });
+  dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), kSystemBlue);
+  launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), kSystemGreen);
+  stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), kSystemRed);
   row->addStretch(1);
 
-  connect(consoleButton_, &QAbstractButton::clicked, this, [this] {
-    openTuiInTerminal(item_.entry.tuiCommand.value_or(QStringList()));
-  });
-  connect(openButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::launchAction);
-  connect(launchButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::launchAction);
-  connect(dashboardButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::openDashboard);
-  connect(stopButton_, &QAbstractButton::clicked, this, [this] {
-    if (stopping_) return;
-    stopping_ = true;
-    refresh();
-    onStopClick();
-  });
+  connect(consoleButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::openConsole);
+  connect(openButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::launch);
+  connect(launchButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::launch);
+  connect(dashboardButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::openDashboard);
+  connect(stopButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::stop);
   return actionRow_;
 }
 
@@ -457,7 +362,7 @@ QWidget* AgentDetailSheet::buildLockCard() {
   auto* row = new QHBoxLayout(card);
   row->setContentsMargins(14, 14, 14, 14);
   row->setSpacing(6);
-  lockSymbol_ = fixedSymbol(QStringLiteral("lock.fill"), 12, kLockColor, card);
+  lockSymbol_ = SymbolView::forFont(QStringLiteral("lock.fill"), 12, Theme::amber, card);
   row->addWidget(lockSymbol_);
   lockTitle_ = new Label(QString(), 14, QFont::Medium, TextRole::primary, card);
   lockTitle_->setObjectName(QStringLiteral("lockOnlineTitle"));
@@ -466,7 +371,7 @@ QWidget* AgentDetailSheet::buildLockCard() {
   lockSwitch_ = new ToggleSwitch(QString(), card);
   lockSwitch_->setObjectName(QStringLiteral("lockOnlineSwitch"));
   row->addWidget(lockSwitch_);
-  connect(lockSwitch_, &QAbstractButton::toggled, this, &AgentDetailSheet::lockSwitchToggled);
+  connect(lockSwitch_, &QAbstractButton::toggled, session_, &AgentDetailSession::toggleLock);
   return card;
 }
 
@@ -474,16 +379,14 @@ QWidget* AgentDetailSheet::buildSetupSection() {
   setupSection_ = new QWidget;
   setupSection_->setObjectName(QStringLiteral("detailSetupSection"));
   auto* layout = column(setupSection_, 6);
-  setupButton_ = new OutlinedButton(QString(), QStringLiteral("gearshape.fill"), setupSection_);
+  setupButton_ = sectionButton(QStringLiteral("gearshape.fill"), setupSection_);
   setupButton_->setObjectName(QStringLiteral("setupButton"));
   setupHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, setupSection_);
   setupHint_->setObjectName(QStringLiteral("setupHint"));
   setupHint_->setWordWrap(true);
   layout->addWidget(setupButton_, 0, Qt::AlignLeft);
   layout->addWidget(setupHint_);
-  connect(setupButton_, &QAbstractButton::clicked, this, [this] {
-    if (callbacks_.onSetup) callbacks_.onSetup();
-  });
+  connect(setupButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::setup);
   return setupSection_;
 }
 
@@ -491,7 +394,7 @@ QWidget* AgentDetailSheet::buildRestartSection() {
   restartSection_ = new QWidget;
   restartSection_->setObjectName(QStringLiteral("detailRestartSection"));
   auto* layout = column(restartSection_, 6);
-  restartButton_ = new OutlinedButton(QString(), QStringLiteral("arrow.clockwise"), restartSection_);
+  restartButton_ = sectionButton(QStringLiteral("arrow.clockwise"), restartSection_);
   restartButton_->setObjectName(QStringLiteral("restartButton"));
   restartHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, restartSection_);
   restartHint_->setObjectName(QStringLiteral("restartHint"));
@@ -506,14 +409,14 @@ QWidget* AgentDetailSheet::buildDoctorSection() {
   doctorSection_ = new QWidget;
   doctorSection_->setObjectName(QStringLiteral("detailDoctorSection"));
   auto* layout = column(doctorSection_, 6);
-  doctorButton_ = new OutlinedButton(QString(), QStringLiteral("stethoscope"), doctorSection_);
+  doctorButton_ = sectionButton(QStringLiteral("stethoscope"), doctorSection_);
   doctorButton_->setObjectName(QStringLiteral("doctorButton"));
   doctorHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, doctorSection_);
   doctorHint_->setObjectName(QStringLiteral("doctorHint"));
   doctorHint_->setWordWrap(true);
   layout->addWidget(doctorButton_, 0, Qt::AlignLeft);
   layout->addWidget(doctorHint_);
-  connect(doctorButton_, &QAbstractButton::clicked, this, &AgentDetailSheet::runDoctor);
+  connect(doctorButton_, &QAbstractButton::clicked, session_, &AgentDetailSession::runDoctor);
   return doctorSection_;
 }
 
@@ -522,9 +425,11 @@ QWidget* AgentDetailSheet::buildUninstallSection() {
   uninstallSection_->setObjectName(QStringLiteral("detailUninstallSection"));
   auto* layout = column(uninstallSection_, 6);
   layout->setContentsMargins(0, 4, 0, 0);
-  layout->addWidget(new Hairline(0.4, uninstallSection_));
-  uninstallButton_ = new OutlinedButton(QString(), QStringLiteral("trash"), uninstallSection_);
+  layout->addWidget(new Divider(0.048, 0.048, uninstallSection_));
+  uninstallButton_ = sectionButton(QStringLiteral("trash"), uninstallSection_);
   uninstallButton_->setObjectName(QStringLiteral("uninstallButton"));
+  // Locked, it is drawn at 0.55.
+  uninstallButton_->setDisabledOpacity(0.55);
   uninstallHint_ = new Label(QString(), 10.5, QFont::Normal, TextRole::faint, uninstallSection_);
   uninstallHint_->setObjectName(QStringLiteral("uninstallLockHint"));
   layout->addWidget(uninstallButton_, 0, Qt::AlignLeft);
@@ -565,18 +470,21 @@ QWidget* AgentDetailSheet::buildEventHistory() {
 
 void AgentDetailSheet::refresh() {
   const AppLanguage lang = language();
-  const AgentEntry& entry = item_.entry;
+  const DashboardAgentItem& item = session_->item();
+  const AgentEntry& entry = item.entry;
   const Theme::Roles roles = Theme::current();
-  const bool locked = isLocked();
+  const bool locked = session_->isLocked();
 
   // Header. The window is named after the agent.
   setWindowTitle(entry.localizedDisplayName());
-  icon_->setEntry(entry);
+  const std::optional<AgentIconResolver::Resolved> picture = AgentIconResolver::resolve(entry);
+  icon_->setPicture(picture ? picture->image : QPixmap(), picture && picture->isAppIcon);
+  icon_->setAccessibleName(entry.localizedDisplayName());
   name_->setPlainText(entry.localizedDisplayName());
   badge_->setText(kindBadge(entry.kind, lang));
   headerLock_->setVisible(locked);
   vendor_->setPlainText(capitalizedWords(entry.vendor));
-  closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
+  closeButton_->setAccessibleName(text(LocKey::installSheetClose()));
 
   refreshBanner();
 
@@ -585,21 +493,21 @@ void AgentDetailSheet::refresh() {
   statusValue_->setPlainText(text(LocKey::detailStatusGuarded()));
   statusValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
   runningLabel_->setPlainText(text(LocKey::detailFieldRunning()));
-  runningValue_->setPlainText(item_.bigStatusText);
-  if (item_.isFaulted)
+  runningValue_->setPlainText(item.bigStatusText);
+  if (item.isFaulted)
     runningValue_->setColor(Theme::crash);
-  else if (item_.isRunning)
+  else if (item.isRunning)
     runningValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
   else
     runningValue_->setRole(TextRole::dim);
 
   // Embedded command-line card.
   const bool embedded =
-      entry.kind == AgentEntry::Kind::desktopApp && item_.embeddedCliPID && item_.embeddedCliName;
+      entry.kind == AgentEntry::Kind::desktopApp && item.embeddedCliPID && item.embeddedCliName;
   embedded_->setVisible(embedded);
   if (embedded) {
-    embeddedTitle_->setPlainText(text(LocKey::embeddedCliTitle(*item_.embeddedCliName)));
-    embeddedSubtitle_->setPlainText(text(LocKey::embeddedCliSubtitle(*item_.embeddedCliPID)));
+    embeddedTitle_->setPlainText(text(LocKey::embeddedCliTitle(*item.embeddedCliName)));
+    embeddedSubtitle_->setPlainText(text(LocKey::embeddedCliSubtitle(*item.embeddedCliPID)));
   }
 
   // Action row.
@@ -611,21 +519,21 @@ void AgentDetailSheet::refresh() {
   openButton_->setLabel(text(LocKey::detailActionOpen()));
   dashboardButton_->setVisible(row == ActionRow::dashboard);
   dashboardButton_->setLabel(text(LocKey::detailActionOpenDashboard()));
-  launchButton_->setVisible(row == ActionRow::launchOrStop && !item_.isRunning);
+  launchButton_->setVisible(row == ActionRow::launchOrStop && !item.isRunning);
   launchButton_->setLabel(text(LocKey::detailActionLaunchAgent(entry.localizedDisplayName())));
-  stopButton_->setVisible(row != ActionRow::none && item_.isRunning);
+  stopButton_->setVisible(row != ActionRow::none && item.isRunning);
   stopButton_->setLabel(text(LocKey::detailActionStop()));
-  for (ActionButton* b : {openButton_, launchButton_}) {
-    b->setBusy(launching_);
-    b->setEnabled(!launching_);
+  for (SecondaryButton* b : {openButton_, launchButton_}) {
+    b->setBusy(session_->isLaunching());
+    b->setEnabled(!session_->isLaunching());
   }
-  stopButton_->setBusy(stopping_);
-  stopButton_->setEnabled(!stopping_);
+  stopButton_->setBusy(session_->isStopping());
+  stopButton_->setEnabled(!session_->isStopping());
 
   // Lock card.
-  const bool usable = item_.isRunning || locked;
+  const bool usable = session_->canToggleLock();
   if (locked)
-    lockSymbol_->setColor(kLockColor);
+    lockSymbol_->setColor(Theme::amber);
   else
     lockSymbol_->setRole(TextRole::faint);
   lockTitle_->setPlainText(text(LocKey::lockOnlineTitle()));
@@ -641,7 +549,7 @@ void AgentDetailSheet::refresh() {
   switchOpacity->setOpacity(usable ? 1.0 : 0.45);
 
   // Setup.
-  const std::optional<SetupCatalog::Action> setup = callbacks_.onSetup ? item_.setupAction : std::nullopt;
+  const std::optional<SetupCatalog::Action> setup = session_->setupAction();
   setupSection_->setVisible(setup.has_value());
   if (setup) {
     setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
@@ -651,37 +559,38 @@ void AgentDetailSheet::refresh() {
   }
 
   // Restart.
-  restartSection_->setVisible(item_.isRunning && callbacks_.onRestart);
-  const bool faulted = item_.isFaulted;
+  restartSection_->setVisible(session_->offersRestart());
+  const bool faulted = item.isFaulted;
   restartButton_->setSymbol(faulted ? QStringLiteral("arrow.clockwise.circle.fill") : QStringLiteral("arrow.clockwise"));
   restartButton_->setLabel(restartButtonText(entry, faulted, lang));
-  restartButton_->setColors(faulted ? std::function<OutlinedButton::Colors()>([] {
-    return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95), Theme::withOpacity(kSystemRed, 0.45)};
+  restartButton_->setColors(faulted ? std::function<SecondaryButton::Colors()>([] {
+    return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95), QColor(Qt::transparent),
+                                   Theme::withOpacity(kSystemRed, 0.45)};
   })
-                                    : std::function<OutlinedButton::Colors()>(&OutlinedButton::brandColors));
+                                    : std::function<SecondaryButton::Colors()>(brandOutline));
   restartHint_->setPlainText(restartHint(entry, lang));
 
   // Doctor.
-  doctorSection_->setVisible(entry.doctor.has_value() && callbacks_.onDoctor);
-  doctorButton_->setBusy(doctorRunning_);
-  doctorButton_->setEnabled(!doctorRunning_);
-  doctorButton_->setLabel(text(doctorRunning_ ? LocKey::doctorRunningLabel() : LocKey::doctorLabel()));
+  const bool diagnosing = session_->isDoctorRunning();
+  doctorSection_->setVisible(session_->offersDoctor());
+  doctorButton_->setBusy(diagnosing);
+  doctorButton_->setEnabled(!diagnosing);
+  doctorButton_->setLabel(text(diagnosing ? LocKey::doctorRunningLabel() : LocKey::doctorLabel()));
   doctorHint_->setPlainText(doctorHint(entry, lang));
 
   // Uninstall.
-  uninstallSection_->setVisible(offersUninstall(entry));
+  uninstallSection_->setVisible(session_->offersUninstall());
   uninstallButton_->setLabel(text(LocKey::detailUninstallButton()));
   uninstallButton_->setEnabled(!locked);
-  uninstallButton_->setDrawOpacity(locked ? 0.55 : 1.0);
-  uninstallButton_->setColors(locked ? std::function<OutlinedButton::Colors()>([] {
+  uninstallButton_->setColors(locked ? std::function<SecondaryButton::Colors()>([] {
     const Theme::Roles r = Theme::current();
-    return OutlinedButton::Colors{r.textFaint, r.contrast(0.06)};
+    return SecondaryButton::Colors{r.textFaint, QColor(Qt::transparent), r.contrast(0.06)};
   })
-                                     : std::function<OutlinedButton::Colors()>([] {
+                                     : std::function<SecondaryButton::Colors()>([] {
                                          // Clearly red, so it never reads as the locked, disabled one.
-                                         return OutlinedButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
-                                                                       Theme::withOpacity(kSystemRed, 0.6),
-                                                                       Theme::withOpacity(kSystemRed, 0.08)};
+                                         return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
+                                                                        Theme::withOpacity(kSystemRed, 0.08),
+                                                                        Theme::withOpacity(kSystemRed, 0.6)};
                                        }));
   uninstallHint_->setVisible(locked);
   uninstallHint_->setPlainText(text(LocKey::detailUninstallLockHint()));
@@ -690,21 +599,20 @@ void AgentDetailSheet::refresh() {
 }
 
 void AgentDetailSheet::refreshBanner() {
-  const QString& id = item_.entry.id;
   const AppLanguage lang = language();
-  const bool running = stores_.doctorResults->runningIds().contains(id);
-  const std::optional<AgentDoctor::Result> stored = stores_.doctorResults->result(id);
+  const bool running = session_->isDoctorChecking();
+  const std::optional<AgentDoctor::Result> stored = session_->storedDoctorResult();
   runningBanner_->setVisible(running);
-  runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(item_.entry.localizedDisplayName())));
+  runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(session_->entry().localizedDisplayName())));
   resultBanner_->setVisible(!running && stored.has_value());
   if (stored)
-    resultBanner_->setContent(stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
-                              doctorBannerSubtitle(*stored, lang));
+    showBannerResult(resultBanner_, stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
+                     doctorBannerSubtitle(*stored, lang));
 }
 
 void AgentDetailSheet::refreshEvents() {
   eventsTitle_->setTitle(text(LocKey::detailRecentEvents()));
-  const QList<AgentEvent> events = stores_.events->recentEvents(item_.entry.id, kRecentEvents);
+  const QList<AgentEvent> events = session_->recentEvents();
   noEvents_->setVisible(events.isEmpty());
   noEvents_->setPlainText(text(LocKey::detailNoEvents()));
   eventsArea_->setVisible(!events.isEmpty());
@@ -725,7 +633,7 @@ void AgentDetailSheet::refreshEvents() {
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 4, 0, 4);
     line->setSpacing(10);
-    auto* time = new Label(eventTime(event, stores_.timeZone), 11, QFont::Medium, TextRole::faint, row);
+    auto* time = new Label(eventTime(event, session_->stores().timeZone), 11, QFont::Medium, TextRole::faint, row);
     time->setObjectName(QStringLiteral("eventTime"));
     time->setFont(monoFont(11, QFont::Medium));
     time->setFixedWidth(48);
@@ -746,86 +654,12 @@ void AgentDetailSheet::refreshEvents() {
 
 // ---- Actions -------------------------------------------------------------------------------
 
-void AgentDetailSheet::autoRunDoctorIfNeeded() {
-  AgentDetailLogic::autoRunDoctorIfNeeded(item_.entry, *stores_.doctorResults, callbacks_.onDoctor);
-}
-
-void AgentDetailSheet::launchAction() {
-  if (launching_ || !callbacks_.onLaunch) return;
-  launching_ = true;
-  refresh();
-  callbacks_.onLaunch(guarded(this, [](AgentDetailSheet* sheet, bool) {
-    sheet->launching_ = false;
-    sheet->refresh();
-  }));
-}
-
-void AgentDetailSheet::onStopClick() {
-  auto reset = guarded(this, [](AgentDetailSheet* sheet, bool) {
-    sheet->stopping_ = false;
-    sheet->refresh();
-  });
-  if (!item_.isLaunchdManaged) {
-    if (callbacks_.onStop)
-      callbacks_.onStop(reset);
-    else
-      reset(false);
-    return;
-  }
-  runLaunchdHardStop();
-  stores_.lockOnline->setLocked(item_.entry.id, false);
-  // The dashboard's stop follows once launchd had its moment, also when the
-  // sheet closed meanwhile.
-  QTimer::singleShot(kLaunchdStopDelayMs, QCoreApplication::instance(), [onStop = callbacks_.onStop, reset]() mutable {
-    if (onStop)
-      onStop(reset);
-    else
-      reset(false);
-  });
-}
-
-void AgentDetailSheet::runLaunchdHardStop() { LaunchdJobControl::hardStop(item_.entry); }
-
-void AgentDetailSheet::runLaunchdUninstall() {
-  // Off the main thread with a deadline: a hung user bus never freezes the
-  // window, and the lock is already off.
-  LaunchdJobControl::disableJob(item_.entry);
-}
-
-void AgentDetailSheet::openTuiInTerminal(const QStringList& command) {
-  if (command.isEmpty()) return;
-  const TerminalLauncher::Result started = LaunchdJobControl::openConsole(item_.entry, command);
-  if (started.ok) return;
-  const QString line = command.join(QLatin1Char(' '));
+void AgentDetailSheet::showTerminalFailed(const QString& commandLine, const QString& error) {
   auto* alert = new Alert(text(LocKey::alertTerminalOpenFailTitle()),
-                          text(LocKey::alertTerminalOpenFailBody(line, started.error)), this, {line});
+                          text(LocKey::alertTerminalOpenFailBody(commandLine, error)), this, {commandLine});
   alert->setObjectName(QStringLiteral("terminalFailedAlert"));
   alert->addButton(text(LocKey::alertGotIt()), Alert::Role::confirm, QStringLiteral("alertGotIt"));
   alert->present();
-}
-
-void AgentDetailSheet::openDashboard() {
-  if (const std::optional<QString> url = dashboardUrl(item_.entry)) {
-    const QString error = Opener::openUrl(*url);
-    if (!error.isEmpty()) log("[Detail] ", QStringLiteral("open dashboard failed: ") + error);
-  }
-}
-
-void AgentDetailSheet::lockSwitchToggled(bool checked) {
-  // The switch can only be used while the agent runs or is locked.
-  if (!item_.isRunning && !isLocked()) {
-    refresh();
-    return;
-  }
-  if (checked) {
-    stores_.lockOnline->setLocked(item_.entry.id, true);
-    refresh();
-    return;
-  }
-  // Nothing changes until the user confirms: the switch keeps the store's
-  // value meanwhile.
-  lockSwitch_->showState(isLocked());
-  showLockOffConfirm();
 }
 
 void AgentDetailSheet::showLockOffConfirm() {
@@ -837,15 +671,7 @@ void AgentDetailSheet::showLockOffConfirm() {
                                             QStringLiteral("lockOffConfirmButton"));
   connect(alert, &Alert::answered, this, [this, confirm](QAbstractButton* answer) {
     lockOffConfirm_ = nullptr;
-    if (answer != confirm) {
-      log("[Detail] ", QStringLiteral("关闭锁定 · 取消"));
-      refresh();
-      return;
-    }
-    log("[Detail] ", QStringLiteral("关闭锁定 · 确认 → ") + item_.entry.id);
-    stores_.lockOnline->setLocked(item_.entry.id, false);
-    if (item_.isLaunchdManaged) runLaunchdUninstall();
-    refresh();
+    session_->answerLockOff(answer == confirm);
   });
   lockOffConfirm_ = alert;
   alert->present();
@@ -854,82 +680,56 @@ void AgentDetailSheet::showLockOffConfirm() {
 void AgentDetailSheet::showRestartConfirm() {
   if (restartConfirm_) return;
   const AppLanguage lang = language();
+  const AgentEntry& entry = session_->entry();
   // The command is never broken across lines.
   const QStringList command =
-      item_.entry.restart ? QStringList{item_.entry.restart->command.join(QLatin1Char(' '))} : QStringList();
-  auto* alert = new Alert(restartConfirmTitle(item_.entry, lang), restartConfirmMessage(item_.entry, lang), this,
-                          command);
+      entry.restart ? QStringList{entry.restart->command.join(QLatin1Char(' '))} : QStringList();
+  auto* alert = new Alert(restartConfirmTitle(entry, lang), restartConfirmMessage(entry, lang), this, command);
   alert->setObjectName(QStringLiteral("restartConfirm"));
   alert->addButton(text(LocKey::restartConfirmCancel()), Alert::Role::cancel, QStringLiteral("restartCancel"));
   PaintedButton* confirm = alert->addButton(text(LocKey::restartConfirmConfirm()), Alert::Role::destructive,
                                             QStringLiteral("restartConfirmButton"));
   connect(alert, &Alert::answered, this, [this, confirm](QAbstractButton* answer) {
     restartConfirm_ = nullptr;
-    if (answer == confirm && callbacks_.onRestart) callbacks_.onRestart();
+    if (answer == confirm) session_->restart();
   });
   restartConfirm_ = alert;
   alert->present();
 }
 
-void AgentDetailSheet::runDoctor() {
-  if (doctorRunning_ || !callbacks_.onDoctor) return;
-  doctorRunning_ = true;
-  refresh();
-  // The result is kept in the store even when the sheet closed meanwhile.
-  callbacks_.onDoctor([sheet = QPointer<AgentDetailSheet>(this),
-                       store = QPointer<DoctorResultStore>(stores_.doctorResults),
-                       id = item_.entry.id](std::optional<AgentDoctor::Result> result) {
-    if (result && store) store->setResult(id, result);
-    if (!sheet) return;
-    sheet->doctorRunning_ = false;
-    sheet->doctorResult_ = result;
-    sheet->refresh();
-    if (result)
-      sheet->showDoctorOutput();
-    else if (sheet->doctorOutput_)
-      sheet->doctorOutput_->dismiss();
-  });
+void AgentDetailSheet::doctorFinished(const std::optional<AgentDoctor::Result>& result) {
+  if (result)
+    showDoctorOutput();
+  else if (doctorOutput_)
+    doctorOutput_->dismiss();
 }
 
 void AgentDetailSheet::bannerClicked() {
-  const std::optional<AgentDoctor::Result> stored = stores_.doctorResults->result(item_.entry.id);
-  if (!stored) return;
-  doctorResult_ = stored;
-  if (doctorOutput_) doctorOutput_->setResult(doctorResult_);
+  if (!session_->showStoredDoctorResult()) return;
+  if (doctorOutput_) doctorOutput_->setResult(session_->doctorResult());
   // The output sheet belongs to the doctor section.
   if (doctorSection_->isVisibleTo(this)) showDoctorOutput();
 }
 
 void AgentDetailSheet::showDoctorOutput() {
   if (doctorOutput_) {
-    doctorOutput_->setResult(doctorResult_);
+    doctorOutput_->setResult(session_->doctorResult());
     return;
   }
-  DoctorOutputModel::ApplyFix applyFix;
-  if (callbacks_.onApplyDoctorFix) applyFix = callbacks_.onApplyDoctorFix;
-  DoctorOutputModel::Rerun rerun;
-  if (callbacks_.onDoctor) {
-    rerun = [sheet = QPointer<AgentDetailSheet>(this),
-             onDoctor = callbacks_.onDoctor](DoctorOutputModel::RerunCompletion completion) {
-      onDoctor([sheet, completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
-        if (sheet) sheet->doctorResult_ = result;
-        completion(std::move(result));
-      });
-    };
-  }
-  auto* output = new DoctorOutputSheet(doctorResult_, {}, std::move(applyFix), std::move(rerun), this);
+  auto* output =
+      new DoctorOutputSheet(session_->doctorResult(), {}, session_->doctorFix(), session_->doctorRerun(), this);
   output->setOnClose([output] { output->dismiss(); });
   doctorOutput_ = output;
   output->present();
 }
 
 void AgentDetailSheet::showUninstallSheet() {
-  if (isLocked() || uninstallSheet_) return;
+  if (session_->isLocked() || uninstallSheet_) return;
   const UninstallSheetFactory& factory = uninstallFactory();
   if (!factory) return;
   QPointer<AgentDetailSheet> self(this);
   Sheet* sheet = factory(
-      this, item_.entry,
+      this, session_->entry(),
       [self] {
         if (self && self->uninstallSheet_) self->uninstallSheet_->dismiss();
       },
@@ -942,8 +742,7 @@ void AgentDetailSheet::showUninstallSheet() {
 }
 
 void AgentDetailSheet::uninstallDone() {
-  if (item_.entry.launchdLabel && !item_.entry.launchdLabel->isEmpty())
-    ProcessScanner::invalidateLaunchdCache(*item_.entry.launchdLabel);
+  session_->uninstalled();
   requestClose();
 }
 

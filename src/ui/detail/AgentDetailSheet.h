@@ -1,14 +1,14 @@
 #pragma once
 
-#include "ui/dashboard/DashboardActions.h"
-#include "ui/dashboard/DashboardAgentItem.h"
 #include "core/LocKey.h"
+#include "presentation/AgentDetailSession.h"
+#include "presentation/DashboardActions.h"
+#include "presentation/DashboardAgentItem.h"
 #include "ui/kit/Sheet.h"
 #include "watcher/AgentDoctor.h"
 
 #include <QList>
 #include <QPointer>
-#include <QTimeZone>
 
 #include <functional>
 #include <optional>
@@ -18,20 +18,16 @@ class QVBoxLayout;
 
 namespace tlr {
 
-class ActionButton;
 class Alert;
-class AgentIconTile;
 class Card;
 class CloseButton;
 class DoctorOutputSheet;
-class DoctorResultStore;
-class EventStore;
-class KindBadge;
+class IconTile;
+class KindChip;
 class Label;
-class LockOnlineStore;
-class OutlinedButton;
+class PanelButton;
+class SecondaryButton;
 class SectionTitle;
-class Spinner;
 class SymbolView;
 class TintedPanel;
 class ToggleSwitch;
@@ -42,31 +38,18 @@ class ToggleSwitch;
 //
 // The dashboard builds it for a row with the seven callbacks and hands it a
 // fresh row whenever that row's state changes (setItem); busy buttons, open
-// confirmations and the doctor output survive that. The sheet reads the
-// shared stores and follows them while open. The work behind its buttons is
-// the dashboard's (the callbacks), except the launchd job and terminal work
-// that the sheet starts itself through LaunchdJobControl; nothing here waits
-// on the main thread.
-//
-// Completions that arrive after the sheet closed change nothing of it; the
-// work they report still runs to its end (a manual doctor run still stores
-// its result, a delayed launchd stop still reaches the dashboard).
+// confirmations and the doctor output survive that. What the buttons do, the
+// busy states and the stores it follows are its AgentDetailSession's; the
+// sheet draws them, asks the questions and shows the failures the session
+// reports.
 class AgentDetailSheet final : public Sheet {
   Q_OBJECT
 
  public:
   static constexpr QSize kSize{520, 540};
-  static constexpr int kRecentEvents = 20;
 
   // The stores the sheet reads and follows; all must outlive it.
-  struct Stores {
-    LockOnlineStore* lockOnline = nullptr;
-    EventStore* events = nullptr;
-    DoctorResultStore* doctorResults = nullptr;
-    // Event times are shown in this zone.
-    QTimeZone timeZone = QTimeZone::systemTimeZone();
-    static Stores shared();
-  };
+  using Stores = AgentDetailSession::Stores;
 
   // Builds the uninstall sheet of an entry over `parent` (not yet shown), or
   // nothing; `onDone` is called once the uninstall ran.
@@ -82,12 +65,13 @@ class AgentDetailSheet final : public Sheet {
 
   // A fresh record of the same agent.
   void setItem(const DashboardAgentItem& item);
-  const DashboardAgentItem& item() const { return item_; }
+  const DashboardAgentItem& item() const;
+  AgentDetailSession& session() const { return *session_; }
 
-  bool isLaunching() const { return launching_; }
-  bool isStopping() const { return stopping_; }
-  bool isDoctorRunning() const { return doctorRunning_; }
-  const std::optional<AgentDoctor::Result>& doctorResult() const { return doctorResult_; }
+  bool isLaunching() const;
+  bool isStopping() const;
+  bool isDoctorRunning() const;
+  const std::optional<AgentDoctor::Result>& doctorResult() const;
   // The doctor output sheet while it is shown.
   DoctorOutputSheet* doctorOutputSheet() const;
   Sheet* uninstallSheet() const { return uninstallSheet_; }
@@ -113,34 +97,19 @@ class AgentDetailSheet final : public Sheet {
   void refreshBanner();
   void refreshEvents();
 
-  bool isLocked() const;
   QString text(const LocKey& key) const;
 
-  // Actions.
-  void autoRunDoctorIfNeeded();
-  void launchAction();
-  void onStopClick();
-  void runLaunchdHardStop();
-  void runLaunchdUninstall();
-  void openTuiInTerminal(const QStringList& command);
-  void openDashboard();
-  void lockSwitchToggled(bool checked);
+  // What the session asks of the window.
+  void showTerminalFailed(const QString& commandLine, const QString& error);
   void showLockOffConfirm();
   void showRestartConfirm();
-  void runDoctor();
+  void doctorFinished(const std::optional<AgentDoctor::Result>& result);
   void showDoctorOutput();
   void bannerClicked();
   void showUninstallSheet();
   void uninstallDone();
 
-  DashboardAgentItem item_;
-  AgentDetailCallbacks callbacks_;
-  Stores stores_;
-
-  bool launching_ = false;
-  bool stopping_ = false;
-  bool doctorRunning_ = false;
-  std::optional<AgentDoctor::Result> doctorResult_;
+  AgentDetailSession* session_;
   bool autoDoctorChecked_ = false;
 
   QPointer<DoctorOutputSheet> doctorOutput_;
@@ -149,16 +118,16 @@ class AgentDetailSheet final : public Sheet {
   QPointer<Alert> restartConfirm_;
 
   // Header.
-  AgentIconTile* icon_ = nullptr;
+  IconTile* icon_ = nullptr;
   Label* name_ = nullptr;
-  KindBadge* badge_ = nullptr;
+  KindChip* badge_ = nullptr;
   SymbolView* headerLock_ = nullptr;
   Label* vendor_ = nullptr;
   CloseButton* closeButton_ = nullptr;
   // Banner.
   TintedPanel* runningBanner_ = nullptr;
   Label* runningBannerText_ = nullptr;
-  class BannerButton* resultBanner_ = nullptr;
+  PanelButton* resultBanner_ = nullptr;
   // Information card.
   Label* statusLabel_ = nullptr;
   Label* statusValue_ = nullptr;
@@ -170,27 +139,27 @@ class AgentDetailSheet final : public Sheet {
   Label* embeddedSubtitle_ = nullptr;
   // Action row.
   QWidget* actionRow_ = nullptr;
-  ActionButton* consoleButton_ = nullptr;
-  ActionButton* openButton_ = nullptr;
-  ActionButton* dashboardButton_ = nullptr;
-  ActionButton* launchButton_ = nullptr;
-  ActionButton* stopButton_ = nullptr;
+  SecondaryButton* consoleButton_ = nullptr;
+  SecondaryButton* openButton_ = nullptr;
+  SecondaryButton* dashboardButton_ = nullptr;
+  SecondaryButton* launchButton_ = nullptr;
+  SecondaryButton* stopButton_ = nullptr;
   // Lock card.
   SymbolView* lockSymbol_ = nullptr;
   Label* lockTitle_ = nullptr;
   ToggleSwitch* lockSwitch_ = nullptr;
   // Setup, restart, doctor, uninstall.
   QWidget* setupSection_ = nullptr;
-  OutlinedButton* setupButton_ = nullptr;
+  SecondaryButton* setupButton_ = nullptr;
   Label* setupHint_ = nullptr;
   QWidget* restartSection_ = nullptr;
-  OutlinedButton* restartButton_ = nullptr;
+  SecondaryButton* restartButton_ = nullptr;
   Label* restartHint_ = nullptr;
   QWidget* doctorSection_ = nullptr;
-  OutlinedButton* doctorButton_ = nullptr;
+  SecondaryButton* doctorButton_ = nullptr;
   Label* doctorHint_ = nullptr;
   QWidget* uninstallSection_ = nullptr;
-  OutlinedButton* uninstallButton_ = nullptr;
+  SecondaryButton* uninstallButton_ = nullptr;
   Label* uninstallHint_ = nullptr;
   // Event history.
   SectionTitle* eventsTitle_ = nullptr;

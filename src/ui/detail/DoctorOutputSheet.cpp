@@ -1,7 +1,6 @@
 #include "ui/detail/DoctorOutputSheet.h"
 
 #include "core/SettingsStore.h"
-#include "ui/detail/DetailControls.h"
 #include "ui/detail/DoctorTranscriptView.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
@@ -27,16 +26,6 @@ const QColor kRed = Theme::destructive;
 AppLanguage language() { return SettingsStore::shared().language(); }
 QString locText(const LocKey& key) { return SettingsStore::dict(language(), key); }
 
-// A symbol at the visual size of a font of `fontPixels`.
-SymbolView* roleSymbol(const QString& name, qreal fontPixels, TextRole role, QWidget* parent) {
-  return new SymbolView(name, Glyphs::sizeForFont(fontPixels), role, parent);
-}
-SymbolView* fixedSymbol(const QString& name, qreal fontPixels, const QColor& color, QWidget* parent) {
-  auto* view = roleSymbol(name, fontPixels, TextRole::primary, parent);
-  view->setColor(color);
-  return view;
-}
-
 QFont monoFont(qreal pixels) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   mono.setStyleHint(QFont::Monospace);
@@ -58,87 +47,42 @@ void limitLines(QLabel* label, int lines) {
   label->setMaximumHeight(qCeil(QFontMetricsF(label->font()).lineSpacing() * lines) + 2);
 }
 
-// The fix button of one issue, drawn by its state.
-class FixButton final : public PaintedButton {
- public:
-  explicit FixButton(QWidget* parent) : PaintedButton(QString(), parent) {
-    timer_.setInterval(80);
-    connect(&timer_, &QTimer::timeout, this, [this] {
-      step_ = (step_ + 1) % 12;
-      update();
-    });
-  }
+// The fix button of one issue: its text in the accent colour (green once
+// fixed) on a face of it at 0.18 (0.15), without an edge; label 12 medium,
+// symbol at font size 11, padded 12 × 6, radius 6. Unusable, it is drawn at
+// 0.5, unless it is fixing or fixed.
+SecondaryButton* makeFixButton(QWidget* parent) {
+  auto* button = new SecondaryButton(QString(), QString(), std::nullopt, parent);
+  button->setSymbolSide(Glyphs::sizeForFont(11));
+  button->setPadding(12, 6);
+  button->setCornerRadius(6);
+  return button;
+}
 
-  void setState(Kind kind, const QString& fixTitle) {
-    kind_ = kind;
-    switch (kind) {
-      case Kind::idle:
-      case Kind::failure:
-        setLabel(fixTitle);
-        setSymbol(QStringLiteral("wrench.and.screwdriver"));
-        break;
-      case Kind::running:
-        setLabel(locText(LocKey::doctorFixing()));
-        setSymbol(QString());
-        break;
-      case Kind::success:
-        setLabel(locText(LocKey::doctorFixed()));
-        setSymbol(QStringLiteral("checkmark"));
-        break;
-    }
-    if (kind_ == Kind::running && isVisible())
-      timer_.start();
-    else
-      timer_.stop();
-    updateGeometry();
-    update();
+void showFixState(SecondaryButton* button, Kind kind, const QString& fixTitle) {
+  switch (kind) {
+    case Kind::idle:
+    case Kind::failure:
+      button->setLabel(fixTitle);
+      button->setSymbol(QStringLiteral("wrench.and.screwdriver"));
+      break;
+    case Kind::running:
+      button->setLabel(locText(LocKey::doctorFixing()));
+      button->setSymbol(QString());
+      break;
+    case Kind::success:
+      button->setLabel(locText(LocKey::doctorFixed()));
+      button->setSymbol(QStringLiteral("checkmark"));
+      break;
   }
-  Kind state() const { return kind_; }
-
-  QSize sizeHint() const override {
-    const QSizeF c = contentSize(Theme::font(12, QFont::Medium), Glyphs::sizeForFont(11), 6);
-    const qreal spinner = kind_ == Kind::running ? 11 + 6 : 0;
-    return {qCeil(c.width() + spinner + 24), qCeil(std::max(c.height(), 11.0) + 12)};
-  }
-
- protected:
-  void showEvent(QShowEvent* event) override {
-    if (kind_ == Kind::running) timer_.start();
-    PaintedButton::showEvent(event);
-  }
-  void hideEvent(QHideEvent* event) override {
-    timer_.stop();
-    PaintedButton::hideEvent(event);
-  }
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const bool fixed = kind_ == Kind::success;
+  const bool fixed = kind == Kind::success;
+  button->setBusy(kind == Kind::running);
+  button->setDisabledOpacity(fixed ? 1.0 : 0.5);
+  button->setColors([fixed] {
     const QColor color = fixed ? kGreen : Theme::current().accent;
-    const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    const QPainterPath shape = Painting::continuousRoundRect(face, 6);
-    if (!isEnabled() && !fixed && kind_ != Kind::running) p.setOpacity(0.5);
-    p.fillPath(shape, Theme::withOpacity(color, fixed ? 0.15 : (isDown() ? 0.28 : 0.18)));
-    const QFont font = Theme::font(12, QFont::Medium);
-    if (kind_ != Kind::running) {
-      paintContent(p, face, font, Glyphs::sizeForFont(11), color, 6);
-      return;
-    }
-    const qreal width = 11 + 6 + QFontMetricsF(font).horizontalAdvance(label());
-    qreal x = face.center().x() - width / 2;
-    Spinner::paintSpinner(p, QRectF(x, face.center().y() - 5.5, 11, 11), step_, color);
-    x += 17;
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(QRectF(x, face.top(), face.right() - x, face.height()), Qt::AlignLeft | Qt::AlignVCenter, label());
-  }
-
- private:
-  Kind kind_ = Kind::idle;
-  int step_ = 0;
-  QTimer timer_;
-};
+    return SecondaryButton::Colors{color, Theme::withOpacity(color, fixed ? 0.15 : 0.18), QColor(Qt::transparent)};
+  });
+}
 
 }  // namespace
 
@@ -148,7 +92,7 @@ struct DoctorOutputSheet::IssueCard {
   AgentDoctor::KnownIssue issue;
   Label* number = nullptr;
   Label* matchedLabel = nullptr;
-  FixButton* fix = nullptr;
+  SecondaryButton* fix = nullptr;
   SymbolView* outcomeSymbol = nullptr;
   Label* outcome = nullptr;
 };
@@ -164,13 +108,24 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(0, 0, 0, 0);
   root->setSpacing(0);
+  root->addWidget(buildHeader());
+  root->addWidget(new Divider(this));
+  root->addWidget(buildContent(), 1);
+  root->addWidget(new Divider(this));
+  root->addWidget(buildFooter());
 
-  // Header.
+  connect(model_, &DoctorOutputModel::changed, this, &DoctorOutputSheet::refresh);
+  whenLookChanges(this, [this] { refresh(); });
+  refresh();
+}
+
+// The stethoscope, the title and the run's summary, and the close button.
+QWidget* DoctorOutputSheet::buildHeader() {
   auto* header = new QWidget(this);
   auto* headerRow = new QHBoxLayout(header);
   headerRow->setContentsMargins(20, 16, 20, 14);
   headerRow->setSpacing(12);
-  headerRow->addWidget(roleSymbol(QStringLiteral("stethoscope"), 20, TextRole::accent, header),
+  headerRow->addWidget(SymbolView::forFont(QStringLiteral("stethoscope"), 20, TextRole::accent, header),
                        0, Qt::AlignTop);
   auto* titles = new QVBoxLayout;
   titles->setSpacing(3);
@@ -185,11 +140,11 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   closeButton_->setObjectName(QStringLiteral("doctorCloseButton"));
   connect(closeButton_, &QAbstractButton::clicked, this, &Sheet::requestClose);
   headerRow->addWidget(closeButton_, 0, Qt::AlignTop);
-  root->addWidget(header);
-  root->addWidget(new Divider(this));
+  return header;
+}
 
-  // Content: the issues (or a banner) above the transcript, which scrolls
-  // on its own.
+// The issues (or a banner) above the transcript, which scrolls on its own.
+QWidget* DoctorOutputSheet::buildContent() {
   auto* content = new QWidget(this);
   auto* contentColumn = new QVBoxLayout(content);
   contentColumn->setContentsMargins(20, 14, 20, 12);
@@ -211,7 +166,17 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   topLayout_->setContentsMargins(0, 0, 4, 0);
   topLayout_->setSpacing(10);
 
-  // Issues section: heading and cards.
+  topLayout_->addWidget(buildIssuesSection());
+  buildBanners();
+  topLayout_->addStretch(1);
+  topArea_->setWidget(topContent_);
+  contentColumn->addWidget(topArea_);
+  contentColumn->addWidget(buildRawOutput(content), 1);
+  return content;
+}
+
+// The issues' heading, the rerun's spinner and the cards.
+QWidget* DoctorOutputSheet::buildIssuesSection() {
   issuesSection_ = new QWidget(topContent_);
   issuesSection_->setObjectName(QStringLiteral("doctorIssuesSection"));
   auto* issuesColumn = new QVBoxLayout(issuesSection_);
@@ -220,7 +185,7 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* headingRow = new QHBoxLayout;
   headingRow->setSpacing(8);
   headingRow->addWidget(
-      fixedSymbol(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, issuesSection_));
+      SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, issuesSection_));
   issuesHeading_ = new Label(QString(), 13.5, QFont::DemiBold, TextRole::primary, issuesSection_);
   issuesHeading_->setObjectName(QStringLiteral("doctorIssuesHeading"));
   headingRow->addWidget(issuesHeading_);
@@ -234,16 +199,18 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   cardsLayout_ = new QVBoxLayout;
   cardsLayout_->setSpacing(10);
   issuesColumn->addLayout(cardsLayout_);
-  topLayout_->addWidget(issuesSection_);
+  return issuesSection_;
+}
 
-  // The banners.
+// The green banners: no issues, and every issue fixed.
+void DoctorOutputSheet::buildBanners() {
   auto green = [] { return kGreen; };
   noIssueBanner_ = new TintedPanel(green, 0.10, 0.0, 8, topContent_);
   noIssueBanner_->setObjectName(QStringLiteral("doctorNoIssueBanner"));
   auto* noIssueRow = new QHBoxLayout(noIssueBanner_);
   noIssueRow->setContentsMargins(12, 10, 12, 10);
   noIssueRow->setSpacing(8);
-  noIssueRow->addWidget(fixedSymbol(QStringLiteral("checkmark.circle.fill"), 14, kGreen, noIssueBanner_));
+  noIssueRow->addWidget(SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 14, kGreen, noIssueBanner_));
   noIssueText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, noIssueBanner_);
   noIssueRow->addWidget(noIssueText_, 1);
   topLayout_->addWidget(noIssueBanner_);
@@ -253,16 +220,15 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   auto* allFixedRow = new QHBoxLayout(allFixedBanner_);
   allFixedRow->setContentsMargins(12, 10, 12, 10);
   allFixedRow->setSpacing(8);
-  allFixedRow->addWidget(fixedSymbol(QStringLiteral("sparkles"), 14, kGreen, allFixedBanner_), 0, Qt::AlignTop);
+  allFixedRow->addWidget(SymbolView::forFont(QStringLiteral("sparkles"), 14, kGreen, allFixedBanner_), 0, Qt::AlignTop);
   allFixedText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, allFixedBanner_);
   allFixedText_->setWordWrap(true);
   allFixedRow->addWidget(allFixedText_, 1);
   topLayout_->addWidget(allFixedBanner_);
-  topLayout_->addStretch(1);
-  topArea_->setWidget(topContent_);
-  contentColumn->addWidget(topArea_);
+}
 
-  // Raw output.
+// The full output under its heading.
+QWidget* DoctorOutputSheet::buildRawOutput(QWidget* content) {
   rawSection_ = new QWidget(content);
   auto* rawColumn = new QVBoxLayout(rawSection_);
   rawColumn->setContentsMargins(0, 0, 0, 0);
@@ -274,26 +240,22 @@ DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, 
   transcript_->setObjectName(QStringLiteral("doctorTranscript"));
   transcript_->setMinimumHeight(140);
   rawColumn->addWidget(transcript_, 1);
-  contentColumn->addWidget(rawSection_, 1);
-  root->addWidget(content, 1);
+  return rawSection_;
+}
 
-  root->addWidget(new Divider(this));
-  // Footer.
+// The line about what the doctor does and does not do.
+QWidget* DoctorOutputSheet::buildFooter() {
   auto* footerBar = new QWidget(this);
   auto* footerRow = new QHBoxLayout(footerBar);
   footerRow->setContentsMargins(20, 9, 20, 11);
   footerRow->setSpacing(8);
-  footerRow->addWidget(roleSymbol(QStringLiteral("info.circle"), 12, TextRole::dim, footerBar),
+  footerRow->addWidget(SymbolView::forFont(QStringLiteral("info.circle"), 12, TextRole::dim, footerBar),
                        0, Qt::AlignTop);
   footer_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, footerBar);
   footer_->setObjectName(QStringLiteral("doctorFooter"));
   footer_->setWordWrap(true);
   footerRow->addWidget(footer_, 1);
-  root->addWidget(footerBar);
-
-  connect(model_, &DoctorOutputModel::changed, this, &DoctorOutputSheet::refresh);
-  whenLookChanges(this, [this] { refresh(); });
-  refresh();
+  return footerBar;
 }
 
 DoctorOutputSheet::~DoctorOutputSheet() { qDeleteAll(cards_); }
@@ -310,7 +272,7 @@ void DoctorOutputSheet::refresh() {
   setWindowTitle(title_->text());
   summary_->setVisible(result.has_value());
   if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
-  closeButton_->setAccessibleName(lang == AppLanguage::en ? QStringLiteral("Close") : QStringLiteral("关闭"));
+  closeButton_->setAccessibleName(locText(LocKey::installSheetClose()));
 
   const DoctorOutputModel::Content shown = model_->content();
   noResult_->setVisible(shown == DoctorOutputModel::Content::noResult);
@@ -397,7 +359,7 @@ void DoctorOutputSheet::rebuildIssueCards() {
 
     auto* fixRow = new QHBoxLayout;
     fixRow->setSpacing(8);
-    c->fix = new FixButton(c->card);
+    c->fix = makeFixButton(c->card);
     c->fix->setObjectName(QStringLiteral("issueFixButton"));
     c->fix->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     const AgentDoctor::KnownIssue issue = detected.issue;
@@ -405,7 +367,7 @@ void DoctorOutputSheet::rebuildIssueCards() {
       if (model_->fixEnabled(issue.id)) model_->triggerFix(issue);
     });
     fixRow->addWidget(c->fix);
-    c->outcomeSymbol = fixedSymbol(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
+    c->outcomeSymbol = SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
     fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
     c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);
     c->outcome->setObjectName(QStringLiteral("issueFixMessage"));
@@ -441,7 +403,7 @@ void DoctorOutputSheet::refreshIssueCards() {
   for (IssueCard* c : cards_) {
     c->matchedLabel->setPlainText(locText(LocKey::doctorMatched()));
     const DoctorOutputModel::FixState state = model_->fixState(c->issue.id);
-    c->fix->setState(state.kind, c->issue.fix.title);
+    showFixState(c->fix, state.kind, c->issue.fix.title);
     c->fix->setEnabled(model_->fixEnabled(c->issue.id));
     c->fix->setToolTip(model_->canApplyFixes() ? c->issue.fix.title : noFixHelp);
     const bool success = state.kind == Kind::success;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/detail/DoctorOutputModel.h"
+#include "presentation/DoctorOutputModel.h"
 #include "ui/kit/Sheet.h"
 
 #include <QList>
@@ -51,6 +51,13 @@ class DoctorOutputSheet final : public Sheet {
   void showEvent(QShowEvent* event) override;
 
  private:
+  QWidget* buildHeader();
+  QWidget* buildContent();
+  QWidget* buildIssuesSection();
+  void buildBanners();
+  QWidget* buildRawOutput(QWidget* content);
+  QWidget* buildFooter();
+
   void refresh();
   void rebuildIssueCards();
   void refreshIssueCards();

@@ -98,4 +98,11 @@ QSequentialAnimationGroup* pulseLoop(QObject* target, int halfCycleMs) {
   return group;
 }
 
+QColor mix(const QColor& a, const QColor& b, qreal t) {
+  if (t <= 0) return a;
+  if (t >= 1) return b;
+  return QColor::fromRgbF(static_cast<float>(mix(a.redF(), b.redF(), t)), static_cast<float>(mix(a.greenF(), b.greenF(), t)),
+                          static_cast<float>(mix(a.blueF(), b.blueF(), t)), static_cast<float>(mix(a.alphaF(), b.alphaF(), t)));
+}
+
 }  // namespace tlr::Painting

@@ -11,8 +11,10 @@
 //                                          cards, buttons and sheets use
 //   Painting::pulseLoop(target, ms)        a `pulse` property swinging
 //                                          0 → 1 → 0 forever
+//   Painting::mix(a, b, t)                 a blend of two colours (hovers)
 
 #include <QBrush>
+#include <QColor>
 #include <QImage>
 #include <QPainterPath>
 #include <QRectF>
@@ -39,5 +41,9 @@ QPainterPath continuousRoundRect(const QRectF& rect, qreal radius);
 // of the target's qreal property `pulse`: 0 → 1, then 1 → 0, each
 // `halfCycleMs` long and eased in and out.
 QSequentialAnimationGroup* pulseLoop(QObject* target, int halfCycleMs);
+
+// Linear blend of two colours (t = 0 gives a, 1 gives b), alpha included.
+QColor mix(const QColor& a, const QColor& b, qreal t);
+inline qreal mix(qreal a, qreal b, qreal t) { return a + (b - a) * t; }
 
 }  // namespace tlr::Painting

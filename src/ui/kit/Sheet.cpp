@@ -120,8 +120,7 @@ Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
   close->setObjectName(name + QStringLiteral("Close"));
   // Named in the interface language.
   const auto nameClose = [close] {
-    const QString label = SettingsStore::shared().language() == AppLanguage::en ? QStringLiteral("Close")
-                                                                                : QStringLiteral("关闭");
+    const QString label = SettingsStore::shared().text(LocKey::installSheetClose());
     close->setAccessibleName(label);
     close->setToolTip(label);
   };

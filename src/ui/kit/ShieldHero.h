@@ -33,7 +33,6 @@ class ShieldHero final : public QWidget {
   explicit ShieldHero(qreal size, QWidget* parent = nullptr);
   ~ShieldHero() override;
 
-  qreal shieldSize() const { return size_; }
   // 0 at rest, 1 at full swell.
   qreal pulse() const { return pulse_; }
   void setPulse(qreal pulse);

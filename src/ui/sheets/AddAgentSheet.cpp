@@ -1,8 +1,8 @@
 #include "ui/sheets/AddAgentSheet.h"
 
-#include "core/AddAgentCatalog.h"
 #include "core/WebAddress.h"
-#include "ui/dashboard/AgentIconResolver.h"
+#include "presentation/AddAgentCatalog.h"
+#include "ui/kit/AgentIconResolver.h"
 #include "ui/sheets/InstallSheet.h"
 #include "ui/sheets/SheetParts.h"
 
@@ -15,48 +15,6 @@ namespace tlr {
 namespace {
 
 using sheets::pick;
-
-// The 28-point tile of an agent's picture: an application's icon fills it,
-// an image of the resource bundle is inset by 4, no picture is a grey tile.
-class IconTile final : public QWidget {
- public:
-  explicit IconTile(const AgentEntry& entry, QWidget* parent = nullptr) : QWidget(parent) {
-    setFixedSize(28, 28);
-    resolved_ = AgentIconResolver::resolve(entry);
-    whenLookChanges(this);
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    const Theme::Roles r = Theme::current();
-    const QRectF tile(0, 0, 28, 28);
-    const QPainterPath shape = Painting::continuousRoundRect(tile, 6);
-    p.setClipPath(shape);
-    p.fillPath(shape, r.dark ? QColor(255, 255, 255, 15) : QColor(Qt::white));
-    if (resolved_ && !resolved_->image.isNull()) {
-      const qreal inset = resolved_->isAppIcon ? 0 : 4;
-      const QRectF box = tile.adjusted(inset, inset, -inset, -inset);
-      QSizeF size = resolved_->image.deviceIndependentSize();
-      size.scale(box.size(), Qt::KeepAspectRatio);
-      p.drawPixmap(QRectF(box.center() - QPointF(size.width() / 2, size.height() / 2), size), resolved_->image,
-                   QRectF(resolved_->image.rect()));
-    } else {
-      p.fillPath(shape, QColor(128, 128, 128, 77));
-    }
-    p.setClipping(false);
-    QPen hairline(r.contrast(0.06 * 0.6));
-    hairline.setWidthF(0.5);
-    p.setPen(hairline);
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(Painting::continuousRoundRect(tile.adjusted(0.25, 0.25, -0.25, -0.25), 6));
-  }
-
- private:
-  std::optional<AgentIconResolver::Resolved> resolved_;
-};
 
 }  // namespace
 
@@ -80,7 +38,7 @@ AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet
   close_->setObjectName(QStringLiteral("addAgentCloseButton"));
   connect(close_, &QAbstractButton::clicked, this, &Sheet::requestClose);
   column->addWidget(header.widget);
-  column->addWidget(new sheets::Divider(0.5, 0.7, this));
+  column->addWidget(sheets::sheetLine(this));
 
   auto* body = new QWidget;
   content_ = new QVBoxLayout(body);
@@ -145,7 +103,7 @@ QWidget* AddAgentSheet::section(const QString& key, const QString& title, const 
     row->setContentsMargins(12, 9, 12, 9);
     rows->addWidget(row);
     if (entries[i].id != entries.last().id) {
-      auto* divider = new sheets::Divider(0.3, 0.3, card);
+      auto* divider = new Divider(0.06, 0.06, card);
       divider->setObjectName(QStringLiteral("addAgentDivider:") + entries[i].id);
       rows->addWidget(divider);
     }
@@ -159,7 +117,12 @@ QWidget* AddAgentSheet::agentRow(const AgentEntry& entry, bool installed) {
   row->setObjectName(QStringLiteral("addAgentRow:") + entry.id);
   auto* line = new QHBoxLayout(row);
   line->setSpacing(10);
-  line->addWidget(new IconTile(entry, row), 0, Qt::AlignVCenter);
+  // The agent's picture framed 28 × 28 (radius 6; a picture other than an
+  // application's icon inset 4).
+  auto* tile = new IconTile(28, 6, 4, row);
+  const std::optional<AgentIconResolver::Resolved> picture = AgentIconResolver::resolve(entry);
+  tile->setPicture(picture ? picture->image : QPixmap(), picture && picture->isAppIcon);
+  line->addWidget(tile, 0, Qt::AlignVCenter);
 
   auto* names = new QVBoxLayout;
   names->setSpacing(1);

@@ -32,7 +32,7 @@ QString phaseName(Phase phase) {
 QHBoxLayout* spinnerLine(const QString& caption, TextRole role, QWidget* parent, const QString& name) {
   auto* line = new QHBoxLayout;
   line->setSpacing(8);
-  line->addWidget(new sheets::Spinner(14, parent), 0, Qt::AlignVCenter);
+  line->addWidget(new Spinner(14, parent), 0, Qt::AlignVCenter);
   auto* label = new Label(caption, 12.5, QFont::Normal, role, parent);
   label->setObjectName(name);
   line->addWidget(label, 0, Qt::AlignVCenter);
@@ -192,8 +192,8 @@ QWidget* InstallSheet::missingBody() {
 
   auto* heading = new QHBoxLayout;
   heading->setSpacing(8);
-  heading->addWidget(new sheets::GlyphView(QStringLiteral("exclamationmark.triangle.fill"),
-                                           [] { return Theme::orange; }, Glyphs::sizeForFont(14), body));
+  heading->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(14),
+                                    [] { return Theme::orange; }, body));
   auto* title = new Label(text(LocKey::installSheetMissing()), 14, QFont::DemiBold, TextRole::primary, body);
   title->setObjectName(QStringLiteral("installMissingTitle"));
   heading->addWidget(title);
@@ -245,10 +245,10 @@ QWidget* InstallSheet::doneBody() {
   const bool failed = session_->failureCount() > 0;
   auto* status = new QHBoxLayout;
   status->setSpacing(8);
-  status->addWidget(new sheets::GlyphView(
+  status->addWidget(new SymbolView(
       failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("checkmark.seal.fill"),
-      failed ? sheets::GlyphView::ColorFn([] { return Theme::orange; }) : sheets::GlyphView::ColorFn(sheets::successColor),
-      Glyphs::sizeForFont(16), body));
+      Glyphs::sizeForFont(16),
+      failed ? SymbolView::ColorFn([] { return Theme::orange; }) : SymbolView::ColorFn(sheets::successColor), body));
   auto* title = new Label(text(failed ? LocKey::installSheetFailed() : LocKey::installSheetSuccess()), 14,
                           QFont::DemiBold, TextRole::primary, body);
   title->setObjectName(QStringLiteral("installStatus"));
@@ -287,14 +287,14 @@ void InstallSheet::fillFooter() {
   footer_->addStretch(1);
   switch (session_->phase()) {
     case Phase::checking: {
-      auto* cancel = new sheets::TextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
       cancel->setObjectName(QStringLiteral("installCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
       break;
     }
     case Phase::missing: {
-      auto* close = new sheets::TextButton(text(LocKey::installSheetClose()));
+      auto* close = sheets::footerTextButton(text(LocKey::installSheetClose()));
       close->setObjectName(QStringLiteral("installCloseFooterButton"));
       connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(close);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/InstallSession.h"
+#include "presentation/InstallSession.h"
 #include "registry/AgentEntry.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"

@@ -23,137 +23,12 @@ QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
 QColor successColor() { return Theme::current().working; }
 QColor failureColor() { return Theme::crash; }
 
-// ---- GlyphView ----------------------------------------------------------------
+// ---- Footer text button ---------------------------------------------------------------
 
-GlyphView::GlyphView(const QString& symbol, ColorFn color, qreal side, QWidget* parent)
-    : QWidget(parent), symbol_(symbol), color_(std::move(color)), side_(side) {
-  const int px = static_cast<int>(std::ceil(side));
-  setFixedSize(px, px);
-  setAttribute(Qt::WA_TransparentForMouseEvents);
-  whenLookChanges(this);
-}
-
-void GlyphView::setSymbol(const QString& symbol) {
-  symbol_ = symbol;
-  update();
-}
-
-void GlyphView::setColor(ColorFn color) {
-  color_ = std::move(color);
-  update();
-}
-
-void GlyphView::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  Glyphs::paint(p, symbol_, QRectF(0, 0, side_, side_), color_ ? color_() : Theme::current().text);
-}
-
-// ---- Spinner --------------------------------------------------------------------
-
-Spinner::Spinner(qreal side, QWidget* parent) : QWidget(parent), side_(side) {
-  const int px = static_cast<int>(std::ceil(side));
-  setFixedSize(px, px);
-  setAccessibleName(QStringLiteral("…"));
-  timer_.setInterval(80);
-  connect(&timer_, &QTimer::timeout, this, [this] {
-    step_ = (step_ + 1) % 12;
-    update();
-  });
-}
-
-QSize Spinner::sizeHint() const { return size(); }
-
-void Spinner::showEvent(QShowEvent* event) {
-  timer_.start();
-  QWidget::showEvent(event);
-}
-
-void Spinner::hideEvent(QHideEvent* event) {
-  timer_.stop();
-  QWidget::hideEvent(event);
-}
-
-void Spinner::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  const QColor base = Theme::current().textDim;
-  const QPointF centre(side_ / 2, side_ / 2);
-  const qreal outer = side_ / 2 - 1, inner = side_ / 4;
-  for (int i = 0; i < 12; ++i) {
-    // The spoke at the current step is the darkest; the others fade behind it.
-    const int age = (step_ - i + 12) % 12;
-    QPen pen(Theme::withOpacity(base, 1.0 - age * 0.07));
-    pen.setWidthF(std::max(1.2, side_ / 9));
-    pen.setCapStyle(Qt::RoundCap);
-    p.setPen(pen);
-    const qreal angle = i * M_PI / 6;
-    const QPointF dir(std::sin(angle), -std::cos(angle));
-    p.drawLine(centre + dir * inner, centre + dir * outer);
-  }
-}
-
-// ---- Divider --------------------------------------------------------------------
-
-Divider::Divider(qreal darkOpacity, qreal lightOpacity, QWidget* parent)
-    : QWidget(parent), dark_(darkOpacity), light_(lightOpacity) {
-  setFixedHeight(1);
-  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  whenLookChanges(this);
-}
-
-void Divider::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  const Theme::Roles r = Theme::current();
-  // The system separator: a hairline of the scheme's contrast colour.
-  p.fillRect(rect(), r.contrast((r.dark ? dark_ : light_) * 0.2));
-}
-
-// ---- TextButton -------------------------------------------------------------------
-
-TextButton::TextButton(const QString& label, TextRole role, qreal pixels, QWidget* parent)
-    : PaintedButton(label, parent), role_(role), pixels_(pixels) {
-  setCursor(Qt::PointingHandCursor);
-}
-
-QSize TextButton::sizeHint() const {
-  const QSizeF content = contentSize(Theme::font(pixels_), 0, 0);
-  return QSize(static_cast<int>(std::ceil(content.width())) + 16, static_cast<int>(std::ceil(content.height())) + 10);
-}
-
-void TextButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  QColor color = roleColor(role_);
-  if (!isEnabled()) color = Theme::withOpacity(color, 0.5);
-  else if (isDown()) color = Theme::withOpacity(color, 0.7);
-  else if (isHovered()) color = Theme::current().text;
-  paintContent(p, QRectF(rect()), Theme::font(pixels_), 0, color, 0);
-}
-
-// ---- FilledButton ---------------------------------------------------------------------
-
-FilledButton::FilledButton(const QString& label, const QString& symbol, ColorFn fill, QWidget* parent)
-    : PaintedButton(label, parent), fill_(std::move(fill)) {
-  setSymbol(symbol);
-  setCursor(Qt::PointingHandCursor);
-}
-
-QSize FilledButton::sizeHint() const {
-  const QSizeF content = contentSize(Theme::font(12, QFont::DemiBold), 12, 6);
-  return QSize(static_cast<int>(std::ceil(content.width())) + 28, static_cast<int>(std::ceil(content.height())) + 14);
-}
-
-void FilledButton::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  QColor fill = isEnabled() ? fill_() : QColor(142, 142, 147);
-  if (isEnabled() && isDown()) fill = fill.darker(115);
-  else if (isEnabled() && isHovered()) fill = fill.lighter(108);
-  p.setPen(Qt::NoPen);
-  p.setBrush(fill);
-  p.drawPath(Painting::continuousRoundRect(QRectF(rect()), 6));
-  paintContent(p, QRectF(rect()), Theme::font(12, QFont::DemiBold), 12, Qt::white, 6);
+LinkButton* footerTextButton(const QString& label) {
+  auto* button = new LinkButton(label, 12);
+  button->setPlain(TextRole::dim);
+  return button;
 }
 
 // ---- ElidedText ---------------------------------------------------------------------------
@@ -248,10 +123,10 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
   row->setAlignment(Qt::AlignTop);
 
   const bool ok = step.success;
-  auto* mark = new GlyphView(ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"),
-                             ok ? GlyphView::ColorFn(successColor)
-                                : GlyphView::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }),
-                             Glyphs::sizeForFont(11));
+  auto* mark = new SymbolView(ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"),
+                              Glyphs::sizeForFont(11),
+                              ok ? SymbolView::ColorFn(successColor)
+                                 : SymbolView::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }));
   mark->setObjectName(QStringLiteral("stepMark"));
   mark->setAccessibleName(ok ? QStringLiteral("✓") : QStringLiteral("✗"));
   auto* markColumn = new QVBoxLayout;
@@ -287,14 +162,14 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
 
 // ---- Header, scroll area, fonts -------------------------------------------------------------------
 
-Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
+Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
                   QMargins margins, QWidget* parent) {
   Header header;
   header.widget = new QWidget(parent);
   auto* row = new QHBoxLayout(header.widget);
   row->setContentsMargins(margins);
   row->setSpacing(10);
-  header.symbol = new GlyphView(symbol, std::move(symbolColor), Glyphs::sizeForFont(symbolPixels), header.widget);
+  header.symbol = new SymbolView(symbol, Glyphs::sizeForFont(symbolPixels), std::move(symbolColor), header.widget);
   header.title = new Label(QString(), titlePixels, QFont::DemiBold, TextRole::primary, header.widget);
   header.title->setObjectName(QStringLiteral("sheetTitle"));
   header.close = new CloseButton(pick(QStringLiteral("Close"), QStringLiteral("关闭")), header.widget);
@@ -305,14 +180,16 @@ Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal t
   return header;
 }
 
+Divider* sheetLine(QWidget* parent) { return new Divider(0.1, 0.14, parent); }
+
 BodyAndFooter addBodyAndFooter(QVBoxLayout* column, QWidget* sheet, const QString& footerName) {
-  column->addWidget(new Divider(0.5, 0.7, sheet));
+  column->addWidget(sheetLine(sheet));
   auto* body = new QWidget;
   auto* bodyLayout = new QVBoxLayout(body);
   bodyLayout->setContentsMargins(22, 18, 22, 18);
   bodyLayout->setSpacing(0);
   column->addWidget(makeScrollArea(body, sheet), 1);
-  column->addWidget(new Divider(0.5, 0.7, sheet));
+  column->addWidget(sheetLine(sheet));
 
   auto* footer = new QWidget(sheet);
   footer->setObjectName(footerName);

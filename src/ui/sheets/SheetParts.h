@@ -1,7 +1,7 @@
 #pragma once
 
 // Pieces the add-agent, install and uninstall sheets share: texts in the
-// current language, a symbol, a spinner, dividers, plain and filled buttons,
+// current language, the sheets' line, the footer's text button,
 // text shortened in the middle, a step row and the sheet header.
 
 #include "core/LocKey.h"
@@ -32,91 +32,8 @@ QString text(const LocKey& key);
 QColor successColor();
 QColor failureColor();  // at full opacity; callers fade it as they need
 
-// One symbol of the kit's set, in a colour that may follow the scheme.
-class GlyphView final : public QWidget {
-  Q_OBJECT
-
- public:
-  using ColorFn = std::function<QColor()>;
-  GlyphView(const QString& symbol, ColorFn color, qreal side, QWidget* parent = nullptr);
-  void setSymbol(const QString& symbol);
-  void setColor(ColorFn color);
-  const QString& symbol() const { return symbol_; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  QString symbol_;
-  ColorFn color_;
-  qreal side_;
-};
-
-// A small indeterminate progress indicator; it turns only while visible.
-class Spinner final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit Spinner(qreal side = 14, QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-
- private:
-  qreal side_;
-  int step_ = 0;
-  QTimer timer_;
-};
-
-// A one-pixel line in the hairline colour at `darkOpacity` or `lightOpacity`.
-class Divider final : public QWidget {
-  Q_OBJECT
-
- public:
-  explicit Divider(qreal darkOpacity = 0.5, qreal lightOpacity = 0.7, QWidget* parent = nullptr);
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  qreal dark_, light_;
-};
-
-// A text-only button in a role colour (Cancel, Close).
-class TextButton final : public PaintedButton {
-  Q_OBJECT
-
- public:
-  explicit TextButton(const QString& label, TextRole role = TextRole::dim, qreal pixels = 12,
-                      QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  TextRole role_;
-  qreal pixels_;
-};
-
-// White label and symbol on a filled rounded rectangle; grey when disabled.
-class FilledButton final : public PaintedButton {
-  Q_OBJECT
-
- public:
-  using ColorFn = std::function<QColor()>;
-  FilledButton(const QString& label, const QString& symbol, ColorFn fill, QWidget* parent = nullptr);
-  QSize sizeHint() const override;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  ColorFn fill_;
-};
+// The footer's text button in the dim colour (Cancel, Close).
+LinkButton* footerTextButton(const QString& label);
 
 // Plain text on at most `maxLines` lines, wrapped at the width it gets, its
 // own line breaks kept, and shortened when it needs more (a long line in the
@@ -166,12 +83,16 @@ class StepRowView final : public QWidget {
 // The sheet header: a symbol, the title and the close button.
 struct Header {
   QWidget* widget = nullptr;
-  GlyphView* symbol = nullptr;
+  SymbolView* symbol = nullptr;
   Label* title = nullptr;
   CloseButton* close = nullptr;
 };
-Header makeHeader(const QString& symbol, GlyphView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
+Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
                   QMargins margins, QWidget* parent);
+
+// The line under these sheets' header and over their footer: stronger
+// than the kit's separator (the contrast colour at 0.1 dark, 0.14 light).
+Divider* sheetLine(QWidget* parent);
 
 // A vertical scroll area without a frame or background of its own, holding
 // `content`.

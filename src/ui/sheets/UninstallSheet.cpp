@@ -162,9 +162,8 @@ QWidget* UninstallSheet::previewBody() {
     for (qsizetype i = 0; i < session_->commands().size(); ++i) {
       auto* line = new QHBoxLayout;
       line->setSpacing(8);
-      line->addWidget(new sheets::GlyphView(QStringLiteral("terminal"), [] { return Theme::current().textDim; },
-                                            Glyphs::sizeForFont(11), rows),
-                      0, Qt::AlignTop);
+      line->addWidget(new SymbolView(QStringLiteral("terminal"), Glyphs::sizeForFont(11), TextRole::dim, rows), 0,
+                      Qt::AlignTop);
       auto* command = new Label("$ " + session_->commands()[i].join(' '), 11, QFont::Normal, TextRole::dim, rows);
       command->setFont(sheets::monoFont(11));
       command->setWordWrap(true);
@@ -230,7 +229,7 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
     line->addWidget(name, 1, Qt::AlignVCenter);
 
     if (state == PathState::unmeasured) {
-      auto* spinner = new sheets::Spinner(12, row);
+      auto* spinner = new Spinner(12, row);
       spinner->setObjectName(QStringLiteral("uninstallSpinner"));
       line->addWidget(spinner, 0, Qt::AlignVCenter);
     } else {
@@ -256,7 +255,7 @@ QWidget* UninstallSheet::executingBody() {
   column->setSpacing(6);
   auto* heading = new QHBoxLayout;
   heading->setSpacing(8);
-  heading->addWidget(new sheets::Spinner(14, body));
+  heading->addWidget(new Spinner(14, body));
   auto* label = new Label(text(LocKey::uninstallSheetRunning()), 12.5, QFont::Normal, TextRole::primary, body);
   label->setObjectName(QStringLiteral("uninstallRunningText"));
   heading->addWidget(label);
@@ -280,11 +279,11 @@ QWidget* UninstallSheet::doneBody() {
 
   auto* summaryLine = new QHBoxLayout;
   summaryLine->setSpacing(8);
-  summaryLine->addWidget(new sheets::GlyphView(
+  summaryLine->addWidget(new SymbolView(
       failed.isEmpty() ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"),
-      failed.isEmpty() ? sheets::GlyphView::ColorFn(sheets::successColor)
-                       : sheets::GlyphView::ColorFn([] { return Theme::orange; }),
-      Glyphs::sizeForFont(16), body));
+      Glyphs::sizeForFont(16),
+      failed.isEmpty() ? SymbolView::ColorFn(sheets::successColor) : SymbolView::ColorFn([] { return Theme::orange; }),
+      body));
   auto* summary = new Label(session_->summary(language), 14, QFont::DemiBold, TextRole::primary, body);
   summary->setObjectName(QStringLiteral("uninstallSummary"));
   summaryLine->addWidget(summary);
@@ -300,8 +299,8 @@ QWidget* UninstallSheet::doneBody() {
     inner->setSpacing(6);
     auto* heading = new QHBoxLayout;
     heading->setSpacing(6);
-    heading->addWidget(new sheets::GlyphView(QStringLiteral("exclamationmark.triangle.fill"),
-                                             [] { return Theme::orange; }, Glyphs::sizeForFont(12), box));
+    heading->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(12),
+                                      [] { return Theme::orange; }, box));
     auto* title = new Label(text(LocKey::uninstallWarnTitle()), 12.5, QFont::DemiBold, TextRole::primary, box);
     title->setObjectName(QStringLiteral("uninstallFailureTitle"));
     heading->addWidget(title);
@@ -342,14 +341,22 @@ void UninstallSheet::fillFooter() {
   footer_->addStretch(1);
   switch (session_->phase()) {
     case Phase::preview: {
-      auto* cancel = new sheets::TextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
       cancel->setObjectName(QStringLiteral("uninstallCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
       // Clearly red: the pale failure red would read as a disabled button.
-      auto* start = new sheets::FilledButton(session_->buttonLabel(SettingsStore::shared().language()),
-                                             QStringLiteral("trash.fill"),
-                                             [] { return Theme::withOpacity(Theme::destructive, 0.9); });
+      auto* start = new PrimaryButton(session_->buttonLabel(SettingsStore::shared().language()),
+                                      QStringLiteral("trash.fill"));
+      start->setFill(Theme::withOpacity(Theme::destructive, 0.9));
+      // Grey while it cannot be used; label 12 semibold, a 12-pixel symbol
+      // 6 from it, padded 14 × 7, radius 6.
+      start->setDisabledFill(QColor(142, 142, 147));
+      start->setLabelFont(12, QFont::DemiBold);
+      start->setSymbolSide(12);
+      start->setSpacing(6);
+      start->setPadding(14, 7);
+      start->setCornerRadius(6);
       start->setObjectName(QStringLiteral("uninstallStartButton"));
       start->setEnabled(session_->canUninstall());
       startButton_ = start;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/UninstallSession.h"
+#include "presentation/UninstallSession.h"
 #include "registry/AgentEntry.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"

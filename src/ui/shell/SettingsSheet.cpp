@@ -6,7 +6,6 @@
 #include "platform/Opener.h"
 #include "service/VornelAppSDK.h"
 #include "ui/kit/Controls.h"
-#include "ui/kit/Glyphs.h"
 #include "ui/kit/Theme.h"
 #include "ui/shell/VornelAdBannerView.h"
 
@@ -34,6 +33,25 @@ QHBoxLayout* row(int spacing) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(spacing);
   return layout;
+}
+
+// A row of pills, one for each of `values`, named `name` + "." + the value
+// and labelled label(value); a click on one calls choose(value).
+template <class Value, size_t N, class LabelFn, class Choose>
+QWidget* pillRow(QWidget* parent, const std::array<Value, N>& values, const QString& name,
+                 std::array<PillButton*, N>& pills, LabelFn label, Choose choose) {
+  auto* widget = new QWidget(parent);
+  auto* line = row(8);
+  widget->setLayout(line);
+  for (size_t i = 0; i < N; ++i) {
+    const Value value = values[i];
+    pills[i] = new PillButton(label(value), widget);
+    pills[i]->setObjectName(name + QLatin1Char('.') + rawValue(value));
+    QObject::connect(pills[i], &QAbstractButton::clicked, widget, [choose, value] { choose(value); });
+    line->addWidget(pills[i]);
+  }
+  line->addStretch(1);
+  return widget;
 }
 
 }  // namespace
@@ -107,145 +125,19 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
   column->setContentsMargins(24, 20, 24, 20);
   column->setSpacing(22);
 
-  // Appearance: three pills.
-  {
-    auto* pills = new QWidget(content);
-    auto* line = row(8);
-    pills->setLayout(line);
-    for (size_t i = 0; i < kAllAppearances.size(); ++i) {
-      const AppearancePreference value = kAllAppearances[i];
-      auto* pill = new PillButton(QString(), pills);
-      pill->setObjectName(QStringLiteral("appearancePill.") + rawValue(value));
-      connect(pill, &QAbstractButton::clicked, this, [this, value] { deps_.store->setAppearance(value); });
-      appearancePills_[i] = pill;
-      line->addWidget(pill);
-    }
-    line->addStretch(1);
-    section("appearance", pills, column);
-  }
-  // Dock icon: the switch and its hint.
-  {
-    auto* box = new QWidget(content);
-    auto* layout = stack(box, 10);
-    auto* switchRow = row(10);
-    dockSwitch_ = new ToggleSwitch(QString(), box);
-    dockSwitch_->setObjectName(QStringLiteral("dockSwitch"));
-    connect(dockSwitch_, &QAbstractButton::toggled, this, [this](bool on) { deps_.store->setShowInDock(on); });
-    dockSwitchLabel_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, box);
-    dockSwitchLabel_->setObjectName(QStringLiteral("dockSwitchLabel"));
-    switchRow->addWidget(dockSwitch_);
-    switchRow->addWidget(dockSwitchLabel_, 1);
-    layout->addLayout(switchRow);
-    auto* hintRow = row(6);
-    auto* warn = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(11),
-                                TextRole::primary, box);
-    warn->setColor(Theme::orange);
-    hintRow->addWidget(warn, 0, Qt::AlignTop);
-    dockHint_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, box);
-    dockHint_->setObjectName(QStringLiteral("dockHint"));
-    dockHint_->setWordWrap(true);
-    hintRow->addWidget(dockHint_, 1);
-    layout->addLayout(hintRow);
-    section("dock", box, column);
-  }
-  // Auto-start at login.
-  {
-    auto* box = new QWidget(content);
-    auto* line = row(8);
-    box->setLayout(line);
-    auto* labels = stack(nullptr, 2);
-    selfGuardLabel_ = new Label(QString(), 13, QFont::Normal, TextRole::primary, box);
-    selfGuardLabel_->setObjectName(QStringLiteral("selfGuardLabel"));
-    labels->addWidget(selfGuardLabel_);
-    selfGuardNote_ = new Label(QString(), 11, QFont::Normal, TextRole::faint, box);
-    selfGuardNote_->setObjectName(QStringLiteral("selfGuardNote"));
-    selfGuardNote_->setVisible(!deps_.isProductionApp);
-    labels->addWidget(selfGuardNote_);
-    line->addLayout(labels, 1);
-    selfGuardSwitch_ = new ToggleSwitch(QString(), box);
-    selfGuardSwitch_->setObjectName(QStringLiteral("selfGuardSwitch"));
-    selfGuardSwitch_->setEnabled(deps_.isProductionApp);
-    connect(selfGuardSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
-      // The switch shows the store's state: it changes only once the store
-      // reports the outcome.
-      selfGuardSwitch_->showState(deps_.selfGuard->enabled());
-      if (deps_.isProductionApp) deps_.selfGuard->setEnabled(on);
-    });
-    line->addWidget(selfGuardSwitch_, 0, Qt::AlignVCenter);
-    section("selfGuard", box, column);
-  }
-  // Language: two pills whose labels never change.
-  {
-    auto* pills = new QWidget(content);
-    auto* line = row(8);
-    pills->setLayout(line);
-    for (size_t i = 0; i < kAllLanguages.size(); ++i) {
-      const AppLanguage value = kAllLanguages[i];
-      auto* pill = new PillButton(value == AppLanguage::zh ? QStringLiteral("中文") : QStringLiteral("English"), pills);
-      pill->setObjectName(QStringLiteral("languagePill.") + rawValue(value));
-      connect(pill, &QAbstractButton::clicked, this, [this, value] { deps_.store->setLanguage(value); });
-      languagePills_[i] = pill;
-      line->addWidget(pill);
-    }
-    line->addStretch(1);
-    section("language", pills, column);
-  }
-  // Tutorial and feedback: a hint and an action button each.
-  const auto hintAndButton = [&](const char* name, const QString& symbol, Label*& hint, PrimaryButton*& button,
-                                 void (SettingsSheet::*action)()) {
-    auto* box = new QWidget(content);
-    auto* layout = stack(box, 10);
-    hint = new Label(QString(), 12, QFont::Normal, TextRole::dim, box);
-    hint->setObjectName(QLatin1String(name) + QStringLiteral("Hint"));
-    hint->setWordWrap(true);
-    layout->addWidget(hint);
-    button = new PrimaryButton(QString(), symbol, box);
-    button->setObjectName(QLatin1String(name) + QStringLiteral("Button"));
-    connect(button, &QAbstractButton::clicked, this, action);
-    layout->addWidget(button, 0, Qt::AlignLeft);
-    section(name, box, column);
-  };
-  hintAndButton("tutorial", QStringLiteral("book"), tutorialHint_, tutorialButton_, &SettingsSheet::openTutorialCenter);
-  hintAndButton("feedback", QStringLiteral("envelope"), feedbackHint_, feedbackButton_,
-                &SettingsSheet::openFeedbackEmail);
-  // About: a card with the name, version, tagline and the legal links.
-  {
-    auto* card = new Card(content, 10);
-    card->setObjectName(QStringLiteral("aboutCard"));
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(14, 14, 14, 14);
-    layout->setSpacing(6);
-    // The name and the version stand on one baseline.
-    auto* nameRow = row(8);
-    auto* name = new Label(QStringLiteral("Tollamere"), 14, QFont::Medium, TextRole::primary, card);
-    name->setObjectName(QStringLiteral("aboutName"));
-    name->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    nameRow->addWidget(name, 0, Qt::AlignBottom);
-    nameRow->addStretch(1);
-    aboutVersion_ = new Label(appVersion(), 12, QFont::Normal, TextRole::dim, card);
-    aboutVersion_->setObjectName(QStringLiteral("aboutVersion"));
-    aboutVersion_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
-    const int descents = qRound(QFontMetricsF(name->font()).descent() - QFontMetricsF(aboutVersion_->font()).descent());
-    aboutVersion_->setContentsMargins(0, 0, 0, std::max(0, descents));
-    nameRow->addWidget(aboutVersion_, 0, Qt::AlignBottom);
-    layout->addLayout(nameRow);
-    aboutTagline_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, card);
-    aboutTagline_->setObjectName(QStringLiteral("aboutTagline"));
-    layout->addWidget(aboutTagline_);
-    auto* links = row(14);
-    links->setContentsMargins(0, 4, 0, 0);
-    privacyLink_ = new LinkButton(QString(), 11, card);
-    privacyLink_->setObjectName(QStringLiteral("privacyLink"));
-    connect(privacyLink_, &QAbstractButton::clicked, this, [this] { showLegal(LegalDocKind::privacy); });
-    termsLink_ = new LinkButton(QString(), 11, card);
-    termsLink_->setObjectName(QStringLiteral("termsLink"));
-    connect(termsLink_, &QAbstractButton::clicked, this, [this] { showLegal(LegalDocKind::terms); });
-    links->addWidget(privacyLink_);
-    links->addWidget(termsLink_);
-    links->addStretch(1);
-    layout->addLayout(links);
-    section("about", card, column);
-  }
+  section("appearance", buildAppearance(content), column);
+  section("dock", buildDock(content), column);
+  section("selfGuard", buildSelfGuard(content), column);
+  section("language", buildLanguage(content), column);
+  section("tutorial",
+          buildHintAndButton(content, "tutorial", QStringLiteral("book"), tutorialHint_, tutorialButton_,
+                             &SettingsSheet::openTutorialCenter),
+          column);
+  section("feedback",
+          buildHintAndButton(content, "feedback", QStringLiteral("envelope"), feedbackHint_, feedbackButton_,
+                             &SettingsSheet::openFeedbackEmail),
+          column);
+  section("about", buildAbout(content), column);
   // The maker's announcement, without a title.
   banner_ = new VornelAdBannerView(*deps_.sdk, content);
   column->addWidget(banner_, 0, Qt::AlignLeft);
@@ -256,6 +148,134 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
 
   retranslate();
   syncControls();
+  followChanges();
+}
+
+// Appearance: three pills.
+QWidget* SettingsSheet::buildAppearance(QWidget* content) {
+  return pillRow(
+      content, kAllAppearances, QStringLiteral("appearancePill"), appearancePills_,
+      [](AppearancePreference) { return QString(); },
+      [store = deps_.store](AppearancePreference value) { store->setAppearance(value); });
+}
+
+// Dock icon: the switch and its hint.
+QWidget* SettingsSheet::buildDock(QWidget* content) {
+  auto* box = new QWidget(content);
+  auto* layout = stack(box, 10);
+  auto* switchRow = row(10);
+  dockSwitch_ = new ToggleSwitch(QString(), box);
+  dockSwitch_->setObjectName(QStringLiteral("dockSwitch"));
+  connect(dockSwitch_, &QAbstractButton::toggled, this, [this](bool on) { deps_.store->setShowInDock(on); });
+  dockSwitchLabel_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, box);
+  dockSwitchLabel_->setObjectName(QStringLiteral("dockSwitchLabel"));
+  switchRow->addWidget(dockSwitch_);
+  switchRow->addWidget(dockSwitchLabel_, 1);
+  layout->addLayout(switchRow);
+  auto* hintRow = row(6);
+  auto* warn = SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 11, Theme::orange, box);
+  hintRow->addWidget(warn, 0, Qt::AlignTop);
+  dockHint_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, box);
+  dockHint_->setObjectName(QStringLiteral("dockHint"));
+  dockHint_->setWordWrap(true);
+  hintRow->addWidget(dockHint_, 1);
+  layout->addLayout(hintRow);
+  return box;
+}
+
+// Auto-start at login: the label, the note of a development copy, the switch.
+QWidget* SettingsSheet::buildSelfGuard(QWidget* content) {
+  auto* box = new QWidget(content);
+  auto* line = row(8);
+  box->setLayout(line);
+  auto* labels = stack(nullptr, 2);
+  selfGuardLabel_ = new Label(QString(), 13, QFont::Normal, TextRole::primary, box);
+  selfGuardLabel_->setObjectName(QStringLiteral("selfGuardLabel"));
+  labels->addWidget(selfGuardLabel_);
+  selfGuardNote_ = new Label(QString(), 11, QFont::Normal, TextRole::faint, box);
+  selfGuardNote_->setObjectName(QStringLiteral("selfGuardNote"));
+  selfGuardNote_->setVisible(!deps_.isProductionApp);
+  labels->addWidget(selfGuardNote_);
+  line->addLayout(labels, 1);
+  selfGuardSwitch_ = new ToggleSwitch(QString(), box);
+  selfGuardSwitch_->setObjectName(QStringLiteral("selfGuardSwitch"));
+  selfGuardSwitch_->setEnabled(deps_.isProductionApp);
+  connect(selfGuardSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
+    // The switch shows the store's state: it changes only once the store
+    // reports the outcome.
+    selfGuardSwitch_->showState(deps_.selfGuard->enabled());
+    if (deps_.isProductionApp) deps_.selfGuard->setEnabled(on);
+  });
+  line->addWidget(selfGuardSwitch_, 0, Qt::AlignVCenter);
+  return box;
+}
+
+// Language: two pills whose labels never change.
+QWidget* SettingsSheet::buildLanguage(QWidget* content) {
+  return pillRow(
+      content, kAllLanguages, QStringLiteral("languagePill"), languagePills_,
+      [](AppLanguage value) { return value == AppLanguage::zh ? QStringLiteral("中文") : QStringLiteral("English"); },
+      [store = deps_.store](AppLanguage value) { store->setLanguage(value); });
+}
+
+// Tutorial or feedback: a hint and an action button.
+QWidget* SettingsSheet::buildHintAndButton(QWidget* content, const char* name, const QString& symbol, Label*& hint,
+                                           PrimaryButton*& button, void (SettingsSheet::*action)()) {
+  auto* box = new QWidget(content);
+  auto* layout = stack(box, 10);
+  hint = new Label(QString(), 12, QFont::Normal, TextRole::dim, box);
+  hint->setObjectName(QLatin1String(name) + QStringLiteral("Hint"));
+  hint->setWordWrap(true);
+  layout->addWidget(hint);
+  button = new PrimaryButton(QString(), symbol, box);
+  button->setObjectName(QLatin1String(name) + QStringLiteral("Button"));
+  connect(button, &QAbstractButton::clicked, this, action);
+  layout->addWidget(button, 0, Qt::AlignLeft);
+  return box;
+}
+
+// About: a card with the name, version, tagline and the legal links.
+QWidget* SettingsSheet::buildAbout(QWidget* content) {
+  auto* card = new Card(content, 10);
+  card->setObjectName(QStringLiteral("aboutCard"));
+  auto* layout = new QVBoxLayout(card);
+  layout->setContentsMargins(14, 14, 14, 14);
+  layout->setSpacing(6);
+  // The name and the version stand on one baseline.
+  auto* nameRow = row(8);
+  auto* name = new Label(QStringLiteral("Tollamere"), 14, QFont::Medium, TextRole::primary, card);
+  name->setObjectName(QStringLiteral("aboutName"));
+  name->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+  nameRow->addWidget(name, 0, Qt::AlignBottom);
+  nameRow->addStretch(1);
+  aboutVersion_ = new Label(appVersion(), 12, QFont::Normal, TextRole::dim, card);
+  aboutVersion_->setObjectName(QStringLiteral("aboutVersion"));
+  aboutVersion_->setAlignment(Qt::AlignRight | Qt::AlignBottom);
+  const int descents = qRound(QFontMetricsF(name->font()).descent() - QFontMetricsF(aboutVersion_->font()).descent());
+  aboutVersion_->setContentsMargins(0, 0, 0, std::max(0, descents));
+  nameRow->addWidget(aboutVersion_, 0, Qt::AlignBottom);
+  layout->addLayout(nameRow);
+  aboutTagline_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, card);
+  aboutTagline_->setObjectName(QStringLiteral("aboutTagline"));
+  layout->addWidget(aboutTagline_);
+  auto* links = row(14);
+  links->setContentsMargins(0, 4, 0, 0);
+  privacyLink_ = new LinkButton(QString(), 11, card);
+  privacyLink_->setObjectName(QStringLiteral("privacyLink"));
+  connect(privacyLink_, &QAbstractButton::clicked, this, [this] { showLegal(LegalDocKind::privacy); });
+  termsLink_ = new LinkButton(QString(), 11, card);
+  termsLink_->setObjectName(QStringLiteral("termsLink"));
+  connect(termsLink_, &QAbstractButton::clicked, this, [this] { showLegal(LegalDocKind::terms); });
+  links->addWidget(privacyLink_);
+  links->addWidget(termsLink_);
+  links->addStretch(1);
+  layout->addLayout(links);
+  return card;
+}
+
+// The sheet redraws on every change of the stores, the scheme or the
+// language.
+void SettingsSheet::followChanges() {
   whenLookChanges(this, [this] { retranslate(); });
   connect(deps_.store, &SettingsStore::appearanceChanged, this, [this] { syncControls(); });
   connect(deps_.store, &SettingsStore::languageChanged, this, [this] {

@@ -73,9 +73,19 @@ class SettingsSheet final : public Sheet {
   void showLegal(LegalDocKind kind);
 
  private:
+  // The sections, each built into a box of `content`.
+  QWidget* buildAppearance(QWidget* content);
+  QWidget* buildDock(QWidget* content);
+  QWidget* buildSelfGuard(QWidget* content);
+  QWidget* buildLanguage(QWidget* content);
+  QWidget* buildHintAndButton(QWidget* content, const char* name, const QString& symbol, Label*& hint,
+                              PrimaryButton*& button, void (SettingsSheet::*action)());
+  QWidget* buildAbout(QWidget* content);
+  // Adds `content` to `column` under the section's title.
+  QWidget* section(const char* name, QWidget* content, QVBoxLayout* column);
+  void followChanges();
   void retranslate();
   void syncControls();
-  QWidget* section(const char* name, QWidget* content, QVBoxLayout* column);
 
   Dependencies deps_;
   std::optional<LegalDocKind> legalToShow_;

@@ -24,8 +24,6 @@ class StatusItemController final : public QObject {
   // Creates and shows the tray item. False, creating nothing, when the
   // desktop has no system tray: the caller then shows the main window.
   bool install();
-  bool isInstalled() const { return tray_ != nullptr; }
-  QSystemTrayIcon* trayIcon() const { return tray_.get(); }
 
   // What a click on the item does (the tray's activation reasons).
   void handleClick(QSystemTrayIcon::ActivationReason reason);

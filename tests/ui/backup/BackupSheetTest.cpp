@@ -2,13 +2,14 @@
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "backup/VolumeLock.h"
+#include "presentation/BackupSession.h"
 #include "ui/backup/BackupSheet.h"
 #include "ui/backup/FirstTimeSetupSheet.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
 
 #include "ui/backup/BackupUiTestSupport.h"
-#include "ui/backup/VolumeFixture.h"
+#include "support/VolumeFixture.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -75,10 +76,10 @@ TEST_F(BackupSheetWithoutImageTest, OffersTheFirstTimeSetupAndHandsOverThroughIt
   EXPECT_EQ(named<Label>(sheet, "backupStatTime")->text(), "Never");
 
   // The scan runs off the window's thread and counts what a backup would take.
-  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
-  EXPECT_EQ(sheet->discoveredAgentCount(), 1);
-  EXPECT_EQ(sheet->discoveredLocationCount(), 1);
-  EXPECT_GT(sheet->estimateBytes(), 0);
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().hasScanned(); }));
+  EXPECT_EQ(sheet->session().discoveredAgentCount(), 1);
+  EXPECT_EQ(sheet->session().discoveredLocationCount(), 1);
+  EXPECT_GT(sheet->session().estimateBytes(), 0);
   EXPECT_THAT(named<Label>(sheet, "backupScanResult")->text().toStdString(),
               ::testing::StartsWith("Scanned: 1 agent · 1 location"));
 
@@ -99,8 +100,8 @@ TEST_F(BackupSheetWithoutImageTest, NothingToBackUpWhenNoAgentHasData) {
   BackupEngine& engine = this->engine();
   AgentEntry empty = agentWithData("empty", {});
   BackupSheet* sheet = open({empty}, engine);
-  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
-  EXPECT_EQ(sheet->discoveredAgentCount(), 0);
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().hasScanned(); }));
+  EXPECT_EQ(sheet->session().discoveredAgentCount(), 0);
   EXPECT_EQ(named<PrimaryButton>(sheet, "backupNow")->label(), "Nothing to back up");
 }
 
@@ -108,7 +109,7 @@ TEST_F(BackupSheetWithoutImageTest, TheLanguageSwitchRedrawsEveryText) {
   LanguageScope english(AppLanguage::en);
   BackupEngine& engine = this->engine();
   BackupSheet* sheet = open({}, engine);
-  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().hasScanned(); }));
   const auto texts = [&] {
     QStringList all;
     for (Label* label : sheet->findChildren<Label*>()) all << label->text();
@@ -135,7 +136,7 @@ TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
   createImage(QStringLiteral("pw-for-backup"));
   BackupEngine& engine = this->engine();
   BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}, {"skills/a.md", "skill"}})}, engine);
-  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().hasScanned(); }));
   auto* stage = named<Label>(sheet, "backupStage");
   QStringList stages;
   QObject::connect(&engine, &BackupEngine::stageLabelChanged, sheet, [&] {
@@ -153,7 +154,7 @@ TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
   EXPECT_EQ(named<Label>(sheet, "backupError")->text(), "") << "no error expected";
   EXPECT_THAT(stages, ElementsAre("Preparing…", "Copying files…", "Compressing…", "Verifying integrity…",
                                   "Writing to encrypted backup volume…"));
-  EXPECT_TRUE(sheet->isFlashing());
+  EXPECT_TRUE(sheet->session().isFlashing());
   test::shoot(sheet, "backup-sheet");
   EXPECT_EQ(button->symbol(), "checkmark");
   EXPECT_TRUE(stage->isHidden());
@@ -161,7 +162,7 @@ TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
   EXPECT_EQ(named<Label>(sheet, "backupStatAgentCount")->text(), "1");
   EXPECT_NE(named<Label>(sheet, "backupStatTime")->text(), "Never");
   // The flash ends on its own.
-  EXPECT_TRUE(waitUntil([&] { return !sheet->isFlashing(); }, std::chrono::seconds(5)));
+  EXPECT_TRUE(waitUntil([&] { return !sheet->session().isFlashing(); }, std::chrono::seconds(5)));
   EXPECT_EQ(button->symbol(), "archivebox");
 }
 
@@ -187,7 +188,7 @@ TEST_F(BackupSheetTest, AFailedBackupShowsTheEnginesErrorText) {
   EXPECT_FALSE(details->isExpanded());
   EXPECT_EQ(details->details(), engine.lastErrorText().mid(QStringLiteral("挂载加密卷失败：").size()).trimmed());
   EXPECT_FALSE(error->text().contains(details->details()));
-  EXPECT_FALSE(sheet->isFlashing());
+  EXPECT_FALSE(sheet->session().isFlashing());
   {
     LanguageScope chinese(AppLanguage::zh);
     EXPECT_EQ(error->text(), "密码不正确，加密备份卷没有解锁");
@@ -212,7 +213,7 @@ TEST_F(BackupSheetWithoutImageTest, WhileAnotherOperationUsesTheVolumeNothingEls
   LanguageScope english(AppLanguage::en);
   home_.writeFile(QFileInfo(BackupVolume::defaultImagePath()).fileName() + "/gocryptfs.conf", "{}");
   BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}})}, engine());
-  ASSERT_TRUE(waitUntil([&] { return sheet->hasScanned(); }));
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().hasScanned(); }));
   const char* controls[] = {"backupNow", "backupRestoreFromBackup", "backupExportUSB", "backupImportUSB"};
   for (const char* name : controls) EXPECT_TRUE(named<PaintedButton>(sheet, name)->isEnabled()) << name;
   {

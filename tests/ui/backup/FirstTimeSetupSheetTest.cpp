@@ -4,7 +4,7 @@
 #include "ui/kit/Controls.h"
 
 #include "ui/backup/BackupUiTestSupport.h"
-#include "ui/backup/VolumeFixture.h"
+#include "support/VolumeFixture.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -88,14 +88,6 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   EXPECT_TRUE(!gone.isEmpty() || gone.wait(2000));
 }
 
-TEST_F(FirstTimeSetupFormTest, StrengthGrowsWithKindsOfCharactersAndLength) {
-  using S = FirstTimeSetupSheet::Strength;
-  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("Ab1!"), S::weakest);
-  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("abcdefghij"), S::weak);
-  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("abcdefgh12"), S::medium);
-  EXPECT_EQ(FirstTimeSetupSheet::strengthOf("Abcdefgh12!x"), S::strong);
-}
-
 TEST_F(FirstTimeSetupFormTest, SomethingAlreadyAtThePlaceIsReportedAndTheSheetStaysOpen) {
   LanguageScope chinese(AppLanguage::zh);
   home_.writeFile(QFileInfo(BackupVolume::defaultImagePath()).fileName() + "/keep", "mine");
@@ -104,7 +96,7 @@ TEST_F(FirstTimeSetupFormTest, SomethingAlreadyAtThePlaceIsReportedAndTheSheetSt
   typePasswords(sheet, "password-1", "password-1");
   named<PaintedButton>(sheet, "firstSetupCreate")->click();
   auto* error = named<Label>(sheet, "firstSetupError");
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isCreating(); }));
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isCreating(); }));
   EXPECT_EQ(error->text(), "备份卷已存在，不需要重新创建");
   EXPECT_FALSE(error->isHidden());
   EXPECT_EQ(dones_, 0);
@@ -122,7 +114,7 @@ TEST_F(FirstTimeSetupTest, CreatesTheImageSealsThePasswordProvesItAndCloses) {
   // sheet is dismissed, while it still exists.
   QLineEdit* field = named<QLineEdit>(sheet, "firstSetupPassword");
   named<PaintedButton>(sheet, "firstSetupCreate")->click();
-  EXPECT_TRUE(sheet->isCreating());
+  EXPECT_TRUE(sheet->session().isCreating());
   EXPECT_FALSE(named<QProgressBar>(sheet, "firstSetupBusy")->isHidden());
   EXPECT_FALSE(named<PaintedButton>(sheet, "firstSetupCreate")->isEnabled());
   QSignalSpy gone(sheet, &QObject::destroyed);

@@ -4,6 +4,7 @@
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "backup/RestoreEngine.h"
+#include "presentation/RestoreSession.h"
 #include "ui/backup/RestoreSheet.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
@@ -11,7 +12,7 @@
 #include "support/RegistryJson.h"
 #include "support/ScriptedPrompt.h"
 #include "ui/backup/BackupUiTestSupport.h"
-#include "ui/backup/VolumeFixture.h"
+#include "support/VolumeFixture.h"
 
 #include <QDialog>
 #include <QDir>
@@ -42,21 +43,10 @@ class RestoreSheetTest : public test::VolumeTest {
     createImage(QStringLiteral("restore-pw"));
     alpha_ = agentWithData("alpha", {{"notes.md", "alpha notes"}, {"skills/s.md", "skill"}});
     beta_ = agentWithData("beta", {{"config.json", "{\"b\":1}"}});
-    BackupEngine engine;
-    bool finished = false;
-    engine.runBackup({alpha_, beta_}, [&](const BackupEngine::Result& result) {
-      EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().description().toStdString());
-      finished = true;
-    });
-    ASSERT_TRUE(waitUntil([&] { return finished; }, std::chrono::seconds(90)));
+    backUp({alpha_, beta_});
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_FALSE(BackupVolume::isMounted());
-    engine_.setRegistry(test::registryOfAgents({agentJson("alpha"), agentJson("beta")}));
-  }
-  static QByteArray agentJson(const QString& id) {
-    return QStringLiteral(R"({"id": "%1", "displayName": "%2", "vendor": "Test", "kind": "cli",
-        "identify": {"executableNames": ["%1"]}, "backup": {"includePaths": ["~/.%1"]}})")
-        .arg(id, id.toUpper())
-        .toUtf8();
+    engine_.setRegistry(registryOf({"alpha", "beta"}));
   }
   RestoreSheet* open() {
     auto* sheet = new RestoreSheet(
@@ -93,9 +83,9 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
   QFile::remove(dataPath("beta", "config.json"));
 
   RestoreSheet* sheet = open();
-  ASSERT_TRUE(waitUntil([&] { return sheet->manifest().has_value() && !sheet->isLoading(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
   EXPECT_FALSE(BackupVolume::isMounted()) << "the volume is detached again after reading";
-  EXPECT_FALSE(sheet->isCrossDevice());
+  EXPECT_FALSE(sheet->session().isCrossDevice());
   EXPECT_FALSE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
   EXPECT_EQ(named<Label>(sheet, "restoreAgentName_alpha")->text(), "ALPHA");
   EXPECT_THAT(named<Label>(sheet, "restoreBackupTime")->text().toStdString(), ::testing::StartsWith("Backup: "));
@@ -137,7 +127,7 @@ TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
   QFile::remove(dataPath("alpha", "notes.md"));
   QFile::remove(dataPath("beta", "config.json"));
   RestoreSheet* sheet = open();
-  ASSERT_TRUE(waitUntil([&] { return sheet->manifest().has_value() && !sheet->isLoading(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
   auto* stage = named<Label>(sheet, "restoreStage");
   QStringList stages;
   QObject::connect(&engine_, &RestoreEngine::stageLabelChanged, sheet, [&] {
@@ -181,9 +171,9 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
 
   // Attached already: the sheet reads it as it is and leaves it attached.
   RestoreSheet* sheet = open();
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }, std::chrono::seconds(60)));
-  ASSERT_TRUE(sheet->manifest().has_value());
-  EXPECT_TRUE(sheet->isCrossDevice());
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isLoading(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(sheet->session().manifest().has_value());
+  EXPECT_TRUE(sheet->session().isCrossDevice());
   EXPECT_TRUE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
   EXPECT_EQ(named<Label>(sheet, "restoreCrossDeviceBody")->text(),
             "This backup is from old-laptop, not this computer. All data will be restored to this machine.");
@@ -194,8 +184,8 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
 TEST_F(RestoreSheetTest, WithoutAnImageItSaysThereIsNoBackup) {
   LanguageScope chinese(AppLanguage::zh);
   RestoreSheet* sheet = open();
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }));
-  EXPECT_FALSE(sheet->manifest().has_value());
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isLoading(); }));
+  EXPECT_FALSE(sheet->session().manifest().has_value());
   EXPECT_EQ(named<Label>(sheet, "restoreNoBackup")->text(), "还没有可恢复的备份");
   EXPECT_TRUE(named<PrimaryButton>(sheet, "restoreAll")->isHidden());
 }
@@ -207,7 +197,7 @@ TEST_F(RestoreSheetTest, AFailedRestoreSaysWhyInTheSheetInItsLanguage) {
   backUpTwoAgents();
   ASSERT_FALSE(HasFatalFailure());
   RestoreSheet* sheet = open();
-  ASSERT_TRUE(waitUntil([&] { return sheet->manifest().has_value() && !sheet->isLoading(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
   // The stored password is gone: the restore has to ask.
   PasswordVault::clearCachedPassword();
   PasswordVault::removeStored();
@@ -243,17 +233,13 @@ TEST_F(RestoreSheetTest, ANewerDamagedBackupIsNamedAndTheNewestGoodOneOffered) {
   LanguageScope english(AppLanguage::en);
   backUpTwoAgents();
   ASSERT_FALSE(HasFatalFailure());
-  ASSERT_TRUE(BackupVolume::mount(QStringLiteral("restore-pw")).ok());
-  const QString newer = BackupStorage::rootURL().value() + "/2999-01-01_00-00-00";
-  QDir().mkpath(newer);
-  test::writeBytes(newer + "/manifest.json", "{\"schemaVersion\": 1, \"agents\": [");
-  test::writeBytes(newer + "/backup.tar.gz", "cut");
-  BackupVolume::unmount();
+  addDamagedSnapshot(QStringLiteral("restore-pw"));
+  ASSERT_FALSE(HasFatalFailure());
 
   RestoreSheet* sheet = open();
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isLoading(); }, std::chrono::seconds(60)));
-  ASSERT_TRUE(sheet->manifest().has_value()) << "the older, good backup is offered";
-  EXPECT_EQ(sheet->manifest()->agents.size(), 2);
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isLoading(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(sheet->session().manifest().has_value()) << "the older, good backup is offered";
+  EXPECT_EQ(sheet->session().manifest()->agents.size(), 2);
   auto* note = named<Label>(sheet, "restoreNewerDamaged");
   EXPECT_TRUE(note->isVisibleTo(sheet));
   EXPECT_EQ(note->text(), "A newer backup is damaged and cannot be restored; this is the newest one that can.");

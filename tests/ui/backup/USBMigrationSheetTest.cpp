@@ -7,7 +7,7 @@
 #include "ui/kit/DetailsDisclosure.h"
 
 #include "ui/backup/BackupUiTestSupport.h"
-#include "ui/backup/VolumeFixture.h"
+#include "support/VolumeFixture.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -70,7 +70,7 @@ class USBMigrationSheetTest : public test::VolumeTest {
   }
   void exportPackage(USBMigrationSheet* sheet) {
     named<PrimaryButton>(sheet, "usbAction")->click();
-    ASSERT_TRUE(waitUntil([&] { return !sheet->isRunning(); }, std::chrono::seconds(60)));
+    ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
   }
 
   QString stick_;
@@ -84,18 +84,18 @@ TEST_F(USBMigrationSheetTest, ExportShowsProgressAndWritesThePackage) {
   ASSERT_FALSE(HasFatalFailure());
   USBMigrationSheet* sheet = open(USBMigrationSheet::Mode::exportPkg);
   EXPECT_EQ(named<Label>(sheet, "usbTitle")->text(), "Export to USB");
-  ASSERT_EQ(sheet->volumes(), QStringList{stick_});
-  EXPECT_EQ(sheet->selection(), stick_);
+  ASSERT_EQ(sheet->session().volumes(), QStringList{stick_});
+  EXPECT_EQ(sheet->session().selection(), stick_);
   auto* action = named<PrimaryButton>(sheet, "usbAction");
   EXPECT_EQ(action->label(), "Export");
   action->click();
   EXPECT_EQ(action->label(), "Exporting…");
   EXPECT_FALSE(named<QWidget>(sheet, "usbCancel")->isHidden());
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isRunning(); }, std::chrono::seconds(60)));
-  ASSERT_TRUE(sheet->isDone()) << sheet->statusText().toStdString();
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(sheet->session().isDone()) << sheet->session().statusText().toStdString();
   test::shoot(sheet, "usb-export-done");
-  ASSERT_TRUE(sheet->exportProgress().has_value());
-  const auto& progress = *sheet->exportProgress();
+  ASSERT_TRUE(sheet->session().exportProgress().has_value());
+  const auto& progress = *sheet->session().exportProgress();
   EXPECT_EQ(progress.filesWritten, progress.filesTotal);
   EXPECT_GE(progress.filesTotal, 40);
   EXPECT_EQ(progress.bytesWritten, progress.bytesTotal);
@@ -103,7 +103,7 @@ TEST_F(USBMigrationSheetTest, ExportShowsProgressAndWritesThePackage) {
   EXPECT_EQ(named<Label>(sheet, "usbProgressFiles")->text(),
             QStringLiteral("%1 / %1 files").arg(progress.filesTotal));
   EXPECT_TRUE(USBMigration::hasMigrationPackage(stick_));
-  EXPECT_THAT(sheet->statusText().toStdString(), ::testing::StartsWith("✓ Written to "));
+  EXPECT_THAT(sheet->session().statusText().toStdString(), ::testing::StartsWith("✓ Written to "));
   EXPECT_EQ(action->label(), "Done");
   action->click();
   EXPECT_EQ(closes_, 1);
@@ -116,16 +116,16 @@ TEST_F(USBMigrationSheetTest, CancelRemovesThePartialPackage) {
   USBMigrationSheet* sheet = open(USBMigrationSheet::Mode::exportPkg);
   named<PrimaryButton>(sheet, "usbAction")->click();
   // Cancel as soon as the first progress report is on screen.
-  ASSERT_TRUE(waitUntil([&] { return sheet->exportProgress().has_value() || !sheet->isRunning(); },
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().exportProgress().has_value() || !sheet->session().isRunning(); },
                         std::chrono::seconds(60)));
-  ASSERT_TRUE(sheet->isRunning()) << "the copy ended before it could be cancelled";
+  ASSERT_TRUE(sheet->session().isRunning()) << "the copy ended before it could be cancelled";
   auto* cancel = named<PaintedButton>(sheet, "usbCancel");
   cancel->click();
   EXPECT_EQ(cancel->label(), "Cancelling…");
   EXPECT_FALSE(cancel->isEnabled());
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isRunning(); }, std::chrono::seconds(60)));
-  EXPECT_FALSE(sheet->isDone());
-  EXPECT_EQ(sheet->statusText(), "Export cancelled");
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
+  EXPECT_FALSE(sheet->session().isDone());
+  EXPECT_EQ(sheet->session().statusText(), "Export cancelled");
   EXPECT_FALSE(QFileInfo::exists(stick_ + "/Tollamere-Migration"));
   EXPECT_EQ(named<PrimaryButton>(sheet, "usbAction")->label(), "Export");
 }
@@ -137,7 +137,7 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
   {
     USBMigrationSheet* exporter = open(USBMigrationSheet::Mode::exportPkg);
     exportPackage(exporter);
-    ASSERT_TRUE(exporter->isDone()) << exporter->statusText().toStdString();
+    ASSERT_TRUE(exporter->session().isDone()) << exporter->session().statusText().toStdString();
     delete exporter;
   }
   // The new machine: no image, no stored password.
@@ -147,7 +147,7 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
 
   USBMigrationSheet* sheet = open(USBMigrationSheet::Mode::importPkg);
   EXPECT_EQ(named<Label>(sheet, "usbTitle")->text(), "Import from USB");
-  ASSERT_TRUE(waitUntil([&] { return sheet->preview().has_value(); }, std::chrono::seconds(20)));
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().preview().has_value(); }, std::chrono::seconds(20)));
   EXPECT_EQ(named<Label>(sheet, "usbRowSourceDevice")->text(), BackupManifest::currentDeviceName());
   EXPECT_EQ(named<Label>(sheet, "usbRowOS")->text(), BackupManifest::currentOSVersion());
   EXPECT_FALSE(named<Label>(sheet, "usbRowBackupSize")->text().isEmpty());
@@ -160,41 +160,28 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
   password->setText("wrong-password");
   action->click();
   EXPECT_EQ(action->label(), "Importing…");
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isRunning(); }, std::chrono::seconds(60)));
-  EXPECT_FALSE(sheet->isDone());
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
+  EXPECT_FALSE(sheet->session().isDone());
   // Said in the window's language; gocryptfs's own words only behind Details.
-  EXPECT_EQ(sheet->statusText(), "The password is wrong: the encrypted backup volume stays locked.");
-  EXPECT_TRUE(sheet->statusIsFailure());
+  EXPECT_EQ(sheet->session().statusText(), "The password is wrong: the encrypted backup volume stays locked.");
+  EXPECT_TRUE(sheet->session().statusIsFailure());
   auto* details = named<DetailsDisclosure>(sheet, "usbStatusDetails");
   EXPECT_FALSE(details->isHidden());
   EXPECT_FALSE(details->details().isEmpty());
-  EXPECT_FALSE(sheet->statusText().contains(details->details()));
+  EXPECT_FALSE(sheet->session().statusText().contains(details->details()));
   EXPECT_TRUE(password->text().isEmpty());
   EXPECT_FALSE(PasswordVault::openStored().has_value()) << "a refused password is not kept";
 
   password->setText("right-password");
   action->click();
-  ASSERT_TRUE(waitUntil([&] { return !sheet->isRunning(); }, std::chrono::seconds(60)));
-  ASSERT_TRUE(sheet->isDone()) << sheet->statusText().toStdString();
-  EXPECT_THAT(sheet->statusText().toStdString(), ::testing::StartsWith("✓ Imported encrypted backup volume "));
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
+  ASSERT_TRUE(sheet->session().isDone()) << sheet->session().statusText().toStdString();
+  EXPECT_THAT(sheet->session().statusText().toStdString(), ::testing::StartsWith("✓ Imported encrypted backup volume "));
   EXPECT_TRUE(BackupVolume::exists());
   EXPECT_EQ(BackupVolume::imageURL(), BackupVolume::defaultImagePath());
   PasswordVault::clearCachedPassword();
   EXPECT_EQ(PasswordVault::openStored(), QStringLiteral("right-password"));
   EXPECT_TRUE(password->isHidden());
-}
-
-TEST_F(USBMigrationSheetTest, EtaAndSpeedTexts) {
-  LanguageScope english(AppLanguage::en);
-  USBMigration::ExportProgress p;
-  EXPECT_EQ(USBMigrationSheet::etaText(p), "Calculating time left…");
-  p.bytesTotal = 100'000'000;
-  p.bytesWritten = 40'000'000;
-  p.bytesPerSecond = 2'000'000;
-  EXPECT_EQ(USBMigrationSheet::etaText(p), "30s left");
-  EXPECT_EQ(USBMigrationSheet::speedText(p), "2.0 MB/s");
-  p.bytesPerSecond = 500'000;
-  EXPECT_EQ(USBMigrationSheet::etaText(p), "2m left");
 }
 
 }  // namespace

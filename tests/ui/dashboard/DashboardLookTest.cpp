@@ -1,11 +1,12 @@
 // The dashboard as drawn, in both schemes and both languages. With
 // TLR_SCREENSHOT_DIR set, the four pictures are also written there
 // (dashboard-<scheme>-<language>.png).
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
 #include <QApplication>
@@ -86,7 +87,7 @@ TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
       << pixel(total->mapTo(&view, QPoint(total->width() - 8, total->height() - 8))).name().toStdString();
   // Each state button in its colours: red faulted, green running, gradient launch.
   auto buttonColour = [&](const QString& id) {
-    RowStateButton* b = view.rowView(id)->stateButton();
+    SecondaryButton* b = view.rowView(id)->stateButton();
     return pixel(b->mapTo(&view, QPoint(3, b->height() / 2)));
   };
   const QColor faulted = buttonColour("coder"), running = buttonColour("studio"), launch = buttonColour("helper");

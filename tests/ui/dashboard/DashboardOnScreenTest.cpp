@@ -2,11 +2,12 @@
 // two stand-in agents in a test registry, one running. Clicking the stopped
 // row's Launch with xdotool starts that agent, and the next scans see it
 // running. Skips when Xvfb or xdotool is missing.
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
 #include "support/AppFixture.h"
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/kit/Controls.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
@@ -173,7 +174,7 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   ASSERT_EQ(twin.rowViews().size(), 2);
   AgentRowView* stopped = twin.rowViews().at(1);
   ASSERT_EQ(stopped->item().id, "beta");
-  ASSERT_EQ(stopped->stateButton()->kind(), RowStateButton::Kind::launch);
+  ASSERT_EQ(stopped->state(), RowState::launch);
   const QPoint target = stopped->stateButton()->mapTo(&twin, stopped->stateButton()->rect().center());
   AgentRowView* running = twin.rowViews().at(0);
   const QPoint origin(wx.captured(1).toInt(), wy.captured(1).toInt());

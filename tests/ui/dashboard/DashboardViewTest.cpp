@@ -1,13 +1,13 @@
-#include "DashboardTestSupport.h"
+#include "presentation/DashboardTestSupport.h"
 
 #include "support/RegistryJson.h"
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/dashboard/RowLight.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
-#include "ui/dashboard/RowLight.h"
 
 #include <QApplication>
 #include <QDir>
@@ -150,24 +150,24 @@ TEST_F(DashboardViewTest, RowTextsAndTooltipsByState) {
   model.update({faulted, running, stopped}, {runningRecord(faulted, 1), runningRecord(running, 2)});
 
   // Faulted beats running: the red button, though the light is green.
-  RowStateButton* f = row("faulted")->stateButton();
-  EXPECT_EQ(f->kind(), RowStateButton::Kind::faulted);
-  EXPECT_EQ(f->text(), "Faulted");
+  SecondaryButton* f = row("faulted")->stateButton();
+  EXPECT_EQ(row("faulted")->state(), RowState::faulted);
+  EXPECT_EQ(f->label(), "Faulted");
   EXPECT_EQ(f->toolTip(), "Click to view fault details");
   EXPECT_EQ(row("faulted")->statusLight()->state(), LightState::working);
   EXPECT_EQ(row("faulted")->kindChip()->text(), "App");
 
-  RowStateButton* r = row("running")->stateButton();
-  EXPECT_EQ(r->kind(), RowStateButton::Kind::running);
-  EXPECT_EQ(r->text(), "Running");
+  SecondaryButton* r = row("running")->stateButton();
+  EXPECT_EQ(row("running")->state(), RowState::running);
+  EXPECT_EQ(r->label(), "Running");
   EXPECT_EQ(r->toolTip(), "Click for details (open / stop / restart, etc.)");
   EXPECT_EQ(row("running")->kindChip()->text(), "CLI");
   EXPECT_TRUE(row("running")->lockMark()->isVisibleTo(row("running")));
   EXPECT_EQ(row("running")->lockMark()->toolTip(), "Locked online");
 
-  RowStateButton* s = row("stopped")->stateButton();
-  EXPECT_EQ(s->kind(), RowStateButton::Kind::launch);
-  EXPECT_EQ(s->text(), "Launch");
+  SecondaryButton* s = row("stopped")->stateButton();
+  EXPECT_EQ(row("stopped")->state(), RowState::launch);
+  EXPECT_EQ(s->label(), "Launch");
   EXPECT_EQ(s->toolTip(), "Launch Stopped & Co");
   EXPECT_EQ(s->accessibleName(), "Launch");
   EXPECT_EQ(row("stopped")->statusLight()->state(), LightState::idle);
@@ -213,9 +213,9 @@ TEST_F(DashboardViewTest, ToolbarButtonsTooltipsAndSheets) {
   EXPECT_EQ(view->addButton()->toolTip(), "Add Agent");
   EXPECT_EQ(view->backupButton()->toolTip(), "Backup & Restore");
   EXPECT_EQ(view->settingsButton()->toolTip(), "Settings");
-  EXPECT_EQ(view->addButton()->systemName(), "plus");
-  EXPECT_EQ(view->backupButton()->systemName(), "archivebox");
-  EXPECT_EQ(view->settingsButton()->systemName(), "gearshape");
+  EXPECT_EQ(view->addButton()->symbol(), "plus");
+  EXPECT_EQ(view->backupButton()->symbol(), "archivebox");
+  EXPECT_EQ(view->settingsButton()->symbol(), "gearshape");
 
   // Without sheets the buttons do nothing, and nothing wrong.
   model.update({agentEntry("a")}, {});
@@ -276,11 +276,11 @@ TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
   // No scan in between: the dashboard rebuilt the rows itself.
   EXPECT_EQ(row("p"), p);
   EXPECT_EQ(p->item().bigStatusText, QString::fromUtf8("未运行"));
-  EXPECT_EQ(p->stateButton()->text(), QString::fromUtf8("启动"));
+  EXPECT_EQ(p->stateButton()->label(), QString::fromUtf8("启动"));
   EXPECT_EQ(p->stateButton()->toolTip(), QString::fromUtf8("启动 p"));
   EXPECT_EQ(p->kindChip()->text(), QString::fromUtf8("插件"));
   EXPECT_EQ(row("c")->kindChip()->text(), "CLI");
-  EXPECT_EQ(row("c")->stateButton()->text(), QString::fromUtf8("运行中"));
+  EXPECT_EQ(row("c")->stateButton()->label(), QString::fromUtf8("运行中"));
   EXPECT_EQ(view->findChild<Label*>("heroTagline")->text(), QString::fromUtf8("为 AI Agent 保驾护航"));
   EXPECT_EQ(view->findChild<Label*>("heroTitle")->text(), "Tollamere");
   EXPECT_EQ(view->findChild<SectionTitle*>("panelTitle")->shownText(), QString::fromUtf8("实时状态"));
@@ -291,7 +291,7 @@ TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
   EXPECT_EQ(view->settingsButton()->accessibleName(), QString::fromUtf8("设置"));
   SettingsStore::shared().setLanguage(AppLanguage::en);
   EXPECT_EQ(view->findChild<SectionTitle*>("panelTitle")->shownText(), "LIVE STATUS");
-  EXPECT_EQ(p->stateButton()->text(), "Launch");
+  EXPECT_EQ(p->stateButton()->label(), "Launch");
 }
 
 TEST_F(DashboardViewTest, RowsAreKeptByIdAndReorderedInPlace) {
@@ -326,7 +326,7 @@ TEST_F(DashboardViewTest, ANewEventMarksItsRowAndTheOpenSheetFollows) {
 
   // A hang marks the row at once, without a scan, and the sheet gets it.
   EventStore::shared().append(AgentEvent::make("ide", AgentEventType::hangDetected));
-  EXPECT_EQ(row("ide")->stateButton()->kind(), RowStateButton::Kind::faulted);
+  EXPECT_EQ(row("ide")->state(), RowState::faulted);
   ASSERT_EQ(detailUpdates.size(), 1);
   EXPECT_TRUE(detailUpdates[0].isFaulted);
   EXPECT_TRUE(view->selectedItem()->isFaulted);
@@ -360,8 +360,8 @@ TEST_F(DashboardViewTest, RowsGetTheirSetupActionFromOffTheMainThreadAndTheOpenS
   test::finishOffMainWork();
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.find("[Discovery]"), std::string::npos) << "no data discovery for drawing rows: " << err;
-  EXPECT_TRUE(row("claude-code-cli")->hasSetupAction());
-  EXPECT_FALSE(row("plain")->hasSetupAction());
+  EXPECT_TRUE(row("claude-code-cli")->item().setupAction.has_value());
+  EXPECT_FALSE(row("plain")->item().setupAction.has_value());
   ASSERT_FALSE(detailUpdates.isEmpty()) << "the open sheet follows the answer";
   EXPECT_EQ(detailUpdates.last().setupAction,
             SetupCatalog::Action::openConfigDirs({QUrl::fromLocalFile(home.path() + "/.claude")}));

@@ -4,7 +4,6 @@
 #include "support/gui/WrappedLines.h"
 #include "ui/kit/Alert.h"
 
-#include "ui/detail/DetailControls.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/kit/Controls.h"
 
@@ -247,7 +246,7 @@ TEST_F(DetailSheetTest, TurningOffTheLockOfAManagedAgentDisablesItsJobWithoutWai
 
 TEST_F(DetailSheetTest, LaunchAndStopAreBusyUntilTheirDelayedCompletions) {
   auto sheet = open(item(kCli, false), true);
-  auto* launch = find<ActionButton>(sheet.get(), "actionLaunch");
+  auto* launch = find<SecondaryButton>(sheet.get(), "actionLaunch");
   launch->click();
   EXPECT_TRUE(launch->isBusy());
   EXPECT_FALSE(launch->isEnabled());
@@ -258,7 +257,7 @@ TEST_F(DetailSheetTest, LaunchAndStopAreBusyUntilTheirDelayedCompletions) {
   EXPECT_TRUE(launch->isEnabled());
 
   sheet->setItem(item(kCli, true));
-  auto* stop = find<ActionButton>(sheet.get(), "actionStop");
+  auto* stop = find<SecondaryButton>(sheet.get(), "actionStop");
   stop->click();
   stop->click();
   EXPECT_EQ(callbacks.count("stop"), 1);
@@ -368,7 +367,7 @@ TEST_F(DetailSheetTest, TheManualDoctorOpensItsOutputAndStoresTheResultEvenAfter
   const QByteArray json = withExtra(kCli, R"("doctor":{"command":["cli1","doctor"]})");
   doctorResults.setResult("cli1", doctorRun(0, 0.5));
   auto sheet = open(item(json, true));  // never shown, so no automatic run
-  auto* button = find<OutlinedButton>(sheet.get(), "doctorButton");
+  auto* button = find<SecondaryButton>(sheet.get(), "doctorButton");
   button->click();
   EXPECT_TRUE(sheet->isDoctorRunning());
   EXPECT_FALSE(button->isEnabled());
@@ -438,7 +437,7 @@ TEST_F(DetailSheetTest, TheEnabledUninstallButtonStandsOutAsMuchAsTheOtherAction
   auto sheet = open(item(json, true), true);
   // How far a button's outline stands from the sheet behind it.
   const auto standout = [&](const char* name) {
-    auto* button = find<OutlinedButton>(sheet.get(), name);
+    auto* button = find<SecondaryButton>(sheet.get(), name);
     const QImage face = button->grab().toImage();
     const QColor edge = face.pixelColor(1, face.height() / 2);
     const QColor back = Theme::current().background;
@@ -469,7 +468,7 @@ TEST_F(DetailSheetTest, UninstallIsOffWhileLockedAndItsDoneClosesTheSheet) {
   lockOnline.setLocked("cli1", true);
   auto sheet = open(item(json, true), true);
   ASSERT_TRUE(shown(sheet.get(), "detailUninstallSection"));
-  auto* button = find<OutlinedButton>(sheet.get(), "uninstallButton");
+  auto* button = find<SecondaryButton>(sheet.get(), "uninstallButton");
   EXPECT_FALSE(button->isEnabled());
   EXPECT_TRUE(shown(sheet.get(), "uninstallLockHint"));
   EXPECT_EQ(labelText(sheet.get(), "uninstallLockHint"), "Turn off Locked-online to uninstall");

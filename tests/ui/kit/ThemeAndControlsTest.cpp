@@ -5,20 +5,25 @@
 #include "support/gui/WrappedLines.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
+#include "ui/kit/Glyphs.h"
 #include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
 #include <QAccessible>
+#include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <QtMath>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 using namespace tlr;
 
@@ -243,6 +248,158 @@ TEST(PaintedControls, DisabledButtonsAreDrawnClearlyFainter) {
     EXPECT_EQ(enabledAlpha, 255);
     EXPECT_LT(disabledAlpha, 128);
   }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, ABusyButtonShowsATurningSpinnerInItsSymbolsPlaceAtFullStrength) {
+  SecondaryButton withSymbol(QStringLiteral("Diagnose"), QStringLiteral("stethoscope"));
+  SecondaryButton withoutSymbol(QStringLiteral("Fixing…"), QString());
+  const QSize symbolSize = withSymbol.sizeHint();
+  const QSize plainSize = withoutSymbol.sizeHint();
+  withSymbol.resize(symbolSize);
+  const QImage idle = renderOnTransparent(withSymbol);
+  withSymbol.setBusy(true);
+  withoutSymbol.setBusy(true);
+  EXPECT_EQ(withSymbol.sizeHint(), symbolSize) << "the symbol's room holds the spinner";
+  EXPECT_EQ(withoutSymbol.sizeHint().width(), plainSize.width() + 11 + 6) << "room made for the spinner";
+  EXPECT_NE(renderOnTransparent(withSymbol), idle) << "the spinner stands in the symbol's place";
+
+  // Busy and so not usable, it is drawn as strongly as when usable.
+  const qint64 busy = totalAlpha(renderOnTransparent(withSymbol));
+  withSymbol.setEnabled(false);
+  EXPECT_EQ(totalAlpha(renderOnTransparent(withSymbol)), busy);
+  withSymbol.setBusy(false);
+  EXPECT_LT(totalAlpha(renderOnTransparent(withSymbol)), totalAlpha(idle) / 2);
+
+  // It turns while shown.
+  withoutSymbol.resize(withoutSymbol.sizeHint());
+  withoutSymbol.show();
+  const QImage first = withoutSymbol.grab().toImage();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return withoutSymbol.grab().toImage() != first; }, 2000));
+}
+
+TEST(PaintedControls, ADividerIsTheSeparatorOrALineOfItsOwnStrengthInEachScheme) {
+  Appearance::shared();
+  for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
+    SettingsStore::shared().setAppearance(preference);
+    const Theme::Roles r = Theme::current();
+    Divider separator;
+    Divider faint(0.06, 0.2);
+    for (Divider* line : {&separator, &faint}) {
+      line->resize(40, 1);
+      EXPECT_EQ(line->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+      EXPECT_EQ(line->maximumHeight(), 1);
+    }
+    EXPECT_EQ(renderOnTransparent(separator).pixelColor(20, 0).alpha(), r.separator().alpha());
+    EXPECT_EQ(renderOnTransparent(faint).pixelColor(20, 0).alpha(), r.contrast(r.dark ? 0.06 : 0.2).alpha());
+  }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, APlainLinkButtonIsPaddedTextInItsRoleColourNamedByIt) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  LinkButton cancel(QStringLiteral("Cancel"), 12);
+  cancel.setPlain(TextRole::dim);
+  EXPECT_EQ(cancel.accessibleName(), QStringLiteral("Cancel"));
+  const QFontMetricsF m(Theme::font(12));
+  EXPECT_EQ(cancel.sizeHint(),
+            QSize(qCeil(m.horizontalAdvance(QStringLiteral("Cancel"))) + 16, qCeil(m.height()) + 10));
+  cancel.resize(cancel.sizeHint());
+  const QImage img = renderOnTransparent(cancel);
+  // The darkest ink is the dim text colour, not the accent of a link.
+  QColor ink = Qt::transparent;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x)
+      if (img.pixelColor(x, y).alpha() > ink.alpha()) ink = img.pixelColor(x, y);
+  EXPECT_GT(ink.alpha(), 200);
+  const QColor dim = Theme::current().textDim;
+  EXPECT_NEAR(ink.red(), dim.red(), 24);
+  EXPECT_NEAR(ink.blue(), dim.blue(), 24);
+  EXPECT_EQ(img.pixelColor(2, img.height() / 2).alpha(), 0) << "padded, no face";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIcon) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  IconTile tile(40, 8, 10);
+  EXPECT_EQ(tile.size(), QSize(40, 40));
+  EXPECT_FALSE(tile.hasPicture());
+  const QColor placeholder = renderOnTransparent(tile).pixelColor(20, 20);
+  EXPECT_LT(std::abs(placeholder.red() - placeholder.blue()), 8) << "grey without a picture";
+  EXPECT_LT(placeholder.red(), 240);
+
+  QPixmap red(16, 16);
+  red.fill(Qt::red);
+  tile.setPicture(red, false);
+  QImage img = renderOnTransparent(tile);
+  EXPECT_EQ(img.pixelColor(20, 20).rgb(), QColor(Qt::red).rgb()) << "the picture in the middle";
+  EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::white).rgb()) << "inset 10 on the white tile";
+  tile.setPicture(red, true);
+  img = renderOnTransparent(tile);
+  EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::red).rgb()) << "an application's icon fills the tile";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, ACardsOwnFillMayFollowTheSchemeAndItsEdgeBeFainter) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  Card card(nullptr, 10);
+  card.resize(60, 40);
+  card.setFill([] { return Theme::current().dark ? QColor(Qt::red) : QColor(Qt::blue); });
+  EXPECT_EQ(renderOnTransparent(card).pixelColor(30, 20).rgb(), QColor(Qt::blue).rgb());
+  SettingsStore::shared().setAppearance(AppearancePreference::dark);
+  EXPECT_EQ(renderOnTransparent(card).pixelColor(30, 20).rgb(), QColor(Qt::red).rgb());
+
+  card.setFill(QColor(Qt::transparent));
+  const int standard = renderOnTransparent(card).pixelColor(30, 0).alpha();
+  card.setEdge(0.036, 0.5);
+  const int faint = renderOnTransparent(card).pixelColor(30, 0).alpha();
+  EXPECT_GT(faint, 0);
+  EXPECT_LT(faint, standard / 2);
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, APlainIconTileLiesHalfAPixelInsideItsButtonTheToolbarsFillsIt) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  IconButton plain(QStringLiteral("arrow.clockwise"), QString(), 22);
+  IconButton toolbar(QStringLiteral("plus"), QString(), 22);
+  toolbar.setLook(&IconButton::toolbarLook);
+  const QImage plainImg = renderOnTransparent(plain);
+  const QImage toolbarImg = renderOnTransparent(toolbar);
+  const int tileAlpha = plainImg.pixelColor(2, 11).alpha();
+  EXPECT_GT(tileAlpha, 0);
+  EXPECT_NEAR(plainImg.pixelColor(0, 11).alpha(), tileAlpha / 2.0, 2) << "the outer column half covered";
+  EXPECT_GE(toolbarImg.pixelColor(0, 11).alpha(), toolbarImg.pixelColor(2, 11).alpha()) << "filled and edged";
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
+TEST(PaintedControls, ASymbolFillsItsSideAtTheTopLeftInAColourThatMayFollowTheScheme) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  const auto painted = [](const QString& symbol, QSize square, qreal side, const QColor& color) {
+    QImage img(square, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    Glyphs::paint(p, symbol, QRectF(0, 0, side, side), color);
+    return img;
+  };
+  // A fractional side: the square is rounded up, the symbol drawn at the
+  // side itself, from the top-left corner.
+  SymbolView stop(QStringLiteral("stop.fill"), 20.5, [] { return Theme::current().text; });
+  EXPECT_EQ(stop.size(), QSize(21, 21));
+  EXPECT_EQ(renderOnTransparent(stop), painted(QStringLiteral("stop.fill"), {21, 21}, 20.5, Theme::current().text));
+
+  // The function is asked at every paint: the symbol follows the scheme.
+  SettingsStore::shared().setAppearance(AppearancePreference::dark);
+  EXPECT_EQ(renderOnTransparent(stop).pixelColor(10, 10).rgb(), Theme::current().text.rgb());
+
+  // At a font's size: on whole pixels, filling them.
+  std::unique_ptr<SymbolView> lock(SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber));
+  EXPECT_EQ(lock->size(), QSize(13, 13));  // 11 × 1.1 rounded up
+  EXPECT_EQ(renderOnTransparent(*lock), painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::amber));
   SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
 

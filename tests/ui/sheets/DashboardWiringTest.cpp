@@ -1,14 +1,16 @@
 // The sheets as the dashboard presents them.
-#include "ui/dashboard/DashboardModel.h"
-#include "ui/dashboard/DashboardTestSupport.h"
+#include "app/BackupSheetsWiring.h"
+#include "app/DashboardSheetWiring.h"
+#include "presentation/DashboardModel.h"
+#include "presentation/DashboardTestSupport.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
 #include "ui/detail/DoctorOutputSheet.h"
-#include "ui/shell/MainWindow.h"
 #include "ui/sheets/AddAgentSheet.h"
-#include "ui/sheets/UninstallSheet.h"
 #include "ui/sheets/SheetTestSupport.h"
+#include "ui/sheets/UninstallSheet.h"
+#include "ui/shell/MainWindow.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
@@ -103,6 +105,7 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
   window.move(300, 100);
   window.show();
   installDashboardSheets(*view);
+  installBackupSheets(*view);
   model.update({*registry->lookup("tlr-agent")}, {});
   const QRect home = window.geometry();
   ASSERT_EQ(home.size(), QSize(680, 560));

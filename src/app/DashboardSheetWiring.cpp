@@ -1,0 +1,42 @@
+#include "app/DashboardSheetWiring.h"
+
+#include "ui/dashboard/DashboardSheets.h"
+#include "ui/dashboard/DashboardView.h"
+#include "ui/detail/AgentDetailSheet.h"
+#include "ui/sheets/AddAgentSheet.h"
+#include "ui/sheets/UninstallSheet.h"
+#include "ui/shell/SettingsSheet.h"
+
+#include <QPointer>
+
+namespace tlr {
+
+// Where the sheets of the detail, sheets and shell areas join the dashboard
+// (the backup sheets join it in BackupSheetsWiring.cpp): no area includes
+// another, so each joins here.
+void installDashboardSheets(DashboardView& dashboard) {
+  DashboardSheets sheets = dashboard.sheets();
+  sheets.detail = [](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
+    auto* sheet = new AgentDetailSheet(item, callbacks, parent);
+    return DashboardSheets::Detail{sheet, [guard = QPointer<AgentDetailSheet>(sheet)](const DashboardAgentItem& i) {
+                                     if (guard) guard->setItem(i);
+                                   }};
+  };
+  // The detail sheet's Uninstall opens the uninstall sheet over it.
+  AgentDetailSheet::setUninstallSheetFactory([](QWidget* parent, const AgentEntry& entry, std::function<void()> onClose,
+                                                std::function<void()> onDone) -> Sheet* {
+    return new UninstallSheet(entry, std::move(onClose), std::move(onDone), parent);
+  });
+  sheets.addAgent = [](QWidget* parent, std::shared_ptr<const AgentRegistry> registry, const QSet<QString>& installedIds,
+                       std::function<void()> onClose, std::function<void()> onDidInstall) {
+    auto* sheet =
+        new AddAgentSheet(std::move(registry), installedIds, std::move(onClose), std::move(onDidInstall), parent);
+    return DashboardSheets::AddAgent{sheet, [guard = QPointer<AddAgentSheet>(sheet)](const QSet<QString>& ids) {
+                                       if (guard) guard->setInstalledIds(ids);
+                                     }};
+  };
+  sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
+  dashboard.setSheets(std::move(sheets));
+}
+
+}  // namespace tlr

@@ -1,0 +1,141 @@
+#include "presentation/AgentDetailLogic.h"
+
+#include "core/DoctorResultStore.h"
+#include "core/SettingsStore.h"
+#include "platform/Log.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QUrl>
+
+namespace tlr::AgentDetailLogic {
+namespace {
+
+QString text(AppLanguage language, const LocKey& key) { return SettingsStore::dict(language, key); }
+
+QString joined(const QStringList& words) { return words.join(QLatin1Char(' ')); }
+
+bool hasItems(const std::optional<QStringList>& list) { return list && !list->isEmpty(); }
+
+}  // namespace
+
+std::optional<QString> dashboardUrl(const AgentEntry& entry) {
+  if (!entry.dashboardUrl || entry.dashboardUrl->trimmed().isEmpty()) return std::nullopt;
+  const QUrl url(*entry.dashboardUrl, QUrl::StrictMode);
+  if (!url.isValid() || url.scheme().isEmpty()) return std::nullopt;
+  return *entry.dashboardUrl;
+}
+
+ActionRow actionRow(const AgentEntry& entry) {
+  if (entry.kind == AgentEntry::Kind::idePlugin) return ActionRow::none;
+  if (hasItems(entry.tuiCommand)) return ActionRow::console;
+  if (entry.kind == AgentEntry::Kind::desktopApp) return ActionRow::open;
+  if (dashboardUrl(entry)) return ActionRow::dashboard;
+  return ActionRow::launchOrStop;
+}
+
+QString capitalizedWords(const QString& text) {
+  QString out = text.toLower();
+  bool wordStart = true;
+  for (qsizetype i = 0; i < out.size(); ++i) {
+    const QChar c = out.at(i);
+    if (c.isSpace()) {
+      wordStart = true;
+    } else if (wordStart) {
+      out[i] = c.toUpper();
+      wordStart = false;
+    }
+  }
+  return out;
+}
+
+QString kindBadge(AgentEntry::Kind kind, AppLanguage language) {
+  switch (kind) {
+    case AgentEntry::Kind::desktopApp:
+      return text(language, LocKey::agentKindApp());
+    case AgentEntry::Kind::cli:
+      return text(language, LocKey::agentKindCli());
+    case AgentEntry::Kind::idePlugin:
+      return text(language, LocKey::agentKindPlugin());
+  }
+  return {};
+}
+
+bool offersUninstall(const AgentEntry& entry) {
+  if (!entry.uninstall) return false;
+  const AgentEntry::Uninstall& u = *entry.uninstall;
+  return hasItems(u.paths) || hasItems(u.userDataPaths) || (u.preCommands && !u.preCommands->isEmpty());
+}
+
+QString setupButtonText(const SetupCatalog::Action& action, AppLanguage language) {
+  if (action.kind == SetupCatalog::Action::Kind::runCommand) return text(language, LocKey::detailSetupButton());
+  return QStringLiteral("打开配置目录");
+}
+
+QString setupHint(const SetupCatalog::Action& action, AppLanguage language) {
+  if (action.kind == SetupCatalog::Action::Kind::runCommand)
+    return text(language, LocKey::detailSetupHint(joined(action.command)));
+  QString dir;
+  if (!action.configDirs.isEmpty()) {
+    QString path = action.configDirs.first().toLocalFile();
+    if (path.isEmpty()) path = action.configDirs.first().path();
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+    dir = QFileInfo(path).fileName();
+  }
+  if (dir.isEmpty()) dir = text(language, LocKey::setupConfigDirFallback());
+  return text(language, LocKey::setupHintOpenInFinder(dir));
+}
+
+QString restartButtonText(const AgentEntry& entry, bool faulted, AppLanguage language) {
+  if (faulted) return text(language, LocKey::restartBtnFaulted());
+  return text(language, entry.restart ? LocKey::restartBtnGateway() : LocKey::restartBtnAgent());
+}
+
+QString restartHint(const AgentEntry& entry, AppLanguage language) {
+  if (entry.restart) return text(language, LocKey::restartHintCmd(joined(entry.restart->command)));
+  return text(language, LocKey::restartHintKill());
+}
+
+QString restartConfirmTitle(const AgentEntry& entry, AppLanguage language) {
+  return text(language, LocKey::agentRestartConfirmTitle(entry.localizedDisplayName()));
+}
+
+QString restartConfirmMessage(const AgentEntry& entry, AppLanguage language) {
+  if (entry.restart) return text(language, LocKey::restartConfirmGateway(joined(entry.restart->command)));
+  return text(language, LocKey::restartConfirmKill());
+}
+
+QString doctorHint(const AgentEntry& entry, AppLanguage language) {
+  return text(language, LocKey::doctorHintCmd(entry.doctor ? joined(entry.doctor->command) : QString()));
+}
+
+QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language) {
+  if (result.detectedIssues.isEmpty()) return text(language, LocKey::detailDoctorBannerNoIssuesTitle());
+  return text(language, LocKey::detailDoctorBannerHasIssuesTitle(result.detectedIssues.size()));
+}
+
+QString doctorBannerSubtitle(const AgentDoctor::Result& result, AppLanguage language) {
+  return text(language, result.detectedIssues.isEmpty() ? LocKey::detailDoctorBannerNoIssuesSubtitle()
+                                                         : LocKey::detailDoctorBannerHasIssuesSubtitle());
+}
+
+QString eventTime(const AgentEvent& event, const QTimeZone& zone) {
+  return event.date().toTimeZone(zone).toString(QStringLiteral("HH:mm"));
+}
+
+bool autoRunDoctorIfNeeded(const AgentEntry& entry, DoctorResultStore& store, const DoctorAction& onDoctor) {
+  if (!entry.doctor || !onDoctor) return false;
+  if (!store.beginAutoRun(entry.id)) return false;
+  const QString name = entry.localizedDisplayName();
+  log("[AutoDoctor] ", name + QStringLiteral(" detail sheet 打开 → 自动跑 doctor"));
+  onDoctor([store = QPointer<DoctorResultStore>(&store), id = entry.id,
+            name](std::optional<AgentDoctor::Result> result) {
+    if (!store) return;
+    const qsizetype issues = result ? result->detectedIssues.size() : -1;
+    store->finishAutoRun(id, std::move(result));
+    if (issues >= 0) log("[AutoDoctor] ", name + QStringLiteral(" 自动 doctor 完成 · %1 个已知问题").arg(issues));
+  });
+  return true;
+}
+
+}  // namespace tlr::AgentDetailLogic

@@ -1,0 +1,137 @@
+#include "presentation/BackupSession.h"
+
+#include "backup/BackupVolume.h"
+#include "backup/VolumeLock.h"
+#include "core/AgentDataDiscovery.h"
+#include "platform/OffMain.h"
+#include "platform/Opener.h"
+
+#include <QPointer>
+
+namespace tlr {
+
+namespace {
+
+struct ScanResult {
+  int agents = 0;
+  int locations = 0;
+  qint64 bytes = 0;
+};
+
+struct VolumeFigures {
+  std::optional<qint64> used;
+  std::optional<qint64> free;
+};
+
+}  // namespace
+
+BackupSession::BackupSession(QList<AgentEntry> installedAgents, BackupEngine& engine, QObject* parent)
+    : QObject(parent), agents_(std::move(installedAgents)), engine_(engine) {
+  flashTimer_.setSingleShot(true);
+  flashTimer_.setInterval(kFlashMilliseconds);
+  connect(&flashTimer_, &QTimer::timeout, this, &BackupSession::changed);
+  connect(&engine_, &BackupEngine::stageLabelChanged, this, &BackupSession::changed);
+  connect(&engine_, &BackupEngine::isRunningChanged, this, &BackupSession::changed);
+  connect(&engine_, &BackupEngine::lastErrorChanged, this, &BackupSession::changed);
+  connect(&engine_, &BackupEngine::lastBackupChanged, this, &BackupSession::changed);
+  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &BackupSession::changed);
+}
+
+bool BackupSession::hasImage() const { return BackupVolume::exists(); }
+
+std::optional<QString> BackupSession::imagePath() const {
+  return BackupVolume::exists() ? BackupVolume::imageURL() : std::nullopt;
+}
+
+bool BackupSession::nothingToBackUp() const { return scanned_ && !scanning_ && discoveredAgents_ == 0; }
+
+QString BackupSession::stageText() const { return engine_.isRunning() ? engine_.stageLabelText() : QString(); }
+
+std::optional<EngineMessage> BackupSession::failure() const {
+  if (engine_.isRunning()) return std::nullopt;
+  return engine_.lastFailure();
+}
+
+bool BackupSession::volumeInUse() const { return engine_.isRunning() || VolumeActivity::shared().busy(); }
+
+bool BackupSession::canBackUp() const { return hasImage() && !volumeInUse() && !nothingToBackUp(); }
+
+void BackupSession::open() {
+  engine_.refreshLastBackupFromVolume();
+  refreshVolume();
+  scan();
+}
+
+void BackupSession::refreshVolume() {
+  const std::optional<QString> image = imagePath();
+  if (!image) {
+    volumeUsed_.reset();
+    hostFree_.reset();
+    Q_EMIT changed();
+    return;
+  }
+  runOffMain(
+      this,
+      [path = *image] {
+        VolumeFigures figures;
+        figures.used = BackupVolume::directorySize(path);
+        figures.free = BackupVolume::hostFreeSpace();
+        return figures;
+      },
+      [this](VolumeFigures figures) {
+        volumeUsed_ = figures.used;
+        hostFree_ = figures.free;
+        Q_EMIT changed();
+      });
+}
+
+void BackupSession::scan() {
+  if (scanning_) return;
+  scanning_ = true;
+  Q_EMIT changed();
+  runOffMain(
+      this,
+      [agents = agents_] {
+        ScanResult result;
+        for (const AgentEntry& entry : agents) {
+          const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
+          if (found.isEmpty()) continue;
+          ++result.agents;
+          result.locations += int(found.size());
+          for (const DiscoveredPath& place : found) result.bytes += BackupVolume::directorySize(place.path());
+        }
+        return result;
+      },
+      [this](ScanResult result) {
+        scanning_ = false;
+        scanned_ = true;
+        discoveredAgents_ = result.agents;
+        discoveredLocations_ = result.locations;
+        estimateBytes_ = result.bytes;
+        Q_EMIT changed();
+      });
+}
+
+void BackupSession::backUpNow() {
+  if (engine_.isRunning() || !hasImage() || VolumeActivity::shared().busy()) return;
+  flashTimer_.stop();
+  engine_.runBackup(agents_, [session = QPointer<BackupSession>(this)](const BackupEngine::Result& result) {
+    if (!session) return;
+    if (result.ok()) session->flashTimer_.start();
+    session->refreshVolume();
+    Q_EMIT session->changed();
+  });
+  Q_EMIT changed();
+}
+
+void BackupSession::revealImage() const {
+  if (const std::optional<QString> image = BackupVolume::imageURL()) Opener::reveal(*image);
+}
+
+void BackupSession::setupEnded() {
+  // When the image exists now, its figures replace the way to set it up.
+  refreshVolume();
+  engine_.refreshLastBackupFromVolume();
+}
+
+}  // namespace tlr

@@ -1,0 +1,125 @@
+#include "presentation/InstallSession.h"
+
+#include "core/DependencyGuides.h"
+#include "core/SettingsStore.h"
+#include "platform/OffMain.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+namespace tlr {
+namespace {
+
+QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
+
+}  // namespace
+
+InstallSession::InstallSession(AgentEntry entry, QObject* parent, AgentInstaller installer)
+    : QObject(parent), entry_(std::move(entry)), installer_(installer) {}
+
+qsizetype InstallSession::failureCount() const {
+  return std::count_if(allResults_.cbegin(), allResults_.cend(), [](const StepResult& r) { return !r.success; });
+}
+
+std::optional<QString> InstallSession::howToOpenExecutable() const {
+  if (phase_ != Phase::done || failureCount() > 0) return std::nullopt;
+  const auto& names = entry_.identify.executableNames;
+  if (!names || names->isEmpty()) return std::nullopt;
+  return names->first();
+}
+
+CommandList InstallSession::recipeCommands() const {
+  return entry_.install ? entry_.install->commands.value_or(CommandList()) : CommandList();
+}
+
+QList<InstallSession::Requirement> InstallSession::recipeRequirements() const {
+  return entry_.install ? entry_.install->requirements.value_or(QList<Requirement>()) : QList<Requirement>();
+}
+
+void InstallSession::start() { runCheck(); }
+
+void InstallSession::recheck() {
+  phase_ = Phase::checking;
+  Q_EMIT changed();
+  runCheck();
+}
+
+void InstallSession::runCheck() {
+  // The lookups touch the file system; the answer comes back on the main
+  // thread, and not at all once the session is gone.
+  runOffMain(
+      this, [requirements = recipeRequirements()] { return AgentInstaller::missingRequirements(requirements); },
+      [this](const QList<Requirement>& missing) { continueAfterCheck(missing); });
+}
+
+void InstallSession::continueAfterCheck(const QList<Requirement>& missing) {
+  if (!missing.isEmpty()) {
+    missingReqs_ = missing;
+    phase_ = Phase::missing;
+    Q_EMIT changed();
+    return;
+  }
+  if (entry_.install && entry_.install->useTerminal.value_or(false)) {
+    startTerminalInstall();
+    return;
+  }
+  phase_ = Phase::running;
+  startInstall();
+}
+
+void InstallSession::startInstall() {
+  executingSteps_.clear();
+  Q_EMIT changed();
+  const QPointer<InstallSession> self(this);
+  installer_.executeCommands(
+      entry_.localizedDisplayName(), recipeCommands(),
+      [self](const StepResult& step) {
+        if (!self) return;
+        self->executingSteps_.append(step);
+        Q_EMIT self->changed();
+      },
+      [self](const QList<StepResult>& steps) {
+        if (!self) return;
+        self->allResults_ = steps;
+        self->phase_ = Phase::done;
+        Q_EMIT self->changed();
+      });
+}
+
+void InstallSession::startTerminalInstall() {
+  const bool ok = installer_.openInTerminal(recipeCommands());
+  const StepResult step = ok ? StepResult::make(text(LocKey::installSheetTerminalOpened()), true)
+                             : StepResult::make(text(LocKey::installSheetTerminalFailed()), false,
+                                                text(LocKey::installOsascriptFailed()));
+  executingSteps_ = {step};
+  allResults_ = {step};
+  phase_ = Phase::done;
+  Q_EMIT changed();
+}
+
+void InstallSession::bootstrapAndRetry(const Requirement& requirement) {
+  const std::optional<CommandList> commands = DependencyGuides::bootstrapFor(requirement.command);
+  if (!commands) return;
+  phase_ = Phase::running;
+  executingSteps_ = {StepResult::make(text(LocKey::installBootstrapLabel(requirement.command)), true)};
+  Q_EMIT changed();
+  const QPointer<InstallSession> self(this);
+  installer_.executeCommands(
+      text(LocKey::installBootstrapAgentName(requirement.command)), *commands,
+      [self](const StepResult& step) {
+        if (!self) return;
+        self->executingSteps_.append(step);
+        Q_EMIT self->changed();
+      },
+      [self](const QList<StepResult>&) {
+        if (self) self->runCheck();
+      });
+}
+
+bool InstallSession::runDependencyInTerminal(const CommandList& commands) {
+  return installer_.openInTerminal(
+      DependencyGuides::fillEchoPlaceholders(commands, SettingsStore::shared().language()));
+}
+
+}  // namespace tlr

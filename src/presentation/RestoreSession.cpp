@@ -1,0 +1,137 @@
+#include "presentation/RestoreSession.h"
+
+#include "backup/RestoreEngine.h"
+#include "backup/VolumeLock.h"
+#include "presentation/BackupTexts.h"
+
+#include <QPointer>
+#include <QStringList>
+
+#include <memory>
+
+namespace tlr {
+
+using backuptext::text;
+
+RestoreSession::RestoreSession(RestoreEngine& engine, AgentRestored onAgentRestored, QObject* parent)
+    : QObject(parent), engine_(engine), onAgentRestored_(std::move(onAgentRestored)) {
+  connect(&engine_, &RestoreEngine::stageLabelChanged, this, &RestoreSession::changed);
+  connect(&engine_, &RestoreEngine::isRunningChanged, this, &RestoreSession::changed);
+  connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &RestoreSession::changed);
+}
+
+bool RestoreSession::isCrossDevice() const {
+  return manifest_ && manifest_->device.macHashShort != BackupManifest::currentMacHashShort();
+}
+
+bool RestoreSession::newerIsDamaged() const { return manifest_ && engine_.damagedNewerCount() > 0; }
+
+std::optional<QString> RestoreSession::agentName(const QString& agentId) const {
+  if (!manifest_) return std::nullopt;
+  for (const BackupManifest::AgentBackup& agent : manifest_->agents) {
+    if (agent.id == agentId) return agent.displayName.isEmpty() ? agent.id : agent.displayName;
+  }
+  return std::nullopt;
+}
+
+QString RestoreSession::agentStats(const BackupManifest::AgentBackup& agent) {
+  QStringList parts;
+  // "1 skill", "2 skills": the English unit is singular for one.
+  auto counted = [](qint64 count, const LocKey& unit, const char* singular) {
+    return QString::number(count) + QLatin1Char(' ') +
+           (count == 1 && backuptext::english() ? QString::fromLatin1(singular) : text(unit));
+  };
+  parts << counted(agent.stats.skills, LocKey::restoreStatSkillsUnit(), "skill");
+  parts << text(LocKey::restoreStatMemoryLabel()) + QLatin1Char(' ') + backuptext::bytes(agent.stats.memoryBytes);
+  parts << counted(agent.stats.tasks, LocKey::restoreStatTasksUnit(), "task");
+  parts << backuptext::bytes(agent.totalBytes);
+  return parts.join(QStringLiteral(" · "));
+}
+
+bool RestoreSession::isRunning() const { return engine_.isRunning(); }
+
+QString RestoreSession::stageText() const { return engine_.isRunning() ? engine_.stageLabelText() : QString(); }
+
+bool RestoreSession::volumeInUse() const { return engine_.isRunning() || VolumeActivity::shared().busy(); }
+
+bool RestoreSession::canRestoreAgent() const { return manifest_ && !volumeInUse() && !loading_; }
+
+bool RestoreSession::canRestoreAll() const { return canRestoreAgent() && !manifest_->agents.isEmpty(); }
+
+QString RestoreSession::successText() const {
+  if (!restoredName_) return {};
+  if (restoredAll_)
+    return backuptext::pick(QStringLiteral("✓ Restored all agents"), QStringLiteral("✓ 已恢复全部 Agent"));
+  return backuptext::pick(QStringLiteral("✓ Restored "), QStringLiteral("✓ 已恢复 ")) + *restoredName_;
+}
+
+void RestoreSession::load() {
+  loadError_.reset();
+  loading_ = true;
+  Q_EMIT changed();
+  // The reading runs off the main thread; a volume that is set up but not
+  // attached is attached for that moment (the password prompt, when one is
+  // needed, still comes to the main thread) and detached again, so the
+  // engine finds it as it was and attaches it for its own run.
+  engine_.inspect([session = QPointer<RestoreSession>(this)](const std::optional<RestoreError>& error) {
+    if (!session) return;
+    session->loading_ = false;
+    if (error) session->loadError_ = error->message();
+    session->manifest_ = session->engine_.currentManifest();
+    Q_EMIT session->manifestChanged();
+    Q_EMIT session->changed();
+  });
+}
+
+void RestoreSession::restoreAll() {
+  if (manifest_) run(std::nullopt);
+}
+
+void RestoreSession::restoreAgent(const QString& agentId) {
+  if (agentName(agentId)) run(agentId);
+}
+
+void RestoreSession::run(const std::optional<QString>& agentId) {
+  // The ids to announce: the one agent, or every agent of the snapshot.
+  QStringList ids;
+  QString name;
+  if (agentId) {
+    ids << *agentId;
+    name = agentName(*agentId).value_or(*agentId);
+  } else if (manifest_) {
+    for (const auto& agent : manifest_->agents) ids << agent.id;
+  }
+  // The announcement must reach the presenter even when this session is
+  // gone meanwhile: the data is back either way.
+  auto announce = onAgentRestored_;
+  // A request refused because a restore is already under way is answered at
+  // once, inside the call, with no error: nothing was restored then. Every
+  // other answer comes later and is shown, a failure as well as a success.
+  auto inCall = std::make_shared<bool>(true);
+  auto done = [session = QPointer<RestoreSession>(this), announce, ids, inCall, all = !agentId,
+               name](const std::optional<RestoreError>& error) {
+    if (*inCall && !error) return;
+    if (!error && announce) {
+      for (const QString& id : ids) announce(id);
+    }
+    if (!session) return;
+    if (error) {
+      session->failure_ = error->message();
+    } else {
+      session->restoredAll_ = all;
+      session->restoredName_ = name;
+    }
+    Q_EMIT session->changed();
+  };
+  failure_.reset();
+  restoredName_.reset();
+  if (agentId) {
+    engine_.restoreAgent(*agentId, std::move(done));
+  } else {
+    engine_.restoreAll(std::move(done));
+  }
+  *inCall = false;
+  Q_EMIT changed();
+}
+
+}  // namespace tlr

@@ -1,0 +1,144 @@
+#include "presentation/UninstallSession.h"
+
+#include "core/ByteSizeText.h"
+#include "core/SettingsStore.h"
+#include "platform/OffMain.h"
+
+#include <QPointer>
+
+namespace tlr {
+
+UninstallSession::UninstallSession(AgentEntry entry, QObject* parent, AgentUninstaller uninstaller)
+    : QObject(parent), entry_(std::move(entry)), uninstaller_(uninstaller) {
+  if (entry_.uninstall) {
+    commands_ = entry_.uninstall->preCommands.value_or(CommandList());
+    standardPaths_ = entry_.uninstall->paths.value_or(QStringList());
+    userDataPaths_ = entry_.uninstall->userDataPaths.value_or(QStringList());
+  }
+}
+
+bool UninstallSession::isEmpty() const {
+  return commands_.isEmpty() && standardPaths_.isEmpty() && userDataPaths_.isEmpty();
+}
+
+void UninstallSession::begin() {
+  checkedPaths_ = QSet<QString>(standardPaths_.cbegin(), standardPaths_.cend());
+  checkedUserDataPaths_.clear();
+  Q_EMIT changed();
+  // Folders are walked whole, which can take long: the sizes come back all at
+  // once on the main thread, and not at all once the session is gone.
+  runOffMain(
+      this,
+      [paths = standardPaths_ + userDataPaths_] {
+        QHash<QString, quint64> sizes;
+        for (const QString& path : paths) sizes.insert(path, AgentUninstaller::sizeOnDisk(path));
+        return sizes;
+      },
+      [this](const QHash<QString, quint64>& sizes) {
+        pathSizes_ = sizes;
+        measured_ = true;
+        Q_EMIT changed();
+      });
+}
+
+UninstallSession::PathState UninstallSession::state(const QString& path) const {
+  const auto it = pathSizes_.constFind(path);
+  if (it == pathSizes_.cend()) return PathState::unmeasured;
+  return *it > 0 ? PathState::present : PathState::missing;
+}
+
+std::optional<quint64> UninstallSession::size(const QString& path) const {
+  const auto it = pathSizes_.constFind(path);
+  if (it == pathSizes_.cend()) return std::nullopt;
+  return *it;
+}
+
+bool UninstallSession::isChecked(Group group, const QString& path) const { return checkedSet(group).contains(path); }
+
+void UninstallSession::setChecked(Group group, const QString& path, bool checked) {
+  if (phase_ != Phase::preview || !canToggle(path) || isChecked(group, path) == checked) return;
+  QSet<QString>& set = checkedSet(group);
+  if (checked)
+    set.insert(path);
+  else
+    set.remove(path);
+  Q_EMIT choiceChanged();
+}
+
+bool UninstallSession::canUninstall() const {
+  return !checkedPaths_.isEmpty() || !checkedUserDataPaths_.isEmpty() || !commands_.isEmpty();
+}
+
+quint64 UninstallSession::checkedTotal() const {
+  quint64 total = 0;
+  for (const QString& path : checkedPaths_ | checkedUserDataPaths_) total += pathSizes_.value(path, 0);
+  return total;
+}
+
+QStringList UninstallSession::pathsToRemove() const {
+  QStringList paths;
+  for (const QString& path : standardPaths_) {
+    if (checkedPaths_.contains(path) && !paths.contains(path)) paths.append(path);
+  }
+  for (const QString& path : userDataPaths_) {
+    if (checkedUserDataPaths_.contains(path) && !paths.contains(path)) paths.append(path);
+  }
+  return paths;
+}
+
+void UninstallSession::start() {
+  if (phase_ != Phase::preview) return;
+  const QStringList paths = pathsToRemove();
+  phase_ = Phase::executing;
+  executingSteps_.clear();
+  Q_EMIT changed();
+  const QPointer<UninstallSession> self(this);
+  uninstaller_.execute(
+      entry_.localizedDisplayName(), commands_, paths,
+      [self](const StepResult& step) {
+        if (!self) return;
+        self->executingSteps_.append(step);
+        Q_EMIT self->changed();
+      },
+      [self](const QList<StepResult>& steps) {
+        if (!self) return;
+        self->allResults_ = steps;
+        self->phase_ = Phase::done;
+        Q_EMIT self->changed();
+      });
+}
+
+QList<StepResult> UninstallSession::failedSteps() const {
+  QList<StepResult> failed;
+  for (const StepResult& step : allResults_) {
+    if (!step.success) failed.append(step);
+  }
+  return failed;
+}
+
+QString UninstallSession::buttonLabel(AppLanguage language) const {
+  const quint64 total = checkedTotal();
+  if (total == 0) return SettingsStore::dict(language, LocKey::uninstallSheetButton());
+  return SettingsStore::dict(language, LocKey::uninstallSheetButtonSize(decimalByteCount(total)));
+}
+
+QString UninstallSession::summary(AppLanguage language) const {
+  const qsizetype failures = failedSteps().size();
+  if (failures == 0) return SettingsStore::dict(language, LocKey::uninstallSheetSuccess());
+  return SettingsStore::dict(language, LocKey::uninstallSheetWithFailures(failures));
+}
+
+QString UninstallSession::failureBody(AppLanguage language) const {
+  return SettingsStore::dict(language, LocKey::uninstallWarnBody(failedSteps().size()));
+}
+
+QStringList UninstallSession::failureLines(AppLanguage language) const {
+  const QList<StepResult> failed = failedSteps();
+  QStringList lines;
+  for (qsizetype i = 0; i < failed.size() && i < kListedFailures; ++i) lines.append("• " + failed[i].label);
+  if (failed.size() > kListedFailures)
+    lines.append(SettingsStore::dict(language, LocKey::uninstallWarnMore(failed.size() - kListedFailures)));
+  return lines;
+}
+
+}  // namespace tlr

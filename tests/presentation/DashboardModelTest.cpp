@@ -1,0 +1,257 @@
+#include "presentation/DashboardTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace tlr {
+namespace {
+
+using test::agentEntry;
+using test::runningRecord;
+using Kind = AgentEntry::Kind;
+
+class DashboardModelTest : public ::testing::Test, protected test::DashboardFixture {};
+
+TEST_F(DashboardModelTest, NoInstalledAgentsStillPublishesAnEmptyList) {
+  int published = 0;
+  QObject::connect(&model, &DashboardModel::dashboardItemsChanged, [&] { ++published; });
+  model.update({agentEntry("a")}, {});
+  model.update({}, {});
+  EXPECT_TRUE(model.dashboardItems().isEmpty());
+  EXPECT_EQ(published, 2);
+  // The same lists again publish again.
+  model.refresh();
+  EXPECT_EQ(published, 3);
+}
+
+TEST_F(DashboardModelTest, RowsFollowTheWeightsAndKeepInstalledOrderAmongEquals) {
+  model.setWatcher(&actions);
+  const AgentEntry app1 = agentEntry("app1", Kind::desktopApp), app2 = agentEntry("app2", Kind::desktopApp);
+  const AgentEntry cliRun = agentEntry("cliRun"), cliLocked = agentEntry("cliLocked");
+  const AgentEntry plugin = agentEntry("plugin", Kind::idePlugin), pluginRun = agentEntry("pluginRun", Kind::idePlugin);
+  const AgentEntry appLockedRun = agentEntry("appLockedRun", Kind::desktopApp);
+  const AgentEntry thr1 = agentEntry("thr1", Kind::desktopApp), thr2 = agentEntry("thr2");
+  lockOnline.setLocked("cliLocked", true);
+  lockOnline.setLocked("appLockedRun", true);
+  lockOnline.setLocked("pluginRun", true);
+  lockOnline.setLocked("thr1", true);
+  actions.throttled = {"thr1", "thr2"};
+
+  model.update({thr1, app1, plugin, cliRun, thr2, app2, cliLocked, pluginRun, appLockedRun},
+               {runningRecord(cliRun, 11), runningRecord(pluginRun, 12), runningRecord(appLockedRun, 13),
+                runningRecord(thr1, 14)});
+  // 0 appLockedRun, 2 pluginRun, 11 cliRun, 101 cliLocked, 110 app1, 110 app2,
+  // 112 plugin, then both throttled rows in installed order.
+  EXPECT_EQ(ids(), (QStringList{"appLockedRun", "pluginRun", "cliRun", "cliLocked", "app1", "app2", "plugin",
+                                "thr1", "thr2"}));
+  EXPECT_EQ(DashboardModel::orderWeight(row("appLockedRun")), 0);
+  EXPECT_EQ(DashboardModel::orderWeight(row("pluginRun")), 2);
+  EXPECT_EQ(DashboardModel::orderWeight(row("cliRun")), 11);
+  EXPECT_EQ(DashboardModel::orderWeight(row("cliLocked")), 101);
+  EXPECT_EQ(DashboardModel::orderWeight(row("app2")), 110);
+  EXPECT_EQ(DashboardModel::orderWeight(row("plugin")), 112);
+  EXPECT_EQ(DashboardModel::orderWeight(row("thr1")), 1000);
+
+  // A throttled, running agent sorts last yet is shown running and faulted.
+  const DashboardAgentItem& t = row("thr1");
+  EXPECT_TRUE(t.isRunning);
+  EXPECT_TRUE(t.isThrottled);
+  EXPECT_TRUE(t.isFaulted);
+  EXPECT_EQ(t.bigStatusText, QString::fromUtf8("有故障"));
+
+  // Reversing the installed order reverses the order among equal weights only.
+  model.update({app2, app1, cliRun}, {runningRecord(cliRun, 11)});
+  EXPECT_EQ(ids(), (QStringList{"cliRun", "app2", "app1"}));
+}
+
+TEST_F(DashboardModelTest, WithoutAWatcherNothingIsThrottled) {
+  actions.throttled = {"a"};
+  model.update({agentEntry("a"), agentEntry("b")}, {});
+  EXPECT_FALSE(row("a").isThrottled);
+  EXPECT_FALSE(row("a").isFaulted);
+  EXPECT_EQ(ids(), (QStringList{"a", "b"}));
+  model.setWatcher(&actions);
+  model.refresh();
+  EXPECT_TRUE(row("a").isThrottled);
+  EXPECT_EQ(ids(), (QStringList{"b", "a"}));
+}
+
+TEST_F(DashboardModelTest, OnlyTheNewestEventDecidesTheFaultMark) {
+  settings.setLanguage(AppLanguage::en);
+  const QList<AgentEntry> installed{agentEntry("crashThenStart"), agentEntry("crashThenLock"),
+                                    agentEntry("hungRunning"),    agentEntry("runaway"),
+                                    agentEntry("quiet"),          agentEntry("startThenCrash"),
+                                    agentEntry("oom")};
+  addEvent("crashThenStart", AgentEventType::exitedAbnormal);
+  addEvent("crashThenStart", AgentEventType::started);
+  addEvent("crashThenLock", AgentEventType::exitedAbnormal);
+  addEvent("crashThenLock", AgentEventType::lockOnlineEnabled);
+  addEvent("hungRunning", AgentEventType::hangDetected);
+  addEvent("runaway", AgentEventType::runawayDetected, "cpu 180%");
+  addEvent("startThenCrash", AgentEventType::started);
+  addEvent("startThenCrash", AgentEventType::exitedAbnormal);
+  addEvent("oom", AgentEventType::killedByOOM);
+  // Events of other agents in between do not hide an agent's own.
+  addEvent("someoneElse", AgentEventType::started);
+
+  model.update(installed, {runningRecord(installed[2], 20), runningRecord(installed[3], 21),
+                           runningRecord(installed[0], 22)});
+  EXPECT_FALSE(row("crashThenStart").isFaulted);
+  EXPECT_EQ(row("crashThenStart").bigStatusText, "Running");
+  EXPECT_FALSE(row("crashThenLock").isFaulted);
+  EXPECT_EQ(row("crashThenLock").bigStatusText, "Stopped");
+  EXPECT_TRUE(row("hungRunning").isFaulted);
+  EXPECT_TRUE(row("hungRunning").isRunning);
+  EXPECT_EQ(row("hungRunning").bigStatusText, "Faulted");
+  EXPECT_TRUE(row("runaway").isFaulted);
+  EXPECT_FALSE(row("quiet").isFaulted);
+  EXPECT_TRUE(row("startThenCrash").isFaulted);
+  EXPECT_TRUE(row("oom").isFaulted);
+  // The fault mark plays no part in the order: running rows come first.
+  EXPECT_EQ(ids().mid(0, 3), (QStringList{"crashThenStart", "hungRunning", "runaway"}));
+
+  // A new event shows at once: the model follows the event log.
+  addEvent("hungRunning", AgentEventType::restarted);
+  EXPECT_FALSE(row("hungRunning").isFaulted);
+  EXPECT_EQ(row("hungRunning").bigStatusText, "Running");
+}
+
+TEST_F(DashboardModelTest, StatusWordsFollowTheLanguageAtOnce) {
+  model.setWatcher(&actions);
+  actions.throttled = {"f"};
+  const AgentEntry r = agentEntry("r"), s = agentEntry("s"), f = agentEntry("f");
+  settings.setLanguage(AppLanguage::zh);
+  model.update({r, s, f}, {runningRecord(r, 5)});
+  EXPECT_EQ(row("r").bigStatusText, QString::fromUtf8("运行中"));
+  EXPECT_EQ(row("s").bigStatusText, QString::fromUtf8("未运行"));
+  EXPECT_EQ(row("f").bigStatusText, QString::fromUtf8("有故障"));
+  settings.setLanguage(AppLanguage::en);
+  EXPECT_EQ(row("r").bigStatusText, "Running");
+  EXPECT_EQ(row("s").bigStatusText, "Stopped");
+  EXPECT_EQ(row("f").bigStatusText, "Faulted");
+}
+
+TEST_F(DashboardModelTest, FlagsComeFromTheStoresAndTheRunningRecord) {
+  const AgentEntry managed = agentEntry("managed"), plain = agentEntry("plain");
+  lockOnline.setLocked("plain", true);
+  model.update({managed, plain}, {runningRecord(managed, 7, /*launchdManaged=*/true)});
+  EXPECT_TRUE(row("managed").isLaunchdManaged);
+  EXPECT_TRUE(row("managed").isRunning);
+  EXPECT_FALSE(row("managed").isLockedOnline);
+  EXPECT_TRUE(row("plain").isLockedOnline);
+  EXPECT_FALSE(row("plain").isLaunchdManaged);
+  EXPECT_FALSE(row("plain").isRunning);
+  EXPECT_EQ(row("plain").entry.id, "plain");
+  EXPECT_EQ(model.installedIds(), (QSet<QString>{"managed", "plain"}));
+  EXPECT_EQ(model.lastRunning().size(), 1);
+}
+
+TEST_F(DashboardModelTest, EmbeddedCommandLineAgentNamesItsParentRow) {
+  settings.setLanguage(AppLanguage::en);
+  const AgentEntry ide = agentEntry("ide", Kind::desktopApp), other = agentEntry("other", Kind::desktopApp);
+  AgentEntry cli = agentEntry("cli");
+  cli.displayNameEN = "Coder CLI";
+  cli.displayNameZH = QString::fromUtf8("编码助手");
+  model.update({ide, other, cli}, {runningRecord(ide, 100), runningRecord(cli, 101, false, QString("ide"))});
+  EXPECT_EQ(row("ide").embeddedCliPID, std::optional<pid_t>(101));
+  EXPECT_EQ(row("ide").embeddedCliName, std::optional<QString>("Coder CLI"));
+  EXPECT_FALSE(row("other").embeddedCliPID.has_value());
+  EXPECT_FALSE(row("other").embeddedCliName.has_value());
+  // The same record makes the command-line agent's own row a running one.
+  EXPECT_TRUE(row("cli").isRunning);
+  EXPECT_FALSE(row("cli").embeddedCliPID.has_value());
+
+  // An embedded record whose parent has no row, and a running agent that is
+  // not installed, show nothing.
+  const AgentEntry stray = agentEntry("stray");
+  model.update({other}, {runningRecord(stray, 300, false, QString("gone")), runningRecord(cli, 301, false, QString("other"))});
+  EXPECT_EQ(ids(), QStringList{"other"});
+  EXPECT_EQ(row("other").embeddedCliPID, std::optional<pid_t>(301));
+}
+
+TEST_F(DashboardModelTest, DuplicatesAreToleratedAndTheFirstRecordWins) {
+  const AgentEntry ide = agentEntry("ide", Kind::desktopApp), cliA = agentEntry("cliA"), cliB = agentEntry("cliB");
+  model.update({ide, cliA, ide, cliB},
+               {runningRecord(cliA, 10, false, QString("ide")), runningRecord(cliB, 11, false, QString("ide")),
+                runningRecord(ide, 12, /*launchdManaged=*/false), runningRecord(ide, 13, /*launchdManaged=*/true)});
+  // One row per id, the embedded process and the running record each the
+  // first given.
+  EXPECT_EQ(ids(), (QStringList{"ide", "cliA", "cliB"}));
+  EXPECT_EQ(row("ide").embeddedCliPID, std::optional<pid_t>(10));
+  EXPECT_FALSE(row("ide").isLaunchdManaged);
+}
+
+TEST_F(DashboardModelTest, AnEventsDetailSaysWhatHappenedInTheWindowsLanguage) {
+  const auto text = [](AgentEventType type, const QString& details, AppLanguage language) {
+    return DashboardModel::eventText(AgentEvent{QUuid::createUuid(), "a", type, 1, details}, language);
+  };
+  using T = AgentEventType;
+  struct Case {
+    AgentEventType type;
+    QString stored;  // as the watcher records it, in either language
+    QString en;
+    QString zh;
+  };
+  const Case cases[] = {
+      {T::restarted, "用户主动退出", "Manual stop", "用户主动退出"},
+      {T::restarted, "Stop failed", "Stop failed", "退出失败"},
+      {T::recovered, "用户手动启动", "Manual launch", "用户手动启动"},
+      {T::restarted, "Manual restart → new pid 4242", "Manual restart → new pid 4242", "用户主动重启 → 新 pid 4242"},
+      {T::throttled, "Restart failed: no terminal", "Restart failed: no terminal", "重启失败：no terminal"},
+      {T::restarted, "诊断完成 exit=0 · 无已知问题", "Diagnosis done, exit 0 · no known issues",
+       "诊断完成 exit=0 · 无已知问题"},
+      {T::restarted, "诊断完成 exit=1 · 识别 2 个问题", "Diagnosis done, exit 1 · 2 known issues found",
+       "诊断完成 exit=1 · 识别 2 个问题"},
+      {T::restarted, "修复成功 [stale-token] Updated ~/.x.json: a", "Fix succeeded [stale-token] Updated ~/.x.json: a",
+       "修复成功 [stale-token] Updated ~/.x.json: a"},
+      {T::restarted, "修复失败 [port] exit 3", "Fix failed [port] exit 3", "修复失败 [port] exit 3"},
+      // A detail nothing recognises is shown as it was written.
+      {T::throttled, "relaunch: no such program", "relaunch: no such program", "relaunch: no such program"},
+      {T::runawayDetected, "CPU 持续 95% 超过 30s", "CPU 持续 95% 超过 30s", "CPU 持续 95% 超过 30s"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text(c.type, c.stored, AppLanguage::en), c.en) << c.stored.toStdString();
+    EXPECT_EQ(text(c.type, c.stored, AppLanguage::zh), c.zh) << c.stored.toStdString();
+  }
+}
+
+TEST_F(DashboardModelTest, EventTextsInBothLanguages) {
+  struct Case {
+    AgentEventType type;
+    const char* en;
+    const char* zh;
+  };
+  const Case cases[] = {
+      {AgentEventType::started, "Started", "开始运行"},
+      {AgentEventType::exitedNormal, "Normal exit", "正常退出"},
+      {AgentEventType::exitedAbnormal, "Abnormal exit", "异常退出"},
+      {AgentEventType::recovered, "Auto-recovered", "已自动恢复"},
+      {AgentEventType::throttled, "Repeated failures — recovery paused, please check", "反复异常，已暂停接管，请检查处理"},
+      {AgentEventType::restarted, "Restarted, recovery resumed", "已重新启动，恢复接管"},
+      {AgentEventType::killedByOOM, "Killed by system (low memory)", "内存吃紧被系统关闭"},
+      {AgentEventType::oomRecovered, "Recovered, but memory is tight", "已恢复，但内存紧张"},
+      {AgentEventType::lockOnlineEnabled, "Lock turned on", "开启了锁定在线"},
+      {AgentEventType::lockOnlineDisabled, "Lock turned off", "关闭了锁定在线"},
+      {AgentEventType::hangDetected, "Unresponsive too long", "长时间无响应"},
+      {AgentEventType::runawayDetected, "High resource usage", "资源占用偏高"},
+      {AgentEventType::zombieRecovered, "Auto-recovered", "已自动恢复"},
+  };
+  for (const Case& c : cases) {
+    const AgentEvent event{QUuid::createUuid(), "a", c.type, 1, std::nullopt};
+    EXPECT_EQ(DashboardModel::eventText(event, AppLanguage::en), QString::fromUtf8(c.en)) << toString(c.type).toStdString();
+    EXPECT_EQ(DashboardModel::eventText(event, AppLanguage::zh), QString::fromUtf8(c.zh)) << toString(c.type).toStdString();
+  }
+  const AgentEvent runaway{QUuid::createUuid(), "a", AgentEventType::runawayDetected, 1,
+                           QString::fromUtf8("CPU 持续 95% 超过 30s")};
+  EXPECT_EQ(DashboardModel::eventText(runaway, AppLanguage::en), QString::fromUtf8("CPU 持续 95% 超过 30s"));
+  EXPECT_EQ(DashboardModel::eventText(runaway, AppLanguage::zh), QString::fromUtf8("CPU 持续 95% 超过 30s"));
+
+  // The store's language decides.
+  settings.setLanguage(AppLanguage::en);
+  EXPECT_EQ(DashboardModel::eventText(AgentEvent{QUuid(), "a", AgentEventType::started, 1, {}}, settings), "Started");
+  settings.setLanguage(AppLanguage::zh);
+  EXPECT_EQ(DashboardModel::eventText(AgentEvent{QUuid(), "a", AgentEventType::started, 1, {}}, settings),
+            QString::fromUtf8("开始运行"));
+}
+
+}  // namespace
+}  // namespace tlr

@@ -1,0 +1,150 @@
+#include "presentation/DoctorOutputModel.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using tlr::AgentDoctor;
+using tlr::DoctorOutputModel;
+using Kind = DoctorOutputModel::FixState::Kind;
+using Content = DoctorOutputModel::Content;
+
+namespace {
+
+AgentDoctor::KnownIssue issue(const QString& id) {
+  AgentDoctor::KnownIssue known;
+  known.id = id;
+  known.title = "Issue " + id;
+  known.fix.title = "Fix " + id;
+  return known;
+}
+
+AgentDoctor::Result run(double elapsed, const QStringList& issueIds) {
+  AgentDoctor::Result result;
+  result.entryDisplayName = "Agent";
+  result.elapsedSeconds = elapsed;
+  for (const QString& id : issueIds) result.detectedIssues.append({issue(id), "line " + id});
+  return result;
+}
+
+// The presenter's side: fixes and re-runs wait here until the test answers.
+struct Presenter {
+  QList<DoctorOutputModel::FixCompletion> fixes;
+  QList<DoctorOutputModel::RerunCompletion> reruns;
+  int fixCalls = 0;
+  DoctorOutputModel::ApplyFix applyFix() {
+    return [this](const AgentDoctor::KnownIssue&, DoctorOutputModel::FixCompletion done) {
+      ++fixCalls;
+      fixes.append(std::move(done));
+    };
+  }
+  DoctorOutputModel::Rerun rerun() {
+    return [this](DoctorOutputModel::RerunCompletion done) { reruns.append(std::move(done)); };
+  }
+};
+
+}  // namespace
+
+TEST(DoctorOutputModel, ContentFollowsTheResultAndTheFixesTried) {
+  Presenter p;
+  DoctorOutputModel none(std::nullopt, p.applyFix(), p.rerun());
+  EXPECT_EQ(none.content(), Content::noResult);
+  DoctorOutputModel clean(run(1, {}), p.applyFix(), p.rerun());
+  EXPECT_EQ(clean.content(), Content::noIssues);
+  DoctorOutputModel issues(run(1, {"x"}), p.applyFix(), p.rerun());
+  EXPECT_EQ(issues.content(), Content::issues);
+}
+
+TEST(DoctorOutputModel, ASuccessfulFixAsksForANewRunThatReplacesTheResult) {
+  Presenter p;
+  DoctorOutputModel model(run(1, {"x", "y"}), p.applyFix(), p.rerun());
+  ASSERT_TRUE(model.fixEnabled("x"));
+  model.triggerFix(issue("x"));
+  EXPECT_EQ(model.fixState("x").kind, Kind::running);
+  EXPECT_FALSE(model.fixEnabled("x"));
+  EXPECT_TRUE(model.fixEnabled("y")) << "another issue's fix may run alongside";
+
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("patched"));
+  EXPECT_EQ(model.fixState("x"), (DoctorOutputModel::FixState{Kind::success, "patched"}));
+  EXPECT_TRUE(model.rerunning());
+  EXPECT_FALSE(model.fixEnabled("y")) << "every button waits for the new run";
+  ASSERT_EQ(p.reruns.size(), 1);
+
+  p.reruns.takeFirst()(run(2, {}));
+  EXPECT_FALSE(model.rerunning());
+  EXPECT_EQ(model.currentResult()->elapsedSeconds, 2);
+  EXPECT_EQ(model.content(), Content::allFixed);
+  // The fixed state outlives the run in which it was set.
+  EXPECT_EQ(model.fixState("x").kind, Kind::success);
+}
+
+TEST(DoctorOutputModel, AFailedFixShowsItsMessageAndCanBeTriedAgain) {
+  Presenter p;
+  DoctorOutputModel model(run(1, {"x"}), p.applyFix(), p.rerun());
+  model.triggerFix(issue("x"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::failure("no permission"));
+  EXPECT_EQ(model.fixState("x"), (DoctorOutputModel::FixState{Kind::failure, "no permission"}));
+  EXPECT_TRUE(p.reruns.isEmpty());
+  EXPECT_TRUE(model.fixEnabled("x"));
+  model.triggerFix(issue("x"));
+  EXPECT_EQ(model.fixState("x").kind, Kind::running);
+  EXPECT_EQ(p.fixCalls, 2);
+}
+
+TEST(DoctorOutputModel, WithoutActionsFixesAreOffAndASuccessStaysPut) {
+  Presenter p;
+  DoctorOutputModel noFix(run(1, {"x"}), {}, p.rerun());
+  EXPECT_FALSE(noFix.fixEnabled("x"));
+  noFix.triggerFix(issue("x"));
+  EXPECT_FALSE(noFix.hasFixStates());
+
+  DoctorOutputModel noRerun(run(1, {"x"}), p.applyFix(), {});
+  noRerun.triggerFix(issue("x"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("ok"));
+  EXPECT_FALSE(noRerun.rerunning());
+  EXPECT_EQ(noRerun.content(), Content::issues);
+  EXPECT_FALSE(noRerun.fixEnabled("x"));
+}
+
+TEST(DoctorOutputModel, ARerunWithoutResultKeepsTheOldOneAndTheLastRunToFinishWins) {
+  Presenter p;
+  DoctorOutputModel model(run(1, {"x", "y"}), p.applyFix(), p.rerun());
+  model.triggerFix(issue("x"));
+  model.triggerFix(issue("y"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("a"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("b"));
+  ASSERT_EQ(p.reruns.size(), 2);
+  p.reruns.takeFirst()(std::nullopt);
+  EXPECT_FALSE(model.rerunning()) << "one flag: the first run to end clears it";
+  EXPECT_EQ(model.currentResult()->elapsedSeconds, 1);
+  p.reruns.takeFirst()(run(3, {"y"}));
+  EXPECT_EQ(model.currentResult()->elapsedSeconds, 3);
+}
+
+TEST(DoctorOutputModel, OnlyANewPresenterRunReplacesTheResult) {
+  Presenter p;
+  DoctorOutputModel model(run(1, {"x"}), p.applyFix(), p.rerun());
+  model.triggerFix(issue("x"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("ok"));
+  p.reruns.takeFirst()(run(5, {}));
+  model.presenterResultChanged(run(1, {"x"}));  // the same run again
+  EXPECT_EQ(model.currentResult()->elapsedSeconds, 5);
+  model.presenterResultChanged(std::nullopt);
+  EXPECT_EQ(model.currentResult()->elapsedSeconds, 5);
+  model.presenterResultChanged(run(7, {}));
+  EXPECT_EQ(model.currentResult()->elapsedSeconds, 7);
+}
+
+TEST(DoctorOutputModel, CompletionsAfterTheSheetClosedLandOnNothing) {
+  Presenter p;
+  auto model = std::make_unique<DoctorOutputModel>(run(1, {"x", "y"}), p.applyFix(), p.rerun());
+  model->triggerFix(issue("x"));
+  model->triggerFix(issue("y"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("ok"));
+  ASSERT_EQ(p.reruns.size(), 1);
+  model.reset();
+  // The presenter's work ends later; nothing of the sheet is touched.
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("late"));
+  p.reruns.takeFirst()(run(2, {}));
+  EXPECT_TRUE(p.reruns.isEmpty()) << "no new run is asked for on behalf of a closed sheet";
+}
