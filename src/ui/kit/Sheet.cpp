@@ -1,6 +1,5 @@
 #include "ui/kit/Sheet.h"
 
-#include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
