@@ -123,7 +123,17 @@ void Card::setHighlighted(bool on) {
 }
 
 void Card::setFill(std::optional<QColor> fill) {
-  fill_ = fill;
+  setFill(fill ? std::function<QColor()>([color = *fill] { return color; }) : std::function<QColor()>());
+}
+
+void Card::setFill(std::function<QColor()> fill) {
+  fill_ = std::move(fill);
+  update();
+}
+
+void Card::setEdge(qreal opacity, qreal width) {
+  edgeOpacity_ = opacity;
+  edgeWidth_ = width;
   update();
 }
 
@@ -133,8 +143,8 @@ void Card::paintEvent(QPaintEvent*) {
   const Theme::Roles r = Theme::current();
   const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const QPainterPath shape = Painting::continuousRoundRect(box, radius_);
-  p.fillPath(shape, fill_.value_or(highlighted_ ? r.cardHover : r.card));
-  p.setPen(QPen(r.contrast(0.06), 1));
+  p.fillPath(shape, fill_ ? fill_() : (highlighted_ ? r.cardHover : r.card));
+  p.setPen(QPen(r.contrast(edgeOpacity_), edgeWidth_));
   p.drawPath(shape);
 }
 

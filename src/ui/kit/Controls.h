@@ -9,7 +9,8 @@
 //   SectionTitle     a section's title: 10.5 semibold, letter spacing 1.2,
 //                    faint colour, upper case (Chinese is unaffected)
 //   Card             rounded card (radius 10) in the card colour with a
-//                    hairline border; lay its contents out in its layout
+//                    hairline border, or a fill and edge of its own; lay its
+//                    contents out in its layout
 //   PrimaryButton    white label (and optional symbol) on the brand gradient
 //                    or one colour, radius 8, padding 14 × 8 (filled actions)
 //   SecondaryButton  label and symbol in a colour on that colour at 0.15,
@@ -108,8 +109,13 @@ class Card : public QFrame {
   explicit Card(QWidget* parent = nullptr, qreal radius = 10);
   void setHighlighted(bool on);
   bool isHighlighted() const { return highlighted_; }
-  // A fill of its own instead of the card colour.
+  // A fill of its own instead of the card colour: one colour, or one a
+  // function gives at every paint (so it follows the scheme).
   void setFill(std::optional<QColor> fill);
+  void setFill(std::function<QColor()> fill);
+  // The hairline: the contrast colour at `opacity`, `width` wide (0.06 and
+  // 1 unless set).
+  void setEdge(qreal opacity, qreal width);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -117,7 +123,9 @@ class Card : public QFrame {
  private:
   qreal radius_;
   bool highlighted_ = false;
-  std::optional<QColor> fill_;
+  std::function<QColor()> fill_;
+  qreal edgeOpacity_ = 0.06;
+  qreal edgeWidth_ = 1;
 };
 
 // The turning of a spinner: the next of its twelve steps every 80 ms while

@@ -2,7 +2,6 @@
 
 #include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
-#include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 #include "ui/shell/ModalRun.h"
 
@@ -15,26 +14,6 @@
 #include <QVBoxLayout>
 
 namespace tlr {
-namespace {
-
-// The hint card: white 0.04 (dark) or black 0.03 (light), a faint hairline.
-class HintCard final : public QFrame {
- public:
-  explicit HintCard(QWidget* parent) : QFrame(parent) { whenLookChanges(this); }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const Theme::Roles r = Theme::current();
-    const QPainterPath shape = Painting::continuousRoundRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10);
-    p.fillPath(shape, r.contrast(r.dark ? 0.04 : 0.03));
-    p.setPen(QPen(r.contrast(0.06 * 0.6), 0.5));
-    p.drawPath(shape);
-  }
-};
-
-}  // namespace
 
 OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
@@ -65,7 +44,13 @@ OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, QWidget* parent)
   body->setWordWrap(true);
   column->addWidget(body);
 
-  auto* card = new HintCard(this);
+  // The hint card: white 0.04 (dark) or black 0.03 (light), a faint hairline.
+  auto* card = new Card(this, 10);
+  card->setFill([] {
+    const Theme::Roles r = Theme::current();
+    return r.contrast(r.dark ? 0.04 : 0.03);
+  });
+  card->setEdge(0.06 * 0.6, 0.5);
   card->setObjectName(QStringLiteral("onboardingCard"));
   auto* cardColumn = new QVBoxLayout(card);
   cardColumn->setContentsMargins(14, 14, 14, 14);

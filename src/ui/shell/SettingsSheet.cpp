@@ -35,6 +35,25 @@ QHBoxLayout* row(int spacing) {
   return layout;
 }
 
+// A row of pills, one for each of `values`, named `name` + "." + the value
+// and labelled label(value); a click on one calls choose(value).
+template <class Value, size_t N, class LabelFn, class Choose>
+QWidget* pillRow(QWidget* parent, const std::array<Value, N>& values, const QString& name,
+                 std::array<PillButton*, N>& pills, LabelFn label, Choose choose) {
+  auto* widget = new QWidget(parent);
+  auto* line = row(8);
+  widget->setLayout(line);
+  for (size_t i = 0; i < N; ++i) {
+    const Value value = values[i];
+    pills[i] = new PillButton(label(value), widget);
+    pills[i]->setObjectName(name + QLatin1Char('.') + rawValue(value));
+    QObject::connect(pills[i], &QAbstractButton::clicked, widget, [choose, value] { choose(value); });
+    line->addWidget(pills[i]);
+  }
+  line->addStretch(1);
+  return widget;
+}
+
 }  // namespace
 
 SettingsSheet::Dependencies SettingsSheet::Dependencies::shared() {
@@ -134,19 +153,10 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
 
 // Appearance: three pills.
 QWidget* SettingsSheet::buildAppearance(QWidget* content) {
-  auto* pills = new QWidget(content);
-  auto* line = row(8);
-  pills->setLayout(line);
-  for (size_t i = 0; i < kAllAppearances.size(); ++i) {
-    const AppearancePreference value = kAllAppearances[i];
-    auto* pill = new PillButton(QString(), pills);
-    pill->setObjectName(QStringLiteral("appearancePill.") + rawValue(value));
-    connect(pill, &QAbstractButton::clicked, this, [this, value] { deps_.store->setAppearance(value); });
-    appearancePills_[i] = pill;
-    line->addWidget(pill);
-  }
-  line->addStretch(1);
-  return pills;
+  return pillRow(
+      content, kAllAppearances, QStringLiteral("appearancePill"), appearancePills_,
+      [](AppearancePreference) { return QString(); },
+      [store = deps_.store](AppearancePreference value) { store->setAppearance(value); });
 }
 
 // Dock icon: the switch and its hint.
@@ -202,19 +212,10 @@ QWidget* SettingsSheet::buildSelfGuard(QWidget* content) {
 
 // Language: two pills whose labels never change.
 QWidget* SettingsSheet::buildLanguage(QWidget* content) {
-  auto* pills = new QWidget(content);
-  auto* line = row(8);
-  pills->setLayout(line);
-  for (size_t i = 0; i < kAllLanguages.size(); ++i) {
-    const AppLanguage value = kAllLanguages[i];
-    auto* pill = new PillButton(value == AppLanguage::zh ? QStringLiteral("中文") : QStringLiteral("English"), pills);
-    pill->setObjectName(QStringLiteral("languagePill.") + rawValue(value));
-    connect(pill, &QAbstractButton::clicked, this, [this, value] { deps_.store->setLanguage(value); });
-    languagePills_[i] = pill;
-    line->addWidget(pill);
-  }
-  line->addStretch(1);
-  return pills;
+  return pillRow(
+      content, kAllLanguages, QStringLiteral("languagePill"), languagePills_,
+      [](AppLanguage value) { return value == AppLanguage::zh ? QStringLiteral("中文") : QStringLiteral("English"); },
+      [store = deps_.store](AppLanguage value) { store->setLanguage(value); });
 }
 
 // Tutorial or feedback: a hint and an action button.

@@ -342,6 +342,25 @@ TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIco
   SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
 
+TEST(PaintedControls, ACardsOwnFillMayFollowTheSchemeAndItsEdgeBeFainter) {
+  Appearance::shared();
+  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  Card card(nullptr, 10);
+  card.resize(60, 40);
+  card.setFill([] { return Theme::current().dark ? QColor(Qt::red) : QColor(Qt::blue); });
+  EXPECT_EQ(renderOnTransparent(card).pixelColor(30, 20).rgb(), QColor(Qt::blue).rgb());
+  SettingsStore::shared().setAppearance(AppearancePreference::dark);
+  EXPECT_EQ(renderOnTransparent(card).pixelColor(30, 20).rgb(), QColor(Qt::red).rgb());
+
+  card.setFill(QColor(Qt::transparent));
+  const int standard = renderOnTransparent(card).pixelColor(30, 0).alpha();
+  card.setEdge(0.036, 0.5);
+  const int faint = renderOnTransparent(card).pixelColor(30, 0).alpha();
+  EXPECT_GT(faint, 0);
+  EXPECT_LT(faint, standard / 2);
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
 TEST(PaintedControls, APlainIconTileLiesHalfAPixelInsideItsButtonTheToolbarsFillsIt) {
   Appearance::shared();
   SettingsStore::shared().setAppearance(AppearancePreference::light);
