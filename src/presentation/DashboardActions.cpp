@@ -78,8 +78,6 @@ void DashboardActions::rowsPublished(const QList<DashboardAgentItem>& rows) {
 
 bool DashboardActions::launchFromRow(const AgentEntry& entry) { return startLaunch(entry, {}); }
 
-void DashboardActions::setupFromRow(const AgentEntry& entry) { setup(entry); }
-
 void DashboardActions::launch(const AgentEntry& entry, AgentActions::LaunchCompletion completion) {
   AgentActions* watcher = model_.watcher();
   if (!watcher) {

@@ -58,8 +58,6 @@ class DashboardActions final : public QObject {
   // The row's Launch button. Returns whether a launch was started: false
   // without a watcher or while a launch of the agent is in flight.
   bool launchFromRow(const AgentEntry& entry);
-  // The row's setup action.
-  void setupFromRow(const AgentEntry& entry);
   // Whether a launch of the agent is waiting for its outcome, or succeeded
   // and the agent has not been seen running yet.
   bool isLaunching(const QString& agentId) const {
