@@ -119,11 +119,10 @@ SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget
   row->setContentsMargins(0, 0, 0, 0);
   title_ = new Label(QString(), 17, QFont::DemiBold, TextRole::primary, this);
   title_->setObjectName(objectPrefix + QStringLiteral("Title"));
-  close_ = new CloseButton(backuptext::pick(QStringLiteral("Close"), QStringLiteral("关闭")), this);
+  close_ = new CloseButton(this);
   close_->setObjectName(objectPrefix + QStringLiteral("Close"));
   row->addWidget(title_, 1);
   row->addWidget(close_, 0, Qt::AlignTop);
-  whenLookChanges(this, [this] { close_->setLabel(backuptext::pick(QStringLiteral("Close"), QStringLiteral("关闭"))); });
 }
 
 void SheetHeader::setTitle(const QString& title) {

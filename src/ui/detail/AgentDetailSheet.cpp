@@ -248,7 +248,7 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   titles->addWidget(vendor_);
   row->addLayout(titles, 1);
 
-  closeButton_ = new CloseButton(QString(), header);
+  closeButton_ = new CloseButton(header);
   closeButton_->setObjectName(QStringLiteral("detailCloseButton"));
   connect(closeButton_, &QAbstractButton::clicked, this, &Sheet::requestClose);
   row->addWidget(closeButton_);
@@ -484,7 +484,6 @@ void AgentDetailSheet::refresh() {
   badge_->setText(kindBadge(entry.kind, lang));
   headerLock_->setVisible(locked);
   vendor_->setPlainText(capitalizedWords(entry.vendor));
-  closeButton_->setAccessibleName(text(LocKey::installSheetClose()));
 
   refreshBanner();
 

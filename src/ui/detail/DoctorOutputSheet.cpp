@@ -136,7 +136,7 @@ QWidget* DoctorOutputSheet::buildHeader() {
   titles->addWidget(title_);
   titles->addWidget(summary_);
   headerRow->addLayout(titles, 1);
-  closeButton_ = new CloseButton(QString(), header);
+  closeButton_ = new CloseButton(header);
   closeButton_->setObjectName(QStringLiteral("doctorCloseButton"));
   connect(closeButton_, &QAbstractButton::clicked, this, &Sheet::requestClose);
   headerRow->addWidget(closeButton_, 0, Qt::AlignTop);
@@ -272,7 +272,6 @@ void DoctorOutputSheet::refresh() {
   setWindowTitle(title_->text());
   summary_->setVisible(result.has_value());
   if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
-  closeButton_->setAccessibleName(locText(LocKey::installSheetClose()));
 
   const DoctorOutputModel::Content shown = model_->content();
   noResult_->setVisible(shown == DoctorOutputModel::Content::noResult);

@@ -1,5 +1,6 @@
 #include "ui/kit/Controls.h"
 
+#include "core/SettingsStore.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/LineBreaks.h"
 #include "ui/kit/Painting.h"
@@ -519,10 +520,21 @@ void PillButton::paintEvent(QPaintEvent*) {
 
 // ---- CloseButton -------------------------------------------------------------
 
-CloseButton::CloseButton(const QString& accessibleLabel, QWidget* parent) : PaintedButton(QString(), parent) {
-  setAccessibleName(accessibleLabel);
-  setToolTip(accessibleLabel);
+CloseButton::CloseButton(QWidget* parent) : PaintedButton(QString(), parent) {
   setFixedSize(24, 24);
+  applyName();
+  whenLookChanges(this, [this] { applyName(); });
+}
+
+void CloseButton::setHelp(const QString& help) {
+  help_ = help;
+  applyName();
+}
+
+void CloseButton::applyName() {
+  const QString name = help_.isEmpty() ? SettingsStore::shared().text(LocKey::installSheetClose()) : help_;
+  setAccessibleName(name);
+  setToolTip(name);
 }
 
 void CloseButton::paintEvent(QPaintEvent*) {

@@ -19,7 +19,8 @@
 //                    outlined section buttons, fixes, a row's state)
 //   PillButton       a choice among several: brand gradient when selected,
 //                    card colour with a hairline otherwise
-//   CloseButton      the "xmark" in a 24 × 24 circle (sheet headers)
+//   CloseButton      the "xmark" in a 24 × 24 circle (sheet headers), named
+//                    "Close" in the interface language
 //   IconButton       a symbol centred in a square tile (toolbars)
 //   LinkButton       text alone: underlined accent text (legal links) or
 //                    plain text in a role colour (Cancel, Close)
@@ -313,16 +314,24 @@ class PillButton final : public PaintedButton {
   bool selected_ = false;
 };
 
+// Named "Close" in the interface language (its accessible name and its
+// tooltip), renamed when the language changes; while it holds a help text
+// (why it cannot be used now) it is named by that instead.
 class CloseButton final : public PaintedButton {
   Q_OBJECT
 
  public:
-  // `accessibleLabel` is what assistive tools read ("Close").
-  explicit CloseButton(const QString& accessibleLabel, QWidget* parent = nullptr);
+  explicit CloseButton(QWidget* parent = nullptr);
+  // An empty help names it "Close" again.
+  void setHelp(const QString& help);
   QSize sizeHint() const override { return {24, 24}; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void applyName();
+  QString help_;
 };
 
 // A symbol centred in a square rounded tile. Its colours follow the pointer

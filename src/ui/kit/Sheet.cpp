@@ -1,6 +1,5 @@
 #include "ui/kit/Sheet.h"
 
-#include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
@@ -116,16 +115,8 @@ Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
   title->setObjectName(name + QStringLiteral("Title"));
   header->addWidget(title);
   header->addStretch(1);
-  auto* close = new CloseButton(QString(), this);
+  auto* close = new CloseButton(this);
   close->setObjectName(name + QStringLiteral("Close"));
-  // Named in the interface language.
-  const auto nameClose = [close] {
-    const QString label = SettingsStore::shared().text(LocKey::installSheetClose());
-    close->setAccessibleName(label);
-    close->setToolTip(label);
-  };
-  nameClose();
-  whenLookChanges(close, nameClose);
   connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
   header->addWidget(close);
   column->addLayout(header);

@@ -62,7 +62,6 @@ void AddAgentSheet::rebuild() {
   const QString title = pick(QStringLiteral("Add Agent"), QStringLiteral("添加 Agent"));
   title_->setPlainText(title);
   setWindowTitle(title);
-  close_->setAccessibleName(pick(QStringLiteral("Close"), QStringLiteral("关闭")));
 
   sheets::clearLayout(content_);
   const QList<AgentEntry> uninstalled = AddAgentCatalog::notInstalled(*registry_, installedIds_);

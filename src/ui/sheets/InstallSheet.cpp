@@ -151,7 +151,6 @@ void InstallSheet::refresh() {
   const QString title = text(LocKey::installSheetTitle(session_->entry().localizedDisplayName()));
   title_->setPlainText(title);
   setWindowTitle(title);
-  close_->setAccessibleName(pick(QStringLiteral("Close"), QStringLiteral("关闭")));
 
   sheets::clearLayout(body_);
   QWidget* body = nullptr;

@@ -172,7 +172,7 @@ Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal 
   header.symbol = new SymbolView(symbol, Glyphs::sizeForFont(symbolPixels), std::move(symbolColor), header.widget);
   header.title = new Label(QString(), titlePixels, QFont::DemiBold, TextRole::primary, header.widget);
   header.title->setObjectName(QStringLiteral("sheetTitle"));
-  header.close = new CloseButton(pick(QStringLiteral("Close"), QStringLiteral("关闭")), header.widget);
+  header.close = new CloseButton(header.widget);
   row->addWidget(header.symbol, 0, Qt::AlignVCenter);
   row->addWidget(header.title, 0, Qt::AlignVCenter);
   row->addStretch(1);

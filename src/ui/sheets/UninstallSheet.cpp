@@ -94,9 +94,7 @@ void UninstallSheet::refresh() {
 
   const bool closable = this->closable();
   close_->setEnabled(closable);
-  close_->setToolTip(closable ? QString() : text(LocKey::uninstallExecutingHelp()));
-  close_->setAccessibleName(closable ? pick(QStringLiteral("Close"), QStringLiteral("关闭"))
-                                     : text(LocKey::uninstallExecutingHelp()));
+  close_->setHelp(closable ? QString() : text(LocKey::uninstallExecutingHelp()));
   if (closable) {
     close_->setGraphicsEffect(nullptr);
   } else if (!close_->graphicsEffect()) {

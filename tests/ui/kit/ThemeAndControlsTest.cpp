@@ -162,9 +162,23 @@ TEST(PaintedControls, TextsArePlainAndNamedForAssistiveTools) {
   EXPECT_EQ(title.accessibleName(), QStringLiteral("APPEARANCE"));
   SectionTitle chinese(QStringLiteral("外观"));
   EXPECT_EQ(chinese.shownText(), QStringLiteral("外观"));
-  CloseButton close(QStringLiteral("Close"));
+  // The close button names itself in the interface language, or by its help
+  // while it holds one.
+  const AppLanguage language = SettingsStore::shared().language();
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  CloseButton close;
   EXPECT_EQ(close.accessibleName(), QStringLiteral("Close"));
+  EXPECT_EQ(close.toolTip(), QStringLiteral("Close"));
   EXPECT_EQ(close.size(), QSize(24, 24));
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(close.accessibleName(), QStringLiteral("关闭"));
+  close.setHelp(QStringLiteral("Wait"));
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  EXPECT_EQ(close.accessibleName(), QStringLiteral("Wait"));
+  EXPECT_EQ(close.toolTip(), QStringLiteral("Wait"));
+  close.setHelp(QString());
+  EXPECT_EQ(close.accessibleName(), QStringLiteral("Close"));
+  SettingsStore::shared().setLanguage(language);
   ToggleSwitch toggle(QStringLiteral("Auto-start at login"));
   EXPECT_TRUE(toggle.isCheckable());
   toggle.show();
@@ -224,7 +238,7 @@ TEST(PaintedControls, DisabledButtonsAreDrawnClearlyFainter) {
     PillButton pill(QStringLiteral("Dark"));
     pill.setSelected(true);
     IconButton icon(QStringLiteral("book"), QStringLiteral("Open"), 28);
-    CloseButton close(QStringLiteral("Close"));
+    CloseButton close;
     LinkButton link(QStringLiteral("Details"), 12);
     ToggleSwitch toggle(QStringLiteral("Auto-start at login"));
     const std::vector<std::pair<const char*, QAbstractButton*>> buttons{
