@@ -13,7 +13,6 @@ class CheckLayers(unittest.TestCase):
     def setUp(self):
         self._tmp = tempfile.TemporaryDirectory(prefix="tlr-layers-")
         self.root = self._tmp.name
-        self.allowlist = os.path.join(self.root, "allowlist")
 
     def tearDown(self):
         self._tmp.cleanup()
@@ -26,7 +25,7 @@ class CheckLayers(unittest.TestCase):
 
     def run_check(self):
         env = dict(os.environ, HOME=self.root)
-        r = subprocess.run([sys.executable, CHECK, "--root", self.root, "--allowlist", self.allowlist],
+        r = subprocess.run([sys.executable, CHECK, "--root", self.root],
                            cwd=self.root, env=env, capture_output=True, text=True, timeout=60)
         return r.returncode, r.stdout + r.stderr
 
@@ -71,27 +70,6 @@ class CheckLayers(unittest.TestCase):
         self.assertEqual(code, 1, out)
         self.assertIn("src/extras/Thing.cpp: src/extras is in no layer", out)
         self.assertIn("src/ui/widgets/Thing.cpp: src/ui/widgets is neither kit nor an area", out)
-
-    def test_the_allowlist_lets_a_listed_include_through_and_fails_once_it_is_gone(self):
-        self.clean_tree()
-        self.write("src/ui/detail/Sheet.cpp", '#include "ui/dashboard/View.h"\n')
-        self.write("allowlist", "# known\nsrc/ui/detail/Sheet.cpp -> src/ui/dashboard/View.h\n")
-        code, out = self.run_check()
-        self.assertEqual(code, 0, out)
-        self.assertIn("but for 1 in", out)
-
-        # Another include of the same file is not covered by the line.
-        self.write("src/ui/detail/Sheet.h", '#include "ui/dashboard/View.h"\n')
-        code, out = self.run_check()
-        self.assertEqual(code, 1, out)
-        self.assertIn("src/ui/detail/Sheet.h:1:", out)
-
-        self.write("src/ui/detail/Sheet.h", '#include "ui/kit/Button.h"\n')
-        self.write("src/ui/detail/Sheet.cpp", '#include "ui/kit/Button.h"\n')
-        code, out = self.run_check()
-        self.assertEqual(code, 1, out)
-        self.assertIn("allowlist:2: src/ui/detail/Sheet.cpp -> src/ui/dashboard/View.h no longer offends; "
-                      "remove the line", out)
 
 
 if __name__ == "__main__":
