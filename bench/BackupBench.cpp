@@ -2,6 +2,8 @@
 //   bench_backup                           both data sets, 5 rounds each
 //   bench_backup --benchmark_filter=Backup/120
 //   TLR_BENCH_ROUNDS=9 bench_backup        more rounds
+//   TLR_BENCH_VERBOSE=1 bench_backup       each restore round on stderr
+//   TLR_BENCH_DIR=/some/folder bench_backup  homes there, not beside the bench
 // Each run makes its own HOME with a real encrypted image (gocryptfs) and a
 // generated agent-like data set: thousands of small JSON files, a few large
 // logs and a random binary. In every round the engine's step and the tar
@@ -32,6 +34,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -175,15 +178,36 @@ class Rounds {
   std::map<std::string, std::vector<double>> values_;
 };
 
+// The homes of the runs, removed only when every run is over: removing a
+// tree of this size slows the file creation of whatever comes next for
+// seconds, even after a flush, and would land on the next run's rounds.
+QStringList& homesToRemove() {
+  static QStringList homes;
+  return homes;
+}
+
+// Where the homes are made: $TLR_BENCH_DIR, else a folder beside the bench.
+// Not /tmp: other programs create and remove test trees there all the time,
+// and ext4 then spends most of each file creation skipping inodes removed in
+// the last half minute, which swamps what is measured.
+QString homesFolder() {
+  QString folder = qEnvironmentVariable("TLR_BENCH_DIR");
+  if (folder.isEmpty()) folder = QCoreApplication::applicationDirPath() + "/bench-homes";
+  QDir().mkpath(folder);
+  return folder;
+}
+
 // A HOME with a mounted image and one agent whose data is the data set.
 struct Setup {
-  QTemporaryDir home;
+  QTemporaryDir home{homesFolder() + "/home-XXXXXX"};
   QByteArray oldHome = qgetenv("HOME");
   QString data;
   AgentEntry agent;
   bool ok = false;
 
   explicit Setup(int megabytes) {
+    home.setAutoRemove(false);
+    homesToRemove() << home.path();
     qputenv("HOME", QFile::encodeName(home.path()));
     qunsetenv("XDG_RUNTIME_DIR");
     data = home.path() + "/.benchagent";
@@ -281,10 +305,9 @@ void Backup(benchmark::State& state) {
 // folder where the agent's folder is gone (the restore after a loss) against
 // tar into an empty folder, and over the agent's folder as it stands (every
 // file replaced) against tar over the files it unpacked before.
-// Removing a tree of this size costs the disk work that lands on whatever
-// step comes next, even after a flush; so the rounds into empty folders set
-// what they replace aside by renaming it, and all of it is removed only
-// before the rounds over standing folders, which replace files by nature.
+// Removing a tree of this size costs disk work that lands on whatever step
+// comes next, even after a flush; so the rounds set what they replace aside
+// by renaming it, and nothing is removed before every run is over.
 void Restore(benchmark::State& state) {
   Setup setup(static_cast<int>(state.range(0)));
   if (!setup.ok) {
@@ -331,14 +354,15 @@ void Restore(benchmark::State& state) {
         tarEmpty = tarStep(into);
         intoEmpty = engineStep();
       }
+      if (qEnvironmentVariableIsSet("TLR_BENCH_VERBOSE"))
+        fprintf(stderr, "Restore/%d round %d (%s first): engine %.3f s, tar xzf %.3f s, ratio %.2f, load %.1f\n",
+                static_cast<int>(state.range(0)), round, round % 2 == 0 ? "engine" : "tar", intoEmpty, tarEmpty,
+                intoEmpty / tarEmpty, loadAverage());
       figures.add("restore_s", intoEmpty);
       figures.add("tar_xzf_s", tarEmpty);
       figures.add("vs_xzf", intoEmpty / tarEmpty);
     }
     // Over standing folders: the agent's folder and tar's last one.
-    for (const QString& name : QDir(aside).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-      if (aside + "/" + name != into) FileOps::removeItem(aside + "/" + name);
-    }
     for (int round = 0; round < rounds(); ++round) {
       double over = 0, tarOver = 0;
       if (round % 2 == 0) {
@@ -370,5 +394,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  for (const QString& home : homesToRemove()) FileOps::removeItem(home);
+  QDir().rmdir(homesFolder());
   return 0;
 }
