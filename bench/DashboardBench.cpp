@@ -6,7 +6,6 @@
 #include "presentation/AgentActions.h"
 #include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
-#include "ui/kit/StatusLight.h"
 
 #include <QElapsedTimer>
 
@@ -112,20 +111,6 @@ void DashboardBreathingLightsCpu(benchmark::State& state) {
   measureCpuOverTenSeconds(state);
 }
 BENCHMARK(DashboardBreathingLightsCpu)->Arg(1)->Arg(0)->ArgName("shown")->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
-
-// The floor: ten bare status lights breathing in a plain window, no rows.
-void BareLightsCpu(benchmark::State& state) {
-  QWidget window;
-  window.resize(680, 720);
-  for (int i = 0; i < 10; ++i) {
-    auto* light = new StatusLight(LightState::working, 13, &window);
-    light->move(20, 20 + i * 60);
-  }
-  window.show();
-  bench::cpuSecondsWhileRunning(1000);
-  measureCpuOverTenSeconds(state);
-}
-BENCHMARK(BareLightsCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace tlr

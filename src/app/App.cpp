@@ -438,8 +438,13 @@ void App::tidyBackupLeftovers() {
   runOffMain(
       this,
       [home = Paths::home()] {
-        if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath()))
+        // Without an image nothing can be using them, and no lock file is
+        // made beside a place where no image lies.
+        if (!BackupVolume::exists()) {
           BackupStaging::removeLeftovers(home);
+        } else if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath())) {
+          BackupStaging::removeLeftovers(home);
+        }
         BackupVolume::detachOrphan();
         return true;
       },

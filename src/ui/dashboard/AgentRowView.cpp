@@ -5,7 +5,7 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
-#include "ui/dashboard/RowLight.h"
+#include "ui/kit/StatusLight.h"
 #include "ui/kit/Theme.h"
 
 #include <QEnterEvent>
@@ -109,8 +109,7 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   lightSlot_->setFixedSize(13, 13);
   lightSlot_->installEventFilter(this);
   row->addWidget(lightSlot_);
-  light_ = new RowLight(item.isRunning ? LightState::working : LightState::idle, 13, this);
-  light_->setObjectName(QStringLiteral("statusLight"));
+  light_ = new StatusLight(item.isRunning ? LightState::working : LightState::idle, 13, this);
 
   iconTile_ = new IconTile(kTileSide, kTileRadius, 6, this);
   iconTile_->setObjectName(QStringLiteral("iconTile"));

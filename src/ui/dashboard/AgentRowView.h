@@ -19,8 +19,8 @@ namespace tlr {
 class IconTile;
 class KindChip;
 class Label;
-class RowLight;
 class SecondaryButton;
+class StatusLight;
 class SymbolView;
 
 // What the row's state button stands for: "Faulted" (opens the details),
@@ -60,7 +60,7 @@ class AgentRowView final : public QWidget {
   // (running), or on the brand gradient (launch).
   SecondaryButton* stateButton() const { return stateButton_; }
   RowState state() const { return state_; }
-  RowLight* statusLight() const { return light_; }
+  StatusLight* statusLight() const { return light_; }
   IconTile* iconTile() const { return iconTile_; }
   KindChip* kindChip() const { return chip_; }
   SymbolView* lockMark() const { return lock_; }
@@ -102,7 +102,7 @@ class AgentRowView final : public QWidget {
   QVariantAnimation* hoverAnimation_;
 
   QWidget* lightSlot_;
-  RowLight* light_;
+  StatusLight* light_;
   IconTile* iconTile_;
   Label* name_;
   KindChip* chip_;

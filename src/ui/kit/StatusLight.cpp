@@ -2,10 +2,10 @@
 
 #include "ui/kit/Painting.h"
 
+#include <QEasingCurve>
 #include <QHash>
 #include <QPainter>
 #include <QRadialGradient>
-#include <QSequentialAnimationGroup>
 #include <QtMath>
 
 namespace tlr {
@@ -31,15 +31,48 @@ const GlowImage& glowImage(const QColor& color, qreal diameter, qreal blur, qrea
 
 }  // namespace
 
-StatusLight::StatusLight(LightState state, qreal diameter, QWidget* parent)
-    : QWidget(parent), state_(state), diameter_(diameter), animation_(Painting::pulseLoop(this, kHalfCycleMs)) {
-  setObjectName(QStringLiteral("statusLight"));
-  setAttribute(Qt::WA_TranslucentBackground);
-  const int side = qCeil(diameter + 2 * glowMargin());
-  setFixedSize(side, side);
+BreathClock& BreathClock::shared() {
+  static BreathClock* clock = new BreathClock;  // lives to the end of the process
+  return *clock;
 }
 
-StatusLight::~StatusLight() = default;
+BreathClock::BreathClock() {
+  timer_.setInterval(1000 / kFramesPerSecond);
+  timer_.setTimerType(Qt::PreciseTimer);
+  connect(&timer_, &QTimer::timeout, this, &BreathClock::tick);
+  since_.start();
+}
+
+qreal BreathClock::pulse() const {
+  const qint64 half = StatusLight::kHalfCycleMs;
+  const qint64 t = since_.elapsed() % (2 * half);
+  const qreal x = t < half ? qreal(t) / half : qreal(2 * half - t) / half;
+  static const QEasingCurve curve(QEasingCurve::InOutSine);
+  return curve.valueForProgress(x);
+}
+
+void BreathClock::add(StatusLight* light) {
+  lights_.insert(light);
+  if (!timer_.isActive()) timer_.start();
+}
+
+void BreathClock::remove(StatusLight* light) {
+  lights_.remove(light);
+  if (lights_.isEmpty()) timer_.stop();
+}
+
+void BreathClock::tick() {
+  for (StatusLight* light : std::as_const(lights_)) light->update();
+}
+
+StatusLight::StatusLight(LightState state, qreal diameter, QWidget* parent)
+    : QWidget(parent), state_(state), diameter_(diameter) {
+  setObjectName(QStringLiteral("statusLight"));
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setFixedSize(sizeHint());
+}
+
+StatusLight::~StatusLight() { setBreathing(false); }
 
 QSize StatusLight::sizeHint() const {
   const int side = qCeil(diameter_ + 2 * glowMargin());
@@ -49,32 +82,29 @@ QSize StatusLight::sizeHint() const {
 void StatusLight::setState(LightState state) {
   if (state == state_) return;
   state_ = state;
-  if (state_ == LightState::idle) {
-    animation_->stop();
-    pulse_ = 0;
-  }
+  // Idle stops the breath; another state breathes only from the next time
+  // the light comes on screen.
+  if (state_ == LightState::idle) setBreathing(false);
   update();
 }
 
-void StatusLight::setPulse(qreal pulse) {
-  pulse_ = std::clamp(pulse, 0.0, 1.0);
-  update();
+void StatusLight::setBreathing(bool on) {
+  if (on == breathing_) return;
+  breathing_ = on;
+  if (on)
+    BreathClock::shared().add(this);
+  else
+    BreathClock::shared().remove(this);
 }
-
-bool StatusLight::isBreathing() const { return animation_->state() == QAbstractAnimation::Running; }
 
 void StatusLight::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (state_ != LightState::idle && !isBreathing()) {
-    pulse_ = 0;
-    animation_->start();
-  }
+  setBreathing(state_ != LightState::idle);
 }
 
 void StatusLight::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
-  animation_->stop();
-  pulse_ = 0;
+  setBreathing(false);
 }
 
 std::array<QColor, 3> StatusLight::lampStops(LightState state) {
@@ -143,7 +173,9 @@ void StatusLight::paintLight(QPainter& painter, QPointF centre, LightState state
 
 void StatusLight::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  paintLight(painter, QRectF(rect()).center(), state_, diameter_, pulse_);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal pulse = breathing_ ? BreathClock::shared().pulse() : 0;
+  paintLight(painter, QRectF(rect()).center(), state_, diameter_, pulse);
 }
 
 }  // namespace tlr

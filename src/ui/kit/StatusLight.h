@@ -4,35 +4,66 @@
 // while the agent works, grey while idle, amber while it recovers; a glow
 // breathes over a lamp that is not idle.
 //
-//   auto* light = new StatusLight(LightState::working, 10, parent);
+//   auto* light = new StatusLight(LightState::working, 13, parent);
 //   light->setState(LightState::idle);
 //   StatusLight::paintLight(painter, centre, state, diameter, pulse)  // in
 //                                   another widget's paintEvent, same look
 //
 // The widget is larger than the lamp: `glowMargin()` pixels on each side hold
-// the glow, and the lamp is centred. The breathing runs only while the widget
-// is on screen and its state is not idle (it starts when the light comes on
-// screen; a light that came on screen idle and later turns working shows its
-// glow at rest until it is shown again). The glows are pre-rendered once per
-// colour, size and pixel ratio; a frame only composes two images.
+// the glow, and the lamp is centred; it lets the mouse through. Every light
+// breathes on one shared clock (BreathClock), only while it is on screen and
+// not idle (it starts when the light comes on screen; a light that came on
+// screen idle and later works shows its glow at rest until it is shown
+// again). The glows are pre-rendered once per colour, size and pixel ratio; a
+// frame only composes two images.
 
 #include <QColor>
-#include <QPointer>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
 
 class QPainter;
-class QPropertyAnimation;
-class QSequentialAnimationGroup;
 
 namespace tlr {
 
 enum class LightState { working, idle, recovering };
 
+class StatusLight;
+
+// One clock for the breathing of every status light: a single timer at
+// kFramesPerSecond that runs only while some light on screen breathes, so
+// ten breathing rows cost one repaint pass per frame, at half the rate of a
+// display frame. The breath goes from rest to full and back in
+// 2 × StatusLight::kHalfCycleMs, eased in and out.
+class BreathClock final : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr int kFramesPerSecond = 30;
+
+  static BreathClock& shared();
+
+  // 0 = glow at rest, 1 = full breath, at the current moment.
+  qreal pulse() const;
+  void add(StatusLight* light);
+  void remove(StatusLight* light);
+  bool isRunning() const { return timer_.isActive(); }
+
+ private:
+  BreathClock();
+  void tick();
+
+  QTimer timer_;
+  QElapsedTimer since_;
+  QSet<StatusLight*> lights_;
+};
+
 class StatusLight final : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(qreal pulse READ pulse WRITE setPulse)
 
  public:
   // One half of the breath (rest → full or back), eased in and out.
@@ -47,15 +78,7 @@ class StatusLight final : public QWidget {
   LightState state() const { return state_; }
   void setState(LightState state);
   qreal diameter() const { return diameter_; }
-
-  // 0 = glow at rest, 1 = full breath.
-  qreal pulse() const { return pulse_; }
-  void setPulse(qreal pulse);
-
-  // The breathing: a group looping forever (-1) of two kHalfCycleMs
-  // animations of `pulse`, 0 → 1 then 1 → 0, eased in and out.
-  QSequentialAnimationGroup* pulseAnimation() const { return animation_; }
-  bool isBreathing() const;
+  bool isBreathing() const { return breathing_; }
 
   static qreal glowMargin() { return 10; }
   QSize sizeHint() const override;
@@ -77,10 +100,11 @@ class StatusLight final : public QWidget {
   void hideEvent(QHideEvent* event) override;
 
  private:
+  void setBreathing(bool on);
+
   LightState state_;
   qreal diameter_;
-  qreal pulse_ = 0;
-  QSequentialAnimationGroup* animation_;
+  bool breathing_ = false;
 };
 
 }  // namespace tlr

@@ -5,7 +5,7 @@
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/dashboard/DashboardView.h"
-#include "ui/dashboard/RowLight.h"
+#include "ui/kit/StatusLight.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
 
@@ -370,8 +370,8 @@ TEST_F(DashboardViewTest, RowsGetTheirSetupActionFromOffTheMainThreadAndTheOpenS
 TEST_F(DashboardViewTest, RowLightsBreatheOnOneClockOnlyWhileShownAndWorking) {
   const AgentEntry a = agentEntry("a"), b = agentEntry("b");
   model.update({a, b}, {runningRecord(a, 1)});
-  RowLight* working = row("a")->statusLight();
-  RowLight* idle = row("b")->statusLight();
+  StatusLight* working = row("a")->statusLight();
+  StatusLight* idle = row("b")->statusLight();
   EXPECT_TRUE(working->isBreathing());
   EXPECT_FALSE(idle->isBreathing());
   EXPECT_TRUE(BreathClock::shared().isRunning());

@@ -131,7 +131,6 @@ TEST(StatusLightDrawing, IdleHasNoGlowWorkingGlowsBeyondTheLamp) {
 
 TEST(StatusLightDrawing, TheHighlightSitsUpAndLeftOfTheCentre) {
   StatusLight light(LightState::working, 40);
-  light.setPulse(0);
   QImage img(light.size(), QImage::Format_ARGB32_Premultiplied);
   img.fill(Qt::transparent);
   QPainter p(&img);
@@ -151,25 +150,16 @@ TEST(StatusLightDrawing, TheHighlightSitsUpAndLeftOfTheCentre) {
   EXPECT_NEAR(brightest.y() + 0.5, expected.y(), 3.0);
 }
 
-TEST(StatusLightAnimation, BreathesOnlyWhenShownAndNotIdle) {
+TEST(StatusLightAnimation, BreathesOnOneClockOnlyWhenShownAndNotIdle) {
   StatusLight working(LightState::working, 10);
-  QSequentialAnimationGroup* group = working.pulseAnimation();
-  ASSERT_NE(group, nullptr);
-  EXPECT_EQ(group->loopCount(), -1);
-  ASSERT_EQ(group->animationCount(), 2);
-  for (int i = 0; i < 2; ++i) {
-    auto* half = qobject_cast<QPropertyAnimation*>(group->animationAt(i));
-    ASSERT_NE(half, nullptr);
-    EXPECT_EQ(half->duration(), 2500);
-    EXPECT_EQ(half->propertyName(), "pulse");
-    EXPECT_EQ(half->easingCurve().type(), QEasingCurve::InOutSine);
-  }
-  EXPECT_EQ(group->totalDuration(), -1) << "repeats forever";
   EXPECT_FALSE(working.isBreathing()) << "not on screen yet";
+  EXPECT_FALSE(BreathClock::shared().isRunning());
   working.show();
   EXPECT_TRUE(working.isBreathing());
+  EXPECT_TRUE(BreathClock::shared().isRunning());
   working.hide();
   EXPECT_FALSE(working.isBreathing()) << "no animation while hidden";
+  EXPECT_FALSE(BreathClock::shared().isRunning());
   working.show();
   EXPECT_TRUE(working.isBreathing());
   working.setState(LightState::idle);
@@ -180,7 +170,13 @@ TEST(StatusLightAnimation, BreathesOnlyWhenShownAndNotIdle) {
   EXPECT_FALSE(idle.isBreathing()) << "an idle light starts no animation";
   idle.setState(LightState::recovering);
   EXPECT_FALSE(idle.isBreathing()) << "it glows at rest until shown again";
-  EXPECT_DOUBLE_EQ(idle.pulse(), 0.0);
+  EXPECT_FALSE(BreathClock::shared().isRunning());
+  {
+    StatusLight other(LightState::working, 10);
+    other.show();
+    EXPECT_TRUE(BreathClock::shared().isRunning());
+  }
+  EXPECT_FALSE(BreathClock::shared().isRunning()) << "a light's end leaves the clock";
 }
 
 TEST(ShieldHeroAnimation, HaloPulsesOverSevenSecondsOnlyOnScreen) {
