@@ -1,10 +1,17 @@
-// Backup and restore on this machine, side by side with plain tar.
-//   bench_backup                         the full table (about 120 MB of data)
-//   bench_backup --benchmark_filter=Backup/
+// Backup and restore on this machine, side by side with plain tar, as ratios.
+//   bench_backup                           both data sets, 5 rounds each
+//   bench_backup --benchmark_filter=Backup/120
+//   TLR_BENCH_ROUNDS=9 bench_backup        more rounds
 // Each run makes its own HOME with a real encrypted image (gocryptfs) and a
 // generated agent-like data set: thousands of small JSON files, a few large
-// logs and a random binary. Peak memory is the process's resident high-water
-// mark during the measured step (reset before it), at two data-set sizes.
+// logs and a random binary. In every round the engine's step and the tar
+// commands it is held against run back to back on the same data, each from a
+// settled disk (which one goes first alternates between rounds), and the
+// round's ratio is the engine's time over tar's: on a busy machine the
+// ratios vary far less than the times. The counters give the median ratio
+// over the rounds with the lowest and the highest, the median times, the
+// process's peak resident memory during the engine's steps (reset before
+// each) and the load average before and after.
 #include "backup/BackupEngine.h"
 #include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
@@ -16,15 +23,20 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -33,6 +45,11 @@ namespace {
 using namespace tlr;
 
 constexpr qint64 kMiB = 1024 * 1024;
+
+int rounds() {
+  const int asked = qEnvironmentVariableIntValue("TLR_BENCH_ROUNDS");
+  return asked > 0 ? asked : 5;
+}
 
 // An agent's data folder of about `megabytes` MB.
 void generateDataset(const QString& root, int megabytes) {
@@ -100,19 +117,63 @@ qint64 peakResidentKiB() {
 
 void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
+double loadAverage() {
+  std::ifstream loadavg("/proc/loadavg");
+  double one = 0;
+  loadavg >> one;
+  return one;
+}
+
 // Each measured step starts from a settled disk: what earlier steps wrote is
 // flushed first, so no step waits on another's write-back.
 void settle() { ::sync(); }
 
-double runTar(const QStringList& arguments) {
+// Seconds that `step` took, from a settled disk.
+double timed(const std::function<void()>& step) {
   settle();
   QElapsedTimer t;
   t.start();
+  step();
+  return t.elapsed() / 1000.0;
+}
+
+void runTar(const QStringList& arguments) {
   QProcess tar;
   tar.start("/usr/bin/tar", arguments);
   tar.waitForFinished(-1);
-  return t.elapsed() / 1000.0;
+  if (tar.exitCode() != 0) qWarning("tar %s: %s", qPrintable(arguments.join(' ')), tar.readAllStandardError().constData());
 }
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The figures of the rounds, by name.
+class Rounds {
+ public:
+  void add(const std::string& name, double value) { values_[name].push_back(value); }
+  double medianOf(const std::string& name) const {
+    const auto it = values_.find(name);
+    return it == values_.end() ? 0 : median(it->second);
+  }
+
+  // Each engine figure as its median; each ratio as median, lowest, highest.
+  void report(benchmark::State& state, const std::vector<std::string>& ratios) {
+    for (const auto& [name, values] : values_) {
+      const bool ratio = std::find(ratios.begin(), ratios.end(), name) != ratios.end();
+      state.counters[name] = median(values);
+      if (ratio) {
+        state.counters[name + "_min"] = *std::min_element(values.begin(), values.end());
+        state.counters[name + "_max"] = *std::max_element(values.begin(), values.end());
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, std::vector<double>> values_;
+};
 
 // A HOME with a mounted image and one agent whose data is the data set.
 struct Setup {
@@ -141,6 +202,30 @@ struct Setup {
   }
 };
 
+bool backUp(BackupEngine& engine, const AgentEntry& agent) {
+  bool done = false;
+  bool ok = false;
+  engine.runBackup({agent}, [&](const BackupEngine::Result& r) {
+    done = true;
+    ok = r.ok();
+  });
+  waitFor(done);
+  return ok;
+}
+
+bool restoreAll(RestoreEngine& engine) {
+  bool done = false;
+  bool ok = false;
+  engine.restoreAll([&](const std::optional<RestoreError>& e) {
+    done = true;
+    ok = !e;
+  });
+  waitFor(done);
+  return ok;
+}
+
+// Backup against `tar -I pigz -cf` (the same parallel gzip) and `tar czf`,
+// each writing the same folder into the same mounted image.
 void Backup(benchmark::State& state) {
   Setup setup(static_cast<int>(state.range(0)));
   if (!setup.ok) {
@@ -149,33 +234,57 @@ void Backup(benchmark::State& state) {
   }
   BackupEngine engine(SnapshotVolume::standard());
   const QString mount = BackupVolume::mountPoint();
-  double engineSeconds = 0, tarSeconds = 0;
+  const QString baseline = mount + "/baseline.tar.gz";
+  Rounds figures;
   qint64 peak = 0;
+  const double loadBefore = loadAverage();
   for (auto _ : state) {
-    settle();
-    resetPeak();
-    QElapsedTimer t;
-    t.start();
-    bool done = false;
-    bool ok = false;
-    engine.runBackup({setup.agent}, [&](const BackupEngine::Result& r) {
-      done = true;
-      ok = r.ok();
-    });
-    waitFor(done);
-    engineSeconds = t.elapsed() / 1000.0;
-    peak = std::max(peak, peakResidentKiB());
-    if (!ok) state.SkipWithError("backup failed");
-    tarSeconds = runTar({"czf", mount + "/baseline.tar.gz", "-C", setup.home.path(), ".benchagent"});
-    QFile::remove(mount + "/baseline.tar.gz");
-    state.SetIterationTime(engineSeconds);
+    for (int round = 0; round < rounds(); ++round) {
+      double engineSeconds = 0;
+      auto engineStep = [&] {
+        resetPeak();
+        engineSeconds = timed([&] {
+          if (!backUp(engine, setup.agent)) state.SkipWithError("backup failed");
+        });
+        peak = std::max(peak, peakResidentKiB());
+      };
+      auto pigz = [&] {
+        const double s = timed([&] { runTar({"-I", "pigz", "-cf", baseline, "-C", setup.home.path(), ".benchagent"}); });
+        QFile::remove(baseline);
+        return s;
+      };
+      double pigzSeconds = 0;
+      if (round % 2 == 0) {
+        engineStep();
+        pigzSeconds = pigz();
+      } else {
+        pigzSeconds = pigz();
+        engineStep();
+      }
+      const double czfSeconds = timed([&] { runTar({"czf", baseline, "-C", setup.home.path(), ".benchagent"}); });
+      QFile::remove(baseline);
+      figures.add("backup_s", engineSeconds);
+      figures.add("tar_pigz_s", pigzSeconds);
+      figures.add("tar_czf_s", czfSeconds);
+      figures.add("vs_pigz", engineSeconds / pigzSeconds);
+      figures.add("vs_czf", engineSeconds / czfSeconds);
+    }
+    state.SetIterationTime(figures.medianOf("backup_s"));
   }
-  state.counters["backup_s"] = engineSeconds;
-  state.counters["tar_czf_s"] = tarSeconds;
-  state.counters["ratio"] = tarSeconds > 0 ? engineSeconds / tarSeconds : 0;
+  figures.report(state, {"vs_pigz", "vs_czf"});
   state.counters["peak_rss_MiB"] = peak / 1024.0;
+  state.counters["load_before"] = loadBefore;
+  state.counters["load_after"] = loadAverage();
 }
 
+// Restore of all agents against `tar xzf` of the same archive: into a home
+// folder where the agent's folder is gone (the restore after a loss) against
+// tar into an empty folder, and over the agent's folder as it stands (every
+// file replaced) against tar over the files it unpacked before.
+// Removing a tree of this size costs the disk work that lands on whatever
+// step comes next, even after a flush; so the rounds into empty folders set
+// what they replace aside by renaming it, and all of it is removed only
+// before the rounds over standing folders, which replace files by nature.
 void Restore(benchmark::State& state) {
   Setup setup(static_cast<int>(state.range(0)));
   if (!setup.ok) {
@@ -183,46 +292,76 @@ void Restore(benchmark::State& state) {
     return;
   }
   BackupEngine backup(SnapshotVolume::standard());
-  bool done = false;
-  backup.runBackup({setup.agent}, [&](const BackupEngine::Result&) { done = true; });
-  waitFor(done);
+  if (!backUp(backup, setup.agent)) {
+    state.SkipWithError("backup failed");
+    return;
+  }
   const auto registry = std::get<std::shared_ptr<const AgentRegistry>>(RegistryLoader::loadData(
       R"({"schemaVersion":1,"updatedAt":"x","agents":[{"id":"benchagent","displayName":"b","vendor":"v",
       "kind":"cli","identify":{},"backup":{"includePaths":["~/.benchagent"]}}]})"));
   RestoreEngine engine(SnapshotVolume::standard());
   engine.setRegistry(registry);
   const QString archive = BackupStorage::listSnapshots().value(0) + "/backup.tar.gz";
-  double engineSeconds = 0, tarSeconds = 0;
+  const QString aside = setup.home.path() + "/set-aside";
+  QDir().mkpath(aside);
+  Rounds figures;
   qint64 peak = 0;
-  for (auto _ : state) {
-    settle();
+  const double loadBefore = loadAverage();
+  auto engineStep = [&] {
     resetPeak();
-    QElapsedTimer t;
-    t.start();
-    done = false;
-    bool ok = false;
-    engine.restoreAll([&](const std::optional<RestoreError>& e) {
-      done = true;
-      ok = !e;
+    const double s = timed([&] {
+      if (!restoreAll(engine)) state.SkipWithError("restore failed");
     });
-    waitFor(done);
-    engineSeconds = t.elapsed() / 1000.0;
     peak = std::max(peak, peakResidentKiB());
-    if (!ok) state.SkipWithError("restore failed");
-    const QString into = setup.home.path() + "/tar-restore";
-    QDir().mkpath(into);
-    tarSeconds = runTar({"xzf", archive, "-C", into});
-    FileOps::removeItem(into);
-    state.SetIterationTime(engineSeconds);
+    return s;
+  };
+  auto tarStep = [&](const QString& into) { return timed([&] { runTar({"xzf", archive, "-C", into}); }); };
+  for (auto _ : state) {
+    QString into;
+    for (int round = 0; round < rounds(); ++round) {
+      // The agent's folder and tar's folder of the round before go aside.
+      QDir().rename(setup.data, aside + QStringLiteral("/agent-%1").arg(round));
+      into = aside + QStringLiteral("/tar-%1").arg(round);
+      QDir().mkpath(into);
+      double intoEmpty = 0, tarEmpty = 0;
+      if (round % 2 == 0) {
+        intoEmpty = engineStep();
+        tarEmpty = tarStep(into);
+      } else {
+        tarEmpty = tarStep(into);
+        intoEmpty = engineStep();
+      }
+      figures.add("restore_s", intoEmpty);
+      figures.add("tar_xzf_s", tarEmpty);
+      figures.add("vs_xzf", intoEmpty / tarEmpty);
+    }
+    // Over standing folders: the agent's folder and tar's last one.
+    for (const QString& name : QDir(aside).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      if (aside + "/" + name != into) FileOps::removeItem(aside + "/" + name);
+    }
+    for (int round = 0; round < rounds(); ++round) {
+      double over = 0, tarOver = 0;
+      if (round % 2 == 0) {
+        over = engineStep();
+        tarOver = tarStep(into);
+      } else {
+        tarOver = tarStep(into);
+        over = engineStep();
+      }
+      figures.add("restore_over_s", over);
+      figures.add("tar_xzf_over_s", tarOver);
+      figures.add("over_vs_xzf_over", over / tarOver);
+    }
+    state.SetIterationTime(figures.medianOf("restore_s"));
   }
-  state.counters["restore_s"] = engineSeconds;
-  state.counters["tar_xzf_s"] = tarSeconds;
-  state.counters["ratio"] = tarSeconds > 0 ? engineSeconds / tarSeconds : 0;
+  figures.report(state, {"vs_xzf", "over_vs_xzf_over"});
   state.counters["peak_rss_MiB"] = peak / 1024.0;
+  state.counters["load_before"] = loadBefore;
+  state.counters["load_after"] = loadAverage();
 }
 
-BENCHMARK(Backup)->Arg(60)->Arg(120)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(Restore)->Arg(60)->Arg(120)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(Backup)->Arg(60)->Arg(120)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Restore)->Arg(60)->Arg(120)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "backup/SnapshotChoice.h"
 #include "core/NetworkLogger.h"
 #include "core/SettingsStore.h"
+#include "platform/Crypto.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
@@ -14,6 +15,8 @@
 #include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
+#include "platform/TarWriter.h"
+#include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
 
 #include <QDir>
@@ -22,6 +25,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tlr {
 
@@ -66,13 +76,105 @@ QByteArray encodeCache(const BackupEngine::BackupRecord& record) {
   return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
-// Removes a folder and makes it again, empty and private.
-QString freshPrivateFolder(const QString& path) {
-  FileOps::removeItem(path);
-  if (!QDir().mkpath(path)) return path + QStringLiteral(": 无法创建文件夹");
-  QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  return {};
-}
+// A snapshot being written: a hidden folder beside the others on the
+// volume, renamed to its label only when the archive and the manifest are
+// complete and on the disk, so an interrupted write never leaves a visible,
+// incomplete snapshot in front of the older complete one. Nothing is written
+// unless it lands on the mounted volume: a volume that went away under the
+// run leaves a bare folder at its mount point, and a plain copy of the
+// archive there would look like a backup. Removed again unless finished.
+class PartialSnapshot {
+ public:
+  explicit PartialSnapshot(const SnapshotVolume& volume) : volume_(volume) {}
+  ~PartialSnapshot() {
+    archive_.reset();
+    if (!folder_.isEmpty() && !finished_) FileOps::removeItem(folder_);
+  }
+  PartialSnapshot(const PartialSnapshot&) = delete;
+  PartialSnapshot& operator=(const PartialSnapshot&) = delete;
+
+  // Makes the folder (clearing what interrupted writes left) and opens the
+  // archive in it.
+  std::optional<BackupError> open() {
+    root_ = volume_.snapshotsRoot();
+    if (root_.isEmpty()) return notMounted();
+    if (!volume_.holds(root_)) {
+      QDir().rmdir(root_);  // made on the bare folder a moment ago, if at all
+      return notMounted();
+    }
+    for (const QString& leftover : QDir(root_).entryList({".partial-*"}, QDir::AllEntries | QDir::Hidden))
+      FileOps::removeItem(root_ + "/" + leftover);
+    const QString folder =
+        root_ + QStringLiteral("/.partial-") + QString::number(QRandomGenerator::global()->generate64(), 36);
+    if (!QDir().mkdir(folder)) return BackupError::passOn(folder + QStringLiteral(": 无法创建文件夹"));
+    folder_ = folder;
+    if (!volume_.holds(folder_)) return notMounted();
+    archivePath_ = folder_ + QStringLiteral("/backup.tar.gz");
+    archive_.reset(::open(QFile::encodeName(archivePath_).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!archive_) return BackupError::passOn(failure(errno));
+    return std::nullopt;
+  }
+
+  // Appends to the archive; false, with writeError() set, when that fails.
+  bool write(QByteArrayView piece) {
+    const char* data = piece.data();
+    qsizetype left = piece.size();
+    while (left > 0) {
+      const ssize_t n = ::write(archive_.get(), data, static_cast<size_t>(left));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        writeError_ = failure(n < 0 ? errno : ENOSPC);
+        return false;
+      }
+      data += n;
+      left -= n;
+    }
+    return true;
+  }
+  const QString& writeError() const { return writeError_; }
+
+  // The archive on the disk, holding `size` bytes, and closed.
+  std::optional<BackupError> seal(qint64 size) {
+    struct stat st{};
+    if (::fsync(archive_.get()) != 0 || ::fstat(archive_.get(), &st) != 0) return BackupError::passOn(failure(errno));
+    if (st.st_size != size) return BackupError::passOn(failure(EIO));
+    if (archive_.close() != 0) return BackupError::passOn(failure(errno));
+    return std::nullopt;
+  }
+
+  // Adds the manifest and puts the snapshot in place under the label of its
+  // time; older snapshots are pruned after.
+  std::optional<BackupError> finish(const BackupManifest& manifest) {
+    if (QString e = FileOps::writeOwnFile(folder_ + "/manifest.json", manifest.encode()); !e.isEmpty())
+      return BackupError::passOn(e);
+    FileTransfer::sync(folder_);
+    if (!volume_.holds(folder_)) return notMounted();
+    const QString label = volume_.timestampLabel(manifest.createdAt.toLocalTime());
+    if (QString e = FileTransfer::renameFolderIntoPlace(folder_, root_ + "/" + label); !e.isEmpty())
+      return BackupError::passOn(e);
+    finished_ = true;
+    FileTransfer::sync(root_);
+    volume_.pruneKeeping(label);
+    return std::nullopt;
+  }
+
+ private:
+  static BackupError notMounted() {
+    return BackupError::passOn(QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。"));
+  }
+  QString failure(int error) const {
+    return archivePath_ + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+  }
+
+  const SnapshotVolume& volume_;
+  QString root_;
+  QString folder_;
+  QString archivePath_;
+  UniqueFd archive_;
+  QString writeError_;
+  bool finished_ = false;
+};
 
 }  // namespace
 
@@ -103,15 +205,10 @@ class BackupPipeline {
         return BackupError::passOn(*mountError);
       mountedHere = true;
     }
-    const QString work = volume_.workFolder();
-    // Plain copies a killed run left behind.
-    BackupStaging::removeLeftovers(work);
-    staging_ = work + "/" + QString::fromLatin1(BackupEngine::kStagingDirName);
-    archive_ = staging_ + QStringLiteral(".tar.gz");
+    // Plain copies a killed run (of an earlier version) left behind; a run
+    // now makes none.
+    BackupStaging::removeLeftovers(volume_.workFolder());
     BackupEngine::Result result = runMounted(agents);
-    // The plain staging and archive never outlive the run.
-    FileOps::removeItem(staging_);
-    FileOps::removeItem(archive_);
     if (mountedHere) volume_.unmount();
     return result;
   }
@@ -145,55 +242,56 @@ class BackupPipeline {
     }
 
     stage(LocKey::backupStagePreparing());
-    if (const QString error = freshPrivateFolder(staging_); !error.isEmpty()) return BackupError::passOn(error);
+    // The archive goes straight into a hidden snapshot folder on the volume
+    // as it is packed and hashed: no plain copy of the data is ever made.
+    PartialSnapshot snapshot(volume_);
+    if (auto error = snapshot.open()) return *error;
 
     stage(LocKey::backupStageCopying());
+    const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
     QList<BackupManifest::AgentBackup> results;
-    for (const auto& [entry, plan] : backupable) {
-      if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
-      const QString agentDir = staging_ + "/" + entry.id;
-      if (!AgentEntry::isSafeFileComponent(entry.id) || !QDir().mkpath(agentDir)) {
-        logLine(QStringLiteral("[Backup] ") + entry.id + QStringLiteral(" 扫描失败：") + agentDir +
-                QStringLiteral(" 无法创建"));
-        continue;
-      }
-      const ExcludeMatcher excludes(plan.excludes);
-      const StagedAgent staged = BackupStaging::stageAgent(
-          agentDir, plan.roots, [&](const QString& file, const QString& root) { return excludes.excludes(file, root); });
-      if (staged.fileCount < 1) continue;
-      BackupManifest::AgentBackup agent;
-      agent.id = entry.id;
-      agent.displayName = entry.displayNameEN.value_or(entry.displayName);
-      agent.fileCount = staged.fileCount;
-      agent.totalBytes = staged.totalBytes;
-      agent.stats = {staged.skills, staged.memoryBytes, staged.tasks};
-      agent.files = staged.files;
-      QList<BackupManifest::AgentBackup::Root> roots;
-      const QString home = Paths::home() + "/";
-      for (const StagedAgent::Root& root : staged.roots)
-        roots.append({root.name, root.path.startsWith(home) ? QStringLiteral("~/") + root.path.mid(home.size())
-                                                            : root.path});
-      agent.roots = roots;
-      results << agent;
-    }
+    QStringList changed;
+    Crypto::Sha256 digest;
+    qint64 size = 0;
+    const TarArchive::Result packed = TarArchive::pack(
+        [&](TarWriter& archive) {
+          if (!archive.addFolder(QFile::encodeName(top), 0700, QDateTime::currentSecsSinceEpoch())) return false;
+          for (const auto& [entry, plan] : backupable) {
+            if (OperationStop::requested()) return false;
+            const QString agentFolder = top + "/" + entry.id;
+            if (!AgentEntry::isSafeFileComponent(entry.id)) {
+              logLine(QStringLiteral("[Backup] ") + entry.id + QStringLiteral(" 扫描失败：") + agentFolder +
+                      QStringLiteral(" 无法创建"));
+              continue;
+            }
+            const ExcludeMatcher excludes(plan.excludes);
+            const StagedAgent staged = BackupStaging::stageAgent(
+                archive, agentFolder, plan.roots,
+                [&](const QString& file, const QString& root) { return excludes.excludes(file, root); });
+            if (!archive.error().isEmpty() || OperationStop::requested()) return false;
+            changed << staged.changed;
+            if (staged.fileCount >= 1) results << agentBackup(entry, staged);
+          }
+          stage(LocKey::backupStageCompressing());
+          return true;
+        },
+        [&](QByteArrayView piece) {
+          digest.update(piece);
+          size += piece.size();
+          return snapshot.write(piece);
+        });
+    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
+    if (!snapshot.writeError().isEmpty()) return BackupError::passOn(snapshot.writeError());
+    if (!packed.started) return BackupError::passOn(packed.startError);
+    if (packed.exitCode != 0) return BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput));
+    if (!packed.ok()) return BackupError::of(Case::packFailed, QStringLiteral("unknown"));
+    // The archive is complete all the same: such a file as it was read.
+    for (const QString& file : changed)
+      logLine(QStringLiteral("[Backup] tar: ") + file + QStringLiteral(": file changed as we read it"));
     if (results.isEmpty()) return BackupError::of(Case::scanFailed, QStringLiteral("所有 Agent 都没有可备份的内容"));
 
-    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
-    stage(LocKey::backupStageCompressing());
-    FileOps::removeItem(archive_);
-    const QFileInfo stagingInfo(staging_);
-    const TarArchive::Result packed = TarArchive::pack(stagingInfo.absolutePath(), stagingInfo.fileName(), archive_);
-    if (!packed.started) return BackupError::passOn(packed.startError);
-    // Status 1: a file changed while tar read it (an agent writing its
-    // session); the archive is complete all the same.
-    if (packed.exitCode == 1)
-      logLine(QStringLiteral("[Backup] tar: ") + decodedErrorText(packed.errorOutput).trimmed());
-    else if (!packed.ok())
-      return BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput));
-
     stage(LocKey::backupStageVerifying());
-    const auto digest = BackupManifest::digestOfFile(archive_);
-    if (!digest) return BackupError::of(Case::packFailed, QStringLiteral("无法打开 tar 文件做 SHA256"));
+    if (auto error = snapshot.seal(size)) return *error;
 
     BackupManifest manifest;
     manifest.schemaVersion = 1;
@@ -201,12 +299,12 @@ class BackupPipeline {
     manifest.createdAt = now.addMSecs(-now.time().msec());
     manifest.device = BackupManifest::currentDevice();
     manifest.agents = results;
-    manifest.totalBytes = digest.value().size;
-    manifest.archiveSha256 = digest.value().sha256;
+    manifest.totalBytes = size;
+    manifest.archiveSha256 = Crypto::hex(digest.finish());
 
     if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
     stage(LocKey::backupStageWriting());
-    if (auto error = writeSnapshot(manifest)) return *error;
+    if (auto error = snapshot.finish(manifest)) return *error;
 
     BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, results.size(),
                                       QString::fromUtf8(BackupEngine::kLocalStorageName)};
@@ -222,48 +320,25 @@ class BackupPipeline {
     return record;
   }
 
-  // The snapshot is built in a hidden folder beside the others and renamed
-  // to its label only when the archive and the manifest are complete and on
-  // the disk: an interrupted write never leaves a visible, incomplete
-  // snapshot in front of the older complete one. Pruning comes after.
-  // Nothing is written unless it lands on the mounted volume: a volume that
-  // went away under the run leaves a bare folder at its mount point, and a
-  // plain copy of the archive there would look like a backup.
-  std::optional<BackupError> writeSnapshot(const BackupManifest& manifest) {
-    const QString notMounted = QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。");
-    const QString root = volume_.snapshotsRoot();
-    if (root.isEmpty()) return BackupError::passOn(notMounted);
-    if (!volume_.holds(root)) {
-      QDir().rmdir(root);  // made on the bare folder a moment ago, if at all
-      return BackupError::passOn(notMounted);
-    }
-    const QString label = volume_.timestampLabel(manifest.createdAt.toLocalTime());
-    for (const QString& leftover : QDir(root).entryList({".partial-*"}, QDir::AllEntries | QDir::Hidden))
-      FileOps::removeItem(root + "/" + leftover);
-
-    const QString partial = root + QStringLiteral("/.partial-") + label;
-    auto fail = [&](const QString& error) {
-      FileOps::removeItem(partial);
-      return BackupError::passOn(error);
-    };
-    if (!QDir().mkpath(partial)) return fail(partial + QStringLiteral(": 无法创建文件夹"));
-    if (!volume_.holds(partial)) return fail(notMounted);
-    if (QString e = FileTransfer::copyNew(archive_, partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
-    if (QString e = FileTransfer::sync(partial + "/backup.tar.gz"); !e.isEmpty()) return fail(e);
-    if (QString e = FileOps::writeOwnFile(partial + "/manifest.json", manifest.encode()); !e.isEmpty())
-      return fail(e);
-    FileTransfer::sync(partial);
-    if (!volume_.holds(partial)) return fail(notMounted);
-    if (QString e = FileTransfer::renameFolderIntoPlace(partial, root + "/" + label); !e.isEmpty()) return fail(e);
-    FileTransfer::sync(root);
-    volume_.pruneKeeping(label);
-    return std::nullopt;
+  static BackupManifest::AgentBackup agentBackup(const AgentEntry& entry, const StagedAgent& staged) {
+    BackupManifest::AgentBackup agent;
+    agent.id = entry.id;
+    agent.displayName = entry.displayNameEN.value_or(entry.displayName);
+    agent.fileCount = staged.fileCount;
+    agent.totalBytes = staged.totalBytes;
+    agent.stats = {staged.skills, staged.memoryBytes, staged.tasks};
+    agent.files = staged.files;
+    QList<BackupManifest::AgentBackup::Root> roots;
+    const QString home = Paths::home() + "/";
+    for (const StagedAgent::Root& root : staged.roots)
+      roots.append(
+          {root.name, root.path.startsWith(home) ? QStringLiteral("~/") + root.path.mid(home.size()) : root.path});
+    agent.roots = roots;
+    return agent;
   }
 
   QPointer<BackupEngine> engine_;
   SnapshotVolume volume_;
-  QString staging_;
-  QString archive_;
 };
 
 BackupEngine& BackupEngine::shared() {
@@ -279,7 +354,6 @@ QString BackupEngine::lastBackupCachePath() {
   return Paths::appSupport() + "/" + QString::fromLatin1(kCacheFileName);
 }
 
-QString BackupEngine::stagingPath() { return Paths::home() + "/" + QString::fromLatin1(kStagingDirName); }
 
 std::optional<BackupEngine::BackupRecord> BackupEngine::readLastBackupCache() {
   const auto data = FileOps::readRegularFile(lastBackupCachePath(), 1 << 20);

@@ -18,16 +18,18 @@
 namespace tlr {
 
 // Backs up the installed agents' data into one snapshot on the encrypted
-// backup volume: each agent's files are staged in ".tollamere-backup-tmp" in
-// the home folder, packed into one .tar.gz beside it, hashed, and written with
-// its manifest as the newest snapshot; older snapshots are pruned. The staging
-// folder and the archive are removed at the end of every run. The volume is
+// backup volume: each agent's files are packed, as they are read, into one
+// .tar.gz (one folder per agent below ".tollamere-backup-tmp"), which goes
+// straight into a hidden snapshot folder on the volume while it is hashed;
+// with its manifest beside it the folder becomes the newest snapshot, and
+// older snapshots are pruned. No plain copy of the data is ever written
+// outside the volume. The volume is
 // mounted for the run when it was not (and unmounted again at its end), and
 // a run holds the volume's lock (VolumeLock) throughout: while another
 // backup, restore, export or import uses the image, it is refused at once.
 //
-// Lives on the main thread; the copying, packing, hashing and writing run on
-// a worker thread of their own. The published state (`lastBackup`,
+// Lives on the main thread; the reading, packing, hashing and writing run on
+// worker threads of their own. The published state (`lastBackup`,
 // `isRunning`, `lastError`, `stageLabel`) changes only on the main thread and
 // announces every change.
 class BackupEngine final : public QObject {
@@ -49,6 +51,7 @@ class BackupEngine final : public QObject {
   // Called once on the main thread with the run's outcome.
   using Completion = std::function<void(const Result&)>;
 
+  // The archive's top folder (where earlier versions staged plain copies).
   static constexpr const char* kStagingDirName = ".tollamere-backup-tmp";
   static constexpr const char* kCacheFileName = "last-backup.json";
   static constexpr const char* kLocalStorageName = "本机备份";
@@ -84,9 +87,6 @@ class BackupEngine final : public QObject {
   // reads and decodes.
   static QString lastBackupCachePath();
   static std::optional<BackupRecord> readLastBackupCache();
-  // The staging folder of the user's backups, in the home folder (the
-  // archive lies beside it, named like it with ".tar.gz" appended).
-  static QString stagingPath();
 
  Q_SIGNALS:
   void lastBackupChanged();

@@ -4,35 +4,24 @@
 #include "backup/OperationStop.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
+#include "platform/TarWriter.h"
+#include "platform/UniqueFd.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
+#include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 
 namespace tlr {
 namespace {
 
 using FileTransfer::Kind;
-
-// Copies `source` to `destination`, or links it to the copy made earlier in
-// this agent. Returns whether the destination now holds the file.
-// Stages `source` at `destination`: a second name of the file when both lie
-// on one file system (no data is copied; tar stores each name with its full
-// content), else a copy. A file this agent staged before gets a second name
-// of that first staging.
-bool stageFile(const QString& source, const QString& destination, bool followLink,
-               QHash<QString, QString>& staged) {
-  const QString key = QDir::cleanPath(source);
-  const auto earlier = staged.constFind(key);
-  if (earlier != staged.constEnd()) return FileTransfer::hardLink(*earlier, destination).isEmpty();
-  const bool linked = !followLink && FileTransfer::hardLink(source, destination).isEmpty();
-  if (!linked && !FileTransfer::copyNew(source, destination).isEmpty()) return false;
-  staged.insert(key, destination);
-  return true;
-}
 
 void countStats(const QString& source, qint64 size, StagedAgent& agent) {
   const QString lower = source.toLower();
@@ -45,23 +34,82 @@ void countStats(const QString& source, qint64 size, StagedAgent& agent) {
     ++agent.tasks;
 }
 
-// Gives each folder staged for the folder root `root` at `target` the
-// permission bits of its source (set-id and sticky bits left out); the owner
-// keeps every right, so the staging can always be read and removed.
-void copyFolderModes(const QString& root, const QString& target) {
-  auto apply = [](const QString& source, const QString& staged) {
-    const auto info = FileTransfer::entry(source);
-    if (info && info->kind == FileTransfer::Kind::directory)
-      ::chmod(QFile::encodeName(staged).constData(), (info->mode & 0777) | 0700);
-  };
-  QDirIterator it(target, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                  QDirIterator::Subdirectories);
-  while (it.hasNext()) {
-    const QString staged = it.next();
-    apply(root + "/" + BackupPlanner::relativePath(staged, target), staged);
+// One agent's members as they go into the archive.
+class AgentPacker {
+ public:
+  AgentPacker(TarWriter& archive, const QString& agentFolder) : archive_(archive), agentFolder_(agentFolder) {}
+
+  // Stores the regular file at `source` as `name` (below the agent's
+  // folder), after the folders it lies in. The file is opened without
+  // waiting (a FIFO put there in the meantime is no regular file) and, unless
+  // `followLink`, without following a link. Its size as stored, or nothing
+  // when it was not stored.
+  std::optional<qint64> file(const QString& source, const QString& name, bool followLink, StagedAgent& agent) {
+    const QByteArray path = QFile::encodeName(source);
+    UniqueFd fd(path.contains('\0') ? -1
+                                    : ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                                                   (followLink ? 0 : O_NOFOLLOW)));
+    struct stat st{};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const qsizetype slash = name.lastIndexOf('/');
+    if (slash > 0 && !folder(name.left(slash), source)) return std::nullopt;
+    if (slash <= 0 && !agentFolder()) return std::nullopt;
+    bool changed = false;
+    if (!archive_.addFile(QFile::encodeName(agentFolder_ + "/" + name), fd.get(), st, &changed)) return std::nullopt;
+    if (changed) agent.changed << source;
+    return st.st_size;
   }
-  apply(root, target);
-}
+
+  bool failed() const { return !archive_.error().isEmpty(); }
+
+ private:
+  bool agentFolder() {
+    if (agentStored_) return true;
+    agentStored_ = archive_.addFolder(QFile::encodeName(agentFolder_), 0700,
+                                      QDateTime::currentSecsSinceEpoch());
+    return agentStored_;
+  }
+
+  // Stores the folder `name` (below the agent's folder) and those above it
+  // that are not stored yet; `sourceFile` is a file inside it, whose parent
+  // folders give their attributes.
+  bool folder(const QString& name, const QString& sourceFile) {
+    if (name == lastFolder_) return true;
+    QStringList missing;
+    QString source = QFileInfo(sourceFile).path();
+    for (QString at = name; !at.isEmpty() && !stored_.contains(at);) {
+      missing.prepend(at);
+      const qsizetype slash = at.lastIndexOf('/');
+      at = slash > 0 ? at.left(slash) : QString();
+    }
+    if (!agentFolder()) return false;
+    // The sources of the missing folders, from the deepest up.
+    QStringList sources;
+    for (qsizetype i = 0; i < missing.size(); ++i) {
+      sources.prepend(source);
+      source = QFileInfo(source).path();
+    }
+    for (qsizetype i = 0; i < missing.size(); ++i) {
+      struct stat st{};
+      unsigned mode = 0700;
+      qint64 mtime = QDateTime::currentSecsSinceEpoch();
+      if (::lstat(QFile::encodeName(sources[i]).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        mode = (st.st_mode & 0777) | 0700;
+        mtime = st.st_mtim.tv_sec;
+      }
+      if (!archive_.addFolder(QFile::encodeName(agentFolder_ + "/" + missing[i]), mode, mtime)) return false;
+      stored_.insert(missing[i]);
+    }
+    lastFolder_ = name;
+    return true;
+  }
+
+  TarWriter& archive_;
+  QString agentFolder_;
+  bool agentStored_ = false;
+  QSet<QString> stored_;
+  QString lastFolder_;
+};
 
 }  // namespace
 
@@ -85,35 +133,29 @@ void BackupStaging::removeLeftovers(const QString& folder) {
   for (const QString& name : names) FileOps::removeItem(folder + "/" + name);
 }
 
-StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList& roots, const Exclude& exclude) {
+StagedAgent BackupStaging::stageAgent(TarWriter& archive, const QString& agentFolder, const QStringList& roots,
+                                      const Exclude& exclude) {
   StagedAgent agent;
-  QHash<QString, QString> copied;
+  AgentPacker packer(archive, agentFolder);
   const QStringList names = entryNames(roots);
-  for (qsizetype index = 0; index < roots.size() && !OperationStop::requested(); ++index) {
+  auto stopped = [&] { return OperationStop::requested() || packer.failed(); };
+  for (qsizetype index = 0; index < roots.size() && !stopped(); ++index) {
     const QString& root = roots[index];
     const QString rootName = names[index];
     if (rootName.isEmpty()) continue;
-    const QString target = agentDir + "/" + rootName;
     auto noteRoot = [&] {
       if (agent.roots.isEmpty() || agent.roots.last().name != rootName) agent.roots.append({rootName, root});
     };
 
     if (!QFileInfo(root).isDir()) {
-      // One file. A link to a file is staged as the file it names: a link in
+      // One file. A link to a file is stored as the file it names: a link in
       // the archive would make every restore refuse the snapshot.
       const auto info = FileTransfer::entry(root);
-      if (!info) continue;
-      qint64 size = info->size;
-      if (info->kind == Kind::symlink) {
-        const QFileInfo linked(root);
-        if (!linked.exists() || !linked.isFile()) continue;
-        size = linked.size();
-      } else if (info->kind != Kind::regular) {
-        continue;
-      }
-      if (!stageFile(root, target, info->kind == Kind::symlink, copied)) continue;
+      if (!info || (info->kind != Kind::regular && info->kind != Kind::symlink)) continue;
+      const auto size = packer.file(root, rootName, info->kind == Kind::symlink, agent);
+      if (!size) continue;
       ++agent.fileCount;
-      agent.totalBytes += size;
+      agent.totalBytes += *size;
       agent.files << rootName;
       noteRoot();
       continue;
@@ -121,28 +163,22 @@ StagedAgent BackupStaging::stageAgent(const QString& agentDir, const QStringList
 
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
-    QString lastParent;
-    while (it.hasNext() && !OperationStop::requested()) {
+    while (it.hasNext() && !stopped()) {
       const QString item = it.next();
       const auto info = FileTransfer::entry(item);
       if (!info || info->kind != Kind::regular) continue;
       if (exclude && exclude(item, root)) continue;
       const QString relative = BackupPlanner::relativePath(item, root);
       if (relative.isEmpty()) continue;
-      const QString destination = target + "/" + relative;
-      const QString parent = QFileInfo(destination).path();
-      if (parent != lastParent) {
-        QDir().mkpath(parent);
-        lastParent = parent;
-      }
-      if (!stageFile(item, destination, false, copied)) continue;
+      const QString name = rootName + "/" + relative;
+      const auto size = packer.file(item, name, false, agent);
+      if (!size) continue;
       ++agent.fileCount;
-      agent.totalBytes += info->size;
-      agent.files << rootName + "/" + relative;
-      countStats(item, info->size, agent);
+      agent.totalBytes += *size;
+      agent.files << name;
+      countStats(item, *size, agent);
       noteRoot();
     }
-    if (QFileInfo(target).isDir()) copyFolderModes(root, target);
   }
   return agent;
 }

@@ -9,6 +9,7 @@
 #include "backup/SnapshotChoice.h"
 #include "core/AgentDataDiscovery.h"
 #include "core/NetworkLogger.h"
+#include "platform/Crypto.h"
 #include "platform/OffMain.h"
 #include "core/SettingsStore.h"
 #include "platform/FileOps.h"
@@ -71,8 +72,10 @@ QString placeOfUncovered(const QString& name, const std::optional<QString>& reco
 //     snapshots), the root of that name, whatever else took it.
 //  3. A root no target took goes back where it came from (or where
 //     discovery finds it); what has no place is named in one log line.
+// `movable`: the check found the unpacked folders fit to be moved into
+// place whole.
 std::optional<RestoreError> restoreOneAgent(const BackupManifest::AgentBackup& agent, const QString& extractedRoot,
-                                            const AgentRegistry* registry) {
+                                            const AgentRegistry* registry, bool movable) {
   const QString agentDir = extractedRoot + "/" + agent.id;
   if (!QFileInfo::exists(agentDir)) return RestoreError::of(Case::agentNotInBackup, agent.id);
 
@@ -141,7 +144,7 @@ std::optional<RestoreError> restoreOneAgent(const BackupManifest::AgentBackup& a
     for (qsizetype d = 0; d < destinations[i].size(); ++d) {
       // A root that feeds several targets is copied for all but its last.
       const bool last = d == destinations[i].size() - 1;
-      if (auto error = RestoreTree::restore(source, destinations[i][d], last)) return error;
+      if (auto error = RestoreTree::restore(source, destinations[i][d], last, movable)) return error;
     }
   }
   if (!notRestored.isEmpty())
@@ -169,19 +172,24 @@ class RestoreRun {
       });
     };
     if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
-    stage(LocKey::restoreStageVerifying());
-    const auto sha = BackupManifest::sha256HexOfFile(archive);
-    if (!sha) return RestoreError::passOn(sha.error().description);
-    if (sha.value() != expectedSha) return RestoreError::of(Case::sha256Mismatch);
-
-    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
     stage(LocKey::restoreStageExtracting());
     QStringList members;
     for (const auto& agent : agents) {
       if (!AgentEntry::isSafeFileComponent(agent.id)) return RestoreError::of(Case::unknownAgent, agent.id);
       members << QString::fromLatin1(BackupEngine::kStagingDirName) + "/" + agent.id;
     }
-    const TarArchive::Result unpacked = TarArchive::extract(archive, staging, members);
+    // The archive is read once: hashed as it streams into tar, which unpacks
+    // into the staging folder only. Nothing else is touched before the hash
+    // matched the manifest.
+    Crypto::Sha256 digest;
+    const TarArchive::Result unpacked =
+        TarArchive::extract(archive, staging, members, [&digest](QByteArrayView piece) { digest.update(piece); });
+    if (!unpacked.streamed)
+      return RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive);
+
+    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
+    stage(LocKey::restoreStageVerifying());
+    if (Crypto::hex(digest.finish()) != expectedSha) return RestoreError::of(Case::sha256Mismatch);
     if (!unpacked.started) return RestoreError::passOn(unpacked.startError);
     if (!unpacked.ok()) return RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput));
 
@@ -194,12 +202,13 @@ class RestoreRun {
 
     stage(LocKey::restoreStageSecurityCheck());
     // Everything tar wrote, not only the root that is merged.
-    if (auto refused = RestoreTree::validate(staging)) return refused;
+    bool movable = false;
+    if (auto refused = RestoreTree::validate(staging, &movable)) return refused;
 
     stage(LocKey::restoreStageWriting());
     for (const auto& agent : agents) {
       if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
-      if (auto error = restoreOneAgent(agent, extractedRoot, registry.get())) return error;
+      if (auto error = restoreOneAgent(agent, extractedRoot, registry.get(), movable)) return error;
     }
     return std::nullopt;
   }
@@ -257,6 +266,9 @@ RestoreError noSnapshotError(const SnapshotChoice& choice) {
 std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                             std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
+  // No image: nothing to restore from and nothing to keep apart, so no lock
+  // file is made beside a place where no image lies.
+  if (!volume.exists() && !volume.isMounted()) return RestoreError::of(Case::noBackupFound);
   const std::optional<VolumeLock> lock = volume.lock();
   if (!lock) return RestoreError::of(Case::busy);
   if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
@@ -344,6 +356,8 @@ void RestoreEngine::inspect(Completion done) {
   runOffMain(
       this,
       [volume = volume_]() -> Read {
+        // Nothing to read without an image, and nothing made beside it.
+        if (!volume.exists() && !volume.isMounted()) return {};
         const std::optional<VolumeLock> lock = volume.lock();
         if (!lock) return {RestoreError::of(Case::busy), {}};
         bool mountedHere = false;

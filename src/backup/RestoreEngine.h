@@ -17,15 +17,18 @@
 namespace tlr {
 
 // Puts agents' data back from the newest snapshot that checks out on the
-// encrypted backup volume: mounts the volume when needed, checks the
-// archive's SHA-256 against the manifest, unpacks the wanted agents into
-// ".tollamere-restore-tmp" in the home folder, refuses the whole restore when
-// anything unpacked is a link, a special file or a ".." path, and only then
-// merges each agent's files back into their places, with the permission bits
-// and modification times the archive records (never set-id bits). Nothing
-// outside the staging folder is touched before the checksum and the
-// whole-tree check passed. A run holds the volume's lock (VolumeLock): while
-// a backup, export or import uses the image, it is refused with `busy`.
+// encrypted backup volume: mounts the volume when needed, reads the archive
+// once, hashing it as it streams into tar, which unpacks the wanted agents
+// into ".tollamere-restore-tmp" in the home folder; checks the archive's
+// SHA-256 against the manifest, refuses the whole restore when anything
+// unpacked is a link, a special file or a ".." path, and only then puts each
+// agent's files back into their places, with the permission bits and
+// modification times the archive records (never set-id bits): a folder whose
+// place is free is moved there whole, files into a folder that stands are
+// merged one by one. Nothing outside the staging folder is touched before
+// the checksum and the whole-tree check passed. A run holds the volume's
+// lock (VolumeLock): while a backup, export or import uses the image, it is
+// refused with `busy`.
 //
 // Lives on the main thread; everything else of a run (the mount and unmount
 // too) runs on a worker thread, the password prompt alone coming back to the

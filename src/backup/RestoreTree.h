@@ -14,23 +14,32 @@ namespace tlr {
 class RestoreTree {
  public:
   // Checks everything below `root` before anything is put back: a symbolic
-  // link, a device, FIFO or socket, or a path with "/.." refuses the restore
-  // (`pathTraversal`). Nothing is changed.
-  static std::optional<RestoreError> validate(const QString& root);
+  // link, a device, FIFO or socket, or a name beginning with ".." refuses
+  // the restore (`pathTraversal`). On the way it readies the tree for being
+  // put in place, changing nothing outside it: set-id and sticky bits are
+  // cleared, a folder its owner could not enter or change is opened to them
+  // (so nothing below escapes the check), and empty folders are removed.
+  // `movable` (when given) tells whether folders of the tree may be moved
+  // into place as they are: every file has a single name and no folder had
+  // to be opened.
+  static std::optional<RestoreError> validate(const QString& root, bool* movable = nullptr);
 
   // Puts one backed-up root back at `target`. A folder is merged file by
   // file: each of its regular files replaces the file at the same relative
   // path with the permission bits and modification time it has in `source`,
   // files only in the target stay; a folder missing at the target is made
-  // with the permission bits it has in `source`, an existing one keeps its
-  // own. A
-  // single file replaces the file at `target`; a folder standing there is
-  // `copyFailed`. Every file is written under a temporary name beside its
-  // place and renamed over it, so an interrupted restore leaves either the
-  // old or the new file, never neither. With `consume`, files may be moved
-  // out of `source` rather than copied (it is not read again). Set-id and
+  // with the permission bits and the modification time it has in `source`,
+  // an existing one keeps its own; an empty folder is not made. A single file replaces the file at
+  // `target`; a folder standing there is `copyFailed`. Every file is written
+  // under a temporary name beside its place and renamed over it, so an
+  // interrupted restore leaves either the old or the new file, never
+  // neither. With `consume`, files may be moved out of `source` rather than
+  // copied (it is not read again), and with `wholeFolders` too, a folder
+  // whose place is free is moved there in one rename, as it stands (the
+  // caller checked it with validate(), which found it movable). Set-id and
   // sticky bits never reach the target.
-  static std::optional<RestoreError> restore(const QString& source, const QString& target, bool consume);
+  static std::optional<RestoreError> restore(const QString& source, const QString& target, bool consume,
+                                             bool wholeFolders = false);
 };
 
 }  // namespace tlr

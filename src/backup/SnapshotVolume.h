@@ -45,8 +45,8 @@ struct SnapshotVolume {
   std::function<void(const QString& label)> pruneKeeping;
   // A snapshot folder's name for a time ("yyyy-MM-dd_HH-mm-ss").
   std::function<QString(const QDateTime&)> timestampLabel;
-  // Where a run stages plain copies (the staging folders and the archive):
-  // the home folder for the user's volume.
+  // Where a restore unpacks before it puts files back, and where what
+  // killed runs left is cleared: the home folder for the user's volume.
   std::function<QString()> workFolder;
   // The user's own backups: a run on it is recorded (last-backup.json, the
   // network log). A self-test's scratch volume is not.

@@ -361,7 +361,8 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
   const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(VolumeLock::lockPathFor(destination));
   if (!lock) return error(Case::busy);
   std::optional<VolumeLock> recordedLock;
-  if (BackupVolume::lockPath() != lock->path()) {
+  // (An image recorded elsewhere that does not exist is used by nothing.)
+  if (BackupVolume::lockPath() != lock->path() && BackupVolume::exists()) {
     recordedLock = VolumeLock::tryAcquire(BackupVolume::lockPath());
     if (!recordedLock) return error(Case::busy);
   }

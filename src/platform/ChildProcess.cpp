@@ -2,6 +2,7 @@
 
 #include "platform/OffMain.h"
 #include "platform/OpenFileLimit.h"
+#include "platform/UniqueFd.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -38,28 +39,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A file descriptor closed when it goes out of scope.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(other.release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    reset(other.release());
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  explicit operator bool() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
+using Fd = UniqueFd;
 
 // Opens the log of a detached program, emptied, for appending. It often lies
 // in a folder that others can write to (/tmp): a link there is not followed,
@@ -242,6 +222,8 @@ QString findExecutable(const QString& name, const QString& pathList) {
 
 ChildResult runChild(const ChildSpec& spec) {
   ChildResult result;
+  // Ours from here on, whatever happens.
+  Fd handedIn(spec.inputFd), handedOut(spec.outputFd);
   const auto startTime = Clock::now();
   if (OffMainPool::currentIsCancelled()) {
     result.cancelled = true;
@@ -259,13 +241,14 @@ ChildResult runChild(const ChildSpec& spec) {
     errMemory = Fd(::memfd_create("tlr-child-err", MFD_CLOEXEC));
     outputReady = outMemory && errMemory;
   } else {
-    outputReady = makePipe(outRead, outWrite) && makePipe(errRead, errWrite);
+    outputReady = (handedOut || makePipe(outRead, outWrite)) && makePipe(errRead, errWrite);
   }
-  if (!outputReady || !makePipe(execRead, execWrite) || (spec.input && !makePipe(inRead, inWrite))) {
+  const bool pipedInput = spec.input && !handedIn;
+  if (!outputReady || !makePipe(execRead, execWrite) || (pipedInput && !makePipe(inRead, inWrite))) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  Fd devNull(spec.input ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  Fd devNull(spec.input || handedIn ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC));
 
   const pid_t pid = ::fork();
   if (pid < 0) {
@@ -281,9 +264,9 @@ ChildResult runChild(const ChildSpec& spec) {
     ::signal(SIGPIPE, SIG_DFL);
     OpenFileLimit::restoreInChild();
     if (spec.umask) ::umask(*spec.umask);
-    const int inFd = spec.input ? inRead.get() : devNull.get();
+    const int inFd = handedIn ? handedIn.get() : pipedInput ? inRead.get() : devNull.get();
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
-    ::dup2(spec.outputToMemory ? outMemory.get() : outWrite.get(), STDOUT_FILENO);
+    ::dup2(handedOut ? handedOut.get() : spec.outputToMemory ? outMemory.get() : outWrite.get(), STDOUT_FILENO);
     ::dup2(spec.outputToMemory ? errMemory.get() : errWrite.get(), STDERR_FILENO);
     if (!image->workDir.isEmpty() && ::chdir(image->workDir.constData()) != 0) {
       const int e = errno;
@@ -302,6 +285,8 @@ ChildResult runChild(const ChildSpec& spec) {
   execWrite.reset();
   inRead.reset();
   devNull.reset();
+  handedIn.reset();
+  handedOut.reset();
 
   if (const std::optional<int> execErrno = execFailure(execRead.get())) {
     reapBlocking(pid);

@@ -48,6 +48,14 @@ struct ChildSpec {
   // holding them: a pipe we stopped reading would kill it with SIGPIPE at
   // its next write.
   bool outputToMemory = false;
+  // A descriptor the child gets as its standard input (instead of /dev/null
+  // or `input`), and one it gets as its standard output (instead of a pipe
+  // read into ChildResult::out): for data streamed through pipes of the
+  // caller's own. runChild takes both: it closes them in every case, once
+  // the child holds them, so the other ends see the end of the stream when
+  // the child ends.
+  int inputFd = -1;
+  int outputFd = -1;
 };
 
 struct ChildResult {

@@ -1,6 +1,7 @@
 #include "platform/FileTransfer.h"
 
 #include "platform/FileOps.h"
+#include "platform/UniqueFd.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,23 +23,7 @@ QString failure(const QString& path, int error) {
   return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { close(); }
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int close() {
-    const int r = fd_ >= 0 ? ::close(fd_) : 0;
-    fd_ = -1;
-    return r;
-  }
-
- private:
-  int fd_;
-};
+using Fd = UniqueFd;
 
 // Copies all of `in` to `out`: in the kernel where it can, else through a
 // buffer. Returns 0 or an errno value.
@@ -118,6 +103,7 @@ std::optional<Entry> entry(const QString& path) {
   e.mode = st.st_mode & 07777;
   e.size = st.st_size;
   e.linkCount = st.st_nlink;
+  e.modified = st.st_mtim;
   return e;
 }
 

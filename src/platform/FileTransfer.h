@@ -4,6 +4,8 @@
 
 #include <optional>
 
+#include <ctime>
+
 // Copying, linking and putting files in place for backup and restore: whole
 // files only, never half-written at their final name, links never followed
 // where that would write somewhere else.
@@ -16,6 +18,7 @@ struct Entry {
   unsigned mode = 0;  // permission bits including set-user-id, set-group-id and sticky
   qint64 size = 0;
   quint64 linkCount = 1;
+  struct timespec modified{};
 };
 
 // The item's own attributes (a final symbolic link is not followed), or

@@ -1,33 +1,87 @@
 #include "platform/TarArchive.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/TarWriter.h"
+#include "platform/UniqueFd.h"
 
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tlr::TarArchive {
 namespace {
 
-Result run(const QStringList& arguments, const QString& workingDirectory) {
+// Pieces handed to a sink or read from an archive.
+constexpr qsizetype kPiece = 1 << 20;
+
+struct Pipe {
+  UniqueFd read, write;
+};
+
+// A pipe whose ends are not inherited, made as large as the system allows
+// (a mebibyte by default): fewer switches between the tool and us.
+bool makePipe(Pipe& pipe) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  pipe.read.reset(fds[0]);
+  pipe.write.reset(fds[1]);
+  ::fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(kPiece));
+  return true;
+}
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// A write to a pipe whose reader is gone fails with EPIPE on this thread
+// instead of raising SIGPIPE, which would end the process where nobody
+// ignores it.
+void keepBrokenPipeOnThisThread() {
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+}
+
+// Writes all of `data` to `fd`; false once the reader is gone.
+bool writeAll(int fd, const char* data, qsizetype size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= n;
+  }
+  return true;
+}
+
+QString gzipProgram() {
+  const QString pigz = parallelGzip();
+  return pigz.isEmpty() ? QStringLiteral("gzip") : pigz;
+}
+
+ChildSpec toolSpec(const QString& program, const QStringList& arguments) {
   ChildSpec spec;
-  spec.program = tarProgram();
+  spec.program = program;
   spec.arguments = arguments;
-  spec.workingDirectory = workingDirectory;
   spec.umask = 077;
   // Only the error text of a failure is wanted; a flood is read and dropped.
   spec.outputLimit = 1 << 20;
-  const ChildResult child = runChild(spec);
-  Result result;
+  return spec;
+}
+
+void takeChild(const ChildResult& child, Result& result) {
   result.started = child.started;
   result.startError = child.startError;
   if (child.started && child.exited()) result.exitCode = child.exitCode();
   result.errorOutput = child.err;
-  return result;
-}
-
-QStringList compressionArguments() {
-  const QString pigz = parallelGzip();
-  if (pigz.isEmpty()) return {QStringLiteral("-z")};
-  return {QStringLiteral("--use-compress-program=") + pigz};
 }
 
 }  // namespace
@@ -41,21 +95,110 @@ QString parallelGzip() {
   return found.isEmpty() ? QString() : QFileInfo(found).absoluteFilePath();
 }
 
-Result pack(const QString& parentDir, const QString& memberName, const QString& archivePath) {
-  QStringList arguments = compressionArguments();
-  // Every name of a file is stored with its content, never as a link to
-  // another member: any part of the archive unpacks on its own.
-  arguments << QStringLiteral("--hard-dereference") << QStringLiteral("-cf") << archivePath << QStringLiteral("-C")
-            << parentDir << QStringLiteral("--") << memberName;
-  return run(arguments, parentDir);
+Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<bool(QByteArrayView)>& sink) {
+  Result result;
+  Pipe toGzip, fromGzip;
+  if (!makePipe(toGzip) || !makePipe(fromGzip)) {
+    result.startError = errnoText(errno);
+    return result;
+  }
+  bool produced = false, sunk = true;
+  // The tar stream, made while gzip compresses what came before.
+  std::thread producer([&, out = std::move(toGzip.write)] {
+    keepBrokenPipeOnThisThread();
+    TarWriter writer(out.get());
+    produced = produce(writer) && writer.finish();
+  });
+  // The compressed pieces, handed on while gzip goes on.
+  std::thread consumer([&, in = std::move(fromGzip.read)]() mutable {
+    std::unique_ptr<char[]> buffer(new char[kPiece]);
+    qsizetype filled = 0;
+    while (true) {
+      const ssize_t n = ::read(in.get(), buffer.get() + filled, static_cast<size_t>(kPiece - filled));
+      if (n < 0 && errno == EINTR) continue;
+      if (n > 0) filled += n;
+      if (filled > 0 && (filled == kPiece || n <= 0)) {
+        if (!sink(QByteArrayView(buffer.get(), filled))) {
+          // gzip and then the producer see their reader gone and stop.
+          sunk = false;
+          return;
+        }
+        filled = 0;
+      }
+      if (n <= 0) return;
+    }
+  });
+  ChildSpec spec = toolSpec(gzipProgram(), {});
+  spec.inputFd = toGzip.read.release();
+  spec.outputFd = fromGzip.write.release();
+  takeChild(runChild(spec), result);
+  producer.join();
+  consumer.join();
+  result.streamed = produced && sunk;
+  return result;
 }
 
-Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members) {
-  QStringList arguments = compressionArguments();
-  arguments << QStringLiteral("-xf") << archivePath << QStringLiteral("-C") << intoDir
-            << QStringLiteral("--no-same-owner") << QStringLiteral("--same-permissions");
+Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members,
+               const std::function<void(QByteArrayView)>& onRead) {
+  Result result;
+  UniqueFd archive(archivePath.contains(QChar(0))
+                       ? -1
+                       : ::open(QFile::encodeName(archivePath).constData(),
+                                O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+  struct stat st{};
+  if (!archive || ::fstat(archive.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    result.startError = archivePath + QStringLiteral(": ") + errnoText(archive ? EINVAL : errno);
+    return result;
+  }
+  // archive -> (hashed here) -> gzip -> tar: gzip is run here rather than
+  // by tar, which would put a process of its own between it and a pipe.
+  Pipe toGzip, toTar;
+  if (!makePipe(toGzip) || !makePipe(toTar)) {
+    result.startError = errnoText(errno);
+    return result;
+  }
+  bool readWhole = false;
+  std::thread feeder([&, out = std::move(toGzip.write)]() mutable {
+    keepBrokenPipeOnThisThread();
+    std::unique_ptr<char[]> buffer(new char[kPiece]);
+    while (true) {
+      const ssize_t n = ::read(archive.get(), buffer.get(), static_cast<size_t>(kPiece));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return;
+      if (n == 0) break;
+      if (onRead) onRead(QByteArrayView(buffer.get(), n));
+      // Once gzip stopped reading, the rest is still read for `onRead`.
+      if (out && !writeAll(out.get(), buffer.get(), n)) out.reset();
+    }
+    readWhole = true;
+  });
+  ChildSpec gzipSpec = toolSpec(gzipProgram(), {QStringLiteral("-dc")});
+  gzipSpec.inputFd = toGzip.read.release();
+  gzipSpec.outputFd = toTar.write.release();
+  ChildResult unzipped;
+  std::thread gzip([&unzipped, spec = std::move(gzipSpec)] { unzipped = runChild(spec); });
+
+  QStringList arguments{QStringLiteral("-xf"), QStringLiteral("-"), QStringLiteral("-C"), intoDir,
+                        QStringLiteral("--no-same-owner"), QStringLiteral("--same-permissions")};
   if (!members.isEmpty()) arguments << QStringLiteral("--") << members;
-  return run(arguments, intoDir);
+  ChildSpec spec = toolSpec(tarProgram(), arguments);
+  spec.workingDirectory = intoDir;
+  spec.inputFd = toTar.read.release();
+  // Cancelled, tar ends, and gzip with it at its next write.
+  const ChildResult unpacked = runChild(spec);
+  gzip.join();
+  feeder.join();
+  takeChild(unpacked, result);
+  if (!unzipped.started) {
+    result.started = false;
+    result.startError = unzipped.startError;
+  } else if (result.exitCode == 0 && !(unzipped.exited() && unzipped.exitCode() == 0)) {
+    // tar took what gzip gave, which was not the whole archive.
+    result.exitCode = unzipped.exited() ? unzipped.exitCode() : -1;
+  }
+  result.errorOutput = unzipped.err + unpacked.err;
+  result.streamed = readWhole;
+  return result;
 }
 
 }  // namespace tlr::TarArchive

@@ -1,46 +1,66 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
-// Snapshot archives: standard gzip-compressed tar files made and unpacked by
-// GNU tar at /usr/bin/tar. When pigz is installed it does the gzip work on
-// every core; the archive is the same standard .tar.gz either way. tar runs
-// under umask 077 (agents' configuration holds keys) and its output is read
-// while it runs, so a tar with much to say never stalls.
-namespace tlr::TarArchive {
+#include <functional>
+
+// Snapshot archives: standard gzip-compressed tar files. Packing writes the
+// tar stream here (TarWriter) and has it compressed by pigz on every core
+// when it is installed, else by gzip; unpacking has pigz (else gzip)
+// decompress it for GNU tar at /usr/bin/tar. Either way the archive streams through this process in
+// pieces, never whole in memory and never as a plain file of its own, so it
+// can be hashed while it passes. The tools run under umask 077 (agents'
+// configuration holds keys) and their error output is read while they run,
+// so a tool with much to say never stalls.
+namespace tlr {
+
+class TarWriter;
+
+namespace TarArchive {
 
 struct Result {
   bool started = false;
-  QString startError;  // why tar could not be started
+  QString startError;  // why the tool could not be started
   int exitCode = -1;   // -1 when it did not exit normally
   QByteArray errorOutput;
+  // Packing: the members were all written (the producer finished) and every
+  // compressed piece was taken. Unpacking: the archive was read to its end.
+  bool streamed = false;
 
-  bool ok() const { return started && exitCode == 0; }
+  bool ok() const { return started && exitCode == 0 && streamed; }
 };
 
-// The tar program used.
+// The tar program used for unpacking.
 QString tarProgram();
 // The parallel gzip used for packing and unpacking, or empty when none is
-// installed (tar's own -z is used then).
+// installed (gzip is used then).
 QString parallelGzip();
 
-// Packs `memberName` (a file or folder inside `parentDir`) into the archive
-// at `archivePath`, which tar creates; member names start with `memberName`.
-// A file with several names is stored whole under each of them, never as a
-// link member. Exit status 1 means a file changed while it was read: the
-// archive is complete, that file as tar read it.
-Result pack(const QString& parentDir, const QString& memberName, const QString& archivePath);
+// Packs a tar stream into a standard .tar.gz as it is made. `produce` writes
+// the members through the TarWriter it is given, on a thread of its own, and
+// returns whether it wrote them all; each compressed piece is handed to
+// `sink`, in order, on another thread, as it comes. False from either stops
+// the packing: the result is then not ok.
+Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<bool(QByteArrayView)>& sink);
 
-// Unpacks the archive into the existing folder `intoDir`: only `members`
-// (names as packed) when given, else everything. Ownership is never taken
-// from the archive; each member gets the permission bits and modification
-// time the archive records, whatever the umask (keeping `intoDir` private is
-// the caller's part). GNU tar's own
+// Unpacks the archive at `archivePath` into the existing folder `intoDir`:
+// only `members` (names as packed) when given, else everything. The archive
+// is opened here (a plain file only: no link followed, never a FIFO or a
+// device) and fed to tar; every byte of it passes through `onRead` (when
+// given) exactly once, in order, on a thread of its own, also the bytes tar
+// no longer wanted because it stopped early. An archive that cannot be
+// opened or read is not ok, with the reason in `startError` when tar never
+// started. Ownership is never taken from the archive; each member gets the
+// permission bits and modification time the archive records, whatever the
+// umask (keeping `intoDir` private is the caller's part). GNU tar's own
 // defaults stay in force: leading "/" is removed from member and link names,
 // members with ".." are skipped, and links the archive makes are not
 // written through.
-Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members = {});
+Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members = {},
+               const std::function<void(QByteArrayView)>& onRead = {});
 
-}  // namespace tlr::TarArchive
+}  // namespace TarArchive
+}  // namespace tlr

@@ -101,7 +101,9 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
       },
       30s))
       << app.stdOut().toStdString() << app.stdErr().toStdString();
-  EXPECT_GE(sinceStart.elapsed(), 2000);
+  // Two seconds on a coarse timer, which may fire up to 5 % early: a quick
+  // start leaves less than that to make up the difference.
+  EXPECT_GE(sinceStart.elapsed(), 1900);
   EXPECT_TRUE(tlr::Defaults(tlr::Defaults::shared().filePath())
                   .boolean(QStringLiteral("TLR.hasShownStatusItemOnboarding"))
                   .value_or(false));

@@ -143,6 +143,18 @@ TEST_F(ApplicationOwnFiles, AnInstalledCopyWithoutItsBundleLoadsNothingFromTheBu
       << contract.stdErr().toStdString();
 }
 
+// Without an image a start still removes what a killed restore left, and
+// makes nothing beside the place where an image would lie.
+TEST_F(ApplicationOwnFiles, WithoutAnImageAStartClearsLeftoversAndMakesNoLockFile) {
+  home_.writeFile(QStringLiteral(".tollamere-restore-tmp/.tollamere-backup-tmp/a/x"), "plain");
+  AppProcess& app = process(sandbox());
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(waitUntil([&] { return !QFileInfo::exists(home_.path() + QStringLiteral("/.tollamere-restore-tmp")); },
+                        30s));
+  EXPECT_FALSE(QFileInfo::exists(home_.path() + QStringLiteral("/.TLR 备份.sparsebundle.lock")));
+  EXPECT_TRUE(QDir(home_.path()).entryList({QStringLiteral("*.lock")}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
 // Without a runtime folder (XDG_RUNTIME_DIR unset, as TempHome leaves it) the
 // toolkit used to warn on every start.
 TEST_F(ApplicationOwnFiles, ANormalStartPrintsNoToolkitWarning) {

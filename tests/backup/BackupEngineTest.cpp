@@ -261,6 +261,22 @@ TEST_F(BackupEngineTest, NothingIsWrittenWhenTheVolumeIsGoneAtTheMomentOfWriting
   EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp.tar.gz"));
 }
 
+TEST_F(BackupEngineTest, ABackupMakesNoPlainCopySoItNeedsNoRoomOutsideTheVolume) {
+  const QString h = home.path();
+  writeFile(h + "/.alpha/skills/s.md", "skill");
+  // Where plain copies used to be staged: a file, so nothing can be made there.
+  writeFile(h + "/work", "not a folder");
+  volume.workFolder = h + "/work";
+  BackupEngine engine(volume.access());
+  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  const QStringList snapshots = entries(volume.snapshots());
+  ASSERT_EQ(snapshots.size(), 1);
+  const QString archive = volume.snapshots() + "/" + snapshots.first() + "/backup.tar.gz";
+  EXPECT_TRUE(archiveMembers(archive).contains(".tollamere-backup-tmp/alpha/.alpha/skills/s.md"));
+  EXPECT_EQ(readAll(h + "/work"), "not a folder");
+}
+
 TEST(BackupEngineCache, ASummaryWithNumbersBeyondSixtyFourBitsIsNotRead) {
   TempHome home;
   for (const char* numbers : {R"("totalBytes": 1e300, "agentCount": 2)", R"("totalBytes": 10, "agentCount": -1e300)",

@@ -3,10 +3,12 @@
 #include "EngineTestSupport.h"
 #include "support/RawTar.h"
 #include "backup/BackupEngine.h"
+#include "backup/BackupVolume.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 #include "platform/MainThread.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +18,7 @@
 
 #include <atomic>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,7 +120,9 @@ TEST_F(RestoreEngineTest, RestoresAllAgentsAndTheirFileRoots) {
   EXPECT_EQ(readAll(h + "/.beta/memories/m.json"), "{\"m\":1}");
   EXPECT_EQ(readAll(h + "/.betarc"), "rc") << "a file root comes back as a file";
   EXPECT_EQ(readAll(h + "/.alpha/mine-only.txt"), "stays");
-  EXPECT_EQ(labels, (QStringList{"准备中…", "正在校验备份完整性…", "正在解压…", "正在安全检查…", "正在写入数据…", ""}));
+  // The archive is hashed while it is unpacked into the staging folder; the
+  // hash is compared before the check and the merge.
+  EXPECT_EQ(labels, (QStringList{"准备中…", "正在解压…", "正在校验备份完整性…", "正在安全检查…", "正在写入数据…", ""}));
   EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
   EXPECT_EQ(volume.mounts, 2) << "the backup's mount and the restore's";
   EXPECT_EQ(volume.unmounts, 2);
@@ -295,11 +300,6 @@ TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsNamedInOneLogLine) {
 
 namespace {
 
-unsigned modeOf(const QString& path) {
-  struct stat st;
-  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
-}
-
 qint64 mtimeOf(const QString& path) {
   struct stat st;
   return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mtim.tv_sec : 0;
@@ -455,4 +455,63 @@ TEST_F(RestoreEngineTest, AnotherOperationOnTheImageRefusesTheRestoreWhichSaysSo
   EXPECT_EQ(error->message().text(false), "已有备份正在进行中");
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed");
   EXPECT_EQ(volume.mounts, 1) << "only the backup mounted it";
+}
+
+TEST_F(RestoreEngineTest, AFolderMissingFromItsPlaceComesBackWholeWithItsTime) {
+  const QString data = h + "/.gamma";
+  writeFile(data + "/sessions/2026/s.json", "session");
+  writeFile(data + "/config.json", "config");
+  const QDateTime then = QDateTime::fromString("2020-01-02T03:04:05Z", Qt::ISODate);
+  const struct timespec times[2] = {{then.toSecsSinceEpoch(), 0}, {then.toSecsSinceEpoch(), 0}};
+  for (const QString& folder : {data + "/sessions/2026", data + "/sessions"})
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+  const auto gamma = registryOfAgents({agentJson("gamma", {"~/.gamma"})});
+  {
+    BackupEngine backup(volume.access());
+    bool done = false;
+    backup.runBackup(gamma->visibleAgents(), [&](const auto&) { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
+  }
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(gamma);
+  // A lost subfolder, then the whole folder: each comes back as the backup
+  // holds it, its folders with the times they had.
+  QDir(data + "/sessions").removeRecursively();
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(readAll(data + "/sessions/2026/s.json"), "session");
+  EXPECT_EQ(QFileInfo(data + "/sessions").lastModified().toSecsSinceEpoch(), then.toSecsSinceEpoch());
+  QDir(data).removeRecursively();
+  ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_EQ(readAll(data + "/config.json"), "config");
+  EXPECT_EQ(QFileInfo(data + "/sessions/2026").lastModified().toSecsSinceEpoch(), then.toSecsSinceEpoch());
+  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+}
+
+TEST(RestoreEngineWithoutAnImage, LookingForABackupMakesNothingBesideWhereTheImageWouldLie) {
+  TempHome home;
+  const QString lockFile = VolumeLock::lockPathFor(BackupVolume::defaultImagePath());
+  RestoreEngine engine(SnapshotVolume::standard());
+  // What the restore sheet does when it opens.
+  bool inspected = false;
+  std::optional<RestoreError> inspectError;
+  engine.inspect([&](const std::optional<RestoreError>& e) {
+    inspected = true;
+    inspectError = e;
+  });
+  ASSERT_TRUE(waitUntil([&] { return inspected; }));
+  EXPECT_FALSE(inspectError.has_value());
+  EXPECT_FALSE(engine.currentManifest().has_value());
+  EXPECT_FALSE(QFileInfo::exists(lockFile));
+
+  bool done = false;
+  std::optional<RestoreError> error;
+  engine.restoreAll([&](const std::optional<RestoreError>& e) {
+    done = true;
+    error = e;
+  });
+  ASSERT_TRUE(waitUntil([&] { return done; }));
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::noBackupFound);
+  EXPECT_FALSE(QFileInfo::exists(lockFile));
+  EXPECT_TRUE(QDir(home.path()).entryList({"*.lock"}, QDir::Files | QDir::Hidden | QDir::System).isEmpty());
 }

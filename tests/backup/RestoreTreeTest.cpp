@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace tlr;
@@ -17,6 +18,7 @@ namespace {
 
 using tlr::test::writeBytes;
 using tlr::test::readBytes;
+using tlr::test::modeOf;
 
 QStringList names(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
@@ -108,6 +110,121 @@ TEST(RestoreTreeMerge, SetIdBitsNeverReachTheTarget) {
   struct stat st;
   ASSERT_EQ(::stat(QFile::encodeName(dir.path() + "/home/d/tool").constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u);
+}
+
+namespace {
+
+ino_t inode(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+qint64 mtimeOf(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mtim.tv_sec : 0;
+}
+
+}  // namespace
+
+// When folders cannot be moved whole (another file system, a file with two
+// names), the folders made file by file still get the backup's modes and
+// times, although moving the files out changed the times in the source.
+TEST(RestoreTreeMerge, FoldersMadeOneByOneGetTheModesAndTimesOfTheBackup) {
+  QTemporaryDir dir;
+  const QString src = dir.path() + "/src/.agent";
+  writeBytes(src + "/top.json", "t");
+  writeBytes(src + "/sub/deeper/x", "x");
+  writeBytes(src + "/sub/y", "y");
+  ::chmod(QFile::encodeName(src + "/sub").constData(), 0750);
+  const qint64 then = 1577934245;  // 2020-01-02
+  const struct timespec times[2] = {{then, 0}, {then, 0}};
+  for (const QString& folder : {src + "/sub/deeper", src + "/sub", src})
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+
+  const QString target = dir.path() + "/home/.agent";
+  for (const bool consume : {true, false}) {
+    SCOPED_TRACE(consume ? "consumed" : "copied");
+    EXPECT_FALSE(RestoreTree::restore(src, target, consume, false).has_value());
+    EXPECT_EQ(readBytes(target + "/sub/deeper/x"), "x");
+    EXPECT_EQ(modeOf(target + "/sub"), 0750u);
+    for (const QString& folder : {target, target + "/sub", target + "/sub/deeper"})
+      EXPECT_EQ(mtimeOf(folder), then) << folder.toStdString();
+    QDir(target).removeRecursively();
+    if (consume) {
+      writeBytes(src + "/top.json", "t");
+      writeBytes(src + "/sub/deeper/x", "x");
+      writeBytes(src + "/sub/y", "y");
+      for (const QString& folder : {src + "/sub/deeper", src + "/sub", src})
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
+    }
+  }
+}
+
+TEST(RestoreTreeCheck, ReadiesTheTreeForBeingMovedAndSaysWhenItCannotBe) {
+  QTemporaryDir dir;
+  const QString root = dir.path() + "/r";
+  writeBytes(root + "/a/tool", "#!/bin/sh\n");
+  ::chmod(QFile::encodeName(root + "/a/tool").constData(), 06755);
+  ::chmod(QFile::encodeName(root + "/a").constData(), 01755);
+  QDir().mkpath(root + "/a/empty/emptier");
+  bool movable = false;
+  ASSERT_FALSE(RestoreTree::validate(root, &movable).has_value());
+  EXPECT_TRUE(movable);
+  EXPECT_EQ(modeOf(root + "/a/tool"), 0755u);
+  EXPECT_EQ(modeOf(root + "/a"), 0755u);
+  EXPECT_FALSE(QFileInfo::exists(root + "/a/empty")) << "empty folders are not put back";
+
+  // A file with a second name is never moved into place.
+  ASSERT_EQ(::link(QFile::encodeName(root + "/a/tool").constData(), QFile::encodeName(root + "/a/tool2").constData()),
+            0);
+  ASSERT_FALSE(RestoreTree::validate(root, &movable).has_value());
+  EXPECT_FALSE(movable);
+  QFile::remove(root + "/a/tool2");
+
+  // A folder its owner could not enter is opened, and checked inside.
+  writeBytes(root + "/b/inside", "x");
+  ::chmod(QFile::encodeName(root + "/b").constData(), 0);
+  ASSERT_FALSE(RestoreTree::validate(root, &movable).has_value());
+  EXPECT_FALSE(movable);
+  EXPECT_EQ(modeOf(root + "/b"), 0700u);
+  QFile::link("/etc/passwd", root + "/b/link");
+  ::chmod(QFile::encodeName(root + "/b").constData(), 0);
+  const auto refused = RestoreTree::validate(root, &movable);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_EQ(refused->payload, "符号链接 link");
+}
+
+TEST(RestoreTreeMerge, AFolderWhosePlaceIsFreeIsMovedThereWhole) {
+  QTemporaryDir dir;
+  const QString src = dir.path() + "/src/.agent";
+  writeBytes(src + "/conf.json", "backup");
+  writeBytes(src + "/sub/deeper/x", "x");
+  const ino_t whole = inode(src);
+  EXPECT_FALSE(RestoreTree::restore(src, dir.path() + "/home/.agent", true, true).has_value());
+  EXPECT_EQ(inode(dir.path() + "/home/.agent"), whole) << "one rename, nothing copied";
+  EXPECT_EQ(readBytes(dir.path() + "/home/.agent/sub/deeper/x"), "x");
+  EXPECT_FALSE(QFileInfo::exists(src));
+
+  // Into a folder that stands: its missing subfolder moves whole, its files
+  // are merged one by one, and what only it holds stays.
+  const QString src2 = dir.path() + "/src2/.agent";
+  writeBytes(src2 + "/conf.json", "backup");
+  writeBytes(src2 + "/sessions/s1.json", "s1");
+  writeBytes(dir.path() + "/home2/.agent/conf.json", "current");
+  writeBytes(dir.path() + "/home2/.agent/mine.txt", "stays");
+  const ino_t sessions = inode(src2 + "/sessions");
+  EXPECT_FALSE(RestoreTree::restore(src2, dir.path() + "/home2/.agent", true, true).has_value());
+  EXPECT_EQ(inode(dir.path() + "/home2/.agent/sessions"), sessions);
+  EXPECT_EQ(readBytes(dir.path() + "/home2/.agent/conf.json"), "backup");
+  EXPECT_EQ(readBytes(dir.path() + "/home2/.agent/mine.txt"), "stays");
+
+  // Not allowed to move folders: made anew, the source kept when not consumed.
+  const QString src3 = dir.path() + "/src3/.agent";
+  writeBytes(src3 + "/sub/y", "y");
+  EXPECT_FALSE(RestoreTree::restore(src3, dir.path() + "/home3/.agent", false, true).has_value());
+  EXPECT_NE(inode(dir.path() + "/home3/.agent"), inode(src3));
+  EXPECT_EQ(readBytes(dir.path() + "/home3/.agent/sub/y"), "y");
+  EXPECT_EQ(readBytes(src3 + "/sub/y"), "y");
 }
 
 TEST(RestoreErrorTexts, DescriptionsAreTheEnginesChineseTexts) {

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -172,6 +173,11 @@ void writeBytes(const QString& path, const QByteArray& data) {
 QByteArray readBytes(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+unsigned modeOf(const QString& path) {
+  struct stat st;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
 }
 
 QString readFile(const QString& path) {

@@ -102,6 +102,9 @@ QString readFile(const QString& path);
 void writeBytes(const QString& path, const QByteArray& data);
 // The file's bytes, or "<missing>" when it cannot be read.
 QByteArray readBytes(const QString& path);
+// The permission bits (set-id and sticky bits too) of the item itself (a
+// link is not followed), or 0 when there is none.
+unsigned modeOf(const QString& path);
 // The folder of the built test helper programs (tests/tools/*.cpp).
 QString toolPath(const QString& name);
 

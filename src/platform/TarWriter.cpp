@@ -1,0 +1,177 @@
+#include "platform/TarWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace tlr {
+namespace {
+
+constexpr qsizetype kBlock = 512;
+constexpr qsizetype kRecord = 20 * kBlock;  // GNU tar's default record
+constexpr qsizetype kBuffer = 1 << 20;
+// The largest number an 11-digit octal field holds (8 GiB - 1 as a size).
+constexpr qint64 kOctal11 = 077777777777LL;
+
+// `value` as zero-padded octal digits filling `width - 1` places and a NUL.
+void octal(char* field, int width, quint64 value) {
+  field[width - 1] = '\0';
+  for (int i = width - 2; i >= 0; --i) {
+    field[i] = static_cast<char>('0' + (value & 7));
+    value >>= 3;
+  }
+}
+
+// One pax record: "<length> <key>=<value>\n", the length counting itself.
+QByteArray paxRecord(const char* key, const QByteArray& value) {
+  const QByteArray body = ' ' + QByteArray(key) + '=' + value + '\n';
+  qsizetype length = body.size() + 1;
+  while (QByteArray::number(length).size() + body.size() != length) length = QByteArray::number(length).size() + body.size();
+  return QByteArray::number(length) + body;
+}
+
+// Splits a name too long for ustar's name field at a slash into the prefix
+// (at most 155 bytes) and the rest (at most 100). False when no slash fits.
+bool splitName(const QByteArray& name, QByteArray* prefix, QByteArray* rest) {
+  for (qsizetype slash = std::min<qsizetype>(name.size() - 1, 155); slash > 0; --slash) {
+    if (name[slash] != '/') continue;
+    if (name.size() - slash - 1 > 100) return false;
+    *prefix = name.left(slash);
+    *rest = name.mid(slash + 1);
+    return !rest->isEmpty();
+  }
+  return false;
+}
+
+}  // namespace
+
+TarWriter::TarWriter(int fd) : fd_(fd), buffer_(new char[kBuffer]) {}
+
+TarWriter::~TarWriter() = default;
+
+char* TarWriter::room(qsizetype bytes) {
+  if (!error_.isEmpty() || (used_ + bytes > kBuffer && !flush())) return nullptr;
+  char* at = buffer_.get() + used_;
+  used_ += bytes;
+  total_ += bytes;
+  return at;
+}
+
+bool TarWriter::flush() {
+  if (!error_.isEmpty()) return false;
+  qsizetype done = 0;
+  while (done < used_) {
+    const ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error_ = QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO));
+      return false;
+    }
+    done += n;
+  }
+  used_ = 0;
+  return true;
+}
+
+bool TarWriter::pad() {
+  const qsizetype tail = total_ % kBlock;
+  if (tail == 0) return error_.isEmpty();
+  char* at = room(kBlock - tail);
+  if (!at) return false;
+  std::memset(at, 0, kBlock - tail);
+  return true;
+}
+
+bool TarWriter::writePax(const QByteArray& records) {
+  if (!writeHeader("PaxHeader", 'x', 0644, records.size(), 0, nullptr)) return false;
+  for (qsizetype at = 0; at < records.size();) {
+    const qsizetype piece = std::min<qsizetype>(records.size() - at, kBuffer);
+    char* to = room(piece);
+    if (!to) return false;
+    std::memcpy(to, records.constData() + at, piece);
+    at += piece;
+  }
+  return pad();
+}
+
+bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode, qint64 size, qint64 mtime,
+                            const struct stat* st) {
+  QByteArray name = fullName, prefix;
+  if (type != 'x') {
+    QByteArray pax;
+    if (name.size() > 100 && !splitName(fullName, &prefix, &name)) {
+      pax += paxRecord("path", fullName);
+      name = fullName.right(100);
+      prefix.clear();
+    }
+    if (size > kOctal11) pax += paxRecord("size", QByteArray::number(size));
+    if (mtime < 0 || mtime > kOctal11) pax += paxRecord("mtime", QByteArray::number(mtime));
+    if (!pax.isEmpty() && !writePax(pax)) return false;
+  }
+  char* h = room(kBlock);
+  if (!h) return false;
+  std::memset(h, 0, kBlock);
+  std::memcpy(h, name.constData(), std::min<qsizetype>(name.size(), 100));
+  octal(h + 100, 8, mode & 0777);  // never a set-id or sticky bit
+  const quint64 uid = st && st->st_uid <= 07777777 ? st->st_uid : 0;
+  const quint64 gid = st && st->st_gid <= 07777777 ? st->st_gid : 0;
+  octal(h + 108, 8, uid);
+  octal(h + 116, 8, gid);
+  octal(h + 124, 12, static_cast<quint64>(size > kOctal11 ? 0 : size));
+  octal(h + 136, 12, static_cast<quint64>(mtime < 0 || mtime > kOctal11 ? 0 : mtime));
+  h[156] = type;
+  std::memcpy(h + 257, "ustar\0" "00", 8);
+  std::memcpy(h + 345, prefix.constData(), std::min<qsizetype>(prefix.size(), 155));
+  std::memset(h + 148, ' ', 8);
+  unsigned sum = 0;
+  for (qsizetype i = 0; i < kBlock; ++i) sum += static_cast<unsigned char>(h[i]);
+  octal(h + 148, 7, sum);
+  h[155] = ' ';
+  return true;
+}
+
+bool TarWriter::addFolder(const QByteArray& name, unsigned mode, qint64 mtime) {
+  return writeHeader(name.endsWith('/') ? name : name + '/', '5', mode, 0, mtime, nullptr);
+}
+
+bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed) {
+  if (!writeHeader(name, '0', st.st_mode, st.st_size, st.st_mtim.tv_sec, &st)) return false;
+  qint64 left = st.st_size;
+  while (left > 0) {
+    if (used_ == kBuffer && !flush()) return false;
+    const qsizetype space = kBuffer - used_;
+    // One byte more than the rest when there is room: getting it means the
+    // file grew while it was read.
+    const qsizetype want = static_cast<qsizetype>(std::min<qint64>(space, left + 1));
+    const ssize_t n = ::read(fd, buffer_.get() + used_, static_cast<size_t>(want));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // shorter than it was (or unreadable): padded below
+    const qint64 taken = std::min<qint64>(n, left);
+    if (n > left && changed) *changed = true;
+    used_ += taken;
+    total_ += taken;
+    left -= taken;
+  }
+  if (left > 0) {
+    if (changed) *changed = true;
+    while (left > 0) {
+      const qsizetype piece = static_cast<qsizetype>(std::min<qint64>(left, kBuffer));
+      char* at = room(piece);
+      if (!at) return false;
+      std::memset(at, 0, piece);
+      left -= piece;
+    }
+  }
+  return pad();
+}
+
+bool TarWriter::finish() {
+  const qsizetype end = 2 * kBlock + (kRecord - (total_ + 2 * kBlock) % kRecord) % kRecord;
+  char* at = room(end);
+  if (!at) return false;
+  std::memset(at, 0, end);
+  return flush();
+}
+
+}  // namespace tlr

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <sys/stat.h>
+
+namespace tlr {
+
+// Writes a tar stream to a descriptor (a pipe to gzip, say): POSIX ustar
+// members, with a pax record for a name, size or time that ustar cannot
+// hold, so GNU tar and every other reader unpacks it. Only folders and
+// regular files; ownership is written but never meant to be restored, and
+// set-id and sticky bits are never written.
+// Writes are buffered; a failed write (the reader went away) ends the
+// stream and every later call returns false. Not thread-safe; the
+// descriptor stays the caller's.
+class TarWriter {
+ public:
+  explicit TarWriter(int fd);
+  ~TarWriter();
+  TarWriter(const TarWriter&) = delete;
+  TarWriter& operator=(const TarWriter&) = delete;
+
+  // A folder member named `name` (no trailing slash needed) with the
+  // permission bits `mode` and the modification time `mtime` (seconds).
+  bool addFolder(const QByteArray& name, unsigned mode, qint64 mtime);
+
+  // The regular file open as `fd`, whose status is `st`, stored under
+  // `name` with st's size, permission bits and time. When the file is
+  // shorter or longer by the time it is read (an agent writing it), the
+  // member keeps the size written in its header (cut, or padded with zeros)
+  // and `changed` is set; the stream stays whole either way.
+  bool addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed);
+
+  // The end-of-archive blocks, the stream padded to whole records, and
+  // everything flushed.
+  bool finish();
+
+  // Why the stream ended early (the write's error), else empty.
+  const QString& error() const { return error_; }
+
+ private:
+  bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size, qint64 mtime, const struct stat* st);
+  bool writePax(const QByteArray& records);
+  char* room(qsizetype bytes);
+  bool pad();
+  bool flush();
+
+  int fd_;
+  std::unique_ptr<char[]> buffer_;
+  qsizetype used_ = 0;
+  qint64 total_ = 0;
+  QString error_;
+};
+
+}  // namespace tlr
