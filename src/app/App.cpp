@@ -82,8 +82,6 @@ class ApplicationArguments {
   int argc_ = 0;
 };
 
-constexpr int kFirstRunPromptDelayMs = 2000;
-
 using QuitClock = std::chrono::steady_clock;
 // From the quit request: how long work still running off the main thread
 // (its children already stopped) may take to end, and when the process ends
@@ -408,7 +406,8 @@ void App::askSelfGuardIfNeeded() {
   if (store.asked()) return;
   // The question is shown through the store's alert presenter, which the
   // user interface provides.
-  QTimer::singleShot(kFirstRunPromptDelayMs, this, [] { SelfGuardStore::shared().askAtStartupIfNeeded(); });
+  QTimer::singleShot(AppWindows::kFirstRunPromptDelayMs, Qt::PreciseTimer, this,
+                     [] { SelfGuardStore::shared().askAtStartupIfNeeded(); });
 }
 
 void App::setupRemoteServices() {

@@ -146,7 +146,7 @@ void AppWindows::showStatusItemOnboardingIfFirstRun() {
   // Written at once: shown at most once per user, even if we quit within
   // the next two seconds.
   defaults.set(QLatin1String(kOnboardingShownKey), true);
-  QTimer::singleShot(kFirstRunPromptDelayMs, this, [this] { runOnboardingWhenFree(); });
+  QTimer::singleShot(kFirstRunPromptDelayMs, Qt::PreciseTimer, this, [this] { runOnboardingWhenFree(); });
 }
 
 void AppWindows::runOnboardingWhenFree() {

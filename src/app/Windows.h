@@ -26,6 +26,8 @@ class AppWindows final : public QObject {
   Q_OBJECT
 
  public:
+  // The first-run prompts wait this long after start, never less: a
+  // coarse timer of this length may fire a twentieth early.
   static constexpr int kFirstRunPromptDelayMs = 2000;
   static constexpr const char* kOnboardingShownKey = "TLR.hasShownStatusItemOnboarding";
 

@@ -15,6 +15,7 @@
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -250,6 +251,7 @@ ChildResult runChild(const ChildSpec& spec) {
   }
   Fd devNull(spec.input || handedIn ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC));
 
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
@@ -258,6 +260,11 @@ ChildResult runChild(const ChildSpec& spec) {
   if (pid == 0) {
     // Child: its own process group, so a stop reaches everything it starts.
     ::setpgid(0, 0);
+    // A command we wait for does not outlive us: killed or crashed, we leave
+    // no packer still writing into a volume the next start wants to detach.
+    // The thread that forked waits for the child, so its end is ours too.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

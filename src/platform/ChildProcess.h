@@ -81,7 +81,8 @@ struct ChildResult {
 // the calling thread; never call it on the main thread. In a task of an
 // OffMainPool (platform/OffMain.h) it observes the pool: once the pool is
 // cancelled the child's process group gets SIGTERM, then SIGKILL after a
-// short grace, and no new child starts.
+// short grace, and no new child starts. The child is killed when we die
+// (SIGKILL, a crash): a command we were waiting for never runs on unseen.
 ChildResult runChild(const ChildSpec& spec);
 
 // Starts a program that outlives us (refused, like runChild, in a task of a

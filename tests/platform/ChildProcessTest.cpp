@@ -250,3 +250,38 @@ TEST(ChildProcessLimits, ChildrenGetTheOpenFileLimitTheApplicationStartedWith) {
   EXPECT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(dir.path() + "/log") == "300\n"; }));
   ::setrlimit(RLIMIT_NOFILE, &limit);
 }
+
+namespace {
+
+// Running and not yet a zombie.
+bool stillRunning(pid_t pid) {
+  const QByteArray stat = tlr::test::readFile(QStringLiteral("/proc/%1/stat").arg(pid)).toLatin1();
+  const qsizetype close = stat.lastIndexOf(')');
+  return close > 0 && close + 2 < stat.size() && stat.at(close + 2) != 'Z';
+}
+
+}  // namespace
+
+// Killed while it waits for a command (a packer writing into the backup
+// volume, say), the application takes the command with it.
+TEST(ChildProcessOwner, ACommandWeWaitForEndsWhenWeAreKilled) {
+  QTemporaryDir dir;
+  const QString pidFile = dir.filePath("pid");
+  const pid_t runner = ::fork();
+  ASSERT_GE(runner, 0);
+  if (runner == 0) {
+    runChild(shell("echo $$ > '" + pidFile + ".new' && mv '" + pidFile + ".new' '" + pidFile + "' && exec sleep 60"));
+    ::_exit(0);
+  }
+  pid_t command = 0;
+  const bool started = tlr::test::waitUntil([&] {
+    command = tlr::test::readFile(pidFile).trimmed().toInt();
+    return command > 0;
+  });
+  ::kill(runner, SIGKILL);
+  ::waitpid(runner, nullptr, 0);
+  ASSERT_TRUE(started);
+  const bool ended = tlr::test::waitUntil([&] { return !stillRunning(command); });
+  if (!ended) ::kill(command, SIGKILL);
+  EXPECT_TRUE(ended) << "the command outlived the process that waited for it";
+}

@@ -159,7 +159,7 @@ QWidget* SettingsSheet::buildAppearance(QWidget* content) {
       [store = deps_.store](AppearancePreference value) { store->setAppearance(value); });
 }
 
-// Dock icon: the switch and its hint.
+// The task bar entry (showInDock): the switch and its hint.
 QWidget* SettingsSheet::buildDock(QWidget* content) {
   auto* box = new QWidget(content);
   auto* layout = stack(box, 10);
