@@ -1,5 +1,5 @@
 // Renders the real windows into PNG files, in the light and the dark scheme
-// and in English and Chinese, so the pictures in the README stay true to
+// and in English and Chinese, so the pictures in the README and docs/ stay true to
 // the code. Runs on Qt's offscreen platform under a temporary HOME: it never
 // reads or writes the user's own settings.
 //

@@ -27,7 +27,7 @@ class LanguageScope {
 };
 
 // The widget as drawn. With TLR_SCREENSHOT_DIR set, also written there as
-// "<name>.png" (the pictures of the README).
+// "<name>.png" (the pictures of the README and docs/).
 inline QImage shoot(QWidget* widget, const QString& name) {
   QApplication::processEvents();
   const QImage shot = widget->grab().toImage();
