@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -29,7 +30,8 @@ namespace {
 // Starts the two users of the volume and returns once both hold a file in it.
 bool occupyVolume() {
   const QString point = tlr::BackupVolume::mountPoint();
-  std::atomic<int> holding{0};
+  // Shared with the reading thread, which may outlive a call that gave up.
+  const auto holding = std::make_shared<std::atomic<bool>>(false);
   tlr::startOffMain([point] {
     tlr::ChildSpec spec;
     spec.program = QStringLiteral("/bin/sh");
@@ -38,10 +40,10 @@ bool occupyVolume() {
     spec.timeout = std::chrono::seconds(120);
     tlr::runChild(spec);
   });
-  tlr::startOffMain([point, &holding] {
+  tlr::startOffMain([point, holding] {
     const int fd = ::open(QFile::encodeName(point + QStringLiteral("/read")).constData(),
                           O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    holding = 1;
+    *holding = true;
     // Held until the work is cancelled, as a long read would be; the file
     // is left open, as a thread stuck in a read leaves it.
     while (!tlr::OffMainPool::currentIsCancelled()) tlr::OffMainPool::pause(std::chrono::milliseconds(50));
@@ -49,7 +51,7 @@ bool occupyVolume() {
   });
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (holding.load() && QFile::exists(point + QStringLiteral("/written"))) return true;
+    if (*holding && QFile::exists(point + QStringLiteral("/written"))) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
