@@ -331,6 +331,13 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
 
   ASSERT_TRUE(press(QStringLiteral("Tollamere"), QStringLiteral("Settings")));
   ASSERT_TRUE(waitForWindow(QStringLiteral("Settings")));
+  // The task-bar switch only hints the window manager: the main window stays
+  // a normal window, and the open sheet inside it keeps answering.
+  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
+  const auto windowState = [&] {
+    return x_.run(QStringLiteral("xprop"),
+                  {QStringLiteral("-id"), mainId, QStringLiteral("_NET_WM_STATE"), QStringLiteral("_NET_WM_WINDOW_TYPE")});
+  };
   ASSERT_TRUE(toggle(QStringLiteral("Settings"), QStringLiteral("Show in task bar")));
   EXPECT_TRUE(waitUntil(
       [&] {
@@ -338,9 +345,14 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
                std::optional<bool>(false);
       },
       10s));
+  EXPECT_TRUE(waitUntil([&] { return windowState().contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")); }, 10s))
+      << windowState().toStdString();
+  EXPECT_TRUE(windowState().contains(QStringLiteral("_NET_WM_WINDOW_TYPE_NORMAL"))) << windowState().toStdString();
+  EXPECT_EQ(x_.windowNamed(QStringLiteral("Tollamere")), mainId) << "the same window";
   ASSERT_TRUE(toggle(QStringLiteral("Settings"), QStringLiteral("Show in task bar")));
-  ASSERT_TRUE(press(QStringLiteral("Settings"), QStringLiteral("Close")));
-  ASSERT_TRUE(waitForNoWindow(QStringLiteral("Settings")));
+  EXPECT_TRUE(waitUntil([&] { return !windowState().contains(QStringLiteral("SKIP_TASKBAR")); }, 10s));
+  x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
+  ASSERT_TRUE(waitForNoWindow(QStringLiteral("Settings"))) << "Esc closes the sheet";
 
   QJsonObject row;
   ASSERT_TRUE(waitUntil(
@@ -398,6 +410,8 @@ TEST_F(WindowsOverAtSpi, WindowsAreNamedHoldTheirSheetsAndSpeakThisPlatformsWord
     const QRect grown = extents(*windowNamed(QStringLiteral("Tollamere")));
     const QRect sheet = extents(*windowNamed(backup));
     EXPECT_TRUE(grown.contains(sheet)) << sheet.height() << " in " << grown.height();
+    EXPECT_TRUE(windowNamed(backup)->value(QStringLiteral("embedded")).toBool()) << "drawn inside the main window";
+    EXPECT_TRUE(x_.visibleWindows(backup).isEmpty()) << "no window of its own";
     expectNoMacWords(backup);
     shoot(QStringLiteral("blackbox-backup-") + language + QStringLiteral(".png"));
     ASSERT_TRUE(press(backup, en ? QStringLiteral("Close") : QStringLiteral("关闭")));
