@@ -413,6 +413,7 @@ namespace tlr {
   PLAIN(statusRunning) \
   PLAIN(statusStopped) \
   PLAIN(statusFaulted) \
+  PLAIN(statusBarOpen) \
   PLAIN(statusBarQuit) \
   /* vault */ \
   PLAIN(vaultPasswordPrompt) \
@@ -626,7 +627,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 394, "the interface has 394 text keys");
+static_assert(LocKey::kCount == 395, "the interface has 395 text keys");
 static_assert(LocKey::kValuedCount == 92, "92 text keys carry values");
 
 }  // namespace tlr

@@ -788,6 +788,8 @@ QString en(const LocKey& key) {
       return u"Stopped"_s;
     case Id::statusFaulted:
       return u"Faulted"_s;
+    case Id::statusBarOpen:
+      return u"Open Tollamere"_s;
     case Id::statusBarQuit:
       return u"Quit Tollamere"_s;
     // vault
@@ -1623,6 +1625,8 @@ QString zh(const LocKey& key) {
       return u"未运行"_s;
     case Id::statusFaulted:
       return u"有故障"_s;
+    case Id::statusBarOpen:
+      return u"打开 Tollamere"_s;
     case Id::statusBarQuit:
       return u"退出 Tollamere"_s;
     // vault

@@ -56,8 +56,11 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::applyTaskbarHint() {
+  // Only on an X server (the offscreen platform answers as X11 too, without
+  // a connection).
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11 || !windowHandle()) return;
+  if (!x11 || !x11->connection() || !windowHandle()) return;
   xcb_connection_t* c = x11->connection();
   const auto atom = [c](const char* name) {
     xcb_intern_atom_reply_t* reply =
