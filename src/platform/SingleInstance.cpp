@@ -60,7 +60,7 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
   // Never through a link: the pid written below would cut whatever file it
   // points at. A link found there is replaced by a file of our own.
   constexpr int kCommon = O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
-  const auto openLock = [&](int access) { return ::open(native.constData(), access | kCommon, 0644); };
+  const auto openLock = [&](int access) { return ::open(native.constData(), access | kCommon, 0600); };
   bool writable = true;
   int fd = openLock(O_WRONLY | O_CREAT);
   if (fd < 0 && errno == ELOOP && FileOps::writeOwnFile(path, {}).isEmpty()) fd = openLock(O_WRONLY | O_CREAT);
@@ -86,8 +86,12 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
     result.note = QStringLiteral("not a plain file");
   }
   // Cut before writing: a shorter pid must not leave digits of an earlier,
-  // longer one behind it. A failed write still leaves the lock held.
-  if (writable) writeAllAt0(fd, QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n');
+  // longer one behind it. A failed write still leaves the lock held. Like
+  // every file of ours, it is the owner's only.
+  if (writable) {
+    if (st.st_uid == ::geteuid()) ::fchmod(fd, 0600);
+    writeAllAt0(fd, QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n');
+  }
   result.pidWritten = writable;
   result.outcome = Outcome::acquired;
   result.fd = fd;

@@ -31,7 +31,7 @@ class SingleInstanceLock final {
     QString note;             // why it could not be written, when it could not
   };
 
-  // Opens `path` without ever waiting (created 0644 when missing,
+  // Opens `path` without ever waiting (created 0600 when missing,
   // close-on-exec, so programs we start never inherit it) and takes an
   // exclusive, non-blocking flock on it. What cannot be opened for writing (a
   // read-only file, one of another user, a folder, a FIFO without a reader)
