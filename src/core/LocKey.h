@@ -410,6 +410,7 @@ namespace tlr {
   PLAIN(statusStopped) \
   PLAIN(statusFaulted) \
   PLAIN(statusBarQuit) \
+  PLAIN(statusRunningUnreached) \
   /* vault */ \
   PLAIN(vaultPasswordPrompt) \
   PLAIN(vaultPasswordIntro) \
@@ -618,7 +619,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 390, "the interface has 390 text keys");
+static_assert(LocKey::kCount == 391, "the interface has 391 text keys");
 static_assert(LocKey::kValuedCount == 88, "88 text keys carry values");
 
 }  // namespace tlr
