@@ -60,6 +60,8 @@ std::vector<LocKey> valuedSamples() {
       LocKey::restartFallbackVerifyPassed(s), LocKey::restartFallbackVerifyFailed(s),
       LocKey::restartReasonGracefulExitNonZero(1), LocKey::restartVerifyExitMismatch(2, 0),
       LocKey::restartVerifyMissingString(s), LocKey::restartVerifyFalseSuccess(s), LocKey::restartVerifyPass(0),
+      LocKey::restartCmdTimedOut(600), LocKey::restartFallbackTimedOut(600), LocKey::restartReasonTimedOut(600),
+      LocKey::restartVerifyTimedOut(120),
   };
 }
 
@@ -99,13 +101,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 390u);
+  ASSERT_EQ(LocKey::allIds().size(), 394u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 88u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 92u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
