@@ -415,6 +415,7 @@ namespace tlr {
   PLAIN(statusFaulted) \
   PLAIN(statusBarOpen) \
   PLAIN(statusBarQuit) \
+  PLAIN(statusRunningUnreached) \
   /* vault */ \
   PLAIN(vaultPasswordPrompt) \
   PLAIN(vaultPasswordIntro) \
