@@ -628,7 +628,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 395, "the interface has 395 text keys");
+static_assert(LocKey::kCount == 396, "the interface has 396 text keys");
 static_assert(LocKey::kValuedCount == 92, "92 text keys carry values");
 
 }  // namespace tlr
