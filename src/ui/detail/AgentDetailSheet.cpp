@@ -14,7 +14,6 @@
 
 #include <QFontDatabase>
 #include <QGraphicsDropShadowEffect>
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
@@ -540,12 +539,7 @@ void AgentDetailSheet::refresh() {
   lockSwitch_->showState(locked);
   lockSwitch_->setEnabled(usable);
   lockSwitch_->setAccessibleName(text(LocKey::lockOnlineTitle()));
-  auto* switchOpacity = qobject_cast<QGraphicsOpacityEffect*>(lockSwitch_->graphicsEffect());
-  if (!switchOpacity) {
-    switchOpacity = new QGraphicsOpacityEffect(lockSwitch_);
-    lockSwitch_->setGraphicsEffect(switchOpacity);
-  }
-  switchOpacity->setOpacity(usable ? 1.0 : 0.45);
+  lockSwitch_->setDisabledOpacity(0.45);
 
   // Setup.
   const std::optional<SetupCatalog::Action> setup = session_->setupAction();
@@ -586,10 +580,10 @@ void AgentDetailSheet::refresh() {
     return SecondaryButton::Colors{r.textFaint, QColor(Qt::transparent), r.contrast(0.06)};
   })
                                      : std::function<SecondaryButton::Colors()>([] {
-                                         // Clearly red, so it never reads as the locked, disabled one.
-                                         return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
-                                                                        Theme::withOpacity(kSystemRed, 0.08),
-                                                                        Theme::withOpacity(kSystemRed, 0.6)};
+                                         // Red outlined, unlike the locked one's faint grey.
+                                         return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.85),
+                                                                        QColor(Qt::transparent),
+                                                                        Theme::withOpacity(kSystemRed, 0.35)};
                                        }));
   uninstallHint_->setVisible(locked);
   uninstallHint_->setPlainText(text(LocKey::detailUninstallLockHint()));

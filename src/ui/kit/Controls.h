@@ -65,6 +65,11 @@ enum class TextRole { primary, dim, faint, accent, white };
 QColor roleColor(TextRole role);
 
 // Text from anywhere (registry, processes, network) shown as plain text.
+// Where the keyboard is: a ring in the scheme's accent colour, 2 wide, along
+// the inside of `rect` with corners of `radius`. Every focusable control of
+// the kit draws it while it has the keyboard focus from the keyboard.
+void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius);
+
 class Label : public QLabel {
   Q_OBJECT
 
@@ -219,6 +224,8 @@ class PaintedButton : public QAbstractButton {
   bool showsHover() const { return hovered_ && isEnabled(); }
 
   QFont labelFont() const;
+  // The focus ring along `face`, while showsFocus().
+  void paintFocus(QPainter& p, const QRectF& face, qreal radius) const;
   qreal padX_ = 14, padY_ = 8;
   qreal radius_ = 8;
 
@@ -440,9 +447,11 @@ class PanelButton final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 
  private:
   QColor color_ = Qt::transparent;
+  bool keyboardFocus_ = false;
 };
 
 // The base of the on/off controls. What such a control stands for is its
@@ -461,6 +470,9 @@ class ToggleControl : public QAbstractButton {
   void showState(bool on);
   // Focused from the keyboard (Tab): drawn with a focus ring.
   bool showsFocus() const { return hasFocus() && keyboardFocus_; }
+  // How opaque it is drawn while it cannot be used (0.35 unless set).
+  void setDisabledOpacity(qreal opacity);
+  qreal drawOpacity() const { return isEnabled() ? 1.0 : disabledOpacity_; }
 
  protected:
   void focusInEvent(QFocusEvent* event) override;
@@ -470,6 +482,7 @@ class ToggleControl : public QAbstractButton {
 
  private:
   bool keyboardFocus_ = false;
+  qreal disabledOpacity_;
 };
 
 class ToggleSwitch final : public ToggleControl {

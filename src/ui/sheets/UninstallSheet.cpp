@@ -346,7 +346,7 @@ void UninstallSheet::fillFooter() {
       // Clearly red: the pale failure red would read as a disabled button.
       auto* start = new PrimaryButton(session_->buttonLabel(SettingsStore::shared().language()),
                                       QStringLiteral("trash.fill"));
-      start->setFill(Theme::withOpacity(Theme::destructive, 0.9));
+      start->setFill(Theme::withOpacity(Theme::destructive, 0.85));
       // Grey while it cannot be used; label 12 semibold, a 12-pixel symbol
       // 6 from it, padded 14 × 7, radius 6.
       start->setDisabledFill(QColor(142, 142, 147));

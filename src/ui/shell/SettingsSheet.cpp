@@ -200,6 +200,8 @@ QWidget* SettingsSheet::buildSelfGuard(QWidget* content) {
   selfGuardSwitch_ = new ToggleSwitch(QString(), box);
   selfGuardSwitch_->setObjectName(QStringLiteral("selfGuardSwitch"));
   selfGuardSwitch_->setEnabled(deps_.isProductionApp);
+  // Half opacity while it cannot be flipped (a development copy).
+  selfGuardSwitch_->setDisabledOpacity(0.5);
   connect(selfGuardSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
     // The switch shows the store's state: it changes only once the store
     // reports the outcome.

@@ -178,6 +178,68 @@ TEST(SheetBase, GuardedCompletionDoesNothingAfterTheSheetWasDeleted) {
   EXPECT_EQ(calls, 2);
 }
 
+// Every focusable control of the kit shows where the keyboard is: a ring in
+// the scheme's accent colour, in both schemes, whether or not its face is of
+// the accent colour itself (a selected pill, a ticked box, a switch that is on).
+TEST(PaintedControls, EveryControlShowsTheKeyboardFocusInTheAccentColour) {
+  Appearance::shared();
+  QWidget window;
+  auto* column = new QVBoxLayout(&window);
+  auto* pill = new PillButton(QStringLiteral("Dark"));
+  pill->setSelected(true);
+  auto* on = new ToggleSwitch(QStringLiteral("On"));
+  on->showState(true);
+  auto* ticked = new CheckBox(QStringLiteral("~/.cache"), [] { return Theme::current().accent; });
+  ticked->showState(true);
+  auto* panel = new PanelButton;
+  panel->setColor(Theme::orange);
+  panel->setMinimumSize(120, 40);
+  const QList<QWidget*> controls{new PrimaryButton(QStringLiteral("Install")),
+                                 new SecondaryButton(QStringLiteral("Restart"), QStringLiteral("arrow.clockwise")),
+                                 pill,
+                                 new CloseButton,
+                                 new IconButton(QStringLiteral("gearshape"), QStringLiteral("Settings")),
+                                 new LinkButton(QStringLiteral("Privacy policy")),
+                                 panel,
+                                 new ToggleSwitch(QStringLiteral("Off")),
+                                 on,
+                                 new CheckBox(QStringLiteral("~/.data"), [] { return Theme::current().accent; }),
+                                 ticked};
+  for (QWidget* control : controls) column->addWidget(control);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  for (const AppearancePreference scheme : {AppearancePreference::light, AppearancePreference::dark}) {
+    SettingsStore::shared().setAppearance(scheme);
+    const QColor accent = Theme::current().accent;
+    // Whether the ring runs along all four sides: the middle of each side,
+    // one pixel in, is of the accent colour.
+    const auto ringed = [&](const QImage& image) {
+      const int w = image.width(), h = image.height();
+      for (const QPoint at : {QPoint(w / 2, 1), QPoint(w / 2, h - 2), QPoint(1, h / 2), QPoint(w - 2, h / 2)}) {
+        const QColor c = image.pixelColor(at);
+        if (std::abs(c.red() - accent.red()) + std::abs(c.green() - accent.green()) +
+                std::abs(c.blue() - accent.blue()) >= 60)
+          return false;
+      }
+      return true;
+    };
+    for (QWidget* control : controls) {
+      SCOPED_TRACE(control->metaObject()->className());
+      control->setFocus(Qt::MouseFocusReason);
+      const QImage byMouse = control->grab().toImage();
+      control->clearFocus();
+      control->setFocus(Qt::TabFocusReason);
+      ASSERT_TRUE(control->hasFocus());
+      const QImage byKeyboard = control->grab().toImage();
+      EXPECT_TRUE(ringed(byKeyboard)) << "a ring of the accent colour round it";
+      EXPECT_NE(byKeyboard, byMouse) << "from the keyboard only";
+      control->clearFocus();
+    }
+  }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
+}
+
 TEST(PaintedControls, AmpersandIsShownAndNeverAMnemonic) {
   PrimaryButton button(QStringLiteral("Back up & Restore"), QStringLiteral("book"));
   EXPECT_EQ(button.label(), QStringLiteral("Back up & Restore"));

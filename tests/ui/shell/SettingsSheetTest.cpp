@@ -6,6 +6,7 @@
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"
 #include "support/gui/AssistiveTool.h"
+#include "support/gui/Drawn.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/LegalDocSheet.h"
 #include "ui/shell/SettingsSheet.h"
@@ -167,6 +168,7 @@ TEST(SettingsSheetControls, AutoStartIsGreyedWithItsNoteInADevelopmentCopy) {
     SheetFixture dev(AppLanguage::en, false);
     auto* toggle = dev.find<ToggleSwitch>("selfGuardSwitch");
     EXPECT_FALSE(toggle->isEnabled());
+    EXPECT_NEAR(test::drawnSwitchOpacity(toggle, false), 0.5, 0.05) << "greyed to half opacity";
     EXPECT_FALSE(dev.find<Label>("selfGuardNote")->isHidden());
     EXPECT_EQ(dev.find<Label>("selfGuardNote")->text(), QStringLiteral("Not available in dev mode"));
     click(toggle);
