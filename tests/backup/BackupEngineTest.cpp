@@ -173,7 +173,7 @@ TEST_F(BackupEngineTest, ASecondRequestIsRefusedWhileARunIsUnderWay) {
   std::optional<BackupEngine::Result> second;
   engine.runBackup({agent("alpha", {"~/.alpha"})}, [&](const BackupEngine::Result& r) { second = r; });
   ASSERT_TRUE(second.has_value()) << "refused at once";
-  EXPECT_EQ(second->error().description(), "扫描失败：已有备份正在进行中");
+  EXPECT_EQ(second->error().description(), "已有备份正在进行中");
   EXPECT_TRUE(engine.isRunning());
   EXPECT_TRUE(engine.lastErrorText().isEmpty());
   EXPECT_TRUE(waitUntil([&] { return firstDone; }, std::chrono::seconds(60)));
@@ -244,7 +244,7 @@ TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
   BackupEngine engine(volume.access());
   const auto refused = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
   ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().description(), "扫描失败：已有备份正在进行中");
+  EXPECT_EQ(refused.error().description(), "已有备份正在进行中");
   EXPECT_EQ(refused.error().message().english, "A backup is already running.");
   EXPECT_EQ(volume.mounts, 0);
   EXPECT_FALSE(QFileInfo::exists(volume.snapshots()));
