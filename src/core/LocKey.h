@@ -419,6 +419,7 @@ namespace tlr {
   PLAIN(statusStopped) \
   PLAIN(statusFaulted) \
   PLAIN(statusBarQuit) \
+  PLAIN(statusRunningUnreached) \
   /* vault */ \
   PLAIN(vaultPasswordPrompt) \
   PLAIN(vaultPasswordIntro) \
@@ -634,7 +635,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 399, "the interface has 399 text keys");
+static_assert(LocKey::kCount == 400, "the interface has 400 text keys");
 static_assert(LocKey::kValuedCount == 95, "95 text keys carry values");
 
 }  // namespace tlr

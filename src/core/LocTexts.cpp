@@ -800,6 +800,8 @@ QString en(const LocKey& key) {
       return u"Faulted"_s;
     case Id::statusBarQuit:
       return u"Quit Tollamere"_s;
+    case Id::statusRunningUnreached:
+      return u"Tollamere is already running but did not answer, so its window could not be brought forward."_s;
     // vault
     case Id::vaultPasswordPrompt:
       return u"Enter the encrypted backup volume password"_s;
@@ -1645,6 +1647,8 @@ QString zh(const LocKey& key) {
       return u"有故障"_s;
     case Id::statusBarQuit:
       return u"退出 Tollamere"_s;
+    case Id::statusRunningUnreached:
+      return u"Tollamere 已在运行，但没有应答，无法把它的窗口带到前面。"_s;
     // vault
     case Id::vaultPasswordPrompt:
       return u"请输入加密备份卷的密码"_s;

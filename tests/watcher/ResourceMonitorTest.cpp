@@ -71,7 +71,8 @@ class ResourceMonitorTest : public ::testing::Test {
   };
   std::optional<ProcessUsage> usage(pid_t pid) const {
     if (!load_.contains(pid)) return std::nullopt;
-    return ProcessUsage{cpuSeconds_.value(pid), load_[pid].rssMB * 1024, 42};
+    // Each pid stands for one process, started at a time of its own.
+    return ProcessUsage{cpuSeconds_.value(pid), load_[pid].rssMB * 1024, static_cast<quint64>(pid)};
   }
   double now_ = 1000;
   QHash<pid_t, Load> load_;
@@ -105,8 +106,13 @@ TEST_F(ResourceMonitorTest, CliAgentSpinningAfterIdlingIsCaughtAtTheThirdSampleA
 
 TEST_F(ResourceMonitorTest, AgentAlreadySpinningWhenItJoinsIsCaughtAfterTheSustainTime) {
   const AgentEntry cli = agent("busy", AgentEntry::Kind::cli);
-  setLoad(100, 95, 10);
+  setLoad(100, 0, 10);
   monitor_.setAgents({running(cli, 100)}, registry_);
+  tick();
+  // Relaunched under a new pid, spinning from the start: the old process's
+  // reading is no measure for the new one.
+  setLoad(200, 95, 10);
+  monitor_.setAgents({running(cli, 200)}, registry_);
   tick();
   tick();
   EXPECT_TRUE(runaways().isEmpty());
