@@ -49,6 +49,12 @@ AgentEventType recoveredEventType(ExitIntent intent) {
 
 QString currentText(const LocKey& key) { return SettingsStore::dict(Lang::current(), key); }
 
+void countDown(QHash<QString, int>& counts, const QString& agentId) {
+  const auto found = counts.find(agentId);
+  if (found == counts.end()) return;
+  if (--found.value() <= 0) counts.erase(found);
+}
+
 }  // namespace
 
 AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
@@ -57,7 +63,9 @@ AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
   services.lockOnline = &LockOnlineStore::shared();
   services.doctorResults = &DoctorResultStore::shared();
   services.signalled = &SignalledPids::shared();
-  services.classify = [](const RawExitInfo& raw) { return ExitSignalClassifier::classify(raw); };
+  services.classify = [](const RawExitInfo& raw, uint64_t ourSignals) {
+    return ExitSignalClassifier::classify(raw, ourSignals, [] { return MemoryPressureReader::current(); });
+  };
   services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
   services.clock = &std::chrono::steady_clock::now;
   return services;
@@ -146,15 +154,23 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   if (!found) return;
   const AgentEntry& entry = *found;
 
-  const ExitIntent intent = classify(pid, raw);
+  // Signals we sent it: the end of our own stop, restart or uninstall.
+  const SignalledPids::Sent ours = services_.signalled->take(pid);
+  const ExitIntent intent = services_.classify(raw, ours.mask);
   // The name goes in as it is: a "%" in it is no place marker.
   log("[Exit] ", entry.displayName + QStringLiteral(" pid=%1 intent=%2 signal=%3 exit=%4")
                                          .arg(pid)
                                          .arg(toString(intent), signalText(raw.exitStatus))
                                          .arg((raw.exitStatus >> 8) & 0xFF));
-  record(agentId, exitEventType(intent, isLocked(agentId)));
+  // Our own kill is no fault, locked online or not.
+  record(agentId, exitEventType(intent, isLocked(agentId) && !ours));
 
   if (!shouldRecover(intent, isLocked(agentId))) return;
+  if (ours || stopsInProgress_.contains(agentId)) {
+    // The user asked for it to end; bringing it back would undo the Stop.
+    lifecycleLog("[Skip] ", entry, QStringLiteral(" 由我们结束（停止/重启），不 recover"));
+    return;
+  }
   if (isRestarting(agentId)) {
     // The restart brings it back itself; a recovery now would start it twice.
     lifecycleLog("[Skip] ", entry, QStringLiteral(" 用户重启进行中，不 recover"));
@@ -170,17 +186,6 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
     return;
   }
   recoverOrThrottle(entry, intent);
-}
-
-ExitIntent AgentLifecycleWatcher::classify(pid_t pid, const RawExitInfo& raw) const {
-  // Our own SIGKILL ended it (a stop or restart whose SIGTERM was not
-  // enough): no fault, and no out-of-memory kill either, which a SIGKILL reads
-  // as under ordinary pressure. A status of 0 tells nothing about the end, so
-  // our kill explains it too. Any other ending, including one after our
-  // SIGTERM, is judged by its status.
-  const int signal = raw.exitStatus & 0x7F;
-  if (services_.signalled->take(pid) && (signal == SIGKILL || raw.exitStatus == 0)) return ExitIntent::forceKilled;
-  return services_.classify(raw);
 }
 
 bool AgentLifecycleWatcher::shouldRecover(ExitIntent intent, bool locked) {
@@ -373,7 +378,7 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
     switch (result.kind) {
       case Result::Kind::launched:
         lifecycleLog("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
-        record(entry.id, AgentEventType::recovered, currentText(LocKey::evDetailUserLaunch()));
+        record(entry.id, AgentEventType::recovered);
         launched = true;
         break;
       case Result::Kind::failed:
@@ -396,14 +401,17 @@ void AgentLifecycleWatcher::stopOnUserClick(const AgentEntry& entry, std::functi
     return;
   }
   // The caller hears the outcome even if the watcher has gone by then.
+  ++stopsInProgress_[entry.id];
   runOffMain(
       QCoreApplication::instance(),
       [recover = recover_, scanner = scanner_, entry] { return recover->stopAgent(entry, *scanner); },
       [self = QPointer<AgentLifecycleWatcher>(this), entry, completion = std::move(completion)](const Result& result) {
         const bool stopped = result.kind != Result::Kind::failed;
-        if (self)
+        if (self) {
+          countDown(self->stopsInProgress_, entry.id);
           self->record(entry.id, AgentEventType::restarted,
                        currentText(stopped ? LocKey::evDetailUserStop() : LocKey::evDetailStopFailed()));
+        }
         if (completion) completion(stopped);
       });
 }
@@ -457,11 +465,7 @@ void AgentLifecycleWatcher::recordRestartOutcome(const AgentEntry& entry, const 
 
 void AgentLifecycleWatcher::beginRestart(const QString& agentId) { ++restartsInProgress_[agentId]; }
 
-void AgentLifecycleWatcher::endRestart(const QString& agentId) {
-  const auto found = restartsInProgress_.find(agentId);
-  if (found == restartsInProgress_.end()) return;
-  if (--found.value() <= 0) restartsInProgress_.erase(found);
-}
+void AgentLifecycleWatcher::endRestart(const QString& agentId) { countDown(restartsInProgress_, agentId); }
 
 void AgentLifecycleWatcher::doctorOnUserClick(const AgentEntry& entry,
                                               std::function<void(std::optional<AgentDoctor::Result>)> completion) {

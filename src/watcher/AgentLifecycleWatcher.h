@@ -64,8 +64,10 @@ struct LifecycleTiming {
 //    still finds the agent, one second look a few seconds later;
 //  - at most `crashThreshold` recoveries within `crashWindowSec`; the next
 //    one throttles the agent until it is seen running again.
-// A process that Tollamere itself killed with SIGKILL ends as a forced kill;
-// an exit after our SIGTERM is judged by its wait status like any other.
+// An exit that follows our own stop or restart of the agent (a signal we sent
+// the process, or a stop of the agent under way) is recorded but never
+// recovered, whatever its status or the lock; an exit code of 128 + n after
+// our signal n reads as that signal, and our SIGKILL as a forced kill.
 //
 // Lives on the main thread, where all of its state is read and written; only
 // the relaunches (AgentRecover) and doctor runs go to pool threads, and their
@@ -77,7 +79,9 @@ class AgentLifecycleWatcher final : public QObject {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
   using Clock = std::function<TimePoint()>;
-  using Classifier = std::function<ExitIntent(const RawExitInfo&)>;
+  // Judges an exit; `ourSignals` are the signals we sent the process just
+  // before (bit n for signal n).
+  using Classifier = std::function<ExitIntent(const RawExitInfo&, uint64_t ourSignals)>;
   // One doctor run of an entry; nothing when it has no doctor command. Runs
   // on a pool thread.
   using DoctorRun = std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)>;
@@ -175,7 +179,6 @@ class AgentLifecycleWatcher final : public QObject {
   // descriptor is asked again at the next scan.
   void watchExit(pid_t pid, const QString& agentId);
   bool isLocked(const QString& agentId) const;
-  ExitIntent classify(pid_t pid, const RawExitInfo& raw) const;
   static bool shouldRecover(ExitIntent intent, bool locked);
   bool hasOtherWatchedPid(const QString& agentId) const;
   bool scanFinds(const QString& agentId) const;
@@ -219,8 +222,9 @@ class AgentLifecycleWatcher final : public QObject {
   // The times of each agent's recent recovery decisions.
   QHash<QString, QList<TimePoint>> crashTimestamps_;
   QSet<QString> throttledAgents_;
-  // Agents with user restarts under way, and how many.
+  // Agents with user restarts and stops under way, and how many.
   QHash<QString, int> restartsInProgress_;
+  QHash<QString, int> stopsInProgress_;
   bool started_ = false;
 };
 

@@ -205,8 +205,8 @@ TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
       << report.toStdString();
   // Only the kill is noted as ours; the polite one's exit speaks for itself.
   // A new instance runs.
-  EXPECT_FALSE(signalled.take(polite.pid()));
-  EXPECT_TRUE(signalled.take(stubborn.pid()));
+  EXPECT_FALSE(signalled.take(polite.pid()).has(SIGKILL));
+  EXPECT_TRUE(signalled.take(stubborn.pid()).has(SIGKILL));
   const QList<pid_t> now = scanner->pidsOf(id);
   ASSERT_EQ(now.size(), 1);
   EXPECT_FALSE(old.contains(now[0]));
