@@ -327,6 +327,7 @@ namespace tlr {
   VALUED(evDetailUserRestart) \
   VALUED(evDetailRestartStuck) \
   VALUED(evDetailRestartFailed) \
+  VALUED(evDetailRelaunchDidNotLast) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
   PLAIN(evDetailUserLaunch) \
@@ -571,6 +572,7 @@ class LocKey {
   static LocKey evDetailUserRestart(LocInt32 newPid);
   static LocKey evDetailRestartStuck(QString pids);
   static LocKey evDetailRestartFailed(QString reason);
+  static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
   static LocKey doctorHeaderTitle(QString name);
@@ -618,7 +620,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 390, "the interface has 390 text keys");
-static_assert(LocKey::kValuedCount == 88, "88 text keys carry values");
+static_assert(LocKey::kCount == 391, "the interface has 391 text keys");
+static_assert(LocKey::kValuedCount == 89, "89 text keys carry values");
 
 }  // namespace tlr

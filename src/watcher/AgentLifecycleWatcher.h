@@ -51,6 +51,9 @@ struct LifecycleTiming {
   int crashThreshold = 2;
   // The waits of a user's restart.
   AgentRestarterTiming restart{};
+  // How long after a relaunch a scan must still find the agent for the
+  // recovery to count.
+  std::chrono::milliseconds relaunchSettle{std::chrono::seconds(3)};
 };
 
 // The supervision of running agents. After every scan `tick` registers the
@@ -188,9 +191,19 @@ class AgentLifecycleWatcher final : public QObject {
   // Recovers, or throttles when the decision is over the threshold.
   void recoverOrThrottle(const AgentEntry& entry, ExitIntent intent);
   void scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent);
-  // Relaunches by the entry's strategy on a pool thread and records the
-  // outcome as `eventType` (launched) or `throttled` (anything else).
-  void attemptRecover(const AgentEntry& entry, AgentEventType eventType);
+  // What became of one automatic relaunch.
+  struct Relaunch {
+    bool installed = true;
+    Result result;
+    pid_t pid = 0;  // the agent's process a scan found after the settle time
+  };
+  // Relaunches by the entry's strategy on a pool thread (not an agent that
+  // is no longer installed) and, with a scanner, confirms with a scan a few
+  // seconds later: `recovered` (`oomRecovered`) with the pid found, a failed
+  // recovery that counts towards the throttle when none is found, or
+  // `throttled` when it could not start at all.
+  void attemptRecover(const AgentEntry& entry, ExitIntent intent);
+  void handleRelaunch(const AgentEntry& entry, ExitIntent intent, const Relaunch& outcome);
   void handleRecoverResult(const AgentEntry& entry, AgentEventType eventType, const Result& result);
   // Starts the agent by its strategy on a pool thread (the user's launch
   // when `byUser`, else a recovery); `done` gets the outcome on the main
@@ -225,6 +238,8 @@ class AgentLifecycleWatcher final : public QObject {
   // Agents with user restarts and stops under way, and how many.
   QHash<QString, int> restartsInProgress_;
   QHash<QString, int> stopsInProgress_;
+  // Agents whose automatic relaunch is being confirmed.
+  QHash<QString, int> relaunching_;
   bool started_ = false;
 };
 

@@ -4,6 +4,10 @@
 //   tlr_fake_agent usr1-exits      SIGUSR1 makes it exit with status 0
 //   tlr_fake_agent catches-term    SIGHUP, SIGINT and SIGTERM make it exit with
 //                                  128 + the signal, as shells and runtimes do
+//   tlr_fake_agent exits-soon      exits with status 1 after 0.7 s, as an agent
+//                                  without a network does
+//   tlr_fake_agent doctor          a doctor that needs a terminal: without one on
+//                                  its standard input it waits for ever
 //   tlr_fake_agent spin            keeps one core busy instead of sleeping
 // Tests copy it under a unique name, which the registry then recognises.
 // When FAKE_AGENT_PID_LEDGER names a file, the process appends its pid to it
@@ -48,6 +52,14 @@ int main(int argc, char** argv) {
   if (modeIs(argc, argv, "catches-term"))
     for (const int signal : {SIGHUP, SIGINT, SIGTERM}) std::signal(signal, exitAsAShellDoes);
   recordPid();
+  if (modeIs(argc, argv, "doctor") && ::isatty(STDIN_FILENO)) {
+    std::puts("All checks passed");
+    return 0;
+  }
+  if (modeIs(argc, argv, "exits-soon")) {
+    ::usleep(700 * 1000);
+    return 1;
+  }
   if (modeIs(argc, argv, "spin")) {
     volatile unsigned long counter = 0;
     while (true) counter = counter + 1;

@@ -219,26 +219,34 @@ TEST_F(LifecycleTest, ALivingSiblingPidDefersRecoveryToTheLastExit) {
 }
 
 TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {
+  test::addFakeTerminal(bin, /*runs=*/true);
   const QString name = test::uniqueAgentName("tlr-lookagain");
-  test::copyFakeAgent(home.path() + "/bin", name);
-  make({withCommand(name.toUtf8())}, {300ms, 60.0, 2});
+  const QString program = test::copyFakeAgent(bin.path(), name);
+  LifecycleTiming timing{300ms, 60.0, 2};
+  timing.relaunchSettle = 300ms;
+  make({withCommand(name.toUtf8())}, timing);
   watcher->setScanner(std::make_shared<ProcessScanner>(registry));
 
   // Still there at the second look: it went to the background; left alone.
   {
-    test::SpawnedChild daemon(home.path() + "/bin/" + name, {});
+    test::SpawnedChild daemon(program, {});
     ASSERT_TRUE(test::waitUntil([&] { return !watcher->scanner()->scan().isEmpty(); }));
     watcher->handleExit(kPid + 1, name, RawExitInfo{kPid + 1, kSegv});
     test::waitUntil([] { return false; }, 600ms);
     EXPECT_EQ(types(name), QStringList{"exitedAbnormal"});
   }
-  // Gone by then: recovered.
-  test::SpawnedChild leftover(home.path() + "/bin/" + name, {});
+  // Gone by then: recovered, and the relaunched process watched at once.
+  test::SpawnedChild leftover(program, {});
   ASSERT_TRUE(test::waitUntil([&] { return !watcher->scanner()->scan().isEmpty(); }));
   watcher->handleExit(kPid + 2, name, RawExitInfo{kPid + 2, kSegv});
   leftover.signal(SIGKILL);
   leftover.wait();
-  EXPECT_TRUE(waitForTypes(name, {"exitedAbnormal", "exitedAbnormal", "recovered"}));
+  EXPECT_TRUE(waitForTypes(name, {"exitedAbnormal", "exitedAbnormal", "recovered", "started"}))
+      << types(name).join(",").toStdString();
+  for (pid_t pid : watcher->scanner()->pidsOf(name)) {
+    EXPECT_EQ(watcher->watchedPids().value(pid), name);
+    ::kill(pid, SIGKILL);
+  }
 }
 
 TEST_F(LifecycleTest, ALaunchdManagedAgentIsNeverWatchedButKeepsItsStartedEventCurrent) {
