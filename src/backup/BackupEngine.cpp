@@ -137,7 +137,8 @@ class PartialSnapshot {
   // The archive on the disk, holding `size` bytes, and closed.
   std::optional<BackupError> seal(qint64 size) {
     struct stat st{};
-    if (::fsync(archive_.get()) != 0 || ::fstat(archive_.get(), &st) != 0) return BackupError::passOn(failure(errno));
+    if (volume_.syncFile(archive_.get()) != 0 || ::fstat(archive_.get(), &st) != 0)
+      return BackupError::passOn(failure(errno));
     if (st.st_size != size) return BackupError::passOn(failure(EIO));
     if (archive_.close() != 0) return BackupError::passOn(failure(errno));
     return std::nullopt;

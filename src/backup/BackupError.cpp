@@ -21,7 +21,10 @@ bool BackupError::isBusy() const { return kind == Case::scanFailed && payload ==
 
 QString BackupError::description() const {
   switch (kind) {
-    case Case::scanFailed: return QStringLiteral("扫描失败：") + payload;
+    case Case::scanFailed:
+      // Refused because the volume is in use: nothing was scanned.
+      if (payload == kBusy) return payload;
+      return QStringLiteral("扫描失败：") + payload;
     case Case::packFailed: return QStringLiteral("打包失败：") + payload;
     case Case::writeFailed: return QStringLiteral("写入失败：") + payload;
     case Case::oversize:

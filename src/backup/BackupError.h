@@ -35,7 +35,8 @@ struct BackupError {
   static BackupError passOn(const BackupVolumeError& error);
   static BackupError oversizeOf(qint64 bytes) { return {Case::oversize, {}, bytes, {}}; }
   // scanFailed "已有备份正在进行中": the volume is in use by another backup,
-  // restore, export or import, in this process or another.
+  // restore, export or import, in this process or another. Its description
+  // is that text alone: nothing failed to scan.
   static BackupError busy();
   bool isBusy() const;
 

@@ -27,21 +27,22 @@ ExcludeMatcher::ExcludeMatcher(const QStringList& patterns) {
   for (const QString& text : patterns) {
     Pattern p;
     p.isGlob = text.contains('*');
+    p.isPath = text.contains('/');
     if (p.isGlob) {
       p.pieces = text.split('*');
     } else {
       p.plain = text;
     }
+    anyPath_ = anyPath_ || p.isPath;
     patterns_.push_back(std::move(p));
   }
 }
 
-// A glob split at its stars into pieces: the name must start with the first
+// A glob split at its stars into pieces: the text must start with the first
 // piece, end with the last, and hold the ones between in order. Taking the
 // leftmost place for each middle piece is enough, since a star can absorb
 // anything left over.
-bool ExcludeMatcher::globMatch(const Pattern& p, const QString& name) {
-  const QStringList& pieces = p.pieces;
+bool ExcludeMatcher::globMatch(const QStringList& pieces, const QString& name) {
   const QString& head = pieces.front();
   const QString& tail = pieces.back();
   if (name.size() < head.size() + tail.size()) return false;
@@ -58,19 +59,53 @@ bool ExcludeMatcher::globMatch(const Pattern& p, const QString& name) {
   return true;
 }
 
+bool ExcludeMatcher::hits(const Pattern& p, const QString& text) {
+  return p.isGlob ? globMatch(p.pieces, text) : p.plain == text;
+}
+
 bool ExcludeMatcher::matchesName(const QString& name) const {
   for (const Pattern& p : patterns_) {
-    if (p.isGlob ? globMatch(p, name) : p.plain == name) return true;
+    if (!p.isPath && hits(p, name)) return true;
+  }
+  return false;
+}
+
+bool ExcludeMatcher::pathHit(const QString& relative) const {
+  if (!anyPath_) return false;
+  const QString rooted = QLatin1Char('/') + relative;
+  for (const Pattern& p : patterns_) {
+    if (p.isPath && (hits(p, relative) || hits(p, rooted))) return true;
   }
   return false;
 }
 
 bool ExcludeMatcher::excludes(const QString& file, const QString& root) const {
   if (patterns_.empty()) return false;
-  if (matchesName(lastComponent(file))) return true;
   const QString relative = BackupPlanner::relativePath(file, root);
+  if (relative.isEmpty()) return matchesName(lastComponent(file));
+  return excludesRelative(relative);
+}
+
+bool ExcludeMatcher::excludesRelative(const QString& relative) const {
+  if (patterns_.empty()) return false;
   for (const QString& component : relative.split('/', Qt::SkipEmptyParts)) {
     if (matchesName(component)) return true;
+  }
+  return pathHit(relative);
+}
+
+bool ExcludeMatcher::excludesFolder(const QString& relative) const {
+  if (patterns_.empty() || relative.isEmpty()) return false;
+  for (const QString& component : relative.split('/', Qt::SkipEmptyParts)) {
+    if (matchesName(component)) return true;
+  }
+  if (!anyPath_) return false;
+  // "<head>*" hits everything below the folder when "<head>" reaches the
+  // folder's path and its "/": the last star takes whatever follows.
+  const QString below = relative + QLatin1Char('/');
+  const QString rooted = QLatin1Char('/') + below;
+  for (const Pattern& p : patterns_) {
+    if (p.isPath && p.isGlob && p.pieces.back().isEmpty() && (hits(p, below) || hits(p, rooted))) return true;
   }
   return false;
 }

@@ -23,31 +23,48 @@ struct BackupPlan {
 // Exclude patterns compiled once, for testing every file of a backup. A
 // pattern with "*" is a glob in which "*" stands for any run of characters
 // (also none) and every other character for itself; any other pattern is a
-// plain name compared exactly. Matching is case-sensitive and uses no
+// plain text compared exactly. Matching is case-sensitive and uses no
 // regular expressions.
 //
-// A pattern hits a file when it matches the file's own name or the name of
-// any folder between the root and the file. The part of the path above the
-// root is never tested, and since a name holds no "/", a pattern with "/"
-// never hits.
+// A pattern without "/" names one path component: it hits a file when it
+// matches the file's own name or the name of any folder between the root
+// and the file. A pattern with "/" is a path pattern: it hits when it
+// matches the file's path below the root, taken as it is or with a "/" in
+// front, "*" then standing for any run of characters, "/" included: so
+// "*/tmp/*" hits every file below any folder named "tmp", and "logs/*"
+// every file below the root's own "logs". The part of the path above the
+// root is never tested.
 class ExcludeMatcher {
  public:
   explicit ExcludeMatcher(const QStringList& patterns);
 
-  // Whether `name` (one path component) is hit by a pattern.
+  bool isEmpty() const { return patterns_.empty(); }
+  // Whether `name` (one path component) is hit by a pattern without "/".
   bool matchesName(const QString& name) const;
   // Whether `file`, found while walking `root`, is excluded. A file that is
   // not below `root` is tested by its own name only.
   bool excludes(const QString& file, const QString& root) const;
+  // Whether the file at `relative` ("a/b/c.txt", below the root) is
+  // excluded.
+  bool excludesRelative(const QString& relative) const;
+  // Whether every file below the folder at `relative` is excluded whatever
+  // its name, so a walk need not enter it: a pattern names the folder or one
+  // above it, or a path pattern ending in "*" matches the folder's path with
+  // a "/" after it.
+  bool excludesFolder(const QString& relative) const;
 
  private:
   struct Pattern {
     QString plain;          // a pattern without "*"
     QStringList pieces;     // a glob: the texts between its stars
     bool isGlob = false;
+    bool isPath = false;    // holds "/"
   };
-  static bool globMatch(const Pattern& p, const QString& name);
+  static bool globMatch(const QStringList& pieces, const QString& text);
+  static bool hits(const Pattern& p, const QString& text);
+  bool pathHit(const QString& relative) const;
   std::vector<Pattern> patterns_;
+  bool anyPath_ = false;
 };
 
 // Turns a registry entry into a BackupPlan. Stateless; safe on any thread.

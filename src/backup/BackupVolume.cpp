@@ -45,6 +45,8 @@ QString unusablePassword(const QString& password) {
   if (password.contains('\n') || password.contains('\r') || password.contains(QChar(0))) {
     return QStringLiteral("密码不能包含换行符或空字符");
   }
+  if (password.toUtf8().size() > DiskImage::kMaxPasswordBytes)
+    return QStringLiteral("密码太长：最多 %1 字节").arg(DiskImage::kMaxPasswordBytes);
   return {};
 }
 
@@ -59,7 +61,7 @@ QByteArray ownerLine() {
 
 void recordOwner() {
   const QString path = BackupVolume::ownerRecordPath();
-  if (const QString error = FileOps::writeOwnFile(path, ownerLine(), FileOps::OwnFileAccess::ownerOnly); !error.isEmpty())
+  if (const QString error = FileOps::writeOwnFile(path, ownerLine()); !error.isEmpty())
     log("[Backup] ", QStringLiteral("无法记录挂载者：") + error);
 }
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <unistd.h>
 
 namespace tlr {
 
@@ -45,6 +46,9 @@ struct SnapshotVolume {
   std::function<void(const QString& label)> pruneKeeping;
   // A snapshot folder's name for a time ("yyyy-MM-dd_HH-mm-ss").
   std::function<QString(const QDateTime&)> timestampLabel;
+  // Puts what was written to an open file of the volume on its disk:
+  // fsync(2), 0 or -1 with errno set.
+  std::function<int(int fd)> syncFile = ::fsync;
   // Where a restore unpacks before it puts files back, and where what
   // killed runs left is cleared: the home folder for the user's volume.
   std::function<QString()> workFolder;

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSet>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tlr {
@@ -40,6 +42,76 @@ QString VolumeLock::lockPathFor(const QString& image) {
   return info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".lock");
 }
 
+namespace {
+
+// Opens the lock file at `path` for locking: a plain file of ours, made when
+// missing. What stands there and is no plain file (a symbolic link, a FIFO)
+// is never opened through: it is replaced by a fresh file of ours, made and
+// locked under a temporary name first and exchanged into place, so that of
+// two processes replacing it at once only one comes away holding the lock
+// on the file at the path. -1 with errno set when nothing can be opened;
+// EWOULDBLOCK when another holds the lock.
+int openLocked(const QByteArray& path) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    // Never waits (a FIFO put there must not stop a backup) and never
+    // follows a link.
+    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    struct stat st{};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // never waits, so never interrupted
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+      }
+      // Still the file at the path (not replaced while we locked it)?
+      struct stat now{};
+      if (::lstat(path.constData(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) return fd;
+      ::close(fd);
+      continue;
+    }
+    if (fd >= 0) {
+      ::close(fd);
+    } else if (errno != ELOOP) {
+      return -1;
+    }
+    // A link or some other thing: our own file takes its place.
+    const QByteArray temporary = path + ".tlr-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    const int own = ::open(temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (own < 0) return -1;
+    ::flock(own, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
+    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, path.constData(), RENAME_EXCHANGE) == 0) {
+      struct stat displaced{};
+      if (::lstat(temporary.constData(), &displaced) == 0 && S_ISREG(displaced.st_mode)) {
+        // Another process put its lock file there first: it goes back, and
+        // the lock is tried on it as usual.
+        ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, path.constData(), RENAME_EXCHANGE);
+        ::close(own);
+        ::unlink(temporary.constData());
+        continue;
+      }
+      ::unlink(temporary.constData());
+      log("[Backup] ", QStringLiteral("%1 不是普通文件：已换成 Tollamere 自己的锁文件").arg(QFile::decodeName(path)));
+      return own;
+    }
+    // No exchange on this file system: replaced by a plain rename.
+    const bool renamed = ::rename(temporary.constData(), path.constData()) == 0;
+    const int error = errno;
+    if (renamed) {
+      log("[Backup] ", QStringLiteral("%1 不是普通文件：已换成 Tollamere 自己的锁文件").arg(QFile::decodeName(path)));
+      return own;
+    }
+    ::close(own);
+    ::unlink(temporary.constData());
+    errno = error;
+    return -1;
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
+}  // namespace
+
 std::optional<VolumeLock> VolumeLock::tryAcquire(const QString& lockPath) {
   {
     std::lock_guard lock(held().mutex);
@@ -52,18 +124,15 @@ std::optional<VolumeLock> VolumeLock::tryAcquire(const QString& lockPath) {
   };
   int fd = -1;
   if (!lockPath.contains(QChar(0))) {
-    // Never waits (a FIFO put there must not stop a backup) and never
-    // follows a link: the file is ours, beside the image.
-    fd = ::open(QFile::encodeName(lockPath).constData(),
-                O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    fd = openLocked(QFile::encodeName(lockPath));
+    if (fd < 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+      giveUp();
+      return std::nullopt;
+    }
   }
   if (fd < 0) {
     log("[Backup] ", QStringLiteral("无法创建锁文件 %1（%2），只在本进程内防止并发")
                          .arg(lockPath, QString::fromLocal8Bit(std::strerror(errno))));
-  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // never waits, so never interrupted
-    ::close(fd);
-    giveUp();
-    return std::nullopt;
   }
   ++g_heldCount;
   VolumeActivity::shared().announce();

@@ -30,6 +30,9 @@ struct DoctorResult {
   qint32 exitCode = -1;
   QString stdOut;
   QString stdErr;
+  // Stopped at its time limit before it finished; the limit in whole seconds.
+  bool timedOut = false;
+  qint64 timeLimitSeconds = 0;
   double elapsedSeconds = 0;
   QList<DetectedIssue> detectedIssues;  // in the order of the known issues
   QList<PatternError> patternErrors;

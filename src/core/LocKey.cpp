@@ -365,6 +365,10 @@ LocKey LocKey::restartCmdExitCode(LocInt32 exitCode) {
   return LocKey(Id::restartCmdExitCode, qint64{exitCode.value});
 }
 
+LocKey LocKey::restartCmdTimedOut(LocInt seconds) {
+  return LocKey(Id::restartCmdTimedOut, qint64{seconds.value});
+}
+
 LocKey LocKey::restartVerifyPassed(QString why) {
   return LocKey(Id::restartVerifyPassed, std::move(why));
 }
@@ -381,6 +385,10 @@ LocKey LocKey::restartFallbackExit(LocInt32 exitCode) {
   return LocKey(Id::restartFallbackExit, qint64{exitCode.value});
 }
 
+LocKey LocKey::restartFallbackTimedOut(LocInt seconds) {
+  return LocKey(Id::restartFallbackTimedOut, qint64{seconds.value});
+}
+
 LocKey LocKey::restartFallbackVerifyPassed(QString why) {
   return LocKey(Id::restartFallbackVerifyPassed, std::move(why));
 }
@@ -391,6 +399,10 @@ LocKey LocKey::restartFallbackVerifyFailed(QString why) {
 
 LocKey LocKey::restartReasonGracefulExitNonZero(LocInt32 exitCode) {
   return LocKey(Id::restartReasonGracefulExitNonZero, qint64{exitCode.value});
+}
+
+LocKey LocKey::restartReasonTimedOut(LocInt seconds) {
+  return LocKey(Id::restartReasonTimedOut, qint64{seconds.value});
 }
 
 LocKey LocKey::restartVerifyExitMismatch(LocInt32 exitCode, LocInt32 expected) {
@@ -407,6 +419,10 @@ LocKey LocKey::restartVerifyFalseSuccess(QString text) {
 
 LocKey LocKey::restartVerifyPass(LocInt32 exitCode) {
   return LocKey(Id::restartVerifyPass, qint64{exitCode.value});
+}
+
+LocKey LocKey::restartVerifyTimedOut(LocInt seconds) {
+  return LocKey(Id::restartVerifyTimedOut, qint64{seconds.value});
 }
 
 }  // namespace tlr

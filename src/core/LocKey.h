@@ -36,17 +36,21 @@ namespace tlr {
   VALUED(restartGracefulVerify) \
   VALUED(restartGracefulFallback) \
   VALUED(restartCmdExitCode) \
+  VALUED(restartCmdTimedOut) \
   VALUED(restartVerifyPassed) \
   VALUED(restartVerifyFailed) \
   VALUED(restartFallbackRun) \
   VALUED(restartFallbackExit) \
+  VALUED(restartFallbackTimedOut) \
   VALUED(restartFallbackVerifyPassed) \
   VALUED(restartFallbackVerifyFailed) \
   VALUED(restartReasonGracefulExitNonZero) \
+  VALUED(restartReasonTimedOut) \
   VALUED(restartVerifyExitMismatch) \
   VALUED(restartVerifyMissingString) \
   VALUED(restartVerifyFalseSuccess) \
   VALUED(restartVerifyPass) \
+  VALUED(restartVerifyTimedOut) \
   PLAIN(restartBtnFaulted) \
   PLAIN(restartBtnGateway) \
   PLAIN(restartBtnAgent) \
@@ -411,6 +415,7 @@ namespace tlr {
   PLAIN(statusStopped) \
   PLAIN(statusFaulted) \
   PLAIN(statusBarQuit) \
+  PLAIN(statusRunningUnreached) \
   /* vault */ \
   PLAIN(vaultPasswordPrompt) \
   PLAIN(vaultPasswordIntro) \
@@ -600,17 +605,21 @@ class LocKey {
   static LocKey restartGracefulVerify(QString command);
   static LocKey restartGracefulFallback(QString command);
   static LocKey restartCmdExitCode(LocInt32 exitCode);
+  static LocKey restartCmdTimedOut(LocInt seconds);
   static LocKey restartVerifyPassed(QString why);
   static LocKey restartVerifyFailed(QString why);
   static LocKey restartFallbackRun(QString command);
   static LocKey restartFallbackExit(LocInt32 exitCode);
+  static LocKey restartFallbackTimedOut(LocInt seconds);
   static LocKey restartFallbackVerifyPassed(QString why);
   static LocKey restartFallbackVerifyFailed(QString why);
   static LocKey restartReasonGracefulExitNonZero(LocInt32 exitCode);
+  static LocKey restartReasonTimedOut(LocInt seconds);
   static LocKey restartVerifyExitMismatch(LocInt32 exitCode, LocInt32 expected);
   static LocKey restartVerifyMissingString(QString text);
   static LocKey restartVerifyFalseSuccess(QString text);
   static LocKey restartVerifyPass(LocInt32 exitCode);
+  static LocKey restartVerifyTimedOut(LocInt seconds);
 
  private:
   explicit LocKey(Id id, Value first = {}, Value second = {}, Value third = {})
@@ -620,7 +629,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 391, "the interface has 391 text keys");
-static_assert(LocKey::kValuedCount == 89, "89 text keys carry values");
+static_assert(LocKey::kCount == 396, "the interface has 396 text keys");
+static_assert(LocKey::kValuedCount == 93, "93 text keys carry values");
 
 }  // namespace tlr

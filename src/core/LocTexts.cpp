@@ -51,6 +51,8 @@ QString en(const LocKey& key) {
       return fill(u"· On verify fail → fallback: {1}", key);
     case Id::restartCmdExitCode:
       return fill(u"· Command exit code {1}", key);
+    case Id::restartCmdTimedOut:
+      return fill(u"· Command did not finish within {1} s, stopped", key);
     case Id::restartVerifyPassed:
       return fill(u"· ✓ verify passed ({1})", key);
     case Id::restartVerifyFailed:
@@ -59,12 +61,16 @@ QString en(const LocKey& key) {
       return fill(u"· Fallback: {1}", key);
     case Id::restartFallbackExit:
       return fill(u"· Fallback exit code {1}", key);
+    case Id::restartFallbackTimedOut:
+      return fill(u"· Fallback did not finish within {1} s, stopped", key);
     case Id::restartFallbackVerifyPassed:
       return fill(u"· ✓ verify passed after fallback ({1})", key);
     case Id::restartFallbackVerifyFailed:
       return fill(u"· Fallback verify still failing: {1}", key);
     case Id::restartReasonGracefulExitNonZero:
       return fill(u"Graceful command exited {1}", key);
+    case Id::restartReasonTimedOut:
+      return fill(u"Restart command did not finish within {1} s", key);
     case Id::restartVerifyExitMismatch:
       return fill(u"exit={1}, expected {2}", key);
     case Id::restartVerifyMissingString:
@@ -73,6 +79,8 @@ QString en(const LocKey& key) {
       return fill(u"exit OK but output contains \"{1}\" (false positive)", key);
     case Id::restartVerifyPass:
       return fill(u"exit={1} + string check passed", key);
+    case Id::restartVerifyTimedOut:
+      return fill(u"did not finish within {1} s", key);
     case Id::restartBtnFaulted:
       return u"Restart (issue detected)"_s;
     case Id::restartBtnGateway:
@@ -784,6 +792,8 @@ QString en(const LocKey& key) {
       return u"Faulted"_s;
     case Id::statusBarQuit:
       return u"Quit Tollamere"_s;
+    case Id::statusRunningUnreached:
+      return u"Tollamere is already running but did not answer, so its window could not be brought forward."_s;
     // vault
     case Id::vaultPasswordPrompt:
       return u"Enter the encrypted backup volume password"_s;
@@ -887,6 +897,8 @@ QString zh(const LocKey& key) {
       return fill(u"· 验证失败 → 兜底：{1}", key);
     case Id::restartCmdExitCode:
       return fill(u"· 命令退出码 {1}", key);
+    case Id::restartCmdTimedOut:
+      return fill(u"· 命令 {1} 秒内未完成，已中止", key);
     case Id::restartVerifyPassed:
       return fill(u"· ✓ verify 通过（{1}）", key);
     case Id::restartVerifyFailed:
@@ -895,12 +907,16 @@ QString zh(const LocKey& key) {
       return fill(u"· 兜底：{1}", key);
     case Id::restartFallbackExit:
       return fill(u"· 兜底退出码 {1}", key);
+    case Id::restartFallbackTimedOut:
+      return fill(u"· 兜底 {1} 秒内未完成，已中止", key);
     case Id::restartFallbackVerifyPassed:
       return fill(u"· ✓ 兜底后 verify 通过（{1}）", key);
     case Id::restartFallbackVerifyFailed:
       return fill(u"· 兜底 verify 仍失败：{1}", key);
     case Id::restartReasonGracefulExitNonZero:
       return fill(u"优雅命令 exit {1}", key);
+    case Id::restartReasonTimedOut:
+      return fill(u"重启命令 {1} 秒内未完成", key);
     case Id::restartVerifyExitMismatch:
       return fill(u"exit={1}，期望 {2}", key);
     case Id::restartVerifyMissingString:
@@ -909,6 +925,8 @@ QString zh(const LocKey& key) {
       return fill(u"exit 通过但输出含 \"{1}\"（假成功）", key);
     case Id::restartVerifyPass:
       return fill(u"exit={1} + 字符串检查通过", key);
+    case Id::restartVerifyTimedOut:
+      return fill(u"{1} 秒内未完成", key);
     case Id::restartBtnFaulted:
       return u"重启（检测到异常）"_s;
     case Id::restartBtnGateway:
@@ -1613,6 +1631,8 @@ QString zh(const LocKey& key) {
       return u"有故障"_s;
     case Id::statusBarQuit:
       return u"退出 Tollamere"_s;
+    case Id::statusRunningUnreached:
+      return u"Tollamere 已在运行，但没有应答，无法把它的窗口带到前面。"_s;
     // vault
     case Id::vaultPasswordPrompt:
       return u"请输入加密备份卷的密码"_s;

@@ -24,6 +24,9 @@ struct ToolResult {
   QString error;
 };
 
+// The longest password gocryptfs accepts, in UTF-8 bytes: 2,048 (about 680
+// Chinese characters).
+inline constexpr qsizetype kMaxPasswordBytes = 2048;
 // gocryptfs's exit code for a wrong password.
 inline constexpr int kWrongPasswordExit = 12;
 // Deadlines of the tool calls (key derivation takes a moment on slow disks).

@@ -1,7 +1,9 @@
 #include "presentation/FirstTimeSetupSession.h"
 
 #include "backup/BackupVolume.h"
+#include "platform/DiskImage.h"
 #include "platform/OffMain.h"
+#include "presentation/BackupTexts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,6 +38,15 @@ FirstTimeSetupSession::Strength FirstTimeSetupSession::strengthOf(const QString&
   return Strength::strong;
 }
 
+bool FirstTimeSetupSession::passwordTooLong(const QString& password) {
+  return password.toUtf8().size() > DiskImage::kMaxPasswordBytes;
+}
+
+QString FirstTimeSetupSession::passwordTooLongText() {
+  return backuptext::pick(QStringLiteral("Too long: at most 2,048 bytes (about 680 Chinese characters)"),
+                          QStringLiteral("密码太长：最多 2048 字节（约 680 个汉字）"));
+}
+
 bool FirstTimeSetupSession::passwordsDiffer(const QString& password, const QString& confirmation) {
   return !confirmation.isEmpty() && password != confirmation;
 }
@@ -44,7 +55,8 @@ FirstTimeSetupSession::FirstTimeSetupSession(QObject* parent, Create create)
     : QObject(parent), create_(std::move(create)), imagePath_(BackupVolume::defaultImagePath()) {}
 
 bool FirstTimeSetupSession::canCreate(const QString& password, const QString& confirmation) const {
-  return !creating_ && password.size() >= kMinimumPasswordLength && password == confirmation;
+  return !creating_ && password.size() >= kMinimumPasswordLength && !passwordTooLong(password) &&
+         password == confirmation;
 }
 
 void FirstTimeSetupSession::chooseFolder(const QString& folder) {

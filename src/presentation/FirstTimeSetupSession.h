@@ -34,6 +34,10 @@ class FirstTimeSetupSession final : public QObject {
   static Strength strengthOf(const QString& password);
   // The confirmation is typed and differs from the password.
   static bool passwordsDiffer(const QString& password, const QString& confirmation);
+  // Longer than the image tool takes (2,048 bytes of UTF-8), and why, in
+  // the interface language.
+  static bool passwordTooLong(const QString& password);
+  static QString passwordTooLongText();
 
   explicit FirstTimeSetupSession(QObject* parent = nullptr, Create create = standardCreate());
 

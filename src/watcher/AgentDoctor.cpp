@@ -70,15 +70,15 @@ Detection detectIssues(const QString& out, const QString& err,
 
 }  // namespace
 
-AgentDoctor::AgentDoctor(Runner runner, LanguageProbe prefersEnglish)
-    : prefersEnglish_(std::move(prefersEnglish)), runner_(std::move(runner)) {}
+AgentDoctor::AgentDoctor(Runner runner, LanguageProbe prefersEnglish, Limits limits)
+    : prefersEnglish_(std::move(prefersEnglish)), runner_(std::move(runner)), limits_(limits) {}
 
 AgentDoctor::LanguageProbe AgentDoctor::interfaceLanguage() {
   return [] { return Lang::current() == AppLanguage::en; };
 }
 
 AgentDoctor::Runner AgentDoctor::defaultRunner() {
-  return [](const QStringList& argv) { return CommandRunner::run(argv); };
+  return [](const QStringList& argv, std::chrono::milliseconds limit) { return CommandRunner::run(argv, limit); };
 }
 
 QString AgentDoctor::text(const char* en, const char* zh) const {
@@ -90,7 +90,7 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   const AgentEntry::DoctorSpec& spec = *entry.doctor;
   QElapsedTimer timer;
   timer.start();
-  const CommandRunner::Result cmd = runner_(spec.command);
+  const CommandRunner::Result cmd = runner_(spec.command, limits_.check);
   Detection detection = detectIssues(cmd.stdOut, cmd.stdErr, spec.knownIssues);
 
   Result result;
@@ -99,6 +99,8 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   result.exitCode = cmd.exitCode;
   result.stdOut = cmd.stdOut;
   result.stdErr = cmd.stdErr;
+  result.timedOut = cmd.timedOut;
+  result.timeLimitSeconds = cmd.limitSeconds();
   result.detectedIssues = std::move(detection.issues);
   result.patternErrors = std::move(detection.patternErrors);
   result.elapsedSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
@@ -112,15 +114,24 @@ AgentDoctor::FixResult AgentDoctor::applyFix(const KnownIssue& issue) const {
   return FixResult::failure(text("Unknown fix kind: ", "未知的 fix kind: ") + kind);
 }
 
-void AgentDoctor::runReload(const Fix& fix) const {
-  if (fix.reload && !fix.reload->isEmpty()) runner_(*fix.reload);
+std::optional<AgentDoctor::FixResult> AgentDoctor::runReload(const Fix& fix) const {
+  if (!fix.reload || fix.reload->isEmpty()) return std::nullopt;
+  // How it ended is not judged, but one stopped half-way has not reloaded.
+  const CommandRunner::Result ran = runner_(*fix.reload, limits_.change);
+  if (ran.timedOut) return unfinished("Reload did not finish within %1 s", "reload 命令 %1 秒内未完成", ran);
+  return std::nullopt;
+}
+
+AgentDoctor::FixResult AgentDoctor::unfinished(const char* en, const char* zh, const CommandRunner::Result& ran) const {
+  return FixResult::failure(text(en, zh).arg(ran.limitSeconds()));
 }
 
 AgentDoctor::FixResult AgentDoctor::applyShellFix(const Fix& fix) const {
   if (!fix.command || fix.command->isEmpty()) {
     return FixResult::failure(text("shell fix missing command", "shell fix 缺 command"));
   }
-  const CommandRunner::Result cmd = runner_(*fix.command);
+  const CommandRunner::Result cmd = runner_(*fix.command, limits_.change);
+  if (cmd.timedOut) return unfinished("Command did not finish within %1 s", "命令 %1 秒内未完成", cmd);
   if (cmd.exitCode != 0) {
     const QString output = (cmd.stdErr + cmd.stdOut).trimmed();
     const QString shown =
@@ -128,7 +139,7 @@ AgentDoctor::FixResult AgentDoctor::applyShellFix(const Fix& fix) const {
     return FixResult::failure(text("Command exited ", "命令退出 ") + QString::number(cmd.exitCode) +
                               text(": ", "：") + shown);
   }
-  runReload(fix);
+  if (std::optional<FixResult> reloadFailed = runReload(fix)) return *reloadFailed;
   return FixResult::success(text("Command succeeded", "命令执行成功"));
 }
 
@@ -161,7 +172,7 @@ AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
     case Outcome::patched:
       break;
   }
-  runReload(fix);
+  if (std::optional<FixResult> reloadFailed = runReload(fix)) return *reloadFailed;
   return FixResult::success(text("Updated ", "已更新 ") + *fix.file + text(": ", "：") +
                             listed.join(QChar(0x3001)));
 }

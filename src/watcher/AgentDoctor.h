@@ -8,10 +8,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
 namespace tlr {
+
+// The time limits of a diagnosis (a check) and of a fix and its reload
+// (changes).
+struct AgentDoctorLimits {
+  std::chrono::milliseconds check = CommandRunner::kCheckLimit;
+  std::chrono::milliseconds change = CommandRunner::kChangeLimit;
+};
 
 // Diagnoses one agent with its registry doctor command, recognises known
 // issues in the output and applies their one-click fixes ("shell" commands
@@ -21,7 +29,8 @@ namespace tlr {
 class AgentDoctor {
  public:
   using KnownIssue = DoctorResult::KnownIssue;
-  using Runner = std::function<CommandRunner::Result(const QStringList&)>;
+  // Runs one command, stopped at the time limit given.
+  using Runner = std::function<CommandRunner::Result(const QStringList&, std::chrono::milliseconds)>;
   // Answers, at the moment a message is built, whether it should be English
   // (otherwise it is Chinese).
   using LanguageProbe = std::function<bool()>;
@@ -41,11 +50,15 @@ class AgentDoctor {
     bool succeeded() const { return kind == Kind::success; }
   };
 
-  explicit AgentDoctor(Runner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage());
+  using Limits = AgentDoctorLimits;
+
+  explicit AgentDoctor(Runner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage(),
+                       Limits limits = {});
 
   // One diagnosis; nothing when the entry has no doctor specification.
   std::optional<Result> run(const AgentEntry& entry) const;
-  // Applies the issue's fix; never throws, every problem is a failure.
+  // Applies the issue's fix; never throws, every problem is a failure, a
+  // command stopped at its time limit too.
   FixResult applyFix(const KnownIssue& issue) const;
   // The transcript in the current language.
   QString combinedOutput(const Result& result) const { return result.combinedOutput(english()); }
@@ -70,10 +83,13 @@ class AgentDoctor {
   QString text(const char* en, const char* zh) const;
   FixResult applyShellFix(const Fix& fix) const;
   FixResult applyPatchJsonFix(const Fix& fix) const;
-  void runReload(const Fix& fix) const;
+  // The reload's failure, when it was stopped at its time limit.
+  std::optional<FixResult> runReload(const Fix& fix) const;
+  FixResult unfinished(const char* en, const char* zh, const CommandRunner::Result& ran) const;
 
   LanguageProbe prefersEnglish_;
   Runner runner_;
+  Limits limits_;
 };
 
 }  // namespace tlr

@@ -43,8 +43,7 @@ QString pidWords(const QList<pid_t>& pids) {
 // Ends early when the application quits.
 void pause(std::chrono::milliseconds duration) { OffMainPool::pause(duration); }
 
-// Why a command that did not run to its end says nothing about the agent:
-// the runner's own reason, its last line.
+// Why a command did not run at all: the runner's own reason, its last line.
 QString notRunReason(const CommandRunner::Result& result) {
   const QStringList lines = result.stdErr.trimmed().split(QLatin1Char('\n'));
   return lines.last().trimmed();
@@ -164,13 +163,9 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   // The restart and fallback commands start the agent: what they leave
   // running is the agent. The verify command only looks: nothing of it is.
   const OwnCommands::Scope restarting(entry.id, OwnCommands::Purpose::relaunch);
-  const auto verify = [&] {
-    const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
-    return CommandRunner::run(*spec.verifyCommand);
-  };
 
-  const CommandRunner::Result ran = CommandRunner::run(spec.command);
-  report.add(LocKey::restartCmdExitCode(ran.exitCode));
+  const CommandRunner::Result ran = CommandRunner::run(spec.command, timing_.changeLimit);
+  report.add(ran.timedOut ? LocKey::restartCmdTimedOut(ran.limitSeconds()) : LocKey::restartCmdExitCode(ran.exitCode));
   // An output's own final line feed ends the report line; any other stays
   // inside it, escaped.
   const auto outputLine = [](const char* label, const QString& output) {
@@ -180,6 +175,9 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   };
   if (!ran.stdOut.isEmpty()) report.addLine(outputLine("  stdout: ", ran.stdOut));
   if (!ran.stdErr.isEmpty()) report.addLine(outputLine("  stderr: ", ran.stdErr));
+  // Stopped half-way, it may have left the agent half-changed: whatever a
+  // verify says now proves nothing.
+  if (ran.timedOut) return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonTimedOut(ran.limitSeconds()))));
   pause(timing_.afterCommand);
 
   const auto succeeded = [&] { return report.finish(Result::success(firstPid(entry.id))); };
@@ -195,7 +193,11 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
     return succeeded();
   }
 
-  const Verdict first = checkVerify(verify(), spec, report);
+  const auto verify = [&] {
+    const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
+    return checkVerify(CommandRunner::run(*spec.verifyCommand, timing_.checkLimit), spec, report);
+  };
+  const Verdict first = verify();
   if (first.ok) {
     report.add(LocKey::restartVerifyPassed(first.why));
     return succeeded();
@@ -204,9 +206,14 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   if (!spec.fallbackCommand) return failedVerify();
 
   report.add(LocKey::restartFallbackRun(AgentRecover::commandLine(*spec.fallbackCommand)));
-  report.add(LocKey::restartFallbackExit(CommandRunner::run(*spec.fallbackCommand).exitCode));
+  const CommandRunner::Result fallback = CommandRunner::run(*spec.fallbackCommand, timing_.changeLimit);
+  if (fallback.timedOut) {
+    report.add(LocKey::restartFallbackTimedOut(fallback.limitSeconds()));
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonTimedOut(fallback.limitSeconds()))));
+  }
+  report.add(LocKey::restartFallbackExit(fallback.exitCode));
   pause(timing_.afterFallback);
-  const Verdict second = checkVerify(verify(), spec, report);
+  const Verdict second = verify();
   if (second.ok) {
     report.add(LocKey::restartFallbackVerifyPassed(second.why));
     return succeeded();
@@ -219,12 +226,13 @@ pid_t AgentRestarter::firstPid(const QString& agentId) const { return scanner_->
 
 AgentRestarter::Verdict AgentRestarter::checkVerify(const CommandRunner::Result& result, const AgentEntry::RestartSpec& spec,
                                                     const Report& report) {
+  // A verify that never ran, or was stopped at its time limit, has verified
+  // nothing, even when its code happens to be the expected one.
+  if (result.timedOut) return {false, report.text(LocKey::restartVerifyTimedOut(result.limitSeconds()))};
   const qint32 expected = spec.expectVerifyExitCode.value_or(0);
   const QString mismatch = report.text(LocKey::restartVerifyExitMismatch(result.exitCode, expected));
   if (result.exitCode != expected) return {false, mismatch};
-  // A verify that never ran, or was stopped at its deadline, has verified
-  // nothing, even when its code happens to be the expected one.
-  if (!result.wasRun() || result.timedOut) {
+  if (!result.wasRun()) {
     const QString reason = notRunReason(result);
     return {false, reason.isEmpty() ? mismatch : reason};
   }

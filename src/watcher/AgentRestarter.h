@@ -30,13 +30,16 @@ struct AgentRestarterTiming {
   // The pauses after the graceful restart command and after the fallback.
   std::chrono::milliseconds afterCommand{std::chrono::seconds(3)};
   std::chrono::milliseconds afterFallback{std::chrono::seconds(2)};
+  // How long a verify command may run, and a restart or fallback command.
+  std::chrono::milliseconds checkLimit = CommandRunner::kCheckLimit;
+  std::chrono::milliseconds changeLimit = CommandRunner::kChangeLimit;
 };
 
 // Restarts one agent on request and writes a step-by-step report of what it
 // did, in the interface language:
 //  - graceful, when the registry gives a restart command: that command, its
 //    verify command, and on a failed verify the fallback command and a second
-//    verify;
+//    verify; a command stopped at its time limit fails the restart;
 //  - otherwise by signals: SIGTERM to every process of the agent, SIGKILL to
 //    the ones still there after the grace time, a relaunch by the agent's
 //    recover strategy and a scan that confirms the new instance.

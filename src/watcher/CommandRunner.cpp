@@ -29,14 +29,15 @@ QString CommandRunner::searchPath() {
   return folders.join(QLatin1Char(':')) + QLatin1Char(':') + currentPath();
 }
 
-CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::milliseconds timeout) {
+CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::milliseconds limit) {
   Result result;
+  result.limit = limit;
   if (argv.isEmpty()) {
     result.stdErr = QStringLiteral("argv empty");
     return result;
   }
   ChildSpec spec = LoginShell::resolve().childSpec(shellLine(argv), searchPath());
-  spec.timeout = timeout;
+  spec.timeout = limit;
   spec.outputLimit = kOutputLimit;
 
   const ChildResult child = runChild(spec);
@@ -49,10 +50,6 @@ CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::m
   result.stdErr = QString::fromUtf8(child.err);
   result.timedOut = child.timedOut;
   result.outputTruncated = child.outTruncated || child.errTruncated;
-  if (child.timedOut) {
-    if (!result.stdErr.isEmpty() && !result.stdErr.endsWith(QLatin1Char('\n'))) result.stdErr += '\n';
-    result.stdErr += QStringLiteral("timed out after %1 s").arg(timeout.count() / 1000.0);
-  }
   return result;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/RecipeCommands.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -18,25 +20,34 @@ class CommandRunner {
     qint32 exitCode = -1;
     QString stdOut;  // decoded as UTF-8, invalid bytes replaced
     QString stdErr;
-    bool timedOut = false;         // stopped at the deadline
+    bool timedOut = false;         // stopped at its time limit, unfinished
     bool outputTruncated = false;  // more output than kept was dropped
+    std::chrono::milliseconds limit{0};  // the time limit it ran under
 
     // Whether the command ran. A command that never ran never passes a check,
     // whatever exit code the check expects.
     bool wasRun() const { return exitCode >= 0; }
+    // The time limit in whole seconds, rounded up, as texts give it.
+    qint64 limitSeconds() const { return (limit.count() + 999) / 1000; }
   };
 
-  // How long a registry command may run before it is stopped.
-  static constexpr std::chrono::milliseconds kTimeout{std::chrono::seconds(120)};
+  // How long a registry command may run before it is stopped. A check (the
+  // doctor, a verify) only reads: 120 s, as a doctor that waits for a
+  // terminal never ends without one. A change (a restart, a fallback, a fix)
+  // may reinstall a package over a slow network: it gets the installer's own
+  // limit, as one stopped half-way leaves the agent half-installed.
+  static constexpr std::chrono::milliseconds kCheckLimit{std::chrono::seconds(120)};
+  static constexpr std::chrono::milliseconds kChangeLimit = recipe::kCommandTimeout;
   // Most bytes kept of each output stream.
   static constexpr qsizetype kOutputLimit = 16 * 1024 * 1024;
 
   // Runs `argv` through the user's login shell, with the program folders of
   // searchPath() ahead of the inherited PATH, capturing both outputs while it
-  // runs. Blocks until the command ends or `timeout` passes (then the
-  // command's process group is stopped). A background child that keeps the
-  // output pipes open does not hold it up. Never call it on the main thread.
-  static Result run(const QStringList& argv, std::chrono::milliseconds timeout = kTimeout);
+  // runs. Blocks until the command ends or `limit` passes (then the
+  // command's process group is stopped and the result says it timed out). A
+  // background child that keeps the output pipes open does not hold it up.
+  // Never call it on the main thread.
+  static Result run(const QStringList& argv, std::chrono::milliseconds limit);
 
   // The seven program folders joined with ":", then ":" and the inherited
   // PATH (empty when there is none, leaving a final ":").

@@ -196,7 +196,10 @@ std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessTable& t
 }
 
 QString ProcessScanner::scriptOf(const QStringList& argv) {
+  // Code given inline ("sh -c '…; claude'", "node -e …") runs no script.
+  static const QSet<QString> inlineCode{"-c", "-e", "-p", "--eval", "--print"};
   for (qsizetype i = 1; i < argv.size(); ++i) {
+    if (inlineCode.contains(argv[i])) return {};
     if (argv[i].startsWith(QLatin1Char('-'))) continue;
     const qsizetype slash = argv[i].lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? argv[i] : argv[i].mid(slash + 1);

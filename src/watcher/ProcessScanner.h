@@ -81,7 +81,8 @@ class ProcessScanner final {
   // the registry's argument patterns.
   std::optional<AgentEntry> identify(const QString& name, const QStringList& argv) const;
   // The base name of the script an interpreter's argument vector runs: its
-  // first argument after argv[0] that is no option; empty when there is none.
+  // first argument after argv[0] that is no option; empty when there is
+  // none, or when the code comes inline (-c, -e, -p, --eval, --print).
   static QString scriptOf(const QStringList& argv);
 
   // Whether an argument equals one of the entry's argvExclude strings.

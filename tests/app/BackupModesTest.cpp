@@ -5,6 +5,7 @@
 #include "support/RawTar.h"
 
 #include "backup/BackupVolume.h"
+#include "backup/VolumeLock.h"
 #include "platform/ChildProcess.h"
 
 #include <QCryptographicHash>
@@ -348,13 +349,19 @@ TEST_F(BackupModes, ASecondOperationWhileABackupRunsIsRefusedAndTheFirstComplete
   QString out;
   ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
   addBigFile();
+  // A link in place of the image's lock file is replaced by a lock file of
+  // ours, never taken as a reason to run without the lock.
+  const QString lockFile = tlr::VolumeLock::lockPathFor(h + "/TLR 备份.sparsebundle");
+  ASSERT_TRUE(QFile::link(h + "/elsewhere", lockFile));
   AppProcess& first = process(*box);
   first.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
   ASSERT_TRUE(first.start());
   ASSERT_TRUE(waitUntil([&] { return snapshotBeingWritten(); }, 120s));
   QString report;
   EXPECT_EQ(mode("TLR_BACKUP", &report), 1);
-  EXPECT_TRUE(report.contains("已有备份正在进行中")) << report.toStdString();
+  EXPECT_TRUE(report.contains("✗ backup: 已有备份正在进行中\n")) << report.toStdString();
+  EXPECT_FALSE(QFileInfo(lockFile).isSymLink());
+  EXPECT_FALSE(QFileInfo::exists(h + "/elsewhere"));
   EXPECT_EQ(tool({"restore-all", registryPath}, &out), 1);
   EXPECT_EQ(out, "已有备份正在进行中");
   const QString stick = h + "/usb-stick";

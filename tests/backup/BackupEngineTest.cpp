@@ -14,7 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <functional>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tlr;
 using namespace tlr::test;
@@ -168,7 +173,7 @@ TEST_F(BackupEngineTest, ASecondRequestIsRefusedWhileARunIsUnderWay) {
   std::optional<BackupEngine::Result> second;
   engine.runBackup({agent("alpha", {"~/.alpha"})}, [&](const BackupEngine::Result& r) { second = r; });
   ASSERT_TRUE(second.has_value()) << "refused at once";
-  EXPECT_EQ(second->error().description(), "扫描失败：已有备份正在进行中");
+  EXPECT_EQ(second->error().description(), "已有备份正在进行中");
   EXPECT_TRUE(engine.isRunning());
   EXPECT_TRUE(engine.lastErrorText().isEmpty());
   EXPECT_TRUE(waitUntil([&] { return firstDone; }, std::chrono::seconds(60)));
@@ -239,7 +244,7 @@ TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
   BackupEngine engine(volume.access());
   const auto refused = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
   ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().description(), "扫描失败：已有备份正在进行中");
+  EXPECT_EQ(refused.error().description(), "已有备份正在进行中");
   EXPECT_EQ(refused.error().message().english, "A backup is already running.");
   EXPECT_EQ(volume.mounts, 0);
   EXPECT_FALSE(QFileInfo::exists(volume.snapshots()));
@@ -247,18 +252,47 @@ TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
   EXPECT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok()) << "free again once the other is done";
 }
 
-TEST_F(BackupEngineTest, NothingIsWrittenWhenTheVolumeIsGoneAtTheMomentOfWriting) {
+TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {
   writeFile(home.path() + "/.alpha/a", "a");
-  SnapshotVolume gone = volume.access();
-  // Attached when the run began; the folder at its mount point is bare now.
-  gone.holds = [](const QString&) { return false; };
-  BackupEngine engine(gone);
-  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().description(), "加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。");
-  EXPECT_TRUE(entries(volume.snapshots()).isEmpty()) << "no snapshot, not even a partial one";
-  EXPECT_FALSE(engine.lastBackup().has_value());
-  EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp.tar.gz"));
+  const QString failed = QStringLiteral("/backup.tar.gz: ");
+  const struct {
+    const char* name;
+    std::function<void(SnapshotVolume&)> fault;
+    QString errorEnd;
+  } cases[] = {
+      // Attached when the run began; the folder at its mount point is bare now.
+      {"gone", [](SnapshotVolume& v) { v.holds = [](const QString&) { return false; }; },
+       "加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。"},
+      {"not flushed",
+       [](SnapshotVolume& v) {
+         v.syncFile = [](int) {
+           errno = ENOSPC;
+           return -1;
+         };
+       },
+       failed + QString::fromLocal8Bit(std::strerror(ENOSPC))},
+      // The disk holds less than was written.
+      {"short",
+       [](SnapshotVolume& v) {
+         v.syncFile = [](int fd) {
+           struct stat st {};
+           return ::fstat(fd, &st) == 0 && ::ftruncate(fd, st.st_size - 1) == 0 ? ::fsync(fd) : -1;
+         };
+       },
+       failed + QString::fromLocal8Bit(std::strerror(EIO))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SnapshotVolume faulty = volume.access();
+    c.fault(faulty);
+    BackupEngine engine(faulty);
+    const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+    ASSERT_FALSE(result.ok());
+    EXPECT_TRUE(result.error().description().endsWith(c.errorEnd)) << result.error().description().toStdString();
+    EXPECT_TRUE(entries(volume.snapshots()).isEmpty()) << "no snapshot, not even a partial one";
+    EXPECT_FALSE(engine.lastBackup().has_value());
+    EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp.tar.gz"));
+  }
 }
 
 TEST_F(BackupEngineTest, ABackupMakesNoPlainCopySoItNeedsNoRoomOutsideTheVolume) {

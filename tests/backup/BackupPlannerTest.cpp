@@ -1,9 +1,11 @@
 #include "backup/BackupCatalog.h"
 #include "backup/BackupPlanner.h"
 
+#include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -100,11 +102,50 @@ TEST(BackupPlannerExclude, PlainNamesHitTheFileOrAnyFolderBelowTheRoot) {
   EXPECT_FALSE(hit("cache", "mycache"));
   EXPECT_TRUE(hit("a?[b]", "a?[b]"));
   EXPECT_FALSE(hit("a?[b]", "axb"));
-  EXPECT_FALSE(hit("x/cache", "x/cache/a"));  // a name never holds "/"
+  EXPECT_FALSE(hit("x/cache", "x/cache/a"));  // a path without "*" names one file
+  EXPECT_TRUE(hit("x/cache", "x/cache"));
   // The root's own name, and folders above it, are never tested.
   EXPECT_FALSE(hit(".agent", "file"));
   EXPECT_FALSE(hit("home", "file"));
   EXPECT_TRUE(BackupPlanner::shouldExclude(root + "/TLR-Backups/x", root, BackupPlanner::universalExcludes()));
+}
+
+TEST(BackupPlannerExclude, PathPatternsHitEverythingBelowTheFoldersTheyName) {
+  const ExcludeMatcher m({"*/tmp/*", "logs/*", "*/cache/*.bin"});
+  // A file below the root, and whether it is left out.
+  const std::pair<const char*, bool> files[] = {
+      {"tmp/a.json", true},      {"deep/er/tmp/a.json", true}, {"tmpx/a.json", false},   {"a/tmp.json", false},
+      {"logs/today.txt", true},  {"x/logs/today.txt", false},  {"a/cache/b.bin", true}, {"a/cache/b.txt", false},
+  };
+  for (const auto& [relative, excluded] : files) EXPECT_EQ(m.excludesRelative(relative), excluded) << relative;
+  // A folder below the root, and whether a walk may pass it by.
+  const std::pair<const char*, bool> folders[] = {
+      {"tmp", true}, {"deep/tmp", true}, {"tmp/sub", true}, {"logs", true},
+      {"x/logs", false}, {"a/cache", false}, {"tmpx", false},
+  };
+  for (const auto& [relative, skipped] : folders) EXPECT_EQ(m.excludesFolder(relative), skipped) << relative;
+  EXPECT_TRUE(m.excludes("/r/x/tmp/y", "/r"));
+  EXPECT_FALSE(m.matchesName("tmp")) << "a path pattern names no single component";
+  EXPECT_TRUE(ExcludeMatcher({"node_modules"}).excludesFolder("a/node_modules"));
+
+  // Every pattern of the shipped registry leaves out what it names.
+  const auto registry = tlr::test::registryFromJson([] {
+    QFile file(QStringLiteral(TLR_SOURCE_RESOURCES "/registry.json"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }());
+  ASSERT_TRUE(registry);
+  int tested = 0;
+  for (const AgentEntry& entry : registry->visibleAgents()) {
+    if (!entry.backup || !entry.backup->excludePatterns) continue;
+    const ExcludeMatcher agentMatcher(*entry.backup->excludePatterns);
+    for (const QString& pattern : *entry.backup->excludePatterns) {
+      // A file the pattern names: its stars become "x".
+      QString example = QString(pattern).replace('*', 'x');
+      EXPECT_TRUE(agentMatcher.excludesRelative(example)) << entry.id.toStdString() << " " << pattern.toStdString();
+      ++tested;
+    }
+  }
+  EXPECT_GE(tested, 10);
 }
 
 TEST(BackupPlannerExclude, OnlyTheLeadingRootIsStripped) {

@@ -57,6 +57,16 @@ TEST_F(FirstTimeSetupSessionFlowTest, CreatesOnceForTwoEqualPasswordsOfEightChar
   EXPECT_TRUE(FirstTimeSetupSession::passwordsDiffer("longenough1", "longenough2"));
   EXPECT_FALSE(FirstTimeSetupSession::passwordsDiffer("longenough1", "")) << "nothing typed again yet";
   EXPECT_TRUE(session.canCreate("longenough1", "longenough1"));
+  // The image tool takes at most 2,048 bytes: 682 Chinese characters do,
+  // 683 (and 1,000) do not.
+  const QString longest = QString(682, QChar(0x5BC6)), tooLong = QString(683, QChar(0x5BC6));
+  EXPECT_TRUE(session.canCreate(longest, longest));
+  EXPECT_FALSE(session.canCreate(tooLong, tooLong));
+  EXPECT_TRUE(FirstTimeSetupSession::passwordTooLong(QString(1000, QChar(0x5BC6))));
+  EXPECT_TRUE(FirstTimeSetupSession::passwordTooLong(QString(2049, 'a')));
+  EXPECT_FALSE(FirstTimeSetupSession::passwordTooLong(QString(2048, 'a')));
+  session.create(tooLong, tooLong);
+  EXPECT_FALSE(session.isCreating());
   session.create("longenough1", "longenough2");
   EXPECT_FALSE(session.isCreating());
 

@@ -65,7 +65,7 @@ class AgentDoctorTest : public ::testing::Test {
 
 TEST_F(AgentDoctorTest, NoDoctorSpecificationMeansNoResultAndNoCommand) {
   int runs = 0;
-  AgentDoctor counting([&](const QStringList&) {
+  AgentDoctor counting([&](const QStringList&, std::chrono::milliseconds) {
     ++runs;
     return tlr::CommandRunner::Result{};
   });
@@ -193,6 +193,36 @@ TEST_F(AgentDoctorTest, ShellFixes) {
   KnownIssue wrongKind = shellFix({"true"});
   wrongKind.fix.kind = "Shell";
   EXPECT_EQ(doctor.applyFix(wrongKind).message, "Unknown fix kind: Shell");
+}
+
+TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
+  using std::chrono::milliseconds;
+  QList<milliseconds> limits;
+  const auto recording = [&](bool run) {
+    return [&limits, run](const QStringList& argv, milliseconds limit) {
+      limits << limit;
+      return run ? tlr::CommandRunner::run(argv, limit) : tlr::CommandRunner::Result{};
+    };
+  };
+  // A doctor that waits for a terminal never ends without one.
+  const AgentDoctor timed(recording(true), [] { return true; }, {milliseconds(300), milliseconds(700)});
+  const auto waiting = timed.run(doctorEntry({"sh", "-c", "echo waiting for a terminal; exec sleep 30"}, {}));
+  ASSERT_TRUE(waiting);
+  EXPECT_TRUE(waiting->timedOut);
+  EXPECT_EQ(waiting->timeLimitSeconds, 1);
+  EXPECT_EQ(waiting->stdOut, "waiting for a terminal\n");
+  EXPECT_EQ(timed.applyFix(shellFix({"sh", "-c", "exec sleep 30"})).message, "Command did not finish within 1 s");
+  const auto reload = timed.applyFix(shellFix({"true"}, QStringList{"sleep", "30"}));
+  EXPECT_FALSE(reload.succeeded());
+  EXPECT_EQ(reload.message, "Reload did not finish within 1 s");
+  EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), milliseconds(700), milliseconds(700), milliseconds(700)}));
+
+  // A diagnosis reads, a fix may reinstall a package over a slow network.
+  limits.clear();
+  const AgentDoctor defaults(recording(false));
+  defaults.run(doctorEntry({"agent", "doctor"}, {}));
+  defaults.applyFix(shellFix({"npm", "install", "-g", "agent"}));
+  EXPECT_EQ(limits, (QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(600)}));
 }
 
 TEST_F(AgentDoctorTest, JsonPatchFixes) {

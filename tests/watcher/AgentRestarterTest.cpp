@@ -168,6 +168,27 @@ TEST_F(RestarterTest, ANonZeroExitWithoutVerifyFailsAndShowsThreeHundredCharacte
   EXPECT_TRUE(report.endsWith("· Command exit code 3\n  stdout: " + QString(300, '0'))) << report.toStdString();
 }
 
+TEST_F(RestarterTest, ACommandStoppedAtItsLimitFailsTheRestart) {
+  timing.checkLimit = 300ms;
+  timing.changeLimit = 600ms;
+  // Stopped half-way, a restart proves nothing, whatever the verify says.
+  const auto [stopped, stoppedReport] = restart(gracefulAgent(
+      R"("command":["sh","-c","echo reinstalling; exec sleep 30"],"verifyCommand":["true"])"));
+  EXPECT_EQ(stopped, Result::relaunchFailed("Restart command did not finish within 1 s"));
+  EXPECT_TRUE(stoppedReport.endsWith("· Command did not finish within 1 s, stopped\n  stdout: reinstalling"))
+      << stoppedReport.toStdString();
+
+  // A verify stopped at its limit has verified nothing, even with the code it
+  // expects; a fallback stopped at its limit ends the restart.
+  setLanguage("zh");
+  const auto [failed, failedReport] = restart(gracefulAgent(
+      R"("command":["true"],"verifyCommand":["sh","-c","exec sleep 30"],"expectVerifyExitCode":143,)"
+      R"("fallbackCommand":["sleep","30"])"));
+  EXPECT_EQ(failed, Result::relaunchFailed("重启命令 1 秒内未完成"));
+  EXPECT_TRUE(failedReport.endsWith("· verify 失败：1 秒内未完成\n· 兜底：sleep 30\n· 兜底 1 秒内未完成，已中止"))
+      << failedReport.toStdString();
+}
+
 // ---- Restart by signals ----
 
 TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {

@@ -188,6 +188,10 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       {"cursor", {"/usr/share/cursor/cursor", "--type=renderer"}, ""},
       {"zed-editor", {"/home/u/.local/zed.app/libexec/zed-editor"}, "zed"},
       {"node", {"node", "/srv/app/server.js"}, ""},
+      // A shell whose inline command names the agent (a terminal starting it)
+      // is not the agent yet.
+      {"sh", {"/bin/sh", "-c", "export PATH=\"$HOME/.local/bin:$PATH\"; /home/u/.local/bin/claude"}, ""},
+      {"node", {"node", "-e", "require('/home/u/.npm-global/bin/gemini')"}, ""},
   };
   for (const Shape& shape : shapes) {
     const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);

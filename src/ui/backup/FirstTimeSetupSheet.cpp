@@ -189,6 +189,12 @@ void FirstTimeSetupSheet::showStrength() {
     strength_->setPlainText(QString());
     return;
   }
+  if (FirstTimeSetupSession::passwordTooLong(first)) {
+    // Refused as it is typed: the image tool would not take it.
+    strength_->setPlainText(FirstTimeSetupSession::passwordTooLongText());
+    strength_->setColor(Theme::crash);
+    return;
+  }
   switch (FirstTimeSetupSession::strengthOf(first)) {
     case FirstTimeSetupSession::Strength::weakest:
       strength_->setPlainText(text(LocKey::firstSetupPasswordWeakest()));

@@ -69,6 +69,17 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   EXPECT_FALSE(create->isEnabled());
   EXPECT_FALSE(mismatch->isHidden());
   EXPECT_EQ(mismatch->text(), "Passwords don't match");
+  // Longer than the image tool takes: refused as it is typed, saying why.
+  const QString tooLong(1000, QChar(0x5BC6));
+  typePasswords(sheet, tooLong, tooLong);
+  EXPECT_FALSE(create->isEnabled());
+  EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(),
+            "Too long: at most 2,048 bytes (about 680 Chinese characters)");
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    typePasswords(sheet, tooLong + "x", tooLong + "x");
+    EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "密码太长：最多 2048 字节（约 680 个汉字）");
+  }
   typePasswords(sheet, "longenough1", "longenough1");
   EXPECT_TRUE(create->isEnabled());
   EXPECT_TRUE(mismatch->isHidden());
