@@ -13,6 +13,7 @@
 #include "core/NetworkLogger.h"
 #include "platform/OffMain.h"
 #include "core/SelfGuard.h"
+#include "core/Lang.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
 #include "platform/ChildProcess.h"
@@ -266,6 +267,15 @@ App::~App() = default;
 
 void App::applicationDidFinishLaunching() {
   if (isAnotherInstanceRunning()) {
+    if (unreachedInstance_) {
+      // Starting again is how the user reaches a running copy: when that
+      // fails, the desktop says so, since this copy shows no window.
+      log("[App] ", QStringLiteral("已有实例在跑，但无法请它前置（%1）→ 退出本实例").arg(*unreachedInstance_));
+      showDesktopNotification(QStringLiteral("Tollamere"),
+                              SettingsStore::dict(Lang::current(), LocKey::statusRunningUnreached()));
+      QCoreApplication::exit(1);
+      return;
+    }
     log("[App] ", QStringLiteral("已有实例在跑，前置已有窗口并退出本实例"));
     QCoreApplication::exit(0);
     return;
@@ -305,12 +315,15 @@ bool App::isAnotherInstanceRunning() {
         if (message == InstanceChannel::kBringForward) bringToFront();
       });
       if (!instanceChannel_->listen(folder))
-        log("[App] ", QStringLiteral("前置通道监听失败: ") + instanceChannel_->errorString());
+        log("[App] ", QStringLiteral("前置通道不可用（%1）：再次启动 Tollamere 将无法把本实例带到前面")
+                          .arg(instanceChannel_->errorString()));
       return false;
-    case SingleInstanceLock::Outcome::heldByAnother:
+    case SingleInstanceLock::Outcome::heldByAnother: {
       log("[App] ", QStringLiteral("单实例锁被持有 → 已有 TLR 在跑"));
-      InstanceChannel::notifyRunningInstance(folder, InstanceChannel::kBringForward);
+      const InstanceChannel::Sent sent = InstanceChannel::notifyRunningInstance(folder, InstanceChannel::kBringForward);
+      if (sent.outcome != InstanceChannel::Delivery::delivered) unreachedInstance_ = sent.reason;
       return true;
+    }
   }
   return false;
 }

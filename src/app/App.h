@@ -79,6 +79,8 @@ class App final : public QObject {
   std::unique_ptr<HangWatcher> hangWatcher_;
   std::unique_ptr<ResourceMonitor> resourceMonitor_;
   std::unique_ptr<InstanceChannel> instanceChannel_;
+  // Why the running copy could not be asked to come forward, when it could not.
+  std::optional<QString> unreachedInstance_;
   bool remoteServicesStarted_ = false;
   std::unique_ptr<TerminationSignals> terminationSignals_;
   // The windows: dashboard model, main window, tray item, first-run prompts.

@@ -61,7 +61,7 @@ QByteArray ownerLine() {
 
 void recordOwner() {
   const QString path = BackupVolume::ownerRecordPath();
-  if (const QString error = FileOps::writeOwnFile(path, ownerLine(), FileOps::OwnFileAccess::ownerOnly); !error.isEmpty())
+  if (const QString error = FileOps::writeOwnFile(path, ownerLine()); !error.isEmpty())
     log("[Backup] ", QStringLiteral("无法记录挂载者：") + error);
 }
 

@@ -80,7 +80,7 @@ bool PasswordVault::sealWithKeyAt(const QString& path, const QString& password, 
   std::optional<QByteArray> box = Crypto::chachaSeal(key, plain);
   Crypto::wipe(plain);
   if (!box) return false;
-  return FileOps::writeOwnFile(path, *box, FileOps::OwnFileAccess::ownerOnly).isEmpty();
+  return FileOps::writeOwnFile(path, *box).isEmpty();
 }
 
 std::optional<QString> PasswordVault::openAt(const QString& path, const QByteArray& key) {

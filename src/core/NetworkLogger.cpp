@@ -98,7 +98,7 @@ NetworkLogger::NetworkLogger(QString filePath, Clock now)
     : filePath_(std::move(filePath)),
       now_(now ? std::move(now) : Clock([] { return QDateTime::currentDateTimeUtc(); })),
       saveWorker_(QStringLiteral("TLR.NetworkLogger.save")) {
-  QDir().mkpath(QFileInfo(filePath_).absolutePath());
+  FileOps::makeOwnFolder(QFileInfo(filePath_).absolutePath());  // a failure shows in the saves
   load();
 }
 

@@ -183,10 +183,8 @@ QJsonObject Defaults::snapshot() const {
 bool Defaults::writeLocked() {
   // An unreadable file that could not be moved aside is never overwritten.
   if (unreadableKept_) return false;
-  QDir().mkpath(QFileInfo(path_).absolutePath());
-  return FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented),
-                               FileOps::OwnFileAccess::ownerOnly)
-      .isEmpty();
+  FileOps::makeOwnFolder(QFileInfo(path_).absolutePath());  // a failure shows in the write
+  return FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented)).isEmpty();
 }
 
 }  // namespace tlr

@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -113,16 +114,15 @@ QString removeContents(DIR* dir, const QString& path) {
 
 // Writes `data` to a new temporary file beside `finalPath` and renames it
 // onto `finalPath` (rename replaces whatever is there, a link included,
-// never its target). The new file gets exactly `mode` when given, else 0666
-// less the umask.
-QString writeAndRename(const QString& finalPath, const QByteArray& data, std::optional<mode_t> mode) {
+// never its target). The new file is made 0600 whatever the umask.
+QString writeAndRename(const QString& finalPath, const QByteArray& data) {
   const QFileInfo info(finalPath);
   QByteArray tempName;
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     tempName = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
                        QString::number(QRandomGenerator::global()->generate64(), 36));
-    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode ? 0600 : 0666);
+    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return failure(info.path(), errno);
   }
   if (fd < 0) return failure(info.path(), EEXIST);
@@ -132,7 +132,9 @@ QString writeAndRename(const QString& finalPath, const QByteArray& data, std::op
     ::unlink(tempName.constData());
     return failure(finalPath, error);
   };
-  if (mode && ::fchmod(fd, *mode) != 0) return fail(errno);
+  // The umask can only take bits away; a umask that takes the owner's too
+  // would leave a file we cannot read back.
+  if (::fchmod(fd, 0600) != 0) return fail(errno);
   qsizetype written = 0;
   while (written < data.size()) {
     const ssize_t n = ::write(fd, data.constData() + written, data.size() - written);
@@ -376,18 +378,44 @@ QString appendToFile(const QString& path, const QByteArray& data, const QByteArr
   return {};
 }
 
-QString writeOwnFile(const QString& path, const QByteArray& data, OwnFileAccess access) {
+QString makeFolders(const QString& path) {
+  if (holdsNul(path)) return nulFailure(path);
+  const QString clean = QDir::cleanPath(path);
+  QString current = clean.startsWith('/') ? QStringLiteral("") : QStringLiteral(".");
+  for (const QString& part : clean.split('/', Qt::SkipEmptyParts)) {
+    current += '/' + part;
+    const QByteArray native = encoded(current);
+    if (::mkdir(native.constData(), 0700) == 0) {
+      // The umask may have taken bits the owner needs.
+      if (::chmod(native.constData(), 0700) != 0) return failure(current, errno);
+      continue;
+    }
+    const int error = errno;
+    struct stat st;
+    if (error != EEXIST || ::stat(native.constData(), &st) != 0) return failure(current, error);
+    if (!S_ISDIR(st.st_mode)) return failure(current, ENOTDIR);
+  }
+  return {};
+}
+
+QString makeOwnFolder(const QString& path) {
+  if (const QString error = makeFolders(path); !error.isEmpty()) return error;
+  const QByteArray native = encoded(path);
+  struct stat st;
+  if (::stat(native.constData(), &st) != 0) return failure(path, errno);
+  // Another user's folder (a shared one the user pointed us at) is not ours
+  // to change.
+  if (st.st_uid != ::geteuid() || (st.st_mode & 07777) == 0700) return {};
+  return ::chmod(native.constData(), 0700) == 0 ? QString() : failure(path, errno);
+}
+
+QString writeOwnFile(const QString& path, const QByteArray& data) {
   if (holdsNul(path)) return nulFailure(path);
   struct stat old;
   const bool present = ::lstat(encoded(path).constData(), &old) == 0;
-  std::optional<mode_t> mode;
-  if (access == OwnFileAccess::ownerOnly)
-    mode = 0600;
-  else if (present && S_ISREG(old.st_mode))
-    mode = old.st_mode & 0777;
   const std::optional<QString> pointedAt =
       present && S_ISLNK(old.st_mode) ? linkTarget(path) : std::nullopt;
-  const QString error = writeAndRename(path, data, mode);
+  const QString error = writeAndRename(path, data);
   if (error.isEmpty() && present && S_ISLNK(old.st_mode))
     log("[Files] ", QStringLiteral("%1 是一个链接（指向 %2）：已换成 Tollamere 自己的文件，链接指向的文件未改动")
                         .arg(path, pointedAt.value_or(QStringLiteral("一个链接环"))));

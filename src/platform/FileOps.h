@@ -102,19 +102,25 @@ QString moveAside(const QString& path, const QString& newPath, std::optional<std
 // reason.
 QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing);
 
-// Who may read one of our own files.
-enum class OwnFileAccess {
-  usual,      // a new file gets 0666 less the umask; a file there keeps its permission bits
-  ownerOnly,  // always 0600
-};
+// Makes the folders up to and including `path`: every one that is missing
+// is created 0700, whatever the umask (as the XDG base directory rules ask of
+// the base folders); folders that exist are left as they are. Returns an
+// empty text on success, else why it stopped.
+QString makeFolders(const QString& path);
+// The same for one of Tollamere's own folders: `path` itself, when it is
+// ours and anyone else may enter it, is made 0700 too, so no other user can
+// swap or drop files in it.
+QString makeOwnFolder(const QString& path);
 
 // Writes one of Tollamere's own files (its settings, logs, lock, vault,
 // caches and manifests) in one step: `data` goes into a new temporary file in
-// the same folder, synced, then renamed onto `path` itself. Nothing at `path`
+// the same folder, synced, then renamed onto `path` itself. The file is
+// readable and writable by its owner only (0600), whatever the umask and
+// whatever the file it replaces allowed. Nothing at `path`
 // is ever written through: a symbolic link there is replaced by the file (its
 // target stays untouched, and a "[Files] " line says so), and so is a FIFO or
 // a device node. Returns an empty text on success, else the reason; on
 // failure what stood at `path` is untouched.
-QString writeOwnFile(const QString& path, const QByteArray& data, OwnFileAccess access = OwnFileAccess::usual);
+QString writeOwnFile(const QString& path, const QByteArray& data);
 
 }  // namespace tlr::FileOps

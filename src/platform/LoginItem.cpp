@@ -76,7 +76,7 @@ bool registerApp(const QString& executablePath, QString* error) {
     return false;
   }
   const QString path = Paths::autostartFile();
-  QDir().mkpath(QFileInfo(path).absolutePath());
+  FileOps::makeFolders(QFileInfo(path).absolutePath());
   const QString entry = QStringLiteral(
                             "[Desktop Entry]\nType=Application\nName=Tollamere\nExec=%1\n"
                             "Terminal=false\nX-GNOME-Autostart-enabled=true\n")
@@ -108,7 +108,7 @@ bool isProductionCopy(const QString& executablePath) {
 
 void openSettings() {
   const QString folder = QFileInfo(Paths::autostartFile()).absolutePath();
-  QDir().mkpath(folder);
+  FileOps::makeFolders(folder);
   Opener::openFolder(folder);
 }
 

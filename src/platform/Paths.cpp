@@ -1,10 +1,8 @@
 #include "platform/Paths.h"
 
-#include <QDir>
-#include <QFile>
-#include <QStandardPaths>
+#include "platform/FileOps.h"
 
-#include <sys/stat.h>
+#include <QDir>
 
 namespace tlr::Paths {
 namespace {
@@ -16,9 +14,10 @@ QString envOr(const char* name, const QString& fallback) {
   return QString::fromLocal8Bit(value);
 }
 
-QString ensureDir(const QString& path, QFile::Permissions perms = {}) {
-  QDir().mkpath(path);
-  if (perms) QFile::setPermissions(path, perms);
+// A folder of ours, made (0700) when missing; a failure shows in the use
+// that follows.
+QString ownFolder(const QString& path) {
+  FileOps::makeOwnFolder(path);
   return path;
 }
 
@@ -34,7 +33,7 @@ QString configHome() { return envOr("XDG_CONFIG_HOME", home() + "/.config"); }
 QString dataHome() { return envOr("XDG_DATA_HOME", home() + "/.local/share"); }
 QString stateHome() { return envOr("XDG_STATE_HOME", home() + "/.local/state"); }
 
-QString appSupport() { return ensureDir(dataHome() + "/Tollamere"); }
+QString appSupport() { return ownFolder(dataHome() + "/Tollamere"); }
 
 QString defaultsFile() { return configHome() + "/Tollamere/defaults.json"; }
 
@@ -42,11 +41,9 @@ QString diagnosticReports() { return stateHome() + "/Tollamere/DiagnosticReports
 
 QString volumesRoot() {
   const QString runtime = envOr("XDG_RUNTIME_DIR", QString());
-  const QString root = runtime.isEmpty() ? dataHome() + "/Tollamere/Volumes"
-                                         : runtime + "/Tollamere/Volumes";
-  QDir().mkpath(root);
-  ::chmod(QFile::encodeName(root).constData(), 0700);
-  return root;
+  const QString ours = runtime.isEmpty() ? dataHome() + "/Tollamere" : runtime + "/Tollamere";
+  ownFolder(ours);
+  return ownFolder(ours + "/Volumes");
 }
 
 QString autostartFile() { return configHome() + "/autostart/tollamere.desktop"; }

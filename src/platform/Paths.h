@@ -13,13 +13,14 @@ QString dataHome();     // $XDG_DATA_HOME, else ~/.local/share
 QString stateHome();    // $XDG_STATE_HOME, else ~/.local/state
 
 // The application folder ("single-instance.lock", "network-log.json", ...).
-// Created on first use.
+// Made on every call when missing, and kept the owner's only (0700).
 QString appSupport();
 // The typed defaults file of `Defaults`.
 QString defaultsFile();
 // The folder the hang watcher reads reports from.
 QString diagnosticReports();
-// Where encrypted volumes are mounted; created with mode 0700.
+// Where encrypted volumes are mounted; it and its Tollamere folder are made
+// and kept 0700.
 QString volumesRoot();
 // XDG autostart entry that makes Tollamere a login item.
 QString autostartFile();

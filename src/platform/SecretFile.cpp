@@ -1,5 +1,7 @@
 #include "platform/SecretFile.h"
 
+#include "platform/FileOps.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -7,10 +9,7 @@
 
 namespace tlr::SecretFile {
 
-bool ensurePrivateFolder(const QString& folder) {
-  if (!QDir().mkpath(folder)) return false;
-  return ::chmod(QFile::encodeName(folder).constData(), 0700) == 0;
-}
+bool ensurePrivateFolder(const QString& folder) { return FileOps::makeOwnFolder(folder).isEmpty(); }
 
 int modeOf(const QString& path) {
   struct stat st{};

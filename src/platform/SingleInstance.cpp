@@ -2,6 +2,7 @@
 
 #include "platform/FileOps.h"
 #include "platform/Log.h"
+#include "platform/UniqueFd.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -60,7 +61,7 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
   // Never through a link: the pid written below would cut whatever file it
   // points at. A link found there is replaced by a file of our own.
   constexpr int kCommon = O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
-  const auto openLock = [&](int access) { return ::open(native.constData(), access | kCommon, 0644); };
+  const auto openLock = [&](int access) { return ::open(native.constData(), access | kCommon, 0600); };
   bool writable = true;
   int fd = openLock(O_WRONLY | O_CREAT);
   if (fd < 0 && errno == ELOOP && FileOps::writeOwnFile(path, {}).isEmpty()) fd = openLock(O_WRONLY | O_CREAT);
@@ -86,8 +87,12 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
     result.note = QStringLiteral("not a plain file");
   }
   // Cut before writing: a shorter pid must not leave digits of an earlier,
-  // longer one behind it. A failed write still leaves the lock held.
-  if (writable) writeAllAt0(fd, QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n');
+  // longer one behind it. A failed write still leaves the lock held. Like
+  // every file of ours, it is the owner's only.
+  if (writable) {
+    if (st.st_uid == ::geteuid()) ::fchmod(fd, 0600);
+    writeAllAt0(fd, QByteArray::number(static_cast<qlonglong>(::getpid())) + '\n');
+  }
   result.pidWritten = writable;
   result.outcome = Outcome::acquired;
   result.fd = fd;
@@ -99,25 +104,71 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
 
 namespace {
 
-// The socket address of a channel: a path, or an abstract name (a leading
-// NUL, no file).
-struct SocketAddress {
-  sockaddr_un address{};
-  socklen_t length = 0;
-};
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-std::optional<SocketAddress> socketAddress(const InstanceChannel::Address& where) {
-  const QByteArray name = QFile::encodeName(where.name);
-  SocketAddress result;
-  result.address.sun_family = AF_UNIX;
-  const qsizetype offset = where.abstract ? 1 : 0;
-  if (name.contains('\0') || name.size() + offset > InstanceChannel::kMaxSocketPathBytes) return std::nullopt;
-  std::memcpy(result.address.sun_path + offset, name.constData(), static_cast<size_t>(name.size()));
-  result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + name.size() + (where.abstract ? 0 : 1));
-  return result;
+// Whether the folder open as `fd` is this user's alone: a folder owned by
+// us that nobody else may enter, so no other user can put a socket there.
+QString notOursAlone(int fd, const QString& folder) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return folder + QStringLiteral(": ") + errnoText(errno);
+  if (!S_ISDIR(st.st_mode)) return folder + QStringLiteral(": not a folder");
+  if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+    return QStringLiteral("%1: not this user's alone (owner %2, mode %3)")
+        .arg(folder)
+        .arg(st.st_uid)
+        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+  return {};
 }
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+bool isOursAlone(const QString& folder) {
+  const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ours = notOursAlone(fd, folder).isEmpty();
+  ::close(fd);
+  return ours;
+}
+
+// The folder of a channel, open, and the socket address of its file in it:
+// the path itself when it fits, else the path through the open folder.
+struct ChannelPlace {
+  UniqueFd folder;
+  sockaddr_un address{};
+  socklen_t length = 0;
+  QByteArray name;
+  QString problem;  // why there is no place; `ours` tells whether it is another user's
+  bool ours = true;
+};
+
+ChannelPlace openPlace(const InstanceChannel::Address& where) {
+  ChannelPlace place;
+  const QByteArray folder = QFile::encodeName(where.folder);
+  place.name = QFile::encodeName(where.name);
+  if (folder.contains('\0') || place.name.contains('\0') || place.name.contains('/')) {
+    place.problem = where.path() + QStringLiteral(": not usable as a socket name");
+    return place;
+  }
+  place.folder = UniqueFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!place.folder) {
+    place.problem = where.folder + QStringLiteral(": ") + errnoText(errno);
+    return place;
+  }
+  place.problem = notOursAlone(place.folder.get(), where.folder);
+  if (!place.problem.isEmpty()) {
+    place.ours = false;
+    return place;
+  }
+  QByteArray path = folder + '/' + place.name;
+  if (path.size() > InstanceChannel::kMaxSocketPathBytes)
+    path = "/proc/self/fd/" + QByteArray::number(place.folder.get()) + '/' + place.name;
+  if (path.size() > InstanceChannel::kMaxSocketPathBytes) {
+    place.problem = where.path() + QStringLiteral(": not usable as a socket name");
+    return place;
+  }
+  place.address.sun_family = AF_UNIX;
+  std::memcpy(place.address.sun_path, path.constData(), static_cast<size_t>(path.size()));
+  place.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  return place;
+}
 
 bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
 
@@ -137,39 +188,38 @@ struct InstanceChannel::Connection {
   std::unique_ptr<QTimer> deadline;
 };
 
-InstanceChannel::InstanceChannel(QObject* parent) : QObject(parent) {}
+InstanceChannel::InstanceChannel(QObject* parent, uid_t peerUid) : QObject(parent), peerUid_(peerUid) {}
 
 InstanceChannel::~InstanceChannel() {
   for (auto& [fd, connection] : connections_) ::close(fd);
   connections_.clear();
   acceptNotifier_.reset();
   if (listenFd_ >= 0) ::close(listenFd_);
-  if (!socketFile_.isEmpty()) ::unlink(QFile::encodeName(socketFile_).constData());
+  if (folderFd_ >= 0) {
+    ::unlinkat(folderFd_, QFile::encodeName(socketName_).constData(), 0);
+    ::close(folderFd_);
+  }
 }
 
 InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
-  // After the user id and the application folder: two data folders hold two
-  // locks, so they are two instances with two channels.
-  const QByteArray folderHash = QCryptographicHash::hash(appFolder.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
-  const QString key = QStringLiteral("tollamere-%1-%2").arg(::getuid()).arg(QString::fromLatin1(folderHash));
+  // The runtime folder when it is ours alone (as it should be), named after
+  // the application folder: two data folders hold two locks, so they are two
+  // instances with two channels.
   const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (runtime.startsWith('/')) {
-    const QString path = runtime + '/' + key + QStringLiteral(".socket");
-    if (QFile::encodeName(path).size() <= kMaxSocketPathBytes) return {path, false};
+  if (runtime.startsWith('/') && isOursAlone(runtime)) {
+    const QByteArray folderHash =
+        QCryptographicHash::hash(appFolder.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
+    return {runtime, QStringLiteral("tollamere-%1.socket").arg(QString::fromLatin1(folderHash))};
   }
-  // No runtime folder (or one too deep for a socket path): the abstract
-  // namespace, which needs no folder and leaves nothing behind.
-  return {'/' + key, true};
+  return {appFolder, QStringLiteral("instance.socket")};
 }
-
-QString InstanceChannel::socketPath(const QString& appFolder) { return address(appFolder).name; }
 
 bool InstanceChannel::listen(const QString& appFolder) {
   if (listenFd_ >= 0) return true;
   const Address where = address(appFolder);
-  const std::optional<SocketAddress> at = socketAddress(where);
-  if (!at) {
-    error_ = where.name + QStringLiteral(": not usable as a socket name");
+  ChannelPlace place = openPlace(where);
+  if (!place.problem.isEmpty()) {
+    error_ = place.problem;
     return false;
   }
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -177,18 +227,19 @@ bool InstanceChannel::listen(const QString& appFolder) {
     error_ = errnoText(errno);
     return false;
   }
-  const QByteArray file = QFile::encodeName(where.name);
+  const int dir = place.folder.get();
   // We hold the lock: what is there is a leftover of an ended instance.
-  if (!where.abstract) ::unlink(file.constData());
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&at->address), at->length) != 0 ||
-      (!where.abstract && ::chmod(file.constData(), 0600) != 0) || ::listen(fd, 16) != 0) {
-    error_ = where.name + QStringLiteral(": ") + errnoText(errno);
+  ::unlinkat(dir, place.name.constData(), 0);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&place.address), place.length) != 0 ||
+      ::fchmodat(dir, place.name.constData(), 0600, 0) != 0 || ::listen(fd, 16) != 0) {
+    error_ = where.path() + QStringLiteral(": ") + errnoText(errno);
     ::close(fd);
-    if (!where.abstract) ::unlink(file.constData());
+    ::unlinkat(dir, place.name.constData(), 0);
     return false;
   }
   listenFd_ = fd;
-  if (!where.abstract) socketFile_ = where.name;
+  folderFd_ = place.folder.release();
+  socketName_ = where.name;
   acceptNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   connect(acceptNotifier_.get(), &QSocketNotifier::activated, this, &InstanceChannel::acceptPending);
   return true;
@@ -223,7 +274,7 @@ void InstanceChannel::acceptPending() {
     }
     ucred peer{};
     socklen_t size = sizeof peer;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) {
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != peerUid_) {
       ::close(fd);  // another user's: nothing is read
       continue;
     }
@@ -287,12 +338,15 @@ void InstanceChannel::close(int fd) {
     QMetaObject::invokeMethod(this, &InstanceChannel::acceptPending, Qt::QueuedConnection);
 }
 
-bool InstanceChannel::notifyRunningInstance(const QString& appFolder, const QByteArray& message,
-                                            std::chrono::milliseconds timeout) {
-  const std::optional<SocketAddress> at = socketAddress(address(appFolder));
-  if (!at) return false;
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+InstanceChannel::Sent InstanceChannel::notifyRunningInstance(const QString& appFolder, const QByteArray& message,
+                                                            std::chrono::milliseconds timeout, uid_t listenerUid) {
+  const Address where = address(appFolder);
+  const ChannelPlace place = openPlace(where);
+  if (!place.problem.isEmpty())
+    return {place.ours ? Delivery::nobodyListens : Delivery::notOurs, place.problem};
+  const UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!socket) return {Delivery::failed, errnoText(errno)};
+  const int fd = socket.get();
   // A listener whose queue is full makes connect wait, for at most the
   // time-out; so does a write to it.
   timeval limit{};
@@ -300,33 +354,38 @@ bool InstanceChannel::notifyRunningInstance(const QString& appFolder, const QByt
   limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  const QByteArray line = message + '\n';
   int rc;
   do {
-    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&at->address), at->length);
+    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&place.address), place.length);
   } while (rc != 0 && errno == EINTR);
-  bool sent = rc == 0;
+  if (rc != 0) return {Delivery::nobodyListens, where.path() + QStringLiteral(": ") + errnoText(errno)};
+  // Who listens: nothing goes to another user's socket.
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+    return {Delivery::failed, where.path() + QStringLiteral(": ") + errnoText(errno)};
+  if (peer.uid != listenerUid)
+    return {Delivery::notOurs,
+            QStringLiteral("%1: its listener runs as user %2, not %3").arg(where.path()).arg(peer.uid).arg(listenerUid)};
+  const QByteArray line = message + '\n';
   qsizetype done = 0;
-  while (sent && done < line.size()) {
+  while (done < line.size()) {
     const ssize_t n = ::send(fd, line.constData() + done, static_cast<size_t>(line.size() - done), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) sent = false;
-    done += std::max<ssize_t>(n, 0);
+    if (n <= 0) return {Delivery::failed, where.path() + QStringLiteral(": ") + errnoText(n < 0 ? errno : EPIPE)};
+    done += n;
   }
-  if (sent) {
-    // Taken once the listener closes its side.
-    ::shutdown(fd, SHUT_WR);
-    for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd p{fd, POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
-      if (ready < 0 && errno == EINTR) continue;
-      char sink[64];
-      if (ready <= 0 || ::read(fd, sink, sizeof sink) <= 0) break;
-    }
+  // Taken once the listener closes its side.
+  ::shutdown(fd, SHUT_WR);
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(std::max<long long>(0, left.count())));
+    if (ready < 0 && errno == EINTR) continue;
+    char sink[64];
+    if (ready <= 0 || ::read(fd, sink, sizeof sink) <= 0) break;
   }
-  ::close(fd);
-  return sent;
+  return {Delivery::delivered, {}};
 }
 
 }  // namespace tlr

@@ -8,6 +8,9 @@
 #include <map>
 #include <memory>
 
+#include <sys/types.h>
+#include <unistd.h>
+
 class QSocketNotifier;
 class QTimer;
 
@@ -31,7 +34,7 @@ class SingleInstanceLock final {
     QString note;             // why it could not be written, when it could not
   };
 
-  // Opens `path` without ever waiting (created 0644 when missing,
+  // Opens `path` without ever waiting (created 0600 when missing,
   // close-on-exec, so programs we start never inherit it) and takes an
   // exclusive, non-blocking flock on it. What cannot be opened for writing (a
   // read-only file, one of another user, a folder, a FIFO without a reader)
@@ -48,48 +51,66 @@ class SingleInstanceLock final {
   static constexpr const char* kFileName = "single-instance.lock";
 };
 
-// The rendezvous between the running instance and a later copy: a local
-// socket named after the user id and the application folder (so the lock and
-// the channel always belong to the same account and folder), in a short
-// place whatever the home folder: "$XDG_RUNTIME_DIR/tollamere-<uid>-<hash>.socket"
-// when that variable is set, else the abstract socket namespace.
+// The rendezvous between the running instance and a later copy: a socket
+// file in a folder that only this user may write to, so no other user can
+// take its name first. "$XDG_RUNTIME_DIR/tollamere-<hash>.socket" (named
+// after the application folder, so two data folders are two instances) when
+// that variable names a folder of this user's alone (0700), else
+// "instance.socket" in the application folder itself (also 0700). The socket
+// is 0600. A folder too deep for a socket path (107 bytes) is reached
+// through its open descriptor, so any home folder works.
 //
-// The listener serves anyone who can reach it, so it holds little for
-// anyone: a connection of another user (told by its peer credentials; the
-// abstract namespace has no file permissions) is closed at once; at most
-// one short message is read from each connection, which is then closed; a
-// connection that has not sent it within a short time is dropped; only a
-// few are served at once, the rest wait in the kernel's queue. When no
-// descriptor is left to accept with, the listener waits and tries again: it
-// is never closed while the application runs.
+// Both sides check the other's user: a later copy sends nothing to a
+// listener of another user (its peer credentials), and the listener closes a
+// connection of another user unread. At most one short message is read from
+// each connection, which is then closed; a connection that has not sent it
+// within a short time is dropped; only a few are served at once, the rest
+// wait in the kernel's queue. When no descriptor is left to accept with, the
+// listener waits and tries again: it is never closed while the application
+// runs.
 class InstanceChannel final : public QObject {
   Q_OBJECT
 
  public:
-  explicit InstanceChannel(QObject* parent = nullptr);
-  // Stops listening; the socket file, if any, is removed.
+  // `peerUid`: the user whose connections are served (this process's).
+  explicit InstanceChannel(QObject* parent = nullptr, uid_t peerUid = ::geteuid());
+  // Stops listening; the socket file is removed.
   ~InstanceChannel() override;
 
   // Where the channel of an application folder is.
   struct Address {
-    QString name;   // a socket path, or the abstract name
-    bool abstract;  // in the abstract namespace: no file exists
+    QString folder;  // the folder that holds the socket
+    QString name;    // the socket file's name in it
+    QString path() const { return folder + '/' + name; }
   };
   static Address address(const QString& appFolder);
-  // The socket's path, or the abstract name (no file) for an application folder.
-  static QString socketPath(const QString& appFolder);
+  // The socket file of an application folder.
+  static QString socketPath(const QString& appFolder) { return address(appFolder).path(); }
   // What a Unix socket path can hold (sun_path less its final NUL).
   static constexpr qsizetype kMaxSocketPathBytes = 107;
 
   // Starts listening (the lock holder only: a leftover socket of an ended
-  // instance is removed first). False when the socket cannot be made.
+  // instance is removed first). False when the socket cannot be made;
+  // errorString() then says why.
   bool listen(const QString& appFolder);
   QString errorString() const { return error_; }
 
-  // In a second copy: sends `message` to the running instance and waits at
-  // most `timeout` for it to be taken. False when nobody listens.
-  static bool notifyRunningInstance(const QString& appFolder, const QByteArray& message,
-                                    std::chrono::milliseconds timeout = std::chrono::seconds(2));
+  enum class Delivery {
+    delivered,      // sent and taken
+    nobodyListens,  // no channel, or nobody at it
+    notOurs,        // the listener or its folder is another user's: nothing was sent
+    failed,         // connected, but the message could not be sent
+  };
+  struct Sent {
+    Delivery outcome = Delivery::failed;
+    QString reason;  // empty when delivered
+  };
+  // In a second copy: sends `message` to the running instance of
+  // `listenerUid` (this process's user) and waits at most `timeout` for it
+  // to be taken.
+  static Sent notifyRunningInstance(const QString& appFolder, const QByteArray& message,
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(2),
+                                    uid_t listenerUid = ::geteuid());
 
   static constexpr const char* kBringForward = "bring-forward";
 
@@ -104,8 +125,10 @@ class InstanceChannel final : public QObject {
   void close(int fd);
   void updateAccepting();
 
+  const uid_t peerUid_;
   int listenFd_ = -1;
-  QString socketFile_;  // the file to remove, when not abstract
+  int folderFd_ = -1;    // the folder that holds the socket, open while listening
+  QString socketName_;  // the socket file's name in it, removed at the end
   QString error_;
   std::unique_ptr<QSocketNotifier> acceptNotifier_;
   bool outOfDescriptors_ = false;

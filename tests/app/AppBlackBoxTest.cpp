@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 using namespace tlr::test;
 using namespace std::chrono_literals;
@@ -203,13 +204,34 @@ TEST_F(RunningApplication, RegistryFailureKeepsRunningWithoutSelfCheck) {
   EXPECT_FALSE(app.stdErr().contains(QStringLiteral("DISCOVERY SELF-CHECK")));
 }
 
-TEST_F(RunningApplication, LockFileHoldsExactlyThePid) {
+// Started with umask 000, folders and files of ours came out 0777 and 0666:
+// another user could swap them, or drop fake hang reports.
+TEST_F(RunningApplication, LockFileHoldsExactlyThePidAndOurFilesAreTheOwnersOnlyWhateverTheUmask) {
   home_.writeFile(QStringLiteral(".local/share/Tollamere/single-instance.lock"),
                   QByteArray("123456789012345\nstale bytes of a longer holder\n"));
+  const unsigned baseMode = modeOf(home_.path() + QStringLiteral("/.local/share"));
+  QTemporaryDir runtime;
   AppProcess& app = process(sandbox());
+  app.setEnv(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+  app.setUmask(0);
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout(kLockTaken));
   EXPECT_EQ(readFile(lockFile()), QString::number(app.pid()) + '\n');
+
+  const QString home = home_.path();
+  const QString appFolder = home + QStringLiteral("/.local/share/Tollamere");
+  // The update check of the start fails (no such host) and is logged.
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(appFolder + QStringLiteral("/network-log.json")); }));
+  // The lock file above was written with the test's umask: its folder is
+  // closed again; the base folders above it are left as they are.
+  for (const char* folder : {"/.config", "/.config/Tollamere", "/.local/share/Tollamere", "/.local/state",
+                             "/.local/state/Tollamere", "/.local/state/Tollamere/DiagnosticReports"})
+    EXPECT_EQ(modeOf(home + folder), 0700u) << folder;
+  EXPECT_EQ(modeOf(home + QStringLiteral("/.local/share")), baseMode);
+  EXPECT_EQ(modeOf(runtime.path() + QStringLiteral("/Tollamere")), 0700u);
+  for (const QString& file : {appFolder + QStringLiteral("/network-log.json"), appFolder + QStringLiteral("/single-instance.lock"),
+                              home + QStringLiteral("/.config/Tollamere/defaults.json")})
+    EXPECT_EQ(modeOf(file), 0600u) << file.toStdString();
 }
 
 TEST_F(RunningApplication, SecondInstanceBringsTheFirstForwardAndEnds) {

@@ -42,8 +42,10 @@ class ApplicationOwnFiles : public AppFixture {
   }
 };
 
-// A blocking open of any of these files stopped the start for good.
-TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEntry) {
+// A blocking open of any of these files stopped the start for good. A
+// channel that could not be had went unsaid, and a second start that could
+// not reach the first ended with status 0 as if it had.
+TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEntryAndAFolderInPlaceOfTheChannel) {
   const QString name = uniqueAgentName(QStringLiteral("tlr-own-files"));
   const QString program = copyFakeAgent(home_.path() + QStringLiteral("/bin"), name);
   // Start at login stored as on: the entry is then looked at.
@@ -52,6 +54,7 @@ TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEnt
   ASSERT_TRUE(makeFifo(lock));
   ASSERT_TRUE(makeFifo(appFolder() + QStringLiteral("/network-log.json")));
   ASSERT_TRUE(makeFifo(home_.path() + QStringLiteral("/.config/autostart/tollamere.desktop")));
+  ASSERT_TRUE(QDir().mkpath(appFolder() + QStringLiteral("/instance.socket")));
 
   AppSandbox& box = sandbox(oneAgentDocument(name));
   AppProcess& app = process(box);
@@ -64,14 +67,21 @@ TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEnt
   EXPECT_TRUE(out.contains(QStringLiteral("[NetworkLogger] network-log.json 无法读取（")));
   EXPECT_TRUE(out.contains(QStringLiteral("[SelfGuard] 自启动项无法读取（")));
   EXPECT_TRUE(out.contains(QStringLiteral("[SelfGuard] state mismatch: enabled=true but plist 不存在 → 校准成 false")));
+  EXPECT_TRUE(out.contains(QStringLiteral("[App] 前置通道不可用（") + appFolder() +
+                           QStringLiteral("/instance.socket: Address already in use）：再次启动 Tollamere 将无法把本实例带到前面")))
+      << out.toStdString();
 
   // The lock still keeps a second copy out.
   AppProcess& second = process(box);
   ASSERT_TRUE(second.start());
   ASSERT_TRUE(second.waitForExit());
-  EXPECT_EQ(second.exitCode(), 0);
-  EXPECT_TRUE(second.stdOut().startsWith(QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n")))
+  EXPECT_EQ(second.exitCode(), 1);
+  EXPECT_TRUE(second.stdOut().startsWith(QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n"
+                                                        "[App] 已有实例在跑，但无法请它前置（")))
       << second.stdOut().toStdString();
+  const QString notified = fakeBin_.recordPath(QStringLiteral("notify-send"));
+  EXPECT_TRUE(waitUntil([&] { return readFile(notified).endsWith(QStringLiteral("--\n")); }));
+  EXPECT_EQ(readFile(notified), QStringLiteral("Tollamere\nTollamere 已在运行，但没有应答，无法把它的窗口带到前面。\n--\n"));
   EXPECT_TRUE(app.isRunning());
 }
 
@@ -100,8 +110,8 @@ TEST_F(ApplicationOwnFiles, ACorruptDefaultsFileKeepsItsBytes) {
   EXPECT_EQ(readFile(folder.filePath(aside.first())).toUtf8(), corrupt);
 }
 
-// A socket path holds at most 107 bytes; the channel never lies below the
-// data folder.
+// A socket path holds at most 107 bytes; the channel in a deeper data folder
+// is reached through the folder's descriptor.
 TEST_F(ApplicationOwnFiles, BringForwardWorksWithADeepDataFolder) {
   QString dataHome = home_.path() + QStringLiteral("/");
   while (dataHome.size() < 120) dataHome += QStringLiteral("long-data-folder-name/");
@@ -112,7 +122,7 @@ TEST_F(ApplicationOwnFiles, BringForwardWorksWithADeepDataFolder) {
   first.setEnv(QStringLiteral("XDG_DATA_HOME"), dataHome);
   ASSERT_TRUE(first.start());
   ASSERT_TRUE(first.waitForStdout(QStringLiteral("[App] Registry loaded: ")));
-  EXPECT_FALSE(first.stdOut().contains(QStringLiteral("前置通道监听失败"))) << first.stdOut().toStdString();
+  EXPECT_FALSE(first.stdOut().contains(QStringLiteral("前置通道不可用"))) << first.stdOut().toStdString();
 
   AppProcess& second = process(box);
   second.setEnv(QStringLiteral("XDG_DATA_HOME"), dataHome);

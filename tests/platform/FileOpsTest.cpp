@@ -57,18 +57,34 @@ TEST(FileOpsOwnFile, ReplacesLinksAndSpecialFilesInsteadOfWritingThroughThem) {
             (QStringList{"a", "b", "fifo", "network-log.json"}));
 }
 
-TEST(FileOpsOwnFile, KeepsThePermissionsOfTheFileItReplacesOrMakesItTheOwnersOnly) {
+// Under umask 000 our folders came out 0777 and our files 0666: another
+// user could swap them. Folders above ours that exist are not ours to change.
+TEST(FileOpsOwnFile, FoldersAndFilesOfOursAreTheOwnersOnlyWhateverTheUmask) {
   QTemporaryDir dir;
-  const QString path = dir.path() + "/entry";
-  ASSERT_EQ(FileOps::writeOwnFile(path, "1"), "");
-  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
-  ASSERT_EQ(FileOps::writeOwnFile(path, "2"), "");
-  struct stat st;
-  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  ASSERT_EQ(FileOps::writeOwnFile(path, "3", FileOps::OwnFileAccess::ownerOnly), "");
-  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  const QString base = dir.path() + "/base";
+  ASSERT_TRUE(QDir().mkpath(base));
+  ASSERT_EQ(::chmod(QFile::encodeName(base).constData(), 0755), 0);
+  const mode_t previous = ::umask(0);
+  EXPECT_EQ(FileOps::makeOwnFolder(base + "/made/on/the/way/Tollamere"), "");
+  const QString path = base + "/made/entry";
+  EXPECT_EQ(FileOps::writeOwnFile(path, "1"), "");
+  ::umask(previous);
+  for (const char* folder : {"/made", "/made/on/the", "/made/on/the/way/Tollamere"})
+    EXPECT_EQ(test::modeOf(base + folder), 0700u) << folder;
+  EXPECT_EQ(test::modeOf(base), 0755u);
+  EXPECT_EQ(test::modeOf(path), 0600u);
+
+  // One left open by an earlier start is closed again, and so is a file.
+  ASSERT_EQ(::chmod(QFile::encodeName(base + "/made").constData(), 0777), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+  EXPECT_EQ(FileOps::makeOwnFolder(base + "/made"), "");
+  EXPECT_EQ(FileOps::writeOwnFile(path, "2"), "");
+  EXPECT_EQ(test::modeOf(base + "/made"), 0700u);
+  EXPECT_EQ(test::modeOf(path), 0600u);
+  // The base folders only get made.
+  EXPECT_EQ(FileOps::makeFolders(base), "");
+  EXPECT_EQ(test::modeOf(base), 0755u);
+  EXPECT_FALSE(FileOps::makeOwnFolder(path + "/below-a-file").isEmpty());
 }
 
 TEST(FileOpsNul, APathHoldingANulIsRefusedWhole) {

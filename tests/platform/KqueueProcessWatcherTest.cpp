@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <thread>
 #include <unistd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -35,12 +36,17 @@ struct Ending {
 class KqueueWatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    watcher = KqueueProcessWatcher::create();
+    watcher = newWatcher();
     ASSERT_TRUE(watcher);
-    watcher->setOnExit([this](pid_t pid, const QString& agentId, const RawExitInfo& info) {
-      exits.push_back({pid, agentId, info});
-    });
     watcher->start();
+  }
+  std::unique_ptr<KqueueProcessWatcher> newWatcher() {
+    auto made = KqueueProcessWatcher::create();
+    if (made)
+      made->setOnExit([this](pid_t pid, const QString& agentId, const RawExitInfo& info) {
+        exits.push_back({pid, agentId, info});
+      });
+    return made;
   }
 
   const Exit* exitOf(pid_t pid) const {
@@ -140,6 +146,35 @@ TEST_F(KqueueWatcherTest, ExitsOfProcessesNotYetReapedCarryTheirStatusOnEveryKer
     const Exit* e = endGrandchild(parent, ending, "held");
     ASSERT_NE(e, nullptr);
     EXPECT_TRUE(sameEnding(e->info.exitStatus, expected)) << e->info.exitStatus;
+  }
+}
+
+// An agent of another user (started through sudo, say): the watcher can
+// neither read its exit code in /proc nor signal it, so only the pidfd's exit
+// information tells how it ended, and only once its parent has reaped it;
+// here the parent does so half a second late.
+TEST_F(KqueueWatcherTest, AnotherUsersProcessReapedLateCarriesItsWaitStatus) {
+  if (!KqueueProcessWatcher::hasPidfdExitInfo())
+    GTEST_SKIP() << "this kernel gives no exit status of processes that are not our children";
+  if (::geteuid() != 0) GTEST_SKIP() << "the watcher is made another user's by dropping root";
+  watcher = newWatcher();
+  ASSERT_TRUE(watcher);
+  // The watcher's thread has the credentials of the thread that starts it,
+  // here those of nobody (the raw call changes that one thread only).
+  bool dropped = false;
+  std::thread([&] {
+    dropped = ::syscall(SYS_setresuid, 65534, 65534, 65534) == 0;
+    if (dropped) watcher->start();
+  }).join();
+  ASSERT_TRUE(dropped);
+  const std::pair<Ending, int> cases[] = {{kEndings[0], 3 << 8}, {kEndings[3], SIGTERM}};
+  for (const auto& [ending, expected] : cases) {
+    SCOPED_TRACE(ending.name);
+    SpawnedChild parent(tool(), QStringList{"late", "500"} + ending.action);
+    const Exit* e = endGrandchild(parent, ending, "other");
+    ASSERT_NE(e, nullptr);
+    EXPECT_TRUE(sameEnding(e->info.exitStatus, expected)) << e->info.exitStatus;
+    parent.wait();
   }
 }
 

@@ -69,18 +69,25 @@ TEST(SingleInstanceLock, WhatCannotBeWrittenIsLockedAllTheSame) {
   if (::geteuid() != 0) EXPECT_EQ(test::readFile(readOnly), "4242\n") << "a read-only file is not written";
 }
 
-TEST(InstanceChannel, MessageReachesTheListener) {
+// Without a runtime folder the socket lies in the application folder, the
+// owner's only; a socket file of mode 0666 used to pass every test.
+TEST(InstanceChannel, MessageReachesTheListenerThroughASocketOnlyTheOwnerMayUse) {
   test::TempHome home;
   InstanceChannel channel;
   ASSERT_TRUE(channel.listen(home.path()));
+  EXPECT_EQ(InstanceChannel::socketPath(home.path()), home.path() + "/instance.socket");
+  EXPECT_EQ(test::modeOf(InstanceChannel::socketPath(home.path())), 0600u);
   QByteArray received;
   QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received = m; });
-  // The sender blocks; run it in a child so this loop can accept.
-  std::thread thread([&] { InstanceChannel::notifyRunningInstance(home.path(), InstanceChannel::kBringForward); });
+  // The sender blocks; run it in a thread so this loop can accept.
+  InstanceChannel::Sent sent;
+  std::thread thread([&] { sent = InstanceChannel::notifyRunningInstance(home.path(), InstanceChannel::kBringForward); });
   EXPECT_TRUE(test::waitUntil([&] { return !received.isEmpty(); }));
   thread.join();
+  EXPECT_EQ(sent.outcome, InstanceChannel::Delivery::delivered) << sent.reason.toStdString();
   EXPECT_EQ(received, QByteArray(InstanceChannel::kBringForward));
-  EXPECT_FALSE(InstanceChannel::notifyRunningInstance(home.path() + "/nobody", "x", std::chrono::milliseconds(200)));
+  EXPECT_EQ(InstanceChannel::notifyRunningInstance(home.path() + "/nobody", "x", std::chrono::milliseconds(200)).outcome,
+            InstanceChannel::Delivery::nobodyListens);
 }
 
 namespace {
@@ -94,59 +101,104 @@ bool bringForwardArrives(const QString& folder) {
   }
   QByteArray received;
   QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received = m; });
-  bool sent = false;
+  InstanceChannel::Sent sent;
   std::thread thread([&] { sent = InstanceChannel::notifyRunningInstance(folder, InstanceChannel::kBringForward); });
   const bool arrived = test::waitUntil([&] { return !received.isEmpty(); });
   thread.join();
-  return sent && arrived && received == InstanceChannel::kBringForward;
+  return sent.outcome == InstanceChannel::Delivery::delivered && arrived && received == InstanceChannel::kBringForward;
+}
+
+QString ownFolder(const QString& path) {
+  EXPECT_TRUE(QDir().mkpath(path));
+  EXPECT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+  return path;
 }
 
 }  // namespace
 
-// A socket path holds at most 107 bytes: the channel never lies below the
-// data folder, so any home folder works.
+// A socket path holds at most 107 bytes: a folder deeper than that is
+// reached through its descriptor, so any home folder works. The runtime
+// folder is used only when it is ours alone.
 TEST(InstanceChannel, WorksWithADeepDataFolderWithAndWithoutARuntimeFolder) {
   test::TempHome home;
   QString deep = home.path() + "/";
   while (deep.size() < 120) deep += "deep-data-folder/";
-  const QString folder = deep + "Tollamere";
-  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString folder = ownFolder(deep + "Tollamere");
 
-  // No XDG_RUNTIME_DIR (TempHome unsets it): the abstract namespace.
-  EXPECT_TRUE(InstanceChannel::address(folder).abstract);
+  // No XDG_RUNTIME_DIR (TempHome unsets it): the application folder.
+  EXPECT_EQ(InstanceChannel::socketPath(folder), folder + "/instance.socket");
   EXPECT_TRUE(bringForwardArrives(folder));
 
-  // A short runtime folder holds the socket, named after the user id.
+  // A runtime folder of ours holds the socket, named after the data folder,
+  // so two data folders are two instances with two channels.
   QTemporaryDir runtime;
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
   const InstanceChannel::Address inRuntime = InstanceChannel::address(folder);
-  EXPECT_FALSE(inRuntime.abstract);
-  EXPECT_TRUE(inRuntime.name.startsWith(runtime.path() + QStringLiteral("/tollamere-%1-").arg(::getuid())))
-      << inRuntime.name.toStdString();
+  EXPECT_EQ(inRuntime.folder, runtime.path());
+  EXPECT_TRUE(inRuntime.name.startsWith("tollamere-")) << inRuntime.name.toStdString();
+  EXPECT_NE(inRuntime.name, InstanceChannel::address(home.path()).name);
   EXPECT_TRUE(bringForwardArrives(folder));
 
-  // One too deep for a socket path falls back to the abstract namespace.
-  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(deep));
-  EXPECT_TRUE(InstanceChannel::address(folder).abstract);
+  // A deep one too.
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(ownFolder(deep + "runtime")));
+  EXPECT_EQ(InstanceChannel::address(folder).folder, deep + "runtime");
   EXPECT_TRUE(bringForwardArrives(folder));
 
-  // Two data folders are two instances: two channels.
-  EXPECT_NE(InstanceChannel::address(folder).name, InstanceChannel::address(home.path()).name);
+  // One that others may enter is passed over.
+  ASSERT_TRUE(QFile::setPermissions(deep + "runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                          QFile::ReadOther | QFile::ExeOther));
+  EXPECT_EQ(InstanceChannel::address(folder).folder, folder);
+  EXPECT_TRUE(bringForwardArrives(folder));
+  qunsetenv("XDG_RUNTIME_DIR");
+}
+
+// Another user who took the channel's name first (in the abstract
+// namespace, where anyone may bind any name) used to receive the message,
+// and the second start ended as if it had reached us. The other user is
+// stood for by an expected user id that is not ours.
+TEST(InstanceChannel, NothingIsSentToAListenerOfAnotherUserOrThroughAFolderOthersMayEnter) {
+  test::TempHome home;
+  const QString path = InstanceChannel::socketPath(home.path());
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, QFile::encodeName(path).constData(), static_cast<size_t>(path.size()));
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+
+  const InstanceChannel::Sent sent =
+      InstanceChannel::notifyRunningInstance(home.path(), "bring-forward", std::chrono::milliseconds(500), ::getuid() + 1);
+  EXPECT_EQ(sent.outcome, InstanceChannel::Delivery::notOurs);
+  EXPECT_TRUE(sent.reason.contains(QStringLiteral("runs as user %1").arg(::getuid()))) << sent.reason.toStdString();
+  const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(accepted, 0);
+  char byte;
+  EXPECT_EQ(::recv(accepted, &byte, 1, 0), 0) << "closed without a byte";
+  ::close(accepted);
+  ::close(listener);
+  QFile::remove(path);
+
+  // A folder others may enter is no place for the channel, on either side.
+  ASSERT_TRUE(QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                     QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup));
+  InstanceChannel channel;
+  EXPECT_FALSE(channel.listen(home.path()));
+  EXPECT_TRUE(channel.errorString().contains("not this user's alone")) << channel.errorString().toStdString();
+  EXPECT_EQ(InstanceChannel::notifyRunningInstance(home.path(), "bring-forward").outcome,
+            InstanceChannel::Delivery::notOurs);
+  ASSERT_TRUE(QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
 namespace {
 
 // A raw client of the channel of `folder`: connected, nothing sent yet.
 int connectRaw(const QString& folder) {
-  const InstanceChannel::Address where = InstanceChannel::address(folder);
-  const QByteArray name = QFile::encodeName(where.name);
+  const QByteArray name = QFile::encodeName(InstanceChannel::socketPath(folder));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  const size_t offset = where.abstract ? 1 : 0;
-  std::memcpy(address.sun_path + offset, name.constData(), static_cast<size_t>(name.size()));
+  std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + name.size() + (where.abstract ? 0 : 1));
-  if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+  if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     ADD_FAILURE() << "connect: " << std::strerror(errno);
     if (fd >= 0) ::close(fd);
     return -1;
@@ -168,12 +220,12 @@ bool bringForwardReaches(InstanceChannel& channel, const QString& folder) {
   QByteArray received;
   const QMetaObject::Connection c =
       QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received = m; });
-  bool sent = false;
+  InstanceChannel::Sent sent;
   std::thread thread([&] { sent = InstanceChannel::notifyRunningInstance(folder, InstanceChannel::kBringForward); });
   const bool arrived = test::waitUntil([&] { return !received.isEmpty(); });
   thread.join();
   QObject::disconnect(c);
-  return sent && arrived && received == InstanceChannel::kBringForward;
+  return sent.outcome == InstanceChannel::Delivery::delivered && arrived && received == InstanceChannel::kBringForward;
 }
 
 }  // namespace
@@ -262,41 +314,18 @@ TEST(InstanceChannel, TheListenerOutlivesRunningOutOfDescriptors) {
   qunsetenv("XDG_RUNTIME_DIR");
 }
 
-// The abstract namespace has no file permissions: any local user can
-// connect, and is not listened to.
+// A connection of another user is closed unread. The other user is stood
+// for by a listener that serves a user id that is not ours.
 TEST(InstanceChannel, AnotherUsersMessageIsRefused) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to connect as another user";
   test::TempHome home;
-  ASSERT_TRUE(InstanceChannel::address(home.path()).abstract);
-  InstanceChannel channel;
+  InstanceChannel channel(nullptr, ::getuid() + 1);
   ASSERT_TRUE(channel.listen(home.path()));
   QList<QByteArray> received;
   QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received << m; });
-  const QByteArray name = QFile::encodeName(InstanceChannel::address(home.path()).name);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path + 1, name.constData(), static_cast<size_t>(name.size()));
-  const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // Only async-signal-safe calls from here: the peer credentials are those
-    // of the process that connects.
-    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-    const int other = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const timeval wait{5, 0};
-    ::setsockopt(other, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    if (::connect(other, reinterpret_cast<const sockaddr*>(&address), length) != 0) ::_exit(4);
-    if (::send(other, "bring-forward\n", 14, MSG_NOSIGNAL) != 14) ::_exit(5);
-    char c;
-    const ssize_t got = ::recv(other, &c, 1, 0);  // an end or a reset: closed by the listener
-    ::_exit(got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 6);
-  }
-  ASSERT_GT(child, 0);
-  int status = -1;
-  ASSERT_TRUE(test::waitUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  test::waitUntil([] { return false; }, std::chrono::milliseconds(100));
+  const int fd = connectRaw(home.path());
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::send(fd, "bring-forward\n", 14, MSG_NOSIGNAL), 14);
+  EXPECT_TRUE(test::waitUntil([&] { return closedByPeer(fd); }));
+  ::close(fd);
   EXPECT_TRUE(received.isEmpty());
 }

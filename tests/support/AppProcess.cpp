@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace tlr::test {
 namespace {
@@ -54,9 +55,14 @@ AppProcess::~AppProcess() { stop(); }
 bool AppProcess::start() {
   process_.setProcessEnvironment(environment_);
   process_.setProgram(program_);
-  if (fileLimit_) {
-    const rlimit limit{static_cast<rlim_t>(fileLimit_->first), static_cast<rlim_t>(fileLimit_->second)};
-    process_.setChildProcessModifier([limit] { ::setrlimit(RLIMIT_NOFILE, &limit); });
+  if (fileLimit_ || umask_) {
+    const std::optional<rlimit> limit =
+        fileLimit_ ? std::optional<rlimit>({static_cast<rlim_t>(fileLimit_->first), static_cast<rlim_t>(fileLimit_->second)})
+                   : std::nullopt;
+    process_.setChildProcessModifier([limit, mask = umask_] {
+      if (limit) ::setrlimit(RLIMIT_NOFILE, &*limit);
+      if (mask) ::umask(static_cast<mode_t>(*mask));
+    });
   }
   process_.start();
   return process_.waitForStarted(10000);

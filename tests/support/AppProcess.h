@@ -51,6 +51,8 @@ class AppProcess {
   void setEnv(const QString& name, const QString& value) { environment_.insert(name, value); }
   // Starts it with these limits of open files, as a login session might.
   void setOpenFileLimit(quint64 soft, quint64 hard) { fileLimit_ = {soft, hard}; }
+  // Starts it with this umask, as a careless login session might.
+  void setUmask(unsigned mask) { umask_ = mask; }
 
   bool start();
   qint64 pid() const { return process_.processId(); }
@@ -82,6 +84,7 @@ class AppProcess {
   QByteArray out_;
   QByteArray err_;
   std::optional<std::pair<quint64, quint64>> fileLimit_;
+  std::optional<unsigned> umask_;
 };
 
 

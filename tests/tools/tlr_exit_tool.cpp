@@ -5,6 +5,8 @@
 //                                     its pid, reaps it, then exits 0.
 //   tlr_exit_tool hold <action...>    the same, but never reaps the grandchild:
 //                                     it stays a zombie until this tool ends.
+//   tlr_exit_tool late <ms> <action...>  the same as spawn, but reaps the
+//                                     grandchild only <ms> after it ended.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +40,18 @@ int main(int argc, char** argv) {
     if (child == 0) act(argc - 2, argv + 2);
     std::printf("%d\n", child);
     std::fflush(stdout);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "late") == 0 && argc > 3) {
+    const pid_t child = ::fork();
+    if (child == 0) act(argc - 3, argv + 3);
+    std::printf("%d\n", child);
+    std::fflush(stdout);
+    siginfo_t info{};
+    ::waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT);  // ended, not reaped
+    ::usleep(static_cast<useconds_t>(std::atoi(argv[2])) * 1000);
     int status = 0;
     ::waitpid(child, &status, 0);
     return 0;

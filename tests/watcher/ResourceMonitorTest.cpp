@@ -19,6 +19,18 @@ AgentEntry agent(const QString& id, AgentEntry::Kind kind) {
   return entry;
 }
 
+// A registry of cli agents "a" and "b" with these resource settings.
+std::shared_ptr<const AgentRegistry> registryWith(const char* resourceOfA, const char* resourceOfB = "{}") {
+  const auto loaded = RegistryLoader::loadData(QStringLiteral(R"({"schemaVersion":1,"updatedAt":"x","agents":[
+    {"id":"a","displayName":"A","vendor":"v","kind":"cli","identify":{"executableNames":["a"]},
+     "protectionSpec":{"resource":%1}},
+    {"id":"b","displayName":"B","vendor":"v","kind":"cli","identify":{"executableNames":["b"]},
+     "protectionSpec":{"resource":%2}}]})")
+                                                   .arg(QLatin1String(resourceOfA), QLatin1String(resourceOfB))
+                                                   .toUtf8());
+  return std::get<std::shared_ptr<const AgentRegistry>>(loaded);
+}
+
 RunningAgent running(const AgentEntry& entry, pid_t pid) {
   RunningAgent r;
   r.entry = entry;
@@ -59,7 +71,8 @@ class ResourceMonitorTest : public ::testing::Test {
   };
   std::optional<ProcessUsage> usage(pid_t pid) const {
     if (!load_.contains(pid)) return std::nullopt;
-    return ProcessUsage{cpuSeconds_.value(pid), load_[pid].rssMB * 1024, 42};
+    // Each pid stands for one process, started at a time of its own.
+    return ProcessUsage{cpuSeconds_.value(pid), load_[pid].rssMB * 1024, static_cast<quint64>(pid)};
   }
   double now_ = 1000;
   QHash<pid_t, Load> load_;
@@ -83,14 +96,23 @@ TEST_F(ResourceMonitorTest, CliAgentSpinningAfterIdlingIsCaughtAtTheThirdSampleA
   EXPECT_EQ(runaways()[0].type, AgentEventType::runawayDetected);
   EXPECT_EQ(runaways()[0].agentId, "spinner");
   EXPECT_EQ(runaways()[0].details, QStringLiteral("CPU 长时间偏高：95%"));
-  tick();
+  // Still spinning: the sustain time passes again and again, but the next
+  // alert waits for the end of the 1800-second cool-down.
+  for (int i = 0; i < 179; ++i) tick();
   EXPECT_EQ(runaways().size(), 1) << "the cool-down holds the next alert back";
+  tick();
+  EXPECT_EQ(runaways().size(), 2);
 }
 
 TEST_F(ResourceMonitorTest, AgentAlreadySpinningWhenItJoinsIsCaughtAfterTheSustainTime) {
   const AgentEntry cli = agent("busy", AgentEntry::Kind::cli);
-  setLoad(100, 95, 10);
+  setLoad(100, 0, 10);
   monitor_.setAgents({running(cli, 100)}, registry_);
+  tick();
+  // Relaunched under a new pid, spinning from the start: the old process's
+  // reading is no measure for the new one.
+  setLoad(200, 95, 10);
+  monitor_.setAgents({running(cli, 200)}, registry_);
   tick();
   tick();
   EXPECT_TRUE(runaways().isEmpty());
@@ -98,9 +120,9 @@ TEST_F(ResourceMonitorTest, AgentAlreadySpinningWhenItJoinsIsCaughtAfterTheSusta
   EXPECT_EQ(runaways().size(), 1) << "three samples above the limit are the 30 seconds of its sustain time";
 }
 
-TEST_F(ResourceMonitorTest, DipRestartsTheCountAndLimitItselfIsNotAbove) {
+TEST_F(ResourceMonitorTest, DipOrAlertRestartsTheCountAndLimitItselfIsNotAbove) {
   const AgentEntry cli = agent("a", AgentEntry::Kind::cli);
-  monitor_.setAgents({running(cli, 7)}, registry_);
+  monitor_.setAgents({running(cli, 7)}, *registryWith(R"({"cooldownSeconds":0})"));
   setLoad(7, 95, 10);
   tick();
   tick();
@@ -113,6 +135,12 @@ TEST_F(ResourceMonitorTest, DipRestartsTheCountAndLimitItselfIsNotAbove) {
   EXPECT_TRUE(runaways().isEmpty());
   tick();
   EXPECT_EQ(runaways().size(), 1);
+  // No cool-down: the next alert takes a whole sustain time again.
+  tick();
+  tick();
+  EXPECT_EQ(runaways().size(), 1);
+  tick();
+  EXPECT_EQ(runaways().size(), 2);
 }
 
 TEST_F(ResourceMonitorTest, DesktopAppHasHigherLimitsAndMemoryIsCheckedFromTheFirstSample) {
@@ -140,13 +168,12 @@ TEST_F(ResourceMonitorTest, AgentLeavingTheScanForgetsItsCoolDown) {
 }
 
 TEST(ResourceMonitorThresholds, RegistryOverridesOnlyWhatItSets) {
-  const auto loaded = RegistryLoader::loadData(R"({"schemaVersion":1,"updatedAt":"x","agents":[
-    {"id":"a","displayName":"A","vendor":"v","kind":"cli","identify":{"executableNames":["a"]},
-     "protectionSpec":{"resource":{"cpuLimit":150}}}]})");
-  const auto registry = std::get<std::shared_ptr<const AgentRegistry>>(loaded);
-  const ResourceMonitor::Thresholds limits =
-      ResourceMonitor::thresholds(registry->visibleAgents()[0], *registry);
-  EXPECT_EQ(limits, (ResourceMonitor::Thresholds{150.0, 4096, 30, 60, 1800}));
+  const auto registry = registryWith(R"({"cpuLimit":150})", R"({"rssLimitMB":2048,"cooldownSeconds":300})");
+  const QList<AgentEntry> agents = registry->visibleAgents();
+  ASSERT_EQ(agents.size(), 2);
+  using Thresholds = ResourceMonitor::Thresholds;
+  EXPECT_EQ(ResourceMonitor::thresholds(agents[0], *registry), (Thresholds{150.0, 4096, 30, 60, 1800}));
+  EXPECT_EQ(ResourceMonitor::thresholds(agents[1], *registry), (Thresholds{90.0, 2048, 30, 60, 300}));
 }
 
 TEST(ProcessUsageReading, OwnProcessIsReadAndAReusedPidGivesNoShare) {

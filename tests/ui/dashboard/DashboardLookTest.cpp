@@ -94,6 +94,14 @@ TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
   EXPECT_GT(faulted.red(), faulted.green() + 10) << faulted.name().toStdString();
   EXPECT_GT(running.green(), running.red() + 10) << running.name().toStdString();
   EXPECT_GT(launch.blue(), launch.red() + 60) << launch.name().toStdString();
+  // The faulted row's border is red too; a running row's is grey.
+  auto borderColour = [&](const QString& id) {
+    AgentRowView* row = view.rowView(id);
+    return pixel(row->mapTo(&view, QPoint(0, row->height() / 2)));
+  };
+  const QColor faultedBorder = borderColour("coder"), runningBorder = borderColour("studio");
+  EXPECT_GT(faultedBorder.red(), faultedBorder.green() + 30) << faultedBorder.name().toStdString();
+  EXPECT_LE(std::abs(runningBorder.red() - runningBorder.green()), 6) << runningBorder.name().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(SchemesAndLanguages, DashboardLookTest,
