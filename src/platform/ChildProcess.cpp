@@ -276,7 +276,8 @@ ChildResult runChild(const ChildSpec& spec) {
     if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
     ::dup2(handedOut ? handedOut.get() : spec.outputToMemory ? outMemory.get() : outWrite.get(), STDOUT_FILENO);
     ::dup2(spec.outputToMemory ? errMemory.get() : errWrite.get(), STDERR_FILENO);
-    if (!image->workDir.isEmpty() && ::chdir(image->workDir.constData()) != 0) {
+    if ((spec.workingDirectoryFd >= 0 ? ::fchdir(spec.workingDirectoryFd)
+                                      : !image->workDir.isEmpty() ? ::chdir(image->workDir.constData()) : 0) != 0) {
       const int e = errno;
       (void)!::write(execWrite.get(), &e, sizeof e);
       ::_exit(127);
