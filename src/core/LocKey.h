@@ -336,12 +336,19 @@ namespace tlr {
   VALUED(evDetailUserRestart) \
   VALUED(evDetailRestartStuck) \
   VALUED(evDetailRestartFailed) \
+  VALUED(evDetailDoctorNoIssues) \
+  VALUED(evDetailDoctorIssues) \
+  VALUED(evDetailDoctorFailed) \
+  VALUED(evDetailDoctorTimedOut) \
+  VALUED(evDetailFixSucceeded) \
+  VALUED(evDetailFixFailed) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
   PLAIN(evDetailUserLaunch) \
   PLAIN(evDetailSetupCompleted) \
   PLAIN(evDetailNoRecoveryStrategy) \
   PLAIN(evDetailRunawayFallback) \
+  PLAIN(evDetailRestartFailedNoReason) \
   /* dep */ \
   PLAIN(depDescNpm) \
   PLAIN(depDescPipx) \
@@ -582,6 +589,12 @@ class LocKey {
   static LocKey evDetailUserRestart(LocInt32 newPid);
   static LocKey evDetailRestartStuck(QString pids);
   static LocKey evDetailRestartFailed(QString reason);
+  static LocKey evDetailDoctorNoIssues(LocInt32 exitCode);
+  static LocKey evDetailDoctorIssues(LocInt32 exitCode, LocInt issues);
+  static LocKey evDetailDoctorFailed(LocInt32 exitCode);
+  static LocKey evDetailDoctorTimedOut(LocInt seconds);
+  static LocKey evDetailFixSucceeded(QString issueId);
+  static LocKey evDetailFixFailed(QString issueId);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
   static LocKey doctorHeaderTitle(QString name);
@@ -635,7 +648,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 400, "the interface has 400 text keys");
-static_assert(LocKey::kValuedCount == 95, "95 text keys carry values");
+static_assert(LocKey::kCount == 407, "the interface has 407 text keys");
+static_assert(LocKey::kValuedCount == 101, "101 text keys carry values");
 
 }  // namespace tlr
