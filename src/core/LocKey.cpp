@@ -281,6 +281,10 @@ LocKey LocKey::evDetailFixFailed(QString issueId) {
   return LocKey(Id::evDetailFixFailed, std::move(issueId));
 }
 
+LocKey LocKey::evDetailRelaunchDidNotLast(LocInt seconds) {
+  return LocKey(Id::evDetailRelaunchDidNotLast, qint64{seconds.value});
+}
+
 LocKey LocKey::agentRestartConfirmTitle(QString name) {
   return LocKey(Id::agentRestartConfirmTitle, std::move(name));
 }

@@ -342,6 +342,7 @@ namespace tlr {
   VALUED(evDetailDoctorTimedOut) \
   VALUED(evDetailFixSucceeded) \
   VALUED(evDetailFixFailed) \
+  VALUED(evDetailRelaunchDidNotLast) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
   PLAIN(evDetailUserLaunch) \
@@ -595,6 +596,7 @@ class LocKey {
   static LocKey evDetailDoctorTimedOut(LocInt seconds);
   static LocKey evDetailFixSucceeded(QString issueId);
   static LocKey evDetailFixFailed(QString issueId);
+  static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
   static LocKey doctorHeaderTitle(QString name);
@@ -648,7 +650,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 407, "the interface has 407 text keys");
-static_assert(LocKey::kValuedCount == 101, "101 text keys carry values");
+static_assert(LocKey::kCount == 408, "the interface has 408 text keys");
+static_assert(LocKey::kValuedCount == 102, "102 text keys carry values");
 
 }  // namespace tlr

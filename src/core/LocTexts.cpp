@@ -659,6 +659,8 @@ QString en(const LocKey& key) {
       return fill(u"Fix succeeded [{1}]", key);
     case Id::evDetailFixFailed:
       return fill(u"Fix failed [{1}]", key);
+    case Id::evDetailRelaunchDidNotLast:
+      return fill(u"Recovery failed: relaunched, but not running {1} s later", key);
     case Id::evDetailUserStop:
       return u"Manual stop"_s;
     case Id::evDetailStopFailed:
@@ -1520,6 +1522,8 @@ QString zh(const LocKey& key) {
       return fill(u"修复成功 [{1}]", key);
     case Id::evDetailFixFailed:
       return fill(u"修复失败 [{1}]", key);
+    case Id::evDetailRelaunchDidNotLast:
+      return fill(u"恢复失败：已重新启动，但 {1} 秒后已不在运行", key);
     case Id::evDetailUserStop:
       return u"用户主动退出"_s;
     case Id::evDetailStopFailed:

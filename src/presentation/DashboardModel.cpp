@@ -279,7 +279,8 @@ QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language)
   // Each row reads as its type in the window's language. Where the type
   // alone would misdescribe what the row records (a user's stop, setup,
   // doctor run or fix recorded as restarted, a launch as recovered, a
-  // failed restart as throttled), the text says what happened instead.
+  // failed restart as throttled, a relaunch that did not last as an
+  // abnormal exit), the text says what happened instead.
   // Stored details are never shown as they are: they keep the language of
   // their day.
   const QString details = event.details.value_or(QString());
@@ -295,6 +296,11 @@ QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language)
       case AgentEventType::recovered:
         if (isText(details, LocKey::evDetailUserLaunch()))
           said = SettingsStore::dict(language, LocKey::evDetailUserLaunch());
+        break;
+      case AgentEventType::exitedAbnormal:
+        // A relaunch that did not last, counted as the agent's failure.
+        if (const auto key = keyOf(details, 1, [](const Values& v) { return LocKey::evDetailRelaunchDidNotLast(int64(v[0])); }))
+          said = SettingsStore::dict(language, *key);
         break;
       case AgentEventType::runawayDetected:
         said = runawayText(details, language);

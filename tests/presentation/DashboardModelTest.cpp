@@ -210,6 +210,8 @@ TEST_F(DashboardModelTest, EachRowSaysWhatHappenedInTheWindowsLanguageNeverInThe
        "Restart failed: Restart command did not finish within 600 s", "重启失败：重启命令 600 秒内未完成"},
       {T::throttled, "重启失败：osascript 执行失败: 无终端", "Restart failed", "重启失败"},
       {T::throttled, "无可用恢复策略", "No recovery strategy available", "无可用恢复策略"},
+      {T::exitedAbnormal, "恢复失败：已重新启动，但 3 秒后已不在运行", "Recovery failed: relaunched, but not running 3 s later",
+       "恢复失败：已重新启动，但 3 秒后已不在运行"},
       // Doctor runs and fixes, recorded in Chinese.
       {T::restarted, "诊断完成 exit=0 · 无已知问题", "Diagnosis done, exit 0 · no known issues",
        "诊断完成 exit=0 · 无已知问题"},
