@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -330,6 +331,23 @@ QString moveAside(const QString& path, const QString& newPath, std::optional<std
   if (::renameat2(AT_FDCWD, encoded(path).constData(), AT_FDCWD, encoded(newPath).constData(), RENAME_NOREPLACE) != 0)
     return failure(newPath, errno);
   return {};
+}
+
+SetAside setAsideUnreadable(const QString& path, std::optional<std::pair<quint64, quint64>> identity) {
+  const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+  SetAside result;
+  for (int attempt = 1; attempt <= 20; ++attempt) {
+    const QString aside = path + QStringLiteral(".unreadable-") + stamp +
+                          (attempt > 1 ? '-' + QString::number(attempt) : QString());
+    result.error = moveAside(path, aside, identity);
+    if (result.error.isEmpty()) {
+      result.path = aside;
+      return result;
+    }
+    if (!QFileInfo::exists(aside) && !QFileInfo(aside).isSymLink()) break;
+  }
+  result.replaced = result.error.endsWith(QStringLiteral(": replaced meanwhile"));
+  return result;
 }
 
 QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing) {
