@@ -107,11 +107,11 @@ bool AgentUninstaller::isSafeToDelete(const QString& path) {
   return true;
 }
 
-quint64 AgentUninstaller::sizeOnDisk(const QString& path) {
-  if (FileOps::holdsNul(path)) return 0;
+std::optional<quint64> AgentUninstaller::sizeOnDisk(const QString& path) {
+  if (FileOps::holdsNul(path)) return std::nullopt;
   const QString expanded = Paths::expandTilde(path);
   const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(expanded);
-  if (!info) return 0;
+  if (!info) return std::nullopt;
   if (!info->isDirectory) return static_cast<quint64>(info->size);
   return FileOps::allocatedSizeBelow(expanded);
 }

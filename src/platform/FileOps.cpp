@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
 #include <cstdio>
@@ -71,13 +72,22 @@ bool forEachEntry(DIR* dir, const std::function<bool(int, const char*, const str
   return true;
 }
 
-quint64 sumBelow(DIR* dir) {
+// The (device, inode) pairs of files with more than one name, counted once.
+using SeenFiles = QSet<QPair<quint64, quint64>>;
+
+quint64 sumBelow(DIR* dir, SeenFiles& seen) {
   quint64 sum = 0;
   forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
     if (!st) return true;
     if (S_ISDIR(st->st_mode)) {
-      if (DirHandle sub = openDirAt(fd, name)) sum += sumBelow(sub.get());
+      if (DirHandle sub = openDirAt(fd, name)) sum += sumBelow(sub.get(), seen);
     } else {
+      // A file with several names (hard links) takes its storage once.
+      if (st->st_nlink > 1) {
+        const QPair<quint64, quint64> id{st->st_dev, st->st_ino};
+        if (seen.contains(id)) return true;
+        seen.insert(id);
+      }
       sum += static_cast<quint64>(st->st_blocks) * 512;
     }
     return true;
@@ -179,7 +189,8 @@ std::optional<ItemInfo> itemInfo(const QString& path) {
 quint64 allocatedSizeBelow(const QString& path) {
   if (holdsNul(path)) return 0;
   DirHandle dir = openDirAt(AT_FDCWD, encoded(path).constData());
-  return dir ? sumBelow(dir.get()) : 0;
+  SeenFiles seen;
+  return dir ? sumBelow(dir.get(), seen) : 0;
 }
 
 QString removeItem(const QString& path) {

@@ -31,8 +31,9 @@ struct ItemInfo {
 std::optional<ItemInfo> itemInfo(const QString& path);
 
 // The storage allocated to everything below the folder `path`: files, links
-// and other non-folders by their allocated bytes; folders themselves add
-// nothing; links are not followed and unreadable items are left out.
+// and other non-folders by their allocated bytes, a file with several names
+// (hard links) once; folders themselves add nothing; links are not followed
+// and unreadable items are left out.
 quint64 allocatedSizeBelow(const QString& path);
 
 // Removes the item at `path`: a folder with everything in it, a symbolic link

@@ -58,7 +58,9 @@ TEST_F(UninstallSessionTest, ThePreviewMeasuresEveryPathAndOnlyPresentBoxesChang
 
   EXPECT_EQ(session.state("~/.agent"), State::present);
   EXPECT_EQ(session.state("~/.agent-gone"), State::missing);
-  EXPECT_EQ(session.state("~/.agent-empty"), State::missing);
+  EXPECT_EQ(session.state("~/.agent-empty"), State::present) << "empty is not absent";
+  EXPECT_EQ(session.size("~/.agent-empty"), 0u);
+  EXPECT_EQ(session.size("~/.agent-gone"), std::nullopt);
   EXPECT_EQ(session.state("~/.agent-data"), State::present);
   EXPECT_EQ(session.state("~/.agent-data-gone"), State::missing);
   EXPECT_GE(*session.size("~/.agent"), 1'500'000u);
