@@ -37,7 +37,15 @@ struct DoctorResult {
   QList<DetectedIssue> detectedIssues;  // in the order of the known issues
   QList<PatternError> patternErrors;
 
-  // The transcript: the command, its outputs, a rule and the exit line.
+  // What a run says of the agent: the known issues it recognised, else
+  // whether the check itself succeeded. A check that exited with another
+  // status than 0, was stopped at its time limit or never ran has checked
+  // nothing: it is no pass.
+  enum class Verdict { clean, issuesFound, checkFailed };
+  Verdict verdict() const;
+
+  // The transcript: the command, its outputs, a rule and the exit line (and
+  // a line saying so for a run stopped at its time limit).
   QString combinedOutput(bool english) const;
 };
 

@@ -107,6 +107,10 @@ LocKey LocKey::detailDoctorBannerHasIssuesTitle(LocInt issues) {
   return LocKey(Id::detailDoctorBannerHasIssuesTitle, qint64{issues.value});
 }
 
+LocKey LocKey::detailDoctorBannerFailedSubtitle(QString reason) {
+  return LocKey(Id::detailDoctorBannerFailedSubtitle, std::move(reason));
+}
+
 LocKey LocKey::uninstallWarnBody(LocInt failures) {
   return LocKey(Id::uninstallWarnBody, qint64{failures.value});
 }
@@ -311,6 +315,14 @@ LocKey LocKey::doctorErrWriteFile(QString error) {
 
 LocKey LocKey::doctorOkUpdated(QString file, QString changes) {
   return LocKey(Id::doctorOkUpdated, std::move(file), std::move(changes));
+}
+
+LocKey LocKey::doctorCheckExitStatus(LocInt32 exitCode) {
+  return LocKey(Id::doctorCheckExitStatus, qint64{exitCode.value});
+}
+
+LocKey LocKey::doctorCheckTimedOut(LocInt seconds) {
+  return LocKey(Id::doctorCheckTimedOut, qint64{seconds.value});
 }
 
 LocKey LocKey::restartHeader(QString name) {

@@ -151,12 +151,16 @@ namespace tlr {
   VALUED(doctorErrJSONParse) \
   VALUED(doctorErrWriteFile) \
   VALUED(doctorOkUpdated) \
+  VALUED(doctorCheckExitStatus) \
+  VALUED(doctorCheckTimedOut) \
   PLAIN(doctorNoResult) \
   PLAIN(doctorRediagnosing) \
   PLAIN(doctorMatched) \
   PLAIN(doctorFixing) \
   PLAIN(doctorFixed) \
   PLAIN(doctorNoIssues) \
+  PLAIN(doctorCheckFailed) \
+  PLAIN(doctorCheckNotRun) \
   PLAIN(doctorAllFixed) \
   PLAIN(doctorFullOutput) \
   PLAIN(doctorDeeperHintGeneric) \
@@ -223,6 +227,7 @@ namespace tlr {
   VALUED(detailActionLaunchAgent) \
   VALUED(detailDoctorChecking) \
   VALUED(detailDoctorBannerHasIssuesTitle) \
+  VALUED(detailDoctorBannerFailedSubtitle) \
   PLAIN(detailFieldStatus) \
   PLAIN(detailFieldRunning) \
   PLAIN(detailFieldMemory) \
@@ -538,6 +543,7 @@ class LocKey {
   static LocKey detailActionLaunchAgent(QString name);
   static LocKey detailDoctorChecking(QString name);
   static LocKey detailDoctorBannerHasIssuesTitle(LocInt issues);
+  static LocKey detailDoctorBannerFailedSubtitle(QString reason);
   static LocKey uninstallWarnBody(LocInt failures);
   static LocKey uninstallWarnMore(LocInt more);
   static LocKey embeddedCliTitle(QString name);
@@ -591,6 +597,8 @@ class LocKey {
   static LocKey doctorErrJSONParse(QString error);
   static LocKey doctorErrWriteFile(QString error);
   static LocKey doctorOkUpdated(QString file, QString changes);
+  static LocKey doctorCheckExitStatus(LocInt32 exitCode);
+  static LocKey doctorCheckTimedOut(LocInt seconds);
   static LocKey restartHeader(QString name);
   static LocKey restartFoundPids(LocInt count, QString pids);
   static LocKey restartPermDenied(LocInt32 error);
@@ -627,7 +635,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 395, "the interface has 395 text keys");
-static_assert(LocKey::kValuedCount == 92, "92 text keys carry values");
+static_assert(LocKey::kCount == 400, "the interface has 400 text keys");
+static_assert(LocKey::kValuedCount == 95, "95 text keys carry values");
 
 }  // namespace tlr

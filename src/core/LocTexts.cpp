@@ -280,6 +280,10 @@ QString en(const LocKey& key) {
       return fill(u"Write failed: {1}", key);
     case Id::doctorOkUpdated:
       return fill(u"Updated {1}: {2}", key);
+    case Id::doctorCheckExitStatus:
+      return fill(u"Exit code {1}", key);
+    case Id::doctorCheckTimedOut:
+      return fill(u"Did not finish within {1} s", key);
     case Id::doctorNoResult:
       return u"No diagnosis result returned"_s;
     case Id::doctorRediagnosing:
@@ -292,6 +296,10 @@ QString en(const LocKey& key) {
       return u"Fixed"_s;
     case Id::doctorNoIssues:
       return u"No known issues found"_s;
+    case Id::doctorCheckFailed:
+      return u"The check did not succeed"_s;
+    case Id::doctorCheckNotRun:
+      return u"Could not be run"_s;
     case Id::doctorAllFixed:
       return u"All previous issues fixed — please close and reopen to verify the agent runs normally"_s;
     case Id::doctorFullOutput:
@@ -423,6 +431,8 @@ QString en(const LocKey& key) {
       return fill(key.integer(0) == 1 ? u"Setup complete. Found {1} known issue"
                                       : u"Setup complete. Found {1} known issues",
                   key);
+    case Id::detailDoctorBannerFailedSubtitle:
+      return fill(u"{1} · click to view the output", key);
     case Id::detailFieldStatus:
       return u"Status"_s;
     case Id::detailFieldRunning:
@@ -1122,6 +1132,10 @@ QString zh(const LocKey& key) {
       return fill(u"写文件失败：{1}", key);
     case Id::doctorOkUpdated:
       return fill(u"已更新 {1}：{2}", key);
+    case Id::doctorCheckExitStatus:
+      return fill(u"退出码 {1}", key);
+    case Id::doctorCheckTimedOut:
+      return fill(u"{1} 秒内未完成", key);
     case Id::doctorNoResult:
       return u"诊断没有返回结果"_s;
     case Id::doctorRediagnosing:
@@ -1134,6 +1148,10 @@ QString zh(const LocKey& key) {
       return u"已修复"_s;
     case Id::doctorNoIssues:
       return u"诊断未发现已知问题"_s;
+    case Id::doctorCheckFailed:
+      return u"检查未成功"_s;
+    case Id::doctorCheckNotRun:
+      return u"未能运行"_s;
     case Id::doctorAllFixed:
       return u"之前的问题已全部修复 —— 建议关闭重开看 agent 是否正常运行"_s;
     case Id::doctorFullOutput:
@@ -1263,6 +1281,8 @@ QString zh(const LocKey& key) {
       return fill(u"正在检查 {1} 配置…", key);
     case Id::detailDoctorBannerHasIssuesTitle:
       return fill(u"setup 完成，发现 {1} 个已知问题", key);
+    case Id::detailDoctorBannerFailedSubtitle:
+      return fill(u"{1} · 点击查看输出", key);
     case Id::detailFieldStatus:
       return u"状态"_s;
     case Id::detailFieldRunning:

@@ -109,14 +109,31 @@ QString doctorHint(const AgentEntry& entry, AppLanguage language) {
   return text(language, LocKey::doctorHintCmd(entry.doctor ? joined(entry.doctor->command) : QString()));
 }
 
+QString doctorFailureReason(const AgentDoctor::Result& result, AppLanguage language) {
+  if (result.timedOut) return text(language, LocKey::doctorCheckTimedOut(result.timeLimitSeconds));
+  if (result.exitCode < 0) return text(language, LocKey::doctorCheckNotRun());
+  return text(language, LocKey::doctorCheckExitStatus(result.exitCode));
+}
+
 QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language) {
-  if (result.detectedIssues.isEmpty()) return text(language, LocKey::detailDoctorBannerNoIssuesTitle());
+  using Verdict = AgentDoctor::Result::Verdict;
+  switch (result.verdict()) {
+    case Verdict::clean: return text(language, LocKey::detailDoctorBannerNoIssuesTitle());
+    case Verdict::issuesFound: break;
+    case Verdict::checkFailed: return text(language, LocKey::doctorCheckFailed());
+  }
   return text(language, LocKey::detailDoctorBannerHasIssuesTitle(result.detectedIssues.size()));
 }
 
 QString doctorBannerSubtitle(const AgentDoctor::Result& result, AppLanguage language) {
-  return text(language, result.detectedIssues.isEmpty() ? LocKey::detailDoctorBannerNoIssuesSubtitle()
-                                                         : LocKey::detailDoctorBannerHasIssuesSubtitle());
+  using Verdict = AgentDoctor::Result::Verdict;
+  switch (result.verdict()) {
+    case Verdict::clean: return text(language, LocKey::detailDoctorBannerNoIssuesSubtitle());
+    case Verdict::issuesFound: break;
+    case Verdict::checkFailed:
+      return text(language, LocKey::detailDoctorBannerFailedSubtitle(doctorFailureReason(result, language)));
+  }
+  return text(language, LocKey::detailDoctorBannerHasIssuesSubtitle());
 }
 
 QString eventTime(const AgentEvent& event, const QTimeZone& zone) {

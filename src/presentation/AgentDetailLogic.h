@@ -52,6 +52,9 @@ QString restartConfirmTitle(const AgentEntry& entry, AppLanguage language);
 QString restartConfirmMessage(const AgentEntry& entry, AppLanguage language);
 QString doctorHint(const AgentEntry& entry, AppLanguage language);
 
+// Why a doctor run's check did not succeed: it was stopped at its time
+// limit, never ran, or its exit status.
+QString doctorFailureReason(const AgentDoctor::Result& result, AppLanguage language);
 // The automatic-doctor banner's texts for a stored result.
 QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language);
 QString doctorBannerSubtitle(const AgentDoctor::Result& result, AppLanguage language);

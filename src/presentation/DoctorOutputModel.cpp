@@ -18,7 +18,11 @@ bool DoctorOutputModel::fixEnabled(const QString& issueId) const {
 
 DoctorOutputModel::Content DoctorOutputModel::content() const {
   if (!current_) return Content::noResult;
-  if (!current_->detectedIssues.isEmpty()) return Content::issues;
+  switch (current_->verdict()) {
+    case AgentDoctor::Result::Verdict::issuesFound: return Content::issues;
+    case AgentDoctor::Result::Verdict::checkFailed: return Content::checkFailed;
+    case AgentDoctor::Result::Verdict::clean: break;
+  }
   return hasFixStates() ? Content::allFixed : Content::noIssues;
 }
 

@@ -35,8 +35,9 @@ class DoctorOutputModel : public QObject {
     bool operator==(const FixState&) const = default;
   };
 
-  // Exactly one of these fills the content above the transcript.
-  enum class Content { noResult, issues, allFixed, noIssues };
+  // Exactly one of these fills the content above the transcript. A check
+  // that did not succeed and named no known issue is never shown as a pass.
+  enum class Content { noResult, issues, checkFailed, allFixed, noIssues };
 
   DoctorOutputModel(std::optional<AgentDoctor::Result> result, ApplyFix applyFix, Rerun rerun,
                     QObject* parent = nullptr);

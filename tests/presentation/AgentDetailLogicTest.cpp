@@ -21,6 +21,7 @@ AgentEntry entry(const QByteArray& extra, const QByteArray& kind = "cli") {
 
 AgentDoctor::Result resultWithIssues(int count) {
   AgentDoctor::Result result;
+  result.exitCode = count > 0 ? 1 : 0;
   for (int i = 0; i < count; ++i) result.detectedIssues.append({AgentDoctor::KnownIssue{}, QString()});
   return result;
 }
@@ -98,6 +99,21 @@ TEST(DetailDoctorBanner, ThePluralIsEnglishOnly) {
   EXPECT_EQ(doctorBannerTitle(resultWithIssues(1), AppLanguage::zh), "setup 完成，发现 1 个已知问题");
   EXPECT_EQ(doctorBannerTitle(resultWithIssues(2), AppLanguage::zh), "setup 完成，发现 2 个已知问题");
   EXPECT_EQ(doctorBannerSubtitle(resultWithIssues(2), AppLanguage::en), "Click to view details and fix");
+
+  // A check that did not succeed says so, and why.
+  AgentDoctor::Result failed = resultWithIssues(0);
+  failed.exitCode = 3;
+  EXPECT_EQ(doctorBannerTitle(failed, AppLanguage::en), "The check did not succeed");
+  EXPECT_EQ(doctorBannerSubtitle(failed, AppLanguage::en), "Exit code 3 · click to view the output");
+  EXPECT_EQ(doctorBannerTitle(failed, AppLanguage::zh), "检查未成功");
+  EXPECT_EQ(doctorBannerSubtitle(failed, AppLanguage::zh), "退出码 3 · 点击查看输出");
+  failed.exitCode = -1;
+  EXPECT_EQ(doctorFailureReason(failed, AppLanguage::en), "Could not be run");
+  failed.exitCode = 143;
+  failed.timedOut = true;
+  failed.timeLimitSeconds = 120;
+  EXPECT_EQ(doctorFailureReason(failed, AppLanguage::en), "Did not finish within 120 s");
+  EXPECT_EQ(doctorFailureReason(failed, AppLanguage::zh), "120 秒内未完成");
 }
 
 TEST(DetailEvents, TimesAreTwoDigitTwentyFourHourClock) {

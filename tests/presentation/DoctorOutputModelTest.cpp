@@ -19,9 +19,10 @@ AgentDoctor::KnownIssue issue(const QString& id) {
   return known;
 }
 
-AgentDoctor::Result run(double elapsed, const QStringList& issueIds) {
+AgentDoctor::Result run(double elapsed, const QStringList& issueIds, qint32 exitCode = 0) {
   AgentDoctor::Result result;
   result.entryDisplayName = "Agent";
+  result.exitCode = exitCode;
   result.elapsedSeconds = elapsed;
   for (const QString& id : issueIds) result.detectedIssues.append({issue(id), "line " + id});
   return result;
@@ -51,8 +52,23 @@ TEST(DoctorOutputModel, ContentFollowsTheResultAndTheFixesTried) {
   EXPECT_EQ(none.content(), Content::noResult);
   DoctorOutputModel clean(run(1, {}), p.applyFix(), p.rerun());
   EXPECT_EQ(clean.content(), Content::noIssues);
-  DoctorOutputModel issues(run(1, {"x"}), p.applyFix(), p.rerun());
+  DoctorOutputModel issues(run(1, {"x"}, 1), p.applyFix(), p.rerun());
   EXPECT_EQ(issues.content(), Content::issues);
+
+  // A check that did not succeed and named no known issue is no pass: it
+  // exited with another status, never ran, or was stopped at its limit.
+  for (const qint32 exitCode : {1, -1}) {
+    DoctorOutputModel failed(run(1, {}, exitCode), p.applyFix(), p.rerun());
+    EXPECT_EQ(failed.content(), Content::checkFailed) << exitCode;
+  }
+  AgentDoctor::Result stopped = run(1, {}, 0);
+  stopped.timedOut = true;
+  EXPECT_EQ(DoctorOutputModel(stopped, p.applyFix(), p.rerun()).content(), Content::checkFailed);
+  // Nor after a fix: a new run that fails is not "all fixed".
+  issues.triggerFix(issue("x"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success("patched"));
+  p.reruns.takeFirst()(run(2, {}, 2));
+  EXPECT_EQ(issues.content(), Content::checkFailed);
 }
 
 TEST(DoctorOutputModel, ASuccessfulFixAsksForANewRunThatReplacesTheResult) {

@@ -98,8 +98,8 @@ QVBoxLayout* column(QWidget* owner, int spacing) {
 namespace {
 
 // The result form of the automatic-doctor banner: a button in green (no
-// issues) or orange (issues found) with a symbol, a title (its name) and a
-// subtitle.
+// issues) or orange (issues found, or the check did not succeed) with a
+// symbol, a title (its name) and a subtitle.
 PanelButton* makeResultBanner() {
   auto* banner = new PanelButton;
   auto* row = new QHBoxLayout(banner);
@@ -605,7 +605,8 @@ void AgentDetailSheet::refreshBanner() {
   runningBannerText_->setPlainText(text(LocKey::detailDoctorChecking(session_->entry().localizedDisplayName())));
   resultBanner_->setVisible(!running && stored.has_value());
   if (stored)
-    showBannerResult(resultBanner_, stored->detectedIssues.isEmpty(), doctorBannerTitle(*stored, lang),
+    showBannerResult(resultBanner_, stored->verdict() == AgentDoctor::Result::Verdict::clean,
+                     doctorBannerTitle(*stored, lang),
                      doctorBannerSubtitle(*stored, lang));
 }
 

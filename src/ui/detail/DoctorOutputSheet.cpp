@@ -1,6 +1,7 @@
 #include "ui/detail/DoctorOutputSheet.h"
 
 #include "core/SettingsStore.h"
+#include "presentation/AgentDetailLogic.h"
 #include "ui/detail/DoctorTranscriptView.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
@@ -202,7 +203,8 @@ QWidget* DoctorOutputSheet::buildIssuesSection() {
   return issuesSection_;
 }
 
-// The green banners: no issues, and every issue fixed.
+// The green banners: no issues, and every issue fixed; and the orange one of
+// a check that did not succeed, with why.
 void DoctorOutputSheet::buildBanners() {
   auto green = [] { return kGreen; };
   noIssueBanner_ = new TintedPanel(green, 0.10, 0.0, 8, topContent_);
@@ -225,6 +227,25 @@ void DoctorOutputSheet::buildBanners() {
   allFixedText_->setWordWrap(true);
   allFixedRow->addWidget(allFixedText_, 1);
   topLayout_->addWidget(allFixedBanner_);
+
+  checkFailedBanner_ = new TintedPanel([] { return Theme::orange; }, 0.10, 0.0, 8, topContent_);
+  checkFailedBanner_->setObjectName(QStringLiteral("doctorCheckFailedBanner"));
+  auto* checkFailedRow = new QHBoxLayout(checkFailedBanner_);
+  checkFailedRow->setContentsMargins(12, 10, 12, 10);
+  checkFailedRow->setSpacing(8);
+  checkFailedRow->addWidget(
+      SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, checkFailedBanner_), 0,
+      Qt::AlignTop);
+  auto* checkFailedTexts = new QVBoxLayout;
+  checkFailedTexts->setSpacing(2);
+  checkFailedTitle_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, checkFailedBanner_);
+  checkFailedTitle_->setObjectName(QStringLiteral("doctorCheckFailedTitle"));
+  checkFailedReason_ = new Label(QString(), 11.5, QFont::Normal, TextRole::dim, checkFailedBanner_);
+  checkFailedReason_->setObjectName(QStringLiteral("doctorCheckFailedReason"));
+  checkFailedTexts->addWidget(checkFailedTitle_);
+  checkFailedTexts->addWidget(checkFailedReason_);
+  checkFailedRow->addLayout(checkFailedTexts, 1);
+  topLayout_->addWidget(checkFailedBanner_);
 }
 
 // The full output under its heading.
@@ -281,6 +302,9 @@ void DoctorOutputSheet::refresh() {
   issuesSection_->setVisible(shown == DoctorOutputModel::Content::issues);
   noIssueBanner_->setVisible(shown == DoctorOutputModel::Content::noIssues);
   allFixedBanner_->setVisible(shown == DoctorOutputModel::Content::allFixed);
+  checkFailedBanner_->setVisible(shown == DoctorOutputModel::Content::checkFailed);
+  checkFailedTitle_->setPlainText(locText(LocKey::doctorCheckFailed()));
+  if (result) checkFailedReason_->setPlainText(AgentDetailLogic::doctorFailureReason(*result, lang));
   noIssueText_->setPlainText(locText(LocKey::doctorNoIssues()));
   allFixedText_->setPlainText(locText(LocKey::doctorAllFixed()));
   rawHeading_->setPlainText(locText(LocKey::doctorFullOutput()));

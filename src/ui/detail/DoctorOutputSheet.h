@@ -23,7 +23,8 @@ class TintedPanel;
 
 // One doctor run of an agent: its name, exit code and time, a card with a
 // one-click fix for every known issue it detected (or a banner when none, or
-// when every earlier issue got fixed), the full transcript, and a hint to run
+// when every earlier issue got fixed, or, in the warning colour, when the
+// check itself did not succeed), the full transcript, and a hint to run
 // the doctor's own repair mode in a terminal. 640 × 560.
 //
 // The sheet applies no fix and runs nothing: the presenter does, through
@@ -80,6 +81,9 @@ class DoctorOutputSheet final : public Sheet {
   Label* noIssueText_;
   TintedPanel* allFixedBanner_;
   Label* allFixedText_;
+  TintedPanel* checkFailedBanner_;
+  Label* checkFailedTitle_;
+  Label* checkFailedReason_;
   QWidget* rawSection_;
   Label* rawHeading_;
   DoctorTranscriptView* transcript_;

@@ -27,6 +27,7 @@ AgentDoctor::Result doctorRun(int issues, double elapsed = 1.5) {
   AgentDoctor::Result result;
   result.entryDisplayName = "Cli One";
   result.command = {"cli1", "doctor"};
+  result.exitCode = issues > 0 ? 1 : 0;
   result.elapsedSeconds = elapsed;
   for (int i = 0; i < issues; ++i) {
     AgentDoctor::KnownIssue issue;
@@ -334,6 +335,21 @@ TEST_F(DetailSheetTest, TheAutomaticDoctorRunsOnceWithItsBannerAndCoolsDown) {
   EXPECT_EQ(callbacks.count("doctor"), 2);
   callbacks.doctors.takeFirst()(doctorRun(2));
   EXPECT_EQ(labelText(fourth.get(), "bannerTitle"), "Setup complete. Found 2 known issues");
+
+  // A doctor that never finished is no pass: the banner warns.
+  fourth.reset();
+  now = now.addSecs(300);
+  auto fifth = open(item(json, true), true);
+  AgentDoctor::Result stopped = doctorRun(0);
+  stopped.exitCode = 143;
+  stopped.timedOut = true;
+  stopped.timeLimitSeconds = 120;
+  callbacks.doctors.takeFirst()(stopped);
+  EXPECT_EQ(labelText(fifth.get(), "bannerTitle"), "The check did not succeed");
+  EXPECT_EQ(labelText(fifth.get(), "bannerSubtitle"), "Did not finish within 120 s · click to view the output");
+  auto* symbol = fifth->findChild<QWidget*>("doctorResultBanner")->findChild<SymbolView*>("bannerSymbol");
+  ASSERT_NE(symbol, nullptr);
+  EXPECT_EQ(symbol->symbol(), "exclamationmark.triangle.fill");
 }
 
 TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {

@@ -20,11 +20,12 @@ AgentDoctor::KnownIssue knownIssue(const QString& id, const QString& title, cons
   return issue;
 }
 
-AgentDoctor::Result run(double elapsed, QList<AgentDoctor::DetectedIssue> issues, QStringList command = {"oc", "doctor"}) {
+AgentDoctor::Result run(double elapsed, QList<AgentDoctor::DetectedIssue> issues, QStringList command = {"oc", "doctor"},
+                        qint32 exitCode = 0) {
   AgentDoctor::Result result;
   result.entryDisplayName = "OpenClaw";
   result.command = std::move(command);
-  result.exitCode = -1;
+  result.exitCode = exitCode;
   result.elapsedSeconds = elapsed;
   result.stdOut = "<b>not bold</b> <img src=x> & more";
   result.detectedIssues = std::move(issues);
@@ -78,8 +79,9 @@ TEST_F(DoctorOutputSheetTest, WithoutAResultOnlyTheHintsRemain) {
 TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   auto sheet = make(run(0.04, {}));
   EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "OpenClaw · Post-install check");
-  EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "Exit -1 · 0.0s");
+  EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "Exit 0 · 0.0s");
   EXPECT_TRUE(shown(sheet.get(), "doctorNoIssueBanner"));
+  EXPECT_FALSE(shown(sheet.get(), "doctorCheckFailedBanner"));
   EXPECT_FALSE(shown(sheet.get(), "doctorIssuesSection"));
   auto* transcript = find<DoctorTranscriptView>(sheet.get(), "doctorTranscript");
   ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
@@ -88,12 +90,36 @@ TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis/fix, run in a terminal: oc doctor --fix");
   setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复,请到终端跑:oc doctor --fix");
-  EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "退出码 -1 · 0.0s");
+  EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "退出码 0 · 0.0s");
   ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
-  EXPECT_TRUE(transcript->toPlainText().endsWith("退出码：-1  /  耗时：0.0s"));
+  EXPECT_TRUE(transcript->toPlainText().endsWith("退出码：0  /  耗时：0.0s"));
   setLanguage(AppLanguage::en);
   EXPECT_EQ(labelText(make(run(1, {}, {})).get(), "doctorFooter"),
             "For deeper diagnosis, run the agent's doctor --fix in a terminal");
+}
+
+TEST_F(DoctorOutputSheetTest, ACheckThatDidNotSucceedWarnsAboveItsTranscript) {
+  auto failed = make(run(1, {}, {"oc", "doctor"}, 2));
+  EXPECT_FALSE(shown(failed.get(), "doctorNoIssueBanner"));
+  EXPECT_TRUE(shown(failed.get(), "doctorCheckFailedBanner"));
+  EXPECT_EQ(labelText(failed.get(), "doctorCheckFailedTitle"), "The check did not succeed");
+  EXPECT_EQ(labelText(failed.get(), "doctorCheckFailedReason"), "Exit code 2");
+  EXPECT_TRUE(shown(failed.get(), "doctorTranscript"));
+
+  AgentDoctor::Result waiting = run(120.2, {}, {"oc", "doctor"}, 143);
+  waiting.timedOut = true;
+  waiting.timeLimitSeconds = 120;
+  auto stopped = make(waiting);
+  EXPECT_EQ(labelText(stopped.get(), "doctorCheckFailedReason"), "Did not finish within 120 s");
+  auto* transcript = find<DoctorTranscriptView>(stopped.get(), "doctorTranscript");
+  ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
+  EXPECT_TRUE(transcript->toPlainText().endsWith("Exit code: 143  /  Elapsed: 120.2s\nStopped: did not finish within 120 s"));
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(labelText(stopped.get(), "doctorCheckFailedTitle"), "检查未成功");
+  EXPECT_EQ(labelText(stopped.get(), "doctorCheckFailedReason"), "120 秒内未完成");
+  ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
+  EXPECT_TRUE(transcript->toPlainText().endsWith("已中止：120 秒内未完成"));
+  setLanguage(AppLanguage::en);
 }
 
 TEST_F(DoctorOutputSheetTest, IssuesAreNumberedCardsWithPlainTextAndTheirFixes) {
