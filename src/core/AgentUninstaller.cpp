@@ -125,11 +125,12 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
   });
   if (!r.started) return {false, QString(), r.startError, std::nullopt};
   const QString out = recipe::decodeUtf8(r.out);
-  // What the program printed is the row's details, never its message.
+  // What the program printed is the row's details; its message is the first
+  // line of its error output.
   const std::optional<QString> printed = recipe::printedText(r);
   if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_), printed};
   if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt, std::nullopt};
-  return {false, out, recipe::endingText(r), printed};
+  return {false, out, recipe::uninstallFailureText(r), printed};
 }
 
 StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {

@@ -49,6 +49,8 @@ class Unremovable {
 
 }  // namespace
 
+// A failed command's message used to be its ending alone: it is the first
+// line of its error output when it has one.
 TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
   TempHome home;
   tlr::test::FakeBin inheritedOnly;
@@ -67,7 +69,7 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
                     {"$ tlr-missing-program x", true, "(tlr-missing-program 未安装，跳过)"},
                     {"$ tlr-only-on-path", true, "(tlr-only-on-path 未安装，跳过)"},
                     {"$ tlr-exit3", false, "exit 3", "out"},
-                    {"$ tlr-stderr", false, "exit 1", "real reason\nmore"},
+                    {"$ tlr-stderr", false, "real reason", "real reason\nmore"},
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
   const QString recorded = tlr::test::readFile(ran);
   EXPECT_TRUE(recorded.startsWith("a b|" + home.path() + "/.npm-global/bin:" + home.path() +

@@ -142,7 +142,7 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
             (QStringList{"$ tlr-stop", "rm -rf ~/.agent", "(skipped) ~/.local", "rm -rf ~/.agent-gone"}));
   EXPECT_EQ(tlr::test::labels(session.executingSteps()), tlr::test::labels(session.allResults()));
   // The window's language for the message, what the tool printed behind it.
-  EXPECT_EQ(session.allResults()[0].error, "exit 4");
+  EXPECT_EQ(session.allResults()[0].error, "still in use");
   EXPECT_EQ(session.allResults()[0].details, "still in use");
   EXPECT_EQ(session.allResults()[2].error, "unsafe path, not removed");
   EXPECT_EQ(session.allResults()[3].error, "(not there, skipped)");
