@@ -29,6 +29,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,7 +65,7 @@ std::optional<BackupEngine::BackupRecord> decodeCache(const QByteArray& json) {
   const auto date = BackupManifest::parseIsoDate(time.toString());
   const std::optional<qint64> t = exactInteger(total), c = exactInteger(count);
   if (!date || !t || !c) return std::nullopt;
-  return BackupEngine::BackupRecord{*date, *t, *c, name.toString()};
+  return BackupEngine::BackupRecord{*date, *t, *c, name.toString(), 0, {}};
 }
 
 QByteArray encodeCache(const BackupEngine::BackupRecord& record) {
@@ -79,16 +80,19 @@ QByteArray encodeCache(const BackupEngine::BackupRecord& record) {
 // A snapshot being written: a hidden folder beside the others on the
 // volume, renamed to its label only when the archive and the manifest are
 // complete and on the disk, so an interrupted write never leaves a visible,
-// incomplete snapshot in front of the older complete one. Nothing is written
-// unless it lands on the mounted volume: a volume that went away under the
-// run leaves a bare folder at its mount point, and a plain copy of the
-// archive there would look like a backup. Removed again unless finished.
+// incomplete snapshot in front of the older complete one. The snapshots
+// folder and the hidden folder are each opened once (never through a link)
+// and everything is made, written and renamed inside them, so what stands at
+// their paths later cannot lead the writes elsewhere; both must lie on the
+// mounted volume (its device): a volume that went away under the run leaves
+// a bare folder at its mount point, and a plain copy of the archive there
+// would look like a backup. Removed again unless finished.
 class PartialSnapshot {
  public:
   explicit PartialSnapshot(const SnapshotVolume& volume) : volume_(volume) {}
   ~PartialSnapshot() {
     archive_.reset();
-    if (!folder_.isEmpty() && !finished_) FileOps::removeItem(folder_);
+    if (!name_.isEmpty() && !finished_ && ours(name_)) FileOps::removeItemAt(root_.get(), name_);
   }
   PartialSnapshot(const PartialSnapshot&) = delete;
   PartialSnapshot& operator=(const PartialSnapshot&) = delete;
@@ -96,22 +100,27 @@ class PartialSnapshot {
   // Makes the folder (clearing what interrupted writes left) and opens the
   // archive in it.
   std::optional<BackupError> open() {
-    root_ = volume_.snapshotsRoot();
-    if (root_.isEmpty()) return notMounted();
-    if (!volume_.holds(root_)) {
-      QDir().rmdir(root_);  // made on the bare folder a moment ago, if at all
+    rootPath_ = volume_.snapshotsRoot();
+    if (rootPath_.isEmpty()) return notMounted();
+    const std::optional<quint64> device = volume_.device();
+    root_.reset(::open(QFile::encodeName(rootPath_).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st{};
+    if (!device || !root_ || ::fstat(root_.get(), &st) != 0 || st.st_dev != *device) {
+      root_.reset();
+      if (!device) QDir().rmdir(rootPath_);  // made on the bare folder a moment ago, if at all
       return notMounted();
     }
-    for (const QString& leftover : QDir(root_).entryList({".partial-*"}, QDir::AllEntries | QDir::Hidden))
-      FileOps::removeItem(root_ + "/" + leftover);
-    const QString folder =
-        root_ + QStringLiteral("/.partial-") + QString::number(QRandomGenerator::global()->generate64(), 36);
-    if (!QDir().mkdir(folder)) return BackupError::passOn(folder + QStringLiteral(": 无法创建文件夹"));
-    folder_ = folder;
-    if (!volume_.holds(folder_)) return notMounted();
-    archivePath_ = folder_ + QStringLiteral("/backup.tar.gz");
-    archive_.reset(::open(QFile::encodeName(archivePath_).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    device_ = *device;
+    for (const QByteArray& leftover : partialFolders()) FileOps::removeItemAt(root_.get(), leftover);
+    const QByteArray name = ".partial-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    if (::mkdirat(root_.get(), name.constData(), 0700) != 0)
+      return BackupError::passOn(rootPath_ + "/" + QString::fromLatin1(name) + QStringLiteral(": 无法创建文件夹"));
+    name_ = name;
+    folder_.reset(::openat(root_.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder_ || ::fstat(folder_.get(), &st) != 0) return BackupError::passOn(failure(errno));
+    if (st.st_dev != device_) return notMounted();
+    inode_ = st.st_ino;
+    archive_.reset(::openat(folder_.get(), "backup.tar.gz", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!archive_) return BackupError::passOn(failure(errno));
     return std::nullopt;
   }
@@ -147,15 +156,18 @@ class PartialSnapshot {
   // Adds the manifest and puts the snapshot in place under the label of its
   // time; older snapshots are pruned after.
   std::optional<BackupError> finish(const BackupManifest& manifest) {
-    if (QString e = FileOps::writeOwnFile(folder_ + "/manifest.json", manifest.encode()); !e.isEmpty())
-      return BackupError::passOn(e);
-    FileTransfer::sync(folder_);
-    if (!volume_.holds(folder_)) return notMounted();
+    if (auto error = writeManifest(manifest.encode())) return error;
+    if (::fsync(folder_.get()) != 0) return BackupError::passOn(failure(errno));
+    if (volume_.device() != device_) return notMounted();
+    // Still our folder at its name: what stands there now is what the
+    // rename puts in place.
+    if (!ours(name_)) return replaced();
     const QString label = volume_.timestampLabel(manifest.createdAt.toLocalTime());
-    if (QString e = FileTransfer::renameFolderIntoPlace(folder_, root_ + "/" + label); !e.isEmpty())
-      return BackupError::passOn(e);
+    if (QString e = FileTransfer::renameFolderIntoPlaceAt(root_.get(), name_, QFile::encodeName(label)); !e.isEmpty())
+      return BackupError::passOn(rootPath_ + "/" + e);
     finished_ = true;
-    FileTransfer::sync(root_);
+    if (!ours(QFile::encodeName(label))) return replaced();
+    ::fsync(root_.get());
     volume_.pruneKeeping(label);
     return std::nullopt;
   }
@@ -164,14 +176,59 @@ class PartialSnapshot {
   static BackupError notMounted() {
     return BackupError::passOn(QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。"));
   }
+  BackupError replaced() const {
+    return BackupError::passOn(rootPath_ + QStringLiteral(": 正在写入的快照文件夹被替换，备份没有完成"));
+  }
   QString failure(int error) const {
-    return archivePath_ + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+    return rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/backup.tar.gz: ") +
+           QString::fromLocal8Bit(std::strerror(error));
+  }
+
+  // The hidden folders interrupted writes left.
+  QList<QByteArray> partialFolders() const {
+    QList<QByteArray> names;
+    const int fd = ::openat(root_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir) {
+      if (fd >= 0) ::close(fd);
+      return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+      if (std::strncmp(entry->d_name, ".partial-", 9) == 0) names << QByteArray(entry->d_name);
+    }
+    ::closedir(dir);
+    return names;
+  }
+
+  // Whether `name` in the snapshots folder is the folder this run made.
+  bool ours(const QByteArray& name) const {
+    struct stat st{};
+    return ::fstatat(root_.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_dev == device_ && st.st_ino == inode_;
+  }
+
+  std::optional<BackupError> writeManifest(const QByteArray& data) {
+    UniqueFd fd(::openat(folder_.get(), "manifest.json", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const QString path = rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/manifest.json: ");
+    if (!fd) return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno)));
+    for (qsizetype done = 0; done < data.size();) {
+      const ssize_t n = ::write(fd.get(), data.constData() + done, static_cast<size_t>(data.size() - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC)));
+      done += n;
+    }
+    if (volume_.syncFile(fd.get()) != 0 || fd.close() != 0)
+      return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno)));
+    return std::nullopt;
   }
 
   const SnapshotVolume& volume_;
-  QString root_;
-  QString folder_;
-  QString archivePath_;
+  QString rootPath_;
+  UniqueFd root_;
+  UniqueFd folder_;
+  QByteArray name_;
+  quint64 device_ = 0;
+  quint64 inode_ = 0;
   UniqueFd archive_;
   QString writeError_;
   bool finished_ = false;
@@ -250,29 +307,25 @@ class BackupPipeline {
 
     stage(LocKey::backupStageCopying());
     const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
-    QList<BackupManifest::AgentBackup> results;
-    QStringList changed;
+    QList<BackupStaging::Agent> staging;
+    QList<const AgentEntry*> stagedEntries;
+    for (const auto& [entry, plan] : backupable) {
+      if (!AgentEntry::isSafeFileComponent(entry.id)) {
+        logLine(QStringLiteral("[Backup] ") + entry.id + QStringLiteral(" 扫描失败：") + top + "/" + entry.id +
+                QStringLiteral(" 无法创建"));
+        continue;
+      }
+      staging.append({entry.id, plan.roots, plan.excludes});
+      stagedEntries << &entry;
+    }
+    StagedSnapshot staged;
     Crypto::Sha256 digest;
     qint64 size = 0;
     const TarArchive::Result packed = TarArchive::pack(
         [&](TarWriter& archive) {
           if (!archive.addFolder(QFile::encodeName(top), 0700, QDateTime::currentSecsSinceEpoch())) return false;
-          for (const auto& [entry, plan] : backupable) {
-            if (OperationStop::requested()) return false;
-            const QString agentFolder = top + "/" + entry.id;
-            if (!AgentEntry::isSafeFileComponent(entry.id)) {
-              logLine(QStringLiteral("[Backup] ") + entry.id + QStringLiteral(" 扫描失败：") + agentFolder +
-                      QStringLiteral(" 无法创建"));
-              continue;
-            }
-            const ExcludeMatcher excludes(plan.excludes);
-            const StagedAgent staged = BackupStaging::stageAgent(
-                archive, agentFolder, plan.roots,
-                [&](const QString& file, const QString& root) { return excludes.excludes(file, root); });
-            if (!archive.error().isEmpty() || OperationStop::requested()) return false;
-            changed << staged.changed;
-            if (staged.fileCount >= 1) results << agentBackup(entry, staged);
-          }
+          staged = BackupStaging::stage(archive, top, staging);
+          if (!archive.error().isEmpty() || OperationStop::requested()) return false;
           stage(LocKey::backupStageCompressing());
           return true;
         },
@@ -287,8 +340,12 @@ class BackupPipeline {
     if (packed.exitCode != 0) return BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput));
     if (!packed.ok()) return BackupError::of(Case::packFailed, QStringLiteral("unknown"));
     // The archive is complete all the same: such a file as it was read.
-    for (const QString& file : changed)
+    for (const QString& file : staged.changed)
       logLine(QStringLiteral("[Backup] tar: ") + file + QStringLiteral(": file changed as we read it"));
+    QList<BackupManifest::AgentBackup> results;
+    for (qsizetype i = 0; i < staged.agents.size(); ++i) {
+      if (staged.agents[i].fileCount >= 1) results << agentBackup(*stagedEntries[i], staged.agents[i]);
+    }
     if (results.isEmpty()) return BackupError::of(Case::scanFailed, QStringLiteral("所有 Agent 都没有可备份的内容"));
 
     stage(LocKey::backupStageVerifying());
@@ -308,7 +365,13 @@ class BackupPipeline {
     if (auto error = snapshot.finish(manifest)) return *error;
 
     BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, results.size(),
-                                      QString::fromUtf8(BackupEngine::kLocalStorageName)};
+                                      QString::fromUtf8(BackupEngine::kLocalStorageName), 0, {}};
+    record.leftOutCount = staged.leftOutCount;
+    record.leftOutExamples = homeRelative(staged.leftOutExamples);
+    if (staged.leftOutCount > 0)
+      logLine(QStringLiteral("[Backup] 未备份 %1 项（符号链接、FIFO、套接字或设备文件）：").arg(staged.leftOutCount) +
+              record.leftOutExamples.join(QStringLiteral(", ")) +
+              (staged.leftOutCount > record.leftOutExamples.size() ? QStringLiteral(" …") : QString()));
     QPointer<BackupEngine> engine = engine_;
     const bool recorded = volume_.userVolume;
     runOnMainAndWait([&] {
@@ -321,6 +384,17 @@ class BackupPipeline {
     return record;
   }
 
+  // "~/…" for a path in the home folder.
+  static QString homeRelative(const QString& path) {
+    const QString home = Paths::home() + "/";
+    return path.startsWith(home) ? QStringLiteral("~/") + path.mid(home.size()) : path;
+  }
+  static QStringList homeRelative(const QStringList& paths) {
+    QStringList out;
+    for (const QString& path : paths) out << homeRelative(path);
+    return out;
+  }
+
   static BackupManifest::AgentBackup agentBackup(const AgentEntry& entry, const StagedAgent& staged) {
     BackupManifest::AgentBackup agent;
     agent.id = entry.id;
@@ -330,10 +404,13 @@ class BackupPipeline {
     agent.stats = {staged.skills, staged.memoryBytes, staged.tasks};
     agent.files = staged.files;
     QList<BackupManifest::AgentBackup::Root> roots;
-    const QString home = Paths::home() + "/";
-    for (const StagedAgent::Root& root : staged.roots)
-      roots.append(
-          {root.name, root.path.startsWith(home) ? QStringLiteral("~/") + root.path.mid(home.size()) : root.path});
+    for (const StagedAgent::Root& root : staged.roots) {
+      BackupManifest::AgentBackup::Root recorded{root.name, homeRelative(root.path), std::nullopt, root.diskBytes};
+      // Lying elsewhere than the agent's own entry: stored once for several
+      // agents, or inside another root's folder.
+      if (root.stored != entry.id + "/" + root.name) recorded.stored = root.stored;
+      roots.append(recorded);
+    }
     agent.roots = roots;
     return agent;
   }
@@ -417,7 +494,7 @@ void BackupEngine::refreshLastBackupFromVolume() {
   }
   const BackupRecord record{choice.manifest->createdAt, choice.manifest->totalBytes,
                             static_cast<qint64>(choice.manifest->agents.size()),
-                            QString::fromUtf8(kVolumeStorageName)};
+                            QString::fromUtf8(kVolumeStorageName), 0, {}};
   setLastBackup(record);
   saveLastBackupToDisk(record);
 }

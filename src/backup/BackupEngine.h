@@ -11,6 +11,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -45,6 +46,12 @@ class BackupEngine final : public QObject {
     qint64 totalBytes = 0;
     qint64 agentCount = 0;
     QString storageDisplayName;  // "本机备份" after a run, "加密备份卷" when read back
+    // What the run did not store because it is no regular file (symbolic
+    // links, FIFOs, sockets, devices inside the agents' folders): how many,
+    // and the first few ("~/…" in the home folder). Only a run knows it; it
+    // is not kept in "last-backup.json".
+    qint64 leftOutCount = 0;
+    QStringList leftOutExamples;
     friend bool operator==(const BackupRecord&, const BackupRecord&) = default;
   };
   using Result = Expected<BackupRecord, BackupError>;

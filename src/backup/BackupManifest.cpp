@@ -1,5 +1,7 @@
 #include "backup/BackupManifest.h"
 
+#include <algorithm>
+
 #include "platform/Crypto.h"
 #include "platform/DeviceIdentity.h"
 
@@ -89,6 +91,11 @@ class Reader {
   QString path_;
 };
 
+// One entry name: not empty, no "/", not "." or "..".
+bool isPlainName(const QString& name) {
+  return !name.isEmpty() && !name.contains('/') && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
 // The entry name a root's place gives it: its last component.
 QString rootNameOf(const QString& place) {
   QString path = place;
@@ -138,18 +145,30 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
         r.fault_ = Fault{at + QStringLiteral(": 应为字符串或对象")};
         break;
       }
-      Reader root(roots[i].toObject(), at);
+      const QJsonObject object = roots[i].toObject();
+      Reader root(object, at);
       const QString name = root.string(QStringLiteral("name"));
       const QString place = root.string(QStringLiteral("place"));
       // The name is one entry of the agent's folder: never a path.
-      if (!root.fault_ && (name.isEmpty() || name.contains('/') || name == QLatin1String(".") ||
-                           name == QLatin1String("..")))
-        root.fail(QStringLiteral("name"), QStringLiteral("应为一个文件名"));
+      if (!root.fault_ && !isPlainName(name)) root.fail(QStringLiteral("name"), QStringLiteral("应为一个文件名"));
+      BackupManifest::AgentBackup::Root decoded{name, place, std::nullopt, std::nullopt};
+      if (!root.fault_ && object.contains(QStringLiteral("stored"))) {
+        // Where in the archive it lies, below the top folder: a relative
+        // path of plain names, never leading out of it.
+        decoded.stored = root.string(QStringLiteral("stored"));
+        const QStringList parts = decoded.stored->split('/');
+        if (!root.fault_ && (parts.size() < 2 || !std::all_of(parts.cbegin(), parts.cend(), isPlainName)))
+          root.fail(QStringLiteral("stored"), QStringLiteral("应为归档里的相对路径"));
+      }
+      if (!root.fault_ && object.contains(QStringLiteral("diskBytes"))) {
+        decoded.diskBytes = root.integer(QStringLiteral("diskBytes"));
+        if (!root.fault_ && *decoded.diskBytes < 0) root.fail(QStringLiteral("diskBytes"), QStringLiteral("应为整数"));
+      }
       if (root.fault_) {
         r.fault_ = root.fault_;
         break;
       }
-      agent.roots->append({name, place});
+      agent.roots->append(decoded);
     }
   }
   if (r.fault_) fault = r.fault_;
@@ -171,12 +190,14 @@ QJsonObject encodeAgent(const BackupManifest::AgentBackup& a) {
   if (a.roots) {
     QJsonArray roots;
     for (const BackupManifest::AgentBackup::Root& root : *a.roots) {
-      if (root.name == rootNameOf(root.place)) {
+      if (root.name == rootNameOf(root.place) && !root.stored && !root.diskBytes) {
         roots.append(root.place);
       } else {
         QJsonObject named;
         named.insert(QStringLiteral("name"), root.name);
         named.insert(QStringLiteral("place"), root.place);
+        if (root.stored) named.insert(QStringLiteral("stored"), *root.stored);
+        if (root.diskBytes) named.insert(QStringLiteral("diskBytes"), *root.diskBytes);
         roots.append(named);
       }
     }

@@ -59,9 +59,18 @@ struct BackupManifest {
     // absolute). In "roots" a root whose entry is named by the last component
     // of its place is written as the place alone (as older manifests wrote
     // every root); any other as {"name": ..., "place": ...}.
+    //
+    // A root stored once for several agents, or inside another root's
+    // folder, records where in the archive it lies, below the top folder
+    // ("stored": "<agent id>/<entry>[/<path below it>]"); without it the
+    // root lies in the agent's own folder under its name. "diskBytes" is the
+    // room its files take on a disk (holes left out). Both are left out of
+    // manifests written before they existed.
     struct Root {
       QString name;
       QString place;
+      std::optional<QString> stored;
+      std::optional<qint64> diskBytes;
       bool operator==(const Root&) const = default;
     };
     // The backed-up roots in staging order; the restore puts each back where

@@ -3,25 +3,31 @@
 #include "backup/BackupPlanner.h"
 #include "backup/OperationStop.h"
 #include "platform/FileOps.h"
-#include "platform/FileTransfer.h"
 #include "platform/TarWriter.h"
 #include "platform/UniqueFd.h"
+#include "platform/Utf8.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
+#include <dirent.h>
 #include <fcntl.h>
-#include <optional>
+#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace tlr {
 namespace {
 
-using FileTransfer::Kind;
+// Folders deeper than this below a root are not entered.
+constexpr int kMaxDepth = 256;
 
 void countStats(const QString& source, qint64 size, StagedAgent& agent) {
   const QString lower = source.toLower();
@@ -34,81 +40,322 @@ void countStats(const QString& source, qint64 size, StagedAgent& agent) {
     ++agent.tasks;
 }
 
-// One agent's members as they go into the archive.
-class AgentPacker {
- public:
-  AgentPacker(TarWriter& archive, const QString& agentFolder) : archive_(archive), agentFolder_(agentFolder) {}
+QString below(const QString& folder) { return folder.endsWith('/') ? folder : folder + '/'; }
 
-  // Stores the regular file at `source` as `name` (below the agent's
-  // folder), after the folders it lies in. The file is opened without
-  // waiting (a FIFO put there in the meantime is no regular file) and, unless
-  // `followLink`, without following a link. Its size as stored, or nothing
-  // when it was not stored.
-  std::optional<qint64> file(const QString& source, const QString& name, bool followLink, StagedAgent& agent) {
-    const QByteArray path = QFile::encodeName(source);
-    UniqueFd fd(path.contains('\0') ? -1
-                                    : ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                                                                   (followLink ? 0 : O_NOFOLLOW)));
+// Whether everything from below `outer` down to `inner` is a real folder
+// (no link on the way) and `inner` itself is a folder (or, when not
+// `innerIsFolder`, a regular file), as a walk of `outer` would meet it.
+bool walkReaches(const QString& outer, const QString& inner, bool innerIsFolder) {
+  const QStringList parts = inner.mid(below(outer).size()).split('/', Qt::SkipEmptyParts);
+  QString at = outer;
+  for (qsizetype i = 0; i < parts.size(); ++i) {
+    at = below(at) + parts[i];
     struct stat st{};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    const qsizetype slash = name.lastIndexOf('/');
-    if (slash > 0 && !folder(name.left(slash), source)) return std::nullopt;
-    if (slash <= 0 && !agentFolder()) return std::nullopt;
-    bool changed = false;
-    if (!archive_.addFile(QFile::encodeName(agentFolder_ + "/" + name), fd.get(), st, &changed)) return std::nullopt;
-    if (changed) agent.changed << source;
-    return st.st_size;
+    if (::lstat(QFile::encodeName(at).constData(), &st) != 0) return false;
+    const bool last = i == parts.size() - 1;
+    if (!(last && !innerIsFolder ? S_ISREG(st.st_mode) : S_ISDIR(st.st_mode))) return false;
   }
+  return !parts.isEmpty();
+}
 
-  bool failed() const { return !archive_.error().isEmpty(); }
+// One agent's root, as the walk sees it.
+struct Claim {
+  int agent = 0;
+  QString entry;  // in the agent's folder
+  QString path;   // as given, cleaned
+  bool file = false;
+  const ExcludeMatcher* matcher = nullptr;
+  int stored = -1;      // the stored root it lies in
+  QString rel;          // its place below that root's path; empty for the root itself
+  qsizetype relBytes = 0;  // the length of `rel` in bytes
+  qint64 files = 0;
+  qint64 diskBytes = 0;
+};
+
+// A root stored in the archive once.
+struct Stored {
+  QString path;
+  bool file = false;
+  int ownerAgent = 0;
+  QString location;  // below the top folder: "<owner id>/<owner's entry>"
+  std::vector<int> claims;  // every claim that lies in it
+};
+
+// A folder member not written yet: folders are stored only once something
+// below them is.
+struct PendingFolder {
+  QByteArray name;
+  unsigned mode = 0700;
+  qint64 mtime = 0;
+  bool written = false;
+  QString agent;  // an agent's own folder: its id
+};
+
+class Walk {
+ public:
+  Walk(TarWriter& archive, const QString& top, const QList<BackupStaging::Agent>& agents, StagedSnapshot& out)
+      : archive_(archive), top_(QFile::encodeName(top)), agents_(agents), out_(out) {}
+
+  void run() {
+    plan();
+    for (std::size_t s = 0; s < stored_.size() && !stopped(); ++s) {
+      if (stored_[s].file)
+        storeFile(static_cast<int>(s));
+      else
+        storeFolder(static_cast<int>(s));
+    }
+    // Each agent's roots that yielded files, in the order given.
+    for (const Claim& claim : claims_) {
+      if (claim.files == 0) continue;
+      const Stored& stored = stored_[static_cast<std::size_t>(claim.stored)];
+      out_.agents[claim.agent].roots.append(
+          {claim.entry, claim.path, claim.rel.isEmpty() ? stored.location : stored.location + '/' + claim.rel,
+           claim.diskBytes});
+    }
+  }
 
  private:
-  bool agentFolder() {
-    if (agentStored_) return true;
-    agentStored_ = archive_.addFolder(QFile::encodeName(agentFolder_), 0700,
-                                      QDateTime::currentSecsSinceEpoch());
-    return agentStored_;
+  bool stopped() const { return OperationStop::requested() || !archive_.error().isEmpty(); }
+
+  // Which roots are stored where.
+  void plan() {
+    for (qsizetype a = 0; a < agents_.size(); ++a) {
+      out_.agents.append(StagedAgent{});
+      matchers_.push_back(std::make_unique<ExcludeMatcher>(agents_[a].excludes));
+      const QStringList names = BackupStaging::entryNames(agents_[a].roots);
+      for (qsizetype r = 0; r < agents_[a].roots.size(); ++r) {
+        if (names[r].isEmpty()) continue;
+        Claim claim;
+        claim.agent = static_cast<int>(a);
+        claim.entry = names[r];
+        claim.path = QDir::cleanPath(agents_[a].roots[r]);
+        claim.matcher = matchers_.back().get();
+        struct stat st{};
+        // A link as the root itself is followed: to a file, that file is stored.
+        if (::stat(QFile::encodeName(claim.path).constData(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+          claim.file = false;
+        } else if (S_ISREG(st.st_mode)) {
+          claim.file = true;
+        } else {
+          noteLeftOut(claim.path);
+          continue;
+        }
+        claims_.push_back(claim);
+      }
+    }
+    // The folder roots, outermost first.
+    QStringList folders;
+    for (const Claim& claim : claims_) {
+      if (!claim.file && !folders.contains(claim.path)) folders << claim.path;
+    }
+    std::sort(folders.begin(), folders.end(), [](const QString& a, const QString& b) { return a.size() < b.size(); });
+    QHash<QString, int> storedAt;
+    for (std::size_t c = 0; c < claims_.size(); ++c) {
+      Claim& claim = claims_[c];
+      QString container;
+      for (const QString& folder : folders) {
+        if (folder.size() >= claim.path.size()) break;
+        if (claim.path.startsWith(below(folder)) && walkReaches(folder, claim.path, !claim.file)) {
+          container = folder;
+          break;
+        }
+      }
+      const QString storedPath = container.isEmpty() ? claim.path : container;
+      auto it = storedAt.constFind(storedPath);
+      if (it == storedAt.constEnd()) it = storedAt.insert(storedPath, ownStored(storedPath));
+      claim.stored = *it;
+      claim.rel = container.isEmpty() ? QString() : claim.path.mid(below(container).size());
+      claim.relBytes = QFile::encodeName(claim.rel).size();
+      stored_[static_cast<std::size_t>(claim.stored)].claims.push_back(static_cast<int>(c));
+    }
   }
 
-  // Stores the folder `name` (below the agent's folder) and those above it
-  // that are not stored yet; `sourceFile` is a file inside it, whose parent
-  // folders give their attributes.
-  bool folder(const QString& name, const QString& sourceFile) {
-    if (name == lastFolder_) return true;
-    QStringList missing;
-    QString source = QFileInfo(sourceFile).path();
-    for (QString at = name; !at.isEmpty() && !stored_.contains(at);) {
-      missing.prepend(at);
-      const qsizetype slash = at.lastIndexOf('/');
-      at = slash > 0 ? at.left(slash) : QString();
+  // The stored root at `path`, lying in the entry of the first agent that
+  // names it.
+  int ownStored(const QString& path) {
+    for (const Claim& claim : claims_) {
+      if (claim.path != path) continue;
+      Stored stored;
+      stored.path = path;
+      stored.file = claim.file;
+      stored.ownerAgent = claim.agent;
+      stored.location = agents_[claim.agent].id + '/' + claim.entry;
+      stored_.push_back(stored);
+      return static_cast<int>(stored_.size() - 1);
     }
-    if (!agentFolder()) return false;
-    // The sources of the missing folders, from the deepest up.
-    QStringList sources;
-    for (qsizetype i = 0; i < missing.size(); ++i) {
-      sources.prepend(source);
-      source = QFileInfo(source).path();
+    return -1;  // never: every path comes from a claim
+  }
+
+  QByteArray memberOf(const Stored& stored) const { return top_ + '/' + QFile::encodeName(stored.location); }
+
+  // Starts the folders a stored root's members lie in: its agent's folder,
+  // unless stored already.
+  void beginStored(const Stored& stored) {
+    pending_.clear();
+    const QString owner = agents_[stored.ownerAgent].id;
+    if (!agentFolders_.contains(owner))
+      pending_.push_back({top_ + '/' + QFile::encodeName(owner), 0700, QDateTime::currentSecsSinceEpoch(), false, owner});
+  }
+
+  bool writePending() {
+    for (PendingFolder& folder : pending_) {
+      if (folder.written) continue;
+      if (!archive_.addFolder(folder.name, folder.mode, folder.mtime)) return false;
+      folder.written = true;
+      if (!folder.agent.isEmpty()) agentFolders_.insert(folder.agent);
     }
-    for (qsizetype i = 0; i < missing.size(); ++i) {
-      struct stat st{};
-      unsigned mode = 0700;
-      qint64 mtime = QDateTime::currentSecsSinceEpoch();
-      if (::lstat(QFile::encodeName(sources[i]).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        mode = (st.st_mode & 0777) | 0700;
-        mtime = st.st_mtim.tv_sec;
-      }
-      if (!archive_.addFolder(QFile::encodeName(agentFolder_ + "/" + missing[i]), mode, mtime)) return false;
-      stored_.insert(missing[i]);
-    }
-    lastFolder_ = name;
     return true;
   }
 
+  void storeFile(int s) {
+    const Stored& stored = stored_[static_cast<std::size_t>(s)];
+    beginStored(stored);
+    const QByteArray path = QFile::encodeName(stored.path);
+    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st{};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (!writePending()) return;
+    bool changed = false;
+    if (!archive_.addFile(memberOf(stored), fd.get(), st, &changed)) return;
+    if (changed) out_.changed << stored.path;
+    for (int c : stored.claims) {
+      Claim& claim = claims_[static_cast<std::size_t>(c)];
+      StagedAgent& agent = out_.agents[claim.agent];
+      ++agent.fileCount;
+      agent.totalBytes += st.st_size;
+      agent.files << claim.entry;
+      ++claim.files;
+      claim.diskBytes += static_cast<qint64>(st.st_blocks) * 512;
+    }
+  }
+
+  void storeFolder(int s) {
+    const Stored& stored = stored_[static_cast<std::size_t>(s)];
+    beginStored(stored);
+    // A link as the root itself is followed; nothing below it is.
+    UniqueFd fd(::open(QFile::encodeName(stored.path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st{};
+    if (!fd || ::fstat(fd.get(), &st) != 0) return;
+    const QByteArray member = memberOf(stored);
+    pending_.push_back({member, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false});
+    std::vector<int> active;
+    for (int c : stored.claims) {
+      if (claims_[static_cast<std::size_t>(c)].rel.isEmpty()) active.push_back(c);
+    }
+    folder(s, std::move(fd), member, QByteArray(), QString(), active, 0);
+  }
+
+  // The walk of one folder below stored root `s`: `rel` is its path below
+  // the root (bytes, and as text for the patterns), `active` the claims that
+  // reach it.
+  void folder(int s, UniqueFd fd, const QByteArray& member, const QByteArray& rel, const QString& relText,
+              const std::vector<int>& active, int depth) {
+    DIR* dir = ::fdopendir(fd.get());
+    if (!dir) return;
+    fd.release();
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+    const Stored& stored = stored_[static_cast<std::size_t>(s)];
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+      if (stopped()) return;
+      const QByteArray name(entry->d_name);
+      if (name == "." || name == "..") continue;
+      struct stat st{};
+      if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      const QByteArray childRel = rel.isEmpty() ? name : rel + '/' + name;
+      const QString childText = relText.isEmpty() ? QString::fromUtf8(name) : relText + '/' + QString::fromUtf8(name);
+      const QByteArray childMember = member + '/' + name;
+
+      if (S_ISDIR(st.st_mode)) {
+        if (depth + 1 > kMaxDepth) continue;
+        std::vector<int> childActive = active;
+        bool claimInside = false;
+        for (int c : stored.claims) {
+          const Claim& claim = claims_[static_cast<std::size_t>(c)];
+          if (claim.rel == childText && !claim.file) childActive.push_back(c);
+          if (claim.rel == childText || claim.rel.startsWith(childText + '/')) claimInside = true;
+        }
+        if (!claimInside && everyClaimLeavesOut(active, childText, true)) continue;
+        UniqueFd sub(::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!sub) continue;
+        pending_.push_back({childMember, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false});
+        folder(s, std::move(sub), childMember, childRel, childText, childActive, depth + 1);
+        pending_.pop_back();
+      } else if (S_ISREG(st.st_mode)) {
+        file(s, dirFd, entry->d_name, childMember, childRel, childText, active);
+      } else if (!everyClaimLeavesOut(active, childText, false)) {
+        // A link, FIFO, socket or device: never stored, but said.
+        noteLeftOut(stored.path + '/' + displayName(childRel));
+      }
+    }
+  }
+
+  // Whether every claim in `active` leaves out the item at `relText` below
+  // the stored root (a folder: everything below it).
+  bool everyClaimLeavesOut(const std::vector<int>& active, const QString& relText, bool isFolder) const {
+    for (int c : active) {
+      const Claim& claim = claims_[static_cast<std::size_t>(c)];
+      const QString own = claim.rel.isEmpty() ? relText : relText.mid(claim.rel.size() + 1);
+      if (!(isFolder ? claim.matcher->excludesFolder(own) : claim.matcher->excludesRelative(own))) return false;
+    }
+    return true;
+  }
+
+  void file(int s, int dirFd, const char* name, const QByteArray& member,
+            const QByteArray& rel, const QString& relText, const std::vector<int>& active) {
+    const Stored& stored = stored_[static_cast<std::size_t>(s)];
+    // The claims that keep it: the folder roots that reach it and leave it
+    // in, and a file root that is this very file.
+    std::vector<int> keeping;
+    for (int c : active) {
+      const Claim& claim = claims_[static_cast<std::size_t>(c)];
+      const QString own = claim.rel.isEmpty() ? relText : relText.mid(claim.rel.size() + 1);
+      if (!claim.matcher->excludesRelative(own)) keeping.push_back(c);
+    }
+    for (int c : stored.claims) {
+      const Claim& claim = claims_[static_cast<std::size_t>(c)];
+      if (claim.file && claim.rel == relText) keeping.push_back(c);
+    }
+    if (keeping.empty()) return;
+    // Opened without waiting (a FIFO put there in the meantime is no
+    // regular file) and without following a link.
+    UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st{};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (!writePending()) return;
+    bool changed = false;
+    if (!archive_.addFile(member, fd.get(), st, &changed)) return;
+    const QString source = stored.path + '/' + relText;
+    if (changed) out_.changed << stored.path + '/' + displayName(rel);
+    for (int c : keeping) {
+      Claim& claim = claims_[static_cast<std::size_t>(c)];
+      StagedAgent& agent = out_.agents[claim.agent];
+      ++agent.fileCount;
+      agent.totalBytes += st.st_size;
+      agent.files << (claim.file ? claim.entry
+                                 : claim.entry + '/' +
+                                       displayName(claim.rel.isEmpty() ? rel : rel.mid(claim.relBytes + 1)));
+      countStats(source, st.st_size, agent);
+      ++claim.files;
+      claim.diskBytes += static_cast<qint64>(st.st_blocks) * 512;
+    }
+  }
+
+  void noteLeftOut(const QString& path) {
+    ++out_.leftOutCount;
+    if (out_.leftOutExamples.size() < StagedSnapshot::kLeftOutExamples) out_.leftOutExamples << path;
+  }
+
   TarWriter& archive_;
-  QString agentFolder_;
-  bool agentStored_ = false;
-  QSet<QString> stored_;
-  QString lastFolder_;
+  const QByteArray top_;
+  const QList<BackupStaging::Agent>& agents_;
+  StagedSnapshot& out_;
+  std::vector<std::unique_ptr<ExcludeMatcher>> matchers_;
+  std::vector<Claim> claims_;
+  std::vector<Stored> stored_;
+  std::vector<PendingFolder> pending_;
+  QSet<QString> agentFolders_;
 };
 
 }  // namespace
@@ -133,54 +380,10 @@ void BackupStaging::removeLeftovers(const QString& folder) {
   for (const QString& name : names) FileOps::removeItem(folder + "/" + name);
 }
 
-StagedAgent BackupStaging::stageAgent(TarWriter& archive, const QString& agentFolder, const QStringList& roots,
-                                      const Exclude& exclude) {
-  StagedAgent agent;
-  AgentPacker packer(archive, agentFolder);
-  const QStringList names = entryNames(roots);
-  auto stopped = [&] { return OperationStop::requested() || packer.failed(); };
-  for (qsizetype index = 0; index < roots.size() && !stopped(); ++index) {
-    const QString& root = roots[index];
-    const QString rootName = names[index];
-    if (rootName.isEmpty()) continue;
-    auto noteRoot = [&] {
-      if (agent.roots.isEmpty() || agent.roots.last().name != rootName) agent.roots.append({rootName, root});
-    };
-
-    if (!QFileInfo(root).isDir()) {
-      // One file. A link to a file is stored as the file it names: a link in
-      // the archive would make every restore refuse the snapshot.
-      const auto info = FileTransfer::entry(root);
-      if (!info || (info->kind != Kind::regular && info->kind != Kind::symlink)) continue;
-      const auto size = packer.file(root, rootName, info->kind == Kind::symlink, agent);
-      if (!size) continue;
-      ++agent.fileCount;
-      agent.totalBytes += *size;
-      agent.files << rootName;
-      noteRoot();
-      continue;
-    }
-
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext() && !stopped()) {
-      const QString item = it.next();
-      const auto info = FileTransfer::entry(item);
-      if (!info || info->kind != Kind::regular) continue;
-      if (exclude && exclude(item, root)) continue;
-      const QString relative = BackupPlanner::relativePath(item, root);
-      if (relative.isEmpty()) continue;
-      const QString name = rootName + "/" + relative;
-      const auto size = packer.file(item, name, false, agent);
-      if (!size) continue;
-      ++agent.fileCount;
-      agent.totalBytes += *size;
-      agent.files << name;
-      countStats(item, *size, agent);
-      noteRoot();
-    }
-  }
-  return agent;
+StagedSnapshot BackupStaging::stage(TarWriter& archive, const QString& top, const QList<Agent>& agents) {
+  StagedSnapshot snapshot;
+  Walk(archive, top, agents, snapshot).run();
+  return snapshot;
 }
 
 }  // namespace tlr

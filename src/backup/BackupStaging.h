@@ -4,19 +4,23 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 namespace tlr {
 
 class TarWriter;
 
-// What staging one agent stored, counted as the snapshot's manifest lists it.
+// What one agent's part of a snapshot holds, counted as the snapshot's
+// manifest lists it.
 struct StagedAgent {
-  // One root that staged at least one file: the name of its entry in the
-  // agent's folder, and the root as given.
+  // One root that yielded at least one file: the name of its entry in the
+  // agent's folder, the root as given, where in the archive it lies (below
+  // the top folder: "<agent id>/<entry>", or inside another agent's entry
+  // or another root's folder when it is stored there), and the bytes its
+  // files take on a disk (holes left out).
   struct Root {
     QString name;
     QString path;
+    QString stored;
+    qint64 diskBytes = 0;
     friend bool operator==(const Root&, const Root&) = default;
   };
   qint64 fileCount = 0;
@@ -26,36 +30,56 @@ struct StagedAgent {
   qint64 tasks = 0;
   QStringList files;  // "<root name>/<relative path>", or the root name of a file root
   QList<Root> roots;  // in the order given
+};
+
+// What a snapshot's archive holds of all the agents.
+struct StagedSnapshot {
+  QList<StagedAgent> agents;  // one per agent given, in that order
   // Source files that changed while they were read (an agent writing its
   // session): stored as far as the size they had when they were opened.
   QStringList changed;
+  // Items inside the roots that are no regular file or folder (symbolic
+  // links, FIFOs, sockets, devices), not hit by an exclude pattern: never
+  // stored. Their number and the first few paths.
+  qint64 leftOutCount = 0;
+  QStringList leftOutExamples;
+  static constexpr qsizetype kLeftOutExamples = 5;
 };
 
-// Stages an agent's data straight into the snapshot archive being written,
-// below the agent's folder in it: one entry per root, named by the root's
-// last path component, or, for a second root of the same last component, by
-// that name with "~2", "~3"... appended, so two roots never merge into one
-// entry. A folder root holds its regular files at their relative paths
-// (folders, links, sockets and devices are never stored; each folder that
-// holds a stored file is stored before it, with its source's permission bits,
-// the owner's always set, and its time), a file root is one file (a link to
-// a file: the file it names). A file reached twice within the agent
-// (overlapping roots) is stored whole under each name, so an agent's part of
-// the archive always unpacks on its own. Nothing is written to the disk.
+// Stages the agents' data straight into the snapshot archive being written.
+// Each agent has a folder below the top folder, and in it one entry per
+// root, named by the root's last path component, or, for a second root of
+// the same last component, by that name with "~2", "~3"... appended, so two
+// roots never merge into one entry.
+//
+// Every root is stored once per snapshot: a root that several agents name
+// (the agents of one maker share their folders) lies in the entry of the
+// first agent that names it, and a root that lies inside another root's
+// folder (a settings file in an agent's home, say) is stored as part of that
+// folder; each agent's record says where each of its roots lies. A file in
+// a folder shared so is stored when one of the roots that reach it leaves it
+// in (exclude patterns are each agent's own), and counted for every agent
+// that keeps it.
+//
+// A folder root holds its regular files at their relative paths, names
+// carried byte for byte (folders are stored before what they hold, with
+// their source's permission bits, the owner's always set, and their times;
+// empty folders are not stored; links, FIFOs, sockets and devices never
+// are, and are counted as left out). A file root is one file (a link to a
+// file: the file it names). Nothing is written to the disk.
 class BackupStaging {
  public:
-  // Answers whether a file below a root is left out (the plan's exclude
-  // patterns): the file's path and the root's path.
-  using Exclude = std::function<bool(const QString& file, const QString& root)>;
+  struct Agent {
+    QString id;
+    QStringList roots;     // absolute paths
+    QStringList excludes;  // the plan's exclude patterns
+  };
 
-  // Writes the agent's members into `archive`, named below `agentFolder` (a
-  // member name such as ".tollamere-backup-tmp/<id>", stored as a private
-  // folder before the agent's first file). `roots` are absolute paths. An
-  // item that cannot be read is skipped and not counted. Stops early when
-  // the archive's reader is gone (the archive's error says why) or a stop is
-  // requested.
-  static StagedAgent stageAgent(TarWriter& archive, const QString& agentFolder, const QStringList& roots,
-                                const Exclude& exclude);
+  // Writes the agents' members into `archive`, below the folder named `top`
+  // (which the caller stores). An item that cannot be read is skipped and
+  // not counted. Stops early when the archive's reader is gone (the
+  // archive's error says why) or a stop is requested.
+  static StagedSnapshot stage(TarWriter& archive, const QString& top, const QList<Agent>& agents);
 
   // The entry names of `roots` in an agent's folder, in order: each root's
   // last path component, made unique by "~2", "~3"...
@@ -64,7 +88,7 @@ class BackupStaging {
   // Removes the plain staging a run of this program may have left in
   // `folder` (what an earlier version's killed backup left: a
   // ".tollamere-backup-tmp" and its archive; a killed restore's
-  // ".tollamere-restore-tmp"): every entry whose name begins with one of
+  // ".tollamere-restore-tmp…"): every entry whose name begins with one of
   // those names.
   static void removeLeftovers(const QString& folder);
 };

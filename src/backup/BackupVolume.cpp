@@ -325,16 +325,9 @@ void BackupVolume::detachOrphan() {
   if (adoptOrphan()) unmount();
 }
 
-bool BackupVolume::holds(const QString& path) {
-  if (!isMounted()) return false;
-  struct stat point{}, parent{}, item{};
-  const QString mount = mountPoint();
-  if (::stat(QFile::encodeName(mount).constData(), &point) != 0 ||
-      ::stat(QFile::encodeName(QFileInfo(mount).absolutePath()).constData(), &parent) != 0 ||
-      ::lstat(QFile::encodeName(path).constData(), &item) != 0) {
-    return false;
-  }
-  return point.st_dev != parent.st_dev && item.st_dev == point.st_dev;
+std::optional<quint64> BackupVolume::mountedDevice() {
+  if (!isMounted()) return std::nullopt;
+  return DiskImage::mountedDevice(mountPoint());
 }
 
 QString BackupVolume::lockPath() { return VolumeLock::lockPathFor(imageURL().value_or(defaultImagePath())); }

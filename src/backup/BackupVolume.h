@@ -100,10 +100,10 @@ class BackupVolume {
   // The owner record's path, beside the mount point.
   static QString ownerRecordPath();
 
-  // Whether `path` lies on the attached volume at this moment: the volume is
-  // attached and `path` is on its file system, not on the bare folder of the
-  // mount point.
-  static bool holds(const QString& path);
+  // The device number of the attached volume's file system at this moment,
+  // or nothing when it is not attached (a bare folder at the mount point,
+  // on the file system of the folder around it, is not the volume).
+  static std::optional<quint64> mountedDevice();
   // The lock file that keeps the operations on the image apart
   // (VolumeLock), beside the image.
   static QString lockPath();

@@ -10,6 +10,7 @@
 #include "core/AgentDataDiscovery.h"
 #include "core/NetworkLogger.h"
 #include "platform/Crypto.h"
+#include "platform/DiskImage.h"
 #include "platform/OffMain.h"
 #include "core/SettingsStore.h"
 #include "platform/FileOps.h"
@@ -18,6 +19,7 @@
 #include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
+#include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
 #include "platform/UserHome.h"
 
@@ -26,7 +28,13 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSet>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 
 namespace tlr {
@@ -63,8 +71,55 @@ QString placeOfUncovered(const QString& name, const std::optional<QString>& reco
   return {};
 }
 
-// Puts one agent's backed-up roots back. Each entry of the agent's folder in
-// the archive is one root; the manifest records where each came from.
+// One backed-up root going to one place: `source` is where it lies below
+// the archive's top folder ("<agent>/<entry>", or in another agent's entry
+// when it was stored once for several).
+struct Placement {
+  QString source;
+  QString target;
+};
+
+// Where a stored root of an agent lies below the archive's top folder.
+QString storedSource(const BackupManifest::AgentBackup& agent, const BackupManifest::AgentBackup::Root& root) {
+  return root.stored.value_or(agent.id + "/" + root.name);
+}
+
+bool sourceExists(int topFd, const QString& source) {
+  // Through plain folders only: the check refused every link already.
+  int fd = ::openat(topFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const QStringList parts = source.split('/');
+  for (qsizetype i = 0; i + 1 < parts.size() && fd >= 0; ++i) {
+    const int next = ::openat(fd, QFile::encodeName(parts[i]).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  if (fd < 0) return false;
+  struct stat st{};
+  const bool found = ::fstatat(fd, QFile::encodeName(parts.last()).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  ::close(fd);
+  return found;
+}
+
+// The names in the agent's own folder of the unpacked archive.
+QStringList ownEntries(int topFd, const QString& agentId) {
+  QStringList names;
+  const int fd = ::openat(topFd, QFile::encodeName(agentId).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+  if (!dir) {
+    if (fd >= 0) ::close(fd);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const QByteArray name(entry->d_name);
+    if (name != "." && name != "..") names << QFile::decodeName(name);
+  }
+  ::closedir(dir);
+  names.sort();
+  return names;
+}
+
+// Where one agent's backed-up roots go. Each root lies at its stored place in
+// the archive; the manifest records where each came from.
 //  1. A target (include path or catalog folder) that is exactly where a root
 //     came from takes that root.
 //  2. Any other target takes the root named like its last component. With
@@ -72,29 +127,27 @@ QString placeOfUncovered(const QString& name, const std::optional<QString>& reco
 //     snapshots), the root of that name, whatever else took it.
 //  3. A root no target took goes back where it came from (or where
 //     discovery finds it); what has no place is named in one log line.
-// `movable`: the check found the unpacked folders fit to be moved into
-// place whole.
-std::optional<RestoreError> restoreOneAgent(const BackupManifest::AgentBackup& agent, const QString& extractedRoot,
-                                            const AgentRegistry* registry, bool movable) {
-  const QString agentDir = extractedRoot + "/" + agent.id;
-  if (!QFileInfo::exists(agentDir)) return RestoreError::of(Case::agentNotInBackup, agent.id);
-
+std::optional<RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, int topFd,
+                                       const AgentRegistry* registry, QList<Placement>& placements) {
   struct Staged {
-    QString name;                    // its entry in the agent's folder
-    QString originalName;            // the last component of its place
+    QString source;                   // below the top folder
+    QString name;                     // its entry name
+    QString originalName;             // the last component of its place
     std::optional<QString> recorded;  // its place as recorded
   };
   QList<Staged> staged;
   QSet<QString> recordedNames;
   for (const auto& root : agent.roots.value_or(QList<BackupManifest::AgentBackup::Root>())) {
-    if (recordedNames.contains(root.name) || !FileTransfer::entry(agentDir + "/" + root.name)) continue;
+    const QString source = storedSource(agent, root);
+    if (recordedNames.contains(root.name) || !sourceExists(topFd, source)) continue;
     recordedNames.insert(root.name);
-    staged.append({root.name, QFileInfo(resolveTarget(root.place)).fileName(), root.place});
+    staged.append({source, root.name, QFileInfo(resolveTarget(root.place)).fileName(), root.place});
   }
-  for (const QString& name :
-       QDir(agentDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
-    if (!recordedNames.contains(name)) staged.append({name, name, std::nullopt});
+  // Entries of the agent's folder no root records (older manifests).
+  for (const QString& name : ownEntries(topFd, agent.id)) {
+    if (!recordedNames.contains(name)) staged.append({agent.id + "/" + name, name, name, std::nullopt});
   }
+  if (staged.isEmpty() && !sourceExists(topFd, agent.id)) return RestoreError::of(Case::agentNotInBackup, agent.id);
   const bool onRecord = agent.roots.has_value();
 
   // Which targets each root goes to, in the order the targets are listed.
@@ -140,17 +193,95 @@ std::optional<RestoreError> restoreOneAgent(const BackupManifest::AgentBackup& a
       }
       destinations[i] << place;
     }
-    const QString source = agentDir + "/" + staged[i].name;
-    for (qsizetype d = 0; d < destinations[i].size(); ++d) {
-      // A root that feeds several targets is copied for all but its last.
-      const bool last = d == destinations[i].size() - 1;
-      if (auto error = RestoreTree::restore(source, destinations[i][d], last, movable)) return error;
-    }
+    for (const QString& target : destinations[i]) placements.append({staged[i].source, target});
   }
   if (!notRestored.isEmpty())
     logLine(QStringLiteral("[Restore] ") + agent.id + QStringLiteral(" 未恢复（找不到原来的位置）：") +
             notRestored.join(QStringLiteral(", ")));
   return std::nullopt;
+}
+
+// Whether `inner` is `outer` or lies below it (as "/"-separated paths).
+bool within(const QString& inner, const QString& outer) {
+  return inner == outer || inner.startsWith(outer + '/');
+}
+
+// Drops the placements an earlier one already writes (a root stored inside
+// another root's folder, going back inside that root's place: restoring all
+// writes each root once), and tells for each left whether it may take its
+// files out of the unpacked tree: only the last one that reads them may.
+QList<std::pair<Placement, bool>> orderPlacements(const QList<Placement>& all) {
+  QList<Placement> kept;
+  for (const Placement& p : all) {
+    bool written = false;
+    for (const Placement& earlier : kept) {
+      if (within(p.source, earlier.source) &&
+          QDir::cleanPath(p.target) == QDir::cleanPath(earlier.target + p.source.mid(earlier.source.size())))
+        written = true;
+    }
+    if (!written) kept << p;
+  }
+  QList<std::pair<Placement, bool>> ordered;
+  for (qsizetype i = 0; i < kept.size(); ++i) {
+    bool readLater = false;
+    for (qsizetype j = i + 1; j < kept.size() && !readLater; ++j)
+      readLater = within(kept[j].source, kept[i].source) || within(kept[i].source, kept[j].source);
+    ordered.append({kept[i], !readLater});
+  }
+  return ordered;
+}
+
+// The members of the archive the selected agents need, below the top
+// folder: each agent's own folder (whole, for manifests that do not say
+// where each root lies), and the roots stored elsewhere for it.
+QStringList neededMembers(const QList<BackupManifest::AgentBackup>& agents) {
+  QStringList members;
+  auto add = [&](const QString& member) {
+    for (const QString& m : members) {
+      if (within(member, m)) return;
+    }
+    members.removeIf([&](const QString& m) { return within(m, member); });
+    members << member;
+  };
+  for (const auto& agent : agents) {
+    bool ownEntries = !agent.roots.has_value();
+    for (const auto& root : agent.roots.value_or(QList<BackupManifest::AgentBackup::Root>())) {
+      if (root.stored)
+        add(*root.stored);
+      else
+        ownEntries = true;
+    }
+    if (ownEntries) add(agent.id);
+  }
+  return members;
+}
+
+// The room the selected agents' files take unpacked: each stored root once,
+// as the manifest records it; older manifests, which do not, by their
+// agents' byte counts.
+qint64 roomNeeded(const QList<BackupManifest::AgentBackup>& agents) {
+  QList<std::pair<QString, qint64>> roots;
+  qint64 unrecorded = 0;
+  for (const auto& agent : agents) {
+    bool recorded = agent.roots.has_value();
+    for (const auto& root : agent.roots.value_or(QList<BackupManifest::AgentBackup::Root>())) {
+      if (!root.diskBytes) recorded = false;
+    }
+    if (!recorded) {
+      unrecorded += agent.totalBytes;
+      continue;
+    }
+    for (const auto& root : *agent.roots) roots.append({storedSource(agent, root), *root.diskBytes});
+  }
+  qint64 total = unrecorded;
+  for (qsizetype i = 0; i < roots.size(); ++i) {
+    bool counted = false;
+    for (qsizetype j = 0; j < roots.size() && !counted; ++j) {
+      if (j != i && within(roots[i].first, roots[j].first) && (roots[i].first != roots[j].first || j < i)) counted = true;
+    }
+    if (!counted) total += roots[i].second;
+  }
+  return total;
 }
 
 }  // namespace
@@ -163,57 +294,89 @@ class RestoreRun {
                                          std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize);
 
  private:
-  static std::optional<RestoreError> work(QPointer<RestoreEngine> engine, const QString& archive,
-                                          const QString& expectedSha, const QList<BackupManifest::AgentBackup>& agents,
-                                          const QString& staging, std::shared_ptr<const AgentRegistry> registry) {
-    auto stage = [engine](const LocKey& key) {
-      runOnMain([engine, key] {
-        if (engine) engine->setStage(key);
-      });
-    };
-    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
-    stage(LocKey::restoreStageExtracting());
-    QStringList members;
+  // What one snapshot's restore ended with; `damaged` when its archive is
+  // not the one its manifest records (the next snapshot is tried then).
+  struct Outcome {
+    std::optional<RestoreError> error;
+    bool damaged = false;
+  };
+
+  static void stage(QPointer<RestoreEngine> engine, const LocKey& key) {
+    runOnMain([engine, key] {
+      if (engine) engine->setStage(key);
+    });
+  }
+
+  // The disk holding `folder` filled up: how much the restore needs and
+  // how much is free, when they can be told.
+  static RestoreError diskFullError(const QString& folder, const QList<BackupManifest::AgentBackup>& agents) {
+    RestoreError error = RestoreError::diskFull(folder);
+    error.neededBytes = roomNeeded(agents);
+    error.freeBytes = DiskImage::freeBytes(folder);
+    return error;
+  }
+
+  static Outcome work(QPointer<RestoreEngine> engine, const QString& archive, const QString& expectedSha,
+                      const QList<BackupManifest::AgentBackup>& agents, int stagingFd, const QString& staging,
+                      std::shared_ptr<const AgentRegistry> registry) {
+    if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
+    stage(engine, LocKey::restoreStageExtracting());
     for (const auto& agent : agents) {
-      if (!AgentEntry::isSafeFileComponent(agent.id)) return RestoreError::of(Case::unknownAgent, agent.id);
-      members << QString::fromLatin1(BackupEngine::kStagingDirName) + "/" + agent.id;
+      if (!AgentEntry::isSafeFileComponent(agent.id)) return {RestoreError::of(Case::unknownAgent, agent.id)};
     }
+    const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
+    QStringList members;
+    for (const QString& member : neededMembers(agents)) members << top + "/" + member;
     // The archive is read once: hashed as it streams into tar, which unpacks
-    // into the staging folder only. Nothing else is touched before the hash
-    // matched the manifest.
+    // into the staging folder only (working in it through the folder it was
+    // made as). Nothing else is touched before the hash matched the manifest.
     Crypto::Sha256 digest;
-    const TarArchive::Result unpacked =
-        TarArchive::extract(archive, staging, members, [&digest](QByteArrayView piece) { digest.update(piece); });
+    const TarArchive::Result unpacked = TarArchive::extractInto(
+        archive, stagingFd, members, [&digest](QByteArrayView piece) { digest.update(piece); });
     if (!unpacked.streamed)
-      return RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive);
+      return {RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive)};
 
-    if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
-    stage(LocKey::restoreStageVerifying());
-    if (Crypto::hex(digest.finish()) != expectedSha) return RestoreError::of(Case::sha256Mismatch);
-    if (!unpacked.started) return RestoreError::passOn(unpacked.startError);
-    if (!unpacked.ok()) return RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput));
+    if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
+    stage(engine, LocKey::restoreStageVerifying());
+    if (Crypto::hex(digest.finish()) != expectedSha) return {RestoreError::of(Case::sha256Mismatch), true};
+    if (!unpacked.started) return {RestoreError::passOn(unpacked.startError)};
+    if (unpacked.diskFull) return {diskFullError(staging, agents)};
+    if (!unpacked.ok()) return {RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput))};
 
-    const QStringList folders = QDir(staging).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    if (folders.isEmpty()) return RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录"));
-    const QString rootName = folders.contains(QString::fromLatin1(BackupEngine::kStagingDirName))
-                                 ? QString::fromLatin1(BackupEngine::kStagingDirName)
-                                 : folders.first();
-    const QString extractedRoot = staging + "/" + rootName;
+    const UniqueFd topFd(::openat(stagingFd, QFile::encodeName(top).constData(),
+                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!topFd) return {RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录"))};
 
-    stage(LocKey::restoreStageSecurityCheck());
+    stage(engine, LocKey::restoreStageSecurityCheck());
     // Everything tar wrote, not only the root that is merged.
     bool movable = false;
-    if (auto refused = RestoreTree::validate(staging, &movable)) return refused;
+    if (auto refused = RestoreTree::validate(stagingFd, staging, &movable)) return {refused};
 
-    stage(LocKey::restoreStageWriting());
+    QList<Placement> placements;
     for (const auto& agent : agents) {
-      if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
-      if (auto error = restoreOneAgent(agent, extractedRoot, registry.get(), movable)) return error;
+      if (auto error = placeAgent(agent, topFd.get(), registry.get(), placements)) return {error};
     }
-    return std::nullopt;
-  }
-};
+    const QList<std::pair<Placement, bool>> ordered = orderPlacements(placements);
+    // Nothing is written before every place was looked at: a link standing
+    // where the restore would write stops it here.
+    for (const auto& [placement, last] : ordered) {
+      if (auto refused = RestoreTree::check(topFd.get(), placement.source, placement.target)) return {refused};
+    }
 
+    stage(engine, LocKey::restoreStageWriting());
+    for (const auto& [placement, last] : ordered) {
+      if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
+      // A root that feeds several places is copied for all but its last.
+      if (auto error = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable)) {
+        if (error->kind == Case::diskFull) return {diskFullError(error->payload, agents)};
+        return {error};
+      }
+    }
+    return {};
+  }
+
+  friend class RestoreEngine;
+};
 RestoreEngine& RestoreEngine::shared() {
   static RestoreEngine* engine = new RestoreEngine();
   return *engine;
@@ -259,10 +422,25 @@ RestoreError noSnapshotError(const SnapshotChoice& choice) {
 
 }  // namespace
 
+// A fresh, private staging folder in `workFolder` (open as `workFd`), made
+// under a new random name (never one that stands: what stands there is
+// never used); its name, or empty.
+QByteArray makeStaging(int workFd) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const QByteArray name = QByteArray(RestoreEngine::kStagingDirName) + '-' +
+                            QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    if (::mkdirat(workFd, name.constData(), 0700) == 0) return name;
+    if (errno != EEXIST) return {};
+  }
+  return {};
+}
+
 // One restore on its worker thread, from taking the volume's lock to
 // letting it go: the mount (the password prompt alone comes to the main
 // thread), choosing the snapshot, the staging folder, the checksum, tar, the
-// check and the merges, and the unmount.
+// check and the merges, and the unmount. A snapshot whose archive turns out
+// not to be the one its manifest records is passed over for the next good
+// one.
 std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                             std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
@@ -283,24 +461,42 @@ std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, cons
   const QString workFolder = volume.workFolder();
   // Plain copies a killed backup or restore left behind.
   BackupStaging::removeLeftovers(workFolder);
-  const QString staging = workFolder + "/" + QString::fromLatin1(RestoreEngine::kStagingDirName);
-  std::optional<RestoreError> error = [&]() -> std::optional<RestoreError> {
-    const SnapshotChoice choice = SnapshotChoice::choose(volume.listSnapshots());
-    for (const SnapshotChoice::Damaged& damaged : choice.damaged)
-      log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(damaged.folder).fileName() +
-                            QStringLiteral("：") + damaged.reason);
-    if (!choice.found()) return noSnapshotError(choice);
-    const QString archive = choice.folder + "/backup.tar.gz";
-    if (!QDir().mkpath(staging)) return RestoreError::passOn(staging + QStringLiteral(": 无法创建文件夹"));
-    QFile::setPermissions(staging, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
-    QList<BackupManifest::AgentBackup> selected;
-    for (const auto& agent : choice.manifest->agents) {
-      if (filter(agent)) selected << agent;
+  const std::optional<RestoreError> error = [&]() -> std::optional<RestoreError> {
+    QStringList snapshots = volume.listSnapshots();
+    QList<SnapshotChoice::Damaged> damaged;
+    const UniqueFd workFd(::open(QFile::encodeName(workFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    while (true) {
+      SnapshotChoice choice = SnapshotChoice::choose(snapshots);
+      damaged << choice.damaged;
+      for (const SnapshotChoice::Damaged& d : choice.damaged)
+        log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(d.folder).fileName() + QStringLiteral("：") + d.reason);
+      if (!choice.found()) {
+        choice.damaged = damaged;
+        return noSnapshotError(choice);
+      }
+      const QString archive = choice.folder + "/backup.tar.gz";
+      const QByteArray name = workFd ? makeStaging(workFd.get()) : QByteArray();
+      const QString staging = workFolder + "/" + QFile::decodeName(name);
+      if (name.isEmpty()) return RestoreError::passOn(workFolder + QStringLiteral(": 无法创建暂存文件夹"));
+      const UniqueFd stagingFd(::openat(workFd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
+      QList<BackupManifest::AgentBackup> selected;
+      for (const auto& agent : choice.manifest->agents) {
+        if (filter(agent)) selected << agent;
+      }
+      const Outcome outcome =
+          stagingFd ? work(engine, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
+                    : Outcome{RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹"))};
+      FileOps::removeItemAt(workFd.get(), name);
+      if (!outcome.damaged) return outcome.error;
+      // Its archive is not the one its manifest records: the next one.
+      damaged << SnapshotChoice::digestMismatch(choice.folder);
+      log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(choice.folder).fileName() +
+                            QStringLiteral("：archive 内容与 manifest 记录不符"));
+      snapshots = snapshots.mid(snapshots.indexOf(choice.folder) + 1);
+      if (snapshots.isEmpty()) return outcome.error;
     }
-    return work(engine, archive, choice.manifest->archiveSha256, selected, staging, registry);
   }();
-  FileOps::removeItem(staging);
   if (mountedHere) volume.unmount();
   return error;
 }
@@ -369,7 +565,8 @@ void RestoreEngine::inspect(Completion done) {
           mountedHere = volume.adoptOrphan();
         }
         Read read;
-        if (volume.isMounted()) read.choice = SnapshotChoice::choose(volume.listSnapshots());
+        // Off the window's thread: each archive is read and its digest compared.
+        if (volume.isMounted()) read.choice = SnapshotChoice::choose(volume.listSnapshots(), true);
         if (mountedHere) volume.unmount();
         return read;
       },

@@ -1,12 +1,21 @@
 #include "backup/RestoreError.h"
 
 #include "backup/BackupVolume.h"
+#include "core/ByteSizeText.h"
+
+#include <algorithm>
 
 namespace tlr {
 
 RestoreError RestoreError::passOn(const BackupVolumeError& error) {
-  return {Case::passedOn, error.localizedDescription(), error.message()};
+  return {Case::passedOn, error.localizedDescription(), error.message(), {}, {}};
 }
+
+namespace {
+
+QString size(const std::optional<qint64>& bytes) { return decimalByteCount(static_cast<quint64>(std::max<qint64>(*bytes, 0))); }
+
+}  // namespace
 
 QString RestoreError::description() const {
   switch (kind) {
@@ -19,6 +28,12 @@ QString RestoreError::description() const {
     case Case::manifestCorrupted: return QStringLiteral("备份元数据损坏");
     case Case::sha256Mismatch: return QStringLiteral("备份完整性校验失败（archive 内容与 manifest 记录不符）");
     case Case::busy: return EngineMessage::busy().chinese;
+    case Case::diskFull: {
+      QString text = QStringLiteral("磁盘已满：") + payload + QStringLiteral(" 所在的磁盘空间不足");
+      if (neededBytes) text += QStringLiteral("，恢复需要约 ") + size(neededBytes);
+      if (freeBytes) text += QStringLiteral("，可用 ") + size(freeBytes);
+      return text;
+    }
     case Case::passedOn: return payload;
   }
   return payload;
@@ -39,6 +54,7 @@ QString RestoreError::textualForm() const {
     case Case::manifestCorrupted: return named("manifestCorrupted");
     case Case::sha256Mismatch: return named("sha256Mismatch");
     case Case::busy: return named("busy");
+    case Case::diskFull: return named("diskFull");
     case Case::passedOn: return payload;
   }
   return payload;
@@ -64,9 +80,25 @@ EngineMessage RestoreError::message() const {
     case Case::manifestCorrupted:
       return {description(), QStringLiteral("The backup's manifest is damaged."), {}};
     case Case::sha256Mismatch:
-      return {description(),
+      return {QStringLiteral("备份没有通过完整性校验：备份文件与它的清单不符。"),
               QStringLiteral("The backup failed its integrity check: the archive does not match its manifest."), {}};
     case Case::busy: return EngineMessage::busy();
+    case Case::diskFull: {
+      QString chinese = QStringLiteral("磁盘已满，恢复没有完成");
+      QString english = QStringLiteral("The disk is full, so the restore did not finish");
+      if (neededBytes && freeBytes) {
+        chinese += QStringLiteral("：恢复需要约 %1，%2 所在的磁盘只剩 %3。").arg(size(neededBytes), payload, size(freeBytes));
+        english += QStringLiteral(": it needs about %1, and the disk holding %2 has %3 free.")
+                       .arg(size(neededBytes), payload, size(freeBytes));
+      } else if (neededBytes) {
+        chinese += QStringLiteral("：恢复需要约 %1，%2 所在的磁盘放不下。").arg(size(neededBytes), payload);
+        english += QStringLiteral(": it needs about %1, more than the disk holding %2 has.").arg(size(neededBytes), payload);
+      } else {
+        chinese += QStringLiteral("：%1 所在的磁盘没有空间了。").arg(payload);
+        english += QStringLiteral(": the disk holding %1 has no room left.").arg(payload);
+      }
+      return {chinese, english, {}};
+    }
     case Case::passedOn:
       if (passed) return *passed;
       return {QStringLiteral("恢复失败"), QStringLiteral("The restore failed."), payload};

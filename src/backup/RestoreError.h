@@ -25,6 +25,9 @@ struct RestoreError {
     // The volume is in use by a backup, restore, export or import, in this
     // process or another.
     busy,
+    // The disk filled up while the restore wrote to it: `payload` names the
+    // folder written into; `neededBytes` and `freeBytes` when known.
+    diskFull,
     // An error of the file system, the volume or a process, passed on with
     // its own description (`payload`).
     passedOn,
@@ -34,9 +37,13 @@ struct RestoreError {
   QString payload;
   // How a window shows a passed-on error that knows it (a volume error).
   std::optional<EngineMessage> passed;
+  std::optional<qint64> neededBytes;
+  std::optional<qint64> freeBytes;
 
-  static RestoreError of(Case kind, const QString& payload = {}) { return {kind, payload, {}}; }
-  static RestoreError passOn(const QString& description) { return {Case::passedOn, description, {}}; }
+  static RestoreError of(Case kind, const QString& payload = {}) { return {kind, payload, {}, {}, {}}; }
+  static RestoreError passOn(const QString& description) { return {Case::passedOn, description, {}, {}, {}}; }
+  // The disk holding `folder` is full.
+  static RestoreError diskFull(const QString& folder) { return of(Case::diskFull, folder); }
   static RestoreError passOn(const BackupVolumeError& error);
 
   QString description() const;

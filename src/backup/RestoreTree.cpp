@@ -1,62 +1,138 @@
 #include "backup/RestoreTree.h"
 
 #include "platform/FileTransfer.h"
+#include "platform/UniqueFd.h"
+#include "platform/Utf8.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tlr {
 namespace {
 
-using FileTransfer::Kind;
 using Case = RestoreError::Case;
 
-std::optional<RestoreError> putFile(const QString& source, const QString& target, bool consume) {
-  const auto standing = FileTransfer::entry(target);
-  if (standing && standing->kind == Kind::directory)
-    return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 处是文件夹，无法放回文件"));
-  const QString error = FileTransfer::replaceFile(source, target, consume);
-  if (!error.isEmpty()) return RestoreError::of(Case::copyFailed, error);
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+bool diskFull(int error) { return error == ENOSPC || error == EDQUOT; }
+
+// A folder being listed: owns the descriptor it was opened with.
+class Listing {
+ public:
+  explicit Listing(UniqueFd fd) {
+    if (!fd) return;
+    dir_ = ::fdopendir(fd.get());
+    if (dir_) fd.release();
+  }
+  ~Listing() {
+    if (dir_) ::closedir(dir_);
+  }
+  Listing(const Listing&) = delete;
+  Listing& operator=(const Listing&) = delete;
+  bool ok() const { return dir_ != nullptr; }
+  int fd() const { return ::dirfd(dir_); }
+  // The next entry's name other than "." and "..", or nullptr at the end.
+  const char* next() {
+    while (const dirent* entry = ::readdir(dir_)) {
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) return entry->d_name;
+    }
+    return nullptr;
+  }
+
+ private:
+  DIR* dir_ = nullptr;
+};
+
+// The folder `name` of the folder open as `parentFd`, never through a link.
+UniqueFd openFolderAt(int parentFd, const char* name) {
+  return UniqueFd(::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+QString below(const QString& shown, const char* name) {
+  return shown + '/' + displayName(QByteArrayView(name, static_cast<qsizetype>(std::strlen(name))));
+}
+
+RestoreError throughLink(const QString& path) {
+  return RestoreError::of(Case::copyFailed, path + QStringLiteral(" 是符号链接：恢复不会写到它指向的地方"));
+}
+RestoreError folderWhereFileGoes(const QString& path) {
+  return RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件夹，无法放回文件"));
+}
+RestoreError fileWhereFolderGoes(const QString& path) {
+  return RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件，无法放回文件夹"));
+}
+
+// The folder holding a source given below `baseFd` and the source's name in
+// it: every folder on the way opened without following a link (AT_FDCWD:
+// the source is a path and its folder is opened as written).
+struct Located {
+  UniqueFd parent;
+  QByteArray name;
+};
+Located locate(int baseFd, const QString& path) {
+  const QByteArray bytes = QFile::encodeName(path);
+  const qsizetype slash = bytes.lastIndexOf('/');
+  Located located;
+  located.name = bytes.mid(slash + 1);
+  if (baseFd == AT_FDCWD) {
+    const QByteArray folder = slash > 0 ? bytes.left(slash) : (slash == 0 ? QByteArray("/") : QByteArray("."));
+    located.parent.reset(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return located;
+  }
+  located.parent.reset(::openat(baseFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (const QByteArray& part : (slash > 0 ? bytes.left(slash) : QByteArray()).split('/')) {
+    if (part.isEmpty() || !located.parent) continue;
+    located.parent = openFolderAt(located.parent.get(), part.constData());
+  }
+  return located;
+}
+
+// The folder a target lies in, made when missing (its own links followed:
+// where the user keeps an agent's folders is theirs to arrange).
+std::optional<RestoreError> openTargetParent(const QString& target, Located& out) {
+  const QFileInfo info(target);
+  if (!QDir().mkpath(info.path()))
+    return RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(" 无法创建文件夹"));
+  out.parent.reset(::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  out.name = QFile::encodeName(info.fileName());
+  if (!out.parent || out.name.isEmpty())
+    return RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(": ") + errnoText(errno));
   return std::nullopt;
 }
 
-// The safety check's walk, with raw calls: a large tree is checked in a
-// fraction of the time of the restore itself.
+// The safety check's walk: everything tar wrote is looked at through the
+// folders it opened, never through a link.
 class TreeCheck {
  public:
   bool movable = true;
 
-  std::optional<RestoreError> folder(const QByteArray& path) {
-    DIR* dir = ::opendir(path.constData());
-    if (!dir) {
+  std::optional<RestoreError> folder(UniqueFd fd, const QString& shown) {
+    Listing listing(std::move(fd));
+    if (!listing.ok()) {
       // Gone, or not to be opened even now: nothing below it can be put
       // back by moving, and the merge cannot read it either.
       movable = false;
       return std::nullopt;
     }
     QList<QByteArray> subfolders;
-    std::optional<RestoreError> refused;
-    while (const dirent* entry = ::readdir(dir)) {
-      const QByteArray name(entry->d_name);
-      if (name == "." || name == "..") continue;
-      const QByteArray item = path + '/' + name;
+    while (const char* name = listing.next()) {
+      const QByteArray bytes(name);
       struct stat st{};
-      if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-          refused = RestoreError::of(Case::pathTraversal, QStringLiteral("符号链接 ") + QFile::decodeName(name));
-          break;
-        }
-        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-          refused = RestoreError::of(Case::pathTraversal, QStringLiteral("特殊文件 ") + QFile::decodeName(name));
-          break;
-        }
+      if (::fstatat(listing.fd(), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode))
+          return RestoreError::of(Case::pathTraversal, QStringLiteral("符号链接 ") + displayName(bytes));
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+          return RestoreError::of(Case::pathTraversal, QStringLiteral("特殊文件 ") + displayName(bytes));
         const mode_t original = st.st_mode & 07777;
         mode_t wanted = original & 0777;
         if (S_ISDIR(st.st_mode) && (wanted & 0700) != 0700) {
@@ -65,146 +141,215 @@ class TreeCheck {
           wanted |= 0700;
           movable = false;
         }
-        if (wanted != original) ::fchmodat(::dirfd(dir), entry->d_name, wanted, 0);
+        if (wanted != original) ::fchmodat(listing.fd(), name, wanted, 0);
         if (S_ISREG(st.st_mode) && st.st_nlink > 1) movable = false;
-        if (S_ISDIR(st.st_mode)) subfolders << item;
+        if (S_ISDIR(st.st_mode)) subfolders << bytes;
       }
-      if (name.startsWith("..")) {
-        refused = RestoreError::of(Case::pathTraversal, QFile::decodeName(item));
-        break;
-      }
+      if (bytes.startsWith("..")) return RestoreError::of(Case::pathTraversal, below(shown, name));
     }
-    ::closedir(dir);
-    if (refused) return refused;
     for (const QByteArray& subfolder : subfolders) {
-      if (auto error = folder(subfolder)) return error;
+      if (auto error = folder(openFolderAt(listing.fd(), subfolder.constData()), below(shown, subfolder.constData())))
+        return error;
       // Removed when it holds nothing (the walk has been through it).
-      ::rmdir(subfolder.constData());
+      ::unlinkat(listing.fd(), subfolder.constData(), AT_REMOVEDIR);
     }
     return std::nullopt;
   }
 };
+
+// What putting a backed-up folder over a standing one would meet, before
+// anything is written.
+std::optional<RestoreError> checkFolder(int sourceFd, int targetFd, const QString& shown) {
+  Listing listing(UniqueFd(::openat(sourceFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+  if (!listing.ok()) return std::nullopt;
+  while (const char* name = listing.next()) {
+    struct stat source{}, standing{};
+    if (::fstatat(listing.fd(), name, &source, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (::fstatat(targetFd, name, &standing, AT_SYMLINK_NOFOLLOW) != 0) continue;  // free: made anew
+    const QString path = below(shown, name);
+    if (S_ISREG(source.st_mode)) {
+      if (S_ISDIR(standing.st_mode)) return folderWhereFileGoes(path);
+    } else if (S_ISDIR(source.st_mode)) {
+      if (S_ISLNK(standing.st_mode)) return throughLink(path);
+      if (!S_ISDIR(standing.st_mode)) return fileWhereFolderGoes(path);
+      UniqueFd from = openFolderAt(listing.fd(), name), to = openFolderAt(targetFd, name);
+      if (!from || !to) continue;
+      if (auto error = checkFolder(from.get(), to.get(), path)) return error;
+    }
+  }
+  return std::nullopt;
+}
 
 // One merge of a backed-up folder into its place.
 class Merge {
  public:
   Merge(bool consume, bool wholeFolders) : consume_(consume), wholeFolders_(consume && wholeFolders) {}
 
-  // Puts what the folder `source` holds into the folder `target`, which
-  // stands. `placed` counts what was put below it.
-  std::optional<RestoreError> contents(const QString& source, const QString& target, qint64* placed) {
-    const QStringList names =
-        QDir(source).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& name : names) {
-      const QString item = source + "/" + name;
-      const auto entry = FileTransfer::entry(item);
-      if (!entry) continue;
-      const QString destination = target + "/" + name;
-      if (entry->kind == Kind::regular) {
-        if (auto error = putFile(item, destination, consume_)) return error;
+  // Puts what the folder open as `sourceFd` holds into the folder open as
+  // `targetFd` (`shown`). `placed` counts what was put below it.
+  std::optional<RestoreError> contents(int sourceFd, int targetFd, const QString& shown, qint64* placed) {
+    Listing listing(UniqueFd(::openat(sourceFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+    if (!listing.ok()) return std::nullopt;
+    while (const char* name = listing.next()) {
+      struct stat st{};
+      if (::fstatat(listing.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (S_ISREG(st.st_mode)) {
+        if (auto error = file(listing.fd(), name, targetFd, name, shown)) return error;
         ++*placed;
-      } else if (entry->kind == Kind::directory) {
-        if (auto error = folder(item, destination, *entry, placed)) return error;
+      } else if (S_ISDIR(st.st_mode)) {
+        if (auto error = folder(listing.fd(), name, st, targetFd, below(shown, name), placed)) return error;
       }
     }
     return std::nullopt;
   }
 
-  // Moves the folder `source` to the free place `target` in one rename when
-  // it may; false when it did not.
-  bool moveWhole(const QString& source, const QString& target) const {
-    return wholeFolders_ && FileTransfer::renameNew(source, target).isEmpty();
+  // Puts the file `name` of `sourceFd` at `targetName` of `targetFd` (in the
+  // folder `shownFolder`).
+  std::optional<RestoreError> file(int sourceFd, const char* name, int targetFd, const QByteArray& targetName,
+                                   const QString& shownFolder) {
+    const QString shown = below(shownFolder, targetName.constData());
+    struct stat standing{};
+    if (::fstatat(targetFd, targetName.constData(), &standing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(standing.st_mode))
+      return folderWhereFileGoes(shown);
+    const int error = FileTransfer::replaceFileAt(sourceFd, name, targetFd, targetName, consume_);
+    if (error == 0) return std::nullopt;
+    if (diskFull(error)) return RestoreError::diskFull(shownFolder);
+    return RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(error));
   }
 
-  // Remembers that the folder `folder` was made here for a backed-up folder
-  // whose attributes were `source` before anything was taken out of it.
-  void madeFolder(const QString& folder, const FileTransfer::Entry& source) { made_.append({folder, source}); }
+  // Moves the folder `name` of `sourceFd` to the free place `targetName` of
+  // `targetFd` in one rename when it may; false when it did not.
+  bool moveWhole(int sourceFd, const char* name, int targetFd, const QByteArray& targetName) const {
+    if (!wholeFolders_) return false;
+    if (::renameat2(sourceFd, name, targetFd, targetName.constData(), RENAME_NOREPLACE) == 0) return true;
+    return false;
+  }
 
-  // Gives each folder made here the permission bits (without set-id and
-  // sticky bits) and the modification time of its backed-up folder, the
-  // deepest first, once everything is in them.
-  void giveAttributes() const {
-    for (const auto& [folder, source] : made_) {
-      const QByteArray path = QFile::encodeName(folder);
-      ::chmod(path.constData(), source.mode & 0777);
-      const struct timespec times[2] = {{0, UTIME_OMIT}, source.modified};
-      ::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW);
+  // Makes the folder `targetName` of `targetFd` for the backed-up folder
+  // `name` of `sourceFd` (whose status is `st`) and fills it; it gets the
+  // backed-up folder's permission bits (without set-id and sticky bits) and
+  // time once everything is in it. An empty one is not kept unless `keep`.
+  std::optional<RestoreError> makeFolder(int sourceFd, const char* name, const struct stat& st, int targetFd,
+                                         const QByteArray& targetName, const QString& shown, qint64* placed,
+                                         bool keep) {
+    if (::mkdirat(targetFd, targetName.constData(), 0700) != 0) {
+      if (diskFull(errno)) return RestoreError::diskFull(shown);
+      return RestoreError::of(Case::copyFailed, shown + QStringLiteral(" 无法创建文件夹"));
     }
+    qint64 inside = 0;
+    std::optional<RestoreError> error;
+    {
+      UniqueFd from = openFolderAt(sourceFd, name), to = openFolderAt(targetFd, targetName.constData());
+      if (from && to) error = contents(from.get(), to.get(), shown, &inside);
+    }
+    if (inside == 0 && !error && !keep) {
+      // An empty folder of the backup is not made.
+      ::unlinkat(targetFd, targetName.constData(), AT_REMOVEDIR);
+      return std::nullopt;
+    }
+    ::fchmodat(targetFd, targetName.constData(), st.st_mode & 0777, 0);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ::utimensat(targetFd, targetName.constData(), times, AT_SYMLINK_NOFOLLOW);
+    *placed += inside;
+    return error;
   }
 
  private:
-  // Puts the folder `source` (whose attributes are `attributes`) at
-  // `destination`: moved whole, made and filled, or merged into the folder
-  // standing there.
-  std::optional<RestoreError> folder(const QString& source, const QString& destination,
-                                     const FileTransfer::Entry& attributes, qint64* placed) {
-    const auto standing = FileTransfer::entry(destination);
-    if (!standing) {
-      if (moveWhole(source, destination)) {
+  // Puts the folder `name` of `sourceFd` at the same name of `targetFd`:
+  // moved whole, made and filled, or merged into the folder standing there.
+  std::optional<RestoreError> folder(int sourceFd, const char* name, const struct stat& st, int targetFd,
+                                     const QString& shown, qint64* placed) {
+    struct stat standing{};
+    if (::fstatat(targetFd, name, &standing, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (moveWhole(sourceFd, name, targetFd, name)) {
         ++*placed;
         return std::nullopt;
       }
-      if (::mkdir(QFile::encodeName(destination).constData(), 0700) != 0)
-        return RestoreError::of(Case::copyFailed, destination + QStringLiteral(" 无法创建文件夹"));
-      qint64 below = 0;
-      auto error = contents(source, destination, &below);
-      if (below == 0 && !error) {
-        // An empty folder of the backup is not made.
-        ::rmdir(QFile::encodeName(destination).constData());
-        return std::nullopt;
-      }
-      madeFolder(destination, attributes);
-      *placed += below;
-      return error;
+      return makeFolder(sourceFd, name, st, targetFd, name, shown, placed, false);
     }
-    // A folder standing there (or a link to one) is merged into.
-    if (!QFileInfo(destination).isDir())
-      return RestoreError::of(Case::copyFailed, destination + QStringLiteral(" 处是文件，无法放回文件夹"));
-    return contents(source, destination, placed);
+    if (S_ISLNK(standing.st_mode)) return throughLink(shown);
+    if (!S_ISDIR(standing.st_mode)) return fileWhereFolderGoes(shown);
+    UniqueFd from = openFolderAt(sourceFd, name), to = openFolderAt(targetFd, name);
+    // Replaced by a link since it was looked at: never written through.
+    if (!to && errno == ELOOP) return throughLink(shown);
+    if (!from || !to) return RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(errno));
+    return contents(from.get(), to.get(), shown, placed);
   }
 
   bool consume_;
   bool wholeFolders_;
-  QList<std::pair<QString, FileTransfer::Entry>> made_;
 };
 
 }  // namespace
 
-std::optional<RestoreError> RestoreTree::validate(const QString& root, bool* movable) {
+std::optional<RestoreError> RestoreTree::validate(int folderFd, const QString& shown, bool* movable) {
   TreeCheck check;
-  auto refused = check.folder(QFile::encodeName(root));
+  auto refused = check.folder(UniqueFd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), shown);
   if (movable) *movable = check.movable;
   return refused;
 }
 
+std::optional<RestoreError> RestoreTree::validate(const QString& root, bool* movable) {
+  const UniqueFd fd(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
+    if (movable) *movable = false;
+    return std::nullopt;
+  }
+  return validate(fd.get(), root, movable);
+}
+
+std::optional<RestoreError> RestoreTree::check(int baseFd, const QString& source, const QString& target) {
+  const Located from = locate(baseFd, source);
+  struct stat st{};
+  if (!from.parent || ::fstatat(from.parent.get(), from.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return std::nullopt;
+  struct stat standing{};
+  if (::lstat(QFile::encodeName(target).constData(), &standing) != 0) return std::nullopt;  // free
+  if (S_ISREG(st.st_mode)) return S_ISDIR(standing.st_mode) ? std::optional(folderWhereFileGoes(target)) : std::nullopt;
+  if (!S_ISDIR(st.st_mode)) return std::nullopt;
+  // A target that is itself a link to a folder is the user's arrangement and
+  // is merged into; links below it are not.
+  const UniqueFd to(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!to) return fileWhereFolderGoes(target);
+  const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
+  if (!sourceFolder) return std::nullopt;
+  return checkFolder(sourceFolder.get(), to.get(), target);
+}
+
+std::optional<RestoreError> RestoreTree::restore(int baseFd, const QString& source, const QString& target,
+                                                 bool consume, bool wholeFolders) {
+  const Located from = locate(baseFd, source);
+  struct stat st{};
+  if (!from.parent || ::fstatat(from.parent.get(), from.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return std::nullopt;
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::nullopt;
+
+  Located to;
+  if (auto error = openTargetParent(target, to)) return error;
+  Merge merge(consume, wholeFolders);
+  const QString folder = QFileInfo(target).path();
+  if (S_ISREG(st.st_mode)) return merge.file(from.parent.get(), from.name.constData(), to.parent.get(), to.name, folder);
+
+  struct stat standing{};
+  if (::fstatat(to.parent.get(), to.name.constData(), &standing, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Nothing there: the whole folder goes in one step.
+    if (merge.moveWhole(from.parent.get(), from.name.constData(), to.parent.get(), to.name)) return std::nullopt;
+    qint64 placed = 0;
+    return merge.makeFolder(from.parent.get(), from.name.constData(), st, to.parent.get(), to.name, target, &placed,
+                            true);
+  }
+  // A folder standing there, or a link to one, is merged into.
+  const UniqueFd into(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!into) return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹"));
+  const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
+  if (!sourceFolder) return std::nullopt;
+  qint64 placed = 0;
+  return merge.contents(sourceFolder.get(), into.get(), target, &placed);
+}
+
 std::optional<RestoreError> RestoreTree::restore(const QString& source, const QString& target, bool consume,
                                                  bool wholeFolders) {
-  const auto info = FileTransfer::entry(source);
-  if (!info) return std::nullopt;
-  if (info->kind == Kind::regular) {
-    QDir().mkpath(QFileInfo(target).path());
-    return putFile(source, target, consume);
-  }
-  if (info->kind != Kind::directory) return std::nullopt;
-
-  Merge merge(consume, wholeFolders);
-  if (!FileTransfer::entry(target)) {
-    QDir().mkpath(QFileInfo(target).path());
-    // Nothing there: the whole folder goes in one step.
-    if (merge.moveWhole(source, target)) return std::nullopt;
-    if (::mkdir(QFile::encodeName(target).constData(), 0700) != 0)
-      return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹"));
-    qint64 placed = 0;
-    auto error = merge.contents(source, target, &placed);
-    merge.madeFolder(target, *info);
-    merge.giveAttributes();
-    return error;
-  }
-  if (!QFileInfo(target).isDir()) return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹"));
-  qint64 placed = 0;
-  auto error = merge.contents(source, target, &placed);
-  merge.giveAttributes();
-  return error;
+  return restore(AT_FDCWD, source, target, consume, wholeFolders);
 }
 
 }  // namespace tlr

@@ -9,35 +9,54 @@
 namespace tlr {
 
 // The steps of a restore that look at and move the unpacked snapshot: the
-// safety check of the whole unpacked tree and the merge of one backed-up
-// root into its place. Stateless; any thread.
+// safety check of the whole unpacked tree, the check of the places it goes
+// to, and the merge of one backed-up root into its place. Names below a
+// root are carried byte for byte; everything below a folder is reached
+// through the folder opened once, never through a link. Stateless; any
+// thread.
 class RestoreTree {
  public:
-  // Checks everything below `root` before anything is put back: a symbolic
-  // link, a device, FIFO or socket, or a name beginning with ".." refuses
-  // the restore (`pathTraversal`). On the way it readies the tree for being
-  // put in place, changing nothing outside it: set-id and sticky bits are
-  // cleared, a folder its owner could not enter or change is opened to them
-  // (so nothing below escapes the check), and empty folders are removed.
+  // Checks everything below the folder open as `folderFd` (`shown` names it
+  // in texts) before anything is put back: a symbolic link, a device, FIFO
+  // or socket, or a name beginning with ".." refuses the restore
+  // (`pathTraversal`). On the way it readies the tree for being put in
+  // place, changing nothing outside it: set-id and sticky bits are cleared,
+  // a folder its owner could not enter or change is opened to them (so
+  // nothing below escapes the check), and empty folders are removed.
   // `movable` (when given) tells whether folders of the tree may be moved
   // into place as they are: every file has a single name and no folder had
   // to be opened.
+  static std::optional<RestoreError> validate(int folderFd, const QString& shown, bool* movable = nullptr);
   static std::optional<RestoreError> validate(const QString& root, bool* movable = nullptr);
 
-  // Puts one backed-up root back at `target`. A folder is merged file by
-  // file: each of its regular files replaces the file at the same relative
-  // path with the permission bits and modification time it has in `source`,
+  // Whether putting the backed-up root `source` (below the folder open as
+  // `baseFd`; AT_FDCWD: a path) at `target` can go ahead, before anything is
+  // written: a restore never writes through a symbolic link it finds below
+  // the target (a folder of the agent's replaced by a link to one elsewhere),
+  // nor puts a file where a folder stands or a folder where a file stands.
+  // copyFailed naming the path otherwise. Changes nothing.
+  static std::optional<RestoreError> check(int baseFd, const QString& source, const QString& target);
+
+  // Puts the backed-up root `source` (below the folder open as `baseFd`;
+  // AT_FDCWD: a path) back at `target`. A folder is merged file by file: each
+  // of its regular files replaces the file at the same relative path with
+  // the permission bits, modification time and holes it has in `source`,
   // files only in the target stay; a folder missing at the target is made
   // with the permission bits and the modification time it has in `source`,
-  // an existing one keeps its own; an empty folder is not made. A single file replaces the file at
-  // `target`; a folder standing there is `copyFailed`. Every file is written
-  // under a temporary name beside its place and renamed over it, so an
-  // interrupted restore leaves either the old or the new file, never
-  // neither. With `consume`, files may be moved out of `source` rather than
-  // copied (it is not read again), and with `wholeFolders` too, a folder
-  // whose place is free is moved there in one rename, as it stands (the
-  // caller checked it with validate(), which found it movable). Set-id and
-  // sticky bits never reach the target.
+  // an existing one keeps its own; an empty folder is not made. A single
+  // file replaces the file at `target`. Every file is written under a
+  // temporary name beside its place and renamed over it, so an interrupted
+  // restore leaves either the old or the new file, never neither. With
+  // `consume`, files may be moved out of `source` rather than copied (it is
+  // not read again), and with `wholeFolders` too, a folder whose place is
+  // free is moved there in one rename, as it stands (the caller checked it
+  // with validate(), which found it movable). Set-id and sticky bits never
+  // reach the target. A target that is itself a link to a folder is merged
+  // into (the user's own arrangement); a link found below it stops the
+  // restore (copyFailed naming it), and a full disk is `diskFull` naming the
+  // folder written into.
+  static std::optional<RestoreError> restore(int baseFd, const QString& source, const QString& target, bool consume,
+                                             bool wholeFolders = false);
   static std::optional<RestoreError> restore(const QString& source, const QString& target, bool consume,
                                              bool wholeFolders = false);
 };

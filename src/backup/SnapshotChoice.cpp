@@ -16,7 +16,12 @@ Expected<BackupManifest, SnapshotChoice::Damaged> SnapshotChoice::readManifest(c
   return std::move(decoded).value();
 }
 
-SnapshotChoice SnapshotChoice::choose(const QStringList& snapshotsNewestFirst) {
+SnapshotChoice::Damaged SnapshotChoice::digestMismatch(const QString& snapshot) {
+  return Damaged{snapshot, Damage::archiveMismatch,
+                 snapshot + QStringLiteral("/backup.tar.gz: SHA-256 与 manifest 记录不符")};
+}
+
+SnapshotChoice SnapshotChoice::choose(const QStringList& snapshotsNewestFirst, bool verifyArchives) {
   SnapshotChoice choice;
   for (const QString& snapshot : snapshotsNewestFirst) {
     auto manifest = readManifest(snapshot);
@@ -33,6 +38,14 @@ SnapshotChoice SnapshotChoice::choose(const QStringList& snapshotsNewestFirst) {
     if (entry->kind != FileTransfer::Kind::regular || entry->size != manifest.value().totalBytes) {
       choice.damaged << Damaged{snapshot, Damage::archiveMismatch, archive};
       continue;
+    }
+    if (verifyArchives) {
+      const auto digest = BackupManifest::digestOfFile(archive);
+      if (!digest || digest.value().sha256 != manifest.value().archiveSha256 ||
+          digest.value().size != manifest.value().totalBytes) {
+        choice.damaged << digestMismatch(snapshot);
+        continue;
+      }
     }
     choice.folder = snapshot;
     choice.manifest = std::move(manifest).value();

@@ -18,7 +18,7 @@ SnapshotVolume SnapshotVolume::standard() {
   v.unmount = [] { BackupVolume::unmount(); };
   v.adoptOrphan = [] { return BackupVolume::adoptOrphan(); };
   v.lock = [] { return VolumeLock::tryAcquire(BackupVolume::lockPath()); };
-  v.holds = [](const QString& path) { return BackupVolume::holds(path); };
+  v.device = [] { return BackupVolume::mountedDevice(); };
   v.snapshotsRoot = [] { return BackupStorage::rootURL().value_or(QString()); };
   v.listSnapshots = [] { return BackupStorage::listSnapshots(); };
   v.pruneKeeping = [](const QString& label) { BackupStorage::pruneSnapshots(label); };

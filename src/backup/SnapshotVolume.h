@@ -35,8 +35,10 @@ struct SnapshotVolume {
   // Takes the lock that keeps the operations on this image apart; nothing
   // when another backup, restore, export or import holds it.
   std::function<std::optional<VolumeLock>()> lock;
-  // Whether a path lies on the mounted volume at this moment.
-  std::function<bool(const QString& path)> holds;
+  // The device number of the mounted volume's file system at this moment,
+  // or nothing when it is not mounted (a bare folder at its mount point is
+  // not the volume): what a snapshot is written into must lie on it.
+  std::function<std::optional<quint64>()> device;
   // The folder of snapshots on the mounted volume (created when missing), or
   // empty when the volume is not mounted.
   std::function<QString()> snapshotsRoot;

@@ -5,12 +5,14 @@
 #include "core/HomePath.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
+#include "platform/OwnCommands.h"
 #include "platform/Paths.h"
 
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+#include <optional>
 
 namespace tlr {
 namespace {
@@ -166,6 +168,13 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
 QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const CommandList& preCommands,
                                         const QStringList& pathsToRemove,
                                         const StepProgressHandler& onProgress) const {
+  std::optional<OwnCommands::Scope> uninstalling;
+  if (!agentId_.isEmpty()) {
+    uninstalling.emplace(agentId_, OwnCommands::Purpose::uninstall);
+    // Nothing of ours goes on running from the files about to go.
+    if (const int ended = OwnCommands::shared().endCommandsOf(agentId_); ended > 0)
+      log("[Uninstaller] ", agentDisplayName + QStringLiteral(" 先结束 %1 个仍在运行的命令").arg(ended));
+  }
   QList<StepResult> rows;
   auto add = [&](StepResult row) {
     rows.append(row);

@@ -24,6 +24,12 @@ class AgentUninstaller {
   explicit AgentUninstaller(std::chrono::milliseconds commandTimeout = recipe::kCommandTimeout)
       : commandTimeout_(commandTimeout) {}
 
+  // The agent the runs remove. Its commands still running (an automatic
+  // doctor, a fix) are ended before the first step, and while a run goes on
+  // the agent counts as being uninstalled (OwnCommands), so nothing brings
+  // it back.
+  void setAgentId(QString agentId) { agentId_ = std::move(agentId); }
+
   // Runs the steps on a thread of its own and returns at once. Each row goes
   // to `onProgress` on the main thread (the run waits for it), then all rows
   // in step order to `onComplete`. A failing or refused step never stops the
@@ -56,6 +62,7 @@ class AgentUninstaller {
   static StepResult removalStep(const QString& path);
 
   std::chrono::milliseconds commandTimeout_;
+  QString agentId_;
 };
 
 }  // namespace tlr

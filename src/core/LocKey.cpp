@@ -257,6 +257,10 @@ LocKey LocKey::evDetailRestartFailed(QString reason) {
   return LocKey(Id::evDetailRestartFailed, std::move(reason));
 }
 
+LocKey LocKey::evDetailRelaunchDidNotLast(LocInt seconds) {
+  return LocKey(Id::evDetailRelaunchDidNotLast, qint64{seconds.value});
+}
+
 LocKey LocKey::agentRestartConfirmTitle(QString name) {
   return LocKey(Id::agentRestartConfirmTitle, std::move(name));
 }

@@ -645,6 +645,8 @@ QString en(const LocKey& key) {
       return fill(u"Restart stuck: SIGKILL failed on {1}", key);
     case Id::evDetailRestartFailed:
       return fill(u"Restart failed: {1}", key);
+    case Id::evDetailRelaunchDidNotLast:
+      return fill(u"Recovery failed: relaunched, but not running {1} s later", key);
     case Id::evDetailUserStop:
       return u"Manual stop"_s;
     case Id::evDetailStopFailed:
@@ -1492,6 +1494,8 @@ QString zh(const LocKey& key) {
       return fill(u"重启卡住：SIGKILL 也杀不掉 {1}", key);
     case Id::evDetailRestartFailed:
       return fill(u"重启失败：{1}", key);
+    case Id::evDetailRelaunchDidNotLast:
+      return fill(u"恢复失败：已重新启动，但 {1} 秒后已不在运行", key);
     case Id::evDetailUserStop:
       return u"用户主动退出"_s;
     case Id::evDetailStopFailed:

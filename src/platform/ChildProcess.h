@@ -24,6 +24,10 @@ struct ChildSpec {
   // The complete environment as "NAME=value" entries; nullopt inherits ours.
   std::optional<QStringList> environment;
   QString workingDirectory;  // empty: ours
+  // A folder open as this descriptor is the child's working folder instead
+  // (runChild only): what stands at the folder's path cannot change where
+  // the child works.
+  int workingDirectoryFd = -1;
   // Written to the child's standard input, which is then closed. Without it
   // the child reads /dev/null.
   std::optional<QByteArray> input;

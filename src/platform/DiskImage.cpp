@@ -223,4 +223,14 @@ QString renameNoReplace(const QString& from, const QString& to) {
   return {};
 }
 
+std::optional<quint64> mountedDevice(const QString& mountPoint) {
+  struct stat point{}, parent{};
+  if (::stat(QFile::encodeName(mountPoint).constData(), &point) != 0 ||
+      ::stat(QFile::encodeName(QFileInfo(mountPoint).absolutePath()).constData(), &parent) != 0 ||
+      point.st_dev == parent.st_dev) {
+    return std::nullopt;
+  }
+  return static_cast<quint64>(point.st_dev);
+}
+
 }  // namespace tlr::DiskImage

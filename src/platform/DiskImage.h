@@ -78,6 +78,11 @@ QList<MountEntry> readMountInfo(const QString& path = QStringLiteral("/proc/self
 bool isMounted(const QString& cipherDir, const QString& mountPoint,
                const QString& mountInfoPath = QStringLiteral("/proc/self/mountinfo"));
 
+// The device number of the file system mounted at `mountPoint`, or nothing
+// when nothing is mounted there (the folder is on the file system of the
+// folder around it) or it cannot be asked.
+std::optional<quint64> mountedDevice(const QString& mountPoint);
+
 // Free bytes for an unprivileged user on the file system holding `folder`
 // (statvfs), or nothing when it cannot be asked.
 std::optional<qint64> freeBytes(const QString& folder);

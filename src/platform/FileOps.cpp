@@ -210,6 +210,21 @@ QString removeItem(const QString& path) {
   return ::rmdir(native.constData()) == 0 ? QString() : failure(path, errno);
 }
 
+QString removeItemAt(int dirFd, const QByteArray& name) {
+  const QString path = QFile::decodeName(name);
+  if (name.isEmpty() || name.contains('\0') || name.contains('/')) return failure(path, EINVAL);
+  struct stat st;
+  if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return failure(path, errno);
+  if (!S_ISDIR(st.st_mode)) return ::unlinkat(dirFd, name.constData(), 0) == 0 ? QString() : failure(path, errno);
+  {
+    DirHandle dir = openDirAt(dirFd, name.constData());
+    if (!dir) return failure(path, errno);
+    const QString error = removeContents(dir.get(), path);
+    if (!error.isEmpty()) return error;
+  }
+  return ::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) == 0 ? QString() : failure(path, errno);
+}
+
 QString resolveParentLinks(const QString& absolutePath) {
   if (holdsNul(absolutePath)) return absolutePath;
   const qsizetype cut = absolutePath.lastIndexOf('/');

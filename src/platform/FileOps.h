@@ -41,6 +41,9 @@ quint64 allocatedSizeBelow(const QString& path);
 // link. Returns an empty text on success, else why it stopped.
 QString removeItem(const QString& path);
 
+// The same for the entry `name` of the folder open as `dirFd`.
+QString removeItemAt(int dirFd, const QByteArray& name);
+
 // `absolutePath` with the symbolic links of its existing leading folders
 // resolved; the last component is kept as written. Leading folders that do
 // not exist are kept as written too.

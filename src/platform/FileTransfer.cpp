@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,9 +26,64 @@ QString failure(const QString& path, int error) {
 
 using Fd = UniqueFd;
 
+// The most data regions a hole-keeping copy or a sparse member lists; a file
+// in more pieces is copied whole.
+constexpr size_t kMaxRegions = 65536;
+
+// Copies `length` bytes of `in` at `offset` to the same place of `out`: in
+// the kernel where it can, else through a buffer. 0 or an errno value.
+int copyRange(int in, int out, qint64 offset, qint64 length) {
+  loff_t from = offset, to = offset;
+  qint64 left = length;
+  while (left > 0) {
+    const ssize_t n = ::copy_file_range(in, &from, out, &to, static_cast<size_t>(std::min<qint64>(left, 1 << 30)), 0);
+    if (n > 0) {
+      left -= n;
+      continue;
+    }
+    if (n == 0) return 0;  // shorter than it was
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM) break;
+    return errno;
+  }
+  static constexpr size_t kChunk = 1 << 20;
+  std::unique_ptr<char[]> buffer;
+  while (left > 0) {
+    if (!buffer) buffer.reset(new char[kChunk]);
+    const ssize_t n = ::pread(in, buffer.get(), static_cast<size_t>(std::min<qint64>(left, kChunk)), from);
+    if (n == 0) return 0;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::pwrite(out, buffer.get() + done, static_cast<size_t>(n - done), to);
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      done += w;
+      to += w;
+    }
+    from += n;
+    left -= n;
+  }
+  return 0;
+}
+
 // Copies all of `in` to `out`: in the kernel where it can, else through a
-// buffer. Returns 0 or an errno value.
+// buffer; the holes of a sparse file stay holes. Returns 0 or an errno value.
 int copyContent(int in, int out) {
+  struct stat st{};
+  if (::fstat(in, &st) == 0 && st.st_size > 0 && static_cast<qint64>(st.st_blocks) * 512 < st.st_size) {
+    if (const auto regions = dataRegions(in, st.st_size)) {
+      for (const auto& [offset, length] : *regions) {
+        if (const int error = copyRange(in, out, offset, length)) return error;
+      }
+      return ::ftruncate(out, st.st_size) == 0 ? 0 : errno;
+    }
+    ::lseek(in, 0, SEEK_SET);
+  }
   bool kernelCopy = true;
   while (kernelCopy) {
     const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
@@ -64,10 +120,10 @@ int copyContent(int in, int out) {
 }
 
 // Copies the regular file open as `in` (with status `st`) into a new file
-// `destination`. Returns 0 or an errno value; on failure the new file is
-// removed again.
-int copyInto(int in, const struct stat& st, const QByteArray& destination) {
-  Fd out(::open(destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+// `name` of the folder open as `dirFd` (AT_FDCWD: `name` is a path). Returns
+// 0 or an errno value; on failure the new file is removed again.
+int copyIntoAt(int in, const struct stat& st, int dirFd, const QByteArray& name) {
+  Fd out(::openat(dirFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!out) return errno;
   int error = copyContent(in, out.get());
   if (!error && ::fchmod(out.get(), st.st_mode & 0777) != 0) error = errno;
@@ -76,17 +132,43 @@ int copyInto(int in, const struct stat& st, const QByteArray& destination) {
     ::futimens(out.get(), times);
   }
   if (out.close() != 0 && !error) error = errno;
-  if (error) ::unlink(destination.constData());
+  if (error) ::unlinkat(dirFd, name.constData(), 0);
   return error;
 }
 
-QByteArray temporarySibling(const QString& destination) {
-  const QFileInfo info(destination);
-  return encoded(info.path() + "/." + info.fileName() + ".tlr-" +
-                 QString::number(QRandomGenerator::global()->generate64(), 36));
+int copyInto(int in, const struct stat& st, const QByteArray& destination) {
+  return copyIntoAt(in, st, AT_FDCWD, destination);
+}
+
+// An unused name beside `name` in the same folder.
+QByteArray asideName(const QByteArray& name) {
+  const qsizetype slash = name.lastIndexOf('/');
+  return name.left(slash + 1) + '.' + name.mid(slash + 1) + ".tlr-" +
+         QByteArray::number(QRandomGenerator::global()->generate64(), 36);
 }
 
 }  // namespace
+
+std::optional<std::vector<std::pair<qint64, qint64>>> dataRegions(int fd, qint64 size) {
+  std::vector<std::pair<qint64, qint64>> regions;
+  qint64 at = 0;
+  while (at < size) {
+    const off_t data = ::lseek(fd, at, SEEK_DATA);
+    if (data < 0) {
+      if (errno != ENXIO) return std::nullopt;  // holes cannot be asked for here
+      break;                                    // a hole to the end
+    }
+    off_t hole = ::lseek(fd, data, SEEK_HOLE);
+    if (hole < 0) return std::nullopt;
+    if (hole > size) hole = size;
+    if (hole > data) regions.emplace_back(data, hole - data);
+    at = hole;
+    if (regions.size() > kMaxRegions) return std::nullopt;
+  }
+  if (regions.size() == 1 && regions.front() == std::pair<qint64, qint64>(0, size)) return std::nullopt;
+  if (regions.empty() || regions.back().first + regions.back().second < size) regions.emplace_back(size, 0);
+  return regions;
+}
 
 std::optional<Entry> entry(const QString& path) {
   struct stat st;
@@ -122,47 +204,55 @@ QString hardLink(const QString& existing, const QString& link) {
   return {};
 }
 
-QString replaceFile(const QString& source, const QString& destination, bool move) {
-  const QByteArray from = encoded(source);
-  const QByteArray to = encoded(destination);
+int replaceFileAt(int fromDir, const QByteArray& from, int toDir, const QByteArray& to, bool move) {
   struct stat target;
-  if (::lstat(to.constData(), &target) == 0 && S_ISDIR(target.st_mode)) return failure(destination, EISDIR);
+  if (::fstatat(toDir, to.constData(), &target, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(target.st_mode)) return EISDIR;
 
   // Moving: the file itself is renamed over whatever stands there, which
   // replaces it in one step.
   struct stat st;
-  if (move && ::lstat(from.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
-    if ((st.st_mode & 07000) && ::chmod(from.constData(), st.st_mode & 0777) != 0) return failure(source, errno);
+  if (move && ::fstatat(fromDir, from.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+      st.st_nlink == 1) {
+    if ((st.st_mode & 07000) && ::fchmodat(fromDir, from.constData(), st.st_mode & 0777, 0) != 0) return errno;
     // Over an existing file the two are exchanged and the old one removed:
     // as atomic as a rename, without the forced write-back some file
     // systems start when a rename replaces a file.
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
-      ::unlink(from.constData());
-      return {};
+    if (::renameat2(fromDir, from.constData(), toDir, to.constData(), RENAME_EXCHANGE) == 0) {
+      ::unlinkat(fromDir, from.constData(), 0);
+      return 0;
     }
-    if (::rename(from.constData(), to.constData()) == 0) return {};
-    if (errno != EXDEV) return failure(destination, errno);
+    if (::renameat(fromDir, from.constData(), toDir, to.constData()) == 0) return 0;
+    if (errno != EXDEV) return errno;
   }
 
-  Fd in(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!in) return failure(source, errno);
-  if (::fstat(in.get(), &st) != 0) return failure(source, errno);
-  if (!S_ISREG(st.st_mode)) return failure(source, EINVAL);
+  Fd in(::openat(fromDir, from.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!in) return errno;
+  if (::fstat(in.get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
 
   // Copying: the content goes to a temporary name beside the place first.
-  QByteArray temporary = temporarySibling(destination);
+  QByteArray temporary;
   int error = EEXIST;
   for (int attempt = 0; attempt < 20 && error == EEXIST; ++attempt) {
-    if (attempt) temporary = temporarySibling(destination);
-    error = copyInto(in.get(), st, temporary);
+    temporary = asideName(to);
+    error = copyIntoAt(in.get(), st, toDir, temporary);
   }
-  if (error) return failure(destination, error);
-  if (::rename(temporary.constData(), to.constData()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.constData());
-    return failure(destination, error);
+  if (error) return error;
+  if (::renameat(toDir, temporary.constData(), toDir, to.constData()) != 0) {
+    error = errno;
+    ::unlinkat(toDir, temporary.constData(), 0);
+    return error;
   }
-  return {};
+  return 0;
+}
+
+QString replaceFile(const QString& source, const QString& destination, bool move) {
+  const QByteArray from = encoded(source);
+  const int error = replaceFileAt(AT_FDCWD, from, AT_FDCWD, encoded(destination), move);
+  if (!error) return {};
+  // Which side failed: the source when it cannot even be looked at.
+  struct stat st;
+  return failure(::lstat(from.constData(), &st) != 0 ? source : destination, error);
 }
 
 namespace {
@@ -171,39 +261,50 @@ bool flagsUnsupported(int error) { return error == EINVAL || error == ENOSYS || 
 
 // renameat2 with RENAME_NOREPLACE, or on a file system without it (some FUSE
 // file systems) a plain rename after a look: 0 or an errno value.
-int renameNoReplace(const QByteArray& from, const QByteArray& to) {
-  if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return 0;
+int renameNoReplace(int dirFd, const QByteArray& from, const QByteArray& to) {
+  if (::renameat2(dirFd, from.constData(), dirFd, to.constData(), RENAME_NOREPLACE) == 0) return 0;
   if (!flagsUnsupported(errno)) return errno;
   struct stat st;
-  if (::lstat(to.constData(), &st) == 0) return EEXIST;
-  return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+  if (::fstatat(dirFd, to.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  return ::renameat(dirFd, from.constData(), dirFd, to.constData()) == 0 ? 0 : errno;
 }
+
+int renameNoReplace(const QByteArray& from, const QByteArray& to) { return renameNoReplace(AT_FDCWD, from, to); }
 
 }  // namespace
 
-QString renameFolderIntoPlace(const QString& from, const QString& to) {
-  const QByteArray source = encoded(from);
-  const QByteArray target = encoded(to);
-  const int first = renameNoReplace(source, target);
+QString renameFolderIntoPlaceAt(int dirFd, const QByteArray& source, const QByteArray& target) {
+  const QString to = QFile::decodeName(target);
+  const int first = renameNoReplace(dirFd, source, target);
   if (first == 0) return {};
   if (first != EEXIST && first != ENOTEMPTY) return failure(to, first);
-  if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
-    // `from` now holds what stood at `to` before.
-    FileOps::removeItem(from);
+  if (::renameat2(dirFd, source.constData(), dirFd, target.constData(), RENAME_EXCHANGE) == 0) {
+    // `source` now holds what stood at `target` before.
+    if (dirFd == AT_FDCWD)
+      FileOps::removeItem(QFile::decodeName(source));
+    else
+      FileOps::removeItemAt(dirFd, source);
     return {};
   }
   if (!flagsUnsupported(errno)) return failure(to, errno);
   // No exchange on this file system: the old folder steps aside first, and
   // comes back when the new one cannot take its place.
-  const QByteArray aside = temporarySibling(to);
-  if (::rename(target.constData(), aside.constData()) != 0) return failure(to, errno);
-  if (::rename(source.constData(), target.constData()) != 0) {
+  const QByteArray aside = asideName(target);
+  if (::renameat(dirFd, target.constData(), dirFd, aside.constData()) != 0) return failure(to, errno);
+  if (::renameat(dirFd, source.constData(), dirFd, target.constData()) != 0) {
     const int error = errno;
-    ::rename(aside.constData(), target.constData());
+    ::renameat(dirFd, aside.constData(), dirFd, target.constData());
     return failure(to, error);
   }
-  FileOps::removeItem(QFile::decodeName(aside));
+  if (dirFd == AT_FDCWD)
+    FileOps::removeItem(QFile::decodeName(aside));
+  else
+    FileOps::removeItemAt(dirFd, aside);
   return {};
+}
+
+QString renameFolderIntoPlace(const QString& from, const QString& to) {
+  return renameFolderIntoPlaceAt(AT_FDCWD, encoded(from), encoded(to));
 }
 
 QString renameNew(const QString& from, const QString& to) {

@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include <ctime>
 
@@ -25,9 +27,17 @@ struct Entry {
 // nothing when they cannot be read.
 std::optional<Entry> entry(const QString& path);
 
+// The data regions of the regular file open as `fd`, `size` bytes long, as
+// (offset, length) pairs with the holes left out; the last pair is
+// (size, 0) when the file ends in a hole. Nothing when it has no holes, when
+// they cannot be asked for, or when it is in too many pieces to list. Moves
+// the descriptor's offset.
+std::optional<std::vector<std::pair<qint64, qint64>>> dataRegions(int fd, qint64 size);
+
 // Copies the regular file `source` (a final link is followed) to
 // `destination`, which must not exist yet; the copy keeps the permission
-// bits (without set-id and sticky bits) and the modification time. On
+// bits (without set-id and sticky bits), the modification time and its
+// holes (a sparse file stays sparse). On
 // failure nothing is left at `destination`. Returns an empty text on
 // success, else the reason.
 QString copyNew(const QString& source, const QString& destination);
@@ -44,10 +54,18 @@ QString hardLink(const QString& existing, const QString& link);
 // source's permission bits without set-id and sticky bits.
 QString replaceFile(const QString& source, const QString& destination, bool move);
 
+// The same for the entry `from` of the folder open as `fromDir` and the entry
+// `to` of the folder open as `toDir` (AT_FDCWD: the names are paths); never
+// follows a link on either side. 0 or an errno value.
+int replaceFileAt(int fromDir, const QByteArray& from, int toDir, const QByteArray& to, bool move);
+
 // Renames the folder `from` to `to` in one step. When a folder already
 // stands at `to`, the two are exchanged first and the old one removed, so
 // `to` never goes missing.
 QString renameFolderIntoPlace(const QString& from, const QString& to);
+
+// The same for the entries `from` and `to` of the folder open as `dirFd`.
+QString renameFolderIntoPlaceAt(int dirFd, const QByteArray& from, const QByteArray& to);
 
 // Renames `from` to `to` when nothing stands at `to`; never replaces.
 QString renameNew(const QString& from, const QString& to);

@@ -6,6 +6,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcessEnvironment>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <csignal>
@@ -138,8 +141,10 @@ Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<
   return result;
 }
 
-Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members,
-               const std::function<void(QByteArrayView)>& onRead) {
+namespace {
+
+Result extractWith(const QString& archivePath, const QString& intoDir, int intoDirFd, const QStringList& members,
+                   const std::function<void(QByteArrayView)>& onRead) {
   Result result;
   UniqueFd archive(archivePath.contains(QChar(0))
                        ? -1
@@ -178,11 +183,22 @@ Result extract(const QString& archivePath, const QString& intoDir, const QString
   ChildResult unzipped;
   std::thread gzip([&unzipped, spec = std::move(gzipSpec)] { unzipped = runChild(spec); });
 
-  QStringList arguments{QStringLiteral("-xf"), QStringLiteral("-"), QStringLiteral("-C"), intoDir,
-                        QStringLiteral("--no-same-owner"), QStringLiteral("--same-permissions")};
+  QStringList arguments{QStringLiteral("-xf"), QStringLiteral("-")};
+  if (intoDirFd < 0) arguments << QStringLiteral("-C") << intoDir;
+  arguments << QStringLiteral("--no-same-owner") << QStringLiteral("--same-permissions");
   if (!members.isEmpty()) arguments << QStringLiteral("--") << members;
   ChildSpec spec = toolSpec(tarProgram(), arguments);
-  spec.workingDirectory = intoDir;
+  if (intoDirFd >= 0)
+    spec.workingDirectoryFd = intoDirFd;
+  else
+    spec.workingDirectory = intoDir;
+  // Its messages unlocalized, so a full disk is told apart from other
+  // failures.
+  QStringList environment = QProcessEnvironment::systemEnvironment().toStringList();
+  environment.erase(std::remove_if(environment.begin(), environment.end(),
+                                   [](const QString& e) { return e.startsWith(QLatin1String("LC_ALL=")); }),
+                    environment.end());
+  spec.environment = environment << QStringLiteral("LC_ALL=C");
   spec.inputFd = toTar.read.release();
   // Cancelled, tar ends, and gzip with it at its next write.
   const ChildResult unpacked = runChild(spec);
@@ -198,7 +214,22 @@ Result extract(const QString& archivePath, const QString& intoDir, const QString
   }
   result.errorOutput = unzipped.err + unpacked.err;
   result.streamed = readWhole;
+  result.diskFull = !result.ok() && (unpacked.err.contains(std::strerror(ENOSPC)) ||
+                                     unpacked.err.contains("No space left on device") ||
+                                     unpacked.err.contains("Disk quota exceeded"));
   return result;
+}
+
+}  // namespace
+
+Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members,
+               const std::function<void(QByteArrayView)>& onRead) {
+  return extractWith(archivePath, intoDir, -1, members, onRead);
+}
+
+Result extractInto(const QString& archivePath, int intoDirFd, const QStringList& members,
+                   const std::function<void(QByteArrayView)>& onRead) {
+  return extractWith(archivePath, QString(), intoDirFd, members, onRead);
 }
 
 }  // namespace tlr::TarArchive

@@ -29,6 +29,9 @@ struct Result {
   // Packing: the members were all written (the producer finished) and every
   // compressed piece was taken. Unpacking: the archive was read to its end.
   bool streamed = false;
+  // Unpacking stopped because the disk it wrote to is full (or the user's
+  // quota on it is used up).
+  bool diskFull = false;
 
   bool ok() const { return started && exitCode == 0 && streamed; }
 };
@@ -61,6 +64,10 @@ Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<
 // written through.
 Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members = {},
                const std::function<void(QByteArrayView)>& onRead = {});
+// The same into the folder open as `intoDirFd`, which tar works in: what
+// stands at that folder's path meanwhile (a link put there) changes nothing.
+Result extractInto(const QString& archivePath, int intoDirFd, const QStringList& members = {},
+                   const std::function<void(QByteArrayView)>& onRead = {});
 
 }  // namespace TarArchive
 }  // namespace tlr

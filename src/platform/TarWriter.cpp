@@ -1,5 +1,7 @@
 #include "platform/TarWriter.h"
 
+#include "platform/FileTransfer.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +15,7 @@ constexpr qsizetype kRecord = 20 * kBlock;  // GNU tar's default record
 constexpr qsizetype kBuffer = 1 << 20;
 // The largest number an 11-digit octal field holds (8 GiB - 1 as a size).
 constexpr qint64 kOctal11 = 077777777777LL;
+
 
 // `value` as zero-padded octal digits filling `width - 1` places and a NUL.
 void octal(char* field, int width, quint64 value) {
@@ -96,10 +99,10 @@ bool TarWriter::writePax(const QByteArray& records) {
 }
 
 bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode, qint64 size, qint64 mtime,
-                            const struct stat* st) {
+                            const struct stat* st, const QByteArray& extraPax) {
   QByteArray name = fullName, prefix;
   if (type != 'x') {
-    QByteArray pax;
+    QByteArray pax = extraPax;
     if (name.size() > 100 && !splitName(fullName, &prefix, &name)) {
       pax += paxRecord("path", fullName);
       name = fullName.right(100);
@@ -135,7 +138,69 @@ bool TarWriter::addFolder(const QByteArray& name, unsigned mode, qint64 mtime) {
   return writeHeader(name.endsWith('/') ? name : name + '/', '5', mode, 0, mtime, nullptr);
 }
 
+bool TarWriter::zeros(qint64 count) {
+  while (count > 0) {
+    const qsizetype piece = static_cast<qsizetype>(std::min<qint64>(count, kBuffer));
+    char* at = room(piece);
+    if (!at) return false;
+    std::memset(at, 0, piece);
+    count -= piece;
+  }
+  return true;
+}
+
+bool TarWriter::copyData(int fd, qint64 offset, qint64 length, bool* changed) {
+  qint64 left = length;
+  while (left > 0) {
+    if (used_ == kBuffer && !flush()) return false;
+    const qsizetype want = static_cast<qsizetype>(std::min<qint64>(kBuffer - used_, left));
+    const ssize_t n = ::pread(fd, buffer_.get() + used_, static_cast<size_t>(want), offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // shorter than it was (or unreadable): zeros below
+    used_ += n;
+    total_ += n;
+    left -= n;
+    offset += n;
+  }
+  if (left > 0 && changed) *changed = true;
+  return zeros(left);
+}
+
 bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed) {
+  std::optional<std::vector<std::pair<qint64, qint64>>> regions;
+  if (st.st_size > 0 && static_cast<qint64>(st.st_blocks) * 512 < st.st_size) {
+    regions = FileTransfer::dataRegions(fd, st.st_size);
+    if (!regions) ::lseek(fd, 0, SEEK_SET);  // read whole, from the start
+  }
+  if (regions) {
+    // The map ("<count>\n<offset>\n<length>\n..."), padded to a block,
+    // then the regions' data one after another.
+    QByteArray map = QByteArray::number(static_cast<qsizetype>(regions->size())) + '\n';
+    qint64 data = 0;
+    for (const auto& [offset, length] : *regions) {
+      map += QByteArray::number(offset) + '\n' + QByteArray::number(length) + '\n';
+      data += length;
+    }
+    map.append((kBlock - map.size() % kBlock) % kBlock, '\0');
+    const qsizetype slash = name.lastIndexOf('/');
+    const QByteArray stored = name.left(slash + 1) + "GNUSparseFile.0/" + name.mid(slash + 1);
+    const QByteArray pax = paxRecord("GNU.sparse.major", "1") + paxRecord("GNU.sparse.minor", "0") +
+                           paxRecord("GNU.sparse.name", name) +
+                           paxRecord("GNU.sparse.realsize", QByteArray::number(static_cast<qint64>(st.st_size)));
+    if (!writeHeader(stored, '0', st.st_mode, map.size() + data, st.st_mtim.tv_sec, &st, pax)) return false;
+    for (qsizetype at = 0; at < map.size(); at += kBlock) {
+      char* to = room(kBlock);
+      if (!to) return false;
+      std::memcpy(to, map.constData() + at, kBlock);
+    }
+    for (const auto& [offset, length] : *regions) {
+      if (!copyData(fd, offset, length, changed)) return false;
+    }
+    // Grown since: one byte past the end says so.
+    char probe;
+    if (changed && ::pread(fd, &probe, 1, st.st_size) == 1) *changed = true;
+    return pad();
+  }
   if (!writeHeader(name, '0', st.st_mode, st.st_size, st.st_mtim.tv_sec, &st)) return false;
   qint64 left = st.st_size;
   while (left > 0) {
@@ -155,13 +220,7 @@ bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, b
   }
   if (left > 0) {
     if (changed) *changed = true;
-    while (left > 0) {
-      const qsizetype piece = static_cast<qsizetype>(std::min<qint64>(left, kBuffer));
-      char* at = room(piece);
-      if (!at) return false;
-      std::memset(at, 0, piece);
-      left -= piece;
-    }
+    if (!zeros(left)) return false;
   }
   return pad();
 }

@@ -4,6 +4,9 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <sys/stat.h>
 
 namespace tlr {
@@ -12,7 +15,9 @@ namespace tlr {
 // members, with a pax record for a name, size or time that ustar cannot
 // hold, so GNU tar and every other reader unpacks it. Only folders and
 // regular files; ownership is written but never meant to be restored, and
-// set-id and sticky bits are never written.
+// set-id and sticky bits are never written. Names are bytes, stored as
+// they are. A file with holes is stored as a sparse member (GNU tar's pax
+// format 1.0): its data without the holes, which GNU tar puts back as holes.
 // Writes are buffered; a failed write (the reader went away) ends the
 // stream and every later call returns false. Not thread-safe; the
 // descriptor stays the caller's.
@@ -31,7 +36,9 @@ class TarWriter {
   // `name` with st's size, permission bits and time. When the file is
   // shorter or longer by the time it is read (an agent writing it), the
   // member keeps the size written in its header (cut, or padded with zeros)
-  // and `changed` is set; the stream stays whole either way.
+  // and `changed` is set; the stream stays whole either way. A file whose
+  // blocks do not cover its size is looked at for holes, which are not
+  // stored.
   bool addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed);
 
   // The end-of-archive blocks, the stream padded to whole records, and
@@ -42,7 +49,12 @@ class TarWriter {
   const QString& error() const { return error_; }
 
  private:
-  bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size, qint64 mtime, const struct stat* st);
+  bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size, qint64 mtime, const struct stat* st,
+                   const QByteArray& extraPax = {});
+  // Copies `length` bytes of `fd` from `offset` into the stream; what cannot
+  // be read is written as zeros and sets `*changed`.
+  bool copyData(int fd, qint64 offset, qint64 length, bool* changed);
+  bool zeros(qint64 count);
   bool writePax(const QByteArray& records);
   char* room(qsizetype bytes);
   bool pad();

@@ -12,4 +12,9 @@ namespace tlr {
 // characters).
 std::optional<QString> decodeStrictUtf8(QByteArrayView bytes);
 
+// A file name (or path) of raw bytes as text to show or list: the text itself
+// when it is valid UTF-8, else its valid parts as text and every byte that is
+// not as "\xNN" (two upper-case hexadecimal digits).
+QString displayName(QByteArrayView bytes);
+
 }  // namespace tlr

@@ -10,6 +10,7 @@ namespace tlr {
 
 UninstallSession::UninstallSession(AgentEntry entry, QObject* parent, AgentUninstaller uninstaller)
     : QObject(parent), entry_(std::move(entry)), uninstaller_(uninstaller) {
+  uninstaller_.setAgentId(entry_.id);
   if (entry_.uninstall) {
     commands_ = entry_.uninstall->preCommands.value_or(CommandList());
     standardPaths_ = entry_.uninstall->paths.value_or(QStringList());

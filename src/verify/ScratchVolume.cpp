@@ -114,14 +114,7 @@ SnapshotVolume ScratchVolume::access() const {
   };
   v.adoptOrphan = [] { return false; };
   v.lock = [image] { return VolumeLock::tryAcquire(VolumeLock::lockPathFor(image)); };
-  v.holds = [point, isMounted](const QString& path) {
-    if (!isMounted()) return false;
-    struct stat mountStat{}, parent{}, item{};
-    return ::stat(QFile::encodeName(point).constData(), &mountStat) == 0 &&
-           ::stat(QFile::encodeName(QFileInfo(point).absolutePath()).constData(), &parent) == 0 &&
-           ::lstat(QFile::encodeName(path).constData(), &item) == 0 && mountStat.st_dev != parent.st_dev &&
-           item.st_dev == mountStat.st_dev;
-  };
+  v.device = [point, isMounted] { return isMounted() ? DiskImage::mountedDevice(point) : std::nullopt; };
   v.snapshotsRoot = [snapshots, isMounted]() -> QString {
     if (!isMounted()) return {};
     QDir().mkpath(snapshots);

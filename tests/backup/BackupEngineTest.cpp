@@ -1,4 +1,5 @@
 #include "backup/BackupEngine.h"
+#include "backup/BackupStorage.h"
 
 #include "EngineTestSupport.h"
 #include "core/SettingsStore.h"
@@ -11,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +83,9 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   writeFile(h + "/.betarc", "rc");
   writeFile(h + "/real/config.json", "{\"real\":true}");
   QFile::link(h + "/real/config.json", h + "/config.json");
+  // Inside a folder: never stored, but said.
+  QFile::link(h + "/real/config.json", h + "/.beta/memories/link.json");
+  ::mkfifo(QFile::encodeName(h + "/.beta/pipe").constData(), 0600);
   const QList<AgentEntry> agents = {
       agent("alpha", {"~/.alpha", "~/shared"}),
       agent("beta", {"~/.beta", "~/shared", "~/.betarc", "~/config.json"}),
@@ -92,9 +98,15 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   QList<bool> running;
   QObject::connect(&engine, &BackupEngine::isRunningChanged, [&](bool r) { running << r; });
 
+  ::testing::internal::CaptureStdout();
   const BackupEngine::Result result = runAndWait(engine, agents);
+  const std::string log = ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
   EXPECT_EQ(result.value().agentCount, 2);
+  EXPECT_EQ(result.value().leftOutCount, 2);
+  EXPECT_EQ(QSet<QString>(result.value().leftOutExamples.cbegin(), result.value().leftOutExamples.cend()),
+            (QSet<QString>{"~/.beta/memories/link.json", "~/.beta/pipe"}));
+  EXPECT_NE(log.find("[Backup] 未备份 2 项（符号链接、FIFO、套接字或设备文件）：~/.beta/"), std::string::npos) << log;
   EXPECT_EQ(result.value().storageDisplayName, "本机备份");
   EXPECT_EQ(engine.lastBackup(), result.value());
   EXPECT_EQ(running, (QList<bool>{true, false}));
@@ -116,13 +128,17 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   ASSERT_TRUE(manifest.ok());
   ASSERT_EQ(manifest.value().agents.size(), 2);
   EXPECT_EQ(manifest.value().agents[0].id, "alpha");
+  // "shared" lies in alpha's entry, stored once, and is listed for both.
   EXPECT_EQ(manifest.value().agents[1].files,
-            (QStringList{".beta/memories/m.json", "shared/notes.txt", ".betarc", "config.json"}));
+            (QStringList{"shared/notes.txt", ".beta/memories/m.json", ".betarc", "config.json"}));
   EXPECT_EQ(manifest.value().archiveSha256, BackupManifest::sha256HexOfFile(snapshot + "/backup.tar.gz").value());
   EXPECT_EQ(manifest.value().totalBytes, QFileInfo(snapshot + "/backup.tar.gz").size());
 
-  // Each agent has its own copy of the shared file, and the link root is its
-  // file, not a link.
+  // The shared folder is stored once, in alpha's entry, and recorded for
+  // beta there; the link root is its file, not a link.
+  ASSERT_TRUE(manifest.value().agents[1].roots.has_value());
+  EXPECT_EQ(manifest.value().agents[1].roots->value(1).stored, "alpha/shared");
+  EXPECT_FALSE(manifest.value().agents[1].roots->value(0).stored.has_value());
   QProcess listing;
   listing.start("/usr/bin/tar", {"-tvzf", snapshot + "/backup.tar.gz"});
   listing.waitForFinished(30000);
@@ -130,10 +146,14 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   EXPECT_FALSE(verbose.contains("link to")) << verbose.toStdString();
   EXPECT_FALSE(verbose.contains(" -> ")) << verbose.toStdString();
   EXPECT_TRUE(archiveMembers(snapshot + "/backup.tar.gz").contains(".tollamere-backup-tmp/beta/config.json"));
+  EXPECT_EQ(verbose.count("notes.txt"), 1) << verbose.toStdString();
 
-  // The summary survives a restart.
+  // The summary survives a restart (what was left out is the run's alone).
   BackupEngine again(volume.access());
-  EXPECT_EQ(again.lastBackup(), result.value());
+  BackupEngine::BackupRecord kept = result.value();
+  kept.leftOutCount = 0;
+  kept.leftOutExamples.clear();
+  EXPECT_EQ(again.lastBackup(), kept);
 }
 
 TEST_F(BackupEngineTest, NoImageFailsWithTheEnginesTextAndTouchesNothing) {
@@ -261,7 +281,7 @@ TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {
     QString errorEnd;
   } cases[] = {
       // Attached when the run began; the folder at its mount point is bare now.
-      {"gone", [](SnapshotVolume& v) { v.holds = [](const QString&) { return false; }; },
+      {"gone", [](SnapshotVolume& v) { v.device = [] { return std::optional<quint64>(); }; },
        "加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。"},
       {"not flushed",
        [](SnapshotVolume& v) {
@@ -293,6 +313,33 @@ TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {
     EXPECT_FALSE(engine.lastBackup().has_value());
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp.tar.gz"));
   }
+}
+
+TEST_F(BackupEngineTest, ASnapshotBeingWrittenThatIsSwappedForALinkIsNeverWrittenThroughNorKept) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  QTemporaryDir outside;
+  SnapshotVolume swapped = volume.access();
+  int asked = 0;
+  // While the run writes, its hidden folder is moved away and a link to a
+  // folder elsewhere put in its place.
+  swapped.device = [inner = swapped.device, &asked, this, &outside] {
+    if (++asked == 2) {
+      for (const QString& partial : QDir(volume.snapshots()).entryList({".partial-*"}, QDir::Dirs | QDir::Hidden)) {
+        QDir().rename(volume.snapshots() + "/" + partial, volume.snapshots() + "/.moved");
+        QFile::link(outside.path(), volume.snapshots() + "/" + partial);
+      }
+    }
+    return inner();
+  };
+  BackupEngine engine(swapped);
+  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_GE(asked, 2);
+  ASSERT_FALSE(result.ok());
+  EXPECT_TRUE(result.error().description().endsWith("正在写入的快照文件夹被替换，备份没有完成"))
+      << result.error().description().toStdString();
+  EXPECT_TRUE(QDir(outside.path()).isEmpty()) << "nothing written outside the volume";
+  EXPECT_TRUE(BackupStorage::listSnapshotsIn(volume.snapshots()).isEmpty());
+  EXPECT_FALSE(engine.lastBackup().has_value());
 }
 
 TEST_F(BackupEngineTest, ABackupMakesNoPlainCopySoItNeedsNoRoomOutsideTheVolume) {

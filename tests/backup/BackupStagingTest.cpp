@@ -23,6 +23,10 @@ using tlr::test::writeBytes;
 using tlr::test::readBytes;
 using tlr::test::modeOf;
 
+QStringList entries(const QString& folder) {
+  return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 // Stages agents into a plain tar file in `dir` and unpacks it into
 // `dir`/out with GNU tar: what a restore would find.
 class Staged {
@@ -33,8 +37,11 @@ class Staged {
   }
   ~Staged() { ::close(fd_); }
 
-  StagedAgent agent(const QString& id, const QStringList& roots, const BackupStaging::Exclude& exclude = {}) {
-    return BackupStaging::stageAgent(*writer_, "stage/" + id, roots, exclude);
+  StagedSnapshot stage(const QList<BackupStaging::Agent>& agents) {
+    return BackupStaging::stage(*writer_, "stage", agents);
+  }
+  StagedAgent agent(const QString& id, const QStringList& roots, const QStringList& excludes = {}) {
+    return stage({{id, roots, excludes}}).agents.value(0);
   }
 
   // Finishes the archive and unpacks it; the folder of the staging.
@@ -61,10 +68,12 @@ class Staged {
   std::unique_ptr<TarWriter> writer_;
 };
 
+QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
 
 }  // namespace
 
-TEST(BackupStaging, StoresRegularFilesOfFolderRootsAndCountsThem) {
+TEST(BackupStaging, StoresRegularFilesOfFolderRootsByteForByteAndSaysWhatItLeftOut) {
   QTemporaryDir dir;
   const QString data = dir.path() + "/home/.agent";
   writeBytes(data + "/skills/s1.md", "skill");
@@ -76,22 +85,40 @@ TEST(BackupStaging, StoresRegularFilesOfFolderRootsAndCountsThem) {
   QDir().mkpath(data + "/empty");
   QFile::link(data + "/skills/s1.md", data + "/link-to-file");
   ::mkfifo(QFile::encodeName(data + "/pipe").constData(), 0600);
+  ::mkfifo(QFile::encodeName(data + "/excluded.log").constData(), 0600);  // excluded: not said
+  // Names that are no valid UTF-8, or hold a line break, a tab, a leading
+  // dash or a backslash, go into the archive and come back as they are.
+  const QList<QByteArray> odd = {QByteArray("caf\xe9-latin1.json"), QByteArray("\xff\xfe"), "new\nline", "tab\tname",
+                                 "-dash", "back\\slash"};
+  QDir().mkpath(data + "/odd");
+  for (const QByteArray& name : odd) tlr::test::writeNativeBytes(native(data + "/odd/") + name, "odd " + name);
 
   Staged staging(dir.path());
-  const StagedAgent staged =
-      staging.agent("agent", {data}, [](const QString& file, const QString&) { return file.endsWith(".log"); });
-  EXPECT_EQ(staged.fileCount, 4);
-  EXPECT_EQ(staged.totalBytes, 5 + 5 + 1 + 1);
+  const StagedSnapshot snapshot = staging.stage({{"agent", {data}, {"*.log"}}});
+  const StagedAgent& staged = snapshot.agents.value(0);
+  EXPECT_EQ(staged.fileCount, 4 + odd.size());
   EXPECT_EQ(staged.skills, 1);
   EXPECT_EQ(staged.memoryBytes, 5);
   EXPECT_EQ(staged.tasks, 1);
-  EXPECT_TRUE(staged.changed.isEmpty());
+  EXPECT_TRUE(snapshot.changed.isEmpty());
   QStringList files = staged.files;
   files.sort();
-  EXPECT_EQ(files, (QStringList{".agent/.hidden", ".agent/memories/m.json", ".agent/skills/s1.md",
+  EXPECT_EQ(files, (QStringList{".agent/.hidden", ".agent/memories/m.json", ".agent/odd/-dash",
+                                ".agent/odd/\\xFF\\xFE", ".agent/odd/back\\slash", ".agent/odd/caf\\xE9-latin1.json",
+                                ".agent/odd/new\nline", ".agent/odd/tab\tname", ".agent/skills/s1.md",
                                 ".agent/tasks/t.json"}));
+  EXPECT_EQ(snapshot.leftOutCount, 2);
+  QStringList leftOut = snapshot.leftOutExamples;
+  leftOut.sort();
+  EXPECT_EQ(leftOut, (QStringList{data + "/link-to-file", data + "/pipe"}));
+  ASSERT_EQ(staged.roots.size(), 1);
+  EXPECT_EQ(staged.roots[0].stored, "agent/.agent");
+  EXPECT_GT(staged.roots[0].diskBytes, 0);
+
   const QString agentDir = staging.unpack() + "/agent";
   EXPECT_EQ(readBytes(agentDir + "/.agent/memories/m.json"), "12345");
+  for (const QByteArray& name : odd)
+    EXPECT_EQ(tlr::test::readNativeBytes(native(agentDir + "/.agent/odd/") + name), "odd " + name) << name.toStdString();
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/link-to-file")) << "links inside a folder are skipped";
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/pipe"));
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/empty"));
@@ -113,29 +140,57 @@ TEST(BackupStaging, AFileRootAndALinkToAFileAreStoredAsFiles) {
   EXPECT_EQ(staged.files, (QStringList{".agentrc", "settings.json"}));
   EXPECT_EQ(staged.fileCount, 2);
   EXPECT_EQ(staged.totalBytes, 2 + 7);
-  const QString listing = staging.verboseListing();
-  EXPECT_FALSE(listing.contains(" -> ")) << listing.toStdString();
   const QString agentDir = staging.unpack() + "/a";
+  const QString listing = staging.verboseListing();
+  EXPECT_TRUE(listing.contains("a/settings.json")) << listing.toStdString();
+  EXPECT_FALSE(listing.contains(" -> ")) << listing.toStdString();
   EXPECT_EQ(readBytes(agentDir + "/settings.json"), "{\"k\":1}");
   EXPECT_FALSE(QFileInfo(agentDir + "/settings.json").isSymLink()) << "the link's file, not the link";
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/dangling"));
 }
 
-TEST(BackupStaging, AFileReachedTwiceIsStoredWholeUnderEachName) {
+TEST(BackupStaging, ARootSharedByAgentsOrLyingInsideAnotherIsStoredOnce) {
   QTemporaryDir dir;
-  writeBytes(dir.path() + "/shared/notes/n.txt", "shared");
+  const QString shared = dir.path() + "/shared";
+  writeBytes(shared + "/notes/n.txt", "shared");
+  writeBytes(shared + "/settings.json", "{}");
+  writeBytes(shared + "/cache/c.bin", "cached");
+  writeBytes(shared + "/x.tmp", "kept by b only");
   Staged staging(dir.path());
-  // Agent a reaches the file through two roots; agent b shares it.
-  const StagedAgent first = staging.agent("a", {dir.path() + "/shared", dir.path() + "/shared/notes"});
-  EXPECT_EQ(first.fileCount, 2);
-  EXPECT_EQ(first.files, (QStringList{"shared/notes/n.txt", "notes/n.txt"}));
-  const StagedAgent second = staging.agent("b", {dir.path() + "/shared"});
-  EXPECT_EQ(second.fileCount, 1);
-  EXPECT_FALSE(staging.verboseListing().contains("link to"));
+  // a reaches the notes through two roots and keeps its settings file inside
+  // a cache it leaves out; b names the same folder with other patterns; c
+  // names only the notes.
+  const StagedSnapshot snapshot = staging.stage({
+      {"a", {shared, shared + "/notes", shared + "/cache/c.bin"}, {"cache", "*.tmp"}},
+      {"b", {shared}, {"cache"}},
+      {"c", {shared + "/notes"}, {}},
+  });
+  ASSERT_EQ(snapshot.agents.size(), 3);
+  const StagedAgent& a = snapshot.agents[0];
+  const StagedAgent& b = snapshot.agents[1];
+  const StagedAgent& c = snapshot.agents[2];
+  QStringList aFiles = a.files, bFiles = b.files;
+  aFiles.sort();
+  bFiles.sort();
+  EXPECT_EQ(aFiles, (QStringList{"c.bin", "notes/n.txt", "shared/notes/n.txt", "shared/settings.json"}));
+  EXPECT_EQ(bFiles, (QStringList{"shared/notes/n.txt", "shared/settings.json", "shared/x.tmp"}));
+  EXPECT_EQ(c.files, QStringList{"notes/n.txt"});
+  EXPECT_EQ(a.roots, (QList<StagedAgent::Root>{{"shared", shared, "a/shared", a.roots.value(0).diskBytes},
+                                               {"notes", shared + "/notes", "a/shared/notes", a.roots.value(1).diskBytes},
+                                               {"c.bin", shared + "/cache/c.bin", "a/shared/cache/c.bin",
+                                                a.roots.value(2).diskBytes}}));
+  EXPECT_EQ(b.roots.value(0).stored, "a/shared");
+  EXPECT_EQ(c.roots.value(0).stored, "a/shared/notes");
+
+  // Each file once in the archive, under a's entry.
   const QString out = staging.unpack();
+  const QString listing = staging.verboseListing();
+  EXPECT_EQ(listing.count("n.txt"), 1) << listing.toStdString();
+  EXPECT_FALSE(listing.contains("link to"));
+  EXPECT_EQ(entries(out), (QStringList{"a"}));
   EXPECT_EQ(readBytes(out + "/a/shared/notes/n.txt"), "shared");
-  EXPECT_EQ(readBytes(out + "/a/notes/n.txt"), "shared");
-  EXPECT_EQ(readBytes(out + "/b/shared/notes/n.txt"), "shared");
+  EXPECT_EQ(readBytes(out + "/a/shared/cache/c.bin"), "cached");
+  EXPECT_EQ(readBytes(out + "/a/shared/x.tmp"), "kept by b only");
 }
 
 TEST(BackupStaging, TwoRootsWithOneNameAreStagedApartUnderUniqueNames) {
@@ -151,8 +206,10 @@ TEST(BackupStaging, TwoRootsWithOneNameAreStagedApartUnderUniqueNames) {
   QStringList files = staged.files;
   files.sort();
   EXPECT_EQ(files, (QStringList{"config/a", "config~2/a", "config~2/b", "config~2~2"}));
-  EXPECT_EQ(staged.roots, (QList<StagedAgent::Root>{{"config", roots[0]}, {"config~2", roots[1]},
-                                                   {"config~2~2", roots[2]}}));
+  ASSERT_EQ(staged.roots.size(), 3);
+  EXPECT_EQ(staged.roots[0].name, "config");
+  EXPECT_EQ(staged.roots[1].stored, "x/config~2");
+  EXPECT_EQ(staged.roots[2].path, roots[2]);
   const QString agentDir = staging.unpack() + "/x";
   EXPECT_EQ(readBytes(agentDir + "/config/a"), "1");
   EXPECT_EQ(readBytes(agentDir + "/config~2/a"), "2");

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace tlr::test {
 
 SnapshotVolume FolderVolume::access() {
@@ -29,7 +31,11 @@ SnapshotVolume FolderVolume::access() {
   };
   v.adoptOrphan = [this] { return mounted && orphaned.exchange(false); };
   v.lock = [this] { return VolumeLock::tryAcquire(lockFile()); };
-  v.holds = [this](const QString& path) { return mounted && path.startsWith(snapshots()); };
+  v.device = [this]() -> std::optional<quint64> {
+    struct stat st{};
+    if (!mounted || ::stat(QFile::encodeName(folder).constData(), &st) != 0) return std::nullopt;
+    return static_cast<quint64>(st.st_dev);
+  };
   v.workFolder = [this] { return workFolder.isEmpty() ? Paths::home() : workFolder; };
   v.snapshotsRoot = [this]() -> QString {
     if (!mounted) return {};

@@ -19,6 +19,7 @@
 #include <atomic>
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ QByteArray agentJson(const QString& id, const QStringList& includePaths) {
       .arg(id, quoted.join(','))
       .toUtf8();
 }
+
 
 class RestoreEngineTest : public ::testing::Test {
  protected:
@@ -61,6 +63,11 @@ class RestoreEngineTest : public ::testing::Test {
     });
     ASSERT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
     ASSERT_TRUE(ok);
+  }
+
+  // Restore staging folders left in the home folder.
+  QStringList stagingLeft() const {
+    return QDir(h).entryList({".tollamere-restore-tmp*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
   }
 
   // Runs a restore to its end; the error it ended with.
@@ -107,8 +114,14 @@ class RestoreEngineTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(RestoreEngineTest, RestoresAllAgentsAndTheirFileRoots) {
+  // Names that are no valid UTF-8, or hold a line break, a tab, a leading
+  // dash or a backslash, come back byte for byte into a folder that stands.
+  const QList<QByteArray> odd = {QByteArray("caf\xe9.json"), QByteArray("\xff\xfe"), "new\nline", "tab\tname",
+                                 "-dash", "back\\slash"};
+  for (const QByteArray& name : odd) tlr::test::writeNativeBytes(QFile::encodeName(h + "/shared/") + name, "odd " + name);
   backUp();
   damageAll();
+  for (const QByteArray& name : odd) tlr::test::writeNativeBytes(QFile::encodeName(h + "/shared/") + name, "changed");
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);
   QStringList labels;
@@ -120,23 +133,30 @@ TEST_F(RestoreEngineTest, RestoresAllAgentsAndTheirFileRoots) {
   EXPECT_EQ(readAll(h + "/.beta/memories/m.json"), "{\"m\":1}");
   EXPECT_EQ(readAll(h + "/.betarc"), "rc") << "a file root comes back as a file";
   EXPECT_EQ(readAll(h + "/.alpha/mine-only.txt"), "stays");
+  for (const QByteArray& name : odd)
+    EXPECT_EQ(tlr::test::readNativeBytes(QFile::encodeName(h + "/shared/") + name), "odd " + name) << name.toStdString();
   // The archive is hashed while it is unpacked into the staging folder; the
   // hash is compared before the check and the merge.
   EXPECT_EQ(labels, (QStringList{"准备中…", "正在解压…", "正在校验备份完整性…", "正在安全检查…", "正在写入数据…", ""}));
-  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+  EXPECT_TRUE(stagingLeft().isEmpty()) << stagingLeft().join(' ').toStdString();
   EXPECT_EQ(volume.mounts, 2) << "the backup's mount and the restore's";
   EXPECT_EQ(volume.unmounts, 2);
   EXPECT_FALSE(engine.isRunning());
 }
 
 TEST_F(RestoreEngineTest, RestoresOneAgentAloneEvenWhenItSharesAFile) {
+  tlr::test::writeNativeBytes(QFile::encodeName(h + "/shared/\xff name"), "odd");
   backUp();
   damageAll();
+  // The folder beta shares with alpha is stored in alpha's entry; beta alone
+  // still brings it back, here to a place that is gone.
+  ASSERT_TRUE(QDir(h + "/shared").removeRecursively());
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);
   const auto error = restore(engine, "beta");
   ASSERT_FALSE(error.has_value()) << error->description().toStdString();
   EXPECT_EQ(readAll(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_EQ(tlr::test::readNativeBytes(QFile::encodeName(h + "/shared/\xff name")), "odd");
   EXPECT_EQ(readAll(h + "/.betarc"), "rc");
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "the other agent is not touched";
 }
@@ -159,7 +179,7 @@ TEST_F(RestoreEngineTest, ATamperedArchiveIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(error->kind, Case::sha256Mismatch);
   EXPECT_EQ(engine.lastErrorText(), "备份完整性校验失败（archive 内容与 manifest 记录不符）");
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed");
-  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+  EXPECT_TRUE(stagingLeft().isEmpty()) << stagingLeft().join(' ').toStdString();
   EXPECT_EQ(volume.unmounts, 2);
 }
 
@@ -198,7 +218,7 @@ TEST_F(RestoreEngineTest, AHostileArchiveWritesNothingOutsideItsStagingFolder) {
   EXPECT_FALSE(QFileInfo::exists(h + "/../outside"));
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "nothing merged";
   EXPECT_FALSE(QFileInfo::exists(h + "/.alpha/suid"));
-  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+  EXPECT_TRUE(stagingLeft().isEmpty()) << stagingLeft().join(' ').toStdString();
 }
 
 TEST_F(RestoreEngineTest, MissingOrCorruptSnapshotsAndASecondRequest) {
@@ -256,7 +276,7 @@ TEST_F(RestoreEngineTest, ALinkThatTarUnpacksIsRefusedByTheTreeCheckBeforeAnyMer
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->description(), "拒绝恢复：检测到非法路径 符号链接 passwd");
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "the first agent is not merged either";
-  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+  EXPECT_TRUE(stagingLeft().isEmpty()) << stagingLeft().join(' ').toStdString();
 }
 
 TEST_F(RestoreEngineTest, ARootFoundByDiscoveryComesBackWhereItWasOnAFreshMachine) {
@@ -376,23 +396,84 @@ TEST_F(RestoreEngineTest, TwoRootsWithOneNameComeBackToTheirOwnPlaces) {
 TEST_F(RestoreEngineTest, ADamagedNewestSnapshotNeverHidesAnOlderGoodOne) {
   backUp();
   const QString older = newestSnapshot();
-  // A newer snapshot whose manifest was cut in half.
-  const QString newer = volume.snapshots() + "/2999-01-01_00-00-00";
-  QDir().mkpath(newer);
-  QFile::copy(older + "/backup.tar.gz", newer + "/backup.tar.gz");
   const QByteArray manifest = readAll(older + "/manifest.json");
-  writeFile(newer + "/manifest.json", manifest.left(manifest.size() / 2));
-  damageAll();
+  QByteArray changed = readAll(older + "/backup.tar.gz");
+  changed[changed.size() / 2] = static_cast<char>(changed[changed.size() / 2] ^ 0x01);
+  // A newer snapshot whose manifest was cut in half, or whose archive has
+  // one byte changed (its size as recorded).
+  const struct {
+    const char* name;
+    QByteArray manifest;
+    QByteArray archive;
+    bool shownUnread;  // offered where its archive is not read
+  } cases[] = {
+      {"manifest cut", manifest.left(manifest.size() / 2), readAll(older + "/backup.tar.gz"), false},
+      {"archive changed", manifest, changed, true},
+  };
+  const QString newer = volume.snapshots() + "/2999-01-01_00-00-00";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir().mkpath(newer);
+    writeFile(newer + "/backup.tar.gz", c.archive);
+    writeFile(newer + "/manifest.json", c.manifest);
+    damageAll();
 
+    RestoreEngine engine(volume.access());
+    engine.setRegistry(registry);
+    volume.mounted = true;
+    ASSERT_EQ(engine.loadManifest().has_value(), true);
+    EXPECT_EQ(engine.damagedNewerCount(), c.shownUnread ? 0 : 1);
+    volume.mounted = false;
+    // What the restore sheet reads looks at the archives too.
+    bool read = false;
+    engine.inspect([&](const std::optional<RestoreError>& e) {
+      EXPECT_FALSE(e.has_value());
+      read = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return read; }, std::chrono::seconds(30)));
+    EXPECT_EQ(engine.damagedNewerCount(), 1) << "the sheet says a newer backup is damaged";
+    ASSERT_TRUE(engine.currentManifest().has_value());
+    EXPECT_EQ(engine.currentManifest()->archiveSha256, BackupManifest::decode(manifest).value().archiveSha256);
+    ASSERT_FALSE(restore(engine).has_value()) << "the older snapshot is restored";
+    EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
+    EXPECT_TRUE(stagingLeft().isEmpty()) << stagingLeft().join(' ').toStdString();
+  }
+}
+
+TEST_F(RestoreEngineTest, ALinkWhereTheRestoreWritesStopsItNamingThePathBeforeAnythingIsWritten) {
+  backUp();
+  damageAll();
+  // A folder of beta's replaced by a link to one elsewhere.
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(QDir(h + "/.beta/memories").removeRecursively());
+  ASSERT_TRUE(QFile::link(elsewhere.path(), h + "/.beta/memories"));
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);
-  volume.mounted = true;
-  const auto shown = engine.loadManifest();
-  ASSERT_TRUE(shown.has_value()) << "the older snapshot is offered";
-  EXPECT_EQ(shown->agents.size(), 2);
-  EXPECT_EQ(engine.damagedNewerCount(), 1);
-  volume.mounted = false;
+  const auto error = restore(engine);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::copyFailed);
+  EXPECT_EQ(error->payload, h + "/.beta/memories 是符号链接：恢复不会写到它指向的地方");
+  EXPECT_TRUE(QDir(elsewhere.path()).isEmpty()) << "nothing written through the link";
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "nothing written at all, not even for alpha";
+  EXPECT_TRUE(QFileInfo(h + "/.beta/memories").isSymLink());
+  EXPECT_TRUE(stagingLeft().isEmpty());
+}
+
+TEST_F(RestoreEngineTest, AStagingNameTakenByALinkIsNeverUnpackedInto) {
+  backUp();
+  damageAll();
+  QTemporaryDir elsewhere;
+  SnapshotVolume watched = volume.access();
+  // Right after the leftovers are cleared, a link takes the staging
+  // folder's usual name.
+  watched.listSnapshots = [inner = watched.listSnapshots, this, &elsewhere] {
+    QFile::link(elsewhere.path(), h + "/.tollamere-restore-tmp");
+    return inner();
+  };
+  RestoreEngine engine(watched);
+  engine.setRegistry(registry);
   ASSERT_FALSE(restore(engine).has_value());
+  EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
 }
 
@@ -484,7 +565,7 @@ TEST_F(RestoreEngineTest, AFolderMissingFromItsPlaceComesBackWholeWithItsTime) {
   ASSERT_FALSE(restore(engine).has_value());
   EXPECT_EQ(readAll(data + "/config.json"), "config");
   EXPECT_EQ(QFileInfo(data + "/sessions/2026").lastModified().toSecsSinceEpoch(), then.toSecsSinceEpoch());
-  EXPECT_FALSE(QFileInfo::exists(h + "/.tollamere-restore-tmp"));
+  EXPECT_TRUE(stagingLeft().isEmpty()) << stagingLeft().join(' ').toStdString();
 }
 
 TEST(RestoreEngineWithoutAnImage, LookingForABackupMakesNothingBesideWhereTheImageWouldLie) {

@@ -64,6 +64,18 @@ TEST(TarWriter, GnuTarReadsEveryNameModeTimeAndContent) {
   QByteArray big(3 * 1024 * 1024 + 17, '\0');
   for (qsizetype i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 1000);
   writeBytes(src + "/big.bin", big);
+  // 2 GB with 8 KB of data, 1 GB in, and a hole to its end: stored and put
+  // back with its holes, so it takes as little room after as before.
+  const QString sparse = deep300 + ".sparse";
+  const qint64 sparseSize = 2LL << 30, dataAt = 1LL << 30;
+  QByteArray sparseData(8192, 'x');
+  {
+    const int out = ::open(QFile::encodeName(src + "/" + sparse).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(out, 0);
+    ASSERT_EQ(::pwrite(out, sparseData.constData(), sparseData.size(), dataAt), sparseData.size());
+    ASSERT_EQ(::ftruncate(out, sparseSize), 0);
+    ::close(out);
+  }
   ::chmod(QFile::encodeName(src + "/a.json").constData(), 0640);
   ::chmod(QFile::encodeName(src + "/empty").constData(), 04755);
   const qint64 then = QDateTime::fromString("2001-02-03T04:05:06Z", Qt::ISODate).toSecsSinceEpoch();
@@ -75,7 +87,7 @@ TEST(TarWriter, GnuTarReadsEveryNameModeTimeAndContent) {
     TarWriter tar(fd);
     ASSERT_TRUE(tar.addFolder("top", 0750, then));
     for (const QString& name : {QString("a.json"), QString("empty"), QString("笔记.md"), deep150, deep300,
-                                QString("big.bin")}) {
+                                QString("big.bin"), sparse}) {
       ASSERT_TRUE(addFile(tar, src + "/" + name, "top/" + name, nullptr, [&](struct stat& st) {
         st.st_mtim.tv_sec = then;
       })) << name.toStdString();
@@ -85,6 +97,7 @@ TEST(TarWriter, GnuTarReadsEveryNameModeTimeAndContent) {
   }
   ::close(fd);
   EXPECT_EQ(QFileInfo(archive).size() % 10240, 0) << "whole records, as tar writes them";
+  EXPECT_LT(QFileInfo(archive).size(), 8 << 20) << "the holes are not in the archive";
 
   const QString into = dir.path() + "/into";
   QDir().mkpath(into);
@@ -97,6 +110,18 @@ TEST(TarWriter, GnuTarReadsEveryNameModeTimeAndContent) {
   EXPECT_EQ(readBytes(into + "/top/" + deep150), "150") << "a name split into prefix and name";
   EXPECT_EQ(readBytes(into + "/top/" + deep300), "300") << "a name only a pax record holds";
   EXPECT_EQ(readBytes(into + "/top/big.bin"), big);
+  {
+    const QByteArray path = QFile::encodeName(into + "/top/" + sparse);
+    struct stat st{};
+    ASSERT_EQ(::stat(path.constData(), &st), 0);
+    EXPECT_EQ(st.st_size, sparseSize);
+    EXPECT_LT(st.st_blocks * 512, 1 << 20) << "came back with its holes";
+    const int in = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    QByteArray read(sparseData.size() + 2, '?');
+    EXPECT_EQ(::pread(in, read.data(), read.size(), dataAt - 1), read.size());
+    ::close(in);
+    EXPECT_EQ(read, '\0' + sparseData + '\0');
+  }
   EXPECT_EQ(modeOf(into + "/top/a.json"), 0640u);
   EXPECT_EQ(modeOf(into + "/top/empty"), 0755u) << "never a set-id bit";
   EXPECT_EQ(modeOf(into + "/top"), 0750u);

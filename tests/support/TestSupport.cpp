@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -173,6 +174,24 @@ void writeBytes(const QString& path, const QByteArray& data) {
 QByteArray readBytes(const QString& path) {
   QFile file(path);
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeNativeBytes(const QByteArray& path, const QByteArray& data) {
+  const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0 || ::write(fd, data.constData(), static_cast<size_t>(data.size())) != data.size())
+    ADD_FAILURE() << "cannot write " << path.toStdString();
+  if (fd >= 0) ::close(fd);
+}
+
+QByteArray readNativeBytes(const QByteArray& path) {
+  QFile file;
+  const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "<missing>";
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return "<missing>";
+  }
+  return file.readAll();
 }
 
 unsigned modeOf(const QString& path) {

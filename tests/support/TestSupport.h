@@ -102,6 +102,10 @@ QString readFile(const QString& path);
 void writeBytes(const QString& path, const QByteArray& data);
 // The file's bytes, or "<missing>" when it cannot be read.
 QByteArray readBytes(const QString& path);
+// The same for a path of raw bytes (names that are no valid UTF-8); the
+// folder must exist.
+void writeNativeBytes(const QByteArray& path, const QByteArray& data);
+QByteArray readNativeBytes(const QByteArray& path);
 // The permission bits (set-id and sticky bits too) of the item itself (a
 // link is not followed), or 0 when there is none.
 unsigned modeOf(const QString& path);
