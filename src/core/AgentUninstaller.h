@@ -24,6 +24,12 @@ class AgentUninstaller {
   explicit AgentUninstaller(std::chrono::milliseconds commandTimeout = recipe::kCommandTimeout)
       : commandTimeout_(commandTimeout) {}
 
+  // The agent the runs remove. Its commands still running (an automatic
+  // doctor, a fix) are ended before the first step, and while a run goes on
+  // the agent counts as being uninstalled (OwnCommands), so nothing brings
+  // it back.
+  void setAgentId(QString agentId) { agentId_ = std::move(agentId); }
+
   // Runs the steps on a thread of its own and returns at once. Each row goes
   // to `onProgress` on the main thread (the run waits for it), then all rows
   // in step order to `onComplete`. A failing or refused step never stops the
@@ -44,8 +50,10 @@ class AgentUninstaller {
   static bool isSafeToDelete(const QString& path);
 
   // The bytes `path` takes: a file (or link) its own size, a folder the
-  // storage allocated to its contents; 0 when nothing is there.
-  static quint64 sizeOnDisk(const QString& path);
+  // storage allocated to its contents (a file with several names in it
+  // once); nothing when nothing is there. An empty folder or file is there
+  // and takes 0 bytes.
+  static std::optional<quint64> sizeOnDisk(const QString& path);
 
  private:
   static std::optional<QString> which(const QString& name);
@@ -54,6 +62,7 @@ class AgentUninstaller {
   static StepResult removalStep(const QString& path);
 
   std::chrono::milliseconds commandTimeout_;
+  QString agentId_;
 };
 
 }  // namespace tlr

@@ -79,8 +79,8 @@ LocKey LocKey::installSheetTitle(QString name) {
   return LocKey(Id::installSheetTitle, std::move(name));
 }
 
-LocKey LocKey::installSheetHowToOpenBody(QString exec) {
-  return LocKey(Id::installSheetHowToOpenBody, std::move(exec));
+LocKey LocKey::installSheetHowToOpenBody(QString exec, QString startFile) {
+  return LocKey(Id::installSheetHowToOpenBody, std::move(exec), std::move(startFile));
 }
 
 LocKey LocKey::uninstallSheetTitle(QString name) {
@@ -255,6 +255,10 @@ LocKey LocKey::evDetailRestartStuck(QString pids) {
 
 LocKey LocKey::evDetailRestartFailed(QString reason) {
   return LocKey(Id::evDetailRestartFailed, std::move(reason));
+}
+
+LocKey LocKey::evDetailRelaunchDidNotLast(LocInt seconds) {
+  return LocKey(Id::evDetailRelaunchDidNotLast, qint64{seconds.value});
 }
 
 LocKey LocKey::agentRestartConfirmTitle(QString name) {

@@ -336,6 +336,7 @@ namespace tlr {
   VALUED(evDetailUserRestart) \
   VALUED(evDetailRestartStuck) \
   VALUED(evDetailRestartFailed) \
+  VALUED(evDetailRelaunchDidNotLast) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
   PLAIN(evDetailUserLaunch) \
@@ -536,7 +537,7 @@ class LocKey {
   static LocKey rowOpenTooltipNotRunning(QString name);
   static LocKey detailSetupHint(QString command);
   static LocKey installSheetTitle(QString name);
-  static LocKey installSheetHowToOpenBody(QString exec);
+  static LocKey installSheetHowToOpenBody(QString exec, QString startFile);
   static LocKey uninstallSheetTitle(QString name);
   static LocKey uninstallSheetWithFailures(LocInt failures);
   static LocKey uninstallSheetButtonSize(QString size);
@@ -582,6 +583,7 @@ class LocKey {
   static LocKey evDetailUserRestart(LocInt32 newPid);
   static LocKey evDetailRestartStuck(QString pids);
   static LocKey evDetailRestartFailed(QString reason);
+  static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
   static LocKey doctorHeaderTitle(QString name);
@@ -635,7 +637,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 400, "the interface has 400 text keys");
-static_assert(LocKey::kValuedCount == 95, "95 text keys carry values");
+static_assert(LocKey::kCount == 401, "the interface has 401 text keys");
+static_assert(LocKey::kValuedCount == 96, "96 text keys carry values");
 
 }  // namespace tlr

@@ -473,7 +473,7 @@ QString en(const LocKey& key) {
     case Id::installSheetTitle:
       return fill(u"Install {1}", key);
     case Id::installSheetHowToOpenBody:
-      return fill(u"Open a new terminal and type `{1}`. Terminals that are already open need `source ~/.zshrc` first.", key);
+      return fill(u"Open a new terminal and type `{1}`. Terminals that are already open need `source {2}` first.", key);
     case Id::installBootstrapLabel:
       return fill(u"Auto-installing dependency: {1}", key);
     case Id::installBootstrapAgentName:
@@ -645,6 +645,8 @@ QString en(const LocKey& key) {
       return fill(u"Restart stuck: SIGKILL failed on {1}", key);
     case Id::evDetailRestartFailed:
       return fill(u"Restart failed: {1}", key);
+    case Id::evDetailRelaunchDidNotLast:
+      return fill(u"Recovery failed: relaunched, but not running {1} s later", key);
     case Id::evDetailUserStop:
       return u"Manual stop"_s;
     case Id::evDetailStopFailed:
@@ -1323,7 +1325,7 @@ QString zh(const LocKey& key) {
     case Id::installSheetTitle:
       return fill(u"安装 {1}", key);
     case Id::installSheetHowToOpenBody:
-      return fill(u"打开新终端直接输 `{1}` 即可使用。已开的终端窗口需先跑 `source ~/.zshrc`。", key);
+      return fill(u"打开新终端直接输 `{1}` 即可使用。已开的终端窗口需先跑 `source {2}`。", key);
     case Id::installBootstrapLabel:
       return fill(u"正在自动安装依赖：{1}", key);
     case Id::installBootstrapAgentName:
@@ -1492,6 +1494,8 @@ QString zh(const LocKey& key) {
       return fill(u"重启卡住：SIGKILL 也杀不掉 {1}", key);
     case Id::evDetailRestartFailed:
       return fill(u"重启失败：{1}", key);
+    case Id::evDetailRelaunchDidNotLast:
+      return fill(u"恢复失败：已重新启动，但 {1} 秒后已不在运行", key);
     case Id::evDetailUserStop:
       return u"用户主动退出"_s;
     case Id::evDetailStopFailed:

@@ -2,6 +2,7 @@
 
 #include "platform/OffMain.h"
 #include "platform/OpenFileLimit.h"
+#include "platform/OwnCommands.h"
 #include "platform/UniqueFd.h"
 
 #include <QFile>
@@ -288,6 +289,9 @@ ChildResult runChild(const ChildSpec& spec) {
   }
 
   ::setpgid(pid, pid);  // also here, so the group exists before any stop
+  // Known as ours before the command can start anything: none of its
+  // processes is ever taken for an agent.
+  OwnCommands::shared().started(pid);
   outWrite.reset();
   errWrite.reset();
   execWrite.reset();
@@ -298,6 +302,7 @@ ChildResult runChild(const ChildSpec& spec) {
 
   if (const std::optional<int> execErrno = execFailure(execRead.get())) {
     reapBlocking(pid);
+    OwnCommands::shared().ended(pid);
     result.startError = QString::fromLocal8Bit(std::strerror(*execErrno));
     return result;
   }
@@ -328,6 +333,7 @@ ChildResult runChild(const ChildSpec& spec) {
     } while (r < 0 && errno == EINTR);
     if (r == pid) {
       reaped = true;
+      OwnCommands::shared().ended(pid);
       result.waitStatus = status;
       drainUntil = Clock::now() + spec.drainGrace;
     }

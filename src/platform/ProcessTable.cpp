@@ -72,8 +72,8 @@ std::optional<ProcStat> parseStat(const char* text, size_t size) {
   f.comm = QByteArray(open + 1, static_cast<qsizetype>(p - 2 - (open + 1)));
   f.state = *p++;
   long skip = 0;
-  if (!parseNumber(p, end, f.ppid)) return std::nullopt;
-  for (int i = 0; i < 4; ++i)  // pgrp, session, tty_nr, tpgid
+  if (!parseNumber(p, end, f.ppid) || !parseNumber(p, end, f.pgrp)) return std::nullopt;
+  for (int i = 0; i < 3; ++i)  // session, tty_nr, tpgid
     if (!parseNumber(p, end, skip)) return std::nullopt;
   if (!parseNumber(p, end, f.flags)) return std::nullopt;
   unsigned long long ignored = 0;
@@ -222,6 +222,7 @@ void absorb(pid_t pid, const ProcStat& stat, double bootEpoch, long ticksPerSeco
   }
   k.info.pid = pid;
   k.info.ppid = stat.ppid;
+  k.info.pgid = stat.pgrp;
   k.info.state = stat.state;
   ++k.reads;
 }

@@ -18,6 +18,7 @@ namespace tlr {
 struct ProcessInfo {
   pid_t pid = 0;
   pid_t ppid = 0;
+  pid_t pgid = 0;  // its process group
   char state = '?';  // the kernel's state letter ("R", "S", ...)
   // The executable's full path; empty when the kernel does not show it to us
   // (another user's process).
@@ -40,6 +41,7 @@ struct ProcStat {
   QByteArray comm;  // the kernel's command name, at most 15 bytes
   char state = '?';
   pid_t ppid = 0;
+  pid_t pgrp = 0;
   unsigned long flags = 0;
   unsigned long long userTicks = 0;    // utime
   unsigned long long systemTicks = 0;  // stime

@@ -171,6 +171,7 @@ std::optional<QString> localizedDetail(const QString& stored, AppLanguage langua
       {[](const QString& v) { return LocKey::evDetailUserRestart(v.toInt()); }, true},
       {[](const QString& v) { return LocKey::evDetailRestartStuck(v); }, false},
       {[](const QString& v) { return LocKey::evDetailRestartFailed(v); }, false},
+      {[](const QString& v) { return LocKey::evDetailRelaunchDidNotLast(v.toInt()); }, true},
   };
   // A value no text holds, to find where the value sits in each text.
   const QString sentinel = QStringLiteral("2147483646");

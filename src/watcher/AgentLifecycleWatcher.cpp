@@ -6,6 +6,7 @@
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
+#include "platform/OwnCommands.h"
 #include "watcher/SignalledPids.h"
 
 #include <QCoreApplication>
@@ -49,6 +50,12 @@ AgentEventType recoveredEventType(ExitIntent intent) {
 
 QString currentText(const LocKey& key) { return SettingsStore::dict(Lang::current(), key); }
 
+void countDown(QHash<QString, int>& counts, const QString& agentId) {
+  const auto found = counts.find(agentId);
+  if (found == counts.end()) return;
+  if (--found.value() <= 0) counts.erase(found);
+}
+
 }  // namespace
 
 AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
@@ -57,7 +64,9 @@ AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
   services.lockOnline = &LockOnlineStore::shared();
   services.doctorResults = &DoctorResultStore::shared();
   services.signalled = &SignalledPids::shared();
-  services.classify = [](const RawExitInfo& raw) { return ExitSignalClassifier::classify(raw); };
+  services.classify = [](const RawExitInfo& raw, uint64_t ourSignals) {
+    return ExitSignalClassifier::classify(raw, ourSignals, [] { return MemoryPressureReader::current(); });
+  };
   services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
   services.clock = &std::chrono::steady_clock::now;
   return services;
@@ -111,6 +120,8 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
       if (waitingForDescriptor_.contains(running.pid)) watchExit(running.pid, id);
       continue;
     }
+    // Its relaunch is being confirmed, which records it.
+    if (relaunching_.contains(id)) continue;
     watchExit(running.pid, id);
     watchedPids_.insert(running.pid, id);
     if (!startedRecorded) record(id, AgentEventType::started);
@@ -146,15 +157,23 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   if (!found) return;
   const AgentEntry& entry = *found;
 
-  const ExitIntent intent = classify(pid, raw);
+  // Signals we sent it: the end of our own stop, restart or uninstall.
+  const SignalledPids::Sent ours = services_.signalled->take(pid);
+  const ExitIntent intent = services_.classify(raw, ours.mask);
   // The name goes in as it is: a "%" in it is no place marker.
   log("[Exit] ", entry.displayName + QStringLiteral(" pid=%1 intent=%2 signal=%3 exit=%4")
                                          .arg(pid)
                                          .arg(toString(intent), signalText(raw.exitStatus))
                                          .arg((raw.exitStatus >> 8) & 0xFF));
-  record(agentId, exitEventType(intent, isLocked(agentId)));
+  // Our own kill is no fault, locked online or not.
+  record(agentId, exitEventType(intent, isLocked(agentId) && !ours));
 
   if (!shouldRecover(intent, isLocked(agentId))) return;
+  if (ours || stopsInProgress_.contains(agentId) || OwnCommands::shared().isUninstalling(agentId)) {
+    // The user asked for it to end; bringing it back would undo the Stop.
+    lifecycleLog("[Skip] ", entry, QStringLiteral(" 由我们结束（停止/重启/卸载），不 recover"));
+    return;
+  }
   if (isRestarting(agentId)) {
     // The restart brings it back itself; a recovery now would start it twice.
     lifecycleLog("[Skip] ", entry, QStringLiteral(" 用户重启进行中，不 recover"));
@@ -170,17 +189,6 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
     return;
   }
   recoverOrThrottle(entry, intent);
-}
-
-ExitIntent AgentLifecycleWatcher::classify(pid_t pid, const RawExitInfo& raw) const {
-  // Our own SIGKILL ended it (a stop or restart whose SIGTERM was not
-  // enough): no fault, and no out-of-memory kill either, which a SIGKILL reads
-  // as under ordinary pressure. A status of 0 tells nothing about the end, so
-  // our kill explains it too. Any other ending, including one after our
-  // SIGTERM, is judged by its status.
-  const int signal = raw.exitStatus & 0x7F;
-  if (services_.signalled->take(pid) && (signal == SIGKILL || raw.exitStatus == 0)) return ExitIntent::forceKilled;
-  return services_.classify(raw);
 }
 
 bool AgentLifecycleWatcher::shouldRecover(ExitIntent intent, bool locked) {
@@ -227,7 +235,7 @@ bool AgentLifecycleWatcher::shouldThrottleRecover(const QString& agentId) {
 
 void AgentLifecycleWatcher::recoverOrThrottle(const AgentEntry& entry, ExitIntent intent) {
   if (!shouldThrottleRecover(entry.id)) {
-    attemptRecover(entry, recoveredEventType(intent));
+    attemptRecover(entry, intent);
     return;
   }
   throttle(entry.id);
@@ -250,9 +258,68 @@ void AgentLifecycleWatcher::scheduleDelayedRecoveryCheck(const AgentEntry& entry
   });
 }
 
-void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, AgentEventType eventType) {
-  relaunch(entry, /*byUser=*/false,
-           [this, entry, eventType](const Result& result) { handleRecoverResult(entry, eventType, result); });
+void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent intent) {
+  using Strategy = AgentEntry::Recover::Strategy;
+  const AgentEventType eventType = recoveredEventType(intent);
+  if (!scanner_ || !entry.recover || entry.recover->strategy == Strategy::openUrlScheme) {
+    relaunch(entry, /*byUser=*/false,
+             [this, entry, eventType](const Result& result) { handleRecoverResult(entry, eventType, result); });
+    return;
+  }
+  // Until the relaunch is confirmed, the scans leave the agent to it.
+  ++relaunching_[entry.id];
+  const bool openApp = entry.recover->strategy == Strategy::openApp;
+  runOffMain(
+      this,
+      [recover = recover_, scanner = scanner_, entry, openApp, settle = timing_.relaunchSettle] {
+        Relaunch outcome;
+        // Uninstalled meanwhile: nothing to bring back.
+        if (!ProcessScanner::isInstalled(entry) && !AgentRecover::canStart(entry)) {
+          outcome.installed = false;
+          return outcome;
+        }
+        outcome.result = openApp ? recover->recoverOpenApp(entry) : recover->recoverExecCli(entry);
+        if (!outcome.result.isLaunched()) return outcome;
+        // A terminal or a desktop session reports no pid, and an agent that
+        // cannot start (no network, a broken install) is gone within a
+        // second: only a scan a few seconds on tells whether it runs.
+        OffMainPool::pause(settle);
+        outcome.pid = scanner->pidsOf(entry.id).value(0, 0);
+        return outcome;
+      },
+      [this, entry, intent](const Relaunch& outcome) {
+        countDown(relaunching_, entry.id);
+        handleRelaunch(entry, intent, outcome);
+      });
+}
+
+void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent intent, const Relaunch& outcome) {
+  if (!outcome.installed) {
+    lifecycleLog("[Recover] ", entry, QStringLiteral(" 未安装，不 recover"));
+    return;
+  }
+  if (!outcome.result.isLaunched()) {
+    handleRecoverResult(entry, recoveredEventType(intent), outcome.result);
+    return;
+  }
+  if (outcome.pid <= 0) {
+    // Started and gone again: a failed recovery, counted like any other.
+    const int seconds = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::seconds>(timing_.relaunchSettle + std::chrono::milliseconds(999)).count());
+    lifecycleLog("[Recover] ", entry, QStringLiteral(" FAIL: relaunched, but not running %1 s later").arg(seconds));
+    record(entry.id, AgentEventType::exitedAbnormal, currentText(LocKey::evDetailRelaunchDidNotLast(seconds)));
+    recoverOrThrottle(entry, intent);
+    return;
+  }
+  lifecycleLog("[Recover] ", entry, QStringLiteral(" recovered pid=%1").arg(outcome.pid));
+  record(entry.id, recoveredEventType(intent));
+  // Seen running: watched from now on, so an exit a moment later is not
+  // missed before the next scan.
+  if (!watchedPids_.contains(outcome.pid)) {
+    watchExit(outcome.pid, entry.id);
+    watchedPids_.insert(outcome.pid, entry.id);
+    record(entry.id, AgentEventType::started);
+  }
 }
 
 void AgentLifecycleWatcher::relaunch(const AgentEntry& entry, bool byUser, std::function<void(const Result&)> done) {
@@ -326,7 +393,11 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
   // The completion hears of the result even if the watcher has gone by then;
   // only the event needs the watcher.
   runOffMain(
-      QCoreApplication::instance(), [run = services_.runDoctor, entry] { return run(entry); },
+      QCoreApplication::instance(),
+      [run = services_.runDoctor, entry] {
+        const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
+        return run(entry);
+      },
       [self = QPointer<AgentLifecycleWatcher>(this), entry,
        completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
         if (self && result) self->record(entry.id, AgentEventType::restarted, AgentDoctor::summaryEventText(*result));
@@ -373,7 +444,7 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
     switch (result.kind) {
       case Result::Kind::launched:
         lifecycleLog("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
-        record(entry.id, AgentEventType::recovered, currentText(LocKey::evDetailUserLaunch()));
+        record(entry.id, AgentEventType::recovered);
         launched = true;
         break;
       case Result::Kind::failed:
@@ -396,14 +467,17 @@ void AgentLifecycleWatcher::stopOnUserClick(const AgentEntry& entry, std::functi
     return;
   }
   // The caller hears the outcome even if the watcher has gone by then.
+  ++stopsInProgress_[entry.id];
   runOffMain(
       QCoreApplication::instance(),
       [recover = recover_, scanner = scanner_, entry] { return recover->stopAgent(entry, *scanner); },
       [self = QPointer<AgentLifecycleWatcher>(this), entry, completion = std::move(completion)](const Result& result) {
         const bool stopped = result.kind != Result::Kind::failed;
-        if (self)
+        if (self) {
+          countDown(self->stopsInProgress_, entry.id);
           self->record(entry.id, AgentEventType::restarted,
                        currentText(stopped ? LocKey::evDetailUserStop() : LocKey::evDetailStopFailed()));
+        }
         if (completion) completion(stopped);
       });
 }
@@ -457,11 +531,7 @@ void AgentLifecycleWatcher::recordRestartOutcome(const AgentEntry& entry, const 
 
 void AgentLifecycleWatcher::beginRestart(const QString& agentId) { ++restartsInProgress_[agentId]; }
 
-void AgentLifecycleWatcher::endRestart(const QString& agentId) {
-  const auto found = restartsInProgress_.find(agentId);
-  if (found == restartsInProgress_.end()) return;
-  if (--found.value() <= 0) restartsInProgress_.erase(found);
-}
+void AgentLifecycleWatcher::endRestart(const QString& agentId) { countDown(restartsInProgress_, agentId); }
 
 void AgentLifecycleWatcher::doctorOnUserClick(const AgentEntry& entry,
                                               std::function<void(std::optional<AgentDoctor::Result>)> completion) {
@@ -475,7 +545,11 @@ void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentD
     return;
   }
   runOffMain(
-      QCoreApplication::instance(), [fix = services_.applyFix, issue] { return fix(issue); },
+      QCoreApplication::instance(),
+      [fix = services_.applyFix, issue, id = entry.id] {
+        const OwnCommands::Scope repairing(id, OwnCommands::Purpose::check);
+        return fix(issue);
+      },
       [self = QPointer<AgentLifecycleWatcher>(this), entry, issue,
        completion = std::move(completion)](const AgentDoctor::FixResult& fix) {
         const QString text = AgentDoctor::fixEventText(issue, fix);
@@ -518,7 +592,7 @@ void AgentLifecycleWatcher::recoverOnDemand(const AgentEntry& entry) {
     return;
   }
   lifecycleLog("[RecoverOnDemand] ", entry, QStringLiteral(" 用户主动开锁定 → 触发启动"));
-  attemptRecover(entry, AgentEventType::recovered);
+  attemptRecover(entry, ExitIntent::normalExit);
 }
 
 }  // namespace tlr

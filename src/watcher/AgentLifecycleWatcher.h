@@ -51,6 +51,9 @@ struct LifecycleTiming {
   int crashThreshold = 2;
   // The waits of a user's restart.
   AgentRestarterTiming restart{};
+  // How long after a relaunch a scan must still find the agent for the
+  // recovery to count.
+  std::chrono::milliseconds relaunchSettle{std::chrono::seconds(3)};
 };
 
 // The supervision of running agents. After every scan `tick` registers the
@@ -64,8 +67,10 @@ struct LifecycleTiming {
 //    still finds the agent, one second look a few seconds later;
 //  - at most `crashThreshold` recoveries within `crashWindowSec`; the next
 //    one throttles the agent until it is seen running again.
-// A process that Tollamere itself killed with SIGKILL ends as a forced kill;
-// an exit after our SIGTERM is judged by its wait status like any other.
+// An exit that follows our own stop or restart of the agent (a signal we sent
+// the process, or a stop of the agent under way) is recorded but never
+// recovered, whatever its status or the lock; an exit code of 128 + n after
+// our signal n reads as that signal, and our SIGKILL as a forced kill.
 //
 // Lives on the main thread, where all of its state is read and written; only
 // the relaunches (AgentRecover) and doctor runs go to pool threads, and their
@@ -77,7 +82,9 @@ class AgentLifecycleWatcher final : public QObject {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
   using Clock = std::function<TimePoint()>;
-  using Classifier = std::function<ExitIntent(const RawExitInfo&)>;
+  // Judges an exit; `ourSignals` are the signals we sent the process just
+  // before (bit n for signal n).
+  using Classifier = std::function<ExitIntent(const RawExitInfo&, uint64_t ourSignals)>;
   // One doctor run of an entry; nothing when it has no doctor command. Runs
   // on a pool thread.
   using DoctorRun = std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)>;
@@ -175,7 +182,6 @@ class AgentLifecycleWatcher final : public QObject {
   // descriptor is asked again at the next scan.
   void watchExit(pid_t pid, const QString& agentId);
   bool isLocked(const QString& agentId) const;
-  ExitIntent classify(pid_t pid, const RawExitInfo& raw) const;
   static bool shouldRecover(ExitIntent intent, bool locked);
   bool hasOtherWatchedPid(const QString& agentId) const;
   bool scanFinds(const QString& agentId) const;
@@ -185,9 +191,19 @@ class AgentLifecycleWatcher final : public QObject {
   // Recovers, or throttles when the decision is over the threshold.
   void recoverOrThrottle(const AgentEntry& entry, ExitIntent intent);
   void scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent);
-  // Relaunches by the entry's strategy on a pool thread and records the
-  // outcome as `eventType` (launched) or `throttled` (anything else).
-  void attemptRecover(const AgentEntry& entry, AgentEventType eventType);
+  // What became of one automatic relaunch.
+  struct Relaunch {
+    bool installed = true;
+    Result result;
+    pid_t pid = 0;  // the agent's process a scan found after the settle time
+  };
+  // Relaunches by the entry's strategy on a pool thread (not an agent that
+  // is no longer installed) and, with a scanner, confirms with a scan a few
+  // seconds later: `recovered` (`oomRecovered`) with the pid found, a failed
+  // recovery that counts towards the throttle when none is found, or
+  // `throttled` when it could not start at all.
+  void attemptRecover(const AgentEntry& entry, ExitIntent intent);
+  void handleRelaunch(const AgentEntry& entry, ExitIntent intent, const Relaunch& outcome);
   void handleRecoverResult(const AgentEntry& entry, AgentEventType eventType, const Result& result);
   // Starts the agent by its strategy on a pool thread (the user's launch
   // when `byUser`, else a recovery); `done` gets the outcome on the main
@@ -219,8 +235,11 @@ class AgentLifecycleWatcher final : public QObject {
   // The times of each agent's recent recovery decisions.
   QHash<QString, QList<TimePoint>> crashTimestamps_;
   QSet<QString> throttledAgents_;
-  // Agents with user restarts under way, and how many.
+  // Agents with user restarts and stops under way, and how many.
   QHash<QString, int> restartsInProgress_;
+  QHash<QString, int> stopsInProgress_;
+  // Agents whose automatic relaunch is being confirmed.
+  QHash<QString, int> relaunching_;
   bool started_ = false;
 };
 

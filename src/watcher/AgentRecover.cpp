@@ -6,6 +6,7 @@
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
 #include "platform/MainThread.h"
+#include "platform/Paths.h"
 #include "platform/ProcessSignals.h"
 #include "platform/TerminalLauncher.h"
 #include "platform/Workspace.h"
@@ -69,6 +70,16 @@ AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText, const
     return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("osascript 执行失败: ") + started.error, command,
                             started.error);
   return Result::launched(0);
+}
+
+bool AgentRecover::canStart(const AgentEntry& entry) {
+  if (!entry.recover) return false;
+  if (entry.recover->strategy == AgentEntry::Recover::Strategy::openApp)
+    return entry.recover->appBundleId && Workspace::applicationPath(*entry.recover->appBundleId).has_value();
+  if (!entry.recover->command || entry.recover->command->isEmpty()) return false;
+  const QString home = Paths::home();
+  const QString path = home + QStringLiteral("/.npm-global/bin:") + home + QStringLiteral("/.local/bin:") + currentPath();
+  return !findExecutable(entry.recover->command->first(), path).isEmpty();
 }
 
 AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const {

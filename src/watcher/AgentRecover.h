@@ -102,6 +102,11 @@ class AgentRecover final {
   // the main thread.
   Result userSetupWithCompletion(const AgentEntry& entry, std::function<void()> onCompleted) const;
 
+  // Whether the program a relaunch would start is there: the application of
+  // recover.appBundleId, or recover.command's program in the user's program
+  // folders or on PATH (as the relaunch's shell looks for it).
+  static bool canStart(const AgentEntry& entry);
+
   // The texts the operations build, exactly as the shell receives them.
   // The words of a command joined by single blanks, unquoted.
   static QString commandLine(const Command& command);

@@ -6,6 +6,7 @@
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
+#include "platform/OwnCommands.h"
 #include "platform/ProcessSignals.h"
 #include "watcher/AgentRecover.h"
 #include "watcher/ProcessScanner.h"
@@ -137,13 +138,15 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
       break;
   }
   pause(timing_.relaunchSettle);
-  if (scanner_->pidsOf(entry.id).isEmpty()) {
+  // The instance the scan finds: a terminal reports no pid, and one that has
+  // already gone again is no restart.
+  const pid_t found = firstPid(entry.id);
+  if (found == 0) {
     report.add(LocKey::restartNewPidVanished());
     return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonDidntSurvive())));
   }
-  // The relaunch's own pid (0 for a command-line agent), not the scanned one.
-  report.add(LocKey::restartNewPidUp(relaunched.pid));
-  return report.finish(Result::success(relaunched.pid));
+  report.add(LocKey::restartNewPidUp(found));
+  return report.finish(Result::success(found));
 }
 
 AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entry,
@@ -156,6 +159,10 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
       report.add(LocKey::restartGracefulFallback(AgentRecover::commandLine(*spec.fallbackCommand)));
     return report.finish(Result::success(0));
   }
+
+  // The restart and fallback commands start the agent: what they leave
+  // running is the agent. The verify command only looks: nothing of it is.
+  const OwnCommands::Scope restarting(entry.id, OwnCommands::Purpose::relaunch);
 
   const CommandRunner::Result ran = CommandRunner::run(spec.command, timing_.changeLimit);
   report.add(ran.timedOut ? LocKey::restartCmdTimedOut(ran.limitSeconds()) : LocKey::restartCmdExitCode(ran.exitCode));
@@ -186,7 +193,10 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
     return succeeded();
   }
 
-  const auto verify = [&] { return checkVerify(CommandRunner::run(*spec.verifyCommand, timing_.checkLimit), spec, report); };
+  const auto verify = [&] {
+    const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
+    return checkVerify(CommandRunner::run(*spec.verifyCommand, timing_.checkLimit), spec, report);
+  };
   const Verdict first = verify();
   if (first.ok) {
     report.add(LocKey::restartVerifyPassed(first.why));

@@ -46,6 +46,18 @@ ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureL
   return ExitIntent::unknown;
 }
 
+ExitIntent classify(const RawExitInfo& info, uint64_t ourSignals,
+                    const std::function<MemoryPressureLevel()>& pressure) {
+  auto ours = [ourSignals](int sig) { return sig > 0 && sig < 64 && (ourSignals & (uint64_t{1} << sig)) != 0; };
+  RawExitInfo read = info;
+  const int sig = info.exitStatus & 0x7F;
+  const int code = (info.exitStatus >> 8) & 0xFF;
+  if (sig == 0 && code > 128 && ours(code - 128)) read.exitStatus = code - 128;
+  const int readSig = read.exitStatus & 0x7F;
+  if (ours(SIGKILL) && (readSig == SIGKILL || read.exitStatus == 0)) return ExitIntent::forceKilled;
+  return classify(read, pressure);
+}
+
 ExitIntent classify(const RawExitInfo& info) {
   return classify(info, [] { return MemoryPressureReader::current(); });
 }

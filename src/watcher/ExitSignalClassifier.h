@@ -29,6 +29,15 @@ namespace ExitSignalClassifier {
 ExitIntent classify(const RawExitInfo& info);
 // The same with the pressure reading given by `pressure`.
 ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureLevel()>& pressure);
+// The exit of a process that Tollamere itself signalled just before
+// (`ourSignals`: bit n for signal n): an exit code of 128 + n after our
+// signal n reads as that signal, as a program that catches SIGTERM and exits
+// with 143 means it; our SIGKILL, and a status of 0 that tells nothing,
+// read as a forced kill, never as an out-of-memory kill. Anything else (a
+// crash of its own, an exit code that answers no signal of ours) is judged
+// as by classify().
+ExitIntent classify(const RawExitInfo& info, uint64_t ourSignals,
+                    const std::function<MemoryPressureLevel()>& pressure);
 
 }  // namespace ExitSignalClassifier
 }  // namespace tlr

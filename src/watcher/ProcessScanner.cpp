@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/OffMain.h"
+#include "platform/OwnCommands.h"
 #include "platform/Paths.h"
 
 #include <QFileInfo>
@@ -150,25 +151,22 @@ bool ProcessScanner::shouldExclude(const AgentEntry& entry, const QStringList& a
   return AgentRegistry::isExcluded(entry.identify, argv);
 }
 
+bool ProcessScanner::isInstalled(const AgentEntry& entry) {
+  const AgentEntry::Identify& id = entry.identify;
+  if (id.bundleIds && !id.bundleIds->isEmpty()) {
+    // applicationPath() answers only for a program that is on disk.
+    return std::any_of(id.bundleIds->cbegin(), id.bundleIds->cend(),
+                       [](const QString& b) { return Workspace::applicationPath(b).has_value(); });
+  }
+  if (entry.launchdLabel && isManagedByLaunchd(*entry.launchdLabel)) return true;
+  return id.executableNames &&
+         std::any_of(id.executableNames->cbegin(), id.executableNames->cend(), &ProcessScanner::isCliInstalled);
+}
+
 QList<AgentEntry> ProcessScanner::scanInstalledAgents() const {
   QList<AgentEntry> installed;
-  for (const AgentEntry& entry : registry_->visibleAgents()) {
-    const AgentEntry::Identify& id = entry.identify;
-    if (id.bundleIds && !id.bundleIds->isEmpty()) {
-      // applicationPath() answers only for a program that is on disk.
-      const bool found = std::any_of(id.bundleIds->cbegin(), id.bundleIds->cend(),
-                                     [](const QString& b) { return Workspace::applicationPath(b).has_value(); });
-      if (found) installed << entry;
-      continue;
-    }
-    if (entry.launchdLabel && isManagedByLaunchd(*entry.launchdLabel)) {
-      installed << entry;
-      continue;
-    }
-    if (id.executableNames &&
-        std::any_of(id.executableNames->cbegin(), id.executableNames->cend(), &ProcessScanner::isCliInstalled))
-      installed << entry;
-  }
+  for (const AgentEntry& entry : registry_->visibleAgents())
+    if (isInstalled(entry)) installed << entry;
   return installed;
 }
 
@@ -193,16 +191,38 @@ QList<RunningAgent> ProcessScanner::scanGUI(const ProcessTable& table) const {
 
 std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessTable& table,
                                                            const ProcessInfo& process) const {
-  if (!executableNames_.contains(process.name)) {
-    // Not an agent's name: only an interpreter's arguments can tell more.
-  } else if (auto entry = registry_->lookupExecutableName(process.name)) {
-    const QStringList argv = table.argumentsOf(process);
-    if (shouldExclude(*entry, argv) || !AgentRegistry::holdsAllOf(entry->identify, argv)) return std::nullopt;
-    return entry;
+  if (!executableNames_.contains(process.name) && !isInterpreterName(process.name)) return std::nullopt;
+  return identify(process.name, table.argumentsOf(process));
+}
+
+QString ProcessScanner::scriptOf(const QStringList& argv) {
+  // Code given inline ("sh -c '…; claude'", "node -e …") runs no script.
+  static const QSet<QString> inlineCode{"-c", "-e", "-p", "--eval", "--print"};
+  for (qsizetype i = 1; i < argv.size(); ++i) {
+    if (inlineCode.contains(argv[i])) return {};
+    if (argv[i].startsWith(QLatin1Char('-'))) continue;
+    const qsizetype slash = argv[i].lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? argv[i] : argv[i].mid(slash + 1);
   }
-  if (!isInterpreterName(process.name)) return std::nullopt;
-  const QStringList argv = table.argumentsOf(process);
-  if (argv.isEmpty()) return std::nullopt;
+  return {};
+}
+
+std::optional<AgentEntry> ProcessScanner::identify(const QString& name, const QStringList& argv) const {
+  // Known by the name it was started under, then bound by the entry's own
+  // argument rules.
+  const auto byName = [&](const QString& started) -> std::optional<AgentEntry> {
+    auto entry = registry_->lookupExecutableName(started);
+    if (!entry || shouldExclude(*entry, argv) || !AgentRegistry::holdsAllOf(entry->identify, argv))
+      return std::nullopt;
+    return entry;
+  };
+  if (executableNames_.contains(name)) return byName(name);
+  if (!isInterpreterName(name) || argv.isEmpty()) return std::nullopt;
+  // An interpreter running an agent's script under the agent's name: npm and
+  // pipx put a program's entry at <prefix>/bin/<name>, and its
+  // "#!/usr/bin/env node" line starts it as `node <prefix>/bin/<name>`,
+  // keeping that path in the arguments.
+  if (const QString script = scriptOf(argv); executableNames_.contains(script)) return byName(script);
   return registry_->lookupArgv(argv);
 }
 
@@ -255,11 +275,25 @@ ProcessTable ProcessScanner::readProcessTable() const {
 }
 
 QList<RunningAgent> ProcessScanner::scanAll() const {
+  OwnCommands& own = OwnCommands::shared();
+  const uint64_t endings = own.endings();
   const ProcessTable table = readProcessTable();
   QList<RunningAgent> records = scanGUI(table);
   QSet<pid_t> guiPids;
   for (const RunningAgent& r : records) guiPids.insert(r.pid);
   records += scanCLI(table, guiPids);
+  // A command we run to check or change an agent ("claude doctor") is never
+  // the agent, however it is named.
+  records.removeIf([&](const RunningAgent& r) {
+    const ProcessInfo* process = table.find(r.pid);
+    return process && own.isOurs(process->pgid);
+  });
+  own.forgetEmptyGroups(
+      [&](pid_t group) {
+        return std::any_of(table.processes().cbegin(), table.processes().cend(),
+                           [group](const ProcessInfo& p) { return p.pgid == group; });
+      },
+      endings);
 
   for (RunningAgent& r : records) {
     if (!r.entry.launchdLabel) continue;

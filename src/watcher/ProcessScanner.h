@@ -49,6 +49,9 @@ class ProcessScanner final {
 
   // Visible entries that count as installed, in registry order.
   QList<AgentEntry> scanInstalledAgents() const;
+  // Whether one entry counts as installed: by the first of its rules that
+  // applies (bundle ids, then a running launchd job, then executable names).
+  static bool isInstalled(const AgentEntry& entry);
   // Every recognised process: desktop applications first, then command-line
   // processes in process-table order. One agent may appear several times.
   QList<RunningAgent> scanAll() const;
@@ -70,6 +73,17 @@ class ProcessScanner final {
   // The bundle identifier of the nearest ancestor (8 steps at most) that is a
   // running desktop application.
   static std::optional<QString> parentBundleId(pid_t pid);
+
+  // The agent a process is, from the name it was started under (the kernel's
+  // command name) and its argument vector: by an executable name, with the
+  // entry's exclusions and all-of rule; for an interpreter, by the name of
+  // the script it runs (`node ~/.npm-global/bin/gemini` is gemini), else by
+  // the registry's argument patterns.
+  std::optional<AgentEntry> identify(const QString& name, const QStringList& argv) const;
+  // The base name of the script an interpreter's argument vector runs: its
+  // first argument after argv[0] that is no option; empty when there is
+  // none, or when the code comes inline (-c, -e, -p, --eval, --print).
+  static QString scriptOf(const QStringList& argv);
 
   // Whether an argument equals one of the entry's argvExclude strings.
   static bool shouldExclude(const AgentEntry& entry, const QStringList& argv);

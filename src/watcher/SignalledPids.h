@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <sys/types.h>
@@ -8,19 +10,26 @@
 
 namespace tlr {
 
-// The processes Tollamere itself killed lately (the SIGKILL of a user's Stop
-// or of a restart, after SIGTERM did not end them). Such an exit is our own
-// doing: the lifecycle watcher reads it as a forced kill, never as an
-// out-of-memory kill. A SIGTERM is sent through here too but leaves no note:
-// how a process ends after being asked to finish is judged by its wait status
-// like any other exit.
+// The processes Tollamere itself signalled lately (the SIGTERM and SIGKILL of
+// a user's Stop, of a restart), and with which signals. Such an exit is our
+// own doing: the lifecycle watcher never brings it back, reads an exit code
+// of 128 + n after our signal n as that signal (a program that catches
+// SIGTERM and exits with 143, as shells and most runtimes do), and reads our
+// SIGKILL as a forced kill, never as an out-of-memory kill.
 //
 // A note lasts `expiry` (a process that outlives it is judged by its wait
-// status again) and is used up by the exit it explains, so a reused pid starts
-// clean. Safe from any thread.
+// status alone again) and is used up by the exit it explains, so a reused pid
+// starts clean. Safe from any thread.
 class SignalledPids final {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // The signals sent to one process: bit n for signal n.
+  struct Sent {
+    uint64_t mask = 0;
+    bool has(int signal) const { return signal > 0 && signal < 64 && (mask & (uint64_t{1} << signal)) != 0; }
+    explicit operator bool() const { return mask != 0; }
+  };
 
   static constexpr std::chrono::seconds kDefaultExpiry{60};
 
@@ -32,28 +41,33 @@ class SignalledPids final {
   SignalledPids(const SignalledPids&) = delete;
   SignalledPids& operator=(const SignalledPids&) = delete;
 
-  // Sends `signal` to `pid`: 0 when delivered, else the errno. A SIGKILL is
+  // Sends `signal` to `pid`: 0 when delivered, else the errno. The signal is
   // noted first (and the note dropped again when it reached nothing), so an
   // exit that races the signal is still known as ours.
   int send(pid_t pid, int signal);
 
-  // Notes that `pid` got our SIGKILL.
-  void note(pid_t pid);
-  // Whether `pid` got our SIGKILL within the expiry; forgets it.
-  bool take(pid_t pid);
+  // Notes that `pid` got our `signal`.
+  void note(pid_t pid, int signal = SIGKILL);
+  // The signals `pid` got from us within the expiry; forgets them.
+  Sent take(pid_t pid);
   bool contains(pid_t pid) const;
 
  private:
   using TimePoint = std::chrono::steady_clock::time_point;
+  struct Note {
+    TimePoint at;
+    uint64_t mask = 0;
+  };
   bool isFresh(TimePoint notedAt, TimePoint now) const { return now - notedAt < expiry_; }
   void pruneLocked(TimePoint now);
-  // Notes `pid`; whether a fresh note of it was there already.
-  bool noteReturningEarlier(pid_t pid);
+  // Notes `signal` for `pid`; whether a fresh note of that signal was there
+  // already.
+  bool noteReturningEarlier(pid_t pid, int signal);
 
   const std::chrono::milliseconds expiry_;
   const Clock clock_;
   mutable std::mutex mutex_;
-  std::unordered_map<pid_t, TimePoint> noted_;  // guarded by mutex_
+  std::unordered_map<pid_t, Note> noted_;  // guarded by mutex_
 };
 
 }  // namespace tlr

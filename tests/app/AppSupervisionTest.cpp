@@ -6,6 +6,10 @@
 
 #include "platform/KqueueProcessWatcher.h"
 #include "platform/ProcessSignals.h"
+#include "platform/ProcessTable.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -54,6 +58,26 @@ struct InstalledAgent {
   QString program;
 };
 
+// A stand-in agent installed as `npm install -g` lays a package out: the
+// program <prefix>/bin/<name> links to the package's script, whose
+// "#!/usr/bin/env node" runs it as `node <prefix>/bin/<name>`; the stand-in
+// itself plays node.
+struct NpmInstalledAgent {
+  NpmInstalledAgent(TempHome& home, FakeBin& bin)
+      : name(uniqueAgentName(QStringLiteral("tlr-npm-agent"))),
+        program(home.path() + QStringLiteral("/.npm-global/bin/") + name) {
+    copyFakeAgent(bin.path(), QStringLiteral("node"));
+    const QString script =
+        home.writeFile(QStringLiteral(".npm-global/lib/node_modules/@tlr/") + name + QStringLiteral("/dist/index.js"),
+                       "#!/usr/bin/env node\n");
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QDir().mkpath(home.path() + QStringLiteral("/.npm-global/bin"));
+    QFile::link(script, program);
+  }
+  QString name;
+  QString program;
+};
+
 }  // namespace
 
 // --- An agent crashing and coming back ------------------------------------------
@@ -70,11 +94,12 @@ class AgentCrashInTheApplication : public AppFixture {
   }
 };
 
-TEST_F(AgentCrashInTheApplication, SegfaultIsRecordedAndTheAgentRelaunchedThroughTheTerminal) {
-  const InstalledAgent agent(home_);
+TEST_F(AgentCrashInTheApplication, AnNpmInstalledAgentIsSeenAndItsSegfaultRelaunchedThroughTheTerminal) {
+  const NpmInstalledAgent agent(home_, fakeBin_);
   const pid_t first = agents_.start(agent.program, {QStringLiteral("plain")});
   ASSERT_GT(first, 0);
-  AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.program, QStringLiteral("plain")))));
+  ASSERT_EQ(ProcessTable::read(first)->name, QStringLiteral("node"));
+  AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.name, QStringLiteral("plain")))));
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / ")));
   EXPECT_TRUE(app.stdOut().contains(kScanSeesAgent));
@@ -85,18 +110,19 @@ TEST_F(AgentCrashInTheApplication, SegfaultIsRecordedAndTheAgentRelaunchedThroug
   ASSERT_TRUE(app.waitForStdout(
       QStringLiteral("[Exit] Fake Agent pid=%1 intent=crash signal=11 exit=0\n").arg(first)))
       << app.stdOut().toStdString();
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=0\n"))) << app.stdOut().toStdString();
   const pid_t second = agents_.waitForNew({first});
   ASSERT_GT(second, 0) << "the relaunched agent runs";
+  // Recorded with the pid a scan found, once it has lasted a few seconds.
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(second)))
+      << app.stdOut().toStdString();
 
-  // The next scan finds the new process and registers it.
   const QStringList expected{QStringLiteral("started"), QStringLiteral("exitedAbnormal"), QStringLiteral("recovered"),
                              QStringLiteral("started")};
   EXPECT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == expected; }, 10s))
       << storedEventTypes(kAgentId).join(',').toStdString();
   const QStringList texts = terminalTexts(fakeBin_);
   ASSERT_EQ(texts.size(), 1) << "one relaunch";
-  EXPECT_TRUE(texts[0].endsWith(agent.program + QStringLiteral(" plain"))) << texts[0].toStdString();
+  EXPECT_TRUE(texts[0].endsWith(agent.name + QStringLiteral(" plain"))) << texts[0].toStdString();
   EXPECT_TRUE(ProcessSignals::isAlive(second));
   EXPECT_FALSE(ProcessSignals::isAlive(first));
 }

@@ -1,5 +1,6 @@
 // The agent detail sheet in the real application on a display of its own:
-// a running stand-in agent's row opens its sheet, whose Stop ends the agent.
+// a running stand-in agent's row opens its sheet, whose Stop ends the agent
+// for good, while the sheet's own doctor (`<agent> doctor`) runs on.
 #include "platform/Defaults.h"
 #include "support/AppFixture.h"
 #include "support/RegistryJson.h"
@@ -32,19 +33,23 @@ class DetailSheetOnDisplay : public AppFixture {
 
 }  // namespace
 
-TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgent) {
+TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgentForGood) {
   tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
   tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
   tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en"));
   // Installed where the scanner looks for command-line agents, and running.
   const QString name = uniqueAgentName(QStringLiteral("tlr-detail-agent"));
   const QString program = copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
-  const pid_t agent = agents_.start(program, {QStringLiteral("plain")});
+  // Like a real command-line agent, it exits with 143 on SIGTERM.
+  const pid_t agent = agents_.start(program, {QStringLiteral("catches-term")});
   ASSERT_GT(agent, 0);
+  // Its doctor waits for a terminal it never gets.
+  fakeBin_.addRecorder(QStringLiteral("x-terminal-emulator"));
 
   AppProcess& app = process(sandbox(oneAgentDocument(
       name, {{QStringLiteral("recover"), QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")},
-                                                     {QStringLiteral("command"), QJsonArray{program, QStringLiteral("plain")}}}}})));
+                                                     {QStringLiteral("command"), QJsonArray{program, QStringLiteral("plain")}}}},
+             {QStringLiteral("doctor"), QJsonObject{{QStringLiteral("command"), QJsonArray{program, QStringLiteral("doctor")}}}}})));
   app.setEnv(QStringLiteral("DISPLAY"), x_.display());
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / "), 60s)) << app.stdOut().toStdString();
@@ -80,8 +85,13 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
   };
   EXPECT_TRUE(waitUntil([&] { return x_.screenshot(shot) && pixel(sheetOrigin + QPoint(300, 80)) == background; }, 10s));
 
-  // Stop, the second button of the action row under the information card.
-  x_.clickAt(sheetOrigin + QPoint(66, 247));
+  // The sheet's doctor runs under the agent's name, and is no second agent.
+  ASSERT_TRUE(waitUntil([&] { return agents_.pids().size() == 2; }, 20s)) << "the doctor runs";
+
+  // Stop, the button under the information card, which sits below the
+  // banner of the running doctor.
+  const int stopRow = 303;
+  x_.clickAt(sheetOrigin + QPoint(66, stopRow));
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Stop] Fake Agent 用户点[退出]"), 20s)) << app.stdOut().toStdString();
   EXPECT_TRUE(waitUntil([&] { return ::kill(agent, 0) != 0; }, 20s)) << "the agent process ended";
   EXPECT_TRUE(waitUntil(
@@ -94,16 +104,29 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
       },
       20s))
       << "the stop is in the agent's event history";
-  // The next scan shows the agent stopped: the red Stop button gives way to
-  // the green Launch button.
+  // The next scan shows the agent stopped, although its doctor runs on: the
+  // red Stop button gives way to the green Launch button.
   const QString stopped = XvfbServer::screenshotPath(QStringLiteral("detail-sheet-stopped.png"));
   EXPECT_TRUE(waitUntil(
       [&] {
         if (!x_.screenshot(stopped)) return false;
         const QImage image(stopped);
         if (image.isNull()) return false;
-        const QColor button = image.pixelColor(sheetOrigin + QPoint(40, 247));
+        const QColor button = image.pixelColor(sheetOrigin + QPoint(40, stopRow));
         return button.green() > button.red();
       },
       20s));
+  // It ended on our SIGTERM with 143: a normal exit, and nothing brings it
+  // back (no terminal opened).
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Exit] Fake Agent pid=%1 intent=normalExit signal=nil exit=143").arg(agent)))
+      << app.stdOut().toStdString();
+  const QStringList types = storedEventTypes(kAgentId);
+  EXPECT_TRUE(types.contains(QStringLiteral("exitedNormal"))) << types.join(',').toStdString();
+  EXPECT_FALSE(types.contains(QStringLiteral("exitedAbnormal"))) << types.join(',').toStdString();
+  EXPECT_FALSE(types.contains(QStringLiteral("recovered"))) << types.join(',').toStdString();
+  EXPECT_EQ(types.count(QStringLiteral("started")), 1) << types.join(',').toStdString();
+  EXPECT_TRUE(readFile(fakeBin_.recordPath(QStringLiteral("x-terminal-emulator"))).isEmpty());
+  bool doctorRuns = false;
+  for (pid_t pid : agents_.pids()) doctorRuns = doctorRuns || (pid != agent && ::kill(pid, 0) == 0);
+  EXPECT_TRUE(doctorRuns) << "the doctor still waits for its terminal";
 }

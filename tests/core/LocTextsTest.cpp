@@ -31,7 +31,7 @@ std::vector<LocKey> valuedSamples() {
   const QString s = QStringLiteral("sample");
   return {
       LocKey::heroSubMixed(2, 5, 1), LocKey::rowOpenTooltipRunning(s), LocKey::rowOpenTooltipNotRunning(s),
-      LocKey::detailSetupHint(s), LocKey::installSheetTitle(s), LocKey::installSheetHowToOpenBody(s),
+      LocKey::detailSetupHint(s), LocKey::installSheetTitle(s), LocKey::installSheetHowToOpenBody(s, s),
       LocKey::uninstallSheetTitle(s), LocKey::uninstallSheetWithFailures(2), LocKey::uninstallSheetButtonSize(s),
       LocKey::detailActionLaunchAgent(s), LocKey::detailDoctorChecking(s),
       LocKey::detailDoctorBannerHasIssuesTitle(2), LocKey::uninstallWarnBody(2), LocKey::uninstallWarnMore(2),
@@ -46,7 +46,8 @@ std::vector<LocKey> valuedSamples() {
       LocKey::usbStatusExportDone(s), LocKey::usbStatusImportDone(s), LocKey::usbExportProgressSize(s, s),
       LocKey::usbExportProgressFiles(1, 2), LocKey::usbExportSpeed(s), LocKey::usbExportEtaSeconds(30),
       LocKey::usbExportEtaMinutes(2), LocKey::backupStatAgentCountValue(3), LocKey::evDetailUserRestart(812),
-      LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::agentRestartConfirmTitle(s),
+      LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::evDetailRelaunchDidNotLast(3),
+      LocKey::agentRestartConfirmTitle(s),
       LocKey::setupHintOpenInFinder(s), LocKey::doctorHeaderTitle(s), LocKey::resourceRunawayDetails(s, 900),
       LocKey::feedbackBodyTemplate(s), LocKey::installBootstrapLabel(s), LocKey::installBootstrapAgentName(s),
       LocKey::doctorOutputExitCode(1, 0.5), LocKey::doctorErrUnknownFixKind(s), LocKey::doctorErrCmdExit(1, s),
@@ -102,13 +103,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 400u);
+  ASSERT_EQ(LocKey::allIds().size(), 401u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 95u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 96u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {

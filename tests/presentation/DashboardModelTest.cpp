@@ -197,6 +197,8 @@ TEST_F(DashboardModelTest, AnEventsDetailSaysWhatHappenedInTheWindowsLanguage) {
       {T::recovered, "用户手动启动", "Manual launch", "用户手动启动"},
       {T::restarted, "Manual restart → new pid 4242", "Manual restart → new pid 4242", "用户主动重启 → 新 pid 4242"},
       {T::throttled, "Restart failed: no terminal", "Restart failed: no terminal", "重启失败：no terminal"},
+      {T::exitedAbnormal, "恢复失败：已重新启动，但 3 秒后已不在运行", "Recovery failed: relaunched, but not running 3 s later",
+       "恢复失败：已重新启动，但 3 秒后已不在运行"},
       {T::restarted, "诊断完成 exit=0 · 无已知问题", "Diagnosis done, exit 0 · no known issues",
        "诊断完成 exit=0 · 无已知问题"},
       {T::restarted, "诊断完成 exit=1 · 识别 2 个问题", "Diagnosis done, exit 1 · 2 known issues found",

@@ -2,6 +2,12 @@
 //   tlr_fake_agent                 default signal actions
 //   tlr_fake_agent ignore-term     SIGTERM is ignored (only SIGKILL ends it)
 //   tlr_fake_agent usr1-exits      SIGUSR1 makes it exit with status 0
+//   tlr_fake_agent catches-term    SIGHUP, SIGINT and SIGTERM make it exit with
+//                                  128 + the signal, as shells and runtimes do
+//   tlr_fake_agent exits-soon      exits with status 1 after 0.7 s, as an agent
+//                                  without a network does
+//   tlr_fake_agent doctor          a doctor that needs a terminal: without one on
+//                                  its standard input it waits for ever
 //   tlr_fake_agent spin            keeps one core busy instead of sleeping
 // Tests copy it under a unique name, which the registry then recognises.
 // When FAKE_AGENT_PID_LEDGER names a file, the process appends its pid to it
@@ -12,12 +18,14 @@
 #include <cstring>
 #include <csignal>
 #include <fcntl.h>
+#include <initializer_list>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
 void exitCleanly(int) { ::_exit(0); }
+void exitAsAShellDoes(int signal) { ::_exit(128 + signal); }
 
 void recordPid() {
   const char* ledger = std::getenv("FAKE_AGENT_PID_LEDGER");
@@ -41,7 +49,17 @@ int main(int argc, char** argv) {
   ::setrlimit(RLIMIT_CORE, &noCore);
   if (modeIs(argc, argv, "ignore-term")) std::signal(SIGTERM, SIG_IGN);
   if (modeIs(argc, argv, "usr1-exits")) std::signal(SIGUSR1, exitCleanly);
+  if (modeIs(argc, argv, "catches-term"))
+    for (const int signal : {SIGHUP, SIGINT, SIGTERM}) std::signal(signal, exitAsAShellDoes);
   recordPid();
+  if (modeIs(argc, argv, "doctor") && ::isatty(STDIN_FILENO)) {
+    std::puts("All checks passed");
+    return 0;
+  }
+  if (modeIs(argc, argv, "exits-soon")) {
+    ::usleep(700 * 1000);
+    return 1;
+  }
   if (modeIs(argc, argv, "spin")) {
     volatile unsigned long counter = 0;
     while (true) counter = counter + 1;

@@ -127,7 +127,7 @@ TEST_F(LifecycleTest, TheExitLineNamesTheIntentSignalAndExitCode) {
       << out.toStdString();
 }
 
-TEST_F(LifecycleTest, OnlyOurSigkillMakesAnExitAForcedKill) {
+TEST_F(LifecycleTest, AnExitAfterOurOwnSignalIsRecordedButNeverRecovered) {
   make({withCommand("mine"), withCommand("minelocked"), withCommand("asked")});
   lockOnline.setLocked("minelocked", true);
   lockOnline.setLocked("asked", true);
@@ -135,27 +135,30 @@ TEST_F(LifecycleTest, OnlyOurSigkillMakesAnExitAForcedKill) {
 
   signalled.note(kPid + 1);
   watcher->handleExit(kPid + 1, "mine", RawExitInfo{kPid + 1, kKill});
-  // A locked agent stays online even against our own stop.
-  signalled.note(kPid + 3);
+  // Locked online or not: the user's Stop is not undone.
+  signalled.note(kPid + 3, SIGTERM);
+  signalled.note(kPid + 3, SIGKILL);
   watcher->handleExit(kPid + 3, "minelocked", RawExitInfo{kPid + 3, kKill});
-  EXPECT_TRUE(waitForTypes("minelocked", {"lockOnlineEnabled", "exitedAbnormal", "recovered"}));
-  settle();
-  EXPECT_EQ(types("mine"), (QStringList{"exitedNormal"}));
-
+  // 143 after our SIGTERM: the agent caught it and ended as asked.
+  signalled.note(kPid + 5, SIGTERM);
+  watcher->handleExit(kPid + 5, "minelocked", RawExitInfo{kPid + 5, exitCode(143)});
   // A crash stays a crash, even when our kill came too late to matter.
   signalled.note(kPid + 2);
   watcher->handleExit(kPid + 2, "mine", RawExitInfo{kPid + 2, kSegv});
-  EXPECT_TRUE(waitForTypes("mine", {"exitedNormal", "exitedAbnormal", "recovered"}));
+  settle();
+  EXPECT_EQ(types("mine"), (QStringList{"exitedNormal", "exitedAbnormal"}));
+  EXPECT_EQ(types("minelocked"), (QStringList{"lockOnlineEnabled", "exitedNormal", "exitedNormal"}));
 
-  // Our SIGTERM leaves no note: a locked agent that the user stopped and that
-  // ended on the signal is a normal exit, never a fault.
+  // A SIGTERM that reached nothing leaves no note: the locked agent's exit
+  // is its own, and it comes back.
   ASSERT_EQ(signalled.send(kPid + 4, SIGTERM), ESRCH);
-  watcher->handleExit(kPid + 4, "asked", RawExitInfo{kPid + 4, SIGTERM});
-  EXPECT_TRUE(waitForTypes("asked", {"lockOnlineEnabled", "exitedNormal", "recovered"}));
+  watcher->handleExit(kPid + 4, "asked", RawExitInfo{kPid + 4, exitCode(143)});
+  EXPECT_TRUE(waitForTypes("asked", {"lockOnlineEnabled", "exitedAbnormal", "recovered"}));
 
   // The note was used up: the same number dying again is judged afresh.
   watcher->handleExit(kPid + 1, "mine", RawExitInfo{kPid + 1, kKill});
-  EXPECT_TRUE(waitForTypes("mine", {"exitedNormal", "exitedAbnormal", "recovered", "killedByOOM", "oomRecovered"}));
+  EXPECT_TRUE(waitForTypes("mine", {"exitedNormal", "exitedAbnormal", "killedByOOM", "oomRecovered"}));
+  EXPECT_EQ(test::terminalTexts(bin, 2).size(), 2);
 }
 
 TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsAgain) {
@@ -216,26 +219,34 @@ TEST_F(LifecycleTest, ALivingSiblingPidDefersRecoveryToTheLastExit) {
 }
 
 TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {
+  test::addFakeTerminal(bin, /*runs=*/true);
   const QString name = test::uniqueAgentName("tlr-lookagain");
-  test::copyFakeAgent(home.path() + "/bin", name);
-  make({withCommand(name.toUtf8())}, {300ms, 60.0, 2});
+  const QString program = test::copyFakeAgent(bin.path(), name);
+  LifecycleTiming timing{300ms, 60.0, 2};
+  timing.relaunchSettle = 300ms;
+  make({withCommand(name.toUtf8())}, timing);
   watcher->setScanner(std::make_shared<ProcessScanner>(registry));
 
   // Still there at the second look: it went to the background; left alone.
   {
-    test::SpawnedChild daemon(home.path() + "/bin/" + name, {});
+    test::SpawnedChild daemon(program, {});
     ASSERT_TRUE(test::waitUntil([&] { return !watcher->scanner()->scan().isEmpty(); }));
     watcher->handleExit(kPid + 1, name, RawExitInfo{kPid + 1, kSegv});
     test::waitUntil([] { return false; }, 600ms);
     EXPECT_EQ(types(name), QStringList{"exitedAbnormal"});
   }
-  // Gone by then: recovered.
-  test::SpawnedChild leftover(home.path() + "/bin/" + name, {});
+  // Gone by then: recovered, and the relaunched process watched at once.
+  test::SpawnedChild leftover(program, {});
   ASSERT_TRUE(test::waitUntil([&] { return !watcher->scanner()->scan().isEmpty(); }));
   watcher->handleExit(kPid + 2, name, RawExitInfo{kPid + 2, kSegv});
   leftover.signal(SIGKILL);
   leftover.wait();
-  EXPECT_TRUE(waitForTypes(name, {"exitedAbnormal", "exitedAbnormal", "recovered"}));
+  EXPECT_TRUE(waitForTypes(name, {"exitedAbnormal", "exitedAbnormal", "recovered", "started"}))
+      << types(name).join(",").toStdString();
+  for (pid_t pid : watcher->scanner()->pidsOf(name)) {
+    EXPECT_EQ(watcher->watchedPids().value(pid), name);
+    ::kill(pid, SIGKILL);
+  }
 }
 
 TEST_F(LifecycleTest, ALaunchdManagedAgentIsNeverWatchedButKeepsItsStartedEventCurrent) {

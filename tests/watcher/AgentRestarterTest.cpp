@@ -214,7 +214,10 @@ TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
   EXPECT_LT(politeGone, timing.termGrace);
   EXPECT_GE(stubbornGone, timing.termGrace);
   EXPECT_LT(stubbornGone, timing.termGrace + 1s);
-  EXPECT_EQ(result, Result::success(0));
+  // The new instance is the one the scan finds, not the relaunch's pid 0.
+  const QList<pid_t> now = scanner->pidsOf(id);
+  ASSERT_EQ(now.size(), 1);
+  EXPECT_EQ(result, Result::success(now[0]));
   EXPECT_EQ(report, "=== Restart Fake ===\n"
                     "· This agent has no graceful restart command, using SIGTERM brute force\n"
                     "· Found 2 pid(s): " + pidText(old[0]) + ", " + pidText(old[1]) + "\n"
@@ -222,14 +225,11 @@ TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
                     "· Still 1 survivor(s) [" + pidText(stubborn.pid()) + "] → SIGKILL\n"
                     "· All exited (force-killed)\n"
                     "· Calling recover.recover to spawn new instance…\n"
-                    "· ✓ New instance pid=0 is up and running")
+                    "· ✓ New instance pid=" + pidText(now[0]) + " is up and running")
       << report.toStdString();
-  // Only the kill is noted as ours; the polite one's exit speaks for itself.
-  // A new instance runs.
-  EXPECT_FALSE(signalled.take(polite.pid()));
-  EXPECT_TRUE(signalled.take(stubborn.pid()));
-  const QList<pid_t> now = scanner->pidsOf(id);
-  ASSERT_EQ(now.size(), 1);
+  // Only the stubborn one got our SIGKILL.
+  EXPECT_FALSE(signalled.take(polite.pid()).has(SIGKILL));
+  EXPECT_TRUE(signalled.take(stubborn.pid()).has(SIGKILL));
   EXPECT_FALSE(old.contains(now[0]));
 }
 

@@ -10,10 +10,14 @@ namespace {
 using L = MemoryPressureLevel;
 using I = ExitIntent;
 
+constexpr uint64_t ours(int signal) { return uint64_t{1} << signal; }
+
 struct Row {
   int status;
   L pressure;
   I intent;
+  // Signals we sent the process just before it ended.
+  uint64_t sent = 0;
 };
 
 TEST(ExitSignalClassifier, JudgesEveryWaitStatus) {
@@ -47,16 +51,34 @@ TEST(ExitSignalClassifier, JudgesEveryWaitStatus) {
       {126, L::unknown, I::unknown},
       {0x137F, L::unknown, I::abnormalExit},  // the stopped encoding
       {0x007F, L::unknown, I::normalExit},
+      // After our own signal n, an exit code of 128 + n is that signal.
+      {143 << 8, L::unknown, I::abnormalExit},
+      {143 << 8, L::unknown, I::normalExit, ours(SIGTERM)},
+      {129 << 8, L::unknown, I::normalExit, ours(SIGHUP)},
+      {130 << 8, L::unknown, I::normalExit, ours(SIGINT) | ours(SIGTERM)},
+      {130 << 8, L::unknown, I::abnormalExit, ours(SIGTERM)},  // answers no signal of ours
+      {137 << 8, L::critical, I::forceKilled, ours(SIGTERM) | ours(SIGKILL)},
+      {SIGKILL, L::critical, I::forceKilled, ours(SIGTERM) | ours(SIGKILL)},
+      {0, L::critical, I::forceKilled, ours(SIGKILL)},
+      {SIGKILL, L::normal, I::oom, ours(SIGTERM)},
+      {SIGTERM, L::unknown, I::normalExit, ours(SIGTERM)},
+      // A crash of its own stays a crash.
+      {SIGSEGV, L::unknown, I::crash, ours(SIGTERM) | ours(SIGKILL)},
+      {139 << 8, L::unknown, I::abnormalExit, ours(SIGTERM)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.status);
+    SCOPED_TRACE(row.sent);
     int asked = 0;
-    const ExitIntent intent = ExitSignalClassifier::classify(RawExitInfo{123, row.status}, [&] {
+    auto pressure = [&] {
       ++asked;
       return row.pressure;
-    });
+    };
+    const ExitIntent intent = row.sent ? ExitSignalClassifier::classify(RawExitInfo{123, row.status}, row.sent, pressure)
+                                       : ExitSignalClassifier::classify(RawExitInfo{123, row.status}, pressure);
     EXPECT_EQ(toString(intent), toString(row.intent));
-    EXPECT_EQ(asked, (row.status & 0x7F) == SIGKILL ? 1 : 0);  // pressure is read for SIGKILL only
+    // Pressure is read for a SIGKILL that is not ours only.
+    EXPECT_EQ(asked, (row.status & 0x7F) == SIGKILL && !(row.sent & ours(SIGKILL)) ? 1 : 0);
   }
 }
 

@@ -1,5 +1,7 @@
 #include "watcher/ProcessScanner.h"
 
+#include "registry/RegistryLoader.h"
+#include "support/FakeAgents.h"
 #include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
 
@@ -123,6 +125,78 @@ TEST_F(ProcessScannerTest, FindsInterpretersByTheirArguments) {
   ASSERT_TRUE(scanSees(scanner, agent.pid()));
   EXPECT_EQ(recordOf(scanner.scanAll(), agent.pid())->entry.id, "script");
   EXPECT_FALSE(recordOf(scanner.scanAll(), probe.pid()));
+}
+
+TEST_F(ProcessScannerTest, AnNpmInstalledAgentRunsUnderNodeAndIsSeenByItsScriptsName) {
+  // As `npm install -g` lays it out: <prefix>/bin/<name> links to the
+  // package's script, whose "#!/usr/bin/env node" starts `node <link>`.
+  const QString name = test::uniqueAgentName("tlr-npm-agent");
+  const QString node = test::copyFakeAgent(home.path() + "/node/bin", "node");
+  const QString script = home.writeFile(".npm-global/lib/node_modules/@tlr/" + name + "/dist/index.js",
+                                        "#!/usr/bin/env node\n");
+  QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  const QString link = home.path() + "/.npm-global/bin/" + name;
+  QDir().mkpath(home.path() + "/.npm-global/bin");
+  ASSERT_TRUE(QFile::link(script, link));
+  const ProcessScanner scanner(registryOf({entry("npm", [&](AgentEntry& e) {
+    e.identify.executableNames = QStringList{name};
+    e.identify.argvExclude = QStringList{"--version"};
+  })}));
+  const QString path = "PATH=" + home.path() + "/node/bin:/usr/bin:/bin";
+  SpawnedChild agent("/usr/bin/env", {path, link, "--resume"});
+  SpawnedChild probe("/usr/bin/env", {path, link, "--version"});
+  ASSERT_TRUE(scanSees(scanner, agent.pid()));
+  EXPECT_EQ(ProcessTable::read(agent.pid())->name, "node");
+  EXPECT_EQ(recordOf(scanner.scanAll(), agent.pid())->entry.id, "npm");
+  EXPECT_FALSE(recordOf(scanner.scanAll(), probe.pid())) << "its exclusions hold as for a program of that name";
+}
+
+// How each agent of the shipped registry runs when installed by its recipe,
+// and its helpers and short commands, which are not the agent.
+TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
+  const auto loaded = RegistryLoader::loadFile(TLR_SOURCE_RESOURCES "/registry.json");
+  ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const AgentRegistry>>(loaded));
+  const ProcessScanner scanner(std::get<0>(loaded));
+  const QString npm = "/home/u/.npm-global", pipx = "/home/u/.local/share/pipx/venvs/aider-chat";
+  struct Shape {
+    QString name;  // the kernel's command name
+    QStringList argv;
+    QString agent;  // empty: not an agent
+  };
+  const Shape shapes[] = {
+      {"claude", {"claude", "--continue"}, "claude-code-cli"},  // the native installer's link
+      {"node", {"node", npm + "/bin/claude"}, "claude-code-cli"},
+      {"node", {"node", npm + "/lib/node_modules/@anthropic-ai/claude-code/cli.js"}, "claude-code-cli"},
+      {"node", {"node", npm + "/bin/claude", "--version"}, ""},
+      {"claude", {"claude", "mcp", "serve"}, ""},
+      {"node", {"/usr/bin/node", npm + "/bin/codex", "resume", "--last"}, "codex-cli"},
+      {"codex", {npm + "/lib/node_modules/@openai/codex/vendor/x86_64-unknown-linux-musl/codex/codex"}, "codex-cli"},
+      {"codex", {"codex", "app-server"}, ""},
+      {"node", {"node", npm + "/bin/codex", "mcp-server"}, ""},
+      {"node", {"node", npm + "/bin/gemini"}, "gemini-cli"},
+      {"node", {"node", "--max-old-space-size=8192", npm + "/bin/gemini"}, "gemini-cli"},  // its relaunched child
+      {"node", {"node", npm + "/lib/node_modules/@google/gemini-cli/dist/index.js"}, "gemini-cli"},
+      {"node", {"node", npm + "/bin/gemini", "-v"}, ""},
+      {"aider", {pipx + "/bin/python", "/home/u/.local/bin/aider"}, "aider"},
+      {"python3.11", {pipx + "/bin/python", pipx + "/bin/aider", "--model", "x"}, "aider"},
+      {"python3", {"python3", "-m", "aider"}, "aider"},
+      {"aider", {pipx + "/bin/python", "/home/u/.local/bin/aider", "--just-check-update"}, ""},
+      {"node", {"node", npm + "/bin/openclaw", "gateway"}, "openclaw"},
+      {"openclaw-gateway", {"openclaw-gateway"}, "openclaw"},  // the title the gateway gives itself
+      {"node", {"node", npm + "/bin/openclaw", "gateway", "status"}, ""},
+      {"node", {"node", npm + "/bin/openclaw", "tui"}, ""},
+      {"cursor", {"/usr/share/cursor/cursor", "--type=renderer"}, ""},
+      {"zed-editor", {"/home/u/.local/zed.app/libexec/zed-editor"}, "zed"},
+      {"node", {"node", "/srv/app/server.js"}, ""},
+      // A shell whose inline command names the agent (a terminal starting it)
+      // is not the agent yet.
+      {"sh", {"/bin/sh", "-c", "export PATH=\"$HOME/.local/bin:$PATH\"; /home/u/.local/bin/claude"}, ""},
+      {"node", {"node", "-e", "require('/home/u/.npm-global/bin/gemini')"}, ""},
+  };
+  for (const Shape& shape : shapes) {
+    const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);
+    EXPECT_EQ(found ? found->id : QString(), shape.agent) << shape.argv.join(' ').toStdString();
+  }
 }
 
 TEST_F(ProcessScannerTest, IgnoresZombies) {

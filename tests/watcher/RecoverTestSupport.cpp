@@ -11,8 +11,8 @@ AgentLifecycleWatcher::Services IsolatedStores::services(std::function<MemoryPre
   s.lockOnline = &lockOnline;
   s.doctorResults = &doctorResults;
   s.signalled = &signalled;
-  s.classify = [pressure = std::move(pressure)](const RawExitInfo& raw) {
-    return ExitSignalClassifier::classify(raw, pressure);
+  s.classify = [pressure = std::move(pressure)](const RawExitInfo& raw, uint64_t ourSignals) {
+    return ExitSignalClassifier::classify(raw, ourSignals, pressure);
   };
   s.runDoctor = [](const AgentEntry&) { return std::nullopt; };
   s.clock = &std::chrono::steady_clock::now;

@@ -10,6 +10,7 @@
 #include "core/LockOnlineStore.h"
 #include "platform/Defaults.h"
 #include "platform/ProcessSignals.h"
+#include "support/SpawnedChild.h"
 #include "watcher/SignalledPids.h"
 
 #include <QTimer>
@@ -18,6 +19,7 @@
 
 #include <csignal>
 #include <future>
+#include <optional>
 
 namespace tlr {
 namespace {
@@ -53,7 +55,7 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
   // One agent "e2e" whose relaunch command runs the stand-in with `mode`.
   void make(const QString& mode) {
     const QString name = test::uniqueAgentName("tlr-e2e-agent");
-    const QString program = test::copyFakeAgent(home.path() + "/bin", name);
+    program = test::copyFakeAgent(home.path() + "/bin", name);
     registry = test::registryFromJson(
         R"({"schemaVersion":1,"updatedAt":"x","agents":[{"id":"e2e","displayName":"E2E","vendor":"v",)"
         R"("kind":"cli","identify":{"executableNames":[")" +
@@ -64,8 +66,10 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
     recover = std::make_shared<AgentRecover>(AgentRecoverTiming{300ms, 50ms, 1800}, signalled);
 
     // Ordinary memory pressure: a SIGKILL from outside reads as out of memory.
+    LifecycleTiming timing{300ms, 60.0, 2};
+    timing.relaunchSettle = 1500ms;
     watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, services([] { return MemoryPressureLevel::normal; }),
-                                                      LifecycleTiming{300ms, 60.0, 2});
+                                                      timing);
     watcher->setScanner(scanner);
     watcher->start();
     ASSERT_TRUE(watcher->hasExitWatcher());
@@ -77,6 +81,12 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
       watcher->tick(topLevel);
     });
     scanLoop.start(100);
+  }
+
+  // Starts the agent by hand, as the user did before it crashed.
+  pid_t startByHand() {
+    byHand.emplace(program, QStringList{});
+    return waitForNewWatchedPid();
   }
 
   // Starts the agent the way a relaunch does, through the terminal.
@@ -110,6 +120,8 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
   void settle() { test::waitUntil([] { return false; }, 1s); }
 
   std::shared_ptr<const AgentRegistry> registry;
+  QString program;
+  std::optional<test::SpawnedChild> byHand;
   AgentEntry entry;
   std::shared_ptr<ProcessScanner> scanner;
   std::shared_ptr<AgentRecover> recover;
@@ -147,6 +159,22 @@ TEST_F(RecoveryEndToEnd, CrashesAreRecoveredUntilTheThirdWithinAMinute) {
   EXPECT_GT(waitForNewWatchedPid(pid), 0);
   EXPECT_TRUE(waitForCount("restarted", 1));
   EXPECT_FALSE(watcher->isThrottled("e2e"));
+}
+
+TEST_F(RecoveryEndToEnd, ARelaunchThatEndsAtOnceIsAFailedRecoveryCountedByTheThrottle) {
+  Defaults::shared().set("TLR.language", "en");
+  make("exits-soon");  // every relaunch ends 0.7 s after it starts
+  const pid_t pid = startByHand();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(ProcessSignals::send(pid, SIGSEGV), 0);
+  ASSERT_TRUE(waitForCount("throttled", 1)) << types().join(",").toStdString();
+  settle();
+  // Two relaunches, each gone before the scan that would confirm it: two
+  // failed recoveries, and the third decision throttles.
+  EXPECT_EQ(types(), (QStringList{"started", "exitedAbnormal", "exitedAbnormal", "exitedAbnormal", "throttled"}));
+  EXPECT_FALSE(types().contains("recovered"));
+  EXPECT_EQ(events.recentEvents("e2e", 2).last().details, "Recovery failed: relaunched, but not running 2 s later");
+  EXPECT_EQ(test::readFile(bin.recordPath("x-terminal-emulator")).count('\n'), 2);
 }
 
 TEST_F(RecoveryEndToEnd, ANormalExitComesBackOnlyWhenLockedOnline) {

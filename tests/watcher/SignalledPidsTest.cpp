@@ -42,19 +42,23 @@ TEST_F(SignalledPidsTest, ASignalThatReachesItsProcessIsNoted) {
   EXPECT_TRUE(record.take(child.pid()));
 }
 
-TEST_F(SignalledPidsTest, OnlyASigkillThatReachedItsProcessIsNoted) {
+TEST_F(SignalledPidsTest, OnlySignalsThatReachedTheirProcessAreNoted) {
   test::SpawnedChild child(test::toolPath("tlr_fake_agent"), {});
   ASSERT_TRUE(child.started());
   const pid_t pid = child.pid();
   ASSERT_EQ(record.send(pid, SIGTERM), 0);
-  EXPECT_FALSE(record.contains(pid)) << "a SIGTERM asks the process to finish; its exit tells how";
+  EXPECT_TRUE(record.contains(pid));
   child.wait();  // gone: the SIGKILL that follows finds nothing
   EXPECT_EQ(record.send(pid, SIGKILL), ESRCH);
-  EXPECT_FALSE(record.contains(pid)) << "a signal that reached nothing is no note";
+  const SignalledPids::Sent sent = record.take(pid);
+  EXPECT_TRUE(sent.has(SIGTERM));
+  EXPECT_FALSE(sent.has(SIGKILL)) << "a signal that reached nothing is no note";
 
   record.note(pid);
   EXPECT_EQ(record.send(pid, SIGKILL), ESRCH);
-  EXPECT_TRUE(record.take(pid)) << "an earlier SIGKILL still explains the exit";
+  EXPECT_TRUE(record.take(pid).has(SIGKILL)) << "an earlier SIGKILL still explains the exit";
+  EXPECT_EQ(record.send(pid, SIGTERM), ESRCH);
+  EXPECT_FALSE(record.contains(pid));
 }
 
 }  // namespace

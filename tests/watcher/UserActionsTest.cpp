@@ -2,6 +2,7 @@
 
 #include "RecoverTestSupport.h"
 #include "core/DoctorResultStore.h"
+#include "core/AgentUninstaller.h"
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "platform/Defaults.h"
@@ -71,6 +72,7 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   static LifecycleTiming fastTiming() {
     LifecycleTiming timing{200ms, 60.0, 2};
     timing.restart = {300ms, 20ms, 50ms, 300ms, 0ms, 0ms};
+    timing.relaunchSettle = 300ms;
     return timing;
   }
   AgentEntry entry(const QString& id) const { return *registry->lookup(id); }
@@ -80,12 +82,12 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   }
   // The stand-in gateway, locked online and watched, running as `gateway`
   // and seen by a first tick.
-  void runLockedGateway() {
+  void runLockedGateway(const QStringList& mode = {}) {
     make({fakeGateway()});
     lockOnline.setLocked(fakeId, true);
     watcher->start();
     ASSERT_TRUE(watcher->hasExitWatcher());
-    gateway.emplace(program, QStringList{});
+    gateway.emplace(program, mode);
     ASSERT_TRUE(seenRunning());
     watcher->tick(scanner->scan());
   }
@@ -126,7 +128,7 @@ TEST_F(UserActionsTest, ALaunchClearsTheThrottleAndRecordsRecoveredOnlyWhenStart
   ASSERT_TRUE(waitFor(launched));
   EXPECT_TRUE(*launched);
   EXPECT_EQ(types("cli"), (QStringList{"exitedAbnormal", "throttled", "recovered"}));
-  EXPECT_EQ(lastDetails("cli"), "Manual launch") << "a launch by the user says so";
+  EXPECT_EQ(lastDetails("cli"), std::nullopt) << "a launch by the user is recorded without details";
   EXPECT_TRUE(test::terminalTexts(bin).first().endsWith("cli-agent --go"));
 
   std::optional<bool> unsupported;
@@ -156,21 +158,25 @@ TEST_F(UserActionsTest, AStopRecordsItsOutcomeAlsoWhenNothingRan) {
   EXPECT_EQ(types(fakeId), (QStringList{"restarted", "restarted"}));
 }
 
-TEST_F(UserActionsTest, AUserStopOfALockedAgentIsANormalExitAndItComesBack) {
-  ASSERT_NO_FATAL_FAILURE(runLockedGateway());
+TEST_F(UserActionsTest, AUserStopOfALockedAgentThatExitsWith143IsANormalExitAndStaysStopped) {
+  // Like a real command-line agent, it catches SIGTERM and exits with 143.
+  ASSERT_NO_FATAL_FAILURE(runLockedGateway({"catches-term"}));
   test::SpawnedChild& agent = *gateway;
+  ASSERT_TRUE(test::waitUntilCatching(agent.pid(), SIGTERM));
 
   std::optional<bool> stopped;
   watcher->stopOnUserClick(entry(fakeId), [&](bool ok) { stopped = ok; });
   ASSERT_TRUE(waitFor(stopped));
   EXPECT_TRUE(*stopped);
-  // It ended on our SIGTERM: a normal exit, so the row never turns faulted;
-  // locked online, it is brought back.
-  ASSERT_TRUE(test::waitUntil([&] { return types(fakeId).contains("recovered"); }, 10s))
+  EXPECT_EQ(WEXITSTATUS(agent.wait()), 143);
+  ASSERT_TRUE(test::waitUntil([&] { return types(fakeId).contains("exitedNormal"); }, 10s))
       << types(fakeId).join(",").toStdString();
-  EXPECT_TRUE(types(fakeId).contains("exitedNormal")) << types(fakeId).join(",").toStdString();
-  EXPECT_FALSE(types(fakeId).contains("exitedAbnormal")) << types(fakeId).join(",").toStdString();
-  EXPECT_EQ(WTERMSIG(agent.wait()), SIGTERM);
+  settle();
+  // Never a fault, and the Stop is not undone although the agent is locked.
+  QStringList seen = types(fakeId);
+  std::sort(seen.begin(), seen.end());  // the stop's outcome and the exit may come in either order
+  EXPECT_EQ(seen, (QStringList{"exitedNormal", "lockOnlineEnabled", "restarted", "started"}));
+  EXPECT_TRUE(scanner->pidsOf(fakeId).isEmpty());
 }
 
 TEST_F(UserActionsTest, AStopThatLeavesAProcessRunningFails) {
@@ -203,17 +209,17 @@ TEST_F(UserActionsTest, ARestartOfALockedAgentStartsItOnce) {
   watcher->restartOnUserClick(entry(fakeId), [&](const RestartResult& r) { result = r; });
   EXPECT_TRUE(watcher->isRestarting(fakeId));
   ASSERT_TRUE(waitFor(result));
-  EXPECT_EQ(*result, RestartResult::success(0));
   EXPECT_FALSE(watcher->isRestarting(fakeId));
   settle();
 
   // Ended by our SIGTERM, on a locked agent: a normal exit, recorded, and
-  // the restart alone brings it back.
-  EXPECT_EQ(types(fakeId), (QStringList{"lockOnlineEnabled", "started", "exitedNormal", "restarted"}));
-  EXPECT_EQ(lastDetails(fakeId), "Manual restart → new pid 0");
+  // the restart alone brings it back, with the pid the scan finds.
   const QList<pid_t> running = scanner->pidsOf(fakeId);
   ASSERT_EQ(running.size(), 1);
   EXPECT_NE(running.first(), agent.pid());
+  EXPECT_EQ(*result, RestartResult::success(running.first()));
+  EXPECT_EQ(types(fakeId), (QStringList{"lockOnlineEnabled", "started", "exitedNormal", "restarted"}));
+  EXPECT_EQ(lastDetails(fakeId), "Manual restart → new pid " + QString::number(running.first()));
 }
 
 TEST_F(UserActionsTest, ARestartThatCannotRelaunchIsToldButNotThrottled) {
@@ -244,6 +250,39 @@ TEST_F(UserActionsTest, RestartingAnAgentThatIsNotRunningLaunchesIt) {
 }
 
 // ---- Doctor and fixes ----
+
+TEST_F(UserActionsTest, OurOwnDoctorIsNeverTheAgentAndAnUninstallEndsItFirst) {
+  // "<agent> doctor", which waits for a terminal it never gets.
+  make({fakeAgent(R"(,"doctor":{"command":[")" + program.toUtf8() + R"(","doctor"]},)"
+                  R"("recover":{"strategy":"exec-cli","command":[")" + program.toUtf8() + "\"]}")});
+  watcher->start();
+  std::optional<std::optional<AgentDoctor::Result>> done;
+  watcher->doctorOnUserClick(entry(fakeId), [&](std::optional<AgentDoctor::Result> r) { done = std::move(r); });
+  pid_t doctor = 0;
+  ASSERT_TRUE(test::waitUntil([&] {
+    for (const ProcessInfo& p : ProcessTable::snapshot().processes())
+      if (p.name == fakeId && ProcessTable::arguments(p.pid).contains("doctor")) doctor = p.pid;
+    return doctor != 0;
+  }));
+  // Running under the agent's name, yet never the agent: no row, no watch, no
+  // Started event.
+  for (int scan = 0; scan < 3; ++scan) watcher->tick(scanner->scan());
+  EXPECT_TRUE(scanner->pidsOf(fakeId).isEmpty());
+  EXPECT_TRUE(watcher->watchedPids().isEmpty());
+  EXPECT_TRUE(types(fakeId).isEmpty());
+
+  // Uninstalling the agent ends it first; its end is no exit of the agent and
+  // relaunches nothing.
+  AgentUninstaller uninstaller;
+  uninstaller.setAgentId(fakeId);
+  uninstaller.run("Fake", {}, {}, {});
+  EXPECT_FALSE(ProcessSignals::isAlive(doctor));
+  ASSERT_TRUE(waitFor(done));
+  settle();
+  ASSERT_EQ(types(fakeId), QStringList{"restarted"}) << "only the doctor's own summary";
+  EXPECT_TRUE(lastDetails(fakeId)->startsWith("诊断完成 exit=143")) << lastDetails(fakeId)->toStdString();
+  EXPECT_TRUE(test::readFile(bin.recordPath("x-terminal-emulator")).isEmpty());
+}
 
 QByteArray doctorAgent(const QByteArray& fixMembers) {
   return R"({"id":"doc","displayName":"Doc","vendor":"v","kind":"cli","identify":{"executableNames":["tlr-none-doc"]},)"
@@ -376,17 +415,23 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
 }
 
 TEST_F(UserActionsTest, LockingOnlineStartsTheAgentUnlessItIsThrottled) {
+  test::addFakeTerminal(bin, /*runs=*/true);
   LifecycleTiming throttlesAtOnce = fastTiming();
   throttlesAtOnce.crashThreshold = 0;
-  make({cliAgent("locked", R"(,"recover":{"strategy":"exec-cli","command":["locked-agent"]})"),
+  make({fakeAgent(R"(,"recover":{"strategy":"exec-cli","command":[")" + program.toUtf8() + "\"]}"),
         cliAgent("flaky", R"(,"recover":{"strategy":"exec-cli","command":["flaky-agent"]})")},
        true, throttlesAtOnce);
   watcher->handleExit(1 << 30, "flaky", RawExitInfo{1 << 30, SIGSEGV});
   ASSERT_TRUE(watcher->isThrottled("flaky"));
 
   watcher->recoverOnDemand(entry("flaky"));
-  watcher->recoverOnDemand(entry("locked"));
-  EXPECT_TRUE(test::waitUntil([&] { return types("locked") == QStringList{"recovered"}; }));
+  watcher->recoverOnDemand(entry(fakeId));
+  // Recorded once a scan finds it running, with that process watched.
+  ASSERT_TRUE(test::waitUntil([&] { return types(fakeId) == QStringList{"recovered", "started"}; }))
+      << types(fakeId).join(",").toStdString();
+  const QList<pid_t> running = scanner->pidsOf(fakeId);
+  ASSERT_EQ(running.size(), 1);
+  EXPECT_EQ(watcher->watchedPids().value(running.first()), fakeId);
   test::finishOffMainWork();
   EXPECT_EQ(types("flaky"), (QStringList{"exitedAbnormal", "throttled"}));
   EXPECT_EQ(test::terminalTexts(bin).size(), 1);
