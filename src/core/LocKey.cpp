@@ -79,8 +79,8 @@ LocKey LocKey::installSheetTitle(QString name) {
   return LocKey(Id::installSheetTitle, std::move(name));
 }
 
-LocKey LocKey::installSheetHowToOpenBody(QString exec) {
-  return LocKey(Id::installSheetHowToOpenBody, std::move(exec));
+LocKey LocKey::installSheetHowToOpenBody(QString exec, QString startFile) {
+  return LocKey(Id::installSheetHowToOpenBody, std::move(exec), std::move(startFile));
 }
 
 LocKey LocKey::uninstallSheetTitle(QString name) {

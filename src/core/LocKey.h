@@ -544,7 +544,7 @@ class LocKey {
   static LocKey rowOpenTooltipNotRunning(QString name);
   static LocKey detailSetupHint(QString command);
   static LocKey installSheetTitle(QString name);
-  static LocKey installSheetHowToOpenBody(QString exec);
+  static LocKey installSheetHowToOpenBody(QString exec, QString startFile);
   static LocKey uninstallSheetTitle(QString name);
   static LocKey uninstallSheetWithFailures(LocInt failures);
   static LocKey uninstallSheetButtonSize(QString size);

@@ -473,7 +473,7 @@ QString en(const LocKey& key) {
     case Id::installSheetTitle:
       return fill(u"Install {1}", key);
     case Id::installSheetHowToOpenBody:
-      return fill(u"Open a new terminal and type `{1}`. Terminals that are already open need `source ~/.zshrc` first.", key);
+      return fill(u"Open a new terminal and type `{1}`. Terminals that are already open need `source {2}` first.", key);
     case Id::installBootstrapLabel:
       return fill(u"Auto-installing dependency: {1}", key);
     case Id::installBootstrapAgentName:
@@ -1341,7 +1341,7 @@ QString zh(const LocKey& key) {
     case Id::installSheetTitle:
       return fill(u"安装 {1}", key);
     case Id::installSheetHowToOpenBody:
-      return fill(u"打开新终端直接输 `{1}` 即可使用。已开的终端窗口需先跑 `source ~/.zshrc`。", key);
+      return fill(u"打开新终端直接输 `{1}` 即可使用。已开的终端窗口需先跑 `source {2}`。", key);
     case Id::installBootstrapLabel:
       return fill(u"正在自动安装依赖：{1}", key);
     case Id::installBootstrapAgentName:

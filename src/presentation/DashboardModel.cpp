@@ -28,6 +28,10 @@ DashboardModel::DashboardModel(std::shared_ptr<const AgentRegistry> registry, St
   if (stores_.events) connect(stores_.events, &EventStore::eventsChanged, this, &DashboardModel::refresh);
 }
 
+void DashboardModel::forgetProcess(pid_t pid) {
+  lastRunning_.removeIf([pid](const RunningAgent& r) { return r.pid == pid; });
+}
+
 QSet<QString> DashboardModel::installedIds() const {
   QSet<QString> ids;
   for (const AgentEntry& e : lastInstalled_) ids.insert(e.id);

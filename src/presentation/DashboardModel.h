@@ -70,6 +70,11 @@ class DashboardModel final : public QObject {
   void update(const QList<AgentEntry>& installed, const QList<RunningAgent>& running);
   // update() with the last lists again.
   void refresh() { update(lastInstalled_, lastRunning_); }
+  // A process of the running list has ended (the lifecycle watcher knows at
+  // once, the next scan only seconds later): it no longer counts. Publishes
+  // nothing by itself: the exit's event, which follows, rebuilds the rows
+  // once.
+  void forgetProcess(pid_t pid);
   // Works out the setup action of an installed agent again (its folders may
   // have appeared); the rows follow when the answer differs.
   void refreshSetupAction(const AgentEntry& entry) { setupActions_.refresh(entry); }

@@ -31,7 +31,7 @@ std::vector<LocKey> valuedSamples() {
   const QString s = QStringLiteral("sample");
   return {
       LocKey::heroSubMixed(2, 5, 1), LocKey::rowOpenTooltipRunning(s), LocKey::rowOpenTooltipNotRunning(s),
-      LocKey::detailSetupHint(s), LocKey::installSheetTitle(s), LocKey::installSheetHowToOpenBody(s),
+      LocKey::detailSetupHint(s), LocKey::installSheetTitle(s), LocKey::installSheetHowToOpenBody(s, s),
       LocKey::uninstallSheetTitle(s), LocKey::uninstallSheetWithFailures(2), LocKey::uninstallSheetButtonSize(s),
       LocKey::detailActionLaunchAgent(s), LocKey::detailDoctorChecking(s),
       LocKey::detailDoctorBannerHasIssuesTitle(2), LocKey::uninstallWarnBody(2), LocKey::uninstallWarnMore(2),

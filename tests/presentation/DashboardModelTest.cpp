@@ -115,6 +115,22 @@ TEST_F(DashboardModelTest, OnlyTheNewestEventDecidesTheFaultMark) {
   addEvent("hungRunning", AgentEventType::restarted);
   EXPECT_FALSE(row("hungRunning").isFaulted);
   EXPECT_EQ(row("hungRunning").bigStatusText, "Running");
+
+  // An exit, known before any scan: its process is dropped and its event
+  // rebuilds the rows, once. Another process of the agent keeps it running.
+  model.update(installed, {runningRecord(installed[2], 20), runningRecord(installed[0], 22),
+                           runningRecord(installed[0], 23)});
+  int published = 0;
+  QObject::connect(&model, &DashboardModel::dashboardItemsChanged, [&] { ++published; });
+  model.forgetProcess(20);
+  addEvent("hungRunning", AgentEventType::exitedAbnormal);
+  EXPECT_EQ(published, 1);
+  EXPECT_FALSE(row("hungRunning").isRunning);
+  EXPECT_EQ(row("hungRunning").bigStatusText, "Faulted");
+  model.forgetProcess(22);
+  addEvent("crashThenStart", AgentEventType::exitedNormal);
+  EXPECT_TRUE(row("crashThenStart").isRunning);
+  EXPECT_EQ(published, 2);
 }
 
 TEST_F(DashboardModelTest, StatusWordsFollowTheLanguageAtOnce) {
