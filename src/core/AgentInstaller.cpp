@@ -24,7 +24,7 @@ const QString kSuccessMark = QStringLiteral("TLR_INSTALL_SUCCESS_MARK");
 const QString kBlockOpen = QStringLiteral("# >>> tollamere CLI path setup >>>");
 const QString kBlockClose = QStringLiteral("# <<< tollamere CLI path setup <<<");
 // A start-up file larger than this is not read (nor edited).
-constexpr qint64 kZshrcReadLimit = 8 * 1024 * 1024;
+constexpr qint64 kStartFileReadLimit = 8 * 1024 * 1024;
 
 // "$HOME" anywhere, then a leading "~/" or a lone "~", become the home folder.
 QString expandWord(QString word) {
@@ -36,12 +36,6 @@ QStringList expandWords(const Command& cmd) {
   words.reserve(cmd.size());
   for (const QString& word : cmd) words.append(expandWord(word));
   return words;
-}
-
-// "exit 1", or "exit 1（无输出）" when the command printed nothing; what it
-// printed goes to the row's details.
-QString failureText(const QString& ending, bool printed) {
-  return printed ? ending : ending + Lang::pick(QStringLiteral(" (no output)"), QStringLiteral("（无输出）"));
 }
 
 bool needsNoQuoting(char32_t c) {
@@ -75,8 +69,8 @@ QString shellQuoted(const QString& word) {
 // ", nothing changed" after a reason.
 QString unchanged() { return Lang::pick(QStringLiteral(", nothing changed"), QStringLiteral("，未作改动")); }
 
-StepResult zshrcFailure(const QString& reason) {
-  return StepResult::make(Lang::pick(QStringLiteral("Could not write ~/.zshrc"), QStringLiteral("写入 ~/.zshrc 失败")),
+StepResult startFileFailure(const QString& file, const QString& reason) {
+  return StepResult::make(Lang::pick(QStringLiteral("Could not write ") + file, QStringLiteral("写入 ") + file + QStringLiteral(" 失败")),
                           false, reason);
 }
 
@@ -100,11 +94,18 @@ AgentInstaller::CommandResult AgentInstaller::runCommand(const Command& cmd) con
   const std::optional<QString> printed = recipe::printedText(r);
   if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_), printed};
   if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt, std::nullopt};
-  return {false, out, failureText(recipe::endingText(r), printed.has_value()), printed};
+  // The row says how it ended and what it printed last; the details hold
+  // all it printed.
+  return {false, out, recipe::installFailureText(r), printed};
 }
 
-StepResult AgentInstaller::ensurePathSetup() {
-  const QString path = Paths::home() + "/.zshrc";
+QString AgentInstaller::shellStartFile() const { return shellStartFile_.value_or(userShellStartFile()); }
+
+StepResult AgentInstaller::ensurePathSetup() const {
+  // The start file of the user's shell: a block in ~/.zshrc does nothing for
+  // a user of bash.
+  const QString file = shellStartFile();
+  const QString path = Paths::expandTilde(file);
   const QByteArray block = (QStringList{kBlockOpen, QStringLiteral("export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\""),
                                         kBlockClose}
                                 .join('\n') +
@@ -115,33 +116,34 @@ StepResult AgentInstaller::ensurePathSetup() {
   for (int attempt = 0; attempt < 2; ++attempt) {
     // Only a plain file is read, never waiting on a FIFO or reading a device
     // without end.
-    const FileOps::ReadResult read = FileOps::readFile(path, kZshrcReadLimit);
+    const FileOps::ReadResult read = FileOps::readFile(path, kStartFileReadLimit);
     const bool missing = read.status == FileOps::ReadResult::Status::missing;
     if (!missing && read.status != FileOps::ReadResult::Status::ok)
-      return zshrcFailure(read.reason + unchanged());
+      return startFileFailure(file, read.reason + unchanged());
     if (read.data.contains(kBlockOpen.toUtf8())) {
-      return StepResult::make(
-          Lang::pick(QStringLiteral("PATH already set up (~/.zshrc)"), QStringLiteral("PATH 已配置（~/.zshrc）")), true);
+      return StepResult::make(Lang::pick(QStringLiteral("PATH already set up (") + file + ')',
+                                         QStringLiteral("PATH 已配置（") + file + QStringLiteral("）")),
+                              true);
     }
     // Never touch what we could not read as text.
     if (!read.data.isEmpty() && recipe::decodeUtf8(read.data).isNull())
-      return zshrcFailure(path + Lang::pick(QStringLiteral(": not valid UTF-8 text"), QStringLiteral(": 不是有效的 UTF-8 文本")) +
+      return startFileFailure(file, path + Lang::pick(QStringLiteral(": not valid UTF-8 text"), QStringLiteral(": 不是有效的 UTF-8 文本")) +
                           unchanged());
     // Appended in place in one write: lines the user adds meanwhile stay,
     // and a file nobody may write is left as it is.
     const QString error = FileOps::appendToFile(path, block, "\n\n", missing);
     if (error.isEmpty())
-      return StepResult::make(Lang::pick(QStringLiteral("Added PATH to ~/.zshrc (new terminals pick it up)"),
-                                         QStringLiteral("已写入 PATH 到 ~/.zshrc（开新终端即可生效）")),
+      return StepResult::make(Lang::pick(QStringLiteral("Added PATH to ") + file + QStringLiteral(" (new terminals pick it up)"),
+                                         QStringLiteral("已写入 PATH 到 ") + file + QStringLiteral("（开新终端即可生效）")),
                               true);
     if (!(missing && QFileInfo::exists(path))) {
-      return zshrcFailure(error.endsWith(QStringLiteral(": read-only file"))
+      return startFileFailure(file, error.endsWith(QStringLiteral(": read-only file"))
                               ? path + Lang::pick(QStringLiteral(": the file is read-only"),
                                                   QStringLiteral(": 文件是只读的")) + unchanged()
                               : error);
     }
   }
-  return zshrcFailure(path +
+  return startFileFailure(file, path +
                       Lang::pick(QStringLiteral(": the file changed while it was written"),
                                  QStringLiteral(": 文件在写入时被改动")) +
                       unchanged());

@@ -20,8 +20,16 @@ class AgentInstaller {
   using Requirement = AgentEntry::Install::Requirement;
   using CommandResult = recipe::CommandResult;
 
-  explicit AgentInstaller(std::chrono::milliseconds commandTimeout = recipe::kCommandTimeout)
-      : commandTimeout_(commandTimeout) {}
+  // `shellStartFile`: the file the PATH step writes, as the user writes it
+  // ("~/.zshrc"); by default the start file of the user's login shell, looked
+  // up when it is needed.
+  explicit AgentInstaller(std::chrono::milliseconds commandTimeout = recipe::kCommandTimeout,
+                          std::optional<QString> shellStartFile = std::nullopt)
+      : commandTimeout_(commandTimeout), shellStartFile_(std::move(shellStartFile)) {}
+
+  // The file the PATH step writes ("~/.bashrc"). May read the password
+  // database: never on the window's thread.
+  QString shellStartFile() const;
 
   // The requirements, in order, whose program is not there.
   static QList<Requirement> missingRequirements(const std::optional<QList<Requirement>>& requirements);
@@ -50,10 +58,11 @@ class AgentInstaller {
  private:
   // Runs one non-empty command vector (words expanded, program looked up).
   CommandResult runCommand(const Command& cmd) const;
-  // Adds the user's program folders to PATH in "~/.zshrc" once.
-  static StepResult ensurePathSetup();
+  // Adds the user's program folders to PATH in the shell's start file once.
+  StepResult ensurePathSetup() const;
 
   std::chrono::milliseconds commandTimeout_;
+  std::optional<QString> shellStartFile_;
 };
 
 }  // namespace tlr

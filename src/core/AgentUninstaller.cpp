@@ -109,11 +109,11 @@ bool AgentUninstaller::isSafeToDelete(const QString& path) {
   return true;
 }
 
-quint64 AgentUninstaller::sizeOnDisk(const QString& path) {
-  if (FileOps::holdsNul(path)) return 0;
+std::optional<quint64> AgentUninstaller::sizeOnDisk(const QString& path) {
+  if (FileOps::holdsNul(path)) return std::nullopt;
   const QString expanded = Paths::expandTilde(path);
   const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(expanded);
-  if (!info) return 0;
+  if (!info) return std::nullopt;
   if (!info->isDirectory) return static_cast<quint64>(info->size);
   return FileOps::allocatedSizeBelow(expanded);
 }
@@ -127,11 +127,12 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
   });
   if (!r.started) return {false, QString(), r.startError, std::nullopt};
   const QString out = recipe::decodeUtf8(r.out);
-  // What the program printed is the row's details, never its message.
+  // What the program printed is the row's details; its message is the first
+  // line of its error output.
   const std::optional<QString> printed = recipe::printedText(r);
   if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_), printed};
   if (r.exited() && r.exitCode() == 0) return {true, out, std::nullopt, std::nullopt};
-  return {false, out, recipe::endingText(r), printed};
+  return {false, out, recipe::uninstallFailureText(r), printed};
 }
 
 StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {

@@ -50,8 +50,10 @@ class AgentUninstaller {
   static bool isSafeToDelete(const QString& path);
 
   // The bytes `path` takes: a file (or link) its own size, a folder the
-  // storage allocated to its contents; 0 when nothing is there.
-  static quint64 sizeOnDisk(const QString& path);
+  // storage allocated to its contents (a file with several names in it
+  // once); nothing when nothing is there. An empty folder or file is there
+  // and takes 0 bytes.
+  static std::optional<quint64> sizeOnDisk(const QString& path);
 
  private:
   static std::optional<QString> which(const QString& name);

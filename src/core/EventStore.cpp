@@ -13,12 +13,28 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 
 namespace tlr {
 namespace {
 
 // 2001-01-01 00:00:00 UTC in seconds since 1970.
 constexpr double kReferenceDateOffset = 978307200.0;
+// The times an event can have: from 1970 to the end of the year 9999, in
+// seconds from the reference date. A stored time outside is not a time.
+constexpr double kEarliestTimestamp = -kReferenceDateOffset;
+constexpr double kLatestTimestamp = 253402300799.0 - kReferenceDateOffset;
+// Details longer than this are cut when stored or read: what an event says
+// is a line, and the log must stay small.
+constexpr qsizetype kMaxDetails = 2000;
+
+std::optional<QString> boundedDetails(std::optional<QString> details) {
+  if (details && details->size() > kMaxDetails) {
+    const qsizetype kept = details->at(kMaxDetails - 1).isHighSurrogate() ? kMaxDetails - 1 : kMaxDetails;
+    details = details->left(kept) + QStringLiteral("…");
+  }
+  return details;
+}
 
 constexpr std::array<std::pair<AgentEventType, const char*>, 13> kTypeNames{{
     {AgentEventType::started, "started"},
@@ -52,12 +68,14 @@ std::optional<AgentEvent> decodeEvent(const QJsonValue& value) {
                    type = o.value(QLatin1String("type")), timestamp = o.value(QLatin1String("timestamp")),
                    details = o.value(QLatin1String("details"));
   if (!id.isString() || !agentId.isString() || !type.isString() || !timestamp.isDouble()) return std::nullopt;
+  // NaN fails both comparisons.
+  if (!(timestamp.toDouble() >= kEarliestTimestamp && timestamp.toDouble() <= kLatestTimestamp)) return std::nullopt;
   if (!details.isUndefined() && !details.isNull() && !details.isString()) return std::nullopt;
   const auto uuid = uuidFromText(id.toString());
   const auto eventType = agentEventTypeFromString(type.toString());
   if (!uuid || !eventType) return std::nullopt;
   AgentEvent event{*uuid, agentId.toString(), *eventType, timestamp.toDouble(), std::nullopt};
-  if (details.isString()) event.details = details.toString();
+  if (details.isString()) event.details = boundedDetails(details.toString());
   return event;
 }
 
@@ -83,12 +101,14 @@ double AgentEvent::now() {
 }
 
 QDateTime AgentEvent::date() const {
-  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>((timestamp + kReferenceDateOffset) * 1000.0),
-                                        Qt::UTC);
+  // Kept within the times an event can have, so the conversion is defined
+  // whatever the number holds.
+  const double seconds = std::isnan(timestamp) ? 0 : std::clamp(timestamp, kEarliestTimestamp, kLatestTimestamp);
+  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>((seconds + kReferenceDateOffset) * 1000.0), Qt::UTC);
 }
 
 AgentEvent AgentEvent::make(const QString& agentId, AgentEventType type, std::optional<QString> details) {
-  return AgentEvent{QUuid::createUuid(), agentId, type, now(), std::move(details)};
+  return AgentEvent{QUuid::createUuid(), agentId, type, now(), boundedDetails(std::move(details))};
 }
 
 EventStore& EventStore::shared() {
@@ -96,17 +116,19 @@ EventStore& EventStore::shared() {
 }
 
 EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), defaults_(defaults) {
-  // A log that does not decode is left where it is until the next append
-  // replaces it.
+  // What decodes is kept; the stored log itself, when any of it does not
+  // decode, stays where it is until the next append sets it aside whole.
   const QJsonValue stored = defaults_.value(defaultsKey);
   if (stored.isUndefined() || stored.isNull()) return;
-  if (stored.isString()) {
-    if (auto decoded = decode(stored.toString().toUtf8())) {
-      events_ = std::move(*decoded);
-      return;
-    }
-  }
+  const Decoded decoded = stored.isString() ? decode(stored.toString().toUtf8()) : Decoded{{}, -1};
+  events_ = decoded.events;
+  if (decoded.undecodable == 0) return;
   undecodable_ = stored;
+  log("[Event] ", (decoded.undecodable < 0 ? QStringLiteral("事件记录无法解码，从空记录开始")
+                                           : QStringLiteral("事件记录中 %1 条无法解码，保留其余 %2 条")
+                                                 .arg(decoded.undecodable)
+                                                 .arg(decoded.events.size())) +
+                      QStringLiteral("；原记录将在下次记录时原样移到 ") + undecodableKey);
 }
 
 QByteArray EventStore::encode(const QList<AgentEvent>& events) {
@@ -122,18 +144,20 @@ QByteArray EventStore::encode(const QList<AgentEvent>& events) {
   return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
-std::optional<QList<AgentEvent>> EventStore::decode(const QByteArray& json) {
+EventStore::Decoded EventStore::decode(const QByteArray& json) {
   QJsonParseError error{};
   const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-  if (error.error != QJsonParseError::NoError || !doc.isArray()) return std::nullopt;
-  QList<AgentEvent> events;
+  if (error.error != QJsonParseError::NoError || !doc.isArray()) return {{}, -1};
+  Decoded decoded;
   for (const QJsonValue& v : doc.array()) {
-    auto event = decodeEvent(v);
-    if (!event) return std::nullopt;
-    events << std::move(*event);
+    if (auto event = decodeEvent(v))
+      decoded.events << std::move(*event);
+    else
+      ++decoded.undecodable;
   }
-  return events;
+  return decoded;
 }
+
 
 void EventStore::setEvents(QList<AgentEvent> events) {
   events_ = std::move(events);
@@ -143,11 +167,12 @@ void EventStore::setEvents(QList<AgentEvent> events) {
 void EventStore::append(const AgentEvent& event) {
   QList<AgentEvent> grown = events_;
   grown.append(event);
-  setEvents(grown);
 
+  // Sorted and cut to size before it is published: one change, one
+  // announcement.
   QStringList order;
   QHash<QString, QList<AgentEvent>> groups;
-  for (const AgentEvent& e : std::as_const(events_)) {
+  for (const AgentEvent& e : std::as_const(grown)) {
     auto it = groups.find(e.agentId);
     if (it == groups.end()) {
       order << e.agentId;

@@ -56,8 +56,11 @@ struct AgentEvent {
 
 // The per-agent event log: newest first, at most maxPerAgent events for each
 // agent id, kept in the user defaults under "TLR.events" and written through
-// on every append. A stored log that cannot be read starts the log empty; the
-// first append moves it to "TLR.events.undecodable" rather than losing it.
+// on every append. Of a stored log that cannot be read in full, the events
+// that decode are kept (none when it is not a JSON array of events) and a
+// line says so; the first append moves the stored log whole to
+// "TLR.events.undecodable" rather than losing it. An event's time must lie
+// between 1970 and the year 9999, and its details are cut at 2000 characters.
 // Lives on the main thread; observers learn of every change through
 // eventsChanged.
 class EventStore : public QObject {
@@ -86,8 +89,12 @@ class EventStore : public QObject {
 
   // The stored form: a compact JSON array, newest first.
   static QByteArray encode(const QList<AgentEvent>& events);
-  // Nothing when any element does not decode.
-  static std::optional<QList<AgentEvent>> decode(const QByteArray& json);
+  // The events that decode, and how many did not (-1: no JSON array at all).
+  struct Decoded {
+    QList<AgentEvent> events;
+    qsizetype undecodable = 0;
+  };
+  static Decoded decode(const QByteArray& json);
 
  Q_SIGNALS:
   void eventsChanged(const QList<tlr::AgentEvent>& events);

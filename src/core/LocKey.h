@@ -336,6 +336,12 @@ namespace tlr {
   VALUED(evDetailUserRestart) \
   VALUED(evDetailRestartStuck) \
   VALUED(evDetailRestartFailed) \
+  VALUED(evDetailDoctorNoIssues) \
+  VALUED(evDetailDoctorIssues) \
+  VALUED(evDetailDoctorFailed) \
+  VALUED(evDetailDoctorTimedOut) \
+  VALUED(evDetailFixSucceeded) \
+  VALUED(evDetailFixFailed) \
   VALUED(evDetailRelaunchDidNotLast) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
@@ -343,6 +349,7 @@ namespace tlr {
   PLAIN(evDetailSetupCompleted) \
   PLAIN(evDetailNoRecoveryStrategy) \
   PLAIN(evDetailRunawayFallback) \
+  PLAIN(evDetailRestartFailedNoReason) \
   /* dep */ \
   PLAIN(depDescNpm) \
   PLAIN(depDescPipx) \
@@ -538,7 +545,7 @@ class LocKey {
   static LocKey rowOpenTooltipNotRunning(QString name);
   static LocKey detailSetupHint(QString command);
   static LocKey installSheetTitle(QString name);
-  static LocKey installSheetHowToOpenBody(QString exec);
+  static LocKey installSheetHowToOpenBody(QString exec, QString startFile);
   static LocKey uninstallSheetTitle(QString name);
   static LocKey uninstallSheetWithFailures(LocInt failures);
   static LocKey uninstallSheetButtonSize(QString size);
@@ -584,6 +591,12 @@ class LocKey {
   static LocKey evDetailUserRestart(LocInt32 newPid);
   static LocKey evDetailRestartStuck(QString pids);
   static LocKey evDetailRestartFailed(QString reason);
+  static LocKey evDetailDoctorNoIssues(LocInt32 exitCode);
+  static LocKey evDetailDoctorIssues(LocInt32 exitCode, LocInt issues);
+  static LocKey evDetailDoctorFailed(LocInt32 exitCode);
+  static LocKey evDetailDoctorTimedOut(LocInt seconds);
+  static LocKey evDetailFixSucceeded(QString issueId);
+  static LocKey evDetailFixFailed(QString issueId);
   static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
@@ -638,7 +651,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 402, "the interface has 402 text keys");
-static_assert(LocKey::kValuedCount == 96, "96 text keys carry values");
+static_assert(LocKey::kCount == 409, "the interface has 409 text keys");
+static_assert(LocKey::kValuedCount == 102, "102 text keys carry values");
 
 }  // namespace tlr

@@ -9,9 +9,36 @@
 namespace tlr {
 namespace {
 
+// What a stored set may hold: agent ids are short, and a registry names few.
+constexpr qsizetype kMaxIdLength = 200;
+constexpr qsizetype kMaxIds = 1000;
+
+// The ids stored under `key`. Whatever can be used is kept: an element that
+// is not a text, or an absurd one, is left out with a line saying so, and the
+// next write stores the rest.
 QSet<QString> readSet(const Defaults& defaults, const QString& key) {
-  const auto list = defaults.stringList(key);
-  return list ? QSet<QString>(list->cbegin(), list->cend()) : QSet<QString>();
+  const QJsonValue stored = defaults.value(key);
+  if (stored.isUndefined()) return {};
+  if (!stored.isArray()) {
+    log("[LockOnline] ", QStringLiteral("%1 不是列表，按空集合读取").arg(key));
+    return {};
+  }
+  const QJsonArray array = stored.toArray();
+  QSet<QString> ids;
+  qsizetype skipped = 0;
+  for (const QJsonValue& item : array) {
+    if (item.isString() && item.toString().size() <= kMaxIdLength && ids.size() < kMaxIds)
+      ids.insert(item.toString());
+    else
+      ++skipped;
+  }
+  if (skipped > 0)
+    log("[LockOnline] ", QStringLiteral("%1 中 %2 项不是可用的 id（不是文本、过长或超过 %3 项），已略过，其余 %4 项照用")
+                             .arg(key)
+                             .arg(skipped)
+                             .arg(kMaxIds)
+                             .arg(ids.size()));
+  return ids;
 }
 
 // ["a", "b"]: sorted, so that the line reads the same on every run.

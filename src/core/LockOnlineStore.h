@@ -16,7 +16,9 @@ namespace tlr {
 // The agents the user wants kept online, kept in the user defaults under
 // "TLR.lockOnline.enabled" (and the ids examined once under the same key
 // followed by ".initialized"). On its first sight of an agent the store
-// adopts it when launchd already runs its job. Lives on the main thread.
+// adopts it when launchd already runs its job. A stored set is read for
+// what can be used in it: ids that are not texts or are absurd are left
+// out, with a line, and the rest kept. Lives on the main thread.
 class LockOnlineStore : public QObject {
   Q_OBJECT
 

@@ -16,8 +16,9 @@
 namespace tlr {
 namespace {
 
-// A log file larger than this is not read (90 days of checks stay far below).
-constexpr qint64 kReadLimit = 64 * 1024 * 1024;
+// A log file larger than this is not read but set aside: the newest
+// kMaxEvents records stay far below it.
+constexpr qint64 kReadLimit = 4 * 1024 * 1024;
 
 constexpr NetworkEventKind kAllKinds[] = {NetworkEventKind::heartbeat, NetworkEventKind::updateCheck,
                                           NetworkEventKind::backupUpload,
@@ -84,7 +85,7 @@ std::optional<NetworkEvent> NetworkEvent::fromJson(const QJsonValue& value) {
   const auto kind = networkEventKindFromString(kindValue.toString());
   const auto timestamp = parseIso(timeValue.toString());
   const auto bytes = wholeNumber(o.value("bytes"));
-  if (id.isNull() || !kind || !timestamp || !bytes) return std::nullopt;
+  if (id.isNull() || !kind || !timestamp || !bytes || *bytes < 0) return std::nullopt;
   return NetworkEvent{id, *kind, *timestamp, *bytes, successValue.toBool()};
 }
 
@@ -106,21 +107,36 @@ NetworkLogger::~NetworkLogger() = default;  // the worker drains its queue
 
 void NetworkLogger::load() {
   // Opened without waiting and read only when it is a plain file: a FIFO in
-  // its place would stop the start-up for good. Such a file counts as
-  // unreadable, and the next log() replaces it.
+  // its place would stop the start-up for good. What cannot be read in full
+  // is set aside whole, so nothing logged is lost, and its good records kept.
   const FileOps::ReadResult read = FileOps::readFile(filePath_, kReadLimit);
-  if (read.status == FileOps::ReadResult::Status::notRegular ||
-      read.status == FileOps::ReadResult::Status::tooLarge) {
-    tlr::log("[NetworkLogger] ", QStringLiteral("network-log.json 无法读取（%1），从空记录开始").arg(read.reason));
-  }
-  if (read.status != FileOps::ReadResult::Status::ok) return;
-  const QJsonDocument doc = QJsonDocument::fromJson(read.data);
-  if (!doc.isArray()) return;
+  if (read.status == FileOps::ReadResult::Status::missing) return;
+  QString problem = read.reason;
   QList<NetworkEvent> loaded;
-  for (const QJsonValue& item : doc.array()) {
-    auto event = NetworkEvent::fromJson(item);
-    if (!event) return;  // one bad record spoils the whole file
-    loaded.append(*event);
+  if (read.status == FileOps::ReadResult::Status::ok) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(read.data, &error);
+    if (error.error != QJsonParseError::NoError)
+      problem = error.errorString() + QStringLiteral(" at offset ") + QString::number(error.offset);
+    else if (!doc.isArray())
+      problem = QStringLiteral("not a JSON array");
+    qsizetype bad = 0;
+    for (const QJsonValue& item : doc.array()) {
+      if (auto event = NetworkEvent::fromJson(item))
+        loaded.append(*event);
+      else
+        ++bad;
+    }
+    if (bad > 0) problem = QStringLiteral("%1 条记录无法读取，保留其余 %2 条").arg(bad).arg(loaded.size());
+  }
+  if (!problem.isEmpty()) {
+    std::optional<std::pair<quint64, quint64>> identity;
+    if (read.identified) identity = std::make_pair(read.device, read.inode);
+    const FileOps::SetAside aside = FileOps::setAsideUnreadable(filePath_, identity);
+    tlr::log("[NetworkLogger] ",
+             QStringLiteral("network-log.json 无法读取（%1），%2")
+                 .arg(problem, aside.path.isEmpty() ? QStringLiteral("也无法移到一旁（%1），下次记录时被替换").arg(aside.error)
+                                                    : QStringLiteral("已原样移到 ") + aside.path));
   }
   std::lock_guard lock(mutex_);
   events_ = std::move(loaded);
@@ -147,16 +163,28 @@ void NetworkLogger::flush() { saveWorker_.flush(); }
 void NetworkLogger::pruneLocked() {
   const QDateTime cutoff = now_().toUTC().addSecs(-qint64(kRetentionDays) * 86400);
   events_.removeIf([&](const NetworkEvent& e) { return e.timestamp < cutoff; });
+  // A service that asks for a check every minute fills 90 days with 130,000
+  // records: the newest are kept.
+  if (events_.size() > kMaxEvents) events_.remove(0, events_.size() - kMaxEvents);
 }
 
 void NetworkLogger::saveLocked() {
-  // Posted under the lock, so saves run in the order of the log() calls and
-  // the last one to run holds the latest list. The copy is cheap (shared
-  // until written); encoding happens on the worker.
-  saveWorker_.post([path = filePath_, snapshot = events_] {
+  // The latest list waits for the worker; a save still queued when another
+  // log() comes writes that newer list, and the later ones find nothing left
+  // to write. So quick logs cost one write, not one each, and the file
+  // always ends up holding the latest list. The copy is cheap (shared until
+  // written); encoding happens on the worker.
+  pendingSave_ = events_;
+  saveWorker_.post([this] {
+    std::optional<QList<NetworkEvent>> snapshot;
+    {
+      std::lock_guard lock(mutex_);
+      snapshot.swap(pendingSave_);
+    }
+    if (!snapshot) return;
     QJsonArray array;
-    for (const NetworkEvent& e : snapshot) array.append(e.toJson());
-    FileOps::writeOwnFile(path, QJsonDocument(array).toJson(QJsonDocument::Indented));
+    for (const NetworkEvent& e : *snapshot) array.append(e.toJson());
+    FileOps::writeOwnFile(filePath_, QJsonDocument(array).toJson(QJsonDocument::Indented));
   });
 }
 

@@ -37,10 +37,14 @@ struct NetworkEvent {
 };
 
 // The local record of Tollamere's own network activity, kept for 90 days in
-// "network-log.json" in the application folder. Callers only append; each
-// append rewrites the file on the background worker "TLR.NetworkLogger.save",
-// atomically (temporary file, then rename), so the caller never waits for the
-// disk and the file is never half-written. Every failure is silent.
+// "network-log.json" in the application folder (at most kMaxEvents records,
+// the newest). Callers only append; each append rewrites the file on the
+// background worker "TLR.NetworkLogger.save", atomically (temporary file,
+// then rename), so the caller never waits for the disk and the file is never
+// half-written. A file that cannot be read in full (broken, a bad record, a
+// FIFO in its place, more than 4 MiB) is set aside as
+// "network-log.json.unreadable-<UTC time>" with a line, and its good records
+// are kept. Every other failure is silent.
 class NetworkLogger final : public QObject {
   Q_OBJECT
 
@@ -48,6 +52,8 @@ class NetworkLogger final : public QObject {
   using Clock = std::function<QDateTime()>;
 
   static constexpr int kRetentionDays = 90;
+  // At most this many records are kept, the newest.
+  static constexpr qsizetype kMaxEvents = 10000;
   static constexpr const char* kFileName = "network-log.json";
 
   // The logger of this process, bound to Paths::appSupport() on first use and
@@ -85,7 +91,8 @@ class NetworkLogger final : public QObject {
   const Clock now_;
   mutable std::mutex mutex_;
   QList<NetworkEvent> events_;
-  SerialWorker saveWorker_;
+  std::optional<QList<NetworkEvent>> pendingSave_;  // the list the next save writes
+  SerialWorker saveWorker_;  // last: drains its queue while the rest still exists
 };
 
 }  // namespace tlr

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 
+#include <algorithm>
+
 
 namespace tlr::recipe {
 namespace {
@@ -89,15 +91,26 @@ QString timeoutText(std::chrono::milliseconds timeout) {
                                        "请检查网络或换镜像（npm config set registry ...）后再试。"));
 }
 
-std::optional<QString> printedText(const ChildResult& result) {
+namespace {
+
+// Output that is not UTF-8 is shown as well as it reads.
+QString readable(const QByteArray& bytes) { return decodeStrictUtf8(bytes).value_or(QString::fromUtf8(bytes)); }
+
+// Standard error and standard output, each trimmed, the empty ones left out.
+QString printedStreams(const ChildResult& result) {
   QStringList streams;
   for (const QByteArray& bytes : {result.err, result.out}) {
-    // Output that is not UTF-8 is shown as well as it reads.
-    const QString text = (decodeStrictUtf8(bytes).value_or(QString::fromUtf8(bytes))).trimmed();
+    const QString text = readable(bytes).trimmed();
     if (!text.isEmpty()) streams.append(text);
   }
-  if (streams.isEmpty()) return std::nullopt;
-  const QString text = streams.join(QLatin1Char('\n'));
+  return streams.join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+std::optional<QString> printedText(const ChildResult& result) {
+  const QString text = printedStreams(result);
+  if (text.isEmpty()) return std::nullopt;
   return text.size() > kDetailsLimit ? QStringLiteral("…") + text.right(kDetailsLimit) : text;
 }
 
@@ -112,6 +125,20 @@ QString endingText(const ChildResult& result) {
   const QString name = signalName(signal);
   return QStringLiteral("signal ") + QString::number(signal) +
          (name.isEmpty() ? QString() : QStringLiteral(" (") + name + ")");
+}
+
+QString installFailureText(const ChildResult& result) {
+  const QStringList lines = printedStreams(result).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  if (lines.isEmpty()) return endingText(result) + Lang::pick(QStringLiteral(" (no output)"), QStringLiteral("（无输出）"));
+  const QString text = endingText(result) + QLatin1Char('\n') + lines.mid(std::max<qsizetype>(0, lines.size() - 4)).join('\n');
+  if (text.size() <= kInstallFailureLimit) return text;
+  // Never half a character.
+  return text.left(text.at(kInstallFailureLimit - 1).isHighSurrogate() ? kInstallFailureLimit - 1 : kInstallFailureLimit);
+}
+
+QString uninstallFailureText(const ChildResult& result) {
+  for (const QString& line : readable(result.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) return line;
+  return endingText(result);
 }
 
 void runStepsDetached(StepWork steps, StepProgressHandler onProgress, StepCompletionHandler onComplete) {

@@ -72,6 +72,16 @@ QString timeoutLogText(std::chrono::milliseconds timeout);
 // How a child that ended otherwise than by exit(0) ended: "exit 3" or
 // "signal 11 (SIGSEGV)".
 QString endingText(const ChildResult& result);
+// The row error of an install command that ended badly (not at its
+// time-out): its ending, a line break and the last four non-empty lines of
+// what it printed (standard error, then standard output, each trimmed), cut
+// to 600 characters; the ending and "(no output)" when it printed nothing.
+QString installFailureText(const ChildResult& result);
+inline constexpr qsizetype kInstallFailureLimit = 600;
+// The row error of an uninstall command that ended badly (not at its
+// time-out): the first non-empty line of its standard error, else its
+// ending.
+QString uninstallFailureText(const ChildResult& result);
 
 // Runs `steps` on a thread of its own and returns at once. `steps` gets a
 // deliver function that hands a row to `onProgress` on the main thread and

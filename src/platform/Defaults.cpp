@@ -29,18 +29,11 @@ QJsonObject compacted(const QJsonObject& values) {
   return fresh;
 }
 
-// A defaults file larger than this is not read (the event log of many
-// agents stays far below it).
-constexpr qint64 kReadLimit = 256 * 1024 * 1024;
-
-// "defaults.json.unreadable-20250102T030405Z", or with "-2", "-3", ... when
-// that name is taken.
-QString asideName(const QString& path, int attempt) {
-  QString name = path + QStringLiteral(".unreadable-") +
-                 QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-  if (attempt > 1) name += '-' + QString::number(attempt);
-  return name;
-}
+// A defaults file larger than this is not read but set aside: the event log
+// (50 events of each agent, their details cut) and the lock-online set stay
+// far below it, and a larger file would cost seconds and hundreds of
+// megabytes before the first scan.
+constexpr qint64 kReadLimit = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -100,19 +93,14 @@ void Defaults::reload() {
 bool Defaults::moveAside(const QString& problem, std::optional<std::pair<quint64, quint64>> identity) {
   // Every key the user ever set is in that file: it is kept, under a name
   // that says why, before anything writes a new one.
-  QString error;
-  for (int attempt = 1; attempt <= 20; ++attempt) {
-    const QString aside = asideName(path_, attempt);
-    error = FileOps::moveAside(path_, aside, identity);
-    if (error.isEmpty()) {
-      log("[Defaults] ", QStringLiteral("设置文件无法读取（%1），已原样移到 %2，从空设置开始").arg(problem, aside));
-      return true;
-    }
-    if (!QFileInfo::exists(aside) && !QFileInfo(aside).isSymLink()) break;
+  const FileOps::SetAside aside = FileOps::setAsideUnreadable(path_, identity);
+  if (!aside.path.isEmpty()) {
+    log("[Defaults] ", QStringLiteral("设置文件无法读取（%1），已原样移到 %2，从空设置开始").arg(problem, aside.path));
+    return true;
   }
-  if (error.endsWith(QStringLiteral(": replaced meanwhile"))) return true;  // a new file stands there now
+  if (aside.replaced) return true;  // a new file stands there now
   log("[Defaults] ", QStringLiteral("设置文件无法读取（%1），也无法移到一旁（%2）：保留原文件，本次不写入设置")
-                         .arg(problem, error));
+                         .arg(problem, aside.error));
   return false;
 }
 

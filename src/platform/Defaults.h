@@ -19,7 +19,7 @@ namespace tlr {
 // Every change is written through at once (temporary file, then rename), so
 // another process, or this one after a restart, reads what was set. A file
 // that cannot be read as a JSON object (broken JSON, a truncation, a FIFO or
-// a folder in its place) reads as empty and is first moved aside as
+// a folder in its place, more than 4 MiB) reads as empty and is first moved aside as
 // "defaults.json.unreadable-<UTC time>" with a log line, so nothing the user
 // set is lost; when it cannot be moved, nothing is written over it. All
 // members are safe to call from any thread.

@@ -2,10 +2,12 @@
 
 #include "platform/Log.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
 #include <cstdio>
@@ -70,13 +72,22 @@ bool forEachEntry(DIR* dir, const std::function<bool(int, const char*, const str
   return true;
 }
 
-quint64 sumBelow(DIR* dir) {
+// The (device, inode) pairs of files with more than one name, counted once.
+using SeenFiles = QSet<QPair<quint64, quint64>>;
+
+quint64 sumBelow(DIR* dir, SeenFiles& seen) {
   quint64 sum = 0;
   forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
     if (!st) return true;
     if (S_ISDIR(st->st_mode)) {
-      if (DirHandle sub = openDirAt(fd, name)) sum += sumBelow(sub.get());
+      if (DirHandle sub = openDirAt(fd, name)) sum += sumBelow(sub.get(), seen);
     } else {
+      // A file with several names (hard links) takes its storage once.
+      if (st->st_nlink > 1) {
+        const QPair<quint64, quint64> id{st->st_dev, st->st_ino};
+        if (seen.contains(id)) return true;
+        seen.insert(id);
+      }
       sum += static_cast<quint64>(st->st_blocks) * 512;
     }
     return true;
@@ -178,7 +189,8 @@ std::optional<ItemInfo> itemInfo(const QString& path) {
 quint64 allocatedSizeBelow(const QString& path) {
   if (holdsNul(path)) return 0;
   DirHandle dir = openDirAt(AT_FDCWD, encoded(path).constData());
-  return dir ? sumBelow(dir.get()) : 0;
+  SeenFiles seen;
+  return dir ? sumBelow(dir.get(), seen) : 0;
 }
 
 QString removeItem(const QString& path) {
@@ -345,6 +357,23 @@ QString moveAside(const QString& path, const QString& newPath, std::optional<std
   if (::renameat2(AT_FDCWD, encoded(path).constData(), AT_FDCWD, encoded(newPath).constData(), RENAME_NOREPLACE) != 0)
     return failure(newPath, errno);
   return {};
+}
+
+SetAside setAsideUnreadable(const QString& path, std::optional<std::pair<quint64, quint64>> identity) {
+  const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+  SetAside result;
+  for (int attempt = 1; attempt <= 20; ++attempt) {
+    const QString aside = path + QStringLiteral(".unreadable-") + stamp +
+                          (attempt > 1 ? '-' + QString::number(attempt) : QString());
+    result.error = moveAside(path, aside, identity);
+    if (result.error.isEmpty()) {
+      result.path = aside;
+      return result;
+    }
+    if (!QFileInfo::exists(aside) && !QFileInfo(aside).isSymLink()) break;
+  }
+  result.replaced = result.error.endsWith(QStringLiteral(": replaced meanwhile"));
+  return result;
 }
 
 QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing) {

@@ -31,8 +31,9 @@ struct ItemInfo {
 std::optional<ItemInfo> itemInfo(const QString& path);
 
 // The storage allocated to everything below the folder `path`: files, links
-// and other non-folders by their allocated bytes; folders themselves add
-// nothing; links are not followed and unreadable items are left out.
+// and other non-folders by their allocated bytes, a file with several names
+// (hard links) once; folders themselves add nothing; links are not followed
+// and unreadable items are left out.
 quint64 allocatedSizeBelow(const QString& path);
 
 // Removes the item at `path`: a folder with everything in it, a symbolic link
@@ -91,6 +92,18 @@ ReadResult readFileNoFollow(const QString& path, qint64 limit);
 // the item at `path` (a final link followed) is still that file. Returns an
 // empty text on success, else the reason.
 QString moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity = {});
+
+// Moves one of our own files that cannot be read (broken, too large, a FIFO
+// in its place) aside as "<path>.unreadable-<UTC time>" ("-2", "-3", ...
+// when that name is taken), so whatever it held is kept for the user;
+// `identity` as for moveAside. Returns the new path, or the reason it could
+// not be moved. A file replaced meanwhile counts as gone (`replaced`).
+struct SetAside {
+  QString path;   // where it is now, when moved
+  QString error;  // why not, when not
+  bool replaced = false;
+};
+SetAside setAsideUnreadable(const QString& path, std::optional<std::pair<quint64, quint64>> identity);
 
 // Appends `data` at the end of the plain file at `path` (a final link is
 // followed) in one write with O_APPEND, so lines that another program

@@ -29,6 +29,16 @@ bool isControl(char16_t c) {
   return (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
 }
 
+// A line longer than this is cut: a store or an answer holding megabytes
+// must not flood the log with one line.
+constexpr qsizetype kMaxLogLine = 8192;
+
+QString cut(const QString& line) {
+  if (line.size() <= kMaxLogLine) return line;
+  const qsizetype kept = line.at(kMaxLogLine - 1).isHighSurrogate() ? kMaxLogLine - 1 : kMaxLogLine;
+  return line.left(kept) + QStringLiteral("…（另有 %1 字符未写出）").arg(line.size() - kept);
+}
+
 }  // namespace
 
 QString oneLine(const QString& text) {
@@ -51,7 +61,7 @@ QString oneLine(const QString& text) {
   return out;
 }
 
-void logLine(const QString& line) { writeAll(STDOUT_FILENO, (oneLine(line) + '\n').toUtf8()); }
+void logLine(const QString& line) { writeAll(STDOUT_FILENO, (cut(oneLine(line)) + '\n').toUtf8()); }
 
 void errLine(const QString& line) { writeAll(STDERR_FILENO, (oneLine(line) + '\n').toUtf8()); }
 

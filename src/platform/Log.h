@@ -15,7 +15,8 @@ namespace tlr {
 QString oneLine(const QString& text);
 
 // Standard output: "<tag><message>", where the tag already ends with its blank
-// ("[Registry] "). The line goes through oneLine() first.
+// ("[Registry] "). The line goes through oneLine() first; one longer than
+// 8192 characters is cut there, with a note of how many were left out.
 void logLine(const QString& line);
 inline void log(const char* tag, const QString& message) {
   logLine(QString::fromUtf8(tag) + message);

@@ -60,6 +60,19 @@ QString accountLoginShell() {
   return isListedLoginShell(found->shell) ? found->shell : QString();
 }
 
+QString shellStartFile(const QString& shell) {
+  const QString name = QFileInfo(shell).fileName();
+  if (name == QLatin1String("bash")) return QStringLiteral("~/.bashrc");
+  if (name == QLatin1String("zsh")) return QStringLiteral("~/.zshrc");
+  return QStringLiteral("~/.profile");
+}
+
+QString userShellStartFile() {
+  const std::optional<AccountEntry> account = accountOfUid(::getuid());
+  const QString shell = account && !account->shell.isEmpty() ? account->shell : qEnvironmentVariable("SHELL");
+  return shellStartFile(shell);
+}
+
 bool isListedLoginShell(const QString& shell, const QString& shellsFile) {
   QFile file(shellsFile);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return true;

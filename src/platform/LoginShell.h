@@ -37,6 +37,14 @@ struct LoginShell {
 // A shell that is not a login shell (nologin, false) counts as none.
 QString accountLoginShell();
 
+// The start file an interactive shell of `shell` reads, as the user writes
+// it: "~/.bashrc" for bash, "~/.zshrc" for zsh, "~/.profile" for any other.
+QString shellStartFile(const QString& shell);
+// The start file of the current user's shell: the shell of the user's entry
+// in the password database, else $SHELL. Reads the password database, which
+// may ask a directory service: never on the window's thread.
+QString userShellStartFile();
+
 // Whether `shell` is listed in `shellsFile` (one path a line, "#" starts a
 // comment). An unreadable list rules nothing out.
 bool isListedLoginShell(const QString& shell, const QString& shellsFile = QStringLiteral("/etc/shells"));

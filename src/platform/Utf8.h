@@ -7,8 +7,9 @@
 
 namespace tlr {
 
-// The text of `bytes` when they are valid UTF-8 throughout; nothing otherwise
-// (no replacement characters).
+// The text of `bytes` when they are valid UTF-8 throughout, every character
+// kept (a U+FEFF at the start too); nothing otherwise (no replacement
+// characters).
 std::optional<QString> decodeStrictUtf8(QByteArrayView bytes);
 
 // A file name (or path) of raw bytes as text to show or list: the text itself

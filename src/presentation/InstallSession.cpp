@@ -48,9 +48,16 @@ void InstallSession::recheck() {
 void InstallSession::runCheck() {
   // The lookups touch the file system; the answer comes back on the main
   // thread, and not at all once the session is gone.
+  // So is the user's shell, whose start file the how-to-open text names.
   runOffMain(
-      this, [requirements = recipeRequirements()] { return AgentInstaller::missingRequirements(requirements); },
-      [this](const QList<Requirement>& missing) { continueAfterCheck(missing); });
+      this,
+      [requirements = recipeRequirements(), installer = installer_] {
+        return Check{AgentInstaller::missingRequirements(requirements), installer.shellStartFile()};
+      },
+      [this](const Check& check) {
+        shellStartFile_ = check.shellStartFile;
+        continueAfterCheck(check.missing);
+      });
 }
 
 void InstallSession::continueAfterCheck(const QList<Requirement>& missing) {

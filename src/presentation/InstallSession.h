@@ -43,6 +43,9 @@ class InstallSession : public QObject {
   // The command to type after a clean install: the first executable name,
   // when the install is done without failures and the entry has one.
   std::optional<QString> howToOpenExecutable() const;
+  // The start file of the user's shell that the install sets PATH in
+  // ("~/.bashrc"), known once the first check has answered.
+  const QString& shellStartFile() const { return shellStartFile_; }
 
   // Starts the requirement check; the session starts in `checking`.
   void start();
@@ -61,6 +64,10 @@ class InstallSession : public QObject {
 
  private:
   void runCheck();
+  struct Check {
+    QList<Requirement> missing;
+    QString shellStartFile;
+  };
   void continueAfterCheck(const QList<Requirement>& missing);
   void startInstall();
   void startTerminalInstall();
@@ -71,6 +78,7 @@ class InstallSession : public QObject {
   AgentInstaller installer_;
   Phase phase_ = Phase::checking;
   QList<Requirement> missingReqs_;
+  QString shellStartFile_;
   QList<StepResult> executingSteps_;
   QList<StepResult> allResults_;
 };

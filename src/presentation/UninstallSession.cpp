@@ -31,11 +31,11 @@ void UninstallSession::begin() {
   runOffMain(
       this,
       [paths = standardPaths_ + userDataPaths_] {
-        QHash<QString, quint64> sizes;
+        QHash<QString, std::optional<quint64>> sizes;
         for (const QString& path : paths) sizes.insert(path, AgentUninstaller::sizeOnDisk(path));
         return sizes;
       },
-      [this](const QHash<QString, quint64>& sizes) {
+      [this](const QHash<QString, std::optional<quint64>>& sizes) {
         pathSizes_ = sizes;
         measured_ = true;
         Q_EMIT changed();
@@ -45,14 +45,10 @@ void UninstallSession::begin() {
 UninstallSession::PathState UninstallSession::state(const QString& path) const {
   const auto it = pathSizes_.constFind(path);
   if (it == pathSizes_.cend()) return PathState::unmeasured;
-  return *it > 0 ? PathState::present : PathState::missing;
+  return it->has_value() ? PathState::present : PathState::missing;
 }
 
-std::optional<quint64> UninstallSession::size(const QString& path) const {
-  const auto it = pathSizes_.constFind(path);
-  if (it == pathSizes_.cend()) return std::nullopt;
-  return *it;
-}
+std::optional<quint64> UninstallSession::size(const QString& path) const { return pathSizes_.value(path); }
 
 bool UninstallSession::isChecked(Group group, const QString& path) const { return checkedSet(group).contains(path); }
 
@@ -72,7 +68,7 @@ bool UninstallSession::canUninstall() const {
 
 quint64 UninstallSession::checkedTotal() const {
   quint64 total = 0;
-  for (const QString& path : checkedPaths_ | checkedUserDataPaths_) total += pathSizes_.value(path, 0);
+  for (const QString& path : checkedPaths_ | checkedUserDataPaths_) total += pathSizes_.value(path).value_or(0);
   return total;
 }
 

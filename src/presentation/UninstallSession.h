@@ -32,8 +32,8 @@ class UninstallSession : public QObject {
  public:
   enum class Phase { preview, executing, done };
   enum class Group { standard, userData };
-  // present: measured above 0 bytes; missing: measured 0 (nothing there, an
-  // empty file or folder); unmeasured: the measurement has not finished.
+  // present: something is there (an empty file or folder too); missing:
+  // nothing is there; unmeasured: the measurement has not finished.
   enum class PathState { present, missing, unmeasured };
 
   explicit UninstallSession(AgentEntry entry, QObject* parent = nullptr,
@@ -53,6 +53,7 @@ class UninstallSession : public QObject {
   bool isMeasured() const { return measured_; }
 
   PathState state(const QString& path) const;
+  // The bytes of a present path; nothing for any other.
   std::optional<quint64> size(const QString& path) const;
   bool isChecked(Group group, const QString& path) const;
   // Only a present path's box can change, and only in the preview.
@@ -108,7 +109,7 @@ class UninstallSession : public QObject {
   Phase phase_ = Phase::preview;
   QSet<QString> checkedPaths_;
   QSet<QString> checkedUserDataPaths_;
-  QHash<QString, quint64> pathSizes_;
+  QHash<QString, std::optional<quint64>> pathSizes_;  // measured paths; nothing: missing
   bool measured_ = false;
   QList<StepResult> executingSteps_;
   QList<StepResult> allResults_;

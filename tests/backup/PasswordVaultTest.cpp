@@ -63,8 +63,9 @@ class VaultTest : public ::testing::Test {
 
 }  // namespace
 
+// A password that begins with U+FEFF used to open without it.
 TEST_F(VaultTest, SealedPasswordsOpenAgainInAFreshProcessState) {
-  const QString password = "密码 with blanks ";
+  const QString password = QStringLiteral("\uFEFF密码 with blanks ");
   ASSERT_TRUE(PasswordVault::seal(password));
   EXPECT_EQ(PasswordVault::cachedPassword(), password);
   const QString file = PasswordVault::vaultURL();

@@ -2,6 +2,7 @@
 
 #include "core/SettingsStore.h"
 #include "platform/ChildProcess.h"
+#include "platform/LoginShell.h"
 #include "support/RecipeTestSupport.h"
 
 #include <QDir>
@@ -34,6 +35,9 @@ const QString kBlock = QStringLiteral(
     "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\"\n"
     "# <<< tollamere CLI path setup <<<\n");
 
+// The installer of a user whose shell is zsh.
+AgentInstaller zshUser() { return AgentInstaller(tlr::recipe::kCommandTimeout, QStringLiteral("~/.zshrc")); }
+
 // The row of the one failing command `script`.
 tlr::StepResult failedRow(const QString& script, std::chrono::milliseconds timeout = 600s) {
   const auto rows = AgentInstaller(timeout).runSteps("Agent", {{"sh", "-c", script}}, nullptr);
@@ -57,7 +61,7 @@ TEST(InstallSteps, ARecipeRunsInOrderWithItsEnvironmentThenSetsUpPath) {
                             "printf '%s\\n' \"$PATH\" \"$npm_config_prefix\" \"$PIPX_HOME\" \"$PIPX_BIN_DIR\" "
                             "> \"$HOME/env\"\n");
   tlr::test::RowCollector rows;
-  AgentInstaller().executeCommands(
+  zshUser().executeCommands(
       "Agent",
       {{"tlr-step", "one", "~/x", "~", "$HOME/y:$HOME", "a~b"}, {}, {"sh", "-c", "read line || echo eof > \"$HOME/stdin\""}},
       rows.onProgress(), rows.onComplete());
@@ -82,7 +86,7 @@ TEST(InstallSteps, ARecipeRunsInOrderWithItsEnvironmentThenSetsUpPath) {
 
 TEST(InstallSteps, StopsAtTheFirstFailure) {
   TempHome home;
-  const auto failedSecond = AgentInstaller().runSteps(
+  const auto failedSecond = zshUser().runSteps(
       "Agent", {{"true"}, {"sh", "-c", "exit 1"}, {"touch", home.path() + "/third"}}, nullptr);
   expectRows(failedSecond, {{"$ true", true, std::nullopt},
                             {"$ sh -c exit 1", false, "exit 1（无输出）"},
@@ -90,19 +94,19 @@ TEST(InstallSteps, StopsAtTheFirstFailure) {
   EXPECT_FALSE(QFile::exists(home.path() + "/third"));
 
   QFile::remove(home.path() + "/.zshrc");
-  const auto failedFirst = AgentInstaller().runSteps("Agent", {{"false"}, {"true"}}, nullptr);
+  const auto failedFirst = zshUser().runSteps("Agent", {{"false"}, {"true"}}, nullptr);
   expectRows(failedFirst, {{"$ false", false, "exit 1（无输出）"}});
   EXPECT_FALSE(QFile::exists(home.path() + "/.zshrc"));
 
-  EXPECT_TRUE(AgentInstaller().runSteps("Agent", {}, nullptr).isEmpty());
-  EXPECT_TRUE(AgentInstaller().runSteps("Agent", {{}, {}}, nullptr).isEmpty());
+  EXPECT_TRUE(zshUser().runSteps("Agent", {}, nullptr).isEmpty());
+  EXPECT_TRUE(zshUser().runSteps("Agent", {{}, {}}, nullptr).isEmpty());
 }
 
 TEST(InstallSteps, ProgramsOutsideTheProgramFoldersRunThroughEnv) {
   TempHome home;
   tlr::test::FakeBin bin;
   bin.add("tlr-on-path-only", "echo ran > \"$HOME/ran\"");
-  const auto rows = AgentInstaller().runSteps(
+  const auto rows = zshUser().runSteps(
       "Agent", {{"tlr-on-path-only"}, {"/nonexistent/tlr-installer"}}, nullptr);
   expectRows(rows, {{"$ tlr-on-path-only", true, std::nullopt},
                     {"$ /nonexistent/tlr-installer", false, "No such file or directory"},
@@ -110,11 +114,17 @@ TEST(InstallSteps, ProgramsOutsideTheProgramFoldersRunThroughEnv) {
   EXPECT_EQ(tlr::test::readFile(home.path() + "/ran"), "ran\n");
 }
 
-TEST(InstallErrorText, TheMessageIsTheEndingAndWhatTheToolPrintedIsTheDetailsWithItsLineBreaks) {
+// The message used to be the ending alone, with what the tool printed only
+// behind Details: it is the ending and the last four lines printed.
+TEST(InstallErrorText, TheMessageIsTheEndingAndTheLastLinesAndWhatTheToolPrintedIsTheDetailsWithItsLineBreaks) {
   TempHome home;
   const tlr::StepResult failed = failedRow("echo e1 >&2; echo >&2; echo e2 >&2; echo o1; exit 2");
-  EXPECT_EQ(failed.error, "exit 2");
+  EXPECT_EQ(failed.error, "exit 2\ne1\ne2\no1");
   EXPECT_EQ(failed.details, "e1\n\ne2\no1") << "standard error first, then the output, line breaks kept";
+  EXPECT_EQ(failedRow("printf 'a\\nb\\nc\\n\\n' >&2; printf '  d\\ne  \\n'; exit 7").error, "exit 7\nb\nc\nd\ne");
+  const QString wide = failedRow("printf '%0700d\\n' 0; exit 1").error.value_or(QString());
+  EXPECT_EQ(wide.size(), 600);
+  EXPECT_EQ(wide, "exit 1\n" + QString(593, '0'));
   const tlr::StepResult quiet = failedRow("printf '  \\n\\n  '; exit 4");
   EXPECT_EQ(quiet.error, "exit 4（无输出）");
   EXPECT_EQ(quiet.details, std::nullopt);
@@ -122,6 +132,7 @@ TEST(InstallErrorText, TheMessageIsTheEndingAndWhatTheToolPrintedIsTheDetailsWit
   // A long output keeps its end; bytes that are not UTF-8 are shown as they read.
   const tlr::StepResult chatty =
       failedRow("i=0; while [ $i -lt 20000 ]; do echo line$i; i=$((i+1)); done; exit 1");
+  EXPECT_EQ(chatty.error, "exit 1\nline19996\nline19997\nline19998\nline19999");
   ASSERT_TRUE(chatty.details);
   EXPECT_EQ(chatty.details->size(), tlr::recipe::kDetailsLimit + 1);
   EXPECT_TRUE(chatty.details->startsWith(QStringLiteral("…")));
@@ -135,12 +146,12 @@ TEST(InstallErrorText, MessagesFollowTheInterfaceLanguage) {
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::en);
   EXPECT_EQ(errorOf("exit 3"), "exit 3 (no output)");
   EXPECT_TRUE(errorOf("sleep 30", 1s)->startsWith("The command did not finish within 1 minutes and was stopped.\n"));
-  const auto rows = AgentInstaller().runSteps("Agent", {{"true"}}, nullptr);
+  const auto rows = zshUser().runSteps("Agent", {{"true"}}, nullptr);
   ASSERT_EQ(rows.size(), 2);
   EXPECT_EQ(rows[1].label, "Added PATH to ~/.zshrc (new terminals pick it up)");
   EXPECT_TRUE(AgentInstaller::terminalShellLine({{"true"}}).contains("echo \"✓ Install complete\""));
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::zh);
-  EXPECT_EQ(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr)[1].label, "PATH 已配置（~/.zshrc）");
+  EXPECT_EQ(zshUser().runSteps("Agent", {{"true"}}, nullptr)[1].label, "PATH 已配置（~/.zshrc）");
   EXPECT_TRUE(AgentInstaller::terminalShellLine({{"true"}}).contains("echo \"✓ 安装完成\""));
 }
 
@@ -165,7 +176,7 @@ TEST(InstallTimeout, AChildIgnoringTerminateIsKilled) {
 TEST(InstallTimeout, ACrashIsReportedWithItsSignalNotAsTimeout) {
   TempHome home;
   const tlr::StepResult crashed = failedRow("echo boom >&2; kill -SEGV $$");
-  EXPECT_EQ(crashed.error, "signal 11 (SIGSEGV)");
+  EXPECT_EQ(crashed.error, "signal 11 (SIGSEGV)\nboom");
   EXPECT_EQ(crashed.details, "boom");
   EXPECT_EQ(errorOf("kill -KILL $$"), "signal 9 (SIGKILL)（无输出）");
 }
@@ -175,7 +186,7 @@ TEST(InstallTimeout, AGrandchildHoldingThePipesDoesNotHangTheStep) {
   const QString pidFile = home.path() + "/grandchild";
   QElapsedTimer timer;
   timer.start();
-  const auto rows = AgentInstaller().runSteps(
+  const auto rows = zshUser().runSteps(
       "Agent", {{"sh", "-c", "sleep 30 & echo $! > '" + pidFile + "'; echo started"}}, nullptr);
   EXPECT_LT(timer.elapsed(), 5000);
   ASSERT_EQ(rows.size(), 2);
@@ -190,7 +201,7 @@ TEST(InstallPathSetup, TheBlockIsAddedOnceAndTheFileKeptWhole) {
   QFile::setPermissions(zshrc, QFile::ReadOwner | QFile::WriteOwner);
   ASSERT_TRUE(QFile::link(zshrc, home.path() + "/.zshrc"));
 
-  expectRows(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr),
+  expectRows(zshUser().runSteps("Agent", {{"true"}}, nullptr),
              {{"$ true", true, std::nullopt}, {kWritten, true, std::nullopt}});
   EXPECT_TRUE(QFileInfo(home.path() + "/.zshrc").isSymLink());
   EXPECT_EQ(tlr::test::readFile(zshrc), "alias ll='ls -l'\n\n\n" + kBlock);
@@ -199,16 +210,35 @@ TEST(InstallPathSetup, TheBlockIsAddedOnceAndTheFileKeptWhole) {
   // No temporary file is left beside it.
   EXPECT_EQ(QDir(home.path() + "/dotfiles").entryList(QDir::Files | QDir::Hidden).size(), 1);
 
-  expectRows(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr),
+  expectRows(zshUser().runSteps("Agent", {{"true"}}, nullptr),
              {{"$ true", true, std::nullopt}, {"PATH 已配置（~/.zshrc）", true, std::nullopt}});
   EXPECT_EQ(tlr::test::readFile(zshrc), "alias ll='ls -l'\n\n\n" + kBlock);
+}
+
+// The block and the hint named ~/.zshrc for every user: for a user of bash
+// they did nothing.
+TEST(InstallPathSetup, TheBlockGoesIntoTheStartFileOfTheUsersShellWhichTheRowsName) {
+  TempHome home;
+  EXPECT_EQ(AgentInstaller().shellStartFile(), tlr::userShellStartFile());
+  const QList<std::pair<QString, QString>> users = {
+      {"~/.bashrc", "Added PATH to ~/.bashrc (new terminals pick it up)"},
+      {"~/.profile", "Added PATH to ~/.profile (new terminals pick it up)"}};
+  tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::en);
+  for (const auto& [file, label] : users) {
+    const AgentInstaller installer(tlr::recipe::kCommandTimeout, file);
+    expectRows(installer.runSteps("Agent", {{"true"}}, nullptr), {{"$ true", true, std::nullopt}, {label, true, std::nullopt}});
+    EXPECT_EQ(tlr::test::readFile(home.path() + file.mid(1)), kBlock);
+    EXPECT_EQ(installer.runSteps("Agent", {{"true"}}, nullptr)[1].label, "PATH already set up (" + file + ")");
+  }
+  tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::zh);
+  EXPECT_FALSE(QFile::exists(home.path() + "/.zshrc"));
 }
 
 TEST(InstallPathSetup, AFileThatIsNotUtf8IsNeverRewritten) {
   TempHome home;
   const QByteArray latin1("export NAME=\"J\xf6rg\"\n");
   home.writeFile(".zshrc", latin1);
-  const auto rows = AgentInstaller().runSteps("Agent", {{"true"}}, nullptr);
+  const auto rows = zshUser().runSteps("Agent", {{"true"}}, nullptr);
   ASSERT_EQ(rows.size(), 2);
   EXPECT_EQ(rows[1].label, "写入 ~/.zshrc 失败");
   EXPECT_FALSE(rows[1].success);
@@ -220,7 +250,7 @@ TEST(InstallPathSetup, AFileThatIsNotUtf8IsNeverRewritten) {
   // One that already holds the block needs no writing: the install succeeded.
   const QByteArray configured = latin1 + "\n" + kBlock.toUtf8();
   home.writeFile(".zshrc", configured);
-  expectRows(AgentInstaller().runSteps("Agent", {{"true"}}, nullptr),
+  expectRows(zshUser().runSteps("Agent", {{"true"}}, nullptr),
              {{"$ true", true, std::nullopt}, {"PATH 已配置（~/.zshrc）", true, std::nullopt}});
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), configured);
@@ -234,7 +264,7 @@ std::optional<tlr::StepResult> pathStep(const std::function<void()>& release = {
   std::atomic<bool> done{false};
   QList<tlr::StepResult> rows;
   std::thread worker([&] {
-    rows = AgentInstaller().runSteps("Agent", {{"true"}}, nullptr);
+    rows = zshUser().runSteps("Agent", {{"true"}}, nullptr);
     done = true;
   });
   const bool finished = tlr::test::waitUntil([&] { return done.load(); }, 60s);
@@ -381,7 +411,7 @@ TEST(InstallInTerminal, TheRecipeReachesTheTerminalAsOneShellLine) {
   TempHome home;
   tlr::test::FakeBin bin;  // first on PATH: no real terminal is ever reached
   bin.addRecorder("x-terminal-emulator");
-  ASSERT_TRUE(AgentInstaller().openInTerminal(
+  ASSERT_TRUE(zshUser().openInTerminal(
       {{"npm", "install", "-g", "@scope/agent-cli@1.2"}, {}, {"echo", "a b", "it's", "", "\"q\"\\", "~/bin"},
        {"curl", "https://example.org/x.sh", "名前"}}));
   EXPECT_EQ(waitForTerminal(bin),
@@ -394,7 +424,7 @@ TEST(InstallInTerminal, AnEmptyRecipeStillGivesAWorkingLine) {
   TempHome home;
   tlr::test::FakeBin bin;
   bin.addRecorder("x-terminal-emulator");
-  ASSERT_TRUE(AgentInstaller().openInTerminal({}));
+  ASSERT_TRUE(zshUser().openInTerminal({}));
   EXPECT_EQ(waitForTerminal(bin).value(3), kPrefix + kOutcome);
 }
 
@@ -421,7 +451,7 @@ TEST(InstallInTerminal, NoTerminalMeansFailure) {
   QTemporaryDir empty;
   const QByteArray savedPath = qgetenv("PATH");
   qputenv("PATH", QFile::encodeName(empty.path()));
-  const bool started = AgentInstaller().openInTerminal({{"true"}});
+  const bool started = zshUser().openInTerminal({{"true"}});
   qputenv("PATH", savedPath);
   EXPECT_FALSE(started);
 }

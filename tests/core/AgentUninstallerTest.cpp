@@ -49,6 +49,8 @@ class Unremovable {
 
 }  // namespace
 
+// A failed command's message used to be its ending alone: it is the first
+// line of its error output when it has one.
 TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
   TempHome home;
   tlr::test::FakeBin inheritedOnly;
@@ -67,7 +69,7 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
                     {"$ tlr-missing-program x", true, "(tlr-missing-program 未安装，跳过)"},
                     {"$ tlr-only-on-path", true, "(tlr-only-on-path 未安装，跳过)"},
                     {"$ tlr-exit3", false, "exit 3", "out"},
-                    {"$ tlr-stderr", false, "exit 1", "real reason\nmore"},
+                    {"$ tlr-stderr", false, "real reason", "real reason\nmore"},
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
   const QString recorded = tlr::test::readFile(ran);
   EXPECT_TRUE(recorded.startsWith("a b|" + home.path() + "/.npm-global/bin:" + home.path() +
@@ -155,8 +157,8 @@ TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
   EXPECT_FALSE(AgentUninstaller::isSafeToDelete(homeCut));
   EXPECT_FALSE(AgentUninstaller::isSafeToDelete(agentCut));
   EXPECT_FALSE(AgentUninstaller::isSafeToDelete(home.path() + "/" + nul));
-  EXPECT_EQ(AgentUninstaller::sizeOnDisk(homeCut), 0u);
-  EXPECT_EQ(AgentUninstaller::sizeOnDisk(agentCut), 0u);
+  EXPECT_FALSE(AgentUninstaller::sizeOnDisk(homeCut));
+  EXPECT_FALSE(AgentUninstaller::sizeOnDisk(agentCut));
 
   tlr::test::RowCollector rows;
   AgentUninstaller().execute("Agent", {{"true", QStringLiteral("a") + nul}}, {homeCut, agentCut},
@@ -226,24 +228,34 @@ TEST(UninstallSafetyRule, RefusesSystemAndHomeFoldersHoweverSpelled) {
   }
 }
 
+// Folders are compared by whole path components: "/home/al" is no folder
+// above "/home/alice", nor "/usr/localx" a system folder.
 TEST(UninstallSafetyRule, AllowsFoldersInsideProtectedAndHomeFolders) {
   TempHome home;
   QTemporaryDir links;
   QFile::link(home.path(), links.path() + "/home-link");
+  const QString h = home.path();
   for (const QString& path :
-       {QString("~/.agent"), QString("~/.config/agent"), QString("~/.local/share/agent"), home.path() + "/x",
+       {QString("~/.agent"), QString("~/.config/agent"), QString("~/.local/share/agent"), h + "/x",
         QString("/Library/Agent"), QString("/usr/local/lib/node_modules/agent"), QString("/opt/agent"),
         QString("/tmp/tlr-agent"), QString("/usr/local/bin/agent"), QString(" ~/.agent "),
-        links.path() + "/home-link/.agent"}) {
+        links.path() + "/home-link/.agent", h.chopped(1), h.chopped(1) + "/x", h + "x", h + "-other/x",
+        h + "/.localx", h + "/.config-agent", QString("/usr/localx"), QString("/optx"), QString("/home2")}) {
     EXPECT_TRUE(AgentUninstaller::isSafeToDelete(path)) << path.toStdString();
   }
 }
 
+// An empty folder measured as absent (0) and could not be removed; a file
+// with two names was counted twice.
 TEST(UninstallSizeOnDisk, FilesFoldersMissingPathsAndLinks) {
   TempHome home;
-  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/missing"), 0u);
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/missing"), std::nullopt);
   home.writeFile("file", QByteArray(1234, 'x'));
   EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/file"), 1234u);
+  home.writeFile("empty-file", {});
+  QDir(home.path()).mkpath("empty-folder");
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/empty-file"), 0u);
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/empty-folder"), 0u);
 
   // A sparse file: its own size is logical, a folder counts what is allocated.
   home.writeFile("folder/sub/data", QByteArray(5000, 'y'));
@@ -253,10 +265,16 @@ TEST(UninstallSizeOnDisk, FilesFoldersMissingPathsAndLinks) {
     ASSERT_TRUE(sparse.resize(10 * 1024 * 1024));
   }
   EXPECT_EQ(AgentUninstaller::sizeOnDisk(home.path() + "/folder/sparse"), 10u * 1024 * 1024);
-  const quint64 folder = AgentUninstaller::sizeOnDisk("~/folder");
+  const quint64 folder = AgentUninstaller::sizeOnDisk("~/folder").value_or(0);
   EXPECT_GE(folder, 5000u);
   EXPECT_LT(folder, 1024u * 1024);
   EXPECT_EQ(folder % 512, 0u);
+  // A second name of a file takes no storage of its own.
+  ASSERT_EQ(::link(QFile::encodeName(home.path() + "/folder/sub/data").constData(),
+                   QFile::encodeName(home.path() + "/folder/data-again").constData()),
+            0);
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/folder"), folder);
+  QFile::remove(home.path() + "/folder/data-again");
 
   // A link counts as itself, never as what it points at.
   const QString target = home.path() + "/folder";

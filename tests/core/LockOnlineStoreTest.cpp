@@ -106,12 +106,20 @@ TEST_F(LockOnlineStoreTest, AnEmptyEntryListTouchesNothing) {
   EXPECT_FALSE(file().contains(LockOnlineStore::initializedKey()));
 }
 
-TEST_F(LockOnlineStoreTest, AStoredValueThatIsNotAListOfTextsReadsAsEmpty) {
-  defaults.set(LockOnlineStore::defaultsKey, QJsonArray{"a", 3});
+// One element that was not a text used to empty the whole set, and the next
+// write stored `[]`: the user's locks were gone.
+TEST_F(LockOnlineStoreTest, AStoredSetKeepsItsUsableIdsAndSaysWhatItLeftOut) {
+  defaults.set(LockOnlineStore::defaultsKey, QJsonArray{"a", 3, "b", QString(201, 'x'), QJsonValue()});
   defaults.set(LockOnlineStore::initializedKey(), "up");
+  testing::internal::CaptureStdout();
   auto store = makeStore();
-  EXPECT_TRUE(store->lockedIDs().isEmpty());
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(store->lockedIDs(), (QSet<QString>{"a", "b"}));
   EXPECT_TRUE(store->initializedIDs().isEmpty());
+  EXPECT_NE(out.find("[LockOnline] TLR.lockOnline.enabled 中 3 项不是可用的 id"), std::string::npos) << out;
+  EXPECT_NE(out.find("[LockOnline] TLR.lockOnline.enabled.initialized 不是列表，按空集合读取"), std::string::npos) << out;
+  store->setLocked("c", true);
+  EXPECT_EQ(file().value(LockOnlineStore::defaultsKey).toArray(), (QJsonArray{"a", "b", "c"}));
 }
 
 }  // namespace

@@ -85,25 +85,39 @@ TEST(NetworkLogRecords, EventsSurviveARestartInOrderToWholeSeconds) {
   EXPECT_EQ(events[0].timestamp, clock.now.addMSecs(-250)) << "the fraction of a second is lost";
 }
 
-TEST(NetworkLogRecords, AMalformedFileIsIgnoredWholeAndReplacedByTheNextLog) {
-  const QList<QByteArray> broken = {
-      eventJson("download", "2025-03-01T12:00:00Z"),  // unknown kind
-      eventJson("heartbeat", "2025-03-01 12:00:00"),   // not an internet date
-      R"([{"id": "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "kind": "heartbeat",)"
-      R"( "success": true, "timestamp": "2025-03-01T12:00:00Z"}])",  // no bytes
-      "[{\"bytes\": 1,",
+// An unreadable file used to be replaced at the next record, silently: what
+// it held was lost.
+TEST(NetworkLogRecords, AnUnreadableFileIsSetAsideWholeAndItsGoodRecordsKept) {
+  const QByteArray good = eventJson("heartbeat", "2025-03-01T11:00:00Z").chopped(1) + ", ";
+  const QList<std::pair<QByteArray, qsizetype>> broken = {
+      {eventJson("download", "2025-03-01T12:00:00Z"), 0},  // unknown kind
+      {eventJson("heartbeat", "2025-03-01 12:00:00"), 0},   // not an internet date
+      {R"([{"id": "0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0", "kind": "heartbeat",)"
+       R"( "success": true, "timestamp": "2025-03-01T12:00:00Z"}])", 0},  // no bytes
+      {"[{\"bytes\": 1,", 0},
+      {"{}", 0},
+      {good + eventJson("heartbeat", "2025-03-01T12:00:00Z").mid(1).replace("10", "-1"), 1},  // negative bytes
+      {good + eventJson("download", "2025-03-01T12:00:00Z").mid(1), 1},
+      {"[" + QByteArray(4 * 1024 * 1024, ' ') + "]", 0},  // too large to read
   };
-  for (const QByteArray& content : broken) {
+  for (const auto& [content, kept] : broken) {
+    SCOPED_TRACE(content.left(120).toStdString());
     TempHome home;
     FakeClock clock;
-    QDir().mkpath(QFileInfo(logPath()).absolutePath());
     home.writeFile(".local/share/Tollamere/network-log.json", content);
+    testing::internal::CaptureStdout();
     NetworkLogger logger(logPath(), clock.fn());
-    EXPECT_TRUE(logger.events().isEmpty()) << content.constData();
-    EXPECT_EQ(tlr::test::readFile(logPath()).toUtf8(), content) << "left alone until the next log";
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(logger.events().size(), kept);
+    EXPECT_FALSE(QFile::exists(logPath()));
+    const QStringList aside = QDir(QFileInfo(logPath()).path()).entryList({"network-log.json.unreadable-*"});
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(tlr::test::readBytes(QFileInfo(logPath()).path() + "/" + aside.first()), content);
+    EXPECT_NE(out.find("[NetworkLogger] network-log.json 无法读取（"), std::string::npos) << out;
+    EXPECT_NE(out.find(aside.first().toStdString()), std::string::npos) << out;
     logger.log(NetworkEventKind::updateCheck, 5, true);
     logger.flush();
-    EXPECT_EQ(readLog(logPath()).size(), 1) << content.constData();
+    EXPECT_EQ(readLog(logPath()).size(), kept + 1);
   }
 }
 
@@ -142,14 +156,17 @@ TEST(NetworkLogRetention, OldEventsLeaveTheListAtLoadButTheFileOnlyAtTheNextLog)
   EXPECT_EQ(file.at(0)["kind"].toString(), "updateCheck");
 }
 
-TEST(NetworkLogWriting, ManyQuickLogsEndWithEveryEventInCallOrder) {
+// The newest records are kept, so the file never grows past what is read.
+TEST(NetworkLogWriting, ManyQuickLogsEndWithTheNewestEventsInCallOrder) {
   TempHome home;
   NetworkLogger logger(logPath());
-  for (int i = 0; i < 200; ++i) logger.log(NetworkEventKind::updateCheck, i, true);
+  const int count = NetworkLogger::kMaxEvents + 50;
+  for (int i = 0; i < count; ++i) logger.log(NetworkEventKind::updateCheck, i, true);
   logger.flush();
   const QJsonArray file = readLog(logPath());
-  ASSERT_EQ(file.size(), 200);
-  for (int i = 0; i < 200; ++i) EXPECT_EQ(file.at(i)["bytes"].toInteger(), i);
+  ASSERT_EQ(file.size(), NetworkLogger::kMaxEvents);
+  for (int i = 0; i < NetworkLogger::kMaxEvents; ++i) EXPECT_EQ(file.at(i)["bytes"].toInteger(), i + 50);
+  EXPECT_EQ(NetworkLogger(logPath()).events().size(), NetworkLogger::kMaxEvents) << "read back whole";
   // Saved through a temporary file and a rename: nothing else is left behind.
   EXPECT_EQ(QDir(QFileInfo(logPath()).absolutePath()).entryList(QDir::Files),
             QStringList{"network-log.json"});

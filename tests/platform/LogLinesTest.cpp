@@ -38,4 +38,8 @@ TEST(LogLines, TextFromOutsideNeverStartsALineOrSteersTheTerminal) {
             "[Vornel] update available: " + expected + '\n');
   EXPECT_EQ(capture(STDERR_FILENO, [&] { tlr::errLine(QStringLiteral("[Discovery] ") + hostile); }),
             "[Discovery] " + expected + '\n');
+  // A store of megabytes used to go into one line whole.
+  const QString huge(9000, QChar(u'x'));
+  EXPECT_EQ(capture(STDOUT_FILENO, [&] { tlr::log("[LockOnline] ", huge); }),
+            "[LockOnline] " + QByteArray(8192 - 13, 'x') + QStringLiteral("…（另有 821 字符未写出）\n").toUtf8());
 }

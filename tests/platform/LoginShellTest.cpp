@@ -68,3 +68,13 @@ TEST(LoginShellPath, OurFoldersComeFirstEvenWhenTheProfileReplacesPath) {
   ASSERT_TRUE(r.exited());
   EXPECT_TRUE(r.out.startsWith("/tlr/first:/usr/bin:")) << r.out.toStdString();
 }
+
+// Where the PATH block goes and what the hint names: the start file of the
+// user's shell.
+TEST(LoginShellStartFile, BashReadsBashrcZshZshrcAndAnyOtherShellProfile) {
+  const QList<std::pair<QString, QString>> cases = {
+      {"/bin/bash", "~/.bashrc"}, {"/usr/local/bin/bash", "~/.bashrc"}, {"/usr/bin/zsh", "~/.zshrc"},
+      {"/bin/sh", "~/.profile"},  {"/bin/dash", "~/.profile"},         {"/usr/bin/fish", "~/.profile"},
+      {"", "~/.profile"},         {"/bin/bash5", "~/.profile"}};
+  for (const auto& [shell, file] : cases) EXPECT_EQ(tlr::shellStartFile(shell), file) << shell.toStdString();
+}

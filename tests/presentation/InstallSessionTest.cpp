@@ -1,6 +1,7 @@
 #include "presentation/InstallSession.h"
 
 #include "presentation/SheetSessionSupport.h"
+#include "platform/LoginShell.h"
 
 #include <QFileInfo>
 
@@ -14,7 +15,9 @@ using tlr::test::TempHome;
 
 namespace {
 
-const QString kPathWritten = QStringLiteral("Added PATH to ~/.zshrc (new terminals pick it up)");
+// The PATH step goes to the start file of this user's shell.
+QString startFile() { return tlr::userShellStartFile(); }
+QString pathWritten() { return "Added PATH to " + startFile() + " (new terminals pick it up)"; }
 
 tlr::AgentEntry agent(const QByteArray& install, const QByteArray& executableNames = R"(["tlr-agent"])") {
   QByteArray members = R"("id":"tlr-agent","displayName":"Agent","displayNameEN":"Agent","vendor":"v","kind":"cli",)"
@@ -52,7 +55,7 @@ TEST_F(InstallSessionTest, AMetRequirementGoesStraightOnToTheInstall) {
   session.start();
   ASSERT_TRUE(log.waitFor(Phase::done));
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::running, Phase::done}));
-  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ tlr-have one", "$ tlr-have two", kPathWritten}));
+  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ tlr-have one", "$ tlr-have two", pathWritten()}));
   EXPECT_EQ(tlr::test::labels(session.executingSteps()), tlr::test::labels(session.allResults()));
   EXPECT_EQ(tlr::test::readFile(home.path() + "/installed"), "one\ntwo\n");
   EXPECT_EQ(session.failureCount(), 0);
@@ -64,7 +67,7 @@ TEST_F(InstallSessionTest, AFailureIsCountedAndHidesHowToOpen) {
   tlr::test::PhaseLog log(session);
   session.start();
   ASSERT_TRUE(log.waitFor(Phase::done));
-  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ true", "$ false", kPathWritten}));
+  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ true", "$ false", pathWritten()}));
   EXPECT_EQ(session.failureCount(), 1);
   EXPECT_EQ(session.howToOpenExecutable(), std::nullopt);
 
@@ -109,7 +112,7 @@ TEST_F(InstallSessionTest, MissingRequirementsWaitForRecheck) {
   EXPECT_EQ(session.phase(), Phase::checking);
   ASSERT_TRUE(log.waitFor(Phase::done));
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::missing, Phase::checking, Phase::running, Phase::done}));
-  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ tlr-later", kPathWritten}));
+  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ tlr-later", pathWritten()}));
 }
 
 TEST_F(InstallSessionTest, AFailedAutoInstallChecksAgainAndReturnsToMissing) {
@@ -151,7 +154,7 @@ TEST_F(InstallSessionTest, ASuccessfulAutoInstallGoesOnToTheAgentsInstall) {
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::missing, Phase::running, Phase::done}));
   // conda's success ends the script; the agent's own install follows.
   EXPECT_EQ(tlr::test::readFile(home.path() + "/calls"), "conda install -y -c conda-forge pipx\npipx install tlr-agent\n");
-  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ pipx install tlr-agent", "PATH already set up (~/.zshrc)"}));
+  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"$ pipx install tlr-agent", "PATH already set up (" + startFile() + ")"}));
   EXPECT_EQ(session.failureCount(), 0);
 }
 
@@ -204,6 +207,6 @@ TEST_F(InstallSessionTest, AnInstallOutlivesItsSessionAndItsResultsAreDropped) {
   session.reset();
   QFile(go).open(QIODevice::WriteOnly);
   // The run goes on to its end: the second command and the shell setup.
-  ASSERT_TRUE(tlr::test::waitUntil([&] { return QFile::exists(home.path() + "/.zshrc"); }));
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return QFile::exists(home.path() + startFile().mid(1)); }));
   EXPECT_EQ(tlr::test::readFile(home.path() + "/finished"), "done\n");
 }

@@ -58,7 +58,9 @@ TEST_F(UninstallSessionTest, ThePreviewMeasuresEveryPathAndOnlyPresentBoxesChang
 
   EXPECT_EQ(session.state("~/.agent"), State::present);
   EXPECT_EQ(session.state("~/.agent-gone"), State::missing);
-  EXPECT_EQ(session.state("~/.agent-empty"), State::missing);
+  EXPECT_EQ(session.state("~/.agent-empty"), State::present) << "empty is not absent";
+  EXPECT_EQ(session.size("~/.agent-empty"), 0u);
+  EXPECT_EQ(session.size("~/.agent-gone"), std::nullopt);
   EXPECT_EQ(session.state("~/.agent-data"), State::present);
   EXPECT_EQ(session.state("~/.agent-data-gone"), State::missing);
   EXPECT_GE(*session.size("~/.agent"), 1'500'000u);
@@ -140,7 +142,7 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
             (QStringList{"$ tlr-stop", "rm -rf ~/.agent", "(skipped) ~/.local", "rm -rf ~/.agent-gone"}));
   EXPECT_EQ(tlr::test::labels(session.executingSteps()), tlr::test::labels(session.allResults()));
   // The window's language for the message, what the tool printed behind it.
-  EXPECT_EQ(session.allResults()[0].error, "exit 4");
+  EXPECT_EQ(session.allResults()[0].error, "still in use");
   EXPECT_EQ(session.allResults()[0].details, "still in use");
   EXPECT_EQ(session.allResults()[2].error, "unsafe path, not removed");
   EXPECT_EQ(session.allResults()[3].error, "(not there, skipped)");

@@ -15,6 +15,9 @@ using sheets::pick;
 using sheets::text;
 using Phase = InstallSession::Phase;
 
+// A failed step's message: how it ended and the last four lines it printed.
+constexpr int kErrorLines = 5;
+
 QString phaseName(Phase phase) {
   switch (phase) {
     case Phase::checking:
@@ -228,7 +231,7 @@ QWidget* InstallSheet::runningBody() {
   column->addLayout(
       spinnerLine(text(LocKey::installSheetRunning()), TextRole::primary, body, QStringLiteral("installRunningText")));
   for (const StepResult& step : session_->executingSteps()) {
-    auto* row = new sheets::StepRowView(step, 11, 3, body);
+    auto* row = new sheets::StepRowView(step, 11, kErrorLines, body);
     row->setObjectName(QStringLiteral("installStep"));
     column->addWidget(row);
   }
@@ -265,7 +268,7 @@ QWidget* InstallSheet::doneBody() {
     auto* cardTitle = new SectionTitle(text(LocKey::installSheetHowToOpenTitle()), card);
     cardTitle->setObjectName(QStringLiteral("installHowToOpenTitle"));
     inner->addWidget(cardTitle);
-    auto* how = new Label(text(LocKey::installSheetHowToOpenBody(*executable)), 12, QFont::Normal, TextRole::primary,
+    auto* how = new Label(text(LocKey::installSheetHowToOpenBody(*executable, session_->shellStartFile())), 12, QFont::Normal, TextRole::primary,
                           card);
     how->setObjectName(QStringLiteral("installHowToOpenBody"));
     how->setWordWrap(true);
@@ -274,7 +277,7 @@ QWidget* InstallSheet::doneBody() {
   }
 
   for (const StepResult& step : session_->allResults()) {
-    auto* row = new sheets::StepRowView(step, 11, 3, body);
+    auto* row = new sheets::StepRowView(step, 11, kErrorLines, body);
     row->setObjectName(QStringLiteral("installStep"));
     column->addWidget(row);
   }

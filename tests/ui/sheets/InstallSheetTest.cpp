@@ -1,6 +1,7 @@
 #include "ui/sheets/InstallSheet.h"
 
 #include "core/DependencyGuides.h"
+#include "platform/LoginShell.h"
 #include "ui/sheets/SheetParts.h"
 #include "ui/sheets/SheetTestSupport.h"
 
@@ -63,14 +64,15 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
   ASSERT_NE(child(*s, "installHowToOpen"), nullptr);
   EXPECT_EQ(child<SectionTitle>(*s, "installHowToOpenTitle")->shownText(), "HOW TO OPEN");
   EXPECT_EQ(shown(*s, "installHowToOpenBody"),
-            "Open a new terminal and type `tlr-agent`. Terminals that are already open need `source ~/.zshrc` first.");
+            "Open a new terminal and type `tlr-agent`. Terminals that are already open need `source " + userShellStartFile() +
+                "` first.");
 
   // Chinese at once, except rows already made.
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(shown(*s, "sheetTitle"), "安装 Agent ZH");
   EXPECT_EQ(shown(*s, "installStatus"), "已安装");
   EXPECT_EQ(shown(*s, "installDoneButton"), "完成");
-  EXPECT_EQ(stepLabels(*s).last(), "Added PATH to ~/.zshrc (new terminals pick it up)");
+  EXPECT_EQ(stepLabels(*s).last(), "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
 
   ASSERT_TRUE(click(*s, "installDoneButton"));
   EXPECT_EQ(dones, 1);
@@ -78,7 +80,7 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
 }
 
 TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
-  auto s = sheet(R"({"commands":[["true"],["sh","-c","echo 'npm ERR! code E404' >&2; echo 'npm ERR! 404 Not Found' >&2; exit 2"]]})");
+  auto s = sheet(R"({"commands":[["true"],["sh","-c","echo 'npm ERR! code E404' >&2; echo 'npm ERR! 404 Not Found' >&2; echo 'npm ERR! A' >&2; echo 'npm ERR! B' >&2; echo 'npm ERR! C' >&2; exit 2"]]})");
   s->show();
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
   EXPECT_EQ(shown(*s, "installStatus"), "Install failed");
@@ -87,20 +89,22 @@ TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
   ASSERT_EQ(rows.size(), 3);
   EXPECT_FALSE(rows[1]->step().success);
   ASSERT_NE(rows[1]->findChild<sheets::ElidedText*>("stepError"), nullptr);
-  // The message says how it ended; what npm printed is behind "Details",
-  // with its line breaks.
-  EXPECT_EQ(rows[1]->findChild<sheets::ElidedText*>("stepError")->text(), "exit 2");
+  // The message says how it ended and what npm printed last; all it printed
+  // is behind "Details", with its line breaks.
+  const auto* error = rows[1]->findChild<sheets::ElidedText*>("stepError");
+  EXPECT_EQ(error->text(), "exit 2\nnpm ERR! 404 Not Found\nnpm ERR! A\nnpm ERR! B\nnpm ERR! C");
+  EXPECT_EQ(error->shownText(), QString(error->text()).remove('\n')) << "the row shows it whole";
   auto* details = rows[1]->findChild<DetailsDisclosure*>("stepDetails");
   ASSERT_NE(details, nullptr);
   // A row added to the shown sheet is shown by the event loop's next turn.
   EXPECT_TRUE(waitUntil([&] { return details->isVisible(); }));
   EXPECT_FALSE(details->isExpanded());
-  EXPECT_EQ(details->details(), "npm ERR! code E404\nnpm ERR! 404 Not Found");
+  EXPECT_EQ(details->details(), "npm ERR! code E404\nnpm ERR! 404 Not Found\nnpm ERR! A\nnpm ERR! B\nnpm ERR! C");
   ASSERT_TRUE(click(*details, "detailsToggle"));
-  EXPECT_EQ(details->findChild<QTextEdit*>("detailsText")->document()->blockCount(), 2);
+  EXPECT_EQ(details->findChild<QTextEdit*>("detailsText")->document()->blockCount(), 5);
   EXPECT_EQ(rows[0]->findChild<DetailsDisclosure*>("stepDetails"), nullptr) << "a step that succeeded has none";
   // The PATH row speaks the window's language.
-  EXPECT_EQ(rows[2]->step().label, "Added PATH to ~/.zshrc (new terminals pick it up)");
+  EXPECT_EQ(rows[2]->step().label, "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
   EXPECT_EQ(shown(*s, "installDoneButton"), "Done");
 }
 
@@ -229,7 +233,7 @@ TEST_F(InstallSheetTest, CloseWorksWhileRunningAndTheInstallGoesOn) {
   delete s;
   QFile(home.path() + "/go").open(QIODevice::WriteOnly);
   // The run goes on to its end: the command, then the shell setup.
-  ASSERT_TRUE(waitUntil([&] { return QFile::exists(home.path() + "/.zshrc"); }));
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(home.path() + userShellStartFile().mid(1)); }));
   EXPECT_EQ(readFile(home.path() + "/finished"), "done\n");
   QCoreApplication::processEvents();
 }
