@@ -160,6 +160,7 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("detailScroll"));
+  scroll->setFocusPolicy(Qt::NoFocus);
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -233,14 +234,15 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   titleRow->setSpacing(8);
   name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
   name_->setObjectName(QStringLiteral("detailName"));
-  titleRow->addWidget(name_);
+  name_->setElided(true);
+  titleRow->addWidget(name_, 1);
   badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
   headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::amber, header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
-  titleRow->addStretch(1);
+  titleRow->addStretch(0);
   titles->addLayout(titleRow);
   vendor_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, header);
   vendor_->setObjectName(QStringLiteral("detailVendor"));
@@ -449,6 +451,7 @@ QWidget* AgentDetailSheet::buildEventHistory() {
   noEvents_->setContentsMargins(0, 8, 0, 8);
   layout->addWidget(noEvents_);
   eventsArea_ = new QScrollArea(section);
+  eventsArea_->setFocusPolicy(Qt::NoFocus);
   eventsArea_->setObjectName(QStringLiteral("eventsArea"));
   eventsArea_->setWidgetResizable(true);
   eventsArea_->setFrameShape(QFrame::NoFrame);

@@ -156,6 +156,7 @@ QWidget* DoctorOutputSheet::buildContent() {
   contentColumn->addWidget(noResult_);
 
   topArea_ = new QScrollArea(content);
+  topArea_->setFocusPolicy(Qt::NoFocus);
   topArea_->setObjectName(QStringLiteral("doctorIssuesArea"));
   topArea_->setWidgetResizable(true);
   topArea_->setFrameShape(QFrame::NoFrame);
@@ -290,7 +291,7 @@ void DoctorOutputSheet::refresh() {
   const std::optional<AgentDoctor::Result>& result = model_->currentResult();
   const QString name = result ? result->entryDisplayName : locText(LocKey::doctorLabel());
   title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));
-  setWindowTitle(title_->text());
+  setWindowTitle(title_->fullText());
   summary_->setVisible(result.has_value());
   if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
 

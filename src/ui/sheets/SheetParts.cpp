@@ -172,10 +172,10 @@ Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal 
   header.symbol = new SymbolView(symbol, Glyphs::sizeForFont(symbolPixels), std::move(symbolColor), header.widget);
   header.title = new Label(QString(), titlePixels, QFont::DemiBold, TextRole::primary, header.widget);
   header.title->setObjectName(QStringLiteral("sheetTitle"));
+  header.title->setElided(true);
   header.close = new CloseButton(header.widget);
   row->addWidget(header.symbol, 0, Qt::AlignVCenter);
-  row->addWidget(header.title, 0, Qt::AlignVCenter);
-  row->addStretch(1);
+  row->addWidget(header.title, 1, Qt::AlignVCenter);
   row->addWidget(header.close, 0, Qt::AlignVCenter);
   return header;
 }
@@ -202,6 +202,8 @@ BodyAndFooter addBodyAndFooter(QVBoxLayout* column, QWidget* sheet, const QStrin
 
 QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
   auto* area = new QScrollArea(parent);
+  // Tab goes through its controls, never stops at the area itself.
+  area->setFocusPolicy(Qt::NoFocus);
   area->setFrameShape(QFrame::NoFrame);
   area->setWidgetResizable(true);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -123,7 +123,7 @@ TEST_F(InstallSheetTest, MissingRequirementsShowTheirCardsAndWaitForRecheck) {
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "missing"); }));
   EXPECT_EQ(shown(*s, "installMissingTitle"), "Missing requirements");
   EXPECT_EQ(shown(*s, "installMissingHint"), "Install these dependencies before this agent can be set up");
-  EXPECT_EQ(shown(*s, "installMissingNote"), "Once done, come back and tap [Re-check] to continue");
+  EXPECT_EQ(shown(*s, "installMissingNote"), "Once done, come back and click [Re-check] to continue");
   EXPECT_EQ(shown(*s, "installCloseFooterButton"), "Close");
   EXPECT_EQ(shown(*s, "installRecheckButton"), "Re-check");
 
