@@ -9,6 +9,7 @@
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
+#include "ui/kit/LineBreaks.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
@@ -551,7 +552,9 @@ void AgentDetailSheet::refresh() {
     setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
                                                                                   : QStringLiteral("folder.fill"));
     setupButton_->setLabel(setupButtonText(*setup, lang));
-    setupHint_->setPlainText(setupHint(*setup, lang));
+    const QString hint = setupHint(*setup, lang);
+    setupHint_->setText(LineBreaks::withoutCommandMarks(hint));
+    setupHint_->setAccessibleName(QString(hint).remove(QLatin1Char('`')));
   }
 
   // Restart.
@@ -716,6 +719,9 @@ void AgentDetailSheet::showDoctorOutput() {
   auto* output =
       new DoctorOutputSheet(session_->doctorResult(), {}, session_->doctorFix(), session_->doctorRerun(), this);
   output->setOnClose([output] { output->dismiss(); });
+  output->setAgentName([session = QPointer<AgentDetailSession>(session_)] {
+    return session ? session->entry().localizedDisplayName() : QString();
+  });
   doctorOutput_ = output;
   output->present();
 }

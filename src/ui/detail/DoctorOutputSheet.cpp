@@ -286,10 +286,15 @@ void DoctorOutputSheet::setResult(const std::optional<AgentDoctor::Result>& resu
   model_->presenterResultChanged(result);
 }
 
+void DoctorOutputSheet::setAgentName(std::function<QString()> name) {
+  agentName_ = std::move(name);
+  refresh();
+}
+
 void DoctorOutputSheet::refresh() {
   const AppLanguage lang = language();
   const std::optional<AgentDoctor::Result>& result = model_->currentResult();
-  const QString name = result ? result->entryDisplayName : locText(LocKey::doctorLabel());
+  const QString name = !result ? locText(LocKey::doctorLabel()) : agentName_ ? agentName_() : result->entryDisplayName;
   title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));
   setWindowTitle(title_->fullText());
   summary_->setVisible(result.has_value());
