@@ -9,6 +9,7 @@
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
+#include "ui/kit/LineBreaks.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
@@ -160,6 +161,7 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("detailScroll"));
+  scroll->setFocusPolicy(Qt::NoFocus);
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -233,14 +235,15 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   titleRow->setSpacing(8);
   name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
   name_->setObjectName(QStringLiteral("detailName"));
-  titleRow->addWidget(name_);
+  name_->setElided(true);
+  titleRow->addWidget(name_, 1);
   badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
   headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::amber, header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
-  titleRow->addStretch(1);
+  titleRow->addStretch(0);
   titles->addLayout(titleRow);
   vendor_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, header);
   vendor_->setObjectName(QStringLiteral("detailVendor"));
@@ -449,6 +452,7 @@ QWidget* AgentDetailSheet::buildEventHistory() {
   noEvents_->setContentsMargins(0, 8, 0, 8);
   layout->addWidget(noEvents_);
   eventsArea_ = new QScrollArea(section);
+  eventsArea_->setFocusPolicy(Qt::NoFocus);
   eventsArea_->setObjectName(QStringLiteral("eventsArea"));
   eventsArea_->setWidgetResizable(true);
   eventsArea_->setFrameShape(QFrame::NoFrame);
@@ -548,7 +552,9 @@ void AgentDetailSheet::refresh() {
     setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
                                                                                   : QStringLiteral("folder.fill"));
     setupButton_->setLabel(setupButtonText(*setup, lang));
-    setupHint_->setPlainText(setupHint(*setup, lang));
+    const QString hint = setupHint(*setup, lang);
+    setupHint_->setText(LineBreaks::withoutCommandMarks(hint));
+    setupHint_->setAccessibleName(QString(hint).remove(QLatin1Char('`')));
   }
 
   // Restart.
@@ -713,6 +719,9 @@ void AgentDetailSheet::showDoctorOutput() {
   auto* output =
       new DoctorOutputSheet(session_->doctorResult(), {}, session_->doctorFix(), session_->doctorRerun(), this);
   output->setOnClose([output] { output->dismiss(); });
+  output->setAgentName([session = QPointer<AgentDetailSession>(session_)] {
+    return session ? session->entry().localizedDisplayName() : QString();
+  });
   doctorOutput_ = output;
   output->present();
 }

@@ -62,8 +62,58 @@ Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole r
 }
 
 void Label::setPlainText(const QString& text) {
-  setText(text);
+  full_ = text;
   setAccessibleName(text);
+  applyText();
+}
+
+void Label::setElided(bool elided) {
+  elided_ = elided;
+  if (elided) {
+    setWordWrap(false);
+    setSizePolicy(QSizePolicy::Preferred, sizePolicy().verticalPolicy());
+  }
+  applyText();
+}
+
+void Label::applyText() {
+  if (!elided_) {
+    setText(full_);
+    return;
+  }
+  // Shortened only once it is on screen with the width its layout gave it.
+  const QString shown =
+      isVisible() ? fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width()) : full_;
+  if (text() != shown) setText(shown);
+  setToolTip(shown == full_ ? QString() : full_);
+}
+
+void Label::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  if (elided_) applyText();
+}
+
+void Label::showEvent(QShowEvent* event) {
+  QLabel::showEvent(event);
+  if (elided_) applyText();
+}
+
+QSize Label::sizeHint() const {
+  QSize hint = QLabel::sizeHint();
+  if (elided_) {
+    const QMargins m = contentsMargins();
+    hint.setWidth(fontMetrics().horizontalAdvance(full_) + m.left() + m.right() + 2 * margin() + 1);
+  }
+  return hint;
+}
+
+QSize Label::minimumSizeHint() const {
+  QSize hint = QLabel::minimumSizeHint();
+  if (elided_) {
+    const QMargins m = contentsMargins();
+    hint.setWidth(fontMetrics().horizontalAdvance(QStringLiteral("…")) + m.left() + m.right() + 2 * margin() + 1);
+  }
+  return hint;
 }
 
 void Label::setPathText(const QString& path) {
@@ -505,11 +555,31 @@ void SecondaryButton::paintEvent(QPaintEvent*) {
 // ---- PillButton --------------------------------------------------------------
 
 PillButton::PillButton(const QString& label, QWidget* parent) : PaintedButton(label, parent) {
+  setCheckable(true);
+  setAutoExclusive(true);
   setLabelFont(13, QFont::Normal);
+  connect(this, &QAbstractButton::toggled, this,
+          [this](bool on) { setLabelFont(13, on ? QFont::DemiBold : QFont::Normal); });
 }
 
 void PillButton::setSelected(bool selected) {
-  selected_ = selected;
+  const QSignalBlocker quiet(this);
+  if (selected) {
+    // Its neighbours let go first (quietly too).
+    if (QWidget* parent = parentWidget())
+      for (auto* other : parent->findChildren<PillButton*>(Qt::FindDirectChildrenOnly))
+        if (other != this && other->isChecked()) {
+          const QSignalBlocker quietOther(other);
+          other->setAutoExclusive(false);
+          other->setChecked(false);
+          other->setAutoExclusive(true);
+          other->setLabelFont(13, QFont::Normal);
+        }
+  } else {
+    setAutoExclusive(false);
+  }
+  setChecked(selected);
+  setAutoExclusive(true);
   setLabelFont(13, selected ? QFont::DemiBold : QFont::Normal);
 }
 
@@ -527,14 +597,15 @@ void PillButton::paintEvent(QPaintEvent*) {
   const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const QPainterPath shape = Painting::continuousRoundRect(face, radius_);
   p.setOpacity(drawOpacity());
-  if (selected_) {
+  const bool selected = isChecked();
+  if (selected) {
     p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
   } else {
     p.fillPath(shape, showsHover() ? r.cardHover : r.card);
     p.setPen(QPen(r.contrast(0.06), 1));
     p.drawPath(shape);
   }
-  paintContent(p, face, selected_ ? QColor(Qt::white) : r.text);
+  paintContent(p, face, selected ? QColor(Qt::white) : r.text);
   paintFocus(p, face, radius_);
 }
 

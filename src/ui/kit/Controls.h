@@ -78,6 +78,15 @@ class Label : public QLabel {
         QWidget* parent = nullptr);
 
   void setPlainText(const QString& text);
+  // One line, shortened with "…" at the end to the width it is given (a
+  // name or a title); the whole text is then its tooltip. Its accessible
+  // name is always the whole text, and it asks for the whole text's width
+  // but can be made as narrow as the "…".
+  void setElided(bool elided);
+  // The whole text, however it is shown.
+  const QString& fullText() const { return full_; }
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
   // A path, wrapping only after a "/" (see LineBreaks::pathWrapping).
   void setPathText(const QString& path);
   void setRole(TextRole role);
@@ -87,8 +96,13 @@ class Label : public QLabel {
 
  private:
   void applyColor();
+  void applyText();
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   TextRole role_;
   std::optional<QColor> fixed_;
+  QString full_;
+  bool elided_ = false;
 };
 
 class SectionTitle final : public QWidget {
@@ -309,16 +323,17 @@ class PillButton final : public PaintedButton {
   Q_OBJECT
 
  public:
+  // One of the pills beside it (same parent) is selected: checkable and
+  // auto-exclusive, so assistive tools read it as a radio button with its
+  // checked state. A click, Space or a tool's action checks it (toggled);
+  // the program shows its own choice with setSelected(), which emits nothing.
   explicit PillButton(const QString& label, QWidget* parent = nullptr);
   void setSelected(bool selected);
-  bool isSelected() const { return selected_; }
+  bool isSelected() const { return isChecked(); }
   QSize sizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-
- private:
-  bool selected_ = false;
 };
 
 // Named "Close" in the interface language (its accessible name and its

@@ -169,6 +169,7 @@ Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
   header->setContentsMargins(22, 16, 22, 16);
   auto* title = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
   title->setObjectName(name + QStringLiteral("Title"));
+  title->setElided(true);
   header->addWidget(title, 1);
   auto* close = new CloseButton(this);
   close->setObjectName(name + QStringLiteral("Close"));

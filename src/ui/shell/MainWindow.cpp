@@ -4,6 +4,7 @@
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
 
+#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QShowEvent>
 #include <QWindow>
@@ -18,8 +19,21 @@
 #include <QVBoxLayout>
 
 namespace tlr {
+namespace {
+
+// To assistive tools the main window is a frame (a plain widget would read
+// as a filler).
+QAccessibleInterface* mainWindowAccessible(const QString& className, QObject* object) {
+  if (className == QLatin1String("tlr::MainWindow") && object && object->isWidgetType())
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+  return nullptr;
+}
+
+}  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+  static const bool accessible = (QAccessible::installFactory(mainWindowAccessible), true);
+  Q_UNUSED(accessible);
   setObjectName(QStringLiteral("mainWindow"));
   // The same title in both languages.
   setWindowTitle(QStringLiteral("Tollamere"));

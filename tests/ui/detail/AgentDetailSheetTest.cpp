@@ -298,8 +298,10 @@ TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
   auto* box = alert<Alert>(sheet.get(), "terminalFailedAlert");
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->windowTitle(), "Cannot open a terminal");
-  EXPECT_TRUE(box->message().startsWith("Tried to open a terminal to run `cli1 tui --x=\"a b\"` but failed."));
+  EXPECT_TRUE(box->message().startsWith("Tried to open a terminal to run `cli1 tui '--x=\"a b\"'` but failed."));
   EXPECT_EQ(box->findChild<QLabel*>("alertMessage")->textFormat(), Qt::PlainText);
+  EXPECT_FALSE(box->findChild<QLabel*>("alertMessage")->text().contains(QLatin1Char('`'))) << "no literal marks";
+  EXPECT_EQ(box->message().count(QStringLiteral("xfce4-terminal")), 1) << "the terminal programs named once";
   answer(box, "alertGotIt");
 }
 
@@ -432,8 +434,9 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   auto command = open(item(withExtra(kCli, R"("setupCommand":["cli1","setup-token"])")));
   ASSERT_TRUE(shown(command.get(), "detailSetupSection"));
   EXPECT_EQ(buttonLabel(command.get(), "setupButton"), "Configure agent");
-  EXPECT_EQ(labelText(command.get(), "setupHint"),
-            "Will run `cli1 setup-token` in a terminal — follow the prompts to complete one-time setup");
+  EXPECT_EQ(command->findChild<QLabel*>("setupHint")->accessibleName(),
+            "Will run cli1 setup-token in a terminal — follow the prompts to complete one-time setup");
+  EXPECT_FALSE(labelText(command.get(), "setupHint").contains(QLatin1Char('`')));
   click(command.get(), "setupButton");
   EXPECT_EQ(callbacks.calls, QStringList{"setup"});
 

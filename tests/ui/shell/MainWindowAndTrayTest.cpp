@@ -11,6 +11,7 @@
 #include "ui/shell/StatusItemController.h"
 #include "ui/shell/UpdateAnnouncement.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QMenu>
 #include <QSignalSpy>
@@ -85,6 +86,7 @@ TEST(MainWindowController, OneWindowTitledTollamereThatCloseOnlyHides) {
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollamere"));
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window) << "a frame, not a filler";
   EXPECT_EQ(window->minimumSize(), QSize(680, 560));
   EXPECT_EQ(window->size(), QSize(680, 560));
   window->resize(500, 400);
