@@ -13,6 +13,8 @@
 #include <QTimeZone>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,7 +131,7 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
       r.fault_ = Fault{r.keyPath(QStringLiteral("files[%1]").arg(i)) + QStringLiteral(": 应为字符串")};
       break;
     }
-    agent.files << files[i].toString();
+    agent.files.append(files[i].toString());
   }
   if (!r.fault_ && value.toObject().contains(QStringLiteral("roots"))) {
     const QJsonArray roots = r.array(QStringLiteral("roots"));
@@ -175,37 +177,6 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
   return agent;
 }
 
-QJsonObject encodeAgent(const BackupManifest::AgentBackup& a) {
-  QJsonObject stats;
-  stats.insert(QStringLiteral("skills"), a.stats.skills);
-  stats.insert(QStringLiteral("memoryBytes"), a.stats.memoryBytes);
-  stats.insert(QStringLiteral("tasks"), a.stats.tasks);
-  QJsonObject o;
-  o.insert(QStringLiteral("id"), a.id);
-  o.insert(QStringLiteral("displayName"), a.displayName);
-  o.insert(QStringLiteral("fileCount"), a.fileCount);
-  o.insert(QStringLiteral("totalBytes"), a.totalBytes);
-  o.insert(QStringLiteral("stats"), stats);
-  o.insert(QStringLiteral("files"), QJsonArray::fromStringList(a.files));
-  if (a.roots) {
-    QJsonArray roots;
-    for (const BackupManifest::AgentBackup::Root& root : *a.roots) {
-      if (root.name == rootNameOf(root.place) && !root.stored && !root.diskBytes) {
-        roots.append(root.place);
-      } else {
-        QJsonObject named;
-        named.insert(QStringLiteral("name"), root.name);
-        named.insert(QStringLiteral("place"), root.place);
-        if (root.stored) named.insert(QStringLiteral("stored"), *root.stored);
-        if (root.diskBytes) named.insert(QStringLiteral("diskBytes"), *root.diskBytes);
-        roots.append(named);
-      }
-    }
-    o.insert(QStringLiteral("roots"), roots);
-  }
-  return o;
-}
-
 bool isDigits(const QString& s, qsizetype from, qsizetype count) {
   for (qsizetype i = from; i < from + count; ++i) {
     if (s[i] < '0' || s[i] > '9') return false;
@@ -235,22 +206,218 @@ std::optional<QDateTime> BackupManifest::parseIsoDate(const QString& text) {
   return QDateTime(day, time, Qt::UTC);
 }
 
+namespace {
+
+// Writes pretty-printed JSON (four spaces a level, as QJsonDocument does) to
+// a sink in pieces; the caller writes the keys of each object in sorted
+// order.
+class JsonWriter {
+ public:
+  explicit JsonWriter(const std::function<bool(QByteArrayView)>& sink) : sink_(sink) {}
+
+  void beginObject() { open('{'); }
+  void endObject() { close('}'); }
+  void beginArray() { open('['); }
+  void endArray() { close(']'); }
+  // The next member's key (in an object) or the next element (in an array).
+  void key(const char* name) {
+    item();
+    string(QByteArrayView(name, static_cast<qsizetype>(std::strlen(name))));
+    out_ += ": ";
+    afterKey_ = true;
+  }
+  void value(const QString& text) { utf8(text.toUtf8()); }
+  void utf8(QByteArrayView text) {
+    item();
+    string(text);
+  }
+  void value(qint64 number) {
+    item();
+    out_ += QByteArray::number(number);
+  }
+  bool finish() {
+    out_ += '\n';
+    return flush(true);
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  void item() {
+    if (afterKey_) {
+      afterKey_ = false;
+      return;
+    }
+    if (levels_.isEmpty()) return;
+    if (levels_.back()) out_ += ',';
+    levels_.back() = true;
+    out_ += '\n';
+    out_.append(4 * levels_.size(), ' ');
+    flush(false);
+  }
+  void open(char bracket) {
+    item();
+    out_ += bracket;
+    levels_.append(false);
+  }
+  void close(char bracket) {
+    const bool any = levels_.takeLast();
+    if (any) {
+      out_ += '\n';
+      out_.append(4 * levels_.size(), ' ');
+    }
+    out_ += bracket;
+  }
+  void string(QByteArrayView text) {
+    out_ += '"';
+    for (const char c : text) {
+      switch (c) {
+        case '"': out_ += "\\\""; break;
+        case '\\': out_ += "\\\\"; break;
+        case '\b': out_ += "\\b"; break;
+        case '\f': out_ += "\\f"; break;
+        case '\n': out_ += "\\n"; break;
+        case '\r': out_ += "\\r"; break;
+        case '\t': out_ += "\\t"; break;
+        default:
+          if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[7];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+            out_ += escaped;
+          } else {
+            out_ += c;
+          }
+      }
+    }
+    out_ += '"';
+  }
+  bool flush(bool all) {
+    if (failed_) return false;
+    if (!all && out_.size() < (64 << 10)) return true;
+    if (!sink_(out_)) failed_ = true;
+    out_.clear();
+    return !failed_;
+  }
+
+  const std::function<bool(QByteArrayView)>& sink_;
+  QByteArray out_;
+  QList<bool> levels_;  // per open object or array: whether it holds an item yet
+  bool afterKey_ = false;
+  bool failed_ = false;
+};
+
+void writeAgent(JsonWriter& w, const BackupManifest::AgentBackup& a) {
+  w.beginObject();
+  w.key("displayName");
+  w.value(a.displayName);
+  w.key("fileCount");
+  w.value(a.fileCount);
+  w.key("files");
+  w.beginArray();
+  a.files.forEachUtf8([&](QByteArrayView name) { w.utf8(name); });
+  w.endArray();
+  w.key("id");
+  w.value(a.id);
+  if (a.roots) {
+    w.key("roots");
+    w.beginArray();
+    for (const BackupManifest::AgentBackup::Root& root : *a.roots) {
+      if (root.name == rootNameOf(root.place) && !root.stored && !root.diskBytes) {
+        w.value(root.place);
+        continue;
+      }
+      w.beginObject();
+      if (root.diskBytes) {
+        w.key("diskBytes");
+        w.value(*root.diskBytes);
+      }
+      w.key("name");
+      w.value(root.name);
+      w.key("place");
+      w.value(root.place);
+      if (root.stored) {
+        w.key("stored");
+        w.value(*root.stored);
+      }
+      w.endObject();
+    }
+    w.endArray();
+  }
+  w.key("stats");
+  w.beginObject();
+  w.key("memoryBytes");
+  w.value(a.stats.memoryBytes);
+  w.key("skills");
+  w.value(a.stats.skills);
+  w.key("tasks");
+  w.value(a.stats.tasks);
+  w.endObject();
+  w.key("totalBytes");
+  w.value(a.totalBytes);
+  w.endObject();
+}
+
+}  // namespace
+
+bool BackupManifest::encodeTo(const std::function<bool(QByteArrayView)>& sink) const {
+  JsonWriter w(sink);
+  w.beginObject();
+  w.key("agents");
+  w.beginArray();
+  for (const AgentBackup& a : agents) {
+    writeAgent(w, a);
+    if (w.failed()) return false;
+  }
+  w.endArray();
+  w.key("archiveSha256");
+  w.value(archiveSha256);
+  w.key("createdAt");
+  w.value(isoDate(createdAt));
+  w.key("device");
+  w.beginObject();
+  w.key("macHashShort");
+  w.value(device.macHashShort);
+  w.key("name");
+  w.value(device.name);
+  w.key("osVersion");
+  w.value(device.osVersion);
+  w.endObject();
+  w.key("schemaVersion");
+  w.value(schemaVersion);
+  w.key("totalBytes");
+  w.value(totalBytes);
+  w.endObject();
+  return w.finish();
+}
+
 QByteArray BackupManifest::encode() const {
-  QJsonObject dev;
-  dev.insert(QStringLiteral("name"), device.name);
-  dev.insert(QStringLiteral("macHashShort"), device.macHashShort);
-  dev.insert(QStringLiteral("osVersion"), device.osVersion);
-  QJsonArray list;
-  for (const AgentBackup& a : agents) list.append(encodeAgent(a));
-  // QJsonObject keeps its keys sorted, so the file lists them in order.
-  QJsonObject top;
-  top.insert(QStringLiteral("schemaVersion"), schemaVersion);
-  top.insert(QStringLiteral("createdAt"), isoDate(createdAt));
-  top.insert(QStringLiteral("device"), dev);
-  top.insert(QStringLiteral("agents"), list);
-  top.insert(QStringLiteral("totalBytes"), totalBytes);
-  top.insert(QStringLiteral("archiveSha256"), archiveSha256);
-  return QJsonDocument(top).toJson(QJsonDocument::Indented);
+  QByteArray json;
+  encodeTo([&json](QByteArrayView piece) {
+    json += piece;
+    return true;
+  });
+  return json;
+}
+
+FileNames::FileNames(std::initializer_list<QString> names) {
+  for (const QString& name : names) append(name);
+}
+
+FileNames::FileNames(const QStringList& names) {
+  for (const QString& name : names) append(name);
+}
+
+void FileNames::append(const QString& name) {
+  // No file name holds a NUL; one read from a manifest is kept visible.
+  data_ += name.contains(QChar(0)) ? QString(name).replace(QChar(0), QStringLiteral("\\x00")).toUtf8() : name.toUtf8();
+  data_ += '\0';
+  ++count_;
+}
+
+QStringList FileNames::toStringList() const {
+  QStringList names;
+  names.reserve(count_);
+  forEachUtf8([&](QByteArrayView name) { names << QString::fromUtf8(name); });
+  return names;
 }
 
 Expected<BackupManifest, QString> BackupManifest::decode(const QByteArray& json) {
