@@ -4,6 +4,7 @@
 
 #include "platform/Crypto.h"
 #include "platform/DeviceIdentity.h"
+#include "platform/JsonWriter.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -13,8 +14,6 @@
 #include <QTimeZone>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -208,185 +207,70 @@ std::optional<QDateTime> BackupManifest::parseIsoDate(const QString& text) {
 
 namespace {
 
-// Writes pretty-printed JSON (four spaces a level, as QJsonDocument does) to
-// a sink in pieces; the caller writes the keys of each object in sorted
-// order.
-class JsonWriter {
- public:
-  explicit JsonWriter(const std::function<bool(QByteArrayView)>& sink) : sink_(sink) {}
-
-  void beginObject() { open('{'); }
-  void endObject() { close('}'); }
-  void beginArray() { open('['); }
-  void endArray() { close(']'); }
-  // The next member's key (in an object) or the next element (in an array).
-  void key(const char* name) {
-    item();
-    string(QByteArrayView(name, static_cast<qsizetype>(std::strlen(name))));
-    out_ += ": ";
-    afterKey_ = true;
-  }
-  void value(const QString& text) { utf8(text.toUtf8()); }
-  void utf8(QByteArrayView text) {
-    item();
-    string(text);
-  }
-  void value(qint64 number) {
-    item();
-    out_ += QByteArray::number(number);
-  }
-  bool finish() {
-    out_ += '\n';
-    return flush(true);
-  }
-  bool failed() const { return failed_; }
-
- private:
-  void item() {
-    if (afterKey_) {
-      afterKey_ = false;
-      return;
-    }
-    if (levels_.isEmpty()) return;
-    if (levels_.back()) out_ += ',';
-    levels_.back() = true;
-    out_ += '\n';
-    out_.append(4 * levels_.size(), ' ');
-    flush(false);
-  }
-  void open(char bracket) {
-    item();
-    out_ += bracket;
-    levels_.append(false);
-  }
-  void close(char bracket) {
-    const bool any = levels_.takeLast();
-    if (any) {
-      out_ += '\n';
-      out_.append(4 * levels_.size(), ' ');
-    }
-    out_ += bracket;
-  }
-  void string(QByteArrayView text) {
-    out_ += '"';
-    for (const char c : text) {
-      switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\f': out_ += "\\f"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\r': out_ += "\\r"; break;
-        case '\t': out_ += "\\t"; break;
-        default:
-          if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[7];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-            out_ += escaped;
-          } else {
-            out_ += c;
-          }
-      }
-    }
-    out_ += '"';
-  }
-  bool flush(bool all) {
-    if (failed_) return false;
-    if (!all && out_.size() < (64 << 10)) return true;
-    if (!sink_(out_)) failed_ = true;
-    out_.clear();
-    return !failed_;
-  }
-
-  const std::function<bool(QByteArrayView)>& sink_;
-  QByteArray out_;
-  QList<bool> levels_;  // per open object or array: whether it holds an item yet
-  bool afterKey_ = false;
-  bool failed_ = false;
-};
-
 void writeAgent(JsonWriter& w, const BackupManifest::AgentBackup& a) {
   w.beginObject();
-  w.key("displayName");
-  w.value(a.displayName);
-  w.key("fileCount");
-  w.value(a.fileCount);
-  w.key("files");
+  w.member(QStringLiteral("displayName"), a.displayName);
+  w.member(QStringLiteral("fileCount"), a.fileCount);
+  w.key(QStringLiteral("files"));
   w.beginArray();
   a.files.forEachUtf8([&](QByteArrayView name) { w.utf8(name); });
   w.endArray();
-  w.key("id");
-  w.value(a.id);
+  w.member(QStringLiteral("id"), a.id);
   if (a.roots) {
-    w.key("roots");
+    w.key(QStringLiteral("roots"));
     w.beginArray();
     for (const BackupManifest::AgentBackup::Root& root : *a.roots) {
       if (root.name == rootNameOf(root.place) && !root.stored && !root.diskBytes) {
-        w.value(root.place);
+        w.string(root.place);
         continue;
       }
       w.beginObject();
-      if (root.diskBytes) {
-        w.key("diskBytes");
-        w.value(*root.diskBytes);
-      }
-      w.key("name");
-      w.value(root.name);
-      w.key("place");
-      w.value(root.place);
-      if (root.stored) {
-        w.key("stored");
-        w.value(*root.stored);
-      }
+      if (root.diskBytes) w.member(QStringLiteral("diskBytes"), *root.diskBytes);
+      w.member(QStringLiteral("name"), root.name);
+      w.member(QStringLiteral("place"), root.place);
+      if (root.stored) w.member(QStringLiteral("stored"), *root.stored);
       w.endObject();
     }
     w.endArray();
   }
-  w.key("stats");
+  w.key(QStringLiteral("stats"));
   w.beginObject();
-  w.key("memoryBytes");
-  w.value(a.stats.memoryBytes);
-  w.key("skills");
-  w.value(a.stats.skills);
-  w.key("tasks");
-  w.value(a.stats.tasks);
+  w.member(QStringLiteral("memoryBytes"), a.stats.memoryBytes);
+  w.member(QStringLiteral("skills"), a.stats.skills);
+  w.member(QStringLiteral("tasks"), a.stats.tasks);
   w.endObject();
-  w.key("totalBytes");
-  w.value(a.totalBytes);
+  w.member(QStringLiteral("totalBytes"), a.totalBytes);
   w.endObject();
 }
 
 }  // namespace
 
+// Written by hand, keys in sorted order, and handed on in pieces: a manifest
+// listing many files is never whole in memory (a QJsonDocument of 40,000
+// names took 10 MB).
 bool BackupManifest::encodeTo(const std::function<bool(QByteArrayView)>& sink) const {
-  JsonWriter w(sink);
+  JsonWriter w(true, sink);
   w.beginObject();
-  w.key("agents");
+  w.key(QStringLiteral("agents"));
   w.beginArray();
   for (const AgentBackup& a : agents) {
     writeAgent(w, a);
     if (w.failed()) return false;
   }
   w.endArray();
-  w.key("archiveSha256");
-  w.value(archiveSha256);
-  w.key("createdAt");
-  w.value(isoDate(createdAt));
-  w.key("device");
+  w.member(QStringLiteral("archiveSha256"), archiveSha256);
+  w.member(QStringLiteral("createdAt"), isoDate(createdAt));
+  w.key(QStringLiteral("device"));
   w.beginObject();
-  w.key("macHashShort");
-  w.value(device.macHashShort);
-  w.key("name");
-  w.value(device.name);
-  w.key("osVersion");
-  w.value(device.osVersion);
+  w.member(QStringLiteral("macHashShort"), device.macHashShort);
+  w.member(QStringLiteral("name"), device.name);
+  w.member(QStringLiteral("osVersion"), device.osVersion);
   w.endObject();
-  w.key("schemaVersion");
-  w.value(schemaVersion);
-  w.key("totalBytes");
-  w.value(totalBytes);
+  w.member(QStringLiteral("schemaVersion"), schemaVersion);
+  w.member(QStringLiteral("totalBytes"), totalBytes);
   w.endObject();
-  return w.finish();
+  w.finish();
+  return !w.failed();
 }
 
 QByteArray BackupManifest::encode() const {
