@@ -72,7 +72,7 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   static LifecycleTiming fastTiming() {
     LifecycleTiming timing{200ms, 60.0, 2};
     timing.restart = {300ms, 20ms, 50ms, 300ms, 0ms, 0ms};
-    timing.relaunchSettle = 300ms;
+    timing.relaunchSettle = 1s;  // a loaded machine may take a while to start the terminal
     return timing;
   }
   AgentEntry entry(const QString& id) const { return *registry->lookup(id); }
