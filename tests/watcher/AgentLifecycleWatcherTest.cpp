@@ -230,7 +230,7 @@ TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {
   const QString name = test::uniqueAgentName("tlr-lookagain");
   const QString program = test::copyFakeAgent(bin.path(), name);
   LifecycleTiming timing{300ms, 60.0, 2};
-  timing.relaunchSettle = 300ms;
+  timing.relaunchSettle = 1s;  // a loaded machine may take a while to start the terminal
   make({withCommand(name.toUtf8())}, timing);
   watcher->setScanner(std::make_shared<ProcessScanner>(registry));
 
