@@ -386,7 +386,9 @@ void App::refreshRunningAgents() {
   const QList<RunningAgent> all = scanner_->scanAll();
   const QList<RunningAgent> running = ProcessScanner::firstOfEachAgent(all);
 
-  if (windows_) windows_->updateModel(installed, running);
+  // Every process: when one of an agent's processes ends, the others still
+  // show it running until the next scan.
+  if (windows_) windows_->updateModel(installed, all);
   const QStringList before = lastRunningIds_;
   lastRunningIds_ = sortedIds(running);
   if (before != lastRunningIds_) {

@@ -95,6 +95,8 @@ void AppWindows::setWatcher(AgentLifecycleWatcher& watcher) {
       presentActionFailure(failure, front);
     });
   if (!model_) return;
+  // The rows drop an exited process at once; the exit's event rebuilds them.
+  connect(&watcher, &AgentLifecycleWatcher::processExited, model_.get(), &DashboardModel::forgetProcess);
   watcherActions_ = std::make_unique<LifecycleWatcherActions>(watcher);
   model_->setWatcher(watcherActions_.get());
 }

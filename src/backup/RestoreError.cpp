@@ -8,7 +8,9 @@
 namespace tlr {
 
 RestoreError RestoreError::passOn(const BackupVolumeError& error) {
-  return {Case::passedOn, error.localizedDescription(), error.message(), {}, {}};
+  const bool password = (error.kind == BackupVolumeError::Kind::mountFailed && error.wrongPassword) ||
+                        error.kind == BackupVolumeError::Kind::passwordMissing;
+  return {Case::passedOn, error.localizedDescription(), error.message(), {}, {}, password};
 }
 
 namespace {

@@ -39,9 +39,11 @@ struct RestoreError {
   std::optional<EngineMessage> passed;
   std::optional<qint64> neededBytes;
   std::optional<qint64> freeBytes;
+  // The volume refused the password, or none was given.
+  bool passwordProblem = false;
 
-  static RestoreError of(Case kind, const QString& payload = {}) { return {kind, payload, {}, {}, {}}; }
-  static RestoreError passOn(const QString& description) { return {Case::passedOn, description, {}, {}, {}}; }
+  static RestoreError of(Case kind, const QString& payload = {}) { return {kind, payload, {}, {}, {}, false}; }
+  static RestoreError passOn(const QString& description) { return {Case::passedOn, description, {}, {}, {}, false}; }
   // The disk holding `folder` is full.
   static RestoreError diskFull(const QString& folder) { return of(Case::diskFull, folder); }
   static RestoreError passOn(const BackupVolumeError& error);

@@ -23,6 +23,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <unistd.h>
 
 namespace tlr {
@@ -275,45 +276,79 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   if (BackupVolume::isMounted()) return error(Case::volumeStillMounted);
   if (!writable(volume)) return error(Case::usbNotWritable);
 
+  // The new package is written beside the old one, in a hidden folder, and
+  // takes the old one's place only when whole and on the stick: a cancel, a
+  // crash or a pulled stick leaves the earlier package as it was. What a
+  // killed export left is cleared first.
+  const QString hiddenPrefix = QStringLiteral(".") + kPackageName + QStringLiteral(".");
+  for (const QString& leftover :
+       QDir(volume).entryList({hiddenPrefix + "*"}, QDir::AllEntries | QDir::Hidden | QDir::System))
+    FileOps::removeItem(volume + "/" + leftover);
   const QString package = volume + "/" + kPackageName;
-  FileOps::removeItem(package);
-  if (!QDir().mkpath(package)) return exportFailure(package + QStringLiteral(": 无法创建文件夹"));
-  const QString targetImage = package + "/" + kImageName;
+  const QString building =
+      volume + "/" + hiddenPrefix + "new-" + QString::number(QRandomGenerator::global()->generate64(), 36);
+  auto fail = [&](const QString& reason) {
+    FileOps::removeItem(building);
+    return exportFailure(reason);
+  };
+  if (!QDir().mkpath(building)) return fail(building + QStringLiteral(": 无法创建文件夹"));
+  const QString targetImage = building + "/" + kImageName;
   const QList<FileEntry> files = visibleFiles(*image);
   ExportProgress progress;
   progress.filesTotal = files.size();
   for (const FileEntry& f : files) progress.bytesTotal += f.size;
-  if (!QDir().mkpath(targetImage)) return exportFailure(targetImage + QStringLiteral(": 无法创建文件夹"));
+  if (!QDir().mkpath(targetImage)) return fail(targetImage + QStringLiteral(": 无法创建文件夹"));
 
   QElapsedTimer clock;
   clock.start();
   qint64 lastReport = -1;
+  auto report = [&](bool force) {
+    const qint64 now = clock.elapsed();
+    // The first report comes after the first file.
+    if (!force && (lastReport < 0 || now - lastReport < 200)) return;
+    // An average over less than a second says little (the first small files
+    // and their flushes): "calculating" until then.
+    progress.bytesPerSecond = now >= 1000 ? progress.bytesWritten / (now / 1000.0) : 0;
+    if (onProgress) onProgress(progress);
+    lastReport = now;
+  };
   // The folders written into, flushed once their files are in.
   QStringList folders{targetImage};
-  for (int i = 0; i < files.size(); ++i) {
+  bool cancelled = false;
+  for (int i = 0; i < files.size() && !cancelled; ++i) {
     if (shouldCancel && shouldCancel()) {
-      FileOps::removeItem(package);
-      return error(Case::cancelled);
+      cancelled = true;
+      break;
     }
     const QString target = targetImage + "/" + relativeTo(files[i].path, *image);
     const QString parent = QFileInfo(target).path();
-    if (!QDir().mkpath(parent)) return exportFailure(parent + QStringLiteral(": 无法创建文件夹"));
+    if (!QDir().mkpath(parent)) return fail(parent + QStringLiteral(": 无法创建文件夹"));
     if (!folders.contains(parent)) folders << parent;
-    if (const QString failed = FileTransfer::copyNew(files[i].path, target); !failed.isEmpty())
-      return exportFailure(failed);
-    // On the stick before it counts as written.
-    if (const QString failed = FileTransfer::sync(target); !failed.isEmpty()) return exportFailure(failed);
-    progress.bytesWritten += files[i].size;
+    // Copied a piece at a time, each on the stick before it counts, with a
+    // look at the cancel button between pieces.
+    const qint64 before = progress.bytesWritten;
+    const FileTransfer::PiecewiseCopy copied =
+        FileTransfer::copyInPieces(files[i].path, target, [&](qint64 bytes) {
+          progress.bytesWritten = before + std::min(bytes, files[i].size);
+          if (shouldCancel && shouldCancel()) {
+            cancelled = true;
+            return false;
+          }
+          report(false);
+          return true;
+        });
+    if (cancelled) break;
+    if (!copied.error.isEmpty()) return fail(copied.error);
+    progress.bytesWritten = before + files[i].size;
     progress.filesWritten = i + 1;
-    const qint64 now = clock.elapsed();
-    if (lastReport < 0 || now - lastReport >= 200 || i == files.size() - 1) {
-      progress.bytesPerSecond = now > 0 ? progress.bytesWritten / (now / 1000.0) : 0;
-      if (onProgress) onProgress(progress);
-      lastReport = now;
-    }
+    report(i == 0 || i == files.size() - 1);
+  }
+  if (cancelled) {
+    FileOps::removeItem(building);
+    return error(Case::cancelled);
   }
   for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
-    if (const QString failed = FileTransfer::sync(*it); !failed.isEmpty()) return exportFailure(failed);
+    if (const QString failed = FileTransfer::sync(*it); !failed.isEmpty()) return fail(failed);
   }
 
   MigrationManifest manifest;
@@ -327,12 +362,15 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   manifest.backupAgentCount = agentCount;
   // Written last, whole and flushed with its folder: its presence is what
   // makes the package.
-  const QString manifestPath = package + "/" + kManifestName;
-  if (const QString failed = FileOps::writeOwnFile(manifestPath, manifest.encode()); !failed.isEmpty())
-    return exportFailure(failed);
-  for (const QString& folder : {package, volume}) {
-    if (const QString failed = FileTransfer::sync(folder); !failed.isEmpty()) return exportFailure(failed);
-  }
+  if (const QString failed = FileOps::writeOwnFile(building + "/" + kManifestName, manifest.encode());
+      !failed.isEmpty())
+    return fail(failed);
+  if (const QString failed = FileTransfer::sync(building); !failed.isEmpty()) return fail(failed);
+  // The whole new package takes the old one's place in one rename (the old
+  // one is removed after), and the stick's folder is flushed.
+  if (const QString failed = FileTransfer::renameFolderIntoPlace(building, package); !failed.isEmpty())
+    return fail(failed);
+  if (const QString failed = FileTransfer::sync(volume); !failed.isEmpty()) return exportFailure(failed);
   return package;
 }
 

@@ -112,14 +112,21 @@ class USBMigration {
   // Whether the volume holds a complete package (its manifest exists).
   static bool hasMigrationPackage(const QString& volume);
 
-  // Writes the package on `volume`. Calls `shouldCancel` before each file
-  // (true removes the package and fails with `cancelled`) and `onProgress`
-  // after the first file, then at most every 0.2 s, and after the last.
-  // Holds the backup volume's lock throughout (`busy` while a backup,
-  // restore or import uses it) and detaches the volume first; when it will
-  // not detach, nothing is copied (`volumeStillMounted`). Every copied file,
-  // the manifest and the folders are on the disk before it returns, so the
-  // stick can be pulled at once. Returns the package folder.
+  // Writes the package on `volume`: into a hidden folder beside the package
+  // (".Tollamere-Migration.new-…"), which takes the earlier package's place
+  // only when it is whole and on the stick, so a cancel, a crash or a pulled
+  // stick leaves the earlier package as it was; what a killed export left is
+  // removed first. Files are copied a piece (4 MiB) at a time, each piece on
+  // the stick before the next. Calls `shouldCancel` before each file and
+  // between pieces (true removes the new folder and fails with
+  // `cancelled`), and `onProgress` after the first file, then at most every
+  // 0.2 s (inside a file too: bytes, not files), and after the last; its
+  // speed is 0 ("calculating") for the first second. Holds the backup
+  // volume's lock throughout (`busy` while a backup, restore or import uses
+  // it) and detaches the volume first; when it will not detach, nothing is
+  // copied (`volumeStillMounted`). Every copied file, the manifest and the
+  // folders are on the disk before it returns, so the stick can be pulled at
+  // once. Returns the package folder.
   static Expected<QString, Error> exportToWithProgress(const QString& volume, const QList<AgentEntry>& installedAgents,
                                                        const std::function<bool()>& shouldCancel,
                                                        const std::function<void(const ExportProgress&)>& onProgress);

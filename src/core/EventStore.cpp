@@ -167,11 +167,12 @@ void EventStore::setEvents(QList<AgentEvent> events) {
 void EventStore::append(const AgentEvent& event) {
   QList<AgentEvent> grown = events_;
   grown.append(event);
-  setEvents(grown);
 
+  // Sorted and cut to size before it is published: one change, one
+  // announcement.
   QStringList order;
   QHash<QString, QList<AgentEvent>> groups;
-  for (const AgentEvent& e : std::as_const(events_)) {
+  for (const AgentEvent& e : std::as_const(grown)) {
     auto it = groups.find(e.agentId);
     if (it == groups.end()) {
       order << e.agentId;

@@ -257,6 +257,30 @@ LocKey LocKey::evDetailRestartFailed(QString reason) {
   return LocKey(Id::evDetailRestartFailed, std::move(reason));
 }
 
+LocKey LocKey::evDetailDoctorNoIssues(LocInt32 exitCode) {
+  return LocKey(Id::evDetailDoctorNoIssues, qint64{exitCode.value});
+}
+
+LocKey LocKey::evDetailDoctorIssues(LocInt32 exitCode, LocInt issues) {
+  return LocKey(Id::evDetailDoctorIssues, qint64{exitCode.value}, qint64{issues.value});
+}
+
+LocKey LocKey::evDetailDoctorFailed(LocInt32 exitCode) {
+  return LocKey(Id::evDetailDoctorFailed, qint64{exitCode.value});
+}
+
+LocKey LocKey::evDetailDoctorTimedOut(LocInt seconds) {
+  return LocKey(Id::evDetailDoctorTimedOut, qint64{seconds.value});
+}
+
+LocKey LocKey::evDetailFixSucceeded(QString issueId) {
+  return LocKey(Id::evDetailFixSucceeded, std::move(issueId));
+}
+
+LocKey LocKey::evDetailFixFailed(QString issueId) {
+  return LocKey(Id::evDetailFixFailed, std::move(issueId));
+}
+
 LocKey LocKey::evDetailRelaunchDidNotLast(LocInt seconds) {
   return LocKey(Id::evDetailRelaunchDidNotLast, qint64{seconds.value});
 }

@@ -336,6 +336,12 @@ namespace tlr {
   VALUED(evDetailUserRestart) \
   VALUED(evDetailRestartStuck) \
   VALUED(evDetailRestartFailed) \
+  VALUED(evDetailDoctorNoIssues) \
+  VALUED(evDetailDoctorIssues) \
+  VALUED(evDetailDoctorFailed) \
+  VALUED(evDetailDoctorTimedOut) \
+  VALUED(evDetailFixSucceeded) \
+  VALUED(evDetailFixFailed) \
   VALUED(evDetailRelaunchDidNotLast) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
@@ -343,6 +349,7 @@ namespace tlr {
   PLAIN(evDetailSetupCompleted) \
   PLAIN(evDetailNoRecoveryStrategy) \
   PLAIN(evDetailRunawayFallback) \
+  PLAIN(evDetailRestartFailedNoReason) \
   /* dep */ \
   PLAIN(depDescNpm) \
   PLAIN(depDescPipx) \
@@ -583,6 +590,12 @@ class LocKey {
   static LocKey evDetailUserRestart(LocInt32 newPid);
   static LocKey evDetailRestartStuck(QString pids);
   static LocKey evDetailRestartFailed(QString reason);
+  static LocKey evDetailDoctorNoIssues(LocInt32 exitCode);
+  static LocKey evDetailDoctorIssues(LocInt32 exitCode, LocInt issues);
+  static LocKey evDetailDoctorFailed(LocInt32 exitCode);
+  static LocKey evDetailDoctorTimedOut(LocInt seconds);
+  static LocKey evDetailFixSucceeded(QString issueId);
+  static LocKey evDetailFixFailed(QString issueId);
   static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
@@ -637,7 +650,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 401, "the interface has 401 text keys");
-static_assert(LocKey::kValuedCount == 96, "96 text keys carry values");
+static_assert(LocKey::kCount == 408, "the interface has 408 text keys");
+static_assert(LocKey::kValuedCount == 102, "102 text keys carry values");
 
 }  // namespace tlr

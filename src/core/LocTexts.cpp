@@ -645,6 +645,20 @@ QString en(const LocKey& key) {
       return fill(u"Restart stuck: SIGKILL failed on {1}", key);
     case Id::evDetailRestartFailed:
       return fill(u"Restart failed: {1}", key);
+    case Id::evDetailDoctorNoIssues:
+      return fill(u"Diagnosis done, exit {1} · no known issues", key);
+    case Id::evDetailDoctorIssues:
+      return fill(key.integer(1) == 1 ? u"Diagnosis done, exit {1} · {2} known issue found"
+                                      : u"Diagnosis done, exit {1} · {2} known issues found",
+                  key);
+    case Id::evDetailDoctorFailed:
+      return fill(u"Diagnosis did not succeed, exit {1}", key);
+    case Id::evDetailDoctorTimedOut:
+      return fill(u"Diagnosis did not finish within {1} s", key);
+    case Id::evDetailFixSucceeded:
+      return fill(u"Fix succeeded [{1}]", key);
+    case Id::evDetailFixFailed:
+      return fill(u"Fix failed [{1}]", key);
     case Id::evDetailRelaunchDidNotLast:
       return fill(u"Recovery failed: relaunched, but not running {1} s later", key);
     case Id::evDetailUserStop:
@@ -659,6 +673,8 @@ QString en(const LocKey& key) {
       return u"No recovery strategy available"_s;
     case Id::evDetailRunawayFallback:
       return u"High resource usage"_s;
+    case Id::evDetailRestartFailedNoReason:
+      return u"Restart failed"_s;
     // dep
     case Id::depDescNpm:
       return u"Node.js package manager — most CLIs need it"_s;
@@ -1494,6 +1510,18 @@ QString zh(const LocKey& key) {
       return fill(u"重启卡住：SIGKILL 也杀不掉 {1}", key);
     case Id::evDetailRestartFailed:
       return fill(u"重启失败：{1}", key);
+    case Id::evDetailDoctorNoIssues:
+      return fill(u"诊断完成 exit={1} · 无已知问题", key);
+    case Id::evDetailDoctorIssues:
+      return fill(u"诊断完成 exit={1} · 识别 {2} 个问题", key);
+    case Id::evDetailDoctorFailed:
+      return fill(u"诊断未成功 exit={1}", key);
+    case Id::evDetailDoctorTimedOut:
+      return fill(u"诊断未完成 · {1} 秒内未结束", key);
+    case Id::evDetailFixSucceeded:
+      return fill(u"修复成功 [{1}]", key);
+    case Id::evDetailFixFailed:
+      return fill(u"修复失败 [{1}]", key);
     case Id::evDetailRelaunchDidNotLast:
       return fill(u"恢复失败：已重新启动，但 {1} 秒后已不在运行", key);
     case Id::evDetailUserStop:
@@ -1508,6 +1536,8 @@ QString zh(const LocKey& key) {
       return u"无可用恢复策略"_s;
     case Id::evDetailRunawayFallback:
       return u"资源占用偏高"_s;
+    case Id::evDetailRestartFailedNoReason:
+      return u"重启失败"_s;
     // dep
     case Id::depDescNpm:
       return u"Node.js 的包管理器，多数 CLI 都靠它"_s;

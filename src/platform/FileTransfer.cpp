@@ -199,6 +199,81 @@ QString copyNew(const QString& source, const QString& destination) {
   return {};
 }
 
+PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
+                           const std::function<bool(qint64 copied)>& onPiece) {
+  PiecewiseCopy result;
+  Fd in(::open(encoded(source).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st{};
+  if (!in || ::fstat(in.get(), &st) != 0) {
+    result.error = failure(source, errno);
+    return result;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    result.error = failure(source, EINVAL);
+    return result;
+  }
+  const QByteArray to = encoded(destination);
+  Fd out(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!out) {
+    result.error = failure(destination, errno);
+    return result;
+  }
+  auto fail = [&](int error) {
+    out.reset();
+    ::unlink(to.constData());
+    result.error = failure(destination, error);
+    return result;
+  };
+  std::unique_ptr<char[]> buffer(new char[kCopyPiece]);
+  qint64 copied = 0;
+  while (true) {
+    qint64 filled = 0;
+    while (filled < kCopyPiece) {
+      const ssize_t n = ::read(in.get(), buffer.get() + filled, static_cast<size_t>(kCopyPiece - filled));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        out.reset();
+        ::unlink(to.constData());
+        result.error = failure(source, errno);
+        return result;
+      }
+      if (n == 0) break;
+      filled += n;
+    }
+    if (filled == 0) break;
+    for (qint64 done = 0; done < filled;) {
+      const ssize_t w = ::write(out.get(), buffer.get() + done, static_cast<size_t>(filled - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return fail(w < 0 ? errno : ENOSPC);
+      done += w;
+    }
+    // This piece on the disk before the next is read: a slow disk shows in
+    // the count, not in one long flush at the end.
+    if (::sync_file_range(out.get(), copied, filled,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0 &&
+        errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != ESPIPE)
+      return fail(errno);
+    copied += filled;
+    if (onPiece && !onPiece(copied)) {
+      out.reset();
+      ::unlink(to.constData());
+      result.stopped = true;
+      return result;
+    }
+    if (filled < kCopyPiece) break;
+  }
+  if (::fchmod(out.get(), st.st_mode & 0777) != 0) return fail(errno);
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::futimens(out.get(), times);
+  if (::fsync(out.get()) != 0) return fail(errno);
+  if (out.close() != 0) {
+    const int error = errno;
+    ::unlink(to.constData());
+    result.error = failure(destination, error);
+  }
+  return result;
+}
+
 QString hardLink(const QString& existing, const QString& link) {
   if (::link(encoded(existing).constData(), encoded(link).constData()) != 0) return failure(link, errno);
   return {};

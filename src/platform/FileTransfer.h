@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -41,6 +42,21 @@ std::optional<std::vector<std::pair<qint64, qint64>>> dataRegions(int fd, qint64
 // failure nothing is left at `destination`. Returns an empty text on
 // success, else the reason.
 QString copyNew(const QString& source, const QString& destination);
+
+// Copies the regular file `source` (no link followed) to `destination`,
+// which must not exist yet, a piece at a time, each piece on the disk before
+// the next is read (so what is counted is written, and a stop takes effect
+// within a piece): `onPiece` is told the bytes copied so far after each and
+// returns false to stop. The copy keeps the permission bits (without set-id
+// and sticky bits) and the modification time, and is flushed whole before it
+// returns. On failure or a stop nothing is left at `destination`.
+struct PiecewiseCopy {
+  QString error;         // empty on success
+  bool stopped = false;  // `onPiece` said to stop
+};
+inline constexpr qint64 kCopyPiece = 4 << 20;
+PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
+                           const std::function<bool(qint64 copied)>& onPiece);
 
 // Makes `link` a second name of the file `existing`.
 QString hardLink(const QString& existing, const QString& link);

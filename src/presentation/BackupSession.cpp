@@ -5,6 +5,7 @@
 #include "core/AgentDataDiscovery.h"
 #include "platform/OffMain.h"
 #include "platform/Opener.h"
+#include "presentation/BackupTexts.h"
 
 #include <QPointer>
 
@@ -50,6 +51,18 @@ QString BackupSession::stageText() const { return engine_.isRunning() ? engine_.
 std::optional<EngineMessage> BackupSession::failure() const {
   if (engine_.isRunning()) return std::nullopt;
   return engine_.lastFailure();
+}
+
+QString BackupSession::leftOutText() const {
+  if (engine_.isRunning() || leftOutCount_ == 0 || engine_.lastFailure()) return {};
+  QString paths = leftOutExamples_.join(QStringLiteral(", "));
+  if (leftOutCount_ > leftOutExamples_.size()) paths += QStringLiteral(", …");
+  return backuptext::pick(
+      QStringLiteral("Not backed up: %1 %2 that %3 not a regular file (a link, FIFO or socket): %4")
+          .arg(leftOutCount_)
+          .arg(leftOutCount_ == 1 ? QStringLiteral("item") : QStringLiteral("items"),
+               leftOutCount_ == 1 ? QStringLiteral("is") : QStringLiteral("are"), paths),
+      QStringLiteral("未备份 %1 项（符号链接、FIFO 或套接字，不是普通文件）：%2").arg(leftOutCount_).arg(paths));
 }
 
 bool BackupSession::volumeInUse() const { return engine_.isRunning() || VolumeActivity::shared().busy(); }
@@ -115,9 +128,15 @@ void BackupSession::scan() {
 void BackupSession::backUpNow() {
   if (engine_.isRunning() || !hasImage() || VolumeActivity::shared().busy()) return;
   flashTimer_.stop();
+  leftOutCount_ = 0;
+  leftOutExamples_.clear();
   engine_.runBackup(agents_, [session = QPointer<BackupSession>(this)](const BackupEngine::Result& result) {
     if (!session) return;
-    if (result.ok()) session->flashTimer_.start();
+    if (result.ok()) {
+      session->flashTimer_.start();
+      session->leftOutCount_ = result.value().leftOutCount;
+      session->leftOutExamples_ = result.value().leftOutExamples;
+    }
     session->refreshVolume();
     Q_EMIT session->changed();
   });

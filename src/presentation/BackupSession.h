@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <optional>
@@ -56,6 +57,11 @@ class BackupSession final : public QObject {
   QString stageText() const;
   // Why the last backup failed, while none runs.
   std::optional<EngineMessage> failure() const;
+  // What the last backup of this session did not store because it is no
+  // regular file (links, FIFOs, sockets inside the agents' folders), in the
+  // interface language: how many and the first few; empty when nothing was
+  // left out, while a backup runs and after a failed one.
+  QString leftOutText() const;
   // For a moment after a backup succeeded.
   bool isFlashing() const { return flashTimer_.isActive(); }
   // A backup, restore, export or import of this process uses the volume:
@@ -87,6 +93,8 @@ class BackupSession final : public QObject {
   int discoveredAgents_ = 0;
   int discoveredLocations_ = 0;
   qint64 estimateBytes_ = 0;
+  qint64 leftOutCount_ = 0;
+  QStringList leftOutExamples_;
   bool scanned_ = false;
   bool scanning_ = false;
   std::optional<qint64> volumeUsed_;

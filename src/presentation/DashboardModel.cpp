@@ -4,11 +4,12 @@
 #include "core/LockOnlineStore.h"
 #include "core/SettingsStore.h"
 #include "presentation/AgentActions.h"
-#include "watcher/AgentDoctor.h"
 
 #include <QHash>
+#include <QRegularExpression>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace tlr {
@@ -25,6 +26,10 @@ DashboardModel::DashboardModel(std::shared_ptr<const AgentRegistry> registry, St
   // newly locked agents.)
   if (stores_.settings) connect(stores_.settings, &SettingsStore::languageChanged, this, &DashboardModel::refresh);
   if (stores_.events) connect(stores_.events, &EventStore::eventsChanged, this, &DashboardModel::refresh);
+}
+
+void DashboardModel::forgetProcess(pid_t pid) {
+  lastRunning_.removeIf([pid](const RunningAgent& r) { return r.pid == pid; });
 }
 
 QSet<QString> DashboardModel::installedIds() const {
@@ -142,101 +147,173 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
 
 namespace {
 
-// A detail built from a key with one value: recognised in either language by
-// the text around the value, and said again in `language`.
-struct ValuedDetail {
-  LocKey (*make)(const QString& value);
-  bool numeric;
-};
+using Values = QStringList;
+using KeyMaker = std::function<LocKey(const Values&)>;
 
-std::optional<QString> valueBetween(const QString& stored, const QString& probe, const QString& sentinel) {
-  const qsizetype at = probe.indexOf(sentinel);
-  if (at < 0) return std::nullopt;
-  const QString before = probe.left(at);
-  const QString after = probe.mid(at + sentinel.size());
-  if (stored.size() < before.size() + after.size() || !stored.startsWith(before) || !stored.endsWith(after))
-    return std::nullopt;
-  return stored.mid(before.size(), stored.size() - before.size() - after.size());
+// `stored` read back as the text of `make` in either language: the values
+// it holds, in order, when `make` of them gives exactly that text again.
+std::optional<Values> readBack(const QString& stored, qsizetype count, const KeyMaker& make) {
+  // Values no text holds, to find where each value sits in a text.
+  static const Values kProbes = {QStringLiteral("2147483646"), QStringLiteral("2147483645"),
+                                 QStringLiteral("2147483644")};
+  const Values probes = kProbes.mid(0, count);
+  for (AppLanguage built : {AppLanguage::en, AppLanguage::zh}) {
+    const QString shape = SettingsStore::dict(built, make(probes));
+    QList<std::pair<qsizetype, qsizetype>> slots;  // where in the text, which value
+    for (qsizetype v = 0; v < count; ++v)
+      if (const qsizetype at = shape.indexOf(probes[v]); at >= 0) slots.append({at, v});
+    std::sort(slots.begin(), slots.end());
+    QString pattern = QRegularExpression::escape(shape);
+    for (const QString& probe : probes) pattern.replace(probe, QStringLiteral("(.*?)"));
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("\\A") + pattern + QStringLiteral("\\z"),
+                           QRegularExpression::DotMatchesEverythingOption)
+            .match(stored);
+    if (!match.hasMatch()) continue;
+    Values values(count);
+    for (qsizetype g = 0; g < slots.size(); ++g) values[slots[g].second] = match.captured(g + 1);
+    if (SettingsStore::dict(built, make(values)) == stored) return values;
+  }
+  return std::nullopt;
 }
 
-std::optional<QString> localizedDetail(const QString& stored, AppLanguage language) {
-  static const LocKey::Id kPlain[] = {LocKey::Id::evDetailUserStop,           LocKey::Id::evDetailStopFailed,
-                                      LocKey::Id::evDetailUserLaunch,         LocKey::Id::evDetailSetupCompleted,
-                                      LocKey::Id::evDetailNoRecoveryStrategy, LocKey::Id::evDetailRunawayFallback};
-  for (LocKey::Id id : kPlain) {
-    for (AppLanguage built : {AppLanguage::en, AppLanguage::zh})
-      if (stored == SettingsStore::dict(built, LocKey::plain(id))) return SettingsStore::dict(language, LocKey::plain(id));
+// The key `make` builds of the values `stored` holds, when `stored` is its
+// text in either language.
+std::optional<LocKey> keyOf(const QString& stored, qsizetype count, const KeyMaker& make) {
+  const std::optional<Values> values = readBack(stored, count, make);
+  if (!values) return std::nullopt;
+  return make(*values);
+}
+
+bool isText(const QString& stored, const LocKey& key) {
+  return stored == SettingsStore::dict(AppLanguage::en, key) || stored == SettingsStore::dict(AppLanguage::zh, key);
+}
+
+qint32 int32(const QString& value) { return value.toInt(); }
+qint64 int64(const QString& value) { return value.toLongLong(); }
+
+// The reason of a failed restart, when it is one of the restarter's own.
+std::optional<LocKey> restartReason(const QString& stored) {
+  for (const LocKey& key : {LocKey::restartReasonNoRecover(), LocKey::restartReasonDidntSurvive(),
+                            LocKey::restartReasonGracefulFailedVerify()})
+    if (isText(stored, key)) return key;
+  if (auto key = keyOf(stored, 1, [](const Values& v) { return LocKey::restartReasonGracefulExitNonZero(int32(v[0])); }))
+    return key;
+  return keyOf(stored, 1, [](const Values& v) { return LocKey::restartReasonTimedOut(int64(v[0])); });
+}
+
+// What a restarted event records of itself: a stop, a setup, a restart, a
+// doctor run or a fix. The details are stored in the language of their day
+// (the doctor's and the fixes' in Chinese); they are recognised in either
+// and said again by key, never shown as stored.
+std::optional<LocKey> restartedText(const QString& stored) {
+  for (const LocKey& key : {LocKey::evDetailUserStop(), LocKey::evDetailStopFailed(), LocKey::evDetailSetupCompleted()})
+    if (isText(stored, key)) return key;
+  if (auto key = keyOf(stored, 1, [](const Values& v) { return LocKey::evDetailUserRestart(int32(v[0])); })) return key;
+  if (auto v = readBack(stored, 1, [](const Values& v) { return LocKey::evDetailDoctorNoIssues(int32(v[0])); })) {
+    // A check that exited otherwise than with 0 and found nothing failed.
+    const qint32 exitCode = int32(v->at(0));
+    return exitCode == 0 ? LocKey::evDetailDoctorNoIssues(exitCode) : LocKey::evDetailDoctorFailed(exitCode);
   }
-  static const ValuedDetail kValued[] = {
-      {[](const QString& v) { return LocKey::evDetailUserRestart(v.toInt()); }, true},
-      {[](const QString& v) { return LocKey::evDetailRestartStuck(v); }, false},
-      {[](const QString& v) { return LocKey::evDetailRestartFailed(v); }, false},
-      {[](const QString& v) { return LocKey::evDetailRelaunchDidNotLast(v.toInt()); }, true},
-  };
-  // A value no text holds, to find where the value sits in each text.
-  const QString sentinel = QStringLiteral("2147483646");
-  for (const ValuedDetail& detail : kValued) {
-    for (AppLanguage built : {AppLanguage::en, AppLanguage::zh}) {
-      const std::optional<QString> value = valueBetween(stored, SettingsStore::dict(built, detail.make(sentinel)),
-                                                        sentinel);
-      if (!value) continue;
-      bool number = true;
-      if (detail.numeric) value->toInt(&number);
-      if (number) return SettingsStore::dict(language, detail.make(*value));
-    }
+  if (auto key = keyOf(stored, 2, [](const Values& v) { return LocKey::evDetailDoctorIssues(int32(v[0]), int64(v[1])); }))
+    return key;
+  if (auto key = keyOf(stored, 1, [](const Values& v) { return LocKey::evDetailDoctorTimedOut(int64(v[0])); }))
+    return key;
+  // A fix: its outcome and the issue's id, then the fix's own message in the
+  // language of its day, which stays out.
+  static const QRegularExpression fix(QStringLiteral("\\A(.*?\\[(.*?)\\]) "), QRegularExpression::DotMatchesEverythingOption);
+  if (const QRegularExpressionMatch m = fix.match(stored); m.hasMatch()) {
+    const QString head = m.captured(1), id = m.captured(2);
+    for (const LocKey& key : {LocKey::evDetailFixSucceeded(id), LocKey::evDetailFixFailed(id)})
+      if (isText(head, key)) return key;
   }
-  return AgentDoctor::localizedEventText(stored, language == AppLanguage::en);
+  return std::nullopt;
+}
+
+// What a throttled event records: an agent without a way to relaunch it, or
+// a user's restart that got stuck or failed, with the restarter's reason
+// when it is one of its own. Another reason (a relaunch's) keeps the
+// language of its day: it stays out.
+std::optional<QString> throttledText(const QString& stored, AppLanguage language) {
+  const auto say = [language](const LocKey& key) { return SettingsStore::dict(language, key); };
+  if (isText(stored, LocKey::evDetailNoRecoveryStrategy())) return say(LocKey::evDetailNoRecoveryStrategy());
+  if (auto key = keyOf(stored, 1, [](const Values& v) { return LocKey::evDetailRestartStuck(v[0]); })) return say(*key);
+  if (auto v = readBack(stored, 1, [](const Values& v) { return LocKey::evDetailRestartFailed(v[0]); })) {
+    if (const std::optional<LocKey> reason = restartReason(v->at(0))) return say(LocKey::evDetailRestartFailed(say(*reason)));
+    return say(LocKey::evDetailRestartFailedNoReason());
+  }
+  return std::nullopt;
+}
+
+// A runaway: the measure and its value, said again in `language` (the
+// stored text names memory "内存" in both languages).
+std::optional<QString> runawayText(const QString& stored, AppLanguage language) {
+  static const QString kMemory = QStringLiteral("内存");
+  for (const QString& kind : {QStringLiteral("CPU"), kMemory}) {
+    const auto v = readBack(stored, 1, [&](const Values& v) { return LocKey::resourceRunawayDetails(kind, int64(v[0])); });
+    if (!v) continue;
+    const QString shown = kind == kMemory ? SettingsStore::dict(language, LocKey::detailFieldMemory()) : kind;
+    return SettingsStore::dict(language, LocKey::resourceRunawayDetails(shown, int64(v->at(0))));
+  }
+  return std::nullopt;
+}
+
+LocKey::Id typeText(AgentEventType type) {
+  switch (type) {
+    case AgentEventType::started: return LocKey::Id::eventStarted;
+    case AgentEventType::exitedNormal: return LocKey::Id::eventExitedNormal;
+    case AgentEventType::exitedAbnormal: return LocKey::Id::eventExitedAbnormal;
+    case AgentEventType::recovered: return LocKey::Id::eventRecovered;
+    case AgentEventType::throttled: return LocKey::Id::eventThrottled;
+    case AgentEventType::restarted: return LocKey::Id::eventRestarted;
+    case AgentEventType::killedByOOM: return LocKey::Id::eventKilledByOOM;
+    case AgentEventType::oomRecovered: return LocKey::Id::eventOomRecovered;
+    case AgentEventType::lockOnlineEnabled: return LocKey::Id::eventLockOnlineEnabled;
+    case AgentEventType::lockOnlineDisabled: return LocKey::Id::eventLockOnlineDisabled;
+    case AgentEventType::hangDetected: return LocKey::Id::eventHangDetected;
+    case AgentEventType::runawayDetected: return LocKey::Id::evDetailRunawayFallback;
+    case AgentEventType::zombieRecovered: return LocKey::Id::eventRecovered;
+  }
+  return LocKey::Id::eventStarted;
 }
 
 }  // namespace
 
 QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language) {
-  // What the event records of itself (a manual stop, a doctor run, a fix and
-  // its outcome, a launch by the user) says more than its type.
-  if (event.details && !event.details->isEmpty()) return localizedDetail(*event.details, language).value_or(*event.details);
-  LocKey::Id id = LocKey::Id::eventStarted;
-  switch (event.type) {
-    case AgentEventType::started:
-      id = LocKey::Id::eventStarted;
-      break;
-    case AgentEventType::exitedNormal:
-      id = LocKey::Id::eventExitedNormal;
-      break;
-    case AgentEventType::exitedAbnormal:
-      id = LocKey::Id::eventExitedAbnormal;
-      break;
-    case AgentEventType::recovered:
-      id = LocKey::Id::eventRecovered;
-      break;
-    case AgentEventType::throttled:
-      id = LocKey::Id::eventThrottled;
-      break;
-    case AgentEventType::restarted:
-      id = LocKey::Id::eventRestarted;
-      break;
-    case AgentEventType::killedByOOM:
-      id = LocKey::Id::eventKilledByOOM;
-      break;
-    case AgentEventType::oomRecovered:
-      id = LocKey::Id::eventOomRecovered;
-      break;
-    case AgentEventType::lockOnlineEnabled:
-      id = LocKey::Id::eventLockOnlineEnabled;
-      break;
-    case AgentEventType::lockOnlineDisabled:
-      id = LocKey::Id::eventLockOnlineDisabled;
-      break;
-    case AgentEventType::hangDetected:
-      id = LocKey::Id::eventHangDetected;
-      break;
-    case AgentEventType::runawayDetected:
-      id = LocKey::Id::evDetailRunawayFallback;
-      break;
-    case AgentEventType::zombieRecovered:
-      id = LocKey::Id::eventRecovered;
-      break;
+  // Each row reads as its type in the window's language. Where the type
+  // alone would misdescribe what the row records (a user's stop, setup,
+  // doctor run or fix recorded as restarted, a launch as recovered, a
+  // failed restart as throttled, a relaunch that did not last as an
+  // abnormal exit), the text says what happened instead.
+  // Stored details are never shown as they are: they keep the language of
+  // their day.
+  const QString details = event.details.value_or(QString());
+  std::optional<QString> said;
+  if (!details.isEmpty()) {
+    switch (event.type) {
+      case AgentEventType::restarted:
+        if (const std::optional<LocKey> key = restartedText(details)) said = SettingsStore::dict(language, *key);
+        break;
+      case AgentEventType::throttled:
+        said = throttledText(details, language);
+        break;
+      case AgentEventType::recovered:
+        if (isText(details, LocKey::evDetailUserLaunch()))
+          said = SettingsStore::dict(language, LocKey::evDetailUserLaunch());
+        break;
+      case AgentEventType::exitedAbnormal:
+        // A relaunch that did not last, counted as the agent's failure.
+        if (const auto key = keyOf(details, 1, [](const Values& v) { return LocKey::evDetailRelaunchDidNotLast(int64(v[0])); }))
+          said = SettingsStore::dict(language, *key);
+        break;
+      case AgentEventType::runawayDetected:
+        said = runawayText(details, language);
+        break;
+      default:
+        break;
+    }
   }
-  return SettingsStore::dict(language, LocKey::plain(id));
+  return said.value_or(SettingsStore::dict(language, LocKey::plain(typeText(event.type))));
 }
 
 QString DashboardModel::eventText(const AgentEvent& event, const SettingsStore& store) {

@@ -70,6 +70,11 @@ class DashboardModel final : public QObject {
   void update(const QList<AgentEntry>& installed, const QList<RunningAgent>& running);
   // update() with the last lists again.
   void refresh() { update(lastInstalled_, lastRunning_); }
+  // A process of the running list has ended (the lifecycle watcher knows at
+  // once, the next scan only seconds later): it no longer counts. Publishes
+  // nothing by itself: the exit's event, which follows, rebuilds the rows
+  // once.
+  void forgetProcess(pid_t pid);
   // Works out the setup action of an installed agent again (its folders may
   // have appeared); the rows follow when the answer differs.
   void refreshSetupAction(const AgentEntry& entry) { setupActions_.refresh(entry); }
@@ -81,8 +86,12 @@ class DashboardModel final : public QObject {
   // Whether an event of this type marks its agent faulted when it is the
   // agent's newest.
   static bool isFaultEvent(AgentEventType type);
-  // The one-line text of an event in `language`. Only runawayDetected shows
-  // its details (verbatim) when it has them; every other type a fixed phrase.
+  // The one-line text of an event in `language`: its type's phrase, or what
+  // its details record where the type alone would misdescribe it (a user's
+  // stop, setup, doctor run or fix recorded as restarted, a launch as
+  // recovered, a failed restart as throttled) and a runaway's measure, said
+  // again by key. Stored details keep the language of their day and are
+  // never shown as they are.
   static QString eventText(const AgentEvent& event, AppLanguage language);
   // The same in the store's current language.
   static QString eventText(const AgentEvent& event, const SettingsStore& store);

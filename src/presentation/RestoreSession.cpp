@@ -67,6 +67,7 @@ QString RestoreSession::successText() const {
 
 void RestoreSession::load() {
   loadError_.reset();
+  loadNeedsPassword_ = false;
   loading_ = true;
   Q_EMIT changed();
   // The reading runs off the main thread; a volume that is set up but not
@@ -76,7 +77,10 @@ void RestoreSession::load() {
   engine_.inspect([session = QPointer<RestoreSession>(this)](const std::optional<RestoreError>& error) {
     if (!session) return;
     session->loading_ = false;
-    if (error) session->loadError_ = error->message();
+    if (error) {
+      session->loadError_ = error->message();
+      session->loadNeedsPassword_ = error->passwordProblem;
+    }
     session->manifest_ = session->engine_.currentManifest();
     Q_EMIT session->manifestChanged();
     Q_EMIT session->changed();

@@ -36,8 +36,11 @@ class RestoreSession final : public QObject {
   // ---- the snapshot ----
   const std::optional<BackupManifest>& manifest() const { return manifest_; }
   bool isLoading() const { return loading_; }
-  // Why the snapshot could not be read (the volume may still hold one).
+  // Why the snapshot could not be read (the volume may still hold one), and
+  // whether that was the password (refused, or none given): load() asks for
+  // it again.
   const std::optional<EngineMessage>& loadError() const { return loadError_; }
+  bool loadNeedsPassword() const { return loadNeedsPassword_; }
   // The snapshot was made on another machine.
   bool isCrossDevice() const;
   // A newer snapshot is damaged; this is the newest that can be restored.
@@ -78,6 +81,7 @@ class RestoreSession final : public QObject {
   std::optional<BackupManifest> manifest_;
   bool loading_ = false;
   std::optional<EngineMessage> loadError_;
+  bool loadNeedsPassword_ = false;
   std::optional<EngineMessage> failure_;
   // The agent the last restore brought back, or all of them.
   std::optional<QString> restoredName_;

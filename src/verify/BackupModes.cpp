@@ -87,7 +87,16 @@ std::optional<QList<AgentEntry>> registryAgents(VerificationReport& report) {
 bool backupStep(VerificationReport& report, BackupEngine& engine, const QList<AgentEntry>& agents) {
   const BackupEngine::Result result = backUp(engine, agents);
   if (!result) return report.fail(QStringLiteral("backup"), result.error().description());
-  return report.pass(QStringLiteral("backup: ") + describe(result.value()));
+  report.pass(QStringLiteral("backup: ") + describe(result.value()));
+  // What the backup did not store: links, FIFOs, sockets in the agents'
+  // folders.
+  const BackupEngine::BackupRecord& record = result.value();
+  if (record.leftOutCount > 0)
+    report.pass(QStringLiteral("left out, not regular files: %1: %2%3")
+                    .arg(record.leftOutCount)
+                    .arg(record.leftOutExamples.join(QStringLiteral(", ")),
+                         record.leftOutCount > record.leftOutExamples.size() ? QStringLiteral(", …") : QString()));
+  return true;
 }
 
 // A scratch image for the mode's test steps; nothing when it cannot be made

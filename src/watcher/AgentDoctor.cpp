@@ -2,6 +2,7 @@
 
 #include "core/Characters.h"
 #include "core/Lang.h"
+#include "core/LocTexts.h"
 #include "platform/UserHome.h"
 #include "watcher/JsonFilePatch.h"
 
@@ -179,31 +180,14 @@ AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
 
 QString AgentDoctor::summaryEventText(const Result& result) {
   const qsizetype found = result.detectedIssues.size();
-  return QStringLiteral("诊断完成 exit=") + QString::number(result.exitCode) +
-         (found > 0 ? QStringLiteral(" · 识别 %1 个问题").arg(found) : QStringLiteral(" · 无已知问题"));
+  if (result.timedOut) return LocTexts::zh(LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds));
+  if (found > 0) return LocTexts::zh(LocKey::evDetailDoctorIssues(result.exitCode, found));
+  return LocTexts::zh(LocKey::evDetailDoctorNoIssues(result.exitCode));
 }
 
 QString AgentDoctor::fixEventText(const KnownIssue& issue, const FixResult& fix) {
-  return (fix.succeeded() ? QStringLiteral("修复成功 [") : QStringLiteral("修复失败 [")) + issue.id +
-         QStringLiteral("] ") + fix.message;
-}
-
-std::optional<QString> AgentDoctor::localizedEventText(const QString& stored, bool english) {
-  // Fixes: "修复成功 [id] message", "修复失败 [id] message".
-  for (const auto& [zh, en] : {std::pair{QStringLiteral("修复成功 ["), QStringLiteral("Fix succeeded [")},
-                               std::pair{QStringLiteral("修复失败 ["), QStringLiteral("Fix failed [")}}) {
-    if (stored.startsWith(zh)) return english ? en + stored.mid(zh.size()) : stored;
-  }
-  // Runs: "诊断完成 exit=N · 识别 K 个问题" or "诊断完成 exit=N · 无已知问题".
-  static const QRegularExpression summary(
-      QStringLiteral("^诊断完成 exit=(-?\\d+)(?: · 识别 (\\d+) 个问题| · 无已知问题)$"));
-  const QRegularExpressionMatch run = summary.match(stored);
-  if (!run.hasMatch()) return std::nullopt;
-  if (!english) return stored;
-  const QString found = run.captured(2);
-  return QStringLiteral("Diagnosis done, exit ") + run.captured(1) +
-         (found.isEmpty() ? QStringLiteral(" · no known issues")
-                          : QStringLiteral(" · %1 known issue%2 found").arg(found, found == QLatin1String("1") ? QString() : QStringLiteral("s")));
+  const LocKey outcome = fix.succeeded() ? LocKey::evDetailFixSucceeded(issue.id) : LocKey::evDetailFixFailed(issue.id);
+  return LocTexts::zh(outcome) + QLatin1Char(' ') + fix.message;
 }
 
 }  // namespace tlr

@@ -64,12 +64,10 @@ class AgentDoctor {
   QString combinedOutput(const Result& result) const { return result.combinedOutput(english()); }
 
   // The texts of the events that the caller records (Chinese in both
-  // languages): the summary of a diagnosis and the outcome of a fix.
+  // languages): the summary of a diagnosis (one stopped at its time limit
+  // says so) and the outcome of a fix with its message.
   static QString summaryEventText(const Result& result);
   static QString fixEventText(const KnownIssue& issue, const FixResult& fix);
-  // The texts above as the interface shows them: said again in English when
-  // `english`, as stored otherwise; none for any other text.
-  static std::optional<QString> localizedEventText(const QString& stored, bool english);
 
   // Runs commands through CommandRunner::run.
   static Runner defaultRunner();

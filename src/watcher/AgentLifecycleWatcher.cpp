@@ -157,6 +157,7 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   if (!found) return;
   const AgentEntry& entry = *found;
 
+  Q_EMIT processExited(pid, agentId);
   // Signals we sent it: the end of our own stop, restart or uninstall.
   const SignalledPids::Sent ours = services_.signalled->take(pid);
   const ExitIntent intent = services_.classify(raw, ours.mask);

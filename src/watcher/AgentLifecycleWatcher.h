@@ -170,6 +170,9 @@ class AgentLifecycleWatcher final : public QObject {
 
  Q_SIGNALS:
   void throttledAgentsChanged();
+  // A watched process of a known agent has exited; sent before its exit is
+  // recorded, so what shows the running agents can drop it at once.
+  void processExited(pid_t pid, const QString& agentId);
   // A user's setup or launch failed or is not supported; the interface
   // tells the user.
   void userActionFailed(const tlr::UserActionFailure& failure);

@@ -143,9 +143,12 @@ TEST_F(BackupModes, BackUpVerifyAndRestoreAllOrOneAgent) {
   ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
   const QByteArray vaultBefore = readBytes(h + "/.local/share/Tollamere/.pwd.vault");
   ASSERT_EQ(vaultBefore.size(), 28 + kPassword.toUtf8().size());
+  // A FIFO in an agent's folder: never stored, and the report says so.
+  ::mkfifo(QFile::encodeName(h + "/.alpha/pipe").constData(), 0600);
 
   QString report;
   EXPECT_EQ(mode("TLR_BACKUP_REGISTRY", &report), 0) << report.toStdString();
+  EXPECT_TRUE(report.contains("\n✓ left out, not regular files: 1: ~/.alpha/pipe\n")) << report.toStdString();
   // The engine's diagnostic count line comes first on standard error, then
   // the report.
   EXPECT_TRUE(report.startsWith("[Backup] installedAgents.count=2 backupable.count=2\n")) << report.toStdString();
@@ -166,7 +169,7 @@ TEST_F(BackupModes, BackUpVerifyAndRestoreAllOrOneAgent) {
 
   damage();
   ASSERT_EQ(tool({"restore-agent", registryPath, "beta"}, &out), 0) << out.toStdString();
-  EXPECT_EQ(readBytes(h + "/shared/notes.txt"), "shared by two") << "the shared file is in beta's own folder";
+  EXPECT_EQ(readBytes(h + "/shared/notes.txt"), "shared by two") << "the folder beta shares, stored with alpha's";
   EXPECT_EQ(readBytes(h + "/.beta/memories/m.json"), "{\"m\":1}");
   EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "changed") << "alpha is not touched";
 

@@ -7,6 +7,7 @@
 #include "backup/VolumeLock.h"
 #include "backup/PasswordVault.h"
 #include "platform/FileOps.h"
+#include "platform/FileTransfer.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 
@@ -99,15 +100,51 @@ TEST_F(USBMigrationTest, ExportCopiesTheImageAndWritesTheRecipeLast) {
   EXPECT_TRUE(USBMigration::preview(usb).value().recipe.isEmpty());
 }
 
-TEST_F(USBMigrationTest, ACancelledExportLeavesNoPackage) {
+TEST_F(USBMigrationTest, ACancelledOrKilledExportLeavesTheEarlierPackageWhole) {
   ASSERT_TRUE(makeImage());
   int reports = 0;
-  const auto result =
+  const auto nothing =
       USBMigration::exportToWithProgress(usb, {}, [] { return true; }, [&](const auto&) { ++reports; });
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().kind, Case::cancelled);
+  ASSERT_FALSE(nothing.ok());
+  EXPECT_EQ(nothing.error().kind, Case::cancelled);
   EXPECT_EQ(reports, 0);
-  EXPECT_FALSE(QFileInfo::exists(usb + "/Tollamere-Migration"));
+  EXPECT_TRUE(entries(usb).isEmpty()) << entries(usb).join(' ').toStdString();
+
+  ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {installable("plug", "cli", R"(,"install":{})")}, {}, {}).ok());
+  // A large file in the image: the next export is cancelled inside it, after
+  // some of it went to the stick. What a killed export left is cleared.
+  const qint64 large = 3 * FileTransfer::kCopyPiece + 5;
+  writeFile(*BackupVolume::imageURL() + "/large.bin", QByteArray(large, 'L'));
+  writeFile(usb + "/.Tollamere-Migration.new-killed/TLR 备份.sparsebundle/x", "left by a killed export");
+  QList<USBMigration::ExportProgress> seen;
+  int asked = 0;
+  const auto cancelled = USBMigration::exportToWithProgress(
+      usb, {},
+      [&] {
+        // Asked before each file and between pieces; the stick holds a piece
+        // of the large file when the second piece of it is asked about.
+        const qint64 onStick = QFileInfo(usb).exists() ? [&] {
+          qint64 size = 0;
+          for (const QString& hidden : QDir(usb).entryList({".Tollamere-Migration.new-*"}, QDir::Dirs | QDir::Hidden))
+            size = std::max(size, QFileInfo(usb + "/" + hidden + "/TLR 备份.sparsebundle/large.bin").size());
+          return size;
+        }() : 0;
+        ++asked;
+        return onStick >= 2 * FileTransfer::kCopyPiece;
+      },
+      [&](const USBMigration::ExportProgress& p) { seen << p; });
+  ASSERT_FALSE(cancelled.ok());
+  EXPECT_EQ(cancelled.error().kind, Case::cancelled);
+  EXPECT_GT(asked, 2);
+  EXPECT_EQ(entries(usb), QStringList{"Tollamere-Migration"}) << "the new folder and the leftover are gone";
+  const auto preview = USBMigration::preview(usb);
+  ASSERT_TRUE(preview.ok());
+  EXPECT_EQ(preview.value().recipe.size(), 1) << "the earlier package as it was";
+  EXPECT_FALSE(QFileInfo::exists(usb + "/Tollamere-Migration/TLR 备份.sparsebundle/large.bin"));
+  for (const auto& p : seen) {
+    EXPECT_LE(p.bytesWritten, p.bytesTotal);
+    EXPECT_LT(p.bytesPerSecond, 1e12);
+  }
 }
 
 TEST_F(USBMigrationTest, ImportWithTheRightAndAWrongPassword) {

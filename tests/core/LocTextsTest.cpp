@@ -63,7 +63,9 @@ std::vector<LocKey> valuedSamples() {
       LocKey::restartVerifyMissingString(s), LocKey::restartVerifyFalseSuccess(s), LocKey::restartVerifyPass(0),
       LocKey::restartCmdTimedOut(600), LocKey::restartFallbackTimedOut(600), LocKey::restartReasonTimedOut(600),
       LocKey::restartVerifyTimedOut(120), LocKey::doctorCheckExitStatus(1), LocKey::doctorCheckTimedOut(120),
-      LocKey::detailDoctorBannerFailedSubtitle(s),
+      LocKey::detailDoctorBannerFailedSubtitle(s), LocKey::evDetailDoctorNoIssues(0), LocKey::evDetailDoctorIssues(1, 2),
+      LocKey::evDetailDoctorFailed(1), LocKey::evDetailDoctorTimedOut(120), LocKey::evDetailFixSucceeded(s),
+      LocKey::evDetailFixFailed(s),
   };
 }
 
@@ -103,13 +105,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 401u);
+  ASSERT_EQ(LocKey::allIds().size(), 408u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 96u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 102u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
@@ -129,7 +131,7 @@ TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
       EXPECT_FALSE(text.contains(QStringLiteral("%1"))) << LocKey::name(id);
     }
   }
-  EXPECT_EQ(plain, 305);
+  EXPECT_EQ(plain, 306);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 

@@ -3,6 +3,7 @@
 #include "backup/BackupEngine.h"
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
+#include "core/SettingsStore.h"
 
 #include "support/VolumeFixture.h"
 
@@ -87,7 +88,10 @@ TEST_F(BackupSessionWithoutImageTest, NothingIsOfferedWhenNoAgentHasDataOrTheVol
 
 TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumesFigures) {
   createImage(QStringLiteral("pw-for-backup"));
-  BackupSession& session = open({agentWithData("alpha", {{"notes.md", "hello"}})});
+  const AgentEntry alpha = agentWithData("alpha", {{"notes.md", "hello"}});
+  // Not stored, and said so after the run.
+  QFile::link(home_.path() + "/.alpha/notes.md", home_.path() + "/.alpha/link.md");
+  BackupSession& session = open({alpha});
   ASSERT_TRUE(waitUntil([&] { return session.hasScanned() && session.volumeUsed().has_value(); }));
   EXPECT_FALSE(session.lastBackup().has_value());
   const qint64 usedBefore = *session.volumeUsed();
@@ -102,6 +106,11 @@ TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumes
   EXPECT_TRUE(session.isFlashing());
   ASSERT_TRUE(session.lastBackup().has_value());
   EXPECT_EQ(session.lastBackup()->agentCount, 1);
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  EXPECT_EQ(session.leftOutText(),
+            "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md");
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(session.leftOutText(), "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link.md");
   // The volume's figures are read again after the run.
   EXPECT_TRUE(waitUntil([&] { return session.volumeUsed() > usedBefore; }));
   EXPECT_TRUE(waitUntil([&] { return !session.isFlashing(); }, std::chrono::seconds(5)));

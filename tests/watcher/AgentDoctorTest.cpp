@@ -164,6 +164,11 @@ TEST_F(AgentDoctorTest, EventTextsAreChinese) {
   r.exitCode = 1;
   r.detectedIssues = {{issue("a", "a"), ""}, {issue("b", "b"), ""}};
   EXPECT_EQ(AgentDoctor::summaryEventText(r), "诊断完成 exit=1 · 识别 2 个问题");
+  r.detectedIssues.clear();
+  r.exitCode = 143;
+  r.timedOut = true;
+  r.timeLimitSeconds = 120;
+  EXPECT_EQ(AgentDoctor::summaryEventText(r), "诊断未完成 · 120 秒内未结束");
   EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::success("Command succeeded")),
             "修复成功 [tok] Command succeeded");
   EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::failure("m")), "修复失败 [tok] m");

@@ -100,11 +100,18 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
   for (const Row& row : rows)
     if (row.locked) lockOnline.setLocked(row.id, true);
 
+  // Each exit is told before it is recorded.
+  QStringList toldBeforeRecorded;
+  QObject::connect(watcher.get(), &AgentLifecycleWatcher::processExited, [&](pid_t, const QString& id) {
+    if (!types(id).contains("exitedNormal") && !types(id).contains("exitedAbnormal") && !types(id).contains("killedByOOM"))
+      toldBeforeRecorded << id;
+  });
   pid_t pid = kPid;
   for (const Row& row : rows) {
     pressure = row.pressure;
     watcher->handleExit(++pid, row.id, RawExitInfo{pid, row.status});
   }
+  EXPECT_EQ(toldBeforeRecorded.size(), rows.size());
   for (const Row& row : rows) {
     QStringList expected = row.expected;
     if (row.locked) expected.prepend("lockOnlineEnabled");
@@ -223,7 +230,7 @@ TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {
   const QString name = test::uniqueAgentName("tlr-lookagain");
   const QString program = test::copyFakeAgent(bin.path(), name);
   LifecycleTiming timing{300ms, 60.0, 2};
-  timing.relaunchSettle = 300ms;
+  timing.relaunchSettle = 1s;  // a loaded machine may take a while to start the terminal
   make({withCommand(name.toUtf8())}, timing);
   watcher->setScanner(std::make_shared<ProcessScanner>(registry));
 

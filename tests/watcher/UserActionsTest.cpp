@@ -72,7 +72,7 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   static LifecycleTiming fastTiming() {
     LifecycleTiming timing{200ms, 60.0, 2};
     timing.restart = {300ms, 20ms, 50ms, 300ms, 0ms, 0ms};
-    timing.relaunchSettle = 300ms;
+    timing.relaunchSettle = 1s;  // a loaded machine may take a while to start the terminal
     return timing;
   }
   AgentEntry entry(const QString& id) const { return *registry->lookup(id); }
@@ -275,12 +275,18 @@ TEST_F(UserActionsTest, OurOwnDoctorIsNeverTheAgentAndAnUninstallEndsItFirst) {
   // relaunches nothing.
   AgentUninstaller uninstaller;
   uninstaller.setAgentId(fakeId);
-  uninstaller.run("Fake", {}, {}, {});
+  uninstaller.run("Fake", {}, {program}, {});
   EXPECT_FALSE(ProcessSignals::isAlive(doctor));
   ASSERT_TRUE(waitFor(done));
   settle();
   ASSERT_EQ(types(fakeId), QStringList{"restarted"}) << "only the doctor's own summary";
   EXPECT_TRUE(lastDetails(fakeId)->startsWith("诊断完成 exit=143")) << lastDetails(fakeId)->toStdString();
+
+  // Uninstalled, it is never relaunched, whatever ends a process left of it.
+  watcher->handleExit(1 << 30, fakeId, RawExitInfo{1 << 30, SIGSEGV});
+  test::finishOffMainWork();
+  settle();
+  EXPECT_EQ(types(fakeId), (QStringList{"restarted", "exitedAbnormal"}));
   EXPECT_TRUE(test::readFile(bin.recordPath("x-terminal-emulator")).isEmpty());
 }
 

@@ -257,7 +257,11 @@ void BackupSheet::refreshState() {
   importUsb_->setEnabled(bool(callbacks_.onOpenUSBImport) && !busy);
   stage_->setPlainText(session.stageText());
   stage_->setVisible(running);
-  error_->showLatestFailure(session.failure());
+  // The failure, else what the backup left out.
+  if (const std::optional<EngineMessage> failure = session.failure())
+    error_->showLatestFailure(failure);
+  else
+    error_->showText(session.leftOutText());
 }
 
 }  // namespace tlr

@@ -101,6 +101,7 @@ void RestoreSheet::build() {
   buildRunSection(column);
   connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
   connect(restoreAll_, &QAbstractButton::clicked, this, &RestoreSheet::askRestoreAll);
+  connect(retry_, &QAbstractButton::clicked, session_, &RestoreSession::load);
 }
 
 // The snapshot: when and where it was made, the cross-device and damaged
@@ -136,6 +137,9 @@ void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
   emptyHint_->setAlignment(Qt::AlignHCenter);
   column->addWidget(empty_);
   column->addWidget(emptyHint_);
+  retry_ = new SecondaryButton(QString(), QStringLiteral("key.fill"), std::nullopt, this);
+  retry_->setObjectName(QStringLiteral("restoreRetry"));
+  column->addWidget(retry_, 0, Qt::AlignHCenter);
 }
 
 // One row per agent of the snapshot, in a scrolling column.
@@ -245,6 +249,12 @@ void RestoreSheet::refreshState() {
   emptyHint_->setPlainText(loadError ? loadError->text(backuptext::english()) : text(LocKey::restoreNoBackupHint()));
   empty_->setVisible(!has);
   emptyHint_->setVisible(!has && !loading);
+  // Reading failed (a wrong or no password, say): it can be tried again from
+  // here, the password asked for again.
+  retry_->setLabel(session.loadNeedsPassword()
+                       ? backuptext::pick(QStringLiteral("Enter the password again"), QStringLiteral("重新输入密码"))
+                       : backuptext::pick(QStringLiteral("Try again"), QStringLiteral("再试一次")));
+  retry_->setVisible(!has && !loading && loadError.has_value());
 
   // The agents and the restore.
   for (const AgentRow& row : rows_) {

@@ -83,6 +83,9 @@ class RestoreSheet final : public Sheet {
   Label* crossBody_ = nullptr;
   Label* empty_ = nullptr;
   Label* emptyHint_ = nullptr;
+  // Reads the backup again (asking for the password again) after reading it
+  // failed.
+  SecondaryButton* retry_ = nullptr;
   QWidget* agentsBox_ = nullptr;
   QVBoxLayout* agentsColumn_ = nullptr;
   struct AgentRow {

@@ -229,6 +229,31 @@ TEST_F(RestoreSheetTest, AFailedRestoreSaysWhyInTheSheetInItsLanguage) {
   }
 }
 
+TEST_F(RestoreSheetTest, AWrongPasswordWhileReadingTheBackupCanBeRetriedInTheSheet) {
+  LanguageScope english(AppLanguage::en);
+  backUpTwoAgents();
+  ASSERT_FALSE(HasFatalFailure());
+  PasswordVault::clearCachedPassword();
+  PasswordVault::removeStored();
+  auto prompt = std::make_shared<ScriptedPrompt>(QList<std::optional<QString>>{QString("wrong one"), QString("restore-pw")});
+  PasswordVault::setPrompt(prompt);
+  RestoreSheet* sheet = open();
+  auto* retry = named<PaintedButton>(sheet, "restoreRetry");
+  ASSERT_TRUE(waitUntil([&] { return !sheet->session().isLoading() && sheet->session().loadError(); },
+                        std::chrono::seconds(60)));
+  EXPECT_TRUE(retry->isVisibleTo(sheet));
+  EXPECT_EQ(retry->label(), "Enter the password again");
+  EXPECT_EQ(named<Label>(sheet, "restoreNoBackupHint")->text(),
+            "The password is wrong: the encrypted backup volume stays locked.");
+  test::shoot(sheet, "restore-sheet-wrong-password");
+  retry->click();
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); },
+                        std::chrono::seconds(60)));
+  EXPECT_EQ(prompt->reasons.size(), 2);
+  EXPECT_FALSE(retry->isVisibleTo(sheet));
+  EXPECT_TRUE(named<PaintedButton>(sheet, "restoreOne_alpha")->isVisibleTo(sheet));
+}
+
 TEST_F(RestoreSheetTest, ANewerDamagedBackupIsNamedAndTheNewestGoodOneOffered) {
   LanguageScope english(AppLanguage::en);
   backUpTwoAgents();
