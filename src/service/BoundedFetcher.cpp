@@ -1,5 +1,8 @@
 #include "service/BoundedFetcher.h"
 
+#include "platform/OffMain.h"
+
+#include <QNetworkProxy>
 #include <QObject>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -18,6 +21,17 @@ constexpr qint64 kReadBuffer = 64 * 1024;
 constexpr qsizetype kMaxLine = 8 * 1024;
 constexpr qint64 kMaxHeaderBytes = 64 * 1024;
 constexpr int kMaxRedirects = 3;
+
+QNetworkProxy proxyFor(const QUrl& url) {
+  for (const QNetworkProxy& proxy : QNetworkProxyFactory::systemProxyForQuery(QNetworkProxyQuery(url))) {
+    // A tunnel through an HTTP proxy, or SOCKS; a proxy only for whole
+    // requests cannot carry our own connection.
+    if (proxy.type() == QNetworkProxy::NoProxy || proxy.type() == QNetworkProxy::HttpProxy ||
+        proxy.type() == QNetworkProxy::Socks5Proxy)
+      return proxy;
+  }
+  return QNetworkProxy(QNetworkProxy::NoProxy);
+}
 
 bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 
@@ -63,18 +77,38 @@ class BoundedFetcher::Exchange final : public QObject {
     }
     url_ = url;
     resetAnswer();
-    const bool tls = scheme == QLatin1String("https");
-    if (tls && !QSslSocket::supportsSsl()) {
-      fail(Failure::network, QStringLiteral("TLS is not available"));
-      return;
-    }
     if (socket_) {
       socket_->disconnect(this);
       socket_->abort();
       socket_.release()->deleteLater();
     }
+    silence_.start(request_.silence);
+    // The proxy the desktop or the environment names for this address
+    // (https_proxy, no_proxy, ...), as a browser would use; asking may read
+    // the desktop's settings or a proxy script, and loading TLS reads the
+    // disk: off the window thread.
+    const bool tls = scheme == QLatin1String("https");
+    runOffMain(
+        this, [url, tls] { return Route{proxyFor(url), !tls || QSslSocket::supportsSsl()}; },
+        [this, url, tls](const Route& route) {
+          if (!route.tlsAvailable) {
+            fail(Failure::network, QStringLiteral("TLS is not available"));
+            return;
+          }
+          connectTo(url, tls, route.proxy);
+        });
+  }
+
+  struct Route {
+    QNetworkProxy proxy;
+    bool tlsAvailable = true;
+  };
+
+  void connectTo(const QUrl& url, bool tls, const QNetworkProxy& proxy) {
+    if (over_) return;
     socket_.reset(tls ? new QSslSocket : new QTcpSocket);
     socket_->setReadBufferSize(kReadBuffer);
+    socket_->setProxy(proxy);
     connect(socket_.get(), &QAbstractSocket::readyRead, this, [this] { read(); });
     connect(socket_.get(), &QAbstractSocket::bytesWritten, this, [this] { silence_.start(request_.silence); });
     connect(socket_.get(), &QAbstractSocket::disconnected, this, [this] { closedByServer(); });
@@ -82,7 +116,6 @@ class BoundedFetcher::Exchange final : public QObject {
       if (error == QAbstractSocket::RemoteHostClosedError) return;  // the end of a close-delimited answer
       fail(Failure::network, socket_->errorString());
     });
-    silence_.start(request_.silence);
     const quint16 port = static_cast<quint16>(url.port(tls ? 443 : 80));
     if (tls) {
       auto* ssl = static_cast<QSslSocket*>(socket_.get());
