@@ -1,6 +1,7 @@
 // Backup and restore on this machine, side by side with plain tar, as ratios.
-//   bench_backup                           both data sets, 5 rounds each
-//   bench_backup --benchmark_filter=Backup/120
+//   bench_backup                           every data set, 5 rounds each
+//   bench_backup --benchmark_filter=Backup/files_40k
+//   bench_backup --benchmark_filter=SharedFolder   archive size, three agents over one folder
 //   TLR_BENCH_ROUNDS=9 bench_backup        more rounds
 //   TLR_BENCH_VERBOSE=1 bench_backup       each restore round on stderr
 //   TLR_BENCH_DIR=/some/folder bench_backup  homes there, not beside the bench
@@ -26,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -97,6 +99,44 @@ void generateDataset(const QString& root, int megabytes) {
     bin.write(block);
   }
 }
+
+// 40,000 files of 0.5 to 4 KB (JSON-like text) in 400 folders.
+void generateManySmallFiles(const QString& root) {
+  QRandomGenerator rng(20261208);
+  for (int d = 0; d < 400; ++d) {
+    const QString dir = root + QStringLiteral("/sessions/%1").arg(d, 3, 10, QLatin1Char('0'));
+    QDir().mkpath(dir);
+    for (int i = 0; i < 100; ++i) {
+      const int size = 512 + static_cast<int>(rng.bounded(3585));
+      QByteArray json = "{\"id\": \"" + QByteArray::number(rng.generate64(), 16) + "\", \"text\": \"";
+      while (json.size() < size - 3) json += "step " + QByteArray::number(rng.bounded(100000)) + " done; ";
+      json.truncate(size - 3);
+      json += "\"}\n";
+      QFile f(dir + QStringLiteral("/s%1.json").arg(i));
+      f.open(QIODevice::WriteOnly);
+      f.write(json);
+    }
+  }
+}
+
+// `megabytes` MB of random data (which does not compress) in a few files.
+void generateRandomData(const QString& root, int megabytes) {
+  QRandomGenerator rng(20261209);
+  QDir().mkpath(root);
+  QByteArray block(kMiB, '\0');
+  for (int m = 0; m < megabytes; ++m) {
+    QFile f(root + QStringLiteral("/part-%1.bin").arg(m / 4));
+    f.open(QIODevice::Append);
+    rng.fillRange(reinterpret_cast<quint32*>(block.data()), block.size() / 4);
+    f.write(block);
+  }
+}
+
+// Which data set a run backs up: the agent-like one of `megabytes` MB, or
+// 40,000 small files.
+struct DataSet {
+  int megabytes = 0;  // 0: 40,000 small files; below 0: none
+};
 
 // Turns the event loop until `done` is set by a completion.
 void waitFor(const bool& done) {
@@ -205,13 +245,16 @@ struct Setup {
   AgentEntry agent;
   bool ok = false;
 
-  explicit Setup(int megabytes) {
+  explicit Setup(DataSet set) {
     home.setAutoRemove(false);
     homesToRemove() << home.path();
     qputenv("HOME", QFile::encodeName(home.path()));
     qunsetenv("XDG_RUNTIME_DIR");
     data = home.path() + "/.benchagent";
-    generateDataset(data, megabytes);
+    if (set.megabytes > 0)
+      generateDataset(data, set.megabytes);
+    else if (set.megabytes == 0)
+      generateManySmallFiles(data);
     agent.id = QStringLiteral("benchagent");
     agent.displayName = agent.id;
     agent.backup = AgentEntry::BackupSpec{};
@@ -250,8 +293,8 @@ bool restoreAll(RestoreEngine& engine) {
 
 // Backup against `tar -I pigz -cf` (the same parallel gzip) and `tar czf`,
 // each writing the same folder into the same mounted image.
-void Backup(benchmark::State& state) {
-  Setup setup(static_cast<int>(state.range(0)));
+void Backup(benchmark::State& state, DataSet set) {
+  Setup setup(set);
   if (!setup.ok) {
     state.SkipWithError("no encrypted image (gocryptfs/FUSE missing?)");
     return;
@@ -308,8 +351,8 @@ void Backup(benchmark::State& state) {
 // Removing a tree of this size costs disk work that lands on whatever step
 // comes next, even after a flush; so the rounds set what they replace aside
 // by renaming it, and nothing is removed before every run is over.
-void Restore(benchmark::State& state) {
-  Setup setup(static_cast<int>(state.range(0)));
+void Restore(benchmark::State& state, DataSet set) {
+  Setup setup(set);
   if (!setup.ok) {
     state.SkipWithError("no encrypted image (gocryptfs/FUSE missing?)");
     return;
@@ -355,8 +398,8 @@ void Restore(benchmark::State& state) {
         intoEmpty = engineStep();
       }
       if (qEnvironmentVariableIsSet("TLR_BENCH_VERBOSE"))
-        fprintf(stderr, "Restore/%d round %d (%s first): engine %.3f s, tar xzf %.3f s, ratio %.2f, load %.1f\n",
-                static_cast<int>(state.range(0)), round, round % 2 == 0 ? "engine" : "tar", intoEmpty, tarEmpty,
+        fprintf(stderr, "Restore/%s round %d (%s first): engine %.3f s, tar xzf %.3f s, ratio %.2f, load %.1f\n",
+                set.megabytes > 0 ? (set.megabytes > 60 ? "agent_120MB" : "agent_60MB") : "files_40k", round, round % 2 == 0 ? "engine" : "tar", intoEmpty, tarEmpty,
                 intoEmpty / tarEmpty, loadAverage());
       figures.add("restore_s", intoEmpty);
       figures.add("tar_xzf_s", tarEmpty);
@@ -384,8 +427,53 @@ void Restore(benchmark::State& state) {
   state.counters["load_after"] = loadAverage();
 }
 
-BENCHMARK(Backup)->Arg(60)->Arg(120)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Restore)->Arg(60)->Arg(120)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+// The size of the archive when three agents name one folder of `megabytes`
+// MB of random data (which does not compress): each folder is stored once,
+// so the archive holds the data about once.
+void SharedFolder(benchmark::State& state) {
+  Setup setup(DataSet{-1});
+  if (!setup.ok) {
+    state.SkipWithError("no encrypted image (gocryptfs/FUSE missing?)");
+    return;
+  }
+  const int megabytes = static_cast<int>(state.range(0));
+  const QString shared = setup.home.path() + "/.shared";
+  generateRandomData(shared, megabytes);
+  QList<AgentEntry> agents;
+  for (const char* id : {"maker-cli", "maker-desktop", "maker-ide"}) {
+    AgentEntry agent;
+    agent.id = QString::fromLatin1(id);
+    agent.displayName = agent.id;
+    agent.backup = AgentEntry::BackupSpec{};
+    agent.backup->includePaths = QStringList{QStringLiteral("~/.shared")};
+    agents << agent;
+  }
+  BackupEngine engine(SnapshotVolume::standard());
+  for (auto _ : state) {
+    bool done = false, ok = false;
+    QElapsedTimer t;
+    t.start();
+    engine.runBackup(agents, [&](const BackupEngine::Result& r) {
+      done = true;
+      ok = r.ok();
+    });
+    waitFor(done);
+    state.SetIterationTime(t.elapsed() / 1000.0);
+    if (!ok) state.SkipWithError("backup failed");
+  }
+  const QString archive = BackupStorage::listSnapshots().value(0) + "/backup.tar.gz";
+  state.counters["data_MiB"] = megabytes;
+  state.counters["archive_MiB"] = QFileInfo(archive).size() / double(kMiB);
+  state.counters["archive_vs_data"] = QFileInfo(archive).size() / double(megabytes * kMiB);
+}
+
+BENCHMARK_CAPTURE(Backup, agent_60MB, DataSet{60})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Backup, agent_120MB, DataSet{120})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Backup, files_40k, DataSet{0})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Restore, agent_60MB, DataSet{60})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Restore, agent_120MB, DataSet{120})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Restore, files_40k, DataSet{0})->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(SharedFolder)->Arg(10)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -156,7 +156,7 @@ class PartialSnapshot {
   // Adds the manifest and puts the snapshot in place under the label of its
   // time; older snapshots are pruned after.
   std::optional<BackupError> finish(const BackupManifest& manifest) {
-    if (auto error = writeManifest(manifest.encode())) return error;
+    if (auto error = writeManifest(manifest)) return error;
     if (::fsync(folder_.get()) != 0) return BackupError::passOn(failure(errno));
     if (volume_.device() != device_) return notMounted();
     // Still our folder at its name: what stands there now is what the
@@ -207,16 +207,26 @@ class PartialSnapshot {
            st.st_dev == device_ && st.st_ino == inode_;
   }
 
-  std::optional<BackupError> writeManifest(const QByteArray& data) {
+  // Written as it is encoded: a manifest listing many files is never whole
+  // in memory.
+  std::optional<BackupError> writeManifest(const BackupManifest& manifest) {
     UniqueFd fd(::openat(folder_.get(), "manifest.json", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     const QString path = rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/manifest.json: ");
     if (!fd) return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno)));
-    for (qsizetype done = 0; done < data.size();) {
-      const ssize_t n = ::write(fd.get(), data.constData() + done, static_cast<size_t>(data.size() - done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC)));
-      done += n;
-    }
+    int error = 0;
+    const bool written = manifest.encodeTo([&](QByteArrayView piece) {
+      for (qsizetype done = 0; done < piece.size();) {
+        const ssize_t n = ::write(fd.get(), piece.data() + done, static_cast<size_t>(piece.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          error = n < 0 ? errno : ENOSPC;
+          return false;
+        }
+        done += n;
+      }
+      return true;
+    });
+    if (!written) return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(error)));
     if (volume_.syncFile(fd.get()) != 0 || fd.close() != 0)
       return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno)));
     return std::nullopt;

@@ -4,6 +4,7 @@
 
 #include "platform/Crypto.h"
 #include "platform/DeviceIdentity.h"
+#include "platform/JsonWriter.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -129,7 +130,7 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
       r.fault_ = Fault{r.keyPath(QStringLiteral("files[%1]").arg(i)) + QStringLiteral(": 应为字符串")};
       break;
     }
-    agent.files << files[i].toString();
+    agent.files.append(files[i].toString());
   }
   if (!r.fault_ && value.toObject().contains(QStringLiteral("roots"))) {
     const QJsonArray roots = r.array(QStringLiteral("roots"));
@@ -175,37 +176,6 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
   return agent;
 }
 
-QJsonObject encodeAgent(const BackupManifest::AgentBackup& a) {
-  QJsonObject stats;
-  stats.insert(QStringLiteral("skills"), a.stats.skills);
-  stats.insert(QStringLiteral("memoryBytes"), a.stats.memoryBytes);
-  stats.insert(QStringLiteral("tasks"), a.stats.tasks);
-  QJsonObject o;
-  o.insert(QStringLiteral("id"), a.id);
-  o.insert(QStringLiteral("displayName"), a.displayName);
-  o.insert(QStringLiteral("fileCount"), a.fileCount);
-  o.insert(QStringLiteral("totalBytes"), a.totalBytes);
-  o.insert(QStringLiteral("stats"), stats);
-  o.insert(QStringLiteral("files"), QJsonArray::fromStringList(a.files));
-  if (a.roots) {
-    QJsonArray roots;
-    for (const BackupManifest::AgentBackup::Root& root : *a.roots) {
-      if (root.name == rootNameOf(root.place) && !root.stored && !root.diskBytes) {
-        roots.append(root.place);
-      } else {
-        QJsonObject named;
-        named.insert(QStringLiteral("name"), root.name);
-        named.insert(QStringLiteral("place"), root.place);
-        if (root.stored) named.insert(QStringLiteral("stored"), *root.stored);
-        if (root.diskBytes) named.insert(QStringLiteral("diskBytes"), *root.diskBytes);
-        roots.append(named);
-      }
-    }
-    o.insert(QStringLiteral("roots"), roots);
-  }
-  return o;
-}
-
 bool isDigits(const QString& s, qsizetype from, qsizetype count) {
   for (qsizetype i = from; i < from + count; ++i) {
     if (s[i] < '0' || s[i] > '9') return false;
@@ -235,22 +205,103 @@ std::optional<QDateTime> BackupManifest::parseIsoDate(const QString& text) {
   return QDateTime(day, time, Qt::UTC);
 }
 
+namespace {
+
+void writeAgent(JsonWriter& w, const BackupManifest::AgentBackup& a) {
+  w.beginObject();
+  w.member(QStringLiteral("displayName"), a.displayName);
+  w.member(QStringLiteral("fileCount"), a.fileCount);
+  w.key(QStringLiteral("files"));
+  w.beginArray();
+  a.files.forEachUtf8([&](QByteArrayView name) { w.utf8(name); });
+  w.endArray();
+  w.member(QStringLiteral("id"), a.id);
+  if (a.roots) {
+    w.key(QStringLiteral("roots"));
+    w.beginArray();
+    for (const BackupManifest::AgentBackup::Root& root : *a.roots) {
+      if (root.name == rootNameOf(root.place) && !root.stored && !root.diskBytes) {
+        w.string(root.place);
+        continue;
+      }
+      w.beginObject();
+      if (root.diskBytes) w.member(QStringLiteral("diskBytes"), *root.diskBytes);
+      w.member(QStringLiteral("name"), root.name);
+      w.member(QStringLiteral("place"), root.place);
+      if (root.stored) w.member(QStringLiteral("stored"), *root.stored);
+      w.endObject();
+    }
+    w.endArray();
+  }
+  w.key(QStringLiteral("stats"));
+  w.beginObject();
+  w.member(QStringLiteral("memoryBytes"), a.stats.memoryBytes);
+  w.member(QStringLiteral("skills"), a.stats.skills);
+  w.member(QStringLiteral("tasks"), a.stats.tasks);
+  w.endObject();
+  w.member(QStringLiteral("totalBytes"), a.totalBytes);
+  w.endObject();
+}
+
+}  // namespace
+
+// Written by hand, keys in sorted order, and handed on in pieces: a manifest
+// listing many files is never whole in memory (a QJsonDocument of 40,000
+// names took 10 MB).
+bool BackupManifest::encodeTo(const std::function<bool(QByteArrayView)>& sink) const {
+  JsonWriter w(true, sink);
+  w.beginObject();
+  w.key(QStringLiteral("agents"));
+  w.beginArray();
+  for (const AgentBackup& a : agents) {
+    writeAgent(w, a);
+    if (w.failed()) return false;
+  }
+  w.endArray();
+  w.member(QStringLiteral("archiveSha256"), archiveSha256);
+  w.member(QStringLiteral("createdAt"), isoDate(createdAt));
+  w.key(QStringLiteral("device"));
+  w.beginObject();
+  w.member(QStringLiteral("macHashShort"), device.macHashShort);
+  w.member(QStringLiteral("name"), device.name);
+  w.member(QStringLiteral("osVersion"), device.osVersion);
+  w.endObject();
+  w.member(QStringLiteral("schemaVersion"), schemaVersion);
+  w.member(QStringLiteral("totalBytes"), totalBytes);
+  w.endObject();
+  w.finish();
+  return !w.failed();
+}
+
 QByteArray BackupManifest::encode() const {
-  QJsonObject dev;
-  dev.insert(QStringLiteral("name"), device.name);
-  dev.insert(QStringLiteral("macHashShort"), device.macHashShort);
-  dev.insert(QStringLiteral("osVersion"), device.osVersion);
-  QJsonArray list;
-  for (const AgentBackup& a : agents) list.append(encodeAgent(a));
-  // QJsonObject keeps its keys sorted, so the file lists them in order.
-  QJsonObject top;
-  top.insert(QStringLiteral("schemaVersion"), schemaVersion);
-  top.insert(QStringLiteral("createdAt"), isoDate(createdAt));
-  top.insert(QStringLiteral("device"), dev);
-  top.insert(QStringLiteral("agents"), list);
-  top.insert(QStringLiteral("totalBytes"), totalBytes);
-  top.insert(QStringLiteral("archiveSha256"), archiveSha256);
-  return QJsonDocument(top).toJson(QJsonDocument::Indented);
+  QByteArray json;
+  encodeTo([&json](QByteArrayView piece) {
+    json += piece;
+    return true;
+  });
+  return json;
+}
+
+FileNames::FileNames(std::initializer_list<QString> names) {
+  for (const QString& name : names) append(name);
+}
+
+FileNames::FileNames(const QStringList& names) {
+  for (const QString& name : names) append(name);
+}
+
+void FileNames::append(const QString& name) {
+  // No file name holds a NUL; one read from a manifest is kept visible.
+  data_ += name.contains(QChar(0)) ? QString(name).replace(QChar(0), QStringLiteral("\\x00")).toUtf8() : name.toUtf8();
+  data_ += '\0';
+  ++count_;
+}
+
+QStringList FileNames::toStringList() const {
+  QStringList names;
+  names.reserve(count_);
+  forEachUtf8([&](QByteArrayView name) { names << QString::fromUtf8(name); });
+  return names;
 }
 
 Expected<BackupManifest, QString> BackupManifest::decode(const QByteArray& json) {

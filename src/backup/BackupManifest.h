@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <initializer_list>
 #include <optional>
 
 namespace tlr {
@@ -24,6 +26,40 @@ struct FileHashError {
 struct FileDigest {
   QString sha256;
   qint64 size = 0;
+};
+
+// The files a manifest lists, kept compactly (their UTF-8 texts one after
+// another in one buffer) since a snapshot may list hundreds of thousands: a
+// QStringList of 40,000 names takes four times the room.
+class FileNames {
+ public:
+  FileNames() = default;
+  FileNames(std::initializer_list<QString> names);
+  explicit FileNames(const QStringList& names);
+
+  void append(const QString& name);
+  FileNames& operator<<(const QString& name) {
+    append(name);
+    return *this;
+  }
+  qsizetype size() const { return count_; }
+  bool isEmpty() const { return count_ == 0; }
+  QStringList toStringList() const;
+  // Calls `visit` with each name's UTF-8 bytes, in order.
+  template <class Visit>
+  void forEachUtf8(Visit&& visit) const {
+    qsizetype at = 0;
+    for (qsizetype i = 0; i < count_; ++i) {
+      const qsizetype end = data_.indexOf('\0', at);
+      visit(QByteArrayView(data_.constData() + at, end - at));
+      at = end + 1;
+    }
+  }
+  friend bool operator==(const FileNames&, const FileNames&) = default;
+
+ private:
+  QByteArray data_;  // each name's UTF-8 text and a NUL (no name holds one)
+  qsizetype count_ = 0;
 };
 
 // The record a snapshot's "manifest.json" holds: what the snapshot contains
@@ -52,8 +88,9 @@ struct BackupManifest {
     qint64 totalBytes = 0;
     Stats stats;
     // Each copied file in copy order: "<root name>/<path below the root>", or
-    // the file's name for a root that is a single file.
-    QStringList files;
+    // the file's name for a root that is a single file (a name that is not
+    // UTF-8 with "\xNN" for each byte that does not fit).
+    FileNames files;
     // One backed-up root: the name of its entry in the agent's folder of the
     // archive, and where it came from ("~/.agent" below the home folder, else
     // absolute). In "roots" a root whose entry is named by the last component
@@ -94,6 +131,10 @@ struct BackupManifest {
   // object in sorted order, `createdAt` as "2026-03-01T09:30:00Z" (UTC, whole
   // seconds; any fraction of a second is dropped).
   QByteArray encode() const;
+  // The same text handed to `sink` in pieces of about 64 KB as it is made,
+  // so a manifest listing many files is never whole in memory; false from
+  // the sink stops it (and is returned).
+  bool encodeTo(const std::function<bool(QByteArrayView)>& sink) const;
   // Decodes "manifest.json" strictly: every key is required, every value
   // must have its JSON type, integers must be whole and fit 64 bits, and
   // `createdAt` must have exactly the form encode() writes. Unknown keys are

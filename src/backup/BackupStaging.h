@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backup/BackupManifest.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -28,7 +30,7 @@ struct StagedAgent {
   qint64 skills = 0;
   qint64 memoryBytes = 0;
   qint64 tasks = 0;
-  QStringList files;  // "<root name>/<relative path>", or the root name of a file root
+  FileNames files;  // "<root name>/<relative path>", or the root name of a file root
   QList<Root> roots;  // in the order given
 };
 

@@ -58,10 +58,11 @@ QString BackupSession::leftOutText() const {
   QString paths = leftOutExamples_.join(QStringLiteral(", "));
   if (leftOutCount_ > leftOutExamples_.size()) paths += QStringLiteral(", …");
   return backuptext::pick(
-      QStringLiteral("Not backed up: %1 %2 that %3 not a regular file (a link, FIFO or socket): %4")
-          .arg(leftOutCount_)
-          .arg(leftOutCount_ == 1 ? QStringLiteral("item") : QStringLiteral("items"),
-               leftOutCount_ == 1 ? QStringLiteral("is") : QStringLiteral("are"), paths),
+      leftOutCount_ == 1
+          ? QStringLiteral("Not backed up: 1 item that is not a regular file (a link, FIFO or socket): %1").arg(paths)
+          : QStringLiteral("Not backed up: %1 items that are not regular files (links, FIFOs or sockets): %2")
+                .arg(leftOutCount_)
+                .arg(paths),
       QStringLiteral("未备份 %1 项（符号链接、FIFO 或套接字，不是普通文件）：%2").arg(leftOutCount_).arg(paths));
 }
 

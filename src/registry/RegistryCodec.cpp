@@ -1,5 +1,7 @@
 #include "registry/RegistryCodec.h"
 
+#include "platform/JsonWriter.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -522,111 +524,10 @@ DecodeResult<R> decodeBytes(const QByteArray& json) {
   return decodeObject<R>(doc.object());
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Encoding: JSON text written in table order (QJsonObject would sort keys).
-
-class JsonWriter {
- public:
-  explicit JsonWriter(bool indented) : indented_(indented) {}
-
-  QByteArray finish() {
-    if (indented_) out_ += '\n';
-    return std::move(out_);
-  }
-
-  void beginObject() { open('{'); }
-  void endObject() { close('}'); }
-  void beginArray() { open('['); }
-  void endArray() { close(']'); }
-
-  void key(const QString& name) {
-    separate();
-    writeString(name);
-    out_ += indented_ ? ": " : ":";
-    afterKey_ = true;
-  }
-
-  void string(const QString& s) {
-    beforeValue();
-    writeString(s);
-  }
-  void integer(qint64 n) {
-    beforeValue();
-    out_ += QByteArray::number(n);
-  }
-  void boolean(bool b) {
-    beforeValue();
-    out_ += b ? "true" : "false";
-  }
-
- private:
-  void open(char bracket) {
-    beforeValue();
-    out_ += bracket;
-    empty_.push_back(true);
-  }
-
-  void close(char bracket) {
-    const bool wasEmpty = empty_.back();
-    empty_.pop_back();
-    if (!wasEmpty) newline();
-    out_ += bracket;
-  }
-
-  // Comma and line break before a key or an array element.
-  void separate() {
-    if (empty_.empty()) return;
-    if (!empty_.back()) out_ += ',';
-    empty_.back() = false;
-    newline();
-  }
-
-  void beforeValue() {
-    if (afterKey_) {
-      afterKey_ = false;
-      return;
-    }
-    separate();
-  }
-
-  void newline() {
-    if (!indented_) return;
-    out_ += '\n';
-    out_ += QByteArray(static_cast<qsizetype>(empty_.size()) * 2, ' ');
-  }
-
-  void writeString(const QString& s) {
-    QString escaped;
-    escaped.reserve(s.size() + 2);
-    escaped += QLatin1Char('"');
-    for (const QChar c : s) {
-      switch (c.unicode()) {
-        case u'"': escaped += QLatin1String("\\\""); break;
-        case u'\\': escaped += QLatin1String("\\\\"); break;
-        case u'\b': escaped += QLatin1String("\\b"); break;
-        case u'\f': escaped += QLatin1String("\\f"); break;
-        case u'\n': escaped += QLatin1String("\\n"); break;
-        case u'\r': escaped += QLatin1String("\\r"); break;
-        case u'\t': escaped += QLatin1String("\\t"); break;
-        default:
-          if (c.unicode() < 0x20) {
-            escaped += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-          } else {
-            escaped += c;
-          }
-      }
-    }
-    escaped += QLatin1Char('"');
-    out_ += escaped.toUtf8();
-  }
-
-  QByteArray out_;
-  bool indented_;
-  bool afterKey_ = false;
-  std::vector<bool> empty_;
-};
-
-}  // namespace
 
 namespace {
 

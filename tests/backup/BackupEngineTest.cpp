@@ -129,7 +129,7 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   ASSERT_EQ(manifest.value().agents.size(), 2);
   EXPECT_EQ(manifest.value().agents[0].id, "alpha");
   // "shared" lies in alpha's entry, stored once, and is listed for both.
-  EXPECT_EQ(manifest.value().agents[1].files,
+  EXPECT_EQ(manifest.value().agents[1].files.toStringList(),
             (QStringList{"shared/notes.txt", ".beta/memories/m.json", ".betarc", "config.json"}));
   EXPECT_EQ(manifest.value().archiveSha256, BackupManifest::sha256HexOfFile(snapshot + "/backup.tar.gz").value());
   EXPECT_EQ(manifest.value().totalBytes, QFileInfo(snapshot + "/backup.tar.gz").size());

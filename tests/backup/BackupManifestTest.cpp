@@ -25,7 +25,10 @@ BackupManifest sample() {
   a.fileCount = 2;
   a.totalBytes = 9007199254740993LL;  // beyond a double's exact integers
   a.stats = {1, 20, 3};
-  a.files = {"skills/a/b.md", "AGENTS.md"};
+  // Names that need escaping in JSON, and one written with "\xNN" for bytes
+  // that are not UTF-8.
+  a.files = {"skills/a/b.md", "AGENTS.md", "quote\" back\\slash", "line\nbreak\ttab\x01", "笔记 ✓.md",
+             "caf\\xE9.json"};
   m.agents = {a};
   m.totalBytes = 1234;
   m.archiveSha256 = QString(64, 'a');
@@ -198,14 +201,20 @@ TEST(BackupManifestJson, RootsAreOptionalPlacesOrNamedPlaces) {
       << "no key when the record has none";
   BackupManifest withRoots = sample();
   withRoots.agents[0].roots = QList<BackupManifest::AgentBackup::Root>{
-      {"skills", "~/.codex/skills"}, {"agent", "/srv/agent"}, {"agent~2", "~/Code/agent"}};
+      {"skills", "~/.codex/skills", {}, {}},
+      {"agent", "/srv/agent", {}, {}},
+      {"agent~2", "~/Code/agent", {}, {}},
+      // Stored once for several agents, inside another agent's entry.
+      {"rules", "~/.codex/rules", "codex/.codex/rules", 4096}};
   const QByteArray json = withRoots.encode();
   // A root named by its place's last component is written as the place
   // alone, as older manifests wrote every root; a renamed one as an object.
   const QJsonArray roots = QJsonDocument::fromJson(json)["agents"][0]["roots"].toArray();
-  ASSERT_EQ(roots.size(), 3);
+  ASSERT_EQ(roots.size(), 4);
   EXPECT_EQ(roots[0].toString(), "~/.codex/skills");
   EXPECT_EQ(roots[2].toObject(), (QJsonObject{{"name", "agent~2"}, {"place", "~/Code/agent"}}));
+  EXPECT_EQ(roots[3].toObject(), (QJsonObject{{"diskBytes", 4096}, {"name", "rules"}, {"place", "~/.codex/rules"},
+                                              {"stored", "codex/.codex/rules"}}));
   const auto decoded = BackupManifest::decode(json);
   ASSERT_TRUE(decoded.ok());
   EXPECT_EQ(decoded.value(), withRoots);
@@ -214,4 +223,12 @@ TEST(BackupManifestJson, RootsAreOptionalPlacesOrNamedPlaces) {
   EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", QJsonArray{QJsonObject{{"name", "../x"}, {"place", "~/x"}}})).ok())
       << "a name is one entry, never a path";
   EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots", QJsonArray{QJsonObject{{"name", "x"}}})).ok());
+  // Where a root is stored is a path inside the archive's top folder, never
+  // one leading out of it.
+  for (const char* stored : {"../codex/x", "codex/../../x", "/codex/x", "codex", "codex//x", ""}) {
+    EXPECT_FALSE(BackupManifest::decode(edited("agent", "roots",
+                                               QJsonArray{QJsonObject{{"name", "x"}, {"place", "~/x"}, {"stored", stored}}}))
+                     .ok())
+        << stored;
+  }
 }

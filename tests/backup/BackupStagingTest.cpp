@@ -101,7 +101,7 @@ TEST(BackupStaging, StoresRegularFilesOfFolderRootsByteForByteAndSaysWhatItLeftO
   EXPECT_EQ(staged.memoryBytes, 5);
   EXPECT_EQ(staged.tasks, 1);
   EXPECT_TRUE(snapshot.changed.isEmpty());
-  QStringList files = staged.files;
+  QStringList files = staged.files.toStringList();
   files.sort();
   EXPECT_EQ(files, (QStringList{".agent/.hidden", ".agent/memories/m.json", ".agent/odd/-dash",
                                 ".agent/odd/\\xFF\\xFE", ".agent/odd/back\\slash", ".agent/odd/caf\\xE9-latin1.json",
@@ -137,7 +137,7 @@ TEST(BackupStaging, AFileRootAndALinkToAFileAreStoredAsFiles) {
   Staged staging(dir.path());
   const StagedAgent staged = staging.agent(
       "a", {dir.path() + "/home/.agentrc", dir.path() + "/home/settings.json", dir.path() + "/home/dangling"});
-  EXPECT_EQ(staged.files, (QStringList{".agentrc", "settings.json"}));
+  EXPECT_EQ(staged.files.toStringList(), (QStringList{".agentrc", "settings.json"}));
   EXPECT_EQ(staged.fileCount, 2);
   EXPECT_EQ(staged.totalBytes, 2 + 7);
   const QString agentDir = staging.unpack() + "/a";
@@ -169,12 +169,12 @@ TEST(BackupStaging, ARootSharedByAgentsOrLyingInsideAnotherIsStoredOnce) {
   const StagedAgent& a = snapshot.agents[0];
   const StagedAgent& b = snapshot.agents[1];
   const StagedAgent& c = snapshot.agents[2];
-  QStringList aFiles = a.files, bFiles = b.files;
+  QStringList aFiles = a.files.toStringList(), bFiles = b.files.toStringList();
   aFiles.sort();
   bFiles.sort();
   EXPECT_EQ(aFiles, (QStringList{"c.bin", "notes/n.txt", "shared/notes/n.txt", "shared/settings.json"}));
   EXPECT_EQ(bFiles, (QStringList{"shared/notes/n.txt", "shared/settings.json", "shared/x.tmp"}));
-  EXPECT_EQ(c.files, QStringList{"notes/n.txt"});
+  EXPECT_EQ(c.files.toStringList(), QStringList{"notes/n.txt"});
   EXPECT_EQ(a.roots, (QList<StagedAgent::Root>{{"shared", shared, "a/shared", a.roots.value(0).diskBytes},
                                                {"notes", shared + "/notes", "a/shared/notes", a.roots.value(1).diskBytes},
                                                {"c.bin", shared + "/cache/c.bin", "a/shared/cache/c.bin",
@@ -203,7 +203,7 @@ TEST(BackupStaging, TwoRootsWithOneNameAreStagedApartUnderUniqueNames) {
   EXPECT_EQ(BackupStaging::entryNames(roots), (QStringList{"config", "config~2", "config~2~2"}));
   Staged staging(dir.path());
   const StagedAgent staged = staging.agent("x", roots);
-  QStringList files = staged.files;
+  QStringList files = staged.files.toStringList();
   files.sort();
   EXPECT_EQ(files, (QStringList{"config/a", "config~2/a", "config~2/b", "config~2~2"}));
   ASSERT_EQ(staged.roots.size(), 3);
