@@ -8,6 +8,8 @@
 #include "presentation/AgentActions.h"
 #include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/kit/Alert.h"
+#include "ui/kit/Controls.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
 #include "ui/shell/Alerts.h"
@@ -42,10 +44,14 @@ AppWindows::AppWindows(QTimer& scanTimer, std::function<void()> quit, QObject* p
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128)))));
   // The appearance handler of the settings store, and the palette.
   Appearance::shared();
-  if (hasDisplay())
+  if (hasDisplay()) {
     SelfGuardStore::shared().setAlertPresenter(
         [](const SelfGuardStore::AlertText& text) { return presentAlert(text); });
-  else
+    connect(&SelfGuardStore::shared(), &SelfGuardStore::openFailed, this,
+            [](const QString& folder, const LocKey& reason) {
+              Alert::presentOpenFailed(folder, reason, /*folder=*/true, QApplication::activeWindow());
+            });
+  } else
     log("[App] ", QStringLiteral("无显示 (%1) → 不显示窗口和首次提示").arg(QGuiApplication::platformName()));
   // Ctrl+Q quits from every window, also from a sheet or an alert in front.
   qApp->installEventFilter(this);

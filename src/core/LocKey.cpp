@@ -461,4 +461,16 @@ LocKey LocKey::restartVerifyTimedOut(LocInt seconds) {
   return LocKey(Id::restartVerifyTimedOut, qint64{seconds.value});
 }
 
+LocKey LocKey::alertOpenFailBody(QString reason) {
+  return LocKey(Id::alertOpenFailBody, std::move(reason));
+}
+
+LocKey LocKey::alertOpenerNotStarted(QString error) {
+  return LocKey(Id::alertOpenerNotStarted, std::move(error));
+}
+
+LocKey LocKey::alertOpenerFailed(LocInt32 status) {
+  return LocKey(Id::alertOpenerFailed, qint64{status.value});
+}
+
 }  // namespace tlr

@@ -400,7 +400,13 @@ namespace tlr {
   VALUED(alertConfigFolderOpenFailTitle) \
   VALUED(alertLaunchFailTitle) \
   VALUED(alertFailureReason) \
+  VALUED(alertOpenFailBody) \
+  VALUED(alertOpenerNotStarted) \
+  VALUED(alertOpenerFailed) \
   PLAIN(alertLaunchUnsupportedBody) \
+  PLAIN(alertOpenLinkFailTitle) \
+  PLAIN(alertOpenFolderFailTitle) \
+  PLAIN(alertOpenNotAnAddress) \
   /* help */ \
   VALUED(helpRowLaunch) \
   PLAIN(helpRefreshList) \
@@ -577,6 +583,9 @@ class LocKey {
   static LocKey alertConfigFolderOpenFailTitle(QString name);
   static LocKey alertLaunchFailTitle(QString name);
   static LocKey alertFailureReason(QString error);
+  static LocKey alertOpenFailBody(QString reason);
+  static LocKey alertOpenerNotStarted(QString error);
+  static LocKey alertOpenerFailed(LocInt32 status);
   static LocKey helpRowLaunch(QString name);
   static LocKey usbAgentCountValue(LocInt count);
   static LocKey usbStatusExportDone(QString path);
@@ -650,7 +659,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 408, "the interface has 408 text keys");
-static_assert(LocKey::kValuedCount == 102, "102 text keys carry values");
+static_assert(LocKey::kCount == 414, "the interface has 414 text keys");
+static_assert(LocKey::kValuedCount == 105, "105 text keys carry values");
 
 }  // namespace tlr

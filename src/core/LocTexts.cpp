@@ -769,8 +769,20 @@ QString en(const LocKey& key) {
       return fill(u"Cannot launch {1}", key);
     case Id::alertFailureReason:
       return fill(u"Error: {1}", key);
+    case Id::alertOpenFailBody:
+      return fill(u"{1}. Select it below to copy it and open it yourself.", key);
+    case Id::alertOpenerNotStarted:
+      return fill(u"The desktop's opener, xdg-open, could not be started ({1})", key);
+    case Id::alertOpenerFailed:
+      return fill(u"No program on this desktop opened it (xdg-open ended with status {1})", key);
     case Id::alertLaunchUnsupportedBody:
       return u"The registry gives no way to launch this agent."_s;
+    case Id::alertOpenLinkFailTitle:
+      return u"Couldn't open the link"_s;
+    case Id::alertOpenFolderFailTitle:
+      return u"Couldn't open the folder"_s;
+    case Id::alertOpenNotAnAddress:
+      return u"It is not a web address"_s;
     // help
     case Id::helpRowLaunch:
       return fill(u"Launch {1}", key);
@@ -1632,8 +1644,20 @@ QString zh(const LocKey& key) {
       return fill(u"无法启动 {1}", key);
     case Id::alertFailureReason:
       return fill(u"错误：{1}", key);
+    case Id::alertOpenFailBody:
+      return fill(u"{1}。可在下方选中复制，自行打开。", key);
+    case Id::alertOpenerNotStarted:
+      return fill(u"无法启动桌面打开程序 xdg-open（{1}）", key);
+    case Id::alertOpenerFailed:
+      return fill(u"此桌面上没有程序打开它（xdg-open 以状态 {1} 结束）", key);
     case Id::alertLaunchUnsupportedBody:
       return u"注册表没有给这个 Agent 配置启动方式。"_s;
+    case Id::alertOpenLinkFailTitle:
+      return u"无法打开链接"_s;
+    case Id::alertOpenFolderFailTitle:
+      return u"无法打开文件夹"_s;
+    case Id::alertOpenNotAnAddress:
+      return u"这不是有效的网址"_s;
     // help
     case Id::helpRowLaunch:
       return fill(u"启动 {1}", key);

@@ -1,5 +1,6 @@
 #include "core/SelfGuard.h"
 
+#include "core/DesktopOpen.h"
 #include "core/Lang.h"
 #include "core/LocKey.h"
 #include "core/SettingsStore.h"
@@ -181,7 +182,9 @@ void SelfGuardStore::askAtStartupIfNeeded() {
 
 void SelfGuardStore::showSelfGuardEnableFailedAlert() {
   if (!presenter_) return;
-  if (presenter_(enableFailedAlertText()) == AlertChoice::firstButton) LoginItem::openSettings();
+  if (presenter_(enableFailedAlertText()) != AlertChoice::firstButton) return;
+  const QString folder = LoginItem::settingsFolder();
+  DesktopOpen::folder(folder, this, [this, folder](const LocKey& reason) { Q_EMIT openFailed(folder, reason); });
 }
 
 SelfGuardStore::AlertText SelfGuardStore::enableFailedAlertText() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LocKey.h"
 #include "core/SerialWorker.h"
 
 #include <QObject>
@@ -89,6 +90,8 @@ class SelfGuardStore final : public QObject {
   void enabledChanged();
   // After each setEnabled() has been carried out.
   void setEnabledFinished();
+  // The desktop did not open the autostart folder the user asked to see.
+  void openFailed(const QString& folder, const tlr::LocKey& reason);
 
  private:
   void storeEnabled(bool value);

@@ -1,7 +1,9 @@
 #include "core/SetupActionRunner.h"
 
 #include "platform/Log.h"
-#include "platform/Opener.h"
+#include "core/DesktopOpen.h"
+#include "core/Lang.h"
+#include "core/SettingsStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,7 +37,10 @@ std::pair<bool, QString> SetupActionRunner::openConfigDir(const QList<QUrl>& dir
   }
   // File managers cannot be asked to select an item, so the folder itself is
   // opened rather than its parent.
-  if (const QString error = Opener::openFolder(shown); !error.isEmpty()) {
+  // A desktop without a file manager is said, not taken for an opened
+  // folder.
+  if (const std::optional<LocKey> reason = DesktopOpen::folderNow(shown)) {
+    const QString error = SettingsStore::dict(Lang::current(), *reason);
     log("[Setup] ", error);
     return {false, error};
   }

@@ -6,7 +6,8 @@
 #include <optional>
 
 // Addresses from the registry (an agent's website, a requirement's download
-// page, an agent's dashboard) that the user may open.
+// page, an agent's dashboard) that the user may open (DesktopOpen opens
+// them).
 namespace tlr::WebAddress {
 
 // The address when `text` parses strictly as an absolute URL with a scheme
@@ -14,9 +15,5 @@ namespace tlr::WebAddress {
 // "vornel://open"); nothing for a relative or partial text ("example.com",
 // "/x", "https:", "", text with blanks).
 std::optional<QUrl> parse(const QString& text);
-
-// Hands an address that `parse` accepts to the desktop's opener; false, and
-// nothing started, otherwise or when the opener could not be started.
-bool open(const QString& text);
 
 }  // namespace tlr::WebAddress

@@ -2,7 +2,6 @@
 
 #include "platform/FileOps.h"
 #include "platform/Log.h"
-#include "platform/Opener.h"
 #include "platform/Paths.h"
 
 #include <QCoreApplication>
@@ -106,10 +105,10 @@ bool isProductionCopy(const QString& executablePath) {
       .isDir();
 }
 
-void openSettings() {
+QString settingsFolder() {
   const QString folder = QFileInfo(Paths::autostartFile()).absolutePath();
   FileOps::makeFolders(folder);
-  Opener::openFolder(folder);
+  return folder;
 }
 
 }  // namespace tlr::LoginItem

@@ -29,7 +29,8 @@ QString currentExecutable();
 // from a build folder is a development copy.
 bool isProductionCopy(const QString& executablePath);
 
-// Shows the user where login items live (the autostart folder), detached.
-void openSettings();
+// Where login items live (the autostart folder), made when missing, for the
+// user to be shown.
+QString settingsFolder();
 
 }  // namespace tlr::LoginItem

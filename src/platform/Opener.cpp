@@ -1,31 +1,40 @@
 #include "platform/Opener.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/OffMain.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <sys/wait.h>
 
 namespace tlr::Opener {
 namespace {
 
-QString startOpener(const QString& target) {
-  if (target.isEmpty()) return QStringLiteral("nothing to open");
+const QString kOpener = QStringLiteral("xdg-open");
+
+DetachedResult spawnOpener(const QString& target) {
+  if (target.isEmpty()) return {-1, QStringLiteral("nothing to open")};
   ChildSpec spec;
-  spec.program = QStringLiteral("xdg-open");
+  spec.program = kOpener;
   spec.arguments = {target};
-  const DetachedResult started = spawnDetached(spec, QString());
-  if (started.pid > 0) return {};
-  return QStringLiteral("xdg-open: ") + started.error;
+  return spawnDetached(spec, QString());
 }
 
 }  // namespace
 
-QString openUrl(const QString& url) { return startOpener(url); }
-
-QString openFolder(const QString& path) { return startOpener(QDir::cleanPath(path)); }
-
-QString reveal(const QString& path) {
-  return startOpener(QFileInfo(QDir::cleanPath(path)).absolutePath());
+Outcome openAndWait(const QString& target, std::chrono::milliseconds patience) {
+  const DetachedResult started = spawnOpener(target);
+  if (started.pid <= 0) return {false, started.error, 0};
+  // Our child, reaped by our reaper, which keeps its status for a while.
+  constexpr std::chrono::milliseconds kLook{25};
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (true) {
+    if (const std::optional<int32_t> status = ownChildExitStatus(started.pid, -1)) {
+      const int raw = *status;
+      const int code = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+      return {code == 0, QString(), code};
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return {};
+    if (!OffMainPool::pause(kLook)) return {};
+  }
 }
 
 }  // namespace tlr::Opener

@@ -4,7 +4,7 @@
 #include "core/LockOnlineStore.h"
 #include "platform/LaunchdStatus.h"
 #include "platform/Log.h"
-#include "platform/Opener.h"
+#include "core/DesktopOpen.h"
 #include "presentation/AgentDetailLogic.h"
 #include "watcher/LaunchdJobControl.h"
 
@@ -110,8 +110,7 @@ void AgentDetailSession::openConsole() {
 
 void AgentDetailSession::openDashboard() {
   if (const std::optional<QString> url = AgentDetailLogic::dashboardUrl(item_.entry)) {
-    const QString error = Opener::openUrl(*url);
-    if (!error.isEmpty()) log("[Detail] ", QStringLiteral("open dashboard failed: ") + error);
+    DesktopOpen::address(*url, this, [this, address = *url](const LocKey& reason) { Q_EMIT openFailed(address, reason); });
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/EventStore.h"
+#include "core/LocKey.h"
 #include "core/SetupCatalog.h"
 #include "presentation/DashboardActions.h"
 #include "presentation/DashboardAgentItem.h"
@@ -132,6 +133,8 @@ class AgentDetailSession final : public QObject {
   void lockOffConfirmationRequested();
   // No terminal could run `commandLine`.
   void terminalOpenFailed(const QString& commandLine, const QString& error);
+  // The desktop did not open the agent's dashboard.
+  void openFailed(const QString& address, const tlr::LocKey& reason);
   // A manual doctor run ended, with its result or without one.
   void doctorFinished(const std::optional<tlr::AgentDoctor::Result>& result);
 

@@ -4,9 +4,10 @@
 #include "backup/VolumeLock.h"
 #include "core/AgentDataDiscovery.h"
 #include "platform/OffMain.h"
-#include "platform/Opener.h"
+#include "core/DesktopOpen.h"
 #include "presentation/BackupTexts.h"
 
+#include <QFileInfo>
 #include <QPointer>
 
 namespace tlr {
@@ -144,8 +145,12 @@ void BackupSession::backUpNow() {
   Q_EMIT changed();
 }
 
-void BackupSession::revealImage() const {
-  if (const std::optional<QString> image = BackupVolume::imageURL()) Opener::reveal(*image);
+void BackupSession::revealImage() {
+  const std::optional<QString> image = BackupVolume::imageURL();
+  if (!image) return;
+  DesktopOpen::folderOf(*image, this, [this, folder = QFileInfo(*image).absolutePath()](const LocKey& reason) {
+    Q_EMIT revealFailed(folder, reason);
+  });
 }
 
 void BackupSession::setupEnded() {

@@ -2,6 +2,7 @@
 
 #include "backup/BackupEngine.h"
 #include "backup/EngineMessage.h"
+#include "core/LocKey.h"
 #include "registry/AgentEntry.h"
 
 #include <QList>
@@ -78,12 +79,14 @@ class BackupSession final : public QObject {
   // Starts a backup of the installed agents.
   void backUpNow();
   // Shows the image in the file manager.
-  void revealImage() const;
+  void revealImage();
   // The first-time setup ended (the image may exist now).
   void setupEnded();
 
  Q_SIGNALS:
   void changed();
+  // The desktop did not open the folder that holds the image.
+  void revealFailed(const QString& folder, const tlr::LocKey& reason);
 
  private:
   void refreshVolume();

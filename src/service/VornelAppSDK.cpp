@@ -1,11 +1,11 @@
 #include "service/VornelAppSDK.h"
 
+#include "core/DesktopOpen.h"
 #include "core/NetworkLogger.h"
 #include "platform/Defaults.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
-#include "platform/Opener.h"
 #include "platform/Paths.h"
 
 #include <QCoreApplication>
@@ -230,7 +230,7 @@ void VornelAppSDK::setCurrentAd(std::optional<VornelAd> ad, QByteArray image) {
   Q_EMIT currentAdChanged();
 }
 
-bool VornelAppSDK::openCurrentAd() const {
+bool VornelAppSDK::openCurrentAd(QObject* context, std::function<void(const LocKey&)> failed) const {
   if (!currentAd_) return false;
   // The address comes from the network: only web pages are opened, never
   // file: or another scheme a local program would act on.
@@ -238,9 +238,9 @@ bool VornelAppSDK::openCurrentAd() const {
     log(kTag, QStringLiteral("ad link refused (not http/https): ") + currentAd_->link_url.left(200));
     return false;
   }
-  const QString error = Opener::openUrl(QUrl(currentAd_->link_url, QUrl::StrictMode).toString(QUrl::FullyEncoded));
-  if (!error.isEmpty()) log(kTag, QStringLiteral("ad link could not be opened: ") + error);
-  return error.isEmpty();
+  DesktopOpen::address(QUrl(currentAd_->link_url, QUrl::StrictMode).toString(QUrl::FullyEncoded), context,
+                       std::move(failed));
+  return true;
 }
 
 void VornelAppSDK::fetchAdImage(const VornelAd& ad) {

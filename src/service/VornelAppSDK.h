@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LocKey.h"
 #include "core/SerialWorker.h"
 #include "service/BoundedFetcher.h"
 
@@ -134,7 +135,10 @@ class VornelAppSDK final : public QObject {
   void setCurrentAd(std::optional<VornelAd> ad, QByteArray image);
   // Opens the current announcement's link with the desktop's handler, only
   // when it is an http or https address. Returns whether it was handed on.
-  bool openCurrentAd() const;
+  // False when there is none or its link is no web page; otherwise it goes
+  // to the desktop's opener, and `failed` (in `context`) hears when that did
+  // not open it.
+  bool openCurrentAd(QObject* context = nullptr, std::function<void(const LocKey&)> failed = {}) const;
 
   // The largest check answer and announcement picture taken: a download is
   // stopped as soon as it goes beyond.

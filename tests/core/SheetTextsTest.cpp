@@ -1,6 +1,7 @@
 // Sizes, home-folder paths and web addresses as the sheets show and open them.
 #include "core/ByteSizeText.h"
 #include "core/HomePath.h"
+#include "core/DesktopOpen.h"
 #include "core/WebAddress.h"
 
 #include "support/TestSupport.h"
@@ -73,11 +74,25 @@ TEST(WebAddressRule, OnlyAbsoluteAddressesWithASchemeAreAccepted) {
     EXPECT_FALSE(parse(bad).has_value()) << bad;
 }
 
-TEST(WebAddressRule, OpeningGoesThroughTheDesktopOpenerOnlyForAcceptedAddresses) {
+TEST(WebAddressRule, OpeningGoesThroughTheDesktopOpenerAndAFailureIsHeardWithItsReason) {
   tlr::test::FakeBin bin;
   const QString record = bin.addRecorder("xdg-open");
-  EXPECT_FALSE(tlr::WebAddress::open("example.com"));
-  EXPECT_TRUE(tlr::WebAddress::open("https://example.com/get"));
+  QObject context;
+  std::optional<tlr::LocKey> refused;
+  tlr::DesktopOpen::address("example.com", &context, [&](const tlr::LocKey& reason) { refused = reason; });
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return refused.has_value(); }));
+  EXPECT_EQ(*refused, tlr::LocKey::alertOpenNotAnAddress());
+
+  bool failed = false;
+  tlr::DesktopOpen::address("https://example.com/get", &context, [&](const tlr::LocKey&) { failed = true; });
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).endsWith("--\n"); }));
   EXPECT_EQ(tlr::test::readFile(record), "https://example.com/get\n--\n");
+
+  // No browser on this desktop: xdg-open ends with 3.
+  bin.add("xdg-open", "exit 3\n");
+  std::optional<tlr::LocKey> why;
+  tlr::DesktopOpen::address("https://example.com/get", &context, [&](const tlr::LocKey& reason) { why = reason; });
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return why.has_value(); }));
+  EXPECT_EQ(*why, tlr::LocKey::alertOpenerFailed(3));
+  EXPECT_FALSE(failed) << "the page that opened was no failure";
 }

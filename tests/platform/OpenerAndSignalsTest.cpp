@@ -4,6 +4,8 @@
 #include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -21,23 +23,38 @@ class OnlyFakes {
   QByteArray saved_;
 };
 
-TEST(Opener, HandsUrlsFoldersAndTheFolderOfARevealedItemToXdgOpen) {
+TEST(Opener, WhatTheOpenerSaysIsHeard) {
+  using namespace std::chrono_literals;
   test::FakeBin bin;
   const QString record = bin.addRecorder("xdg-open");
-  EXPECT_EQ(Opener::openUrl("vornel://open?x=1"), "");
-  ASSERT_TRUE(test::waitUntil([&] { return test::readFile(record).count("--\n") == 1; }));
-  EXPECT_EQ(Opener::openFolder("/tmp/some//folder/"), "");
-  ASSERT_TRUE(test::waitUntil([&] { return test::readFile(record).count("--\n") == 2; }));
-  EXPECT_EQ(Opener::reveal("/tmp/some/folder/file.txt"), "");
-  ASSERT_TRUE(test::waitUntil([&] { return test::readFile(record).count("--\n") == 3; }));
-  EXPECT_EQ(test::readFile(record), "vornel://open?x=1\n--\n/tmp/some/folder\n--\n/tmp/some/folder\n--\n");
+  EXPECT_TRUE(Opener::openAndWait("vornel://open?x=1").opened);
+  EXPECT_EQ(test::readFile(record), "vornel://open?x=1\n--\n") << "waited for: the opener has ended";
+
+  // No browser: the real xdg-open says so and ends with 3.
+  bin.add("xdg-open", "echo \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+  const Opener::Outcome none = Opener::openAndWait("https://example.com");
+  EXPECT_FALSE(none.opened);
+  EXPECT_EQ(none.exitStatus, 3);
+  EXPECT_TRUE(none.startError.isEmpty());
+
+  // A browser it waits for counts as opened once the patience runs out.
+  const QString pidFile = bin.path() + "/browser.pid";
+  bin.add("xdg-open", "echo $$ > '" + pidFile + "'\nexec sleep 30\n");
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_TRUE(Opener::openAndWait("https://example.com", 300ms).opened);
+  EXPECT_LT(timer.elapsed(), 5000);
+  ASSERT_TRUE(test::waitUntil([&] { return !test::readFile(pidFile).isEmpty(); }));
+  ProcessSignals::send(test::readFile(pidFile).trimmed().toInt(), SIGKILL);
 }
 
 TEST(Opener, AMissingOpenerIsReported) {
   test::FakeBin bin;
   OnlyFakes only(bin);
-  EXPECT_TRUE(Opener::openUrl("https://example.com").startsWith("xdg-open: "));
-  EXPECT_FALSE(Opener::openFolder("").isEmpty());
+  const Opener::Outcome missing = Opener::openAndWait("https://example.com");
+  EXPECT_FALSE(missing.opened);
+  EXPECT_FALSE(missing.startError.isEmpty());
+  EXPECT_FALSE(Opener::openAndWait("").opened);
 }
 
 TEST(ProcessSignals, AZombieIsNotAliveAndNoSignalGoesToAGroup) {

@@ -5,6 +5,7 @@
 #include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/backup/FirstTimeSetupSheet.h"
+#include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
@@ -153,6 +154,9 @@ void BackupSheet::connectControls() {
   connect(backupButton_, &QAbstractButton::clicked, session_, &BackupSession::backUpNow);
   connect(setupButton_, &QAbstractButton::clicked, this, &BackupSheet::openFirstTimeSetup);
   connect(reveal_, &QAbstractButton::clicked, session_, &BackupSession::revealImage);
+  connect(session_, &BackupSession::revealFailed, this, [this](const QString& folder, const LocKey& reason) {
+    Alert::presentOpenFailed(folder, reason, /*folder=*/true, this);
+  });
   auto handOverTo = [](const std::function<void()>& callback) {
     return [callback] {
       if (callback) callback();

@@ -182,6 +182,9 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
   connect(session_, &AgentDetailSession::bannerChanged, this, [this] { refreshBanner(); });
   connect(session_, &AgentDetailSession::lockOffConfirmationRequested, this, &AgentDetailSheet::showLockOffConfirm);
   connect(session_, &AgentDetailSession::terminalOpenFailed, this, &AgentDetailSheet::showTerminalFailed);
+  connect(session_, &AgentDetailSession::openFailed, this, [this](const QString& address, const LocKey& reason) {
+    Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+  });
   connect(session_, &AgentDetailSession::doctorFinished, this, &AgentDetailSheet::doctorFinished);
   whenLookChanges(this, [this] { refresh(); });
   refresh();

@@ -1,5 +1,6 @@
 #include "ui/kit/Alert.h"
 
+#include "core/SettingsStore.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/LineBreaks.h"
@@ -10,6 +11,7 @@
 #include <QCloseEvent>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QtMath>
 
@@ -45,6 +47,7 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
   row->addWidget(symbol, 0, Qt::AlignTop);
 
   auto* column = new QVBoxLayout;
+  column_ = column;
   column->setSpacing(6);
   titleLabel_ = new Label(title, kTitlePixels, QFont::DemiBold, TextRole::primary, this);
   titleLabel_->setObjectName(QStringLiteral("alertTitle"));
@@ -90,6 +93,41 @@ PaintedButton* Alert::addButton(const QString& label, Role role, const QString& 
   connect(button, &QAbstractButton::clicked, this, [this, button] { answer(button); });
   buttons_->addWidget(button);
   return button;
+}
+
+QLineEdit* Alert::addCopyableText(const QString& text, const QString& objectName) {
+  copyable_ = new QLineEdit(text, this);
+  copyable_->setObjectName(objectName);
+  copyable_->setReadOnly(true);
+  copyable_->setAccessibleName(text);
+  copyable_->setCursorPosition(0);
+  copyable_->setFixedHeight(26);
+  const auto look = [field = copyable_] {
+    const Theme::Roles r = Theme::current();
+    field->setFont(Theme::font(kMessagePixels));
+    field->setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
+                                        " padding: 0 6px; selection-background-color: %4; }"
+                                        "QLineEdit:focus { border: 1px solid %4; }")
+                             .arg(r.card.name(QColor::HexArgb), r.text.name(QColor::HexArgb),
+                                  r.contrast(0.15).name(QColor::HexArgb), r.accent.name(QColor::HexArgb)));
+  };
+  look();
+  whenLookChanges(copyable_, look);
+  // Under the message, above the buttons' gap.
+  column_->insertWidget(column_->indexOf(messageLabel_) + 1, copyable_);
+  return copyable_;
+}
+
+Alert* Alert::presentOpenFailed(const QString& target, const LocKey& reason, bool folder, QWidget* parent) {
+  const SettingsStore& settings = SettingsStore::shared();
+  auto* alert = new Alert(settings.text(folder ? LocKey::alertOpenFolderFailTitle() : LocKey::alertOpenLinkFailTitle()),
+                          settings.text(LocKey::alertOpenFailBody(settings.text(reason))), parent);
+  alert->setObjectName(QStringLiteral("openFailedAlert"));
+  alert->addCopyableText(target, QStringLiteral("openFailedTarget"));
+  alert->setDefaultButton(
+      alert->addButton(settings.text(LocKey::alertGotIt()), Alert::Role::confirm, QStringLiteral("alertGotIt")));
+  alert->present();
+  return alert;
 }
 
 void Alert::present() {

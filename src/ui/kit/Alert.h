@@ -24,10 +24,13 @@
 
 class QAbstractButton;
 class QHBoxLayout;
+class QLineEdit;
+class QVBoxLayout;
 
 namespace tlr {
 
 class Label;
+class LocKey;
 class PaintedButton;
 
 class Alert final : public QDialog {
@@ -42,6 +45,14 @@ class Alert final : public QDialog {
   Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether = {});
 
   PaintedButton* addButton(const QString& label, Role role, const QString& objectName = {});
+  // A line under the message holding `text` exactly as it is, read-only and
+  // selectable, so it can be copied (an address, a path).
+  QLineEdit* addCopyableText(const QString& text, const QString& objectName = {});
+
+  // The alert of a target the desktop could not open (a web address, or a
+  // folder when `folder`): why, in the interface's language, and the target
+  // to copy. Presented over `parent`'s window.
+  static Alert* presentOpenFailed(const QString& target, const LocKey& reason, bool folder, QWidget* parent);
   void setDefaultButton(PaintedButton* button) { default_ = button; }
 
   // Shows it over the parent's window and returns at once.
@@ -69,6 +80,8 @@ class Alert final : public QDialog {
   QStringList keepTogether_;
   Label* titleLabel_ = nullptr;
   Label* messageLabel_ = nullptr;
+  QVBoxLayout* column_ = nullptr;
+  QLineEdit* copyable_ = nullptr;
   QHBoxLayout* buttons_ = nullptr;
   QPointer<PaintedButton> cancel_;
   QPointer<PaintedButton> default_;

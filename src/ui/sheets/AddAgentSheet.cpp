@@ -1,8 +1,9 @@
 #include "ui/sheets/AddAgentSheet.h"
 
-#include "core/WebAddress.h"
+#include "core/DesktopOpen.h"
 #include "presentation/AddAgentCatalog.h"
 #include "ui/kit/AgentIconResolver.h"
+#include "ui/kit/Alert.h"
 #include "ui/sheets/InstallSheet.h"
 #include "ui/sheets/SheetParts.h"
 
@@ -155,10 +156,15 @@ QWidget* AddAgentSheet::agentRow(const AgentEntry& entry, bool installed) {
 void AddAgentSheet::install(const AgentEntry& entry) {
   const AddAgentCatalog::InstallAction action = AddAgentCatalog::installActionFor(entry);
   switch (action.kind) {
-    case AddAgentCatalog::InstallAction::Kind::openWebsite:
-      // The browser's own failure is not ours to report.
-      WebAddress::open(action.address);
+    case AddAgentCatalog::InstallAction::Kind::openWebsite: {
+      // The official page wins over the commands; a desktop that cannot
+      // open it is said, with the address to copy.
+      const QString address = action.address;
+      DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
+        Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+      });
       return;
+    }
     case AddAgentCatalog::InstallAction::Kind::openInstallSheet:
       openInstallSheet(entry.id);
       return;

@@ -1,7 +1,8 @@
 #include "ui/sheets/InstallSheet.h"
 
 #include "core/DependencyGuides.h"
-#include "core/WebAddress.h"
+#include "core/DesktopOpen.h"
+#include "ui/kit/Alert.h"
 #include "ui/sheets/SheetParts.h"
 
 #include <QHBoxLayout>
@@ -102,7 +103,11 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
     button->setObjectName(QStringLiteral("installOpenWebsite:") + requirement.command);
     const QString address = *requirement.hintUrl;
     // Only an absolute address with a scheme is handed to the desktop.
-    connect(button, &QAbstractButton::clicked, this, [address] { WebAddress::open(address); });
+    connect(button, &QAbstractButton::clicked, this, [this, address] {
+      DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
+        Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+      });
+    });
     actions->addWidget(button);
     anyAction = true;
   }

@@ -3,7 +3,8 @@
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
-#include "platform/Opener.h"
+#include "core/DesktopOpen.h"
+#include "ui/kit/Alert.h"
 #include "service/VornelAppSDK.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
@@ -78,17 +79,17 @@ QString SettingsSheet::feedbackMailto(AppLanguage language, const QString& versi
 }
 
 void SettingsSheet::openTutorialCenter() {
-  const QUrl url(QString::fromLatin1(kTutorialUrl), QUrl::StrictMode);
-  if (!url.isValid()) return;
-  const QString error = Opener::openUrl(url.toString(QUrl::FullyEncoded));
-  if (!error.isEmpty()) log("[Settings] ", QStringLiteral("tutorial page: ") + error);
+  openAddress(QString::fromLatin1(kTutorialUrl));
 }
 
 void SettingsSheet::openFeedbackEmail() {
-  const QString address = feedbackMailto(deps_.store->language(), appVersion());
-  if (!QUrl(address, QUrl::StrictMode).isValid()) return;
-  const QString error = Opener::openUrl(address);
-  if (!error.isEmpty()) log("[Settings] ", QStringLiteral("feedback mail: ") + error);
+  openAddress(feedbackMailto(deps_.store->language(), appVersion()));
+}
+
+void SettingsSheet::openAddress(const QString& address) {
+  DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
+    Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+  });
 }
 
 QWidget* SettingsSheet::section(const char* name, QWidget* content, QVBoxLayout* column) {

@@ -64,6 +64,8 @@ class SettingsSheet final : public Sheet {
 
   void openTutorialCenter();
   void openFeedbackEmail();
+  // A failure is said in an alert with the address to copy.
+  void openAddress(const QString& address);
 
   // The section titles as shown, top to bottom.
   QStringList sectionTitles() const;

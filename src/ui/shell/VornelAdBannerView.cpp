@@ -1,6 +1,8 @@
 #include "ui/shell/VornelAdBannerView.h"
 
 #include "service/VornelAppSDK.h"
+#include "ui/kit/Alert.h"
+#include "ui/kit/Controls.h"
 #include "ui/kit/Painting.h"
 
 #include <QMouseEvent>
@@ -53,7 +55,10 @@ void VornelAdBannerView::mouseReleaseEvent(QMouseEvent* event) {
   const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   pressed_ = false;
   event->accept();
-  if (click && hasAd()) sdk_.openCurrentAd();
+  if (!click || !hasAd()) return;
+  const QString link = sdk_.currentAd()->link_url;
+  const auto failed = [this, link](const LocKey& reason) { Alert::presentOpenFailed(link, reason, false, this); };
+  if (!sdk_.openCurrentAd(this, failed)) failed(LocKey::alertOpenNotAnAddress());
 }
 
 }  // namespace tlr

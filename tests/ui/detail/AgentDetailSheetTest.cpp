@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QAccessible>
 #include <QTest>
 
@@ -299,6 +300,17 @@ TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
   EXPECT_TRUE(box->message().startsWith("Tried to open a terminal to run `cli1 tui --x=\"a b\"` but failed."));
   EXPECT_EQ(box->findChild<QLabel*>("alertMessage")->textFormat(), Qt::PlainText);
   answer(box, "alertGotIt");
+
+  // A dashboard no browser opens is said too, with its address to copy.
+  bin.add("xdg-open", "exit 4\n");
+  auto dashboard = open(item(withExtra(kCli, R"("tuiCommand":[],"dashboardUrl":"http://localhost:18789/")"), true), true);
+  click(dashboard.get(), "actionOpenDashboard");
+  auto* failed = alert<Alert>(dashboard.get(), "openFailedAlert");
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->message(), "No program on this desktop opened it (xdg-open ended with status 4). "
+                               "Select it below to copy it and open it yourself.");
+  EXPECT_EQ(failed->findChild<QLineEdit*>("openFailedTarget")->text(), "http://localhost:18789/");
+  answer(failed, "alertGotIt");
 }
 
 TEST_F(DetailSheetTest, TheAutomaticDoctorRunsOnceWithItsBannerAndCoolsDown) {

@@ -1,10 +1,12 @@
 #include "ui/sheets/AddAgentSheet.h"
 
+#include "ui/kit/Alert.h"
 #include "ui/sheets/InstallSheet.h"
 #include "ui/sheets/SheetTestSupport.h"
 
 #include <QCoreApplication>
 #include <QLayout>
+#include <QLineEdit>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 
 using namespace tlr;
 using namespace tlr::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -123,6 +126,44 @@ TEST_F(AddAgentSheetTest, AWebsiteOpensInTheBrowserAndNeverTheInstallSheet) {
   EXPECT_EQ(s->installingEntryId(), "bad");
   EXPECT_EQ(shown(*s->installSheet(), "sheetTitle"), "Install bad");
   EXPECT_EQ(readFile(opened), "https://web.example/download\n--\n");
+}
+
+TEST_F(AddAgentSheetTest, AWebsiteTheDesktopCannotOpenIsSaidWithTheAddressToCopy) {
+  auto s = sheet({agent("web", R"(,"install":{"officialUrl":"https://web.example/download","commands":[["true"]]})")},
+                 {});
+  s->show();
+  const auto openFailed = [&] {
+    Alert* box = nullptr;
+    EXPECT_TRUE(waitUntil([&] { return (box = s->findChild<Alert*>("openFailedAlert")) != nullptr; }, 10s));
+    return box;
+  };
+  // No browser: xdg-open says so and ends with 3.
+  bin.add("xdg-open", "echo \"xdg-open: no method available for opening '$1'\" >&2\nexit 3\n");
+  ASSERT_TRUE(click(*s, "addAgentInstall:web"));
+  Alert* box = openFailed();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->title(), "Couldn't open the link");
+  EXPECT_EQ(box->message(), "No program on this desktop opened it (xdg-open ended with status 3). "
+                            "Select it below to copy it and open it yourself.");
+  auto* address = box->findChild<QLineEdit*>("openFailedTarget");
+  ASSERT_NE(address, nullptr);
+  EXPECT_EQ(address->text(), "https://web.example/download");
+  EXPECT_TRUE(address->isReadOnly());
+  EXPECT_EQ(s->installSheet(), nullptr) << "the official page still wins over the commands";
+  ASSERT_TRUE(click(*box, "alertGotIt"));
+  ASSERT_TRUE(waitUntil([&] { return s->findChild<Alert*>("openFailedAlert") == nullptr; }));
+
+  // No opener at all, in Chinese.
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  const QByteArray savedPath = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(home.path() + "/empty-bin"));
+  ASSERT_TRUE(click(*s, "addAgentInstall:web"));
+  box = openFailed();
+  qputenv("PATH", savedPath);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->title(), "无法打开链接");
+  EXPECT_TRUE(box->message().startsWith("无法启动桌面打开程序 xdg-open（")) << box->message().toStdString();
+  EXPECT_EQ(box->findChild<QLineEdit*>("openFailedTarget")->text(), "https://web.example/download");
 }
 
 TEST_F(AddAgentSheetTest, DoneInTheInstallSheetCallsOnDidInstallOnceAndClosesIt) {
