@@ -1,14 +1,16 @@
 #include "service/VornelAppSDK.h"
 
+#include "core/DesktopOpen.h"
 #include "core/NetworkLogger.h"
 #include "platform/Defaults.h"
+#include "platform/FileOps.h"
 #include "platform/Log.h"
-#include "core/DesktopOpen.h"
+#include "platform/OffMain.h"
+#include "platform/Paths.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -38,59 +40,6 @@ bool readFlag(const QJsonObject& o, const char* key, bool& into) {
 }
 
 QString systemVersion() { return QStringLiteral("Linux ") + QSysInfo::kernelVersion(); }
-
-// How far the network layer reads ahead of us: what a too large answer can
-// cost before it is noticed.
-constexpr qint64 kReadAhead = 64 * 1024;
-
-}  // namespace
-
-// What a download has brought so far, never more than its limit.
-struct VornelAppSDK::LimitedBody {
-  QByteArray data;
-  qint64 limit = 0;
-  bool tooLarge = false;
-};
-
-// Collects what `reply` downloads into the returned body while it streams:
-// a declared length beyond `limit`, or bytes beyond it, abort the transfer
-// at once. HTTP/1.1 only, whose reading stops while the read buffer is full,
-// so nothing much beyond the limit is ever held.
-std::shared_ptr<VornelAppSDK::LimitedBody> VornelAppSDK::collectLimited(QNetworkReply* reply, qint64 limit) {
-  auto body = std::make_shared<LimitedBody>();
-  body->limit = limit;
-  reply->setReadBufferSize(kReadAhead);
-  const auto refuse = [reply, body] {
-    body->tooLarge = true;
-    body->data = QByteArray();
-    reply->abort();
-  };
-  connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, body, refuse] {
-    bool known = false;
-    const qint64 declared = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-    if (!body->tooLarge && known && declared > body->limit) refuse();
-  });
-  const auto take = [reply, body, refuse] {
-    if (body->tooLarge || reply->bytesAvailable() <= 0) return;
-    body->data += reply->read(body->limit + 1 - body->data.size());
-    if (body->data.size() > body->limit) refuse();
-  };
-  connect(reply, &QNetworkReply::readyRead, reply, take);
-  // Connected before the caller's own handler of the end, so it sees all.
-  connect(reply, &QNetworkReply::finished, reply, take);
-  return body;
-}
-
-namespace {
-
-QNetworkRequest limitedRequest(const QUrl& url, std::chrono::milliseconds timeout) {
-  QNetworkRequest request(url);
-  request.setTransferTimeout(static_cast<int>(timeout.count()));
-  request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-  return request;
-}
-
-QString tooLargeText(qint64 limit) { return QStringLiteral("larger than %1 bytes").arg(limit); }
 
 }  // namespace
 
@@ -131,8 +80,11 @@ bool isOpenableWebAddress(const QString& text) {
 
 VornelAppSDK& VornelAppSDK::shared() {
   // Owned by the application object, so it goes before Qt shuts down.
-  static VornelAppSDK* instance =
-      new VornelAppSDK(NetworkLogger::shared(), QCoreApplication::instance());
+  static VornelAppSDK* instance = [] {
+    auto* client = new VornelAppSDK(NetworkLogger::shared(), QCoreApplication::instance());
+    client->setAnnouncementCache(Paths::appSupport() + '/' + QLatin1String(kAnnouncementFileName));
+    return client;
+  }();
   return *instance;
 }
 
@@ -160,25 +112,17 @@ void VornelAppSDK::start(const QString& appId, const QString& version, const QUr
   endpoint_ = endpoint;
   channel_ = channel;
   installId_ = installId(appId);
+  loadCachedAd();
   heartbeat_.start();
   checkNow(QStringLiteral("start"));
 }
 
 void VornelAppSDK::stop() {
   heartbeat_.stop();
-  for (QNetworkReply* reply : network_.findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly)) {
-    disconnect(reply, nullptr, this, nullptr);  // no answer is handled any more
-    reply->abort();
-    delete reply;
-  }
+  fetcher_.abortAll();  // no answer is handled any more
 }
 
-int VornelAppSDK::requestsInFlight() const {
-  int count = 0;
-  for (const QNetworkReply* reply : network_.findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly))
-    count += reply->isRunning() ? 1 : 0;
-  return count;
-}
+int VornelAppSDK::requestsInFlight() const { return fetcher_.inFlight(); }
 
 void VornelAppSDK::appDidBecomeActive() {
   if (appId_.isEmpty()) return;  // not started
@@ -209,29 +153,20 @@ QJsonObject VornelAppSDK::requestBody(const QString& reason) const {
 
 void VornelAppSDK::checkNow(const QString& reason) {
   const QByteArray body = QJsonDocument(requestBody(reason)).toJson(QJsonDocument::Compact);
-  QNetworkRequest request = limitedRequest(checkUrl(), timing_.requestTimeout);
-  request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
   sinceLastCheck_.start();
-  QNetworkReply* reply = network_.post(request, body);
-  const std::shared_ptr<LimitedBody> answer = collectLimited(reply, kMaxAnswerBytes);
-  connect(reply, &QNetworkReply::finished, this, [this, reply, answer, reason, bytes = body.size()] {
-    reply->deleteLater();
-    handleReply(*reply, *answer, reason, bytes);
-  });
+  fetcher_.fetch({checkUrl(), body, kMaxAnswerBytes, timing_.requestTimeout, timing_.answerDeadline},
+                 [this, reason, bytes = body.size()](const BoundedFetcher::Result& fetched) {
+                   handleReply(fetched, reason, bytes);
+                 });
 }
 
-std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(QNetworkReply& reply, const LimitedBody& body,
-                                                               QString* why) {
-  if (body.tooLarge) {
-    *why = QStringLiteral("answer ") + tooLargeText(body.limit);
-    return std::nullopt;
-  }
-  if (reply.error() != QNetworkReply::NoError) {
-    *why = reply.errorString();
+std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(const BoundedFetcher::Result& fetched, QString* why) {
+  if (!fetched.ok()) {
+    *why = (fetched.failure == BoundedFetcher::Failure::network ? QString() : QStringLiteral("answer ")) + fetched.error;
     return std::nullopt;
   }
   QJsonParseError parseError{};
-  const QJsonDocument doc = QJsonDocument::fromJson(body.data, &parseError);
+  const QJsonDocument doc = QJsonDocument::fromJson(fetched.data, &parseError);
   if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
     *why = QStringLiteral("answer is not a JSON object");
     return std::nullopt;
@@ -259,10 +194,9 @@ std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(QNetworkReply& re
   return answer;
 }
 
-void VornelAppSDK::handleReply(QNetworkReply& reply, const LimitedBody& body, const QString& reason,
-                               qint64 bytes) {
+void VornelAppSDK::handleReply(const BoundedFetcher::Result& fetched, const QString& reason, qint64 bytes) {
   QString why;
-  const std::optional<Answer> answer = decodeAnswer(reply, body, &why);
+  const std::optional<Answer> answer = decodeAnswer(fetched, &why);
   networkLog_.log(reason == QLatin1String("heartbeat") ? NetworkEventKind::heartbeat
                                                        : NetworkEventKind::updateCheck,
                   bytes, answer.has_value());
@@ -271,10 +205,13 @@ void VornelAppSDK::handleReply(QNetworkReply& reply, const LimitedBody& body, co
     return;
   }
   if (answer->heartbeatSeconds) applyHeartbeat(*answer->heartbeatSeconds);
-  if (!answer->ad)
+  adAnswered_ = true;
+  if (!answer->ad) {
     setCurrentAd(std::nullopt, {});
-  else if (answer->ad != currentAd_)
+    cacheAd(std::nullopt, {});
+  } else if (answer->ad != currentAd_) {
     fetchAdImage(*answer->ad);
+  }
   if (!answer->update) return;
   currentUpdate_ = answer->update;
   Q_EMIT currentUpdateChanged();
@@ -310,22 +247,77 @@ void VornelAppSDK::fetchAdImage(const VornelAd& ad) {
   if (!isOpenableWebAddress(ad.image_url)) {
     log(kTag, QStringLiteral("ad image refused (not http/https)"));
     setCurrentAd(std::nullopt, {});
+    cacheAd(std::nullopt, {});
     return;
   }
-  QNetworkReply* reply = network_.get(limitedRequest(QUrl(ad.image_url, QUrl::StrictMode), timing_.requestTimeout));
-  const std::shared_ptr<LimitedBody> image = collectLimited(reply, kMaxAdImageBytes);
-  connect(reply, &QNetworkReply::finished, this, [this, reply, image, ad] {
-    reply->deleteLater();
-    if (image->tooLarge) {
-      log(kTag, QStringLiteral("ad image failed: ") + tooLargeText(image->limit));
+  fetcher_.fetch({QUrl(ad.image_url, QUrl::StrictMode), std::nullopt, kMaxAdImageBytes, timing_.requestTimeout,
+                  timing_.answerDeadline},
+                 [this, ad](const BoundedFetcher::Result& image) {
+                   if (!image.ok()) {
+                     log(kTag, QStringLiteral("ad image failed: ") + image.error);
+                     return;
+                   }
+                   if (image.data.isEmpty()) return;
+                   setCurrentAd(ad, image.data);
+                   cacheAd(ad, image.data);
+                 });
+}
+
+namespace {
+
+// The kept announcement: its record and its picture, in one file, so the two
+// always belong together. A file larger than this is no announcement of ours.
+constexpr qint64 kAdCacheReadLimit = 8 * 1024 * 1024;
+
+struct KeptAd {
+  VornelAd ad;
+  QByteArray image;
+};
+
+std::optional<KeptAd> readKeptAd(const QString& path) {
+  const FileOps::ReadResult read = FileOps::readFile(path, kAdCacheReadLimit);
+  if (read.status == FileOps::ReadResult::Status::missing) return std::nullopt;
+  const QJsonObject o = QJsonDocument::fromJson(read.data).object();
+  std::optional<VornelAd> ad = VornelAd::fromJson(o);
+  const QByteArray image = QByteArray::fromBase64(o.value(QLatin1String("image")).toString().toLatin1());
+  if (read.status != FileOps::ReadResult::Status::ok || !ad || image.isEmpty() ||
+      image.size() > VornelAppSDK::kMaxAdImageBytes) {
+    log(kTag, QStringLiteral("kept announcement unreadable, not shown: ") +
+                  (read.reason.isEmpty() ? path : read.reason));
+    return std::nullopt;
+  }
+  return KeptAd{*ad, image};
+}
+
+}  // namespace
+
+void VornelAppSDK::loadCachedAd() {
+  if (adCacheFile_.isEmpty()) return;
+  runOffMain(
+      this, [path = adCacheFile_] { return readKeptAd(path); },
+      [this](const std::optional<KeptAd>& kept) {
+        // An answer of this run knows better.
+        if (kept && !adAnswered_) setCurrentAd(kept->ad, kept->image);
+      });
+}
+
+void VornelAppSDK::cacheAd(const std::optional<VornelAd>& ad, const QByteArray& image) {
+  if (adCacheFile_.isEmpty()) return;
+  QByteArray content;
+  if (ad) {
+    content = QJsonDocument(QJsonObject{{"id", ad->id},
+                                        {"image_url", ad->image_url},
+                                        {"link_url", ad->link_url},
+                                        {"image", QString::fromLatin1(image.toBase64())}})
+                  .toJson(QJsonDocument::Compact);
+  }
+  adCacheWriter_.post([path = adCacheFile_, content] {
+    if (content.isEmpty()) {
+      QFile::remove(path);
       return;
     }
-    if (reply->error() != QNetworkReply::NoError) {
-      log(kTag, QStringLiteral("ad image failed: ") + reply->errorString());
-      return;
-    }
-    if (image->data.isEmpty()) return;
-    setCurrentAd(ad, std::move(image->data));
+    if (const QString error = FileOps::writeOwnFile(path, content); !error.isEmpty())
+      log(kTag, QStringLiteral("announcement not kept: ") + error);
   });
 }
 

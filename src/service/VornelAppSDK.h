@@ -1,10 +1,11 @@
 #pragma once
 
 #include "core/LocKey.h"
+#include "core/SerialWorker.h"
+#include "service/BoundedFetcher.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -14,8 +15,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QNetworkReply;
 
 namespace tlr {
 
@@ -58,7 +57,9 @@ bool isOpenableWebAddress(const QString& text);
 // and on a heartbeat, publishes the update record of each answer and logs
 // every check in the network log. It never blocks its caller and never lets
 // a network failure out: a failed check is one log line and a network-log
-// entry with success false. Lives on the main thread; answers arrive there.
+// entry with success false. Lives on the main thread; answers are fetched
+// on a thread of their own (each within its size limit and its deadline)
+// and arrive on the main thread.
 class VornelAppSDK final : public QObject {
   Q_OBJECT
 
@@ -68,7 +69,9 @@ class VornelAppSDK final : public QObject {
   static constexpr const char* kCheckPath = "app/check";
 
   struct Timing {
+    // Silence that ends a request, and the time the whole exchange may take.
     std::chrono::milliseconds requestTimeout{std::chrono::seconds(15)};
+    std::chrono::milliseconds answerDeadline{std::chrono::seconds(30)};
     // Used until an answer names its own interval ("heartbeat_interval", in
     // seconds), which is kept within [minimumHeartbeat, maximumHeartbeat].
     std::chrono::milliseconds defaultHeartbeat{std::chrono::hours(6)};
@@ -94,8 +97,15 @@ class VornelAppSDK final : public QObject {
   // under "vornel." + appId + ".install_id", made and stored when absent.
   static QString installId(const QString& appId);
 
-  // Stores the four values, takes the install id, starts the heartbeat and
-  // sends the first check with the reason "start". Returns at once.
+  // Where the last announcement and its picture are kept between runs
+  // (none: not kept). Set before start().
+  void setAnnouncementCache(const QString& path) { adCacheFile_ = path; }
+  static constexpr const char* kAnnouncementFileName = "announcement.json";
+
+  // Stores the four values, takes the install id, shows the announcement
+  // kept from an earlier run (read off the window thread, and only while no
+  // answer has spoken), starts the heartbeat and sends the first check with
+  // the reason "start". Returns at once.
   void start(const QString& appId, const QString& version, const QUrl& endpoint,
              const QString& channel = QStringLiteral("official"));
   // At quit: stops the heartbeat and aborts and frees every request still
@@ -116,8 +126,9 @@ class VornelAppSDK final : public QObject {
   const std::optional<VornelUpdate>& currentUpdate() const { return currentUpdate_; }
 
   // The announcement of the last answer, once its picture was downloaded
-  // (the picture's encoded bytes, PNG or JPEG). An answer without an "ad"
-  // record clears both.
+  // (the picture's encoded bytes, PNG or JPEG), or the one kept from an
+  // earlier run until an answer speaks. An answer without an "ad" record
+  // clears both, and the kept one.
   const std::optional<VornelAd>& currentAd() const { return currentAd_; }
   const QByteArray& adImage() const { return adImage_; }
   // Publishes an announcement and its picture (empty ad: none).
@@ -152,19 +163,20 @@ class VornelAppSDK final : public QObject {
     std::optional<double> heartbeatSeconds;
     std::optional<VornelAd> ad;
   };
-  struct LimitedBody;
-  static std::shared_ptr<LimitedBody> collectLimited(QNetworkReply* reply, qint64 limit);
-  static std::optional<Answer> decodeAnswer(QNetworkReply& reply, const LimitedBody& body, QString* why);
+  static std::optional<Answer> decodeAnswer(const BoundedFetcher::Result& fetched, QString* why);
 
   QUrl checkUrl() const;
   QJsonObject requestBody(const QString& reason) const;
-  void handleReply(QNetworkReply& reply, const LimitedBody& body, const QString& reason, qint64 bytes);
+  void handleReply(const BoundedFetcher::Result& fetched, const QString& reason, qint64 bytes);
   void applyHeartbeat(double seconds);
   void fetchAdImage(const VornelAd& ad);
+  void loadCachedAd();
+  // Keeps the announcement for the next run (none: forgets it), off the
+  // window thread.
+  void cacheAd(const std::optional<VornelAd>& ad, const QByteArray& image);
 
   NetworkLogger& networkLog_;
   const Timing timing_;
-  QNetworkAccessManager network_;
   QTimer heartbeat_;
   QElapsedTimer sinceLastCheck_;
 
@@ -177,6 +189,12 @@ class VornelAppSDK final : public QObject {
   std::optional<VornelAd> currentAd_;
   QByteArray adImage_;
   UpdateHandler onUpdateAvailable_;
+  QString adCacheFile_;
+  bool adAnswered_ = false;  // an answer has said what the announcement is
+  // Writes the kept announcement in the order of the changes.
+  SerialWorker adCacheWriter_{QStringLiteral("TLR.Vornel.cache")};
+  // Last: it ends, delivering nothing, before the rest goes.
+  BoundedFetcher fetcher_;
 };
 
 }  // namespace tlr

@@ -296,9 +296,8 @@ TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswer
   ASSERT_TRUE(app.start());
   // Start-up runs past its first scan while npm is still being asked.
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Settings] activationPolicy"), 20s)) << app.stdOut().toStdString();
-  // npm was started (its shell may touch the file a moment later under load)
-  // and has not answered: nothing has waited for it.
-  EXPECT_TRUE(waitUntil([&] { return QFile::exists(asked); }, 10s));
+  // npm is asked off the window's thread: under load it may start a little after.
+  EXPECT_TRUE(waitUntil([&] { return QFile::exists(asked); }));
   EXPECT_FALSE(app.stdOut().contains(QStringLiteral("cliSearchPaths"))) << "npm has not answered yet";
 
   writeBytes(release, "go");

@@ -1,6 +1,7 @@
 #include "LoopbackHttpServer.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
@@ -50,11 +51,29 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket* socket) {
     stream(socket, response.streamedBytes);
     return;
   }
+  if (response.dripMs > 0) {
+    socket->write("HTTP/1.1 200 Answer\r\nContent-Type: application/json\r\nContent-Length: " +
+                  QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n");
+    drip(socket, response.body, response.dripMs);
+    return;
+  }
   if (!response.dropConnection) {
-    socket->write(QByteArray("HTTP/1.1 ") + QByteArray::number(response.status) +
-                  " Answer\r\nContent-Type: application/json\r\nContent-Length: " +
-                  QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n" +
-                  response.body);
+    QByteArray head = QByteArray("HTTP/1.1 ") + QByteArray::number(response.status) + " Answer\r\nContent-Type: application/json\r\n";
+    if (!response.location.isEmpty()) head += "Location: " + response.location + "\r\n";
+    QByteArray body = response.body;
+    using Framing = Response::Framing;
+    if (response.framing == Framing::chunked) {
+      head += "Transfer-Encoding: chunked\r\n";
+      QByteArray chunks;
+      for (qsizetype at = 0; at < response.body.size(); at += 7) {
+        const QByteArray piece = response.body.mid(at, 7);
+        chunks += QByteArray::number(piece.size(), 16) + ";note=x\r\n" + piece + "\r\n";
+      }
+      body = chunks + "0\r\nX-Trailer: t\r\n\r\n";
+    } else if (response.framing == Framing::length) {
+      head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    }
+    socket->write(head + "Connection: close\r\n\r\n" + body);
   }
   socket->disconnectFromHost();
 }
@@ -79,6 +98,19 @@ void LoopbackHttpServer::stream(QTcpSocket* socket, qint64 total) {
     refill();
   });
   refill();
+}
+
+void LoopbackHttpServer::drip(QTcpSocket* socket, const QByteArray& body, int intervalMs) {
+  auto timer = new QTimer(socket);
+  auto sent = std::make_shared<qsizetype>(0);
+  connect(timer, &QTimer::timeout, socket, [socket, body, sent, timer] {
+    if (*sent < body.size()) socket->write(body.mid((*sent)++, 1));
+    if (*sent >= body.size()) {
+      timer->stop();
+      socket->disconnectFromHost();
+    }
+  });
+  timer->start(intervalMs);
 }
 
 }  // namespace tlr::test

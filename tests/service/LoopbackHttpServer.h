@@ -32,6 +32,14 @@ class LoopbackHttpServer : public QObject {
     // at a time as the client takes them, with or without a length header.
     qint64 streamedBytes = 0;
     bool declareLength = true;
+    // When set, `body` is sent one byte at a time, this far apart.
+    int dripMs = 0;
+    // `body` in chunks of the chunked transfer coding (with an extension
+    // and a trailer), or with neither a length nor chunks (the end of the
+    // connection ends it).
+    enum class Framing { length, chunked, close } framing = Framing::length;
+    // A redirect (`status` 3xx) to this address.
+    QByteArray location{};
   };
 
   LoopbackHttpServer();
@@ -52,6 +60,7 @@ class LoopbackHttpServer : public QObject {
  private:
   void onReadyRead(QTcpSocket* socket);
   void stream(QTcpSocket* socket, qint64 total);
+  void drip(QTcpSocket* socket, const QByteArray& body, int intervalMs);
 
   QTcpServer server_;
   QHash<QTcpSocket*, QByteArray> buffers_;

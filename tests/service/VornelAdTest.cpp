@@ -6,6 +6,9 @@
 #include "platform/Paths.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
+#include <QTcpServer>
+
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -30,12 +33,17 @@ struct AdFixture {
     bin.addRecorder("xdg-open");
     server.setResponder([this](const LoopbackHttpServer::Request& r) {
       if (r.path.endsWith("/banner.png")) return LoopbackHttpServer::Response{200, "PNGBYTES", false};
+      if (r.path.endsWith("/moved.png")) {  // where a picture may move to
+        LoopbackHttpServer::Response moved{302, {}, false};
+        moved.location = "banner.png";
+        return moved;
+      }
       return LoopbackHttpServer::Response{200, checkAnswer, false};
     });
   }
-  QByteArray adAnswer(const QString& link) const {
-    return QStringLiteral(R"({"ad": {"id": "a1", "image_url": "%1banner.png", "link_url": "%2"}})")
-        .arg(server.endpoint().toString(), link)
+  QByteArray adAnswer(const QString& link, const QString& picture = QStringLiteral("banner.png")) const {
+    return QStringLiteral(R"({"ad": {"id": "a1", "image_url": "%1%3", "link_url": "%2"}})")
+        .arg(server.endpoint().toString(), link, picture)
         .toUtf8();
   }
   QString opened() const { return tlr::test::readFile(bin.recordPath("xdg-open")); }
@@ -45,7 +53,7 @@ struct AdFixture {
 
 TEST(VornelAnnouncements, AnAnswersAdIsPublishedWithItsDownloadedPicture) {
   AdFixture f;
-  f.checkAnswer = f.adAnswer("https://tollamere.example/news");
+  f.checkAnswer = f.adAnswer("https://tollamere.example/news", "moved.png");
   int changed = 0;
   QObject::connect(&f.sdk, &VornelAppSDK::currentAdChanged, [&changed] { ++changed; });
   f.sdk.start("app", "0.2.0", f.server.endpoint());
@@ -116,4 +124,45 @@ TEST(VornelAnnouncements, AnOversizedPictureIsStoppedWhileItStreams) {
     EXPECT_FALSE(f.sdk.currentAd().has_value());
     EXPECT_TRUE(f.sdk.adImage().isEmpty());
   }
+}
+
+// The announcement was not kept between runs: the banner stayed empty until
+// the service answered, and always when offline.
+TEST(VornelAnnouncements, TheLastAnnouncementIsKeptAndShownAtTheNextStartUntilAnAnswerSpeaks) {
+  AdFixture f;
+  const QString kept = f.home.path() + "/announcement.json";
+  f.sdk.setAnnouncementCache(kept);
+  f.checkAnswer = f.adAnswer("https://tollamere.example/news");
+  f.sdk.start("app", "0.2.0", f.server.endpoint());
+  ASSERT_TRUE(waitUntil([&] { return QFile::exists(kept); }));
+  EXPECT_EQ(tlr::test::modeOf(kept), 0600u);
+
+  // The next start, offline: the kept one shows.
+  QTcpServer gone;
+  ASSERT_TRUE(gone.listen(QHostAddress::LocalHost, 0));
+  const quint16 port = gone.serverPort();
+  gone.close();
+  const QUrl offline(QStringLiteral("http://127.0.0.1:%1/v1/").arg(port));
+  {
+    VornelAppSDK next(f.networkLog);
+    next.setAnnouncementCache(kept);
+    next.start("app", "0.2.0", offline);
+    ASSERT_TRUE(waitUntil([&] { return next.currentAd().has_value(); }));
+    EXPECT_EQ(next.currentAd()->link_url, "https://tollamere.example/news");
+    EXPECT_EQ(next.adImage(), "PNGBYTES");
+  }
+
+  // An answer without one takes it down, also for the next start.
+  f.checkAnswer = "{}";
+  f.sdk.checkNow("activate");
+  ASSERT_TRUE(waitUntil([&] { return !QFile::exists(kept); }));
+  EXPECT_FALSE(f.sdk.currentAd().has_value());
+
+  // A kept file that is not one shows nothing.
+  tlr::test::writeBytes(kept, "{\"id\": 1");
+  VornelAppSDK broken(f.networkLog);
+  broken.setAnnouncementCache(kept);
+  broken.start("app", "0.2.0", offline);
+  tlr::test::finishOffMainWork();
+  EXPECT_FALSE(broken.currentAd().has_value());
 }

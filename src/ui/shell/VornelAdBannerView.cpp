@@ -7,6 +7,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextDocument>
 
 namespace tlr {
 
@@ -27,7 +28,9 @@ void VornelAdBannerView::reload() {
   setFixedSize(hasAd() ? kSize : QSize(0, 0));
   setVisible(hasAd());
   setAccessibleName(hasAd() ? sdk_.currentAd()->link_url : QString());
-  setToolTip(hasAd() ? sdk_.currentAd()->link_url : QString());
+  // The address comes from the network: a tooltip would take "<b>…" or
+  // "<img …>" in it for markup.
+  setToolTip(hasAd() ? Qt::convertFromPlainText(sdk_.currentAd()->link_url, Qt::WhiteSpaceNoWrap) : QString());
   updateGeometry();
   update();
 }

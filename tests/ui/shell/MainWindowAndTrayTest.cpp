@@ -186,19 +186,24 @@ TEST(ScanPauseCounter, NestedRunsResumeOnlyWhenTheLastEnds) {
   EXPECT_EQ(ScanPause::shared().depth(), 0);
 }
 
-TEST(UpdateAnnouncement, TitleAndBodyReachNotifySendAsTwoArgumentsWhateverTheyHold) {
+// The address from the network went raw into the body, which notification
+// servers read as markup: a link to a local file could be clicked.
+TEST(UpdateAnnouncement, TitleAndBodyReachNotifySendAsTwoArgumentsWhateverTheyHoldAndTheBodyAsText) {
   test::TempHome home;
   test::FakeBin bin;
   bin.addRecorder("notify-send");
   VornelUpdate update;
-  update.latest_version = QStringLiteral("9.9\" with title \"x\" do shell script \"touch /tmp/tlr-pwned; $(id) `id`");
-  update.download_url = QStringLiteral("https://evil.example/a'b\"c;rm -rf ~");
+  update.latest_version =
+      QStringLiteral("9.9\" with title \"x\" do shell script \"touch /tmp/tlr-pwned; $(id) `id`\n\x1b[31mred\u2028");
+  update.download_url = QStringLiteral("https://evil.example/a'b\"c;rm -rf ~ <a href=\"file:///etc/passwd\">x</a> & <img src=x>");
   update.force = false;
   announceUpdate(update);
   const QString record = bin.recordPath("notify-send");
   ASSERT_TRUE(test::waitUntil([&] { return test::readFile(record).endsWith("--\n"); }));
-  EXPECT_EQ(test::readFile(record), QStringLiteral("Tollamere ") + update.latest_version + QStringLiteral(" 可用\n") +
-                                        QStringLiteral("下载：") + update.download_url + QStringLiteral("\n--\n"));
+  EXPECT_EQ(test::readFile(record),
+            QStringLiteral("Tollamere 9.9\" with title \"x\" do shell script \"touch /tmp/tlr-pwned; $(id) `id`[31mred 可用\n"
+                           "下载：https://evil.example/a'b&quot;c;rm -rf ~ &lt;a href=&quot;file:///etc/passwd&quot;&gt;x&lt;/a&gt; "
+                           "&amp; &lt;img src=x&gt;\n--\n"));
   EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/tlr-pwned")));
   update.force = true;
   EXPECT_EQ(updateAnnouncementTitle(update), QStringLiteral("Tollamere 必须更新到 ") + update.latest_version);

@@ -13,6 +13,8 @@
 #include "ui/shell/ShellTestSupport.h"
 #include "ui/shell/VornelAdBannerView.h"
 
+#include <QTextDocument>
+
 #include <QBuffer>
 #include <QFontMetricsF>
 #include <QCoreApplication>
@@ -297,6 +299,17 @@ TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
   QTest::mouseClick(banner, Qt::LeftButton, Qt::NoModifier, QPoint(200, 50));
   QCoreApplication::processEvents();
   EXPECT_EQ(f.opened(), QStringLiteral("http://tollamere.example/spring\n--\n")) << "file: is never opened";
+
+  // The tooltip shows the address as it is written, never as markup.
+  const QString marked = QStringLiteral("http://x.example/<b>bold</b><img src=\"file:///etc/passwd\">&amp;");
+  f.sdk.setCurrentAd(VornelAd{"c", "https://x.example/p.png", marked}, pngBytes());
+  QTextDocument shown;
+  if (Qt::mightBeRichText(banner->toolTip()))
+    shown.setHtml(banner->toolTip());
+  else
+    shown.setPlainText(banner->toolTip());
+  EXPECT_EQ(shown.toPlainText(), marked);
+  EXPECT_EQ(banner->accessibleName(), marked);
 
   f.sdk.setCurrentAd(std::nullopt, {});
   EXPECT_FALSE(banner->hasAd());
