@@ -76,8 +76,12 @@ class WindowsOverAtSpi : public AppFixture {
     if (!XvfbServer::hasProgram(QStringLiteral("xdotool"))) GTEST_SKIP() << "xdotool is not installed";
   }
 
-  // Starts the application in `language` with the first-run prompts behind it.
+  // Starts the application in `language` with the first-run prompts behind
+  // it: English in the light scheme, Chinese in the dark one (so the
+  // pictures show both).
   AppProcess& start(const QByteArray& registry, const QString& language) {
+    tlr::Defaults::shared().set(QStringLiteral("TLR.appearance"),
+                                language == QStringLiteral("zh") ? QStringLiteral("dark") : QStringLiteral("light"));
     tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
     tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
     tlr::Defaults::shared().set(QStringLiteral("TLR.language"), language);

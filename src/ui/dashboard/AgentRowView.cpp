@@ -147,14 +147,16 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   name_ = new Label(QString(), 14.5, QFont::DemiBold, TextRole::primary, this);
   name_->setObjectName(QStringLiteral("agentName"));
   name_->setElided(true);
-  name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-  nameLine->addWidget(name_, 1);
+  // As wide as the name at most; narrower only when the row is short.
+  name_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+  nameLine->addWidget(name_);
   chip_ = new KindChip(this);
   chip_->setObjectName(QStringLiteral("kindChip"));
   nameLine->addWidget(chip_);
   lock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber, this);
   lock_->setObjectName(QStringLiteral("lockMark"));
   nameLine->addWidget(lock_);
+  nameLine->addStretch(1);
   row->addLayout(nameLine, 1);
 
   stateButton_ = makeStateButton(this);

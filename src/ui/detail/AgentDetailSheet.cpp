@@ -239,14 +239,15 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
   name_->setObjectName(QStringLiteral("detailName"));
   name_->setElided(true);
-  titleRow->addWidget(name_, 1);
+  name_->setSizePolicy(QSizePolicy::Maximum, name_->sizePolicy().verticalPolicy());
+  titleRow->addWidget(name_);
   badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
   headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::amber, header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
-  titleRow->addStretch(0);
+  titleRow->addStretch(1);
   titles->addLayout(titleRow);
   vendor_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, header);
   vendor_->setObjectName(QStringLiteral("detailVendor"));

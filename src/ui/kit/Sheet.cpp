@@ -241,7 +241,7 @@ void Sheet::present() {
       }
     }
     if (first == this) setFocusPolicy(Qt::ClickFocus);
-    first->setFocus(Qt::TabFocusReason);
+    first->setFocus(Qt::OtherFocusReason);
     host->activateWindow();
     return;
   }
