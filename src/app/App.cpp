@@ -373,7 +373,9 @@ void App::setupStatusItem() {
 }
 
 void App::startScanLoop() {
-  refreshRunningAgents();
+  // A window shown at start paints before the first scan (a walk of /proc
+  // and of the program folders); without one the scan runs at once.
+  windows_->afterFirstPaint([this] { refreshRunningAgents(); });
   scanTimer_.start();
   // The first scan looked only in the folders known without asking npm and
   // pipx; once they answer, agents installed through them show at once.

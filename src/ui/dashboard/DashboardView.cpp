@@ -36,6 +36,9 @@ DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
   whenLookChanges(this, [this] { retranslate(); });
 
   itemsPublished(model_.dashboardItems());
+  // No rows yet may mean no scan yet (the first runs once the window has
+  // painted): the hint that there is no agent waits for a scan to say so.
+  if (model_.dashboardItems().isEmpty()) empty_->hide();
 }
 
 // Open sheets are children of the window and go with it; their callbacks
