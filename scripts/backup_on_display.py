@@ -154,6 +154,9 @@ class Run:
             number += os.read(r, 16)
         os.close(r)
         self.env["DISPLAY"] = ":" + number.decode().strip()
+        if shutil.which("openbox"):
+            # A window manager, as on a desktop: frames, title bars, placement.
+            self.start(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         os.environ["DISPLAY"] = self.env["DISPLAY"]

@@ -160,7 +160,7 @@ QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, cons
   for (const Command& cmd : commands) {
     if (cmd.isEmpty()) continue;
     const CommandResult result = runCommand(cmd);
-    add(StepResult::make("$ " + cmd.join(' '), result.success, result.success ? std::nullopt : result.error,
+    add(StepResult::make("$ " + shellWords(cmd), result.success, result.success ? std::nullopt : result.error,
                          result.success ? std::nullopt : result.details));
     if (!result.success) break;
     anySucceeded = true;

@@ -4,6 +4,7 @@
 
 #include "core/HomePath.h"
 #include "platform/FileOps.h"
+#include "platform/LoginShell.h"
 #include "platform/Log.h"
 #include "platform/OwnCommands.h"
 #include "platform/Paths.h"
@@ -136,7 +137,7 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
 }
 
 StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
-  const QString label = "$ " + cmd.join(' ');
+  const QString label = "$ " + shellWords(cmd);
   if (!which(cmd.first())) {
     return StepResult::make(label, true,
                             Lang::pick("(" + cmd.first() + " not installed, skipped)", "(" + cmd.first() + " 未安装，跳过)"));

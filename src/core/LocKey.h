@@ -432,6 +432,7 @@ namespace tlr {
   PLAIN(statusRunning) \
   PLAIN(statusStopped) \
   PLAIN(statusFaulted) \
+  PLAIN(statusBarOpen) \
   PLAIN(statusBarQuit) \
   PLAIN(statusRunningUnreached) \
   /* vault */ \
@@ -659,7 +660,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 414, "the interface has 414 text keys");
+static_assert(LocKey::kCount == 415, "the interface has 415 text keys");
 static_assert(LocKey::kValuedCount == 105, "105 text keys carry values");
 
 }  // namespace tlr

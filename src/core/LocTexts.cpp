@@ -145,7 +145,7 @@ QString en(const LocKey& key) {
     case Id::usbAvailableDrives:
       return u"Available drives"_s;
     case Id::usbNoDrives:
-      return u"No USB/external drive detected. Plug one in and tap refresh."_s;
+      return u"No USB/external drive detected. Plug one in and click refresh."_s;
     case Id::usbHasMigration:
       return u"Migration package found"_s;
     case Id::usbPackageDetails:
@@ -499,7 +499,7 @@ QString en(const LocKey& key) {
     case Id::installSheetMissingHint:
       return u"Install these dependencies before this agent can be set up"_s;
     case Id::installSheetMissingFooter:
-      return u"Once done, come back and tap [Re-check] to continue"_s;
+      return u"Once done, come back and click [Re-check] to continue"_s;
     case Id::installSheetRecheck:
       return u"Re-check"_s;
     case Id::installOsascriptFailed:
@@ -809,7 +809,7 @@ QString en(const LocKey& key) {
     case Id::dashSettingsTooltip:
       return u"Settings"_s;
     case Id::dashEmptyHint:
-      return u"Tap + at the top-right to install an agent"_s;
+      return u"Click + at the top-right to install an agent"_s;
     case Id::dashBackupTooltip:
       return u"Backup & Restore"_s;
     // feedback
@@ -828,6 +828,8 @@ QString en(const LocKey& key) {
       return u"Stopped"_s;
     case Id::statusFaulted:
       return u"Faulted"_s;
+    case Id::statusBarOpen:
+      return u"Open Tollamere"_s;
     case Id::statusBarQuit:
       return u"Quit Tollamere"_s;
     case Id::statusRunningUnreached:
@@ -1703,6 +1705,8 @@ QString zh(const LocKey& key) {
       return u"未运行"_s;
     case Id::statusFaulted:
       return u"有故障"_s;
+    case Id::statusBarOpen:
+      return u"打开 Tollamere"_s;
     case Id::statusBarQuit:
       return u"退出 Tollamere"_s;
     case Id::statusRunningUnreached:

@@ -2,6 +2,7 @@
 
 #include "platform/UserHome.h"
 
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
@@ -81,6 +82,14 @@ bool isListedLoginShell(const QString& shell, const QString& shellsFile) {
     if (!line.isEmpty() && line == shell) return true;
   }
   return false;
+}
+
+QString shellWords(const QStringList& words) {
+  // "~" and "$HOME" stay as written: the installers expand them themselves.
+  static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_@%+=:,./~^$-]+$"));
+  QStringList shown;
+  for (const QString& word : words) shown << (plain.match(word).hasMatch() ? word : shellQuote(word));
+  return shown.join(QLatin1Char(' '));
 }
 
 QString shellQuote(const QString& text) {

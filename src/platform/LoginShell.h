@@ -53,4 +53,8 @@ bool isListedLoginShell(const QString& shell, const QString& shellsFile = QStrin
 // quote written as '\''.
 QString shellQuote(const QString& text);
 
+// `words` as a shell line is shown: joined with blanks, a word quoted (as
+// above) only when a shell would read it otherwise ("sh -c 'echo ok'").
+QString shellWords(const QStringList& words);
+
 }  // namespace tlr

@@ -35,8 +35,8 @@ QStringList TerminalLauncher::arguments(const QString& terminal, const QString& 
 TerminalLauncher::Result TerminalLauncher::run(const QString& commandText) {
   const QString terminal = findTerminal();
   if (terminal.isEmpty()) {
-    return {false, QStringLiteral("no terminal program found on PATH (%1)")
-                       .arg(candidates().join(QStringLiteral(", ")))};
+    // The message that shows this names the programs looked for.
+    return {false, QStringLiteral("no terminal program found on PATH")};
   }
   ChildSpec spec;
   spec.program = terminal;

@@ -3,6 +3,7 @@
 #include "core/DoctorResultStore.h"
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
+#include "platform/LoginShell.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -13,7 +14,8 @@ namespace {
 
 QString text(AppLanguage language, const LocKey& key) { return SettingsStore::dict(language, key); }
 
-QString joined(const QStringList& words) { return words.join(QLatin1Char(' ')); }
+// A command as shown: quoted where a shell would read it otherwise.
+QString joined(const QStringList& words) { return shellWords(words); }
 
 bool hasItems(const std::optional<QStringList>& list) { return list && !list->isEmpty(); }
 

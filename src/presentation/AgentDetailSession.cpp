@@ -5,6 +5,7 @@
 #include "platform/LaunchdStatus.h"
 #include "platform/Log.h"
 #include "core/DesktopOpen.h"
+#include "platform/LoginShell.h"
 #include "presentation/AgentDetailLogic.h"
 #include "watcher/LaunchdJobControl.h"
 
@@ -105,7 +106,7 @@ void AgentDetailSession::openConsole() {
   const QStringList command = item_.entry.tuiCommand.value_or(QStringList());
   if (command.isEmpty()) return;
   const TerminalLauncher::Result started = LaunchdJobControl::openConsole(item_.entry, command);
-  if (!started.ok) Q_EMIT terminalOpenFailed(command.join(QLatin1Char(' ')), started.error);
+  if (!started.ok) Q_EMIT terminalOpenFailed(shellWords(command), started.error);
 }
 
 void AgentDetailSession::openDashboard() {

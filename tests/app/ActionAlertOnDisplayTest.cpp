@@ -45,14 +45,22 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
       << app.stdOut().toStdString() << app.stdErr().toStdString() << "windows: "
       << x_.visibleWindows(QStringLiteral("Tollamere")).join(' ').toStdString();
   const QPoint origin = x_.windowOrigin(main);
-  QString sheet;
+  // The row's tap draws the agent's sheet inside the main window, over the
+  // dimmed dashboard.
+  const QString probe = XvfbServer::screenshotPath(QStringLiteral("setup-without-terminal-sheet.png"));
   ASSERT_TRUE(waitUntil(
       [&] {
         x_.clickAt(origin + QPoint(300, 321));
-        return !(sheet = x_.windowNamed(QStringLiteral("Fake Agent"))).isEmpty();
+        return waitUntil(
+            [&] {
+              // The light background (#F8F9FB) under the dimming layer.
+              const int red = x_.screenshot(probe) ? QImage(probe).pixelColor(origin + QPoint(10, 200)).red() : 0;
+              return red > 150 && red < 0xF0;
+            },
+            3s);
       },
       30s));
-  const QPoint sheetOrigin = x_.windowOrigin(sheet);
+  const QPoint sheetOrigin = origin + QPoint((680 - 520) / 2, (560 - 540) / 2);
   // "Configure agent", under the lock card.
   const QString title = QStringLiteral("Cannot open a terminal to configure Fake Agent");
   QString alert;

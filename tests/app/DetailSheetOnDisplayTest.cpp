@@ -68,15 +68,25 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
       },
       30s))
       << "the dashboard has painted";
-  QString sheet;
+  // The row's tap draws the agent's sheet inside the main window, over the
+  // dimmed dashboard: no window of its own.
   ASSERT_TRUE(waitUntil(
       [&] {
         x_.clickAt(origin + QPoint(300, 321));
-        return !(sheet = x_.windowNamed(kDisplayName, QSize(520, 540))).isEmpty();
+        return waitUntil(
+            [&] {
+              if (!x_.screenshot(dashboardShot)) return false;
+              const QImage image(dashboardShot);
+              const int red = image.isNull() ? 0 : image.pixelColor(origin + QPoint(10, 200)).red();
+              return red > 150 && red < 0xF0;
+            },
+            3s);
       },
       30s))
       << "the row's tap opens the agent's sheet";
-  const QPoint sheetOrigin = x_.windowOrigin(sheet);
+  EXPECT_TRUE(x_.hasWindowManager());
+  EXPECT_TRUE(x_.visibleWindows(kDisplayName).isEmpty()) << "the sheet is no window of its own";
+  const QPoint sheetOrigin = origin + QPoint((680 - 520) / 2, (560 - 540) / 2);
   // Once painted, the header is on the sheet's light background (#F8F9FB).
   const QString shot = XvfbServer::screenshotPath(QStringLiteral("detail-sheet.png"));
   auto pixel = [&](QPoint at) {

@@ -106,8 +106,8 @@ TEST_F(QuitOnDisplay, CtrlQOnTheAgentSheetWithADoctorCommandInFlightEndsWithinTw
   expectQuickQuit(
       app,
       [&] {
-        // The sheet in front has the keyboard.
-        for (const QString& id : x_.visibleWindows(kDisplayName))
+        // The window holding the sheet has the keyboard.
+        for (const QString& id : x_.visibleWindows(QStringLiteral("Tollamere")))
           x_.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), id});
       },
       [&] { x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+q")}); },

@@ -68,7 +68,7 @@ TEST(InstallSteps, ARecipeRunsInOrderWithItsEnvironmentThenSetsUpPath) {
   ASSERT_TRUE(rows.waitForCompletion());
   EXPECT_FALSE(rows.offMainThread);
   expectRows(*rows.completed, {{"$ tlr-step one ~/x ~ $HOME/y:$HOME a~b", true, std::nullopt},
-                               {"$ sh -c read line || echo eof > \"$HOME/stdin\"", true, std::nullopt},
+                               {"$ sh -c 'read line || echo eof > \"$HOME/stdin\"'", true, std::nullopt},
                                {kWritten, true, std::nullopt}});
   ASSERT_EQ(rows.progress.size(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(rows.progress[i].id, (*rows.completed)[i].id);
@@ -89,7 +89,7 @@ TEST(InstallSteps, StopsAtTheFirstFailure) {
   const auto failedSecond = zshUser().runSteps(
       "Agent", {{"true"}, {"sh", "-c", "exit 1"}, {"touch", home.path() + "/third"}}, nullptr);
   expectRows(failedSecond, {{"$ true", true, std::nullopt},
-                            {"$ sh -c exit 1", false, "exit 1（无输出）"},
+                            {"$ sh -c 'exit 1'", false, "exit 1（无输出）"},
                             {kWritten, true, std::nullopt}});
   EXPECT_FALSE(QFile::exists(home.path() + "/third"));
 

@@ -65,7 +65,7 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
       {{"tlr-pre", "a b"}, {}, {"tlr-missing-program", "x"}, {"tlr-only-on-path"}, {"tlr-exit3"},
        {"tlr-stderr"}, {"/nonexistent/tlr-prog", "-y"}},
       {}, nullptr);
-  expectRows(rows, {{"$ tlr-pre a b", true, std::nullopt},
+  expectRows(rows, {{"$ tlr-pre 'a b'", true, std::nullopt},
                     {"$ tlr-missing-program x", true, "(tlr-missing-program 未安装，跳过)"},
                     {"$ tlr-only-on-path", true, "(tlr-only-on-path 未安装，跳过)"},
                     {"$ tlr-exit3", false, "exit 3", "out"},
@@ -100,7 +100,7 @@ TEST(UninstallPreCommands, AHungCommandIsStoppedAtItsDeadline) {
 TEST(UninstallPreCommands, ACrashIsReportedWithItsSignal) {
   TempHome home;
   const auto rows = AgentUninstaller().run("Agent", {{"sh", "-c", "kill -SEGV $$"}}, {}, nullptr);
-  expectRows(rows, {{"$ sh -c kill -SEGV $$", false, "signal 11 (SIGSEGV)"}});
+  expectRows(rows, {{"$ sh -c 'kill -SEGV $$'", false, "signal 11 (SIGSEGV)"}});
 }
 
 TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {

@@ -137,7 +137,7 @@ TEST_F(AgentDetailSessionTest, TheConsoleRunsInATerminalAndAFailureNamesTheComma
   session->openConsole();
   qputenv("PATH", savedPath);
   ASSERT_EQ(failures.size(), 2);
-  EXPECT_EQ(failures[0], "cli1 tui --x=\"a b\"");
+  EXPECT_EQ(failures[0], "cli1 tui '--x=\"a b\"'") << "shown as a shell would read it";
   EXPECT_FALSE(failures[1].isEmpty()) << "the reason goes with it";
 }
 

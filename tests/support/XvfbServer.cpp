@@ -15,7 +15,7 @@ namespace tlr::test {
 
 bool XvfbServer::hasProgram(const QString& name) { return !QStandardPaths::findExecutable(name).isEmpty(); }
 
-XvfbServer::XvfbServer() {
+XvfbServer::XvfbServer(QSize screen) {
   if (!hasProgram(QStringLiteral("Xvfb"))) {
     failure_ = QStringLiteral("Xvfb is not installed (scripts/deps installs it)");
     return;
@@ -23,7 +23,8 @@ XvfbServer::XvfbServer() {
   server_.setProgram(QStringLiteral("Xvfb"));
   // -displayfd 1: the server picks a free display and prints its number.
   server_.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                        QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                        QStringLiteral("0"),
+                        QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()), QStringLiteral("-nolisten"),
                         QStringLiteral("tcp")});
   server_.setProcessChannelMode(QProcess::SeparateChannels);
   server_.start();
@@ -44,9 +45,38 @@ XvfbServer::XvfbServer() {
     return;
   }
   display_ = QLatin1Char(':') + number;
+  startWindowManager();
+}
+
+void XvfbServer::startWindowManager() {
+  if (!hasProgram(QStringLiteral("openbox"))) return;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DISPLAY"), display_);
+  windowManager_.setProcessEnvironment(env);
+  windowManager_.setProgram(QStringLiteral("openbox"));
+  windowManager_.setArguments({QStringLiteral("--sm-disable")});
+  windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  windowManager_.setStandardOutputFile(QProcess::nullDevice());
+  windowManager_.start();
+  if (!windowManager_.waitForStarted(5000)) return;
+  // Up once it names itself on the root window.
+  waitUntil(
+      [&] {
+        return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+            .contains(QStringLiteral("window id"));
+      },
+      std::chrono::seconds(10));
 }
 
 XvfbServer::~XvfbServer() {
+  if (windowManager_.state() != QProcess::NotRunning) {
+    const auto pid = static_cast<pid_t>(windowManager_.processId());
+    if (pid > 0) ::kill(pid, SIGTERM);
+    if (!windowManager_.waitForFinished(5000) && pid > 0) {
+      ::kill(pid, SIGKILL);
+      windowManager_.waitForFinished(5000);
+    }
+  }
   if (server_.state() == QProcess::NotRunning) return;
   const auto pid = static_cast<pid_t>(server_.processId());
   if (pid > 0) ::kill(pid, SIGTERM);
@@ -96,10 +126,11 @@ QString XvfbServer::windowNamed(const QString& name, std::optional<QSize> size) 
 }
 
 QPoint XvfbServer::windowOrigin(const QString& id) const {
-  const QString out =
-      run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
-  const auto x = QRegularExpression(QStringLiteral("X=(\\d+)")).match(out);
-  const auto y = QRegularExpression(QStringLiteral("Y=(\\d+)")).match(out);
+  // xwininfo's absolute corner is the client's own, inside a window
+  // manager's frame as well (xdotool's is off by the frame there).
+  const QString out = run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
+  const auto x = QRegularExpression(QStringLiteral("Absolute upper-left X:\\s+(-?\\d+)")).match(out);
+  const auto y = QRegularExpression(QStringLiteral("Absolute upper-left Y:\\s+(-?\\d+)")).match(out);
   return {x.captured(1).toInt(), y.captured(1).toInt()};
 }
 

@@ -14,9 +14,12 @@ namespace tlr::test {
 // An X server of our own for black-box runs with a display: Xvfb picks a
 // free display number itself (-displayfd) and tells us on its standard
 // output. Stopped by pid with the object; never touches another server.
+//
+// A window manager (openbox) runs on it when installed, so windows get their
+// frames, title bars and placement as on a desktop.
 class XvfbServer {
  public:
-  XvfbServer();
+  explicit XvfbServer(QSize screen = QSize(1280, 800));
   ~XvfbServer();
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;
@@ -25,6 +28,8 @@ class XvfbServer {
   const QString& failure() const { return failure_; }
   // ":N".
   const QString& display() const { return display_; }
+  // Whether a window manager runs on the display.
+  bool hasWindowManager() const { return windowManager_.state() == QProcess::Running; }
 
   // Runs an X client (xdotool, import) against this display and returns its
   // standard output; empty on failure or after `timeout`.
@@ -49,7 +54,10 @@ class XvfbServer {
   static QString screenshotPath(const QString& name);
 
  private:
+  void startWindowManager();
+
   QProcess server_;
+  QProcess windowManager_;
   QString display_;
   QString failure_;
 };

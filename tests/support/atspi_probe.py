@@ -6,7 +6,8 @@
     atspi_probe.py <pid> do <window name> <role> <name> <action>
 
 Prints one JSON document on standard output: the application's top-level
-windows; every showing node under them (or under the named window) with its
+windows and the sheets drawn inside them (dialogs a window holds, marked
+"embedded"); every showing node under them (or under the named window) with its
 role, name, text, states, screen extents and actions; or the node an action
 was done on. A missing application, window or node prints {"error": ...} and
 exits 1. Needs the session bus of the application (DBUS_SESSION_BUS_ADDRESS).
@@ -55,8 +56,36 @@ def describe(node):
     return info
 
 
-def windows(app):
+def top_windows(app):
     return [app.get_child_at_index(i) for i in range(app.get_child_count()) if app.get_child_at_index(i)]
+
+
+def sheets_in(node, out, depth=0):
+    """The showing dialogs drawn inside a window (a sheet on its layer)."""
+    if depth > 3:
+        return
+    for i in range(node.get_child_count()):
+        child = node.get_child_at_index(i)
+        if child is None:
+            continue
+        try:
+            states = child.get_state_set()
+            if not states.contains(Atspi.StateType.SHOWING):
+                continue
+            if child.get_role_name() == "dialog":
+                out.append(child)
+            sheets_in(child, out, depth + 1)
+        except Exception:  # a node that went away meanwhile
+            continue
+
+
+def windows(app):
+    """Top-level windows, then the sheets inside them."""
+    tops = top_windows(app)
+    embedded = []
+    for window in tops:
+        sheets_in(window, embedded)
+    return tops + embedded
 
 
 def walk(node, out, depth=0):
@@ -92,7 +121,13 @@ def main(argv):
         fail("no application with pid %s on the accessibility bus" % argv[1])
     command = argv[2]
     if command == "windows":
-        print(json.dumps([describe(w) for w in windows(app)], ensure_ascii=False))
+        tops = top_windows(app)
+        listed = [describe(w) for w in tops]
+        for w in windows(app)[len(tops):]:
+            info = describe(w)
+            info["embedded"] = True
+            listed.append(info)
+        print(json.dumps(listed, ensure_ascii=False))
         return
     if command == "tree":
         roots = windows(app)

@@ -3,6 +3,7 @@
 #include "presentation/BackupTexts.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
+#include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
 #include <QHBoxLayout>
@@ -37,7 +38,7 @@ void SecureField::wipe() {
 
 void SecureField::setPlaceholder(const QString& placeholder) {
   setPlaceholderText(placeholder);
-  setAccessibleName(placeholder);
+  setAccessibleDescription(placeholder);
 }
 
 void SecureField::applyLook() {
@@ -117,8 +118,9 @@ void MessageLine::refresh() {
 SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget(parent) {
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
-  title_ = new Label(QString(), 17, QFont::DemiBold, TextRole::primary, this);
+  title_ = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
   title_->setObjectName(objectPrefix + QStringLiteral("Title"));
+  title_->setElided(true);
   close_ = new CloseButton(this);
   close_->setObjectName(objectPrefix + QStringLiteral("Close"));
   row->addWidget(title_, 1);
@@ -127,8 +129,13 @@ SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget
 
 void SheetHeader::setTitle(const QString& title) {
   title_->setPlainText(title);
-  // The sheet is named after its title (what assistive tools and the window
-  // list read).
+  // The sheet is named after its title (what assistive tools read); the
+  // sheet, not the window it is drawn in.
+  for (QWidget* w = parentWidget(); w; w = w->parentWidget())
+    if (qobject_cast<Sheet*>(w)) {
+      w->setWindowTitle(title);
+      return;
+    }
   window()->setWindowTitle(title);
 }
 

@@ -37,6 +37,8 @@ class SecureField final : public QLineEdit {
   explicit SecureField(QWidget* parent = nullptr);
   // Empties the field (the text is overwritten first).
   void wipe();
+  // The hint shown while empty (its accessible description); its name is
+  // the label beside it (setAccessibleName).
   void setPlaceholder(const QString& placeholder);
 
  private:

@@ -168,8 +168,10 @@ void FirstTimeSetupSheet::retranslate() {
   passwordIntro_->setPlainText(text(LocKey::firstSetupPasswordIntro()));
   passwordLabel_->setPlainText(text(LocKey::firstSetupPasswordLabel()));
   password_->setPlaceholder(text(LocKey::firstSetupPasswordMinPlaceholder()));
+  password_->setAccessibleName(text(LocKey::firstSetupPasswordLabel()));
   againLabel_->setPlainText(text(LocKey::firstSetupPasswordAgain()));
   again_->setPlaceholder(text(LocKey::firstSetupPasswordAgainPlaceholder()));
+  again_->setAccessibleName(text(LocKey::firstSetupPasswordAgain()));
   mismatch_->setPlainText(text(LocKey::firstSetupPasswordMismatch()));
   back_->setLabel(text(LocKey::firstSetupPrev()));
   createButton_->setLabel(session_->isCreating() ? text(LocKey::firstSetupCreatingLabel())

@@ -17,7 +17,7 @@ PasswordPromptDialog::PasswordPromptDialog(const QString& reason, QWidget* paren
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setObjectName(QStringLiteral("passwordPrompt"));
   setModal(true);
-  setWindowTitle(QStringLiteral("Tollamere"));
+  setWindowTitle(reason);
   setFixedWidth(360);
 
   auto* column = new QVBoxLayout(this);
@@ -42,6 +42,7 @@ PasswordPromptDialog::PasswordPromptDialog(const QString& reason, QWidget* paren
   field_ = new backupui::SecureField(this);
   field_->setObjectName(QStringLiteral("passwordPromptField"));
   field_->setPlaceholder(PasswordVault::promptPlaceholder());
+  field_->setAccessibleName(reason);
   field_->setFixedSize(280, 24);
   column->addSpacing(4);
   column->addWidget(field_, 0, Qt::AlignLeft);
@@ -63,6 +64,8 @@ PasswordPromptDialog::PasswordPromptDialog(const QString& reason, QWidget* paren
   connect(cancel_, &QAbstractButton::clicked, this, &QDialog::reject);
   connect(field_, &QLineEdit::returnPressed, this, &PasswordPromptDialog::confirm);
   connect(this, &QDialog::finished, this, [this] { field_->wipe(); });
+  // As tall as its wrapped question needs (descenders included).
+  setFixedHeight(column->totalHeightForWidth(360));
 }
 
 PasswordPromptDialog::~PasswordPromptDialog() { field_->wipe(); }

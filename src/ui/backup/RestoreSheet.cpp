@@ -4,6 +4,7 @@
 #include "presentation/BackupTexts.h"
 #include "presentation/RestoreSession.h"
 #include "ui/backup/BackupUiSupport.h"
+#include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
@@ -18,57 +19,6 @@ namespace tlr {
 using backupui::makeLabel;
 using backuptext::text;
 
-namespace {
-
-// The confirmation before a restore: a title, the warning and the buttons
-// Cancel and the action, painted in the scheme's colours.
-class ConfirmDialog final : public QDialog {
- public:
-  ConfirmDialog(const QString& title, const QString& body, const QString& confirmLabel, QWidget* parent)
-      : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-    setObjectName(QStringLiteral("restoreConfirm"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(kWidth);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 18, 20, 16);
-    column->setSpacing(10);
-    auto* heading = makeLabel(this, QStringLiteral("restoreConfirmTitle"), 14, QFont::DemiBold, TextRole::primary, true);
-    heading->setPlainText(title);
-    auto* text = makeLabel(this, QStringLiteral("restoreConfirmBody"), 12, QFont::Normal, TextRole::dim, true);
-    text->setPlainText(body);
-    column->addWidget(heading);
-    column->addWidget(text);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    auto* cancel = new SecondaryButton(backuptext::text(LocKey::restoreConfirmCancel()), QString(),
-                                       Theme::current().textDim, this);
-    cancel->setObjectName(QStringLiteral("restoreConfirmCancel"));
-    auto* confirm = new SecondaryButton(confirmLabel, QString(), Theme::crash, this);
-    confirm->setObjectName(QStringLiteral("restoreConfirmConfirm"));
-    buttons->addWidget(cancel);
-    buttons->addWidget(confirm);
-    column->addLayout(buttons);
-    connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
-    connect(confirm, &QAbstractButton::clicked, this, &QDialog::accept);
-    setAttribute(Qt::WA_DeleteOnClose);
-    // Tall enough for the whole warning at this width.
-    setFixedHeight(column->totalHeightForWidth(kWidth));
-  }
-
-  static constexpr int kWidth = 380;
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    const Theme::Roles roles = Theme::current();
-    p.fillRect(rect(), roles.background);
-    // A hairline, so the dialog stands apart from the sheet under it.
-    p.setPen(QPen(roles.contrast(0.15), 1));
-    p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-  }
-};
-
-}  // namespace
 
 RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(const QString&)> onAgentRestored,
                            QWidget* parent)
@@ -145,6 +95,7 @@ void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
 // One row per agent of the snapshot, in a scrolling column.
 void RestoreSheet::buildAgentList(QVBoxLayout* column) {
   auto* scroll = new QScrollArea(this);
+  scroll->setFocusPolicy(Qt::NoFocus);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
@@ -200,6 +151,7 @@ void RestoreSheet::rebuildAgentRows() {
     row.id = agent.id;
     row.name = session_->agentName(agent.id).value_or(agent.id);
     row.title = makeLabel(card, QStringLiteral("restoreAgentName_") + agent.id, 13, QFont::DemiBold, TextRole::primary);
+    row.title->setElided(true);
     row.stats = makeLabel(card, QStringLiteral("restoreAgentStats_") + agent.id, 11, QFont::Normal, TextRole::dim);
     texts->addWidget(row.title);
     texts->addWidget(row.stats);
@@ -282,13 +234,24 @@ void RestoreSheet::refreshState() {
 void RestoreSheet::confirmThen(const QString& title, const QString& body, const QString& confirmLabel,
                                std::function<void()> then) {
   if ((confirm_ && confirm_->isVisible()) || session_->isRunning()) return;
-  auto* dialog = new ConfirmDialog(title, body, confirmLabel, this);
-  confirm_ = dialog;
-  connect(dialog, &QDialog::accepted, this, std::move(then));
-  connect(dialog, &QDialog::finished, this, [this, dialog] {
-    if (confirm_ == dialog) confirm_ = nullptr;
+  // The kit's alert over the sheet: its warning symbol stands for the "⚠️"
+  // the warning text opens its last paragraph with.
+  QString message = body;
+  message.remove(QStringLiteral("⚠️ "));
+  auto* alert = new Alert(title, message, this);
+  alert->setObjectName(QStringLiteral("restoreConfirm"));
+  // Named as the restore sheet's own parts.
+  alert->findChild<QWidget*>(QStringLiteral("alertTitle"))->setObjectName(QStringLiteral("restoreConfirmTitle"));
+  alert->findChild<QWidget*>(QStringLiteral("alertMessage"))->setObjectName(QStringLiteral("restoreConfirmBody"));
+  alert->addButton(backuptext::text(LocKey::restoreConfirmCancel()), Alert::Role::cancel,
+                   QStringLiteral("restoreConfirmCancel"));
+  PaintedButton* confirm = alert->addButton(confirmLabel, Alert::Role::destructive, QStringLiteral("restoreConfirmConfirm"));
+  confirm_ = alert;
+  connect(alert, &Alert::answered, this, [this, alert, confirm, then = std::move(then)](QAbstractButton* button) {
+    if (confirm_ == alert) confirm_ = nullptr;
+    if (button == confirm) then();
   });
-  dialog->open();
+  alert->present();
 }
 
 void RestoreSheet::askRestoreAll() {

@@ -199,6 +199,7 @@ void USBMigrationSheet::retranslate() {
     passwordPrompt_->setPlainText(text(LocKey::usbPasswordPrompt()));
     passwordHint_->setPlainText(text(LocKey::usbPasswordHint()));
     password_->setPlaceholder(text(LocKey::usbPasswordFieldPlaceholder()));
+    password_->setAccessibleName(text(LocKey::usbPasswordPrompt()));
   }
   refreshState();
 }

@@ -8,6 +8,7 @@
 #include "ui/kit/StatusLight.h"
 #include "ui/kit/Theme.h"
 
+#include <QAccessibleWidget>
 #include <QEnterEvent>
 #include <QPaintEvent>
 #include <QFontMetricsF>
@@ -85,8 +86,32 @@ SecondaryButton::Colors stateColors(RowState state) {
 
 // ---- AgentRowView --------------------------------------------------------------
 
+namespace {
+
+// To assistive tools a row is a button named after its agent whose press
+// opens the agent's details, as a click on it does.
+class AgentRowAccessible final : public QAccessibleWidget {
+ public:
+  explicit AgentRowAccessible(AgentRowView* row) : QAccessibleWidget(row, QAccessible::Button) {}
+  QStringList actionNames() const override { return {pressAction()}; }
+  void doAction(const QString& action) override {
+    if (action == pressAction()) Q_EMIT static_cast<AgentRowView*>(widget())->tapped();
+  }
+  QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
+QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
+  if (className == QLatin1String("tlr::AgentRowView"))
+    if (auto* row = qobject_cast<AgentRowView*>(object)) return new AgentRowAccessible(row);
+  return nullptr;
+}
+
+}  // namespace
+
 AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
     : QWidget(parent), item_(item), hoverAnimation_(new QVariantAnimation(this)) {
+  static const bool accessible = (QAccessible::installFactory(rowAccessible), true);
+  Q_UNUSED(accessible);
   setObjectName(QStringLiteral("agentRow.") + item.id);
   setAttribute(Qt::WA_Hover);
   setCursor(Qt::PointingHandCursor);
@@ -115,21 +140,22 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
   iconTile_->setObjectName(QStringLiteral("iconTile"));
   row->addWidget(iconTile_);
 
+  // A long name gives way ("…") before the chip, the lock and the state
+  // button do.
   auto* nameLine = new QHBoxLayout;
   nameLine->setSpacing(7);
-  nameLine->setSizeConstraint(QLayout::SetMinimumSize);
   name_ = new Label(QString(), 14.5, QFont::DemiBold, TextRole::primary, this);
   name_->setObjectName(QStringLiteral("agentName"));
-  name_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-  nameLine->addWidget(name_);
+  name_->setElided(true);
+  name_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  nameLine->addWidget(name_, 1);
   chip_ = new KindChip(this);
   chip_->setObjectName(QStringLiteral("kindChip"));
   nameLine->addWidget(chip_);
   lock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber, this);
   lock_->setObjectName(QStringLiteral("lockMark"));
   nameLine->addWidget(lock_);
-  row->addLayout(nameLine);
-  row->addStretch(1);
+  row->addLayout(nameLine, 1);
 
   stateButton_ = makeStateButton(this);
   stateButton_->setObjectName(QStringLiteral("stateButton"));
@@ -335,6 +361,7 @@ void AgentRowView::paintEvent(QPaintEvent* event) {
   // While the hover animates, every frame differs: paint straight away.
   if (hoverProgress_ > 0 && hoverProgress_ < 1) {
     paintCard(p);
+    if (hasFocus()) paintFocusRing(p, QRectF(rect()), kCardRadius);
     return;
   }
   // At rest the card is the same picture until its item, size, scheme or
@@ -360,6 +387,18 @@ void AgentRowView::paintEvent(QPaintEvent* event) {
   }
   const QRect dirty = event->rect();
   p.drawPixmap(dirty, cardCache_, QRectF(QPointF(dirty.topLeft()) * dpr, QSizeF(dirty.size()) * dpr).toRect());
+  // Rows take the focus from Tab only: where the keyboard is.
+  if (hasFocus()) paintFocusRing(p, QRectF(rect()), kCardRadius);
+}
+
+void AgentRowView::focusInEvent(QFocusEvent* event) {
+  update();
+  QWidget::focusInEvent(event);
+}
+
+void AgentRowView::focusOutEvent(QFocusEvent* event) {
+  update();
+  QWidget::focusOutEvent(event);
 }
 
 }  // namespace tlr

@@ -75,6 +75,10 @@ class AgentRowView final : public QWidget {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
+ protected:
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
  Q_SIGNALS:
   void tapped();
   void launchRequested();

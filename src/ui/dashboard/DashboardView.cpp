@@ -116,6 +116,7 @@ void DashboardView::buildLiveStatus(QVBoxLayout* column) {
   rowList_->setObjectName(QStringLiteral("agentRows"));
   scroll_ = new QScrollArea(this);
   scroll_->setObjectName(QStringLiteral("agentScroll"));
+  scroll_->setFocusPolicy(Qt::NoFocus);
   scroll_->setFrameShape(QFrame::NoFrame);
   scroll_->setWidgetResizable(true);
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

@@ -9,12 +9,12 @@
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
+#include "ui/kit/LineBreaks.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
 #include <QFontDatabase>
 #include <QGraphicsDropShadowEffect>
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
@@ -161,6 +161,7 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("detailScroll"));
+  scroll->setFocusPolicy(Qt::NoFocus);
   scroll->setWidgetResizable(true);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -237,14 +238,15 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   titleRow->setSpacing(8);
   name_ = new Label(QString(), 18, QFont::DemiBold, TextRole::primary, header);
   name_->setObjectName(QStringLiteral("detailName"));
-  titleRow->addWidget(name_);
+  name_->setElided(true);
+  titleRow->addWidget(name_, 1);
   badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
   headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::amber, header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
-  titleRow->addStretch(1);
+  titleRow->addStretch(0);
   titles->addLayout(titleRow);
   vendor_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, header);
   vendor_->setObjectName(QStringLiteral("detailVendor"));
@@ -453,6 +455,7 @@ QWidget* AgentDetailSheet::buildEventHistory() {
   noEvents_->setContentsMargins(0, 8, 0, 8);
   layout->addWidget(noEvents_);
   eventsArea_ = new QScrollArea(section);
+  eventsArea_->setFocusPolicy(Qt::NoFocus);
   eventsArea_->setObjectName(QStringLiteral("eventsArea"));
   eventsArea_->setWidgetResizable(true);
   eventsArea_->setFrameShape(QFrame::NoFrame);
@@ -543,12 +546,7 @@ void AgentDetailSheet::refresh() {
   lockSwitch_->showState(locked);
   lockSwitch_->setEnabled(usable);
   lockSwitch_->setAccessibleName(text(LocKey::lockOnlineTitle()));
-  auto* switchOpacity = qobject_cast<QGraphicsOpacityEffect*>(lockSwitch_->graphicsEffect());
-  if (!switchOpacity) {
-    switchOpacity = new QGraphicsOpacityEffect(lockSwitch_);
-    lockSwitch_->setGraphicsEffect(switchOpacity);
-  }
-  switchOpacity->setOpacity(usable ? 1.0 : 0.45);
+  lockSwitch_->setDisabledOpacity(0.45);
 
   // Setup.
   const std::optional<SetupCatalog::Action> setup = session_->setupAction();
@@ -557,7 +555,9 @@ void AgentDetailSheet::refresh() {
     setupButton_->setSymbol(setup->kind == SetupCatalog::Action::Kind::runCommand ? QStringLiteral("gearshape.fill")
                                                                                   : QStringLiteral("folder.fill"));
     setupButton_->setLabel(setupButtonText(*setup, lang));
-    setupHint_->setPlainText(setupHint(*setup, lang));
+    const QString hint = setupHint(*setup, lang);
+    setupHint_->setText(LineBreaks::withoutCommandMarks(hint));
+    setupHint_->setAccessibleName(QString(hint).remove(QLatin1Char('`')));
   }
 
   // Restart.
@@ -589,10 +589,10 @@ void AgentDetailSheet::refresh() {
     return SecondaryButton::Colors{r.textFaint, QColor(Qt::transparent), r.contrast(0.06)};
   })
                                      : std::function<SecondaryButton::Colors()>([] {
-                                         // Clearly red, so it never reads as the locked, disabled one.
-                                         return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.95),
-                                                                        Theme::withOpacity(kSystemRed, 0.08),
-                                                                        Theme::withOpacity(kSystemRed, 0.6)};
+                                         // Red outlined, unlike the locked one's faint grey.
+                                         return SecondaryButton::Colors{Theme::withOpacity(kSystemRed, 0.85),
+                                                                        QColor(Qt::transparent),
+                                                                        Theme::withOpacity(kSystemRed, 0.35)};
                                        }));
   uninstallHint_->setVisible(locked);
   uninstallHint_->setPlainText(text(LocKey::detailUninstallLockHint()));
@@ -722,6 +722,9 @@ void AgentDetailSheet::showDoctorOutput() {
   auto* output =
       new DoctorOutputSheet(session_->doctorResult(), {}, session_->doctorFix(), session_->doctorRerun(), this);
   output->setOnClose([output] { output->dismiss(); });
+  output->setAgentName([session = QPointer<AgentDetailSession>(session_)] {
+    return session ? session->entry().localizedDisplayName() : QString();
+  });
   doctorOutput_ = output;
   output->present();
 }

@@ -156,6 +156,7 @@ QWidget* DoctorOutputSheet::buildContent() {
   contentColumn->addWidget(noResult_);
 
   topArea_ = new QScrollArea(content);
+  topArea_->setFocusPolicy(Qt::NoFocus);
   topArea_->setObjectName(QStringLiteral("doctorIssuesArea"));
   topArea_->setWidgetResizable(true);
   topArea_->setFrameShape(QFrame::NoFrame);
@@ -285,12 +286,17 @@ void DoctorOutputSheet::setResult(const std::optional<AgentDoctor::Result>& resu
   model_->presenterResultChanged(result);
 }
 
+void DoctorOutputSheet::setAgentName(std::function<QString()> name) {
+  agentName_ = std::move(name);
+  refresh();
+}
+
 void DoctorOutputSheet::refresh() {
   const AppLanguage lang = language();
   const std::optional<AgentDoctor::Result>& result = model_->currentResult();
-  const QString name = result ? result->entryDisplayName : locText(LocKey::doctorLabel());
+  const QString name = !result ? locText(LocKey::doctorLabel()) : agentName_ ? agentName_() : result->entryDisplayName;
   title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));
-  setWindowTitle(title_->text());
+  setWindowTitle(title_->fullText());
   summary_->setVisible(result.has_value());
   if (result) summary_->setPlainText(locText(LocKey::doctorExitInfo(result->exitCode, result->elapsedSeconds)));
 

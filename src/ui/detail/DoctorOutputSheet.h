@@ -44,6 +44,9 @@ class DoctorOutputSheet final : public Sheet {
 
   // The presenter's result again (a new run replaces the one on screen).
   void setResult(const std::optional<AgentDoctor::Result>& result);
+  // The agent's name in the window's language of the moment, for the title
+  // (a result keeps the name in the language it was made in).
+  void setAgentName(std::function<QString()> name);
 
   DoctorOutputModel& model() const { return *model_; }
   DoctorTranscriptView* transcript() const { return transcript_; }
@@ -52,6 +55,7 @@ class DoctorOutputSheet final : public Sheet {
   void showEvent(QShowEvent* event) override;
 
  private:
+  std::function<QString()> agentName_;
   QWidget* buildHeader();
   QWidget* buildContent();
   QWidget* buildIssuesSection();

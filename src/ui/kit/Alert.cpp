@@ -53,10 +53,14 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
   titleLabel_->setObjectName(QStringLiteral("alertTitle"));
   titleLabel_->setWordWrap(true);
   column->addWidget(titleLabel_);
-  messageLabel_ = new Label(LineBreaks::keepTogether(message, keepTogether), kMessagePixels, QFont::Normal, TextRole::dim, this);
+  // Commands marked in the text (`…`) are shown without the marks, whole.
+  QStringList commands;
+  const QString shown = LineBreaks::withoutCommandMarks(message, &commands);
+  keepTogether_ += commands;
+  messageLabel_ = new Label(LineBreaks::keepTogether(shown, keepTogether), kMessagePixels, QFont::Normal, TextRole::dim, this);
   messageLabel_->setObjectName(QStringLiteral("alertMessage"));
   messageLabel_->setWordWrap(true);
-  messageLabel_->setAccessibleName(message);
+  messageLabel_->setAccessibleName(LineBreaks::withoutCommandMarks(message).remove(QChar(0x2060)).replace(QChar(0x00A0), QLatin1Char(' ')));
   messageLabel_->setVisible(!message.isEmpty());
   column->addWidget(messageLabel_);
   column->addSpacing(10);

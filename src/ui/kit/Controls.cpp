@@ -38,6 +38,17 @@ QColor roleColor(TextRole role) {
   return r.text;
 }
 
+void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius) {
+  p.save();
+  p.setOpacity(1);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(Theme::current().accent, 2));
+  p.setBrush(Qt::NoBrush);
+  const QRectF ring = rect.adjusted(1, 1, -1, -1);
+  p.drawPath(Painting::continuousRoundRect(ring, qMax<qreal>(0, radius - 1)));
+  p.restore();
+}
+
 // ---- Label -----------------------------------------------------------------
 
 Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole role, QWidget* parent)
@@ -51,8 +62,58 @@ Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole r
 }
 
 void Label::setPlainText(const QString& text) {
-  setText(text);
+  full_ = text;
   setAccessibleName(text);
+  applyText();
+}
+
+void Label::setElided(bool elided) {
+  elided_ = elided;
+  if (elided) {
+    setWordWrap(false);
+    setSizePolicy(QSizePolicy::Preferred, sizePolicy().verticalPolicy());
+  }
+  applyText();
+}
+
+void Label::applyText() {
+  if (!elided_) {
+    setText(full_);
+    return;
+  }
+  // Shortened only once it is on screen with the width its layout gave it.
+  const QString shown =
+      isVisible() ? fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width()) : full_;
+  if (text() != shown) setText(shown);
+  setToolTip(shown == full_ ? QString() : full_);
+}
+
+void Label::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  if (elided_) applyText();
+}
+
+void Label::showEvent(QShowEvent* event) {
+  QLabel::showEvent(event);
+  if (elided_) applyText();
+}
+
+QSize Label::sizeHint() const {
+  QSize hint = QLabel::sizeHint();
+  if (elided_) {
+    const QMargins m = contentsMargins();
+    hint.setWidth(fontMetrics().horizontalAdvance(full_) + m.left() + m.right() + 2 * margin() + 1);
+  }
+  return hint;
+}
+
+QSize Label::minimumSizeHint() const {
+  QSize hint = QLabel::minimumSizeHint();
+  if (elided_) {
+    const QMargins m = contentsMargins();
+    hint.setWidth(fontMetrics().horizontalAdvance(QStringLiteral("…")) + m.left() + m.right() + 2 * margin() + 1);
+  }
+  return hint;
 }
 
 void Label::setPathText(const QString& path) {
@@ -332,6 +393,10 @@ void PaintedButton::setDisabledOpacity(qreal opacity) {
   update();
 }
 
+void PaintedButton::paintFocus(QPainter& p, const QRectF& face, qreal radius) const {
+  if (showsFocus()) paintFocusRing(p, face, radius);
+}
+
 qreal PaintedButton::drawOpacity() const { return isEnabled() || busy_ ? 1.0 : disabledOpacity_; }
 
 QFont PaintedButton::labelFont() const { return Theme::font(labelPixels_, labelWeight_); }
@@ -422,15 +487,18 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
     p.fillPath(shape, *fill_);
   else
     p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
-  if (showsFocus()) {
-    // Where the keyboard is: a light ring just inside the face.
-    p.setPen(QPen(QColor(255, 255, 255, 170), 1.5));
-    p.setBrush(Qt::NoBrush);
-    p.drawPath(Painting::continuousRoundRect(face.adjusted(2, 2, -2, -2), radius_ - 2));
-  }
   if (live && isDown()) p.fillPath(shape, QColor(0, 0, 0, 40));
   else if (showsHover()) p.fillPath(shape, QColor(255, 255, 255, 22));
   paintContent(p, face, Qt::white);
+  if (showsFocus()) {
+    // Where the keyboard is: the accent ring along the edge, a light one
+    // inside it so it shows on the gradient too.
+    paintFocus(p, face, radius_);
+    p.setOpacity(1);
+    p.setPen(QPen(QColor(255, 255, 255, 200), 1.5));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(Painting::continuousRoundRect(face.adjusted(3, 3, -3, -3), qMax<qreal>(0, radius_ - 3)));
+  }
 }
 
 // ---- SecondaryButton ---------------------------------------------------------
@@ -481,16 +549,37 @@ void SecondaryButton::paintEvent(QPaintEvent*) {
     p.drawPath(shape);
   }
   paintContent(p, face, c.foreground);
+  paintFocus(p, face, radius_);
 }
 
 // ---- PillButton --------------------------------------------------------------
 
 PillButton::PillButton(const QString& label, QWidget* parent) : PaintedButton(label, parent) {
+  setCheckable(true);
+  setAutoExclusive(true);
   setLabelFont(13, QFont::Normal);
+  connect(this, &QAbstractButton::toggled, this,
+          [this](bool on) { setLabelFont(13, on ? QFont::DemiBold : QFont::Normal); });
 }
 
 void PillButton::setSelected(bool selected) {
-  selected_ = selected;
+  const QSignalBlocker quiet(this);
+  if (selected) {
+    // Its neighbours let go first (quietly too).
+    if (QWidget* parent = parentWidget())
+      for (auto* other : parent->findChildren<PillButton*>(Qt::FindDirectChildrenOnly))
+        if (other != this && other->isChecked()) {
+          const QSignalBlocker quietOther(other);
+          other->setAutoExclusive(false);
+          other->setChecked(false);
+          other->setAutoExclusive(true);
+          other->setLabelFont(13, QFont::Normal);
+        }
+  } else {
+    setAutoExclusive(false);
+  }
+  setChecked(selected);
+  setAutoExclusive(true);
   setLabelFont(13, selected ? QFont::DemiBold : QFont::Normal);
 }
 
@@ -508,14 +597,16 @@ void PillButton::paintEvent(QPaintEvent*) {
   const QRectF face = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   const QPainterPath shape = Painting::continuousRoundRect(face, radius_);
   p.setOpacity(drawOpacity());
-  if (selected_) {
+  const bool selected = isChecked();
+  if (selected) {
     p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
   } else {
     p.fillPath(shape, showsHover() ? r.cardHover : r.card);
     p.setPen(QPen(r.contrast(0.06), 1));
     p.drawPath(shape);
   }
-  paintContent(p, face, selected_ ? QColor(Qt::white) : r.text);
+  paintContent(p, face, selected ? QColor(Qt::white) : r.text);
+  paintFocus(p, face, radius_);
 }
 
 // ---- CloseButton -------------------------------------------------------------
@@ -548,6 +639,7 @@ void CloseButton::paintEvent(QPaintEvent*) {
   p.drawEllipse(QRectF(rect()));
   const qreal glyph = Glyphs::sizeForFont(11) * 0.8;
   Glyphs::paint(p, u"xmark", QRectF(12 - glyph / 2, 12 - glyph / 2, glyph, glyph), r.textDim);
+  paintFocus(p, QRectF(rect()), width() / 2.0);
 }
 
 // ---- IconButton --------------------------------------------------------------
@@ -634,6 +726,7 @@ void IconButton::paintEvent(QPaintEvent*) {
   const qreal glyph = Glyphs::sizeForFont(13);
   Glyphs::paint(p, symbol(), QRectF(face.center() - QPointF(glyph / 2, glyph / 2), QSizeF(glyph, glyph)),
                 Painting::mix(look.symbol, look.symbolHover, h));
+  paintFocus(p, face, radius_);
 }
 
 // ---- LinkButton --------------------------------------------------------------
@@ -662,13 +755,14 @@ void LinkButton::paintEvent(QPaintEvent*) {
   else if (plain_ && showsHover()) color = Theme::current().text;
   if (plain_) {
     paintContent(p, QRectF(rect()), color);
-    return;
+  } else {
+    QFont font = labelFont();
+    font.setUnderline(true);
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, label());
   }
-  QFont font = labelFont();
-  font.setUnderline(true);
-  p.setFont(font);
-  p.setPen(color);
-  p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, label());
+  paintFocus(p, QRectF(rect()), 4);
 }
 
 // ---- TintedPanel, PanelButton ----------------------------------------------------
@@ -718,11 +812,17 @@ QSize PanelButton::minimumSizeHint() const {
 void PanelButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   TintedPanel::paint(p, QRectF(rect()), color_, isDown() ? 0.16 : 0.1, 0.3, 8);
+  if (hasFocus() && keyboardFocus_) paintFocusRing(p, QRectF(rect()), 8);
+}
+
+void PanelButton::focusInEvent(QFocusEvent* event) {
+  keyboardFocus_ = fromKeyboard(event);
+  QAbstractButton::focusInEvent(event);
 }
 
 // ---- ToggleControl, ToggleSwitch, CheckBox ----------------------------------
 
-ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent) {
+ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent), disabledOpacity_(kDisabledOpacity) {
   setCheckable(true);
   setCursor(Qt::PointingHandCursor);
   whenLookChanges(this);
@@ -734,10 +834,12 @@ void ToggleControl::focusInEvent(QFocusEvent* event) {
 }
 
 void ToggleControl::paintFocusRing(QPainter& p, qreal radius) const {
-  if (!showsFocus()) return;
-  p.setPen(QPen(Theme::withOpacity(Theme::current().accent, 0.6), 1.2));
-  p.setBrush(Qt::NoBrush);
-  p.drawRoundedRect(QRectF(rect()).adjusted(0.6, 0.6, -0.6, -0.6), radius, radius);
+  if (showsFocus()) tlr::paintFocusRing(p, QRectF(rect()), radius);
+}
+
+void ToggleControl::setDisabledOpacity(qreal opacity) {
+  disabledOpacity_ = opacity;
+  update();
 }
 
 void ToggleControl::showState(bool on) {
@@ -755,8 +857,11 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const Theme::Roles r = Theme::current();
-  if (!isEnabled()) p.setOpacity(kDisabledOpacity);
-  const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+  p.setOpacity(drawOpacity());
+  // With the focus ring, the track steps in so the ring stands apart from
+  // an accent-coloured (on) track.
+  const qreal inset = showsFocus() ? 3.5 : 1;
+  const QRectF track = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
   const qreal radius = track.height() / 2;
   p.setPen(Qt::NoPen);
   p.setBrush(isChecked() ? r.accent : r.contrast(r.dark ? 0.18 : 0.12));
@@ -766,7 +871,7 @@ void ToggleSwitch::paintEvent(QPaintEvent*) {
   p.setBrush(Qt::white);
   p.setPen(QPen(QColor(0, 0, 0, 30), 0.5));
   p.drawEllipse(QRectF(x, track.top() + 2, knob, knob));
-  paintFocusRing(p, radius + 1);
+  paintFocusRing(p, height() / 2.0);
 }
 
 CheckBox::CheckBox(const QString& accessibleLabel, std::function<QColor()> onColor, QWidget* parent)
@@ -779,8 +884,10 @@ void CheckBox::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const QColor color = isChecked() ? onColor_() : Theme::current().textFaint;
-  Glyphs::paint(p, isChecked() ? u"checkmark.square.fill" : u"square", QRectF(1, 1, 16, 16), color);
-  paintFocusRing(p, 4);
+  p.setOpacity(drawOpacity());
+  const QRectF box = showsFocus() ? QRectF(3.5, 3.5, 11, 11) : QRectF(1, 1, 16, 16);
+  Glyphs::paint(p, isChecked() ? u"checkmark.square.fill" : u"square", box, color);
+  paintFocusRing(p, 5);
 }
 
 // ---- Divider -----------------------------------------------------------------

@@ -65,6 +65,11 @@ enum class TextRole { primary, dim, faint, accent, white };
 QColor roleColor(TextRole role);
 
 // Text from anywhere (registry, processes, network) shown as plain text.
+// Where the keyboard is: a ring in the scheme's accent colour, 2 wide, along
+// the inside of `rect` with corners of `radius`. Every focusable control of
+// the kit draws it while it has the keyboard focus from the keyboard.
+void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius);
+
 class Label : public QLabel {
   Q_OBJECT
 
@@ -73,6 +78,15 @@ class Label : public QLabel {
         QWidget* parent = nullptr);
 
   void setPlainText(const QString& text);
+  // One line, shortened with "…" at the end to the width it is given (a
+  // name or a title); the whole text is then its tooltip. Its accessible
+  // name is always the whole text, and it asks for the whole text's width
+  // but can be made as narrow as the "…".
+  void setElided(bool elided);
+  // The whole text, however it is shown.
+  const QString& fullText() const { return full_; }
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
   // A path, wrapping only after a "/" (see LineBreaks::pathWrapping).
   void setPathText(const QString& path);
   void setRole(TextRole role);
@@ -82,8 +96,13 @@ class Label : public QLabel {
 
  private:
   void applyColor();
+  void applyText();
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   TextRole role_;
   std::optional<QColor> fixed_;
+  QString full_;
+  bool elided_ = false;
 };
 
 class SectionTitle final : public QWidget {
@@ -219,6 +238,8 @@ class PaintedButton : public QAbstractButton {
   bool showsHover() const { return hovered_ && isEnabled(); }
 
   QFont labelFont() const;
+  // The focus ring along `face`, while showsFocus().
+  void paintFocus(QPainter& p, const QRectF& face, qreal radius) const;
   qreal padX_ = 14, padY_ = 8;
   qreal radius_ = 8;
 
@@ -302,16 +323,17 @@ class PillButton final : public PaintedButton {
   Q_OBJECT
 
  public:
+  // One of the pills beside it (same parent) is selected: checkable and
+  // auto-exclusive, so assistive tools read it as a radio button with its
+  // checked state. A click, Space or a tool's action checks it (toggled);
+  // the program shows its own choice with setSelected(), which emits nothing.
   explicit PillButton(const QString& label, QWidget* parent = nullptr);
   void setSelected(bool selected);
-  bool isSelected() const { return selected_; }
+  bool isSelected() const { return isChecked(); }
   QSize sizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-
- private:
-  bool selected_ = false;
 };
 
 // Named "Close" in the interface language (its accessible name and its
@@ -440,9 +462,11 @@ class PanelButton final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
 
  private:
   QColor color_ = Qt::transparent;
+  bool keyboardFocus_ = false;
 };
 
 // The base of the on/off controls. What such a control stands for is its
@@ -461,6 +485,9 @@ class ToggleControl : public QAbstractButton {
   void showState(bool on);
   // Focused from the keyboard (Tab): drawn with a focus ring.
   bool showsFocus() const { return hasFocus() && keyboardFocus_; }
+  // How opaque it is drawn while it cannot be used (0.35 unless set).
+  void setDisabledOpacity(qreal opacity);
+  qreal drawOpacity() const { return isEnabled() ? 1.0 : disabledOpacity_; }
 
  protected:
   void focusInEvent(QFocusEvent* event) override;
@@ -470,6 +497,7 @@ class ToggleControl : public QAbstractButton {
 
  private:
   bool keyboardFocus_ = false;
+  qreal disabledOpacity_;
 };
 
 class ToggleSwitch final : public ToggleControl {

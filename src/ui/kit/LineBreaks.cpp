@@ -28,6 +28,26 @@ QString keepTogether(const QString& text, const QStringList& spans) {
   return out;
 }
 
+QString withoutCommandMarks(const QString& text, QStringList* commands) {
+  QString out;
+  QStringList found;
+  qsizetype from = 0;
+  for (;;) {
+    const qsizetype open = text.indexOf(QLatin1Char('`'), from);
+    const qsizetype close = open < 0 ? -1 : text.indexOf(QLatin1Char('`'), open + 1);
+    if (close < 0) {
+      out += text.mid(from);
+      break;
+    }
+    const QString command = text.mid(open + 1, close - open - 1);
+    out += text.mid(from, open - from) + whole(command);
+    found << command;
+    from = close + 1;
+  }
+  if (commands) *commands = found;
+  return out;
+}
+
 QString pathWrapping(const QString& path, int longestWholeName) {
   QStringList names = path.split(QLatin1Char('/'));
   for (QString& name : names)

@@ -15,6 +15,11 @@ namespace tlr::LineBreaks {
 // is never broken at a blank, a hyphen or a dot.
 QString keepTogether(const QString& text, const QStringList& spans);
 
+// A text of the text tables that marks commands with backticks ("run
+// `npm i -g x`") as shown: the marks dropped, each marked command kept on one
+// line. `commands`, when given, receives the commands.
+QString withoutCommandMarks(const QString& text, QStringList* commands = nullptr);
+
 // A path that wraps only after a "/": each name between slashes is kept whole
 // unless it alone is longer than `longestWholeName` characters ("~/TLR 备份"
 // never breaks inside "备份").

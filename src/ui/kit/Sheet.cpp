@@ -5,6 +5,7 @@
 
 #include <QBoxLayout>
 #include <QCloseEvent>
+#include <QEvent>
 #include <QKeyEvent>
 #include <QList>
 #include <QPainter>
@@ -26,9 +27,18 @@ QWidget* hostOf(QWidget* parent) {
   return nullptr;
 }
 
+// The frame the window manager draws around `window`: its margins.
+QMargins frameOf(const QWidget* window) {
+  const QRect inner = window->geometry();
+  const QRect outer = window->frameGeometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
+}
+
 // Kept by a window while it shows sheets: the window grows to hold the
-// tallest and widest of them, centred where it was and kept on its screen,
-// and goes back to where it was once the last of them is gone.
+// tallest and widest of them, centred where it was and kept, frame and all,
+// within its screen's available area, and goes back to where it was once the
+// last of them is gone.
 class SheetRoom final : public QObject {
  public:
   static SheetRoom& of(QWidget* host) {
@@ -56,7 +66,7 @@ class SheetRoom final : public QObject {
 
   void remove(const QWidget* sheet) {
     if (done_) return;
-    sheets_.removeIf([sheet](const QPointer<QWidget>& s) { return s.isNull() || s.data() == sheet; });
+    sheets_.removeIf([sheet](const QPointer<Sheet>& s) { return s.isNull() || s.data() == sheet; });
     if (!sheets_.isEmpty()) {
       fit();
       return;
@@ -71,34 +81,78 @@ class SheetRoom final : public QObject {
 
   void fit() {
     QSize wanted = original_.size();
-    for (const QPointer<QWidget>& sheet : sheets_)
-      if (sheet) wanted = wanted.expandedTo(sheet->size() + QSize(2 * kRoomBeside, 2 * kRoomAbove));
-    wanted = wanted.expandedTo(host_->minimumSize());
+    for (const QPointer<Sheet>& sheet : sheets_)
+      if (sheet) wanted = wanted.expandedTo(sheet->designSize() + QSize(2 * kRoomBeside, 2 * kRoomAbove));
+    wanted = wanted.expandedTo(host_->minimumSize()).boundedTo(host_->maximumSize());
     QRect place(QPoint(), wanted);
     place.moveCenter(original_.center());
     if (const QScreen* screen = host_->screen()) {
-      // Kept on its screen: pushed back in from whichever edge it crossed.
-      const QRect area = screen->availableGeometry();
+      // Kept on its screen with its frame: no larger than the area, pushed
+      // back in from whichever edge it crossed.
+      const QRect area = screen->availableGeometry().marginsRemoved(frameOf(host_));
+      place.setSize(place.size().boundedTo(area.size()).expandedTo(host_->minimumSize()));
+      place.moveCenter(original_.center());
       if (place.bottom() > area.bottom()) place.moveBottom(area.bottom());
       if (place.right() > area.right()) place.moveRight(area.right());
       if (place.top() < area.top()) place.moveTop(area.top());
       if (place.left() < area.left()) place.moveLeft(area.left());
     }
     if (place != host_->geometry()) host_->setGeometry(place);
-    for (const QPointer<QWidget>& sheet : sheets_)
-      if (sheet) sheet->move(place.center() - QPoint(sheet->width() / 2, sheet->height() / 2));
   }
 
   QWidget* host_;
   QRect original_;
-  QList<QPointer<QWidget>> sheets_;
+  QList<QPointer<Sheet>> sheets_;
   bool done_ = false;
 };
 
 }  // namespace
 
+// The layer a sheet is drawn on inside its window: it covers the window's
+// content, dims it, takes the clicks meant for it, and keeps its sheet
+// centred in whatever size the window has, made smaller where the window
+// cannot hold it whole.
+class SheetLayer final : public QWidget {
+ public:
+  SheetLayer(QWidget* host, Sheet* sheet) : QWidget(host), host_(host), sheet_(sheet) {
+    setObjectName(QStringLiteral("sheetLayer"));
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+    host->installEventFilter(this);
+    setGeometry(host->rect());
+  }
+
+  void place() {
+    if (!sheet_) return;
+    const QSize room = size() - QSize(2 * kRoomBeside, 2 * kRoomAbove);
+    const QSize fitted = sheet_->designSize().boundedTo(room.expandedTo(QSize(1, 1)));
+    if (sheet_->size() != fitted) sheet_->setFixedSize(fitted);
+    sheet_->move((width() - fitted.width()) / 2, (height() - fitted.height()) / 2);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == host_ && event->type() == QEvent::Resize) setGeometry(host_->rect());
+    return QWidget::eventFilter(watched, event);
+  }
+  void resizeEvent(QResizeEvent*) override { place(); }
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), QColor(0, 0, 0, Theme::current().dark ? 110 : 56));
+  }
+  // Clicks and the wheel meant for the content under the sheet go nowhere.
+  void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+  void mouseReleaseEvent(QMouseEvent* event) override { event->accept(); }
+  void mouseDoubleClickEvent(QMouseEvent* event) override { event->accept(); }
+  void wheelEvent(QWheelEvent* event) override { event->accept(); }
+
+ private:
+  QWidget* host_;
+  QPointer<Sheet> sheet_;
+};
+
 Sheet::Sheet(QSize fixedSize, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), designSize_(fixedSize) {
   setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
   setFixedSize(fixedSize);
   setSizeGripEnabled(false);
@@ -106,15 +160,17 @@ Sheet::Sheet(QSize fixedSize, QWidget* parent)
   whenLookChanges(this);
 }
 
-Sheet::~Sheet() = default;
+Sheet::~Sheet() {
+  if (layer_) layer_->deleteLater();
+}
 
 Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
   auto* header = new QHBoxLayout();
   header->setContentsMargins(22, 16, 22, 16);
   auto* title = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
   title->setObjectName(name + QStringLiteral("Title"));
-  header->addWidget(title);
-  header->addStretch(1);
+  title->setElided(true);
+  header->addWidget(title, 1);
   auto* close = new CloseButton(this);
   close->setObjectName(name + QStringLiteral("Close"));
   connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
@@ -141,21 +197,67 @@ void Sheet::dismiss() {
   dismissing_ = true;
   QDialog::done(QDialog::Accepted);
   dismissing_ = false;
+  if (layer_) {
+    // Back under the widget it was made for, hidden, and its layer gone;
+    // the control that had the focus before the sheet opened gets it back.
+    QWidget* layer = layer_;
+    layer_ = nullptr;
+    setParent(ownerBeforeLayer_, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    layer->hide();
+    layer->deleteLater();
+    if (QWidget* focus = focusBeforeSheet_.data(); focus && focus->isVisible()) focus->setFocus(Qt::OtherFocusReason);
+  }
   Q_EMIT dismissed();
   if (deleteOnDismiss_) deleteLater();
 }
 
 void Sheet::present() {
-  // Opened inside its window, which grows to hold it while it is shown.
-  if (QWidget* host = hostOf(parentWidget()); host && host->isVisible()) {
+  QWidget* host = hostOf(parentWidget());
+  if (host && host->isVisible() && !layer_) {
+    // Drawn inside its window, on a layer over the content. It stays tied to
+    // the widget it was made for: when that one goes, so does the sheet.
+    ownerBeforeLayer_ = parentWidget();
+    focusBeforeSheet_ = host->focusWidget();
+    if (QWidget* owner = ownerBeforeLayer_.data(); owner && owner != host)
+      connect(owner, &QObject::destroyed, this, [this] { delete this; });
+    SheetLayer* layer = new SheetLayer(host, this);
+    layer_ = layer;
+    setParent(layer, Qt::SubWindow);
+    setWindowModality(Qt::NonModal);
+    setResult(0);
+    layer->place();
     SheetRoom::of(host).add(this);
-  } else if (parentWidget()) {
+    layer->show();
+    layer->raise();
+    show();
+    // The focus moves into the sheet: its first control Tab reaches, else
+    // the sheet itself (so Esc reaches it).
+    QWidget* first = this;
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+      if (!isAncestorOf(w)) continue;
+      if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled()) {
+        first = w;
+        break;
+      }
+    }
+    if (first == this) setFocusPolicy(Qt::ClickFocus);
+    first->setFocus(Qt::TabFocusReason);
+    host->activateWindow();
+    return;
+  }
+  if (parentWidget()) {
     const QRect parentRect = parentWidget()->window()->geometry();
     move(parentRect.center() - QPoint(width() / 2, height() / 2));
   }
   open();
   raise();
   activateWindow();
+}
+
+bool Sheet::event(QEvent* event) {
+  // Named after its title, inside a window as well as as a window.
+  if (event->type() == QEvent::WindowTitleChange) setAccessibleName(windowTitle());
+  return QDialog::event(event);
 }
 
 void paintSheetBackground(QWidget* window) {

@@ -1,17 +1,22 @@
 #pragma once
 
-// The base of every sheet: a window-modal dialog of fixed size over its
-// parent window, painted in the scheme's background under every edge, with
-// no close button of its own.
+// The base of every sheet: a panel of fixed size drawn inside its window over
+// the dimmed content, painted in the scheme's background under every edge,
+// with no close button of its own.
 //
 //   auto* sheet = new MySheet(parentWindow);          // derives from Sheet
 //   sheet->setOnClose([sheet] { sheet->dismiss(); });  // the presenter decides
 //   sheet->present();                                  // shows it, returns
 //
 // A sheet opens inside its window (the first window above it that is not a
-// sheet): that window grows, centred where it was, to hold the sheet with a
-// margin while the sheet is shown, and goes back to its place once the last
-// sheet over it is gone.
+// sheet), on a layer that covers the window's content and takes every click
+// meant for it; Tab stays among the sheet's own controls. No window manager
+// can minimise, move or maximise it apart from its window. The window grows,
+// centred where it was and within its screen's available area, to hold the
+// sheet with a margin while the sheet is shown, and goes back to its place
+// once the last sheet over it is gone. Where the window cannot grow enough,
+// the sheet is made shorter (or narrower): its body scrolls, its footer stays.
+// A sheet whose window is not shown opens as a window-modal dialog instead.
 //
 // Sheets never close themselves: the Esc key, a window-close request from
 // the window manager and the sheet's own Close/Cancel buttons all call
@@ -36,6 +41,7 @@ class QBoxLayout;
 namespace tlr {
 
 class Label;
+class SheetLayer;
 
 class Sheet : public QDialog {
   Q_OBJECT
@@ -55,6 +61,11 @@ class Sheet : public QDialog {
   void present();
 
   bool isDismissed() const { return dismissed_; }
+  // Whether it is shown inside its window (rather than as a dialog).
+  bool isEmbedded() const { return layer_ != nullptr; }
+  // The size it was made for; shown smaller only where its window cannot
+  // hold it.
+  QSize designSize() const { return designSize_; }
 
  Q_SIGNALS:
   void dismissed();
@@ -70,9 +81,16 @@ class Sheet : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
   // QDialog's own Esc handling ends here too.
   void reject() override;
+  bool event(QEvent* event) override;
 
  private:
+  friend class SheetLayer;
+
   std::function<void()> onClose_;
+  QSize designSize_;
+  QPointer<QWidget> layer_;
+  QPointer<QWidget> ownerBeforeLayer_;
+  QPointer<QWidget> focusBeforeSheet_;
   bool dismissing_ = false;
   bool dismissed_ = false;
   bool deleteOnDismiss_ = true;

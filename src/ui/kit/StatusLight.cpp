@@ -1,6 +1,7 @@
 #include "ui/kit/StatusLight.h"
 
 #include "ui/kit/Painting.h"
+#include "ui/kit/Theme.h"
 
 #include <QEasingCurve>
 #include <QHash>
@@ -107,11 +108,12 @@ void StatusLight::hideEvent(QHideEvent* event) {
   setBreathing(false);
 }
 
-std::array<QColor, 3> StatusLight::lampStops(LightState state) {
+std::array<QColor, 3> StatusLight::lampStops(LightState state, bool darkScheme) {
   switch (state) {
     case LightState::working:
       return {QColor(187, 247, 208), QColor(74, 222, 128), QColor(21, 128, 61)};
     case LightState::idle:
+      if (!darkScheme) return {QColor(209, 213, 219), QColor(156, 163, 175), QColor(107, 114, 128)};
       return {QColor(107, 114, 128), QColor(55, 65, 81), QColor(31, 41, 55)};
     case LightState::recovering:
       return {QColor(252, 211, 77), QColor(251, 191, 36), QColor(180, 83, 9)};
@@ -138,7 +140,7 @@ void StatusLight::paintLight(QPainter& painter, QPointF centre, LightState state
   painter.setRenderHint(QPainter::Antialiasing);
   const QRectF lamp(centre.x() - d / 2, centre.y() - d / 2, d, d);
   // The lamp: a radial gradient from up and left of the centre.
-  const auto stops = lampStops(state);
+  const auto stops = lampStops(state, Theme::current().dark);
   QRadialGradient gradient(QPointF(lamp.left() + 0.32 * d, lamp.top() + 0.28 * d), 0.8 * d);
   gradient.setColorAt(0.0, stops[0]);
   gradient.setColorAt(0.5, stops[1]);

@@ -3,6 +3,7 @@
 #include "core/DependencyGuides.h"
 #include "core/DesktopOpen.h"
 #include "ui/kit/Alert.h"
+#include "ui/kit/LineBreaks.h"
 #include "ui/sheets/SheetParts.h"
 
 #include <QHBoxLayout>
@@ -273,8 +274,9 @@ QWidget* InstallSheet::doneBody() {
     auto* cardTitle = new SectionTitle(text(LocKey::installSheetHowToOpenTitle()), card);
     cardTitle->setObjectName(QStringLiteral("installHowToOpenTitle"));
     inner->addWidget(cardTitle);
-    auto* how = new Label(text(LocKey::installSheetHowToOpenBody(*executable, session_->shellStartFile())), 12, QFont::Normal, TextRole::primary,
-                          card);
+    const QString howText = text(LocKey::installSheetHowToOpenBody(*executable, session_->shellStartFile()));
+    auto* how = new Label(LineBreaks::withoutCommandMarks(howText), 12, QFont::Normal, TextRole::primary, card);
+    how->setAccessibleName(QString(howText).remove(QLatin1Char('`')));
     how->setObjectName(QStringLiteral("installHowToOpenBody"));
     how->setWordWrap(true);
     inner->addWidget(how);

@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLayout>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QTextLayout>
 #include <QVBoxLayout>
@@ -45,18 +46,34 @@ ElidedText::ElidedText(const QString& text, const QFont& font, ColorFn color, in
 
 QStringList ElidedText::lines(int width) const {
   const qreal w = std::max(20, width);
+  // Lines break at blanks only (a command's "x-terminal" or "--flag" stays
+  // whole); a word longer than a line breaks where it must. Each line keeps
+  // its blanks, so the lines put together are the text.
+  const QFontMetricsF fit(font_);
+  const auto measured = [&](const QString& s) {
+    qsizetype end = s.size();
+    while (end > 0 && s.at(end - 1).isSpace()) --end;
+    return fit.horizontalAdvance(s.left(end));
+  };
   auto wrap = [&](const QString& text) {
+    static const QRegularExpression words(QStringLiteral("\\S+\\s*|\\s+"));
     QStringList out;
-    QTextLayout layout(text, font_);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-      line.setLineWidth(w);
-      out.append(text.mid(line.textStart(), line.textLength()));
+    QString line;
+    for (auto it = words.globalMatch(text); it.hasNext();) {
+      const QString word = it.next().captured();
+      if (!line.isEmpty() && measured(line + word) > w) {
+        out.append(line);
+        line.clear();
+      }
+      line += word;
+      while (line.size() > 1 && measured(line) > w) {
+        qsizetype keep = 1;
+        while (keep < line.size() && measured(line.left(keep + 1)) <= w) ++keep;
+        out.append(line.left(keep));
+        line = line.mid(keep);
+      }
     }
-    layout.endLayout();
+    if (!line.isEmpty() || out.isEmpty()) out.append(line);
     return out;
   };
   // Each line of the text wraps on its own: its line breaks are kept.
@@ -172,10 +189,10 @@ Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal 
   header.symbol = new SymbolView(symbol, Glyphs::sizeForFont(symbolPixels), std::move(symbolColor), header.widget);
   header.title = new Label(QString(), titlePixels, QFont::DemiBold, TextRole::primary, header.widget);
   header.title->setObjectName(QStringLiteral("sheetTitle"));
+  header.title->setElided(true);
   header.close = new CloseButton(header.widget);
   row->addWidget(header.symbol, 0, Qt::AlignVCenter);
-  row->addWidget(header.title, 0, Qt::AlignVCenter);
-  row->addStretch(1);
+  row->addWidget(header.title, 1, Qt::AlignVCenter);
   row->addWidget(header.close, 0, Qt::AlignVCenter);
   return header;
 }
@@ -202,6 +219,8 @@ BodyAndFooter addBodyAndFooter(QVBoxLayout* column, QWidget* sheet, const QStrin
 
 QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
   auto* area = new QScrollArea(parent);
+  // Tab goes through its controls, never stops at the area itself.
+  area->setFocusPolicy(Qt::NoFocus);
   area->setFrameShape(QFrame::NoFrame);
   area->setWidgetResizable(true);
   area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

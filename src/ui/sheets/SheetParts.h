@@ -48,6 +48,9 @@ class ElidedText final : public QWidget {
   const QString& text() const { return text_; }
   // What fits, as drawn at the current width.
   QString shownText() const;
+  // The lines drawn at `width`: broken at blanks (each line keeps its
+  // trailing blanks), inside a word only when the word alone is too long.
+  QStringList lines(int width) const;
 
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int width) const override;
@@ -58,7 +61,6 @@ class ElidedText final : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  QStringList lines(int width) const;
   QString text_;
   QFont font_;
   ColorFn color_;

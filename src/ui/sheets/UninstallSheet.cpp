@@ -3,6 +3,7 @@
 #include "core/ByteSizeText.h"
 #include "core/HomePath.h"
 #include "core/SettingsStore.h"
+#include "platform/LoginShell.h"
 #include "ui/sheets/SheetParts.h"
 
 #include <QCloseEvent>
@@ -162,7 +163,7 @@ QWidget* UninstallSheet::previewBody() {
       line->setSpacing(8);
       line->addWidget(new SymbolView(QStringLiteral("terminal"), Glyphs::sizeForFont(11), TextRole::dim, rows), 0,
                       Qt::AlignTop);
-      auto* command = new Label("$ " + session_->commands()[i].join(' '), 11, QFont::Normal, TextRole::dim, rows);
+      auto* command = new Label("$ " + shellWords(session_->commands()[i]), 11, QFont::Normal, TextRole::dim, rows);
       command->setFont(sheets::monoFont(11));
       command->setWordWrap(true);
       command->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -346,7 +347,7 @@ void UninstallSheet::fillFooter() {
       // Clearly red: the pale failure red would read as a disabled button.
       auto* start = new PrimaryButton(session_->buttonLabel(SettingsStore::shared().language()),
                                       QStringLiteral("trash.fill"));
-      start->setFill(Theme::withOpacity(Theme::destructive, 0.9));
+      start->setFill(Theme::withOpacity(Theme::destructive, 0.85));
       // Grey while it cannot be used; label 12 semibold, a 12-pixel symbol
       // 6 from it, padded 14 × 7, radius 6.
       start->setDisabledFill(QColor(142, 142, 147));

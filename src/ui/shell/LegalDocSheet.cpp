@@ -125,12 +125,14 @@ LegalDocSheet::LegalDocSheet(SettingsStore& store, LegalDocKind kind, QWidget* p
   connect(&store_, &SettingsStore::languageChanged, this, &LegalDocSheet::retranslate);
 }
 
-QString LegalDocSheet::shownTitle() const { return title_->text(); }
+QString LegalDocSheet::shownTitle() const { return title_->fullText(); }
 QString LegalDocSheet::shownText() const { return text_; }
 
 void LegalDocSheet::retranslate() {
   title_->setPlainText(legalDocTitle(kind_, store_.language()));
-  setWindowTitle(title_->text());
+  setWindowTitle(title_->fullText());
+  // The text scrolls from the keyboard too: a Tab stop named after it.
+  if (auto* scroll = findChild<QScrollArea*>()) scroll->setAccessibleName(title_->fullText());
   layOut(legalDocText(kind_, store_.language()));
 }
 

@@ -25,8 +25,11 @@ class MainWindow final : public QWidget {
   void setBody(QWidget* body);
   QWidget* body() const { return body_; }
 
-  // Whether the window appears in the task bar (the Dock setting).
+  // Whether the window appears in the task bar (the Dock setting): a hint to
+  // the window manager (_NET_WM_STATE_SKIP_TASKBAR); the window stays the
+  // same normal window, sheets and all.
   void setShownInTaskbar(bool shown);
+  bool isShownInTaskbar() const { return shownInTaskbar_; }
   // Whether it has painted itself at least once.
   bool hasPainted() const { return painted_; }
 
@@ -36,9 +39,13 @@ class MainWindow final : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  void applyTaskbarHint();
+
   QPointer<QWidget> body_;
+  bool shownInTaskbar_ = true;
   bool painted_ = false;
 };
 

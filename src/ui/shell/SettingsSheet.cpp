@@ -48,7 +48,10 @@ QWidget* pillRow(QWidget* parent, const std::array<Value, N>& values, const QStr
     const Value value = values[i];
     pills[i] = new PillButton(label(value), widget);
     pills[i]->setObjectName(name + QLatin1Char('.') + rawValue(value));
-    QObject::connect(pills[i], &QAbstractButton::clicked, widget, [choose, value] { choose(value); });
+    // Whatever checked it: a click, Space, or a screen reader's action.
+    QObject::connect(pills[i], &QAbstractButton::toggled, widget, [choose, value](bool on) {
+      if (on) choose(value);
+    });
     line->addWidget(pills[i]);
   }
   line->addStretch(1);
@@ -115,6 +118,8 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("settingsScroll"));
+  // Tab goes through its controls, never stops at the area itself.
+  scroll->setFocusPolicy(Qt::NoFocus);
   scroll->setFrameShape(QFrame::NoFrame);
   scroll->setWidgetResizable(true);
   scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -201,6 +206,8 @@ QWidget* SettingsSheet::buildSelfGuard(QWidget* content) {
   selfGuardSwitch_ = new ToggleSwitch(QString(), box);
   selfGuardSwitch_->setObjectName(QStringLiteral("selfGuardSwitch"));
   selfGuardSwitch_->setEnabled(deps_.isProductionApp);
+  // Half opacity while it cannot be flipped (a development copy).
+  selfGuardSwitch_->setDisabledOpacity(0.5);
   connect(selfGuardSwitch_, &QAbstractButton::toggled, this, [this](bool on) {
     // The switch shows the store's state: it changes only once the store
     // reports the outcome.
@@ -294,7 +301,7 @@ void SettingsSheet::followChanges() {
 void SettingsSheet::retranslate() {
   const SettingsStore& s = *deps_.store;
   title_->setPlainText(s.text(LocKey::settingsTitle()));
-  setWindowTitle(title_->text());
+  setWindowTitle(title_->fullText());
   const std::array<LocKey, 7> titles{LocKey::settingsSectionAppearance(), LocKey::settingsDockSection(),
                                      LocKey::settingsSectionSelfGuard(),  LocKey::settingsSectionLanguage(),
                                      LocKey::settingsSectionTutorial(),   LocKey::settingsSectionFeedback(),

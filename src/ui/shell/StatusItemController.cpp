@@ -47,6 +47,13 @@ QMenu* StatusItemController::contextMenu() {
   if (!menu_) {
     menu_ = std::make_unique<QMenu>();
     menu_->setObjectName(QStringLiteral("statusItemMenu"));
+    // The click's own action first: a desktop whose tray opens this menu on
+    // a left click reaches the window here.
+    openAction_ = menu_->addAction(QString());
+    openAction_->setObjectName(QStringLiteral("openAction"));
+    connect(openAction_, &QAction::triggered, this, [this] {
+      if (openWindow_) openWindow_();
+    });
     quitAction_ = menu_->addAction(QString());
     quitAction_->setObjectName(QStringLiteral("quitAction"));
     quitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -54,9 +61,12 @@ QMenu* StatusItemController::contextMenu() {
     // The text follows the language each time the menu opens.
     connect(menu_.get(), &QMenu::aboutToShow, this, [this] { contextMenu(); });
   }
-  QString text = SettingsStore::shared().text(LocKey::statusBarQuit());
-  text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-  quitAction_->setText(text);
+  const auto menuText = [](const LocKey& key) {
+    QString text = SettingsStore::shared().text(key);
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+  };
+  openAction_->setText(menuText(LocKey::statusBarOpen()));
+  quitAction_->setText(menuText(LocKey::statusBarQuit()));
   return menu_.get();
 }
 

@@ -39,6 +39,7 @@ class StatusItemController final : public QObject {
   std::function<void()> onQuit_;
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QMenu> menu_;
+  QAction* openAction_ = nullptr;
   QAction* quitAction_ = nullptr;
 };
 

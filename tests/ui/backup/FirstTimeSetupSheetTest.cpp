@@ -91,6 +91,10 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   EXPECT_EQ(sheet->step(), 1);
   auto* field = named<QLineEdit>(sheet, "firstSetupPassword");
   EXPECT_EQ(field->text(), "longenough1");
+  // Named by the labels beside them, not by their placeholders.
+  EXPECT_EQ(field->accessibleName(), named<Label>(sheet, "firstSetupPasswordLabel")->text());
+  EXPECT_EQ(named<QLineEdit>(sheet, "firstSetupPasswordAgainField")->accessibleName(),
+            named<Label>(sheet, "firstSetupPasswordAgain")->text());
   QSignalSpy gone(sheet, &QObject::destroyed);
   named<PaintedButton>(sheet, "firstSetupClose")->click();
   EXPECT_EQ(closes_, 1);

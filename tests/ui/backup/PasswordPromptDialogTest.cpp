@@ -77,6 +77,12 @@ TEST_F(PasswordPromptTest, AWorkerWaitsForTheDialogAndGetsTheTypedTextUnchanged)
     EXPECT_EQ(confirm->label(), "Confirm");
     EXPECT_EQ(cancel->label(), "Cancel");
     EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+    // Titled and named by its question; the whole question shows, its
+    // second line's descenders too.
+    EXPECT_EQ(dialog->windowTitle(), "Unlock to back up");
+    EXPECT_EQ(field->accessibleName(), "Unlock to back up");
+    auto* message = child<Label>(dialog, "passwordPromptMessage");
+    EXPECT_GE(message->height(), message->heightForWidth(message->width()));
     field->setText(QStringLiteral(" pass wörd "));
     test::shoot(dialog, "password-prompt");
     confirm->click();

@@ -6,6 +6,7 @@
 #include "backup/RestoreEngine.h"
 #include "presentation/RestoreSession.h"
 #include "ui/backup/RestoreSheet.h"
+#include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
 
@@ -14,6 +15,7 @@
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
 
+#include <QAccessible>
 #include <QDialog>
 #include <QDir>
 #include <QSignalSpy>
@@ -136,6 +138,12 @@ TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
   named<PaintedButton>(sheet, "restoreAll")->click();
   ASSERT_TRUE(waitUntil([&] { return sheet->confirmation() != nullptr; }));
   EXPECT_EQ(named<Label>(sheet->confirmation(), "restoreConfirmTitle")->text(), "Restore all agents?");
+  // The kit's alert: titled and named by its question, its warning symbol
+  // instead of a "⚠️" in the text.
+  EXPECT_NE(qobject_cast<Alert*>(sheet->confirmation()), nullptr);
+  EXPECT_EQ(sheet->confirmation()->windowTitle(), "Restore all agents?");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(sheet->confirmation())->text(QAccessible::Name), "Restore all agents?");
+  EXPECT_FALSE(named<Label>(sheet->confirmation(), "restoreConfirmBody")->text().contains(QStringLiteral("⚠")));
   answer(sheet, true);
   EXPECT_EQ(named<PrimaryButton>(sheet, "restoreAll")->label(), "Restoring…");
   ASSERT_TRUE(waitUntil([&] { return restored_.size() == 2 && !engine_.isRunning(); }, std::chrono::seconds(90)));

@@ -9,6 +9,8 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
 
+#include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QMouseEvent>
@@ -120,7 +122,7 @@ class DashboardViewTest : public ::testing::Test {
 TEST_F(DashboardViewTest, EmptyStateAndMetricCounts) {
   model.update({}, {});
   EXPECT_TRUE(view->emptyState()->isVisible());
-  EXPECT_EQ(view->findChild<Label*>("emptyHint")->text(), "Tap + at the top-right to install an agent");
+  EXPECT_EQ(view->findChild<Label*>("emptyHint")->text(), "Click + at the top-right to install an agent");
   for (int i = 0; i < 4; ++i) EXPECT_EQ(view->metricCard(i)->value(), 0);
   EXPECT_EQ(view->metricCard(2)->subtitle(), "All clear");
   EXPECT_TRUE(view->metricCard(0)->isHighlighted());
@@ -177,6 +179,23 @@ TEST_F(DashboardViewTest, RowTextsAndTooltipsByState) {
   EXPECT_EQ(row("stopped")->nameLabel()->textFormat(), Qt::PlainText);
   EXPECT_EQ(row("stopped")->nameLabel()->text(), "Stopped & Co");
   EXPECT_EQ(row("stopped")->accessibleName(), "Stopped & Co");
+
+  // A long name is shortened with "…" (whole in the tooltip and the
+  // accessible name); no row is wider than the list, and the state button
+  // stays inside its row.
+  AgentEntry wordy = agentEntry("wordy");
+  wordy.displayNameEN = QString(80, QLatin1Char('W'));
+  model.update({faulted, running, stopped, wordy}, {runningRecord(faulted, 1), runningRecord(running, 2)});
+  QApplication::processEvents();
+  EXPECT_TRUE(row("wordy")->nameLabel()->text().endsWith(QStringLiteral("…")));
+  EXPECT_EQ(row("wordy")->nameLabel()->toolTip(), *wordy.displayNameEN);
+  EXPECT_EQ(row("wordy")->accessibleName(), *wordy.displayNameEN);
+  const QWidget* list = view->findChild<QAbstractScrollArea*>("agentScroll")->viewport();
+  for (AgentRowView* r : view->rowViews()) {
+    EXPECT_LE(r->mapTo(list, QPoint(r->width(), 0)).x(), list->width()) << r->item().id.toStdString();
+    EXPECT_TRUE(r->rect().contains(r->stateButton()->geometry())) << r->item().id.toStdString();
+  }
+  EXPECT_EQ(row("running")->nameLabel()->text(), "running") << "a name that fits is shown whole";
 }
 
 TEST_F(DashboardViewTest, StateButtonClicksDoNotAlsoTapTheRow) {
@@ -206,6 +225,16 @@ TEST_F(DashboardViewTest, StateButtonClicksDoNotAlsoTapTheRow) {
   // A click on the card (its name) taps the row; so does the stopped row's card.
   click(row("stopped")->nameLabel());
   EXPECT_EQ(built.last(), "detail stopped");
+  EXPECT_EQ(actions.calls.size(), 1);
+
+  // A screen reader presses the row itself: a button named after its agent.
+  detailCallbacks.onClose();
+  QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(row("running"));
+  ASSERT_NE(reader->actionInterface(), nullptr);
+  EXPECT_EQ(reader->role(), QAccessible::Button);
+  EXPECT_EQ(reader->text(QAccessible::Name), QStringLiteral("running"));
+  reader->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_EQ(built.last(), "detail running");
   EXPECT_EQ(actions.calls.size(), 1);
 }
 

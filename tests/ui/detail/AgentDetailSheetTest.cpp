@@ -1,6 +1,7 @@
 #include "DetailSheetTestSupport.h"
 
 #include "support/gui/AssistiveTool.h"
+#include "support/gui/Drawn.h"
 #include "support/gui/WrappedLines.h"
 #include "ui/kit/Alert.h"
 
@@ -130,6 +131,7 @@ TEST_F(DetailSheetTest, TheLockSwitchShowsTheStoreAndTurningItOffAsksFirst) {
   auto stopped = open(item(kCli, false));
   auto* stoppedSwitch = find<QAbstractButton>(stopped.get(), "lockOnlineSwitch");
   EXPECT_FALSE(stoppedSwitch->isEnabled()) << "a stopped agent that is not locked cannot be locked here";
+  EXPECT_NEAR(test::drawnSwitchOpacity(stoppedSwitch, false), 0.45, 0.05) << "drawn at 0.45";
 
   auto sheet = open(item(kCli, true), true);
   auto* lock = find<QAbstractButton>(sheet.get(), "lockOnlineSwitch");
@@ -297,8 +299,10 @@ TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
   auto* box = alert<Alert>(sheet.get(), "terminalFailedAlert");
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->windowTitle(), "Cannot open a terminal");
-  EXPECT_TRUE(box->message().startsWith("Tried to open a terminal to run `cli1 tui --x=\"a b\"` but failed."));
+  EXPECT_TRUE(box->message().startsWith("Tried to open a terminal to run `cli1 tui '--x=\"a b\"'` but failed."));
   EXPECT_EQ(box->findChild<QLabel*>("alertMessage")->textFormat(), Qt::PlainText);
+  EXPECT_FALSE(box->findChild<QLabel*>("alertMessage")->text().contains(QLatin1Char('`'))) << "no literal marks";
+  EXPECT_EQ(box->message().count(QStringLiteral("xfce4-terminal")), 1) << "the terminal programs named once";
   answer(box, "alertGotIt");
 
   // A dashboard no browser opens is said too, with its address to copy.
@@ -442,8 +446,9 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   auto command = open(item(withExtra(kCli, R"("setupCommand":["cli1","setup-token"])")));
   ASSERT_TRUE(shown(command.get(), "detailSetupSection"));
   EXPECT_EQ(buttonLabel(command.get(), "setupButton"), "Configure agent");
-  EXPECT_EQ(labelText(command.get(), "setupHint"),
-            "Will run `cli1 setup-token` in a terminal — follow the prompts to complete one-time setup");
+  EXPECT_EQ(command->findChild<QLabel*>("setupHint")->accessibleName(),
+            "Will run cli1 setup-token in a terminal — follow the prompts to complete one-time setup");
+  EXPECT_FALSE(labelText(command.get(), "setupHint").contains(QLatin1Char('`')));
   click(command.get(), "setupButton");
   EXPECT_EQ(callbacks.calls, QStringList{"setup"});
 
@@ -460,23 +465,38 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   EXPECT_FALSE(shown(open(item(kCli)).get(), "detailSetupSection"));
 }
 
-TEST_F(DetailSheetTest, TheEnabledUninstallButtonStandsOutAsMuchAsTheOtherActions) {
+// Unlocked: outlined in red at 0.35 with its text in red at 0.85; locked: a
+// faint grey outline, clearly fainter.
+TEST_F(DetailSheetTest, TheUnlockedUninstallButtonIsOutlinedInRedTheLockedOneFaintly) {
   const QByteArray json = withExtra(kCli, R"("restart":{"command":["cli1","restart"]},"uninstall":{"paths":["~/.cli1"]})");
   auto sheet = open(item(json, true), true);
-  // How far a button's outline stands from the sheet behind it.
-  const auto standout = [&](const char* name) {
-    auto* button = find<SecondaryButton>(sheet.get(), name);
-    const QImage face = button->grab().toImage();
-    const QColor edge = face.pixelColor(1, face.height() / 2);
-    const QColor back = Theme::current().background;
-    return std::abs(edge.red() - back.red()) + std::abs(edge.green() - back.green()) +
-           std::abs(edge.blue() - back.blue());
+  const QColor back = Theme::current().background;
+  // The outline's colour where it crosses the button's middle row, and how
+  // far it stands from the sheet behind it.
+  const auto edge = [&] { return find<SecondaryButton>(sheet.get(), "uninstallButton")->grab().toImage(); };
+  const auto standout = [&](const QColor& c) {
+    return std::abs(c.red() - back.red()) + std::abs(c.green() - back.green()) + std::abs(c.blue() - back.blue());
   };
-  const int restart = standout("restartButton");
-  const int uninstall = standout("uninstallButton");
-  EXPECT_GE(uninstall, restart) << "uninstall " << uninstall << ", restart " << restart;
+  const auto outline = [&](const QImage& face) {
+    QColor strongest = back;
+    for (int x = 0; x < 4; ++x)
+      if (const QColor c = face.pixelColor(x, face.height() / 2); standout(c) > standout(strongest)) strongest = c;
+    return strongest;
+  };
+  const QImage unlocked = edge();
+  const QColor red = Theme::destructive;
+  const auto over = [&](qreal opacity) {
+    return QColor::fromRgbF(back.redF() + (red.redF() - back.redF()) * opacity,
+                            back.greenF() + (red.greenF() - back.greenF()) * opacity,
+                            back.blueF() + (red.blueF() - back.blueF()) * opacity);
+  };
+  EXPECT_LT(standout(outline(unlocked)), standout(over(0.45))) << "red at 0.35, not filled or stronger";
+  EXPECT_GT(standout(outline(unlocked)), standout(over(0.2)));
+  EXPECT_GT(outline(unlocked).red(), outline(unlocked).green() + 30) << "red";
+  const QColor middle = unlocked.pixelColor(unlocked.width() / 2, 2);
+  EXPECT_LT(standout(middle), 8) << "no fill";
   lockOnline.setLocked("cli1", true);
-  EXPECT_LT(standout("uninstallButton") * 2, uninstall) << "the locked one is clearly fainter";
+  EXPECT_LT(standout(outline(edge())) * 2, standout(outline(unlocked))) << "the locked one is clearly fainter";
 }
 
 TEST_F(DetailSheetTest, UninstallIsOffWhileLockedAndItsDoneClosesTheSheet) {

@@ -10,6 +10,8 @@
 #include "ui/kit/Theme.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QBoxLayout>
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QPainter>
@@ -88,29 +90,58 @@ namespace {
 
 class TestSheet final : public Sheet {
  public:
-  explicit TestSheet(QWidget* parent) : Sheet(QSize(300, 200), parent) {}
+  explicit TestSheet(QWidget* parent) : Sheet(QSize(300, 200), parent) {
+    auto* row = new QHBoxLayout(this);
+    for (const char* name : {"first", "second"}) {
+      auto* button = new SecondaryButton(QString::fromLatin1(name), QString(), std::nullopt, this);
+      button->setObjectName(QString::fromLatin1(name));
+      row->addWidget(button);
+    }
+  }
 };
 
 }  // namespace
 
-TEST(SheetBase, EscAndCloseRequestsGoThroughOnCloseAndOnlyDismissCloses) {
+// A sheet is drawn inside its window over the dimmed content: no window of
+// its own for a window manager to minimise or move, the content under it
+// unreachable by click or Tab, Esc and close requests going to the presenter.
+TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   QWidget window;
   window.resize(600, 400);
+  auto* under = new SecondaryButton(QStringLiteral("under"), QString(), std::nullopt, &window);
+  under->setGeometry(0, 0, 600, 400);
+  int underClicks = 0;
+  QObject::connect(under, &QAbstractButton::clicked, [&underClicks] { ++underClicks; });
   window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  under->setFocus();
   auto* sheet = new TestSheet(&window);
   int closes = 0;
   sheet->setOnClose([&closes] { ++closes; });
   sheet->present();
   EXPECT_TRUE(sheet->isVisible());
-  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+  EXPECT_TRUE(sheet->isEmbedded());
+  EXPECT_FALSE(sheet->isWindow()) << "no window of its own";
+  EXPECT_EQ(sheet->window(), &window);
   EXPECT_EQ(sheet->size(), QSize(300, 200));
-  EXPECT_EQ(sheet->minimumSize(), sheet->maximumSize()) << "fixed size";
-  EXPECT_FALSE(sheet->windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_EQ(sheet->mapTo(&window, QPoint()), QPoint(150, 100)) << "centred";
 
-  QTest::keyClick(sheet, Qt::Key_Escape);
+  ASSERT_NE(window.childAt(10, 10), under);
+  QTest::mouseClick(window.childAt(10, 10), Qt::LeftButton, {}, QPoint(1, 1));
+  EXPECT_EQ(underClicks, 0) << "the content under the sheet takes no click";
+  auto* first = sheet->findChild<QWidget*>(QStringLiteral("first"));
+  auto* second = sheet->findChild<QWidget*>(QStringLiteral("second"));
+  EXPECT_EQ(QApplication::focusWidget(), first) << "the focus moved into the sheet";
+  for (QWidget* expected : {second, first, second}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), expected) << "Tab stays inside the sheet";
+  }
+
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   EXPECT_EQ(closes, 1);
   EXPECT_TRUE(sheet->isVisible()) << "the presenter decides";
-  EXPECT_FALSE(sheet->close()) << "a window-close request is refused";
+  EXPECT_FALSE(sheet->close()) << "a close request is refused";
   EXPECT_EQ(closes, 2);
   EXPECT_TRUE(sheet->isVisible());
 
@@ -118,8 +149,19 @@ TEST(SheetBase, EscAndCloseRequestsGoThroughOnCloseAndOnlyDismissCloses) {
   sheet->setOnClose([sheet] { sheet->dismiss(); });
   QTest::keyClick(sheet, Qt::Key_Escape);
   EXPECT_FALSE(sheet->isVisible());
+  EXPECT_EQ(QApplication::focusWidget(), under) << "the focus goes back where it was";
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(alive.isNull()) << "deleted after dismissal";
+  QTest::mouseClick(under, Qt::LeftButton, {}, QPoint(10, 10));
+  EXPECT_EQ(underClicks, 1) << "the content is reachable again";
+
+  // Without a shown window it is a window-modal dialog without a close button.
+  TestSheet loose(nullptr);
+  loose.present();
+  EXPECT_TRUE(loose.isWindow());
+  EXPECT_TRUE(loose.isModal());
+  EXPECT_FALSE(loose.windowFlags() & Qt::WindowCloseButtonHint);
+  loose.dismiss();
 }
 
 TEST(SheetBase, GuardedCompletionDoesNothingAfterTheSheetWasDeleted) {
@@ -134,6 +176,68 @@ TEST(SheetBase, GuardedCompletionDoesNothingAfterTheSheetWasDeleted) {
   delete sheet;
   completion(5);
   EXPECT_EQ(calls, 2);
+}
+
+// Every focusable control of the kit shows where the keyboard is: a ring in
+// the scheme's accent colour, in both schemes, whether or not its face is of
+// the accent colour itself (a selected pill, a ticked box, a switch that is on).
+TEST(PaintedControls, EveryControlShowsTheKeyboardFocusInTheAccentColour) {
+  Appearance::shared();
+  QWidget window;
+  auto* column = new QVBoxLayout(&window);
+  auto* pill = new PillButton(QStringLiteral("Dark"));
+  pill->setSelected(true);
+  auto* on = new ToggleSwitch(QStringLiteral("On"));
+  on->showState(true);
+  auto* ticked = new CheckBox(QStringLiteral("~/.cache"), [] { return Theme::current().accent; });
+  ticked->showState(true);
+  auto* panel = new PanelButton;
+  panel->setColor(Theme::orange);
+  panel->setMinimumSize(120, 40);
+  const QList<QWidget*> controls{new PrimaryButton(QStringLiteral("Install")),
+                                 new SecondaryButton(QStringLiteral("Restart"), QStringLiteral("arrow.clockwise")),
+                                 pill,
+                                 new CloseButton,
+                                 new IconButton(QStringLiteral("gearshape"), QStringLiteral("Settings")),
+                                 new LinkButton(QStringLiteral("Privacy policy")),
+                                 panel,
+                                 new ToggleSwitch(QStringLiteral("Off")),
+                                 on,
+                                 new CheckBox(QStringLiteral("~/.data"), [] { return Theme::current().accent; }),
+                                 ticked};
+  for (QWidget* control : controls) column->addWidget(control);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  for (const AppearancePreference scheme : {AppearancePreference::light, AppearancePreference::dark}) {
+    SettingsStore::shared().setAppearance(scheme);
+    const QColor accent = Theme::current().accent;
+    // Whether the ring runs along all four sides: the middle of each side,
+    // one pixel in, is of the accent colour.
+    const auto ringed = [&](const QImage& image) {
+      const int w = image.width(), h = image.height();
+      for (const QPoint at : {QPoint(w / 2, 1), QPoint(w / 2, h - 2), QPoint(1, h / 2), QPoint(w - 2, h / 2)}) {
+        const QColor c = image.pixelColor(at);
+        if (std::abs(c.red() - accent.red()) + std::abs(c.green() - accent.green()) +
+                std::abs(c.blue() - accent.blue()) >= 60)
+          return false;
+      }
+      return true;
+    };
+    for (QWidget* control : controls) {
+      SCOPED_TRACE(control->metaObject()->className());
+      control->setFocus(Qt::MouseFocusReason);
+      const QImage byMouse = control->grab().toImage();
+      control->clearFocus();
+      control->setFocus(Qt::TabFocusReason);
+      ASSERT_TRUE(control->hasFocus());
+      const QImage byKeyboard = control->grab().toImage();
+      EXPECT_TRUE(ringed(byKeyboard)) << "a ring of the accent colour round it";
+      EXPECT_NE(byKeyboard, byMouse) << "from the keyboard only";
+      control->clearFocus();
+    }
+  }
+  SettingsStore::shared().setAppearance(AppearancePreference::system);
 }
 
 TEST(PaintedControls, AmpersandIsShownAndNeverAMnemonic) {

@@ -8,10 +8,13 @@
 #include "ui/detail/AgentDetailSheet.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/sheets/AddAgentSheet.h"
+#include "ui/sheets/InstallSheet.h"
 #include "ui/sheets/SheetTestSupport.h"
 #include "ui/sheets/UninstallSheet.h"
 #include "ui/shell/MainWindow.h"
 
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QCoreApplication>
 
@@ -74,7 +77,7 @@ TEST_F(SheetTest, TheDetailSheetsUninstallRemovesTheAgentAndClosesBothSheets) {
   auto* detail = qobject_cast<AgentDetailSheet*>(view.openSheet(DashboardView::SheetKind::detail));
   ASSERT_NE(detail, nullptr);
   ASSERT_TRUE(click(*detail, "uninstallButton"));
-  auto* uninstall = detail->findChild<UninstallSheet*>();
+  auto* uninstall = qobject_cast<UninstallSheet*>(detail->uninstallSheet());
   ASSERT_NE(uninstall, nullptr);
   ASSERT_TRUE(waitUntil([&] { return uninstall->session().isMeasured(); }));
   ASSERT_TRUE(click(*uninstall, "uninstallStartButton"));
@@ -87,9 +90,11 @@ TEST_F(SheetTest, TheDetailSheetsUninstallRemovesTheAgentAndClosesBothSheets) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Every sheet is named after its title (what a screen reader and the window
-// list read) and opens inside the main window, which grows to hold a taller
-// sheet while it is shown and returns to its size afterwards.
+// Every sheet is named after its title (what a screen reader reads) and is
+// drawn inside the main window, never a window of its own; the window grows
+// to hold a taller sheet while it is shown, no further than its screen's
+// available area (800 × 600 here: a taller sheet is made shorter, its body
+// scrolling over the footer kept in view), and returns to its size afterwards.
 TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
   const auto registry = registryOfAgents(
       {R"({"id":"tlr-agent","displayName":"Agent","vendor":"v","kind":"cli","identify":{"executableNames":["tlr-agent"]},)"
@@ -115,9 +120,20 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
     ASSERT_TRUE(waitUntil([&] { return sheet->isVisible(); }));
     EXPECT_EQ(sheet->windowTitle(), title);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(sheet)->text(QAccessible::Name), title);
-    EXPECT_TRUE(window.geometry().contains(sheet->geometry()))
+    EXPECT_FALSE(sheet->isWindow()) << title.toStdString();
+    EXPECT_EQ(sheet->window(), &window) << title.toStdString();
+    EXPECT_TRUE(window.rect().contains(QRect(sheet->mapTo(&window, QPoint()), sheet->size())))
         << title.toStdString() << ": the sheet " << sheet->width() << "×" << sheet->height() << " inside "
         << window.width() << "×" << window.height();
+    const auto scrolls = [sheet](QWidget* w) {
+      for (; w && w != sheet; w = w->parentWidget())
+        if (qobject_cast<QAbstractScrollArea*>(w)) return true;
+      return false;
+    };
+    for (QWidget* button : sheet->findChildren<QAbstractButton*>())
+      if (button->isVisibleTo(sheet) && !scrolls(button))
+        EXPECT_TRUE(QRect(QPoint(), sheet->size()).contains(QRect(button->mapTo(sheet, QPoint()), button->size())))
+            << title.toStdString() << ": " << button->objectName().toStdString() << " past the sheet's edge";
   };
   const auto closeAndReturn = [&](DashboardView::SheetKind kind) {
     view->openSheet(kind)->requestClose();
@@ -133,9 +149,9 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
   view->openAddAgent();
   auto* add = view->openSheet(Kind::addAgent);
   namedAndInside(add, "Add Agent");
-  EXPECT_GT(window.height(), 580) << "the 580-high sheet made room for itself";
+  EXPECT_EQ(window.height(), 580 + 2 * 8) << "the 580-high sheet made room for itself";
   ASSERT_TRUE(click(*add, "addAgentInstall:other"));
-  namedAndInside(add->findChild<Sheet*>(), "Install other");
+  namedAndInside(window.findChild<InstallSheet*>(), "Install other");
   closeAndReturn(Kind::addAgent);
 
   view->openBackup();
@@ -159,6 +175,17 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
   namedAndInside(detail->uninstallSheet(), "Uninstall Agent");
   EXPECT_GE(window.height(), 620);
   detail->uninstallSheet()->requestClose();
+  EXPECT_EQ(window.geometry(), home) << "the detail sheet alone fits the window as it was";
+  // A window that cannot grow (a short screen): the sheet is made shorter,
+  // its body scrolls, and its footer stays inside.
+  window.setMaximumHeight(560);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_TRUE(click(*detail, "uninstallButton"));
+  namedAndInside(detail->uninstallSheet(), "Uninstall Agent");
+  EXPECT_EQ(window.height(), 560);
+  EXPECT_EQ(detail->uninstallSheet()->height(), 560 - 2 * 8) << "made shorter";
+  detail->uninstallSheet()->requestClose();
+  window.setMaximumHeight(QWIDGETSIZE_MAX);
   EXPECT_EQ(window.geometry(), home) << "the detail sheet alone fits the window as it was";
   ASSERT_TRUE(click(*detail, "doctorButton"));
   ASSERT_FALSE(actions.doctorCompletions.isEmpty());

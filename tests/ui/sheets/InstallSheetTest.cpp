@@ -63,9 +63,11 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
   EXPECT_EQ(readFile(home.path() + "/ran"), "agent\n");
   ASSERT_NE(child(*s, "installHowToOpen"), nullptr);
   EXPECT_EQ(child<SectionTitle>(*s, "installHowToOpenTitle")->shownText(), "HOW TO OPEN");
-  EXPECT_EQ(shown(*s, "installHowToOpenBody"),
-            "Open a new terminal and type `tlr-agent`. Terminals that are already open need `source " + userShellStartFile() +
-                "` first.");
+  // The commands without the text table's marks, each kept on one line.
+  EXPECT_EQ(child(*s, "installHowToOpenBody")->accessibleName(),
+            "Open a new terminal and type tlr-agent. Terminals that are already open need source " + userShellStartFile() +
+                " first.");
+  EXPECT_FALSE(shown(*s, "installHowToOpenBody").contains(QLatin1Char('`')));
 
   // Chinese at once, except rows already made.
   SettingsStore::shared().setLanguage(AppLanguage::zh);
@@ -117,6 +119,18 @@ TEST_F(InstallSheetTest, AnErrorOfSeveralLinesKeepsItsLineBreaks) {
   const int line = qCeil(QFontMetricsF(error->font()).lineSpacing());
   EXPECT_GE(error->heightForWidth(400), 3 * line - 1) << "three lines, one under the other";
   EXPECT_EQ(error->shownText(), "first linesecond linelast line");
+
+  // A command wraps at its blanks, never inside a word ("x-terminal-emulator").
+  const QString command = "$ sh -c 'x-terminal-emulator --version && xfce4-terminal --version'";
+  sheets::ElidedText label(command, QFont(error->font()), [] { return QColor(Qt::black); }, 3);
+  const QFontMetricsF metrics(label.font());
+  const int narrow = qCeil(metrics.horizontalAdvance("$ sh -c 'x-terminal-emulator"));
+  const QStringList lines = label.lines(narrow);
+  EXPECT_EQ(lines.join(QString()), command) << "nothing lost";
+  for (const QString& part : lines) {
+    EXPECT_TRUE(part.endsWith(QLatin1Char(' ')) || part == lines.last()) << part.toStdString();
+    EXPECT_LE(metrics.horizontalAdvance(part.trimmed()), narrow) << part.toStdString();
+  }
 }
 
 TEST_F(InstallSheetTest, MissingRequirementsShowTheirCardsAndWaitForRecheck) {
@@ -127,7 +141,7 @@ TEST_F(InstallSheetTest, MissingRequirementsShowTheirCardsAndWaitForRecheck) {
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "missing"); }));
   EXPECT_EQ(shown(*s, "installMissingTitle"), "Missing requirements");
   EXPECT_EQ(shown(*s, "installMissingHint"), "Install these dependencies before this agent can be set up");
-  EXPECT_EQ(shown(*s, "installMissingNote"), "Once done, come back and tap [Re-check] to continue");
+  EXPECT_EQ(shown(*s, "installMissingNote"), "Once done, come back and click [Re-check] to continue");
   EXPECT_EQ(shown(*s, "installCloseFooterButton"), "Close");
   EXPECT_EQ(shown(*s, "installRecheckButton"), "Re-check");
 

@@ -11,10 +11,13 @@
 #include "ui/shell/StatusItemController.h"
 #include "ui/shell/UpdateAnnouncement.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTimer>
+
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -31,19 +34,27 @@ struct LanguageScope {
 
 }  // namespace
 
-TEST(StatusItem, MenuQuitsInTheCurrentLanguageAndClicksOpenTheWindow) {
+// The menu opens the window (for trays that show it on a left click) and
+// quits, in the current language; clicks other than the menu's open the window.
+TEST(StatusItem, MenuOpensAndQuitsInTheCurrentLanguageAndClicksOpenTheWindow) {
   LanguageScope scope(AppLanguage::en);
   int opened = 0, quits = 0;
   StatusItemController item([&] { ++opened; }, [&] { ++quits; });
   QMenu* menu = item.contextMenu();
-  ASSERT_EQ(menu->actions().size(), 1);
-  QAction* quit = menu->actions().first();
+  ASSERT_EQ(menu->actions().size(), 2);
+  QAction* open = menu->actions().first();
+  QAction* quit = menu->actions().last();
+  EXPECT_EQ(open->text(), QStringLiteral("Open Tollamere"));
   EXPECT_EQ(quit->text(), QStringLiteral("Quit Tollamere"));
   EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   Q_EMIT menu->aboutToShow();
+  EXPECT_EQ(open->text(), QStringLiteral("打开 Tollamere"));
   EXPECT_EQ(quit->text(), QStringLiteral("退出 Tollamere"));
+  open->trigger();
+  EXPECT_EQ(opened, 1);
+  opened = 0;
 
   item.handleClick(QSystemTrayIcon::Trigger);      // left click
   item.handleClick(QSystemTrayIcon::DoubleClick);
@@ -75,6 +86,7 @@ TEST(MainWindowController, OneWindowTitledTollamereThatCloseOnlyHides) {
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollamere"));
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window) << "a frame, not a filler";
   EXPECT_EQ(window->minimumSize(), QSize(680, 560));
   EXPECT_EQ(window->size(), QSize(680, 560));
   window->resize(500, 400);
@@ -99,11 +111,16 @@ TEST(MainWindowController, HostsTheDashboardAndFollowsTheDockSetting) {
   EXPECT_EQ(controller.window()->body(), dashboard);
   EXPECT_EQ(dashboard->parentWidget(), controller.window());
   controller.show();
+  // Only a hint to the window manager: the window stays the same normal one
+  // (what the window manager does with it is seen on a display).
+  QWindow* native = controller.window()->windowHandle();
   SettingsStore::shared().setShowInDock(false);
-  EXPECT_TRUE(controller.window()->windowFlags().testFlag(Qt::Tool)) << "out of the task bar";
+  EXPECT_FALSE(controller.window()->isShownInTaskbar()) << "out of the task bar";
+  EXPECT_EQ(controller.window()->windowType(), Qt::Window);
+  EXPECT_EQ(controller.window()->windowHandle(), native) << "not recreated";
   EXPECT_TRUE(controller.window()->isVisible());
   SettingsStore::shared().setShowInDock(true);
-  EXPECT_FALSE(controller.window()->windowFlags().testFlag(Qt::Tool));
+  EXPECT_TRUE(controller.window()->isShownInTaskbar());
 }
 
 TEST(Onboarding, WithoutASystemTrayItSaysTheMainWindowIsWhereTollamereLives) {

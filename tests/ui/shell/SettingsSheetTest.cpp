@@ -6,6 +6,7 @@
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"
 #include "support/gui/AssistiveTool.h"
+#include "support/gui/Drawn.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/LegalDocSheet.h"
 #include "ui/shell/SettingsSheet.h"
@@ -138,6 +139,23 @@ TEST(SettingsSheetControls, SwitchesActOnAnAssistiveToolsToggleAndFollowTheStore
   f.store.setShowInDock(true);
   EXPECT_TRUE(dock->isChecked());
 
+  // The appearance and language choices are radio buttons whose checked
+  // state a screen reader reads, and whose action chooses as a click does.
+  auto* light = f.find<PillButton>("appearancePill.light");
+  auto* system = f.find<PillButton>("appearancePill.system");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(light)->role(), QAccessible::RadioButton);
+  EXPECT_TRUE(test::accessibleChecked(system));
+  EXPECT_FALSE(test::accessibleChecked(light));
+  const QString choose = QAccessible::queryAccessibleInterface(light)->actionInterface()->actionNames().value(0);
+  ASSERT_TRUE(test::assistiveAction(light, choose));
+  EXPECT_EQ(f.store.appearance(), AppearancePreference::light);
+  EXPECT_TRUE(test::accessibleChecked(light));
+  EXPECT_FALSE(test::accessibleChecked(system));
+  f.store.setAppearance(AppearancePreference::system);
+  EXPECT_TRUE(test::accessibleChecked(system)) << "the store changed elsewhere: the choice follows";
+  EXPECT_FALSE(test::accessibleChecked(light));
+  EXPECT_EQ(f.find<QWidget>("settingsScroll")->focusPolicy(), Qt::NoFocus) << "no unnamed Tab stop";
+
   // A development copy's auto-start switch cannot be toggled from anywhere.
   auto* selfGuard = f.find<ToggleSwitch>("selfGuardSwitch");
   EXPECT_FALSE(test::assistiveToggle(selfGuard));
@@ -169,6 +187,7 @@ TEST(SettingsSheetControls, AutoStartIsGreyedWithItsNoteInADevelopmentCopy) {
     SheetFixture dev(AppLanguage::en, false);
     auto* toggle = dev.find<ToggleSwitch>("selfGuardSwitch");
     EXPECT_FALSE(toggle->isEnabled());
+    EXPECT_NEAR(test::drawnSwitchOpacity(toggle, false), 0.5, 0.05) << "greyed to half opacity";
     EXPECT_FALSE(dev.find<Label>("selfGuardNote")->isHidden());
     EXPECT_EQ(dev.find<Label>("selfGuardNote")->text(), QStringLiteral("Not available in dev mode"));
     click(toggle);
