@@ -289,6 +289,10 @@ QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language)
   // their day.
   const QString details = event.details.value_or(QString());
   std::optional<QString> said;
+  // A user's launch is recorded as recovered without details; an automatic
+  // relaunch carries the pid it was found under.
+  if (details.isEmpty() && event.type == AgentEventType::recovered)
+    said = SettingsStore::dict(language, LocKey::evDetailUserLaunch());
   if (!details.isEmpty()) {
     switch (event.type) {
       case AgentEventType::restarted:

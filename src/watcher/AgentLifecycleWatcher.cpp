@@ -313,7 +313,9 @@ void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent i
     return;
   }
   lifecycleLog("[Recover] ", entry, QStringLiteral(" recovered pid=%1").arg(outcome.pid));
-  record(entry.id, recoveredEventType(intent));
+  // The pid the scan found; it also tells this relaunch apart from a user's
+  // launch, which records the same type without details.
+  record(entry.id, recoveredEventType(intent), QStringLiteral("pid=%1").arg(outcome.pid));
   // Seen running: watched from now on, so an exit a moment later is not
   // missed before the next scan.
   if (!watchedPids_.contains(outcome.pid)) {

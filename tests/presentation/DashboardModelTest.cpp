@@ -218,6 +218,7 @@ TEST_F(DashboardModelTest, EachRowSaysWhatHappenedInTheWindowsLanguageNeverInThe
       {T::restarted, "Setup completed, auto check started", "Setup completed, auto check started",
        "setup 完成，自动开始体检"},
       {T::recovered, "用户手动启动", "Manual launch", "用户手动启动"},
+      {T::recovered, "pid=4242", "Auto-recovered", "已自动恢复"},
       {T::restarted, "Manual restart → new pid 4242", "Manual restart → new pid 4242", "用户主动重启 → 新 pid 4242"},
       {T::throttled, "Restart stuck: SIGKILL failed on [812, 907]", "Restart stuck: SIGKILL failed on [812, 907]",
        "重启卡住：SIGKILL 也杀不掉 [812, 907]"},
@@ -269,7 +270,8 @@ TEST_F(DashboardModelTest, EventTextsInBothLanguages) {
       {AgentEventType::started, "Started", "开始运行"},
       {AgentEventType::exitedNormal, "Normal exit", "正常退出"},
       {AgentEventType::exitedAbnormal, "Abnormal exit", "异常退出"},
-      {AgentEventType::recovered, "Auto-recovered", "已自动恢复"},
+      // Without details, a recovered is the user's own launch.
+      {AgentEventType::recovered, "Manual launch", "用户手动启动"},
       {AgentEventType::throttled, "Repeated failures — recovery paused, please check", "反复异常，已暂停接管，请检查处理"},
       {AgentEventType::restarted, "Restarted, recovery resumed", "已重新启动，恢复接管"},
       {AgentEventType::killedByOOM, "Killed by system (low memory)", "内存吃紧被系统关闭"},

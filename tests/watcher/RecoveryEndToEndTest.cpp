@@ -141,6 +141,11 @@ TEST_F(RecoveryEndToEnd, CrashesAreRecoveredUntilTheThirdWithinAMinute) {
     ASSERT_TRUE(waitForCount("recovered", crash)) << types().join(",").toStdString();
     const pid_t next = waitForNewWatchedPid(pid);
     ASSERT_GT(next, 0) << "the relaunched agent runs and is watched";
+    const QList<AgentEvent> recent = events.recentEvents("e2e", 50);
+    const auto recovered = std::find_if(recent.begin(), recent.end(),
+                                        [](const AgentEvent& e) { return e.type == AgentEventType::recovered; });
+    ASSERT_NE(recovered, recent.end());
+    EXPECT_EQ(recovered->details, QStringLiteral("pid=%1").arg(next)) << "the relaunch names the pid the scan found";
     pid = next;
   }
   EXPECT_EQ(types().count("exitedAbnormal"), 2);
