@@ -393,6 +393,17 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   ASSERT_TRUE(toggle(QStringLiteral("Live Agent"), QStringLiteral("Locked online")));
   ASSERT_TRUE(waitForWindow(QStringLiteral("Turn off lock?")));
   EXPECT_TRUE(locked()) << "nothing changes before the answer";
+  // The question has no frame of the window manager's: nothing to minimise,
+  // maximise or drag apart from its window.
+  const QString question = x_.windowNamed(QStringLiteral("Turn off lock?"));
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        return x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), question, QStringLiteral("_NET_FRAME_EXTENTS")})
+            .contains(QStringLiteral("= 0, 0, 0, 0"));
+      },
+      10s))
+      << x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), question, QStringLiteral("_NET_FRAME_EXTENTS")})
+             .toStdString();
   EXPECT_TRUE(AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Live Agent")), QStringLiteral("check box"),
                                      QStringLiteral("Locked online"))
                   .value(QStringLiteral("checked"))

@@ -3,6 +3,7 @@
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
+#include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
 #include <QApplication>
@@ -14,7 +15,7 @@
 namespace tlr {
 
 PasswordPromptDialog::PasswordPromptDialog(const QString& reason, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
   setObjectName(QStringLiteral("passwordPrompt"));
   setModal(true);
   setWindowTitle(reason);
@@ -88,10 +89,7 @@ void PasswordPromptDialog::showEvent(QShowEvent* event) {
   field_->setFocus(Qt::OtherFocusReason);
 }
 
-void PasswordPromptDialog::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), Theme::current().background);
-}
+void PasswordPromptDialog::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 
 std::optional<QString> PasswordPromptDialog::ask(const QString& reason, QWidget* parent) {
   PasswordPromptDialog dialog(reason, parent);

@@ -29,7 +29,9 @@ constexpr qreal kMessagePixels = 12;
 }  // namespace
 
 Alert::Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether)
-    : QDialog(parent ? parent->window() : nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+    // No frame of the window manager's: drawn like a sheet, it cannot be
+    // minimised, maximised or moved apart from the window it asks over.
+    : QDialog(parent ? parent->window() : nullptr, Qt::Dialog | Qt::FramelessWindowHint),
       title_(title),
       message_(message),
       keepTogether_(keepTogether) {
