@@ -15,9 +15,10 @@ namespace tlr {
 // Every text key of the user interface, in groups by the first word of its
 // name. PLAIN keys name a fixed text; VALUED keys carry values that their
 // texts insert, and are built only through the typed factories of `LocKey`.
-// Both text tables (LocTexts::en and zh) switch over every key
-// without a default label, so a key without a text in either language fails
-// the build (-Werror=switch).
+// The text table (LocTexts::text) switches over every key without a
+// default label and gives each key one row with its English and Chinese
+// texts side by side, so a key without a row fails the build
+// (-Werror=switch), and so does a row without both texts.
 #define TLR_LOC_IGNORE_KEY(name)
 
 #define TLR_LOC_KEYS(PLAIN, VALUED) \

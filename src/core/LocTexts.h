@@ -5,9 +5,10 @@
 
 #include <QString>
 
-// The English and Chinese text tables: a key's text with its values
-// inserted. Each table is one switch over every key without a default label,
-// so a key without a text in both languages does not compile. Any thread.
+// The text table: a key's text with its values inserted, in English or
+// Chinese. One switch over every key without a default label, one row a key
+// holding both its texts side by side, so a key without a text in both
+// languages does not compile. Any thread.
 namespace tlr::LocTexts {
 
 QString en(const LocKey& key);
