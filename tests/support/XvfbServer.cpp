@@ -58,14 +58,16 @@ void XvfbServer::startWindowManager() {
   windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   windowManager_.setStandardOutputFile(QProcess::nullDevice());
   windowManager_.start();
-  if (!windowManager_.waitForStarted(5000)) return;
+  // Deadlines, not delays: on a loaded machine (the whole suite at once)
+  // starting openbox has taken longer than 5 s.
+  if (!windowManager_.waitForStarted(30000)) return;
   // Up once it names itself on the root window.
   waitUntil(
       [&] {
         return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
             .contains(QStringLiteral("window id"));
       },
-      std::chrono::seconds(10));
+      std::chrono::seconds(30));
 }
 
 XvfbServer::~XvfbServer() {
