@@ -70,6 +70,15 @@ void XvfbServer::startWindowManager() {
       std::chrono::seconds(30));
 }
 
+QString XvfbServer::windowManagerEnd() const {
+  if (windowManager_.state() == QProcess::Running) return QStringLiteral("running");
+  if (windowManager_.state() == QProcess::Starting) return QStringLiteral("still starting");
+  return QStringLiteral("ended: %1 %2 (%3)")
+      .arg(windowManager_.exitStatus() == QProcess::CrashExit ? QStringLiteral("by signal") : QStringLiteral("with"))
+      .arg(windowManager_.exitCode())
+      .arg(windowManager_.errorString());
+}
+
 XvfbServer::~XvfbServer() {
   if (windowManager_.state() != QProcess::NotRunning) {
     const auto pid = static_cast<pid_t>(windowManager_.processId());
