@@ -459,7 +459,7 @@ void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completio
   setLastError(std::nullopt);
   setStage(LocKey::backupStagePreparing());
   QPointer<BackupEngine> self(this);
-  startOffMain([self, volume = volume_, installedAgents, done = std::move(done)] {
+  startOffMain(nullptr, [self, volume = volume_, installedAgents, done = std::move(done)] {
     BackupEngine::Result result = BackupError::of(Case::scanFailed, QStringLiteral("engine 已释放"));
     if (self) result = BackupPipeline(self, volume).run(installedAgents);
     runOnMain([self, result, done] {

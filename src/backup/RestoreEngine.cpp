@@ -512,7 +512,7 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   setStage(LocKey::backupStagePreparing());
 
   QPointer<RestoreEngine> self(this);
-  startOffMain([self, volume = volume_, filter = std::move(filter), registry = registry_, done = std::move(done)] {
+  startOffMain(nullptr, [self, volume = volume_, filter = std::move(filter), registry = registry_, done = std::move(done)] {
     qint64 archiveSize = 0;
     const std::optional<RestoreError> error = RestoreRun::run(self, volume, filter, registry, &archiveSize);
     runOnMain([self, error, done, archiveSize, recorded = volume.userVolume] {
@@ -549,7 +549,7 @@ void RestoreEngine::inspect(Completion done) {
     std::optional<RestoreError> error;
     SnapshotChoice choice;
   };
-  runOffMain(
+  startOffMain(
       this,
       [volume = volume_]() -> Read {
         // Nothing to read without an image, and nothing made beside it.

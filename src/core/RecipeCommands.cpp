@@ -142,7 +142,7 @@ QString uninstallFailureText(const ChildResult& result) {
 }
 
 void runStepsDetached(StepWork steps, StepProgressHandler onProgress, StepCompletionHandler onComplete) {
-  startOffMain([steps = std::move(steps), onProgress = std::move(onProgress),
+  startOffMain(nullptr, [steps = std::move(steps), onProgress = std::move(onProgress),
                 onComplete = std::move(onComplete)] {
     const StepProgressHandler deliver = [&](const StepResult& row) {
       if (onProgress) runOnMainAndWait([&] { onProgress(row); });

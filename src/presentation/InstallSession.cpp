@@ -49,7 +49,7 @@ void InstallSession::runCheck() {
   // The lookups touch the file system; the answer comes back on the main
   // thread, and not at all once the session is gone.
   // So is the user's shell, whose start file the how-to-open text names.
-  runOffMain(
+  startOffMain(
       this,
       [requirements = recipeRequirements(), installer = installer_] {
         return Check{AgentInstaller::missingRequirements(requirements), installer.shellStartFile()};

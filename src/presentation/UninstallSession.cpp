@@ -28,7 +28,7 @@ void UninstallSession::begin() {
   Q_EMIT changed();
   // Folders are walked whole, which can take long: the sizes come back all at
   // once on the main thread, and not at all once the session is gone.
-  runOffMain(
+  startOffMain(
       this,
       [paths = standardPaths_ + userDataPaths_] {
         QHash<QString, std::optional<quint64>> sizes;

@@ -270,7 +270,7 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
   // Until the relaunch is confirmed, the scans leave the agent to it.
   ++relaunching_[entry.id];
   const bool openApp = entry.recover->strategy == Strategy::openApp;
-  runOffMain(
+  startOffMain(
       this,
       [recover = recover_, scanner = scanner_, entry, openApp, settle = timing_.relaunchSettle] {
         Relaunch outcome;
@@ -333,7 +333,7 @@ void AgentLifecycleWatcher::relaunch(const AgentEntry& entry, bool byUser, std::
     return;
   }
   const bool openApp = entry.recover->strategy == Strategy::openApp;
-  runOffMain(
+  startOffMain(
       this,
       [recover = recover_, entry, openApp, byUser] {
         if (byUser) return openApp ? recover->userOpenApp(entry) : recover->userOpenCli(entry);
@@ -395,7 +395,7 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
   }
   // The completion hears of the result even if the watcher has gone by then;
   // only the event needs the watcher.
-  runOffMain(
+  startOffMain(
       QCoreApplication::instance(),
       [run = services_.runDoctor, entry] {
         const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
@@ -471,7 +471,7 @@ void AgentLifecycleWatcher::stopOnUserClick(const AgentEntry& entry, std::functi
   }
   // The caller hears the outcome even if the watcher has gone by then.
   ++stopsInProgress_[entry.id];
-  runOffMain(
+  startOffMain(
       QCoreApplication::instance(),
       [recover = recover_, scanner = scanner_, entry] { return recover->stopAgent(entry, *scanner); },
       [self = QPointer<AgentLifecycleWatcher>(this), entry, completion = std::move(completion)](const Result& result) {
@@ -494,7 +494,7 @@ void AgentLifecycleWatcher::restartOnUserClick(const AgentEntry& entry,
   clearThrottle(entry.id);
   beginRestart(entry.id);
   const AgentRestarter restarter(scanner_, recover_, timing_.restart, *services_.signalled);
-  runOffMain(
+  startOffMain(
       this,
       [restarter, entry] {
         AgentRestarter::Outcome outcome = restarter.restart(entry, /*dryRun=*/false);
@@ -547,7 +547,7 @@ void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentD
     completion(AgentDoctor::FixResult::failure(QStringLiteral("scanner 未就绪")));
     return;
   }
-  runOffMain(
+  startOffMain(
       QCoreApplication::instance(),
       [fix = services_.applyFix, issue, id = entry.id] {
         const OwnCommands::Scope repairing(id, OwnCommands::Purpose::check);
@@ -567,7 +567,7 @@ void AgentLifecycleWatcher::runSetupOnUserClick(const AgentEntry& entry) {
   auto onCompleted = [self = QPointer<AgentLifecycleWatcher>(this), entry] {
     if (self) self->handleSetupCompleted(entry);
   };
-  runOffMain(
+  startOffMain(
       this,
       [recover = recover_, entry, onCompleted = std::move(onCompleted)] {
         return recover->userSetupWithCompletion(entry, onCompleted);

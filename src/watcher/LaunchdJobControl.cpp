@@ -6,8 +6,6 @@
 #include "watcher/AgentRecover.h"
 #include "watcher/ProcessScanner.h"
 
-#include <QPointer>
-
 namespace tlr::LaunchdJobControl {
 namespace {
 
@@ -33,17 +31,17 @@ void disableJob(const AgentEntry& entry, QObject* context,
                 std::function<void(const ServiceManager::CallOutcome&)> done, std::chrono::milliseconds timeout) {
   if (!hasLabel(entry)) return;
   const QString label = *entry.launchdLabel;
-  startOffMain([label, timeout, guard = QPointer<QObject>(context), bound = context != nullptr,
-                done = std::move(done)]() mutable {
-    const ServiceManager::CallOutcome outcome = ServiceManager::disableJob(label, timeout);
-    log("[Detail] ", disableLogText(label, outcome, timeout));
-    ProcessScanner::invalidateLaunchdCache(label);
-    if (!done) return;
-    runOnMain([guard, bound, done = std::move(done), outcome] {
-      if ((bound && !guard) || OffMainPool::shared().isCancelled()) return;
-      done(outcome);
-    });
-  });
+  startOffMain(
+      context,
+      [label, timeout] {
+        const ServiceManager::CallOutcome outcome = ServiceManager::disableJob(label, timeout);
+        log("[Detail] ", disableLogText(label, outcome, timeout));
+        ProcessScanner::invalidateLaunchdCache(label);
+        return outcome;
+      },
+      [done = std::move(done)](const ServiceManager::CallOutcome& outcome) {
+        if (done) done(outcome);
+      });
 }
 
 QString uninstallShellText(const QStringList& commandLines) {
@@ -59,7 +57,7 @@ void hardStop(const AgentEntry& entry) {
     const TerminalLauncher::Result started = TerminalLauncher::run(uninstallShellText(*entry.launchdUninstallCommand));
     if (!started.ok) log("[Detail] ", QStringLiteral("launchd uninstall terminal failed: ") + started.error);
   } else if (labelled) {
-    startOffMain([label = *entry.launchdLabel] {
+    startOffMain(nullptr, [label = *entry.launchdLabel] {
       ServiceManager::bootout(label);
       // Asked afresh once the job is down, not from an answer taken while
       // it was going.
