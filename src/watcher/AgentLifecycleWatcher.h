@@ -9,6 +9,7 @@
 #include "watcher/AgentRestarter.h"
 #include "watcher/ExitSignalClassifier.h"
 #include "watcher/ProcessScanner.h"
+#include "watcher/RecoveryPolicy.h"
 
 #include <QHash>
 #include <QList>
@@ -59,14 +60,15 @@ struct LifecycleTiming {
 // The supervision of running agents. After every scan `tick` registers the
 // new agent processes for exit notes and records `started`; when a watched
 // process exits, the exit is classified and recorded, and the agent is
-// brought back when the recovery policy says so:
+// brought back when the recovery policy says so (RecoveryPolicy):
 //  - always after a crash, an out-of-memory kill or an abnormal exit; after
 //    a normal exit or a forced kill only when the agent is locked online;
 //    never after an unknown end;
 //  - not while another watched process of the agent lives; when a fresh scan
 //    still finds the agent, one second look a few seconds later;
 //  - at most `crashThreshold` recoveries within `crashWindowSec`; the next
-//    one throttles the agent until it is seen running again.
+//    one throttles the agent until it is seen running again
+//    (RelaunchThrottle).
 // An exit that follows our own stop or restart of the agent (a signal we sent
 // the process, or a stop of the agent under way) is recorded but never
 // recovered, whatever its status or the lock; an exit code of 128 + n after
@@ -76,6 +78,12 @@ struct LifecycleTiming {
 // the relaunches (AgentRecover) and doctor runs go to pool threads, and their
 // results come back here. Processes that launchd (the user manager) runs are
 // never watched.
+//
+// Its work is spread over one file per line of work:
+//   AgentLifecycleWatcher.cpp     watching: the scans' pids and their exits
+//   AgentLifecycleRecovery.cpp    bringing an agent back, and the throttle
+//   AgentLifecycleUserActions.cpp the user's launch, stop and restart
+//   AgentLifecycleDoctor.cpp      the doctor, its fixes and first-time setup
 class AgentLifecycleWatcher final : public QObject {
   Q_OBJECT
 
@@ -164,8 +172,8 @@ class AgentLifecycleWatcher final : public QObject {
   bool isRestarting(const QString& agentId) const { return restartsInProgress_.contains(agentId); }
 
   const QHash<pid_t, QString>& watchedPids() const { return watchedPids_; }
-  const QSet<QString>& throttledAgents() const { return throttledAgents_; }
-  bool isThrottled(const QString& agentId) const { return throttledAgents_.contains(agentId); }
+  const QSet<QString>& throttledAgents() const { return throttle_.agents(); }
+  bool isThrottled(const QString& agentId) const { return throttle_.isThrottled(agentId); }
   bool hasExitWatcher() const { return kqueue_ != nullptr; }
 
  Q_SIGNALS:
@@ -180,18 +188,17 @@ class AgentLifecycleWatcher final : public QObject {
  private:
   using Result = AgentRecover::Result;
 
+  // ---- Watching ----
   void record(const QString& agentId, AgentEventType type, std::optional<QString> details = std::nullopt);
   // Asks the exit watcher to watch `pid`; one refused for want of a
   // descriptor is asked again at the next scan.
   void watchExit(pid_t pid, const QString& agentId);
   bool isLocked(const QString& agentId) const;
-  static bool shouldRecover(ExitIntent intent, bool locked);
   bool hasOtherWatchedPid(const QString& agentId) const;
   bool scanFinds(const QString& agentId) const;
 
-  // Records a recovery decision now; whether this one is over the threshold.
-  bool shouldThrottleRecover(const QString& agentId);
-  // Recovers, or throttles when the decision is over the threshold.
+  // ---- Bringing an agent back ----
+  // Recovers, or throttles when this recovery is one too many.
   void recoverOrThrottle(const AgentEntry& entry, ExitIntent intent);
   void scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent);
   // What became of one automatic relaunch.
@@ -212,17 +219,20 @@ class AgentLifecycleWatcher final : public QObject {
   // when `byUser`, else a recovery); `done` gets the outcome on the main
   // thread, `unsupported` at once when there is no strategy to use.
   void relaunch(const AgentEntry& entry, bool byUser, std::function<void(const Result&)> done);
-
   void throttle(const QString& agentId);
   void clearThrottle(const QString& agentId);
+
+  // ---- The user's restart ----
+  // The restart's outcome as an event.
+  void recordRestartOutcome(const AgentEntry& entry, const AgentRestarter::Result& result);
+  void beginRestart(const QString& agentId);
+  void endRestart(const QString& agentId);
+
+  // ---- The doctor and setup ----
   // The doctor on a pool thread; its summary recorded; `completion` gets
   // the result (nothing without a scanner or a doctor command).
   void runDoctor(const AgentEntry& entry, std::function<void(std::optional<AgentDoctor::Result>)> completion);
-  // The restart's outcome as an event.
-  void recordRestartOutcome(const AgentEntry& entry, const AgentRestarter::Result& result);
   void handleSetupResult(const AgentEntry& entry, const Result& result);
-  void beginRestart(const QString& agentId);
-  void endRestart(const QString& agentId);
 
   std::shared_ptr<const AgentRegistry> registry_;
   std::shared_ptr<const AgentRecover> recover_;
@@ -235,9 +245,7 @@ class AgentLifecycleWatcher final : public QObject {
   // Pids of watchedPids_ whose exit watch waits for a free descriptor; asked
   // again at each scan while they run.
   QSet<pid_t> waitingForDescriptor_;
-  // The times of each agent's recent recovery decisions.
-  QHash<QString, QList<TimePoint>> crashTimestamps_;
-  QSet<QString> throttledAgents_;
+  RelaunchThrottle throttle_;
   // Agents with user restarts and stops under way, and how many.
   QHash<QString, int> restartsInProgress_;
   QHash<QString, int> stopsInProgress_;

@@ -36,7 +36,8 @@ TEST(OwnCommands, WhatACheckLeavesStaysOursWhatARestartLeavesIsTheAgents) {
 
   // Kept while a process of the group lives; forgotten once none does.
   auto hasProcess = [](pid_t group) {
-    for (const ProcessInfo& p : ProcessTable::snapshot().processes())
+    const ProcessTable table = ProcessTable::snapshot();  // the loop below reads into it
+    for (const ProcessInfo& p : table.processes())
       if (p.pgid == group) return true;
     return false;
   };

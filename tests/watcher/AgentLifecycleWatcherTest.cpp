@@ -173,10 +173,13 @@ TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsA
   QStringList expected;
   for (int i = 1; i <= 3; ++i) {
     now += 10s;
+    if (i == 3) ::testing::internal::CaptureStdout();
     watcher->handleExit(kPid + i, "flaky", RawExitInfo{kPid + i, kSegv});
     expected << "exitedAbnormal" << (i < 3 ? "recovered" : "throttled");
     EXPECT_TRUE(waitForTypes("flaky", expected)) << types("flaky").join(",").toStdString();
   }
+  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
+  EXPECT_TRUE(out.contains("[Throttle] FLAKY 60s 内 recover 超过 2 次，停止\n")) << out.toStdString();
   EXPECT_TRUE(watcher->isThrottled("flaky"));
   EXPECT_FALSE(lastDetails("flaky"));
 

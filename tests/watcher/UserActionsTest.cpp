@@ -260,7 +260,8 @@ TEST_F(UserActionsTest, OurOwnDoctorIsNeverTheAgentAndAnUninstallEndsItFirst) {
   watcher->doctorOnUserClick(entry(fakeId), [&](std::optional<AgentDoctor::Result> r) { done = std::move(r); });
   pid_t doctor = 0;
   ASSERT_TRUE(test::waitUntil([&] {
-    for (const ProcessInfo& p : ProcessTable::snapshot().processes())
+    const ProcessTable table = ProcessTable::snapshot();  // the loop below reads into it
+    for (const ProcessInfo& p : table.processes())
       if (p.name == fakeId && ProcessTable::arguments(p.pid).contains("doctor")) doctor = p.pid;
     return doctor != 0;
   }));

@@ -1,0 +1,103 @@
+#include "watcher/AgentLifecycleWatcher.h"
+
+#include "core/DoctorResultStore.h"
+#include "platform/OffMain.h"
+#include "platform/OwnCommands.h"
+#include "watcher/AgentLifecycleParts.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+// The doctor (the user's run, the run after a first-time setup), its fixes,
+// and the first-time setup itself.
+
+namespace tlr {
+
+void AgentLifecycleWatcher::handleSetupCompleted(const AgentEntry& entry) {
+  record(entry.id, AgentEventType::restarted, lifecycle::currentText(LocKey::evDetailSetupCompleted()));
+  lifecycle::log("[Setup] ", entry, QStringLiteral(" sentinel 触发 → 自动跑 doctor"));
+  // The store outlives the watcher; the result is kept even if the watcher
+  // goes first.
+  runDoctor(entry, [store = services_.doctorResults, entry](const std::optional<AgentDoctor::Result>& result) {
+    store->setResult(entry.id, result);
+    if (result)
+      lifecycle::log("[Setup] ", entry,
+                     QStringLiteral(" 自动 doctor 完成 · %1 个已知问题").arg(result->detectedIssues.size()));
+  });
+}
+
+void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
+                                      std::function<void(std::optional<AgentDoctor::Result>)> completion) {
+  if (!scanner_) {
+    completion(std::nullopt);
+    return;
+  }
+  // The completion hears of the result even if the watcher has gone by then;
+  // only the event needs the watcher.
+  startOffMain(
+      QCoreApplication::instance(),
+      [run = services_.runDoctor, entry] {
+        const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
+        return run(entry);
+      },
+      [self = QPointer<AgentLifecycleWatcher>(this), entry,
+       completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
+        if (self && result) self->record(entry.id, AgentEventType::restarted, AgentDoctor::summaryEventText(*result));
+        completion(std::move(result));
+      });
+}
+
+void AgentLifecycleWatcher::doctorOnUserClick(const AgentEntry& entry,
+                                              std::function<void(std::optional<AgentDoctor::Result>)> completion) {
+  runDoctor(entry, std::move(completion));
+}
+
+void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentDoctor::KnownIssue& issue,
+                                           std::function<void(const AgentDoctor::FixResult&)> completion) {
+  if (!scanner_) {
+    completion(AgentDoctor::FixResult::failure(QStringLiteral("scanner 未就绪")));
+    return;
+  }
+  startOffMain(
+      QCoreApplication::instance(),
+      [fix = services_.applyFix, issue, id = entry.id] {
+        const OwnCommands::Scope repairing(id, OwnCommands::Purpose::check);
+        return fix(issue);
+      },
+      [self = QPointer<AgentLifecycleWatcher>(this), entry, issue,
+       completion = std::move(completion)](const AgentDoctor::FixResult& fix) {
+        const QString text = AgentDoctor::fixEventText(issue, fix);
+        if (self) self->record(entry.id, AgentEventType::restarted, text);
+        lifecycle::log("[Doctor] ", entry, QLatin1Char(' ') + text);
+        completion(fix);
+      });
+}
+
+void AgentLifecycleWatcher::runSetupOnUserClick(const AgentEntry& entry) {
+  lifecycle::log("[Setup] ", entry, QStringLiteral(" 用户点「配置」"));
+  auto onCompleted = [self = QPointer<AgentLifecycleWatcher>(this), entry] {
+    if (self) self->handleSetupCompleted(entry);
+  };
+  startOffMain(
+      this,
+      [recover = recover_, entry, onCompleted = std::move(onCompleted)] {
+        return recover->userSetupWithCompletion(entry, onCompleted);
+      },
+      [this, entry](const Result& result) { handleSetupResult(entry, result); });
+}
+
+void AgentLifecycleWatcher::handleSetupResult(const AgentEntry& entry, const Result& result) {
+  switch (result.kind) {
+    case Result::Kind::launched:
+      lifecycle::log("[Setup] ", entry, QStringLiteral(" Terminal opened for setup"));
+      return;
+    case Result::Kind::failed:
+      lifecycle::log("[Setup] ", entry, QStringLiteral(" FAIL: ") + result.reason);
+      Q_EMIT userActionFailed({UserActionFailure::Action::setup, entry.displayName, result});
+      return;
+    case Result::Kind::unsupported:
+      return;
+  }
+}
+
+}  // namespace tlr

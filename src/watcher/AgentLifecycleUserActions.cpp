@@ -1,0 +1,136 @@
+#include "watcher/AgentLifecycleWatcher.h"
+
+#include "platform/Log.h"
+#include "platform/OffMain.h"
+#include "watcher/AgentLifecycleParts.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+// The user's launch, stop and restart of an agent, and how a failed launch
+// or setup is told.
+
+namespace tlr {
+
+LocKey UserActionFailure::title() const {
+  using Unopened = AgentRecover::Result::Unopened;
+  if (action == Action::launch) return LocKey::alertLaunchFailTitle(displayName);
+  switch (result.unopened) {
+    case Unopened::terminal: return LocKey::alertSetupOpenFailTitle(displayName);
+    case Unopened::folder: return LocKey::alertConfigFolderOpenFailTitle(displayName);
+    case Unopened::nothing: break;
+  }
+  return LocKey::alertSetupFailTitle(displayName);
+}
+
+LocKey UserActionFailure::message() const {
+  using Unopened = AgentRecover::Result::Unopened;
+  if (result.kind == AgentRecover::Result::Kind::unsupported) return LocKey::alertLaunchUnsupportedBody();
+  switch (result.unopened) {
+    case Unopened::terminal:
+      return action == Action::setup ? LocKey::alertSetupOpenFailBody()
+                                     : LocKey::alertTerminalOpenFailBody(result.command, result.error);
+    case Unopened::folder: return LocKey::alertFailureReason(result.error);
+    case Unopened::nothing: break;
+  }
+  return LocKey::alertFailureReason(result.reason);
+}
+
+void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion) {
+  lifecycle::log("[Launch] ", entry, QStringLiteral(" 用户点「打开」"));
+  clearThrottle(entry.id);
+  relaunch(entry, /*byUser=*/true, [this, entry, completion = std::move(completion)](const Result& result) {
+    bool launched = false;
+    switch (result.kind) {
+      case Result::Kind::launched:
+        lifecycle::log("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
+        record(entry.id, AgentEventType::recovered);
+        launched = true;
+        break;
+      case Result::Kind::failed:
+        lifecycle::log("[Launch] ", entry, QStringLiteral(" FAIL: ") + result.reason);
+        break;
+      case Result::Kind::unsupported:
+        lifecycle::log("[Launch] ", entry, QStringLiteral(" unsupported strategy"));
+        break;
+    }
+    if (!launched)
+      Q_EMIT userActionFailed({UserActionFailure::Action::launch, entry.displayName, result});
+    if (completion) completion(launched);
+  });
+}
+
+void AgentLifecycleWatcher::stopOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion) {
+  lifecycle::log("[Stop] ", entry, QStringLiteral(" 用户点[退出]"));
+  if (!scanner_) {
+    if (completion) completion(false);
+    return;
+  }
+  // The caller hears the outcome even if the watcher has gone by then.
+  ++stopsInProgress_[entry.id];
+  startOffMain(
+      QCoreApplication::instance(),
+      [recover = recover_, scanner = scanner_, entry] { return recover->stopAgent(entry, *scanner); },
+      [self = QPointer<AgentLifecycleWatcher>(this), entry, completion = std::move(completion)](const Result& result) {
+        const bool stopped = result.kind != Result::Kind::failed;
+        if (self) {
+          lifecycle::countDown(self->stopsInProgress_, entry.id);
+          self->record(entry.id, AgentEventType::restarted,
+                       lifecycle::currentText(stopped ? LocKey::evDetailUserStop() : LocKey::evDetailStopFailed()));
+        }
+        if (completion) completion(stopped);
+      });
+}
+
+void AgentLifecycleWatcher::restartOnUserClick(const AgentEntry& entry,
+                                               std::function<void(const AgentRestarter::Result&)> completion) {
+  if (!scanner_) {
+    if (completion) completion(AgentRestarter::Result::relaunchFailed(QStringLiteral("scanner 未注入")));
+    return;
+  }
+  clearThrottle(entry.id);
+  beginRestart(entry.id);
+  const AgentRestarter restarter(scanner_, recover_, timing_.restart, *services_.signalled);
+  startOffMain(
+      this,
+      [restarter, entry] {
+        AgentRestarter::Outcome outcome = restarter.restart(entry, /*dryRun=*/false);
+        // Written as soon as the restart returns, whatever becomes of the
+        // watcher.
+        errWrite((outcome.report + QLatin1Char('\n')).toUtf8());
+        return outcome.result;
+      },
+      [this, entry, completion = std::move(completion)](const AgentRestarter::Result& result) {
+        endRestart(entry.id);
+        recordRestartOutcome(entry, result);
+        if (completion) completion(result);
+      });
+}
+
+void AgentLifecycleWatcher::recordRestartOutcome(const AgentEntry& entry, const AgentRestarter::Result& result) {
+  using Kind = AgentRestarter::Result::Kind;
+  switch (result.kind) {
+    case Kind::success:
+      record(entry.id, AgentEventType::restarted, lifecycle::currentText(LocKey::evDetailUserRestart(result.newPid)));
+      return;
+    case Kind::killTimeout:
+      // Told, not throttled: the user may try again at once.
+      record(entry.id, AgentEventType::throttled,
+             lifecycle::currentText(LocKey::evDetailRestartStuck(AgentRecover::pidList(result.strugglingPids))));
+      return;
+    case Kind::relaunchFailed:
+      record(entry.id, AgentEventType::throttled, lifecycle::currentText(LocKey::evDetailRestartFailed(result.reason)));
+      return;
+    case Kind::notRunning:
+      // Nothing to restart: the user wants it running, so it is launched
+      // (which logs and records on its own).
+      launchOnUserClick(entry);
+      return;
+  }
+}
+
+void AgentLifecycleWatcher::beginRestart(const QString& agentId) { ++restartsInProgress_[agentId]; }
+
+void AgentLifecycleWatcher::endRestart(const QString& agentId) { lifecycle::countDown(restartsInProgress_, agentId); }
+
+}  // namespace tlr
