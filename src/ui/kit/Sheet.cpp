@@ -47,11 +47,11 @@ class SheetRoom final : public QObject {
   }
 
   void add(Sheet* sheet) {
-    sheets_.append(sheet);
-    // Known by its widget address, taken now: QWidget's destructor says
+    // Known by its object address, taken now: QWidget's destructor says
     // destroyed() when the sheet is a sheet no more, and nothing may treat
-    // it as one then.
-    const QWidget* key = sheet;
+    // it as one then (not even a QPointer<Sheet>, whose data() would cast).
+    const QObject* key = sheet;
+    sheets_.append({key, sheet});
     connect(sheet, &Sheet::dismissed, this, [this, key] { remove(key); });
     connect(sheet, &QObject::destroyed, this, [this, key] { remove(key); });
     fit();
@@ -64,9 +64,9 @@ class SheetRoom final : public QObject {
     setObjectName(kName);
   }
 
-  void remove(const QWidget* sheet) {
+  void remove(const QObject* sheet) {
     if (done_) return;
-    sheets_.removeIf([sheet](const QPointer<Sheet>& s) { return s.isNull() || s.data() == sheet; });
+    sheets_.removeIf([sheet](const Shown& s) { return s.key == sheet || s.sheet.isNull(); });
     if (!sheets_.isEmpty()) {
       fit();
       return;
@@ -81,8 +81,8 @@ class SheetRoom final : public QObject {
 
   void fit() {
     QSize wanted = original_.size();
-    for (const QPointer<Sheet>& sheet : sheets_)
-      if (sheet) wanted = wanted.expandedTo(sheet->designSize() + QSize(2 * kRoomBeside, 2 * kRoomAbove));
+    for (const Shown& shown : sheets_)
+      if (shown.sheet) wanted = wanted.expandedTo(shown.sheet->designSize() + QSize(2 * kRoomBeside, 2 * kRoomAbove));
     wanted = wanted.expandedTo(host_->minimumSize()).boundedTo(host_->maximumSize());
     QRect place(QPoint(), wanted);
     place.moveCenter(original_.center());
@@ -100,9 +100,16 @@ class SheetRoom final : public QObject {
     if (place != host_->geometry()) host_->setGeometry(place);
   }
 
+  // A sheet shown in the room: its address as a plain object, to be
+  // compared while it is destroyed, and the sheet while it lives.
+  struct Shown {
+    const QObject* key;
+    QPointer<Sheet> sheet;
+  };
+
   QWidget* host_;
   QRect original_;
-  QList<QPointer<Sheet>> sheets_;
+  QList<Shown> sheets_;
   bool done_ = false;
 };
 

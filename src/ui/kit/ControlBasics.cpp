@@ -1,0 +1,42 @@
+#include "ui/kit/ControlBasics.h"
+
+#include "ui/kit/Painting.h"
+
+#include <QFocusEvent>
+#include <QPainter>
+
+namespace tlr {
+
+QColor roleColor(TextRole role) {
+  const Theme::Roles r = Theme::current();
+  switch (role) {
+    case TextRole::primary:
+      return r.text;
+    case TextRole::dim:
+      return r.textDim;
+    case TextRole::faint:
+      return r.textFaint;
+    case TextRole::accent:
+      return r.accent;
+    case TextRole::white:
+      return Qt::white;
+  }
+  return r.text;
+}
+
+void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius) {
+  p.save();
+  p.setOpacity(1);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(Theme::current().accent, 2));
+  p.setBrush(Qt::NoBrush);
+  const QRectF ring = rect.adjusted(1, 1, -1, -1);
+  p.drawPath(Painting::continuousRoundRect(ring, qMax<qreal>(0, radius - 1)));
+  p.restore();
+}
+
+bool focusFromKeyboard(const QFocusEvent* event) {
+  return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+}
+
+}  // namespace tlr

@@ -1,0 +1,169 @@
+#include "ui/kit/Labels.h"
+
+#include "ui/kit/LineBreaks.h"
+#include "ui/kit/Painting.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QtMath>
+
+namespace tlr {
+
+// ---- Label -----------------------------------------------------------------
+
+Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole role, QWidget* parent)
+    : QLabel(parent), role_(role) {
+  setTextFormat(Qt::PlainText);
+  setTextInteractionFlags(Qt::NoTextInteraction);
+  setPixelFont(pixels, weight);
+  setPlainText(text);
+  applyColor();
+  whenLookChanges(this, [this] { applyColor(); });
+}
+
+void Label::setPlainText(const QString& text) {
+  full_ = text;
+  setAccessibleName(text);
+  applyText();
+}
+
+void Label::setElided(bool elided) {
+  elided_ = elided;
+  if (elided) {
+    setWordWrap(false);
+    setSizePolicy(QSizePolicy::Preferred, sizePolicy().verticalPolicy());
+  }
+  applyText();
+}
+
+void Label::applyText() {
+  if (!elided_) {
+    setText(full_);
+    return;
+  }
+  // Shortened only once it is on screen with the width its layout gave it.
+  const QString shown =
+      isVisible() ? fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width()) : full_;
+  if (text() != shown) setText(shown);
+  setToolTip(shown == full_ ? QString() : full_);
+}
+
+void Label::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  if (elided_) applyText();
+}
+
+void Label::showEvent(QShowEvent* event) {
+  QLabel::showEvent(event);
+  if (elided_) applyText();
+}
+
+QSize Label::sizeHint() const {
+  QSize hint = QLabel::sizeHint();
+  if (elided_) {
+    const QMargins m = contentsMargins();
+    hint.setWidth(fontMetrics().horizontalAdvance(full_) + m.left() + m.right() + 2 * margin() + 1);
+  }
+  return hint;
+}
+
+QSize Label::minimumSizeHint() const {
+  QSize hint = QLabel::minimumSizeHint();
+  if (elided_) {
+    const QMargins m = contentsMargins();
+    hint.setWidth(fontMetrics().horizontalAdvance(QStringLiteral("…")) + m.left() + m.right() + 2 * margin() + 1);
+  }
+  return hint;
+}
+
+void Label::setPathText(const QString& path) {
+  setText(LineBreaks::pathWrapping(path));
+  setAccessibleName(path);
+}
+
+void Label::setRole(TextRole role) {
+  role_ = role;
+  fixed_.reset();
+  applyColor();
+}
+
+void Label::setColor(const QColor& color) {
+  fixed_ = color;
+  applyColor();
+}
+
+void Label::setPixelFont(qreal pixels, QFont::Weight weight) { setFont(Theme::font(pixels, weight)); }
+
+void Label::applyColor() {
+  QPalette p = palette();
+  p.setColor(QPalette::WindowText, fixed_.value_or(roleColor(role_)));
+  setPalette(p);
+}
+
+// ---- SectionTitle ----------------------------------------------------------
+
+namespace {
+QFont sectionFont() { return Theme::font(10.5, QFont::DemiBold, 1.2); }
+}  // namespace
+
+SectionTitle::SectionTitle(const QString& title, QWidget* parent) : QWidget(parent) {
+  setTitle(title);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  whenLookChanges(this);
+}
+
+void SectionTitle::setTitle(const QString& title) {
+  title_ = title;
+  setAccessibleName(shownText());
+  updateGeometry();
+  update();
+}
+
+QSize SectionTitle::sizeHint() const {
+  const QFontMetricsF m(sectionFont());
+  return {qCeil(m.horizontalAdvance(shownText())) + 2, qCeil(m.height())};
+}
+
+void SectionTitle::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setFont(sectionFont());
+  p.setPen(Theme::current().textFaint);
+  p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
+}
+
+// ---- KindChip ----------------------------------------------------------------
+
+namespace {
+QFont chipFont() { return Theme::font(9, QFont::Bold, 0.7); }
+}  // namespace
+
+KindChip::KindChip(QWidget* parent) : QWidget(parent) {
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  whenLookChanges(this);
+}
+
+void KindChip::setText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  setAccessibleName(text);
+  updateGeometry();
+  update();
+}
+
+QSize KindChip::sizeHint() const {
+  const QFontMetricsF m(chipFont());
+  return {qCeil(m.horizontalAdvance(text_) + 12), qCeil(m.height() + 4)};
+}
+
+void KindChip::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const Theme::Roles r = Theme::current();
+  p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4), r.contrast(r.dark ? 0.07 : 0.05));
+  p.setFont(chipFont());
+  p.setPen(Theme::withOpacity(r.textDim, 0.85));
+  p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
+}
+
+}  // namespace tlr
