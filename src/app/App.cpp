@@ -236,6 +236,9 @@ App::App() : terminationSignals_(std::make_unique<TerminationSignals>()) {
   scanTimer_.setInterval(kScanIntervalMs);
   scanTimer_.setTimerType(Qt::CoarseTimer);
   connect(&scanTimer_, &QTimer::timeout, this, &App::refreshRunningAgents);
+  // No scan while a modal prompt holds the user's attention.
+  connect(&scanPause_, &ScanPause::paused, this, [this] { scanTimer_.stop(); });
+  connect(&scanPause_, &ScanPause::resumed, this, [this] { scanTimer_.start(); });
   connect(terminationSignals_.get(), &TerminationSignals::received, this, &App::quitOnSignal);
   connect(qApp, &QCoreApplication::aboutToQuit, this, &App::prepareToQuit);
 }
@@ -347,7 +350,7 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
-  windows_ = std::make_unique<AppWindows>(scanTimer_, [this] {
+  windows_ = std::make_unique<AppWindows>(scanPause_, [this] {
     log("[App] ", QStringLiteral("用户选择退出"));
     quit();
   });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "presentation/ScanPause.h"
 #include "registry/AgentRegistry.h"
 
 #include <QObject>
@@ -76,6 +77,8 @@ class App final : public QObject {
   std::shared_ptr<const ProcessScanner> scanner_;
   std::unique_ptr<AgentLifecycleWatcher> watcher_;
   QTimer scanTimer_;
+  // Holds the scan timer stopped while a modal prompt runs.
+  ScanPause scanPause_;
   std::unique_ptr<HangWatcher> hangWatcher_;
   std::unique_ptr<ResourceMonitor> resourceMonitor_;
   std::unique_ptr<InstanceChannel> instanceChannel_;

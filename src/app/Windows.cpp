@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "presentation/AgentActions.h"
 #include "presentation/DashboardModel.h"
+#include "presentation/ScanPause.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
@@ -14,7 +15,6 @@
 #include "ui/kit/Theme.h"
 #include "ui/shell/Alerts.h"
 #include "ui/shell/MainWindow.h"
-#include "ui/shell/ModalRun.h"
 #include "ui/shell/OnboardingWindow.h"
 #include "ui/shell/StatusItemController.h"
 #include "watcher/AgentLifecycleWatcher.h"
@@ -22,7 +22,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QPointer>
+#include <QTimer>
 
 namespace tlr {
 namespace {
@@ -37,8 +37,8 @@ bool hasDisplay() {
 
 }  // namespace
 
-AppWindows::AppWindows(QTimer& scanTimer, std::function<void()> quit, QObject* parent)
-    : QObject(parent), quit_(std::move(quit)) {
+AppWindows::AppWindows(ScanPause& scanPause, std::function<void()> quit, QObject* parent)
+    : QObject(parent), scanPause_(scanPause), quit_(std::move(quit)) {
   // Closing the main window only hides it; quitting is the tray's command.
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128)))));
@@ -46,7 +46,7 @@ AppWindows::AppWindows(QTimer& scanTimer, std::function<void()> quit, QObject* p
   Appearance::shared();
   if (hasDisplay()) {
     SelfGuardStore::shared().setAlertPresenter(
-        [](const SelfGuardStore::AlertText& text) { return presentAlert(text); });
+        [this](const SelfGuardStore::AlertText& text) { return presentAlert(text, scanPause_); });
     connect(&SelfGuardStore::shared(), &SelfGuardStore::openFailed, this,
             [](const QString& folder, const LocKey& reason) {
               Alert::presentOpenFailed(folder, reason, /*folder=*/true, QApplication::activeWindow());
@@ -55,14 +55,6 @@ AppWindows::AppWindows(QTimer& scanTimer, std::function<void()> quit, QObject* p
     log("[App] ", QStringLiteral("无显示 (%1) → 不显示窗口和首次提示").arg(QGuiApplication::platformName()));
   // Ctrl+Q quits from every window, also from a sheet or an alert in front.
   qApp->installEventFilter(this);
-  // No scan while a modal prompt holds the user's attention.
-  QPointer<QTimer> timer(&scanTimer);
-  connect(&ScanPause::shared(), &ScanPause::paused, this, [timer] {
-    if (timer) timer->stop();
-  });
-  connect(&ScanPause::shared(), &ScanPause::resumed, this, [timer] {
-    if (timer) timer->start();
-  });
 }
 
 AppWindows::~AppWindows() = default;
@@ -159,13 +151,12 @@ void AppWindows::showStatusItemOnboardingIfFirstRun() {
 
 void AppWindows::runOnboardingWhenFree() {
   // The start-at-login question comes first; the window waits for it.
-  if (ScanPause::shared().isPaused()) {
-    connect(&ScanPause::shared(), &ScanPause::resumed, this, &AppWindows::runOnboardingWhenFree,
-            Qt::SingleShotConnection);
+  if (scanPause_.isPaused()) {
+    connect(&scanPause_, &ScanPause::resumed, this, &AppWindows::runOnboardingWhenFree, Qt::SingleShotConnection);
     return;
   }
   OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0),
-                          inTray_ ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow);
+                          inTray_ ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow, scanPause_);
   window.raise();
   window.activateWindow();
   window.run();

@@ -4,7 +4,6 @@
 #include "watcher/ProcessScanner.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -15,12 +14,13 @@ class AgentActions;
 class AgentLifecycleWatcher;
 class DashboardModel;
 class MainWindowController;
+class ScanPause;
 class StatusItemController;
 
 // The windows' side of start-up: the dashboard model, the main window
 // controller, the tray item, the alert presenter, the onboarding window and
-// bringing the window forward. The scan timer pauses while a modal prompt
-// runs. Ctrl+Q in any window of ours, and the tray's Quit, call `quit`.
+// bringing the window forward. Modal prompts hold `scanPause` while they
+// run. Ctrl+Q in any window of ours, and the tray's Quit, call `quit`.
 // Owned by App for the life of the process.
 class AppWindows final : public QObject {
   Q_OBJECT
@@ -31,7 +31,7 @@ class AppWindows final : public QObject {
   static constexpr int kFirstRunPromptDelayMs = 2000;
   static constexpr const char* kOnboardingShownKey = "TLR.hasShownStatusItemOnboarding";
 
-  AppWindows(QTimer& scanTimer, std::function<void()> quit, QObject* parent = nullptr);
+  AppWindows(ScanPause& scanPause, std::function<void()> quit, QObject* parent = nullptr);
   ~AppWindows() override;
 
   // The dashboard model and the main window controller; nothing without a
@@ -62,6 +62,7 @@ class AppWindows final : public QObject {
  private:
   void runOnboardingWhenFree();
 
+  ScanPause& scanPause_;
   std::function<void()> quit_;
   std::unique_ptr<DashboardModel> model_;
   std::unique_ptr<AgentActions> watcherActions_;

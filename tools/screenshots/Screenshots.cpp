@@ -11,6 +11,7 @@
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
 #include "presentation/DashboardModel.h"
+#include "presentation/ScanPause.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
   SelfGuardStore selfGuard(installer);
   NetworkLogger networkLog(Paths::appSupport() + QStringLiteral("/network-log.json"));
   VornelAppSDK sdk(networkLog);
+  ScanPause scanPause;
 
   bool ok = true;
   ok &= saveStatusImage(out + QStringLiteral("/status-item.png"));
@@ -169,11 +171,12 @@ int main(int argc, char** argv) {
       ok &= save(privacy, out + QStringLiteral("/privacy") + suffix);
       privacy.hide();
 
-      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::tray);
+      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::tray, scanPause);
       onboarding.show();
       ok &= save(onboarding, out + QStringLiteral("/onboarding") + suffix);
       onboarding.hide();
-      OnboardingWindow noTray(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::mainWindow);
+      OnboardingWindow noTray(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::mainWindow,
+                              scanPause);
       noTray.show();
       ok &= save(noTray, out + QStringLiteral("/onboarding-no-tray") + suffix);
       noTray.hide();

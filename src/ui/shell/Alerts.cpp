@@ -1,11 +1,11 @@
 #include "ui/shell/Alerts.h"
 
 #include "core/SettingsStore.h"
+#include "presentation/ScanPause.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/ShieldArt.h"
 #include "watcher/AgentLifecycleWatcher.h"
-#include "ui/shell/ModalRun.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -19,7 +19,7 @@ QString noMnemonic(QString text) { return text.replace(QLatin1Char('&'), QString
 
 }  // namespace
 
-SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, QWidget* parent) {
+SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, ScanPause& pause, QWidget* parent) {
   QMessageBox box(parent);
   box.setObjectName(QStringLiteral("alert"));
   box.setWindowTitle(QStringLiteral("Tollamere"));
@@ -39,7 +39,7 @@ SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, 
   }
   box.setDefaultButton(first);
   {
-    ModalRun run;
+    ModalRun run(pause);
     box.exec();
   }
   return box.clickedButton() == first ? SelfGuardStore::AlertChoice::firstButton

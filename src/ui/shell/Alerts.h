@@ -7,13 +7,15 @@ class QWidget;
 namespace tlr {
 
 class Alert;
+class ScanPause;
 struct UserActionFailure;
 
 // Shows an alert (message, informative text, one or two buttons) modally and
-// returns the button chosen; the scan pauses while it is up. Texts are plain
+// returns the button chosen; `pause` holds the scan while it is up. Texts are plain
 // text. Closing the alert without a button counts as the second button (or
 // the only one). Serves as SelfGuardStore's alert presenter.
-SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, QWidget* parent = nullptr);
+SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, ScanPause& pause,
+                                         QWidget* parent = nullptr);
 
 // Tells the user, in the window's language, that a setup or a launch they
 // asked for did not happen ("actionFailedAlert", one "Got it" button), over

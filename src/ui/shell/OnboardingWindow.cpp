@@ -1,9 +1,9 @@
 #include "ui/shell/OnboardingWindow.h"
 
 #include "core/SettingsStore.h"
+#include "presentation/ScanPause.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
-#include "ui/shell/ModalRun.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -15,9 +15,10 @@
 
 namespace tlr {
 
-OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, QWidget* parent)
+OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
-      brandIcon_(std::move(brandIcon)) {
+      brandIcon_(std::move(brandIcon)),
+      pause_(pause) {
   setObjectName(QStringLiteral("onboardingWindow"));
   setWindowTitle(QStringLiteral("Tollamere"));
   setWindowModality(Qt::ApplicationModal);
@@ -116,7 +117,7 @@ void OnboardingWindow::run() {
     if (const QScreen* screen = w->screen()) move(screen->availableGeometry().center() - rect().center());
   }
   {
-    ModalRun paused;
+    ModalRun paused(pause_);
     exec();
   }
   close();

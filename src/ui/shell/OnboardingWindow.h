@@ -6,18 +6,19 @@
 namespace tlr {
 
 class PrimaryButton;
+class ScanPause;
 
 // The first-run window that says where Tollamere lives: the tray item, or,
 // on a desktop without a system tray, the main window (which a second start
 // brings forward). 460 wide; shown application-modally by run(), which
 // returns when the user presses "Got it" (also with Return) or closes the
-// window, which counts the same.
+// window, which counts the same. `pause` holds the scan while it runs.
 class OnboardingWindow final : public QDialog {
   Q_OBJECT
 
  public:
   enum class Home { tray, mainWindow };
-  OnboardingWindow(QImage brandIcon, Home home, QWidget* parent = nullptr);
+  OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause, QWidget* parent = nullptr);
 
   // Shows the window modally (the scan pauses meanwhile) and closes it.
   void run();
@@ -30,6 +31,7 @@ class OnboardingWindow final : public QDialog {
 
  private:
   QImage brandIcon_;
+  ScanPause& pause_;
   PrimaryButton* ok_ = nullptr;
 };
 

@@ -1,8 +1,8 @@
 // The alert presenter the start-at-login question and its failure use.
 #include "ui/shell/Alerts.h"
-#include "ui/shell/ModalRun.h"
 
 #include "core/SettingsStore.h"
+#include "presentation/ScanPause.h"
 #include "support/TestSupport.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
@@ -34,29 +34,30 @@ void whenAlertShows(std::function<void(QMessageBox&)> act) {
 TEST(AlertPresenter, ReturnsTheButtonChosenShowsPlainTextAndPausesTheScan) {
   const SelfGuardStore::AlertText text{QStringLiteral("Enable <b>auto-start</b>?"), QStringLiteral("A & B"),
                                        QStringLiteral("Enable & Go"), QStringLiteral("Not now")};
+  ScanPause pause;
   bool paused = false;
   QString shownMessage, firstLabel;
   Qt::TextFormat format = Qt::RichText;
   whenAlertShows([&](QMessageBox& box) {
-    paused = ScanPause::shared().isPaused();
+    paused = pause.isPaused();
     shownMessage = box.text();
     format = box.textFormat();
     auto* first = box.findChild<QPushButton*>(QStringLiteral("alertFirstButton"));
     firstLabel = first->accessibleName();
     first->click();
   });
-  EXPECT_EQ(presentAlert(text), SelfGuardStore::AlertChoice::firstButton);
+  EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::firstButton);
   EXPECT_TRUE(paused);
-  EXPECT_FALSE(ScanPause::shared().isPaused());
+  EXPECT_FALSE(pause.isPaused());
   EXPECT_EQ(shownMessage, text.message);
   EXPECT_EQ(format, Qt::PlainText);
   EXPECT_EQ(firstLabel, QStringLiteral("Enable & Go"));
 
   whenAlertShows([](QMessageBox& box) { box.findChild<QPushButton*>(QStringLiteral("alertSecondButton"))->click(); });
-  EXPECT_EQ(presentAlert(text), SelfGuardStore::AlertChoice::secondButton);
+  EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
   // Closed with Esc: the second button's answer.
   whenAlertShows([](QMessageBox& box) { box.reject(); });
-  EXPECT_EQ(presentAlert(text), SelfGuardStore::AlertChoice::secondButton);
+  EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
 }
 
 TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {

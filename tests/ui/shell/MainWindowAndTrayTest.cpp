@@ -1,11 +1,11 @@
 // The tray item, the main window, the onboarding window and the update
 // announcement.
 #include "core/SettingsStore.h"
+#include "presentation/ScanPause.h"
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/MainWindow.h"
-#include "ui/shell/ModalRun.h"
 #include "ui/shell/OnboardingWindow.h"
 #include "ui/shell/ShellTestSupport.h"
 #include "ui/shell/StatusItemController.h"
@@ -125,7 +125,9 @@ TEST(MainWindowController, HostsTheDashboardAndFollowsTheDockSetting) {
 
 TEST(Onboarding, WithoutASystemTrayItSaysTheMainWindowIsWhereTollamereLives) {
   LanguageScope scope(AppLanguage::en);
-  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::mainWindow);
+  ScanPause pause;
+  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::mainWindow,
+                          pause);
   EXPECT_EQ(child<Label>(window, "onboardingBody")->text(),
             QStringLiteral("This desktop has no system tray, so I live in my main window."));
   EXPECT_EQ(child<Label>(window, "onboardingStep2")->text(),
@@ -136,7 +138,8 @@ TEST(Onboarding, WithoutASystemTrayItSaysTheMainWindowIsWhereTollamereLives) {
 
 TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
   LanguageScope scope(AppLanguage::en);
-  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray);
+  ScanPause pause;
+  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray, pause);
   EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere is running 👋"));
   EXPECT_EQ(child<Label>(window, "onboardingBody")->text(), QStringLiteral("I live in the system tray of your desktop's panel."));
   EXPECT_EQ(window.okButton()->label(), QStringLiteral("Got it"));
@@ -154,36 +157,18 @@ TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
       [](OnboardingWindow& w) { w.close(); },
   };
   for (const auto& way : ways) {
-    OnboardingWindow modal(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray);
+    OnboardingWindow modal(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray, pause);
     bool pausedInside = false;
     QTimer::singleShot(0, &modal, [&] {
-      pausedInside = ScanPause::shared().isPaused();
+      pausedInside = pause.isPaused();
       way(modal);
     });
     modal.run();
     EXPECT_TRUE(pausedInside);
-    EXPECT_FALSE(ScanPause::shared().isPaused());
+    EXPECT_FALSE(pause.isPaused());
     EXPECT_EQ(modal.result(), QDialog::Accepted);
     EXPECT_FALSE(modal.isVisible());
   }
-}
-
-TEST(ScanPauseCounter, NestedRunsResumeOnlyWhenTheLastEnds) {
-  QSignalSpy paused(&ScanPause::shared(), &ScanPause::paused);
-  QSignalSpy resumed(&ScanPause::shared(), &ScanPause::resumed);
-  {
-    ModalRun outer;
-    {
-      ModalRun inner;
-      EXPECT_EQ(ScanPause::shared().depth(), 2);
-    }
-    EXPECT_TRUE(ScanPause::shared().isPaused());
-    EXPECT_EQ(resumed.count(), 0);
-  }
-  EXPECT_EQ(paused.count(), 1);
-  EXPECT_EQ(resumed.count(), 1);
-  ScanPause::shared().leave();  // an unbalanced leave is harmless
-  EXPECT_EQ(ScanPause::shared().depth(), 0);
 }
 
 // The address from the network went raw into the body, which notification
