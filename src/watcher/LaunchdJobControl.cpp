@@ -1,9 +1,8 @@
 #include "watcher/LaunchdJobControl.h"
 
-#include "platform/LoginShell.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
-#include "watcher/AgentRecover.h"
+#include "watcher/AgentTerminal.h"
 #include "watcher/ProcessScanner.h"
 
 namespace tlr::LaunchdJobControl {
@@ -44,18 +43,10 @@ void disableJob(const AgentEntry& entry, QObject* context,
       });
 }
 
-QString uninstallShellText(const QStringList& commandLines) {
-  // The lines may ask questions, so they keep the terminal (--foreground);
-  // after 60 seconds they are ended all the same.
-  return AgentRecover::searchPathPrefix() + QStringLiteral("timeout --foreground 60 /bin/sh -c ") +
-         shellQuote(commandLines.join(QStringLiteral("; "))) + QStringLiteral("; sleep 1");
-}
-
 void hardStop(const AgentEntry& entry) {
   const bool labelled = hasLabel(entry);
   if (entry.launchdUninstallCommand && !entry.launchdUninstallCommand->isEmpty()) {
-    const TerminalLauncher::Result started = TerminalLauncher::run(uninstallShellText(*entry.launchdUninstallCommand));
-    if (!started.ok) log("[Detail] ", QStringLiteral("launchd uninstall terminal failed: ") + started.error);
+    AgentTerminal::runUninstallLines(*entry.launchdUninstallCommand);
   } else if (labelled) {
     startOffMain(nullptr, [label = *entry.launchdLabel] {
       ServiceManager::bootout(label);
@@ -65,19 +56,6 @@ void hardStop(const AgentEntry& entry) {
     });
   }
   if (labelled) ProcessScanner::invalidateLaunchdCache(*entry.launchdLabel);
-}
-
-TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command) {
-  if (command.isEmpty()) return {true, QString()};
-  const QString line = command.join(QLatin1Char(' '));
-  // The window stays open in the user's shell once the console ends, so its
-  // last words stay readable.
-  const TerminalLauncher::Result started =
-      TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""));
-  if (started.ok)
-    log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": osascript do script \"") + line +
-                      QLatin1Char('"'));
-  return started;
 }
 
 }  // namespace tlr::LaunchdJobControl

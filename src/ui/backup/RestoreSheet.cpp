@@ -41,15 +41,10 @@ RestoreSheet::~RestoreSheet() {
 }
 
 void RestoreSheet::build() {
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(10);
-  header_ = new backupui::SheetHeader(QStringLiteral("restore"), this);
-  column->addWidget(header_);
+  QVBoxLayout* column = addTitleHeaderAndBody(QStringLiteral("restore"), QMargins(24, 16, 24, 20), 10);
   buildSnapshotSection(column);
   buildAgentList(column);
   buildRunSection(column);
-  connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
   connect(restoreAll_, &QAbstractButton::clicked, this, &RestoreSheet::askRestoreAll);
   connect(retry_, &QAbstractButton::clicked, session_, &RestoreSession::load);
 }
@@ -167,7 +162,7 @@ void RestoreSheet::rebuildAgentRows() {
 }
 
 void RestoreSheet::retranslate() {
-  header_->setTitle(text(LocKey::backupRestoreFromBackup()));
+  setTitle(text(LocKey::backupRestoreFromBackup()));
   found_->setPlainText(text(LocKey::restoreFoundBackup(text(LocKey::backupVolumeTitle()))));
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
   damaged_->setPlainText(backuptext::pick(
