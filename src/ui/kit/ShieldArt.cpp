@@ -84,7 +84,7 @@ QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio) {
 }
 
 void prepareFontsAndIconsOffMain() {
-  startOffMain([] {
+  startOffMain(nullptr, [] {
     // Reading the system's font list takes milliseconds the first paint
     // would otherwise wait for; the database is shared by every thread.
     (void)QFontDatabase::families();
