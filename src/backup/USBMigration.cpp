@@ -9,7 +9,6 @@
 #include "backup/VolumeLock.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/RemovableVolumes.h"
 
@@ -448,8 +447,7 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
   BackupVolume::setImageURL(destination);
   if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
   BackupVolume::unmount();
-  // A failed write leaves the password in memory for this process.
-  runOnMain([password] { static_cast<void>(PasswordVault::seal(password)); });
+  static_cast<void>(PasswordVault::seal(password));  // a failed write leaves it in memory for this process
   return destination;
 }
 
