@@ -132,7 +132,10 @@ int main(int argc, char** argv) {
   }
 
   SettingsStore& settings = SettingsStore::shared();
-  Appearance::shared();
+  Appearance appearance;
+  appearance.setAppliesApplicationPalette(true);
+  settings.setAppearanceHandler([&appearance](AppearancePreference preference) { appearance.setPreference(preference); });
+  relayLanguageChanges(settings);
   SelfGuardInstaller installer(QStringLiteral("/nowhere/build/tollamere"));
   SelfGuardStore selfGuard(installer);
   NetworkLogger networkLog(Paths::appSupport() + QStringLiteral("/network-log.json"));
@@ -282,5 +285,6 @@ int main(int argc, char** argv) {
     }
   }
   settings.setAppearance(AppearancePreference::system);
+  settings.setAppearanceHandler({});
   return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "ui/backup/BackupSheet.h"
 
+#include "core/SettingsStore.h"
 #include "backup/BackupEngine.h"
 #include "presentation/BackupSession.h"
 #include "presentation/BackupTexts.h"
@@ -155,7 +156,7 @@ void BackupSheet::connectControls() {
   connect(setupButton_, &QAbstractButton::clicked, this, &BackupSheet::openFirstTimeSetup);
   connect(reveal_, &QAbstractButton::clicked, session_, &BackupSession::revealImage);
   connect(session_, &BackupSession::revealFailed, this, [this](const QString& folder, const LocKey& reason) {
-    Alert::presentOpenFailed(folder, reason, /*folder=*/true, this);
+    Alert::presentOpenFailed(SettingsStore::shared(), folder, reason, /*folder=*/true, this);
   });
   auto handOverTo = [](const std::function<void()>& callback) {
     return [callback] {

@@ -1,5 +1,6 @@
 #include "ui/backup/BackupUiSupport.h"
 
+#include "core/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
@@ -59,6 +60,9 @@ MessageLine::MessageLine(const QString& objectName, qreal pixels, QWidget* paren
   label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   details_ = new DetailsDisclosure(this);
   details_->setObjectName(objectName + QStringLiteral("Details"));
+  const auto nameDetails = [details = details_] { details->setLanguage(SettingsStore::shared().language()); };
+  nameDetails();
+  whenLookChanges(details_, nameDetails);
   column->addWidget(label_);
   column->addWidget(details_);
   refresh();
@@ -123,6 +127,9 @@ SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget
   title_->setElided(true);
   close_ = new CloseButton(this);
   close_->setObjectName(objectPrefix + QStringLiteral("Close"));
+  const auto nameClose = [close = close_] { close->setLanguage(SettingsStore::shared().language()); };
+  nameClose();
+  whenLookChanges(close_, nameClose);
   row->addWidget(title_, 1);
   row->addWidget(close_, 0, Qt::AlignTop);
 }

@@ -184,7 +184,7 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
   connect(session_, &AgentDetailSession::lockOffConfirmationRequested, this, &AgentDetailSheet::showLockOffConfirm);
   connect(session_, &AgentDetailSession::terminalOpenFailed, this, &AgentDetailSheet::showTerminalFailed);
   connect(session_, &AgentDetailSession::openFailed, this, [this](const QString& address, const LocKey& reason) {
-    Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+    Alert::presentOpenFailed(SettingsStore::shared(), address, reason, /*folder=*/false, this);
   });
   connect(session_, &AgentDetailSession::doctorFinished, this, &AgentDetailSheet::doctorFinished);
   whenLookChanges(this, [this] { refresh(); });
@@ -477,6 +477,7 @@ QWidget* AgentDetailSheet::buildEventHistory() {
 
 void AgentDetailSheet::refresh() {
   const AppLanguage lang = language();
+  closeButton_->setLanguage(lang);
   const DashboardAgentItem& item = session_->item();
   const AgentEntry& entry = item.entry;
   const Theme::Roles roles = Theme::current();

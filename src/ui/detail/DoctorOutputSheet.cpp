@@ -293,6 +293,7 @@ void DoctorOutputSheet::setAgentName(std::function<QString()> name) {
 
 void DoctorOutputSheet::refresh() {
   const AppLanguage lang = language();
+  closeButton_->setLanguage(lang);
   const std::optional<AgentDoctor::Result>& result = model_->currentResult();
   const QString name = !result ? locText(LocKey::doctorLabel()) : agentName_ ? agentName_() : result->entryDisplayName;
   title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));

@@ -40,6 +40,7 @@ class QBoxLayout;
 
 namespace tlr {
 
+class CloseButton;
 class Label;
 class SheetLayer;
 
@@ -73,8 +74,10 @@ class Sheet : public QDialog {
  protected:
   // Adds to `column` the title row a sheet opens with (a 16-point title and
   // a Close button that requests closing) and a divider under it. The parts'
-  // object names are `name` + "Title" and `name` + "Close". Returns the title.
+  // object names are `name` + "Title" and `name` + "Close". Returns the title;
+  // the Close button is titleCloseButton() (the sheet gives it its language).
   Label* addTitleHeader(QBoxLayout* column, const QString& name);
+  CloseButton* titleCloseButton() const { return titleClose_; }
 
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -87,6 +90,7 @@ class Sheet : public QDialog {
   friend class SheetLayer;
 
   std::function<void()> onClose_;
+  CloseButton* titleClose_ = nullptr;
   QSize designSize_;
   QPointer<QWidget> layer_;
   QPointer<QWidget> ownerBeforeLayer_;

@@ -1,5 +1,6 @@
 #include "ui/sheets/AddAgentSheet.h"
 
+#include "core/SettingsStore.h"
 #include "core/DesktopOpen.h"
 #include "presentation/AddAgentCatalog.h"
 #include "ui/kit/AgentIconResolver.h"
@@ -161,7 +162,7 @@ void AddAgentSheet::install(const AgentEntry& entry) {
       // open it is said, with the address to copy.
       const QString address = action.address;
       DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
-        Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+        Alert::presentOpenFailed(SettingsStore::shared(), address, reason, /*folder=*/false, this);
       });
       return;
     }

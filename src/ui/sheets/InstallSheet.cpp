@@ -1,5 +1,6 @@
 #include "ui/sheets/InstallSheet.h"
 
+#include "core/SettingsStore.h"
 #include "core/DependencyGuides.h"
 #include "core/DesktopOpen.h"
 #include "ui/kit/Alert.h"
@@ -106,7 +107,7 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
     // Only an absolute address with a scheme is handed to the desktop.
     connect(button, &QAbstractButton::clicked, this, [this, address] {
       DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
-        Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+        Alert::presentOpenFailed(SettingsStore::shared(), address, reason, /*folder=*/false, this);
       });
     });
     actions->addWidget(button);

@@ -171,6 +171,8 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
     auto* details = new DetailsDisclosure(this);
     details->setObjectName(QStringLiteral("stepDetails"));
     details->setDetails(*step.details);
+    details->setLanguage(SettingsStore::shared().language());
+    whenLookChanges(details, [details] { details->setLanguage(SettingsStore::shared().language()); });
     texts->addWidget(details);
   }
   row->addLayout(texts, 1);
@@ -191,6 +193,9 @@ Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal 
   header.title->setObjectName(QStringLiteral("sheetTitle"));
   header.title->setElided(true);
   header.close = new CloseButton(header.widget);
+  const auto nameClose = [close = header.close] { close->setLanguage(SettingsStore::shared().language()); };
+  nameClose();
+  whenLookChanges(header.close, nameClose);
   row->addWidget(header.symbol, 0, Qt::AlignVCenter);
   row->addWidget(header.title, 1, Qt::AlignVCenter);
   row->addWidget(header.close, 0, Qt::AlignVCenter);

@@ -91,7 +91,7 @@ void SettingsSheet::openFeedbackEmail() {
 
 void SettingsSheet::openAddress(const QString& address) {
   DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
-    Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+    Alert::presentOpenFailed(*deps_.store, address, reason, /*folder=*/false, this);
   });
 }
 
@@ -301,6 +301,7 @@ void SettingsSheet::followChanges() {
 void SettingsSheet::retranslate() {
   const SettingsStore& s = *deps_.store;
   title_->setPlainText(s.text(LocKey::settingsTitle()));
+  titleCloseButton()->setLanguage(s.language());
   setWindowTitle(title_->fullText());
   const std::array<LocKey, 7> titles{LocKey::settingsSectionAppearance(), LocKey::settingsDockSection(),
                                      LocKey::settingsSectionSelfGuard(),  LocKey::settingsSectionLanguage(),

@@ -1,5 +1,6 @@
 #include "ui/shell/VornelAdBannerView.h"
 
+#include "core/SettingsStore.h"
 #include "service/VornelAppSDK.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
@@ -57,7 +58,7 @@ void VornelAdBannerView::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
   if (!click || !hasAd()) return;
   const QString link = sdk_.currentAd()->link_url;
-  const auto failed = [this, link](const LocKey& reason) { Alert::presentOpenFailed(link, reason, false, this); };
+  const auto failed = [this, link](const LocKey& reason) { Alert::presentOpenFailed(SettingsStore::shared(), link, reason, false, this); };
   if (!sdk_.openCurrentAd(this, failed)) failed(LocKey::alertOpenNotAnAddress());
 }
 

@@ -1,3 +1,6 @@
+#include "core/SettingsStore.h"
+#include "ui/kit/Theme.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -24,5 +27,11 @@ int main(int argc, char** argv) {
     }
   }
   QApplication app(argc, argv);
+  // The application's look, as the windows' start-up sets it: the light
+  // scheme painted into the application palette; and windows handed the
+  // process's settings hear its language changes.
+  tlr::Appearance appearance;
+  appearance.setAppliesApplicationPalette(true);
+  tlr::relayLanguageChanges(tlr::SettingsStore::shared());
   return RUN_ALL_TESTS();
 }

@@ -403,7 +403,7 @@ TEST_F(DashboardViewTest, RowLightsBreatheOnOneClockOnlyWhileShownAndWorking) {
   StatusLight* idle = row("b")->statusLight();
   EXPECT_TRUE(working->isBreathing());
   EXPECT_FALSE(idle->isBreathing());
-  EXPECT_TRUE(BreathClock::shared().isRunning());
+  EXPECT_TRUE(StatusLight::breathClockRuns());
   // A light that came on screen idle shows its glow at rest when it starts
   // working, until it comes on screen again.
   model.update({a, b}, {runningRecord(a, 1), runningRecord(b, 2)});
@@ -412,14 +412,14 @@ TEST_F(DashboardViewTest, RowLightsBreatheOnOneClockOnlyWhileShownAndWorking) {
   // A hidden window runs no animation at all.
   view->hide();
   EXPECT_FALSE(working->isBreathing());
-  EXPECT_FALSE(BreathClock::shared().isRunning());
+  EXPECT_FALSE(StatusLight::breathClockRuns());
   view->show();
   EXPECT_TRUE(working->isBreathing());
   EXPECT_TRUE(idle->isBreathing());
   // Stopped agents stop breathing at once.
   model.update({a, b}, {});
   EXPECT_FALSE(working->isBreathing());
-  EXPECT_FALSE(BreathClock::shared().isRunning());
+  EXPECT_FALSE(StatusLight::breathClockRuns());
 }
 
 }  // namespace
