@@ -184,8 +184,11 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
       finish();
       return;
     }
-    // The result comes back even when the pool was cancelled meanwhile.
-    startOffMain([&routine, &outcome, &interrupted, &finish] {
+    // Not the usual startOffMain: the result must come back even when a
+    // signal cancelled the pool meanwhile, since the mode's report (marked
+    // interrupted) is still written from it. Everything it refers to lives
+    // until the event loop ends.
+    OffMainPool::shared().start([&routine, &outcome, &interrupted, &finish] {
       VerificationResult result = routine.run();
       runOnMain([&, result] {
         outcome = result;
@@ -455,20 +458,16 @@ void App::tidyBackupLeftovers() {
   // home folder, and the decrypted volume still attached. Only while no
   // backup, restore, export or import (of a verification mode, say) uses
   // the volume; off the window's thread, since a detach runs a tool.
-  runOffMain(
-      this,
-      [home = Paths::home()] {
-        // Without an image nothing can be using them, and no lock file is
-        // made beside a place where no image lies.
-        if (!BackupVolume::exists()) {
-          BackupStaging::removeLeftovers(home);
-        } else if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath())) {
-          BackupStaging::removeLeftovers(home);
-        }
-        BackupVolume::detachOrphan();
-        return true;
-      },
-      [](bool) {});
+  startOffMain(this, [home = Paths::home()] {
+    // Without an image nothing can be using them, and no lock file is made
+    // beside a place where no image lies.
+    if (!BackupVolume::exists()) {
+      BackupStaging::removeLeftovers(home);
+    } else if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath())) {
+      BackupStaging::removeLeftovers(home);
+    }
+    BackupVolume::detachOrphan();
+  });
 }
 
 void App::runDiscoverySelfCheck() {
@@ -490,7 +489,7 @@ void App::runDiscoverySelfCheck() {
   }
   // The discovery walks project folders: it runs off the main thread, and
   // the whole check is written at once when it is done.
-  startOffMain([registry = registry_, lines]() mutable {
+  startOffMain(this, [registry = registry_, lines]() mutable {
     for (const AgentEntry& entry : registry->visibleAgents()) {
       const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
       lines << QStringLiteral("  ") + entry.id + QStringLiteral(": found=") + QString::number(found.size());

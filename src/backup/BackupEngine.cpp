@@ -11,7 +11,6 @@
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
-#include "platform/MainThread.h"
 #include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
@@ -24,7 +23,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -246,12 +244,12 @@ class PartialSnapshot {
 
 }  // namespace
 
-// One run's work on its worker thread. Holds the engine weakly: stage labels
-// and the bookkeeping go to the main thread only while the engine exists.
+// One run's work on its worker thread. Knows nothing of the engine: its
+// stages go to `stage`, which passes them on to the engine while it lives.
 class BackupPipeline {
  public:
-  BackupPipeline(QPointer<BackupEngine> engine, SnapshotVolume volume)
-      : engine_(std::move(engine)), volume_(std::move(volume)) {}
+  using Stage = std::function<void(const LocKey&)>;
+  BackupPipeline(SnapshotVolume volume, Stage stage) : volume_(std::move(volume)), stage_(std::move(stage)) {}
 
   BackupEngine::Result run(const QList<AgentEntry>& agents) {
     if (!volume_.exists())
@@ -282,12 +280,7 @@ class BackupPipeline {
   }
 
  private:
-  void stage(const LocKey& key) {
-    QPointer<BackupEngine> engine = engine_;
-    runOnMain([engine, key] {
-      if (engine) engine->setStage(key);
-    });
-  }
+  void stage(const LocKey& key) { stage_(key); }
 
   BackupEngine::Result runMounted(const QList<AgentEntry>& agents) {
     QList<std::pair<AgentEntry, BackupPlan>> backupable;
@@ -382,15 +375,6 @@ class BackupPipeline {
       logLine(QStringLiteral("[Backup] 未备份 %1 项（符号链接、FIFO、套接字或设备文件）：").arg(staged.leftOutCount) +
               record.leftOutExamples.join(QStringLiteral(", ")) +
               (staged.leftOutCount > record.leftOutExamples.size() ? QStringLiteral(" …") : QString()));
-    QPointer<BackupEngine> engine = engine_;
-    const bool recorded = volume_.userVolume;
-    runOnMainAndWait([&] {
-      if (recorded) NetworkLogger::shared().log(NetworkEventKind::backupUpload, manifest.totalBytes, true);
-      if (engine) {
-        engine->setLastBackup(record);
-        if (recorded) engine->saveLastBackupToDisk(record);
-      }
-    });
     return record;
   }
 
@@ -425,8 +409,8 @@ class BackupPipeline {
     return agent;
   }
 
-  QPointer<BackupEngine> engine_;
   SnapshotVolume volume_;
+  Stage stage_;
 };
 
 BackupEngine& BackupEngine::shared() {
@@ -458,20 +442,27 @@ void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completio
   lastFailure_.reset();
   setLastError(std::nullopt);
   setStage(LocKey::backupStagePreparing());
-  QPointer<BackupEngine> self(this);
-  startOffMain([self, volume = volume_, installedAgents, done = std::move(done)] {
-    BackupEngine::Result result = BackupError::of(Case::scanFailed, QStringLiteral("engine 已释放"));
-    if (self) result = BackupPipeline(self, volume).run(installedAgents);
-    runOnMain([self, result, done] {
-      if (self)
-        self->finish(result, done);
-      else
+  // The caller hears the end even when the engine has gone by then; the
+  // engine's own bookkeeping only while it lives.
+  startOffMain(
+      nullptr,
+      [volume = volume_, installedAgents,
+       stage = whileAlive(this, [this](const LocKey& key) { setStage(key); })] {
+        return BackupPipeline(volume, stage).run(installedAgents);
+      },
+      [recorded = volume_.userVolume, finished = whileAlive(this, [this](const Result& result) { finish(result); }),
+       done = std::move(done)](const Result& result) {
+        if (result && recorded) NetworkLogger::shared().log(NetworkEventKind::backupUpload, result.value().totalBytes, true);
+        finished(result);
         done(result);
-    });
-  });
+      });
 }
 
-void BackupEngine::finish(const Result& result, const Completion& done) {
+void BackupEngine::finish(const Result& result) {
+  if (result) {
+    setLastBackup(result.value());
+    if (volume_.userVolume) saveLastBackupToDisk(result.value());
+  }
   setRunning(false);
   setStageLabel(std::nullopt);
   if (!result) {
@@ -479,7 +470,6 @@ void BackupEngine::finish(const Result& result, const Completion& done) {
     lastFailure_ = result.error().message();
     setLastError(result.error().description());
   }
-  done(result);
 }
 
 void BackupEngine::refreshLastBackupFromVolume() {

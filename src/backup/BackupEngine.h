@@ -102,7 +102,6 @@ class BackupEngine final : public QObject {
   void stageLabelChanged();
 
  private:
-  friend class BackupPipeline;
 
   void setStage(const LocKey& key);
   void setStageLabel(std::optional<QString> label);
@@ -110,7 +109,7 @@ class BackupEngine final : public QObject {
   void setLastError(std::optional<QString> error);
   void setLastBackup(std::optional<BackupRecord> record);
   void saveLastBackupToDisk(const BackupRecord& record) const;
-  void finish(const Result& result, const Completion& done);
+  void finish(const Result& result);
 
   SnapshotVolume volume_;
   std::optional<BackupRecord> lastBackup_;

@@ -16,7 +16,6 @@
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
 #include "platform/UniqueFd.h"
@@ -27,7 +26,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QPointer>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -289,7 +287,10 @@ qint64 roomNeeded(const QList<BackupManifest::AgentBackup>& agents) {
 // The part of one restore that runs on its worker thread.
 class RestoreRun {
  public:
-  static std::optional<RestoreError> run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
+  // Told each stage on the way, on any thread.
+  using Stage = std::function<void(const LocKey&)>;
+
+  static std::optional<RestoreError> run(const Stage& stage, const SnapshotVolume& volume,
                                          const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                          std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize);
 
@@ -301,12 +302,6 @@ class RestoreRun {
     bool damaged = false;
   };
 
-  static void stage(QPointer<RestoreEngine> engine, const LocKey& key) {
-    runOnMain([engine, key] {
-      if (engine) engine->setStage(key);
-    });
-  }
-
   // The disk holding `folder` filled up: how much the restore needs and
   // how much is free, when they can be told.
   static RestoreError diskFullError(const QString& folder, const QList<BackupManifest::AgentBackup>& agents) {
@@ -316,11 +311,11 @@ class RestoreRun {
     return error;
   }
 
-  static Outcome work(QPointer<RestoreEngine> engine, const QString& archive, const QString& expectedSha,
+  static Outcome work(const Stage& stage, const QString& archive, const QString& expectedSha,
                       const QList<BackupManifest::AgentBackup>& agents, int stagingFd, const QString& staging,
                       std::shared_ptr<const AgentRegistry> registry) {
     if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
-    stage(engine, LocKey::restoreStageExtracting());
+    stage(LocKey::restoreStageExtracting());
     for (const auto& agent : agents) {
       if (!AgentEntry::isSafeFileComponent(agent.id)) return {RestoreError::of(Case::unknownAgent, agent.id)};
     }
@@ -337,7 +332,7 @@ class RestoreRun {
       return {RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive)};
 
     if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
-    stage(engine, LocKey::restoreStageVerifying());
+    stage(LocKey::restoreStageVerifying());
     if (Crypto::hex(digest.finish()) != expectedSha) return {RestoreError::of(Case::sha256Mismatch), true};
     if (!unpacked.started) return {RestoreError::passOn(unpacked.startError)};
     if (unpacked.diskFull) return {diskFullError(staging, agents)};
@@ -347,7 +342,7 @@ class RestoreRun {
                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!topFd) return {RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录"))};
 
-    stage(engine, LocKey::restoreStageSecurityCheck());
+    stage(LocKey::restoreStageSecurityCheck());
     // Everything tar wrote, not only the root that is merged.
     bool movable = false;
     if (auto refused = RestoreTree::validate(stagingFd, staging, &movable)) return {refused};
@@ -363,7 +358,7 @@ class RestoreRun {
       if (auto refused = RestoreTree::check(topFd.get(), placement.source, placement.target)) return {refused};
     }
 
-    stage(engine, LocKey::restoreStageWriting());
+    stage(LocKey::restoreStageWriting());
     for (const auto& [placement, last] : ordered) {
       if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
       // A root that feeds several places is copied for all but its last.
@@ -441,7 +436,7 @@ QByteArray makeStaging(int workFd) {
 // check and the merges, and the unmount. A snapshot whose archive turns out
 // not to be the one its manifest records is passed over for the next good
 // one.
-std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
+std::optional<RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                             std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
   // No image: nothing to restore from and nothing to keep apart, so no lock
@@ -485,7 +480,7 @@ std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, cons
         if (filter(agent)) selected << agent;
       }
       const Outcome outcome =
-          stagingFd ? work(engine, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
+          stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
                     : Outcome{RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹"))};
       FileOps::removeItemAt(workFd.get(), name);
       if (!outcome.damaged) return outcome.error;
@@ -511,16 +506,27 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   lastFailure_.reset();
   setStage(LocKey::backupStagePreparing());
 
-  QPointer<RestoreEngine> self(this);
-  startOffMain([self, volume = volume_, filter = std::move(filter), registry = registry_, done = std::move(done)] {
+  struct Ended {
+    std::optional<RestoreError> error;
     qint64 archiveSize = 0;
-    const std::optional<RestoreError> error = RestoreRun::run(self, volume, filter, registry, &archiveSize);
-    runOnMain([self, error, done, archiveSize, recorded = volume.userVolume] {
-      if (!error && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, archiveSize, true);
-      if (self) self->finish(error);
-      done(error);
-    });
-  });
+  };
+  // The caller hears the end even when the engine has gone by then; the
+  // engine's own bookkeeping only while it lives.
+  startOffMain(
+      nullptr,
+      [volume = volume_, filter = std::move(filter), registry = registry_,
+       stage = whileAlive(this, [this](const LocKey& key) { setStage(key); })] {
+        Ended ended;
+        ended.error = RestoreRun::run(stage, volume, filter, registry, &ended.archiveSize);
+        return ended;
+      },
+      [recorded = volume_.userVolume,
+       finished = whileAlive(this, [this](const std::optional<RestoreError>& error) { finish(error); }),
+       done = std::move(done)](const Ended& ended) {
+        if (!ended.error && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, ended.archiveSize, true);
+        finished(ended.error);
+        done(ended.error);
+      });
   return true;
 }
 
@@ -549,7 +555,7 @@ void RestoreEngine::inspect(Completion done) {
     std::optional<RestoreError> error;
     SnapshotChoice choice;
   };
-  runOffMain(
+  startOffMain(
       this,
       [volume = volume_]() -> Read {
         // Nothing to read without an image, and nothing made beside it.

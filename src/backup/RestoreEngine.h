@@ -99,7 +99,6 @@ class RestoreEngine final : public QObject {
   void stageLabelChanged();
 
  private:
-  friend class RestoreRun;
 
   bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done);
   void setStage(const LocKey& key);

@@ -172,10 +172,10 @@ QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, cons
   return rows;
 }
 
-void AgentInstaller::executeCommands(const QString& agentDisplayName, const CommandList& commands,
+void AgentInstaller::executeCommands(QObject* context, const QString& agentDisplayName, const CommandList& commands,
                                      StepProgressHandler onProgress, StepCompletionHandler onComplete) const {
   recipe::runStepsDetached(
-      [self = *this, agentDisplayName, commands](const StepProgressHandler& deliver) {
+      context, [self = *this, agentDisplayName, commands](const StepProgressHandler& deliver) {
         return self.runSteps(agentDisplayName, commands, deliver);
       },
       std::move(onProgress), std::move(onComplete));

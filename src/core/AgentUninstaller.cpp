@@ -192,11 +192,11 @@ QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const C
   return rows;
 }
 
-void AgentUninstaller::execute(const QString& agentDisplayName, const CommandList& preCommands,
+void AgentUninstaller::execute(QObject* context, const QString& agentDisplayName, const CommandList& preCommands,
                                const QStringList& pathsToRemove, StepProgressHandler onProgress,
                                StepCompletionHandler onComplete) const {
   recipe::runStepsDetached(
-      [self = *this, agentDisplayName, preCommands, pathsToRemove](const StepProgressHandler& deliver) {
+      context, [self = *this, agentDisplayName, preCommands, pathsToRemove](const StepProgressHandler& deliver) {
         return self.run(agentDisplayName, preCommands, pathsToRemove, deliver);
       },
       std::move(onProgress), std::move(onComplete));

@@ -21,7 +21,7 @@ std::optional<LocKey> reasonOf(const Opener::Outcome& outcome, const QString& ta
 }
 
 void openOffMain(const QString& target, QObject* context, Failed failed) {
-  runOffMain(
+  startOffMain(
       context, [target] { return reasonOf(Opener::openAndWait(target), target); },
       [failed = std::move(failed)](const std::optional<LocKey>& reason) {
         if (reason && failed) failed(*reason);

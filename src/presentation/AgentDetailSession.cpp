@@ -7,6 +7,7 @@
 #include "core/DesktopOpen.h"
 #include "platform/LoginShell.h"
 #include "presentation/AgentDetailLogic.h"
+#include "watcher/AgentTerminal.h"
 #include "watcher/LaunchdJobControl.h"
 
 #include <QCoreApplication>
@@ -105,7 +106,7 @@ void AgentDetailSession::stop() {
 void AgentDetailSession::openConsole() {
   const QStringList command = item_.entry.tuiCommand.value_or(QStringList());
   if (command.isEmpty()) return;
-  const TerminalLauncher::Result started = LaunchdJobControl::openConsole(item_.entry, command);
+  const TerminalLauncher::Result started = AgentTerminal::openConsole(item_.entry, command);
   if (!started.ok) Q_EMIT terminalOpenFailed(shellWords(command), started.error);
 }
 

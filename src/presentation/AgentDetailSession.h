@@ -28,11 +28,11 @@ class LockOnlineStore;
 // need a window reach the sheet as signals.
 //
 // The work behind the intents is the dashboard's (the callbacks), except the
-// launchd job and terminal work done here through LaunchdJobControl. Nothing
-// waits on the main thread. Completions that arrive after the session is gone
-// change nothing of it; the work they report still runs to its end (a manual
-// doctor run still stores its result, a delayed stop still reaches the
-// dashboard). Main thread only.
+// launchd job and terminal work done here through LaunchdJobControl and
+// AgentTerminal. Nothing waits on the main thread. Completions that arrive
+// after the session is gone change nothing of it; the work they report still
+// runs to its end (a manual doctor run still stores its result, a delayed
+// stop still reaches the dashboard). Main thread only.
 class AgentDetailSession final : public QObject {
   Q_OBJECT
 

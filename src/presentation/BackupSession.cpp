@@ -85,7 +85,7 @@ void BackupSession::refreshVolume() {
     Q_EMIT changed();
     return;
   }
-  runOffMain(
+  startOffMain(
       this,
       [path = *image] {
         VolumeFigures figures;
@@ -104,7 +104,7 @@ void BackupSession::scan() {
   if (scanning_) return;
   scanning_ = true;
   Q_EMIT changed();
-  runOffMain(
+  startOffMain(
       this,
       [agents = agents_] {
         ScanResult result;

@@ -98,7 +98,7 @@ void USBMigrationSession::loadPreview() {
   if (!selection_) return;
   const QString volume = *selection_;
   if (!USBMigration::hasMigrationPackage(volume)) return;
-  runOffMain(
+  startOffMain(
       this, [volume] { return USBMigration::preview(volume); },
       [this, volume](Expected<USBMigration::ImportPreview, USBMigration::Error> result) {
         if (selection_ != volume) return;
@@ -127,7 +127,7 @@ void USBMigrationSession::startExport(const QString& volume) {
   cancel_ = std::make_shared<std::atomic<bool>>(false);
   auto cancel = cancel_;
   const QPointer<USBMigrationSession> guard(this);
-  runOffMain(
+  startOffMain(
       this,
       [volume, agents = agents_, cancel, guard] {
         // Also ends when the application quits.
@@ -150,7 +150,7 @@ void USBMigrationSession::startImport(const QString& volume, const QString& pass
   const QString destination = importedImagePath();
   const bool placedBefore = QFileInfo::exists(destination);
   const std::optional<QString> placed = placedImage_;
-  runOffMain(
+  startOffMain(
       this,
       [volume, password, placed]() -> Expected<QString, USBMigration::Error> {
         if (!placed) return USBMigration::importSnapshot(volume, password);

@@ -293,7 +293,7 @@ std::optional<KeptAd> readKeptAd(const QString& path) {
 
 void VornelAppSDK::loadCachedAd() {
   if (adCacheFile_.isEmpty()) return;
-  runOffMain(
+  startOffMain(
       this, [path = adCacheFile_] { return readKeptAd(path); },
       [this](const std::optional<KeptAd>& kept) {
         // An answer of this run knows better.

@@ -34,7 +34,7 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
   }
   // The completion hears of the result even if the watcher has gone by then;
   // only the event needs the watcher.
-  runOffMain(
+  startOffMain(
       QCoreApplication::instance(),
       [run = services_.runDoctor, entry] {
         const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
@@ -58,7 +58,7 @@ void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentD
     completion(AgentDoctor::FixResult::failure(QStringLiteral("scanner 未就绪")));
     return;
   }
-  runOffMain(
+  startOffMain(
       QCoreApplication::instance(),
       [fix = services_.applyFix, issue, id = entry.id] {
         const OwnCommands::Scope repairing(id, OwnCommands::Purpose::check);
@@ -78,7 +78,7 @@ void AgentLifecycleWatcher::runSetupOnUserClick(const AgentEntry& entry) {
   auto onCompleted = [self = QPointer<AgentLifecycleWatcher>(this), entry] {
     if (self) self->handleSetupCompleted(entry);
   };
-  runOffMain(
+  startOffMain(
       this,
       [recover = recover_, entry, onCompleted = std::move(onCompleted)] {
         return recover->userSetupWithCompletion(entry, onCompleted);

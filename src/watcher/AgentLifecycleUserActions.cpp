@@ -68,7 +68,7 @@ void AgentLifecycleWatcher::stopOnUserClick(const AgentEntry& entry, std::functi
   }
   // The caller hears the outcome even if the watcher has gone by then.
   ++stopsInProgress_[entry.id];
-  runOffMain(
+  startOffMain(
       QCoreApplication::instance(),
       [recover = recover_, scanner = scanner_, entry] { return recover->stopAgent(entry, *scanner); },
       [self = QPointer<AgentLifecycleWatcher>(this), entry, completion = std::move(completion)](const Result& result) {
@@ -91,7 +91,7 @@ void AgentLifecycleWatcher::restartOnUserClick(const AgentEntry& entry,
   clearThrottle(entry.id);
   beginRestart(entry.id);
   const AgentRestarter restarter(scanner_, recover_, timing_.restart, *services_.signalled);
-  runOffMain(
+  startOffMain(
       this,
       [restarter, entry] {
         AgentRestarter::Outcome outcome = restarter.restart(entry, /*dryRun=*/false);

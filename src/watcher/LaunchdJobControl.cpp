@@ -1,12 +1,9 @@
 #include "watcher/LaunchdJobControl.h"
 
-#include "platform/LoginShell.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
-#include "watcher/AgentRecover.h"
+#include "watcher/AgentTerminal.h"
 #include "watcher/ProcessScanner.h"
-
-#include <QPointer>
 
 namespace tlr::LaunchdJobControl {
 namespace {
@@ -33,33 +30,25 @@ void disableJob(const AgentEntry& entry, QObject* context,
                 std::function<void(const ServiceManager::CallOutcome&)> done, std::chrono::milliseconds timeout) {
   if (!hasLabel(entry)) return;
   const QString label = *entry.launchdLabel;
-  startOffMain([label, timeout, guard = QPointer<QObject>(context), bound = context != nullptr,
-                done = std::move(done)]() mutable {
-    const ServiceManager::CallOutcome outcome = ServiceManager::disableJob(label, timeout);
-    log("[Detail] ", disableLogText(label, outcome, timeout));
-    ProcessScanner::invalidateLaunchdCache(label);
-    if (!done) return;
-    runOnMain([guard, bound, done = std::move(done), outcome] {
-      if ((bound && !guard) || OffMainPool::shared().isCancelled()) return;
-      done(outcome);
-    });
-  });
-}
-
-QString uninstallShellText(const QStringList& commandLines) {
-  // The lines may ask questions, so they keep the terminal (--foreground);
-  // after 60 seconds they are ended all the same.
-  return AgentRecover::searchPathPrefix() + QStringLiteral("timeout --foreground 60 /bin/sh -c ") +
-         shellQuote(commandLines.join(QStringLiteral("; "))) + QStringLiteral("; sleep 1");
+  startOffMain(
+      context,
+      [label, timeout] {
+        const ServiceManager::CallOutcome outcome = ServiceManager::disableJob(label, timeout);
+        log("[Detail] ", disableLogText(label, outcome, timeout));
+        ProcessScanner::invalidateLaunchdCache(label);
+        return outcome;
+      },
+      [done = std::move(done)](const ServiceManager::CallOutcome& outcome) {
+        if (done) done(outcome);
+      });
 }
 
 void hardStop(const AgentEntry& entry) {
   const bool labelled = hasLabel(entry);
   if (entry.launchdUninstallCommand && !entry.launchdUninstallCommand->isEmpty()) {
-    const TerminalLauncher::Result started = TerminalLauncher::run(uninstallShellText(*entry.launchdUninstallCommand));
-    if (!started.ok) log("[Detail] ", QStringLiteral("launchd uninstall terminal failed: ") + started.error);
+    AgentTerminal::runUninstallLines(*entry.launchdUninstallCommand);
   } else if (labelled) {
-    startOffMain([label = *entry.launchdLabel] {
+    startOffMain(nullptr, [label = *entry.launchdLabel] {
       ServiceManager::bootout(label);
       // Asked afresh once the job is down, not from an answer taken while
       // it was going.
@@ -67,19 +56,6 @@ void hardStop(const AgentEntry& entry) {
     });
   }
   if (labelled) ProcessScanner::invalidateLaunchdCache(*entry.launchdLabel);
-}
-
-TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command) {
-  if (command.isEmpty()) return {true, QString()};
-  const QString line = command.join(QLatin1Char(' '));
-  // The window stays open in the user's shell once the console ends, so its
-  // last words stay readable.
-  const TerminalLauncher::Result started =
-      TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""));
-  if (started.ok)
-    log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": osascript do script \"") + line +
-                      QLatin1Char('"'));
-  return started;
 }
 
 }  // namespace tlr::LaunchdJobControl

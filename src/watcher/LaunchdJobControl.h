@@ -1,22 +1,19 @@
 #pragma once
 
 #include "platform/ServiceManager.h"
-#include "platform/TerminalLauncher.h"
 #include "registry/AgentEntry.h"
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <chrono>
 #include <functional>
 
 // What the agent detail sheet does itself to an agent's launchd job (a user
-// unit of the service manager) and in terminal windows: disabling the job
-// when the lock is turned off, the hard stop of a managed agent, and the
-// agent's console. Nothing here waits on the calling thread: service-manager
-// calls run on pool threads with a deadline, terminals are started and left
-// to the user. Call from the main thread.
+// unit of the service manager): disabling the job when the lock is turned
+// off, and the hard stop of a managed agent. Nothing here waits on the
+// calling thread: service-manager calls run on pool threads with a deadline.
+// Call from the main thread.
 namespace tlr::LaunchdJobControl {
 
 // Disables the entry's job ("launchctl disable"), waiting at most `timeout`
@@ -35,20 +32,10 @@ QString disableLogText(const QString& label, const ServiceManager::CallOutcome& 
                        std::chrono::milliseconds timeout);
 
 // Stops a launchd-managed agent: its own launchd uninstall command lines run
-// in a terminal window when the entry has some, else its job is stopped
-// ("bootout") on a pool thread without anyone waiting. Failures to start are
-// ignored. The label, when there is one, is dropped from the scanner's
-// launchd cache.
+// in a terminal window when the entry has some (AgentTerminal), else its job
+// is stopped ("bootout") on a pool thread without anyone waiting. Failures to
+// start are ignored. The label, when there is one, is dropped from the
+// scanner's launchd cache.
 void hardStop(const AgentEntry& entry);
-
-// The terminal line of the uninstall command lines: the user's program
-// folders ahead of PATH, the lines joined by "; "; the window closes a second
-// after they end, and lines still running after 60 seconds are ended.
-QString uninstallShellText(const QStringList& commandLines);
-
-// Runs the agent's console command (its words joined by single blanks, exactly
-// as written) in a new terminal window and logs "[TUI] <name>: ...". An empty
-// command does nothing and counts as started.
-TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command);
 
 }  // namespace tlr::LaunchdJobControl

@@ -84,7 +84,7 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
       },
       30s))
       << "the row's tap opens the agent's sheet";
-  EXPECT_TRUE(x_.hasWindowManager());
+  EXPECT_TRUE(x_.hasWindowManager()) << x_.windowManagerEnd().toStdString();
   EXPECT_TRUE(x_.visibleWindows(kDisplayName).isEmpty()) << "the sheet is no window of its own";
   const QPoint sheetOrigin = origin + QPoint((680 - 520) / 2, (560 - 540) / 2);
   // Once painted, the header is on the sheet's light background (#F8F9FB).

@@ -58,14 +58,25 @@ void XvfbServer::startWindowManager() {
   windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   windowManager_.setStandardOutputFile(QProcess::nullDevice());
   windowManager_.start();
-  if (!windowManager_.waitForStarted(5000)) return;
+  // Deadlines, not delays: on a loaded machine (the whole suite at once)
+  // starting openbox has taken longer than 5 s.
+  if (!windowManager_.waitForStarted(30000)) return;
   // Up once it names itself on the root window.
   waitUntil(
       [&] {
         return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
             .contains(QStringLiteral("window id"));
       },
-      std::chrono::seconds(10));
+      std::chrono::seconds(30));
+}
+
+QString XvfbServer::windowManagerEnd() const {
+  if (windowManager_.state() == QProcess::Running) return QStringLiteral("running");
+  if (windowManager_.state() == QProcess::Starting) return QStringLiteral("still starting");
+  return QStringLiteral("ended: %1 %2 (%3)")
+      .arg(windowManager_.exitStatus() == QProcess::CrashExit ? QStringLiteral("by signal") : QStringLiteral("with"))
+      .arg(windowManager_.exitCode())
+      .arg(windowManager_.errorString());
 }
 
 XvfbServer::~XvfbServer() {

@@ -30,6 +30,8 @@ class XvfbServer {
   const QString& display() const { return display_; }
   // Whether a window manager runs on the display.
   bool hasWindowManager() const { return windowManager_.state() == QProcess::Running; }
+  // How the window manager ended, when it did (for a failure message).
+  QString windowManagerEnd() const;
 
   // Runs an X client (xdotool, import) against this display and returns its
   // standard output; empty on failure or after `timeout`.

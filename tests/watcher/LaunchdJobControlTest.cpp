@@ -134,36 +134,3 @@ TEST_F(LaunchdJobControlTest, AHardStopRunsTheEntrysOwnLinesInATerminalThatClose
       << lines[1].toStdString();
   EXPECT_FALSE(QFile::exists(bin.recordPath("systemctl"))) << "the entry's own lines replace the bootout";
 }
-
-TEST(LaunchdUninstallText, TheLinesRunUnderASixtySecondLimitAndTheWindowClosesASecondLater) {
-  const QString text = Control::uninstallShellText({"a 'q'", "b c"});
-  EXPECT_EQ(text, "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\"; "
-                  "timeout --foreground 60 /bin/sh -c 'a '\\''q'\\''; b c'; sleep 1");
-}
-
-TEST_F(LaunchdJobControlTest, TheConsoleRunsItsWordsAsWrittenAndLogsThem) {
-  bin.addRecorder("xterm");
-  AgentEntry entry = managedEntry("gw");
-  ::testing::internal::CaptureStdout();
-  const auto started = Control::openConsole(entry, {"tui", "--title", "\"a\\b\""});
-  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
-  ASSERT_TRUE(started.ok);
-  EXPECT_TRUE(out.contains("[TUI] Gateway: osascript do script \"tui --title \"a\\b\"\"\n")) << out.toStdString();
-  ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(bin.recordPath("xterm")).endsWith("--\n"); }));
-  const QStringList args = tlr::test::readFile(bin.recordPath("xterm")).split('\n');
-  ASSERT_GE(args.size(), 4);
-  EXPECT_TRUE(args[3].contains("; tui --title \"a\\b\"; exec ")) << args[3].toStdString();
-
-  EXPECT_TRUE(Control::openConsole(entry, {}).ok);
-  tlr::test::finishOffMainWork();
-  EXPECT_EQ(tlr::test::readFile(bin.recordPath("xterm")).count("--\n"), 1) << "an empty command opens nothing";
-}
-
-TEST_F(LaunchdJobControlTest, NoTerminalIsReportedWithItsReasonAndNothingIsLogged) {
-  ::testing::internal::CaptureStdout();
-  const auto started = Control::openConsole(managedEntry("gw"), {"tui"});
-  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
-  EXPECT_FALSE(started.ok);
-  EXPECT_FALSE(started.error.isEmpty());
-  EXPECT_FALSE(out.contains("[TUI]"));
-}

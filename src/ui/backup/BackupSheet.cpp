@@ -45,11 +45,7 @@ BackupSheet::~BackupSheet() {
 }
 
 void BackupSheet::build() {
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(10);
-  header_ = new backupui::SheetHeader(QStringLiteral("backup"), this);
-  column->addWidget(header_);
+  QVBoxLayout* column = addTitleHeaderAndBody(QStringLiteral("backup"), QMargins(24, 16, 24, 20), 10);
   buildVolumeSection(column);
   buildLastBackupSection(column);
   buildBackUpSection(column);
@@ -150,7 +146,6 @@ void BackupSheet::buildHandOverSection(QVBoxLayout* column) {
 }
 
 void BackupSheet::connectControls() {
-  connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
   connect(scanButton_, &QAbstractButton::clicked, session_, &BackupSession::scan);
   connect(backupButton_, &QAbstractButton::clicked, session_, &BackupSession::backUpNow);
   connect(setupButton_, &QAbstractButton::clicked, this, &BackupSheet::openFirstTimeSetup);
@@ -185,7 +180,8 @@ void BackupSheet::openFirstTimeSetup() {
 }
 
 void BackupSheet::retranslate() {
-  header_->setTitle(text(LocKey::backupSheetTitle()));
+  setTitle(text(LocKey::backupSheetTitle()));
+  titleCloseButton()->setLanguage(SettingsStore::shared().language());
   volumeTitle_->setTitle(text(LocKey::backupVolumeTitle()));
   reveal_->setLabel(text(LocKey::backupShowInFinder()));
   setupHint_->setPlainText(text(LocKey::backupSetupHint()));

@@ -23,7 +23,6 @@ class SectionTitle;
 
 namespace backupui {
 class MessageLine;
-class SheetHeader;
 }
 
 // "Backup & Restore": the encrypted volume (its place, the space it takes and
@@ -75,7 +74,6 @@ class BackupSheet final : public Sheet {
   bool shownOnce_ = false;
   QPointer<FirstTimeSetupSheet> setup_;
 
-  backupui::SheetHeader* header_ = nullptr;
   // volume
   SectionTitle* volumeTitle_ = nullptr;
   Card* volumeCard_ = nullptr;

@@ -4,10 +4,8 @@
 #include "presentation/BackupTexts.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
-#include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
 
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 namespace tlr::backupui {
@@ -117,33 +115,6 @@ void MessageLine::refresh() {
   details_->setDetails(failure_ ? failure_->details.trimmed() : QString());
   label_->setVisible(!shownText().isEmpty());
   setVisible(!shownText().isEmpty());
-}
-
-SheetHeader::SheetHeader(const QString& objectPrefix, QWidget* parent) : QWidget(parent) {
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(0, 0, 0, 0);
-  title_ = new Label(QString(), 16, QFont::DemiBold, TextRole::primary, this);
-  title_->setObjectName(objectPrefix + QStringLiteral("Title"));
-  title_->setElided(true);
-  close_ = new CloseButton(this);
-  close_->setObjectName(objectPrefix + QStringLiteral("Close"));
-  const auto nameClose = [close = close_] { close->setLanguage(SettingsStore::shared().language()); };
-  nameClose();
-  whenLookChanges(close_, nameClose);
-  row->addWidget(title_, 1);
-  row->addWidget(close_, 0, Qt::AlignTop);
-}
-
-void SheetHeader::setTitle(const QString& title) {
-  title_->setPlainText(title);
-  // The sheet is named after its title (what assistive tools read); the
-  // sheet, not the window it is drawn in.
-  for (QWidget* w = parentWidget(); w; w = w->parentWidget())
-    if (qobject_cast<Sheet*>(w)) {
-      w->setWindowTitle(title);
-      return;
-    }
-  window()->setWindowTitle(title);
 }
 
 }  // namespace tlr::backupui

@@ -1,8 +1,8 @@
 #pragma once
 
 // Small pieces the backup, restore and migration windows share: labels, the
-// sheet header, the masked password field and the status line. Their texts
-// come from presentation/BackupTexts.h.
+// masked password field and the status line. Their texts come from
+// presentation/BackupTexts.h.
 
 #include "backup/EngineMessage.h"
 #include "ui/kit/Controls.h"
@@ -13,11 +13,8 @@
 
 #include <optional>
 
-class QHBoxLayout;
-
 namespace tlr {
 
-class CloseButton;
 class DetailsDisclosure;
 class Label;
 
@@ -82,21 +79,6 @@ class MessageLine final : public QWidget {
   std::optional<EngineMessage> failure_;
   QString text_;
   bool success_ = false;
-};
-
-// A sheet's top row: its title on the left, the round close button on the
-// right. `closeButton()` is named "<prefix>Close", the title "<prefix>Title".
-// The title also names the window the header is in.
-class SheetHeader final : public QWidget {
-  Q_OBJECT
- public:
-  SheetHeader(const QString& objectPrefix, QWidget* parent = nullptr);
-  void setTitle(const QString& title);
-  CloseButton* closeButton() const { return close_; }
-
- private:
-  Label* title_;
-  CloseButton* close_;
 };
 
 }  // namespace backupui

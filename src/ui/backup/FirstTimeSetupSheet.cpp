@@ -1,5 +1,6 @@
 #include "ui/backup/FirstTimeSetupSheet.h"
 
+#include "core/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
@@ -42,11 +43,7 @@ FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::fun
 FirstTimeSetupSheet::~FirstTimeSetupSheet() { wipeFields(); }
 
 void FirstTimeSetupSheet::build() {
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(10);
-  header_ = new backupui::SheetHeader(QStringLiteral("firstSetup"), this);
-  column->addWidget(header_);
+  QVBoxLayout* column = addTitleHeaderAndBody(QStringLiteral("firstSetup"), QMargins(24, 16, 24, 20), 10);
   stepLabel_ = wrapped(QStringLiteral("firstSetupStep"), 11, QFont::Medium, TextRole::accent, this);
   column->addWidget(stepLabel_);
   pages_ = new QStackedWidget(this);
@@ -133,7 +130,6 @@ QWidget* FirstTimeSetupSheet::buildPasswordStep() {
 }
 
 void FirstTimeSetupSheet::connectControls() {
-  connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
   connect(next_, &QAbstractButton::clicked, this, [this] { goToStep(2); });
   connect(back_, &QAbstractButton::clicked, this, [this] { goToStep(1); });
   connect(change_, &QAbstractButton::clicked, this, &FirstTimeSetupSheet::changeLocation);
@@ -153,7 +149,8 @@ void FirstTimeSetupSheet::wipeFields() {
 }
 
 void FirstTimeSetupSheet::retranslate() {
-  header_->setTitle(text(LocKey::firstSetupTitle()));
+  setTitle(text(LocKey::firstSetupTitle()));
+  titleCloseButton()->setLanguage(SettingsStore::shared().language());
   const int current = step();
   stepLabel_->setPlainText(text(LocKey::firstSetupStepLabel(
       current, current == 1 ? text(LocKey::firstSetupStepChooseLocation()) : text(LocKey::firstSetupStepSetPassword()))));

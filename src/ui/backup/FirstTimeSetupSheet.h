@@ -18,7 +18,6 @@ class SecondaryButton;
 namespace backupui {
 class MessageLine;
 class SecureField;
-class SheetHeader;
 }  // namespace backupui
 
 // First-time setup of the encrypted backup image, in two steps: where the
@@ -56,7 +55,6 @@ class FirstTimeSetupSheet final : public Sheet {
   FirstTimeSetupSession* session_;
   std::function<void()> onDone_;
 
-  backupui::SheetHeader* header_ = nullptr;
   Label* stepLabel_ = nullptr;
   QStackedWidget* pages_ = nullptr;
   // step 1

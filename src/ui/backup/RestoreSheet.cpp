@@ -1,5 +1,6 @@
 #include "ui/backup/RestoreSheet.h"
 
+#include "core/SettingsStore.h"
 #include "backup/RestoreEngine.h"
 #include "presentation/BackupTexts.h"
 #include "presentation/RestoreSession.h"
@@ -41,15 +42,10 @@ RestoreSheet::~RestoreSheet() {
 }
 
 void RestoreSheet::build() {
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(10);
-  header_ = new backupui::SheetHeader(QStringLiteral("restore"), this);
-  column->addWidget(header_);
+  QVBoxLayout* column = addTitleHeaderAndBody(QStringLiteral("restore"), QMargins(24, 16, 24, 20), 10);
   buildSnapshotSection(column);
   buildAgentList(column);
   buildRunSection(column);
-  connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
   connect(restoreAll_, &QAbstractButton::clicked, this, &RestoreSheet::askRestoreAll);
   connect(retry_, &QAbstractButton::clicked, session_, &RestoreSession::load);
 }
@@ -167,7 +163,8 @@ void RestoreSheet::rebuildAgentRows() {
 }
 
 void RestoreSheet::retranslate() {
-  header_->setTitle(text(LocKey::backupRestoreFromBackup()));
+  setTitle(text(LocKey::backupRestoreFromBackup()));
+  titleCloseButton()->setLanguage(SettingsStore::shared().language());
   found_->setPlainText(text(LocKey::restoreFoundBackup(text(LocKey::backupVolumeTitle()))));
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
   damaged_->setPlainText(backuptext::pick(

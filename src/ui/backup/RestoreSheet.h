@@ -23,7 +23,6 @@ class SectionTitle;
 
 namespace backupui {
 class MessageLine;
-class SheetHeader;
 }
 
 // "Restore from backup": the time of the snapshot a restore would use, the
@@ -73,7 +72,6 @@ class RestoreSheet final : public Sheet {
   bool shownOnce_ = false;
   QPointer<QDialog> confirm_;
 
-  backupui::SheetHeader* header_ = nullptr;
   Card* summary_ = nullptr;
   Label* found_ = nullptr;
   Label* when_ = nullptr;

@@ -1,5 +1,6 @@
 #include "ui/backup/USBMigrationSheet.h"
 
+#include "core/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
@@ -35,11 +36,7 @@ USBMigrationSheet::~USBMigrationSheet() {
 }
 
 void USBMigrationSheet::build() {
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(10);
-  header_ = new backupui::SheetHeader(QStringLiteral("usb"), this);
-  column->addWidget(header_);
+  QVBoxLayout* column = addTitleHeaderAndBody(QStringLiteral("usb"), QMargins(24, 16, 24, 20), 10);
   intro_ = makeLabel(this, QStringLiteral("usbIntro"), 12, QFont::Normal, TextRole::dim, true);
   column->addWidget(intro_);
   buildDriveSection(column);
@@ -139,7 +136,6 @@ void USBMigrationSheet::buildButtons(QVBoxLayout* column) {
 }
 
 void USBMigrationSheet::connectControls() {
-  connect(header_->closeButton(), &QAbstractButton::clicked, this, &Sheet::requestClose);
   connect(refresh_, &QAbstractButton::clicked, session_, &USBMigrationSession::refreshVolumes);
   connect(cancelButton_, &QAbstractButton::clicked, session_, &USBMigrationSession::requestCancel);
   connect(action_, &QAbstractButton::clicked, this, &USBMigrationSheet::act);
@@ -185,7 +181,8 @@ void USBMigrationSheet::rebuildVolumeList() {
 
 void USBMigrationSheet::retranslate() {
   const bool exporting = session_->exporting();
-  header_->setTitle(text(exporting ? LocKey::usbHeaderExport() : LocKey::usbHeaderImport()));
+  setTitle(text(exporting ? LocKey::usbHeaderExport() : LocKey::usbHeaderImport()));
+  titleCloseButton()->setLanguage(SettingsStore::shared().language());
   intro_->setPlainText(text(exporting ? LocKey::usbIntroExport() : LocKey::usbIntroImport()));
   drivesTitle_->setTitle(text(LocKey::usbAvailableDrives()));
   refresh_->setLabel(backuptext::pick(QStringLiteral("Refresh"), QStringLiteral("刷新")));

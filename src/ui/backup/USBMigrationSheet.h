@@ -24,7 +24,6 @@ class SectionTitle;
 namespace backupui {
 class MessageLine;
 class SecureField;
-class SheetHeader;
 }  // namespace backupui
 
 // Moving the backup to another machine over a removable volume, in one of two
@@ -67,7 +66,6 @@ class USBMigrationSheet final : public Sheet {
   USBMigrationSession* session_;
   bool shownOnce_ = false;
 
-  backupui::SheetHeader* header_ = nullptr;
   Label* intro_ = nullptr;
   SectionTitle* drivesTitle_ = nullptr;
   IconButton* refresh_ = nullptr;

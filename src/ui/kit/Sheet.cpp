@@ -185,7 +185,25 @@ Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
   header->addWidget(close);
   column->addLayout(header);
   column->addWidget(new Divider(this));
+  title_ = title;
   return title;
+}
+
+QVBoxLayout* Sheet::addTitleHeaderAndBody(const QString& name, QMargins bodyMargins, int spacing) {
+  auto* frame = new QVBoxLayout(this);
+  frame->setContentsMargins(0, 0, 0, 0);
+  frame->setSpacing(0);
+  addTitleHeader(frame, name);
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(bodyMargins);
+  body->setSpacing(spacing);
+  frame->addLayout(body, 1);
+  return body;
+}
+
+void Sheet::setTitle(const QString& title) {
+  if (title_) title_->setPlainText(title);
+  setWindowTitle(title);
 }
 
 void Sheet::requestClose() {

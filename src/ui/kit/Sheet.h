@@ -34,6 +34,7 @@
 #include <QPointer>
 
 class QBoxLayout;
+class QVBoxLayout;
 
 #include <functional>
 #include <utility>
@@ -72,11 +73,18 @@ class Sheet : public QDialog {
   void dismissed();
 
  protected:
-  // Adds to `column` the title row a sheet opens with (a 16-point title and
-  // a Close button that requests closing) and a divider under it. The parts'
-  // object names are `name` + "Title" and `name` + "Close". Returns the title;
-  // the Close button is titleCloseButton() (the sheet gives it its language).
+  // Adds to `column` the title row a sheet opens with (a 16-point title,
+  // shortened with "…" to its width, and a Close button that requests
+  // closing) and a divider under it. The parts' object names are `name` +
+  // "Title" and `name` + "Close". Returns the title.
   Label* addTitleHeader(QBoxLayout* column, const QString& name);
+  // Lays the whole sheet out as that header over a column of its own
+  // content, `bodyMargins` inside the sheet's edges; returns the column.
+  QVBoxLayout* addTitleHeaderAndBody(const QString& name, QMargins bodyMargins, int spacing);
+  // Shows `title` in the header and names the sheet after it (what
+  // assistive tools read).
+  void setTitle(const QString& title);
+  // The header's Close button (its owner gives it its language).
   CloseButton* titleCloseButton() const { return titleClose_; }
 
   void paintEvent(QPaintEvent* event) override;
@@ -92,6 +100,7 @@ class Sheet : public QDialog {
   std::function<void()> onClose_;
   CloseButton* titleClose_ = nullptr;
   QSize designSize_;
+  Label* title_ = nullptr;
   QPointer<QWidget> layer_;
   QPointer<QWidget> ownerBeforeLayer_;
   QPointer<QWidget> focusBeforeSheet_;

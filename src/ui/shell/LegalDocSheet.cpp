@@ -129,9 +129,8 @@ QString LegalDocSheet::shownTitle() const { return title_->fullText(); }
 QString LegalDocSheet::shownText() const { return text_; }
 
 void LegalDocSheet::retranslate() {
-  title_->setPlainText(legalDocTitle(kind_, store_.language()));
+  setTitle(legalDocTitle(kind_, store_.language()));
   titleCloseButton()->setLanguage(store_.language());
-  setWindowTitle(title_->fullText());
   // The text scrolls from the keyboard too: a Tab stop named after it.
   if (auto* scroll = findChild<QScrollArea*>()) scroll->setAccessibleName(title_->fullText());
   layOut(legalDocText(kind_, store_.language()));

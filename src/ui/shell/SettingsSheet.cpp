@@ -114,7 +114,7 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
   auto* frame = stack(this, 0);
 
   // Header: the title and the close button.
-  title_ = addTitleHeader(frame, QStringLiteral("settings"));
+  addTitleHeader(frame, QStringLiteral("settings"));
 
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName(QStringLiteral("settingsScroll"));
@@ -300,9 +300,8 @@ void SettingsSheet::followChanges() {
 
 void SettingsSheet::retranslate() {
   const SettingsStore& s = *deps_.store;
-  title_->setPlainText(s.text(LocKey::settingsTitle()));
+  setTitle(s.text(LocKey::settingsTitle()));
   titleCloseButton()->setLanguage(s.language());
-  setWindowTitle(title_->fullText());
   const std::array<LocKey, 7> titles{LocKey::settingsSectionAppearance(), LocKey::settingsDockSection(),
                                      LocKey::settingsSectionSelfGuard(),  LocKey::settingsSectionLanguage(),
                                      LocKey::settingsSectionTutorial(),   LocKey::settingsSectionFeedback(),

@@ -93,7 +93,6 @@ class SettingsSheet final : public Sheet {
   std::optional<LegalDocKind> legalToShow_;
   QPointer<LegalDocSheet> legalSheet_;
 
-  Label* title_ = nullptr;
   QList<SectionTitle*> sectionTitles_;
   std::array<PillButton*, 3> appearancePills_{};
   std::array<PillButton*, 2> languagePills_{};

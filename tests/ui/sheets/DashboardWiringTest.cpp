@@ -5,6 +5,7 @@
 #include "presentation/DashboardTestSupport.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
+#include "ui/backup/FirstTimeSetupSheet.h"
 #include "ui/detail/AgentDetailSheet.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/sheets/AddAgentSheet.h"
@@ -135,6 +136,41 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
         EXPECT_TRUE(QRect(QPoint(), sheet->size()).contains(QRect(button->mapTo(sheet, QPoint()), button->size())))
             << title.toStdString() << ": " << button->objectName().toStdString() << " past the sheet's edge";
   };
+  // The settings, legal and backup sheets open with the kit's one header:
+  // the title and Close at the same places in the same font, elided, and a
+  // divider across the sheet under them; measured against the settings
+  // sheet's.
+  struct Header {
+    QRect title, close, divider;
+    QFont font;
+    bool operator==(const Header&) const = default;
+  };
+  std::optional<Header> kitHeader;
+  const auto headerOf = [](Sheet* sheet, const QString& prefix) {
+    Header header;
+    auto* title = sheet->findChild<Label*>(prefix + "Title");
+    auto* close = sheet->findChild<QWidget*>(prefix + "Close");
+    if (!title || !close) return header;
+    const QPoint fromRight(sheet->width(), 0);
+    header.title = QRect(title->mapTo(sheet, QPoint()), QSize(0, title->height()));
+    header.close = QRect(close->mapTo(sheet, QPoint()) - fromRight, close->size());
+    header.font = title->font();
+    for (auto* divider : sheet->findChildren<Divider*>())
+      if (divider->y() > close->mapTo(sheet, QPoint()).y() &&
+          (header.divider.isNull() || divider->y() < header.divider.y()))
+        header.divider = QRect(divider->mapTo(sheet, QPoint()), divider->size()).adjusted(0, 0, -sheet->width(), 0);
+    EXPECT_EQ(title->fullText(), sheet->windowTitle()) << prefix.toStdString();
+    EXPECT_LE(title->width(), close->x() - title->x()) << prefix.toStdString() << ": the title is elided";
+    return header;
+  };
+  const auto hasTheKitHeader = [&](Sheet* sheet, const QString& prefix) {
+    ASSERT_NE(sheet, nullptr) << prefix.toStdString();
+    const Header header = headerOf(sheet, prefix);
+    if (!kitHeader) kitHeader = header;
+    EXPECT_FALSE(header.divider.isNull()) << prefix.toStdString();
+    EXPECT_TRUE(header == *kitHeader) << prefix.toStdString() << ": title at " << header.title.x() << ","
+                                      << header.title.y() << ", divider at " << header.divider.y();
+  };
   const auto closeAndReturn = [&](DashboardView::SheetKind kind) {
     view->openSheet(kind)->requestClose();
     EXPECT_EQ(view->openSheet(kind), nullptr);
@@ -144,6 +180,7 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
 
   view->openSettings();
   namedAndInside(view->openSheet(Kind::settings), "Settings");
+  hasTheKitHeader(view->openSheet(Kind::settings), "settings");
   closeAndReturn(Kind::settings);
 
   view->openAddAgent();
@@ -157,15 +194,21 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
   view->openBackup();
   auto* backup = view->openSheet(Kind::backup);
   namedAndInside(backup, "Backup & Restore");
+  hasTheKitHeader(backup, "backup");
   EXPECT_GE(window.height(), 600);
+  ASSERT_TRUE(click(*backup, "backupSetupVolume"));
+  hasTheKitHeader(window.findChild<FirstTimeSetupSheet*>(), "firstSetup");
+  window.findChild<FirstTimeSetupSheet*>()->requestClose();
   ASSERT_TRUE(click(*backup, "backupRestoreFromBackup"));
   ASSERT_TRUE(waitUntil([&] { return view->openSheet(Kind::restore) != nullptr; }));
   namedAndInside(view->openSheet(Kind::restore), "Restore from backup");
+  hasTheKitHeader(view->openSheet(Kind::restore), "restore");
   closeAndReturn(Kind::restore);
   view->openBackup();
   ASSERT_TRUE(click(*view->openSheet(Kind::backup), "backupExportUSB"));
   ASSERT_TRUE(waitUntil([&] { return view->openSheet(Kind::usbExport) != nullptr; }));
   namedAndInside(view->openSheet(Kind::usbExport), "Export to USB");
+  hasTheKitHeader(view->openSheet(Kind::usbExport), "usb");
   closeAndReturn(Kind::usbExport);
 
   view->selectItem(model.dashboardItems().first());

@@ -1,0 +1,34 @@
+#include "watcher/AgentTerminal.h"
+
+#include "platform/LoginShell.h"
+#include "platform/Log.h"
+#include "watcher/AgentRecover.h"
+
+namespace tlr::AgentTerminal {
+
+TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command) {
+  if (command.isEmpty()) return {true, QString()};
+  const QString line = command.join(QLatin1Char(' '));
+  // The window stays open in the user's shell once the console ends, so its
+  // last words stay readable.
+  const TerminalLauncher::Result started =
+      TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""));
+  if (started.ok)
+    log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": osascript do script \"") + line +
+                      QLatin1Char('"'));
+  return started;
+}
+
+void runUninstallLines(const QStringList& commandLines) {
+  const TerminalLauncher::Result started = TerminalLauncher::run(uninstallShellText(commandLines));
+  if (!started.ok) log("[Detail] ", QStringLiteral("launchd uninstall terminal failed: ") + started.error);
+}
+
+QString uninstallShellText(const QStringList& commandLines) {
+  // The lines may ask questions, so they keep the terminal (--foreground);
+  // after 60 seconds they are ended all the same.
+  return AgentRecover::searchPathPrefix() + QStringLiteral("timeout --foreground 60 /bin/sh -c ") +
+         shellQuote(commandLines.join(QStringLiteral("; "))) + QStringLiteral("; sleep 1");
+}
+
+}  // namespace tlr::AgentTerminal

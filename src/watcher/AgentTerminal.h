@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/TerminalLauncher.h"
+#include "registry/AgentEntry.h"
+
+#include <QString>
+#include <QStringList>
+
+// What the agent detail sheet runs for an agent in a terminal window: the
+// agent's console, and the agent's own launchd uninstall command lines (the
+// hard stop of a managed agent that has some). Terminals are started and left
+// to the user; nothing waits for them. Call from the main thread.
+namespace tlr::AgentTerminal {
+
+// Runs the agent's console command (its words joined by single blanks, exactly
+// as written) in a new terminal window and logs "[TUI] <name>: ...". An empty
+// command does nothing and counts as started.
+TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command);
+
+// Runs the uninstall command lines in a new terminal window (see
+// uninstallShellText); a terminal that cannot be started is logged
+// ("[Detail] launchd uninstall terminal failed: <reason>") and otherwise
+// ignored.
+void runUninstallLines(const QStringList& commandLines);
+
+// The terminal line of the uninstall command lines: the user's program
+// folders ahead of PATH, the lines joined by "; "; the window closes a second
+// after they end, and lines still running after 60 seconds are ended.
+QString uninstallShellText(const QStringList& commandLines);
+
+}  // namespace tlr::AgentTerminal
