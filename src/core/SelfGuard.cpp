@@ -8,13 +8,12 @@
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/LoginItem.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/ServiceManager.h"
+#include "platform/OffMain.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 
 #include <cerrno>
 #include <cstring>
@@ -146,20 +145,17 @@ void SelfGuardStore::storeEnabled(bool value) {
 void SelfGuardStore::setEnabled(bool wanted) { applyEnabled(wanted, {}); }
 
 void SelfGuardStore::applyEnabled(bool wanted, std::function<void()> done) {
-  QPointer<SelfGuardStore> self(this);
+  // On the store's own worker rather than the pool: a switch on and off
+  // again must reach the user manager in the order given.
   SelfGuardInstaller* installer = &installer_;
-  worker_.post([self, installer, wanted, done = std::move(done)] {
-    const bool ok = wanted ? installer->install() : (installer->uninstall(), true);
-    runOnMain([self, wanted, ok, done] {
-      if (!self) return;
-      if (ok)
-        self->storeEnabled(wanted);
-      else
-        self->showSelfGuardEnableFailedAlert();
-      if (done) done();
-      Q_EMIT self->setEnabledFinished();
-    });
-  });
+  worker_.post([installer, wanted, applied = whileAlive(this, [this, wanted, done = std::move(done)](bool ok) {
+                  if (ok)
+                    storeEnabled(wanted);
+                  else
+                    showSelfGuardEnableFailedAlert();
+                  if (done) done();
+                  Q_EMIT setEnabledFinished();
+                })] { applied(wanted ? installer->install() : (installer->uninstall(), true)); });
 }
 
 void SelfGuardStore::askAtStartupIfNeeded() {

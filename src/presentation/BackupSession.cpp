@@ -8,7 +8,6 @@
 #include "presentation/BackupTexts.h"
 
 #include <QFileInfo>
-#include <QPointer>
 
 namespace tlr {
 
@@ -132,16 +131,15 @@ void BackupSession::backUpNow() {
   flashTimer_.stop();
   leftOutCount_ = 0;
   leftOutExamples_.clear();
-  engine_.runBackup(agents_, [session = QPointer<BackupSession>(this)](const BackupEngine::Result& result) {
-    if (!session) return;
+  engine_.runBackup(agents_, whileAlive(this, [this](const BackupEngine::Result& result) {
     if (result.ok()) {
-      session->flashTimer_.start();
-      session->leftOutCount_ = result.value().leftOutCount;
-      session->leftOutExamples_ = result.value().leftOutExamples;
+      flashTimer_.start();
+      leftOutCount_ = result.value().leftOutCount;
+      leftOutExamples_ = result.value().leftOutExamples;
     }
-    session->refreshVolume();
-    Q_EMIT session->changed();
-  });
+    refreshVolume();
+    Q_EMIT changed();
+  }));
   Q_EMIT changed();
 }
 

@@ -126,21 +126,16 @@ void USBMigrationSession::startExport(const QString& volume) {
   progress_.reset();
   cancel_ = std::make_shared<std::atomic<bool>>(false);
   auto cancel = cancel_;
-  const QPointer<USBMigrationSession> guard(this);
   startOffMain(
       this,
-      [volume, agents = agents_, cancel, guard] {
+      [volume, agents = agents_, cancel, report = whileAlive(this, [this](const USBMigration::ExportProgress& progress) {
+         if (!running_) return;
+         progress_ = progress;
+         Q_EMIT changed();
+       })] {
         // Also ends when the application quits.
         return USBMigration::exportToWithProgress(
-            volume, agents, [cancel] { return cancel->load() || OffMainPool::currentIsCancelled(); },
-            [guard](const USBMigration::ExportProgress& progress) {
-              runOnMain([guard, progress] {
-                if (USBMigrationSession* session = guard.data(); session && session->running_) {
-                  session->progress_ = progress;
-                  Q_EMIT session->changed();
-                }
-              });
-            });
+            volume, agents, [cancel] { return cancel->load() || OffMainPool::currentIsCancelled(); }, report);
       },
       [this](Expected<QString, USBMigration::Error> result) { finishExport(result); });
 }

@@ -5,6 +5,7 @@
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
 #include "platform/Paths.h"
+#include "platform/MainThread.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -104,7 +105,7 @@ struct ToolFolders {
     std::lock_guard guard(lock);
     if (folders) {
       // On a later turn, as when they were still being asked.
-      QMetaObject::invokeMethod(context, std::move(done), Qt::QueuedConnection);
+      runOnMain(whileAlive(context, std::move(done)));
       return;
     }
     waiting.append(whileAlive(context, std::move(done)));
