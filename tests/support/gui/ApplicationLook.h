@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/SettingsStore.h"
 #include "core/SettingsValues.h"
 #include "ui/kit/Theme.h"
 
@@ -21,5 +22,13 @@ class ApplicationLook {
  private:
   Appearance appearance_;
 };
+
+// Windows handed the process's settings hear its language changes, as the
+// application's windows do. Call it once the test's HOME is in place: the
+// first call reads the settings from there.
+inline void relaySharedLanguage() {
+  static const bool relayed = (relayLanguageChanges(SettingsStore::shared()), true);
+  Q_UNUSED(relayed);
+}
 
 }  // namespace tlr::test

@@ -1,4 +1,3 @@
-#include "core/SettingsStore.h"
 #include "ui/kit/Theme.h"
 
 #include <QApplication>
@@ -28,10 +27,8 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   // The application's look, as the windows' start-up sets it: the light
-  // scheme painted into the application palette; and windows handed the
-  // process's settings hear its language changes.
+  // scheme painted into the application palette.
   tlr::Appearance appearance;
   appearance.setAppliesApplicationPalette(true);
-  tlr::relayLanguageChanges(tlr::SettingsStore::shared());
   return RUN_ALL_TESTS();
 }

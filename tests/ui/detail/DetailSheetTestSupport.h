@@ -4,6 +4,7 @@
 #include "ui/detail/AgentDetailSheet.h"
 
 #include "support/FakeAgents.h"
+#include "support/gui/ApplicationLook.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -20,6 +21,11 @@ namespace tlr::test {
 // find, read and press the sheet's widgets.
 class DetailSheetFixture : public DetailStoresFixture {
  protected:
+  void SetUp() override {
+    DetailStoresFixture::SetUp();
+    relaySharedLanguage();
+  }
+
   std::unique_ptr<AgentDetailSheet> open(const DashboardAgentItem& row, bool show = false) {
     auto sheet = std::make_unique<AgentDetailSheet>(row, callbacks.make(), stores());
     sheet->setDeleteOnDismiss(false);

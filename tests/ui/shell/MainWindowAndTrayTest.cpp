@@ -4,6 +4,7 @@
 #include "presentation/ScanPause.h"
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"
+#include "support/gui/ApplicationLook.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/MainWindow.h"
 #include "ui/shell/OnboardingWindow.h"
@@ -28,7 +29,10 @@ namespace {
 
 struct LanguageScope {
   test::TempHome home;
-  explicit LanguageScope(AppLanguage language) { SettingsStore::shared().setLanguage(language); }
+  explicit LanguageScope(AppLanguage language) {
+    test::relaySharedLanguage();
+    SettingsStore::shared().setLanguage(language);
+  }
   ~LanguageScope() { SettingsStore::shared().setLanguage(AppLanguage::zh); }
 };
 
