@@ -2,6 +2,8 @@
 
 #include "app/BackupSheetsWiring.h"
 #include "app/DashboardSheetWiring.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
 #include "platform/Defaults.h"
@@ -80,7 +82,8 @@ bool AppWindows::eventFilter(QObject* watched, QEvent* event) {
 
 void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
   if (!registry) return;
-  model_ = std::make_unique<DashboardModel>(std::move(registry));
+  model_ = std::make_unique<DashboardModel>(
+      std::move(registry), DashboardModel::Stores{&EventStore::shared(), &LockOnlineStore::shared(), &settings_});
   mainWindow_ = std::make_unique<MainWindowController>(model_.get());
   mainWindow_->setDashboardFactory([](DashboardModel& model) {
     auto* dashboard = new DashboardView(model);

@@ -31,8 +31,8 @@ struct Look {
 
 class DashboardLookTest : public ::testing::TestWithParam<Look> {
  protected:
-  void TearDown() override { SettingsStore::shared().setLanguage(AppLanguage::zh); }
   test::TempHome home;
+  SettingsStore settings;
   test::ApplicationLook applicationLook;
 };
 
@@ -44,12 +44,12 @@ bool close(QColor a, QColor b, int tolerance = 3) {
 TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
   const Look look = GetParam();
   applicationLook.set(look.appearance);
-  SettingsStore::shared().setLanguage(look.language);
+  settings.setLanguage(look.language);
   const bool dark = look.appearance == AppearancePreference::dark;
   ASSERT_EQ(Theme::current().dark, dark);
 
   test::FakeAgentActions actions;
-  DashboardModel model(nullptr, DashboardModel::Stores::shared());
+  DashboardModel model(nullptr, {&EventStore::shared(), &LockOnlineStore::shared(), &settings});
   model.setWatcher(&actions);
   AgentEntry app = agentEntry("studio", Kind::desktopApp), cli = agentEntry("coder"),
              plugin = agentEntry("helper", Kind::idePlugin), gateway = agentEntry("gateway");

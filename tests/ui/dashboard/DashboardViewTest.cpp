@@ -39,21 +39,19 @@ void click(QWidget* w, QPoint at = QPoint(-1, -1)) {
   QApplication::sendEvent(w, &release);
 }
 
-// The dashboard over the shared stores of a temporary HOME, with a fake
-// watcher.
+// The dashboard over stores of a temporary HOME and settings of its own,
+// with a fake watcher.
 class DashboardViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SettingsStore::shared().setLanguage(AppLanguage::en);
+    settings.setLanguage(AppLanguage::en);
+    relayLanguageChanges(settings);
     model.setWatcher(&actions);
     view = std::make_unique<DashboardView>(model);
     view->resize(680, 560);
     view->show();
   }
-  void TearDown() override {
-    view.reset();
-    SettingsStore::shared().setLanguage(AppLanguage::zh);
-  }
+  void TearDown() override { view.reset(); }
 
   // Sheets that record how they were built.
   void installFakeSheets() {
@@ -110,7 +108,8 @@ class DashboardViewTest : public ::testing::Test {
   test::TempHome home;
   test::FakeAgentActions actions;
   std::shared_ptr<const AgentRegistry> registry = std::make_shared<AgentRegistry>(RegistryFile{});
-  DashboardModel model{registry, DashboardModel::Stores::shared()};
+  SettingsStore settings;
+  DashboardModel model{registry, {&EventStore::shared(), &LockOnlineStore::shared(), &settings}};
   std::unique_ptr<DashboardView> view;
   QStringList built;
   AgentDetailCallbacks detailCallbacks;
@@ -301,7 +300,7 @@ TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
   const AgentEntry plugin = agentEntry("p", Kind::idePlugin), cli = agentEntry("c");
   model.update({plugin, cli}, {runningRecord(cli, 4)});
   AgentRowView* p = row("p");
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  settings.setLanguage(AppLanguage::zh);
   // No scan in between: the dashboard rebuilt the rows itself.
   EXPECT_EQ(row("p"), p);
   EXPECT_EQ(p->item().bigStatusText, QString::fromUtf8("未运行"));
@@ -318,7 +317,7 @@ TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
   EXPECT_EQ(view->metricCard(3)->subtitle(), QString::fromUtf8("已识别"));
   EXPECT_EQ(view->addButton()->toolTip(), QString::fromUtf8("添加 Agent"));
   EXPECT_EQ(view->settingsButton()->accessibleName(), QString::fromUtf8("设置"));
-  SettingsStore::shared().setLanguage(AppLanguage::en);
+  settings.setLanguage(AppLanguage::en);
   EXPECT_EQ(view->findChild<SectionTitle*>("panelTitle")->shownText(), "LIVE STATUS");
   EXPECT_EQ(p->stateButton()->label(), "Launch");
 }
