@@ -25,6 +25,7 @@
 #include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
+#include "ui/kit/ShieldArt.h"
 #include "ui/shell/UpdateAnnouncement.h"
 #include "verify/ScratchVolume.h"
 #include "verify/VerificationRoutines.h"
@@ -217,6 +218,8 @@ int App::main(int argc, char** argv) {
 
   ApplicationArguments arguments(argc, argv);
   QApplication application(arguments.argc(), arguments.argv());
+  // Meanwhile the lock, the registry and the model are set up here.
+  prepareFontsAndIconsOffMain();
   QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
   App app;
   // The Dock setting ("TLR.showInDock") is applied here once the windows

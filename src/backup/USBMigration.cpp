@@ -9,7 +9,6 @@
 #include "backup/VolumeLock.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/RemovableVolumes.h"
 
@@ -444,7 +443,7 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
   BackupVolume::setImageURL(destination);
   if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
   BackupVolume::unmount();
-  runOnMain([password] { PasswordVault::seal(password); });
+  PasswordVault::seal(password);
   return destination;
 }
 

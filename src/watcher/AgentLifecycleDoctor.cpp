@@ -79,13 +79,14 @@ void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentD
 
 void AgentLifecycleWatcher::runSetupOnUserClick(const AgentEntry& entry) {
   lifecycle::log("[Setup] ", entry, QStringLiteral(" 用户点「配置」"));
-  auto onCompleted = whileAlive(this, [this, entry] { handleSetupCompleted(entry); });
   startOffMain(
-      this,
-      [recover = recover_, entry, onCompleted = std::move(onCompleted)] {
-        return recover->userSetupWithCompletion(entry, onCompleted);
-      },
-      [this, entry](const Result& result) { handleSetupResult(entry, result); });
+      this, [recover = recover_, entry] { return recover->userSetup(entry); },
+      [this, entry](const AgentRecover::SetupStart& start) {
+        if (start.sentinel)
+          recover_->watchSetup(entry.id, *start.sentinel, whileAlive(this, [this, entry] { handleSetupCompleted(entry); }));
+        if (start.completed) handleSetupCompleted(entry);
+        handleSetupResult(entry, start.result);
+      });
 }
 
 void AgentLifecycleWatcher::handleSetupResult(const AgentEntry& entry, const Result& result) {

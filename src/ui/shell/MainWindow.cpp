@@ -29,6 +29,22 @@ QAccessibleInterface* mainWindowAccessible(const QString& className, QObject* ob
   return nullptr;
 }
 
+// Once the window manager has framed the window (by its first paint): a
+// frame that crosses the screen's available area, as on a short screen where
+// the window was centred without it, is pushed back in from that edge.
+void keepFrameOnScreen(QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QRect outer = window->frameGeometry();
+  QRect inside = outer;
+  if (inside.bottom() > area.bottom()) inside.moveBottom(area.bottom());
+  if (inside.right() > area.right()) inside.moveRight(area.right());
+  if (inside.top() < area.top()) inside.moveTop(area.top());
+  if (inside.left() < area.left()) inside.moveLeft(area.left());
+  if (inside != outer) window->move(inside.topLeft());
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -145,6 +161,7 @@ MainWindow* MainWindowController::ensureWindow() {
   connect(&SettingsStore::shared(), &SettingsStore::showInDockChanged, window_,
           [w = window_.data()](bool shown) { w->setShownInTaskbar(shown); });
   if (model_ && factory_) window_->setBody(factory_(*model_));
+  connect(window_, &MainWindow::firstPainted, window_, [w = window_.data()] { keepFrameOnScreen(w); });
   // Centred on the screen it opens on.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
