@@ -23,11 +23,16 @@ class DetailSheetFixture : public DetailStoresFixture {
  protected:
   void SetUp() override {
     DetailStoresFixture::SetUp();
-    relaySharedLanguage();
+    settings.setLanguage(AppLanguage::en);
+    relayLanguageChanges(settings);
   }
+  // The sheets' language.
+  void setLanguage(AppLanguage language) { settings.setLanguage(language); }
+
+  SettingsStore settings;
 
   std::unique_ptr<AgentDetailSheet> open(const DashboardAgentItem& row, bool show = false) {
-    auto sheet = std::make_unique<AgentDetailSheet>(row, callbacks.make(), stores());
+    auto sheet = std::make_unique<AgentDetailSheet>(row, callbacks.make(), stores(), settings);
     sheet->setDeleteOnDismiss(false);
     if (show) sheet->show();
     return sheet;
