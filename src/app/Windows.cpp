@@ -84,7 +84,7 @@ void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
   if (!registry) return;
   model_ = std::make_unique<DashboardModel>(
       std::move(registry), DashboardModel::Stores{&EventStore::shared(), &LockOnlineStore::shared(), &settings_});
-  mainWindow_ = std::make_unique<MainWindowController>(model_.get());
+  mainWindow_ = std::make_unique<MainWindowController>(model_.get(), settings_);
   mainWindow_->setDashboardFactory([](DashboardModel& model) {
     auto* dashboard = new DashboardView(model);
     installDashboardSheets(*dashboard);
@@ -101,7 +101,7 @@ void AppWindows::setWatcher(AgentLifecycleWatcher& watcher) {
       QWidget* front = QApplication::activeModalWidget();
       if (!front && mainWindow_ && mainWindow_->window() && mainWindow_->window()->isVisible())
         front = mainWindow_->window();
-      presentActionFailure(failure, front);
+      presentActionFailure(settings_, failure, front);
     });
   if (!model_) return;
   // The rows drop an exited process at once; the exit's event rebuilds them.
@@ -116,6 +116,7 @@ void AppWindows::updateModel(const QList<AgentEntry>& installed, const QList<Run
 
 void AppWindows::setupStatusItem() {
   statusItem_ = std::make_unique<StatusItemController>(
+      settings_,
       [this] {
         if (mainWindow_) mainWindow_->show();
       },
@@ -167,7 +168,8 @@ void AppWindows::runOnboardingWhenFree() {
     return;
   }
   OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0),
-                          inTray_ ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow, scanPause_);
+                          inTray_ ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow, scanPause_,
+                          settings_);
   window.raise();
   window.activateWindow();
   window.run();
