@@ -24,7 +24,7 @@ class InstallSheetTest : public SheetTest {
  protected:
   std::unique_ptr<InstallSheet> sheet(const QByteArray& install) {
     auto made = std::make_unique<InstallSheet>(entryWith(R"(,"install":)" + install), [this] { ++closes; },
-                                               [this] { ++dones; });
+                                               [this] { ++dones; }, SettingsStore::shared());
     made->setDeleteOnDismiss(false);
     return made;
   }
@@ -239,7 +239,8 @@ TEST_F(InstallSheetTest, AFailedAutoInstallReturnsToTheMissingCard) {
 
 TEST_F(InstallSheetTest, CloseWorksWhileRunningAndTheInstallGoesOn) {
   userProgram("tlr-slow", "while [ ! -e \"$HOME/go\" ]; do sleep 0.05; done\necho done > \"$HOME/finished\"\n");
-  auto* s = new InstallSheet(entryWith(R"(,"install":{"commands":[["tlr-slow"]]})"), [] {}, [] {});
+  auto* s = new InstallSheet(entryWith(R"(,"install":{"commands":[["tlr-slow"]]})"), [] {}, [] {},
+                             SettingsStore::shared());
   s->show();
   ASSERT_TRUE(waitUntil([&] { return s->findChild<QWidget*>("installBody:running") != nullptr; }));
   ASSERT_NE(s->findChild<QAbstractButton*>("installCloseButton"), nullptr);
