@@ -40,7 +40,7 @@ class BackupLookTest : public ::testing::TestWithParam<AppearancePreference> {
 };
 
 TEST_P(BackupLookTest, TheSetupSheetPaintsItsBackgroundAndTitle) {
-  FirstTimeSetupSheet sheet({}, {});
+  FirstTimeSetupSheet sheet({}, {}, SettingsStore::shared());
   sheet.show();
   const QImage shot = test::shoot(&sheet, dark() ? "first-time-setup-dark" : "first-time-setup-light");
   const Theme::Roles roles = Theme::roles(dark() ? ColorScheme::dark : ColorScheme::light);
