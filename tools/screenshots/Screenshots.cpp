@@ -7,6 +7,7 @@
 #include "core/DoctorResultStore.h"
 #include "core/EventStore.h"
 #include "core/LockOnlineStore.h"
+#include "platform/Defaults.h"
 #include "core/NetworkLogger.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
@@ -254,6 +255,57 @@ int main(int argc, char** argv) {
       AgentDetailSheet detail(first, callbacks, detailStores, settings, controller.window());
       detail.show();
       ok &= save(detail, out + QStringLiteral("/detail-sheet") + suffix);
+
+      // Its history with one event of each kind (a relaunch, a failed one,
+      // the user's launch and stop among them), English in the light scheme
+      // and Chinese in the dark one: the top of the list, its middle and its end.
+      if ((scheme == AppearancePreference::light) == (language == AppLanguage::en)) {
+        const QString id = first.entry.id;
+        const auto stored = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::en, key); };
+        const QList<std::pair<AgentEventType, std::optional<QString>>> history{
+            {AgentEventType::started, std::nullopt},
+            {AgentEventType::exitedAbnormal, std::nullopt},
+            {AgentEventType::recovered, QStringLiteral("pid 4242")},
+            {AgentEventType::exitedAbnormal, stored(LocKey::evDetailRelaunchDidNotLast(3))},
+            {AgentEventType::throttled, stored(LocKey::evDetailNoRecoveryStrategy())},
+            {AgentEventType::recovered, stored(LocKey::evDetailUserLaunch())},
+            {AgentEventType::hangDetected, std::nullopt},
+            {AgentEventType::runawayDetected, stored(LocKey::resourceRunawayDetails(QStringLiteral("CPU"), 97))},
+            {AgentEventType::killedByOOM, std::nullopt},
+            {AgentEventType::oomRecovered, std::nullopt},
+            {AgentEventType::lockOnlineEnabled, std::nullopt},
+            {AgentEventType::lockOnlineDisabled, std::nullopt},
+            {AgentEventType::restarted, stored(LocKey::evDetailUserRestart(4343))},
+            {AgentEventType::exitedNormal, std::nullopt},
+            {AgentEventType::restarted, stored(LocKey::evDetailUserStop())},
+        };
+        // A log of its own, in a file of its own under the temporary home.
+        Defaults historyFile(home.path() + QStringLiteral("/history-") + rawValue(language) + QStringLiteral(".json"));
+        EventStore events(historyFile);
+        double at = AgentEvent::now() - 3 * 3600;
+        for (const auto& [type, details] : history) {
+          AgentEvent event = AgentEvent::make(id, type, details);
+          event.timestamp = at += 11 * 60;
+          events.append(event);
+        }
+        AgentDetailSession::Stores stores = AgentDetailSession::Stores::shared();
+        stores.events = &events;
+        AgentDetailSheet withHistory(first, callbacks, stores, settings, controller.window());
+        withHistory.show();
+        settle();
+        // The sheet's body scrolled to its end, where the history is.
+        for (QScrollArea* area : withHistory.findChildren<QScrollArea*>())
+          if (area->objectName() != QStringLiteral("eventsArea"))
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+        ok &= save(withHistory, out + QStringLiteral("/detail-history-1") + suffix);
+        if (auto* list = withHistory.findChild<QScrollArea*>(QStringLiteral("eventsArea"))) {
+          for (const int part : {2, 3}) {
+            list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() * (part - 1) / 2);
+            ok &= save(withHistory, out + QStringLiteral("/detail-history-%1").arg(part) + suffix);
+          }
+        }
+        withHistory.hide();
+      }
 
       AgentDoctor::Result result;
       result.entryDisplayName = first.entry.localizedDisplayName();

@@ -254,6 +254,11 @@ TEST_F(RestoreSheetTest, AWrongPasswordWhileReadingTheBackupCanBeRetriedInTheShe
   EXPECT_EQ(named<Label>(sheet, "restoreNoBackupHint")->text(),
             "The password is wrong: the encrypted backup volume stays locked.");
   test::shoot(sheet, "restore-sheet-wrong-password");
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    EXPECT_EQ(named<Label>(sheet, "restoreNoBackupHint")->text(), "密码不正确，加密备份卷没有解锁");
+    test::shoot(sheet, "restore-sheet-wrong-password-zh");
+  }
   retry->click();
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); },
                         std::chrono::seconds(60)));
@@ -278,6 +283,11 @@ TEST_F(RestoreSheetTest, ANewerDamagedBackupIsNamedAndTheNewestGoodOneOffered) {
   EXPECT_EQ(note->text(), "A newer backup is damaged and cannot be restored; this is the newest one that can.");
   EXPECT_EQ(named<Label>(sheet, "restoreAgentStats_alpha")->text().section(" · ", 0, 0), "1 skill");
   test::shoot(sheet, "restore-sheet-damaged-newer");
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    EXPECT_NE(note->text(), "A newer backup is damaged and cannot be restored; this is the newest one that can.");
+    test::shoot(sheet, "restore-sheet-damaged-newer-zh");
+  }
 }
 
 }  // namespace
