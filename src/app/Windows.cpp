@@ -156,8 +156,9 @@ void AppWindows::showStatusItemOnboardingIfFirstRun() {
   Defaults& defaults = Defaults::shared();
   if (defaults.boolean(QLatin1String(kOnboardingShownKey)).value_or(false)) return;
   // Written at once: shown at most once per user, even if we quit within
-  // the next two seconds.
-  defaults.set(QLatin1String(kOnboardingShownKey), true);
+  // the next two seconds. A failed write is logged, and the flag holds for
+  // this run.
+  static_cast<void>(defaults.set(QLatin1String(kOnboardingShownKey), true));
   QTimer::singleShot(kFirstRunPromptDelayMs, Qt::PreciseTimer, this, [this] { runOnboardingWhenFree(); });
 }
 

@@ -95,7 +95,7 @@ void MainWindow::applyTaskbarHint() {
   const auto atom = [c](const char* name) {
     xcb_intern_atom_reply_t* reply =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(qstrlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     free(reply);
     return a;
   };

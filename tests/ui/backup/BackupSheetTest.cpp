@@ -180,7 +180,7 @@ TEST_F(BackupSheetTest, AFailedBackupShowsTheEnginesErrorText) {
   LanguageScope english(AppLanguage::en);
   createImage(QStringLiteral("the-right-one"));
   // The stored password no longer opens the image and nobody can be asked.
-  PasswordVault::seal(QStringLiteral("a-wrong-one"));
+  EXPECT_TRUE(PasswordVault::seal(QStringLiteral("a-wrong-one")));
   PasswordVault::clearCachedPassword();
   BackupEngine& engine = this->engine();
   BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}})}, engine);

@@ -142,7 +142,7 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
   }
   // The new machine: no image, no stored password.
   BackupVolume::setImageURL(home_.path() + "/nothing-here");
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   PasswordVault::clearCachedPassword();
 
   USBMigrationSheet* sheet = open(USBMigrationSheet::Mode::importPkg);
