@@ -323,9 +323,9 @@ bool App::isAnotherInstanceRunning() {
       connect(instanceChannel_.get(), &InstanceChannel::messageReceived, this, [this](const QByteArray& message) {
         if (message == InstanceChannel::kBringForward) bringToFront();
       });
-      if (!instanceChannel_->listen(folder))
+      if (const Expected<void, QString> listening = instanceChannel_->listen(folder); !listening)
         log("[App] ", QStringLiteral("前置通道不可用（%1）：再次启动 Tollamere 将无法把本实例带到前面")
-                          .arg(instanceChannel_->errorString()));
+                          .arg(listening.error()));
       return false;
     case SingleInstanceLock::Outcome::heldByAnother: {
       log("[App] ", QStringLiteral("单实例锁被持有 → 已有 TLR 在跑"));
@@ -353,7 +353,7 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
-  windows_ = std::make_unique<AppWindows>(scanPause_, [this] {
+  windows_ = std::make_unique<AppWindows>(SettingsStore::shared(), scanPause_, [this] {
     log("[App] ", QStringLiteral("用户选择退出"));
     quit();
   });

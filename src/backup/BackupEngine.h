@@ -2,7 +2,7 @@
 
 #include "backup/BackupError.h"
 #include "backup/BackupManifest.h"
-#include "backup/Expected.h"
+#include "platform/Expected.h"
 #include "backup/SnapshotVolume.h"
 #include "core/LocKey.h"
 #include "registry/AgentEntry.h"

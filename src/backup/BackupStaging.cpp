@@ -3,6 +3,7 @@
 #include "backup/BackupPlanner.h"
 #include "backup/OperationStop.h"
 #include "platform/FileOps.h"
+#include "platform/Log.h"
 #include "platform/TarWriter.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
@@ -377,7 +378,11 @@ void BackupStaging::removeLeftovers(const QString& folder) {
   const QStringList names = QDir(folder).entryList({QStringLiteral(".tollamere-backup-tmp*"),
                                                     QStringLiteral(".tollamere-restore-tmp*")},
                                                    QDir::AllEntries | QDir::Hidden | QDir::System);
-  for (const QString& name : names) FileOps::removeItem(folder + "/" + name);
+  for (const QString& name : names) {
+    // Plain copies of the agents' data: one that stays is said.
+    if (const auto removed = FileOps::removeItem(folder + "/" + name); !removed)
+      log("[Backup] ", QStringLiteral("无法清除残留的备份临时文件：") + removed.error());
+  }
 }
 
 StagedSnapshot BackupStaging::stage(TarWriter& archive, const QString& top, const QList<Agent>& agents) {

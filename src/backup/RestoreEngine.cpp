@@ -125,7 +125,7 @@ QStringList ownEntries(int topFd, const QString& agentId) {
 //     snapshots), the root of that name, whatever else took it.
 //  3. A root no target took goes back where it came from (or where
 //     discovery finds it); what has no place is named in one log line.
-std::optional<RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, int topFd,
+Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, int topFd,
                                        const AgentRegistry* registry, QList<Placement>& placements) {
   struct Staged {
     QString source;                   // below the top folder
@@ -145,7 +145,8 @@ std::optional<RestoreError> placeAgent(const BackupManifest::AgentBackup& agent,
   for (const QString& name : ownEntries(topFd, agent.id)) {
     if (!recordedNames.contains(name)) staged.append({agent.id + "/" + name, name, name, std::nullopt});
   }
-  if (staged.isEmpty() && !sourceExists(topFd, agent.id)) return RestoreError::of(Case::agentNotInBackup, agent.id);
+  if (staged.isEmpty() && !sourceExists(topFd, agent.id))
+    return Unexpected(RestoreError::of(Case::agentNotInBackup, agent.id));
   const bool onRecord = agent.roots.has_value();
 
   // Which targets each root goes to, in the order the targets are listed.
@@ -196,7 +197,7 @@ std::optional<RestoreError> placeAgent(const BackupManifest::AgentBackup& agent,
   if (!notRestored.isEmpty())
     logLine(QStringLiteral("[Restore] ") + agent.id + QStringLiteral(" 未恢复（找不到原来的位置）：") +
             notRestored.join(QStringLiteral(", ")));
-  return std::nullopt;
+  return {};
 }
 
 // Whether `inner` is `outer` or lies below it (as "/"-separated paths).
@@ -290,7 +291,7 @@ class RestoreRun {
   // Told each stage on the way, on any thread.
   using Stage = std::function<void(const LocKey&)>;
 
-  static std::optional<RestoreError> run(const Stage& stage, const SnapshotVolume& volume,
+  static Expected<void, RestoreError> run(const Stage& stage, const SnapshotVolume& volume,
                                          const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                          std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize);
 
@@ -298,7 +299,7 @@ class RestoreRun {
   // What one snapshot's restore ended with; `damaged` when its archive is
   // not the one its manifest records (the next snapshot is tried then).
   struct Outcome {
-    std::optional<RestoreError> error;
+    Expected<void, RestoreError> result;
     bool damaged = false;
   };
 
@@ -314,10 +315,10 @@ class RestoreRun {
   static Outcome work(const Stage& stage, const QString& archive, const QString& expectedSha,
                       const QList<BackupManifest::AgentBackup>& agents, int stagingFd, const QString& staging,
                       std::shared_ptr<const AgentRegistry> registry) {
-    if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
+    if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
     stage(LocKey::restoreStageExtracting());
     for (const auto& agent : agents) {
-      if (!AgentEntry::isSafeFileComponent(agent.id)) return {RestoreError::of(Case::unknownAgent, agent.id)};
+      if (!AgentEntry::isSafeFileComponent(agent.id)) return {Unexpected(RestoreError::of(Case::unknownAgent, agent.id))};
     }
     const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
     QStringList members;
@@ -329,42 +330,42 @@ class RestoreRun {
     const TarArchive::Result unpacked = TarArchive::extractInto(
         archive, stagingFd, members, [&digest](QByteArrayView piece) { digest.update(piece); });
     if (!unpacked.streamed)
-      return {RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive)};
+      return {Unexpected(RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive))};
 
-    if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
+    if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
     stage(LocKey::restoreStageVerifying());
-    if (Crypto::hex(digest.finish()) != expectedSha) return {RestoreError::of(Case::sha256Mismatch), true};
-    if (!unpacked.started) return {RestoreError::passOn(unpacked.startError)};
-    if (unpacked.diskFull) return {diskFullError(staging, agents)};
-    if (!unpacked.ok()) return {RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput))};
+    if (Crypto::hex(digest.finish()) != expectedSha) return {Unexpected(RestoreError::of(Case::sha256Mismatch)), true};
+    if (!unpacked.started) return {Unexpected(RestoreError::passOn(unpacked.startError))};
+    if (unpacked.diskFull) return {Unexpected(diskFullError(staging, agents))};
+    if (!unpacked.ok()) return {Unexpected(RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput)))};
 
     const UniqueFd topFd(::openat(stagingFd, QFile::encodeName(top).constData(),
                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!topFd) return {RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录"))};
+    if (!topFd) return {Unexpected(RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录")))};
 
     stage(LocKey::restoreStageSecurityCheck());
     // Everything tar wrote, not only the root that is merged.
     bool movable = false;
-    if (auto refused = RestoreTree::validate(stagingFd, staging, &movable)) return {refused};
+    if (auto valid = RestoreTree::validate(stagingFd, staging, &movable); !valid) return {valid};
 
     QList<Placement> placements;
     for (const auto& agent : agents) {
-      if (auto error = placeAgent(agent, topFd.get(), registry.get(), placements)) return {error};
+      if (auto placed = placeAgent(agent, topFd.get(), registry.get(), placements); !placed) return {placed};
     }
     const QList<std::pair<Placement, bool>> ordered = orderPlacements(placements);
     // Nothing is written before every place was looked at: a link standing
     // where the restore would write stops it here.
     for (const auto& [placement, last] : ordered) {
-      if (auto refused = RestoreTree::check(topFd.get(), placement.source, placement.target)) return {refused};
+      if (auto free = RestoreTree::check(topFd.get(), placement.source, placement.target); !free) return {free};
     }
 
     stage(LocKey::restoreStageWriting());
     for (const auto& [placement, last] : ordered) {
-      if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
+      if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
       // A root that feeds several places is copied for all but its last.
-      if (auto error = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable)) {
-        if (error->kind == Case::diskFull) return {diskFullError(error->payload, agents)};
-        return {error};
+      if (auto put = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable); !put) {
+        if (put.error().kind == Case::diskFull) return {Unexpected(diskFullError(put.error().payload, agents))};
+        return {put};
       }
     }
     return {};
@@ -436,18 +437,19 @@ QByteArray makeStaging(int workFd) {
 // check and the merges, and the unmount. A snapshot whose archive turns out
 // not to be the one its manifest records is passed over for the next good
 // one.
-std::optional<RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVolume& volume,
+Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                             std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
   // No image: nothing to restore from and nothing to keep apart, so no lock
   // file is made beside a place where no image lies.
-  if (!volume.exists() && !volume.isMounted()) return RestoreError::of(Case::noBackupFound);
+  if (!volume.exists() && !volume.isMounted()) return Unexpected(RestoreError::of(Case::noBackupFound));
   const std::optional<VolumeLock> lock = volume.lock();
-  if (!lock) return RestoreError::of(Case::busy);
-  if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
+  if (!lock) return Unexpected(RestoreError::of(Case::busy));
+  if (OperationStop::requested()) return Unexpected(RestoreError::passOn(OperationStop::reason()));
   bool mountedHere = false;
   if (volume.exists() && !volume.isMounted()) {
-    if (auto error = volume.mountInteractive(unlockReason(UnlockPurpose::restore))) return RestoreError::passOn(*error);
+    if (auto mounted = volume.mountInteractive(unlockReason(UnlockPurpose::restore)); !mounted)
+      return Unexpected(RestoreError::passOn(mounted.error()));
     mountedHere = true;
   } else if (volume.isMounted()) {
     // A mount left by a killed run is taken over and detached at the end.
@@ -456,7 +458,7 @@ std::optional<RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVo
   const QString workFolder = volume.workFolder();
   // Plain copies a killed backup or restore left behind.
   BackupStaging::removeLeftovers(workFolder);
-  const std::optional<RestoreError> error = [&]() -> std::optional<RestoreError> {
+  const Expected<void, RestoreError> result = [&]() -> Expected<void, RestoreError> {
     QStringList snapshots = volume.listSnapshots();
     QList<SnapshotChoice::Damaged> damaged;
     const UniqueFd workFd(::open(QFile::encodeName(workFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -467,12 +469,12 @@ std::optional<RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVo
         log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(d.folder).fileName() + QStringLiteral("：") + d.reason);
       if (!choice.found()) {
         choice.damaged = damaged;
-        return noSnapshotError(choice);
+        return Unexpected(noSnapshotError(choice));
       }
       const QString archive = choice.folder + "/backup.tar.gz";
       const QByteArray name = workFd ? makeStaging(workFd.get()) : QByteArray();
       const QString staging = workFolder + "/" + QFile::decodeName(name);
-      if (name.isEmpty()) return RestoreError::passOn(workFolder + QStringLiteral(": 无法创建暂存文件夹"));
+      if (name.isEmpty()) return Unexpected(RestoreError::passOn(workFolder + QStringLiteral(": 无法创建暂存文件夹")));
       const UniqueFd stagingFd(::openat(workFd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
       QList<BackupManifest::AgentBackup> selected;
@@ -481,24 +483,27 @@ std::optional<RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVo
       }
       const Outcome outcome =
           stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
-                    : Outcome{RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹"))};
-      FileOps::removeItemAt(workFd.get(), name);
-      if (!outcome.damaged) return outcome.error;
+                    : Outcome{Unexpected(RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹")))};
+      // The staging folder holds plain copies of the agents' data: one that
+      // stays is said, and the next backup or restore clears it.
+      if (const auto removed = FileOps::removeItemAt(workFd.get(), name); !removed)
+        log("[Restore] ", QStringLiteral("无法清除暂存文件夹：") + removed.error());
+      if (!outcome.damaged) return outcome.result;
       // Its archive is not the one its manifest records: the next one.
       damaged << SnapshotChoice::digestMismatch(choice.folder);
       log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(choice.folder).fileName() +
                             QStringLiteral("：archive 内容与 manifest 记录不符"));
       snapshots = snapshots.mid(snapshots.indexOf(choice.folder) + 1);
-      if (snapshots.isEmpty()) return outcome.error;
+      if (snapshots.isEmpty()) return outcome.result;
     }
   }();
   if (mountedHere) volume.unmount();
-  return error;
+  return result;
 }
 
 bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done) {
   if (isRunning_) {
-    done(std::nullopt);
+    done({});
     return false;
   }
   setRunning(true);
@@ -507,7 +512,7 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   setStage(LocKey::backupStagePreparing());
 
   struct Ended {
-    std::optional<RestoreError> error;
+    Expected<void, RestoreError> result;
     qint64 archiveSize = 0;
   };
   // The caller hears the end even when the engine has gone by then; the
@@ -517,25 +522,25 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
       [volume = volume_, filter = std::move(filter), registry = registry_,
        stage = whileAlive(this, [this](const LocKey& key) { setStage(key); })] {
         Ended ended;
-        ended.error = RestoreRun::run(stage, volume, filter, registry, &ended.archiveSize);
+        ended.result = RestoreRun::run(stage, volume, filter, registry, &ended.archiveSize);
         return ended;
       },
       [recorded = volume_.userVolume,
-       finished = whileAlive(this, [this](const std::optional<RestoreError>& error) { finish(error); }),
+       finished = whileAlive(this, [this](const Expected<void, RestoreError>& result) { finish(result); }),
        done = std::move(done)](const Ended& ended) {
-        if (!ended.error && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, ended.archiveSize, true);
-        finished(ended.error);
-        done(ended.error);
+        if (ended.result && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, ended.archiveSize, true);
+        finished(ended.result);
+        done(ended.result);
       });
   return true;
 }
 
-void RestoreEngine::finish(const std::optional<RestoreError>& error) {
+void RestoreEngine::finish(const Expected<void, RestoreError>& result) {
   setRunning(false);
   setStageLabel(std::nullopt);
-  if (error) {
-    lastFailure_ = error->message();
-    setLastError(error->description());
+  if (!result) {
+    lastFailure_ = result.error().message();
+    setLastError(result.error().description());
   }
 }
 
@@ -552,7 +557,7 @@ std::optional<BackupManifest> RestoreEngine::loadManifest() {
 
 void RestoreEngine::inspect(Completion done) {
   struct Read {
-    std::optional<RestoreError> error;
+    Expected<void, RestoreError> result;
     SnapshotChoice choice;
   };
   startOffMain(
@@ -561,11 +566,11 @@ void RestoreEngine::inspect(Completion done) {
         // Nothing to read without an image, and nothing made beside it.
         if (!volume.exists() && !volume.isMounted()) return {};
         const std::optional<VolumeLock> lock = volume.lock();
-        if (!lock) return {RestoreError::of(Case::busy), {}};
+        if (!lock) return {Unexpected(RestoreError::of(Case::busy)), {}};
         bool mountedHere = false;
         if (volume.exists() && !volume.isMounted()) {
-          if (auto error = volume.mountInteractive(unlockReason(UnlockPurpose::restore)))
-            return {RestoreError::passOn(*error), {}};
+          if (auto mounted = volume.mountInteractive(unlockReason(UnlockPurpose::restore)); !mounted)
+            return {Unexpected(RestoreError::passOn(mounted.error())), {}};
           mountedHere = true;
         } else if (volume.isMounted()) {
           mountedHere = volume.adoptOrphan();
@@ -578,11 +583,11 @@ void RestoreEngine::inspect(Completion done) {
       },
       [this, done = std::move(done)](Read read) {
         damagedNewer_ = read.choice.damaged.size();
-        if (!read.error) {
+        if (read.result) {
           currentManifest_ = read.choice.manifest;
           Q_EMIT currentManifestChanged();
         }
-        done(read.error);
+        done(read.result);
       });
 }
 

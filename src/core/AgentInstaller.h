@@ -48,7 +48,7 @@ class AgentInstaller {
 
   // Opens a terminal window that runs the whole recipe; true when it was
   // started. Its outcome is shown in the window only.
-  bool openInTerminal(const CommandList& commands) const;
+  [[nodiscard]] bool openInTerminal(const CommandList& commands) const;
   // The shell line that window runs: the environment exports, the commands
   // joined with " && ", the outcome echo. On success the window closes after
   // a second; on failure the user's shell stays for reading.

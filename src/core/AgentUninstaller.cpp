@@ -162,8 +162,8 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   if (!FileOps::itemInfo(*target))
     return StepResult::make(label, true,
                             Lang::pick(QStringLiteral("(not there, skipped)"), QStringLiteral("(不存在，跳过)")));
-  const QString error = FileOps::removeItem(*target);
-  return error.isEmpty() ? StepResult::make(label, true) : StepResult::make(label, false, error);
+  const Expected<void, QString> removed = FileOps::removeItem(*target);
+  return removed ? StepResult::make(label, true) : StepResult::make(label, false, removed.error());
 }
 
 QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const CommandList& preCommands,

@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 inline constexpr std::chrono::milliseconds kCommandTimeout = 600s;
 
 // The outcome of one recipe command.
-struct CommandResult {
+struct [[nodiscard]] CommandResult {
   bool success = false;
   QString output;
   // Why it failed, short.

@@ -105,7 +105,7 @@ void AgentDetailSession::openConsole() {
   const QStringList command = item_.entry.tuiCommand.value_or(QStringList());
   if (command.isEmpty()) return;
   const TerminalLauncher::Result started = AgentTerminal::openConsole(item_.entry, command);
-  if (!started.ok) Q_EMIT terminalOpenFailed(shellWords(command), started.error);
+  if (!started) Q_EMIT terminalOpenFailed(shellWords(command), started.error());
 }
 
 void AgentDetailSession::openDashboard() {

@@ -74,11 +74,11 @@ void RestoreSession::load() {
   // attached is attached for that moment (the password prompt, when one is
   // needed, still comes to the main thread) and detached again, so the
   // engine finds it as it was and attaches it for its own run.
-  engine_.inspect(whileAlive(this, [this](const std::optional<RestoreError>& error) {
+  engine_.inspect(whileAlive(this, [this](const Expected<void, RestoreError>& read) {
     loading_ = false;
-    if (error) {
-      loadError_ = error->message();
-      loadNeedsPassword_ = error->passwordProblem;
+    if (!read) {
+      loadError_ = read.error().message();
+      loadNeedsPassword_ = read.error().passwordProblem;
     }
     manifest_ = engine_.currentManifest();
     Q_EMIT manifestChanged();
@@ -112,28 +112,29 @@ void RestoreSession::run(const std::optional<QString>& agentId) {
   // other answer comes later and is shown, a failure as well as a success.
   auto inCall = std::make_shared<bool>(true);
   auto done = [show = whileAlive(this,
-                                 [this, all = !agentId, name](const std::optional<RestoreError>& error) {
-                                   if (error) {
-                                     failure_ = error->message();
+                                 [this, all = !agentId, name](const Expected<void, RestoreError>& restored) {
+                                   if (!restored) {
+                                     failure_ = restored.error().message();
                                    } else {
                                      restoredAll_ = all;
                                      restoredName_ = name;
                                    }
                                    Q_EMIT changed();
                                  }),
-               announce, ids, inCall](const std::optional<RestoreError>& error) {
-    if (*inCall && !error) return;
-    if (!error && announce) {
+               announce, ids, inCall](const Expected<void, RestoreError>& restored) {
+    if (*inCall && restored) return;
+    if (restored && announce) {
       for (const QString& id : ids) announce(id);
     }
-    show(error);
+    show(restored);
   };
   failure_.reset();
   restoredName_.reset();
+  // A refused request has been answered inside the call (see above).
   if (agentId) {
-    engine_.restoreAgent(*agentId, std::move(done));
+    static_cast<void>(engine_.restoreAgent(*agentId, std::move(done)));
   } else {
-    engine_.restoreAll(std::move(done));
+    static_cast<void>(engine_.restoreAll(std::move(done)));
   }
   *inCall = false;
   Q_EMIT changed();

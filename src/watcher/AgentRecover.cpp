@@ -66,9 +66,9 @@ QString AgentRecover::pidList(const QList<pid_t>& pids) {
 
 AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText, const QString& command) {
   const TerminalLauncher::Result started = TerminalLauncher::run(shellText);
-  if (!started.ok)
-    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("osascript 执行失败: ") + started.error, command,
-                            started.error);
+  if (!started)
+    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("osascript 执行失败: ") + started.error(),
+                                command, started.error());
   return Result::launched(0);
 }
 
@@ -95,13 +95,13 @@ AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const
     return Result::failed(QStringLiteral("找不到 bundleId ") + bundleId + QStringLiteral(" 对应的 App"));
   }
   recoverLog(id, QStringLiteral(": NSWorkspace.openApplication at ") + *location);
-  const DetachedResult opened = Workspace::open(bundleId);
-  if (opened.pid <= 0) {
-    recoverLog(id, QStringLiteral(" FAIL: openApplication error: ") + opened.error);
-    return Result::failed(QStringLiteral("openApplication 失败: ") + opened.error);
+  const Expected<pid_t, QString> opened = Workspace::open(bundleId);
+  if (!opened) {
+    recoverLog(id, QStringLiteral(" FAIL: openApplication error: ") + opened.error());
+    return Result::failed(QStringLiteral("openApplication 失败: ") + opened.error());
   }
-  recoverLog(id, QStringLiteral(" OK: new pid ") + QString::number(opened.pid));
-  return Result::launched(opened.pid);
+  recoverLog(id, QStringLiteral(" OK: new pid ") + QString::number(opened.value()));
+  return Result::launched(opened.value());
 }
 
 AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry) const {
@@ -130,8 +130,8 @@ AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const C
   ChildSpec spec;
   spec.program = QStringLiteral("/bin/sh");
   spec.arguments = {QStringLiteral("-c"), gatewayShellText(command)};
-  const DetachedResult started = spawnDetached(spec, logPath);
-  if (started.pid <= 0) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error);
+  const Expected<pid_t, QString> started = spawnDetached(spec, logPath);
+  if (!started) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error());
   recoverLog(id, QStringLiteral(" OK"));
   // Like a terminal start, the relaunch reports no pid: whether the service
   // stays up is for the next scan to see.
@@ -150,9 +150,9 @@ AgentRecover::Result AgentRecover::userOpenApp(const AgentEntry& entry) const {
   if (!bundleId || !Workspace::applicationPath(*bundleId))
     return Result::failed(QStringLiteral("找不到 bundleId 对应的 App"));
   log("[UserOpen] ", entry.id + QStringLiteral(" → activate ") + *bundleId);
-  const DetachedResult opened = Workspace::open(*bundleId);
-  if (opened.pid <= 0) return Result::failed(opened.error);
-  return Result::launched(opened.pid);
+  const Expected<pid_t, QString> opened = Workspace::open(*bundleId);
+  if (!opened) return Result::failed(opened.error());
+  return Result::launched(opened.value());
 }
 
 AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry) const {

@@ -47,7 +47,7 @@ struct AgentRecoverTiming {
 // mostly Chinese).
 class AgentRecover final {
  public:
-  struct Result {
+  struct [[nodiscard]] Result {
     enum class Kind { launched, failed, unsupported };
     Kind kind = Kind::unsupported;
     // launched: the new process where it is known (desktop applications),

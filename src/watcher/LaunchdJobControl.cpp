@@ -49,7 +49,9 @@ void hardStop(const AgentEntry& entry) {
     AgentTerminal::runUninstallLines(*entry.launchdUninstallCommand);
   } else if (labelled) {
     startOffMain(nullptr, [label = *entry.launchdLabel] {
-      ServiceManager::bootout(label);
+      // Not waited on beyond its own call: whether the job went down is
+      // for the next scan to see.
+      static_cast<void>(ServiceManager::bootout(label));
       // Asked afresh once the job is down, not from an answer taken while
       // it was going.
       ProcessScanner::invalidateLaunchdCache(label);

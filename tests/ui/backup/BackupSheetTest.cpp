@@ -43,7 +43,7 @@ class BackupSheetTest : public test::VolumeTest {
     callbacks.onOpenRestore = [this] { calls_ << "restore"; };
     callbacks.onOpenUSBExport = [this] { calls_ << "export"; };
     callbacks.onOpenUSBImport = [this] { calls_ << "import"; };
-    auto* sheet = new BackupSheet(agents, callbacks, engine, nullptr);
+    auto* sheet = new BackupSheet(agents, callbacks, engine, SettingsStore::shared(), nullptr);
     sheet_ = sheet;
     sheet->present();
     return sheet;
@@ -180,7 +180,7 @@ TEST_F(BackupSheetTest, AFailedBackupShowsTheEnginesErrorText) {
   LanguageScope english(AppLanguage::en);
   createImage(QStringLiteral("the-right-one"));
   // The stored password no longer opens the image and nobody can be asked.
-  PasswordVault::seal(QStringLiteral("a-wrong-one"));
+  EXPECT_TRUE(PasswordVault::seal(QStringLiteral("a-wrong-one")));
   PasswordVault::clearCachedPassword();
   BackupEngine& engine = this->engine();
   BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}})}, engine);

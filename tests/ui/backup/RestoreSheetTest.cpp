@@ -55,7 +55,7 @@ class RestoreSheetTest : public test::VolumeTest {
         [this] {
           if (sheet_) sheet_->dismiss();
         },
-        [this](const QString& id) { restored_ << id; }, engine_, nullptr);
+        [this](const QString& id) { restored_ << id; }, engine_, SettingsStore::shared(), nullptr);
     sheet_ = sheet;
     sheet->present();
     return sheet;
@@ -208,7 +208,7 @@ TEST_F(RestoreSheetTest, AFailedRestoreSaysWhyInTheSheetInItsLanguage) {
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
   // The stored password is gone: the restore has to ask.
   PasswordVault::clearCachedPassword();
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   auto prompt = std::make_shared<ScriptedPrompt>(QList<std::optional<QString>>{std::nullopt, QString("wrong one")});
   PasswordVault::setPrompt(prompt);
   auto* outcome = named<Label>(sheet, "restoreOutcome");
@@ -242,7 +242,7 @@ TEST_F(RestoreSheetTest, AWrongPasswordWhileReadingTheBackupCanBeRetriedInTheShe
   backUpTwoAgents();
   ASSERT_FALSE(HasFatalFailure());
   PasswordVault::clearCachedPassword();
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   auto prompt = std::make_shared<ScriptedPrompt>(QList<std::optional<QString>>{QString("wrong one"), QString("restore-pw")});
   PasswordVault::setPrompt(prompt);
   RestoreSheet* sheet = open();
