@@ -353,7 +353,7 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
-  windows_ = std::make_unique<AppWindows>(scanPause_, [this] {
+  windows_ = std::make_unique<AppWindows>(SettingsStore::shared(), scanPause_, [this] {
     log("[App] ", QStringLiteral("用户选择退出"));
     quit();
   });

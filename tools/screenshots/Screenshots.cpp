@@ -4,7 +4,9 @@
 // reads or writes the user's own settings.
 //
 //   tlr_screenshots <output folder>
+#include "core/DoctorResultStore.h"
 #include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
 #include "platform/Defaults.h"
 #include "core/NetworkLogger.h"
 #include "core/SelfGuard.h"
@@ -134,7 +136,10 @@ int main(int argc, char** argv) {
   }
 
   SettingsStore& settings = SettingsStore::shared();
-  Appearance::shared();
+  Appearance appearance;
+  appearance.setAppliesApplicationPalette(true);
+  settings.setAppearanceHandler([&appearance](AppearancePreference preference) { appearance.setPreference(preference); });
+  relayLanguageChanges(settings);
   SelfGuardInstaller installer(QStringLiteral("/nowhere/build/tollamere"));
   SelfGuardStore selfGuard(installer);
   NetworkLogger networkLog(Paths::appSupport() + QStringLiteral("/network-log.json"));
@@ -151,7 +156,7 @@ int main(int argc, char** argv) {
                              QStringLiteral(".png");
 
       DashboardModel model(registry);
-      MainWindowController controller(&model);
+      MainWindowController controller(&model, settings);
       controller.setDashboardFactory([](DashboardModel& m) { return new DashboardView(m); });
       controller.show();
       model.update(installed, running);
@@ -173,19 +178,20 @@ int main(int argc, char** argv) {
       ok &= save(privacy, out + QStringLiteral("/privacy") + suffix);
       privacy.hide();
 
-      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::tray, scanPause);
+      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::tray, scanPause,
+                                  settings);
       onboarding.show();
       ok &= save(onboarding, out + QStringLiteral("/onboarding") + suffix);
       onboarding.hide();
       OnboardingWindow noTray(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::mainWindow,
-                              scanPause);
+                              scanPause, settings);
       noTray.show();
       ok &= save(noTray, out + QStringLiteral("/onboarding-no-tray") + suffix);
       noTray.hide();
 
       QSet<QString> someInstalled;
       for (const RunningAgent& agent : running) someInstalled << agent.entry.id;
-      AddAgentSheet add(registry, someInstalled, {}, {}, controller.window());
+      AddAgentSheet add(registry, someInstalled, {}, {}, settings, controller.window());
       add.show();
       ok &= save(add, out + QStringLiteral("/sheet-add-agent") + suffix);
       add.hide();
@@ -196,7 +202,7 @@ int main(int argc, char** argv) {
                                  R"({"command":"pipx","hintUrl":"https://pipx.pypa.io/"},)"
                                  R"({"command":"tlr-helper","hintUrl":"https://example.org/tlr-helper"}],)"
                                  R"("commands":[["pipx","install","tlr-demo"]]}})"),
-                           {}, {}, controller.window());
+                           {}, {}, settings, controller.window());
       missing.show();
       waitFor([&] { return missing.findChild<QWidget*>(QStringLiteral("installBody:missing")) != nullptr; });
       ok &= save(missing, out + QStringLiteral("/sheet-install-missing") + suffix);
@@ -207,7 +213,7 @@ int main(int argc, char** argv) {
                                 R"("identify":{"executableNames":["tlr-demo"]},"install":{"commands":[["sh","-c",)"
                                 R"("echo 'npm ERR! code E404' >&2; echo 'npm ERR! 404 Not Found - GET https://registry.npmjs.org/tlr-demo' >&2; )"
                                 R"(echo 'npm ERR! A complete log of this run can be found in: ~/.npm/_logs/debug.log' >&2; exit 1"]]}})"),
-                          {}, {}, controller.window());
+                          {}, {}, settings, controller.window());
       failed.show();
       waitFor([&] { return failed.findChild<QWidget*>(QStringLiteral("installBody:done")) != nullptr; });
       for (DetailsDisclosure* details : failed.findChildren<DetailsDisclosure*>()) details->setExpanded(true);
@@ -221,7 +227,7 @@ int main(int argc, char** argv) {
           R"({"id":"tlr-demo","displayName":"Tlr Demo","vendor":"v","kind":"cli","identify":{},)"
           R"("uninstall":{"preCommands":[["sh","-c","echo 'npm ERR! could not remove tlr-demo: EACCES' >&2; exit 243"]],)"
           R"("paths":["~/.tlr-demo","~/.tlr-demo-cache","~/.tlr-demo-gone"],"userDataPaths":["~/.tlr-demo-data"]}})");
-      UninstallSheet preview(uninstalled, {}, {}, controller.window());
+      UninstallSheet preview(uninstalled, {}, {}, settings, controller.window());
       preview.show();
       waitFor([&] { return preview.session().isMeasured(); });
       preview.session().setChecked(UninstallSession::Group::userData, QStringLiteral("~/.tlr-demo-data"), true);
@@ -242,7 +248,11 @@ int main(int argc, char** argv) {
       callbacks.onLaunch = [](AgentActions::LaunchCompletion) {};
       callbacks.onStop = [](AgentActions::StopCompletion) {};
       const DashboardAgentItem first = model.dashboardItems().first();
-      AgentDetailSheet detail(first, callbacks, controller.window());
+      AgentDetailSheet::Stores detailStores;
+      detailStores.lockOnline = &LockOnlineStore::shared();
+      detailStores.events = &EventStore::shared();
+      detailStores.doctorResults = &DoctorResultStore::shared();
+      AgentDetailSheet detail(first, callbacks, detailStores, settings, controller.window());
       detail.show();
       ok &= save(detail, out + QStringLiteral("/detail-sheet") + suffix);
 
@@ -280,7 +290,7 @@ int main(int argc, char** argv) {
         }
         AgentDetailSession::Stores stores = AgentDetailSession::Stores::shared();
         stores.events = &events;
-        AgentDetailSheet withHistory(first, callbacks, stores, controller.window());
+        AgentDetailSheet withHistory(first, callbacks, stores, settings, controller.window());
         withHistory.show();
         settle();
         // The sheet's body scrolled to its end, where the history is.
@@ -315,7 +325,7 @@ int main(int argc, char** argv) {
       result.detectedIssues = {{token, QStringLiteral("ERROR: gateway token expired")},
                                {port, QStringLiteral("WARN: port 18789 busy")}};
       DoctorOutputSheet doctor(result, {}, [](const AgentDoctor::KnownIssue&, DoctorOutputModel::FixCompletion) {},
-                               {}, &detail);
+                               {}, settings, &detail);
       doctor.show();
       ok &= save(doctor, out + QStringLiteral("/doctor-output") + suffix);
       doctor.hide();
@@ -335,5 +345,6 @@ int main(int argc, char** argv) {
     }
   }
   settings.setAppearance(AppearancePreference::system);
+  settings.setAppearanceHandler({});
   return ok ? 0 : 1;
 }

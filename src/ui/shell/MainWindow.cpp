@@ -147,8 +147,8 @@ void MainWindow::paintEvent(QPaintEvent*) {
   }
 }
 
-MainWindowController::MainWindowController(DashboardModel* model, QObject* parent)
-    : QObject(parent), model_(model) {}
+MainWindowController::MainWindowController(DashboardModel* model, const SettingsStore& settings, QObject* parent)
+    : QObject(parent), model_(model), settings_(settings) {}
 
 MainWindowController::~MainWindowController() {
   if (window_) delete window_.data();
@@ -157,8 +157,8 @@ MainWindowController::~MainWindowController() {
 MainWindow* MainWindowController::ensureWindow() {
   if (window_) return window_;
   window_ = new MainWindow();
-  window_->setShownInTaskbar(SettingsStore::shared().showInDock());
-  connect(&SettingsStore::shared(), &SettingsStore::showInDockChanged, window_,
+  window_->setShownInTaskbar(settings_.showInDock());
+  connect(&settings_, &SettingsStore::showInDockChanged, window_,
           [w = window_.data()](bool shown) { w->setShownInTaskbar(shown); });
   if (model_ && factory_) window_->setBody(factory_(*model_));
   connect(window_, &MainWindow::firstPainted, window_, [w = window_.data()] { keepFrameOnScreen(w); });

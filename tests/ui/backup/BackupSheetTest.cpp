@@ -43,7 +43,7 @@ class BackupSheetTest : public test::VolumeTest {
     callbacks.onOpenRestore = [this] { calls_ << "restore"; };
     callbacks.onOpenUSBExport = [this] { calls_ << "export"; };
     callbacks.onOpenUSBImport = [this] { calls_ << "import"; };
-    auto* sheet = new BackupSheet(agents, callbacks, engine, nullptr);
+    auto* sheet = new BackupSheet(agents, callbacks, engine, SettingsStore::shared(), nullptr);
     sheet_ = sheet;
     sheet->present();
     return sheet;

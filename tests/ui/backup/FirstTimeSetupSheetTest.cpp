@@ -31,7 +31,7 @@ class FirstTimeSetupTest : public test::VolumeTest {
   // The sheet as a presenter shows it: onClose dismisses it.
   FirstTimeSetupSheet* open() {
     auto* sheet = new FirstTimeSetupSheet([this] { ++closes_; if (sheet_) sheet_->dismiss(); },
-                                          [this] { ++dones_; });
+                                          [this] { ++dones_; }, SettingsStore::shared());
     sheet_ = sheet;
     sheet->present();
     return sheet;

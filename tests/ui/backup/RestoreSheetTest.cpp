@@ -55,7 +55,7 @@ class RestoreSheetTest : public test::VolumeTest {
         [this] {
           if (sheet_) sheet_->dismiss();
         },
-        [this](const QString& id) { restored_ << id; }, engine_, nullptr);
+        [this](const QString& id) { restored_ << id; }, engine_, SettingsStore::shared(), nullptr);
     sheet_ = sheet;
     sheet->present();
     return sheet;

@@ -49,7 +49,7 @@ class USBMigrationSheetTest : public test::VolumeTest {
           ++closes_;
           if (sheet_) sheet_->dismiss();
         },
-        nullptr, [this] { return QStringList{stick_}; });
+        SettingsStore::shared(), nullptr, [this] { return QStringList{stick_}; });
     sheet_ = sheet;
     sheet->present();
     return sheet;
