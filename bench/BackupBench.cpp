@@ -283,10 +283,11 @@ bool backUp(BackupEngine& engine, const AgentEntry& agent) {
 bool restoreAll(RestoreEngine& engine) {
   bool done = false;
   bool ok = false;
-  engine.restoreAll([&](const std::optional<RestoreError>& e) {
+  const bool started = engine.restoreAll([&](const Expected<void, RestoreError>& restored) {
     done = true;
-    ok = !e;
+    ok = restored.ok();
   });
+  if (!started) return false;
   waitFor(done);
   return ok;
 }
@@ -482,7 +483,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  for (const QString& home : homesToRemove()) FileOps::removeItem(home);
+  for (const QString& home : homesToRemove()) static_cast<void>(FileOps::removeItem(home));  // temporary homes
   QDir().rmdir(homesFolder());
   return 0;
 }

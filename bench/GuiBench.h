@@ -37,7 +37,8 @@ inline int runGuiBenchmarks(int argc, char** argv) {
   for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) qunsetenv(v);
   QApplication app(argc, argv);
   SettingsStore::shared().setLanguage(AppLanguage::en);
-  Appearance::shared();
+  Appearance appearance;
+  appearance.setAppliesApplicationPalette(true);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

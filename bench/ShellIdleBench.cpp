@@ -3,6 +3,7 @@
 // the real main window hosting the dashboard of ten running agents, after it
 // was shown once. Run in a Release build.
 #include "GuiBench.h"
+#include "core/SettingsStore.h"
 #include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/shell/MainWindow.h"
@@ -32,7 +33,7 @@ int runningAnimations(const QObject& root) {
 void MainWindowHiddenIdle(benchmark::State& state) {
   const bool hidden = state.range(0) != 0;
   DashboardModel model(nullptr, DashboardModel::Stores::shared());
-  MainWindowController controller(&model);
+  MainWindowController controller(&model, SettingsStore::shared());
   controller.setDashboardFactory([](DashboardModel& m) { return new DashboardView(m); });
   QList<AgentEntry> installed;
   QList<RunningAgent> running;

@@ -25,6 +25,7 @@
 #include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
 #include "service/VornelAppSDK.h"
+#include "ui/kit/ShieldArt.h"
 #include "ui/shell/UpdateAnnouncement.h"
 #include "verify/ScratchVolume.h"
 #include "verify/VerificationRoutines.h"
@@ -184,8 +185,11 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
       finish();
       return;
     }
-    // The result comes back even when the pool was cancelled meanwhile.
-    startOffMain([&routine, &outcome, &interrupted, &finish] {
+    // Not the usual startOffMain: the result must come back even when a
+    // signal cancelled the pool meanwhile, since the mode's report (marked
+    // interrupted) is still written from it. Everything it refers to lives
+    // until the event loop ends.
+    OffMainPool::shared().start([&routine, &outcome, &interrupted, &finish] {
       VerificationResult result = routine.run();
       runOnMain([&, result] {
         outcome = result;
@@ -214,6 +218,8 @@ int App::main(int argc, char** argv) {
 
   ApplicationArguments arguments(argc, argv);
   QApplication application(arguments.argc(), arguments.argv());
+  // Meanwhile the lock, the registry and the model are set up here.
+  prepareFontsAndIconsOffMain();
   QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
   App app;
   // The Dock setting ("TLR.showInDock") is applied here once the windows
@@ -317,9 +323,9 @@ bool App::isAnotherInstanceRunning() {
       connect(instanceChannel_.get(), &InstanceChannel::messageReceived, this, [this](const QByteArray& message) {
         if (message == InstanceChannel::kBringForward) bringToFront();
       });
-      if (!instanceChannel_->listen(folder))
+      if (const Expected<void, QString> listening = instanceChannel_->listen(folder); !listening)
         log("[App] ", QStringLiteral("前置通道不可用（%1）：再次启动 Tollamere 将无法把本实例带到前面")
-                          .arg(instanceChannel_->errorString()));
+                          .arg(listening.error()));
       return false;
     case SingleInstanceLock::Outcome::heldByAnother: {
       log("[App] ", QStringLiteral("单实例锁被持有 → 已有 TLR 在跑"));
@@ -347,7 +353,7 @@ void App::loadRegistry() {
 }
 
 void App::setupModel() {
-  windows_ = std::make_unique<AppWindows>(scanPause_, [this] {
+  windows_ = std::make_unique<AppWindows>(SettingsStore::shared(), scanPause_, [this] {
     log("[App] ", QStringLiteral("用户选择退出"));
     quit();
   });
@@ -455,20 +461,16 @@ void App::tidyBackupLeftovers() {
   // home folder, and the decrypted volume still attached. Only while no
   // backup, restore, export or import (of a verification mode, say) uses
   // the volume; off the window's thread, since a detach runs a tool.
-  runOffMain(
-      this,
-      [home = Paths::home()] {
-        // Without an image nothing can be using them, and no lock file is
-        // made beside a place where no image lies.
-        if (!BackupVolume::exists()) {
-          BackupStaging::removeLeftovers(home);
-        } else if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath())) {
-          BackupStaging::removeLeftovers(home);
-        }
-        BackupVolume::detachOrphan();
-        return true;
-      },
-      [](bool) {});
+  startOffMain(this, [home = Paths::home()] {
+    // Without an image nothing can be using them, and no lock file is made
+    // beside a place where no image lies.
+    if (!BackupVolume::exists()) {
+      BackupStaging::removeLeftovers(home);
+    } else if (const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath())) {
+      BackupStaging::removeLeftovers(home);
+    }
+    BackupVolume::detachOrphan();
+  });
 }
 
 void App::runDiscoverySelfCheck() {
@@ -490,7 +492,7 @@ void App::runDiscoverySelfCheck() {
   }
   // The discovery walks project folders: it runs off the main thread, and
   // the whole check is written at once when it is done.
-  startOffMain([registry = registry_, lines]() mutable {
+  startOffMain(this, [registry = registry_, lines]() mutable {
     for (const AgentEntry& entry : registry->visibleAgents()) {
       const QList<DiscoveredPath> found = AgentDataDiscovery::discover(entry);
       lines << QStringLiteral("  ") + entry.id + QStringLiteral(": found=") + QString::number(found.size());

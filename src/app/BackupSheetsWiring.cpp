@@ -1,5 +1,9 @@
 #include "app/BackupSheetsWiring.h"
 
+#include "backup/BackupEngine.h"
+#include "backup/RestoreEngine.h"
+#include "core/SettingsStore.h"
+#include "presentation/DashboardModel.h"
 #include "ui/backup/BackupSheet.h"
 #include "ui/backup/PasswordPromptDialog.h"
 #include "ui/backup/RestoreSheet.h"
@@ -12,23 +16,26 @@ namespace tlr {
 void installBackupSheets(DashboardView& dashboard) {
   installDialogPasswordPrompt();
   DashboardSheets sheets = dashboard.sheets();
-  sheets.backup = [](QWidget* parent, const QList<AgentEntry>& installedAgents, std::function<void()> onClose,
+  // The sheets follow the dashboard's language (the settings of its model)
+  // and run the process's engines.
+  const SettingsStore& settings = *dashboard.model().stores().settings;
+  sheets.backup = [&settings](QWidget* parent, const QList<AgentEntry>& installedAgents, std::function<void()> onClose,
                      std::function<void()> onOpenRestore, std::function<void()> onOpenUSBExport,
                      std::function<void()> onOpenUSBImport) -> Sheet* {
     return new BackupSheet(installedAgents,
                            {std::move(onClose), std::move(onOpenRestore), std::move(onOpenUSBExport),
                             std::move(onOpenUSBImport)},
-                           parent);
+                           BackupEngine::shared(), settings, parent);
   };
-  sheets.restore = [](QWidget* parent, std::function<void()> onClose,
+  sheets.restore = [&settings](QWidget* parent, std::function<void()> onClose,
                       std::function<void(const QString&)> onAgentRestored) -> Sheet* {
-    return new RestoreSheet(std::move(onClose), std::move(onAgentRestored), parent);
+    return new RestoreSheet(std::move(onClose), std::move(onAgentRestored), RestoreEngine::shared(), settings, parent);
   };
-  sheets.usbMigration = [](QWidget* parent, DashboardSheets::USBMode mode, const QList<AgentEntry>& installedAgents,
+  sheets.usbMigration = [&settings](QWidget* parent, DashboardSheets::USBMode mode, const QList<AgentEntry>& installedAgents,
                            std::function<void()> onClose) -> Sheet* {
     return new USBMigrationSheet(mode == DashboardSheets::USBMode::exportPkg ? USBMigrationSheet::Mode::exportPkg
                                                                             : USBMigrationSheet::Mode::importPkg,
-                                 installedAgents, std::move(onClose), parent);
+                                 installedAgents, std::move(onClose), settings, parent);
   };
   dashboard.setSheets(std::move(sheets));
 }

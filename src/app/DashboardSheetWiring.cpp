@@ -1,5 +1,12 @@
 #include "app/DashboardSheetWiring.h"
 
+#include "core/DoctorResultStore.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
+#include "core/SelfGuard.h"
+#include "core/SettingsStore.h"
+#include "presentation/DashboardModel.h"
+#include "service/VornelAppSDK.h"
 #include "ui/dashboard/DashboardSheets.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
@@ -8,6 +15,7 @@
 #include "ui/shell/SettingsSheet.h"
 
 #include <QPointer>
+#include <QSystemTrayIcon>
 
 namespace tlr {
 
@@ -16,26 +24,37 @@ namespace tlr {
 // another, so each joins here.
 void installDashboardSheets(DashboardView& dashboard) {
   DashboardSheets sheets = dashboard.sheets();
-  sheets.detail = [](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
-    auto* sheet = new AgentDetailSheet(item, callbacks, parent);
+  // The sheets speak the dashboard's language: the settings of its model.
+  SettingsStore& settings = *dashboard.model().stores().settings;
+  sheets.detail = [&settings](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
+    AgentDetailSheet::Stores stores;
+    stores.lockOnline = &LockOnlineStore::shared();
+    stores.events = &EventStore::shared();
+    stores.doctorResults = &DoctorResultStore::shared();
+    auto* sheet = new AgentDetailSheet(item, callbacks, stores, settings, parent);
+    // Its Uninstall opens the uninstall sheet over it.
+    sheet->setUninstallSheetFactory([&settings](QWidget* parent, const AgentEntry& entry,
+                                                std::function<void()> onClose, std::function<void()> onDone) -> Sheet* {
+      return new UninstallSheet(entry, std::move(onClose), std::move(onDone), settings, parent);
+    });
     return DashboardSheets::Detail{sheet, [guard = QPointer<AgentDetailSheet>(sheet)](const DashboardAgentItem& i) {
                                      if (guard) guard->setItem(i);
                                    }};
   };
-  // The detail sheet's Uninstall opens the uninstall sheet over it.
-  AgentDetailSheet::setUninstallSheetFactory([](QWidget* parent, const AgentEntry& entry, std::function<void()> onClose,
-                                                std::function<void()> onDone) -> Sheet* {
-    return new UninstallSheet(entry, std::move(onClose), std::move(onDone), parent);
-  });
-  sheets.addAgent = [](QWidget* parent, std::shared_ptr<const AgentRegistry> registry, const QSet<QString>& installedIds,
+  sheets.addAgent = [&settings](QWidget* parent, std::shared_ptr<const AgentRegistry> registry, const QSet<QString>& installedIds,
                        std::function<void()> onClose, std::function<void()> onDidInstall) {
     auto* sheet =
-        new AddAgentSheet(std::move(registry), installedIds, std::move(onClose), std::move(onDidInstall), parent);
+        new AddAgentSheet(std::move(registry), installedIds, std::move(onClose), std::move(onDidInstall), settings,
+                                   parent);
     return DashboardSheets::AddAgent{sheet, [guard = QPointer<AddAgentSheet>(sheet)](const QSet<QString>& ids) {
                                        if (guard) guard->setInstalledIds(ids);
                                      }};
   };
-  sheets.settings = [](QWidget* parent, std::function<void()>) -> Sheet* { return new SettingsSheet(parent); };
+  sheets.settings = [&settings](QWidget* parent, std::function<void()>) -> Sheet* {
+    return new SettingsSheet({&settings, &SelfGuardStore::shared(), &VornelAppSDK::shared(),
+                              SelfGuardInstaller::shared().isProductionApp(), QSystemTrayIcon::isSystemTrayAvailable()},
+                             parent);
+  };
   dashboard.setSheets(std::move(sheets));
 }
 

@@ -2,7 +2,10 @@
 
 #include "app/BackupSheetsWiring.h"
 #include "app/DashboardSheetWiring.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
 #include "core/SelfGuard.h"
+#include "core/SettingsStore.h"
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "presentation/AgentActions.h"
@@ -37,19 +40,26 @@ bool hasDisplay() {
 
 }  // namespace
 
-AppWindows::AppWindows(ScanPause& scanPause, std::function<void()> quit, QObject* parent)
-    : QObject(parent), scanPause_(scanPause), quit_(std::move(quit)) {
+AppWindows::AppWindows(SettingsStore& settings, ScanPause& scanPause, std::function<void()> quit, QObject* parent)
+    : QObject(parent), settings_(settings), appearance_(std::make_unique<Appearance>()), scanPause_(scanPause),
+      quit_(std::move(quit)) {
   // Closing the main window only hides it; quitting is the tray's command.
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128)))));
-  // The appearance handler of the settings store, and the palette.
-  Appearance::shared();
+  // The scheme follows the desktop and the appearance setting, painted into
+  // the application palette (stock widgets such as scroll bars match); the
+  // stored preference applies at once.
+  appearance_->followDesktop();
+  appearance_->setAppliesApplicationPalette(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr);
+  settings_.setAppearanceHandler(
+      [appearance = appearance_.get()](AppearancePreference preference) { appearance->setPreference(preference); });
+  relayLanguageChanges(settings_);
   if (hasDisplay()) {
     SelfGuardStore::shared().setAlertPresenter(
         [this](const SelfGuardStore::AlertText& text) { return presentAlert(text, scanPause_); });
     connect(&SelfGuardStore::shared(), &SelfGuardStore::openFailed, this,
-            [](const QString& folder, const LocKey& reason) {
-              Alert::presentOpenFailed(folder, reason, /*folder=*/true, QApplication::activeWindow());
+            [this](const QString& folder, const LocKey& reason) {
+              Alert::presentOpenFailed(settings_, folder, reason, /*folder=*/true, QApplication::activeWindow());
             });
   } else
     log("[App] ", QStringLiteral("无显示 (%1) → 不显示窗口和首次提示").arg(QGuiApplication::platformName()));
@@ -57,7 +67,7 @@ AppWindows::AppWindows(ScanPause& scanPause, std::function<void()> quit, QObject
   qApp->installEventFilter(this);
 }
 
-AppWindows::~AppWindows() = default;
+AppWindows::~AppWindows() { settings_.setAppearanceHandler({}); }
 
 bool AppWindows::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
@@ -72,8 +82,9 @@ bool AppWindows::eventFilter(QObject* watched, QEvent* event) {
 
 void AppWindows::setupModel(std::shared_ptr<const AgentRegistry> registry) {
   if (!registry) return;
-  model_ = std::make_unique<DashboardModel>(std::move(registry));
-  mainWindow_ = std::make_unique<MainWindowController>(model_.get());
+  model_ = std::make_unique<DashboardModel>(
+      std::move(registry), DashboardModel::Stores{&EventStore::shared(), &LockOnlineStore::shared(), &settings_});
+  mainWindow_ = std::make_unique<MainWindowController>(model_.get(), settings_);
   mainWindow_->setDashboardFactory([](DashboardModel& model) {
     auto* dashboard = new DashboardView(model);
     installDashboardSheets(*dashboard);
@@ -90,7 +101,7 @@ void AppWindows::setWatcher(AgentLifecycleWatcher& watcher) {
       QWidget* front = QApplication::activeModalWidget();
       if (!front && mainWindow_ && mainWindow_->window() && mainWindow_->window()->isVisible())
         front = mainWindow_->window();
-      presentActionFailure(failure, front);
+      presentActionFailure(settings_, failure, front);
     });
   if (!model_) return;
   // The rows drop an exited process at once; the exit's event rebuilds them.
@@ -105,6 +116,7 @@ void AppWindows::updateModel(const QList<AgentEntry>& installed, const QList<Run
 
 void AppWindows::setupStatusItem() {
   statusItem_ = std::make_unique<StatusItemController>(
+      settings_,
       [this] {
         if (mainWindow_) mainWindow_->show();
       },
@@ -144,8 +156,9 @@ void AppWindows::showStatusItemOnboardingIfFirstRun() {
   Defaults& defaults = Defaults::shared();
   if (defaults.boolean(QLatin1String(kOnboardingShownKey)).value_or(false)) return;
   // Written at once: shown at most once per user, even if we quit within
-  // the next two seconds.
-  defaults.set(QLatin1String(kOnboardingShownKey), true);
+  // the next two seconds. A failed write is logged, and the flag holds for
+  // this run.
+  static_cast<void>(defaults.set(QLatin1String(kOnboardingShownKey), true));
   QTimer::singleShot(kFirstRunPromptDelayMs, Qt::PreciseTimer, this, [this] { runOnboardingWhenFree(); });
 }
 
@@ -156,7 +169,8 @@ void AppWindows::runOnboardingWhenFree() {
     return;
   }
   OnboardingWindow window(makeBrandIcon(QSizeF(48, 48), 2.0),
-                          inTray_ ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow, scanPause_);
+                          inTray_ ? OnboardingWindow::Home::tray : OnboardingWindow::Home::mainWindow, scanPause_,
+                          settings_);
   window.raise();
   window.activateWindow();
   window.run();

@@ -12,16 +12,21 @@ namespace tlr {
 
 class AgentActions;
 class AgentLifecycleWatcher;
+class Appearance;
 class DashboardModel;
 class MainWindowController;
 class ScanPause;
+class SettingsStore;
 class StatusItemController;
 
 // The windows' side of start-up: the dashboard model, the main window
 // controller, the tray item, the alert presenter, the onboarding window and
-// bringing the window forward. Modal prompts hold `scanPause` while they
-// run. Ctrl+Q in any window of ours, and the tray's Quit, call `quit`.
-// Owned by App for the life of the process.
+// bringing the window forward, and the look: the colour scheme `settings`
+// asks for painted into the application palette, and its language changes
+// delivered to every window. Each window is handed the settings and what
+// else it uses. Modal prompts hold `scanPause` while they run. Ctrl+Q in any
+// window of ours, and the tray's Quit, call `quit`. Owned by App for the
+// life of the process.
 class AppWindows final : public QObject {
   Q_OBJECT
 
@@ -31,7 +36,7 @@ class AppWindows final : public QObject {
   static constexpr int kFirstRunPromptDelayMs = 2000;
   static constexpr const char* kOnboardingShownKey = "TLR.hasShownStatusItemOnboarding";
 
-  AppWindows(ScanPause& scanPause, std::function<void()> quit, QObject* parent = nullptr);
+  AppWindows(SettingsStore& settings, ScanPause& scanPause, std::function<void()> quit, QObject* parent = nullptr);
   ~AppWindows() override;
 
   // The dashboard model and the main window controller; nothing without a
@@ -62,6 +67,8 @@ class AppWindows final : public QObject {
  private:
   void runOnboardingWhenFree();
 
+  SettingsStore& settings_;
+  std::unique_ptr<Appearance> appearance_;
   ScanPause& scanPause_;
   std::function<void()> quit_;
   std::unique_ptr<DashboardModel> model_;

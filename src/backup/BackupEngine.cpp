@@ -11,7 +11,6 @@
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
-#include "platform/MainThread.h"
 #include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
@@ -24,7 +23,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -92,14 +90,15 @@ class PartialSnapshot {
   explicit PartialSnapshot(const SnapshotVolume& volume) : volume_(volume) {}
   ~PartialSnapshot() {
     archive_.reset();
-    if (!name_.isEmpty() && !finished_ && ours(name_)) FileOps::removeItemAt(root_.get(), name_);
+    // One that cannot be removed now is a hidden leftover the next run clears.
+    if (!name_.isEmpty() && !finished_ && ours(name_)) static_cast<void>(FileOps::removeItemAt(root_.get(), name_));
   }
   PartialSnapshot(const PartialSnapshot&) = delete;
   PartialSnapshot& operator=(const PartialSnapshot&) = delete;
 
   // Makes the folder (clearing what interrupted writes left) and opens the
   // archive in it.
-  std::optional<BackupError> open() {
+  Expected<void, BackupError> open() {
     rootPath_ = volume_.snapshotsRoot();
     if (rootPath_.isEmpty()) return notMounted();
     const std::optional<quint64> device = volume_.device();
@@ -111,18 +110,19 @@ class PartialSnapshot {
       return notMounted();
     }
     device_ = *device;
-    for (const QByteArray& leftover : partialFolders()) FileOps::removeItemAt(root_.get(), leftover);
+    // Housekeeping: a leftover that stays is only tried again next time.
+    for (const QByteArray& leftover : partialFolders()) static_cast<void>(FileOps::removeItemAt(root_.get(), leftover));
     const QByteArray name = ".partial-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
     if (::mkdirat(root_.get(), name.constData(), 0700) != 0)
-      return BackupError::passOn(rootPath_ + "/" + QString::fromLatin1(name) + QStringLiteral(": 无法创建文件夹"));
+      return Unexpected(BackupError::passOn(rootPath_ + "/" + QString::fromLatin1(name) + QStringLiteral(": 无法创建文件夹")));
     name_ = name;
     folder_.reset(::openat(root_.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder_ || ::fstat(folder_.get(), &st) != 0) return BackupError::passOn(failure(errno));
+    if (!folder_ || ::fstat(folder_.get(), &st) != 0) return Unexpected(BackupError::passOn(failure(errno)));
     if (st.st_dev != device_) return notMounted();
     inode_ = st.st_ino;
     archive_.reset(::openat(folder_.get(), "backup.tar.gz", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!archive_) return BackupError::passOn(failure(errno));
-    return std::nullopt;
+    if (!archive_) return Unexpected(BackupError::passOn(failure(errno)));
+    return {};
   }
 
   // Appends to the archive; false, with writeError() set, when that fails.
@@ -144,44 +144,51 @@ class PartialSnapshot {
   const QString& writeError() const { return writeError_; }
 
   // The archive on the disk, holding `size` bytes, and closed.
-  std::optional<BackupError> seal(qint64 size) {
+  Expected<void, BackupError> seal(qint64 size) {
     struct stat st{};
     if (volume_.syncFile(archive_.get()) != 0 || ::fstat(archive_.get(), &st) != 0)
-      return BackupError::passOn(failure(errno));
-    if (st.st_size != size) return BackupError::passOn(failure(EIO));
-    if (archive_.close() != 0) return BackupError::passOn(failure(errno));
-    return std::nullopt;
+      return Unexpected(BackupError::passOn(failure(errno)));
+    if (st.st_size != size) return Unexpected(BackupError::passOn(failure(EIO)));
+    if (archive_.close() != 0) return Unexpected(BackupError::passOn(failure(errno)));
+    return {};
   }
 
   // Adds the manifest and puts the snapshot in place under the label of its
-  // time; older snapshots are pruned after.
-  std::optional<BackupError> finish(const BackupManifest& manifest) {
-    if (auto error = writeManifest(manifest)) return error;
-    if (::fsync(folder_.get()) != 0) return BackupError::passOn(failure(errno));
+  // time; older snapshots are pruned after. Until its new name is on the
+  // disk the snapshot is not finished: a folder or a name that cannot be
+  // flushed fails the run, and the snapshot is removed again.
+  Expected<void, BackupError> finish(const BackupManifest& manifest) {
+    if (auto written = writeManifest(manifest); !written) return written;
+    if (volume_.syncFile(folder_.get()) != 0)
+      return Unexpected(BackupError::passOn(failureAt(rootPath_ + "/" + QString::fromLatin1(name_), errno)));
     if (volume_.device() != device_) return notMounted();
     // Still our folder at its name: what stands there now is what the
     // rename puts in place.
     if (!ours(name_)) return replaced();
     const QString label = volume_.timestampLabel(manifest.createdAt.toLocalTime());
-    if (QString e = FileTransfer::renameFolderIntoPlaceAt(root_.get(), name_, QFile::encodeName(label)); !e.isEmpty())
-      return BackupError::passOn(rootPath_ + "/" + e);
+    if (auto renamed = FileTransfer::renameFolderIntoPlaceAt(root_.get(), name_, QFile::encodeName(label)); !renamed)
+      return Unexpected(BackupError::passOn(rootPath_ + "/" + renamed.error()));
+    name_ = QFile::encodeName(label);
+    if (!ours(name_)) return replaced();
+    // The older snapshots go only once the new one's name is on the disk.
+    if (volume_.syncFile(root_.get()) != 0) return Unexpected(BackupError::passOn(failureAt(rootPath_, errno)));
     finished_ = true;
-    if (!ours(QFile::encodeName(label))) return replaced();
-    ::fsync(root_.get());
     volume_.pruneKeeping(label);
-    return std::nullopt;
+    return {};
   }
 
  private:
-  static BackupError notMounted() {
-    return BackupError::passOn(QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。"));
+  static Unexpected<BackupError> notMounted() {
+    return Unexpected(BackupError::passOn(QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。")));
   }
-  BackupError replaced() const {
-    return BackupError::passOn(rootPath_ + QStringLiteral(": 正在写入的快照文件夹被替换，备份没有完成"));
+  Unexpected<BackupError> replaced() const {
+    return Unexpected(BackupError::passOn(rootPath_ + QStringLiteral(": 正在写入的快照文件夹被替换，备份没有完成")));
+  }
+  static QString failureAt(const QString& path, int error) {
+    return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
   }
   QString failure(int error) const {
-    return rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/backup.tar.gz: ") +
-           QString::fromLocal8Bit(std::strerror(error));
+    return failureAt(rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/backup.tar.gz"), error);
   }
 
   // The hidden folders interrupted writes left.
@@ -209,10 +216,10 @@ class PartialSnapshot {
 
   // Written as it is encoded: a manifest listing many files is never whole
   // in memory.
-  std::optional<BackupError> writeManifest(const BackupManifest& manifest) {
+  Expected<void, BackupError> writeManifest(const BackupManifest& manifest) {
     UniqueFd fd(::openat(folder_.get(), "manifest.json", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     const QString path = rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/manifest.json: ");
-    if (!fd) return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno)));
+    if (!fd) return Unexpected(BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno))));
     int error = 0;
     const bool written = manifest.encodeTo([&](QByteArrayView piece) {
       for (qsizetype done = 0; done < piece.size();) {
@@ -226,10 +233,10 @@ class PartialSnapshot {
       }
       return true;
     });
-    if (!written) return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(error)));
+    if (!written) return Unexpected(BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(error))));
     if (volume_.syncFile(fd.get()) != 0 || fd.close() != 0)
-      return BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno)));
-    return std::nullopt;
+      return Unexpected(BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno))));
+    return {};
   }
 
   const SnapshotVolume& volume_;
@@ -246,31 +253,31 @@ class PartialSnapshot {
 
 }  // namespace
 
-// One run's work on its worker thread. Holds the engine weakly: stage labels
-// and the bookkeeping go to the main thread only while the engine exists.
+// One run's work on its worker thread. Knows nothing of the engine: its
+// stages go to `stage`, which passes them on to the engine while it lives.
 class BackupPipeline {
  public:
-  BackupPipeline(QPointer<BackupEngine> engine, SnapshotVolume volume)
-      : engine_(std::move(engine)), volume_(std::move(volume)) {}
+  using Stage = std::function<void(const LocKey&)>;
+  BackupPipeline(SnapshotVolume volume, Stage stage) : volume_(std::move(volume)), stage_(std::move(stage)) {}
 
   BackupEngine::Result run(const QList<AgentEntry>& agents) {
     if (!volume_.exists())
-      return BackupError::of(Case::writeFailed,
-                             QStringLiteral("加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。"));
+      return Unexpected(BackupError::of(Case::writeFailed,
+                             QStringLiteral("加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。")));
     // Held to the end of the run: a second backup, a restore, an export or
     // an import of this image, here or in another process, is refused.
     const std::optional<VolumeLock> lock = volume_.lock();
-    if (!lock) return BackupError::busy();
+    if (!lock) return Unexpected(BackupError::busy());
     bool mountedHere = false;
-    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
+    if (OperationStop::requested()) return Unexpected(BackupError::passOn(OperationStop::reason()));
     if (volume_.isMounted()) {
       // A mount left by a killed run is taken over and detached at the end.
       mountedHere = volume_.adoptOrphan();
     } else {
       // Asks the user on the main thread when no password is kept; the
       // attach itself runs here, off the main thread.
-      if (auto mountError = volume_.mountInteractive(unlockReason(UnlockPurpose::backup)))
-        return BackupError::passOn(*mountError);
+      if (auto mounted = volume_.mountInteractive(unlockReason(UnlockPurpose::backup)); !mounted)
+        return Unexpected(BackupError::passOn(mounted.error()));
       mountedHere = true;
     }
     // Plain copies a killed run (of an earlier version) left behind; a run
@@ -282,12 +289,7 @@ class BackupPipeline {
   }
 
  private:
-  void stage(const LocKey& key) {
-    QPointer<BackupEngine> engine = engine_;
-    runOnMain([engine, key] {
-      if (engine) engine->setStage(key);
-    });
-  }
+  void stage(const LocKey& key) { stage_(key); }
 
   BackupEngine::Result runMounted(const QList<AgentEntry>& agents) {
     QList<std::pair<AgentEntry, BackupPlan>> backupable;
@@ -306,14 +308,14 @@ class BackupPipeline {
       errLine(QStringLiteral("[Backup] sample IDs: ") + ids.join(','));
       for (qsizetype i = 0; i < agents.size() && i < 5; ++i)
         errLine(QStringLiteral("[Backup]   - %1: roots=%2").arg(agents[i].id).arg(plans[i].roots.size()));
-      return BackupError::of(Case::noAgentsInstalled);
+      return Unexpected(BackupError::of(Case::noAgentsInstalled));
     }
 
     stage(LocKey::backupStagePreparing());
     // The archive goes straight into a hidden snapshot folder on the volume
     // as it is packed and hashed: no plain copy of the data is ever made.
     PartialSnapshot snapshot(volume_);
-    if (auto error = snapshot.open()) return *error;
+    if (auto opened = snapshot.open(); !opened) return Unexpected(std::move(opened).error());
 
     stage(LocKey::backupStageCopying());
     const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
@@ -344,11 +346,11 @@ class BackupPipeline {
           size += piece.size();
           return snapshot.write(piece);
         });
-    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
-    if (!snapshot.writeError().isEmpty()) return BackupError::passOn(snapshot.writeError());
-    if (!packed.started) return BackupError::passOn(packed.startError);
-    if (packed.exitCode != 0) return BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput));
-    if (!packed.ok()) return BackupError::of(Case::packFailed, QStringLiteral("unknown"));
+    if (OperationStop::requested()) return Unexpected(BackupError::passOn(OperationStop::reason()));
+    if (!snapshot.writeError().isEmpty()) return Unexpected(BackupError::passOn(snapshot.writeError()));
+    if (!packed.started) return Unexpected(BackupError::passOn(packed.startError));
+    if (packed.exitCode != 0) return Unexpected(BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput)));
+    if (!packed.ok()) return Unexpected(BackupError::of(Case::packFailed, QStringLiteral("unknown")));
     // The archive is complete all the same: such a file as it was read.
     for (const QString& file : staged.changed)
       logLine(QStringLiteral("[Backup] tar: ") + file + QStringLiteral(": file changed as we read it"));
@@ -356,10 +358,10 @@ class BackupPipeline {
     for (qsizetype i = 0; i < staged.agents.size(); ++i) {
       if (staged.agents[i].fileCount >= 1) results << agentBackup(*stagedEntries[i], staged.agents[i]);
     }
-    if (results.isEmpty()) return BackupError::of(Case::scanFailed, QStringLiteral("所有 Agent 都没有可备份的内容"));
+    if (results.isEmpty()) return Unexpected(BackupError::of(Case::scanFailed, QStringLiteral("所有 Agent 都没有可备份的内容")));
 
     stage(LocKey::backupStageVerifying());
-    if (auto error = snapshot.seal(size)) return *error;
+    if (auto sealed = snapshot.seal(size); !sealed) return Unexpected(std::move(sealed).error());
 
     BackupManifest manifest;
     manifest.schemaVersion = 1;
@@ -370,9 +372,9 @@ class BackupPipeline {
     manifest.totalBytes = size;
     manifest.archiveSha256 = Crypto::hex(digest.finish());
 
-    if (OperationStop::requested()) return BackupError::passOn(OperationStop::reason());
+    if (OperationStop::requested()) return Unexpected(BackupError::passOn(OperationStop::reason()));
     stage(LocKey::backupStageWriting());
-    if (auto error = snapshot.finish(manifest)) return *error;
+    if (auto finished = snapshot.finish(manifest); !finished) return Unexpected(std::move(finished).error());
 
     BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, results.size(),
                                       QString::fromUtf8(BackupEngine::kLocalStorageName), 0, {}};
@@ -382,15 +384,6 @@ class BackupPipeline {
       logLine(QStringLiteral("[Backup] 未备份 %1 项（符号链接、FIFO、套接字或设备文件）：").arg(staged.leftOutCount) +
               record.leftOutExamples.join(QStringLiteral(", ")) +
               (staged.leftOutCount > record.leftOutExamples.size() ? QStringLiteral(" …") : QString()));
-    QPointer<BackupEngine> engine = engine_;
-    const bool recorded = volume_.userVolume;
-    runOnMainAndWait([&] {
-      if (recorded) NetworkLogger::shared().log(NetworkEventKind::backupUpload, manifest.totalBytes, true);
-      if (engine) {
-        engine->setLastBackup(record);
-        if (recorded) engine->saveLastBackupToDisk(record);
-      }
-    });
     return record;
   }
 
@@ -425,8 +418,8 @@ class BackupPipeline {
     return agent;
   }
 
-  QPointer<BackupEngine> engine_;
   SnapshotVolume volume_;
+  Stage stage_;
 };
 
 BackupEngine& BackupEngine::shared() {
@@ -451,27 +444,34 @@ std::optional<BackupEngine::BackupRecord> BackupEngine::readLastBackupCache() {
 
 void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completion done) {
   if (isRunning_) {
-    done(BackupError::busy());
+    done(Unexpected(BackupError::busy()));
     return;
   }
   setRunning(true);
   lastFailure_.reset();
   setLastError(std::nullopt);
   setStage(LocKey::backupStagePreparing());
-  QPointer<BackupEngine> self(this);
-  startOffMain([self, volume = volume_, installedAgents, done = std::move(done)] {
-    BackupEngine::Result result = BackupError::of(Case::scanFailed, QStringLiteral("engine 已释放"));
-    if (self) result = BackupPipeline(self, volume).run(installedAgents);
-    runOnMain([self, result, done] {
-      if (self)
-        self->finish(result, done);
-      else
+  // The caller hears the end even when the engine has gone by then; the
+  // engine's own bookkeeping only while it lives.
+  startOffMain(
+      nullptr,
+      [volume = volume_, installedAgents,
+       stage = whileAlive(this, [this](const LocKey& key) { setStage(key); })] {
+        return BackupPipeline(volume, stage).run(installedAgents);
+      },
+      [recorded = volume_.userVolume, finished = whileAlive(this, [this](const Result& result) { finish(result); }),
+       done = std::move(done)](const Result& result) {
+        if (result && recorded) NetworkLogger::shared().log(NetworkEventKind::backupUpload, result.value().totalBytes, true);
+        finished(result);
         done(result);
-    });
-  });
+      });
 }
 
-void BackupEngine::finish(const Result& result, const Completion& done) {
+void BackupEngine::finish(const Result& result) {
+  if (result) {
+    setLastBackup(result.value());
+    if (volume_.userVolume) saveLastBackupToDisk(result.value());
+  }
   setRunning(false);
   setStageLabel(std::nullopt);
   if (!result) {
@@ -479,7 +479,6 @@ void BackupEngine::finish(const Result& result, const Completion& done) {
     lastFailure_ = result.error().message();
     setLastError(result.error().description());
   }
-  done(result);
 }
 
 void BackupEngine::refreshLastBackupFromVolume() {
@@ -536,7 +535,8 @@ void BackupEngine::setLastBackup(std::optional<BackupRecord> record) {
 }
 
 void BackupEngine::saveLastBackupToDisk(const BackupRecord& record) const {
-  FileOps::writeOwnFile(lastBackupCachePath(), encodeCache(record));
+  // A cache: without it the next start reads the volume again.
+  static_cast<void>(FileOps::writeOwnFile(lastBackupCachePath(), encodeCache(record)));
 }
 
 }  // namespace tlr

@@ -2,7 +2,7 @@
 
 #include "backup/BackupError.h"
 #include "backup/BackupManifest.h"
-#include "backup/Expected.h"
+#include "platform/Expected.h"
 #include "backup/SnapshotVolume.h"
 #include "core/LocKey.h"
 #include "registry/AgentEntry.h"
@@ -102,7 +102,6 @@ class BackupEngine final : public QObject {
   void stageLabelChanged();
 
  private:
-  friend class BackupPipeline;
 
   void setStage(const LocKey& key);
   void setStageLabel(std::optional<QString> label);
@@ -110,7 +109,7 @@ class BackupEngine final : public QObject {
   void setLastError(std::optional<QString> error);
   void setLastBackup(std::optional<BackupRecord> record);
   void saveLastBackupToDisk(const BackupRecord& record) const;
-  void finish(const Result& result, const Completion& done);
+  void finish(const Result& result);
 
   SnapshotVolume volume_;
   std::optional<BackupRecord> lastBackup_;

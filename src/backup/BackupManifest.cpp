@@ -139,7 +139,7 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
       const QString at = r.keyPath(QStringLiteral("roots[%1]").arg(i));
       if (roots[i].isString()) {
         const QString place = roots[i].toString();
-        agent.roots->append({rootNameOf(place), place});
+        agent.roots->append({rootNameOf(place), place, std::nullopt, std::nullopt});
         continue;
       }
       if (!roots[i].isObject()) {
@@ -308,9 +308,9 @@ Expected<BackupManifest, QString> BackupManifest::decode(const QByteArray& json)
   QJsonParseError parseError{};
   const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
   if (parseError.error != QJsonParseError::NoError) {
-    return QStringLiteral("manifest 不是有效的 JSON: ") + parseError.errorString();
+    return Unexpected(QStringLiteral("manifest 不是有效的 JSON: ") + parseError.errorString());
   }
-  if (!doc.isObject()) return QStringLiteral("manifest 顶层应为对象");
+  if (!doc.isObject()) return Unexpected(QStringLiteral("manifest 顶层应为对象"));
 
   BackupManifest m;
   Reader r(doc.object(), QString());
@@ -337,7 +337,7 @@ Expected<BackupManifest, QString> BackupManifest::decode(const QByteArray& json)
   }
   m.totalBytes = r.integer(QStringLiteral("totalBytes"));
   m.archiveSha256 = r.string(QStringLiteral("archiveSha256"));
-  if (r.fault_) return QStringLiteral("manifest 解码失败: ") + r.fault_->text;
+  if (r.fault_) return Unexpected(QStringLiteral("manifest 解码失败: ") + r.fault_->text);
   return m;
 }
 
@@ -352,14 +352,14 @@ Expected<FileDigest, FileHashError> BackupManifest::digestOfFile(const QString& 
   const int fd = path.contains(QChar(0)) ? -1
                                          : ::open(QFile::encodeName(path).constData(),
                                                   O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return FileHashError{.description = QStringLiteral("无法打开文件计算 SHA256: ") + path};
+  if (fd < 0) return Unexpected(FileHashError{.description = QStringLiteral("无法打开文件计算 SHA256: ") + path});
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st{};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    return FileHashError{.description = QStringLiteral("无法打开文件计算 SHA256: ") + path};
+    return Unexpected(FileHashError{.description = QStringLiteral("无法打开文件计算 SHA256: ") + path});
   }
   Crypto::Sha256 digest;
   std::vector<char> buffer(static_cast<size_t>(kHashChunkBytes));
@@ -368,7 +368,7 @@ Expected<FileDigest, FileHashError> BackupManifest::digestOfFile(const QString& 
     const ssize_t n = ::read(fd, buffer.data(), static_cast<size_t>(kHashChunkBytes));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      return FileHashError{.description = QStringLiteral("读取文件计算 SHA256 失败: ") + path};
+      return Unexpected(FileHashError{.description = QStringLiteral("读取文件计算 SHA256 失败: ") + path});
     }
     if (n == 0) break;
     digest.update(QByteArrayView(buffer.data(), n));
@@ -379,7 +379,7 @@ Expected<FileDigest, FileHashError> BackupManifest::digestOfFile(const QString& 
 
 Expected<QString, FileHashError> BackupManifest::sha256HexOfFile(const QString& path) {
   auto d = digestOfFile(path);
-  if (!d) return std::move(d).error();
+  if (!d) return Unexpected(std::move(d).error());
   return d.value().sha256;
 }
 

@@ -45,9 +45,9 @@ bool BackupStorage::isTimestampLabel(const QString& name) {
 
 Expected<QString, StorageError> BackupStorage::newSnapshotDirectory(const std::optional<QString>& timestamp) {
   const QString label = timestamp.value_or(timestampLabel(QDateTime::currentDateTime()));
-  if (!isTimestampLabel(label)) return StorageError{StorageError::Kind::invalidLabel, label};
+  if (!isTimestampLabel(label)) return Unexpected(StorageError{StorageError::Kind::invalidLabel, label});
   const std::optional<QString> root = rootURL();
-  if (!root) return StorageError{StorageError::Kind::volumeNotMounted, {}};
+  if (!root) return Unexpected(StorageError{StorageError::Kind::volumeNotMounted, {}});
   return newSnapshotDirectoryIn(*root, label);
 }
 
@@ -56,12 +56,12 @@ Expected<QString, StorageError> BackupStorage::newSnapshotDirectoryIn(const QStr
   const QString label = timestamp.value_or(timestampLabel(QDateTime::currentDateTime()));
   // A name with "/" or ".." would lead out of the root; any other name would
   // never be listed or pruned.
-  if (!isTimestampLabel(label)) return StorageError{StorageError::Kind::invalidLabel, label};
+  if (!isTimestampLabel(label)) return Unexpected(StorageError{StorageError::Kind::invalidLabel, label});
   const QString dir = root + '/' + label;
   const QFileInfo existing(dir);
   if (existing.isDir() && !existing.isSymLink()) return dir;
   if (existing.exists() || existing.isSymLink() || !QDir().mkpath(dir)) {
-    return StorageError{StorageError::Kind::fileSystem, dir};
+    return Unexpected(StorageError{StorageError::Kind::fileSystem, dir});
   }
   return dir;
 }
@@ -90,7 +90,8 @@ void BackupStorage::pruneOldSnapshots() {
 
 void BackupStorage::pruneOldSnapshotsIn(const QString& root) {
   const QStringList list = listSnapshotsIn(root);
-  for (qsizetype i = 1; i < list.size(); ++i) FileOps::removeItem(list[i]);
+  // Pruning is housekeeping: a snapshot that stays is pruned next time.
+  for (qsizetype i = 1; i < list.size(); ++i) static_cast<void>(FileOps::removeItem(list[i]));
 }
 
 void BackupStorage::pruneSnapshots(const QString& keepLabel) {
@@ -102,7 +103,7 @@ void BackupStorage::pruneSnapshotsIn(const QString& root, const QString& keepLab
   const QString kept = root + '/' + keepLabel;
   if (!list.contains(kept)) return;
   for (const QString& path : list) {
-    if (path != kept) FileOps::removeItem(path);
+    if (path != kept) static_cast<void>(FileOps::removeItem(path));  // housekeeping, as above
   }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backup/Expected.h"
+#include "platform/Expected.h"
 
 #include <QDateTime>
 #include <QString>

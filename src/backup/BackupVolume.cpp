@@ -35,8 +35,8 @@ std::mutex& toolMutex() {
 
 std::atomic<bool> g_mountedByUs{false};
 
-BackupVolumeError volumeError(Kind kind, QString output = {}, bool wrongPassword = false) {
-  return BackupVolumeError{kind, std::move(output), wrongPassword};
+Unexpected<BackupVolumeError> volumeError(Kind kind, QString output = {}, bool wrongPassword = false) {
+  return Unexpected(BackupVolumeError{kind, std::move(output), wrongPassword});
 }
 
 // Why a password cannot be handed to the tool, which reads one line.
@@ -61,8 +61,8 @@ QByteArray ownerLine() {
 
 void recordOwner() {
   const QString path = BackupVolume::ownerRecordPath();
-  if (const QString error = FileOps::writeOwnFile(path, ownerLine()); !error.isEmpty())
-    log("[Backup] ", QStringLiteral("无法记录挂载者：") + error);
+  if (const auto written = FileOps::writeOwnFile(path, ownerLine()); !written)
+    log("[Backup] ", QStringLiteral("无法记录挂载者：") + written.error());
 }
 
 // Detaches what this process attached when the application quits.
@@ -151,7 +151,8 @@ std::optional<QString> BackupVolume::imageURL() {
 bool BackupVolume::hasRecordedLocation() { return recordedLocation().has_value(); }
 
 void BackupVolume::setImageURL(const QString& path) {
-  Defaults::shared().set(locationKey(), QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+  // A failed write is logged; the location holds for this run.
+  static_cast<void>(Defaults::shared().set(locationKey(), QDir::cleanPath(QFileInfo(path).absoluteFilePath())));
 }
 
 QString BackupVolume::defaultImagePath() { return Paths::home() + QStringLiteral("/TLR 备份.sparsebundle"); }
@@ -194,16 +195,18 @@ BackupVolume::Result BackupVolume::create(const QString& location, const QString
   building.setAutoRemove(false);
   const QString temp = building.path();
   const DiskImage::ToolResult made = DiskImage::create(temp, password);
+  // The half-made image is hidden and named as one: a leftover only takes room.
   if (!made.ok) {
-    FileOps::removeItem(temp);
+    static_cast<void>(FileOps::removeItem(temp));
     return volumeError(Kind::createFailed, made.error);
   }
-  if (const QString why = DiskImage::renameNoReplace(temp, image); !why.isEmpty()) {
-    FileOps::removeItem(temp);
+  if (const auto placed = DiskImage::renameNoReplace(temp, image); !placed) {
+    static_cast<void>(FileOps::removeItem(temp));
     if (somethingAt(image)) return volumeError(Kind::alreadyExists);
-    return volumeError(Kind::createFailed, why);
+    return volumeError(Kind::createFailed, placed.error());
   }
-  PasswordVault::seal(password);  // a failed write leaves the password in memory for this process
+  // A failed write leaves the password in memory for this process.
+  static_cast<void>(PasswordVault::seal(password));
   return image;
 }
 
@@ -215,7 +218,8 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
     // Its gocryptfs is gone (killed, crashed): the mount would fail every
     // access for good. It is detached and the image attached afresh.
     log("[Backup] ", QStringLiteral("加密卷的挂载已失效，重新挂载"));
-    DiskImage::detach(point);
+    // Whether it went shows in the mount table.
+    static_cast<void>(DiskImage::detach(point));
     if (isMounted()) return volumeError(Kind::mountFailed, QStringLiteral("无法卸载已失效的挂载 ") + point);
   }
   const std::optional<QString> image = imageURL();
@@ -250,7 +254,8 @@ BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
     if (!stored) continue;
     if (refused.contains(*stored)) {
       PasswordVault::clearCachedPassword();
-      PasswordVault::removeStored();
+      // One that stays is refused and removed again the next time.
+      static_cast<void>(PasswordVault::removeStored());
       continue;
     }
     Result r = mount(*stored);
@@ -261,18 +266,18 @@ BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
     if (!e.wrongPassword) return r;
     log("[Backup] ", QStringLiteral("存储的备份卷密码被拒绝，已清除"));
     refused << *stored;
-    if (source == 1) PasswordVault::removeStored();
+    if (source == 1) static_cast<void>(PasswordVault::removeStored());  // as above
     if (!refusal) refusal = e;
   }
 
   std::optional<QString> typed = PasswordVault::promptAndCache(reason);
   if (!typed) {
-    if (refusal) return *refusal;
+    if (refusal) return Unexpected(*refusal);
     return volumeError(Kind::passwordMissing);
   }
   Result r = mount(*typed);
   if (r.ok()) {
-    PasswordVault::seal(*typed);
+    static_cast<void>(PasswordVault::seal(*typed));  // a failed write leaves it in memory for this process
   } else {
     PasswordVault::clearCachedPassword();
   }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backup/EngineMessage.h"
-#include "backup/Expected.h"
+#include "platform/Expected.h"
 #include "platform/DiskImage.h"
 
 #include <QString>

@@ -39,7 +39,7 @@ bool english() { return Lang::current() == AppLanguage::en; }
 
 QString PasswordVault::vaultURL() {
   const QString folder = Paths::appSupport();
-  SecretFile::ensurePrivateFolder(folder);  // a failure shows in the read or write that follows
+  static_cast<void>(SecretFile::ensurePrivateFolder(folder));  // a failure shows in the read or write that follows
   return folder + QStringLiteral("/.pwd.vault");
 }
 
@@ -80,7 +80,7 @@ bool PasswordVault::sealWithKeyAt(const QString& path, const QString& password, 
   std::optional<QByteArray> box = Crypto::chachaSeal(key, plain);
   Crypto::wipe(plain);
   if (!box) return false;
-  return FileOps::writeOwnFile(path, *box).isEmpty();
+  return FileOps::writeOwnFile(path, *box).ok();
 }
 
 std::optional<QString> PasswordVault::openAt(const QString& path, const QByteArray& key) {

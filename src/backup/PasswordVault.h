@@ -63,13 +63,13 @@ class PasswordVault {
   // (replacing it whole, atomically, mode 0600). Returns whether the file was
   // written; on failure the cache still holds the password, so this process
   // keeps working.
-  static bool seal(const QString& password);
+  [[nodiscard]] static bool seal(const QString& password);
   // Seals under a given key without touching the cache (a migration import
   // writes the file this way; tests seal as another machine or user).
-  static bool sealWithKey(const QString& password, const QByteArray& key);
+  [[nodiscard]] static bool sealWithKey(const QString& password, const QByteArray& key);
   // The same two steps on a vault file at another place (a self-test's own),
   // leaving the cache alone.
-  static bool sealWithKeyAt(const QString& path, const QString& password, const QByteArray& key);
+  [[nodiscard]] static bool sealWithKeyAt(const QString& path, const QString& password, const QByteArray& key);
   static std::optional<QString> openAt(const QString& path, const QByteArray& key);
 
   // Opening: the password in the vault file, also put in the cache; nothing
@@ -79,7 +79,7 @@ class PasswordVault {
   static std::optional<QString> openStored();
   // Deletes the vault file (a stored password the image refused). Returns
   // false when a file remains.
-  static bool removeStored();
+  [[nodiscard]] static bool removeStored();
 
   // Asks the installed prompt on the main thread (waiting for it from other
   // threads); a non-empty answer is put in the cache and returned. Nothing is

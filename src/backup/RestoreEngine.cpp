@@ -16,7 +16,6 @@
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
 #include "platform/Log.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
 #include "platform/UniqueFd.h"
@@ -27,7 +26,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QPointer>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -127,7 +125,7 @@ QStringList ownEntries(int topFd, const QString& agentId) {
 //     snapshots), the root of that name, whatever else took it.
 //  3. A root no target took goes back where it came from (or where
 //     discovery finds it); what has no place is named in one log line.
-std::optional<RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, int topFd,
+Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, int topFd,
                                        const AgentRegistry* registry, QList<Placement>& placements) {
   struct Staged {
     QString source;                   // below the top folder
@@ -147,7 +145,8 @@ std::optional<RestoreError> placeAgent(const BackupManifest::AgentBackup& agent,
   for (const QString& name : ownEntries(topFd, agent.id)) {
     if (!recordedNames.contains(name)) staged.append({agent.id + "/" + name, name, name, std::nullopt});
   }
-  if (staged.isEmpty() && !sourceExists(topFd, agent.id)) return RestoreError::of(Case::agentNotInBackup, agent.id);
+  if (staged.isEmpty() && !sourceExists(topFd, agent.id))
+    return Unexpected(RestoreError::of(Case::agentNotInBackup, agent.id));
   const bool onRecord = agent.roots.has_value();
 
   // Which targets each root goes to, in the order the targets are listed.
@@ -198,7 +197,7 @@ std::optional<RestoreError> placeAgent(const BackupManifest::AgentBackup& agent,
   if (!notRestored.isEmpty())
     logLine(QStringLiteral("[Restore] ") + agent.id + QStringLiteral(" 未恢复（找不到原来的位置）：") +
             notRestored.join(QStringLiteral(", ")));
-  return std::nullopt;
+  return {};
 }
 
 // Whether `inner` is `outer` or lies below it (as "/"-separated paths).
@@ -289,7 +288,10 @@ qint64 roomNeeded(const QList<BackupManifest::AgentBackup>& agents) {
 // The part of one restore that runs on its worker thread.
 class RestoreRun {
  public:
-  static std::optional<RestoreError> run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
+  // Told each stage on the way, on any thread.
+  using Stage = std::function<void(const LocKey&)>;
+
+  static Expected<void, RestoreError> run(const Stage& stage, const SnapshotVolume& volume,
                                          const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                          std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize);
 
@@ -297,15 +299,9 @@ class RestoreRun {
   // What one snapshot's restore ended with; `damaged` when its archive is
   // not the one its manifest records (the next snapshot is tried then).
   struct Outcome {
-    std::optional<RestoreError> error;
+    Expected<void, RestoreError> result;
     bool damaged = false;
   };
-
-  static void stage(QPointer<RestoreEngine> engine, const LocKey& key) {
-    runOnMain([engine, key] {
-      if (engine) engine->setStage(key);
-    });
-  }
 
   // The disk holding `folder` filled up: how much the restore needs and
   // how much is free, when they can be told.
@@ -316,13 +312,13 @@ class RestoreRun {
     return error;
   }
 
-  static Outcome work(QPointer<RestoreEngine> engine, const QString& archive, const QString& expectedSha,
+  static Outcome work(const Stage& stage, const QString& archive, const QString& expectedSha,
                       const QList<BackupManifest::AgentBackup>& agents, int stagingFd, const QString& staging,
                       std::shared_ptr<const AgentRegistry> registry) {
-    if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
-    stage(engine, LocKey::restoreStageExtracting());
+    if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
+    stage(LocKey::restoreStageExtracting());
     for (const auto& agent : agents) {
-      if (!AgentEntry::isSafeFileComponent(agent.id)) return {RestoreError::of(Case::unknownAgent, agent.id)};
+      if (!AgentEntry::isSafeFileComponent(agent.id)) return {Unexpected(RestoreError::of(Case::unknownAgent, agent.id))};
     }
     const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
     QStringList members;
@@ -334,42 +330,42 @@ class RestoreRun {
     const TarArchive::Result unpacked = TarArchive::extractInto(
         archive, stagingFd, members, [&digest](QByteArrayView piece) { digest.update(piece); });
     if (!unpacked.streamed)
-      return {RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive)};
+      return {Unexpected(RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive))};
 
-    if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
-    stage(engine, LocKey::restoreStageVerifying());
-    if (Crypto::hex(digest.finish()) != expectedSha) return {RestoreError::of(Case::sha256Mismatch), true};
-    if (!unpacked.started) return {RestoreError::passOn(unpacked.startError)};
-    if (unpacked.diskFull) return {diskFullError(staging, agents)};
-    if (!unpacked.ok()) return {RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput))};
+    if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
+    stage(LocKey::restoreStageVerifying());
+    if (Crypto::hex(digest.finish()) != expectedSha) return {Unexpected(RestoreError::of(Case::sha256Mismatch)), true};
+    if (!unpacked.started) return {Unexpected(RestoreError::passOn(unpacked.startError))};
+    if (unpacked.diskFull) return {Unexpected(diskFullError(staging, agents))};
+    if (!unpacked.ok()) return {Unexpected(RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput)))};
 
     const UniqueFd topFd(::openat(stagingFd, QFile::encodeName(top).constData(),
                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!topFd) return {RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录"))};
+    if (!topFd) return {Unexpected(RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录")))};
 
-    stage(engine, LocKey::restoreStageSecurityCheck());
+    stage(LocKey::restoreStageSecurityCheck());
     // Everything tar wrote, not only the root that is merged.
     bool movable = false;
-    if (auto refused = RestoreTree::validate(stagingFd, staging, &movable)) return {refused};
+    if (auto valid = RestoreTree::validate(stagingFd, staging, &movable); !valid) return {valid};
 
     QList<Placement> placements;
     for (const auto& agent : agents) {
-      if (auto error = placeAgent(agent, topFd.get(), registry.get(), placements)) return {error};
+      if (auto placed = placeAgent(agent, topFd.get(), registry.get(), placements); !placed) return {placed};
     }
     const QList<std::pair<Placement, bool>> ordered = orderPlacements(placements);
     // Nothing is written before every place was looked at: a link standing
     // where the restore would write stops it here.
     for (const auto& [placement, last] : ordered) {
-      if (auto refused = RestoreTree::check(topFd.get(), placement.source, placement.target)) return {refused};
+      if (auto free = RestoreTree::check(topFd.get(), placement.source, placement.target); !free) return {free};
     }
 
-    stage(engine, LocKey::restoreStageWriting());
+    stage(LocKey::restoreStageWriting());
     for (const auto& [placement, last] : ordered) {
-      if (OperationStop::requested()) return {RestoreError::passOn(OperationStop::reason())};
+      if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
       // A root that feeds several places is copied for all but its last.
-      if (auto error = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable)) {
-        if (error->kind == Case::diskFull) return {diskFullError(error->payload, agents)};
-        return {error};
+      if (auto put = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable); !put) {
+        if (put.error().kind == Case::diskFull) return {Unexpected(diskFullError(put.error().payload, agents))};
+        return {put};
       }
     }
     return {};
@@ -441,18 +437,19 @@ QByteArray makeStaging(int workFd) {
 // check and the merges, and the unmount. A snapshot whose archive turns out
 // not to be the one its manifest records is passed over for the next good
 // one.
-std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, const SnapshotVolume& volume,
+Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                             std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
   // No image: nothing to restore from and nothing to keep apart, so no lock
   // file is made beside a place where no image lies.
-  if (!volume.exists() && !volume.isMounted()) return RestoreError::of(Case::noBackupFound);
+  if (!volume.exists() && !volume.isMounted()) return Unexpected(RestoreError::of(Case::noBackupFound));
   const std::optional<VolumeLock> lock = volume.lock();
-  if (!lock) return RestoreError::of(Case::busy);
-  if (OperationStop::requested()) return RestoreError::passOn(OperationStop::reason());
+  if (!lock) return Unexpected(RestoreError::of(Case::busy));
+  if (OperationStop::requested()) return Unexpected(RestoreError::passOn(OperationStop::reason()));
   bool mountedHere = false;
   if (volume.exists() && !volume.isMounted()) {
-    if (auto error = volume.mountInteractive(unlockReason(UnlockPurpose::restore))) return RestoreError::passOn(*error);
+    if (auto mounted = volume.mountInteractive(unlockReason(UnlockPurpose::restore)); !mounted)
+      return Unexpected(RestoreError::passOn(mounted.error()));
     mountedHere = true;
   } else if (volume.isMounted()) {
     // A mount left by a killed run is taken over and detached at the end.
@@ -461,7 +458,7 @@ std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, cons
   const QString workFolder = volume.workFolder();
   // Plain copies a killed backup or restore left behind.
   BackupStaging::removeLeftovers(workFolder);
-  const std::optional<RestoreError> error = [&]() -> std::optional<RestoreError> {
+  const Expected<void, RestoreError> result = [&]() -> Expected<void, RestoreError> {
     QStringList snapshots = volume.listSnapshots();
     QList<SnapshotChoice::Damaged> damaged;
     const UniqueFd workFd(::open(QFile::encodeName(workFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -472,12 +469,12 @@ std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, cons
         log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(d.folder).fileName() + QStringLiteral("：") + d.reason);
       if (!choice.found()) {
         choice.damaged = damaged;
-        return noSnapshotError(choice);
+        return Unexpected(noSnapshotError(choice));
       }
       const QString archive = choice.folder + "/backup.tar.gz";
       const QByteArray name = workFd ? makeStaging(workFd.get()) : QByteArray();
       const QString staging = workFolder + "/" + QFile::decodeName(name);
-      if (name.isEmpty()) return RestoreError::passOn(workFolder + QStringLiteral(": 无法创建暂存文件夹"));
+      if (name.isEmpty()) return Unexpected(RestoreError::passOn(workFolder + QStringLiteral(": 无法创建暂存文件夹")));
       const UniqueFd stagingFd(::openat(workFd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
       QList<BackupManifest::AgentBackup> selected;
@@ -485,25 +482,28 @@ std::optional<RestoreError> RestoreRun::run(QPointer<RestoreEngine> engine, cons
         if (filter(agent)) selected << agent;
       }
       const Outcome outcome =
-          stagingFd ? work(engine, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
-                    : Outcome{RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹"))};
-      FileOps::removeItemAt(workFd.get(), name);
-      if (!outcome.damaged) return outcome.error;
+          stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
+                    : Outcome{Unexpected(RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹")))};
+      // The staging folder holds plain copies of the agents' data: one that
+      // stays is said, and the next backup or restore clears it.
+      if (const auto removed = FileOps::removeItemAt(workFd.get(), name); !removed)
+        log("[Restore] ", QStringLiteral("无法清除暂存文件夹：") + removed.error());
+      if (!outcome.damaged) return outcome.result;
       // Its archive is not the one its manifest records: the next one.
       damaged << SnapshotChoice::digestMismatch(choice.folder);
       log("[Restore] ", QStringLiteral("跳过损坏的快照 ") + QFileInfo(choice.folder).fileName() +
                             QStringLiteral("：archive 内容与 manifest 记录不符"));
       snapshots = snapshots.mid(snapshots.indexOf(choice.folder) + 1);
-      if (snapshots.isEmpty()) return outcome.error;
+      if (snapshots.isEmpty()) return outcome.result;
     }
   }();
   if (mountedHere) volume.unmount();
-  return error;
+  return result;
 }
 
 bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done) {
   if (isRunning_) {
-    done(std::nullopt);
+    done({});
     return false;
   }
   setRunning(true);
@@ -511,25 +511,36 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   lastFailure_.reset();
   setStage(LocKey::backupStagePreparing());
 
-  QPointer<RestoreEngine> self(this);
-  startOffMain([self, volume = volume_, filter = std::move(filter), registry = registry_, done = std::move(done)] {
+  struct Ended {
+    Expected<void, RestoreError> result;
     qint64 archiveSize = 0;
-    const std::optional<RestoreError> error = RestoreRun::run(self, volume, filter, registry, &archiveSize);
-    runOnMain([self, error, done, archiveSize, recorded = volume.userVolume] {
-      if (!error && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, archiveSize, true);
-      if (self) self->finish(error);
-      done(error);
-    });
-  });
+  };
+  // The caller hears the end even when the engine has gone by then; the
+  // engine's own bookkeeping only while it lives.
+  startOffMain(
+      nullptr,
+      [volume = volume_, filter = std::move(filter), registry = registry_,
+       stage = whileAlive(this, [this](const LocKey& key) { setStage(key); })] {
+        Ended ended;
+        ended.result = RestoreRun::run(stage, volume, filter, registry, &ended.archiveSize);
+        return ended;
+      },
+      [recorded = volume_.userVolume,
+       finished = whileAlive(this, [this](const Expected<void, RestoreError>& result) { finish(result); }),
+       done = std::move(done)](const Ended& ended) {
+        if (ended.result && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, ended.archiveSize, true);
+        finished(ended.result);
+        done(ended.result);
+      });
   return true;
 }
 
-void RestoreEngine::finish(const std::optional<RestoreError>& error) {
+void RestoreEngine::finish(const Expected<void, RestoreError>& result) {
   setRunning(false);
   setStageLabel(std::nullopt);
-  if (error) {
-    lastFailure_ = error->message();
-    setLastError(error->description());
+  if (!result) {
+    lastFailure_ = result.error().message();
+    setLastError(result.error().description());
   }
 }
 
@@ -546,20 +557,20 @@ std::optional<BackupManifest> RestoreEngine::loadManifest() {
 
 void RestoreEngine::inspect(Completion done) {
   struct Read {
-    std::optional<RestoreError> error;
+    Expected<void, RestoreError> result;
     SnapshotChoice choice;
   };
-  runOffMain(
+  startOffMain(
       this,
       [volume = volume_]() -> Read {
         // Nothing to read without an image, and nothing made beside it.
         if (!volume.exists() && !volume.isMounted()) return {};
         const std::optional<VolumeLock> lock = volume.lock();
-        if (!lock) return {RestoreError::of(Case::busy), {}};
+        if (!lock) return {Unexpected(RestoreError::of(Case::busy)), {}};
         bool mountedHere = false;
         if (volume.exists() && !volume.isMounted()) {
-          if (auto error = volume.mountInteractive(unlockReason(UnlockPurpose::restore)))
-            return {RestoreError::passOn(*error), {}};
+          if (auto mounted = volume.mountInteractive(unlockReason(UnlockPurpose::restore)); !mounted)
+            return {Unexpected(RestoreError::passOn(mounted.error())), {}};
           mountedHere = true;
         } else if (volume.isMounted()) {
           mountedHere = volume.adoptOrphan();
@@ -572,11 +583,11 @@ void RestoreEngine::inspect(Completion done) {
       },
       [this, done = std::move(done)](Read read) {
         damagedNewer_ = read.choice.damaged.size();
-        if (!read.error) {
+        if (read.result) {
           currentManifest_ = read.choice.manifest;
           Q_EMIT currentManifestChanged();
         }
-        done(read.error);
+        done(read.result);
       });
 }
 

@@ -2,6 +2,7 @@
 
 #include "backup/BackupManifest.h"
 #include "backup/RestoreError.h"
+#include "platform/Expected.h"
 #include "backup/SnapshotVolume.h"
 #include "core/LocKey.h"
 #include "registry/AgentRegistry.h"
@@ -41,10 +42,10 @@ class RestoreEngine final : public QObject {
   Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
 
  public:
-  // Called once on the main thread: nothing after a complete restore (or a
+  // Called once on the main thread: success after a complete restore (or a
   // request refused because a run is under way, which is answered at once,
   // inside the call), else why it stopped (always after the call returned).
-  using Completion = std::function<void(const std::optional<RestoreError>&)>;
+  using Completion = std::function<void(const Expected<void, RestoreError>&)>;
 
   static constexpr const char* kStagingDirName = ".tollamere-restore-tmp";
 
@@ -53,8 +54,8 @@ class RestoreEngine final : public QObject {
 
   // Main thread. Restore every agent of the newest snapshot, or one. Return
   // false, calling `done` with no error at once, when a run is under way.
-  bool restoreAll(Completion done);
-  bool restoreAgent(const QString& agentId, Completion done);
+  [[nodiscard]] bool restoreAll(Completion done);
+  [[nodiscard]] bool restoreAgent(const QString& agentId, Completion done);
 
   // Main thread. The manifest of the snapshot a restore would use (the
   // newest that checks out, see SnapshotChoice), also kept as
@@ -66,7 +67,7 @@ class RestoreEngine final : public QObject {
   // moment when it is set up but not attached (the password prompt comes to
   // the main thread) and detaching it again; holds the volume's lock while
   // it does. `done` is called on the main thread with why it could not
-  // (nothing when the reading went through, also when there is no image or
+  // (success when the reading went through, also when there is no image or
   // no snapshot: `currentManifest` is empty then).
   void inspect(Completion done);
 
@@ -99,14 +100,13 @@ class RestoreEngine final : public QObject {
   void stageLabelChanged();
 
  private:
-  friend class RestoreRun;
 
   bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done);
   void setStage(const LocKey& key);
   void setStageLabel(std::optional<QString> label);
   void setRunning(bool running);
   void setLastError(std::optional<QString> error);
-  void finish(const std::optional<RestoreError>& error);
+  void finish(const Expected<void, RestoreError>& result);
 
   SnapshotVolume volume_;
   std::shared_ptr<const AgentRegistry> registry_;

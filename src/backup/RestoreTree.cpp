@@ -62,14 +62,14 @@ QString below(const QString& shown, const char* name) {
   return shown + '/' + displayName(QByteArrayView(name, static_cast<qsizetype>(std::strlen(name))));
 }
 
-RestoreError throughLink(const QString& path) {
-  return RestoreError::of(Case::copyFailed, path + QStringLiteral(" 是符号链接：恢复不会写到它指向的地方"));
+Unexpected<RestoreError> throughLink(const QString& path) {
+  return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 是符号链接：恢复不会写到它指向的地方")));
 }
-RestoreError folderWhereFileGoes(const QString& path) {
-  return RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件夹，无法放回文件"));
+Unexpected<RestoreError> folderWhereFileGoes(const QString& path) {
+  return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件夹，无法放回文件")));
 }
-RestoreError fileWhereFolderGoes(const QString& path) {
-  return RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件，无法放回文件夹"));
+Unexpected<RestoreError> fileWhereFolderGoes(const QString& path) {
+  return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件，无法放回文件夹")));
 }
 
 // The folder holding a source given below `baseFd` and the source's name in
@@ -99,15 +99,15 @@ Located locate(int baseFd, const QString& path) {
 
 // The folder a target lies in, made when missing (its own links followed:
 // where the user keeps an agent's folders is theirs to arrange).
-std::optional<RestoreError> openTargetParent(const QString& target, Located& out) {
+Expected<void, RestoreError> openTargetParent(const QString& target, Located& out) {
   const QFileInfo info(target);
   if (!QDir().mkpath(info.path()))
-    return RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(" 无法创建文件夹"));
+    return Unexpected(RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(" 无法创建文件夹")));
   out.parent.reset(::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   out.name = QFile::encodeName(info.fileName());
   if (!out.parent || out.name.isEmpty())
-    return RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(": ") + errnoText(errno));
-  return std::nullopt;
+    return Unexpected(RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(": ") + errnoText(errno)));
+  return {};
 }
 
 // The safety check's walk: everything tar wrote is looked at through the
@@ -116,13 +116,13 @@ class TreeCheck {
  public:
   bool movable = true;
 
-  std::optional<RestoreError> folder(UniqueFd fd, const QString& shown) {
+  Expected<void, RestoreError> folder(UniqueFd fd, const QString& shown) {
     Listing listing(std::move(fd));
     if (!listing.ok()) {
       // Gone, or not to be opened even now: nothing below it can be put
       // back by moving, and the merge cannot read it either.
       movable = false;
-      return std::nullopt;
+      return {};
     }
     QList<QByteArray> subfolders;
     while (const char* name = listing.next()) {
@@ -130,9 +130,9 @@ class TreeCheck {
       struct stat st{};
       if (::fstatat(listing.fd(), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISLNK(st.st_mode))
-          return RestoreError::of(Case::pathTraversal, QStringLiteral("符号链接 ") + displayName(bytes));
+          return Unexpected(RestoreError::of(Case::pathTraversal, QStringLiteral("符号链接 ") + displayName(bytes)));
         if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
-          return RestoreError::of(Case::pathTraversal, QStringLiteral("特殊文件 ") + displayName(bytes));
+          return Unexpected(RestoreError::of(Case::pathTraversal, QStringLiteral("特殊文件 ") + displayName(bytes)));
         const mode_t original = st.st_mode & 07777;
         mode_t wanted = original & 0777;
         if (S_ISDIR(st.st_mode) && (wanted & 0700) != 0700) {
@@ -145,23 +145,23 @@ class TreeCheck {
         if (S_ISREG(st.st_mode) && st.st_nlink > 1) movable = false;
         if (S_ISDIR(st.st_mode)) subfolders << bytes;
       }
-      if (bytes.startsWith("..")) return RestoreError::of(Case::pathTraversal, below(shown, name));
+      if (bytes.startsWith("..")) return Unexpected(RestoreError::of(Case::pathTraversal, below(shown, name)));
     }
     for (const QByteArray& subfolder : subfolders) {
-      if (auto error = folder(openFolderAt(listing.fd(), subfolder.constData()), below(shown, subfolder.constData())))
-        return error;
+      if (auto r = folder(openFolderAt(listing.fd(), subfolder.constData()), below(shown, subfolder.constData())); !r)
+        return r;
       // Removed when it holds nothing (the walk has been through it).
       ::unlinkat(listing.fd(), subfolder.constData(), AT_REMOVEDIR);
     }
-    return std::nullopt;
+    return {};
   }
 };
 
 // What putting a backed-up folder over a standing one would meet, before
 // anything is written.
-std::optional<RestoreError> checkFolder(int sourceFd, int targetFd, const QString& shown) {
+Expected<void, RestoreError> checkFolder(int sourceFd, int targetFd, const QString& shown) {
   Listing listing(UniqueFd(::openat(sourceFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-  if (!listing.ok()) return std::nullopt;
+  if (!listing.ok()) return {};
   while (const char* name = listing.next()) {
     struct stat source{}, standing{};
     if (::fstatat(listing.fd(), name, &source, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -174,10 +174,10 @@ std::optional<RestoreError> checkFolder(int sourceFd, int targetFd, const QStrin
       if (!S_ISDIR(standing.st_mode)) return fileWhereFolderGoes(path);
       UniqueFd from = openFolderAt(listing.fd(), name), to = openFolderAt(targetFd, name);
       if (!from || !to) continue;
-      if (auto error = checkFolder(from.get(), to.get(), path)) return error;
+      if (auto r = checkFolder(from.get(), to.get(), path); !r) return r;
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 // One merge of a backed-up folder into its place.
@@ -187,34 +187,34 @@ class Merge {
 
   // Puts what the folder open as `sourceFd` holds into the folder open as
   // `targetFd` (`shown`). `placed` counts what was put below it.
-  std::optional<RestoreError> contents(int sourceFd, int targetFd, const QString& shown, qint64* placed) {
+  Expected<void, RestoreError> contents(int sourceFd, int targetFd, const QString& shown, qint64* placed) {
     Listing listing(UniqueFd(::openat(sourceFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-    if (!listing.ok()) return std::nullopt;
+    if (!listing.ok()) return {};
     while (const char* name = listing.next()) {
       struct stat st{};
       if (::fstatat(listing.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       if (S_ISREG(st.st_mode)) {
-        if (auto error = file(listing.fd(), name, targetFd, name, shown)) return error;
+        if (auto r = file(listing.fd(), name, targetFd, name, shown); !r) return r;
         ++*placed;
       } else if (S_ISDIR(st.st_mode)) {
-        if (auto error = folder(listing.fd(), name, st, targetFd, below(shown, name), placed)) return error;
+        if (auto r = folder(listing.fd(), name, st, targetFd, below(shown, name), placed); !r) return r;
       }
     }
-    return std::nullopt;
+    return {};
   }
 
   // Puts the file `name` of `sourceFd` at `targetName` of `targetFd` (in the
   // folder `shownFolder`).
-  std::optional<RestoreError> file(int sourceFd, const char* name, int targetFd, const QByteArray& targetName,
+  Expected<void, RestoreError> file(int sourceFd, const char* name, int targetFd, const QByteArray& targetName,
                                    const QString& shownFolder) {
     const QString shown = below(shownFolder, targetName.constData());
     struct stat standing{};
     if (::fstatat(targetFd, targetName.constData(), &standing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(standing.st_mode))
       return folderWhereFileGoes(shown);
     const int error = FileTransfer::replaceFileAt(sourceFd, name, targetFd, targetName, consume_);
-    if (error == 0) return std::nullopt;
-    if (diskFull(error)) return RestoreError::diskFull(shownFolder);
-    return RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(error));
+    if (error == 0) return {};
+    if (diskFull(error)) return Unexpected(RestoreError::diskFull(shownFolder));
+    return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(error)));
   }
 
   // Moves the folder `name` of `sourceFd` to the free place `targetName` of
@@ -229,41 +229,41 @@ class Merge {
   // `name` of `sourceFd` (whose status is `st`) and fills it; it gets the
   // backed-up folder's permission bits (without set-id and sticky bits) and
   // time once everything is in it. An empty one is not kept unless `keep`.
-  std::optional<RestoreError> makeFolder(int sourceFd, const char* name, const struct stat& st, int targetFd,
+  Expected<void, RestoreError> makeFolder(int sourceFd, const char* name, const struct stat& st, int targetFd,
                                          const QByteArray& targetName, const QString& shown, qint64* placed,
                                          bool keep) {
     if (::mkdirat(targetFd, targetName.constData(), 0700) != 0) {
-      if (diskFull(errno)) return RestoreError::diskFull(shown);
-      return RestoreError::of(Case::copyFailed, shown + QStringLiteral(" 无法创建文件夹"));
+      if (diskFull(errno)) return Unexpected(RestoreError::diskFull(shown));
+      return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(" 无法创建文件夹")));
     }
     qint64 inside = 0;
-    std::optional<RestoreError> error;
+    Expected<void, RestoreError> filled;
     {
       UniqueFd from = openFolderAt(sourceFd, name), to = openFolderAt(targetFd, targetName.constData());
-      if (from && to) error = contents(from.get(), to.get(), shown, &inside);
+      if (from && to) filled = contents(from.get(), to.get(), shown, &inside);
     }
-    if (inside == 0 && !error && !keep) {
+    if (inside == 0 && filled && !keep) {
       // An empty folder of the backup is not made.
       ::unlinkat(targetFd, targetName.constData(), AT_REMOVEDIR);
-      return std::nullopt;
+      return {};
     }
     ::fchmodat(targetFd, targetName.constData(), st.st_mode & 0777, 0);
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     ::utimensat(targetFd, targetName.constData(), times, AT_SYMLINK_NOFOLLOW);
     *placed += inside;
-    return error;
+    return filled;
   }
 
  private:
   // Puts the folder `name` of `sourceFd` at the same name of `targetFd`:
   // moved whole, made and filled, or merged into the folder standing there.
-  std::optional<RestoreError> folder(int sourceFd, const char* name, const struct stat& st, int targetFd,
+  Expected<void, RestoreError> folder(int sourceFd, const char* name, const struct stat& st, int targetFd,
                                      const QString& shown, qint64* placed) {
     struct stat standing{};
     if (::fstatat(targetFd, name, &standing, AT_SYMLINK_NOFOLLOW) != 0) {
       if (moveWhole(sourceFd, name, targetFd, name)) {
         ++*placed;
-        return std::nullopt;
+        return {};
       }
       return makeFolder(sourceFd, name, st, targetFd, name, shown, placed, false);
     }
@@ -272,7 +272,7 @@ class Merge {
     UniqueFd from = openFolderAt(sourceFd, name), to = openFolderAt(targetFd, name);
     // Replaced by a link since it was looked at: never written through.
     if (!to && errno == ELOOP) return throughLink(shown);
-    if (!from || !to) return RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(errno));
+    if (!from || !to) return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(errno)));
     return contents(from.get(), to.get(), shown, placed);
   }
 
@@ -282,50 +282,53 @@ class Merge {
 
 }  // namespace
 
-std::optional<RestoreError> RestoreTree::validate(int folderFd, const QString& shown, bool* movable) {
+Expected<void, RestoreError> RestoreTree::validate(int folderFd, const QString& shown, bool* movable) {
   TreeCheck check;
   auto refused = check.folder(UniqueFd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)), shown);
   if (movable) *movable = check.movable;
   return refused;
 }
 
-std::optional<RestoreError> RestoreTree::validate(const QString& root, bool* movable) {
+Expected<void, RestoreError> RestoreTree::validate(const QString& root, bool* movable) {
   const UniqueFd fd(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) {
     if (movable) *movable = false;
-    return std::nullopt;
+    return {};
   }
   return validate(fd.get(), root, movable);
 }
 
-std::optional<RestoreError> RestoreTree::check(int baseFd, const QString& source, const QString& target) {
+Expected<void, RestoreError> RestoreTree::check(int baseFd, const QString& source, const QString& target) {
   const Located from = locate(baseFd, source);
   struct stat st{};
   if (!from.parent || ::fstatat(from.parent.get(), from.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return std::nullopt;
+    return {};
   struct stat standing{};
-  if (::lstat(QFile::encodeName(target).constData(), &standing) != 0) return std::nullopt;  // free
-  if (S_ISREG(st.st_mode)) return S_ISDIR(standing.st_mode) ? std::optional(folderWhereFileGoes(target)) : std::nullopt;
-  if (!S_ISDIR(st.st_mode)) return std::nullopt;
+  if (::lstat(QFile::encodeName(target).constData(), &standing) != 0) return {};  // free
+  if (S_ISREG(st.st_mode)) {
+    if (S_ISDIR(standing.st_mode)) return folderWhereFileGoes(target);
+    return {};
+  }
+  if (!S_ISDIR(st.st_mode)) return {};
   // A target that is itself a link to a folder is the user's arrangement and
   // is merged into; links below it are not.
   const UniqueFd to(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!to) return fileWhereFolderGoes(target);
   const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
-  if (!sourceFolder) return std::nullopt;
+  if (!sourceFolder) return {};
   return checkFolder(sourceFolder.get(), to.get(), target);
 }
 
-std::optional<RestoreError> RestoreTree::restore(int baseFd, const QString& source, const QString& target,
+Expected<void, RestoreError> RestoreTree::restore(int baseFd, const QString& source, const QString& target,
                                                  bool consume, bool wholeFolders) {
   const Located from = locate(baseFd, source);
   struct stat st{};
   if (!from.parent || ::fstatat(from.parent.get(), from.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return std::nullopt;
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return std::nullopt;
+    return {};
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return {};
 
   Located to;
-  if (auto error = openTargetParent(target, to)) return error;
+  if (auto r = openTargetParent(target, to); !r) return r;
   Merge merge(consume, wholeFolders);
   const QString folder = QFileInfo(target).path();
   if (S_ISREG(st.st_mode)) return merge.file(from.parent.get(), from.name.constData(), to.parent.get(), to.name, folder);
@@ -333,21 +336,21 @@ std::optional<RestoreError> RestoreTree::restore(int baseFd, const QString& sour
   struct stat standing{};
   if (::fstatat(to.parent.get(), to.name.constData(), &standing, AT_SYMLINK_NOFOLLOW) != 0) {
     // Nothing there: the whole folder goes in one step.
-    if (merge.moveWhole(from.parent.get(), from.name.constData(), to.parent.get(), to.name)) return std::nullopt;
+    if (merge.moveWhole(from.parent.get(), from.name.constData(), to.parent.get(), to.name)) return {};
     qint64 placed = 0;
     return merge.makeFolder(from.parent.get(), from.name.constData(), st, to.parent.get(), to.name, target, &placed,
                             true);
   }
   // A folder standing there, or a link to one, is merged into.
   const UniqueFd into(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!into) return RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹"));
+  if (!into) return Unexpected(RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹")));
   const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
-  if (!sourceFolder) return std::nullopt;
+  if (!sourceFolder) return {};
   qint64 placed = 0;
   return merge.contents(sourceFolder.get(), into.get(), target, &placed);
 }
 
-std::optional<RestoreError> RestoreTree::restore(const QString& source, const QString& target, bool consume,
+Expected<void, RestoreError> RestoreTree::restore(const QString& source, const QString& target, bool consume,
                                                  bool wholeFolders) {
   return restore(AT_FDCWD, source, target, consume, wholeFolders);
 }

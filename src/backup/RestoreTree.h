@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/RestoreError.h"
+#include "platform/Expected.h"
 
 #include <QString>
 
@@ -26,8 +27,8 @@ class RestoreTree {
   // `movable` (when given) tells whether folders of the tree may be moved
   // into place as they are: every file has a single name and no folder had
   // to be opened.
-  static std::optional<RestoreError> validate(int folderFd, const QString& shown, bool* movable = nullptr);
-  static std::optional<RestoreError> validate(const QString& root, bool* movable = nullptr);
+  static Expected<void, RestoreError> validate(int folderFd, const QString& shown, bool* movable = nullptr);
+  static Expected<void, RestoreError> validate(const QString& root, bool* movable = nullptr);
 
   // Whether putting the backed-up root `source` (below the folder open as
   // `baseFd`; AT_FDCWD: a path) at `target` can go ahead, before anything is
@@ -35,7 +36,7 @@ class RestoreTree {
   // the target (a folder of the agent's replaced by a link to one elsewhere),
   // nor puts a file where a folder stands or a folder where a file stands.
   // copyFailed naming the path otherwise. Changes nothing.
-  static std::optional<RestoreError> check(int baseFd, const QString& source, const QString& target);
+  static Expected<void, RestoreError> check(int baseFd, const QString& source, const QString& target);
 
   // Puts the backed-up root `source` (below the folder open as `baseFd`;
   // AT_FDCWD: a path) back at `target`. A folder is merged file by file: each
@@ -55,10 +56,10 @@ class RestoreTree {
   // into (the user's own arrangement); a link found below it stops the
   // restore (copyFailed naming it), and a full disk is `diskFull` naming the
   // folder written into.
-  static std::optional<RestoreError> restore(int baseFd, const QString& source, const QString& target, bool consume,
-                                             bool wholeFolders = false);
-  static std::optional<RestoreError> restore(const QString& source, const QString& target, bool consume,
-                                             bool wholeFolders = false);
+  static Expected<void, RestoreError> restore(int baseFd, const QString& source, const QString& target, bool consume,
+                                              bool wholeFolders = false);
+  static Expected<void, RestoreError> restore(const QString& source, const QString& target, bool consume,
+                                              bool wholeFolders = false);
 };
 
 }  // namespace tlr

@@ -9,10 +9,10 @@ Expected<BackupManifest, SnapshotChoice::Damaged> SnapshotChoice::readManifest(c
   const QString path = snapshot + QStringLiteral("/manifest.json");
   const FileOps::ReadResult read = FileOps::readFileNoFollow(path, kManifestLimit);
   using Status = FileOps::ReadResult::Status;
-  if (read.status == Status::missing) return Damaged{snapshot, Damage::missing, path};
-  if (read.status != Status::ok) return Damaged{snapshot, Damage::unreadable, read.reason};
+  if (read.status == Status::missing) return Unexpected(Damaged{snapshot, Damage::missing, path});
+  if (read.status != Status::ok) return Unexpected(Damaged{snapshot, Damage::unreadable, read.reason});
   auto decoded = BackupManifest::decode(read.data);
-  if (!decoded) return Damaged{snapshot, Damage::corrupted, decoded.error()};
+  if (!decoded) return Unexpected(Damaged{snapshot, Damage::corrupted, decoded.error()});
   return std::move(decoded).value();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "backup/BackupManifest.h"
-#include "backup/Expected.h"
+#include "platform/Expected.h"
 
 #include <QList>
 #include <QString>

@@ -10,10 +10,10 @@ SnapshotVolume SnapshotVolume::standard() {
   SnapshotVolume v;
   v.exists = [] { return BackupVolume::exists(); };
   v.isMounted = [] { return BackupVolume::isMounted(); };
-  v.mountInteractive = [](const QString& reason) -> std::optional<BackupVolumeError> {
+  v.mountInteractive = [](const QString& reason) -> Expected<void, BackupVolumeError> {
     auto mounted = BackupVolume::mountInteractive(reason);
-    if (mounted.ok()) return std::nullopt;
-    return std::move(mounted).error();
+    if (!mounted) return Unexpected(std::move(mounted).error());
+    return {};
   };
   v.unmount = [] { BackupVolume::unmount(); };
   v.adoptOrphan = [] { return BackupVolume::adoptOrphan(); };

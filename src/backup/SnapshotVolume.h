@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/VolumeLock.h"
+#include "platform/Expected.h"
 
 #include <QDateTime>
 #include <QString>
@@ -23,9 +24,8 @@ struct SnapshotVolume {
   // The volume is mounted at its mount point.
   std::function<bool()> isMounted;
   // Mounts the volume, taking the password from memory, the vault or the
-  // user (asked on the main thread); callable from any thread. The error
-  // when it fails.
-  std::function<std::optional<BackupVolumeError>(const QString& reason)> mountInteractive;
+  // user (asked on the main thread); callable from any thread.
+  std::function<Expected<void, BackupVolumeError>(const QString& reason)> mountInteractive;
   // Detaches the volume; never fails.
   std::function<void()> unmount;
   // The volume is mounted but whoever mounted it is gone: this process takes

@@ -9,7 +9,6 @@
 #include "backup/VolumeLock.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/RemovableVolumes.h"
 
@@ -32,18 +31,22 @@ using Case = USBMigration::Error::Case;
 
 namespace {
 
-USBMigration::Error error(Case kind, const QString& payload = {}) { return {kind, payload, {}}; }
+Unexpected<USBMigration::Error> error(Case kind, const QString& payload = {}) {
+  return Unexpected(USBMigration::Error{kind, payload, {}});
+}
 
 // A failure of the file system during an export or an import: the
 // reason stays the description (and the details a window shows).
-USBMigration::Error exportFailure(const QString& reason) {
-  return {Case::passedOn, reason, EngineMessage{QStringLiteral("导出失败"), QStringLiteral("The export failed."), reason}};
+Unexpected<USBMigration::Error> exportFailure(const QString& reason) {
+  return Unexpected(USBMigration::Error{
+      Case::passedOn, reason, EngineMessage{QStringLiteral("导出失败"), QStringLiteral("The export failed."), reason}});
 }
-USBMigration::Error importFailure(const QString& reason) {
-  return {Case::passedOn, reason, EngineMessage{QStringLiteral("导入失败"), QStringLiteral("The import failed."), reason}};
+Unexpected<USBMigration::Error> importFailure(const QString& reason) {
+  return Unexpected(USBMigration::Error{
+      Case::passedOn, reason, EngineMessage{QStringLiteral("导入失败"), QStringLiteral("The import failed."), reason}});
 }
-USBMigration::Error volumeFailure(const BackupVolumeError& e) {
-  return {Case::passedOn, e.localizedDescription(), e.message()};
+Unexpected<USBMigration::Error> volumeFailure(const BackupVolumeError& e) {
+  return Unexpected(USBMigration::Error{Case::passedOn, e.localizedDescription(), e.message()});
 }
 
 // How many agents the backup being exported holds: from its newest good
@@ -281,14 +284,15 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   // crash or a pulled stick leaves the earlier package as it was. What a
   // killed export left is cleared first.
   const QString hiddenPrefix = QStringLiteral(".") + kPackageName + QStringLiteral(".");
+  // Hidden leftovers are housekeeping: one that stays is tried again next time.
   for (const QString& leftover :
        QDir(volume).entryList({hiddenPrefix + "*"}, QDir::AllEntries | QDir::Hidden | QDir::System))
-    FileOps::removeItem(volume + "/" + leftover);
+    static_cast<void>(FileOps::removeItem(volume + "/" + leftover));
   const QString package = volume + "/" + kPackageName;
   const QString building =
       volume + "/" + hiddenPrefix + "new-" + QString::number(QRandomGenerator::global()->generate64(), 36);
   auto fail = [&](const QString& reason) {
-    FileOps::removeItem(building);
+    static_cast<void>(FileOps::removeItem(building));  // hidden: cleared by the next export if it stays
     return exportFailure(reason);
   };
   if (!QDir().mkpath(building)) return fail(building + QStringLiteral(": 无法创建文件夹"));
@@ -344,11 +348,11 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
     report(i == 0 || i == files.size() - 1);
   }
   if (cancelled) {
-    FileOps::removeItem(building);
+    static_cast<void>(FileOps::removeItem(building));  // hidden: cleared by the next export if it stays
     return error(Case::cancelled);
   }
   for (auto it = folders.crbegin(); it != folders.crend(); ++it) {
-    if (const QString failed = FileTransfer::sync(*it); !failed.isEmpty()) return fail(failed);
+    if (const auto synced = FileTransfer::sync(*it); !synced) return fail(synced.error());
   }
 
   MigrationManifest manifest;
@@ -362,15 +366,14 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   manifest.backupAgentCount = agentCount;
   // Written last, whole and flushed with its folder: its presence is what
   // makes the package.
-  if (const QString failed = FileOps::writeOwnFile(building + "/" + kManifestName, manifest.encode());
-      !failed.isEmpty())
-    return fail(failed);
-  if (const QString failed = FileTransfer::sync(building); !failed.isEmpty()) return fail(failed);
+  if (const auto written = FileOps::writeOwnFile(building + "/" + kManifestName, manifest.encode()); !written)
+    return fail(written.error());
+  if (const auto synced = FileTransfer::sync(building); !synced) return fail(synced.error());
   // The whole new package takes the old one's place in one rename (the old
   // one is removed after), and the stick's folder is flushed.
-  if (const QString failed = FileTransfer::renameFolderIntoPlace(building, package); !failed.isEmpty())
-    return fail(failed);
-  if (const QString failed = FileTransfer::sync(volume); !failed.isEmpty()) return exportFailure(failed);
+  if (const auto placed = FileTransfer::renameFolderIntoPlace(building, package); !placed)
+    return fail(placed.error());
+  if (const auto synced = FileTransfer::sync(volume); !synced) return exportFailure(synced.error());
   return package;
 }
 
@@ -405,22 +408,23 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
     if (!recordedLock) return error(Case::busy);
   }
   if (FileTransfer::entry(destination))
-    return Error{Case::copyFailed, QStringLiteral("本机已有备份卷在 ") + destination + QStringLiteral("，请先备份/移除"),
+    return Unexpected(Error{Case::copyFailed, QStringLiteral("本机已有备份卷在 ") + destination + QStringLiteral("，请先备份/移除"),
             EngineMessage{QStringLiteral("导入失败：这台电脑上已有备份卷，请先备份或移走它"),
                           QStringLiteral("The import failed: this computer already has a backup volume. Back it up "
                                          "or move it away first."),
-                          destination}};
+                          destination}});
 
   // Copied beside its place under a temporary name and renamed when whole:
   // a failed copy never leaves a partial image that blocks the next try, and
   // what an interrupted one left is cleared first.
   const QString stalePrefix = QStringLiteral(".") + kImageName + QStringLiteral(".import-");
+  // Hidden leftovers are housekeeping: one that stays is tried again next time.
   for (const QString& stale : QDir(Paths::home()).entryList({stalePrefix + "*"}, QDir::AllEntries | QDir::Hidden))
-    FileOps::removeItem(Paths::home() + "/" + stale);
+    static_cast<void>(FileOps::removeItem(Paths::home() + "/" + stale));
   const QString temporary = Paths::home() + "/." + kImageName + ".import-" +
                             QString::number(QRandomGenerator::global()->generate64(), 36);
   auto fail = [&](const QString& reason) {
-    FileOps::removeItem(temporary);
+    static_cast<void>(FileOps::removeItem(temporary));  // hidden: cleared by the next import if it stays
     return importFailure(reason);
   };
   if (!QDir().mkpath(temporary)) return fail(temporary + QStringLiteral(": 无法创建文件夹"));
@@ -435,16 +439,15 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
       if (!QDir().mkpath(target)) return fail(target + QStringLiteral(": 无法创建文件夹"));
     } else if (entry->kind == FileTransfer::Kind::regular) {
       QDir().mkpath(QFileInfo(target).path());
-      if (const QString failed = FileTransfer::copyNew(item, target); !failed.isEmpty()) return fail(failed);
+      if (const auto copied = FileTransfer::copyNew(item, target); !copied) return fail(copied.error());
     }
   }
-  if (const QString failed = FileTransfer::renameNew(temporary, destination); !failed.isEmpty())
-    return fail(failed);
+  if (const auto placed = FileTransfer::renameNew(temporary, destination); !placed) return fail(placed.error());
 
   BackupVolume::setImageURL(destination);
   if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
   BackupVolume::unmount();
-  runOnMain([password] { PasswordVault::seal(password); });
+  static_cast<void>(PasswordVault::seal(password));  // a failed write leaves it in memory for this process
   return destination;
 }
 
@@ -453,7 +456,7 @@ Expected<QString, USBMigration::Error> USBMigration::provePassword(const QString
   if (!lock) return error(Case::busy);
   if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
   BackupVolume::unmount();
-  PasswordVault::seal(password);
+  static_cast<void>(PasswordVault::seal(password));  // a failed write leaves it in memory for this process
   return image;
 }
 

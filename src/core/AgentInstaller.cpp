@@ -131,16 +131,16 @@ StepResult AgentInstaller::ensurePathSetup() const {
                           unchanged());
     // Appended in place in one write: lines the user adds meanwhile stay,
     // and a file nobody may write is left as it is.
-    const QString error = FileOps::appendToFile(path, block, "\n\n", missing);
-    if (error.isEmpty())
+    const Expected<void, QString> appended = FileOps::appendToFile(path, block, "\n\n", missing);
+    if (appended)
       return StepResult::make(Lang::pick(QStringLiteral("Added PATH to ") + file + QStringLiteral(" (new terminals pick it up)"),
                                          QStringLiteral("已写入 PATH 到 ") + file + QStringLiteral("（开新终端即可生效）")),
                               true);
     if (!(missing && QFileInfo::exists(path))) {
-      return startFileFailure(file, error.endsWith(QStringLiteral(": read-only file"))
+      return startFileFailure(file, appended.error().endsWith(QStringLiteral(": read-only file"))
                               ? path + Lang::pick(QStringLiteral(": the file is read-only"),
                                                   QStringLiteral(": 文件是只读的")) + unchanged()
-                              : error);
+                              : appended.error());
     }
   }
   return startFileFailure(file, path +
@@ -172,10 +172,10 @@ QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, cons
   return rows;
 }
 
-void AgentInstaller::executeCommands(const QString& agentDisplayName, const CommandList& commands,
+void AgentInstaller::executeCommands(QObject* context, const QString& agentDisplayName, const CommandList& commands,
                                      StepProgressHandler onProgress, StepCompletionHandler onComplete) const {
   recipe::runStepsDetached(
-      [self = *this, agentDisplayName, commands](const StepProgressHandler& deliver) {
+      context, [self = *this, agentDisplayName, commands](const StepProgressHandler& deliver) {
         return self.runSteps(agentDisplayName, commands, deliver);
       },
       std::move(onProgress), std::move(onComplete));
@@ -206,8 +206,8 @@ QString AgentInstaller::terminalShellLine(const CommandList& commands) {
 
 bool AgentInstaller::openInTerminal(const CommandList& commands) const {
   const TerminalLauncher::Result result = TerminalLauncher::run(terminalShellLine(commands));
-  if (!result.ok) log("[Installer] ", result.error);
-  return result.ok;
+  if (!result) log("[Installer] ", result.error());
+  return result.ok();
 }
 
 }  // namespace tlr

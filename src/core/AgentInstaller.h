@@ -34,11 +34,11 @@ class AgentInstaller {
   // The requirements, in order, whose program is not there.
   static QList<Requirement> missingRequirements(const std::optional<QList<Requirement>>& requirements);
 
-  // Runs the commands on a thread of its own and returns at once; stops at
-  // the first failure. After at least one success it makes sure login shells
+  // Runs the commands off the main thread and returns at once; stops at the
+  // first failure. After at least one success it makes sure login shells
   // find the user's program folders. Each row goes to `onProgress` on the
-  // main thread (the run waits for it), then all rows to `onComplete`.
-  void executeCommands(const QString& agentDisplayName, const CommandList& commands,
+  // main thread, then all rows to `onComplete`, while `context` lives.
+  void executeCommands(QObject* context, const QString& agentDisplayName, const CommandList& commands,
                        StepProgressHandler onProgress, StepCompletionHandler onComplete) const;
 
   // The same run on the calling thread, handing each row to `onProgress`
@@ -48,7 +48,7 @@ class AgentInstaller {
 
   // Opens a terminal window that runs the whole recipe; true when it was
   // started. Its outcome is shown in the window only.
-  bool openInTerminal(const CommandList& commands) const;
+  [[nodiscard]] bool openInTerminal(const CommandList& commands) const;
   // The shell line that window runs: the environment exports, the commands
   // joined with " && ", the outcome echo. On success the window closes after
   // a second; on failure the user's shell stays for reading.

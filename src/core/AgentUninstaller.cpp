@@ -162,8 +162,8 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   if (!FileOps::itemInfo(*target))
     return StepResult::make(label, true,
                             Lang::pick(QStringLiteral("(not there, skipped)"), QStringLiteral("(不存在，跳过)")));
-  const QString error = FileOps::removeItem(*target);
-  return error.isEmpty() ? StepResult::make(label, true) : StepResult::make(label, false, error);
+  const Expected<void, QString> removed = FileOps::removeItem(*target);
+  return removed ? StepResult::make(label, true) : StepResult::make(label, false, removed.error());
 }
 
 QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const CommandList& preCommands,
@@ -192,11 +192,11 @@ QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const C
   return rows;
 }
 
-void AgentUninstaller::execute(const QString& agentDisplayName, const CommandList& preCommands,
+void AgentUninstaller::execute(QObject* context, const QString& agentDisplayName, const CommandList& preCommands,
                                const QStringList& pathsToRemove, StepProgressHandler onProgress,
                                StepCompletionHandler onComplete) const {
   recipe::runStepsDetached(
-      [self = *this, agentDisplayName, preCommands, pathsToRemove](const StepProgressHandler& deliver) {
+      context, [self = *this, agentDisplayName, preCommands, pathsToRemove](const StepProgressHandler& deliver) {
         return self.run(agentDisplayName, preCommands, pathsToRemove, deliver);
       },
       std::move(onProgress), std::move(onComplete));

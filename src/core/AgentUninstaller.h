@@ -30,11 +30,11 @@ class AgentUninstaller {
   // it back.
   void setAgentId(QString agentId) { agentId_ = std::move(agentId); }
 
-  // Runs the steps on a thread of its own and returns at once. Each row goes
-  // to `onProgress` on the main thread (the run waits for it), then all rows
-  // in step order to `onComplete`. A failing or refused step never stops the
-  // run.
-  void execute(const QString& agentDisplayName, const CommandList& preCommands,
+  // Runs the steps off the main thread and returns at once. Each row goes
+  // to `onProgress` on the main thread, then all rows in step order to
+  // `onComplete`, while `context` lives. A failing or refused step never
+  // stops the run.
+  void execute(QObject* context, const QString& agentDisplayName, const CommandList& preCommands,
                const QStringList& pathsToRemove, StepProgressHandler onProgress,
                StepCompletionHandler onComplete) const;
 

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/Opener.h"
+#include "platform/MainThread.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,7 +22,7 @@ std::optional<LocKey> reasonOf(const Opener::Outcome& outcome, const QString& ta
 }
 
 void openOffMain(const QString& target, QObject* context, Failed failed) {
-  runOffMain(
+  startOffMain(
       context, [target] { return reasonOf(Opener::openAndWait(target), target); },
       [failed = std::move(failed)](const std::optional<LocKey>& reason) {
         if (reason && failed) failed(*reason);
@@ -33,9 +34,10 @@ void openOffMain(const QString& target, QObject* context, Failed failed) {
 void address(const QString& text, QObject* context, Failed failed) {
   const std::optional<QUrl> url = WebAddress::parse(text);
   if (!url) {
-    runOnMain([guard = QPointer<QObject>(context), failed = std::move(failed)] {
-      if (guard && failed) failed(LocKey::alertOpenNotAnAddress());
-    });
+    // Heard on a later turn, as every other answer.
+    runOnMain(whileAlive(context, [failed = std::move(failed)] {
+      if (failed) failed(LocKey::alertOpenNotAnAddress());
+    }));
     return;
   }
   openOffMain(url->toString(QUrl::FullyEncoded), context, std::move(failed));

@@ -11,7 +11,7 @@ namespace tlr {
 // What one doctor run of an agent found: the command, its outputs, and the
 // known issues recognised in them. A plain value, kept by DoctorResultStore
 // and produced by AgentDoctor.
-struct DoctorResult {
+struct [[nodiscard]] DoctorResult {
   using KnownIssue = AgentEntry::DoctorSpec::KnownIssue;
 
   struct DetectedIssue {

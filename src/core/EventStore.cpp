@@ -189,11 +189,12 @@ void EventStore::append(const AgentEvent& event) {
   std::stable_sort(kept.begin(), kept.end(), newerFirst);
   setEvents(std::move(kept));
 
+  // A failed write is logged; the events hold for this run.
   if (undecodable_) {
-    defaults_.set(undecodableKey, *undecodable_);
+    static_cast<void>(defaults_.set(undecodableKey, *undecodable_));
     undecodable_.reset();
   }
-  defaults_.set(defaultsKey, QString::fromUtf8(encode(events_)));
+  static_cast<void>(defaults_.set(defaultsKey, QString::fromUtf8(encode(events_))));
 
   QString line = event.agentId + QStringLiteral(" · ") + toString(event.type);
   if (event.details) line += QStringLiteral(" · ") + *event.details;

@@ -65,7 +65,8 @@ LockOnlineStore::LockOnlineStore(Defaults& defaults, EventStore& events, Launchd
       initializedIDs_(readSet(defaults, initializedKey())) {}
 
 void LockOnlineStore::writeSet(const QString& key, const QSet<QString>& ids) {
-  defaults_.set(key, QJsonArray::fromStringList(sorted(ids)));
+  // A failed write is logged; the set holds for this run.
+  static_cast<void>(defaults_.set(key, QJsonArray::fromStringList(sorted(ids))));
 }
 
 void LockOnlineStore::insertLocked(const QString& agentId) {

@@ -99,7 +99,7 @@ NetworkLogger::NetworkLogger(QString filePath, Clock now)
     : filePath_(std::move(filePath)),
       now_(now ? std::move(now) : Clock([] { return QDateTime::currentDateTimeUtc(); })),
       saveWorker_(QStringLiteral("TLR.NetworkLogger.save")) {
-  FileOps::makeOwnFolder(QFileInfo(filePath_).absolutePath());  // a failure shows in the saves
+  static_cast<void>(FileOps::makeOwnFolder(QFileInfo(filePath_).absolutePath()));  // a failure shows in the saves
   load();
 }
 
@@ -184,7 +184,9 @@ void NetworkLogger::saveLocked() {
     if (!snapshot) return;
     QJsonArray array;
     for (const NetworkEvent& e : *snapshot) array.append(e.toJson());
-    FileOps::writeOwnFile(filePath_, QJsonDocument(array).toJson(QJsonDocument::Indented));
+    // A record of our own requests: one that is not saved stays in memory
+    // for this run and goes with the next save.
+    static_cast<void>(FileOps::writeOwnFile(filePath_, QJsonDocument(array).toJson(QJsonDocument::Indented)));
   });
 }
 

@@ -141,15 +141,16 @@ QString uninstallFailureText(const ChildResult& result) {
   return endingText(result);
 }
 
-void runStepsDetached(StepWork steps, StepProgressHandler onProgress, StepCompletionHandler onComplete) {
-  startOffMain([steps = std::move(steps), onProgress = std::move(onProgress),
-                onComplete = std::move(onComplete)] {
-    const StepProgressHandler deliver = [&](const StepResult& row) {
-      if (onProgress) runOnMainAndWait([&] { onProgress(row); });
-    };
-    const QList<StepResult> rows = steps(deliver);
-    if (onComplete) runOnMainAndWait([&] { onComplete(rows); });
+void runStepsDetached(QObject* context, StepWork steps, StepProgressHandler onProgress,
+                      StepCompletionHandler onComplete) {
+  const StepProgressHandler deliver = whileAlive(context, [onProgress = std::move(onProgress)](const StepResult& row) {
+    if (onProgress) onProgress(row);
   });
+  startOffMain(
+      context, [steps = std::move(steps), deliver] { return steps(deliver); },
+      [onComplete = std::move(onComplete)](const QList<StepResult>& rows) {
+        if (onComplete) onComplete(rows);
+      });
 }
 
 }  // namespace tlr::recipe

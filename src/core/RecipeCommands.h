@@ -10,6 +10,8 @@
 #include <chrono>
 #include <optional>
 
+class QObject;
+
 // What the installer and the uninstaller share: where recipe programs are
 // looked for, the environment their commands get, how a command is run, and
 // how a run of steps is carried off the main thread.
@@ -21,7 +23,7 @@ using namespace std::chrono_literals;
 inline constexpr std::chrono::milliseconds kCommandTimeout = 600s;
 
 // The outcome of one recipe command.
-struct CommandResult {
+struct [[nodiscard]] CommandResult {
   bool success = false;
   QString output;
   // Why it failed, short.
@@ -83,11 +85,12 @@ inline constexpr qsizetype kInstallFailureLimit = 600;
 // ending.
 QString uninstallFailureText(const ChildResult& result);
 
-// Runs `steps` on a thread of its own and returns at once. `steps` gets a
-// deliver function that hands a row to `onProgress` on the main thread and
-// returns once that call has returned; the rows it returns go to
-// `onComplete` on the main thread after the last row.
+// Runs `steps` off the main thread and returns at once. `steps` gets a
+// deliver function that hands a row to `onProgress` on the main thread; the
+// rows it returns go to `onComplete` there after the last row. Both are
+// called only while `context` (null: the application) lives.
 using StepWork = std::function<QList<StepResult>(const StepProgressHandler& deliver)>;
-void runStepsDetached(StepWork steps, StepProgressHandler onProgress, StepCompletionHandler onComplete);
+void runStepsDetached(QObject* context, StepWork steps, StepProgressHandler onProgress,
+                      StepCompletionHandler onComplete);
 
 }  // namespace tlr::recipe

@@ -8,13 +8,12 @@
 #include "platform/Defaults.h"
 #include "platform/Log.h"
 #include "platform/LoginItem.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/ServiceManager.h"
+#include "platform/OffMain.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QPointer>
 
 #include <cerrno>
 #include <cstring>
@@ -65,9 +64,8 @@ bool SelfGuardInstaller::install() {
   }
   migrateLegacyPlistIfNeeded();
   runLaunchctl({QStringLiteral("enable"), userTarget("user")});
-  QString error;
-  if (!LoginItem::registerApp(executablePath_, &error)) {
-    log(kTag, QStringLiteral("SMAppService register FAIL: ") + error);
+  if (const Expected<void, QString> registered = LoginItem::registerApp(executablePath_); !registered) {
+    log(kTag, QStringLiteral("SMAppService register FAIL: ") + registered.error());
     return false;
   }
   log(kTag, QStringLiteral("SMAppService registered, status=%1")
@@ -76,9 +74,8 @@ bool SelfGuardInstaller::install() {
 }
 
 bool SelfGuardInstaller::uninstall() {
-  QString error;
-  if (!LoginItem::unregisterApp(&error)) {
-    log(kTag, QStringLiteral("SMAppService.mainApp unregister failed: ") + error);
+  if (const Expected<void, QString> unregistered = LoginItem::unregisterApp(); !unregistered) {
+    log(kTag, QStringLiteral("SMAppService.mainApp unregister failed: ") + unregistered.error());
     return false;
   }
   log(kTag, QStringLiteral("SMAppService.mainApp unregistered"));
@@ -106,11 +103,11 @@ void SelfGuardInstaller::runLaunchctl(const QStringList& args) {
   const QString verb = args.value(0);
   const QString label = args.value(1).section('/', -1);
   if (verb == QLatin1String("enable"))
-    ServiceManager::enable(label);
+    static_cast<void>(ServiceManager::enable(label));
   else if (verb == QLatin1String("disable"))
-    ServiceManager::disable(label);
+    static_cast<void>(ServiceManager::disable(label));
   else
-    ServiceManager::bootout(label);
+    static_cast<void>(ServiceManager::bootout(label));
 }
 
 // ---- SelfGuardStore --------------------------------------------------------
@@ -130,14 +127,14 @@ SelfGuardStore::SelfGuardStore(SelfGuardInstaller& installer, QObject* parent)
   if (enabled_ && LoginItem::status() != LoginItem::Status::enabled) {
     log(kTag, QStringLiteral("state mismatch: enabled=true but plist 不存在 → 校准成 false"));
     enabled_ = false;
-    defaults.set(kEnabledKey, false);
+    static_cast<void>(defaults.set(kEnabledKey, false));  // a failed write is logged; the check runs each start
   }
 }
 
 SelfGuardStore::~SelfGuardStore() = default;  // the worker finishes what it started
 
 void SelfGuardStore::storeEnabled(bool value) {
-  Defaults::shared().set(kEnabledKey, value);
+  static_cast<void>(Defaults::shared().set(kEnabledKey, value));  // a failed write is logged; it holds for this run
   if (enabled_ == value) return;
   enabled_ = value;
   Q_EMIT enabledChanged();
@@ -146,19 +143,20 @@ void SelfGuardStore::storeEnabled(bool value) {
 void SelfGuardStore::setEnabled(bool wanted) { applyEnabled(wanted, {}); }
 
 void SelfGuardStore::applyEnabled(bool wanted, std::function<void()> done) {
-  QPointer<SelfGuardStore> self(this);
+  // On the store's own worker rather than the pool: a switch on and off
+  // again must reach the user manager in the order given.
   SelfGuardInstaller* installer = &installer_;
-  worker_.post([self, installer, wanted, done = std::move(done)] {
-    const bool ok = wanted ? installer->install() : (installer->uninstall(), true);
-    runOnMain([self, wanted, ok, done] {
-      if (!self) return;
-      if (ok)
-        self->storeEnabled(wanted);
-      else
-        self->showSelfGuardEnableFailedAlert();
-      if (done) done();
-      Q_EMIT self->setEnabledFinished();
-    });
+  worker_.post([installer, wanted, applied = whileAlive(this, [this, wanted, done = std::move(done)](bool ok) {
+                  if (ok)
+                    storeEnabled(wanted);
+                  else
+                    showSelfGuardEnableFailedAlert();
+                  if (done) done();
+                  Q_EMIT setEnabledFinished();
+                })] {
+    // Turning it off goes through whatever the unregistering did; its
+    // failure is in the log.
+    applied(wanted ? installer->install() : (static_cast<void>(installer->uninstall()), true));
   });
 }
 
@@ -170,7 +168,7 @@ void SelfGuardStore::askAtStartupIfNeeded() {
   if (asked_ || !presenter_) return;
   // Never asked again, whatever the answer.
   asked_ = true;
-  Defaults::shared().set(kAskedKey, true);
+  static_cast<void>(Defaults::shared().set(kAskedKey, true));  // a failed write is logged; it holds for this run
   Q_EMIT askedChanged();
   if (presenter_(startupQuestionText()) == AlertChoice::firstButton) {
     // Said once the installer has answered, whatever it answered.

@@ -31,9 +31,9 @@ class SelfGuardInstaller final {
   QString legacyPlistPath() const;
 
   // True when the login item is registered.
-  bool install();
+  [[nodiscard]] bool install();
   // True when the registration was removed (or there was none).
-  bool uninstall();
+  [[nodiscard]] bool uninstall();
 
  private:
   void migrateLegacyPlistIfNeeded();

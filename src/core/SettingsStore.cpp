@@ -25,6 +25,10 @@ bool booleanReading(const QJsonValue& value) {
          (first >= u'1' && first <= u'9');
 }
 
+// Keeps a setting the user chose. A failed write is logged by Defaults, and
+// the choice holds for this run all the same.
+void store(const QString& key, const QJsonValue& value) { static_cast<void>(Defaults::shared().set(key, value)); }
+
 }  // namespace
 
 SettingsStore& SettingsStore::shared() {
@@ -49,20 +53,20 @@ bool SettingsStore::storedShowInDock() {
 
 void SettingsStore::setAppearance(AppearancePreference appearance) {
   appearance_ = appearance;
-  Defaults::shared().set(kAppearanceKey, rawValue(appearance));
+  store(kAppearanceKey, rawValue(appearance));
   applyAppearance();
   Q_EMIT appearanceChanged(appearance);
 }
 
 void SettingsStore::setLanguage(AppLanguage language) {
   language_ = language;
-  Defaults::shared().set(kLanguageKey, rawValue(language));
+  store(kLanguageKey, rawValue(language));
   Q_EMIT languageChanged(language);
 }
 
 void SettingsStore::setShowInDock(bool show) {
   showInDock_ = show;
-  Defaults::shared().set(kShowInDockKey, show);
+  store(kShowInDockKey, show);
   applyActivationPolicy();
   Q_EMIT showInDockChanged(show);
 }

@@ -10,7 +10,7 @@
 namespace tlr {
 
 // One progress row of an install or an uninstall, as the user reads it.
-struct StepResult {
+struct [[nodiscard]] StepResult {
   QUuid id = QUuid::createUuid();
   QString label;
   // False only when the step failed or was refused; a step skipped because

@@ -548,41 +548,34 @@ std::optional<int32_t> ownChildExitStatus(pid_t pid, int pidFd) {
   return DetachedChildren::instance().status(pid, pidFd);
 }
 
-DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
-  DetachedResult result;
+Expected<pid_t, QString> spawnDetached(const ChildSpec& spec, const QString& logFile) {
   if (OffMainPool::currentIsCancelled()) {
-    result.error = quittingReason();
-    return result;
+    return Unexpected(quittingReason());
   }
   QString error;
   auto image = buildImage(spec, &error);
   if (!image) {
-    result.error = error;
-    return result;
+    return Unexpected(error);
   }
   Fd logFd = logFile.isEmpty() ? Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC))
                                : openFreshLog(QFile::encodeName(logFile));
   if (!logFd) {
     const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-    result.error = logFile.isEmpty() ? reason : logFile + QStringLiteral(": ") + reason;
-    return result;
+    return Unexpected(logFile.isEmpty() ? reason : logFile + QStringLiteral(": ") + reason);
   }
   Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!devNull) {
-    result.error = QString::fromLocal8Bit(std::strerror(errno));
-    return result;
+    return Unexpected(QString::fromLocal8Bit(std::strerror(errno)));
   }
   // The report pipe carries the exec errno on failure; it closes on a
   // successful exec.
   Fd reportRead, reportWrite;
   if (!makePipe(reportRead, reportWrite)) {
-    result.error = QString::fromLocal8Bit(std::strerror(errno));
-    return result;
+    return Unexpected(QString::fromLocal8Bit(std::strerror(errno)));
   }
   const pid_t pid = ::fork();
   if (pid < 0) {
-    result.error = QString::fromLocal8Bit(std::strerror(errno));
-    return result;
+    return Unexpected(QString::fromLocal8Bit(std::strerror(errno)));
   }
   if (pid == 0) {
     // A session of its own: no terminal, and nothing we send to our process
@@ -610,12 +603,10 @@ DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile) {
   reportWrite.reset();
   if (const std::optional<int> execErrno = execFailure(reportRead.get())) {
     reapBlocking(pid);
-    result.error = QString::fromLocal8Bit(std::strerror(*execErrno));
-    return result;
+    return Unexpected(QString::fromLocal8Bit(std::strerror(*execErrno)));
   }
   DetachedChildren::instance().adopt(pid);
-  result.pid = pid;
-  return result;
+  return pid;
 }
 
 }  // namespace tlr

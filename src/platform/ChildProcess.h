@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -62,7 +64,7 @@ struct ChildSpec {
   int outputFd = -1;
 };
 
-struct ChildResult {
+struct [[nodiscard]] ChildResult {
   bool started = false;
   QString startError;  // strerror text of a failed start ("No such file or directory")
   bool timedOut = false;  // the deadline fired and the child was stopped
@@ -97,11 +99,7 @@ ChildResult runChild(const ChildSpec& spec);
 // start. The program stays our child (one fork, no double fork) and is
 // reaped by us when it ends, so its wait status is exact on every kernel.
 // Returns the pid of the started program or the start error.
-struct DetachedResult {
-  pid_t pid = -1;
-  QString error;
-};
-DetachedResult spawnDetached(const ChildSpec& spec, const QString& logFile);
+Expected<pid_t, QString> spawnDetached(const ChildSpec& spec, const QString& logFile);
 
 // The wait status of our own child `pid` (`pidFd` its pidfd, or -1) that has
 // ended: read without reaping it while nobody has reaped it yet, else kept

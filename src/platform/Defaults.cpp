@@ -151,7 +151,7 @@ std::optional<QStringList> Defaults::stringList(const QString& key) const {
   return out;
 }
 
-bool Defaults::set(const QString& key, const QJsonValue& value) {
+Expected<void, QString> Defaults::set(const QString& key, const QJsonValue& value) {
   std::lock_guard lock(mutex_);
   if (value.isUndefined())
     values_.remove(key);
@@ -161,18 +161,22 @@ bool Defaults::set(const QString& key, const QJsonValue& value) {
   return writeLocked();
 }
 
-bool Defaults::remove(const QString& key) { return set(key, QJsonValue(QJsonValue::Undefined)); }
+Expected<void, QString> Defaults::remove(const QString& key) { return set(key, QJsonValue(QJsonValue::Undefined)); }
 
 QJsonObject Defaults::snapshot() const {
   std::lock_guard lock(mutex_);
   return values_;
 }
 
-bool Defaults::writeLocked() {
-  // An unreadable file that could not be moved aside is never overwritten.
-  if (unreadableKept_) return false;
-  FileOps::makeOwnFolder(QFileInfo(path_).absolutePath());  // a failure shows in the write
-  return FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented)).isEmpty();
+Expected<void, QString> Defaults::writeLocked() {
+  // An unreadable file that could not be moved aside is never overwritten
+  // (a line said so when it was read).
+  if (unreadableKept_) return Unexpected(path_ + QStringLiteral(": unreadable, kept as it is"));
+  static_cast<void>(FileOps::makeOwnFolder(QFileInfo(path_).absolutePath()));  // a failure shows in the write
+  Expected<void, QString> written =
+      FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented));
+  if (!written) log("[Defaults] ", QStringLiteral("设置无法写入（%1）：新值只在本次运行中有效").arg(written.error()));
+  return written;
 }
 
 }  // namespace tlr

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -42,19 +44,20 @@ class Defaults {
   std::optional<qint64> integer(const QString& key) const;  // whole numbers only
   std::optional<QStringList> stringList(const QString& key) const;  // every element a string
 
-  // Stores the value; an undefined value removes the key. Returns false when
-  // the file could not be written (the value is kept in memory regardless).
-  bool set(const QString& key, const QJsonValue& value);
-  bool remove(const QString& key);
+  // Stores the value; an undefined value removes the key. Fails when the
+  // file could not be written (a "[Defaults] " line says why); the value is
+  // kept in memory regardless, for the rest of this run.
+  Expected<void, QString> set(const QString& key, const QJsonValue& value);
+  Expected<void, QString> remove(const QString& key);
 
   QJsonObject snapshot() const;
   // Reads the file again (for tests and for values another process wrote).
   void reload();
 
  private:
-  bool writeLocked();
+  Expected<void, QString> writeLocked();
   // Moves the unreadable file aside; false when it stays where it is.
-  bool moveAside(const QString& problem, std::optional<std::pair<quint64, quint64>> identity);
+  [[nodiscard]] bool moveAside(const QString& problem, std::optional<std::pair<quint64, quint64>> identity);
 
   QString path_;
   mutable std::mutex mutex_;

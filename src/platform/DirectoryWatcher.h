@@ -24,7 +24,7 @@ class DirectoryWatcher final {
 
   // Starts watching `folder`; `onChange` runs on the main thread. False when
   // the folder cannot be watched (or this watcher already watches).
-  bool start(const QString& folder, std::function<void()> onChange);
+  [[nodiscard]] bool start(const QString& folder, std::function<void()> onChange);
   bool isWatching() const { return thread_.joinable(); }
 
  private:
@@ -32,7 +32,7 @@ class DirectoryWatcher final {
   void run(int inotifyFd, int stopFd);
   // Watches the folder (when it exists) and the nearest existing ancestor
   // above it. True when the folder is watched anew.
-  bool arm();
+  [[nodiscard]] bool arm();
 
   QString folder_;
   // Set up by start(), then used only by the thread.

@@ -215,10 +215,10 @@ qint64 directorySize(const QString& path) {
   return g_sizeSum;
 }
 
-QString renameNoReplace(const QString& from, const QString& to) {
+Expected<void, QString> renameNoReplace(const QString& from, const QString& to) {
   if (::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD, QFile::encodeName(to).constData(),
                   RENAME_NOREPLACE) != 0) {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return Unexpected(QString::fromLocal8Bit(std::strerror(errno)));
   }
   return {};
 }

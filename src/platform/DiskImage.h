@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -13,7 +15,7 @@
 namespace tlr::DiskImage {
 
 // How a tool call ended.
-struct ToolResult {
+struct [[nodiscard]] ToolResult {
   bool ok = false;
   // The tool refused the password (gocryptfs exit code 12).
   bool wrongPassword = false;
@@ -61,7 +63,7 @@ enum class WhenBusy {
 };
 // Detaches whatever FUSE file system is mounted at `mountPoint`
 // (fusermount3 -u, else fusermount -u). True when the tool succeeded.
-bool detach(const QString& mountPoint, WhenBusy whenBusy = WhenBusy::fail);
+[[nodiscard]] bool detach(const QString& mountPoint, WhenBusy whenBusy = WhenBusy::fail);
 
 // One line of a mountinfo table, with its escapes (\040 and the like) undone.
 struct MountEntry {
@@ -91,8 +93,7 @@ std::optional<qint64> freeBytes(const QString& folder);
 // 0 for a missing path.
 qint64 directorySize(const QString& path);
 
-// Renames `from` to `to` only when nothing exists at `to`. Empty on success,
-// else the reason.
-QString renameNoReplace(const QString& from, const QString& to);
+// Renames `from` to `to` only when nothing exists at `to`.
+Expected<void, QString> renameNoReplace(const QString& from, const QString& to);
 
 }  // namespace tlr::DiskImage

@@ -96,7 +96,7 @@ quint64 sumBelow(DIR* dir, SeenFiles& seen) {
 }
 
 // Empties the folder open as `dir`; `path` names it for error texts.
-QString removeContents(DIR* dir, const QString& path) {
+Expected<void, QString> removeContents(DIR* dir, const QString& path) {
   QString error;
   forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
     const QString child = path + "/" + QFile::decodeName(name);
@@ -106,8 +106,10 @@ QString removeContents(DIR* dir, const QString& path) {
         error = failure(child, errno);
         return false;
       }
-      error = removeContents(sub.get(), child);
-      if (!error.isEmpty()) return false;
+      if (auto emptied = removeContents(sub.get(), child); !emptied) {
+        error = std::move(emptied).error();
+        return false;
+      }
       if (::unlinkat(fd, name, AT_REMOVEDIR) != 0) {
         error = failure(child, errno);
         return false;
@@ -120,13 +122,14 @@ QString removeContents(DIR* dir, const QString& path) {
     }
     return true;
   });
-  return error;
+  if (!error.isEmpty()) return Unexpected(error);
+  return {};
 }
 
 // Writes `data` to a new temporary file beside `finalPath` and renames it
 // onto `finalPath` (rename replaces whatever is there, a link included,
 // never its target). The new file is made 0600 whatever the umask.
-QString writeAndRename(const QString& finalPath, const QByteArray& data) {
+Expected<void, QString> writeAndRename(const QString& finalPath, const QByteArray& data) {
   const QFileInfo info(finalPath);
   QByteArray tempName;
   int fd = -1;
@@ -134,14 +137,14 @@ QString writeAndRename(const QString& finalPath, const QByteArray& data) {
     tempName = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
                        QString::number(QRandomGenerator::global()->generate64(), 36));
     fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) return failure(info.path(), errno);
+    if (fd < 0 && errno != EEXIST) return Unexpected(failure(info.path(), errno));
   }
-  if (fd < 0) return failure(info.path(), EEXIST);
+  if (fd < 0) return Unexpected(failure(info.path(), EEXIST));
 
   auto fail = [&](int error) {
     ::close(fd);
     ::unlink(tempName.constData());
-    return failure(finalPath, error);
+    return Unexpected(failure(finalPath, error));
   };
   // The umask can only take bits away; a umask that takes the owner's too
   // would leave a file we cannot read back.
@@ -157,12 +160,12 @@ QString writeAndRename(const QString& finalPath, const QByteArray& data) {
   if (::close(fd) != 0) {
     const int error = errno;
     ::unlink(tempName.constData());
-    return failure(finalPath, error);
+    return Unexpected(failure(finalPath, error));
   }
   if (::rename(tempName.constData(), encoded(finalPath).constData()) != 0) {
     const int error = errno;
     ::unlink(tempName.constData());
-    return failure(finalPath, error);
+    return Unexpected(failure(finalPath, error));
   }
   return {};
 }
@@ -193,36 +196,40 @@ quint64 allocatedSizeBelow(const QString& path) {
   return dir ? sumBelow(dir.get(), seen) : 0;
 }
 
-QString removeItem(const QString& path) {
-  if (holdsNul(path)) return nulFailure(path);
+Expected<void, QString> removeItem(const QString& path) {
+  if (holdsNul(path)) return Unexpected(nulFailure(path));
   const QByteArray native = encoded(path);
   struct stat st;
-  if (::lstat(native.constData(), &st) != 0) return failure(path, errno);
+  if (::lstat(native.constData(), &st) != 0) return Unexpected(failure(path, errno));
   if (!S_ISDIR(st.st_mode)) {
-    return ::unlink(native.constData()) == 0 ? QString() : failure(path, errno);
+    if (::unlink(native.constData()) != 0) return Unexpected(failure(path, errno));
+    return {};
   }
   {
     DirHandle dir = openDirAt(AT_FDCWD, native.constData());
-    if (!dir) return failure(path, errno);
-    const QString error = removeContents(dir.get(), path);
-    if (!error.isEmpty()) return error;
+    if (!dir) return Unexpected(failure(path, errno));
+    if (auto emptied = removeContents(dir.get(), path); !emptied) return emptied;
   }
-  return ::rmdir(native.constData()) == 0 ? QString() : failure(path, errno);
+  if (::rmdir(native.constData()) != 0) return Unexpected(failure(path, errno));
+  return {};
 }
 
-QString removeItemAt(int dirFd, const QByteArray& name) {
+Expected<void, QString> removeItemAt(int dirFd, const QByteArray& name) {
   const QString path = QFile::decodeName(name);
-  if (name.isEmpty() || name.contains('\0') || name.contains('/')) return failure(path, EINVAL);
+  if (name.isEmpty() || name.contains('\0') || name.contains('/')) return Unexpected(failure(path, EINVAL));
   struct stat st;
-  if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return failure(path, errno);
-  if (!S_ISDIR(st.st_mode)) return ::unlinkat(dirFd, name.constData(), 0) == 0 ? QString() : failure(path, errno);
+  if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Unexpected(failure(path, errno));
+  if (!S_ISDIR(st.st_mode)) {
+    if (::unlinkat(dirFd, name.constData(), 0) != 0) return Unexpected(failure(path, errno));
+    return {};
+  }
   {
     DirHandle dir = openDirAt(dirFd, name.constData());
-    if (!dir) return failure(path, errno);
-    const QString error = removeContents(dir.get(), path);
-    if (!error.isEmpty()) return error;
+    if (!dir) return Unexpected(failure(path, errno));
+    if (auto emptied = removeContents(dir.get(), path); !emptied) return emptied;
   }
-  return ::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) == 0 ? QString() : failure(path, errno);
+  if (::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) != 0) return Unexpected(failure(path, errno));
+  return {};
 }
 
 QString resolveParentLinks(const QString& absolutePath) {
@@ -345,17 +352,17 @@ ReadResult readFileNoFollow(const QString& path, qint64 limit) {
   return readFileOpenedWith(path, limit, O_NOFOLLOW);
 }
 
-QString moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity) {
-  if (holdsNul(path)) return nulFailure(path);
-  if (holdsNul(newPath)) return nulFailure(newPath);
+Expected<void, QString> moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity) {
+  if (holdsNul(path)) return Unexpected(nulFailure(path));
+  if (holdsNul(newPath)) return Unexpected(nulFailure(newPath));
   if (identity) {
     struct stat st;
-    if (::stat(encoded(path).constData(), &st) != 0) return failure(path, errno);
+    if (::stat(encoded(path).constData(), &st) != 0) return Unexpected(failure(path, errno));
     if (st.st_dev != identity->first || st.st_ino != identity->second)
-      return path + QStringLiteral(": replaced meanwhile");
+      return Unexpected(path + QStringLiteral(": replaced meanwhile"));
   }
   if (::renameat2(AT_FDCWD, encoded(path).constData(), AT_FDCWD, encoded(newPath).constData(), RENAME_NOREPLACE) != 0)
-    return failure(newPath, errno);
+    return Unexpected(failure(newPath, errno));
   return {};
 }
 
@@ -365,50 +372,52 @@ SetAside setAsideUnreadable(const QString& path, std::optional<std::pair<quint64
   for (int attempt = 1; attempt <= 20; ++attempt) {
     const QString aside = path + QStringLiteral(".unreadable-") + stamp +
                           (attempt > 1 ? '-' + QString::number(attempt) : QString());
-    result.error = moveAside(path, aside, identity);
-    if (result.error.isEmpty()) {
+    const Expected<void, QString> moved = moveAside(path, aside, identity);
+    if (moved) {
       result.path = aside;
+      result.error.clear();
       return result;
     }
+    result.error = moved.error();
     if (!QFileInfo::exists(aside) && !QFileInfo(aside).isSymLink()) break;
   }
   result.replaced = result.error.endsWith(QStringLiteral(": replaced meanwhile"));
   return result;
 }
 
-QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing) {
-  if (holdsNul(path)) return nulFailure(path);
+Expected<void, QString> appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing) {
+  if (holdsNul(path)) return Unexpected(nulFailure(path));
   const int flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (createIfMissing ? O_CREAT | O_EXCL : 0);
   // Looked at before it is opened for writing: opening a FIFO for writing
   // would hand our text to whoever reads it, and a file nobody may write is
   // left alone also when this process could override its permissions.
   if (!createIfMissing) {
     struct stat st;
-    if (::stat(encoded(path).constData(), &st) != 0) return failure(path, errno);
-    if (!S_ISREG(st.st_mode)) return path + QStringLiteral(": not a plain file");
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return path + QStringLiteral(": read-only file");
+    if (::stat(encoded(path).constData(), &st) != 0) return Unexpected(failure(path, errno));
+    if (!S_ISREG(st.st_mode)) return Unexpected(path + QStringLiteral(": not a plain file"));
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return Unexpected(path + QStringLiteral(": read-only file"));
   }
   const ClosingFd file(::open(encoded(path).constData(), flags, 0666));
-  if (file.fd < 0) return failure(path, errno);
+  if (file.fd < 0) return Unexpected(failure(path, errno));
   struct stat st;
-  if (::fstat(file.fd, &st) != 0) return failure(path, errno);
-  if (!S_ISREG(st.st_mode)) return path + QStringLiteral(": not a plain file");
+  if (::fstat(file.fd, &st) != 0) return Unexpected(failure(path, errno));
+  if (!S_ISREG(st.st_mode)) return Unexpected(path + QStringLiteral(": not a plain file"));
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 && !createIfMissing)
-    return path + QStringLiteral(": read-only file");
+    return Unexpected(path + QStringLiteral(": read-only file"));
   const QByteArray bytes = (st.st_size > 0 ? separator : QByteArray()) + data;
   // One write: O_APPEND places it after whatever another writer appended.
   ssize_t n;
   do {
     n = ::write(file.fd, bytes.constData(), static_cast<size_t>(bytes.size()));
   } while (n < 0 && errno == EINTR);
-  if (n < 0) return failure(path, errno);
-  if (n != bytes.size()) return failure(path, ENOSPC);
-  if (::fsync(file.fd) != 0) return failure(path, errno);
+  if (n < 0) return Unexpected(failure(path, errno));
+  if (n != bytes.size()) return Unexpected(failure(path, ENOSPC));
+  if (::fsync(file.fd) != 0) return Unexpected(failure(path, errno));
   return {};
 }
 
-QString makeFolders(const QString& path) {
-  if (holdsNul(path)) return nulFailure(path);
+Expected<void, QString> makeFolders(const QString& path) {
+  if (holdsNul(path)) return Unexpected(nulFailure(path));
   const QString clean = QDir::cleanPath(path);
   QString current = clean.startsWith('/') ? QStringLiteral("") : QStringLiteral(".");
   for (const QString& part : clean.split('/', Qt::SkipEmptyParts)) {
@@ -416,39 +425,40 @@ QString makeFolders(const QString& path) {
     const QByteArray native = encoded(current);
     if (::mkdir(native.constData(), 0700) == 0) {
       // The umask may have taken bits the owner needs.
-      if (::chmod(native.constData(), 0700) != 0) return failure(current, errno);
+      if (::chmod(native.constData(), 0700) != 0) return Unexpected(failure(current, errno));
       continue;
     }
     const int error = errno;
     struct stat st;
-    if (error != EEXIST || ::stat(native.constData(), &st) != 0) return failure(current, error);
-    if (!S_ISDIR(st.st_mode)) return failure(current, ENOTDIR);
+    if (error != EEXIST || ::stat(native.constData(), &st) != 0) return Unexpected(failure(current, error));
+    if (!S_ISDIR(st.st_mode)) return Unexpected(failure(current, ENOTDIR));
   }
   return {};
 }
 
-QString makeOwnFolder(const QString& path) {
-  if (const QString error = makeFolders(path); !error.isEmpty()) return error;
+Expected<void, QString> makeOwnFolder(const QString& path) {
+  if (auto made = makeFolders(path); !made) return made;
   const QByteArray native = encoded(path);
   struct stat st;
-  if (::stat(native.constData(), &st) != 0) return failure(path, errno);
+  if (::stat(native.constData(), &st) != 0) return Unexpected(failure(path, errno));
   // Another user's folder (a shared one the user pointed us at) is not ours
   // to change.
   if (st.st_uid != ::geteuid() || (st.st_mode & 07777) == 0700) return {};
-  return ::chmod(native.constData(), 0700) == 0 ? QString() : failure(path, errno);
+  if (::chmod(native.constData(), 0700) != 0) return Unexpected(failure(path, errno));
+  return {};
 }
 
-QString writeOwnFile(const QString& path, const QByteArray& data) {
-  if (holdsNul(path)) return nulFailure(path);
+Expected<void, QString> writeOwnFile(const QString& path, const QByteArray& data) {
+  if (holdsNul(path)) return Unexpected(nulFailure(path));
   struct stat old;
   const bool present = ::lstat(encoded(path).constData(), &old) == 0;
   const std::optional<QString> pointedAt =
       present && S_ISLNK(old.st_mode) ? linkTarget(path) : std::nullopt;
-  const QString error = writeAndRename(path, data);
-  if (error.isEmpty() && present && S_ISLNK(old.st_mode))
+  Expected<void, QString> written = writeAndRename(path, data);
+  if (written && present && S_ISLNK(old.st_mode))
     log("[Files] ", QStringLiteral("%1 是一个链接（指向 %2）：已换成 Tollamere 自己的文件，链接指向的文件未改动")
                         .arg(path, pointedAt.value_or(QStringLiteral("一个链接环"))));
-  return error;
+  return written;
 }
 
 }  // namespace tlr::FileOps

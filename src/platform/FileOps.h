@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -38,11 +40,11 @@ quint64 allocatedSizeBelow(const QString& path);
 
 // Removes the item at `path`: a folder with everything in it, a symbolic link
 // as the link (its target stays). Nothing below a folder is reached through a
-// link. Returns an empty text on success, else why it stopped.
-QString removeItem(const QString& path);
+// link. The failure says why it stopped.
+Expected<void, QString> removeItem(const QString& path);
 
 // The same for the entry `name` of the folder open as `dirFd`.
-QString removeItemAt(int dirFd, const QByteArray& name);
+Expected<void, QString> removeItemAt(int dirFd, const QByteArray& name);
 
 // `absolutePath` with the symbolic links of its existing leading folders
 // resolved; the last component is kept as written. Leading folders that do
@@ -60,7 +62,7 @@ std::optional<QString> linkTarget(const QString& path);
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 limit);
 
 // What reading one of our own files found.
-struct ReadResult {
+struct [[nodiscard]] ReadResult {
   enum class Status {
     ok,          // `data` holds the whole file
     missing,     // nothing at the path
@@ -89,16 +91,15 @@ ReadResult readFileNoFollow(const QString& path, qint64 limit);
 
 // Renames the item at `path` to `newPath` in the same folder, never
 // replacing anything at `newPath`. When `device`/`inode` are given, only when
-// the item at `path` (a final link followed) is still that file. Returns an
-// empty text on success, else the reason.
-QString moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity = {});
+// the item at `path` (a final link followed) is still that file.
+Expected<void, QString> moveAside(const QString& path, const QString& newPath, std::optional<std::pair<quint64, quint64>> identity = {});
 
 // Moves one of our own files that cannot be read (broken, too large, a FIFO
 // in its place) aside as "<path>.unreadable-<UTC time>" ("-2", "-3", ...
 // when that name is taken), so whatever it held is kept for the user;
 // `identity` as for moveAside. Returns the new path, or the reason it could
 // not be moved. A file replaced meanwhile counts as gone (`replaced`).
-struct SetAside {
+struct [[nodiscard]] SetAside {
   QString path;   // where it is now, when moved
   QString error;  // why not, when not
   bool replaced = false;
@@ -111,19 +112,18 @@ SetAside setAsideUnreadable(const QString& path, std::optional<std::pair<quint64
 // not empty at that moment. With `createIfMissing` a missing file is made
 // (0666 less the umask). A file whose permission bits allow no one to write
 // it, a FIFO or other special file, and one that cannot be opened for
-// writing are left as they are. Returns an empty text on success, else the
-// reason.
-QString appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing);
+// writing are left as they are.
+Expected<void, QString> appendToFile(const QString& path, const QByteArray& data, const QByteArray& separator, bool createIfMissing);
 
 // Makes the folders up to and including `path`: every one that is missing
 // is created 0700, whatever the umask (as the XDG base directory rules ask of
-// the base folders); folders that exist are left as they are. Returns an
-// empty text on success, else why it stopped.
-QString makeFolders(const QString& path);
+// the base folders); folders that exist are left as they are. The failure
+// says why it stopped.
+Expected<void, QString> makeFolders(const QString& path);
 // The same for one of Tollamere's own folders: `path` itself, when it is
 // ours and anyone else may enter it, is made 0700 too, so no other user can
 // swap or drop files in it.
-QString makeOwnFolder(const QString& path);
+Expected<void, QString> makeOwnFolder(const QString& path);
 
 // Writes one of Tollamere's own files (its settings, logs, lock, vault,
 // caches and manifests) in one step: `data` goes into a new temporary file in
@@ -132,8 +132,7 @@ QString makeOwnFolder(const QString& path);
 // whatever the file it replaces allowed. Nothing at `path`
 // is ever written through: a symbolic link there is replaced by the file (its
 // target stays untouched, and a "[Files] " line says so), and so is a FIFO or
-// a device node. Returns an empty text on success, else the reason; on
-// failure what stood at `path` is untouched.
-QString writeOwnFile(const QString& path, const QByteArray& data);
+// a device node. On failure what stood at `path` is untouched.
+Expected<void, QString> writeOwnFile(const QString& path, const QByteArray& data);
 
 }  // namespace tlr::FileOps

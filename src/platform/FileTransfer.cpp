@@ -189,13 +189,13 @@ std::optional<Entry> entry(const QString& path) {
   return e;
 }
 
-QString copyNew(const QString& source, const QString& destination) {
+Expected<void, QString> copyNew(const QString& source, const QString& destination) {
   Fd in(::open(encoded(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!in) return failure(source, errno);
+  if (!in) return Unexpected(failure(source, errno));
   struct stat st;
-  if (::fstat(in.get(), &st) != 0) return failure(source, errno);
-  if (!S_ISREG(st.st_mode)) return failure(source, EINVAL);
-  if (const int error = copyInto(in.get(), st, encoded(destination))) return failure(destination, error);
+  if (::fstat(in.get(), &st) != 0) return Unexpected(failure(source, errno));
+  if (!S_ISREG(st.st_mode)) return Unexpected(failure(source, EINVAL));
+  if (const int error = copyInto(in.get(), st, encoded(destination))) return Unexpected(failure(destination, error));
   return {};
 }
 
@@ -274,8 +274,8 @@ PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
   return result;
 }
 
-QString hardLink(const QString& existing, const QString& link) {
-  if (::link(encoded(existing).constData(), encoded(link).constData()) != 0) return failure(link, errno);
+Expected<void, QString> hardLink(const QString& existing, const QString& link) {
+  if (::link(encoded(existing).constData(), encoded(link).constData()) != 0) return Unexpected(failure(link, errno));
   return {};
 }
 
@@ -321,13 +321,13 @@ int replaceFileAt(int fromDir, const QByteArray& from, int toDir, const QByteArr
   return 0;
 }
 
-QString replaceFile(const QString& source, const QString& destination, bool move) {
+Expected<void, QString> replaceFile(const QString& source, const QString& destination, bool move) {
   const QByteArray from = encoded(source);
   const int error = replaceFileAt(AT_FDCWD, from, AT_FDCWD, encoded(destination), move);
   if (!error) return {};
   // Which side failed: the source when it cannot even be looked at.
   struct stat st;
-  return failure(::lstat(from.constData(), &st) != 0 ? source : destination, error);
+  return Unexpected(failure(::lstat(from.constData(), &st) != 0 ? source : destination, error));
 }
 
 namespace {
@@ -346,51 +346,52 @@ int renameNoReplace(int dirFd, const QByteArray& from, const QByteArray& to) {
 
 int renameNoReplace(const QByteArray& from, const QByteArray& to) { return renameNoReplace(AT_FDCWD, from, to); }
 
+// Removes the folder a new one replaced. The new one is in place either way:
+// one that cannot be removed only takes room under its temporary name.
+void removeOldFolder(int dirFd, const QByteArray& name) {
+  static_cast<void>(dirFd == AT_FDCWD ? FileOps::removeItem(QFile::decodeName(name))
+                                      : FileOps::removeItemAt(dirFd, name));
+}
+
 }  // namespace
 
-QString renameFolderIntoPlaceAt(int dirFd, const QByteArray& source, const QByteArray& target) {
+Expected<void, QString> renameFolderIntoPlaceAt(int dirFd, const QByteArray& source, const QByteArray& target) {
   const QString to = QFile::decodeName(target);
   const int first = renameNoReplace(dirFd, source, target);
   if (first == 0) return {};
-  if (first != EEXIST && first != ENOTEMPTY) return failure(to, first);
+  if (first != EEXIST && first != ENOTEMPTY) return Unexpected(failure(to, first));
   if (::renameat2(dirFd, source.constData(), dirFd, target.constData(), RENAME_EXCHANGE) == 0) {
     // `source` now holds what stood at `target` before.
-    if (dirFd == AT_FDCWD)
-      FileOps::removeItem(QFile::decodeName(source));
-    else
-      FileOps::removeItemAt(dirFd, source);
+    removeOldFolder(dirFd, source);
     return {};
   }
-  if (!flagsUnsupported(errno)) return failure(to, errno);
+  if (!flagsUnsupported(errno)) return Unexpected(failure(to, errno));
   // No exchange on this file system: the old folder steps aside first, and
   // comes back when the new one cannot take its place.
   const QByteArray aside = asideName(target);
-  if (::renameat(dirFd, target.constData(), dirFd, aside.constData()) != 0) return failure(to, errno);
+  if (::renameat(dirFd, target.constData(), dirFd, aside.constData()) != 0) return Unexpected(failure(to, errno));
   if (::renameat(dirFd, source.constData(), dirFd, target.constData()) != 0) {
     const int error = errno;
     ::renameat(dirFd, aside.constData(), dirFd, target.constData());
-    return failure(to, error);
+    return Unexpected(failure(to, error));
   }
-  if (dirFd == AT_FDCWD)
-    FileOps::removeItem(QFile::decodeName(aside));
-  else
-    FileOps::removeItemAt(dirFd, aside);
+  removeOldFolder(dirFd, aside);
   return {};
 }
 
-QString renameFolderIntoPlace(const QString& from, const QString& to) {
+Expected<void, QString> renameFolderIntoPlace(const QString& from, const QString& to) {
   return renameFolderIntoPlaceAt(AT_FDCWD, encoded(from), encoded(to));
 }
 
-QString renameNew(const QString& from, const QString& to) {
-  if (const int error = renameNoReplace(encoded(from), encoded(to))) return failure(to, error);
+Expected<void, QString> renameNew(const QString& from, const QString& to) {
+  if (const int error = renameNoReplace(encoded(from), encoded(to))) return Unexpected(failure(to, error));
   return {};
 }
 
-QString sync(const QString& path) {
+Expected<void, QString> sync(const QString& path) {
   Fd fd(::open(encoded(path).constData(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return failure(path, errno);
-  if (::fsync(fd.get()) != 0) return failure(path, errno);
+  if (!fd) return Unexpected(failure(path, errno));
+  if (::fsync(fd.get()) != 0) return Unexpected(failure(path, errno));
   return {};
 }
 

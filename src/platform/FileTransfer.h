@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QString>
 
 #include <functional>
@@ -39,9 +41,8 @@ std::optional<std::vector<std::pair<qint64, qint64>>> dataRegions(int fd, qint64
 // `destination`, which must not exist yet; the copy keeps the permission
 // bits (without set-id and sticky bits), the modification time and its
 // holes (a sparse file stays sparse). On
-// failure nothing is left at `destination`. Returns an empty text on
-// success, else the reason.
-QString copyNew(const QString& source, const QString& destination);
+// failure nothing is left at `destination`.
+Expected<void, QString> copyNew(const QString& source, const QString& destination);
 
 // Copies the regular file `source` (no link followed) to `destination`,
 // which must not exist yet, a piece at a time, each piece on the disk before
@@ -50,7 +51,7 @@ QString copyNew(const QString& source, const QString& destination);
 // returns false to stop. The copy keeps the permission bits (without set-id
 // and sticky bits) and the modification time, and is flushed whole before it
 // returns. On failure or a stop nothing is left at `destination`.
-struct PiecewiseCopy {
+struct [[nodiscard]] PiecewiseCopy {
   QString error;         // empty on success
   bool stopped = false;  // `onPiece` said to stop
 };
@@ -59,7 +60,7 @@ PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
                            const std::function<bool(qint64 copied)>& onPiece);
 
 // Makes `link` a second name of the file `existing`.
-QString hardLink(const QString& existing, const QString& link);
+Expected<void, QString> hardLink(const QString& existing, const QString& link);
 
 // Puts the regular file `source` at `destination` in one step, renamed over
 // whatever file or link stood there, so there is always either the old or the
@@ -68,7 +69,7 @@ QString hardLink(const QString& existing, const QString& link);
 // to a temporary name in the destination's folder first. A folder standing at
 // `destination` is not replaced: that is a failure. The result has the
 // source's permission bits without set-id and sticky bits.
-QString replaceFile(const QString& source, const QString& destination, bool move);
+Expected<void, QString> replaceFile(const QString& source, const QString& destination, bool move);
 
 // The same for the entry `from` of the folder open as `fromDir` and the entry
 // `to` of the folder open as `toDir` (AT_FDCWD: the names are paths); never
@@ -78,15 +79,15 @@ int replaceFileAt(int fromDir, const QByteArray& from, int toDir, const QByteArr
 // Renames the folder `from` to `to` in one step. When a folder already
 // stands at `to`, the two are exchanged first and the old one removed, so
 // `to` never goes missing.
-QString renameFolderIntoPlace(const QString& from, const QString& to);
+Expected<void, QString> renameFolderIntoPlace(const QString& from, const QString& to);
 
 // The same for the entries `from` and `to` of the folder open as `dirFd`.
-QString renameFolderIntoPlaceAt(int dirFd, const QByteArray& from, const QByteArray& to);
+Expected<void, QString> renameFolderIntoPlaceAt(int dirFd, const QByteArray& from, const QByteArray& to);
 
 // Renames `from` to `to` when nothing stands at `to`; never replaces.
-QString renameNew(const QString& from, const QString& to);
+Expected<void, QString> renameNew(const QString& from, const QString& to);
 
 // Flushes a file or a folder (its entries) to the disk.
-QString sync(const QString& path);
+Expected<void, QString> sync(const QString& path);
 
 }  // namespace tlr::FileTransfer

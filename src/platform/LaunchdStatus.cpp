@@ -70,7 +70,7 @@ void refreshInBackground(const QString& label) {
     if (cache.refreshing.contains(label)) return;
     cache.refreshing.insert(label);
   }
-  const bool started = startOffMain([label] {
+  const bool started = startOffMain(nullptr, [label] {
     askUserManager(label);
     LaunchdCache& cache = LaunchdCache::instance();
     std::lock_guard guard(cache.lock);

@@ -69,26 +69,22 @@ QString execValue(const QString& executablePath) {
   return arg;
 }
 
-bool registerApp(const QString& executablePath, QString* error) {
-  if (executablePath.isEmpty() || executablePath.contains('\n') || executablePath.contains('\r')) {
-    *error = QStringLiteral("unusable executable path");
-    return false;
-  }
+Expected<void, QString> registerApp(const QString& executablePath) {
+  if (executablePath.isEmpty() || executablePath.contains('\n') || executablePath.contains('\r'))
+    return Unexpected(QStringLiteral("unusable executable path"));
   const QString path = Paths::autostartFile();
-  FileOps::makeFolders(QFileInfo(path).absolutePath());
+  static_cast<void>(FileOps::makeFolders(QFileInfo(path).absolutePath()));  // a failure shows in the write
   const QString entry = QStringLiteral(
                             "[Desktop Entry]\nType=Application\nName=Tollamere\nExec=%1\n"
                             "Terminal=false\nX-GNOME-Autostart-enabled=true\n")
                             .arg(execValue(executablePath));
-  *error = FileOps::writeOwnFile(path, entry.toUtf8());
-  return error->isEmpty();
+  return FileOps::writeOwnFile(path, entry.toUtf8());
 }
 
-bool unregisterApp(QString* error) {
+Expected<void, QString> unregisterApp() {
   QFile file(Paths::autostartFile());
-  if (!file.exists() || file.remove()) return true;
-  *error = file.errorString();
-  return false;
+  if (!file.exists() || file.remove()) return {};
+  return Unexpected(file.errorString());
 }
 
 QString currentExecutable() {
@@ -107,7 +103,7 @@ bool isProductionCopy(const QString& executablePath) {
 
 QString settingsFolder() {
   const QString folder = QFileInfo(Paths::autostartFile()).absolutePath();
-  FileOps::makeFolders(folder);
+  static_cast<void>(FileOps::makeFolders(folder));  // a failure shows in the use that follows
   return folder;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QString>
 
 // The application as the user's login item: an XDG autostart entry at
@@ -13,10 +15,9 @@ enum class Status { notRegistered = 0, enabled = 1, requiresApproval = 2, notFou
 Status status();
 
 // Writes the entry (atomically) so that `executablePath` starts at login.
-// On failure returns false with the reason in `error`.
-bool registerApp(const QString& executablePath, QString* error);
+Expected<void, QString> registerApp(const QString& executablePath);
 // Removes the entry; an absent entry is success.
-bool unregisterApp(QString* error);
+Expected<void, QString> unregisterApp();
 
 // The entry's Exec value for `executablePath`, quoted as desktop entries
 // require.

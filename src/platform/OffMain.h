@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 // The one way off the window thread. Work runs on threads of our own (never
@@ -76,23 +77,67 @@ class OffMainPool final {
   std::shared_ptr<State> state_;
 };
 
-// Runs `task` on the application's pool; nothing comes back. False when the
-// application is quitting and the task was dropped.
-inline bool startOffMain(std::function<void()> task) { return OffMainPool::shared().start(std::move(task)); }
-
-// Runs `work` on the application's pool, then hands its result to `done` on
-// the main thread, unless `context` (a main-thread object) has been
-// destroyed by then or the application is quitting. Whatever `work`
-// captures must stay valid on its own: hold shared pointers, never
-// `context`.
-template <class Work, class Done>
-void runOffMain(QObject* context, Work work, Done done) {
-  startOffMain([guard = QPointer<QObject>(context), work = std::move(work), done = std::move(done)]() mutable {
-    auto result = work();
-    runOnMain([guard, done = std::move(done), result = std::move(result)]() mutable {
-      if (guard && !OffMainPool::shared().isCancelled()) done(std::move(result));
+// The one idiom for work that leaves the window thread:
+//
+//   startOffMain(context, work, then)
+//
+// runs `work` on the application's pool, then hands what it returned to
+// `then` on the window thread (a `work` that returns nothing is followed by
+// `then()`). `then` runs only while `context`, an object of the window
+// thread, lives and the application is not quitting; a null `context` binds
+// it to the application alone. `work` runs to its end either way (it may
+// have effects of its own): whatever it captures must stay valid on its
+// own, so it holds values and shared pointers, never `context`.
+//
+//   startOffMain(context, work)
+//
+// is for work from which nothing comes back: it is dropped unrun when
+// `context` (if any) has gone before a thread took it up.
+//
+// Both return false, dropping everything unrun, once the application is
+// quitting.
+//
+// Work that reports more than once before its end (stages, rows of
+// progress), and a completion handed to another object's asynchronous call,
+// go through `whileAlive(context, fn)`: a callable, made on the window
+// thread, that any thread may call; `fn` then runs on the window thread
+// with the arguments (at once when called there, else on a later turn, in
+// the order of the calls and before the `then` of the same work) under the
+// same rule as `then`.
+template <class Fn>
+auto whileAlive(QObject* context, Fn fn) {
+  return [guard = QPointer<QObject>(context), bound = context != nullptr,
+          fn = std::make_shared<Fn>(std::move(fn))](auto&&... args) {
+    if (isMainThread()) {
+      if ((!bound || guard) && !OffMainPool::shared().isCancelled()) (*fn)(std::forward<decltype(args)>(args)...);
+      return;
+    }
+    runOnMain([guard, bound, fn, ... args = std::decay_t<decltype(args)>(std::forward<decltype(args)>(args))]() mutable {
+      if ((!bound || guard) && !OffMainPool::shared().isCancelled()) (*fn)(std::move(args)...);
     });
-  });
+  };
+}
+
+template <class Work, class Then>
+bool startOffMain(QObject* context, Work work, Then then) {
+  return OffMainPool::shared().start(
+      [work = std::move(work), back = whileAlive(context, std::move(then))]() mutable {
+        if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
+          work();
+          back();
+        } else {
+          back(work());
+        }
+      });
+}
+
+template <class Work>
+bool startOffMain(QObject* context, Work work) {
+  return OffMainPool::shared().start(
+      [guard = QPointer<QObject>(context), bound = context != nullptr, work = std::move(work)]() mutable {
+        if (bound && !guard) return;
+        work();
+      });
 }
 
 }  // namespace tlr

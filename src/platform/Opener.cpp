@@ -10,8 +10,8 @@ namespace {
 
 const QString kOpener = QStringLiteral("xdg-open");
 
-DetachedResult spawnOpener(const QString& target) {
-  if (target.isEmpty()) return {-1, QStringLiteral("nothing to open")};
+Expected<pid_t, QString> spawnOpener(const QString& target) {
+  if (target.isEmpty()) return Unexpected(QStringLiteral("nothing to open"));
   ChildSpec spec;
   spec.program = kOpener;
   spec.arguments = {target};
@@ -21,13 +21,13 @@ DetachedResult spawnOpener(const QString& target) {
 }  // namespace
 
 Outcome openAndWait(const QString& target, std::chrono::milliseconds patience) {
-  const DetachedResult started = spawnOpener(target);
-  if (started.pid <= 0) return {false, started.error, 0};
+  const Expected<pid_t, QString> started = spawnOpener(target);
+  if (!started) return {false, started.error(), 0};
   // Our child, reaped by our reaper, which keeps its status for a while.
   constexpr std::chrono::milliseconds kLook{25};
   const auto deadline = std::chrono::steady_clock::now() + patience;
   while (true) {
-    if (const std::optional<int32_t> status = ownChildExitStatus(started.pid, -1)) {
+    if (const std::optional<int32_t> status = ownChildExitStatus(started.value(), -1)) {
       const int raw = *status;
       const int code = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
       return {code == 0, QString(), code};

@@ -9,7 +9,7 @@
 namespace tlr::Opener {
 
 // What the opener made of a target, once it has been waited for.
-struct Outcome {
+struct [[nodiscard]] Outcome {
   bool opened = true;
   QString startError;  // it could not be started: why
   int exitStatus = 0;  // it ended with this status (128 + n for signal n)

@@ -17,7 +17,7 @@ QString envOr(const char* name, const QString& fallback) {
 // A folder of ours, made (0700) when missing; a failure shows in the use
 // that follows.
 QString ownFolder(const QString& path) {
-  FileOps::makeOwnFolder(path);
+  static_cast<void>(FileOps::makeOwnFolder(path));
   return path;
 }
 

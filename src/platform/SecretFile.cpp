@@ -9,7 +9,7 @@
 
 namespace tlr::SecretFile {
 
-bool ensurePrivateFolder(const QString& folder) { return FileOps::makeOwnFolder(folder).isEmpty(); }
+Expected<void, QString> ensurePrivateFolder(const QString& folder) { return FileOps::makeOwnFolder(folder); }
 
 int modeOf(const QString& path) {
   struct stat st{};

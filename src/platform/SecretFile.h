@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,8 +10,8 @@
 namespace tlr::SecretFile {
 
 // Creates `folder` (with its parents) when missing and restricts it to its
-// owner (0700). Returns false when it cannot be made so.
-bool ensurePrivateFolder(const QString& folder);
+// owner (0700).
+Expected<void, QString> ensurePrivateFolder(const QString& folder);
 
 // The permission bits of `path` (e.g. 0600), or -1 when it cannot be read.
 int modeOf(const QString& path);

@@ -38,11 +38,12 @@ struct JobState {
 // systemctl); nothing at once, without running anything, when no user
 // manager runs or while that systemctl is known to hang.
 std::optional<JobState> list(const QString& label, std::chrono::milliseconds timeout = kCallTimeout);
-bool enable(const QString& label);
-bool disable(const QString& label);
+// True when systemctl succeeded.
+[[nodiscard]] bool enable(const QString& label);
+[[nodiscard]] bool disable(const QString& label);
 
 // What one systemctl call did, for callers that report it.
-struct CallOutcome {
+struct [[nodiscard]] CallOutcome {
   bool started = false;
   QString startError;     // why it did not start (no systemctl, exec failure)
   bool timedOut = false;  // still running at the deadline, so it was stopped
@@ -60,7 +61,7 @@ struct CallOutcome {
 CallOutcome disableJob(const QString& label, std::chrono::milliseconds timeout = kCallTimeout);
 // launchd's name for the job of the current user: "user/<uid>/<label>".
 QString userTarget(const QString& label);
-// Stops the job (launchd's bootout).
-bool bootout(const QString& label);
+// Stops the job (launchd's bootout); true when systemctl succeeded.
+[[nodiscard]] bool bootout(const QString& label);
 
 }  // namespace tlr::ServiceManager

@@ -64,7 +64,7 @@ SingleInstanceLock::Result SingleInstanceLock::acquire(const QString& path) {
   const auto openLock = [&](int access) { return ::open(native.constData(), access | kCommon, 0600); };
   bool writable = true;
   int fd = openLock(O_WRONLY | O_CREAT);
-  if (fd < 0 && errno == ELOOP && FileOps::writeOwnFile(path, {}).isEmpty()) fd = openLock(O_WRONLY | O_CREAT);
+  if (fd < 0 && errno == ELOOP && FileOps::writeOwnFile(path, {}).ok()) fd = openLock(O_WRONLY | O_CREAT);
   if (fd < 0) {
     const int writeError = errno;
     writable = false;
@@ -214,35 +214,29 @@ InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
   return {appFolder, QStringLiteral("instance.socket")};
 }
 
-bool InstanceChannel::listen(const QString& appFolder) {
-  if (listenFd_ >= 0) return true;
+Expected<void, QString> InstanceChannel::listen(const QString& appFolder) {
+  if (listenFd_ >= 0) return {};
   const Address where = address(appFolder);
   ChannelPlace place = openPlace(where);
-  if (!place.problem.isEmpty()) {
-    error_ = place.problem;
-    return false;
-  }
+  if (!place.problem.isEmpty()) return Unexpected(place.problem);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    error_ = errnoText(errno);
-    return false;
-  }
+  if (fd < 0) return Unexpected(errnoText(errno));
   const int dir = place.folder.get();
   // We hold the lock: what is there is a leftover of an ended instance.
   ::unlinkat(dir, place.name.constData(), 0);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&place.address), place.length) != 0 ||
       ::fchmodat(dir, place.name.constData(), 0600, 0) != 0 || ::listen(fd, 16) != 0) {
-    error_ = where.path() + QStringLiteral(": ") + errnoText(errno);
+    const QString error = where.path() + QStringLiteral(": ") + errnoText(errno);
     ::close(fd);
     ::unlinkat(dir, place.name.constData(), 0);
-    return false;
+    return Unexpected(error);
   }
   listenFd_ = fd;
   folderFd_ = place.folder.release();
   socketName_ = where.name;
   acceptNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   connect(acceptNotifier_.get(), &QSocketNotifier::activated, this, &InstanceChannel::acceptPending);
-  return true;
+  return {};
 }
 
 void InstanceChannel::updateAccepting() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -26,7 +28,7 @@ class SingleInstanceLock final {
     heldByAnother,  // another live process holds it
     openFailed,     // the file could not be opened; no lock is held
   };
-  struct Result {
+  struct [[nodiscard]] Result {
     Outcome outcome = Outcome::openFailed;
     int fd = -1;  // the held descriptor when acquired, else -1
     QString path;
@@ -90,10 +92,8 @@ class InstanceChannel final : public QObject {
   static constexpr qsizetype kMaxSocketPathBytes = 107;
 
   // Starts listening (the lock holder only: a leftover socket of an ended
-  // instance is removed first). False when the socket cannot be made;
-  // errorString() then says why.
-  bool listen(const QString& appFolder);
-  QString errorString() const { return error_; }
+  // instance is removed first). Fails with why the socket cannot be made.
+  Expected<void, QString> listen(const QString& appFolder);
 
   enum class Delivery {
     delivered,      // sent and taken
@@ -101,7 +101,7 @@ class InstanceChannel final : public QObject {
     notOurs,        // the listener or its folder is another user's: nothing was sent
     failed,         // connected, but the message could not be sent
   };
-  struct Sent {
+  struct [[nodiscard]] Sent {
     Delivery outcome = Delivery::failed;
     QString reason;  // empty when delivered
   };
@@ -129,7 +129,6 @@ class InstanceChannel final : public QObject {
   int listenFd_ = -1;
   int folderFd_ = -1;    // the folder that holds the socket, open while listening
   QString socketName_;  // the socket file's name in it, removed at the end
-  QString error_;
   std::unique_ptr<QSocketNotifier> acceptNotifier_;
   bool outOfDescriptors_ = false;
   bool exhaustionLogged_ = false;

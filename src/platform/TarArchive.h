@@ -21,7 +21,7 @@ class TarWriter;
 
 namespace TarArchive {
 
-struct Result {
+struct [[nodiscard]] Result {
   bool started = false;
   QString startError;  // why the tool could not be started
   int exitCode = -1;   // -1 when it did not exit normally

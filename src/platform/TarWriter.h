@@ -30,7 +30,7 @@ class TarWriter {
 
   // A folder member named `name` (no trailing slash needed) with the
   // permission bits `mode` and the modification time `mtime` (seconds).
-  bool addFolder(const QByteArray& name, unsigned mode, qint64 mtime);
+  [[nodiscard]] bool addFolder(const QByteArray& name, unsigned mode, qint64 mtime);
 
   // The regular file open as `fd`, whose status is `st`, stored under
   // `name` with st's size, permission bits and time. When the file is
@@ -39,26 +39,26 @@ class TarWriter {
   // and `changed` is set; the stream stays whole either way. A file whose
   // blocks do not cover its size is looked at for holes, which are not
   // stored.
-  bool addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed);
+  [[nodiscard]] bool addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed);
 
   // The end-of-archive blocks, the stream padded to whole records, and
   // everything flushed.
-  bool finish();
+  [[nodiscard]] bool finish();
 
   // Why the stream ended early (the write's error), else empty.
   const QString& error() const { return error_; }
 
  private:
-  bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size, qint64 mtime, const struct stat* st,
+  [[nodiscard]] bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size, qint64 mtime, const struct stat* st,
                    const QByteArray& extraPax = {});
   // Copies `length` bytes of `fd` from `offset` into the stream; what cannot
   // be read is written as zeros and sets `*changed`.
-  bool copyData(int fd, qint64 offset, qint64 length, bool* changed);
-  bool zeros(qint64 count);
-  bool writePax(const QByteArray& records);
+  [[nodiscard]] bool copyData(int fd, qint64 offset, qint64 length, bool* changed);
+  [[nodiscard]] bool zeros(qint64 count);
+  [[nodiscard]] bool writePax(const QByteArray& records);
   char* room(qsizetype bytes);
-  bool pad();
-  bool flush();
+  [[nodiscard]] bool pad();
+  [[nodiscard]] bool flush();
 
   int fd_;
   std::unique_ptr<char[]> buffer_;

@@ -36,14 +36,14 @@ TerminalLauncher::Result TerminalLauncher::run(const QString& commandText) {
   const QString terminal = findTerminal();
   if (terminal.isEmpty()) {
     // The message that shows this names the programs looked for.
-    return {false, QStringLiteral("no terminal program found on PATH")};
+    return Unexpected(QStringLiteral("no terminal program found on PATH"));
   }
   ChildSpec spec;
   spec.program = terminal;
   spec.arguments = arguments(terminal, commandText);
-  const DetachedResult started = spawnDetached(spec, QString());
-  if (started.pid <= 0) return {false, terminal + QStringLiteral(": ") + started.error};
-  return {true, QString()};
+  const Expected<pid_t, QString> started = spawnDetached(spec, QString());
+  if (!started) return Unexpected(terminal + QStringLiteral(": ") + started.error());
+  return {};
 }
 
 }  // namespace tlr

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,10 +12,8 @@ namespace tlr {
 
 class TerminalLauncher {
  public:
-  struct Result {
-    bool ok = false;
-    QString error;  // why nothing was started; empty when ok
-  };
+  // Fails with why nothing was started.
+  using Result = Expected<void, QString>;
 
   // The terminal programs tried, in order, on PATH.
   static const QStringList& candidates();

@@ -161,12 +161,12 @@ QList<Workspace::RunningApplication> Workspace::runningApplications(const Proces
   });
 }
 
-DetachedResult Workspace::open(const QString& bundleId) {
+Expected<pid_t, QString> Workspace::open(const QString& bundleId) {
   const auto app = application(bundleId);
-  if (!app) return {-1, QStringLiteral("no application with bundle identifier ") + bundleId};
+  if (!app) return Unexpected(QStringLiteral("no application with bundle identifier ") + bundleId);
   const QString word = DesktopEntry::programWord(app->exec);
   if (word.isEmpty() || app->program.isEmpty())
-    return {-1, QStringLiteral("the application's program is not installed: ") + bundleId};
+    return Unexpected(QStringLiteral("the application's program is not installed: ") + bundleId);
   ChildSpec spec;
   spec.program = app->exec.first();
   spec.arguments = app->exec.mid(1);

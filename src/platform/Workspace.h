@@ -57,7 +57,7 @@ class Workspace {
 
   // Starts the entry's Exec line detached. An unknown bundle id or an entry
   // without a program fails with a message.
-  static DetachedResult open(const QString& bundleId);
+  static Expected<pid_t, QString> open(const QString& bundleId);
 };
 
 }  // namespace tlr

@@ -4,9 +4,9 @@
 #include "core/SettingsStore.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
+#include "platform/OffMain.h"
 
 #include <QFileInfo>
-#include <QPointer>
 #include <QUrl>
 
 namespace tlr::AgentDetailLogic {
@@ -147,13 +147,11 @@ bool autoRunDoctorIfNeeded(const AgentEntry& entry, DoctorResultStore& store, co
   if (!store.beginAutoRun(entry.id)) return false;
   const QString name = entry.localizedDisplayName();
   log("[AutoDoctor] ", name + QStringLiteral(" detail sheet 打开 → 自动跑 doctor"));
-  onDoctor([store = QPointer<DoctorResultStore>(&store), id = entry.id,
-            name](std::optional<AgentDoctor::Result> result) {
-    if (!store) return;
+  onDoctor(whileAlive(&store, [store = &store, id = entry.id, name](std::optional<AgentDoctor::Result> result) {
     const qsizetype issues = result ? result->detectedIssues.size() : -1;
     store->finishAutoRun(id, std::move(result));
     if (issues >= 0) log("[AutoDoctor] ", name + QStringLiteral(" 自动 doctor 完成 · %1 个已知问题").arg(issues));
-  });
+  }));
   return true;
 }
 

@@ -9,9 +9,9 @@
 #include "presentation/AgentDetailLogic.h"
 #include "watcher/AgentTerminal.h"
 #include "watcher/LaunchdJobControl.h"
+#include "platform/OffMain.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 #include <QTimer>
 
 namespace tlr {
@@ -66,11 +66,10 @@ void AgentDetailSession::launch() {
   if (launching_ || !callbacks_.onLaunch) return;
   launching_ = true;
   Q_EMIT changed();
-  callbacks_.onLaunch([self = QPointer<AgentDetailSession>(this)](bool) {
-    if (!self) return;
-    self->launching_ = false;
-    Q_EMIT self->changed();
-  });
+  callbacks_.onLaunch(whileAlive(this, [this](bool) {
+    launching_ = false;
+    Q_EMIT changed();
+  }));
 }
 
 void AgentDetailSession::stop() {
@@ -78,11 +77,10 @@ void AgentDetailSession::stop() {
   stopping_ = true;
   Q_EMIT changed();
   // The Bool does not matter: the next scan shows what happened.
-  auto reset = [self = QPointer<AgentDetailSession>(this)](bool) {
-    if (!self) return;
-    self->stopping_ = false;
-    Q_EMIT self->changed();
-  };
+  const std::function<void(bool)> reset = whileAlive(this, [this](bool) {
+    stopping_ = false;
+    Q_EMIT changed();
+  });
   if (!item_.isLaunchdManaged) {
     if (callbacks_.onStop)
       callbacks_.onStop(reset);
@@ -107,7 +105,7 @@ void AgentDetailSession::openConsole() {
   const QStringList command = item_.entry.tuiCommand.value_or(QStringList());
   if (command.isEmpty()) return;
   const TerminalLauncher::Result started = AgentTerminal::openConsole(item_.entry, command);
-  if (!started.ok) Q_EMIT terminalOpenFailed(shellWords(command), started.error);
+  if (!started) Q_EMIT terminalOpenFailed(shellWords(command), started.error());
 }
 
 void AgentDetailSession::openDashboard() {
@@ -157,15 +155,17 @@ void AgentDetailSession::runDoctor() {
   doctorRunning_ = true;
   Q_EMIT changed();
   // The result is kept in the store even when the session is gone meanwhile.
-  callbacks_.onDoctor([self = QPointer<AgentDetailSession>(this),
-                       store = QPointer<DoctorResultStore>(stores_.doctorResults),
-                       id = item_.entry.id](std::optional<AgentDoctor::Result> result) {
-    if (result && store) store->setResult(id, result);
-    if (!self) return;
-    self->doctorRunning_ = false;
-    self->doctorResult_ = result;
-    Q_EMIT self->changed();
-    Q_EMIT self->doctorFinished(result);
+  callbacks_.onDoctor([keep = whileAlive(stores_.doctorResults,
+                                          [store = stores_.doctorResults, id = item_.entry.id](
+                                              const AgentDoctor::Result& result) { store->setResult(id, result); }),
+                       show = whileAlive(this, [this](const std::optional<AgentDoctor::Result>& result) {
+                         doctorRunning_ = false;
+                         doctorResult_ = result;
+                         Q_EMIT changed();
+                         Q_EMIT doctorFinished(result);
+                       })](const std::optional<AgentDoctor::Result>& result) {
+    if (result) keep(*result);
+    show(result);
   });
 }
 
@@ -175,10 +175,10 @@ void AgentDetailSession::autoRunDoctorIfNeeded() {
 
 DoctorOutputModel::Rerun AgentDetailSession::doctorRerun() {
   if (!callbacks_.onDoctor) return {};
-  return [self = QPointer<AgentDetailSession>(this),
+  return [keep = whileAlive(this, [this](const std::optional<AgentDoctor::Result>& result) { doctorResult_ = result; }),
           onDoctor = callbacks_.onDoctor](DoctorOutputModel::RerunCompletion completion) {
-    onDoctor([self, completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
-      if (self) self->doctorResult_ = result;
+    onDoctor([keep, completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
+      keep(result);
       completion(std::move(result));
     });
   };

@@ -8,7 +8,6 @@
 #include "presentation/BackupTexts.h"
 
 #include <QFileInfo>
-#include <QPointer>
 
 namespace tlr {
 
@@ -85,7 +84,7 @@ void BackupSession::refreshVolume() {
     Q_EMIT changed();
     return;
   }
-  runOffMain(
+  startOffMain(
       this,
       [path = *image] {
         VolumeFigures figures;
@@ -104,7 +103,7 @@ void BackupSession::scan() {
   if (scanning_) return;
   scanning_ = true;
   Q_EMIT changed();
-  runOffMain(
+  startOffMain(
       this,
       [agents = agents_] {
         ScanResult result;
@@ -132,16 +131,15 @@ void BackupSession::backUpNow() {
   flashTimer_.stop();
   leftOutCount_ = 0;
   leftOutExamples_.clear();
-  engine_.runBackup(agents_, [session = QPointer<BackupSession>(this)](const BackupEngine::Result& result) {
-    if (!session) return;
+  engine_.runBackup(agents_, whileAlive(this, [this](const BackupEngine::Result& result) {
     if (result.ok()) {
-      session->flashTimer_.start();
-      session->leftOutCount_ = result.value().leftOutCount;
-      session->leftOutExamples_ = result.value().leftOutExamples;
+      flashTimer_.start();
+      leftOutCount_ = result.value().leftOutCount;
+      leftOutExamples_ = result.value().leftOutExamples;
     }
-    session->refreshVolume();
-    Q_EMIT session->changed();
-  });
+    refreshVolume();
+    Q_EMIT changed();
+  }));
   Q_EMIT changed();
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/LockOnlineStore.h"
 #include "presentation/DashboardModel.h"
+#include "platform/OffMain.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -44,14 +45,17 @@ bool DashboardActions::startLaunch(const AgentEntry& entry, AgentActions::Launch
   launches_.insert(entry.id, waiters);
   Q_EMIT launchingChanged(entry.id, true);
   const QString id = entry.id;
-  watcher->launchOnUserClick(entry, [self = QPointer<DashboardActions>(this), id, waiters](bool started) {
-    if (self && self->launches_.value(id) == waiters) {
-      self->launches_.remove(id);
-      if (started)
-        self->settle(id);
-      else
-        Q_EMIT self->launchingChanged(id, false);
-    }
+  watcher->launchOnUserClick(entry, [settleIt = whileAlive(this,
+                                                           [this, id, waiters](bool started) {
+                                                             if (launches_.value(id) != waiters) return;
+                                                             launches_.remove(id);
+                                                             if (started)
+                                                               settle(id);
+                                                             else
+                                                               Q_EMIT launchingChanged(id, false);
+                                                           }),
+                                     waiters](bool started) {
+    settleIt(started);
     for (const auto& done : *waiters) done(started);
   });
   return true;
@@ -88,12 +92,16 @@ void DashboardActions::launch(const AgentEntry& entry, AgentActions::LaunchCompl
   // brings a running application forward); the sheet keeps its own busy
   // state. A row's Launch right after it waits like after its own.
   const QString id = entry.id;
-  watcher->launchOnUserClick(entry, [self = QPointer<DashboardActions>(this), id,
+  watcher->launchOnUserClick(entry, [settleIt = whileAlive(this,
+                                                           [this, id](bool started) {
+                                                             if (!started || launches_.contains(id) ||
+                                                                 settling_.contains(id))
+                                                               return;
+                                                             Q_EMIT launchingChanged(id, true);
+                                                             settle(id);
+                                                           }),
                                      completion = std::move(completion)](bool started) {
-    if (self && started && !self->launches_.contains(id) && !self->settling_.contains(id)) {
-      Q_EMIT self->launchingChanged(id, true);
-      self->settle(id);
-    }
+    settleIt(started);
     if (completion) completion(started);
   });
 }

@@ -1,6 +1,6 @@
 #include "presentation/DoctorOutputModel.h"
+#include "platform/OffMain.h"
 
-#include <QPointer>
 
 namespace tlr {
 
@@ -43,30 +43,28 @@ void DoctorOutputModel::setFixState(const QString& issueId, FixState state) {
 void DoctorOutputModel::triggerFix(const KnownIssue& issue) {
   if (!applyFix_) return;
   setFixState(issue.id, {FixState::Kind::running, {}});
-  applyFix_(issue, [self = QPointer<DoctorOutputModel>(this), id = issue.id](const AgentDoctor::FixResult& fix) {
-    if (!self) return;
+  applyFix_(issue, whileAlive(this, [this, id = issue.id](const AgentDoctor::FixResult& fix) {
     if (!fix.succeeded()) {
-      self->setFixState(id, {FixState::Kind::failure, fix.message});
+      setFixState(id, {FixState::Kind::failure, fix.message});
       return;
     }
-    self->setFixState(id, {FixState::Kind::success, fix.message});
-    self->requestRerun();
-  });
+    setFixState(id, {FixState::Kind::success, fix.message});
+    requestRerun();
+  }));
 }
 
 void DoctorOutputModel::requestRerun() {
   if (!rerun_) return;
   rerunning_ = true;
   Q_EMIT changed();
-  rerun_([self = QPointer<DoctorOutputModel>(this)](std::optional<AgentDoctor::Result> result) {
-    if (!self) return;
-    self->rerunning_ = false;
+  rerun_(whileAlive(this, [this](std::optional<AgentDoctor::Result> result) {
+    rerunning_ = false;
     if (result) {
-      self->current_ = std::move(result);
-      ++self->generation_;
+      current_ = std::move(result);
+      ++generation_;
     }
-    Q_EMIT self->changed();
-  });
+    Q_EMIT changed();
+  }));
 }
 
 }  // namespace tlr

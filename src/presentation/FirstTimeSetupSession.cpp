@@ -75,7 +75,7 @@ void FirstTimeSetupSession::create(const QString& password, const QString& confi
     password.fill(QLatin1Char('\0'));
     return error;
   };
-  runOffMain(this, std::move(work), [this](std::optional<EngineMessage> error) {
+  startOffMain(this, std::move(work), [this](std::optional<EngineMessage> error) {
     creating_ = false;
     failure_ = std::move(error);
     Q_EMIT changed();

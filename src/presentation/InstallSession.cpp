@@ -4,7 +4,6 @@
 #include "core/SettingsStore.h"
 #include "platform/OffMain.h"
 
-#include <QPointer>
 
 #include <algorithm>
 
@@ -49,7 +48,7 @@ void InstallSession::runCheck() {
   // The lookups touch the file system; the answer comes back on the main
   // thread, and not at all once the session is gone.
   // So is the user's shell, whose start file the how-to-open text names.
-  runOffMain(
+  startOffMain(
       this,
       [requirements = recipeRequirements(), installer = installer_] {
         return Check{AgentInstaller::missingRequirements(requirements), installer.shellStartFile()};
@@ -78,19 +77,16 @@ void InstallSession::continueAfterCheck(const QList<Requirement>& missing) {
 void InstallSession::startInstall() {
   executingSteps_.clear();
   Q_EMIT changed();
-  const QPointer<InstallSession> self(this);
   installer_.executeCommands(
-      entry_.localizedDisplayName(), recipeCommands(),
-      [self](const StepResult& step) {
-        if (!self) return;
-        self->executingSteps_.append(step);
-        Q_EMIT self->changed();
+      this, entry_.localizedDisplayName(), recipeCommands(),
+      [this](const StepResult& step) {
+        executingSteps_.append(step);
+        Q_EMIT changed();
       },
-      [self](const QList<StepResult>& steps) {
-        if (!self) return;
-        self->allResults_ = steps;
-        self->phase_ = Phase::done;
-        Q_EMIT self->changed();
+      [this](const QList<StepResult>& steps) {
+        allResults_ = steps;
+        phase_ = Phase::done;
+        Q_EMIT changed();
       });
 }
 
@@ -111,17 +107,13 @@ void InstallSession::bootstrapAndRetry(const Requirement& requirement) {
   phase_ = Phase::running;
   executingSteps_ = {StepResult::make(text(LocKey::installBootstrapLabel(requirement.command)), true)};
   Q_EMIT changed();
-  const QPointer<InstallSession> self(this);
   installer_.executeCommands(
-      text(LocKey::installBootstrapAgentName(requirement.command)), *commands,
-      [self](const StepResult& step) {
-        if (!self) return;
-        self->executingSteps_.append(step);
-        Q_EMIT self->changed();
+      this, text(LocKey::installBootstrapAgentName(requirement.command)), *commands,
+      [this](const StepResult& step) {
+        executingSteps_.append(step);
+        Q_EMIT changed();
       },
-      [self](const QList<StepResult>&) {
-        if (self) self->runCheck();
-      });
+      [this](const QList<StepResult>&) { runCheck(); });
 }
 
 bool InstallSession::runDependencyInTerminal(const CommandList& commands) {

@@ -3,8 +3,8 @@
 #include "backup/RestoreEngine.h"
 #include "backup/VolumeLock.h"
 #include "presentation/BackupTexts.h"
+#include "platform/OffMain.h"
 
-#include <QPointer>
 #include <QStringList>
 
 #include <memory>
@@ -74,17 +74,16 @@ void RestoreSession::load() {
   // attached is attached for that moment (the password prompt, when one is
   // needed, still comes to the main thread) and detached again, so the
   // engine finds it as it was and attaches it for its own run.
-  engine_.inspect([session = QPointer<RestoreSession>(this)](const std::optional<RestoreError>& error) {
-    if (!session) return;
-    session->loading_ = false;
-    if (error) {
-      session->loadError_ = error->message();
-      session->loadNeedsPassword_ = error->passwordProblem;
+  engine_.inspect(whileAlive(this, [this](const Expected<void, RestoreError>& read) {
+    loading_ = false;
+    if (!read) {
+      loadError_ = read.error().message();
+      loadNeedsPassword_ = read.error().passwordProblem;
     }
-    session->manifest_ = session->engine_.currentManifest();
-    Q_EMIT session->manifestChanged();
-    Q_EMIT session->changed();
-  });
+    manifest_ = engine_.currentManifest();
+    Q_EMIT manifestChanged();
+    Q_EMIT changed();
+  }));
 }
 
 void RestoreSession::restoreAll() {
@@ -112,27 +111,30 @@ void RestoreSession::run(const std::optional<QString>& agentId) {
   // once, inside the call, with no error: nothing was restored then. Every
   // other answer comes later and is shown, a failure as well as a success.
   auto inCall = std::make_shared<bool>(true);
-  auto done = [session = QPointer<RestoreSession>(this), announce, ids, inCall, all = !agentId,
-               name](const std::optional<RestoreError>& error) {
-    if (*inCall && !error) return;
-    if (!error && announce) {
+  auto done = [show = whileAlive(this,
+                                 [this, all = !agentId, name](const Expected<void, RestoreError>& restored) {
+                                   if (!restored) {
+                                     failure_ = restored.error().message();
+                                   } else {
+                                     restoredAll_ = all;
+                                     restoredName_ = name;
+                                   }
+                                   Q_EMIT changed();
+                                 }),
+               announce, ids, inCall](const Expected<void, RestoreError>& restored) {
+    if (*inCall && restored) return;
+    if (restored && announce) {
       for (const QString& id : ids) announce(id);
     }
-    if (!session) return;
-    if (error) {
-      session->failure_ = error->message();
-    } else {
-      session->restoredAll_ = all;
-      session->restoredName_ = name;
-    }
-    Q_EMIT session->changed();
+    show(restored);
   };
   failure_.reset();
   restoredName_.reset();
+  // A refused request has been answered inside the call (see above).
   if (agentId) {
-    engine_.restoreAgent(*agentId, std::move(done));
+    static_cast<void>(engine_.restoreAgent(*agentId, std::move(done)));
   } else {
-    engine_.restoreAll(std::move(done));
+    static_cast<void>(engine_.restoreAll(std::move(done)));
   }
   *inCall = false;
   Q_EMIT changed();

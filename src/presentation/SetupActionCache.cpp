@@ -34,7 +34,7 @@ void SetupActionCache::ask(const AgentEntry& entry) {
     slot.action = SetupCatalog::action(entry);
     return;
   }
-  runOffMain(
+  startOffMain(
       this, [entry] { return SetupCatalog::action(entry); },
       [this, id = entry.id, question = slot.question](std::optional<SetupCatalog::Action> action) {
         const auto it = known_.find(id);

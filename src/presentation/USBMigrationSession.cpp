@@ -98,7 +98,7 @@ void USBMigrationSession::loadPreview() {
   if (!selection_) return;
   const QString volume = *selection_;
   if (!USBMigration::hasMigrationPackage(volume)) return;
-  runOffMain(
+  startOffMain(
       this, [volume] { return USBMigration::preview(volume); },
       [this, volume](Expected<USBMigration::ImportPreview, USBMigration::Error> result) {
         if (selection_ != volume) return;
@@ -126,21 +126,16 @@ void USBMigrationSession::startExport(const QString& volume) {
   progress_.reset();
   cancel_ = std::make_shared<std::atomic<bool>>(false);
   auto cancel = cancel_;
-  const QPointer<USBMigrationSession> guard(this);
-  runOffMain(
+  startOffMain(
       this,
-      [volume, agents = agents_, cancel, guard] {
+      [volume, agents = agents_, cancel, report = whileAlive(this, [this](const USBMigration::ExportProgress& progress) {
+         if (!running_) return;
+         progress_ = progress;
+         Q_EMIT changed();
+       })] {
         // Also ends when the application quits.
         return USBMigration::exportToWithProgress(
-            volume, agents, [cancel] { return cancel->load() || OffMainPool::currentIsCancelled(); },
-            [guard](const USBMigration::ExportProgress& progress) {
-              runOnMain([guard, progress] {
-                if (USBMigrationSession* session = guard.data(); session && session->running_) {
-                  session->progress_ = progress;
-                  Q_EMIT session->changed();
-                }
-              });
-            });
+            volume, agents, [cancel] { return cancel->load() || OffMainPool::currentIsCancelled(); }, report);
       },
       [this](Expected<QString, USBMigration::Error> result) { finishExport(result); });
 }
@@ -150,7 +145,7 @@ void USBMigrationSession::startImport(const QString& volume, const QString& pass
   const QString destination = importedImagePath();
   const bool placedBefore = QFileInfo::exists(destination);
   const std::optional<QString> placed = placedImage_;
-  runOffMain(
+  startOffMain(
       this,
       [volume, password, placed]() -> Expected<QString, USBMigration::Error> {
         if (!placed) return USBMigration::importSnapshot(volume, password);

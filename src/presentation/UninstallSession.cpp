@@ -4,7 +4,6 @@
 #include "core/SettingsStore.h"
 #include "platform/OffMain.h"
 
-#include <QPointer>
 
 namespace tlr {
 
@@ -28,7 +27,7 @@ void UninstallSession::begin() {
   Q_EMIT changed();
   // Folders are walked whole, which can take long: the sizes come back all at
   // once on the main thread, and not at all once the session is gone.
-  runOffMain(
+  startOffMain(
       this,
       [paths = standardPaths_ + userDataPaths_] {
         QHash<QString, std::optional<quint64>> sizes;
@@ -89,19 +88,16 @@ void UninstallSession::start() {
   phase_ = Phase::executing;
   executingSteps_.clear();
   Q_EMIT changed();
-  const QPointer<UninstallSession> self(this);
   uninstaller_.execute(
-      entry_.localizedDisplayName(), commands_, paths,
-      [self](const StepResult& step) {
-        if (!self) return;
-        self->executingSteps_.append(step);
-        Q_EMIT self->changed();
+      this, entry_.localizedDisplayName(), commands_, paths,
+      [this](const StepResult& step) {
+        executingSteps_.append(step);
+        Q_EMIT changed();
       },
-      [self](const QList<StepResult>& steps) {
-        if (!self) return;
-        self->allResults_ = steps;
-        self->phase_ = Phase::done;
-        Q_EMIT self->changed();
+      [this](const QList<StepResult>& steps) {
+        allResults_ = steps;
+        phase_ = Phase::done;
+        Q_EMIT changed();
       });
 }
 

@@ -88,7 +88,7 @@ class BoundedFetcher::Exchange final : public QObject {
     // the desktop's settings or a proxy script, and loading TLS reads the
     // disk: off the window thread.
     const bool tls = scheme == QLatin1String("https");
-    runOffMain(
+    startOffMain(
         this, [url, tls] { return Route{proxyFor(url), !tls || QSslSocket::supportsSsl()}; },
         [this, url, tls](const Route& route) {
           if (!route.tlsAvailable) {

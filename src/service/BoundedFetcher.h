@@ -37,7 +37,7 @@ class BoundedFetcher final {
     deadline,  // not complete within `deadline`
     network,   // refused, reset, silent too long, an error status, a broken answer, ...
   };
-  struct Result {
+  struct [[nodiscard]] Result {
     Failure failure = Failure::network;
     QByteArray data;
     QString error;  // why, when it failed

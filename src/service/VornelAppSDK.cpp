@@ -101,7 +101,8 @@ QString VornelAppSDK::installId(const QString& appId) {
   Defaults& defaults = Defaults::shared();
   if (auto stored = defaults.string(key); stored && !stored->isEmpty()) return *stored;
   const QString made = QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
-  defaults.set(key, made);
+  // A failed write is logged; this run keeps the id all the same.
+  static_cast<void>(defaults.set(key, made));
   return made;
 }
 
@@ -293,7 +294,7 @@ std::optional<KeptAd> readKeptAd(const QString& path) {
 
 void VornelAppSDK::loadCachedAd() {
   if (adCacheFile_.isEmpty()) return;
-  runOffMain(
+  startOffMain(
       this, [path = adCacheFile_] { return readKeptAd(path); },
       [this](const std::optional<KeptAd>& kept) {
         // An answer of this run knows better.
@@ -316,8 +317,8 @@ void VornelAppSDK::cacheAd(const std::optional<VornelAd>& ad, const QByteArray& 
       QFile::remove(path);
       return;
     }
-    if (const QString error = FileOps::writeOwnFile(path, content); !error.isEmpty())
-      log(kTag, QStringLiteral("announcement not kept: ") + error);
+    if (const auto written = FileOps::writeOwnFile(path, content); !written)
+      log(kTag, QStringLiteral("announcement not kept: ") + written.error());
   });
 }
 

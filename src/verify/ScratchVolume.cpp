@@ -39,11 +39,13 @@ bool removeScratch(const QString& folder) {
   if (!QFileInfo::exists(folder)) return true;
   // A scratch image is ours alone: work of ours that was stopped and still
   // holds a file there does not keep it attached.
-  if (DiskImage::isMounted(image, point)) DiskImage::detach(point, DiskImage::WhenBusy::detachLazily);
+  // Whether the detach and the removal went is looked at after each.
+  if (DiskImage::isMounted(image, point))
+    static_cast<void>(DiskImage::detach(point, DiskImage::WhenBusy::detachLazily));
   // Never remove through a mount that would not go: that would delete the
   // decrypted content instead.
   if (DiskImage::isMounted(image, point)) return false;
-  FileOps::removeItem(folder);
+  static_cast<void>(FileOps::removeItem(folder));
   return !QFileInfo::exists(folder);
 }
 
@@ -57,7 +59,7 @@ void ScratchVolume::removeAll() {
 
 Expected<std::shared_ptr<ScratchVolume>, QString> ScratchVolume::create() {
   QTemporaryDir made(QDir::tempPath() + QStringLiteral("/tlr-selftest-XXXXXX"));
-  if (!made.isValid()) return QStringLiteral("无法创建临时文件夹：") + made.errorString();
+  if (!made.isValid()) return Unexpected(QStringLiteral("无法创建临时文件夹：") + made.errorString());
   made.setAutoRemove(false);
   QString password = QString::number(QRandomGenerator::system()->generate64(), 36) +
                      QString::number(QRandomGenerator::system()->generate64(), 36);
@@ -67,20 +69,22 @@ Expected<std::shared_ptr<ScratchVolume>, QString> ScratchVolume::create() {
     live().folders << made.path();
   }
   Crypto::wipe(password);
+  // A scratch folder that cannot be removed now stays listed, and goes with
+  // removeAll() at the end.
   if (!QDir().mkpath(scratch->image()) || !QDir().mkpath(scratch->mountPoint())) {
-    scratch->remove();
-    return QStringLiteral("无法创建临时文件夹：") + scratch->folder();
+    static_cast<void>(scratch->remove());
+    return Unexpected(QStringLiteral("无法创建临时文件夹：") + scratch->folder());
   }
   const DiskImage::ToolResult created = DiskImage::create(scratch->image(), scratch->password_);
   if (!created.ok) {
-    scratch->remove();
-    return QStringLiteral("创建加密卷失败：") + created.error;
+    static_cast<void>(scratch->remove());
+    return Unexpected(QStringLiteral("创建加密卷失败：") + created.error);
   }
   return scratch;
 }
 
 ScratchVolume::~ScratchVolume() {
-  remove();
+  static_cast<void>(remove());  // as in create(): removeAll() takes what stays
   Crypto::wipe(password_);
 }
 
@@ -103,14 +107,16 @@ SnapshotVolume ScratchVolume::access() const {
   SnapshotVolume v;
   v.exists = [image] { return QFileInfo::exists(image + QStringLiteral("/gocryptfs.conf")); };
   v.isMounted = isMounted;
-  v.mountInteractive = [image, point, password, isMounted](const QString&) -> std::optional<BackupVolumeError> {
-    if (isMounted()) return std::nullopt;
+  v.mountInteractive = [image, point, password, isMounted](const QString&) -> Expected<void, BackupVolumeError> {
+    if (isMounted()) return {};
     const DiskImage::ToolResult attached = DiskImage::attach(image, point, password);
-    if (!attached.ok) return BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error, false};
-    return std::nullopt;
+    if (!attached.ok) return Unexpected(BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error, false});
+    return {};
   };
   v.unmount = [point, isMounted] {
-    if (isMounted()) DiskImage::detach(point);
+    // Unmounting at the end: the scratch volume is removed after, and a
+    // mount that stays keeps its folder from going.
+    if (isMounted()) static_cast<void>(DiskImage::detach(point));
   };
   v.adoptOrphan = [] { return false; };
   v.lock = [image] { return VolumeLock::tryAcquire(VolumeLock::lockPathFor(image)); };

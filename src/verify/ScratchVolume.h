@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backup/Expected.h"
+#include "platform/Expected.h"
 #include "backup/SnapshotVolume.h"
 
 #include <QString>
@@ -31,7 +31,7 @@ class ScratchVolume {
   QString mountPoint() const { return folder_ + QStringLiteral("/mnt"); }
   QString image() const { return folder_ + QStringLiteral("/image"); }
   // Detaches the image and removes the folder; true when nothing is left.
-  bool remove();
+  [[nodiscard]] bool remove();
   // remove() for every scratch volume of the process (a mode ended by a
   // signal whose work did not wind down in time).
   static void removeAll();

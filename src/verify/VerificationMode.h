@@ -11,7 +11,7 @@ namespace tlr {
 
 // What a verification routine hands back: whether everything it checked
 // held, and its report (several lines, no final newline).
-struct VerificationResult {
+struct [[nodiscard]] VerificationResult {
   bool success = false;
   QString report;
 };

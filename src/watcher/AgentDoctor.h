@@ -40,7 +40,7 @@ class AgentDoctor {
   using PatternError = DoctorResult::PatternError;
   using Result = DoctorResult;
 
-  struct FixResult {
+  struct [[nodiscard]] FixResult {
     enum class Kind { success, failure };
     Kind kind = Kind::failure;
     QString message;

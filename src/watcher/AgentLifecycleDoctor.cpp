@@ -6,7 +6,6 @@
 #include "watcher/AgentLifecycleParts.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 
 // The doctor (the user's run, the run after a first-time setup), its fixes,
 // and the first-time setup itself.
@@ -34,15 +33,17 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
   }
   // The completion hears of the result even if the watcher has gone by then;
   // only the event needs the watcher.
-  runOffMain(
-      QCoreApplication::instance(),
+  startOffMain(
+      nullptr,
       [run = services_.runDoctor, entry] {
         const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
         return run(entry);
       },
-      [self = QPointer<AgentLifecycleWatcher>(this), entry,
+      [recordIt = whileAlive(this, [this, id = entry.id](const AgentDoctor::Result& result) {
+         record(id, AgentEventType::restarted, AgentDoctor::summaryEventText(result));
+       }),
        completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
-        if (self && result) self->record(entry.id, AgentEventType::restarted, AgentDoctor::summaryEventText(*result));
+        if (result) recordIt(*result);
         completion(std::move(result));
       });
 }
@@ -58,16 +59,19 @@ void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentD
     completion(AgentDoctor::FixResult::failure(QStringLiteral("scanner 未就绪")));
     return;
   }
-  runOffMain(
-      QCoreApplication::instance(),
+  // The completion hears of the fix even if the watcher has gone by then.
+  startOffMain(
+      nullptr,
       [fix = services_.applyFix, issue, id = entry.id] {
         const OwnCommands::Scope repairing(id, OwnCommands::Purpose::check);
         return fix(issue);
       },
-      [self = QPointer<AgentLifecycleWatcher>(this), entry, issue,
-       completion = std::move(completion)](const AgentDoctor::FixResult& fix) {
+      [recordIt = whileAlive(this, [this, id = entry.id](const QString& text) {
+         record(id, AgentEventType::restarted, text);
+       }),
+       entry, issue, completion = std::move(completion)](const AgentDoctor::FixResult& fix) {
         const QString text = AgentDoctor::fixEventText(issue, fix);
-        if (self) self->record(entry.id, AgentEventType::restarted, text);
+        recordIt(text);
         lifecycle::log("[Doctor] ", entry, QLatin1Char(' ') + text);
         completion(fix);
       });
@@ -75,15 +79,14 @@ void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentD
 
 void AgentLifecycleWatcher::runSetupOnUserClick(const AgentEntry& entry) {
   lifecycle::log("[Setup] ", entry, QStringLiteral(" 用户点「配置」"));
-  auto onCompleted = [self = QPointer<AgentLifecycleWatcher>(this), entry] {
-    if (self) self->handleSetupCompleted(entry);
-  };
-  runOffMain(
-      this,
-      [recover = recover_, entry, onCompleted = std::move(onCompleted)] {
-        return recover->userSetupWithCompletion(entry, onCompleted);
-      },
-      [this, entry](const Result& result) { handleSetupResult(entry, result); });
+  startOffMain(
+      this, [recover = recover_, entry] { return recover->userSetup(entry); },
+      [this, entry](const AgentRecover::SetupStart& start) {
+        if (start.sentinel)
+          recover_->watchSetup(entry.id, *start.sentinel, whileAlive(this, [this, entry] { handleSetupCompleted(entry); }));
+        if (start.completed) handleSetupCompleted(entry);
+        handleSetupResult(entry, start.result);
+      });
 }
 
 void AgentLifecycleWatcher::handleSetupResult(const AgentEntry& entry, const Result& result) {

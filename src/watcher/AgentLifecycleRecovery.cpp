@@ -47,7 +47,7 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
   // Until the relaunch is confirmed, the scans leave the agent to it.
   ++relaunching_[entry.id];
   const bool openApp = entry.recover->strategy == Strategy::openApp;
-  runOffMain(
+  startOffMain(
       this,
       [recover = recover_, scanner = scanner_, entry, openApp, settle = timing_.relaunchSettle] {
         Relaunch outcome;
@@ -111,7 +111,7 @@ void AgentLifecycleWatcher::relaunch(const AgentEntry& entry, bool byUser, std::
     return;
   }
   const bool openApp = entry.recover->strategy == Strategy::openApp;
-  runOffMain(
+  startOffMain(
       this,
       [recover = recover_, entry, openApp, byUser] {
         if (byUser) return openApp ? recover->userOpenApp(entry) : recover->userOpenCli(entry);

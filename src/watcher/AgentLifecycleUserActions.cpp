@@ -5,7 +5,6 @@
 #include "watcher/AgentLifecycleParts.h"
 
 #include <QCoreApplication>
-#include <QPointer>
 
 // The user's launch, stop and restart of an agent, and how a failed launch
 // or setup is told.
@@ -68,16 +67,18 @@ void AgentLifecycleWatcher::stopOnUserClick(const AgentEntry& entry, std::functi
   }
   // The caller hears the outcome even if the watcher has gone by then.
   ++stopsInProgress_[entry.id];
-  runOffMain(
-      QCoreApplication::instance(),
-      [recover = recover_, scanner = scanner_, entry] { return recover->stopAgent(entry, *scanner); },
-      [self = QPointer<AgentLifecycleWatcher>(this), entry, completion = std::move(completion)](const Result& result) {
+  startOffMain(
+      nullptr, [recover = recover_, scanner = scanner_, entry] { return recover->stopAgent(entry, *scanner); },
+      [recordIt = whileAlive(this,
+                             [this, id = entry.id](bool stopped) {
+                               lifecycle::countDown(stopsInProgress_, id);
+                               record(id, AgentEventType::restarted,
+                                      lifecycle::currentText(stopped ? LocKey::evDetailUserStop()
+                                                                     : LocKey::evDetailStopFailed()));
+                             }),
+       completion = std::move(completion)](const Result& result) {
         const bool stopped = result.kind != Result::Kind::failed;
-        if (self) {
-          lifecycle::countDown(self->stopsInProgress_, entry.id);
-          self->record(entry.id, AgentEventType::restarted,
-                       lifecycle::currentText(stopped ? LocKey::evDetailUserStop() : LocKey::evDetailStopFailed()));
-        }
+        recordIt(stopped);
         if (completion) completion(stopped);
       });
 }
@@ -91,7 +92,7 @@ void AgentLifecycleWatcher::restartOnUserClick(const AgentEntry& entry,
   clearThrottle(entry.id);
   beginRestart(entry.id);
   const AgentRestarter restarter(scanner_, recover_, timing_.restart, *services_.signalled);
-  runOffMain(
+  startOffMain(
       this,
       [restarter, entry] {
         AgentRestarter::Outcome outcome = restarter.restart(entry, /*dryRun=*/false);

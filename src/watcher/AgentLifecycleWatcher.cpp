@@ -3,11 +3,11 @@
 #include "core/DoctorResultStore.h"
 #include "core/LockOnlineStore.h"
 #include "platform/Log.h"
+#include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
 #include "watcher/AgentLifecycleParts.h"
 #include "watcher/SignalledPids.h"
 
-#include <QPointer>
 
 // Watching: the pids each scan finds, their exits, and what is recorded.
 
@@ -55,10 +55,8 @@ void AgentLifecycleWatcher::start() {
   }
   if (started_) return;
   started_ = true;
-  kqueue_->setOnExit([guard = QPointer<AgentLifecycleWatcher>(this)](pid_t pid, const QString& agentId,
-                                                                     const RawExitInfo& info) {
-    if (guard) guard->handleExit(pid, agentId, info);
-  });
+  kqueue_->setOnExit(whileAlive(
+      this, [this](pid_t pid, const QString& agentId, const RawExitInfo& info) { handleExit(pid, agentId, info); }));
   kqueue_->start();
   log("[LifecycleWatcher] ",
       QStringLiteral("started; crashThreshold=%1/%2").arg(throttle_.threshold()).arg(throttle_.windowText()));

@@ -5,7 +5,6 @@
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
-#include "platform/MainThread.h"
 #include "platform/Paths.h"
 #include "platform/ProcessSignals.h"
 #include "platform/TerminalLauncher.h"
@@ -14,6 +13,7 @@
 #include "watcher/SetupCompletionWatcher.h"
 
 #include <QDateTime>
+#include <QFile>
 
 #include <csignal>
 
@@ -66,9 +66,9 @@ QString AgentRecover::pidList(const QList<pid_t>& pids) {
 
 AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText, const QString& command) {
   const TerminalLauncher::Result started = TerminalLauncher::run(shellText);
-  if (!started.ok)
-    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("osascript 执行失败: ") + started.error, command,
-                            started.error);
+  if (!started)
+    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("osascript 执行失败: ") + started.error(),
+                                command, started.error());
   return Result::launched(0);
 }
 
@@ -95,13 +95,13 @@ AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const
     return Result::failed(QStringLiteral("找不到 bundleId ") + bundleId + QStringLiteral(" 对应的 App"));
   }
   recoverLog(id, QStringLiteral(": NSWorkspace.openApplication at ") + *location);
-  const DetachedResult opened = Workspace::open(bundleId);
-  if (opened.pid <= 0) {
-    recoverLog(id, QStringLiteral(" FAIL: openApplication error: ") + opened.error);
-    return Result::failed(QStringLiteral("openApplication 失败: ") + opened.error);
+  const Expected<pid_t, QString> opened = Workspace::open(bundleId);
+  if (!opened) {
+    recoverLog(id, QStringLiteral(" FAIL: openApplication error: ") + opened.error());
+    return Result::failed(QStringLiteral("openApplication 失败: ") + opened.error());
   }
-  recoverLog(id, QStringLiteral(" OK: new pid ") + QString::number(opened.pid));
-  return Result::launched(opened.pid);
+  recoverLog(id, QStringLiteral(" OK: new pid ") + QString::number(opened.value()));
+  return Result::launched(opened.value());
 }
 
 AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry) const {
@@ -130,8 +130,8 @@ AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const C
   ChildSpec spec;
   spec.program = QStringLiteral("/bin/sh");
   spec.arguments = {QStringLiteral("-c"), gatewayShellText(command)};
-  const DetachedResult started = spawnDetached(spec, logPath);
-  if (started.pid <= 0) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error);
+  const Expected<pid_t, QString> started = spawnDetached(spec, logPath);
+  if (!started) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error());
   recoverLog(id, QStringLiteral(" OK"));
   // Like a terminal start, the relaunch reports no pid: whether the service
   // stays up is for the next scan to see.
@@ -150,9 +150,9 @@ AgentRecover::Result AgentRecover::userOpenApp(const AgentEntry& entry) const {
   if (!bundleId || !Workspace::applicationPath(*bundleId))
     return Result::failed(QStringLiteral("找不到 bundleId 对应的 App"));
   log("[UserOpen] ", entry.id + QStringLiteral(" → activate ") + *bundleId);
-  const DetachedResult opened = Workspace::open(*bundleId);
-  if (opened.pid <= 0) return Result::failed(opened.error);
-  return Result::launched(opened.pid);
+  const Expected<pid_t, QString> opened = Workspace::open(*bundleId);
+  if (!opened) return Result::failed(opened.error());
+  return Result::launched(opened.value());
 }
 
 AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry) const {
@@ -191,38 +191,31 @@ AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const Proc
   return Result::failed(reason);
 }
 
-AgentRecover::Result AgentRecover::userSetupWithCompletion(const AgentEntry& entry,
-                                                           std::function<void()> onCompleted) const {
+AgentRecover::SetupStart AgentRecover::userSetup(const AgentEntry& entry) const {
   const std::optional<SetupCatalog::Action> action = SetupCatalog::action(entry);
-  if (!action) return Result::failed(entry.displayName + QStringLiteral(" 暂不支持配置"));
-  if (action->kind == SetupCatalog::Action::Kind::openConfigDirs)
-    return openConfigDirs(action->configDirs, std::move(onCompleted));
+  if (!action) return {Result::failed(entry.displayName + QStringLiteral(" 暂不支持配置"))};
+  if (action->kind == SetupCatalog::Action::Kind::openConfigDirs) {
+    // Opened here, off the main thread: the opener is waited for.
+    const auto [shown, message] = SetupActionRunner::openConfigDir(action->configDirs);
+    if (shown) return {Result::launched(0), std::nullopt, true};
+    return {Result::couldNotOpen(Result::Unopened::folder, QStringLiteral("打开配置目录失败"), QString(), message),
+            std::nullopt, true};
+  }
 
   const QString& id = entry.id;
-  if (!AgentEntry::isSafeFileComponent(id)) return Result::failed(unsafeIdReason(id));
+  if (!AgentEntry::isSafeFileComponent(id)) return {Result::failed(unsafeIdReason(id))};
   const QString sentinel = setupSentinelPath(id, QDateTime::currentSecsSinceEpoch());
-  if (onCompleted) {
-    // Watched before the terminal starts: the watch clears any old sentinel,
-    // and a quick setup may touch the new one at once. Watched whether or not
-    // the terminal starts: a window that did open despite a reported failure
-    // still ends with the sentinel.
-    const int timeoutSec = timing_.setupTimeoutSec;
-    runOnMainAndWait([&] {
-      SetupCompletionWatcher& watcher = setupWatcher_ ? *setupWatcher_ : SetupCompletionWatcher::shared();
-      watcher.watch(id, sentinel, timeoutSec, std::move(onCompleted));
-    });
-  }
-  return runCliInTerminal(action->command, sentinel, "UserSetup", id);
+  // Gone before the terminal starts, so that only this run's touch counts;
+  // the watch, begun afterwards, finds a quick setup's sentinel at its first
+  // look. Watched whether or not the terminal starts: a window that did
+  // open despite a reported failure still ends with the sentinel.
+  QFile::remove(sentinel);
+  return {runCliInTerminal(action->command, sentinel, "UserSetup", id), sentinel};
 }
 
-AgentRecover::Result AgentRecover::openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const {
-  std::pair<bool, QString> shown{false, QStringLiteral("quitting")};
-  runOnMainAndWait([&] {
-    shown = SetupActionRunner::openConfigDir(dirs);
-    if (onCompleted) onCompleted();
-  });
-  if (shown.first) return Result::launched(0);
-  return Result::couldNotOpen(Result::Unopened::folder, QStringLiteral("打开配置目录失败"), QString(), shown.second);
+void AgentRecover::watchSetup(const QString& agentId, const QString& sentinel, std::function<void()> onCompleted) const {
+  SetupCompletionWatcher& watcher = setupWatcher_ ? *setupWatcher_ : SetupCompletionWatcher::shared();
+  watcher.watch(agentId, sentinel, timing_.setupTimeoutSec, std::move(onCompleted), SetupCompletionWatcher::Old::kept);
 }
 
 }  // namespace tlr

@@ -47,7 +47,7 @@ struct AgentRecoverTiming {
 // mostly Chinese).
 class AgentRecover final {
  public:
-  struct Result {
+  struct [[nodiscard]] Result {
     enum class Kind { launched, failed, unsupported };
     Kind kind = Kind::unsupported;
     // launched: the new process where it is known (desktop applications),
@@ -96,11 +96,19 @@ class AgentRecover final {
   // to those still alive after the grace time. `unsupported` when none runs;
   // `failed` when a process still runs after SIGKILL.
   Result stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const;
-  // The user's Setup: the entry's setup command in a terminal window (its
-  // completion watched for when `onCompleted` is given), or its configuration
-  // folder opened (then `onCompleted` follows at once). `onCompleted` runs on
-  // the main thread.
-  Result userSetupWithCompletion(const AgentEntry& entry, std::function<void()> onCompleted) const;
+  // The user's Setup, off the main thread: the entry's setup command in a
+  // terminal window, its line ending by touching `sentinel` (a file left
+  // there before is removed first), or its configuration folder opened (the
+  // setup is then `completed` at once).
+  struct SetupStart {
+    Result result;
+    std::optional<QString> sentinel;  // to watch for: a terminal was asked to run the command
+    bool completed = false;
+  };
+  SetupStart userSetup(const AgentEntry& entry) const;
+  // On the main thread: calls `onCompleted` once the sentinel of a
+  // userSetup appears, unless it takes longer than the setup time-out.
+  void watchSetup(const QString& agentId, const QString& sentinel, std::function<void()> onCompleted) const;
 
   // Whether the program a relaunch would start is there: the application of
   // recover.appBundleId, or recover.command's program in the user's program
@@ -126,7 +134,6 @@ class AgentRecover final {
   Result runCliInTerminal(const Command& command, const std::optional<QString>& sentinelPath, const char* tag,
                           const QString& entryId) const;
   Result startGateway(const AgentEntry& entry, const Command& command) const;
-  Result openConfigDirs(const QList<QUrl>& dirs, std::function<void()> onCompleted) const;
   // Starts `shellText` in a new terminal window.
   // `command` is the command line the text runs, as the user knows it.
   static Result runInTerminal(const QString& shellText, const QString& command);

@@ -52,7 +52,7 @@ struct AgentRestarterTiming {
 class AgentRestarter {
  public:
   // The outcome of a restart.
-  struct Result {
+  struct [[nodiscard]] Result {
     enum class Kind {
       // Restarted (a dry run: described). newPid: the new instance where
       // known, else 0.
@@ -79,7 +79,7 @@ class AgentRestarter {
 
   // A restart's result and its report: the lines joined with "\n", no final
   // line feed.
-  struct Outcome {
+  struct [[nodiscard]] Outcome {
     Result result;
     QString report;
   };

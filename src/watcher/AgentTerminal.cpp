@@ -7,13 +7,13 @@
 namespace tlr::AgentTerminal {
 
 TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command) {
-  if (command.isEmpty()) return {true, QString()};
+  if (command.isEmpty()) return {};
   const QString line = command.join(QLatin1Char(' '));
   // The window stays open in the user's shell once the console ends, so its
   // last words stay readable.
   const TerminalLauncher::Result started =
       TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""));
-  if (started.ok)
+  if (started)
     log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": osascript do script \"") + line +
                       QLatin1Char('"'));
   return started;
@@ -21,7 +21,7 @@ TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList&
 
 void runUninstallLines(const QStringList& commandLines) {
   const TerminalLauncher::Result started = TerminalLauncher::run(uninstallShellText(commandLines));
-  if (!started.ok) log("[Detail] ", QStringLiteral("launchd uninstall terminal failed: ") + started.error);
+  if (!started) log("[Detail] ", QStringLiteral("launchd uninstall terminal failed: ") + started.error());
 }
 
 QString uninstallShellText(const QStringList& commandLines) {

@@ -14,7 +14,7 @@ namespace tlr {
 class CommandRunner {
  public:
   // The outcome of one registry command.
-  struct Result {
+  struct [[nodiscard]] Result {
     // The exit status; 128 + the signal for a command ended by a signal; -1
     // when the command was not run at all.
     qint32 exitCode = -1;

@@ -81,8 +81,9 @@ void HangWatcher::updateRegistry(const AgentRegistry& registry) {
 
 void HangWatcher::start() {
   if (source_) return;
-  // Ours only: nobody else may drop reports in it.
-  FileOps::makeOwnFolder(diagnosticReportsDir_);
+  // Ours only: nobody else may drop reports in it. A failure shows in the
+  // watch that follows.
+  static_cast<void>(FileOps::makeOwnFolder(diagnosticReportsDir_));
   auto watcher = std::make_unique<DirectoryWatcher>();
   if (!watcher->start(diagnosticReportsDir_, [this] { handleDirChange(); })) {
     log(kTag, QStringLiteral("无法打开 DiagnosticReports 目录监听"));

@@ -14,10 +14,11 @@ constexpr qint64 kReadLimit = 64 * 1024 * 1024;
 
 // A link at the backup path goes itself, so the copy is never written
 // through it into the file it points at. An earlier copy stays until the new
-// one replaces it whole.
-void clearBackupPath(const QString& backup) {
+// one replaces it whole. False when a link stays there: no copy is written.
+[[nodiscard]] bool clearBackupPath(const QString& backup) {
   const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(backup);
-  if (info && info->isSymLink) FileOps::removeItem(backup);
+  if (!info || !info->isSymLink) return true;
+  return FileOps::removeItem(backup).ok();
 }
 
 // Writes `bytes` to `target` through a temporary file in the same folder and
@@ -89,8 +90,8 @@ JsonFilePatch::Report JsonFilePatch::apply(const QString& path, const QList<Chan
   // The copy of the previous file; without one the patch still goes on.
   const QFileDevice::Permissions permissions = info.permissions();
   QString ignored;
-  clearBackupPath(backupPath(path));
-  if (replaceFile(backupPath(path), original, permissions, [&] { step(Step::backupWritten); }, &ignored)) {
+  if (clearBackupPath(backupPath(path)) &&
+      replaceFile(backupPath(path), original, permissions, [&] { step(Step::backupWritten); }, &ignored)) {
     step(Step::backupInPlace);
   }
 

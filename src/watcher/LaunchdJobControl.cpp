@@ -5,8 +5,6 @@
 #include "watcher/AgentTerminal.h"
 #include "watcher/ProcessScanner.h"
 
-#include <QPointer>
-
 namespace tlr::LaunchdJobControl {
 namespace {
 
@@ -32,17 +30,17 @@ void disableJob(const AgentEntry& entry, QObject* context,
                 std::function<void(const ServiceManager::CallOutcome&)> done, std::chrono::milliseconds timeout) {
   if (!hasLabel(entry)) return;
   const QString label = *entry.launchdLabel;
-  startOffMain([label, timeout, guard = QPointer<QObject>(context), bound = context != nullptr,
-                done = std::move(done)]() mutable {
-    const ServiceManager::CallOutcome outcome = ServiceManager::disableJob(label, timeout);
-    log("[Detail] ", disableLogText(label, outcome, timeout));
-    ProcessScanner::invalidateLaunchdCache(label);
-    if (!done) return;
-    runOnMain([guard, bound, done = std::move(done), outcome] {
-      if ((bound && !guard) || OffMainPool::shared().isCancelled()) return;
-      done(outcome);
-    });
-  });
+  startOffMain(
+      context,
+      [label, timeout] {
+        const ServiceManager::CallOutcome outcome = ServiceManager::disableJob(label, timeout);
+        log("[Detail] ", disableLogText(label, outcome, timeout));
+        ProcessScanner::invalidateLaunchdCache(label);
+        return outcome;
+      },
+      [done = std::move(done)](const ServiceManager::CallOutcome& outcome) {
+        if (done) done(outcome);
+      });
 }
 
 void hardStop(const AgentEntry& entry) {
@@ -50,8 +48,10 @@ void hardStop(const AgentEntry& entry) {
   if (entry.launchdUninstallCommand && !entry.launchdUninstallCommand->isEmpty()) {
     AgentTerminal::runUninstallLines(*entry.launchdUninstallCommand);
   } else if (labelled) {
-    startOffMain([label = *entry.launchdLabel] {
-      ServiceManager::bootout(label);
+    startOffMain(nullptr, [label = *entry.launchdLabel] {
+      // Not waited on beyond its own call: whether the job went down is
+      // for the next scan to see.
+      static_cast<void>(ServiceManager::bootout(label));
       // Asked afresh once the job is down, not from an answer taken while
       // it was going.
       ProcessScanner::invalidateLaunchdCache(label);

@@ -2,14 +2,13 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
-#include "platform/MainThread.h"
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
 #include "platform/Paths.h"
+#include "platform/MainThread.h"
 
 #include <QFileInfo>
 #include <QHash>
-#include <QPointer>
 #include <QProcessEnvironment>
 
 #include <chrono>
@@ -63,8 +62,9 @@ struct ToolFolders {
   std::mutex lock;
   bool asked = false;
   std::optional<QStringList> folders;  // once both have answered
-  // Told on the main thread once the answers are in.
-  QList<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
+  // Told on the main thread once the answers are in, each while its
+  // context lives.
+  QList<std::function<void()>> waiting;
 
   static ToolFolders& instance() {
     static ToolFolders* folders = new ToolFolders;
@@ -76,38 +76,39 @@ struct ToolFolders {
     std::lock_guard guard(lock);
     if (!asked) {
       asked = true;
-      startOffMain([this] { answer(askToolFolders()); });
+      startOffMain(nullptr, [this] { answer(askToolFolders()); }, [this] { tellWaiting(); });
     }
     return folders;
   }
 
   void answer(const QStringList& found) {
-    QList<std::pair<QPointer<QObject>, std::function<void()>>> tell;
     {
       std::lock_guard guard(lock);
       folders = found;
-      tell.swap(waiting);
     }
     QStringList sorted = ProcessScanner::cliSearchPaths();
     sorted.sort();
     log("[Scanner] ", QStringLiteral("cliSearchPaths: ") + quotedList(sorted));
-    for (auto& [context, done] : tell) {
-      runOnMain([context, done] {
-        if (context) done();
-      });
+  }
+
+  void tellWaiting() {
+    QList<std::function<void()>> tell;
+    {
+      std::lock_guard guard(lock);
+      tell.swap(waiting);
     }
+    for (const auto& done : tell) done();
   }
 
   void whenKnown(QObject* context, std::function<void()> done) {
     known();
     std::lock_guard guard(lock);
     if (folders) {
-      runOnMain([context = QPointer<QObject>(context), done = std::move(done)] {
-        if (context) done();
-      });
+      // On a later turn, as when they were still being asked.
+      runOnMain(whileAlive(context, std::move(done)));
       return;
     }
-    waiting.append({QPointer<QObject>(context), std::move(done)});
+    waiting.append(whileAlive(context, std::move(done)));
   }
 };
 

@@ -17,11 +17,11 @@ SetupCompletionWatcher::SetupCompletionWatcher(Timing timing, Clock clock, QObje
     : QObject(parent), timing_(timing), clock_(std::move(clock)) {}
 
 void SetupCompletionWatcher::watch(const QString& agentId, const QString& sentinelPath, int timeoutSec,
-                                   std::function<void()> onCompleted) {
+                                   std::function<void()> onCompleted, Old old) {
   if (activeWatchers_.contains(agentId)) return;
   activeWatchers_.insert(agentId);
   // A file left from an earlier run must not count as this run's end.
-  QFile::remove(sentinelPath);
+  if (old == Old::removed) QFile::remove(sentinelPath);
   log("[SetupWatcher] ", agentId + QStringLiteral(" 开始 poll sentinel: ") + sentinelPath);
 
   auto watch = std::make_shared<Watch>();

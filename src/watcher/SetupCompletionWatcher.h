@@ -34,12 +34,16 @@ class SetupCompletionWatcher final : public QObject {
   explicit SetupCompletionWatcher(Timing timing = {}, Clock clock = &std::chrono::steady_clock::now,
                                   QObject* parent = nullptr);
 
-  // Deletes any file at `sentinelPath`, then looks for it every poll
-  // interval. When it appears: deletes it and calls `onCompleted` once. After
-  // `timeoutSec` without it: gives up without calling. While the agent is
-  // being watched another call for it changes nothing.
+  // Whether a file already at the sentinel's path is an earlier run's
+  // (removed) or may be this run's (its caller removed the old one).
+  enum class Old { removed, kept };
+  // Deletes any file at `sentinelPath` (unless `old` says it is kept), then
+  // looks for it every poll interval. When it appears: deletes it and calls
+  // `onCompleted` once. After `timeoutSec` without it: gives up without
+  // calling. While the agent is being watched another call for it changes
+  // nothing.
   void watch(const QString& agentId, const QString& sentinelPath, int timeoutSec,
-             std::function<void()> onCompleted);
+             std::function<void()> onCompleted, Old old = Old::removed);
 
   const QSet<QString>& activeWatchers() const { return activeWatchers_; }
 

@@ -28,8 +28,8 @@ class AppOnDisplay : public AppFixture {
   }
   // Skips the two first-run prompts, as a second run would.
   static void seedFirstRunKeys() {
-    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
-    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
+    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
   }
   // The visible windows named "Tollamere" of `size`.
   QStringList windowsOfSize(QSize size) const {

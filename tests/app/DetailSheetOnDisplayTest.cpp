@@ -34,9 +34,9 @@ class DetailSheetOnDisplay : public AppFixture {
 }  // namespace
 
 TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgentForGood) {
-  tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
-  tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
-  tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en"));
+  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
+  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
+  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en")));
   // Installed where the scanner looks for command-line agents, and running.
   const QString name = uniqueAgentName(QStringLiteral("tlr-detail-agent"));
   const QString program = copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);

@@ -70,6 +70,7 @@ const QRegularExpression kMacWords(
 
 class WindowsOverAtSpi : public AppFixture {
  protected:
+  explicit WindowsOverAtSpi(QSize screen = QSize(1280, 800)) : x_(screen) {}
   void SetUp() override {
     if (!x_.failure().isEmpty()) GTEST_SKIP() << x_.failure().toStdString();
     if (!bus_.failure().isEmpty()) GTEST_SKIP() << bus_.failure().toStdString();
@@ -80,11 +81,11 @@ class WindowsOverAtSpi : public AppFixture {
   // it: English in the light scheme, Chinese in the dark one (so the
   // pictures show both).
   AppProcess& start(const QByteArray& registry, const QString& language) {
-    tlr::Defaults::shared().set(QStringLiteral("TLR.appearance"),
-                                language == QStringLiteral("zh") ? QStringLiteral("dark") : QStringLiteral("light"));
-    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
-    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
-    tlr::Defaults::shared().set(QStringLiteral("TLR.language"), language);
+    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.appearance"),
+                                language == QStringLiteral("zh") ? QStringLiteral("dark") : QStringLiteral("light")));
+    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
+    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
+    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.language"), language));
     AppProcess& app = process(sandbox(registry));
     app.setEnv(QStringLiteral("DISPLAY"), x_.display());
     bus_.attach(app);
@@ -190,6 +191,33 @@ class WindowsOverAtSpi : public AppFixture {
     return count;
   }
   QString home(const QString& relative) const { return home_.path() + QLatin1Char('/') + relative; }
+  // Where an X window lies on the screen with the window manager's frame
+  // around it (title bar, borders, the handle under it): the X server's
+  // geometry and _NET_FRAME_EXTENTS (what a reader is told of a window that
+  // the window manager moved may lag behind).
+  QRect framed(const QString& windowId) const {
+    const QRect client(x_.windowOrigin(windowId), x_.windowSize(windowId).value_or(QSize()));
+    const QString answer =
+        x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), windowId, QStringLiteral("_NET_FRAME_EXTENTS")});
+    const QStringList parts = answer.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+    if (parts.size() != 4) return client;
+    return client.adjusted(-parts[0].trimmed().toInt(), -parts[2].trimmed().toInt(), parts[1].trimmed().toInt(),
+                           parts[3].trimmed().toInt());
+  }
+  // Every push button of `window` lies inside `area`.
+  void expectButtonsInside(const QString& window, QRect area) const {
+    int buttons = 0;
+    for (const QJsonValue& node : bus_.tree(pid_, window)) {
+      const QJsonObject o = node.toObject();
+      if (o.value(QStringLiteral("role")).toString() != QStringLiteral("push button")) continue;
+      ++buttons;
+      const QRect box = extents(o);
+      EXPECT_TRUE(area.contains(box)) << window.toStdString() << ": \"" << o.value(QStringLiteral("name")).toString().toStdString()
+                                      << "\" at " << box.x() << "," << box.y() << " " << box.width() << "x"
+                                      << box.height() << " past the edge of " << area.width() << "x" << area.height();
+    }
+    EXPECT_GT(buttons, 0) << window.toStdString();
+  }
 
   XvfbServer x_;
   AccessibilityBus bus_;
@@ -201,6 +229,7 @@ class WindowsOverAtSpi : public AppFixture {
 // The words a test reads in a language.
 struct Words {
   QString language, addAgent, install, done, close, uninstall, installTitle, uninstallTitle;
+  QSize screen = QSize(1280, 800);
 };
 const Words kEnglish{QStringLiteral("en"), QStringLiteral("Add Agent"), QStringLiteral("Install"),
                      QStringLiteral("Done"), QStringLiteral("Close"), QStringLiteral("Uninstall"),
@@ -208,17 +237,33 @@ const Words kEnglish{QStringLiteral("en"), QStringLiteral("Add Agent"), QStringL
 const Words kChinese{QStringLiteral("zh"), QStringLiteral("添加 Agent"), QStringLiteral("安装"), QStringLiteral("完成"),
                      QStringLiteral("关闭"), QStringLiteral("彻底卸载"), QStringLiteral("安装 Tlr Demo"),
                      QStringLiteral("卸载 Tlr Demo")};
+// A netbook's screen, shorter than the window grown for the uninstall sheet.
+const Words kEnglishOnAShortScreen = [] {
+  Words words = kEnglish;
+  words.screen = QSize(1024, 600);
+  return words;
+}();
 
-class UninstallOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamInterface<Words> {};
+class UninstallOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamInterface<Words> {
+ protected:
+  UninstallOverAtSpi() : WindowsOverAtSpi(GetParam().screen) {}
+};
 
-void PrintTo(const Words& words, std::ostream* out) { *out << words.language.toStdString(); }
+void PrintTo(const Words& words, std::ostream* out) {
+  *out << words.language.toStdString() << " " << words.screen.width() << "x" << words.screen.height();
+}
 
 // Install through the add-agent sheet, then uninstall through the detail
 // sheet, with every choice made by a screen reader's "Toggle": the unticked
 // cache stays, the ticked user data goes, and the button's total follows.
 TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   const Words& w = GetParam();
-  const QString lang = QLatin1Char('-') + w.language + QStringLiteral(".png");
+  const bool shortScreen = w.screen != QSize(1280, 800);
+  const QString lang = QLatin1Char('-') + w.language +
+                       (shortScreen ? QStringLiteral("-%1x%2").arg(w.screen.width()).arg(w.screen.height()) : QString()) +
+                       QStringLiteral(".png");
+  // Under openbox no panel takes a part of the screen.
+  const QRect screen(QPoint(), w.screen);
   home_.writeFile(QStringLiteral(".tlr-demo-cache/blob"), QByteArray(300'000, 'c'));
   home_.writeFile(QStringLiteral(".tlr-demo-data/memory.md"), QByteArray(40'000, 'm'));
   AppProcess& app = start(demoRegistry(), w.language);
@@ -260,15 +305,30 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
       },
       30s));
   shoot(QStringLiteral("blackbox-detail") + lang);
+  // The window with its frame, the sheet and the sheet's buttons are on the
+  // screen.
+  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
+  const QRect mainFrame = framed(mainId);
+  EXPECT_TRUE(screen.contains(mainFrame)) << "window " << mainFrame.x() << "," << mainFrame.y() << " "
+                                          << mainFrame.width() << "x" << mainFrame.height();
+  EXPECT_TRUE(mainWindow.contains(extentsOf(kDemoName)));
+  expectButtonsInside(kDemoName, extentsOf(kDemoName));
   ASSERT_TRUE(press(kDemoName, w.uninstall));
   ASSERT_TRUE(waitForWindow(w.uninstallTitle));
 
-  // The sheet opened inside the main window, which grew to hold it.
-  const QRect grown = extentsOf(QStringLiteral("Tollamere"));
+  // The sheet opened inside the main window, which grew to hold it as far as
+  // the screen lets it (frame included); on a short screen the sheet is made
+  // shorter, its list scrolls, and its buttons stay in view.
+  QRect grown;
+  EXPECT_TRUE(waitUntil([&] { return (grown = extentsOf(QStringLiteral("Tollamere"))).height() > 560; }, 10s));
   const QRect sheet = extentsOf(w.uninstallTitle);
   EXPECT_TRUE(grown.contains(sheet)) << "sheet " << sheet.y() << "+" << sheet.height() << " in " << grown.y() << "+"
                                      << grown.height();
-  EXPECT_GE(grown.height(), 620);
+  const QRect grownFrame = framed(mainId);
+  EXPECT_TRUE(screen.contains(grownFrame)) << "window " << grownFrame.y() << "+" << grownFrame.height();
+  if (!shortScreen) {
+    EXPECT_GE(grown.height(), 620);
+  }
 
   // Sizes arrive; then the reader unticks the cache and ticks the data.
   QJsonObject cacheBox;
@@ -301,6 +361,7 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
                   .toBool());
   const QString total = startButton();
   EXPECT_NE(total, before) << "the total in the button follows the ticks";
+  expectButtonsInside(w.uninstallTitle, sheet);
   shoot(QStringLiteral("blackbox-4-uninstall-preview") + lang);
 
   ASSERT_TRUE(press(w.uninstallTitle, total));
@@ -327,8 +388,12 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   shoot(QStringLiteral("blackbox-6-row-gone") + lang);
 }
 
-INSTANTIATE_TEST_SUITE_P(InBothLanguages, UninstallOverAtSpi, ::testing::Values(kEnglish, kChinese),
-                         [](const ::testing::TestParamInfo<Words>& info) { return info.param.language.toStdString(); });
+INSTANTIATE_TEST_SUITE_P(InBothLanguages, UninstallOverAtSpi,
+                         ::testing::Values(kEnglish, kChinese, kEnglishOnAShortScreen),
+                         [](const ::testing::TestParamInfo<Words>& info) {
+                           return info.param.language.toStdString() +
+                                  (info.param.screen == QSize(1280, 800) ? "" : "OnAShortScreen");
+                         });
 
 // Switches answer a screen reader's toggle: the settings sheet's task-bar
 // switch writes its setting and the lock switch locks the agent; turning the

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,7 +52,7 @@ BackupEngine::Result runAndWait(BackupEngine& engine, const QList<AgentEntry>& a
     outcome.result = r;
   });
   EXPECT_TRUE(waitUntil([&] { return outcome.done; }, std::chrono::seconds(60)));
-  return outcome.result.value_or(BackupEngine::Result(BackupError::of(Case::scanFailed, "no answer")));
+  return outcome.result.value_or(BackupEngine::Result(Unexpected(BackupError::of(Case::scanFailed, "no answer"))));
 }
 
 QStringList archiveMembers(const QString& archive) {
@@ -275,6 +276,19 @@ TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
 TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {
   writeFile(home.path() + "/.alpha/a", "a");
   const QString failed = QStringLiteral("/backup.tar.gz: ");
+  const QString noSpace = QString::fromLocal8Bit(std::strerror(ENOSPC));
+  // Fails the `which`-th flush of a folder: the snapshot's own, then the
+  // volume's once the snapshot has its name.
+  const auto failingFolderFlush = [](int which) {
+    return [which, seen = std::make_shared<int>(0)](int fd) {
+      struct stat st {};
+      if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && ++*seen == which) {
+        errno = ENOSPC;
+        return -1;
+      }
+      return ::fsync(fd);
+    };
+  };
   const struct {
     const char* name;
     std::function<void(SnapshotVolume&)> fault;
@@ -300,6 +314,10 @@ TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {
          };
        },
        failed + QString::fromLocal8Bit(std::strerror(EIO))},
+      {"folder not flushed", [&](SnapshotVolume& v) { v.syncFile = failingFolderFlush(1); }, ": " + noSpace},
+      // Its name never reached the disk: a crash now would leave no snapshot.
+      {"name not flushed", [&](SnapshotVolume& v) { v.syncFile = failingFolderFlush(2); },
+       volume.snapshots() + ": " + noSpace},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

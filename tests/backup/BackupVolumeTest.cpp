@@ -81,7 +81,9 @@ class RealVolume : public ::testing::Test {
   }
   void TearDown() override {
     if (!missingMechanism().isEmpty()) return;
-    if (BackupVolume::isMounted()) tlr::DiskImage::detach(BackupVolume::mountPoint());
+    if (BackupVolume::isMounted()) {
+      EXPECT_TRUE(tlr::DiskImage::detach(BackupVolume::mountPoint()));
+    }
     PasswordVault::clearCachedPassword();
     PasswordVault::setPrompt(nullptr);
   }
@@ -318,7 +320,7 @@ TEST_F(RealVolume, AToolMissingFromPathIsAClearError) {
 TEST_F(RealVolume, AWrongStoredPasswordIsReplacedAfterOnePrompt) {
   createImage("right");
   // The lock-out state: memory and vault hold a password the image refuses.
-  PasswordVault::seal("wrong");
+  EXPECT_TRUE(PasswordVault::seal("wrong"));
   auto prompt = std::make_shared<PromptScript>(QList<std::optional<QString>>{QString("right")});
   PasswordVault::setPrompt(prompt);
 
@@ -337,7 +339,7 @@ TEST_F(RealVolume, AWrongStoredPasswordIsReplacedAfterOnePrompt) {
 
 TEST_F(RealVolume, WithoutAnAnswerARefusedStoredPasswordIsForgottenEverywhere) {
   createImage("right");
-  PasswordVault::seal("wrong");
+  EXPECT_TRUE(PasswordVault::seal("wrong"));
   const auto r = BackupVolume::mountInteractive("why");  // the headless prompt answers nothing
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind, Kind::mountFailed);

@@ -17,11 +17,11 @@ SnapshotVolume FolderVolume::access() {
   SnapshotVolume v;
   v.exists = [this] { return exists.load(); };
   v.isMounted = [this] { return mounted.load(); };
-  v.mountInteractive = [this](const QString&) -> std::optional<BackupVolumeError> {
-    if (mountError) return mountError;
+  v.mountInteractive = [this](const QString&) -> Expected<void, BackupVolumeError> {
+    if (mountError) return Unexpected(*mountError);
     mounted = true;
     ++mounts;
-    return std::nullopt;
+    return {};
   };
   v.unmount = [this] {
     if (!mounted) return;

@@ -31,8 +31,8 @@ TEST(OwnFilesThroughLinks, EveryStoreReplacesALinkAndLeavesItsTargetAlone) {
   NetworkLogger logger(folder + "/network-log.json");
   logger.log(NetworkEventKind::updateCheck, 10, true);
   logger.flush();
-  QString error;
-  EXPECT_TRUE(LoginItem::registerApp("/opt/t/bin/tollamere", &error)) << error.toStdString();
+  const Expected<void, QString> registered = LoginItem::registerApp("/opt/t/bin/tollamere");
+  EXPECT_TRUE(registered) << (registered ? QString() : registered.error()).toStdString();
   EXPECT_TRUE(PasswordVault::seal("pw"));
   const SingleInstanceLock::Result held = SingleInstanceLock::acquire(folder + "/" + SingleInstanceLock::kFileName);
   EXPECT_EQ(held.outcome, SingleInstanceLock::Outcome::acquired);

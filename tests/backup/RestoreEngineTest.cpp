@@ -74,14 +74,12 @@ class RestoreEngineTest : public ::testing::Test {
   std::optional<RestoreError> restore(RestoreEngine& engine, const QString& agentId = {}) {
     bool done = false;
     std::optional<RestoreError> error;
-    auto completion = [&](const std::optional<RestoreError>& e) {
+    auto completion = [&](const Expected<void, RestoreError>& restored) {
       done = true;
-      error = e;
+      if (!restored) error = restored.error();
     };
-    if (agentId.isEmpty())
-      engine.restoreAll(completion);
-    else
-      engine.restoreAgent(agentId, completion);
+    const bool started = agentId.isEmpty() ? engine.restoreAll(completion) : engine.restoreAgent(agentId, completion);
+    EXPECT_TRUE(started);
     EXPECT_TRUE(waitUntil([&] { return done; }, std::chrono::seconds(60)));
     return error;
   }
@@ -237,7 +235,7 @@ TEST_F(RestoreEngineTest, MissingOrCorruptSnapshotsAndASecondRequest) {
   bool firstDone = false;
   EXPECT_TRUE(engine.restoreAll([&](const auto&) { firstDone = true; }));
   bool secondCalled = false;
-  EXPECT_FALSE(engine.restoreAll([&](const auto& e) { secondCalled = !e.has_value(); }));
+  EXPECT_FALSE(engine.restoreAll([&](const auto& e) { secondCalled = e.ok(); }));
   EXPECT_TRUE(secondCalled);
   EXPECT_TRUE(waitUntil([&] { return firstDone; }));
 }
@@ -426,8 +424,8 @@ TEST_F(RestoreEngineTest, ADamagedNewestSnapshotNeverHidesAnOlderGoodOne) {
     volume.mounted = false;
     // What the restore sheet reads looks at the archives too.
     bool read = false;
-    engine.inspect([&](const std::optional<RestoreError>& e) {
-      EXPECT_FALSE(e.has_value());
+    engine.inspect([&](const Expected<void, RestoreError>& e) {
+      EXPECT_TRUE(e.ok());
       read = true;
     });
     ASSERT_TRUE(waitUntil([&] { return read; }, std::chrono::seconds(30)));
@@ -575,9 +573,9 @@ TEST(RestoreEngineWithoutAnImage, LookingForABackupMakesNothingBesideWhereTheIma
   // What the restore sheet does when it opens.
   bool inspected = false;
   std::optional<RestoreError> inspectError;
-  engine.inspect([&](const std::optional<RestoreError>& e) {
+  engine.inspect([&](const Expected<void, RestoreError>& e) {
     inspected = true;
-    inspectError = e;
+    if (!e) inspectError = e.error();
   });
   ASSERT_TRUE(waitUntil([&] { return inspected; }));
   EXPECT_FALSE(inspectError.has_value());
@@ -586,10 +584,10 @@ TEST(RestoreEngineWithoutAnImage, LookingForABackupMakesNothingBesideWhereTheIma
 
   bool done = false;
   std::optional<RestoreError> error;
-  engine.restoreAll([&](const std::optional<RestoreError>& e) {
+  EXPECT_TRUE(engine.restoreAll([&](const Expected<void, RestoreError>& e) {
     done = true;
-    error = e;
-  });
+    if (!e) error = e.error();
+  }));
   ASSERT_TRUE(waitUntil([&] { return done; }));
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->kind, Case::noBackupFound);

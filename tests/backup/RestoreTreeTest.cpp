@@ -30,25 +30,25 @@ TEST(RestoreTreeCheck, RefusesLinksSpecialFilesAndDotDotNames) {
   QTemporaryDir dir;
   const QString root = dir.path() + "/r";
   writeBytes(root + "/a/ok.json", "{}");
-  EXPECT_FALSE(RestoreTree::validate(root).has_value());
+  EXPECT_TRUE(RestoreTree::validate(root).ok());
 
   QFile::link("/etc/passwd", root + "/a/deep-link");
   auto error = RestoreTree::validate(root);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind, Case::pathTraversal);
-  EXPECT_EQ(error->description(), "拒绝恢复：检测到非法路径 符号链接 deep-link");
+  ASSERT_FALSE(error.ok());
+  EXPECT_EQ(error.error().kind, Case::pathTraversal);
+  EXPECT_EQ(error.error().description(), "拒绝恢复：检测到非法路径 符号链接 deep-link");
   QFile::remove(root + "/a/deep-link");
 
   ::mkfifo(QFile::encodeName(root + "/a/pipe").constData(), 0600);
   error = RestoreTree::validate(root);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->payload, "特殊文件 pipe");
+  ASSERT_FALSE(error.ok());
+  EXPECT_EQ(error.error().payload, "特殊文件 pipe");
   QFile::remove(root + "/a/pipe");
 
   writeBytes(root + "/a/..sneaky", "x");
   error = RestoreTree::validate(root);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->payload, root + "/a/..sneaky");
+  ASSERT_FALSE(error.ok());
+  EXPECT_EQ(error.error().payload, root + "/a/..sneaky");
 }
 
 TEST(RestoreTreeMerge, AFolderIsMergedFileByFile) {
@@ -59,7 +59,7 @@ TEST(RestoreTreeMerge, AFolderIsMergedFileByFile) {
   writeBytes(dir.path() + "/home/.agent/conf.json", "current");
   writeBytes(dir.path() + "/home/.agent/only-here.txt", "stays");
 
-  EXPECT_FALSE(RestoreTree::restore(dir.path() + "/src/.agent", dir.path() + "/home/.agent", false).has_value());
+  EXPECT_TRUE(RestoreTree::restore(dir.path() + "/src/.agent", dir.path() + "/home/.agent", false).ok());
   EXPECT_EQ(readBytes(dir.path() + "/home/.agent/conf.json"), "backup");
   EXPECT_EQ(readBytes(dir.path() + "/home/.agent/sub/new.txt"), "new");
   EXPECT_EQ(readBytes(dir.path() + "/home/.agent/only-here.txt"), "stays");
@@ -73,13 +73,13 @@ TEST(RestoreTreeMerge, AFileRootIsRestoredAsAFile) {
   QTemporaryDir dir;
   writeBytes(dir.path() + "/src/.agentrc", "from backup");
   writeBytes(dir.path() + "/home/.agentrc", "current");
-  EXPECT_FALSE(RestoreTree::restore(dir.path() + "/src/.agentrc", dir.path() + "/home/.agentrc", true).has_value());
+  EXPECT_TRUE(RestoreTree::restore(dir.path() + "/src/.agentrc", dir.path() + "/home/.agentrc", true).ok());
   EXPECT_EQ(readBytes(dir.path() + "/home/.agentrc"), "from backup");
   EXPECT_FALSE(QFileInfo::exists(dir.path() + "/src/.agentrc")) << "consumed: moved, not copied";
 
   // Missing target: made, with its folders.
   writeBytes(dir.path() + "/src/settings.json", "s");
-  EXPECT_FALSE(
+  EXPECT_TRUE(
       RestoreTree::restore(dir.path() + "/src/settings.json", dir.path() + "/home/new/settings.json", false));
   EXPECT_EQ(readBytes(dir.path() + "/home/new/settings.json"), "s");
 }
@@ -89,24 +89,24 @@ TEST(RestoreTreeMerge, AFolderStandingWhereAFileGoesIsCopyFailed) {
   writeBytes(dir.path() + "/src/.agentrc", "from backup");
   writeBytes(dir.path() + "/home/.agentrc/keep", "k");
   const auto error = RestoreTree::restore(dir.path() + "/src/.agentrc", dir.path() + "/home/.agentrc", true);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind, Case::copyFailed);
-  EXPECT_TRUE(error->description().startsWith("恢复失败："));
+  ASSERT_FALSE(error.ok());
+  EXPECT_EQ(error.error().kind, Case::copyFailed);
+  EXPECT_TRUE(error.error().description().startsWith("恢复失败："));
   EXPECT_EQ(readBytes(dir.path() + "/home/.agentrc/keep"), "k");
 
   // Same inside a folder merge: the merge stops with copyFailed.
   writeBytes(dir.path() + "/src/d/x", "file");
   writeBytes(dir.path() + "/home/d/x/inner", "folder");
   const auto nested = RestoreTree::restore(dir.path() + "/src/d", dir.path() + "/home/d", false);
-  ASSERT_TRUE(nested.has_value());
-  EXPECT_EQ(nested->kind, Case::copyFailed);
+  ASSERT_FALSE(nested.ok());
+  EXPECT_EQ(nested.error().kind, Case::copyFailed);
 }
 
 TEST(RestoreTreeMerge, SetIdBitsNeverReachTheTarget) {
   QTemporaryDir dir;
   writeBytes(dir.path() + "/src/d/tool", "#!/bin/sh\n");
   ::chmod(QFile::encodeName(dir.path() + "/src/d/tool").constData(), 06755);
-  EXPECT_FALSE(RestoreTree::restore(dir.path() + "/src/d", dir.path() + "/home/d", true).has_value());
+  EXPECT_TRUE(RestoreTree::restore(dir.path() + "/src/d", dir.path() + "/home/d", true).ok());
   struct stat st;
   ASSERT_EQ(::stat(QFile::encodeName(dir.path() + "/home/d/tool").constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u);
@@ -144,7 +144,7 @@ TEST(RestoreTreeMerge, FoldersMadeOneByOneGetTheModesAndTimesOfTheBackup) {
   const QString target = dir.path() + "/home/.agent";
   for (const bool consume : {true, false}) {
     SCOPED_TRACE(consume ? "consumed" : "copied");
-    EXPECT_FALSE(RestoreTree::restore(src, target, consume, false).has_value());
+    EXPECT_TRUE(RestoreTree::restore(src, target, consume, false).ok());
     EXPECT_EQ(readBytes(target + "/sub/deeper/x"), "x");
     EXPECT_EQ(modeOf(target + "/sub"), 0750u);
     for (const QString& folder : {target, target + "/sub", target + "/sub/deeper"})
@@ -168,7 +168,7 @@ TEST(RestoreTreeCheck, ReadiesTheTreeForBeingMovedAndSaysWhenItCannotBe) {
   ::chmod(QFile::encodeName(root + "/a").constData(), 01755);
   QDir().mkpath(root + "/a/empty/emptier");
   bool movable = false;
-  ASSERT_FALSE(RestoreTree::validate(root, &movable).has_value());
+  ASSERT_TRUE(RestoreTree::validate(root, &movable).ok());
   EXPECT_TRUE(movable);
   EXPECT_EQ(modeOf(root + "/a/tool"), 0755u);
   EXPECT_EQ(modeOf(root + "/a"), 0755u);
@@ -177,21 +177,21 @@ TEST(RestoreTreeCheck, ReadiesTheTreeForBeingMovedAndSaysWhenItCannotBe) {
   // A file with a second name is never moved into place.
   ASSERT_EQ(::link(QFile::encodeName(root + "/a/tool").constData(), QFile::encodeName(root + "/a/tool2").constData()),
             0);
-  ASSERT_FALSE(RestoreTree::validate(root, &movable).has_value());
+  ASSERT_TRUE(RestoreTree::validate(root, &movable).ok());
   EXPECT_FALSE(movable);
   QFile::remove(root + "/a/tool2");
 
   // A folder its owner could not enter is opened, and checked inside.
   writeBytes(root + "/b/inside", "x");
   ::chmod(QFile::encodeName(root + "/b").constData(), 0);
-  ASSERT_FALSE(RestoreTree::validate(root, &movable).has_value());
+  ASSERT_TRUE(RestoreTree::validate(root, &movable).ok());
   EXPECT_FALSE(movable);
   EXPECT_EQ(modeOf(root + "/b"), 0700u);
   QFile::link("/etc/passwd", root + "/b/link");
   ::chmod(QFile::encodeName(root + "/b").constData(), 0);
   const auto refused = RestoreTree::validate(root, &movable);
-  ASSERT_TRUE(refused.has_value());
-  EXPECT_EQ(refused->payload, "符号链接 link");
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().payload, "符号链接 link");
 }
 
 TEST(RestoreTreeMerge, AFolderWhosePlaceIsFreeIsMovedThereWhole) {
@@ -200,7 +200,7 @@ TEST(RestoreTreeMerge, AFolderWhosePlaceIsFreeIsMovedThereWhole) {
   writeBytes(src + "/conf.json", "backup");
   writeBytes(src + "/sub/deeper/x", "x");
   const ino_t whole = inode(src);
-  EXPECT_FALSE(RestoreTree::restore(src, dir.path() + "/home/.agent", true, true).has_value());
+  EXPECT_TRUE(RestoreTree::restore(src, dir.path() + "/home/.agent", true, true).ok());
   EXPECT_EQ(inode(dir.path() + "/home/.agent"), whole) << "one rename, nothing copied";
   EXPECT_EQ(readBytes(dir.path() + "/home/.agent/sub/deeper/x"), "x");
   EXPECT_FALSE(QFileInfo::exists(src));
@@ -213,7 +213,7 @@ TEST(RestoreTreeMerge, AFolderWhosePlaceIsFreeIsMovedThereWhole) {
   writeBytes(dir.path() + "/home2/.agent/conf.json", "current");
   writeBytes(dir.path() + "/home2/.agent/mine.txt", "stays");
   const ino_t sessions = inode(src2 + "/sessions");
-  EXPECT_FALSE(RestoreTree::restore(src2, dir.path() + "/home2/.agent", true, true).has_value());
+  EXPECT_TRUE(RestoreTree::restore(src2, dir.path() + "/home2/.agent", true, true).ok());
   EXPECT_EQ(inode(dir.path() + "/home2/.agent/sessions"), sessions);
   EXPECT_EQ(readBytes(dir.path() + "/home2/.agent/conf.json"), "backup");
   EXPECT_EQ(readBytes(dir.path() + "/home2/.agent/mine.txt"), "stays");
@@ -221,7 +221,7 @@ TEST(RestoreTreeMerge, AFolderWhosePlaceIsFreeIsMovedThereWhole) {
   // Not allowed to move folders: made anew, the source kept when not consumed.
   const QString src3 = dir.path() + "/src3/.agent";
   writeBytes(src3 + "/sub/y", "y");
-  EXPECT_FALSE(RestoreTree::restore(src3, dir.path() + "/home3/.agent", false, true).has_value());
+  EXPECT_TRUE(RestoreTree::restore(src3, dir.path() + "/home3/.agent", false, true).ok());
   EXPECT_NE(inode(dir.path() + "/home3/.agent"), inode(src3));
   EXPECT_EQ(readBytes(dir.path() + "/home3/.agent/sub/y"), "y");
   EXPECT_EQ(readBytes(src3 + "/sub/y"), "y");

@@ -151,7 +151,7 @@ TEST_F(USBMigrationTest, ImportWithTheRightAndAWrongPassword) {
   ASSERT_TRUE(makeImage());
   ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
   // The new machine: no image yet.
-  FileOps::removeItem(BackupVolume::defaultImagePath());
+  ASSERT_TRUE(FileOps::removeItem(BackupVolume::defaultImagePath()));
   QFile::remove(PasswordVault::vaultURL());
 
   auto result = USBMigration::importSnapshot(usb, QStringLiteral("wrong password"));
@@ -166,7 +166,7 @@ TEST_F(USBMigrationTest, ImportWithTheRightAndAWrongPassword) {
   ASSERT_FALSE(result.ok());
   EXPECT_TRUE(result.error().description().startsWith("导入失败：本机已有备份卷在 "));
 
-  FileOps::removeItem(BackupVolume::defaultImagePath());
+  ASSERT_TRUE(FileOps::removeItem(BackupVolume::defaultImagePath()));
   result = USBMigration::importSnapshot(usb, kPassword);
   ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
   EXPECT_FALSE(BackupVolume::isMounted());
@@ -178,7 +178,7 @@ TEST_F(USBMigrationTest, ImportWithTheRightAndAWrongPassword) {
 TEST_F(USBMigrationTest, AnInterruptedImportNeverBlocksTheNextOne) {
   ASSERT_TRUE(makeImage());
   ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
-  FileOps::removeItem(BackupVolume::defaultImagePath());
+  ASSERT_TRUE(FileOps::removeItem(BackupVolume::defaultImagePath()));
   // What a crash during the copy leaves: a hidden partial copy.
   writeFile(home.path() + "/.TLR 备份.sparsebundle.import-crashed/gocryptfs.conf", "half");
   const auto result = USBMigration::importSnapshot(usb, kPassword);
@@ -235,7 +235,7 @@ TEST_F(USBMigrationTest, ExportAndImportAreRefusedWhileAnotherOperationUsesTheVo
   EXPECT_FALSE(QFileInfo::exists(usb + "/Tollamere-Migration"));
   held.reset();
   ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
-  FileOps::removeItem(BackupVolume::defaultImagePath());
+  ASSERT_TRUE(FileOps::removeItem(BackupVolume::defaultImagePath()));
   held = VolumeLock::tryAcquire(BackupVolume::lockPath());
   const auto imported = USBMigration::importSnapshot(usb, kPassword);
   ASSERT_FALSE(imported.ok());

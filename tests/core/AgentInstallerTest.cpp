@@ -62,7 +62,7 @@ TEST(InstallSteps, ARecipeRunsInOrderWithItsEnvironmentThenSetsUpPath) {
                             "> \"$HOME/env\"\n");
   tlr::test::RowCollector rows;
   zshUser().executeCommands(
-      "Agent",
+      nullptr, "Agent",
       {{"tlr-step", "one", "~/x", "~", "$HOME/y:$HOME", "a~b"}, {}, {"sh", "-c", "read line || echo eof > \"$HOME/stdin\""}},
       rows.onProgress(), rows.onComplete());
   ASSERT_TRUE(rows.waitForCompletion());

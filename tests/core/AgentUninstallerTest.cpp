@@ -117,7 +117,7 @@ TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {
   QFile::link(home.path() + "/keep", home.path() + "/holder/inner-link");
 
   tlr::test::RowCollector rows;
-  AgentUninstaller().execute("Agent", {{"true"}},
+  AgentUninstaller().execute(nullptr, "Agent", {{"true"}},
                              {"~/agent", "~", "~/missing", "~/link-to-keep", "~/slash-link/", "~/dangling",
                               "~/holder", outside.path() + "/file", "~/x/../keep", " ~/keep"},
                              rows.onProgress(), rows.onComplete());
@@ -161,8 +161,8 @@ TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
   EXPECT_FALSE(AgentUninstaller::sizeOnDisk(agentCut));
 
   tlr::test::RowCollector rows;
-  AgentUninstaller().execute("Agent", {{"true", QStringLiteral("a") + nul}}, {homeCut, agentCut},
-                             rows.onProgress(), rows.onComplete());
+  AgentUninstaller().execute(nullptr, "Agent", {{"true", QStringLiteral("a") + nul}},
+                             {homeCut, agentCut}, rows.onProgress(), rows.onComplete());
   ASSERT_TRUE(rows.waitForCompletion());
   ASSERT_EQ(rows.completed->size(), 3);
   const tlr::StepResult& command = (*rows.completed)[0];
@@ -179,7 +179,7 @@ TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
 TEST(UninstallRemoval, NothingToDoCompletesWithNoRows) {
   TempHome home;
   tlr::test::RowCollector rows;
-  AgentUninstaller().execute("Agent", {}, {}, rows.onProgress(), rows.onComplete());
+  AgentUninstaller().execute(nullptr, "Agent", {}, {}, rows.onProgress(), rows.onComplete());
   ASSERT_TRUE(rows.waitForCompletion());
   EXPECT_TRUE(rows.completed->isEmpty());
   EXPECT_TRUE(rows.progress.isEmpty());

@@ -120,7 +120,7 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
   };
   for (const char* text : broken) {
     SCOPED_TRACE(text);
-    defaults.set(EventStore::defaultsKey, QString::fromUtf8(text));
+    EXPECT_TRUE(defaults.set(EventStore::defaultsKey, QString::fromUtf8(text)));
     testing::internal::CaptureStdout();
     EventStore store(defaults);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -138,7 +138,7 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
   // The events that decode are kept.
   const QString mixed = QStringLiteral(R"([{"id":"6F2D2A4E-1C3B-4A5D-9E8F-0A1B2C3D4E5F","agentId":"a","type":"started","timestamp":7},)"
                                        R"({"id":"6F2D2A4E-1C3B-4A5D-9E8F-0A1B2C3D4E50","agentId":"a","type":"started","timestamp":1.79e308}])");
-  defaults.set(EventStore::defaultsKey, mixed);
+  EXPECT_TRUE(defaults.set(EventStore::defaultsKey, mixed));
   testing::internal::CaptureStdout();
   EventStore kept(defaults);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("[Event] 事件记录中 1 条无法解码，保留其余 1 条"), std::string::npos);
@@ -155,7 +155,7 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
 TEST_F(EventStoreTest, ALoadedLogIsKeptAsStoredUntilTheNextAppendTrimsIt) {
   QList<AgentEvent> many;
   for (int i = 0; i < 60; ++i) many << at("a", i);  // oldest first, too many
-  defaults.set(EventStore::defaultsKey, QString::fromUtf8(EventStore::encode(many)));
+  EXPECT_TRUE(defaults.set(EventStore::defaultsKey, QString::fromUtf8(EventStore::encode(many))));
   EventStore store(defaults);
   EXPECT_EQ(store.events(), many);
   store.append(at("a", 100));

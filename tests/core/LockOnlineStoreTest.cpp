@@ -109,8 +109,8 @@ TEST_F(LockOnlineStoreTest, AnEmptyEntryListTouchesNothing) {
 // One element that was not a text used to empty the whole set, and the next
 // write stored `[]`: the user's locks were gone.
 TEST_F(LockOnlineStoreTest, AStoredSetKeepsItsUsableIdsAndSaysWhatItLeftOut) {
-  defaults.set(LockOnlineStore::defaultsKey, QJsonArray{"a", 3, "b", QString(201, 'x'), QJsonValue()});
-  defaults.set(LockOnlineStore::initializedKey(), "up");
+  EXPECT_TRUE(defaults.set(LockOnlineStore::defaultsKey, QJsonArray{"a", 3, "b", QString(201, 'x'), QJsonValue()}));
+  EXPECT_TRUE(defaults.set(LockOnlineStore::initializedKey(), "up"));
   testing::internal::CaptureStdout();
   auto store = makeStore();
   const std::string out = testing::internal::GetCapturedStdout();

@@ -26,7 +26,7 @@ namespace {
 // What is on disk, read independently of the process's shared defaults.
 QJsonObject storedOnDisk() { return Defaults(tlr::Paths::defaultsFile()).snapshot(); }
 
-void store(const QString& key, const QJsonValue& value) { Defaults::shared().set(key, value); }
+void store(const QString& key, const QJsonValue& value) { EXPECT_TRUE(Defaults::shared().set(key, value)); }
 
 struct ToolRun {
   int exitCode = -1;

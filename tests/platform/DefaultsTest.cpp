@@ -42,10 +42,10 @@ ToolResult runTool(const QStringList& args) {
 TEST(DefaultsTypes, ValuesKeepTheirJsonTypes) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
-  d.set("TLR.showInDock", false);
-  d.set("TLR.language", "en");
-  d.set("TLR.lockOnline.enabled", QJsonArray{"only-one"});
-  d.set("TLR.count", 42);
+  EXPECT_TRUE(d.set("TLR.showInDock", false));
+  EXPECT_TRUE(d.set("TLR.language", "en"));
+  EXPECT_TRUE(d.set("TLR.lockOnline.enabled", QJsonArray{"only-one"}));
+  EXPECT_TRUE(d.set("TLR.count", 42));
 
   Defaults again(tlr::Paths::defaultsFile());
   EXPECT_EQ(again.boolean("TLR.showInDock"), std::optional<bool>(false));
@@ -60,10 +60,10 @@ TEST(DefaultsTypes, ValuesKeepTheirJsonTypes) {
 TEST(DefaultsTypes, RemoveAndUndefinedDeleteTheKey) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
-  d.set("a", 1);
-  d.set("b", 2);
-  d.remove("a");
-  d.set("b", QJsonValue(QJsonValue::Undefined));
+  EXPECT_TRUE(d.set("a", 1));
+  EXPECT_TRUE(d.set("b", 2));
+  EXPECT_TRUE(d.remove("a"));
+  EXPECT_TRUE(d.set("b", QJsonValue(QJsonValue::Undefined)));
   EXPECT_TRUE(Defaults(tlr::Paths::defaultsFile()).snapshot().isEmpty());
 }
 
@@ -150,6 +150,18 @@ TEST(DefaultsFile, AnUnreadableFileThatCannotBeMovedIsNeverWrittenOver) {
   EXPECT_TRUE(keptAside().isEmpty());
 }
 
+TEST(DefaultsFile, AWriteThatFailsIsSaidAndTheValueHoldsForTheRun) {
+  TempHome home;
+  Defaults d(home.path() + "/settings/defaults.json");
+  home.writeFile("settings", "a file where the folder goes");
+  testing::internal::CaptureStdout();
+  const tlr::Expected<void, QString> written = d.set("k", "v");
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(written);
+  EXPECT_NE(out.find("[Defaults] "), std::string::npos) << out;
+  EXPECT_EQ(d.string("k"), std::optional<QString>("v"));
+}
+
 TEST(DefaultsFile, AnEmptyFileReadsEmptyAndIsSimplyReplaced) {
   TempHome home;
   home.writeFile(".config/Tollamere/defaults.json", "\n");
@@ -185,7 +197,7 @@ TEST(DefaultsFile, AFifoOrAFolderInItsPlaceNeitherBlocksNorIsLost) {
 TEST(DefaultsFile, FileIsPrivateToTheUser) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
-  d.set("k", "v");
+  EXPECT_TRUE(d.set("k", "v"));
   const auto perms = QFile::permissions(tlr::Paths::defaultsFile());
   EXPECT_FALSE(perms & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther));
 }
@@ -194,7 +206,7 @@ TEST(DefaultsFile, SharedFollowsHome) {
   QString first;
   {
     TempHome home;
-    Defaults::shared().set("k", "first");
+    EXPECT_TRUE(Defaults::shared().set("k", "first"));
     first = Defaults::shared().filePath();
   }
   TempHome other;
@@ -209,7 +221,7 @@ TEST(DefaultsConcurrency, WritersOnManyThreadsLoseNothing) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&d, t] {
       for (int i = 0; i < 20; ++i) {
-        d.set(QStringLiteral("t%1.k%2").arg(t).arg(i), i);
+        EXPECT_TRUE(d.set(QStringLiteral("t%1.k%2").arg(t).arg(i), i));
         (void)d.value(QStringLiteral("t%1.k%2").arg((t + 1) % 8).arg(i));
       }
     });
@@ -232,9 +244,9 @@ TEST(DefaultsMemory, AReplacedValueIsGivenBack) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
   const QString log(32 * 1024, QLatin1Char('e'));
-  d.set(QStringLiteral("log"), log);
+  EXPECT_TRUE(d.set(QStringLiteral("log"), log));
   const size_t before = heapInUse();
-  for (int i = 0; i < 300; ++i) d.set(QStringLiteral("log"), log + QString::number(i));
+  for (int i = 0; i < 300; ++i) EXPECT_TRUE(d.set(QStringLiteral("log"), log + QString::number(i)));
   const size_t grown = heapInUse() > before ? heapInUse() - before : 0;
   EXPECT_LT(grown, size_t{2} * 1024 * 1024);
   EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).string(QStringLiteral("log")), log + QStringLiteral("299"));

@@ -57,8 +57,8 @@ TEST(DiskImageRename, NeverReplacesWhatIsThere) {
   tlr::test::TempHome home;
   QDir().mkpath(home.path() + "/new");
   QDir().mkpath(home.path() + "/taken");
-  EXPECT_FALSE(DiskImage::renameNoReplace(home.path() + "/new", home.path() + "/taken").isEmpty());
+  EXPECT_FALSE(DiskImage::renameNoReplace(home.path() + "/new", home.path() + "/taken"));
   EXPECT_TRUE(QFileInfo::exists(home.path() + "/new"));
-  EXPECT_EQ(DiskImage::renameNoReplace(home.path() + "/new", home.path() + "/free"), "");
+  EXPECT_TRUE(DiskImage::renameNoReplace(home.path() + "/new", home.path() + "/free"));
   EXPECT_TRUE(QFileInfo::exists(home.path() + "/free"));
 }

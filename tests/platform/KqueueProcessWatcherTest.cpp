@@ -182,34 +182,34 @@ TEST_F(KqueueWatcherTest, DetachedProgramsStayOurChildrenAndAreReapedWithExactSt
   ChildSpec spec;
   spec.program = tool();
   spec.arguments = {"sleep"};
-  const DetachedResult sleeper = spawnDetached(spec, QString());
-  ASSERT_GT(sleeper.pid, 0) << sleeper.error.toStdString();
-  EXPECT_EQ(ProcessTable::read(sleeper.pid)->ppid, ::getpid()) << "one fork: our own child";
-  EXPECT_EQ(::getsid(sleeper.pid), sleeper.pid) << "in a session of its own";
-  watcher->watch(sleeper.pid, "detached");
-  ::kill(sleeper.pid, SIGTERM);
-  ASSERT_TRUE(waitForExit(sleeper.pid));
-  EXPECT_EQ(exitOf(sleeper.pid)->info.exitStatus, SIGTERM);
+  const auto sleeper = spawnDetached(spec, QString());
+  ASSERT_TRUE(sleeper) << sleeper.error().toStdString();
+  EXPECT_EQ(ProcessTable::read(sleeper.value())->ppid, ::getpid()) << "one fork: our own child";
+  EXPECT_EQ(::getsid(sleeper.value()), sleeper.value()) << "in a session of its own";
+  watcher->watch(sleeper.value(), "detached");
+  ::kill(sleeper.value(), SIGTERM);
+  ASSERT_TRUE(waitForExit(sleeper.value()));
+  EXPECT_EQ(exitOf(sleeper.value())->info.exitStatus, SIGTERM);
   // Reaped by us: no zombie is left behind.
-  EXPECT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(sleeper.pid)); }));
+  EXPECT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(sleeper.value())); }));
 
   // Ended and reaped before anyone watched it: its status was kept.
   spec.arguments = {"exit", "3"};  // standard input is /dev/null: it exits at once
-  const DetachedResult quick = spawnDetached(spec, QString());
-  ASSERT_GT(quick.pid, 0);
-  ASSERT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(quick.pid)); }));
-  watcher->watch(quick.pid, "quick");
-  ASSERT_TRUE(waitForExit(quick.pid));
-  EXPECT_EQ(exitOf(quick.pid)->info.exitStatus, 3 << 8);
+  const auto quick = spawnDetached(spec, QString());
+  ASSERT_TRUE(quick);
+  ASSERT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(quick.value())); }));
+  watcher->watch(quick.value(), "quick");
+  ASSERT_TRUE(waitForExit(quick.value()));
+  EXPECT_EQ(exitOf(quick.value())->info.exitStatus, 3 << 8);
 }
 
 TEST_F(KqueueWatcherTest, AKeptStatusAnswersOnlyForTheChildItWasKeptFor) {
   ChildSpec spec;
   spec.program = tool();
   spec.arguments = {"sleep"};
-  const DetachedResult ours = spawnDetached(spec, QString());
-  ASSERT_GT(ours.pid, 0) << ours.error.toStdString();
-  const int ourFd = static_cast<int>(::syscall(SYS_pidfd_open, ours.pid, 0));
+  const auto ours = spawnDetached(spec, QString());
+  ASSERT_TRUE(ours) << ours.error().toStdString();
+  const int ourFd = static_cast<int>(::syscall(SYS_pidfd_open, ours.value(), 0));
   ASSERT_GE(ourFd, 0);
   // Another process, ended and reaped by its own parent (the test): what a
   // pidfd opened under a reused number would name.
@@ -219,10 +219,10 @@ TEST_F(KqueueWatcherTest, AKeptStatusAnswersOnlyForTheChildItWasKeptFor) {
   other.writeLine("go");
   other.wait();
 
-  ::kill(ours.pid, SIGTERM);
-  ASSERT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(ours.pid)); }));
-  EXPECT_EQ(ownChildExitStatus(ours.pid, -1), SIGTERM);
-  EXPECT_EQ(ownChildExitStatus(ours.pid, ourFd), SIGTERM);
+  ::kill(ours.value(), SIGTERM);
+  ASSERT_TRUE(test::waitUntil([&] { return !QFileInfo::exists(QStringLiteral("/proc/%1").arg(ours.value())); }));
+  EXPECT_EQ(ownChildExitStatus(ours.value(), -1), SIGTERM);
+  EXPECT_EQ(ownChildExitStatus(ours.value(), ourFd), SIGTERM);
   struct stat a {}, b {};
   ASSERT_EQ(::fstat(ourFd, &a), 0);
   ASSERT_EQ(::fstat(otherFd, &b), 0);
@@ -231,7 +231,7 @@ TEST_F(KqueueWatcherTest, AKeptStatusAnswersOnlyForTheChildItWasKeptFor) {
     ::close(otherFd);
     GTEST_SKIP() << "pidfds of this kernel do not tell processes apart";
   }
-  EXPECT_EQ(ownChildExitStatus(ours.pid, otherFd), std::nullopt) << "another process's exit read as ours";
+  EXPECT_EQ(ownChildExitStatus(ours.value(), otherFd), std::nullopt) << "another process's exit read as ours";
   ::close(ourFd);
   ::close(otherFd);
 }

@@ -7,12 +7,15 @@
 #include "support/TestSupport.h"
 
 #include <QFile>
+#include <QObject>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <csignal>
 #include <future>
+#include <memory>
+#include <thread>
 
 using tlr::ChildResult;
 using tlr::ChildSpec;
@@ -95,7 +98,7 @@ TEST(OffMainPool, CancellingStopsTheProcessGroupsOfRunningChildrenAndRefusesNewO
 TEST(OffMainPool, CancellingEndsPausesAndDetachedStartsOfItsTasks) {
   OffMainPool pool;
   std::promise<bool> paused;
-  std::promise<tlr::DetachedResult> spawned;
+  std::promise<tlr::Expected<pid_t, QString>> spawned;
   std::atomic<bool> started{false};
   ASSERT_TRUE(pool.start([&] {
     started = true;
@@ -108,12 +111,75 @@ TEST(OffMainPool, CancellingEndsPausesAndDetachedStartsOfItsTasks) {
   pool.cancel();
   ASSERT_TRUE(pool.waitForIdle(OffMainPool::Clock::now() + 3s));
   EXPECT_FALSE(paused.get_future().get()) << "the pause ended early";
-  const tlr::DetachedResult detached = spawned.get_future().get();
-  EXPECT_EQ(detached.pid, -1);
-  EXPECT_FALSE(detached.error.isEmpty());
+  const auto detached = spawned.get_future().get();
+  EXPECT_FALSE(detached);
+  EXPECT_FALSE(detached.error().isEmpty());
   // Outside a pool a pause is a plain wait, and children run as always.
   EXPECT_TRUE(OffMainPool::pause(1ms));
   ChildSpec spec;
   spec.program = QStringLiteral("/bin/true");
   EXPECT_TRUE(tlr::runChild(spec).started);
+}
+
+// startOffMain(context, work, then) with a result and without one, and
+// whileAlive reports made along the way: both reach the window thread, the
+// reports in order and before `then`, but only while the context lives (a
+// null context is the application's); the work runs to its end either way.
+TEST(StartOffMain, ReportsAndThenReachTheWindowThreadOnlyWhileTheContextLives) {
+  struct Case {
+    const char* name;
+    bool returnsValue;
+    bool nullContext;
+    bool contextDies;
+  };
+  for (const Case& c : {Case{"value", true, false, false}, Case{"void", false, false, false},
+                        Case{"value, context gone", true, false, true}, Case{"void, context gone", false, false, true},
+                        Case{"null context", true, true, false}}) {
+    SCOPED_TRACE(c.name);
+    auto context = std::make_unique<QObject>();
+    QObject* bound = c.nullContext ? nullptr : context.get();
+    struct Seen {
+      std::atomic<bool> release{false};
+      std::atomic<bool> workEnded{false};
+      QList<int> reports;
+      QStringList then;
+      bool allOnMain = true;
+    };
+    auto seen = std::make_shared<Seen>();
+    const auto report = tlr::whileAlive(bound, [seen](int n) {
+      seen->allOnMain = seen->allOnMain && tlr::isMainThread();
+      seen->reports << n;
+    });
+    const auto work = [seen, report] {
+      report(1);
+      report(2);
+      while (!seen->release) std::this_thread::sleep_for(1ms);
+      seen->workEnded = true;
+    };
+    const auto noteThen = [seen](const QString& what) {
+      seen->allOnMain = seen->allOnMain && tlr::isMainThread();
+      seen->then << what + QStringLiteral(" after %1 reports").arg(seen->reports.size());
+    };
+    const bool started = c.returnsValue ? tlr::startOffMain(
+                                              bound,
+                                              [work] {
+                                                work();
+                                                return QStringLiteral("answer");
+                                              },
+                                              noteThen)
+                                        : tlr::startOffMain(bound, work, [noteThen] { noteThen("done"); });
+    ASSERT_TRUE(started);
+    if (c.contextDies) context.reset();
+    seen->release = true;
+    ASSERT_TRUE(tlr::test::waitUntil([&] { return seen->workEnded.load(); }));
+    tlr::test::finishOffMainWork();
+    EXPECT_TRUE(seen->allOnMain);
+    if (c.contextDies) {
+      EXPECT_TRUE(seen->reports.isEmpty());
+      EXPECT_TRUE(seen->then.isEmpty());
+    } else {
+      EXPECT_EQ(seen->reports, (QList<int>{1, 2}));
+      EXPECT_EQ(seen->then, QStringList{(c.returnsValue ? "answer" : "done") + QStringLiteral(" after 2 reports")});
+    }
+  }
 }

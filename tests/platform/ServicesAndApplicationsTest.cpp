@@ -102,21 +102,21 @@ TEST_F(WorkspaceTest, AnApplicationIsInstalledWhenItsProgramIsOnDisk) {
   EXPECT_FALSE(Workspace::applicationPath("com.tlr.Missing"));
   EXPECT_FALSE(Workspace::application("com.tlr.Hidden"));
   EXPECT_FALSE(Workspace::application("com.tlr.Unknown"));
-  EXPECT_FALSE(Workspace::open("com.tlr.Missing").error.isEmpty());
+  EXPECT_FALSE(Workspace::open("com.tlr.Missing").error().isEmpty());
 }
 
 TEST_F(WorkspaceTest, OpenStartsTheApplicationAndItIsFoundRunning) {
   const QString program = addProgram("tlr-ws-running-app");
   addEntry("com.tlr.Runner", "[Desktop Entry]\nExec=" + program + " 30 %F\n");
-  const DetachedResult started = Workspace::open("com.tlr.Runner");
-  ASSERT_GT(started.pid, 0) << started.error.toStdString();
+  const auto started = Workspace::open("com.tlr.Runner");
+  ASSERT_TRUE(started) << started.error().toStdString();
   bool found = false;
   test::waitUntil([&] {
     for (const auto& app : Workspace::runningApplications(ProcessTable::snapshot()))
-      if (app.pid == started.pid && app.bundleId == "com.tlr.Runner") found = true;
+      if (app.pid == started.value() && app.bundleId == "com.tlr.Runner") found = true;
     return found;
   });
-  ::kill(started.pid, SIGKILL);
+  ::kill(started.value(), SIGKILL);
   EXPECT_TRUE(found);
   EXPECT_EQ(Workspace::bundleIdOfProgram(program), "com.tlr.Runner");
 }

@@ -66,7 +66,9 @@ TEST(SingleInstanceLock, WhatCannotBeWrittenIsLockedAllTheSame) {
     ::close(first.fd);
   }
   EXPECT_TRUE(QFileInfo(fifo).isFile() == false && QFileInfo::exists(fifo)) << "the FIFO is left in place";
-  if (::geteuid() != 0) EXPECT_EQ(test::readFile(readOnly), "4242\n") << "a read-only file is not written";
+  if (::geteuid() != 0) {
+    EXPECT_EQ(test::readFile(readOnly), "4242\n") << "a read-only file is not written";
+  }
 }
 
 // Without a runtime folder the socket lies in the application folder, the
@@ -95,8 +97,8 @@ namespace {
 // Sends bring-forward to a listener on `folder` and tells whether it arrived.
 bool bringForwardArrives(const QString& folder) {
   InstanceChannel channel;
-  if (!channel.listen(folder)) {
-    ADD_FAILURE() << channel.errorString().toStdString();
+  if (const Expected<void, QString> listening = channel.listen(folder); !listening) {
+    ADD_FAILURE() << listening.error().toStdString();
     return false;
   }
   QByteArray received;
@@ -182,8 +184,9 @@ TEST(InstanceChannel, NothingIsSentToAListenerOfAnotherUserOrThroughAFolderOther
   ASSERT_TRUE(QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                      QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup));
   InstanceChannel channel;
-  EXPECT_FALSE(channel.listen(home.path()));
-  EXPECT_TRUE(channel.errorString().contains("not this user's alone")) << channel.errorString().toStdString();
+  const Expected<void, QString> refused = channel.listen(home.path());
+  ASSERT_FALSE(refused);
+  EXPECT_TRUE(refused.error().contains("not this user's alone")) << refused.error().toStdString();
   EXPECT_EQ(InstanceChannel::notifyRunningInstance(home.path(), "bring-forward").outcome,
             InstanceChannel::Delivery::notOurs);
   ASSERT_TRUE(QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));

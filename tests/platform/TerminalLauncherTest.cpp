@@ -40,7 +40,7 @@ TEST(TerminalLauncherChoice, TheFirstCandidateOnPathRunsTheTextAsOneArgument) {
   bin.addRecorder("xterm");
   bin.addRecorder("konsole");
   const QString text = "echo 'it''s' \"$HOME\" && exit 0";
-  ASSERT_TRUE(TerminalLauncher::run(text).ok);
+  ASSERT_TRUE(TerminalLauncher::run(text).ok());
   EXPECT_EQ(recordedArguments(bin, "konsole"), (QStringList{"-e", "/bin/sh", "-c", text}));
   EXPECT_FALSE(QFile::exists(bin.recordPath("xterm")));
 }
@@ -57,10 +57,10 @@ TEST(TerminalLauncherChoice, NoTerminalIsAFailureWithItsReason) {
   tlr::test::FakeBin bin;
   OnlyFakesOnPath only(bin);
   const auto result = TerminalLauncher::run("true");
-  EXPECT_FALSE(result.ok);
+  EXPECT_FALSE(result.ok());
   // The alerts that show it name the programs looked for; the reason does not
   // repeat them.
-  EXPECT_EQ(result.error, "no terminal program found on PATH");
+  EXPECT_EQ(result.error(), "no terminal program found on PATH");
 }
 
 TEST(TerminalLauncherChoice, AWindowThatStaysOpenDoesNotBlock) {
@@ -70,7 +70,7 @@ TEST(TerminalLauncherChoice, AWindowThatStaysOpenDoesNotBlock) {
   bin.add("x-terminal-emulator", "echo $$ > '" + pidFile + "'\nexec /bin/sleep 30\n");
   QElapsedTimer timer;
   timer.start();
-  ASSERT_TRUE(TerminalLauncher::run("true").ok);
+  ASSERT_TRUE(TerminalLauncher::run("true").ok());
   EXPECT_LT(timer.elapsed(), 2000);
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(pidFile).endsWith('\n'); }));
   ::kill(tlr::test::readFile(pidFile).trimmed().toInt(), SIGKILL);

@@ -119,7 +119,7 @@ TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumes
 TEST_F(BackupSessionTest, AFailedBackupIsTheSessionsFailureUntilTheNextRun) {
   createImage(QStringLiteral("the-right-one"));
   // The stored password no longer opens the image and nobody can be asked.
-  PasswordVault::seal(QStringLiteral("a-wrong-one"));
+  EXPECT_TRUE(PasswordVault::seal(QStringLiteral("a-wrong-one")));
   PasswordVault::clearCachedPassword();
   BackupSession& session = open({agentWithData("alpha", {{"notes.md", "hello"}})});
   session.backUpNow();
@@ -127,7 +127,7 @@ TEST_F(BackupSessionTest, AFailedBackupIsTheSessionsFailureUntilTheNextRun) {
   ASSERT_TRUE(session.failure().has_value());
   EXPECT_EQ(session.failure()->english, "The password is wrong: the encrypted backup volume stays locked.");
   EXPECT_FALSE(session.isFlashing());
-  PasswordVault::seal(QStringLiteral("the-right-one"));
+  EXPECT_TRUE(PasswordVault::seal(QStringLiteral("the-right-one")));
   PasswordVault::clearCachedPassword();
   session.backUpNow();
   EXPECT_EQ(session.failure(), std::nullopt) << "not while the next run is under way";

@@ -102,7 +102,7 @@ TEST_F(RestoreSessionTest, AFailedRestoreIsShownAndAnnouncesNothing) {
   ASSERT_TRUE(session.manifest().has_value());
   // The stored password is gone and the prompt is cancelled.
   PasswordVault::clearCachedPassword();
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   PasswordVault::setPrompt(std::make_shared<test::ScriptedPrompt>(QList<std::optional<QString>>{std::nullopt}));
   session.restoreAll();
   ASSERT_TRUE(waitUntil([&] { return !session.isRunning(); }, std::chrono::seconds(60)));
@@ -124,8 +124,9 @@ TEST_F(RestoreSessionTest, ANewerDamagedSnapshotIsPassedOverAndNamed) {
   EXPECT_EQ(session.manifest()->agents.size(), 2);
   EXPECT_TRUE(session.newerIsDamaged());
   for (const BackupManifest::AgentBackup& agent : session.manifest()->agents) {
-    if (agent.id == "alpha")
+    if (agent.id == "alpha") {
       EXPECT_THAT(RestoreSession::agentStats(agent).toStdString(), ::testing::StartsWith("1 skill · Memory "));
+    }
   }
 }
 

@@ -70,7 +70,7 @@ TEST_F(USBMigrationSessionTest, AnImportWhosePasswordWasRefusedOnlyProvesTheNext
   }
   // The new machine: no image, no stored password.
   BackupVolume::setImageURL(home_.path() + "/nothing-here");
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   PasswordVault::clearCachedPassword();
 
   auto session = open(USBMigrationSession::Mode::importPkg, {stick_});

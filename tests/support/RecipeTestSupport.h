@@ -50,7 +50,9 @@ inline void expectRows(const QList<StepResult>& rows, const QList<ExpectedRow>& 
     EXPECT_EQ(rows[i].label, expected[i].label);
     EXPECT_EQ(rows[i].success, expected[i].success);
     EXPECT_EQ(rows[i].error, expected[i].error);
-    if (expected[i].details) EXPECT_EQ(rows[i].details, expected[i].details);
+    if (expected[i].details) {
+      EXPECT_EQ(rows[i].details, expected[i].details);
+    }
   }
 }
 

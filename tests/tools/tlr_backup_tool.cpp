@@ -52,13 +52,14 @@ int main(int argc, char** argv) {
         return;
       }
       RestoreEngine::shared().setRegistry(std::get<std::shared_ptr<const AgentRegistry>>(loaded));
-      auto finished = [done](const std::optional<RestoreError>& e) {
-        done(e ? std::optional<QString>(e->description()) : std::nullopt);
+      auto finished = [done](const Expected<void, RestoreError>& restored) {
+        done(restored ? std::nullopt : std::optional<QString>(restored.error().description()));
       };
+      // A fresh process runs no other restore: never refused.
       if (command == "restore-all")
-        RestoreEngine::shared().restoreAll(finished);
+        static_cast<void>(RestoreEngine::shared().restoreAll(finished));
       else
-        RestoreEngine::shared().restoreAgent(args[2], finished);
+        static_cast<void>(RestoreEngine::shared().restoreAgent(args[2], finished));
     } else if (command == "seal" && args.size() == 2) {
       done(PasswordVault::seal(args[1]) ? std::nullopt : std::optional<QString>(QStringLiteral("not sealed")));
     } else if (command == "export" && args.size() == 2) {

@@ -199,7 +199,7 @@ TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsA
 TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
   make({cliAgent("nostrategy"), cliAgent("nocommand", R"(,"recover":{"strategy":"exec-cli"})"),
                  cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")});
-  Defaults::shared().set("TLR.language", "en");
+  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
   watcher->handleExit(kPid + 1, "nostrategy", RawExitInfo{kPid + 1, kSegv});
   watcher->handleExit(kPid + 2, "nocommand", RawExitInfo{kPid + 2, kSegv});
   EXPECT_TRUE(waitForTypes("nostrategy", {"exitedAbnormal", "throttled"}));
@@ -207,7 +207,7 @@ TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
   EXPECT_TRUE(waitForTypes("nocommand", {"exitedAbnormal", "throttled"}));
   EXPECT_EQ(lastDetails("nocommand"), "recover.command 没填");
 
-  Defaults::shared().set("TLR.language", "zh");
+  EXPECT_TRUE(Defaults::shared().set("TLR.language", "zh"));
   watcher->handleExit(kPid + 3, "urlonly", RawExitInfo{kPid + 3, kSegv});
   EXPECT_TRUE(waitForTypes("urlonly", {"exitedAbnormal", "throttled"}));
   EXPECT_EQ(lastDetails("urlonly"), "无可用恢复策略");

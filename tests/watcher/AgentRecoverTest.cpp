@@ -22,9 +22,10 @@ using Result = AgentRecover::Result;
 const QString kPrefix = R"(export PATH="$HOME/.npm-global/bin:$HOME/.local/bin:$PATH"; )";
 
 // Runs `work` on another thread, as the callers do, serving the main thread
-// meanwhile (setup hands work to it and waits).
-Result offMain(const std::function<Result()>& work) {
-  std::future<Result> done = std::async(std::launch::async, work);
+// meanwhile.
+template <class Work>
+auto offMain(const Work& work) {
+  auto done = std::async(std::launch::async, work);
   EXPECT_TRUE(test::waitUntil(
       [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
   return done.get();
@@ -80,39 +81,44 @@ TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {
 }
 
 TEST_F(AgentRecoverTerminal, ASetupCommandEndsByTouchingItsSentinelWhichIsThenWatched) {
-  SetupCompletionWatcher watcher;
+  SetupCompletionWatcher watcher{SetupWatchTiming{std::chrono::milliseconds(50)}};
   const AgentRecover withWatcher({}, SignalledPids::shared(), &watcher);
   const AgentEntry entry = test::entryFromJson(
       R"("id":"setup-me","displayName":"Setup Me","vendor":"v","kind":"desktop-app","identify":{},)"
       R"("setupCommand":["setup-me","init"])");
-  EXPECT_EQ(offMain([&] { return withWatcher.userSetupWithCompletion(entry, [] {}); }), Result::launched(0));
+  const AgentRecover::SetupStart start = offMain([&] { return withWatcher.userSetup(entry); });
+  EXPECT_EQ(start.result, Result::launched(0));
+  EXPECT_FALSE(start.completed);
 
   const QStringList texts = test::terminalTexts(bin);
   ASSERT_EQ(texts.size(), 1);
   const QRegularExpression expected(
       "^" + QRegularExpression::escape(kPrefix + "setup-me init; touch '/tmp/tlr-setup-done-setup-me-") + "\\d+'$");
   EXPECT_TRUE(expected.match(texts.first()).hasMatch()) << texts.first().toStdString();
-  EXPECT_TRUE(watcher.activeWatchers().contains("setup-me"));
+  ASSERT_TRUE(start.sentinel.has_value());
+  EXPECT_TRUE(texts.first().endsWith("touch '" + *start.sentinel + "'"));
   EXPECT_EQ(AgentRecover::setupSentinelPath("odd%1id", 1700000000), "/tmp/tlr-setup-done-odd%1id-1700000000");
-}
 
-TEST_F(AgentRecoverTerminal, WithoutACompletionTheSetupRunsUnwatched) {
-  SetupCompletionWatcher watcher;
-  const AgentRecover withWatcher({}, SignalledPids::shared(), &watcher);
-  const AgentEntry entry = test::entryFromJson(
-      R"("id":"quiet","displayName":"Quiet","vendor":"v","kind":"cli","identify":{},"setupCommand":["q"])");
-  EXPECT_EQ(offMain([&] { return withWatcher.userSetupWithCompletion(entry, nullptr); }), Result::launched(0));
-  EXPECT_EQ(test::terminalTexts(bin).size(), 1);
+  // Nothing is watched until asked; a quick setup that touched its sentinel
+  // before the watch began still completes.
   EXPECT_TRUE(watcher.activeWatchers().isEmpty());
+  QFile touched(*start.sentinel);
+  ASSERT_TRUE(touched.open(QIODevice::WriteOnly));
+  touched.close();
+  bool completed = false;
+  withWatcher.watchSetup(entry.id, *start.sentinel, [&] { completed = true; });
+  EXPECT_TRUE(watcher.activeWatchers().contains("setup-me"));
+  EXPECT_TRUE(test::waitUntil([&] { return completed; }));
+  EXPECT_FALSE(QFile::exists(*start.sentinel));
 }
 
 TEST_F(AgentRecoverTerminal, AnAgentWithoutSetupSaysSo) {
   const AgentEntry entry =
       test::entryFromJson(R"("id":"plain","displayName":"Plain App","vendor":"v","kind":"desktop-app","identify":{})");
-  bool completed = false;
-  EXPECT_EQ(offMain([&] { return recover.userSetupWithCompletion(entry, [&] { completed = true; }); }),
-            Result::failed("Plain App 暂不支持配置"));
-  EXPECT_FALSE(completed);
+  const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
+  EXPECT_EQ(start.result, Result::failed("Plain App 暂不支持配置"));
+  EXPECT_FALSE(start.completed);
+  EXPECT_FALSE(start.sentinel.has_value());
 }
 
 TEST_F(AgentRecoverTerminal, AConfigFolderSetupOpensTheFolderThenCompletes) {
@@ -121,10 +127,10 @@ TEST_F(AgentRecoverTerminal, AConfigFolderSetupOpensTheFolderThenCompletes) {
   const AgentEntry entry = test::entryFromJson(
       R"("id":"folder-agent","displayName":"Folder","vendor":"v","kind":"cli","identify":{},)"
       R"("backup":{"discovery":{"primaryHomes":["~/.folder-agent"]}})");
-  bool completed = false;
-  const Result result = offMain([&] { return recover.userSetupWithCompletion(entry, [&] { completed = true; }); });
-  EXPECT_EQ(result, Result::launched(0)) << result.reason.toStdString();
-  EXPECT_TRUE(completed);
+  const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
+  EXPECT_EQ(start.result, Result::launched(0)) << start.result.reason.toStdString();
+  EXPECT_TRUE(start.completed);
+  EXPECT_FALSE(start.sentinel.has_value());
   EXPECT_TRUE(test::waitUntil(
       [&] { return test::readFile(bin.recordPath("xdg-open")) == home.path() + "/.folder-agent\n--\n"; }));
 }

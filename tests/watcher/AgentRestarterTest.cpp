@@ -33,7 +33,9 @@ class RestarterTest : public ::testing::Test {
     if (!id.isEmpty()) QFile::remove(AgentRecover::gatewayLogPath(id));
   }
 
-  static void setLanguage(const char* language) { Defaults::shared().set("TLR.language", QString(language)); }
+  static void setLanguage(const char* language) {
+    EXPECT_TRUE(Defaults::shared().set("TLR.language", QString(language)));
+  }
 
   enum class Relaunch { none, asGateway };
 

@@ -37,14 +37,14 @@ TEST_F(AgentTerminalTest, TheConsoleRunsItsWordsAsWrittenAndLogsThem) {
   ::testing::internal::CaptureStdout();
   const auto started = Terminal::openConsole(entry, {"tui", "--title", "\"a\\b\""});
   const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
-  ASSERT_TRUE(started.ok);
+  ASSERT_TRUE(started.ok());
   EXPECT_TRUE(out.contains("[TUI] Gateway: osascript do script \"tui --title \"a\\b\"\"\n")) << out.toStdString();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(bin.recordPath("xterm")).endsWith("--\n"); }));
   const QStringList args = tlr::test::readFile(bin.recordPath("xterm")).split('\n');
   ASSERT_GE(args.size(), 4);
   EXPECT_TRUE(args[3].contains("; tui --title \"a\\b\"; exec ")) << args[3].toStdString();
 
-  EXPECT_TRUE(Terminal::openConsole(entry, {}).ok);
+  EXPECT_TRUE(Terminal::openConsole(entry, {}).ok());
   tlr::test::finishOffMainWork();
   EXPECT_EQ(tlr::test::readFile(bin.recordPath("xterm")).count("--\n"), 1) << "an empty command opens nothing";
 }
@@ -53,7 +53,7 @@ TEST_F(AgentTerminalTest, NoTerminalIsReportedWithItsReasonAndNothingIsLogged) {
   ::testing::internal::CaptureStdout();
   const auto started = Terminal::openConsole(consoleEntry(), {"tui"});
   const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
-  EXPECT_FALSE(started.ok);
-  EXPECT_FALSE(started.error.isEmpty());
+  EXPECT_FALSE(started.ok());
+  EXPECT_FALSE(started.error().isEmpty());
   EXPECT_FALSE(out.contains("[TUI]"));
 }

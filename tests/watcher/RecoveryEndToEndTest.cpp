@@ -167,7 +167,7 @@ TEST_F(RecoveryEndToEnd, CrashesAreRecoveredUntilTheThirdWithinAMinute) {
 }
 
 TEST_F(RecoveryEndToEnd, ARelaunchThatEndsAtOnceIsAFailedRecoveryCountedByTheThrottle) {
-  Defaults::shared().set("TLR.language", "en");
+  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
   make("exits-soon");  // every relaunch ends 0.7 s after it starts
   const pid_t pid = startByHand();
   ASSERT_GT(pid, 0);

@@ -4,6 +4,10 @@
 // reads or writes the user's own settings.
 //
 //   tlr_screenshots <output folder>
+#include "core/DoctorResultStore.h"
+#include "core/EventStore.h"
+#include "core/LockOnlineStore.h"
+#include "platform/Defaults.h"
 #include "core/NetworkLogger.h"
 #include "core/SelfGuard.h"
 #include "core/SettingsStore.h"
@@ -132,7 +136,10 @@ int main(int argc, char** argv) {
   }
 
   SettingsStore& settings = SettingsStore::shared();
-  Appearance::shared();
+  Appearance appearance;
+  appearance.setAppliesApplicationPalette(true);
+  settings.setAppearanceHandler([&appearance](AppearancePreference preference) { appearance.setPreference(preference); });
+  relayLanguageChanges(settings);
   SelfGuardInstaller installer(QStringLiteral("/nowhere/build/tollamere"));
   SelfGuardStore selfGuard(installer);
   NetworkLogger networkLog(Paths::appSupport() + QStringLiteral("/network-log.json"));
@@ -149,7 +156,7 @@ int main(int argc, char** argv) {
                              QStringLiteral(".png");
 
       DashboardModel model(registry);
-      MainWindowController controller(&model);
+      MainWindowController controller(&model, settings);
       controller.setDashboardFactory([](DashboardModel& m) { return new DashboardView(m); });
       controller.show();
       model.update(installed, running);
@@ -171,19 +178,20 @@ int main(int argc, char** argv) {
       ok &= save(privacy, out + QStringLiteral("/privacy") + suffix);
       privacy.hide();
 
-      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::tray, scanPause);
+      OnboardingWindow onboarding(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::tray, scanPause,
+                                  settings);
       onboarding.show();
       ok &= save(onboarding, out + QStringLiteral("/onboarding") + suffix);
       onboarding.hide();
       OnboardingWindow noTray(makeBrandIcon(QSizeF(48, 48), 2.0), OnboardingWindow::Home::mainWindow,
-                              scanPause);
+                              scanPause, settings);
       noTray.show();
       ok &= save(noTray, out + QStringLiteral("/onboarding-no-tray") + suffix);
       noTray.hide();
 
       QSet<QString> someInstalled;
       for (const RunningAgent& agent : running) someInstalled << agent.entry.id;
-      AddAgentSheet add(registry, someInstalled, {}, {}, controller.window());
+      AddAgentSheet add(registry, someInstalled, {}, {}, settings, controller.window());
       add.show();
       ok &= save(add, out + QStringLiteral("/sheet-add-agent") + suffix);
       add.hide();
@@ -194,7 +202,7 @@ int main(int argc, char** argv) {
                                  R"({"command":"pipx","hintUrl":"https://pipx.pypa.io/"},)"
                                  R"({"command":"tlr-helper","hintUrl":"https://example.org/tlr-helper"}],)"
                                  R"("commands":[["pipx","install","tlr-demo"]]}})"),
-                           {}, {}, controller.window());
+                           {}, {}, settings, controller.window());
       missing.show();
       waitFor([&] { return missing.findChild<QWidget*>(QStringLiteral("installBody:missing")) != nullptr; });
       ok &= save(missing, out + QStringLiteral("/sheet-install-missing") + suffix);
@@ -205,7 +213,7 @@ int main(int argc, char** argv) {
                                 R"("identify":{"executableNames":["tlr-demo"]},"install":{"commands":[["sh","-c",)"
                                 R"("echo 'npm ERR! code E404' >&2; echo 'npm ERR! 404 Not Found - GET https://registry.npmjs.org/tlr-demo' >&2; )"
                                 R"(echo 'npm ERR! A complete log of this run can be found in: ~/.npm/_logs/debug.log' >&2; exit 1"]]}})"),
-                          {}, {}, controller.window());
+                          {}, {}, settings, controller.window());
       failed.show();
       waitFor([&] { return failed.findChild<QWidget*>(QStringLiteral("installBody:done")) != nullptr; });
       for (DetailsDisclosure* details : failed.findChildren<DetailsDisclosure*>()) details->setExpanded(true);
@@ -219,7 +227,7 @@ int main(int argc, char** argv) {
           R"({"id":"tlr-demo","displayName":"Tlr Demo","vendor":"v","kind":"cli","identify":{},)"
           R"("uninstall":{"preCommands":[["sh","-c","echo 'npm ERR! could not remove tlr-demo: EACCES' >&2; exit 243"]],)"
           R"("paths":["~/.tlr-demo","~/.tlr-demo-cache","~/.tlr-demo-gone"],"userDataPaths":["~/.tlr-demo-data"]}})");
-      UninstallSheet preview(uninstalled, {}, {}, controller.window());
+      UninstallSheet preview(uninstalled, {}, {}, settings, controller.window());
       preview.show();
       waitFor([&] { return preview.session().isMeasured(); });
       preview.session().setChecked(UninstallSession::Group::userData, QStringLiteral("~/.tlr-demo-data"), true);
@@ -240,9 +248,64 @@ int main(int argc, char** argv) {
       callbacks.onLaunch = [](AgentActions::LaunchCompletion) {};
       callbacks.onStop = [](AgentActions::StopCompletion) {};
       const DashboardAgentItem first = model.dashboardItems().first();
-      AgentDetailSheet detail(first, callbacks, controller.window());
+      AgentDetailSheet::Stores detailStores;
+      detailStores.lockOnline = &LockOnlineStore::shared();
+      detailStores.events = &EventStore::shared();
+      detailStores.doctorResults = &DoctorResultStore::shared();
+      AgentDetailSheet detail(first, callbacks, detailStores, settings, controller.window());
       detail.show();
       ok &= save(detail, out + QStringLiteral("/detail-sheet") + suffix);
+
+      // Its history with one event of each kind (a relaunch, a failed one,
+      // the user's launch and stop among them), English in the light scheme
+      // and Chinese in the dark one: the top of the list, its middle and its end.
+      if ((scheme == AppearancePreference::light) == (language == AppLanguage::en)) {
+        const QString id = first.entry.id;
+        const auto stored = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::en, key); };
+        const QList<std::pair<AgentEventType, std::optional<QString>>> history{
+            {AgentEventType::started, std::nullopt},
+            {AgentEventType::exitedAbnormal, std::nullopt},
+            {AgentEventType::recovered, QStringLiteral("pid 4242")},
+            {AgentEventType::exitedAbnormal, stored(LocKey::evDetailRelaunchDidNotLast(3))},
+            {AgentEventType::throttled, stored(LocKey::evDetailNoRecoveryStrategy())},
+            {AgentEventType::recovered, stored(LocKey::evDetailUserLaunch())},
+            {AgentEventType::hangDetected, std::nullopt},
+            {AgentEventType::runawayDetected, stored(LocKey::resourceRunawayDetails(QStringLiteral("CPU"), 97))},
+            {AgentEventType::killedByOOM, std::nullopt},
+            {AgentEventType::oomRecovered, std::nullopt},
+            {AgentEventType::lockOnlineEnabled, std::nullopt},
+            {AgentEventType::lockOnlineDisabled, std::nullopt},
+            {AgentEventType::restarted, stored(LocKey::evDetailUserRestart(4343))},
+            {AgentEventType::exitedNormal, std::nullopt},
+            {AgentEventType::restarted, stored(LocKey::evDetailUserStop())},
+        };
+        // A log of its own, in a file of its own under the temporary home.
+        Defaults historyFile(home.path() + QStringLiteral("/history-") + rawValue(language) + QStringLiteral(".json"));
+        EventStore events(historyFile);
+        double at = AgentEvent::now() - 3 * 3600;
+        for (const auto& [type, details] : history) {
+          AgentEvent event = AgentEvent::make(id, type, details);
+          event.timestamp = at += 11 * 60;
+          events.append(event);
+        }
+        AgentDetailSession::Stores stores = AgentDetailSession::Stores::shared();
+        stores.events = &events;
+        AgentDetailSheet withHistory(first, callbacks, stores, settings, controller.window());
+        withHistory.show();
+        settle();
+        // The sheet's body scrolled to its end, where the history is.
+        for (QScrollArea* area : withHistory.findChildren<QScrollArea*>())
+          if (area->objectName() != QStringLiteral("eventsArea"))
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+        ok &= save(withHistory, out + QStringLiteral("/detail-history-1") + suffix);
+        if (auto* list = withHistory.findChild<QScrollArea*>(QStringLiteral("eventsArea"))) {
+          for (const int part : {2, 3}) {
+            list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() * (part - 1) / 2);
+            ok &= save(withHistory, out + QStringLiteral("/detail-history-%1").arg(part) + suffix);
+          }
+        }
+        withHistory.hide();
+      }
 
       AgentDoctor::Result result;
       result.entryDisplayName = first.entry.localizedDisplayName();
@@ -262,7 +325,7 @@ int main(int argc, char** argv) {
       result.detectedIssues = {{token, QStringLiteral("ERROR: gateway token expired")},
                                {port, QStringLiteral("WARN: port 18789 busy")}};
       DoctorOutputSheet doctor(result, {}, [](const AgentDoctor::KnownIssue&, DoctorOutputModel::FixCompletion) {},
-                               {}, &detail);
+                               {}, settings, &detail);
       doctor.show();
       ok &= save(doctor, out + QStringLiteral("/doctor-output") + suffix);
       doctor.hide();
@@ -282,5 +345,6 @@ int main(int argc, char** argv) {
     }
   }
   settings.setAppearance(AppearancePreference::system);
+  settings.setAppearanceHandler({});
   return ok ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 #include "ui/backup/BackupSheet.h"
 
+#include "core/SettingsStore.h"
 #include "backup/BackupEngine.h"
 #include "presentation/BackupSession.h"
 #include "presentation/BackupTexts.h"
@@ -19,12 +20,9 @@ namespace tlr {
 using backupui::makeLabel;
 using backuptext::text;
 
-BackupSheet::BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, QWidget* parent)
-    : BackupSheet(std::move(installedAgents), std::move(callbacks), BackupEngine::shared(), parent) {}
-
 BackupSheet::BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, BackupEngine& engine,
-                         QWidget* parent)
-    : Sheet(QSize(520, 600), parent), callbacks_(std::move(callbacks)),
+                         const SettingsStore& settings, QWidget* parent)
+    : Sheet(QSize(520, 600), parent), settings_(settings), callbacks_(std::move(callbacks)),
       session_(new BackupSession(std::move(installedAgents), engine, this)) {
   setObjectName(QStringLiteral("backupSheet"));
   setOnClose(callbacks_.onClose);
@@ -124,7 +122,7 @@ void BackupSheet::buildBackUpSection(QVBoxLayout* column) {
   stage_ = makeLabel(this, QStringLiteral("backupStage"), 11.5, QFont::Medium, TextRole::accent);
   stage_->setAlignment(Qt::AlignHCenter);
   column->addWidget(stage_);
-  error_ = new backupui::MessageLine(QStringLiteral("backupError"), 11.5, this);
+  error_ = new backupui::MessageLine(QStringLiteral("backupError"), 11.5, settings_, this);
   column->addWidget(error_);
 }
 
@@ -150,7 +148,7 @@ void BackupSheet::connectControls() {
   connect(setupButton_, &QAbstractButton::clicked, this, &BackupSheet::openFirstTimeSetup);
   connect(reveal_, &QAbstractButton::clicked, session_, &BackupSession::revealImage);
   connect(session_, &BackupSession::revealFailed, this, [this](const QString& folder, const LocKey& reason) {
-    Alert::presentOpenFailed(folder, reason, /*folder=*/true, this);
+    Alert::presentOpenFailed(settings_, folder, reason, /*folder=*/true, this);
   });
   auto handOverTo = [](const std::function<void()>& callback) {
     return [callback] {
@@ -171,7 +169,7 @@ void BackupSheet::showEvent(QShowEvent* event) {
 
 void BackupSheet::openFirstTimeSetup() {
   if (setup_) return;
-  auto* setup = new FirstTimeSetupSheet({}, {}, this);
+  auto* setup = new FirstTimeSetupSheet({}, {}, settings_, this);
   setup_ = setup;
   setup->setOnClose([setup] { setup->dismiss(); });
   connect(setup, &Sheet::dismissed, session_, &BackupSession::setupEnded);
@@ -180,6 +178,7 @@ void BackupSheet::openFirstTimeSetup() {
 
 void BackupSheet::retranslate() {
   setTitle(text(LocKey::backupSheetTitle()));
+  titleCloseButton()->setLanguage(settings_.language());
   volumeTitle_->setTitle(text(LocKey::backupVolumeTitle()));
   reveal_->setLabel(text(LocKey::backupShowInFinder()));
   setupHint_->setPlainText(text(LocKey::backupSetupHint()));

@@ -13,6 +13,8 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class SettingsStore;
+
 class BackupEngine;
 class BackupSession;
 class Card;
@@ -45,8 +47,10 @@ class BackupSheet final : public Sheet {
     std::function<void()> onOpenUSBExport;
     std::function<void()> onOpenUSBImport;
   };
-  BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, QWidget* parent = nullptr);
-  BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, BackupEngine& engine, QWidget* parent);
+  // `engine` runs the backups; the sheet's controls follow the language of
+  // `settings`. Both must outlive it.
+  BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, BackupEngine& engine,
+              const SettingsStore& settings, QWidget* parent = nullptr);
   ~BackupSheet() override;
 
   const BackupSession& session() const { return *session_; }
@@ -69,6 +73,7 @@ class BackupSheet final : public Sheet {
   void retranslate();
   void refreshState();
 
+  const SettingsStore& settings_;
   Callbacks callbacks_;
   BackupSession* session_;
   bool shownOnce_ = false;

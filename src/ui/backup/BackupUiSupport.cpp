@@ -1,5 +1,6 @@
 #include "ui/backup/BackupUiSupport.h"
 
+#include "core/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
@@ -49,7 +50,8 @@ void SecureField::applyLook() {
                          r.contrast(0.15).name(QColor::HexArgb), r.accent.name(QColor::HexArgb)));
 }
 
-MessageLine::MessageLine(const QString& objectName, qreal pixels, QWidget* parent) : QWidget(parent) {
+MessageLine::MessageLine(const QString& objectName, qreal pixels, const SettingsStore& settings, QWidget* parent)
+    : QWidget(parent) {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(2);
@@ -57,6 +59,9 @@ MessageLine::MessageLine(const QString& objectName, qreal pixels, QWidget* paren
   label_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   details_ = new DetailsDisclosure(this);
   details_->setObjectName(objectName + QStringLiteral("Details"));
+  const auto nameDetails = [details = details_, &settings] { details->setLanguage(settings.language()); };
+  nameDetails();
+  whenLookChanges(details_, nameDetails);
   column->addWidget(label_);
   column->addWidget(details_);
   refresh();

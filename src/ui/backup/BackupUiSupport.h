@@ -15,6 +15,8 @@
 
 namespace tlr {
 
+class SettingsStore;
+
 class DetailsDisclosure;
 class Label;
 
@@ -51,7 +53,8 @@ class SecureField final : public QLineEdit {
 class MessageLine final : public QWidget {
   Q_OBJECT
  public:
-  MessageLine(const QString& objectName, qreal pixels, QWidget* parent = nullptr);
+  // Its "Details" line follows the language of `settings`.
+  MessageLine(const QString& objectName, qreal pixels, const SettingsStore& settings, QWidget* parent = nullptr);
   // A failure: its sentence in the interface language, its details apart.
   void showFailure(const EngineMessage& message);
   // Shows `failure`, or nothing; the details fold up only when it is not the

@@ -1,5 +1,6 @@
 #include "ui/backup/FirstTimeSetupSheet.h"
 
+#include "core/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
@@ -26,8 +27,9 @@ Label* wrapped(const QString& name, qreal pixels, QFont::Weight weight, TextRole
 }  // namespace
 
 FirstTimeSetupSheet::FirstTimeSetupSheet(std::function<void()> onClose, std::function<void()> onDone,
-                                         QWidget* parent, FirstTimeSetupSession::Create create)
-    : Sheet(QSize(460, 440), parent), session_(new FirstTimeSetupSession(this, std::move(create))),
+                                         const SettingsStore& settings, QWidget* parent,
+                                         FirstTimeSetupSession::Create create)
+    : Sheet(QSize(460, 440), parent), settings_(settings), session_(new FirstTimeSetupSession(this, std::move(create))),
       onDone_(std::move(onDone)) {
   setObjectName(QStringLiteral("firstTimeSetupSheet"));
   setOnClose(std::move(onClose));
@@ -105,7 +107,7 @@ QWidget* FirstTimeSetupSheet::buildPasswordStep() {
   again_->setObjectName(QStringLiteral("firstSetupPasswordAgainField"));
   mismatch_ = wrapped(QStringLiteral("firstSetupMismatch"), 11, QFont::Medium, TextRole::primary, secret);
   mismatch_->setColor(Theme::crash);
-  error_ = new backupui::MessageLine(QStringLiteral("firstSetupError"), 11, secret);
+  error_ = new backupui::MessageLine(QStringLiteral("firstSetupError"), 11, settings_, secret);
   busy_ = new QProgressBar(secret);
   busy_->setObjectName(QStringLiteral("firstSetupBusy"));
   busy_->setRange(0, 0);
@@ -149,6 +151,7 @@ void FirstTimeSetupSheet::wipeFields() {
 
 void FirstTimeSetupSheet::retranslate() {
   setTitle(text(LocKey::firstSetupTitle()));
+  titleCloseButton()->setLanguage(settings_.language());
   const int current = step();
   stepLabel_->setPlainText(text(LocKey::firstSetupStepLabel(
       current, current == 1 ? text(LocKey::firstSetupStepChooseLocation()) : text(LocKey::firstSetupStepSetPassword()))));

@@ -11,6 +11,8 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class SettingsStore;
+
 class Label;
 class PrimaryButton;
 class SecondaryButton;
@@ -31,7 +33,9 @@ class SecureField;
 class FirstTimeSetupSheet final : public Sheet {
   Q_OBJECT
  public:
-  FirstTimeSetupSheet(std::function<void()> onClose, std::function<void()> onDone, QWidget* parent = nullptr,
+  // Its controls follow the language of `settings`, which must outlive it.
+  FirstTimeSetupSheet(std::function<void()> onClose, std::function<void()> onDone, const SettingsStore& settings,
+                      QWidget* parent = nullptr,
                       FirstTimeSetupSession::Create create = FirstTimeSetupSession::standardCreate());
   ~FirstTimeSetupSheet() override;
 
@@ -52,6 +56,7 @@ class FirstTimeSetupSheet final : public Sheet {
   void changeLocation();
   void wipeFields();
 
+  const SettingsStore& settings_;
   FirstTimeSetupSession* session_;
   std::function<void()> onDone_;
 

@@ -1,5 +1,6 @@
 #include "ui/backup/RestoreSheet.h"
 
+#include "core/SettingsStore.h"
 #include "backup/RestoreEngine.h"
 #include "presentation/BackupTexts.h"
 #include "presentation/RestoreSession.h"
@@ -21,12 +22,8 @@ using backuptext::text;
 
 
 RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(const QString&)> onAgentRestored,
-                           QWidget* parent)
-    : RestoreSheet(std::move(onClose), std::move(onAgentRestored), RestoreEngine::shared(), parent) {}
-
-RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(const QString&)> onAgentRestored,
-                           RestoreEngine& engine, QWidget* parent)
-    : Sheet(QSize(520, 560), parent), session_(new RestoreSession(engine, std::move(onAgentRestored), this)) {
+                           RestoreEngine& engine, const SettingsStore& settings, QWidget* parent)
+    : Sheet(QSize(520, 560), parent), settings_(settings), session_(new RestoreSession(engine, std::move(onAgentRestored), this)) {
   setObjectName(QStringLiteral("restoreSheet"));
   setOnClose(std::move(onClose));
   build();
@@ -111,7 +108,7 @@ void RestoreSheet::buildRunSection(QVBoxLayout* column) {
   stage_ = makeLabel(this, QStringLiteral("restoreStage"), 11.5, QFont::Medium, TextRole::accent);
   stage_->setAlignment(Qt::AlignHCenter);
   column->addWidget(stage_);
-  outcome_ = new backupui::MessageLine(QStringLiteral("restoreOutcome"), 11.5, this);
+  outcome_ = new backupui::MessageLine(QStringLiteral("restoreOutcome"), 11.5, settings_, this);
   column->addWidget(outcome_);
   restoreAll_ = new PrimaryButton(QString(), QStringLiteral("arrow.clockwise"), this);
   restoreAll_->setObjectName(QStringLiteral("restoreAll"));
@@ -163,6 +160,7 @@ void RestoreSheet::rebuildAgentRows() {
 
 void RestoreSheet::retranslate() {
   setTitle(text(LocKey::backupRestoreFromBackup()));
+  titleCloseButton()->setLanguage(settings_.language());
   found_->setPlainText(text(LocKey::restoreFoundBackup(text(LocKey::backupVolumeTitle()))));
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
   damaged_->setPlainText(backuptext::pick(

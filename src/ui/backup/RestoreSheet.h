@@ -13,6 +13,8 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class SettingsStore;
+
 class Card;
 class Label;
 class PrimaryButton;
@@ -40,10 +42,10 @@ class MessageLine;
 class RestoreSheet final : public Sheet {
   Q_OBJECT
  public:
+  // `engine` runs the restores; the sheet's controls follow the language of
+  // `settings`. Both must outlive it.
   RestoreSheet(std::function<void()> onClose, std::function<void(const QString& agentId)> onAgentRestored,
-               QWidget* parent = nullptr);
-  RestoreSheet(std::function<void()> onClose, std::function<void(const QString& agentId)> onAgentRestored,
-               RestoreEngine& engine, QWidget* parent);
+               RestoreEngine& engine, const SettingsStore& settings, QWidget* parent = nullptr);
   ~RestoreSheet() override;
 
   const RestoreSession& session() const { return *session_; }
@@ -68,6 +70,7 @@ class RestoreSheet final : public Sheet {
   void confirmThen(const QString& title, const QString& body, const QString& confirmLabel,
                    std::function<void()> then);
 
+  const SettingsStore& settings_;
   RestoreSession* session_;
   bool shownOnce_ = false;
   QPointer<QDialog> confirm_;

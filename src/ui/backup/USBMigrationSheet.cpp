@@ -1,5 +1,6 @@
 #include "ui/backup/USBMigrationSheet.h"
 
+#include "core/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Controls.h"
@@ -16,8 +17,9 @@ using backupui::makeLabel;
 using backuptext::text;
 
 USBMigrationSheet::USBMigrationSheet(Mode mode, QList<AgentEntry> installedAgents, std::function<void()> onClose,
-                                     QWidget* parent, VolumeLister listVolumes)
+                                     const SettingsStore& settings, QWidget* parent, VolumeLister listVolumes)
     : Sheet(QSize(500, 560), parent),
+      settings_(settings),
       session_(new USBMigrationSession(mode, std::move(installedAgents), std::move(listVolumes), this)) {
   setObjectName(mode == Mode::exportPkg ? QStringLiteral("usbExportSheet") : QStringLiteral("usbImportSheet"));
   setOnClose(std::move(onClose));
@@ -43,7 +45,7 @@ void USBMigrationSheet::build() {
     buildProgressSection(column);
   else
     buildPackageSection(column);
-  status_label_ = new backupui::MessageLine(QStringLiteral("usbStatus"), 12, this);
+  status_label_ = new backupui::MessageLine(QStringLiteral("usbStatus"), 12, settings_, this);
   column->addWidget(status_label_);
   column->addStretch(1);
   buildButtons(column);
@@ -181,6 +183,7 @@ void USBMigrationSheet::rebuildVolumeList() {
 void USBMigrationSheet::retranslate() {
   const bool exporting = session_->exporting();
   setTitle(text(exporting ? LocKey::usbHeaderExport() : LocKey::usbHeaderImport()));
+  titleCloseButton()->setLanguage(settings_.language());
   intro_->setPlainText(text(exporting ? LocKey::usbIntroExport() : LocKey::usbIntroImport()));
   drivesTitle_->setTitle(text(LocKey::usbAvailableDrives()));
   refresh_->setLabel(backuptext::pick(QStringLiteral("Refresh"), QStringLiteral("刷新")));

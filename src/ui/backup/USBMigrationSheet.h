@@ -13,6 +13,8 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class SettingsStore;
+
 class Card;
 class IconButton;
 class Label;
@@ -40,8 +42,10 @@ class USBMigrationSheet final : public Sheet {
   using Mode = USBMigrationSession::Mode;
   using VolumeLister = USBMigrationSession::VolumeLister;
 
+  // Its controls follow the language of `settings`, which must outlive it.
   USBMigrationSheet(Mode mode, QList<AgentEntry> installedAgents, std::function<void()> onClose,
-                    QWidget* parent = nullptr, VolumeLister listVolumes = &USBMigration::listAvailableVolumes);
+                    const SettingsStore& settings, QWidget* parent = nullptr,
+                    VolumeLister listVolumes = &USBMigration::listAvailableVolumes);
   ~USBMigrationSheet() override;
 
   const USBMigrationSession& session() const { return *session_; }
@@ -63,6 +67,7 @@ class USBMigrationSheet final : public Sheet {
   void rebuildVolumeList();
   void act();
 
+  const SettingsStore& settings_;
   USBMigrationSession* session_;
   bool shownOnce_ = false;
 

@@ -24,7 +24,6 @@ namespace {
 
 using DashboardPainting::mix;
 
-QString text(LocKey::Id id) { return SettingsStore::shared().text(LocKey::plain(id)); }
 
 // The lock mark's amber.
 // The light scheme's card shadow colour (#1D2437).
@@ -108,8 +107,8 @@ QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
 
 }  // namespace
 
-AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
-    : QWidget(parent), item_(item), hoverAnimation_(new QVariantAnimation(this)) {
+AgentRowView::AgentRowView(const DashboardAgentItem& item, const SettingsStore& settings, QWidget* parent)
+    : QWidget(parent), item_(item), settings_(settings), hoverAnimation_(new QVariantAnimation(this)) {
   static const bool accessible = (QAccessible::installFactory(rowAccessible), true);
   Q_UNUSED(accessible);
   setObjectName(QStringLiteral("agentRow.") + item.id);
@@ -183,6 +182,8 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, QWidget* parent)
 
 AgentRowView::~AgentRowView() = default;
 
+QString AgentRowView::text(LocKey::Id id) const { return settings_.text(LocKey::plain(id)); }
+
 void AgentRowView::setItem(const DashboardAgentItem& item) {
   item_ = item;
   applyItem();
@@ -222,7 +223,7 @@ void AgentRowView::applyItem() {
   } else {
     state_ = RowState::launch;
     stateButton_->setLabel(text(LocKey::Id::rowStateLaunch));
-    tooltip = SettingsStore::shared().text(LocKey::helpRowLaunch(displayName));
+    tooltip = settings_.text(LocKey::helpRowLaunch(displayName));
   }
   stateButton_->setToolTip(tooltip);
   stateButton_->setSymbol(stateSymbol(state_));

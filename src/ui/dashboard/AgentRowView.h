@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LocKey.h"
 #include "presentation/DashboardAgentItem.h"
 #include "ui/kit/AgentIconResolver.h"
 
@@ -20,6 +21,7 @@ class IconTile;
 class KindChip;
 class Label;
 class SecondaryButton;
+class SettingsStore;
 class StatusLight;
 class SymbolView;
 
@@ -45,7 +47,8 @@ class AgentRowView final : public QWidget {
   static constexpr int kMinHeight = 64;
   static constexpr int kHoverMs = 180;
 
-  explicit AgentRowView(const DashboardAgentItem& item, QWidget* parent = nullptr);
+  // Its texts are in the language of `settings`, which must outlive it.
+  AgentRowView(const DashboardAgentItem& item, const SettingsStore& settings, QWidget* parent = nullptr);
   ~AgentRowView() override;
 
   const DashboardAgentItem& item() const { return item_; }
@@ -99,7 +102,10 @@ class AgentRowView final : public QWidget {
   void setHovering(bool hovering);
   void placeLight();
 
+  QString text(LocKey::Id id) const;
+
   DashboardAgentItem item_;
+  const SettingsStore& settings_;
   bool hovering_ = false;
   bool pressed_ = false;
   qreal hoverProgress_ = 0;

@@ -19,12 +19,11 @@
 namespace tlr {
 namespace {
 
-QString text(LocKey::Id id) { return SettingsStore::shared().text(LocKey::plain(id)); }
 
 }  // namespace
 
 DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
-    : QWidget(parent), model_(model), actions_(new DashboardActions(model, this)) {
+    : QWidget(parent), model_(model), settings_(*model.stores().settings), actions_(new DashboardActions(model, this)) {
   setObjectName(QStringLiteral("dashboard"));
   setMinimumSize(kMinWidth, kMinHeight);
   buildLayout();
@@ -166,6 +165,8 @@ void DashboardView::buildToolbar() {
   toolbar_->raise();
 }
 
+QString DashboardView::text(LocKey::Id id) const { return settings_.text(LocKey::plain(id)); }
+
 void DashboardView::retranslate() {
   heroSub_->setPlainText(text(LocKey::Id::heroTagline));
   panelTitle_->setTitle(text(LocKey::Id::panelLiveStatus));
@@ -198,7 +199,7 @@ void DashboardView::syncRows(const QList<DashboardAgentItem>& items) {
     if (row) {
       row->setItem(item);
     } else {
-      row = new AgentRowView(item, rowList_);
+      row = new AgentRowView(item, settings_, rowList_);
       rowList_->adopt(row);
       connect(row, &AgentRowView::tapped, this, [this, row] { selectItem(row->item()); });
       connect(row, &AgentRowView::launchRequested, this, [this, row] { actions_->launchFromRow(row->item().entry); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LocKey.h"
 #include "presentation/DashboardActions.h"
 #include "presentation/DashboardAgentItem.h"
 #include "ui/dashboard/DashboardSheets.h"
@@ -24,6 +25,7 @@ class IconButton;
 class Label;
 class MetricCard;
 class SectionTitle;
+class SettingsStore;
 class Sheet;
 class ShieldHero;
 
@@ -48,7 +50,8 @@ class DashboardView final : public QWidget {
   // The hand-over from the backup sheet to the restore or USB sheets.
   static constexpr int kSheetHandOverMs = 300;
 
-  // The model (and its stores) must outlive the view.
+  // The model (and its stores) must outlive the view; its texts are in the
+  // language of the model's settings.
   explicit DashboardView(DashboardModel& model, QWidget* parent = nullptr);
   ~DashboardView() override;
 
@@ -113,7 +116,10 @@ class DashboardView final : public QWidget {
   QList<AgentEntry> installedAgents() const;
   QList<AgentEntry> backupAgents() const;
 
+  QString text(LocKey::Id id) const;
+
   DashboardModel& model_;
+  const SettingsStore& settings_;
   DashboardActions* actions_;
   DashboardSheets sheets_;
 

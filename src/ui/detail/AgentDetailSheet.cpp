@@ -35,12 +35,6 @@ const QColor kSystemRed = Theme::destructive;
 const QColor kSystemOrange{255, 149, 0};
 // The lock symbol of a locked agent.
 
-AgentDetailSheet::UninstallSheetFactory& uninstallFactory() {
-  static AgentDetailSheet::UninstallSheetFactory factory;
-  return factory;
-}
-
-AppLanguage language() { return SettingsStore::shared().language(); }
 
 QFont monoFont(qreal pixels, QFont::Weight weight) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -140,16 +134,14 @@ void showBannerResult(PanelButton* banner, bool clean, const QString& title, con
 // ---- The sheet -----------------------------------------------------------------------
 
 void AgentDetailSheet::setUninstallSheetFactory(UninstallSheetFactory factory) {
-  uninstallFactory() = std::move(factory);
+  uninstallFactory_ = std::move(factory);
 }
 
 AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks,
-                                   QWidget* parent)
-    : AgentDetailSheet(item, callbacks, Stores::shared(), parent) {}
-
-AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks,
-                                   Stores stores, QWidget* parent)
-    : Sheet(kSize, parent), session_(new AgentDetailSession(item, callbacks, std::move(stores), this)) {
+                                   Stores stores, const SettingsStore& settings, QWidget* parent)
+    : Sheet(kSize, parent),
+      settings_(settings),
+      session_(new AgentDetailSession(item, callbacks, std::move(stores), this)) {
   setObjectName(QStringLiteral("agentDetailSheet"));
   setOnClose(callbacks.onClose);
 
@@ -184,7 +176,7 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
   connect(session_, &AgentDetailSession::lockOffConfirmationRequested, this, &AgentDetailSheet::showLockOffConfirm);
   connect(session_, &AgentDetailSession::terminalOpenFailed, this, &AgentDetailSheet::showTerminalFailed);
   connect(session_, &AgentDetailSession::openFailed, this, [this](const QString& address, const LocKey& reason) {
-    Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+    Alert::presentOpenFailed(settings_, address, reason, /*folder=*/false, this);
   });
   connect(session_, &AgentDetailSession::doctorFinished, this, &AgentDetailSheet::doctorFinished);
   whenLookChanges(this, [this] { refresh(); });
@@ -195,7 +187,9 @@ AgentDetailSheet::~AgentDetailSheet() = default;
 
 DoctorOutputSheet* AgentDetailSheet::doctorOutputSheet() const { return doctorOutput_; }
 
-QString AgentDetailSheet::text(const LocKey& key) const { return SettingsStore::dict(language(), key); }
+AppLanguage AgentDetailSheet::language() const { return settings_.language(); }
+
+QString AgentDetailSheet::text(const LocKey& key) const { return settings_.text(key); }
 
 const DashboardAgentItem& AgentDetailSheet::item() const { return session_->item(); }
 bool AgentDetailSheet::isLaunching() const { return session_->isLaunching(); }
@@ -477,6 +471,7 @@ QWidget* AgentDetailSheet::buildEventHistory() {
 
 void AgentDetailSheet::refresh() {
   const AppLanguage lang = language();
+  closeButton_->setLanguage(lang);
   const DashboardAgentItem& item = session_->item();
   const AgentEntry& entry = item.entry;
   const Theme::Roles roles = Theme::current();
@@ -721,7 +716,7 @@ void AgentDetailSheet::showDoctorOutput() {
     return;
   }
   auto* output =
-      new DoctorOutputSheet(session_->doctorResult(), {}, session_->doctorFix(), session_->doctorRerun(), this);
+      new DoctorOutputSheet(session_->doctorResult(), {}, session_->doctorFix(), session_->doctorRerun(), settings_, this);
   output->setOnClose([output] { output->dismiss(); });
   output->setAgentName([session = QPointer<AgentDetailSession>(session_)] {
     return session ? session->entry().localizedDisplayName() : QString();
@@ -732,7 +727,7 @@ void AgentDetailSheet::showDoctorOutput() {
 
 void AgentDetailSheet::showUninstallSheet() {
   if (session_->isLocked() || uninstallSheet_) return;
-  const UninstallSheetFactory& factory = uninstallFactory();
+  const UninstallSheetFactory& factory = uninstallFactory_;
   if (!factory) return;
   QPointer<AgentDetailSheet> self(this);
   Sheet* sheet = factory(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/LocKey.h"
+#include "core/SettingsValues.h"
 #include "presentation/AgentDetailSession.h"
 #include "presentation/DashboardActions.h"
 #include "presentation/DashboardAgentItem.h"
@@ -27,6 +28,7 @@ class KindChip;
 class Label;
 class PanelButton;
 class SecondaryButton;
+class SettingsStore;
 class SectionTitle;
 class SymbolView;
 class TintedPanel;
@@ -55,12 +57,14 @@ class AgentDetailSheet final : public Sheet {
   // nothing; `onDone` is called once the uninstall ran.
   using UninstallSheetFactory = std::function<Sheet*(QWidget* parent, const AgentEntry& entry,
                                                      std::function<void()> onClose, std::function<void()> onDone)>;
-  // The factory every detail sheet uses; the default builds UninstallSheet.
-  static void setUninstallSheetFactory(UninstallSheetFactory factory);
+  // How its Uninstall builds the uninstall sheet; without one, Uninstall
+  // opens nothing.
+  void setUninstallSheetFactory(UninstallSheetFactory factory);
 
-  AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks, QWidget* parent = nullptr);
+  // Its texts are in the language of `settings`; the stores and the settings
+  // must outlive it.
   AgentDetailSheet(const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks, Stores stores,
-                   QWidget* parent = nullptr);
+                   const SettingsStore& settings, QWidget* parent = nullptr);
   ~AgentDetailSheet() override;
 
   // A fresh record of the same agent.
@@ -97,6 +101,7 @@ class AgentDetailSheet final : public Sheet {
   void refreshBanner();
   void refreshEvents();
 
+  AppLanguage language() const;
   QString text(const LocKey& key) const;
 
   // What the session asks of the window.
@@ -109,6 +114,8 @@ class AgentDetailSheet final : public Sheet {
   void showUninstallSheet();
   void uninstallDone();
 
+  const SettingsStore& settings_;
+  UninstallSheetFactory uninstallFactory_;
   AgentDetailSession* session_;
   bool autoDoctorChecked_ = false;
 

@@ -24,8 +24,6 @@ using Kind = DoctorOutputModel::FixState::Kind;
 const QColor kGreen{52, 199, 89};
 const QColor kRed = Theme::destructive;
 
-AppLanguage language() { return SettingsStore::shared().language(); }
-QString locText(const LocKey& key) { return SettingsStore::dict(language(), key); }
 
 QFont monoFont(qreal pixels) {
   QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -60,7 +58,7 @@ SecondaryButton* makeFixButton(QWidget* parent) {
   return button;
 }
 
-void showFixState(SecondaryButton* button, Kind kind, const QString& fixTitle) {
+void showFixState(const SettingsStore& settings, SecondaryButton* button, Kind kind, const QString& fixTitle) {
   switch (kind) {
     case Kind::idle:
     case Kind::failure:
@@ -68,11 +66,11 @@ void showFixState(SecondaryButton* button, Kind kind, const QString& fixTitle) {
       button->setSymbol(QStringLiteral("wrench.and.screwdriver"));
       break;
     case Kind::running:
-      button->setLabel(locText(LocKey::doctorFixing()));
+      button->setLabel(settings.text(LocKey::doctorFixing()));
       button->setSymbol(QString());
       break;
     case Kind::success:
-      button->setLabel(locText(LocKey::doctorFixed()));
+      button->setLabel(settings.text(LocKey::doctorFixed()));
       button->setSymbol(QStringLiteral("checkmark"));
       break;
   }
@@ -100,8 +98,9 @@ struct DoctorOutputSheet::IssueCard {
 
 DoctorOutputSheet::DoctorOutputSheet(std::optional<AgentDoctor::Result> result, std::function<void()> onClose,
                                      DoctorOutputModel::ApplyFix onApplyFix, DoctorOutputModel::Rerun onRerun,
-                                     QWidget* parent)
+                                     const SettingsStore& settings, QWidget* parent)
     : Sheet(kSize, parent),
+      settings_(settings),
       model_(new DoctorOutputModel(std::move(result), std::move(onApplyFix), std::move(onRerun), this)) {
   setObjectName(QStringLiteral("doctorOutputSheet"));
   setOnClose(std::move(onClose));
@@ -282,6 +281,10 @@ QWidget* DoctorOutputSheet::buildFooter() {
 
 DoctorOutputSheet::~DoctorOutputSheet() { qDeleteAll(cards_); }
 
+AppLanguage DoctorOutputSheet::language() const { return settings_.language(); }
+
+QString DoctorOutputSheet::locText(const LocKey& key) const { return settings_.text(key); }
+
 void DoctorOutputSheet::setResult(const std::optional<AgentDoctor::Result>& result) {
   model_->presenterResultChanged(result);
 }
@@ -293,6 +296,7 @@ void DoctorOutputSheet::setAgentName(std::function<QString()> name) {
 
 void DoctorOutputSheet::refresh() {
   const AppLanguage lang = language();
+  closeButton_->setLanguage(lang);
   const std::optional<AgentDoctor::Result>& result = model_->currentResult();
   const QString name = !result ? locText(LocKey::doctorLabel()) : agentName_ ? agentName_() : result->entryDisplayName;
   title_->setPlainText(locText(LocKey::doctorHeaderTitle(name)));
@@ -432,7 +436,7 @@ void DoctorOutputSheet::refreshIssueCards() {
   for (IssueCard* c : cards_) {
     c->matchedLabel->setPlainText(locText(LocKey::doctorMatched()));
     const DoctorOutputModel::FixState state = model_->fixState(c->issue.id);
-    showFixState(c->fix, state.kind, c->issue.fix.title);
+    showFixState(settings_, c->fix, state.kind, c->issue.fix.title);
     c->fix->setEnabled(model_->fixEnabled(c->issue.id));
     c->fix->setToolTip(model_->canApplyFixes() ? c->issue.fix.title : noFixHelp);
     const bool success = state.kind == Kind::success;

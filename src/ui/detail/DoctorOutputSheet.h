@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/LocKey.h"
+#include "core/SettingsValues.h"
 #include "presentation/DoctorOutputModel.h"
 #include "ui/kit/Sheet.h"
 
@@ -18,6 +20,7 @@ namespace tlr {
 class CloseButton;
 class DoctorTranscriptView;
 class Label;
+class SettingsStore;
 class Spinner;
 class TintedPanel;
 
@@ -39,7 +42,7 @@ class DoctorOutputSheet final : public Sheet {
 
   DoctorOutputSheet(std::optional<AgentDoctor::Result> result, std::function<void()> onClose,
                     DoctorOutputModel::ApplyFix onApplyFix, DoctorOutputModel::Rerun onRerun,
-                    QWidget* parent = nullptr);
+                    const SettingsStore& settings, QWidget* parent = nullptr);
   ~DoctorOutputSheet() override;
 
   // The presenter's result again (a new run replaces the one on screen).
@@ -55,6 +58,9 @@ class DoctorOutputSheet final : public Sheet {
   void showEvent(QShowEvent* event) override;
 
  private:
+  AppLanguage language() const;
+  QString locText(const LocKey& key) const;
+
   std::function<QString()> agentName_;
   QWidget* buildHeader();
   QWidget* buildContent();
@@ -68,6 +74,7 @@ class DoctorOutputSheet final : public Sheet {
   void refreshIssueCards();
   void fitIssuesArea();
 
+  const SettingsStore& settings_;
   DoctorOutputModel* model_;
   Label* title_;
   Label* summary_;

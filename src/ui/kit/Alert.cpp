@@ -124,8 +124,8 @@ QLineEdit* Alert::addCopyableText(const QString& text, const QString& objectName
   return copyable_;
 }
 
-Alert* Alert::presentOpenFailed(const QString& target, const LocKey& reason, bool folder, QWidget* parent) {
-  const SettingsStore& settings = SettingsStore::shared();
+Alert* Alert::presentOpenFailed(const SettingsStore& settings, const QString& target, const LocKey& reason,
+                                bool folder, QWidget* parent) {
   auto* alert = new Alert(settings.text(folder ? LocKey::alertOpenFolderFailTitle() : LocKey::alertOpenLinkFailTitle()),
                           settings.text(LocKey::alertOpenFailBody(settings.text(reason))), parent);
   alert->setObjectName(QStringLiteral("openFailedAlert"));

@@ -31,6 +31,7 @@ namespace tlr {
 
 class Label;
 class LocKey;
+class SettingsStore;
 class PaintedButton;
 
 class Alert final : public QDialog {
@@ -52,7 +53,8 @@ class Alert final : public QDialog {
   // The alert of a target the desktop could not open (a web address, or a
   // folder when `folder`): why, in the interface's language, and the target
   // to copy. Presented over `parent`'s window.
-  static Alert* presentOpenFailed(const QString& target, const LocKey& reason, bool folder, QWidget* parent);
+  static Alert* presentOpenFailed(const SettingsStore& settings, const QString& target, const LocKey& reason,
+                                  bool folder, QWidget* parent);
   void setDefaultButton(PaintedButton* button) { default_ = button; }
 
   // Shows it over the parent's window and returns at once.

@@ -341,7 +341,11 @@ void PillButton::paintEvent(QPaintEvent*) {
 CloseButton::CloseButton(QWidget* parent) : PaintedButton(QString(), parent) {
   setFixedSize(24, 24);
   applyName();
-  whenLookChanges(this, [this] { applyName(); });
+}
+
+void CloseButton::setLanguage(AppLanguage language) {
+  language_ = language;
+  applyName();
 }
 
 void CloseButton::setHelp(const QString& help) {
@@ -350,7 +354,7 @@ void CloseButton::setHelp(const QString& help) {
 }
 
 void CloseButton::applyName() {
-  const QString name = help_.isEmpty() ? SettingsStore::shared().text(LocKey::installSheetClose()) : help_;
+  const QString name = help_.isEmpty() ? SettingsStore::dict(language_, LocKey::installSheetClose()) : help_;
   setAccessibleName(name);
   setToolTip(name);
 }

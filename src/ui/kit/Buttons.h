@@ -4,6 +4,7 @@
 // measures) and its kinds: filled, tinted, pills, the sheet's close button,
 // toolbar tiles and links.
 
+#include "core/SettingsValues.h"
 #include "ui/kit/ControlBasics.h"
 #include "ui/kit/Spinner.h"
 
@@ -164,14 +165,15 @@ class PillButton final : public PaintedButton {
   void paintEvent(QPaintEvent* event) override;
 };
 
-// Named "Close" in the interface language (its accessible name and its
-// tooltip), renamed when the language changes; while it holds a help text
-// (why it cannot be used now) it is named by that instead.
+// Named "Close" in the language its owner gives it (its accessible name and
+// its tooltip; the owner gives it again when the language changes); while it
+// holds a help text (why it cannot be used now) it is named by that instead.
 class CloseButton final : public PaintedButton {
   Q_OBJECT
 
  public:
   explicit CloseButton(QWidget* parent = nullptr);
+  void setLanguage(AppLanguage language);
   // An empty help names it "Close" again.
   void setHelp(const QString& help);
   QSize sizeHint() const override { return {24, 24}; }
@@ -181,6 +183,7 @@ class CloseButton final : public PaintedButton {
 
  private:
   void applyName();
+  AppLanguage language_ = AppLanguage::zh;
   QString help_;
 };
 

@@ -1,6 +1,6 @@
 #include "ui/kit/DetailsDisclosure.h"
 
-#include "core/SettingsStore.h"
+#include "core/SettingsValues.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
@@ -108,6 +108,11 @@ DetailsDisclosure::DetailsDisclosure(QWidget* parent, int maxBodyHeight)
   hide();
 }
 
+void DetailsDisclosure::setLanguage(AppLanguage language) {
+  language_ = language;
+  retranslate();
+}
+
 void DetailsDisclosure::setDetails(const QString& text) {
   details_ = text;
   body_->setPlainText(text);
@@ -120,7 +125,7 @@ bool DetailsDisclosure::isExpanded() const { return toggle_->isChecked(); }
 void DetailsDisclosure::setExpanded(bool expanded) { toggle_->setChecked(expanded); }
 
 void DetailsDisclosure::retranslate() {
-  const bool english = SettingsStore::shared().language() == AppLanguage::en;
+  const bool english = language_ == AppLanguage::en;
   static_cast<DisclosureLine*>(toggle_)->setLabel(english ? QStringLiteral("Details") : QStringLiteral("详情"));
   body_->setAccessibleName(toggle_->accessibleName());
   const Theme::Roles r = Theme::current();

@@ -9,8 +9,9 @@
 // A "Details" / "详情" line with a disclosure chevron; opened (a click, Space,
 // or an assistive tool's Toggle), the text below it in the fixed-width face
 // with every line break kept, selectable, wrapping long lines anywhere and
-// scrolling once it is taller than `maxBodyHeight`. The line follows the
-// interface language; the text is shown as plain text, never as markup.
+// scrolling once it is taller than `maxBodyHeight`. The line is in the
+// language its owner gives it; the text is shown as plain text, never as
+// markup.
 
 #include "ui/kit/Controls.h"
 
@@ -26,6 +27,7 @@ class DetailsDisclosure final : public QWidget {
  public:
   explicit DetailsDisclosure(QWidget* parent = nullptr, int maxBodyHeight = 160);
 
+  void setLanguage(AppLanguage language);
   void setDetails(const QString& text);
   const QString& details() const { return details_; }
 
@@ -42,6 +44,7 @@ class DetailsDisclosure final : public QWidget {
   void fitBody();
   bool event(QEvent* event) override;
 
+  AppLanguage language_ = AppLanguage::zh;
   QString details_;
   int maxBodyHeight_;
   ToggleControl* toggle_;

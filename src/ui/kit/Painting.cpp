@@ -19,14 +19,18 @@ void boxPass(QImage& img, int r, bool horizontal) {
   const int h = img.height();
   const int lines = horizontal ? h : w;
   const int length = horizontal ? w : h;
+  // Pixels are addressed from the first line once: scanLine() checks for a
+  // shared copy on every call, which cost more than the sums.
+  uchar* const bits = img.bits();
+  const qsizetype rowBytes = img.bytesPerLine();
+  const auto at = [&](int l, int i) -> quint32& {
+    return horizontal ? reinterpret_cast<quint32*>(bits + l * rowBytes)[i]
+                      : reinterpret_cast<quint32*>(bits + i * rowBytes)[l];
+  };
   std::vector<quint32> line(static_cast<size_t>(length));
   const int window = 2 * r + 1;
   for (int l = 0; l < lines; ++l) {
-    auto px = [&](int i) -> quint32& {
-      return horizontal ? reinterpret_cast<quint32*>(img.scanLine(l))[i]
-                        : reinterpret_cast<quint32*>(img.scanLine(i))[l];
-    };
-    for (int i = 0; i < length; ++i) line[static_cast<size_t>(i)] = px(i);
+    for (int i = 0; i < length; ++i) line[static_cast<size_t>(i)] = at(l, i);
     int sum[4] = {0, 0, 0, 0};
     auto add = [&](int i, int sign) {
       if (i < 0 || i >= length) return;
@@ -38,7 +42,7 @@ void boxPass(QImage& img, int r, bool horizontal) {
     };
     for (int i = -r; i <= r; ++i) add(i, 1);
     for (int i = 0; i < length; ++i) {
-      px(i) = qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
+      at(l, i) = qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
       add(i - r, -1);
       add(i + r + 1, 1);
     }

@@ -179,6 +179,7 @@ Label* Sheet::addTitleHeader(QBoxLayout* column, const QString& name) {
   title->setElided(true);
   header->addWidget(title, 1);
   auto* close = new CloseButton(this);
+  titleClose_ = close;
   close->setObjectName(name + QStringLiteral("Close"));
   connect(close, &QAbstractButton::clicked, this, &Sheet::requestClose);
   header->addWidget(close);

@@ -41,6 +41,7 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class CloseButton;
 class Label;
 class SheetLayer;
 
@@ -83,6 +84,8 @@ class Sheet : public QDialog {
   // Shows `title` in the header and names the sheet after it (what
   // assistive tools read).
   void setTitle(const QString& title);
+  // The header's Close button (its owner gives it its language).
+  CloseButton* titleCloseButton() const { return titleClose_; }
 
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -95,6 +98,7 @@ class Sheet : public QDialog {
   friend class SheetLayer;
 
   std::function<void()> onClose_;
+  CloseButton* titleClose_ = nullptr;
   QSize designSize_;
   Label* title_ = nullptr;
   QPointer<QWidget> layer_;

@@ -1,13 +1,22 @@
 #include "ui/kit/ShieldArt.h"
 
+#include "platform/OffMain.h"
 #include "registry/AppResources.h"
 #include "ui/kit/Theme.h"
 
+#include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QHash>
+#include <QMutex>
 #include <QPainter>
 #include <QtMath>
 
 namespace tlr {
+namespace {
+
+QImage paintBrandIcon(QSizeF size, qreal devicePixelRatio);
+
+}  // namespace
 
 QPainterPath shieldPath(const QRectF& rect) {
   const auto at = [&rect](qreal x, qreal y) {
@@ -64,6 +73,30 @@ QImage makeShieldImage(qreal devicePixelRatio) {
 }
 
 QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio) {
+  // Drawn once per size, whichever thread asks first; the others wait for it.
+  static QMutex mutex;
+  static QHash<QString, QImage> drawn;
+  const QString key = QStringLiteral("%1x%2@%3").arg(size.width()).arg(size.height()).arg(devicePixelRatio);
+  const QMutexLocker lock(&mutex);
+  auto found = drawn.find(key);
+  if (found == drawn.end()) found = drawn.insert(key, paintBrandIcon(size, devicePixelRatio));
+  return *found;
+}
+
+void prepareFontsAndIconsOffMain() {
+  startOffMain(nullptr, [] {
+    // Reading the system's font list takes milliseconds the first paint
+    // would otherwise wait for; the database is shared by every thread.
+    (void)QFontDatabase::families();
+    const QFontMetricsF latin(Theme::font(13, QFont::Normal));
+    (void)latin.horizontalAdvance(QStringLiteral("Tollamere 智能体"));
+    for (const qreal side : {64.0, 128.0}) (void)makeBrandIcon(QSizeF(side, side));
+  });
+}
+
+namespace {
+
+QImage paintBrandIcon(QSizeF size, qreal devicePixelRatio) {
   const QSize pixels(qCeil(size.width() * devicePixelRatio), qCeil(size.height() * devicePixelRatio));
   if (const auto resource = AppResources::bundle().url(QStringLiteral("AppIcon"), QStringLiteral("png"))) {
     QImage loaded(*resource);
@@ -101,5 +134,7 @@ QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio) {
   drawShieldLetter(painter, QPointF(shieldRect.center().x(), shieldRect.center().y() - w * 0.04), w * 0.5, -1);
   return image;
 }
+
+}  // namespace
 
 }  // namespace tlr

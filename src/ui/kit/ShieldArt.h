@@ -32,7 +32,11 @@ QImage makeShieldImage(qreal devicePixelRatio = 1.0);
 void drawShieldLetter(QPainter& painter, QPointF centre, qreal pixels, qreal kerning);
 
 // The product icon at `size` (square), for the onboarding window and the
-// window icon. Never empty.
+// window icon. Never empty. Drawn once per size; any thread.
 QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio = 1.0);
+
+// Loads the system's font list and draws the window icons on a thread off
+// the window thread, so that the first window finds them ready.
+void prepareFontsAndIconsOffMain();
 
 }  // namespace tlr

@@ -2,7 +2,9 @@
 
 #include "ui/kit/Painting.h"
 #include "ui/kit/ShieldArt.h"
+#include "ui/kit/Theme.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QRadialGradient>
 #include <QSequentialAnimationGroup>
@@ -24,7 +26,7 @@ ShieldHero::ShieldHero(qreal size, QWidget* parent)
   setAttribute(Qt::WA_TranslucentBackground);
   setAccessibleName(QStringLiteral("Tollamere"));
   setFixedSize(sizeHint());
-  connect(&Appearance::shared(), &Appearance::schemeChanged, this, [this] { update(); });
+  whenLookChanges(this);
 }
 
 ShieldHero::~ShieldHero() = default;
@@ -92,7 +94,7 @@ QImage ShieldHero::renderShieldLayer(ColorScheme scheme, qreal dpr) const {
 }
 
 const ShieldHero::Cache& ShieldHero::cache(qreal dpr) const {
-  const ColorScheme scheme = Appearance::shared().scheme();
+  const ColorScheme scheme = Theme::schemeOf(QGuiApplication::palette());
   if (!cache_.layer.isNull() && cache_.scheme == scheme && cache_.dpr == dpr) return cache_;
   cache_.scheme = scheme;
   cache_.dpr = dpr;

@@ -4,9 +4,12 @@
 #include "ui/kit/Theme.h"
 
 #include <QEasingCurve>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPainter>
 #include <QRadialGradient>
+#include <QSet>
+#include <QTimer>
 #include <QtMath>
 
 namespace tlr {
@@ -30,41 +33,61 @@ const GlowImage& glowImage(const QColor& color, qreal diameter, qreal blur, qrea
   return *cache.insert(key, glow);
 }
 
-}  // namespace
+// One clock for the breathing of every status light: a single timer at
+// kFramesPerSecond that runs only while some light on screen breathes, so
+// ten breathing rows cost one repaint pass per frame, at half the rate of a
+// display frame. The breath goes from rest to full and back in
+// 2 × StatusLight::kHalfCycleMs, eased in and out.
+class BreathClock final {
+ public:
+  static constexpr int kFramesPerSecond = 30;
 
-BreathClock& BreathClock::shared() {
+  BreathClock() {
+    timer_.setInterval(1000 / kFramesPerSecond);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+    since_.start();
+  }
+
+  // 0 = glow at rest, 1 = full breath, at the current moment.
+  qreal pulse() const {
+    const qint64 half = StatusLight::kHalfCycleMs;
+    const qint64 t = since_.elapsed() % (2 * half);
+    const qreal x = t < half ? qreal(t) / half : qreal(2 * half - t) / half;
+    static const QEasingCurve curve(QEasingCurve::InOutSine);
+    return curve.valueForProgress(x);
+  }
+
+  void add(StatusLight* light) {
+    lights_.insert(light);
+    if (!timer_.isActive()) timer_.start();
+  }
+
+  void remove(StatusLight* light) {
+    lights_.remove(light);
+    if (lights_.isEmpty()) timer_.stop();
+  }
+
+  bool isRunning() const { return timer_.isActive(); }
+
+ private:
+  void tick() {
+    for (StatusLight* light : std::as_const(lights_)) light->update();
+  }
+
+  QTimer timer_;
+  QElapsedTimer since_;
+  QSet<StatusLight*> lights_;
+};
+
+BreathClock& breathClock() {
   static BreathClock* clock = new BreathClock;  // lives to the end of the process
   return *clock;
 }
 
-BreathClock::BreathClock() {
-  timer_.setInterval(1000 / kFramesPerSecond);
-  timer_.setTimerType(Qt::PreciseTimer);
-  connect(&timer_, &QTimer::timeout, this, &BreathClock::tick);
-  since_.start();
-}
+}  // namespace
 
-qreal BreathClock::pulse() const {
-  const qint64 half = StatusLight::kHalfCycleMs;
-  const qint64 t = since_.elapsed() % (2 * half);
-  const qreal x = t < half ? qreal(t) / half : qreal(2 * half - t) / half;
-  static const QEasingCurve curve(QEasingCurve::InOutSine);
-  return curve.valueForProgress(x);
-}
-
-void BreathClock::add(StatusLight* light) {
-  lights_.insert(light);
-  if (!timer_.isActive()) timer_.start();
-}
-
-void BreathClock::remove(StatusLight* light) {
-  lights_.remove(light);
-  if (lights_.isEmpty()) timer_.stop();
-}
-
-void BreathClock::tick() {
-  for (StatusLight* light : std::as_const(lights_)) light->update();
-}
+bool StatusLight::breathClockRuns() { return breathClock().isRunning(); }
 
 StatusLight::StatusLight(LightState state, qreal diameter, QWidget* parent)
     : QWidget(parent), state_(state), diameter_(diameter) {
@@ -93,9 +116,9 @@ void StatusLight::setBreathing(bool on) {
   if (on == breathing_) return;
   breathing_ = on;
   if (on)
-    BreathClock::shared().add(this);
+    breathClock().add(this);
   else
-    BreathClock::shared().remove(this);
+    breathClock().remove(this);
 }
 
 void StatusLight::showEvent(QShowEvent* event) {
@@ -176,7 +199,7 @@ void StatusLight::paintLight(QPainter& painter, QPointF centre, LightState state
 void StatusLight::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
-  const qreal pulse = breathing_ ? BreathClock::shared().pulse() : 0;
+  const qreal pulse = breathing_ ? breathClock().pulse() : 0;
   paintLight(painter, QRectF(rect()).center(), state_, diameter_, pulse);
 }
 

@@ -11,17 +11,13 @@
 //
 // The widget is larger than the lamp: `glowMargin()` pixels on each side hold
 // the glow, and the lamp is centred; it lets the mouse through. Every light
-// breathes on one shared clock (BreathClock), only while it is on screen and
+// breathes on one clock of this file, only while it is on screen and
 // not idle (it starts when the light comes on screen; a light that came on
 // screen idle and later works shows its glow at rest until it is shown
 // again). The glows are pre-rendered once per colour, size and pixel ratio; a
 // frame only composes two images.
 
 #include <QColor>
-#include <QElapsedTimer>
-#include <QObject>
-#include <QSet>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -31,36 +27,6 @@ class QPainter;
 namespace tlr {
 
 enum class LightState { working, idle, recovering };
-
-class StatusLight;
-
-// One clock for the breathing of every status light: a single timer at
-// kFramesPerSecond that runs only while some light on screen breathes, so
-// ten breathing rows cost one repaint pass per frame, at half the rate of a
-// display frame. The breath goes from rest to full and back in
-// 2 × StatusLight::kHalfCycleMs, eased in and out.
-class BreathClock final : public QObject {
-  Q_OBJECT
-
- public:
-  static constexpr int kFramesPerSecond = 30;
-
-  static BreathClock& shared();
-
-  // 0 = glow at rest, 1 = full breath, at the current moment.
-  qreal pulse() const;
-  void add(StatusLight* light);
-  void remove(StatusLight* light);
-  bool isRunning() const { return timer_.isActive(); }
-
- private:
-  BreathClock();
-  void tick();
-
-  QTimer timer_;
-  QElapsedTimer since_;
-  QSet<StatusLight*> lights_;
-};
 
 class StatusLight final : public QWidget {
   Q_OBJECT
@@ -81,6 +47,9 @@ class StatusLight final : public QWidget {
   bool isBreathing() const { return breathing_; }
 
   static qreal glowMargin() { return 10; }
+  // Whether the clock the lights breathe on ticks: only while some light on
+  // screen breathes.
+  static bool breathClockRuns();
   QSize sizeHint() const override;
 
   // The three gradient stops of a state's lamp and its glow colour (invalid

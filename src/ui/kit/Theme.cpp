@@ -44,7 +44,11 @@ Roles roles(ColorScheme scheme) {
   return r;
 }
 
-Roles current() { return roles(Appearance::shared().scheme()); }
+ColorScheme schemeOf(const QPalette& palette) {
+  return palette.color(QPalette::Window).lightnessF() < 0.5 ? ColorScheme::dark : ColorScheme::light;
+}
+
+Roles current() { return roles(schemeOf(QGuiApplication::palette())); }
 
 QFont font(qreal pixels, QFont::Weight weight, qreal letterSpacing) {
   QFont f = QGuiApplication::font();
@@ -78,47 +82,30 @@ QColor withOpacity(QColor c, qreal opacity) {
 
 }  // namespace Theme
 
-namespace {
-
-ColorScheme schemeOfPalette(const QPalette& palette) {
-  return palette.color(QPalette::Window).lightnessF() < 0.5 ? ColorScheme::dark : ColorScheme::light;
-}
-
-}  // namespace
-
-Appearance& Appearance::shared() {
-  static Appearance* instance = [] {
-    auto* appearance = new Appearance();
-    // The platform's own window colour, before we paint the palette.
-    appearance->setFallbackScheme(schemeOfPalette(QGuiApplication::palette()));
-    appearance->portal_ = std::make_unique<DesktopColorScheme>();
-    DesktopColorScheme* portal = appearance->portal_.get();
-    connect(portal, &DesktopColorScheme::preferenceChanged, appearance, [appearance, portal] {
-      switch (portal->preference().value_or(DesktopColorScheme::Preference::noPreference)) {
-        case DesktopColorScheme::Preference::dark:
-          appearance->setDesktopScheme(ColorScheme::dark);
-          break;
-        case DesktopColorScheme::Preference::light:
-          appearance->setDesktopScheme(ColorScheme::light);
-          break;
-        case DesktopColorScheme::Preference::noPreference:
-          appearance->setDesktopScheme(std::nullopt);
-          break;
-      }
-    });
-    portal->start();
-    appearance->setAppliesApplicationPalette(qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr);
-    // Registering applies the stored preference at once.
-    SettingsStore::shared().setAppearanceHandler(
-        [appearance](AppearancePreference preference) { appearance->setPreference(preference); });
-    if (QCoreApplication::instance()) appearance->setParent(QCoreApplication::instance());
-    return appearance;
-  }();
-  return *instance;
-}
-
 Appearance::Appearance() = default;
 Appearance::~Appearance() = default;
+
+void Appearance::followDesktop() {
+  if (portal_) return;
+  // The platform's own window colour, before we paint the palette.
+  setFallbackScheme(Theme::schemeOf(QGuiApplication::palette()));
+  portal_ = std::make_unique<DesktopColorScheme>();
+  DesktopColorScheme* portal = portal_.get();
+  connect(portal, &DesktopColorScheme::preferenceChanged, this, [this, portal] {
+    switch (portal->preference().value_or(DesktopColorScheme::Preference::noPreference)) {
+      case DesktopColorScheme::Preference::dark:
+        setDesktopScheme(ColorScheme::dark);
+        break;
+      case DesktopColorScheme::Preference::light:
+        setDesktopScheme(ColorScheme::light);
+        break;
+      case DesktopColorScheme::Preference::noPreference:
+        setDesktopScheme(std::nullopt);
+        break;
+    }
+  });
+  portal->start();
+}
 
 void Appearance::setPreference(AppearancePreference preference) {
   preference_ = preference;
@@ -162,6 +149,9 @@ void Appearance::applyToApplication() {
   QApplication::setPalette(paletteFor(scheme_));
   if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
     app->setStyleSheet(scrollBarStyleSheet(scheme_));
+  // Qt posts the palette change to the windows; deliver it now, so every
+  // widget shows the new scheme as soon as the setting changed.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::ApplicationPaletteChange);
 }
 
 QPalette Appearance::paletteFor(ColorScheme scheme) {
@@ -207,13 +197,66 @@ void Appearance::resolve() {
   Q_EMIT schemeChanged(scheme_);
 }
 
+namespace {
+
+// Watches one widget for what changes its look: the application palette's
+// scheme (palette events; the same scheme again, e.g. when the widget sets
+// its own palette, is no change) and the interface language.
+class LookWatch final : public QObject {
+ public:
+  LookWatch(QWidget* widget, std::function<void()> onChange)
+      : QObject(widget), widget_(widget), onChange_(std::move(onChange)), scheme_(Theme::current().dark) {
+    widget->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != widget_) return false;
+    switch (event->type()) {
+      case QEvent::PaletteChange:
+      case QEvent::ApplicationPaletteChange: {
+        const bool dark = Theme::current().dark;
+        if (dark != scheme_) {
+          scheme_ = dark;
+          react();
+        }
+        break;
+      }
+      case QEvent::LanguageChange:
+        react();
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+ private:
+  void react() {
+    if (onChange_) onChange_();
+    widget_->update();
+  }
+
+  QWidget* widget_;
+  std::function<void()> onChange_;
+  bool scheme_;
+};
+
+}  // namespace
+
 void whenLookChanges(QWidget* widget, std::function<void()> onChange) {
-  auto react = [widget, onChange] {
-    if (onChange) onChange();
-    widget->update();
-  };
-  QObject::connect(&Appearance::shared(), &Appearance::schemeChanged, widget, react);
-  QObject::connect(&SettingsStore::shared(), &SettingsStore::languageChanged, widget, react);
+  new LookWatch(widget, std::move(onChange));
+}
+
+void relayLanguageChanges(const SettingsStore& settings) {
+  QObject::connect(&settings, &SettingsStore::languageChanged, &settings, [] {
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (window->windowType() != Qt::Desktop) windows << window;
+    for (const QPointer<QWidget>& window : windows) {
+      QEvent change(QEvent::LanguageChange);
+      if (window) QCoreApplication::sendEvent(window, &change);
+    }
+  });
 }
 
 }  // namespace tlr

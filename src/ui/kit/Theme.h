@@ -5,15 +5,18 @@
 //   Theme::brand1 …              the fixed colours, one constant each
 //   Theme::roles(scheme)         the colours of a scheme by role (background,
 //                                card, texts, accent, brand gradient, …)
-//   Appearance::shared()         the scheme in effect (light or dark) and a
-//                                signal when it changes
+//   Appearance                   resolves the scheme in effect (light or
+//                                dark) and paints it into the application
+//                                palette; src/app owns the application's one
 //   Theme::font(13, QFont::Medium)  the interface font at a size in logical
 //                                pixels (the sizes the designs give)
 //   whenLookChanges(widget, fn)  runs fn (and repaints) whenever the scheme
 //                                or the interface language changes
 //
-// A widget paints with `Theme::roles(Appearance::shared().scheme())` (or the
-// shortcut `Theme::current()`), never with colours of its own for these roles.
+// The scheme reaches every widget the way Qt hands a look to widgets: through
+// the application palette. A widget paints with `Theme::current()` (the roles
+// of the application palette's scheme), never with colours of its own for
+// these roles.
 
 #include "core/SettingsValues.h"
 
@@ -89,7 +92,9 @@ struct Roles {
 };
 
 Roles roles(ColorScheme scheme);
-// The roles of the scheme in effect (Appearance::shared()).
+// The scheme a palette was painted in (by its window colour).
+ColorScheme schemeOf(const QPalette& palette);
+// The roles of the scheme in effect: the application palette's.
 Roles current();
 
 // The interface font at `pixels` logical pixels (fractions allowed) and
@@ -107,20 +112,21 @@ QColor withOpacity(QColor c, qreal opacity);
 // forces light or dark; "system" follows the desktop (the settings portal's
 // colour-scheme when it states one, else the lightness of the platform's own
 // window colour as it was at start). Changes of either are announced once
-// through schemeChanged(). Main thread only.
+// through schemeChanged() and, when it applies the application palette, to
+// every widget as a palette change. Main thread only.
 class Appearance final : public QObject {
   Q_OBJECT
 
  public:
-  // The application's instance: follows SettingsStore::shared() (it becomes
-  // the store's appearance handler) and the desktop portal. The first call
-  // also paints the application palette in the scheme's colours, so stock
-  // widgets (scroll bars, message boxes) match.
-  static Appearance& shared();
-
   // An instance that follows nothing by itself; tests and previews drive it
   // with setPreference() and setDesktopScheme().
   Appearance();
+
+  // Follows the desktop: the platform palette's lightness as it is now
+  // becomes the fallback, and the settings portal's colour scheme the
+  // desktop's. The application's instance (src/app) also applies the
+  // palette and is its settings' appearance handler.
+  void followDesktop();
   ~Appearance() override;
 
   ColorScheme scheme() const { return scheme_; }
@@ -133,7 +139,8 @@ class Appearance final : public QObject {
   // The scheme "system" falls back to when the desktop states nothing.
   void setFallbackScheme(ColorScheme scheme);
 
-  // Whether the application palette is repainted on every change.
+  // Whether the application palette is repainted on every change (and the
+  // change delivered to every widget before this returns).
   void setAppliesApplicationPalette(bool apply);
   // The application palette of a scheme (used by setAppliesApplicationPalette).
   static QPalette paletteFor(ColorScheme scheme);
@@ -157,8 +164,15 @@ class Appearance final : public QObject {
 };
 
 // Calls `onChange` on the main thread after every change of the scheme in
-// effect or of the interface language (SettingsStore::shared()), then
-// repaints `widget`. The connection ends with the widget.
+// effect (a change of the application palette's scheme reaching `widget`) or
+// of the interface language (a LanguageChange event reaching it), then
+// repaints `widget`. The watch ends with the widget.
 void whenLookChanges(QWidget* widget, std::function<void()> onChange = {});
+
+// Delivers every change of `settings`' language, as it happens, to every
+// window and its widgets as a LanguageChange event (which whenLookChanges
+// watches). The application does this once for its settings; a test for its
+// own.
+void relayLanguageChanges(const SettingsStore& settings);
 
 }  // namespace tlr

@@ -1,5 +1,6 @@
 #include "ui/sheets/AddAgentSheet.h"
 
+#include "core/SettingsStore.h"
 #include "core/DesktopOpen.h"
 #include "presentation/AddAgentCatalog.h"
 #include "ui/kit/AgentIconResolver.h"
@@ -13,15 +14,11 @@
 #include <QVBoxLayout>
 
 namespace tlr {
-namespace {
-
-using sheets::pick;
-
-}  // namespace
-
 AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet<QString> installedIds,
-                             std::function<void()> onClose, std::function<void()> onDidInstall, QWidget* parent)
+                             std::function<void()> onClose, std::function<void()> onDidInstall,
+                             const SettingsStore& settings, QWidget* parent)
     : Sheet(kSize, parent),
+      settings_(settings),
       registry_(std::move(registry)),
       installedIds_(std::move(installedIds)),
       onDidInstall_(std::move(onDidInstall)) {
@@ -33,7 +30,7 @@ AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet
   column->setSpacing(0);
   sheets::Header header =
       sheets::makeHeader(QStringLiteral("plus.app"), [] { return Theme::current().accent; }, 16, 14,
-                         QMargins(22, 16, 22, 16), this);
+                         QMargins(22, 16, 22, 16), settings_, this);
   title_ = header.title;
   close_ = header.close;
   close_->setObjectName(QStringLiteral("addAgentCloseButton"));
@@ -50,6 +47,10 @@ AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet
   rebuild();
   whenLookChanges(this, [this] { rebuild(); });
 }
+
+QString AddAgentSheet::text(const LocKey& key) const { return settings_.text(key); }
+
+QString AddAgentSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
 
 AddAgentSheet::~AddAgentSheet() = default;
 
@@ -161,7 +162,7 @@ void AddAgentSheet::install(const AgentEntry& entry) {
       // open it is said, with the address to copy.
       const QString address = action.address;
       DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
-        Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+        Alert::presentOpenFailed(settings_, address, reason, /*folder=*/false, this);
       });
       return;
     }
@@ -185,7 +186,7 @@ void AddAgentSheet::openInstallSheet(const QString& entryId) {
         if (!self) return;
         if (self->onDidInstall_) self->onDidInstall_();
       },
-      this);
+      settings_, this);
   installSheet_ = sheet;
   connect(sheet, &Sheet::dismissed, this, [this, sheet] {
     // Dismissed from outside (the window manager): forget it all the same.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LocKey.h"
 #include "registry/AgentRegistry.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
@@ -17,6 +18,8 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class SettingsStore;
+
 
 // The registry's agents to add: those not installed that have an install
 // recipe, each with an Install button, then those installed. Install opens
@@ -28,8 +31,11 @@ class AddAgentSheet final : public Sheet {
  public:
   static constexpr QSize kSize{460, 580};
 
+  // Its texts, and its install sheet's, are in the language of `settings`,
+  // which must outlive it.
   AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet<QString> installedIds,
-                std::function<void()> onClose, std::function<void()> onDidInstall, QWidget* parent = nullptr);
+                std::function<void()> onClose, std::function<void()> onDidInstall, const SettingsStore& settings,
+                QWidget* parent = nullptr);
   ~AddAgentSheet() override;
 
   void setInstalledIds(const QSet<QString>& installedIds);
@@ -46,6 +52,10 @@ class AddAgentSheet final : public Sheet {
   void openInstallSheet(const QString& entryId);
   void closeInstallSheet();
 
+  QString text(const LocKey& key) const;
+  QString pick(const QString& en, const QString& zh) const;
+
+  const SettingsStore& settings_;
   std::shared_ptr<const AgentRegistry> registry_;
   QSet<QString> installedIds_;
   std::function<void()> onDidInstall_;

@@ -1,5 +1,6 @@
 #include "ui/sheets/InstallSheet.h"
 
+#include "core/SettingsStore.h"
 #include "core/DependencyGuides.h"
 #include "core/DesktopOpen.h"
 #include "ui/kit/Alert.h"
@@ -13,8 +14,6 @@
 namespace tlr {
 namespace {
 
-using sheets::pick;
-using sheets::text;
 using Phase = InstallSession::Phase;
 
 // A failed step's message: how it ended and the last four lines it printed.
@@ -60,7 +59,9 @@ PrimaryButton* primaryAction(const QString& symbol, const QString& title, QWidge
 
 }  // namespace
 
-RequirementCard::RequirementCard(const InstallSession::Requirement& requirement, QWidget* parent) : Card(parent, 8) {
+RequirementCard::RequirementCard(const InstallSession::Requirement& requirement, const SettingsStore& settings,
+                                 QWidget* parent)
+    : Card(parent, 8) {
   setObjectName(QStringLiteral("installRequirement:") + requirement.command);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(12, 12, 12, 12);
@@ -74,7 +75,7 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
   command->setObjectName(QStringLiteral("installRequirementCommand"));
   top->addWidget(command);
   if (guide) {
-    auto* description = new Label(text(guide->description), 11.5, QFont::Normal, TextRole::dim, this);
+    auto* description = new Label(settings.text(guide->description), 11.5, QFont::Normal, TextRole::dim, this);
     description->setObjectName(QStringLiteral("installRequirementDescription"));
     top->addWidget(description);
   }
@@ -85,13 +86,13 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
   actions->setSpacing(8);
   bool anyAction = false;
   if (DependencyGuides::bootstrapFor(requirement.command)) {
-    auto* button = primaryAction(QStringLiteral("wand.and.stars"), text(LocKey::depActionAutoInstall()), this);
+    auto* button = primaryAction(QStringLiteral("wand.and.stars"), settings.text(LocKey::depActionAutoInstall()), this);
     button->setObjectName(QStringLiteral("installAutoInstall:") + requirement.command);
     connect(button, &QAbstractButton::clicked, this, &RequirementCard::autoInstallRequested);
     actions->addWidget(button);
     anyAction = true;
   } else if (guide && guide->terminalCommands) {
-    auto* button = primaryAction(QStringLiteral("terminal"), text(LocKey::depActionTerminalInstall()), this);
+    auto* button = primaryAction(QStringLiteral("terminal"), settings.text(LocKey::depActionTerminalInstall()), this);
     button->setObjectName(QStringLiteral("installTerminalInstall:") + requirement.command);
     const CommandList commands = *guide->terminalCommands;
     connect(button, &QAbstractButton::clicked, this, [this, commands] { Q_EMIT terminalInstallRequested(commands); });
@@ -99,14 +100,14 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
     anyAction = true;
   }
   if (requirement.hintUrl && !requirement.hintUrl->isEmpty()) {
-    auto* button = sized(new SecondaryButton(text(LocKey::depActionOpenWebsite()), QStringLiteral("arrow.up.right"),
+    auto* button = sized(new SecondaryButton(settings.text(LocKey::depActionOpenWebsite()), QStringLiteral("arrow.up.right"),
                                              std::nullopt, this));
     button->setObjectName(QStringLiteral("installOpenWebsite:") + requirement.command);
     const QString address = *requirement.hintUrl;
     // Only an absolute address with a scheme is handed to the desktop.
-    connect(button, &QAbstractButton::clicked, this, [this, address] {
-      DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
-        Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+    connect(button, &QAbstractButton::clicked, this, [this, address, &settings] {
+      DesktopOpen::address(address, this, [this, address, &settings](const LocKey& reason) {
+        Alert::presentOpenFailed(settings, address, reason, /*folder=*/false, this);
       });
     });
     actions->addWidget(button);
@@ -121,8 +122,11 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
 }
 
 InstallSheet::InstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
-                           QWidget* parent)
-    : Sheet(kSize, parent), session_(new InstallSession(std::move(entry), this)), onDone_(std::move(onDone)) {
+                           const SettingsStore& settings, QWidget* parent)
+    : Sheet(kSize, parent),
+      settings_(settings),
+      session_(new InstallSession(std::move(entry), this)),
+      onDone_(std::move(onDone)) {
   setObjectName(QStringLiteral("installSheet"));
   setOnClose(std::move(onClose));
 
@@ -130,7 +134,7 @@ InstallSheet::InstallSheet(AgentEntry entry, std::function<void()> onClose, std:
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
   sheets::Header header = sheets::makeHeader(QStringLiteral("arrow.down.app"), [] { return Theme::current().accent; },
-                                             16, 14, QMargins(22, 16, 22, 16), this);
+                                             16, 14, QMargins(22, 16, 22, 16), settings_, this);
   title_ = header.title;
   close_ = header.close;
   close_->setObjectName(QStringLiteral("installCloseButton"));
@@ -145,6 +149,10 @@ InstallSheet::InstallSheet(AgentEntry entry, std::function<void()> onClose, std:
   whenLookChanges(this, [this] { refresh(); });
   refresh();
 }
+
+QString InstallSheet::text(const LocKey& key) const { return settings_.text(key); }
+
+QString InstallSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
 
 InstallSheet::~InstallSheet() = default;
 
@@ -214,7 +222,7 @@ QWidget* InstallSheet::missingBody() {
   column->addWidget(hint);
 
   for (const InstallSession::Requirement& requirement : session_->missingRequirements()) {
-    auto* card = new RequirementCard(requirement, body);
+    auto* card = new RequirementCard(requirement, settings_, body);
     connect(card, &RequirementCard::autoInstallRequested, this,
             [this, requirement] { session_->bootstrapAndRetry(requirement); });
     connect(card, &RequirementCard::terminalInstallRequested, this,
@@ -237,7 +245,7 @@ QWidget* InstallSheet::runningBody() {
   column->addLayout(
       spinnerLine(text(LocKey::installSheetRunning()), TextRole::primary, body, QStringLiteral("installRunningText")));
   for (const StepResult& step : session_->executingSteps()) {
-    auto* row = new sheets::StepRowView(step, 11, kErrorLines, body);
+    auto* row = new sheets::StepRowView(step, 11, kErrorLines, settings_, body);
     row->setObjectName(QStringLiteral("installStep"));
     column->addWidget(row);
   }
@@ -284,7 +292,7 @@ QWidget* InstallSheet::doneBody() {
   }
 
   for (const StepResult& step : session_->allResults()) {
-    auto* row = new sheets::StepRowView(step, 11, kErrorLines, body);
+    auto* row = new sheets::StepRowView(step, 11, kErrorLines, settings_, body);
     row->setObjectName(QStringLiteral("installStep"));
     column->addWidget(row);
   }

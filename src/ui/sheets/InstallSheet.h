@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LocKey.h"
 #include "presentation/InstallSession.h"
 #include "registry/AgentEntry.h"
 #include "ui/kit/Controls.h"
@@ -12,6 +13,8 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class SettingsStore;
+
 // The card of one missing requirement: its command, the description of a
 // command the application knows, and the ways to get it: an automatic
 // install where one is known, else a terminal script where one is known,
@@ -20,7 +23,8 @@ class RequirementCard final : public Card {
   Q_OBJECT
 
  public:
-  explicit RequirementCard(const InstallSession::Requirement& requirement, QWidget* parent = nullptr);
+  RequirementCard(const InstallSession::Requirement& requirement, const SettingsStore& settings,
+                  QWidget* parent = nullptr);
 
  Q_SIGNALS:
   void autoInstallRequested();
@@ -39,8 +43,9 @@ class InstallSheet final : public Sheet {
 
   // `onDone` is called (before `onClose`) when the user confirms the end of
   // an install, successful or not.
+  // Its texts are in the language of `settings`, which must outlive it.
   InstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
-               QWidget* parent = nullptr);
+               const SettingsStore& settings, QWidget* parent = nullptr);
   ~InstallSheet() override;
 
   InstallSession& session() { return *session_; }
@@ -56,6 +61,10 @@ class InstallSheet final : public Sheet {
   QWidget* doneBody();
   void fillFooter();
 
+  QString text(const LocKey& key) const;
+  QString pick(const QString& en, const QString& zh) const;
+
+  const SettingsStore& settings_;
   InstallSession* session_;
   std::function<void()> onDone_;
   bool started_ = false;

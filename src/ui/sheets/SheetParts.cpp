@@ -15,11 +15,10 @@
 
 namespace tlr::sheets {
 
-QString pick(const QString& en, const QString& zh) {
-  return SettingsStore::shared().language() == AppLanguage::en ? en : zh;
+QString pick(AppLanguage language, const QString& en, const QString& zh) {
+  return language == AppLanguage::en ? en : zh;
 }
 
-QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
 
 QColor successColor() { return Theme::current().working; }
 QColor failureColor() { return Theme::crash; }
@@ -132,7 +131,8 @@ void ElidedText::paintEvent(QPaintEvent*) {
 
 // ---- StepRowView ------------------------------------------------------------------------------
 
-StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLines, QWidget* parent)
+StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLines, const SettingsStore& settings,
+                         QWidget* parent)
     : QWidget(parent), step_(step) {
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
@@ -171,6 +171,8 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
     auto* details = new DetailsDisclosure(this);
     details->setObjectName(QStringLiteral("stepDetails"));
     details->setDetails(*step.details);
+    details->setLanguage(settings.language());
+    whenLookChanges(details, [details, &settings] { details->setLanguage(settings.language()); });
     texts->addWidget(details);
   }
   row->addLayout(texts, 1);
@@ -180,7 +182,7 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
 // ---- Header, scroll area, fonts -------------------------------------------------------------------
 
 Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
-                  QMargins margins, QWidget* parent) {
+                  QMargins margins, const SettingsStore& settings, QWidget* parent) {
   Header header;
   header.widget = new QWidget(parent);
   auto* row = new QHBoxLayout(header.widget);
@@ -191,6 +193,9 @@ Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal 
   header.title->setObjectName(QStringLiteral("sheetTitle"));
   header.title->setElided(true);
   header.close = new CloseButton(header.widget);
+  const auto nameClose = [close = header.close, &settings] { close->setLanguage(settings.language()); };
+  nameClose();
+  whenLookChanges(header.close, nameClose);
   row->addWidget(header.symbol, 0, Qt::AlignVCenter);
   row->addWidget(header.title, 1, Qt::AlignVCenter);
   row->addWidget(header.close, 0, Qt::AlignVCenter);

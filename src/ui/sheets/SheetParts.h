@@ -4,6 +4,7 @@
 // current language, the sheets' line, the footer's text button,
 // text shortened in the middle, a step row and the sheet header.
 
+#include "core/SettingsValues.h"
 #include "core/LocKey.h"
 #include "core/StepResult.h"
 #include "ui/kit/Kit.h"
@@ -21,12 +22,14 @@ class QBoxLayout;
 class QLayout;
 class QScrollArea;
 
+namespace tlr {
+class SettingsStore;
+}
+
 namespace tlr::sheets {
 
-// The English text when the interface language is English, else the Chinese.
-QString pick(const QString& en, const QString& zh);
-// A key's text in the current language.
-QString text(const LocKey& key);
+// The English text when `language` is English, else the Chinese.
+QString pick(AppLanguage language, const QString& en, const QString& zh);
 
 // Fixed colours of marks: success green, failure red, warning orange.
 QColor successColor();
@@ -75,7 +78,9 @@ class StepRowView final : public QWidget {
   Q_OBJECT
 
  public:
-  StepRowView(const StepResult& step, qreal labelPixels, int errorLines, QWidget* parent = nullptr);
+  // Its "Details" line follows the language of `settings`.
+  StepRowView(const StepResult& step, qreal labelPixels, int errorLines, const SettingsStore& settings,
+              QWidget* parent = nullptr);
   const StepResult& step() const { return step_; }
 
  private:
@@ -89,8 +94,9 @@ struct Header {
   Label* title = nullptr;
   CloseButton* close = nullptr;
 };
+// The close button is named in the language of `settings`.
 Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
-                  QMargins margins, QWidget* parent);
+                  QMargins margins, const SettingsStore& settings, QWidget* parent);
 
 // The line under these sheets' header and over their footer: stronger
 // than the kit's separator (the contrast colour at 0.1 dark, 0.14 light).

@@ -17,8 +17,6 @@
 namespace tlr {
 namespace {
 
-using sheets::pick;
-using sheets::text;
 using Phase = UninstallSession::Phase;
 using Group = UninstallSession::Group;
 using PathState = UninstallSession::PathState;
@@ -28,8 +26,11 @@ QString groupKey(Group group) { return group == Group::standard ? QStringLiteral
 }  // namespace
 
 UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
-                               QWidget* parent)
-    : Sheet(kSize, parent), session_(new UninstallSession(std::move(entry), this)), onDone_(std::move(onDone)) {
+                               const SettingsStore& settings, QWidget* parent)
+    : Sheet(kSize, parent),
+      settings_(settings),
+      session_(new UninstallSession(std::move(entry), this)),
+      onDone_(std::move(onDone)) {
   setObjectName(QStringLiteral("uninstallSheet"));
   setOnClose(std::move(onClose));
 
@@ -38,7 +39,7 @@ UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, 
   column->setSpacing(0);
   sheets::Header header =
       sheets::makeHeader(QStringLiteral("trash"), [] { return Theme::withOpacity(sheets::failureColor(), 0.85); }, 16,
-                         14, QMargins(22, 16, 22, 16), this);
+                         14, QMargins(22, 16, 22, 16), settings_, this);
   title_ = header.title;
   close_ = header.close;
   close_->setObjectName(QStringLiteral("uninstallCloseButton"));
@@ -55,6 +56,10 @@ UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, 
   whenLookChanges(this, [this] { refresh(); });
   refresh();
 }
+
+QString UninstallSheet::text(const LocKey& key) const { return settings_.text(key); }
+
+QString UninstallSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
 
 UninstallSheet::~UninstallSheet() = default;
 
@@ -261,7 +266,7 @@ QWidget* UninstallSheet::executingBody() {
   heading->addStretch(1);
   column->addLayout(heading);
   for (const StepResult& step : session_->executingSteps()) {
-    auto* row = new sheets::StepRowView(step, 11.5, 3, body);
+    auto* row = new sheets::StepRowView(step, 11.5, 3, settings_, body);
     row->setObjectName(QStringLiteral("uninstallStep"));
     column->addWidget(row);
   }
@@ -273,7 +278,7 @@ QWidget* UninstallSheet::doneBody() {
   auto* column = new QVBoxLayout(body);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(10);
-  const AppLanguage language = SettingsStore::shared().language();
+  const AppLanguage language = settings_.language();
   const QList<StepResult> failed = session_->failedSteps();
 
   auto* summaryLine = new QHBoxLayout;
@@ -319,7 +324,7 @@ QWidget* UninstallSheet::doneBody() {
   }
 
   for (const StepResult& step : session_->allResults()) {
-    auto* row = new sheets::StepRowView(step, 11.5, 3, body);
+    auto* row = new sheets::StepRowView(step, 11.5, 3, settings_, body);
     row->setObjectName(QStringLiteral("uninstallStep"));
     column->addWidget(row);
   }
@@ -330,7 +335,7 @@ void UninstallSheet::showChoice() {
   for (const Box& box : boxes_)
     if (box.view) box.view->showState(session_->isChecked(box.group, box.path));
   if (startButton_) {
-    startButton_->setLabel(session_->buttonLabel(SettingsStore::shared().language()));
+    startButton_->setLabel(session_->buttonLabel(settings_.language()));
     startButton_->setEnabled(session_->canUninstall());
   }
 }
@@ -345,7 +350,7 @@ void UninstallSheet::fillFooter() {
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
       // Clearly red: the pale failure red would read as a disabled button.
-      auto* start = new PrimaryButton(session_->buttonLabel(SettingsStore::shared().language()),
+      auto* start = new PrimaryButton(session_->buttonLabel(settings_.language()),
                                       QStringLiteral("trash.fill"));
       start->setFill(Theme::withOpacity(Theme::destructive, 0.85));
       // Grey while it cannot be used; label 12 semibold, a 12-pixel symbol

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/LocKey.h"
 #include "presentation/UninstallSession.h"
 #include "registry/AgentEntry.h"
 #include "ui/kit/Controls.h"
@@ -15,6 +16,8 @@ class QVBoxLayout;
 
 namespace tlr {
 
+class SettingsStore;
+
 // Removes one agent by its registry recipe: a preview of its commands,
 // standard paths and user-data paths with their sizes and the user's choice,
 // then each step as the uninstaller reports it, then a summary with the
@@ -27,8 +30,9 @@ class UninstallSheet final : public Sheet {
 
   // `onDone` is called (before `onClose`) when the user confirms the end of
   // the uninstall.
+  // Its texts are in the language of `settings`, which must outlive it.
   UninstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
-                 QWidget* parent = nullptr);
+                 const SettingsStore& settings, QWidget* parent = nullptr);
   ~UninstallSheet() override;
 
   UninstallSession& session() { return *session_; }
@@ -51,6 +55,10 @@ class UninstallSheet final : public Sheet {
   // The boxes and the Uninstall button as the session's choice stands.
   void showChoice();
 
+  QString text(const LocKey& key) const;
+  QString pick(const QString& en, const QString& zh) const;
+
+  const SettingsStore& settings_;
   UninstallSession* session_;
   std::function<void()> onDone_;
   bool started_ = false;

@@ -46,8 +46,7 @@ SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, 
                                       : SelfGuardStore::AlertChoice::secondButton;
 }
 
-Alert* presentActionFailure(const UserActionFailure& failure, QWidget* parent) {
-  const SettingsStore& settings = SettingsStore::shared();
+Alert* presentActionFailure(const SettingsStore& settings, const UserActionFailure& failure, QWidget* parent) {
   // A command stays whole on its line.
   QStringList keep;
   if (!failure.result.command.isEmpty()) keep << failure.result.command;

@@ -8,6 +8,7 @@ namespace tlr {
 
 class Alert;
 class ScanPause;
+class SettingsStore;
 struct UserActionFailure;
 
 // Shows an alert (message, informative text, one or two buttons) modally and
@@ -20,6 +21,6 @@ SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, 
 // Tells the user, in the window's language, that a setup or a launch they
 // asked for did not happen ("actionFailedAlert", one "Got it" button), over
 // `parent`'s window, or on its own without one. Returns at once.
-Alert* presentActionFailure(const UserActionFailure& failure, QWidget* parent);
+Alert* presentActionFailure(const SettingsStore& settings, const UserActionFailure& failure, QWidget* parent);
 
 }  // namespace tlr

@@ -130,6 +130,7 @@ QString LegalDocSheet::shownText() const { return text_; }
 
 void LegalDocSheet::retranslate() {
   setTitle(legalDocTitle(kind_, store_.language()));
+  titleCloseButton()->setLanguage(store_.language());
   // The text scrolls from the keyboard too: a Tab stop named after it.
   if (auto* scroll = findChild<QScrollArea*>()) scroll->setAccessibleName(title_->fullText());
   layOut(legalDocText(kind_, store_.language()));

@@ -29,6 +29,22 @@ QAccessibleInterface* mainWindowAccessible(const QString& className, QObject* ob
   return nullptr;
 }
 
+// Once the window manager has framed the window (by its first paint): a
+// frame that crosses the screen's available area, as on a short screen where
+// the window was centred without it, is pushed back in from that edge.
+void keepFrameOnScreen(QWidget* window) {
+  const QScreen* screen = window->screen();
+  if (!screen) return;
+  const QRect area = screen->availableGeometry();
+  const QRect outer = window->frameGeometry();
+  QRect inside = outer;
+  if (inside.bottom() > area.bottom()) inside.moveBottom(area.bottom());
+  if (inside.right() > area.right()) inside.moveRight(area.right());
+  if (inside.top() < area.top()) inside.moveTop(area.top());
+  if (inside.left() < area.left()) inside.moveLeft(area.left());
+  if (inside != outer) window->move(inside.topLeft());
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
@@ -79,7 +95,7 @@ void MainWindow::applyTaskbarHint() {
   const auto atom = [c](const char* name) {
     xcb_intern_atom_reply_t* reply =
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(qstrlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     free(reply);
     return a;
   };
@@ -131,8 +147,8 @@ void MainWindow::paintEvent(QPaintEvent*) {
   }
 }
 
-MainWindowController::MainWindowController(DashboardModel* model, QObject* parent)
-    : QObject(parent), model_(model) {}
+MainWindowController::MainWindowController(DashboardModel* model, const SettingsStore& settings, QObject* parent)
+    : QObject(parent), model_(model), settings_(settings) {}
 
 MainWindowController::~MainWindowController() {
   if (window_) delete window_.data();
@@ -141,10 +157,11 @@ MainWindowController::~MainWindowController() {
 MainWindow* MainWindowController::ensureWindow() {
   if (window_) return window_;
   window_ = new MainWindow();
-  window_->setShownInTaskbar(SettingsStore::shared().showInDock());
-  connect(&SettingsStore::shared(), &SettingsStore::showInDockChanged, window_,
+  window_->setShownInTaskbar(settings_.showInDock());
+  connect(&settings_, &SettingsStore::showInDockChanged, window_,
           [w = window_.data()](bool shown) { w->setShownInTaskbar(shown); });
   if (model_ && factory_) window_->setBody(factory_(*model_));
+  connect(window_, &MainWindow::firstPainted, window_, [w = window_.data()] { keepFrameOnScreen(w); });
   // Centred on the screen it opens on.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();

@@ -8,6 +8,7 @@
 namespace tlr {
 
 class DashboardModel;
+class SettingsStore;
 
 // The one main window: titled "Tollamere", at least 680 × 560, painted in the
 // scheme's background. Its body is the dashboard once one is set; until then
@@ -60,8 +61,9 @@ class MainWindowController final : public QObject {
   // created, with the model given to the controller.
   using DashboardFactory = std::function<QWidget*(DashboardModel& model)>;
 
-  // `model` may be null (no registry): the window then stays empty.
-  explicit MainWindowController(DashboardModel* model, QObject* parent = nullptr);
+  // `model` may be null (no registry): the window then stays empty. The
+  // window follows the task-bar setting of `settings`, which must outlive it.
+  MainWindowController(DashboardModel* model, const SettingsStore& settings, QObject* parent = nullptr);
   ~MainWindowController() override;
 
   // Creates the window when needed, shows it, brings it to the front and
@@ -81,6 +83,7 @@ class MainWindowController final : public QObject {
   MainWindow* ensureWindow();
 
   DashboardModel* model_;
+  const SettingsStore& settings_;
   DashboardFactory factory_;
   QPointer<MainWindow> window_;
 };

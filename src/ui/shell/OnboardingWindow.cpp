@@ -15,7 +15,8 @@
 
 namespace tlr {
 
-OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause, QWidget* parent)
+OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause, const SettingsStore& settings,
+                                   QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
       brandIcon_(std::move(brandIcon)),
       pause_(pause) {
@@ -95,8 +96,7 @@ OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause
   buttonRow->addWidget(ok_);
   column->addLayout(buttonRow);
 
-  const auto retranslateAll = [this, title, body, warnTitle, steps, tray = home == Home::tray] {
-    const SettingsStore& s = SettingsStore::shared();
+  const auto retranslateAll = [this, &s = settings, title, body, warnTitle, steps, tray = home == Home::tray] {
     title->setPlainText(s.text(LocKey::onboardTitle()));
     body->setPlainText(s.text(tray ? LocKey::onboardBody() : LocKey::onboardBodyNoTray()));
     warnTitle->setPlainText(s.text(tray ? LocKey::onboardWarnTitle() : LocKey::onboardWarnTitleNoTray()));

@@ -7,6 +7,7 @@ namespace tlr {
 
 class PrimaryButton;
 class ScanPause;
+class SettingsStore;
 
 // The first-run window that says where Tollamere lives: the tray item, or,
 // on a desktop without a system tray, the main window (which a second start
@@ -18,7 +19,9 @@ class OnboardingWindow final : public QDialog {
 
  public:
   enum class Home { tray, mainWindow };
-  OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause, QWidget* parent = nullptr);
+  // Its texts are in the language of `settings`.
+  OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause, const SettingsStore& settings,
+                   QWidget* parent = nullptr);
 
   // Shows the window modally (the scan pauses meanwhile) and closes it.
   void run();

@@ -60,11 +60,6 @@ QWidget* pillRow(QWidget* parent, const std::array<Value, N>& values, const QStr
 
 }  // namespace
 
-SettingsSheet::Dependencies SettingsSheet::Dependencies::shared() {
-  return {&SettingsStore::shared(), &SelfGuardStore::shared(), &VornelAppSDK::shared(),
-          SelfGuardInstaller::shared().isProductionApp(), QSystemTrayIcon::isSystemTrayAvailable()};
-}
-
 QString SettingsSheet::appVersion() {
   const QString version = QCoreApplication::applicationVersion();
   return QStringLiteral("v") + (version.isEmpty() ? QStringLiteral("0.2.0") : version);
@@ -91,7 +86,7 @@ void SettingsSheet::openFeedbackEmail() {
 
 void SettingsSheet::openAddress(const QString& address) {
   DesktopOpen::address(address, this, [this, address](const LocKey& reason) {
-    Alert::presentOpenFailed(address, reason, /*folder=*/false, this);
+    Alert::presentOpenFailed(*deps_.store, address, reason, /*folder=*/false, this);
   });
 }
 
@@ -145,7 +140,7 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
           column);
   section("about", buildAbout(content), column);
   // The maker's announcement, without a title.
-  banner_ = new VornelAdBannerView(*deps_.sdk, content);
+  banner_ = new VornelAdBannerView(*deps_.sdk, *deps_.store, content);
   column->addWidget(banner_, 0, Qt::AlignLeft);
   column->addStretch(1);
 
@@ -301,6 +296,7 @@ void SettingsSheet::followChanges() {
 void SettingsSheet::retranslate() {
   const SettingsStore& s = *deps_.store;
   setTitle(s.text(LocKey::settingsTitle()));
+  titleCloseButton()->setLanguage(s.language());
   const std::array<LocKey, 7> titles{LocKey::settingsSectionAppearance(), LocKey::settingsDockSection(),
                                      LocKey::settingsSectionSelfGuard(),  LocKey::settingsSectionLanguage(),
                                      LocKey::settingsSectionTutorial(),   LocKey::settingsSectionFeedback(),

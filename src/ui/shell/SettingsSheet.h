@@ -47,12 +47,9 @@ class SettingsSheet final : public Sheet {
     // Whether the desktop has a system tray; without one the main window is
     // where Tollamere lives, and the task-bar hint says so.
     bool hasSystemTray = true;
-    // The process's shared stores and whether this copy is installed.
-    static Dependencies shared();
   };
 
   SettingsSheet(Dependencies deps, QWidget* parent);
-  explicit SettingsSheet(QWidget* parent) : SettingsSheet(Dependencies::shared(), parent) {}
 
   // "v" and the application version, or "v0.2.0" when it has none.
   static QString appVersion();

@@ -9,9 +9,9 @@
 
 namespace tlr {
 
-StatusItemController::StatusItemController(std::function<void()> openWindow, std::function<void()> onQuit,
-                                           QObject* parent)
-    : QObject(parent), openWindow_(std::move(openWindow)), onQuit_(std::move(onQuit)) {}
+StatusItemController::StatusItemController(const SettingsStore& settings, std::function<void()> openWindow,
+                                           std::function<void()> onQuit, QObject* parent)
+    : QObject(parent), settings_(settings), openWindow_(std::move(openWindow)), onQuit_(std::move(onQuit)) {}
 
 StatusItemController::~StatusItemController() = default;
 
@@ -61,8 +61,8 @@ QMenu* StatusItemController::contextMenu() {
     // The text follows the language each time the menu opens.
     connect(menu_.get(), &QMenu::aboutToShow, this, [this] { contextMenu(); });
   }
-  const auto menuText = [](const LocKey& key) {
-    QString text = SettingsStore::shared().text(key);
+  const auto menuText = [this](const LocKey& key) {
+    QString text = settings_.text(key);
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
   };
   openAction_->setText(menuText(LocKey::statusBarOpen()));

@@ -11,6 +11,8 @@ class QAction;
 
 namespace tlr {
 
+class SettingsStore;
+
 // The tray item: the drawn 18 × 19 shield, the tooltip "Tollamere"; a left
 // click opens the main window, a right click offers one command, quitting
 // ("Quit Tollamere" / "退出 Tollamere", in the language of the moment).
@@ -18,7 +20,9 @@ class StatusItemController final : public QObject {
   Q_OBJECT
 
  public:
-  StatusItemController(std::function<void()> openWindow, std::function<void()> onQuit, QObject* parent = nullptr);
+  // The menu speaks the language of `settings`, which must outlive it.
+  StatusItemController(const SettingsStore& settings, std::function<void()> openWindow, std::function<void()> onQuit,
+                       QObject* parent = nullptr);
   ~StatusItemController() override;
 
   // Creates and shows the tray item. False, creating nothing, when the
@@ -35,6 +39,7 @@ class StatusItemController final : public QObject {
   static QIcon shieldIcon();
 
  private:
+  const SettingsStore& settings_;
   std::function<void()> openWindow_;
   std::function<void()> onQuit_;
   std::unique_ptr<QSystemTrayIcon> tray_;

@@ -1,5 +1,6 @@
 #include "ui/shell/VornelAdBannerView.h"
 
+#include "core/SettingsStore.h"
 #include "service/VornelAppSDK.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
@@ -11,7 +12,8 @@
 
 namespace tlr {
 
-VornelAdBannerView::VornelAdBannerView(VornelAppSDK& sdk, QWidget* parent) : QWidget(parent), sdk_(sdk) {
+VornelAdBannerView::VornelAdBannerView(VornelAppSDK& sdk, const SettingsStore& settings, QWidget* parent)
+    : QWidget(parent), sdk_(sdk), settings_(settings) {
   setObjectName(QStringLiteral("adBanner"));
   setCursor(Qt::PointingHandCursor);
   connect(&sdk_, &VornelAppSDK::currentAdChanged, this, &VornelAdBannerView::reload);
@@ -57,7 +59,7 @@ void VornelAdBannerView::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
   if (!click || !hasAd()) return;
   const QString link = sdk_.currentAd()->link_url;
-  const auto failed = [this, link](const LocKey& reason) { Alert::presentOpenFailed(link, reason, false, this); };
+  const auto failed = [this, link](const LocKey& reason) { Alert::presentOpenFailed(settings_, link, reason, false, this); };
   if (!sdk_.openCurrentAd(this, failed)) failed(LocKey::alertOpenNotAnAddress());
 }
 

@@ -5,6 +5,7 @@
 
 namespace tlr {
 
+class SettingsStore;
 class VornelAppSDK;
 
 // The maker's announcement: while the service holds an announcement and its
@@ -17,7 +18,8 @@ class VornelAdBannerView final : public QWidget {
  public:
   static constexpr QSize kSize{400, 100};
 
-  explicit VornelAdBannerView(VornelAppSDK& sdk, QWidget* parent = nullptr);
+  // A link that cannot be opened is told in the language of `settings`.
+  VornelAdBannerView(VornelAppSDK& sdk, const SettingsStore& settings, QWidget* parent = nullptr);
 
   // Whether a picture is shown.
   bool hasAd() const { return !image_.isNull(); }
@@ -32,6 +34,7 @@ class VornelAdBannerView final : public QWidget {
   void reload();
 
   VornelAppSDK& sdk_;
+  const SettingsStore& settings_;
   QImage image_;
   bool pressed_ = false;
 };

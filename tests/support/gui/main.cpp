@@ -1,3 +1,5 @@
+#include "ui/kit/Theme.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -24,5 +26,9 @@ int main(int argc, char** argv) {
     }
   }
   QApplication app(argc, argv);
+  // The application's look, as the windows' start-up sets it: the light
+  // scheme painted into the application palette.
+  tlr::Appearance appearance;
+  appearance.setAppliesApplicationPalette(true);
   return RUN_ALL_TESTS();
 }

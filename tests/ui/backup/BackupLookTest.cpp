@@ -6,6 +6,7 @@
 #include "ui/kit/Theme.h"
 
 #include "support/TestSupport.h"
+#include "support/gui/ApplicationLook.h"
 #include "ui/backup/BackupUiTestSupport.h"
 
 #include <QImage>
@@ -32,14 +33,14 @@ bool anyPixel(const QImage& image, const QRect& area, const QColor& color) {
 
 class BackupLookTest : public ::testing::TestWithParam<AppearancePreference> {
  protected:
-  void SetUp() override { SettingsStore::shared().setAppearance(GetParam()); }
-  void TearDown() override { SettingsStore::shared().setAppearance(AppearancePreference::system); }
+  void SetUp() override { look_.set(GetParam()); }
   bool dark() const { return GetParam() == AppearancePreference::dark; }
   test::TempHome home_;
+  test::ApplicationLook look_;
 };
 
 TEST_P(BackupLookTest, TheSetupSheetPaintsItsBackgroundAndTitle) {
-  FirstTimeSetupSheet sheet({}, {});
+  FirstTimeSetupSheet sheet({}, {}, SettingsStore::shared());
   sheet.show();
   const QImage shot = test::shoot(&sheet, dark() ? "first-time-setup-dark" : "first-time-setup-light");
   const Theme::Roles roles = Theme::roles(dark() ? ColorScheme::dark : ColorScheme::light);

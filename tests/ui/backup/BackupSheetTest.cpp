@@ -11,6 +11,7 @@
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
@@ -42,7 +43,7 @@ class BackupSheetTest : public test::VolumeTest {
     callbacks.onOpenRestore = [this] { calls_ << "restore"; };
     callbacks.onOpenUSBExport = [this] { calls_ << "export"; };
     callbacks.onOpenUSBImport = [this] { calls_ << "import"; };
-    auto* sheet = new BackupSheet(agents, callbacks, engine, nullptr);
+    auto* sheet = new BackupSheet(agents, callbacks, engine, SettingsStore::shared(), nullptr);
     sheet_ = sheet;
     sheet->present();
     return sheet;
@@ -136,6 +137,8 @@ TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
   createImage(QStringLiteral("pw-for-backup"));
   BackupEngine& engine = this->engine();
   BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}, {"skills/a.md", "skill"}})}, engine);
+  // A link among the data is no regular file: left out, and said so.
+  ASSERT_TRUE(QFile::link(home_.path() + "/.alpha/notes.md", home_.path() + "/.alpha/link.md"));
   ASSERT_TRUE(waitUntil([&] { return sheet->session().hasScanned(); }));
   auto* stage = named<Label>(sheet, "backupStage");
   QStringList stages;
@@ -151,11 +154,18 @@ TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
   for (const char* other : {"backupRestoreFromBackup", "backupExportUSB", "backupImportUSB"})
     EXPECT_FALSE(named<PaintedButton>(sheet, other)->isEnabled()) << other;
   ASSERT_TRUE(waitUntil([&] { return !engine.isRunning(); }, std::chrono::seconds(90)));
-  EXPECT_EQ(named<Label>(sheet, "backupError")->text(), "") << "no error expected";
+  // No error: what the backup left out takes the message line.
+  auto* message = named<Label>(sheet, "backupError");
+  EXPECT_EQ(message->text(), "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md");
   EXPECT_THAT(stages, ElementsAre("Preparing…", "Copying files…", "Compressing…", "Verifying integrity…",
                                   "Writing to encrypted backup volume…"));
   EXPECT_TRUE(sheet->session().isFlashing());
   test::shoot(sheet, "backup-sheet");
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    EXPECT_EQ(message->text(), "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link.md");
+    test::shoot(sheet, "backup-sheet-zh");
+  }
   EXPECT_EQ(button->symbol(), "checkmark");
   EXPECT_TRUE(stage->isHidden());
   ASSERT_TRUE(engine.lastBackup().has_value());
@@ -170,7 +180,7 @@ TEST_F(BackupSheetTest, AFailedBackupShowsTheEnginesErrorText) {
   LanguageScope english(AppLanguage::en);
   createImage(QStringLiteral("the-right-one"));
   // The stored password no longer opens the image and nobody can be asked.
-  PasswordVault::seal(QStringLiteral("a-wrong-one"));
+  EXPECT_TRUE(PasswordVault::seal(QStringLiteral("a-wrong-one")));
   PasswordVault::clearCachedPassword();
   BackupEngine& engine = this->engine();
   BackupSheet* sheet = open({agentWithData("alpha", {{"notes.md", "hello"}})}, engine);

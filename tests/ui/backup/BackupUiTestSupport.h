@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/SettingsStore.h"
+#include "support/gui/ApplicationLook.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,6 +19,7 @@ namespace tlr::test {
 class LanguageScope {
  public:
   explicit LanguageScope(AppLanguage language) : saved_(SettingsStore::shared().language()) {
+    relaySharedLanguage();
     SettingsStore::shared().setLanguage(language);
   }
   ~LanguageScope() { SettingsStore::shared().setLanguage(saved_); }

@@ -31,7 +31,7 @@ class FirstTimeSetupTest : public test::VolumeTest {
   // The sheet as a presenter shows it: onClose dismisses it.
   FirstTimeSetupSheet* open() {
     auto* sheet = new FirstTimeSetupSheet([this] { ++closes_; if (sheet_) sheet_->dismiss(); },
-                                          [this] { ++dones_; });
+                                          [this] { ++dones_; }, SettingsStore::shared());
     sheet_ = sheet;
     sheet->present();
     return sheet;
@@ -75,10 +75,12 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   EXPECT_FALSE(create->isEnabled());
   EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(),
             "Too long: at most 2,048 bytes (about 680 Chinese characters)");
+  test::shoot(sheet, "first-time-setup-too-long-en");
   {
     LanguageScope chinese(AppLanguage::zh);
     typePasswords(sheet, tooLong + "x", tooLong + "x");
     EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "密码太长：最多 2048 字节（约 680 个汉字）");
+    test::shoot(sheet, "first-time-setup-too-long-zh");
   }
   typePasswords(sheet, "longenough1", "longenough1");
   EXPECT_TRUE(create->isEnabled());

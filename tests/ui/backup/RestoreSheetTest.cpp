@@ -55,7 +55,7 @@ class RestoreSheetTest : public test::VolumeTest {
         [this] {
           if (sheet_) sheet_->dismiss();
         },
-        [this](const QString& id) { restored_ << id; }, engine_, nullptr);
+        [this](const QString& id) { restored_ << id; }, engine_, SettingsStore::shared(), nullptr);
     sheet_ = sheet;
     sheet->present();
     return sheet;
@@ -208,7 +208,7 @@ TEST_F(RestoreSheetTest, AFailedRestoreSaysWhyInTheSheetInItsLanguage) {
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
   // The stored password is gone: the restore has to ask.
   PasswordVault::clearCachedPassword();
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   auto prompt = std::make_shared<ScriptedPrompt>(QList<std::optional<QString>>{std::nullopt, QString("wrong one")});
   PasswordVault::setPrompt(prompt);
   auto* outcome = named<Label>(sheet, "restoreOutcome");
@@ -242,7 +242,7 @@ TEST_F(RestoreSheetTest, AWrongPasswordWhileReadingTheBackupCanBeRetriedInTheShe
   backUpTwoAgents();
   ASSERT_FALSE(HasFatalFailure());
   PasswordVault::clearCachedPassword();
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   auto prompt = std::make_shared<ScriptedPrompt>(QList<std::optional<QString>>{QString("wrong one"), QString("restore-pw")});
   PasswordVault::setPrompt(prompt);
   RestoreSheet* sheet = open();
@@ -254,6 +254,11 @@ TEST_F(RestoreSheetTest, AWrongPasswordWhileReadingTheBackupCanBeRetriedInTheShe
   EXPECT_EQ(named<Label>(sheet, "restoreNoBackupHint")->text(),
             "The password is wrong: the encrypted backup volume stays locked.");
   test::shoot(sheet, "restore-sheet-wrong-password");
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    EXPECT_EQ(named<Label>(sheet, "restoreNoBackupHint")->text(), "密码不正确，加密备份卷没有解锁");
+    test::shoot(sheet, "restore-sheet-wrong-password-zh");
+  }
   retry->click();
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); },
                         std::chrono::seconds(60)));
@@ -278,6 +283,11 @@ TEST_F(RestoreSheetTest, ANewerDamagedBackupIsNamedAndTheNewestGoodOneOffered) {
   EXPECT_EQ(note->text(), "A newer backup is damaged and cannot be restored; this is the newest one that can.");
   EXPECT_EQ(named<Label>(sheet, "restoreAgentStats_alpha")->text().section(" · ", 0, 0), "1 skill");
   test::shoot(sheet, "restore-sheet-damaged-newer");
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    EXPECT_NE(note->text(), "A newer backup is damaged and cannot be restored; this is the newest one that can.");
+    test::shoot(sheet, "restore-sheet-damaged-newer-zh");
+  }
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ class USBMigrationSheetTest : public test::VolumeTest {
           ++closes_;
           if (sheet_) sheet_->dismiss();
         },
-        nullptr, [this] { return QStringList{stick_}; });
+        SettingsStore::shared(), nullptr, [this] { return QStringList{stick_}; });
     sheet_ = sheet;
     sheet->present();
     return sheet;
@@ -142,7 +142,7 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
   }
   // The new machine: no image, no stored password.
   BackupVolume::setImageURL(home_.path() + "/nothing-here");
-  PasswordVault::removeStored();
+  EXPECT_TRUE(PasswordVault::removeStored());
   PasswordVault::clearCachedPassword();
 
   USBMigrationSheet* sheet = open(USBMigrationSheet::Mode::importPkg);

@@ -2,6 +2,7 @@
 // TLR_SCREENSHOT_DIR set, the four pictures are also written there
 // (dashboard-<scheme>-<language>.png).
 #include "presentation/DashboardTestSupport.h"
+#include "support/gui/ApplicationLook.h"
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"
@@ -30,11 +31,9 @@ struct Look {
 
 class DashboardLookTest : public ::testing::TestWithParam<Look> {
  protected:
-  void TearDown() override {
-    SettingsStore::shared().setAppearance(AppearancePreference::system);
-    SettingsStore::shared().setLanguage(AppLanguage::zh);
-  }
   test::TempHome home;
+  SettingsStore settings;
+  test::ApplicationLook applicationLook;
 };
 
 bool close(QColor a, QColor b, int tolerance = 3) {
@@ -44,13 +43,13 @@ bool close(QColor a, QColor b, int tolerance = 3) {
 
 TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
   const Look look = GetParam();
-  SettingsStore::shared().setAppearance(look.appearance);
-  SettingsStore::shared().setLanguage(look.language);
+  applicationLook.set(look.appearance);
+  settings.setLanguage(look.language);
   const bool dark = look.appearance == AppearancePreference::dark;
-  ASSERT_EQ(Appearance::shared().isDark(), dark);
+  ASSERT_EQ(Theme::current().dark, dark);
 
   test::FakeAgentActions actions;
-  DashboardModel model(nullptr, DashboardModel::Stores::shared());
+  DashboardModel model(nullptr, {&EventStore::shared(), &LockOnlineStore::shared(), &settings});
   model.setWatcher(&actions);
   AgentEntry app = agentEntry("studio", Kind::desktopApp), cli = agentEntry("coder"),
              plugin = agentEntry("helper", Kind::idePlugin), gateway = agentEntry("gateway");

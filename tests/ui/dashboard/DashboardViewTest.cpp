@@ -39,21 +39,19 @@ void click(QWidget* w, QPoint at = QPoint(-1, -1)) {
   QApplication::sendEvent(w, &release);
 }
 
-// The dashboard over the shared stores of a temporary HOME, with a fake
-// watcher.
+// The dashboard over stores of a temporary HOME and settings of its own,
+// with a fake watcher.
 class DashboardViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SettingsStore::shared().setLanguage(AppLanguage::en);
+    settings.setLanguage(AppLanguage::en);
+    relayLanguageChanges(settings);
     model.setWatcher(&actions);
     view = std::make_unique<DashboardView>(model);
     view->resize(680, 560);
     view->show();
   }
-  void TearDown() override {
-    view.reset();
-    SettingsStore::shared().setLanguage(AppLanguage::zh);
-  }
+  void TearDown() override { view.reset(); }
 
   // Sheets that record how they were built.
   void installFakeSheets() {
@@ -110,7 +108,8 @@ class DashboardViewTest : public ::testing::Test {
   test::TempHome home;
   test::FakeAgentActions actions;
   std::shared_ptr<const AgentRegistry> registry = std::make_shared<AgentRegistry>(RegistryFile{});
-  DashboardModel model{registry, DashboardModel::Stores::shared()};
+  SettingsStore settings;
+  DashboardModel model{registry, {&EventStore::shared(), &LockOnlineStore::shared(), &settings}};
   std::unique_ptr<DashboardView> view;
   QStringList built;
   AgentDetailCallbacks detailCallbacks;
@@ -301,7 +300,7 @@ TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
   const AgentEntry plugin = agentEntry("p", Kind::idePlugin), cli = agentEntry("c");
   model.update({plugin, cli}, {runningRecord(cli, 4)});
   AgentRowView* p = row("p");
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  settings.setLanguage(AppLanguage::zh);
   // No scan in between: the dashboard rebuilt the rows itself.
   EXPECT_EQ(row("p"), p);
   EXPECT_EQ(p->item().bigStatusText, QString::fromUtf8("未运行"));
@@ -318,7 +317,7 @@ TEST_F(DashboardViewTest, LanguageSwitchRedrawsEveryText) {
   EXPECT_EQ(view->metricCard(3)->subtitle(), QString::fromUtf8("已识别"));
   EXPECT_EQ(view->addButton()->toolTip(), QString::fromUtf8("添加 Agent"));
   EXPECT_EQ(view->settingsButton()->accessibleName(), QString::fromUtf8("设置"));
-  SettingsStore::shared().setLanguage(AppLanguage::en);
+  settings.setLanguage(AppLanguage::en);
   EXPECT_EQ(view->findChild<SectionTitle*>("panelTitle")->shownText(), "LIVE STATUS");
   EXPECT_EQ(p->stateButton()->label(), "Launch");
 }
@@ -403,7 +402,7 @@ TEST_F(DashboardViewTest, RowLightsBreatheOnOneClockOnlyWhileShownAndWorking) {
   StatusLight* idle = row("b")->statusLight();
   EXPECT_TRUE(working->isBreathing());
   EXPECT_FALSE(idle->isBreathing());
-  EXPECT_TRUE(BreathClock::shared().isRunning());
+  EXPECT_TRUE(StatusLight::breathClockRuns());
   // A light that came on screen idle shows its glow at rest when it starts
   // working, until it comes on screen again.
   model.update({a, b}, {runningRecord(a, 1), runningRecord(b, 2)});
@@ -412,14 +411,14 @@ TEST_F(DashboardViewTest, RowLightsBreatheOnOneClockOnlyWhileShownAndWorking) {
   // A hidden window runs no animation at all.
   view->hide();
   EXPECT_FALSE(working->isBreathing());
-  EXPECT_FALSE(BreathClock::shared().isRunning());
+  EXPECT_FALSE(StatusLight::breathClockRuns());
   view->show();
   EXPECT_TRUE(working->isBreathing());
   EXPECT_TRUE(idle->isBreathing());
   // Stopped agents stop breathing at once.
   model.update({a, b}, {});
   EXPECT_FALSE(working->isBreathing());
-  EXPECT_FALSE(BreathClock::shared().isRunning());
+  EXPECT_FALSE(StatusLight::breathClockRuns());
 }
 
 }  // namespace

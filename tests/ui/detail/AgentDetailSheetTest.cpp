@@ -502,19 +502,20 @@ TEST_F(DetailSheetTest, TheUnlockedUninstallButtonIsOutlinedInRedTheLockedOneFai
 TEST_F(DetailSheetTest, UninstallIsOffWhileLockedAndItsDoneClosesTheSheet) {
   int built = 0;
   std::function<void()> done;
-  AgentDetailSheet::setUninstallSheetFactory(
-      [&](QWidget* parent, const AgentEntry& entry, std::function<void()> onClose, std::function<void()> onDone) {
-        ++built;
-        EXPECT_EQ(entry.id, "cli1");
-        done = std::move(onDone);
-        auto* sheet = new Sheet(QSize(100, 100), parent);
-        sheet->setOnClose(std::move(onClose));
-        return sheet;
-      });
+  const auto factory = [&](QWidget* parent, const AgentEntry& entry, std::function<void()> onClose,
+                           std::function<void()> onDone) {
+    ++built;
+    EXPECT_EQ(entry.id, "cli1");
+    done = std::move(onDone);
+    auto* sheet = new Sheet(QSize(100, 100), parent);
+    sheet->setOnClose(std::move(onClose));
+    return sheet;
+  };
   const QByteArray json =
       withExtra(kCli, R"("launchdLabel":"com.example.un","uninstall":{"preCommands":[["npm","rm","-g","cli1"]]})");
   lockOnline.setLocked("cli1", true);
   auto sheet = open(item(json, true), true);
+  sheet->setUninstallSheetFactory(factory);
   ASSERT_TRUE(shown(sheet.get(), "detailUninstallSection"));
   auto* button = find<SecondaryButton>(sheet.get(), "uninstallButton");
   EXPECT_FALSE(button->isEnabled());
@@ -529,7 +530,6 @@ TEST_F(DetailSheetTest, UninstallIsOffWhileLockedAndItsDoneClosesTheSheet) {
   ASSERT_NE(sheet->uninstallSheet(), nullptr);
   done();
   EXPECT_EQ(callbacks.calls, QStringList{"close"});
-  AgentDetailSheet::setUninstallSheetFactory({});
 
   EXPECT_FALSE(shown(open(item(withExtra(kCli, R"("uninstall":{"paths":[]})"))).get(), "detailUninstallSection"));
 }

@@ -4,6 +4,7 @@
 #include "ui/detail/AgentDetailSheet.h"
 
 #include "support/FakeAgents.h"
+#include "support/gui/ApplicationLook.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -20,8 +21,18 @@ namespace tlr::test {
 // find, read and press the sheet's widgets.
 class DetailSheetFixture : public DetailStoresFixture {
  protected:
+  void SetUp() override {
+    DetailStoresFixture::SetUp();
+    settings.setLanguage(AppLanguage::en);
+    relayLanguageChanges(settings);
+  }
+  // The sheets' language.
+  void setLanguage(AppLanguage language) { settings.setLanguage(language); }
+
+  SettingsStore settings;
+
   std::unique_ptr<AgentDetailSheet> open(const DashboardAgentItem& row, bool show = false) {
-    auto sheet = std::make_unique<AgentDetailSheet>(row, callbacks.make(), stores());
+    auto sheet = std::make_unique<AgentDetailSheet>(row, callbacks.make(), stores(), settings);
     sheet->setDeleteOnDismiss(false);
     if (show) sheet->show();
     return sheet;

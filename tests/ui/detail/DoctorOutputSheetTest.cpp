@@ -48,7 +48,7 @@ class DoctorOutputSheetTest : public DetailSheetFixture {
     DoctorOutputModel::Rerun rerun;
     if (withRerun) rerun = [this](DoctorOutputModel::RerunCompletion done) { reruns << std::move(done); };
     auto sheet = std::make_unique<DoctorOutputSheet>(std::move(result), [this] { ++closes; }, std::move(applyFix),
-                                                     std::move(rerun));
+                                                     std::move(rerun), settings);
     sheet->setDeleteOnDismiss(false);
     return sheet;
   }

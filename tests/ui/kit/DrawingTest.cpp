@@ -156,13 +156,13 @@ TEST(StatusLightDrawing, TheHighlightSitsUpAndLeftOfTheCentre) {
 TEST(StatusLightAnimation, BreathesOnOneClockOnlyWhenShownAndNotIdle) {
   StatusLight working(LightState::working, 10);
   EXPECT_FALSE(working.isBreathing()) << "not on screen yet";
-  EXPECT_FALSE(BreathClock::shared().isRunning());
+  EXPECT_FALSE(StatusLight::breathClockRuns());
   working.show();
   EXPECT_TRUE(working.isBreathing());
-  EXPECT_TRUE(BreathClock::shared().isRunning());
+  EXPECT_TRUE(StatusLight::breathClockRuns());
   working.hide();
   EXPECT_FALSE(working.isBreathing()) << "no animation while hidden";
-  EXPECT_FALSE(BreathClock::shared().isRunning());
+  EXPECT_FALSE(StatusLight::breathClockRuns());
   working.show();
   EXPECT_TRUE(working.isBreathing());
   working.setState(LightState::idle);
@@ -173,13 +173,13 @@ TEST(StatusLightAnimation, BreathesOnOneClockOnlyWhenShownAndNotIdle) {
   EXPECT_FALSE(idle.isBreathing()) << "an idle light starts no animation";
   idle.setState(LightState::recovering);
   EXPECT_FALSE(idle.isBreathing()) << "it glows at rest until shown again";
-  EXPECT_FALSE(BreathClock::shared().isRunning());
+  EXPECT_FALSE(StatusLight::breathClockRuns());
   {
     StatusLight other(LightState::working, 10);
     other.show();
-    EXPECT_TRUE(BreathClock::shared().isRunning());
+    EXPECT_TRUE(StatusLight::breathClockRuns());
   }
-  EXPECT_FALSE(BreathClock::shared().isRunning()) << "a light's end leaves the clock";
+  EXPECT_FALSE(StatusLight::breathClockRuns()) << "a light's end leaves the clock";
 }
 
 TEST(ShieldHeroAnimation, HaloPulsesOverSevenSecondsOnlyOnScreen) {

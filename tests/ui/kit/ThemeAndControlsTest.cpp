@@ -1,6 +1,7 @@
 // The palette, the resolved scheme, the sheet base and the painted controls.
 #include "core/SettingsStore.h"
 #include "support/TestSupport.h"
+#include "support/gui/ApplicationLook.h"
 #include "support/gui/AssistiveTool.h"
 #include "support/gui/WrappedLines.h"
 #include "ui/kit/Controls.h"
@@ -74,16 +75,39 @@ TEST(AppearanceResolution, ForcedSchemesIgnoreTheDesktopAndSystemFollowsIt) {
   EXPECT_EQ(changes.count(), 5);
 }
 
-TEST(AppearanceResolution, TheSharedInstanceFollowsTheSettingsStoreAndPaintsThePalette) {
+// The scheme reaches widgets through the application palette, the language
+// through LanguageChange events relayed from the settings a test hands in.
+TEST(AppearanceResolution, TheSchemeReachesWidgetsThroughThePaletteAndTheLanguageFromTheSettings) {
   test::TempHome home;
-  Appearance& shared = Appearance::shared();
-  SettingsStore::shared().setAppearance(AppearancePreference::dark);
-  EXPECT_EQ(shared.scheme(), ColorScheme::dark);
+  test::ApplicationLook look;
+  SettingsStore settings;
+  relayLanguageChanges(settings);
+  QWidget window;
+  auto* child = new QWidget(&window);
+  int windowChanges = 0, childChanges = 0;
+  whenLookChanges(&window, [&windowChanges] { ++windowChanges; });
+  whenLookChanges(child, [&childChanges] { ++childChanges; });
+
+  look.set(AppearancePreference::dark);
+  EXPECT_EQ(look.appearance().scheme(), ColorScheme::dark);
   EXPECT_EQ(QApplication::palette().color(QPalette::Window), Theme::appBgDark);
-  SettingsStore::shared().setAppearance(AppearancePreference::light);
-  EXPECT_EQ(shared.scheme(), ColorScheme::light);
+  EXPECT_TRUE(Theme::current().dark);
+  EXPECT_EQ(windowChanges, 1) << "told before the setting returns, once";
+  EXPECT_EQ(childChanges, 1);
+  QPalette own = child->palette();
+  own.setColor(QPalette::Base, Qt::red);
+  child->setPalette(own);
+  EXPECT_EQ(childChanges, 1) << "a widget's own palette is no change of scheme";
+
+  look.set(AppearancePreference::light);
   EXPECT_EQ(QApplication::palette().color(QPalette::Window), Theme::appBgLight);
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
+  EXPECT_FALSE(Theme::current().dark);
+  EXPECT_EQ(windowChanges, 2);
+  EXPECT_EQ(childChanges, 2);
+
+  settings.setLanguage(settings.language() == AppLanguage::en ? AppLanguage::zh : AppLanguage::en);
+  EXPECT_EQ(windowChanges, 3);
+  EXPECT_EQ(childChanges, 3);
 }
 
 namespace {
@@ -182,7 +206,7 @@ TEST(SheetBase, GuardedCompletionDoesNothingAfterTheSheetWasDeleted) {
 // the scheme's accent colour, in both schemes, whether or not its face is of
 // the accent colour itself (a selected pill, a ticked box, a switch that is on).
 TEST(PaintedControls, EveryControlShowsTheKeyboardFocusInTheAccentColour) {
-  Appearance::shared();
+  test::ApplicationLook look;
   QWidget window;
   auto* column = new QVBoxLayout(&window);
   auto* pill = new PillButton(QStringLiteral("Dark"));
@@ -210,7 +234,7 @@ TEST(PaintedControls, EveryControlShowsTheKeyboardFocusInTheAccentColour) {
   window.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   for (const AppearancePreference scheme : {AppearancePreference::light, AppearancePreference::dark}) {
-    SettingsStore::shared().setAppearance(scheme);
+    look.set(scheme);
     const QColor accent = Theme::current().accent;
     // Whether the ring runs along all four sides: the middle of each side,
     // one pixel in, is of the accent colour.
@@ -237,8 +261,7 @@ TEST(PaintedControls, EveryControlShowsTheKeyboardFocusInTheAccentColour) {
       control->clearFocus();
     }
   }
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(PaintedControls, AmpersandIsShownAndNeverAMnemonic) {
   PrimaryButton button(QStringLiteral("Back up & Restore"), QStringLiteral("book"));
@@ -266,23 +289,21 @@ TEST(PaintedControls, TextsArePlainAndNamedForAssistiveTools) {
   EXPECT_EQ(title.accessibleName(), QStringLiteral("APPEARANCE"));
   SectionTitle chinese(QStringLiteral("外观"));
   EXPECT_EQ(chinese.shownText(), QStringLiteral("外观"));
-  // The close button names itself in the interface language, or by its help
-  // while it holds one.
-  const AppLanguage language = SettingsStore::shared().language();
-  SettingsStore::shared().setLanguage(AppLanguage::en);
+  // The close button names itself in the language its owner gives it, or by
+  // its help while it holds one.
   CloseButton close;
+  close.setLanguage(AppLanguage::en);
   EXPECT_EQ(close.accessibleName(), QStringLiteral("Close"));
   EXPECT_EQ(close.toolTip(), QStringLiteral("Close"));
   EXPECT_EQ(close.size(), QSize(24, 24));
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  close.setLanguage(AppLanguage::zh);
   EXPECT_EQ(close.accessibleName(), QStringLiteral("关闭"));
   close.setHelp(QStringLiteral("Wait"));
-  SettingsStore::shared().setLanguage(AppLanguage::en);
+  close.setLanguage(AppLanguage::en);
   EXPECT_EQ(close.accessibleName(), QStringLiteral("Wait"));
   EXPECT_EQ(close.toolTip(), QStringLiteral("Wait"));
   close.setHelp(QString());
   EXPECT_EQ(close.accessibleName(), QStringLiteral("Close"));
-  SettingsStore::shared().setLanguage(language);
   ToggleSwitch toggle(QStringLiteral("Auto-start at login"));
   EXPECT_TRUE(toggle.isCheckable());
   toggle.show();
@@ -291,8 +312,8 @@ TEST(PaintedControls, TextsArePlainAndNamedForAssistiveTools) {
 }
 
 TEST(PaintedControls, SelectedPillPaintsTheBrandGradientUnselectedTheCard) {
-  Appearance::shared();
-  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  test::ApplicationLook look;
+  look.set(AppearancePreference::light);
   PillButton pill(QStringLiteral("Light"));
   pill.resize(pill.sizeHint());
   QImage img(pill.size(), QImage::Format_ARGB32_Premultiplied);
@@ -305,8 +326,7 @@ TEST(PaintedControls, SelectedPillPaintsTheBrandGradientUnselectedTheCard) {
   const QColor left = img.pixelColor(3, pill.height() / 2);
   EXPECT_NEAR(left.blue(), 240, 15);
   EXPECT_LT(left.red(), 120) << "brand blue";
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 namespace {
 
@@ -333,9 +353,9 @@ QColor over(const QColor& top, const QColor& below) {
 }  // namespace
 
 TEST(PaintedControls, DisabledButtonsAreDrawnClearlyFainter) {
-  Appearance::shared();
+  test::ApplicationLook look;
   for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
-    SettingsStore::shared().setAppearance(preference);
+    look.set(preference);
     PrimaryButton primary(QStringLiteral("Back up now"), QStringLiteral("book"));
     primary.setGlow(true);
     SecondaryButton secondary(QStringLiteral("Change"), QStringLiteral("book"));
@@ -366,8 +386,7 @@ TEST(PaintedControls, DisabledButtonsAreDrawnClearlyFainter) {
     EXPECT_EQ(enabledAlpha, 255);
     EXPECT_LT(disabledAlpha, 128);
   }
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(PaintedControls, ABusyButtonShowsATurningSpinnerInItsSymbolsPlaceAtFullStrength) {
   SecondaryButton withSymbol(QStringLiteral("Diagnose"), QStringLiteral("stethoscope"));
@@ -397,9 +416,9 @@ TEST(PaintedControls, ABusyButtonShowsATurningSpinnerInItsSymbolsPlaceAtFullStre
 }
 
 TEST(PaintedControls, ADividerIsTheSeparatorOrALineOfItsOwnStrengthInEachScheme) {
-  Appearance::shared();
+  test::ApplicationLook look;
   for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
-    SettingsStore::shared().setAppearance(preference);
+    look.set(preference);
     const Theme::Roles r = Theme::current();
     Divider separator;
     Divider faint(0.06, 0.2);
@@ -411,12 +430,11 @@ TEST(PaintedControls, ADividerIsTheSeparatorOrALineOfItsOwnStrengthInEachScheme)
     EXPECT_EQ(renderOnTransparent(separator).pixelColor(20, 0).alpha(), r.separator().alpha());
     EXPECT_EQ(renderOnTransparent(faint).pixelColor(20, 0).alpha(), r.contrast(r.dark ? 0.06 : 0.2).alpha());
   }
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(PaintedControls, APlainLinkButtonIsPaddedTextInItsRoleColourNamedByIt) {
-  Appearance::shared();
-  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  test::ApplicationLook look;
+  look.set(AppearancePreference::light);
   LinkButton cancel(QStringLiteral("Cancel"), 12);
   cancel.setPlain(TextRole::dim);
   EXPECT_EQ(cancel.accessibleName(), QStringLiteral("Cancel"));
@@ -435,12 +453,11 @@ TEST(PaintedControls, APlainLinkButtonIsPaddedTextInItsRoleColourNamedByIt) {
   EXPECT_NEAR(ink.red(), dim.red(), 24);
   EXPECT_NEAR(ink.blue(), dim.blue(), 24);
   EXPECT_EQ(img.pixelColor(2, img.height() / 2).alpha(), 0) << "padded, no face";
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIcon) {
-  Appearance::shared();
-  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  test::ApplicationLook look;
+  look.set(AppearancePreference::light);
   IconTile tile(40, 8, 10);
   EXPECT_EQ(tile.size(), QSize(40, 40));
   EXPECT_FALSE(tile.hasPicture());
@@ -457,17 +474,16 @@ TEST(PaintedControls, AnIconTileFramesItsPictureInsetUnlessItIsAnApplicationsIco
   tile.setPicture(red, true);
   img = renderOnTransparent(tile);
   EXPECT_EQ(img.pixelColor(6, 20).rgb(), QColor(Qt::red).rgb()) << "an application's icon fills the tile";
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(PaintedControls, ACardsOwnFillMayFollowTheSchemeAndItsEdgeBeFainter) {
-  Appearance::shared();
-  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  test::ApplicationLook look;
+  look.set(AppearancePreference::light);
   Card card(nullptr, 10);
   card.resize(60, 40);
   card.setFill([] { return Theme::current().dark ? QColor(Qt::red) : QColor(Qt::blue); });
   EXPECT_EQ(renderOnTransparent(card).pixelColor(30, 20).rgb(), QColor(Qt::blue).rgb());
-  SettingsStore::shared().setAppearance(AppearancePreference::dark);
+  look.set(AppearancePreference::dark);
   EXPECT_EQ(renderOnTransparent(card).pixelColor(30, 20).rgb(), QColor(Qt::red).rgb());
 
   card.setFill(QColor(Qt::transparent));
@@ -476,12 +492,11 @@ TEST(PaintedControls, ACardsOwnFillMayFollowTheSchemeAndItsEdgeBeFainter) {
   const int faint = renderOnTransparent(card).pixelColor(30, 0).alpha();
   EXPECT_GT(faint, 0);
   EXPECT_LT(faint, standard / 2);
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(PaintedControls, APlainIconTileLiesHalfAPixelInsideItsButtonTheToolbarsFillsIt) {
-  Appearance::shared();
-  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  test::ApplicationLook look;
+  look.set(AppearancePreference::light);
   IconButton plain(QStringLiteral("arrow.clockwise"), QString(), 22);
   IconButton toolbar(QStringLiteral("plus"), QString(), 22);
   toolbar.setLook(&IconButton::toolbarLook);
@@ -491,12 +506,11 @@ TEST(PaintedControls, APlainIconTileLiesHalfAPixelInsideItsButtonTheToolbarsFill
   EXPECT_GT(tileAlpha, 0);
   EXPECT_NEAR(plainImg.pixelColor(0, 11).alpha(), tileAlpha / 2.0, 2) << "the outer column half covered";
   EXPECT_GE(toolbarImg.pixelColor(0, 11).alpha(), toolbarImg.pixelColor(2, 11).alpha()) << "filled and edged";
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(PaintedControls, ASymbolFillsItsSideAtTheTopLeftInAColourThatMayFollowTheScheme) {
-  Appearance::shared();
-  SettingsStore::shared().setAppearance(AppearancePreference::light);
+  test::ApplicationLook look;
+  look.set(AppearancePreference::light);
   const auto painted = [](const QString& symbol, QSize square, qreal side, const QColor& color) {
     QImage img(square, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
@@ -511,20 +525,19 @@ TEST(PaintedControls, ASymbolFillsItsSideAtTheTopLeftInAColourThatMayFollowTheSc
   EXPECT_EQ(renderOnTransparent(stop), painted(QStringLiteral("stop.fill"), {21, 21}, 20.5, Theme::current().text));
 
   // The function is asked at every paint: the symbol follows the scheme.
-  SettingsStore::shared().setAppearance(AppearancePreference::dark);
+  look.set(AppearancePreference::dark);
   EXPECT_EQ(renderOnTransparent(stop).pixelColor(10, 10).rgb(), Theme::current().text.rgb());
 
   // At a font's size: on whole pixels, filling them.
   std::unique_ptr<SymbolView> lock(SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber));
   EXPECT_EQ(lock->size(), QSize(13, 13));  // 11 × 1.1 rounded up
   EXPECT_EQ(renderOnTransparent(*lock), painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::amber));
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(SheetBase, HasAHairlineEdgeInTheSeparatorColourInBothSchemes) {
-  Appearance::shared();
+  test::ApplicationLook look;
   for (const auto preference : {AppearancePreference::light, AppearancePreference::dark}) {
-    SettingsStore::shared().setAppearance(preference);
+    look.set(preference);
     const Theme::Roles r = Theme::current();
     TestSheet sheet(nullptr);
     const QImage img = renderOnTransparent(sheet);
@@ -540,8 +553,7 @@ TEST(SheetBase, HasAHairlineEdgeInTheSeparatorColourInBothSchemes) {
     EXPECT_EQ(img.pixelColor(150, 100).rgb(), r.background.rgb());
     EXPECT_NE(img.pixelColor(0, 100).rgb(), r.background.rgb());
   }
-  SettingsStore::shared().setAppearance(AppearancePreference::system);
-}
+  }
 
 TEST(OnOffControls, ShowStateNeverReachesTheActionAndEveryWayOfTogglingDoes) {
   CheckBox box(QStringLiteral("~/.agent"), [] { return Theme::orange; });
@@ -562,10 +574,10 @@ TEST(OnOffControls, ShowStateNeverReachesTheActionAndEveryWayOfTogglingDoes) {
 }
 
 TEST(DetailsDisclosureControl, HidesWithoutTextAndOpensOnAnyToggleKeepingLineBreaks) {
-  SettingsStore::shared().setLanguage(AppLanguage::en);
   QWidget window;
   auto* column = new QVBoxLayout(&window);
   auto* details = new DetailsDisclosure(&window);
+  details->setLanguage(AppLanguage::en);
   column->addWidget(details);
   window.resize(360, 300);
   window.show();
@@ -594,9 +606,8 @@ TEST(DetailsDisclosureControl, HidesWithoutTextAndOpensOnAnyToggleKeepingLineBre
   EXPECT_FALSE(details->isExpanded());
   EXPECT_FALSE(text->isVisible());
 
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  details->setLanguage(AppLanguage::zh);
   EXPECT_EQ(line->accessibleName(), QStringLiteral("详情"));
-  SettingsStore::shared().setLanguage(AppLanguage::en);
   details->setDetails(QString());
   EXPECT_FALSE(details->isVisible());
 }

@@ -29,7 +29,7 @@ class AddAgentSheetTest : public SheetTest {
  protected:
   std::unique_ptr<AddAgentSheet> sheet(const QList<QByteArray>& agents, const QSet<QString>& installed) {
     auto made = std::make_unique<AddAgentSheet>(registryOfAgents(agents), installed, [this] { ++closes; },
-                                                [this] { ++didInstalls; });
+                                                [this] { ++didInstalls; }, SettingsStore::shared());
     made->setDeleteOnDismiss(false);
     return made;
   }

@@ -131,10 +131,12 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
         if (qobject_cast<QAbstractScrollArea*>(w)) return true;
       return false;
     };
-    for (QWidget* button : sheet->findChildren<QAbstractButton*>())
-      if (button->isVisibleTo(sheet) && !scrolls(button))
+    for (QWidget* button : sheet->findChildren<QAbstractButton*>()) {
+      if (button->isVisibleTo(sheet) && !scrolls(button)) {
         EXPECT_TRUE(QRect(QPoint(), sheet->size()).contains(QRect(button->mapTo(sheet, QPoint()), button->size())))
             << title.toStdString() << ": " << button->objectName().toStdString() << " past the sheet's edge";
+      }
+    }
   };
   // The settings, legal and backup sheets open with the kit's one header:
   // the title and Close at the same places in the same font, elided, and a

@@ -24,7 +24,7 @@ class InstallSheetTest : public SheetTest {
  protected:
   std::unique_ptr<InstallSheet> sheet(const QByteArray& install) {
     auto made = std::make_unique<InstallSheet>(entryWith(R"(,"install":)" + install), [this] { ++closes; },
-                                               [this] { ++dones; });
+                                               [this] { ++dones; }, SettingsStore::shared());
     made->setDeleteOnDismiss(false);
     return made;
   }
@@ -112,7 +112,7 @@ TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
 
 TEST_F(InstallSheetTest, AnErrorOfSeveralLinesKeepsItsLineBreaks) {
   const StepResult step = StepResult::make("$ tlr", false, "first line\nsecond line\nlast line");
-  sheets::StepRowView row(step, 11, 3);
+  sheets::StepRowView row(step, 11, 3, SettingsStore::shared());
   row.resize(400, row.sizeHint().height());
   auto* error = row.findChild<sheets::ElidedText*>("stepError");
   ASSERT_NE(error, nullptr);
@@ -184,7 +184,7 @@ TEST_F(InstallSheetTest, EachKnownCommandGetsItsDescriptionAndAtMostOneMainActio
                             Expected{"bash", "Shell (comes with the system)", ""},
                             Expected{"NPM", "", ""}, Expected{"npm ", "", ""}}) {
     SCOPED_TRACE(e.command);
-    RequirementCard card({e.command, std::nullopt});
+    RequirementCard card({e.command, std::nullopt}, SettingsStore::shared());
     EXPECT_EQ(shown(card, "installRequirementCommand"), e.command);
     if (*e.description) {
       EXPECT_EQ(shown(card, "installRequirementDescription"), e.description);
@@ -197,7 +197,7 @@ TEST_F(InstallSheetTest, EachKnownCommandGetsItsDescriptionAndAtMostOneMainActio
     }
     EXPECT_EQ(child(card, "installOpenWebsite:" + command), nullptr);
   }
-  RequirementCard npm({"npm", std::nullopt});
+  RequirementCard npm({"npm", std::nullopt}, SettingsStore::shared());
   QList<CommandList> asked;
   QObject::connect(&npm, &RequirementCard::terminalInstallRequested, [&](const CommandList& c) { asked << c; });
   ASSERT_TRUE(click(npm, "installTerminalInstall:npm"));
@@ -239,7 +239,8 @@ TEST_F(InstallSheetTest, AFailedAutoInstallReturnsToTheMissingCard) {
 
 TEST_F(InstallSheetTest, CloseWorksWhileRunningAndTheInstallGoesOn) {
   userProgram("tlr-slow", "while [ ! -e \"$HOME/go\" ]; do sleep 0.05; done\necho done > \"$HOME/finished\"\n");
-  auto* s = new InstallSheet(entryWith(R"(,"install":{"commands":[["tlr-slow"]]})"), [] {}, [] {});
+  auto* s = new InstallSheet(entryWith(R"(,"install":{"commands":[["tlr-slow"]]})"), [] {}, [] {},
+                             SettingsStore::shared());
   s->show();
   ASSERT_TRUE(waitUntil([&] { return s->findChild<QWidget*>("installBody:running") != nullptr; }));
   ASSERT_NE(s->findChild<QAbstractButton*>("installCloseButton"), nullptr);
@@ -253,7 +254,7 @@ TEST_F(InstallSheetTest, CloseWorksWhileRunningAndTheInstallGoesOn) {
 }
 
 TEST_F(InstallSheetTest, TheCardsTwoActionsStandLevel) {
-  RequirementCard card({"npm", QStringLiteral("https://nodejs.org/")});
+  RequirementCard card({"npm", QStringLiteral("https://nodejs.org/")}, SettingsStore::shared());
   card.resize(480, card.sizeHint().height());
   card.show();
   auto* terminal = child<QAbstractButton>(card, "installTerminalInstall:npm");

@@ -4,6 +4,7 @@
 #include "registry/AgentEntry.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
+#include "support/gui/ApplicationLook.h"
 #include "ui/kit/Controls.h"
 
 #include <QAbstractButton>
@@ -23,6 +24,7 @@ class SheetTest : public ::testing::Test {
   void SetUp() override {
     opened = bin.addRecorder("xdg-open");
     terminal = bin.addRecorder("x-terminal-emulator");
+    relaySharedLanguage();
     SettingsStore::shared().setLanguage(AppLanguage::en);
   }
   void TearDown() override { SettingsStore::shared().setLanguage(AppLanguage::en); }

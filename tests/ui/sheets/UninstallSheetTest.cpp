@@ -25,7 +25,7 @@ class UninstallSheetTest : public SheetTest {
   std::unique_ptr<UninstallSheet> sheet(const QByteArray& uninstall) {
     auto made = std::make_unique<UninstallSheet>(
         entryWith(uninstall.isEmpty() ? QByteArray() : R"(,"uninstall":)" + uninstall),
-        [this] { calls << "close"; }, [this] { calls << "done"; });
+        [this] { calls << "close"; }, [this] { calls << "done"; }, SettingsStore::shared());
     made->setDeleteOnDismiss(false);
     return made;
   }
@@ -230,7 +230,7 @@ TEST_F(UninstallSheetTest, ARemovalOutlivesItsSheet) {
   file(".agent/x", 10);
   userProgram("tlr-wait", "while [ ! -e \"$HOME/go\" ]; do sleep 0.05; done\n");
   auto* s = new UninstallSheet(entryWith(R"(,"uninstall":{"preCommands":[["tlr-wait"]],"paths":["~/.agent"]})"),
-                               [] {}, [] {});
+                               [] {}, [] {}, SettingsStore::shared());
   s->show();
   ASSERT_TRUE(waitUntil([&] { return s->session().isMeasured(); }));
   ASSERT_TRUE(click(*s, "uninstallStartButton"));

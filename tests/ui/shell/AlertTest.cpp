@@ -69,8 +69,9 @@ TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
   failure.displayName = QStringLiteral("Fake <b>Agent</b>");
   failure.result = AgentRecover::Result::couldNotOpen(AgentRecover::Result::Unopened::terminal, QStringLiteral("x"),
                                                       QStringLiteral("fake --go"), QStringLiteral("no terminal"));
-  SettingsStore::shared().setLanguage(AppLanguage::en);
-  QPointer<Alert> alert = presentActionFailure(failure, &window);
+  SettingsStore settings;
+  settings.setLanguage(AppLanguage::en);
+  QPointer<Alert> alert = presentActionFailure(settings, failure, &window);
   ASSERT_TRUE(alert);
   EXPECT_EQ(alert->objectName(), QStringLiteral("actionFailedAlert"));
   EXPECT_TRUE(alert->isVisible());
@@ -84,9 +85,9 @@ TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
   gotIt->click();
   EXPECT_TRUE(tlr::test::waitUntil([&] { return alert.isNull(); })) << "it closes and goes";
 
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  settings.setLanguage(AppLanguage::zh);
   failure.action = UserActionFailure::Action::setup;
-  alert = presentActionFailure(failure, nullptr);
+  alert = presentActionFailure(settings, failure, nullptr);
   EXPECT_EQ(alert->title(), QStringLiteral("无法打开终端配置 Fake <b>Agent</b>"));
   alert->findChild<QAbstractButton*>(QStringLiteral("alertGotIt"))->click();
 }

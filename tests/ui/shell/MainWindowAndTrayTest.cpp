@@ -4,6 +4,7 @@
 #include "presentation/ScanPause.h"
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"
+#include "support/gui/ApplicationLook.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/MainWindow.h"
 #include "ui/shell/OnboardingWindow.h"
@@ -26,10 +27,15 @@ using tlr::test::child;
 
 namespace {
 
+// A temporary HOME and settings of the test's own in `language`, whose
+// changes reach the windows.
 struct LanguageScope {
   test::TempHome home;
-  explicit LanguageScope(AppLanguage language) { SettingsStore::shared().setLanguage(language); }
-  ~LanguageScope() { SettingsStore::shared().setLanguage(AppLanguage::zh); }
+  SettingsStore settings;
+  explicit LanguageScope(AppLanguage language) {
+    settings.setLanguage(language);
+    relayLanguageChanges(settings);
+  }
 };
 
 }  // namespace
@@ -39,7 +45,7 @@ struct LanguageScope {
 TEST(StatusItem, MenuOpensAndQuitsInTheCurrentLanguageAndClicksOpenTheWindow) {
   LanguageScope scope(AppLanguage::en);
   int opened = 0, quits = 0;
-  StatusItemController item([&] { ++opened; }, [&] { ++quits; });
+  StatusItemController item(scope.settings, [&] { ++opened; }, [&] { ++quits; });
   QMenu* menu = item.contextMenu();
   ASSERT_EQ(menu->actions().size(), 2);
   QAction* open = menu->actions().first();
@@ -48,7 +54,7 @@ TEST(StatusItem, MenuOpensAndQuitsInTheCurrentLanguageAndClicksOpenTheWindow) {
   EXPECT_EQ(quit->text(), QStringLiteral("Quit Tollamere"));
   EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  scope.settings.setLanguage(AppLanguage::zh);
   Q_EMIT menu->aboutToShow();
   EXPECT_EQ(open->text(), QStringLiteral("打开 Tollamere"));
   EXPECT_EQ(quit->text(), QStringLiteral("退出 Tollamere"));
@@ -70,7 +76,8 @@ TEST(StatusItem, MenuOpensAndQuitsInTheCurrentLanguageAndClicksOpenTheWindow) {
 TEST(StatusItem, WithoutASystemTrayNothingIsInstalled) {
   // The offscreen platform has no tray: install() says so and the caller
   // shows the main window instead.
-  StatusItemController item([] {}, [] {});
+  SettingsStore settings;
+  StatusItemController item(settings, [] {}, [] {});
   EXPECT_EQ(item.install(), QSystemTrayIcon::isSystemTrayAvailable());
   const QIcon icon = StatusItemController::shieldIcon();
   EXPECT_TRUE(icon.availableSizes().contains(QSize(18, 19)));
@@ -79,7 +86,8 @@ TEST(StatusItem, WithoutASystemTrayNothingIsInstalled) {
 
 TEST(MainWindowController, OneWindowTitledTollamereThatCloseOnlyHides) {
   test::TempHome home;
-  MainWindowController controller(nullptr);
+  SettingsStore settings;
+  MainWindowController controller(nullptr, settings);
   EXPECT_EQ(controller.window(), nullptr) << "no window before the first show";
   controller.show();
   MainWindow* window = controller.window();
@@ -103,7 +111,8 @@ TEST(MainWindowController, OneWindowTitledTollamereThatCloseOnlyHides) {
 
 TEST(MainWindowController, HostsTheDashboardAndFollowsTheDockSetting) {
   test::TempHome home;
-  MainWindowController controller(nullptr);
+  SettingsStore settings;
+  MainWindowController controller(nullptr, settings);
   auto* dashboard = new QWidget();
   dashboard->setObjectName(QStringLiteral("dashboard"));
   controller.setDashboard(dashboard);
@@ -114,12 +123,12 @@ TEST(MainWindowController, HostsTheDashboardAndFollowsTheDockSetting) {
   // Only a hint to the window manager: the window stays the same normal one
   // (what the window manager does with it is seen on a display).
   QWindow* native = controller.window()->windowHandle();
-  SettingsStore::shared().setShowInDock(false);
+  settings.setShowInDock(false);
   EXPECT_FALSE(controller.window()->isShownInTaskbar()) << "out of the task bar";
   EXPECT_EQ(controller.window()->windowType(), Qt::Window);
   EXPECT_EQ(controller.window()->windowHandle(), native) << "not recreated";
   EXPECT_TRUE(controller.window()->isVisible());
-  SettingsStore::shared().setShowInDock(true);
+  settings.setShowInDock(true);
   EXPECT_TRUE(controller.window()->isShownInTaskbar());
 }
 
@@ -127,24 +136,25 @@ TEST(Onboarding, WithoutASystemTrayItSaysTheMainWindowIsWhereTollamereLives) {
   LanguageScope scope(AppLanguage::en);
   ScanPause pause;
   OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::mainWindow,
-                          pause);
+                          pause, scope.settings);
   EXPECT_EQ(child<Label>(window, "onboardingBody")->text(),
             QStringLiteral("This desktop has no system tray, so I live in my main window."));
   EXPECT_EQ(child<Label>(window, "onboardingStep2")->text(),
             QStringLiteral("Start Tollamere again and the window comes to the front"));
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  scope.settings.setLanguage(AppLanguage::zh);
   EXPECT_EQ(child<Label>(window, "onboardingBody")->text(), QStringLiteral("这个桌面没有系统托盘，所以我常驻在主窗口里。"));
 }
 
 TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
   LanguageScope scope(AppLanguage::en);
   ScanPause pause;
-  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray, pause);
+  OnboardingWindow window(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray, pause,
+                          scope.settings);
   EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere is running 👋"));
   EXPECT_EQ(child<Label>(window, "onboardingBody")->text(), QStringLiteral("I live in the system tray of your desktop's panel."));
   EXPECT_EQ(window.okButton()->label(), QStringLiteral("Got it"));
   EXPECT_EQ(window.width(), 460);
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  scope.settings.setLanguage(AppLanguage::zh);
   EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere 已启动 👋"));
   EXPECT_EQ(child<Label>(window, "onboardingStep1")->text(), QStringLiteral("先退出一些不用的托盘程序，腾出空间"));
   EXPECT_EQ(window.okButton()->accessibleName(), QStringLiteral("我知道了"));
@@ -157,7 +167,8 @@ TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
       [](OnboardingWindow& w) { w.close(); },
   };
   for (const auto& way : ways) {
-    OnboardingWindow modal(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray, pause);
+    OnboardingWindow modal(QImage(48, 48, QImage::Format_ARGB32_Premultiplied), OnboardingWindow::Home::tray, pause,
+                          scope.settings);
     bool pausedInside = false;
     QTimer::singleShot(0, &modal, [&] {
       pausedInside = pause.isPaused();

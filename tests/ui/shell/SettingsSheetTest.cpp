@@ -175,10 +175,9 @@ TEST(SettingsSheetControls, WithoutASystemTrayTheHintSaysTheMainWindowIsWhereTol
   f.store.setLanguage(AppLanguage::zh);
   EXPECT_EQ(f.find<Label>("dockHint")->text(), QStringLiteral("主窗口不在任务栏显示。再次启动 Tollamere 即可把窗口带到最前面"));
   EXPECT_EQ(f.find<Label>("dockSwitchLabel")->text(), QStringLiteral("在任务栏显示"));
-  // The kit's controls follow the application's language.
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  // The kit's controls follow the sheet's language.
   EXPECT_EQ(f.find<CloseButton>("settingsClose")->accessibleName(), QStringLiteral("关闭")) << "named in Chinese too";
-  SettingsStore::shared().setLanguage(AppLanguage::en);
+  f.store.setLanguage(AppLanguage::en);
   EXPECT_EQ(f.find<CloseButton>("settingsClose")->accessibleName(), QStringLiteral("Close"));
 }
 
