@@ -139,7 +139,7 @@ BackupManifest::AgentBackup decodeAgent(const QJsonValue& value, const QString& 
       const QString at = r.keyPath(QStringLiteral("roots[%1]").arg(i));
       if (roots[i].isString()) {
         const QString place = roots[i].toString();
-        agent.roots->append({rootNameOf(place), place});
+        agent.roots->append({rootNameOf(place), place, std::nullopt, std::nullopt});
         continue;
       }
       if (!roots[i].isObject()) {

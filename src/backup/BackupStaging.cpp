@@ -239,7 +239,7 @@ class Walk {
     struct stat st{};
     if (!fd || ::fstat(fd.get(), &st) != 0) return;
     const QByteArray member = memberOf(stored);
-    pending_.push_back({member, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false});
+    pending_.push_back({member, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false, {}});
     std::vector<int> active;
     for (int c : stored.claims) {
       if (claims_[static_cast<std::size_t>(c)].rel.isEmpty()) active.push_back(c);
@@ -280,7 +280,7 @@ class Walk {
         if (!claimInside && everyClaimLeavesOut(active, childText, true)) continue;
         UniqueFd sub(::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!sub) continue;
-        pending_.push_back({childMember, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false});
+        pending_.push_back({childMember, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false, {}});
         folder(s, std::move(sub), childMember, childRel, childText, childActive, depth + 1);
         pending_.pop_back();
       } else if (S_ISREG(st.st_mode)) {
