@@ -162,8 +162,13 @@ VolumeLock::~VolumeLock() { release(); }
 void VolumeLock::release() {
   if (!held_) return;
   held_ = false;
-  // Closing the descriptor drops the flock.
-  if (fd_ >= 0) ::close(fd_);
+  // Unlocked before it is closed: a child forked on another thread this
+  // moment holds a copy of the descriptor until it execs, and closing ours
+  // alone would leave the lock held by that copy.
+  if (fd_ >= 0) {
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
   fd_ = -1;
   {
     std::lock_guard lock(held().mutex);

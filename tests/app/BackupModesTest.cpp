@@ -328,6 +328,10 @@ TEST_F(BackupModes, AKilledBackupLeavesNoPlainCopyAndItsMountAndOldCopiesAreClea
     ASSERT_TRUE(waitUntil([&] { return snapshotBeingWritten(); }, 120s));
     ::kill(static_cast<pid_t>(app.pid()), SIGKILL);
     ASSERT_TRUE(app.waitForExit(10s));
+    // A child the run forked a moment before (not yet at its exec) holds the
+    // run's lock until it ends too; until then a next run is refused.
+    const QString lockFile = tlr::VolumeLock::lockPathFor(h + "/TLR 备份.sparsebundle");
+    ASSERT_TRUE(waitUntil([&] { return tlr::VolumeLock::tryAcquire(lockFile).has_value(); }, 10s));
     ASSERT_TRUE(tlr::BackupVolume::isMounted()) << "the decrypted volume outlives the killed run";
     EXPECT_TRUE(plainLeftovers().isEmpty()) << "the archive went straight into the volume";
     plantLeftovers();
@@ -340,7 +344,7 @@ TEST_F(BackupModes, AKilledBackupLeavesNoPlainCopyAndItsMountAndOldCopiesAreClea
       // An application start clears both when nothing uses the volume.
       AppProcess& start = process(*box);
       ASSERT_TRUE(start.start());
-      EXPECT_TRUE(waitUntil([] { return !tlr::BackupVolume::isMounted(); }, 60s));
+      EXPECT_TRUE(waitUntil([] { return !tlr::BackupVolume::isMounted(); }, 60s)) << start.stdOut().toStdString();
       EXPECT_TRUE(waitUntil([&] { return plainLeftovers().isEmpty(); }, 10s));
       start.stop();
     }

@@ -23,6 +23,7 @@
 #include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using tlr::BackupStorage;
@@ -421,10 +422,27 @@ TEST_F(RealVolume, AnAttachmentWhoseProcessWasKilledIsTakenOverAndDetachedWhenNo
   ASSERT_TRUE(BackupVolume::isMounted()) << "the decrypted volume outlives the killed process";
   EXPECT_FALSE(BackupVolume::ownerAlive());
 
-  // In use (its lock held by a run): left to that run.
+  // In use (its lock held by a run): left to that run. A child forked
+  // meanwhile (on another thread, say, and not yet at its exec) holds a copy
+  // of the lock's descriptor; the run's end frees the lock all the same.
+  struct Forked {
+    pid_t pid = -1;
+    ~Forked() {
+      if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+      }
+    }
+  } child;
   {
     const std::optional<tlr::VolumeLock> inUse = tlr::VolumeLock::tryAcquire(BackupVolume::lockPath());
     ASSERT_TRUE(inUse.has_value());
+    child.pid = ::fork();
+    if (child.pid == 0) {
+      ::pause();
+      ::_exit(0);
+    }
+    ASSERT_GT(child.pid, 0);
     BackupVolume::detachOrphan();
     EXPECT_TRUE(BackupVolume::isMounted());
   }

@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
       const QString suffix = QLatin1Char('-') + rawValue(scheme) + QLatin1Char('-') + rawValue(language) +
                              QStringLiteral(".png");
 
-      DashboardModel model(registry);
+      DashboardModel model(registry, {&EventStore::shared(), &LockOnlineStore::shared(), &settings});
       MainWindowController controller(&model, settings);
       controller.setDashboardFactory([](DashboardModel& m) { return new DashboardView(m); });
       controller.show();
