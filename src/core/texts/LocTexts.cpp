@@ -544,7 +544,9 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::uninstallSheetTitle:
       return fill(t(u"Uninstall {1}", u"卸载 {1}"), key);
     case Id::uninstallSheetWithFailures:
-      return fill(t(u"Uninstalled ({1} items failed)", u"已卸载（{1} 项未成功）"), key);
+      if (english)
+        return fill(key.integer(0) == 1 ? u"Uninstalled ({1} item failed)" : u"Uninstalled ({1} items failed)", key);
+      return fill(u"已卸载（{1} 项未成功）", key);
     case Id::uninstallSheetButtonSize:
       return fill(t(u"Uninstall ({1})", u"彻底卸载（{1}）"), key);
     case Id::uninstallWarnBody:
