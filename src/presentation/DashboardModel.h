@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/EventStore.h"
-#include "core/SettingsValues.h"
+#include "core/stores/EventStore.h"
+#include "core/texts/SettingsValues.h"
 #include "presentation/DashboardAgentItem.h"
 #include "presentation/SetupActionCache.h"
 #include "registry/AgentRegistry.h"

@@ -1,6 +1,6 @@
 #include "presentation/UninstallSession.h"
 
-#include "core/ByteSizeText.h"
+#include "core/texts/ByteSizeText.h"
 
 #include "presentation/SheetSessionSupport.h"
 

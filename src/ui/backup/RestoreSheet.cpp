@@ -1,7 +1,7 @@
 #include "ui/backup/RestoreSheet.h"
 
-#include "core/SettingsStore.h"
 #include "backup/RestoreEngine.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "presentation/RestoreSession.h"
 #include "ui/backup/BackupUiSupport.h"
