@@ -3,7 +3,7 @@
 // What the window benchmarks share: the CPU taken while the event loop runs,
 // and a main that runs them under a QApplication in a home of their own.
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/kit/Theme.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 // the real main window hosting the dashboard of ten running agents, after it
 // was shown once. Run in a Release build.
 #include "GuiBench.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/shell/MainWindow.h"

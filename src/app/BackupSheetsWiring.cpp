@@ -2,7 +2,7 @@
 
 #include "backup/BackupEngine.h"
 #include "backup/RestoreEngine.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/DashboardModel.h"
 #include "ui/backup/BackupSheet.h"
 #include "ui/backup/PasswordPromptDialog.h"

@@ -2,9 +2,9 @@
 
 #include "backup/BackupError.h"
 #include "backup/BackupManifest.h"
-#include "platform/Expected.h"
 #include "backup/SnapshotVolume.h"
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
+#include "platform/Expected.h"
 #include "registry/AgentEntry.h"
 
 #include <QDateTime>

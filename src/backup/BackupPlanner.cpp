@@ -1,6 +1,6 @@
 #include "backup/BackupPlanner.h"
 
-#include "core/AgentDataDiscovery.h"
+#include "core/agents/AgentDataDiscovery.h"
 
 #include <QDir>
 

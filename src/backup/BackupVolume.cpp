@@ -2,7 +2,7 @@
 
 #include "backup/PasswordVault.h"
 #include "backup/VolumeLock.h"
-#include "core/Lang.h"
+#include "core/texts/Lang.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"

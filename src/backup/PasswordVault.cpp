@@ -1,6 +1,6 @@
 #include "backup/PasswordVault.h"
 
-#include "core/Lang.h"
+#include "core/texts/Lang.h"
 #include "platform/Crypto.h"
 #include "platform/DeviceIdentity.h"
 #include "platform/FileOps.h"

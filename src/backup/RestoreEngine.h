@@ -2,9 +2,9 @@
 
 #include "backup/BackupManifest.h"
 #include "backup/RestoreError.h"
-#include "platform/Expected.h"
 #include "backup/SnapshotVolume.h"
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
+#include "platform/Expected.h"
 #include "registry/AgentRegistry.h"
 
 #include <QObject>

@@ -1,7 +1,7 @@
 #include "backup/RestoreError.h"
 
 #include "backup/BackupVolume.h"
-#include "core/ByteSizeText.h"
+#include "core/texts/ByteSizeText.h"
 
 #include <algorithm>
 

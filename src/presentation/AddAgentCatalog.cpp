@@ -1,6 +1,6 @@
 #include "presentation/AddAgentCatalog.h"
 
-#include "core/WebAddress.h"
+#include "core/system/WebAddress.h"
 
 namespace tlr::AddAgentCatalog {
 

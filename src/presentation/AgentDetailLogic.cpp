@@ -1,7 +1,7 @@
 #include "presentation/AgentDetailLogic.h"
 
-#include "core/DoctorResultStore.h"
-#include "core/SettingsStore.h"
+#include "core/stores/DoctorResultStore.h"
+#include "core/stores/SettingsStore.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
 #include "platform/OffMain.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/EventStore.h"
-#include "core/SettingsValues.h"
-#include "core/SetupCatalog.h"
+#include "core/agents/SetupCatalog.h"
+#include "core/stores/EventStore.h"
+#include "core/texts/SettingsValues.h"
 #include "registry/AgentEntry.h"
 #include "watcher/AgentDoctor.h"
 

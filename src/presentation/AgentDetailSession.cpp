@@ -1,15 +1,15 @@
 #include "presentation/AgentDetailSession.h"
 
-#include "core/DoctorResultStore.h"
-#include "core/LockOnlineStore.h"
+#include "core/stores/DoctorResultStore.h"
+#include "core/stores/LockOnlineStore.h"
+#include "core/system/DesktopOpen.h"
 #include "platform/LaunchdStatus.h"
 #include "platform/Log.h"
-#include "core/DesktopOpen.h"
 #include "platform/LoginShell.h"
+#include "platform/OffMain.h"
 #include "presentation/AgentDetailLogic.h"
 #include "watcher/AgentTerminal.h"
 #include "watcher/LaunchdJobControl.h"
-#include "platform/OffMain.h"
 
 #include <QCoreApplication>
 #include <QTimer>

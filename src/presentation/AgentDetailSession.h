@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/EventStore.h"
-#include "core/LocKey.h"
-#include "core/SetupCatalog.h"
+#include "core/agents/SetupCatalog.h"
+#include "core/stores/EventStore.h"
+#include "core/texts/LocKey.h"
 #include "presentation/DashboardActions.h"
 #include "presentation/DashboardAgentItem.h"
 #include "presentation/DoctorOutputModel.h"

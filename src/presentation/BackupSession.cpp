@@ -2,9 +2,9 @@
 
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
-#include "core/AgentDataDiscovery.h"
+#include "core/agents/AgentDataDiscovery.h"
+#include "core/system/DesktopOpen.h"
 #include "platform/OffMain.h"
-#include "core/DesktopOpen.h"
 #include "presentation/BackupTexts.h"
 
 #include <QFileInfo>

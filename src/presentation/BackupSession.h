@@ -2,7 +2,7 @@
 
 #include "backup/BackupEngine.h"
 #include "backup/EngineMessage.h"
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
 #include "registry/AgentEntry.h"
 
 #include <QList>

@@ -1,7 +1,7 @@
 #include "presentation/BackupTexts.h"
 
-#include "core/ByteSizeText.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/ByteSizeText.h"
 
 namespace tlr::backuptext {
 

@@ -4,7 +4,7 @@
 // interface language (SettingsStore::shared()), byte counts and times as the
 // rest of the interface writes them. Main thread.
 
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
 
 #include <QDateTime>
 #include <QString>

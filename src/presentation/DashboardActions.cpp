@@ -1,8 +1,8 @@
 #include "presentation/DashboardActions.h"
 
-#include "core/LockOnlineStore.h"
-#include "presentation/DashboardModel.h"
+#include "core/stores/LockOnlineStore.h"
 #include "platform/OffMain.h"
+#include "presentation/DashboardModel.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/SetupCatalog.h"
+#include "core/agents/SetupCatalog.h"
 #include "registry/AgentEntry.h"
 
 #include <QString>

@@ -1,8 +1,8 @@
 #include "presentation/DashboardModel.h"
 
-#include "core/LocKey.h"
-#include "core/LockOnlineStore.h"
-#include "core/SettingsStore.h"
+#include "core/stores/LockOnlineStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/LocKey.h"
 #include "presentation/AgentActions.h"
 
 #include <QHash>

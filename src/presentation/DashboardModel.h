@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/EventStore.h"
-#include "core/SettingsValues.h"
+#include "core/stores/EventStore.h"
+#include "core/texts/SettingsValues.h"
 #include "presentation/DashboardAgentItem.h"
 #include "presentation/SetupActionCache.h"
 #include "registry/AgentRegistry.h"
@@ -42,8 +42,7 @@ class DashboardModel final : public QObject {
     static Stores shared();
   };
 
-  explicit DashboardModel(std::shared_ptr<const AgentRegistry> registry, Stores stores = Stores::shared(),
-                          QObject* parent = nullptr);
+  DashboardModel(std::shared_ptr<const AgentRegistry> registry, Stores stores, QObject* parent = nullptr);
 
   // The rows, in display order; empty before the first update.
   const QList<DashboardAgentItem>& dashboardItems() const { return dashboardItems_; }

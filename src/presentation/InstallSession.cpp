@@ -1,7 +1,7 @@
 #include "presentation/InstallSession.h"
 
-#include "core/DependencyGuides.h"
-#include "core/SettingsStore.h"
+#include "core/installers/DependencyGuides.h"
+#include "core/stores/SettingsStore.h"
 #include "platform/OffMain.h"
 
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/AgentInstaller.h"
-#include "core/StepResult.h"
+#include "core/installers/AgentInstaller.h"
+#include "core/installers/StepResult.h"
 #include "registry/AgentEntry.h"
 
 #include <QList>

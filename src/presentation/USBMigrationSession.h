@@ -2,7 +2,7 @@
 
 #include "backup/EngineMessage.h"
 #include "backup/USBMigration.h"
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
 #include "registry/AgentEntry.h"
 
 #include <QList>

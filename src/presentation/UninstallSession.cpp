@@ -1,7 +1,7 @@
 #include "presentation/UninstallSession.h"
 
-#include "core/ByteSizeText.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/ByteSizeText.h"
 #include "platform/OffMain.h"
 
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/AgentUninstaller.h"
-#include "core/SettingsValues.h"
-#include "core/StepResult.h"
+#include "core/installers/AgentUninstaller.h"
+#include "core/installers/StepResult.h"
+#include "core/texts/SettingsValues.h"
 #include "registry/AgentEntry.h"
 
 #include <QHash>

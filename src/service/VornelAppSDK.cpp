@@ -1,7 +1,7 @@
 #include "service/VornelAppSDK.h"
 
-#include "core/DesktopOpen.h"
-#include "core/NetworkLogger.h"
+#include "core/netlog/NetworkLogger.h"
+#include "core/system/DesktopOpen.h"
 #include "platform/Defaults.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/LocKey.h"
-#include "core/SerialWorker.h"
+#include "core/system/SerialWorker.h"
+#include "core/texts/LocKey.h"
 #include "service/BoundedFetcher.h"
 
 #include <QElapsedTimer>

@@ -9,7 +9,7 @@
 #include "backup/RestoreEngine.h"
 #include "backup/SnapshotChoice.h"
 #include "backup/VolumeLock.h"
-#include "core/NetworkLogger.h"
+#include "core/netlog/NetworkLogger.h"
 #include "platform/Crypto.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"

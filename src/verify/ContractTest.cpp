@@ -1,6 +1,6 @@
 #include "verify/ContractTest.h"
 
-#include "core/AgentUninstaller.h"
+#include "core/installers/AgentUninstaller.h"
 #include "platform/Log.h"
 #include "registry/RegistryCodec.h"
 

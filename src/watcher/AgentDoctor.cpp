@@ -1,8 +1,8 @@
 #include "watcher/AgentDoctor.h"
 
-#include "core/Characters.h"
-#include "core/Lang.h"
-#include "core/LocTexts.h"
+#include "core/texts/Characters.h"
+#include "core/texts/Lang.h"
+#include "core/texts/LocTexts.h"
 #include "platform/UserHome.h"
 #include "watcher/JsonFilePatch.h"
 

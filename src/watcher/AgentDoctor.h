@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/DoctorResult.h"
+#include "core/stores/DoctorResult.h"
 #include "registry/AgentEntry.h"
 #include "watcher/CommandRunner.h"
 

@@ -1,6 +1,6 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
-#include "core/DoctorResultStore.h"
+#include "core/stores/DoctorResultStore.h"
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
 #include "watcher/AgentLifecycleParts.h"

@@ -2,9 +2,9 @@
 
 // What the files of AgentLifecycleWatcher share; no other file includes it.
 
-#include "core/Lang.h"
-#include "core/LocKey.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/Lang.h"
+#include "core/texts/LocKey.h"
 #include "platform/Log.h"
 #include "registry/AgentEntry.h"
 

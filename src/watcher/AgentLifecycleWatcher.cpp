@@ -1,7 +1,7 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
-#include "core/DoctorResultStore.h"
-#include "core/LockOnlineStore.h"
+#include "core/stores/DoctorResultStore.h"
+#include "core/stores/LockOnlineStore.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"

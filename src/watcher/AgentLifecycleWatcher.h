@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/EventStore.h"
-#include "core/LocKey.h"
+#include "core/stores/EventStore.h"
+#include "core/texts/LocKey.h"
 #include "platform/KqueueProcessWatcher.h"
 #include "registry/AgentRegistry.h"
 #include "watcher/AgentDoctor.h"

@@ -1,7 +1,7 @@
 #include "watcher/AgentRecover.h"
 
-#include "core/SetupActionRunner.h"
-#include "core/SetupCatalog.h"
+#include "core/agents/SetupActionRunner.h"
+#include "core/agents/SetupCatalog.h"
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"

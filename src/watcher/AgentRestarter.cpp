@@ -1,9 +1,9 @@
 #include "watcher/AgentRestarter.h"
 
-#include "core/Characters.h"
-#include "core/Lang.h"
-#include "core/LocKey.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/Characters.h"
+#include "core/texts/Lang.h"
+#include "core/texts/LocKey.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"

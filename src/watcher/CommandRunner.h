@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/RecipeCommands.h"
+#include "core/installers/RecipeCommands.h"
 
 #include <QString>
 #include <QStringList>

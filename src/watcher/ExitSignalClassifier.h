@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MemoryPressureReader.h"
+#include "core/system/MemoryPressureReader.h"
 #include "platform/KqueueProcessWatcher.h"
 
 #include <QString>

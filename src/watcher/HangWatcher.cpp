@@ -1,6 +1,6 @@
 #include "watcher/HangWatcher.h"
 
-#include "core/EventStore.h"
+#include "core/stores/EventStore.h"
 #include "platform/DirectoryWatcher.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ExactJson.h"
+#include "core/json/ExactJson.h"
 
 #include <QList>
 #include <QPair>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/EventStore.h"
+#include "core/stores/EventStore.h"
 #include "watcher/ExitSignalClassifier.h"
 
 #include <QHash>

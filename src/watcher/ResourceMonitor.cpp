@@ -1,8 +1,8 @@
 #include "watcher/ResourceMonitor.h"
 
-#include "core/EventStore.h"
-#include "core/LocKey.h"
-#include "core/SettingsStore.h"
+#include "core/stores/EventStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/LocKey.h"
 #include "platform/Log.h"
 
 #include <chrono>

@@ -2,7 +2,7 @@
 #include "backup/BackupStorage.h"
 
 #include "EngineTestSupport.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "platform/Paths.h"
 #include "platform/TarArchive.h"
 #include "support/RegistryJson.h"

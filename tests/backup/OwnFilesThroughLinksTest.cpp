@@ -3,7 +3,7 @@
 // and the file it points at (here a document outside the home folder) stays
 // exactly as it was.
 #include "backup/PasswordVault.h"
-#include "core/NetworkLogger.h"
+#include "core/netlog/NetworkLogger.h"
 #include "platform/Defaults.h"
 #include "platform/LoginItem.h"
 #include "platform/Paths.h"

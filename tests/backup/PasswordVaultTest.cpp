@@ -1,6 +1,6 @@
 #include "backup/PasswordVault.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "platform/Crypto.h"
 #include "platform/DeviceIdentity.h"
 #include "platform/Paths.h"

@@ -1,6 +1,6 @@
 #include "presentation/AgentDetailLogic.h"
 
-#include "core/DoctorResultStore.h"
+#include "core/stores/DoctorResultStore.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 

@@ -3,7 +3,7 @@
 #include "backup/BackupEngine.h"
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 
 #include "support/VolumeFixture.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
-#include "core/SettingsStore.h"
+#include "core/stores/EventStore.h"
+#include "core/stores/LockOnlineStore.h"
+#include "core/stores/SettingsStore.h"
 #include "platform/Defaults.h"
 #include "presentation/AgentActions.h"
 #include "presentation/DashboardModel.h"

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/DoctorResultStore.h"
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
-#include "core/SettingsStore.h"
-#include "core/SetupCatalog.h"
+#include "core/agents/SetupCatalog.h"
+#include "core/stores/DoctorResultStore.h"
+#include "core/stores/EventStore.h"
+#include "core/stores/LockOnlineStore.h"
+#include "core/stores/SettingsStore.h"
 #include "platform/Defaults.h"
 #include "presentation/AgentDetailSession.h"
 #include "presentation/DashboardActions.h"

@@ -3,7 +3,7 @@
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "backup/USBMigration.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 
 #include "support/VolumeFixture.h"
 

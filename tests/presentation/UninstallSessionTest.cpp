@@ -1,6 +1,6 @@
 #include "presentation/UninstallSession.h"
 
-#include "core/ByteSizeText.h"
+#include "core/texts/ByteSizeText.h"
 
 #include "presentation/SheetSessionSupport.h"
 
@@ -175,7 +175,7 @@ TEST_F(UninstallSessionTest, TheFailureBoxListsFiveThenHowManyMore) {
   one.begin();
   one.start();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return one.phase() == Phase::done; }));
-  EXPECT_EQ(one.summary(AppLanguage::en), "Uninstalled (1 items failed)");
+  EXPECT_EQ(one.summary(AppLanguage::en), "Uninstalled (1 item failed)");
   EXPECT_EQ(one.failureBody(AppLanguage::en),
             "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   EXPECT_EQ(one.failureBody(AppLanguage::zh), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");

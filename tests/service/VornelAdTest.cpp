@@ -2,7 +2,7 @@
 #include "service/VornelAppSDK.h"
 
 #include "LoopbackHttpServer.h"
-#include "core/NetworkLogger.h"
+#include "core/netlog/NetworkLogger.h"
 #include "platform/Paths.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "service/VornelAppSDK.h"
 
 #include "LoopbackHttpServer.h"
-#include "core/NetworkLogger.h"
+#include "core/netlog/NetworkLogger.h"
 #include "platform/Defaults.h"
 #include "platform/Paths.h"
 #include "support/TestSupport.h"

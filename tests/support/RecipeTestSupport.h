@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/StepResult.h"
+#include "core/installers/StepResult.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

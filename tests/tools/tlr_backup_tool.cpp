@@ -10,7 +10,7 @@
 #include "backup/PasswordVault.h"
 #include "backup/RestoreEngine.h"
 #include "backup/USBMigration.h"
-#include "core/NetworkLogger.h"
+#include "core/netlog/NetworkLogger.h"
 #include "registry/RegistryLoader.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // Logs network events through the shared logger and ends at once:
 //   tlr_netlog_tool exit COUNT        returns from main right after logging
 //   tlr_netlog_tool flush-_exit COUNT  flush(), then _exit(0): no destructors run
-#include "core/NetworkLogger.h"
+#include "core/netlog/NetworkLogger.h"
 
 #include <cstdlib>
 #include <cstring>

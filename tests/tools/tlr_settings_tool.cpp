@@ -5,8 +5,8 @@
 //       where lang is the language as code off the main thread reads it
 //   tlr_settings_tool set appearance|language|showInDock VALUE
 //   tlr_settings_tool apply-policy      (applies the Dock setting as start-up does)
-#include "core/Lang.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/Lang.h"
 
 #include <cstdio>
 #include <cstring>

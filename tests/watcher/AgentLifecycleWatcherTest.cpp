@@ -1,8 +1,8 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
 #include "RecoverTestSupport.h"
-#include "core/DoctorResultStore.h"
-#include "core/LockOnlineStore.h"
+#include "core/stores/DoctorResultStore.h"
+#include "core/stores/LockOnlineStore.h"
 #include "platform/Defaults.h"
 #include "support/SpawnedChild.h"
 #include "watcher/SignalledPids.h"

@@ -1,6 +1,6 @@
 #include "watcher/HangWatcher.h"
 
-#include "core/EventStore.h"
+#include "core/stores/EventStore.h"
 #include "platform/Defaults.h"
 #include "platform/Paths.h"
 #include "registry/AgentRegistry.h"

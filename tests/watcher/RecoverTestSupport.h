@@ -1,15 +1,15 @@
 #pragma once
 
-#include "core/DoctorResultStore.h"
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
+#include "core/stores/DoctorResultStore.h"
+#include "core/stores/EventStore.h"
+#include "core/stores/LockOnlineStore.h"
 #include "platform/Defaults.h"
 #include "registry/AgentRegistry.h"
-#include "watcher/AgentLifecycleWatcher.h"
-#include "watcher/SignalledPids.h"
 #include "support/FakeAgents.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
+#include "watcher/AgentLifecycleWatcher.h"
+#include "watcher/SignalledPids.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "core/EventStore.h"
+#include "core/stores/EventStore.h"
 #include "registry/RegistryLoader.h"
 #include "support/TestSupport.h"
 #include "watcher/ResourceMonitor.h"

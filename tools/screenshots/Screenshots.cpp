@@ -4,33 +4,33 @@
 // reads or writes the user's own settings.
 //
 //   tlr_screenshots <output folder>
-#include "core/DoctorResultStore.h"
-#include "core/EventStore.h"
-#include "core/LockOnlineStore.h"
+#include "core/netlog/NetworkLogger.h"
+#include "core/stores/DoctorResultStore.h"
+#include "core/stores/EventStore.h"
+#include "core/stores/LockOnlineStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/system/SelfGuard.h"
 #include "platform/Defaults.h"
-#include "core/NetworkLogger.h"
-#include "core/SelfGuard.h"
-#include "core/SettingsStore.h"
 #include "platform/Paths.h"
-#include "registry/RegistryLoader.h"
-#include "service/VornelAppSDK.h"
 #include "presentation/DashboardModel.h"
 #include "presentation/ScanPause.h"
-#include "ui/dashboard/DashboardView.h"
-#include "ui/kit/ShieldArt.h"
-#include "ui/kit/Theme.h"
-#include "ui/shell/LegalDocSheet.h"
-#include "ui/shell/MainWindow.h"
-#include "ui/shell/OnboardingWindow.h"
-#include "ui/shell/SettingsSheet.h"
 #include "registry/RegistryCodec.h"
+#include "registry/RegistryLoader.h"
+#include "service/VornelAppSDK.h"
+#include "ui/dashboard/DashboardView.h"
 #include "ui/detail/AgentDetailSheet.h"
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/DetailsDisclosure.h"
+#include "ui/kit/ShieldArt.h"
+#include "ui/kit/Theme.h"
 #include "ui/sheets/AddAgentSheet.h"
 #include "ui/sheets/InstallSheet.h"
 #include "ui/sheets/UninstallSheet.h"
+#include "ui/shell/LegalDocSheet.h"
+#include "ui/shell/MainWindow.h"
+#include "ui/shell/OnboardingWindow.h"
+#include "ui/shell/SettingsSheet.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
       const QString suffix = QLatin1Char('-') + rawValue(scheme) + QLatin1Char('-') + rawValue(language) +
                              QStringLiteral(".png");
 
-      DashboardModel model(registry);
+      DashboardModel model(registry, {&EventStore::shared(), &LockOnlineStore::shared(), &settings});
       MainWindowController controller(&model, settings);
       controller.setDashboardFactory([](DashboardModel& m) { return new DashboardView(m); });
       controller.show();

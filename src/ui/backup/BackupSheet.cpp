@@ -1,7 +1,7 @@
 #include "ui/backup/BackupSheet.h"
 
-#include "core/SettingsStore.h"
 #include "backup/BackupEngine.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/BackupSession.h"
 #include "presentation/BackupTexts.h"
 #include "ui/backup/BackupUiSupport.h"

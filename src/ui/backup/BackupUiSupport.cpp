@@ -1,6 +1,6 @@
 #include "ui/backup/BackupUiSupport.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"

@@ -1,7 +1,7 @@
 #include "ui/backup/RestoreSheet.h"
 
-#include "core/SettingsStore.h"
 #include "backup/RestoreEngine.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/BackupTexts.h"
 #include "presentation/RestoreSession.h"
 #include "ui/backup/BackupUiSupport.h"
@@ -125,8 +125,14 @@ void RestoreSheet::showEvent(QShowEvent* event) {
 }
 
 void RestoreSheet::rebuildAgentRows() {
+  // The old cards leave the sheet at once (a look-up by name never finds
+  // one); they are deleted later, since a click on one may have led here.
   for (const AgentRow& row : rows_) {
-    if (row.button) row.button->parentWidget()->deleteLater();
+    if (!row.button) continue;
+    QWidget* card = row.button->parentWidget();
+    card->hide();
+    card->setParent(nullptr);
+    card->deleteLater();
   }
   rows_.clear();
   const std::optional<BackupManifest>& manifest = session_->manifest();
@@ -154,6 +160,9 @@ void RestoreSheet::rebuildAgentRows() {
     const QString id = agent.id;
     connect(row.button, &QAbstractButton::clicked, this, [this, id] { askRestoreAgent(id); });
     agentsColumn_->insertWidget(index++, card);
+    // Shown now, not at the layout's next turn, so the rows are there when
+    // the session's change returns.
+    card->show();
     rows_ << row;
   }
 }

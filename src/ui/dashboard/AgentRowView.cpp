@@ -1,6 +1,6 @@
 #include "ui/dashboard/AgentRowView.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/dashboard/DashboardPainting.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"

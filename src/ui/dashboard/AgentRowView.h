@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
 #include "presentation/DashboardAgentItem.h"
 #include "ui/kit/AgentIconResolver.h"
 

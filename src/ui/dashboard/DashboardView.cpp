@@ -1,6 +1,6 @@
 #include "ui/dashboard/DashboardView.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/DashboardModel.h"
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
 #include "presentation/DashboardActions.h"
 #include "presentation/DashboardAgentItem.h"
 #include "ui/dashboard/DashboardSheets.h"

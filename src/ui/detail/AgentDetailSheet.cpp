@@ -1,7 +1,7 @@
 #include "ui/detail/AgentDetailSheet.h"
 
-#include "core/SettingsStore.h"
-#include "core/SetupCatalog.h"
+#include "core/agents/SetupCatalog.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/AgentDetailLogic.h"
 #include "presentation/DashboardModel.h"
 #include "ui/detail/DoctorOutputSheet.h"

@@ -1,6 +1,6 @@
 #include "ui/detail/DoctorOutputSheet.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/AgentDetailLogic.h"
 #include "ui/detail/DoctorTranscriptView.h"
 #include "ui/kit/Controls.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/LocKey.h"
-#include "core/SettingsValues.h"
+#include "core/texts/LocKey.h"
+#include "core/texts/SettingsValues.h"
 #include "presentation/DoctorOutputModel.h"
 #include "ui/kit/Sheet.h"
 

@@ -1,6 +1,6 @@
 #include "ui/kit/Alert.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/LineBreaks.h"

@@ -1,6 +1,6 @@
 #include "ui/kit/Buttons.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 

@@ -4,7 +4,7 @@
 // measures) and its kinds: filled, tinted, pills, the sheet's close button,
 // toolbar tiles and links.
 
-#include "core/SettingsValues.h"
+#include "core/texts/SettingsValues.h"
 #include "ui/kit/ControlBasics.h"
 #include "ui/kit/Spinner.h"
 

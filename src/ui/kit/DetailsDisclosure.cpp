@@ -1,6 +1,6 @@
 #include "ui/kit/DetailsDisclosure.h"
 
-#include "core/SettingsValues.h"
+#include "core/texts/SettingsValues.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"

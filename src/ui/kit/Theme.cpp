@@ -1,6 +1,6 @@
 #include "ui/kit/Theme.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "platform/DesktopColorScheme.h"
 
 #include <QApplication>

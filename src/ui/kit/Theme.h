@@ -18,7 +18,7 @@
 // of the application palette's scheme), never with colours of its own for
 // these roles.
 
-#include "core/SettingsValues.h"
+#include "core/texts/SettingsValues.h"
 
 #include <QColor>
 #include <QFont>

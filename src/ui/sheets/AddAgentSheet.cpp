@@ -1,7 +1,7 @@
 #include "ui/sheets/AddAgentSheet.h"
 
-#include "core/SettingsStore.h"
-#include "core/DesktopOpen.h"
+#include "core/stores/SettingsStore.h"
+#include "core/system/DesktopOpen.h"
 #include "presentation/AddAgentCatalog.h"
 #include "ui/kit/AgentIconResolver.h"
 #include "ui/kit/Alert.h"

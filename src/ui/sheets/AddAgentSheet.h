@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
 #include "registry/AgentRegistry.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"

@@ -1,8 +1,8 @@
 #include "ui/sheets/InstallSheet.h"
 
-#include "core/SettingsStore.h"
-#include "core/DependencyGuides.h"
-#include "core/DesktopOpen.h"
+#include "core/installers/DependencyGuides.h"
+#include "core/stores/SettingsStore.h"
+#include "core/system/DesktopOpen.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/LineBreaks.h"
 #include "ui/sheets/SheetParts.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/LocKey.h"
+#include "core/texts/LocKey.h"
 #include "presentation/InstallSession.h"
 #include "registry/AgentEntry.h"
 #include "ui/kit/Controls.h"

@@ -1,6 +1,6 @@
 #include "ui/sheets/SheetParts.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 
 #include <QFontMetricsF>
 #include <QHBoxLayout>

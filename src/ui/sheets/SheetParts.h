@@ -4,9 +4,9 @@
 // current language, the sheets' line, the footer's text button,
 // text shortened in the middle, a step row and the sheet header.
 
-#include "core/SettingsValues.h"
-#include "core/LocKey.h"
-#include "core/StepResult.h"
+#include "core/installers/StepResult.h"
+#include "core/texts/LocKey.h"
+#include "core/texts/SettingsValues.h"
 #include "ui/kit/Kit.h"
 
 #include <QPointer>

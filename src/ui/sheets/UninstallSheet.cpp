@@ -1,8 +1,8 @@
 #include "ui/sheets/UninstallSheet.h"
 
-#include "core/ByteSizeText.h"
-#include "core/HomePath.h"
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/ByteSizeText.h"
+#include "core/texts/HomePath.h"
 #include "platform/LoginShell.h"
 #include "ui/sheets/SheetParts.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/SelfGuard.h"
+#include "core/system/SelfGuard.h"
 
 class QWidget;
 

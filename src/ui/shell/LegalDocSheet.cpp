@@ -1,6 +1,6 @@
 #include "ui/shell/LegalDocSheet.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 

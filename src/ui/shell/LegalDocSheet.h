@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/SettingsValues.h"
+#include "core/texts/SettingsValues.h"
 #include "ui/kit/Sheet.h"
 
 #include <QString>

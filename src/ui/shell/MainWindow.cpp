@@ -1,6 +1,6 @@
 #include "ui/shell/MainWindow.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
 

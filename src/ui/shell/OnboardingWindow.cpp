@@ -1,6 +1,6 @@
 #include "ui/shell/OnboardingWindow.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/ScanPause.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"

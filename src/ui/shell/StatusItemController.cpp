@@ -1,6 +1,6 @@
 #include "ui/shell/StatusItemController.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/kit/ShieldArt.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "ui/shell/VornelAdBannerView.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "service/VornelAppSDK.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/SettingsStore.h"
-#include "core/SettingsValues.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/SettingsValues.h"
 #include "ui/kit/Theme.h"
 
 namespace tlr::test {

@@ -1,6 +1,6 @@
 // The backup windows as drawn, in both schemes: each paints the scheme's
 // background under every edge and its title in the scheme's text colour.
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "ui/backup/FirstTimeSetupSheet.h"
 #include "ui/backup/PasswordPromptDialog.h"
 #include "ui/kit/Theme.h"

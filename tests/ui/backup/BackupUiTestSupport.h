@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "support/gui/ApplicationLook.h"
 
 #include <QApplication>

@@ -259,11 +259,19 @@ TEST_F(RestoreSheetTest, AWrongPasswordWhileReadingTheBackupCanBeRetriedInTheShe
     EXPECT_EQ(named<Label>(sheet, "restoreNoBackupHint")->text(), "密码不正确，加密备份卷没有解锁");
     test::shoot(sheet, "restore-sheet-wrong-password-zh");
   }
+  // The rows are on the sheet as soon as the session says it has read the
+  // backup, not a turn of the event loop later.
+  bool rowShownWithTheChange = false;
+  QObject::connect(&sheet->session(), &RestoreSession::changed, sheet, [&] {
+    const auto* row = sheet->findChild<PaintedButton*>(QStringLiteral("restoreOne_alpha"));
+    rowShownWithTheChange = row && row->isVisibleTo(sheet);
+  });
   retry->click();
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); },
                         std::chrono::seconds(60)));
   EXPECT_EQ(prompt->reasons.size(), 2);
   EXPECT_FALSE(retry->isVisibleTo(sheet));
+  EXPECT_TRUE(rowShownWithTheChange);
   EXPECT_TRUE(named<PaintedButton>(sheet, "restoreOne_alpha")->isVisibleTo(sheet));
 }
 

@@ -1,5 +1,5 @@
 // The palette, the resolved scheme, the sheet base and the painted controls.
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "support/TestSupport.h"
 #include "support/gui/ApplicationLook.h"
 #include "support/gui/AssistiveTool.h"

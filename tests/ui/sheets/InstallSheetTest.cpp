@@ -1,6 +1,6 @@
 #include "ui/sheets/InstallSheet.h"
 
-#include "core/DependencyGuides.h"
+#include "core/installers/DependencyGuides.h"
 #include "platform/LoginShell.h"
 #include "ui/sheets/SheetParts.h"
 #include "ui/sheets/SheetTestSupport.h"

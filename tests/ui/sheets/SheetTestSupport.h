@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "registry/AgentEntry.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"

@@ -1,9 +1,9 @@
 #include "ui/sheets/UninstallSheet.h"
 
-#include "core/ByteSizeText.h"
+#include "core/texts/ByteSizeText.h"
+#include "support/gui/AssistiveTool.h"
 #include "ui/sheets/SheetParts.h"
 #include "ui/sheets/SheetTestSupport.h"
-#include "support/gui/AssistiveTool.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The alert presenter the start-at-login question and its failure use.
 #include "ui/shell/Alerts.h"
 
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/ScanPause.h"
 #include "support/TestSupport.h"
 #include "ui/kit/Alert.h"

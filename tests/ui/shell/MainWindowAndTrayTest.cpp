@@ -1,6 +1,6 @@
 // The tray item, the main window, the onboarding window and the update
 // announcement.
-#include "core/SettingsStore.h"
+#include "core/stores/SettingsStore.h"
 #include "presentation/ScanPause.h"
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"

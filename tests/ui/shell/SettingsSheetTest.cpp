@@ -1,7 +1,7 @@
 // The settings sheet, the legal texts and the announcement banner.
-#include "core/NetworkLogger.h"
-#include "core/SelfGuard.h"
-#include "core/SettingsStore.h"
+#include "core/netlog/NetworkLogger.h"
+#include "core/stores/SettingsStore.h"
+#include "core/system/SelfGuard.h"
 #include "platform/Paths.h"
 #include "service/VornelAppSDK.h"
 #include "support/TestSupport.h"

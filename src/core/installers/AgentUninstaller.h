@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core/installers/RecipeCommands.h"
+#include "core/installers/StepResult.h"
+#include "registry/AgentEntry.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+
+namespace tlr {
+
+// Removes an agent by its uninstall recipe: runs the pre-commands, then
+// removes the chosen files and folders one step at a time, reporting every
+// step as a row. Holds nothing but its command time-out; one object may serve
+// several runs, also at once.
+class AgentUninstaller {
+ public:
+  using StepResult = tlr::StepResult;
+  using CommandResult = recipe::CommandResult;
+
+  explicit AgentUninstaller(std::chrono::milliseconds commandTimeout = recipe::kCommandTimeout)
+      : commandTimeout_(commandTimeout) {}
+
+  // The agent the runs remove. Its commands still running (an automatic
+  // doctor, a fix) are ended before the first step, and while a run goes on
+  // the agent counts as being uninstalled (OwnCommands), so nothing brings
+  // it back.
+  void setAgentId(QString agentId) { agentId_ = std::move(agentId); }
+
+  // Runs the steps off the main thread and returns at once. Each row goes
+  // to `onProgress` on the main thread, then all rows in step order to
+  // `onComplete`, while `context` lives. A failing or refused step never
+  // stops the run.
+  void execute(QObject* context, const QString& agentDisplayName, const CommandList& preCommands,
+               const QStringList& pathsToRemove, StepProgressHandler onProgress,
+               StepCompletionHandler onComplete) const;
+
+  // The same run on the calling thread, handing each row to `onProgress`
+  // there. Blocks until done.
+  QList<StepResult> run(const QString& agentDisplayName, const CommandList& preCommands,
+                        const QStringList& pathsToRemove, const StepProgressHandler& onProgress) const;
+
+  // Whether `path` (as written in the registry, "~" allowed) may be removed:
+  // never the home folder or a folder above it, a system folder, a relative
+  // path or one with a ".." component, however it is spelled, and neither a
+  // link that leads to one of those.
+  static bool isSafeToDelete(const QString& path);
+
+  // The bytes `path` takes: a file (or link) its own size, a folder the
+  // storage allocated to its contents (a file with several names in it
+  // once); nothing when nothing is there. An empty folder or file is there
+  // and takes 0 bytes.
+  static std::optional<quint64> sizeOnDisk(const QString& path);
+
+ private:
+  static std::optional<QString> which(const QString& name);
+  CommandResult runCommand(const Command& cmd) const;
+  StepResult preCommandStep(const Command& cmd) const;
+  static StepResult removalStep(const QString& path);
+
+  std::chrono::milliseconds commandTimeout_;
+  QString agentId_;
+};
+
+}  // namespace tlr

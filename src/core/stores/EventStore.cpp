@@ -1,0 +1,219 @@
+#include "core/stores/EventStore.h"
+
+#include "core/stores/SharedStore.h"
+#include "platform/Log.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+
+namespace tlr {
+namespace {
+
+// 2001-01-01 00:00:00 UTC in seconds since 1970.
+constexpr double kReferenceDateOffset = 978307200.0;
+// The times an event can have: from 1970 to the end of the year 9999, in
+// seconds from the reference date. A stored time outside is not a time.
+constexpr double kEarliestTimestamp = -kReferenceDateOffset;
+constexpr double kLatestTimestamp = 253402300799.0 - kReferenceDateOffset;
+// Details longer than this are cut when stored or read: what an event says
+// is a line, and the log must stay small.
+constexpr qsizetype kMaxDetails = 2000;
+
+std::optional<QString> boundedDetails(std::optional<QString> details) {
+  if (details && details->size() > kMaxDetails) {
+    const qsizetype kept = details->at(kMaxDetails - 1).isHighSurrogate() ? kMaxDetails - 1 : kMaxDetails;
+    details = details->left(kept) + QStringLiteral("…");
+  }
+  return details;
+}
+
+constexpr std::array<std::pair<AgentEventType, const char*>, 13> kTypeNames{{
+    {AgentEventType::started, "started"},
+    {AgentEventType::exitedNormal, "exitedNormal"},
+    {AgentEventType::exitedAbnormal, "exitedAbnormal"},
+    {AgentEventType::recovered, "recovered"},
+    {AgentEventType::throttled, "throttled"},
+    {AgentEventType::restarted, "restarted"},
+    {AgentEventType::killedByOOM, "killedByOOM"},
+    {AgentEventType::oomRecovered, "oomRecovered"},
+    {AgentEventType::lockOnlineEnabled, "lockOnlineEnabled"},
+    {AgentEventType::lockOnlineDisabled, "lockOnlineDisabled"},
+    {AgentEventType::hangDetected, "hangDetected"},
+    {AgentEventType::runawayDetected, "runawayDetected"},
+    {AgentEventType::zombieRecovered, "zombieRecovered"},
+}};
+
+QString uuidText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+
+std::optional<QUuid> uuidFromText(const QString& text) {
+  static const QRegularExpression form(
+      QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
+  if (!form.match(text).hasMatch()) return std::nullopt;
+  return QUuid::fromString(text);
+}
+
+std::optional<AgentEvent> decodeEvent(const QJsonValue& value) {
+  if (!value.isObject()) return std::nullopt;
+  const QJsonObject o = value.toObject();
+  const QJsonValue id = o.value(QLatin1String("id")), agentId = o.value(QLatin1String("agentId")),
+                   type = o.value(QLatin1String("type")), timestamp = o.value(QLatin1String("timestamp")),
+                   details = o.value(QLatin1String("details"));
+  if (!id.isString() || !agentId.isString() || !type.isString() || !timestamp.isDouble()) return std::nullopt;
+  // NaN fails both comparisons.
+  if (!(timestamp.toDouble() >= kEarliestTimestamp && timestamp.toDouble() <= kLatestTimestamp)) return std::nullopt;
+  if (!details.isUndefined() && !details.isNull() && !details.isString()) return std::nullopt;
+  const auto uuid = uuidFromText(id.toString());
+  const auto eventType = agentEventTypeFromString(type.toString());
+  if (!uuid || !eventType) return std::nullopt;
+  AgentEvent event{*uuid, agentId.toString(), *eventType, timestamp.toDouble(), std::nullopt};
+  if (details.isString()) event.details = boundedDetails(details.toString());
+  return event;
+}
+
+bool newerFirst(const AgentEvent& a, const AgentEvent& b) { return a.timestamp > b.timestamp; }
+
+}  // namespace
+
+QString toString(AgentEventType type) {
+  for (const auto& [t, name] : kTypeNames)
+    if (t == type) return QString::fromLatin1(name);
+  return {};
+}
+
+std::optional<AgentEventType> agentEventTypeFromString(const QString& text) {
+  for (const auto& [t, name] : kTypeNames)
+    if (text == QLatin1String(name)) return t;
+  return std::nullopt;
+}
+
+double AgentEvent::now() {
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration<double>(sinceEpoch).count() - kReferenceDateOffset;
+}
+
+QDateTime AgentEvent::date() const {
+  // Kept within the times an event can have, so the conversion is defined
+  // whatever the number holds.
+  const double seconds = std::isnan(timestamp) ? 0 : std::clamp(timestamp, kEarliestTimestamp, kLatestTimestamp);
+  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>((seconds + kReferenceDateOffset) * 1000.0), Qt::UTC);
+}
+
+AgentEvent AgentEvent::make(const QString& agentId, AgentEventType type, std::optional<QString> details) {
+  return AgentEvent{QUuid::createUuid(), agentId, type, now(), boundedDetails(std::move(details))};
+}
+
+EventStore& EventStore::shared() {
+  return sharedPerDefaults<EventStore>([](Defaults& d) { return std::make_unique<EventStore>(d); });
+}
+
+EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), defaults_(defaults) {
+  // What decodes is kept; the stored log itself, when any of it does not
+  // decode, stays where it is until the next append sets it aside whole.
+  const QJsonValue stored = defaults_.value(defaultsKey);
+  if (stored.isUndefined() || stored.isNull()) return;
+  const Decoded decoded = stored.isString() ? decode(stored.toString().toUtf8()) : Decoded{{}, -1};
+  events_ = decoded.events;
+  if (decoded.undecodable == 0) return;
+  undecodable_ = stored;
+  log("[Event] ", (decoded.undecodable < 0 ? QStringLiteral("事件记录无法解码，从空记录开始")
+                                           : QStringLiteral("事件记录中 %1 条无法解码，保留其余 %2 条")
+                                                 .arg(decoded.undecodable)
+                                                 .arg(decoded.events.size())) +
+                      QStringLiteral("；原记录将在下次记录时原样移到 ") + undecodableKey);
+}
+
+QByteArray EventStore::encode(const QList<AgentEvent>& events) {
+  QJsonArray array;
+  for (const AgentEvent& e : events) {
+    QJsonObject o{{QStringLiteral("id"), uuidText(e.id)},
+                  {QStringLiteral("agentId"), e.agentId},
+                  {QStringLiteral("type"), toString(e.type)},
+                  {QStringLiteral("timestamp"), e.timestamp}};
+    if (e.details) o.insert(QStringLiteral("details"), *e.details);
+    array.append(o);
+  }
+  return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+EventStore::Decoded EventStore::decode(const QByteArray& json) {
+  QJsonParseError error{};
+  const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+  if (error.error != QJsonParseError::NoError || !doc.isArray()) return {{}, -1};
+  Decoded decoded;
+  for (const QJsonValue& v : doc.array()) {
+    if (auto event = decodeEvent(v))
+      decoded.events << std::move(*event);
+    else
+      ++decoded.undecodable;
+  }
+  return decoded;
+}
+
+
+void EventStore::setEvents(QList<AgentEvent> events) {
+  events_ = std::move(events);
+  Q_EMIT eventsChanged(events_);
+}
+
+void EventStore::append(const AgentEvent& event) {
+  QList<AgentEvent> grown = events_;
+  grown.append(event);
+
+  // Sorted and cut to size before it is published: one change, one
+  // announcement.
+  QStringList order;
+  QHash<QString, QList<AgentEvent>> groups;
+  for (const AgentEvent& e : std::as_const(grown)) {
+    auto it = groups.find(e.agentId);
+    if (it == groups.end()) {
+      order << e.agentId;
+      it = groups.insert(e.agentId, {});
+    }
+    it->append(e);
+  }
+  QList<AgentEvent> kept;
+  for (const QString& agentId : std::as_const(order)) {
+    QList<AgentEvent>& group = groups[agentId];
+    std::stable_sort(group.begin(), group.end(), newerFirst);
+    kept += group.mid(0, maxPerAgent);
+  }
+  std::stable_sort(kept.begin(), kept.end(), newerFirst);
+  setEvents(std::move(kept));
+
+  // A failed write is logged; the events hold for this run.
+  if (undecodable_) {
+    static_cast<void>(defaults_.set(undecodableKey, *undecodable_));
+    undecodable_.reset();
+  }
+  static_cast<void>(defaults_.set(defaultsKey, QString::fromUtf8(encode(events_))));
+
+  QString line = event.agentId + QStringLiteral(" · ") + toString(event.type);
+  if (event.details) line += QStringLiteral(" · ") + *event.details;
+  log("[Event] ", line);
+}
+
+std::optional<AgentEvent> EventStore::lastEvent(const QString& agentId) const {
+  for (const AgentEvent& e : events_)
+    if (e.agentId == agentId) return e;
+  return std::nullopt;
+}
+
+QList<AgentEvent> EventStore::recentEvents(const QString& agentId, int limit) const {
+  QList<AgentEvent> out;
+  for (const AgentEvent& e : events_) {
+    if (out.size() >= limit) break;
+    if (e.agentId == agentId) out << e;
+  }
+  return out;
+}
+
+}  // namespace tlr

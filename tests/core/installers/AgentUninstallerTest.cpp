@@ -1,0 +1,302 @@
+#include "core/installers/AgentUninstaller.h"
+
+#include "registry/RegistryLoader.h"
+#include "support/RecipeTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using tlr::AgentUninstaller;
+using tlr::test::ExpectedRow;
+using tlr::test::expectRows;
+using tlr::test::TempHome;
+
+namespace {
+
+bool exists(const QString& path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
+
+// Makes `file` impossible to remove for this process and undoes that on
+// destruction: without write permission on its folder for an ordinary user,
+// with the immutable attribute for root (whom permissions do not stop).
+class Unremovable {
+ public:
+  explicit Unremovable(const QString& file) : file_(file), folder_(QFileInfo(file).path()) {
+    if (::geteuid() != 0) {
+      ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
+    } else {
+      ok_ = QProcess::execute("chattr", {"+i", file_}) == 0;
+    }
+  }
+  ~Unremovable() {
+    if (::geteuid() != 0)
+      QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    else if (ok_)
+      QProcess::execute("chattr", {"-i", file_});
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  QString file_, folder_;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+// A failed command's message used to be its ending alone: it is the first
+// line of its error output when it has one.
+TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
+  TempHome home;
+  tlr::test::FakeBin inheritedOnly;
+  inheritedOnly.add("tlr-only-on-path", "exit 0");
+  const QString ran = home.path() + "/ran";
+  tlr::test::addUserProgram(home, "tlr-pre", "printf '%s|%s' \"$1\" \"$PATH\" > '" + ran + "'\n");
+  tlr::test::addUserProgram(home, "tlr-exit3", "echo out; exit 3\n");
+  tlr::test::addUserProgram(home, "tlr-stderr", "printf '\\nreal reason\\nmore\\n' >&2; exit 1\n");
+
+  const auto rows = AgentUninstaller().run(
+      "Agent",
+      {{"tlr-pre", "a b"}, {}, {"tlr-missing-program", "x"}, {"tlr-only-on-path"}, {"tlr-exit3"},
+       {"tlr-stderr"}, {"/nonexistent/tlr-prog", "-y"}},
+      {}, nullptr);
+  expectRows(rows, {{"$ tlr-pre 'a b'", true, std::nullopt},
+                    {"$ tlr-missing-program x", true, "(tlr-missing-program 未安装，跳过)"},
+                    {"$ tlr-only-on-path", true, "(tlr-only-on-path 未安装，跳过)"},
+                    {"$ tlr-exit3", false, "exit 3", "out"},
+                    {"$ tlr-stderr", false, "real reason", "real reason\nmore"},
+                    {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
+  const QString recorded = tlr::test::readFile(ran);
+  EXPECT_TRUE(recorded.startsWith("a b|" + home.path() + "/.npm-global/bin:" + home.path() +
+                                  "/.local/bin:/usr/local/bin:/opt/homebrew/bin:"))
+      << recorded.toStdString();
+}
+
+TEST(UninstallPreCommands, RunWithTheInstallsNpmPrefixAndPipxFolders) {
+  TempHome home;
+  const QString seen = home.path() + "/seen";
+  // An npm that says where it would look for global packages.
+  tlr::test::addUserProgram(home, "npm",
+                            "printf '%s|%s|%s' \"$npm_config_prefix\" \"$PIPX_HOME\" \"$PIPX_BIN_DIR\" > '" + seen + "'\n");
+  const auto rows = AgentUninstaller().run("Agent", {{"npm", "uninstall", "-g", "tlr-agent"}}, {}, nullptr);
+  expectRows(rows, {{"$ npm uninstall -g tlr-agent", true, std::nullopt}});
+  EXPECT_EQ(tlr::test::readFile(seen),
+            home.path() + "/.npm-global|" + home.path() + "/.local/pipx|" + home.path() + "/.local/bin");
+}
+
+TEST(UninstallPreCommands, AHungCommandIsStoppedAtItsDeadline) {
+  TempHome home;
+  const auto rows = AgentUninstaller(1s).run("Agent", {{"sh", "-c", "sleep 30"}}, {}, nullptr);
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_FALSE(rows[0].success);
+  EXPECT_TRUE(rows[0].error->startsWith("命令超过 1 分钟未完成，已中止。\n")) << rows[0].error->toStdString();
+}
+
+TEST(UninstallPreCommands, ACrashIsReportedWithItsSignal) {
+  TempHome home;
+  const auto rows = AgentUninstaller().run("Agent", {{"sh", "-c", "kill -SEGV $$"}}, {}, nullptr);
+  expectRows(rows, {{"$ sh -c 'kill -SEGV $$'", false, "signal 11 (SIGSEGV)"}});
+}
+
+TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {
+  TempHome home;
+  home.writeFile("agent/bin/tool", "x");
+  home.writeFile("agent/.hidden", "x");
+  home.writeFile("keep/data", "precious");
+  QTemporaryDir outside;
+  QFile(outside.path() + "/file").open(QIODevice::WriteOnly);
+  QFile::link(home.path() + "/keep", home.path() + "/link-to-keep");
+  QFile::link(home.path() + "/keep", home.path() + "/slash-link");
+  QFile::link(home.path() + "/gone", home.path() + "/dangling");
+  QDir().mkpath(home.path() + "/holder");
+  QFile::link(home.path() + "/keep", home.path() + "/holder/inner-link");
+
+  tlr::test::RowCollector rows;
+  AgentUninstaller().execute(nullptr, "Agent", {{"true"}},
+                             {"~/agent", "~", "~/missing", "~/link-to-keep", "~/slash-link/", "~/dangling",
+                              "~/holder", outside.path() + "/file", "~/x/../keep", " ~/keep"},
+                             rows.onProgress(), rows.onComplete());
+  ASSERT_TRUE(rows.waitForCompletion());
+  EXPECT_FALSE(rows.offMainThread);
+  expectRows(*rows.completed, {{"$ true", true, std::nullopt},
+                               {"rm -rf ~/agent", true, std::nullopt},
+                               {"(跳过) ~", false, "路径不安全，拒绝删除"},
+                               {"rm -rf ~/missing", true, "(不存在，跳过)"},
+                               {"rm -rf ~/link-to-keep", true, std::nullopt},
+                               {"rm -rf ~/slash-link/", true, std::nullopt},
+                               {"rm -rf ~/dangling", true, std::nullopt},
+                               {"rm -rf ~/holder", true, std::nullopt},
+                               {"rm -rf " + outside.path() + "/file", true, std::nullopt},
+                               {"(跳过) ~/x/../keep", false, "路径不安全，拒绝删除"},
+                               {"(跳过)  ~/keep", false, "路径不安全，拒绝删除"}});
+  ASSERT_EQ(rows.progress.size(), rows.completed->size());
+  for (qsizetype i = 0; i < rows.progress.size(); ++i) EXPECT_EQ(rows.progress[i].id, (*rows.completed)[i].id);
+
+  for (const char* gone : {"/agent", "/link-to-keep", "/slash-link", "/dangling", "/holder"})
+    EXPECT_FALSE(exists(home.path() + gone)) << gone;
+  EXPECT_FALSE(exists(outside.path() + "/file"));
+  // Links went as links: what they pointed at is whole.
+  EXPECT_EQ(tlr::test::readFile(home.path() + "/keep/data"), "precious");
+  EXPECT_TRUE(QFileInfo(home.path()).isDir());
+}
+
+// A system call sees a path cut at its first NUL: "~/" + NUL would be the
+// home folder. Such text is refused before it reaches one.
+TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
+  TempHome home;
+  home.writeFile("precious/data", "the user's own\n");
+  home.writeFile(".agent/data", "x");
+  const QChar nul(0);
+  const QString homeCut = QStringLiteral("~/") + nul;
+  const QString agentCut = QStringLiteral("~/.agent") + nul + QStringLiteral("/x");
+  EXPECT_FALSE(AgentUninstaller::isSafeToDelete(homeCut));
+  EXPECT_FALSE(AgentUninstaller::isSafeToDelete(agentCut));
+  EXPECT_FALSE(AgentUninstaller::isSafeToDelete(home.path() + "/" + nul));
+  EXPECT_FALSE(AgentUninstaller::sizeOnDisk(homeCut));
+  EXPECT_FALSE(AgentUninstaller::sizeOnDisk(agentCut));
+
+  tlr::test::RowCollector rows;
+  AgentUninstaller().execute(nullptr, "Agent", {{"true", QStringLiteral("a") + nul}},
+                             {homeCut, agentCut}, rows.onProgress(), rows.onComplete());
+  ASSERT_TRUE(rows.waitForCompletion());
+  ASSERT_EQ(rows.completed->size(), 3);
+  const tlr::StepResult& command = (*rows.completed)[0];
+  EXPECT_FALSE(command.success) << "the argument would reach the program cut";
+  EXPECT_TRUE(command.error.value_or("").contains("NUL")) << command.error.value_or("").toStdString();
+  for (qsizetype i : {1, 2}) {
+    EXPECT_FALSE((*rows.completed)[i].success);
+    EXPECT_EQ((*rows.completed)[i].error, "路径不安全，拒绝删除");
+  }
+  EXPECT_EQ(tlr::test::readFile(home.path() + "/precious/data"), "the user's own\n");
+  EXPECT_TRUE(exists(home.path() + "/.agent/data"));
+}
+
+TEST(UninstallRemoval, NothingToDoCompletesWithNoRows) {
+  TempHome home;
+  tlr::test::RowCollector rows;
+  AgentUninstaller().execute(nullptr, "Agent", {}, {}, rows.onProgress(), rows.onComplete());
+  ASSERT_TRUE(rows.waitForCompletion());
+  EXPECT_TRUE(rows.completed->isEmpty());
+  EXPECT_TRUE(rows.progress.isEmpty());
+}
+
+TEST(UninstallRemoval, AFailedRemovalDoesNotStopTheRun) {
+  TempHome home;
+  const QString locked = home.writeFile("locked/inner/file", "x");
+  home.writeFile("after/file", "x");
+  QList<tlr::StepResult> rows;
+  {
+    Unremovable guard(locked);
+    if (!guard.ok()) GTEST_SKIP() << "this file system cannot make a file unremovable (chattr +i failed)";
+    rows = AgentUninstaller().run("Agent", {}, {"~/locked", "~/after"}, nullptr);
+  }
+  ASSERT_EQ(rows.size(), 2);
+  EXPECT_FALSE(rows[0].success);
+  ASSERT_TRUE(rows[0].error.has_value());
+  EXPECT_TRUE(rows[0].error->contains("Permission denied") || rows[0].error->contains("Operation not permitted"))
+      << rows[0].error->toStdString();
+  EXPECT_TRUE(rows[1].success);
+  EXPECT_FALSE(exists(home.path() + "/after"));
+}
+
+// A pure check: none of these paths is ever handed to a removal.
+TEST(UninstallSafetyRule, RefusesSystemAndHomeFoldersHoweverSpelled) {
+  TempHome home;
+  QTemporaryDir links;
+  QFile::link("/", links.path() + "/root-link");
+  QFile::link(home.path(), links.path() + "/home-link");
+  const QString h = home.path();
+  const QString parent = QFileInfo(h).path();
+  for (const QString& path :
+       {QString(""), QString(" "), QString("/"), QString(" / "), QString("\t/\t"), QString("."), QString("//"),
+        QString("///"), QString("/./"), QString("~"), QString("~/"), QString("~/."), QString("~//"),
+        QString(" ~ "), h, h + "/", h + "//", h + "/.", h + "/./", parent, parent + "/", QString("/usr"),
+        QString("/usr/"), QString("/./usr"), QString("//usr"), QString("/usr//"), QString("/usr/local"),
+        QString("/usr/local/bin/"), QString("/etc"), QString("/var/lib"), QString("/home"), QString("/root"),
+        QString("/tmp"), QString("/boot"), QString("/proc"), QString("/lib64"), QString("/Library"),
+        QString("/Applications"), QString("/private"), QString("/opt"), QString("relative/folder"),
+        QString("./agent"), QString("~user/agent"), QString("~/a/../b"), QString("/usr/../home"),
+        QString("/opt/.."), QString("~/.local"), QString("~/.config/"), QString("~/.npm-global/bin"),
+        links.path() + "/root-link/usr", links.path() + "/root-link/etc/", links.path() + "/home-link/.",
+        links.path() + "/home-link/.local", links.path() + "/home-link"}) {
+    EXPECT_FALSE(AgentUninstaller::isSafeToDelete(path)) << path.toStdString();
+  }
+}
+
+// Folders are compared by whole path components: "/home/al" is no folder
+// above "/home/alice", nor "/usr/localx" a system folder.
+TEST(UninstallSafetyRule, AllowsFoldersInsideProtectedAndHomeFolders) {
+  TempHome home;
+  QTemporaryDir links;
+  QFile::link(home.path(), links.path() + "/home-link");
+  const QString h = home.path();
+  for (const QString& path :
+       {QString("~/.agent"), QString("~/.config/agent"), QString("~/.local/share/agent"), h + "/x",
+        QString("/Library/Agent"), QString("/usr/local/lib/node_modules/agent"), QString("/opt/agent"),
+        QString("/tmp/tlr-agent"), QString("/usr/local/bin/agent"), QString(" ~/.agent "),
+        links.path() + "/home-link/.agent", h.chopped(1), h.chopped(1) + "/x", h + "x", h + "-other/x",
+        h + "/.localx", h + "/.config-agent", QString("/usr/localx"), QString("/optx"), QString("/home2")}) {
+    EXPECT_TRUE(AgentUninstaller::isSafeToDelete(path)) << path.toStdString();
+  }
+}
+
+// An empty folder measured as absent (0) and could not be removed; a file
+// with two names was counted twice.
+TEST(UninstallSizeOnDisk, FilesFoldersMissingPathsAndLinks) {
+  TempHome home;
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/missing"), std::nullopt);
+  home.writeFile("file", QByteArray(1234, 'x'));
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/file"), 1234u);
+  home.writeFile("empty-file", {});
+  QDir(home.path()).mkpath("empty-folder");
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/empty-file"), 0u);
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/empty-folder"), 0u);
+
+  // A sparse file: its own size is logical, a folder counts what is allocated.
+  home.writeFile("folder/sub/data", QByteArray(5000, 'y'));
+  {
+    QFile sparse(home.path() + "/folder/sparse");
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(sparse.resize(10 * 1024 * 1024));
+  }
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk(home.path() + "/folder/sparse"), 10u * 1024 * 1024);
+  const quint64 folder = AgentUninstaller::sizeOnDisk("~/folder").value_or(0);
+  EXPECT_GE(folder, 5000u);
+  EXPECT_LT(folder, 1024u * 1024);
+  EXPECT_EQ(folder % 512, 0u);
+  // A second name of a file takes no storage of its own.
+  ASSERT_EQ(::link(QFile::encodeName(home.path() + "/folder/sub/data").constData(),
+                   QFile::encodeName(home.path() + "/folder/data-again").constData()),
+            0);
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/folder"), folder);
+  QFile::remove(home.path() + "/folder/data-again");
+
+  // A link counts as itself, never as what it points at.
+  const QString target = home.path() + "/folder";
+  QFile::link(target, home.path() + "/link");
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/link"), static_cast<quint64>(target.toUtf8().size()));
+  QFile::link(home.path() + "/folder", home.path() + "/folder/sub/loop");
+  EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/folder"), folder);
+}
+
+TEST(UninstallSafetyRule, EveryShippedRecipePathIsRemovable) {
+  TempHome home;
+  const auto loaded = tlr::RegistryLoader::loadFile(TLR_SOURCE_RESOURCES "/registry.json");
+  ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const tlr::AgentRegistry>>(loaded));
+  int checked = 0;
+  for (const tlr::AgentEntry& entry : std::get<0>(loaded)->file().agents) {
+    if (!entry.uninstall) continue;
+    for (const auto& list : {entry.uninstall->paths, entry.uninstall->userDataPaths}) {
+      for (const QString& path : list.value_or(QStringList())) {
+        EXPECT_TRUE(AgentUninstaller::isSafeToDelete(path)) << entry.id.toStdString() << " " << path.toStdString();
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 0);
+}

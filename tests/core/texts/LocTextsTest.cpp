@@ -1,0 +1,246 @@
+#include "core/texts/LocTexts.h"
+
+#include "core/stores/SettingsStore.h"
+#include "core/texts/TextFill.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <locale>
+#include <map>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+using tlr::AppLanguage;
+using tlr::LocKey;
+using tlr::SettingsStore;
+
+namespace {
+
+QString en(const LocKey& key) { return tlr::LocTexts::en(key); }
+QString zh(const LocKey& key) { return tlr::LocTexts::zh(key); }
+
+// Every key that carries values, with sample values without braces.
+std::vector<LocKey> valuedSamples() {
+  const QString s = QStringLiteral("sample");
+  return {
+      LocKey::heroSubMixed(2, 5, 1), LocKey::rowOpenTooltipRunning(s), LocKey::rowOpenTooltipNotRunning(s),
+      LocKey::detailSetupHint(s), LocKey::installSheetTitle(s), LocKey::installSheetHowToOpenBody(s, s),
+      LocKey::uninstallSheetTitle(s), LocKey::uninstallSheetWithFailures(2), LocKey::uninstallSheetButtonSize(s),
+      LocKey::detailActionLaunchAgent(s), LocKey::detailDoctorChecking(s),
+      LocKey::detailDoctorBannerHasIssuesTitle(2), LocKey::uninstallWarnBody(2), LocKey::uninstallWarnMore(2),
+      LocKey::embeddedCliTitle(s), LocKey::embeddedCliSubtitle(812), LocKey::restartHintCmd(s),
+      LocKey::restartConfirmGateway(s), LocKey::doctorHintCmd(s), LocKey::backupScanResult(s),
+      LocKey::backupAgentLocation(3, 4), LocKey::backupOccupiedFree(s, s), LocKey::restoreBackupTime(s, s),
+      LocKey::restoreFoundBackup(s), LocKey::restoreCrossDeviceBody(s), LocKey::restoreOneAgent(s),
+      LocKey::doctorFoundIssues(2), LocKey::doctorExitInfo(0, 1.5), LocKey::doctorDeeperHint(s),
+      LocKey::firstSetupStepLabel(1, s), LocKey::restoreConfirmOneBody(s), LocKey::alertTerminalOpenFailBody(s, s),
+      LocKey::alertSetupOpenFailTitle(s), LocKey::alertSetupFailTitle(s), LocKey::alertConfigFolderOpenFailTitle(s),
+      LocKey::alertLaunchFailTitle(s), LocKey::alertFailureReason(s), LocKey::helpRowLaunch(s), LocKey::usbAgentCountValue(3),
+      LocKey::usbStatusExportDone(s), LocKey::usbStatusImportDone(s), LocKey::usbExportProgressSize(s, s),
+      LocKey::usbExportProgressFiles(1, 2), LocKey::usbExportSpeed(s), LocKey::usbExportEtaSeconds(30),
+      LocKey::usbExportEtaMinutes(2), LocKey::backupStatAgentCountValue(3), LocKey::evDetailUserRestart(812),
+      LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::evDetailRelaunchDidNotLast(3),
+      LocKey::agentRestartConfirmTitle(s),
+      LocKey::setupHintOpenInFinder(s), LocKey::doctorHeaderTitle(s), LocKey::resourceRunawayDetails(s, 900),
+      LocKey::feedbackBodyTemplate(s), LocKey::installBootstrapLabel(s), LocKey::installBootstrapAgentName(s),
+      LocKey::doctorOutputExitCode(1, 0.5), LocKey::doctorErrUnknownFixKind(s), LocKey::doctorErrCmdExit(1, s),
+      LocKey::doctorErrFileNotFound(s), LocKey::doctorErrReadFile(s), LocKey::doctorErrJSONParse(s),
+      LocKey::doctorErrWriteFile(s), LocKey::doctorOkUpdated(s, s), LocKey::restartHeader(s),
+      LocKey::restartFoundPids(2, s), LocKey::restartPermDenied(1), LocKey::restartSigtermFail(812, 3),
+      LocKey::restartSurvivors(1, s), LocKey::restartSigkillStillRunning(1), LocKey::restartNewPidUp(812),
+      LocKey::restartFailedRecover(s), LocKey::restartGracefulWillRun(s), LocKey::restartGracefulVerify(s),
+      LocKey::restartGracefulFallback(s), LocKey::restartCmdExitCode(0), LocKey::restartVerifyPassed(s),
+      LocKey::restartVerifyFailed(s), LocKey::restartFallbackRun(s), LocKey::restartFallbackExit(0),
+      LocKey::restartFallbackVerifyPassed(s), LocKey::restartFallbackVerifyFailed(s),
+      LocKey::restartReasonGracefulExitNonZero(1), LocKey::restartVerifyExitMismatch(2, 0),
+      LocKey::restartVerifyMissingString(s), LocKey::restartVerifyFalseSuccess(s), LocKey::restartVerifyPass(0),
+      LocKey::restartCmdTimedOut(600), LocKey::restartFallbackTimedOut(600), LocKey::restartReasonTimedOut(600),
+      LocKey::restartVerifyTimedOut(120), LocKey::doctorCheckExitStatus(1), LocKey::doctorCheckTimedOut(120),
+      LocKey::detailDoctorBannerFailedSubtitle(s), LocKey::evDetailDoctorNoIssues(0), LocKey::evDetailDoctorIssues(1, 2),
+      LocKey::evDetailDoctorFailed(1), LocKey::evDetailDoctorTimedOut(120), LocKey::evDetailFixSucceeded(s),
+      LocKey::evDetailFixFailed(s), LocKey::alertOpenFailBody(s), LocKey::alertOpenerNotStarted(s),
+      LocKey::alertOpenerFailed(3),
+  };
+}
+
+// Restores the C and C++ locales and Qt's default locale.
+class LocaleGuard {
+ public:
+  LocaleGuard() : cLocale_(std::setlocale(LC_ALL, nullptr)), cppLocale_(), qtLocale_() {}
+  ~LocaleGuard() {
+    std::setlocale(LC_ALL, cLocale_.c_str());
+    std::locale::global(cppLocale_);
+    QLocale::setDefault(qtLocale_);
+  }
+  LocaleGuard(const LocaleGuard&) = delete;
+  LocaleGuard& operator=(const LocaleGuard&) = delete;
+
+ private:
+  std::string cLocale_;
+  std::locale cppLocale_;
+  QLocale qtLocale_;
+};
+
+struct DecimalComma : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+// Wrong kinds of values do not compile.
+static_assert(!std::is_invocable_v<decltype(&LocKey::restartHeader), int>);
+static_assert(!std::is_invocable_v<decltype(&LocKey::restartFoundPids), QString, QString>);
+static_assert(!std::is_invocable_v<decltype(&LocKey::doctorExitInfo), double, double>);
+static_assert(!std::is_invocable_v<decltype(&LocKey::doctorExitInfo), int, int>);
+static_assert(!std::is_invocable_v<decltype(&LocKey::restartNewPidUp), qint64>);
+static_assert(!std::is_invocable_v<decltype(&LocKey::uninstallWarnBody), bool>);
+static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, int>);
+
+}  // namespace
+
+TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
+  ASSERT_EQ(LocKey::allIds().size(), 415u);
+  std::map<LocKey::Id, LocKey> samples;
+  for (const LocKey& key : valuedSamples()) {
+    EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
+    EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
+  }
+  EXPECT_EQ(samples.size(), 105u) << "every key with values needs a sample";
+
+  int plain = 0;
+  for (const LocKey::Id id : LocKey::allIds()) {
+    const bool valued = LocKey::carriesValues(id);
+    plain += valued ? 0 : 1;
+    const auto sample = samples.find(id);
+    ASSERT_TRUE(!valued || sample != samples.end()) << "no sample for " << LocKey::name(id);
+    const LocKey key = valued ? sample->second : LocKey::plain(id);
+    ASSERT_EQ(key.id(), id);
+    for (const QString& text : {en(key), zh(key)}) {
+      if (id == LocKey::Id::empty) {
+        EXPECT_TRUE(text.isEmpty());
+        continue;
+      }
+      EXPECT_FALSE(text.isEmpty()) << LocKey::name(id);
+      EXPECT_FALSE(text.contains(u'{') || text.contains(u'}')) << LocKey::name(id) << ": " << text.toStdString();
+      EXPECT_FALSE(text.contains(QStringLiteral("%1"))) << LocKey::name(id);
+    }
+  }
+  EXPECT_EQ(plain, 310);
+  EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
+}
+
+TEST(LocTextsSpecialRules, HeroSummaryNamesLockedAgentsOnlyWhenThereAreAny) {
+  EXPECT_EQ(en(LocKey::heroSubMixed(2, 5, 0)), "Guarding 5 · 2 running");
+  EXPECT_EQ(en(LocKey::heroSubMixed(2, 5, 1)), "Guarding 5 · 2 running · 1 locked");
+  EXPECT_EQ(zh(LocKey::heroSubMixed(2, 5, 0)), "守护 5 个 · 2 个运行中");
+  EXPECT_EQ(zh(LocKey::heroSubMixed(2, 5, 1)), "守护 5 个 · 2 个运行中 · 1 个锁定在线");
+  EXPECT_EQ(en(LocKey::heroSubMixed(0, 0, -1)), "Guarding 0 · 0 running · -1 locked");
+}
+
+TEST(LocTextsSpecialRules, EnglishPluralsFollowTheCount) {
+  EXPECT_EQ(en(LocKey::detailDoctorBannerHasIssuesTitle(1)), "Setup complete. Found 1 known issue");
+  EXPECT_EQ(en(LocKey::detailDoctorBannerHasIssuesTitle(0)), "Setup complete. Found 0 known issues");
+  EXPECT_EQ(en(LocKey::detailDoctorBannerHasIssuesTitle(3)), "Setup complete. Found 3 known issues");
+  EXPECT_EQ(zh(LocKey::detailDoctorBannerHasIssuesTitle(1)), "setup 完成，发现 1 个已知问题");
+  EXPECT_EQ(zh(LocKey::detailDoctorBannerHasIssuesTitle(3)), "setup 完成，发现 3 个已知问题");
+
+  EXPECT_EQ(en(LocKey::uninstallWarnBody(1)),
+            "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
+  EXPECT_EQ(en(LocKey::uninstallWarnBody(7)),
+            "7 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
+  EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
+  EXPECT_EQ(en(LocKey::doctorFoundIssues(1)), "Found 1 known issues") << "this one never changes form";
+}
+
+TEST(LocTextsSpecialRules, RunawayUnitDependsOnTheExactResourceName) {
+  EXPECT_EQ(en(LocKey::resourceRunawayDetails("CPU", 250)), "CPU high for too long: 250%");
+  EXPECT_EQ(en(LocKey::resourceRunawayDetails("cpu", 250)), "cpu high for too long: 250 MB");
+  EXPECT_EQ(en(LocKey::resourceRunawayDetails("Memory", 2048)), "Memory high for too long: 2048 MB");
+  EXPECT_EQ(zh(LocKey::resourceRunawayDetails("CPU", 250)), "CPU 长时间偏高：250%");
+  EXPECT_EQ(zh(LocKey::resourceRunawayDetails("内存", 2048)), "内存 长时间偏高：2048 MB");
+}
+
+TEST(LocTextsSpecialRules, QuotedTextsKeepTheirPunctuation) {
+  EXPECT_EQ(en(LocKey::restartVerifyExitMismatch(2, 0)), "exit=2, expected 0");
+  EXPECT_EQ(zh(LocKey::restartVerifyExitMismatch(2, 0)), "exit=2，期望 0");
+  EXPECT_EQ(zh(LocKey::doctorHintCmd("agent doctor")), "将运行:agent doctor（只读,不修改任何东西）");
+  EXPECT_EQ(zh(LocKey::restartHintCmd("gw restart")), "将运行：gw restart");
+  EXPECT_EQ(en(LocKey::doctorErrCmdExit(-1, "boom")), "Command exited -1: boom");
+  EXPECT_EQ(en(LocKey::restartSigtermFail(812, 3)), "  - pid 812 SIGTERM failed errno=3");
+  EXPECT_EQ(en(LocKey::restartVerifyMissingString("ok")), "exit OK but output missing \"ok\"");
+  EXPECT_EQ(en(LocKey::feedbackBodyTemplate("v1.4.0")),
+            "Describe what went wrong or what you'd like to see:\n\n\n---\nVersion: v1.4.0\n");
+  EXPECT_EQ(zh(LocKey::restartSurvivors(2, "[812, 907]")), "· 仍有 2 个未退 [812, 907] → SIGKILL");
+  EXPECT_EQ(en(LocKey::empty()), "");
+  EXPECT_EQ(zh(LocKey::empty()), "");
+  EXPECT_EQ(zh(LocKey::eventThrottled()), "反复异常，已暂停接管，请检查处理");
+  EXPECT_EQ(SettingsStore::dict(AppLanguage::en, LocKey::brandName()), "Tollamere");
+  EXPECT_EQ(SettingsStore::dict(AppLanguage::zh, LocKey::statusBarQuit()), "退出 Tollamere");
+}
+
+TEST(LocTextsInsertion, InsertedValuesAreNeverSubstitutedAgain) {
+  EXPECT_EQ(en(LocKey::restartHeader("{1} %1 {2}")), "=== Restart {1} %1 {2} ===");
+  EXPECT_EQ(en(LocKey::doctorOkUpdated("{2}", "a = \"x\"")), "Updated {2}: a = \"x\"");
+  EXPECT_EQ(zh(LocKey::alertTerminalOpenFailBody("echo {2}", "%2")).count(u"{2}"), 1);
+  EXPECT_TRUE(zh(LocKey::alertTerminalOpenFailBody("echo {2}", "%2")).endsWith(u"错误：%2"));
+  EXPECT_EQ(en(LocKey::usbExportProgressSize("{2}", "10 MB")), "{2} / 10 MB");
+}
+
+TEST(LocTextsInsertion, TemplateFillerLeavesUnknownPlacesAlone) {
+  const std::vector<QString> values{"a{1}", "b"};
+  EXPECT_EQ(tlr::fillTemplate(u"{1}-{2}-{3}-{0}-{}-{x}-{12", values), "a{1}-b-{3}-{0}-{}-{x}-{12");
+  EXPECT_EQ(tlr::fillTemplate(u"{1}{1}", values), "a{1}a{1}");
+  EXPECT_EQ(tlr::fillTemplate(u"{99999999999999999999}", values), "{99999999999999999999}");
+}
+
+TEST(LocTextsLocale, DurationsUseOneDecimalAndAFullStopInAnyLocale) {
+  LocaleGuard guard;
+  bool commaLocale = false;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"}) {
+    if (std::setlocale(LC_ALL, name) != nullptr) {
+      char probe[16];
+      std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+      commaLocale = commaLocale || std::string(probe) == "0,5";
+      break;
+    }
+  }
+  std::locale::global(std::locale(std::locale::classic(), new DecimalComma));
+  std::ostringstream probe;
+  probe << 0.5;
+  commaLocale = commaLocale || probe.str() == "0,5";
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  if (!commaLocale) GTEST_SKIP() << "neither the C nor the C++ locale could be given a decimal comma";
+
+  EXPECT_EQ(en(LocKey::doctorExitInfo(0, 0.25)), "Exit 0 · 0.2s") << "rounds as %.1f does";
+  EXPECT_EQ(en(LocKey::doctorExitInfo(0, 3.14159)), "Exit 0 · 3.1s");
+  EXPECT_EQ(zh(LocKey::doctorExitInfo(0, 0.75)), "退出码 0 · 0.8s");
+  EXPECT_EQ(en(LocKey::doctorOutputExitCode(-1, 1234567.89)), "Exit code: -1  /  Elapsed: 1234567.9s");
+  EXPECT_EQ(zh(LocKey::doctorOutputExitCode(2, 0.0)), "退出码：2  /  耗时：0.0s");
+  EXPECT_EQ(en(LocKey::usbExportEtaSeconds(1234567)), "1234567s left") << "no grouping separators";
+  EXPECT_EQ(tlr::formatOneDecimal(-2.25), "-2.2");
+  EXPECT_EQ(tlr::formatOneDecimal(0.05), "0.1") << "0.05 is slightly above the half in binary";
+}
+
+// What the windows show speaks of this platform: never of a Mac, Finder, the
+// Dock, the menu bar, ⌘, Terminal.app, Homebrew or a fixed image size. The
+// key names stay as they are; restart reports, log lines and stored texts
+// are not shown in windows and keep their words.
+TEST(LocTextsWords, NoWindowTextNamesAMacThing) {
+  static const QRegularExpression macWords(
+      QStringLiteral("\\bMac\\b|Finder|\\bDock\\b|menu bar|⌘|Terminal\\.app|\\bTerminal\\b|Homebrew|\\bbrew\\b|"
+                     "macOS|System Settings|AppleScript|osascript|200 GB|菜单栏|访达|系统设置|隐私与安全"));
+  std::map<LocKey::Id, LocKey> samples;
+  for (const LocKey& key : valuedSamples()) samples.emplace(key.id(), key);
+  for (const LocKey::Id id : LocKey::allIds()) {
+    const LocKey key = LocKey::carriesValues(id) ? samples.at(id) : LocKey::plain(id);
+    for (const QString& text : {en(key), zh(key)})
+      EXPECT_FALSE(text.contains(macWords)) << LocKey::name(id) << ": " << text.toStdString();
+  }
+}
