@@ -82,7 +82,10 @@ class RealVolume : public ::testing::Test {
   void TearDown() override {
     if (!missingMechanism().isEmpty()) return;
     if (BackupVolume::isMounted()) {
-      EXPECT_TRUE(tlr::DiskImage::detach(BackupVolume::mountPoint()));
+      // A look still under way on a daemon that was stopped a moment ago
+      // holds the mount until it returns.
+      EXPECT_TRUE(tlr::test::waitUntil([] { return tlr::DiskImage::detach(BackupVolume::mountPoint()); },
+                                       std::chrono::seconds(20)));
     }
     PasswordVault::clearCachedPassword();
     PasswordVault::setPrompt(nullptr);
