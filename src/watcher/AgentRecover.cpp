@@ -193,7 +193,7 @@ AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const Proc
 
 AgentRecover::SetupStart AgentRecover::userSetup(const AgentEntry& entry) const {
   const std::optional<SetupCatalog::Action> action = SetupCatalog::action(entry);
-  if (!action) return {Result::failed(entry.displayName + QStringLiteral(" 暂不支持配置"))};
+  if (!action) return {Result::failed(entry.displayName + QStringLiteral(" 暂不支持配置")), std::nullopt};
   if (action->kind == SetupCatalog::Action::Kind::openConfigDirs) {
     // Opened here, off the main thread: the opener is waited for.
     const auto [shown, message] = SetupActionRunner::openConfigDir(action->configDirs);
@@ -203,7 +203,7 @@ AgentRecover::SetupStart AgentRecover::userSetup(const AgentEntry& entry) const 
   }
 
   const QString& id = entry.id;
-  if (!AgentEntry::isSafeFileComponent(id)) return {Result::failed(unsafeIdReason(id))};
+  if (!AgentEntry::isSafeFileComponent(id)) return {Result::failed(unsafeIdReason(id)), std::nullopt};
   const QString sentinel = setupSentinelPath(id, QDateTime::currentSecsSinceEpoch());
   // Gone before the terminal starts, so that only this run's touch counts;
   // the watch, begun afterwards, finds a quick setup's sentinel at its first
