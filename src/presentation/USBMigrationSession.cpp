@@ -61,9 +61,38 @@ QString USBMigrationSession::statusText() const {
 
 void USBMigrationSession::refreshVolumes() {
   if (running_) return;
-  volumes_ = listVolumes_ ? listVolumes_() : QStringList();
-  hasPackage_.clear();
-  for (const QString& volume : volumes_) hasPackage_ << USBMigration::hasMigrationPackage(volume);
+  // Listing the volumes and looking into each may wait on a slow or hung
+  // stick, so it runs off the main thread; a refresh asked for meanwhile
+  // replaces the one under way.
+  const quint64 listing = ++listingRound_;
+  listing_ = true;
+  Q_EMIT changed();
+  struct Found {
+    QStringList volumes;
+    QList<bool> hasPackage;
+  };
+  startOffMain(
+      this,
+      [lister = listVolumes_] {
+        Found found;
+        found.volumes = lister ? lister() : QStringList();
+        for (const QString& volume : found.volumes) found.hasPackage << USBMigration::hasMigrationPackage(volume);
+        return found;
+      },
+      [this, listing](Found found) {
+        if (listing != listingRound_) return;
+        listing_ = false;
+        if (running_) {
+          Q_EMIT changed();
+          return;
+        }
+        showVolumes(std::move(found.volumes), std::move(found.hasPackage));
+      });
+}
+
+void USBMigrationSession::showVolumes(QStringList volumes, QList<bool> hasPackage) {
+  volumes_ = std::move(volumes);
+  hasPackage_ = std::move(hasPackage);
   if (selection_ && !volumes_.contains(*selection_)) {
     selection_.reset();
     preview_.reset();
@@ -97,7 +126,7 @@ void USBMigrationSession::loadPreview() {
   preview_.reset();
   if (!selection_) return;
   const QString volume = *selection_;
-  if (!USBMigration::hasMigrationPackage(volume)) return;
+  if (!hasPackage_.value(volumes_.indexOf(volume))) return;
   startOffMain(
       this, [volume] { return USBMigration::preview(volume); },
       [this, volume](Expected<USBMigration::ImportPreview, USBMigration::Error> result) {

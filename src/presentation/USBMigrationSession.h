@@ -52,6 +52,8 @@ class USBMigrationSession final : public QObject {
   // ---- the run ----
   const std::optional<USBMigration::ExportProgress>& exportProgress() const { return progress_; }
   bool isRunning() const { return running_; }
+  // While the volumes are being listed.
+  bool isListing() const { return listing_; }
   bool isDone() const { return done_; }
   bool cancelRequested() const { return cancel_ && cancel_->load(); }
   // Whether the action is offered; an import also needs a typed password.
@@ -83,6 +85,7 @@ class USBMigrationSession final : public QObject {
   void importEnded();
 
  private:
+  void showVolumes(QStringList volumes, QList<bool> hasPackage);
   void loadPreview();
   void startExport(const QString& volume);
   void startImport(const QString& volume, const QString& password);
@@ -108,6 +111,9 @@ class USBMigrationSession final : public QObject {
   std::optional<EngineMessage> failure_;
   bool running_ = false;
   bool done_ = false;
+  // A listing is under way; only the latest one asked for is shown.
+  bool listing_ = false;
+  quint64 listingRound_ = 0;
   std::shared_ptr<std::atomic<bool>> cancel_;
 };
 

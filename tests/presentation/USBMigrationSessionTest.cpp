@@ -9,6 +9,9 @@
 
 #include <QDir>
 
+#include <atomic>
+#include <thread>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -37,6 +40,7 @@ class USBMigrationSessionTest : public test::VolumeTest {
     auto session = std::make_unique<USBMigrationSession>(mode, QList<AgentEntry>{agentWithData("alpha", {{"n", "n"}})},
                                                          [volumes] { return volumes; });
     session->refreshVolumes();
+    EXPECT_TRUE(waitUntil([&] { return !session->isListing(); }));
     return session;
   }
   static bool finished(const USBMigrationSession& session) {
@@ -141,6 +145,21 @@ TEST_F(USBMigrationSessionWithoutImageTest, AnImportChoosesTheVolumeWithAPackage
   EXPECT_FALSE(session->preview().has_value());
   EXPECT_FALSE(session->statusText().isEmpty());
   EXPECT_FALSE(session->canStart(true));
+
+  // A stick that is slow to answer never holds the window: the listing runs
+  // on while the call returns, and shows what it found when done.
+  std::atomic<bool> answer{false};
+  USBMigrationSession slow(USBMigrationSession::Mode::importPkg, {}, [&answer, this] {
+    for (int i = 0; i < 500 && !answer; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return QStringList{stick_};
+  });
+  slow.refreshVolumes();
+  EXPECT_TRUE(slow.isListing());
+  EXPECT_TRUE(slow.volumes().isEmpty());
+  answer = true;
+  ASSERT_TRUE(waitUntil([&] { return !slow.isListing(); }));
+  EXPECT_EQ(slow.volumes(), QStringList{stick_});
+  EXPECT_EQ(slow.selection(), stick_);
 
   session->select(other);
   EXPECT_EQ(session->selection(), other);

@@ -212,7 +212,7 @@ void USBMigrationSheet::refreshState() {
   } else {
     status_label_->showText(session.statusText());
   }
-  noDrives_->setVisible(session.volumes().isEmpty());
+  noDrives_->setVisible(session.volumes().isEmpty() && !session.isListing());
   refresh_->setEnabled(!running);
   for (int i = 0; i < driveButtons_.size(); ++i) {
     PillButton* button = driveButtons_[i];

@@ -52,6 +52,7 @@ class USBMigrationSheetTest : public test::VolumeTest {
         SettingsStore::shared(), nullptr, [this] { return QStringList{stick_}; });
     sheet_ = sheet;
     sheet->present();
+    EXPECT_TRUE(waitUntil([&] { return !sheet->session().isListing(); }));
     return sheet;
   }
   // The image made on "the old machine", away from the place an import uses.
