@@ -101,7 +101,9 @@ class RestoreEngine final : public QObject {
 
  private:
 
-  bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done);
+  // `wanted`: the agent asked for, or empty for all.
+  bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, const QString& wanted,
+                  Completion done);
   void setStage(const LocKey& key);
   void setStageLabel(std::optional<QString> label);
   void setRunning(bool running);
