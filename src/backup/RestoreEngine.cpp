@@ -373,8 +373,6 @@ class RestoreRun {
     }
     return {};
   }
-
-  friend class RestoreEngine;
 };
 RestoreEngine& RestoreEngine::shared() {
   static RestoreEngine* engine = new RestoreEngine();
@@ -382,8 +380,6 @@ RestoreEngine& RestoreEngine::shared() {
 }
 
 RestoreEngine::RestoreEngine(SnapshotVolume volume, QObject* parent) : QObject(parent), volume_(std::move(volume)) {}
-
-QString RestoreEngine::stagingPath() { return Paths::home() + "/" + QString::fromLatin1(kStagingDirName); }
 
 QStringList RestoreEngine::targetsFor(const QString& agentId, const AgentRegistry* registry) {
   if (registry) {

@@ -87,8 +87,6 @@ class RestoreEngine final : public QObject {
   QString stageLabelText() const { return stageLabel_.value_or(QString()); }
   QString lastErrorText() const { return lastError_.value_or(QString()); }
 
-  static QString stagingPath();
-
   // Where one backed-up agent's roots go back: the registry entry's
   // `includePaths` when it has them, else the catalog's folders of the id.
   static QStringList targetsFor(const QString& agentId, const AgentRegistry* registry);
