@@ -186,7 +186,9 @@ class BoundedFetcher::Exchange final : public QObject {
         fail(Failure::network, QStringLiteral("a line of the answer is too long"));
         return;
       }
-      const QByteArray piece = socket_->readLine(room);
+      // readLine(n) takes at most n - 1 bytes: with room for one more, 1
+      // would take none and this loop would never end.
+      const QByteArray piece = socket_->readLine(room + 1);
       if (stage_ == Stage::status || stage_ == Stage::headers) {
         headerBytes_ += piece.size();
         if (headerBytes_ > kMaxHeaderBytes) {

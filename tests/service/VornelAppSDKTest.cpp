@@ -215,6 +215,19 @@ TEST(VornelFailures, BadAnswersAndNoServerStaySilentAndLogFailure) {
   ASSERT_TRUE(dropped.waitForLogEntries(1));
   EXPECT_FALSE(dropped.networkLog.events().at(0).success);
 
+  // A header line longer than any of a web service's used to spin the
+  // window thread for ever once the line had filled its room.
+  Fixture longLine;
+  longLine.server.setResponder([](const LoopbackHttpServer::Request&) {
+    LoopbackHttpServer::Response response;
+    response.status = 302;
+    response.location = "http://127.0.0.1/" + QByteArray(20 * 1024, 'x');
+    return response;
+  });
+  longLine.start(longLine.server.endpoint());
+  ASSERT_TRUE(longLine.waitForLogEntries(1));
+  EXPECT_FALSE(longLine.networkLog.events().at(0).success);
+
   // A port nobody listens on any more: the connection is refused.
   Fixture refused;
   QTcpServer gone;
