@@ -291,9 +291,12 @@ class RestoreRun {
   // Told each stage on the way, on any thread.
   using Stage = std::function<void(const LocKey&)>;
 
+  // `filter` picks the agents to restore; `wanted` names the one asked for
+  // (empty: all of them).
   static Expected<void, RestoreError> run(const Stage& stage, const SnapshotVolume& volume,
                                          const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
-                                         std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize);
+                                         const QString& wanted, std::shared_ptr<const AgentRegistry> registry,
+                                         qint64* archiveSize);
 
  private:
   // What one snapshot's restore ended with; `damaged` when its archive is
@@ -370,8 +373,6 @@ class RestoreRun {
     }
     return {};
   }
-
-  friend class RestoreEngine;
 };
 RestoreEngine& RestoreEngine::shared() {
   static RestoreEngine* engine = new RestoreEngine();
@@ -379,8 +380,6 @@ RestoreEngine& RestoreEngine::shared() {
 }
 
 RestoreEngine::RestoreEngine(SnapshotVolume volume, QObject* parent) : QObject(parent), volume_(std::move(volume)) {}
-
-QString RestoreEngine::stagingPath() { return Paths::home() + "/" + QString::fromLatin1(kStagingDirName); }
 
 QStringList RestoreEngine::targetsFor(const QString& agentId, const AgentRegistry* registry) {
   if (registry) {
@@ -394,11 +393,11 @@ QStringList RestoreEngine::targetsFor(const QString& agentId, const AgentRegistr
 }
 
 bool RestoreEngine::restoreAll(Completion done) {
-  return runRestore([](const BackupManifest::AgentBackup&) { return true; }, std::move(done));
+  return runRestore([](const BackupManifest::AgentBackup&) { return true; }, QString(), std::move(done));
 }
 
 bool RestoreEngine::restoreAgent(const QString& agentId, Completion done) {
-  return runRestore([agentId](const BackupManifest::AgentBackup& agent) { return agent.id == agentId; },
+  return runRestore([agentId](const BackupManifest::AgentBackup& agent) { return agent.id == agentId; }, agentId,
                     std::move(done));
 }
 
@@ -439,7 +438,8 @@ QByteArray makeStaging(int workFd) {
 // one.
 Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
-                                            std::shared_ptr<const AgentRegistry> registry, qint64* archiveSize) {
+                                            const QString& wanted, std::shared_ptr<const AgentRegistry> registry,
+                                            qint64* archiveSize) {
   // No image: nothing to restore from and nothing to keep apart, so no lock
   // file is made beside a place where no image lies.
   if (!volume.exists() && !volume.isMounted()) return Unexpected(RestoreError::of(Case::noBackupFound));
@@ -472,15 +472,20 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
         return Unexpected(noSnapshotError(choice));
       }
       const QString archive = choice.folder + "/backup.tar.gz";
+      QList<BackupManifest::AgentBackup> selected;
+      for (const auto& agent : choice.manifest->agents) {
+        if (filter(agent)) selected << agent;
+      }
+      // No agent asked for is in it: said so, and nothing is unpacked (with
+      // no members named, tar would unpack the whole archive).
+      if (selected.isEmpty())
+        return Unexpected(wanted.isEmpty() ? RestoreError::of(Case::noBackupFound)
+                                           : RestoreError::of(Case::agentNotInBackup, wanted));
       const QByteArray name = workFd ? makeStaging(workFd.get()) : QByteArray();
       const QString staging = workFolder + "/" + QFile::decodeName(name);
       if (name.isEmpty()) return Unexpected(RestoreError::passOn(workFolder + QStringLiteral(": 无法创建暂存文件夹")));
       const UniqueFd stagingFd(::openat(workFd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
-      QList<BackupManifest::AgentBackup> selected;
-      for (const auto& agent : choice.manifest->agents) {
-        if (filter(agent)) selected << agent;
-      }
       const Outcome outcome =
           stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
                     : Outcome{Unexpected(RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹")))};
@@ -501,7 +506,8 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
   return result;
 }
 
-bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done) {
+bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, const QString& wanted,
+                               Completion done) {
   if (isRunning_) {
     done({});
     return false;
@@ -519,10 +525,10 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   // engine's own bookkeeping only while it lives.
   startOffMain(
       nullptr,
-      [volume = volume_, filter = std::move(filter), registry = registry_,
+      [volume = volume_, filter = std::move(filter), wanted, registry = registry_,
        stage = whileAlive(this, [this](const LocKey& key) { setStage(key); })] {
         Ended ended;
-        ended.result = RestoreRun::run(stage, volume, filter, registry, &ended.archiveSize);
+        ended.result = RestoreRun::run(stage, volume, filter, wanted, registry, &ended.archiveSize);
         return ended;
       },
       [recorded = volume_.userVolume,

@@ -87,8 +87,6 @@ class RestoreEngine final : public QObject {
   QString stageLabelText() const { return stageLabel_.value_or(QString()); }
   QString lastErrorText() const { return lastError_.value_or(QString()); }
 
-  static QString stagingPath();
-
   // Where one backed-up agent's roots go back: the registry entry's
   // `includePaths` when it has them, else the catalog's folders of the id.
   static QStringList targetsFor(const QString& agentId, const AgentRegistry* registry);
@@ -101,7 +99,9 @@ class RestoreEngine final : public QObject {
 
  private:
 
-  bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, Completion done);
+  // `wanted`: the agent asked for, or empty for all.
+  bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, const QString& wanted,
+                  Completion done);
   void setStage(const LocKey& key);
   void setStageLabel(std::optional<QString> label);
   void setRunning(bool running);

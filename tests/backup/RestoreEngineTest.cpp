@@ -238,6 +238,12 @@ TEST_F(RestoreEngineTest, MissingOrCorruptSnapshotsAndASecondRequest) {
   EXPECT_FALSE(engine.restoreAll([&](const auto& e) { secondCalled = e.ok(); }));
   EXPECT_TRUE(secondCalled);
   EXPECT_TRUE(waitUntil([&] { return firstDone; }));
+
+  // An agent the snapshot does not hold is said, not restored as nothing.
+  error = restore(engine, "gamma");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::agentNotInBackup);
+  EXPECT_EQ(error->payload, "gamma");
 }
 
 TEST_F(RestoreEngineTest, RootsFoundByDiscoveryGoBackWhereDiscoveryFindsThem) {
