@@ -17,9 +17,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 
 #include <fcntl.h>
@@ -232,14 +234,38 @@ TEST_F(BackupEngineTest, StageLabelsFollowTheLanguageAndTheVolumeIsReadBack) {
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(labels.value(1), "Copying files…");
 
+  // Reading the mounted volume leaves the window thread: held here, the
+  // call returns at once; a later reading (the image is gone) overtakes it,
+  // and the held one, let go, gives way.
   volume.mounted = true;
-  engine.refreshLastBackupFromVolume();
-  ASSERT_TRUE(engine.lastBackup().has_value());
-  EXPECT_EQ(engine.lastBackup()->storageDisplayName, "加密备份卷");
+  SnapshotVolume slow = volume.access();
+  auto reading = std::make_shared<std::promise<void>>();
+  auto listed = std::make_shared<std::atomic<int>>(0);
+  slow.listSnapshots = [list = slow.listSnapshots, held = reading->get_future().share(), listed] {
+    ++*listed;
+    held.wait_for(std::chrono::seconds(3));
+    return list();
+  };
+  BackupEngine reader(slow);
+  int announced = 0;
+  QObject::connect(&reader, &BackupEngine::lastBackupChanged, [&] { ++announced; });
+  reader.refreshLastBackupFromVolume();
+  ASSERT_TRUE(reader.lastBackup().has_value());
+  EXPECT_EQ(reader.lastBackup()->storageDisplayName, "本机备份") << "read back while the window thread waited";
+  EXPECT_EQ(announced, 0);
+  ASSERT_TRUE(waitUntil([&] { return *listed == 1; }));
   volume.exists = false;
-  engine.refreshLastBackupFromVolume();
-  EXPECT_FALSE(engine.lastBackup().has_value());
+  reader.refreshLastBackupFromVolume();
+  ASSERT_TRUE(waitUntil([&] { return !reader.lastBackup().has_value(); }));
+  reading->set_value();
+  finishOffMainWork();
+  EXPECT_FALSE(reader.lastBackup().has_value());
   EXPECT_FALSE(QFileInfo::exists(BackupEngine::lastBackupCachePath()));
+  volume.exists = true;
+  reader.refreshLastBackupFromVolume();
+  ASSERT_TRUE(waitUntil([&] { return reader.lastBackup().has_value(); }));
+  EXPECT_EQ(reader.lastBackup()->storageDisplayName, "加密备份卷");
+  EXPECT_TRUE(QFileInfo::exists(BackupEngine::lastBackupCachePath()));
 }
 
 TEST_F(BackupEngineTest, WhatAKilledRunLeftIsRemovedAndItsMountDetachedAtTheEnd) {
