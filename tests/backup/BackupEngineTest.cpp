@@ -24,7 +24,11 @@
 #include <future>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace tlr;
@@ -285,9 +289,27 @@ TEST_F(BackupEngineTest, WhatAKilledRunLeftIsRemovedAndItsMountDetachedAtTheEnd)
 
 TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
   writeFile(home.path() + "/.alpha/a", "a");
+  // A socket standing at the lock file's place is replaced by a lock file
+  // of ours, so the lock holds between processes too.
+  {
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray place = QFile::encodeName(volume.lockFile());
+    ASSERT_LT(size_t(place.size()), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, place.constData(), size_t(place.size()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(listener);
+  }
   // Held by a restore, an export or an import (here or in another process).
   std::optional<VolumeLock> held = VolumeLock::tryAcquire(volume.lockFile());
   ASSERT_TRUE(held.has_value());
+  {
+    const int other = ::open(QFile::encodeName(volume.lockFile()).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    ASSERT_GE(other, 0) << "a plain file of ours stands there now";
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "and another process finds it locked";
+    ::close(other);
+  }
   BackupEngine engine(volume.access());
   const auto refused = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
   ASSERT_FALSE(refused.ok());
