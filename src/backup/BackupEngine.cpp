@@ -469,6 +469,7 @@ void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completio
 
 void BackupEngine::finish(const Result& result) {
   if (result) {
+    ++*recordGeneration_;
     setLastBackup(result.value());
     if (volume_.userVolume) saveLastBackupToDisk(result.value());
   }
@@ -481,31 +482,53 @@ void BackupEngine::finish(const Result& result) {
   }
 }
 
-void BackupEngine::refreshLastBackupFromVolume() {
-  if (!volume_.exists()) {
-    setLastBackup(std::nullopt);
-    QFile::remove(lastBackupCachePath());
-    return;
-  }
-  if (!volume_.isMounted()) return;
-  const QStringList snapshots = volume_.listSnapshots();
-  if (snapshots.isEmpty()) {
-    setLastBackup(std::nullopt);
-    QFile::remove(lastBackupCachePath());
-    return;
-  }
+namespace {
+
+// What the volume says of its newest snapshot.
+struct VolumeReading {
+  bool read = false;  // not mounted: what is known stays
+  std::optional<BackupEngine::BackupRecord> record;
+  bool forgetCache = false;  // no image or no snapshot at all
+};
+
+VolumeReading readVolume(const SnapshotVolume& volume) {
+  if (!volume.exists()) return {true, std::nullopt, true};
+  if (!volume.isMounted()) return {};
+  const QStringList snapshots = volume.listSnapshots();
+  if (snapshots.isEmpty()) return {true, std::nullopt, true};
   // The newest snapshot that checks out: a damaged newer one does not hide
   // an older good one.
   const SnapshotChoice choice = SnapshotChoice::choose(snapshots);
-  if (!choice.found()) {
-    setLastBackup(std::nullopt);
-    return;
-  }
-  const BackupRecord record{choice.manifest->createdAt, choice.manifest->totalBytes,
-                            static_cast<qint64>(choice.manifest->agents.size()),
-                            QString::fromUtf8(kVolumeStorageName), 0, {}};
-  setLastBackup(record);
-  saveLastBackupToDisk(record);
+  if (!choice.found()) return {true, std::nullopt, false};
+  return {true,
+          BackupEngine::BackupRecord{choice.manifest->createdAt, choice.manifest->totalBytes,
+                                     static_cast<qint64>(choice.manifest->agents.size()),
+                                     QString::fromUtf8(BackupEngine::kVolumeStorageName), 0, {}},
+          false};
+}
+
+}  // namespace
+
+void BackupEngine::refreshLastBackupFromVolume() {
+  // The snapshots are listed and their manifests read through the volume's
+  // mount, and the cache is rewritten, away from the window thread. A run's
+  // record, or a later reading, that comes in the meantime wins.
+  const quint64 generation = ++*recordGeneration_;
+  startOffMain(
+      this,
+      [volume = volume_, current = recordGeneration_, generation] {
+        const VolumeReading reading = readVolume(volume);
+        if (reading.read && current->load() == generation) {
+          if (reading.record)
+            saveLastBackupToDisk(*reading.record);
+          else if (reading.forgetCache)
+            QFile::remove(lastBackupCachePath());
+        }
+        return reading;
+      },
+      [this, generation](const VolumeReading& reading) {
+        if (reading.read && recordGeneration_->load() == generation) setLastBackup(reading.record);
+      });
 }
 
 void BackupEngine::setStage(const LocKey& key) { setStageLabel(SettingsStore::shared().text(key)); }
@@ -534,7 +557,7 @@ void BackupEngine::setLastBackup(std::optional<BackupRecord> record) {
   Q_EMIT lastBackupChanged();
 }
 
-void BackupEngine::saveLastBackupToDisk(const BackupRecord& record) const {
+void BackupEngine::saveLastBackupToDisk(const BackupRecord& record) {
   // A cache: without it the next start reads the volume again.
   static_cast<void>(FileOps::writeOwnFile(lastBackupCachePath(), encodeCache(record)));
 }

@@ -13,7 +13,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace tlr {
@@ -77,8 +79,9 @@ class BackupEngine final : public QObject {
   // refused at once with scanFailed "已有备份正在进行中" and nothing changes.
   void runBackup(const QList<AgentEntry>& installedAgents, Completion done);
 
-  // Main thread. Reads the newest snapshot's manifest back from the volume
-  // into `lastBackup` and the cache file; never mounts.
+  // Main thread. Reads the newest snapshot's manifest back from the volume,
+  // off the main thread, into the cache file and then `lastBackup` (a run's
+  // record or a later reading that comes first wins); never mounts.
   void refreshLastBackupFromVolume();
 
   const std::optional<BackupRecord>& lastBackup() const { return lastBackup_; }
@@ -108,11 +111,14 @@ class BackupEngine final : public QObject {
   void setRunning(bool running);
   void setLastError(std::optional<QString> error);
   void setLastBackup(std::optional<BackupRecord> record);
-  void saveLastBackupToDisk(const BackupRecord& record) const;
+  static void saveLastBackupToDisk(const BackupRecord& record);
   void finish(const Result& result);
 
   SnapshotVolume volume_;
   std::optional<BackupRecord> lastBackup_;
+  // Counts what sets `lastBackup` (a run's end, a reading of the volume), so
+  // that a reading overtaken by another gives way; its workers read it too.
+  std::shared_ptr<std::atomic<quint64>> recordGeneration_ = std::make_shared<std::atomic<quint64>>(0);
   bool isRunning_ = false;
   std::optional<QString> lastError_;
   std::optional<EngineMessage> lastFailure_;

@@ -72,10 +72,10 @@ int openLocked(const QByteArray& path) {
     }
     if (fd >= 0) {
       ::close(fd);
-    } else if (errno != ELOOP) {
+    } else if (errno != ELOOP && errno != ENXIO) {  // ENXIO: a socket
       return -1;
     }
-    // A link or some other thing: our own file takes its place.
+    // A link, a socket or some other thing: our own file takes its place.
     const QByteArray temporary = path + ".tlr-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
     const int own = ::open(temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (own < 0) return -1;

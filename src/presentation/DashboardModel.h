@@ -46,10 +46,9 @@ class DashboardModel final : public QObject {
 
   // The rows, in display order; empty before the first update.
   const QList<DashboardAgentItem>& dashboardItems() const { return dashboardItems_; }
-  // The arguments of the last update.
-  const QList<AgentEntry>& lastInstalled() const { return lastInstalled_; }
+  // The running agents of the last update.
   const QList<RunningAgent>& lastRunning() const { return lastRunning_; }
-  // The ids of lastInstalled().
+  // The ids of the agents installed at the last update.
   QSet<QString> installedIds() const;
 
   // The lifecycle watcher's actions, set by the application once the watcher

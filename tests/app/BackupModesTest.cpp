@@ -112,6 +112,17 @@ class BackupModes : public AppFixture {
     return !QDir(snapshots()).entryList({".partial-*"}, QDir::Dirs | QDir::Hidden).isEmpty();
   }
 
+  // Kills a run as it writes its snapshot. A child it forked a moment before
+  // (not yet at its exec) holds the run's lock until it ends too; until then
+  // a next run is refused, as it should be, so the test waits for that.
+  void killWhileTheSnapshotIsWritten(AppProcess& run) {
+    ASSERT_TRUE(waitUntil([&] { return snapshotBeingWritten(); }, 120s)) << "the snapshot write began";
+    ::kill(static_cast<pid_t>(run.pid()), SIGKILL);
+    ASSERT_TRUE(run.waitForExit(10s));
+    const QString lockFile = tlr::VolumeLock::lockPathFor(h + "/TLR 备份.sparsebundle");
+    ASSERT_TRUE(waitUntil([&] { return tlr::VolumeLock::tryAcquire(lockFile).has_value(); }, 10s));
+  }
+
   // Plain copies as an earlier version's killed backup and a killed restore
   // left them in the home folder.
   void plantLeftovers() {
@@ -248,9 +259,8 @@ TEST_F(BackupModes, AKillDuringTheSnapshotWriteLeavesTheOlderSnapshotRestorable)
   AppProcess& app = process(*box);
   app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(waitUntil([&] { return snapshotBeingWritten(); }, 120s)) << "the snapshot write began";
-  ::kill(static_cast<pid_t>(app.pid()), SIGKILL);
-  ASSERT_TRUE(app.waitForExit(10s));
+  killWhileTheSnapshotIsWritten(app);
+  ASSERT_FALSE(HasFatalFailure());
 
   const QStringList visible = QDir(snapshots()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
   ASSERT_EQ(visible.size(), 1) << "only the older, complete snapshot is visible";
@@ -325,13 +335,8 @@ TEST_F(BackupModes, AKilledBackupLeavesNoPlainCopyAndItsMountAndOldCopiesAreClea
     AppProcess& app = process(*box);
     app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
     ASSERT_TRUE(app.start());
-    ASSERT_TRUE(waitUntil([&] { return snapshotBeingWritten(); }, 120s));
-    ::kill(static_cast<pid_t>(app.pid()), SIGKILL);
-    ASSERT_TRUE(app.waitForExit(10s));
-    // A child the run forked a moment before (not yet at its exec) holds the
-    // run's lock until it ends too; until then a next run is refused.
-    const QString lockFile = tlr::VolumeLock::lockPathFor(h + "/TLR 备份.sparsebundle");
-    ASSERT_TRUE(waitUntil([&] { return tlr::VolumeLock::tryAcquire(lockFile).has_value(); }, 10s));
+    killWhileTheSnapshotIsWritten(app);
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(tlr::BackupVolume::isMounted()) << "the decrypted volume outlives the killed run";
     EXPECT_TRUE(plainLeftovers().isEmpty()) << "the archive went straight into the volume";
     plantLeftovers();

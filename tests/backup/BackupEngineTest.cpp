@@ -17,12 +17,18 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace tlr;
@@ -228,14 +234,38 @@ TEST_F(BackupEngineTest, StageLabelsFollowTheLanguageAndTheVolumeIsReadBack) {
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(labels.value(1), "Copying files…");
 
+  // Reading the mounted volume leaves the window thread: held here, the
+  // call returns at once; a later reading (the image is gone) overtakes it,
+  // and the held one, let go, gives way.
   volume.mounted = true;
-  engine.refreshLastBackupFromVolume();
-  ASSERT_TRUE(engine.lastBackup().has_value());
-  EXPECT_EQ(engine.lastBackup()->storageDisplayName, "加密备份卷");
+  SnapshotVolume slow = volume.access();
+  auto reading = std::make_shared<std::promise<void>>();
+  auto listed = std::make_shared<std::atomic<int>>(0);
+  slow.listSnapshots = [list = slow.listSnapshots, held = reading->get_future().share(), listed] {
+    ++*listed;
+    held.wait_for(std::chrono::seconds(3));
+    return list();
+  };
+  BackupEngine reader(slow);
+  int announced = 0;
+  QObject::connect(&reader, &BackupEngine::lastBackupChanged, [&] { ++announced; });
+  reader.refreshLastBackupFromVolume();
+  ASSERT_TRUE(reader.lastBackup().has_value());
+  EXPECT_EQ(reader.lastBackup()->storageDisplayName, "本机备份") << "read back while the window thread waited";
+  EXPECT_EQ(announced, 0);
+  ASSERT_TRUE(waitUntil([&] { return *listed == 1; }));
   volume.exists = false;
-  engine.refreshLastBackupFromVolume();
-  EXPECT_FALSE(engine.lastBackup().has_value());
+  reader.refreshLastBackupFromVolume();
+  ASSERT_TRUE(waitUntil([&] { return !reader.lastBackup().has_value(); }));
+  reading->set_value();
+  finishOffMainWork();
+  EXPECT_FALSE(reader.lastBackup().has_value());
   EXPECT_FALSE(QFileInfo::exists(BackupEngine::lastBackupCachePath()));
+  volume.exists = true;
+  reader.refreshLastBackupFromVolume();
+  ASSERT_TRUE(waitUntil([&] { return reader.lastBackup().has_value(); }));
+  EXPECT_EQ(reader.lastBackup()->storageDisplayName, "加密备份卷");
+  EXPECT_TRUE(QFileInfo::exists(BackupEngine::lastBackupCachePath()));
 }
 
 TEST_F(BackupEngineTest, WhatAKilledRunLeftIsRemovedAndItsMountDetachedAtTheEnd) {
@@ -259,9 +289,27 @@ TEST_F(BackupEngineTest, WhatAKilledRunLeftIsRemovedAndItsMountDetachedAtTheEnd)
 
 TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
   writeFile(home.path() + "/.alpha/a", "a");
+  // A socket standing at the lock file's place is replaced by a lock file
+  // of ours, so the lock holds between processes too.
+  {
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray place = QFile::encodeName(volume.lockFile());
+    ASSERT_LT(size_t(place.size()), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, place.constData(), size_t(place.size()));
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ::close(listener);
+  }
   // Held by a restore, an export or an import (here or in another process).
   std::optional<VolumeLock> held = VolumeLock::tryAcquire(volume.lockFile());
   ASSERT_TRUE(held.has_value());
+  {
+    const int other = ::open(QFile::encodeName(volume.lockFile()).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    ASSERT_GE(other, 0) << "a plain file of ours stands there now";
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0) << "and another process finds it locked";
+    ::close(other);
+  }
   BackupEngine engine(volume.access());
   const auto refused = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
   ASSERT_FALSE(refused.ok());

@@ -66,7 +66,6 @@ class MessageLine final : public QWidget {
   void showSuccess(const QString& text);
   void clear();
   bool isEmpty() const { return !failure_ && text_.isEmpty(); }
-  bool showsFailure() const { return failure_.has_value(); }
   // The sentence as shown, and its label.
   QString shownText() const;
   Label* label() const { return label_; }

@@ -130,7 +130,6 @@ class Appearance final : public QObject {
   ~Appearance() override;
 
   ColorScheme scheme() const { return scheme_; }
-  bool isDark() const { return scheme_ == ColorScheme::dark; }
   AppearancePreference preference() const { return preference_; }
 
   void setPreference(AppearancePreference preference);
