@@ -25,6 +25,7 @@ LocKey UserActionFailure::title() const {
 LocKey UserActionFailure::message() const {
   using Unopened = AgentRecover::Result::Unopened;
   if (result.kind == AgentRecover::Result::Kind::unsupported) return LocKey::alertLaunchUnsupportedBody();
+  if (result.why) return *result.why;
   switch (result.unopened) {
     case Unopened::terminal:
       return action == Action::setup ? LocKey::alertSetupOpenFailBody()

@@ -22,7 +22,9 @@ namespace {
 
 void recoverLog(const QString& id, const QString& message) { log("[Recover] ", id + message); }
 
-QString unsafeIdReason(const QString& id) { return QStringLiteral("agent id 不能用作文件名: ") + id; }
+AgentRecover::Result unsafeId(const QString& id) {
+  return AgentRecover::Result::failed(QStringLiteral("agent id 不能用作文件名: ") + id, LocKey::alertReasonUnsafeId(id));
+}
 
 }  // namespace
 
@@ -86,19 +88,21 @@ AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const
   const QString& id = entry.id;
   if (!entry.recover || !entry.recover->appBundleId) {
     recoverLog(id, QStringLiteral(" FAIL: recover.appBundleId 没填"));
-    return Result::failed(QStringLiteral("recover.appBundleId 没填"));
+    return Result::failed(QStringLiteral("recover.appBundleId 没填"), LocKey::alertReasonNoApp());
   }
   const QString bundleId = *entry.recover->appBundleId;
   const std::optional<QString> location = Workspace::applicationPath(bundleId);
   if (!location) {
     recoverLog(id, QStringLiteral(" FAIL: NSWorkspace 找不到 ") + bundleId + QStringLiteral(" 对应的 App"));
-    return Result::failed(QStringLiteral("找不到 bundleId ") + bundleId + QStringLiteral(" 对应的 App"));
+    return Result::failed(QStringLiteral("找不到 bundleId ") + bundleId + QStringLiteral(" 对应的 App"),
+                          LocKey::alertReasonAppNotFound(bundleId));
   }
   recoverLog(id, QStringLiteral(": NSWorkspace.openApplication at ") + *location);
   const Expected<pid_t, QString> opened = Workspace::open(bundleId);
   if (!opened) {
     recoverLog(id, QStringLiteral(" FAIL: openApplication error: ") + opened.error());
-    return Result::failed(QStringLiteral("openApplication 失败: ") + opened.error());
+    return Result::failed(QStringLiteral("openApplication 失败: ") + opened.error(),
+                          LocKey::alertReasonAppNotStarted(opened.error()));
   }
   recoverLog(id, QStringLiteral(" OK: new pid ") + QString::number(opened.value()));
   return Result::launched(opened.value());
@@ -108,7 +112,7 @@ AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry) const
   const QString& id = entry.id;
   if (!entry.recover || !entry.recover->command || entry.recover->command->isEmpty()) {
     recoverLog(id, QStringLiteral(" FAIL: recover.command 没填"));
-    return Result::failed(QStringLiteral("recover.command 没填"));
+    return Result::failed(QStringLiteral("recover.command 没填"), LocKey::alertReasonNoCommand());
   }
   const Command& command = *entry.recover->command;
   if (entry.serviceKind == AgentEntry::ServiceKind::gateway) return startGateway(entry, command);
@@ -122,8 +126,9 @@ AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry) const
 AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const Command& command) const {
   const QString& id = entry.id;
   if (!AgentEntry::isSafeFileComponent(id)) {
-    recoverLog(id, QStringLiteral(" FAIL: ") + unsafeIdReason(id));
-    return Result::failed(unsafeIdReason(id));
+    const Result failure = unsafeId(id);
+    recoverLog(id, QStringLiteral(" FAIL: ") + failure.reason);
+    return failure;
   }
   const QString logPath = gatewayLogPath(id);
   recoverLog(id, QStringLiteral(" gateway 模式 → 后台 detach (log: ") + logPath + QLatin1Char(')'));
@@ -131,7 +136,9 @@ AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const C
   spec.program = QStringLiteral("/bin/sh");
   spec.arguments = {QStringLiteral("-c"), gatewayShellText(command)};
   const Expected<pid_t, QString> started = spawnDetached(spec, logPath);
-  if (!started) return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error());
+  if (!started)
+    return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error(),
+                          LocKey::alertReasonServiceNotStarted(started.error()));
   recoverLog(id, QStringLiteral(" OK"));
   // Like a terminal start, the relaunch reports no pid: whether the service
   // stays up is for the next scan to see.
@@ -147,11 +154,12 @@ AgentRecover::Result AgentRecover::runCliInTerminal(const Command& command, cons
 
 AgentRecover::Result AgentRecover::userOpenApp(const AgentEntry& entry) const {
   const std::optional<QString> bundleId = entry.recover ? entry.recover->appBundleId : std::nullopt;
-  if (!bundleId || !Workspace::applicationPath(*bundleId))
-    return Result::failed(QStringLiteral("找不到 bundleId 对应的 App"));
+  if (!bundleId) return Result::failed(QStringLiteral("找不到 bundleId 对应的 App"), LocKey::alertReasonNoApp());
+  if (!Workspace::applicationPath(*bundleId))
+    return Result::failed(QStringLiteral("找不到 bundleId 对应的 App"), LocKey::alertReasonAppNotFound(*bundleId));
   log("[UserOpen] ", entry.id + QStringLiteral(" → activate ") + *bundleId);
   const Expected<pid_t, QString> opened = Workspace::open(*bundleId);
-  if (!opened) return Result::failed(opened.error());
+  if (!opened) return Result::failed(opened.error(), LocKey::alertReasonAppNotStarted(opened.error()));
   return Result::launched(opened.value());
 }
 
@@ -162,7 +170,8 @@ AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry) const {
   else if (entry.recover && entry.recover->command)
     command = *entry.recover->command;
   if (command.isEmpty())
-    return Result::failed(QStringLiteral("无可用命令（userInvokeCommand / recover.command 都为空）"));
+    return Result::failed(QStringLiteral("无可用命令（userInvokeCommand / recover.command 都为空）"),
+                          LocKey::alertReasonNoCommand());
   return runCliInTerminal(command, std::nullopt, "UserOpen", entry.id);
 }
 
@@ -188,22 +197,29 @@ AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const Proc
   if (survivors.isEmpty()) return Result::launched(0);
   const QString reason = QStringLiteral("SIGKILL 后仍有 %1 个进程在: ").arg(survivors.size()) + pidList(survivors);
   log("[Stop] ", entry.displayName + QStringLiteral(" FAIL: ") + reason);
-  return Result::failed(reason);
+  return Result::failed(reason, LocKey::alertReasonStillRunning(survivors.size(), pidList(survivors)));
 }
 
 AgentRecover::SetupStart AgentRecover::userSetup(const AgentEntry& entry) const {
   const std::optional<SetupCatalog::Action> action = SetupCatalog::action(entry);
-  if (!action) return {Result::failed(entry.displayName + QStringLiteral(" 暂不支持配置")), std::nullopt};
+  if (!action)
+    return {Result::failed(entry.displayName + QStringLiteral(" 暂不支持配置"),
+                           LocKey::alertReasonSetupUnsupported(entry.displayName)),
+            std::nullopt};
   if (action->kind == SetupCatalog::Action::Kind::openConfigDirs) {
     // Opened here, off the main thread: the opener is waited for.
     const auto [shown, message] = SetupActionRunner::openConfigDir(action->configDirs);
     if (shown) return {Result::launched(0), std::nullopt, true};
-    return {Result::couldNotOpen(Result::Unopened::folder, QStringLiteral("打开配置目录失败"), QString(), message),
+    // The opener's words come in the window's language; only a missing
+    // folder list is worded here.
+    std::optional<LocKey> why;
+    if (action->configDirs.isEmpty()) why = LocKey::alertReasonNoConfigFolder();
+    return {Result::couldNotOpen(Result::Unopened::folder, QStringLiteral("打开配置目录失败"), QString(), message, why),
             std::nullopt, true};
   }
 
   const QString& id = entry.id;
-  if (!AgentEntry::isSafeFileComponent(id)) return {Result::failed(unsafeIdReason(id)), std::nullopt};
+  if (!AgentEntry::isSafeFileComponent(id)) return {unsafeId(id), std::nullopt};
   const QString sentinel = setupSentinelPath(id, QDateTime::currentSecsSinceEpoch());
   // Gone before the terminal starts, so that only this run's touch counts;
   // the watch, begun afterwards, finds a quick setup's sentinel at its first

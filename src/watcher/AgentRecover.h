@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
 #include "registry/AgentEntry.h"
 #include "watcher/ProcessExitWait.h"
 #include "watcher/SignalledPids.h"
@@ -44,7 +45,7 @@ struct AgentRecoverTiming {
 // parts that belong on the main thread (opening a configuration folder,
 // starting the setup watch) are handed there and waited for. No operation
 // throws: every problem is a `failed` result with its reason (fixed texts,
-// mostly Chinese).
+// mostly Chinese, for the log) and the words the window shows for it.
 class AgentRecover final {
  public:
   struct [[nodiscard]] Result {
@@ -53,7 +54,7 @@ class AgentRecover final {
     // launched: the new process where it is known (desktop applications),
     // else 0.
     pid_t pid = 0;
-    QString reason;  // failed: why
+    QString reason;  // failed: why, as the log says it
     // failed: what could not be opened when it was a terminal or the file
     // manager, so the interface can say so; `command` is the command line
     // the terminal was to run, `error` the opener's own words.
@@ -61,12 +62,18 @@ class AgentRecover final {
     Unopened unopened = Unopened::nothing;
     QString command;
     QString error;
+    // failed: why, in words for the window; none where the interface words
+    // it from `unopened` and `error`.
+    std::optional<LocKey> why;
 
-    static Result launched(pid_t pid) { return {Kind::launched, pid, {}, Unopened::nothing, {}, {}}; }
-    static Result failed(QString reason) { return {Kind::failed, 0, std::move(reason), Unopened::nothing, {}, {}}; }
-    static Result unsupported() { return {Kind::unsupported, 0, {}, Unopened::nothing, {}, {}}; }
-    static Result couldNotOpen(Unopened what, QString reason, QString command, QString error) {
-      return {Kind::failed, 0, std::move(reason), what, std::move(command), std::move(error)};
+    static Result launched(pid_t pid) { return {Kind::launched, pid, {}, Unopened::nothing, {}, {}, {}}; }
+    static Result failed(QString reason, LocKey why) {
+      return {Kind::failed, 0, std::move(reason), Unopened::nothing, {}, {}, std::move(why)};
+    }
+    static Result unsupported() { return {Kind::unsupported, 0, {}, Unopened::nothing, {}, {}, {}}; }
+    static Result couldNotOpen(Unopened what, QString reason, QString command, QString error,
+                               std::optional<LocKey> why = std::nullopt) {
+      return {Kind::failed, 0, std::move(reason), what, std::move(command), std::move(error), std::move(why)};
     }
     bool isLaunched() const { return kind == Kind::launched; }
     bool operator==(const Result&) const = default;

@@ -1,7 +1,9 @@
 #include "watcher/AgentRecover.h"
 
 #include "RecoverTestSupport.h"
+#include "core/stores/SettingsStore.h"
 #include "support/SpawnedChild.h"
+#include "watcher/AgentLifecycleWatcher.h"
 #include "watcher/ProcessScanner.h"
 #include "watcher/SetupCompletionWatcher.h"
 
@@ -20,6 +22,17 @@ namespace {
 using Result = AgentRecover::Result;
 
 const QString kPrefix = R"(export PATH="$HOME/.npm-global/bin:$HOME/.local/bin:$PATH"; )";
+
+// What an English window says of a failed launch and setup: no Chinese and
+// no Mac tool, whatever the log says.
+void expectShownInEnglish(const Result& result) {
+  ASSERT_EQ(result.kind, Result::Kind::failed);
+  for (const auto action : {UserActionFailure::Action::launch, UserActionFailure::Action::setup}) {
+    const QString shown = SettingsStore::dict(AppLanguage::en, UserActionFailure{action, "X", result}.message());
+    EXPECT_FALSE(shown.contains(QRegularExpression(R"(\p{Han})"))) << shown.toStdString();
+    EXPECT_FALSE(shown.contains("osascript", Qt::CaseInsensitive)) << shown.toStdString();
+  }
+}
 
 // Runs `work` on another thread, as the callers do, serving the main thread
 // meanwhile.
@@ -53,7 +66,9 @@ TEST_F(AgentRecoverTerminal, ARelaunchWithoutACommandFailsWithoutATerminal) {
                                        QByteArray(R"("recover":{"strategy":"exec-cli","command":[]})")}) {
     const AgentEntry entry =
         test::entryFromJson(R"("id":"x","displayName":"X","vendor":"v","kind":"cli","identify":{},)" + recoverJson);
-    EXPECT_EQ(recover.recoverExecCli(entry), Result::failed("recover.command 没填"));
+    const Result result = recover.recoverExecCli(entry);
+    EXPECT_EQ(result, Result::failed("recover.command 没填", LocKey::alertReasonNoCommand()));
+    expectShownInEnglish(result);
   }
   EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator")));
 }
@@ -61,8 +76,9 @@ TEST_F(AgentRecoverTerminal, ARelaunchWithoutACommandFailsWithoutATerminal) {
 TEST_F(AgentRecoverTerminal, TheUserLaunchPrefersUserInvokeCommandEvenWhenEmpty) {
   const QByteArray base = R"("id":"u","displayName":"U","vendor":"v","kind":"cli","identify":{},)"
                           R"("recover":{"strategy":"exec-cli","command":["from-recover"]})";
-  EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":[])")),
-            Result::failed("无可用命令（userInvokeCommand / recover.command 都为空）"));
+  const Result none = recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":[])"));
+  EXPECT_EQ(none.reason, "无可用命令（userInvokeCommand / recover.command 都为空）");
+  expectShownInEnglish(none);
   EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":["chat","--tui"])")),
             Result::launched(0));
   EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base)), Result::launched(0));
@@ -78,6 +94,7 @@ TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {
   const Result result = recover.recoverExecCli(entry);
   EXPECT_EQ(result.kind, Result::Kind::failed);
   EXPECT_TRUE(result.reason.startsWith("osascript 执行失败: ")) << result.reason.toStdString();
+  expectShownInEnglish(result);
 }
 
 TEST_F(AgentRecoverTerminal, ASetupCommandEndsByTouchingItsSentinelWhichIsThenWatched) {
@@ -116,7 +133,9 @@ TEST_F(AgentRecoverTerminal, AnAgentWithoutSetupSaysSo) {
   const AgentEntry entry =
       test::entryFromJson(R"("id":"plain","displayName":"Plain App","vendor":"v","kind":"desktop-app","identify":{})");
   const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
-  EXPECT_EQ(start.result, Result::failed("Plain App 暂不支持配置"));
+  EXPECT_EQ(start.result.reason, "Plain App 暂不支持配置");
+  expectShownInEnglish(start.result);
+  EXPECT_EQ(SettingsStore::dict(AppLanguage::en, *start.result.why), "Plain App cannot be configured from here yet.");
   EXPECT_FALSE(start.completed);
   EXPECT_FALSE(start.sentinel.has_value());
 }
@@ -177,6 +196,7 @@ TEST_F(AgentRecoverGateway, AnIdThatCannotNameAFileIsAFailedRelaunch) {
   const Result result = recover.recoverExecCli(entry);
   EXPECT_EQ(result.kind, Result::Kind::failed);
   EXPECT_TRUE(result.reason.contains("../evil"));
+  expectShownInEnglish(result);
   EXPECT_FALSE(QFile::exists("/tmp/tlr-../evil.log"));
 }
 
@@ -205,11 +225,17 @@ TEST_F(AgentRecoverOpenApp, TheApplicationOfTheBundleIdIsStartedAndItsPidReporte
 
 TEST_F(AgentRecoverOpenApp, MissingOrUnknownBundleIdsFailWithTheirReasons) {
   const QByteArray base = R"("id":"a","displayName":"A","vendor":"v","kind":"desktop-app","identify":{})";
-  EXPECT_EQ(recover.recoverOpenApp(test::entryFromJson(base)), Result::failed("recover.appBundleId 没填"));
   const AgentEntry unknown =
       test::entryFromJson(base + R"(,"recover":{"strategy":"open-app","appBundleId":"com.example.None"})");
-  EXPECT_EQ(recover.recoverOpenApp(unknown), Result::failed("找不到 bundleId com.example.None 对应的 App"));
-  EXPECT_EQ(recover.userOpenApp(unknown), Result::failed("找不到 bundleId 对应的 App"));
+  const Result unnamed = recover.recoverOpenApp(test::entryFromJson(base));
+  const Result relaunch = recover.recoverOpenApp(unknown);
+  const Result launch = recover.userOpenApp(unknown);
+  EXPECT_EQ(unnamed.reason, "recover.appBundleId 没填");
+  EXPECT_EQ(relaunch.reason, "找不到 bundleId com.example.None 对应的 App");
+  EXPECT_EQ(launch.reason, "找不到 bundleId 对应的 App");
+  for (const Result& result : {unnamed, relaunch, launch}) expectShownInEnglish(result);
+  EXPECT_EQ(SettingsStore::dict(AppLanguage::en, *launch.why),
+            "No installed application has the identifier com.example.None.");
 }
 
 class AgentRecoverStop : public ::testing::Test {

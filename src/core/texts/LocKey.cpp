@@ -205,6 +205,26 @@ LocKey LocKey::alertLaunchFailTitle(QString name) { return LocKey(Id::alertLaunc
 
 LocKey LocKey::alertFailureReason(QString error) { return LocKey(Id::alertFailureReason, std::move(error)); }
 
+LocKey LocKey::alertReasonAppNotFound(QString appId) { return LocKey(Id::alertReasonAppNotFound, std::move(appId)); }
+
+LocKey LocKey::alertReasonAppNotStarted(QString error) {
+  return LocKey(Id::alertReasonAppNotStarted, std::move(error));
+}
+
+LocKey LocKey::alertReasonServiceNotStarted(QString error) {
+  return LocKey(Id::alertReasonServiceNotStarted, std::move(error));
+}
+
+LocKey LocKey::alertReasonUnsafeId(QString id) { return LocKey(Id::alertReasonUnsafeId, std::move(id)); }
+
+LocKey LocKey::alertReasonSetupUnsupported(QString name) {
+  return LocKey(Id::alertReasonSetupUnsupported, std::move(name));
+}
+
+LocKey LocKey::alertReasonStillRunning(LocInt count, QString pids) {
+  return LocKey(Id::alertReasonStillRunning, qint64{count.value}, std::move(pids));
+}
+
 LocKey LocKey::helpRowLaunch(QString name) {
   return LocKey(Id::helpRowLaunch, std::move(name));
 }

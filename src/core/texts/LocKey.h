@@ -401,6 +401,15 @@ namespace tlr {
   VALUED(alertConfigFolderOpenFailTitle) \
   VALUED(alertLaunchFailTitle) \
   VALUED(alertFailureReason) \
+  PLAIN(alertReasonNoApp) \
+  VALUED(alertReasonAppNotFound) \
+  VALUED(alertReasonAppNotStarted) \
+  PLAIN(alertReasonNoCommand) \
+  VALUED(alertReasonServiceNotStarted) \
+  VALUED(alertReasonUnsafeId) \
+  VALUED(alertReasonSetupUnsupported) \
+  PLAIN(alertReasonNoConfigFolder) \
+  VALUED(alertReasonStillRunning) \
   VALUED(alertOpenFailBody) \
   VALUED(alertOpenerNotStarted) \
   VALUED(alertOpenerFailed) \
@@ -585,6 +594,12 @@ class LocKey {
   static LocKey alertConfigFolderOpenFailTitle(QString name);
   static LocKey alertLaunchFailTitle(QString name);
   static LocKey alertFailureReason(QString error);
+  static LocKey alertReasonAppNotFound(QString appId);
+  static LocKey alertReasonAppNotStarted(QString error);
+  static LocKey alertReasonServiceNotStarted(QString error);
+  static LocKey alertReasonUnsafeId(QString id);
+  static LocKey alertReasonSetupUnsupported(QString name);
+  static LocKey alertReasonStillRunning(LocInt count, QString pids);
   static LocKey alertOpenFailBody(QString reason);
   static LocKey alertOpenerNotStarted(QString error);
   static LocKey alertOpenerFailed(LocInt32 status);
@@ -661,7 +676,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 415, "the interface has 415 text keys");
-static_assert(LocKey::kValuedCount == 105, "105 text keys carry values");
+static_assert(LocKey::kCount == 424, "the interface has 424 text keys");
+static_assert(LocKey::kValuedCount == 111, "111 text keys carry values");
 
 }  // namespace tlr

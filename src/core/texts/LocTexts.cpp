@@ -815,6 +815,24 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Cannot launch {1}", u"无法启动 {1}"), key);
     case Id::alertFailureReason:
       return fill(t(u"Error: {1}", u"错误：{1}"), key);
+    case Id::alertReasonNoApp:
+      return t(u"The registry names no application to launch for this agent.", u"注册表没有给这个 Agent 指定要启动的应用。").toString();
+    case Id::alertReasonAppNotFound:
+      return fill(t(u"No installed application has the identifier {1}.", u"找不到标识为 {1} 的已安装应用。"), key);
+    case Id::alertReasonAppNotStarted:
+      return fill(t(u"The application could not be started.\n\nError: {1}", u"无法启动应用。\n\n错误：{1}"), key);
+    case Id::alertReasonNoCommand:
+      return t(u"The registry gives no command to launch this agent.", u"注册表没有给这个 Agent 配置启动命令。").toString();
+    case Id::alertReasonServiceNotStarted:
+      return fill(t(u"The service could not be started in the background.\n\nError: {1}", u"无法在后台启动服务。\n\n错误：{1}"), key);
+    case Id::alertReasonUnsafeId:
+      return fill(t(u"The agent id \"{1}\" cannot be used as a file name.", u"Agent id「{1}」不能用作文件名。"), key);
+    case Id::alertReasonSetupUnsupported:
+      return fill(t(u"{1} cannot be configured from here yet.", u"{1} 暂不支持配置。"), key);
+    case Id::alertReasonNoConfigFolder:
+      return t(u"No configuration folder was found.", u"未找到配置目录。").toString();
+    case Id::alertReasonStillRunning:
+      return fill(t(u"{1} process(es) still running after SIGKILL: {2}", u"SIGKILL 后仍有 {1} 个进程在：{2}"), key);
     case Id::alertOpenFailBody:
       return fill(t(u"{1}. Select it below to copy it and open it yourself.", u"{1}。可在下方选中复制，自行打开。"), key);
     case Id::alertOpenerNotStarted:
