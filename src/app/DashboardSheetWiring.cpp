@@ -1,8 +1,5 @@
 #include "app/DashboardSheetWiring.h"
 
-#include "core/stores/DoctorResultStore.h"
-#include "core/stores/EventStore.h"
-#include "core/stores/LockOnlineStore.h"
 #include "core/stores/SettingsStore.h"
 #include "core/system/SelfGuard.h"
 #include "presentation/DashboardModel.h"
@@ -27,11 +24,7 @@ void installDashboardSheets(DashboardView& dashboard) {
   // The sheets speak the dashboard's language: the settings of its model.
   SettingsStore& settings = *dashboard.model().stores().settings;
   sheets.detail = [&settings](QWidget* parent, const DashboardAgentItem& item, const AgentDetailCallbacks& callbacks) {
-    AgentDetailSheet::Stores stores;
-    stores.lockOnline = &LockOnlineStore::shared();
-    stores.events = &EventStore::shared();
-    stores.doctorResults = &DoctorResultStore::shared();
-    auto* sheet = new AgentDetailSheet(item, callbacks, stores, settings, parent);
+    auto* sheet = new AgentDetailSheet(item, callbacks, AgentDetailSheet::Stores::shared(), settings, parent);
     // Its Uninstall opens the uninstall sheet over it.
     sheet->setUninstallSheetFactory([&settings](QWidget* parent, const AgentEntry& entry,
                                                 std::function<void()> onClose, std::function<void()> onDone) -> Sheet* {
