@@ -232,6 +232,16 @@ Expected<void, QString> removeItemAt(int dirFd, const QByteArray& name) {
   return {};
 }
 
+std::optional<QString> openedPath(int fd) {
+  char buffer[PATH_MAX];
+  const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+  const ssize_t n = ::readlink(link.constData(), buffer, sizeof buffer);
+  if (n <= 0 || n == static_cast<ssize_t>(sizeof buffer) || buffer[0] != '/') return std::nullopt;
+  const QByteArray path(buffer, n);
+  if (path.endsWith(" (deleted)")) return std::nullopt;
+  return QFile::decodeName(path);
+}
+
 QString resolveParentLinks(const QString& absolutePath) {
   if (holdsNul(absolutePath)) return absolutePath;
   const qsizetype cut = absolutePath.lastIndexOf('/');

@@ -46,6 +46,10 @@ Expected<void, QString> removeItem(const QString& path);
 // The same for the entry `name` of the folder open as `dirFd`.
 Expected<void, QString> removeItemAt(int dirFd, const QByteArray& name);
 
+// Where the folder or file open as `fd` really is now (its links resolved),
+// from /proc; nothing when that cannot be read or the item was removed.
+std::optional<QString> openedPath(int fd);
+
 // `absolutePath` with the symbolic links of its existing leading folders
 // resolved; the last component is kept as written. Leading folders that do
 // not exist are kept as written too.

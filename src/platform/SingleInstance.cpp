@@ -2,6 +2,7 @@
 
 #include "platform/FileOps.h"
 #include "platform/Log.h"
+#include "platform/OffMain.h"
 #include "platform/UniqueFd.h"
 
 #include <QCryptographicHash>
@@ -199,6 +200,7 @@ InstanceChannel::~InstanceChannel() {
     ::unlinkat(folderFd_, QFile::encodeName(socketName_).constData(), 0);
     ::close(folderFd_);
   }
+  if (!recordPath_.isEmpty()) QFile::remove(recordPath_);
 }
 
 InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
@@ -212,6 +214,21 @@ InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
     return {runtime, QStringLiteral("tollamere-%1.socket").arg(QString::fromLatin1(folderHash))};
   }
   return {appFolder, QStringLiteral("instance.socket")};
+}
+
+std::optional<InstanceChannel::Address> InstanceChannel::recordedAddress(const QString& appFolder) {
+  // Our own plain file in our own folder, never read through a link; what it
+  // names is checked as any channel's place is (a folder ours alone).
+  const QString record = appFolder + '/' + QLatin1String(kAddressFileName);
+  const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(record);
+  if (!info || !info->ownedByUs) return std::nullopt;
+  const FileOps::ReadResult read = FileOps::readFileNoFollow(record, 4096);
+  if (read.status != FileOps::ReadResult::Status::ok) return std::nullopt;
+  const QString path = QFile::decodeName(read.data).trimmed();
+  const qsizetype cut = path.lastIndexOf('/');
+  if (!path.startsWith('/') || path.contains(QChar(0)) || path.contains('\n') || cut <= 0 || cut == path.size() - 1)
+    return std::nullopt;
+  return Address{path.left(cut), path.mid(cut + 1)};
 }
 
 Expected<void, QString> InstanceChannel::listen(const QString& appFolder) {
@@ -234,6 +251,14 @@ Expected<void, QString> InstanceChannel::listen(const QString& appFolder) {
   listenFd_ = fd;
   folderFd_ = place.folder.release();
   socketName_ = where.name;
+  // Where we listen is chosen from this process's environment; a later copy
+  // started from another session (su, ssh: no XDG_RUNTIME_DIR) reads it here.
+  // Written off the window thread (the file is flushed).
+  recordPath_ = appFolder + '/' + QLatin1String(kAddressFileName);
+  startOffMain(this, [record = recordPath_, bytes = QFile::encodeName(where.path()) + '\n'] {
+    if (const Expected<void, QString> recorded = FileOps::writeOwnFile(record, bytes); !recorded)
+      log("[App] ", QStringLiteral("前置通道的位置未能记下（%1）").arg(recorded.error()));
+  });
   acceptNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   connect(acceptNotifier_.get(), &QSocketNotifier::activated, this, &InstanceChannel::acceptPending);
   return {};
@@ -334,7 +359,7 @@ void InstanceChannel::close(int fd) {
 
 InstanceChannel::Sent InstanceChannel::notifyRunningInstance(const QString& appFolder, const QByteArray& message,
                                                             std::chrono::milliseconds timeout, uid_t listenerUid) {
-  const Address where = address(appFolder);
+  const Address where = recordedAddress(appFolder).value_or(address(appFolder));
   const ChannelPlace place = openPlace(where);
   if (!place.problem.isEmpty())
     return {place.ours ? Delivery::nobodyListens : Delivery::notOurs, place.problem};

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -59,7 +60,11 @@ class SingleInstanceLock final {
 // after the application folder, so two data folders are two instances) when
 // that variable names a folder of this user's alone (0700), else
 // "instance.socket" in the application folder itself (also 0700). The socket
-// is 0600. A folder too deep for a socket path (107 bytes) is reached
+// is 0600. The listener records where it listens in "instance.address" in
+// the application folder (beside the lock), so a later copy started from a
+// session with another environment (su, ssh: no XDG_RUNTIME_DIR) finds it;
+// the record is read only as our own plain file, never through a link, and
+// the folder it names must be ours alone like any other. A folder too deep for a socket path (107 bytes) is reached
 // through its open descriptor, so any home folder works.
 //
 // Both sides check the other's user: a later copy sends nothing to a
@@ -86,6 +91,10 @@ class InstanceChannel final : public QObject {
     QString path() const { return folder + '/' + name; }
   };
   static Address address(const QString& appFolder);
+  // Where the running instance of an application folder recorded that it
+  // listens; nothing when there is no usable record.
+  static std::optional<Address> recordedAddress(const QString& appFolder);
+  static constexpr const char* kAddressFileName = "instance.address";
   // The socket file of an application folder.
   static QString socketPath(const QString& appFolder) { return address(appFolder).path(); }
   // What a Unix socket path can hold (sun_path less its final NUL).
@@ -129,6 +138,7 @@ class InstanceChannel final : public QObject {
   int listenFd_ = -1;
   int folderFd_ = -1;    // the folder that holds the socket, open while listening
   QString socketName_;  // the socket file's name in it, removed at the end
+  QString recordPath_;  // the record of where we listen, removed at the end
   std::unique_ptr<QSocketNotifier> acceptNotifier_;
   bool outOfDescriptors_ = false;
   bool exhaustionLogged_ = false;

@@ -39,6 +39,11 @@ bool isRedirect(int status) { return status == 301 || status == 302 || status ==
 
 QString BoundedFetcher::tooLargeText(qint64 limit) { return QStringLiteral("larger than %1 bytes").arg(limit); }
 
+bool BoundedFetcher::redirectAllowed(const QUrl& from, const QUrl& to) {
+  return from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0 ||
+         to.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
 QString BoundedFetcher::deadlineText(std::chrono::milliseconds deadline) {
   return QStringLiteral("no complete answer within %1 ms").arg(deadline.count());
 }
@@ -67,7 +72,9 @@ class BoundedFetcher::Exchange final : public QObject {
   const Result& result() const { return result_; }
 
  private:
-  enum class Stage { status, headers, body, chunkSize, chunkData, chunkEnd, trailers };
+  // The proxy's answer to CONNECT comes first when there is one: it is
+  // counted and limited as the server's own.
+  enum class Stage { proxyStatus, proxyHeaders, status, headers, body, chunkSize, chunkData, chunkEnd, trailers };
 
   void open(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
@@ -108,7 +115,10 @@ class BoundedFetcher::Exchange final : public QObject {
     if (over_) return;
     socket_.reset(tls ? new QSslSocket : new QTcpSocket);
     socket_->setReadBufferSize(kReadBuffer);
-    socket_->setProxy(proxy);
+    // The toolkit reads an HTTP proxy's answer to CONNECT whole, without a
+    // limit: the tunnel is asked for here and its answer read as the server's.
+    const bool httpProxy = proxy.type() == QNetworkProxy::HttpProxy;
+    socket_->setProxy(httpProxy ? QNetworkProxy(QNetworkProxy::NoProxy) : proxy);
     connect(socket_.get(), &QAbstractSocket::readyRead, this, [this] { read(); });
     connect(socket_.get(), &QAbstractSocket::bytesWritten, this, [this] { silence_.start(request_.silence); });
     connect(socket_.get(), &QAbstractSocket::disconnected, this, [this] { closedByServer(); });
@@ -117,7 +127,16 @@ class BoundedFetcher::Exchange final : public QObject {
       fail(Failure::network, socket_->errorString());
     });
     const quint16 port = static_cast<quint16>(url.port(tls ? 443 : 80));
-    if (tls) {
+    if (httpProxy) {
+      stage_ = Stage::proxyStatus;
+      if (tls) {
+        auto* ssl = static_cast<QSslSocket*>(socket_.get());
+        ssl->setPeerVerifyName(url.host());
+        connect(ssl, &QSslSocket::encrypted, this, [this] { send(); });
+      }
+      connect(socket_.get(), &QAbstractSocket::connected, this, [this, url, port, proxy] { askTunnel(url, port, proxy); });
+      socket_->connectToHost(proxy.hostName(), proxy.port());
+    } else if (tls) {
       auto* ssl = static_cast<QSslSocket*>(socket_.get());
       connect(ssl, &QSslSocket::encrypted, this, [this] { send(); });
       ssl->connectToHostEncrypted(url.host(), port);
@@ -125,6 +144,28 @@ class BoundedFetcher::Exchange final : public QObject {
       connect(socket_.get(), &QAbstractSocket::connected, this, [this] { send(); });
       socket_->connectToHost(url.host(), port);
     }
+  }
+
+  void askTunnel(const QUrl& url, quint16 port, const QNetworkProxy& proxy) {
+    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+    if (host.contains(':')) host = '[' + host + ']';
+    host += ':' + QByteArray::number(port);
+    QByteArray head = "CONNECT " + host + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: Tollamere\r\n";
+    if (!proxy.user().isEmpty())
+      head += "Proxy-Authorization: Basic " + (proxy.user() + ':' + proxy.password()).toUtf8().toBase64() + "\r\n";
+    socket_->write(head + "\r\n");
+  }
+
+  // The proxy's answer ended: through the tunnel, the request itself.
+  bool tunnelOpen() {
+    if (status_ < 200 || status_ > 299)
+      return fail(Failure::network, QStringLiteral("the proxy answered %1 %2").arg(status_).arg(reason_));
+    resetAnswer();
+    if (auto* ssl = qobject_cast<QSslSocket*>(socket_.get()))
+      ssl->startClientEncryption();
+    else
+      send();
+    return true;
   }
 
   void send() {
@@ -189,7 +230,8 @@ class BoundedFetcher::Exchange final : public QObject {
       // readLine(n) takes at most n - 1 bytes: with room for one more, 1
       // would take none and this loop would never end.
       const QByteArray piece = socket_->readLine(room + 1);
-      if (stage_ == Stage::status || stage_ == Stage::headers) {
+      if (stage_ == Stage::proxyStatus || stage_ == Stage::proxyHeaders || stage_ == Stage::status ||
+          stage_ == Stage::headers) {
         headerBytes_ += piece.size();
         if (headerBytes_ > kMaxHeaderBytes) {
           fail(Failure::network, QStringLiteral("headers too large"));
@@ -207,15 +249,18 @@ class BoundedFetcher::Exchange final : public QObject {
   // One whole line; false when the exchange ended with it.
   bool takeLine(const QByteArray& line) {
     switch (stage_) {
+      case Stage::proxyStatus:
       case Stage::status: {
         const QList<QByteArray> parts = line.split(' ');
         bool number = false;
         status_ = parts.value(1).toInt(&number);
         if (!line.startsWith("HTTP/1.") || !number) return fail(Failure::network, QStringLiteral("not an HTTP answer"));
         reason_ = QString::fromLatin1(line.mid(line.indexOf(' ', line.indexOf(' ') + 1) + 1));
-        stage_ = Stage::headers;
+        stage_ = stage_ == Stage::proxyStatus ? Stage::proxyHeaders : Stage::headers;
         return true;
       }
+      case Stage::proxyHeaders:
+        return line.isEmpty() ? tunnelOpen() : true;
       case Stage::headers:
         if (!line.isEmpty()) return takeHeader(line);
         return headersDone();
@@ -287,8 +332,7 @@ class BoundedFetcher::Exchange final : public QObject {
   bool redirect() {
     const QUrl next = url_.resolved(QUrl(location_));
     if (++redirects_ > kMaxRedirects) return fail(Failure::network, QStringLiteral("too many redirects"));
-    if (url_.scheme().toLower() == QLatin1String("https") && next.scheme().toLower() != QLatin1String("https"))
-      return fail(Failure::network, QStringLiteral("a redirect away from https refused"));
+    if (!redirectAllowed(url_, next)) return fail(Failure::network, QStringLiteral("a redirect away from https refused"));
     open(next);
     return false;
   }

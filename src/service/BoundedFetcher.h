@@ -19,7 +19,9 @@ namespace tlr {
 // toolkit's network layer reads a chunked answer without pause, and reported
 // its bytes only hundreds of megabytes later.) Every exchange has a
 // deadline for the whole of it as well as one for silence, so a server
-// sending a byte a second cannot hold a request for ever. Lives on one
+// sending a byte a second cannot hold a request for ever. Through an HTTP
+// proxy (https_proxy, http_proxy), the tunnel is asked for here and the
+// proxy's answer counted and limited as the server's. Lives on one
 // thread (the window thread); nothing in it waits.
 class BoundedFetcher final {
  public:
@@ -64,6 +66,9 @@ class BoundedFetcher final {
   // Why a fetch failed for its limits.
   static QString tooLargeText(qint64 limit);
   static QString deadlineText(std::chrono::milliseconds deadline);
+  // Whether a redirect from `from` may be followed to `to`: never from https
+  // to anything else.
+  static bool redirectAllowed(const QUrl& from, const QUrl& to);
 
  private:
   class Exchange;

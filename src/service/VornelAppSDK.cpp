@@ -161,50 +161,42 @@ void VornelAppSDK::checkNow(const QString& reason) {
                  });
 }
 
-std::optional<VornelAppSDK::Answer> VornelAppSDK::decodeAnswer(const BoundedFetcher::Result& fetched, QString* why) {
-  if (!fetched.ok()) {
-    *why = (fetched.failure == BoundedFetcher::Failure::network ? QString() : QStringLiteral("answer ")) + fetched.error;
-    return std::nullopt;
-  }
+Expected<VornelAppSDK::Answer, QString> VornelAppSDK::decodeAnswer(const BoundedFetcher::Result& fetched) {
+  if (!fetched.ok())
+    return Unexpected((fetched.failure == BoundedFetcher::Failure::network ? QString() : QStringLiteral("answer ")) +
+                      fetched.error);
   QJsonParseError parseError{};
   const QJsonDocument doc = QJsonDocument::fromJson(fetched.data, &parseError);
-  if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
-    *why = QStringLiteral("answer is not a JSON object");
-    return std::nullopt;
-  }
+  if (parseError.error != QJsonParseError::NoError || !doc.isObject())
+    return Unexpected(QStringLiteral("answer is not a JSON object"));
   const QJsonObject o = doc.object();
   Answer answer;
   const QJsonValue update = o.value("update");
   if (!update.isUndefined() && !update.isNull()) {
     answer.update = VornelUpdate::fromJson(update);
-    if (!answer.update) {
-      *why = QStringLiteral("malformed update record");
-      return std::nullopt;
-    }
+    if (!answer.update) return Unexpected(QStringLiteral("malformed update record"));
   }
   // A malformed announcement costs only the announcement, never the check.
   answer.ad = VornelAd::fromJson(o.value("ad"));
   const QJsonValue interval = o.value("heartbeat_interval");
   if (!interval.isUndefined() && !interval.isNull()) {
-    if (!interval.isDouble() || !(interval.toDouble() > 0)) {
-      *why = QStringLiteral("malformed heartbeat_interval");
-      return std::nullopt;
-    }
+    if (!interval.isDouble() || !(interval.toDouble() > 0))
+      return Unexpected(QStringLiteral("malformed heartbeat_interval"));
     answer.heartbeatSeconds = interval.toDouble();
   }
   return answer;
 }
 
 void VornelAppSDK::handleReply(const BoundedFetcher::Result& fetched, const QString& reason, qint64 bytes) {
-  QString why;
-  const std::optional<Answer> answer = decodeAnswer(fetched, &why);
+  const Expected<Answer, QString> decoded = decodeAnswer(fetched);
   networkLog_.log(reason == QLatin1String("heartbeat") ? NetworkEventKind::heartbeat
                                                        : NetworkEventKind::updateCheck,
-                  bytes, answer.has_value());
-  if (!answer) {
-    log(kTag, QStringLiteral("check (%1) failed: %2").arg(reason, why));
+                  bytes, decoded.ok());
+  if (!decoded) {
+    log(kTag, QStringLiteral("check (%1) failed: %2").arg(reason, decoded.error()));
     return;
   }
+  const Answer* answer = &decoded.value();
   if (answer->heartbeatSeconds) applyHeartbeat(*answer->heartbeatSeconds);
   adAnswered_ = true;
   if (!answer->ad) {

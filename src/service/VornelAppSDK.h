@@ -2,6 +2,7 @@
 
 #include "core/system/SerialWorker.h"
 #include "core/texts/LocKey.h"
+#include "platform/Expected.h"
 #include "service/BoundedFetcher.h"
 
 #include <QElapsedTimer>
@@ -163,7 +164,7 @@ class VornelAppSDK final : public QObject {
     std::optional<double> heartbeatSeconds;
     std::optional<VornelAd> ad;
   };
-  static std::optional<Answer> decodeAnswer(const BoundedFetcher::Result& fetched, QString* why);
+  static Expected<Answer, QString> decodeAnswer(const BoundedFetcher::Result& fetched);
 
   QUrl checkUrl() const;
   QJsonObject requestBody(const QString& reason) const;

@@ -3,6 +3,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/LoginShell.h"
 #include "platform/Paths.h"
+#include "platform/UserPrograms.h"
 
 namespace tlr {
 namespace {
@@ -24,7 +25,7 @@ qint32 exitCodeOf(const ChildResult& child) {
 QString CommandRunner::searchPath() {
   const QString home = Paths::home();
   const QStringList folders = {home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
-                               "/usr/local/bin",          "/opt/homebrew/bin",  "/usr/bin",
+                               "/usr/local/bin",          UserPrograms::kLinuxbrewBin, "/usr/bin",
                                "/bin"};
   return folders.join(QLatin1Char(':')) + QLatin1Char(':') + currentPath();
 }

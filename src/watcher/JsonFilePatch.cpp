@@ -1,5 +1,6 @@
 #include "watcher/JsonFilePatch.h"
 
+#include "core/json/JsonEdit.h"
 #include "platform/FileOps.h"
 
 #include <QFile>
@@ -53,19 +54,6 @@ bool replaceFile(const QString& target, const QByteArray& bytes, QFileDevice::Pe
 
 QString JsonFilePatch::backupPath(const QString& path) { return path + QStringLiteral(".tlrbak"); }
 
-ExactJson::Value JsonFilePatch::setNestedString(ExactJson::Value object, const QStringList& keys,
-                                                const QString& value) {
-  if (keys.isEmpty()) return object;
-  if (keys.size() == 1) {
-    object.setMember(keys.first(), ExactJson::Value::string(value));
-    return object;
-  }
-  const ExactJson::Value* current = object.member(keys.first());
-  ExactJson::Value inner = current && current->isObject() ? *current : ExactJson::Value::object();
-  object.setMember(keys.first(), setNestedString(std::move(inner), keys.mid(1), value));
-  return object;
-}
-
 JsonFilePatch::Report JsonFilePatch::apply(const QString& path, const QList<Change>& changes,
                                            const StepHook& afterStep) {
   auto step = [&](Step s) {
@@ -82,10 +70,9 @@ JsonFilePatch::Report JsonFilePatch::apply(const QString& path, const QList<Chan
   if (read.status != FileOps::ReadResult::Status::ok) return {Outcome::readFailed, read.reason};
   const QByteArray& original = read.data;
 
-  QString parseError;
-  std::optional<ExactJson::Value> root = ExactJson::parse(original, &parseError);
-  if (!root) return {Outcome::parseFailed, parseError};
-  if (!root->isObject()) return {Outcome::notAnObject, {}};
+  const Expected<ExactJson::Value, QString> root = ExactJson::parse(original);
+  if (!root) return {Outcome::parseFailed, root.error()};
+  if (!root.value().isObject()) return {Outcome::notAnObject, {}};
 
   // The copy of the previous file; without one the patch still goes on.
   const QFileDevice::Permissions permissions = info.permissions();
@@ -95,15 +82,18 @@ JsonFilePatch::Report JsonFilePatch::apply(const QString& path, const QList<Chan
     step(Step::backupInPlace);
   }
 
+  // Only the bytes of the values set change: the user's spelling of the
+  // rest (a byte order mark, CRLF, tabs, escapes, arrays on one line) stays.
+  QByteArray patched = original;
   for (const Change& change : changes) {
-    if (change.keys.isEmpty()) continue;
-    *root = setNestedString(std::move(*root), change.keys, change.value);
+    if (std::optional<QByteArray> edited = JsonEdit::setString(patched, change.keys, change.value))
+      patched = std::move(*edited);
   }
 
   // The file itself, not a link to it, is replaced.
   const QString target = info.isSymLink() ? info.canonicalFilePath() : path;
   QString writeError;
-  if (!replaceFile(target, ExactJson::serializePretty(*root), permissions,
+  if (!replaceFile(target, patched, permissions,
                    [&] { step(Step::contentWritten); }, &writeError)) {
     return {Outcome::writeFailed, writeError};
   }

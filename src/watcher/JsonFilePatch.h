@@ -14,7 +14,8 @@ namespace tlr {
 // Sets text values at key paths inside a JSON configuration file that belongs
 // to the user, keeping a copy of the previous file beside it ("<file>.tlrbak").
 //
-// Every number keeps its exact text and the members keep their order. Both
+// Only the bytes of the values it sets change (JsonEdit): every other byte of
+// the user's file stays as it was written. Both
 // the copy and the new file are written to a temporary file in the same folder
 // and renamed into place, so at every moment the file holds either its old or
 // its new content, whole, and the copy is either the earlier copy or the
@@ -47,12 +48,6 @@ class JsonFilePatch {
 
   // `path` with ".tlrbak" appended to the full file name.
   static QString backupPath(const QString& path);
-
-  // `object` with the text `value` set at `keys`: missing levels are created,
-  // and a value of another kind in the way is replaced by an object. No keys:
-  // unchanged.
-  static ExactJson::Value setNestedString(ExactJson::Value object, const QStringList& keys,
-                                          const QString& value);
 };
 
 }  // namespace tlr

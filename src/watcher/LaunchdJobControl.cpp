@@ -14,16 +14,17 @@ bool hasLabel(const AgentEntry& entry) { return entry.launchdLabel && !entry.lau
 
 QString disableLogText(const QString& label, const ServiceManager::CallOutcome& outcome,
                        std::chrono::milliseconds timeout) {
-  const QString target = ServiceManager::userTarget(label);
-  if (!outcome.started) return QStringLiteral("launchctl disable failed: ") + outcome.startError;
+  // Named as the tool that ran: systemctl of the user manager.
+  const QString target = ServiceManager::unitName(label);
+  if (!outcome.started) return QStringLiteral("systemctl --user disable failed: ") + outcome.startError;
   if (outcome.timedOut) {
     const double seconds = std::chrono::duration<double>(timeout).count();
-    return QStringLiteral("launchctl disable failed: %1 did not answer within %2 s and was stopped")
+    return QStringLiteral("systemctl --user disable failed: %1 did not answer within %2 s and was stopped")
         .arg(target, QString::number(seconds, 'g', 3));
   }
   if (!outcome.exited)
-    return QStringLiteral("launchctl disable failed: %1 ended by signal %2").arg(target).arg(outcome.signal);
-  return QStringLiteral("launchctl disable %1 → exit=%2").arg(target).arg(outcome.exitStatus);
+    return QStringLiteral("systemctl --user disable failed: %1 ended by signal %2").arg(target).arg(outcome.signal);
+  return QStringLiteral("systemctl --user disable %1 → exit=%2").arg(target).arg(outcome.exitStatus);
 }
 
 void disableJob(const AgentEntry& entry, QObject* context,

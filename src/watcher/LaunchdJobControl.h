@@ -10,16 +10,17 @@
 #include <functional>
 
 // What the agent detail sheet does itself to an agent's launchd job (a user
-// unit of the service manager): disabling the job when the lock is turned
+// unit of the systemd user manager, through `systemctl --user`): disabling the job when the lock is turned
 // off, and the hard stop of a managed agent. Nothing here waits on the
 // calling thread: service-manager calls run on pool threads with a deadline.
 // Call from the main thread.
 namespace tlr::LaunchdJobControl {
 
-// Disables the entry's job ("launchctl disable"), waiting at most `timeout`
-// on a pool thread; a call still running then is stopped. Logs the outcome
-// ("[Detail] launchctl disable user/<uid>/<label> → exit=<status>", or
-// "[Detail] launchctl disable failed: <reason>") and drops the label from the
+// Disables the entry's job (`systemctl --user disable <label>.service`),
+// waiting at most `timeout` on a pool thread; a call still running then is
+// stopped. Logs the outcome ("[Detail] systemctl --user disable
+// <label>.service → exit=<status>", or "[Detail] systemctl --user disable
+// failed: <reason>") and drops the label from the
 // scanner's launchd cache. `done`, when given, runs on the main thread
 // afterwards unless `context` is gone by then; the work itself always runs
 // to its end. An entry without a label does nothing and calls nothing.

@@ -5,6 +5,7 @@
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
 #include "platform/Paths.h"
+#include "platform/UserPrograms.h"
 #include "platform/MainThread.h"
 
 #include <QFileInfo>
@@ -26,9 +27,11 @@ constexpr int kAncestorSteps = 8;
 // standard output when it exits with 0.
 std::optional<QString> runCommandOnce(const QStringList& argv) {
   const QString home = Paths::home();
-  const QStringList front{home + "/.npm-global/bin", home + "/.local/bin", home + "/.volta/bin",
-                          QStringLiteral("/usr/local/bin"), QStringLiteral("/opt/homebrew/bin"),
-                          QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
+  // An npm of nvm or fnm runs only with its own node first on PATH.
+  const QStringList front = QStringList{home + "/.npm-global/bin", home + "/.local/bin", QStringLiteral("/usr/local/bin"),
+                                        QString::fromLatin1(UserPrograms::kLinuxbrewBin), QStringLiteral("/usr/bin"),
+                                        QStringLiteral("/bin")} +
+                            UserPrograms::managerFolders();
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("PATH"), front.join(':') + ':' + env.value(QStringLiteral("PATH")));
   ChildSpec spec;
@@ -42,9 +45,10 @@ std::optional<QString> runCommandOnce(const QStringList& argv) {
   return QString::fromUtf8(r.out);
 }
 
-// The folders that npm and pipx name.
+// The folders that npm and pipx name, then those of the Node version
+// managers and of the user's login shell.
 QStringList askToolFolders() {
-  QStringList out;
+  QStringList out = UserPrograms::extraFolders();
   if (const auto prefix = runCommandOnce({"/usr/bin/env", "npm", "config", "get", "prefix"})) {
     const QString p = prefix->trimmed();
     if (!p.isEmpty()) out << p + QStringLiteral("/bin");
@@ -131,7 +135,8 @@ bool ProcessScanner::isInterpreterName(const QString& name) {
 QStringList ProcessScanner::cliSearchPaths() {
   const QString home = Paths::home();
   QStringList paths{home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
-                    QStringLiteral("/usr/local/bin"), QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/bin")};
+                    QStringLiteral("/usr/local/bin"), QString::fromLatin1(UserPrograms::kLinuxbrewBin),
+                    QStringLiteral("/usr/bin")};
   for (const QString& folder : ToolFolders::instance().known().value_or(QStringList()))
     if (!paths.contains(folder)) paths << folder;
   return paths;

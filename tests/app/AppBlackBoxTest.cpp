@@ -269,6 +269,32 @@ TEST_F(RunningApplication, ChildrenDoNotInheritTheLock) {
   EXPECT_FALSE(fds.contains(QStringLiteral("single-instance.lock"))) << fds.toStdString();
 }
 
+// npm of nvm and the agents it installed (in ~/.nvm/versions/node/<version>/bin)
+// were never found: the agent counted as not installed.
+TEST_F(RunningApplication, AnAgentInstalledWithNvmsNpmCountsAsInstalled) {
+  const QString prefix = home_.path() + QStringLiteral("/.nvm/versions/node/v20.11.1");
+  const QString name = uniqueAgentName(QStringLiteral("tlr-nvm-agent"));
+  const QString program = copyFakeAgent(prefix + QStringLiteral("/bin"), name);
+  const QString npm = home_.writeFile(QStringLiteral(".nvm/versions/node/v20.11.1/bin/npm"),
+                                      QStringLiteral("#!/bin/sh\necho '%1'\n").arg(prefix).toUtf8());
+  QFile::setPermissions(npm, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  AppProcess& app = process(sandbox(shippedWith([&](QJsonObject& agent) {
+    agent = QJsonObject{{QStringLiteral("id"), QStringLiteral("nvm-agent")},
+                        {QStringLiteral("displayName"), QStringLiteral("Nvm Agent")},
+                        {QStringLiteral("vendor"), QStringLiteral("test labs")},
+                        {QStringLiteral("kind"), QStringLiteral("cli")},
+                        {QStringLiteral("identify"),
+                         QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}}};
+  })));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] cliSearchPaths: "), 20s)) << app.stdOut().toStdString();
+  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("\"") + prefix + QStringLiteral("/bin\"")))
+      << app.stdOut().toStdString();
+  ASSERT_GT(agents_.start(program), 0);
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Nvm Agent"), 20s))
+      << app.stdOut().toStdString();
+}
+
 TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswers) {
   // npm answers only once the test lets it; its prefix's program folder
   // holds the one agent of the registry.

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -94,13 +95,15 @@ TEST(InstanceChannel, MessageReachesTheListenerThroughASocketOnlyTheOwnerMayUse)
 
 namespace {
 
-// Sends bring-forward to a listener on `folder` and tells whether it arrived.
-bool bringForwardArrives(const QString& folder) {
+// Sends bring-forward to a listener on `folder` and tells whether it arrived;
+// `beforeSending` stands for what differs in the second copy's session.
+bool bringForwardArrives(const QString& folder, const std::function<void()>& beforeSending = {}) {
   InstanceChannel channel;
   if (const Expected<void, QString> listening = channel.listen(folder); !listening) {
     ADD_FAILURE() << listening.error().toStdString();
     return false;
   }
+  if (beforeSending) beforeSending();
   QByteArray received;
   QObject::connect(&channel, &InstanceChannel::messageReceived, [&](const QByteArray& m) { received = m; });
   InstanceChannel::Sent sent;
@@ -146,7 +149,49 @@ TEST(InstanceChannel, WorksWithADeepDataFolderWithAndWithoutARuntimeFolder) {
   EXPECT_EQ(InstanceChannel::address(folder).folder, deep + "runtime");
   EXPECT_TRUE(bringForwardArrives(folder));
 
+  // A second copy started without the runtime folder (su, ssh) used to look
+  // in the data folder and end as if nobody listened: it reads where the
+  // first one listens from the record beside the lock, gone at its end.
+  const QString record = folder + "/instance.address";
+  // The record is written off the window thread: the copy starts once it is.
+  const auto recorded = [&] {
+    const QString listening = InstanceChannel::address(folder).path();
+    return test::waitUntil([&] {
+      const auto found = InstanceChannel::recordedAddress(folder);
+      return found && found->path() == listening;
+    });
+  };
+  EXPECT_TRUE(bringForwardArrives(folder, [&] {
+    EXPECT_TRUE(recorded());
+    qunsetenv("XDG_RUNTIME_DIR");
+  }));
+  EXPECT_FALSE(QFile::exists(folder + "/instance.address"));
+  // A record that is a link, or names a folder others may enter, is not
+  // followed: the copy looks where its own session says.
+  const QString elsewhere = home.writeFile("elsewhere", QFile::encodeName(inRuntime.path()));
+  auto fromRecordOnly = [&](const std::function<void()>& spoil) {
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    InstanceChannel channel;
+    EXPECT_TRUE(channel.listen(folder));
+    EXPECT_TRUE(recorded());
+    qunsetenv("XDG_RUNTIME_DIR");
+    spoil();
+    return InstanceChannel::notifyRunningInstance(folder, "x", std::chrono::milliseconds(500)).outcome;
+  };
+  EXPECT_EQ(fromRecordOnly([&] {
+              QFile::remove(record);
+              QFile::link(elsewhere, record);
+            }),
+            InstanceChannel::Delivery::nobodyListens);
+  EXPECT_EQ(fromRecordOnly([&] {
+              QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                         QFile::ReadOther | QFile::ExeOther);
+            }),
+            InstanceChannel::Delivery::notOurs);
+  QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
   // One that others may enter is passed over.
+  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(deep + "runtime"));
   ASSERT_TRUE(QFile::setPermissions(deep + "runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                           QFile::ReadOther | QFile::ExeOther));
   EXPECT_EQ(InstanceChannel::address(folder).folder, folder);

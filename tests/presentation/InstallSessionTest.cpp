@@ -29,7 +29,7 @@ tlr::AgentEntry agent(const QByteArray& install, const QByteArray& executableNam
 
 // pipx must be missing for the requirement to be missing on this machine.
 bool machineHasPipx() {
-  for (const char* folder : {"/usr/local/bin", "/opt/homebrew/bin", "/usr/bin", "/bin"}) {
+  for (const char* folder : {"/usr/local/bin", "/home/linuxbrew/.linuxbrew/bin", "/usr/bin", "/bin"}) {
     if (QFileInfo(QString(folder) + "/pipx").isExecutable()) return true;
   }
   return false;
@@ -95,11 +95,17 @@ TEST_F(InstallSessionTest, NoRecipeOrAnEmptyOneEndsAtOnceWithoutRows) {
   EXPECT_EQ(nameless.howToOpenExecutable(), std::nullopt);
 }
 
+// A program of a Node version manager (volta's, fnm's) was reported missing.
 TEST_F(InstallSessionTest, MissingRequirementsWaitForRecheck) {
   InstallSession session(agent(
-      R"({"requires":[{"command":"tlr-later"},{"command":"tlr-present"},{"command":"tlr-later","hintUrl":"https://x.example"}],)"
-      R"("commands":[["tlr-later"]]})"));
+      R"({"requires":[{"command":"tlr-later"},{"command":"tlr-present"},{"command":"tlr-later","hintUrl":"https://x.example"},)"
+      R"({"command":"tlr-volta"},{"command":"tlr-fnm"}],"commands":[["tlr-later"]]})"));
   userProgram("tlr-present", "");
+  for (const QString& managed : {QString(".volta/bin/tlr-volta"),
+                                 QString(".local/share/fnm/node-versions/v20.0.0/installation/bin/tlr-fnm")}) {
+    const QString path = home.writeFile(managed, "#!/bin/sh\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+  }
   tlr::test::PhaseLog log(session);
   session.start();
   ASSERT_TRUE(log.waitFor(Phase::missing));

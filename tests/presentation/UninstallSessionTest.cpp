@@ -144,7 +144,8 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
   // The window's language for the message, what the tool printed behind it.
   EXPECT_EQ(session.allResults()[0].error, "still in use");
   EXPECT_EQ(session.allResults()[0].details, "still in use");
-  EXPECT_EQ(session.allResults()[2].error, "unsafe path, not removed");
+  EXPECT_EQ(session.allResults()[2].error,
+            "unsafe path, not removed\nThe home folder, a folder above it or a folder shared by many programs.");
   EXPECT_EQ(session.allResults()[3].error, "(not there, skipped)");
   EXPECT_FALSE(exists(".agent"));
   EXPECT_TRUE(exists(".agent-data/memory"));

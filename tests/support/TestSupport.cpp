@@ -23,7 +23,7 @@
 namespace tlr::test {
 namespace {
 const char* kHomeVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
-                           "XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
+                           "XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "NVM_DIR", "VOLTA_HOME", "FNM_DIR"};
 }
 
 TempHome::TempHome() {

@@ -238,8 +238,7 @@ TEST_F(AgentDoctorTest, JsonPatchFixes) {
   const auto result = doctor.applyFix(fix);
   ASSERT_TRUE(result.succeeded()) << result.message.toStdString();
   EXPECT_EQ(result.message, "Updated ~/cfg.json: ... = \"ignored\"、a.b.c = \"x\"");
-  EXPECT_EQ(tlr::test::readFile(path),
-            "{\n  \"a\": {\n    \"b\": {\n      \"c\": \"x\"\n    }\n  },\n  \"id\": 9007199254740993\n}\n");
+  EXPECT_EQ(tlr::test::readFile(path), R"({"a": {"b": {"c": "x"}}, "id": 9007199254740993})");
   EXPECT_EQ(tlr::test::readFile(path + ".tlrbak"), R"({"a": 5, "id": 9007199254740993})");
   EXPECT_TRUE(QFile::exists(home.path() + "/reloaded"));
 

@@ -56,7 +56,7 @@ TEST_F(LaunchdJobControlTest, AHungDisableIsStoppedAtItsDeadlineWhileTheMainThre
   const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
   EXPECT_TRUE(outcome->timedOut);
   EXPECT_FALSE(outcome->succeeded());
-  EXPECT_TRUE(out.contains("[Detail] launchctl disable failed: " + tlr::ServiceManager::userTarget("com.example.gw") +
+  EXPECT_TRUE(out.contains("[Detail] systemctl --user disable failed: com.example.gw.service"
                            " did not answer within 0.4 s and was stopped\n"))
       << out.toStdString();
   EXPECT_EQ(tlr::test::readFile(bin.recordPath("systemctl")), "--user disable com.example.gw.service\n");
@@ -79,7 +79,7 @@ TEST_F(LaunchdJobControlTest, ADisableLogsItsExitStatusAndDropsTheCachedAnswer) 
   Control::disableJob(managedEntry(label), &context, [&](const CallOutcome& o) { outcome = o; });
   ASSERT_TRUE(tlr::test::waitUntil([&] { return outcome.has_value(); }));
   const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
-  EXPECT_TRUE(out.contains("[Detail] launchctl disable " + tlr::ServiceManager::userTarget(label) + " → exit=1\n"))
+  EXPECT_TRUE(out.contains("[Detail] systemctl --user disable " + label + ".service → exit=1\n"))
       << out.toStdString();
   EXPECT_TRUE(tlr::ServiceManager::userTarget(label).startsWith("user/"));
   EXPECT_TRUE(tlr::ProcessScanner::isManagedByLaunchd(label));
@@ -95,7 +95,7 @@ TEST_F(LaunchdJobControlTest, NoServiceManagerIsLoggedAsAFailureAndTheContextMay
   }
   tlr::test::finishOffMainWork();
   const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
-  EXPECT_TRUE(out.contains("[Detail] launchctl disable failed: systemctl not found on PATH\n")) << out.toStdString();
+  EXPECT_TRUE(out.contains("[Detail] systemctl --user disable failed: systemctl not found on PATH\n")) << out.toStdString();
   EXPECT_FALSE(outcome) << "the completion of a closed window is not called";
 
   AgentEntry unlabelled = managedEntry("x");

@@ -17,7 +17,7 @@ namespace tlr {
 namespace {
 
 const QString kShellPrefix = QStringLiteral(
-    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/opt/homebrew/bin:$PATH\"; "
+    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:$PATH\"; "
     "export npm_config_prefix=\"$HOME/.npm-global\"; export PIPX_HOME=\"$HOME/.local/pipx\"; "
     "export PIPX_BIN_DIR=\"$HOME/.local/bin\"; ");
 const QString kSuccessMark = QStringLiteral("TLR_INSTALL_SUCCESS_MARK");

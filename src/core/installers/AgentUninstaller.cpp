@@ -3,42 +3,28 @@
 #include "core/texts/Lang.h"
 
 #include "core/texts/HomePath.h"
+#include "core/texts/LocTexts.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
 #include "platform/OwnCommands.h"
 #include "platform/Paths.h"
+#include "platform/UniqueFd.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace tlr {
 namespace {
 
 
-
-// Folders that are never removed, however a registry spells them.
-const QSet<QString>& protectedPaths() {
-  static const QSet<QString> paths{
-      // The original platform's own.
-      "/", "/Applications", "/System", "/Library", "/Users", "/usr", "/bin", "/sbin", "/etc",
-      "/var", "/private", "/opt",
-      // This system's top level.
-      "/home", "/root", "/boot", "/proc", "/sys", "/dev", "/run", "/tmp", "/lib", "/lib64",
-      "/lib32", "/libx32", "/srv", "/mnt", "/media", "/snap", "/lost+found",
-      // Below /usr, /var and /opt.
-      "/usr/bin", "/usr/sbin", "/usr/lib", "/usr/lib32", "/usr/lib64", "/usr/libx32",
-      "/usr/libexec", "/usr/include", "/usr/share", "/usr/src", "/usr/games", "/usr/local",
-      "/usr/local/bin", "/usr/local/sbin", "/usr/local/lib", "/usr/local/lib64",
-      "/usr/local/include", "/usr/local/share", "/usr/local/etc", "/usr/local/src",
-      "/usr/local/libexec", "/var/lib", "/var/log", "/var/cache", "/var/tmp", "/var/spool",
-      "/var/mail", "/var/run", "/var/lock", "/var/opt", "/var/local", "/var/backups",
-      "/var/www", "/opt/homebrew", "/opt/homebrew/bin"};
-  return paths;
-}
 
 // Shared folders of the home folder that hold far more than one agent.
 const QStringList& protectedHomeFolders() {
@@ -64,15 +50,27 @@ bool isAncestorOrSelf(const QString& folder, const QString& of) {
   return folder == "/" || of == folder || of.startsWith(folder + "/");
 }
 
-// Refuses `path` (normalized) when it is a protected folder, the home folder
-// or one above it, or a shared folder of the home folder.
-bool refusedAfterNormalizing(const QString& path, const QString& home) {
-  if (protectedPaths().contains(path)) return true;
-  if (isAncestorOrSelf(path, home)) return true;
+// Why `path` (normalized) may not go, measured against `home`: it must lie
+// strictly inside the home folder and be none of its shared folders.
+std::optional<AgentUninstaller::Refusal> refusalAgainst(const QString& path, const QString& home) {
+  using Refusal = AgentUninstaller::Refusal;
+  if (isAncestorOrSelf(path, home)) return Refusal::sharedFolder;
+  if (!isAncestorOrSelf(home, path)) return Refusal::outsideHome;
   for (const QString& folder : protectedHomeFolders()) {
-    if (path == home + "/" + folder) return true;
+    if (path == home + "/" + folder) return Refusal::sharedFolder;
   }
-  return false;
+  return std::nullopt;
+}
+
+// The home folder as written (normalized) and with its links resolved.
+struct HomeForms {
+  QString written, real;
+};
+
+HomeForms homeForms() {
+  const QString home = normalized(Paths::home()).value_or(QStringLiteral("/"));
+  const QString canonical = QFileInfo(home).canonicalFilePath();
+  return {home, canonical.isEmpty() ? home : canonical};
 }
 
 QString trimBlanksAndTabs(const QString& text) {
@@ -86,28 +84,43 @@ QString trimBlanksAndTabs(const QString& text) {
 
 }  // namespace
 
-bool AgentUninstaller::isSafeToDelete(const QString& path) {
+std::optional<AgentUninstaller::Refusal> AgentUninstaller::refusal(const QString& path) {
   // A system call would see the text cut at the NUL: "~/\0x" is the home folder.
-  if (FileOps::holdsNul(path)) return false;
+  if (FileOps::holdsNul(path)) return Refusal::notAPath;
   const QString trimmed = trimBlanksAndTabs(path);
-  if (trimmed.isEmpty() || trimmed == "/" || trimmed == ".") return false;
+  if (trimmed.isEmpty()) return Refusal::notAPath;
   const std::optional<QString> lexical = normalized(Paths::expandTilde(trimmed));
-  if (!lexical) return false;
+  if (!lexical) return Refusal::notAPath;
 
-  // Compared as written, with the symbolic links of its folders resolved and
-  // with every link resolved, against the home folder as written and resolved.
-  const QString home = normalized(Paths::home()).value_or(QStringLiteral("/"));
-  const QString canonicalHome = QFileInfo(home).canonicalFilePath();
-  const QString realHome = canonicalHome.isEmpty() ? home : canonicalHome;
+  // As written, it lies inside the home folder (as written or resolved).
+  const HomeForms home = homeForms();
+  const std::optional<Refusal> written = refusalAgainst(*lexical, home.written);
+  const std::optional<Refusal> writtenReal = refusalAgainst(*lexical, home.real);
+  if (written == Refusal::sharedFolder || writtenReal == Refusal::sharedFolder) return Refusal::sharedFolder;
+  if (written && writtenReal) return Refusal::outsideHome;
+  // With the links of its folders resolved it still does: a link in the home
+  // folder to the folder of all homes does not lead to a sibling's files. A
+  // final link is removed as itself, so where it points does not matter.
   const QString resolved = FileOps::resolveParentLinks(*lexical);
-  // Also what a final link leads to: "link/" reaches the folder it points at.
-  const QString followed = QFileInfo(*lexical).canonicalFilePath();
-  for (const QString& candidate : {*lexical, resolved, followed.isEmpty() ? resolved : followed}) {
-    for (const QString& homeForm : {home, realHome}) {
-      if (refusedAfterNormalizing(candidate, homeForm)) return false;
-    }
+  if (const std::optional<Refusal> through = refusalAgainst(resolved, home.real))
+    return through == Refusal::outsideHome ? Refusal::leavesHome : through;
+  return std::nullopt;
+}
+
+bool AgentUninstaller::isSafeToDelete(const QString& path) { return !refusal(path); }
+
+QString AgentUninstaller::refusalText(Refusal why) {
+  switch (why) {
+    case Refusal::notAPath:
+      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedNotAPath());
+    case Refusal::sharedFolder:
+      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedShared());
+    case Refusal::outsideHome:
+      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedOutsideHome());
+    case Refusal::leavesHome:
+      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedLeavesHome());
   }
-  return true;
+  return {};
 }
 
 std::optional<quint64> AgentUninstaller::sizeOnDisk(const QString& path) {
@@ -138,8 +151,9 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
 
 StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
   const QString label = "$ " + shellWords(cmd);
+  // Not run is not done: the user has to know that npm did not remove it.
   if (!which(cmd.first())) {
-    return StepResult::make(label, true,
+    return StepResult::make(label, false,
                             Lang::pick("(" + cmd.first() + " not installed, skipped)", "(" + cmd.first() + " 未安装，跳过)"));
   }
   const CommandResult result = runCommand(cmd);
@@ -153,16 +167,32 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   // it points at, and a path with blanks around it would be relative.
   const QString expanded = Paths::expandTilde(path);
   const std::optional<QString> target = normalized(expanded);
-  if (!target || !isSafeToDelete(path) || !isSafeToDelete(*target)) {
+  std::optional<Refusal> why = target ? refusal(path) : Refusal::notAPath;
+  if (!why) why = refusal(*target);
+  if (why) {
     return StepResult::make(Lang::pick(QStringLiteral("(skipped) "), QStringLiteral("(跳过) ")) + path, false,
-                            Lang::pick(QStringLiteral("unsafe path, not removed"), QStringLiteral("路径不安全，拒绝删除")));
+                            Lang::pick(QStringLiteral("unsafe path, not removed"), QStringLiteral("路径不安全，拒绝删除")) +
+                                "\n" + refusalText(*why));
   }
   const QString label = "rm -rf " + HomePath::abbreviate(expanded, Paths::home());
+  const QString notThere = Lang::pick(QStringLiteral("(not there, skipped)"), QStringLiteral("(不存在，跳过)"));
+  // The folder that holds it is opened, then asked where it really is: a link
+  // swapped in after the check cannot lead the removal out of the home folder.
+  const qsizetype cut = target->lastIndexOf('/');
+  const UniqueFd folder(::open(QFile::encodeName(target->left(cut)).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return StepResult::make(label, true, notThere);
+  const QString opened = FileOps::openedPath(folder.get()).value_or(QString());
+  const QByteArray name = QFile::encodeName(target->mid(cut + 1));
+  if (opened.isEmpty() || refusalAgainst(opened + "/" + QFile::decodeName(name), homeForms().real)) {
+    return StepResult::make(label, false, Lang::pick(QStringLiteral("unsafe path, not removed"),
+                                                     QStringLiteral("路径不安全，拒绝删除")) +
+                                              "\n" + refusalText(Refusal::leavesHome));
+  }
   // Looked at as itself: a link whose target is gone is still there to remove.
-  if (!FileOps::itemInfo(*target))
-    return StepResult::make(label, true,
-                            Lang::pick(QStringLiteral("(not there, skipped)"), QStringLiteral("(不存在，跳过)")));
-  const Expected<void, QString> removed = FileOps::removeItem(*target);
+  struct stat st;
+  if (::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return StepResult::make(label, true, notThere);
+  const Expected<void, QString> removed = FileOps::removeItemAt(folder.get(), name);
   return removed ? StepResult::make(label, true) : StepResult::make(label, false, removed.error());
 }
 

@@ -43,11 +43,22 @@ class AgentUninstaller {
   QList<StepResult> run(const QString& agentDisplayName, const CommandList& preCommands,
                         const QStringList& pathsToRemove, const StepProgressHandler& onProgress) const;
 
-  // Whether `path` (as written in the registry, "~" allowed) may be removed:
-  // never the home folder or a folder above it, a system folder, a relative
-  // path or one with a ".." component, however it is spelled, and neither a
-  // link that leads to one of those.
+  // Why a path may not be removed.
+  enum class Refusal {
+    notAPath,      // empty, relative, with a ".." component or a NUL
+    sharedFolder,  // the home folder, a folder above it, or one of its shared folders (~/.local, ~/.config…)
+    outsideHome,   // not inside the home folder
+    leavesHome,    // a folder on its way is a link that leads out of the home folder
+  };
+
+  // Why `path` (as written in the registry, "~" allowed) may not be removed,
+  // or nothing when it may: only what lies inside the home folder, also with
+  // the links of its folders resolved, however it is spelled. A final link is
+  // removed as itself, so where it points does not matter.
+  static std::optional<Refusal> refusal(const QString& path);
   static bool isSafeToDelete(const QString& path);
+  // The reason the uninstall sheet shows, in the interface language.
+  static QString refusalText(Refusal why);
 
   // The bytes `path` takes: a file (or link) its own size, a folder the
   // storage allocated to its contents (a file with several names in it

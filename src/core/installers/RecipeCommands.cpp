@@ -3,6 +3,7 @@
 #include "core/texts/Lang.h"
 #include "platform/OffMain.h"
 #include "platform/Paths.h"
+#include "platform/UserPrograms.h"
 #include "platform/Utf8.h"
 
 #include <QFileInfo>
@@ -31,13 +32,27 @@ std::optional<QString> findInFolders(const QString& name) {
 
 }  // namespace
 
-QStringList programFolders() {
+namespace {
+
+QStringList usualFolders() {
   const QString home = Paths::home();
   return {home + "/.npm-global/bin", home + "/.local/bin", QStringLiteral("/usr/local/bin"),
-          QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
+          QString::fromLatin1(UserPrograms::kLinuxbrewBin), QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
 }
 
-QString searchPathPrefix() { return programFolders().mid(0, 4).join(':'); }
+}  // namespace
+
+QStringList programFolders() {
+  // The managers' folders before the system's, as the user's shell has them:
+  // nvm's npm, not a distribution's older one.
+  const QStringList usual = usualFolders();
+  return usual.mid(0, 4) + UserPrograms::extraFolders(usual) + usual.mid(4);
+}
+
+QString searchPathPrefix() {
+  const QStringList usual = usualFolders();
+  return (usual.mid(0, 4) + UserPrograms::extraFolders(usual)).join(':');
+}
 
 std::optional<QString> resolveProgram(const QString& name) {
   if (name.contains('/')) return name;

@@ -33,9 +33,14 @@ struct [[nodiscard]] CommandResult {
 };
 
 // The folders searched for a recipe's programs, in order: the user's own
-// (npm prefix, ~/.local/bin), then the system's.
+// (npm prefix, ~/.local/bin), /usr/local/bin and Linuxbrew's, where Node
+// version managers keep programs and the user's login shell looks
+// (UserPrograms), then /usr/bin and /bin. Reads folders and may start the
+// login shell: never on the window thread.
 QStringList programFolders();
-// The first four program folders joined by ":", put before the inherited PATH.
+// The first four program folders and those of the version managers and the
+// login shell, joined by ":", put before the inherited PATH (so the `node`
+// beside an nvm's npm is found).
 QString searchPathPrefix();
 
 // A name with a "/" is returned unchanged, unchecked; any other name is

@@ -367,11 +367,11 @@ void writeValue(QByteArray& out, const Value& v, int indent) {
 
 }  // namespace
 
-std::optional<Value> parse(const QByteArray& document, QString* error) {
+Expected<Value, QString> parse(const QByteArray& document) {
   Parser parser(document);
   std::optional<Value> v = parser.document();
-  if (!v && error) *error = parser.error();
-  return v;
+  if (!v) return Unexpected(parser.error());
+  return std::move(*v);
 }
 
 QByteArray serializePretty(const Value& value) {

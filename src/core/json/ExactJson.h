@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "platform/Expected.h"
+
 #include <optional>
 #include <utility>
 #include <vector>
@@ -54,10 +56,10 @@ class Value {
 // The deepest nesting of arrays and objects that parse() accepts.
 inline constexpr int kMaxDepth = 512;
 
-// Parses a whole document (a top-level value of any kind). On failure returns
-// nothing and, when `error` is given, a description with the byte offset.
-// A repeated key in an object keeps its first position and its last value.
-std::optional<Value> parse(const QByteArray& document, QString* error = nullptr);
+// Parses a whole document (a top-level value of any kind), or says why it is
+// no JSON, with the byte offset. A repeated key in an object keeps its first
+// position and its last value.
+Expected<Value, QString> parse(const QByteArray& document);
 
 // Pretty-printed UTF-8: two-space indentation, one member or element per line,
 // a line feed at the end. Numbers are written exactly as held.

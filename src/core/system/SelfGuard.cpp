@@ -95,13 +95,15 @@ void SelfGuardInstaller::runLaunchctl(const QStringList& args) {
   // The exit status is not looked at: without a user manager the calls
   // fail, which only means the unit is not managed. Only a missing program
   // is worth a line.
-  if (findExecutable(QStringLiteral("systemctl"), currentPath()).isEmpty()) {
-    log(kTag, QStringLiteral("launchctl %1 failed: %2")
-                  .arg(quotedList(args), QString::fromLocal8Bit(std::strerror(ENOENT))));
-    return;
-  }
   const QString verb = args.value(0);
   const QString label = args.value(1).section('/', -1);
+  if (findExecutable(QStringLiteral("systemctl"), currentPath()).isEmpty()) {
+    // Named as what would have run: the user manager's systemctl.
+    log(kTag, QStringLiteral("systemctl --user %1 %2 failed: systemctl: %3")
+                  .arg(verb == QLatin1String("bootout") ? QStringLiteral("stop") : verb, ServiceManager::unitName(label),
+                       QString::fromLocal8Bit(std::strerror(ENOENT))));
+    return;
+  }
   if (verb == QLatin1String("enable"))
     static_cast<void>(ServiceManager::enable(label));
   else if (verb == QLatin1String("disable"))

@@ -278,6 +278,10 @@ namespace tlr {
   PLAIN(uninstallSheetUserData) \
   PLAIN(uninstallSheetNothing) \
   PLAIN(uninstallSheetMissing) \
+  PLAIN(uninstallRefusedNotAPath) \
+  PLAIN(uninstallRefusedShared) \
+  PLAIN(uninstallRefusedOutsideHome) \
+  PLAIN(uninstallRefusedLeavesHome) \
   PLAIN(uninstallSheetRunning) \
   PLAIN(uninstallSheetSuccess) \
   PLAIN(uninstallSheetButton) \
@@ -676,7 +680,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 424, "the interface has 424 text keys");
+static_assert(LocKey::kCount == 428, "the interface has 428 text keys");
 static_assert(LocKey::kValuedCount == 111, "111 text keys carry values");
 
 }  // namespace tlr

@@ -567,6 +567,17 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Nothing to uninstall", u"无可卸载项").toString();
     case Id::uninstallSheetMissing:
       return t(u"Missing", u"不存在").toString();
+    case Id::uninstallRefusedNotAPath:
+      return t(u"Not a full path (relative, with \"..\" or a NUL character).",
+               u"不是完整路径（相对路径、含 \"..\" 或 NUL 字符）。").toString();
+    case Id::uninstallRefusedShared:
+      return t(u"The home folder, a folder above it or a folder shared by many programs.",
+               u"这是主目录、它的上级目录或多个程序共用的文件夹。").toString();
+    case Id::uninstallRefusedOutsideHome:
+      return t(u"It is outside your home folder.", u"它不在你的主目录内。").toString();
+    case Id::uninstallRefusedLeavesHome:
+      return t(u"A folder on its way is a link that leads out of your home folder.",
+               u"路径上的某个文件夹是指向主目录以外的链接。").toString();
     case Id::uninstallSheetRunning:
       return t(u"Uninstalling...", u"正在卸载...").toString();
     case Id::uninstallSheetSuccess:

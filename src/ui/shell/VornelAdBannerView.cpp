@@ -1,14 +1,20 @@
 #include "ui/shell/VornelAdBannerView.h"
 
 #include "core/stores/SettingsStore.h"
+#include "platform/OffMain.h"
 #include "service/VornelAppSDK.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Painting.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTextDocument>
+#include <QtMath>
+
+#include <algorithm>
 
 namespace tlr {
 
@@ -20,13 +26,35 @@ VornelAdBannerView::VornelAdBannerView(VornelAppSDK& sdk, const SettingsStore& s
   reload();
 }
 
+QImage VornelAdBannerView::decodePicture(const QByteArray& bytes, QSize limit) {
+  QBuffer buffer;
+  buffer.setData(bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  // Its size is read from its header; a picture larger than it can ever be
+  // shown is never decoded (a small file may hold a huge picture).
+  const QSize size = reader.size();
+  if (!size.isValid() || size.width() > limit.width() || size.height() > limit.height()) return {};
+  return reader.read();
+}
+
 void VornelAdBannerView::reload() {
-  image_ = QImage();
-  if (sdk_.currentAd() && !sdk_.adImage().isEmpty()) {
-    // Decoded here, once per announcement; a picture that does not decode
-    // shows nothing.
-    image_ = QImage::fromData(sdk_.adImage());
-  }
+  ++generation_;
+  showPicture(QImage());
+  if (!sdk_.currentAd() || sdk_.adImage().isEmpty()) return;
+  // Decoded off the window thread, once per announcement; a picture that
+  // does not decode, or is too large, shows nothing.
+  const qreal ratio = std::max<qreal>(1, devicePixelRatioF());
+  const QSize limit(qCeil(kSize.width() * ratio * 2), qCeil(kSize.height() * ratio * 2));
+  startOffMain(
+      this, [bytes = sdk_.adImage(), limit] { return decodePicture(bytes, limit); },
+      [this, generation = generation_](const QImage& image) {
+        if (generation == generation_) showPicture(image);
+      });
+}
+
+void VornelAdBannerView::showPicture(const QImage& image) {
+  image_ = image;
   setFixedSize(hasAd() ? kSize : QSize(0, 0));
   setVisible(hasAd());
   setAccessibleName(hasAd() ? sdk_.currentAd()->link_url : QString());

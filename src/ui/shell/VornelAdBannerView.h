@@ -21,8 +21,13 @@ class VornelAdBannerView final : public QWidget {
   // A link that cannot be opened is told in the language of `settings`.
   VornelAdBannerView(VornelAppSDK& sdk, const SettingsStore& settings, QWidget* parent = nullptr);
 
-  // Whether a picture is shown.
+  // Whether a picture is shown. A new announcement's picture is decoded off
+  // the window thread: it shows a moment later.
   bool hasAd() const { return !image_.isNull(); }
+  // The picture in `bytes`, decoded only when its header gives a size within
+  // `limit` (the banner's size × the device pixel ratio × 2); a null image
+  // otherwise. Any thread.
+  static QImage decodePicture(const QByteArray& bytes, QSize limit);
   QSize sizeHint() const override;
 
  protected:
@@ -32,10 +37,12 @@ class VornelAdBannerView final : public QWidget {
 
  private:
   void reload();
+  void showPicture(const QImage& image);
 
   VornelAppSDK& sdk_;
   const SettingsStore& settings_;
   QImage image_;
+  quint64 generation_ = 0;  // the announcement being decoded; older results are dropped
   bool pressed_ = false;
 };
 

@@ -76,7 +76,7 @@ TEST(InstallSteps, ARecipeRunsInOrderWithItsEnvironmentThenSetsUpPath) {
   EXPECT_EQ(tlr::test::readFile(h + "/args"), "one\n" + h + "/x\n" + h + "\n" + h + "/y:" + h + "\na~b\n");
   const QStringList env = tlr::test::readFile(h + "/env").split('\n');
   ASSERT_GE(env.size(), 4);
-  EXPECT_TRUE(env[0].startsWith(h + "/.npm-global/bin:" + h + "/.local/bin:/usr/local/bin:/opt/homebrew/bin:"));
+  EXPECT_TRUE(env[0].startsWith(h + "/.npm-global/bin:" + h + "/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"));
   EXPECT_EQ(env[1], h + "/.npm-global");
   EXPECT_EQ(env[2], h + "/.local/pipx");
   EXPECT_EQ(env[3], h + "/.local/bin");
@@ -388,7 +388,7 @@ TEST(InstallRequirements, MissingOnesInOrder) {
 namespace {
 
 const QString kPrefix = QStringLiteral(
-    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/opt/homebrew/bin:$PATH\"; "
+    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:$PATH\"; "
     "export npm_config_prefix=\"$HOME/.npm-global\"; export PIPX_HOME=\"$HOME/.local/pipx\"; "
     "export PIPX_BIN_DIR=\"$HOME/.local/bin\"; ");
 const QString kOutcome = QStringLiteral(

@@ -50,7 +50,9 @@ class Unremovable {
 }  // namespace
 
 // A failed command's message used to be its ending alone: it is the first
-// line of its error output when it has one.
+// line of its error output when it has one. A command whose program is not
+// found did not run: that is no success (it was counted one, and the user
+// never learnt that npm had not removed the agent).
 TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
   TempHome home;
   tlr::test::FakeBin inheritedOnly;
@@ -66,27 +68,36 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
        {"tlr-stderr"}, {"/nonexistent/tlr-prog", "-y"}},
       {}, nullptr);
   expectRows(rows, {{"$ tlr-pre 'a b'", true, std::nullopt},
-                    {"$ tlr-missing-program x", true, "(tlr-missing-program 未安装，跳过)"},
-                    {"$ tlr-only-on-path", true, "(tlr-only-on-path 未安装，跳过)"},
+                    {"$ tlr-missing-program x", false, "(tlr-missing-program 未安装，跳过)"},
+                    {"$ tlr-only-on-path", false, "(tlr-only-on-path 未安装，跳过)"},
                     {"$ tlr-exit3", false, "exit 3", "out"},
                     {"$ tlr-stderr", false, "real reason", "real reason\nmore"},
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
   const QString recorded = tlr::test::readFile(ran);
   EXPECT_TRUE(recorded.startsWith("a b|" + home.path() + "/.npm-global/bin:" + home.path() +
-                                  "/.local/bin:/usr/local/bin:/opt/homebrew/bin:"))
+                                  "/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"))
       << recorded.toStdString();
 }
 
+// npm of nvm (in ~/.nvm/versions/node/<version>/bin, with its node beside
+// it) was taken for no npm at all, and the agent's package stayed.
 TEST(UninstallPreCommands, RunWithTheInstallsNpmPrefixAndPipxFolders) {
-  TempHome home;
-  const QString seen = home.path() + "/seen";
-  // An npm that says where it would look for global packages.
-  tlr::test::addUserProgram(home, "npm",
-                            "printf '%s|%s|%s' \"$npm_config_prefix\" \"$PIPX_HOME\" \"$PIPX_BIN_DIR\" > '" + seen + "'\n");
-  const auto rows = AgentUninstaller().run("Agent", {{"npm", "uninstall", "-g", "tlr-agent"}}, {}, nullptr);
-  expectRows(rows, {{"$ npm uninstall -g tlr-agent", true, std::nullopt}});
-  EXPECT_EQ(tlr::test::readFile(seen),
-            home.path() + "/.npm-global|" + home.path() + "/.local/pipx|" + home.path() + "/.local/bin");
+  for (const QString& npmFolder : {QString(".local/bin"), QString(".nvm/versions/node/v20.11.1/bin")}) {
+    SCOPED_TRACE(npmFolder.toStdString());
+    TempHome home;
+    const QString seen = home.path() + "/seen";
+    // An npm that says where it would look for global packages, run by the
+    // node beside it as nvm's is.
+    const QString node = home.writeFile(npmFolder + "/node", "#!/bin/sh\nexec /bin/sh \"$@\"\n");
+    const QString npm = home.writeFile(npmFolder + "/npm",
+                                       "#!/usr/bin/env node\nprintf '%s|%s|%s' \"$npm_config_prefix\" \"$PIPX_HOME\" "
+                                       "\"$PIPX_BIN_DIR\" > '" + seen.toUtf8() + "'\n");
+    for (const QString& program : {node, npm}) QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
+    const auto rows = AgentUninstaller().run("Agent", {{"npm", "uninstall", "-g", "tlr-agent"}}, {}, nullptr);
+    expectRows(rows, {{"$ npm uninstall -g tlr-agent", true, std::nullopt}});
+    EXPECT_EQ(tlr::test::readFile(seen),
+              home.path() + "/.npm-global|" + home.path() + "/.local/pipx|" + home.path() + "/.local/bin");
+  }
 }
 
 TEST(UninstallPreCommands, AHungCommandIsStoppedAtItsDeadline) {
@@ -115,31 +126,47 @@ TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {
   QFile::link(home.path() + "/gone", home.path() + "/dangling");
   QDir().mkpath(home.path() + "/holder");
   QFile::link(home.path() + "/keep", home.path() + "/holder/inner-link");
+  // A link in the home folder to the folder of all homes: a sibling's home
+  // lies below it, and so does a link to the sibling's home itself.
+  QTemporaryDir homes;
+  QDir().mkpath(homes.path() + "/user2/.ssh");
+  QFile(homes.path() + "/user2/.ssh/id").open(QIODevice::WriteOnly);
+  QFile::link(homes.path(), home.path() + "/link-parent");
+  QFile::link(homes.path() + "/user2", home.path() + "/link-user2");
 
   tlr::test::RowCollector rows;
   AgentUninstaller().execute(nullptr, "Agent", {{"true"}},
                              {"~/agent", "~", "~/missing", "~/link-to-keep", "~/slash-link/", "~/dangling",
-                              "~/holder", outside.path() + "/file", "~/x/../keep", " ~/keep"},
+                              "~/holder", outside.path() + "/file", "~/x/../keep", " ~/keep", "~/link-parent/user2",
+                              "~/link-parent/user2/.ssh/", "~/link-user2/.ssh", "~/link-user2/"},
                              rows.onProgress(), rows.onComplete());
   ASSERT_TRUE(rows.waitForCompletion());
   EXPECT_FALSE(rows.offMainThread);
+  const QString notAPath = "路径不安全，拒绝删除\n不是完整路径（相对路径、含 \"..\" 或 NUL 字符）。";
+  const QString leavesHome = "路径不安全，拒绝删除\n路径上的某个文件夹是指向主目录以外的链接。";
   expectRows(*rows.completed, {{"$ true", true, std::nullopt},
                                {"rm -rf ~/agent", true, std::nullopt},
-                               {"(跳过) ~", false, "路径不安全，拒绝删除"},
+                               {"(跳过) ~", false, "路径不安全，拒绝删除\n这是主目录、它的上级目录或多个程序共用的文件夹。"},
                                {"rm -rf ~/missing", true, "(不存在，跳过)"},
                                {"rm -rf ~/link-to-keep", true, std::nullopt},
                                {"rm -rf ~/slash-link/", true, std::nullopt},
                                {"rm -rf ~/dangling", true, std::nullopt},
                                {"rm -rf ~/holder", true, std::nullopt},
-                               {"rm -rf " + outside.path() + "/file", true, std::nullopt},
-                               {"(跳过) ~/x/../keep", false, "路径不安全，拒绝删除"},
-                               {"(跳过)  ~/keep", false, "路径不安全，拒绝删除"}});
+                               {"(跳过) " + outside.path() + "/file", false, "路径不安全，拒绝删除\n它不在你的主目录内。"},
+                               {"(跳过) ~/x/../keep", false, notAPath},
+                               {"(跳过)  ~/keep", false, notAPath},
+                               {"(跳过) ~/link-parent/user2", false, leavesHome},
+                               {"(跳过) ~/link-parent/user2/.ssh/", false, leavesHome},
+                               {"(跳过) ~/link-user2/.ssh", false, leavesHome},
+                               {"rm -rf ~/link-user2/", true, std::nullopt}});
   ASSERT_EQ(rows.progress.size(), rows.completed->size());
   for (qsizetype i = 0; i < rows.progress.size(); ++i) EXPECT_EQ(rows.progress[i].id, (*rows.completed)[i].id);
 
-  for (const char* gone : {"/agent", "/link-to-keep", "/slash-link", "/dangling", "/holder"})
+  for (const char* gone : {"/agent", "/link-to-keep", "/slash-link", "/dangling", "/holder", "/link-user2"})
     EXPECT_FALSE(exists(home.path() + gone)) << gone;
-  EXPECT_FALSE(exists(outside.path() + "/file"));
+  // Nothing outside the home folder went, though root may remove anything.
+  EXPECT_TRUE(exists(outside.path() + "/file"));
+  EXPECT_TRUE(exists(homes.path() + "/user2/.ssh/id"));
   // Links went as links: what they pointed at is whole.
   EXPECT_EQ(tlr::test::readFile(home.path() + "/keep/data"), "precious");
   EXPECT_TRUE(QFileInfo(home.path()).isDir());
@@ -170,7 +197,7 @@ TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
   EXPECT_TRUE(command.error.value_or("").contains("NUL")) << command.error.value_or("").toStdString();
   for (qsizetype i : {1, 2}) {
     EXPECT_FALSE((*rows.completed)[i].success);
-    EXPECT_EQ((*rows.completed)[i].error, "路径不安全，拒绝删除");
+    EXPECT_TRUE((*rows.completed)[i].error.value_or("").startsWith("路径不安全，拒绝删除\n不是完整路径"));
   }
   EXPECT_EQ(tlr::test::readFile(home.path() + "/precious/data"), "the user's own\n");
   EXPECT_TRUE(exists(home.path() + "/.agent/data"));
@@ -223,26 +250,41 @@ TEST(UninstallSafetyRule, RefusesSystemAndHomeFoldersHoweverSpelled) {
         QString("./agent"), QString("~user/agent"), QString("~/a/../b"), QString("/usr/../home"),
         QString("/opt/.."), QString("~/.local"), QString("~/.config/"), QString("~/.npm-global/bin"),
         links.path() + "/root-link/usr", links.path() + "/root-link/etc/", links.path() + "/home-link/.",
-        links.path() + "/home-link/.local", links.path() + "/home-link"}) {
+        links.path() + "/home-link/.local", links.path() + "/home-link",
+        // Outside the home folder, however harmless it looks.
+        QString("/etc/passwd"), QString("/root/.ssh"), QString("/home/someone"),
+        QString("/usr/local/lib/node_modules"), QString("/var/lib/dpkg"), QString("/Library/Agent"),
+        QString("/usr/local/lib/node_modules/agent"), QString("/opt/agent"), QString("/tmp/tlr-agent"),
+        QString("/usr/local/bin/agent"), links.path() + "/home-link/.agent", h.chopped(1), h.chopped(1) + "/x",
+        h + "x", h + "-other/x", QString("/usr/localx"), QString("/optx"), QString("/home2")}) {
     EXPECT_FALSE(AgentUninstaller::isSafeToDelete(path)) << path.toStdString();
+  }
+  // Every folder above the home folder, written out and from inside it.
+  QString above = "~/..";
+  for (QString folder = QFileInfo(h).path();; folder = QFileInfo(folder).path(), above += "/..") {
+    EXPECT_EQ(AgentUninstaller::refusal(folder), AgentUninstaller::Refusal::sharedFolder) << folder.toStdString();
+    EXPECT_EQ(AgentUninstaller::refusal(folder + "/"), AgentUninstaller::Refusal::sharedFolder);
+    EXPECT_EQ(AgentUninstaller::refusal(above), AgentUninstaller::Refusal::notAPath) << above.toStdString();
+    if (folder == "/") break;
   }
 }
 
-// Folders are compared by whole path components: "/home/al" is no folder
-// above "/home/alice", nor "/usr/localx" a system folder.
-TEST(UninstallSafetyRule, AllowsFoldersInsideProtectedAndHomeFolders) {
+// Folders are compared by whole path components: "~/.localx" is no shared
+// folder. A link inside the home folder that stays inside it may be on the
+// way, and a final link goes as itself wherever it points.
+TEST(UninstallSafetyRule, AllowsWhatLiesInsideTheHomeFolder) {
   TempHome home;
-  QTemporaryDir links;
-  QFile::link(home.path(), links.path() + "/home-link");
   const QString h = home.path();
+  QDir().mkpath(h + "/real/inner");
+  QFile::link(h + "/real", h + "/inside-link");
+  QFile::link("/usr", h + "/usr-link");
   for (const QString& path :
        {QString("~/.agent"), QString("~/.config/agent"), QString("~/.local/share/agent"), h + "/x",
-        QString("/Library/Agent"), QString("/usr/local/lib/node_modules/agent"), QString("/opt/agent"),
-        QString("/tmp/tlr-agent"), QString("/usr/local/bin/agent"), QString(" ~/.agent "),
-        links.path() + "/home-link/.agent", h.chopped(1), h.chopped(1) + "/x", h + "x", h + "-other/x",
-        h + "/.localx", h + "/.config-agent", QString("/usr/localx"), QString("/optx"), QString("/home2")}) {
+        QString(" ~/.agent "), h + "/.localx", h + "/.config-agent", QString("~/inside-link/inner"),
+        QString("~/inside-link/missing/x"), QString("~/usr-link"), QString("~/usr-link/")}) {
     EXPECT_TRUE(AgentUninstaller::isSafeToDelete(path)) << path.toStdString();
   }
+  EXPECT_EQ(AgentUninstaller::refusal("~/usr-link/bin"), AgentUninstaller::Refusal::leavesHome);
 }
 
 // An empty folder measured as absent (0) and could not be removed; a file

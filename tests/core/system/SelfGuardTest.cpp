@@ -56,6 +56,19 @@ TEST(SelfGuardInstall, AnInstalledCopyRegistersItsAutostartEntry) {
   EXPECT_TRUE(installer.uninstall());
   EXPECT_FALSE(QFile::exists(tlr::Paths::autostartFile()));
   EXPECT_EQ(f.systemctlCalls(), unitCall("enable")) << "unregistering leaves the services alone";
+
+  // Without systemctl the log line names it (it named launchctl).
+  ASSERT_TRUE(QFile::remove(f.bin.path() + "/systemctl"));
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(f.bin.path()));
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(installer.install());
+  const std::string out = testing::internal::GetCapturedStdout();
+  qputenv("PATH", path);
+  EXPECT_NE(out.find("[SelfGuard] systemctl --user enable com.tollamere.app.service failed: systemctl: "
+                     "No such file or directory\n"),
+            std::string::npos)
+      << out;
 }
 
 TEST(SelfGuardInstall, TheLegacyUnitIsStoppedAndRemovedFirst) {

@@ -41,7 +41,7 @@ class InstallSheetTest : public SheetTest {
 };
 
 bool machineHasPipx() {
-  for (const char* folder : {"/usr/local/bin", "/opt/homebrew/bin", "/usr/bin", "/bin"})
+  for (const char* folder : {"/usr/local/bin", "/home/linuxbrew/.linuxbrew/bin", "/usr/bin", "/bin"})
     if (QFileInfo(QString(folder) + "/pipx").isExecutable()) return true;
   return false;
 }

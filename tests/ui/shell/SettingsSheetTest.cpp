@@ -16,6 +16,7 @@
 #include <QTextDocument>
 
 #include <QBuffer>
+#include <QtMath>
 #include <QFontMetricsF>
 #include <QCoreApplication>
 #include <QImageWriter>
@@ -28,8 +29,8 @@ using tlr::test::click;
 
 namespace {
 
-QByteArray pngBytes() {
-  QImage image(40, 10, QImage::Format_RGB32);
+QByteArray pngBytes(QSize size = QSize(40, 10)) {
+  QImage image(size, QImage::Format_RGB32);
   image.fill(Qt::red);
   QByteArray bytes;
   QBuffer buffer(&bytes);
@@ -282,7 +283,8 @@ TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
   EXPECT_TRUE(banner->isHidden());
 
   f.sdk.setCurrentAd(VornelAd{"a", "https://x.example/p.png", "http://tollamere.example/spring"}, pngBytes());
-  EXPECT_TRUE(banner->hasAd());
+  EXPECT_FALSE(banner->hasAd()) << "decoded off the window thread";
+  ASSERT_TRUE(test::waitUntil([&] { return banner->hasAd(); }));
   EXPECT_EQ(banner->size(), QSize(400, 100));
   EXPECT_FALSE(banner->isHidden());
   QImage shot(banner->size(), QImage::Format_ARGB32_Premultiplied);
@@ -295,6 +297,7 @@ TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
   EXPECT_EQ(f.opened(), QStringLiteral("http://tollamere.example/spring\n--\n"));
 
   f.sdk.setCurrentAd(VornelAd{"b", "https://x.example/p.png", "file:///etc/passwd"}, pngBytes());
+  ASSERT_TRUE(test::waitUntil([&] { return banner->hasAd(); }));
   QTest::mouseClick(banner, Qt::LeftButton, Qt::NoModifier, QPoint(200, 50));
   QCoreApplication::processEvents();
   EXPECT_EQ(f.opened(), QStringLiteral("http://tollamere.example/spring\n--\n")) << "file: is never opened";
@@ -302,6 +305,7 @@ TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
   // The tooltip shows the address as it is written, never as markup.
   const QString marked = QStringLiteral("http://x.example/<b>bold</b><img src=\"file:///etc/passwd\">&amp;");
   f.sdk.setCurrentAd(VornelAd{"c", "https://x.example/p.png", marked}, pngBytes());
+  ASSERT_TRUE(test::waitUntil([&] { return banner->hasAd(); }));
   QTextDocument shown;
   if (Qt::mightBeRichText(banner->toolTip()))
     shown.setHtml(banner->toolTip());
@@ -313,6 +317,17 @@ TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
   f.sdk.setCurrentAd(std::nullopt, {});
   EXPECT_FALSE(banner->hasAd());
   EXPECT_TRUE(banner->isHidden());
+
+  // A picture larger than the banner can show (twice its size at the
+  // screen's ratio) was decoded whole on the window thread: a small file can
+  // hold a huge picture. It is refused from its header.
+  const qreal ratio = std::max<qreal>(1, banner->devicePixelRatioF());
+  const QSize largest(qCeil(400 * ratio * 2), qCeil(100 * ratio * 2));
+  for (const QSize size : {largest + QSize(1, 0), largest + QSize(0, 1), largest}) {
+    f.sdk.setCurrentAd(VornelAd{"d", "https://x.example/p.png", "http://tollamere.example/"}, pngBytes(size));
+    test::finishOffMainWork();
+    EXPECT_EQ(banner->hasAd(), size == largest) << size.width() << "×" << size.height();
+  }
 }
 
 TEST(LegalSheets, BulletsHangFromTheirMarksAndHeadingsAreSetAsHeadings) {
