@@ -204,6 +204,7 @@ TEST(EventStoreShared, FollowsTheCurrentHome) {
     first = &EventStore::shared();
     EXPECT_EQ(first, &EventStore::shared());
     first->append(AgentEvent::make("a", AgentEventType::started));
+    first->flush();
   }
   test::TempHome other;
   EXPECT_NE(&EventStore::shared(), first);
