@@ -72,6 +72,13 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
       30s))
       << app.stdOut().toStdString();
   EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Setup] Fake Agent FAIL: "))) << app.stdOut().toStdString();
+  // Kept with its window: the window manager offers no minimising (which
+  // would take the main window along) and the task bar does not list it.
+  EXPECT_TRUE(waitUntil([&] { return x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), alert}).contains(
+                                         QStringLiteral("_NET_WM_ACTION_CLOSE")); }, 10s));
+  const QString properties = x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), alert});
+  EXPECT_FALSE(properties.contains(QStringLiteral("_NET_WM_ACTION_MINIMIZE"))) << properties.toStdString();
+  EXPECT_TRUE(properties.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR"))) << properties.toStdString();
   const QString shot = XvfbServer::screenshotPath(QStringLiteral("setup-without-terminal.png"));
   EXPECT_TRUE(waitUntil([&] { return x_.screenshot(shot) && !QImage(shot).isNull(); }, 10s));
   EXPECT_TRUE(app.isRunning());

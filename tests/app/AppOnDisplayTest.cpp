@@ -106,6 +106,14 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
                   .boolean(QStringLiteral("TLR.hasShownStatusItemOnboarding"))
                   .value_or(false));
   ASSERT_TRUE(x_.screenshot(screenshotPath(QStringLiteral("onboarding.png"))));
+  // The window manager may move and close it, never minimise it, and the
+  // task bar does not list it.
+  EXPECT_TRUE(waitUntil([&] { return x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), onboarding}).contains(
+                                         QStringLiteral("_NET_WM_ACTION_CLOSE")); }, 10s));
+  const QString properties = x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), onboarding});
+  EXPECT_FALSE(properties.contains(QStringLiteral("_NET_WM_ACTION_MINIMIZE"))) << properties.toStdString();
+  EXPECT_FALSE(properties.contains(QStringLiteral("_NET_WM_ACTION_MAXIMIZE"))) << properties.toStdString();
+  EXPECT_TRUE(properties.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR"))) << properties.toStdString();
 
   // Return presses "Got it": the window goes, the application stays.
   x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("--window"), onboarding,

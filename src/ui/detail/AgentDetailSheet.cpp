@@ -626,16 +626,26 @@ void AgentDetailSheet::refreshEvents() {
   }
   const AppLanguage lang = language();
   QWidget* rows = eventsArea_->widget();
+  // The times in one column, as wide as the longest ("03-01 21:05" for
+  // an event of an earlier day).
+  QStringList times;
+  int timeWidth = 0;
+  const QFontMetrics timeMetrics(monoFont(11, QFont::Medium));
   for (const AgentEvent& event : events) {
+    times << eventTime(event, session_->stores().timeZone);
+    timeWidth = std::max(timeWidth, timeMetrics.horizontalAdvance(times.last()) + 6);
+  }
+  for (qsizetype i = 0; i < events.size(); ++i) {
+    const AgentEvent& event = events[i];
     auto* row = new QWidget(rows);
     row->setObjectName(QStringLiteral("eventRow"));
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 4, 0, 4);
     line->setSpacing(10);
-    auto* time = new Label(eventTime(event, session_->stores().timeZone), 11, QFont::Medium, TextRole::faint, row);
+    auto* time = new Label(times[i], 11, QFont::Medium, TextRole::faint, row);
     time->setObjectName(QStringLiteral("eventTime"));
     time->setFont(monoFont(11, QFont::Medium));
-    time->setFixedWidth(48);
+    time->setFixedWidth(std::max(48, timeWidth));
     auto* what = new Label(DashboardModel::eventText(event, lang), 12, QFont::Normal, TextRole::dim, row);
     what->setObjectName(QStringLiteral("eventText"));
     line->addWidget(time);

@@ -327,7 +327,7 @@ void DoctorOutputSheet::refresh() {
     if (builtGeneration_ != model_->resultGeneration()) rebuildIssueCards();
     refreshIssueCards();
     if (builtGeneration_ != model_->resultGeneration() || builtLanguage_ != static_cast<int>(lang))
-      transcript_->setTranscript(result->combinedOutput(lang == AppLanguage::en));
+      transcript_->setTranscript(result->combinedOutput(lang));
     builtGeneration_ = model_->resultGeneration();
     builtLanguage_ = static_cast<int>(lang);
   }

@@ -152,8 +152,6 @@ InstallSheet::InstallSheet(AgentEntry entry, std::function<void()> onClose, std:
 
 QString InstallSheet::text(const LocKey& key) const { return settings_.text(key); }
 
-QString InstallSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
-
 InstallSheet::~InstallSheet() = default;
 
 void InstallSheet::showEvent(QShowEvent* event) {
@@ -304,7 +302,7 @@ void InstallSheet::fillFooter() {
   footer_->addStretch(1);
   switch (session_->phase()) {
     case Phase::checking: {
-      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      auto* cancel = sheets::footerTextButton(text(LocKey::sheetCancel()));
       cancel->setObjectName(QStringLiteral("installCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
@@ -322,14 +320,14 @@ void InstallSheet::fillFooter() {
       break;
     }
     case Phase::running: {
-      auto* note = new Label(pick(QStringLiteral("Don't close this window..."), QStringLiteral("请不要关闭窗口...")), 11,
+      auto* note = new Label(text(LocKey::sheetDontClose()), 11,
                              QFont::Normal, TextRole::faint);
       note->setObjectName(QStringLiteral("installRunningNote"));
       footer_->addWidget(note);
       break;
     }
     case Phase::done: {
-      auto* done = primaryAction(QString(), pick(QStringLiteral("Done"), QStringLiteral("完成")), nullptr);
+      auto* done = primaryAction(QString(), text(LocKey::sheetDone()), nullptr);
       done->setObjectName(QStringLiteral("installDoneButton"));
       connect(done, &QAbstractButton::clicked, this, [this] {
         const QPointer<InstallSheet> self(this);

@@ -62,7 +62,6 @@ class InstallSheet final : public Sheet {
   void fillFooter();
 
   QString text(const LocKey& key) const;
-  QString pick(const QString& en, const QString& zh) const;
 
   const SettingsStore& settings_;
   InstallSession* session_;

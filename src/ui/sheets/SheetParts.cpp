@@ -15,10 +15,6 @@
 
 namespace tlr::sheets {
 
-QString pick(AppLanguage language, const QString& en, const QString& zh) {
-  return language == AppLanguage::en ? en : zh;
-}
-
 
 QColor successColor() { return Theme::current().working; }
 QColor failureColor() { return Theme::crash; }
@@ -155,11 +151,11 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
   auto* texts = new QVBoxLayout;
   texts->setContentsMargins(0, 0, 0, 0);
   texts->setSpacing(2);
-  auto* label = new ElidedText(step.label, monoFont(labelPixels), [] { return Theme::current().text; }, 2);
+  auto* label = new ElidedText(settings.text(step.label), monoFont(labelPixels), [] { return Theme::current().text; }, 2);
   label->setObjectName(QStringLiteral("stepLabel"));
   texts->addWidget(label);
   if (step.error) {
-    auto* error = new ElidedText(*step.error, Theme::font(10),
+    auto* error = new ElidedText(settings.text(*step.error), Theme::font(10),
                                  ok ? ElidedText::ColorFn([] { return Theme::current().textDim; })
                                     : ElidedText::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }),
                                  errorLines);
@@ -176,7 +172,7 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
     texts->addWidget(details);
   }
   row->addLayout(texts, 1);
-  setAccessibleName(step.label);
+  setAccessibleName(settings.text(step.label));
 }
 
 // ---- Header, scroll area, fonts -------------------------------------------------------------------

@@ -1,7 +1,6 @@
 #pragma once
 
-// Pieces the add-agent, install and uninstall sheets share: texts in the
-// current language, the sheets' line, the footer's text button,
+// Pieces the add-agent, install and uninstall sheets share: the sheets' line, the footer's text button,
 // text shortened in the middle, a step row and the sheet header.
 
 #include "core/installers/StepResult.h"
@@ -27,9 +26,6 @@ class SettingsStore;
 }
 
 namespace tlr::sheets {
-
-// The English text when `language` is English, else the Chinese.
-QString pick(AppLanguage language, const QString& en, const QString& zh);
 
 // Fixed colours of marks: success green, failure red, warning orange.
 QColor successColor();

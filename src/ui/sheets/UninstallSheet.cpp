@@ -59,8 +59,6 @@ UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, 
 
 QString UninstallSheet::text(const LocKey& key) const { return settings_.text(key); }
 
-QString UninstallSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
-
 UninstallSheet::~UninstallSheet() = default;
 
 void UninstallSheet::showEvent(QShowEvent* event) {
@@ -345,7 +343,7 @@ void UninstallSheet::fillFooter() {
   footer_->addStretch(1);
   switch (session_->phase()) {
     case Phase::preview: {
-      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
+      auto* cancel = sheets::footerTextButton(text(LocKey::sheetCancel()));
       cancel->setObjectName(QStringLiteral("uninstallCancelButton"));
       connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
       footer_->addWidget(cancel);
@@ -369,14 +367,14 @@ void UninstallSheet::fillFooter() {
       break;
     }
     case Phase::executing: {
-      auto* note = new Label(pick(QStringLiteral("Don't close this window..."), QStringLiteral("请不要关闭窗口...")), 11,
+      auto* note = new Label(text(LocKey::sheetDontClose()), 11,
                              QFont::Normal, TextRole::faint);
       note->setObjectName(QStringLiteral("uninstallRunningNote"));
       footer_->addWidget(note);
       break;
     }
     case Phase::done: {
-      auto* done = new PrimaryButton(pick(QStringLiteral("Done"), QStringLiteral("完成")));
+      auto* done = new PrimaryButton(text(LocKey::sheetDone()));
       done->setObjectName(QStringLiteral("uninstallDoneButton"));
       done->setLabelFont(12, QFont::DemiBold);
       done->setPadding(16, 6);

@@ -56,7 +56,6 @@ class UninstallSheet final : public Sheet {
   void showChoice();
 
   QString text(const LocKey& key) const;
-  QString pick(const QString& en, const QString& zh) const;
 
   const SettingsStore& settings_;
   UninstallSession* session_;

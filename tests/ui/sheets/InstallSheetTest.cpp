@@ -33,7 +33,7 @@ class InstallSheetTest : public SheetTest {
   }
   static QStringList stepLabels(const InstallSheet& s) {
     QStringList labels;
-    for (auto* row : s.findChildren<sheets::StepRowView*>("installStep")) labels << row->step().label;
+    for (auto* row : s.findChildren<sheets::StepRowView*>("installStep")) labels << textOf(row->step().label);
     return labels;
   }
   int closes = 0;
@@ -54,7 +54,7 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
   EXPECT_EQ(s->size(), QSize(540, 460));
   EXPECT_EQ(shown(*s, "sheetTitle"), "Install Agent");
   EXPECT_TRUE(inPhase(*s, "checking"));
-  EXPECT_EQ(shown(*s, "installCheckingText"), "Checking requirements...");
+  EXPECT_EQ(shown(*s, "installCheckingText"), "Checking requirements…");
   EXPECT_EQ(shown(*s, "installCancelButton"), "Cancel");
   s->show();
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
@@ -106,12 +106,12 @@ TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
   EXPECT_EQ(details->findChild<QTextEdit*>("detailsText")->document()->blockCount(), 5);
   EXPECT_EQ(rows[0]->findChild<DetailsDisclosure*>("stepDetails"), nullptr) << "a step that succeeded has none";
   // The PATH row speaks the window's language.
-  EXPECT_EQ(rows[2]->step().label, "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
+  EXPECT_EQ(textOf(rows[2]->step().label), "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
   EXPECT_EQ(shown(*s, "installDoneButton"), "Done");
 }
 
 TEST_F(InstallSheetTest, AnErrorOfSeveralLinesKeepsItsLineBreaks) {
-  const StepResult step = StepResult::make("$ tlr", false, "first line\nsecond line\nlast line");
+  const StepResult step = StepResult::make(LocKey::installStepAsIs("$ tlr"), false, LocKey::installStepAsIs("first line\nsecond line\nlast line"));
   sheets::StepRowView row(step, 11, 3, SettingsStore::shared());
   row.resize(400, row.sizeHint().height());
   auto* error = row.findChild<sheets::ElidedText*>("stepError");
@@ -229,8 +229,8 @@ TEST_F(InstallSheetTest, AFailedAutoInstallReturnsToTheMissingCard) {
 
   ASSERT_TRUE(click(*card, "installAutoInstall:pipx"));
   EXPECT_TRUE(inPhase(*s, "running"));
-  EXPECT_EQ(shown(*s, "installRunningText"), "Installing...");
-  EXPECT_EQ(shown(*s, "installRunningNote"), "Don't close this window...");
+  EXPECT_EQ(shown(*s, "installRunningText"), "Installing…");
+  EXPECT_EQ(shown(*s, "installRunningNote"), "Don't close this window…");
   EXPECT_EQ(stepLabels(*s).first(), "Auto-installing dependency: pipx");
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "missing"); }));
   EXPECT_NE(child(*s, "installRequirement:pipx"), nullptr);
