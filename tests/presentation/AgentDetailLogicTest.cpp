@@ -83,12 +83,12 @@ TEST(DetailRestartAndDoctor, TextsFollowTheSpecificationsAndTheirColons) {
   EXPECT_EQ(restartButtonText(gateway, false, AppLanguage::en), "Restart Gateway");
   EXPECT_EQ(restartButtonText(plain, false, AppLanguage::zh), "重启 Agent");
   EXPECT_EQ(restartButtonText(gateway, true, AppLanguage::en), "Restart (issue detected)");
-  EXPECT_EQ(restartHint(gateway, AppLanguage::en), "Will run: gw restart");
-  EXPECT_EQ(restartHint(gateway, AppLanguage::zh), "将运行：gw restart");  // full-width colon
+  EXPECT_EQ(restartHint(gateway, AppLanguage::en), "Will run: `gw restart`");
+  EXPECT_EQ(restartHint(gateway, AppLanguage::zh), "将运行：`gw restart`");  // full-width colon
   EXPECT_EQ(restartHint(plain, AppLanguage::en), "Will stop and restart the process");
-  EXPECT_EQ(doctorHint(gateway, AppLanguage::en), "Will run: gw doctor (read-only, no changes)");
-  EXPECT_EQ(doctorHint(gateway, AppLanguage::zh), "将运行：gw doctor（只读，不修改任何东西）");
-  EXPECT_EQ(restartConfirmMessage(gateway, AppLanguage::zh), "将运行 gw restart，channel 会短暂断开自动重连。");
+  EXPECT_EQ(doctorHint(gateway, AppLanguage::en), "Will run: `gw doctor` (read-only, no changes)");
+  EXPECT_EQ(doctorHint(gateway, AppLanguage::zh), "将运行：`gw doctor`（只读，不修改任何东西）");
+  EXPECT_EQ(restartConfirmMessage(gateway, AppLanguage::zh), "将运行 `gw restart`，channel 会短暂断开自动重连。");
   EXPECT_EQ(restartConfirmMessage(plain, AppLanguage::en), "Active sessions may be lost.");
 }
 

@@ -27,10 +27,10 @@ QString text(AppLanguage language, const LocKey& key) {
   switch (key.id()) {
     // restart
     case Id::restartHintCmd:
-      return fill(t(u"Will run: {1}", u"将运行：{1}"), key);
+      return fill(t(u"Will run: `{1}`", u"将运行：`{1}`"), key);
     case Id::restartConfirmGateway:
-      return fill(t(u"Will run {1}. Channels briefly disconnect and auto-reconnect.",
-                    u"将运行 {1}，channel 会短暂断开自动重连。"), key);
+      return fill(t(u"Will run `{1}`. Channels briefly disconnect and auto-reconnect.",
+                    u"将运行 `{1}`，channel 会短暂断开自动重连。"), key);
     case Id::restartHeader:
       return fill(t(u"=== Restart {1} ===", u"=== 重启 {1} ==="), key);
     case Id::restartFoundPids:
@@ -273,14 +273,14 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Not set up", u"未设置").toString();
     // doctor
     case Id::doctorHintCmd:
-      return fill(t(u"Will run: {1} (read-only, no changes)", u"将运行：{1}（只读，不修改任何东西）"), key);
+      return fill(t(u"Will run: `{1}` (read-only, no changes)", u"将运行：`{1}`（只读，不修改任何东西）"), key);
     case Id::doctorFoundIssues:
       if (english) return fill(key.integer(0) == 1 ? u"Found {1} known issue" : u"Found {1} known issues", key);
       return fill(u"发现 {1} 个已知问题", key);
     case Id::doctorExitInfo:
       return fill(t(u"Exit {1} · {2}s", u"退出码 {1} · {2}s"), key);
     case Id::doctorDeeperHint:
-      return fill(t(u"For deeper diagnosis/fix, run in a terminal: {1} --fix", u"如要更深入诊断/修复，请到终端运行：{1} --fix"), key);
+      return fill(t(u"For deeper diagnosis/fix, run in a terminal: `{1} --fix`", u"如要更深入诊断/修复，请到终端运行：`{1} --fix`"), key);
     case Id::doctorHeaderTitle:
       return fill(t(u"{1} · Health check", u"{1} · 体检"), key);
     case Id::doctorOutputExitCode:
@@ -327,8 +327,8 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::doctorFullOutput:
       return t(u"Full output", u"完整输出").toString();
     case Id::doctorDeeperHintGeneric:
-      return t(u"For deeper diagnosis, run the agent's doctor --fix in a terminal",
-               u"如需深入诊断，请到终端运行该 agent 的 doctor --fix").toString();
+      return t(u"For deeper diagnosis, run the agent's `doctor --fix` in a terminal",
+               u"如需深入诊断，请到终端运行该 agent 的 `doctor --fix`").toString();
     case Id::doctorRunningLabel:
       return t(u"Diagnosing…", u"诊断中…").toString();
     case Id::doctorLabel:

@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace tlr {

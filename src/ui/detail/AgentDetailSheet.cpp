@@ -552,8 +552,7 @@ void AgentDetailSheet::refresh() {
                                                                                   : QStringLiteral("folder.fill"));
     setupButton_->setLabel(setupButtonText(*setup, lang));
     const QString hint = setupHint(*setup, lang);
-    setupHint_->setText(LineBreaks::withoutCommandMarks(hint));
-    setupHint_->setAccessibleName(QString(hint).remove(QLatin1Char('`')));
+    setupHint_->setCommandText(hint);
   }
 
   // Restart.
@@ -566,7 +565,7 @@ void AgentDetailSheet::refresh() {
                                    Theme::withOpacity(kSystemRed, 0.45)};
   })
                                     : std::function<SecondaryButton::Colors()>(brandOutline));
-  restartHint_->setPlainText(restartHint(entry, lang));
+  restartHint_->setCommandText(restartHint(entry, lang));
 
   // Doctor.
   const bool diagnosing = session_->isDoctorRunning();
@@ -574,7 +573,7 @@ void AgentDetailSheet::refresh() {
   doctorButton_->setBusy(diagnosing);
   doctorButton_->setEnabled(!diagnosing);
   doctorButton_->setLabel(text(diagnosing ? LocKey::doctorRunningLabel() : LocKey::doctorLabel()));
-  doctorHint_->setPlainText(doctorHint(entry, lang));
+  doctorHint_->setCommandText(doctorHint(entry, lang));
 
   // Uninstall.
   uninstallSection_->setVisible(session_->offersUninstall());

@@ -334,8 +334,8 @@ void DoctorOutputSheet::refresh() {
   fitIssuesArea();
 
   const bool withCommand = result && !result->command.isEmpty();
-  footer_->setPlainText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
-                                    : locText(LocKey::doctorDeeperHintGeneric()));
+  footer_->setCommandText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
+                                      : locText(LocKey::doctorDeeperHintGeneric()));
   footer_->setTextInteractionFlags(withCommand ? (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)
                                                : Qt::NoTextInteraction);
 }

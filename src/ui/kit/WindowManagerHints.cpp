@@ -1,7 +1,10 @@
 #include "ui/kit/WindowManagerHints.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QList>
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <xcb/xcb.h>
@@ -17,6 +20,31 @@ constexpr uint32_t kHintsFunctions = 1U << 0;
 constexpr uint32_t kHintsDecorations = 1U << 1;
 constexpr uint32_t kFunctionMove = 1U << 2;
 constexpr uint32_t kFunctionClose = 1U << 5;
+
+// Undoes a minimise of the window it watches, and of the window that one
+// belongs to.
+class Unminimise final : public QObject {
+ public:
+  explicit Unminimise(QWidget* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && event->type() == QEvent::WindowStateChange && window_->isMinimized()) {
+      QTimer::singleShot(0, this, [window = window_] {
+        if (!window) return;
+        if (QWidget* over = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+            over && over->isMinimized())
+          over->showNormal();
+        window->showNormal();
+        window->raise();
+        window->activateWindow();
+      });
+    }
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> window_;
+};
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   xcb_intern_atom_reply_t* reply =
@@ -34,6 +62,10 @@ void keepWithItsWindow(QWidget* window) {
   if (!x11 || !x11->connection()) return;
   xcb_connection_t* c = x11->connection();
   const auto id = static_cast<xcb_window_t>(window->winId());
+  if (!window->property("tlrUnminimise").toBool()) {
+    window->setProperty("tlrUnminimise", true);
+    new Unminimise(window);
+  }
 
   const xcb_atom_t motif = atom(c, "_MOTIF_WM_HINTS");
   if (motif != XCB_ATOM_NONE) {

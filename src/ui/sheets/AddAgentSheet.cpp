@@ -26,17 +26,13 @@ AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet
   setObjectName(QStringLiteral("addAgentSheet"));
   setOnClose(std::move(onClose));
 
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(0);
-  sheets::Header header =
-      sheets::makeHeader(QStringLiteral("plus.app"), [] { return Theme::current().accent; }, 16, 14,
-                         QMargins(22, 16, 22, 16), settings_, this);
-  title_ = header.title;
-  close_ = header.close;
-  close_->setObjectName(QStringLiteral("addAgentCloseButton"));
+  const sheets::SheetStart start = sheets::startSheet(
+      this, QStringLiteral("plus.app"), [] { return Theme::current().accent; }, settings_,
+      QStringLiteral("addAgentCloseButton"));
+  QVBoxLayout* column = start.column;
+  title_ = start.header.title;
+  close_ = start.header.close;
   connect(close_, &QAbstractButton::clicked, this, &Sheet::requestClose);
-  column->addWidget(header.widget);
   column->addWidget(sheets::sheetLine(this));
 
   auto* body = new QWidget;

@@ -198,6 +198,18 @@ Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal 
   return header;
 }
 
+SheetStart startSheet(QWidget* sheet, const QString& symbol, SymbolView::ColorFn symbolColor,
+                      const SettingsStore& settings, const QString& closeName) {
+  SheetStart start;
+  start.column = new QVBoxLayout(sheet);
+  start.column->setContentsMargins(0, 0, 0, 0);
+  start.column->setSpacing(0);
+  start.header = makeHeader(symbol, std::move(symbolColor), 16, 14, QMargins(22, 16, 22, 16), settings, sheet);
+  start.header.close->setObjectName(closeName);
+  start.column->addWidget(start.header.widget);
+  return start;
+}
+
 Divider* sheetLine(QWidget* parent) { return new Divider(0.1, 0.14, parent); }
 
 BodyAndFooter addBodyAndFooter(QVBoxLayout* column, QWidget* sheet, const QString& footerName) {

@@ -94,6 +94,16 @@ struct Header {
 Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
                   QMargins margins, const SettingsStore& settings, QWidget* parent);
 
+// The start of these sheets: a column over the whole sheet, and in it the
+// header (16-pixel title, 14-pixel symbol, 22 × 16 in from the edges) whose
+// close button is named `closeName`.
+struct SheetStart {
+  QVBoxLayout* column = nullptr;
+  Header header;
+};
+SheetStart startSheet(QWidget* sheet, const QString& symbol, SymbolView::ColorFn symbolColor,
+                      const SettingsStore& settings, const QString& closeName);
+
 // The line under these sheets' header and over their footer: stronger
 // than the kit's separator (the contrast colour at 0.1 dark, 0.14 light).
 Divider* sheetLine(QWidget* parent);

@@ -171,7 +171,7 @@ TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
   EXPECT_TRUE(textOf(command.error).value_or("").contains("NUL")) << textOf(command.error).value_or("").toStdString();
   for (qsizetype i : {1, 2}) {
     EXPECT_FALSE((*rows.completed)[i].success);
-    EXPECT_EQ((*rows.completed)[i].error, "路径不安全，拒绝删除");
+    EXPECT_EQ(textOf((*rows.completed)[i].error), "路径不安全，拒绝删除");
   }
   EXPECT_EQ(tlr::test::readFile(home.path() + "/precious/data"), "the user's own\n");
   EXPECT_TRUE(exists(home.path() + "/.agent/data"));

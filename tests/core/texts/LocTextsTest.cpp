@@ -198,8 +198,8 @@ TEST(LocTextsSpecialRules, RunawayUnitDependsOnTheExactResourceName) {
 TEST(LocTextsSpecialRules, QuotedTextsKeepTheirPunctuation) {
   EXPECT_EQ(en(LocKey::restartVerifyExitMismatch(2, 0)), "exit=2, expected 0");
   EXPECT_EQ(zh(LocKey::restartVerifyExitMismatch(2, 0)), "exit=2，期望 0");
-  EXPECT_EQ(zh(LocKey::doctorHintCmd("agent doctor")), "将运行：agent doctor（只读，不修改任何东西）");
-  EXPECT_EQ(zh(LocKey::restartHintCmd("gw restart")), "将运行：gw restart");
+  EXPECT_EQ(zh(LocKey::doctorHintCmd("agent doctor")), "将运行：`agent doctor`（只读，不修改任何东西）");
+  EXPECT_EQ(zh(LocKey::restartHintCmd("gw restart")), "将运行：`gw restart`");
   EXPECT_EQ(en(LocKey::doctorErrCmdExit(-1, "boom")), "Command exited -1: boom");
   EXPECT_EQ(en(LocKey::restartSigtermFail(812, 3)), "  - pid 812 SIGTERM failed errno=3");
   EXPECT_EQ(en(LocKey::restartVerifyMissingString("ok")), "exit OK but output missing \"ok\"");

@@ -377,6 +377,8 @@ TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {
   setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "restartHint"), "将运行：cli1 gateway restart");
   EXPECT_EQ(labelText(sheet.get(), "doctorHint"), "将运行：cli1 doctor（只读，不修改任何东西）");
+  EXPECT_EQ(monospaced(sheet.get(), "doctorHint"), QStringList{"cli1 doctor"}) << "the command reads apart";
+  EXPECT_EQ(monospaced(sheet.get(), "restartHint"), QStringList{"cli1 gateway restart"});
   EXPECT_EQ(buttonLabel(sheet.get(), "doctorButton"), "诊断");
   setLanguage(AppLanguage::en);
 
@@ -386,7 +388,7 @@ TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->title(), "Restart Cli One?");
   EXPECT_EQ(box->windowTitle(), "Restart Cli One?");
-  EXPECT_EQ(box->message(), "Will run cli1 gateway restart. Channels briefly disconnect and auto-reconnect.");
+  EXPECT_EQ(box->message(), "Will run `cli1 gateway restart`. Channels briefly disconnect and auto-reconnect.");
   answer(box, "restartCancel");
   EXPECT_EQ(callbacks.count("restart"), 0);
   ASSERT_TRUE(waitUntil([&] { return sheet->findChild<Alert*>("restartConfirm") == nullptr; }));

@@ -90,6 +90,7 @@ TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis/fix, run in a terminal: oc doctor --fix");
   setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复，请到终端运行：oc doctor --fix");
+  EXPECT_EQ(monospaced(sheet.get(), "doctorFooter"), QStringList{"oc doctor --fix"});
   EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "退出码 0 · 0.0s");
   ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
   EXPECT_TRUE(transcript->toPlainText().endsWith("退出码：0  /  耗时：0.0s"));

@@ -366,7 +366,7 @@ TEST(PaintedControls, TextsArePlainAndNamedForAssistiveTools) {
   EXPECT_TRUE(toggle.isChecked());
 }
 
-TEST(PaintedControls, SelectedPillPaintsTheBrandGradientUnselectedTheCard) {
+TEST(PaintedControls, SelectedPillPaintsTheFilledGradientUnselectedTheCard) {
   test::ApplicationLook look;
   look.set(AppearancePreference::light);
   PillButton pill(QStringLiteral("Light"));
@@ -379,8 +379,8 @@ TEST(PaintedControls, SelectedPillPaintsTheBrandGradientUnselectedTheCard) {
   img.fill(Qt::transparent);
   pill.render(&img);
   const QColor left = img.pixelColor(3, pill.height() / 2);
-  EXPECT_NEAR(left.blue(), 240, 15);
-  EXPECT_LT(left.red(), 120) << "brand blue";
+  EXPECT_NEAR(left.blue(), 230, 15);
+  EXPECT_LT(left.red(), 80) << "the filled gradient's deep blue";
   }
 
 namespace {

@@ -33,7 +33,9 @@ class InstallSheetTest : public SheetTest {
   }
   static QStringList stepLabels(const InstallSheet& s) {
     QStringList labels;
-    for (auto* row : s.findChildren<sheets::StepRowView*>("installStep")) labels << textOf(row->step().label);
+    // As the rows show them.
+    for (auto* row : s.findChildren<sheets::StepRowView*>("installStep"))
+      labels << row->findChild<sheets::ElidedText*>("stepLabel")->text();
     return labels;
   }
   int closes = 0;
@@ -68,13 +70,14 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
             "Open a new terminal and type tlr-agent. Terminals that are already open need source " + userShellStartFile() +
                 " first.");
   EXPECT_FALSE(shown(*s, "installHowToOpenBody").contains(QLatin1Char('`')));
+  EXPECT_TRUE(shown(*s, "installHowToOpenBody").contains("font-family")) << "the commands read apart";
 
-  // Chinese at once, except rows already made.
+  // Chinese at once, the rows already made too.
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(shown(*s, "sheetTitle"), "安装 Agent ZH");
   EXPECT_EQ(shown(*s, "installStatus"), "已安装");
   EXPECT_EQ(shown(*s, "installDoneButton"), "完成");
-  EXPECT_EQ(stepLabels(*s).last(), "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
+  EXPECT_EQ(stepLabels(*s).last(), "已写入 PATH 到 " + userShellStartFile() + "（开新终端即可生效）");
 
   ASSERT_TRUE(click(*s, "installDoneButton"));
   EXPECT_EQ(dones, 1);

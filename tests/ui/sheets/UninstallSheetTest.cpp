@@ -42,7 +42,8 @@ class UninstallSheetTest : public SheetTest {
   }
   static QStringList stepLabels(const UninstallSheet& s) {
     QStringList labels;
-    for (auto* r : s.findChildren<sheets::StepRowView*>("uninstallStep")) labels << textOf(r->step().label);
+    for (auto* r : s.findChildren<sheets::StepRowView*>("uninstallStep"))
+      labels << r->findChild<sheets::ElidedText*>("stepLabel")->text();
     return labels;
   }
   QStringList calls;

@@ -9,6 +9,7 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QAccessible>
 #include <QPointer>
@@ -63,7 +64,10 @@ TEST(AlertPresenter, IsTheKitsAlertReturnsTheButtonChosenShowsPlainTextAndPauses
   whenAlertShows([](Alert& alert) { alert.findChild<QAbstractButton*>(QStringLiteral("alertSecondButton"))->click(); });
   EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
   // Closed with Esc: the second button's answer.
-  whenAlertShows([](Alert& alert) { alert.reject(); });
+  whenAlertShows([](Alert& alert) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&alert, &escape);
+  });
   EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
 }
 
