@@ -1,9 +1,6 @@
 #include "core/installers/AgentUninstaller.h"
 
-#include "core/texts/Lang.h"
-
 #include "core/texts/HomePath.h"
-#include "core/texts/LocTexts.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
@@ -109,18 +106,18 @@ std::optional<AgentUninstaller::Refusal> AgentUninstaller::refusal(const QString
 
 bool AgentUninstaller::isSafeToDelete(const QString& path) { return !refusal(path); }
 
-QString AgentUninstaller::refusalText(Refusal why) {
+LocKey AgentUninstaller::refusalKey(Refusal why) {
   switch (why) {
     case Refusal::notAPath:
-      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedNotAPath());
+      return LocKey::uninstallRefusedNotAPath();
     case Refusal::sharedFolder:
-      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedShared());
+      return LocKey::uninstallRefusedShared();
     case Refusal::outsideHome:
-      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedOutsideHome());
+      return LocKey::uninstallRefusedOutsideHome();
     case Refusal::leavesHome:
-      return LocTexts::text(Lang::current(), LocKey::uninstallRefusedLeavesHome());
+      return LocKey::uninstallRefusedLeavesHome();
   }
-  return {};
+  return LocKey::uninstallRefusedNotAPath();
 }
 
 std::optional<quint64> AgentUninstaller::sizeOnDisk(const QString& path) {
@@ -139,7 +136,7 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
   const ChildResult r = recipe::runVector(cmd, recipe::recipeEnvironment(), commandTimeout_, [this] {
     log("[Uninstaller] ", recipe::timeoutLogText(commandTimeout_));
   });
-  if (!r.started) return {false, QString(), r.startError, std::nullopt};
+  if (!r.started) return {false, QString(), LocKey::installStepAsIs(r.startError), std::nullopt};
   const QString out = recipe::decodeUtf8(r.out);
   // What the program printed is the row's details; its message is the first
   // line of its error output.
@@ -150,12 +147,9 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
 }
 
 StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
-  const QString label = "$ " + shellWords(cmd);
+  const LocKey label = LocKey::installStepAsIs("$ " + shellWords(cmd));
   // Not run is not done: the user has to know that npm did not remove it.
-  if (!which(cmd.first())) {
-    return StepResult::make(label, false,
-                            Lang::pick("(" + cmd.first() + " not installed, skipped)", "(" + cmd.first() + " 未安装，跳过)"));
-  }
+  if (!which(cmd.first())) return StepResult::make(label, false, LocKey::uninstallStepNotInstalled(cmd.first()));
   const CommandResult result = runCommand(cmd);
   return StepResult::make(label, result.success, result.success ? std::nullopt : result.error,
                           result.success ? std::nullopt : result.details);
@@ -169,13 +163,9 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   const std::optional<QString> target = normalized(expanded);
   std::optional<Refusal> why = target ? refusal(path) : Refusal::notAPath;
   if (!why) why = refusal(*target);
-  if (why) {
-    return StepResult::make(Lang::pick(QStringLiteral("(skipped) "), QStringLiteral("(跳过) ")) + path, false,
-                            Lang::pick(QStringLiteral("unsafe path, not removed"), QStringLiteral("路径不安全，拒绝删除")) +
-                                "\n" + refusalText(*why));
-  }
-  const QString label = "rm -rf " + HomePath::abbreviate(expanded, Paths::home());
-  const QString notThere = Lang::pick(QStringLiteral("(not there, skipped)"), QStringLiteral("(不存在，跳过)"));
+  if (why) return StepResult::make(LocKey::uninstallStepSkippedPath(path), false, refusalKey(*why));
+  const LocKey label = LocKey::installStepAsIs("rm -rf " + HomePath::abbreviate(expanded, Paths::home()));
+  const LocKey notThere = LocKey::uninstallStepNotThere();
   // The folder that holds it is opened, then asked where it really is: a link
   // swapped in after the check cannot lead the removal out of the home folder.
   const qsizetype cut = target->lastIndexOf('/');
@@ -183,17 +173,14 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   if (!folder) return StepResult::make(label, true, notThere);
   const QString opened = FileOps::openedPath(folder.get()).value_or(QString());
   const QByteArray name = QFile::encodeName(target->mid(cut + 1));
-  if (opened.isEmpty() || refusalAgainst(opened + "/" + QFile::decodeName(name), homeForms().real)) {
-    return StepResult::make(label, false, Lang::pick(QStringLiteral("unsafe path, not removed"),
-                                                     QStringLiteral("路径不安全，拒绝删除")) +
-                                              "\n" + refusalText(Refusal::leavesHome));
-  }
+  if (opened.isEmpty() || refusalAgainst(opened + "/" + QFile::decodeName(name), homeForms().real))
+    return StepResult::make(label, false, refusalKey(Refusal::leavesHome));
   // Looked at as itself: a link whose target is gone is still there to remove.
   struct stat st;
   if (::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return StepResult::make(label, true, notThere);
   const Expected<void, QString> removed = FileOps::removeItemAt(folder.get(), name);
-  return removed ? StepResult::make(label, true) : StepResult::make(label, false, removed.error());
+  return removed ? StepResult::make(label, true) : StepResult::make(label, false, LocKey::installStepAsIs(removed.error()));
 }
 
 QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const CommandList& preCommands,

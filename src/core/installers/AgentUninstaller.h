@@ -57,8 +57,8 @@ class AgentUninstaller {
   // removed as itself, so where it points does not matter.
   static std::optional<Refusal> refusal(const QString& path);
   static bool isSafeToDelete(const QString& path);
-  // The reason the uninstall sheet shows, in the interface language.
-  static QString refusalText(Refusal why);
+  // The reason the uninstall sheet shows for a refused path.
+  static LocKey refusalKey(Refusal why);
 
   // The bytes `path` takes: a file (or link) its own size, a folder the
   // storage allocated to its contents (a file with several names in it

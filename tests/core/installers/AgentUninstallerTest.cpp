@@ -16,6 +16,7 @@ using namespace std::chrono_literals;
 using tlr::AgentUninstaller;
 using tlr::test::ExpectedRow;
 using tlr::test::expectRows;
+using tlr::test::textOf;
 using tlr::test::TempHome;
 
 namespace {
@@ -68,8 +69,8 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
        {"tlr-stderr"}, {"/nonexistent/tlr-prog", "-y"}},
       {}, nullptr);
   expectRows(rows, {{"$ tlr-pre 'a b'", true, std::nullopt},
-                    {"$ tlr-missing-program x", false, "(tlr-missing-program 未安装，跳过)"},
-                    {"$ tlr-only-on-path", false, "(tlr-only-on-path 未安装，跳过)"},
+                    {"$ tlr-missing-program x", false, "（tlr-missing-program 未安装，跳过）"},
+                    {"$ tlr-only-on-path", false, "（tlr-only-on-path 未安装，跳过）"},
                     {"$ tlr-exit3", false, "exit 3", "out"},
                     {"$ tlr-stderr", false, "real reason", "real reason\nmore"},
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
@@ -105,7 +106,7 @@ TEST(UninstallPreCommands, AHungCommandIsStoppedAtItsDeadline) {
   const auto rows = AgentUninstaller(1s).run("Agent", {{"sh", "-c", "sleep 30"}}, {}, nullptr);
   ASSERT_EQ(rows.size(), 1);
   EXPECT_FALSE(rows[0].success);
-  EXPECT_TRUE(rows[0].error->startsWith("命令超过 1 分钟未完成，已中止。\n")) << rows[0].error->toStdString();
+  EXPECT_TRUE(textOf(rows[0].error)->startsWith("命令超过 1 分钟未完成，已中止。\n")) << textOf(rows[0].error)->toStdString();
 }
 
 TEST(UninstallPreCommands, ACrashIsReportedWithItsSignal) {
@@ -142,22 +143,22 @@ TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {
                              rows.onProgress(), rows.onComplete());
   ASSERT_TRUE(rows.waitForCompletion());
   EXPECT_FALSE(rows.offMainThread);
-  const QString notAPath = "路径不安全，拒绝删除\n不是完整路径（相对路径、含 \"..\" 或 NUL 字符）。";
-  const QString leavesHome = "路径不安全，拒绝删除\n路径上的某个文件夹是指向主目录以外的链接。";
+  const QString notAPath = "路径不安全，拒绝删除：不是完整路径（相对路径、含“..”或 NUL 字符）";
+  const QString leavesHome = "路径不安全，拒绝删除：路径上的某个文件夹是指向主目录以外的链接";
   expectRows(*rows.completed, {{"$ true", true, std::nullopt},
                                {"rm -rf ~/agent", true, std::nullopt},
-                               {"(跳过) ~", false, "路径不安全，拒绝删除\n这是主目录、它的上级目录或多个程序共用的文件夹。"},
-                               {"rm -rf ~/missing", true, "(不存在，跳过)"},
+                               {"（跳过）~", false, "路径不安全，拒绝删除：这是主目录、它的上级目录或多个程序共用的文件夹"},
+                               {"rm -rf ~/missing", true, "（不存在，跳过）"},
                                {"rm -rf ~/link-to-keep", true, std::nullopt},
                                {"rm -rf ~/slash-link/", true, std::nullopt},
                                {"rm -rf ~/dangling", true, std::nullopt},
                                {"rm -rf ~/holder", true, std::nullopt},
-                               {"(跳过) " + outside.path() + "/file", false, "路径不安全，拒绝删除\n它不在你的主目录内。"},
-                               {"(跳过) ~/x/../keep", false, notAPath},
-                               {"(跳过)  ~/keep", false, notAPath},
-                               {"(跳过) ~/link-parent/user2", false, leavesHome},
-                               {"(跳过) ~/link-parent/user2/.ssh/", false, leavesHome},
-                               {"(跳过) ~/link-user2/.ssh", false, leavesHome},
+                               {"（跳过）" + outside.path() + "/file", false, "路径不安全，拒绝删除：它不在你的主目录内"},
+                               {"（跳过）~/x/../keep", false, notAPath},
+                               {"（跳过） ~/keep", false, notAPath},
+                               {"（跳过）~/link-parent/user2", false, leavesHome},
+                               {"（跳过）~/link-parent/user2/.ssh/", false, leavesHome},
+                               {"（跳过）~/link-user2/.ssh", false, leavesHome},
                                {"rm -rf ~/link-user2/", true, std::nullopt}});
   ASSERT_EQ(rows.progress.size(), rows.completed->size());
   for (qsizetype i = 0; i < rows.progress.size(); ++i) EXPECT_EQ(rows.progress[i].id, (*rows.completed)[i].id);
@@ -194,10 +195,10 @@ TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
   ASSERT_EQ(rows.completed->size(), 3);
   const tlr::StepResult& command = (*rows.completed)[0];
   EXPECT_FALSE(command.success) << "the argument would reach the program cut";
-  EXPECT_TRUE(command.error.value_or("").contains("NUL")) << command.error.value_or("").toStdString();
+  EXPECT_TRUE(textOf(command.error).value_or("").contains("NUL")) << textOf(command.error).value_or("").toStdString();
   for (qsizetype i : {1, 2}) {
     EXPECT_FALSE((*rows.completed)[i].success);
-    EXPECT_TRUE((*rows.completed)[i].error.value_or("").startsWith("路径不安全，拒绝删除\n不是完整路径"));
+    EXPECT_TRUE(textOf((*rows.completed)[i].error).value_or("").startsWith("路径不安全，拒绝删除：不是完整路径"));
   }
   EXPECT_EQ(tlr::test::readFile(home.path() + "/precious/data"), "the user's own\n");
   EXPECT_TRUE(exists(home.path() + "/.agent/data"));
@@ -224,9 +225,9 @@ TEST(UninstallRemoval, AFailedRemovalDoesNotStopTheRun) {
   }
   ASSERT_EQ(rows.size(), 2);
   EXPECT_FALSE(rows[0].success);
-  ASSERT_TRUE(rows[0].error.has_value());
-  EXPECT_TRUE(rows[0].error->contains("Permission denied") || rows[0].error->contains("Operation not permitted"))
-      << rows[0].error->toStdString();
+  ASSERT_TRUE(textOf(rows[0].error).has_value());
+  EXPECT_TRUE(textOf(rows[0].error)->contains("Permission denied") || textOf(rows[0].error)->contains("Operation not permitted"))
+      << textOf(rows[0].error)->toStdString();
   EXPECT_TRUE(rows[1].success);
   EXPECT_FALSE(exists(home.path() + "/after"));
 }
