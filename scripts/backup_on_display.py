@@ -441,19 +441,19 @@ def close_sheet(run):
 def scenario(run):
     # Set up: the backup sheet offers the first-time setup.
     run.press("Backup & Restore")
-    run.wait_named("Set up encrypted volume")
+    run.wait_named("Set up encrypted image")
     run.shot("1-no-volume")
-    run.press("Set up encrypted volume")
+    run.press("Set up encrypted image")
     run.press("Next")
     fields = run.wait_for("the two password fields", lambda: len(run.fields()) >= 2 and run.fields())
     for field in fields[:2]:
         run.type_into(field, PASSWORD)
     time.sleep(0.5)
     run.shot("2-setup-password")
-    run.press("Create encrypted volume")
+    run.press("Create encrypted image")
     image = os.path.join(run.home, "TLR 备份.sparsebundle")
     run.wait_for("the image", lambda: os.path.exists(os.path.join(image, "gocryptfs.conf")), 120)
-    run.wait_for("the volume card", lambda: not run.named("Set up encrypted volume"), 60)
+    run.wait_for("the volume card", lambda: not run.named("Set up encrypted image"), 60)
     run.check("the encrypted image is set up", True)
 
     # Back up both agents: what is no regular file is named.

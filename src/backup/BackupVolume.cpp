@@ -88,7 +88,7 @@ QString BackupVolumeError::localizedDescription() const {
     case Kind::mountFailed: return QStringLiteral("挂载加密卷失败：") + output;
     case Kind::alreadyExists: return QStringLiteral("备份卷已存在，不需要重新创建");
     case Kind::notInitialized: return QStringLiteral("备份卷还没初始化");
-    case Kind::passwordMissing: return QStringLiteral("Keychain 里找不到备份卷密码");
+    case Kind::passwordMissing: return QStringLiteral("密码库（.pwd.vault）里没有备份卷密码");
   }
   return {};
 }
@@ -196,9 +196,9 @@ BackupVolume::Result BackupVolume::create(const QString& location, const QString
   const QString temp = building.path();
   const DiskImage::ToolResult made = DiskImage::create(temp, password);
   // The half-made image is hidden and named as one: a leftover only takes room.
-  if (!made.ok) {
+  if (!made) {
     static_cast<void>(FileOps::removeItem(temp));
-    return volumeError(Kind::createFailed, made.error);
+    return volumeError(Kind::createFailed, made.error().reason);
   }
   if (const auto placed = DiskImage::renameNoReplace(temp, image); !placed) {
     static_cast<void>(FileOps::removeItem(temp));
@@ -231,7 +231,7 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   }
   if (!QDir().mkpath(point)) return volumeError(Kind::mountFailed, QStringLiteral("无法创建挂载点 ") + point);
   const DiskImage::ToolResult attached = DiskImage::attach(*image, point, password);
-  if (!attached.ok) return volumeError(Kind::mountFailed, attached.error, attached.wrongPassword);
+  if (!attached) return volumeError(Kind::mountFailed, attached.error().reason, attached.error().wrongPassword);
   if (!isMounted()) {
     return volumeError(Kind::mountFailed, QStringLiteral("gocryptfs 已结束，但挂载表里没有这个卷"));
   }

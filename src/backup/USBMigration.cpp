@@ -342,7 +342,7 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
           return true;
         });
     if (cancelled) break;
-    if (!copied.error.isEmpty()) return fail(copied.error);
+    if (!copied) return fail(copied.error());
     progress.bytesWritten = before + files[i].size;
     progress.filesWritten = i + 1;
     report(i == 0 || i == files.size() - 1);

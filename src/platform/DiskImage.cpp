@@ -46,11 +46,9 @@ QString outputText(const ChildResult& r) {
 
 ToolResult runCryptTool(const QStringList& arguments, const QString& password,
                         std::chrono::milliseconds timeout) {
-  ToolResult result;
   const QString tool = findExecutable(QLatin1String(kCryptTool), currentPath());
   if (tool.isEmpty()) {
-    result.error = QStringLiteral("找不到 gocryptfs（PATH 中没有这个程序），请先安装 gocryptfs 和 fuse3");
-    return result;
+    return Unexpected(ToolFailure{QStringLiteral("找不到 gocryptfs（PATH 中没有这个程序），请先安装 gocryptfs 和 fuse3")});
   }
   ChildSpec spec;
   spec.program = tool;  // by its full path
@@ -65,24 +63,18 @@ ToolResult runCryptTool(const QStringList& arguments, const QString& password,
   // Only `spec` holds the password's bytes now: wipe them where they lie.
   Crypto::wipe(*spec.input);
   if (!r.started) {
-    result.error = QStringLiteral("无法启动 ") + tool + QStringLiteral(": ") + r.startError;
-    return result;
+    return Unexpected(ToolFailure{QStringLiteral("无法启动 ") + tool + QStringLiteral(": ") + r.startError});
   }
   if (r.timedOut) {
-    result.error = QStringLiteral("gocryptfs 在 %1 秒内没有结束").arg(timeout.count() / 1000);
-    return result;
+    return Unexpected(ToolFailure{QStringLiteral("gocryptfs 在 %1 秒内没有结束").arg(timeout.count() / 1000)});
   }
-  if (r.exited() && r.exitCode() == 0) {
-    result.ok = true;
-    return result;
+  if (r.exited() && r.exitCode() == 0) return {};
+  ToolFailure failed{outputText(r), r.exited() && r.exitCode() == kWrongPasswordExit};
+  if (failed.reason.isEmpty()) {
+    failed.reason = r.exited() ? QStringLiteral("gocryptfs exit %1").arg(r.exitCode())
+                               : QStringLiteral("gocryptfs ") + signalName(r.termSignal());
   }
-  result.wrongPassword = r.exited() && r.exitCode() == kWrongPasswordExit;
-  result.error = outputText(r);
-  if (result.error.isEmpty()) {
-    result.error = r.exited() ? QStringLiteral("gocryptfs exit %1").arg(r.exitCode())
-                              : QStringLiteral("gocryptfs ") + signalName(r.termSignal());
-  }
-  return result;
+  return Unexpected(std::move(failed));
 }
 
 // Undoes the octal escapes of a mountinfo field ("\040" is a blank).

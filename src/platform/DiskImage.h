@@ -14,17 +14,17 @@
 // run them off the main thread where the user is waiting.
 namespace tlr::DiskImage {
 
-// How a tool call ended.
-struct [[nodiscard]] ToolResult {
-  bool ok = false;
+// Why a tool call failed.
+struct ToolFailure {
+  // For the user: the tool's error output (its standard output when the
+  // error output is empty), "unknown" when that is not UTF-8, or our own
+  // reason when the tool could not run (missing from PATH, no deadline met).
+  QString reason;
   // The tool refused the password (gocryptfs exit code 12).
   bool wrongPassword = false;
-  // Why it failed, for the user: the tool's error output (its standard output
-  // when the error output is empty), "unknown" when that is not UTF-8, or our
-  // own reason when the tool could not run (missing from PATH, no deadline
-  // met). Empty on success.
-  QString error;
 };
+// How a tool call ended: nothing on success, else why not.
+using ToolResult = Expected<void, ToolFailure>;
 
 // The longest password gocryptfs accepts, in UTF-8 bytes: 2,048 (about 680
 // Chinese characters).

@@ -201,28 +201,17 @@ Expected<void, QString> copyNew(const QString& source, const QString& destinatio
 
 PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
                            const std::function<bool(qint64 copied)>& onPiece) {
-  PiecewiseCopy result;
   Fd in(::open(encoded(source).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat st{};
-  if (!in || ::fstat(in.get(), &st) != 0) {
-    result.error = failure(source, errno);
-    return result;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    result.error = failure(source, EINVAL);
-    return result;
-  }
+  if (!in || ::fstat(in.get(), &st) != 0) return Unexpected(failure(source, errno));
+  if (!S_ISREG(st.st_mode)) return Unexpected(failure(source, EINVAL));
   const QByteArray to = encoded(destination);
   Fd out(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!out) {
-    result.error = failure(destination, errno);
-    return result;
-  }
+  if (!out) return Unexpected(failure(destination, errno));
   auto fail = [&](int error) {
     out.reset();
     ::unlink(to.constData());
-    result.error = failure(destination, error);
-    return result;
+    return Unexpected(failure(destination, error));
   };
   std::unique_ptr<char[]> buffer(new char[kCopyPiece]);
   qint64 copied = 0;
@@ -234,8 +223,7 @@ PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
       if (n < 0) {
         out.reset();
         ::unlink(to.constData());
-        result.error = failure(source, errno);
-        return result;
+        return Unexpected(failure(source, errno));
       }
       if (n == 0) break;
       filled += n;
@@ -257,8 +245,7 @@ PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
     if (onPiece && !onPiece(copied)) {
       out.reset();
       ::unlink(to.constData());
-      result.stopped = true;
-      return result;
+      return CopyEnd::stopped;
     }
     if (filled < kCopyPiece) break;
   }
@@ -269,9 +256,9 @@ PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
   if (out.close() != 0) {
     const int error = errno;
     ::unlink(to.constData());
-    result.error = failure(destination, error);
+    return Unexpected(failure(destination, error));
   }
-  return result;
+  return CopyEnd::copied;
 }
 
 Expected<void, QString> hardLink(const QString& existing, const QString& link) {

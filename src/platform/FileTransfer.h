@@ -50,11 +50,13 @@ Expected<void, QString> copyNew(const QString& source, const QString& destinatio
 // within a piece): `onPiece` is told the bytes copied so far after each and
 // returns false to stop. The copy keeps the permission bits (without set-id
 // and sticky bits) and the modification time, and is flushed whole before it
-// returns. On failure or a stop nothing is left at `destination`.
-struct [[nodiscard]] PiecewiseCopy {
-  QString error;         // empty on success
-  bool stopped = false;  // `onPiece` said to stop
+// returns. On failure or a stop nothing is left at `destination`. The result
+// says how it ended, or why it failed.
+enum class CopyEnd {
+  copied,   // the whole file
+  stopped,  // `onPiece` said to stop
 };
+using PiecewiseCopy = Expected<CopyEnd, QString>;
 inline constexpr qint64 kCopyPiece = 4 << 20;
 PiecewiseCopy copyInPieces(const QString& source, const QString& destination,
                            const std::function<bool(qint64 copied)>& onPiece);

@@ -2,8 +2,9 @@
 
 #include <QString>
 
-// Whether launchd (the user manager) runs a job now, asked through
-// ServiceManager and kept for a while, for the whole process.
+// Whether the systemd user manager runs a launchd job (the user unit
+// "<label>.service") now, asked through ServiceManager (`systemctl --user
+// show`) and kept for a while, for the whole process.
 namespace tlr::LaunchdStatus {
 
 // Whether the user manager runs the job `label` now. Answers are kept for

@@ -219,7 +219,8 @@ void USBMigrationSession::finishImport(const Expected<QString, USBMigration::Err
   running_ = false;
   if (result.ok()) {
     done_ = true;
-    showNote(LocKey::usbStatusImportDone(result.value()));
+    // The folder it went into: its stored file name is no word of the window.
+    showNote(LocKey::usbStatusImportDone(QFileInfo(result.value()).path()));
   } else {
     showFailure(result.error().message());
   }

@@ -297,7 +297,7 @@ VerificationResult RestoreVerify::run() {
   } else {
     const std::optional<QString> password = PasswordVault::openStored();
     if (!report.step(QStringLiteral("vault opened"), password.has_value(),
-                     QStringLiteral("Keychain 里找不到备份卷密码")))
+                     QStringLiteral("密码库（.pwd.vault）里没有备份卷密码")))
       return finish(report);
     const auto mounted = BackupVolume::mount(*password);
     if (!mounted.ok() && mounted.error().wrongPassword) {

@@ -76,9 +76,9 @@ Expected<std::shared_ptr<ScratchVolume>, QString> ScratchVolume::create() {
     return Unexpected(QStringLiteral("无法创建临时文件夹：") + scratch->folder());
   }
   const DiskImage::ToolResult created = DiskImage::create(scratch->image(), scratch->password_);
-  if (!created.ok) {
+  if (!created) {
     static_cast<void>(scratch->remove());
-    return Unexpected(QStringLiteral("创建加密卷失败：") + created.error);
+    return Unexpected(QStringLiteral("创建加密卷失败：") + created.error().reason);
   }
   return scratch;
 }
@@ -110,7 +110,8 @@ SnapshotVolume ScratchVolume::access() const {
   v.mountInteractive = [image, point, password, isMounted](const QString&) -> Expected<void, BackupVolumeError> {
     if (isMounted()) return {};
     const DiskImage::ToolResult attached = DiskImage::attach(image, point, password);
-    if (!attached.ok) return Unexpected(BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error, false});
+    if (!attached)
+      return Unexpected(BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error().reason, false});
     return {};
   };
   v.unmount = [point, isMounted] {

@@ -470,7 +470,7 @@ TEST(BackupVolumeErrors, DescriptionsCarryTheToolOutput) {
   EXPECT_EQ((BackupVolumeError{Kind::createFailed, "x", false}).localizedDescription(), "创建加密卷失败：x");
   EXPECT_EQ((BackupVolumeError{Kind::mountFailed, "", false}).localizedDescription(), "挂载加密卷失败：");
   EXPECT_EQ((BackupVolumeError{Kind::notInitialized, {}, false}).localizedDescription(), "备份卷还没初始化");
-  EXPECT_EQ((BackupVolumeError{Kind::passwordMissing, {}, false}).localizedDescription(), "Keychain 里找不到备份卷密码");
+  EXPECT_EQ((BackupVolumeError{Kind::passwordMissing, {}, false}).localizedDescription(), "密码库（.pwd.vault）里没有备份卷密码");
 }
 
 TEST(BackupVolumeErrors, NoImageIsNotInitialized) {

@@ -102,7 +102,8 @@ TEST_F(USBMigrationSessionTest, AnImportWhosePasswordWasRefusedOnlyProvesTheNext
   EXPECT_EQ(ended, 2);
   ASSERT_TRUE(session->isDone()) << session->statusText().toStdString();
   EXPECT_FALSE(session->statusIsFailure());
-  EXPECT_THAT(session->statusText().toStdString(), ::testing::StartsWith("✓ Imported encrypted backup volume "));
+  EXPECT_THAT(session->statusText().toStdString(),
+              ::testing::StartsWith(("✓ Imported the encrypted backup image into " + home_.path() + "\n").toStdString()));
   PasswordVault::clearCachedPassword();
   EXPECT_EQ(PasswordVault::openStored(), QStringLiteral("right-password"));
   ASSERT_TRUE(BackupVolume::mount("right-password").ok());

@@ -1,6 +1,7 @@
 #include "service/VornelAppSDK.h"
 
 #include "LoopbackHttpServer.h"
+#include "ScriptedPeer.h"
 #include "core/netlog/NetworkLogger.h"
 #include "platform/Defaults.h"
 #include "platform/Paths.h"
@@ -15,13 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <thread>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
 using tlr::NetworkEventKind;
@@ -29,6 +25,7 @@ using tlr::NetworkLogger;
 using tlr::VornelAppSDK;
 using tlr::VornelUpdate;
 using tlr::test::LoopbackHttpServer;
+using tlr::test::ScriptedPeer;
 using tlr::test::TempHome;
 using tlr::test::waitUntil;
 
@@ -316,74 +313,16 @@ TEST(VornelFailures, AnOversizedAnswerIsStoppedWhileItStreams) {
   }
 }
 
-namespace {
-
-// A server on a thread of its own (so it goes on while the test's main
-// thread is busy) that answers any request with one endless chunk, sent as
-// fast as the client takes it, and counts what it sent.
-class ChunkedFlood {
- public:
-  ChunkedFlood() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 1) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      ADD_FAILURE() << "no loopback listener";
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
-  ~ChunkedFlood() {
-    ::shutdown(listener_, SHUT_RDWR);
-    thread_.join();
-    ::close(listener_);
-  }
-  QUrl endpoint() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/v1/").arg(port_)); }
-  qint64 sent() const { return sent_; }
-  bool ended() const { return ended_; }
-
- private:
-  void serve() {
-    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client >= 0) {
-      char request[4096];
-      QByteArray seen;
-      while (!seen.contains("\r\n\r\n")) {
-        const ssize_t n = ::read(client, request, sizeof request);
-        if (n <= 0) break;
-        seen.append(request, n);
-      }
-      const QByteArray head = "HTTP/1.1 200 Answer\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n40000000\r\n";
-      ::send(client, head.constData(), static_cast<size_t>(head.size()), MSG_NOSIGNAL);
-      const QByteArray piece(64 * 1024, '7');
-      while (sent_ < 0x40000000) {
-        const ssize_t n = ::send(client, piece.constData(), static_cast<size_t>(piece.size()), MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent_ += n;
-      }
-      ::close(client);
-    }
-    ended_ = true;
-  }
-
-  int listener_ = -1;
-  quint16 port_ = 0;
-  std::atomic<qint64> sent_{0};
-  std::atomic<bool> ended_{false};
-  std::thread thread_;
-};
-
-}  // namespace
-
 // A chunked answer is read by the network layer without pause; counted only
 // on the window thread, it grew the memory by hundreds of megabytes while
 // that thread was busy.
 TEST(VornelFailures, AChunkedAnswerIsStoppedWhileTheWindowThreadIsBusy) {
   Fixture f;
-  ChunkedFlood flood;
-  f.start(flood.endpoint());
+  // One endless chunk, sent as fast as the client takes it, on a thread of
+  // its own (so it goes on while the test's main thread is busy).
+  ScriptedPeer flood("HTTP/1.1 200 Answer\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n40000000\r\n",
+                     QByteArray(64 * 1024, '7'), 0x40000000);
+  f.start(QUrl(flood.address() + "/v1/"));
   ASSERT_TRUE(waitUntil([&] { return flood.sent() > 0; }));
   // The window thread busy for a second (painting, a scan), handling no event.
   const auto busyUntil = std::chrono::steady_clock::now() + 1s;

@@ -10,6 +10,7 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QShowEvent>
@@ -198,8 +199,9 @@ void BackupSheet::refreshState() {
   const bool hasImage = session.hasImage();
 
   // The volume card: its figures, or the way to set one up.
+  // Where the image is kept: its stored file name is no word of this window.
   if (const std::optional<QString> image = session.imagePath())
-    volumePath_->setPathText(*image);
+    volumePath_->setPathText(QFileInfo(*image).path());
   else
     volumePath_->setPlainText(text(LocKey::backupNotSet()));
   volumeSpace_->setVisible(hasImage);

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QProgressBar>
 #include <QStackedWidget>
@@ -158,7 +159,8 @@ void FirstTimeSetupSheet::retranslate() {
   intro_->setPlainText(text(LocKey::firstSetupIntro()));
   introDetail_->setPlainText(text(LocKey::firstSetupIntroDetail()));
   locationTitle_->setPlainText(text(LocKey::firstSetupLocationLabel()));
-  locationPath_->setPathText(session_->imagePath());
+  // The folder the image goes into: its stored file name is no word of this window.
+  locationPath_->setPathText(QFileInfo(session_->imagePath()).path());
   change_->setLabel(text(LocKey::firstSetupChangeLocation()));
   locationHint_->setPlainText(text(LocKey::firstSetupLocationHint()));
   next_->setLabel(text(LocKey::firstSetupNext()));

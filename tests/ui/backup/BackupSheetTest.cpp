@@ -158,7 +158,7 @@ TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
   auto* message = named<Label>(sheet, "backupError");
   EXPECT_EQ(message->text(), "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md");
   EXPECT_THAT(stages, ElementsAre("Preparing…", "Copying files…", "Compressing…", "Verifying integrity…",
-                                  "Writing to encrypted backup volume…"));
+                                  "Writing to encrypted backup image…"));
   EXPECT_TRUE(sheet->session().isFlashing());
   test::shoot(sheet, "backup-sheet");
   {

@@ -6,6 +6,7 @@
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
 
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPointer>
@@ -53,7 +54,9 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   LanguageScope english(AppLanguage::en);
   FirstTimeSetupSheet* sheet = open();
   EXPECT_EQ(sheet->step(), 1);
-  EXPECT_EQ(named<Label>(sheet, "firstSetupLocationPath")->accessibleName(), BackupVolume::defaultImagePath());
+  // The folder, never the image's stored name (".sparsebundle").
+  EXPECT_EQ(named<Label>(sheet, "firstSetupLocationPath")->accessibleName(),
+            QFileInfo(BackupVolume::defaultImagePath()).path());
   EXPECT_EQ(named<Label>(sheet, "firstSetupStep")->text(), "Step 1/2 · Choose location");
   named<PaintedButton>(sheet, "firstSetupNext")->click();
   EXPECT_EQ(sheet->step(), 2);

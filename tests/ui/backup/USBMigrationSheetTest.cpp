@@ -177,7 +177,7 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
   action->click();
   ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(sheet->session().isDone()) << sheet->session().statusText().toStdString();
-  EXPECT_THAT(sheet->session().statusText().toStdString(), ::testing::StartsWith("✓ Imported encrypted backup volume "));
+  EXPECT_THAT(sheet->session().statusText().toStdString(), ::testing::StartsWith("✓ Imported the encrypted backup image into "));
   EXPECT_TRUE(BackupVolume::exists());
   EXPECT_EQ(BackupVolume::imageURL(), BackupVolume::defaultImagePath());
   PasswordVault::clearCachedPassword();
