@@ -29,10 +29,6 @@ std::optional<QString> findInFolders(const QString& name) {
   return std::nullopt;
 }
 
-}  // namespace
-
-namespace {
-
 QStringList usualFolders() {
   const QString home = Paths::home();
   return {home + "/.npm-global/bin", home + "/.local/bin", QStringLiteral("/usr/local/bin"),
