@@ -359,7 +359,18 @@ void InstanceChannel::close(int fd) {
 
 InstanceChannel::Sent InstanceChannel::notifyRunningInstance(const QString& appFolder, const QByteArray& message,
                                                             std::chrono::milliseconds timeout, uid_t listenerUid) {
-  const Address where = recordedAddress(appFolder).value_or(address(appFolder));
+  // Where the running copy recorded that it listens, else (no record, or one
+  // left by a copy that ended) where this session's environment says.
+  const Address own = address(appFolder);
+  if (const std::optional<Address> recorded = recordedAddress(appFolder); recorded && recorded->path() != own.path()) {
+    const Sent sent = sendTo(*recorded, message, timeout, listenerUid);
+    if (sent.outcome != Delivery::nobodyListens) return sent;
+  }
+  return sendTo(own, message, timeout, listenerUid);
+}
+
+InstanceChannel::Sent InstanceChannel::sendTo(const Address& where, const QByteArray& message,
+                                              std::chrono::milliseconds timeout, uid_t listenerUid) {
   const ChannelPlace place = openPlace(where);
   if (!place.problem.isEmpty())
     return {place.ours ? Delivery::nobodyListens : Delivery::notOurs, place.problem};

@@ -64,7 +64,9 @@ class SingleInstanceLock final {
 // the application folder (beside the lock), so a later copy started from a
 // session with another environment (su, ssh: no XDG_RUNTIME_DIR) finds it;
 // the record is read only as our own plain file, never through a link, and
-// the folder it names must be ours alone like any other. A folder too deep for a socket path (107 bytes) is reached
+// the folder it names must be ours alone like any other; when nobody listens
+// there (a record left by a copy that ended), the later copy looks where its
+// own environment says. A folder too deep for a socket path (107 bytes) is reached
 // through its open descriptor, so any home folder works.
 //
 // Both sides check the other's user: a later copy sends nothing to a
@@ -129,6 +131,8 @@ class InstanceChannel final : public QObject {
 
  private:
   struct Connection;
+  static Sent sendTo(const Address& where, const QByteArray& message, std::chrono::milliseconds timeout,
+                     uid_t listenerUid);
   void acceptPending();
   void readFrom(int fd);
   void close(int fd);
