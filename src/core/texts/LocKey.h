@@ -152,6 +152,8 @@ namespace tlr {
   VALUED(doctorErrReadFile) \
   VALUED(doctorErrJSONParse) \
   VALUED(doctorErrWriteFile) \
+  VALUED(doctorErrCmdTimedOut) \
+  VALUED(doctorErrReloadTimedOut) \
   VALUED(doctorOkUpdated) \
   VALUED(doctorCheckExitStatus) \
   VALUED(doctorCheckTimedOut) \
@@ -676,6 +678,8 @@ class LocKey {
   static LocKey doctorErrReadFile(QString error);
   static LocKey doctorErrJSONParse(QString error);
   static LocKey doctorErrWriteFile(QString error);
+  static LocKey doctorErrCmdTimedOut(LocInt seconds);
+  static LocKey doctorErrReloadTimedOut(LocInt seconds);
   static LocKey doctorOkUpdated(QString file, QString changes);
   static LocKey doctorCheckExitStatus(LocInt32 exitCode);
   static LocKey doctorCheckTimedOut(LocInt seconds);
@@ -715,7 +719,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 446, "the interface has 446 text keys");
-static_assert(LocKey::kValuedCount == 125, "125 text keys carry values");
+static_assert(LocKey::kCount == 448, "the interface has 448 text keys");
+static_assert(LocKey::kValuedCount == 127, "127 text keys carry values");
 
 }  // namespace tlr
