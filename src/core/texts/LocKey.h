@@ -204,6 +204,7 @@ namespace tlr {
   VALUED(restoreFoundBackup) \
   VALUED(restoreCrossDeviceBody) \
   VALUED(restoreOneAgent) \
+  PLAIN(restoreOneAgentButton) \
   VALUED(restoreConfirmOneBody) \
   PLAIN(restoreBtnInProgress) \
   PLAIN(restoreStageVerifying) \
@@ -676,7 +677,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 424, "the interface has 424 text keys");
+static_assert(LocKey::kCount == 425, "the interface has 425 text keys");
 static_assert(LocKey::kValuedCount == 111, "111 text keys carry values");
 
 }  // namespace tlr

@@ -116,16 +116,8 @@ void DashboardView::buildLiveStatus(QVBoxLayout* column) {
 
   rowList_ = new AgentRowList;
   rowList_->setObjectName(QStringLiteral("agentRows"));
-  scroll_ = new QScrollArea(this);
+  scroll_ = new ScrollArea(rowList_, this);
   scroll_->setObjectName(QStringLiteral("agentScroll"));
-  scroll_->setFocusPolicy(Qt::NoFocus);
-  scroll_->setFrameShape(QFrame::NoFrame);
-  scroll_->setWidgetResizable(true);
-  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  scroll_->viewport()->setAutoFillBackground(false);
-  rowList_->setAutoFillBackground(false);
-  scroll_->setWidget(rowList_);
   column->addWidget(scroll_, 1);
 
   empty_ = new QWidget(this);
@@ -259,7 +251,7 @@ void DashboardView::present(SheetKind kind, Sheet* sheet) {
   open_.insert(kind, sheet);
   const QPointer<DashboardView> self(this);
   sheet->setOnClose([self, kind] {
-    if (self) self->close(kind);
+    if (self) self->closeByUser(kind);
   });
   connect(sheet, &Sheet::dismissed, this, [this, kind, sheet] {
     if (open_.value(kind) != sheet) return;
@@ -282,6 +274,16 @@ void DashboardView::close(SheetKind kind) {
   if (kind == SheetKind::addAgent) addAgentSetInstalledIds_ = {};
   open_.remove(kind);
   if (sheet) sheet->dismiss();
+}
+
+void DashboardView::closeByUser(SheetKind kind) {
+  close(kind);
+  // The restore and USB sheets open from the backup sheet, and go back to it
+  // (unless another sheet opened meanwhile).
+  if (kind == SheetKind::restore || kind == SheetKind::usbExport || kind == SheetKind::usbImport)
+    QTimer::singleShot(kSheetHandOverMs, this, [this] {
+      if (open_.isEmpty()) openBackup();
+    });
 }
 
 void DashboardView::selectItem(const DashboardAgentItem& item) {
@@ -359,7 +361,7 @@ void DashboardView::openRestoreFromBackup() {
     present(SheetKind::restore, sheets_.restore(
                                     window(),
                                     [self] {
-                                      if (self) self->close(SheetKind::restore);
+                                      if (self) self->closeByUser(SheetKind::restore);
                                     },
                                     [](const QString&) {}));
   });
@@ -379,7 +381,7 @@ void DashboardView::openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode m
     if (!sheets_.usbMigration || openSheet(kind)) return;
     const QPointer<DashboardView> self(this);
     present(kind, sheets_.usbMigration(window(), mode, installedAgents(), [self, kind] {
-              if (self) self->close(kind);
+              if (self) self->closeByUser(kind);
             }));
   });
 }

@@ -110,6 +110,9 @@ class DashboardView final : public QWidget {
   // Presents `sheet` as `kind`; it closes through `close()`.
   void present(SheetKind kind, Sheet* sheet);
   void close(SheetKind kind);
+  // Closed by the user (Esc, its Close buttons): as close(), and the
+  // restore and USB sheets hand back to the backup sheet.
+  void closeByUser(SheetKind kind);
   // The backup sheet's hand-over to the USB sheet of `kind`.
   void openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode mode);
   // The agents of the dashboard's rows.

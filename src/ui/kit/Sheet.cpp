@@ -3,6 +3,7 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
+#include <QAbstractButton>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QEvent>
@@ -206,6 +207,10 @@ void Sheet::setTitle(const QString& title) {
   setWindowTitle(title);
 }
 
+void Sheet::setDefaultButton(QAbstractButton* button) { defaultButton_ = button; }
+
+QAbstractButton* Sheet::defaultButton() const { return defaultButton_.data(); }
+
 void Sheet::requestClose() {
   if (dismissed_) return;
   if (onClose_) {
@@ -312,6 +317,13 @@ void Sheet::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
     event->accept();
     requestClose();
+    return;
+  }
+  if (isPressKey(event)) {
+    // Not taken by the focused control: the main action, if it is there.
+    event->accept();
+    if (QAbstractButton* button = defaultButton_.data(); button && button->isVisibleTo(this) && button->isEnabled())
+      button->click();
     return;
   }
   QDialog::keyPressEvent(event);

@@ -14,8 +14,10 @@
 #include "support/ScriptedPrompt.h"
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
+#include "support/gui/InView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QSignalSpy>
@@ -83,9 +85,27 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
   QFile::remove(dataPath("alpha", "notes.md"));
   QDir(home_.path() + "/.alpha/skills").removeRecursively();
   QFile::remove(dataPath("beta", "config.json"));
+  // Beta's name is longer than the sheet is wide.
+  const QString longName = QStringLiteral("BETA ") + QString(75, QLatin1Char('X'));
+  engine_.setRegistry(test::registryOfAgents(
+      {"{" + agentMembers("alpha") + "}", "{" + agentMembers("beta").replace("\"BETA\"", "\"" + longName.toUtf8() + "\"") + "}"}));
 
   RestoreSheet* sheet = open();
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
+  QApplication::processEvents();
+  // Short buttons, each named for whom it restores; the long name shortened
+  // with "…"; nothing off the sheet, nothing to scroll sideways.
+  auto* longTitle = named<Label>(sheet, "restoreAgentName_beta");
+  EXPECT_TRUE(longTitle->text().endsWith(QStringLiteral("…"))) << longTitle->text().toStdString();
+  EXPECT_EQ(longTitle->accessibleName(), longName);
+  EXPECT_EQ(longTitle->toolTip(), longName);
+  for (const QString id : {"alpha", "beta"}) {
+    auto* button = named<PaintedButton>(sheet, "restoreOne_" + id);
+    EXPECT_EQ(button->label(), "Restore");
+    EXPECT_TRUE(test::wholeInView(button)) << id.toStdString();
+  }
+  EXPECT_EQ(named<PaintedButton>(sheet, "restoreOne_beta")->accessibleName(), "Restore " + longName);
+  EXPECT_EQ(test::sidewaysScrolling(*sheet), QStringList());
   EXPECT_FALSE(BackupVolume::isMounted()) << "the volume is detached again after reading";
   EXPECT_FALSE(sheet->session().isCrossDevice());
   EXPECT_FALSE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
@@ -93,7 +113,7 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
   EXPECT_THAT(named<Label>(sheet, "restoreBackupTime")->text().toStdString(), ::testing::StartsWith("Backup: "));
   test::shoot(sheet, "restore-sheet");
   auto* one = named<PaintedButton>(sheet, "restoreOne_alpha");
-  EXPECT_EQ(one->label(), "Restore ALPHA");
+  EXPECT_EQ(one->accessibleName(), "Restore ALPHA");
 
   // Cancel changes nothing.
   one->click();
@@ -103,6 +123,8 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
 
   one->click();
   ASSERT_TRUE(waitUntil([&] { return sheet->confirmation() != nullptr; }));
+  EXPECT_TRUE(waitUntil([&] { return named<PaintedButton>(sheet->confirmation(), "restoreConfirmCancel")->showsFocus(); }))
+      << "the default answer shows its ring";
   test::shoot(sheet->confirmation(), "restore-confirm");
   {
     // The whole warning fits: its label gets the height its text needs.
