@@ -343,8 +343,10 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   // The sheet opened inside the main window, which grew to hold it as far as
   // the screen lets it (frame included); on a short screen the sheet is made
   // shorter, its list scrolls, and its buttons stay in view.
-  QRect grown;
-  EXPECT_TRUE(waitUntil([&] { return (grown = extentsOf(QStringLiteral("Tollamere"))).height() > 560; }, 10s));
+  QRect grown = extentsOf(QStringLiteral("Tollamere"));
+  if (w.panel == 0) {
+    EXPECT_TRUE(waitUntil([&] { return (grown = extentsOf(QStringLiteral("Tollamere"))).height() > 560; }, 10s));
+  }
   const QRect sheet = extentsOf(w.uninstallTitle);
   EXPECT_TRUE(grown.contains(sheet)) << "sheet " << sheet.y() << "+" << sheet.height() << " in " << grown.y() << "+"
                                      << grown.height();

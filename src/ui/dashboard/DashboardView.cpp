@@ -26,6 +26,10 @@ DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
     : QWidget(parent), model_(model), settings_(*model.stores().settings), actions_(new DashboardActions(model, this)) {
   setObjectName(QStringLiteral("dashboard"));
   setMinimumSize(kMinWidth, kMinHeight);
+  backToBackup_ = new QTimer(this);
+  backToBackup_->setSingleShot(true);
+  backToBackup_->setInterval(kSheetHandOverMs);
+  connect(backToBackup_, &QTimer::timeout, this, &DashboardView::openBackup);
   buildLayout();
   retranslate();
 
@@ -248,6 +252,7 @@ Sheet* DashboardView::openSheet(SheetKind kind) const {
 
 void DashboardView::present(SheetKind kind, Sheet* sheet) {
   if (!sheet) return;
+  backToBackup_->stop();
   open_.insert(kind, sheet);
   const QPointer<DashboardView> self(this);
   sheet->setOnClose([self, kind] {
@@ -279,11 +284,9 @@ void DashboardView::close(SheetKind kind) {
 void DashboardView::closeByUser(SheetKind kind) {
   close(kind);
   // The restore and USB sheets open from the backup sheet, and go back to it
-  // (unless another sheet opened meanwhile).
+  // (unless another sheet opens meanwhile).
   if (kind == SheetKind::restore || kind == SheetKind::usbExport || kind == SheetKind::usbImport)
-    QTimer::singleShot(kSheetHandOverMs, this, [this] {
-      if (open_.isEmpty()) openBackup();
-    });
+    backToBackup_->start();
 }
 
 void DashboardView::selectItem(const DashboardAgentItem& item) {

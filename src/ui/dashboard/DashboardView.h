@@ -9,6 +9,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -130,6 +131,9 @@ class DashboardView final : public QWidget {
   QHash<SheetKind, QPointer<Sheet>> open_;
   std::function<void(const DashboardAgentItem&)> detailSetItem_;
   std::function<void(const QSet<QString>&)> addAgentSetInstalledIds_;
+  // Brings the backup sheet back after the restore or a USB sheet closed;
+  // any sheet that opens meanwhile stops it.
+  QTimer* backToBackup_ = nullptr;
 
   ShieldHero* shield_ = nullptr;
   Label* heroTitle_ = nullptr;

@@ -105,6 +105,10 @@ class Sheet : public QDialog {
 
  private:
   friend class SheetLayer;
+  // The first control Tab reaches in the sheet, else the sheet itself.
+  QWidget* firstControl();
+  // Takes the focus back when it lands under the sheet (the sheet on top).
+  void keepFocusInside(QWidget* now);
 
   std::function<void()> onClose_;
   CloseButton* titleClose_ = nullptr;

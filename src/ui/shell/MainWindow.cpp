@@ -34,7 +34,7 @@ QAccessibleInterface* mainWindowAccessible(const QString& className, QObject* ob
 // netbook's 600 px less a panel) gets a window that much smaller, its rows
 // scrolling; a frame that crosses the area, as on a short screen where the
 // window was centred without it, is pushed back in from that edge.
-void keepFrameOnScreen(QWidget* window) {
+void keepFrameOnScreen(QWidget* window, bool onlyWhenTooLarge = false) {
   const QScreen* screen = window->screen();
   if (!screen) return;
   const QRect area = screen->availableGeometry();
@@ -43,7 +43,10 @@ void keepFrameOnScreen(QWidget* window) {
                        window->frameGeometry().right() - window->geometry().right(),
                        window->frameGeometry().bottom() - window->geometry().bottom());
   const QSize room = area.size().shrunkBy(frame);
-  if (window->width() > room.width() || window->height() > room.height()) {
+  const bool tooLarge = window->width() > room.width() || window->height() > room.height();
+  // A window the user moved partly off the screen stays where it is.
+  if (onlyWhenTooLarge && !tooLarge) return;
+  if (tooLarge) {
     window->setMinimumSize(window->minimumSize().boundedTo(room));
     window->resize(window->size().boundedTo(room));
   }
@@ -146,6 +149,11 @@ void MainWindow::applyTaskbarHint() {
                         atoms.constData());
   }
   xcb_flush(c);
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (painted_) keepFrameOnScreen(this, /*onlyWhenTooLarge=*/true);
 }
 
 void MainWindow::paintEvent(QPaintEvent*) {

@@ -43,10 +43,11 @@ T* named(QWidget* parent, const QString& name) {
 class RestoreSheetTest : public test::VolumeTest {
  protected:
   // Two agents backed up into the real image, which is left detached.
-  void backUpTwoAgents() {
+  void backUpTwoAgents(const QString& betaName = {}) {
     createImage(QStringLiteral("restore-pw"));
     alpha_ = agentWithData("alpha", {{"notes.md", "alpha notes"}, {"skills/s.md", "skill"}});
     beta_ = agentWithData("beta", {{"config.json", "{\"b\":1}"}});
+    if (!betaName.isEmpty()) beta_.displayName = betaName;
     backUp({alpha_, beta_});
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_FALSE(BackupVolume::isMounted());
@@ -80,15 +81,13 @@ class RestoreSheetTest : public test::VolumeTest {
 
 TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgentAfterConfirmation) {
   LanguageScope english(AppLanguage::en);
-  backUpTwoAgents();
+  // Beta's name is longer than the sheet is wide.
+  const QString longName = QStringLiteral("BETA ") + QString(75, QLatin1Char('X'));
+  backUpTwoAgents(longName);
   ASSERT_FALSE(HasFatalFailure());
   QFile::remove(dataPath("alpha", "notes.md"));
   QDir(home_.path() + "/.alpha/skills").removeRecursively();
   QFile::remove(dataPath("beta", "config.json"));
-  // Beta's name is longer than the sheet is wide.
-  const QString longName = QStringLiteral("BETA ") + QString(75, QLatin1Char('X'));
-  engine_.setRegistry(test::registryOfAgents(
-      {"{" + agentMembers("alpha") + "}", "{" + agentMembers("beta").replace("\"BETA\"", "\"" + longName.toUtf8() + "\"") + "}"}));
 
   RestoreSheet* sheet = open();
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
@@ -123,8 +122,6 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
 
   one->click();
   ASSERT_TRUE(waitUntil([&] { return sheet->confirmation() != nullptr; }));
-  EXPECT_TRUE(waitUntil([&] { return named<PaintedButton>(sheet->confirmation(), "restoreConfirmCancel")->showsFocus(); }))
-      << "the default answer shows its ring";
   test::shoot(sheet->confirmation(), "restore-confirm");
   {
     // The whole warning fits: its label gets the height its text needs.
