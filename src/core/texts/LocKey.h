@@ -394,6 +394,7 @@ namespace tlr {
   PLAIN(rowStateFaulted) \
   /* alert */ \
   VALUED(alertTerminalOpenFailBody) \
+  VALUED(alertTerminalCommandEnded) \
   VALUED(alertSetupOpenFailTitle) \
   PLAIN(alertTerminalOpenFailTitle) \
   PLAIN(alertGotIt) \
@@ -590,6 +591,7 @@ class LocKey {
   static LocKey firstSetupStepLabel(LocInt step, QString title);
   static LocKey restoreConfirmOneBody(QString name);
   static LocKey alertTerminalOpenFailBody(QString command, QString error);
+  static LocKey alertTerminalCommandEnded(QString status);
   static LocKey alertSetupOpenFailTitle(QString name);
   static LocKey alertSetupFailTitle(QString name);
   static LocKey alertConfigFolderOpenFailTitle(QString name);
@@ -677,7 +679,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 425, "the interface has 425 text keys");
-static_assert(LocKey::kValuedCount == 111, "111 text keys carry values");
+static_assert(LocKey::kCount == 426, "the interface has 426 text keys");
+static_assert(LocKey::kValuedCount == 112, "112 text keys carry values");
 
 }  // namespace tlr
