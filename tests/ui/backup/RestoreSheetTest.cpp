@@ -47,11 +47,12 @@ class RestoreSheetTest : public test::VolumeTest {
     createImage(QStringLiteral("restore-pw"));
     alpha_ = agentWithData("alpha", {{"notes.md", "alpha notes"}, {"skills/s.md", "skill"}});
     beta_ = agentWithData("beta", {{"config.json", "{\"b\":1}"}});
-    if (!betaName.isEmpty()) beta_.displayName = betaName;
     backUp({alpha_, beta_});
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_FALSE(BackupVolume::isMounted());
-    engine_.setRegistry(registryOf({"alpha", "beta"}));
+    QByteArray beta = agentMembers("beta");
+    if (!betaName.isEmpty()) beta.replace("\"BETA\"", "\"" + betaName.toUtf8() + "\"");
+    engine_.setRegistry(test::registryOfAgents({"{" + agentMembers("alpha") + "}", "{" + beta + "}"}));
   }
   RestoreSheet* open() {
     auto* sheet = new RestoreSheet(

@@ -110,7 +110,6 @@ TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
     QCoreApplication::processEvents();
     auto* title = find<Label>(longer.get(), "doctorTitle");
     EXPECT_TRUE(title->text().endsWith(QStringLiteral("…"))) << title->text().toStdString();
-    EXPECT_TRUE(title->fullText().endsWith(language == AppLanguage::en ? "· Post-install check" : "· 安装后体检"));
     EXPECT_EQ(title->toolTip(), title->fullText());
     EXPECT_EQ(title->accessibleName(), title->fullText());
     EXPECT_TRUE(wholeInView(title));
