@@ -1,5 +1,7 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "RecoverTestSupport.h"
 #include "core/installers/AgentUninstaller.h"
 #include "core/stores/DoctorResultStore.h"
@@ -61,7 +63,7 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
 
   void make(const QList<QByteArray>& agents, bool withScanner = true, LifecycleTiming timing = fastTiming()) {
     registry = test::registryOfAgents(agents);
-    AgentLifecycleWatcher::Services s = services([] { return MemoryPressureLevel::none; });
+    AgentLifecycleWatcher::Services s = services([] { return false; });
     s.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
     const AgentRecoverTiming recoverTiming{200ms, 20ms, 1800, 200ms};
     auto recover = std::make_shared<const AgentRecover>(recoverTiming, signalled, &setupWatcher, aliveProbe);
@@ -387,8 +389,8 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
   QList<UserActionFailure> failures;
   QObject::connect(watcher.get(), &AgentLifecycleWatcher::userActionFailed,
                    [&](const UserActionFailure& failure) { failures << failure; });
-  const auto en = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::en, key); };
-  const auto zh = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::zh, key); };
+  const auto en = [](const LocKey& key) { return LocTexts::text(AppLanguage::en, key); };
+  const auto zh = [](const LocKey& key) { return LocTexts::text(AppLanguage::zh, key); };
 
   watcher->runSetupOnUserClick(entry(fakeId));
   ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 1; }));
