@@ -207,6 +207,7 @@ namespace tlr {
   VALUED(restoreFoundBackup) \
   VALUED(restoreCrossDeviceBody) \
   VALUED(restoreOneAgent) \
+  PLAIN(restoreOneAgentButton) \
   VALUED(restoreConfirmOneBody) \
   PLAIN(restoreBtnInProgress) \
   PLAIN(restoreStageVerifying) \
@@ -719,7 +720,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 448, "the interface has 448 text keys");
+static_assert(LocKey::kCount == 449, "the interface has 449 text keys");
 static_assert(LocKey::kValuedCount == 127, "127 text keys carry values");
 
 }  // namespace tlr
