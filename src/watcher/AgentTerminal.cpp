@@ -14,7 +14,7 @@ TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList&
   const TerminalLauncher::Result started =
       TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""));
   if (started)
-    log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": osascript do script \"") + line +
+    log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": ") + TerminalLauncher::findTerminal() + QStringLiteral(" -e \"") + line +
                       QLatin1Char('"'));
   return started;
 }

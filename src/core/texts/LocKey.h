@@ -446,6 +446,7 @@ namespace tlr {
   PLAIN(rowStateFaulted) \
   /* alert */ \
   VALUED(alertTerminalOpenFailBody) \
+  VALUED(alertTerminalCommandEnded) \
   VALUED(alertSetupOpenFailTitle) \
   PLAIN(alertTerminalOpenFailTitle) \
   PLAIN(alertGotIt) \
@@ -644,6 +645,7 @@ class LocKey {
   static LocKey firstSetupStepLabel(LocInt step, QString title);
   static LocKey restoreConfirmOneBody(QString name);
   static LocKey alertTerminalOpenFailBody(QString command, QString error);
+  static LocKey alertTerminalCommandEnded(QString status);
   static LocKey alertSetupOpenFailTitle(QString name);
   static LocKey alertSetupFailTitle(QString name);
   static LocKey alertConfigFolderOpenFailTitle(QString name);
@@ -744,7 +746,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 479, "the interface has 479 text keys");
-static_assert(LocKey::kValuedCount == 124, "124 text keys carry values");
+static_assert(LocKey::kCount == 480, "the interface has 480 text keys");
+static_assert(LocKey::kValuedCount == 125, "125 text keys carry values");
 
 }  // namespace tlr
