@@ -115,6 +115,9 @@ TEST_F(RealVolume, CreateMountWriteUnmountAndMountAgain) {
   EXPECT_EQ(PasswordVault::openStored(), "pass 密码");
 
   EXPECT_FALSE(BackupVolume::isMounted());
+  // A careless session's umask: what holds or leads to the decrypted files
+  // is the owner's alone all the same.
+  const mode_t umaskBefore = ::umask(0);
   const auto mounted = BackupVolume::mount("pass 密码");
   ASSERT_TRUE(mounted.ok()) << mounted.error().localizedDescription().toStdString();
   EXPECT_EQ(mounted.value(), tlr::Paths::volumesRoot() + "/TLR 备份");
@@ -124,7 +127,13 @@ TEST_F(RealVolume, CreateMountWriteUnmountAndMountAgain) {
   EXPECT_TRUE(BackupVolume::mount("anything").ok());
 
   const auto snapshot = BackupStorage::newSnapshotDirectory(QString("2026-03-01_09-30-00"));
+  ::umask(umaskBefore);
   ASSERT_TRUE(snapshot.ok());
+  const auto modeOf = [](const QString& path) {
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
+  EXPECT_EQ(modeOf(mounted.value() + "/snapshots"), 0700u);
   QFile file(snapshot.value() + "/manifest.json");
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("{}");
@@ -135,6 +144,7 @@ TEST_F(RealVolume, CreateMountWriteUnmountAndMountAgain) {
   BackupVolume::unmount();
   EXPECT_FALSE(BackupVolume::isMounted());
   EXPECT_FALSE(QFileInfo::exists(snapshot.value()));
+  EXPECT_EQ(modeOf(mounted.value()), 0700u) << "the mount point";
   EXPECT_TRUE(BackupStorage::listSnapshots().isEmpty());
 
   ASSERT_TRUE(BackupVolume::mount("pass 密码").ok());
