@@ -182,6 +182,8 @@ namespace tlr {
   VALUED(doctorErrReadFile) \
   VALUED(doctorErrJSONParse) \
   VALUED(doctorErrWriteFile) \
+  VALUED(doctorErrCmdTimedOut) \
+  VALUED(doctorErrReloadTimedOut) \
   VALUED(doctorOkUpdated) \
   VALUED(doctorCheckExitStatus) \
   VALUED(doctorCheckTimedOut) \
@@ -744,6 +746,8 @@ class LocKey {
   static LocKey doctorErrReadFile(QString error);
   static LocKey doctorErrJSONParse(QString error);
   static LocKey doctorErrWriteFile(QString error);
+  static LocKey doctorErrCmdTimedOut(LocInt seconds);
+  static LocKey doctorErrReloadTimedOut(LocInt seconds);
   static LocKey doctorOkUpdated(QString file, QString changes);
   static LocKey doctorCheckExitStatus(LocInt32 exitCode);
   static LocKey doctorCheckTimedOut(LocInt seconds);
@@ -783,7 +787,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 501, "the interface has 501 text keys");
-static_assert(LocKey::kValuedCount == 138, "138 text keys carry values");
+static_assert(LocKey::kCount == 503, "the interface has 503 text keys");
+static_assert(LocKey::kValuedCount == 140, "140 text keys carry values");
 
 }  // namespace tlr
