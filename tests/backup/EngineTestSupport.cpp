@@ -55,7 +55,7 @@ void writeFile(const QString& path, const QByteArray& data) { test::writeBytes(p
 
 QByteArray readAll(const QString& path) { return test::readBytes(path); }
 
-QString stageText(const EngineState& engine) { return engine.stage() ? LocTexts::zh(*engine.stage()) : QString(); }
+QString stageText(const EngineState& engine) { return engine.stage() ? LocTexts::text(AppLanguage::zh, *engine.stage()) : QString(); }
 
 QStringList entries(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);

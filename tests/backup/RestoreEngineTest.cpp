@@ -491,7 +491,7 @@ TEST_F(RestoreEngineTest, ALinkWhereTheRestoreWritesStopsItNamingThePathBeforeAn
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->kind, Case::linkInTheWay);
   EXPECT_EQ(error->description(), "恢复失败：" + h + "/.beta/memories 是符号链接：恢复不会写到它指向的地方");
-  EXPECT_EQ(LocTexts::en(error->message().key),
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, error->message().key),
             "Nothing was restored: " + h + "/.beta/memories is a link, and the restore never writes where a link leads. "
             "Move it away, then restore again.");
   EXPECT_TRUE(QDir(elsewhere.path()).isEmpty()) << "nothing written through the link";

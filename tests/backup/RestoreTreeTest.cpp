@@ -265,15 +265,15 @@ TEST(RestoreErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
   EXPECT_EQ(RestoreError::of(Case::sha256Mismatch).description(),
             "备份完整性校验失败（archive 内容与 manifest 记录不符）");
   // A window shows each in its own language alone.
-  EXPECT_EQ(LocTexts::zh(RestoreError::of(Case::sha256Mismatch).message().key),
+  EXPECT_EQ(LocTexts::text(AppLanguage::zh, RestoreError::of(Case::sha256Mismatch).message().key),
             "备份没有通过完整性校验：备份文件与它的清单不符。");
   RestoreError full = RestoreError::diskFull("/home/u");
-  EXPECT_EQ(LocTexts::en(full.message().key), "The disk is full, so the restore did not finish: the disk holding /home/u has no room left.");
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key), "The disk is full, so the restore did not finish: the disk holding /home/u has no room left.");
   full.neededBytes = 2'500'000'000;
   full.freeBytes = 1'200'000;
   EXPECT_EQ(full.description(), "磁盘已满：/home/u 所在的磁盘空间不足，恢复需要约 2.5 GB，可用 1.2 MB");
-  EXPECT_EQ(LocTexts::en(full.message().key),
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key),
             "The disk is full, so the restore did not finish: it needs about 2.5 GB, and the disk holding /home/u has "
             "1.2 MB free.");
-  EXPECT_EQ(LocTexts::zh(full.message().key), "磁盘已满，恢复没有完成：恢复需要约 2.5 GB，/home/u 所在的磁盘只剩 1.2 MB。");
+  EXPECT_EQ(LocTexts::text(AppLanguage::zh, full.message().key), "磁盘已满，恢复没有完成：恢复需要约 2.5 GB，/home/u 所在的磁盘只剩 1.2 MB。");
 }
