@@ -238,6 +238,7 @@ namespace tlr {
   VALUED(restoreFoundBackup) \
   VALUED(restoreCrossDeviceBody) \
   VALUED(restoreOneAgent) \
+  PLAIN(restoreOneAgentButton) \
   VALUED(restoreConfirmOneBody) \
   PLAIN(restoreBtnInProgress) \
   PLAIN(restoreStageVerifying) \
@@ -787,7 +788,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 503, "the interface has 503 text keys");
+static_assert(LocKey::kCount == 504, "the interface has 504 text keys");
 static_assert(LocKey::kValuedCount == 140, "140 text keys carry values");
 
 }  // namespace tlr
