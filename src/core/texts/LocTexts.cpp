@@ -539,7 +539,7 @@ QString text(AppLanguage language, const LocKey& key) {
                u"拒绝恢复：备份里有不安全的路径").toString();
     case Id::restoreErrUnknownAgent:
       return fill(t(u"Unknown agent: {1}",
-                    u"未知 Agent: {1}"), key);
+                    u"未知 Agent：{1}"), key);
     case Id::restoreErrCopy:
       return t(u"Could not put the files back.",
                u"恢复失败：文件没能放回原处").toString();
