@@ -6,7 +6,6 @@
 #include "backup/OperationStop.h"
 #include "backup/SnapshotChoice.h"
 #include "core/netlog/NetworkLogger.h"
-#include "core/stores/SettingsStore.h"
 #include "platform/Crypto.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
@@ -262,8 +261,7 @@ class BackupPipeline {
 
   BackupEngine::Result run(const QList<AgentEntry>& agents) {
     if (!volume_.exists())
-      return Unexpected(BackupError::of(Case::writeFailed,
-                             QStringLiteral("加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。")));
+      return Unexpected(BackupError::of(Case::notSetUp));
     // Held to the end of the run: a second backup, a restore, an export or
     // an import of this image, here or in another process, is refused.
     const std::optional<VolumeLock> lock = volume_.lock();
@@ -284,7 +282,10 @@ class BackupPipeline {
     // now makes none.
     BackupStaging::removeLeftovers(volume_.workFolder());
     BackupEngine::Result result = runMounted(agents);
-    if (mountedHere) volume_.unmount();
+    if (!mountedHere) return result;
+    // A volume left attached leaves the decrypted files open: the run failed
+    // then, whatever it wrote.
+    if (auto detached = volume_.unmount(); !detached && result) return Unexpected(BackupError::passOn(detached.error()));
     return result;
   }
 
@@ -355,7 +356,7 @@ class BackupPipeline {
     for (qsizetype i = 0; i < staged.agents.size(); ++i) {
       if (staged.agents[i].fileCount >= 1) results << agentBackup(*stagedEntries[i], staged.agents[i]);
     }
-    if (results.isEmpty()) return Unexpected(BackupError::of(Case::scanFailed, QStringLiteral("所有 Agent 都没有可备份的内容")));
+    if (results.isEmpty()) return Unexpected(BackupError::of(Case::nothingToBackUp));
 
     stage(LocKey::backupStageVerifying());
     if (auto sealed = snapshot.seal(size); !sealed) return Unexpected(std::move(sealed).error());
@@ -440,7 +441,7 @@ BackupEngine& BackupEngine::shared() {
   return *engine;
 }
 
-BackupEngine::BackupEngine(SnapshotVolume volume, QObject* parent) : QObject(parent), volume_(std::move(volume)) {
+BackupEngine::BackupEngine(SnapshotVolume volume, QObject* parent) : EngineState(parent), volume_(std::move(volume)) {
   lastBackup_ = readLastBackupCache();
 }
 
@@ -456,14 +457,11 @@ std::optional<BackupEngine::BackupRecord> BackupEngine::readLastBackupCache() {
 
 
 void BackupEngine::runBackup(const QList<AgentEntry>& installedAgents, Completion done) {
-  if (isRunning_) {
+  if (isRunning()) {
     done(Unexpected(BackupError::busy()));
     return;
   }
-  setRunning(true);
-  lastFailure_.reset();
-  setLastError(std::nullopt);
-  setStage(LocKey::backupStagePreparing());
+  begin(LocKey::backupStagePreparing());
   // The caller hears the end even when the engine has gone by then; the
   // engine's own bookkeeping only while it lives.
   startOffMain(
@@ -486,12 +484,11 @@ void BackupEngine::finish(const Result& result) {
     setLastBackup(result.value());
     if (volume_.userVolume) saveLastBackupToDisk(result.value());
   }
-  setRunning(false);
-  setStageLabel(std::nullopt);
   if (!result) {
+    end(result.error().description(), result.error().message());
     logLine(QStringLiteral("[Backup] FAILED: ") + result.error().textualForm());
-    lastFailure_ = result.error().message();
-    setLastError(result.error().description());
+  } else {
+    end();
   }
 }
 
@@ -542,26 +539,6 @@ void BackupEngine::refreshLastBackupFromVolume() {
       [this, generation](const VolumeReading& reading) {
         if (reading.read && recordGeneration_->load() == generation) setLastBackup(reading.record);
       });
-}
-
-void BackupEngine::setStage(const LocKey& key) { setStageLabel(SettingsStore::shared().text(key)); }
-
-void BackupEngine::setStageLabel(std::optional<QString> label) {
-  if (stageLabel_ == label) return;
-  stageLabel_ = std::move(label);
-  Q_EMIT stageLabelChanged();
-}
-
-void BackupEngine::setRunning(bool running) {
-  if (isRunning_ == running) return;
-  isRunning_ = running;
-  Q_EMIT isRunningChanged(running);
-}
-
-void BackupEngine::setLastError(std::optional<QString> error) {
-  if (lastError_ == error) return;
-  lastError_ = std::move(error);
-  Q_EMIT lastErrorChanged();
 }
 
 void BackupEngine::setLastBackup(std::optional<BackupRecord> record) {

@@ -3,6 +3,7 @@
 #include "backup/BackupError.h"
 #include "backup/BackupManifest.h"
 #include "backup/BackupStaging.h"
+#include "backup/EngineState.h"
 #include "backup/SnapshotVolume.h"
 #include "core/texts/LocKey.h"
 #include "platform/Expected.h"
@@ -33,14 +34,11 @@ namespace tlr {
 // backup, restore, export or import uses the image, it is refused at once.
 //
 // Lives on the main thread; the reading, packing, hashing and writing run on
-// worker threads of their own. The published state (`lastBackup`,
-// `isRunning`, `lastError`, `stageLabel`) changes only on the main thread and
-// announces every change.
-class BackupEngine final : public QObject {
+// worker threads of their own. The published state (`lastBackup` and the
+// run's state, EngineState) changes only on the main thread and announces
+// every change.
+class BackupEngine final : public EngineState {
   Q_OBJECT
-  Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
-  Q_PROPERTY(QString stageLabel READ stageLabelText NOTIFY stageLabelChanged)
-  Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
 
  public:
   // The summary of the newest known snapshot.
@@ -82,7 +80,7 @@ class BackupEngine final : public QObject {
   // Main thread. Backs up `installedAgents` and calls `done` with the new
   // snapshot's record (after `lastBackup` holds it and the cache file is
   // rewritten) or the error that stopped the run; `isRunning` is false and
-  // `stageLabel` empty by then. While a run is under way the request is
+  // `stage` empty by then. While a run is under way the request is
   // refused at once with scanFailed "已有备份正在进行中" and nothing changes.
   void runBackup(const QList<AgentEntry>& installedAgents, Completion done);
 
@@ -92,13 +90,6 @@ class BackupEngine final : public QObject {
   void refreshLastBackupFromVolume();
 
   const std::optional<BackupRecord>& lastBackup() const { return lastBackup_; }
-  bool isRunning() const { return isRunning_; }
-  const std::optional<QString>& lastError() const { return lastError_; }
-  // The last run's failure as a window shows it; set with `lastError`.
-  const std::optional<EngineMessage>& lastFailure() const { return lastFailure_; }
-  const std::optional<QString>& stageLabel() const { return stageLabel_; }
-  QString stageLabelText() const { return stageLabel_.value_or(QString()); }
-  QString lastErrorText() const { return lastError_.value_or(QString()); }
 
   // "last-backup.json" in the application folder, and its record when it
   // reads and decodes.
@@ -107,16 +98,8 @@ class BackupEngine final : public QObject {
 
  Q_SIGNALS:
   void lastBackupChanged();
-  void isRunningChanged(bool running);
-  void lastErrorChanged();
-  void stageLabelChanged();
 
  private:
-
-  void setStage(const LocKey& key);
-  void setStageLabel(std::optional<QString> label);
-  void setRunning(bool running);
-  void setLastError(std::optional<QString> error);
   void setLastBackup(std::optional<BackupRecord> record);
   static void saveLastBackupToDisk(const BackupRecord& record);
   void finish(const Result& result);
@@ -126,10 +109,6 @@ class BackupEngine final : public QObject {
   // Counts what sets `lastBackup` (a run's end, a reading of the volume), so
   // that a reading overtaken by another gives way; its workers read it too.
   std::shared_ptr<std::atomic<quint64>> recordGeneration_ = std::make_shared<std::atomic<quint64>>(0);
-  bool isRunning_ = false;
-  std::optional<QString> lastError_;
-  std::optional<EngineMessage> lastFailure_;
-  std::optional<QString> stageLabel_;
 };
 
 }  // namespace tlr

@@ -15,22 +15,19 @@ BackupError BackupError::passOn(const BackupVolumeError& error) {
   return {Case::passedOn, error.localizedDescription(), 0, error.message()};
 }
 
-BackupError BackupError::busy() { return of(Case::scanFailed, kBusy); }
-
-bool BackupError::isBusy() const { return kind == Case::scanFailed && payload == kBusy; }
-
 QString BackupError::description() const {
   switch (kind) {
-    case Case::scanFailed:
-      // Refused because the volume is in use: nothing was scanned.
-      if (payload == kBusy) return payload;
-      return QStringLiteral("扫描失败：") + payload;
+    case Case::scanFailed: return QStringLiteral("扫描失败：") + payload;
     case Case::packFailed: return QStringLiteral("打包失败：") + payload;
     case Case::writeFailed: return QStringLiteral("写入失败：") + payload;
     case Case::oversize:
       return QStringLiteral("备份过大（") + QString::number(bytes / 1048576) +
              QStringLiteral(" MB > 500 MB），请检查是否有异常大文件");
     case Case::noAgentsInstalled: return QStringLiteral("没有已安装的 Agent，没什么可备份");
+    // Refused because the volume is in use: nothing was scanned.
+    case Case::busy: return kBusy;
+    case Case::nothingToBackUp: return QStringLiteral("扫描失败：") + kNothingToBackUp;
+    case Case::notSetUp: return QStringLiteral("写入失败：") + kNotSetUp;
     case Case::passedOn: return payload;
   }
   return payload;
@@ -46,6 +43,9 @@ QString BackupError::textualForm() const {
     case Case::writeFailed: return named("writeFailed", payload);
     case Case::oversize: return QStringLiteral("oversize(%1)").arg(bytes);
     case Case::noAgentsInstalled: return QStringLiteral("noAgentsInstalled");
+    case Case::busy: return named("scanFailed", kBusy);
+    case Case::nothingToBackUp: return named("scanFailed", kNothingToBackUp);
+    case Case::notSetUp: return named("writeFailed", kNotSetUp);
     case Case::passedOn: return payload;
   }
   return payload;
@@ -53,31 +53,19 @@ QString BackupError::textualForm() const {
 
 EngineMessage BackupError::message() const {
   switch (kind) {
-    case Case::scanFailed:
-      if (payload == kBusy) return EngineMessage::busy();
-      if (payload == kNothingToBackUp)
-        return {kNothingToBackUp, QStringLiteral("None of the agents has anything to back up."), {}};
-      return {QStringLiteral("扫描失败"), QStringLiteral("Could not scan the agents' data."), payload};
-    case Case::packFailed:
-      return {QStringLiteral("打包失败"), QStringLiteral("Could not pack the backup archive."), payload};
-    case Case::writeFailed:
-      if (payload == kNotSetUp)
-        return {kNotSetUp,
-                QStringLiteral("The encrypted backup volume is not set up yet. Set it up in Backup & Restore first."),
-                {}};
-      return {QStringLiteral("写入失败"), QStringLiteral("Could not write the backup."), payload};
-    case Case::oversize:
-      return {description(),
-              QStringLiteral("The backup is too large (%1 MB > 500 MB). Look for unusually large files.")
-                  .arg(bytes / 1048576),
-              {}};
-    case Case::noAgentsInstalled:
-      return {description(), QStringLiteral("No agent is installed: there is nothing to back up."), {}};
+    case Case::scanFailed: return {LocKey::backupErrScan(), payload};
+    case Case::packFailed: return {LocKey::backupErrPack(), payload};
+    case Case::writeFailed: return {LocKey::backupErrWrite(), payload};
+    case Case::oversize: return {LocKey::backupErrOversize(bytes / 1048576), {}, false};
+    case Case::noAgentsInstalled: return {LocKey::backupErrNoAgents(), {}, false};
+    case Case::busy: return EngineMessage::busy();
+    case Case::nothingToBackUp: return {LocKey::backupErrNothingToBackUp(), {}, false};
+    case Case::notSetUp: return {LocKey::backupErrNotSetUp(), {}, false};
     case Case::passedOn:
       if (passed) return *passed;
-      return {QStringLiteral("备份失败"), QStringLiteral("The backup failed."), payload};
+      return {LocKey::backupErrFailed(), payload};
   }
-  return {description(), description(), {}};
+  return {LocKey::backupErrFailed(), payload};
 }
 
 }  // namespace tlr

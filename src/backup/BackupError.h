@@ -10,8 +10,9 @@ namespace tlr {
 
 struct BackupVolumeError;
 
-// Why a backup stopped. The descriptions exist in Chinese only; message()
-// gives a window's text in either language.
+// Why a backup stopped, as a typed value matched by its case. The
+// descriptions (log lines, reports) exist in Chinese only; message() gives
+// the key of a window's text and the details apart.
 struct BackupError {
   enum class Case {
     scanFailed,
@@ -19,6 +20,14 @@ struct BackupError {
     writeFailed,
     oversize,
     noAgentsInstalled,
+    // The volume is in use by another backup, restore, export or import, in
+    // this process or another: described as scanFailed "已有备份正在进行中"
+    // (that text alone: nothing failed to scan).
+    busy,
+    // No agent yielded a file: scanFailed "所有 Agent 都没有可备份的内容".
+    nothingToBackUp,
+    // No image is set up: writeFailed "加密备份卷未初始化。…".
+    notSetUp,
     // An error of the file system, the volume or a process, passed on with
     // its own description (`payload`).
     passedOn,
@@ -34,11 +43,8 @@ struct BackupError {
   static BackupError passOn(const QString& description) { return {Case::passedOn, description, 0, {}}; }
   static BackupError passOn(const BackupVolumeError& error);
   static BackupError oversizeOf(qint64 bytes) { return {Case::oversize, {}, bytes, {}}; }
-  // scanFailed "已有备份正在进行中": the volume is in use by another backup,
-  // restore, export or import, in this process or another. Its description
-  // is that text alone: nothing failed to scan.
-  static BackupError busy();
-  bool isBusy() const;
+  static BackupError busy() { return of(Case::busy); }
+  bool isBusy() const { return kind == Case::busy; }
 
   QString description() const;
   // The case name and its payload, for the "[Backup] FAILED: " line.

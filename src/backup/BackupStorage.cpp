@@ -25,7 +25,9 @@ QString StorageError::localizedDescription() const {
 std::optional<QString> BackupStorage::rootURL() {
   if (!BackupVolume::isMounted()) return std::nullopt;
   const QString root = BackupVolume::mountPoint() + QStringLiteral("/snapshots");
-  QDir().mkpath(root);  // a failure shows in the listing or the creation that follows
+  // The owner's only, whatever the umask; a failure shows in the listing or
+  // the creation that follows.
+  static_cast<void>(FileOps::makeFolders(root));
   return root;
 }
 
@@ -60,7 +62,7 @@ Expected<QString, StorageError> BackupStorage::newSnapshotDirectoryIn(const QStr
   const QString dir = root + '/' + label;
   const QFileInfo existing(dir);
   if (existing.isDir() && !existing.isSymLink()) return dir;
-  if (existing.exists() || existing.isSymLink() || !QDir().mkpath(dir)) {
+  if (existing.exists() || existing.isSymLink() || !FileOps::makeFolders(dir)) {
     return Unexpected(StorageError{StorageError::Kind::fileSystem, dir});
   }
   return dir;

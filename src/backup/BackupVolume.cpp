@@ -3,6 +3,7 @@
 #include "backup/PasswordVault.h"
 #include "backup/VolumeLock.h"
 #include "core/texts/Lang.h"
+#include "core/texts/LocTexts.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"
@@ -17,6 +18,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <limits>
 #include <mutex>
 #include <sys/stat.h>
@@ -34,9 +37,23 @@ std::mutex& toolMutex() {
 }
 
 std::atomic<bool> g_mountedByUs{false};
+// Attaches under way: a gocryptfs started a moment before the process
+// quits may still finish attaching.
+std::atomic<int> g_attaching{0};
 
 Unexpected<BackupVolumeError> volumeError(Kind kind, QString output = {}, bool wrongPassword = false) {
-  return Unexpected(BackupVolumeError{kind, std::move(output), wrongPassword});
+  return Unexpected(BackupVolumeError{kind, std::move(output), wrongPassword, {}});
+}
+
+// A program the volume needs is not installed: nothing is tried without it,
+// since a volume that could not be detached again would stay open.
+std::optional<BackupVolumeError> missingTool() {
+  const QString tool = DiskImage::missingTool();
+  if (tool.isEmpty()) return std::nullopt;
+  return BackupVolumeError{Kind::toolMissing,
+                           QStringLiteral("找不到 %1（PATH 中没有这个程序），请先安装 %2")
+                               .arg(tool, DiskImage::packageOf(tool)),
+                           false, tool};
 }
 
 // Why a password cannot be handed to the tool, which reads one line.
@@ -65,6 +82,28 @@ void recordOwner() {
     log("[Backup] ", QStringLiteral("无法记录挂载者：") + written.error());
 }
 
+// At quit: what this process attached goes, and so does what an attach
+// still under way brings about. The attach's gocryptfs was stopped with the
+// rest of the running work; the daemon it had started may still be
+// finishing its mount, so the mount table is watched for a moment.
+void detachAtQuit() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
+  bool late = g_attaching.load() > 0;
+  while (late && g_attaching.load() > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Work of ours that was stopped may still hold a file there: the
+  // decrypted files go out of reach all the same.
+  BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
+  while (late && std::chrono::steady_clock::now() < deadline) {
+    if (BackupVolume::isMounted()) {
+      BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
+      late = false;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+}
+
 // Detaches what this process attached when the application quits.
 void installQuitHook() {
   static std::mutex m;
@@ -74,9 +113,7 @@ void installQuitHook() {
   if (!app || hooked == app) return;
   hooked = app;
   QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
-    // Work of ours that was stopped may still hold a file there: the
-    // decrypted files go out of reach all the same.
-    if (g_mountedByUs.load()) BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
+    if (g_mountedByUs.load() || g_attaching.load() > 0) detachAtQuit();
   });
 }
 
@@ -89,41 +126,31 @@ QString BackupVolumeError::localizedDescription() const {
     case Kind::alreadyExists: return QStringLiteral("备份卷已存在，不需要重新创建");
     case Kind::notInitialized: return QStringLiteral("备份卷还没初始化");
     case Kind::passwordMissing: return QStringLiteral("密码库（.pwd.vault）里没有备份卷密码");
+    case Kind::toolMissing: return QStringLiteral("挂载加密卷失败：") + output;
+    case Kind::detachFailed: return QStringLiteral("卸载加密卷失败：") + output;
   }
   return {};
 }
 
 QString unlockReason(UnlockPurpose purpose) {
-  const bool english = Lang::current() == AppLanguage::en;
-  if (purpose == UnlockPurpose::restore) {
-    return english ? QStringLiteral("Unlock the encrypted backup volume to start the restore")
-                   : QStringLiteral("解锁加密备份卷以开始恢复");
-  }
-  return english ? QStringLiteral("Unlock the encrypted backup volume to start the backup")
-                 : QStringLiteral("解锁加密备份卷以开始备份");
+  return LocTexts::text(Lang::current(), purpose == UnlockPurpose::restore ? LocKey::vaultUnlockForRestore()
+                                                                           : LocKey::vaultUnlockForBackup());
 }
 
 EngineMessage BackupVolumeError::message() const {
   switch (kind) {
-    case Kind::createFailed:
-      return {QStringLiteral("创建加密卷失败"), QStringLiteral("Could not create the encrypted backup volume."), output};
+    case Kind::createFailed: return {LocKey::backupErrCreateVolume(), output};
     case Kind::mountFailed:
-      if (wrongPassword) {
-        return {QStringLiteral("密码不正确，加密备份卷没有解锁"),
-                QStringLiteral("The password is wrong: the encrypted backup volume stays locked."), output};
-      }
-      return {QStringLiteral("无法解锁加密备份卷"), QStringLiteral("Could not unlock the encrypted backup volume."),
-              output};
-    case Kind::alreadyExists:
-      return {QStringLiteral("备份卷已存在，不需要重新创建"),
-              QStringLiteral("A backup volume already exists there; it does not need to be created again."), {}};
-    case Kind::notInitialized:
-      return {QStringLiteral("备份卷还没初始化"), QStringLiteral("The backup volume has not been set up yet."), {}};
-    case Kind::passwordMissing:
-      return {QStringLiteral("没有输入密码，加密备份卷没有解锁"),
-              QStringLiteral("No password was given: the encrypted backup volume stays locked."), {}};
+      return {wrongPassword ? LocKey::backupErrWrongPassword() : LocKey::backupErrUnlock(), output};
+    case Kind::alreadyExists: return {LocKey::backupErrVolumeExists(), {}, false};
+    case Kind::notInitialized: return {LocKey::backupErrVolumeNotSetUp(), {}, false};
+    case Kind::passwordMissing: return {LocKey::backupErrNoPassword(), {}};
+    case Kind::toolMissing: return {LocKey::backupErrToolMissing(tool, DiskImage::packageOf(tool)), {}, false};
+    case Kind::detachFailed:
+      if (!tool.isEmpty()) return {LocKey::backupErrDetachToolMissing(tool, DiskImage::packageOf(tool)), {}, false};
+      return {LocKey::backupErrDetach(), output};
   }
-  return {localizedDescription(), localizedDescription(), {}};
+  return {LocKey::backupErrUnlock(), output};
 }
 
 QString BackupVolume::volumeName() { return QStringLiteral("TLR 备份"); }
@@ -181,6 +208,7 @@ BackupVolume::Result BackupVolume::create(const QString& location, const QString
   std::lock_guard lock(toolMutex());
   if (somethingAt(image)) return volumeError(Kind::alreadyExists);
   if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::createFailed, why);
+  if (auto missing = missingTool()) return Unexpected(std::move(*missing));
 
   const QFileInfo info(image);
   if (!QDir().mkpath(info.absolutePath())) {
@@ -225,12 +253,18 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   const std::optional<QString> image = imageURL();
   if (!image || !somethingAt(*image)) return volumeError(Kind::notInitialized);
   if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::mountFailed, why);
+  if (auto missing = missingTool()) return Unexpected(std::move(*missing));
   const QFileInfo at(point);
   if ((at.exists() || at.isSymLink()) && (!at.isDir() || at.isSymLink())) {
     return volumeError(Kind::mountFailed, point + QStringLiteral(" 不是文件夹"));
   }
-  if (!QDir().mkpath(point)) return volumeError(Kind::mountFailed, QStringLiteral("无法创建挂载点 ") + point);
+  // The owner's only, whatever the umask: the decrypted files appear in it.
+  if (const auto made = FileOps::makeFolders(point); !made)
+    return volumeError(Kind::mountFailed, QStringLiteral("无法创建挂载点 ") + point);
+  ++g_attaching;
+  installQuitHook();
   const DiskImage::ToolResult attached = DiskImage::attach(*image, point, password);
+  --g_attaching;
   if (!attached) return volumeError(Kind::mountFailed, attached.error().reason, attached.error().wrongPassword);
   if (!isMounted()) {
     return volumeError(Kind::mountFailed, QStringLiteral("gocryptfs 已结束，但挂载表里没有这个卷"));
@@ -284,14 +318,24 @@ BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
   return r;
 }
 
-void BackupVolume::unmount(DiskImage::WhenBusy whenBusy) {
+Expected<void, BackupVolumeError> BackupVolume::detach(DiskImage::WhenBusy whenBusy) {
   std::lock_guard lock(toolMutex());
-  if (!isMounted()) return;
+  if (!isMounted()) return {};
   if (DiskImage::detach(mountPoint(), whenBusy) && !isMounted()) {
     g_mountedByUs = false;
     QFile::remove(ownerRecordPath());
+    return {};
   }
+  BackupVolumeError error{Kind::detachFailed, QStringLiteral("%1 仍挂载着").arg(mountPoint()), false, {}};
+  if (const QString tool = DiskImage::missingTool(); tool == QLatin1String("fusermount3")) {
+    error.output = QStringLiteral("找不到 fusermount3（PATH 中没有这个程序），请先安装 fuse3");
+    error.tool = tool;
+  }
+  log("[Backup] ", error.localizedDescription());
+  return Unexpected(std::move(error));
 }
+
+void BackupVolume::unmount(DiskImage::WhenBusy whenBusy) { static_cast<void>(detach(whenBusy)); }
 
 bool BackupVolume::mountedByThisProcess() { return g_mountedByUs.load() && isMounted(); }
 

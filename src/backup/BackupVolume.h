@@ -19,16 +19,20 @@ struct BackupVolumeError {
     alreadyExists,    // something already lies at the chosen location
     notInitialized,   // no image at the recorded location (or none recorded)
     passwordMissing,  // no stored password and the user gave none
+    toolMissing,      // a program the volume needs (`tool`) is not installed
+    detachFailed,     // the volume stays attached; `output` says why, `tool` when it is missing
   };
   Kind kind = Kind::mountFailed;
   // The tool's error output, or our own reason when the tool could not run.
   QString output;
   // A mountFailed because the image refused the password.
   bool wrongPassword = false;
+  // The program that is not installed ("gocryptfs", "fusermount3").
+  QString tool;
 
   // "创建加密卷失败：<output>", "挂载加密卷失败：<output>", ...
   QString localizedDescription() const;
-  // The same for a window, in either language, the tool's output apart.
+  // The same for a window (its text key), the tool's output apart.
   EngineMessage message() const;
   bool operator==(const BackupVolumeError&) const = default;
 };
@@ -61,7 +65,8 @@ class BackupVolume {
   static Result create(const QString& location, const QString& password);
 
   // Attaches the recorded image at mountPoint() with `password` and returns
-  // the mount point. Already attached: returns at once, the password unused
+  // the mount point. Without gocryptfs or fusermount3 on PATH nothing is
+  // tried: toolMissing. Already attached: returns at once, the password unused
   // (an attachment whose gocryptfs died is detached and made afresh).
   // No image: notInitialized. Refused (among others a wrong password, then
   // with wrongPassword set), or the tool missing: mountFailed.
@@ -77,10 +82,14 @@ class BackupVolume {
   // copy cleared after a mountFailed.
   static Result mountInteractive(const QString& reason);
 
-  // Detaches the image when it is attached; nothing runs otherwise. Never
-  // fails: a volume that refuses to detach stays attached, unless `whenBusy`
-  // says to take it out of the file tree all the same (when this process
-  // ends, and its own stopped work may still hold files there).
+  // Detaches the image when it is attached; nothing runs otherwise. A volume
+  // that refuses to detach stays attached, unless `whenBusy` says to take it
+  // out of the file tree all the same (when this process ends, and its own
+  // stopped work may still hold files there): detachFailed then, with the
+  // missing tool named when that is why.
+  static Expected<void, BackupVolumeError> detach(DiskImage::WhenBusy whenBusy = DiskImage::WhenBusy::fail);
+  // The same where nothing more can be done about a refusal than the log
+  // line it writes.
   static void unmount(DiskImage::WhenBusy whenBusy = DiskImage::WhenBusy::fail);
   // Whether the attached volume was attached by this process.
   static bool mountedByThisProcess();

@@ -1,29 +1,29 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
+
 #include <QString>
 
 namespace tlr {
 
 // A failure of the backup, restore or migration engine as a window shows it:
-// one sentence in each interface language, and apart from it the raw output
-// of the tool behind it (gocryptfs, tar) or the file-level reason, which a
-// window shows only on request. The engine's own Chinese description, with
-// that output appended, stays what the log lines and reports write.
+// the key of its sentence in the text table, with the values the sentence
+// inserts (the window writes it in its own language), and apart from it the
+// raw output of the tool behind it (gocryptfs, tar) or the file-level reason,
+// which a window shows only on request. `retryable` says whether doing the
+// same again can help: not while a tool is missing or the backup is
+// damaged. The engine's own Chinese description, with that output appended,
+// stays what the log lines and reports write.
 struct EngineMessage {
-  QString chinese;
-  QString english;
+  LocKey key = LocKey::empty();
   QString details;  // may be empty
-
-  // The sentence in the interface language (English or Chinese).
-  QString text(bool english) const { return english ? this->english : chinese; }
+  bool retryable = true;
 
   friend bool operator==(const EngineMessage&, const EngineMessage&) = default;
 
   // "A backup is already running": another backup, restore, export or import
   // holds the volume.
-  static EngineMessage busy() {
-    return {QStringLiteral("已有备份正在进行中"), QStringLiteral("A backup is already running."), {}};
-  }
+  static EngineMessage busy() { return {LocKey::backupErrBusy(), {}, true}; }
 };
 
 }  // namespace tlr

@@ -1,6 +1,7 @@
 #include "backup/PasswordVault.h"
 
 #include "core/texts/Lang.h"
+#include "core/texts/LocTexts.h"
 #include "platform/Crypto.h"
 #include "platform/DeviceIdentity.h"
 #include "platform/FileOps.h"
@@ -33,7 +34,8 @@ VaultState& state() {
   return s;
 }
 
-bool english() { return Lang::current() == AppLanguage::en; }
+// A text of the prompt in the interface language.
+QString text(const LocKey& key) { return LocTexts::text(Lang::current(), key); }
 
 }  // namespace
 
@@ -141,19 +143,13 @@ std::shared_ptr<PasswordPrompt> PasswordVault::prompt() {
 }
 
 QString PasswordVault::promptInformativeText() {
-  return english() ? QStringLiteral("Enter the encrypted backup volume password Enter it once — this computer "
-                                    "remembers it for automatic backups.")
-                   : QStringLiteral("请输入加密备份卷的密码 输入一次后本机记住，以后备份自动跑。");
+  return text(LocKey::vaultPasswordPrompt()) + QLatin1Char(' ') + text(LocKey::vaultPasswordIntro());
 }
 
-QString PasswordVault::promptPlaceholder() {
-  return english() ? QStringLiteral("Backup volume password") : QStringLiteral("备份卷密码");
-}
+QString PasswordVault::promptPlaceholder() { return text(LocKey::usbPasswordFieldPlaceholder()); }
 
-QString PasswordVault::promptConfirmTitle() {
-  return english() ? QStringLiteral("Confirm") : QStringLiteral("确认");
-}
+QString PasswordVault::promptConfirmTitle() { return text(LocKey::vaultPasswordConfirm()); }
 
-QString PasswordVault::promptCancelTitle() { return english() ? QStringLiteral("Cancel") : QStringLiteral("取消"); }
+QString PasswordVault::promptCancelTitle() { return text(LocKey::vaultPasswordCancel()); }
 
 }  // namespace tlr

@@ -9,7 +9,6 @@
 #include "backup/SnapshotChoice.h"
 #include "core/agents/AgentDataDiscovery.h"
 #include "core/netlog/NetworkLogger.h"
-#include "core/stores/SettingsStore.h"
 #include "platform/Crypto.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"
@@ -306,19 +305,24 @@ class RestoreRun {
     bool damaged = false;
   };
 
-  // The disk holding `folder` filled up: how much the restore needs and
-  // how much is free, when they can be told.
-  static RestoreError diskFullError(const QString& folder, const QList<BackupManifest::AgentBackup>& agents) {
+  // The disk holding the user's `folder` filled up: how much the restore
+  // needs, and how much was free before it began (measured now, the disk
+  // would show what the restore itself took).
+  static RestoreError diskFullError(const QString& folder, const QList<BackupManifest::AgentBackup>& agents,
+                                    std::optional<qint64> freeBefore) {
     RestoreError error = RestoreError::diskFull(folder);
     error.neededBytes = roomNeeded(agents);
-    error.freeBytes = DiskImage::freeBytes(folder);
+    error.freeBytes = freeBefore;
     return error;
   }
 
+  // Unpacks into the staging folder `staging` (open as `stagingFd`), made in
+  // the user's `workFolder`, and puts the agents' files back.
   static Outcome work(const Stage& stage, const QString& archive, const QString& expectedSha,
                       const QList<BackupManifest::AgentBackup>& agents, int stagingFd, const QString& staging,
-                      std::shared_ptr<const AgentRegistry> registry) {
+                      const QString& workFolder, std::shared_ptr<const AgentRegistry> registry) {
     if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
+    const std::optional<qint64> freeBefore = DiskImage::freeBytes(workFolder);
     stage(LocKey::restoreStageExtracting());
     for (const auto& agent : agents) {
       if (!AgentEntry::isSafeFileComponent(agent.id)) return {Unexpected(RestoreError::of(Case::unknownAgent, agent.id))};
@@ -339,7 +343,9 @@ class RestoreRun {
     stage(LocKey::restoreStageVerifying());
     if (Crypto::hex(digest.finish()) != expectedSha) return {Unexpected(RestoreError::of(Case::sha256Mismatch)), true};
     if (!unpacked.started) return {Unexpected(RestoreError::passOn(unpacked.startError))};
-    if (unpacked.diskFull) return {Unexpected(diskFullError(staging, agents))};
+    // Named by the user's folder that holds it: the staging folder is gone
+    // by the time anyone reads this.
+    if (unpacked.diskFull) return {Unexpected(diskFullError(workFolder, agents, freeBefore))};
     if (!unpacked.ok()) return {Unexpected(RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput)))};
 
     const UniqueFd topFd(::openat(stagingFd, QFile::encodeName(top).constData(),
@@ -376,7 +382,8 @@ class RestoreRun {
       if (auto put = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable,
                                           &unpacked.folderModes);
           !put) {
-        if (put.error().kind == Case::diskFull) return {Unexpected(diskFullError(put.error().payload, agents))};
+        if (put.error().kind == Case::diskFull)
+          return {Unexpected(diskFullError(put.error().payload, agents, freeBefore))};
         return {put};
       }
     }
@@ -388,7 +395,7 @@ RestoreEngine& RestoreEngine::shared() {
   return *engine;
 }
 
-RestoreEngine::RestoreEngine(SnapshotVolume volume, QObject* parent) : QObject(parent), volume_(std::move(volume)) {}
+RestoreEngine::RestoreEngine(SnapshotVolume volume, QObject* parent) : EngineState(parent), volume_(std::move(volume)) {}
 
 QStringList RestoreEngine::targetsFor(const QString& agentId, const AgentRegistry* registry) {
   if (registry) {
@@ -422,6 +429,19 @@ RestoreError noSnapshotError(const SnapshotChoice& choice) {
     case SnapshotChoice::Damage::archiveMismatch: return RestoreError::of(Case::sha256Mismatch);
   }
   return RestoreError::of(Case::noBackupFound);
+}
+
+// How the restore sheet names a damaged snapshot.
+RestoreError damageError(const SnapshotChoice::Damaged& damaged) {
+  switch (damaged.damage) {
+    case SnapshotChoice::Damage::missing:
+      return RestoreError::of(damaged.reason.endsWith(QLatin1String("manifest.json")) ? Case::manifestCorrupted
+                                                                                       : Case::sha256Mismatch);
+    case SnapshotChoice::Damage::unreadable:
+    case SnapshotChoice::Damage::corrupted: return RestoreError::of(Case::manifestCorrupted);
+    case SnapshotChoice::Damage::archiveMismatch: return RestoreError::of(Case::sha256Mismatch);
+  }
+  return RestoreError::of(Case::sha256Mismatch);
 }
 
 }  // namespace
@@ -496,7 +516,8 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
       const UniqueFd stagingFd(::openat(workFd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
       const Outcome outcome =
-          stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging, registry)
+          stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging,
+                                 workFolder, registry)
                     : Outcome{Unexpected(RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹")))};
       // The staging folder holds plain copies of the agents' data: one that
       // stays is said, and the next backup or restore clears it.
@@ -511,20 +532,19 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
       if (snapshots.isEmpty()) return outcome.result;
     }
   }();
-  if (mountedHere) volume.unmount();
+  if (!mountedHere) return result;
+  // A volume left attached leaves the decrypted files open: a failure too.
+  if (auto detached = volume.unmount(); !detached && result) return Unexpected(RestoreError::passOn(detached.error()));
   return result;
 }
 
 bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, const QString& wanted,
                                Completion done) {
-  if (isRunning_) {
+  if (isRunning()) {
     done({});
     return false;
   }
-  setRunning(true);
-  setLastError(std::nullopt);
-  lastFailure_.reset();
-  setStage(LocKey::backupStagePreparing());
+  begin(LocKey::backupStagePreparing());
 
   struct Ended {
     Expected<void, RestoreError> result;
@@ -551,12 +571,10 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
 }
 
 void RestoreEngine::finish(const Expected<void, RestoreError>& result) {
-  setRunning(false);
-  setStageLabel(std::nullopt);
-  if (!result) {
-    lastFailure_ = result.error().message();
-    setLastError(result.error().description());
-  }
+  if (result)
+    end();
+  else
+    end(result.error().description(), result.error().message());
 }
 
 std::optional<BackupManifest> RestoreEngine::loadManifest() {
@@ -593,37 +611,26 @@ void RestoreEngine::inspect(Completion done) {
         Read read;
         // Off the window's thread: each archive is read and its digest compared.
         if (volume.isMounted()) read.choice = SnapshotChoice::choose(volume.listSnapshots(), true);
-        if (mountedHere) volume.unmount();
+        // Snapshots there are, but none that can be restored: said as the
+        // damage it is, not as no backup at all.
+        if (!read.choice.found() && !read.choice.damaged.isEmpty())
+          read.result = Unexpected(damageError(read.choice.damaged.first()));
+        if (mountedHere) {
+          if (auto detached = volume.unmount(); !detached && read.result)
+            read.result = Unexpected(RestoreError::passOn(detached.error()));
+        }
         return read;
       },
       [this, done = std::move(done)](Read read) {
         damagedNewer_ = read.choice.damaged.size();
-        if (read.result) {
+        // Read, even when every snapshot it found is damaged: what was shown
+        // before is no longer there to restore.
+        if (read.result || !read.choice.damaged.isEmpty()) {
           currentManifest_ = read.choice.manifest;
           Q_EMIT currentManifestChanged();
         }
         done(read.result);
       });
-}
-
-void RestoreEngine::setStage(const LocKey& key) { setStageLabel(SettingsStore::shared().text(key)); }
-
-void RestoreEngine::setStageLabel(std::optional<QString> label) {
-  if (stageLabel_ == label) return;
-  stageLabel_ = std::move(label);
-  Q_EMIT stageLabelChanged();
-}
-
-void RestoreEngine::setRunning(bool running) {
-  if (isRunning_ == running) return;
-  isRunning_ = running;
-  Q_EMIT isRunningChanged(running);
-}
-
-void RestoreEngine::setLastError(std::optional<QString> error) {
-  if (lastError_ == error) return;
-  lastError_ = std::move(error);
-  Q_EMIT lastErrorChanged();
 }
 
 }  // namespace tlr

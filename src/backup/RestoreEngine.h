@@ -2,6 +2,7 @@
 
 #include "backup/BackupManifest.h"
 #include "backup/RestoreError.h"
+#include "backup/EngineState.h"
 #include "backup/SnapshotVolume.h"
 #include "core/texts/LocKey.h"
 #include "platform/Expected.h"
@@ -35,11 +36,8 @@ namespace tlr {
 // too) runs on a worker thread, the password prompt alone coming back to the
 // main thread. The published state changes only on the main thread and
 // announces every change.
-class RestoreEngine final : public QObject {
+class RestoreEngine final : public EngineState {
   Q_OBJECT
-  Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
-  Q_PROPERTY(QString stageLabel READ stageLabelText NOTIFY stageLabelChanged)
-  Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
 
  public:
   // Called once on the main thread: success after a complete restore (or a
@@ -75,46 +73,28 @@ class RestoreEngine final : public QObject {
   void setRegistry(std::shared_ptr<const AgentRegistry> registry) { registry_ = std::move(registry); }
   std::shared_ptr<const AgentRegistry> registry() const { return registry_; }
 
-  bool isRunning() const { return isRunning_; }
   const std::optional<BackupManifest>& currentManifest() const { return currentManifest_; }
-  const std::optional<QString>& lastError() const { return lastError_; }
-  // The last run's failure as a window shows it; set with `lastError`.
-  const std::optional<EngineMessage>& lastFailure() const { return lastFailure_; }
   // How many snapshots newer than `currentManifest`'s were passed over as
   // damaged by the last loadManifest().
   qsizetype damagedNewerCount() const { return damagedNewer_; }
-  const std::optional<QString>& stageLabel() const { return stageLabel_; }
-  QString stageLabelText() const { return stageLabel_.value_or(QString()); }
-  QString lastErrorText() const { return lastError_.value_or(QString()); }
 
   // Where one backed-up agent's roots go back: the registry entry's
   // `includePaths` when it has them, else the catalog's folders of the id.
   static QStringList targetsFor(const QString& agentId, const AgentRegistry* registry);
 
  Q_SIGNALS:
-  void isRunningChanged(bool running);
   void currentManifestChanged();
-  void lastErrorChanged();
-  void stageLabelChanged();
 
  private:
 
   // `wanted`: the agent asked for, or empty for all.
   bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, const QString& wanted,
                   Completion done);
-  void setStage(const LocKey& key);
-  void setStageLabel(std::optional<QString> label);
-  void setRunning(bool running);
-  void setLastError(std::optional<QString> error);
   void finish(const Expected<void, RestoreError>& result);
 
   SnapshotVolume volume_;
   std::shared_ptr<const AgentRegistry> registry_;
-  bool isRunning_ = false;
   std::optional<BackupManifest> currentManifest_;
-  std::optional<QString> lastError_;
-  std::optional<EngineMessage> lastFailure_;
-  std::optional<QString> stageLabel_;
   qsizetype damagedNewer_ = 0;
 };
 

@@ -25,11 +25,14 @@ QString RestoreError::description() const {
     case Case::pathTraversal: return QStringLiteral("拒绝恢复：检测到非法路径 ") + payload;
     case Case::unknownAgent: return QStringLiteral("未知 Agent: ") + payload;
     case Case::copyFailed: return QStringLiteral("恢复失败：") + payload;
+    case Case::linkInTheWay: return QStringLiteral("恢复失败：") + payload + QStringLiteral(" 是符号链接：恢复不会写到它指向的地方");
+    case Case::folderInTheWay: return QStringLiteral("恢复失败：") + payload + QStringLiteral(" 处是文件夹，无法放回文件");
+    case Case::fileInTheWay: return QStringLiteral("恢复失败：") + payload + QStringLiteral(" 处是文件，无法放回文件夹");
     case Case::agentNotInBackup: return QStringLiteral("备份里没有 ") + payload + QStringLiteral(" 的数据");
     case Case::noBackupFound: return QStringLiteral("iCloud 里没找到备份。请先创建一份备份。");
     case Case::manifestCorrupted: return QStringLiteral("备份元数据损坏");
     case Case::sha256Mismatch: return QStringLiteral("备份完整性校验失败（archive 内容与 manifest 记录不符）");
-    case Case::busy: return EngineMessage::busy().chinese;
+    case Case::busy: return QStringLiteral("已有备份正在进行中");
     case Case::diskFull: {
       QString text = QStringLiteral("磁盘已满：") + payload + QStringLiteral(" 所在的磁盘空间不足");
       if (neededBytes) text += QStringLiteral("，恢复需要约 ") + size(neededBytes);
@@ -51,6 +54,9 @@ QString RestoreError::textualForm() const {
     case Case::pathTraversal: return named("pathTraversal");
     case Case::unknownAgent: return named("unknownAgent");
     case Case::copyFailed: return named("copyFailed");
+    case Case::linkInTheWay: return named("linkInTheWay");
+    case Case::folderInTheWay: return named("folderInTheWay");
+    case Case::fileInTheWay: return named("fileInTheWay");
     case Case::agentNotInBackup: return named("agentNotInBackup");
     case Case::noBackupFound: return named("noBackupFound");
     case Case::manifestCorrupted: return named("manifestCorrupted");
@@ -64,48 +70,29 @@ QString RestoreError::textualForm() const {
 
 EngineMessage RestoreError::message() const {
   switch (kind) {
-    case Case::unpackFailed:
-      return {QStringLiteral("解压失败"), QStringLiteral("Could not unpack the backup."), payload};
-    case Case::pathTraversal:
-      return {QStringLiteral("拒绝恢复：备份里有不安全的路径"),
-              QStringLiteral("Restore refused: the backup holds an unsafe path."), payload};
-    case Case::unknownAgent:
-      return {description(), QStringLiteral("Unknown agent: ") + payload, {}};
-    case Case::copyFailed:
-      return {QStringLiteral("恢复失败：文件没能放回原处"), QStringLiteral("Could not put the files back."), payload};
-    case Case::agentNotInBackup:
-      return {description(), QStringLiteral("The backup holds no data of ") + payload + QStringLiteral("."), {}};
-    case Case::noBackupFound:
-      // The engine's own text names the original platform's storage.
-      return {QStringLiteral("没找到备份。请先创建一份备份。"), QStringLiteral("No backup found. Make a backup first."),
-              {}};
-    case Case::manifestCorrupted:
-      return {description(), QStringLiteral("The backup's manifest is damaged."), {}};
-    case Case::sha256Mismatch:
-      return {QStringLiteral("备份没有通过完整性校验：备份文件与它的清单不符。"),
-              QStringLiteral("The backup failed its integrity check: the archive does not match its manifest."), {}};
+    case Case::unpackFailed: return {LocKey::restoreErrUnpack(), payload};
+    // A damaged backup stays damaged: trying again cannot help.
+    case Case::pathTraversal: return {LocKey::restoreErrUnsafePath(), payload, false};
+    case Case::unknownAgent: return {LocKey::restoreErrUnknownAgent(payload), {}, false};
+    case Case::copyFailed: return {LocKey::restoreErrCopy(), payload};
+    case Case::linkInTheWay: return {LocKey::restoreErrLinkInTheWay(payload), {}};
+    case Case::folderInTheWay: return {LocKey::restoreErrFolderInTheWay(payload), {}};
+    case Case::fileInTheWay: return {LocKey::restoreErrFileInTheWay(payload), {}};
+    case Case::agentNotInBackup: return {LocKey::restoreErrAgentNotInBackup(payload), {}, false};
+    case Case::noBackupFound: return {LocKey::restoreErrNoBackup(), {}, false};
+    case Case::manifestCorrupted: return {LocKey::restoreErrManifest(), {}, false};
+    case Case::sha256Mismatch: return {LocKey::restoreErrIntegrity(), {}, false};
     case Case::busy: return EngineMessage::busy();
-    case Case::diskFull: {
-      QString chinese = QStringLiteral("磁盘已满，恢复没有完成");
-      QString english = QStringLiteral("The disk is full, so the restore did not finish");
-      if (neededBytes && freeBytes) {
-        chinese += QStringLiteral("：恢复需要约 %1，%2 所在的磁盘只剩 %3。").arg(size(neededBytes), payload, size(freeBytes));
-        english += QStringLiteral(": it needs about %1, and the disk holding %2 has %3 free.")
-                       .arg(size(neededBytes), payload, size(freeBytes));
-      } else if (neededBytes) {
-        chinese += QStringLiteral("：恢复需要约 %1，%2 所在的磁盘放不下。").arg(size(neededBytes), payload);
-        english += QStringLiteral(": it needs about %1, more than the disk holding %2 has.").arg(size(neededBytes), payload);
-      } else {
-        chinese += QStringLiteral("：%1 所在的磁盘没有空间了。").arg(payload);
-        english += QStringLiteral(": the disk holding %1 has no room left.").arg(payload);
-      }
-      return {chinese, english, {}};
-    }
+    case Case::diskFull:
+      if (neededBytes && freeBytes)
+        return {LocKey::restoreErrDiskFullNeedsFree(size(neededBytes), payload, size(freeBytes)), {}};
+      if (neededBytes) return {LocKey::restoreErrDiskFullNeeds(size(neededBytes), payload), {}};
+      return {LocKey::restoreErrDiskFull(payload), {}};
     case Case::passedOn:
       if (passed) return *passed;
-      return {QStringLiteral("恢复失败"), QStringLiteral("The restore failed."), payload};
+      return {LocKey::restoreErrFailed(), payload};
   }
-  return {description(), description(), {}};
+  return {LocKey::restoreErrFailed(), payload};
 }
 
 }  // namespace tlr

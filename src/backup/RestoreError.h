@@ -10,14 +10,21 @@ namespace tlr {
 
 struct BackupVolumeError;
 
-// Why a restore stopped. The descriptions exist in Chinese only; message()
-// gives a window's text in either language.
+// Why a restore stopped, as a typed value matched by its case. The
+// descriptions (log lines, reports) exist in Chinese only; message() gives
+// the key of a window's text and the details apart.
 struct RestoreError {
   enum class Case {
     unpackFailed,
     pathTraversal,
     unknownAgent,
     copyFailed,
+    // Something stands where the restore would write (`payload` names it):
+    // a link, which it never writes through; a folder where the backup
+    // holds a file; a file where it holds a folder.
+    linkInTheWay,
+    folderInTheWay,
+    fileInTheWay,
     agentNotInBackup,
     noBackupFound,
     manifestCorrupted,

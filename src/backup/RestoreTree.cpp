@@ -63,17 +63,15 @@ QString below(const QString& shown, const char* name) {
   return shown + '/' + displayName(QByteArrayView(name, static_cast<qsizetype>(std::strlen(name))));
 }
 
-Unexpected<RestoreError> throughLink(const QString& path) {
-  return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 是符号链接：恢复不会写到它指向的地方")));
-}
+Unexpected<RestoreError> throughLink(const QString& path) { return Unexpected(RestoreError::of(Case::linkInTheWay, path)); }
 Unexpected<RestoreError> folderWhereFileGoes(const QString& path) {
-  return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件夹，无法放回文件")));
+  return Unexpected(RestoreError::of(Case::folderInTheWay, path));
 }
 Unexpected<RestoreError> notWritable(const QStringList& places) {
   return Unexpected(RestoreTree::notWritableError(places));
 }
 Unexpected<RestoreError> fileWhereFolderGoes(const QString& path) {
-  return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件，无法放回文件夹")));
+  return Unexpected(RestoreError::of(Case::fileInTheWay, path));
 }
 
 // The folder holding a source given below `baseFd` and the source's name in

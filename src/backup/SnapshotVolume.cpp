@@ -15,7 +15,7 @@ SnapshotVolume SnapshotVolume::standard() {
     if (!mounted) return Unexpected(std::move(mounted).error());
     return {};
   };
-  v.unmount = [] { BackupVolume::unmount(); };
+  v.unmount = [] { return BackupVolume::detach(); };
   v.adoptOrphan = [] { return BackupVolume::adoptOrphan(); };
   v.lock = [] { return VolumeLock::tryAcquire(BackupVolume::lockPath()); };
   v.device = [] { return BackupVolume::mountedDevice(); };

@@ -26,8 +26,10 @@ struct SnapshotVolume {
   // Mounts the volume, taking the password from memory, the vault or the
   // user (asked on the main thread); callable from any thread.
   std::function<Expected<void, BackupVolumeError>(const QString& reason)> mountInteractive;
-  // Detaches the volume; never fails.
-  std::function<void()> unmount;
+  // Detaches the volume; a volume that stays attached is a failure (the
+  // decrypted files stay reachable), with what to install when a tool is
+  // missing.
+  std::function<Expected<void, BackupVolumeError>()> unmount;
   // The volume is mounted but whoever mounted it is gone: this process takes
   // it over and returns true (and detaches it when done, like a mount of its
   // own).

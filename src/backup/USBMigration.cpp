@@ -38,12 +38,10 @@ Unexpected<USBMigration::Error> error(Case kind, const QString& payload = {}) {
 // A failure of the file system during an export or an import: the
 // reason stays the description (and the details a window shows).
 Unexpected<USBMigration::Error> exportFailure(const QString& reason) {
-  return Unexpected(USBMigration::Error{
-      Case::passedOn, reason, EngineMessage{QStringLiteral("导出失败"), QStringLiteral("The export failed."), reason}});
+  return Unexpected(USBMigration::Error{Case::passedOn, reason, EngineMessage{LocKey::usbErrExport(), reason}});
 }
 Unexpected<USBMigration::Error> importFailure(const QString& reason) {
-  return Unexpected(USBMigration::Error{
-      Case::passedOn, reason, EngineMessage{QStringLiteral("导入失败"), QStringLiteral("The import failed."), reason}});
+  return Unexpected(USBMigration::Error{Case::passedOn, reason, EngineMessage{LocKey::usbErrImport(), reason}});
 }
 Unexpected<USBMigration::Error> volumeFailure(const BackupVolumeError& e) {
   return Unexpected(USBMigration::Error{Case::passedOn, e.localizedDescription(), e.message()});
@@ -113,7 +111,7 @@ QString USBMigration::Error::description() const {
     case Case::noPackage: return QStringLiteral("U 盘上没找到 Tollamere 迁移包");
     case Case::manifestCorrupted: return QStringLiteral("迁移包元数据损坏");
     case Case::copyFailed: return QStringLiteral("导入失败：") + payload;
-    case Case::busy: return EngineMessage::busy().chinese;
+    case Case::busy: return QStringLiteral("已有备份正在进行中");
     case Case::volumeStillMounted: return QStringLiteral("加密备份卷无法卸载，没有导出");
     case Case::passedOn: return payload;
   }
@@ -123,24 +121,17 @@ QString USBMigration::Error::description() const {
 EngineMessage USBMigration::Error::message() const {
   if (shown) return *shown;
   switch (kind) {
-    case Case::noBackup:
-      return {description(), QStringLiteral("There is no backup yet. Back up once in the backup panel first."), {}};
-    case Case::usbNotWritable:
-      return {description(), QStringLiteral("The drive cannot be written. Check its lock switch and its free space."),
-              {}};
-    case Case::cancelled: return {description(), QStringLiteral("Cancelled."), {}};
-    case Case::noPackage:
-      return {description(), QStringLiteral("No Tollamere migration package on this drive."), {}};
-    case Case::manifestCorrupted:
-      return {description(), QStringLiteral("The migration package's manifest is damaged."), {}};
-    case Case::copyFailed: return {QStringLiteral("导入失败"), QStringLiteral("The import failed."), payload};
+    case Case::noBackup: return {LocKey::usbErrNoBackup(), {}, false};
+    case Case::usbNotWritable: return {LocKey::usbErrNotWritable(), {}};
+    case Case::cancelled: return {LocKey::usbErrCancelled(), {}};
+    case Case::noPackage: return {LocKey::usbErrNoPackage(), {}};
+    case Case::manifestCorrupted: return {LocKey::usbErrManifest(), {}, false};
+    case Case::copyFailed: return {LocKey::usbErrImport(), payload};
     case Case::busy: return EngineMessage::busy();
-    case Case::volumeStillMounted:
-      return {description(),
-              QStringLiteral("The encrypted backup volume could not be detached, so nothing was exported."), {}};
-    case Case::passedOn: return {QStringLiteral("操作失败"), QStringLiteral("The operation failed."), payload};
+    case Case::volumeStillMounted: return {LocKey::usbErrStillMounted(), {}};
+    case Case::passedOn: return {LocKey::usbErrFailed(), payload};
   }
-  return {description(), description(), {}};
+  return {LocKey::usbErrFailed(), payload};
 }
 
 QByteArray USBMigration::MigrationManifest::encode() const {
@@ -409,10 +400,7 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
   }
   if (FileTransfer::entry(destination))
     return Unexpected(Error{Case::copyFailed, QStringLiteral("本机已有备份卷在 ") + destination + QStringLiteral("，请先备份/移除"),
-            EngineMessage{QStringLiteral("导入失败：这台电脑上已有备份卷，请先备份或移走它"),
-                          QStringLiteral("The import failed: this computer already has a backup volume. Back it up "
-                                         "or move it away first."),
-                          destination}});
+            EngineMessage{LocKey::usbErrImportVolumeExists(), destination, false}});
 
   // Copied beside its place under a temporary name and renamed when whole:
   // a failed copy never leaves a partial image that blocks the next try, and
@@ -446,8 +434,11 @@ Expected<QString, USBMigration::Error> USBMigration::importSnapshot(const QStrin
 
   BackupVolume::setImageURL(destination);
   if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
-  BackupVolume::unmount();
-  static_cast<void>(PasswordVault::seal(password));  // a failed write leaves it in memory for this process
+  // The password is proven; a volume that then stays attached is said all
+  // the same.
+  const auto detached = BackupVolume::detach();
+  static_cast<void>(PasswordVault::seal(password));
+  if (!detached) return volumeFailure(detached.error());  // a failed write leaves it in memory for this process
   return destination;
 }
 
@@ -455,8 +446,11 @@ Expected<QString, USBMigration::Error> USBMigration::provePassword(const QString
   const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(VolumeLock::lockPathFor(image));
   if (!lock) return error(Case::busy);
   if (const auto mounted = BackupVolume::mount(password); !mounted) return volumeFailure(mounted.error());
-  BackupVolume::unmount();
-  static_cast<void>(PasswordVault::seal(password));  // a failed write leaves it in memory for this process
+  // The password is proven; a volume that then stays attached is said all
+  // the same.
+  const auto detached = BackupVolume::detach();
+  static_cast<void>(PasswordVault::seal(password));
+  if (!detached) return volumeFailure(detached.error());  // a failed write leaves it in memory for this process
   return image;
 }
 

@@ -56,8 +56,12 @@ int openLocked(const QByteArray& path) {
     // Never waits (a FIFO put there must not stop a backup) and never
     // follows a link.
     int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    // A folder standing there is locked itself: every run meets the same
+    // folder, so it keeps them apart as the file would.
+    if (fd < 0 && errno == EISDIR)
+      fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st{};
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
       if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {  // never waits, so never interrupted
         const int error = errno;
         ::close(fd);
@@ -110,6 +114,45 @@ int openLocked(const QByteArray& path) {
   return -1;
 }
 
+// The image whose lock file `lockPath` is (".<image name>.lock" beside it),
+// or empty for another name.
+QByteArray imageOfLockPath(const QString& lockPath) {
+  const QFileInfo info(lockPath);
+  const QString name = info.fileName();
+  if (!name.startsWith('.') || !name.endsWith(QStringLiteral(".lock")) || name.size() <= 6) return {};
+  return QFile::encodeName(info.absolutePath() + '/' + name.mid(1, name.size() - 6));
+}
+
+// Locks the image folder itself, which cannot be swapped under its holder
+// the way the lock file beside it can be removed or replaced: a run that
+// finds the file gone or new still finds the folder locked. -1 when there
+// is no such folder (none yet, or a link there), and with errno EWOULDBLOCK
+// when another holds it.
+int lockImageFolder(const QByteArray& image) {
+  if (image.isEmpty()) return -1;
+  const int fd = ::open(image.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    errno = ENOENT;
+    return -1;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// Unlocks before closing: a child forked on another thread this moment
+// holds a copy of the descriptor until it execs, and closing ours alone
+// would leave the lock held by that copy.
+void unlockAndClose(int fd) {
+  if (fd < 0) return;
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+}
+
 }  // namespace
 
 std::optional<VolumeLock> VolumeLock::tryAcquire(const QString& lockPath) {
@@ -130,18 +173,26 @@ std::optional<VolumeLock> VolumeLock::tryAcquire(const QString& lockPath) {
       return std::nullopt;
     }
   }
-  if (fd < 0) {
+  const int fileError = errno;
+  const int imageFd = lockImageFolder(imageOfLockPath(lockPath));
+  if (imageFd < 0 && (errno == EWOULDBLOCK || errno == EAGAIN)) {
+    unlockAndClose(fd);
+    giveUp();
+    return std::nullopt;
+  }
+  if (fd < 0 && imageFd < 0) {
     log("[Backup] ", QStringLiteral("无法创建锁文件 %1（%2），只在本进程内防止并发")
-                         .arg(lockPath, QString::fromLocal8Bit(std::strerror(errno))));
+                         .arg(lockPath, QString::fromLocal8Bit(std::strerror(fileError))));
   }
   ++g_heldCount;
   VolumeActivity::shared().announce();
-  return VolumeLock(lockPath, fd);
+  return VolumeLock(lockPath, fd, imageFd);
 }
 
 VolumeLock::VolumeLock(VolumeLock&& other) noexcept
-    : path_(std::move(other.path_)), fd_(other.fd_), held_(other.held_) {
+    : path_(std::move(other.path_)), fd_(other.fd_), imageFd_(other.imageFd_), held_(other.held_) {
   other.fd_ = -1;
+  other.imageFd_ = -1;
   other.held_ = false;
 }
 
@@ -150,8 +201,10 @@ VolumeLock& VolumeLock::operator=(VolumeLock&& other) noexcept {
     release();
     path_ = std::move(other.path_);
     fd_ = other.fd_;
+    imageFd_ = other.imageFd_;
     held_ = other.held_;
     other.fd_ = -1;
+    other.imageFd_ = -1;
     other.held_ = false;
   }
   return *this;
@@ -162,14 +215,10 @@ VolumeLock::~VolumeLock() { release(); }
 void VolumeLock::release() {
   if (!held_) return;
   held_ = false;
-  // Unlocked before it is closed: a child forked on another thread this
-  // moment holds a copy of the descriptor until it execs, and closing ours
-  // alone would leave the lock held by that copy.
-  if (fd_ >= 0) {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-  }
+  unlockAndClose(imageFd_);
+  unlockAndClose(fd_);
   fd_ = -1;
+  imageFd_ = -1;
   {
     std::lock_guard lock(held().mutex);
     held().paths.remove(path_);

@@ -12,9 +12,11 @@ namespace tlr {
 // this lock for as long as they use the image, so a second one is refused at
 // once instead of racing the first for the mount, the staging folders and
 // the snapshot names. The lock is an exclusive flock on a small file beside
-// the image; it holds between processes (a verification mode and the
-// application) and within one process alike, and the kernel drops it when
-// its holder ends, however it ends.
+// the image (a folder standing there is locked itself) and, when the image
+// stands, on the image folder too, which cannot be removed or replaced under
+// its holder the way the file can; it holds between processes (a
+// verification mode and the application) and within one process alike, and
+// the kernel drops it when its holder ends, however it ends.
 class VolumeLock {
  public:
   // The lock file of the image at `image`: ".<image name>.lock" beside it.
@@ -35,11 +37,12 @@ class VolumeLock {
   const QString& path() const { return path_; }
 
  private:
-  VolumeLock(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
+  VolumeLock(QString path, int fd, int imageFd) : path_(std::move(path)), fd_(fd), imageFd_(imageFd) {}
   void release();
 
   QString path_;
   int fd_ = -1;
+  int imageFd_ = -1;  // the image folder's, when the image stands
   bool held_ = true;
 };
 

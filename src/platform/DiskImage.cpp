@@ -156,9 +156,28 @@ bool isDisconnected(const QString& mountPoint) {
   return probe->done && probe->disconnected;
 }
 
+namespace {
+
+// fusermount3, else fusermount, by its full path; empty when neither is there.
+QString detachTool() {
+  const QString tool = findExecutable(QStringLiteral("fusermount3"), currentPath());
+  return tool.isEmpty() ? findExecutable(QStringLiteral("fusermount"), currentPath()) : tool;
+}
+
+}  // namespace
+
+QString missingTool() {
+  if (findExecutable(QLatin1String(kCryptTool), currentPath()).isEmpty()) return QLatin1String(kCryptTool);
+  if (detachTool().isEmpty()) return QStringLiteral("fusermount3");
+  return {};
+}
+
+QString packageOf(const QString& tool) {
+  return tool.startsWith(QLatin1String("fusermount")) ? QStringLiteral("fuse3") : tool;
+}
+
 bool detach(const QString& mountPoint, WhenBusy whenBusy) {
-  QString tool = findExecutable(QStringLiteral("fusermount3"), currentPath());
-  if (tool.isEmpty()) tool = findExecutable(QStringLiteral("fusermount"), currentPath());
+  const QString tool = detachTool();
   if (tool.isEmpty()) return false;
   const auto run = [&](QStringList options) {
     ChildSpec spec;

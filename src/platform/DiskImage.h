@@ -61,6 +61,12 @@ enum class WhenBusy {
   // files there.
   detachLazily,
 };
+// The first program that attaching and detaching need and PATH lacks:
+// "gocryptfs", then "fusermount3" (fusermount will do as well); empty when
+// both are there.
+QString missingTool();
+// The Debian package that installs `tool` ("fuse3" for fusermount3).
+QString packageOf(const QString& tool);
 // Detaches whatever FUSE file system is mounted at `mountPoint`
 // (fusermount3 -u, else fusermount -u). True when the tool succeeded.
 [[nodiscard]] bool detach(const QString& mountPoint, WhenBusy whenBusy = WhenBusy::fail);

@@ -11,7 +11,11 @@
 namespace tlr {
 namespace {
 
-constexpr int kCaught[] = {SIGTERM, SIGINT, SIGHUP};
+// Every signal whose default action ends the process and that is not a
+// fault of its own (SIGSEGV and the like): caught, they end it the ordered
+// way, so nothing decrypted stays attached and no plain copy stays behind.
+constexpr int kCaught[] = {SIGTERM, SIGINT,    SIGHUP,  SIGUSR1, SIGUSR2,
+                           SIGALRM, SIGVTALRM, SIGXCPU, SIGXFSZ};
 
 // Read by the handler: the pipe's write end and the process it belongs to (a
 // child between fork and exec still runs our handler, and must not speak for

@@ -10,17 +10,19 @@ class QSocketNotifier;
 namespace tlr {
 
 // The signals that ask the application to end (SIGTERM from `kill` or a
-// logout, SIGINT from Ctrl-C, SIGHUP when the terminal goes), turned into a
-// Qt signal on the thread that created the object. The signal handler only
+// logout, SIGINT from Ctrl-C, SIGHUP when the terminal goes, and the others
+// whose default ends a process: SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
+// SIGXCPU, SIGXFSZ), turned into a Qt signal on the thread that created the
+// object. The signal handler only
 // writes the signal's number into a pipe; everything else happens in the
 // event loop. Programs we start get the default dispositions back at exec.
 class TerminationSignals final : public QObject {
   Q_OBJECT
 
  public:
-  // Catches the three signals from now on. One object at a time per process.
+  // Catches these signals from now on. One object at a time per process.
   explicit TerminationSignals(QObject* parent = nullptr);
-  // Gives the three signals their default dispositions back.
+  // Gives them their default dispositions back.
   ~TerminationSignals() override;
   TerminationSignals(const TerminationSignals&) = delete;
   TerminationSignals& operator=(const TerminationSignals&) = delete;
@@ -34,7 +36,7 @@ class TerminationSignals final : public QObject {
   static void ignoreBrokenPipe();
 
  Q_SIGNALS:
-  // One per signal caught: SIGTERM, SIGINT or SIGHUP.
+  // One per signal caught.
   void received(int signal);
 
  private:

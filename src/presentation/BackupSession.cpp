@@ -31,7 +31,7 @@ BackupSession::BackupSession(QList<AgentEntry> installedAgents, BackupEngine& en
   flashTimer_.setSingleShot(true);
   flashTimer_.setInterval(kFlashMilliseconds);
   connect(&flashTimer_, &QTimer::timeout, this, &BackupSession::changed);
-  connect(&engine_, &BackupEngine::stageLabelChanged, this, &BackupSession::changed);
+  connect(&engine_, &BackupEngine::stageChanged, this, &BackupSession::changed);
   connect(&engine_, &BackupEngine::isRunningChanged, this, &BackupSession::changed);
   connect(&engine_, &BackupEngine::lastErrorChanged, this, &BackupSession::changed);
   connect(&engine_, &BackupEngine::lastBackupChanged, this, &BackupSession::changed);
@@ -46,7 +46,18 @@ std::optional<QString> BackupSession::imagePath() const {
 
 bool BackupSession::nothingToBackUp() const { return scanned_ && !scanning_ && discoveredAgents_ == 0; }
 
-QString BackupSession::stageText() const { return engine_.isRunning() ? engine_.stageLabelText() : QString(); }
+QString BackupSession::exclusionsText() const {
+  QStringList agents;
+  for (const AgentEntry& entry : agents_) {
+    if (!entry.backup || !entry.backup->excludePatterns || entry.backup->excludePatterns->isEmpty()) continue;
+    agents << entry.displayNameEN.value_or(entry.displayName) + QStringLiteral(" (") +
+                  entry.backup->excludePatterns->join(QStringLiteral(", ")) + QLatin1Char(')');
+  }
+  if (agents.isEmpty()) return {};
+  return backuptext::text(LocKey::backupExclusionsNote(agents.join(QStringLiteral("; "))));
+}
+
+QString BackupSession::stageText() const { return engine_.isRunning() && engine_.stage() ? backuptext::text(*engine_.stage()) : QString(); }
 
 std::optional<EngineMessage> BackupSession::failure() const {
   if (engine_.isRunning()) return std::nullopt;

@@ -50,6 +50,10 @@ class BackupSession final : public QObject {
   qint64 estimateBytes() const { return estimateBytes_; }
   // The scan found no agent with data.
   bool nothingToBackUp() const;
+  // What the installed agents' exclusions leave out of every backup (their
+  // caches and the tools' own program files), agent by agent, in the
+  // interface language; empty when no agent leaves anything out.
+  QString exclusionsText() const;
 
   // ---- the backup ----
   const std::optional<BackupEngine::BackupRecord>& lastBackup() const { return engine_.lastBackup(); }

@@ -18,7 +18,8 @@ FirstTimeSetupSession::Create FirstTimeSetupSession::standardCreate() {
     const bool wasMounted = BackupVolume::isMounted();
     const BackupVolume::Result mounted = BackupVolume::mount(password);
     if (!mounted) return mounted.error().message();
-    if (!wasMounted) BackupVolume::unmount();
+    if (wasMounted) return std::nullopt;
+    if (auto detached = BackupVolume::detach(); !detached) return detached.error().message();
     return std::nullopt;
   };
 }
@@ -43,8 +44,7 @@ bool FirstTimeSetupSession::passwordTooLong(const QString& password) {
 }
 
 QString FirstTimeSetupSession::passwordTooLongText() {
-  return backuptext::pick(QStringLiteral("Too long: at most 2,048 bytes (about 680 Chinese characters)"),
-                          QStringLiteral("密码太长：最多 2048 字节（约 680 个汉字）"));
+  return backuptext::text(LocKey::firstSetupPasswordTooLong());
 }
 
 bool FirstTimeSetupSession::passwordsDiffer(const QString& password, const QString& confirmation) {

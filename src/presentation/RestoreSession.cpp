@@ -15,7 +15,7 @@ using backuptext::text;
 
 RestoreSession::RestoreSession(RestoreEngine& engine, AgentRestored onAgentRestored, QObject* parent)
     : QObject(parent), engine_(engine), onAgentRestored_(std::move(onAgentRestored)) {
-  connect(&engine_, &RestoreEngine::stageLabelChanged, this, &RestoreSession::changed);
+  connect(&engine_, &RestoreEngine::stageChanged, this, &RestoreSession::changed);
   connect(&engine_, &RestoreEngine::isRunningChanged, this, &RestoreSession::changed);
   connect(&VolumeActivity::shared(), &VolumeActivity::changed, this, &RestoreSession::changed);
 }
@@ -25,6 +25,8 @@ bool RestoreSession::isCrossDevice() const {
 }
 
 bool RestoreSession::newerIsDamaged() const { return manifest_ && engine_.damagedNewerCount() > 0; }
+
+bool RestoreSession::everyBackupDamaged() const { return !manifest_ && !loading_ && engine_.damagedNewerCount() > 0; }
 
 std::optional<QString> RestoreSession::agentName(const QString& agentId) const {
   if (!manifest_) return std::nullopt;
@@ -55,7 +57,7 @@ QString RestoreSession::agentStats(const BackupManifest::AgentBackup& agent) {
 
 bool RestoreSession::isRunning() const { return engine_.isRunning(); }
 
-QString RestoreSession::stageText() const { return engine_.isRunning() ? engine_.stageLabelText() : QString(); }
+QString RestoreSession::stageText() const { return engine_.isRunning() && engine_.stage() ? text(*engine_.stage()) : QString(); }
 
 bool RestoreSession::volumeInUse() const { return engine_.isRunning() || VolumeActivity::shared().busy(); }
 
@@ -65,9 +67,7 @@ bool RestoreSession::canRestoreAll() const { return canRestoreAgent() && !manife
 
 QString RestoreSession::successText() const {
   if (!restoredName_) return {};
-  if (restoredAll_)
-    return backuptext::pick(QStringLiteral("✓ Restored all agents"), QStringLiteral("✓ 已恢复全部 Agent"));
-  return backuptext::pick(QStringLiteral("✓ Restored "), QStringLiteral("✓ 已恢复 ")) + *restoredName_;
+  return text(restoredAll_ ? LocKey::restoreRestoredAll() : LocKey::restoreRestoredOne(*restoredName_));
 }
 
 void RestoreSession::load() {

@@ -45,6 +45,8 @@ class RestoreSession final : public QObject {
   bool isCrossDevice() const;
   // A newer snapshot is damaged; this is the newest that can be restored.
   bool newerIsDamaged() const;
+  // There are snapshots, but every one is damaged: nothing can be restored.
+  bool everyBackupDamaged() const;
   // The name an agent of the snapshot goes by (its id when it has none).
   std::optional<QString> agentName(const QString& agentId) const;
   // "2 skills · Memory 1.2 KB · 1 task · 3 KB" of one agent of the snapshot.

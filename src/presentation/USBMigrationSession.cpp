@@ -55,7 +55,7 @@ bool USBMigrationSession::canStart(bool passwordTyped) const {
 }
 
 QString USBMigrationSession::statusText() const {
-  if (failure_) return failure_->text(backuptext::english());
+  if (failure_) return backuptext::text(failure_->key);
   return note_ ? text(*note_) : QString();
 }
 

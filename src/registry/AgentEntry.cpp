@@ -107,4 +107,18 @@ bool AgentEntry::isSafeFileComponent(const QString& id) {
          !id.contains(QChar(u'\0'));
 }
 
+QString AgentEntry::excludePatternFault(const QString& pattern) {
+  if (pattern.isEmpty()) return QStringLiteral("an empty pattern");
+  for (const QChar c : pattern) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7f) return QStringLiteral("a control character");
+  }
+  for (const QString& component : pattern.split('/')) {
+    if (component == QLatin1String(".") || component == QLatin1String(".."))
+      return QStringLiteral("a \"%1\" component").arg(component);
+  }
+  if (pattern.contains(QLatin1String("**"))) return QStringLiteral("\"**\" (a star stops at \"/\")");
+  if (QString(pattern).remove('*').remove('/').isEmpty()) return QStringLiteral("a pattern that leaves out every file");
+  return {};
+}
+
 }  // namespace tlr

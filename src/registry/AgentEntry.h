@@ -211,6 +211,14 @@ struct AgentEntry {
   // ("/tmp/tlr-<id>.log", icon names, folders): not empty, no "/", no "..",
   // no NUL. Decoding accepts any id; code that builds paths checks with this.
   static bool isSafeFileComponent(const QString& id);
+
+  // Why a backup exclusion pattern cannot be used, or empty when it can: it
+  // is empty, holds a NUL or another control character, has a "." or ".."
+  // component, holds "**" (a star never crosses a "/" here, so this reads
+  // as a promise the matcher does not keep), or is made of stars and "/"
+  // alone, which would leave out every file. Decoding refuses such a
+  // pattern.
+  static QString excludePatternFault(const QString& pattern);
 };
 
 // Raw values of the enumerations as stored in the document.

@@ -481,7 +481,25 @@ class Decoder {
     requires(std::is_class_v<R> && !IsList<R>::value && !IsMap<R>::value)
   bool decodeNonNull(const QJsonValue& v, R& out) {
     if (!v.isObject()) return mismatch(QStringLiteral("an object"), v);
-    return decodeRecord(v.toObject(), out);
+    return decodeRecord(v.toObject(), out) && usable(out);
+  }
+
+  // Values of the right type that still cannot be used.
+  template <class R>
+  bool usable(const R&) {
+    return true;
+  }
+  bool usable(const Entry::BackupSpec& backup) {
+    if (!backup.excludePatterns) return true;
+    Path::Scope key(path_, Path::key(QStringLiteral("excludePatterns")));
+    for (qsizetype i = 0; i < backup.excludePatterns->size(); ++i) {
+      const QString& pattern = backup.excludePatterns->at(i);
+      if (const QString fault = AgentEntry::excludePatternFault(pattern); !fault.isEmpty()) {
+        Path::Scope index(path_, Path::index(i));
+        return fail(Kind::invalidValue, QStringLiteral("the exclusion pattern \"%1\" cannot be used: %2").arg(pattern, fault));
+      }
+    }
+    return true;
   }
 
   // An event rule takes any value, null included; other elements need one.
@@ -613,6 +631,7 @@ QString kindName(RegistryDecodeError::Kind kind) {
     case Kind::valueNotFound: return QStringLiteral("valueNotFound");
     case Kind::typeMismatch: return QStringLiteral("typeMismatch");
     case Kind::dataCorrupted: return QStringLiteral("dataCorrupted");
+    case Kind::invalidValue: return QStringLiteral("invalidValue");
   }
   return QString();
 }

@@ -17,6 +17,7 @@ struct RegistryDecodeError {
     valueNotFound,  // null where a value is required
     typeMismatch,   // wrong JSON type, unknown enumeration text, number out of range
     dataCorrupted,  // not well-formed JSON
+    invalidValue,   // the right type, but a value that cannot be used (an exclusion pattern)
   };
   Kind kind = Kind::dataCorrupted;
   // Keys and indexes that led to the fault, e.g. "agents[2].identify.argvMatches[0]";

@@ -262,7 +262,7 @@ VerificationResult E2ETest::run() {
       if (report.step(QStringLiteral("mount"), mounted.ok(),
                       mounted ? QString() : mounted.error().localizedDescription())) {
         verifyNewestSnapshot(report, volume);
-        volume.unmount();
+        static_cast<void>(volume.unmount());
       }
     }
   }
@@ -289,7 +289,7 @@ VerificationResult RestoreVerify::run() {
   // While a backup, restore, export or import uses the volume, it is not
   // touched here.
   const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(BackupVolume::lockPath());
-  if (!report.step(QStringLiteral("volume free"), lock.has_value(), EngineMessage::busy().chinese))
+  if (!report.step(QStringLiteral("volume free"), lock.has_value(), QStringLiteral("已有备份正在进行中")))
     return finish(report);
   bool mountedHere = false;
   if (BackupVolume::isMounted()) {

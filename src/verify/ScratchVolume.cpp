@@ -111,13 +111,15 @@ SnapshotVolume ScratchVolume::access() const {
     if (isMounted()) return {};
     const DiskImage::ToolResult attached = DiskImage::attach(image, point, password);
     if (!attached)
-      return Unexpected(BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error().reason, false});
+      return Unexpected(BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error().reason, false, {}});
     return {};
   };
-  v.unmount = [point, isMounted] {
+  v.unmount = [point, isMounted]() -> Expected<void, BackupVolumeError> {
     // Unmounting at the end: the scratch volume is removed after, and a
     // mount that stays keeps its folder from going.
-    if (isMounted()) static_cast<void>(DiskImage::detach(point));
+    if (isMounted() && !DiskImage::detach(point))
+      return Unexpected(BackupVolumeError{BackupVolumeError::Kind::detachFailed, point, false, {}});
+    return {};
   };
   v.adoptOrphan = [] { return false; };
   v.lock = [image] { return VolumeLock::tryAcquire(VolumeLock::lockPathFor(image)); };

@@ -2,6 +2,7 @@
 // when the reader of its output goes away.
 #include "support/AppFixture.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/SingleInstance.h"
 #include "support/RegistryJson.h"
 
@@ -26,7 +27,7 @@ TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
   const QString socket = InstanceChannel::socketPath(home_.path() + "/.local/share/Tollamere");
   ASSERT_TRUE(socket.startsWith(runtime)) << socket.toStdString();
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGXFSZ}) {
     AppProcess& app = process(sandbox());
     ASSERT_TRUE(app.start());
     ASSERT_TRUE(app.waitForStdout("[Scanner] ")) << app.stdOut().toStdString();
@@ -35,7 +36,7 @@ TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
     ASSERT_TRUE(app.waitForExit()) << "signal " << signal;
     EXPECT_TRUE(app.exitedNormally()) << "signal " << signal;
     EXPECT_EQ(app.exitCode(), 0);
-    const QString name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
+    const QString name = signalName(signal);
     EXPECT_EQ(app.stdOut().count("[App] 收到 " + name + "，退出\n"), 1) << app.stdOut().toStdString();
     EXPECT_FALSE(QFileInfo::exists(socket)) << "the bring-forward socket is removed";
   }

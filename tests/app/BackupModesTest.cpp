@@ -435,6 +435,7 @@ TEST_F(BackupModes, ASignalStopsABackupModeWhichDetachesRemovesItsStagingAndFail
   QDir().mkpath(temporary);
   const QList<QPair<const char*, int>> runs{{"TLR_BACKUP_REGISTRY", SIGTERM},
                                             {"TLR_BACKUP_REGISTRY", SIGHUP},
+                                            {"TLR_BACKUP_REGISTRY", SIGUSR1},
                                             {"TLR_SELFTEST", SIGINT}};
   for (const auto& [variable, signal] : runs) {
     AppProcess& app = process(*box);

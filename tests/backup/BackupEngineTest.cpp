@@ -101,7 +101,7 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
 
   BackupEngine engine(volume.access());
   QStringList labels;
-  QObject::connect(&engine, &BackupEngine::stageLabelChanged, [&] { labels << engine.stageLabelText(); });
+  QObject::connect(&engine, &BackupEngine::stageChanged, [&] { labels << stageText(engine); });
   QList<bool> running;
   QObject::connect(&engine, &BackupEngine::isRunningChanged, [&](bool r) { running << r; });
 
@@ -168,11 +168,11 @@ TEST_F(BackupEngineTest, NoImageFailsWithTheEnginesTextAndTouchesNothing) {
   BackupEngine engine(volume.access());
   const auto result = runAndWait(engine, {agent("alpha", {"~"})});
   ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().kind, Case::writeFailed);
+  EXPECT_EQ(result.error().kind, Case::notSetUp);
   EXPECT_EQ(engine.lastErrorText(), "写入失败：加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。");
   EXPECT_EQ(volume.mounts, 0);
   EXPECT_FALSE(engine.isRunning());
-  EXPECT_TRUE(engine.stageLabelText().isEmpty());
+  EXPECT_FALSE(engine.stage().has_value());
 }
 
 TEST_F(BackupEngineTest, AMountedVolumeStaysMountedAndNothingToBackUpIsReported) {
@@ -224,15 +224,14 @@ TEST_F(BackupEngineTest, AnInterruptedWriteLeavesNoVisibleSnapshotAndTheNextRunC
   EXPECT_EQ(entries(volume.snapshots() + "/" + second.first()), (QStringList{"backup.tar.gz", "manifest.json"}));
 }
 
-TEST_F(BackupEngineTest, StageLabelsFollowTheLanguageAndTheVolumeIsReadBack) {
+TEST_F(BackupEngineTest, StagesAreTextKeysAndTheVolumeIsReadBack) {
   writeFile(home.path() + "/.alpha/a", "a");
-  SettingsStore::shared().setLanguage(AppLanguage::en);
   BackupEngine engine(volume.access());
-  QStringList labels;
-  QObject::connect(&engine, &BackupEngine::stageLabelChanged, [&] { labels << engine.stageLabelText(); });
+  QList<std::optional<LocKey>> stages;
+  QObject::connect(&engine, &BackupEngine::stageChanged, [&] { stages << engine.stage(); });
   ASSERT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok());
-  SettingsStore::shared().setLanguage(AppLanguage::zh);
-  EXPECT_EQ(labels.value(1), "Copying files…");
+  // The window writes them in its language; the engine knows none.
+  EXPECT_EQ(stages.value(1), LocKey::backupStageCopying());
 
   // Reading the mounted volume leaves the window thread: held here, the
   // call returns at once; a later reading (the image is gone) overtakes it,
@@ -314,11 +313,23 @@ TEST_F(BackupEngineTest, AnotherOperationOnTheImageRefusesTheBackupAtOnce) {
   const auto refused = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
   ASSERT_FALSE(refused.ok());
   EXPECT_EQ(refused.error().description(), "已有备份正在进行中");
-  EXPECT_EQ(refused.error().message().english, "A backup is already running.");
+  EXPECT_EQ(refused.error().message(), EngineMessage::busy());
   EXPECT_EQ(volume.mounts, 0);
   EXPECT_FALSE(QFileInfo::exists(volume.snapshots()));
   held.reset();
   EXPECT_TRUE(runAndWait(engine, {agent("alpha", {"~/.alpha"})}).ok()) << "free again once the other is done";
+}
+
+TEST_F(BackupEngineTest, AVolumeThatStaysAttachedFailsTheRunSayingWhatToInstall) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  volume.unmountError =
+      BackupVolumeError{BackupVolumeError::Kind::detachFailed, "找不到 fusermount3", false, "fusermount3"};
+  BackupEngine engine(volume.access());
+  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_FALSE(result.ok()) << "the decrypted files stay reachable: no success";
+  EXPECT_EQ(result.error().message(),
+            (EngineMessage{LocKey::backupErrDetachToolMissing("fusermount3", "fuse3"), {}, false}));
+  EXPECT_EQ(engine.lastFailure(), result.error().message());
 }
 
 TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {

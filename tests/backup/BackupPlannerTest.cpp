@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <utility>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using tlr::AgentEntry;
@@ -83,6 +86,9 @@ TEST(BackupPlannerExclude, GlobsMatchWholeNamesCaseSensitively) {
   EXPECT_TRUE(hit("a*b*c", "a-b-b-c"));
   EXPECT_FALSE(hit("a*b*c", "acb"));
   EXPECT_FALSE(hit("a*a", "a"));
+  // A middle piece that would reach into the last one.
+  EXPECT_FALSE(hit("*ab*b", "xab"));
+  EXPECT_TRUE(hit("*ab*b", "xabb"));
   EXPECT_TRUE(hit("*.*", "x.y"));
   EXPECT_FALSE(hit("*.*", "xy"));
   EXPECT_TRUE(hit("tmp*", "tmp"));
@@ -146,6 +152,46 @@ TEST(BackupPlannerExclude, PathPatternsHitEverythingBelowTheFoldersTheyName) {
     }
   }
   EXPECT_GE(tested, 10);
+
+  // What each tool writes in its home folder (the layouts the tools are
+  // known to use): its caches and its own copies of itself are left out;
+  // conversations, checkpoints, memory and settings are kept.
+  const struct {
+    const char* agent;
+    const char* home;
+    std::vector<std::pair<const char*, bool>> files;  // below the home, and whether left out
+  } layouts[] = {
+      {"gemini-cli", ".gemini",
+       {{"settings.json", false},
+        {"GEMINI.md", false},
+        {"tmp/5f1e2d/chats/session-2026-01-02.json", false},
+        {"tmp/5f1e2d/checkpoints/checkpoint-a.json", false},
+        {"tmp/5f1e2d/memory/notes.md", false},
+        {"tmp/5f1e2d/logs.json", false}}},
+      {"codex-cli", ".codex",
+       {{"config.toml", false},
+        {"AGENTS.md", false},
+        {"history.jsonl", false},
+        {"sessions/2026/01/02/rollout-2026-01-02T10-00-00.jsonl", false},
+        {"packages/standalone/releases/0.58.0/codex", true},
+        {"auth.json.tmp", true}}},
+      {"claude-code-cli", ".claude",
+       {{"settings.json", false},
+        {"CLAUDE.md", false},
+        {"projects/-home-u-app/3b1c.jsonl", false},
+        {"todos/3b1c-agent.json", false},
+        {"statsig/statsig.cached.evaluations.json", true},
+        {"shell-snapshots/snapshot-bash-1.sh", true},
+        {"local/node_modules/.bin/claude", true}}},
+  };
+  for (const auto& layout : layouts) {
+    const std::optional<AgentEntry> entry = registry->lookup(QString::fromLatin1(layout.agent));
+    ASSERT_TRUE(entry.has_value()) << layout.agent;
+    const ExcludeMatcher matcher(BackupPlanner::plan(*entry).excludes);
+    const QString root = "/home/u/" + QString::fromLatin1(layout.home);
+    for (const auto& [relative, leftOut] : layout.files)
+      EXPECT_EQ(matcher.excludes(root + "/" + relative, root), leftOut) << layout.agent << " " << relative;
+  }
 }
 
 TEST(BackupPlannerExclude, OnlyTheLeadingRootIsStripped) {

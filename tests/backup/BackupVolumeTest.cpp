@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <vector>
 #include <csignal>
 #include <memory>
 #include <optional>
@@ -113,6 +115,9 @@ TEST_F(RealVolume, CreateMountWriteUnmountAndMountAgain) {
   EXPECT_EQ(PasswordVault::openStored(), "pass 密码");
 
   EXPECT_FALSE(BackupVolume::isMounted());
+  // A careless session's umask: what holds or leads to the decrypted files
+  // is the owner's alone all the same.
+  const mode_t umaskBefore = ::umask(0);
   const auto mounted = BackupVolume::mount("pass 密码");
   ASSERT_TRUE(mounted.ok()) << mounted.error().localizedDescription().toStdString();
   EXPECT_EQ(mounted.value(), tlr::Paths::volumesRoot() + "/TLR 备份");
@@ -122,7 +127,13 @@ TEST_F(RealVolume, CreateMountWriteUnmountAndMountAgain) {
   EXPECT_TRUE(BackupVolume::mount("anything").ok());
 
   const auto snapshot = BackupStorage::newSnapshotDirectory(QString("2026-03-01_09-30-00"));
+  ::umask(umaskBefore);
   ASSERT_TRUE(snapshot.ok());
+  const auto modeOf = [](const QString& path) {
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
+  EXPECT_EQ(modeOf(mounted.value() + "/snapshots"), 0700u);
   QFile file(snapshot.value() + "/manifest.json");
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("{}");
@@ -133,6 +144,7 @@ TEST_F(RealVolume, CreateMountWriteUnmountAndMountAgain) {
   BackupVolume::unmount();
   EXPECT_FALSE(BackupVolume::isMounted());
   EXPECT_FALSE(QFileInfo::exists(snapshot.value()));
+  EXPECT_EQ(modeOf(mounted.value()), 0700u) << "the mount point";
   EXPECT_TRUE(BackupStorage::listSnapshots().isEmpty());
 
   ASSERT_TRUE(BackupVolume::mount("pass 密码").ok());
@@ -311,13 +323,43 @@ TEST_F(RealVolume, AToolMissingFromPathIsAClearError) {
   const auto mounted = BackupVolume::mount("pw");
   const auto created = BackupVolume::create(home.path() + "/second.sparsebundle", "pw");
   qputenv("PATH", saved);
+  BackupVolume::setImageURL(image);
   ASSERT_FALSE(mounted.ok());
-  EXPECT_EQ(mounted.error().kind, Kind::mountFailed);
+  EXPECT_EQ(mounted.error().kind, Kind::toolMissing);
   EXPECT_TRUE(mounted.error().output.contains("gocryptfs")) << mounted.error().output.toStdString();
   ASSERT_FALSE(created.ok());
-  EXPECT_EQ(created.error().kind, Kind::createFailed);
+  EXPECT_EQ(created.error().kind, Kind::toolMissing);
   EXPECT_TRUE(created.error().output.contains("gocryptfs"));
   EXPECT_FALSE(QFileInfo::exists(home.path() + "/second.sparsebundle"));
+  // Said in the window's language with what to install, and no "Try again":
+  // it cannot succeed before the tool is there.
+  EXPECT_EQ(mounted.error().message(),
+            (tlr::EngineMessage{tlr::LocKey::backupErrToolMissing("gocryptfs", "gocryptfs"), {}, false}));
+
+  // gocryptfs alone: the volume could be attached but never detached again,
+  // so it is not attached at all.
+  ::symlink(QFile::encodeName(tlr::findExecutable("gocryptfs", QString::fromLocal8Bit(saved))).constData(),
+            QFile::encodeName(empty.path() + "/gocryptfs").constData());
+  qputenv("PATH", QFile::encodeName(empty.path()));
+  const auto withoutFuse = BackupVolume::mount("pw");
+  qputenv("PATH", saved);
+  ASSERT_FALSE(withoutFuse.ok());
+  EXPECT_EQ(withoutFuse.error().kind, Kind::toolMissing);
+  EXPECT_EQ(withoutFuse.error().message().key, tlr::LocKey::backupErrToolMissing("fusermount3", "fuse3"));
+  EXPECT_FALSE(BackupVolume::isMounted());
+
+  // The tool gone while the volume is attached: the detach fails, says so
+  // and names what to install; the volume stays attached.
+  ASSERT_TRUE(BackupVolume::mount("pw").ok());
+  qputenv("PATH", QFile::encodeName(empty.path()));
+  const auto detached = BackupVolume::detach();
+  qputenv("PATH", saved);
+  ASSERT_FALSE(detached.ok());
+  EXPECT_EQ(detached.error().kind, Kind::detachFailed);
+  EXPECT_EQ(detached.error().message().key, tlr::LocKey::backupErrDetachToolMissing("fusermount3", "fuse3"));
+  EXPECT_TRUE(BackupVolume::isMounted());
+  EXPECT_TRUE(BackupVolume::detach().ok());
+  EXPECT_FALSE(BackupVolume::isMounted());
 }
 
 TEST_F(RealVolume, AWrongStoredPasswordIsReplacedAfterOnePrompt) {
@@ -483,4 +525,84 @@ TEST(BackupVolumeErrors, NoImageIsNotInitialized) {
   EXPECT_EQ(BackupVolume::mount("pw").error().kind, Kind::notInitialized);
   EXPECT_FALSE(QFileInfo::exists(BackupVolume::mountPoint()));
   EXPECT_EQ(BackupVolume::mountInteractive("why").error().kind, Kind::passwordMissing);
+}
+
+namespace {
+
+// Another process asking for the lock at `lockFile`: "held" (it keeps it
+// until its standard input closes) or "busy".
+struct OtherProcessLock {
+  explicit OtherProcessLock(const QString& lockFile) {
+    process.start(tlr::test::toolPath("tlr_backup_tool"), {"lock", lockFile});
+  }
+  ~OtherProcessLock() {
+    process.closeWriteChannel();
+    process.waitForFinished(10000);
+  }
+  // Its answer; log lines before it are passed over.
+  QString answer() {
+    while (true) {
+      while (!process.canReadLine())
+        if (!process.waitForReadyRead(10000)) return {};
+      const QString line = QString::fromUtf8(process.readLine()).trimmed();
+      if (line == "held" || line == "busy") return line;
+    }
+  }
+  QProcess process;
+};
+
+}  // namespace
+
+// Exactly one run proceeds, whatever stands at the lock file's place or
+// happens to it while a run holds the lock.
+TEST(VolumeLockAcrossProcesses, WhateverHappensAtTheLockFileOneRunProceeds) {
+  tlr::test::TempHome home;
+  const QString image = home.path() + "/TLR 备份.sparsebundle";
+  QDir().mkpath(image);
+  const QString lockFile = tlr::VolumeLock::lockPathFor(image);
+  const QByteArray place = QFile::encodeName(lockFile);
+  const struct {
+    const char* what;
+    std::function<void()> before;  // at the lock file's place before the first run
+    std::function<void()> whileHeld;
+  } cases[] = {
+      {"a folder stands there", [&] { QDir().mkpath(lockFile); }, [] {}},
+      {"the lock file is removed", [] {}, [&] { ::unlink(place.constData()); }},
+      {"the lock file is replaced", [] {},
+       [&] {
+         tlr::test::writeBytes(lockFile + ".new", "");
+         ::rename(QFile::encodeName(lockFile + ".new").constData(), place.constData());
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    {
+      std::optional<tlr::VolumeLock> held = tlr::VolumeLock::tryAcquire(lockFile);
+      ASSERT_TRUE(held.has_value());
+      c.whileHeld();
+      OtherProcessLock other(lockFile);
+      EXPECT_EQ(other.answer(), "busy");
+    }
+    OtherProcessLock after(lockFile);
+    EXPECT_EQ(after.answer(), "held") << "free again once the first is done";
+    QDir(lockFile).removeRecursively();
+    QFile::remove(lockFile);
+  }
+
+  // Several runs at once finding a link there: one replaces it and proceeds,
+  // the others find the lock held, whichever of them exchanged first.
+  const QString bare = home.path() + "/racing/.lock";  // no image beside it
+  QDir().mkpath(home.path() + "/racing");
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    QFile::remove(bare);
+    ASSERT_TRUE(QFile::link(home.path() + "/elsewhere", bare));
+    std::vector<std::unique_ptr<OtherProcessLock>> runs;
+    for (int i = 0; i < 4; ++i) runs.push_back(std::make_unique<OtherProcessLock>(bare));
+    int proceeding = 0;
+    for (const auto& run : runs) proceeding += run->answer() == "held" ? 1 : 0;
+    EXPECT_EQ(proceeding, 1);
+    EXPECT_FALSE(QFileInfo::exists(home.path() + "/elsewhere")) << "nothing is made through the link";
+  }
 }

@@ -2,6 +2,7 @@
 #include "support/TestSupport.h"
 
 #include "backup/BackupStorage.h"
+#include "core/texts/LocTexts.h"
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
 
@@ -23,11 +24,13 @@ SnapshotVolume FolderVolume::access() {
     ++mounts;
     return {};
   };
-  v.unmount = [this] {
-    if (!mounted) return;
+  v.unmount = [this]() -> Expected<void, BackupVolumeError> {
+    if (!mounted) return {};
+    if (unmountError) return Unexpected(*unmountError);
     mounted = false;
     orphaned = false;
     ++unmounts;
+    return {};
   };
   v.adoptOrphan = [this] { return mounted && orphaned.exchange(false); };
   v.lock = [this] { return VolumeLock::tryAcquire(lockFile()); };
@@ -51,6 +54,8 @@ SnapshotVolume FolderVolume::access() {
 void writeFile(const QString& path, const QByteArray& data) { test::writeBytes(path, data); }
 
 QByteArray readAll(const QString& path) { return test::readBytes(path); }
+
+QString stageText(const EngineState& engine) { return engine.stage() ? LocTexts::text(AppLanguage::zh, *engine.stage()) : QString(); }
 
 QStringList entries(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/BackupVolume.h"
+#include "backup/EngineState.h"
 #include "backup/SnapshotVolume.h"
 
 #include <QByteArray>
@@ -24,6 +25,8 @@ struct FolderVolume {
   std::atomic<int> mounts = 0;
   std::atomic<int> unmounts = 0;
   std::optional<BackupVolumeError> mountError;
+  // Set: detaching fails with it, and the volume stays mounted.
+  std::optional<BackupVolumeError> unmountError;
   // Where runs stage their plain copies; the home folder when empty.
   QString workFolder;
 
@@ -36,6 +39,8 @@ void writeFile(const QString& path, const QByteArray& data);
 QByteArray readAll(const QString& path);
 // Names in a folder, hidden ones too, sorted.
 QStringList entries(const QString& folder);
+// An engine's stage as the Chinese window writes it; empty between runs.
+QString stageText(const EngineState& engine);
 
 }  // namespace tlr::test
 

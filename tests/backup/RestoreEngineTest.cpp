@@ -6,6 +6,8 @@
 #include "backup/BackupVolume.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
+#include "core/texts/LocTexts.h"
+#include "platform/DiskImage.h"
 #include "platform/FileOps.h"
 #include "platform/MainThread.h"
 
@@ -18,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -124,7 +128,7 @@ TEST_F(RestoreEngineTest, RestoresAllAgentsAndTheirFileRoots) {
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);
   QStringList labels;
-  QObject::connect(&engine, &RestoreEngine::stageLabelChanged, [&] { labels << engine.stageLabelText(); });
+  QObject::connect(&engine, &RestoreEngine::stageChanged, [&] { labels << stageText(engine); });
   const auto error = restore(engine);
   ASSERT_FALSE(error.has_value()) << error->description().toStdString();
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
@@ -485,8 +489,11 @@ TEST_F(RestoreEngineTest, ALinkWhereTheRestoreWritesStopsItNamingThePathBeforeAn
   engine.setRegistry(registry);
   const auto error = restore(engine);
   ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind, Case::copyFailed);
-  EXPECT_EQ(error->payload, h + "/.beta/memories 是符号链接：恢复不会写到它指向的地方");
+  EXPECT_EQ(error->kind, Case::linkInTheWay);
+  EXPECT_EQ(error->description(), "恢复失败：" + h + "/.beta/memories 是符号链接：恢复不会写到它指向的地方");
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, error->message().key),
+            "Nothing was restored: " + h + "/.beta/memories is a link, and the restore never writes where a link leads. "
+            "Move it away, then restore again.");
   EXPECT_TRUE(QDir(elsewhere.path()).isEmpty()) << "nothing written through the link";
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "nothing written at all, not even for alpha";
   EXPECT_TRUE(QFileInfo(h + "/.beta/memories").isSymLink());
@@ -546,7 +553,7 @@ TEST_F(RestoreEngineTest, TheVolumeIsMountedAndUnmountedOffTheWindowsThread) {
   };
   watched.unmount = [inner = watched.unmount, &unmountedOnMain] {
     unmountedOnMain = isMainThread();
-    inner();
+    return inner();
   };
   RestoreEngine engine(watched);
   engine.setRegistry(registry);
@@ -566,8 +573,7 @@ TEST_F(RestoreEngineTest, AnotherOperationOnTheImageRefusesTheRestoreWhichSaysSo
   const auto error = restore(engine);
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->kind, Case::busy);
-  EXPECT_EQ(error->message().text(true), "A backup is already running.");
-  EXPECT_EQ(error->message().text(false), "已有备份正在进行中");
+  EXPECT_EQ(error->message(), EngineMessage::busy());
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed");
   EXPECT_EQ(volume.mounts, 1) << "only the backup mounted it";
 }
@@ -629,4 +635,30 @@ TEST(RestoreEngineWithoutAnImage, LookingForABackupMakesNothingBesideWhereTheIma
   EXPECT_EQ(error->kind, Case::noBackupFound);
   EXPECT_FALSE(QFileInfo::exists(lockFile));
   EXPECT_TRUE(QDir(home.path()).entryList({"*.lock"}, QDir::Files | QDir::Hidden | QDir::System).isEmpty());
+}
+
+// A restore that fills the disk names the user's folder (not the staging
+// folder, gone by then) and what was free before it began, not the nothing
+// it left.
+TEST_F(RestoreEngineTest, AFullDiskIsNamedByTheUsersFolderWithTheRoomFreeBeforeTheRestore) {
+  QFile random("/dev/urandom");
+  ASSERT_TRUE(random.open(QIODevice::ReadOnly));
+  writeFile(h + "/.alpha/big.bin", random.read(3 << 20));
+  backUp();
+  const QString small = home.path() + "/small";
+  QDir().mkpath(small);
+  if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=2m") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+  volume.workFolder = small;
+  const std::optional<qint64> freeBefore = DiskImage::freeBytes(small);
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ::umount2(QFile::encodeName(small).constData(), MNT_DETACH);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind, Case::diskFull) << error->description().toStdString();
+  EXPECT_EQ(error->payload, small);
+  ASSERT_TRUE(freeBefore && error->freeBytes);
+  EXPECT_GT(*error->freeBytes, *freeBefore - 65536);
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill") << "nothing of the home folder was touched";
 }

@@ -1,4 +1,5 @@
 #include "backup/RestoreTree.h"
+#include "core/texts/LocTexts.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -84,22 +85,24 @@ TEST(RestoreTreeMerge, AFileRootIsRestoredAsAFile) {
   EXPECT_EQ(readBytes(dir.path() + "/home/new/settings.json"), "s");
 }
 
-TEST(RestoreTreeMerge, AFolderStandingWhereAFileGoesIsCopyFailed) {
+TEST(RestoreTreeMerge, AFolderStandingWhereAFileGoesStopsTheRestoreNamingIt) {
   QTemporaryDir dir;
   writeBytes(dir.path() + "/src/.agentrc", "from backup");
   writeBytes(dir.path() + "/home/.agentrc/keep", "k");
   const auto error = RestoreTree::restore(dir.path() + "/src/.agentrc", dir.path() + "/home/.agentrc", true);
   ASSERT_FALSE(error.ok());
-  EXPECT_EQ(error.error().kind, Case::copyFailed);
-  EXPECT_TRUE(error.error().description().startsWith("恢复失败："));
+  EXPECT_EQ(error.error().kind, Case::folderInTheWay);
+  EXPECT_EQ(error.error().description(), "恢复失败：" + dir.path() + "/home/.agentrc 处是文件夹，无法放回文件");
+  // Said in either language with the path, not under "Details" in Chinese.
+  EXPECT_EQ(error.error().message(), (EngineMessage{LocKey::restoreErrFolderInTheWay(dir.path() + "/home/.agentrc"), {}}));
   EXPECT_EQ(readBytes(dir.path() + "/home/.agentrc/keep"), "k");
 
-  // Same inside a folder merge: the merge stops with copyFailed.
+  // Same inside a folder merge: the merge stops there.
   writeBytes(dir.path() + "/src/d/x", "file");
   writeBytes(dir.path() + "/home/d/x/inner", "folder");
   const auto nested = RestoreTree::restore(dir.path() + "/src/d", dir.path() + "/home/d", false);
   ASSERT_FALSE(nested.ok());
-  EXPECT_EQ(nested.error().kind, Case::copyFailed);
+  EXPECT_EQ(nested.error().kind, Case::folderInTheWay);
 }
 
 // A folder of the agent's that this user may not write (left by an agent run
@@ -262,15 +265,15 @@ TEST(RestoreErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
   EXPECT_EQ(RestoreError::of(Case::sha256Mismatch).description(),
             "备份完整性校验失败（archive 内容与 manifest 记录不符）");
   // A window shows each in its own language alone.
-  EXPECT_EQ(RestoreError::of(Case::sha256Mismatch).message().text(false),
+  EXPECT_EQ(LocTexts::text(AppLanguage::zh, RestoreError::of(Case::sha256Mismatch).message().key),
             "备份没有通过完整性校验：备份文件与它的清单不符。");
   RestoreError full = RestoreError::diskFull("/home/u");
-  EXPECT_EQ(full.message().text(true), "The disk is full, so the restore did not finish: the disk holding /home/u has no room left.");
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key), "The disk is full, so the restore did not finish: the disk holding /home/u has no room left.");
   full.neededBytes = 2'500'000'000;
   full.freeBytes = 1'200'000;
   EXPECT_EQ(full.description(), "磁盘已满：/home/u 所在的磁盘空间不足，恢复需要约 2.5 GB，可用 1.2 MB");
-  EXPECT_EQ(full.message().text(true),
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key),
             "The disk is full, so the restore did not finish: it needs about 2.5 GB, and the disk holding /home/u has "
             "1.2 MB free.");
-  EXPECT_EQ(full.message().text(false), "磁盘已满，恢复没有完成：恢复需要约 2.5 GB，/home/u 所在的磁盘只剩 1.2 MB。");
+  EXPECT_EQ(LocTexts::text(AppLanguage::zh, full.message().key), "磁盘已满，恢复没有完成：恢复需要约 2.5 GB，/home/u 所在的磁盘只剩 1.2 MB。");
 }

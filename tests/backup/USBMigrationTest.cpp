@@ -195,8 +195,7 @@ TEST_F(USBMigrationTest, AVolumeThatWillNotDetachIsNeverCopiedLive) {
   const auto result = USBMigration::exportToWithProgress(usb, {}, {}, {});
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().kind, Case::volumeStillMounted);
-  EXPECT_EQ(result.error().message().text(true),
-            "The encrypted backup volume could not be detached, so nothing was exported.");
+  EXPECT_EQ(result.error().message().key, LocKey::usbErrStillMounted());
   EXPECT_FALSE(QFileInfo::exists(usb + "/Tollamere-Migration"));
   busy.close();
 }

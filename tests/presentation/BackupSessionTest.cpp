@@ -4,6 +4,7 @@
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
 #include "core/stores/SettingsStore.h"
+#include "core/texts/LocTexts.h"
 
 #include "support/VolumeFixture.h"
 
@@ -55,6 +56,14 @@ TEST_F(BackupSessionWithoutImageTest, TheScanCountsWhatABackupWouldTake) {
   EXPECT_FALSE(session.canBackUp());
   session.backUpNow();
   EXPECT_FALSE(session.isRunning());
+  EXPECT_TRUE(session.exclusionsText().isEmpty()) << "these agents leave nothing out";
+
+  // An agent whose entry leaves something out says so, by name.
+  AgentEntry withCaches = agentWithData("gamma", {{"cache/x", "c"}});
+  withCaches.backup->excludePatterns = QStringList{"cache/*", "*.tmp"};
+  BackupSession& gamma = open({withCaches});
+  EXPECT_EQ(gamma.exclusionsText(), LocTexts::text(SettingsStore::shared().language(),
+                                                   LocKey::backupExclusionsNote("GAMMA (cache/*, *.tmp)")));
 }
 
 TEST_F(BackupSessionWithoutImageTest, NothingIsOfferedWhenNoAgentHasDataOrTheVolumeIsInUse) {
@@ -125,7 +134,7 @@ TEST_F(BackupSessionTest, AFailedBackupIsTheSessionsFailureUntilTheNextRun) {
   session.backUpNow();
   ASSERT_TRUE(waitUntil([&] { return !session.isRunning(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(session.failure().has_value());
-  EXPECT_EQ(session.failure()->english, "The password is wrong: the encrypted backup volume stays locked.");
+  EXPECT_EQ(session.failure()->key, LocKey::backupErrWrongPassword());
   EXPECT_FALSE(session.isFlashing());
   EXPECT_TRUE(PasswordVault::seal(QStringLiteral("the-right-one")));
   PasswordVault::clearCachedPassword();

@@ -92,14 +92,14 @@ TEST_F(FirstTimeSetupSessionFlowTest, CreatesOnceForTwoEqualPasswordsOfEightChar
 }
 
 TEST_F(FirstTimeSetupSessionFlowTest, AFailureIsKeptUntilTheNextTry) {
-  fake_.answer = EngineMessage{QStringLiteral("备份卷已存在"), QStringLiteral("The volume exists"), {}};
+  fake_.answer = EngineMessage{LocKey::backupErrVolumeExists(), {}};
   FirstTimeSetupSession session(nullptr, fake_.op());
   int created = 0;
   QObject::connect(&session, &FirstTimeSetupSession::created, [&] { ++created; });
   session.create("password-1", "password-1");
   ASSERT_TRUE(waitUntil([&] { return !session.isCreating(); }));
   ASSERT_TRUE(session.failure().has_value());
-  EXPECT_EQ(session.failure()->english, "The volume exists");
+  EXPECT_EQ(session.failure()->key, LocKey::backupErrVolumeExists());
   EXPECT_EQ(created, 0);
   EXPECT_TRUE(session.canCreate("password-1", "password-1")) << "it can be tried again";
 

@@ -115,7 +115,7 @@ TEST_F(RestoreSessionTest, AFailedRestoreIsShownAndAnnouncesNothing) {
   session.restoreAll();
   ASSERT_TRUE(waitUntil([&] { return !session.isRunning(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(session.failure().has_value());
-  EXPECT_EQ(session.failure()->english, "No password was given: the encrypted backup volume stays locked.");
+  EXPECT_EQ(session.failure()->key, LocKey::backupErrNoPassword());
   EXPECT_EQ(session.successText(), "");
   EXPECT_TRUE(restored_.isEmpty());
   EXPECT_TRUE(session.canRestoreAll()) << "it can be tried again";

@@ -202,6 +202,11 @@ TEST(RegistryRejected, EveryMalformedDocumentNamesItsFaultAndPath) {
       {"feedback format unknown", docWith(R"("feedback":{"logPaths":[],"format":"xml","eventRules":[]})"), Kind::typeMismatch, "agents[0].feedback.format"},
       {"errorPatterns element a string", docWith(R"("errorPatterns":["x"])"), Kind::typeMismatch, "agents[0].errorPatterns[0]"},
       {"backup discovery list element null", docWith(R"("backup":{"discovery":{"envVars":[null]}})"), Kind::valueNotFound, "agents[0].backup.discovery.envVars[0]"},
+      {"exclusion pattern empty", docWith(R"("backup":{"excludePatterns":["*.log",""]})"), Kind::invalidValue, "agents[0].backup.excludePatterns[1]"},
+      {"exclusion pattern with a double star", docWith(R"("backup":{"excludePatterns":["**/cache"]})"), Kind::invalidValue, "agents[0].backup.excludePatterns[0]"},
+      {"exclusion pattern leading out", docWith(R"("backup":{"excludePatterns":["../x/*"]})"), Kind::invalidValue, "agents[0].backup.excludePatterns[0]"},
+      {"exclusion pattern leaving out everything", docWith(R"("backup":{"excludePatterns":["*/*"]})"), Kind::invalidValue, "agents[0].backup.excludePatterns[0]"},
+      {"exclusion pattern with a line break", docWith(R"("backup":{"excludePatterns":["a\nb"]})"), Kind::invalidValue, "agents[0].backup.excludePatterns[0]"},
       {"common pattern without symptom", R"({"schemaVersion":1,"updatedAt":"x","agents":[],"commonErrorPatterns":[{"id":"p"}]})", Kind::keyNotFound, "commonErrorPatterns[0].symptom"},
       {"layer without owners", R"({"schemaVersion":1,"updatedAt":"x","agents":[],"sharedLayer":{"layers":{"l":{"path":"p"}}}})", Kind::keyNotFound, R"(sharedLayer.layers["l"].owners)"},
   };

@@ -5,11 +5,15 @@
 //   tlr_backup_tool export FOLDER              the migration package on FOLDER
 //   tlr_backup_tool import FOLDER PASSWORD     import the package from FOLDER
 //   tlr_backup_tool seal PASSWORD              seal PASSWORD into the vault
+//   tlr_backup_tool lock LOCKFILE              take the volume lock: "held" or
+//                                              "busy"; held until a line arrives
+//                                              on standard input
 // Prints "OK" or the error's description; exit 0 on success, 1 on failure.
 #include "backup/BackupVolume.h"
 #include "backup/PasswordVault.h"
 #include "backup/RestoreEngine.h"
 #include "backup/USBMigration.h"
+#include "backup/VolumeLock.h"
 #include "core/netlog/NetworkLogger.h"
 #include "registry/RegistryLoader.h"
 
@@ -17,6 +21,8 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <iostream>
+#include <string>
 
 using namespace tlr;
 
@@ -35,6 +41,16 @@ int main(int argc, char** argv) {
   const QStringList args = app.arguments().mid(1);
   if (args.isEmpty()) return 2;
   const QString command = args[0];
+  if (command == "lock" && args.size() == 2) {
+    const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(args[1]);
+    std::printf("%s\n", lock ? "held" : "busy");
+    std::fflush(stdout);
+    if (lock) {
+      std::string line;
+      std::getline(std::cin, line);
+    }
+    return lock ? 0 : 1;
+  }
   int status = 2;
   QTimer::singleShot(0, [&] {
     auto done = [&status](const std::optional<QString>& error) {

@@ -269,6 +269,58 @@ LocKey LocKey::backupStatAgentCountValue(LocInt count) {
   return LocKey(Id::backupStatAgentCountValue, qint64{count.value});
 }
 
+LocKey LocKey::restoreErrLinkInTheWay(QString path) {
+  return LocKey(Id::restoreErrLinkInTheWay, std::move(path));
+}
+
+LocKey LocKey::restoreErrFolderInTheWay(QString path) {
+  return LocKey(Id::restoreErrFolderInTheWay, std::move(path));
+}
+
+LocKey LocKey::restoreErrFileInTheWay(QString path) {
+  return LocKey(Id::restoreErrFileInTheWay, std::move(path));
+}
+
+LocKey LocKey::backupErrOversize(LocInt megabytes) {
+  return LocKey(Id::backupErrOversize, qint64{megabytes.value});
+}
+
+LocKey LocKey::backupErrToolMissing(QString tool, QString package) {
+  return LocKey(Id::backupErrToolMissing, std::move(tool), std::move(package));
+}
+
+LocKey LocKey::backupErrDetachToolMissing(QString tool, QString package) {
+  return LocKey(Id::backupErrDetachToolMissing, std::move(tool), std::move(package));
+}
+
+LocKey LocKey::backupExclusionsNote(QString patterns) {
+  return LocKey(Id::backupExclusionsNote, std::move(patterns));
+}
+
+LocKey LocKey::restoreErrUnknownAgent(QString agent) {
+  return LocKey(Id::restoreErrUnknownAgent, std::move(agent));
+}
+
+LocKey LocKey::restoreErrAgentNotInBackup(QString agent) {
+  return LocKey(Id::restoreErrAgentNotInBackup, std::move(agent));
+}
+
+LocKey LocKey::restoreErrDiskFull(QString folder) {
+  return LocKey(Id::restoreErrDiskFull, std::move(folder));
+}
+
+LocKey LocKey::restoreErrDiskFullNeeds(QString needed, QString folder) {
+  return LocKey(Id::restoreErrDiskFullNeeds, std::move(needed), std::move(folder));
+}
+
+LocKey LocKey::restoreErrDiskFullNeedsFree(QString needed, QString folder, QString free) {
+  return LocKey(Id::restoreErrDiskFullNeedsFree, std::move(needed), std::move(folder), std::move(free));
+}
+
+LocKey LocKey::restoreRestoredOne(QString agent) {
+  return LocKey(Id::restoreRestoredOne, std::move(agent));
+}
+
 LocKey LocKey::evDetailUserRestart(LocInt32 newPid) {
   return LocKey(Id::evDetailUserRestart, qint64{newPid.value});
 }

@@ -107,6 +107,17 @@ namespace tlr {
   PLAIN(usbActionCancel) \
   PLAIN(usbActionCancelling) \
   PLAIN(usbExportCancelled) \
+  PLAIN(usbErrExport) \
+  PLAIN(usbErrImport) \
+  PLAIN(usbErrImportVolumeExists) \
+  PLAIN(usbErrNoBackup) \
+  PLAIN(usbErrNotWritable) \
+  PLAIN(usbErrCancelled) \
+  PLAIN(usbErrNoPackage) \
+  PLAIN(usbErrManifest) \
+  PLAIN(usbErrStillMounted) \
+  PLAIN(usbErrFailed) \
+  PLAIN(usbRefresh) \
   /* backup */ \
   VALUED(backupScanResult) \
   VALUED(backupAgentLocation) \
@@ -138,6 +149,25 @@ namespace tlr {
   PLAIN(backupStatSize) \
   PLAIN(backupScanScanning) \
   PLAIN(backupNotSet) \
+  PLAIN(backupErrBusy) \
+  PLAIN(backupErrNothingToBackUp) \
+  PLAIN(backupErrNoAgents) \
+  PLAIN(backupErrScan) \
+  PLAIN(backupErrPack) \
+  PLAIN(backupErrWrite) \
+  PLAIN(backupErrNotSetUp) \
+  VALUED(backupErrOversize) \
+  PLAIN(backupErrFailed) \
+  PLAIN(backupErrCreateVolume) \
+  PLAIN(backupErrUnlock) \
+  PLAIN(backupErrWrongPassword) \
+  PLAIN(backupErrNoPassword) \
+  PLAIN(backupErrVolumeExists) \
+  PLAIN(backupErrVolumeNotSetUp) \
+  VALUED(backupErrToolMissing) \
+  PLAIN(backupErrDetach) \
+  VALUED(backupErrDetachToolMissing) \
+  VALUED(backupExclusionsNote) \
   /* doctor */ \
   VALUED(doctorHintCmd) \
   VALUED(doctorFoundIssues) \
@@ -192,6 +222,7 @@ namespace tlr {
   PLAIN(firstSetupPasswordLabel) \
   PLAIN(firstSetupPasswordAgain) \
   PLAIN(firstSetupPasswordMismatch) \
+  PLAIN(firstSetupPasswordTooLong) \
   PLAIN(firstSetupPrev) \
   PLAIN(firstSetupChooseLocationTitle) \
   PLAIN(firstSetupPasswordMinPlaceholder) \
@@ -219,6 +250,28 @@ namespace tlr {
   PLAIN(restoreAllAtOnce) \
   PLAIN(restoreNoBackup) \
   PLAIN(restoreNoBackupHint) \
+  PLAIN(restoreErrUnpack) \
+  PLAIN(restoreErrUnsafePath) \
+  VALUED(restoreErrUnknownAgent) \
+  PLAIN(restoreErrCopy) \
+  VALUED(restoreErrLinkInTheWay) \
+  VALUED(restoreErrFolderInTheWay) \
+  VALUED(restoreErrFileInTheWay) \
+  VALUED(restoreErrAgentNotInBackup) \
+  PLAIN(restoreErrNoBackup) \
+  PLAIN(restoreErrManifest) \
+  PLAIN(restoreErrIntegrity) \
+  VALUED(restoreErrDiskFull) \
+  VALUED(restoreErrDiskFullNeeds) \
+  VALUED(restoreErrDiskFullNeedsFree) \
+  PLAIN(restoreErrFailed) \
+  PLAIN(restoreDamagedNewer) \
+  PLAIN(restoreDamagedOnly) \
+  PLAIN(restoreCouldNotRead) \
+  PLAIN(restoreEnterPasswordAgain) \
+  PLAIN(restoreTryAgain) \
+  PLAIN(restoreRestoredAll) \
+  VALUED(restoreRestoredOne) \
   PLAIN(restoreConfirmAllTitle) \
   PLAIN(restoreConfirmAllBody) \
   PLAIN(restoreConfirmCancel) \
@@ -477,6 +530,8 @@ namespace tlr {
   PLAIN(vaultPasswordIntro) \
   PLAIN(vaultPasswordConfirm) \
   PLAIN(vaultPasswordCancel) \
+  PLAIN(vaultUnlockForBackup) \
+  PLAIN(vaultUnlockForRestore) \
   /* appearance */ \
   PLAIN(appearanceSystem) \
   PLAIN(appearanceLight) \
@@ -642,6 +697,19 @@ class LocKey {
   static LocKey usbExportEtaSeconds(LocInt seconds);
   static LocKey usbExportEtaMinutes(LocInt minutes);
   static LocKey backupStatAgentCountValue(LocInt count);
+  static LocKey restoreErrLinkInTheWay(QString path);
+  static LocKey restoreErrFolderInTheWay(QString path);
+  static LocKey restoreErrFileInTheWay(QString path);
+  static LocKey backupErrOversize(LocInt megabytes);
+  static LocKey backupErrToolMissing(QString tool, QString package);
+  static LocKey backupErrDetachToolMissing(QString tool, QString package);
+  static LocKey backupExclusionsNote(QString patterns);
+  static LocKey restoreErrUnknownAgent(QString agent);
+  static LocKey restoreErrAgentNotInBackup(QString agent);
+  static LocKey restoreErrDiskFull(QString folder);
+  static LocKey restoreErrDiskFullNeeds(QString needed, QString folder);
+  static LocKey restoreErrDiskFullNeedsFree(QString needed, QString folder, QString free);
+  static LocKey restoreRestoredOne(QString agent);
   static LocKey evDetailUserRestart(LocInt32 newPid);
   static LocKey evDetailRestartStuck(QString pids);
   static LocKey evDetailRestartFailed(QString reason);
@@ -723,7 +791,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 452, "the interface has 452 text keys");
-static_assert(LocKey::kValuedCount == 127, "127 text keys carry values");
+static_assert(LocKey::kCount == 507, "the interface has 507 text keys");
+static_assert(LocKey::kValuedCount == 140, "140 text keys carry values");
 
 }  // namespace tlr

@@ -205,6 +205,39 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Cancelling…", u"正在取消…").toString();
     case Id::usbExportCancelled:
       return t(u"Export cancelled", u"已取消导出").toString();
+    case Id::usbErrExport:
+      return t(u"The export failed.",
+               u"导出失败").toString();
+    case Id::usbErrImport:
+      return t(u"The import failed.",
+               u"导入失败").toString();
+    case Id::usbErrImportVolumeExists:
+      return t(u"The import failed: this computer already has a backup volume. Back it up or move it away first.",
+               u"导入失败：这台电脑上已有备份卷，请先备份或移走它").toString();
+    case Id::usbErrNoBackup:
+      return t(u"There is no backup yet. Back up once in the backup panel first.",
+               u"还没有任何备份，请先在备份面板做一次备份").toString();
+    case Id::usbErrNotWritable:
+      return t(u"The drive cannot be written. Check its lock switch and its free space.",
+               u"U 盘不可写，请检查锁定开关或剩余空间").toString();
+    case Id::usbErrCancelled:
+      return t(u"Cancelled.",
+               u"已取消").toString();
+    case Id::usbErrNoPackage:
+      return t(u"No Tollamere migration package on this drive.",
+               u"U 盘上没找到 Tollamere 迁移包").toString();
+    case Id::usbErrManifest:
+      return t(u"The migration package's manifest is damaged.",
+               u"迁移包元数据损坏").toString();
+    case Id::usbErrStillMounted:
+      return t(u"The encrypted backup volume could not be detached, so nothing was exported.",
+               u"加密备份卷无法卸载，没有导出").toString();
+    case Id::usbErrFailed:
+      return t(u"The operation failed.",
+               u"操作失败").toString();
+    case Id::usbRefresh:
+      return t(u"Refresh",
+               u"刷新").toString();
     // backup
     case Id::backupScanResult:
       return fill(t(u"Scanned: {1}", u"本次扫描：{1}"), key);
@@ -271,6 +304,63 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Scanning agent data…", u"正在扫描 Agent 数据…").toString();
     case Id::backupNotSet:
       return t(u"Not set up", u"未设置").toString();
+    case Id::backupErrBusy:
+      return t(u"A backup is already running.",
+               u"已有备份正在进行中").toString();
+    case Id::backupErrNothingToBackUp:
+      return t(u"None of the agents has anything to back up.",
+               u"所有 Agent 都没有可备份的内容").toString();
+    case Id::backupErrNoAgents:
+      return t(u"No agent is installed: there is nothing to back up.",
+               u"没有已安装的 Agent，没什么可备份").toString();
+    case Id::backupErrScan:
+      return t(u"Could not scan the agents' data.",
+               u"扫描失败").toString();
+    case Id::backupErrPack:
+      return t(u"Could not pack the backup archive.",
+               u"打包失败").toString();
+    case Id::backupErrWrite:
+      return t(u"Could not write the backup.",
+               u"写入失败").toString();
+    case Id::backupErrNotSetUp:
+      return t(u"The encrypted backup volume is not set up yet. Set it up in Backup & Restore first.",
+               u"加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。").toString();
+    case Id::backupErrOversize:
+      return fill(t(u"The backup is too large ({1} MB > 500 MB). Look for unusually large files.",
+                    u"备份过大（{1} MB > 500 MB），请检查是否有异常大文件"), key);
+    case Id::backupErrFailed:
+      return t(u"The backup failed.",
+               u"备份失败").toString();
+    case Id::backupErrCreateVolume:
+      return t(u"Could not create the encrypted backup volume.",
+               u"创建加密卷失败").toString();
+    case Id::backupErrUnlock:
+      return t(u"Could not unlock the encrypted backup volume.",
+               u"无法解锁加密备份卷").toString();
+    case Id::backupErrWrongPassword:
+      return t(u"The password is wrong: the encrypted backup volume stays locked.",
+               u"密码不正确，加密备份卷没有解锁").toString();
+    case Id::backupErrNoPassword:
+      return t(u"No password was given: the encrypted backup volume stays locked.",
+               u"没有输入密码，加密备份卷没有解锁").toString();
+    case Id::backupErrVolumeExists:
+      return t(u"A backup volume already exists there; it does not need to be created again.",
+               u"备份卷已存在，不需要重新创建").toString();
+    case Id::backupErrVolumeNotSetUp:
+      return t(u"The backup volume has not been set up yet.",
+               u"备份卷还没初始化").toString();
+    case Id::backupErrToolMissing:
+      return fill(t(u"{1} is not installed, so the encrypted backup volume cannot be opened. Install the package {2} (for example: sudo apt install {2}), then try again.",
+                    u"没有安装 {1}，无法打开加密备份卷。请先安装软件包 {2}（例如：sudo apt install {2}），然后再试。"), key);
+    case Id::backupErrDetach:
+      return t(u"The encrypted backup volume could not be closed after use, so its decrypted files are still reachable.",
+               u"加密备份卷用完后没能卸载，解密后的文件仍可访问。").toString();
+    case Id::backupErrDetachToolMissing:
+      return fill(t(u"The encrypted backup volume could not be closed after use: {1} is not installed. Install the package {2} (for example: sudo apt install {2}).",
+                    u"加密备份卷用完后没能卸载：没有安装 {1}。请安装软件包 {2}（例如：sudo apt install {2}）。"), key);
+    case Id::backupExclusionsNote:
+      return fill(t(u"Left out on purpose (caches and the tools' own program files): {1}",
+                    u"按设置不备份（缓存和工具自带的程序文件）：{1}"), key);
     // doctor
     case Id::doctorHintCmd:
       return fill(t(u"Will run: `{1}` (read-only, no changes)", u"将运行：`{1}`（只读，不修改任何东西）"), key);
@@ -383,6 +473,9 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Confirm password", u"确认密码").toString();
     case Id::firstSetupPasswordMismatch:
       return t(u"Passwords don't match", u"两次输入不一致").toString();
+    case Id::firstSetupPasswordTooLong:
+      return t(u"Too long: at most 2,048 bytes (about 680 Chinese characters)",
+               u"密码太长：最多 2048 字节（约 680 个汉字）").toString();
     case Id::firstSetupPrev:
       return t(u"Back", u"上一步").toString();
     case Id::firstSetupChooseLocationTitle:
@@ -438,6 +531,72 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"No backups available", u"还没有可恢复的备份").toString();
     case Id::restoreNoBackupHint:
       return t(u"Back up once from the Backup & Restore panel first.", u"请先在「备份与恢复」面板做一次备份。").toString();
+    case Id::restoreErrUnpack:
+      return t(u"Could not unpack the backup.",
+               u"解压失败").toString();
+    case Id::restoreErrUnsafePath:
+      return t(u"Restore refused: the backup holds an unsafe path.",
+               u"拒绝恢复：备份里有不安全的路径").toString();
+    case Id::restoreErrUnknownAgent:
+      return fill(t(u"Unknown agent: {1}",
+                    u"未知 Agent：{1}"), key);
+    case Id::restoreErrCopy:
+      return t(u"Could not put the files back.",
+               u"恢复失败：文件没能放回原处").toString();
+    case Id::restoreErrLinkInTheWay:
+      return fill(t(u"Nothing was restored: {1} is a link, and the restore never writes where a link leads. Move it away, then restore again.",
+                    u"没有恢复任何文件：{1} 是符号链接，恢复不会写到它指向的地方。请先把它移走，再恢复。"), key);
+    case Id::restoreErrFolderInTheWay:
+      return fill(t(u"The restore stopped: {1} is a folder where the backup holds a file. Move it away, then restore again.",
+                    u"恢复中止：{1} 处是文件夹，而备份里这里是文件。请先把它移走，再恢复。"), key);
+    case Id::restoreErrFileInTheWay:
+      return fill(t(u"The restore stopped: {1} is a file where the backup holds a folder. Move it away, then restore again.",
+                    u"恢复中止：{1} 处是文件，而备份里这里是文件夹。请先把它移走，再恢复。"), key);
+    case Id::restoreErrAgentNotInBackup:
+      return fill(t(u"The backup holds no data of {1}.",
+                    u"备份里没有 {1} 的数据"), key);
+    case Id::restoreErrNoBackup:
+      return t(u"No backup found. Make a backup first.",
+               u"没找到备份。请先创建一份备份。").toString();
+    case Id::restoreErrManifest:
+      return t(u"The backup's manifest is damaged.",
+               u"备份元数据损坏").toString();
+    case Id::restoreErrIntegrity:
+      return t(u"The backup failed its integrity check: the archive does not match its manifest.",
+               u"备份没有通过完整性校验：备份文件与它的清单不符。").toString();
+    case Id::restoreErrDiskFull:
+      return fill(t(u"The disk is full, so the restore did not finish: the disk holding {1} has no room left.",
+                    u"磁盘已满，恢复没有完成：{1} 所在的磁盘没有空间了。"), key);
+    case Id::restoreErrDiskFullNeeds:
+      return fill(t(u"The disk is full, so the restore did not finish: it needs about {1}, more than the disk holding {2} has.",
+                    u"磁盘已满，恢复没有完成：恢复需要约 {1}，{2} 所在的磁盘放不下。"), key);
+    case Id::restoreErrDiskFullNeedsFree:
+      return fill(t(u"The disk is full, so the restore did not finish: it needs about {1}, and the disk holding {2} has {3} free.",
+                    u"磁盘已满，恢复没有完成：恢复需要约 {1}，{2} 所在的磁盘只剩 {3}。"), key);
+    case Id::restoreErrFailed:
+      return t(u"The restore failed.",
+               u"恢复失败").toString();
+    case Id::restoreDamagedNewer:
+      return t(u"A newer backup is damaged and cannot be restored; this is the newest one that can.",
+               u"有更新的备份已损坏，无法恢复；这是能恢复的最新一份。").toString();
+    case Id::restoreDamagedOnly:
+      return t(u"The backup is damaged and cannot be restored",
+               u"备份已损坏，无法恢复").toString();
+    case Id::restoreCouldNotRead:
+      return t(u"The backup could not be read",
+               u"无法读取备份").toString();
+    case Id::restoreEnterPasswordAgain:
+      return t(u"Enter the password again",
+               u"重新输入密码").toString();
+    case Id::restoreTryAgain:
+      return t(u"Try again",
+               u"再试一次").toString();
+    case Id::restoreRestoredAll:
+      return t(u"✓ Restored all agents",
+               u"✓ 已恢复全部 Agent").toString();
+    case Id::restoreRestoredOne:
+      return fill(t(u"✓ Restored {1}",
+                    u"✓ 已恢复 {1}"), key);
     case Id::restoreConfirmAllTitle:
       return t(u"Restore all agents?", u"恢复所有 Agent？").toString();
     case Id::restoreConfirmAllBody:
@@ -976,6 +1135,12 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Confirm", u"确认").toString();
     case Id::vaultPasswordCancel:
       return t(u"Cancel", u"取消").toString();
+    case Id::vaultUnlockForBackup:
+      return t(u"Unlock the encrypted backup volume to start the backup",
+               u"解锁加密备份卷以开始备份").toString();
+    case Id::vaultUnlockForRestore:
+      return t(u"Unlock the encrypted backup volume to start the restore",
+               u"解锁加密备份卷以开始恢复").toString();
     // appearance
     case Id::appearanceSystem:
       return t(u"System", u"跟随系统").toString();

@@ -23,8 +23,9 @@ using backuptext::text;
 
 BackupSheet::BackupSheet(QList<AgentEntry> installedAgents, Callbacks callbacks, BackupEngine& engine,
                          const SettingsStore& settings, QWidget* parent)
-    : Sheet(QSize(520, 600), parent), settings_(settings), callbacks_(std::move(callbacks)),
-      session_(new BackupSession(std::move(installedAgents), engine, this)) {
+    : SessionSheet(QSize(520, 600), settings,
+                   [&](QObject* sheet) { return new BackupSession(std::move(installedAgents), engine, sheet); }, parent),
+      callbacks_(std::move(callbacks)) {
   setObjectName(QStringLiteral("backupSheet"));
   setOnClose(callbacks_.onClose);
   build();
@@ -115,6 +116,8 @@ void BackupSheet::buildBackUpSection(QVBoxLayout* column) {
   scanRow->addWidget(scanResult_, 1);
   scanRow->addWidget(scanButton_);
   column->addLayout(scanRow);
+  exclusions_ = makeLabel(this, QStringLiteral("backupExclusions"), 10.5, QFont::Normal, TextRole::dim, true);
+  column->addWidget(exclusions_);
   backupButton_ = new PrimaryButton(QString(), QStringLiteral("archivebox"), this);
   backupButton_->setObjectName(QStringLiteral("backupNow"));
   backupButton_->setLabelFont(14, QFont::DemiBold);
@@ -161,12 +164,7 @@ void BackupSheet::connectControls() {
   connect(importUsb_, &QAbstractButton::clicked, this, handOverTo(callbacks_.onOpenUSBImport));
 }
 
-void BackupSheet::showEvent(QShowEvent* event) {
-  Sheet::showEvent(event);
-  if (shownOnce_) return;
-  shownOnce_ = true;
-  session_->open();
-}
+void BackupSheet::firstShown() { session_->open(); }
 
 void BackupSheet::openFirstTimeSetup() {
   if (setup_) return;
@@ -236,6 +234,8 @@ void BackupSheet::refreshState() {
   } else {
     scanResult_->setPlainText(last ? QString() : text(LocKey::backupNeverBackedUp()));
   }
+  exclusions_->setPlainText(session.exclusionsText());
+  exclusions_->setVisible(!exclusions_->text().isEmpty());
   scanButton_->setLabel(scanning ? text(LocKey::backupBtnScanning()) : text(LocKey::backupBtnScan()));
   scanButton_->setEnabled(!scanning);
 

@@ -2,6 +2,7 @@
 
 #include "registry/AgentEntry.h"
 #include "ui/backup/FirstTimeSetupSheet.h"
+#include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Sheet.h"
 
 #include <QList>
@@ -38,7 +39,7 @@ class MessageLine;
 // The sheet draws its BackupSession and forwards the clicks to it: a backup
 // started here goes on when the sheet closes, and its completion never
 // reaches a closed sheet.
-class BackupSheet final : public Sheet {
+class BackupSheet final : public backupui::SessionSheet<BackupSession> {
   Q_OBJECT
  public:
   struct Callbacks {
@@ -53,7 +54,6 @@ class BackupSheet final : public Sheet {
               const SettingsStore& settings, QWidget* parent = nullptr);
   ~BackupSheet() override;
 
-  const BackupSession& session() const { return *session_; }
   // The first-time setup sheet while it is open over this one.
   FirstTimeSetupSheet* firstTimeSetup() const { return setup_.data(); }
 
@@ -61,7 +61,7 @@ class BackupSheet final : public Sheet {
   void openFirstTimeSetup();
 
  protected:
-  void showEvent(QShowEvent* event) override;
+  void firstShown() override;
 
  private:
   void build();
@@ -73,10 +73,7 @@ class BackupSheet final : public Sheet {
   void retranslate();
   void refreshState();
 
-  const SettingsStore& settings_;
   Callbacks callbacks_;
-  BackupSession* session_;
-  bool shownOnce_ = false;
   QPointer<FirstTimeSetupSheet> setup_;
 
   // volume
@@ -98,6 +95,7 @@ class BackupSheet final : public Sheet {
   Label* statAgents_ = nullptr;
   // scan and back up
   Label* scanResult_ = nullptr;
+  Label* exclusions_ = nullptr;
   SecondaryButton* scanButton_ = nullptr;
   PrimaryButton* backupButton_ = nullptr;
   Label* stage_ = nullptr;

@@ -51,7 +51,7 @@ void SecureField::applyLook() {
 }
 
 MessageLine::MessageLine(const QString& objectName, qreal pixels, const SettingsStore& settings, QWidget* parent)
-    : QWidget(parent) {
+    : QWidget(parent), settings_(settings) {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(2);
@@ -99,7 +99,7 @@ void MessageLine::showSuccess(const QString& text) {
 
 void MessageLine::clear() { showText(QString()); }
 
-QString MessageLine::shownText() const { return failure_ ? failure_->text(backuptext::english()) : text_; }
+QString MessageLine::shownText() const { return failure_ ? settings_.text(failure_->key) : text_; }
 
 void MessageLine::retranslate() { refresh(); }
 

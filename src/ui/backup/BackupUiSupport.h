@@ -6,6 +6,7 @@
 
 #include "backup/EngineMessage.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/Sheet.h"
 
 #include <QLineEdit>
 #include <QString>
@@ -76,11 +77,41 @@ class MessageLine final : public QWidget {
  private:
   void refresh();
 
+  const SettingsStore& settings_;
   Label* label_;
   DetailsDisclosure* details_;
   std::optional<EngineMessage> failure_;
   QString text_;
   bool success_ = false;
+};
+
+// A backup window that draws one session: the settings whose language it
+// follows, and its session, made by `make` with the sheet as its parent.
+// The first time the sheet is shown, the session takes its first look
+// (firstShown).
+template <class Session>
+class SessionSheet : public Sheet {
+ public:
+  const Session& session() const { return *session_; }
+
+ protected:
+  template <class Make>
+  SessionSheet(QSize size, const SettingsStore& settings, Make make, QWidget* parent)
+      : Sheet(size, parent), settings_(settings), session_(make(this)) {}
+
+  void showEvent(QShowEvent* event) override {
+    Sheet::showEvent(event);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    firstShown();
+  }
+  virtual void firstShown() = 0;
+
+  const SettingsStore& settings_;
+  Session* const session_;
+
+ private:
+  bool shownOnce_ = false;
 };
 
 }  // namespace backupui

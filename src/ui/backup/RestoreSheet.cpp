@@ -23,7 +23,9 @@ using backuptext::text;
 
 RestoreSheet::RestoreSheet(std::function<void()> onClose, std::function<void(const QString&)> onAgentRestored,
                            RestoreEngine& engine, const SettingsStore& settings, QWidget* parent)
-    : Sheet(QSize(520, 560), parent), settings_(settings), session_(new RestoreSession(engine, std::move(onAgentRestored), this)) {
+    : SessionSheet(QSize(520, 560), settings,
+                   [&](QObject* sheet) { return new RestoreSession(engine, std::move(onAgentRestored), sheet); },
+                   parent) {
   setObjectName(QStringLiteral("restoreSheet"));
   setOnClose(std::move(onClose));
   build();
@@ -111,12 +113,7 @@ void RestoreSheet::buildRunSection(QVBoxLayout* column) {
   column->addWidget(restoreAll_);
 }
 
-void RestoreSheet::showEvent(QShowEvent* event) {
-  Sheet::showEvent(event);
-  if (shownOnce_) return;
-  shownOnce_ = true;
-  session_->load();
-}
+void RestoreSheet::firstShown() { session_->load(); }
 
 void RestoreSheet::rebuildAgentRows() {
   // The old cards leave the sheet at once (a look-up by name never finds
@@ -166,9 +163,7 @@ void RestoreSheet::retranslate() {
   titleCloseButton()->setLanguage(settings_.language());
   found_->setPlainText(text(LocKey::restoreFoundBackup(text(LocKey::backupVolumeTitle()))));
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
-  damaged_->setPlainText(backuptext::pick(
-      QStringLiteral("A newer backup is damaged and cannot be restored; this is the newest one that can."),
-      QStringLiteral("有更新的备份已损坏，无法恢复；这是能恢复的最新一份。")));
+  damaged_->setPlainText(text(LocKey::restoreDamagedNewer()));
   refreshState();
 }
 
@@ -190,19 +185,18 @@ void RestoreSheet::refreshState() {
   crossCard_->setVisible(session.isCrossDevice());
   damaged_->setVisible(session.newerIsDamaged());
   const std::optional<EngineMessage>& loadError = session.loadError();
-  empty_->setPlainText(loading     ? text(LocKey::restoreStageVerifying())
-                       : loadError ? backuptext::pick(QStringLiteral("The backup could not be read"),
-                                                      QStringLiteral("无法读取备份"))
-                                   : text(LocKey::restoreNoBackup()));
-  emptyHint_->setPlainText(loadError ? loadError->text(backuptext::english()) : text(LocKey::restoreNoBackupHint()));
+  empty_->setPlainText(text(loading                         ? LocKey::restoreStageVerifying()
+                            : session.everyBackupDamaged() ? LocKey::restoreDamagedOnly()
+                            : loadError                    ? LocKey::restoreCouldNotRead()
+                                                           : LocKey::restoreNoBackup()));
+  emptyHint_->setPlainText(text(loadError ? loadError->key : LocKey::restoreNoBackupHint()));
   empty_->setVisible(!has);
   emptyHint_->setVisible(!has && !loading);
   // Reading failed (a wrong or no password, say): it can be tried again from
-  // here, the password asked for again.
-  retry_->setLabel(session.loadNeedsPassword()
-                       ? backuptext::pick(QStringLiteral("Enter the password again"), QStringLiteral("重新输入密码"))
-                       : backuptext::pick(QStringLiteral("Try again"), QStringLiteral("再试一次")));
-  retry_->setVisible(!has && !loading && loadError.has_value());
+  // here, the password asked for again; not where trying again cannot help
+  // (a tool missing, a damaged backup).
+  retry_->setLabel(text(session.loadNeedsPassword() ? LocKey::restoreEnterPasswordAgain() : LocKey::restoreTryAgain()));
+  retry_->setVisible(!has && !loading && loadError.has_value() && loadError->retryable);
 
   // The agents and the restore.
   for (const AgentRow& row : rows_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Sheet.h"
 
 #include <QList>
@@ -39,7 +40,7 @@ class MessageLine;
 //
 // The sheet draws its RestoreSession and asks before it hands a restore to
 // it.
-class RestoreSheet final : public Sheet {
+class RestoreSheet final : public backupui::SessionSheet<RestoreSession> {
   Q_OBJECT
  public:
   // `engine` runs the restores; the sheet's controls follow the language of
@@ -48,7 +49,6 @@ class RestoreSheet final : public Sheet {
                RestoreEngine& engine, const SettingsStore& settings, QWidget* parent = nullptr);
   ~RestoreSheet() override;
 
-  const RestoreSession& session() const { return *session_; }
   // The open confirmation, if any.
   QDialog* confirmation() const { return confirm_.data(); }
 
@@ -57,7 +57,7 @@ class RestoreSheet final : public Sheet {
   void askRestoreAgent(const QString& agentId);
 
  protected:
-  void showEvent(QShowEvent* event) override;
+  void firstShown() override;
 
  private:
   void build();
@@ -70,9 +70,6 @@ class RestoreSheet final : public Sheet {
   void confirmThen(const QString& title, const QString& body, const QString& confirmLabel,
                    std::function<void()> then);
 
-  const SettingsStore& settings_;
-  RestoreSession* session_;
-  bool shownOnce_ = false;
   QPointer<QDialog> confirm_;
 
   Card* summary_ = nullptr;

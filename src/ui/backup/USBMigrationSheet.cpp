@@ -18,9 +18,11 @@ using backuptext::text;
 
 USBMigrationSheet::USBMigrationSheet(Mode mode, QList<AgentEntry> installedAgents, std::function<void()> onClose,
                                      const SettingsStore& settings, QWidget* parent, VolumeLister listVolumes)
-    : Sheet(QSize(500, 560), parent),
-      settings_(settings),
-      session_(new USBMigrationSession(mode, std::move(installedAgents), std::move(listVolumes), this)) {
+    : SessionSheet(QSize(500, 560), settings,
+                   [&](QObject* sheet) {
+                     return new USBMigrationSession(mode, std::move(installedAgents), std::move(listVolumes), sheet);
+                   },
+                   parent) {
   setObjectName(mode == Mode::exportPkg ? QStringLiteral("usbExportSheet") : QStringLiteral("usbImportSheet"));
   setOnClose(std::move(onClose));
   build();
@@ -150,12 +152,7 @@ void USBMigrationSheet::connectControls() {
   });
 }
 
-void USBMigrationSheet::showEvent(QShowEvent* event) {
-  Sheet::showEvent(event);
-  if (shownOnce_) return;
-  shownOnce_ = true;
-  session_->refreshVolumes();
-}
+void USBMigrationSheet::firstShown() { session_->refreshVolumes(); }
 
 void USBMigrationSheet::act() {
   if (session_->isDone()) {
@@ -186,7 +183,7 @@ void USBMigrationSheet::retranslate() {
   titleCloseButton()->setLanguage(settings_.language());
   intro_->setPlainText(text(exporting ? LocKey::usbIntroExport() : LocKey::usbIntroImport()));
   drivesTitle_->setTitle(text(LocKey::usbAvailableDrives()));
-  refresh_->setLabel(backuptext::pick(QStringLiteral("Refresh"), QStringLiteral("刷新")));
+  refresh_->setLabel(backuptext::text(LocKey::usbRefresh()));
   noDrives_->setPlainText(text(LocKey::usbNoDrives()));
   if (!exporting) {
     detailsTitle_->setTitle(text(LocKey::usbPackageDetails()));

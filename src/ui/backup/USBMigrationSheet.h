@@ -2,6 +2,7 @@
 
 #include "presentation/USBMigrationSession.h"
 #include "registry/AgentEntry.h"
+#include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Sheet.h"
 
 #include <QList>
@@ -36,7 +37,7 @@ class SecureField;
 // password and import it. The sheet draws its USBMigrationSession and
 // forwards to it; the typed password is handed over only when an import
 // starts, and wiped when it ends or the sheet closes.
-class USBMigrationSheet final : public Sheet {
+class USBMigrationSheet final : public backupui::SessionSheet<USBMigrationSession> {
   Q_OBJECT
  public:
   using Mode = USBMigrationSession::Mode;
@@ -48,10 +49,9 @@ class USBMigrationSheet final : public Sheet {
                     VolumeLister listVolumes = &USBMigration::listAvailableVolumes);
   ~USBMigrationSheet() override;
 
-  const USBMigrationSession& session() const { return *session_; }
 
  protected:
-  void showEvent(QShowEvent* event) override;
+  void firstShown() override;
 
  private:
   void build();
@@ -67,9 +67,6 @@ class USBMigrationSheet final : public Sheet {
   void rebuildVolumeList();
   void act();
 
-  const SettingsStore& settings_;
-  USBMigrationSession* session_;
-  bool shownOnce_ = false;
 
   Label* intro_ = nullptr;
   SectionTitle* drivesTitle_ = nullptr;

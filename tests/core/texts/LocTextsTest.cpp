@@ -48,7 +48,12 @@ std::vector<LocKey> valuedSamples() {
       LocKey::alertReasonSetupUnsupported(s), LocKey::alertReasonStillRunning(2, s), LocKey::helpRowLaunch(s), LocKey::usbAgentCountValue(3),
       LocKey::usbStatusExportDone(s), LocKey::usbStatusImportDone(s), LocKey::usbExportProgressSize(s, s),
       LocKey::usbExportProgressFiles(1, 2), LocKey::usbExportSpeed(s), LocKey::usbExportEtaSeconds(30),
-      LocKey::usbExportEtaMinutes(2), LocKey::backupStatAgentCountValue(3), LocKey::evDetailUserRestart(812),
+      LocKey::usbExportEtaMinutes(2), LocKey::backupStatAgentCountValue(3), LocKey::backupErrOversize(600),
+      LocKey::backupErrToolMissing(s, s), LocKey::backupErrDetachToolMissing(s, s), LocKey::backupExclusionsNote(s),
+      LocKey::restoreErrUnknownAgent(s), LocKey::restoreErrAgentNotInBackup(s), LocKey::restoreErrDiskFull(s),
+      LocKey::restoreErrDiskFullNeeds(s, s), LocKey::restoreErrDiskFullNeedsFree(s, s, s),
+      LocKey::restoreRestoredOne(s), LocKey::restoreErrLinkInTheWay(s), LocKey::restoreErrFolderInTheWay(s),
+      LocKey::restoreErrFileInTheWay(s), LocKey::evDetailUserRestart(812),
       LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::evDetailRelaunchDidNotLast(3),
       LocKey::agentRestartConfirmTitle(s),
       LocKey::setupHintOpenInFinder(s), LocKey::doctorHeaderTitle(s), LocKey::resourceRunawayDetails(s, 900),
@@ -130,13 +135,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 452u);
+  ASSERT_EQ(LocKey::allIds().size(), 507u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 127u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 140u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
@@ -158,7 +163,7 @@ TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
     }
     EXPECT_EQ(halfWidthInChinese(zh(key)), QString()) << LocKey::name(id) << ": " << zh(key).toStdString();
   }
-  EXPECT_EQ(plain, 325);
+  EXPECT_EQ(plain, 367);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 

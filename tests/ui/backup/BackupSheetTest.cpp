@@ -142,7 +142,7 @@ TEST_F(BackupSheetTest, BackUpNowShowsEachStageFlashesAndShowsTheNewBackup) {
   ASSERT_TRUE(waitUntil([&] { return sheet->session().hasScanned(); }));
   auto* stage = named<Label>(sheet, "backupStage");
   QStringList stages;
-  QObject::connect(&engine, &BackupEngine::stageLabelChanged, sheet, [&] {
+  QObject::connect(&engine, &BackupEngine::stageChanged, sheet, [&] {
     if (!stage->text().isEmpty() && (stages.isEmpty() || stages.last() != stage->text())) stages << stage->text();
   });
   auto* button = named<PrimaryButton>(sheet, "backupNow");

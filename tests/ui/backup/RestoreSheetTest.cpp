@@ -152,7 +152,7 @@ TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
   auto* stage = named<Label>(sheet, "restoreStage");
   QStringList stages;
-  QObject::connect(&engine_, &RestoreEngine::stageLabelChanged, sheet, [&] {
+  QObject::connect(&engine_, &RestoreEngine::stageChanged, sheet, [&] {
     if (!stage->text().isEmpty()) stages << stage->text();
   });
   named<PaintedButton>(sheet, "restoreAll")->click();
@@ -316,6 +316,22 @@ TEST_F(RestoreSheetTest, ANewerDamagedBackupIsNamedAndTheNewestGoodOneOffered) {
     EXPECT_NE(note->text(), "A newer backup is damaged and cannot be restored; this is the newest one that can.");
     test::shoot(sheet, "restore-sheet-damaged-newer-zh");
   }
+
+  // The damaged one left alone: it is said to be damaged, not that there is
+  // no backup, and nothing offers to try again.
+  ASSERT_TRUE(BackupVolume::mount(QStringLiteral("restore-pw")).ok());
+  for (const QString& snapshot : BackupStorage::listSnapshots()) {
+    if (!snapshot.endsWith(QStringLiteral("2999-01-01_00-00-00"))) QDir(snapshot).removeRecursively();
+  }
+  BackupVolume::unmount();
+  RestoreSheet* alone = open();
+  ASSERT_TRUE(waitUntil([&] { return !alone->session().isLoading(); }, std::chrono::seconds(60)));
+  EXPECT_FALSE(alone->session().manifest().has_value());
+  EXPECT_EQ(named<Label>(alone, "restoreNoBackup")->text(), "The backup is damaged and cannot be restored");
+  EXPECT_EQ(named<Label>(alone, "restoreNoBackupHint")->text(), "The backup's manifest is damaged.");
+  EXPECT_FALSE(named<PaintedButton>(alone, "restoreRetry")->isVisibleTo(alone));
+  LanguageScope chinese(AppLanguage::zh);
+  EXPECT_EQ(named<Label>(alone, "restoreNoBackup")->text(), "备份已损坏，无法恢复");
 }
 
 }  // namespace
