@@ -243,6 +243,7 @@ namespace tlr {
   PLAIN(detailActionOpen) \
   PLAIN(detailActionOpenDashboard) \
   PLAIN(detailActionOpenTui) \
+  VALUED(detailActionOpenTuiAnotherHint) \
   PLAIN(detailActionStop) \
   PLAIN(detailDoctorBannerNoIssuesTitle) \
   PLAIN(detailDoctorBannerNoIssuesSubtitle) \
@@ -440,6 +441,7 @@ namespace tlr {
   PLAIN(feedbackSubject) \
   /* status */ \
   PLAIN(statusRunning) \
+  VALUED(statusRunningInstances) \
   PLAIN(statusStopped) \
   PLAIN(statusFaulted) \
   PLAIN(statusBarOpen) \
@@ -566,6 +568,8 @@ class LocKey {
   static LocKey uninstallSheetWithFailures(LocInt failures);
   static LocKey uninstallSheetButtonSize(QString size);
   static LocKey detailActionLaunchAgent(QString name);
+  static LocKey detailActionOpenTuiAnotherHint(QString name, LocInt running);
+  static LocKey statusRunningInstances(LocInt count);
   static LocKey detailDoctorChecking(QString name);
   static LocKey detailDoctorBannerHasIssuesTitle(LocInt issues);
   static LocKey detailDoctorBannerFailedSubtitle(QString reason);
@@ -676,7 +680,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 424, "the interface has 424 text keys");
-static_assert(LocKey::kValuedCount == 111, "111 text keys carry values");
+static_assert(LocKey::kCount == 426, "the interface has 426 text keys");
+static_assert(LocKey::kValuedCount == 113, "113 text keys carry values");
 
 }  // namespace tlr
