@@ -39,12 +39,17 @@ QString defaultsFile() { return configHome() + "/Tollamere/defaults.json"; }
 
 QString diagnosticReports() { return stateHome() + "/Tollamere/DiagnosticReports"; }
 
-QString volumesRoot() {
-  const QString runtime = envOr("XDG_RUNTIME_DIR", QString());
-  const QString ours = runtime.isEmpty() ? dataHome() + "/Tollamere" : runtime + "/Tollamere";
-  ownFolder(ours);
-  return ownFolder(ours + "/Volumes");
+QString serviceLogs() {
+  ownFolder(stateHome() + "/Tollamere");
+  return ownFolder(stateHome() + "/Tollamere/logs");
 }
+
+QString runtimeFolder() {
+  const QString runtime = envOr("XDG_RUNTIME_DIR", QString());
+  return ownFolder(runtime.isEmpty() ? dataHome() + "/Tollamere" : runtime + "/Tollamere");
+}
+
+QString volumesRoot() { return ownFolder(runtimeFolder() + "/Volumes"); }
 
 QString autostartFile() { return configHome() + "/autostart/tollamere.desktop"; }
 

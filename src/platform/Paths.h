@@ -19,6 +19,13 @@ QString appSupport();
 QString defaultsFile();
 // The folder the hang watcher reads reports from.
 QString diagnosticReports();
+// Where a detached service's output goes ("tlr-<id>.log"):
+// $XDG_STATE_HOME/Tollamere/logs, made and kept 0700.
+QString serviceLogs();
+// This user's own place for files of the running session (the setup
+// sentinel): $XDG_RUNTIME_DIR/Tollamere when that variable is set, else the
+// application folder; made and kept 0700.
+QString runtimeFolder();
 // Where encrypted volumes are mounted; it and its Tollamere folder are made
 // and kept 0700.
 QString volumesRoot();

@@ -2,6 +2,8 @@
 
 #include "core/agents/SetupActionRunner.h"
 #include "core/agents/SetupCatalog.h"
+#include "core/texts/Lang.h"
+#include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
@@ -40,11 +42,20 @@ QString AgentRecover::searchPathPrefix() {
 }
 
 QString AgentRecover::terminalShellText(const Command& command, const std::optional<QString>& sentinelPath) {
-  QString text = searchPathPrefix() + commandLine(command);
+  QString text = searchPathPrefix() + commandLine(command) + QStringLiteral("; tlr_status=$?");
   // Touched whether the command succeeds or not: the watch only needs to
   // know that it has ended.
   if (sentinelPath) text += QStringLiteral("; touch ") + shellQuote(*sentinelPath);
-  return text;
+  // The window stays open with the command's last words and how it ended
+  // (an agent that fails at start, a setup that prints its result), until
+  // the user presses Enter.
+  const QString marker = QStringLiteral("\x01");
+  const QStringList ended =
+      LocTexts::text(Lang::current(), LocKey::alertTerminalCommandEnded(marker)).split(marker);
+  QStringList quoted;
+  for (const QString& part : ended) quoted << shellQuote(part);
+  return text + QStringLiteral("; echo; echo ") + quoted.join(QStringLiteral("\"$tlr_status\"")) +
+         QStringLiteral("; read -r tlr_key");
 }
 
 QString AgentRecover::gatewayShellText(const Command& command) {
@@ -54,11 +65,11 @@ QString AgentRecover::gatewayShellText(const Command& command) {
 }
 
 QString AgentRecover::gatewayLogPath(const QString& agentId) {
-  return QStringLiteral("/tmp/tlr-") + agentId + QStringLiteral(".log");
+  return Paths::serviceLogs() + QStringLiteral("/tlr-") + agentId + QStringLiteral(".log");
 }
 
 QString AgentRecover::setupSentinelPath(const QString& agentId, qint64 secondsSinceEpoch) {
-  return QStringLiteral("/tmp/tlr-setup-done-") + agentId + QLatin1Char('-') + QString::number(secondsSinceEpoch);
+  return Paths::runtimeFolder() + QStringLiteral("/tlr-setup-done-") + agentId + QLatin1Char('-') + QString::number(secondsSinceEpoch);
 }
 
 QString AgentRecover::pidList(const QList<pid_t>& pids) {
@@ -76,7 +87,7 @@ AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText, const
                                                  const QString& folder) {
   const TerminalLauncher::Result started = TerminalLauncher::run(shellText, folder);
   if (!started)
-    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("osascript 执行失败: ") + started.error(),
+    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("终端启动失败: ") + started.error(),
                                 command, started.error());
   return Result::launched(0);
 }
@@ -148,7 +159,7 @@ AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const C
   spec.workingDirectory = folder;
   const Expected<pid_t, QString> started = spawnDetached(spec, logPath);
   if (!started)
-    return Result::failed(QStringLiteral("osascript 执行失败: ") + started.error(),
+    return Result::failed(QStringLiteral("/bin/sh 后台启动失败: ") + started.error(),
                           LocKey::alertReasonServiceNotStarted(started.error()));
   recoverLog(id, QStringLiteral(" OK"));
   // Like a terminal start, the relaunch reports no pid: whether the service

@@ -35,8 +35,8 @@ struct AgentRecoverTiming {
 // Starts agents again, stops them and starts their first-time setup. Three
 // ways of starting: a desktop application by its bundle identifier, a
 // command-line agent's command in a new terminal window, and a gateway
-// service detached in the background with its output in
-// "/tmp/tlr-<id>.log". Which operation suits an entry is the caller's choice
+// service detached in the background with its output in "tlr-<id>.log" of
+// this user's own log folder (Paths::serviceLogs()). Which operation suits an entry is the caller's choice
 // (by its recover strategy).
 //
 // Holds no state beyond its fixed configuration, so one instance may serve
@@ -133,12 +133,15 @@ class AgentRecover final {
   static QString commandLine(const Command& command);
   // Puts the user's npm and ~/.local program folders ahead of PATH.
   static QString searchPathPrefix();
-  // The terminal line of a command, touching `sentinelPath` when it ends.
+  // The terminal line of a command, touching `sentinelPath` when it ends;
+  // then the window says the command's exit status and stays open until the
+  // user presses Enter.
   static QString terminalShellText(const Command& command, const std::optional<QString>& sentinelPath = {});
   // The line a gateway service is started with.
   static QString gatewayShellText(const Command& command);
   static QString gatewayLogPath(const QString& agentId);
-  // "/tmp/tlr-setup-done-<id>-<seconds since 1970>".
+  // "tlr-setup-done-<id>-<seconds since 1970>" in this user's own runtime
+  // folder (Paths::runtimeFolder()), where no other user can put a file first.
   static QString setupSentinelPath(const QString& agentId, qint64 secondsSinceEpoch);
   // Pids in array notation: "[812, 907]".
   static QString pidList(const QList<pid_t>& pids);

@@ -16,7 +16,7 @@ TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList&
       TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""),
                             AgentRecover::startFolder(folder));
   if (started)
-    log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": osascript do script \"") + line +
+    log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": ") + TerminalLauncher::findTerminal() + QStringLiteral(" -e \"") + line +
                       QLatin1Char('"'));
   return started;
 }

@@ -115,6 +115,8 @@ TEST(VornelCheckRequest, ActivationChecksButNotWithinTheGap) {
 
   Fixture g;  // no gap
   g.start(g.server.endpoint());
+  // The start check first, so the server sees the two in a known order.
+  ASSERT_TRUE(g.waitForLogEntries(1));
   g.sdk->appDidBecomeActive();
   ASSERT_TRUE(g.waitForLogEntries(2));
   EXPECT_EQ(g.body(1)["reason"].toString(), "activate");

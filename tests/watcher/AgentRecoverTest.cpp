@@ -9,12 +9,15 @@
 
 #include "platform/ProcessSignals.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <future>
+#include <sys/wait.h>
 
 namespace tlr {
 namespace {
@@ -58,7 +61,25 @@ TEST_F(AgentRecoverTerminal, ARelaunchTypesTheWordsUnquotedBehindThePathExport) 
       R"("id":"repl","displayName":"Repl","vendor":"v","kind":"cli","identify":{},)"
       R"("recover":{"strategy":"exec-cli","command":["my-agent","--say","a\"b\\c","two words"]})");
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
-  EXPECT_EQ(test::terminalTexts(bin), QStringList{kPrefix + R"(my-agent --say a"b\c two words)"});
+  const QStringList texts = test::terminalTexts(bin);
+  ASSERT_EQ(texts.size(), 1);
+  EXPECT_TRUE(texts.first().startsWith(kPrefix + R"(my-agent --say a"b\c two words; )")) << texts.first().toStdString();
+}
+
+TEST_F(AgentRecoverTerminal, TheWindowKeepsTheLastWordsAndTheExitStatusUntilEnter) {
+  bin.add("failing-agent", "echo \"cannot start: $1\"\nexit 3\n");
+  ASSERT_TRUE(Defaults::shared().set("TLR.language", "en"));
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"f","displayName":"F","vendor":"v","kind":"cli","identify":{},)"
+      R"("recover":{"strategy":"exec-cli","command":["failing-agent","--port"]})");
+  EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
+  test::SpawnedChild shell("/bin/sh", {"-c", test::terminalTexts(bin).first()});
+  EXPECT_EQ(shell.readLine(), "cannot start: --port");
+  EXPECT_EQ(shell.readLine(), "");
+  EXPECT_EQ(shell.readLine(), "The command has ended (exit status 3). Press Enter to close this window.");
+  shell.writeLine("");
+  const int status = shell.wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(AgentRecoverTerminal, ARelaunchWithoutACommandFailsWithoutATerminal) {
@@ -82,7 +103,10 @@ TEST_F(AgentRecoverTerminal, TheUserLaunchPrefersUserInvokeCommandEvenWhenEmpty)
   EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":["chat","--tui"])")),
             Result::launched(0));
   EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base)), Result::launched(0));
-  EXPECT_EQ(test::terminalTexts(bin, 2), (QStringList{kPrefix + "chat --tui", kPrefix + "from-recover"}));
+  const QStringList texts = test::terminalTexts(bin, 2);
+  ASSERT_EQ(texts.size(), 2);
+  EXPECT_TRUE(texts[0].startsWith(kPrefix + "chat --tui; ")) << texts[0].toStdString();
+  EXPECT_TRUE(texts[1].startsWith(kPrefix + "from-recover; ")) << texts[1].toStdString();
 }
 
 TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {
@@ -93,7 +117,7 @@ TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {
       R"("recover":{"strategy":"exec-cli","command":["agent"]})");
   const Result result = recover.recoverExecCli(entry);
   EXPECT_EQ(result.kind, Result::Kind::failed);
-  EXPECT_TRUE(result.reason.startsWith("osascript 执行失败: ")) << result.reason.toStdString();
+  EXPECT_EQ(result.reason, "终端启动失败: no terminal program found on PATH");
   expectShownInEnglish(result);
 }
 
@@ -110,11 +134,25 @@ TEST_F(AgentRecoverTerminal, ASetupCommandEndsByTouchingItsSentinelWhichIsThenWa
   const QStringList texts = test::terminalTexts(bin);
   ASSERT_EQ(texts.size(), 1);
   const QRegularExpression expected(
-      "^" + QRegularExpression::escape(kPrefix + "setup-me init; touch '/tmp/tlr-setup-done-setup-me-") + "\\d+'$");
+      "^" + QRegularExpression::escape(kPrefix + "setup-me init; tlr_status=$?; touch '" + home.path() +
+                                       "/.local/share/Tollamere/tlr-setup-done-setup-me-") +
+      "\\d+'; ");
   EXPECT_TRUE(expected.match(texts.first()).hasMatch()) << texts.first().toStdString();
   ASSERT_TRUE(start.sentinel.has_value());
-  EXPECT_TRUE(texts.first().endsWith("touch '" + *start.sentinel + "'"));
-  EXPECT_EQ(AgentRecover::setupSentinelPath("odd%1id", 1700000000), "/tmp/tlr-setup-done-odd%1id-1700000000");
+  EXPECT_TRUE(texts.first().contains("touch '" + *start.sentinel + "'"));
+  // In this user's own folders, never in a /tmp another user can write to.
+  EXPECT_EQ(AgentRecover::setupSentinelPath("odd%1id", 1700000000),
+            home.path() + "/.local/share/Tollamere/tlr-setup-done-odd%1id-1700000000");
+  {
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const QString runtime = home.path() + "/run";
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    EXPECT_EQ(AgentRecover::setupSentinelPath("a", 1), runtime + "/Tollamere/tlr-setup-done-a-1");
+    EXPECT_EQ(QFileInfo(runtime + "/Tollamere").permissions() & 0x0077, 0);
+    qputenv("XDG_RUNTIME_DIR", saved);
+    if (saved.isNull()) qunsetenv("XDG_RUNTIME_DIR");
+  }
 
   // Nothing is watched until asked; a quick setup that touched its sentinel
   // before the watch began still completes.
@@ -174,7 +212,8 @@ TEST_F(AgentRecoverGateway, AGatewayRunsDetachedAndEachRelaunchStartsItsLogAfres
                                 .arg(counter));
   const QString id = test::uniqueAgentName("tlr-test-gateway");
   logPath = AgentRecover::gatewayLogPath(id);
-  EXPECT_EQ(logPath, "/tmp/tlr-" + id + ".log");
+  EXPECT_EQ(logPath, home.path() + "/.local/state/Tollamere/logs/tlr-" + id + ".log");
+  EXPECT_EQ(QFileInfo(QFileInfo(logPath).path()).permissions() & 0x0077, 0) << "the log folder is the user's own";
   const AgentEntry entry = test::entryFromJson(
       "\"id\":\"" + id.toUtf8() +
       R"(","displayName":"GW","vendor":"v","kind":"cli","identify":{},"serviceKind":"gateway",)"
@@ -197,7 +236,7 @@ TEST_F(AgentRecoverGateway, AnIdThatCannotNameAFileIsAFailedRelaunch) {
   EXPECT_EQ(result.kind, Result::Kind::failed);
   EXPECT_TRUE(result.reason.contains("../evil"));
   expectShownInEnglish(result);
-  EXPECT_FALSE(QFile::exists("/tmp/tlr-../evil.log"));
+  EXPECT_FALSE(QFile::exists(home.path() + "/.local/state/Tollamere/logs/tlr-../evil.log"));
 }
 
 class AgentRecoverOpenApp : public ::testing::Test {

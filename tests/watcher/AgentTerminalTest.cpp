@@ -38,7 +38,7 @@ TEST_F(AgentTerminalTest, TheConsoleRunsItsWordsAsWrittenAndLogsThem) {
   const auto started = Terminal::openConsole(entry, {"tui", "--title", "\"a\\b\""});
   const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
   ASSERT_TRUE(started.ok());
-  EXPECT_TRUE(out.contains("[TUI] Gateway: osascript do script \"tui --title \"a\\b\"\"\n")) << out.toStdString();
+  EXPECT_TRUE(out.contains("[TUI] Gateway: " + bin.path() + "/xterm -e \"tui --title \"a\\b\"\"\n")) << out.toStdString();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(bin.recordPath("xterm")).endsWith("--\n"); }));
   const QStringList args = tlr::test::readFile(bin.recordPath("xterm")).split('\n');
   ASSERT_GE(args.size(), 4);

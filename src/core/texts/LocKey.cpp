@@ -199,6 +199,10 @@ LocKey LocKey::alertTerminalOpenFailBody(QString command, QString error) {
   return LocKey(Id::alertTerminalOpenFailBody, std::move(command), std::move(error));
 }
 
+LocKey LocKey::alertTerminalCommandEnded(QString status) {
+  return LocKey(Id::alertTerminalCommandEnded, std::move(status));
+}
+
 LocKey LocKey::alertSetupOpenFailTitle(QString name) {
   return LocKey(Id::alertSetupOpenFailTitle, std::move(name));
 }

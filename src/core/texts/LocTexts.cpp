@@ -802,6 +802,9 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::alertTerminalOpenFailBody:
       return fill(t(u"Tried to open a terminal to run `{1}` but failed.\n\nPossible causes:\n• No terminal program is installed (x-terminal-emulator, gnome-terminal, konsole, xfce4-terminal or xterm)\n• The terminal could not start on this display\n\nError: {2}",
                     u"试图打开终端运行 `{1}` 但失败了。\n\n可能原因：\n• 没有安装终端程序（x-terminal-emulator、gnome-terminal、konsole、xfce4-terminal 或 xterm）\n• 终端无法在当前显示上启动\n\n错误：{2}"), key);
+    case Id::alertTerminalCommandEnded:
+      return fill(t(u"The command has ended (exit status {1}). Press Enter to close this window.",
+                    u"命令已结束（退出码 {1}）。按回车键关闭此窗口。"), key);
     case Id::alertSetupOpenFailTitle:
       return fill(t(u"Cannot open a terminal to configure {1}", u"无法打开终端配置 {1}"), key);
     case Id::alertTerminalOpenFailTitle:

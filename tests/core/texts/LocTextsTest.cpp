@@ -40,7 +40,7 @@ std::vector<LocKey> valuedSamples() {
       LocKey::backupAgentLocation(3, 4), LocKey::backupOccupiedFree(s, s), LocKey::restoreBackupTime(s, s),
       LocKey::restoreFoundBackup(s), LocKey::restoreCrossDeviceBody(s), LocKey::restoreOneAgent(s),
       LocKey::doctorFoundIssues(2), LocKey::doctorExitInfo(0, 1.5), LocKey::doctorDeeperHint(s),
-      LocKey::firstSetupStepLabel(1, s), LocKey::restoreConfirmOneBody(s), LocKey::alertTerminalOpenFailBody(s, s),
+      LocKey::firstSetupStepLabel(1, s), LocKey::restoreConfirmOneBody(s), LocKey::alertTerminalOpenFailBody(s, s), LocKey::alertTerminalCommandEnded(s),
       LocKey::alertSetupOpenFailTitle(s), LocKey::alertSetupFailTitle(s), LocKey::alertConfigFolderOpenFailTitle(s),
       LocKey::alertLaunchFailTitle(s), LocKey::alertFailureReason(s), LocKey::alertReasonAppNotFound(s),
       LocKey::alertReasonAppNotStarted(s), LocKey::alertReasonServiceNotStarted(s), LocKey::alertReasonUnsafeId(s),
@@ -108,13 +108,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 424u);
+  ASSERT_EQ(LocKey::allIds().size(), 425u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 111u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 112u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
