@@ -269,6 +269,7 @@ void App::prepareToQuit() {
   // (connected later, so it runs after this).
   OffMainPool::shared().cancel();
   NetworkLogger::shared().flush();
+  EventStore::shared().flush();
   // Removes the bring-forward socket.
   instanceChannel_.reset();
 }
