@@ -152,6 +152,8 @@ namespace tlr {
   VALUED(doctorErrReadFile) \
   VALUED(doctorErrJSONParse) \
   VALUED(doctorErrWriteFile) \
+  VALUED(doctorErrCmdTimedOut) \
+  VALUED(doctorErrReloadTimedOut) \
   VALUED(doctorOkUpdated) \
   VALUED(doctorCheckExitStatus) \
   VALUED(doctorCheckTimedOut) \
@@ -680,6 +682,8 @@ class LocKey {
   static LocKey doctorErrReadFile(QString error);
   static LocKey doctorErrJSONParse(QString error);
   static LocKey doctorErrWriteFile(QString error);
+  static LocKey doctorErrCmdTimedOut(LocInt seconds);
+  static LocKey doctorErrReloadTimedOut(LocInt seconds);
   static LocKey doctorOkUpdated(QString file, QString changes);
   static LocKey doctorCheckExitStatus(LocInt32 exitCode);
   static LocKey doctorCheckTimedOut(LocInt seconds);
