@@ -137,7 +137,7 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
     if (run) item.workingFolder = run->workingFolder;
     item.bigStatusText = item.isFaulted ? faultedText
                          : item.instances > 1
-                             ? SettingsStore::dict(language, LocKey::statusRunningInstances(item.instances))
+                             ? LocTexts::text(language, LocKey::statusRunningInstances(item.instances))
                          : item.isRunning ? runningText
                                           : stoppedText;
     if (const RunningAgent* embedded = embeddedByParent.value(entry.id)) {

@@ -2,6 +2,7 @@
 
 #include "core/stores/DoctorResultStore.h"
 #include "core/stores/SettingsStore.h"
+#include "core/texts/LocTexts.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 
@@ -51,7 +52,7 @@ TEST(DetailActionRow, TheFirstMatchingCaseChoosesTheButtons) {
     item.isRunning = running;
     item.instances = running ? 2 : 0;
     const std::optional<LocKey> hint = consoleHint(item);
-    return hint ? SettingsStore::dict(AppLanguage::en, *hint) : QString();
+    return hint ? LocTexts::text(AppLanguage::en, *hint) : QString();
   };
   EXPECT_EQ(hintOf(R"({"executableNames":["agent"]})", R"(["agent"])", true),
             "Starts another Agent A session in a new terminal (2 already running)");

@@ -723,7 +723,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 448, "the interface has 448 text keys");
-static_assert(LocKey::kValuedCount == 127, "127 text keys carry values");
+static_assert(LocKey::kCount == 450, "the interface has 450 text keys");
+static_assert(LocKey::kValuedCount == 129, "129 text keys carry values");
 
 }  // namespace tlr
