@@ -35,6 +35,7 @@
 #include "watcher/AgentRecover.h"
 #include "watcher/HangWatcher.h"
 #include "watcher/ProcessScanner.h"
+#include "watcher/ScanLoop.h"
 #include "watcher/ResourceMonitor.h"
 
 #include <QApplication>
@@ -367,6 +368,7 @@ void App::setupModel() {
   if (!registry_) return;
   windows_->setupModel(registry_);
   scanner_ = std::make_shared<const ProcessScanner>(registry_);
+  scanLoop_ = std::make_unique<ScanLoop>(scanner_, [this](const ScanLoop::Round& round) { takeScan(round); });
 }
 
 void App::setupWatcher() {
@@ -402,9 +404,14 @@ void App::startScanLoop() {
 }
 
 void App::refreshRunningAgents() {
-  if (!scanner_) return;
-  const QList<AgentEntry> installed = scanner_->scanInstalledAgents();
-  const QList<RunningAgent> all = scanner_->scanAll();
+  // The scan reads the process table and the program folders: off the
+  // window thread, which takes the result when it is in.
+  if (scanLoop_) scanLoop_->refresh();
+}
+
+void App::takeScan(const ScanLoop::Round& round) {
+  const QList<AgentEntry>& installed = round.installed;
+  const QList<RunningAgent>& all = round.all;
   const QList<RunningAgent> running = ProcessScanner::firstOfEachAgent(all);
 
   // Every process: when one of an agent's processes ends, the others still

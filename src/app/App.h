@@ -2,6 +2,7 @@
 
 #include "presentation/ScanPause.h"
 #include "registry/AgentRegistry.h"
+#include "watcher/ScanLoop.h"
 
 #include <QObject>
 #include <QStringList>
@@ -54,6 +55,8 @@ class App final : public QObject {
   void setupStatusItem();
   void startScanLoop();
   void refreshRunningAgents();
+  // A scan round's result, on the window thread.
+  void takeScan(const ScanLoop::Round& round);
   void askSelfGuardIfNeeded();
   void setupRemoteServices();
   void applyActivationPolicy();
@@ -75,6 +78,7 @@ class App final : public QObject {
   // they do, the scan loop keeps the ids it last saw running itself.
   QStringList lastRunningIds_;
   std::shared_ptr<const ProcessScanner> scanner_;
+  std::unique_ptr<ScanLoop> scanLoop_;
   std::unique_ptr<AgentLifecycleWatcher> watcher_;
   QTimer scanTimer_;
   // Holds the scan timer stopped while a modal prompt runs.

@@ -4,12 +4,28 @@
 
 #include <cerrno>
 #include <csignal>
+#include <optional>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace tlr::ProcessSignals {
 
 int send(pid_t pid, int signal) {
   if (pid <= 0) return ESRCH;  // never a process group or "everyone"
-  return ::kill(pid, signal) == 0 ? 0 : errno;
+  // Held while the owner is checked, so the number cannot pass to another
+  // process between the check and the signal.
+  const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (pidFd < 0) return errno;
+  int result = 0;
+  const std::optional<ProcessInfo> process = ProcessTable::read(pid);
+  if (process && process->uid != ::getuid()) {
+    // Another user's process is never ours to signal, even where root could.
+    result = EPERM;
+  } else if (::syscall(SYS_pidfd_send_signal, pidFd, signal, nullptr, 0) != 0) {
+    result = errno;
+  }
+  ::close(pidFd);
+  return result;
 }
 
 bool isAlive(pid_t pid) {

@@ -120,6 +120,25 @@ QString readExePath(pid_t pid) {
   return path;
 }
 
+// The real user id in /proc/<pid>/status ("Uid:\t<real>\t<effective>..."):
+// a setuid program keeps the real id of the user who started it.
+uid_t readRealUid(pid_t pid) {
+  char path[48];
+  std::snprintf(path, sizeof path, "/proc/%d/status", pid);
+  char text[4096];
+  const ssize_t n = readSmallFile(path, text, sizeof text - 1);
+  if (n <= 0) return static_cast<uid_t>(-1);
+  text[n] = '\0';
+  const char* line = std::strstr(text, "\nUid:");
+  if (!line) return static_cast<uid_t>(-1);
+  const char* p = line + 5;
+  const char* end = text + n;
+  while (p < end && (*p == '\t' || *p == ' ')) ++p;
+  uid_t uid = 0;
+  const auto [next, ec] = std::from_chars(p, end, uid);
+  return ec == std::errc() ? uid : static_cast<uid_t>(-1);
+}
+
 QStringList splitArguments(const QByteArray& data) {
   QStringList out;
   qsizetype start = 0;
@@ -200,6 +219,7 @@ void absorb(pid_t pid, const ProcStat& stat, double bootEpoch, long ticksPerSeco
     k.info = ProcessInfo{};
     if (k.running) {
       k.info.exePath = readExePath(pid);
+      k.info.uid = readRealUid(pid);
       ++counters.exesRead;
       QByteArray name = stat.comm;
       if (stat.comm.size() == kCommLength) {
@@ -381,6 +401,20 @@ std::optional<ProcessInfo> ProcessTable::read(pid_t pid) {
 QStringList ProcessTable::arguments(pid_t pid) {
   if (pid <= 0) return {};
   return splitArguments(readCommandLine(pid));
+}
+
+QString ProcessTable::workingFolder(pid_t pid) {
+  if (pid <= 0) return {};
+  char link[48];
+  std::snprintf(link, sizeof link, "/proc/%d/cwd", pid);
+  char target[4096];
+  const ssize_t n = ::readlink(link, target, sizeof target);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return {};
+  QString path = QFile::decodeName(QByteArray(target, n));
+  // A folder removed since: where it was is all there is to go back to.
+  static const QString kDeleted = QStringLiteral(" (deleted)");
+  if (path.endsWith(kDeleted)) path.chop(kDeleted.size());
+  return path;
 }
 
 QStringList ProcessTable::argumentsOf(const ProcessInfo& process) const {

@@ -19,6 +19,8 @@ struct ProcessInfo {
   pid_t pid = 0;
   pid_t ppid = 0;
   pid_t pgid = 0;  // its process group
+  // Whose it is: the real user id; -1 when unknown.
+  uid_t uid = static_cast<uid_t>(-1);
   char state = '?';  // the kernel's state letter ("R", "S", ...)
   // The executable's full path; empty when the kernel does not show it to us
   // (another user's process).
@@ -90,6 +92,9 @@ class ProcessTable {
   // The argument vector, argv[0] first. Empty arguments and ones that are not
   // valid UTF-8 are left out; an unreadable vector is empty.
   static QStringList arguments(pid_t pid);
+  // The folder the process works in (/proc/<pid>/cwd); empty when it is gone
+  // or not ours to look at.
+  static QString workingFolder(pid_t pid);
   // The argument vector of a process of this table. A table made by
   // snapshotReusing() reads it once per process (same pid, start time and
   // command name) and keeps it.

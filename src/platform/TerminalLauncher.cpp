@@ -32,7 +32,7 @@ QStringList TerminalLauncher::arguments(const QString& terminal, const QString& 
   return {option, QStringLiteral("/bin/sh"), QStringLiteral("-c"), commandText};
 }
 
-TerminalLauncher::Result TerminalLauncher::run(const QString& commandText) {
+TerminalLauncher::Result TerminalLauncher::run(const QString& commandText, const QString& workingFolder) {
   const QString terminal = findTerminal();
   if (terminal.isEmpty()) {
     // The message that shows this names the programs looked for.
@@ -41,6 +41,7 @@ TerminalLauncher::Result TerminalLauncher::run(const QString& commandText) {
   ChildSpec spec;
   spec.program = terminal;
   spec.arguments = arguments(terminal, commandText);
+  spec.workingDirectory = workingFolder;
   const Expected<pid_t, QString> started = spawnDetached(spec, QString());
   if (!started) return Unexpected(terminal + QStringLiteral(": ") + started.error());
   return {};

@@ -26,7 +26,8 @@ class TerminalLauncher {
   // Starts the first terminal found with `/bin/sh -c commandText`, detached,
   // so a window that stays open blocks nothing. The window closes when the
   // shell ends; a command line that should stay readable keeps its shell.
-  static Result run(const QString& commandText);
+  // The shell starts in `workingFolder` (ours when empty).
+  static Result run(const QString& commandText, const QString& workingFolder = QString());
 };
 
 }  // namespace tlr

@@ -7,6 +7,7 @@
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
 #include "platform/OffMain.h"
+#include "watcher/ProcessScanner.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -22,6 +23,12 @@ QString joined(const QStringList& words) { return shellWords(words); }
 bool hasItems(const std::optional<QStringList>& list) { return list && !list->isEmpty(); }
 
 }  // namespace
+
+std::optional<LocKey> consoleHint(const DashboardAgentItem& item) {
+  if (!item.isRunning || !ProcessScanner::startsSession(item.entry, item.entry.tuiCommand.value_or(QStringList())))
+    return std::nullopt;
+  return LocKey::detailActionOpenTuiAnotherHint(item.entry.localizedDisplayName(), std::max(item.instances, 1));
+}
 
 std::optional<QString> dashboardUrl(const AgentEntry& entry) {
   if (!entry.dashboardUrl || entry.dashboardUrl->trimmed().isEmpty()) return std::nullopt;

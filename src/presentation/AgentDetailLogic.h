@@ -2,7 +2,9 @@
 
 #include "core/agents/SetupCatalog.h"
 #include "core/stores/EventStore.h"
+#include "core/texts/LocKey.h"
 #include "core/texts/SettingsValues.h"
+#include "presentation/DashboardAgentItem.h"
 #include "registry/AgentEntry.h"
 #include "watcher/AgentDoctor.h"
 
@@ -30,6 +32,10 @@ enum class ActionRow {
   launchOrStop,   // a command-line agent: Stop while running, else Launch
 };
 ActionRow actionRow(const AgentEntry& entry);
+// The Open Console button's hint: where the console command is the agent
+// itself and the agent runs, it starts one more instance, and says so;
+// nothing otherwise.
+std::optional<LocKey> consoleHint(const DashboardAgentItem& item);
 // The entry's dashboard address when it is a usable URL.
 std::optional<QString> dashboardUrl(const AgentEntry& entry);
 

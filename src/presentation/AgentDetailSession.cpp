@@ -104,7 +104,7 @@ void AgentDetailSession::stop() {
 void AgentDetailSession::openConsole() {
   const QStringList command = item_.entry.tuiCommand.value_or(QStringList());
   if (command.isEmpty()) return;
-  const TerminalLauncher::Result started = AgentTerminal::openConsole(item_.entry, command);
+  const TerminalLauncher::Result started = AgentTerminal::openConsole(item_.entry, command, item_.workingFolder);
   if (!started) Q_EMIT terminalOpenFailed(shellWords(command), started.error());
 }
 

@@ -36,16 +36,21 @@ struct DashboardAgentItem {
   // absent when there is none.
   std::optional<pid_t> embeddedCliPID;
   std::optional<QString> embeddedCliName;
+  // How many instances of the agent run (sessions started apart, each with
+  // its helper processes); 0 when it does not run.
+  int instances = 0;
+  // Where its first running instance works; absent when unknown.
+  std::optional<QString> workingFolder;
   // The agent's first-time setup, as far as known (worked out off the main
   // thread, so it may come with a later update); absent: none offered.
   std::optional<SetupCatalog::Action> setupAction;
 
   // Whether the fields an open detail sheet follows are equal:
   // isLaunchdManaged, isRunning, isLockedOnline, isThrottled, isFaulted,
-  // bigStatusText and setupAction. entry and the embedded process are not
-  // compared.
+  // bigStatusText, setupAction and instances. entry and the embedded
+  // process are not compared.
   static bool sameState(const DashboardAgentItem& a, const DashboardAgentItem& b) {
-    return a.isLaunchdManaged == b.isLaunchdManaged && a.isRunning == b.isRunning &&
+    return a.isLaunchdManaged == b.isLaunchdManaged && a.isRunning == b.isRunning && a.instances == b.instances &&
            a.isLockedOnline == b.isLockedOnline && a.isThrottled == b.isThrottled &&
            a.isFaulted == b.isFaulted && a.bigStatusText == b.bigStatusText && a.setupAction == b.setupAction;
   }

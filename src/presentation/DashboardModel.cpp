@@ -88,8 +88,10 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
   // row flicker between two processes.
   QHash<QString, const RunningAgent*> runningById;
   QHash<QString, const RunningAgent*> embeddedByParent;
+  QHash<QString, QSet<pid_t>> instancesById;
   for (const RunningAgent& r : lastRunning_) {
     if (!runningById.contains(r.entry.id)) runningById.insert(r.entry.id, &r);
+    if (!r.parentAgentId) instancesById[r.entry.id].insert(r.instancePid > 0 ? r.instancePid : r.pid);
     if (r.parentAgentId && !embeddedByParent.contains(*r.parentAgentId)) embeddedByParent.insert(*r.parentAgentId, &r);
   }
 
@@ -131,7 +133,13 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
     item.isLaunchdManaged = run && run->launchdManaged;
     const auto newest = newestEvent.constFind(entry.id);
     item.isFaulted = item.isThrottled || (newest != newestEvent.cend() && isFaultEvent(*newest));
-    item.bigStatusText = item.isFaulted ? faultedText : item.isRunning ? runningText : stoppedText;
+    item.instances = item.isRunning ? std::max<int>(1, instancesById.value(entry.id).size()) : 0;
+    if (run) item.workingFolder = run->workingFolder;
+    item.bigStatusText = item.isFaulted ? faultedText
+                         : item.instances > 1
+                             ? LocTexts::text(language, LocKey::statusRunningInstances(item.instances))
+                         : item.isRunning ? runningText
+                                          : stoppedText;
     if (const RunningAgent* embedded = embeddedByParent.value(entry.id)) {
       item.embeddedCliPID = embedded->pid;
       item.embeddedCliName = embedded->entry.localizedDisplayName();

@@ -29,6 +29,14 @@ struct AgentEntry {
     std::optional<QStringList> argvMatches;
     std::optional<QStringList> argvAllOf;
     std::optional<QStringList> argvExclude;
+    // What is no session of the agent but a one-shot run of its program
+    // (print mode, a sub-command, a version or help query): such a process
+    // is never the agent. `oneShotArgs` are whole arguments (or "--opt=…"
+    // of an option listed as "--opt") anywhere among the program's own
+    // arguments; `oneShotCommands` are words that make a one-shot as the
+    // first of those arguments that is no option.
+    std::optional<QStringList> oneShotArgs;
+    std::optional<QStringList> oneShotCommands;
   };
 
   // How the agent is relaunched.

@@ -63,6 +63,23 @@ bool AgentRegistry::holdsAllOf(const AgentEntry::Identify& identify, const QStri
                      [&](const QString& pattern) { return anyElementContains(argv, pattern); });
 }
 
+bool AgentRegistry::isOneShot(const AgentEntry::Identify& identify, const QStringList& ownArgs) {
+  if (identify.oneShotArgs) {
+    for (const QString& arg : ownArgs) {
+      const qsizetype equals = arg.startsWith(QLatin1String("--")) ? arg.indexOf(QLatin1Char('=')) : -1;
+      const QString option = equals < 0 ? arg : arg.left(equals);
+      if (identify.oneShotArgs->contains(option, Qt::CaseSensitive)) return true;
+    }
+  }
+  if (identify.oneShotCommands) {
+    for (const QString& arg : ownArgs) {
+      if (arg.startsWith(QLatin1Char('-'))) continue;
+      return identify.oneShotCommands->contains(arg, Qt::CaseSensitive);
+    }
+  }
+  return false;
+}
+
 std::optional<AgentEntry> AgentRegistry::lookupArgv(const QStringList& argv) const {
   for (const AgentEntry& entry : visibleAgents_) {
     const AgentEntry::Identify& identify = entry.identify;

@@ -35,6 +35,12 @@ class AgentRegistry final {
   // Whether every one of `identify.argvAllOf` lies inside some argument
   // (true when argvAllOf is absent or empty).
   static bool holdsAllOf(const AgentEntry::Identify& identify, const QStringList& argv);
+  // Whether the program's own arguments (`ownArgs`: what follows the
+  // program, or the script an interpreter runs) make a one-shot run rather
+  // than a session: one of identify.oneShotArgs anywhere (also as
+  // "--opt=value"), or one of identify.oneShotCommands as the first argument
+  // that is no option.
+  static bool isOneShot(const AgentEntry::Identify& identify, const QStringList& ownArgs);
 
  private:
   RegistryFile file_;

@@ -35,6 +35,8 @@ void fields(V& v, R& r) {
   v("argvMatches", r.argvMatches);
   v("argvAllOf", r.argvAllOf);
   v("argvExclude", r.argvExclude);
+  v("oneShotArgs", r.oneShotArgs);
+  v("oneShotCommands", r.oneShotCommands);
 }
 
 template <class V, RecordOf<Entry::Recover> R>
@@ -624,6 +626,67 @@ QByteArray encodeRecord(const R& record, bool indented) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// Key paths: the keys a record holds, or all it can hold, as dotted paths.
+
+namespace {
+
+class KeyWalker {
+ public:
+  KeyWalker(bool everyKey, QStringList& out) : everyKey_(everyKey), out_(out) {}
+
+  template <class T>
+  void operator()(const char* key, const T& field) {
+    enter(key, field);
+  }
+
+  template <class T>
+  void operator()(const char* key, const std::optional<T>& field) {
+    if (field) {
+      enter(key, *field);
+    } else if (everyKey_) {
+      enter(key, T{});
+    }
+  }
+
+ private:
+  template <class T>
+  void enter(const char* key, const T& value) {
+    const QString path = prefix_ + QString::fromLatin1(key);
+    if (!out_.contains(path)) out_ << path;
+    const QString saved = prefix_;
+    prefix_ = path;
+    descend(value);
+    prefix_ = saved;
+  }
+
+  template <class T>
+  void descend(const T& value) {
+    if constexpr (requires(KeyWalker& w) { fields(w, value); }) {
+      const QString saved = prefix_;
+      prefix_ += QLatin1Char('.');
+      fields(*this, value);
+      prefix_ = saved;
+    } else if constexpr (IsList<T>::value || IsMap<T>::value) {
+      const QString saved = prefix_;
+      prefix_ += QStringLiteral("[]");
+      if constexpr (IsMap<T>::value) {
+        if (everyKey_) descend(typename T::mapped_type{});
+      } else {
+        if (everyKey_) descend(typename T::value_type{});
+      }
+      for (const auto& element : value) descend(element);
+      prefix_ = saved;
+    }
+  }
+
+  bool everyKey_;
+  QStringList& out_;
+  QString prefix_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 
 QString kindName(RegistryDecodeError::Kind kind) {
   switch (kind) {
@@ -648,6 +711,13 @@ DecodeResult<AgentEntry> decodeEntry(const QByteArray& json) { return decodeByte
 
 QByteArray encode(const RegistryFile& file, bool indented) { return encodeRecord(file, indented); }
 QByteArray encode(const AgentEntry& entry, bool indented) { return encodeRecord(entry, indented); }
+
+QStringList keyPaths(const AgentEntry& entry, bool everyKey) {
+  QStringList paths;
+  KeyWalker walker(everyKey, paths);
+  fields(walker, entry);
+  return paths;
+}
 
 }  // namespace RegistryCodec
 

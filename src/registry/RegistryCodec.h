@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 #include <variant>
@@ -61,6 +62,11 @@ DecodeResult<AgentEntry> decodeEntry(const QByteArray& json);
 // always, optional fields only when they hold a value.
 QByteArray encode(const RegistryFile& file, bool indented = true);
 QByteArray encode(const AgentEntry& entry, bool indented = true);
+
+// The keys of an entry as dotted paths, in declaration order, each once
+// ("identify.argvMatches", "doctor.knownIssues[].fix.kind"): the keys that
+// hold a value, or with `everyKey` every key the codec reads and writes.
+QStringList keyPaths(const AgentEntry& entry, bool everyKey = false);
 
 }  // namespace RegistryCodec
 

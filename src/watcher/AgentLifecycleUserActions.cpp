@@ -39,7 +39,9 @@ LocKey UserActionFailure::message() const {
 void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion) {
   lifecycle::log("[Launch] ", entry, QStringLiteral(" 用户点「打开」"));
   clearThrottle(entry.id);
-  relaunch(entry, /*byUser=*/true, [this, entry, completion = std::move(completion)](const Result& result) {
+  // Where the agent last ran; the home folder when it never ran here.
+  relaunch(entry, /*byUser=*/true, lastWorkingFolder(entry.id),
+           [this, entry, completion = std::move(completion)](const Result& result) {
     bool launched = false;
     switch (result.kind) {
       case Result::Kind::launched:

@@ -30,6 +30,7 @@ AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
   services.signalled = &SignalledPids::shared();
   services.oom = std::make_shared<OomKillWitness>();
   services.classify = systemClassifier(services.oom);
+  services.isUninstalling = [](const QString& agentId) { return OwnCommands::shared().isUninstalling(agentId); };
   services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
   services.clock = &std::chrono::steady_clock::now;
   return services;
@@ -86,12 +87,14 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
     }
     if (watchedPids_.contains(running.pid)) {
       if (waitingForDescriptor_.contains(running.pid)) watchExit(running.pid, id);
+      if (watchedPids_.value(running.pid) == id) remember(running);
       continue;
     }
     // Its relaunch is being confirmed, which records it.
     if (relaunching_.contains(id)) continue;
     watchExit(running.pid, id);
     watchedPids_.insert(running.pid, id);
+    remember(running);
     if (!startedRecorded) record(id, AgentEventType::started);
     if (throttle_.isThrottled(id)) {
       clearThrottle(id);
@@ -105,8 +108,24 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
     if (kqueue_) kqueue_->unwatch(pid);
     if (services_.oom) services_.oom->forget(pid);
     watchedPids_.remove(pid);
+    instanceOf_.remove(pid);
     waitingForDescriptor_.remove(pid);
   }
+}
+
+void AgentLifecycleWatcher::remember(const RunningAgent& running) {
+  Instance& known = instanceOf_[running.pid];
+  if (known.pid == 0) known.pid = running.instancePid > 0 ? running.instancePid : running.pid;
+  if (running.workingFolder) {
+    known.folder = running.workingFolder;
+    lastFolder_.insert(running.entry.id, *running.workingFolder);
+  }
+}
+
+std::optional<QString> AgentLifecycleWatcher::lastWorkingFolder(const QString& agentId) const {
+  const auto found = lastFolder_.constFind(agentId);
+  if (found == lastFolder_.constEnd()) return std::nullopt;
+  return *found;
 }
 
 void AgentLifecycleWatcher::watchExit(pid_t pid, const QString& agentId) {
@@ -123,6 +142,9 @@ void AgentLifecycleWatcher::watchExit(pid_t pid, const QString& agentId) {
 void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const RawExitInfo& raw) {
   watchedPids_.remove(pid);
   waitingForDescriptor_.remove(pid);
+  Instance instance = instanceOf_.take(pid);
+  if (instance.pid == 0) instance.pid = pid;
+  if (!instance.folder) instance.folder = lastWorkingFolder(agentId);
   const std::optional<AgentEntry> found = registry_->lookup(agentId);
   if (!found) return;
   const AgentEntry& entry = *found;
@@ -141,7 +163,7 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   record(agentId, RecoveryPolicy::exitEventType(intent, isLocked(agentId) && !ours));
 
   if (!RecoveryPolicy::shouldRecover(intent, isLocked(agentId))) return;
-  if (ours || stopsInProgress_.contains(agentId) || OwnCommands::shared().isUninstalling(agentId)) {
+  if (ours || stopsInProgress_.contains(agentId) || services_.isUninstalling(agentId)) {
     // The user asked for it to end; bringing it back would undo the Stop.
     lifecycle::log("[Skip] ", entry, QStringLiteral(" 由我们结束（停止/重启/卸载），不 recover"));
     return;
@@ -151,32 +173,54 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
     lifecycle::log("[Skip] ", entry, QStringLiteral(" 用户重启进行中，不 recover"));
     return;
   }
-  if (hasOtherWatchedPid(agentId)) {
+  if (hasOtherWatchedPid(agentId, instance.pid)) {
     lifecycle::log("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
     return;
   }
-  if (scanner_ && scanFinds(agentId)) {
-    lifecycle::log("[Retry] ", entry, QStringLiteral(" re-scan 仍在跑，3s 后重试（可能是 multi-process 子进程残留）"));
-    scheduleDelayedRecoveryCheck(entry, intent);
+  if (!scanner_) {
+    recoverOrThrottle(entry, intent, instance);
     return;
   }
-  recoverOrThrottle(entry, intent);
+  // The confirming scan reads /proc, which the window thread never waits for.
+  scanThen([this, entry, intent, instance](const QList<RunningAgent>& all) {
+    if (isRestarting(entry.id)) return;
+    if (stillRuns(all, entry.id, instance.pid)) {
+      lifecycle::log("[Retry] ", entry,
+                     QStringLiteral(" re-scan 仍在跑，3s 后重试（可能是 multi-process 子进程残留）"));
+      scheduleDelayedRecoveryCheck(entry, intent, instance);
+      return;
+    }
+    recoverOrThrottle(entry, intent, instance);
+  });
 }
 
 bool AgentLifecycleWatcher::isLocked(const QString& agentId) const {
   return services_.lockOnline->lockedIDs().contains(agentId);
 }
 
-bool AgentLifecycleWatcher::hasOtherWatchedPid(const QString& agentId) const {
-  for (const QString& id : watchedPids_)
-    if (id == agentId) return true;
+bool AgentLifecycleWatcher::hasOtherWatchedPid(const QString& agentId, pid_t instance) const {
+  // Another instance of the agent (a session the user started elsewhere)
+  // does not stand in for this one.
+  for (auto it = watchedPids_.cbegin(); it != watchedPids_.cend(); ++it)
+    if (it.value() == agentId && instanceOf_.value(it.key()).pid == instance) return true;
   return false;
 }
 
-bool AgentLifecycleWatcher::scanFinds(const QString& agentId) const {
-  for (const RunningAgent& running : scanner_->scan())
-    if (running.entry.id == agentId) return true;
-  return false;
+bool AgentLifecycleWatcher::stillRuns(const QList<RunningAgent>& all, const QString& agentId, pid_t instance) const {
+  QSet<pid_t> otherInstances;
+  for (auto it = watchedPids_.cbegin(); it != watchedPids_.cend(); ++it) {
+    if (it.value() != agentId) continue;
+    const pid_t of = instanceOf_.value(it.key()).pid;
+    if (of != instance) otherInstances << of << it.key();
+  }
+  return std::any_of(all.cbegin(), all.cend(), [&](const RunningAgent& r) {
+    return r.entry.id == agentId && !r.parentAgentId && !otherInstances.contains(r.pid) &&
+           !otherInstances.contains(r.instancePid);
+  });
+}
+
+void AgentLifecycleWatcher::scanThen(std::function<void(const QList<RunningAgent>&)> then) {
+  startOffMain(this, [scanner = scanner_] { return scanner->scanAll(); }, std::move(then));
 }
 
 void AgentLifecycleWatcher::record(const QString& agentId, AgentEventType type, std::optional<QString> details) {

@@ -110,6 +110,8 @@ class AgentLifecycleWatcher final : public QObject {
     // for `classify`; none in tests that judge exits otherwise.
     std::shared_ptr<OomKillWitness> oom;
     Classifier classify;
+    // Whether an uninstall of the agent is under way (its exits are ours).
+    std::function<bool(const QString& agentId)> isUninstalling = [](const QString&) { return false; };
     DoctorRun runDoctor;
     DoctorFix applyFix = [](const AgentDoctor::KnownIssue& issue) { return AgentDoctor().applyFix(issue); };
     Clock clock;
@@ -179,6 +181,9 @@ class AgentLifecycleWatcher final : public QObject {
   bool isRestarting(const QString& agentId) const { return restartsInProgress_.contains(agentId); }
 
   const QHash<pid_t, QString>& watchedPids() const { return watchedPids_; }
+  // The folder the agent last ran in, as its watched processes showed it;
+  // nothing when none was seen.
+  std::optional<QString> lastWorkingFolder(const QString& agentId) const;
   const QSet<QString>& throttledAgents() const { return throttle_.agents(); }
   bool isThrottled(const QString& agentId) const { return throttle_.isThrottled(agentId); }
   bool hasExitWatcher() const { return kqueue_ != nullptr; }
@@ -200,33 +205,53 @@ class AgentLifecycleWatcher final : public QObject {
   // Asks the exit watcher to watch `pid`; one refused for want of a
   // descriptor is asked again at the next scan.
   void watchExit(pid_t pid, const QString& agentId);
+  // Where a watched process belongs: its instance and where it ran.
+  struct Instance {
+    pid_t pid = 0;  // the instance's first process
+    std::optional<QString> folder;
+  };
+  // Notes where a process of a scan belongs (its instance stays the one
+  // first seen).
+  void remember(const RunningAgent& running);
   bool isLocked(const QString& agentId) const;
-  bool hasOtherWatchedPid(const QString& agentId) const;
-  bool scanFinds(const QString& agentId) const;
+  bool hasOtherWatchedPid(const QString& agentId, pid_t instance) const;
+  // Whether `all` (a fresh scan) still holds a process of the agent that no
+  // other watched instance of it accounts for.
+  bool stillRuns(const QList<RunningAgent>& all, const QString& agentId, pid_t instance) const;
+  // Scans off the main thread; `then` gets every record on the main thread.
+  void scanThen(std::function<void(const QList<RunningAgent>&)> then);
 
   // ---- Bringing an agent back ----
-  // Recovers, or throttles when this recovery is one too many.
-  void recoverOrThrottle(const AgentEntry& entry, ExitIntent intent);
-  void scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent);
+  // Recovers the instance, or throttles when this recovery is one too many.
+  void recoverOrThrottle(const AgentEntry& entry, ExitIntent intent, const Instance& instance);
+  void scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent, const Instance& instance);
+  // Why an agent is started without the user's click.
+  enum class Cause { exit, lock };
   // What became of one automatic relaunch.
   struct Relaunch {
     bool installed = true;
     Result result;
-    pid_t pid = 0;  // the agent's process a scan found after the settle time
+    pid_t pid = 0;  // the new process a scan found after the settle time
+    std::optional<QString> folder;  // where that process runs
   };
-  // Relaunches by the entry's strategy on a pool thread (not an agent that
-  // is no longer installed) and, with a scanner, confirms with a scan a few
-  // seconds later: `recovered` (`oomRecovered`) with the pid found, a failed
-  // recovery that counts towards the throttle when none is found, or
-  // `throttled` when it could not start at all.
-  void attemptRecover(const AgentEntry& entry, ExitIntent intent);
-  void handleRelaunch(const AgentEntry& entry, ExitIntent intent, const Relaunch& outcome);
+  // Relaunches by the entry's strategy on a pool thread, in the instance's
+  // folder (not an agent that is no longer installed) and, with a scanner,
+  // confirms with a scan a few seconds later: `recovered` (`oomRecovered`)
+  // with the new pid found, a failed start when none is found (after an
+  // exit it counts towards the throttle; it is never retried at once, so one
+  // failure opens one terminal), or `throttled` when it could not start at
+  // all.
+  void attemptRecover(const AgentEntry& entry, ExitIntent intent, const Instance& instance, Cause cause);
+  void handleRelaunch(const AgentEntry& entry, ExitIntent intent, Cause cause, const Relaunch& outcome);
   void handleRecoverResult(const AgentEntry& entry, AgentEventType eventType, const Result& result);
   // Starts the agent by its strategy on a pool thread (the user's launch
   // when `byUser`, else a recovery); `done` gets the outcome on the main
   // thread, `unsupported` at once when there is no strategy to use.
-  void relaunch(const AgentEntry& entry, bool byUser, std::function<void(const Result&)> done);
+  void relaunch(const AgentEntry& entry, bool byUser, const std::optional<QString>& folder,
+                std::function<void(const Result&)> done);
   void throttle(const QString& agentId);
+  // Throttles after one recovery too many within the window, and says so.
+  void throttleRepeats(const AgentEntry& entry);
   void clearThrottle(const QString& agentId);
 
   // ---- The user's restart ----
@@ -249,6 +274,10 @@ class AgentLifecycleWatcher final : public QObject {
   std::shared_ptr<const ProcessScanner> scanner_;
 
   QHash<pid_t, QString> watchedPids_;
+  // The instance and folder of each pid of watchedPids_.
+  QHash<pid_t, Instance> instanceOf_;
+  // The folder each agent last ran in.
+  QHash<QString, QString> lastFolder_;
   // Pids of watchedPids_ whose exit watch waits for a free descriptor; asked
   // again at each scan while they run.
   QSet<pid_t> waitingForDescriptor_;

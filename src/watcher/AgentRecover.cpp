@@ -16,6 +16,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 #include <csignal>
 
@@ -77,8 +78,14 @@ QString AgentRecover::pidList(const QList<pid_t>& pids) {
   return QLatin1Char('[') + words.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
-AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText, const QString& command) {
-  const TerminalLauncher::Result started = TerminalLauncher::run(shellText);
+QString AgentRecover::startFolder(const std::optional<QString>& folder) {
+  if (folder && !folder->isEmpty() && QFileInfo(*folder).isDir()) return *folder;
+  return Paths::home();
+}
+
+AgentRecover::Result AgentRecover::runInTerminal(const QString& shellText, const QString& command,
+                                                 const QString& folder) {
+  const TerminalLauncher::Result started = TerminalLauncher::run(shellText, folder);
   if (!started)
     return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("终端启动失败: ") + started.error(),
                                 command, started.error());
@@ -119,22 +126,25 @@ AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const
   return Result::launched(opened.value());
 }
 
-AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry) const {
+AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry,
+                                                  const std::optional<QString>& folder) const {
   const QString& id = entry.id;
   if (!entry.recover || !entry.recover->command || entry.recover->command->isEmpty()) {
     recoverLog(id, QStringLiteral(" FAIL: recover.command 没填"));
     return Result::failed(QStringLiteral("recover.command 没填"), LocKey::alertReasonNoCommand());
   }
   const Command& command = *entry.recover->command;
-  if (entry.serviceKind == AgentEntry::ServiceKind::gateway) return startGateway(entry, command);
+  const QString where = startFolder(folder);
+  if (entry.serviceKind == AgentEntry::ServiceKind::gateway) return startGateway(entry, command, where);
 
   recoverLog(id, QStringLiteral(" REPL 模式 → Terminal 前置"));
-  const Result result = runInTerminal(terminalShellText(command), commandLine(command));
+  const Result result = runInTerminal(terminalShellText(command), commandLine(command), where);
   if (result.isLaunched()) recoverLog(id, QStringLiteral(" OK"));
   return result;
 }
 
-AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const Command& command) const {
+AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const Command& command,
+                                                const QString& folder) const {
   const QString& id = entry.id;
   if (!AgentEntry::isSafeFileComponent(id)) {
     const Result failure = unsafeId(id);
@@ -146,6 +156,7 @@ AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const C
   ChildSpec spec;
   spec.program = QStringLiteral("/bin/sh");
   spec.arguments = {QStringLiteral("-c"), gatewayShellText(command)};
+  spec.workingDirectory = folder;
   const Expected<pid_t, QString> started = spawnDetached(spec, logPath);
   if (!started)
     return Result::failed(QStringLiteral("/bin/sh 后台启动失败: ") + started.error(),
@@ -157,10 +168,11 @@ AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const C
 }
 
 AgentRecover::Result AgentRecover::runCliInTerminal(const Command& command, const std::optional<QString>& sentinelPath,
-                                                    const char* tag, const QString& entryId) const {
+                                                    const char* tag, const QString& entryId,
+                                                    const QString& folder) const {
   logLine(QLatin1Char('[') + QString::fromUtf8(tag) + QStringLiteral("] ") + entryId +
           QStringLiteral(" → Terminal: ") + commandLine(command));
-  return runInTerminal(terminalShellText(command, sentinelPath), commandLine(command));
+  return runInTerminal(terminalShellText(command, sentinelPath), commandLine(command), folder);
 }
 
 AgentRecover::Result AgentRecover::userOpenApp(const AgentEntry& entry) const {
@@ -174,7 +186,7 @@ AgentRecover::Result AgentRecover::userOpenApp(const AgentEntry& entry) const {
   return Result::launched(opened.value());
 }
 
-AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry) const {
+AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry, const std::optional<QString>& folder) const {
   Command command;
   if (entry.userInvokeCommand)
     command = *entry.userInvokeCommand;
@@ -183,7 +195,7 @@ AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry) const {
   if (command.isEmpty())
     return Result::failed(QStringLiteral("无可用命令（userInvokeCommand / recover.command 都为空）"),
                           LocKey::alertReasonNoCommand());
-  return runCliInTerminal(command, std::nullopt, "UserOpen", entry.id);
+  return runCliInTerminal(command, std::nullopt, "UserOpen", entry.id, startFolder(folder));
 }
 
 AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const {
@@ -237,7 +249,7 @@ AgentRecover::SetupStart AgentRecover::userSetup(const AgentEntry& entry) const 
   // look. Watched whether or not the terminal starts: a window that did
   // open despite a reported failure still ends with the sentinel.
   QFile::remove(sentinel);
-  return {runCliInTerminal(action->command, sentinel, "UserSetup", id), sentinel};
+  return {runCliInTerminal(action->command, sentinel, "UserSetup", id, Paths::home()), sentinel};
 }
 
 void AgentRecover::watchSetup(const QString& agentId, const QString& sentinel, std::function<void()> onCompleted) const {

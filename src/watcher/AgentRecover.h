@@ -92,13 +92,15 @@ class AgentRecover final {
   // recover.appBundleId.
   Result recoverOpenApp(const AgentEntry& entry) const;
   // Relaunch, strategy exec-cli: recover.command in a terminal window, or
-  // detached for a gateway service.
-  Result recoverExecCli(const AgentEntry& entry) const;
+  // detached for a gateway service, in `folder` (startFolder()): where the
+  // agent ran, so that a session it resumes is that folder's.
+  Result recoverExecCli(const AgentEntry& entry, const std::optional<QString>& folder = std::nullopt) const;
   // The user's Launch of an application.
   Result userOpenApp(const AgentEntry& entry) const;
   // The user's Launch of a command-line agent: userInvokeCommand when the
-  // entry has one (even an empty one), else recover.command, in a terminal.
-  Result userOpenCli(const AgentEntry& entry) const;
+  // entry has one (even an empty one), else recover.command, in a terminal
+  // in `folder` (startFolder()).
+  Result userOpenCli(const AgentEntry& entry, const std::optional<QString>& folder = std::nullopt) const;
   // The user's Stop: SIGTERM to every running process of the agent, SIGKILL
   // to those still alive after the grace time. `unsupported` when none runs;
   // `failed` when a process still runs after SIGKILL.
@@ -122,6 +124,10 @@ class AgentRecover final {
   // folders or on PATH (as the relaunch's shell looks for it).
   static bool canStart(const AgentEntry& entry);
 
+  // Where an agent is started: `folder` when it is still a folder, else the
+  // home folder (never the application's own working folder).
+  static QString startFolder(const std::optional<QString>& folder);
+
   // The texts the operations build, exactly as the shell receives them.
   // The words of a command joined by single blanks, unquoted.
   static QString commandLine(const Command& command);
@@ -142,11 +148,11 @@ class AgentRecover final {
 
  private:
   Result runCliInTerminal(const Command& command, const std::optional<QString>& sentinelPath, const char* tag,
-                          const QString& entryId) const;
-  Result startGateway(const AgentEntry& entry, const Command& command) const;
-  // Starts `shellText` in a new terminal window.
+                          const QString& entryId, const QString& folder) const;
+  Result startGateway(const AgentEntry& entry, const Command& command, const QString& folder) const;
+  // Starts `shellText` in a new terminal window, in `folder`.
   // `command` is the command line the text runs, as the user knows it.
-  static Result runInTerminal(const QString& shellText, const QString& command);
+  static Result runInTerminal(const QString& shellText, const QString& command, const QString& folder);
   Timing timing_;
   SignalledPids& signalled_;
   SetupCompletionWatcher* setupWatcher_;

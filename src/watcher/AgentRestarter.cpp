@@ -73,7 +73,13 @@ AgentRestarter::Outcome AgentRestarter::restart(const AgentEntry& entry, bool dr
 AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry, bool dryRun,
                                                          Report& report) const {
   report.add(LocKey::restartNoGraceful());
-  const QList<pid_t> pids = scanner_->pidsOf(entry.id);
+  const QList<RunningAgent> all = scanner_->scanAll();
+  QList<pid_t> pids;
+  for (const RunningAgent& running : all)
+    if (running.entry.id == entry.id && !pids.contains(running.pid)) pids << running.pid;
+  // Each instance comes back where it ran.
+  QList<std::optional<QString>> folders;
+  for (const RunningAgent& instance : ProcessScanner::instancesOf(all, entry.id)) folders << instance.workingFolder;
   if (pids.isEmpty()) {
     report.add(LocKey::restartNotRunning());
     return report.finish(Result::notRunning());
@@ -100,7 +106,7 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
   if (survivors.isEmpty()) {
     report.add(LocKey::restartAllExitedGraceful());
     pause(timing_.afterExit);
-    return relaunch(entry, report);
+    return relaunch(entry, report, folders);
   }
 
   report.add(LocKey::restartSurvivors(survivors.size(), AgentRecover::pidList(survivors)));
@@ -115,10 +121,11 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
   }
   report.add(LocKey::restartAllKilled());
   pause(timing_.afterExit);
-  return relaunch(entry, report);
+  return relaunch(entry, report, folders);
 }
 
-AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report& report) const {
+AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report& report,
+                                                 const QList<std::optional<QString>>& folders) const {
   using Strategy = AgentEntry::Recover::Strategy;
   report.add(LocKey::restartCallRecover());
   const auto unsupported = [&] {
@@ -127,17 +134,23 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
   };
   if (!entry.recover || entry.recover->strategy == Strategy::openUrlScheme) return unsupported();
 
-  const AgentRecover::Result relaunched = entry.recover->strategy == Strategy::openApp
-                                              ? recover_->recoverOpenApp(entry)
-                                              : recover_->recoverExecCli(entry);
-  switch (relaunched.kind) {
-    case AgentRecover::Result::Kind::unsupported:
-      return unsupported();
-    case AgentRecover::Result::Kind::failed:
-      report.add(LocKey::restartFailedRecover(relaunched.reason));
-      return report.finish(Result::relaunchFailed(relaunched.reason));
-    case AgentRecover::Result::Kind::launched:
-      break;
+  // A desktop application is opened once, however many windows it had, and
+  // a service runs once; each session in a terminal comes back.
+  const bool openApp = entry.recover->strategy == Strategy::openApp;
+  const bool once = openApp || entry.serviceKind == AgentEntry::ServiceKind::gateway;
+  const qsizetype starts = once ? 1 : std::max<qsizetype>(folders.size(), 1);
+  for (qsizetype i = 0; i < starts; ++i) {
+    const AgentRecover::Result relaunched =
+        openApp ? recover_->recoverOpenApp(entry) : recover_->recoverExecCli(entry, folders.value(i));
+    switch (relaunched.kind) {
+      case AgentRecover::Result::Kind::unsupported:
+        return unsupported();
+      case AgentRecover::Result::Kind::failed:
+        report.add(LocKey::restartFailedRecover(relaunched.reason));
+        return report.finish(Result::relaunchFailed(relaunched.reason));
+      case AgentRecover::Result::Kind::launched:
+        break;
+    }
   }
   pause(timing_.relaunchSettle);
   // The instance the scan finds: a terminal reports no pid, and one that has

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <sys/types.h>
 
 namespace tlr {
@@ -42,7 +43,7 @@ struct AgentRestarterTiming {
 //    verify; a command stopped at its time limit fails the restart;
 //  - otherwise by signals: SIGTERM to every process of the agent, SIGKILL to
 //    the ones still there after the grace time, a relaunch by the agent's
-//    recover strategy and a scan that confirms the new instance.
+//    recover strategy of each instance in the folder it ran in//    recover strategy and a scan that confirms the new instance.
 // A dry run reports up to the first action and then what would happen: it
 // signals nothing and runs no command.
 //
@@ -107,7 +108,9 @@ class AgentRestarter {
   Outcome restartBySignals(const AgentEntry& entry, bool dryRun, Report& report) const;
   Outcome restartGracefully(const AgentEntry& entry, const AgentEntry::RestartSpec& spec, bool dryRun,
                             Report& report) const;
-  Outcome relaunch(const AgentEntry& entry, Report& report) const;
+  // Starts the agent again once per folder it ran in (one per instance; the
+  // home folder when none is known).
+  Outcome relaunch(const AgentEntry& entry, Report& report, const QList<std::optional<QString>>& folders) const;
   // The first running process of the agent in a fresh full scan, else 0.
   pid_t firstPid(const QString& agentId) const;
   static Verdict checkVerify(const CommandRunner::Result& result, const AgentEntry::RestartSpec& spec, const Report& report);

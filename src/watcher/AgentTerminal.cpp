@@ -6,13 +6,15 @@
 
 namespace tlr::AgentTerminal {
 
-TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command) {
+TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command,
+                                     const std::optional<QString>& folder) {
   if (command.isEmpty()) return {};
   const QString line = command.join(QLatin1Char(' '));
   // The window stays open in the user's shell once the console ends, so its
   // last words stay readable.
   const TerminalLauncher::Result started =
-      TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""));
+      TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""),
+                            AgentRecover::startFolder(folder));
   if (started)
     log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": ") + TerminalLauncher::findTerminal() + QStringLiteral(" -e \"") + line +
                       QLatin1Char('"'));

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // What the agent detail sheet runs for an agent in a terminal window: the
 // agent's console, and the agent's own launchd uninstall command lines (the
 // hard stop of a managed agent that has some). Terminals are started and left
@@ -13,9 +15,11 @@
 namespace tlr::AgentTerminal {
 
 // Runs the agent's console command (its words joined by single blanks, exactly
-// as written) in a new terminal window and logs "[TUI] <name>: ...". An empty
+// as written) in a new terminal window, in `folder` where the agent runs
+// (the home folder when unknown), and logs "[TUI] <name>: ...". An empty
 // command does nothing and counts as started.
-TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command);
+TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList& command,
+                                     const std::optional<QString>& folder = std::nullopt);
 
 // Runs the uninstall command lines in a new terminal window (see
 // uninstallShellText); a terminal that cannot be started is logged

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <unistd.h>
 
 namespace tlr {
 namespace {
@@ -157,6 +158,15 @@ bool ProcessScanner::shouldExclude(const AgentEntry& entry, const QStringList& a
   return AgentRegistry::isExcluded(entry.identify, argv);
 }
 
+bool ProcessScanner::startsSession(const AgentEntry& entry, const QStringList& command) {
+  if (command.isEmpty() || !entry.identify.executableNames) return false;
+  QStringList argv = command;
+  argv[0] = command.first().mid(command.first().lastIndexOf(QLatin1Char('/')) + 1);
+  return entry.identify.executableNames->contains(argv.first()) && !shouldExclude(entry, argv) &&
+         AgentRegistry::holdsAllOf(entry.identify, argv) &&
+         !AgentRegistry::isOneShot(entry.identify, ownArguments(argv));
+}
+
 bool ProcessScanner::isInstalled(const AgentEntry& entry) {
   const AgentEntry::Identify& id = entry.identify;
   if (id.bundleIds && !id.bundleIds->isEmpty()) {
@@ -201,19 +211,42 @@ std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessTable& t
   return identify(process.name, table.argumentsOf(process));
 }
 
-QString ProcessScanner::scriptOf(const QStringList& argv) {
+qsizetype ProcessScanner::scriptIndex(const QStringList& argv) {
   // Code given inline ("sh -c '…; claude'", "node -e …") runs no script.
   static const QSet<QString> inlineCode{"-c", "-e", "-p", "--eval", "--print"};
   for (qsizetype i = 1; i < argv.size(); ++i) {
-    if (inlineCode.contains(argv[i])) return {};
+    if (inlineCode.contains(argv[i])) return -1;
     if (argv[i].startsWith(QLatin1Char('-'))) continue;
-    const qsizetype slash = argv[i].lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? argv[i] : argv[i].mid(slash + 1);
+    return i;
   }
-  return {};
+  return -1;
+}
+
+QString ProcessScanner::scriptOf(const QStringList& argv) {
+  const qsizetype i = scriptIndex(argv);
+  if (i < 0) return {};
+  const qsizetype slash = argv[i].lastIndexOf(QLatin1Char('/'));
+  return slash < 0 ? argv[i] : argv[i].mid(slash + 1);
+}
+
+QStringList ProcessScanner::ownArguments(const QStringList& argv) {
+  if (argv.isEmpty()) return {};
+  const QString first = argv.first().mid(argv.first().lastIndexOf(QLatin1Char('/')) + 1);
+  if (!isInterpreterName(first)) return argv.mid(1);
+  // `node <prefix>/bin/claude -p hi`: what follows the script.
+  const qsizetype script = scriptIndex(argv);
+  return script < 0 ? QStringList() : argv.mid(script + 1);
 }
 
 std::optional<AgentEntry> ProcessScanner::identify(const QString& name, const QStringList& argv) const {
+  std::optional<AgentEntry> entry = identifyProgram(name, argv);
+  // The agent's program run once ("claude -p hi", "codex exec …") is no
+  // session of the agent.
+  if (entry && AgentRegistry::isOneShot(entry->identify, ownArguments(argv))) return std::nullopt;
+  return entry;
+}
+
+std::optional<AgentEntry> ProcessScanner::identifyProgram(const QString& name, const QStringList& argv) const {
   // Known by the name it was started under, then bound by the entry's own
   // argument rules.
   const auto byName = [&](const QString& started) -> std::optional<AgentEntry> {
@@ -290,10 +323,14 @@ QList<RunningAgent> ProcessScanner::scanAll() const {
   records += scanCLI(table, guiPids);
   // A command we run to check or change an agent ("claude doctor") is never
   // the agent, however it is named.
+  // Only this user's own processes: another user's agent is theirs to
+  // supervise, never ours to count, record or signal.
+  const uid_t me = ::getuid();
   records.removeIf([&](const RunningAgent& r) {
     const ProcessInfo* process = table.find(r.pid);
-    return process && own.isOurs(process->pgid);
+    return !process || process->uid != me || own.isOurs(process->pgid);
   });
+  markInstances(records, table);
   own.forgetEmptyGroups(
       [&](pid_t group) {
         return std::any_of(table.processes().cbegin(), table.processes().cend(),
@@ -322,6 +359,40 @@ QList<RunningAgent> ProcessScanner::scanAll() const {
                           .arg(r.entry.displayName, QString::number(r.pid), *r.parentAgentId, *parentBundle));
   }
   return records;
+}
+
+void ProcessScanner::markInstances(QList<RunningAgent>& records, const ProcessTable& table) {
+  QHash<pid_t, QString> agentOf;
+  for (const RunningAgent& r : records) agentOf.insert(r.pid, r.entry.id);
+  for (RunningAgent& r : records) {
+    r.instancePid = r.pid;
+    const ProcessInfo* process = table.find(r.pid);
+    for (int step = 0; process && step < kAncestorSteps; ++step) {
+      const pid_t parent = process->ppid;
+      if (parent < 2) break;
+      if (agentOf.value(parent) == r.entry.id) r.instancePid = parent;
+      process = table.find(parent);
+    }
+    if (QString folder = ProcessTable::workingFolder(r.pid); !folder.isEmpty()) r.workingFolder = std::move(folder);
+  }
+}
+
+QList<RunningAgent> ProcessScanner::instancesOf(const QList<RunningAgent>& all, const QString& agentId) {
+  // Each instance by its own first process where the scan has it, else by
+  // the first of its helpers.
+  QList<RunningAgent> instances;
+  QHash<pid_t, qsizetype> at;
+  for (const RunningAgent& r : all) {
+    if (r.entry.id != agentId) continue;
+    const auto found = at.constFind(r.instancePid);
+    if (found == at.constEnd()) {
+      at.insert(r.instancePid, instances.size());
+      instances << r;
+    } else if (r.pid == r.instancePid) {
+      instances[*found] = r;
+    }
+  }
+  return instances;
 }
 
 QList<RunningAgent> ProcessScanner::scan() const { return firstOfEachAgent(scanAll()); }

@@ -35,6 +35,14 @@ struct RunningAgent {
   // For a command-line process inside a recognised desktop agent: that
   // agent's id.
   std::optional<QString> parentAgentId;
+  // The folder the process works in (where the user started the agent);
+  // absent when unknown.
+  std::optional<QString> workingFolder;
+  // The instance the process belongs to: the pid of its furthest ancestor
+  // that is a process of the same agent (its own pid when none is). Two
+  // sessions the user started apart are two instances; a helper process an
+  // agent starts belongs to the agent's instance.
+  pid_t instancePid = 0;
 };
 
 // Finds the registry's agents on this machine: which are installed and which
@@ -52,14 +60,19 @@ class ProcessScanner final {
   // Whether one entry counts as installed: by the first of its rules that
   // applies (bundle ids, then a running launchd job, then executable names).
   static bool isInstalled(const AgentEntry& entry);
-  // Every recognised process: desktop applications first, then command-line
-  // processes in process-table order. One agent may appear several times.
+  // Every recognised process of this user (our own real uid; other users'
+  // processes are never reported): desktop applications first, then
+  // command-line processes in process-table order. One agent may appear
+  // several times.
   QList<RunningAgent> scanAll() const;
   // scanAll(), keeping the first record of each agent id.
   QList<RunningAgent> scan() const;
   // Every running process of one agent in a fresh scanAll(), in its order,
   // each pid once.
   QList<pid_t> pidsOf(const QString& agentId) const;
+  // The instances of one agent in `all`: the first record of each
+  // instance, in order.
+  static QList<RunningAgent> instancesOf(const QList<RunningAgent>& all, const QString& agentId);
   // The first record of each agent id in `all`, in order: scan() of one
   // scanAll(), for callers that need both from the same moment.
   static QList<RunningAgent> firstOfEachAgent(QList<RunningAgent> all);
@@ -84,7 +97,14 @@ class ProcessScanner final {
   // first argument after argv[0] that is no option; empty when there is
   // none, or when the code comes inline (-c, -e, -p, --eval, --print).
   static QString scriptOf(const QStringList& argv);
+  // The arguments a program gets itself: after argv[0], or after the script
+  // when argv[0] is an interpreter (none when the code comes inline).
+  static QStringList ownArguments(const QStringList& argv);
 
+  // Whether running `command` starts a session of the agent itself (another
+  // instance of it), as a scan would see the process: its program is one of
+  // the entry's executable names and its arguments pass the entry's rules.
+  static bool startsSession(const AgentEntry& entry, const QStringList& command);
   // Whether an argument equals one of the entry's argvExclude strings.
   static bool shouldExclude(const AgentEntry& entry, const QStringList& argv);
   // Whether `name` is a file in one of cliSearchPaths().
@@ -106,8 +126,13 @@ class ProcessScanner final {
  private:
   QList<RunningAgent> scanGUI(const ProcessTable& table) const;
   QList<RunningAgent> scanCLI(const ProcessTable& table, const QSet<pid_t>& skipping) const;
+  // identify() before the one-shot test.
+  std::optional<AgentEntry> identifyProgram(const QString& name, const QStringList& argv) const;
+  static qsizetype scriptIndex(const QStringList& argv);
   std::optional<AgentEntry> matchCommandLine(const ProcessTable& table, const ProcessInfo& process) const;
   ProcessTable readProcessTable() const;
+  // Sets each record's instance and working folder.
+  static void markInstances(QList<RunningAgent>& records, const ProcessTable& table);
   static std::optional<QString> parentBundleId(pid_t pid, const ProcessTable& table);
 
   std::shared_ptr<const AgentRegistry> registry_;

@@ -7,15 +7,19 @@
 #include "platform/KqueueProcessWatcher.h"
 #include "platform/ProcessSignals.h"
 #include "platform/ProcessTable.h"
+#include "support/SpawnedChild.h"
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <csignal>
+#include <optional>
+#include <unistd.h>
 
 using namespace tlr;
 using namespace tlr::test;
@@ -36,7 +40,9 @@ QJsonObject agentEntry(const QString& name, const QString& program, const QStrin
       {QStringLiteral("displayName"), kDisplayName},
       {QStringLiteral("vendor"), QStringLiteral("Test")},
       {QStringLiteral("kind"), QStringLiteral("cli")},
-      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
+      // Its print mode ("-p", as `claude -p`) is a one-shot, not a session.
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}},
+                                               {QStringLiteral("oneShotArgs"), QJsonArray{QStringLiteral("-p")}}}},
       {QStringLiteral("recover"), QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")},
                                               {QStringLiteral("command"), QJsonArray{program, mode}}}},
   };
@@ -125,6 +131,90 @@ TEST_F(AgentCrashInTheApplication, AnNpmInstalledAgentIsSeenAndItsSegfaultRelaun
   EXPECT_TRUE(texts[0].contains(agent.name + QStringLiteral(" plain; "))) << texts[0].toStdString();
   EXPECT_TRUE(ProcessSignals::isAlive(second));
   EXPECT_FALSE(ProcessSignals::isAlive(first));
+}
+
+// A user's one-shot that fails opens nothing; another user's agent is never
+// ours; the agent the user started in a project folder comes back there.
+TEST_F(AgentCrashInTheApplication, OnlyThisUsersSessionsAreSupervisedAndComeBackInTheirFolder) {
+  const InstalledAgent agent(home_);
+  // Another user's copy of the agent runs all along.
+  QTemporaryDir shared;
+  const QString theirProgram = shared.path() + QLatin1Char('/') + agent.name;
+  ASSERT_TRUE(QFile::copy(agent.program, theirProgram));
+  const auto everyone = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+  QFile::setPermissions(shared.path(), everyone);
+  QFile::setPermissions(theirProgram, everyone);
+  std::optional<SpawnedChild> theirs;
+  if (::getuid() == 0)
+    theirs.emplace(QStringLiteral("/usr/bin/setpriv"),
+                   QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                               QStringLiteral("--clear-groups"), theirProgram, QStringLiteral("plain")});
+  AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.program, QStringLiteral("plain")))));
+  ASSERT_TRUE(app.start());
+
+  // `<agent> -p hello` fails after 4.5 s: a scan sees it run, yet it is no
+  // session of the agent.
+  const pid_t oneShot = agents_.start(agent.program, {QStringLiteral("-p"), QStringLiteral("hello")});
+  ASSERT_GT(oneShot, 0);
+  ASSERT_TRUE(waitUntil([&] { return !ProcessSignals::isAlive(oneShot); }, 10s));
+
+  const QString project = home_.path() + QStringLiteral("/projB");
+  QDir().mkpath(project);
+  const pid_t first = agents_.start(agent.program, {QStringLiteral("plain")}, project);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / ")));
+  EXPECT_TRUE(app.stdOut().contains(QStringLiteral(" / 1 pid 全部: Fake Agent\n"))) << app.stdOut().toStdString();
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }));
+
+  ASSERT_EQ(ProcessSignals::send(first, SIGSEGV), 0);
+  const pid_t second = agents_.waitForNew({oneShot, first});
+  ASSERT_GT(second, 0);
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(second)))
+      << app.stdOut().toStdString();
+  EXPECT_EQ(ProcessTable::workingFolder(second), project);
+  EXPECT_EQ(terminalFolders(fakeBin_), QStringList{project});
+  EXPECT_EQ(terminalTexts(fakeBin_).size(), 1) << "nothing opened for the one-shot";
+  const QStringList expected{QStringLiteral("started"), QStringLiteral("exitedAbnormal"), QStringLiteral("recovered"),
+                             QStringLiteral("started")};
+  EXPECT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == expected; }, 10s))
+      << storedEventTypes(kAgentId).join(',').toStdString();
+  EXPECT_FALSE(app.stdOut().contains(QStringLiteral("pid=%1 ").arg(oneShot)));
+  if (theirs) {
+    EXPECT_TRUE(ProcessSignals::isAlive(theirs->pid())) << "never signalled";
+    EXPECT_FALSE(app.stdOut().contains(QStringLiteral("pid=%1").arg(theirs->pid())));
+  }
+}
+
+TEST_F(AgentCrashInTheApplication, TwoInstancesEachComeBackInTheirOwnFolder) {
+  const InstalledAgent agent(home_);
+  const QString projA = home_.path() + QStringLiteral("/projA"), projB = home_.path() + QStringLiteral("/projB");
+  QDir().mkpath(projA);
+  QDir().mkpath(projB);
+  const pid_t a = agents_.start(agent.program, {QStringLiteral("plain")}, projA);
+  const pid_t b = agents_.start(agent.program, {QStringLiteral("plain")}, projB);
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.program, QStringLiteral("plain")))));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / ")));
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }));
+
+  // B crashes while A runs on: B comes back in projB.
+  ASSERT_EQ(ProcessSignals::send(b, SIGSEGV), 0);
+  const pid_t b2 = agents_.waitForNew({a, b});
+  ASSERT_GT(b2, 0) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(b2)))
+      << app.stdOut().toStdString();
+  EXPECT_EQ(ProcessTable::workingFolder(b2), projB);
+  // Then A: back in projA.
+  ASSERT_EQ(ProcessSignals::send(a, SIGSEGV), 0);
+  const pid_t a2 = agents_.waitForNew({a, b, b2});
+  ASSERT_GT(a2, 0) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(a2)))
+      << app.stdOut().toStdString();
+  EXPECT_EQ(ProcessTable::workingFolder(a2), projA);
+  EXPECT_EQ(terminalFolders(fakeBin_, 2), (QStringList{projB, projA}));
+  EXPECT_TRUE(ProcessSignals::isAlive(a2) && ProcessSignals::isAlive(b2));
 }
 
 TEST_F(AgentCrashInTheApplication, AnOutsideSigkillIsAForcedKillNeitherOutOfMemoryNorRelaunched) {

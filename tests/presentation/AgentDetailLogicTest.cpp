@@ -1,6 +1,8 @@
 #include "presentation/AgentDetailLogic.h"
 
 #include "core/stores/DoctorResultStore.h"
+#include "core/stores/SettingsStore.h"
+#include "core/texts/LocTexts.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 
@@ -39,6 +41,24 @@ TEST(DetailActionRow, TheFirstMatchingCaseChoosesTheButtons) {
   EXPECT_EQ(actionRow(entry(R"("dashboardUrl":"http://exa mple.com/")")), ActionRow::launchOrStop);
   EXPECT_EQ(actionRow(entry(R"("dashboardUrl":"")")), ActionRow::launchOrStop);
   EXPECT_EQ(dashboardUrl(entry(R"("dashboardUrl":"http://localhost:18789/")")), "http://localhost:18789/");
+
+  // Open Console while the agent runs: a console that is the agent itself
+  // starts another instance, and its hint says so; a console of its own
+  // (`openclaw tui` beside its gateway) does not.
+  const auto hintOf = [](const QByteArray& identify, const QByteArray& tui, bool running) {
+    DashboardAgentItem item;
+    item.entry = test::entryFromJson(R"("id":"a","displayName":"Agent A","vendor":"v","kind":"cli","identify":)" +
+                                     identify + R"(,"tuiCommand":)" + tui);
+    item.isRunning = running;
+    item.instances = running ? 2 : 0;
+    const std::optional<LocKey> hint = consoleHint(item);
+    return hint ? LocTexts::text(AppLanguage::en, *hint) : QString();
+  };
+  EXPECT_EQ(hintOf(R"({"executableNames":["agent"]})", R"(["agent"])", true),
+            "Starts another Agent A session in a new terminal (2 already running)");
+  EXPECT_EQ(hintOf(R"({"executableNames":["agent"]})", R"(["agent"])", false), "");
+  EXPECT_EQ(hintOf(R"({"executableNames":["agent"],"argvAllOf":["gateway"]})", R"(["agent","tui"])", true), "");
+  EXPECT_EQ(hintOf(R"({"executableNames":["agent"],"oneShotCommands":["tui"]})", R"(["agent","tui"])", true), "");
 }
 
 TEST(DetailHeader, VendorAndBadgeFollowTheEntry) {

@@ -136,14 +136,25 @@ TEST_F(DashboardModelTest, OnlyTheNewestEventDecidesTheFaultMark) {
 TEST_F(DashboardModelTest, StatusWordsFollowTheLanguageAtOnce) {
   model.setWatcher(&actions);
   actions.throttled = {"f"};
-  const AgentEntry r = agentEntry("r"), s = agentEntry("s"), f = agentEntry("f");
+  const AgentEntry r = agentEntry("r"), s = agentEntry("s"), f = agentEntry("f"), two = agentEntry("two");
   settings.setLanguage(AppLanguage::zh);
-  model.update({r, s, f}, {runningRecord(r, 5)});
+  // Two instances of "two", the first with a helper process of its own.
+  auto instance = [&](pid_t pid, pid_t of) {
+    RunningAgent record = runningRecord(two, pid);
+    record.instancePid = of;
+    return record;
+  };
+  model.update({r, s, f, two}, {runningRecord(r, 5), instance(6, 6), instance(7, 7), instance(8, 6)});
+  EXPECT_EQ(row("two").instances, 2);
+  EXPECT_EQ(row("r").instances, 1);
+  EXPECT_EQ(row("s").instances, 0);
+  EXPECT_EQ(row("two").bigStatusText, QString::fromUtf8("运行中 ×2"));
   EXPECT_EQ(row("r").bigStatusText, QString::fromUtf8("运行中"));
   EXPECT_EQ(row("s").bigStatusText, QString::fromUtf8("未运行"));
   EXPECT_EQ(row("f").bigStatusText, QString::fromUtf8("有故障"));
   settings.setLanguage(AppLanguage::en);
   EXPECT_EQ(row("r").bigStatusText, "Running");
+  EXPECT_EQ(row("two").bigStatusText, QString::fromUtf8("Running ×2"));
   EXPECT_EQ(row("s").bigStatusText, "Stopped");
   EXPECT_EQ(row("f").bigStatusText, "Faulted");
 }

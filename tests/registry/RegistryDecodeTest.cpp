@@ -36,7 +36,7 @@ const QByteArray kFullDocument =
     R"({"schemaVersion":9007199254740993,"updatedAt":"2025-01-01","agents":[{)"
     R"("id":"full","displayName":"Full","displayNameZH":"全","displayNameEN":"Full EN","vendor":"V",)"
     R"("kind":"ide-plugin","family":"f","serviceKind":"gateway",)"
-    R"("identify":{"bundleIds":["b"],"executableNames":["e"],"argvMatches":["m"],"argvAllOf":["a1","a2"],"argvExclude":["--x"]},)"
+    R"("identify":{"bundleIds":["b"],"executableNames":["e"],"argvMatches":["m"],"argvAllOf":["a1","a2"],"argvExclude":["--x"],"oneShotArgs":["-p"],"oneShotCommands":["exec"]},)"
     R"("recover":{"strategy":"open-url-scheme","appBundleId":"app","command":["c","-1"],"workingDirectory":"~/w","urlScheme":"s://"},)"
     R"("feedback":{"logPaths":["/l"],"format":"json","eventRules":[{},{}]},)"
     R"("mcp":{"supported":false,"configPath":"~/m.json","configFormat":"json","autoInject":true},)"
@@ -79,6 +79,9 @@ TEST(RegistryAccepted, FullDocumentRoundTripsWithKeysInDeclarationOrder) {
   EXPECT_EQ(e.install->requirements->at(1).command, "/bin/sh");
   EXPECT_FALSE(e.install->requirements->at(1).hintUrl.has_value());
   EXPECT_EQ(e.notes, QStringLiteral("n \"quoted\"\n\ttab \\ \u0001"));
+  // Every key the codec knows is in this document: a key added to the
+  // codec is added here too.
+  EXPECT_EQ(Codec::keyPaths(e), Codec::keyPaths(AgentEntry{}, /*everyKey=*/true));
 }
 
 TEST(RegistryAccepted, MinimalEntryLeavesEveryOptionalFieldEmpty) {
@@ -87,14 +90,8 @@ TEST(RegistryAccepted, MinimalEntryLeavesEveryOptionalFieldEmpty) {
   const AgentEntry& e = decoded.value();
   EXPECT_EQ(e.id, "a");
   EXPECT_EQ(e.kind, AgentEntry::Kind::cli);
-  EXPECT_FALSE(e.displayNameZH || e.displayNameEN || e.family || e.serviceKind || e.recover ||
-               e.feedback || e.mcp || e.iconAsset || e.notes || e.defaultLockOnline ||
-               e.dashboardUrl || e.tuiCommand || e.launchdLabel || e.launchdUninstallCommand ||
-               e.uninstall || e.install || e.hidden || e.userInvokeCommand || e.setupCommand ||
-               e.iconBundleId || e.restart || e.doctor || e.backup || e.protectionSpec ||
-               e.diagnosis || e.errorPatterns);
-  EXPECT_FALSE(e.identify.bundleIds || e.identify.executableNames || e.identify.argvMatches ||
-               e.identify.argvAllOf || e.identify.argvExclude);
+  // Every optional key of the codec, at every level, stays empty.
+  EXPECT_EQ(Codec::keyPaths(e), (QStringList{"id", "displayName", "vendor", "kind", "identify"}));
   EXPECT_EQ(QString::fromUtf8(Codec::encode(e, false)), QString::fromUtf8(kMinimalEntry + "}"));
 }
 

@@ -55,9 +55,16 @@ bool waitUntilCatching(pid_t pid, int signal) { return waitUntilStatusMaskHolds(
 void addFakeTerminal(FakeBin& bin, bool runs) {
   // "$4" is the text of "-e /bin/sh -c <text>". The shell stays the parent
   // of what it starts, so the started agent's exit is reaped at once.
-  bin.add("x-terminal-emulator", QStringLiteral("printf '%s\\n' \"$4\" >> '%1'\n%2")
+  bin.add("x-terminal-emulator", QStringLiteral("printf '%s\\n' \"$PWD\" >> '%1.cwd'\nprintf '%s\\n' \"$4\" >> '%1'\n%2")
                                      .arg(bin.recordPath("x-terminal-emulator"),
                                           runs ? QStringLiteral("shift\n\"$@\"\n") : QString()));
+}
+
+QStringList terminalFolders(const FakeBin& bin, int count) {
+  const QString record = bin.recordPath("x-terminal-emulator") + ".cwd";
+  auto lines = [&] { return readFile(record).split('\n', Qt::SkipEmptyParts); };
+  EXPECT_TRUE(waitUntil([&] { return lines().size() >= count; }, std::chrono::seconds(5)));
+  return lines();
 }
 
 QStringList terminalTexts(const FakeBin& bin, int count) {
@@ -79,11 +86,12 @@ FakeAgentLedger::~FakeAgentLedger() {
     qputenv(kLedgerVariable, savedVariable_);
 }
 
-pid_t FakeAgentLedger::start(const QString& program, const QStringList& arguments) {
+pid_t FakeAgentLedger::start(const QString& program, const QStringList& arguments, const QString& workingFolder) {
   const QList<pid_t> before = pids();
   QProcess process;
   process.setProgram(program);
   process.setArguments(arguments);
+  process.setWorkingDirectory(workingFolder);
   process.setStandardInputFile(QProcess::nullDevice());
   process.setStandardOutputFile(QProcess::nullDevice());
   process.setStandardErrorFile(QProcess::nullDevice());

@@ -31,6 +31,8 @@ bool waitUntilCatching(pid_t pid, int signal);
 void addFakeTerminal(FakeBin& bin, bool runs);
 // The recorded command texts, once `count` are there.
 QStringList terminalTexts(const FakeBin& bin, int count = 1);
+// The folders the recorded terminals started in, once `count` are there.
+QStringList terminalFolders(const FakeBin& bin, int count = 1);
 
 // Every stand-in agent process started while the object lives, by the test
 // or by a program under test, appends its pid to one ledger file (the tool
@@ -46,8 +48,8 @@ class FakeAgentLedger {
 
   // Starts `program` detached (not a child of the test, as an agent that a
   // user started is not), in the current environment. Its pid once the
-  // ledger lists it, or 0.
-  pid_t start(const QString& program, const QStringList& arguments = {});
+  // ledger lists it, or 0. It works in `workingFolder` (ours when empty).
+  pid_t start(const QString& program, const QStringList& arguments = {}, const QString& workingFolder = {});
   // Every pid listed, in the order the processes started.
   QList<pid_t> pids() const;
   // The first listed pid that is not in `known` and runs; 0 at the deadline.

@@ -9,6 +9,9 @@
 //   tlr_fake_agent doctor          a doctor that needs a terminal: without one on
 //                                  its standard input it waits for ever
 //   tlr_fake_agent spin            keeps one core busy instead of sleeping
+//   tlr_fake_agent -p PROMPT       a one-shot print run that fails: exits with
+//                                  status 1 after 4.5 s, as `claude -p` without
+//                                  a network does
 // Tests copy it under a unique name, which the registry then recognises.
 // When FAKE_AGENT_PID_LEDGER names a file, the process appends its pid to it
 // as one line first, so a test can find (and end) every copy that was
@@ -58,6 +61,10 @@ int main(int argc, char** argv) {
   }
   if (modeIs(argc, argv, "exits-soon")) {
     ::usleep(700 * 1000);
+    return 1;
+  }
+  if (modeIs(argc, argv, "-p")) {
+    ::usleep(4500 * 1000);
     return 1;
   }
   if (modeIs(argc, argv, "spin")) {

@@ -7,6 +7,8 @@
 #include "support/SpawnedChild.h"
 #include "watcher/SignalledPids.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -43,6 +45,7 @@ class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
     AgentLifecycleWatcher::Services s = services([this] { return oomCounted; });
     s.runDoctor = [this](const AgentEntry& entry) { return doctor(entry); };
     s.clock = [this] { return now; };
+    s.isUninstalling = [this](const QString& id) { return uninstalling.contains(id); };
     watcher = std::make_unique<AgentLifecycleWatcher>(registry, std::make_shared<AgentRecover>(), s, timing);
   }
 
@@ -54,12 +57,19 @@ class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
   void settle() { test::finishOffMainWork(); }
   std::optional<QString> lastDetails(const QString& id) const { return events.lastEvent(id)->details; }
 
-  RunningAgent running(const QString& id, pid_t pid, bool launchd = false) const {
+  RunningAgent running(const QString& id, pid_t pid, bool launchd = false, pid_t instance = 0,
+                       const QString& folder = {}) const {
     RunningAgent r;
     r.entry = *registry->lookup(id);
     r.pid = pid;
     r.launchdManaged = launchd;
+    r.instancePid = instance ? instance : pid;
+    if (!folder.isEmpty()) r.workingFolder = folder;
     return r;
+  }
+  QString folder(const QString& name) const {
+    QDir().mkpath(home.path() + "/" + name);
+    return home.path() + "/" + name;
   }
 
   bool oomCounted = false;
@@ -67,6 +77,7 @@ class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
   std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)> doctor = [](const AgentEntry&) {
     return std::nullopt;
   };
+  QSet<QString> uninstalling;
   std::shared_ptr<const AgentRegistry> registry;
   std::unique_ptr<AgentLifecycleWatcher> watcher;
 };
@@ -83,6 +94,7 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
     QStringList expected;
   };
   const QList<Row> rows{
+      {"crashuninstalling", kSegv, false, false, {"exitedAbnormal"}},
       {"crash", kSegv, false, false, {"exitedAbnormal", "recovered"}},
       {"abnormal", exitCode(3), false, false, {"exitedAbnormal", "recovered"}},
       {"clean", exitCode(0), false, false, {"exitedNormal"}},
@@ -101,6 +113,9 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
     if (row.locked) lockOnline.setLocked(row.id, true);
 
   // Each exit is told before it is recorded.
+  // Stopped by an uninstall under way: recorded, never brought back.
+  uninstalling << "crashuninstalling";
+  watcher->handleExit(kPid, "crashuninstalling", RawExitInfo{kPid, kSegv});
   QStringList toldBeforeRecorded;
   QObject::connect(watcher.get(), &AgentLifecycleWatcher::processExited, [&](pid_t, const QString& id) {
     if (!types(id).contains("exitedNormal") && !types(id).contains("exitedAbnormal") && !types(id).contains("killedByOOM"))
@@ -108,10 +123,11 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
   });
   pid_t pid = kPid;
   for (const Row& row : rows) {
+    if (row.id == QLatin1String("crashuninstalling")) continue;
     oomCounted = row.oomCounted;
     watcher->handleExit(++pid, row.id, RawExitInfo{pid, row.status});
   }
-  EXPECT_EQ(toldBeforeRecorded.size(), rows.size());
+  EXPECT_EQ(toldBeforeRecorded.size(), rows.size() - 1);
   for (const Row& row : rows) {
     QStringList expected = row.expected;
     if (row.locked) expected.prepend("lockOnlineEnabled");
@@ -120,6 +136,9 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
   settle();
   for (const Row& row : rows) EXPECT_EQ(types(row.id).size(), row.expected.size() + (row.locked ? 1 : 0)) << row.id;
   EXPECT_EQ(test::terminalTexts(bin, 6).size(), 6);
+  // Where they ran is not known: each comes back in the home folder, never
+  // in ours.
+  EXPECT_EQ(test::terminalFolders(bin, 6), QStringList(6, home.path()));
 }
 
 TEST_F(LifecycleTest, TheExitLineNamesTheIntentSignalAndExitCode) {
@@ -214,18 +233,30 @@ TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
   EXPECT_EQ(watcher->throttledAgents(), (QSet<QString>{"nostrategy", "nocommand", "urlonly"}));
 }
 
-TEST_F(LifecycleTest, ALivingSiblingPidDefersRecoveryToTheLastExit) {
+TEST_F(LifecycleTest, ASiblingOfTheSameInstanceDefersRecoveryAndEachInstanceComesBackWhereItRan) {
   make({withCommand("multi")});
-  watcher->tick({running("multi", kPid + 1), running("multi", kPid + 2)});
-  EXPECT_EQ(watcher->watchedPids().size(), 2);
+  const QString projA = folder("projA"), projB = folder("projB");
+  // Instance A (a process and its helper) in projA, instance B in projB.
+  watcher->tick({running("multi", kPid + 1, false, kPid + 1, projA), running("multi", kPid + 2, false, kPid + 1, projA),
+                 running("multi", kPid + 3, false, kPid + 3, projB)});
+  EXPECT_EQ(watcher->watchedPids().size(), 3);
   EXPECT_EQ(types("multi"), QStringList{"started"}) << "started once per agent";
 
-  watcher->handleExit(kPid + 1, "multi", RawExitInfo{kPid + 1, kSegv});
+  watcher->handleExit(kPid + 2, "multi", RawExitInfo{kPid + 2, kSegv});
   settle();
   EXPECT_EQ(types("multi"), (QStringList{"started", "exitedAbnormal"}));
-  watcher->handleExit(kPid + 2, "multi", RawExitInfo{kPid + 2, kSegv});
+  // B crashes while A runs on: B comes back, in its own folder.
+  watcher->handleExit(kPid + 3, "multi", RawExitInfo{kPid + 3, kSegv});
   EXPECT_TRUE(waitForTypes("multi", {"started", "exitedAbnormal", "exitedAbnormal", "recovered"}));
+  EXPECT_EQ(test::terminalFolders(bin, 1), QStringList{projB});
+  watcher->handleExit(kPid + 1, "multi", RawExitInfo{kPid + 1, kSegv});
+  EXPECT_TRUE(waitForTypes("multi", {"started", "exitedAbnormal", "exitedAbnormal", "recovered", "exitedAbnormal",
+                                     "recovered"}));
+  EXPECT_EQ(test::terminalFolders(bin, 2), (QStringList{projB, projA}));
   EXPECT_TRUE(watcher->watchedPids().isEmpty());
+  // The user's Launch starts it where it last ran.
+  watcher->launchOnUserClick(*registry->lookup("multi"));
+  EXPECT_EQ(test::terminalFolders(bin, 3).value(2), projB);
 }
 
 TEST_F(LifecycleTest, AnAgentAScanStillFindsGetsOneSecondLook) {

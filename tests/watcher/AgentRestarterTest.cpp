@@ -7,6 +7,7 @@
 #include "watcher/AgentRecover.h"
 #include "watcher/ProcessScanner.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -233,6 +234,24 @@ TEST_F(RestarterTest, SigkillFollowsTheGraceTimeThenTheAgentIsRelaunched) {
   EXPECT_FALSE(signalled.take(polite.pid()).has(SIGKILL));
   EXPECT_TRUE(signalled.take(stubborn.pid()).has(SIGKILL));
   EXPECT_FALSE(old.contains(now[0]));
+}
+
+TEST_F(RestarterTest, EachInstanceComesBackInTheFolderItRanIn) {
+  test::FakeBin bin;
+  test::addFakeTerminal(bin, /*runs=*/false);
+  const AgentEntry entry = fakeAgent(Relaunch::none, R"(,"recover":{"strategy":"exec-cli","command":["x"]})");
+  const QString projA = home.path() + "/projA", projB = home.path() + "/projB";
+  QDir().mkpath(projA);
+  QDir().mkpath(projB);
+  test::SpawnedChild a("/bin/sh", {"-c", "cd " + projA + " && exec " + program});
+  ASSERT_TRUE(waitForRunning(1));
+  test::SpawnedChild b("/bin/sh", {"-c", "cd " + projB + " && exec " + program});
+  ASSERT_TRUE(waitForRunning(2));
+  const auto [result, report] = restart(entry);
+  QStringList folders = test::terminalFolders(bin, 2);
+  folders.sort();  // in the order of their pids
+  EXPECT_EQ(folders, (QStringList{projA, projB})) << report.toStdString();
+  EXPECT_EQ(test::terminalTexts(bin, 2).size(), 2);
 }
 
 TEST_F(RestarterTest, WithoutARelaunchStrategyTheAgentStaysStopped) {

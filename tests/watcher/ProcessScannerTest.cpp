@@ -1,5 +1,6 @@
 #include "watcher/ProcessScanner.h"
 
+#include "platform/ProcessSignals.h"
 #include "registry/RegistryLoader.h"
 #include "support/FakeAgents.h"
 #include "support/SpawnedChild.h"
@@ -8,9 +9,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -169,6 +172,25 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       {"node", {"node", npm + "/lib/node_modules/@anthropic-ai/claude-code/cli.js"}, "claude-code-cli"},
       {"node", {"node", npm + "/bin/claude", "--version"}, ""},
       {"claude", {"claude", "mcp", "serve"}, ""},
+      // One-shot runs of an agent's program are no session of it: print
+      // mode, sub-commands, queries.
+      {"claude", {"claude", "-p", "hello"}, ""},
+      {"node", {"node", npm + "/bin/claude", "--print", "hello"}, ""},
+      {"claude", {"claude", "--output-format=json", "-p", "hi"}, ""},
+      {"claude", {"claude", "doctor"}, ""},
+      {"claude", {"claude", "update"}, ""},
+      {"claude", {"claude", "config", "list"}, ""},
+      {"claude", {"claude", "--model", "opus"}, "claude-code-cli"},
+      {"claude", {"claude", "explain the -p option"}, "claude-code-cli"},
+      {"codex", {"codex", "exec", "write tests"}, ""},
+      {"node", {"node", npm + "/bin/codex", "exec", "--json", "x"}, ""},
+      {"codex", {"codex", "login"}, ""},
+      {"codex", {"codex", "fix the exec bug"}, "codex-cli"},
+      {"node", {"node", npm + "/bin/gemini", "-p", "hi"}, ""},
+      {"gemini", {"gemini", "--prompt=hi"}, ""},
+      {"gemini", {"gemini", "mcp", "list"}, ""},
+      {"gemini", {"gemini", "-i", "start here"}, "gemini-cli"},
+      {"aider", {pipx + "/bin/python", "/home/u/.local/bin/aider", "--message", "fix it"}, ""},
       {"node", {"/usr/bin/node", npm + "/bin/codex", "resume", "--last"}, "codex-cli"},
       {"codex", {npm + "/lib/node_modules/@openai/codex/vendor/x86_64-unknown-linux-musl/codex/codex"}, "codex-cli"},
       {"codex", {"codex", "app-server"}, ""},
@@ -197,6 +219,58 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
     const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);
     EXPECT_EQ(found ? found->id : QString(), shape.agent) << shape.argv.join(' ').toStdString();
   }
+}
+
+// Another user's process is never ours: a copy of a program that root and
+// nobody can run, started as each.
+TEST_F(ProcessScannerTest, InstancesTheirFoldersAndOnlyThisUsersProcesses) {
+  const QString name = test::uniqueAgentName("tlr-inst");
+  QTemporaryDir shared;  // readable by the other user
+  ASSERT_TRUE(QFile::copy("/bin/bash", shared.path() + "/" + name));
+  const QString path = shared.path() + "/" + name;
+  QFile::setPermissions(shared.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther |
+                                           QFile::ExeOther);
+  QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+  const ProcessScanner scanner(registryOf({entry("inst", [&](AgentEntry& e) {
+    e.identify.executableNames = QStringList{name};
+  })}));
+  const QString projA = home.path() + "/projA", projB = home.path() + "/projB";
+  QDir().mkpath(projA);
+  QDir().mkpath(projB);
+  // Instance A starts a helper of its own; instance B runs alone.
+  SpawnedChild a("/bin/sh", {"-c", "cd " + projA + " && exec " + path + " -c '" + path + " -c \"sleep 30; true\" & sleep 30; true'"});
+  SpawnedChild b("/bin/sh", {"-c", "cd " + projB + " && exec " + path + " -c 'sleep 30; true'"});
+  QList<RunningAgent> records;
+  ASSERT_TRUE(test::waitUntil([&] {
+    records = scanner.scanAll();
+    return records.size() == 3;
+  }, std::chrono::seconds(5))) << records.size();
+  const RunningAgent* helper = nullptr;
+  for (const RunningAgent& r : records)
+    if (r.pid != a.pid() && r.pid != b.pid()) helper = &r;
+  ASSERT_TRUE(helper);
+  EXPECT_EQ(recordOf(records, a.pid())->instancePid, a.pid());
+  EXPECT_EQ(helper->instancePid, a.pid());
+  EXPECT_EQ(recordOf(records, b.pid())->instancePid, b.pid());
+  EXPECT_EQ(recordOf(records, a.pid())->workingFolder, projA);
+  EXPECT_EQ(recordOf(records, b.pid())->workingFolder, projB);
+  const QList<RunningAgent> instances = ProcessScanner::instancesOf(records, "inst");
+  ASSERT_EQ(instances.size(), 2);
+  EXPECT_EQ(instances[0].pid, a.pid());
+  EXPECT_EQ(instances[1].pid, b.pid());
+
+  if (::getuid() != 0) GTEST_SKIP() << "starting a process as another user needs root";
+  SpawnedChild theirs("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", path, "-c",
+                                           "sleep 30; true"});
+  ASSERT_TRUE(test::waitUntil([&] {
+    const auto info = ProcessTable::read(theirs.pid());
+    return info && info->name == name;
+  })) << "runs as nobody";
+  EXPECT_EQ(ProcessTable::read(theirs.pid())->uid, 65534u);
+  EXPECT_FALSE(recordOf(scanner.scanAll(), theirs.pid())) << "another user's agent is not ours";
+  EXPECT_EQ(scanner.pidsOf("inst").size(), 3);
+  EXPECT_EQ(ProcessSignals::send(theirs.pid(), SIGTERM), EPERM);
+  EXPECT_TRUE(ProcessSignals::isAlive(theirs.pid()));
 }
 
 TEST_F(ProcessScannerTest, IgnoresZombies) {

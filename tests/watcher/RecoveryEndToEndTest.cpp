@@ -173,20 +173,43 @@ TEST_F(RecoveryEndToEnd, CrashesAreRecoveredUntilTheThirdWithinAMinute) {
   EXPECT_FALSE(watcher->isThrottled("e2e"));
 }
 
-TEST_F(RecoveryEndToEnd, ARelaunchThatEndsAtOnceIsAFailedRecoveryCountedByTheThrottle) {
+TEST_F(RecoveryEndToEnd, ARelaunchThatEndsAtOnceOpensOneTerminalAndOnlyAnExitsCounts) {
   EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
   make("exits-soon");  // every relaunch ends 0.7 s after it starts
-  const pid_t pid = startByHand();
+  const auto terminals = [&] { return test::readFile(bin.recordPath("x-terminal-emulator")).count('\n'); };
+
+  // Locked online by the user: started once, gone at once, said so; not
+  // tried again and not counted.
+  watcher->recoverOnDemand(entry);
+  ASSERT_TRUE(waitForCount("exitedAbnormal", 1)) << types().join(",").toStdString();
+  EXPECT_EQ(events.lastEvent("e2e")->details, "Recovery failed: relaunched, but not running 2 s later");
+
+  // A crash: one relaunch, which fails and counts; nothing more opens.
+  pid_t pid = startByHand();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(ProcessSignals::send(pid, SIGSEGV), 0);
+  ASSERT_TRUE(waitForCount("exitedAbnormal", 3)) << types().join(",").toStdString();
+  settle();
+  EXPECT_EQ(terminals(), 2);
+  EXPECT_FALSE(watcher->isThrottled("e2e"));
+
+  // The next crash is the third decision within the window: throttled at
+  // once, without a terminal.
+  byHand.reset();
+  pid = startByHand();
   ASSERT_GT(pid, 0);
   ASSERT_EQ(ProcessSignals::send(pid, SIGSEGV), 0);
   ASSERT_TRUE(waitForCount("throttled", 1)) << types().join(",").toStdString();
+  // A throttled agent locked online is not started.
+  ::testing::internal::CaptureStdout();
+  watcher->recoverOnDemand(entry);
   settle();
-  // Two relaunches, each gone before the scan that would confirm it: two
-  // failed recoveries, and the third decision throttles.
-  EXPECT_EQ(types(), (QStringList{"started", "exitedAbnormal", "exitedAbnormal", "exitedAbnormal", "throttled"}));
+  EXPECT_TRUE(QString::fromStdString(::testing::internal::GetCapturedStdout())
+                  .contains("[RecoverOnDemand] E2E 跳过：处于节流期\n"));
+  EXPECT_EQ(types(), (QStringList{"exitedAbnormal", "started", "exitedAbnormal", "exitedAbnormal", "started",
+                                  "exitedAbnormal", "throttled"}));
   EXPECT_FALSE(types().contains("recovered"));
-  EXPECT_EQ(events.recentEvents("e2e", 2).last().details, "Recovery failed: relaunched, but not running 2 s later");
-  EXPECT_EQ(test::readFile(bin.recordPath("x-terminal-emulator")).count('\n'), 2);
+  EXPECT_EQ(terminals(), 2);
 }
 
 TEST_F(RecoveryEndToEnd, ANormalExitComesBackOnlyWhenLockedOnline) {

@@ -122,7 +122,8 @@ TEST_F(UserActionsTest, ALaunchClearsTheThrottleAndRecordsRecoveredOnlyWhenStart
         cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")},
        true, throttlesAtOnce);
   watcher->handleExit(1 << 30, "cli", RawExitInfo{1 << 30, SIGSEGV});
-  ASSERT_TRUE(watcher->isThrottled("cli"));
+  // Once the confirming scan, off the window thread, has found nothing.
+  ASSERT_TRUE(test::waitUntil([&] { return watcher->isThrottled("cli"); }));
 
   std::optional<bool> launched;
   watcher->launchOnUserClick(entry("cli"), [&](bool ok) { launched = ok; });
@@ -431,7 +432,7 @@ TEST_F(UserActionsTest, LockingOnlineStartsTheAgentUnlessItIsThrottled) {
         cliAgent("flaky", R"(,"recover":{"strategy":"exec-cli","command":["flaky-agent"]})")},
        true, throttlesAtOnce);
   watcher->handleExit(1 << 30, "flaky", RawExitInfo{1 << 30, SIGSEGV});
-  ASSERT_TRUE(watcher->isThrottled("flaky"));
+  ASSERT_TRUE(test::waitUntil([&] { return watcher->isThrottled("flaky"); }));
 
   watcher->recoverOnDemand(entry("flaky"));
   watcher->recoverOnDemand(entry(fakeId));

@@ -99,6 +99,14 @@ LocKey LocKey::detailActionLaunchAgent(QString name) {
   return LocKey(Id::detailActionLaunchAgent, std::move(name));
 }
 
+LocKey LocKey::detailActionOpenTuiAnotherHint(QString name, LocInt running) {
+  return LocKey(Id::detailActionOpenTuiAnotherHint, std::move(name), qint64{running.value});
+}
+
+LocKey LocKey::statusRunningInstances(LocInt count) {
+  return LocKey(Id::statusRunningInstances, qint64{count.value});
+}
+
 LocKey LocKey::detailDoctorChecking(QString name) {
   return LocKey(Id::detailDoctorChecking, std::move(name));
 }

@@ -301,6 +301,7 @@ namespace tlr {
   PLAIN(detailActionOpen) \
   PLAIN(detailActionOpenDashboard) \
   PLAIN(detailActionOpenTui) \
+  VALUED(detailActionOpenTuiAnotherHint) \
   PLAIN(detailActionStop) \
   PLAIN(detailDoctorBannerNoIssuesTitle) \
   PLAIN(detailDoctorBannerNoIssuesSubtitle) \
@@ -520,6 +521,7 @@ namespace tlr {
   PLAIN(feedbackSubject) \
   /* status */ \
   PLAIN(statusRunning) \
+  VALUED(statusRunningInstances) \
   PLAIN(statusStopped) \
   PLAIN(statusFaulted) \
   PLAIN(statusBarOpen) \
@@ -649,6 +651,8 @@ class LocKey {
   static LocKey uninstallSheetWithFailures(LocInt failures);
   static LocKey uninstallSheetButtonSize(QString size);
   static LocKey detailActionLaunchAgent(QString name);
+  static LocKey detailActionOpenTuiAnotherHint(QString name, LocInt running);
+  static LocKey statusRunningInstances(LocInt count);
   static LocKey detailDoctorChecking(QString name);
   static LocKey detailDoctorBannerHasIssuesTitle(LocInt issues);
   static LocKey detailDoctorBannerFailedSubtitle(QString reason);
@@ -791,7 +795,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 507, "the interface has 507 text keys");
-static_assert(LocKey::kValuedCount == 140, "140 text keys carry values");
+static_assert(LocKey::kCount == 509, "the interface has 509 text keys");
+static_assert(LocKey::kValuedCount == 142, "142 text keys carry values");
 
 }  // namespace tlr

@@ -660,6 +660,10 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Open Dashboard", u"打开仪表盘").toString();
     case Id::detailActionOpenTui:
       return t(u"Open Console", u"打开看板").toString();
+    case Id::detailActionOpenTuiAnotherHint:
+      return fill(t(u"Starts another {1} session in a new terminal ({2} already running)",
+                    u"会在新终端里再启动一个 {1} 会话（已有 {2} 个在运行）"),
+                  key);
     case Id::detailActionStop:
       return t(u"Stop", u"退出").toString();
     case Id::detailDoctorBannerNoIssuesTitle:
@@ -1115,6 +1119,8 @@ QString text(AppLanguage language, const LocKey& key) {
     // status
     case Id::statusRunning:
       return t(u"Running", u"运行中").toString();
+    case Id::statusRunningInstances:
+      return fill(t(u"Running ×{1}", u"运行中 ×{1}"), key);
     case Id::statusStopped:
       return t(u"Stopped", u"未运行").toString();
     case Id::statusFaulted:

@@ -508,6 +508,8 @@ void AgentDetailSheet::refresh() {
   actionRow_->setVisible(row != ActionRow::none);
   consoleButton_->setVisible(row == ActionRow::console);
   consoleButton_->setLabel(text(LocKey::detailActionOpenTui()));
+  const std::optional<LocKey> consoleHint = AgentDetailLogic::consoleHint(item);
+  consoleButton_->setToolTip(consoleHint ? text(*consoleHint) : QString());
   openButton_->setVisible(row == ActionRow::open);
   openButton_->setLabel(text(LocKey::detailActionOpen()));
   dashboardButton_->setVisible(row == ActionRow::dashboard);
