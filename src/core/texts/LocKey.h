@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -233,6 +234,7 @@ namespace tlr {
   PLAIN(detailFieldRunning) \
   PLAIN(detailFieldMemory) \
   PLAIN(detailStatusGuarded) \
+  PLAIN(detailStatusPaused) \
   PLAIN(detailMcpSupported) \
   PLAIN(detailMcpNot) \
   PLAIN(detailRecentEvents) \
@@ -344,11 +346,13 @@ namespace tlr {
   VALUED(evDetailFixSucceeded) \
   VALUED(evDetailFixFailed) \
   VALUED(evDetailRelaunchDidNotLast) \
+  VALUED(evDetailRelaunchFailed) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
   PLAIN(evDetailUserLaunch) \
   PLAIN(evDetailSetupCompleted) \
   PLAIN(evDetailNoRecoveryStrategy) \
+  PLAIN(evDetailRecoveryResumed) \
   PLAIN(evDetailRunawayFallback) \
   PLAIN(evDetailRestartFailedNoReason) \
   /* dep */ \
@@ -544,6 +548,12 @@ class LocKey {
   // Every value written as the texts insert it: texts unchanged, integers in
   // plain decimal, durations with one decimal place.
   std::array<QString, 3> formattedValues() const;
+  // The values as the key carries them (std::monostate where none).
+  const std::array<Value, 3>& values() const { return values_; }
+  // A key read back from its name and values as they were stored (an
+  // event's): nothing when the name is no key's, or when values are given
+  // to a key without any or none to a key that carries some.
+  static std::optional<LocKey> fromStored(const QString& name, std::array<Value, 3> values);
 
   friend bool operator==(const LocKey&, const LocKey&) = default;
 
@@ -625,6 +635,7 @@ class LocKey {
   static LocKey evDetailFixSucceeded(QString issueId);
   static LocKey evDetailFixFailed(QString issueId);
   static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
+  static LocKey evDetailRelaunchFailed(QString reason);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
   static LocKey doctorHeaderTitle(QString name);
@@ -678,7 +689,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 425, "the interface has 425 text keys");
-static_assert(LocKey::kValuedCount == 112, "112 text keys carry values");
+static_assert(LocKey::kCount == 428, "the interface has 428 text keys");
+static_assert(LocKey::kValuedCount == 113, "113 text keys carry values");
 
 }  // namespace tlr
