@@ -146,6 +146,7 @@ namespace tlr {
   VALUED(doctorDeeperHint) \
   VALUED(doctorHeaderTitle) \
   VALUED(doctorOutputExitCode) \
+  VALUED(doctorOutputStopped) \
   VALUED(doctorErrUnknownFixKind) \
   VALUED(doctorErrCmdExit) \
   VALUED(doctorErrFileNotFound) \
@@ -242,6 +243,7 @@ namespace tlr {
   PLAIN(detailUninstallButton) \
   PLAIN(detailUninstallLockHint) \
   PLAIN(detailSetupButton) \
+  PLAIN(detailSetupOpenFolders) \
   PLAIN(detailActionOpen) \
   PLAIN(detailActionOpenDashboard) \
   PLAIN(detailActionOpenTui) \
@@ -254,6 +256,16 @@ namespace tlr {
   VALUED(installSheetHowToOpenBody) \
   VALUED(installBootstrapLabel) \
   VALUED(installBootstrapAgentName) \
+  VALUED(installStepAsIs) \
+  VALUED(installStepPathAlreadySet) \
+  VALUED(installStepPathAdded) \
+  VALUED(installStepWriteFailed) \
+  VALUED(installStepNothingChanged) \
+  VALUED(installStepNotUtf8) \
+  VALUED(installStepReadOnly) \
+  VALUED(installStepChangedWhileWritten) \
+  VALUED(installStepTimedOut) \
+  VALUED(installStepNoOutput) \
   PLAIN(installSheetChecking) \
   PLAIN(installSheetMissing) \
   PLAIN(installSheetRunning) \
@@ -269,12 +281,16 @@ namespace tlr {
   PLAIN(installOsascriptFailed) \
   PLAIN(installEchoBrewMissing) \
   PLAIN(installEchoNode) \
+  PLAIN(installTerminalDone) \
+  PLAIN(installTerminalFailed) \
   /* uninstall */ \
   VALUED(uninstallSheetTitle) \
   VALUED(uninstallSheetWithFailures) \
   VALUED(uninstallSheetButtonSize) \
   VALUED(uninstallWarnBody) \
   VALUED(uninstallWarnMore) \
+  VALUED(uninstallStepNotInstalled) \
+  VALUED(uninstallStepSkippedPath) \
   PLAIN(uninstallSheetCommands) \
   PLAIN(uninstallSheetStandard) \
   PLAIN(uninstallSheetUserData) \
@@ -285,10 +301,14 @@ namespace tlr {
   PLAIN(uninstallSheetButton) \
   PLAIN(uninstallWarnTitle) \
   PLAIN(uninstallExecutingHelp) \
+  PLAIN(uninstallStepUnsafePath) \
+  PLAIN(uninstallStepNotThere) \
   /* settings */ \
   PLAIN(settingsTitle) \
   PLAIN(settingsSectionAppearance) \
   PLAIN(settingsSectionLanguage) \
+  PLAIN(settingsLanguageEnglish) \
+  PLAIN(settingsLanguageChinese) \
   PLAIN(settingsSectionTutorial) \
   PLAIN(settingsTutorialHint) \
   PLAIN(settingsTutorialButton) \
@@ -467,6 +487,7 @@ namespace tlr {
   PLAIN(sheetCancel) \
   PLAIN(sheetDone) \
   PLAIN(sheetDontClose) \
+  PLAIN(sheetDetails) \
   /* embedded */ \
   VALUED(embeddedCliTitle) \
   VALUED(embeddedCliSubtitle) \
@@ -643,7 +664,23 @@ class LocKey {
   static LocKey feedbackBodyTemplate(QString version);
   static LocKey installBootstrapLabel(QString command);
   static LocKey installBootstrapAgentName(QString command);
+  // A step's text as a program or the system gave it (a command line, an
+  // error number's message, what a program printed), the same in both
+  // languages.
+  static LocKey installStepAsIs(QString text);
+  static LocKey installStepPathAlreadySet(QString file);
+  static LocKey installStepPathAdded(QString file);
+  static LocKey installStepWriteFailed(QString file);
+  static LocKey installStepNothingChanged(QString reason);
+  static LocKey installStepNotUtf8(QString path);
+  static LocKey installStepReadOnly(QString path);
+  static LocKey installStepChangedWhileWritten(QString path);
+  static LocKey installStepTimedOut(LocInt minutes);
+  static LocKey installStepNoOutput(QString ending);
+  static LocKey uninstallStepNotInstalled(QString program);
+  static LocKey uninstallStepSkippedPath(QString path);
   static LocKey doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed);
+  static LocKey doctorOutputStopped(LocInt seconds);
   static LocKey doctorErrUnknownFixKind(QString kind);
   static LocKey doctorErrCmdExit(LocInt32 exitCode, QString output);
   static LocKey doctorErrFileNotFound(QString path);
@@ -689,7 +726,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 428, "the interface has 428 text keys");
-static_assert(LocKey::kValuedCount == 113, "113 text keys carry values");
+static_assert(LocKey::kCount == 449, "the interface has 449 text keys");
+static_assert(LocKey::kValuedCount == 126, "126 text keys carry values");
 
 }  // namespace tlr
