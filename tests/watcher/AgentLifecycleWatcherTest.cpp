@@ -210,7 +210,7 @@ TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
   EXPECT_EQ(lastDetails("nocommand"), "recover.command 没填");
   // One failed relaunch, said in the window's language by key.
   EXPECT_EQ(events.lastEvent("nocommand")->text->say(AppLanguage::en),
-            "Recovery failed: " + LocTexts::en(LocKey::alertReasonNoCommand()));
+            "Recovery failed: " + LocTexts::text(AppLanguage::en, LocKey::alertReasonNoCommand()));
 
   EXPECT_TRUE(Defaults::shared().set("TLR.language", "zh"));
   watcher->handleExit(kPid + 3, "urlonly", RawExitInfo{kPid + 3, kSegv});
