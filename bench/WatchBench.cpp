@@ -170,7 +170,7 @@ void BM_EventAppendOnMainThread(benchmark::State& state) {
   for (int agent = 0; agent < 200; ++agent)
     for (int i = 0; i < tlr::EventStore::maxPerAgent; ++i)
       full << tlr::AgentEvent{QUuid::createUuid(), QStringLiteral("agent-%1").arg(agent),
-                              tlr::AgentEventType::started, 1000.0 - i, QStringLiteral("pid=%1").arg(i)};
+                              tlr::AgentEventType::started, 1000.0 - i, QStringLiteral("pid=%1").arg(i), std::nullopt};
   static_cast<void>(defaults.set(tlr::EventStore::defaultsKey, QString::fromUtf8(tlr::EventStore::encode(full))));
   constexpr int kExits = 200;
   std::vector<double> micros;

@@ -46,7 +46,8 @@ bool AgentDetailSession::offersDoctor() const { return item_.entry.doctor.has_va
 bool AgentDetailSession::offersUninstall() const { return AgentDetailLogic::offersUninstall(item_.entry); }
 
 bool AgentDetailSession::isDoctorChecking() const {
-  return stores_.doctorResults->runningIds().contains(item_.entry.id);
+  // A manual run replaces the result as much as an automatic one.
+  return doctorRunning_ || stores_.doctorResults->runningIds().contains(item_.entry.id);
 }
 
 std::optional<AgentDoctor::Result> AgentDetailSession::storedDoctorResult() const {

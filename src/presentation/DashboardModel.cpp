@@ -297,6 +297,11 @@ QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language)
   // abnormal exit), the text says what happened instead.
   // Stored details are never shown as they are: they keep the language of
   // their day.
+  // An event that keeps what it means says it again by key.
+  if (event.text)
+    if (std::optional<QString> said = event.text->say(language)) return *said;
+  // Older events: what their stored details say, recognised only where a
+  // text of the table gives exactly those details again.
   const QString details = event.details.value_or(QString());
   std::optional<QString> said;
   // A user's launch is recorded as recovered without details; an automatic

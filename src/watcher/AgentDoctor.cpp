@@ -179,9 +179,19 @@ QString AgentDoctor::summaryEventText(const Result& result) {
   return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorNoIssues(result.exitCode));
 }
 
+LocKey AgentDoctor::summaryEventKey(const Result& result) {
+  if (result.timedOut) return LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds);
+  if (!result.detectedIssues.isEmpty()) return LocKey::evDetailDoctorIssues(result.exitCode, result.detectedIssues.size());
+  if (result.exitCode != 0) return LocKey::evDetailDoctorFailed(result.exitCode);
+  return LocKey::evDetailDoctorNoIssues(result.exitCode);
+}
+
+LocKey AgentDoctor::fixEventKey(const KnownIssue& issue, const FixResult& fix) {
+  return fix.succeeded() ? LocKey::evDetailFixSucceeded(issue.id) : LocKey::evDetailFixFailed(issue.id);
+}
+
 QString AgentDoctor::fixEventText(const KnownIssue& issue, const FixResult& fix) {
-  const LocKey outcome = fix.succeeded() ? LocKey::evDetailFixSucceeded(issue.id) : LocKey::evDetailFixFailed(issue.id);
-  return LocTexts::text(AppLanguage::zh, outcome) + QLatin1Char(' ') + fix.message;
+  return LocTexts::text(AppLanguage::zh, fixEventKey(issue, fix)) + QLatin1Char(' ') + fix.message;
 }
 
 }  // namespace tlr

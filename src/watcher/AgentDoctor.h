@@ -69,6 +69,10 @@ class AgentDoctor {
   // says so) and the outcome of a fix with its message.
   static QString summaryEventText(const Result& result);
   static QString fixEventText(const KnownIssue& issue, const FixResult& fix);
+  // What those say, by key: a check that exited otherwise than with 0 and
+  // found nothing failed; a fix's own message stays out.
+  static LocKey summaryEventKey(const Result& result);
+  static LocKey fixEventKey(const KnownIssue& issue, const FixResult& fix);
 
   // Runs commands through CommandRunner::run.
   static Runner defaultRunner();

@@ -13,7 +13,7 @@
 namespace tlr {
 
 void AgentLifecycleWatcher::handleSetupCompleted(const AgentEntry& entry) {
-  record(entry.id, AgentEventType::restarted, lifecycle::currentText(LocKey::evDetailSetupCompleted()));
+  record(entry.id, AgentEventType::restarted, EventText::of(LocKey::evDetailSetupCompleted()));
   lifecycle::log("[Setup] ", entry, QStringLiteral(" sentinel 触发 → 自动跑 doctor"));
   // The store outlives the watcher; the result is kept even if the watcher
   // goes first.
@@ -37,10 +37,17 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
       nullptr,
       [run = services_.runDoctor, entry] {
         const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
-        return run(entry);
+        const bool installed = ProcessScanner::isInstalled(entry);
+        std::optional<AgentDoctor::Result> result = run(entry);
+        // Ended by the agent's uninstall, which stops our own commands (it
+        // may be over by now, the agent gone): no result to show or keep.
+        if (result && (OwnCommands::shared().isUninstalling(entry.id) || (installed && !ProcessScanner::isInstalled(entry))))
+          return std::optional<AgentDoctor::Result>();
+        return result;
       },
       [recordIt = whileAlive(this, [this, id = entry.id](const AgentDoctor::Result& result) {
-         record(id, AgentEventType::restarted, AgentDoctor::summaryEventText(result));
+         record(id, AgentEventType::restarted, AgentDoctor::summaryEventText(result),
+                EventText::of(AgentDoctor::summaryEventKey(result)));
        }),
        completion = std::move(completion)](std::optional<AgentDoctor::Result> result) {
         if (result) recordIt(*result);
@@ -66,12 +73,12 @@ void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentD
         const OwnCommands::Scope repairing(id, OwnCommands::Purpose::check);
         return fix(issue);
       },
-      [recordIt = whileAlive(this, [this, id = entry.id](const QString& text) {
-         record(id, AgentEventType::restarted, text);
+      [recordIt = whileAlive(this, [this, id = entry.id](const QString& text, const LocKey& key) {
+         record(id, AgentEventType::restarted, text, EventText::of(key));
        }),
        entry, issue, completion = std::move(completion)](const AgentDoctor::FixResult& fix) {
         const QString text = AgentDoctor::fixEventText(issue, fix);
-        recordIt(text);
+        recordIt(text, AgentDoctor::fixEventKey(issue, fix));
         lifecycle::log("[Doctor] ", entry, QLatin1Char(' ') + text);
         completion(fix);
       });

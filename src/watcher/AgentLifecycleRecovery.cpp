@@ -125,8 +125,7 @@ void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent i
     const int seconds = static_cast<int>(
         std::chrono::duration_cast<std::chrono::seconds>(timing_.relaunchSettle + std::chrono::milliseconds(999)).count());
     lifecycle::log("[Recover] ", entry, QStringLiteral(" FAIL: relaunched, but not running %1 s later").arg(seconds));
-    record(entry.id, AgentEventType::exitedAbnormal,
-           lifecycle::currentText(LocKey::evDetailRelaunchDidNotLast(seconds)));
+    record(entry.id, AgentEventType::exitedAbnormal, EventText::of(LocKey::evDetailRelaunchDidNotLast(seconds)));
     if (cause == Cause::exit && throttle_.noteDecision(entry.id, services_.clock())) throttleRepeats(entry);
     return;
   }
@@ -172,11 +171,14 @@ void AgentLifecycleWatcher::handleRecoverResult(const AgentEntry& entry, AgentEv
       return;
     case Result::Kind::failed:
       lifecycle::log("[Recover] ", entry, QStringLiteral(" FAIL: ") + result.reason);
-      record(entry.id, AgentEventType::throttled, result.reason);
+      // One failed relaunch, not repeated failures; the details keep the
+      // relaunch's reason as it logged it.
+      record(entry.id, AgentEventType::throttled, result.reason,
+             EventText::of(LocKey::evDetailRelaunchFailed({}), 0, EventText::of(result.reasonKey())));
       throttle(entry.id);
       return;
     case Result::Kind::unsupported:
-      record(entry.id, AgentEventType::throttled, lifecycle::currentText(LocKey::evDetailNoRecoveryStrategy()));
+      record(entry.id, AgentEventType::throttled, EventText::of(LocKey::evDetailNoRecoveryStrategy()));
       throttle(entry.id);
       return;
   }

@@ -25,15 +25,9 @@ LocKey UserActionFailure::title() const {
 LocKey UserActionFailure::message() const {
   using Unopened = AgentRecover::Result::Unopened;
   if (result.kind == AgentRecover::Result::Kind::unsupported) return LocKey::alertLaunchUnsupportedBody();
-  if (result.why) return *result.why;
-  switch (result.unopened) {
-    case Unopened::terminal:
-      return action == Action::setup ? LocKey::alertSetupOpenFailBody()
-                                     : LocKey::alertTerminalOpenFailBody(result.command, result.error);
-    case Unopened::folder: return LocKey::alertFailureReason(result.error);
-    case Unopened::nothing: break;
-  }
-  return LocKey::alertFailureReason(result.reason);
+  if (!result.why && result.unopened == Unopened::terminal && action == Action::setup)
+    return LocKey::alertSetupOpenFailBody();
+  return result.reasonKey();
 }
 
 void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion) {
@@ -46,7 +40,8 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
     switch (result.kind) {
       case Result::Kind::launched:
         lifecycle::log("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
-        record(entry.id, AgentEventType::recovered);
+        // Without details, which tells it from a relaunch.
+        record(entry.id, AgentEventType::recovered, std::nullopt, EventText::of(LocKey::evDetailUserLaunch()));
         launched = true;
         break;
       case Result::Kind::failed:
@@ -76,8 +71,7 @@ void AgentLifecycleWatcher::stopOnUserClick(const AgentEntry& entry, std::functi
                              [this, id = entry.id](bool stopped) {
                                lifecycle::countDown(stopsInProgress_, id);
                                record(id, AgentEventType::restarted,
-                                      lifecycle::currentText(stopped ? LocKey::evDetailUserStop()
-                                                                     : LocKey::evDetailStopFailed()));
+                                      EventText::of(stopped ? LocKey::evDetailUserStop() : LocKey::evDetailStopFailed()));
                              }),
        completion = std::move(completion)](const Result& result) {
         const bool stopped = result.kind != Result::Kind::failed;
@@ -115,15 +109,17 @@ void AgentLifecycleWatcher::recordRestartOutcome(const AgentEntry& entry, const 
   using Kind = AgentRestarter::Result::Kind;
   switch (result.kind) {
     case Kind::success:
-      record(entry.id, AgentEventType::restarted, lifecycle::currentText(LocKey::evDetailUserRestart(result.newPid)));
+      record(entry.id, AgentEventType::restarted, EventText::of(LocKey::evDetailUserRestart(result.newPid)));
       return;
     case Kind::killTimeout:
       // Told, not throttled: the user may try again at once.
       record(entry.id, AgentEventType::throttled,
-             lifecycle::currentText(LocKey::evDetailRestartStuck(AgentRecover::pidList(result.strugglingPids))));
+             EventText::of(LocKey::evDetailRestartStuck(AgentRecover::pidList(result.strugglingPids))));
       return;
     case Kind::relaunchFailed:
-      record(entry.id, AgentEventType::throttled, lifecycle::currentText(LocKey::evDetailRestartFailed(result.reason)));
+      record(entry.id, AgentEventType::throttled,
+             result.why ? EventText::of(LocKey::evDetailRestartFailed({}), 0, EventText::of(*result.why))
+                        : EventText::of(LocKey::evDetailRestartFailed(result.reason)));
       return;
     case Kind::notRunning:
       // Nothing to restart: the user wants it running, so it is launched

@@ -98,7 +98,8 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
     if (!startedRecorded) record(id, AgentEventType::started);
     if (throttle_.isThrottled(id)) {
       clearThrottle(id);
-      record(id, AgentEventType::restarted);
+      // Seen running again; no details, as before keys were kept.
+      record(id, AgentEventType::restarted, std::nullopt, EventText::of(LocKey::evDetailRecoveryResumed()));
     }
   }
 
@@ -152,6 +153,11 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   Q_EMIT processExited(pid, agentId);
   // Signals we sent it: the end of our own stop, restart or uninstall.
   const SignalledPids::Sent ours = services_.signalled->take(pid);
+  // Another of its processes lives on (a worker the agent restarts itself,
+  // the second process of a stop): not the agent's end, and no row of its
+  // own. Another instance (a session the user started elsewhere) does not
+  // stand in for this one.
+  const bool sibling = hasOtherWatchedPid(agentId, instance.pid);
   const ExitIntent intent = services_.classify(raw, ours.mask);
   if (services_.oom) services_.oom->forget(pid);
   // The name goes in as it is: a "%" in it is no place marker.
@@ -159,6 +165,10 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
                                          .arg(pid)
                                          .arg(toString(intent), signalText(raw.exitStatus))
                                          .arg((raw.exitStatus >> 8) & 0xFF));
+  if (sibling) {
+    lifecycle::log("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
+    return;
+  }
   // Our own kill is no fault, locked online or not.
   record(agentId, RecoveryPolicy::exitEventType(intent, isLocked(agentId) && !ours));
 
@@ -171,10 +181,6 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   if (isRestarting(agentId)) {
     // The restart brings it back itself; a recovery now would start it twice.
     lifecycle::log("[Skip] ", entry, QStringLiteral(" 用户重启进行中，不 recover"));
-    return;
-  }
-  if (hasOtherWatchedPid(agentId, instance.pid)) {
-    lifecycle::log("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
     return;
   }
   if (!scanner_) {
@@ -223,8 +229,13 @@ void AgentLifecycleWatcher::scanThen(std::function<void(const QList<RunningAgent
   startOffMain(this, [scanner = scanner_] { return scanner->scanAll(); }, std::move(then));
 }
 
-void AgentLifecycleWatcher::record(const QString& agentId, AgentEventType type, std::optional<QString> details) {
-  services_.events->append(AgentEvent::make(agentId, type, std::move(details)));
+void AgentLifecycleWatcher::record(const QString& agentId, AgentEventType type, std::optional<QString> details,
+                                   std::optional<EventText> text) {
+  services_.events->append(AgentEvent::make(agentId, type, std::move(details), std::move(text)));
+}
+
+void AgentLifecycleWatcher::record(const QString& agentId, AgentEventType type, const EventText& text) {
+  record(agentId, type, text.say(Lang::current()).value_or(QString()), text);
 }
 
 }  // namespace tlr

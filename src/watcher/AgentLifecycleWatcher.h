@@ -201,7 +201,10 @@ class AgentLifecycleWatcher final : public QObject {
   using Result = AgentRecover::Result;
 
   // ---- Watching ----
-  void record(const QString& agentId, AgentEventType type, std::optional<QString> details = std::nullopt);
+  void record(const QString& agentId, AgentEventType type, std::optional<QString> details = std::nullopt,
+              std::optional<EventText> text = std::nullopt);
+  // With details that say `text` in the language of the moment.
+  void record(const QString& agentId, AgentEventType type, const EventText& text);
   // Asks the exit watcher to watch `pid`; one refused for want of a
   // descriptor is asked again at the next scan.
   void watchExit(pid_t pid, const QString& agentId);

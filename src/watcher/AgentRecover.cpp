@@ -21,6 +21,17 @@
 #include <csignal>
 
 namespace tlr {
+
+LocKey AgentRecover::Result::reasonKey() const {
+  if (why) return *why;
+  switch (unopened) {
+    case Unopened::terminal: return LocKey::alertTerminalOpenFailBody(command, error);
+    case Unopened::folder: return LocKey::alertFailureReason(error);
+    case Unopened::nothing: break;
+  }
+  return LocKey::alertFailureReason(reason);
+}
+
 namespace {
 
 void recoverLog(const QString& id, const QString& message) { log("[Recover] ", id + message); }

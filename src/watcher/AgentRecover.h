@@ -76,6 +76,9 @@ class AgentRecover final {
       return {Kind::failed, 0, std::move(reason), what, std::move(command), std::move(error), std::move(why)};
     }
     bool isLaunched() const { return kind == Kind::launched; }
+    // A failure's reason in words for the window: `why`, else what could
+    // not be opened and the opener's words, else the logged reason.
+    LocKey reasonKey() const;
     bool operator==(const Result&) const = default;
   };
 

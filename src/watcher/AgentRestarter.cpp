@@ -130,7 +130,7 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
   report.add(LocKey::restartCallRecover());
   const auto unsupported = [&] {
     report.add(LocKey::restartUnsupportedRecover());
-    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonNoRecover())));
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonNoRecover()), LocKey::restartReasonNoRecover()));
   };
   if (!entry.recover || entry.recover->strategy == Strategy::openUrlScheme) return unsupported();
 
@@ -146,8 +146,9 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
       case AgentRecover::Result::Kind::unsupported:
         return unsupported();
       case AgentRecover::Result::Kind::failed:
-        report.add(LocKey::restartFailedRecover(relaunched.reason));
-        return report.finish(Result::relaunchFailed(relaunched.reason));
+        // Said in the report's language, not as the relaunch logged it.
+        report.add(LocKey::restartFailedRecover(report.text(relaunched.reasonKey())));
+        return report.finish(Result::relaunchFailed(report.text(relaunched.reasonKey()), relaunched.reasonKey()));
       case AgentRecover::Result::Kind::launched:
         break;
     }
@@ -158,7 +159,7 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
   const pid_t found = firstPid(entry.id);
   if (found == 0) {
     report.add(LocKey::restartNewPidVanished());
-    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonDidntSurvive())));
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonDidntSurvive()), LocKey::restartReasonDidntSurvive()));
   }
   report.add(LocKey::restartNewPidUp(found));
   return report.finish(Result::success(found));
@@ -192,18 +193,18 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   if (!ran.stdErr.isEmpty()) report.addLine(outputLine("  stderr: ", ran.stdErr));
   // Stopped half-way, it may have left the agent half-changed: whatever a
   // verify says now proves nothing.
-  if (ran.timedOut) return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonTimedOut(ran.limitSeconds()))));
+  if (ran.timedOut) return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonTimedOut(ran.limitSeconds())), LocKey::restartReasonTimedOut(ran.limitSeconds())));
   pause(timing_.afterCommand);
 
   const auto succeeded = [&] { return report.finish(Result::success(firstPid(entry.id))); };
   const auto failedVerify = [&] {
-    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonGracefulFailedVerify())));
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonGracefulFailedVerify()), LocKey::restartReasonGracefulFailedVerify()));
   };
 
   if (!spec.verifyCommand) {
     if (ran.exitCode != 0)
       return report.finish(
-          Result::relaunchFailed(report.text(LocKey::restartReasonGracefulExitNonZero(ran.exitCode))));
+          Result::relaunchFailed(report.text(LocKey::restartReasonGracefulExitNonZero(ran.exitCode)), LocKey::restartReasonGracefulExitNonZero(ran.exitCode)));
     report.add(LocKey::restartNoVerifyExit0());
     return succeeded();
   }
@@ -224,7 +225,7 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   const CommandRunner::Result fallback = CommandRunner::run(*spec.fallbackCommand, timing_.changeLimit);
   if (fallback.timedOut) {
     report.add(LocKey::restartFallbackTimedOut(fallback.limitSeconds()));
-    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonTimedOut(fallback.limitSeconds()))));
+    return report.finish(Result::relaunchFailed(report.text(LocKey::restartReasonTimedOut(fallback.limitSeconds())), LocKey::restartReasonTimedOut(fallback.limitSeconds())));
   }
   report.add(LocKey::restartFallbackExit(fallback.exitCode));
   pause(timing_.afterFallback);

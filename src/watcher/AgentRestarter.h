@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
 #include "registry/AgentEntry.h"
 #include "watcher/CommandRunner.h"
 #include "watcher/ProcessExitWait.h"
@@ -70,11 +71,15 @@ class AgentRestarter {
     pid_t newPid = 0;
     QList<pid_t> strugglingPids;
     QString reason;
+    // relaunchFailed: the reason by key, where there is one.
+    std::optional<LocKey> why;
 
-    static Result success(pid_t newPid) { return {Kind::success, newPid, {}, {}}; }
-    static Result killTimeout(QList<pid_t> pids) { return {Kind::killTimeout, 0, std::move(pids), {}}; }
-    static Result relaunchFailed(QString reason) { return {Kind::relaunchFailed, 0, {}, std::move(reason)}; }
-    static Result notRunning() { return {Kind::notRunning, 0, {}, {}}; }
+    static Result success(pid_t newPid) { return {Kind::success, newPid, {}, {}, {}}; }
+    static Result killTimeout(QList<pid_t> pids) { return {Kind::killTimeout, 0, std::move(pids), {}, {}}; }
+    static Result relaunchFailed(QString reason, std::optional<LocKey> why = std::nullopt) {
+      return {Kind::relaunchFailed, 0, {}, std::move(reason), std::move(why)};
+    }
+    static Result notRunning() { return {Kind::notRunning, 0, {}, {}, {}}; }
     bool operator==(const Result&) const = default;
   };
 

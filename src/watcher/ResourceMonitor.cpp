@@ -123,7 +123,12 @@ bool ResourceMonitor::checkOver(QHash<QString, OverState>& states, const QString
 void ResourceMonitor::emitRunaway(const QString& agentId, const QString& kind, qint64 value) {
   if (eventStore_) {
     const QString details = SettingsStore::shared().text(LocKey::resourceRunawayDetails(kind, value));
-    eventStore_->append(AgentEvent::make(agentId, AgentEventType::runawayDetected, details));
+    // Memory is named by its own key, so the history says it in its language.
+    const EventText text = kind == QStringLiteral("内存")
+                               ? EventText::of(LocKey::resourceRunawayDetails({}, value), 0,
+                                               EventText::of(LocKey::detailFieldMemory()))
+                               : EventText::of(LocKey::resourceRunawayDetails(kind, value));
+    eventStore_->append(AgentEvent::make(agentId, AgentEventType::runawayDetected, details, text));
   }
   log("[ResourceMonitor] ", QStringLiteral("runaway: %1 %2 = %3").arg(agentId, kind, QString::number(value)));
 }

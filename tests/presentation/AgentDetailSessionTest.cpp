@@ -172,7 +172,9 @@ TEST_F(AgentDetailSessionTest, TheDoctorsResultIsStoredShownAndKeptEvenOnceTheSe
   EXPECT_TRUE(session->showStoredDoctorResult());
   EXPECT_EQ(session->doctorResult()->elapsedSeconds, 3.0);
 
+  // A new check shows as checking, not as the result it will replace.
   session->runDoctor();
+  EXPECT_TRUE(session->isDoctorChecking());
   session.reset();
   callbacks.doctors.takeFirst()(doctorRun(4.0));
   EXPECT_EQ(doctorResults.result("cli1")->elapsedSeconds, 4.0);

@@ -210,8 +210,9 @@ TEST_F(DashboardModelTest, DuplicatesAreToleratedAndTheFirstRecordWins) {
 }
 
 TEST_F(DashboardModelTest, EachRowSaysWhatHappenedInTheWindowsLanguageNeverInTheStoredOne) {
-  const auto text = [](AgentEventType type, const QString& details, AppLanguage language) {
-    return DashboardModel::eventText(AgentEvent{QUuid::createUuid(), "a", type, 1, details}, language);
+  const auto text = [](AgentEventType type, const QString& details, const std::optional<EventText>& kept,
+                        AppLanguage language) {
+    return DashboardModel::eventText(AgentEvent{QUuid::createUuid(), "a", type, 1, details, kept}, language);
   };
   using T = AgentEventType;
   struct Case {
@@ -219,6 +220,8 @@ TEST_F(DashboardModelTest, EachRowSaysWhatHappenedInTheWindowsLanguageNeverInThe
     QString stored;  // as it was recorded, in either language
     QString en;
     QString zh;
+    // What a newer event keeps of its meaning.
+    std::optional<EventText> kept = std::nullopt;
   };
   const QString throttledEn = "Repeated failures — recovery paused, please check";
   const QString throttledZh = "反复异常，已暂停接管，请检查处理";
@@ -257,6 +260,30 @@ TEST_F(DashboardModelTest, EachRowSaysWhatHappenedInTheWindowsLanguageNeverInThe
       {T::restarted, "relaunch: no such program", "Restarted, recovery resumed", "已重新启动，恢复接管"},
       {T::hangDetected, "进程长时间无响应（来自系统 hang 报告）", "Unresponsive too long", "长时间无响应"},
       {T::exitedAbnormal, "崩溃", "Abnormal exit", "异常退出"},
+      // An older event is recognised only where a text gives exactly its
+      // details again.
+      {T::restarted, "Manual restart → new pid 12 ", "Restarted, recovery resumed", "已重新启动，恢复接管"},
+      {T::restarted, "诊断完成 exit=01 · 无已知问题", "Restarted, recovery resumed", "已重新启动，恢复接管"},
+      {T::exitedAbnormal, "恢复失败：已重新启动，但 3.0 秒后已不在运行", "Abnormal exit", "异常退出"},
+      // A newer event says its key and values, whatever its details say.
+      {T::restarted, "", "Running again, recovery resumed", "已再次运行，恢复接管",
+       EventText::of(LocKey::evDetailRecoveryResumed())},
+      {T::restarted, "用户主动重启 → 新 pid 1", "Manual restart → new pid 7", "用户主动重启 → 新 pid 7",
+       EventText::of(LocKey::evDetailUserRestart(7))},
+      {T::throttled, "osascript 执行失败: 无终端", "Recovery failed: No installed application has the identifier a.b.",
+       "恢复失败：找不到标识为 a.b 的已安装应用。",
+       EventText::of(LocKey::evDetailRelaunchFailed({}), 0, EventText::of(LocKey::alertReasonAppNotFound("a.b")))},
+      {T::throttled, "重启失败：新实例没活过 2 秒", "Restart failed: New instance didn't survive 2 seconds",
+       "重启失败：新实例没活过 2 秒",
+       EventText::of(LocKey::evDetailRestartFailed({}), 0, EventText::of(LocKey::restartReasonDidntSurvive()))},
+      {T::runawayDetected, "内存 长时间偏高：2048 MB", "Memory high for too long: 2048 MB", "内存 长时间偏高：2048 MB",
+       EventText::of(LocKey::resourceRunawayDetails({}, 2048), 0, EventText::of(LocKey::detailFieldMemory()))},
+      // A key this version does not know, or values that do not fit it: as
+      // an older event.
+      {T::restarted, "用户主动退出", "Manual stop", "用户主动退出", EventText{"noSuchKey", {}}},
+      {T::restarted, "用户主动退出", "Manual stop", "用户主动退出", EventText{"evDetailUserStop", {1}}},
+      {T::restarted, "用户主动退出", "Manual stop", "用户主动退出", EventText{"evDetailUserRestart", {}}},
+      {T::restarted, "用户主动退出", "Manual stop", "用户主动退出", EventText{"evDetailUserRestart", {true}}},
       // A runaway says its measure in the window's language.
       {T::runawayDetected, "CPU 长时间偏高：95%", "CPU high for too long: 95%", "CPU 长时间偏高：95%"},
       {T::runawayDetected, "内存 high for too long: 2048 MB", "Memory high for too long: 2048 MB", "内存 长时间偏高：2048 MB"},
@@ -264,10 +291,10 @@ TEST_F(DashboardModelTest, EachRowSaysWhatHappenedInTheWindowsLanguageNeverInThe
   };
   static const QRegularExpression chinese(QStringLiteral("\\p{Han}"));
   for (const Case& c : cases) {
-    const QString en = text(c.type, c.stored, AppLanguage::en);
+    const QString en = text(c.type, c.stored, c.kept, AppLanguage::en);
     EXPECT_EQ(en, c.en) << c.stored.toStdString();
     EXPECT_FALSE(en.contains(chinese)) << en.toStdString();
-    EXPECT_EQ(text(c.type, c.stored, AppLanguage::zh), c.zh) << c.stored.toStdString();
+    EXPECT_EQ(text(c.type, c.stored, c.kept, AppLanguage::zh), c.zh) << c.stored.toStdString();
   }
 }
 

@@ -130,7 +130,7 @@ TEST_F(RestarterTest, AVerifyFailingAfterTheFallbackTooFailsTheRestart) {
       R"("command":["true"],"verifyCommand":["sh","-c","echo gateway not running"],)"
       R"("verifyOutputNotContains":"not running","fallbackCommand":["sh","-c","exit 4"])");
   const auto [result, report] = restart(entry);
-  EXPECT_EQ(result, Result::relaunchFailed("Graceful command ran but verify failed"));
+  EXPECT_EQ(result, Result::relaunchFailed("Graceful command ran but verify failed", LocKey::restartReasonGracefulFailedVerify()));
   EXPECT_TRUE(report.endsWith(
       "· verify failed: exit OK but output contains \"not running\" (false positive)\n"
       "· Fallback: sh -c exit 4\n"
@@ -145,7 +145,7 @@ TEST_F(RestarterTest, WithoutAFallbackAFailedVerifyFailsInTheCurrentLanguage) {
       R"("command":["true"],"verifyCommand":["sh","-c","echo starting; exit 2"],"expectVerifyExitCode":2,)"
       R"("verifyOutputContains":"listening")");
   const auto [result, report] = restart(entry);
-  EXPECT_EQ(result, Result::relaunchFailed("优雅命令跑了但 verify 失败"));
+  EXPECT_EQ(result, Result::relaunchFailed("优雅命令跑了但 verify 失败", LocKey::restartReasonGracefulFailedVerify()));
   EXPECT_EQ(report,
             "=== 重启 Fake ===\n"
             "· 优雅档：将运行 true\n"
@@ -160,14 +160,14 @@ TEST_F(RestarterTest, AVerifyThatNeverRanIsNeverAPass) {
   entry.restart->verifyCommand = Command{};
   entry.restart->expectVerifyExitCode = -1;
   const auto [result, report] = restart(entry);
-  EXPECT_EQ(result, Result::relaunchFailed("Graceful command ran but verify failed"));
+  EXPECT_EQ(result, Result::relaunchFailed("Graceful command ran but verify failed", LocKey::restartReasonGracefulFailedVerify()));
   EXPECT_TRUE(report.endsWith("\n· verify failed: argv empty")) << report.toStdString();
 }
 
 TEST_F(RestarterTest, ANonZeroExitWithoutVerifyFailsAndShowsThreeHundredCharacters) {
   const AgentEntry entry = gracefulAgent(R"("command":["sh","-c","printf '%01000d' 0; exit 3"])");
   const auto [result, report] = restart(entry);
-  EXPECT_EQ(result, Result::relaunchFailed("Graceful command exited 3"));
+  EXPECT_EQ(result, Result::relaunchFailed("Graceful command exited 3", LocKey::restartReasonGracefulExitNonZero(3)));
   EXPECT_TRUE(report.endsWith("· Command exit code 3\n  stdout: " + QString(300, '0'))) << report.toStdString();
 }
 
@@ -177,7 +177,7 @@ TEST_F(RestarterTest, ACommandStoppedAtItsLimitFailsTheRestart) {
   // Stopped half-way, a restart proves nothing, whatever the verify says.
   const auto [stopped, stoppedReport] = restart(gracefulAgent(
       R"("command":["sh","-c","echo reinstalling; exec sleep 30"],"verifyCommand":["true"])"));
-  EXPECT_EQ(stopped, Result::relaunchFailed("Restart command did not finish within 1 s"));
+  EXPECT_EQ(stopped, Result::relaunchFailed("Restart command did not finish within 1 s", LocKey::restartReasonTimedOut(1)));
   EXPECT_TRUE(stoppedReport.endsWith("· Command did not finish within 1 s, stopped\n  stdout: reinstalling"))
       << stoppedReport.toStdString();
 
@@ -187,7 +187,7 @@ TEST_F(RestarterTest, ACommandStoppedAtItsLimitFailsTheRestart) {
   const auto [failed, failedReport] = restart(gracefulAgent(
       R"("command":["true"],"verifyCommand":["sh","-c","exec sleep 30"],"expectVerifyExitCode":143,)"
       R"("fallbackCommand":["sleep","30"])"));
-  EXPECT_EQ(failed, Result::relaunchFailed("重启命令 1 秒内未完成"));
+  EXPECT_EQ(failed, Result::relaunchFailed("重启命令 1 秒内未完成", LocKey::restartReasonTimedOut(1)));
   EXPECT_TRUE(failedReport.endsWith("· verify 失败：1 秒内未完成\n· 兜底：sleep 30\n· 兜底 1 秒内未完成，已中止"))
       << failedReport.toStdString();
 }
@@ -259,13 +259,24 @@ TEST_F(RestarterTest, WithoutARelaunchStrategyTheAgentStaysStopped) {
   test::SpawnedChild agent(program, {});
   ASSERT_TRUE(waitForRunning(1));
   const auto [result, report] = restart(entry);
-  EXPECT_EQ(result, Result::relaunchFailed("agent has no recover strategy"));
+  EXPECT_EQ(result, Result::relaunchFailed("agent has no recover strategy", LocKey::restartReasonNoRecover()));
   EXPECT_TRUE(report.endsWith("· Sending SIGTERM…\n"
                               "· All exited (graceful)\n"
                               "· Calling recover.recover to spawn new instance…\n"
                               "· ✗ recover does not support this agent"))
       << report.toStdString();
   EXPECT_EQ(WTERMSIG(agent.wait()), SIGTERM);
+
+  // A relaunch that fails says why in the report's language, not in the
+  // words it logged.
+  const AgentEntry failing = fakeAgent(Relaunch::none, R"(,"recover":{"strategy":"exec-cli"})");
+  test::SpawnedChild second(program, {});
+  ASSERT_TRUE(waitForRunning(1));
+  const auto [failed, failedReport] = restart(failing);
+  const QString why = "The registry gives no command to launch this agent.";
+  EXPECT_EQ(failed, Result::relaunchFailed(why, LocKey::alertReasonNoCommand()));
+  EXPECT_TRUE(failedReport.endsWith("· ✗ recover failed: " + why)) << failedReport.toStdString();
+  EXPECT_EQ(WTERMSIG(second.wait()), SIGTERM);
 }
 
 TEST_F(RestarterTest, AnAgentThatIsNotRunningIsNotRestarted) {

@@ -8,6 +8,7 @@
 #include "core/stores/LockOnlineStore.h"
 #include "core/stores/SettingsStore.h"
 #include "platform/Defaults.h"
+#include "platform/OwnCommands.h"
 #include "platform/ProcessSignals.h"
 #include "support/SpawnedChild.h"
 #include "watcher/SetupCompletionWatcher.h"
@@ -232,7 +233,7 @@ TEST_F(UserActionsTest, ARestartThatCannotRelaunchIsToldButNotThrottled) {
   std::optional<RestartResult> result;
   watcher->restartOnUserClick(entry(fakeId), [&](const RestartResult& r) { result = r; });
   ASSERT_TRUE(waitFor(result));
-  EXPECT_EQ(*result, RestartResult::relaunchFailed("agent has no recover strategy"));
+  EXPECT_EQ(*result, RestartResult::relaunchFailed("agent has no recover strategy", LocKey::restartReasonNoRecover()));
   EXPECT_EQ(types(fakeId), QStringList{"throttled"});
   EXPECT_EQ(lastDetails(fakeId), "Restart failed: agent has no recover strategy");
   EXPECT_FALSE(watcher->isThrottled(fakeId));
@@ -275,22 +276,22 @@ TEST_F(UserActionsTest, OurOwnDoctorIsNeverTheAgentAndAnUninstallEndsItFirst) {
   EXPECT_TRUE(watcher->watchedPids().isEmpty());
   EXPECT_TRUE(types(fakeId).isEmpty());
 
-  // Uninstalling the agent ends it first; its end is no exit of the agent and
-  // relaunches nothing.
+  // Uninstalling the agent ends it first; its end is no exit of the agent,
+  // relaunches nothing, and is no failed check: no result, no row.
   AgentUninstaller uninstaller;
   uninstaller.setAgentId(fakeId);
   uninstaller.run("Fake", {}, {program}, {});
   EXPECT_FALSE(ProcessSignals::isAlive(doctor));
   ASSERT_TRUE(waitFor(done));
+  EXPECT_FALSE(done->has_value());
   settle();
-  ASSERT_EQ(types(fakeId), QStringList{"restarted"}) << "only the doctor's own summary";
-  EXPECT_TRUE(lastDetails(fakeId)->startsWith("诊断完成 exit=143")) << lastDetails(fakeId)->toStdString();
+  EXPECT_TRUE(types(fakeId).isEmpty());
 
   // Uninstalled, it is never relaunched, whatever ends a process left of it.
   watcher->handleExit(1 << 30, fakeId, RawExitInfo{1 << 30, SIGSEGV});
   test::finishOffMainWork();
   settle();
-  EXPECT_EQ(types(fakeId), (QStringList{"restarted", "exitedAbnormal"}));
+  EXPECT_EQ(types(fakeId), QStringList{"exitedAbnormal"});
   EXPECT_TRUE(test::readFile(bin.recordPath("x-terminal-emulator")).isEmpty());
 }
 
@@ -313,6 +314,15 @@ TEST_F(UserActionsTest, TheDoctorFindsKnownIssuesAndRecordsItsSummary) {
   EXPECT_EQ(result.detectedIssues[0].issue.id, "key");
   EXPECT_EQ(result.detectedIssues[0].matchedSnippet, "Error: API key expired (401)");
   EXPECT_EQ(lastDetails("doc"), "诊断完成 exit=1 · 识别 1 个问题");
+  // A check that the agent's uninstall ended gives no result and no row.
+  {
+    const OwnCommands::Scope uninstalling("doc", OwnCommands::Purpose::uninstall);
+    done.reset();
+    watcher->doctorOnUserClick(entry("doc"), [&](std::optional<AgentDoctor::Result> r) { done = std::move(r); });
+    ASSERT_TRUE(waitFor(done));
+    EXPECT_FALSE(done->has_value());
+  }
+  EXPECT_EQ(types("doc").size(), 1);
 
   make({doctorAgent(R"("kind":"shell","title":"t")")}, /*withScanner=*/false);
   done.reset();

@@ -1,6 +1,7 @@
 #include "core/stores/EventStore.h"
 
 #include "core/stores/SharedStore.h"
+#include "core/texts/LocTexts.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
 
@@ -76,14 +77,78 @@ std::optional<AgentEvent> decodeEvent(const QJsonValue& value) {
   const auto uuid = uuidFromText(id.toString());
   const auto eventType = agentEventTypeFromString(type.toString());
   if (!uuid || !eventType) return std::nullopt;
-  AgentEvent event{*uuid, agentId.toString(), *eventType, timestamp.toDouble(), std::nullopt};
+  AgentEvent event{*uuid, agentId.toString(), *eventType, timestamp.toDouble(), std::nullopt, std::nullopt};
   if (details.isString()) event.details = boundedDetails(details.toString());
+  // A key this version cannot read leaves the event as it was stored
+  // before keys were kept.
+  const QJsonValue key = o.value(QLatin1String("key")), values = o.value(QLatin1String("values"));
+  if (key.isString() && (values.isUndefined() || values.isArray()))
+    event.text = EventText{key.toString(), values.toArray()};
   return event;
 }
 
 bool newerFirst(const AgentEvent& a, const AgentEvent& b) { return a.timestamp > b.timestamp; }
 
+constexpr int kMaxTextDepth = 3;
+
+QJsonObject textObject(const EventText& text) {
+  QJsonObject o{{QStringLiteral("key"), text.key}};
+  if (!text.values.isEmpty()) o.insert(QStringLiteral("values"), text.values);
+  return o;
+}
+
+std::optional<QString> say(const EventText& text, AppLanguage language, int depth) {
+  if (depth > kMaxTextDepth || text.values.size() > 3) return std::nullopt;
+  std::array<LocKey::Value, 3> values;
+  for (qsizetype i = 0; i < text.values.size(); ++i) {
+    const QJsonValue v = text.values[i];
+    if (v.isString()) {
+      values[i] = v.toString();
+    } else if (v.isDouble()) {
+      const double n = v.toDouble();
+      if (n != std::floor(n) || std::abs(n) > 9007199254740992.0) return std::nullopt;
+      values[i] = static_cast<qint64>(n);
+    } else if (v.isObject() && v.toObject().value(QLatin1String("key")).isString()) {
+      const QJsonObject o = v.toObject();
+      const auto inner = say(EventText{o.value(QLatin1String("key")).toString(), o.value(QLatin1String("values")).toArray()},
+                             language, depth + 1);
+      if (!inner) return std::nullopt;
+      values[i] = *inner;
+    } else {
+      return std::nullopt;
+    }
+  }
+  const std::optional<LocKey> key = LocKey::fromStored(text.key, std::move(values));
+  if (!key) return std::nullopt;
+  return LocTexts::text(language, *key);
+}
+
 }  // namespace
+
+EventText EventText::of(const LocKey& key) {
+  EventText text{QString::fromLatin1(LocKey::name(key.id())), {}};
+  QJsonArray values;
+  for (const LocKey::Value& value : key.values()) {
+    if (const auto* s = std::get_if<QString>(&value))
+      values.append(*s);
+    else if (const auto* n = std::get_if<qint64>(&value))
+      values.append(static_cast<double>(*n));
+    else if (const auto* d = std::get_if<double>(&value))
+      values.append(*d);
+    else
+      break;
+  }
+  text.values = values;
+  return text;
+}
+
+EventText EventText::of(const LocKey& key, std::size_t index, const EventText& inner) {
+  EventText text = of(key);
+  if (index < static_cast<std::size_t>(text.values.size())) text.values[static_cast<qsizetype>(index)] = textObject(inner);
+  return text;
+}
+
+std::optional<QString> EventText::say(AppLanguage language) const { return tlr::say(*this, language, 0); }
 
 QString toString(AgentEventType type) {
   for (const auto& [t, name] : kTypeNames)
@@ -109,8 +174,9 @@ QDateTime AgentEvent::date() const {
   return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>((seconds + kReferenceDateOffset) * 1000.0), Qt::UTC);
 }
 
-AgentEvent AgentEvent::make(const QString& agentId, AgentEventType type, std::optional<QString> details) {
-  return AgentEvent{QUuid::createUuid(), agentId, type, now(), boundedDetails(std::move(details))};
+AgentEvent AgentEvent::make(const QString& agentId, AgentEventType type, std::optional<QString> details,
+                            std::optional<EventText> text) {
+  return AgentEvent{QUuid::createUuid(), agentId, type, now(), boundedDetails(std::move(details)), std::move(text)};
 }
 
 // The stored log's one writer, shared by the window thread and the write
@@ -174,6 +240,10 @@ QByteArray EventStore::encode(const QList<AgentEvent>& events) {
                   {QStringLiteral("type"), toString(e.type)},
                   {QStringLiteral("timestamp"), e.timestamp}};
     if (e.details) o.insert(QStringLiteral("details"), *e.details);
+    if (e.text) {
+      const QJsonObject text = textObject(*e.text);
+      for (auto it = text.begin(); it != text.end(); ++it) o.insert(it.key(), it.value());
+    }
     array.append(o);
   }
   return QJsonDocument(array).toJson(QJsonDocument::Compact);

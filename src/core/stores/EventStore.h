@@ -1,9 +1,13 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
+#include "core/texts/SettingsValues.h"
 #include "platform/Defaults.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
 #include <QObject>
@@ -37,6 +41,25 @@ enum class AgentEventType {
 QString toString(AgentEventType type);
 std::optional<AgentEventType> agentEventTypeFromString(const QString& text);
 
+// What an event says, kept beside its details: a key of the text table
+// ("evDetailUserRestart") and the values its text inserts, each a text, a
+// whole number or another such key (the reason within a failure). The
+// history says it again in the window's language. Events stored before
+// keys were kept have none.
+struct EventText {
+  QString key;
+  QJsonArray values;
+
+  bool operator==(const EventText&) const = default;
+
+  static EventText of(const LocKey& key);
+  // `key` with its value at `index` said by `inner`.
+  static EventText of(const LocKey& key, std::size_t index, const EventText& inner);
+  // The text in `language`; nothing when the key or a value is not one
+  // this version knows.
+  std::optional<QString> say(AppLanguage language) const;
+};
+
 // One entry of the event log.
 struct AgentEvent {
   QUuid id;
@@ -46,12 +69,14 @@ struct AgentEvent {
   double timestamp = 0;
   // Absent and empty differ: an empty text is present.
   std::optional<QString> details;
+  // What the details say, by key ("key" and "values" in the stored form).
+  std::optional<EventText> text;
 
   bool operator==(const AgentEvent&) const = default;
 
   // A new event: a fresh random id and the current time.
   static AgentEvent make(const QString& agentId, AgentEventType type,
-                         std::optional<QString> details = std::nullopt);
+                         std::optional<QString> details = std::nullopt, std::optional<EventText> text = std::nullopt);
   // The current time as a timestamp.
   static double now();
   QDateTime date() const;

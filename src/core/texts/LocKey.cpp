@@ -2,6 +2,9 @@
 
 #include "core/texts/TextFill.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <utility>
 
 namespace tlr {
@@ -29,6 +32,20 @@ bool LocKey::carriesValues(Id id) {
 #undef TLR_LOC_YES
   const auto index = static_cast<std::size_t>(id);
   return index < valued.size() && valued[index];
+}
+
+std::optional<LocKey> LocKey::fromStored(const QString& name, std::array<Value, 3> values) {
+  static const QHash<QString, Id> byName = [] {
+    QHash<QString, Id> ids;
+    for (Id id : allIds()) ids.insert(QString::fromLatin1(LocKey::name(id)), id);
+    return ids;
+  }();
+  const auto found = byName.constFind(name);
+  if (found == byName.cend()) return std::nullopt;
+  const bool given = std::any_of(values.begin(), values.end(),
+                                 [](const Value& v) { return !std::holds_alternative<std::monostate>(v); });
+  if (given != carriesValues(*found)) return std::nullopt;
+  return LocKey(*found, std::move(values[0]), std::move(values[1]), std::move(values[2]));
 }
 
 LocKey LocKey::plain(Id id) { return carriesValues(id) ? LocKey(Id::empty) : LocKey(id); }
@@ -368,6 +385,8 @@ LocKey LocKey::evDetailFixFailed(QString issueId) {
 LocKey LocKey::evDetailRelaunchDidNotLast(LocInt seconds) {
   return LocKey(Id::evDetailRelaunchDidNotLast, qint64{seconds.value});
 }
+
+LocKey LocKey::evDetailRelaunchFailed(QString reason) { return LocKey(Id::evDetailRelaunchFailed, std::move(reason)); }
 
 LocKey LocKey::agentRestartConfirmTitle(QString name) {
   return LocKey(Id::agentRestartConfirmTitle, std::move(name));

@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -290,6 +291,7 @@ namespace tlr {
   PLAIN(detailFieldRunning) \
   PLAIN(detailFieldMemory) \
   PLAIN(detailStatusGuarded) \
+  PLAIN(detailStatusPaused) \
   PLAIN(detailMcpSupported) \
   PLAIN(detailMcpNot) \
   PLAIN(detailRecentEvents) \
@@ -424,11 +426,13 @@ namespace tlr {
   VALUED(evDetailFixSucceeded) \
   VALUED(evDetailFixFailed) \
   VALUED(evDetailRelaunchDidNotLast) \
+  VALUED(evDetailRelaunchFailed) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
   PLAIN(evDetailUserLaunch) \
   PLAIN(evDetailSetupCompleted) \
   PLAIN(evDetailNoRecoveryStrategy) \
+  PLAIN(evDetailRecoveryResumed) \
   PLAIN(evDetailRunawayFallback) \
   PLAIN(evDetailRestartFailedNoReason) \
   /* dep */ \
@@ -628,6 +632,12 @@ class LocKey {
   // Every value written as the texts insert it: texts unchanged, integers in
   // plain decimal, durations with one decimal place.
   std::array<QString, 3> formattedValues() const;
+  // The values as the key carries them (std::monostate where none).
+  const std::array<Value, 3>& values() const { return values_; }
+  // A key read back from its name and values as they were stored (an
+  // event's): nothing when the name is no key's, or when values are given
+  // to a key without any or none to a key that carries some.
+  static std::optional<LocKey> fromStored(const QString& name, std::array<Value, 3> values);
 
   friend bool operator==(const LocKey&, const LocKey&) = default;
 
@@ -724,6 +734,7 @@ class LocKey {
   static LocKey evDetailFixSucceeded(QString issueId);
   static LocKey evDetailFixFailed(QString issueId);
   static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
+  static LocKey evDetailRelaunchFailed(QString reason);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
   static LocKey doctorHeaderTitle(QString name);
@@ -795,7 +806,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 509, "the interface has 509 text keys");
-static_assert(LocKey::kValuedCount == 142, "142 text keys carry values");
+static_assert(LocKey::kCount == 512, "the interface has 512 text keys");
+static_assert(LocKey::kValuedCount == 143, "143 text keys carry values");
 
 }  // namespace tlr

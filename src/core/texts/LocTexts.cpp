@@ -638,6 +638,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Memory", u"内存").toString();
     case Id::detailStatusGuarded:
       return t(u"Guarded", u"已守护").toString();
+    case Id::detailStatusPaused:
+      return t(u"Recovery paused", u"已暂停接管").toString();
     case Id::detailMcpSupported:
       return t(u"MCP supported", u"支持 MCP").toString();
     case Id::detailMcpNot:
@@ -931,6 +933,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Fix failed [{1}]", u"修复失败 [{1}]"), key);
     case Id::evDetailRelaunchDidNotLast:
       return fill(t(u"Recovery failed: relaunched, but not running {1} s later", u"恢复失败：已重新启动，但 {1} 秒后已不在运行"), key);
+    case Id::evDetailRelaunchFailed:
+      return fill(t(u"Recovery failed: {1}", u"恢复失败：{1}"), key);
     case Id::evDetailUserStop:
       return t(u"Manual stop", u"用户主动退出").toString();
     case Id::evDetailStopFailed:
@@ -941,6 +945,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Setup completed, auto check started", u"setup 完成，自动开始体检").toString();
     case Id::evDetailNoRecoveryStrategy:
       return t(u"No recovery strategy available", u"无可用恢复策略").toString();
+    case Id::evDetailRecoveryResumed:
+      return t(u"Running again, recovery resumed", u"已再次运行，恢复接管").toString();
     case Id::evDetailRunawayFallback:
       return t(u"High resource usage", u"资源占用偏高").toString();
     case Id::evDetailRestartFailedNoReason:

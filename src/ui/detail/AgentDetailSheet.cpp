@@ -483,8 +483,12 @@ void AgentDetailSheet::refresh() {
 
   // Information card.
   statusLabel_->setPlainText(text(LocKey::detailFieldStatus()));
-  statusValue_->setPlainText(text(LocKey::detailStatusGuarded()));
-  statusValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
+  // A throttled agent is not brought back: its recovery is paused.
+  statusValue_->setPlainText(text(item.isThrottled ? LocKey::detailStatusPaused() : LocKey::detailStatusGuarded()));
+  if (item.isThrottled)
+    statusValue_->setColor(Theme::crash);
+  else
+    statusValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
   runningLabel_->setPlainText(text(LocKey::detailFieldRunning()));
   runningValue_->setPlainText(item.bigStatusText);
   if (item.isFaulted)

@@ -96,8 +96,15 @@ TEST_F(EventStoreTest, StoresCompactRecordsWithUpperCaseIdsAndReferenceDateSecon
 
 TEST_F(EventStoreTest, SurvivesARestartExactly) {
   QList<AgentEvent> before;
+  const EventText kept = EventText::of(LocKey::evDetailRestartFailed({}), 0, EventText::of(LocKey::restartReasonTimedOut(600)));
   {
     EventStore store(defaults);
+    store.append(AgentEvent::make("a", AgentEventType::throttled, QString("重启失败：重启命令 600 秒内未完成"), kept));
+    store.flush();
+    // Beside the details: the key and its values, a reason as a key of its own.
+    const QJsonObject stored = storedArray()[0].toObject();
+    EXPECT_EQ(stored.value("key"), "evDetailRestartFailed");
+    EXPECT_EQ(stored.value("values"), QJsonArray({QJsonObject{{"key", "restartReasonTimedOut"}, {"values", QJsonArray{600}}}}));
     store.append(AgentEvent::make("a", AgentEventType::recovered, QString("x")));
     store.append(AgentEvent::make("b", AgentEventType::hangDetected));
     before = store.events();

@@ -142,10 +142,12 @@ TEST_F(DetailSheetTest, TheInformationCardAndTheRowUpdatesInPlace) {
   click(sheet.get(), "actionLaunch");
   DashboardAgentItem running = item(kCli, true);
   running.isFaulted = true;
+  running.isThrottled = true;
   running.bigStatusText = "Faulted";
   sheet->setItem(running);
   EXPECT_TRUE(sheet->isLaunching()) << "busy flags survive a new row";
   EXPECT_EQ(labelText(sheet.get(), "detailRunningValue"), "Faulted");
+  EXPECT_EQ(labelText(sheet.get(), "detailStatusValue"), "Recovery paused");
   EXPECT_TRUE(shown(sheet.get(), "detailRestartSection"));
   EXPECT_EQ(buttonLabel(sheet.get(), "restartButton"), "Restart (issue detected)");
 }
