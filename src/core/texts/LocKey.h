@@ -271,6 +271,8 @@ namespace tlr {
   VALUED(uninstallSheetTitle) \
   VALUED(uninstallSheetWithFailures) \
   VALUED(uninstallSheetButtonSize) \
+  VALUED(uninstallSheetAgentRunning) \
+  VALUED(uninstallStepStop) \
   VALUED(uninstallWarnBody) \
   VALUED(uninstallWarnMore) \
   PLAIN(uninstallSheetCommands) \
@@ -281,6 +283,7 @@ namespace tlr {
   PLAIN(uninstallSheetRunning) \
   PLAIN(uninstallSheetSuccess) \
   PLAIN(uninstallSheetButton) \
+  PLAIN(uninstallSheetStopAndUninstall) \
   PLAIN(uninstallWarnTitle) \
   PLAIN(uninstallExecutingHelp) \
   /* settings */ \
@@ -566,6 +569,8 @@ class LocKey {
   static LocKey uninstallSheetTitle(QString name);
   static LocKey uninstallSheetWithFailures(LocInt failures);
   static LocKey uninstallSheetButtonSize(QString size);
+  static LocKey uninstallSheetAgentRunning(QString name, LocInt processes);
+  static LocKey uninstallStepStop(QString name);
   static LocKey detailActionLaunchAgent(QString name);
   static LocKey detailDoctorChecking(QString name);
   static LocKey detailDoctorBannerHasIssuesTitle(LocInt issues);
@@ -678,7 +683,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 425, "the interface has 425 text keys");
-static_assert(LocKey::kValuedCount == 112, "112 text keys carry values");
+static_assert(LocKey::kCount == 428, "the interface has 428 text keys");
+static_assert(LocKey::kValuedCount == 114, "114 text keys carry values");
 
 }  // namespace tlr
