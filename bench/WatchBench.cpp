@@ -2,7 +2,10 @@
 //   bench_watch --benchmark_filter=FullScan   one scanAll() with 1,000 extra processes
 //   bench_watch --benchmark_filter=ExitToCallback   exit → callback on the main thread
 //   bench_watch --benchmark_filter=ScanLoopTick     one tick of the 4-second scan loop
+//   bench_watch --benchmark_filter=EventAppend      200 exits' events into a log of 10,000
+#include "core/stores/EventStore.h"
 #include "platform/KqueueProcessWatcher.h"
+#include "platform/OffMain.h"
 #include "registry/RegistryLoader.h"
 #include "watcher/ProcessScanner.h"
 
@@ -157,6 +160,45 @@ void BM_ExitToCallbackOnMainThread(benchmark::State& state) {
 }
 BENCHMARK(BM_ExitToCallbackOnMainThread)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The window thread's share of recording an exit when the log already holds
+// 10,000 events (200 agents, 50 each), 200 exits in a burst; then how long
+// until the burst is stored.
+void BM_EventAppendOnMainThread(benchmark::State& state) {
+  QTemporaryDir dir;
+  tlr::Defaults defaults(dir.path() + QStringLiteral("/defaults.json"));
+  QList<tlr::AgentEvent> full;
+  for (int agent = 0; agent < 200; ++agent)
+    for (int i = 0; i < tlr::EventStore::maxPerAgent; ++i)
+      full << tlr::AgentEvent{QUuid::createUuid(), QStringLiteral("agent-%1").arg(agent),
+                              tlr::AgentEventType::started, 1000.0 - i, QStringLiteral("pid=%1").arg(i)};
+  static_cast<void>(defaults.set(tlr::EventStore::defaultsKey, QString::fromUtf8(tlr::EventStore::encode(full))));
+  constexpr int kExits = 200;
+  std::vector<double> micros;
+  double storedMs = 0;
+  for (auto _ : state) {
+    tlr::EventStore store(defaults);
+    micros.clear();
+    const auto burstAt = Clock::now();
+    for (int i = 0; i < kExits; ++i) {
+      const auto before = Clock::now();
+      store.append(tlr::AgentEvent::make(QStringLiteral("agent-%1").arg(i), tlr::AgentEventType::exitedAbnormal));
+      micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - before).count());
+    }
+    // Stored once the file holds the newest event.
+    const QString newest = store.events().first().id.toString(QUuid::WithoutBraces).toUpper();
+    while (!tlr::Defaults(defaults.filePath()).string(tlr::EventStore::defaultsKey).value_or(QString()).contains(newest)) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    storedMs = std::chrono::duration<double, std::milli>(Clock::now() - burstAt).count();
+  }
+  std::sort(micros.begin(), micros.end());
+  state.counters["median_us"] = micros[micros.size() / 2];
+  state.counters["worst_us"] = micros.back();
+  state.counters["stored_ms"] = storedMs;
+}
+BENCHMARK(BM_EventAppendOnMainThread)->Iterations(3)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,5 +206,6 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  tlr::OffMainPool::shared().waitForIdle(Clock::now() + std::chrono::seconds(5));
   return 0;
 }

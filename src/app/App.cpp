@@ -268,6 +268,7 @@ void App::prepareToQuit() {
   // (connected later, so it runs after this).
   OffMainPool::shared().cancel();
   NetworkLogger::shared().flush();
+  EventStore::shared().flush();
   // Removes the bring-forward socket.
   instanceChannel_.reset();
 }
@@ -302,8 +303,12 @@ void App::applicationDidFinishLaunching() {
   windows_->afterFirstPaint([this] { setupRemoteServices(); });
   applyActivationPolicy();
   showStatusItemOnboardingIfFirstRun();
-  runDiscoverySelfCheck();
-  tidyBackupLeftovers();
+  // Neither is needed for the first paint: they wait for it (and run at once
+  // without a window).
+  windows_->afterFirstPaint([this] {
+    runDiscoverySelfCheck();
+    tidyBackupLeftovers();
+  });
   // Windows may exist from here on: the main thread no longer waits for
   // systemctl, whose answers are refreshed on threads of their own.
   ProcessScanner::setMainThreadMayWait(false);
@@ -384,11 +389,14 @@ void App::setupStatusItem() {
 void App::startScanLoop() {
   // A window shown at start paints before the first scan (a walk of /proc
   // and of the program folders); without one the scan runs at once.
-  windows_->afterFirstPaint([this] { refreshRunningAgents(); });
+  // npm and pipx are asked only then too: their start competes with the
+  // paint. The first scan looked only in the folders known without them;
+  // once they answer, agents installed through them show at once.
+  windows_->afterFirstPaint([this] {
+    refreshRunningAgents();
+    if (scanner_) ProcessScanner::whenToolFoldersKnown(this, [this] { refreshRunningAgents(); });
+  });
   scanTimer_.start();
-  // The first scan looked only in the folders known without asking npm and
-  // pipx; once they answer, agents installed through them show at once.
-  if (scanner_) ProcessScanner::whenToolFoldersKnown(this, [this] { refreshRunningAgents(); });
 }
 
 void App::refreshRunningAgents() {

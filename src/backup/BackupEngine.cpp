@@ -351,9 +351,6 @@ class BackupPipeline {
     if (!packed.started) return Unexpected(BackupError::passOn(packed.startError));
     if (packed.exitCode != 0) return Unexpected(BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput)));
     if (!packed.ok()) return Unexpected(BackupError::of(Case::packFailed, QStringLiteral("unknown")));
-    // The archive is complete all the same: such a file as it was read.
-    for (const QString& file : staged.changed)
-      logLine(QStringLiteral("[Backup] tar: ") + file + QStringLiteral(": file changed as we read it"));
     QList<BackupManifest::AgentBackup> results;
     for (qsizetype i = 0; i < staged.agents.size(); ++i) {
       if (staged.agents[i].fileCount >= 1) results << agentBackup(*stagedEntries[i], staged.agents[i]);
@@ -378,12 +375,20 @@ class BackupPipeline {
 
     BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, results.size(),
                                       QString::fromUtf8(BackupEngine::kLocalStorageName), 0, {}};
-    record.leftOutCount = staged.leftOutCount;
-    record.leftOutExamples = homeRelative(staged.leftOutExamples);
-    if (staged.leftOutCount > 0)
-      logLine(QStringLiteral("[Backup] 未备份 %1 项（符号链接、FIFO、套接字或设备文件）：").arg(staged.leftOutCount) +
-              record.leftOutExamples.join(QStringLiteral(", ")) +
-              (staged.leftOutCount > record.leftOutExamples.size() ? QStringLiteral(" …") : QString()));
+    record.leftOutCount = staged.notRegular.count;
+    record.leftOutExamples = homeRelative(staged.notRegular.examples);
+    record.unreadable = homeRelative(staged.unreadable);
+    record.tooDeep = homeRelative(staged.tooDeep);
+    record.changed = homeRelative(staged.changed);
+    logNamed(QStringLiteral("[Backup] 未备份 %1 项（符号链接、FIFO、套接字或设备文件）："), record.leftOutCount,
+             record.leftOutExamples);
+    logNamed(QStringLiteral("[Backup] 未备份 %1 项（无法读取，备份不完整）："), record.unreadable.count,
+             record.unreadable.examples);
+    logNamed(QStringLiteral("[Backup] 未备份 %1 项（文件夹层级超过 ") + QString::number(StagedSnapshot::kMaxDepth) +
+                 QStringLiteral(" 层，备份不完整）："),
+             record.tooDeep.count, record.tooDeep.examples);
+    logNamed(QStringLiteral("[Backup] %1 个文件在读取时一再改变（已备份的内容可能不完整）："), record.changed.count,
+             record.changed.examples);
     return record;
   }
 
@@ -396,6 +401,14 @@ class BackupPipeline {
     QStringList out;
     for (const QString& path : paths) out << homeRelative(path);
     return out;
+  }
+  static NamedItems homeRelative(const NamedItems& items) { return {items.count, homeRelative(items.examples)}; }
+  // One log line naming `count` items (the first few in `examples`) after
+  // `what`, which holds "%1" for the count; none when there are none.
+  static void logNamed(const QString& what, qint64 count, const QStringList& examples) {
+    if (count == 0) return;
+    logLine(what.arg(count) + examples.join(QStringLiteral(", ")) +
+            (count > examples.size() ? QStringLiteral(" …") : QString()));
   }
 
   static BackupManifest::AgentBackup agentBackup(const AgentEntry& entry, const StagedAgent& staged) {

@@ -2,6 +2,7 @@
 
 #include "backup/BackupError.h"
 #include "backup/BackupManifest.h"
+#include "backup/BackupStaging.h"
 #include "backup/SnapshotVolume.h"
 #include "core/texts/LocKey.h"
 #include "platform/Expected.h"
@@ -54,6 +55,12 @@ class BackupEngine final : public QObject {
     // is not kept in "last-backup.json".
     qint64 leftOutCount = 0;
     QStringList leftOutExamples;
+    // What else the snapshot lacks of the agents' data, named the same way:
+    // items that could not be read, folders too deep, files that changed
+    // while they were read twice.
+    NamedItems unreadable;
+    NamedItems tooDeep;
+    NamedItems changed;
     friend bool operator==(const BackupRecord&, const BackupRecord&) = default;
   };
   using Result = Expected<BackupRecord, BackupError>;

@@ -17,7 +17,9 @@
 
 #include <algorithm>
 
+#include <cerrno>
 #include <dirent.h>
+#include <map>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
@@ -27,8 +29,9 @@
 namespace tlr {
 namespace {
 
-// Folders deeper than this below a root are not entered.
-constexpr int kMaxDepth = 256;
+// Whether a failed open or status of an item means it went away (removed,
+// or replaced by a link) rather than that it cannot be read.
+bool gone(int error) { return error == ENOENT || error == ELOOP || error == ENOTDIR; }
 
 void countStats(const QString& source, qint64 size, StagedAgent& agent) {
   const QString lower = source.toLower();
@@ -87,7 +90,7 @@ struct Stored {
 struct PendingFolder {
   QByteArray name;
   unsigned mode = 0700;
-  qint64 mtime = 0;
+  struct timespec mtime{};
   bool written = false;
   QString agent;  // an agent's own folder: its id
 };
@@ -133,13 +136,16 @@ class Walk {
         claim.matcher = matchers_.back().get();
         struct stat st{};
         // A link as the root itself is followed: to a file, that file is stored.
-        if (::stat(QFile::encodeName(claim.path).constData(), &st) != 0) continue;
+        if (::stat(QFile::encodeName(claim.path).constData(), &st) != 0) {
+          if (!gone(errno)) out_.unreadable.note(claim.path);
+          continue;
+        }
         if (S_ISDIR(st.st_mode)) {
           claim.file = false;
         } else if (S_ISREG(st.st_mode)) {
           claim.file = true;
         } else {
-          noteLeftOut(claim.path);
+          out_.notRegular.note(claim.path);
           continue;
         }
         claims_.push_back(claim);
@@ -196,13 +202,13 @@ class Walk {
     pending_.clear();
     const QString owner = agents_[stored.ownerAgent].id;
     if (!agentFolders_.contains(owner))
-      pending_.push_back({top_ + '/' + QFile::encodeName(owner), 0700, QDateTime::currentSecsSinceEpoch(), false, owner});
+      pending_.push_back({top_ + '/' + QFile::encodeName(owner), 0700, {QDateTime::currentSecsSinceEpoch(), 0}, false, owner});
   }
 
   bool writePending() {
     for (PendingFolder& folder : pending_) {
       if (folder.written) continue;
-      if (!archive_.addFolder(folder.name, folder.mode, folder.mtime)) return false;
+      if (!archive_.addFolder(folder.name, folder.mode, folder.mtime.tv_sec, folder.mtime.tv_nsec)) return false;
       folder.written = true;
       if (!folder.agent.isEmpty()) agentFolders_.insert(folder.agent);
     }
@@ -212,22 +218,51 @@ class Walk {
   void storeFile(int s) {
     const Stored& stored = stored_[static_cast<std::size_t>(s)];
     beginStored(stored);
-    const QByteArray path = QFile::encodeName(stored.path);
-    UniqueFd fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(::open(QFile::encodeName(stored.path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd && !gone(errno)) out_.unreadable.note(stored.path);
     struct stat st{};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     if (!writePending()) return;
-    bool changed = false;
-    if (!archive_.addFile(memberOf(stored), fd.get(), st, &changed)) return;
-    if (changed) out_.changed << stored.path;
-    for (int c : stored.claims) {
+    TarWriter::FileRead read;
+    if (!storeContent(memberOf(stored), fd.get(), st, stored.path, &read)) return;
+    count(stored.claims, stored.path, read.dataBytes, st, {});
+  }
+
+  // Stores the file open as `fd` (status `st`) as `member`; a file that
+  // changed while it was read is read again once, and named when it changed
+  // again. False when the archive failed.
+  bool storeContent(const QByteArray& member, int fd, struct stat& st, const QString& shown, TarWriter::FileRead* read) {
+    if (!archive_.addFile(member, fd, st, read)) return false;
+    if (!read->changed) return true;
+    // The second reading takes the first one's place when unpacked.
+    if (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+      out_.changed.note(shown);
+      return true;
+    }
+    if (!archive_.addFile(member, fd, st, read)) return false;
+    if (read->changed) out_.changed.note(shown);
+    return true;
+  }
+
+  // Counts a stored file for the claims in `keeping`, once per agent (a
+  // file two roots of one agent reach is one of its files): `rel` is its
+  // path below the stored root (empty: the stored root itself).
+  void count(const std::vector<int>& keeping, const QString& source, qint64 bytes, const struct stat& st,
+             const QByteArray& rel) {
+    std::vector<int> countedAgents;
+    for (int c : keeping) {
       Claim& claim = claims_[static_cast<std::size_t>(c)];
-      StagedAgent& agent = out_.agents[claim.agent];
-      ++agent.fileCount;
-      agent.totalBytes += st.st_size;
-      agent.files << claim.entry;
       ++claim.files;
       claim.diskBytes += static_cast<qint64>(st.st_blocks) * 512;
+      if (std::find(countedAgents.begin(), countedAgents.end(), claim.agent) != countedAgents.end()) continue;
+      countedAgents.push_back(claim.agent);
+      StagedAgent& agent = out_.agents[claim.agent];
+      ++agent.fileCount;
+      agent.totalBytes += bytes;
+      agent.files << (claim.file || rel.isEmpty()
+                          ? claim.entry
+                          : claim.entry + '/' + displayName(claim.rel.isEmpty() ? rel : rel.mid(claim.relBytes + 1)));
+      countStats(source, bytes, agent);
     }
   }
 
@@ -236,10 +271,12 @@ class Walk {
     beginStored(stored);
     // A link as the root itself is followed; nothing below it is.
     UniqueFd fd(::open(QFile::encodeName(stored.path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd && !gone(errno)) out_.unreadable.note(stored.path);
     struct stat st{};
     if (!fd || ::fstat(fd.get(), &st) != 0) return;
     const QByteArray member = memberOf(stored);
-    pending_.push_back({member, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false, {}});
+    pending_.push_back({member, st.st_mode & 0777, st.st_mtim, false, {}});
+    links_.clear();
     std::vector<int> active;
     for (int c : stored.claims) {
       if (claims_[static_cast<std::size_t>(c)].rel.isEmpty()) active.push_back(c);
@@ -252,24 +289,34 @@ class Walk {
   // reach it.
   void folder(int s, UniqueFd fd, const QByteArray& member, const QByteArray& rel, const QString& relText,
               const std::vector<int>& active, int depth) {
+    const Stored& stored = stored_[static_cast<std::size_t>(s)];
     DIR* dir = ::fdopendir(fd.get());
-    if (!dir) return;
+    if (!dir) {
+      out_.unreadable.note(stored.path + (rel.isEmpty() ? QString() : '/' + displayName(rel)));
+      return;
+    }
     fd.release();
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
-    const Stored& stored = stored_[static_cast<std::size_t>(s)];
+    // Stored whether or not it holds anything: an empty folder an agent
+    // expects comes back.
+    if (!writePending()) return;
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
       if (stopped()) return;
       const QByteArray name(entry->d_name);
       if (name == "." || name == "..") continue;
       struct stat st{};
-      if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       const QByteArray childRel = rel.isEmpty() ? name : rel + '/' + name;
       const QString childText = relText.isEmpty() ? QString::fromUtf8(name) : relText + '/' + QString::fromUtf8(name);
+      if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        // A folder that may be listed but not entered.
+        if (!gone(errno) && !everyClaimLeavesOut(active, childText, false))
+          out_.unreadable.note(stored.path + '/' + displayName(childRel));
+        continue;
+      }
       const QByteArray childMember = member + '/' + name;
 
       if (S_ISDIR(st.st_mode)) {
-        if (depth + 1 > kMaxDepth) continue;
         std::vector<int> childActive = active;
         bool claimInside = false;
         for (int c : stored.claims) {
@@ -278,16 +325,23 @@ class Walk {
           if (claim.rel == childText || claim.rel.startsWith(childText + '/')) claimInside = true;
         }
         if (!claimInside && everyClaimLeavesOut(active, childText, true)) continue;
+        if (depth + 1 > StagedSnapshot::kMaxDepth) {
+          out_.tooDeep.note(stored.path + '/' + displayName(childRel));
+          continue;
+        }
         UniqueFd sub(::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!sub) continue;
-        pending_.push_back({childMember, (st.st_mode & 0777) | 0700, st.st_mtim.tv_sec, false, {}});
+        if (!sub) {
+          if (!gone(errno)) out_.unreadable.note(stored.path + '/' + displayName(childRel));
+          continue;
+        }
+        pending_.push_back({childMember, st.st_mode & 0777, st.st_mtim, false, {}});
         folder(s, std::move(sub), childMember, childRel, childText, childActive, depth + 1);
         pending_.pop_back();
       } else if (S_ISREG(st.st_mode)) {
         file(s, dirFd, entry->d_name, childMember, childRel, childText, active);
       } else if (!everyClaimLeavesOut(active, childText, false)) {
         // A link, FIFO, socket or device: never stored, but said.
-        noteLeftOut(stored.path + '/' + displayName(childRel));
+        out_.notRegular.note(stored.path + '/' + displayName(childRel));
       }
     }
   }
@@ -319,33 +373,37 @@ class Walk {
       if (claim.file && claim.rel == relText) keeping.push_back(c);
     }
     if (keeping.empty()) return;
+    const QString source = stored.path + '/' + relText;
+    const QString shown = stored.path + '/' + displayName(rel);
     // Opened without waiting (a FIFO put there in the meantime is no
     // regular file) and without following a link.
     UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd && !gone(errno)) out_.unreadable.note(shown);
     struct stat st{};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     if (!writePending()) return;
-    bool changed = false;
-    if (!archive_.addFile(member, fd.get(), st, &changed)) return;
-    const QString source = stored.path + '/' + relText;
-    if (changed) out_.changed << stored.path + '/' + displayName(rel);
-    for (int c : keeping) {
-      Claim& claim = claims_[static_cast<std::size_t>(c)];
-      StagedAgent& agent = out_.agents[claim.agent];
-      ++agent.fileCount;
-      agent.totalBytes += st.st_size;
-      agent.files << (claim.file ? claim.entry
-                                 : claim.entry + '/' +
-                                       displayName(claim.rel.isEmpty() ? rel : rel.mid(claim.relBytes + 1)));
-      countStats(source, st.st_size, agent);
-      ++claim.files;
-      claim.diskBytes += static_cast<qint64>(st.st_blocks) * 512;
+    // The claims whose part of the archive holds this member: a second name
+    // of it is stored as a link only where every part holding the link
+    // holds its target too, so a restore of any part finds it.
+    std::vector<int> holding = active;
+    for (int c : stored.claims) {
+      const Claim& claim = claims_[static_cast<std::size_t>(c)];
+      if (claim.file && claim.rel == relText) holding.push_back(c);
     }
-  }
-
-  void noteLeftOut(const QString& path) {
-    ++out_.leftOutCount;
-    if (out_.leftOutExamples.size() < StagedSnapshot::kLeftOutExamples) out_.leftOutExamples << path;
+    std::sort(holding.begin(), holding.end());
+    if (st.st_nlink > 1) {
+      const auto first = links_.find({st.st_dev, st.st_ino});
+      if (first != links_.end() &&
+          std::includes(first->second.holding.begin(), first->second.holding.end(), holding.begin(), holding.end())) {
+        if (!archive_.addHardLink(member, first->second.member, st)) return;
+        count(keeping, source, 0, st, rel);
+        return;
+      }
+    }
+    TarWriter::FileRead read;
+    if (!storeContent(member, fd.get(), st, shown, &read)) return;
+    if (st.st_nlink > 1) links_.try_emplace({st.st_dev, st.st_ino}, FirstName{member, std::move(holding)});
+    count(keeping, source, read.dataBytes, st, rel);
   }
 
   TarWriter& archive_;
@@ -357,6 +415,13 @@ class Walk {
   std::vector<Stored> stored_;
   std::vector<PendingFolder> pending_;
   QSet<QString> agentFolders_;
+  // The first stored name of each file with several names, in the stored
+  // root being walked.
+  struct FirstName {
+    QByteArray member;
+    std::vector<int> holding;
+  };
+  std::map<std::pair<dev_t, ino_t>, FirstName> links_;
 };
 
 }  // namespace

@@ -34,18 +34,36 @@ struct StagedAgent {
   QList<Root> roots;  // in the order given
 };
 
+// Items a backup names to the user: how many, and the first few paths.
+struct NamedItems {
+  static constexpr qsizetype kExamples = 5;
+  qint64 count = 0;
+  QStringList examples;
+  void note(const QString& path) {
+    ++count;
+    if (examples.size() < kExamples) examples << path;
+  }
+  bool isEmpty() const { return count == 0; }
+  friend bool operator==(const NamedItems&, const NamedItems&) = default;
+};
+
 // What a snapshot's archive holds of all the agents.
 struct StagedSnapshot {
   QList<StagedAgent> agents;  // one per agent given, in that order
   // Source files that changed while they were read (an agent writing its
-  // session): stored as far as the size they had when they were opened.
-  QStringList changed;
-  // Items inside the roots that are no regular file or folder (symbolic
-  // links, FIFOs, sockets, devices), not hit by an exclude pattern: never
-  // stored. Their number and the first few paths.
-  qint64 leftOutCount = 0;
-  QStringList leftOutExamples;
-  static constexpr qsizetype kLeftOutExamples = 5;
+  // session) and again while they were read a second time: stored as they
+  // were read, which is no one state of the file.
+  NamedItems changed;
+  // Items inside the roots, not hit by an exclude pattern, that are never
+  // stored: no regular file or folder (symbolic links, FIFOs, sockets,
+  // devices); files and folders this user may not read (mode 000, another
+  // user's leftovers); folders more than kMaxDepth levels below a root.
+  NamedItems notRegular;
+  NamedItems unreadable;
+  NamedItems tooDeep;
+  static constexpr int kMaxDepth = 256;
+  // Whether something the agents hold is missing from the snapshot.
+  bool incomplete() const { return !unreadable.isEmpty() || !tooDeep.isEmpty() || !changed.isEmpty(); }
 };
 
 // Stages the agents' data straight into the snapshot archive being written.
@@ -63,12 +81,15 @@ struct StagedSnapshot {
 // in (exclude patterns are each agent's own), and counted for every agent
 // that keeps it.
 //
-// A folder root holds its regular files at their relative paths, names
-// carried byte for byte (folders are stored before what they hold, with
-// their source's permission bits, the owner's always set, and their times;
-// empty folders are not stored; links, FIFOs, sockets and devices never
-// are, and are counted as left out). A file root is one file (a link to a
-// file: the file it names). Nothing is written to the disk.
+// A folder root holds its folders and regular files at their relative
+// paths, names carried byte for byte (folders, empty ones too, are stored
+// before what they hold, with their source's permission bits and times to
+// the nanosecond; a file with several names inside one stored root is stored
+// once, its other names as hard links; links, FIFOs, sockets and devices are
+// never stored and are counted as left out, as is what cannot be read). A
+// file that changes while it is read is read again once. A file root is one
+// file (a link to a file: the file it names). Nothing is written to the
+// disk.
 class BackupStaging {
  public:
   struct Agent {
@@ -78,8 +99,7 @@ class BackupStaging {
   };
 
   // Writes the agents' members into `archive`, below the folder named `top`
-  // (which the caller stores). An item that cannot be read is skipped and
-  // not counted. Stops early when the archive's reader is gone (the
+  // (which the caller stores). Stops early when the archive's reader is gone (the
   // archive's error says why) or a stop is requested.
   static StagedSnapshot stage(TarWriter& archive, const QString& top, const QList<Agent>& agents);
 

@@ -350,6 +350,9 @@ class RestoreRun {
     // Everything tar wrote, not only the root that is merged.
     bool movable = false;
     if (auto valid = RestoreTree::validate(stagingFd, staging, &movable); !valid) return {valid};
+    // A folder whose recorded mode withholds writing from its owner gets it
+    // only once it is in place.
+    movable = movable && unpacked.folderModes.isEmpty();
 
     QList<Placement> placements;
     for (const auto& agent : agents) {
@@ -357,16 +360,22 @@ class RestoreRun {
     }
     const QList<std::pair<Placement, bool>> ordered = orderPlacements(placements);
     // Nothing is written before every place was looked at: a link standing
-    // where the restore would write stops it here.
+    // where the restore would write, or a folder it may not write into (all
+    // of them named), stops it here.
+    QStringList unwritable;
     for (const auto& [placement, last] : ordered) {
-      if (auto free = RestoreTree::check(topFd.get(), placement.source, placement.target); !free) return {free};
+      if (auto free = RestoreTree::check(topFd.get(), placement.source, placement.target, &unwritable); !free)
+        return {free};
     }
+    if (!unwritable.isEmpty()) return {Unexpected(RestoreTree::notWritableError(unwritable))};
 
     stage(LocKey::restoreStageWriting());
     for (const auto& [placement, last] : ordered) {
       if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
       // A root that feeds several places is copied for all but its last.
-      if (auto put = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable); !put) {
+      if (auto put = RestoreTree::restore(topFd.get(), placement.source, placement.target, last, movable,
+                                          &unpacked.folderModes);
+          !put) {
         if (put.error().kind == Case::diskFull) return {Unexpected(diskFullError(put.error().payload, agents))};
         return {put};
       }

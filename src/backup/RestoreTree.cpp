@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +68,9 @@ Unexpected<RestoreError> throughLink(const QString& path) {
 }
 Unexpected<RestoreError> folderWhereFileGoes(const QString& path) {
   return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件夹，无法放回文件")));
+}
+Unexpected<RestoreError> notWritable(const QStringList& places) {
+  return Unexpected(RestoreTree::notWritableError(places));
 }
 Unexpected<RestoreError> fileWhereFolderGoes(const QString& path) {
   return Unexpected(RestoreError::of(Case::copyFailed, path + QStringLiteral(" 处是文件，无法放回文件夹")));
@@ -142,7 +146,6 @@ class TreeCheck {
           movable = false;
         }
         if (wanted != original) ::fchmodat(listing.fd(), name, wanted, 0);
-        if (S_ISREG(st.st_mode) && st.st_nlink > 1) movable = false;
         if (S_ISDIR(st.st_mode)) subfolders << bytes;
       }
       if (bytes.startsWith("..")) return Unexpected(RestoreError::of(Case::pathTraversal, below(shown, name)));
@@ -150,19 +153,27 @@ class TreeCheck {
     for (const QByteArray& subfolder : subfolders) {
       if (auto r = folder(openFolderAt(listing.fd(), subfolder.constData()), below(shown, subfolder.constData())); !r)
         return r;
-      // Removed when it holds nothing (the walk has been through it).
-      ::unlinkat(listing.fd(), subfolder.constData(), AT_REMOVEDIR);
     }
     return {};
   }
 };
 
+// Whether this user may put things into the folder open as `fd` (make,
+// replace and remove names in it); else the reason.
+int writableFolder(int fd) { return ::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno; }
+
 // What putting a backed-up folder over a standing one would meet, before
-// anything is written.
-Expected<void, RestoreError> checkFolder(int sourceFd, int targetFd, const QString& shown) {
+// anything is written. A standing folder the restore would write into but
+// may not is added to `unwritable` (the walk goes on, so all are named).
+Expected<void, RestoreError> checkFolder(int sourceFd, int targetFd, const QString& shown, QStringList& unwritable) {
   Listing listing(UniqueFd(::openat(sourceFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
   if (!listing.ok()) return {};
+  bool looked = false;
   while (const char* name = listing.next()) {
+    if (!looked) {
+      looked = true;
+      if (const int error = writableFolder(targetFd)) unwritable << shown + QStringLiteral(": ") + errnoText(error);
+    }
     struct stat source{}, standing{};
     if (::fstatat(listing.fd(), name, &source, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (::fstatat(targetFd, name, &standing, AT_SYMLINK_NOFOLLOW) != 0) continue;  // free: made anew
@@ -174,7 +185,7 @@ Expected<void, RestoreError> checkFolder(int sourceFd, int targetFd, const QStri
       if (!S_ISDIR(standing.st_mode)) return fileWhereFolderGoes(path);
       UniqueFd from = openFolderAt(listing.fd(), name), to = openFolderAt(targetFd, name);
       if (!from || !to) continue;
-      if (auto r = checkFolder(from.get(), to.get(), path); !r) return r;
+      if (auto r = checkFolder(from.get(), to.get(), path, unwritable); !r) return r;
     }
   }
   return {};
@@ -183,7 +194,8 @@ Expected<void, RestoreError> checkFolder(int sourceFd, int targetFd, const QStri
 // One merge of a backed-up folder into its place.
 class Merge {
  public:
-  Merge(bool consume, bool wholeFolders) : consume_(consume), wholeFolders_(consume && wholeFolders) {}
+  Merge(bool consume, bool wholeFolders, const QHash<quint64, unsigned>* folderModes)
+      : consume_(consume), wholeFolders_(consume && wholeFolders), folderModes_(folderModes) {}
 
   // Puts what the folder open as `sourceFd` holds into the folder open as
   // `targetFd` (`shown`). `placed` counts what was put below it.
@@ -211,7 +223,19 @@ class Merge {
     struct stat standing{};
     if (::fstatat(targetFd, targetName.constData(), &standing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(standing.st_mode))
       return folderWhereFileGoes(shown);
-    const int error = FileTransfer::replaceFileAt(sourceFd, name, targetFd, targetName, consume_);
+    // A file with several names in the backup gets them all again: the
+    // first is put in place, the others are links to it.
+    struct stat source{};
+    const bool linked = ::fstatat(sourceFd, name, &source, AT_SYMLINK_NOFOLLOW) == 0 && source.st_nlink > 1;
+    const auto first = linked ? placed_.find({source.st_dev, source.st_ino}) : placed_.end();
+    const int error =
+        first != placed_.end()
+            ? FileTransfer::replaceWithLinkAt(first->second.folder.get(), first->second.name, targetFd, targetName)
+            : FileTransfer::replaceFileAt(sourceFd, name, targetFd, targetName, consume_);
+    if (error == 0 && linked && first == placed_.end() && placed_.size() < kLinkedKept) {
+      UniqueFd folder(::fcntl(targetFd, F_DUPFD_CLOEXEC, 0));
+      if (folder) placed_.emplace(std::make_pair(source.st_dev, source.st_ino), Placed{std::move(folder), targetName});
+    }
     if (error == 0) return {};
     if (diskFull(error)) return Unexpected(RestoreError::diskFull(shownFolder));
     return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(error)));
@@ -227,11 +251,11 @@ class Merge {
 
   // Makes the folder `targetName` of `targetFd` for the backed-up folder
   // `name` of `sourceFd` (whose status is `st`) and fills it; it gets the
-  // backed-up folder's permission bits (without set-id and sticky bits) and
-  // time once everything is in it. An empty one is not kept unless `keep`.
+  // backed-up folder's permission bits (without set-id and sticky bits; the
+  // recorded ones where unpacking had to open it to its owner) and time once
+  // everything is in it.
   Expected<void, RestoreError> makeFolder(int sourceFd, const char* name, const struct stat& st, int targetFd,
-                                         const QByteArray& targetName, const QString& shown, qint64* placed,
-                                         bool keep) {
+                                         const QByteArray& targetName, const QString& shown, qint64* placed) {
     if (::mkdirat(targetFd, targetName.constData(), 0700) != 0) {
       if (diskFull(errno)) return Unexpected(RestoreError::diskFull(shown));
       return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(" 无法创建文件夹")));
@@ -242,12 +266,8 @@ class Merge {
       UniqueFd from = openFolderAt(sourceFd, name), to = openFolderAt(targetFd, targetName.constData());
       if (from && to) filled = contents(from.get(), to.get(), shown, &inside);
     }
-    if (inside == 0 && filled && !keep) {
-      // An empty folder of the backup is not made.
-      ::unlinkat(targetFd, targetName.constData(), AT_REMOVEDIR);
-      return {};
-    }
-    ::fchmodat(targetFd, targetName.constData(), st.st_mode & 0777, 0);
+    const unsigned mode = folderModes_ ? folderModes_->value(st.st_ino, st.st_mode & 0777) : st.st_mode & 0777;
+    ::fchmodat(targetFd, targetName.constData(), mode & 0777, 0);
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     ::utimensat(targetFd, targetName.constData(), times, AT_SYMLINK_NOFOLLOW);
     *placed += inside;
@@ -265,7 +285,7 @@ class Merge {
         ++*placed;
         return {};
       }
-      return makeFolder(sourceFd, name, st, targetFd, name, shown, placed, false);
+      return makeFolder(sourceFd, name, st, targetFd, name, shown, placed);
     }
     if (S_ISLNK(standing.st_mode)) return throughLink(shown);
     if (!S_ISDIR(standing.st_mode)) return fileWhereFolderGoes(shown);
@@ -278,6 +298,15 @@ class Merge {
 
   bool consume_;
   bool wholeFolders_;
+  const QHash<quint64, unsigned>* folderModes_;
+  // Where the first name of each file with several names was put (as many
+  // as descriptors may be kept open for).
+  struct Placed {
+    UniqueFd folder;
+    QByteArray name;
+  };
+  static constexpr std::size_t kLinkedKept = 256;
+  std::map<std::pair<dev_t, ino_t>, Placed> placed_;
 };
 
 }  // namespace
@@ -298,29 +327,57 @@ Expected<void, RestoreError> RestoreTree::validate(const QString& root, bool* mo
   return validate(fd.get(), root, movable);
 }
 
-Expected<void, RestoreError> RestoreTree::check(int baseFd, const QString& source, const QString& target) {
+Expected<void, RestoreError> RestoreTree::check(int baseFd, const QString& source, const QString& target,
+                                               QStringList* unwritableOut) {
   const Located from = locate(baseFd, source);
   struct stat st{};
   if (!from.parent || ::fstatat(from.parent.get(), from.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return {};
-  struct stat standing{};
-  if (::lstat(QFile::encodeName(target).constData(), &standing) != 0) return {};  // free
-  if (S_ISREG(st.st_mode)) {
-    if (S_ISDIR(standing.st_mode)) return folderWhereFileGoes(target);
+  QStringList unwritable;
+  const auto checked = [&]() -> Expected<void, RestoreError> {
+    // The folder the target is made or replaced in: the nearest one that
+    // stands on the way to it.
+    const auto writableAbove = [&] {
+      QString folder = QFileInfo(target).path();
+      while (!QFileInfo::exists(folder) && folder != QFileInfo(folder).path()) folder = QFileInfo(folder).path();
+      if (::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) != 0)
+        unwritable << folder + QStringLiteral(": ") + errnoText(errno);
+    };
+    struct stat standing{};
+    if (::lstat(QFile::encodeName(target).constData(), &standing) != 0) {  // free
+      writableAbove();
+      return {};
+    }
+    if (S_ISREG(st.st_mode)) {
+      if (S_ISDIR(standing.st_mode)) return folderWhereFileGoes(target);
+      writableAbove();
+      return {};
+    }
+    if (!S_ISDIR(st.st_mode)) return {};
+    // A target that is itself a link to a folder is the user's arrangement
+    // and is merged into; links below it are not.
+    const UniqueFd to(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!to) return fileWhereFolderGoes(target);
+    const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
+    if (!sourceFolder) return {};
+    return checkFolder(sourceFolder.get(), to.get(), target, unwritable);
+  }();
+  if (!checked) return checked;
+  if (unwritableOut) {
+    *unwritableOut << unwritable;
     return {};
   }
-  if (!S_ISDIR(st.st_mode)) return {};
-  // A target that is itself a link to a folder is the user's arrangement and
-  // is merged into; links below it are not.
-  const UniqueFd to(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!to) return fileWhereFolderGoes(target);
-  const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
-  if (!sourceFolder) return {};
-  return checkFolder(sourceFolder.get(), to.get(), target);
+  if (!unwritable.isEmpty()) return notWritable(unwritable);
+  return {};
+}
+
+RestoreError RestoreTree::notWritableError(const QStringList& places) {
+  return RestoreError::of(Case::copyFailed, QStringLiteral("没有写入权限，未做任何更改：") + places.join(QStringLiteral("; ")));
 }
 
 Expected<void, RestoreError> RestoreTree::restore(int baseFd, const QString& source, const QString& target,
-                                                 bool consume, bool wholeFolders) {
+                                                 bool consume, bool wholeFolders,
+                                                 const QHash<quint64, unsigned>* folderModes) {
   const Located from = locate(baseFd, source);
   struct stat st{};
   if (!from.parent || ::fstatat(from.parent.get(), from.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -329,7 +386,7 @@ Expected<void, RestoreError> RestoreTree::restore(int baseFd, const QString& sou
 
   Located to;
   if (auto r = openTargetParent(target, to); !r) return r;
-  Merge merge(consume, wholeFolders);
+  Merge merge(consume, wholeFolders, folderModes);
   const QString folder = QFileInfo(target).path();
   if (S_ISREG(st.st_mode)) return merge.file(from.parent.get(), from.name.constData(), to.parent.get(), to.name, folder);
 
@@ -338,8 +395,7 @@ Expected<void, RestoreError> RestoreTree::restore(int baseFd, const QString& sou
     // Nothing there: the whole folder goes in one step.
     if (merge.moveWhole(from.parent.get(), from.name.constData(), to.parent.get(), to.name)) return {};
     qint64 placed = 0;
-    return merge.makeFolder(from.parent.get(), from.name.constData(), st, to.parent.get(), to.name, target, &placed,
-                            true);
+    return merge.makeFolder(from.parent.get(), from.name.constData(), st, to.parent.get(), to.name, target, &placed);
   }
   // A folder standing there, or a link to one, is merged into.
   const UniqueFd into(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -321,6 +321,21 @@ int replaceFileAt(int fromDir, const QByteArray& from, int toDir, const QByteArr
   return 0;
 }
 
+int replaceWithLinkAt(int existingDir, const QByteArray& existing, int toDir, const QByteArray& to) {
+  QByteArray temporary;
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 20 && error == EEXIST; ++attempt) {
+    temporary = asideName(to);
+    error = ::linkat(existingDir, existing.constData(), toDir, temporary.constData(), 0) == 0 ? 0 : errno;
+  }
+  if (error) return error;
+  if (::renameat(toDir, temporary.constData(), toDir, to.constData()) != 0) {
+    error = errno;
+    ::unlinkat(toDir, temporary.constData(), 0);
+  }
+  return error;
+}
+
 Expected<void, QString> replaceFile(const QString& source, const QString& destination, bool move) {
   const QByteArray from = encoded(source);
   const int error = replaceFileAt(AT_FDCWD, from, AT_FDCWD, encoded(destination), move);

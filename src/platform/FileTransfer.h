@@ -76,6 +76,11 @@ Expected<void, QString> replaceFile(const QString& source, const QString& destin
 // follows a link on either side. 0 or an errno value.
 int replaceFileAt(int fromDir, const QByteArray& from, int toDir, const QByteArray& to, bool move);
 
+// Puts a second name of the file `existing` of the folder `existingDir` at
+// `to` of `toDir`, replacing what stands there in one step (made under a
+// temporary name beside it first): 0, or the errno value of the failure.
+int replaceWithLinkAt(int existingDir, const QByteArray& existing, int toDir, const QByteArray& to);
+
 // Renames the folder `from` to `to` in one step. When a folder already
 // stands at `to`, the two are exchanged first and the old one removed, so
 // `to` never goes missing.

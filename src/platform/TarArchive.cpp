@@ -1,6 +1,7 @@
 #include "platform/TarArchive.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/TarUnpacker.h"
 #include "platform/TarWriter.h"
 #include "platform/UniqueFd.h"
 
@@ -88,8 +89,6 @@ void takeChild(const ChildResult& child, Result& result) {
 }
 
 }  // namespace
-
-QString tarProgram() { return QStringLiteral("/usr/bin/tar"); }
 
 QString parallelGzip() {
   // Looked up on PATH, so a test can take it away; a found program is passed
@@ -183,40 +182,30 @@ Result extractWith(const QString& archivePath, const QString& intoDir, int intoD
   ChildResult unzipped;
   std::thread gzip([&unzipped, spec = std::move(gzipSpec)] { unzipped = runChild(spec); });
 
-  QStringList arguments{QStringLiteral("-xf"), QStringLiteral("-")};
-  if (intoDirFd < 0) arguments << QStringLiteral("-C") << intoDir;
-  arguments << QStringLiteral("--no-same-owner") << QStringLiteral("--same-permissions");
-  if (!members.isEmpty()) arguments << QStringLiteral("--") << members;
-  ChildSpec spec = toolSpec(tarProgram(), arguments);
-  if (intoDirFd >= 0)
-    spec.workingDirectoryFd = intoDirFd;
-  else
-    spec.workingDirectory = intoDir;
-  // Its messages unlocalized, so a full disk is told apart from other
-  // failures.
-  QStringList environment = QProcessEnvironment::systemEnvironment().toStringList();
-  environment.erase(std::remove_if(environment.begin(), environment.end(),
-                                   [](const QString& e) { return e.startsWith(QLatin1String("LC_ALL=")); }),
-                    environment.end());
-  spec.environment = environment << QStringLiteral("LC_ALL=C");
-  spec.inputFd = toTar.read.release();
-  // Cancelled, tar ends, and gzip with it at its next write.
-  const ChildResult unpacked = runChild(spec);
+  // The tar stream is unpacked here, through the folders it makes.
+  UniqueFd into(intoDirFd >= 0 ? ::fcntl(intoDirFd, F_DUPFD_CLOEXEC, 0)
+                               : ::open(QFile::encodeName(intoDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  QList<QByteArray> wanted;
+  for (const QString& member : members) wanted << QFile::encodeName(member);
+  TarUnpacker unpacker(into.get(), wanted);
+  bool unpacked = false;
+  if (into) {
+    unpacked = unpacker.unpack(toTar.read.get());
+  } else {
+    result.errorOutput = QFile::encodeName(intoDir) + ": " + std::strerror(errno) + '\n';
+  }
+  // Cancelled or done, gzip ends at its next write.
+  toTar.read.reset();
   gzip.join();
   feeder.join();
-  takeChild(unpacked, result);
-  if (!unzipped.started) {
-    result.started = false;
-    result.startError = unzipped.startError;
-  } else if (result.exitCode == 0 && !(unzipped.exited() && unzipped.exitCode() == 0)) {
-    // tar took what gzip gave, which was not the whole archive.
-    result.exitCode = unzipped.exited() ? unzipped.exitCode() : -1;
-  }
-  result.errorOutput = unzipped.err + unpacked.err;
+  result.started = unzipped.started;
+  result.startError = unzipped.startError;
+  const bool gunzipped = unzipped.exited() && unzipped.exitCode() == 0;
+  result.exitCode = !unzipped.started ? -1 : (unpacked && into ? (gunzipped ? 0 : (unzipped.exited() ? unzipped.exitCode() : -1)) : 2);
+  result.errorOutput = unzipped.err + result.errorOutput + unpacker.errors();
   result.streamed = readWhole;
-  result.diskFull = !result.ok() && (unpacked.err.contains(std::strerror(ENOSPC)) ||
-                                     unpacked.err.contains("No space left on device") ||
-                                     unpacked.err.contains("Disk quota exceeded"));
+  result.diskFull = !result.ok() && unpacker.diskFull();
+  result.folderModes = unpacker.folderModes();
   return result;
 }
 

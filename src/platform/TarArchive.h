@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +11,8 @@
 // Snapshot archives: standard gzip-compressed tar files. Packing writes the
 // tar stream here (TarWriter) and has it compressed by pigz on every core
 // when it is installed, else by gzip; unpacking has pigz (else gzip)
-// decompress it for GNU tar at /usr/bin/tar. Either way the archive streams through this process in
+// decompress it and unpacks the tar stream here (TarUnpacker), through
+// folder descriptors, so any path the disk held comes back. Either way the archive streams through this process in
 // pieces, never whole in memory and never as a plain file of its own, so it
 // can be hashed while it passes. The tools run under umask 077 (agents'
 // configuration holds keys) and their error output is read while they run,
@@ -32,12 +34,13 @@ struct [[nodiscard]] Result {
   // Unpacking stopped because the disk it wrote to is full (or the user's
   // quota on it is used up).
   bool diskFull = false;
+  // Unpacking: the folders made writable for their owner although the
+  // archive records a mode that is not (0555): inode number → that mode.
+  QHash<quint64, unsigned> folderModes;
 
   bool ok() const { return started && exitCode == 0 && streamed; }
 };
 
-// The tar program used for unpacking.
-QString tarProgram();
 // The parallel gzip used for packing and unpacking, or empty when none is
 // installed (gzip is used then).
 QString parallelGzip();
@@ -53,15 +56,16 @@ Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<
 // only `members` (names as packed) when given, else everything. The archive
 // is opened here (a plain file only: no link followed, never a FIFO or a
 // device) and fed to tar; every byte of it passes through `onRead` (when
-// given) exactly once, in order, on a thread of its own, also the bytes tar
-// no longer wanted because it stopped early. An archive that cannot be
-// opened or read is not ok, with the reason in `startError` when tar never
-// started. Ownership is never taken from the archive; each member gets the
-// permission bits and modification time the archive records, whatever the
-// umask (keeping `intoDir` private is the caller's part). GNU tar's own
-// defaults stay in force: leading "/" is removed from member and link names,
-// members with ".." are skipped, and links the archive makes are not
-// written through.
+// given) exactly once, in order, on a thread of its own, also the bytes no
+// longer wanted because the unpacking stopped early. An archive that cannot
+// be opened or read is not ok, with the reason in `startError` when the
+// decompressor never started. Ownership is never taken from the archive;
+// each member gets the permission bits and modification time the archive
+// records, whatever the umask (keeping `intoDir` private is the caller's
+// part); see TarUnpacker. As GNU tar does, leading "/" is removed from
+// member and link names, members with ".." are refused, and links the
+// archive makes are not written through. A member named in `members` that
+// the archive lacks fails the unpacking (exit code 2, as tar's).
 Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members = {},
                const std::function<void(QByteArrayView)>& onRead = {});
 // The same into the folder open as `intoDirFd`, which tar works in: what

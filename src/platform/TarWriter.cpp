@@ -87,7 +87,7 @@ bool TarWriter::pad() {
 }
 
 bool TarWriter::writePax(const QByteArray& records) {
-  if (!writeHeader("PaxHeader", 'x', 0644, records.size(), 0, nullptr)) return false;
+  if (!writeHeader("PaxHeader", 'x', 0644, records.size(), {}, nullptr)) return false;
   for (qsizetype at = 0; at < records.size();) {
     const qsizetype piece = std::min<qsizetype>(records.size() - at, kBuffer);
     char* to = room(piece);
@@ -98,9 +98,11 @@ bool TarWriter::writePax(const QByteArray& records) {
   return pad();
 }
 
-bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode, qint64 size, qint64 mtime,
-                            const struct stat* st, const QByteArray& extraPax) {
+bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode, qint64 size,
+                            const struct timespec& mtime, const struct stat* st, const QByteArray& extraPax,
+                            const QByteArray& link) {
   QByteArray name = fullName, prefix;
+  const qint64 seconds = mtime.tv_sec;
   if (type != 'x') {
     QByteArray pax = extraPax;
     if (name.size() > 100 && !splitName(fullName, &prefix, &name)) {
@@ -108,8 +110,16 @@ bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode
       name = fullName.right(100);
       prefix.clear();
     }
+    if (link.size() > 100) pax += paxRecord("linkpath", link);
     if (size > kOctal11) pax += paxRecord("size", QByteArray::number(size));
-    if (mtime < 0 || mtime > kOctal11) pax += paxRecord("mtime", QByteArray::number(mtime));
+    if (mtime.tv_nsec > 0 && mtime.tv_nsec < 1000000000L) {
+      // The time to the nanosecond: "<seconds>.<fraction>", trailing zeros cut.
+      QByteArray fraction = QByteArray::number(static_cast<qint64>(mtime.tv_nsec)).rightJustified(9, '0');
+      while (fraction.endsWith('0')) fraction.chop(1);
+      pax += paxRecord("mtime", QByteArray::number(seconds) + '.' + fraction);
+    } else if (seconds < 0 || seconds > kOctal11) {
+      pax += paxRecord("mtime", QByteArray::number(seconds));
+    }
     if (!pax.isEmpty() && !writePax(pax)) return false;
   }
   char* h = room(kBlock);
@@ -122,8 +132,9 @@ bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode
   octal(h + 108, 8, uid);
   octal(h + 116, 8, gid);
   octal(h + 124, 12, static_cast<quint64>(size > kOctal11 ? 0 : size));
-  octal(h + 136, 12, static_cast<quint64>(mtime < 0 || mtime > kOctal11 ? 0 : mtime));
+  octal(h + 136, 12, static_cast<quint64>(seconds < 0 || seconds > kOctal11 ? 0 : seconds));
   h[156] = type;
+  std::memcpy(h + 157, link.constData(), std::min<qsizetype>(link.size(), 100));
   std::memcpy(h + 257, "ustar\0" "00", 8);
   std::memcpy(h + 345, prefix.constData(), std::min<qsizetype>(prefix.size(), 155));
   std::memset(h + 148, ' ', 8);
@@ -134,8 +145,12 @@ bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode
   return true;
 }
 
-bool TarWriter::addFolder(const QByteArray& name, unsigned mode, qint64 mtime) {
-  return writeHeader(name.endsWith('/') ? name : name + '/', '5', mode, 0, mtime, nullptr);
+bool TarWriter::addFolder(const QByteArray& name, unsigned mode, qint64 mtime, long mtimeNsec) {
+  return writeHeader(name.endsWith('/') ? name : name + '/', '5', mode, 0, {mtime, mtimeNsec}, nullptr);
+}
+
+bool TarWriter::addHardLink(const QByteArray& name, const QByteArray& target, const struct stat& st) {
+  return writeHeader(name, '1', st.st_mode, 0, st.st_mtim, &st, {}, target);
 }
 
 bool TarWriter::zeros(qint64 count) {
@@ -166,7 +181,11 @@ bool TarWriter::copyData(int fd, qint64 offset, qint64 length, bool* changed) {
   return zeros(left);
 }
 
-bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed) {
+bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, FileRead* read) {
+  FileRead ignored;
+  if (!read) read = &ignored;
+  *read = {};
+  bool* changed = &read->changed;
   std::optional<std::vector<std::pair<qint64, qint64>>> regions;
   if (st.st_size > 0 && static_cast<qint64>(st.st_blocks) * 512 < st.st_size) {
     regions = FileTransfer::dataRegions(fd, st.st_size);
@@ -187,7 +206,7 @@ bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, b
     const QByteArray pax = paxRecord("GNU.sparse.major", "1") + paxRecord("GNU.sparse.minor", "0") +
                            paxRecord("GNU.sparse.name", name) +
                            paxRecord("GNU.sparse.realsize", QByteArray::number(static_cast<qint64>(st.st_size)));
-    if (!writeHeader(stored, '0', st.st_mode, map.size() + data, st.st_mtim.tv_sec, &st, pax)) return false;
+    if (!writeHeader(stored, '0', st.st_mode, map.size() + data, st.st_mtim, &st, pax)) return false;
     for (qsizetype at = 0; at < map.size(); at += kBlock) {
       char* to = room(kBlock);
       if (!to) return false;
@@ -196,32 +215,40 @@ bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, b
     for (const auto& [offset, length] : *regions) {
       if (!copyData(fd, offset, length, changed)) return false;
     }
+    read->dataBytes = data;
     // Grown since: one byte past the end says so.
     char probe;
-    if (changed && ::pread(fd, &probe, 1, st.st_size) == 1) *changed = true;
-    return pad();
+    if (::pread(fd, &probe, 1, st.st_size) == 1) *changed = true;
+  } else {
+    if (!writeHeader(name, '0', st.st_mode, st.st_size, st.st_mtim, &st)) return false;
+    qint64 left = st.st_size;
+    while (left > 0) {
+      if (used_ == kBuffer && !flush()) return false;
+      const qsizetype space = kBuffer - used_;
+      // One byte more than the rest when there is room: getting it means the
+      // file grew while it was read.
+      const qsizetype want = static_cast<qsizetype>(std::min<qint64>(space, left + 1));
+      const ssize_t n = ::read(fd, buffer_.get() + used_, static_cast<size_t>(want));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;  // shorter than it was (or unreadable): padded below
+      const qint64 taken = std::min<qint64>(n, left);
+      if (n > left) *changed = true;
+      used_ += taken;
+      total_ += taken;
+      left -= taken;
+    }
+    if (left > 0) {
+      *changed = true;
+      if (!zeros(left)) return false;
+    }
+    read->dataBytes = st.st_size;
   }
-  if (!writeHeader(name, '0', st.st_mode, st.st_size, st.st_mtim.tv_sec, &st)) return false;
-  qint64 left = st.st_size;
-  while (left > 0) {
-    if (used_ == kBuffer && !flush()) return false;
-    const qsizetype space = kBuffer - used_;
-    // One byte more than the rest when there is room: getting it means the
-    // file grew while it was read.
-    const qsizetype want = static_cast<qsizetype>(std::min<qint64>(space, left + 1));
-    const ssize_t n = ::read(fd, buffer_.get() + used_, static_cast<size_t>(want));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // shorter than it was (or unreadable): padded below
-    const qint64 taken = std::min<qint64>(n, left);
-    if (n > left && changed) *changed = true;
-    used_ += taken;
-    total_ += taken;
-    left -= taken;
-  }
-  if (left > 0) {
-    if (changed) *changed = true;
-    if (!zeros(left)) return false;
-  }
+  // Written in place while it was read: its time moved on.
+  struct stat after{};
+  if (::fstat(fd, &after) == 0 &&
+      (after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+       after.st_mtim.tv_nsec != st.st_mtim.tv_nsec))
+    *changed = true;
   return pad();
 }
 

@@ -13,9 +13,10 @@ namespace tlr {
 
 // Writes a tar stream to a descriptor (a pipe to gzip, say): POSIX ustar
 // members, with a pax record for a name, size or time that ustar cannot
-// hold, so GNU tar and every other reader unpacks it. Only folders and
-// regular files; ownership is written but never meant to be restored, and
-// set-id and sticky bits are never written. Names are bytes, stored as
+// hold (also a time finer than a second), so GNU tar and every other reader
+// unpacks it. Only folders, regular files and hard links to a file stored
+// before; ownership is written but never meant to be restored, and set-id
+// and sticky bits are never written. Names are bytes, stored as
 // they are. A file with holes is stored as a sparse member (GNU tar's pax
 // format 1.0): its data without the holes, which GNU tar puts back as holes.
 // Writes are buffered; a failed write (the reader went away) ends the
@@ -29,17 +30,31 @@ class TarWriter {
   TarWriter& operator=(const TarWriter&) = delete;
 
   // A folder member named `name` (no trailing slash needed) with the
-  // permission bits `mode` and the modification time `mtime` (seconds).
-  [[nodiscard]] bool addFolder(const QByteArray& name, unsigned mode, qint64 mtime);
+  // permission bits `mode` and the modification time `mtime` (seconds and
+  // nanoseconds).
+  [[nodiscard]] bool addFolder(const QByteArray& name, unsigned mode, qint64 mtime, long mtimeNsec = 0);
+
+  // What storing one file read.
+  struct FileRead {
+    // Its size or modification time changed while it was read (an agent
+    // writing it): the member keeps the size written in its header (cut, or
+    // padded with zeros), so the stream stays whole, but its content is no
+    // one state of the file.
+    bool changed = false;
+    // The bytes stored, holes left out: what unpacking it writes.
+    qint64 dataBytes = 0;
+  };
 
   // The regular file open as `fd`, whose status is `st`, stored under
-  // `name` with st's size, permission bits and time. When the file is
-  // shorter or longer by the time it is read (an agent writing it), the
-  // member keeps the size written in its header (cut, or padded with zeros)
-  // and `changed` is set; the stream stays whole either way. A file whose
-  // blocks do not cover its size is looked at for holes, which are not
-  // stored.
-  [[nodiscard]] bool addFile(const QByteArray& name, int fd, const struct stat& st, bool* changed);
+  // `name` with st's size, permission bits and time. A file whose blocks do
+  // not cover its size is looked at for holes, which are not stored. A file
+  // stored again under the same name (after it changed) replaces the first
+  // when the archive is unpacked.
+  [[nodiscard]] bool addFile(const QByteArray& name, int fd, const struct stat& st, FileRead* read);
+
+  // A second name `name` of the file stored before as `target` (a hard
+  // link, status `st`): a link member, no data.
+  [[nodiscard]] bool addHardLink(const QByteArray& name, const QByteArray& target, const struct stat& st);
 
   // The end-of-archive blocks, the stream padded to whole records, and
   // everything flushed.
@@ -49,8 +64,9 @@ class TarWriter {
   const QString& error() const { return error_; }
 
  private:
-  [[nodiscard]] bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size, qint64 mtime, const struct stat* st,
-                   const QByteArray& extraPax = {});
+  [[nodiscard]] bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size,
+                                 const struct timespec& mtime, const struct stat* st, const QByteArray& extraPax = {},
+                                 const QByteArray& link = {});
   // Copies `length` bytes of `fd` from `offset` into the stream; what cannot
   // be read is written as zeros and sets `*changed`.
   [[nodiscard]] bool copyData(int fd, qint64 offset, qint64 length, bool* changed);

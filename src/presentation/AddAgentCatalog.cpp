@@ -20,18 +20,6 @@ QList<AgentEntry> installed(const AgentRegistry& registry, const QSet<QString>& 
   return entries;
 }
 
-QString kindLabel(AgentEntry::Kind kind) {
-  switch (kind) {
-    case AgentEntry::Kind::desktopApp:
-      return QStringLiteral("App");
-    case AgentEntry::Kind::cli:
-      return QStringLiteral("CLI");
-    case AgentEntry::Kind::idePlugin:
-      return QStringLiteral("插件");
-  }
-  return {};
-}
-
 InstallAction installActionFor(const AgentEntry& entry) {
   if (!entry.install) return {};
   const auto& recipe = *entry.install;

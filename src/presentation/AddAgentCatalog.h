@@ -18,9 +18,6 @@ QList<AgentEntry> notInstalled(const AgentRegistry& registry, const QSet<QString
 // Installed, with or without a recipe.
 QList<AgentEntry> installed(const AgentRegistry& registry, const QSet<QString>& installedIds);
 
-// The kind as the list shows it, the same in both languages.
-QString kindLabel(AgentEntry::Kind kind);
-
 // The Install button: an official address that parses opens the website;
 // otherwise a recipe with commands opens the install sheet; otherwise
 // nothing happens.

@@ -37,7 +37,7 @@ ActionRow actionRow(const AgentEntry& entry) {
 }
 
 QString capitalizedWords(const QString& text) {
-  QString out = text.toLower();
+  QString out = text;
   bool wordStart = true;
   for (qsizetype i = 0; i < out.size(); ++i) {
     const QChar c = out.at(i);
@@ -71,7 +71,7 @@ bool offersUninstall(const AgentEntry& entry) {
 
 QString setupButtonText(const SetupCatalog::Action& action, AppLanguage language) {
   if (action.kind == SetupCatalog::Action::Kind::runCommand) return text(language, LocKey::detailSetupButton());
-  return QStringLiteral("打开配置目录");
+  return text(language, LocKey::detailSetupOpenFolders());
 }
 
 QString setupHint(const SetupCatalog::Action& action, AppLanguage language) {
@@ -138,8 +138,11 @@ QString doctorBannerSubtitle(const AgentDoctor::Result& result, AppLanguage lang
   return text(language, LocKey::detailDoctorBannerHasIssuesSubtitle());
 }
 
-QString eventTime(const AgentEvent& event, const QTimeZone& zone) {
-  return event.date().toTimeZone(zone).toString(QStringLiteral("HH:mm"));
+QString eventTime(const AgentEvent& event, const QTimeZone& zone, const QDateTime& now) {
+  const QDateTime at = event.date().toTimeZone(zone);
+  const QDate today = now.toTimeZone(zone).date();
+  if (at.date() == today) return at.toString(QStringLiteral("HH:mm"));
+  return at.toString(at.date().year() == today.year() ? QStringLiteral("MM-dd HH:mm") : QStringLiteral("yyyy-MM-dd HH:mm"));
 }
 
 bool autoRunDoctorIfNeeded(const AgentEntry& entry, DoctorResultStore& store, const DoctorAction& onDoctor) {

@@ -34,7 +34,7 @@ ActionRow actionRow(const AgentEntry& entry);
 std::optional<QString> dashboardUrl(const AgentEntry& entry);
 
 // Every blank-separated word with its first letter in upper case and the
-// rest in lower case ("OPEN ai" → "Open Ai").
+// rest as the maker wrote it ("openai labs" → "Openai Labs", "OpenAI" stays).
 QString capitalizedWords(const QString& text);
 QString kindBadge(AgentEntry::Kind kind, AppLanguage language);
 
@@ -59,8 +59,11 @@ QString doctorFailureReason(const AgentDoctor::Result& result, AppLanguage langu
 QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language);
 QString doctorBannerSubtitle(const AgentDoctor::Result& result, AppLanguage language);
 
-// An event's time of day, "HH:mm" on the 24-hour clock, in `zone`.
-QString eventTime(const AgentEvent& event, const QTimeZone& zone = QTimeZone::systemTimeZone());
+// An event's time of day, "HH:mm" on the 24-hour clock, in `zone`; an event
+// of another day than `now` there also gives its date ("03-01 21:05"), and
+// of another year its year ("2025-03-01 21:05").
+QString eventTime(const AgentEvent& event, const QTimeZone& zone = QTimeZone::systemTimeZone(),
+                  const QDateTime& now = QDateTime::currentDateTime());
 
 // The sheet's automatic doctor run: starts one through `onDoctor` unless the
 // entry has no doctor, the store says none is due, or one for the agent is

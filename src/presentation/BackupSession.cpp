@@ -54,16 +54,37 @@ std::optional<EngineMessage> BackupSession::failure() const {
 }
 
 QString BackupSession::leftOutText() const {
-  if (engine_.isRunning() || leftOutCount_ == 0 || engine_.lastFailure()) return {};
-  QString paths = leftOutExamples_.join(QStringLiteral(", "));
-  if (leftOutCount_ > leftOutExamples_.size()) paths += QStringLiteral(", …");
-  return backuptext::pick(
-      leftOutCount_ == 1
-          ? QStringLiteral("Not backed up: 1 item that is not a regular file (a link, FIFO or socket): %1").arg(paths)
-          : QStringLiteral("Not backed up: %1 items that are not regular files (links, FIFOs or sockets): %2")
-                .arg(leftOutCount_)
-                .arg(paths),
-      QStringLiteral("未备份 %1 项（符号链接、FIFO 或套接字，不是普通文件）：%2").arg(leftOutCount_).arg(paths));
+  if (engine_.isRunning() || engine_.lastFailure()) return {};
+  QStringList lines;
+  if (ran_.unreadable.count > 0 || ran_.tooDeep.count > 0 || ran_.changed.count > 0)
+    lines << backuptext::pick(QStringLiteral("This backup is incomplete."), QStringLiteral("此次备份不完整。"));
+  // One line per kind of item: the English for one item and for several,
+  // and the Chinese, each with %1 for the count and %2 for the first paths.
+  const auto line = [&](qint64 count, const QStringList& examples, const QString& one, const QString& several,
+                        const QString& chinese) {
+    if (count == 0) return;
+    QString paths = examples.join(QStringLiteral(", "));
+    if (count > examples.size()) paths += QStringLiteral(", …");
+    lines << backuptext::pick(count == 1 ? one : several, chinese).arg(QString::number(count), paths);
+  };
+  line(ran_.leftOutCount, ran_.leftOutExamples,
+       QStringLiteral("Not backed up: %1 item that is not a regular file (a link, FIFO or socket): %2"),
+       QStringLiteral("Not backed up: %1 items that are not regular files (links, FIFOs or sockets): %2"),
+       QStringLiteral("未备份 %1 项（符号链接、FIFO 或套接字，不是普通文件）：%2"));
+  line(ran_.unreadable.count, ran_.unreadable.examples,
+       QStringLiteral("Not backed up, not readable: %1 item this user may not read: %2"),
+       QStringLiteral("Not backed up, not readable: %1 items this user may not read: %2"),
+       QStringLiteral("未备份，无法读取：%1 项（当前用户没有读取权限）：%2"));
+  const QString depth = QString::number(StagedSnapshot::kMaxDepth);
+  line(ran_.tooDeep.count, ran_.tooDeep.examples,
+       QStringLiteral("Not backed up: %1 folder more than ") + depth + QStringLiteral(" levels deep: %2"),
+       QStringLiteral("Not backed up: %1 folders more than ") + depth + QStringLiteral(" levels deep: %2"),
+       QStringLiteral("未备份 %1 个文件夹（层级超过 ") + depth + QStringLiteral(" 层）：%2"));
+  line(ran_.changed.count, ran_.changed.examples,
+       QStringLiteral("Changed while it was read, twice: %1 file, stored as read: %2"),
+       QStringLiteral("Changed while they were read, twice: %1 files, stored as read: %2"),
+       QStringLiteral("读取时一再改变：%1 个文件，按读到的内容备份：%2"));
+  return lines.join('\n');
 }
 
 bool BackupSession::volumeInUse() const { return engine_.isRunning() || VolumeActivity::shared().busy(); }
@@ -129,13 +150,11 @@ void BackupSession::scan() {
 void BackupSession::backUpNow() {
   if (engine_.isRunning() || !hasImage() || VolumeActivity::shared().busy()) return;
   flashTimer_.stop();
-  leftOutCount_ = 0;
-  leftOutExamples_.clear();
+  ran_ = {};
   engine_.runBackup(agents_, whileAlive(this, [this](const BackupEngine::Result& result) {
     if (result.ok()) {
       flashTimer_.start();
-      leftOutCount_ = result.value().leftOutCount;
-      leftOutExamples_ = result.value().leftOutExamples;
+      ran_ = result.value();
     }
     refreshVolume();
     Q_EMIT changed();

@@ -58,10 +58,12 @@ class BackupSession final : public QObject {
   QString stageText() const;
   // Why the last backup failed, while none runs.
   std::optional<EngineMessage> failure() const;
-  // What the last backup of this session did not store because it is no
-  // regular file (links, FIFOs, sockets inside the agents' folders), in the
-  // interface language: how many and the first few; empty when nothing was
-  // left out, while a backup runs and after a failed one.
+  // What the last backup of this session did not store (links, FIFOs,
+  // sockets inside the agents' folders; what could not be read; folders too
+  // deep) or stored as it changed, in the interface language: one line each,
+  // how many and the first few, after a line saying the backup is
+  // incomplete when the agents' data is not all in it; empty when nothing
+  // was left out, while a backup runs and after a failed one.
   QString leftOutText() const;
   // For a moment after a backup succeeded.
   bool isFlashing() const { return flashTimer_.isActive(); }
@@ -96,8 +98,8 @@ class BackupSession final : public QObject {
   int discoveredAgents_ = 0;
   int discoveredLocations_ = 0;
   qint64 estimateBytes_ = 0;
-  qint64 leftOutCount_ = 0;
-  QStringList leftOutExamples_;
+  // The last successful run's record: what it left out.
+  BackupEngine::BackupRecord ran_;
   bool scanned_ = false;
   bool scanning_ = false;
   std::optional<qint64> volumeUsed_;

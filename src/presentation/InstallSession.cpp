@@ -92,9 +92,9 @@ void InstallSession::startInstall() {
 
 void InstallSession::startTerminalInstall() {
   const bool ok = installer_.openInTerminal(recipeCommands());
-  const StepResult step = ok ? StepResult::make(text(LocKey::installSheetTerminalOpened()), true)
-                             : StepResult::make(text(LocKey::installSheetTerminalFailed()), false,
-                                                text(LocKey::installOsascriptFailed()));
+  const StepResult step = ok ? StepResult::make(LocKey::installSheetTerminalOpened(), true)
+                             : StepResult::make(LocKey::installSheetTerminalFailed(), false,
+                                                LocKey::installOsascriptFailed());
   executingSteps_ = {step};
   allResults_ = {step};
   phase_ = Phase::done;
@@ -105,7 +105,7 @@ void InstallSession::bootstrapAndRetry(const Requirement& requirement) {
   const std::optional<CommandList> commands = DependencyGuides::bootstrapFor(requirement.command);
   if (!commands) return;
   phase_ = Phase::running;
-  executingSteps_ = {StepResult::make(text(LocKey::installBootstrapLabel(requirement.command)), true)};
+  executingSteps_ = {StepResult::make(LocKey::installBootstrapLabel(requirement.command), true)};
   Q_EMIT changed();
   installer_.executeCommands(
       this, text(LocKey::installBootstrapAgentName(requirement.command)), *commands,

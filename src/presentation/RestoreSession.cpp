@@ -29,7 +29,12 @@ bool RestoreSession::newerIsDamaged() const { return manifest_ && engine_.damage
 std::optional<QString> RestoreSession::agentName(const QString& agentId) const {
   if (!manifest_) return std::nullopt;
   for (const BackupManifest::AgentBackup& agent : manifest_->agents) {
-    if (agent.id == agentId) return agent.displayName.isEmpty() ? agent.id : agent.displayName;
+    if (agent.id != agentId) continue;
+    // The registry's name in the interface language; the backup's own name
+    // for an agent the registry no longer lists.
+    if (const std::shared_ptr<const AgentRegistry> registry = engine_.registry())
+      if (const std::optional<AgentEntry> entry = registry->lookup(agentId)) return entry->localizedDisplayName();
+    return agent.displayName.isEmpty() ? agent.id : agent.displayName;
   }
   return std::nullopt;
 }

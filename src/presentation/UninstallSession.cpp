@@ -159,7 +159,7 @@ QString UninstallSession::failureBody(AppLanguage language) const {
 QStringList UninstallSession::failureLines(AppLanguage language) const {
   const QList<StepResult> failed = failedSteps();
   QStringList lines;
-  for (qsizetype i = 0; i < failed.size() && i < kListedFailures; ++i) lines.append("• " + failed[i].label);
+  for (qsizetype i = 0; i < failed.size() && i < kListedFailures; ++i) lines.append("• " + SettingsStore::dict(language, failed[i].label));
   if (failed.size() > kListedFailures)
     lines.append(SettingsStore::dict(language, LocKey::uninstallWarnMore(failed.size() - kListedFailures)));
   return lines;

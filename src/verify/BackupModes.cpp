@@ -90,13 +90,27 @@ bool backupStep(VerificationReport& report, BackupEngine& engine, const QList<Ag
   if (!result) return report.fail(QStringLiteral("backup"), result.error().description());
   report.pass(QStringLiteral("backup: ") + describe(result.value()));
   // What the backup did not store: links, FIFOs, sockets in the agents'
-  // folders.
+  // folders; and what makes it incomplete: items it could not read, folders
+  // too deep (failures), files that changed while read twice.
   const BackupEngine::BackupRecord& record = result.value();
+  // "<what>: <count>[ items]: <first paths>[, …]"
+  const auto named = [](const QString& what, qint64 count, const QStringList& examples, const char* unit) {
+    return what + QStringLiteral(": %1%2: %3%4").arg(QString::number(count), QLatin1String(unit),
+                                                     examples.join(QStringLiteral(", ")),
+                                                     count > examples.size() ? QStringLiteral(", …") : QString());
+  };
   if (record.leftOutCount > 0)
-    report.pass(QStringLiteral("left out, not regular files: %1: %2%3")
-                    .arg(record.leftOutCount)
-                    .arg(record.leftOutExamples.join(QStringLiteral(", ")),
-                         record.leftOutCount > record.leftOutExamples.size() ? QStringLiteral(", …") : QString()));
+    report.pass(named(QStringLiteral("left out, not regular files"), record.leftOutCount, record.leftOutExamples, ""));
+  if (record.changed.count > 0)
+    report.pass(named(QStringLiteral("changed while read twice, stored as read"), record.changed.count,
+                      record.changed.examples, " files"));
+  if (record.unreadable.count > 0)
+    report.fail(QStringLiteral("backup incomplete"),
+                named(QStringLiteral("not readable"), record.unreadable.count, record.unreadable.examples, " items"));
+  if (record.tooDeep.count > 0)
+    report.fail(QStringLiteral("backup incomplete"),
+                named(QStringLiteral("folders over %1 levels deep").arg(StagedSnapshot::kMaxDepth),
+                      record.tooDeep.count, record.tooDeep.examples, " items"));
   return true;
 }
 

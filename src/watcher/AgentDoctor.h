@@ -68,7 +68,7 @@ class AgentDoctor {
   // command stopped at its time limit too.
   FixResult applyFix(const KnownIssue& issue) const;
   // The transcript in the current language.
-  QString combinedOutput(const Result& result) const { return result.combinedOutput(english()); }
+  QString combinedOutput(const Result& result) const { return result.combinedOutput(english() ? AppLanguage::en : AppLanguage::zh); }
 
   // The texts of the events that the caller records (Chinese in both
   // languages): the summary of a diagnosis (one stopped at its time limit

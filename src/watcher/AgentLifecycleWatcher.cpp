@@ -2,6 +2,7 @@
 
 #include "core/stores/DoctorResultStore.h"
 #include "core/stores/LockOnlineStore.h"
+#include "core/system/OomKillWitness.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
@@ -27,12 +28,18 @@ AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
   services.lockOnline = &LockOnlineStore::shared();
   services.doctorResults = &DoctorResultStore::shared();
   services.signalled = &SignalledPids::shared();
-  services.classify = [](const RawExitInfo& raw, uint64_t ourSignals) {
-    return ExitSignalClassifier::classify(raw, ourSignals, [] { return MemoryPressureReader::current(); });
-  };
+  services.oom = std::make_shared<OomKillWitness>();
+  services.classify = systemClassifier(services.oom);
   services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
   services.clock = &std::chrono::steady_clock::now;
   return services;
+}
+
+AgentLifecycleWatcher::Classifier AgentLifecycleWatcher::Services::systemClassifier(
+    std::shared_ptr<OomKillWitness> oom) {
+  return [oom = std::move(oom)](const RawExitInfo& raw, uint64_t ourSignals) {
+    return ExitSignalClassifier::classify(raw, ourSignals, [&] { return oom->counted(raw.pid); });
+  };
 }
 
 AgentLifecycleWatcher::AgentLifecycleWatcher(std::shared_ptr<const AgentRegistry> registry,
@@ -96,6 +103,7 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
   for (pid_t pid : watched) {
     if (current.contains(pid)) continue;
     if (kqueue_) kqueue_->unwatch(pid);
+    if (services_.oom) services_.oom->forget(pid);
     watchedPids_.remove(pid);
     waitingForDescriptor_.remove(pid);
   }
@@ -103,6 +111,7 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
 
 void AgentLifecycleWatcher::watchExit(pid_t pid, const QString& agentId) {
   if (!kqueue_) return;
+  if (services_.oom) services_.oom->watched(pid);
   if (kqueue_->watch(pid, agentId) == KqueueProcessWatcher::WatchResult::noDescriptor)
     waitingForDescriptor_.insert(pid);
   else
@@ -122,6 +131,7 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
   // Signals we sent it: the end of our own stop, restart or uninstall.
   const SignalledPids::Sent ours = services_.signalled->take(pid);
   const ExitIntent intent = services_.classify(raw, ours.mask);
+  if (services_.oom) services_.oom->forget(pid);
   // The name goes in as it is: a "%" in it is no place marker.
   log("[Exit] ", entry.displayName + QStringLiteral(" pid=%1 intent=%2 signal=%3 exit=%4")
                                          .arg(pid)

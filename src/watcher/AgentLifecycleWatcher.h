@@ -27,6 +27,7 @@ namespace tlr {
 
 class DoctorResultStore;
 class LockOnlineStore;
+class OomKillWitness;
 class SignalledPids;
 
 // A user's setup or launch that did not happen, for the interface to tell
@@ -105,6 +106,9 @@ class AgentLifecycleWatcher final : public QObject {
     LockOnlineStore* lockOnline = nullptr;
     DoctorResultStore* doctorResults = nullptr;
     SignalledPids* signalled = nullptr;
+    // Notes the kernel's out-of-memory kill counts of each watched process
+    // for `classify`; none in tests that judge exits otherwise.
+    std::shared_ptr<OomKillWitness> oom;
     Classifier classify;
     DoctorRun runDoctor;
     DoctorFix applyFix = [](const AgentDoctor::KnownIssue& issue) { return AgentDoctor().applyFix(issue); };
@@ -113,6 +117,9 @@ class AgentLifecycleWatcher final : public QObject {
     // The shared stores, the system's classifier, the real doctor and the
     // steady clock.
     static Services shared();
+    // Judges exits by their wait status, our signals and `oom`: a SIGKILL is
+    // an out-of-memory kill only when the kernel counted one.
+    static Classifier systemClassifier(std::shared_ptr<OomKillWitness> oom);
   };
 
   using Timing = LifecycleTiming;

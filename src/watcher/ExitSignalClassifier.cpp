@@ -34,7 +34,7 @@ bool isFinishSignal(int sig) { return sig == SIGHUP || sig == SIGINT || sig == S
 
 }  // namespace
 
-ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureLevel()>& pressure) {
+ExitIntent classify(const RawExitInfo& info, const OomCounted& oomCounted) {
   const int status = info.exitStatus;
   const int sig = status & 0x7F;  // the core-dump bit 0x80 plays no part
   if (sig == 0 || sig == kStoppedEncoding)
@@ -42,12 +42,11 @@ ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureL
   if (isFaultSignal(sig)) return ExitIntent::crash;
   if (isFinishSignal(sig)) return ExitIntent::normalExit;
   if (sig == SIGKILL)
-    return MemoryPressureReader::likelyOOM(pressure()) ? ExitIntent::oom : ExitIntent::forceKilled;
+    return oomCounted && oomCounted() ? ExitIntent::oom : ExitIntent::forceKilled;
   return ExitIntent::unknown;
 }
 
-ExitIntent classify(const RawExitInfo& info, uint64_t ourSignals,
-                    const std::function<MemoryPressureLevel()>& pressure) {
+ExitIntent classify(const RawExitInfo& info, uint64_t ourSignals, const OomCounted& oomCounted) {
   auto ours = [ourSignals](int sig) { return sig > 0 && sig < 64 && (ourSignals & (uint64_t{1} << sig)) != 0; };
   RawExitInfo read = info;
   const int sig = info.exitStatus & 0x7F;
@@ -55,11 +54,7 @@ ExitIntent classify(const RawExitInfo& info, uint64_t ourSignals,
   if (sig == 0 && code > 128 && ours(code - 128)) read.exitStatus = code - 128;
   const int readSig = read.exitStatus & 0x7F;
   if (ours(SIGKILL) && (readSig == SIGKILL || read.exitStatus == 0)) return ExitIntent::forceKilled;
-  return classify(read, pressure);
-}
-
-ExitIntent classify(const RawExitInfo& info) {
-  return classify(info, [] { return MemoryPressureReader::current(); });
+  return classify(read, oomCounted);
 }
 
 }  // namespace ExitSignalClassifier

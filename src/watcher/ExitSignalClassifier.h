@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/system/MemoryPressureReader.h"
 #include "platform/KqueueProcessWatcher.h"
 
 #include <QString>
@@ -13,7 +12,7 @@ namespace tlr {
 enum class ExitIntent {
   normalExit,    // exit code 0, or a signal that asks a process to finish
   crash,         // a fault signal
-  oom,           // SIGKILL while memory is likely short
+  oom,           // SIGKILL that the kernel counted as an out-of-memory kill
   forceKilled,   // SIGKILL otherwise
   abnormalExit,  // exited by itself with a non-zero code
   unknown,       // any other signal
@@ -24,11 +23,13 @@ QString toString(ExitIntent intent);
 
 namespace ExitSignalClassifier {
 
-// Judges the wait status of `info` (its pid plays no part). The memory
-// pressure is read, afresh, only for SIGKILL.
-ExitIntent classify(const RawExitInfo& info);
-// The same with the pressure reading given by `pressure`.
-ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureLevel()>& pressure);
+// Whether the kernel counted an out-of-memory kill of the process (see
+// OomKillWitness); asked for a SIGKILL only.
+using OomCounted = std::function<bool()>;
+
+// Judges the wait status of `info` (its pid plays no part). A SIGKILL is an
+// out-of-memory kill only when `oomCounted` says the kernel counted one.
+ExitIntent classify(const RawExitInfo& info, const OomCounted& oomCounted);
 // The exit of a process that Tollamere itself signalled just before
 // (`ourSignals`: bit n for signal n): an exit code of 128 + n after our
 // signal n reads as that signal, as a program that catches SIGTERM and exits
@@ -36,8 +37,7 @@ ExitIntent classify(const RawExitInfo& info, const std::function<MemoryPressureL
 // read as a forced kill, never as an out-of-memory kill. Anything else (a
 // crash of its own, an exit code that answers no signal of ours) is judged
 // as by classify().
-ExitIntent classify(const RawExitInfo& info, uint64_t ourSignals,
-                    const std::function<MemoryPressureLevel()>& pressure);
+ExitIntent classify(const RawExitInfo& info, uint64_t ourSignals, const OomCounted& oomCounted);
 
 }  // namespace ExitSignalClassifier
 }  // namespace tlr

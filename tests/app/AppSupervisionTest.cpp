@@ -127,6 +127,25 @@ TEST_F(AgentCrashInTheApplication, AnNpmInstalledAgentIsSeenAndItsSegfaultRelaun
   EXPECT_FALSE(ProcessSignals::isAlive(first));
 }
 
+TEST_F(AgentCrashInTheApplication, AnOutsideSigkillIsAForcedKillNeitherOutOfMemoryNorRelaunched) {
+  const InstalledAgent agent(home_);
+  const pid_t pid = agents_.start(agent.program, {QStringLiteral("plain")});
+  ASSERT_GT(pid, 0);
+  AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.program, QStringLiteral("plain")))));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }));
+
+  // The kernel counted no out-of-memory kill, whatever the memory pressure.
+  ASSERT_EQ(ProcessSignals::send(pid, SIGKILL), 0);
+  ASSERT_TRUE(app.waitForStdout(
+      QStringLiteral("[Exit] Fake Agent pid=%1 intent=forceKilled signal=9 exit=0\n").arg(pid)))
+      << app.stdOut().toStdString();
+  EXPECT_TRUE(waitUntil([&] {
+    return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started"), QStringLiteral("exitedNormal")};
+  })) << storedEventTypes(kAgentId).join(',').toStdString();
+  EXPECT_TRUE(readFile(fakeBin_.recordPath(QStringLiteral("x-terminal-emulator"))).isEmpty()) << "not relaunched";
+}
+
 // --- A hang report -----------------------------------------------------------------
 
 class HangReportInTheApplication : public AppFixture {

@@ -130,8 +130,9 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
   // back (no terminal opened).
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Exit] Fake Agent pid=%1 intent=normalExit signal=nil exit=143").arg(agent)))
       << app.stdOut().toStdString();
+  // The log is written a moment after the exit is recorded.
+  EXPECT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId).contains(QStringLiteral("exitedNormal")); }));
   const QStringList types = storedEventTypes(kAgentId);
-  EXPECT_TRUE(types.contains(QStringLiteral("exitedNormal"))) << types.join(',').toStdString();
   EXPECT_FALSE(types.contains(QStringLiteral("exitedAbnormal"))) << types.join(',').toStdString();
   EXPECT_FALSE(types.contains(QStringLiteral("recovered"))) << types.join(',').toStdString();
   EXPECT_EQ(types.count(QStringLiteral("started")), 1) << types.join(',').toStdString();

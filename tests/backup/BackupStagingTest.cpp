@@ -83,6 +83,20 @@ TEST(BackupStaging, StoresRegularFilesOfFolderRootsByteForByteAndSaysWhatItLeftO
   writeBytes(data + "/debug.log", "excluded");
   writeBytes(data + "/logs-only/x.log", "excluded");
   QDir().mkpath(data + "/empty");
+  // A second name of a file: stored once, the other as a link.
+  ASSERT_EQ(::link(native(data + "/memories/m.json").constData(), native(data + "/memories/m2.json").constData()), 0);
+  // A time to the nanosecond.
+  const struct timespec fine[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};
+  ::utimensat(AT_FDCWD, native(data + "/tasks/t.json").constData(), fine, 0);
+  // What this user may not read, and a folder deeper than the walk goes.
+  writeBytes(data + "/secret.json", "s");
+  writeBytes(data + "/locked/inside.json", "i");
+  ::chmod(native(data + "/secret.json").constData(), 0);
+  ::chmod(native(data + "/locked").constData(), 0);
+  QString deep = data + "/deep";
+  for (int level = 1; level < StagedSnapshot::kMaxDepth; ++level) deep += "/d";
+  writeBytes(deep + "/kept.json", "at the deepest level stored");
+  writeBytes(deep + "/d/lost.json", "one level deeper");
   QFile::link(data + "/skills/s1.md", data + "/link-to-file");
   ::mkfifo(QFile::encodeName(data + "/pipe").constData(), 0600);
   ::mkfifo(QFile::encodeName(data + "/excluded.log").constData(), 0600);  // excluded: not said
@@ -94,21 +108,30 @@ TEST(BackupStaging, StoresRegularFilesOfFolderRootsByteForByteAndSaysWhatItLeftO
   for (const QByteArray& name : odd) tlr::test::writeNativeBytes(native(data + "/odd/") + name, "odd " + name);
 
   Staged staging(dir.path());
-  const StagedSnapshot snapshot = staging.stage({{"agent", {data}, {"*.log"}}});
+  const StagedSnapshot snapshot = [&] {
+    tlr::test::AsOrdinaryUser ordinary;
+    return staging.stage({{"agent", {data}, {"*.log"}}});
+  }();
   const StagedAgent& staged = snapshot.agents.value(0);
-  EXPECT_EQ(staged.fileCount, 4 + odd.size());
+  EXPECT_EQ(staged.fileCount, 6 + odd.size());
   EXPECT_EQ(staged.skills, 1);
   EXPECT_EQ(staged.memoryBytes, 5);
   EXPECT_EQ(staged.tasks, 1);
   EXPECT_TRUE(snapshot.changed.isEmpty());
+  EXPECT_TRUE(snapshot.incomplete());
+  QStringList unreadable = snapshot.unreadable.examples;
+  unreadable.sort();
+  EXPECT_EQ(unreadable, (QStringList{data + "/locked", data + "/secret.json"}));
+  EXPECT_EQ(snapshot.tooDeep.examples, QStringList{deep + "/d"});
   QStringList files = staged.files.toStringList();
   files.sort();
-  EXPECT_EQ(files, (QStringList{".agent/.hidden", ".agent/memories/m.json", ".agent/odd/-dash",
+  EXPECT_EQ(files, (QStringList{".agent/.hidden", ".agent/deep" + QString("/d").repeated(StagedSnapshot::kMaxDepth - 1) + "/kept.json",
+                                ".agent/memories/m.json", ".agent/memories/m2.json", ".agent/odd/-dash",
                                 ".agent/odd/\\xFF\\xFE", ".agent/odd/back\\slash", ".agent/odd/caf\\xE9-latin1.json",
                                 ".agent/odd/new\nline", ".agent/odd/tab\tname", ".agent/skills/s1.md",
                                 ".agent/tasks/t.json"}));
-  EXPECT_EQ(snapshot.leftOutCount, 2);
-  QStringList leftOut = snapshot.leftOutExamples;
+  EXPECT_EQ(snapshot.notRegular.count, 2);
+  QStringList leftOut = snapshot.notRegular.examples;
   leftOut.sort();
   EXPECT_EQ(leftOut, (QStringList{data + "/link-to-file", data + "/pipe"}));
   ASSERT_EQ(staged.roots.size(), 1);
@@ -121,10 +144,19 @@ TEST(BackupStaging, StoresRegularFilesOfFolderRootsByteForByteAndSaysWhatItLeftO
     EXPECT_EQ(tlr::test::readNativeBytes(native(agentDir + "/.agent/odd/") + name), "odd " + name) << name.toStdString();
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/link-to-file")) << "links inside a folder are skipped";
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/pipe"));
-  EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/empty"));
-  EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/logs-only")) << "a folder of excluded files is not stored";
+  EXPECT_TRUE(QFileInfo(agentDir + "/.agent/empty").isDir()) << "an empty folder comes back";
+  EXPECT_TRUE(entries(agentDir + "/.agent/logs-only").isEmpty()) << "a folder of excluded files comes back empty";
   EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/debug.log"));
+  EXPECT_FALSE(QFileInfo::exists(agentDir + "/.agent/secret.json"));
   EXPECT_EQ(modeOf(agentDir), 0700u);
+  struct stat one{}, two{}, timed{};
+  ::stat(native(agentDir + "/.agent/memories/m.json").constData(), &one);
+  ::stat(native(agentDir + "/.agent/memories/m2.json").constData(), &two);
+  EXPECT_EQ(one.st_ino, two.st_ino) << "stored once, the second name as a link";
+  EXPECT_EQ(staging.verboseListing().count("link to"), 1);
+  ::stat(native(agentDir + "/.agent/tasks/t.json").constData(), &timed);
+  EXPECT_EQ(timed.st_mtim.tv_sec, 1700000000);
+  EXPECT_EQ(timed.st_mtim.tv_nsec, 123456789);
 }
 
 TEST(BackupStaging, AFileRootAndALinkToAFileAreStoredAsFiles) {
@@ -134,14 +166,23 @@ TEST(BackupStaging, AFileRootAndALinkToAFileAreStoredAsFiles) {
   QFile::link(dir.path() + "/real/settings.json", dir.path() + "/home/settings.json");
   QFile::link(dir.path() + "/nowhere", dir.path() + "/home/dangling");
 
+  // A file whose content is shorter than its size at every reading (as the
+  // kernel's files are): read again once, then named as changed.
+  const QString changing = "/sys/kernel/uevent_seqnum";
   Staged staging(dir.path());
-  const StagedAgent staged = staging.agent(
-      "a", {dir.path() + "/home/.agentrc", dir.path() + "/home/settings.json", dir.path() + "/home/dangling"});
+  const StagedSnapshot snapshot = staging.stage(
+      {{"a", {dir.path() + "/home/.agentrc", dir.path() + "/home/settings.json", dir.path() + "/home/dangling"}, {}},
+       {"b", {changing}, {}}});
+  const StagedAgent& staged = snapshot.agents.value(0);
+  if (QFileInfo::exists(changing)) {
+    EXPECT_EQ(snapshot.changed.examples, QStringList{changing});
+  }
   EXPECT_EQ(staged.files.toStringList(), (QStringList{".agentrc", "settings.json"}));
   EXPECT_EQ(staged.fileCount, 2);
   EXPECT_EQ(staged.totalBytes, 2 + 7);
   const QString agentDir = staging.unpack() + "/a";
   const QString listing = staging.verboseListing();
+  if (QFileInfo::exists(changing)) EXPECT_EQ(listing.count("b/uevent_seqnum"), 2) << "read twice";
   EXPECT_TRUE(listing.contains("a/settings.json")) << listing.toStdString();
   EXPECT_FALSE(listing.contains(" -> ")) << listing.toStdString();
   EXPECT_EQ(readBytes(agentDir + "/settings.json"), "{\"k\":1}");
@@ -162,7 +203,7 @@ TEST(BackupStaging, ARootSharedByAgentsOrLyingInsideAnotherIsStoredOnce) {
   // names only the notes.
   const StagedSnapshot snapshot = staging.stage({
       {"a", {shared, shared + "/notes", shared + "/cache/c.bin"}, {"cache", "*.tmp"}},
-      {"b", {shared}, {"cache"}},
+      {"b", {shared, shared + "/settings.json"}, {"cache"}},
       {"c", {shared + "/notes"}, {}},
   });
   ASSERT_EQ(snapshot.agents.size(), 3);
@@ -172,14 +213,19 @@ TEST(BackupStaging, ARootSharedByAgentsOrLyingInsideAnotherIsStoredOnce) {
   QStringList aFiles = a.files.toStringList(), bFiles = b.files.toStringList();
   aFiles.sort();
   bFiles.sort();
-  EXPECT_EQ(aFiles, (QStringList{"c.bin", "notes/n.txt", "shared/notes/n.txt", "shared/settings.json"}));
+  // A file two roots of one agent reach is one of its files.
+  EXPECT_EQ(aFiles, (QStringList{"c.bin", "shared/notes/n.txt", "shared/settings.json"}));
+  EXPECT_EQ(a.fileCount, 3);
   EXPECT_EQ(bFiles, (QStringList{"shared/notes/n.txt", "shared/settings.json", "shared/x.tmp"}));
+  EXPECT_EQ(b.fileCount, 3);
+  EXPECT_EQ(b.totalBytes, 6 + 2 + 14);
   EXPECT_EQ(c.files.toStringList(), QStringList{"notes/n.txt"});
   EXPECT_EQ(a.roots, (QList<StagedAgent::Root>{{"shared", shared, "a/shared", a.roots.value(0).diskBytes},
                                                {"notes", shared + "/notes", "a/shared/notes", a.roots.value(1).diskBytes},
                                                {"c.bin", shared + "/cache/c.bin", "a/shared/cache/c.bin",
                                                 a.roots.value(2).diskBytes}}));
   EXPECT_EQ(b.roots.value(0).stored, "a/shared");
+  EXPECT_EQ(b.roots.value(1).stored, "a/shared/settings.json");
   EXPECT_EQ(c.roots.value(0).stored, "a/shared/notes");
 
   // Each file once in the archive, under a's entry.
@@ -220,6 +266,8 @@ TEST(BackupStaging, StoredFoldersKeepTheirSourcesPermissionBits) {
   QTemporaryDir dir;
   writeBytes(dir.path() + "/data/private/p", "p");
   writeBytes(dir.path() + "/data/shared/s", "s");
+  writeBytes(dir.path() + "/data/readonly/r", "r");
+  ::chmod(QFile::encodeName(dir.path() + "/data/readonly").constData(), 0555);
   ::chmod(QFile::encodeName(dir.path() + "/data/private").constData(), 0700);
   ::chmod(QFile::encodeName(dir.path() + "/data/shared").constData(), 0755);
   ::chmod(QFile::encodeName(dir.path() + "/data").constData(), 0750);
@@ -229,4 +277,5 @@ TEST(BackupStaging, StoredFoldersKeepTheirSourcesPermissionBits) {
   EXPECT_EQ(modeOf(agentDir + "/data"), 0750u);
   EXPECT_EQ(modeOf(agentDir + "/data/private"), 0700u);
   EXPECT_EQ(modeOf(agentDir + "/data/shared"), 0755u);
+  EXPECT_EQ(modeOf(agentDir + "/data/readonly"), 0555u);
 }

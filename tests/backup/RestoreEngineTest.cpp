@@ -6,6 +6,7 @@
 #include "backup/BackupVolume.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
+#include "platform/FileOps.h"
 #include "platform/MainThread.h"
 
 #include <QDateTime>
@@ -144,11 +145,28 @@ TEST_F(RestoreEngineTest, RestoresAllAgentsAndTheirFileRoots) {
 
 TEST_F(RestoreEngineTest, RestoresOneAgentAloneEvenWhenItSharesAFile) {
   tlr::test::writeNativeBytes(QFile::encodeName(h + "/shared/\xff name"), "odd");
+  // What comes back as it was: a path longer than the system takes whole, an
+  // empty folder, a folder its owner may not write, a file's second name,
+  // a time to the nanosecond.
+  QByteArray longPath;
+  for (int i = 0; i < 25; ++i) longPath += QByteArray(199, 'a' + i) + '/';
+  longPath += "deep.json";
+  ASSERT_GT(longPath.size(), 5000);
+  writeThroughFolders(h + "/shared", longPath, "far down");
+  QDir().mkpath(h + "/shared/empty");
+  writeFile(h + "/shared/read-only/r.txt", "r");
+  ::chmod(QFile::encodeName(h + "/shared/read-only").constData(), 0555);
+  ASSERT_EQ(::link(QFile::encodeName(h + "/shared/notes.txt").constData(),
+                   QFile::encodeName(h + "/shared/notes-again.txt").constData()),
+            0);
+  const struct timespec fine[2] = {{0, UTIME_OMIT}, {1700000000, 123456789}};
+  ::utimensat(AT_FDCWD, QFile::encodeName(h + "/.betarc").constData(), fine, 0);
   backUp();
   damageAll();
   // The folder beta shares with alpha is stored in alpha's entry; beta alone
   // still brings it back, here to a place that is gone.
-  ASSERT_TRUE(QDir(h + "/shared").removeRecursively());
+  ::chmod(QFile::encodeName(h + "/shared/read-only").constData(), 0755);
+  ASSERT_TRUE(FileOps::removeItem(h + "/shared").ok());
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);
   const auto error = restore(engine, "beta");
@@ -157,6 +175,18 @@ TEST_F(RestoreEngineTest, RestoresOneAgentAloneEvenWhenItSharesAFile) {
   EXPECT_EQ(tlr::test::readNativeBytes(QFile::encodeName(h + "/shared/\xff name")), "odd");
   EXPECT_EQ(readAll(h + "/.betarc"), "rc");
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "changed") << "the other agent is not touched";
+  EXPECT_EQ(readThroughFolders(h + "/shared", longPath), "far down");
+  EXPECT_TRUE(QFileInfo(h + "/shared/empty").isDir());
+  EXPECT_EQ(modeOf(h + "/shared/read-only"), 0555u);
+  EXPECT_EQ(readAll(h + "/shared/read-only/r.txt"), "r");
+  struct stat one{}, two{}, rc{};
+  ::stat(QFile::encodeName(h + "/shared/notes.txt").constData(), &one);
+  ::stat(QFile::encodeName(h + "/shared/notes-again.txt").constData(), &two);
+  EXPECT_EQ(one.st_ino, two.st_ino);
+  ::stat(QFile::encodeName(h + "/.betarc").constData(), &rc);
+  EXPECT_EQ(rc.st_mtim.tv_nsec, 123456789);
+  ::chmod(QFile::encodeName(h + "/shared/read-only").constData(), 0755);
+  EXPECT_TRUE(FileOps::removeItem(h + "/shared").ok()) << "a path too long to be removed by name";
 }
 
 TEST_F(RestoreEngineTest, ATamperedArchiveIsRefusedBeforeAnythingIsWritten) {

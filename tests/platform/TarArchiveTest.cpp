@@ -1,6 +1,7 @@
 #include "platform/TarArchive.h"
 
 #include "platform/Crypto.h"
+#include "platform/FileOps.h"
 #include "platform/TarWriter.h"
 #include "support/TestSupport.h"
 
@@ -24,6 +25,7 @@ namespace {
 
 using tlr::test::writeBytes;
 using tlr::test::readBytes;
+using tlr::test::readThroughFolders;
 
 // Stores the folder `folder` and everything below it as `prefix`.
 bool addTree(TarWriter& tar, const QString& folder, const QString& prefix) {
@@ -35,9 +37,8 @@ bool addTree(TarWriter& tar, const QString& folder, const QString& prefix) {
     const int fd = ::open(QFile::encodeName(item).constData(), O_RDONLY | O_CLOEXEC);
     struct stat st{};
     ::fstat(fd, &st);
-    bool changed = false;
     const bool ok = S_ISDIR(st.st_mode) ? tar.addFolder(QFile::encodeName(name), st.st_mode, st.st_mtim.tv_sec)
-                                        : tar.addFile(QFile::encodeName(name), fd, st, &changed);
+                                        : tar.addFile(QFile::encodeName(name), fd, st, nullptr);
     ::close(fd);
     if (!ok) return false;
   }
@@ -67,6 +68,20 @@ void packAndCheckStandard(const QString& base) {
   EXPECT_EQ(tar.exitCode(), 0) << tar.readAllStandardError().toStdString();
   EXPECT_EQ(readBytes(base + "/plain/.stage/agent/a.json"), "{\"a\":1}");
   EXPECT_EQ(readBytes(base + "/plain/.stage/agent/deep/b.bin").size(), 300000);
+
+  // What GNU tar itself packed (earlier snapshots), long names in its own
+  // headers, unpacks here too.
+  const QString longName = QString("n").repeated(150) + ".json";
+  writeBytes(base + "/src/agent/" + longName, "long");
+  tar.start("/usr/bin/tar", {"--format=gnu", "-czf", base + "/gnu.tar.gz", "-C", base + "/src", "agent"});
+  ASSERT_TRUE(tar.waitForFinished(30000));
+  QDir().mkpath(base + "/ours");
+  const auto unpacked = TarArchive::extract(base + "/gnu.tar.gz", base + "/ours", {"agent/deep"});
+  ASSERT_TRUE(unpacked.ok()) << unpacked.errorOutput.toStdString();
+  EXPECT_EQ(readBytes(base + "/ours/agent/deep/b.bin").size(), 300000);
+  EXPECT_FALSE(QFileInfo::exists(base + "/ours/agent/" + longName)) << "only the member asked for";
+  ASSERT_TRUE(TarArchive::extract(base + "/gnu.tar.gz", base + "/ours").ok());
+  EXPECT_EQ(readBytes(base + "/ours/agent/" + longName), "long");
 }
 
 QByteArray randomBytes(qsizetype size) {
@@ -114,6 +129,10 @@ TEST(TarArchive, ASinkThatGivesUpStopsThePackingWithoutAHang) {
 
 TEST(TarArchive, ExtractsChosenMembersWithTheirModesButNotTheirOwner) {
   QTemporaryDir dir;
+  QByteArray longPath;
+  for (int i = 0; i < 25; ++i) longPath += QByteArray(199, 'a' + i % 26) + '/';
+  longPath += "deep.json";
+  ASSERT_GT(longPath.size(), 5000);
   writeBytes(dir.path() + "/f", "1");
   const QString archive = dir.path() + "/a.tar.gz";
   QFile out(archive);
@@ -126,10 +145,16 @@ TEST(TarArchive, ExtractsChosenMembersWithTheirModesButNotTheirOwner) {
         st.st_uid = 12345;
         st.st_gid = 12345;
         st.st_mode = S_IFREG | 0751;
-        bool changed = false;
-        bool ok = tar.addFolder(".stage/one", 0700, 0) && tar.addFile(".stage/one/f", fd, st, &changed);
+        st.st_mtim = {1700000000, 987654321};
+        bool ok = tar.addFolder(".stage/one", 0700, 0) && tar.addFile(".stage/one/f", fd, st, nullptr);
+        // A second name, a folder its owner may not write (empty), and a
+        // path longer than the system takes whole.
+        ok = ok && tar.addHardLink(".stage/one/f-again", ".stage/one/f", st) &&
+             tar.addFolder(".stage/one/read-only", 0555, 1600000000, 5);
         ::lseek(fd, 0, SEEK_SET);
-        ok = ok && tar.addFile(".stage/two/g", fd, st, &changed);
+        ok = ok && tar.addFile(".stage/one/" + longPath, fd, st, nullptr);
+        ::lseek(fd, 0, SEEK_SET);
+        ok = ok && tar.addFile(".stage/two/g", fd, st, nullptr);
         ::close(fd);
         return ok;
       },
@@ -147,6 +172,17 @@ TEST(TarArchive, ExtractsChosenMembersWithTheirModesButNotTheirOwner) {
   ASSERT_EQ(::stat(QFile::encodeName(into + "/.stage/one/f").constData(), &st), 0);
   EXPECT_EQ(st.st_uid, ::geteuid()) << "ownership is never taken from the archive";
   EXPECT_EQ(st.st_mode & 07777, 0751u) << "the archive's permission bits, whatever the umask";
+  EXPECT_EQ(st.st_mtim.tv_sec, 1700000000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 987654321);
+  struct stat again{}, readOnly{};
+  ::stat(QFile::encodeName(into + "/.stage/one/f-again").constData(), &again);
+  EXPECT_EQ(again.st_ino, st.st_ino) << "a link, not a copy";
+  ASSERT_EQ(::stat(QFile::encodeName(into + "/.stage/one/read-only").constData(), &readOnly), 0);
+  EXPECT_EQ(readOnly.st_mode & 0777, 0755u) << "writable for its owner while unpacked";
+  EXPECT_EQ(result.folderModes.value(readOnly.st_ino), 0555u) << "its recorded mode told";
+  EXPECT_EQ(readOnly.st_mtim.tv_sec, 1600000000);
+  EXPECT_EQ(readThroughFolders(into, ".stage/one/" + longPath), "1");
+  EXPECT_TRUE(FileOps::removeItem(dir.path()).ok()) << "a path too long to be removed by name";
 }
 
 TEST(TarArchive, EveryByteOfTheArchivePassesThroughOnReadOnceEvenWhenTarStopsEarly) {

@@ -40,12 +40,6 @@ TEST(AddAgentLists, KeepRegistryOrderAndSkipHiddenAndRecipelessEntries) {
   EXPECT_EQ(ids(catalog::notInstalled(*registry, {})), (QStringList{"c", "a", "b"}));
 }
 
-TEST(AddAgentLists, KindLabelsAreTheSameInBothLanguages) {
-  EXPECT_EQ(catalog::kindLabel(tlr::AgentEntry::Kind::desktopApp), "App");
-  EXPECT_EQ(catalog::kindLabel(tlr::AgentEntry::Kind::cli), "CLI");
-  EXPECT_EQ(catalog::kindLabel(tlr::AgentEntry::Kind::idePlugin), "插件");
-}
-
 TEST(AddAgentInstallAction, AWebsiteThatParsesWinsOverCommands) {
   using Kind = catalog::InstallAction::Kind;
   auto action = [](const QByteArray& install) {

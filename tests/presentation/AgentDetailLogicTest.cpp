@@ -42,7 +42,8 @@ TEST(DetailActionRow, TheFirstMatchingCaseChoosesTheButtons) {
 }
 
 TEST(DetailHeader, VendorAndBadgeFollowTheEntry) {
-  EXPECT_EQ(capitalizedWords("OPEN ai  labs"), "Open Ai  Labs");
+  EXPECT_EQ(capitalizedWords("OPEN ai  labs"), "OPEN Ai  Labs");
+  EXPECT_EQ(capitalizedWords("OpenAI"), "OpenAI") << "a maker's own capitals stay";
   EXPECT_EQ(capitalizedWords("anthropic"), "Anthropic");
   EXPECT_EQ(kindBadge(AgentEntry::Kind::idePlugin, AppLanguage::en), "Plugin");
   EXPECT_EQ(kindBadge(AgentEntry::Kind::idePlugin, AppLanguage::zh), "插件");
@@ -59,7 +60,7 @@ TEST(DetailSetup, HintsForBothActionKindsInBothLanguages) {
 
   const auto folders = SetupCatalog::Action::openConfigDirs(
       {QUrl::fromLocalFile("/home/u/.config/aider/"), QUrl::fromLocalFile("/home/u/.aider")});
-  EXPECT_EQ(setupButtonText(folders, AppLanguage::en), "打开配置目录");
+  EXPECT_EQ(setupButtonText(folders, AppLanguage::en), "Open config folder");
   EXPECT_EQ(setupButtonText(folders, AppLanguage::zh), "打开配置目录");
   EXPECT_EQ(setupHint(folders, AppLanguage::en), "Open ~/aider in your file manager");
   EXPECT_EQ(setupHint(folders, AppLanguage::zh), "在文件管理器中打开 ~/aider");
@@ -82,12 +83,12 @@ TEST(DetailRestartAndDoctor, TextsFollowTheSpecificationsAndTheirColons) {
   EXPECT_EQ(restartButtonText(gateway, false, AppLanguage::en), "Restart Gateway");
   EXPECT_EQ(restartButtonText(plain, false, AppLanguage::zh), "重启 Agent");
   EXPECT_EQ(restartButtonText(gateway, true, AppLanguage::en), "Restart (issue detected)");
-  EXPECT_EQ(restartHint(gateway, AppLanguage::en), "Will run: gw restart");
-  EXPECT_EQ(restartHint(gateway, AppLanguage::zh), "将运行：gw restart");  // full-width colon
+  EXPECT_EQ(restartHint(gateway, AppLanguage::en), "Will run: `gw restart`");
+  EXPECT_EQ(restartHint(gateway, AppLanguage::zh), "将运行：`gw restart`");  // full-width colon
   EXPECT_EQ(restartHint(plain, AppLanguage::en), "Will stop and restart the process");
-  EXPECT_EQ(doctorHint(gateway, AppLanguage::en), "Will run: gw doctor (read-only, no changes)");
-  EXPECT_EQ(doctorHint(gateway, AppLanguage::zh), "将运行:gw doctor（只读,不修改任何东西）");  // ASCII colon
-  EXPECT_EQ(restartConfirmMessage(gateway, AppLanguage::zh), "将运行 gw restart,channel 会短暂断开自动重连。");
+  EXPECT_EQ(doctorHint(gateway, AppLanguage::en), "Will run: `gw doctor` (read-only, no changes)");
+  EXPECT_EQ(doctorHint(gateway, AppLanguage::zh), "将运行：`gw doctor`（只读，不修改任何东西）");
+  EXPECT_EQ(restartConfirmMessage(gateway, AppLanguage::zh), "将运行 `gw restart`，channel 会短暂断开自动重连。");
   EXPECT_EQ(restartConfirmMessage(plain, AppLanguage::en), "Active sessions may be lost.");
 }
 
@@ -116,15 +117,19 @@ TEST(DetailDoctorBanner, ThePluralIsEnglishOnly) {
   EXPECT_EQ(doctorFailureReason(failed, AppLanguage::zh), "120 秒内未完成");
 }
 
-TEST(DetailEvents, TimesAreTwoDigitTwentyFourHourClock) {
+TEST(DetailEvents, TimesAreTwoDigitTwentyFourHourClockWithTheDateBeforeToday) {
   const QTimeZone zone("Asia/Shanghai");
   AgentEvent evening;
   evening.timestamp = QDateTime(QDate(2026, 3, 1), QTime(21, 5), zone).toSecsSinceEpoch() - 978307200;
   AgentEvent morning;
   morning.timestamp = QDateTime(QDate(2026, 3, 1), QTime(9, 5, 59), zone).toSecsSinceEpoch() - 978307200;
-  EXPECT_EQ(eventTime(evening, zone), "21:05");
-  EXPECT_EQ(eventTime(morning, zone), "09:05");
-  EXPECT_EQ(eventTime(morning, QTimeZone::utc()), "01:05");
+  const QDateTime sameDay(QDate(2026, 3, 1), QTime(23, 59), zone);
+  EXPECT_EQ(eventTime(evening, zone, sameDay), "21:05");
+  EXPECT_EQ(eventTime(morning, zone, sameDay), "09:05");
+  EXPECT_EQ(eventTime(morning, QTimeZone::utc(), sameDay), "01:05") << "15:59 there: the same day";
+  const QDateTime nextDay(QDate(2026, 3, 2), QTime(0, 1), zone);
+  EXPECT_EQ(eventTime(evening, zone, nextDay), "03-01 21:05");
+  EXPECT_EQ(eventTime(morning, zone, nextDay.addYears(1)), "2026-03-01 09:05");
 }
 
 namespace {

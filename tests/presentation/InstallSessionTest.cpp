@@ -12,6 +12,7 @@
 using tlr::InstallSession;
 using Phase = tlr::InstallSession::Phase;
 using tlr::test::TempHome;
+using tlr::test::textOf;
 
 namespace {
 
@@ -128,7 +129,7 @@ TEST_F(InstallSessionTest, AFailedAutoInstallChecksAgainAndReturnsToMissing) {
   session.bootstrapAndRetry(session.missingRequirements().first());
   EXPECT_EQ(session.phase(), Phase::running);
   ASSERT_FALSE(session.executingSteps().isEmpty());
-  EXPECT_EQ(session.executingSteps().first().label, "Auto-installing dependency: pipx");
+  EXPECT_EQ(textOf(session.executingSteps().first().label), "Auto-installing dependency: pipx");
   ASSERT_TRUE(tlr::test::waitUntil([&] { return session.phase() == Phase::missing; }));
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::missing, Phase::running, Phase::missing}));
   ASSERT_EQ(session.missingRequirements().size(), 1);
@@ -167,7 +168,7 @@ TEST_F(InstallSessionTest, TheTerminalRouteShowsOneRow) {
   ASSERT_TRUE(log.waitFor(Phase::done));
   EXPECT_EQ(log.phases, QList<Phase>{Phase::done});
   ASSERT_EQ(session.allResults().size(), 1);
-  EXPECT_EQ(session.allResults()[0].label, "A terminal window opened — follow the prompts to complete the install");
+  EXPECT_EQ(textOf(session.allResults()[0].label), "A terminal window opened — follow the prompts to complete the install");
   EXPECT_TRUE(session.allResults()[0].success);
   EXPECT_EQ(session.howToOpenExecutable(), "tlr-agent");
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).endsWith("--\n"); }));
@@ -179,9 +180,9 @@ TEST_F(InstallSessionTest, TheTerminalRouteShowsOneRow) {
   noTerminal.start();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return noTerminal.phase() == InstallSession::Phase::done; }));
   ASSERT_EQ(noTerminal.allResults().size(), 1);
-  EXPECT_EQ(noTerminal.allResults()[0].label, "无法打开终端");
+  EXPECT_EQ(textOf(noTerminal.allResults()[0].label), "无法打开终端");
   EXPECT_FALSE(noTerminal.allResults()[0].success);
-  EXPECT_EQ(noTerminal.allResults()[0].error, "没能启动终端程序");
+  EXPECT_EQ(textOf(noTerminal.allResults()[0].error), "没能启动终端程序");
   EXPECT_EQ(noTerminal.failureCount(), 1);
 }
 

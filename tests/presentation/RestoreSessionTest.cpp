@@ -68,6 +68,14 @@ TEST_F(RestoreSessionTest, RestoresOneAgentThenAllAndSaysSo) {
   EXPECT_FALSE(session.newerIsDamaged());
   EXPECT_EQ(session.agentName("alpha"), "ALPHA");
   EXPECT_EQ(session.agentName("gamma"), std::nullopt);
+  // Named as the registry names it in the window's language.
+  engine_.setRegistry(test::registryOfAgents({"{" + agentMembers("alpha") + R"(, "displayNameZH": "阿尔法"})",
+                                        "{" + agentMembers("beta") + "}"}));
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(session.agentName("alpha"), "阿尔法");
+  EXPECT_EQ(session.agentName("beta"), "BETA");
+  SettingsStore::shared().setLanguage(AppLanguage::en);
+  EXPECT_EQ(session.agentName("alpha"), "ALPHA");
   EXPECT_TRUE(session.canRestoreAll());
 
   // An agent the snapshot does not hold is not restored.

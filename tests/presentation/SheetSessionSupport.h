@@ -44,7 +44,7 @@ class PhaseLog {
 
 inline QStringList labels(const QList<StepResult>& rows) {
   QStringList texts;
-  for (const StepResult& row : rows) texts.append(row.label);
+  for (const StepResult& row : rows) texts.append(textOf(row.label));
   return texts;
 }
 

@@ -16,6 +16,7 @@
 
 using tlr::UninstallSession;
 using Group = tlr::UninstallSession::Group;
+using tlr::test::textOf;
 using Phase = tlr::UninstallSession::Phase;
 using State = tlr::UninstallSession::PathState;
 using tlr::AppLanguage;
@@ -144,10 +145,10 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
             (QStringList{"$ tlr-stop", "rm -rf ~/.agent", "(skipped) ~/.local", "rm -rf ~/.agent-gone"}));
   EXPECT_EQ(tlr::test::labels(session.executingSteps()), tlr::test::labels(session.allResults()));
   // The window's language for the message, what the tool printed behind it.
-  EXPECT_EQ(session.allResults()[0].error, "still in use");
+  EXPECT_EQ(textOf(session.allResults()[0].error), "still in use");
   EXPECT_EQ(session.allResults()[0].details, "still in use");
-  EXPECT_EQ(session.allResults()[2].error, "unsafe path, not removed");
-  EXPECT_EQ(session.allResults()[3].error, "(not there, skipped)");
+  EXPECT_EQ(textOf(session.allResults()[2].error), "unsafe path, not removed");
+  EXPECT_EQ(textOf(session.allResults()[3].error), "(not there, skipped)");
   EXPECT_FALSE(exists(".agent"));
   EXPECT_TRUE(exists(".agent-data/memory"));
   EXPECT_TRUE(exists(".local/bin/tlr-stop"));

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/installers/StepResult.h"
+#include "core/texts/Lang.h"
+#include "core/texts/LocTexts.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -35,6 +37,12 @@ struct RowCollector {
   }
 };
 
+// A step's text or note in the interface language of the moment.
+inline QString textOf(const LocKey& key) { return LocTexts::text(Lang::current(), key); }
+inline std::optional<QString> textOf(const std::optional<LocKey>& key) {
+  return key ? std::optional<QString>(textOf(*key)) : std::nullopt;
+}
+
 struct ExpectedRow {
   QString label;
   bool success;
@@ -47,9 +55,9 @@ inline void expectRows(const QList<StepResult>& rows, const QList<ExpectedRow>& 
   ASSERT_EQ(rows.size(), expected.size());
   for (qsizetype i = 0; i < rows.size(); ++i) {
     SCOPED_TRACE(i);
-    EXPECT_EQ(rows[i].label, expected[i].label);
+    EXPECT_EQ(textOf(rows[i].label), expected[i].label);
     EXPECT_EQ(rows[i].success, expected[i].success);
-    EXPECT_EQ(rows[i].error, expected[i].error);
+    EXPECT_EQ(textOf(rows[i].error), expected[i].error);
     if (expected[i].details) {
       EXPECT_EQ(rows[i].details, expected[i].details);
     }

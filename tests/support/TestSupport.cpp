@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -194,6 +196,77 @@ QByteArray readNativeBytes(const QByteArray& path) {
     return "<missing>";
   }
   return file.readAll();
+}
+
+namespace {
+
+bool capabilities(bool set, __user_cap_data_struct (&data)[2]) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};  // this thread
+  return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+}  // namespace
+
+AsOrdinaryUser::AsOrdinaryUser() {
+  __user_cap_data_struct data[2]{};
+  if (!capabilities(false, data)) return;
+  effective_[0] = data[0].effective;
+  effective_[1] = data[1].effective;
+  data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+  changed_ = capabilities(true, data);
+  EXPECT_TRUE(changed_) << "could not drop the file capabilities";
+}
+
+AsOrdinaryUser::~AsOrdinaryUser() {
+  __user_cap_data_struct data[2]{};
+  if (!changed_ || !capabilities(false, data)) return;
+  data[0].effective = effective_[0];
+  data[1].effective = effective_[1];
+  capabilities(true, data);
+}
+
+namespace {
+
+// The folder holding `relative` below `root`, open (made where missing when
+// `make`), and the last part's name; -1 when it cannot be reached.
+int folderOf(const QString& root, const QByteArray& relative, bool make, QByteArray* last) {
+  int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const QList<QByteArray> parts = relative.split('/');
+  for (qsizetype i = 0; i + 1 < parts.size() && fd >= 0; ++i) {
+    if (make) ::mkdirat(fd, parts[i].constData(), 0755);
+    const int next = ::openat(fd, parts[i].constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  *last = parts.last();
+  return fd;
+}
+
+}  // namespace
+
+void writeThroughFolders(const QString& root, const QByteArray& relative, const QByteArray& data) {
+  QByteArray last;
+  const int folder = folderOf(root, relative, true, &last);
+  ASSERT_GE(folder, 0) << relative.left(200).toStdString();
+  const int fd = ::openat(folder, last.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ::close(folder);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::write(fd, data.constData(), data.size()), data.size());
+  ::close(fd);
+}
+
+QByteArray readThroughFolders(const QString& root, const QByteArray& relative) {
+  QByteArray last;
+  const int folder = folderOf(root, relative, false, &last);
+  const int fd = folder >= 0 ? ::openat(folder, last.constData(), O_RDONLY | O_CLOEXEC) : -1;
+  if (folder >= 0) ::close(folder);
+  if (fd < 0) return "<missing>";
+  QByteArray content;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, n);
+  ::close(fd);
+  return content;
 }
 
 unsigned modeOf(const QString& path) {

@@ -106,10 +106,30 @@ QByteArray readBytes(const QString& path);
 // folder must exist.
 void writeNativeBytes(const QByteArray& path, const QByteArray& data);
 QByteArray readNativeBytes(const QByteArray& path);
+// The same through each folder on the way, made where missing, opened
+// relative to the one before: for paths longer than the system takes whole.
+void writeThroughFolders(const QString& root, const QByteArray& relative, const QByteArray& data);
+QByteArray readThroughFolders(const QString& root, const QByteArray& relative);
 // The permission bits (set-id and sticky bits too) of the item itself (a
 // link is not followed), or 0 when there is none.
 unsigned modeOf(const QString& path);
 // The folder of the built test helper programs (tests/tools/*.cpp).
 QString toolPath(const QString& name);
+
+// While it lives, the calling thread lacks the capabilities that let root
+// read, enter and write what permission bits refuse (capabilities are kept
+// per thread): the thread meets permissions as any other user does. The
+// code under test must run on this thread.
+class AsOrdinaryUser {
+ public:
+  AsOrdinaryUser();
+  ~AsOrdinaryUser();
+  AsOrdinaryUser(const AsOrdinaryUser&) = delete;
+  AsOrdinaryUser& operator=(const AsOrdinaryUser&) = delete;
+
+ private:
+  unsigned effective_[2] = {0, 0};
+  bool changed_ = false;
+};
 
 }  // namespace tlr::test

@@ -172,14 +172,14 @@ TEST_F(AgentDoctorTest, TheTranscriptInBothLanguages) {
   r.command = {"agent", "doctor"};
   r.exitCode = 0;
   r.elapsedSeconds = 1.26;
-  EXPECT_EQ(r.combinedOutput(true), "$ agent doctor\n\n\n─────────\nExit code: 0  /  Elapsed: 1.3s");
+  EXPECT_EQ(r.combinedOutput(tlr::AppLanguage::en), "$ agent doctor\n\n\n─────────\nExit code: 0  /  Elapsed: 1.3s");
   r.stdOut = "\n  ok \n";
   r.stdErr = " warn\n";
   r.exitCode = 4;
-  EXPECT_EQ(r.combinedOutput(false),
+  EXPECT_EQ(r.combinedOutput(tlr::AppLanguage::zh),
             "$ agent doctor\n\nok\n\n[stderr]\nwarn\n\n─────────\n退出码：4  /  耗时：1.3s");
   english = false;
-  EXPECT_EQ(doctor.combinedOutput(r), r.combinedOutput(false));
+  EXPECT_EQ(doctor.combinedOutput(r), r.combinedOutput(tlr::AppLanguage::zh));
 }
 
 TEST_F(AgentDoctorTest, MessagesFollowTheStoredInterfaceLanguage) {

@@ -33,14 +33,14 @@ QByteArray withCommand(const QByteArray& id) {
 }
 
 // The watcher over stores of its own, a terminal that only records, and a
-// classifier whose memory pressure the test sets.
+// classifier told by the test whether the kernel counted an out-of-memory kill.
 class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
  protected:
   void SetUp() override { test::addFakeTerminal(bin, false); }
 
   void make(const QList<QByteArray>& agents, LifecycleTiming timing = {200ms, 60.0, 2}) {
     registry = test::registryOfAgents(agents);
-    AgentLifecycleWatcher::Services s = services([this] { return pressure; });
+    AgentLifecycleWatcher::Services s = services([this] { return oomCounted; });
     s.runDoctor = [this](const AgentEntry& entry) { return doctor(entry); };
     s.clock = [this] { return now; };
     watcher = std::make_unique<AgentLifecycleWatcher>(registry, std::make_shared<AgentRecover>(), s, timing);
@@ -62,7 +62,7 @@ class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
     return r;
   }
 
-  MemoryPressureLevel pressure = MemoryPressureLevel::none;
+  bool oomCounted = false;
   std::chrono::steady_clock::time_point now = std::chrono::steady_clock::time_point{} + 1h;
   std::function<std::optional<AgentDoctor::Result>(const AgentEntry&)> doctor = [](const AgentEntry&) {
     return std::nullopt;
@@ -78,21 +78,21 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
   struct Row {
     const char* id;
     int32_t status;
-    MemoryPressureLevel pressure;
+    bool oomCounted;
     bool locked;
     QStringList expected;
   };
   const QList<Row> rows{
-      {"crash", kSegv, MemoryPressureLevel::none, false, {"exitedAbnormal", "recovered"}},
-      {"abnormal", exitCode(3), MemoryPressureLevel::none, false, {"exitedAbnormal", "recovered"}},
-      {"clean", exitCode(0), MemoryPressureLevel::none, false, {"exitedNormal"}},
-      {"cleanlocked", exitCode(0), MemoryPressureLevel::none, true, {"exitedNormal", "recovered"}},
-      {"term", kTerm, MemoryPressureLevel::none, false, {"exitedNormal"}},
-      {"termlocked", kTerm, MemoryPressureLevel::none, true, {"exitedNormal", "recovered"}},
-      {"forced", kKill, MemoryPressureLevel::none, false, {"exitedNormal"}},
-      {"forcedlocked", kKill, MemoryPressureLevel::none, true, {"exitedAbnormal", "recovered"}},
-      {"oom", kKill, MemoryPressureLevel::warning, false, {"killedByOOM", "oomRecovered"}},
-      {"pipelocked", kPipe, MemoryPressureLevel::none, true, {"exitedNormal"}},
+      {"crash", kSegv, false, false, {"exitedAbnormal", "recovered"}},
+      {"abnormal", exitCode(3), false, false, {"exitedAbnormal", "recovered"}},
+      {"clean", exitCode(0), false, false, {"exitedNormal"}},
+      {"cleanlocked", exitCode(0), false, true, {"exitedNormal", "recovered"}},
+      {"term", kTerm, false, false, {"exitedNormal"}},
+      {"termlocked", kTerm, false, true, {"exitedNormal", "recovered"}},
+      {"forced", kKill, false, false, {"exitedNormal"}},
+      {"forcedlocked", kKill, false, true, {"exitedAbnormal", "recovered"}},
+      {"oom", kKill, true, false, {"killedByOOM", "oomRecovered"}},
+      {"pipelocked", kPipe, false, true, {"exitedNormal"}},
   };
   QList<QByteArray> agents;
   for (const Row& row : rows) agents << withCommand(row.id);
@@ -108,7 +108,7 @@ TEST_F(LifecycleTest, EachExitIsRecordedAndRecoveredByThePolicy) {
   });
   pid_t pid = kPid;
   for (const Row& row : rows) {
-    pressure = row.pressure;
+    oomCounted = row.oomCounted;
     watcher->handleExit(++pid, row.id, RawExitInfo{pid, row.status});
   }
   EXPECT_EQ(toldBeforeRecorded.size(), rows.size());
@@ -138,7 +138,7 @@ TEST_F(LifecycleTest, AnExitAfterOurOwnSignalIsRecordedButNeverRecovered) {
   make({withCommand("mine"), withCommand("minelocked"), withCommand("asked")});
   lockOnline.setLocked("minelocked", true);
   lockOnline.setLocked("asked", true);
-  pressure = MemoryPressureLevel::normal;  // a SIGKILL would read as out of memory
+  oomCounted = true;  // a SIGKILL would read as out of memory
 
   signalled.note(kPid + 1);
   watcher->handleExit(kPid + 1, "mine", RawExitInfo{kPid + 1, kKill});

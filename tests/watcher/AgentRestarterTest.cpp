@@ -290,7 +290,7 @@ TEST_F(RestarterTest, ADryRunDescribesTheSignalsInBothLanguagesAndSendsNone) {
   EXPECT_EQ(restart(entry, true).report, "=== 重启 Fake ===\n"
                                          "[DRY RUN —— 不真执行]\n"
                                          "· 该 agent 未配置优雅重启命令，走 SIGTERM 暴力档\n"
-                                         "· 找到 1 个 pid: " + pid + "\n"
+                                         "· 找到 1 个 pid：" + pid + "\n"
                                          "  - pid " + pid + ": 可访问\n"
                                          "· 模拟：会发 SIGTERM → 等 5s → 没退就 SIGKILL → 调 recover.recover");
   EXPECT_FALSE(signalled.contains(agent.pid()));

@@ -5,14 +5,14 @@
 
 namespace tlr::test {
 
-AgentLifecycleWatcher::Services IsolatedStores::services(std::function<MemoryPressureLevel()> pressure) {
+AgentLifecycleWatcher::Services IsolatedStores::services(std::function<bool()> oomCounted) {
   AgentLifecycleWatcher::Services s;
   s.events = &events;
   s.lockOnline = &lockOnline;
   s.doctorResults = &doctorResults;
   s.signalled = &signalled;
-  s.classify = [pressure = std::move(pressure)](const RawExitInfo& raw, uint64_t ourSignals) {
-    return ExitSignalClassifier::classify(raw, ourSignals, pressure);
+  s.classify = [oomCounted = std::move(oomCounted)](const RawExitInfo& raw, uint64_t ourSignals) {
+    return ExitSignalClassifier::classify(raw, ourSignals, oomCounted);
   };
   s.runDoctor = [](const AgentEntry&) { return std::nullopt; };
   s.clock = &std::chrono::steady_clock::now;

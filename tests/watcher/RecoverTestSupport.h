@@ -32,9 +32,10 @@ struct IsolatedStores {
   DoctorResultStore doctorResults;
   SignalledPids signalled;
 
-  // Exits are classified under the memory pressure `pressure` reports; no
-  // doctor runs and the clock is the steady clock unless the test says.
-  AgentLifecycleWatcher::Services services(std::function<MemoryPressureLevel()> pressure);
+  // A SIGKILL is an out-of-memory kill when `oomCounted` says the kernel
+  // counted one; no doctor runs and the clock is the steady clock unless the
+  // test says.
+  AgentLifecycleWatcher::Services services(std::function<bool()> oomCounted);
   // The agent's event types, oldest first.
   QStringList eventTypes(const QString& agentId) const;
 };

@@ -8,6 +8,7 @@
 #include "RecoverTestSupport.h"
 #include "core/stores/DoctorResultStore.h"
 #include "core/stores/LockOnlineStore.h"
+#include "core/system/OomKillWitness.h"
 #include "platform/Defaults.h"
 #include "platform/ProcessSignals.h"
 #include "support/SpawnedChild.h"
@@ -65,11 +66,15 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
     scanner = std::make_shared<ProcessScanner>(registry);
     recover = std::make_shared<AgentRecover>(AgentRecoverTiming{300ms, 50ms, 1800}, signalled);
 
-    // Ordinary memory pressure: a SIGKILL from outside reads as out of memory.
+    // The system's classifier over a kernel count of out-of-memory kills
+    // that the test raises.
+    countOomKills(0);
+    AgentLifecycleWatcher::Services s = services({});
+    s.oom = std::make_shared<OomKillWitness>(OomKillCount::Paths{home.path() + "/vmstat", "/proc", home.path() + "/none"});
+    s.classify = AgentLifecycleWatcher::Services::systemClassifier(s.oom);
     LifecycleTiming timing{300ms, 60.0, 2};
     timing.relaunchSettle = 1500ms;
-    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, services([] { return MemoryPressureLevel::normal; }),
-                                                      timing);
+    watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, s, timing);
     watcher->setScanner(scanner);
     watcher->start();
     ASSERT_TRUE(watcher->hasExitWatcher());
@@ -82,6 +87,8 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
     });
     scanLoop.start(100);
   }
+
+  void countOomKills(int n) { home.writeFile("vmstat", "oom_kill " + QByteArray::number(n) + "\n"); }
 
   // Starts the agent by hand, as the user did before it crashed.
   pid_t startByHand() {
@@ -206,7 +213,7 @@ TEST_F(RecoveryEndToEnd, ANormalExitComesBackOnlyWhenLockedOnline) {
   EXPECT_EQ(relaunches(), 2);  // our second launch and the recovery
 }
 
-TEST_F(RecoveryEndToEnd, AStopByTollamereIsNotUndoneButAForeignSigkillIs) {
+TEST_F(RecoveryEndToEnd, AStopByTollamereOrAForeignSigkillIsNotUndoneButAKernelOomKillIs) {
   make("ignore-term");  // only the stop's SIGKILL ends it
   launch();
   const pid_t first = waitForNewWatchedPid();
@@ -222,11 +229,23 @@ TEST_F(RecoveryEndToEnd, AStopByTollamereIsNotUndoneButAForeignSigkillIs) {
   EXPECT_EQ(relaunches(), 0);
   EXPECT_FALSE(types().contains("killedByOOM"));
 
-  // The same signal from someone else, under the same memory pressure.
+  // The same signal from someone else: a forced kill of an agent that is
+  // not locked online, left alone.
   launch();
   const pid_t second = waitForNewWatchedPid(first);
   ASSERT_GT(second, 0);
   ASSERT_EQ(ProcessSignals::send(second, SIGKILL), 0);
+  ASSERT_TRUE(waitForCount("exitedNormal", 2)) << types().join(",").toStdString();
+  settle();
+  EXPECT_EQ(relaunches(), 1);  // our own launch
+  EXPECT_FALSE(types().contains("killedByOOM"));
+
+  // A kill the kernel counted as out of memory while it was watched.
+  launch();
+  const pid_t third = waitForNewWatchedPid(second);
+  ASSERT_GT(third, 0);
+  countOomKills(1);
+  ASSERT_EQ(ProcessSignals::send(third, SIGKILL), 0);
   ASSERT_TRUE(waitForCount("oomRecovered", 1)) << types().join(",").toStdString();
   EXPECT_EQ(types().count("killedByOOM"), 1);
 }

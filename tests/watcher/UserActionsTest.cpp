@@ -61,7 +61,7 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
 
   void make(const QList<QByteArray>& agents, bool withScanner = true, LifecycleTiming timing = fastTiming()) {
     registry = test::registryOfAgents(agents);
-    AgentLifecycleWatcher::Services s = services([] { return MemoryPressureLevel::none; });
+    AgentLifecycleWatcher::Services s = services([] { return false; });
     s.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
     const AgentRecoverTiming recoverTiming{200ms, 20ms, 1800, 200ms};
     auto recover = std::make_shared<const AgentRecover>(recoverTiming, signalled, &setupWatcher, aliveProbe);

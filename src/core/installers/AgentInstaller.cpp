@@ -1,6 +1,7 @@
 #include "core/installers/AgentInstaller.h"
 
 #include "core/texts/Lang.h"
+#include "core/texts/LocTexts.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
@@ -66,12 +67,8 @@ QString shellQuoted(const QString& word) {
   return bare ? word : shellQuote(word);
 }
 
-// ", nothing changed" after a reason.
-QString unchanged() { return Lang::pick(QStringLiteral(", nothing changed"), QStringLiteral("，未作改动")); }
-
-StepResult startFileFailure(const QString& file, const QString& reason) {
-  return StepResult::make(Lang::pick(QStringLiteral("Could not write ") + file, QStringLiteral("写入 ") + file + QStringLiteral(" 失败")),
-                          false, reason);
+StepResult startFileFailure(const QString& file, LocKey reason) {
+  return StepResult::make(LocKey::installStepWriteFailed(file), false, std::move(reason));
 }
 
 }  // namespace
@@ -89,7 +86,7 @@ AgentInstaller::CommandResult AgentInstaller::runCommand(const Command& cmd) con
   const ChildResult r = recipe::runVector(expandWords(cmd), recipe::recipeEnvironment(), commandTimeout_, [this] {
     log("[Installer] ", recipe::timeoutLogText(commandTimeout_));
   });
-  if (!r.started) return {false, QString(), r.startError, std::nullopt};
+  if (!r.started) return {false, QString(), LocKey::installStepAsIs(r.startError), std::nullopt};
   const QString out = recipe::decodeUtf8(r.out);
   const std::optional<QString> printed = recipe::printedText(r);
   if (r.timedOut) return {false, out, recipe::timeoutText(commandTimeout_), printed};
@@ -119,34 +116,22 @@ StepResult AgentInstaller::ensurePathSetup() const {
     const FileOps::ReadResult read = FileOps::readFile(path, kStartFileReadLimit);
     const bool missing = read.status == FileOps::ReadResult::Status::missing;
     if (!missing && read.status != FileOps::ReadResult::Status::ok)
-      return startFileFailure(file, read.reason + unchanged());
-    if (read.data.contains(kBlockOpen.toUtf8())) {
-      return StepResult::make(Lang::pick(QStringLiteral("PATH already set up (") + file + ')',
-                                         QStringLiteral("PATH 已配置（") + file + QStringLiteral("）")),
-                              true);
-    }
+      return startFileFailure(file, LocKey::installStepNothingChanged(read.reason));
+    if (read.data.contains(kBlockOpen.toUtf8())) return StepResult::make(LocKey::installStepPathAlreadySet(file), true);
     // Never touch what we could not read as text.
     if (!read.data.isEmpty() && recipe::decodeUtf8(read.data).isNull())
-      return startFileFailure(file, path + Lang::pick(QStringLiteral(": not valid UTF-8 text"), QStringLiteral(": 不是有效的 UTF-8 文本")) +
-                          unchanged());
+      return startFileFailure(file, LocKey::installStepNotUtf8(path));
     // Appended in place in one write: lines the user adds meanwhile stay,
     // and a file nobody may write is left as it is.
     const Expected<void, QString> appended = FileOps::appendToFile(path, block, "\n\n", missing);
-    if (appended)
-      return StepResult::make(Lang::pick(QStringLiteral("Added PATH to ") + file + QStringLiteral(" (new terminals pick it up)"),
-                                         QStringLiteral("已写入 PATH 到 ") + file + QStringLiteral("（开新终端即可生效）")),
-                              true);
+    if (appended) return StepResult::make(LocKey::installStepPathAdded(file), true);
     if (!(missing && QFileInfo::exists(path))) {
       return startFileFailure(file, appended.error().endsWith(QStringLiteral(": read-only file"))
-                              ? path + Lang::pick(QStringLiteral(": the file is read-only"),
-                                                  QStringLiteral(": 文件是只读的")) + unchanged()
-                              : appended.error());
+                                        ? LocKey::installStepReadOnly(path)
+                                        : LocKey::installStepAsIs(appended.error()));
     }
   }
-  return startFileFailure(file, path +
-                      Lang::pick(QStringLiteral(": the file changed while it was written"),
-                                 QStringLiteral(": 文件在写入时被改动")) +
-                      unchanged());
+  return startFileFailure(file, LocKey::installStepChangedWhileWritten(path));
 }
 
 QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, const CommandList& commands,
@@ -160,7 +145,7 @@ QList<StepResult> AgentInstaller::runSteps(const QString& agentDisplayName, cons
   for (const Command& cmd : commands) {
     if (cmd.isEmpty()) continue;
     const CommandResult result = runCommand(cmd);
-    add(StepResult::make("$ " + shellWords(cmd), result.success, result.success ? std::nullopt : result.error,
+    add(StepResult::make(LocKey::installStepAsIs("$ " + shellWords(cmd)), result.success, result.success ? std::nullopt : result.error,
                          result.success ? std::nullopt : result.details));
     if (!result.success) break;
     anySucceeded = true;
@@ -195,12 +180,11 @@ QString AgentInstaller::terminalShellLine(const CommandList& commands) {
   if (!texts.isEmpty()) line += texts.join(QStringLiteral(" && ")) + QStringLiteral(" && ");
   // The window closes a second after success; after a failure the user's
   // shell keeps it open for reading.
-  line += QStringLiteral("echo \"\" && echo \"") +
-          Lang::pick(QStringLiteral("✓ Install complete"), QStringLiteral("✓ 安装完成")) +
+  // The terminal speaks the interface's language of the moment.
+  const AppLanguage language = Lang::current();
+  line += QStringLiteral("echo \"\" && echo \"") + LocTexts::text(language, LocKey::installTerminalDone()) +
           QStringLiteral("\" && echo ") + kSuccessMark + QStringLiteral(" && sleep 1 && exit 0 || echo \"") +
-          Lang::pick(QStringLiteral("✗ Install failed: scroll up to read the error"),
-                     QStringLiteral("✗ 安装失败，请向上滚动查看错误信息")) +
-          QStringLiteral("\"; exec \"${SHELL:-/bin/sh}\"");
+          LocTexts::text(language, LocKey::installTerminalFailed()) + QStringLiteral("\"; exec \"${SHELL:-/bin/sh}\"");
   return line;
 }
 

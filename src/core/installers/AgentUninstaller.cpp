@@ -1,7 +1,5 @@
 #include "core/installers/AgentUninstaller.h"
 
-#include "core/texts/Lang.h"
-
 #include "core/texts/HomePath.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
@@ -126,7 +124,7 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
   const ChildResult r = recipe::runVector(cmd, recipe::recipeEnvironment(), commandTimeout_, [this] {
     log("[Uninstaller] ", recipe::timeoutLogText(commandTimeout_));
   });
-  if (!r.started) return {false, QString(), r.startError, std::nullopt};
+  if (!r.started) return {false, QString(), LocKey::installStepAsIs(r.startError), std::nullopt};
   const QString out = recipe::decodeUtf8(r.out);
   // What the program printed is the row's details; its message is the first
   // line of its error output.
@@ -137,11 +135,8 @@ AgentUninstaller::CommandResult AgentUninstaller::runCommand(const Command& cmd)
 }
 
 StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
-  const QString label = "$ " + shellWords(cmd);
-  if (!which(cmd.first())) {
-    return StepResult::make(label, true,
-                            Lang::pick("(" + cmd.first() + " not installed, skipped)", "(" + cmd.first() + " 未安装，跳过)"));
-  }
+  const LocKey label = LocKey::installStepAsIs("$ " + shellWords(cmd));
+  if (!which(cmd.first())) return StepResult::make(label, true, LocKey::uninstallStepNotInstalled(cmd.first()));
   const CommandResult result = runCommand(cmd);
   return StepResult::make(label, result.success, result.success ? std::nullopt : result.error,
                           result.success ? std::nullopt : result.details);
@@ -154,16 +149,14 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   const QString expanded = Paths::expandTilde(path);
   const std::optional<QString> target = normalized(expanded);
   if (!target || !isSafeToDelete(path) || !isSafeToDelete(*target)) {
-    return StepResult::make(Lang::pick(QStringLiteral("(skipped) "), QStringLiteral("(跳过) ")) + path, false,
-                            Lang::pick(QStringLiteral("unsafe path, not removed"), QStringLiteral("路径不安全，拒绝删除")));
+    return StepResult::make(LocKey::uninstallStepSkippedPath(path), false, LocKey::uninstallStepUnsafePath());
   }
-  const QString label = "rm -rf " + HomePath::abbreviate(expanded, Paths::home());
+  const LocKey label = LocKey::installStepAsIs("rm -rf " + HomePath::abbreviate(expanded, Paths::home()));
   // Looked at as itself: a link whose target is gone is still there to remove.
   if (!FileOps::itemInfo(*target))
-    return StepResult::make(label, true,
-                            Lang::pick(QStringLiteral("(not there, skipped)"), QStringLiteral("(不存在，跳过)")));
+    return StepResult::make(label, true, LocKey::uninstallStepNotThere());
   const Expected<void, QString> removed = FileOps::removeItem(*target);
-  return removed ? StepResult::make(label, true) : StepResult::make(label, false, removed.error());
+  return removed ? StepResult::make(label, true) : StepResult::make(label, false, LocKey::installStepAsIs(removed.error()));
 }
 
 QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const CommandList& preCommands,

@@ -1,6 +1,5 @@
 #include "core/installers/RecipeCommands.h"
 
-#include "core/texts/Lang.h"
 #include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/Utf8.h"
@@ -80,15 +79,8 @@ QString decodeUtf8(const QByteArray& bytes) {
   return decodeStrictUtf8(bytes).value_or(QString());
 }
 
-QString timeoutText(std::chrono::milliseconds timeout) {
-  const QString minutes = QString::number(std::chrono::ceil<std::chrono::minutes>(timeout).count());
-  return Lang::pick(QStringLiteral("The command did not finish within ") + minutes +
-                        QStringLiteral(" minutes and was stopped.\nCommon causes: a slow network, an unreachable npm "
-                                       "registry, a server that does not answer.\nCheck the network or switch to a "
-                                       "mirror (npm config set registry ...), then try again."),
-                    QStringLiteral("命令超过 ") + minutes +
-                        QStringLiteral(" 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
-                                       "请检查网络或换镜像（npm config set registry ...）后再试。"));
+LocKey timeoutText(std::chrono::milliseconds timeout) {
+  return LocKey::installStepTimedOut(std::chrono::ceil<std::chrono::minutes>(timeout).count());
 }
 
 namespace {
@@ -127,18 +119,20 @@ QString endingText(const ChildResult& result) {
          (name.isEmpty() ? QString() : QStringLiteral(" (") + name + ")");
 }
 
-QString installFailureText(const ChildResult& result) {
+LocKey installFailureText(const ChildResult& result) {
   const QStringList lines = printedStreams(result).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  if (lines.isEmpty()) return endingText(result) + Lang::pick(QStringLiteral(" (no output)"), QStringLiteral("（无输出）"));
+  if (lines.isEmpty()) return LocKey::installStepNoOutput(endingText(result));
   const QString text = endingText(result) + QLatin1Char('\n') + lines.mid(std::max<qsizetype>(0, lines.size() - 4)).join('\n');
-  if (text.size() <= kInstallFailureLimit) return text;
+  if (text.size() <= kInstallFailureLimit) return LocKey::installStepAsIs(text);
   // Never half a character.
-  return text.left(text.at(kInstallFailureLimit - 1).isHighSurrogate() ? kInstallFailureLimit - 1 : kInstallFailureLimit);
+  return LocKey::installStepAsIs(
+      text.left(text.at(kInstallFailureLimit - 1).isHighSurrogate() ? kInstallFailureLimit - 1 : kInstallFailureLimit));
 }
 
-QString uninstallFailureText(const ChildResult& result) {
-  for (const QString& line : readable(result.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) return line;
-  return endingText(result);
+LocKey uninstallFailureText(const ChildResult& result) {
+  for (const QString& line : readable(result.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    return LocKey::installStepAsIs(line);
+  return LocKey::installStepAsIs(endingText(result));
 }
 
 void runStepsDetached(QObject* context, StepWork steps, StepProgressHandler onProgress,

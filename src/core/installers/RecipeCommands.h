@@ -27,7 +27,7 @@ struct [[nodiscard]] CommandResult {
   bool success = false;
   QString output;
   // Why it failed, short.
-  std::optional<QString> error;
+  std::optional<LocKey> error;
   // What it printed, for the step's details.
   std::optional<QString> details;
 };
@@ -63,8 +63,8 @@ ChildResult runVector(const QStringList& argv, const QStringList& environment,
 QString decodeUtf8(const QByteArray& bytes);
 
 // The row error of a command stopped at its time-out (whole minutes, rounded
-// up), in the interface language.
-QString timeoutText(std::chrono::milliseconds timeout);
+// up).
+LocKey timeoutText(std::chrono::milliseconds timeout);
 // What a command printed, standard error first, trimmed; at most its last
 // `kDetailsLimit` characters. None when it printed nothing.
 std::optional<QString> printedText(const ChildResult& result);
@@ -78,12 +78,12 @@ QString endingText(const ChildResult& result);
 // time-out): its ending, a line break and the last four non-empty lines of
 // what it printed (standard error, then standard output, each trimmed), cut
 // to 600 characters; the ending and "(no output)" when it printed nothing.
-QString installFailureText(const ChildResult& result);
+LocKey installFailureText(const ChildResult& result);
 inline constexpr qsizetype kInstallFailureLimit = 600;
 // The row error of an uninstall command that ended badly (not at its
 // time-out): the first non-empty line of its standard error, else its
 // ending.
-QString uninstallFailureText(const ChildResult& result);
+LocKey uninstallFailureText(const ChildResult& result);
 
 // Runs `steps` off the main thread and returns at once. `steps` gets a
 // deliver function that hands a row to `onProgress` on the main thread; the

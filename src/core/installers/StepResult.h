@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
+
 #include <QList>
 #include <QString>
 #include <QUuid>
@@ -9,21 +11,21 @@
 
 namespace tlr {
 
-// One progress row of an install or an uninstall, as the user reads it.
+// One progress row of an install or an uninstall: text keys with their
+// values, turned into text by the window in its language of the moment.
 struct [[nodiscard]] StepResult {
   QUuid id = QUuid::createUuid();
-  QString label;
+  LocKey label = LocKey::empty();
   // False only when the step failed or was refused; a step skipped because
   // there was nothing to do succeeded.
   bool success = false;
-  // Why a step failed or was refused, or the note on why it was skipped:
-  // short, in the interface language of the moment it was made.
-  std::optional<QString> error;
+  // Why a step failed or was refused, or the note on why it was skipped.
+  std::optional<LocKey> error;
   // What the step's program printed, as it printed it (line breaks kept):
   // shown on request, never in place of `error`.
   std::optional<QString> details;
 
-  static StepResult make(QString label, bool success, std::optional<QString> error = std::nullopt,
+  static StepResult make(LocKey label, bool success, std::optional<LocKey> error = std::nullopt,
                          std::optional<QString> details = std::nullopt) {
     StepResult row;
     row.label = std::move(label);

@@ -1,5 +1,7 @@
 #include "core/stores/DoctorResult.h"
 
+#include "core/texts/LocTexts.h"
+
 namespace tlr {
 
 DoctorResult::Verdict DoctorResult::verdict() const {
@@ -8,20 +10,14 @@ DoctorResult::Verdict DoctorResult::verdict() const {
   return Verdict::clean;
 }
 
-QString DoctorResult::combinedOutput(bool english) const {
+QString DoctorResult::combinedOutput(AppLanguage language) const {
   QStringList lines;
   lines << QStringLiteral("$ ") + command.join(QLatin1Char(' ')) << QString();
   if (!stdOut.isEmpty()) lines << stdOut.trimmed();
   if (!stdErr.isEmpty()) lines << QString() << QStringLiteral("[stderr]") << stdErr.trimmed();
   lines << QString() << QString(9, QChar(0x2500));
-  const QString seconds = QString::number(elapsedSeconds, 'f', 1);
-  lines << (english ? QStringLiteral("Exit code: %1  /  Elapsed: %2s")
-                    : QStringLiteral("退出码：%1  /  耗时：%2s"))
-                   .arg(exitCode)
-                   .arg(seconds);
-  if (timedOut)
-    lines << (english ? QStringLiteral("Stopped: did not finish within %1 s") : QStringLiteral("已中止：%1 秒内未完成"))
-                 .arg(timeLimitSeconds);
+  lines << LocTexts::text(language, LocKey::doctorOutputExitCode(exitCode, elapsedSeconds));
+  if (timedOut) lines << LocTexts::text(language, LocKey::doctorOutputStopped(timeLimitSeconds));
   return lines.join(QLatin1Char('\n'));
 }
 

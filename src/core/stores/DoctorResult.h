@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/texts/SettingsValues.h"
 #include "registry/AgentEntry.h"
 
 #include <QList>
@@ -49,7 +50,7 @@ struct [[nodiscard]] DoctorResult {
 
   // The transcript: the command, its outputs, a rule and the exit line (and
   // a line saying so for a run stopped at its time limit).
-  QString combinedOutput(bool english) const;
+  QString combinedOutput(AppLanguage language) const;
 };
 
 }  // namespace tlr

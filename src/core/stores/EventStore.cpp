@@ -2,6 +2,7 @@
 
 #include "core/stores/SharedStore.h"
 #include "platform/Log.h"
+#include "platform/OffMain.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -14,6 +15,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 
 namespace tlr {
 namespace {
@@ -111,11 +113,44 @@ AgentEvent AgentEvent::make(const QString& agentId, AgentEventType type, std::op
   return AgentEvent{QUuid::createUuid(), agentId, type, now(), boundedDetails(std::move(details))};
 }
 
+// The stored log's one writer, shared by the window thread and the write
+// under way: a log is stored only when it is newer than the last one stored,
+// so a late write never puts back an older log, and none after close().
+struct EventStore::Writer {
+  explicit Writer(Defaults& d) : defaults(d) {}
+
+  void write(quint64 generation, const QList<AgentEvent>& events) {
+    const std::lock_guard lock(mutex);
+    if (closed || generation <= written) return;
+    // A failed write is logged; the events hold for this run.
+    if (undecodable) {
+      static_cast<void>(defaults.set(undecodableKey, *undecodable));
+      undecodable.reset();
+    }
+    static_cast<void>(defaults.set(defaultsKey, QString::fromUtf8(encode(events))));
+    written = generation;
+  }
+  void close() {
+    const std::lock_guard lock(mutex);
+    closed = true;
+  }
+
+  Defaults& defaults;
+  std::mutex mutex;
+  quint64 written = 0;
+  bool closed = false;
+  std::optional<QJsonValue> undecodable;
+};
+
 EventStore& EventStore::shared() {
   return sharedPerDefaults<EventStore>([](Defaults& d) { return std::make_unique<EventStore>(d); });
 }
 
-EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), defaults_(defaults) {
+EventStore::EventStore(Defaults& defaults, QObject* parent)
+    : QObject(parent), defaults_(defaults), writer_(std::make_shared<Writer>(defaults)) {
+  writeTimer_.setSingleShot(true);
+  writeTimer_.setInterval(writeDelay);
+  connect(&writeTimer_, &QTimer::timeout, this, &EventStore::startWrite);
   // What decodes is kept; the stored log itself, when any of it does not
   // decode, stays where it is until the next append sets it aside whole.
   const QJsonValue stored = defaults_.value(defaultsKey);
@@ -123,7 +158,7 @@ EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), d
   const Decoded decoded = stored.isString() ? decode(stored.toString().toUtf8()) : Decoded{{}, -1};
   events_ = decoded.events;
   if (decoded.undecodable == 0) return;
-  undecodable_ = stored;
+  writer_->undecodable = stored;
   log("[Event] ", (decoded.undecodable < 0 ? QStringLiteral("事件记录无法解码，从空记录开始")
                                            : QStringLiteral("事件记录中 %1 条无法解码，保留其余 %2 条")
                                                  .arg(decoded.undecodable)
@@ -188,17 +223,38 @@ void EventStore::append(const AgentEvent& event) {
   }
   std::stable_sort(kept.begin(), kept.end(), newerFirst);
   setEvents(std::move(kept));
-
-  // A failed write is logged; the events hold for this run.
-  if (undecodable_) {
-    static_cast<void>(defaults_.set(undecodableKey, *undecodable_));
-    undecodable_.reset();
-  }
-  static_cast<void>(defaults_.set(defaultsKey, QString::fromUtf8(encode(events_))));
+  ++generation_;
+  if (!writing_ && !writeTimer_.isActive()) writeTimer_.start();
 
   QString line = event.agentId + QStringLiteral(" · ") + toString(event.type);
   if (event.details) line += QStringLiteral(" · ") + *event.details;
   log("[Event] ", line);
+}
+
+void EventStore::startWrite() {
+  if (writing_) return;  // its end starts the next
+  writing_ = true;
+  const quint64 generation = generation_;
+  const bool started = startOffMain(
+      this, [writer = writer_, generation, events = events_] { writer->write(generation, events); },
+      [this, generation] {
+        writing_ = false;
+        if (generation_ > generation && !writeTimer_.isActive()) writeTimer_.start();
+      });
+  if (started) return;
+  // Quitting: no thread takes it any more.
+  writing_ = false;
+  flush();
+}
+
+void EventStore::flush() {
+  writeTimer_.stop();
+  writer_->write(generation_, events_);
+}
+
+EventStore::~EventStore() {
+  flush();
+  writer_->close();
 }
 
 std::optional<AgentEvent> EventStore::lastEvent(const QString& agentId) const {

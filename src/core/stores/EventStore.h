@@ -8,8 +8,11 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QUuid>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 
 namespace tlr {
@@ -55,8 +58,11 @@ struct AgentEvent {
 };
 
 // The per-agent event log: newest first, at most maxPerAgent events for each
-// agent id, kept in the user defaults under "TLR.events" and written through
-// on every append. Of a stored log that cannot be read in full, the events
+// agent id, kept in the user defaults under "TLR.events". Readers see an
+// appended event at once; the log is written off the window thread, once
+// for a burst of events (writeDelay after the first, and once more after a
+// write that more events followed), and flush() or the destructor writes
+// what is still pending at once. Of a stored log that cannot be read in full, the events
 // that decode are kept (none when it is not a JSON array of events) and a
 // line says so; the first append moves the stored log whole to
 // "TLR.events.undecodable" rather than losing it. An event's time must lie
@@ -75,13 +81,21 @@ class EventStore : public QObject {
   static EventStore& shared();
   // A store over `defaults`, loaded from it.
   explicit EventStore(Defaults& defaults, QObject* parent = nullptr);
+  // Writes what is pending.
+  ~EventStore() override;
+
+  // How long after an append the log is written, so that a burst of events
+  // is written once.
+  static constexpr std::chrono::milliseconds writeDelay{100};
 
   Defaults& defaults() const { return defaults_; }
   const QList<AgentEvent>& events() const { return events_; }
 
-  // Adds the event, trims every agent to maxPerAgent, stores the log and
+  // Adds the event, trims every agent to maxPerAgent, has the log stored and
   // writes one "[Event] " line.
   void append(const AgentEvent& event);
+  // Stores the log now when an append has not been stored yet (at quit).
+  void flush();
   // The agent's newest event.
   std::optional<AgentEvent> lastEvent(const QString& agentId) const;
   // The agent's newest events, at most `limit`.
@@ -100,12 +114,21 @@ class EventStore : public QObject {
   void eventsChanged(const QList<tlr::AgentEvent>& events);
 
  private:
+  struct Writer;
+
   void setEvents(QList<AgentEvent> events);
+  // Hands the log as it is now to a pool thread, unless a write runs.
+  void startWrite();
 
   Defaults& defaults_;
   QList<AgentEvent> events_;
-  // The stored log that did not decode, until the first append sets it aside.
-  std::optional<QJsonValue> undecodable_;
+  // Shared with the write under way; it also keeps the stored log that did
+  // not decode until the first write sets it aside.
+  std::shared_ptr<Writer> writer_;
+  // Counts the appends; a write stores the log of one count.
+  quint64 generation_ = 0;
+  bool writing_ = false;
+  QTimer writeTimer_;
 };
 
 }  // namespace tlr

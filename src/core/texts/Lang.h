@@ -13,9 +13,6 @@ class Lang {
   Lang() = delete;
 
   static AppLanguage current();
-  // `english` when the interface speaks English, else `chinese`: for texts
-  // made off the main thread that a window shows.
-  static QString pick(const QString& english, const QString& chinese);
 };
 
 }  // namespace tlr

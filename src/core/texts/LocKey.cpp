@@ -339,9 +339,28 @@ LocKey LocKey::installBootstrapLabel(QString command) {
   return LocKey(Id::installBootstrapLabel, std::move(command));
 }
 
+#define TLR_LOC_TEXT_FACTORY(name, value) \
+  LocKey LocKey::name(QString value) { return LocKey(Id::name, std::move(value)); }
+TLR_LOC_TEXT_FACTORY(installStepAsIs, text)
+TLR_LOC_TEXT_FACTORY(installStepPathAlreadySet, file)
+TLR_LOC_TEXT_FACTORY(installStepPathAdded, file)
+TLR_LOC_TEXT_FACTORY(installStepWriteFailed, file)
+TLR_LOC_TEXT_FACTORY(installStepNothingChanged, reason)
+TLR_LOC_TEXT_FACTORY(installStepNotUtf8, path)
+TLR_LOC_TEXT_FACTORY(installStepReadOnly, path)
+TLR_LOC_TEXT_FACTORY(installStepChangedWhileWritten, path)
+TLR_LOC_TEXT_FACTORY(installStepNoOutput, ending)
+TLR_LOC_TEXT_FACTORY(uninstallStepNotInstalled, program)
+TLR_LOC_TEXT_FACTORY(uninstallStepSkippedPath, path)
+#undef TLR_LOC_TEXT_FACTORY
+
+LocKey LocKey::installStepTimedOut(LocInt minutes) { return LocKey(Id::installStepTimedOut, qint64{minutes.value}); }
+
 LocKey LocKey::installBootstrapAgentName(QString command) {
   return LocKey(Id::installBootstrapAgentName, std::move(command));
 }
+
+LocKey LocKey::doctorOutputStopped(LocInt seconds) { return LocKey(Id::doctorOutputStopped, qint64{seconds.value}); }
 
 LocKey LocKey::doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed) {
   return LocKey(Id::doctorOutputExitCode, qint64{exitCode.value}, elapsed.value);

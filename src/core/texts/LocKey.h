@@ -145,6 +145,7 @@ namespace tlr {
   VALUED(doctorDeeperHint) \
   VALUED(doctorHeaderTitle) \
   VALUED(doctorOutputExitCode) \
+  VALUED(doctorOutputStopped) \
   VALUED(doctorErrUnknownFixKind) \
   VALUED(doctorErrCmdExit) \
   VALUED(doctorErrFileNotFound) \
@@ -240,6 +241,7 @@ namespace tlr {
   PLAIN(detailUninstallButton) \
   PLAIN(detailUninstallLockHint) \
   PLAIN(detailSetupButton) \
+  PLAIN(detailSetupOpenFolders) \
   PLAIN(detailActionOpen) \
   PLAIN(detailActionOpenDashboard) \
   PLAIN(detailActionOpenTui) \
@@ -252,6 +254,16 @@ namespace tlr {
   VALUED(installSheetHowToOpenBody) \
   VALUED(installBootstrapLabel) \
   VALUED(installBootstrapAgentName) \
+  VALUED(installStepAsIs) \
+  VALUED(installStepPathAlreadySet) \
+  VALUED(installStepPathAdded) \
+  VALUED(installStepWriteFailed) \
+  VALUED(installStepNothingChanged) \
+  VALUED(installStepNotUtf8) \
+  VALUED(installStepReadOnly) \
+  VALUED(installStepChangedWhileWritten) \
+  VALUED(installStepTimedOut) \
+  VALUED(installStepNoOutput) \
   PLAIN(installSheetChecking) \
   PLAIN(installSheetMissing) \
   PLAIN(installSheetRunning) \
@@ -267,6 +279,8 @@ namespace tlr {
   PLAIN(installOsascriptFailed) \
   PLAIN(installEchoBrewMissing) \
   PLAIN(installEchoNode) \
+  PLAIN(installTerminalDone) \
+  PLAIN(installTerminalFailed) \
   /* uninstall */ \
   VALUED(uninstallSheetTitle) \
   VALUED(uninstallSheetWithFailures) \
@@ -275,6 +289,8 @@ namespace tlr {
   VALUED(uninstallStepStop) \
   VALUED(uninstallWarnBody) \
   VALUED(uninstallWarnMore) \
+  VALUED(uninstallStepNotInstalled) \
+  VALUED(uninstallStepSkippedPath) \
   PLAIN(uninstallSheetCommands) \
   PLAIN(uninstallSheetStandard) \
   PLAIN(uninstallSheetUserData) \
@@ -286,10 +302,14 @@ namespace tlr {
   PLAIN(uninstallSheetStopAndUninstall) \
   PLAIN(uninstallWarnTitle) \
   PLAIN(uninstallExecutingHelp) \
+  PLAIN(uninstallStepUnsafePath) \
+  PLAIN(uninstallStepNotThere) \
   /* settings */ \
   PLAIN(settingsTitle) \
   PLAIN(settingsSectionAppearance) \
   PLAIN(settingsSectionLanguage) \
+  PLAIN(settingsLanguageEnglish) \
+  PLAIN(settingsLanguageChinese) \
   PLAIN(settingsSectionTutorial) \
   PLAIN(settingsTutorialHint) \
   PLAIN(settingsTutorialButton) \
@@ -466,6 +486,7 @@ namespace tlr {
   PLAIN(sheetCancel) \
   PLAIN(sheetDone) \
   PLAIN(sheetDontClose) \
+  PLAIN(sheetDetails) \
   /* embedded */ \
   VALUED(embeddedCliTitle) \
   VALUED(embeddedCliSubtitle) \
@@ -637,7 +658,23 @@ class LocKey {
   static LocKey feedbackBodyTemplate(QString version);
   static LocKey installBootstrapLabel(QString command);
   static LocKey installBootstrapAgentName(QString command);
+  // A step's text as a program or the system gave it (a command line, an
+  // error number's message, what a program printed), the same in both
+  // languages.
+  static LocKey installStepAsIs(QString text);
+  static LocKey installStepPathAlreadySet(QString file);
+  static LocKey installStepPathAdded(QString file);
+  static LocKey installStepWriteFailed(QString file);
+  static LocKey installStepNothingChanged(QString reason);
+  static LocKey installStepNotUtf8(QString path);
+  static LocKey installStepReadOnly(QString path);
+  static LocKey installStepChangedWhileWritten(QString path);
+  static LocKey installStepTimedOut(LocInt minutes);
+  static LocKey installStepNoOutput(QString ending);
+  static LocKey uninstallStepNotInstalled(QString program);
+  static LocKey uninstallStepSkippedPath(QString path);
   static LocKey doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed);
+  static LocKey doctorOutputStopped(LocInt seconds);
   static LocKey doctorErrUnknownFixKind(QString kind);
   static LocKey doctorErrCmdExit(LocInt32 exitCode, QString output);
   static LocKey doctorErrFileNotFound(QString path);
@@ -683,7 +720,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 428, "the interface has 428 text keys");
-static_assert(LocKey::kValuedCount == 114, "114 text keys carry values");
+static_assert(LocKey::kCount == 449, "the interface has 449 text keys");
+static_assert(LocKey::kValuedCount == 127, "127 text keys carry values");
 
 }  // namespace tlr

@@ -27,14 +27,14 @@ QString text(AppLanguage language, const LocKey& key) {
   switch (key.id()) {
     // restart
     case Id::restartHintCmd:
-      return fill(t(u"Will run: {1}", u"将运行：{1}"), key);
+      return fill(t(u"Will run: `{1}`", u"将运行：`{1}`"), key);
     case Id::restartConfirmGateway:
-      return fill(t(u"Will run {1}. Channels briefly disconnect and auto-reconnect.",
-                    u"将运行 {1},channel 会短暂断开自动重连。"), key);
+      return fill(t(u"Will run `{1}`. Channels briefly disconnect and auto-reconnect.",
+                    u"将运行 `{1}`，channel 会短暂断开自动重连。"), key);
     case Id::restartHeader:
       return fill(t(u"=== Restart {1} ===", u"=== 重启 {1} ==="), key);
     case Id::restartFoundPids:
-      return fill(t(u"· Found {1} pid(s): {2}", u"· 找到 {1} 个 pid: {2}"), key);
+      return fill(t(u"· Found {1} pid(s): {2}", u"· 找到 {1} 个 pid：{2}"), key);
     case Id::restartPermDenied:
       return fill(t(u"denied(errno={1})", u"不可访问(errno={1})"), key);
     case Id::restartSigtermFail:
@@ -207,7 +207,7 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Export cancelled", u"已取消导出").toString();
     // backup
     case Id::backupScanResult:
-      return fill(t(u"Scanned: {1}", u"本次扫描:{1}"), key);
+      return fill(t(u"Scanned: {1}", u"本次扫描：{1}"), key);
     case Id::backupAgentLocation:
       if (english)
         return fill(key.integer(0) == 1
@@ -273,19 +273,22 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Not set up", u"未设置").toString();
     // doctor
     case Id::doctorHintCmd:
-      return fill(t(u"Will run: {1} (read-only, no changes)", u"将运行:{1}（只读,不修改任何东西）"), key);
+      return fill(t(u"Will run: `{1}` (read-only, no changes)", u"将运行：`{1}`（只读，不修改任何东西）"), key);
     case Id::doctorFoundIssues:
-      return fill(t(u"Found {1} known issues", u"发现 {1} 个已知问题"), key);
+      if (english) return fill(key.integer(0) == 1 ? u"Found {1} known issue" : u"Found {1} known issues", key);
+      return fill(u"发现 {1} 个已知问题", key);
     case Id::doctorExitInfo:
       return fill(t(u"Exit {1} · {2}s", u"退出码 {1} · {2}s"), key);
     case Id::doctorDeeperHint:
-      return fill(t(u"For deeper diagnosis/fix, run in a terminal: {1} --fix", u"如要更深入诊断/修复,请到终端跑:{1} --fix"), key);
+      return fill(t(u"For deeper diagnosis/fix, run in a terminal: `{1} --fix`", u"如要更深入诊断/修复，请到终端运行：`{1} --fix`"), key);
     case Id::doctorHeaderTitle:
-      return fill(t(u"{1} · Post-install check", u"{1} · 安装后体检"), key);
+      return fill(t(u"{1} · Health check", u"{1} · 体检"), key);
     case Id::doctorOutputExitCode:
       return fill(t(u"Exit code: {1}  /  Elapsed: {2}s", u"退出码：{1}  /  耗时：{2}s"), key);
+    case Id::doctorOutputStopped:
+      return fill(t(u"Stopped: did not finish within {1} s", u"已中止：{1} 秒内未完成"), key);
     case Id::doctorErrUnknownFixKind:
-      return fill(t(u"Unknown fix kind: {1}", u"未知的 fix kind: {1}"), key);
+      return fill(t(u"Unknown fix kind: {1}", u"未知的 fix kind：{1}"), key);
     case Id::doctorErrCmdExit:
       return fill(t(u"Command exited {1}: {2}", u"命令退出 {1}：{2}"), key);
     case Id::doctorErrFileNotFound:
@@ -307,7 +310,7 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::doctorRediagnosing:
       return t(u"Re-diagnosing…", u"正在重新诊断…").toString();
     case Id::doctorMatched:
-      return t(u"Matched:", u"命中:").toString();
+      return t(u"Matched:", u"命中：").toString();
     case Id::doctorFixing:
       return t(u"Fixing…", u"修复中…").toString();
     case Id::doctorFixed:
@@ -324,8 +327,8 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::doctorFullOutput:
       return t(u"Full output", u"完整输出").toString();
     case Id::doctorDeeperHintGeneric:
-      return t(u"For deeper diagnosis, run the agent's doctor --fix in a terminal",
-               u"如需深入诊断,请到终端跑该 agent 的 doctor --fix").toString();
+      return t(u"For deeper diagnosis, run the agent's `doctor --fix` in a terminal",
+               u"如需深入诊断，请到终端运行该 agent 的 `doctor --fix`").toString();
     case Id::doctorRunningLabel:
       return t(u"Diagnosing…", u"诊断中…").toString();
     case Id::doctorLabel:
@@ -389,7 +392,7 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::firstSetupCreateButton:
       return t(u"Create encrypted volume", u"创建加密卷").toString();
     case Id::firstSetupPasswordWeakest:
-      return t(u"Too weak", u"太弱").toString();
+      return t(u"Too weak: use at least 8 characters", u"太弱：至少需要 8 个字符").toString();
     case Id::firstSetupPasswordWeak:
       return t(u"Weak", u"弱").toString();
     case Id::firstSetupPasswordMedium:
@@ -398,12 +401,12 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Strong", u"强").toString();
     // restore
     case Id::restoreBackupTime:
-      return fill(t(u"Backup: {1} · From {2}", u"备份时间:{1} · 来自 {2}"), key);
+      return fill(t(u"Backup: {1} · From {2}", u"备份时间：{1} · 来自 {2}"), key);
     case Id::restoreFoundBackup:
       return fill(t(u"Found backup in {1}", u"找到 {1} 里的备份"), key);
     case Id::restoreCrossDeviceBody:
       return fill(t(u"This backup is from {1}, not this computer. All data will be restored to this machine.",
-                    u"这份备份来自 {1},不是当前这台电脑。恢复后所有数据会落到当前机器。"), key);
+                    u"这份备份来自 {1}，不是当前这台电脑。恢复后所有数据会落到当前机器。"), key);
     case Id::restoreOneAgent:
       return fill(t(u"Restore {1}", u"恢复 {1}"), key);
     case Id::restoreConfirmOneBody:
@@ -484,6 +487,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Turn off Locked-online to uninstall", u"关闭「锁定在线」可卸载").toString();
     case Id::detailSetupButton:
       return t(u"Configure agent", u"配置 Agent").toString();
+    case Id::detailSetupOpenFolders:
+      return t(u"Open config folder", u"打开配置目录").toString();
     case Id::detailActionOpen:
       return t(u"Open", u"打开").toString();
     case Id::detailActionOpenDashboard:
@@ -508,12 +513,37 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Auto-installing dependency: {1}", u"正在自动安装依赖：{1}"), key);
     case Id::installBootstrapAgentName:
       return fill(t(u"Dependency · {1}", u"依赖 · {1}"), key);
+    case Id::installStepAsIs:
+      return key.text(0);
+    case Id::installStepPathAlreadySet:
+      return fill(t(u"PATH already set up ({1})", u"PATH 已配置（{1}）"), key);
+    case Id::installStepPathAdded:
+      return fill(t(u"Added PATH to {1} (new terminals pick it up)", u"已写入 PATH 到 {1}（开新终端即可生效）"), key);
+    case Id::installStepWriteFailed:
+      return fill(t(u"Could not write {1}", u"写入 {1} 失败"), key);
+    case Id::installStepNothingChanged:
+      return fill(t(u"{1}, nothing changed", u"{1}，未作改动"), key);
+    case Id::installStepNotUtf8:
+      return fill(t(u"{1}: not valid UTF-8 text, nothing changed", u"{1}：不是有效的 UTF-8 文本，未作改动"), key);
+    case Id::installStepReadOnly:
+      return fill(t(u"{1}: the file is read-only, nothing changed", u"{1}：文件是只读的，未作改动"), key);
+    case Id::installStepChangedWhileWritten:
+      return fill(t(u"{1}: the file changed while it was written, nothing changed", u"{1}：文件在写入时被改动，未作改动"),
+                  key);
+    case Id::installStepTimedOut:
+      return fill(t(u"The command did not finish within {1} minutes and was stopped.\nCommon causes: a slow network, an "
+                    u"unreachable npm registry, a server that does not answer.\nCheck the network or switch to a mirror "
+                    u"(npm config set registry …), then try again.",
+                    u"命令超过 {1} 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
+                    u"请检查网络或换镜像（npm config set registry …）后再试。"), key);
+    case Id::installStepNoOutput:
+      return fill(t(u"{1} (no output)", u"{1}（无输出）"), key);
     case Id::installSheetChecking:
-      return t(u"Checking requirements...", u"检查依赖...").toString();
+      return t(u"Checking requirements…", u"检查依赖…").toString();
     case Id::installSheetMissing:
       return t(u"Missing requirements", u"缺少必要工具").toString();
     case Id::installSheetRunning:
-      return t(u"Installing...", u"正在安装...").toString();
+      return t(u"Installing…", u"正在安装…").toString();
     case Id::installSheetSuccess:
       return t(u"Installed", u"已安装").toString();
     case Id::installSheetFailed:
@@ -540,6 +570,10 @@ QString text(AppLanguage language, const LocKey& key) {
                u"→ 用系统包管理器（apt）安装，可能会要求输入密码").toString();
     case Id::installEchoNode:
       return t(u"→ Installing Node.js (includes npm)", u"→ 装 Node.js（含 npm）").toString();
+    case Id::installTerminalDone:
+      return t(u"✓ Install complete", u"✓ 安装完成").toString();
+    case Id::installTerminalFailed:
+      return t(u"✗ Install failed: scroll up to read the error", u"✗ 安装失败，请向上滚动查看错误信息").toString();
     // uninstall
     case Id::uninstallSheetTitle:
       return fill(t(u"Uninstall {1}", u"卸载 {1}"), key);
@@ -565,6 +599,10 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(u"以下 {1} 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：", key);
     case Id::uninstallWarnMore:
       return fill(t(u"…and {1} more", u"…还有 {1} 项"), key);
+    case Id::uninstallStepNotInstalled:
+      return fill(t(u"({1} not installed, skipped)", u"（{1} 未安装，跳过）"), key);
+    case Id::uninstallStepSkippedPath:
+      return fill(t(u"(skipped) {1}", u"（跳过）{1}"), key);
     case Id::uninstallSheetCommands:
       return t(u"Commands", u"命令").toString();
     case Id::uninstallSheetStandard:
@@ -576,7 +614,7 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::uninstallSheetMissing:
       return t(u"Missing", u"不存在").toString();
     case Id::uninstallSheetRunning:
-      return t(u"Uninstalling...", u"正在卸载...").toString();
+      return t(u"Uninstalling…", u"正在卸载…").toString();
     case Id::uninstallSheetSuccess:
       return t(u"Uninstalled", u"已卸载").toString();
     case Id::uninstallSheetButton:
@@ -587,6 +625,10 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Uninstall incomplete", u"卸载未完全成功").toString();
     case Id::uninstallExecutingHelp:
       return t(u"Uninstall in progress — please wait", u"卸载进行中，请等完成再关闭").toString();
+    case Id::uninstallStepUnsafePath:
+      return t(u"unsafe path, not removed", u"路径不安全，拒绝删除").toString();
+    case Id::uninstallStepNotThere:
+      return t(u"(not there, skipped)", u"（不存在，跳过）").toString();
     // settings
     case Id::settingsTitle:
       return t(u"Settings", u"设置").toString();
@@ -594,6 +636,11 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Appearance", u"外观").toString();
     case Id::settingsSectionLanguage:
       return t(u"Language", u"语言").toString();
+    // Each language by its own name, whatever the interface speaks.
+    case Id::settingsLanguageEnglish:
+      return t(u"English", u"English").toString();
+    case Id::settingsLanguageChinese:
+      return t(u"中文", u"中文").toString();
     case Id::settingsSectionTutorial:
       return t(u"Tutorial Center", u"教程中心").toString();
     case Id::settingsTutorialHint:
@@ -947,7 +994,9 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::sheetDone:
       return t(u"Done", u"完成").toString();
     case Id::sheetDontClose:
-      return t(u"Don't close this window...", u"请不要关闭窗口...").toString();
+      return t(u"Don't close this window…", u"请不要关闭窗口…").toString();
+    case Id::sheetDetails:
+      return t(u"Details", u"详情").toString();
     // embedded
     case Id::embeddedCliTitle:
       return fill(t(u"Embedded CLI: {1}", u"内嵌 CLI：{1}"), key);

@@ -5,11 +5,13 @@
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
+#include "ui/kit/WindowManagerHints.h"
 
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace tlr {
@@ -85,6 +87,7 @@ std::optional<QString> PasswordPromptDialog::takeAnswer() {
 }
 
 void PasswordPromptDialog::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) WindowManagerHints::keepWithItsWindow(this);
   QDialog::showEvent(event);
   field_->setFocus(Qt::OtherFocusReason);
 }

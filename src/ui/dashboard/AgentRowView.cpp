@@ -346,7 +346,8 @@ void AgentRowView::paintCard(QPainter& p) const {
                                   Theme::withOpacity(Theme::brand1Light, 0.3), 6);
 
   // The information symbol.
-  const QColor infoColor = mix(Theme::withOpacity(r.textFaint, 0.55), Theme::withOpacity(r.accent, 0.9), h);
+  // At rest in the faint text colour, which keeps an icon's 3:1 and more.
+  const QColor infoColor = mix(r.textFaint, r.accent, h);
   Glyphs::paint(p, u"info.circle", QRectF(infoSlot_->geometry()), infoColor);
 
   // The border, wholly inside the card.

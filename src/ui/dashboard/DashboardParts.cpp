@@ -59,17 +59,18 @@ void MetricCard::paintEvent(QPaintEvent*) {
   const QRectF card(rect());
   const QPainterPath shape = Painting::continuousRoundRect(card, 14);
   if (highlight_)
-    p.fillPath(shape, r.brandGradient(card.topLeft(), card.bottomRight()));
+    p.fillPath(shape, r.filledGradient(card.topLeft(), card.bottomRight()));
   else
     p.fillPath(shape, r.card);
   if (!highlight_) {
     p.setPen(QPen(r.contrast(0.06), 0.5));
     p.drawPath(Painting::continuousRoundRect(card.adjusted(0.25, 0.25, -0.25, -0.25), 14));
   }
-  const QColor titleColor = highlight_ ? Theme::withOpacity(Qt::white, 0.85) : r.textDim;
+  // White over the filled gradient keeps 4.5:1 down to 0.92.
+  const QColor titleColor = highlight_ ? Theme::withOpacity(Qt::white, 0.92) : r.textDim;
   const QColor valueColor = highlight_ ? QColor(Qt::white) : r.text;
-  const QColor subColor = highlight_ ? Theme::withOpacity(Qt::white, 0.7) : r.textFaint;
-  const QColor arrowColor = highlight_ ? Theme::withOpacity(Qt::white, 0.75) : r.textFaint;
+  const QColor subColor = highlight_ ? Theme::withOpacity(Qt::white, 0.92) : r.textFaint;
+  const QColor arrowColor = highlight_ ? Theme::withOpacity(Qt::white, 0.92) : r.textFaint;
   const QColor chipColor = highlight_ ? Theme::withOpacity(Qt::white, 0.15) : r.contrast(r.dark ? 0.06 : 0.04);
 
   const QRectF inner = card.adjusted(kMetricPad, kMetricPad, -kMetricPad, -kMetricPad);

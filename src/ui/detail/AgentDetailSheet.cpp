@@ -552,8 +552,7 @@ void AgentDetailSheet::refresh() {
                                                                                   : QStringLiteral("folder.fill"));
     setupButton_->setLabel(setupButtonText(*setup, lang));
     const QString hint = setupHint(*setup, lang);
-    setupHint_->setText(LineBreaks::withoutCommandMarks(hint));
-    setupHint_->setAccessibleName(QString(hint).remove(QLatin1Char('`')));
+    setupHint_->setCommandText(hint);
   }
 
   // Restart.
@@ -566,7 +565,7 @@ void AgentDetailSheet::refresh() {
                                    Theme::withOpacity(kSystemRed, 0.45)};
   })
                                     : std::function<SecondaryButton::Colors()>(brandOutline));
-  restartHint_->setPlainText(restartHint(entry, lang));
+  restartHint_->setCommandText(restartHint(entry, lang));
 
   // Doctor.
   const bool diagnosing = session_->isDoctorRunning();
@@ -574,7 +573,7 @@ void AgentDetailSheet::refresh() {
   doctorButton_->setBusy(diagnosing);
   doctorButton_->setEnabled(!diagnosing);
   doctorButton_->setLabel(text(diagnosing ? LocKey::doctorRunningLabel() : LocKey::doctorLabel()));
-  doctorHint_->setPlainText(doctorHint(entry, lang));
+  doctorHint_->setCommandText(doctorHint(entry, lang));
 
   // Uninstall.
   uninstallSection_->setVisible(session_->offersUninstall());
@@ -626,16 +625,26 @@ void AgentDetailSheet::refreshEvents() {
   }
   const AppLanguage lang = language();
   QWidget* rows = eventsArea_->widget();
+  // The times in one column, as wide as the longest ("03-01 21:05" for
+  // an event of an earlier day).
+  QStringList times;
+  int timeWidth = 0;
+  const QFontMetrics timeMetrics(monoFont(11, QFont::Medium));
   for (const AgentEvent& event : events) {
+    times << eventTime(event, session_->stores().timeZone);
+    timeWidth = std::max(timeWidth, timeMetrics.horizontalAdvance(times.last()) + 6);
+  }
+  for (qsizetype i = 0; i < events.size(); ++i) {
+    const AgentEvent& event = events[i];
     auto* row = new QWidget(rows);
     row->setObjectName(QStringLiteral("eventRow"));
     auto* line = new QHBoxLayout(row);
     line->setContentsMargins(0, 4, 0, 4);
     line->setSpacing(10);
-    auto* time = new Label(eventTime(event, session_->stores().timeZone), 11, QFont::Medium, TextRole::faint, row);
+    auto* time = new Label(times[i], 11, QFont::Medium, TextRole::faint, row);
     time->setObjectName(QStringLiteral("eventTime"));
     time->setFont(monoFont(11, QFont::Medium));
-    time->setFixedWidth(48);
+    time->setFixedWidth(std::max(48, timeWidth));
     auto* what = new Label(DashboardModel::eventText(event, lang), 12, QFont::Normal, TextRole::dim, row);
     what->setObjectName(QStringLiteral("eventText"));
     line->addWidget(time);

@@ -327,15 +327,15 @@ void DoctorOutputSheet::refresh() {
     if (builtGeneration_ != model_->resultGeneration()) rebuildIssueCards();
     refreshIssueCards();
     if (builtGeneration_ != model_->resultGeneration() || builtLanguage_ != static_cast<int>(lang))
-      transcript_->setTranscript(result->combinedOutput(lang == AppLanguage::en));
+      transcript_->setTranscript(result->combinedOutput(lang));
     builtGeneration_ = model_->resultGeneration();
     builtLanguage_ = static_cast<int>(lang);
   }
   fitIssuesArea();
 
   const bool withCommand = result && !result->command.isEmpty();
-  footer_->setPlainText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
-                                    : locText(LocKey::doctorDeeperHintGeneric()));
+  footer_->setCommandText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
+                                      : locText(LocKey::doctorDeeperHintGeneric()));
   footer_->setTextInteractionFlags(withCommand ? (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)
                                                : Qt::NoTextInteraction);
 }

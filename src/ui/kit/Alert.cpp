@@ -6,6 +6,11 @@
 #include "ui/kit/LineBreaks.h"
 #include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
+#include "ui/kit/WindowManagerHints.h"
+
+#include <QAccessibleWidget>
+#include <QScreen>
+#include <QTimer>
 
 #include <QBoxLayout>
 #include <QCloseEvent>
@@ -26,6 +31,22 @@ constexpr int kWidestSpan = 720;
 constexpr qreal kTitlePixels = 13.5;
 constexpr qreal kMessagePixels = 12;
 
+// To assistive tools an alert is an alert, not a plain dialog.
+class AlertAccessible final : public QAccessibleWidget {
+ public:
+  explicit AlertAccessible(QWidget* alert) : QAccessibleWidget(alert, QAccessible::AlertMessage) {}
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Name) return static_cast<const Alert*>(widget())->title();
+    return QAccessibleWidget::text(t);
+  }
+};
+
+QAccessibleInterface* alertAccessible(const QString& className, QObject* object) {
+  if (className == QLatin1String("tlr::Alert") && object && object->isWidgetType())
+    return new AlertAccessible(static_cast<QWidget*>(object));
+  return nullptr;
+}
+
 }  // namespace
 
 Alert::Alert(const QString& title, const QString& message, QWidget* parent, const QStringList& keepTogether)
@@ -35,8 +56,16 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
       title_(title),
       message_(message),
       keepTogether_(keepTogether) {
+  static const bool accessible = [] {
+    QAccessible::installFactory(alertAccessible);
+    return true;
+  }();
+  static_cast<void>(accessible);
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+  // Its window shown again (from the tray, after a minimise): the alert
+  // comes back over it with the keyboard.
+  if (parentWidget()) parentWidget()->window()->installEventFilter(this);
   setWindowTitle(title);
   setSizeGripEnabled(false);
   whenLookChanges(this);
@@ -141,11 +170,34 @@ void Alert::present() {
   if (QWidget* over = parentWidget()) {
     const QRect area = over->window()->geometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
+  } else if (const QScreen* on = screen()) {
+    move(on->availableGeometry().center() - QPoint(width() / 2, height() / 2));
   }
   open();
+  takeTheKeyboard();
+}
+
+void Alert::takeTheKeyboard() {
   raise();
   activateWindow();
   if (default_) default_->setFocus();
+}
+
+void Alert::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) WindowManagerHints::keepWithItsWindow(this);
+  QDialog::showEvent(event);
+}
+
+bool Alert::eventFilter(QObject* watched, QEvent* event) {
+  const bool back = event->type() == QEvent::WindowActivate || event->type() == QEvent::Show ||
+                    event->type() == QEvent::WindowStateChange;
+  if (back && watched == parentWidget()->window() && isVisible() && !answered_) {
+    // Once the window manager has finished with the window.
+    QTimer::singleShot(0, this, [this] {
+      if (isVisible() && !answered_ && !isActiveWindow()) takeTheKeyboard();
+    });
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void Alert::fitToText() {

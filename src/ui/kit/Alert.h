@@ -16,7 +16,11 @@
 // kMaxWidth (wider only for a span that cannot be broken), and as tall as its
 // content. Window-modal over the parent's window; Return presses the default
 // button (the cancel one unless set), Esc and closing the window answer with
-// the cancel button. It answers once, then closes and deletes itself.
+// the cancel button. It answers once, then closes and deletes itself. The
+// window manager keeps it with its window (no frame, no minimising, not in
+// the task bar); whenever its window comes back (from the tray, from being
+// minimised) the alert comes back on top with the keyboard. Assistive tools
+// see an alert (AT-SPI role "alert") named by its title.
 
 #include <QDialog>
 #include <QPointer>
@@ -69,6 +73,8 @@ class Alert final : public QDialog {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
@@ -76,6 +82,7 @@ class Alert final : public QDialog {
  private:
   void answer(QAbstractButton* button);
   void fitToText();
+  void takeTheKeyboard();
 
   QString title_;
   QString message_;

@@ -213,7 +213,7 @@ void PrimaryButton::paintEvent(QPaintEvent*) {
   else if (fill_)
     p.fillPath(shape, *fill_);
   else
-    p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+    p.fillPath(shape, r.filledGradient(face.topLeft(), face.bottomRight()));
   if (live && isDown()) p.fillPath(shape, QColor(0, 0, 0, 40));
   else if (showsHover()) p.fillPath(shape, QColor(255, 255, 255, 22));
   paintContent(p, face, Qt::white);
@@ -268,7 +268,7 @@ void SecondaryButton::paintEvent(QPaintEvent*) {
   if (c.fill)
     p.fillPath(shape, *c.fill);
   else
-    p.fillPath(shape, Theme::current().brandGradient(face.topLeft(), face.bottomRight()));
+    p.fillPath(shape, Theme::current().filledGradient(face.topLeft(), face.bottomRight()));
   if (isEnabled() && isDown()) p.fillPath(shape, Theme::withOpacity(c.foreground, 0.12));
   else if (showsHover()) p.fillPath(shape, Theme::withOpacity(c.foreground, 0.06));
   if (c.edge.alpha() > 0) {
@@ -326,7 +326,7 @@ void PillButton::paintEvent(QPaintEvent*) {
   p.setOpacity(drawOpacity());
   const bool selected = isChecked();
   if (selected) {
-    p.fillPath(shape, r.brandGradient(face.topLeft(), face.bottomRight()));
+    p.fillPath(shape, r.filledGradient(face.topLeft(), face.bottomRight()));
   } else {
     p.fillPath(shape, showsHover() ? r.cardHover : r.card);
     p.setPen(QPen(r.contrast(0.06), 1));

@@ -17,7 +17,7 @@ QColor roleColor(TextRole role) {
     case TextRole::faint:
       return r.textFaint;
     case TextRole::accent:
-      return r.accent;
+      return r.accentText;
     case TextRole::white:
       return Qt::white;
   }

@@ -1,6 +1,6 @@
 #include "ui/kit/DetailsDisclosure.h"
 
-#include "core/texts/SettingsValues.h"
+#include "core/texts/LocTexts.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
@@ -125,8 +125,7 @@ bool DetailsDisclosure::isExpanded() const { return toggle_->isChecked(); }
 void DetailsDisclosure::setExpanded(bool expanded) { toggle_->setChecked(expanded); }
 
 void DetailsDisclosure::retranslate() {
-  const bool english = language_ == AppLanguage::en;
-  static_cast<DisclosureLine*>(toggle_)->setLabel(english ? QStringLiteral("Details") : QStringLiteral("详情"));
+  static_cast<DisclosureLine*>(toggle_)->setLabel(LocTexts::text(language_, LocKey::sheetDetails()));
   body_->setAccessibleName(toggle_->accessibleName());
   const Theme::Roles r = Theme::current();
   QPalette palette = body_->palette();

@@ -2,6 +2,7 @@
 
 #include "ui/kit/LineBreaks.h"
 #include "ui/kit/Painting.h"
+#include "ui/kit/Theme.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -22,9 +23,35 @@ Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole r
 }
 
 void Label::setPlainText(const QString& text) {
+  setTextFormat(Qt::PlainText);
   full_ = text;
   setAccessibleName(text);
   applyText();
+}
+
+void Label::setCommandText(const QString& marked) {
+  const QStringList parts = marked.split(QLatin1Char('`'));
+  if (parts.size() < 3) {
+    setPlainText(marked);
+    return;
+  }
+  full_ = QString(marked).remove(QLatin1Char('`'));
+  setAccessibleName(full_);
+  // Built from escaped text only: a name or a command from elsewhere never
+  // becomes markup.
+  const QString mono = Theme::monoFont(12).family().toHtmlEscaped();
+  QString html;
+  for (qsizetype i = 0; i < parts.size(); ++i) {
+    // Odd parts are commands (an unmatched last mark is shown as it is).
+    const bool command = i % 2 == 1 && i + 1 < parts.size();
+    if (command)
+      html += QStringLiteral("<span style=\"font-family:'%1'\">%2</span>")
+                  .arg(mono, LineBreaks::keepTogether(parts[i], {parts[i]}).toHtmlEscaped());
+    else
+      html += (i % 2 == 1 ? QStringLiteral("`") : QString()) + parts[i].toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+  }
+  setTextFormat(Qt::RichText);
+  setText(html);
 }
 
 void Label::setElided(bool elided) {

@@ -29,6 +29,12 @@ class Label : public QLabel {
   const QString& fullText() const { return full_; }
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
+  // A text of the table with its commands marked by backticks ("Will run
+  // `agent doctor`"): each command in the fixed-width face, kept on one
+  // line, so it reads apart from the sentence around it; the marks are not
+  // shown, and the accessible name and fullText() are the text without them.
+  // Everything else stays plain text (never read as markup).
+  void setCommandText(const QString& marked);
   // A path, wrapping only after a "/" (see LineBreaks::pathWrapping).
   void setPathText(const QString& path);
   void setRole(TextRole role);

@@ -27,10 +27,18 @@ QLinearGradient Roles::brandGradient(QPointF from, QPointF to) const {
   return gradient;
 }
 
+QLinearGradient Roles::filledGradient(QPointF from, QPointF to) const {
+  QLinearGradient gradient(from, to);
+  gradient.setColorAt(0, filledStart);
+  gradient.setColorAt(1, filledEnd);
+  return gradient;
+}
+
 Roles roles(ColorScheme scheme) {
   Roles r;
   r.dark = scheme == ColorScheme::dark;
   r.accent = r.dark ? brand1 : brand1Light;
+  r.accentText = r.dark ? brand1 : accentTextLight;
   r.brandStart = r.accent;
   r.brandEnd = r.dark ? brand2 : brand2Light;
   r.working = r.dark ? Theme::working : workingDark;

@@ -59,10 +59,20 @@ inline const QColor appBgLight{248, 249, 251};  // #F8F9FB window and sheet back
 inline const QColor cardLight{255, 255, 255};   // white: card, light (also when highlighted)
 inline const QColor textDark{236, 237, 240};    // #ECEDF0 primary text, dark
 inline const QColor textDimDark{152, 155, 166}; // #989BA6 secondary text, dark
-inline const QColor textFaintDark{93, 96, 110}; // #5D606E faint text, dark
+// Faint text reaches 4.5:1 on the background and the cards of its scheme
+// (the original #5D606E dark and #9498A4 light gave 2.6–2.9:1).
+inline const QColor textFaintDark{133, 137, 153};  // #858999 faint text, dark
 inline const QColor textLight{20, 21, 27};      // #14151B primary text, light
 inline const QColor textDimLight{93, 96, 110};  // #5D606E secondary text, light
-inline const QColor textFaintLight{148, 152, 164};  // #9498A4 faint text, light
+inline const QColor textFaintLight{110, 114, 128};  // #6E7280 faint text, light
+// Filled controls with white text (primary buttons, the selected pill, the
+// highlighted card): a deeper run of the brand gradient, so white reaches
+// 4.5:1 over all of it in both schemes (the brand gradient itself gives
+// 1.8–3.7:1).
+inline const QColor filledStart{37, 99, 235};   // #2563EB
+inline const QColor filledEnd{14, 116, 144};    // #0E7490
+// Accent-coloured text (links) in the light scheme: brand1Light gives 3.5:1.
+inline const QColor accentTextLight{37, 99, 235};  // #2563EB
 
 // Fixed colours used across windows that are not scheme pairs.
 inline const QColor orange{255, 149, 0};   // warning symbols
@@ -72,6 +82,7 @@ inline const QColor amber{245, 158, 11};   // lock mark
 struct Roles {
   bool dark = false;
   QColor accent;       // brand1 / brand1Light
+  QColor accentText;   // brand1 / accentTextLight: accent-coloured text
   QColor brandStart;   // brand1 / brand1Light
   QColor brandEnd;     // brand2 / brand2Light
   QColor working;      // working / workingDark
@@ -89,6 +100,8 @@ struct Roles {
   // The brand gradient from `from` to `to` (normally top-leading to
   // bottom-trailing corner of the shape it fills).
   QLinearGradient brandGradient(QPointF from, QPointF to) const;
+  // The fill of a control that carries white text, the same way round.
+  QLinearGradient filledGradient(QPointF from, QPointF to) const;
 };
 
 Roles roles(ColorScheme scheme);

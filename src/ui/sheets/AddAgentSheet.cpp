@@ -3,6 +3,7 @@
 #include "core/stores/SettingsStore.h"
 #include "core/system/DesktopOpen.h"
 #include "presentation/AddAgentCatalog.h"
+#include "presentation/AgentDetailLogic.h"
 #include "ui/kit/AgentIconResolver.h"
 #include "ui/kit/Alert.h"
 #include "ui/sheets/InstallSheet.h"
@@ -25,17 +26,13 @@ AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet
   setObjectName(QStringLiteral("addAgentSheet"));
   setOnClose(std::move(onClose));
 
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(0);
-  sheets::Header header =
-      sheets::makeHeader(QStringLiteral("plus.app"), [] { return Theme::current().accent; }, 16, 14,
-                         QMargins(22, 16, 22, 16), settings_, this);
-  title_ = header.title;
-  close_ = header.close;
-  close_->setObjectName(QStringLiteral("addAgentCloseButton"));
+  const sheets::SheetStart start = sheets::startSheet(
+      this, QStringLiteral("plus.app"), [] { return Theme::current().accent; }, settings_,
+      QStringLiteral("addAgentCloseButton"));
+  QVBoxLayout* column = start.column;
+  title_ = start.header.title;
+  close_ = start.header.close;
   connect(close_, &QAbstractButton::clicked, this, &Sheet::requestClose);
-  column->addWidget(header.widget);
   column->addWidget(sheets::sheetLine(this));
 
   auto* body = new QWidget;
@@ -50,8 +47,6 @@ AddAgentSheet::AddAgentSheet(std::shared_ptr<const AgentRegistry> registry, QSet
 
 QString AddAgentSheet::text(const LocKey& key) const { return settings_.text(key); }
 
-QString AddAgentSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
-
 AddAgentSheet::~AddAgentSheet() = default;
 
 void AddAgentSheet::setInstalledIds(const QSet<QString>& installedIds) {
@@ -61,7 +56,7 @@ void AddAgentSheet::setInstalledIds(const QSet<QString>& installedIds) {
 }
 
 void AddAgentSheet::rebuild() {
-  const QString title = pick(QStringLiteral("Add Agent"), QStringLiteral("添加 Agent"));
+  const QString title = text(LocKey::addSheetTitle());
   title_->setPlainText(title);
   setWindowTitle(title);
 
@@ -69,13 +64,13 @@ void AddAgentSheet::rebuild() {
   const QList<AgentEntry> uninstalled = AddAgentCatalog::notInstalled(*registry_, installedIds_);
   const QList<AgentEntry> installed = AddAgentCatalog::installed(*registry_, installedIds_);
   if (!uninstalled.isEmpty())
-    content_->addWidget(section(QStringLiteral("NotInstalled"), pick(QStringLiteral("Not installed"), QStringLiteral("未安装")),
+    content_->addWidget(section(QStringLiteral("NotInstalled"), text(LocKey::addSheetNotInstalled()),
                                 uninstalled, false));
   if (!installed.isEmpty())
     content_->addWidget(
-        section(QStringLiteral("Installed"), pick(QStringLiteral("Installed"), QStringLiteral("已安装")), installed, true));
+        section(QStringLiteral("Installed"), text(LocKey::addSheetInstalled()), installed, true));
 
-  auto* footer = new Label(pick(QStringLiteral("More agents coming soon…"), QStringLiteral("更多 Agent 陆续接入中…")), 11,
+  auto* footer = new Label(text(LocKey::addSheetMoreComing()), 11,
                            QFont::Normal, TextRole::faint);
   footer->setObjectName(QStringLiteral("addAgentFooter"));
   footer->setAlignment(Qt::AlignHCenter);
@@ -129,7 +124,7 @@ QWidget* AddAgentSheet::agentRow(const AgentEntry& entry, bool installed) {
   names->setSpacing(1);
   auto* name = new Label(entry.localizedDisplayName(), 13, QFont::Medium, TextRole::primary, row);
   name->setObjectName(QStringLiteral("addAgentName"));
-  auto* kind = new Label(AddAgentCatalog::kindLabel(entry.kind), 10.5, QFont::Normal, TextRole::faint, row);
+  auto* kind = new Label(AgentDetailLogic::kindBadge(entry.kind, settings_.language()), 10.5, QFont::Normal, TextRole::faint, row);
   kind->setObjectName(QStringLiteral("addAgentKind"));
   names->addWidget(name);
   names->addWidget(kind);
@@ -137,11 +132,11 @@ QWidget* AddAgentSheet::agentRow(const AgentEntry& entry, bool installed) {
   line->addStretch(1);
 
   if (installed) {
-    auto* mark = new Label(pick(QStringLiteral("Installed"), QStringLiteral("已安装")), 11, QFont::Normal, TextRole::faint, row);
+    auto* mark = new Label(text(LocKey::addSheetInstalledLabel()), 11, QFont::Normal, TextRole::faint, row);
     mark->setObjectName(QStringLiteral("addAgentInstalled:") + entry.id);
     line->addWidget(mark, 0, Qt::AlignVCenter);
   } else if (entry.install) {
-    auto* button = new PrimaryButton(pick(QStringLiteral("Install"), QStringLiteral("安装")), QString(), row);
+    auto* button = new PrimaryButton(text(LocKey::addSheetInstallBtn()), QString(), row);
     button->setObjectName(QStringLiteral("addAgentInstall:") + entry.id);
     button->setLabelFont(12, QFont::DemiBold);
     button->setPadding(12, 5);

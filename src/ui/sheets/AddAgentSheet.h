@@ -53,7 +53,6 @@ class AddAgentSheet final : public Sheet {
   void closeInstallSheet();
 
   QString text(const LocKey& key) const;
-  QString pick(const QString& en, const QString& zh) const;
 
   const SettingsStore& settings_;
   std::shared_ptr<const AgentRegistry> registry_;

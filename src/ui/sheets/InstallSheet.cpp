@@ -123,51 +123,22 @@ RequirementCard::RequirementCard(const InstallSession::Requirement& requirement,
 
 InstallSheet::InstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
                            const SettingsStore& settings, QWidget* parent)
-    : Sheet(kSize, parent),
-      settings_(settings),
-      session_(new InstallSession(std::move(entry), this)),
-      onDone_(std::move(onDone)) {
-  setObjectName(QStringLiteral("installSheet"));
-  setOnClose(std::move(onClose));
-
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(0);
-  sheets::Header header = sheets::makeHeader(QStringLiteral("arrow.down.app"), [] { return Theme::current().accent; },
-                                             16, 14, QMargins(22, 16, 22, 16), settings_, this);
-  title_ = header.title;
-  close_ = header.close;
-  close_->setObjectName(QStringLiteral("installCloseButton"));
+    : StepsSheet(kSize, QStringLiteral("install"), QStringLiteral("arrow.down.app"),
+                 [] { return Theme::current().accent; }, std::move(onClose), std::move(onDone), settings, parent),
+      session_(new InstallSession(std::move(entry), this)) {
   // Works in every phase, also while commands run: they go on without us.
   connect(close_, &QAbstractButton::clicked, this, &Sheet::requestClose);
-  column->addWidget(header.widget);
-  const sheets::BodyAndFooter parts = sheets::addBodyAndFooter(column, this, QStringLiteral("installFooter"));
-  body_ = parts.body;
-  footer_ = parts.footer;
-
   connect(session_, &InstallSession::changed, this, &InstallSheet::refresh);
   whenLookChanges(this, [this] { refresh(); });
   refresh();
 }
 
-QString InstallSheet::text(const LocKey& key) const { return settings_.text(key); }
-
-QString InstallSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
-
 InstallSheet::~InstallSheet() = default;
 
-void InstallSheet::showEvent(QShowEvent* event) {
-  Sheet::showEvent(event);
-  if (!started_) {
-    started_ = true;
-    session_->start();
-  }
-}
+void InstallSheet::start() { session_->start(); }
 
 void InstallSheet::refresh() {
-  const QString title = text(LocKey::installSheetTitle(session_->entry().localizedDisplayName()));
-  title_->setPlainText(title);
-  setWindowTitle(title);
+  setTitle(text(LocKey::installSheetTitle(session_->entry().localizedDisplayName())));
 
   sheets::clearLayout(body_);
   QWidget* body = nullptr;
@@ -244,11 +215,7 @@ QWidget* InstallSheet::runningBody() {
   column->setSpacing(6);
   column->addLayout(
       spinnerLine(text(LocKey::installSheetRunning()), TextRole::primary, body, QStringLiteral("installRunningText")));
-  for (const StepResult& step : session_->executingSteps()) {
-    auto* row = new sheets::StepRowView(step, 11, kErrorLines, settings_, body);
-    row->setObjectName(QStringLiteral("installStep"));
-    column->addWidget(row);
-  }
+  addSteps(column, session_->executingSteps(), 11, kErrorLines, body);
   return body;
 }
 
@@ -282,34 +249,24 @@ QWidget* InstallSheet::doneBody() {
     auto* cardTitle = new SectionTitle(text(LocKey::installSheetHowToOpenTitle()), card);
     cardTitle->setObjectName(QStringLiteral("installHowToOpenTitle"));
     inner->addWidget(cardTitle);
-    const QString howText = text(LocKey::installSheetHowToOpenBody(*executable, session_->shellStartFile()));
-    auto* how = new Label(LineBreaks::withoutCommandMarks(howText), 12, QFont::Normal, TextRole::primary, card);
-    how->setAccessibleName(QString(howText).remove(QLatin1Char('`')));
+    auto* how = new Label(QString(), 12, QFont::Normal, TextRole::primary, card);
+    how->setCommandText(text(LocKey::installSheetHowToOpenBody(*executable, session_->shellStartFile())));
     how->setObjectName(QStringLiteral("installHowToOpenBody"));
     how->setWordWrap(true);
     inner->addWidget(how);
     column->addWidget(card);
   }
 
-  for (const StepResult& step : session_->allResults()) {
-    auto* row = new sheets::StepRowView(step, 11, kErrorLines, settings_, body);
-    row->setObjectName(QStringLiteral("installStep"));
-    column->addWidget(row);
-  }
+  addSteps(column, session_->allResults(), 11, kErrorLines, body);
   return body;
 }
 
 void InstallSheet::fillFooter() {
-  sheets::clearLayout(footer_);
-  footer_->addStretch(1);
+  clearFooter();
   switch (session_->phase()) {
-    case Phase::checking: {
-      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
-      cancel->setObjectName(QStringLiteral("installCancelButton"));
-      connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
-      footer_->addWidget(cancel);
+    case Phase::checking:
+      addCancel();
       break;
-    }
     case Phase::missing: {
       auto* close = sheets::footerTextButton(text(LocKey::installSheetClose()));
       close->setObjectName(QStringLiteral("installCloseFooterButton"));
@@ -321,24 +278,12 @@ void InstallSheet::fillFooter() {
       footer_->addWidget(recheck);
       break;
     }
-    case Phase::running: {
-      auto* note = new Label(pick(QStringLiteral("Don't close this window..."), QStringLiteral("请不要关闭窗口...")), 11,
-                             QFont::Normal, TextRole::faint);
-      note->setObjectName(QStringLiteral("installRunningNote"));
-      footer_->addWidget(note);
+    case Phase::running:
+      addDontCloseNote();
       break;
-    }
-    case Phase::done: {
-      auto* done = primaryAction(QString(), pick(QStringLiteral("Done"), QStringLiteral("完成")), nullptr);
-      done->setObjectName(QStringLiteral("installDoneButton"));
-      connect(done, &QAbstractButton::clicked, this, [this] {
-        const QPointer<InstallSheet> self(this);
-        if (onDone_) onDone_();
-        if (self) requestClose();
-      });
-      footer_->addWidget(done);
+    case Phase::done:
+      addDone(primaryAction(QString(), text(LocKey::sheetDone()), nullptr));
       break;
-    }
   }
 }
 

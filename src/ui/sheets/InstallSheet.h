@@ -5,6 +5,7 @@
 #include "registry/AgentEntry.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
+#include "ui/sheets/StepsSheet.h"
 
 #include <functional>
 
@@ -35,7 +36,7 @@ class RequirementCard final : public Card {
 // to get the missing ones, runs the recipe in the application (or hands it
 // to a terminal window when the recipe asks), and shows each step and the
 // outcome. The work is the session's; closing the sheet stops nothing.
-class InstallSheet final : public Sheet {
+class InstallSheet final : public StepsSheet {
   Q_OBJECT
 
  public:
@@ -50,10 +51,8 @@ class InstallSheet final : public Sheet {
 
   InstallSession& session() { return *session_; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
+  void start() override;
   void refresh();
   QWidget* checkingBody();
   QWidget* missingBody();
@@ -61,17 +60,7 @@ class InstallSheet final : public Sheet {
   QWidget* doneBody();
   void fillFooter();
 
-  QString text(const LocKey& key) const;
-  QString pick(const QString& en, const QString& zh) const;
-
-  const SettingsStore& settings_;
   InstallSession* session_;
-  std::function<void()> onDone_;
-  bool started_ = false;
-  Label* title_ = nullptr;
-  CloseButton* close_ = nullptr;
-  QVBoxLayout* body_ = nullptr;
-  QHBoxLayout* footer_ = nullptr;
 };
 
 }  // namespace tlr

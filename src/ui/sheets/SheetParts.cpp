@@ -15,10 +15,6 @@
 
 namespace tlr::sheets {
 
-QString pick(AppLanguage language, const QString& en, const QString& zh) {
-  return language == AppLanguage::en ? en : zh;
-}
-
 
 QColor successColor() { return Theme::current().working; }
 QColor failureColor() { return Theme::crash; }
@@ -155,11 +151,11 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
   auto* texts = new QVBoxLayout;
   texts->setContentsMargins(0, 0, 0, 0);
   texts->setSpacing(2);
-  auto* label = new ElidedText(step.label, monoFont(labelPixels), [] { return Theme::current().text; }, 2);
+  auto* label = new ElidedText(settings.text(step.label), monoFont(labelPixels), [] { return Theme::current().text; }, 2);
   label->setObjectName(QStringLiteral("stepLabel"));
   texts->addWidget(label);
   if (step.error) {
-    auto* error = new ElidedText(*step.error, Theme::font(10),
+    auto* error = new ElidedText(settings.text(*step.error), Theme::font(10),
                                  ok ? ElidedText::ColorFn([] { return Theme::current().textDim; })
                                     : ElidedText::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }),
                                  errorLines);
@@ -176,7 +172,7 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
     texts->addWidget(details);
   }
   row->addLayout(texts, 1);
-  setAccessibleName(step.label);
+  setAccessibleName(settings.text(step.label));
 }
 
 // ---- Header, scroll area, fonts -------------------------------------------------------------------
@@ -200,6 +196,18 @@ Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal 
   row->addWidget(header.title, 1, Qt::AlignVCenter);
   row->addWidget(header.close, 0, Qt::AlignVCenter);
   return header;
+}
+
+SheetStart startSheet(QWidget* sheet, const QString& symbol, SymbolView::ColorFn symbolColor,
+                      const SettingsStore& settings, const QString& closeName) {
+  SheetStart start;
+  start.column = new QVBoxLayout(sheet);
+  start.column->setContentsMargins(0, 0, 0, 0);
+  start.column->setSpacing(0);
+  start.header = makeHeader(symbol, std::move(symbolColor), 16, 14, QMargins(22, 16, 22, 16), settings, sheet);
+  start.header.close->setObjectName(closeName);
+  start.column->addWidget(start.header.widget);
+  return start;
 }
 
 Divider* sheetLine(QWidget* parent) { return new Divider(0.1, 0.14, parent); }

@@ -1,7 +1,6 @@
 #pragma once
 
-// Pieces the add-agent, install and uninstall sheets share: texts in the
-// current language, the sheets' line, the footer's text button,
+// Pieces the add-agent, install and uninstall sheets share: the sheets' line, the footer's text button,
 // text shortened in the middle, a step row and the sheet header.
 
 #include "core/installers/StepResult.h"
@@ -27,9 +26,6 @@ class SettingsStore;
 }
 
 namespace tlr::sheets {
-
-// The English text when `language` is English, else the Chinese.
-QString pick(AppLanguage language, const QString& en, const QString& zh);
 
 // Fixed colours of marks: success green, failure red, warning orange.
 QColor successColor();
@@ -97,6 +93,16 @@ struct Header {
 // The close button is named in the language of `settings`.
 Header makeHeader(const QString& symbol, SymbolView::ColorFn symbolColor, qreal titlePixels, qreal symbolPixels,
                   QMargins margins, const SettingsStore& settings, QWidget* parent);
+
+// The start of these sheets: a column over the whole sheet, and in it the
+// header (16-pixel title, 14-pixel symbol, 22 × 16 in from the edges) whose
+// close button is named `closeName`.
+struct SheetStart {
+  QVBoxLayout* column = nullptr;
+  Header header;
+};
+SheetStart startSheet(QWidget* sheet, const QString& symbol, SymbolView::ColorFn symbolColor,
+                      const SettingsStore& settings, const QString& closeName);
 
 // The line under these sheets' header and over their footer: stronger
 // than the kit's separator (the contrast colour at 0.1 dark, 0.14 light).

@@ -45,29 +45,13 @@ QString groupKey(Group group) { return group == Group::standard ? QStringLiteral
 
 UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, std::function<void()> onDone,
                                const SettingsStore& settings, QWidget* parent)
-    : Sheet(kSize, parent),
-      settings_(settings),
-      session_(new UninstallSession(std::move(entry), this)),
-      onDone_(std::move(onDone)) {
-  setObjectName(QStringLiteral("uninstallSheet"));
-  setOnClose(std::move(onClose));
-
-  auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(0);
-  sheets::Header header =
-      sheets::makeHeader(QStringLiteral("trash"), [] { return Theme::withOpacity(sheets::failureColor(), 0.85); }, 16,
-                         14, QMargins(22, 16, 22, 16), settings_, this);
-  title_ = header.title;
-  close_ = header.close;
-  close_->setObjectName(QStringLiteral("uninstallCloseButton"));
+    : StepsSheet(kSize, QStringLiteral("uninstall"), QStringLiteral("trash"),
+                 [] { return Theme::withOpacity(sheets::failureColor(), 0.85); }, std::move(onClose), std::move(onDone),
+                 settings, parent),
+      session_(new UninstallSession(std::move(entry), this)) {
   connect(close_, &QAbstractButton::clicked, this, [this] {
     if (closable()) requestClose();
   });
-  column->addWidget(header.widget);
-  const sheets::BodyAndFooter parts = sheets::addBodyAndFooter(column, this, QStringLiteral("uninstallFooter"));
-  body_ = parts.body;
-  footer_ = parts.footer;
 
   connect(session_, &UninstallSession::changed, this, &UninstallSheet::refresh);
   connect(session_, &UninstallSession::choiceChanged, this, &UninstallSheet::showChoice);
@@ -75,19 +59,9 @@ UninstallSheet::UninstallSheet(AgentEntry entry, std::function<void()> onClose, 
   refresh();
 }
 
-QString UninstallSheet::text(const LocKey& key) const { return settings_.text(key); }
-
-QString UninstallSheet::pick(const QString& en, const QString& zh) const { return sheets::pick(settings_.language(), en, zh); }
-
 UninstallSheet::~UninstallSheet() = default;
 
-void UninstallSheet::showEvent(QShowEvent* event) {
-  Sheet::showEvent(event);
-  if (!started_) {
-    started_ = true;
-    session_->begin();
-  }
-}
+void UninstallSheet::start() { session_->begin(); }
 
 // While the uninstall runs, neither Esc nor the window manager closes the sheet.
 void UninstallSheet::closeEvent(QCloseEvent* event) {
@@ -112,9 +86,7 @@ void UninstallSheet::reject() {
 }
 
 void UninstallSheet::refresh() {
-  const QString title = text(LocKey::uninstallSheetTitle(session_->entry().localizedDisplayName()));
-  title_->setPlainText(title);
-  setWindowTitle(title);
+  setTitle(text(LocKey::uninstallSheetTitle(session_->entry().localizedDisplayName())));
 
   const bool closable = this->closable();
   close_->setEnabled(closable);
@@ -294,11 +266,7 @@ QWidget* UninstallSheet::executingBody() {
   heading->addWidget(label);
   heading->addStretch(1);
   column->addLayout(heading);
-  for (const StepResult& step : session_->executingSteps()) {
-    auto* row = new sheets::StepRowView(step, 11.5, 3, settings_, body);
-    row->setObjectName(QStringLiteral("uninstallStep"));
-    column->addWidget(row);
-  }
+  addSteps(column, session_->executingSteps(), 11.5, 3, body);
   return body;
 }
 
@@ -346,11 +314,7 @@ QWidget* UninstallSheet::doneBody() {
     column->addWidget(box);
   }
 
-  for (const StepResult& step : session_->allResults()) {
-    auto* row = new sheets::StepRowView(step, 11.5, 3, settings_, body);
-    row->setObjectName(QStringLiteral("uninstallStep"));
-    column->addWidget(row);
-  }
+  addSteps(column, session_->allResults(), 11.5, 3, body);
   return body;
 }
 
@@ -364,14 +328,10 @@ void UninstallSheet::showChoice() {
 }
 
 void UninstallSheet::fillFooter() {
-  sheets::clearLayout(footer_);
-  footer_->addStretch(1);
+  clearFooter();
   switch (session_->phase()) {
     case Phase::preview: {
-      auto* cancel = sheets::footerTextButton(pick(QStringLiteral("Cancel"), QStringLiteral("取消")));
-      cancel->setObjectName(QStringLiteral("uninstallCancelButton"));
-      connect(cancel, &QAbstractButton::clicked, this, &Sheet::requestClose);
-      footer_->addWidget(cancel);
+      addCancel();
       // Clearly red: the pale failure red would read as a disabled button.
       auto* start = new PrimaryButton(session_->buttonLabel(settings_.language()),
                                       QStringLiteral("trash.fill"));
@@ -391,24 +351,14 @@ void UninstallSheet::fillFooter() {
       footer_->addWidget(start);
       break;
     }
-    case Phase::executing: {
-      auto* note = new Label(pick(QStringLiteral("Don't close this window..."), QStringLiteral("请不要关闭窗口...")), 11,
-                             QFont::Normal, TextRole::faint);
-      note->setObjectName(QStringLiteral("uninstallRunningNote"));
-      footer_->addWidget(note);
+    case Phase::executing:
+      addDontCloseNote();
       break;
-    }
     case Phase::done: {
-      auto* done = new PrimaryButton(pick(QStringLiteral("Done"), QStringLiteral("完成")));
-      done->setObjectName(QStringLiteral("uninstallDoneButton"));
+      auto* done = new PrimaryButton(text(LocKey::sheetDone()));
       done->setLabelFont(12, QFont::DemiBold);
       done->setPadding(16, 6);
-      connect(done, &QAbstractButton::clicked, this, [this] {
-        const QPointer<UninstallSheet> self(this);
-        if (onDone_) onDone_();
-        if (self) requestClose();
-      });
-      footer_->addWidget(done);
+      addDone(done);
       break;
     }
   }

@@ -5,6 +5,7 @@
 #include "registry/AgentEntry.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Sheet.h"
+#include "ui/sheets/StepsSheet.h"
 
 #include <QList>
 #include <QPointer>
@@ -22,7 +23,7 @@ class SettingsStore;
 // standard paths and user-data paths with their sizes and the user's choice,
 // then each step as the uninstaller reports it, then a summary with the
 // steps that failed. While the uninstall runs the sheet cannot be closed.
-class UninstallSheet final : public Sheet {
+class UninstallSheet final : public StepsSheet {
   Q_OBJECT
 
  public:
@@ -38,12 +39,12 @@ class UninstallSheet final : public Sheet {
   UninstallSession& session() { return *session_; }
 
  protected:
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void reject() override;
 
  private:
+  void start() override;
   bool closable() const { return session_->phase() != UninstallSession::Phase::executing; }
   void refresh();
   QWidget* previewBody();
@@ -55,17 +56,7 @@ class UninstallSheet final : public Sheet {
   // The boxes and the Uninstall button as the session's choice stands.
   void showChoice();
 
-  QString text(const LocKey& key) const;
-  QString pick(const QString& en, const QString& zh) const;
-
-  const SettingsStore& settings_;
   UninstallSession* session_;
-  std::function<void()> onDone_;
-  bool started_ = false;
-  Label* title_ = nullptr;
-  CloseButton* close_ = nullptr;
-  QVBoxLayout* body_ = nullptr;
-  QHBoxLayout* footer_ = nullptr;
   struct Box {
     UninstallSession::Group group;
     QString path;

@@ -8,42 +8,32 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
 #include <QAbstractButton>
-#include <QMessageBox>
-#include <QPixmap>
-#include <QPushButton>
+#include <QEventLoop>
 
 namespace tlr {
-namespace {
-
-QString noMnemonic(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
-
-}  // namespace
 
 SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, ScanPause& pause, QWidget* parent) {
-  QMessageBox box(parent);
-  box.setObjectName(QStringLiteral("alert"));
-  box.setWindowTitle(QStringLiteral("Tollamere"));
-  box.setTextFormat(Qt::PlainText);
-  box.setText(text.message);
-  box.setInformativeText(text.informative);
-  box.setIconPixmap(QPixmap::fromImage(makeBrandIcon(QSizeF(48, 48))));
-  QPushButton* first = box.addButton(noMnemonic(text.firstButton), QMessageBox::AcceptRole);
-  first->setObjectName(QStringLiteral("alertFirstButton"));
-  first->setAccessibleName(text.firstButton);
-  QPushButton* second = nullptr;
-  if (!text.secondButton.isEmpty()) {
-    second = box.addButton(noMnemonic(text.secondButton), QMessageBox::RejectRole);
-    second->setObjectName(QStringLiteral("alertSecondButton"));
-    second->setAccessibleName(text.secondButton);
-    box.setEscapeButton(second);
-  }
-  box.setDefaultButton(first);
+  // The kit's alert, like every other question: the second button (when
+  // there is one) is its cancel, the first its default.
+  auto* alert = new Alert(text.message, text.informative, parent);
+  alert->setObjectName(QStringLiteral("alert"));
+  if (!text.secondButton.isEmpty())
+    alert->addButton(text.secondButton, Alert::Role::cancel, QStringLiteral("alertSecondButton"));
+  PaintedButton* first = alert->addButton(text.firstButton, Alert::Role::confirm, QStringLiteral("alertFirstButton"));
+  alert->setDefaultButton(first);
+  QEventLoop loop;
+  QAbstractButton* chosen = nullptr;
+  QObject::connect(alert, &Alert::answered, &loop, [&](QAbstractButton* button) {
+    chosen = button;
+    loop.quit();
+  });
   {
     ModalRun run(pause);
-    box.exec();
+    alert->present();
+    loop.exec();
   }
-  return box.clickedButton() == first ? SelfGuardStore::AlertChoice::firstButton
-                                      : SelfGuardStore::AlertChoice::secondButton;
+  return chosen && chosen == first ? SelfGuardStore::AlertChoice::firstButton
+                                   : SelfGuardStore::AlertChoice::secondButton;
 }
 
 Alert* presentActionFailure(const SettingsStore& settings, const UserActionFailure& failure, QWidget* parent) {

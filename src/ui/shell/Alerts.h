@@ -11,10 +11,11 @@ class ScanPause;
 class SettingsStore;
 struct UserActionFailure;
 
-// Shows an alert (message, informative text, one or two buttons) modally and
-// returns the button chosen; `pause` holds the scan while it is up. Texts are plain
-// text. Closing the alert without a button counts as the second button (or
-// the only one). Serves as SelfGuardStore's alert presenter.
+// Shows the kit's alert (the message as its title, the informative text,
+// one or two buttons, the first the default) and returns the button chosen
+// once it is answered; `pause` holds the scan while it is up. Texts are plain
+// text. Closing the alert without a button (Esc) counts as the second button
+// (or the only one). Serves as SelfGuardStore's alert presenter.
 SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, ScanPause& pause,
                                          QWidget* parent = nullptr);
 

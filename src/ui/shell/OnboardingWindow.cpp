@@ -3,7 +3,9 @@
 #include "core/stores/SettingsStore.h"
 #include "presentation/ScanPause.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/Sheet.h"
 #include "ui/kit/Theme.h"
+#include "ui/kit/WindowManagerHints.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -17,11 +19,10 @@ namespace tlr {
 
 OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause, const SettingsStore& settings,
                                    QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       brandIcon_(std::move(brandIcon)),
       pause_(pause) {
   setObjectName(QStringLiteral("onboardingWindow"));
-  setWindowTitle(QStringLiteral("Tollamere"));
   setWindowModality(Qt::ApplicationModal);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(30, 28, 30, 28);
@@ -98,6 +99,7 @@ OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause
 
   const auto retranslateAll = [this, &s = settings, title, body, warnTitle, steps, tray = home == Home::tray] {
     title->setPlainText(s.text(LocKey::onboardTitle()));
+    setWindowTitle(title->fullText());
     body->setPlainText(s.text(tray ? LocKey::onboardBody() : LocKey::onboardBodyNoTray()));
     warnTitle->setPlainText(s.text(tray ? LocKey::onboardWarnTitle() : LocKey::onboardWarnTitleNoTray()));
     steps[0]->setPlainText(s.text(tray ? LocKey::onboardStep1() : LocKey::onboardStep1NoTray()));
@@ -123,9 +125,11 @@ void OnboardingWindow::run() {
   close();
 }
 
-void OnboardingWindow::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), Theme::current().background);
+void OnboardingWindow::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
+
+void OnboardingWindow::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) WindowManagerHints::keepWithItsWindow(this);
+  QDialog::showEvent(event);
 }
 
 void OnboardingWindow::keyPressEvent(QKeyEvent* event) {

@@ -13,7 +13,9 @@ class SettingsStore;
 // on a desktop without a system tray, the main window (which a second start
 // brings forward). 460 wide; shown application-modally by run(), which
 // returns when the user presses "Got it" (also with Return) or closes the
-// window, which counts the same. `pause` holds the scan while it runs.
+// window, which counts the same. `pause` holds the scan while it runs. Like
+// an alert it has no frame, cannot be minimised and is no task-bar entry of
+// its own; it is named by its title.
 class OnboardingWindow final : public QDialog {
   Q_OBJECT
 
@@ -29,6 +31,7 @@ class OnboardingWindow final : public QDialog {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 

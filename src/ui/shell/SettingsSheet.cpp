@@ -217,7 +217,10 @@ QWidget* SettingsSheet::buildSelfGuard(QWidget* content) {
 QWidget* SettingsSheet::buildLanguage(QWidget* content) {
   return pillRow(
       content, kAllLanguages, QStringLiteral("languagePill"), languagePills_,
-      [](AppLanguage value) { return value == AppLanguage::zh ? QStringLiteral("中文") : QStringLiteral("English"); },
+      [&settings = *deps_.store](AppLanguage value) {
+        return settings.text(value == AppLanguage::zh ? LocKey::settingsLanguageChinese()
+                                                      : LocKey::settingsLanguageEnglish());
+      },
       [store = deps_.store](AppLanguage value) { store->setLanguage(value); });
 }
 

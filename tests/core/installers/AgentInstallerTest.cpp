@@ -25,6 +25,7 @@
 using namespace std::chrono_literals;
 using tlr::AgentInstaller;
 using tlr::test::expectRows;
+using tlr::test::textOf;
 using tlr::test::TempHome;
 
 namespace {
@@ -42,13 +43,13 @@ AgentInstaller zshUser() { return AgentInstaller(tlr::recipe::kCommandTimeout, Q
 tlr::StepResult failedRow(const QString& script, std::chrono::milliseconds timeout = 600s) {
   const auto rows = AgentInstaller(timeout).runSteps("Agent", {{"sh", "-c", script}}, nullptr);
   EXPECT_EQ(rows.size(), 1);
-  if (rows.isEmpty()) return tlr::StepResult::make(QStringLiteral("(no row)"), false);
+  if (rows.isEmpty()) return tlr::StepResult::make(tlr::LocKey::installStepAsIs("(no row)"), false);
   EXPECT_FALSE(rows[0].success);
   return rows[0];
 }
 // Its error text.
 std::optional<QString> errorOf(const QString& script, std::chrono::milliseconds timeout = 600s) {
-  return failedRow(script, timeout).error;
+  return textOf(failedRow(script, timeout).error);
 }
 
 }  // namespace
@@ -119,20 +120,20 @@ TEST(InstallSteps, ProgramsOutsideTheProgramFoldersRunThroughEnv) {
 TEST(InstallErrorText, TheMessageIsTheEndingAndTheLastLinesAndWhatTheToolPrintedIsTheDetailsWithItsLineBreaks) {
   TempHome home;
   const tlr::StepResult failed = failedRow("echo e1 >&2; echo >&2; echo e2 >&2; echo o1; exit 2");
-  EXPECT_EQ(failed.error, "exit 2\ne1\ne2\no1");
+  EXPECT_EQ(textOf(failed.error), "exit 2\ne1\ne2\no1");
   EXPECT_EQ(failed.details, "e1\n\ne2\no1") << "standard error first, then the output, line breaks kept";
-  EXPECT_EQ(failedRow("printf 'a\\nb\\nc\\n\\n' >&2; printf '  d\\ne  \\n'; exit 7").error, "exit 7\nb\nc\nd\ne");
-  const QString wide = failedRow("printf '%0700d\\n' 0; exit 1").error.value_or(QString());
+  EXPECT_EQ(textOf(failedRow("printf 'a\\nb\\nc\\n\\n' >&2; printf '  d\\ne  \\n'; exit 7").error), "exit 7\nb\nc\nd\ne");
+  const QString wide = textOf(failedRow("printf '%0700d\\n' 0; exit 1").error).value_or(QString());
   EXPECT_EQ(wide.size(), 600);
   EXPECT_EQ(wide, "exit 1\n" + QString(593, '0'));
   const tlr::StepResult quiet = failedRow("printf '  \\n\\n  '; exit 4");
-  EXPECT_EQ(quiet.error, "exit 4（无输出）");
+  EXPECT_EQ(textOf(quiet.error), "exit 4（无输出）");
   EXPECT_EQ(quiet.details, std::nullopt);
 
   // A long output keeps its end; bytes that are not UTF-8 are shown as they read.
   const tlr::StepResult chatty =
       failedRow("i=0; while [ $i -lt 20000 ]; do echo line$i; i=$((i+1)); done; exit 1");
-  EXPECT_EQ(chatty.error, "exit 1\nline19996\nline19997\nline19998\nline19999");
+  EXPECT_EQ(textOf(chatty.error), "exit 1\nline19996\nline19997\nline19998\nline19999");
   ASSERT_TRUE(chatty.details);
   EXPECT_EQ(chatty.details->size(), tlr::recipe::kDetailsLimit + 1);
   EXPECT_TRUE(chatty.details->startsWith(QStringLiteral("…")));
@@ -141,17 +142,18 @@ TEST(InstallErrorText, TheMessageIsTheEndingAndTheLastLinesAndWhatTheToolPrinted
             QStringLiteral("bad \uFFFD\nfine"));
 }
 
-TEST(InstallErrorText, MessagesFollowTheInterfaceLanguage) {
+TEST(InstallErrorText, RowsAreKeysThatReadInTheInterfaceLanguageOfTheMoment) {
   TempHome home;
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::en);
   EXPECT_EQ(errorOf("exit 3"), "exit 3 (no output)");
   EXPECT_TRUE(errorOf("sleep 30", 1s)->startsWith("The command did not finish within 1 minutes and was stopped.\n"));
   const auto rows = zshUser().runSteps("Agent", {{"true"}}, nullptr);
   ASSERT_EQ(rows.size(), 2);
-  EXPECT_EQ(rows[1].label, "Added PATH to ~/.zshrc (new terminals pick it up)");
+  EXPECT_EQ(textOf(rows[1].label), "Added PATH to ~/.zshrc (new terminals pick it up)");
   EXPECT_TRUE(AgentInstaller::terminalShellLine({{"true"}}).contains("echo \"✓ Install complete\""));
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::zh);
-  EXPECT_EQ(zshUser().runSteps("Agent", {{"true"}}, nullptr)[1].label, "PATH 已配置（~/.zshrc）");
+  EXPECT_EQ(textOf(rows[1].label), "已写入 PATH 到 ~/.zshrc（开新终端即可生效）") << "a row made in English";
+  EXPECT_EQ(textOf(zshUser().runSteps("Agent", {{"true"}}, nullptr)[1].label), "PATH 已配置（~/.zshrc）");
   EXPECT_TRUE(AgentInstaller::terminalShellLine({{"true"}}).contains("echo \"✓ 安装完成\""));
 }
 
@@ -161,7 +163,7 @@ TEST(InstallTimeout, AHungCommandIsStoppedWithTheTimeoutText) {
   timer.start();
   EXPECT_EQ(errorOf("sleep 30", 1s),
             "命令超过 1 分钟未完成，已中止。\n常见原因：网络很慢 / npm registry 不通 / 服务器无响应。\n"
-            "请检查网络或换镜像（npm config set registry ...）后再试。");
+            "请检查网络或换镜像（npm config set registry …）后再试。");
   EXPECT_LT(timer.elapsed(), 5000);
 }
 
@@ -176,7 +178,7 @@ TEST(InstallTimeout, AChildIgnoringTerminateIsKilled) {
 TEST(InstallTimeout, ACrashIsReportedWithItsSignalNotAsTimeout) {
   TempHome home;
   const tlr::StepResult crashed = failedRow("echo boom >&2; kill -SEGV $$");
-  EXPECT_EQ(crashed.error, "signal 11 (SIGSEGV)\nboom");
+  EXPECT_EQ(textOf(crashed.error), "signal 11 (SIGSEGV)\nboom");
   EXPECT_EQ(crashed.details, "boom");
   EXPECT_EQ(errorOf("kill -KILL $$"), "signal 9 (SIGKILL)（无输出）");
 }
@@ -228,7 +230,7 @@ TEST(InstallPathSetup, TheBlockGoesIntoTheStartFileOfTheUsersShellWhichTheRowsNa
     const AgentInstaller installer(tlr::recipe::kCommandTimeout, file);
     expectRows(installer.runSteps("Agent", {{"true"}}, nullptr), {{"$ true", true, std::nullopt}, {label, true, std::nullopt}});
     EXPECT_EQ(tlr::test::readFile(home.path() + file.mid(1)), kBlock);
-    EXPECT_EQ(installer.runSteps("Agent", {{"true"}}, nullptr)[1].label, "PATH already set up (" + file + ")");
+    EXPECT_EQ(textOf(installer.runSteps("Agent", {{"true"}}, nullptr)[1].label), "PATH already set up (" + file + ")");
   }
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::zh);
   EXPECT_FALSE(QFile::exists(home.path() + "/.zshrc"));
@@ -240,7 +242,7 @@ TEST(InstallPathSetup, AFileThatIsNotUtf8IsNeverRewritten) {
   home.writeFile(".zshrc", latin1);
   const auto rows = zshUser().runSteps("Agent", {{"true"}}, nullptr);
   ASSERT_EQ(rows.size(), 2);
-  EXPECT_EQ(rows[1].label, "写入 ~/.zshrc 失败");
+  EXPECT_EQ(textOf(rows[1].label), "写入 ~/.zshrc 失败");
   EXPECT_FALSE(rows[1].success);
   QFile file(home.path() + "/.zshrc");
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -283,9 +285,9 @@ TEST(InstallPathSetup, SpecialFilesAndReadOnlyFilesAreLeftAloneWithTheReason) {
   // A blocked reader is let go by opening the FIFO for writing once.
   const auto fifoRow = pathStep([&] { QFile(zshrc).open(QIODevice::WriteOnly); });
   ASSERT_TRUE(fifoRow.has_value()) << "the FIFO blocked the install";
-  EXPECT_EQ(fifoRow->label, "写入 ~/.zshrc 失败");
+  EXPECT_EQ(textOf(fifoRow->label), "写入 ~/.zshrc 失败");
   EXPECT_FALSE(fifoRow->success);
-  EXPECT_TRUE(fifoRow->error.value_or("").contains("not a plain file")) << fifoRow->error->toStdString();
+  EXPECT_TRUE(textOf(fifoRow->error).value_or("").contains("not a plain file")) << textOf(fifoRow->error)->toStdString();
   EXPECT_FALSE(QFileInfo(zshrc).isFile());
   ASSERT_TRUE(QFile::remove(zshrc));
 
@@ -302,9 +304,9 @@ TEST(InstallPathSetup, SpecialFilesAndReadOnlyFilesAreLeftAloneWithTheReason) {
   ASSERT_TRUE(QFile::setPermissions(zshrc, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
   const auto readOnlyRow = pathStep();
   ASSERT_TRUE(readOnlyRow.has_value());
-  EXPECT_EQ(readOnlyRow->label, "写入 ~/.zshrc 失败");
+  EXPECT_EQ(textOf(readOnlyRow->label), "写入 ~/.zshrc 失败");
   EXPECT_FALSE(readOnlyRow->success);
-  EXPECT_TRUE(readOnlyRow->error.value_or("").contains("只读")) << readOnlyRow->error->toStdString();
+  EXPECT_TRUE(textOf(readOnlyRow->error).value_or("").contains("只读")) << textOf(readOnlyRow->error)->toStdString();
   EXPECT_EQ(tlr::test::readFile(zshrc), "export KEEP=1\n");
   EXPECT_EQ(QFile::permissions(zshrc) & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther), QFile::Permissions());
 }
@@ -356,7 +358,7 @@ TEST(InstallPathSetup, LinesAppendedWhileTheStepRunsAreKept) {
     QFile(stop).open(QIODevice::WriteOnly);
     ASSERT_TRUE(writer.waitForFinished(60000));
     ASSERT_TRUE(row.has_value());
-    EXPECT_EQ(row->label, kWritten) << row->error.value_or("").toStdString();
+    EXPECT_EQ(textOf(row->label), kWritten) << textOf(row->error).value_or("").toStdString();
     EXPECT_TRUE(moreArrived) << "lines written after the step never reached ~/.zshrc";
 
     const QString content = tlr::test::readFile(zshrc);

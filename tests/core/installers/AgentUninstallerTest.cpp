@@ -16,6 +16,7 @@ using namespace std::chrono_literals;
 using tlr::AgentUninstaller;
 using tlr::test::ExpectedRow;
 using tlr::test::expectRows;
+using tlr::test::textOf;
 using tlr::test::TempHome;
 
 namespace {
@@ -66,8 +67,8 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
        {"tlr-stderr"}, {"/nonexistent/tlr-prog", "-y"}},
       {}, nullptr);
   expectRows(rows, {{"$ tlr-pre 'a b'", true, std::nullopt},
-                    {"$ tlr-missing-program x", true, "(tlr-missing-program 未安装，跳过)"},
-                    {"$ tlr-only-on-path", true, "(tlr-only-on-path 未安装，跳过)"},
+                    {"$ tlr-missing-program x", true, "（tlr-missing-program 未安装，跳过）"},
+                    {"$ tlr-only-on-path", true, "（tlr-only-on-path 未安装，跳过）"},
                     {"$ tlr-exit3", false, "exit 3", "out"},
                     {"$ tlr-stderr", false, "real reason", "real reason\nmore"},
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
@@ -94,7 +95,7 @@ TEST(UninstallPreCommands, AHungCommandIsStoppedAtItsDeadline) {
   const auto rows = AgentUninstaller(1s).run("Agent", {{"sh", "-c", "sleep 30"}}, {}, nullptr);
   ASSERT_EQ(rows.size(), 1);
   EXPECT_FALSE(rows[0].success);
-  EXPECT_TRUE(rows[0].error->startsWith("命令超过 1 分钟未完成，已中止。\n")) << rows[0].error->toStdString();
+  EXPECT_TRUE(textOf(rows[0].error)->startsWith("命令超过 1 分钟未完成，已中止。\n")) << textOf(rows[0].error)->toStdString();
 }
 
 TEST(UninstallPreCommands, ACrashIsReportedWithItsSignal) {
@@ -125,15 +126,15 @@ TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {
   EXPECT_FALSE(rows.offMainThread);
   expectRows(*rows.completed, {{"$ true", true, std::nullopt},
                                {"rm -rf ~/agent", true, std::nullopt},
-                               {"(跳过) ~", false, "路径不安全，拒绝删除"},
-                               {"rm -rf ~/missing", true, "(不存在，跳过)"},
+                               {"（跳过）~", false, "路径不安全，拒绝删除"},
+                               {"rm -rf ~/missing", true, "（不存在，跳过）"},
                                {"rm -rf ~/link-to-keep", true, std::nullopt},
                                {"rm -rf ~/slash-link/", true, std::nullopt},
                                {"rm -rf ~/dangling", true, std::nullopt},
                                {"rm -rf ~/holder", true, std::nullopt},
                                {"rm -rf " + outside.path() + "/file", true, std::nullopt},
-                               {"(跳过) ~/x/../keep", false, "路径不安全，拒绝删除"},
-                               {"(跳过)  ~/keep", false, "路径不安全，拒绝删除"}});
+                               {"（跳过）~/x/../keep", false, "路径不安全，拒绝删除"},
+                               {"（跳过） ~/keep", false, "路径不安全，拒绝删除"}});
   ASSERT_EQ(rows.progress.size(), rows.completed->size());
   for (qsizetype i = 0; i < rows.progress.size(); ++i) EXPECT_EQ(rows.progress[i].id, (*rows.completed)[i].id);
 
@@ -167,10 +168,10 @@ TEST(UninstallRemoval, ANulCharacterIsRefusedBeforeAnySystemCall) {
   ASSERT_EQ(rows.completed->size(), 3);
   const tlr::StepResult& command = (*rows.completed)[0];
   EXPECT_FALSE(command.success) << "the argument would reach the program cut";
-  EXPECT_TRUE(command.error.value_or("").contains("NUL")) << command.error.value_or("").toStdString();
+  EXPECT_TRUE(textOf(command.error).value_or("").contains("NUL")) << textOf(command.error).value_or("").toStdString();
   for (qsizetype i : {1, 2}) {
     EXPECT_FALSE((*rows.completed)[i].success);
-    EXPECT_EQ((*rows.completed)[i].error, "路径不安全，拒绝删除");
+    EXPECT_EQ(textOf((*rows.completed)[i].error), "路径不安全，拒绝删除");
   }
   EXPECT_EQ(tlr::test::readFile(home.path() + "/precious/data"), "the user's own\n");
   EXPECT_TRUE(exists(home.path() + "/.agent/data"));
@@ -197,9 +198,9 @@ TEST(UninstallRemoval, AFailedRemovalDoesNotStopTheRun) {
   }
   ASSERT_EQ(rows.size(), 2);
   EXPECT_FALSE(rows[0].success);
-  ASSERT_TRUE(rows[0].error.has_value());
-  EXPECT_TRUE(rows[0].error->contains("Permission denied") || rows[0].error->contains("Operation not permitted"))
-      << rows[0].error->toStdString();
+  ASSERT_TRUE(textOf(rows[0].error).has_value());
+  EXPECT_TRUE(textOf(rows[0].error)->contains("Permission denied") || textOf(rows[0].error)->contains("Operation not permitted"))
+      << textOf(rows[0].error)->toStdString();
   EXPECT_TRUE(rows[1].success);
   EXPECT_FALSE(exists(home.path() + "/after"));
 }

@@ -70,6 +70,7 @@ TEST_F(EventStoreTest, StoresCompactRecordsWithUpperCaseIdsAndReferenceDateSecon
   store.append(withDetails);
   store.append(AgentEvent::make("agent", AgentEventType::exitedNormal, QString("")));
   store.append(AgentEvent::make("agent", AgentEventType::zombieRecovered));
+  store.flush();
 
   const QString text = storedText();
   EXPECT_FALSE(text.contains('\n'));
@@ -130,9 +131,11 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
   }
   EventStore store(defaults);
   store.append(at("a", 3));
+  store.flush();
   EXPECT_EQ(storedArray().size(), 1);
   EXPECT_EQ(defaults.string(EventStore::undecodableKey), "[{");  // not lost
   store.append(at("a", 4));
+  store.flush();
   EXPECT_EQ(defaults.string(EventStore::undecodableKey), "[{");
 
   // The events that decode are kept.
@@ -145,6 +148,7 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
   ASSERT_EQ(kept.events().size(), 1);
   EXPECT_EQ(kept.events().first().timestamp, 7);
   kept.append(at("a", 8));
+  kept.flush();
   EXPECT_EQ(storedArray().size(), 2);
   EXPECT_EQ(defaults.string(EventStore::undecodableKey), mixed);
   // Whatever a time holds, the history can draw it.
@@ -161,7 +165,36 @@ TEST_F(EventStoreTest, ALoadedLogIsKeptAsStoredUntilTheNextAppendTrimsIt) {
   store.append(at("a", 100));
   EXPECT_EQ(store.events().size(), EventStore::maxPerAgent);
   EXPECT_EQ(store.events().first().timestamp, 100);
+  store.flush();
   EXPECT_FALSE(defaults.string(EventStore::undecodableKey));
+}
+
+// Every append rewrote and flushed the whole settings file on the window
+// thread.
+TEST_F(EventStoreTest, ABurstIsStoredOffTheWindowThreadAndWhatIsPendingAtQuitIsFlushed) {
+  EventStore store(defaults);
+  for (int i = 0; i < 200; ++i) store.append(at(QString::number(i % 7), i));
+  // Readers see the burst at once; the file has not been touched yet.
+  EXPECT_EQ(store.events().size(), 200);
+  EXPECT_EQ(store.lastEvent("3")->timestamp, 199);
+  EXPECT_FALSE(Defaults(defaults.filePath()).contains(EventStore::defaultsKey));
+  ASSERT_TRUE(test::waitUntil([&] {
+    return QJsonDocument::fromJson(Defaults(defaults.filePath()).string(EventStore::defaultsKey).value_or("").toUtf8())
+               .array()
+               .size() == 200;
+  }));
+  EXPECT_EQ(EventStore(defaults).events(), store.events());
+
+  // A pending write goes out at once on flush (quit), and at the end of
+  // the store.
+  store.append(at("a", 1000));
+  store.flush();
+  EXPECT_EQ(storedArray().size(), 201);
+  {
+    EventStore last(defaults);
+    last.append(at("a", 1001));
+  }
+  EXPECT_EQ(storedArray().size(), 202);
 }
 
 TEST(EventStoreShared, FollowsTheCurrentHome) {
@@ -171,6 +204,7 @@ TEST(EventStoreShared, FollowsTheCurrentHome) {
     first = &EventStore::shared();
     EXPECT_EQ(first, &EventStore::shared());
     first->append(AgentEvent::make("a", AgentEventType::started));
+    first->flush();
   }
   test::TempHome other;
   EXPECT_NE(&EventStore::shared(), first);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <locale>
@@ -69,8 +70,29 @@ std::vector<LocKey> valuedSamples() {
       LocKey::detailDoctorBannerFailedSubtitle(s), LocKey::evDetailDoctorNoIssues(0), LocKey::evDetailDoctorIssues(1, 2),
       LocKey::evDetailDoctorFailed(1), LocKey::evDetailDoctorTimedOut(120), LocKey::evDetailFixSucceeded(s),
       LocKey::evDetailFixFailed(s), LocKey::alertOpenFailBody(s), LocKey::alertOpenerNotStarted(s),
-      LocKey::alertOpenerFailed(3),
+      LocKey::alertOpenerFailed(3), LocKey::installStepAsIs(s), LocKey::installStepPathAlreadySet(s),
+      LocKey::installStepPathAdded(s), LocKey::installStepWriteFailed(s), LocKey::installStepNothingChanged(s),
+      LocKey::installStepNotUtf8(s), LocKey::installStepReadOnly(s), LocKey::installStepChangedWhileWritten(s),
+      LocKey::installStepTimedOut(10), LocKey::installStepNoOutput(s), LocKey::uninstallStepNotInstalled(s),
+      LocKey::uninstallStepSkippedPath(s), LocKey::doctorOutputStopped(120),
   };
+}
+
+bool isChinese(QChar c) { return (c >= QChar(0x3000) && c <= QChar(0x9FFF)) || (c >= QChar(0xFF00) && c <= QChar(0xFFEF)); }
+
+// The first ":" "," "?" ";" or "!" of a Chinese sentence written half-width
+// (next to a Chinese character, or followed by a blank or the end), with
+// what follows it; empty when there is none. Technical words inside ("exit=2",
+// "https://") keep theirs.
+QString halfWidthInChinese(const QString& text) {
+  if (std::none_of(text.cbegin(), text.cend(), isChinese)) return {};
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (!QStringView(u":,?;!").contains(text[i])) continue;
+    const QChar before = i > 0 ? text[i - 1] : QChar();
+    const QChar after = i + 1 < text.size() ? text[i + 1] : QChar(u' ');
+    if (isChinese(before) || isChinese(after) || after.isSpace()) return text.mid(i, 8);
+  }
+  return {};
 }
 
 // Restores the C and C++ locales and Qt's default locale.
@@ -109,13 +131,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 428u);
+  ASSERT_EQ(LocKey::allIds().size(), 449u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 114u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 127u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
@@ -133,9 +155,11 @@ TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
       EXPECT_FALSE(text.isEmpty()) << LocKey::name(id);
       EXPECT_FALSE(text.contains(u'{') || text.contains(u'}')) << LocKey::name(id) << ": " << text.toStdString();
       EXPECT_FALSE(text.contains(QStringLiteral("%1"))) << LocKey::name(id);
+      EXPECT_FALSE(text.contains(QStringLiteral("..."))) << LocKey::name(id) << ": the ellipsis is \"…\"";
     }
+    EXPECT_EQ(halfWidthInChinese(zh(key)), QString()) << LocKey::name(id) << ": " << zh(key).toStdString();
   }
-  EXPECT_EQ(plain, 314);
+  EXPECT_EQ(plain, 322);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 
@@ -159,7 +183,9 @@ TEST(LocTextsSpecialRules, EnglishPluralsFollowTheCount) {
   EXPECT_EQ(en(LocKey::uninstallWarnBody(7)),
             "7 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
   EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
-  EXPECT_EQ(en(LocKey::doctorFoundIssues(1)), "Found 1 known issues") << "this one never changes form";
+  EXPECT_EQ(en(LocKey::doctorFoundIssues(1)), "Found 1 known issue");
+  EXPECT_EQ(en(LocKey::doctorFoundIssues(2)), "Found 2 known issues");
+  EXPECT_EQ(zh(LocKey::doctorFoundIssues(1)), "发现 1 个已知问题");
 }
 
 TEST(LocTextsSpecialRules, RunawayUnitDependsOnTheExactResourceName) {
@@ -173,8 +199,8 @@ TEST(LocTextsSpecialRules, RunawayUnitDependsOnTheExactResourceName) {
 TEST(LocTextsSpecialRules, QuotedTextsKeepTheirPunctuation) {
   EXPECT_EQ(en(LocKey::restartVerifyExitMismatch(2, 0)), "exit=2, expected 0");
   EXPECT_EQ(zh(LocKey::restartVerifyExitMismatch(2, 0)), "exit=2，期望 0");
-  EXPECT_EQ(zh(LocKey::doctorHintCmd("agent doctor")), "将运行:agent doctor（只读,不修改任何东西）");
-  EXPECT_EQ(zh(LocKey::restartHintCmd("gw restart")), "将运行：gw restart");
+  EXPECT_EQ(zh(LocKey::doctorHintCmd("agent doctor")), "将运行：`agent doctor`（只读，不修改任何东西）");
+  EXPECT_EQ(zh(LocKey::restartHintCmd("gw restart")), "将运行：`gw restart`");
   EXPECT_EQ(en(LocKey::doctorErrCmdExit(-1, "boom")), "Command exited -1: boom");
   EXPECT_EQ(en(LocKey::restartSigtermFail(812, 3)), "  - pid 812 SIGTERM failed errno=3");
   EXPECT_EQ(en(LocKey::restartVerifyMissingString("ok")), "exit OK but output missing \"ok\"");

@@ -64,7 +64,7 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   EXPECT_FALSE(create->isEnabled());
   typePasswords(sheet, "short", "short");
   EXPECT_FALSE(create->isEnabled());
-  EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "Too weak");
+  EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "Too weak: use at least 8 characters");
   typePasswords(sheet, "longenough1", "longenough2");
   EXPECT_FALSE(create->isEnabled());
   EXPECT_FALSE(mismatch->isHidden());

@@ -376,7 +376,9 @@ TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {
   EXPECT_EQ(labelText(sheet.get(), "restartHint"), "Will run: cli1 gateway restart");
   setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "restartHint"), "将运行：cli1 gateway restart");
-  EXPECT_EQ(labelText(sheet.get(), "doctorHint"), "将运行:cli1 doctor（只读,不修改任何东西）");
+  EXPECT_EQ(labelText(sheet.get(), "doctorHint"), "将运行：cli1 doctor（只读，不修改任何东西）");
+  EXPECT_EQ(monospaced(sheet.get(), "doctorHint"), QStringList{"cli1 doctor"}) << "the command reads apart";
+  EXPECT_EQ(monospaced(sheet.get(), "restartHint"), QStringList{"cli1 gateway restart"});
   EXPECT_EQ(buttonLabel(sheet.get(), "doctorButton"), "诊断");
   setLanguage(AppLanguage::en);
 
@@ -386,7 +388,7 @@ TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->title(), "Restart Cli One?");
   EXPECT_EQ(box->windowTitle(), "Restart Cli One?");
-  EXPECT_EQ(box->message(), "Will run cli1 gateway restart. Channels briefly disconnect and auto-reconnect.");
+  EXPECT_EQ(box->message(), "Will run `cli1 gateway restart`. Channels briefly disconnect and auto-reconnect.");
   answer(box, "restartCancel");
   EXPECT_EQ(callbacks.count("restart"), 0);
   ASSERT_TRUE(waitUntil([&] { return sheet->findChild<Alert*>("restartConfirm") == nullptr; }));
@@ -456,9 +458,10 @@ TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   const QByteArray folders = withExtra(kCli, R"("backup":{"discovery":{"primaryHomes":["~/.cli1-config"]}})");
   auto folder = open(item(folders));
   ASSERT_TRUE(shown(folder.get(), "detailSetupSection"));
-  EXPECT_EQ(buttonLabel(folder.get(), "setupButton"), "打开配置目录");
+  EXPECT_EQ(buttonLabel(folder.get(), "setupButton"), "Open config folder");
   EXPECT_EQ(labelText(folder.get(), "setupHint"), "Open ~/.cli1-config in your file manager");
   setLanguage(AppLanguage::zh);
+  EXPECT_EQ(buttonLabel(folder.get(), "setupButton"), "打开配置目录");
   EXPECT_EQ(labelText(folder.get(), "setupHint"), "在文件管理器中打开 ~/.cli1-config");
   setLanguage(AppLanguage::en);
 
@@ -534,14 +537,17 @@ TEST_F(DetailSheetTest, UninstallIsOffWhileLockedAndItsDoneClosesTheSheet) {
   EXPECT_FALSE(shown(open(item(withExtra(kCli, R"("uninstall":{"paths":[]})"))).get(), "detailUninstallSection"));
 }
 
-TEST_F(DetailSheetTest, TheTwentyNewestEventsShowAsTimesOfDay) {
+TEST_F(DetailSheetTest, TheTwentyNewestEventsShowAsTimesOfDayWithTheirDates) {
   auto empty = open(item(kCli));
   EXPECT_TRUE(shown(empty.get(), "noEvents"));
   EXPECT_EQ(labelText(empty.get(), "noEvents"), "No events yet");
 
   const QTimeZone shanghai("Asia/Shanghai");
+  const QDate today = QDateTime::currentDateTime().toTimeZone(shanghai).date();
+  const QDate yesterday = today.addDays(-1);
+  const QString dated = yesterday.toString(yesterday.year() == today.year() ? "MM-dd " : "yyyy-MM-dd ");
   for (int i = 0; i < 25; ++i) {
-    const QDateTime at = QDateTime(QDate(2026, 3, 1), QTime(9, 5), shanghai).addSecs(i * 3600);
+    const QDateTime at = QDateTime(yesterday, QTime(9, 5), shanghai).addSecs(i * 3600);
     events.append(AgentEvent{QUuid::createUuid(), "cli1",
                              i == 24 ? AgentEventType::hangDetected : AgentEventType::started,
                              double(at.toSecsSinceEpoch() - 978307200), std::nullopt});
@@ -552,10 +558,12 @@ TEST_F(DetailSheetTest, TheTwentyNewestEventsShowAsTimesOfDay) {
   for (QWidget* r : rows)
     if (!r->isHidden()) visible << r;
   ASSERT_EQ(visible.size(), 20);
-  EXPECT_EQ(labelText(visible[0], "eventTime"), "09:05") << "newest first: 24 hours after the first";
+  EXPECT_EQ(labelText(visible[0], "eventTime"), "09:05") << "newest first: today, 24 hours after the first";
   EXPECT_EQ(labelText(visible[0], "eventText"), "Unresponsive too long");
-  EXPECT_EQ(labelText(visible[19], "eventTime"), "14:05");
-  EXPECT_EQ(labelText(visible[12], "eventTime"), "21:05");
+  EXPECT_EQ(labelText(visible[19], "eventTime"), dated + "14:05") << "an earlier day's event gives its date";
+  EXPECT_EQ(labelText(visible[12], "eventTime"), dated + "21:05");
+  const QWidget* time = visible[19]->findChild<QWidget*>("eventTime");
+  EXPECT_GE(time->width(), QFontMetrics(time->font()).horizontalAdvance(dated + "14:05")) << "the date is not cut";
   EXPECT_LE(empty->findChild<QWidget*>("eventsArea")->height(), 180);
 }
 

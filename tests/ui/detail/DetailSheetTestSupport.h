@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -48,9 +49,22 @@ class DetailSheetFixture : public DetailStoresFixture {
     QWidget* w = root->findChild<QWidget*>(name);
     return w && w->isVisibleTo(root);
   }
+  // What a label reads: its text, or for one that sets commands apart its
+  // text without the marks (its accessible name).
   static QString labelText(QWidget* root, const QString& name) {
     auto* label = root->findChild<QLabel*>(name);
-    return label ? label->text() : QStringLiteral("<missing %1>").arg(name);
+    if (!label) return QStringLiteral("<missing %1>").arg(name);
+    return label->textFormat() == Qt::RichText ? label->accessibleName() : label->text();
+  }
+  // The commands a label sets apart in the fixed-width face.
+  static QStringList monospaced(QWidget* root, const QString& name) {
+    auto* label = root->findChild<QLabel*>(name);
+    QStringList found;
+    if (!label || label->textFormat() != Qt::RichText) return found;
+    static const QRegularExpression span(QStringLiteral("<span style=\"font-family:'[^']*'\">([^<]*)</span>"));
+    for (auto it = span.globalMatch(label->text()); it.hasNext();)
+      found << it.next().captured(1).remove(QChar(0x2060)).replace(QChar(0x00A0), QLatin1Char(' '));
+    return found;
   }
   static QString buttonLabel(QWidget* root, const QString& name) {
     auto* button = root->findChild<QAbstractButton*>(name);

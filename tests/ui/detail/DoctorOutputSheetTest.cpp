@@ -64,13 +64,13 @@ class DoctorOutputSheetTest : public DetailSheetFixture {
 
 TEST_F(DoctorOutputSheetTest, WithoutAResultOnlyTheHintsRemain) {
   auto sheet = make(std::nullopt);
-  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "Diagnose · Post-install check");
+  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "Diagnose · Health check");
   EXPECT_FALSE(shown(sheet.get(), "doctorSummary"));
   EXPECT_EQ(labelText(sheet.get(), "doctorNoResult"), "No diagnosis result returned");
   EXPECT_FALSE(shown(sheet.get(), "doctorTranscript"));
   EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis, run the agent's doctor --fix in a terminal");
   setLanguage(AppLanguage::zh);
-  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "诊断 · 安装后体检");
+  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "诊断 · 体检");
   setLanguage(AppLanguage::en);
   click(sheet.get(), "doctorCloseButton");
   EXPECT_EQ(closes, 1);
@@ -78,7 +78,7 @@ TEST_F(DoctorOutputSheetTest, WithoutAResultOnlyTheHintsRemain) {
 
 TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   auto sheet = make(run(0.04, {}));
-  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "OpenClaw · Post-install check");
+  EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "OpenClaw · Health check");
   EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "Exit 0 · 0.0s");
   EXPECT_TRUE(shown(sheet.get(), "doctorNoIssueBanner"));
   EXPECT_FALSE(shown(sheet.get(), "doctorCheckFailedBanner"));
@@ -89,7 +89,8 @@ TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   EXPECT_TRUE(transcript->toPlainText().startsWith("$ oc doctor\n"));
   EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis/fix, run in a terminal: oc doctor --fix");
   setLanguage(AppLanguage::zh);
-  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复,请到终端跑:oc doctor --fix");
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复，请到终端运行：oc doctor --fix");
+  EXPECT_EQ(monospaced(sheet.get(), "doctorFooter"), QStringList{"oc doctor --fix"});
   EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "退出码 0 · 0.0s");
   ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
   EXPECT_TRUE(transcript->toPlainText().endsWith("退出码：0  /  耗时：0.0s"));
@@ -146,8 +147,7 @@ TEST_F(DoctorOutputSheetTest, IssuesAreNumberedCardsWithPlainTextAndTheirFixes) 
   EXPECT_FALSE(fixButtons(noFix.get())[0]->isEnabled());
   EXPECT_EQ(fixButtons(noFix.get())[0]->toolTip(), "Auto-fix not available here");
   EXPECT_EQ(labelText(make(run(1, {{knownIssue("a", "T", "F"), "x"}})).get(), "doctorIssuesHeading"),
-            "Found 1 known issues")
-      << "the heading keeps its plural for one";
+            "Found 1 known issue");
 }
 
 TEST_F(DoctorOutputSheetTest, ASuccessfulFixRerunsAndEndsInTheAllFixedBanner) {

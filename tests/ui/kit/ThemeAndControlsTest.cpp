@@ -26,6 +26,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
 #include <memory>
 
 using namespace tlr;
@@ -46,11 +49,63 @@ TEST(ThemeRoles, EachSchemeTakesItsColumn) {
   EXPECT_EQ(dark.cardHover, QColor(0x23, 0x28, 0x42));
   EXPECT_EQ(light.card, QColor(Qt::white));
   EXPECT_EQ(light.cardHover, QColor(Qt::white));
-  EXPECT_EQ(dark.textFaint, light.textDim) << "#5D606E serves both";
-  EXPECT_EQ(light.textFaint, QColor(0x94, 0x98, 0xA4));
+  EXPECT_EQ(light.textDim, QColor(0x5D, 0x60, 0x6E));
   EXPECT_EQ(dark.contrast(0.06).rgb(), QColor(Qt::white).rgb());
   EXPECT_EQ(dark.contrast(0.06).alpha(), qRound(0.06 * 255));
   EXPECT_EQ(light.contrast(0.06).rgb(), QColor(Qt::black).rgb());
+}
+
+namespace {
+
+// WCAG 2 relative luminance and contrast ratio; `over` is opaque, `c` is
+// laid over it at its own opacity.
+double luminance(const QColor& c) {
+  const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double contrast(const QColor& c, const QColor& over) {
+  const double a = c.alphaF();
+  const QColor seen = QColor::fromRgbF(c.redF() * a + over.redF() * (1 - a), c.greenF() * a + over.greenF() * (1 - a),
+                                       c.blueF() * a + over.blueF() * (1 - a));
+  const double l1 = luminance(seen), l2 = luminance(over);
+  return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
+}
+
+}  // namespace
+
+TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
+  for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
+    const Theme::Roles r = Theme::roles(scheme);
+    SCOPED_TRACE(r.dark ? "dark" : "light");
+    const QLinearGradient filled = r.filledGradient({0, 0}, {1, 1});
+    const QColor filledStops[] = {filled.stops().first().second, filled.stops().last().second};
+    struct Pair {
+      const char* what;
+      QColor foreground;
+      QColor background;
+      double least;
+    };
+    std::vector<Pair> pairs;
+    for (const auto& [where, ground] : {std::pair{"background", r.background}, std::pair{"card", r.card}}) {
+      for (const auto& [what, text] : {std::pair{"text", r.text}, std::pair{"dim text", r.textDim},
+                                       std::pair{"faint text", r.textFaint}, std::pair{"accent text", r.accentText}})
+        pairs.push_back({what, text, ground, 4.5});
+      pairs.push_back({"the (i) symbol at rest (faint)", r.textFaint, ground, 3.0});
+      pairs.push_back({"the focus ring (accent)", r.accent, ground, 3.0});
+    }
+    for (const QColor& stop : filledStops) {
+      pairs.push_back({"white on a filled control", Qt::white, stop, 4.5});
+      pairs.push_back({"the highlighted card's lighter white", Theme::withOpacity(Qt::white, 0.92), stop, 4.5});
+    }
+    {
+      test::ApplicationLook look;
+      look.set(r.dark ? AppearancePreference::dark : AppearancePreference::light);
+      EXPECT_EQ(roleColor(TextRole::accent), r.accentText) << "links and accent labels use the text shade";
+    }
+    for (const Pair& pair : pairs)
+      EXPECT_GE(contrast(pair.foreground, pair.background), pair.least)
+          << pair.what << " " << pair.foreground.name().toStdString() << " on " << pair.background.name().toStdString();
+  }
 }
 
 TEST(AppearanceResolution, ForcedSchemesIgnoreTheDesktopAndSystemFollowsIt) {
@@ -311,7 +366,7 @@ TEST(PaintedControls, TextsArePlainAndNamedForAssistiveTools) {
   EXPECT_TRUE(toggle.isChecked());
 }
 
-TEST(PaintedControls, SelectedPillPaintsTheBrandGradientUnselectedTheCard) {
+TEST(PaintedControls, SelectedPillPaintsTheFilledGradientUnselectedTheCard) {
   test::ApplicationLook look;
   look.set(AppearancePreference::light);
   PillButton pill(QStringLiteral("Light"));
@@ -324,8 +379,8 @@ TEST(PaintedControls, SelectedPillPaintsTheBrandGradientUnselectedTheCard) {
   img.fill(Qt::transparent);
   pill.render(&img);
   const QColor left = img.pixelColor(3, pill.height() / 2);
-  EXPECT_NEAR(left.blue(), 240, 15);
-  EXPECT_LT(left.red(), 120) << "brand blue";
+  EXPECT_NEAR(left.blue(), 230, 15);
+  EXPECT_LT(left.red(), 80) << "the filled gradient's deep blue";
   }
 
 namespace {

@@ -65,12 +65,12 @@ TEST_F(AddAgentSheetTest, NotInstalledComesFirstAndBothListsKeepRegistryOrder) {
   EXPECT_EQ(child<SectionTitle>(*s, "addAgentSectionTitleNotInstalled")->shownText(), "NOT INSTALLED");
   EXPECT_EQ(child<SectionTitle>(*s, "addAgentSectionTitleInstalled")->shownText(), "INSTALLED");
 
-  // Names in the language, kinds the same in both; the trailing element.
+  // Names and kinds in the language; the trailing element.
   auto* a = child(*s, "addAgentRow:a");
   EXPECT_EQ(shown(*a, "addAgentName"), "a");
   EXPECT_EQ(shown(*a, "addAgentKind"), "App");
   EXPECT_EQ(shown(*a, "addAgentInstall:a"), "Install");
-  EXPECT_EQ(shown(*child(*s, "addAgentRow:done-plain"), "addAgentKind"), "插件");
+  EXPECT_EQ(shown(*child(*s, "addAgentRow:done-plain"), "addAgentKind"), "Plugin");
   EXPECT_EQ(shown(*s, "addAgentInstalled:b"), "Installed");
   EXPECT_EQ(child(*s, "addAgentInstall:b"), nullptr);
 
@@ -86,6 +86,7 @@ TEST_F(AddAgentSheetTest, NotInstalledComesFirstAndBothListsKeepRegistryOrder) {
   EXPECT_EQ(child<SectionTitle>(*s, "addAgentSectionTitleNotInstalled")->shownText(), "未安装");
   EXPECT_EQ(shown(*child(*s, "addAgentRow:a"), "addAgentName"), "a ZH");
   EXPECT_EQ(shown(*child(*s, "addAgentRow:a"), "addAgentKind"), "App");
+  EXPECT_EQ(shown(*child(*s, "addAgentRow:done-plain"), "addAgentKind"), "插件");
   EXPECT_EQ(shown(*s, "addAgentInstall:a"), "安装");
   EXPECT_EQ(shown(*s, "addAgentInstalled:b"), "已安装");
   EXPECT_EQ(shown(*s, "addAgentFooter"), "更多 Agent 陆续接入中…");

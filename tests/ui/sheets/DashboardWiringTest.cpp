@@ -238,7 +238,7 @@ TEST_F(SheetTest, EverySheetIsNamedAfterItsTitleAndOpensInsideTheMainWindow) {
   result.entryDisplayName = "Agent";
   result.command = {"tlr-agent", "doctor"};
   actions.doctorCompletions.takeLast()(result);
-  namedAndInside(detail->doctorOutputSheet(), "Agent · Post-install check");
+  namedAndInside(detail->doctorOutputSheet(), "Agent · Health check");
   EXPECT_GE(window.height(), 560 + 2 * 8);
   detail->doctorOutputSheet()->requestClose();
   closeAndReturn(Kind::detail);

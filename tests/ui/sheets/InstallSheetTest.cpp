@@ -33,7 +33,9 @@ class InstallSheetTest : public SheetTest {
   }
   static QStringList stepLabels(const InstallSheet& s) {
     QStringList labels;
-    for (auto* row : s.findChildren<sheets::StepRowView*>("installStep")) labels << row->step().label;
+    // As the rows show them.
+    for (auto* row : s.findChildren<sheets::StepRowView*>("installStep"))
+      labels << row->findChild<sheets::ElidedText*>("stepLabel")->text();
     return labels;
   }
   int closes = 0;
@@ -54,7 +56,7 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
   EXPECT_EQ(s->size(), QSize(540, 460));
   EXPECT_EQ(shown(*s, "sheetTitle"), "Install Agent");
   EXPECT_TRUE(inPhase(*s, "checking"));
-  EXPECT_EQ(shown(*s, "installCheckingText"), "Checking requirements...");
+  EXPECT_EQ(shown(*s, "installCheckingText"), "Checking requirements…");
   EXPECT_EQ(shown(*s, "installCancelButton"), "Cancel");
   s->show();
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
@@ -68,13 +70,14 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
             "Open a new terminal and type tlr-agent. Terminals that are already open need source " + userShellStartFile() +
                 " first.");
   EXPECT_FALSE(shown(*s, "installHowToOpenBody").contains(QLatin1Char('`')));
+  EXPECT_TRUE(shown(*s, "installHowToOpenBody").contains("font-family")) << "the commands read apart";
 
-  // Chinese at once, except rows already made.
+  // Chinese at once, the rows already made too.
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(shown(*s, "sheetTitle"), "安装 Agent ZH");
   EXPECT_EQ(shown(*s, "installStatus"), "已安装");
   EXPECT_EQ(shown(*s, "installDoneButton"), "完成");
-  EXPECT_EQ(stepLabels(*s).last(), "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
+  EXPECT_EQ(stepLabels(*s).last(), "已写入 PATH 到 " + userShellStartFile() + "（开新终端即可生效）");
 
   ASSERT_TRUE(click(*s, "installDoneButton"));
   EXPECT_EQ(dones, 1);
@@ -106,12 +109,12 @@ TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
   EXPECT_EQ(details->findChild<QTextEdit*>("detailsText")->document()->blockCount(), 5);
   EXPECT_EQ(rows[0]->findChild<DetailsDisclosure*>("stepDetails"), nullptr) << "a step that succeeded has none";
   // The PATH row speaks the window's language.
-  EXPECT_EQ(rows[2]->step().label, "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
+  EXPECT_EQ(textOf(rows[2]->step().label), "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
   EXPECT_EQ(shown(*s, "installDoneButton"), "Done");
 }
 
 TEST_F(InstallSheetTest, AnErrorOfSeveralLinesKeepsItsLineBreaks) {
-  const StepResult step = StepResult::make("$ tlr", false, "first line\nsecond line\nlast line");
+  const StepResult step = StepResult::make(LocKey::installStepAsIs("$ tlr"), false, LocKey::installStepAsIs("first line\nsecond line\nlast line"));
   sheets::StepRowView row(step, 11, 3, SettingsStore::shared());
   row.resize(400, row.sizeHint().height());
   auto* error = row.findChild<sheets::ElidedText*>("stepError");
@@ -229,8 +232,8 @@ TEST_F(InstallSheetTest, AFailedAutoInstallReturnsToTheMissingCard) {
 
   ASSERT_TRUE(click(*card, "installAutoInstall:pipx"));
   EXPECT_TRUE(inPhase(*s, "running"));
-  EXPECT_EQ(shown(*s, "installRunningText"), "Installing...");
-  EXPECT_EQ(shown(*s, "installRunningNote"), "Don't close this window...");
+  EXPECT_EQ(shown(*s, "installRunningText"), "Installing…");
+  EXPECT_EQ(shown(*s, "installRunningNote"), "Don't close this window…");
   EXPECT_EQ(stepLabels(*s).first(), "Auto-installing dependency: pipx");
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "missing"); }));
   EXPECT_NE(child(*s, "installRequirement:pipx"), nullptr);

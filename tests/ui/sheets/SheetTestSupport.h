@@ -2,6 +2,7 @@
 
 #include "core/stores/SettingsStore.h"
 #include "registry/AgentEntry.h"
+#include "support/RecipeTestSupport.h"
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 #include "support/gui/ApplicationLook.h"

@@ -42,7 +42,8 @@ class UninstallSheetTest : public SheetTest {
   }
   static QStringList stepLabels(const UninstallSheet& s) {
     QStringList labels;
-    for (auto* r : s.findChildren<sheets::StepRowView*>("uninstallStep")) labels << r->step().label;
+    for (auto* r : s.findChildren<sheets::StepRowView*>("uninstallStep"))
+      labels << r->findChild<sheets::ElidedText*>("stepLabel")->text();
     return labels;
   }
   QStringList calls;
@@ -171,8 +172,8 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
   ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
   ASSERT_TRUE(click(*s, "uninstallStartButton"));
   EXPECT_TRUE(inPhase(*s, "executing"));
-  EXPECT_EQ(shown(*s, "uninstallRunningText"), "Uninstalling...");
-  EXPECT_EQ(shown(*s, "uninstallRunningNote"), "Don't close this window...");
+  EXPECT_EQ(shown(*s, "uninstallRunningText"), "Uninstalling…");
+  EXPECT_EQ(shown(*s, "uninstallRunningNote"), "Don't close this window…");
   EXPECT_EQ(child(*s, "uninstallStartButton"), nullptr);
   // No way out while it runs.
   auto* close = child<QAbstractButton>(*s, "uninstallCloseButton");

@@ -9,8 +9,9 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QMessageBox>
+#include <QAccessible>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -22,41 +23,51 @@ using namespace tlr;
 namespace {
 
 // Runs `act` on the alert once it is up.
-void whenAlertShows(std::function<void(QMessageBox&)> act) {
+void whenAlertShows(std::function<void(Alert&)> act) {
   QTimer::singleShot(0, [act] {
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) return act(*box);
+      if (auto* alert = qobject_cast<Alert*>(w); alert && alert->isVisible()) return act(*alert);
   });
 }
 
 }  // namespace
 
-TEST(AlertPresenter, ReturnsTheButtonChosenShowsPlainTextAndPausesTheScan) {
+TEST(AlertPresenter, IsTheKitsAlertReturnsTheButtonChosenShowsPlainTextAndPausesTheScan) {
   const SelfGuardStore::AlertText text{QStringLiteral("Enable <b>auto-start</b>?"), QStringLiteral("A & B"),
                                        QStringLiteral("Enable & Go"), QStringLiteral("Not now")};
   ScanPause pause;
   bool paused = false;
-  QString shownMessage, firstLabel;
-  Qt::TextFormat format = Qt::RichText;
-  whenAlertShows([&](QMessageBox& box) {
+  QString shownTitle, shownMessage, firstLabel, role;
+  bool frameless = false;
+  whenAlertShows([&](Alert& alert) {
     paused = pause.isPaused();
-    shownMessage = box.text();
-    format = box.textFormat();
-    auto* first = box.findChild<QPushButton*>(QStringLiteral("alertFirstButton"));
+    shownTitle = alert.findChild<Label*>(QStringLiteral("alertTitle"))->text();
+    shownMessage = alert.findChild<Label*>(QStringLiteral("alertMessage"))->text();
+    frameless = alert.windowFlags().testFlag(Qt::FramelessWindowHint);
+    if (QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&alert))
+      role = a->role() == QAccessible::AlertMessage ? a->text(QAccessible::Name) : QStringLiteral("not an alert");
+    auto* first = alert.findChild<QAbstractButton*>(QStringLiteral("alertFirstButton"));
     firstLabel = first->accessibleName();
-    first->click();
+    // Return presses the default, the first button.
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(&alert, &enter);
   });
   EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::firstButton);
   EXPECT_TRUE(paused);
   EXPECT_FALSE(pause.isPaused());
-  EXPECT_EQ(shownMessage, text.message);
-  EXPECT_EQ(format, Qt::PlainText);
+  EXPECT_EQ(shownTitle, text.message) << "shown as it is, never as markup";
+  EXPECT_EQ(shownMessage, text.informative);
+  EXPECT_TRUE(frameless);
+  EXPECT_EQ(role, text.message) << "an alert to assistive tools, named by its question";
   EXPECT_EQ(firstLabel, QStringLiteral("Enable & Go"));
 
-  whenAlertShows([](QMessageBox& box) { box.findChild<QPushButton*>(QStringLiteral("alertSecondButton"))->click(); });
+  whenAlertShows([](Alert& alert) { alert.findChild<QAbstractButton*>(QStringLiteral("alertSecondButton"))->click(); });
   EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
   // Closed with Esc: the second button's answer.
-  whenAlertShows([](QMessageBox& box) { box.reject(); });
+  whenAlertShows([](Alert& alert) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&alert, &escape);
+  });
   EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
 }
 

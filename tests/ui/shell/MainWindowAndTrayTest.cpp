@@ -154,8 +154,13 @@ TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
   EXPECT_EQ(child<Label>(window, "onboardingBody")->text(), QStringLiteral("I live in the system tray of your desktop's panel."));
   EXPECT_EQ(window.okButton()->label(), QStringLiteral("Got it"));
   EXPECT_EQ(window.width(), 460);
+  // Frameless like an alert, named by its title.
+  EXPECT_TRUE(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Tollamere is running 👋"));
   scope.settings.setLanguage(AppLanguage::zh);
   EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere 已启动 👋"));
+  EXPECT_EQ(window.windowTitle(), QStringLiteral("Tollamere 已启动 👋"));
   EXPECT_EQ(child<Label>(window, "onboardingStep1")->text(), QStringLiteral("先退出一些不用的托盘程序，腾出空间"));
   EXPECT_EQ(window.okButton()->accessibleName(), QStringLiteral("我知道了"));
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/OomKillCount.h"
+
+#include <QHash>
+#include <QString>
+
+#include <optional>
+#include <sys/types.h>
+
+namespace tlr {
+
+// Tells whether the kernel killed a process for want of memory: it notes the
+// kernel's out-of-memory kill counts when the process starts being watched
+// and compares them at its end. Only a kill the kernel counted is one; the
+// memory pressure of the moment never makes a SIGKILL an out-of-memory kill.
+// The process's memory cgroup counts where it can be read at both times
+// (it counts the kills of that group only); otherwise the system's count
+// does. With neither, nothing was counted. Used on one thread.
+class OomKillWitness final {
+ public:
+  explicit OomKillWitness(OomKillCount::Paths paths = {}) : paths_(std::move(paths)) {}
+
+  // Notes the counts as `pid` starts being watched; a pid noted already
+  // keeps its first counts.
+  void watched(pid_t pid);
+  // Whether the kernel counted an out-of-memory kill since `pid` was
+  // watched; forgets the pid.
+  bool counted(pid_t pid);
+  // Forgets a pid that is no longer watched.
+  void forget(pid_t pid) { noted_.remove(pid); }
+  qsizetype size() const { return noted_.size(); }
+
+ private:
+  struct Counts {
+    std::optional<quint64> system;
+    QString cgroupFile;
+    std::optional<quint64> cgroup;
+  };
+
+  OomKillCount::Paths paths_;
+  QHash<pid_t, Counts> noted_;
+};
+
+}  // namespace tlr

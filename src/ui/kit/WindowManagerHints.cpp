@@ -1,0 +1,99 @@
+#include "ui/kit/WindowManagerHints.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QList>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstdlib>
+
+namespace tlr::WindowManagerHints {
+namespace {
+
+// The Motif hints' flags and functions, as window managers read them.
+constexpr uint32_t kHintsFunctions = 1U << 0;
+constexpr uint32_t kHintsDecorations = 1U << 1;
+constexpr uint32_t kFunctionMove = 1U << 2;
+constexpr uint32_t kFunctionClose = 1U << 5;
+
+// Undoes a minimise of the window it watches, and of the window that one
+// belongs to.
+class Unminimise final : public QObject {
+ public:
+  explicit Unminimise(QWidget* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && event->type() == QEvent::WindowStateChange && window_->isMinimized()) {
+      QTimer::singleShot(0, this, [window = window_] {
+        if (!window) return;
+        if (QWidget* over = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+            over && over->isMinimized())
+          over->showNormal();
+        window->showNormal();
+        window->raise();
+        window->activateWindow();
+      });
+    }
+    return false;
+  }
+
+ private:
+  QPointer<QWidget> window_;
+};
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+  xcb_intern_atom_reply_t* reply =
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(qstrlen(name)), name), nullptr);
+  const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  std::free(reply);
+  return a;
+}
+
+}  // namespace
+
+void keepWithItsWindow(QWidget* window) {
+  if (!window || QGuiApplication::platformName() != QLatin1String("xcb")) return;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection()) return;
+  xcb_connection_t* c = x11->connection();
+  const auto id = static_cast<xcb_window_t>(window->winId());
+  if (!window->property("tlrUnminimise").toBool()) {
+    window->setProperty("tlrUnminimise", true);
+    new Unminimise(window);
+  }
+
+  const xcb_atom_t motif = atom(c, "_MOTIF_WM_HINTS");
+  if (motif != XCB_ATOM_NONE) {
+    // flags, functions, decorations, input mode, status.
+    const std::array<uint32_t, 5> hints{kHintsFunctions | kHintsDecorations, kFunctionMove | kFunctionClose, 0, 0, 0};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, motif, motif, 32, hints.size(), hints.data());
+  }
+
+  // Unmapped: the states go in the property, which Qt merges its own into
+  // when it maps the window.
+  const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+  const std::array<xcb_atom_t, 2> skip{atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")};
+  if (state != XCB_ATOM_NONE && !window->testAttribute(Qt::WA_Mapped)) {
+    QList<xcb_atom_t> atoms;
+    if (xcb_get_property_reply_t* reply =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 1024), nullptr)) {
+      if (reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+        const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i) atoms.append(data[i]);
+      }
+      std::free(reply);
+    }
+    for (const xcb_atom_t a : skip)
+      if (a != XCB_ATOM_NONE && !atoms.contains(a)) atoms.append(a);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, static_cast<uint32_t>(atoms.size()),
+                        atoms.constData());
+  }
+  xcb_flush(c);
+}
+
+}  // namespace tlr::WindowManagerHints

@@ -1,0 +1,24 @@
+#pragma once
+
+// What the X window manager is told about a window of ours that asks
+// something over another one (an alert, the password prompt, the onboarding
+// window): it keeps no frame, it can be moved and closed but never
+// minimised, maximised or resized, and the task bar and the pager do not
+// list it (its window, or the tray, stands for it). Set through the
+// window's _MOTIF_WM_HINTS (functions move and close, no decorations) and
+// _NET_WM_STATE (skip taskbar, skip pager) before it is mapped; a window
+// manager reads both when it takes the window. A window manager that
+// minimises it anyway (openbox keeps minimising for every dialog, and takes
+// the window it belongs to along) sees it come back at once, its window with
+// it, with the keyboard. Nothing happens without an X server (Qt's
+// offscreen platform).
+
+class QWidget;
+
+namespace tlr::WindowManagerHints {
+
+// Call from the window's showEvent (the one that is not spontaneous): the
+// window is created but not yet mapped then, and every show sets it again.
+void keepWithItsWindow(QWidget* window);
+
+}  // namespace tlr::WindowManagerHints
