@@ -2,7 +2,6 @@
 
 #include "core/stores/SettingsStore.h"
 #include "core/texts/ByteSizeText.h"
-#include "core/texts/Lang.h"
 #include "platform/OffMain.h"
 #include "watcher/AgentRecover.h"
 
@@ -13,10 +12,9 @@ UninstallSession::RunningAgent UninstallSession::systemRunningAgent() {
   return {[](const AgentEntry& entry) { return AgentRecover::processesWithHelpers(entry); },
           [](const AgentEntry& entry) {
             const AgentRecover::Result stopped = AgentRecover().stopWithHelpers(entry);
-            const QString label = SettingsStore::dict(Lang::current(), LocKey::uninstallStepStop(entry.localizedDisplayName()));
+            const LocKey label = LocKey::uninstallStepStop(entry.localizedDisplayName());
             if (stopped.kind != AgentRecover::Result::Kind::failed) return StepResult::make(label, true);
-            return StepResult::make(label, false,
-                                    stopped.why ? SettingsStore::dict(Lang::current(), *stopped.why) : stopped.reason);
+            return StepResult::make(label, false, stopped.why.value_or(LocKey::installStepAsIs(stopped.reason)));
           }};
 }
 
