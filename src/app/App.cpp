@@ -1,5 +1,7 @@
 #include "app/App.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "app/Windows.h"
 
 #include "backup/BackupStaging.h"
@@ -282,7 +284,7 @@ void App::applicationDidFinishLaunching() {
       // fails, the desktop says so, since this copy shows no window.
       log("[App] ", QStringLiteral("已有实例在跑，但无法请它前置（%1）→ 退出本实例").arg(*unreachedInstance_));
       showDesktopNotification(QStringLiteral("Tollamere"),
-                              SettingsStore::dict(Lang::current(), LocKey::statusRunningUnreached()));
+                              LocTexts::text(Lang::current(), LocKey::statusRunningUnreached()));
       QCoreApplication::exit(1);
       return;
     }

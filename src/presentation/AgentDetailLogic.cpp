@@ -1,5 +1,7 @@
 #include "presentation/AgentDetailLogic.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/DoctorResultStore.h"
 #include "core/stores/SettingsStore.h"
 #include "platform/Log.h"
@@ -12,7 +14,7 @@
 namespace tlr::AgentDetailLogic {
 namespace {
 
-QString text(AppLanguage language, const LocKey& key) { return SettingsStore::dict(language, key); }
+QString text(AppLanguage language, const LocKey& key) { return LocTexts::text(language, key); }
 
 // A command as shown: quoted where a shell would read it otherwise.
 QString joined(const QStringList& words) { return shellWords(words); }

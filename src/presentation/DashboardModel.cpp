@@ -1,5 +1,7 @@
 #include "presentation/DashboardModel.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/LockOnlineStore.h"
 #include "core/stores/SettingsStore.h"
 #include "core/texts/LocKey.h"
@@ -108,7 +110,7 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
   const QSet<QString> locked = stores_.lockOnline ? stores_.lockOnline->lockedIDs() : QSet<QString>{};
   const QSet<QString> throttled = watcher_ ? watcher_->throttledAgents() : QSet<QString>{};
   const AppLanguage language = stores_.settings ? stores_.settings->language() : AppLanguage::zh;
-  auto text = [language](LocKey::Id id) { return SettingsStore::dict(language, LocKey::plain(id)); };
+  auto text = [language](LocKey::Id id) { return LocTexts::text(language, LocKey::plain(id)); };
   const QString faultedText = text(LocKey::Id::statusFaulted);
   const QString runningText = text(LocKey::Id::statusRunning);
   const QString stoppedText = text(LocKey::Id::statusStopped);
@@ -158,7 +160,7 @@ std::optional<Values> readBack(const QString& stored, qsizetype count, const Key
                                  QStringLiteral("2147483644")};
   const Values probes = kProbes.mid(0, count);
   for (AppLanguage built : {AppLanguage::en, AppLanguage::zh}) {
-    const QString shape = SettingsStore::dict(built, make(probes));
+    const QString shape = LocTexts::text(built, make(probes));
     QList<std::pair<qsizetype, qsizetype>> slots;  // where in the text, which value
     for (qsizetype v = 0; v < count; ++v)
       if (const qsizetype at = shape.indexOf(probes[v]); at >= 0) slots.append({at, v});
@@ -172,7 +174,7 @@ std::optional<Values> readBack(const QString& stored, qsizetype count, const Key
     if (!match.hasMatch()) continue;
     Values values(count);
     for (qsizetype g = 0; g < slots.size(); ++g) values[slots[g].second] = match.captured(g + 1);
-    if (SettingsStore::dict(built, make(values)) == stored) return values;
+    if (LocTexts::text(built, make(values)) == stored) return values;
   }
   return std::nullopt;
 }
@@ -186,7 +188,7 @@ std::optional<LocKey> keyOf(const QString& stored, qsizetype count, const KeyMak
 }
 
 bool isText(const QString& stored, const LocKey& key) {
-  return stored == SettingsStore::dict(AppLanguage::en, key) || stored == SettingsStore::dict(AppLanguage::zh, key);
+  return stored == LocTexts::text(AppLanguage::en, key) || stored == LocTexts::text(AppLanguage::zh, key);
 }
 
 qint32 int32(const QString& value) { return value.toInt(); }
@@ -235,7 +237,7 @@ std::optional<LocKey> restartedText(const QString& stored) {
 // when it is one of its own. Another reason (a relaunch's) keeps the
 // language of its day: it stays out.
 std::optional<QString> throttledText(const QString& stored, AppLanguage language) {
-  const auto say = [language](const LocKey& key) { return SettingsStore::dict(language, key); };
+  const auto say = [language](const LocKey& key) { return LocTexts::text(language, key); };
   if (isText(stored, LocKey::evDetailNoRecoveryStrategy())) return say(LocKey::evDetailNoRecoveryStrategy());
   if (auto key = keyOf(stored, 1, [](const Values& v) { return LocKey::evDetailRestartStuck(v[0]); })) return say(*key);
   if (auto v = readBack(stored, 1, [](const Values& v) { return LocKey::evDetailRestartFailed(v[0]); })) {
@@ -252,8 +254,8 @@ std::optional<QString> runawayText(const QString& stored, AppLanguage language) 
   for (const QString& kind : {QStringLiteral("CPU"), kMemory}) {
     const auto v = readBack(stored, 1, [&](const Values& v) { return LocKey::resourceRunawayDetails(kind, int64(v[0])); });
     if (!v) continue;
-    const QString shown = kind == kMemory ? SettingsStore::dict(language, LocKey::detailFieldMemory()) : kind;
-    return SettingsStore::dict(language, LocKey::resourceRunawayDetails(shown, int64(v->at(0))));
+    const QString shown = kind == kMemory ? LocTexts::text(language, LocKey::detailFieldMemory()) : kind;
+    return LocTexts::text(language, LocKey::resourceRunawayDetails(shown, int64(v->at(0))));
   }
   return std::nullopt;
 }
@@ -292,23 +294,23 @@ QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language)
   // A user's launch is recorded as recovered without details; an automatic
   // relaunch carries the pid it was found under.
   if (details.isEmpty() && event.type == AgentEventType::recovered)
-    said = SettingsStore::dict(language, LocKey::evDetailUserLaunch());
+    said = LocTexts::text(language, LocKey::evDetailUserLaunch());
   if (!details.isEmpty()) {
     switch (event.type) {
       case AgentEventType::restarted:
-        if (const std::optional<LocKey> key = restartedText(details)) said = SettingsStore::dict(language, *key);
+        if (const std::optional<LocKey> key = restartedText(details)) said = LocTexts::text(language, *key);
         break;
       case AgentEventType::throttled:
         said = throttledText(details, language);
         break;
       case AgentEventType::recovered:
         if (isText(details, LocKey::evDetailUserLaunch()))
-          said = SettingsStore::dict(language, LocKey::evDetailUserLaunch());
+          said = LocTexts::text(language, LocKey::evDetailUserLaunch());
         break;
       case AgentEventType::exitedAbnormal:
         // A relaunch that did not last, counted as the agent's failure.
         if (const auto key = keyOf(details, 1, [](const Values& v) { return LocKey::evDetailRelaunchDidNotLast(int64(v[0])); }))
-          said = SettingsStore::dict(language, *key);
+          said = LocTexts::text(language, *key);
         break;
       case AgentEventType::runawayDetected:
         said = runawayText(details, language);
@@ -317,7 +319,7 @@ QString DashboardModel::eventText(const AgentEvent& event, AppLanguage language)
         break;
     }
   }
-  return said.value_or(SettingsStore::dict(language, LocKey::plain(typeText(event.type))));
+  return said.value_or(LocTexts::text(language, LocKey::plain(typeText(event.type))));
 }
 
 QString DashboardModel::eventText(const AgentEvent& event, const SettingsStore& store) {

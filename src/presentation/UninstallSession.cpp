@@ -1,5 +1,7 @@
 #include "presentation/UninstallSession.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 #include "core/texts/ByteSizeText.h"
 #include "platform/OffMain.h"
@@ -140,26 +142,26 @@ QList<StepResult> UninstallSession::failedSteps() const {
 QString UninstallSession::buttonLabel(AppLanguage language) const {
   if (!running_.isEmpty()) return SettingsStore::dict(language, LocKey::uninstallSheetStopAndUninstall());
   const quint64 total = checkedTotal();
-  if (total == 0) return SettingsStore::dict(language, LocKey::uninstallSheetButton());
-  return SettingsStore::dict(language, LocKey::uninstallSheetButtonSize(decimalByteCount(total)));
+  if (total == 0) return LocTexts::text(language, LocKey::uninstallSheetButton());
+  return LocTexts::text(language, LocKey::uninstallSheetButtonSize(decimalByteCount(total)));
 }
 
 QString UninstallSession::summary(AppLanguage language) const {
   const qsizetype failures = failedSteps().size();
-  if (failures == 0) return SettingsStore::dict(language, LocKey::uninstallSheetSuccess());
-  return SettingsStore::dict(language, LocKey::uninstallSheetWithFailures(failures));
+  if (failures == 0) return LocTexts::text(language, LocKey::uninstallSheetSuccess());
+  return LocTexts::text(language, LocKey::uninstallSheetWithFailures(failures));
 }
 
 QString UninstallSession::failureBody(AppLanguage language) const {
-  return SettingsStore::dict(language, LocKey::uninstallWarnBody(failedSteps().size()));
+  return LocTexts::text(language, LocKey::uninstallWarnBody(failedSteps().size()));
 }
 
 QStringList UninstallSession::failureLines(AppLanguage language) const {
   const QList<StepResult> failed = failedSteps();
   QStringList lines;
-  for (qsizetype i = 0; i < failed.size() && i < kListedFailures; ++i) lines.append("• " + SettingsStore::dict(language, failed[i].label));
+  for (qsizetype i = 0; i < failed.size() && i < kListedFailures; ++i) lines.append("• " + LocTexts::text(language, failed[i].label));
   if (failed.size() > kListedFailures)
-    lines.append(SettingsStore::dict(language, LocKey::uninstallWarnMore(failed.size() - kListedFailures)));
+    lines.append(LocTexts::text(language, LocKey::uninstallWarnMore(failed.size() - kListedFailures)));
   return lines;
 }
 

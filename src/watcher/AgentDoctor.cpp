@@ -86,8 +86,8 @@ AgentDoctor::Runner AgentDoctor::defaultRunner() {
   };
 }
 
-QString AgentDoctor::text(const char* en, const char* zh) const {
-  return QString::fromUtf8(english() ? en : zh);
+QString AgentDoctor::text(const LocKey& key) const {
+  return LocTexts::text(english() ? AppLanguage::en : AppLanguage::zh, key);
 }
 
 std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) const {
@@ -143,7 +143,7 @@ AgentDoctor::FixResult AgentDoctor::applyFix(const KnownIssue& issue) const {
   const QString& kind = issue.fix.kind;
   if (kind == QLatin1String("shell")) return applyShellFix(issue.fix);
   if (kind == QLatin1String("patch-json")) return applyPatchJsonFix(issue.fix);
-  return FixResult::failure(text("Unknown fix kind: ", "未知的 fix kind: ") + kind);
+  return FixResult::failure(text(LocKey::doctorErrUnknownFixKind(kind)));
 }
 
 std::optional<AgentDoctor::FixResult> AgentDoctor::runReload(const Fix& fix) const {
@@ -152,34 +152,29 @@ std::optional<AgentDoctor::FixResult> AgentDoctor::runReload(const Fix& fix) con
   // A reload restarts a service: what it leaves running is the agent.
   const OwnCommands::Scope restarting(OwnCommands::Purpose::relaunch);
   const CommandRunner::Result ran = runner_(*fix.reload, limits_.change, false);
-  if (ran.timedOut) return unfinished("Reload did not finish within %1 s", "reload 命令 %1 秒内未完成", ran);
+  if (ran.timedOut) return FixResult::failure(text(LocKey::doctorErrReloadTimedOut(ran.limitSeconds())));
   return std::nullopt;
-}
-
-AgentDoctor::FixResult AgentDoctor::unfinished(const char* en, const char* zh, const CommandRunner::Result& ran) const {
-  return FixResult::failure(text(en, zh).arg(ran.limitSeconds()));
 }
 
 AgentDoctor::FixResult AgentDoctor::applyShellFix(const Fix& fix) const {
   if (!fix.command || fix.command->isEmpty()) {
-    return FixResult::failure(text("shell fix missing command", "shell fix 缺 command"));
+    return FixResult::failure(text(LocKey::doctorErrShellMissingCmd()));
   }
   const CommandRunner::Result cmd = runner_(*fix.command, limits_.change, false);
-  if (cmd.timedOut) return unfinished("Command did not finish within %1 s", "命令 %1 秒内未完成", cmd);
+  if (cmd.timedOut) return FixResult::failure(text(LocKey::doctorErrCmdTimedOut(cmd.limitSeconds())));
   if (cmd.exitCode != 0) {
     const QString output = (cmd.stdErr + cmd.stdOut).trimmed();
-    const QString shown =
-        output.isEmpty() ? text("(no output)", "(无输出)") : Characters::prefix(output, kFixOutputCharacters);
-    return FixResult::failure(text("Command exited ", "命令退出 ") + QString::number(cmd.exitCode) +
-                              text(": ", "：") + shown);
+    const QString shown = output.isEmpty() ? text(LocKey::doctorErrCmdEmptyOutput())
+                                           : Characters::prefix(output, kFixOutputCharacters);
+    return FixResult::failure(text(LocKey::doctorErrCmdExit(cmd.exitCode, shown)));
   }
   if (std::optional<FixResult> reloadFailed = runReload(fix)) return *reloadFailed;
-  return FixResult::success(text("Command succeeded", "命令执行成功"));
+  return FixResult::success(text(LocKey::doctorOkCmdSucceeded()));
 }
 
 AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
   if (!fix.file || !fix.set || fix.set->isEmpty()) {
-    return FixResult::failure(text("patch-json fix missing file or set", "patch-json fix 缺 file 或 set"));
+    return FixResult::failure(text(LocKey::doctorErrPatchMissingFields()));
   }
   const QString path = expandUserTilde(*fix.file);
 
@@ -194,33 +189,32 @@ AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
   using Outcome = JsonFilePatch::Outcome;
   switch (report.outcome) {
     case Outcome::fileNotFound:
-      return FixResult::failure(text("File not found: ", "文件不存在：") + path);
+      return FixResult::failure(text(LocKey::doctorErrFileNotFound(path)));
     case Outcome::readFailed:
-      return FixResult::failure(text("Read failed: ", "读文件失败：") + report.detail);
+      return FixResult::failure(text(LocKey::doctorErrReadFile(report.detail)));
     case Outcome::parseFailed:
-      return FixResult::failure(text("JSON parse failed: ", "JSON 解析失败：") + report.detail);
+      return FixResult::failure(text(LocKey::doctorErrJSONParse(report.detail)));
     case Outcome::notAnObject:
-      return FixResult::failure(text("Top-level is not a JSON object", "顶层不是 JSON 对象"));
+      return FixResult::failure(text(LocKey::doctorErrJSONNotObject()));
     case Outcome::writeFailed:
-      return FixResult::failure(text("Write failed: ", "写文件失败：") + report.detail);
+      return FixResult::failure(text(LocKey::doctorErrWriteFile(report.detail)));
     case Outcome::patched:
       break;
   }
   if (std::optional<FixResult> reloadFailed = runReload(fix)) return *reloadFailed;
-  return FixResult::success(text("Updated ", "已更新 ") + *fix.file + text(": ", "：") +
-                            listed.join(QChar(0x3001)));
+  return FixResult::success(text(LocKey::doctorOkUpdated(*fix.file, listed.join(QChar(0x3001)))));
 }
 
 QString AgentDoctor::summaryEventText(const Result& result) {
   const qsizetype found = result.detectedIssues.size();
-  if (result.timedOut) return LocTexts::zh(LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds));
-  if (found > 0) return LocTexts::zh(LocKey::evDetailDoctorIssues(result.exitCode, found));
-  return LocTexts::zh(LocKey::evDetailDoctorNoIssues(result.exitCode));
+  if (result.timedOut) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds));
+  if (found > 0) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorIssues(result.exitCode, found));
+  return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorNoIssues(result.exitCode));
 }
 
 QString AgentDoctor::fixEventText(const KnownIssue& issue, const FixResult& fix) {
   const LocKey outcome = fix.succeeded() ? LocKey::evDetailFixSucceeded(issue.id) : LocKey::evDetailFixFailed(issue.id);
-  return LocTexts::zh(outcome) + QLatin1Char(' ') + fix.message;
+  return LocTexts::text(AppLanguage::zh, outcome) + QLatin1Char(' ') + fix.message;
 }
 
 }  // namespace tlr

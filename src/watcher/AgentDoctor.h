@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/stores/DoctorResult.h"
+#include "core/texts/LocKey.h"
 #include "registry/AgentEntry.h"
 #include "watcher/CommandRunner.h"
 
@@ -85,12 +86,12 @@ class AgentDoctor {
   using Fix = KnownIssue::Fix;
 
   bool english() const { return prefersEnglish_ && prefersEnglish_(); }
-  QString text(const char* en, const char* zh) const;
+  // The key's text in the interface language.
+  QString text(const LocKey& key) const;
   FixResult applyShellFix(const Fix& fix) const;
   FixResult applyPatchJsonFix(const Fix& fix) const;
   // The reload's failure, when it was stopped at its time limit.
   std::optional<FixResult> runReload(const Fix& fix) const;
-  FixResult unfinished(const char* en, const char* zh, const CommandRunner::Result& ran) const;
   // Marks the issues whose command fix names an option the program does not list.
   void checkFixOptions(QList<DetectedIssue>& issues) const;
 

@@ -3,6 +3,8 @@
 // What the files of AgentLifecycleWatcher share; no other file includes it.
 
 #include "core/stores/SettingsStore.h"
+
+#include "core/texts/LocTexts.h"
 #include "core/texts/Lang.h"
 #include "core/texts/LocKey.h"
 #include "platform/Log.h"
@@ -19,7 +21,7 @@ inline void log(const char* tag, const AgentEntry& entry, const QString& message
 }
 
 // An event's details in the interface language of the moment.
-inline QString currentText(const LocKey& key) { return SettingsStore::dict(Lang::current(), key); }
+inline QString currentText(const LocKey& key) { return LocTexts::text(Lang::current(), key); }
 
 // One of the agent's actions under way has ended.
 inline void countDown(QHash<QString, int>& counts, const QString& agentId) {

@@ -1,5 +1,7 @@
 #include "watcher/AgentRestarter.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 #include "core/texts/Characters.h"
 #include "core/texts/Lang.h"
@@ -21,7 +23,7 @@ class AgentRestarter::Report {
  public:
   Report() : language_(Lang::current()) {}
 
-  QString text(const LocKey& key) const { return SettingsStore::dict(language_, key); }
+  QString text(const LocKey& key) const { return LocTexts::text(language_, key); }
   // Each line stays one line, whatever a command or the registry put in it.
   void add(const LocKey& key) { lines_ << oneLine(text(key)); }
   void addLine(const QString& line) { lines_ << oneLine(line); }

@@ -8,6 +8,9 @@
 #include <QElapsedTimer>
 #include <QImage>
 
+#include <algorithm>
+#include <cmath>
+
 using namespace tlr::test;
 using namespace std::chrono_literals;
 
@@ -46,6 +49,26 @@ class AppOnDisplay : public AppFixture {
   XvfbServer x_;
 };
 
+// WCAG 2 contrast between two opaque colours.
+double contrast(const QColor& a, const QColor& b) {
+  const auto luminance = [](const QColor& c) {
+    const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast of a text in `image`: its strongest pixel inside `text`
+// against the ground at `ground`, just beside it.
+double textContrast(const QImage& image, const QRect& text, QPoint ground) {
+  const QColor back = image.pixelColor(ground);
+  double best = 1;
+  for (int y = text.top(); y <= text.bottom(); ++y)
+    for (int x = text.left(); x <= text.right(); ++x) best = std::max(best, contrast(image.pixelColor(x, y), back));
+  return best;
+}
+
 }  // namespace
 
 TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForward) {
@@ -72,6 +95,25 @@ TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForwar
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.size(), QSize(1280, 800));
   EXPECT_NE(image.pixelColor(5, 5).rgb(), background);
+
+  // Texts as drawn reach 4.5:1 (light scheme, Chinese): the white ones on
+  // the highlighted card's fill, the tagline, a card's faint line and the
+  // section title, each against the ground beside it.
+  const QPoint o = x_.windowOrigin(windowsOfSize({680, 560}).value(0));
+  const struct {
+    const char* what;
+    QRect text;
+    QPoint ground;
+  } texts[] = {
+      {"highlighted card's title", QRect(36, 126, 36, 13), QPoint(29, 132)},
+      {"highlighted card's line", QRect(36, 201, 66, 13), QPoint(29, 207)},
+      {"tagline", QRect(128, 72, 120, 15), QPoint(122, 79)},
+      {"a card's faint line", QRect(198, 201, 44, 13), QPoint(192, 207)},
+      {"section title", QRect(22, 265, 48, 12), QPoint(16, 271)},
+  };
+  for (const auto& t : texts)
+    EXPECT_GE(textContrast(image, t.text.translated(o), t.ground + o), 4.5)
+        << t.what << " in " << shot.toStdString();
 
   AppProcess& second = onDisplay(box);
   ASSERT_TRUE(second.start());

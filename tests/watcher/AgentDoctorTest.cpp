@@ -189,9 +189,9 @@ TEST_F(AgentDoctorTest, MessagesFollowTheStoredInterfaceLanguage) {
   EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", "en"));
   EXPECT_EQ(plain.applyFix(unknown).message, "Unknown fix kind: other");
   EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", "fr"));
-  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind: other");
+  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
   EXPECT_TRUE(tlr::Defaults::shared().remove("TLR.language"));
-  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind: other");
+  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
 }
 
 TEST_F(AgentDoctorTest, EventTextsAreChinese) {

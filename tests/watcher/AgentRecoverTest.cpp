@@ -1,5 +1,7 @@
 #include "watcher/AgentRecover.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "RecoverTestSupport.h"
 #include "core/stores/SettingsStore.h"
 #include "support/SpawnedChild.h"
@@ -31,7 +33,7 @@ const QString kPrefix = R"(export PATH="$HOME/.npm-global/bin:$HOME/.local/bin:$
 void expectShownInEnglish(const Result& result) {
   ASSERT_EQ(result.kind, Result::Kind::failed);
   for (const auto action : {UserActionFailure::Action::launch, UserActionFailure::Action::setup}) {
-    const QString shown = SettingsStore::dict(AppLanguage::en, UserActionFailure{action, "X", result}.message());
+    const QString shown = LocTexts::text(AppLanguage::en, UserActionFailure{action, "X", result}.message());
     EXPECT_FALSE(shown.contains(QRegularExpression(R"(\p{Han})"))) << shown.toStdString();
     EXPECT_FALSE(shown.contains("osascript", Qt::CaseInsensitive)) << shown.toStdString();
   }
@@ -173,7 +175,7 @@ TEST_F(AgentRecoverTerminal, AnAgentWithoutSetupSaysSo) {
   const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
   EXPECT_EQ(start.result.reason, "Plain App 暂不支持配置");
   expectShownInEnglish(start.result);
-  EXPECT_EQ(SettingsStore::dict(AppLanguage::en, *start.result.why), "Plain App cannot be configured from here yet.");
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, *start.result.why), "Plain App cannot be configured from here yet.");
   EXPECT_FALSE(start.completed);
   EXPECT_FALSE(start.sentinel.has_value());
 }
@@ -273,7 +275,7 @@ TEST_F(AgentRecoverOpenApp, MissingOrUnknownBundleIdsFailWithTheirReasons) {
   EXPECT_EQ(relaunch.reason, "找不到 bundleId com.example.None 对应的 App");
   EXPECT_EQ(launch.reason, "找不到 bundleId 对应的 App");
   for (const Result& result : {unnamed, relaunch, launch}) expectShownInEnglish(result);
-  EXPECT_EQ(SettingsStore::dict(AppLanguage::en, *launch.why),
+  EXPECT_EQ(LocTexts::text(AppLanguage::en, *launch.why),
             "No installed application has the identifier com.example.None.");
 }
 

@@ -1,5 +1,7 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "RecoverTestSupport.h"
 #include "core/installers/AgentUninstaller.h"
 #include "core/stores/DoctorResultStore.h"
@@ -389,8 +391,8 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
   QList<UserActionFailure> failures;
   QObject::connect(watcher.get(), &AgentLifecycleWatcher::userActionFailed,
                    [&](const UserActionFailure& failure) { failures << failure; });
-  const auto en = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::en, key); };
-  const auto zh = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::zh, key); };
+  const auto en = [](const LocKey& key) { return LocTexts::text(AppLanguage::en, key); };
+  const auto zh = [](const LocKey& key) { return LocTexts::text(AppLanguage::zh, key); };
 
   watcher->runSetupOnUserClick(entry(fakeId));
   ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 1; }));

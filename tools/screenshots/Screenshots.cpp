@@ -5,6 +5,8 @@
 //
 //   tlr_screenshots <output folder>
 #include "core/netlog/NetworkLogger.h"
+
+#include "core/texts/LocTexts.h"
 #include "core/stores/DoctorResultStore.h"
 #include "core/stores/EventStore.h"
 #include "core/stores/LockOnlineStore.h"
@@ -261,7 +263,7 @@ int main(int argc, char** argv) {
       // and Chinese in the dark one: the top of the list, its middle and its end.
       if ((scheme == AppearancePreference::light) == (language == AppLanguage::en)) {
         const QString id = first.entry.id;
-        const auto stored = [](const LocKey& key) { return SettingsStore::dict(AppLanguage::en, key); };
+        const auto stored = [](const LocKey& key) { return LocTexts::text(AppLanguage::en, key); };
         const QList<std::pair<AgentEventType, std::optional<QString>>> history{
             {AgentEventType::started, std::nullopt},
             {AgentEventType::exitedAbnormal, std::nullopt},

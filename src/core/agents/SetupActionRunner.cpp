@@ -1,5 +1,7 @@
 #include "core/agents/SetupActionRunner.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 #include "core/system/DesktopOpen.h"
 #include "core/texts/Lang.h"
@@ -40,7 +42,7 @@ std::pair<bool, QString> SetupActionRunner::openConfigDir(const QList<QUrl>& dir
   // A desktop without a file manager is said, not taken for an opened
   // folder.
   if (const std::optional<LocKey> reason = DesktopOpen::folderNow(shown)) {
-    const QString error = SettingsStore::dict(Lang::current(), *reason);
+    const QString error = LocTexts::text(Lang::current(), *reason);
     log("[Setup] ", error);
     return {false, error};
   }

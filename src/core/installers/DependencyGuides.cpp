@@ -1,5 +1,7 @@
 #include "core/installers/DependencyGuides.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 
 
@@ -41,8 +43,8 @@ std::optional<CommandGuide> guideFor(const QString& command) {
 }
 
 CommandList fillEchoPlaceholders(const CommandList& commands, AppLanguage language) {
-  const QString brewMissing = SettingsStore::dict(language, LocKey::installEchoBrewMissing());
-  const QString node = SettingsStore::dict(language, LocKey::installEchoNode());
+  const QString brewMissing = LocTexts::text(language, LocKey::installEchoBrewMissing());
+  const QString node = LocTexts::text(language, LocKey::installEchoNode());
   CommandList filled;
   filled.reserve(commands.size());
   for (const Command& command : commands) {

@@ -93,6 +93,6 @@ void SettingsStore::applyActivationPolicy() const {
                                       : QStringLiteral(".accessory (menu bar only)")));
 }
 
-QString SettingsStore::dict(AppLanguage language, const LocKey& key) { return LocTexts::text(language, key); }
+QString SettingsStore::text(const LocKey& key) const { return LocTexts::text(language_, key); }
 
 }  // namespace tlr

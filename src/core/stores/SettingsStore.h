@@ -61,10 +61,9 @@ class SettingsStore : public QObject {
   // a stored Boolean counts there, so a text "false" still shows the icon.
   static bool storedShowInDock();
 
-  // The key's text in `language`, its values inserted (LocTexts).
-  static QString dict(AppLanguage language, const LocKey& key);
-  // The key's text in this store's language.
-  QString text(const LocKey& key) const { return dict(language_, key); }
+  // The key's text in this store's language (LocTexts::text, the one
+  // function that turns a key and its values into text).
+  QString text(const LocKey& key) const;
 
  Q_SIGNALS:
   void appearanceChanged(tlr::AppearancePreference appearance);

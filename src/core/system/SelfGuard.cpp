@@ -1,5 +1,7 @@
 #include "core/system/SelfGuard.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 #include "core/system/DesktopOpen.h"
 #include "core/texts/Lang.h"
@@ -28,8 +30,8 @@ constexpr const char* kTag = "[SelfGuard] ";
 SelfGuardStore::AlertText alertText(const LocKey& message, const LocKey& informative,
                                     const LocKey& first, const LocKey& second) {
   const AppLanguage language = Lang::current();
-  return {SettingsStore::dict(language, message), SettingsStore::dict(language, informative),
-          SettingsStore::dict(language, first), SettingsStore::dict(language, second)};
+  return {LocTexts::text(language, message), LocTexts::text(language, informative),
+          LocTexts::text(language, first), LocTexts::text(language, second)};
 }
 
 // ["a", "b"]

@@ -360,6 +360,12 @@ LocKey LocKey::installBootstrapAgentName(QString command) {
   return LocKey(Id::installBootstrapAgentName, std::move(command));
 }
 
+LocKey LocKey::doctorErrCmdTimedOut(LocInt seconds) { return LocKey(Id::doctorErrCmdTimedOut, qint64{seconds.value}); }
+
+LocKey LocKey::doctorErrReloadTimedOut(LocInt seconds) {
+  return LocKey(Id::doctorErrReloadTimedOut, qint64{seconds.value});
+}
+
 LocKey LocKey::doctorOutputStopped(LocInt seconds) { return LocKey(Id::doctorOutputStopped, qint64{seconds.value}); }
 
 LocKey LocKey::doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed) {

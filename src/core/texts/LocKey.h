@@ -152,6 +152,8 @@ namespace tlr {
   VALUED(doctorErrReadFile) \
   VALUED(doctorErrJSONParse) \
   VALUED(doctorErrWriteFile) \
+  VALUED(doctorErrCmdTimedOut) \
+  VALUED(doctorErrReloadTimedOut) \
   VALUED(doctorOkUpdated) \
   VALUED(doctorCheckExitStatus) \
   VALUED(doctorCheckTimedOut) \
@@ -681,6 +683,8 @@ class LocKey {
   static LocKey doctorErrReadFile(QString error);
   static LocKey doctorErrJSONParse(QString error);
   static LocKey doctorErrWriteFile(QString error);
+  static LocKey doctorErrCmdTimedOut(LocInt seconds);
+  static LocKey doctorErrReloadTimedOut(LocInt seconds);
   static LocKey doctorOkUpdated(QString file, QString changes);
   static LocKey doctorCheckExitStatus(LocInt32 exitCode);
   static LocKey doctorCheckTimedOut(LocInt seconds);
@@ -720,7 +724,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 449, "the interface has 449 text keys");
-static_assert(LocKey::kValuedCount == 127, "127 text keys carry values");
+static_assert(LocKey::kCount == 451, "the interface has 451 text keys");
+static_assert(LocKey::kValuedCount == 129, "129 text keys carry values");
 
 }  // namespace tlr

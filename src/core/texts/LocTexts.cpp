@@ -289,6 +289,10 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Stopped: did not finish within {1} s", u"已中止：{1} 秒内未完成"), key);
     case Id::doctorErrUnknownFixKind:
       return fill(t(u"Unknown fix kind: {1}", u"未知的 fix kind：{1}"), key);
+    case Id::doctorErrCmdTimedOut:
+      return fill(t(u"Command did not finish within {1} s", u"命令 {1} 秒内未完成"), key);
+    case Id::doctorErrReloadTimedOut:
+      return fill(t(u"Reload did not finish within {1} s", u"reload 命令 {1} 秒内未完成"), key);
     case Id::doctorErrCmdExit:
       return fill(t(u"Command exited {1}: {2}", u"命令退出 {1}：{2}"), key);
     case Id::doctorErrFileNotFound:
@@ -1038,8 +1042,6 @@ QString text(AppLanguage language, const LocKey& key) {
   return QString();
 }
 
-QString en(const LocKey& key) { return text(AppLanguage::en, key); }
 
-QString zh(const LocKey& key) { return text(AppLanguage::zh, key); }
 
 }  // namespace tlr::LocTexts

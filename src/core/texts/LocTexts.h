@@ -11,9 +11,8 @@
 // languages does not compile. Any thread.
 namespace tlr::LocTexts {
 
-QString en(const LocKey& key);
-QString zh(const LocKey& key);
-// The key's text in `language`.
+// The key's text in `language`: the one way a key and its values become
+// the text a window shows.
 QString text(AppLanguage language, const LocKey& key);
 
 }  // namespace tlr::LocTexts

@@ -1,5 +1,7 @@
 #include "ui/kit/Buttons.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
@@ -354,7 +356,7 @@ void CloseButton::setHelp(const QString& help) {
 }
 
 void CloseButton::applyName() {
-  const QString name = help_.isEmpty() ? SettingsStore::dict(language_, LocKey::installSheetClose()) : help_;
+  const QString name = help_.isEmpty() ? LocTexts::text(language_, LocKey::installSheetClose()) : help_;
   setAccessibleName(name);
   setToolTip(name);
 }

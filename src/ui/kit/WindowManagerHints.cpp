@@ -54,13 +54,68 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   return a;
 }
 
+// Adds (or removes) `states` to the window's _NET_WM_STATE.
+void setStates(xcb_connection_t* c, QWidget* window, const QList<xcb_atom_t>& states, bool add) {
+  const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+  if (state == XCB_ATOM_NONE || states.contains(XCB_ATOM_NONE)) return;
+  const auto id = static_cast<xcb_window_t>(window->winId());
+  if (window->testAttribute(Qt::WA_Mapped)) {
+    // A mapped window asks the window manager (add 1, remove 0; from an
+    // application, source 1), two states a message.
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    for (qsizetype i = 0; i < states.size(); i += 2) {
+      xcb_client_message_event_t message{};
+      message.response_type = XCB_CLIENT_MESSAGE;
+      message.format = 32;
+      message.window = id;
+      message.type = state;
+      message.data.data32[0] = add ? 1 : 0;
+      message.data.data32[1] = states[i];
+      message.data.data32[2] = i + 1 < states.size() ? states[i + 1] : 0;
+      message.data.data32[3] = 1;
+      xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                     reinterpret_cast<const char*>(&message));
+    }
+  } else {
+    // An unmapped one carries the states in its property.
+    QList<xcb_atom_t> atoms;
+    if (xcb_get_property_reply_t* reply =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 1024), nullptr)) {
+      if (reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+        const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i) atoms.append(data[i]);
+      }
+      std::free(reply);
+    }
+    for (const xcb_atom_t a : states) {
+      atoms.removeAll(a);
+      if (add) atoms.append(a);
+    }
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, static_cast<uint32_t>(atoms.size()),
+                        atoms.constData());
+  }
+}
+
+// The X connection, on an X server only (the offscreen platform answers as
+// X11 too, without a connection).
+xcb_connection_t* connectionFor(QWidget* window) {
+  if (!window || QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  return x11 ? x11->connection() : nullptr;
+}
+
 }  // namespace
 
+void setSkipTaskbar(QWidget* window, bool skip) {
+  xcb_connection_t* c = connectionFor(window);
+  if (!c || !window->windowHandle()) return;
+  setStates(c, window, {atom(c, "_NET_WM_STATE_SKIP_TASKBAR")}, skip);
+  xcb_flush(c);
+}
+
 void keepWithItsWindow(QWidget* window) {
-  if (!window || QGuiApplication::platformName() != QLatin1String("xcb")) return;
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11 || !x11->connection()) return;
-  xcb_connection_t* c = x11->connection();
+  xcb_connection_t* c = connectionFor(window);
+  if (!c) return;
   const auto id = static_cast<xcb_window_t>(window->winId());
   if (!window->property("tlrUnminimise").toBool()) {
     window->setProperty("tlrUnminimise", true);
@@ -74,25 +129,7 @@ void keepWithItsWindow(QWidget* window) {
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, motif, motif, 32, hints.size(), hints.data());
   }
 
-  // Unmapped: the states go in the property, which Qt merges its own into
-  // when it maps the window.
-  const xcb_atom_t state = atom(c, "_NET_WM_STATE");
-  const std::array<xcb_atom_t, 2> skip{atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")};
-  if (state != XCB_ATOM_NONE && !window->testAttribute(Qt::WA_Mapped)) {
-    QList<xcb_atom_t> atoms;
-    if (xcb_get_property_reply_t* reply =
-            xcb_get_property_reply(c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 1024), nullptr)) {
-      if (reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
-        const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
-        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i) atoms.append(data[i]);
-      }
-      std::free(reply);
-    }
-    for (const xcb_atom_t a : skip)
-      if (a != XCB_ATOM_NONE && !atoms.contains(a)) atoms.append(a);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, static_cast<uint32_t>(atoms.size()),
-                        atoms.constData());
-  }
+  setStates(c, window, {atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")}, true);
   xcb_flush(c);
 }
 

@@ -21,4 +21,11 @@ namespace tlr::WindowManagerHints {
 // window is created but not yet mapped then, and every show sets it again.
 void keepWithItsWindow(QWidget* window);
 
+// Asks the window manager to leave `window` out of the task bar (or to list
+// it again) through its _NET_WM_STATE: a mapped window by a message to the
+// root window, an unmapped one in its property, which Qt merges its own
+// states into when it maps the window (a window manager drops the states of
+// a window it withdrew, so call it before each show).
+void setSkipTaskbar(QWidget* window, bool skip);
+
 }  // namespace tlr::WindowManagerHints

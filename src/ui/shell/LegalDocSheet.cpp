@@ -1,5 +1,7 @@
 #include "ui/shell/LegalDocSheet.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
@@ -86,7 +88,7 @@ std::optional<LegalDocKind> legalDocKindFromRaw(const QString& raw) {
 }
 
 QString legalDocTitle(LegalDocKind kind, AppLanguage language) {
-  return SettingsStore::dict(language,
+  return LocTexts::text(language,
                              kind == LegalDocKind::privacy ? LocKey::legalPrivacyTitle() : LocKey::legalTermsTitle());
 }
 

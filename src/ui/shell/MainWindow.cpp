@@ -3,16 +3,12 @@
 #include "core/stores/SettingsStore.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
+#include "ui/kit/WindowManagerHints.h"
 
 #include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QShowEvent>
 #include <QWindow>
-#include <QtGui/qguiapplication_platform.h>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
@@ -85,57 +81,7 @@ void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
 }
 
-void MainWindow::applyTaskbarHint() {
-  // Only on an X server (the offscreen platform answers as X11 too, without
-  // a connection).
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11 || !x11->connection() || !windowHandle()) return;
-  xcb_connection_t* c = x11->connection();
-  const auto atom = [c](const char* name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(qstrlen(name)), name), nullptr);
-    const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    free(reply);
-    return a;
-  };
-  const xcb_atom_t state = atom("_NET_WM_STATE");
-  const xcb_atom_t skip = atom("_NET_WM_STATE_SKIP_TASKBAR");
-  if (state == XCB_ATOM_NONE || skip == XCB_ATOM_NONE) return;
-  const auto id = static_cast<xcb_window_t>(winId());
-  if (testAttribute(Qt::WA_Mapped)) {
-    // A mapped window asks the window manager (add 1, remove 0; from an
-    // application, source 1).
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = id;
-    message.type = state;
-    message.data.data32[0] = shownInTaskbar_ ? 0 : 1;
-    message.data.data32[1] = skip;
-    message.data.data32[3] = 1;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_send_event(c, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-  } else {
-    // An unmapped one carries the state in its property, which Qt merges
-    // its own states into when it maps the window.
-    QList<xcb_atom_t> atoms;
-    if (xcb_get_property_reply_t* reply =
-            xcb_get_property_reply(c, xcb_get_property(c, 0, id, state, XCB_ATOM_ATOM, 0, 1024), nullptr)) {
-      if (reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
-        const auto* data = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
-        for (int i = 0; i < xcb_get_property_value_length(reply) / 4; ++i) atoms.append(data[i]);
-      }
-      free(reply);
-    }
-    atoms.removeAll(skip);
-    if (!shownInTaskbar_) atoms.append(skip);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, static_cast<uint32_t>(atoms.size()),
-                        atoms.constData());
-  }
-  xcb_flush(c);
-}
+void MainWindow::applyTaskbarHint() { WindowManagerHints::setSkipTaskbar(this, !shownInTaskbar_); }
 
 void MainWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);

@@ -1,5 +1,7 @@
 #include "ui/shell/SettingsSheet.h"
 
+#include "core/texts/LocTexts.h"
+
 #include "core/stores/SettingsStore.h"
 #include "core/system/DesktopOpen.h"
 #include "core/system/SelfGuard.h"
@@ -70,8 +72,8 @@ QString SettingsSheet::percentEncodeQuery(const QString& text) {
 }
 
 QString SettingsSheet::feedbackMailto(AppLanguage language, const QString& version) {
-  const QString subject = SettingsStore::dict(language, LocKey::feedbackSubject());
-  const QString body = SettingsStore::dict(language, LocKey::feedbackBodyTemplate(version));
+  const QString subject = LocTexts::text(language, LocKey::feedbackSubject());
+  const QString body = LocTexts::text(language, LocKey::feedbackBodyTemplate(version));
   return QStringLiteral("mailto:") + QLatin1String(kSupportAddress) + QStringLiteral("?subject=") +
          percentEncodeQuery(subject) + QStringLiteral("&body=") + percentEncodeQuery(body);
 }

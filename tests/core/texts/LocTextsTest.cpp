@@ -24,8 +24,8 @@ using tlr::SettingsStore;
 
 namespace {
 
-QString en(const LocKey& key) { return tlr::LocTexts::en(key); }
-QString zh(const LocKey& key) { return tlr::LocTexts::zh(key); }
+QString en(const LocKey& key) { return tlr::LocTexts::text(AppLanguage::en, key); }
+QString zh(const LocKey& key) { return tlr::LocTexts::text(AppLanguage::zh, key); }
 
 // Every key that carries values, with sample values without braces.
 std::vector<LocKey> valuedSamples() {
@@ -74,7 +74,7 @@ std::vector<LocKey> valuedSamples() {
       LocKey::installStepPathAdded(s), LocKey::installStepWriteFailed(s), LocKey::installStepNothingChanged(s),
       LocKey::installStepNotUtf8(s), LocKey::installStepReadOnly(s), LocKey::installStepChangedWhileWritten(s),
       LocKey::installStepTimedOut(10), LocKey::installStepNoOutput(s), LocKey::uninstallStepNotInstalled(s),
-      LocKey::uninstallStepSkippedPath(s), LocKey::doctorOutputStopped(120),
+      LocKey::uninstallStepSkippedPath(s), LocKey::doctorOutputStopped(120), LocKey::doctorErrCmdTimedOut(30), LocKey::doctorErrReloadTimedOut(30),
   };
 }
 
@@ -131,13 +131,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 449u);
+  ASSERT_EQ(LocKey::allIds().size(), 451u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 127u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 129u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
@@ -210,8 +210,8 @@ TEST(LocTextsSpecialRules, QuotedTextsKeepTheirPunctuation) {
   EXPECT_EQ(en(LocKey::empty()), "");
   EXPECT_EQ(zh(LocKey::empty()), "");
   EXPECT_EQ(zh(LocKey::eventThrottled()), "反复异常，已暂停接管，请检查处理");
-  EXPECT_EQ(SettingsStore::dict(AppLanguage::en, LocKey::brandName()), "Tollamere");
-  EXPECT_EQ(SettingsStore::dict(AppLanguage::zh, LocKey::statusBarQuit()), "退出 Tollamere");
+  EXPECT_EQ(tlr::LocTexts::text(AppLanguage::en, LocKey::brandName()), "Tollamere");
+  EXPECT_EQ(tlr::LocTexts::text(AppLanguage::zh, LocKey::statusBarQuit()), "退出 Tollamere");
 }
 
 TEST(LocTextsInsertion, InsertedValuesAreNeverSubstitutedAgain) {
