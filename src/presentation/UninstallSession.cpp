@@ -65,7 +65,7 @@ void UninstallSession::begin() {
 
 QString UninstallSession::runningNotice(AppLanguage language) const {
   if (running_.isEmpty()) return {};
-  return SettingsStore::dict(language, LocKey::uninstallSheetAgentRunning(entry_.localizedDisplayName(), running_.size()));
+  return LocTexts::text(language, LocKey::uninstallSheetAgentRunning(entry_.localizedDisplayName(), running_.size()));
 }
 
 UninstallSession::PathState UninstallSession::state(const QString& path) const {
@@ -140,7 +140,7 @@ QList<StepResult> UninstallSession::failedSteps() const {
 }
 
 QString UninstallSession::buttonLabel(AppLanguage language) const {
-  if (!running_.isEmpty()) return SettingsStore::dict(language, LocKey::uninstallSheetStopAndUninstall());
+  if (!running_.isEmpty()) return LocTexts::text(language, LocKey::uninstallSheetStopAndUninstall());
   const quint64 total = checkedTotal();
   if (total == 0) return LocTexts::text(language, LocKey::uninstallSheetButton());
   return LocTexts::text(language, LocKey::uninstallSheetButtonSize(decimalByteCount(total)));
