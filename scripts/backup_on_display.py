@@ -79,12 +79,16 @@ def agent(agent_id, name, paths):
     }
 
 
+# Beta's name is 80 characters, wider than the restore sheet.
+LONG_BETA = "Beta Agent, whose name is longer than any sheet of Tollamere is wide "
+LONG_BETA += "b" * (80 - len(LONG_BETA))
+
 REGISTRY = {
     "schemaVersion": 1,
     "updatedAt": "2026-01-01",
     "agents": [
         agent("alpha", "Alpha Agent", ["~/.alpha"]),
-        agent("beta", "Beta Agent", ["~/.beta", "~/Documents/app", "~/Code/app"]),
+        agent("beta", LONG_BETA, ["~/.beta", "~/Documents/app", "~/Code/app"]),
     ],
 }
 
@@ -321,6 +325,11 @@ class Run:
                 return
         action.do_action(0)
 
+    @staticmethod
+    def extents(node):
+        box = node.get_component_iface().get_extents(Atspi.CoordType.SCREEN)
+        return (box.x, box.y, box.width, box.height)
+
     def type_into(self, node, text):
         editable = node.get_editable_text_iface()
         editable.set_text_contents(text)
@@ -478,6 +487,18 @@ def scenario(run):
     remove_data(run, list(DATA))
     open_restore(run)
     run.shot("4-restore-sheet")
+    # Beta's long name: every agent's short button and the rest lie on the
+    # sheet, and the button is named after the whole name.
+    sheet = run.extents(run.wait_named("Restore from backup", "dialog"))
+    buttons = run.find_all(lambda n: n.get_role_name() == "push button" and run.showing(n)
+                           and (n.get_name() or "").startswith("Restore "))
+
+    def inside(box):
+        return (box[0] >= sheet[0] and box[1] >= sheet[1] and box[0] + box[2] <= sheet[0] + sheet[2]
+                and box[1] + box[3] <= sheet[1] + sheet[3])
+    outside = [b.get_name() for b in buttons if not inside(run.extents(b))]
+    run.check("every Restore button lies on the sheet", len(buttons) >= 3 and not outside, ", ".join(outside))
+    run.check("the long-named agent's button is named after it", bool(run.named("Restore " + LONG_BETA, "push button")))
     confirm(run, "Restore Alpha Agent")
     outcome(run, lambda t: t.startswith("✓ Restored"))
     run.shot("5-restored-one")

@@ -63,7 +63,7 @@ std::optional<BackupEngine::BackupRecord> decodeCache(const QByteArray& json) {
   const auto date = BackupManifest::parseIsoDate(time.toString());
   const std::optional<qint64> t = exactInteger(total), c = exactInteger(count);
   if (!date || !t || !c) return std::nullopt;
-  return BackupEngine::BackupRecord{*date, *t, *c, name.toString(), 0, {}};
+  return BackupEngine::BackupRecord{*date, *t, *c, name.toString(), 0, {}, {}, {}, {}};
 }
 
 QByteArray encodeCache(const BackupEngine::BackupRecord& record) {
@@ -374,7 +374,7 @@ class BackupPipeline {
     if (auto finished = snapshot.finish(manifest); !finished) return Unexpected(std::move(finished).error());
 
     BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, results.size(),
-                                      QString::fromUtf8(BackupEngine::kLocalStorageName), 0, {}};
+                                      QString::fromUtf8(BackupEngine::kLocalStorageName), 0, {}, {}, {}, {}};
     record.leftOutCount = staged.notRegular.count;
     record.leftOutExamples = homeRelative(staged.notRegular.examples);
     record.unreadable = homeRelative(staged.unreadable);
@@ -516,7 +516,7 @@ VolumeReading readVolume(const SnapshotVolume& volume) {
   return {true,
           BackupEngine::BackupRecord{choice.manifest->createdAt, choice.manifest->totalBytes,
                                      static_cast<qint64>(choice.manifest->agents.size()),
-                                     QString::fromUtf8(BackupEngine::kVolumeStorageName), 0, {}},
+                                     QString::fromUtf8(BackupEngine::kVolumeStorageName), 0, {}, {}, {}, {}},
           false};
 }
 

@@ -224,23 +224,24 @@ class Walk {
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     if (!writePending()) return;
     TarWriter::FileRead read;
-    if (!storeContent(memberOf(stored), fd.get(), st, stored.path, &read)) return;
+    if (!storeContent(memberOf(stored), fd.get(), st, [&] { return stored.path; }, &read)) return;
     count(stored.claims, stored.path, read.dataBytes, st, {});
   }
 
   // Stores the file open as `fd` (status `st`) as `member`; a file that
-  // changed while it was read is read again once, and named when it changed
-  // again. False when the archive failed.
-  bool storeContent(const QByteArray& member, int fd, struct stat& st, const QString& shown, TarWriter::FileRead* read) {
+  // changed while it was read is read again once, and named (`shown()`) when
+  // it changed again. False when the archive failed.
+  template <typename Shown>
+  bool storeContent(const QByteArray& member, int fd, struct stat& st, const Shown& shown, TarWriter::FileRead* read) {
     if (!archive_.addFile(member, fd, st, read)) return false;
     if (!read->changed) return true;
     // The second reading takes the first one's place when unpacked.
     if (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
-      out_.changed.note(shown);
+      out_.changed.note(shown());
       return true;
     }
     if (!archive_.addFile(member, fd, st, read)) return false;
-    if (read->changed) out_.changed.note(shown);
+    if (read->changed) out_.changed.note(shown());
     return true;
   }
 
@@ -374,24 +375,25 @@ class Walk {
     }
     if (keeping.empty()) return;
     const QString source = stored.path + '/' + relText;
-    const QString shown = stored.path + '/' + displayName(rel);
+    const auto shown = [&] { return stored.path + '/' + displayName(rel); };
     // Opened without waiting (a FIFO put there in the meantime is no
     // regular file) and without following a link.
     UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd && !gone(errno)) out_.unreadable.note(shown);
+    if (!fd && !gone(errno)) out_.unreadable.note(shown());
     struct stat st{};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     if (!writePending()) return;
     // The claims whose part of the archive holds this member: a second name
     // of it is stored as a link only where every part holding the link
     // holds its target too, so a restore of any part finds it.
-    std::vector<int> holding = active;
-    for (int c : stored.claims) {
-      const Claim& claim = claims_[static_cast<std::size_t>(c)];
-      if (claim.file && claim.rel == relText) holding.push_back(c);
-    }
-    std::sort(holding.begin(), holding.end());
+    std::vector<int> holding;
     if (st.st_nlink > 1) {
+      holding = active;
+      for (int c : stored.claims) {
+        const Claim& claim = claims_[static_cast<std::size_t>(c)];
+        if (claim.file && claim.rel == relText) holding.push_back(c);
+      }
+      std::sort(holding.begin(), holding.end());
       const auto first = links_.find({st.st_dev, st.st_ino});
       if (first != links_.end() &&
           std::includes(first->second.holding.begin(), first->second.holding.end(), holding.begin(), holding.end())) {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -117,7 +118,11 @@ QStringList pathForms(const QString& path) {
 qint64 g_sizeSum = 0;
 
 int addSize(const char*, const struct stat* st, int type, FTW*) {
-  if (type != FTW_D && type != FTW_DP && type != FTW_DNR && type != FTW_NS) g_sizeSum += st->st_size;
+  // The bytes a copy of each file writes: a file with holes counts the room
+  // its data takes, not its apparent size. What is no regular file is never
+  // stored.
+  if (type == FTW_F && S_ISREG(st->st_mode))
+    g_sizeSum += std::min<qint64>(st->st_size, static_cast<qint64>(st->st_blocks) * 512);
   return 0;
 }
 

@@ -88,9 +88,10 @@ std::optional<quint64> mountedDevice(const QString& mountPoint);
 // Free bytes for an unprivileged user on the file system holding `folder`
 // (statvfs), or nothing when it cannot be asked.
 std::optional<qint64> freeBytes(const QString& folder);
-// Sum of the sizes of everything below `path` (and of `path` itself when it
-// is not a folder), by lstat: links are counted as links, never followed.
-// 0 for a missing path.
+// The bytes the regular files below `path` (or `path` itself, a file) hold:
+// each file's size, or for a file with holes the room its data takes (what a
+// copy of it writes). Links are never followed nor counted. 0 for a missing
+// path.
 qint64 directorySize(const QString& path);
 
 // Renames `from` to `to` only when nothing exists at `to`.

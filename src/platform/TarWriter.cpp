@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
@@ -114,9 +115,10 @@ bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode
     if (size > kOctal11) pax += paxRecord("size", QByteArray::number(size));
     if (mtime.tv_nsec > 0 && mtime.tv_nsec < 1000000000L) {
       // The time to the nanosecond: "<seconds>.<fraction>", trailing zeros cut.
-      QByteArray fraction = QByteArray::number(static_cast<qint64>(mtime.tv_nsec)).rightJustified(9, '0');
-      while (fraction.endsWith('0')) fraction.chop(1);
-      pax += paxRecord("mtime", QByteArray::number(seconds) + '.' + fraction);
+      char time[48];
+      int length = std::snprintf(time, sizeof time, "%lld.%09ld", static_cast<long long>(seconds), mtime.tv_nsec);
+      while (time[length - 1] == '0') --length;
+      pax += paxRecord("mtime", QByteArray(time, length));
     } else if (seconds < 0 || seconds > kOctal11) {
       pax += paxRecord("mtime", QByteArray::number(seconds));
     }

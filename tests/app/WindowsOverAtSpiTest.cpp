@@ -23,6 +23,8 @@ namespace {
 
 const QString kDemo = QStringLiteral("tlr-demo");
 const QString kDemoName = QStringLiteral("Tlr Demo");
+// An agent whose 80-character name is wider than any sheet.
+const QString kLongName = QStringLiteral("Tlr Long ") + QString(71, QLatin1Char('n'));
 
 // One stand-in agent: its install makes ~/.tlr-demo/bin/tlr-demo and links
 // it into ~/.local/bin (so the next scan finds it installed); its uninstall
@@ -45,6 +47,14 @@ QByteArray demoRegistry(const QString& liveProgram = {}) {
                                                          QStringLiteral("~/.tlr-demo-cache")}},
                    {QStringLiteral("userDataPaths"), QJsonArray{QStringLiteral("~/.tlr-demo-data")}}}},
   }};
+  agents.append(QJsonObject{
+      {QStringLiteral("id"), QStringLiteral("tlr-long")},
+      {QStringLiteral("displayName"), kLongName},
+      {QStringLiteral("vendor"), QStringLiteral("tollamere tests")},
+      {QStringLiteral("kind"), QStringLiteral("cli")},
+      {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{QStringLiteral("tlr-long")}}}},
+      {QStringLiteral("install"), QJsonObject{{QStringLiteral("commands"), QJsonArray{QJsonArray{QStringLiteral("true")}}}}},
+  });
   if (!liveProgram.isEmpty()) {
     const QString name = QFileInfo(liveProgram).fileName();
     agents.append(QJsonObject{
@@ -70,7 +80,7 @@ const QRegularExpression kMacWords(
 
 class WindowsOverAtSpi : public AppFixture {
  protected:
-  explicit WindowsOverAtSpi(QSize screen = QSize(1280, 800)) : x_(screen) {}
+  explicit WindowsOverAtSpi(QSize screen = QSize(1280, 800), int panel = 0) : x_(screen, panel) {}
   void SetUp() override {
     if (!x_.failure().isEmpty()) GTEST_SKIP() << x_.failure().toStdString();
     if (!bus_.failure().isEmpty()) GTEST_SKIP() << bus_.failure().toStdString();
@@ -230,6 +240,8 @@ class WindowsOverAtSpi : public AppFixture {
 struct Words {
   QString language, addAgent, install, done, close, uninstall, installTitle, uninstallTitle;
   QSize screen = QSize(1280, 800);
+  // A desktop panel's height at the bottom of the screen.
+  int panel = 0;
 };
 const Words kEnglish{QStringLiteral("en"), QStringLiteral("Add Agent"), QStringLiteral("Install"),
                      QStringLiteral("Done"), QStringLiteral("Close"), QStringLiteral("Uninstall"),
@@ -237,16 +249,18 @@ const Words kEnglish{QStringLiteral("en"), QStringLiteral("Add Agent"), QStringL
 const Words kChinese{QStringLiteral("zh"), QStringLiteral("添加 Agent"), QStringLiteral("安装"), QStringLiteral("完成"),
                      QStringLiteral("关闭"), QStringLiteral("彻底卸载"), QStringLiteral("安装 Tlr Demo"),
                      QStringLiteral("卸载 Tlr Demo")};
-// A netbook's screen, shorter than the window grown for the uninstall sheet.
+// A netbook's screen with a 24-px panel, shorter than the window with its
+// frame, and than the window grown for the uninstall sheet.
 const Words kEnglishOnAShortScreen = [] {
   Words words = kEnglish;
   words.screen = QSize(1024, 600);
+  words.panel = 24;
   return words;
 }();
 
 class UninstallOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamInterface<Words> {
  protected:
-  UninstallOverAtSpi() : WindowsOverAtSpi(GetParam().screen) {}
+  UninstallOverAtSpi() : WindowsOverAtSpi(GetParam().screen, GetParam().panel) {}
 };
 
 void PrintTo(const Words& words, std::ostream* out) {
@@ -262,16 +276,27 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   const QString lang = QLatin1Char('-') + w.language +
                        (shortScreen ? QStringLiteral("-%1x%2").arg(w.screen.width()).arg(w.screen.height()) : QString()) +
                        QStringLiteral(".png");
-  // Under openbox no panel takes a part of the screen.
-  const QRect screen(QPoint(), w.screen);
+  // What the panel leaves of the screen.
+  const QRect screen(QPoint(), w.screen - QSize(0, w.panel));
   home_.writeFile(QStringLiteral(".tlr-demo-cache/blob"), QByteArray(300'000, 'c'));
   home_.writeFile(QStringLiteral(".tlr-demo-data/memory.md"), QByteArray(40'000, 'm'));
   AppProcess& app = start(demoRegistry(), w.language);
+  // The window with its frame on the screen, made shorter where the screen
+  // cannot hold its 560 px and the frame.
+  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
+  QRect mainFrame;
+  EXPECT_TRUE(waitUntil([&] { return screen.contains(mainFrame = framed(mainId)); }, 10s))
+      << "window " << mainFrame.x() << "," << mainFrame.y() << " " << mainFrame.width() << "x" << mainFrame.height();
   const QRect mainWindow = extentsOf(QStringLiteral("Tollamere"));
-  ASSERT_EQ(mainWindow.size(), QSize(680, 560));
+  if (w.panel == 0) {
+    ASSERT_EQ(mainWindow.size(), QSize(680, 560));
+  }
+  shoot(QStringLiteral("blackbox-0-main") + lang);
 
   ASSERT_TRUE(press(QStringLiteral("Tollamere"), w.addAgent));
   ASSERT_TRUE(waitForWindow(w.addAgent));
+  // The 80-character name is shortened: both Install buttons on the sheet.
+  expectButtonsInside(w.addAgent, extentsOf(w.addAgent));
   shoot(QStringLiteral("blackbox-1-add-agent") + lang);
   ASSERT_TRUE(press(w.addAgent, w.install));
   ASSERT_TRUE(waitForWindow(w.installTitle));
@@ -307,8 +332,7 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   shoot(QStringLiteral("blackbox-detail") + lang);
   // The window with its frame, the sheet and the sheet's buttons are on the
   // screen.
-  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
-  const QRect mainFrame = framed(mainId);
+  mainFrame = framed(mainId);
   EXPECT_TRUE(screen.contains(mainFrame)) << "window " << mainFrame.x() << "," << mainFrame.y() << " "
                                           << mainFrame.width() << "x" << mainFrame.height();
   EXPECT_TRUE(mainWindow.contains(extentsOf(kDemoName)));
@@ -319,8 +343,10 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   // The sheet opened inside the main window, which grew to hold it as far as
   // the screen lets it (frame included); on a short screen the sheet is made
   // shorter, its list scrolls, and its buttons stay in view.
-  QRect grown;
-  EXPECT_TRUE(waitUntil([&] { return (grown = extentsOf(QStringLiteral("Tollamere"))).height() > 560; }, 10s));
+  QRect grown = extentsOf(QStringLiteral("Tollamere"));
+  if (w.panel == 0) {
+    EXPECT_TRUE(waitUntil([&] { return (grown = extentsOf(QStringLiteral("Tollamere"))).height() > 560; }, 10s));
+  }
   const QRect sheet = extentsOf(w.uninstallTitle);
   EXPECT_TRUE(grown.contains(sheet)) << "sheet " << sheet.y() << "+" << sheet.height() << " in " << grown.y() << "+"
                                      << grown.height();
@@ -520,3 +546,111 @@ TEST_F(WindowsOverAtSpi, WindowsAreNamedHoldTheirSheetsAndSpeakThisPlatformsWord
     app.stop();
   }
 }
+
+// A keyboard alone reaches every sheet: Tab walks to a button and shows its
+// ring, Return presses it, Tab stays inside the sheet and shows what it
+// reaches, Esc closes the sheet and the focus, ring and all, goes back;
+// closing the restore sheet goes back to the backup sheet it came from.
+class KeyboardOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamInterface<QString> {
+ protected:
+  void key(const QString& name) const { x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
+  // The node that has the keyboard focus, empty while none has.
+  QJsonObject focused() const {
+    for (const QJsonValue& node : bus_.tree(pid_)) {
+      const QString role = node.toObject().value(QStringLiteral("role")).toString();
+      if (node.toObject().value(QStringLiteral("focused")).toBool() && role != QStringLiteral("frame") &&
+          role != QStringLiteral("dialog"))
+        return node.toObject();
+    }
+    return {};
+  }
+  QString focusedName() const { return focused().value(QStringLiteral("name")).toString(); }
+  // Tab until the control named `name` has the focus.
+  bool tabTo(const QString& name) const {
+    for (int i = 0; i < 40; ++i) {
+      if (waitUntil([&] { return focusedName() == name; }, 300ms)) return true;
+      key(QStringLiteral("Tab"));
+    }
+    return focusedName() == name;
+  }
+  // Tab `count` times inside `sheet`: each control reached lies in it.
+  void tabInside(const QString& sheet, int count) const {
+    const QRect area = extentsOf(sheet);
+    for (int i = 0; i < count; ++i) {
+      key(QStringLiteral("Tab"));
+      QJsonObject now;
+      waitUntil([&] { return !(now = focused()).isEmpty(); }, 5s);
+      EXPECT_TRUE(area.contains(extents(now)))
+          << sheet.toStdString() << ": \"" << now.value(QStringLiteral("name")).toString().toStdString() << "\" at "
+          << extents(now).y() << "+" << extents(now).height() << " outside " << area.y() << "+" << area.height();
+    }
+  }
+};
+
+TEST_P(KeyboardOverAtSpi, EverySheetOpensWalksAndClosesByKeyboard) {
+  const bool en = GetParam() == QStringLiteral("en");
+  const QString lang = QLatin1Char('-') + GetParam() + QStringLiteral(".png");
+  const QString name = uniqueAgentName(QStringLiteral("tlr-live-agent"));
+  const QString program = copyFakeAgent(home(QStringLiteral(".local/bin")), name);
+  ASSERT_GT(agents_.start(program, {QStringLiteral("plain")}), 0);
+  start(demoRegistry(program), GetParam());
+  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
+  x_.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), mainId});
+
+  const QString addAgent = en ? QStringLiteral("Add Agent") : QStringLiteral("添加 Agent");
+  const QString settings = en ? QStringLiteral("Settings") : QStringLiteral("设置");
+  const QString backup = en ? QStringLiteral("Backup & Restore") : QStringLiteral("备份与恢复");
+  const QString restore = en ? QStringLiteral("Restore from backup") : QStringLiteral("从备份恢复");
+
+  // Add Agent: both Install buttons reached, in the sheet; Esc returns the
+  // focus to the button that opened it.
+  ASSERT_TRUE(tabTo(addAgent));
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForWindow(addAgent)) << "Return pressed the focused button";
+  tabInside(addAgent, 3);
+  shoot(QStringLiteral("blackbox-keys-1-add-agent") + lang);
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(addAgent));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == addAgent; }, 10s)) << focusedName().toStdString();
+  shoot(QStringLiteral("blackbox-keys-2-focus-back") + lang);
+
+  // Settings: Tab round the whole sheet, every control in view.
+  ASSERT_TRUE(tabTo(settings));
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForWindow(settings));
+  tabInside(settings, 16);
+  shoot(QStringLiteral("blackbox-keys-3-settings") + lang);
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(settings));
+
+  // Backup, then restore from it; Esc there goes back to the backup sheet.
+  ASSERT_TRUE(tabTo(backup));
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForWindow(backup));
+  ASSERT_TRUE(tabTo(restore));
+  shoot(QStringLiteral("blackbox-keys-4-backup") + lang);
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForWindow(restore));
+  tabInside(restore, 2);
+  shoot(QStringLiteral("blackbox-keys-5-restore") + lang);
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(restore));
+  EXPECT_TRUE(waitForWindow(backup, 10s).has_value()) << "back to the backup sheet";
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(backup));
+
+  // The running agent's row opens its detail sheet; its history takes the
+  // focus in its turn.
+  ASSERT_TRUE(tabTo(QStringLiteral("Live Agent")));
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForWindow(QStringLiteral("Live Agent")));
+  tabInside(QStringLiteral("Live Agent"), 6);
+  shoot(QStringLiteral("blackbox-keys-6-detail") + lang);
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(QStringLiteral("Live Agent")));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == QStringLiteral("Live Agent"); }, 10s));
+}
+
+INSTANTIATE_TEST_SUITE_P(InBothLanguages, KeyboardOverAtSpi,
+                         ::testing::Values(QStringLiteral("en"), QStringLiteral("zh")),
+                         [](const ::testing::TestParamInfo<QString>& info) { return info.param.toStdString(); });

@@ -15,7 +15,7 @@ namespace tlr::test {
 
 bool XvfbServer::hasProgram(const QString& name) { return !QStandardPaths::findExecutable(name).isEmpty(); }
 
-XvfbServer::XvfbServer(QSize screen) {
+XvfbServer::XvfbServer(QSize screen, int panel) {
   if (!hasProgram(QStringLiteral("Xvfb"))) {
     failure_ = QStringLiteral("Xvfb is not installed (scripts/deps installs it)");
     return;
@@ -45,16 +45,32 @@ XvfbServer::XvfbServer(QSize screen) {
     return;
   }
   display_ = QLatin1Char(':') + number;
-  startWindowManager();
+  startWindowManager(panel);
 }
 
-void XvfbServer::startWindowManager() {
+void XvfbServer::startWindowManager(int panel) {
   if (!hasProgram(QStringLiteral("openbox"))) return;
+  QStringList arguments{QStringLiteral("--sm-disable")};
+  if (panel > 0) {
+    // openbox keeps its margins out of the work area it announces, as it
+    // does a panel's strut.
+    const QString rc = config_.filePath(QStringLiteral("rc.xml"));
+    QFile file(rc);
+    if (file.open(QIODevice::WriteOnly)) {
+      file.write(QStringLiteral("<?xml version=\"1.0\"?>\n<openbox_config xmlns=\"http://openbox.org/3.4/rc\">"
+                                "<margins><top>0</top><bottom>%1</bottom><left>0</left><right>0</right></margins>"
+                                "</openbox_config>\n")
+                     .arg(panel)
+                     .toUtf8());
+      file.close();
+      arguments << QStringLiteral("--config-file") << rc;
+    }
+  }
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("DISPLAY"), display_);
   windowManager_.setProcessEnvironment(env);
   windowManager_.setProgram(QStringLiteral("openbox"));
-  windowManager_.setArguments({QStringLiteral("--sm-disable")});
+  windowManager_.setArguments(arguments);
   windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   windowManager_.setStandardOutputFile(QProcess::nullDevice());
   windowManager_.start();

@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <chrono>
 #include <optional>
@@ -16,10 +17,12 @@ namespace tlr::test {
 // output. Stopped by pid with the object; never touches another server.
 //
 // A window manager (openbox) runs on it when installed, so windows get their
-// frames, title bars and placement as on a desktop.
+// frames, title bars and placement as on a desktop. `panel` keeps that many
+// pixels at the bottom of the screen out of the available area, as a
+// desktop's panel does.
 class XvfbServer {
  public:
-  explicit XvfbServer(QSize screen = QSize(1280, 800));
+  explicit XvfbServer(QSize screen = QSize(1280, 800), int panel = 0);
   ~XvfbServer();
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;
@@ -56,12 +59,13 @@ class XvfbServer {
   static QString screenshotPath(const QString& name);
 
  private:
-  void startWindowManager();
+  void startWindowManager(int panel);
 
   QProcess server_;
   QProcess windowManager_;
   QString display_;
   QString failure_;
+  QTemporaryDir config_;
 };
 
 }  // namespace tlr::test

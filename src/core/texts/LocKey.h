@@ -207,6 +207,7 @@ namespace tlr {
   VALUED(restoreFoundBackup) \
   VALUED(restoreCrossDeviceBody) \
   VALUED(restoreOneAgent) \
+  PLAIN(restoreOneAgentButton) \
   VALUED(restoreConfirmOneBody) \
   PLAIN(restoreBtnInProgress) \
   PLAIN(restoreStageVerifying) \
@@ -724,7 +725,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 451, "the interface has 451 text keys");
+static_assert(LocKey::kCount == 452, "the interface has 452 text keys");
 static_assert(LocKey::kValuedCount == 129, "129 text keys carry values");
 
 }  // namespace tlr

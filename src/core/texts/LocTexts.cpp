@@ -413,6 +413,8 @@ QString text(AppLanguage language, const LocKey& key) {
                     u"这份备份来自 {1}，不是当前这台电脑。恢复后所有数据会落到当前机器。"), key);
     case Id::restoreOneAgent:
       return fill(t(u"Restore {1}", u"恢复 {1}"), key);
+    case Id::restoreOneAgentButton:
+      return t(u"Restore", u"恢复").toString();
     case Id::restoreConfirmOneBody:
       return fill(t(u"About to overwrite current {1} data with the backup.\n\n⚠️ This cannot be undone. To keep current data, cancel and back up first.",
                     u"即将用备份内容覆盖当前的 {1} 数据。\n\n⚠️ 此操作不可撤销。如果想保留当前数据，请先取消并去主页备份。"), key);

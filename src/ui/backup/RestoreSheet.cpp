@@ -86,20 +86,14 @@ void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
 
 // One row per agent of the snapshot, in a scrolling column.
 void RestoreSheet::buildAgentList(QVBoxLayout* column) {
-  auto* scroll = new QScrollArea(this);
-  scroll->setFocusPolicy(Qt::NoFocus);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
-  scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
-  agentsBox_ = new QWidget(scroll);
+  agentsBox_ = new QWidget;
   agentsBox_->setObjectName(QStringLiteral("restoreAgents"));
-  agentsBox_->setAutoFillBackground(false);
   agentsColumn_ = new QVBoxLayout(agentsBox_);
   agentsColumn_->setContentsMargins(0, 0, 0, 0);
   agentsColumn_->setSpacing(6);
   agentsColumn_->addStretch(1);
-  scroll->setWidget(agentsBox_);
-  scroll->viewport()->setAutoFillBackground(false);
+  auto* scroll = new ScrollArea(agentsBox_, this);
+  scroll->setObjectName(QStringLiteral("restoreAgentsArea"));
   column->addWidget(scroll, 1);
 }
 
@@ -218,7 +212,9 @@ void RestoreSheet::refreshState() {
         if (agent.id == row.id) row.stats->setPlainText(RestoreSession::agentStats(agent));
       }
     }
-    row.button->setLabel(text(LocKey::restoreOneAgent(row.name)));
+    // A short button beside the name; a reader hears whom it restores.
+    row.button->setLabel(text(LocKey::restoreOneAgentButton()));
+    row.button->setAccessibleName(text(LocKey::restoreOneAgent(row.name)));
     row.button->setEnabled(session.canRestoreAgent());
   }
   restoreAll_->setVisible(has);

@@ -226,6 +226,12 @@ void AgentRowView::applyItem() {
     tooltip = settings_.text(LocKey::helpRowLaunch(displayName));
   }
   stateButton_->setToolTip(tooltip);
+  // A Tab stop of its own only while it does something the row does not
+  // (Launch); a focused Launch that turned into Running or Faulted hands the
+  // focus to the row, which now does what it does.
+  const bool launches = state_ == RowState::launch;
+  if (!launches && stateButton_->hasFocus()) setFocus(Qt::OtherFocusReason);
+  stateButton_->setFocusPolicy(launches ? Qt::TabFocus : Qt::NoFocus);
   stateButton_->setSymbol(stateSymbol(state_));
   stateButton_->setColors([state = state_] { return stateColors(state); });
 

@@ -2,7 +2,6 @@
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardPainting.h"
-#include "ui/kit/Glyphs.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
@@ -24,7 +23,7 @@ QFont metricValueFont() { return Theme::font(30, QFont::Bold); }
 QFont metricSubFont() { return Theme::font(10.5, QFont::Medium); }
 constexpr qreal kMetricPad = 14;
 constexpr qreal kMetricGap = 6;
-constexpr qreal kChip = 18;
+constexpr qreal kHeaderHeight = 18;
 }  // namespace
 
 MetricCard::MetricCard(bool highlight, QWidget* parent) : QWidget(parent), highlight_(highlight) {
@@ -43,7 +42,7 @@ void MetricCard::setContent(const QString& title, int value, const QString& subt
 }
 
 QSize MetricCard::sizeHint() const {
-  const qreal h = kMetricPad * 2 + qMax<qreal>(QFontMetricsF(metricTitleFont()).height(), kChip) + kMetricGap + 2 +
+  const qreal h = kMetricPad * 2 + qMax<qreal>(QFontMetricsF(metricTitleFont()).height(), kHeaderHeight) + kMetricGap + 2 +
                   QFontMetricsF(metricValueFont()).height() + kMetricGap + QFontMetricsF(metricSubFont()).height();
   return {120, qCeil(h)};
 }
@@ -70,24 +69,16 @@ void MetricCard::paintEvent(QPaintEvent*) {
   const QColor titleColor = highlight_ ? Theme::withOpacity(Qt::white, 0.92) : r.textDim;
   const QColor valueColor = highlight_ ? QColor(Qt::white) : r.text;
   const QColor subColor = highlight_ ? Theme::withOpacity(Qt::white, 0.92) : r.textFaint;
-  const QColor arrowColor = highlight_ ? Theme::withOpacity(Qt::white, 0.92) : r.textFaint;
-  const QColor chipColor = highlight_ ? Theme::withOpacity(Qt::white, 0.15) : r.contrast(r.dark ? 0.06 : 0.04);
 
   const QRectF inner = card.adjusted(kMetricPad, kMetricPad, -kMetricPad, -kMetricPad);
-  // Header: the title, then the arrow chip at the right, tops aligned.
+  // Header: the title. A card leads nowhere, so it shows no arrow; the
+  // header keeps the arrow's height, so the counts line up as before.
   const QFontMetricsF tm(metricTitleFont());
-  const qreal headerH = qMax<qreal>(tm.height(), kChip);
-  const QRectF chip(inner.right() - kChip, inner.top(), kChip, kChip);
-  p.setPen(Qt::NoPen);
-  p.setBrush(chipColor);
-  p.drawEllipse(chip);
-  const qreal arrow = Glyphs::sizeForFont(9);
-  Glyphs::paint(p, u"arrow.up.right", QRectF(chip.center() - QPointF(arrow / 2, arrow / 2), QSizeF(arrow, arrow)),
-                arrowColor);
+  const qreal headerH = qMax<qreal>(tm.height(), kHeaderHeight);
   p.setFont(metricTitleFont());
   p.setPen(titleColor);
-  p.drawText(QRectF(inner.left(), inner.top(), chip.left() - inner.left() - 4, tm.height()),
-             Qt::AlignLeft | Qt::AlignTop, tm.elidedText(title_, Qt::ElideRight, chip.left() - inner.left() - 4));
+  p.drawText(QRectF(inner.left(), inner.top(), inner.width(), tm.height()), Qt::AlignLeft | Qt::AlignTop,
+             tm.elidedText(title_, Qt::ElideRight, inner.width()));
   // The count.
   qreal y = inner.top() + headerH + kMetricGap + 2;
   const QFontMetricsF vm(metricValueFont());

@@ -10,9 +10,9 @@ namespace tlr {
 
 class AgentRowView;
 
-// One of the four metric cards under the hero: a title with an arrow chip,
-// a count and a sub-line. The highlighted card sits on the brand gradient
-// with white texts.
+// One of the four metric cards under the hero: a title (no arrow: a card
+// leads nowhere), a count and a sub-line. The highlighted card sits on the
+// brand gradient with white texts.
 class MetricCard final : public QWidget {
   Q_OBJECT
 

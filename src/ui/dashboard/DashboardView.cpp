@@ -26,6 +26,10 @@ DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
     : QWidget(parent), model_(model), settings_(*model.stores().settings), actions_(new DashboardActions(model, this)) {
   setObjectName(QStringLiteral("dashboard"));
   setMinimumSize(kMinWidth, kMinHeight);
+  backToBackup_ = new QTimer(this);
+  backToBackup_->setSingleShot(true);
+  backToBackup_->setInterval(kSheetHandOverMs);
+  connect(backToBackup_, &QTimer::timeout, this, &DashboardView::openBackup);
   buildLayout();
   retranslate();
 
@@ -116,16 +120,8 @@ void DashboardView::buildLiveStatus(QVBoxLayout* column) {
 
   rowList_ = new AgentRowList;
   rowList_->setObjectName(QStringLiteral("agentRows"));
-  scroll_ = new QScrollArea(this);
+  scroll_ = new ScrollArea(rowList_, this);
   scroll_->setObjectName(QStringLiteral("agentScroll"));
-  scroll_->setFocusPolicy(Qt::NoFocus);
-  scroll_->setFrameShape(QFrame::NoFrame);
-  scroll_->setWidgetResizable(true);
-  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  scroll_->viewport()->setAutoFillBackground(false);
-  rowList_->setAutoFillBackground(false);
-  scroll_->setWidget(rowList_);
   column->addWidget(scroll_, 1);
 
   empty_ = new QWidget(this);
@@ -256,10 +252,11 @@ Sheet* DashboardView::openSheet(SheetKind kind) const {
 
 void DashboardView::present(SheetKind kind, Sheet* sheet) {
   if (!sheet) return;
+  backToBackup_->stop();
   open_.insert(kind, sheet);
   const QPointer<DashboardView> self(this);
   sheet->setOnClose([self, kind] {
-    if (self) self->close(kind);
+    if (self) self->closeByUser(kind);
   });
   connect(sheet, &Sheet::dismissed, this, [this, kind, sheet] {
     if (open_.value(kind) != sheet) return;
@@ -282,6 +279,14 @@ void DashboardView::close(SheetKind kind) {
   if (kind == SheetKind::addAgent) addAgentSetInstalledIds_ = {};
   open_.remove(kind);
   if (sheet) sheet->dismiss();
+}
+
+void DashboardView::closeByUser(SheetKind kind) {
+  close(kind);
+  // The restore and USB sheets open from the backup sheet, and go back to it
+  // (unless another sheet opens meanwhile).
+  if (kind == SheetKind::restore || kind == SheetKind::usbExport || kind == SheetKind::usbImport)
+    backToBackup_->start();
 }
 
 void DashboardView::selectItem(const DashboardAgentItem& item) {
@@ -359,7 +364,7 @@ void DashboardView::openRestoreFromBackup() {
     present(SheetKind::restore, sheets_.restore(
                                     window(),
                                     [self] {
-                                      if (self) self->close(SheetKind::restore);
+                                      if (self) self->closeByUser(SheetKind::restore);
                                     },
                                     [](const QString&) {}));
   });
@@ -379,7 +384,7 @@ void DashboardView::openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode m
     if (!sheets_.usbMigration || openSheet(kind)) return;
     const QPointer<DashboardView> self(this);
     present(kind, sheets_.usbMigration(window(), mode, installedAgents(), [self, kind] {
-              if (self) self->close(kind);
+              if (self) self->closeByUser(kind);
             }));
   });
 }

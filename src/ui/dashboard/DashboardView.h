@@ -9,6 +9,7 @@
 #include <QList>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -110,6 +111,9 @@ class DashboardView final : public QWidget {
   // Presents `sheet` as `kind`; it closes through `close()`.
   void present(SheetKind kind, Sheet* sheet);
   void close(SheetKind kind);
+  // Closed by the user (Esc, its Close buttons): as close(), and the
+  // restore and USB sheets hand back to the backup sheet.
+  void closeByUser(SheetKind kind);
   // The backup sheet's hand-over to the USB sheet of `kind`.
   void openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode mode);
   // The agents of the dashboard's rows.
@@ -127,6 +131,9 @@ class DashboardView final : public QWidget {
   QHash<SheetKind, QPointer<Sheet>> open_;
   std::function<void(const DashboardAgentItem&)> detailSetItem_;
   std::function<void(const QSet<QString>&)> addAgentSetInstalledIds_;
+  // Brings the backup sheet back after the restore or a USB sheet closed;
+  // any sheet that opens meanwhile stops it.
+  QTimer* backToBackup_ = nullptr;
 
   ShieldHero* shield_ = nullptr;
   Label* heroTitle_ = nullptr;

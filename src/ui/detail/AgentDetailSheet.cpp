@@ -151,23 +151,16 @@ AgentDetailSheet::AgentDetailSheet(const DashboardAgentItem& item, const AgentDe
   buildHeader(root);
   root->addWidget(new Divider(this));
 
-  auto* scroll = new QScrollArea(this);
-  scroll->setObjectName(QStringLiteral("detailScroll"));
-  scroll->setFocusPolicy(Qt::NoFocus);
-  scroll->setWidgetResizable(true);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  scroll->viewport()->setAutoFillBackground(false);
   auto* content = new QWidget;
   content->setObjectName(QStringLiteral("detailContent"));
-  content->setAutoFillBackground(false);
   auto* contentColumn = new QVBoxLayout(content);
   contentColumn->setContentsMargins(24, 20, 24, 24);
   contentColumn->setSpacing(18);
   buildContent(contentColumn);
   contentColumn->addStretch(1);
-  scroll->setWidget(content);
+  auto* scroll = new ScrollArea(content, this);
+  scroll->setObjectName(QStringLiteral("detailScroll"));
+  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   root->addWidget(scroll, 1);
 
   connect(session_, &AgentDetailSession::changed, this, [this] { refresh(); });
@@ -245,6 +238,7 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   titles->addLayout(titleRow);
   vendor_ = new Label(QString(), 12, QFont::Normal, TextRole::dim, header);
   vendor_->setObjectName(QStringLiteral("detailVendor"));
+  vendor_->setElided(true);
   titles->addWidget(vendor_);
   row->addLayout(titles, 1);
 
@@ -345,6 +339,8 @@ QWidget* AgentDetailSheet::buildActionRow() {
   // Any equivalent symbol serves for a web dashboard.
   dashboardButton_ = make(QStringLiteral("actionOpenDashboard"), QStringLiteral("arrow.up.right"), kSystemBlue);
   launchButton_ = make(QStringLiteral("actionLaunch"), QStringLiteral("play.fill"), kSystemGreen);
+  // "Launch <name>": a long name is shortened.
+  launchButton_->setElided(true);
   stopButton_ = make(QStringLiteral("actionStop"), QStringLiteral("stop.fill"), kSystemRed);
   row->addStretch(1);
 
@@ -449,20 +445,16 @@ QWidget* AgentDetailSheet::buildEventHistory() {
   noEvents_->setObjectName(QStringLiteral("noEvents"));
   noEvents_->setContentsMargins(0, 8, 0, 8);
   layout->addWidget(noEvents_);
-  eventsArea_ = new QScrollArea(section);
-  eventsArea_->setFocusPolicy(Qt::NoFocus);
-  eventsArea_->setObjectName(QStringLiteral("eventsArea"));
-  eventsArea_->setWidgetResizable(true);
-  eventsArea_->setFrameShape(QFrame::NoFrame);
-  eventsArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  eventsArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  eventsArea_->viewport()->setAutoFillBackground(false);
   auto* rows = new QWidget;
-  rows->setAutoFillBackground(false);
   eventsLayout_ = new QVBoxLayout(rows);
   eventsLayout_->setContentsMargins(0, 4, 8, 0);
   eventsLayout_->setSpacing(6);
-  eventsArea_->setWidget(rows);
+  // Rows of text only: the list itself takes the focus and scrolls.
+  auto* area = new ScrollArea(rows, section);
+  area->setObjectName(QStringLiteral("eventsArea"));
+  area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  area->setKeyboardScrolling(true);
+  eventsArea_ = area;
   layout->addWidget(eventsArea_);
   return section;
 }

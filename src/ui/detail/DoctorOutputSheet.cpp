@@ -131,8 +131,10 @@ QWidget* DoctorOutputSheet::buildHeader() {
   titles->setSpacing(3);
   title_ = new Label(QString(), 15, QFont::DemiBold, TextRole::primary, header);
   title_->setObjectName(QStringLiteral("doctorTitle"));
+  title_->setElided(true);
   summary_ = new Label(QString(), 11.5, QFont::Normal, TextRole::dim, header);
   summary_->setObjectName(QStringLiteral("doctorSummary"));
+  summary_->setElided(true);
   titles->addWidget(title_);
   titles->addWidget(summary_);
   headerRow->addLayout(titles, 1);
@@ -154,15 +156,7 @@ QWidget* DoctorOutputSheet::buildContent() {
   noResult_->setObjectName(QStringLiteral("doctorNoResult"));
   contentColumn->addWidget(noResult_);
 
-  topArea_ = new QScrollArea(content);
-  topArea_->setFocusPolicy(Qt::NoFocus);
-  topArea_->setObjectName(QStringLiteral("doctorIssuesArea"));
-  topArea_->setWidgetResizable(true);
-  topArea_->setFrameShape(QFrame::NoFrame);
-  topArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  topArea_->viewport()->setAutoFillBackground(false);
   topContent_ = new QWidget;
-  topContent_->setAutoFillBackground(false);
   topLayout_ = new QVBoxLayout(topContent_);
   topLayout_->setContentsMargins(0, 0, 4, 0);
   topLayout_->setSpacing(10);
@@ -170,7 +164,8 @@ QWidget* DoctorOutputSheet::buildContent() {
   topLayout_->addWidget(buildIssuesSection());
   buildBanners();
   topLayout_->addStretch(1);
-  topArea_->setWidget(topContent_);
+  topArea_ = new ScrollArea(topContent_, content);
+  topArea_->setObjectName(QStringLiteral("doctorIssuesArea"));
   contentColumn->addWidget(topArea_);
   contentColumn->addWidget(buildRawOutput(content), 1);
   return content;

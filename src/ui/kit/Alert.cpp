@@ -236,7 +236,7 @@ void Alert::answer(QAbstractButton* button) {
 void Alert::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 
 void Alert::keyPressEvent(QKeyEvent* event) {
-  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+  if (isPressKey(event)) {
     event->accept();
     // The focused button is pressed, else the default one.
     auto* focused = qobject_cast<PaintedButton*>(focusWidget());

@@ -8,6 +8,7 @@
 
 #include <QEnterEvent>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QVariantAnimation>
 #include <QtMath>
@@ -82,8 +83,17 @@ void PaintedButton::leaveEvent(QEvent* event) {
 }
 
 void PaintedButton::focusInEvent(QFocusEvent* event) {
-  keyboardFocus_ = focusFromKeyboard(event);
+  ringShown_ = focusShowsRing(event, ringShown_);
   QAbstractButton::focusInEvent(event);
+}
+
+void PaintedButton::keyPressEvent(QKeyEvent* event) {
+  if (isPressKey(event)) {
+    event->accept();
+    if (isEnabled()) click();
+    return;
+  }
+  QAbstractButton::keyPressEvent(event);
 }
 
 void PaintedButton::setLabelFont(qreal pixels, QFont::Weight weight) {
@@ -145,11 +155,32 @@ QSize PaintedButton::sizeHint() const {
   return {qCeil(c.width() + 2 * padX_), qCeil(c.height() + 2 * padY_)};
 }
 
+void PaintedButton::setElided(bool elided) {
+  elided_ = elided;
+  setSizePolicy(elided ? QSizePolicy::Preferred : QSizePolicy::Minimum, sizePolicy().verticalPolicy());
+  updateGeometry();
+}
+
+QSize PaintedButton::minimumSizeHint() const {
+  if (!elided_) return sizeHint();
+  // The symbol and the "…".
+  const QFontMetricsF m(labelFont());
+  const qreal lead = symbol_.isEmpty() ? 0 : symbolSide_ + spacing_;
+  return {qCeil(lead + m.horizontalAdvance(QStringLiteral("…")) + 2 * padX_), sizeHint().height()};
+}
+
 void PaintedButton::paintContent(QPainter& p, const QRectF& rect, const QColor& color) const {
   const QFont font = labelFont();
   const qreal lead = busy_ ? kBusySpinnerSide : (symbol_.isEmpty() ? 0 : symbolSide_);
   const qreal gap = lead > 0 && !label_.isEmpty() ? spacing_ : 0;
-  qreal x = rect.center().x() - (lead + gap + QFontMetricsF(font).horizontalAdvance(label_)) / 2;
+  // A button that may be made narrower than its label: a label wider than
+  // the face leaves room for ends in "…"; its whole text stays its name.
+  const QFontMetricsF metrics(font);
+  const qreal room = rect.width() - 2 * padX_ - lead - gap;
+  const QString shown = elided_ && metrics.horizontalAdvance(label_) > room + 1
+                            ? metrics.elidedText(label_, Qt::ElideRight, room)
+                            : label_;
+  qreal x = rect.center().x() - (lead + gap + metrics.horizontalAdvance(shown)) / 2;
   const QRectF leadRect(x, rect.center().y() - lead / 2, lead, lead);
   if (busy_)
     Spinner::paint(p, leadRect, turn_.step(), color);
@@ -159,7 +190,7 @@ void PaintedButton::paintContent(QPainter& p, const QRectF& rect, const QColor& 
   if (!label_.isEmpty()) {
     p.setFont(font);
     p.setPen(color);
-    p.drawText(QRectF(x, rect.top(), rect.right() - x, rect.height()), Qt::AlignLeft | Qt::AlignVCenter, label_);
+    p.drawText(QRectF(x, rect.top(), rect.right() - x, rect.height()), Qt::AlignLeft | Qt::AlignVCenter, shown);
   }
 }
 

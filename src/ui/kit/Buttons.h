@@ -34,8 +34,8 @@ class PaintedButton : public QAbstractButton {
   void setSymbol(const QString& symbol);
   const QString& symbol() const { return symbol_; }
   bool isHovered() const { return hovered_; }
-  // Focused from the keyboard (Tab): the face then shows a focus ring.
-  bool showsFocus() const { return hasFocus() && keyboardFocus_; }
+  // Has the focus, not from a click: the face then shows a focus ring.
+  bool showsFocus() const { return hasFocus() && ringShown_; }
   // While busy, a turning spinner (11 × 11) stands in the symbol's place.
   void setBusy(bool busy);
   bool isBusy() const { return busy_; }
@@ -51,11 +51,17 @@ class PaintedButton : public QAbstractButton {
 
   // The label, symbol and padding.
   QSize sizeHint() const override;
+  // May be made narrower than its label (a long name in it): the label then
+  // ends in "…", its accessible name staying whole.
+  void setElided(bool elided);
+  QSize minimumSizeHint() const override;
 
  protected:
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
+  // Return and Enter press it, as Space does.
+  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   // Paints the symbol (or the spinner) and the label centred in `rect`.
@@ -77,8 +83,9 @@ class PaintedButton : public QAbstractButton {
   QString label_;
   QString symbol_;
   bool hovered_ = false;
-  bool keyboardFocus_ = false;
+  bool ringShown_ = false;
   bool busy_ = false;
+  bool elided_ = false;
   qreal labelPixels_ = 13;
   QFont::Weight labelWeight_ = QFont::Medium;
   qreal symbolSide_;

@@ -3,6 +3,7 @@
 #include "ui/kit/Painting.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QPainter>
 
 namespace tlr {
@@ -35,8 +36,21 @@ void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius) {
   p.restore();
 }
 
-bool focusFromKeyboard(const QFocusEvent* event) {
-  return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+bool focusShowsRing(const QFocusEvent* event, bool showing) {
+  switch (event->reason()) {
+    case Qt::MouseFocusReason:
+      return false;
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+      return showing;
+    default:
+      return true;
+  }
+}
+
+bool isPressKey(const QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+  return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
 }
 
 }  // namespace tlr

@@ -10,6 +10,7 @@
 #include <QRectF>
 
 class QFocusEvent;
+class QKeyEvent;
 class QPainter;
 
 namespace tlr {
@@ -21,12 +22,18 @@ QColor roleColor(TextRole role);
 
 // Where the keyboard is: a ring in the scheme's accent colour, 2 wide, along
 // the inside of `rect` with corners of `radius`. Every focusable control of
-// the kit draws it while it has the keyboard focus from the keyboard.
+// the kit draws it while it has the focus, unless a click gave it.
 void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius);
 
-// Whether a control took the focus from the keyboard (Tab, Shift+Tab), so
-// that it shows the focus ring; a click gives none.
-bool focusFromKeyboard(const QFocusEvent* event);
+// Whether a control that gets the focus through `event` shows the focus
+// ring: always (Tab, a sheet's or an alert's first control, the control the
+// focus returns to after a sheet) but after a click; a window that becomes
+// active again keeps what its control showed (`showing`).
+bool focusShowsRing(const QFocusEvent* event, bool showing);
+
+// Return or the keypad's Enter: presses the focused button (Space does too,
+// through QAbstractButton), else a sheet's default button.
+bool isPressKey(const QKeyEvent* event);
 
 // A control that cannot be used is drawn whole (face, edge, label) at this
 // opacity, and ignores hover and press.

@@ -42,6 +42,9 @@
 //   SymbolView       one symbol of Glyphs, in a role colour, a fixed one or
 //                    one that follows the scheme
 //   IconTile         a picture framed in a rounded tile (an agent's icon)
+// ScrollArea.h
+//   ScrollArea       a column that scrolls up and down, never sideways, and
+//                    keeps the focused control in view
 // Spinner.h
 //   Spinner          an indeterminate progress indicator of twelve spokes
 //
@@ -56,5 +59,6 @@
 #include "ui/kit/Labels.h"
 #include "ui/kit/Panels.h"
 #include "ui/kit/Pictures.h"
+#include "ui/kit/ScrollArea.h"
 #include "ui/kit/Spinner.h"
 #include "ui/kit/Toggles.h"

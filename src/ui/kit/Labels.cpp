@@ -4,6 +4,7 @@
 #include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QtMath>
@@ -122,9 +123,19 @@ void Label::setColor(const QColor& color) {
 void Label::setPixelFont(qreal pixels, QFont::Weight weight) { setFont(Theme::font(pixels, weight)); }
 
 void Label::applyColor() {
+  const QColor wanted = fixed_.value_or(roleColor(role_));
+  if (palette().color(QPalette::WindowText) == wanted && testAttribute(Qt::WA_SetPalette)) return;
   QPalette p = palette();
-  p.setColor(QPalette::WindowText, fixed_.value_or(roleColor(role_)));
+  p.setColor(QPalette::WindowText, wanted);
   setPalette(p);
+}
+
+void Label::changeEvent(QEvent* event) {
+  QLabel::changeEvent(event);
+  // Under the application's style sheet, a label that changes parent (a
+  // sheet presented inside its window) is polished again and handed back the
+  // palette of its first polish: its colour is set again.
+  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) applyColor();
 }
 
 // ---- SectionTitle ----------------------------------------------------------

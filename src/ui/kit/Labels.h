@@ -47,6 +47,7 @@ class Label : public QLabel {
   void applyText();
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   TextRole role_;
   std::optional<QColor> fixed_;
   QString full_;

@@ -3,6 +3,7 @@
 #include "ui/kit/Painting.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QPainter>
 
@@ -93,12 +94,21 @@ QSize PanelButton::minimumSizeHint() const {
 void PanelButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   TintedPanel::paint(p, QRectF(rect()), color_, isDown() ? 0.16 : 0.1, 0.3, 8);
-  if (hasFocus() && keyboardFocus_) paintFocusRing(p, QRectF(rect()), 8);
+  if (hasFocus() && ringShown_) paintFocusRing(p, QRectF(rect()), 8);
 }
 
 void PanelButton::focusInEvent(QFocusEvent* event) {
-  keyboardFocus_ = focusFromKeyboard(event);
+  ringShown_ = focusShowsRing(event, ringShown_);
   QAbstractButton::focusInEvent(event);
+}
+
+void PanelButton::keyPressEvent(QKeyEvent* event) {
+  if (isPressKey(event)) {
+    event->accept();
+    if (isEnabled()) click();
+    return;
+  }
+  QAbstractButton::keyPressEvent(event);
 }
 
 // ---- Divider -----------------------------------------------------------------

@@ -82,10 +82,11 @@ class PanelButton final : public QAbstractButton {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QColor color_ = Qt::transparent;
-  bool keyboardFocus_ = false;
+  bool ringShown_ = false;
 };
 
 // A 1-pixel line across its width in the scheme's contrast colour (white in

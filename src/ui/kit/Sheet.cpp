@@ -3,6 +3,8 @@
 #include "ui/kit/Controls.h"
 #include "ui/kit/Theme.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QEvent>
@@ -206,6 +208,10 @@ void Sheet::setTitle(const QString& title) {
   setWindowTitle(title);
 }
 
+void Sheet::setDefaultButton(QAbstractButton* button) { defaultButton_ = button; }
+
+QAbstractButton* Sheet::defaultButton() const { return defaultButton_.data(); }
+
 void Sheet::requestClose() {
   if (dismissed_) return;
   if (onClose_) {
@@ -258,16 +264,12 @@ void Sheet::present() {
     show();
     // The focus moves into the sheet: its first control Tab reaches, else
     // the sheet itself (so Esc reaches it).
-    QWidget* first = this;
-    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
-      if (!isAncestorOf(w)) continue;
-      if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled()) {
-        first = w;
-        break;
-      }
-    }
+    QWidget* first = firstControl();
     if (first == this) setFocusPolicy(Qt::ClickFocus);
     first->setFocus(Qt::OtherFocusReason);
+    // Nor does it ever go back under the sheet (the window manager handing
+    // the window its focus back, a control under it asking for it).
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepFocusInside(now); });
     host->activateWindow();
     return;
   }
@@ -278,6 +280,35 @@ void Sheet::present() {
   open();
   raise();
   activateWindow();
+}
+
+QWidget* Sheet::firstControl() {
+  for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+    if (!isAncestorOf(w)) continue;
+    if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled()) return w;
+  }
+  return this;
+}
+
+void Sheet::keepFocusInside(QWidget* now) {
+  QWidget* layer = layer_.data();
+  if (!layer || dismissed_ || !now || !isVisible() || now->window() != layer->window()) return;
+  // In a sheet (this one, or one over it) is where it belongs.
+  for (QWidget* w = now; w; w = w->parentWidget())
+    if (dynamic_cast<SheetLayer*>(w)) return;
+  // Under the layers: the sheet on top takes it back.
+  QWidget* top = nullptr;
+  for (QWidget* child : layer->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (dynamic_cast<SheetLayer*>(child) && child->isVisible()) top = child;
+  if (top != layer) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (dismissed_ || !isVisible()) return;
+        QWidget* target = focusWidget() && isAncestorOf(focusWidget()) ? focusWidget() : firstControl();
+        target->setFocus(Qt::OtherFocusReason);
+      },
+      Qt::QueuedConnection);
 }
 
 bool Sheet::event(QEvent* event) {
@@ -312,6 +343,13 @@ void Sheet::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
     event->accept();
     requestClose();
+    return;
+  }
+  if (isPressKey(event)) {
+    // Not taken by the focused control: the main action, if it is there.
+    event->accept();
+    if (QAbstractButton* button = defaultButton_.data(); button && button->isVisibleTo(this) && button->isEnabled())
+      button->click();
     return;
   }
   QDialog::keyPressEvent(event);

@@ -18,6 +18,10 @@
 // the sheet is made shorter (or narrower): its body scrolls, its footer stays.
 // A sheet whose window is not shown opens as a window-modal dialog instead.
 //
+// Return and Enter press the focused button; elsewhere (a field, a switch)
+// they press the sheet's default button, its main action, when it has one
+// (setDefaultButton) and it can be used.
+//
 // Sheets never close themselves: the Esc key, a window-close request from
 // the window manager and the sheet's own Close/Cancel buttons all call
 // `requestClose()`, which runs the presenter's onClose. The presenter closes
@@ -33,6 +37,7 @@
 #include <QDialog>
 #include <QPointer>
 
+class QAbstractButton;
 class QBoxLayout;
 class QVBoxLayout;
 
@@ -61,6 +66,10 @@ class Sheet : public QDialog {
   // Shows the sheet window-modally over its parent, inside the parent's
   // window, and returns at once.
   void present();
+
+  // The button Return presses when the focus is on no button.
+  void setDefaultButton(QAbstractButton* button);
+  QAbstractButton* defaultButton() const;
 
   bool isDismissed() const { return dismissed_; }
   // Whether it is shown inside its window (rather than as a dialog).
@@ -96,6 +105,10 @@ class Sheet : public QDialog {
 
  private:
   friend class SheetLayer;
+  // The first control Tab reaches in the sheet, else the sheet itself.
+  QWidget* firstControl();
+  // Takes the focus back when it lands under the sheet (the sheet on top).
+  void keepFocusInside(QWidget* now);
 
   std::function<void()> onClose_;
   CloseButton* titleClose_ = nullptr;
@@ -104,6 +117,7 @@ class Sheet : public QDialog {
   QPointer<QWidget> layer_;
   QPointer<QWidget> ownerBeforeLayer_;
   QPointer<QWidget> focusBeforeSheet_;
+  QPointer<QAbstractButton> defaultButton_;
   bool dismissing_ = false;
   bool dismissed_ = false;
   bool deleteOnDismiss_ = true;

@@ -17,7 +17,7 @@ ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent), disable
 }
 
 void ToggleControl::focusInEvent(QFocusEvent* event) {
-  keyboardFocus_ = focusFromKeyboard(event);
+  ringShown_ = focusShowsRing(event, ringShown_);
   QAbstractButton::focusInEvent(event);
 }
 

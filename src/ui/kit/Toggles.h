@@ -25,8 +25,8 @@ class ToggleControl : public QAbstractButton {
   explicit ToggleControl(QWidget* parent = nullptr);
   // Shows `on` without emitting toggled().
   void showState(bool on);
-  // Focused from the keyboard (Tab): drawn with a focus ring.
-  bool showsFocus() const { return hasFocus() && keyboardFocus_; }
+  // Has the focus, not from a click: drawn with a focus ring.
+  bool showsFocus() const { return hasFocus() && ringShown_; }
   // How opaque it is drawn while it cannot be used (0.35 unless set).
   void setDisabledOpacity(qreal opacity);
   qreal drawOpacity() const { return isEnabled() ? 1.0 : disabledOpacity_; }
@@ -38,7 +38,7 @@ class ToggleControl : public QAbstractButton {
   void paintFocusRing(QPainter& p, qreal radius) const;
 
  private:
-  bool keyboardFocus_ = false;
+  bool ringShown_ = false;
   qreal disabledOpacity_;
 };
 

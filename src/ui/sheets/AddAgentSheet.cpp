@@ -124,6 +124,7 @@ QWidget* AddAgentSheet::agentRow(const AgentEntry& entry, bool installed) {
   names->setSpacing(1);
   auto* name = new Label(entry.localizedDisplayName(), 13, QFont::Medium, TextRole::primary, row);
   name->setObjectName(QStringLiteral("addAgentName"));
+  name->setElided(true);
   auto* kind = new Label(AgentDetailLogic::kindBadge(entry.kind, settings_.language()), 10.5, QFont::Normal, TextRole::faint, row);
   kind->setObjectName(QStringLiteral("addAgentKind"));
   names->addWidget(name);

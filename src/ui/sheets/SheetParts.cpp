@@ -1,6 +1,7 @@
 #include "ui/sheets/SheetParts.h"
 
 #include "core/stores/SettingsStore.h"
+#include "ui/kit/ScrollArea.h"
 
 #include <QFontMetricsF>
 #include <QHBoxLayout>
@@ -230,21 +231,7 @@ BodyAndFooter addBodyAndFooter(QVBoxLayout* column, QWidget* sheet, const QStrin
   return {bodyLayout, footerLayout};
 }
 
-QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) {
-  auto* area = new QScrollArea(parent);
-  // Tab goes through its controls, never stops at the area itself.
-  area->setFocusPolicy(Qt::NoFocus);
-  area->setFrameShape(QFrame::NoFrame);
-  area->setWidgetResizable(true);
-  area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  area->viewport()->setAutoFillBackground(false);
-  area->setAutoFillBackground(false);
-  area->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
-  content->setAutoFillBackground(false);
-  area->setWidget(content);
-  return area;
-}
+QScrollArea* makeScrollArea(QWidget* content, QWidget* parent) { return new ScrollArea(content, parent); }
 
 QFont monoFont(qreal pixels, QFont::Weight weight) { return Theme::monoFont(pixels, weight); }
 

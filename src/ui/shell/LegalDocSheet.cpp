@@ -105,13 +105,7 @@ LegalDocSheet::LegalDocSheet(SettingsStore& store, LegalDocKind kind, QWidget* p
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
   title_ = addTitleHeader(column, QStringLiteral("legal"));
-  auto* scroll = new QScrollArea(this);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
-  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->viewport()->setAutoFillBackground(false);
-  auto* content = new QWidget(scroll);
-  content->setAutoFillBackground(false);
+  auto* content = new QWidget;
   auto* contentColumn = new QVBoxLayout(content);
   contentColumn->setContentsMargins(24, 20, 24, 20);
   body_ = new QWidget(content);
@@ -121,7 +115,9 @@ LegalDocSheet::LegalDocSheet(SettingsStore& store, LegalDocKind kind, QWidget* p
   blocks_->setSpacing(6);
   contentColumn->addWidget(body_);
   contentColumn->addStretch(1);
-  scroll->setWidget(content);
+  // Text only: the page itself takes the focus and scrolls.
+  auto* scroll = new ScrollArea(content, this);
+  scroll->setKeyboardScrolling(true);
   column->addWidget(scroll, 1);
   retranslate();
   connect(&store_, &SettingsStore::languageChanged, this, &LegalDocSheet::retranslate);

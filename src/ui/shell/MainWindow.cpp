@@ -26,12 +26,26 @@ QAccessibleInterface* mainWindowAccessible(const QString& className, QObject* ob
 }
 
 // Once the window manager has framed the window (by its first paint): a
-// frame that crosses the screen's available area, as on a short screen where
-// the window was centred without it, is pushed back in from that edge.
-void keepFrameOnScreen(QWidget* window) {
+// screen whose available area cannot hold the window with its frame (a
+// netbook's 600 px less a panel) gets a window that much smaller, its rows
+// scrolling; a frame that crosses the area, as on a short screen where the
+// window was centred without it, is pushed back in from that edge.
+void keepFrameOnScreen(QWidget* window, bool onlyWhenTooLarge = false) {
   const QScreen* screen = window->screen();
   if (!screen) return;
   const QRect area = screen->availableGeometry();
+  const QMargins frame(window->geometry().left() - window->frameGeometry().left(),
+                       window->geometry().top() - window->frameGeometry().top(),
+                       window->frameGeometry().right() - window->geometry().right(),
+                       window->frameGeometry().bottom() - window->geometry().bottom());
+  const QSize room = area.size().shrunkBy(frame);
+  const bool tooLarge = window->width() > room.width() || window->height() > room.height();
+  // A window the user moved partly off the screen stays where it is.
+  if (onlyWhenTooLarge && !tooLarge) return;
+  if (tooLarge) {
+    window->setMinimumSize(window->minimumSize().boundedTo(room));
+    window->resize(window->size().boundedTo(room));
+  }
   const QRect outer = window->frameGeometry();
   QRect inside = outer;
   if (inside.bottom() > area.bottom()) inside.moveBottom(area.bottom());
@@ -82,6 +96,11 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::applyTaskbarHint() { WindowManagerHints::setSkipTaskbar(this, !shownInTaskbar_); }
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (painted_) keepFrameOnScreen(this, /*onlyWhenTooLarge=*/true);
+}
 
 void MainWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);

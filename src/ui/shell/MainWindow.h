@@ -41,6 +41,8 @@ class MainWindow final : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // The window manager's frame may be known only after the first paint.
+  void moveEvent(QMoveEvent* event) override;
 
  private:
   void applyTaskbarHint();

@@ -113,16 +113,7 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
   // Header: the title and the close button.
   addTitleHeader(frame, QStringLiteral("settings"));
 
-  auto* scroll = new QScrollArea(this);
-  scroll->setObjectName(QStringLiteral("settingsScroll"));
-  // Tab goes through its controls, never stops at the area itself.
-  scroll->setFocusPolicy(Qt::NoFocus);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidgetResizable(true);
-  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  scroll->viewport()->setAutoFillBackground(false);
-  auto* content = new QWidget(scroll);
+  auto* content = new QWidget;
   content->setObjectName(QStringLiteral("settingsContent"));
   auto* column = new QVBoxLayout(content);
   column->setContentsMargins(24, 20, 24, 20);
@@ -146,7 +137,9 @@ SettingsSheet::SettingsSheet(Dependencies deps, QWidget* parent) : Sheet(kSize, 
   column->addWidget(banner_, 0, Qt::AlignLeft);
   column->addStretch(1);
 
-  scroll->setWidget(content);
+  auto* scroll = new ScrollArea(content, this);
+  scroll->setObjectName(QStringLiteral("settingsScroll"));
+  scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   frame->addWidget(scroll, 1);
 
   retranslate();

@@ -14,8 +14,10 @@
 #include "support/ScriptedPrompt.h"
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
+#include "support/gui/InView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QSignalSpy>
@@ -41,14 +43,16 @@ T* named(QWidget* parent, const QString& name) {
 class RestoreSheetTest : public test::VolumeTest {
  protected:
   // Two agents backed up into the real image, which is left detached.
-  void backUpTwoAgents() {
+  void backUpTwoAgents(const QString& betaName = {}) {
     createImage(QStringLiteral("restore-pw"));
     alpha_ = agentWithData("alpha", {{"notes.md", "alpha notes"}, {"skills/s.md", "skill"}});
     beta_ = agentWithData("beta", {{"config.json", "{\"b\":1}"}});
     backUp({alpha_, beta_});
     ASSERT_FALSE(HasFatalFailure());
     ASSERT_FALSE(BackupVolume::isMounted());
-    engine_.setRegistry(registryOf({"alpha", "beta"}));
+    QByteArray beta = agentMembers("beta");
+    if (!betaName.isEmpty()) beta.replace("\"BETA\"", "\"" + betaName.toUtf8() + "\"");
+    engine_.setRegistry(test::registryOfAgents({"{" + agentMembers("alpha") + "}", "{" + beta + "}"}));
   }
   RestoreSheet* open() {
     auto* sheet = new RestoreSheet(
@@ -78,7 +82,9 @@ class RestoreSheetTest : public test::VolumeTest {
 
 TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgentAfterConfirmation) {
   LanguageScope english(AppLanguage::en);
-  backUpTwoAgents();
+  // Beta's name is longer than the sheet is wide.
+  const QString longName = QStringLiteral("BETA ") + QString(75, QLatin1Char('X'));
+  backUpTwoAgents(longName);
   ASSERT_FALSE(HasFatalFailure());
   QFile::remove(dataPath("alpha", "notes.md"));
   QDir(home_.path() + "/.alpha/skills").removeRecursively();
@@ -86,6 +92,20 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
 
   RestoreSheet* sheet = open();
   ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
+  QApplication::processEvents();
+  // Short buttons, each named for whom it restores; the long name shortened
+  // with "…"; nothing off the sheet, nothing to scroll sideways.
+  auto* longTitle = named<Label>(sheet, "restoreAgentName_beta");
+  EXPECT_TRUE(longTitle->text().endsWith(QStringLiteral("…"))) << longTitle->text().toStdString();
+  EXPECT_EQ(longTitle->accessibleName(), longName);
+  EXPECT_EQ(longTitle->toolTip(), longName);
+  for (const QString id : {"alpha", "beta"}) {
+    auto* button = named<PaintedButton>(sheet, "restoreOne_" + id);
+    EXPECT_EQ(button->label(), "Restore");
+    EXPECT_TRUE(test::wholeInView(button)) << id.toStdString();
+  }
+  EXPECT_EQ(named<PaintedButton>(sheet, "restoreOne_beta")->accessibleName(), "Restore " + longName);
+  EXPECT_EQ(test::sidewaysScrolling(*sheet), QStringList());
   EXPECT_FALSE(BackupVolume::isMounted()) << "the volume is detached again after reading";
   EXPECT_FALSE(sheet->session().isCrossDevice());
   EXPECT_FALSE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
@@ -93,7 +113,7 @@ TEST_F(RestoreSheetTest, ReadsTheSnapshotFromTheDetachedVolumeAndRestoresOneAgen
   EXPECT_THAT(named<Label>(sheet, "restoreBackupTime")->text().toStdString(), ::testing::StartsWith("Backup: "));
   test::shoot(sheet, "restore-sheet");
   auto* one = named<PaintedButton>(sheet, "restoreOne_alpha");
-  EXPECT_EQ(one->label(), "Restore ALPHA");
+  EXPECT_EQ(one->accessibleName(), "Restore ALPHA");
 
   // Cancel changes nothing.
   one->click();

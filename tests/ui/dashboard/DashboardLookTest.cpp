@@ -84,6 +84,9 @@ TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
   EXPECT_TRUE(close(pixel(total->mapTo(&view, QPoint(total->width() - 8, total->height() - 8))),
                     dark ? Theme::cardDark : Theme::cardLight))
       << pixel(total->mapTo(&view, QPoint(total->width() - 8, total->height() - 8))).name().toStdString();
+  // A card leads nowhere: no arrow in its top-right corner.
+  const QPoint corner = total->mapTo(&view, QPoint(total->width() - 14 - 9, 14 + 9));
+  EXPECT_TRUE(close(pixel(corner), dark ? Theme::cardDark : Theme::cardLight)) << pixel(corner).name().toStdString();
   // Each state button in its colours: red faulted, green running, gradient launch.
   auto buttonColour = [&](const QString& id) {
     SecondaryButton* b = view.rowView(id)->stateButton();

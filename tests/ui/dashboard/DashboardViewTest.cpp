@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMouseEvent>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -274,12 +275,18 @@ TEST_F(DashboardViewTest, ToolbarButtonsTooltipsAndSheets) {
   EXPECT_NE(built.last(), "restore");                                     // opened 0.3 s later
   ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::restore) != nullptr; }));
   EXPECT_EQ(built.last(), "restore");
-  view->openSheet(DashboardView::SheetKind::restore)->requestClose();
-
-  click(view->backupButton());
-  openUSBImport();
-  ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::usbImport) != nullptr; }));
-  EXPECT_EQ(built.last(), "usbImport");
+  // Closing the restore or USB sheet goes back to the backup sheet.
+  for (const DashboardView::SheetKind kind : {DashboardView::SheetKind::restore, DashboardView::SheetKind::usbImport}) {
+    view->openSheet(kind)->requestClose();
+    EXPECT_EQ(view->openSheet(kind), nullptr);
+    ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::backup) != nullptr; }));
+    EXPECT_EQ(built.last(), "backup 0");
+    if (kind == DashboardView::SheetKind::restore) {
+      openUSBImport();
+      ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::usbImport) != nullptr; }));
+      EXPECT_EQ(built.last(), "usbImport");
+    }
+  }
 }
 
 TEST_F(DashboardViewTest, LockSetReactionStartsANewlyLockedStoppedAgentFromTheFirstChange) {
@@ -330,7 +337,18 @@ TEST_F(DashboardViewTest, RowsAreKeptByIdAndReorderedInPlace) {
   rowA->setHoverProgress(1);
   QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
   QApplication::sendEvent(rowA, &enter);
+  // From the keyboard a stopped row is two stops, itself and its Launch; a
+  // Launch pressed there that turns into Running hands the focus to its row,
+  // whose one stop does what that button does.
+  view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+  EXPECT_EQ(rowB->stateButton()->focusPolicy(), Qt::TabFocus);
+  rowB->stateButton()->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(rowB->stateButton(), Qt::Key_Space);
+  EXPECT_EQ(actions.calls, QStringList{"launch b"});
   model.update({a, b}, {runningRecord(b, 9)});
+  EXPECT_TRUE(rowB->hasFocus());
+  EXPECT_EQ(rowB->stateButton()->focusPolicy(), Qt::NoFocus);
   EXPECT_EQ(rowIds(), (QStringList{"b", "a"}));
   EXPECT_EQ(row("a"), rowA);
   EXPECT_EQ(row("b"), rowB);

@@ -2,6 +2,7 @@
 
 #include "support/gui/AssistiveTool.h"
 #include "support/gui/Drawn.h"
+#include "support/gui/InView.h"
 #include "support/gui/WrappedLines.h"
 #include "ui/kit/Alert.h"
 
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QAccessible>
+#include <QScrollBar>
 #include <QTest>
 
 #include <algorithm>
@@ -108,6 +110,27 @@ TEST_F(DetailSheetTest, TheHeaderIconIsFramed52By52At18FromTheTop) {
   const QColor middle = drawn.pixelColor(drawn.width() / 2, drawn.height() / 2);
   EXPECT_NE(middle, Theme::current().background);
   EXPECT_LT(std::abs(middle.red() - middle.blue()), 8) << "grey";
+
+  // A name and a maker longer than the header are shortened with "…", whole
+  // in the tooltip and for a reader, in both languages.
+  const QString longText = QStringLiteral("Long ") + QString(75, QLatin1Char('x'));
+  auto longer = open(item(R"("id":"cli1","displayName":")" + longText.toUtf8() + R"(","vendor":")" +
+                          longText.toUtf8() + R"(","kind":"cli","identify":{})"),
+                     true);
+  for (const AppLanguage language : {AppLanguage::en, AppLanguage::zh}) {
+    setLanguage(language);
+    QCoreApplication::processEvents();
+    for (const char* name : {"detailName", "detailVendor"}) {
+      auto* label = find<Label>(longer.get(), name);
+      EXPECT_TRUE(label->text().endsWith(QStringLiteral("…"))) << name << " " << label->text().toStdString();
+      EXPECT_TRUE(wholeInView(label)) << name;
+      EXPECT_EQ(label->toolTip(), label->fullText()) << name;
+      EXPECT_EQ(label->accessibleName(), label->fullText()) << name;
+    }
+    auto* launch = find<PaintedButton>(longer.get(), "actionLaunch");
+    EXPECT_TRUE(wholeInView(launch));
+    EXPECT_TRUE(launch->accessibleName().endsWith(longText));
+  }
 }
 
 TEST_F(DetailSheetTest, TheInformationCardAndTheRowUpdatesInPlace) {
@@ -565,6 +588,27 @@ TEST_F(DetailSheetTest, TheTwentyNewestEventsShowAsTimesOfDayWithTheirDates) {
   const QWidget* time = visible[19]->findChild<QWidget*>("eventTime");
   EXPECT_GE(time->width(), QFontMetrics(time->font()).horizontalAdvance(dated + "14:05")) << "the date is not cut";
   EXPECT_LE(empty->findChild<QWidget*>("eventsArea")->height(), 180);
+
+  // The keyboard reaches the history, Tab showing every control on its way,
+  // and the list scrolls with the keys.
+  empty->show();
+  empty->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(empty.get()));
+  auto* area = find<QAbstractScrollArea>(empty.get(), "eventsArea");
+  find<QWidget>(empty.get(), "detailCloseButton")->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < 30 && QApplication::focusWidget() != area; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_TRUE(wholeInView(QApplication::focusWidget())) << QApplication::focusWidget()->accessibleName().toStdString();
+  }
+  ASSERT_EQ(QApplication::focusWidget(), area);
+  QScrollBar* bar = area->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  QTest::keyClick(area, Qt::Key_PageDown);
+  EXPECT_GT(bar->value(), 0);
+  QTest::keyClick(area, Qt::Key_End);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  QTest::keyClick(area, Qt::Key_Up);
+  EXPECT_LT(bar->value(), bar->maximum());
 }
 
 TEST_F(DetailSheetTest, TheDoctorOutputSheetOpensFromTheBannerAndRerunsThroughTheDashboard) {

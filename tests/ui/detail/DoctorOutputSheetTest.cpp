@@ -3,6 +3,7 @@
 #include "ui/detail/DoctorOutputSheet.h"
 #include "ui/detail/DoctorTranscriptView.h"
 #include "ui/kit/Controls.h"
+#include "support/gui/InView.h"
 
 #include <QCoreApplication>
 #include <QScrollArea>
@@ -97,6 +98,23 @@ TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   setLanguage(AppLanguage::en);
   EXPECT_EQ(labelText(make(run(1, {}, {})).get(), "doctorFooter"),
             "For deeper diagnosis, run the agent's doctor --fix in a terminal");
+
+  // A title longer than the sheet is shortened with "…" and whole for a
+  // reader and in its tooltip, in both languages.
+  AgentDoctor::Result named = run(1, {});
+  named.entryDisplayName = QStringLiteral("Long ") + QString(75, QLatin1Char('x'));
+  auto longer = make(named);
+  longer->show();
+  for (const AppLanguage language : {AppLanguage::en, AppLanguage::zh}) {
+    setLanguage(language);
+    QCoreApplication::processEvents();
+    auto* title = find<Label>(longer.get(), "doctorTitle");
+    EXPECT_TRUE(title->text().endsWith(QStringLiteral("…"))) << title->text().toStdString();
+    EXPECT_EQ(title->toolTip(), title->fullText());
+    EXPECT_EQ(title->accessibleName(), title->fullText());
+    EXPECT_TRUE(wholeInView(title));
+  }
+  setLanguage(AppLanguage::en);
 }
 
 TEST_F(DoctorOutputSheetTest, ACheckThatDidNotSucceedWarnsAboveItsTranscript) {

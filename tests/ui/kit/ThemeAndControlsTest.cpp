@@ -15,6 +15,7 @@
 #include <QBoxLayout>
 #include <QFontMetricsF>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
@@ -174,9 +175,19 @@ class TestSheet final : public Sheet {
     for (const char* name : {"first", "second"}) {
       auto* button = new SecondaryButton(QString::fromLatin1(name), QString(), std::nullopt, this);
       button->setObjectName(QString::fromLatin1(name));
+      connect(button, &QAbstractButton::clicked, this, [this, name] { pressed << QString::fromLatin1(name); });
       row->addWidget(button);
     }
+    // Reached by a click only; Return there is the sheet's.
+    auto* field = new QLineEdit(this);
+    field->setObjectName(QStringLiteral("field"));
+    field->setFocusPolicy(Qt::ClickFocus);
+    row->addWidget(field);
+    auto* label = new Label(QStringLiteral("Faulted"), 13, QFont::Normal, TextRole::primary, this);
+    label->setObjectName(QStringLiteral("label"));
+    row->addWidget(label);
   }
+  QStringList pressed;
 };
 
 }  // namespace
@@ -185,6 +196,7 @@ class TestSheet final : public Sheet {
 // its own for a window manager to minimise or move, the content under it
 // unreachable by click or Tab, Esc and close requests going to the presenter.
 TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
+  test::ApplicationLook look;  // the application's palette and style sheet
   QWidget window;
   window.resize(600, 400);
   auto* under = new SecondaryButton(QStringLiteral("under"), QString(), std::nullopt, &window);
@@ -198,7 +210,13 @@ TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   auto* sheet = new TestSheet(&window);
   int closes = 0;
   sheet->setOnClose([&closes] { ++closes; });
+  // A colour set before it opens stays once it is polished again inside the
+  // window.
+  sheet->ensurePolished();
+  auto* label = sheet->findChild<Label*>(QStringLiteral("label"));
+  label->setColor(Theme::crash);
   sheet->present();
+  EXPECT_EQ(label->palette().color(QPalette::WindowText), Theme::crash);
   EXPECT_TRUE(sheet->isVisible());
   EXPECT_TRUE(sheet->isEmbedded());
   EXPECT_FALSE(sheet->isWindow()) << "no window of its own";
@@ -212,10 +230,23 @@ TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   auto* first = sheet->findChild<QWidget*>(QStringLiteral("first"));
   auto* second = sheet->findChild<QWidget*>(QStringLiteral("second"));
   EXPECT_EQ(QApplication::focusWidget(), first) << "the focus moved into the sheet";
+  EXPECT_TRUE(static_cast<PaintedButton*>(first)->showsFocus()) << "and shows where it is";
   for (QWidget* expected : {second, first, second}) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), expected) << "Tab stays inside the sheet";
   }
+  // Return and the keypad's Enter press the focused button; in a field they
+  // press the default button, none when there is none.
+  QTest::keyClick(second, Qt::Key_Return);
+  QTest::keyClick(second, Qt::Key_Enter, Qt::KeypadModifier);
+  auto* field = sheet->findChild<QLineEdit*>(QStringLiteral("field"));
+  field->setFocus(Qt::MouseFocusReason);
+  QTest::keyClick(field, Qt::Key_Return);
+  sheet->setDefaultButton(static_cast<QAbstractButton*>(first));
+  QTest::keyClick(field, Qt::Key_Return);
+  EXPECT_EQ(sheet->pressed, QStringList({"second", "second", "first"}));
+  EXPECT_EQ(closes, 0);
+  second->setFocus(Qt::TabFocusReason);
 
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
   EXPECT_EQ(closes, 1);
@@ -229,6 +260,7 @@ TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   QTest::keyClick(sheet, Qt::Key_Escape);
   EXPECT_FALSE(sheet->isVisible());
   EXPECT_EQ(QApplication::focusWidget(), under) << "the focus goes back where it was";
+  EXPECT_TRUE(under->showsFocus()) << "and shows where it is";
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(alive.isNull()) << "deleted after dismissal";
   QTest::mouseClick(under, Qt::LeftButton, {}, QPoint(10, 10));

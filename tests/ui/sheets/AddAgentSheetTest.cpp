@@ -2,11 +2,14 @@
 
 #include "ui/kit/Alert.h"
 #include "ui/sheets/InstallSheet.h"
+#include "support/gui/InView.h"
 #include "ui/sheets/SheetTestSupport.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLayout>
 #include <QLineEdit>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -90,6 +93,47 @@ TEST_F(AddAgentSheetTest, NotInstalledComesFirstAndBothListsKeepRegistryOrder) {
   EXPECT_EQ(shown(*s, "addAgentInstall:a"), "安装");
   EXPECT_EQ(shown(*s, "addAgentInstalled:b"), "已安装");
   EXPECT_EQ(shown(*s, "addAgentFooter"), "更多 Agent 陆续接入中…");
+}
+
+// A name longer than the sheet is shortened with "…", whole in its tooltip
+// and for a reader; every Install button stays in view, and neither Tab nor
+// anything else scrolls the list sideways.
+TEST_F(AddAgentSheetTest, ALongNameIsShortenedAndEveryButtonStaysInView) {
+  const QByteArray longName = QByteArray("long-").append(QByteArray(75, 'x'));
+  auto s = sheet({agent("a", kCommands), agent(longName, kCommands), agent("b", kCommands), agent("c", kCommands),
+                  agent("d", kCommands), agent("e", kCommands), agent("f", kCommands), agent("g", kCommands),
+                  agent("h", kCommands), agent("done-" + longName, kCommands)},
+                 {"done-" + longName});
+  s->show();
+  s->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(s.get()));
+  for (const AppLanguage language : {AppLanguage::en, AppLanguage::zh}) {
+    SCOPED_TRACE(language == AppLanguage::en ? "en" : "zh");
+    SettingsStore::shared().setLanguage(language);
+    QCoreApplication::processEvents();
+    for (const QString id : {QString::fromLatin1(longName), "done-" + QString::fromLatin1(longName)}) {
+      auto* name = child<Label>(*child(*s, "addAgentRow:" + id), "addAgentName");
+      ASSERT_NE(name, nullptr);
+      EXPECT_TRUE(name->text().endsWith(QStringLiteral("…"))) << name->text().toStdString();
+      EXPECT_LE(name->mapTo(s.get(), QPoint(name->width(), 0)).x(), s->width() - 20) << "inside the card";
+      EXPECT_EQ(name->toolTip(), name->fullText());
+      EXPECT_EQ(name->accessibleName(), name->fullText());
+    }
+    QWidget* mark = child(*s, "addAgentInstalled:done-" + QString::fromLatin1(longName));
+    EXPECT_LE(mark->mapTo(s.get(), QPoint(mark->width(), 0)).x(), s->width() - 20) << "inside the card";
+    // Tab through every control: each one it reaches is in view.
+    child(*s, "addAgentCloseButton")->setFocus(Qt::TabFocusReason);
+    QStringList reached;
+    for (int i = 0; i < 12; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QWidget* focused = QApplication::focusWidget();
+      reached << focused->objectName();
+      EXPECT_TRUE(wholeInView(focused)) << focused->objectName().toStdString();
+      EXPECT_EQ(sidewaysScrolling(*s), QStringList());
+    }
+    EXPECT_TRUE(reached.contains("addAgentInstall:" + QString::fromLatin1(longName)));
+    EXPECT_TRUE(reached.contains("addAgentInstall:h"));
+  }
 }
 
 TEST_F(AddAgentSheetTest, EmptyListsHaveNoSection) {

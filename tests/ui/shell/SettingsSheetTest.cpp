@@ -7,6 +7,7 @@
 #include "support/TestSupport.h"
 #include "support/gui/AssistiveTool.h"
 #include "support/gui/Drawn.h"
+#include "support/gui/InView.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/LegalDocSheet.h"
 #include "ui/shell/SettingsSheet.h"
@@ -17,6 +18,7 @@
 
 #include <QBuffer>
 #include <QFontMetricsF>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QImageWriter>
 
@@ -224,13 +226,28 @@ TEST(SettingsSheetActions, VersionTextFallsBackWhenTheApplicationHasNone) {
   QCoreApplication::setApplicationVersion(saved);
 }
 
-TEST(SettingsSheetClosing, TheCloseButtonAndEscGoThroughOnClose) {
+// Tab round the sheet and back to its start: every control it reaches is
+// scrolled into view first, the choices at the top too.
+TEST(SettingsSheetClosing, TabShowsEveryControlAndReturnEscAndCloseGoThroughOnClose) {
   SheetFixture f(AppLanguage::en);
+  f.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
   int closes = 0;
   f.sheet->setOnClose([&closes] { ++closes; });
+  QStringList reached;
+  f.find<CloseButton>("settingsClose")->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < 40; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* focused = QApplication::focusWidget();
+    reached << focused->accessibleName();
+    EXPECT_TRUE(test::wholeInView(focused)) << i << " " << focused->accessibleName().toStdString();
+  }
+  EXPECT_GE(reached.count("System"), 2) << "round and back to the top";
   click(f.find<CloseButton>("settingsClose"));
   QTest::keyClick(f.sheet, Qt::Key_Escape);
-  EXPECT_EQ(closes, 2);
+  f.find<CloseButton>("settingsClose")->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(closes, 3);
   EXPECT_TRUE(f.sheet->isVisible()) << "only the presenter closes it";
 }
 
