@@ -15,11 +15,14 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -187,6 +190,146 @@ std::optional<int> execFailure(int reportFd) {
   return std::nullopt;
 }
 
+
+// ---- The keeper of a command (see OwnCommands) ----
+//
+// Everything here runs in a process forked from a threaded one: only calls
+// that are safe after such a fork (system calls, no allocation).
+
+// The read end of a pipe whose write end only this process holds: every
+// keeper sees its end when we end, however we end.
+// Made afresh in a forked copy of us, whose keepers must see its end, not
+// ours. Called before the fork, never in a keeper.
+int lifeLine() {
+  static std::mutex lock;
+  static pid_t owner = 0;
+  static int readEnd = -1;
+  std::lock_guard guard(lock);
+  if (owner == ::getpid()) return readEnd;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  owner = ::getpid();
+  readEnd = fds[0];  // the write end stays open, unseen, until we end
+  return readEnd;
+}
+
+struct KernelDirent {
+  uint64_t ino;
+  int64_t off;
+  unsigned short reclen;
+  unsigned char type;
+  char name[1];
+};
+
+// SIGKILL to every child of this keeper; how many there were.
+int killChildrenOfSelf() {
+  const pid_t self = ::getpid();
+  const int dir = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return 0;
+  int killed = 0;
+  alignas(8) char entries[4096];
+  while (true) {
+    const long n = ::syscall(SYS_getdents64, dir, entries, sizeof entries);
+    if (n <= 0) break;
+    for (long offset = 0; offset < n;) {
+      const auto* entry = reinterpret_cast<const KernelDirent*>(entries + offset);
+      offset += entry->reclen;
+      pid_t pid = 0;
+      const char* c = entry->name;
+      for (; *c >= '0' && *c <= '9'; ++c) pid = pid * 10 + (*c - '0');
+      if (*c != '\0' || pid <= 0) continue;
+      char path[32] = "/proc/";
+      char digits[16];
+      int length = 0;
+      for (pid_t rest = pid; rest > 0; rest /= 10) digits[length++] = static_cast<char>('0' + rest % 10);
+      int at = 6;
+      while (length > 0) path[at++] = digits[--length];
+      for (const char* tail = "/stat"; *tail;) path[at++] = *tail++;
+      path[at] = '\0';
+      const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+      if (fd < 0) continue;
+      char text[512];
+      const ssize_t got = ::read(fd, text, sizeof text - 1);
+      ::close(fd);
+      if (got <= 0) continue;
+      // "pid (comm) S ppid ...": the name may hold anything, so from its last ')'.
+      const char* close = nullptr;
+      for (ssize_t i = 0; i < got; ++i)
+        if (text[i] == ')') close = text + i;
+      if (!close || close + 4 >= text + got) continue;
+      pid_t parent = 0;
+      for (const char* d = close + 4; d < text + got && *d >= '0' && *d <= '9'; ++d) parent = parent * 10 + (*d - '0');
+      if (parent == self && ::kill(pid, SIGKILL) == 0) ++killed;
+    }
+  }
+  ::close(dir);
+  return killed;
+}
+
+// The signals a keeper lets pass by: what a command sends its own process
+// group (a shell script's "kill 0"), or a terminal's hang-up, ends the
+// command, never the keeper that holds its processes together.
+constexpr int kKeeperIgnores[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM};
+
+// The keeper's life once it has started the command `command`: it reaps
+// every child (the command, and as a subreaper every process of it that
+// lost its parent), reports the command's wait status on descriptor 1, and
+// ends once no child is left. When we end, it ends the command with
+// everything it started.
+[[noreturn]] void keep(pid_t command, bool subreaper) {
+  sigset_t children;
+  sigemptyset(&children);
+  sigaddset(&children, SIGCHLD);
+  const int signals = ::signalfd(-1, &children, SFD_CLOEXEC | SFD_NONBLOCK);
+  bool reported = false;
+  while (true) {
+    int status = 0;
+    pid_t reaped;
+    while ((reaped = ::waitpid(-1, &status, WNOHANG)) > 0) {
+      if (reaped != command || reported) continue;
+      (void)!::write(STDOUT_FILENO, &status, sizeof status);
+      ::close(STDOUT_FILENO);
+      reported = true;
+    }
+    if (reaped < 0 && errno == ECHILD) ::_exit(0);
+    pollfd fds[2] = {{signals, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    if (::poll(fds, 2, signals < 0 ? 100 : -1) < 0) continue;
+    if (fds[1].revents) {
+      // We ended: so does the command, with everything it started.
+      if (!subreaper) ::_exit(0);  // the command follows (PR_SET_PDEATHSIG)
+      for (int round = 0; round < 10000; ++round) {
+        killChildrenOfSelf();
+        if (::waitpid(-1, nullptr, 0) < 0 && errno == ECHILD) break;
+      }
+      ::_exit(0);
+    }
+    signalfd_siginfo drained[8];
+    while (signals >= 0 && ::read(signals, drained, sizeof drained) > 0) {
+    }
+  }
+}
+
+// A pseudo-terminal: `master` is ours to read (non-blocking later), `child`
+// the side the child gets as its terminal. 120 columns, and no carriage
+// return added before each line feed, so its output reads like a pipe's.
+bool openTerminal(Fd& master, Fd& child) {
+  master.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!master || ::grantpt(master.get()) != 0 || ::unlockpt(master.get()) != 0) return false;
+  char name[128];
+  if (::ptsname_r(master.get(), name, sizeof name) != 0) return false;
+  child.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!child) return false;
+  termios mode{};
+  if (::tcgetattr(child.get(), &mode) == 0) {
+    mode.c_oflag &= ~static_cast<tcflag_t>(ONLCR);
+    mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(child.get(), TCSANOW, &mode);
+  }
+  const winsize size{40, 120, 0, 0};
+  ::ioctl(child.get(), TIOCSWINSZ, &size);
+  return true;
+}
+
 // Why work of a cancelled pool starts no program.
 QString quittingReason() { return QStringLiteral("not started: the application is quitting"); }
 
@@ -235,83 +378,133 @@ ChildResult runChild(const ChildSpec& spec) {
   auto image = buildImage(spec, &result.startError);
   if (!image) return result;
 
-  Fd outRead, outWrite, errRead, errWrite, inRead, inWrite, execRead, execWrite;
+  Fd outRead, outWrite, errRead, errWrite, inRead, inWrite, execRead, execWrite, statusRead, statusWrite;
   Fd outMemory, errMemory;  // with outputToMemory: the child's output files
+  Fd terminal;              // with terminal: the pseudo-terminal's side the child gets
   bool outputReady = false;
-  if (spec.outputToMemory) {
+  if (spec.terminal) {
+    outputReady = openTerminal(outRead, terminal) && makePipe(errRead, errWrite);
+  } else if (spec.outputToMemory) {
     outMemory = Fd(::memfd_create("tlr-child-out", MFD_CLOEXEC));
     errMemory = Fd(::memfd_create("tlr-child-err", MFD_CLOEXEC));
     outputReady = outMemory && errMemory;
   } else {
     outputReady = (handedOut || makePipe(outRead, outWrite)) && makePipe(errRead, errWrite);
   }
-  const bool pipedInput = spec.input && !handedIn;
-  if (!outputReady || !makePipe(execRead, execWrite) || (pipedInput && !makePipe(inRead, inWrite))) {
+  const bool pipedInput = spec.input && !handedIn && !spec.terminal;
+  const int life = lifeLine();
+  if (!outputReady || !makePipe(execRead, execWrite) || !makePipe(statusRead, statusWrite) ||
+      (pipedInput && !makePipe(inRead, inWrite)) || life < 0) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  Fd devNull(spec.input || handedIn ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  Fd devNull(spec.input || handedIn || spec.terminal ? -1 : ::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  // What a scoped command leaves running stays under its keeper; a
+  // relaunch's daemon, and a tool's (a mount's file system), go their way.
+  const bool subreaper = OwnCommands::keepsWhatItLeaves();
 
   const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid < 0) {
+  const pid_t keeper = ::fork();
+  if (keeper < 0) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
-  if (pid == 0) {
-    // Child: its own process group, so a stop reaches everything it starts.
+  if (keeper == 0) {
+    // The keeper: a process group of its own, which the command shares
+    // unless it runs in a terminal of its own.
     ::setpgid(0, 0);
-    // A command we wait for does not outlive us: killed or crashed, we leave
-    // no packer still writing into a volume the next start wants to detach.
-    // The thread that forked waits for the child, so its end is ours too.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (subreaper) ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    for (int s = 1; s < NSIG; ++s) ::signal(s, SIG_DFL);
+    for (const int s : kKeeperIgnores) ::signal(s, SIG_IGN);
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGCHLD);
+    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
     if (::getppid() != parent) ::_exit(127);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::signal(SIGPIPE, SIG_DFL);
-    OpenFileLimit::restoreInChild();
-    if (spec.umask) ::umask(*spec.umask);
-    const int inFd = handedIn ? handedIn.get() : pipedInput ? inRead.get() : devNull.get();
-    if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
-    ::dup2(handedOut ? handedOut.get() : spec.outputToMemory ? outMemory.get() : outWrite.get(), STDOUT_FILENO);
-    ::dup2(spec.outputToMemory ? errMemory.get() : errWrite.get(), STDERR_FILENO);
-    if ((spec.workingDirectoryFd >= 0 ? ::fchdir(spec.workingDirectoryFd)
-                                      : !image->workDir.isEmpty() ? ::chdir(image->workDir.constData()) : 0) != 0) {
+    const pid_t keeperPid = ::getpid();
+    const pid_t command = ::fork();
+    if (command == 0) {
+      // The command. It does not outlive its keeper (which leaves only once
+      // it has reaped it, or once we are gone).
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != keeperPid) ::_exit(127);
+      for (const int s : kKeeperIgnores) ::signal(s, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      OpenFileLimit::restoreInChild();
+      if (spec.umask) ::umask(*spec.umask);
+      if (terminal) {
+        // Its own session, with the pseudo-terminal as its controlling one.
+        ::setsid();
+        ::ioctl(terminal.get(), TIOCSCTTY, 0);
+        ::dup2(terminal.get(), STDIN_FILENO);
+        ::dup2(terminal.get(), STDOUT_FILENO);
+      } else {
+        const int inFd = handedIn ? handedIn.get() : pipedInput ? inRead.get() : devNull.get();
+        if (inFd >= 0) ::dup2(inFd, STDIN_FILENO);
+        ::dup2(handedOut ? handedOut.get() : spec.outputToMemory ? outMemory.get() : outWrite.get(), STDOUT_FILENO);
+      }
+      ::dup2(spec.outputToMemory ? errMemory.get() : errWrite.get(), STDERR_FILENO);
+      if ((spec.workingDirectoryFd >= 0 ? ::fchdir(spec.workingDirectoryFd)
+                                        : !image->workDir.isEmpty() ? ::chdir(image->workDir.constData()) : 0) != 0) {
+        const int e = errno;
+        (void)!::write(execWrite.get(), &e, sizeof e);
+        ::_exit(127);
+      }
+      ::execve(image->path.constData(), image->argv.data(), image->envPointer());
       const int e = errno;
       (void)!::write(execWrite.get(), &e, sizeof e);
       ::_exit(127);
     }
-    ::execve(image->path.constData(), image->argv.data(), image->envPointer());
-    const int e = errno;
-    (void)!::write(execWrite.get(), &e, sizeof e);
-    ::_exit(127);
+    if (command < 0) {
+      const int e = errno;
+      (void)!::write(execWrite.get(), &e, sizeof e);
+      ::_exit(127);
+    }
+    // Only the life line and the status pipe stay open here: nothing of the
+    // application (its lock, its sockets) and no end of the command's pipes.
+    ::dup2(life, STDIN_FILENO);
+    ::dup2(statusWrite.get(), STDOUT_FILENO);
+    ::close_range(STDERR_FILENO, ~0U, 0);
+    keep(command, subreaper);
   }
 
-  ::setpgid(pid, pid);  // also here, so the group exists before any stop
+  ::setpgid(keeper, keeper);  // also here, so the group exists before any stop
   // Known as ours before the command can start anything: none of its
   // processes is ever taken for an agent.
-  OwnCommands::shared().started(pid);
+  OwnCommands& own = OwnCommands::shared();
+  const int keeperFd = pidfdOpen(keeper);
+  own.started(keeper, keeperFd);
   outWrite.reset();
   errWrite.reset();
   execWrite.reset();
+  statusWrite.reset();
   inRead.reset();
   devNull.reset();
   handedIn.reset();
   handedOut.reset();
+  terminal.reset();
+
+  // Reaps the keeper, which ends once the command has (and, as a subreaper,
+  // once all it left running has), or leaves it to the record.
+  // The record reaps a keeper that waits for what the command left.
+  auto finish = [&] {
+    own.ended(keeper);
+    if (!subreaper || keeperFd < 0) reapBlocking(keeper);
+  };
 
   if (const std::optional<int> execErrno = execFailure(execRead.get())) {
-    reapBlocking(pid);
-    OwnCommands::shared().ended(pid);
+    finish();
     result.startError = QString::fromLocal8Bit(std::strerror(*execErrno));
     return result;
   }
   result.started = true;
 
-  Fd pidFd(pidfdOpen(pid));
   if (outRead) setNonBlocking(outRead.get());
   if (errRead) setNonBlocking(errRead.get());
   if (inWrite) setNonBlocking(inWrite.get());
+  setNonBlocking(statusRead.get());
 
   const QByteArray input = spec.input.value_or(QByteArray());
   qsizetype written = 0;
@@ -322,44 +515,52 @@ ChildResult runChild(const ChildSpec& spec) {
   // Readable once the work we run for is cancelled (the application quits).
   int cancelFd = OffMainPool::currentCancelFd();
   std::optional<Clock::time_point> killAt;   // set once SIGTERM went out
-  std::optional<Clock::time_point> drainUntil;  // set once the child is reaped
+  std::optional<Clock::time_point> drainUntil;  // set once the command has ended
   bool reaped = false;
+  // Every process of the command gets the signal, wherever it went. (Without
+  // pidfds, only its process group: the keeper lets SIGTERM pass, and its
+  // end takes the command along.)
+  auto stop = [&](int signal) {
+    if (keeperFd >= 0)
+      own.signalCommand(keeper, signal);
+    else
+      ::kill(-keeper, signal);
+  };
 
-  auto reap = [&](int options) {
+  // The command's wait status, as its keeper reports it; a keeper gone
+  // without a word took the command with it.
+  auto readStatus = [&] {
     int status = 0;
-    pid_t r;
+    ssize_t n;
     do {
-      r = ::waitpid(pid, &status, options);
-    } while (r < 0 && errno == EINTR);
-    if (r == pid) {
-      reaped = true;
-      OwnCommands::shared().ended(pid);
-      result.waitStatus = status;
-      drainUntil = Clock::now() + spec.drainGrace;
-    }
+      n = ::read(statusRead.get(), &status, sizeof status);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno == EAGAIN) return;
+    reaped = true;
+    result.waitStatus = n == static_cast<ssize_t>(sizeof status) ? status : SIGKILL;
+    drainUntil = Clock::now() + spec.drainGrace;
   };
 
   while (true) {
-    if (!reaped && !pidFd) reap(WNOHANG);  // no pidfd: poll for the exit
     if (reaped && !outRead && !errRead) break;
     if (reaped && Clock::now() >= *drainUntil) break;
 
     if (!reaped && hasDeadline && !killAt && Clock::now() >= deadline) {
       result.timedOut = true;
       if (spec.onTimeout) spec.onTimeout();
-      ::kill(-pid, SIGTERM);
+      stop(SIGTERM);
       killAt = Clock::now() + spec.killGrace;
     }
     if (!reaped && cancelFd >= 0 && OffMainPool::currentIsCancelled()) {
       // Once, with a short grace: quitting does not wait for the usual one.
       cancelFd = -1;
       result.cancelled = true;
-      ::kill(-pid, SIGTERM);
+      stop(SIGTERM);
       const auto soon = Clock::now() + std::min<Clock::duration>(spec.killGrace, OffMainPool::kCancelKillGrace);
       if (!killAt || (*killAt != Clock::time_point::max() && *killAt > soon)) killAt = soon;
     }
     if (!reaped && killAt && Clock::now() >= *killAt) {
-      ::kill(-pid, SIGKILL);
+      stop(SIGKILL);
       killAt = Clock::time_point::max();
     }
 
@@ -367,10 +568,10 @@ ChildResult runChild(const ChildSpec& spec) {
     if (outRead) fds.push_back({outRead.get(), POLLIN, 0});
     if (errRead) fds.push_back({errRead.get(), POLLIN, 0});
     if (inWrite) fds.push_back({inWrite.get(), POLLOUT, 0});
-    if (!reaped && pidFd) fds.push_back({pidFd.get(), POLLIN, 0});
+    if (!reaped) fds.push_back({statusRead.get(), POLLIN, 0});
     if (!reaped && cancelFd >= 0) fds.push_back({cancelFd, POLLIN, 0});
 
-    int wait = pidFd || reaped ? 1000 : 20;
+    int wait = 1000;
     if (reaped) wait = std::min(wait, msUntil(*drainUntil));
     if (!reaped && hasDeadline && !killAt) wait = std::min(wait, msUntil(deadline));
     if (!reaped && killAt && *killAt != Clock::time_point::max()) wait = std::min(wait, msUntil(*killAt));
@@ -392,13 +593,18 @@ ChildResult runChild(const ChildSpec& spec) {
         if (w > 0) written += w;
         if (w < 0 && errno != EAGAIN && errno != EINTR) inWrite.reset();
         if (written >= input.size()) inWrite.reset();
-      } else if (pidFd && p.fd == pidFd.get()) {
-        reap(0);
+      } else if (p.fd == statusRead.get()) {
+        readStatus();
       }
       // The cancel descriptor is looked at at the top of the loop.
     }
   }
-  if (!reaped) reap(0);
+  if (!reaped) {
+    // Only a failed poll leaves the loop early: wait for the command.
+    ::fcntl(statusRead.get(), F_SETFL, ::fcntl(statusRead.get(), F_GETFL) & ~O_NONBLOCK);
+    readStatus();
+  }
+  finish();
   if (spec.outputToMemory) {
     readMemoryFile(outMemory.get(), result.out, spec.outputLimit, result.outTruncated);
     readMemoryFile(errMemory.get(), result.err, spec.outputLimit, result.errTruncated);

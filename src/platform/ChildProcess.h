@@ -15,7 +15,8 @@
 // Child processes, started the one way every part of Tollamere starts them:
 // standard input from /dev/null unless the caller writes to it, standard output
 // and error drained while the child runs, every wait bounded by a deadline,
-// and a stop that means SIGTERM to the child's process group, then SIGKILL.
+// and a stop that means SIGTERM to every process of the command (wherever it
+// went: see OwnCommands), then SIGKILL.
 namespace tlr {
 
 struct ChildSpec {
@@ -47,6 +48,12 @@ struct ChildSpec {
   // Most bytes kept of each of standard output and error; what comes after is
   // read and dropped, so a flood cannot exhaust memory. Zero keeps all.
   qsizetype outputLimit = 0;
+  // Standard input and output are a pseudo-terminal of the child's own, its
+  // controlling terminal (120 columns), whose output is read into
+  // ChildResult::out as it comes; nothing is typed into it (`input`,
+  // `inputFd`, `outputFd` and `outputToMemory` do not apply). For programs
+  // that say nothing without a terminal. Standard error stays a pipe.
+  bool terminal = false;
   // The file-creation mask the child starts with; nullopt keeps ours.
   std::optional<mode_t> umask;
   // Standard output and error go to anonymous in-memory files instead of
@@ -84,11 +91,13 @@ struct [[nodiscard]] ChildResult {
 };
 
 // Runs the child to its end (or its deadline) and returns what it did. Blocks
-// the calling thread; never call it on the main thread. In a task of an
-// OffMainPool (platform/OffMain.h) it observes the pool: once the pool is
-// cancelled the child's process group gets SIGTERM, then SIGKILL after a
-// short grace, and no new child starts. The child is killed when we die
-// (SIGKILL, a crash): a command we were waiting for never runs on unseen.
+// the calling thread; never call it on the main thread. The child runs below
+// a keeper process of ours (OwnCommands), which knows every process it
+// starts. In a task of an OffMainPool (platform/OffMain.h) it observes the
+// pool: once the pool is cancelled every process of the child gets SIGTERM,
+// then SIGKILL after a short grace, and no new child starts. The child is
+// killed when we die (SIGKILL, a crash), and under a scope of OwnCommands all
+// it started with it: a command we were waiting for never runs on unseen.
 ChildResult runChild(const ChildSpec& spec);
 
 // Starts a program that outlives us (refused, like runChild, in a task of a

@@ -1,12 +1,10 @@
 #pragma once
 
 #include <QHash>
-#include <QList>
 #include <QString>
 
 #include <chrono>
-#include <cstdint>
-#include <functional>
+#include <csignal>
 #include <mutex>
 #include <sys/types.h>
 #include <unordered_map>
@@ -15,13 +13,23 @@ namespace tlr {
 
 // The commands Tollamere runs itself and waits for (every runChild): an
 // agent's doctor, its fixes and verify commands, install and uninstall
-// steps, and the tools of the rest of the application. Each runs in a process
-// group of its own, so every process it starts is known by its group.
+// steps, and the tools of the rest of the application.
 //
-// A process of such a group is ours, never an agent, for as long as it runs,
-// also after the command's first process has ended, with one exception: the
-// group of a restart or fallback command is ours only while that command
-// runs; what it leaves running (a daemon it started) is the agent.
+// Each command runs below a keeper of its own: a small process of ours that
+// starts the command, is a child subreaper (PR_SET_CHILD_SUBREAPER) for all
+// it starts, and stays until the last of them has ended. A process that
+// leaves its parent, its process group or its session (setsid, a double
+// fork) still descends from the keeper, so every process of a command is
+// known by its ancestry, which cannot be left. The keeper stays our
+// unreaped child while it is recorded here, so its number cannot pass to
+// another process; signals go only through pidfds of processes verified to
+// descend from it.
+//
+// A process of a command is ours, never an agent, for as long as it runs,
+// also after the command's first process has ended, with one exception: a
+// restart or fallback command's keeper is no subreaper and ends with the
+// command; what the command leaves running (a daemon it started) is the
+// agent.
 //
 // Which agent a command serves, and why, is said by a Scope on the thread
 // that starts it. Safe from any thread.
@@ -40,6 +48,8 @@ class OwnCommands final {
   class Scope {
    public:
     Scope(QString agentId, Purpose purpose);
+    // For the same agent as the scope around it.
+    explicit Scope(Purpose purpose);
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
@@ -58,46 +68,52 @@ class OwnCommands final {
   OwnCommands(const OwnCommands&) = delete;
   OwnCommands& operator=(const OwnCommands&) = delete;
 
-  // A command was started as the leader of process group `group`, under the
-  // calling thread's scope (runChild calls it right after the fork, before
-  // the command can start anything).
-  void started(pid_t group);
-  // Its leader was reaped. A relaunch's group is forgotten at once; any
-  // other stays ours while a process of it runs.
-  void ended(pid_t group);
+  // Whether what a command started on this thread now leaves running stays
+  // ours: under a scope other than a relaunch's. (A tool run without a scope
+  // is ours while it runs; a mount's file system it leaves is not.)
+  static bool keepsWhatItLeaves();
 
-  // Whether a process of process group `group` is ours.
-  bool isOurs(pid_t group) const;
-  // A count that grows with every ended command; read it before reading the
-  // process table that goes to forgetEmptyGroups().
-  uint64_t endings() const;
-  // Forgets the ended groups for which `hasProcess` is false, when they
-  // ended before `endingsBefore` was read: nothing of them runs any more,
-  // and their number may be given to a new group.
-  void forgetEmptyGroups(const std::function<bool(pid_t group)>& hasProcess, uint64_t endingsBefore);
+  // runChild's part. A command's keeper `keeper`, our child, was started
+  // under the calling thread's scope; the record takes `keeperPidFd`, a
+  // pidfd of it, and reaps the keeper once it has ended. The keeper must not
+  // be reaped by anyone else.
+  void started(pid_t keeper, int keeperPidFd);
+  // runChild is done with the command, whose first process has ended. A
+  // keeper that is no subreaper ends with it and is forgotten now (runChild
+  // reaps it); any other stays while a process of it runs.
+  void ended(pid_t keeper);
+  // Sends `signal` (0: only counts) to every running process of the command
+  // of `keeper`, the keeper itself excepted; how many there were.
+  int signalCommand(pid_t keeper, int signal);
+
+  // Whether process `pid` belongs to one of our commands: it descends from a
+  // keeper recorded here. A process that merely joined a command's process
+  // group is not ours.
+  bool isOurs(pid_t pid);
 
   // Whether an uninstall of the agent is under way.
   bool isUninstalling(const QString& agentId) const;
-  // Ends every command of the agent that still runs: SIGTERM to each of
-  // their groups, then SIGKILL to those still there after `grace`. Blocks
-  // for up to `grace`; never call it on the main thread. How many groups
-  // were asked to end.
+  // Ends every command of the agent that still runs, with all it started:
+  // SIGTERM to each of their processes, then SIGKILL to those still there
+  // after `grace`. Blocks for up to `grace`; never call it on the main
+  // thread. How many commands were asked to end.
   int endCommandsOf(const QString& agentId, std::chrono::milliseconds grace = std::chrono::seconds(2));
 
  private:
-  struct Group {
+  struct Command {
     QString agentId;
     Purpose purpose = Purpose::check;
-    bool running = true;
-    uint64_t endedAt = 0;
+    bool keepsLeftovers = false;
+    int pidFd = -1;
   };
+  // Reaps and forgets the keepers that have ended. Under mutex_.
+  void reapEndedLocked();
   void enterUninstall(const QString& agentId);
   void leaveUninstall(const QString& agentId);
 
   mutable std::mutex mutex_;
-  std::unordered_map<pid_t, Group> groups_;  // guarded by mutex_
+  std::unordered_map<pid_t, Command> commands_;  // by keeper; guarded by mutex_
   QHash<QString, int> uninstalling_;  // guarded by mutex_
-  uint64_t endings_ = 0;  // guarded by mutex_
 };
 
 }  // namespace tlr

@@ -5,12 +5,24 @@
 #include "core/stores/SettingsStore.h"
 #include "core/texts/ByteSizeText.h"
 #include "platform/OffMain.h"
+#include "watcher/AgentRecover.h"
 
 
 namespace tlr {
 
-UninstallSession::UninstallSession(AgentEntry entry, QObject* parent, AgentUninstaller uninstaller)
-    : QObject(parent), entry_(std::move(entry)), uninstaller_(uninstaller) {
+UninstallSession::RunningAgent UninstallSession::systemRunningAgent() {
+  return {[](const AgentEntry& entry) { return AgentRecover::processesWithHelpers(entry); },
+          [](const AgentEntry& entry) {
+            const AgentRecover::Result stopped = AgentRecover().stopWithHelpers(entry);
+            const LocKey label = LocKey::uninstallStepStop(entry.localizedDisplayName());
+            if (stopped.kind != AgentRecover::Result::Kind::failed) return StepResult::make(label, true);
+            return StepResult::make(label, false, stopped.why.value_or(LocKey::installStepAsIs(stopped.reason)));
+          }};
+}
+
+UninstallSession::UninstallSession(AgentEntry entry, QObject* parent, AgentUninstaller uninstaller,
+                                   RunningAgent running)
+    : QObject(parent), entry_(std::move(entry)), uninstaller_(uninstaller), runningAgent_(std::move(running)) {
   uninstaller_.setAgentId(entry_.id);
   if (entry_.uninstall) {
     commands_ = entry_.uninstall->preCommands.value_or(CommandList());
@@ -41,6 +53,19 @@ void UninstallSession::begin() {
         measured_ = true;
         Q_EMIT changed();
       });
+  if (!runningAgent_.find) return;
+  startOffMain(
+      this, [find = runningAgent_.find, entry = entry_] { return find(entry); },
+      [this](const QList<pid_t>& pids) {
+        if (phase_ != Phase::preview || pids == running_) return;
+        running_ = pids;
+        Q_EMIT changed();
+      });
+}
+
+QString UninstallSession::runningNotice(AppLanguage language) const {
+  if (running_.isEmpty()) return {};
+  return LocTexts::text(language, LocKey::uninstallSheetAgentRunning(entry_.localizedDisplayName(), running_.size()));
 }
 
 UninstallSession::PathState UninstallSession::state(const QString& path) const {
@@ -64,7 +89,7 @@ void UninstallSession::setChecked(Group group, const QString& path, bool checked
 }
 
 bool UninstallSession::canUninstall() const {
-  return !checkedPaths_.isEmpty() || !checkedUserDataPaths_.isEmpty() || !commands_.isEmpty();
+  return !running_.isEmpty() || !checkedPaths_.isEmpty() || !checkedUserDataPaths_.isEmpty() || !commands_.isEmpty();
 }
 
 quint64 UninstallSession::checkedTotal() const {
@@ -90,6 +115,9 @@ void UninstallSession::start() {
   phase_ = Phase::executing;
   executingSteps_.clear();
   Q_EMIT changed();
+  // The user was told that it runs, and chose to go on: it goes first.
+  if (!running_.isEmpty() && runningAgent_.stop)
+    uninstaller_.setStopFirst([stop = runningAgent_.stop, entry = entry_] { return stop(entry); });
   uninstaller_.execute(
       this, entry_.localizedDisplayName(), commands_, paths,
       [this](const StepResult& step) {
@@ -112,6 +140,7 @@ QList<StepResult> UninstallSession::failedSteps() const {
 }
 
 QString UninstallSession::buttonLabel(AppLanguage language) const {
+  if (!running_.isEmpty()) return LocTexts::text(language, LocKey::uninstallSheetStopAndUninstall());
   const quint64 total = checkedTotal();
   if (total == 0) return LocTexts::text(language, LocKey::uninstallSheetButton());
   return LocTexts::text(language, LocKey::uninstallSheetButtonSize(decimalByteCount(total)));

@@ -12,7 +12,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
+#include <sys/types.h>
 
 namespace tlr {
 
@@ -36,8 +38,20 @@ class UninstallSession : public QObject {
   // nothing is there; unmeasured: the measurement has not finished.
   enum class PathState { present, missing, unmeasured };
 
+  // How the session finds the agent running and stops it; both run off the
+  // main thread.
+  struct RunningAgent {
+    // Every running process of the agent, its helpers too.
+    std::function<QList<pid_t>(const AgentEntry&)> find;
+    // Stops them all: the uninstall's first row.
+    std::function<StepResult(const AgentEntry&)> stop;
+  };
+  // Over AgentRecover: the processes with their helpers, stopped as Stop does.
+  static RunningAgent systemRunningAgent();
+
   explicit UninstallSession(AgentEntry entry, QObject* parent = nullptr,
-                            AgentUninstaller uninstaller = AgentUninstaller());
+                            AgentUninstaller uninstaller = AgentUninstaller(),
+                            RunningAgent running = systemRunningAgent());
 
   const AgentEntry& entry() const { return entry_; }
   const CommandList& commands() const { return commands_; }
@@ -48,9 +62,17 @@ class UninstallSession : public QObject {
 
   // When the sheet is shown: every standard path checked, no user-data path,
   // and all listed paths measured off the main thread. The sizes arrive
-  // together, in one change.
+  // together, in one change; whether the agent runs arrives in another.
   void begin();
   bool isMeasured() const { return measured_; }
+
+  // The agent's processes (its helpers too) that ran when the sheet was
+  // shown. While any ran, the sheet says so, its button reads "Stop and
+  // Uninstall", and the uninstall first stops them, before anything is run
+  // or removed.
+  const QList<pid_t>& runningProcesses() const { return running_; }
+  // The sheet's words for it; empty when nothing runs.
+  QString runningNotice(AppLanguage language) const;
 
   PathState state(const QString& path) const;
   // The bytes of a present path; nothing for any other.
@@ -103,6 +125,8 @@ class UninstallSession : public QObject {
 
   AgentEntry entry_;
   AgentUninstaller uninstaller_;
+  RunningAgent runningAgent_;
+  QList<pid_t> running_;
   CommandList commands_;
   QStringList standardPaths_;
   QStringList userDataPaths_;

@@ -102,6 +102,9 @@ struct AgentEntry {
     };
     Command command;
     std::optional<QList<KnownIssue>> knownIssues;
+    // The command says nothing without a terminal: it runs in a
+    // pseudo-terminal of its own.
+    std::optional<bool> needsTerminal;
   };
 
   // Where the agent keeps its data, for backup and restore.

@@ -103,6 +103,7 @@ template <class V, RecordOf<Entry::DoctorSpec> R>
 void fields(V& v, R& r) {
   v("command", r.command);
   v("knownIssues", r.knownIssues);
+  v("needsTerminal", r.needsTerminal);
 }
 
 template <class V, RecordOf<Entry::BackupSpec::DiscoverySpec> R>

@@ -3,10 +3,12 @@
 #include "core/texts/Characters.h"
 #include "core/texts/Lang.h"
 #include "core/texts/LocTexts.h"
+#include "platform/OwnCommands.h"
 #include "platform/UserHome.h"
 #include "watcher/JsonFilePatch.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QRegularExpression>
 
 namespace tlr {
@@ -79,7 +81,9 @@ AgentDoctor::LanguageProbe AgentDoctor::interfaceLanguage() {
 }
 
 AgentDoctor::Runner AgentDoctor::defaultRunner() {
-  return [](const QStringList& argv, std::chrono::milliseconds limit) { return CommandRunner::run(argv, limit); };
+  return [](const QStringList& argv, std::chrono::milliseconds limit, bool inTerminal) {
+    return CommandRunner::run(argv, limit, inTerminal);
+  };
 }
 
 QString AgentDoctor::text(const LocKey& key) const {
@@ -91,8 +95,9 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   const AgentEntry::DoctorSpec& spec = *entry.doctor;
   QElapsedTimer timer;
   timer.start();
-  const CommandRunner::Result cmd = runner_(spec.command, limits_.check);
+  const CommandRunner::Result cmd = runner_(spec.command, limits_.check, spec.needsTerminal.value_or(false));
   Detection detection = detectIssues(cmd.stdOut, cmd.stdErr, spec.knownIssues);
+  checkFixOptions(detection.issues);
 
   Result result;
   result.entryDisplayName = entry.displayName;
@@ -108,6 +113,32 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   return result;
 }
 
+void AgentDoctor::checkFixOptions(QList<DetectedIssue>& issues) const {
+  QHash<QStringList, QString> helps;  // by the command before its first option
+  for (DetectedIssue& detected : issues) {
+    const Fix& fix = detected.issue.fix;
+    if (fix.kind != QLatin1String("shell") || !fix.command) continue;
+    const QStringList& words = *fix.command;
+    const auto firstOption =
+        std::find_if(words.cbegin(), words.cend(), [](const QString& w) { return w.startsWith(QLatin1Char('-')); });
+    if (firstOption == words.cend()) continue;
+    const QStringList program(words.cbegin(), firstOption);
+    if (!helps.contains(program)) {
+      const CommandRunner::Result help = runner_(program + QStringList{QStringLiteral("--help")}, limits_.help, false);
+      helps.insert(program, help.stdOut + QLatin1Char('\n') + help.stdErr);
+    }
+    const QString listed = helps.value(program);
+    for (auto word = firstOption; word != words.cend(); ++word) {
+      if (!word->startsWith(QLatin1Char('-'))) continue;
+      // "--fix" or "--fix=…": the option's name, listed as a word of its own.
+      const QString name = word->section(QLatin1Char('='), 0, 0);
+      const QRegularExpression asWord(QStringLiteral("(^|[^\\w-])") + QRegularExpression::escape(name) +
+                                      QStringLiteral("($|[^\\w-])"));
+      if (!listed.contains(asWord)) detected.fixOffered = false;
+    }
+  }
+}
+
 AgentDoctor::FixResult AgentDoctor::applyFix(const KnownIssue& issue) const {
   const QString& kind = issue.fix.kind;
   if (kind == QLatin1String("shell")) return applyShellFix(issue.fix);
@@ -118,7 +149,9 @@ AgentDoctor::FixResult AgentDoctor::applyFix(const KnownIssue& issue) const {
 std::optional<AgentDoctor::FixResult> AgentDoctor::runReload(const Fix& fix) const {
   if (!fix.reload || fix.reload->isEmpty()) return std::nullopt;
   // How it ended is not judged, but one stopped half-way has not reloaded.
-  const CommandRunner::Result ran = runner_(*fix.reload, limits_.change);
+  // A reload restarts a service: what it leaves running is the agent.
+  const OwnCommands::Scope restarting(OwnCommands::Purpose::relaunch);
+  const CommandRunner::Result ran = runner_(*fix.reload, limits_.change, false);
   if (ran.timedOut) return FixResult::failure(text(LocKey::doctorErrReloadTimedOut(ran.limitSeconds())));
   return std::nullopt;
 }
@@ -127,7 +160,7 @@ AgentDoctor::FixResult AgentDoctor::applyShellFix(const Fix& fix) const {
   if (!fix.command || fix.command->isEmpty()) {
     return FixResult::failure(text(LocKey::doctorErrShellMissingCmd()));
   }
-  const CommandRunner::Result cmd = runner_(*fix.command, limits_.change);
+  const CommandRunner::Result cmd = runner_(*fix.command, limits_.change, false);
   if (cmd.timedOut) return FixResult::failure(text(LocKey::doctorErrCmdTimedOut(cmd.limitSeconds())));
   if (cmd.exitCode != 0) {
     const QString output = (cmd.stdErr + cmd.stdOut).trimmed();

@@ -20,6 +20,8 @@ namespace tlr {
 struct AgentDoctorLimits {
   std::chrono::milliseconds check = CommandRunner::kCheckLimit;
   std::chrono::milliseconds change = CommandRunner::kChangeLimit;
+  // The "--help" that tells a fix's options.
+  std::chrono::milliseconds help{std::chrono::seconds(15)};
 };
 
 // Diagnoses one agent with its registry doctor command, recognises known
@@ -30,8 +32,9 @@ struct AgentDoctorLimits {
 class AgentDoctor {
  public:
   using KnownIssue = DoctorResult::KnownIssue;
-  // Runs one command, stopped at the time limit given.
-  using Runner = std::function<CommandRunner::Result(const QStringList&, std::chrono::milliseconds)>;
+  // Runs one command, stopped at the time limit given, in a pseudo-terminal
+  // of its own when asked (CommandRunner::run).
+  using Runner = std::function<CommandRunner::Result(const QStringList&, std::chrono::milliseconds, bool inTerminal)>;
   // Answers, at the moment a message is built, whether it should be English
   // (otherwise it is Chinese).
   using LanguageProbe = std::function<bool()>;
@@ -56,7 +59,11 @@ class AgentDoctor {
   explicit AgentDoctor(Runner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage(),
                        Limits limits = {});
 
-  // One diagnosis; nothing when the entry has no doctor specification.
+  // One diagnosis; nothing when the entry has no doctor specification. A
+  // doctor that needs a terminal runs in a pseudo-terminal of its own. A
+  // recognised issue's command fix is offered only when the installed
+  // program lists each of its options: "<words before the first option>
+  // --help" is asked once per run and command.
   std::optional<Result> run(const AgentEntry& entry) const;
   // Applies the issue's fix; never throws, every problem is a failure, a
   // command stopped at its time limit too.
@@ -89,6 +96,8 @@ class AgentDoctor {
   FixResult applyPatchJsonFix(const Fix& fix) const;
   // The reload's failure, when it was stopped at its time limit.
   std::optional<FixResult> runReload(const Fix& fix) const;
+  // Marks the issues whose command fix names an option the program does not list.
+  void checkFixOptions(QList<DetectedIssue>& issues) const;
 
   LanguageProbe prefersEnglish_;
   Runner runner_;

@@ -11,6 +11,7 @@
 #include "platform/ProcessSignals.h"
 #include "platform/TerminalLauncher.h"
 #include "platform/Workspace.h"
+#include "registry/AgentRegistry.h"
 #include "watcher/ProcessScanner.h"
 #include "watcher/SetupCompletionWatcher.h"
 
@@ -266,6 +267,26 @@ AgentRecover::SetupStart AgentRecover::userSetup(const AgentEntry& entry) const 
 void AgentRecover::watchSetup(const QString& agentId, const QString& sentinel, std::function<void()> onCompleted) const {
   SetupCompletionWatcher& watcher = setupWatcher_ ? *setupWatcher_ : SetupCompletionWatcher::shared();
   watcher.watch(agentId, sentinel, timing_.setupTimeoutSec, std::move(onCompleted), SetupCompletionWatcher::Old::kept);
+}
+
+namespace {
+
+// The entry as the uninstall sees it: its helpers count as its processes.
+std::shared_ptr<const AgentRegistry> withHelpers(AgentEntry entry) {
+  entry.identify.argvExclude.reset();
+  RegistryFile file;
+  file.agents = {std::move(entry)};
+  return std::make_shared<const AgentRegistry>(std::move(file));
+}
+
+}  // namespace
+
+QList<pid_t> AgentRecover::processesWithHelpers(const AgentEntry& entry) {
+  return ProcessScanner(withHelpers(entry)).pidsOf(entry.id);
+}
+
+AgentRecover::Result AgentRecover::stopWithHelpers(const AgentEntry& entry) const {
+  return stopAgent(entry, ProcessScanner(withHelpers(entry)));
 }
 
 }  // namespace tlr

@@ -122,6 +122,14 @@ class AgentRecover final {
   // userSetup appears, unless it takes longer than the setup time-out.
   void watchSetup(const QString& agentId, const QString& sentinel, std::function<void()> onCompleted) const;
 
+  // Every running process of the agent with its helpers (processes that the
+  // entry's argvExclude keeps out of a scan, such as a background
+  // `app-server`), for an uninstall, which must leave nothing running from
+  // the files it removes. Our own commands are not among them.
+  static QList<pid_t> processesWithHelpers(const AgentEntry& entry);
+  // Stops them as the user's Stop does (SIGTERM, SIGKILL after the grace).
+  Result stopWithHelpers(const AgentEntry& entry) const;
+
   // Whether the program a relaunch would start is there: the application of
   // recover.appBundleId, or recover.command's program in the user's program
   // folders or on PATH (as the relaunch's shell looks for it).

@@ -5,6 +5,8 @@
 #include "platform/Paths.h"
 #include "platform/UserPrograms.h"
 
+#include <QRegularExpression>
+
 namespace tlr {
 namespace {
 
@@ -30,7 +32,19 @@ QString CommandRunner::searchPath() {
   return folders.join(QLatin1Char(':')) + QLatin1Char(':') + currentPath();
 }
 
-CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::milliseconds limit) {
+QString CommandRunner::terminalText(const QByteArray& output) {
+  // CSI sequences (ESC [ … final byte), OSC strings (ESC ] … BEL or ESC \),
+  // and any other two-byte escape.
+  static const QRegularExpression controls(
+      QStringLiteral("\x1b\\[[0-?]*[ -/]*[@-~]|\x1b\\][^\x07\x1b]*(?:\x07|\x1b\\\\)?|\x1b[@-Z\\\\-_]"));
+  QString text = QString::fromUtf8(output);
+  text.remove(controls);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return text;
+}
+
+CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::milliseconds limit, bool inTerminal) {
   Result result;
   result.limit = limit;
   if (argv.isEmpty()) {
@@ -40,6 +54,7 @@ CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::m
   ChildSpec spec = LoginShell::resolve().childSpec(shellLine(argv), searchPath());
   spec.timeout = limit;
   spec.outputLimit = kOutputLimit;
+  spec.terminal = inTerminal;
 
   const ChildResult child = runChild(spec);
   if (!child.started) {
@@ -47,7 +62,7 @@ CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::m
     return result;
   }
   result.exitCode = exitCodeOf(child);
-  result.stdOut = QString::fromUtf8(child.out);
+  result.stdOut = inTerminal ? terminalText(child.out) : QString::fromUtf8(child.out);
   result.stdErr = QString::fromUtf8(child.err);
   result.timedOut = child.timedOut;
   result.outputTruncated = child.outTruncated || child.errTruncated;

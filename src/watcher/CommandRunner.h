@@ -47,7 +47,17 @@ class CommandRunner {
   // command's process group is stopped and the result says it timed out). A
   // background child that keeps the output pipes open does not hold it up.
   // Never call it on the main thread.
-  static Result run(const QStringList& argv, std::chrono::milliseconds limit);
+  //
+  // With `inTerminal`, standard input and output are a pseudo-terminal of the
+  // command's own (for a check that says nothing without a terminal): its
+  // output is read as it comes, with the terminal's control sequences and
+  // carriage returns taken out; nothing is ever typed into it, and at the
+  // limit it is ended like any other. Standard error stays apart.
+  static Result run(const QStringList& argv, std::chrono::milliseconds limit, bool inTerminal = false);
+
+  // A terminal's output as plain text: control sequences (colours, cursor
+  // moves, titles) removed, CR LF and lone CR made line feeds.
+  static QString terminalText(const QByteArray& output);
 
   // The seven program folders joined with ":", then ":" and the inherited
   // PATH (empty when there is none, leaving a final ":").

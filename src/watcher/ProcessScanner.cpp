@@ -315,28 +315,21 @@ ProcessTable ProcessScanner::readProcessTable() const {
 
 QList<RunningAgent> ProcessScanner::scanAll() const {
   OwnCommands& own = OwnCommands::shared();
-  const uint64_t endings = own.endings();
   const ProcessTable table = readProcessTable();
   QList<RunningAgent> records = scanGUI(table);
   QSet<pid_t> guiPids;
   for (const RunningAgent& r : records) guiPids.insert(r.pid);
   records += scanCLI(table, guiPids);
-  // A command we run to check or change an agent ("claude doctor") is never
-  // the agent, however it is named.
+  // A command we run to check or change an agent ("claude doctor"), and all
+  // it started, is never the agent, however it is named.
   // Only this user's own processes: another user's agent is theirs to
   // supervise, never ours to count, record or signal.
   const uid_t me = ::getuid();
   records.removeIf([&](const RunningAgent& r) {
     const ProcessInfo* process = table.find(r.pid);
-    return !process || process->uid != me || own.isOurs(process->pgid);
+    return !process || process->uid != me || own.isOurs(r.pid);
   });
   markInstances(records, table);
-  own.forgetEmptyGroups(
-      [&](pid_t group) {
-        return std::any_of(table.processes().cbegin(), table.processes().cend(),
-                           [group](const ProcessInfo& p) { return p.pgid == group; });
-      },
-      endings);
 
   for (RunningAgent& r : records) {
     if (!r.entry.launchdLabel) continue;

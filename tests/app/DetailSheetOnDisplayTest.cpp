@@ -1,6 +1,7 @@
 // The agent detail sheet in the real application on a display of its own:
 // a running stand-in agent's row opens its sheet, whose Stop ends the agent
-// for good, while the sheet's own doctor (`<agent> doctor`) runs on.
+// for good, while the sheet's own doctor (`<agent> doctor`) runs on; and a
+// doctor that needs a terminal gets one and succeeds.
 #include "platform/Defaults.h"
 #include "support/AppFixture.h"
 #include "support/RegistryJson.h"
@@ -28,6 +29,51 @@ class DetailSheetOnDisplay : public AppFixture {
     if (!x_.failure().isEmpty()) GTEST_SKIP() << x_.failure().toStdString();
     if (!XvfbServer::hasProgram(QStringLiteral("xdotool"))) GTEST_SKIP() << "xdotool is not installed";
   }
+  // Starts `app` on the display and opens the sheet of the dashboard's one
+  // row by a tap; the sheet's top left corner once it has painted.
+  std::optional<QPoint> openTheOnlyRowsSheet(AppProcess& app) {
+    app.setEnv(QStringLiteral("DISPLAY"), x_.display());
+    auto failed = [](const char* what) {
+      ADD_FAILURE() << what;
+      return std::nullopt;
+    };
+    if (!app.start()) return failed("the application started");
+    if (!app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / "), 60s)) return failed("the agent is seen running");
+    QString main;
+    if (!waitUntil([&] { return !(main = x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty(); }, 60s))
+      return failed("the main window shows");
+
+    // The one row sits at the top of the live-status panel.
+    const QPoint origin = x_.windowOrigin(main);
+    const QRgb background = QColor(0xF8, 0xF9, 0xFB).rgb();
+    const QString dashboardShot = XvfbServer::screenshotPath(QStringLiteral("detail-dashboard.png"));
+    auto dashboardRed = [&] {
+      if (!x_.screenshot(dashboardShot)) return -1;
+      const QImage image(dashboardShot);
+      return image.isNull() ? -1 : image.pixelColor(origin + QPoint(10, 200)).red();
+    };
+    if (!waitUntil([&] { return dashboardRed() == qRed(background); }, 30s)) return failed("the dashboard has painted");
+    // The row's tap draws the agent's sheet inside the main window, over the
+    // dimmed dashboard: no window of its own.
+    if (!waitUntil(
+            [&] {
+              x_.clickAt(origin + QPoint(300, 321));
+              return waitUntil([&] { return dashboardRed() > 150 && dashboardRed() < 0xF0; }, 3s);
+            },
+            30s))
+      return failed("the row's tap opens the agent's sheet");
+    EXPECT_TRUE(x_.hasWindowManager()) << x_.windowManagerEnd().toStdString();
+    EXPECT_TRUE(x_.visibleWindows(kDisplayName).isEmpty()) << "the sheet is no window of its own";
+    const QPoint sheetOrigin = origin + QPoint((680 - 520) / 2, (560 - 540) / 2);
+    // Once painted, the header is on the sheet's light background (#F8F9FB).
+    const QString shot = XvfbServer::screenshotPath(QStringLiteral("detail-sheet.png"));
+    auto pixel = [&](QPoint at) {
+      const QImage image(shot);
+      return image.isNull() ? QRgb(0) : image.pixelColor(at).rgb();
+    };
+    EXPECT_TRUE(waitUntil([&] { return x_.screenshot(shot) && pixel(sheetOrigin + QPoint(300, 80)) == background; }, 10s));
+    return sheetOrigin;
+  }
   XvfbServer x_;
 };
 
@@ -50,50 +96,9 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
       name, {{QStringLiteral("recover"), QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")},
                                                      {QStringLiteral("command"), QJsonArray{program, QStringLiteral("plain")}}}},
              {QStringLiteral("doctor"), QJsonObject{{QStringLiteral("command"), QJsonArray{program, QStringLiteral("doctor")}}}}})));
-  app.setEnv(QStringLiteral("DISPLAY"), x_.display());
-  ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / "), 60s)) << app.stdOut().toStdString();
-  QString main;
-  ASSERT_TRUE(waitUntil([&] { return !(main = x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty(); }, 60s));
-
-  // The one row sits at the top of the live-status panel.
-  const QPoint origin = x_.windowOrigin(main);
-  const QRgb background = QColor(0xF8, 0xF9, 0xFB).rgb();
-  const QString dashboardShot = XvfbServer::screenshotPath(QStringLiteral("detail-dashboard.png"));
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        if (!x_.screenshot(dashboardShot)) return false;
-        const QImage image(dashboardShot);
-        return !image.isNull() && image.pixelColor(origin + QPoint(10, 200)).rgb() == background;
-      },
-      30s))
-      << "the dashboard has painted";
-  // The row's tap draws the agent's sheet inside the main window, over the
-  // dimmed dashboard: no window of its own.
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        x_.clickAt(origin + QPoint(300, 321));
-        return waitUntil(
-            [&] {
-              if (!x_.screenshot(dashboardShot)) return false;
-              const QImage image(dashboardShot);
-              const int red = image.isNull() ? 0 : image.pixelColor(origin + QPoint(10, 200)).red();
-              return red > 150 && red < 0xF0;
-            },
-            3s);
-      },
-      30s))
-      << "the row's tap opens the agent's sheet";
-  EXPECT_TRUE(x_.hasWindowManager()) << x_.windowManagerEnd().toStdString();
-  EXPECT_TRUE(x_.visibleWindows(kDisplayName).isEmpty()) << "the sheet is no window of its own";
-  const QPoint sheetOrigin = origin + QPoint((680 - 520) / 2, (560 - 540) / 2);
-  // Once painted, the header is on the sheet's light background (#F8F9FB).
-  const QString shot = XvfbServer::screenshotPath(QStringLiteral("detail-sheet.png"));
-  auto pixel = [&](QPoint at) {
-    const QImage image(shot);
-    return image.isNull() ? QRgb(0) : image.pixelColor(at).rgb();
-  };
-  EXPECT_TRUE(waitUntil([&] { return x_.screenshot(shot) && pixel(sheetOrigin + QPoint(300, 80)) == background; }, 10s));
+  const std::optional<QPoint> opened = openTheOnlyRowsSheet(app);
+  ASSERT_TRUE(opened);
+  const QPoint sheetOrigin = *opened;
 
   // The sheet's doctor runs under the agent's name, and is no second agent.
   ASSERT_TRUE(waitUntil([&] { return agents_.pids().size() == 2; }, 20s)) << "the doctor runs";
@@ -130,9 +135,8 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
   // back (no terminal opened).
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Exit] Fake Agent pid=%1 intent=normalExit signal=nil exit=143").arg(agent)))
       << app.stdOut().toStdString();
-  // The log is written a moment after the exit is recorded.
-  EXPECT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId).contains(QStringLiteral("exitedNormal")); }));
   const QStringList types = storedEventTypes(kAgentId);
+  EXPECT_TRUE(types.contains(QStringLiteral("exitedNormal"))) << types.join(',').toStdString();
   EXPECT_FALSE(types.contains(QStringLiteral("exitedAbnormal"))) << types.join(',').toStdString();
   EXPECT_FALSE(types.contains(QStringLiteral("recovered"))) << types.join(',').toStdString();
   EXPECT_EQ(types.count(QStringLiteral("started")), 1) << types.join(',').toStdString();
@@ -140,4 +144,28 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
   bool doctorRuns = false;
   for (pid_t pid : agents_.pids()) doctorRuns = doctorRuns || (pid != agent && ::kill(pid, 0) == 0);
   EXPECT_TRUE(doctorRuns) << "the doctor still waits for its terminal";
+}
+
+TEST_F(DetailSheetOnDisplay, ADoctorThatNeedsATerminalSucceedsInTheSheet) {
+  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
+  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
+  const QString name = uniqueAgentName(QStringLiteral("tlr-detail-tty"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
+  ASSERT_GT(agents_.start(program), 0);
+  // Without a terminal its doctor says nothing and waits for ever.
+  AppProcess& app = process(sandbox(oneAgentDocument(
+      name, {{QStringLiteral("doctor"), QJsonObject{{QStringLiteral("command"), QJsonArray{program, QStringLiteral("doctor")}},
+                                                   {QStringLiteral("needsTerminal"), true}}}})));
+  ASSERT_TRUE(openTheOnlyRowsSheet(app));
+  // Well within the check's 120 s: it gets its terminal, reports and ends.
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[AutoDoctor] Fake Agent 自动 doctor 完成 · 0 个已知问题"), 30s))
+      << app.stdOut().toStdString();
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        for (const QJsonObject& event : storedEvents(kAgentId))
+          if (event.value(QStringLiteral("details")).toString() == QStringLiteral("诊断完成 exit=0 · 无已知问题")) return true;
+        return false;
+      },
+      10s))
+      << "the check passed";
 }

@@ -3,51 +3,117 @@
 #include "platform/ChildProcess.h"
 #include "platform/ProcessSignals.h"
 #include "platform/ProcessTable.h"
+#include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
+
+#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <future>
 
 namespace tlr {
 namespace {
 
 using Purpose = OwnCommands::Purpose;
+using namespace std::chrono_literals;
 
-// Runs a command that leaves a process running behind it; that process's pid.
-pid_t runLeavingAProcess(Purpose purpose) {
-  const OwnCommands::Scope scope(QStringLiteral("tlr-own-commands"), purpose);
+const QString kAgent = QStringLiteral("tlr-own-commands");
+
+// Runs `line` with /bin/sh for the agent under `purpose`, stopped after
+// `limit`; what it printed.
+ChildResult runFor(Purpose purpose, const QString& line, std::chrono::milliseconds limit = 10s) {
+  const OwnCommands::Scope scope(kAgent, purpose);
   ChildSpec spec;
   spec.program = QStringLiteral("/bin/sh");
-  spec.arguments = {QStringLiteral("-c"), QStringLiteral("sleep 30 >/dev/null 2>&1 & echo $!")};
-  spec.timeout = std::chrono::seconds(10);
-  return runChild(spec).out.trimmed().toInt();
+  spec.arguments = {QStringLiteral("-c"), line};
+  spec.timeout = limit;
+  spec.killGrace = 1s;
+  return runChild(spec);
 }
 
-TEST(OwnCommands, WhatACheckLeavesStaysOursWhatARestartLeavesIsTheAgents) {
+pid_t pidIn(const QString& file) {
+  pid_t pid = 0;
+  EXPECT_TRUE(test::waitUntil([&] { return (pid = test::readFile(file).trimmed().toInt()) > 0; }));
+  return pid;
+}
+
+// Whether `pid` has left its parent's process group and session.
+bool inASessionOfItsOwn(pid_t pid) {
+  return test::waitUntil([&] {
+    const std::optional<ProcessInfo> p = ProcessTable::read(pid);
+    return p && p->pgid == pid;
+  });
+}
+
+TEST(OwnCommands, WhatACheckLeavesStaysOursWhereverItGoesWhatARestartLeavesIsTheAgents) {
   OwnCommands& own = OwnCommands::shared();
-  const pid_t checked = runLeavingAProcess(Purpose::check);
-  const pid_t restarted = runLeavingAProcess(Purpose::relaunch);
+  // Each leaves a process that has made a session of its own.
+  const QString leave = QStringLiteral("setsid sleep 30 >/dev/null 2>&1 & echo $!");
+  const pid_t checked = runFor(Purpose::check, leave).out.trimmed().toInt();
+  const pid_t restarted = runFor(Purpose::relaunch, leave).out.trimmed().toInt();
   ASSERT_GT(checked, 0);
   ASSERT_GT(restarted, 0);
-  const pid_t checkGroup = ProcessTable::read(checked)->pgid;
-  EXPECT_TRUE(own.isOurs(checkGroup)) << "its command has ended, but what it started runs on";
-  EXPECT_FALSE(own.isOurs(ProcessTable::read(restarted)->pgid)) << "a daemon a restart started is the agent";
+  ASSERT_TRUE(inASessionOfItsOwn(checked));
+  EXPECT_TRUE(own.isOurs(checked)) << "its command has ended, and it left the group, but it runs on";
+  EXPECT_FALSE(own.isOurs(restarted)) << "a daemon a restart started is the agent";
 
-  // Kept while a process of the group lives; forgotten once none does.
-  auto hasProcess = [](pid_t group) {
-    const ProcessTable table = ProcessTable::snapshot();  // the loop below reads into it
-    for (const ProcessInfo& p : table.processes())
-      if (p.pgid == group) return true;
-    return false;
-  };
-  own.forgetEmptyGroups(hasProcess, own.endings());
-  EXPECT_TRUE(own.isOurs(checkGroup));
-  const uint64_t endings = own.endings();
-  for (const pid_t pid : {checked, restarted}) ::kill(pid, SIGKILL);
-  ASSERT_TRUE(test::waitUntil([&] { return !ProcessSignals::isAlive(checked) && !ProcessSignals::isAlive(restarted); }));
-  own.forgetEmptyGroups(hasProcess, endings);
-  EXPECT_FALSE(own.isOurs(checkGroup));
+  // The uninstall's clean-up ends it, and only it.
+  EXPECT_EQ(own.endCommandsOf(kAgent, 5s), 1);
+  EXPECT_TRUE(test::waitUntil([&] { return !ProcessSignals::isAlive(checked); }));
+  EXPECT_TRUE(ProcessSignals::isAlive(restarted));
+  ::kill(restarted, SIGKILL);
+  // Nothing of the command runs: it is forgotten, and the next clean-up asks
+  // nothing of a number another process may have by now.
+  EXPECT_TRUE(test::waitUntil([&] { return own.endCommandsOf(kAgent, 0ms) == 0; }));
+}
+
+TEST(OwnCommands, TheTimeLimitEndsWhatTheCommandStartedInASessionOfItsOwn) {
+  test::TempHome home;
+  const QString file = home.path() + "/escaped";
+  const ChildResult result =
+      runFor(Purpose::check, "setsid sleep 30 >/dev/null 2>&1 & echo $! > '" + file + "'; exec sleep 30", 1s);
+  EXPECT_TRUE(result.timedOut);
+  const pid_t escaped = pidIn(file);
+  EXPECT_TRUE(test::waitUntil([&] { return !ProcessSignals::isAlive(escaped); }))
+      << "a process that left the command's session outlived its time limit";
+  ::kill(escaped, SIGKILL);
+}
+
+TEST(OwnCommands, AProcessThatJoinsACommandsGroupIsNeitherOursNorEndedWithIt) {
+  test::TempHome home;
+  OwnCommands& own = OwnCommands::shared();
+  const QString file = home.path() + "/command";
+  auto command = std::async(std::launch::async,
+                            [&] { return runFor(Purpose::check, "echo $$ > '" + file + "'; exec sleep 30", 30s); });
+  const pid_t commandPid = pidIn(file);
+  const pid_t group = ProcessTable::read(commandPid)->pgid;
+  test::SpawnedChild joiner("/usr/bin/perl", {"-e", "$| = 1; setpgrp(0, $ARGV[0]) or die; print qq(in\\n); sleep 30",
+                                              QString::number(group)});
+  ASSERT_EQ(joiner.readLine(), "in");
+  ASSERT_EQ(ProcessTable::read(joiner.pid())->pgid, group);
+  EXPECT_TRUE(own.isOurs(commandPid));
+  EXPECT_FALSE(own.isOurs(joiner.pid())) << "joining the group makes no process ours";
+
+  EXPECT_EQ(own.endCommandsOf(kAgent), 1);
+  EXPECT_EQ(command.get().termSignal(), SIGTERM);
+  EXPECT_TRUE(ProcessSignals::isAlive(joiner.pid())) << "only what descends from the command is signalled";
+}
+
+TEST(OwnCommands, WhatIgnoresSigtermIsKilledAfterTheGrace) {
+  test::TempHome home;
+  const QString file = home.path() + "/stubborn";
+  auto command = std::async(std::launch::async, [&] {
+    return runFor(Purpose::check, "trap '' TERM; echo $$ > '" + file + "'; exec sleep 30", 30s);
+  });
+  const pid_t stubborn = pidIn(file);
+  ASSERT_TRUE(test::waitUntil([&] { return ProcessTable::arguments(stubborn).contains("sleep"); }));
+  QElapsedTimer timer;
+  timer.start();
+  EXPECT_EQ(OwnCommands::shared().endCommandsOf(kAgent), 1);
+  EXPECT_GE(timer.elapsed(), 1900) << "SIGTERM first, with 2 s to end";
+  EXPECT_EQ(command.get().termSignal(), SIGKILL);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include "core/texts/ByteSizeText.h"
 
+#include "platform/ProcessSignals.h"
 #include "presentation/SheetSessionSupport.h"
+#include "support/FakeAgents.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -199,4 +201,35 @@ TEST_F(UninstallSessionTest, WorkOutlivesItsSessionAndItsResultsAreDropped) {
   measuring->begin();
   measuring.reset();
   tlr::test::finishOffMainWork(std::chrono::seconds(30));
+}
+
+TEST_F(UninstallSessionTest, ARunningAgentAndItsHelpersAreSaidAndStoppedBeforeAnythingIsRemoved) {
+  file(".agent/bin/tool", 10);
+  const QString name = tlr::test::uniqueAgentName("tlr-uninstall-running");
+  const QString program = tlr::test::copyFakeAgent(home.path() + "/bin", name);
+  tlr::test::FakeAgentLedger ledger(home.path() + "/ledger");
+  // The agent, and a helper the scan leaves out (a background server).
+  const pid_t agentPid = ledger.start(program);
+  const pid_t helperPid = ledger.start(program, {"app-server"});
+  ASSERT_GT(agentPid, 0);
+  ASSERT_GT(helperPid, 0);
+  UninstallSession session(tlr::test::entryFromJson(
+      R"("id":")" + name.toUtf8() + R"(","displayName":"Agent","vendor":"v","kind":"cli",)"
+      R"("identify":{"executableNames":[")" + name.toUtf8() + R"("],"argvExclude":["app-server"]},)"
+      R"("uninstall":{"paths":["~/.agent"]})"));
+  tlr::test::PhaseLog log(session);
+  session.begin();
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return session.runningProcesses().size() == 2; }));
+  EXPECT_EQ(session.runningNotice(AppLanguage::en),
+            "Agent is running (2 processes). They are stopped before anything is removed.");
+  EXPECT_EQ(session.buttonLabel(AppLanguage::en), "Stop and Uninstall");
+  EXPECT_TRUE(exists(".agent/bin/tool"));
+
+  session.start();
+  ASSERT_TRUE(log.waitFor(Phase::done));
+  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"Stop Agent and its helpers", "rm -rf ~/.agent"}));
+  EXPECT_TRUE(session.allResults()[0].success);
+  EXPECT_FALSE(tlr::ProcessSignals::isAlive(agentPid));
+  EXPECT_FALSE(tlr::ProcessSignals::isAlive(helperPid));
+  EXPECT_FALSE(exists(".agent"));
 }

@@ -6,8 +6,10 @@
 //                                  128 + the signal, as shells and runtimes do
 //   tlr_fake_agent exits-soon      exits with status 1 after 0.7 s, as an agent
 //                                  without a network does
-//   tlr_fake_agent doctor          a doctor that needs a terminal: without one on
-//                                  its standard input it waits for ever
+//   tlr_fake_agent doctor          a doctor that needs a terminal: it starts a
+//                                  helper of its own (which leaves for a session
+//                                  of its own and ends with it), and without a terminal on its
+//                                  standard input and output both wait for ever
 //   tlr_fake_agent spin            keeps one core busy instead of sleeping
 //   tlr_fake_agent -p PROMPT       a one-shot print run that fails: exits with
 //                                  status 1 after 4.5 s, as `claude -p` without
@@ -22,7 +24,9 @@
 #include <csignal>
 #include <fcntl.h>
 #include <initializer_list>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -55,9 +59,20 @@ int main(int argc, char** argv) {
   if (modeIs(argc, argv, "catches-term"))
     for (const int signal : {SIGHUP, SIGINT, SIGTERM}) std::signal(signal, exitAsAShellDoes);
   recordPid();
-  if (modeIs(argc, argv, "doctor") && ::isatty(STDIN_FILENO)) {
-    std::puts("All checks passed");
-    return 0;
+  if (modeIs(argc, argv, "doctor")) {
+    const bool terminal = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::setsid();
+      if (terminal) ::_exit(0);
+      while (true) ::pause();
+    }
+    if (terminal) {
+      ::waitpid(helper, nullptr, 0);
+      std::puts("All checks passed");
+      return 0;
+    }
   }
   if (modeIs(argc, argv, "exits-soon")) {
     ::usleep(700 * 1000);

@@ -65,13 +65,50 @@ class AgentDoctorTest : public ::testing::Test {
 
 TEST_F(AgentDoctorTest, NoDoctorSpecificationMeansNoResultAndNoCommand) {
   int runs = 0;
-  AgentDoctor counting([&](const QStringList&, std::chrono::milliseconds) {
+  AgentDoctor counting([&](const QStringList&, std::chrono::milliseconds, bool) {
     ++runs;
     return tlr::CommandRunner::Result{};
   });
   AgentEntry entry;
   EXPECT_FALSE(counting.run(entry));
   EXPECT_EQ(runs, 0);
+}
+
+TEST_F(AgentDoctorTest, ADoctorThatNeedsATerminalGetsOneAndOnlyFixesWithListedOptionsAreOffered) {
+  tlr::test::FakeBin bin;
+  // Says nothing and waits without a terminal; with one, it reports in
+  // colour and answers nothing more. Its "--help" lists some options.
+  bin.add("agentx", "case \"$1 $2\" in\n"
+                    "'doctor --help') echo 'Usage: agentx doctor [options]'; echo '  -v, --verbose';;\n"
+                    "'update --help') echo '  --force   reinstall even when current';;\n"
+                    "'doctor ') [ -t 0 ] && [ -t 1 ] || exec sleep 30\n"
+                    "  printf '\\033[1mDiagnostics\\033[0m\\r\\nWarning: multiple installations found\\n'\n"
+                    "  echo 'errors stay apart' >&2;;\n"
+                    "esac\n");
+  auto withFix = [](KnownIssue i, const QStringList& command) {
+    i.fix.kind = "shell";
+    i.fix.command = command;
+    return i;
+  };
+  AgentEntry entry = doctorEntry({"agentx", "doctor"},
+                                 {withFix(issue("multi", "multiple installations"), {"agentx", "doctor", "--fix"}),
+                                  withFix(issue("verbose", "diagnostics"), {"agentx", "doctor", "--verbose=1"}),
+                                  withFix(issue("update", "warning"), {"agentx", "update", "--force"}),
+                                  withFix(issue("migrate", "found"), {"agentx", "migrate-installer"})});
+  entry.doctor->needsTerminal = true;
+  const AgentDoctor limited(AgentDoctor::defaultRunner(), [] { return true; },
+                            {std::chrono::seconds(10), std::chrono::seconds(10)});
+  const auto result = limited.run(entry);
+  ASSERT_TRUE(result);
+  EXPECT_FALSE(result->timedOut);
+  EXPECT_EQ(result->exitCode, 0);
+  EXPECT_EQ(result->stdOut, "Diagnostics\nWarning: multiple installations found\n");
+  EXPECT_EQ(result->stdErr, "errors stay apart\n");
+  ASSERT_EQ(ids(*result), (QStringList{"multi", "verbose", "update", "migrate"}));
+  // "--fix" is no option of this version's doctor.
+  QList<bool> offered;
+  for (const auto& d : result->detectedIssues) offered << d.fixOffered;
+  EXPECT_EQ(offered, (QList<bool>{false, true, true, true}));
 }
 
 TEST_F(AgentDoctorTest, KnownIssuesAreFoundInRealOutput) {
@@ -204,7 +241,7 @@ TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
   using std::chrono::milliseconds;
   QList<milliseconds> limits;
   const auto recording = [&](bool run) {
-    return [&limits, run](const QStringList& argv, milliseconds limit) {
+    return [&limits, run](const QStringList& argv, milliseconds limit, bool) {
       limits << limit;
       return run ? tlr::CommandRunner::run(argv, limit) : tlr::CommandRunner::Result{};
     };

@@ -198,6 +198,7 @@ QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const C
     rows.append(row);
     if (onProgress) onProgress(rows.last());
   };
+  if (stopFirst_) add(stopFirst_());
   for (const Command& cmd : preCommands) {
     if (!cmd.isEmpty()) add(preCommandStep(cmd));
   }

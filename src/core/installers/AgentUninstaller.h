@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 
 namespace tlr {
 
@@ -29,6 +30,10 @@ class AgentUninstaller {
   // the agent counts as being uninstalled (OwnCommands), so nothing brings
   // it back.
   void setAgentId(QString agentId) { agentId_ = std::move(agentId); }
+  // A first step of every run, after our own commands of the agent have
+  // ended and before any pre-command: stopping the agent that runs from
+  // the files about to go. Its row comes first.
+  void setStopFirst(std::function<StepResult()> stop) { stopFirst_ = std::move(stop); }
 
   // Runs the steps off the main thread and returns at once. Each row goes
   // to `onProgress` on the main thread, then all rows in step order to
@@ -74,6 +79,7 @@ class AgentUninstaller {
 
   std::chrono::milliseconds commandTimeout_;
   QString agentId_;
+  std::function<StepResult()> stopFirst_;
 };
 
 }  // namespace tlr

@@ -18,6 +18,9 @@ struct [[nodiscard]] DoctorResult {
   struct DetectedIssue {
     KnownIssue issue;
     QString matchedSnippet;  // the output line(s) around the first match
+    // Whether its fix is offered: a command fix whose options the installed
+    // version does not list (its "--help" names no such option) is not.
+    bool fixOffered = true;
   };
 
   // A known issue whose expression does not compile; it is never detected.

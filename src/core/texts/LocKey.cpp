@@ -112,6 +112,12 @@ LocKey LocKey::uninstallSheetButtonSize(QString size) {
   return LocKey(Id::uninstallSheetButtonSize, std::move(size));
 }
 
+LocKey LocKey::uninstallSheetAgentRunning(QString name, LocInt processes) {
+  return LocKey(Id::uninstallSheetAgentRunning, std::move(name), qint64{processes.value});
+}
+
+LocKey LocKey::uninstallStepStop(QString name) { return LocKey(Id::uninstallStepStop, std::move(name)); }
+
 LocKey LocKey::detailActionLaunchAgent(QString name) {
   return LocKey(Id::detailActionLaunchAgent, std::move(name));
 }

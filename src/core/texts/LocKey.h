@@ -344,6 +344,8 @@ namespace tlr {
   VALUED(uninstallSheetTitle) \
   VALUED(uninstallSheetWithFailures) \
   VALUED(uninstallSheetButtonSize) \
+  VALUED(uninstallSheetAgentRunning) \
+  VALUED(uninstallStepStop) \
   VALUED(uninstallWarnBody) \
   VALUED(uninstallWarnMore) \
   VALUED(uninstallStepNotInstalled) \
@@ -360,6 +362,7 @@ namespace tlr {
   PLAIN(uninstallSheetRunning) \
   PLAIN(uninstallSheetSuccess) \
   PLAIN(uninstallSheetButton) \
+  PLAIN(uninstallSheetStopAndUninstall) \
   PLAIN(uninstallWarnTitle) \
   PLAIN(uninstallExecutingHelp) \
   PLAIN(uninstallStepNotThere) \
@@ -660,6 +663,8 @@ class LocKey {
   static LocKey uninstallSheetTitle(QString name);
   static LocKey uninstallSheetWithFailures(LocInt failures);
   static LocKey uninstallSheetButtonSize(QString size);
+  static LocKey uninstallSheetAgentRunning(QString name, LocInt processes);
+  static LocKey uninstallStepStop(QString name);
   static LocKey detailActionLaunchAgent(QString name);
   static LocKey detailActionOpenTuiAnotherHint(QString name, LocInt running);
   static LocKey statusRunningInstances(LocInt count);
@@ -806,7 +811,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 512, "the interface has 512 text keys");
-static_assert(LocKey::kValuedCount == 143, "143 text keys carry values");
+static_assert(LocKey::kCount == 515, "the interface has 515 text keys");
+static_assert(LocKey::kValuedCount == 145, "145 text keys carry values");
 
 }  // namespace tlr

@@ -754,6 +754,14 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(u"已卸载（{1} 项未成功）", key);
     case Id::uninstallSheetButtonSize:
       return fill(t(u"Uninstall ({1})", u"彻底卸载（{1}）"), key);
+    case Id::uninstallSheetAgentRunning:
+      if (english)
+        return fill(key.integer(1) == 1
+                        ? u"{1} is running ({2} process). It is stopped before anything is removed."
+                        : u"{1} is running ({2} processes). They are stopped before anything is removed.", key);
+      return fill(u"{1} 正在运行（{2} 个进程），卸载前会先将其停止，再删除文件。", key);
+    case Id::uninstallStepStop:
+      return fill(t(u"Stop {1} and its helpers", u"停止 {1} 及其辅助进程"), key);
     case Id::uninstallWarnBody:
       if (english)
         return fill(key.integer(0) == 1
@@ -794,6 +802,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Uninstalled", u"已卸载").toString();
     case Id::uninstallSheetButton:
       return t(u"Uninstall", u"彻底卸载").toString();
+    case Id::uninstallSheetStopAndUninstall:
+      return t(u"Stop and Uninstall", u"停止并卸载").toString();
     case Id::uninstallWarnTitle:
       return t(u"Uninstall incomplete", u"卸载未完全成功").toString();
     case Id::uninstallExecutingHelp:

@@ -395,6 +395,8 @@ void DoctorOutputSheet::rebuildIssueCards() {
       if (model_->fixEnabled(issue.id)) model_->triggerFix(issue);
     });
     fixRow->addWidget(c->fix);
+    // A fix whose options this version does not know is not offered.
+    c->fix->setVisible(detected.fixOffered);
     c->outcomeSymbol = SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
     fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
     c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);

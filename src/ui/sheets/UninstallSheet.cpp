@@ -19,6 +19,24 @@ namespace {
 
 using Phase = UninstallSession::Phase;
 using Group = UninstallSession::Group;
+
+// A box that asks for attention (the running agent, the failed steps): an
+// orange card and its warning sign, in a `Layout` of the card.
+template <class Layout>
+std::pair<Card*, Layout*> warningBox(QWidget* parent, const QString& name) {
+  auto* box = new Card(parent, 8);
+  box->setObjectName(name);
+  box->setFill(Theme::withOpacity(Theme::orange, 0.10));
+  auto* layout = new Layout(box);
+  layout->setContentsMargins(12, 10, 12, 10);
+  layout->setSpacing(6);
+  return {box, layout};
+}
+
+SymbolView* warningSign(QWidget* parent) {
+  return new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(12),
+                        [] { return Theme::orange; }, parent);
+}
 using PathState = UninstallSession::PathState;
 
 QString groupKey(Group group) { return group == Group::standard ? QStringLiteral("standard") : QStringLiteral("userData"); }
@@ -128,6 +146,17 @@ QWidget* UninstallSheet::previewBody() {
     nothing->setObjectName(QStringLiteral("uninstallNothing"));
     column->addWidget(nothing);
     return body;
+  }
+
+  if (const QString running = session_->runningNotice(settings_.language()); !running.isEmpty()) {
+    // Said before anything else: the uninstall stops it first.
+    auto [box, line] = warningBox<QHBoxLayout>(body, QStringLiteral("uninstallAgentRunning"));
+    line->addWidget(warningSign(box), 0, Qt::AlignTop);
+    auto* notice = new Label(running, 11.5, QFont::Normal, TextRole::primary, box);
+    notice->setObjectName(QStringLiteral("uninstallAgentRunningText"));
+    notice->setWordWrap(true);
+    line->addWidget(notice, 1);
+    column->addWidget(box);
   }
 
   if (!session_->commands().isEmpty()) {
@@ -263,16 +292,10 @@ QWidget* UninstallSheet::doneBody() {
   column->addLayout(summaryLine);
 
   if (!failed.isEmpty()) {
-    auto* box = new Card(body, 8);
-    box->setObjectName(QStringLiteral("uninstallFailureBox"));
-    box->setFill(Theme::withOpacity(Theme::orange, 0.10));
-    auto* inner = new QVBoxLayout(box);
-    inner->setContentsMargins(12, 10, 12, 10);
-    inner->setSpacing(6);
+    auto [box, inner] = warningBox<QVBoxLayout>(body, QStringLiteral("uninstallFailureBox"));
     auto* heading = new QHBoxLayout;
     heading->setSpacing(6);
-    heading->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(12),
-                                      [] { return Theme::orange; }, box));
+    heading->addWidget(warningSign(box));
     auto* title = new Label(text(LocKey::uninstallWarnTitle()), 12.5, QFont::DemiBold, TextRole::primary, box);
     title->setObjectName(QStringLiteral("uninstallFailureTitle"));
     heading->addWidget(title);

@@ -34,6 +34,7 @@ std::vector<LocKey> valuedSamples() {
       LocKey::heroSubMixed(2, 5, 1), LocKey::rowOpenTooltipRunning(s), LocKey::rowOpenTooltipNotRunning(s),
       LocKey::detailSetupHint(s), LocKey::installSheetTitle(s), LocKey::installSheetHowToOpenBody(s, s),
       LocKey::uninstallSheetTitle(s), LocKey::uninstallSheetWithFailures(2), LocKey::uninstallSheetButtonSize(s),
+      LocKey::uninstallSheetAgentRunning(s, 2), LocKey::uninstallStepStop(s),
       LocKey::detailActionLaunchAgent(s), LocKey::detailDoctorChecking(s),
       LocKey::detailDoctorBannerHasIssuesTitle(2), LocKey::uninstallWarnBody(2), LocKey::uninstallWarnMore(2),
       LocKey::embeddedCliTitle(s), LocKey::embeddedCliSubtitle(812), LocKey::restartHintCmd(s),
@@ -136,13 +137,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 512u);
+  ASSERT_EQ(LocKey::allIds().size(), 515u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 143u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 145u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
@@ -164,7 +165,7 @@ TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
     }
     EXPECT_EQ(halfWidthInChinese(zh(key)), QString()) << LocKey::name(id) << ": " << zh(key).toStdString();
   }
-  EXPECT_EQ(plain, 369);
+  EXPECT_EQ(plain, 370);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 
