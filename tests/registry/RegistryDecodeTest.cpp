@@ -47,7 +47,7 @@ const QByteArray kFullDocument =
     R"("hidden":false,"userInvokeCommand":["ui"],"setupCommand":["su"],"iconBundleId":"ib",)"
     R"("restart":{"command":["r"],"verifyCommand":["v"],"expectVerifyExitCode":-2147483648,"verifyOutputContains":"ok","verifyOutputNotContains":"","fallbackCommand":["fb"]},)"
     R"("doctor":{"command":["d"],"knownIssues":[{"id":"k","match":"^x$","title":"T","detail":"D",)"
-    R"("fix":{"kind":"patch-json","title":"FT","command":["fc"],"file":"~/f.json","set":{"a.b.c":"1","z":""},"reload":["rl"]}}]},)"
+    R"("fix":{"kind":"patch-json","title":"FT","command":["fc"],"file":"~/f.json","set":{"a.b.c":"1","z":""},"reload":["rl"]}}],"needsTerminal":true},)"
     R"("backup":{"discovery":{"primaryHomes":["~/h"],"envVars":["E"],"workspaceConventions":["~/w"],"globalFiles":["~/g"],"projectMarkers":["M"],"scanRoots":["~/s"]},)"
     R"("includePaths":["~/i"],"excludePatterns":["*.log"],"projectScoped":["ps"]},)"
     R"("protectionSpec":{"hangThresholdSeconds":5,"expectsIdle":true,"killStrategy":"k","autoRelaunchAfterKill":false,)"

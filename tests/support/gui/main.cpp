@@ -6,6 +6,10 @@
 
 #include <gmock/gmock.h>
 
+#include "platform/OffMain.h"
+
+#include <chrono>
+
 // Widget tests run with a QApplication on Qt's offscreen platform unless the
 // caller chose another, so they need no display. The offscreen screen is
 // 1280 × 800, the size of the X server the black-box tests use, so a window
@@ -30,5 +34,11 @@ int main(int argc, char** argv) {
   // scheme painted into the application palette.
   tlr::Appearance appearance;
   appearance.setAppliesApplicationPalette(true);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // As the application does at quit: work still running off the window
+  // thread (a look-up a sheet started as it opened) is cancelled and waited
+  // for before the process's objects go.
+  tlr::OffMainPool::shared().cancel();
+  static_cast<void>(tlr::OffMainPool::shared().waitForIdle(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
+  return result;
 }

@@ -92,8 +92,8 @@ TEST_F(PasswordPromptTest, AWorkerWaitsForTheDialogAndGetsTheTypedTextUnchanged)
   EXPECT_EQ(PasswordVault::cachedPassword(), answer);
   EXPECT_EQ(seenMessage, "Unlock to back up");
   EXPECT_EQ(seenInformative,
-            "Enter the encrypted backup volume password Enter it once — this computer remembers it for automatic backups.");
-  EXPECT_EQ(seenPlaceholder, "Backup volume password");
+            "Enter the encrypted backup image password Enter it once — this computer remembers it for automatic backups.");
+  EXPECT_EQ(seenPlaceholder, "Backup image password");
   EXPECT_TRUE(fieldHadFocus);
   EXPECT_TRUE(confirmIsRightOfCancel);
 }
