@@ -108,9 +108,11 @@ QByteArray baseName(const QByteArray& path) {
   return slash < 0 ? path : path.mid(slash + 1);
 }
 
-QString readExePath(pid_t pid) {
+// The path a /proc/<pid>/<which> link names. A file or folder removed since
+// reads " (deleted)" at its end: where it was is all there is to go by.
+QString readProcLink(pid_t pid, const char* which) {
   char link[48];
-  std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
+  std::snprintf(link, sizeof link, "/proc/%d/%s", pid, which);
   char target[4096];
   const ssize_t n = ::readlink(link, target, sizeof target);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return {};
@@ -119,6 +121,8 @@ QString readExePath(pid_t pid) {
   if (path.endsWith(kDeleted)) path.chop(kDeleted.size());
   return path;
 }
+
+QString readExePath(pid_t pid) { return readProcLink(pid, "exe"); }
 
 // The real user id in /proc/<pid>/status ("Uid:\t<real>\t<effective>..."):
 // a setuid program keeps the real id of the user who started it.
@@ -405,16 +409,7 @@ QStringList ProcessTable::arguments(pid_t pid) {
 
 QString ProcessTable::workingFolder(pid_t pid) {
   if (pid <= 0) return {};
-  char link[48];
-  std::snprintf(link, sizeof link, "/proc/%d/cwd", pid);
-  char target[4096];
-  const ssize_t n = ::readlink(link, target, sizeof target);
-  if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return {};
-  QString path = QFile::decodeName(QByteArray(target, n));
-  // A folder removed since: where it was is all there is to go back to.
-  static const QString kDeleted = QStringLiteral(" (deleted)");
-  if (path.endsWith(kDeleted)) path.chop(kDeleted.size());
-  return path;
+  return readProcLink(pid, "cwd");
 }
 
 QStringList ProcessTable::argumentsOf(const ProcessInfo& process) const {
