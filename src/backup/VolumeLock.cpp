@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/file.h>
@@ -44,14 +45,55 @@ QString VolumeLock::lockPathFor(const QString& image) {
 
 namespace {
 
+// Holds the lock folder's own flock while a run replaces what stands at the
+// lock file's place, so that of several runs finding a link there at once
+// exactly one puts its file in: the others, once inside, find a plain file
+// and try the lock on it as usual. Short by nature (an lstat and a rename),
+// so a run that finds it held tries again for a moment instead of waiting.
+class ReplacementGuard {
+ public:
+  explicit ReplacementGuard(const QByteArray& folder)
+      : fd_(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        locked_ = true;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      const struct timespec pause{0, 1000000};  // 1 ms
+      ::nanosleep(&pause, nullptr);
+    }
+    contended_ = true;
+  }
+  ~ReplacementGuard() {
+    if (fd_ < 0) return;
+    if (locked_) ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+  }
+  ReplacementGuard(const ReplacementGuard&) = delete;
+  ReplacementGuard& operator=(const ReplacementGuard&) = delete;
+  // Another run kept the guard for the whole try: it is replacing the file
+  // and comes away holding the lock. (A folder that cannot be opened or
+  // locked at all guards nothing and stops nobody.)
+  bool contended() const { return contended_; }
+
+ private:
+  int fd_ = -1;
+  bool locked_ = false;
+  bool contended_ = false;
+};
+
 // Opens the lock file at `path` for locking: a plain file of ours, made when
-// missing. What stands there and is no plain file (a symbolic link, a FIFO)
-// is never opened through: it is replaced by a fresh file of ours, made and
-// locked under a temporary name first and exchanged into place, so that of
-// two processes replacing it at once only one comes away holding the lock
-// on the file at the path. -1 with errno set when nothing can be opened;
-// EWOULDBLOCK when another holds the lock.
+// missing. What stands there and is no plain file (a symbolic link, a FIFO,
+// a socket) is never opened through: it is replaced by a fresh file of ours,
+// made and locked under a temporary name first and renamed into place while
+// the folder's replacement guard is held, so that of several runs replacing
+// it at once exactly one comes away holding the lock on the file at the
+// path. -1 with errno set when nothing can be opened; EWOULDBLOCK when
+// another holds the lock.
 int openLocked(const QByteArray& path) {
+  const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
   for (int attempt = 0; attempt < 8; ++attempt) {
     // Never waits (a FIFO put there must not stop a backup) and never
     // follows a link.
@@ -79,36 +121,29 @@ int openLocked(const QByteArray& path) {
     } else if (errno != ELOOP && errno != ENXIO) {  // ENXIO: a socket
       return -1;
     }
-    // A link, a socket or some other thing: our own file takes its place.
+    // A link, a socket or some other thing: our own file takes its place,
+    // unless another run has put its own there meanwhile.
+    const ReplacementGuard guard(folder);
+    if (guard.contended()) {
+      errno = EWOULDBLOCK;
+      return -1;
+    }
+    struct stat there{};
+    if (::lstat(path.constData(), &there) == 0 && (S_ISREG(there.st_mode) || S_ISDIR(there.st_mode))) continue;
     const QByteArray temporary = path + ".tlr-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
     const int own = ::open(temporary.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (own < 0) return -1;
     ::flock(own, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
-    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, path.constData(), RENAME_EXCHANGE) == 0) {
-      struct stat displaced{};
-      if (::lstat(temporary.constData(), &displaced) == 0 && S_ISREG(displaced.st_mode)) {
-        // Another process put its lock file there first: it goes back, and
-        // the lock is tried on it as usual.
-        ::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, path.constData(), RENAME_EXCHANGE);
-        ::close(own);
-        ::unlink(temporary.constData());
-        continue;
-      }
+    // rename replaces the link itself, never what it points to.
+    if (::rename(temporary.constData(), path.constData()) != 0) {
+      const int error = errno;
+      ::close(own);
       ::unlink(temporary.constData());
-      log("[Backup] ", QStringLiteral("%1 不是普通文件：已换成 Tollamere 自己的锁文件").arg(QFile::decodeName(path)));
-      return own;
+      errno = error;
+      return -1;
     }
-    // No exchange on this file system: replaced by a plain rename.
-    const bool renamed = ::rename(temporary.constData(), path.constData()) == 0;
-    const int error = errno;
-    if (renamed) {
-      log("[Backup] ", QStringLiteral("%1 不是普通文件：已换成 Tollamere 自己的锁文件").arg(QFile::decodeName(path)));
-      return own;
-    }
-    ::close(own);
-    ::unlink(temporary.constData());
-    errno = error;
-    return -1;
+    log("[Backup] ", QStringLiteral("%1 不是普通文件：已换成 Tollamere 自己的锁文件").arg(QFile::decodeName(path)));
+    return own;
   }
   errno = EAGAIN;
   return -1;

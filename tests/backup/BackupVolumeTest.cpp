@@ -594,12 +594,12 @@ TEST(VolumeLockAcrossProcesses, WhateverHappensAtTheLockFileOneRunProceeds) {
   // the others find the lock held, whichever of them exchanged first.
   const QString bare = home.path() + "/racing/.lock";  // no image beside it
   QDir().mkpath(home.path() + "/racing");
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     QFile::remove(bare);
     ASSERT_TRUE(QFile::link(home.path() + "/elsewhere", bare));
     std::vector<std::unique_ptr<OtherProcessLock>> runs;
-    for (int i = 0; i < 4; ++i) runs.push_back(std::make_unique<OtherProcessLock>(bare));
+    for (int i = 0; i < 6; ++i) runs.push_back(std::make_unique<OtherProcessLock>(bare));
     int proceeding = 0;
     for (const auto& run : runs) proceeding += run->answer() == "held" ? 1 : 0;
     EXPECT_EQ(proceeding, 1);
