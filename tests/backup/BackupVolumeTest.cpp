@@ -535,6 +535,13 @@ struct OtherProcessLock {
   explicit OtherProcessLock(const QString& lockFile) {
     process.start(tlr::test::toolPath("tlr_backup_tool"), {"lock", lockFile});
   }
+  // Started ready to ask; it asks on go().
+  struct Together {};
+  OtherProcessLock(const QString& lockFile, Together) {
+    process.start(tlr::test::toolPath("tlr_backup_tool"), {"lock", lockFile, "together"});
+    answer();  // "ready"
+  }
+  void go() { process.write("go\n"); }
   ~OtherProcessLock() {
     process.closeWriteChannel();
     process.waitForFinished(10000);
@@ -545,7 +552,7 @@ struct OtherProcessLock {
       while (!process.canReadLine())
         if (!process.waitForReadyRead(10000)) return {};
       const QString line = QString::fromUtf8(process.readLine()).trimmed();
-      if (line == "held" || line == "busy") return line;
+      if (line == "held" || line == "busy" || line == "ready") return line;
     }
   }
   QProcess process;
@@ -599,7 +606,8 @@ TEST(VolumeLockAcrossProcesses, WhateverHappensAtTheLockFileOneRunProceeds) {
     QFile::remove(bare);
     ASSERT_TRUE(QFile::link(home.path() + "/elsewhere", bare));
     std::vector<std::unique_ptr<OtherProcessLock>> runs;
-    for (int i = 0; i < 6; ++i) runs.push_back(std::make_unique<OtherProcessLock>(bare));
+    for (int i = 0; i < 8; ++i) runs.push_back(std::make_unique<OtherProcessLock>(bare, OtherProcessLock::Together{}));
+    for (const auto& run : runs) run->go();
     int proceeding = 0;
     for (const auto& run : runs) proceeding += run->answer() == "held" ? 1 : 0;
     EXPECT_EQ(proceeding, 1);

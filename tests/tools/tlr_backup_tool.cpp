@@ -41,7 +41,15 @@ int main(int argc, char** argv) {
   const QStringList args = app.arguments().mid(1);
   if (args.isEmpty()) return 2;
   const QString command = args[0];
-  if (command == "lock" && args.size() == 2) {
+  // lock <file> [together]: with "together", says "ready" and asks only
+  // once a line arrives, so that several runs ask at the same moment.
+  if (command == "lock" && (args.size() == 2 || (args.size() == 3 && args[2] == "together"))) {
+    if (args.size() == 3) {
+      std::printf("ready\n");
+      std::fflush(stdout);
+      std::string go;
+      std::getline(std::cin, go);
+    }
     const std::optional<VolumeLock> lock = VolumeLock::tryAcquire(args[1]);
     std::printf("%s\n", lock ? "held" : "busy");
     std::fflush(stdout);
