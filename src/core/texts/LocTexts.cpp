@@ -212,7 +212,7 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"The import failed.",
                u"导入失败").toString();
     case Id::usbErrImportVolumeExists:
-      return t(u"The import failed: this computer already has a backup volume. Back it up or move it away first.",
+      return t(u"The import failed: this computer already has a backup image. Back it up or move it away first.",
                u"导入失败：这台电脑上已有备份卷，请先备份或移走它").toString();
     case Id::usbErrNoBackup:
       return t(u"There is no backup yet. Back up once in the backup panel first.",
@@ -230,7 +230,7 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"The migration package's manifest is damaged.",
                u"迁移包元数据损坏").toString();
     case Id::usbErrStillMounted:
-      return t(u"The encrypted backup volume could not be detached, so nothing was exported.",
+      return t(u"The encrypted backup image could not be detached, so nothing was exported.",
                u"加密备份卷无法卸载，没有导出").toString();
     case Id::usbErrFailed:
       return t(u"The operation failed.",
@@ -323,7 +323,7 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Could not write the backup.",
                u"写入失败").toString();
     case Id::backupErrNotSetUp:
-      return t(u"The encrypted backup volume is not set up yet. Set it up in Backup & Restore first.",
+      return t(u"The encrypted backup image is not set up yet. Set it up in Backup & Restore first.",
                u"加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。").toString();
     case Id::backupErrOversize:
       return fill(t(u"The backup is too large ({1} MB > 500 MB). Look for unusually large files.",
@@ -332,36 +332,61 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"The backup failed.",
                u"备份失败").toString();
     case Id::backupErrCreateVolume:
-      return t(u"Could not create the encrypted backup volume.",
+      return t(u"Could not create the encrypted backup image.",
                u"创建加密卷失败").toString();
     case Id::backupErrUnlock:
-      return t(u"Could not unlock the encrypted backup volume.",
+      return t(u"Could not unlock the encrypted backup image.",
                u"无法解锁加密备份卷").toString();
     case Id::backupErrWrongPassword:
-      return t(u"The password is wrong: the encrypted backup volume stays locked.",
+      return t(u"The password is wrong: the encrypted backup image stays locked.",
                u"密码不正确，加密备份卷没有解锁").toString();
     case Id::backupErrNoPassword:
-      return t(u"No password was given: the encrypted backup volume stays locked.",
+      return t(u"No password was given: the encrypted backup image stays locked.",
                u"没有输入密码，加密备份卷没有解锁").toString();
     case Id::backupErrVolumeExists:
-      return t(u"A backup volume already exists there; it does not need to be created again.",
+      return t(u"A backup image already exists there; it does not need to be created again.",
                u"备份卷已存在，不需要重新创建").toString();
     case Id::backupErrVolumeNotSetUp:
-      return t(u"The backup volume has not been set up yet.",
+      return t(u"The backup image has not been set up yet.",
                u"备份卷还没初始化").toString();
     case Id::backupErrToolMissing:
-      return fill(t(u"{1} is not installed, so the encrypted backup volume cannot be opened. Install the package {2} (for example: sudo apt install {2}), then try again.",
+      return fill(t(u"{1} is not installed, so the encrypted backup image cannot be opened. Install the package {2} (for example: sudo apt install {2}), then try again.",
                     u"没有安装 {1}，无法打开加密备份卷。请先安装软件包 {2}（例如：sudo apt install {2}），然后再试。"), key);
     case Id::backupErrDetach:
-      return t(u"The encrypted backup volume could not be closed after use, so its decrypted files are still reachable.",
+      return t(u"The encrypted backup image could not be closed after use, so its decrypted files are still reachable.",
                u"加密备份卷用完后没能卸载，解密后的文件仍可访问。").toString();
     case Id::backupErrDetachToolMissing:
-      return fill(t(u"The encrypted backup volume could not be closed after use: {1} is not installed. Install the package {2} (for example: sudo apt install {2}).",
+      return fill(t(u"The encrypted backup image could not be closed after use: {1} is not installed. Install the package {2} (for example: sudo apt install {2}).",
                     u"加密备份卷用完后没能卸载：没有安装 {1}。请安装软件包 {2}（例如：sudo apt install {2}）。"), key);
     case Id::backupExclusionsNote:
       return fill(t(u"Left out on purpose (caches and the tools' own program files): {1}",
                     u"按设置不备份（缓存和工具自带的程序文件）：{1}"), key);
     // doctor
+    case Id::backupIncomplete:
+      return t(u"This backup is incomplete.", u"此次备份不完整。").toString();
+    // What a backup left out: {1} items, {2} the first paths (a folder too
+    // deep: {2} the levels kept, {3} the paths).
+    case Id::backupLeftOutNotRegular:
+      if (english)
+        return fill(key.integer(0) == 1
+                        ? u"Not backed up: {1} item that is not a regular file (a link, FIFO or socket): {2}"
+                        : u"Not backed up: {1} items that are not regular files (links, FIFOs or sockets): {2}", key);
+      return fill(u"未备份 {1} 项（符号链接、FIFO 或套接字，不是普通文件）：{2}", key);
+    case Id::backupLeftOutUnreadable:
+      if (english)
+        return fill(key.integer(0) == 1 ? u"Not backed up, not readable: {1} item this user may not read: {2}"
+                                        : u"Not backed up, not readable: {1} items this user may not read: {2}", key);
+      return fill(u"未备份，无法读取：{1} 项（当前用户没有读取权限）：{2}", key);
+    case Id::backupLeftOutTooDeep:
+      if (english)
+        return fill(key.integer(0) == 1 ? u"Not backed up: {1} folder more than {2} levels deep: {3}"
+                                        : u"Not backed up: {1} folders more than {2} levels deep: {3}", key);
+      return fill(u"未备份 {1} 个文件夹（层级超过 {2} 层）：{3}", key);
+    case Id::backupLeftOutChanged:
+      if (english)
+        return fill(key.integer(0) == 1 ? u"Changed while it was read, twice: {1} file, stored as read: {2}"
+                                        : u"Changed while they were read, twice: {1} files, stored as read: {2}", key);
+      return fill(u"读取时一再改变：{1} 个文件，按读到的内容备份：{2}", key);
     case Id::doctorHintCmd:
       return fill(t(u"Will run: `{1}` (read-only, no changes)", u"将运行：`{1}`（只读，不修改任何东西）"), key);
     case Id::doctorFoundIssues:
@@ -552,6 +577,9 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::restoreErrFileInTheWay:
       return fill(t(u"The restore stopped: {1} is a file where the backup holds a folder. Move it away, then restore again.",
                     u"恢复中止：{1} 处是文件，而备份里这里是文件夹。请先把它移走，再恢复。"), key);
+    case Id::restoreErrNotWritable:
+      return fill(t(u"Nothing was restored: this user may not write where the backup's files go ({1}). Allow writing there, then restore again.",
+                    u"没有恢复任何文件：当前用户无权写入备份文件要放回的位置（{1}）。请先允许写入，再恢复。"), key);
     case Id::restoreErrAgentNotInBackup:
       return fill(t(u"The backup holds no data of {1}.",
                     u"备份里没有 {1} 的数据"), key);
@@ -609,11 +637,13 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::restoreConfirmAll:
       return t(u"Restore all", u"全部恢复").toString();
     case Id::restoreStatSkillsUnit:
-      return t(u"skills", u"个技能").toString();
+      if (english) return fill(key.integer(0) == 1 ? u"{1} skill" : u"{1} skills", key);
+      return fill(u"{1} 个技能", key);
     case Id::restoreStatMemoryLabel:
       return t(u"Memory", u"记忆").toString();
     case Id::restoreStatTasksUnit:
-      return t(u"tasks", u"个任务").toString();
+      if (english) return fill(key.integer(0) == 1 ? u"{1} task" : u"{1} tasks", key);
+      return fill(u"{1} 个任务", key);
     // detail
     case Id::detailSetupHint:
       return fill(t(u"Will run `{1}` in a terminal — follow the prompts to complete one-time setup",
@@ -1158,10 +1188,10 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::vaultPasswordCancel:
       return t(u"Cancel", u"取消").toString();
     case Id::vaultUnlockForBackup:
-      return t(u"Unlock the encrypted backup volume to start the backup",
+      return t(u"Unlock the encrypted backup image to start the backup",
                u"解锁加密备份卷以开始备份").toString();
     case Id::vaultUnlockForRestore:
-      return t(u"Unlock the encrypted backup volume to start the restore",
+      return t(u"Unlock the encrypted backup image to start the restore",
                u"解锁加密备份卷以开始恢复").toString();
     // appearance
     case Id::appearanceSystem:
