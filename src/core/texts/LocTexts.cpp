@@ -24,6 +24,11 @@ QString text(AppLanguage language, const LocKey& key) {
   const bool english = language == AppLanguage::en;
   // t(English, Chinese): the row's text in `language`.
   const auto t = [english](QStringView inEnglish, QStringView inChinese) { return english ? inEnglish : inChinese; };
+  // counted(English for one, English for any other count, Chinese): the
+  // row's text filled, by the count that is the key's first value.
+  const auto counted = [&](QStringView one, QStringView other, QStringView inChinese) {
+    return fill(english ? (key.integer(0) == 1 ? one : other) : inChinese, key);
+  };
   switch (key.id()) {
     // restart
     case Id::restartHintCmd:
@@ -367,26 +372,21 @@ QString text(AppLanguage language, const LocKey& key) {
     // What a backup left out: {1} items, {2} the first paths (a folder too
     // deep: {2} the levels kept, {3} the paths).
     case Id::backupLeftOutNotRegular:
-      if (english)
-        return fill(key.integer(0) == 1
-                        ? u"Not backed up: {1} item that is not a regular file (a link, FIFO or socket): {2}"
-                        : u"Not backed up: {1} items that are not regular files (links, FIFOs or sockets): {2}", key);
-      return fill(u"未备份 {1} 项（符号链接、FIFO 或套接字，不是普通文件）：{2}", key);
+      return counted(u"Not backed up: {1} item that is not a regular file (a link, FIFO or socket): {2}",
+                     u"Not backed up: {1} items that are not regular files (links, FIFOs or sockets): {2}",
+                     u"未备份 {1} 项（符号链接、FIFO 或套接字，不是普通文件）：{2}");
     case Id::backupLeftOutUnreadable:
-      if (english)
-        return fill(key.integer(0) == 1 ? u"Not backed up, not readable: {1} item this user may not read: {2}"
-                                        : u"Not backed up, not readable: {1} items this user may not read: {2}", key);
-      return fill(u"未备份，无法读取：{1} 项（当前用户没有读取权限）：{2}", key);
+      return counted(u"Not backed up, not readable: {1} item this user may not read: {2}",
+                     u"Not backed up, not readable: {1} items this user may not read: {2}",
+                     u"未备份，无法读取：{1} 项（当前用户没有读取权限）：{2}");
     case Id::backupLeftOutTooDeep:
-      if (english)
-        return fill(key.integer(0) == 1 ? u"Not backed up: {1} folder more than {2} levels deep: {3}"
-                                        : u"Not backed up: {1} folders more than {2} levels deep: {3}", key);
-      return fill(u"未备份 {1} 个文件夹（层级超过 {2} 层）：{3}", key);
+      return counted(u"Not backed up: {1} folder more than {2} levels deep: {3}",
+                     u"Not backed up: {1} folders more than {2} levels deep: {3}",
+                     u"未备份 {1} 个文件夹（层级超过 {2} 层）：{3}");
     case Id::backupLeftOutChanged:
-      if (english)
-        return fill(key.integer(0) == 1 ? u"Changed while it was read, twice: {1} file, stored as read: {2}"
-                                        : u"Changed while they were read, twice: {1} files, stored as read: {2}", key);
-      return fill(u"读取时一再改变：{1} 个文件，按读到的内容备份：{2}", key);
+      return counted(u"Changed while it was read, twice: {1} file, stored as read: {2}",
+                     u"Changed while they were read, twice: {1} files, stored as read: {2}",
+                     u"读取时一再改变：{1} 个文件，按读到的内容备份：{2}");
     case Id::doctorHintCmd:
       return fill(t(u"Will run: `{1}` (read-only, no changes)", u"将运行：`{1}`（只读，不修改任何东西）"), key);
     case Id::doctorFoundIssues:
@@ -637,13 +637,11 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::restoreConfirmAll:
       return t(u"Restore all", u"全部恢复").toString();
     case Id::restoreStatSkillsUnit:
-      if (english) return fill(key.integer(0) == 1 ? u"{1} skill" : u"{1} skills", key);
-      return fill(u"{1} 个技能", key);
+      return counted(u"{1} skill", u"{1} skills", u"{1} 个技能");
     case Id::restoreStatMemoryLabel:
       return t(u"Memory", u"记忆").toString();
     case Id::restoreStatTasksUnit:
-      if (english) return fill(key.integer(0) == 1 ? u"{1} task" : u"{1} tasks", key);
-      return fill(u"{1} 个任务", key);
+      return counted(u"{1} task", u"{1} tasks", u"{1} 个任务");
     // detail
     case Id::detailSetupHint:
       return fill(t(u"Will run `{1}` in a terminal — follow the prompts to complete one-time setup",
