@@ -566,6 +566,8 @@ namespace tlr {
   /* legal */ \
   PLAIN(legalPrivacyTitle) \
   PLAIN(legalTermsTitle) \
+  PLAIN(legalPrivacyText) \
+  PLAIN(legalTermsText) \
   /* setup */ \
   VALUED(setupHintOpenInFinder) \
   PLAIN(setupConfigDirFallback) \
@@ -828,7 +830,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 521, "the interface has 521 text keys");
+static_assert(LocKey::kCount == 523, "the interface has 523 text keys");
 static_assert(LocKey::kValuedCount == 152, "152 text keys carry values");
 
 }  // namespace tlr
