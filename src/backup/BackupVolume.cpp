@@ -2,8 +2,6 @@
 
 #include "backup/PasswordVault.h"
 #include "backup/VolumeLock.h"
-#include "core/texts/Lang.h"
-#include "core/texts/LocTexts.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"
@@ -132,9 +130,8 @@ QString BackupVolumeError::localizedDescription() const {
   return {};
 }
 
-QString unlockReason(UnlockPurpose purpose) {
-  return LocTexts::text(Lang::current(), purpose == UnlockPurpose::restore ? LocKey::vaultUnlockForRestore()
-                                                                           : LocKey::vaultUnlockForBackup());
+LocKey unlockReason(UnlockPurpose purpose) {
+  return purpose == UnlockPurpose::restore ? LocKey::vaultUnlockForRestore() : LocKey::vaultUnlockForBackup();
 }
 
 EngineMessage BackupVolumeError::message() const {
@@ -275,7 +272,7 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   return point;
 }
 
-BackupVolume::Result BackupVolume::mountInteractive(const QString& reason) {
+BackupVolume::Result BackupVolume::mountInteractive(const LocKey& reason) {
   if (isMounted() && !DiskImage::isDisconnected(mountPoint())) return mountPoint();
 
   // The stored passwords first: the in-memory copy, then the vault file. A

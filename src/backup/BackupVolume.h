@@ -37,11 +37,10 @@ struct BackupVolumeError {
   bool operator==(const BackupVolumeError&) const = default;
 };
 
-// Why the password prompt asks, as its message: the engine's text
-// "解锁加密备份卷以开始备份" ("…恢复" for a restore), or its English form
-// when the interface speaks English.
+// Why the password prompt asks, as the key of its message: to start a
+// backup, or a restore.
 enum class UnlockPurpose { backup, restore };
-QString unlockReason(UnlockPurpose purpose);
+LocKey unlockReason(UnlockPurpose purpose);
 
 // The encrypted backup image: where it lies, its creation, attaching it at
 // its mount point and detaching it again. All members are static; the state
@@ -73,14 +72,14 @@ class BackupVolume {
   static Result mount(const QString& password);
 
   // Like mount(), finding the password itself: the in-memory copy, else the
-  // vault file, else the installed prompt (with `reason` as its message),
+  // vault file, else the installed prompt (`reason` the key of its message),
   // asked on the main thread. A stored password the image refuses is
   // forgotten (memory and vault file) and the user is asked once; a typed
   // password is sealed only after it opened the volume. The user giving no
   // password: passwordMissing, or the refusal of the stored one when there
   // was one. Other failures are returned as they are, with the in-memory
   // copy cleared after a mountFailed.
-  static Result mountInteractive(const QString& reason);
+  static Result mountInteractive(const LocKey& reason);
 
   // Detaches the image when it is attached; nothing runs otherwise. A volume
   // that refuses to detach stays attached, unless `whenBusy` says to take it

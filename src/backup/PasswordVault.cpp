@@ -118,7 +118,7 @@ bool PasswordVault::removeStored() {
   return !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
 }
 
-std::optional<QString> PasswordVault::promptAndCache(const QString& reason) {
+std::optional<QString> PasswordVault::promptAndCache(const LocKey& reason) {
   const std::shared_ptr<PasswordPrompt> asker = prompt();
   std::optional<QString> answer;
   auto ask = [&] { answer = asker->askPassword(reason); };
@@ -141,6 +141,8 @@ std::shared_ptr<PasswordPrompt> PasswordVault::prompt() {
   std::lock_guard lock(state().mutex);
   return state().prompt;
 }
+
+QString PasswordVault::promptMessage(const LocKey& reason) { return text(reason); }
 
 QString PasswordVault::promptInformativeText() {
   return text(LocKey::vaultPasswordPrompt()) + QLatin1Char(' ') + text(LocKey::vaultPasswordIntro());

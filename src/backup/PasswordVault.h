@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,26 +10,27 @@
 
 namespace tlr {
 
-// Asks the user for the backup volume's password. The application installs a
+// Asks the user for the backup image's password. The application installs a
 // dialog when it has a display; until then, and in the verification modes,
 // the headless prompt answers nothing at once, so nothing ever waits for a
 // window that cannot appear.
 class PasswordPrompt {
  public:
   virtual ~PasswordPrompt() = default;
-  // Called on the main thread. `reason` is the caller's message text. The
-  // typed text unchanged (blanks are kept), or nothing when the user
-  // cancelled or confirmed an empty field.
-  virtual std::optional<QString> askPassword(const QString& reason) = 0;
+  // Called on the main thread. `reason` is the key of the caller's message,
+  // which the prompt says in the interface language. The typed text
+  // unchanged (blanks are kept), or nothing when the user cancelled or
+  // confirmed an empty field.
+  virtual std::optional<QString> askPassword(const LocKey& reason) = 0;
 };
 
 // The prompt without a display: always nothing.
 class HeadlessPasswordPrompt final : public PasswordPrompt {
  public:
-  std::optional<QString> askPassword(const QString&) override { return std::nullopt; }
+  std::optional<QString> askPassword(const LocKey&) override { return std::nullopt; }
 };
 
-// Keeps the backup volume's password so backups can run unattended:
+// Keeps the backup image's password so backups can run unattended:
 //  - in memory for the life of the process (cachedPassword),
 //  - in ".pwd.vault" in the application folder, sealed with ChaCha20-Poly1305
 //    under a key derived from this machine and this user, never stored,
@@ -85,13 +88,15 @@ class PasswordVault {
   // threads); a non-empty answer is put in the cache and returned. Nothing is
   // sealed here: a typed password is sealed only once it has opened the
   // volume.
-  static std::optional<QString> promptAndCache(const QString& reason);
+  static std::optional<QString> promptAndCache(const LocKey& reason);
 
   // The prompt in use; the headless one until another is installed.
   static void setPrompt(std::shared_ptr<PasswordPrompt> prompt);
   static std::shared_ptr<PasswordPrompt> prompt();
 
-  // The dialog's texts in the interface language at the moment of the call.
+  // The dialog's texts in the interface language at the moment of the call:
+  // its message (the caller's reason), and its own.
+  static QString promptMessage(const LocKey& reason);
   static QString promptInformativeText();
   static QString promptPlaceholder();
   static QString promptConfirmTitle();

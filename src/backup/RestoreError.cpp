@@ -28,6 +28,7 @@ QString RestoreError::description() const {
     case Case::linkInTheWay: return QStringLiteral("恢复失败：") + payload + QStringLiteral(" 是符号链接：恢复不会写到它指向的地方");
     case Case::folderInTheWay: return QStringLiteral("恢复失败：") + payload + QStringLiteral(" 处是文件夹，无法放回文件");
     case Case::fileInTheWay: return QStringLiteral("恢复失败：") + payload + QStringLiteral(" 处是文件，无法放回文件夹");
+    case Case::notWritable: return QStringLiteral("恢复失败：没有写入权限，未做任何更改：") + payload;
     case Case::agentNotInBackup: return QStringLiteral("备份里没有 ") + payload + QStringLiteral(" 的数据");
     case Case::noBackupFound: return QStringLiteral("iCloud 里没找到备份。请先创建一份备份。");
     case Case::manifestCorrupted: return QStringLiteral("备份元数据损坏");
@@ -57,6 +58,7 @@ QString RestoreError::textualForm() const {
     case Case::linkInTheWay: return named("linkInTheWay");
     case Case::folderInTheWay: return named("folderInTheWay");
     case Case::fileInTheWay: return named("fileInTheWay");
+    case Case::notWritable: return named("notWritable");
     case Case::agentNotInBackup: return named("agentNotInBackup");
     case Case::noBackupFound: return named("noBackupFound");
     case Case::manifestCorrupted: return named("manifestCorrupted");
@@ -78,6 +80,7 @@ EngineMessage RestoreError::message() const {
     case Case::linkInTheWay: return {LocKey::restoreErrLinkInTheWay(payload), {}};
     case Case::folderInTheWay: return {LocKey::restoreErrFolderInTheWay(payload), {}};
     case Case::fileInTheWay: return {LocKey::restoreErrFileInTheWay(payload), {}};
+    case Case::notWritable: return {LocKey::restoreErrNotWritable(payload), {}};
     case Case::agentNotInBackup: return {LocKey::restoreErrAgentNotInBackup(payload), {}, false};
     case Case::noBackupFound: return {LocKey::restoreErrNoBackup(), {}, false};
     case Case::manifestCorrupted: return {LocKey::restoreErrManifest(), {}, false};

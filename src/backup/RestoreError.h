@@ -25,6 +25,9 @@ struct RestoreError {
     linkInTheWay,
     folderInTheWay,
     fileInTheWay,
+    // This user may not write where the restore would (`payload` lists the
+    // places, each with the system's reason); nothing was changed.
+    notWritable,
     agentNotInBackup,
     noBackupFound,
     manifestCorrupted,

@@ -370,7 +370,7 @@ Expected<void, RestoreError> RestoreTree::check(int baseFd, const QString& sourc
 }
 
 RestoreError RestoreTree::notWritableError(const QStringList& places) {
-  return RestoreError::of(Case::copyFailed, QStringLiteral("没有写入权限，未做任何更改：") + places.join(QStringLiteral("; ")));
+  return RestoreError::of(Case::notWritable, places.join(QStringLiteral("; ")));
 }
 
 Expected<void, RestoreError> RestoreTree::restore(int baseFd, const QString& source, const QString& target,

@@ -10,7 +10,7 @@ SnapshotVolume SnapshotVolume::standard() {
   SnapshotVolume v;
   v.exists = [] { return BackupVolume::exists(); };
   v.isMounted = [] { return BackupVolume::isMounted(); };
-  v.mountInteractive = [](const QString& reason) -> Expected<void, BackupVolumeError> {
+  v.mountInteractive = [](const LocKey& reason) -> Expected<void, BackupVolumeError> {
     auto mounted = BackupVolume::mountInteractive(reason);
     if (!mounted) return Unexpected(std::move(mounted).error());
     return {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backup/VolumeLock.h"
+#include "core/texts/LocKey.h"
 #include "platform/Expected.h"
 
 #include <QDateTime>
@@ -25,7 +26,7 @@ struct SnapshotVolume {
   std::function<bool()> isMounted;
   // Mounts the volume, taking the password from memory, the vault or the
   // user (asked on the main thread); callable from any thread.
-  std::function<Expected<void, BackupVolumeError>(const QString& reason)> mountInteractive;
+  std::function<Expected<void, BackupVolumeError>(const LocKey& reason)> mountInteractive;
   // Detaches the volume; a volume that stays attached is a failure (the
   // decrypted files stay reachable), with what to install when a tool is
   // missing.

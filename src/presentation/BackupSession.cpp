@@ -64,37 +64,31 @@ std::optional<EngineMessage> BackupSession::failure() const {
   return engine_.lastFailure();
 }
 
-QString BackupSession::leftOutText() const {
+QList<LocKey> BackupSession::leftOut() const {
   if (engine_.isRunning() || engine_.lastFailure()) return {};
-  QStringList lines;
+  QList<LocKey> lines;
   if (ran_.unreadable.count > 0 || ran_.tooDeep.count > 0 || ran_.changed.count > 0)
-    lines << backuptext::pick(QStringLiteral("This backup is incomplete."), QStringLiteral("此次备份不完整。"));
-  // One line per kind of item: the English for one item and for several,
-  // and the Chinese, each with %1 for the count and %2 for the first paths.
-  const auto line = [&](qint64 count, const QStringList& examples, const QString& one, const QString& several,
-                        const QString& chinese) {
-    if (count == 0) return;
-    QString paths = examples.join(QStringLiteral(", "));
-    if (count > examples.size()) paths += QStringLiteral(", …");
-    lines << backuptext::pick(count == 1 ? one : several, chinese).arg(QString::number(count), paths);
+    lines << LocKey::backupIncomplete();
+  // The first paths of a kind, and "…" when there are more.
+  const auto paths = [](qint64 count, const QStringList& examples) {
+    QString shown = examples.join(QStringLiteral(", "));
+    if (count > examples.size()) shown += QStringLiteral(", …");
+    return shown;
   };
-  line(ran_.leftOutCount, ran_.leftOutExamples,
-       QStringLiteral("Not backed up: %1 item that is not a regular file (a link, FIFO or socket): %2"),
-       QStringLiteral("Not backed up: %1 items that are not regular files (links, FIFOs or sockets): %2"),
-       QStringLiteral("未备份 %1 项（符号链接、FIFO 或套接字，不是普通文件）：%2"));
-  line(ran_.unreadable.count, ran_.unreadable.examples,
-       QStringLiteral("Not backed up, not readable: %1 item this user may not read: %2"),
-       QStringLiteral("Not backed up, not readable: %1 items this user may not read: %2"),
-       QStringLiteral("未备份，无法读取：%1 项（当前用户没有读取权限）：%2"));
-  const QString depth = QString::number(StagedSnapshot::kMaxDepth);
-  line(ran_.tooDeep.count, ran_.tooDeep.examples,
-       QStringLiteral("Not backed up: %1 folder more than ") + depth + QStringLiteral(" levels deep: %2"),
-       QStringLiteral("Not backed up: %1 folders more than ") + depth + QStringLiteral(" levels deep: %2"),
-       QStringLiteral("未备份 %1 个文件夹（层级超过 ") + depth + QStringLiteral(" 层）：%2"));
-  line(ran_.changed.count, ran_.changed.examples,
-       QStringLiteral("Changed while it was read, twice: %1 file, stored as read: %2"),
-       QStringLiteral("Changed while they were read, twice: %1 files, stored as read: %2"),
-       QStringLiteral("读取时一再改变：%1 个文件，按读到的内容备份：%2"));
+  if (ran_.leftOutCount > 0)
+    lines << LocKey::backupLeftOutNotRegular(ran_.leftOutCount, paths(ran_.leftOutCount, ran_.leftOutExamples));
+  if (const auto& items = ran_.unreadable; items.count > 0)
+    lines << LocKey::backupLeftOutUnreadable(items.count, paths(items.count, items.examples));
+  if (const auto& items = ran_.tooDeep; items.count > 0)
+    lines << LocKey::backupLeftOutTooDeep(items.count, StagedSnapshot::kMaxDepth, paths(items.count, items.examples));
+  if (const auto& items = ran_.changed; items.count > 0)
+    lines << LocKey::backupLeftOutChanged(items.count, paths(items.count, items.examples));
+  return lines;
+}
+
+QString BackupSession::leftOutText() const {
+  QStringList lines;
+  for (const LocKey& line : leftOut()) lines << backuptext::text(line);
   return lines.join('\n');
 }
 

@@ -64,10 +64,12 @@ class BackupSession final : public QObject {
   std::optional<EngineMessage> failure() const;
   // What the last backup of this session did not store (links, FIFOs,
   // sockets inside the agents' folders; what could not be read; folders too
-  // deep) or stored as it changed, in the interface language: one line each,
-  // how many and the first few, after a line saying the backup is
-  // incomplete when the agents' data is not all in it; empty when nothing
-  // was left out, while a backup runs and after a failed one.
+  // deep) or stored as it changed: one line each, how many and the first
+  // few, after a line saying the backup is incomplete when the agents' data
+  // is not all in it; nothing when nothing was left out, while a backup runs
+  // and after a failed one.
+  QList<LocKey> leftOut() const;
+  // Those lines in the interface language, one per line.
   QString leftOutText() const;
   // For a moment after a backup succeeded.
   bool isFlashing() const { return flashTimer_.isActive(); }

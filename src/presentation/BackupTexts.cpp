@@ -7,12 +7,6 @@ namespace tlr::backuptext {
 
 QString text(const LocKey& key) { return SettingsStore::shared().text(key); }
 
-bool english() { return SettingsStore::shared().language() == AppLanguage::en; }
-
-QString pick(const QString& englishText, const QString& chineseText) {
-  return english() ? englishText : chineseText;
-}
-
 QString bytes(qint64 count) { return decimalByteCount(count < 0 ? 0 : static_cast<quint64>(count)); }
 
 QString shortTime(const QDateTime& when) {

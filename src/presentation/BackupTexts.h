@@ -13,9 +13,6 @@ namespace tlr::backuptext {
 
 // The key's text in the interface language.
 QString text(const LocKey& key);
-// The English text when the interface speaks English, else the Chinese one.
-QString pick(const QString& english, const QString& chinese);
-bool english();
 
 // "1.2 MB"-style sizes (a negative count reads as nothing).
 QString bytes(qint64 count);

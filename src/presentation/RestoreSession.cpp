@@ -42,17 +42,10 @@ std::optional<QString> RestoreSession::agentName(const QString& agentId) const {
 }
 
 QString RestoreSession::agentStats(const BackupManifest::AgentBackup& agent) {
-  QStringList parts;
-  // "1 skill", "2 skills": the English unit is singular for one.
-  auto counted = [](qint64 count, const LocKey& unit, const char* singular) {
-    return QString::number(count) + QLatin1Char(' ') +
-           (count == 1 && backuptext::english() ? QString::fromLatin1(singular) : text(unit));
-  };
-  parts << counted(agent.stats.skills, LocKey::restoreStatSkillsUnit(), "skill");
-  parts << text(LocKey::restoreStatMemoryLabel()) + QLatin1Char(' ') + backuptext::bytes(agent.stats.memoryBytes);
-  parts << counted(agent.stats.tasks, LocKey::restoreStatTasksUnit(), "task");
-  parts << backuptext::bytes(agent.totalBytes);
-  return parts.join(QStringLiteral(" · "));
+  return QStringList{text(LocKey::restoreStatSkillsUnit(agent.stats.skills)),
+                     text(LocKey::restoreStatMemoryLabel()) + QLatin1Char(' ') + backuptext::bytes(agent.stats.memoryBytes),
+                     text(LocKey::restoreStatTasksUnit(agent.stats.tasks)), backuptext::bytes(agent.totalBytes)}
+      .join(QStringLiteral(" · "));
 }
 
 bool RestoreSession::isRunning() const { return engine_.isRunning(); }

@@ -258,7 +258,7 @@ VerificationResult E2ETest::run() {
   {
     const auto engine = engineOn<BackupEngine>(volume);
     if (backupStep(report, *engine, *agents)) {
-      const Expected<void, BackupVolumeError> mounted = volume.mountInteractive(QString());
+      const Expected<void, BackupVolumeError> mounted = volume.mountInteractive(LocKey::empty());
       if (report.step(QStringLiteral("mount"), mounted.ok(),
                       mounted ? QString() : mounted.error().localizedDescription())) {
         verifyNewestSnapshot(report, volume);

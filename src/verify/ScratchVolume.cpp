@@ -107,7 +107,7 @@ SnapshotVolume ScratchVolume::access() const {
   SnapshotVolume v;
   v.exists = [image] { return QFileInfo::exists(image + QStringLiteral("/gocryptfs.conf")); };
   v.isMounted = isMounted;
-  v.mountInteractive = [image, point, password, isMounted](const QString&) -> Expected<void, BackupVolumeError> {
+  v.mountInteractive = [image, point, password, isMounted](const LocKey&) -> Expected<void, BackupVolumeError> {
     if (isMounted()) return {};
     const DiskImage::ToolResult attached = DiskImage::attach(image, point, password);
     if (!attached)

@@ -73,12 +73,7 @@ Detection detectIssues(const QString& out, const QString& err,
 
 }  // namespace
 
-AgentDoctor::AgentDoctor(Runner runner, LanguageProbe prefersEnglish, Limits limits)
-    : prefersEnglish_(std::move(prefersEnglish)), runner_(std::move(runner)), limits_(limits) {}
-
-AgentDoctor::LanguageProbe AgentDoctor::interfaceLanguage() {
-  return [] { return Lang::current() == AppLanguage::en; };
-}
+AgentDoctor::AgentDoctor(Runner runner, Limits limits) : runner_(std::move(runner)), limits_(limits) {}
 
 AgentDoctor::Runner AgentDoctor::defaultRunner() {
   return [](const QStringList& argv, std::chrono::milliseconds limit, bool inTerminal) {
@@ -86,9 +81,7 @@ AgentDoctor::Runner AgentDoctor::defaultRunner() {
   };
 }
 
-QString AgentDoctor::text(const LocKey& key) const {
-  return LocTexts::text(english() ? AppLanguage::en : AppLanguage::zh, key);
-}
+QString AgentDoctor::text(const LocKey& key) { return LocTexts::text(Lang::current(), key); }
 
 std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) const {
   if (!entry.doctor) return std::nullopt;

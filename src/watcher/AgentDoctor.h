@@ -35,10 +35,6 @@ class AgentDoctor {
   // Runs one command, stopped at the time limit given, in a pseudo-terminal
   // of its own when asked (CommandRunner::run).
   using Runner = std::function<CommandRunner::Result(const QStringList&, std::chrono::milliseconds, bool inTerminal)>;
-  // Answers, at the moment a message is built, whether it should be English
-  // (otherwise it is Chinese).
-  using LanguageProbe = std::function<bool()>;
-
   // What a diagnosis found, under the names callers know it by.
   using DetectedIssue = DoctorResult::DetectedIssue;
   using PatternError = DoctorResult::PatternError;
@@ -56,8 +52,7 @@ class AgentDoctor {
 
   using Limits = AgentDoctorLimits;
 
-  explicit AgentDoctor(Runner runner = defaultRunner(), LanguageProbe prefersEnglish = interfaceLanguage(),
-                       Limits limits = {});
+  explicit AgentDoctor(Runner runner = defaultRunner(), Limits limits = {});
 
   // One diagnosis; nothing when the entry has no doctor specification. A
   // doctor that needs a terminal runs in a pseudo-terminal of its own. A
@@ -66,10 +61,9 @@ class AgentDoctor {
   // --help" is asked once per run and command.
   std::optional<Result> run(const AgentEntry& entry) const;
   // Applies the issue's fix; never throws, every problem is a failure, a
-  // command stopped at its time limit too.
+  // command stopped at its time limit too. Its message is in the interface
+  // language (Lang::current()) of the moment it is made.
   FixResult applyFix(const KnownIssue& issue) const;
-  // The transcript in the current language.
-  QString combinedOutput(const Result& result) const { return result.combinedOutput(english() ? AppLanguage::en : AppLanguage::zh); }
 
   // The texts of the events that the caller records (Chinese in both
   // languages): the summary of a diagnosis (one stopped at its time limit
@@ -83,15 +77,12 @@ class AgentDoctor {
 
   // Runs commands through CommandRunner::run.
   static Runner defaultRunner();
-  // English exactly when the interface language (Lang::current()) is.
-  static LanguageProbe interfaceLanguage();
 
  private:
   using Fix = KnownIssue::Fix;
 
-  bool english() const { return prefersEnglish_ && prefersEnglish_(); }
   // The key's text in the interface language.
-  QString text(const LocKey& key) const;
+  static QString text(const LocKey& key);
   FixResult applyShellFix(const Fix& fix) const;
   FixResult applyPatchJsonFix(const Fix& fix) const;
   // The reload's failure, when it was stopped at its time limit.
@@ -99,7 +90,6 @@ class AgentDoctor {
   // Marks the issues whose command fix names an option the program does not list.
   void checkFixOptions(QList<DetectedIssue>& issues) const;
 
-  LanguageProbe prefersEnglish_;
   Runner runner_;
   Limits limits_;
 };

@@ -31,6 +31,9 @@
 using tlr::BackupStorage;
 using tlr::BackupVolume;
 using tlr::BackupVolumeError;
+using tlr::LocKey;
+using tlr::UnlockPurpose;
+using tlr::unlockReason;
 using tlr::PasswordVault;
 using Kind = tlr::BackupVolumeError::Kind;
 
@@ -248,7 +251,7 @@ TEST_F(RealVolume, AnAttachmentWhoseDaemonDiedIsMadeAfresh) {
   ASSERT_GT(second, 0);
   ASSERT_EQ(::kill(second, SIGKILL), 0);
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::DiskImage::isDisconnected(point); }));
-  const auto interactive = BackupVolume::mountInteractive("why");
+  const auto interactive = BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup));
   ASSERT_TRUE(interactive.ok()) << interactive.error().localizedDescription().toStdString();
   EXPECT_FALSE(tlr::DiskImage::isDisconnected(point));
   EXPECT_TRUE(QFileInfo(snapshot.value()).isDir());
@@ -369,30 +372,30 @@ TEST_F(RealVolume, AWrongStoredPasswordIsReplacedAfterOnePrompt) {
   auto prompt = std::make_shared<PromptScript>(QList<std::optional<QString>>{QString("right")});
   PasswordVault::setPrompt(prompt);
 
-  const auto r = BackupVolume::mountInteractive("解锁加密备份卷以开始备份");
+  const auto r = BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup));
   ASSERT_TRUE(r.ok()) << r.error().localizedDescription().toStdString();
-  EXPECT_EQ(prompt->reasons, QStringList({"解锁加密备份卷以开始备份"}));
+  EXPECT_EQ(prompt->reasons, QList<LocKey>({LocKey::vaultUnlockForBackup()}));
   PasswordVault::clearCachedPassword();
   EXPECT_EQ(PasswordVault::openStored(), "right");
 
   // From now on the vault opens the volume without asking.
   BackupVolume::unmount();
   PasswordVault::clearCachedPassword();
-  ASSERT_TRUE(BackupVolume::mountInteractive("again").ok());
+  ASSERT_TRUE(BackupVolume::mountInteractive(unlockReason(UnlockPurpose::restore)).ok());
   EXPECT_EQ(prompt->reasons.size(), 1);
 }
 
 TEST_F(RealVolume, WithoutAnAnswerARefusedStoredPasswordIsForgottenEverywhere) {
   createImage("right");
   EXPECT_TRUE(PasswordVault::seal("wrong"));
-  const auto r = BackupVolume::mountInteractive("why");  // the headless prompt answers nothing
+  const auto r = BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup));  // the headless prompt answers nothing
   ASSERT_FALSE(r.ok());
   EXPECT_EQ(r.error().kind, Kind::mountFailed);
   EXPECT_TRUE(r.error().wrongPassword);
   EXPECT_FALSE(PasswordVault::cachedPassword());
   EXPECT_FALSE(QFileInfo::exists(PasswordVault::vaultURL()));
 
-  const auto missing = BackupVolume::mountInteractive("why");
+  const auto missing = BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup));
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, Kind::passwordMissing);
 }
@@ -404,13 +407,13 @@ TEST_F(RealVolume, ATypedPasswordIsSealedOnlyOnceItOpenedTheVolume) {
   auto prompt = std::make_shared<PromptScript>(QList<std::optional<QString>>{QString("typo"), QString("right")});
   PasswordVault::setPrompt(prompt);
 
-  const auto first = BackupVolume::mountInteractive("why");
+  const auto first = BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup));
   ASSERT_FALSE(first.ok());
   EXPECT_EQ(first.error().kind, Kind::mountFailed);
   EXPECT_FALSE(PasswordVault::cachedPassword());
   EXPECT_FALSE(QFileInfo::exists(PasswordVault::vaultURL()));
 
-  ASSERT_TRUE(BackupVolume::mountInteractive("why").ok());
+  ASSERT_TRUE(BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup)).ok());
   EXPECT_EQ(prompt->reasons.size(), 2);
   PasswordVault::clearCachedPassword();
   EXPECT_EQ(PasswordVault::openStored(), "right");
@@ -524,7 +527,7 @@ TEST(BackupVolumeErrors, NoImageIsNotInitialized) {
   BackupVolume::setImageURL(home.path() + "/gone.sparsebundle");
   EXPECT_EQ(BackupVolume::mount("pw").error().kind, Kind::notInitialized);
   EXPECT_FALSE(QFileInfo::exists(BackupVolume::mountPoint()));
-  EXPECT_EQ(BackupVolume::mountInteractive("why").error().kind, Kind::passwordMissing);
+  EXPECT_EQ(BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup)).error().kind, Kind::passwordMissing);
 }
 
 namespace {

@@ -18,7 +18,7 @@ SnapshotVolume FolderVolume::access() {
   SnapshotVolume v;
   v.exists = [this] { return exists.load(); };
   v.isMounted = [this] { return mounted.load(); };
-  v.mountInteractive = [this](const QString&) -> Expected<void, BackupVolumeError> {
+  v.mountInteractive = [this](const LocKey&) -> Expected<void, BackupVolumeError> {
     if (mountError) return Unexpected(*mountError);
     mounted = true;
     ++mounts;

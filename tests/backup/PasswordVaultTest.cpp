@@ -19,6 +19,7 @@
 
 #include <thread>
 
+using tlr::LocKey;
 using tlr::PasswordPrompt;
 using tlr::PasswordVault;
 
@@ -39,12 +40,12 @@ void writeRaw(const QString& path, const QByteArray& bytes) {
 class ScriptedPrompt : public PasswordPrompt {
  public:
   explicit ScriptedPrompt(QList<std::optional<QString>> answers) : answers_(std::move(answers)) {}
-  std::optional<QString> askPassword(const QString& reason) override {
+  std::optional<QString> askPassword(const LocKey& reason) override {
     reasons << reason;
     onMainThread = QThread::currentThread() == QCoreApplication::instance()->thread();
     return answers_.isEmpty() ? std::nullopt : answers_.takeFirst();
   }
-  QStringList reasons;
+  QList<LocKey> reasons;
   bool onMainThread = false;
 
  private:
@@ -160,18 +161,18 @@ TEST_F(VaultTest, RemovingTheStoredPasswordDeletesOnlyTheVaultFile) {
 }
 
 TEST_F(VaultTest, TheHeadlessPromptAnswersNothingAtOnce) {
-  EXPECT_FALSE(PasswordVault::promptAndCache("解锁加密备份卷以开始备份"));
+  EXPECT_FALSE(PasswordVault::promptAndCache(LocKey::vaultUnlockForBackup()));
   EXPECT_FALSE(PasswordVault::cachedPassword());
 }
 
 TEST_F(VaultTest, APromptedPasswordIsCachedButNotSealed) {
   auto prompt = std::make_shared<ScriptedPrompt>(QList<std::optional<QString>>{QString(""), QString(" typed ")});
   PasswordVault::setPrompt(prompt);
-  EXPECT_FALSE(PasswordVault::promptAndCache("why"));  // an empty field is no password
-  EXPECT_EQ(PasswordVault::promptAndCache("why"), " typed ");
+  EXPECT_FALSE(PasswordVault::promptAndCache(LocKey::vaultUnlockForRestore()));  // an empty field is no password
+  EXPECT_EQ(PasswordVault::promptAndCache(LocKey::vaultUnlockForRestore()), " typed ");
   EXPECT_EQ(PasswordVault::cachedPassword(), " typed ");
   EXPECT_FALSE(QFileInfo::exists(PasswordVault::vaultURL()));
-  EXPECT_EQ(prompt->reasons, QStringList({"why", "why"}));
+  EXPECT_EQ(prompt->reasons, QList<LocKey>({LocKey::vaultUnlockForRestore(), LocKey::vaultUnlockForRestore()}));
 }
 
 TEST_F(VaultTest, APromptAskedFromAWorkerRunsOnTheMainThread) {
@@ -180,7 +181,7 @@ TEST_F(VaultTest, APromptAskedFromAWorkerRunsOnTheMainThread) {
   std::optional<QString> answer;
   std::atomic<bool> done = false;
   std::thread worker([&] {
-    answer = PasswordVault::promptAndCache("why");
+    answer = PasswordVault::promptAndCache(LocKey::vaultUnlockForRestore());
     done = true;
   });
   EXPECT_TRUE(tlr::test::waitUntil([&] { return done.load(); }));

@@ -547,7 +547,7 @@ TEST_F(RestoreEngineTest, TheVolumeIsMountedAndUnmountedOffTheWindowsThread) {
   backUp();
   std::atomic<bool> mountedOnMain = false, unmountedOnMain = false;
   SnapshotVolume watched = volume.access();
-  watched.mountInteractive = [inner = watched.mountInteractive, &mountedOnMain](const QString& reason) {
+  watched.mountInteractive = [inner = watched.mountInteractive, &mountedOnMain](const LocKey& reason) {
     mountedOnMain = isMainThread();
     return inner(reason);
   };

@@ -124,10 +124,17 @@ TEST(RestoreTreeCheck, NamesEveryFolderItMayNotWriteIntoBeforeWritingAnything) {
     EXPECT_TRUE(RestoreTree::check(AT_FDCWD, src, target, &unwritable).ok());
   }
   ASSERT_FALSE(checked.ok());
-  EXPECT_EQ(checked.error().kind, Case::copyFailed);
+  EXPECT_EQ(checked.error().kind, Case::notWritable);
   EXPECT_EQ(unwritable.size(), 2);
-  for (const QString& name : {"locked", "sealed"})
+  // The window says so in its language, naming every place.
+  const EngineMessage shown = checked.error().message();
+  const QString english = LocTexts::text(AppLanguage::en, shown.key), chinese = LocTexts::text(AppLanguage::zh, shown.key);
+  EXPECT_TRUE(english.startsWith("Nothing was restored: this user may not write")) << english.toStdString();
+  EXPECT_TRUE(chinese.startsWith("没有恢复任何文件：当前用户无权写入")) << chinese.toStdString();
+  for (const QString& name : {"locked", "sealed"}) {
     EXPECT_TRUE(checked.error().payload.contains(target + "/" + name + ": ")) << checked.error().payload.toStdString();
+    EXPECT_TRUE(english.contains(target + "/" + name + ": ")) << english.toStdString();
+  }
   EXPECT_EQ(readBytes(target + "/conf.json"), "current");
   EXPECT_TRUE(RestoreTree::check(AT_FDCWD, src, target).ok()) << "root may write there";
 }

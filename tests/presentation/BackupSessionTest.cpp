@@ -98,8 +98,11 @@ TEST_F(BackupSessionWithoutImageTest, NothingIsOfferedWhenNoAgentHasDataOrTheVol
 TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumesFigures) {
   createImage(QStringLiteral("pw-for-backup"));
   const AgentEntry alpha = agentWithData("alpha", {{"notes.md", "hello"}});
-  // Not stored, and said so after the run.
+  // Not stored, and said so after the run; a folder too deep leaves the
+  // backup incomplete.
   QFile::link(home_.path() + "/.alpha/notes.md", home_.path() + "/.alpha/link.md");
+  const QString deep = ".alpha/deep" + QString("/d").repeated(StagedSnapshot::kMaxDepth);
+  home_.writeFile(deep + "/lost.json", "one level too deep");
   BackupSession& session = open({alpha});
   ASSERT_TRUE(waitUntil([&] { return session.hasScanned() && session.volumeUsed().has_value(); }));
   EXPECT_FALSE(session.lastBackup().has_value());
@@ -117,9 +120,13 @@ TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumes
   EXPECT_EQ(session.lastBackup()->agentCount, 1);
   SettingsStore::shared().setLanguage(AppLanguage::en);
   EXPECT_EQ(session.leftOutText(),
-            "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md");
+            "This backup is incomplete.\n"
+            "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md\n"
+            "Not backed up: 1 folder more than 256 levels deep: ~/" + deep);
   SettingsStore::shared().setLanguage(AppLanguage::zh);
-  EXPECT_EQ(session.leftOutText(), "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link.md");
+  EXPECT_EQ(session.leftOutText(), "此次备份不完整。\n"
+                                   "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link.md\n"
+                                   "未备份 1 个文件夹（层级超过 256 层）：~/" + deep);
   // The volume's figures are read again after the run.
   EXPECT_TRUE(waitUntil([&] { return session.volumeUsed() > usedBefore; }));
   EXPECT_TRUE(waitUntil([&] { return !session.isFlashing(); }, std::chrono::seconds(5)));

@@ -136,6 +136,13 @@ TEST_F(RestoreSessionTest, ANewerDamagedSnapshotIsPassedOverAndNamed) {
       EXPECT_THAT(RestoreSession::agentStats(agent).toStdString(), ::testing::StartsWith("1 skill · Memory "));
     }
   }
+  // Each count says its unit by the count, in the window's language.
+  BackupManifest::AgentBackup counted;
+  counted.stats = {2, 1000, 1};
+  counted.totalBytes = 2000;
+  EXPECT_EQ(RestoreSession::agentStats(counted), "2 skills · Memory 1 KB · 1 task · 2 KB");
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(RestoreSession::agentStats(counted), "2 个技能 · 记忆 1 KB · 1 个任务 · 2 KB");
 }
 
 class RestoreSessionWithoutImageTest : public RestoreSessionTest {

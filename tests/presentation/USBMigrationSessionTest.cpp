@@ -88,7 +88,7 @@ TEST_F(USBMigrationSessionTest, AnImportWhosePasswordWasRefusedOnlyProvesTheNext
   EXPECT_EQ(ended, 1);
   EXPECT_FALSE(session->isDone());
   ASSERT_TRUE(session->statusIsFailure());
-  EXPECT_EQ(session->statusText(), "The password is wrong: the encrypted backup volume stays locked.");
+  EXPECT_EQ(session->statusText(), "The password is wrong: the encrypted backup image stays locked.");
   EXPECT_FALSE(PasswordVault::openStored().has_value()) << "a refused password is not kept";
   // The copied image stays in place as the backup image.
   EXPECT_EQ(BackupVolume::imageURL(), USBMigrationSession::importedImagePath());
@@ -123,7 +123,7 @@ TEST_F(USBMigrationSessionTest, AnImportRefusedBecauseAnImageIsHereAlreadyIsRefu
   auto session = open(USBMigrationSession::Mode::importPkg, {stick_});
   ASSERT_TRUE(waitUntil([&] { return session->preview().has_value(); }, std::chrono::seconds(20)));
   const char* refused =
-      "The import failed: this computer already has a backup volume. Back it up or move it away first.";
+      "The import failed: this computer already has a backup image. Back it up or move it away first.";
   for (int attempt = 0; attempt < 2; ++attempt) {
     // The image that was here is not the session's to prove a password on.
     session->start("here-password");

@@ -15,11 +15,11 @@ namespace tlr::test {
 class ScriptedPrompt final : public PasswordPrompt {
  public:
   explicit ScriptedPrompt(QList<std::optional<QString>> answers) : answers_(std::move(answers)) {}
-  std::optional<QString> askPassword(const QString& reason) override {
+  std::optional<QString> askPassword(const LocKey& reason) override {
     reasons << reason;
     return answers_.isEmpty() ? std::nullopt : answers_.takeFirst();
   }
-  QStringList reasons;
+  QList<LocKey> reasons;
 
  private:
   QList<std::optional<QString>> answers_;

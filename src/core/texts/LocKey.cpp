@@ -312,6 +312,12 @@ LocKey LocKey::restoreErrFileInTheWay(QString path) {
   return LocKey(Id::restoreErrFileInTheWay, std::move(path));
 }
 
+LocKey LocKey::restoreErrNotWritable(QString places) { return LocKey(Id::restoreErrNotWritable, std::move(places)); }
+
+LocKey LocKey::restoreStatSkillsUnit(LocInt count) { return LocKey(Id::restoreStatSkillsUnit, qint64{count.value}); }
+
+LocKey LocKey::restoreStatTasksUnit(LocInt count) { return LocKey(Id::restoreStatTasksUnit, qint64{count.value}); }
+
 LocKey LocKey::backupErrOversize(LocInt megabytes) {
   return LocKey(Id::backupErrOversize, qint64{megabytes.value});
 }
@@ -326,6 +332,22 @@ LocKey LocKey::backupErrDetachToolMissing(QString tool, QString package) {
 
 LocKey LocKey::backupExclusionsNote(QString patterns) {
   return LocKey(Id::backupExclusionsNote, std::move(patterns));
+}
+
+LocKey LocKey::backupLeftOutNotRegular(LocInt count, QString paths) {
+  return LocKey(Id::backupLeftOutNotRegular, qint64{count.value}, std::move(paths));
+}
+
+LocKey LocKey::backupLeftOutUnreadable(LocInt count, QString paths) {
+  return LocKey(Id::backupLeftOutUnreadable, qint64{count.value}, std::move(paths));
+}
+
+LocKey LocKey::backupLeftOutTooDeep(LocInt count, LocInt levels, QString paths) {
+  return LocKey(Id::backupLeftOutTooDeep, qint64{count.value}, qint64{levels.value}, std::move(paths));
+}
+
+LocKey LocKey::backupLeftOutChanged(LocInt count, QString paths) {
+  return LocKey(Id::backupLeftOutChanged, qint64{count.value}, std::move(paths));
 }
 
 LocKey LocKey::restoreErrUnknownAgent(QString agent) {

@@ -169,6 +169,11 @@ namespace tlr {
   PLAIN(backupErrDetach) \
   VALUED(backupErrDetachToolMissing) \
   VALUED(backupExclusionsNote) \
+  PLAIN(backupIncomplete) \
+  VALUED(backupLeftOutNotRegular) \
+  VALUED(backupLeftOutUnreadable) \
+  VALUED(backupLeftOutTooDeep) \
+  VALUED(backupLeftOutChanged) \
   /* doctor */ \
   VALUED(doctorHintCmd) \
   VALUED(doctorFoundIssues) \
@@ -258,6 +263,7 @@ namespace tlr {
   VALUED(restoreErrLinkInTheWay) \
   VALUED(restoreErrFolderInTheWay) \
   VALUED(restoreErrFileInTheWay) \
+  VALUED(restoreErrNotWritable) \
   VALUED(restoreErrAgentNotInBackup) \
   PLAIN(restoreErrNoBackup) \
   PLAIN(restoreErrManifest) \
@@ -278,9 +284,9 @@ namespace tlr {
   PLAIN(restoreConfirmCancel) \
   PLAIN(restoreConfirmConfirm) \
   PLAIN(restoreConfirmAll) \
-  PLAIN(restoreStatSkillsUnit) \
+  VALUED(restoreStatSkillsUnit) \
   PLAIN(restoreStatMemoryLabel) \
-  PLAIN(restoreStatTasksUnit) \
+  VALUED(restoreStatTasksUnit) \
   /* detail */ \
   VALUED(detailSetupHint) \
   VALUED(detailActionLaunchAgent) \
@@ -560,6 +566,8 @@ namespace tlr {
   /* legal */ \
   PLAIN(legalPrivacyTitle) \
   PLAIN(legalTermsTitle) \
+  PLAIN(legalPrivacyText) \
+  PLAIN(legalTermsText) \
   /* setup */ \
   VALUED(setupHintOpenInFinder) \
   PLAIN(setupConfigDirFallback) \
@@ -719,10 +727,21 @@ class LocKey {
   static LocKey restoreErrLinkInTheWay(QString path);
   static LocKey restoreErrFolderInTheWay(QString path);
   static LocKey restoreErrFileInTheWay(QString path);
+  static LocKey restoreErrNotWritable(QString places);
+  // A snapshot's counts as the restore list shows them, the unit said with
+  // its count ("1 skill", "2 skills").
+  static LocKey restoreStatSkillsUnit(LocInt count);
+  static LocKey restoreStatTasksUnit(LocInt count);
   static LocKey backupErrOversize(LocInt megabytes);
   static LocKey backupErrToolMissing(QString tool, QString package);
   static LocKey backupErrDetachToolMissing(QString tool, QString package);
   static LocKey backupExclusionsNote(QString patterns);
+  // What a backup left out, one kind of item each: how many, and the first
+  // paths as one text (a folder too deep also says the deepest level kept).
+  static LocKey backupLeftOutNotRegular(LocInt count, QString paths);
+  static LocKey backupLeftOutUnreadable(LocInt count, QString paths);
+  static LocKey backupLeftOutTooDeep(LocInt count, LocInt levels, QString paths);
+  static LocKey backupLeftOutChanged(LocInt count, QString paths);
   static LocKey restoreErrUnknownAgent(QString agent);
   static LocKey restoreErrAgentNotInBackup(QString agent);
   static LocKey restoreErrDiskFull(QString folder);
@@ -811,7 +830,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 515, "the interface has 515 text keys");
-static_assert(LocKey::kValuedCount == 145, "145 text keys carry values");
+static_assert(LocKey::kCount == 523, "the interface has 523 text keys");
+static_assert(LocKey::kValuedCount == 152, "152 text keys carry values");
 
 }  // namespace tlr

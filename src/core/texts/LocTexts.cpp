@@ -24,6 +24,11 @@ QString text(AppLanguage language, const LocKey& key) {
   const bool english = language == AppLanguage::en;
   // t(English, Chinese): the row's text in `language`.
   const auto t = [english](QStringView inEnglish, QStringView inChinese) { return english ? inEnglish : inChinese; };
+  // counted(English for one, English for any other count, Chinese): the
+  // row's text filled, by the count that is the key's first value.
+  const auto counted = [&](QStringView one, QStringView other, QStringView inChinese) {
+    return fill(english ? (key.integer(0) == 1 ? one : other) : inChinese, key);
+  };
   switch (key.id()) {
     // restart
     case Id::restartHintCmd:
@@ -212,7 +217,7 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"The import failed.",
                u"导入失败").toString();
     case Id::usbErrImportVolumeExists:
-      return t(u"The import failed: this computer already has a backup volume. Back it up or move it away first.",
+      return t(u"The import failed: this computer already has a backup image. Back it up or move it away first.",
                u"导入失败：这台电脑上已有备份卷，请先备份或移走它").toString();
     case Id::usbErrNoBackup:
       return t(u"There is no backup yet. Back up once in the backup panel first.",
@@ -230,7 +235,7 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"The migration package's manifest is damaged.",
                u"迁移包元数据损坏").toString();
     case Id::usbErrStillMounted:
-      return t(u"The encrypted backup volume could not be detached, so nothing was exported.",
+      return t(u"The encrypted backup image could not be detached, so nothing was exported.",
                u"加密备份卷无法卸载，没有导出").toString();
     case Id::usbErrFailed:
       return t(u"The operation failed.",
@@ -323,7 +328,7 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Could not write the backup.",
                u"写入失败").toString();
     case Id::backupErrNotSetUp:
-      return t(u"The encrypted backup volume is not set up yet. Set it up in Backup & Restore first.",
+      return t(u"The encrypted backup image is not set up yet. Set it up in Backup & Restore first.",
                u"加密备份卷未初始化。请到「备份与恢复」面板先设置加密卷。").toString();
     case Id::backupErrOversize:
       return fill(t(u"The backup is too large ({1} MB > 500 MB). Look for unusually large files.",
@@ -332,36 +337,56 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"The backup failed.",
                u"备份失败").toString();
     case Id::backupErrCreateVolume:
-      return t(u"Could not create the encrypted backup volume.",
+      return t(u"Could not create the encrypted backup image.",
                u"创建加密卷失败").toString();
     case Id::backupErrUnlock:
-      return t(u"Could not unlock the encrypted backup volume.",
+      return t(u"Could not unlock the encrypted backup image.",
                u"无法解锁加密备份卷").toString();
     case Id::backupErrWrongPassword:
-      return t(u"The password is wrong: the encrypted backup volume stays locked.",
+      return t(u"The password is wrong: the encrypted backup image stays locked.",
                u"密码不正确，加密备份卷没有解锁").toString();
     case Id::backupErrNoPassword:
-      return t(u"No password was given: the encrypted backup volume stays locked.",
+      return t(u"No password was given: the encrypted backup image stays locked.",
                u"没有输入密码，加密备份卷没有解锁").toString();
     case Id::backupErrVolumeExists:
-      return t(u"A backup volume already exists there; it does not need to be created again.",
+      return t(u"A backup image already exists there; it does not need to be created again.",
                u"备份卷已存在，不需要重新创建").toString();
     case Id::backupErrVolumeNotSetUp:
-      return t(u"The backup volume has not been set up yet.",
+      return t(u"The backup image has not been set up yet.",
                u"备份卷还没初始化").toString();
     case Id::backupErrToolMissing:
-      return fill(t(u"{1} is not installed, so the encrypted backup volume cannot be opened. Install the package {2} (for example: sudo apt install {2}), then try again.",
+      return fill(t(u"{1} is not installed, so the encrypted backup image cannot be opened. Install the package {2} (for example: sudo apt install {2}), then try again.",
                     u"没有安装 {1}，无法打开加密备份卷。请先安装软件包 {2}（例如：sudo apt install {2}），然后再试。"), key);
     case Id::backupErrDetach:
-      return t(u"The encrypted backup volume could not be closed after use, so its decrypted files are still reachable.",
+      return t(u"The encrypted backup image could not be closed after use, so its decrypted files are still reachable.",
                u"加密备份卷用完后没能卸载，解密后的文件仍可访问。").toString();
     case Id::backupErrDetachToolMissing:
-      return fill(t(u"The encrypted backup volume could not be closed after use: {1} is not installed. Install the package {2} (for example: sudo apt install {2}).",
+      return fill(t(u"The encrypted backup image could not be closed after use: {1} is not installed. Install the package {2} (for example: sudo apt install {2}).",
                     u"加密备份卷用完后没能卸载：没有安装 {1}。请安装软件包 {2}（例如：sudo apt install {2}）。"), key);
     case Id::backupExclusionsNote:
       return fill(t(u"Left out on purpose (caches and the tools' own program files): {1}",
                     u"按设置不备份（缓存和工具自带的程序文件）：{1}"), key);
     // doctor
+    case Id::backupIncomplete:
+      return t(u"This backup is incomplete.", u"此次备份不完整。").toString();
+    // What a backup left out: {1} items, {2} the first paths (a folder too
+    // deep: {2} the levels kept, {3} the paths).
+    case Id::backupLeftOutNotRegular:
+      return counted(u"Not backed up: {1} item that is not a regular file (a link, FIFO or socket): {2}",
+                     u"Not backed up: {1} items that are not regular files (links, FIFOs or sockets): {2}",
+                     u"未备份 {1} 项（符号链接、FIFO 或套接字，不是普通文件）：{2}");
+    case Id::backupLeftOutUnreadable:
+      return counted(u"Not backed up, not readable: {1} item this user may not read: {2}",
+                     u"Not backed up, not readable: {1} items this user may not read: {2}",
+                     u"未备份，无法读取：{1} 项（当前用户没有读取权限）：{2}");
+    case Id::backupLeftOutTooDeep:
+      return counted(u"Not backed up: {1} folder more than {2} levels deep: {3}",
+                     u"Not backed up: {1} folders more than {2} levels deep: {3}",
+                     u"未备份 {1} 个文件夹（层级超过 {2} 层）：{3}");
+    case Id::backupLeftOutChanged:
+      return counted(u"Changed while it was read, twice: {1} file, stored as read: {2}",
+                     u"Changed while they were read, twice: {1} files, stored as read: {2}",
+                     u"读取时一再改变：{1} 个文件，按读到的内容备份：{2}");
     case Id::doctorHintCmd:
       return fill(t(u"Will run: `{1}` (read-only, no changes)", u"将运行：`{1}`（只读，不修改任何东西）"), key);
     case Id::doctorFoundIssues:
@@ -552,6 +577,9 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::restoreErrFileInTheWay:
       return fill(t(u"The restore stopped: {1} is a file where the backup holds a folder. Move it away, then restore again.",
                     u"恢复中止：{1} 处是文件，而备份里这里是文件夹。请先把它移走，再恢复。"), key);
+    case Id::restoreErrNotWritable:
+      return fill(t(u"Nothing was restored: this user may not write where the backup's files go ({1}). Allow writing there, then restore again.",
+                    u"没有恢复任何文件：当前用户无权写入备份文件要放回的位置（{1}）。请先允许写入，再恢复。"), key);
     case Id::restoreErrAgentNotInBackup:
       return fill(t(u"The backup holds no data of {1}.",
                     u"备份里没有 {1} 的数据"), key);
@@ -609,11 +637,11 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::restoreConfirmAll:
       return t(u"Restore all", u"全部恢复").toString();
     case Id::restoreStatSkillsUnit:
-      return t(u"skills", u"个技能").toString();
+      return counted(u"{1} skill", u"{1} skills", u"{1} 个技能");
     case Id::restoreStatMemoryLabel:
       return t(u"Memory", u"记忆").toString();
     case Id::restoreStatTasksUnit:
-      return t(u"tasks", u"个任务").toString();
+      return counted(u"{1} task", u"{1} tasks", u"{1} 个任务");
     // detail
     case Id::detailSetupHint:
       return fill(t(u"Will run `{1}` in a terminal — follow the prompts to complete one-time setup",
@@ -1158,10 +1186,10 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::vaultPasswordCancel:
       return t(u"Cancel", u"取消").toString();
     case Id::vaultUnlockForBackup:
-      return t(u"Unlock the encrypted backup volume to start the backup",
+      return t(u"Unlock the encrypted backup image to start the backup",
                u"解锁加密备份卷以开始备份").toString();
     case Id::vaultUnlockForRestore:
-      return t(u"Unlock the encrypted backup volume to start the restore",
+      return t(u"Unlock the encrypted backup image to start the restore",
                u"解锁加密备份卷以开始恢复").toString();
     // appearance
     case Id::appearanceSystem:
@@ -1200,6 +1228,60 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Privacy Policy", u"隐私政策").toString();
     case Id::legalTermsTitle:
       return t(u"Terms of Service", u"用户协议").toString();
+    case Id::legalPrivacyText:
+      return t(u"Tollamere runs on your computer and watches over the AI agents installed on it. What it records stays on "
+               u"this computer.\n\n"
+               u"Kept on your computer\n"
+               u"• Each agent's event log (starts, exits, recoveries, hangs) and your settings, in Tollamere's settings file "
+               u"under ~/.config/Tollamere.\n"
+               u"• The network log — one entry for each update check, backup and restore, with its time, size and result — in "
+               u"Tollamere's application folder, ~/.local/share/Tollamere. Entries older than 90 days are removed.\n"
+               u"• Backups of your agents' data, only inside the encrypted backup image that you create with your own "
+               u"password. Tollamere never uploads them.\n\n"
+               u"Sent from your computer\n"
+               u"• The update check sends Tollamere's application id, its version, an install id (a random identifier made on "
+               u"this computer), the update channel and the reason for the check, together with the platform name and the "
+               u"kernel release, to Tollamere's update service. When the answer names an announcement, its picture is "
+               u"downloaded from the address given.\n"
+               u"• Nothing else leaves your computer: no agent data, file names, logs or personal information.\n\n"
+               u"Commands you run from Tollamere (installing, diagnosing or fixing an agent) are the agents' own tools and may "
+               u"use the network as those tools do.\n\n"
+               u"To remove everything Tollamere keeps, quit it and delete the two folders named above.",
+               u"Tollamere 运行在你的电脑上，守护这台电脑上安装的 AI Agent。它记录的内容都留在这台电脑上。\n\n"
+               u"保存在你的电脑上\n"
+               u"• 每个 Agent 的事件记录（启动、退出、恢复、卡死）和你的设置，保存在 ~/.config/Tollamere 下的设置文件里。\n"
+               u"• 网络记录——每次检查更新、备份和恢复各一条，含时间、大小和结果——保存在应用目录 ~/.local/share/Tollamere 里，"
+               u"超过 90 天的记录会被删除。\n"
+               u"• Agent 数据的备份只写进你用自己的密码创建的加密备份镜像里，Tollamere 从不上传。\n\n"
+               u"从你的电脑发出\n"
+               u"• 检查更新时，Tollamere 向它的更新服务发送应用 ID、版本、安装 ID（在这台电脑上随机生成的标识）、更新渠道和检查原因，"
+               u"以及平台名称和内核版本。如果回复里带有公告，会从给出的地址下载公告图片。\n"
+               u"• 除此之外不发送任何内容：没有 Agent 数据、文件名、日志或个人信息。\n\n"
+               u"你在 Tollamere 里运行的命令（安装、诊断或修复 Agent）是这些 Agent 自己的工具，它们会像平时一样使用网络。\n\n"
+               u"要删除 Tollamere 保存的全部内容，请退出 Tollamere，然后删除上面提到的两个目录。").toString();
+    case Id::legalTermsText:
+      return t(u"By using Tollamere you agree to these terms.\n\n"
+               u"1. What Tollamere does. It finds the AI agents installed on this computer, watches them, relaunches them after "
+               u"a crash under its recovery rules, and starts, stops and restarts them when you ask. When you ask, it runs the "
+               u"install, uninstall, doctor and fix commands listed in its agent registry, as your user.\n\n"
+               u"2. Your responsibility. Those commands and fixes can change programs and files on this computer. Read what a "
+               u"step will do before you confirm it. Uninstalling removes the files and folders you select; Tollamere cannot "
+               u"bring them back.\n\n"
+               u"3. Backups. Backups are encrypted with the password you choose. Without that password they cannot be opened "
+               u"or restored, by you or by us. Keep it safe.\n\n"
+               u"4. Other software. The agents are made by others and are used under their own terms.\n\n"
+               u"5. No warranty. Tollamere is provided as it is, without warranty of any kind. To the extent the law allows, "
+               u"its makers are not liable for lost data or other damage arising from its use.\n\n"
+               u"6. Changes. These terms may change with a new version; the version you run shows the terms that apply to it.",
+               u"使用 Tollamere 即表示你同意以下条款。\n\n"
+               u"1. Tollamere 做什么。它找出这台电脑上安装的 AI Agent 并守护它们：崩溃后按恢复规则重新启动，按你的要求启动、停止和重启。"
+               u"在你要求时，它以你的用户身份运行 Agent 注册表里列出的安装、卸载、诊断和修复命令。\n\n"
+               u"2. 你的责任。这些命令和修复会改动这台电脑上的程序和文件。确认之前请先看清每一步会做什么。卸载会删除你选中的文件和目录，"
+               u"Tollamere 无法恢复它们。\n\n"
+               u"3. 备份。备份用你设置的密码加密。没有这个密码，任何人（包括你和我们）都无法打开或恢复备份。请妥善保管密码。\n\n"
+               u"4. 其他软件。各个 Agent 由其他厂商开发，按它们各自的条款使用。\n\n"
+               u"5. 不提供担保。Tollamere 按现状提供，不附带任何形式的担保。在法律允许的范围内，开发者不对使用它造成的数据丢失或其他损失负责。\n\n"
+               u"6. 条款变更。条款可能随新版本变更；你正在运行的版本显示适用于它的条款。").toString();
     // setup
     case Id::setupHintOpenInFinder:
       return fill(t(u"Open ~/{1} in your file manager", u"在文件管理器中打开 ~/{1}"), key);

@@ -16,8 +16,9 @@
 
 namespace tlr {
 
-PasswordPromptDialog::PasswordPromptDialog(const QString& reason, QWidget* parent)
+PasswordPromptDialog::PasswordPromptDialog(const LocKey& reasonKey, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
+  const QString reason = PasswordVault::promptMessage(reasonKey);
   setObjectName(QStringLiteral("passwordPrompt"));
   setModal(true);
   setWindowTitle(reason);
@@ -94,13 +95,13 @@ void PasswordPromptDialog::showEvent(QShowEvent* event) {
 
 void PasswordPromptDialog::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 
-std::optional<QString> PasswordPromptDialog::ask(const QString& reason, QWidget* parent) {
+std::optional<QString> PasswordPromptDialog::ask(const LocKey& reason, QWidget* parent) {
   PasswordPromptDialog dialog(reason, parent);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.takeAnswer();
 }
 
-std::optional<QString> DialogPasswordPrompt::askPassword(const QString& reason) {
+std::optional<QString> DialogPasswordPrompt::askPassword(const LocKey& reason) {
   QWidget* parent = QApplication::activeModalWidget();
   if (!parent) parent = QApplication::activeWindow();
   return PasswordPromptDialog::ask(reason, parent);

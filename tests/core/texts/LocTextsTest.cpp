@@ -51,10 +51,13 @@ std::vector<LocKey> valuedSamples() {
       LocKey::usbExportProgressFiles(1, 2), LocKey::usbExportSpeed(s), LocKey::usbExportEtaSeconds(30),
       LocKey::usbExportEtaMinutes(2), LocKey::backupStatAgentCountValue(3), LocKey::backupErrOversize(600),
       LocKey::backupErrToolMissing(s, s), LocKey::backupErrDetachToolMissing(s, s), LocKey::backupExclusionsNote(s),
+      LocKey::backupLeftOutNotRegular(2, s), LocKey::backupLeftOutUnreadable(2, s),
+      LocKey::backupLeftOutTooDeep(2, 256, s), LocKey::backupLeftOutChanged(2, s),
       LocKey::restoreErrUnknownAgent(s), LocKey::restoreErrAgentNotInBackup(s), LocKey::restoreErrDiskFull(s),
       LocKey::restoreErrDiskFullNeeds(s, s), LocKey::restoreErrDiskFullNeedsFree(s, s, s),
       LocKey::restoreRestoredOne(s), LocKey::restoreErrLinkInTheWay(s), LocKey::restoreErrFolderInTheWay(s),
-      LocKey::restoreErrFileInTheWay(s), LocKey::evDetailUserRestart(812),
+      LocKey::restoreErrFileInTheWay(s), LocKey::restoreErrNotWritable(s), LocKey::restoreStatSkillsUnit(2),
+      LocKey::restoreStatTasksUnit(2), LocKey::evDetailUserRestart(812),
       LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::evDetailRelaunchDidNotLast(3), LocKey::evDetailRelaunchFailed(s),
       LocKey::detailActionOpenTuiAnotherHint(s, 2), LocKey::statusRunningInstances(2),
       LocKey::agentRestartConfirmTitle(s),
@@ -137,13 +140,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 515u);
+  ASSERT_EQ(LocKey::allIds().size(), 523u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 145u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 152u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
@@ -165,7 +168,7 @@ TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
     }
     EXPECT_EQ(halfWidthInChinese(zh(key)), QString()) << LocKey::name(id) << ": " << zh(key).toStdString();
   }
-  EXPECT_EQ(plain, 370);
+  EXPECT_EQ(plain, 371);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 
@@ -192,6 +195,41 @@ TEST(LocTextsSpecialRules, EnglishPluralsFollowTheCount) {
   EXPECT_EQ(en(LocKey::doctorFoundIssues(1)), "Found 1 known issue");
   EXPECT_EQ(en(LocKey::doctorFoundIssues(2)), "Found 2 known issues");
   EXPECT_EQ(zh(LocKey::doctorFoundIssues(1)), "发现 1 个已知问题");
+
+  // What a backup left out: the count, then the first paths.
+  const struct {
+    LocKey one, several;
+    const char *enOne, *enSeveral, *zhSeveral;
+  } leftOut[] = {
+      {LocKey::backupLeftOutNotRegular(1, "~/a"), LocKey::backupLeftOutNotRegular(3, "~/a, …"),
+       "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/a",
+       "Not backed up: 3 items that are not regular files (links, FIFOs or sockets): ~/a, …",
+       "未备份 3 项（符号链接、FIFO 或套接字，不是普通文件）：~/a, …"},
+      {LocKey::backupLeftOutUnreadable(1, "~/a"), LocKey::backupLeftOutUnreadable(3, "~/a, …"),
+       "Not backed up, not readable: 1 item this user may not read: ~/a",
+       "Not backed up, not readable: 3 items this user may not read: ~/a, …",
+       "未备份，无法读取：3 项（当前用户没有读取权限）：~/a, …"},
+      {LocKey::backupLeftOutTooDeep(1, 256, "~/a"), LocKey::backupLeftOutTooDeep(3, 256, "~/a, …"),
+       "Not backed up: 1 folder more than 256 levels deep: ~/a",
+       "Not backed up: 3 folders more than 256 levels deep: ~/a, …", "未备份 3 个文件夹（层级超过 256 层）：~/a, …"},
+      {LocKey::backupLeftOutChanged(1, "~/a"), LocKey::backupLeftOutChanged(3, "~/a, …"),
+       "Changed while it was read, twice: 1 file, stored as read: ~/a",
+       "Changed while they were read, twice: 3 files, stored as read: ~/a, …",
+       "读取时一再改变：3 个文件，按读到的内容备份：~/a, …"},
+  };
+  for (const auto& c : leftOut) {
+    EXPECT_EQ(en(c.one), c.enOne);
+    EXPECT_EQ(en(c.several), c.enSeveral);
+    EXPECT_EQ(zh(c.several), c.zhSeveral);
+  }
+  EXPECT_EQ(en(LocKey::backupIncomplete()), "This backup is incomplete.");
+  EXPECT_EQ(zh(LocKey::backupIncomplete()), "此次备份不完整。");
+  EXPECT_EQ(en(LocKey::restoreStatSkillsUnit(1)), "1 skill");
+  EXPECT_EQ(en(LocKey::restoreStatSkillsUnit(0)), "0 skills");
+  EXPECT_EQ(en(LocKey::restoreStatTasksUnit(1)), "1 task");
+  EXPECT_EQ(en(LocKey::restoreStatTasksUnit(4)), "4 tasks");
+  EXPECT_EQ(zh(LocKey::restoreStatSkillsUnit(1)), "1 个技能");
+  EXPECT_EQ(zh(LocKey::restoreStatTasksUnit(4)), "4 个任务");
 }
 
 TEST(LocTextsSpecialRules, RunawayUnitDependsOnTheExactResourceName) {

@@ -54,7 +54,7 @@ TEST_P(BackupLookTest, TheSetupSheetPaintsItsBackgroundAndTitle) {
 }
 
 TEST_P(BackupLookTest, ThePasswordPromptPaintsTheSchemesBackground) {
-  PasswordPromptDialog dialog(QStringLiteral("Unlock"));
+  PasswordPromptDialog dialog(LocKey::vaultUnlockForBackup());
   dialog.show();
   const QImage shot = test::shoot(&dialog, dark() ? "password-prompt-dark" : "password-prompt-light");
   const Theme::Roles roles = Theme::roles(dark() ? ColorScheme::dark : ColorScheme::light);

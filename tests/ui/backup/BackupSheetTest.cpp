@@ -192,7 +192,7 @@ TEST_F(BackupSheetTest, AFailedBackupShowsTheEnginesErrorText) {
   // the log; the window says it in its language and keeps the tool's output
   // apart, behind "Details".
   EXPECT_TRUE(engine.lastErrorText().startsWith("挂载加密卷失败：")) << engine.lastErrorText().toStdString();
-  EXPECT_EQ(error->text(), "The password is wrong: the encrypted backup volume stays locked.");
+  EXPECT_EQ(error->text(), "The password is wrong: the encrypted backup image stays locked.");
   auto* details = named<DetailsDisclosure>(sheet, "backupErrorDetails");
   EXPECT_FALSE(details->isHidden());
   EXPECT_FALSE(details->isExpanded());

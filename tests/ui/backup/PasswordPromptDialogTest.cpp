@@ -35,7 +35,7 @@ class PasswordPromptTest : public ::testing::Test {
 
   // Asks through the vault from a worker thread, as the engines do, while
   // `onPrompt` answers the dialog on the main thread.
-  std::optional<QString> askFromWorker(const QString& reason, std::function<void(QWidget*)> onPrompt) {
+  std::optional<QString> askFromWorker(const LocKey& reason, std::function<void(QWidget*)> onPrompt) {
     OnModal answer(QStringLiteral("passwordPrompt"), std::move(onPrompt));
     std::optional<QString> result;
     std::atomic<bool> done{false};
@@ -65,7 +65,7 @@ TEST_F(PasswordPromptTest, AWorkerWaitsForTheDialogAndGetsTheTypedTextUnchanged)
   QString seenMessage, seenInformative, seenPlaceholder;
   bool fieldHadFocus = false, confirmIsRightOfCancel = false;
   QLineEdit* field = nullptr;
-  const std::optional<QString> answer = askFromWorker(QStringLiteral("Unlock to back up"), [&](QWidget* dialog) {
+  const std::optional<QString> answer = askFromWorker(LocKey::vaultUnlockForBackup(), [&](QWidget* dialog) {
     seenMessage = child<Label>(dialog, "passwordPromptMessage")->text();
     seenInformative = child<Label>(dialog, "passwordPromptInformative")->text();
     field = child<QLineEdit>(dialog, "passwordPromptField");
@@ -79,8 +79,8 @@ TEST_F(PasswordPromptTest, AWorkerWaitsForTheDialogAndGetsTheTypedTextUnchanged)
     EXPECT_EQ(field->echoMode(), QLineEdit::Password);
     // Titled and named by its question; the whole question shows, its
     // second line's descenders too.
-    EXPECT_EQ(dialog->windowTitle(), "Unlock to back up");
-    EXPECT_EQ(field->accessibleName(), "Unlock to back up");
+    EXPECT_EQ(dialog->windowTitle(), "Unlock the encrypted backup image to start the backup");
+    EXPECT_EQ(field->accessibleName(), "Unlock the encrypted backup image to start the backup");
     auto* message = child<Label>(dialog, "passwordPromptMessage");
     EXPECT_GE(message->height(), message->heightForWidth(message->width()));
     field->setText(QStringLiteral(" pass wörd "));
@@ -90,7 +90,7 @@ TEST_F(PasswordPromptTest, AWorkerWaitsForTheDialogAndGetsTheTypedTextUnchanged)
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(*answer, " pass wörd ");  // blanks kept
   EXPECT_EQ(PasswordVault::cachedPassword(), answer);
-  EXPECT_EQ(seenMessage, "Unlock to back up");
+  EXPECT_EQ(seenMessage, "Unlock the encrypted backup image to start the backup");
   EXPECT_EQ(seenInformative,
             "Enter the encrypted backup image password Enter it once — this computer remembers it for automatic backups.");
   EXPECT_EQ(seenPlaceholder, "Backup image password");
@@ -104,16 +104,17 @@ TEST_F(PasswordPromptTest, CancelEscAndAnEmptyConfirmGiveNothingAndLeaveTheVault
   const QByteArray sealed = test::readFile(PasswordVault::vaultURL()).toLatin1();
   PasswordVault::clearCachedPassword();
 
-  EXPECT_FALSE(askFromWorker(QStringLiteral("r"), [](QWidget* dialog) {
+  EXPECT_FALSE(askFromWorker(LocKey::vaultUnlockForRestore(), [](QWidget* dialog) {
+    EXPECT_EQ(child<Label>(dialog, "passwordPromptMessage")->text(), "解锁加密备份卷以开始恢复");
     EXPECT_EQ(child<PaintedButton>(dialog, "passwordPromptConfirm")->label(), "确认");
     child<QLineEdit>(dialog, "passwordPromptField")->setText(QStringLiteral("typed"));
     child<PaintedButton>(dialog, "passwordPromptCancel")->click();
   }));
-  EXPECT_FALSE(askFromWorker(QStringLiteral("r"), [](QWidget* dialog) {
+  EXPECT_FALSE(askFromWorker(LocKey::vaultUnlockForRestore(), [](QWidget* dialog) {
     child<QLineEdit>(dialog, "passwordPromptField")->setText(QStringLiteral("typed"));
     static_cast<QDialog*>(dialog)->reject();  // Esc or the window's close box
   }));
-  EXPECT_FALSE(askFromWorker(QStringLiteral("r"), [](QWidget* dialog) {
+  EXPECT_FALSE(askFromWorker(LocKey::vaultUnlockForRestore(), [](QWidget* dialog) {
     child<PaintedButton>(dialog, "passwordPromptConfirm")->click();
   }));
   EXPECT_FALSE(PasswordVault::cachedPassword().has_value());
@@ -123,7 +124,7 @@ TEST_F(PasswordPromptTest, CancelEscAndAnEmptyConfirmGiveNothingAndLeaveTheVault
 }
 
 TEST_F(PasswordPromptTest, ReturnConfirmsAndTheFieldIsEmptiedWhenTheDialogCloses) {
-  PasswordPromptDialog dialog(QStringLiteral("why"));
+  PasswordPromptDialog dialog(LocKey::vaultUnlockForBackup());
   auto* field = child<QLineEdit>(&dialog, "passwordPromptField");
   OnModal typeAndReturn(QStringLiteral("passwordPrompt"), [&](QWidget*) {
     field->setText(QStringLiteral("s3cret"));
@@ -139,7 +140,7 @@ TEST(PasswordPromptInstall, WithoutADisplayTheHeadlessPromptStaysAndAnswersNothi
   ASSERT_EQ(QGuiApplication::platformName(), "offscreen");
   EXPECT_FALSE(installDialogPasswordPrompt());
   EXPECT_NE(dynamic_cast<HeadlessPasswordPrompt*>(PasswordVault::prompt().get()), nullptr);
-  EXPECT_FALSE(PasswordVault::promptAndCache(QStringLiteral("x")).has_value());
+  EXPECT_FALSE(PasswordVault::promptAndCache(LocKey::vaultUnlockForBackup()).has_value());
 }
 
 }  // namespace

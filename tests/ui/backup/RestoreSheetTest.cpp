@@ -237,15 +237,15 @@ TEST_F(RestoreSheetTest, AFailedRestoreSaysWhyInTheSheetInItsLanguage) {
   named<PaintedButton>(sheet, "restoreOne_alpha")->click();
   answer(sheet, true);
   ASSERT_TRUE(waitUntil([&] { return !engine_.isRunning() && !outcome->isHidden(); }, std::chrono::seconds(60)));
-  EXPECT_EQ(outcome->text(), "No password was given: the encrypted backup volume stays locked.");
-  EXPECT_EQ(prompt->reasons.value(0), "Unlock the encrypted backup volume to start the restore");
+  EXPECT_EQ(outcome->text(), "No password was given: the encrypted backup image stays locked.");
+  EXPECT_EQ(prompt->reasons.mid(0, 1), QList<LocKey>{LocKey::vaultUnlockForRestore()});
 
   // A wrong password: said in the sheet, gocryptfs's words behind Details.
   named<PaintedButton>(sheet, "restoreAll")->click();
   answer(sheet, true);
   ASSERT_TRUE(waitUntil([&] { return !engine_.isRunning() && outcome->text().startsWith("The password"); },
                         std::chrono::seconds(60)));
-  EXPECT_EQ(outcome->text(), "The password is wrong: the encrypted backup volume stays locked.");
+  EXPECT_EQ(outcome->text(), "The password is wrong: the encrypted backup image stays locked.");
   auto* details = named<DetailsDisclosure>(sheet, "restoreOutcomeDetails");
   EXPECT_FALSE(details->isHidden());
   EXPECT_FALSE(details->details().isEmpty());
@@ -272,7 +272,7 @@ TEST_F(RestoreSheetTest, AWrongPasswordWhileReadingTheBackupCanBeRetriedInTheShe
   EXPECT_TRUE(retry->isVisibleTo(sheet));
   EXPECT_EQ(retry->label(), "Enter the password again");
   EXPECT_EQ(named<Label>(sheet, "restoreNoBackupHint")->text(),
-            "The password is wrong: the encrypted backup volume stays locked.");
+            "The password is wrong: the encrypted backup image stays locked.");
   test::shoot(sheet, "restore-sheet-wrong-password");
   {
     LanguageScope chinese(AppLanguage::zh);

@@ -164,7 +164,7 @@ TEST_F(USBMigrationSheetTest, ImportPreviewsThePackageRefusesAWrongPasswordAndTa
   ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
   EXPECT_FALSE(sheet->session().isDone());
   // Said in the window's language; gocryptfs's own words only behind Details.
-  EXPECT_EQ(sheet->session().statusText(), "The password is wrong: the encrypted backup volume stays locked.");
+  EXPECT_EQ(sheet->session().statusText(), "The password is wrong: the encrypted backup image stays locked.");
   EXPECT_TRUE(sheet->session().statusIsFailure());
   auto* details = named<DetailsDisclosure>(sheet, "usbStatusDetails");
   EXPECT_FALSE(details->isHidden());
