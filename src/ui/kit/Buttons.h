@@ -8,8 +8,6 @@
 #include "ui/kit/ControlBasics.h"
 #include "ui/kit/Spinner.h"
 
-#include <QAbstractButton>
-
 #include <functional>
 #include <optional>
 
@@ -18,12 +16,13 @@ class QVariantAnimation;
 namespace tlr {
 
 // The common part of the painted buttons: the label, the optional symbol,
-// hover and press state, the busy state, the accessible name, and the
+// hover and press state, the busy state, the accessible name, the keyboard
+// (KeyboardButton), and the
 // measures of the content: the label's font, the symbol's side, the room
 // between them, the padding around them and the face's corner radius. Each
 // kind sets its own defaults; a window sets other measures where its design
 // gives them.
-class PaintedButton : public QAbstractButton {
+class PaintedButton : public KeyboardButton {
   Q_OBJECT
 
  public:
@@ -34,8 +33,6 @@ class PaintedButton : public QAbstractButton {
   void setSymbol(const QString& symbol);
   const QString& symbol() const { return symbol_; }
   bool isHovered() const { return hovered_; }
-  // Has the focus, not from a click: the face then shows a focus ring.
-  bool showsFocus() const { return hasFocus() && ringShown_; }
   // While busy, a turning spinner (11 × 11) stands in the symbol's place.
   void setBusy(bool busy);
   bool isBusy() const { return busy_; }
@@ -59,9 +56,6 @@ class PaintedButton : public QAbstractButton {
  protected:
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
-  void focusInEvent(QFocusEvent* event) override;
-  // Return and Enter press it, as Space does.
-  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   // Paints the symbol (or the spinner) and the label centred in `rect`.
@@ -83,7 +77,6 @@ class PaintedButton : public QAbstractButton {
   QString label_;
   QString symbol_;
   bool hovered_ = false;
-  bool ringShown_ = false;
   bool busy_ = false;
   bool elided_ = false;
   qreal labelPixels_ = 13;
