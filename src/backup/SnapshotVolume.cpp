@@ -10,10 +10,8 @@ SnapshotVolume SnapshotVolume::standard() {
   SnapshotVolume v;
   v.exists = [] { return BackupVolume::exists(); };
   v.isMounted = [] { return BackupVolume::isMounted(); };
-  v.mountInteractive = [](const QString& reason) -> Expected<void, BackupVolumeError> {
-    auto mounted = BackupVolume::mountInteractive(reason);
-    if (!mounted) return Unexpected(std::move(mounted).error());
-    return {};
+  v.mountInteractive = [](const QString& reason) {
+    return BackupVolume::mountInteractive(reason).and_then([](auto&&) -> Expected<void, BackupVolumeError> { return {}; });
   };
   v.unmount = [] { return BackupVolume::detach(); };
   v.adoptOrphan = [] { return BackupVolume::adoptOrphan(); };
