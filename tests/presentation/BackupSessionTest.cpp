@@ -97,9 +97,14 @@ TEST_F(BackupSessionWithoutImageTest, NothingIsOfferedWhenNoAgentHasDataOrTheVol
 
 TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumesFigures) {
   createImage(QStringLiteral("pw-for-backup"));
-  const AgentEntry alpha = agentWithData("alpha", {{"notes.md", "hello"}});
-  // Not stored, and said so after the run.
+  AgentEntry alpha = agentWithData("alpha", {{"notes.md", "hello"}});
+  // Not stored, and said so after the run: a link, and a file no one may
+  // read (this kernel file refuses even root), which leaves the backup
+  // incomplete.
   QFile::link(home_.path() + "/.alpha/notes.md", home_.path() + "/.alpha/link.md");
+  const bool refuses = QFile::link("/proc/sys/vm/compact_memory", home_.path() + "/refusing") &&
+                       QFileInfo::exists(home_.path() + "/refusing");
+  alpha.backup->includePaths->append("~/refusing");
   BackupSession& session = open({alpha});
   ASSERT_TRUE(waitUntil([&] { return session.hasScanned() && session.volumeUsed().has_value(); }));
   EXPECT_FALSE(session.lastBackup().has_value());
@@ -117,9 +122,13 @@ TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumes
   EXPECT_EQ(session.lastBackup()->agentCount, 1);
   SettingsStore::shared().setLanguage(AppLanguage::en);
   EXPECT_EQ(session.leftOutText(),
-            "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md");
+            QString(refuses ? "This backup is incomplete.\n" : "") +
+                "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md" +
+                (refuses ? "\nNot backed up, not readable: 1 item this user may not read: ~/refusing" : ""));
   SettingsStore::shared().setLanguage(AppLanguage::zh);
-  EXPECT_EQ(session.leftOutText(), "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link.md");
+  EXPECT_EQ(session.leftOutText(), QString(refuses ? "此次备份不完整。\n" : "") +
+                                       "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link.md" +
+                                       (refuses ? "\n未备份，无法读取：1 项（当前用户没有读取权限）：~/refusing" : ""));
   // The volume's figures are read again after the run.
   EXPECT_TRUE(waitUntil([&] { return session.volumeUsed() > usedBefore; }));
   EXPECT_TRUE(waitUntil([&] { return !session.isFlashing(); }, std::chrono::seconds(5)));
