@@ -16,12 +16,11 @@ class QVariantAnimation;
 namespace tlr {
 
 // The common part of the painted buttons: the label, the optional symbol,
-// hover and press state, the busy state, the accessible name, the keyboard
-// (KeyboardButton), and the
+// hover and press state, the busy state, the accessible name, and the
 // measures of the content: the label's font, the symbol's side, the room
 // between them, the padding around them and the face's corner radius. Each
 // kind sets its own defaults; a window sets other measures where its design
-// gives them.
+// gives them. The keyboard works it as every kit button (KeyboardButton).
 class PaintedButton : public KeyboardButton {
   Q_OBJECT
 
