@@ -372,9 +372,12 @@ class BackupPipeline {
 
     if (OperationStop::requested()) return Unexpected(BackupError::passOn(OperationStop::reason()));
     stage(LocKey::backupStageWriting());
-    if (auto finished = snapshot.finish(manifest); !finished) return Unexpected(std::move(finished).error());
+    return snapshot.finish(manifest).and_then([&]() -> BackupEngine::Result { return recordOf(manifest, staged); });
+  }
 
-    BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, results.size(),
+  // What the finished run reports, and the log lines naming what it left out.
+  static BackupEngine::BackupRecord recordOf(const BackupManifest& manifest, const StagedSnapshot& staged) {
+    BackupEngine::BackupRecord record{manifest.createdAt, manifest.totalBytes, manifest.agents.size(),
                                       QString::fromUtf8(BackupEngine::kLocalStorageName), 0, {}, {}, {}, {}};
     record.leftOutCount = staged.notRegular.count;
     record.leftOutExamples = homeRelative(staged.notRegular.examples);

@@ -378,9 +378,7 @@ Expected<FileDigest, FileHashError> BackupManifest::digestOfFile(const QString& 
 }
 
 Expected<QString, FileHashError> BackupManifest::sha256HexOfFile(const QString& path) {
-  auto d = digestOfFile(path);
-  if (!d) return Unexpected(std::move(d).error());
-  return d.value().sha256;
+  return digestOfFile(path).and_then([](FileDigest d) -> Expected<QString, FileHashError> { return d.sha256; });
 }
 
 // --- Device identity ---

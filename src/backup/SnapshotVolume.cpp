@@ -10,10 +10,8 @@ SnapshotVolume SnapshotVolume::standard() {
   SnapshotVolume v;
   v.exists = [] { return BackupVolume::exists(); };
   v.isMounted = [] { return BackupVolume::isMounted(); };
-  v.mountInteractive = [](const LocKey& reason) -> Expected<void, BackupVolumeError> {
-    auto mounted = BackupVolume::mountInteractive(reason);
-    if (!mounted) return Unexpected(std::move(mounted).error());
-    return {};
+  v.mountInteractive = [](const LocKey& reason) {
+    return BackupVolume::mountInteractive(reason).and_then([](auto&&) -> Expected<void, BackupVolumeError> { return {}; });
   };
   v.unmount = [] { return BackupVolume::detach(); };
   v.adoptOrphan = [] { return BackupVolume::adoptOrphan(); };

@@ -52,7 +52,11 @@ Defaults& Defaults::shared() {
   return *instance;
 }
 
-Defaults::Defaults(QString filePath) : path_(std::move(filePath)) { reload(); }
+Defaults::Defaults(QString filePath) : path_(std::move(filePath)) {
+  const QString home = QDir::cleanPath(Paths::home());
+  if (QDir::cleanPath(path_).startsWith(home + '/')) home_ = home;
+  reload();
+}
 
 void Defaults::reload() {
   // Opened without waiting and read only when it is a plain file, so a FIFO
@@ -172,9 +176,14 @@ Expected<void, QString> Defaults::writeLocked() {
   // An unreadable file that could not be moved aside is never overwritten
   // (a line said so when it was read).
   if (unreadableKept_) return Unexpected(path_ + QStringLiteral(": unreadable, kept as it is"));
-  static_cast<void>(FileOps::makeOwnFolder(QFileInfo(path_).absolutePath()));  // a failure shows in the write
-  Expected<void, QString> written =
-      FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented));
+  // Not once the home folder the file lay in is gone (a last write at exit,
+  // after a temporary HOME was removed): making the file's folder would make
+  // the home again.
+  Expected<void, QString> written = Unexpected(path_ + QStringLiteral(": the home folder is gone"));
+  if (home_.isEmpty() || QFileInfo(home_).isDir()) {
+    static_cast<void>(FileOps::makeOwnFolder(QFileInfo(path_).absolutePath()));  // a failure shows in the write
+    written = FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented));
+  }
   if (!written) log("[Defaults] ", QStringLiteral("设置无法写入（%1）：新值只在本次运行中有效").arg(written.error()));
   return written;
 }

@@ -23,8 +23,9 @@ namespace tlr {
 // that cannot be read as a JSON object (broken JSON, a truncation, a FIFO or
 // a folder in its place, more than 4 MiB) reads as empty and is first moved aside as
 // "defaults.json.unreadable-<UTC time>" with a log line, so nothing the user
-// set is lost; when it cannot be moved, nothing is written over it. All
-// members are safe to call from any thread.
+// set is lost; when it cannot be moved, nothing is written over it. A file
+// in the home folder is not written once that folder is gone (its folders
+// would bring the home back). All members are safe to call from any thread.
 class Defaults {
  public:
   // The defaults of the current user, at Paths::defaultsFile(). When HOME or
@@ -60,6 +61,8 @@ class Defaults {
   [[nodiscard]] bool moveAside(const QString& problem, std::optional<std::pair<quint64, quint64>> identity);
 
   QString path_;
+  // The home folder the file lies in, when it lies in one.
+  QString home_;
   mutable std::mutex mutex_;
   QJsonObject values_;
   bool unreadableKept_ = false;  // an unreadable file stands at path_: never written over

@@ -93,8 +93,17 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   // Inside a folder: never stored, but said.
   QFile::link(h + "/real/config.json", h + "/.beta/memories/link.json");
   ::mkfifo(QFile::encodeName(h + "/.beta/pipe").constData(), 0600);
+  // Not stored whole, and said: a folder deeper than the walk goes, a file
+  // no one may read (this kernel file refuses even root), and one that is
+  // shorter than its size at every reading (as the kernel's files are).
+  QString deep = h + "/.alpha/deep";
+  for (int level = 1; level < StagedSnapshot::kMaxDepth; ++level) deep += "/d";
+  writeFile(deep + "/d/lost.json", "one level too deep");
+  const QString refusing = "/proc/sys/vm/compact_memory", changing = "/sys/kernel/uevent_seqnum";
+  QFile::link(refusing, h + "/refusing");
+  QFile::link(changing, h + "/changing");
   const QList<AgentEntry> agents = {
-      agent("alpha", {"~/.alpha", "~/shared"}),
+      agent("alpha", {"~/.alpha", "~/shared", "~/refusing", "~/changing"}),
       agent("beta", {"~/.beta", "~/shared", "~/.betarc", "~/config.json"}),
       agent("gamma", {"~/missing"}),
   };
@@ -114,6 +123,19 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   EXPECT_EQ(QSet<QString>(result.value().leftOutExamples.cbegin(), result.value().leftOutExamples.cend()),
             (QSet<QString>{"~/.beta/memories/link.json", "~/.beta/pipe"}));
   EXPECT_NE(log.find("[Backup] 未备份 2 项（符号链接、FIFO、套接字或设备文件）：~/.beta/"), std::string::npos) << log;
+  const QString tooDeep = "~/.alpha/deep" + QString("/d").repeated(StagedSnapshot::kMaxDepth);
+  EXPECT_EQ(result.value().tooDeep.examples, QStringList{tooDeep});
+  EXPECT_NE(log.find("[Backup] 未备份 1 项（文件夹层级超过 " + std::to_string(StagedSnapshot::kMaxDepth) +
+                     " 层，备份不完整）：" + tooDeep.toStdString()),
+            std::string::npos);
+  if (QFileInfo::exists(refusing)) {
+    EXPECT_EQ(result.value().unreadable.examples, QStringList{"~/refusing"});
+    EXPECT_NE(log.find("[Backup] 未备份 1 项（无法读取，备份不完整）：~/refusing\n"), std::string::npos) << log;
+  }
+  if (QFileInfo::exists(changing)) {
+    EXPECT_EQ(result.value().changed.examples, QStringList{"~/changing"});
+    EXPECT_NE(log.find("[Backup] 1 个文件在读取时一再改变（已备份的内容可能不完整）：~/changing\n"), std::string::npos);
+  }
   EXPECT_EQ(result.value().storageDisplayName, "本机备份");
   EXPECT_EQ(engine.lastBackup(), result.value());
   EXPECT_EQ(running, (QList<bool>{true, false}));
@@ -160,6 +182,7 @@ TEST_F(BackupEngineTest, BacksUpAgentsSharingAFileAFileRootAndALinkRoot) {
   BackupEngine::BackupRecord kept = result.value();
   kept.leftOutCount = 0;
   kept.leftOutExamples.clear();
+  kept.unreadable = kept.tooDeep = kept.changed = {};
   EXPECT_EQ(again.lastBackup(), kept);
 }
 

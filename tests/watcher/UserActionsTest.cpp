@@ -445,6 +445,8 @@ TEST_F(UserActionsTest, LockingOnlineStartsTheAgentUnlessItIsThrottled) {
        true, throttlesAtOnce);
   watcher->handleExit(1 << 30, "flaky", RawExitInfo{1 << 30, SIGSEGV});
   ASSERT_TRUE(test::waitUntil([&] { return watcher->isThrottled("flaky"); }));
+  // It could be started: only its throttle holds it back.
+  bin.add("flaky-agent", "exit 0");
 
   watcher->recoverOnDemand(entry("flaky"));
   watcher->recoverOnDemand(entry(fakeId));

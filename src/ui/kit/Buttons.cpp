@@ -23,7 +23,7 @@ constexpr qreal kBusySpinnerSide = 11;
 // ---- PaintedButton -----------------------------------------------------------
 
 PaintedButton::PaintedButton(const QString& label, QWidget* parent)
-    : QAbstractButton(parent),
+    : KeyboardButton(parent),
       symbolSide_(Glyphs::sizeForFont(12)),
       disabledOpacity_(kDisabledOpacity),
       turn_(this) {
@@ -80,20 +80,6 @@ void PaintedButton::leaveEvent(QEvent* event) {
   hovered_ = false;
   update();
   QAbstractButton::leaveEvent(event);
-}
-
-void PaintedButton::focusInEvent(QFocusEvent* event) {
-  ringShown_ = focusShowsRing(event, ringShown_);
-  QAbstractButton::focusInEvent(event);
-}
-
-void PaintedButton::keyPressEvent(QKeyEvent* event) {
-  if (isPressKey(event)) {
-    event->accept();
-    if (isEnabled()) click();
-    return;
-  }
-  QAbstractButton::keyPressEvent(event);
 }
 
 void PaintedButton::setLabelFont(qreal pixels, QFont::Weight weight) {

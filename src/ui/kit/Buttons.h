@@ -8,8 +8,6 @@
 #include "ui/kit/ControlBasics.h"
 #include "ui/kit/Spinner.h"
 
-#include <QAbstractButton>
-
 #include <functional>
 #include <optional>
 
@@ -22,8 +20,8 @@ namespace tlr {
 // measures of the content: the label's font, the symbol's side, the room
 // between them, the padding around them and the face's corner radius. Each
 // kind sets its own defaults; a window sets other measures where its design
-// gives them.
-class PaintedButton : public QAbstractButton {
+// gives them. The keyboard works it as every kit button (KeyboardButton).
+class PaintedButton : public KeyboardButton {
   Q_OBJECT
 
  public:
@@ -34,8 +32,6 @@ class PaintedButton : public QAbstractButton {
   void setSymbol(const QString& symbol);
   const QString& symbol() const { return symbol_; }
   bool isHovered() const { return hovered_; }
-  // Has the focus, not from a click: the face then shows a focus ring.
-  bool showsFocus() const { return hasFocus() && ringShown_; }
   // While busy, a turning spinner (11 × 11) stands in the symbol's place.
   void setBusy(bool busy);
   bool isBusy() const { return busy_; }
@@ -59,9 +55,6 @@ class PaintedButton : public QAbstractButton {
  protected:
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
-  void focusInEvent(QFocusEvent* event) override;
-  // Return and Enter press it, as Space does.
-  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
   // Paints the symbol (or the spinner) and the label centred in `rect`.
@@ -83,7 +76,6 @@ class PaintedButton : public QAbstractButton {
   QString label_;
   QString symbol_;
   bool hovered_ = false;
-  bool ringShown_ = false;
   bool busy_ = false;
   bool elided_ = false;
   qreal labelPixels_ = 13;

@@ -53,4 +53,18 @@ bool isPressKey(const QKeyEvent* event) {
   return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
 }
 
+void KeyboardButton::focusInEvent(QFocusEvent* event) {
+  ringShown_ = focusShowsRing(event, ringShown_);
+  QAbstractButton::focusInEvent(event);
+}
+
+void KeyboardButton::keyPressEvent(QKeyEvent* event) {
+  if (isPressKey(event)) {
+    event->accept();
+    if (isEnabled()) click();
+    return;
+  }
+  QAbstractButton::keyPressEvent(event);
+}
+
 }  // namespace tlr

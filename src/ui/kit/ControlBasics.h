@@ -1,11 +1,12 @@
 #pragma once
 
 // What every painted control of the kit shares: the colours a text takes,
-// the ring that shows where the keyboard is, and the faded look of a control
-// that cannot be used.
+// the ring that shows where the keyboard is, how the keyboard works a
+// button, and the faded look of a control that cannot be used.
 
 #include "ui/kit/Theme.h"
 
+#include <QAbstractButton>
 #include <QColor>
 #include <QRectF>
 
@@ -34,6 +35,25 @@ bool focusShowsRing(const QFocusEvent* event, bool showing);
 // Return or the keypad's Enter: presses the focused button (Space does too,
 // through QAbstractButton), else a sheet's default button.
 bool isPressKey(const QKeyEvent* event);
+
+// A button the keyboard works as the kit's buttons do: it shows the focus
+// ring when the focus came to it other than by a click (focusShowsRing), and
+// Return and Enter press it, as Space does, while it can be used.
+class KeyboardButton : public QAbstractButton {
+  Q_OBJECT
+
+ public:
+  using QAbstractButton::QAbstractButton;
+  // Has the focus, not from a click: the face then shows a focus ring.
+  bool showsFocus() const { return hasFocus() && ringShown_; }
+
+ protected:
+  void focusInEvent(QFocusEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  bool ringShown_ = false;
+};
 
 // A control that cannot be used is drawn whole (face, edge, label) at this
 // opacity, and ignores hover and press.

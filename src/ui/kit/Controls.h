@@ -7,7 +7,8 @@
 // logical pixels.
 //
 // ControlBasics.h   what they share: TextRole and roleColor(), the focus
-//                   ring, the opacity of a control that cannot be used
+//                   ring, the keys of a button (KeyboardButton), the opacity
+//                   of a control that cannot be used
 // Labels.h
 //   Label            plain-text label in a role colour and font
 //   SectionTitle     a section's title: 10.5 semibold, letter spacing 1.2,

@@ -75,7 +75,7 @@ void TintedPanel::paintEvent(QPaintEvent*) {
   paint(p, QRectF(rect()), color_(), fill_, edge_, radius_);
 }
 
-PanelButton::PanelButton(QWidget* parent) : QAbstractButton(parent) {
+PanelButton::PanelButton(QWidget* parent) : KeyboardButton(parent) {
   setCursor(Qt::PointingHandCursor);
   whenLookChanges(this);
 }
@@ -94,21 +94,7 @@ QSize PanelButton::minimumSizeHint() const {
 void PanelButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   TintedPanel::paint(p, QRectF(rect()), color_, isDown() ? 0.16 : 0.1, 0.3, 8);
-  if (hasFocus() && ringShown_) paintFocusRing(p, QRectF(rect()), 8);
-}
-
-void PanelButton::focusInEvent(QFocusEvent* event) {
-  ringShown_ = focusShowsRing(event, ringShown_);
-  QAbstractButton::focusInEvent(event);
-}
-
-void PanelButton::keyPressEvent(QKeyEvent* event) {
-  if (isPressKey(event)) {
-    event->accept();
-    if (isEnabled()) click();
-    return;
-  }
-  QAbstractButton::keyPressEvent(event);
+  if (showsFocus()) paintFocusRing(p, QRectF(rect()), 8);
 }
 
 // ---- Divider -----------------------------------------------------------------

@@ -5,7 +5,6 @@
 
 #include "ui/kit/ControlBasics.h"
 
-#include <QAbstractButton>
 #include <QFrame>
 #include <QWidget>
 
@@ -70,7 +69,7 @@ class TintedPanel : public QFrame {
 // (0.16 pressed), edged at 0.3, radius 8. Lay its contents out in its
 // layout, letting clicks through to it; name it (setAccessibleName) by the
 // title it shows.
-class PanelButton final : public QAbstractButton {
+class PanelButton final : public KeyboardButton {
   Q_OBJECT
 
  public:
@@ -81,12 +80,9 @@ class PanelButton final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-  void focusInEvent(QFocusEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QColor color_ = Qt::transparent;
-  bool ringShown_ = false;
 };
 
 // A 1-pixel line across its width in the scheme's contrast colour (white in

@@ -2,12 +2,15 @@
 
 #include "support/TestSupport.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace tlr {
 namespace {
@@ -202,6 +205,17 @@ TEST_F(EventStoreTest, ABurstIsStoredOffTheWindowThreadAndWhatIsPendingAtQuitIsF
     last.append(at("a", 1001));
   }
   EXPECT_EQ(storedArray().size(), 202);
+
+  // Nor does the last write bring back a HOME removed before it (a test's).
+  auto removed = std::make_unique<test::TempHome>();
+  const QString gone = removed->path();
+  {
+    Defaults theirs(gone + "/.config/Tollamere/defaults.json");
+    EventStore late(theirs);
+    late.append(at("a", 1002));
+    removed.reset();
+  }
+  EXPECT_FALSE(QFileInfo::exists(gone)) << gone.toStdString();
 }
 
 TEST(EventStoreShared, FollowsTheCurrentHome) {
