@@ -269,15 +269,14 @@ void EventStore::setEvents(QList<AgentEvent> events) {
   Q_EMIT eventsChanged(events_);
 }
 
-void EventStore::append(const AgentEvent& event) {
-  QList<AgentEvent> grown = events_;
-  grown.append(event);
+namespace {
 
-  // Sorted and cut to size before it is published: one change, one
-  // announcement.
+// Newest first, at most maxPerAgent events for each agent; events of one
+// time keep the order they have in `events`.
+QList<AgentEvent> normalized(const QList<AgentEvent>& events) {
   QStringList order;
   QHash<QString, QList<AgentEvent>> groups;
-  for (const AgentEvent& e : std::as_const(grown)) {
+  for (const AgentEvent& e : events) {
     auto it = groups.find(e.agentId);
     if (it == groups.end()) {
       order << e.agentId;
@@ -286,13 +285,42 @@ void EventStore::append(const AgentEvent& event) {
     it->append(e);
   }
   QList<AgentEvent> kept;
+  kept.reserve(events.size());
   for (const QString& agentId : std::as_const(order)) {
     QList<AgentEvent>& group = groups[agentId];
     std::stable_sort(group.begin(), group.end(), newerFirst);
-    kept += group.mid(0, maxPerAgent);
+    kept += group.mid(0, EventStore::maxPerAgent);
   }
   std::stable_sort(kept.begin(), kept.end(), newerFirst);
-  setEvents(std::move(kept));
+  return kept;
+}
+
+}  // namespace
+
+void EventStore::append(const AgentEvent& event) {
+  // Sorted and cut to size before it is published: one change, one
+  // announcement.
+  if (!inOrder_) {
+    // A loaded log is kept as it was stored until this first append puts
+    // the whole of it in order.
+    QList<AgentEvent> grown = events_;
+    grown.append(event);
+    setEvents(normalized(grown));
+    inOrder_ = true;
+  } else {
+    // Already in order: the event goes after every one at least as new (where
+    // a stable sort would put it), and its agent's oldest goes when it has
+    // one too many. A burst of exits costs the window thread little however
+    // long the log.
+    const qsizetype at = std::partition_point(events_.cbegin(), events_.cend(),
+                                              [&](const AgentEvent& e) { return !newerFirst(event, e); }) -
+                         events_.cbegin();
+    events_.insert(at, event);
+    const auto ofAgent = [&](const AgentEvent& e) { return e.agentId == event.agentId; };
+    if (std::count_if(events_.cbegin(), events_.cend(), ofAgent) > maxPerAgent)
+      events_.removeAt(std::find_if(events_.crbegin(), events_.crend(), ofAgent).base() - 1 - events_.cbegin());
+    Q_EMIT eventsChanged(events_);
+  }
   ++generation_;
   if (!writing_ && !writeTimer_.isActive()) writeTimer_.start();
 

@@ -147,6 +147,9 @@ class EventStore : public QObject {
 
   Defaults& defaults_;
   QList<AgentEvent> events_;
+  // Whether events_ is newest first with at most maxPerAgent for each agent,
+  // as every append leaves it; a log loaded as stored may not be.
+  bool inOrder_ = false;
   // Shared with the write under way; it also keeps the stored log that did
   // not decode until the first write sets it aside.
   std::shared_ptr<Writer> writer_;
