@@ -12,39 +12,50 @@
 namespace tlr::Painting {
 namespace {
 
-// One box blur pass of half-width `r` along rows (horizontal) or columns.
-void boxPass(QImage& img, int r, bool horizontal) {
-  if (r <= 0) return;
+// A box blur pass of half-width `r`: every byte becomes the sum of the
+// 2r + 1 bytes of the same channel around it along the row (or the column),
+// zero beyond the edges, divided by 2r + 1 and rounded down. The four
+// channels of a premultiplied pixel never mix, so a pixel's bytes are summed
+// apart as lanes of their own; `quotient[s]` is s / (2r + 1).
+void rowPass(QImage& img, int r, const std::vector<quint8>& quotient) {
   const int w = img.width();
+  const qsizetype bytes = 4 * qsizetype(w);
+  // prefix[4 i + c] is the sum of channel c over the first i pixels.
+  std::vector<int> prefix(static_cast<size_t>(bytes + 4), 0);
+  for (int y = 0; y < img.height(); ++y) {
+    uchar* const row = img.scanLine(y);
+    for (qsizetype i = 0; i < bytes; ++i) prefix[size_t(i + 4)] = prefix[size_t(i)] + row[i];
+    for (int i = 0; i < w; ++i) {
+      const size_t lo = 4 * size_t(std::max(i - r, 0));
+      const size_t hi = 4 * size_t(std::min(i + r + 1, w));
+      for (size_t c = 0; c < 4; ++c) row[4 * size_t(i) + c] = quotient[size_t(prefix[hi + c] - prefix[lo + c])];
+    }
+  }
+}
+
+// The same down the columns, a row at a time: a running sum per byte of a
+// row, over a copy of the rows as they were before the pass.
+void columnPass(QImage& img, int r, const std::vector<quint8>& quotient) {
   const int h = img.height();
-  const int lines = horizontal ? h : w;
-  const int length = horizontal ? w : h;
-  // Pixels are addressed from the first line once: scanLine() checks for a
-  // shared copy on every call, which cost more than the sums.
-  uchar* const bits = img.bits();
-  const qsizetype rowBytes = img.bytesPerLine();
-  const auto at = [&](int l, int i) -> quint32& {
-    return horizontal ? reinterpret_cast<quint32*>(bits + l * rowBytes)[i]
-                      : reinterpret_cast<quint32*>(bits + i * rowBytes)[l];
-  };
-  std::vector<quint32> line(static_cast<size_t>(length));
-  const int window = 2 * r + 1;
-  for (int l = 0; l < lines; ++l) {
-    for (int i = 0; i < length; ++i) line[static_cast<size_t>(i)] = at(l, i);
-    int sum[4] = {0, 0, 0, 0};
-    auto add = [&](int i, int sign) {
-      if (i < 0 || i >= length) return;
-      const quint32 v = line[static_cast<size_t>(i)];
-      sum[0] += sign * static_cast<int>(qAlpha(v));
-      sum[1] += sign * static_cast<int>(qRed(v));
-      sum[2] += sign * static_cast<int>(qGreen(v));
-      sum[3] += sign * static_cast<int>(qBlue(v));
-    };
-    for (int i = -r; i <= r; ++i) add(i, 1);
-    for (int i = 0; i < length; ++i) {
-      at(l, i) = qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
-      add(i - r, -1);
-      add(i + r + 1, 1);
+  const size_t bytes = 4 * size_t(img.width());
+  std::vector<uchar> before(bytes * size_t(h));
+  for (int y = 0; y < h; ++y) std::copy_n(img.constScanLine(y), bytes, before.begin() + qsizetype(bytes * size_t(y)));
+  const auto rowBefore = [&](int y) { return before.data() + bytes * size_t(y); };
+  std::vector<int> sum(bytes, 0);
+  for (int y = 0; y <= std::min(r, h - 1); ++y) {
+    const uchar* in = rowBefore(y);
+    for (size_t i = 0; i < bytes; ++i) sum[i] += in[i];
+  }
+  for (int y = 0; y < h; ++y) {
+    uchar* const out = img.scanLine(y);
+    for (size_t i = 0; i < bytes; ++i) out[i] = quotient[size_t(sum[i])];
+    if (y + r + 1 < h) {
+      const uchar* in = rowBefore(y + r + 1);
+      for (size_t i = 0; i < bytes; ++i) sum[i] += in[i];
+    }
+    if (y - r >= 0) {
+      const uchar* in = rowBefore(y - r);
+      for (size_t i = 0; i < bytes; ++i) sum[i] -= in[i];
     }
   }
 }
@@ -57,9 +68,13 @@ QImage blurred(const QImage& image, qreal radius) {
   // reading of a "blur radius"), each box as wide as that sigma asks.
   const qreal sigma = radius * img.devicePixelRatio() / 2.0;
   const int r = std::max(0, qRound((std::sqrt(12.0 * sigma * sigma / 3.0 + 1.0) - 1.0) / 2.0));
+  if (r <= 0 || img.isNull()) return img;
+  const int window = 2 * r + 1;
+  std::vector<quint8> quotient(static_cast<size_t>(255 * window + 1));
+  for (size_t s = 0; s < quotient.size(); ++s) quotient[s] = static_cast<quint8>(s / size_t(window));
   for (int pass = 0; pass < 3; ++pass) {
-    boxPass(img, r, true);
-    boxPass(img, r, false);
+    rowPass(img, r, quotient);
+    columnPass(img, r, quotient);
   }
   return img;
 }
