@@ -12,53 +12,71 @@
 namespace tlr::Painting {
 namespace {
 
-// A box blur pass of half-width `r`: every byte becomes the sum of the
+// Box blur passes of half-width `r`: every byte becomes the sum of the
 // 2r + 1 bytes of the same channel around it along the row (or the column),
 // zero beyond the edges, divided by 2r + 1 and rounded down. The four
 // channels of a premultiplied pixel never mix, so a pixel's bytes are summed
-// apart as lanes of their own; `quotient[s]` is s / (2r + 1).
-void rowPass(QImage& img, int r, const std::vector<quint8>& quotient) {
-  const int w = img.width();
-  const qsizetype bytes = 4 * qsizetype(w);
-  // prefix[4 i + c] is the sum of channel c over the first i pixels.
-  std::vector<int> prefix(static_cast<size_t>(bytes + 4), 0);
-  for (int y = 0; y < img.height(); ++y) {
-    uchar* const row = img.scanLine(y);
-    for (qsizetype i = 0; i < bytes; ++i) prefix[size_t(i + 4)] = prefix[size_t(i)] + row[i];
-    for (int i = 0; i < w; ++i) {
-      const size_t lo = 4 * size_t(std::max(i - r, 0));
-      const size_t hi = 4 * size_t(std::min(i + r + 1, w));
-      for (size_t c = 0; c < 4; ++c) row[4 * size_t(i) + c] = quotient[size_t(prefix[hi + c] - prefix[lo + c])];
+// apart as lanes of their own.
+class BoxPass {
+ public:
+  explicit BoxPass(int r) : r_(r), window_(2 * r + 1), reciprocal_((quint64(1) << kShift) / quint64(window_) + 1) {}
+
+  // s / (2r + 1) rounded down, by a multiplication: exact for every sum of
+  // 2r + 1 bytes as long as 255 (2r + 1)² < 2^40, a box of 65,000 pixels.
+  quint8 divide(quint32 s) const { return quint8((quint64(s) * reciprocal_) >> kShift); }
+
+  // Along each row: a running sum per channel over a copy of the row.
+  void rows(QImage& img) const {
+    const int w = img.width();
+    std::vector<quint32> line(4 * size_t(w));
+    for (int y = 0; y < img.height(); ++y) {
+      uchar* const row = img.scanLine(y);
+      std::copy_n(row, line.size(), line.begin());
+      quint32 sum[4] = {0, 0, 0, 0};
+      const auto add = [&](int i) { for (int c = 0; c < 4; ++c) sum[c] += line[4 * size_t(i) + size_t(c)]; };
+      const auto take = [&](int i) { for (int c = 0; c < 4; ++c) sum[c] -= line[4 * size_t(i) + size_t(c)]; };
+      for (int i = 0; i <= std::min(r_, w - 1); ++i) add(i);
+      for (int i = 0; i < w; ++i) {
+        for (int c = 0; c < 4; ++c) row[4 * size_t(i) + size_t(c)] = divide(sum[c]);
+        if (i + r_ + 1 < w) add(i + r_ + 1);
+        if (i - r_ >= 0) take(i - r_);
+      }
     }
   }
-}
 
-// The same down the columns, a row at a time: a running sum per byte of a
-// row, over a copy of the rows as they were before the pass.
-void columnPass(QImage& img, int r, const std::vector<quint8>& quotient) {
-  const int h = img.height();
-  const size_t bytes = 4 * size_t(img.width());
-  std::vector<uchar> before(bytes * size_t(h));
-  for (int y = 0; y < h; ++y) std::copy_n(img.constScanLine(y), bytes, before.begin() + qsizetype(bytes * size_t(y)));
-  const auto rowBefore = [&](int y) { return before.data() + bytes * size_t(y); };
-  std::vector<int> sum(bytes, 0);
-  for (int y = 0; y <= std::min(r, h - 1); ++y) {
-    const uchar* in = rowBefore(y);
-    for (size_t i = 0; i < bytes; ++i) sum[i] += in[i];
-  }
-  for (int y = 0; y < h; ++y) {
-    uchar* const out = img.scanLine(y);
-    for (size_t i = 0; i < bytes; ++i) out[i] = quotient[size_t(sum[i])];
-    if (y + r + 1 < h) {
-      const uchar* in = rowBefore(y + r + 1);
+  // Down the columns, a row at a time: a running sum per byte of a row, over
+  // a copy of the rows as they were before the pass.
+  void columns(QImage& img) const {
+    const int h = img.height();
+    const size_t bytes = 4 * size_t(img.width());
+    std::vector<uchar> before(bytes * size_t(h));
+    for (int y = 0; y < h; ++y) std::copy_n(img.constScanLine(y), bytes, before.data() + bytes * size_t(y));
+    const auto rowBefore = [&](int y) { return before.data() + bytes * size_t(y); };
+    std::vector<quint32> sum(bytes, 0);
+    for (int y = 0; y <= std::min(r_, h - 1); ++y) {
+      const uchar* in = rowBefore(y);
       for (size_t i = 0; i < bytes; ++i) sum[i] += in[i];
     }
-    if (y - r >= 0) {
-      const uchar* in = rowBefore(y - r);
-      for (size_t i = 0; i < bytes; ++i) sum[i] -= in[i];
+    for (int y = 0; y < h; ++y) {
+      uchar* const out = img.scanLine(y);
+      for (size_t i = 0; i < bytes; ++i) out[i] = divide(sum[i]);
+      if (y + r_ + 1 < h) {
+        const uchar* in = rowBefore(y + r_ + 1);
+        for (size_t i = 0; i < bytes; ++i) sum[i] += in[i];
+      }
+      if (y - r_ >= 0) {
+        const uchar* in = rowBefore(y - r_);
+        for (size_t i = 0; i < bytes; ++i) sum[i] -= in[i];
+      }
     }
   }
-}
+
+ private:
+  static constexpr int kShift = 40;
+  int r_;
+  int window_;
+  quint64 reciprocal_;
+};
 
 }  // namespace
 
@@ -69,12 +87,10 @@ QImage blurred(const QImage& image, qreal radius) {
   const qreal sigma = radius * img.devicePixelRatio() / 2.0;
   const int r = std::max(0, qRound((std::sqrt(12.0 * sigma * sigma / 3.0 + 1.0) - 1.0) / 2.0));
   if (r <= 0 || img.isNull()) return img;
-  const int window = 2 * r + 1;
-  std::vector<quint8> quotient(static_cast<size_t>(255 * window + 1));
-  for (size_t s = 0; s < quotient.size(); ++s) quotient[s] = static_cast<quint8>(s / size_t(window));
+  const BoxPass box(r);
   for (int pass = 0; pass < 3; ++pass) {
-    rowPass(img, r, quotient);
-    columnPass(img, r, quotient);
+    box.rows(img);
+    box.columns(img);
   }
   return img;
 }
