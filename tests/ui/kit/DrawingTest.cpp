@@ -240,6 +240,15 @@ TEST(ShieldHeroDrawing, BrandColoursFollowTheScheme) {
   EXPECT_GT(dark.green(), light.green());
   EXPECT_NEAR(dark.blue(), 248, 12);
   EXPECT_NEAR(light.blue(), 240, 12);
+  // What a hero paints is drawn once for the process (its own scheme off the
+  // window thread as it is made): each size, scheme and pixel ratio gets the
+  // pixels drawn for it.
+  ShieldHero large(60);
+  for (const ShieldHero* h : {&hero, &large})
+    for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark})
+      for (const qreal dpr : {1.0, 2.0})
+        EXPECT_EQ(h->renderShieldLayer(scheme, dpr), ShieldHero::drawShieldLayer(h->shieldRect().width(), scheme, dpr))
+            << h->shieldRect().width() << (scheme == ColorScheme::dark ? " dark @" : " light @") << dpr;
 }
 
 TEST(SoftShapes, BlurGivesTheBoxPassesPixelForPixel) {
