@@ -2,12 +2,11 @@
 
 #include "platform/OffMain.h"
 #include "registry/AppResources.h"
+#include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
-#include <QHash>
-#include <QMutex>
 #include <QPainter>
 #include <QtMath>
 
@@ -73,14 +72,9 @@ QImage makeShieldImage(qreal devicePixelRatio) {
 }
 
 QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio) {
-  // Drawn once per size, whichever thread asks first; the others wait for it.
-  static QMutex mutex;
-  static QHash<QString, QImage> drawn;
+  static Painting::DrawnOnce<QImage> drawn;
   const QString key = QStringLiteral("%1x%2@%3").arg(size.width()).arg(size.height()).arg(devicePixelRatio);
-  const QMutexLocker lock(&mutex);
-  auto found = drawn.find(key);
-  if (found == drawn.end()) found = drawn.insert(key, paintBrandIcon(size, devicePixelRatio));
-  return *found;
+  return drawn.get(key, [&] { return paintBrandIcon(size, devicePixelRatio); });
 }
 
 void prepareFontsAndIconsOffMain() {

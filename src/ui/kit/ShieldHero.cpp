@@ -6,8 +6,6 @@
 #include "ui/kit/Theme.h"
 
 #include <QGuiApplication>
-#include <QHash>
-#include <QMutex>
 #include <QPainter>
 #include <QRadialGradient>
 #include <QSequentialAnimationGroup>
@@ -39,17 +37,11 @@ struct Emblem {
   QImage halo;
 };
 
-// The layer and the halo of a size, scheme and pixel ratio, drawn once for
-// the process by whichever thread asks first; the others wait for it.
+// The layer and the halo of a size, scheme and pixel ratio.
 Emblem emblem(qreal size, ColorScheme scheme, qreal dpr) {
-  static QMutex mutex;
-  static QHash<QString, Emblem> drawn;
+  static Painting::DrawnOnce<Emblem> drawn;
   const QString key = QStringLiteral("%1 %2 @%3").arg(size).arg(int(scheme)).arg(dpr);
-  const QMutexLocker lock(&mutex);
-  auto found = drawn.find(key);
-  if (found == drawn.end())
-    found = drawn.insert(key, {ShieldHero::drawShieldLayer(size, scheme, dpr), drawHalo(size, scheme, dpr)});
-  return *found;
+  return drawn.get(key, [&] { return Emblem{ShieldHero::drawShieldLayer(size, scheme, dpr), drawHalo(size, scheme, dpr)}; });
 }
 
 }  // namespace
