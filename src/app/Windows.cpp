@@ -45,7 +45,6 @@ AppWindows::AppWindows(SettingsStore& settings, ScanPause& scanPause, std::funct
       quit_(std::move(quit)) {
   // Closing the main window only hides it; quitting is the tray's command.
   QApplication::setQuitOnLastWindowClosed(false);
-  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128)))));
   // The scheme follows the desktop and the appearance setting, painted into
   // the application palette (stock widgets such as scroll bars match); the
   // stored preference applies at once.
@@ -123,12 +122,17 @@ void AppWindows::setupStatusItem() {
       [this] {
         if (quit_) quit_();
       });
-  if (!hasDisplay()) return;
-  inTray_ = statusItem_->install();
-  if (!inTray_) {
-    log("[App] ", QStringLiteral("没有系统托盘 → 直接显示主窗口"));
-    if (mainWindow_) mainWindow_->show();
+  if (hasDisplay()) {
+    inTray_ = statusItem_->install();
+    if (!inTray_) {
+      log("[App] ", QStringLiteral("没有系统托盘 → 直接显示主窗口"));
+      if (mainWindow_) mainWindow_->show();
+    }
   }
+  // The icon of the other windows (sheets, alerts, the onboarding window),
+  // drawn off the window thread meanwhile: a window shown at start paints
+  // without waiting for it.
+  afterFirstPaint([] { QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128))))); });
 }
 
 void AppWindows::afterFirstPaint(std::function<void()> then) {
