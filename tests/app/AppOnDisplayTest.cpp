@@ -103,6 +103,11 @@ TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForwar
         return icon.contains(QStringLiteral("Icon (64 x 64)")) && icon.contains(QStringLiteral("Icon (128 x 128)"));
       },
       15s));
+  // So do the exit watch and the reports folder's watch, once each.
+  for (const QString& started : {QStringLiteral("[LifecycleWatcher] started"), QStringLiteral("[HangWatcher] 开始监听 ")}) {
+    EXPECT_TRUE(first.waitForStdout(started)) << started.toStdString();
+    EXPECT_EQ(first.stdOut().count(started), 1) << started.toStdString();
+  }
 
   // Texts as drawn reach 4.5:1 (light scheme, Chinese): the white ones on
   // the highlighted card's fill, the tagline, a card's faint line and the
