@@ -222,7 +222,7 @@ int App::main(int argc, char** argv) {
   ApplicationArguments arguments(argc, argv);
   QApplication application(arguments.argc(), arguments.argv());
   // Meanwhile the lock, the registry and the model are set up here.
-  prepareFontsAndIconsOffMain();
+  prepareFontsOffMain();
   QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
   App app;
   // The Dock setting ("TLR.showInDock") is applied here once the windows

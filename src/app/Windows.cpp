@@ -130,9 +130,8 @@ void AppWindows::setupStatusItem() {
     }
   }
   // The icon of the other windows (sheets, alerts, the onboarding window),
-  // drawn off the window thread meanwhile: a window shown at start paints
-  // without waiting for it.
-  afterFirstPaint([] { QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128))))); });
+  // drawn off the window thread once a window shown at start has painted.
+  afterFirstPaint([this] { withBrandIcon(this, {128}, [](const QIcon& icon) { QApplication::setWindowIcon(icon); }); });
 }
 
 void AppWindows::afterFirstPaint(std::function<void()> then) {

@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPixmap>
 #include <QtMath>
 
 namespace tlr {
@@ -77,14 +78,30 @@ QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio) {
   return drawn.get(key, [&] { return paintBrandIcon(size, devicePixelRatio); });
 }
 
-void prepareFontsAndIconsOffMain() {
+void withBrandIcon(QObject* context, QList<qreal> sides, std::function<void(const QIcon&)> then) {
+  startOffMain(
+      context,
+      [sides] {
+        QList<QImage> images;
+        for (const qreal side : sides) images << makeBrandIcon(QSizeF(side, side));
+        return images;
+      },
+      [then = std::move(then)](const QList<QImage>& images) {
+        QIcon icon;
+        for (const QImage& image : images) icon.addPixmap(QPixmap::fromImage(image));
+        then(icon);
+      });
+}
+
+void prepareFontsOffMain() {
   startOffMain(nullptr, [] {
     // Reading the system's font list takes milliseconds the first paint
-    // would otherwise wait for; the database is shared by every thread.
+    // would otherwise wait for; the database is shared by every thread. The
+    // icons are drawn later: holding the database for their letter here
+    // would keep the window thread waiting for it.
     (void)QFontDatabase::families();
     const QFontMetricsF latin(Theme::font(13, QFont::Normal));
     (void)latin.horizontalAdvance(QStringLiteral("Tollamere 智能体"));
-    for (const qreal side : {64.0, 128.0}) (void)makeBrandIcon(QSizeF(side, side));
   });
 }
 

@@ -63,14 +63,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("mainWindow"));
   // The same title in both languages.
   setWindowTitle(QStringLiteral("Tollamere"));
-  // The icon is drawn off the window thread from the start: the window waits
-  // for it only once it has painted.
-  connect(this, &MainWindow::firstPainted, this, [this] {
-    QIcon icon;
-    icon.addPixmap(QPixmap::fromImage(makeBrandIcon(QSizeF(64, 64))));
-    icon.addPixmap(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128))));
-    setWindowIcon(icon);
-  });
+  // The icon, drawn off the window thread, comes once the window has painted.
+  connect(this, &MainWindow::firstPainted, this,
+          [this] { withBrandIcon(this, {64, 128}, [this](const QIcon& icon) { setWindowIcon(icon); }); });
   setMinimumSize(kWidth, kHeight);
   resize(kWidth, kHeight);
   auto* layout = new QVBoxLayout(this);
