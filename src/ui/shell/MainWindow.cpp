@@ -10,7 +10,6 @@
 #include <QShowEvent>
 #include <QWindow>
 #include <QPainter>
-#include <QPixmap>
 #include <QScreen>
 #include <QVBoxLayout>
 
