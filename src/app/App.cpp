@@ -222,7 +222,7 @@ int App::main(int argc, char** argv) {
   ApplicationArguments arguments(argc, argv);
   QApplication application(arguments.argc(), arguments.argv());
   // Meanwhile the lock, the registry and the model are set up here.
-  prepareFontsAndIconsOffMain();
+  prepareFontsOffMain();
   QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
   App app;
   // The Dock setting ("TLR.showInDock") is applied here once the windows
@@ -299,6 +299,7 @@ void App::applicationDidFinishLaunching() {
   setupModel();
   setupWatcher();
   setupStatusItem();
+  startWatchers();
   startScanLoop();
   askSelfGuardIfNeeded();
   // Setting up the network costs some tens of milliseconds: a window shown
@@ -377,13 +378,21 @@ void App::setupWatcher() {
   LockOnlineStore::shared().initializeDefaults(registry_->visibleAgents());
   watcher_ = std::make_unique<AgentLifecycleWatcher>(registry_, std::make_shared<const AgentRecover>());
   watcher_->setScanner(scanner_);
-  watcher_->start();
   windows_->setWatcher(*watcher_);
   hangWatcher_ = std::make_unique<HangWatcher>(EventStore::shared());
   hangWatcher_->updateRegistry(*registry_);
-  hangWatcher_->start();
   resourceMonitor_ = std::make_unique<ResourceMonitor>(EventStore::shared());
   resourceMonitor_->start();
+}
+
+void App::startWatchers() {
+  // Their threads (the exit watch, the reports folder's watch) and the
+  // reports folder's listing wait for a window shown at start to paint; the
+  // first scan, whose processes the exit watch follows, comes after them.
+  windows_->afterFirstPaint([this] {
+    if (watcher_) watcher_->start();
+    if (hangWatcher_) hangWatcher_->start();
+  });
 }
 
 void App::setupStatusItem() {

@@ -52,6 +52,7 @@ class App final : public QObject {
   void loadRegistry();
   void setupModel();
   void setupWatcher();
+  void startWatchers();
   void setupStatusItem();
   void startScanLoop();
   void refreshRunningAgents();

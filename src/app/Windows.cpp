@@ -45,7 +45,6 @@ AppWindows::AppWindows(SettingsStore& settings, ScanPause& scanPause, std::funct
       quit_(std::move(quit)) {
   // Closing the main window only hides it; quitting is the tray's command.
   QApplication::setQuitOnLastWindowClosed(false);
-  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128)))));
   // The scheme follows the desktop and the appearance setting, painted into
   // the application palette (stock widgets such as scroll bars match); the
   // stored preference applies at once.
@@ -123,12 +122,16 @@ void AppWindows::setupStatusItem() {
       [this] {
         if (quit_) quit_();
       });
-  if (!hasDisplay()) return;
-  inTray_ = statusItem_->install();
-  if (!inTray_) {
-    log("[App] ", QStringLiteral("没有系统托盘 → 直接显示主窗口"));
-    if (mainWindow_) mainWindow_->show();
+  if (hasDisplay()) {
+    inTray_ = statusItem_->install();
+    if (!inTray_) {
+      log("[App] ", QStringLiteral("没有系统托盘 → 直接显示主窗口"));
+      if (mainWindow_) mainWindow_->show();
+    }
   }
+  // The icon of the other windows (sheets, alerts, the onboarding window),
+  // drawn off the window thread once a window shown at start has painted.
+  afterFirstPaint([this] { withBrandIcon(this, {128}, [](const QIcon& icon) { QApplication::setWindowIcon(icon); }); });
 }
 
 void AppWindows::afterFirstPaint(std::function<void()> then) {

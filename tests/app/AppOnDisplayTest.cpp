@@ -95,11 +95,24 @@ TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForwar
   ASSERT_FALSE(image.isNull());
   EXPECT_EQ(image.size(), QSize(1280, 800));
   EXPECT_NE(image.pixelColor(5, 5).rgb(), background);
+  // Its own icon, in both sizes, comes once it has painted.
+  const QString window = windowsOfSize({680, 560}).value(0);
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const QString icon = x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_ICON")});
+        return icon.contains(QStringLiteral("Icon (64 x 64)")) && icon.contains(QStringLiteral("Icon (128 x 128)"));
+      },
+      15s));
+  // So do the exit watch and the reports folder's watch, once each.
+  for (const QString& started : {QStringLiteral("[LifecycleWatcher] started"), QStringLiteral("[HangWatcher] 开始监听 ")}) {
+    EXPECT_TRUE(first.waitForStdout(started)) << started.toStdString();
+    EXPECT_EQ(first.stdOut().count(started), 1) << started.toStdString();
+  }
 
   // Texts as drawn reach 4.5:1 (light scheme, Chinese): the white ones on
   // the highlighted card's fill, the tagline, a card's faint line and the
   // section title, each against the ground beside it.
-  const QPoint o = x_.windowOrigin(windowsOfSize({680, 560}).value(0));
+  const QPoint o = x_.windowOrigin(window);
   const struct {
     const char* what;
     QRect text;

@@ -4,20 +4,17 @@
 
 namespace tlr {
 
-SerialWorker::SerialWorker(const QString& name)
-    : thread_(QThread::create([this] { run(); })) {
-  // Qt gives the system thread this name when it starts.
-  thread_->setObjectName(name);
-  thread_->start();
-}
+SerialWorker::SerialWorker(const QString& name) : name_(name) {}
 
 SerialWorker::~SerialWorker() {
+  std::unique_ptr<QThread> thread;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    thread = std::move(thread_);
   }
   wake_.notify_all();
-  thread_->wait();
+  if (thread) thread->wait();
 }
 
 void SerialWorker::post(std::function<void()> job) {
@@ -25,6 +22,13 @@ void SerialWorker::post(std::function<void()> job) {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
     ++posted_;
+    // The thread starts with the first job: a worker nobody uses costs none.
+    if (!thread_ && !stopping_) {
+      thread_.reset(QThread::create([this] { run(); }));
+      // Qt gives the system thread this name when it starts.
+      thread_->setObjectName(name_);
+      thread_->start();
+    }
   }
   wake_.notify_one();
 }

@@ -13,8 +13,8 @@ class QThread;
 
 namespace tlr {
 
-// One named background thread that runs posted jobs one at a time, in the
-// order they were posted. Destroying the worker runs every job still queued
+// One named background thread, started with the first job, that runs posted
+// jobs one at a time, in the order they were posted. Destroying the worker runs every job still queued
 // before the thread ends, so nothing posted is lost when its owner goes away
 // at process exit.
 class SerialWorker final {
@@ -34,6 +34,7 @@ class SerialWorker final {
  private:
   void run();
 
+  QString name_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable idle_;

@@ -18,6 +18,9 @@ namespace tlr::DashboardPainting {
 // `opacity` on top of the colour's own.
 void drawShadow(QPainter& painter, QPointF shapeOrigin, QSizeF size, qreal radius, const QColor& color, qreal blur,
                 qreal opacity = 1.0);
+// Renders that shadow off the window thread, so that a window not yet
+// painted finds it ready.
+void prepareShadow(QSizeF size, qreal radius, const QColor& color, qreal blur, qreal devicePixelRatio);
 
 using Painting::mix;
 

@@ -24,6 +24,12 @@ QFont metricSubFont() { return Theme::font(10.5, QFont::Medium); }
 constexpr qreal kMetricPad = 14;
 constexpr qreal kMetricGap = 6;
 constexpr qreal kHeaderHeight = 18;
+// The highlighted card's glow: its shape in the brand start colour at 0.25,
+// blurred 10, 4 down; none in the dark scheme, where its opacity is 0.
+constexpr qreal kMetricRadius = 14;
+constexpr qreal kGlowBlur = 10;
+constexpr qreal kGlowDrop = 4;
+QColor glowColour(const Theme::Roles& r) { return Theme::withOpacity(r.brandStart, 0.25); }
 }  // namespace
 
 MetricCard::MetricCard(bool highlight, QWidget* parent) : QWidget(parent), highlight_(highlight) {
@@ -49,21 +55,31 @@ QSize MetricCard::sizeHint() const {
 
 QSize MetricCard::minimumSizeHint() const { return {60, sizeHint().height()}; }
 
+void MetricCard::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // The size it first shows with: its glow is drawn off the window thread
+  // while the window is still on its way to the screen.
+  const Theme::Roles r = Theme::current();
+  if (highlight_ && !painted_ && !r.dark)
+    DashboardPainting::prepareShadow(QSizeF(size()), kMetricRadius, glowColour(r), kGlowBlur, devicePixelRatioF());
+}
+
 void MetricCard::paintEvent(QPaintEvent*) {
+  painted_ = true;
   QPainter p(this);
   p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
   const Theme::Roles r = Theme::current();
   // The highlighted card's glow would be clipped by the card's own bounds;
   // its drop shadow is drawn by the dashboard under the card.
   const QRectF card(rect());
-  const QPainterPath shape = Painting::continuousRoundRect(card, 14);
+  const QPainterPath shape = Painting::continuousRoundRect(card, kMetricRadius);
   if (highlight_)
     p.fillPath(shape, r.filledGradient(card.topLeft(), card.bottomRight()));
   else
     p.fillPath(shape, r.card);
   if (!highlight_) {
     p.setPen(QPen(r.contrast(0.06), 0.5));
-    p.drawPath(Painting::continuousRoundRect(card.adjusted(0.25, 0.25, -0.25, -0.25), 14));
+    p.drawPath(Painting::continuousRoundRect(card.adjusted(0.25, 0.25, -0.25, -0.25), kMetricRadius));
   }
   // White over the filled gradient keeps 4.5:1 down to 0.92.
   const QColor titleColor = highlight_ ? Theme::withOpacity(Qt::white, 0.92) : r.textDim;
@@ -143,8 +159,8 @@ void MetricsRow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   for (auto* card : findChildren<MetricCard*>(Qt::FindDirectChildrenOnly)) {
     if (!card->isHighlighted() || !card->isVisible()) continue;
-    DashboardPainting::drawShadow(p, QPointF(card->geometry().topLeft()) + QPointF(0, 4), QSizeF(card->size()), 14,
-                                  Theme::withOpacity(r.brandStart, 0.25), 10);
+    DashboardPainting::drawShadow(p, QPointF(card->geometry().topLeft()) + QPointF(0, kGlowDrop), QSizeF(card->size()),
+                                  kMetricRadius, glowColour(r), kGlowBlur);
   }
 }
 

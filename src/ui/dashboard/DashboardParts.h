@@ -32,9 +32,11 @@ class MetricCard final : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   bool highlight_;
+  bool painted_ = false;
   QString title_;
   int value_ = 0;
   QString subtitle_;

@@ -38,10 +38,16 @@ DashboardView::DashboardView(DashboardModel& model, QWidget* parent)
   connect(&model_, &DashboardModel::dashboardItemsChanged, this, &DashboardView::itemsPublished);
   whenLookChanges(this, [this] { retranslate(); });
 
-  itemsPublished(model_.dashboardItems());
   // No rows yet may mean no scan yet (the first runs once the window has
-  // painted): the hint that there is no agent waits for a scan to say so.
-  if (model_.dashboardItems().isEmpty()) empty_->hide();
+  // painted): the hint that there is no agent waits for a scan to say so,
+  // and is not even laid out before then.
+  if (model_.dashboardItems().isEmpty()) {
+    scroll_->hide();
+    empty_->hide();
+    updateMetrics({});
+  } else {
+    itemsPublished(model_.dashboardItems());
+  }
 }
 
 // Open sheets are children of the window and go with it; their callbacks

@@ -12,42 +12,71 @@
 namespace tlr::Painting {
 namespace {
 
-// One box blur pass of half-width `r` along rows (horizontal) or columns.
-void boxPass(QImage& img, int r, bool horizontal) {
-  if (r <= 0) return;
-  const int w = img.width();
-  const int h = img.height();
-  const int lines = horizontal ? h : w;
-  const int length = horizontal ? w : h;
-  // Pixels are addressed from the first line once: scanLine() checks for a
-  // shared copy on every call, which cost more than the sums.
-  uchar* const bits = img.bits();
-  const qsizetype rowBytes = img.bytesPerLine();
-  const auto at = [&](int l, int i) -> quint32& {
-    return horizontal ? reinterpret_cast<quint32*>(bits + l * rowBytes)[i]
-                      : reinterpret_cast<quint32*>(bits + i * rowBytes)[l];
-  };
-  std::vector<quint32> line(static_cast<size_t>(length));
-  const int window = 2 * r + 1;
-  for (int l = 0; l < lines; ++l) {
-    for (int i = 0; i < length; ++i) line[static_cast<size_t>(i)] = at(l, i);
-    int sum[4] = {0, 0, 0, 0};
-    auto add = [&](int i, int sign) {
-      if (i < 0 || i >= length) return;
-      const quint32 v = line[static_cast<size_t>(i)];
-      sum[0] += sign * static_cast<int>(qAlpha(v));
-      sum[1] += sign * static_cast<int>(qRed(v));
-      sum[2] += sign * static_cast<int>(qGreen(v));
-      sum[3] += sign * static_cast<int>(qBlue(v));
-    };
-    for (int i = -r; i <= r; ++i) add(i, 1);
-    for (int i = 0; i < length; ++i) {
-      at(l, i) = qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window);
-      add(i - r, -1);
-      add(i + r + 1, 1);
+// Box blur passes of half-width `r`: every byte becomes the sum of the
+// 2r + 1 bytes of the same channel around it along the row (or the column),
+// zero beyond the edges, divided by 2r + 1 and rounded down. The four
+// channels of a premultiplied pixel never mix, so a pixel's bytes are summed
+// apart as lanes of their own.
+class BoxPass {
+ public:
+  explicit BoxPass(int r) : r_(r), window_(2 * r + 1), reciprocal_((quint64(1) << kShift) / quint64(window_) + 1) {}
+
+  // s / (2r + 1) rounded down, by a multiplication: exact for every sum of
+  // 2r + 1 bytes as long as 255 (2r + 1)² < 2^40, a box of 65,000 pixels.
+  quint8 divide(quint32 s) const { return quint8((quint64(s) * reciprocal_) >> kShift); }
+
+  // Along each row: a running sum per channel over a copy of the row.
+  void rows(QImage& img) const {
+    const int w = img.width();
+    std::vector<quint32> line(4 * size_t(w));
+    for (int y = 0; y < img.height(); ++y) {
+      uchar* const row = img.scanLine(y);
+      std::copy_n(row, line.size(), line.begin());
+      quint32 sum[4] = {0, 0, 0, 0};
+      const auto add = [&](int i) { for (int c = 0; c < 4; ++c) sum[c] += line[4 * size_t(i) + size_t(c)]; };
+      const auto take = [&](int i) { for (int c = 0; c < 4; ++c) sum[c] -= line[4 * size_t(i) + size_t(c)]; };
+      for (int i = 0; i <= std::min(r_, w - 1); ++i) add(i);
+      for (int i = 0; i < w; ++i) {
+        for (int c = 0; c < 4; ++c) row[4 * size_t(i) + size_t(c)] = divide(sum[c]);
+        if (i + r_ + 1 < w) add(i + r_ + 1);
+        if (i - r_ >= 0) take(i - r_);
+      }
     }
   }
-}
+
+  // Down the columns, a row at a time: a running sum per byte of a row, over
+  // a copy of the rows as they were before the pass.
+  void columns(QImage& img) const {
+    const int h = img.height();
+    const size_t bytes = 4 * size_t(img.width());
+    std::vector<uchar> before(bytes * size_t(h));
+    for (int y = 0; y < h; ++y) std::copy_n(img.constScanLine(y), bytes, before.data() + bytes * size_t(y));
+    const auto rowBefore = [&](int y) { return before.data() + bytes * size_t(y); };
+    std::vector<quint32> sum(bytes, 0);
+    for (int y = 0; y <= std::min(r_, h - 1); ++y) {
+      const uchar* in = rowBefore(y);
+      for (size_t i = 0; i < bytes; ++i) sum[i] += in[i];
+    }
+    for (int y = 0; y < h; ++y) {
+      uchar* const out = img.scanLine(y);
+      for (size_t i = 0; i < bytes; ++i) out[i] = divide(sum[i]);
+      if (y + r_ + 1 < h) {
+        const uchar* in = rowBefore(y + r_ + 1);
+        for (size_t i = 0; i < bytes; ++i) sum[i] += in[i];
+      }
+      if (y - r_ >= 0) {
+        const uchar* in = rowBefore(y - r_);
+        for (size_t i = 0; i < bytes; ++i) sum[i] -= in[i];
+      }
+    }
+  }
+
+ private:
+  static constexpr int kShift = 40;
+  int r_;
+  int window_;
+  quint64 reciprocal_;
+};
 
 }  // namespace
 
@@ -57,9 +86,11 @@ QImage blurred(const QImage& image, qreal radius) {
   // reading of a "blur radius"), each box as wide as that sigma asks.
   const qreal sigma = radius * img.devicePixelRatio() / 2.0;
   const int r = std::max(0, qRound((std::sqrt(12.0 * sigma * sigma / 3.0 + 1.0) - 1.0) / 2.0));
+  if (r <= 0 || img.isNull()) return img;
+  const BoxPass box(r);
   for (int pass = 0; pass < 3; ++pass) {
-    boxPass(img, r, true);
-    boxPass(img, r, false);
+    box.rows(img);
+    box.columns(img);
   }
   return img;
 }

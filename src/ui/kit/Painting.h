@@ -12,10 +12,14 @@
 //   Painting::pulseLoop(target, ms)        a `pulse` property swinging
 //                                          0 → 1 → 0 forever
 //   Painting::mix(a, b, t)                 a blend of two colours (hovers)
+//   Painting::DrawnOnce<T>                 images drawn once per key for the
+//                                          process, on any thread
 
 #include <QBrush>
 #include <QColor>
+#include <QHash>
 #include <QImage>
+#include <QMutex>
 #include <QPainterPath>
 #include <QRectF>
 
@@ -45,5 +49,29 @@ QSequentialAnimationGroup* pulseLoop(QObject* target, int halfCycleMs);
 // Linear blend of two colours (t = 0 gives a, 1 gives b), alpha included.
 QColor mix(const QColor& a, const QColor& b, qreal t);
 inline qreal mix(qreal a, qreal b, qreal t) { return a + (b - a) * t; }
+
+// What is drawn once per key for the whole process, by whichever thread asks
+// first; a thread asking meanwhile waits for it. So a window's pictures can
+// be drawn off the window thread ahead of its first paint, which then finds
+// them ready. Past `limit` keys (a resize storm) it starts over.
+template <class T>
+class DrawnOnce {
+ public:
+  explicit DrawnOnce(qsizetype limit = 256) : limit_(limit) {}
+
+  template <class Draw>
+  T get(const QString& key, Draw draw) {
+    const QMutexLocker lock(&mutex_);
+    auto found = drawn_.find(key);
+    if (found != drawn_.end()) return *found;
+    if (drawn_.size() >= limit_) drawn_.clear();
+    return *drawn_.insert(key, draw());
+  }
+
+ private:
+  qsizetype limit_;
+  QMutex mutex_;
+  QHash<QString, T> drawn_;
+};
 
 }  // namespace tlr::Painting

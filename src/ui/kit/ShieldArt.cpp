@@ -2,13 +2,13 @@
 
 #include "platform/OffMain.h"
 #include "registry/AppResources.h"
+#include "ui/kit/Painting.h"
 #include "ui/kit/Theme.h"
 
 #include <QFontDatabase>
 #include <QFontMetricsF>
-#include <QHash>
-#include <QMutex>
 #include <QPainter>
+#include <QPixmap>
 #include <QtMath>
 
 namespace tlr {
@@ -73,24 +73,35 @@ QImage makeShieldImage(qreal devicePixelRatio) {
 }
 
 QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio) {
-  // Drawn once per size, whichever thread asks first; the others wait for it.
-  static QMutex mutex;
-  static QHash<QString, QImage> drawn;
+  static Painting::DrawnOnce<QImage> drawn;
   const QString key = QStringLiteral("%1x%2@%3").arg(size.width()).arg(size.height()).arg(devicePixelRatio);
-  const QMutexLocker lock(&mutex);
-  auto found = drawn.find(key);
-  if (found == drawn.end()) found = drawn.insert(key, paintBrandIcon(size, devicePixelRatio));
-  return *found;
+  return drawn.get(key, [&] { return paintBrandIcon(size, devicePixelRatio); });
 }
 
-void prepareFontsAndIconsOffMain() {
+void withBrandIcon(QObject* context, QList<qreal> sides, std::function<void(const QIcon&)> then) {
+  startOffMain(
+      context,
+      [sides] {
+        QList<QImage> images;
+        for (const qreal side : sides) images << makeBrandIcon(QSizeF(side, side));
+        return images;
+      },
+      [then = std::move(then)](const QList<QImage>& images) {
+        QIcon icon;
+        for (const QImage& image : images) icon.addPixmap(QPixmap::fromImage(image));
+        then(icon);
+      });
+}
+
+void prepareFontsOffMain() {
   startOffMain(nullptr, [] {
     // Reading the system's font list takes milliseconds the first paint
-    // would otherwise wait for; the database is shared by every thread.
+    // would otherwise wait for; the database is shared by every thread. The
+    // icons are drawn later: holding the database for their letter here
+    // would keep the window thread waiting for it.
     (void)QFontDatabase::families();
     const QFontMetricsF latin(Theme::font(13, QFont::Normal));
     (void)latin.horizontalAdvance(QStringLiteral("Tollamere 智能体"));
-    for (const qreal side : {64.0, 128.0}) (void)makeBrandIcon(QSizeF(side, side));
   });
 }
 

@@ -9,12 +9,19 @@
 //   makeBrandIcon(size, dpr)   the product icon: the resource "AppIcon.png"
 //                              of the bundle when present, else the drawn
 //                              shield on the brand gradient
+//   withBrandIcon(ctx, sides, then)  that icon in several sizes, drawn off
+//                              the window thread
 
+#include <QIcon>
 #include <QImage>
+#include <QList>
 #include <QPainterPath>
 #include <QRectF>
 #include <QSizeF>
 
+#include <functional>
+
+class QObject;
 class QPainter;
 
 namespace tlr {
@@ -35,8 +42,12 @@ void drawShieldLetter(QPainter& painter, QPointF centre, qreal pixels, qreal ker
 // window icon. Never empty. Drawn once per size; any thread.
 QImage makeBrandIcon(QSizeF size, qreal devicePixelRatio = 1.0);
 
-// Loads the system's font list and draws the window icons on a thread off
-// the window thread, so that the first window finds them ready.
-void prepareFontsAndIconsOffMain();
+// The product icon at each of `sides` (square), drawn off the window thread;
+// `then` gets it on the window thread while `context` lives.
+void withBrandIcon(QObject* context, QList<qreal> sides, std::function<void(const QIcon&)> then);
+
+// Loads the system's font list on a thread off the window thread, so that
+// the first window finds it read.
+void prepareFontsOffMain();
 
 }  // namespace tlr

@@ -1,5 +1,6 @@
 #include "ui/kit/ShieldHero.h"
 
+#include "platform/OffMain.h"
 #include "ui/kit/Painting.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
@@ -18,6 +19,31 @@ constexpr qreal kShadowBlur = 12;
 constexpr qreal kShadowDrop = 8;
 constexpr qreal kShadowOpacity = 0.42;
 
+// The halo: brand start at 0.5 in the centre to clear at 0.85 size, on a
+// circle 1.4 size across, blurred 4. Drawn centred on the shield: where its
+// corner lies is not needed.
+QImage drawHalo(qreal size, ColorScheme scheme, qreal dpr) {
+  const Theme::Roles roles = Theme::roles(scheme);
+  QRadialGradient gradient(QPointF(0, 0), 0.85 * size);
+  gradient.setColorAt(0, Theme::withOpacity(roles.brandStart, 0.5));
+  gradient.setColorAt(1, Theme::withOpacity(roles.brandStart, 0));
+  QPainterPath circle;
+  circle.addEllipse(QPointF(0, 0), 1.4 * size / 2, 1.4 * size / 2);
+  return Painting::softShape(circle, gradient, kHaloBlur, dpr, nullptr);
+}
+
+struct Emblem {
+  QImage layer;
+  QImage halo;
+};
+
+// The layer and the halo of a size, scheme and pixel ratio.
+Emblem emblem(qreal size, ColorScheme scheme, qreal dpr) {
+  static Painting::DrawnOnce<Emblem> drawn;
+  const QString key = QStringLiteral("%1 %2 @%3").arg(size).arg(int(scheme)).arg(dpr);
+  return drawn.get(key, [&] { return Emblem{ShieldHero::drawShieldLayer(size, scheme, dpr), drawHalo(size, scheme, dpr)}; });
+}
+
 }  // namespace
 
 ShieldHero::ShieldHero(qreal size, QWidget* parent)
@@ -27,24 +53,28 @@ ShieldHero::ShieldHero(qreal size, QWidget* parent)
   setAccessibleName(QStringLiteral("Tollamere"));
   setFixedSize(sizeHint());
   whenLookChanges(this);
+  // Drawn while the window around the hero is still being built and shown.
+  startOffMain(nullptr, [size, scheme = Theme::schemeOf(QGuiApplication::palette()), dpr = devicePixelRatioF()] {
+    static_cast<void>(emblem(size, scheme, dpr));
+  });
 }
 
 ShieldHero::~ShieldHero() = default;
 
-QSize ShieldHero::sizeHint() const {
+QSize ShieldHero::sizeFor(qreal size) {
   // The halo at full swell plus its blur, and room for the shadow below.
-  const qreal halo = 1.4 * size_ * kFullScale + 4 * kHaloBlur;
-  const qreal width = std::max(halo, size_ + 4 * kShadowBlur);
-  const qreal above = std::max(halo / 2, 0.55 * size_ + 2 * kShadowBlur - kShadowDrop);
-  const qreal below = std::max(halo / 2, 0.55 * size_ + 2 * kShadowBlur + kShadowDrop);
+  const qreal halo = 1.4 * size * kFullScale + 4 * kHaloBlur;
+  const qreal width = std::max(halo, size + 4 * kShadowBlur);
+  const qreal above = std::max(halo / 2, 0.55 * size + 2 * kShadowBlur - kShadowDrop);
+  const qreal below = std::max(halo / 2, 0.55 * size + 2 * kShadowBlur + kShadowDrop);
   return {qCeil(width), qCeil(above + below)};
 }
 
-QRectF ShieldHero::shieldRect() const {
-  const QSize hint = sizeHint();
-  const qreal halo = 1.4 * size_ * kFullScale + 4 * kHaloBlur;
-  const qreal above = std::max(halo / 2, 0.55 * size_ + 2 * kShadowBlur - kShadowDrop);
-  return {hint.width() / 2.0 - size_ / 2, above - 0.55 * size_, size_, 1.1 * size_};
+QRectF ShieldHero::shieldRectFor(qreal size) {
+  const QSize hint = sizeFor(size);
+  const qreal halo = 1.4 * size * kFullScale + 4 * kHaloBlur;
+  const qreal above = std::max(halo / 2, 0.55 * size + 2 * kShadowBlur - kShadowDrop);
+  return {hint.width() / 2.0 - size / 2, above - 0.55 * size, size, 1.1 * size};
 }
 
 void ShieldHero::setPulse(qreal pulse) {
@@ -66,13 +96,15 @@ void ShieldHero::hideEvent(QHideEvent* event) {
   pulse_ = 0;
 }
 
-QImage ShieldHero::renderShieldLayer(ColorScheme scheme, qreal dpr) const {
+QImage ShieldHero::renderShieldLayer(ColorScheme scheme, qreal dpr) const { return emblem(size_, scheme, dpr).layer; }
+
+QImage ShieldHero::drawShieldLayer(qreal size, ColorScheme scheme, qreal dpr) {
   const Theme::Roles roles = Theme::roles(scheme);
-  const QSize hint = sizeHint();
+  const QSize hint = sizeFor(size);
   QImage layer(qCeil(hint.width() * dpr), qCeil(hint.height() * dpr), QImage::Format_ARGB32_Premultiplied);
   layer.fill(Qt::transparent);
   layer.setDevicePixelRatio(dpr);
-  const QRectF rect = shieldRect();
+  const QRectF rect = shieldRectFor(size);
   const QPainterPath outline = shieldPath(rect);
   QPainter p(&layer);
   p.setRenderHint(QPainter::Antialiasing);
@@ -89,7 +121,7 @@ QImage ShieldHero::renderShieldLayer(ColorScheme scheme, qreal dpr) const {
   gloss.setColorAt(0, Theme::withOpacity(Qt::white, 0.32));
   gloss.setColorAt(1, Theme::withOpacity(Qt::white, 0));
   p.fillPath(outline, gloss);
-  drawShieldLetter(p, rect.center() - QPointF(0, 0.04 * size_), 0.62 * size_, -2);
+  drawShieldLetter(p, rect.center() - QPointF(0, 0.04 * size), 0.62 * size, -2);
   return layer;
 }
 
@@ -98,18 +130,9 @@ const ShieldHero::Cache& ShieldHero::cache(qreal dpr) const {
   if (!cache_.layer.isNull() && cache_.scheme == scheme && cache_.dpr == dpr) return cache_;
   cache_.scheme = scheme;
   cache_.dpr = dpr;
-  cache_.layer = renderShieldLayer(scheme, dpr);
-  // The halo: brand start at 0.5 in the centre to clear at 0.85 size, on a
-  // circle 1.4 size across, blurred 4.
-  const Theme::Roles roles = Theme::roles(scheme);
-  const qreal side = 1.4 * size_;
-  QRadialGradient gradient(QPointF(0, 0), 0.85 * size_);
-  gradient.setColorAt(0, Theme::withOpacity(roles.brandStart, 0.5));
-  gradient.setColorAt(1, Theme::withOpacity(roles.brandStart, 0));
-  QPainterPath circle;
-  circle.addEllipse(QPointF(0, 0), side / 2, side / 2);
-  // Drawn centred on the shield: where its corner lies is not needed.
-  cache_.halo = Painting::softShape(circle, gradient, kHaloBlur, dpr, nullptr);
+  const Emblem drawn = emblem(size_, scheme, dpr);
+  cache_.layer = drawn.layer;
+  cache_.halo = drawn.halo;
   return cache_;
 }
 

@@ -9,7 +9,9 @@
 // The widget is larger than the shield so the halo and the drop shadow fit:
 // see sizeHint() and shieldRect(). The halo pulses only while the widget is
 // on screen; every layer except the halo's scale and opacity is rendered once
-// per size, scheme and pixel ratio.
+// per size, scheme and pixel ratio for the whole process, starting off the
+// window thread as soon as a hero is made, so its first paint finds them
+// drawn.
 
 #include "ui/kit/Theme.h"
 
@@ -44,12 +46,14 @@ class ShieldHero final : public QWidget {
   bool isPulsing() const;
 
   // Where the shield layer (size × 1.1 size) lies in the widget.
-  QRectF shieldRect() const;
-  QSize sizeHint() const override;
+  QRectF shieldRect() const { return shieldRectFor(size_); }
+  QSize sizeHint() const override { return sizeFor(size_); }
 
-  // The emblem without the halo (shadow, shield, gloss, letter), rendered
-  // into an image the size of the widget. Exposed for drawing tests.
+  // The emblem without the halo (shadow, shield, gloss, letter), in an image
+  // the size of the widget: the one this hero paints (drawn once for the
+  // process), and drawn anew. Exposed for drawing tests.
   QImage renderShieldLayer(ColorScheme scheme, qreal devicePixelRatio) const;
+  static QImage drawShieldLayer(qreal size, ColorScheme scheme, qreal devicePixelRatio);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -64,6 +68,8 @@ class ShieldHero final : public QWidget {
     QImage halo;   // unscaled halo, 1.4 size square plus blur margin
   };
   const Cache& cache(qreal dpr) const;
+  static QSize sizeFor(qreal size);
+  static QRectF shieldRectFor(qreal size);
 
   qreal size_;
   qreal pulse_ = 0;

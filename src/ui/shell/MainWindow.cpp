@@ -10,7 +10,6 @@
 #include <QShowEvent>
 #include <QWindow>
 #include <QPainter>
-#include <QPixmap>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -63,10 +62,9 @@ MainWindow::MainWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("mainWindow"));
   // The same title in both languages.
   setWindowTitle(QStringLiteral("Tollamere"));
-  QIcon icon;
-  icon.addPixmap(QPixmap::fromImage(makeBrandIcon(QSizeF(64, 64))));
-  icon.addPixmap(QPixmap::fromImage(makeBrandIcon(QSizeF(128, 128))));
-  setWindowIcon(icon);
+  // The icon, drawn off the window thread, comes once the window has painted.
+  connect(this, &MainWindow::firstPainted, this,
+          [this] { withBrandIcon(this, {64, 128}, [this](const QIcon& icon) { setWindowIcon(icon); }); });
   setMinimumSize(kWidth, kHeight);
   resize(kWidth, kHeight);
   auto* layout = new QVBoxLayout(this);

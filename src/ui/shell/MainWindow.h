@@ -11,8 +11,9 @@ class DashboardModel;
 class SettingsStore;
 
 // The one main window: titled "Tollamere", at least 680 × 560, painted in the
-// scheme's background. Its body is the dashboard once one is set; until then
-// it stays empty. Closing it only hides it.
+// scheme's background, with the product icon from its first paint on. Its
+// body is the dashboard once one is set; until then it stays empty. Closing
+// it only hides it.
 class MainWindow final : public QWidget {
   Q_OBJECT
 

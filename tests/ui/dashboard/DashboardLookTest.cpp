@@ -5,6 +5,7 @@
 #include "support/gui/ApplicationLook.h"
 
 #include "ui/dashboard/AgentRowView.h"
+#include "ui/dashboard/DashboardPainting.h"
 #include "ui/dashboard/DashboardParts.h"
 #include "ui/dashboard/DashboardView.h"
 #include "ui/kit/Controls.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QPainter>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +82,23 @@ TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
   const QPoint firstInside = first->mapTo(&view, QPoint(6, first->height() / 2));
   const QColor brand = pixel(firstInside);
   EXPECT_GT(brand.blue(), brand.red() + 60) << brand.name().toStdString();
+  // Its glow, drawn off the window thread when the card got its size (the
+  // light scheme's only), has the pixels of one drawn here afresh.
+  if (!dark) {
+    const QSizeF card(first->size());
+    const QColor glow = Theme::withOpacity(Theme::current().brandStart, 0.25);
+    QImage kept((card + QSizeF(80, 80)).toSize(), QImage::Format_ARGB32_Premultiplied);
+    kept.fill(Qt::transparent);
+    QImage fresh = kept;
+    {
+      QPainter painter(&kept);
+      DashboardPainting::drawShadow(painter, QPointF(40, 40), card, 14, glow, 10);
+    }
+    QPointF origin;
+    const QImage image = Painting::softShape(Painting::continuousRoundRect(QRectF(QPointF(), card), 14), glow, 10, 1, &origin);
+    QPainter(&fresh).drawImage(QPointF(40, 40) + origin, image);
+    EXPECT_EQ(kept, fresh);
+  }
   MetricCard* total = view.metricCard(3);
   EXPECT_TRUE(close(pixel(total->mapTo(&view, QPoint(total->width() - 8, total->height() - 8))),
                     dark ? Theme::cardDark : Theme::cardLight))

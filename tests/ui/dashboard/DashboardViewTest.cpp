@@ -120,6 +120,10 @@ class DashboardViewTest : public ::testing::Test {
 };
 
 TEST_F(DashboardViewTest, EmptyStateAndMetricCounts) {
+  // Before the first scan: neither the hint nor rows, every count 0.
+  EXPECT_FALSE(view->emptyState()->isVisible());
+  EXPECT_TRUE(view->rowViews().isEmpty());
+  EXPECT_EQ(view->metricCard(3)->value(), 0);
   model.update({}, {});
   EXPECT_TRUE(view->emptyState()->isVisible());
   EXPECT_EQ(view->findChild<Label*>("emptyHint")->text(), "Click + at the top-right to install an agent");

@@ -1,5 +1,6 @@
 // Drawing tests: the shield outline, the tray image, the lamps, the emblem.
 #include "ui/kit/Glyphs.h"
+#include "ui/kit/Painting.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/ShieldHero.h"
 #include "ui/kit/StatusLight.h"
@@ -49,6 +50,28 @@ int opaquePixels(const QImage& img) {
   for (int y = 0; y < img.height(); ++y)
     for (int x = 0; x < img.width(); ++x) count += qAlpha(img.pixel(x, y)) > 0;
   return count;
+}
+
+// Three box passes along rows, then columns, computed pixel by pixel: what
+// Painting::blurred must give bit for bit.
+QImage plainBoxBlur(QImage img, int r) {
+  const int w = img.width(), h = img.height(), window = 2 * r + 1;
+  for (int pass = 0; pass < 6; ++pass) {
+    const QImage before = img;
+    const bool alongRows = pass % 2 == 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        int sum[4] = {0, 0, 0, 0};
+        for (int d = -r; d <= r; ++d) {
+          const int sx = alongRows ? x + d : x, sy = alongRows ? y : y + d;
+          if (sx < 0 || sy < 0 || sx >= w || sy >= h) continue;
+          const QRgb v = before.pixel(sx, sy);
+          sum[0] += qAlpha(v), sum[1] += qRed(v), sum[2] += qGreen(v), sum[3] += qBlue(v);
+        }
+        img.setPixel(x, y, qRgba(sum[1] / window, sum[2] / window, sum[3] / window, sum[0] / window));
+      }
+  }
+  return img;
 }
 
 }  // namespace
@@ -217,6 +240,47 @@ TEST(ShieldHeroDrawing, BrandColoursFollowTheScheme) {
   EXPECT_GT(dark.green(), light.green());
   EXPECT_NEAR(dark.blue(), 248, 12);
   EXPECT_NEAR(light.blue(), 240, 12);
+  // What a hero paints is drawn once for the process (its own scheme off the
+  // window thread as it is made): each size, scheme and pixel ratio gets the
+  // pixels drawn for it.
+  ShieldHero large(60);
+  for (const ShieldHero* h : {&hero, &large})
+    for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark})
+      for (const qreal dpr : {1.0, 2.0})
+        EXPECT_EQ(h->renderShieldLayer(scheme, dpr), ShieldHero::drawShieldLayer(h->shieldRect().width(), scheme, dpr))
+            << h->shieldRect().width() << (scheme == ColorScheme::dark ? " dark @" : " light @") << dpr;
+}
+
+TEST(SoftShapes, BlurGivesTheBoxPassesPixelForPixel) {
+  // Noise with its premultiplied channels at their limits, a shape against
+  // the edges and one narrower than the box, at pixel ratios 1 and 2.
+  QImage noise(37, 23, QImage::Format_ARGB32_Premultiplied);
+  quint32 seed = 12345;
+  for (int y = 0; y < noise.height(); ++y)
+    for (int x = 0; x < noise.width(); ++x) {
+      seed = seed * 1664525 + 1013904223;
+      const int a = (x + y) % 5 == 0 ? 255 : int(seed >> 24);
+      noise.setPixel(x, y, qRgba(int(seed >> 8) % (a + 1), int(seed >> 16) % (a + 1), int(seed) % (a + 1), a));
+    }
+  QPainterPath edge;
+  edge.addRoundedRect(QRectF(-4, -4, 30, 12), 5, 5);
+  const struct {
+    QImage image;
+    qreal radius;
+    int box;
+  } cases[] = {{noise, 4, 2}, {noise, 12, 6}, {noise, 80, 40}, {noise, 0.5, 0}};
+  for (const auto& c : cases) EXPECT_EQ(Painting::blurred(c.image, c.radius), plainBoxBlur(c.image, c.box)) << c.radius;
+  for (const qreal dpr : {1.0, 2.0}) {
+    QPointF origin;
+    const QImage sharp = Painting::softShape(edge, QColor(59, 130, 246, 107), 0, dpr, &origin);
+    const QImage soft = Painting::softShape(edge, QColor(59, 130, 246, 107), 10, dpr, &origin);
+    EXPECT_EQ(soft.size(), sharp.size() + QSize(40, 40) * dpr);
+    QImage framed(soft.size(), QImage::Format_ARGB32_Premultiplied);
+    framed.fill(Qt::transparent);
+    framed.setDevicePixelRatio(dpr);
+    QPainter(&framed).drawImage(QPointF(20, 20), sharp);
+    EXPECT_EQ(soft, plainBoxBlur(framed, dpr == 1 ? 5 : 10)) << dpr;
+  }
 }
 
 TEST(Glyphs, EveryNamedSymbolDrawsSomethingAndUnknownNamesNothing) {
