@@ -525,12 +525,19 @@ TEST_F(WindowsOverAtSpi, WindowsAreNamedHoldTheirSheetsAndSpeakThisPlatformsWord
     EXPECT_TRUE(windowNamed(backup).value_or(QJsonObject()).value(QStringLiteral("embedded")).toBool()) << "drawn inside the main window";
     EXPECT_TRUE(x_.visibleWindows(backup).isEmpty()) << "no window of its own";
     expectNoMacWords(backup);
+    // The dashboard under the sheet is not there for a screen reader (nor
+    // for Tab), and is back once the sheet is gone.
+    const QString settings = en ? QStringLiteral("Settings") : QStringLiteral("设置");
+    const auto settingsButton = [&] {
+      return AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Tollamere")), QStringLiteral("push button"), settings);
+    };
+    EXPECT_TRUE(settingsButton().isEmpty()) << "the content under the sheet is out of reach";
     shoot(QStringLiteral("blackbox-backup-") + language + QStringLiteral(".png"));
     ASSERT_TRUE(press(backup, en ? QStringLiteral("Close") : QStringLiteral("关闭")));
     ASSERT_TRUE(waitForNoWindow(backup));
     EXPECT_TRUE(waitUntil([&] { return extentsOf(QStringLiteral("Tollamere")) == mainWindow; }, 10s));
+    EXPECT_TRUE(waitUntil([&] { return !settingsButton().isEmpty(); }, 10s)) << "and back in reach";
 
-    const QString settings = en ? QStringLiteral("Settings") : QStringLiteral("设置");
     ASSERT_TRUE(press(QStringLiteral("Tollamere"), settings));
     ASSERT_TRUE(waitForWindow(settings));
     expectNoMacWords(settings);

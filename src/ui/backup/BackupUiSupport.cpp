@@ -106,9 +106,9 @@ void MessageLine::retranslate() { refresh(); }
 void MessageLine::refresh() {
   label_->setPlainText(shownText());
   if (failure_) {
-    label_->setColor(Theme::crash);
+    label_->setRole(TextRole::failure);
   } else if (success_) {
-    label_->setColor(Theme::current().working);
+    label_->setRole(TextRole::success);
   } else {
     label_->setRole(TextRole::primary);
   }

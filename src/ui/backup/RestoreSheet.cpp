@@ -64,15 +64,13 @@ void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
   crossCard_->setFill(Theme::withOpacity(Theme::orange, 0.12));
   auto* crossColumn = new QVBoxLayout(crossCard_);
   crossColumn->setContentsMargins(14, 10, 14, 10);
-  crossTitle_ = makeLabel(crossCard_, QStringLiteral("restoreCrossDevice"), 12, QFont::DemiBold, TextRole::primary);
-  crossTitle_->setColor(Theme::orange);
+  crossTitle_ = makeLabel(crossCard_, QStringLiteral("restoreCrossDevice"), 12, QFont::DemiBold, TextRole::warning);
   crossBody_ = makeLabel(crossCard_, QStringLiteral("restoreCrossDeviceBody"), 11.5, QFont::Normal, TextRole::dim, true);
   crossColumn->addWidget(crossTitle_);
   crossColumn->addWidget(crossBody_);
   column->addWidget(crossCard_);
 
-  damaged_ = makeLabel(this, QStringLiteral("restoreNewerDamaged"), 11.5, QFont::Medium, TextRole::primary, true);
-  damaged_->setColor(Theme::orange);
+  damaged_ = makeLabel(this, QStringLiteral("restoreNewerDamaged"), 11.5, QFont::Medium, TextRole::warning, true);
   column->addWidget(damaged_);
 
   empty_ = makeLabel(this, QStringLiteral("restoreNoBackup"), 14, QFont::DemiBold, TextRole::primary, true);
