@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
+#include <QFontMetrics>
 #include <QVBoxLayout>
 
 namespace tlr {
@@ -55,7 +56,9 @@ void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
   auto* summaryColumn = new QVBoxLayout(summary_);
   summaryColumn->setContentsMargins(14, 12, 14, 12);
   found_ = makeLabel(summary_, QStringLiteral("restoreFound"), 13, QFont::DemiBold, TextRole::primary, true);
-  when_ = makeLabel(summary_, QStringLiteral("restoreBackupTime"), 11.5, QFont::Normal, TextRole::dim, true);
+  // One line: a long device name in it ends in "…".
+  when_ = makeLabel(summary_, QStringLiteral("restoreBackupTime"), 11.5, QFont::Normal, TextRole::dim, false);
+  when_->setElided(true);
   summaryColumn->addWidget(found_);
   summaryColumn->addWidget(when_);
   column->addWidget(summary_);
@@ -177,7 +180,14 @@ void RestoreSheet::refreshState() {
   if (manifest) {
     when_->setPlainText(
         text(LocKey::restoreBackupTime(backuptext::shortTime(manifest->createdAt), manifest->device.name)));
-    crossBody_->setPlainText(text(LocKey::restoreCrossDeviceBody(manifest->device.name)));
+    // A long device name is shortened with "…" in the sentence, which a
+    // reader and the tooltip have whole.
+    const QString name = manifest->device.name;
+    const QString whole = text(LocKey::restoreCrossDeviceBody(name));
+    crossBody_->setPlainText(
+        text(LocKey::restoreCrossDeviceBody(QFontMetrics(crossBody_->font()).elidedText(name, Qt::ElideMiddle, 200))));
+    crossBody_->setToolTip(whole == crossBody_->text() ? QString() : whole);
+    crossBody_->setAccessibleName(whole);
   }
   summary_->setVisible(has);
   crossCard_->setVisible(session.isCrossDevice());

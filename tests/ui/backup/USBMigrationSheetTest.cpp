@@ -8,7 +8,9 @@
 
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
+#include "support/gui/InView.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -83,9 +85,21 @@ TEST_F(USBMigrationSheetTest, ExportShowsProgressAndWritesThePackage) {
   LanguageScope english(AppLanguage::en);
   createOldImage("old-pw", 40);
   ASSERT_FALSE(HasFatalFailure());
+  // A volume name of 80 characters: shortened with "…", the pill and every
+  // control in view.
+  const QString longName = QStringLiteral("BACKUP STICK ") + QString(67, QLatin1Char('U'));
+  stick_ = home_.path() + "/media/" + longName;
+  ASSERT_TRUE(QDir().mkpath(stick_));
   USBMigrationSheet* sheet = open(USBMigrationSheet::Mode::exportPkg);
   EXPECT_EQ(named<Label>(sheet, "usbTitle")->text(), "Export to USB");
   ASSERT_EQ(sheet->session().volumes(), QStringList{stick_});
+  QApplication::processEvents();
+  auto* pill = named<PaintedButton>(sheet, "usbVolume_0");
+  EXPECT_EQ(pill->accessibleName(), longName);
+  EXPECT_TRUE(pill->toolTip().contains(longName));
+  for (const char* name : {"usbVolume_0", "usbRefresh", "usbAction"})
+    EXPECT_TRUE(test::wholeInView(named<QWidget>(sheet, name))) << name;
+  EXPECT_EQ(test::sidewaysScrolling(*sheet), QStringList());
   EXPECT_EQ(sheet->session().selection(), stick_);
   auto* action = named<PrimaryButton>(sheet, "usbAction");
   EXPECT_EQ(action->label(), "Export");
