@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QImage>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -96,6 +97,17 @@ TEST_F(USBMigrationSheetTest, ExportShowsProgressAndWritesThePackage) {
   QApplication::processEvents();
   auto* pill = named<PaintedButton>(sheet, "usbVolume_0");
   EXPECT_EQ(pill->accessibleName(), longName);
+  {
+    // The name stops short of the pill's right end (its "…" there), never cut
+    // by the edge: no white of the selected pill's text in its last 12 px.
+    QImage drawn(pill->size(), QImage::Format_ARGB32);
+    drawn.fill(Qt::black);
+    pill->render(&drawn);
+    int textPixels = 0;
+    for (int x = pill->width() - 12; x < pill->width() - 2; ++x)
+      for (int y = pill->height() / 4; y < pill->height() * 3 / 4; ++y) textPixels += drawn.pixelColor(x, y).lightnessF() > 0.8;
+    EXPECT_EQ(textPixels, 0) << "the name runs into the pill's edge";
+  }
   EXPECT_TRUE(pill->toolTip().contains(longName));
   for (const char* name : {"usbVolume_0", "usbRefresh", "usbAction"})
     EXPECT_TRUE(test::wholeInView(named<QWidget>(sheet, name))) << name;
