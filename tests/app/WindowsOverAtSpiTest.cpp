@@ -495,12 +495,18 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
       10s))
       << x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), question, QStringLiteral("_NET_FRAME_EXTENTS")})
              .toStdString();
-  EXPECT_TRUE(AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Live Agent")), QStringLiteral("check box"),
-                                     QStringLiteral("Locked online"))
-                  .value(QStringLiteral("checked"))
-                  .toBool())
-      << "the switch shows what the program acts on";
+  const auto lockSwitch = [&] {
+    return AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Live Agent")), QStringLiteral("check box"),
+                                  QStringLiteral("Locked online"));
+  };
+  EXPECT_TRUE(lockSwitch().isEmpty()) << "the sheet under the question is out of a screen reader's reach";
   shoot(QStringLiteral("blackbox-lock-off-question.png"));
+  ASSERT_TRUE(press(QStringLiteral("Turn off lock?"), QStringLiteral("Cancel")));
+  EXPECT_TRUE(waitUntil([&] { return lockSwitch().value(QStringLiteral("checked")).toBool(); }, 10s))
+      << "back in reach, the switch shows what the program acts on";
+  EXPECT_TRUE(locked());
+  ASSERT_TRUE(toggle(QStringLiteral("Live Agent"), QStringLiteral("Locked online")));
+  ASSERT_TRUE(waitForWindow(QStringLiteral("Turn off lock?")));
   ASSERT_TRUE(press(QStringLiteral("Turn off lock?"), QStringLiteral("Confirm")));
   EXPECT_TRUE(waitUntil([&] { return !locked(); }, 10s));
 }
