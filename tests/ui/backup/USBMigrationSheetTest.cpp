@@ -120,6 +120,10 @@ TEST_F(USBMigrationSheetTest, ExportShowsProgressAndWritesThePackage) {
   EXPECT_FALSE(named<QWidget>(sheet, "usbCancel")->isHidden());
   ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(sheet->session().isDone()) << sheet->session().statusText().toStdString();
+  // The place written to, the long name and all, wraps within its line.
+  auto* status = named<Label>(sheet, "usbStatus");
+  EXPECT_TRUE(status->accessibleName().contains(longName)) << status->accessibleName().toStdString();
+  EXPECT_LE(status->minimumSizeHint().width(), status->width()) << "no line wider than the sheet";
   test::shoot(sheet, "usb-export-done");
   ASSERT_TRUE(sheet->session().exportProgress().has_value());
   const auto& progress = *sheet->session().exportProgress();
