@@ -217,6 +217,7 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
   for (const char* name : {"restoreCrossDeviceBody", "restoreBackupTime", "restoreAll"})
     EXPECT_TRUE(test::wholeInView(named<QWidget>(sheet, name))) << name;
   EXPECT_EQ(test::sidewaysScrolling(*sheet), QStringList());
+  test::shoot(sheet, "restore-sheet-other-machine");
   EXPECT_TRUE(BackupVolume::isMounted());
 }
 
