@@ -10,10 +10,10 @@
 #include "ui/kit/Theme.h"
 
 #include <QDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
-#include <QFontMetrics>
 #include <QVBoxLayout>
 
 namespace tlr {
@@ -180,12 +180,13 @@ void RestoreSheet::refreshState() {
   if (manifest) {
     when_->setPlainText(
         text(LocKey::restoreBackupTime(backuptext::shortTime(manifest->createdAt), manifest->device.name)));
-    // A long device name is shortened with "…" in the sentence, which a
-    // reader and the tooltip have whole.
+    // A long device name is shortened with "…" in the sentence (to about
+    // half the card's width), which a reader and the tooltip have whole.
+    constexpr int kLongestShownName = 200;
     const QString name = manifest->device.name;
     const QString whole = text(LocKey::restoreCrossDeviceBody(name));
     crossBody_->setPlainText(
-        text(LocKey::restoreCrossDeviceBody(QFontMetrics(crossBody_->font()).elidedText(name, Qt::ElideMiddle, 200))));
+        text(LocKey::restoreCrossDeviceBody(QFontMetrics(crossBody_->font()).elidedText(name, Qt::ElideMiddle, kLongestShownName))));
     crossBody_->setToolTip(whole == crossBody_->text() ? QString() : whole);
     crossBody_->setAccessibleName(whole);
   }
