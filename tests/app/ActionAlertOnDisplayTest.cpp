@@ -72,13 +72,23 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
       30s))
       << app.stdOut().toStdString();
   EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Setup] Fake Agent FAIL: "))) << app.stdOut().toStdString();
-  // Kept with its window: no frame, no task-bar entry, and a minimise by the
-  // window manager (openbox offers one, and takes the main window along) is
-  // undone at once, the keyboard still on the alert: Return answers it.
+  // Kept with its window: no frame, no task-bar entry, no minimise offered,
+  // and a minimise asked for all the same is undone at once (or refused), the
+  // keyboard still on the alert: Return answers it.
   EXPECT_TRUE(waitUntil([&] { return x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), alert}).contains(
                                          QStringLiteral("_NET_FRAME_EXTENTS(CARDINAL) = 0, 0, 0, 0")); }, 10s));
   EXPECT_TRUE(x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), alert}).contains(
       QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR")));
+  // The window manager (openbox here) offers no minimise for it at all.
+  QString allowed;
+  EXPECT_TRUE(waitUntil([&] {
+    allowed = x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), alert, QStringLiteral("_NET_WM_ALLOWED_ACTIONS")});
+    return allowed.contains(QStringLiteral("_NET_WM_ACTION_CLOSE"));
+  }, 10s)) << allowed.toStdString();
+  EXPECT_FALSE(allowed.contains(QStringLiteral("_NET_WM_ACTION_MINIMIZE"))) << allowed.toStdString();
+  EXPECT_TRUE(x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), alert, QStringLiteral("_MOTIF_WM_HINTS")})
+                  .contains(QStringLiteral("= 0x3, 0x24,")))
+      << "Motif functions move and close only";
   x_.run(QStringLiteral("xdotool"), {QStringLiteral("windowminimize"), alert});
   EXPECT_TRUE(waitUntil([&] { return x_.visibleWindows(title).contains(alert) && !x_.windowNamed(
                                          QStringLiteral("Tollamere"), QSize(680, 560)).isEmpty(); }, 10s))

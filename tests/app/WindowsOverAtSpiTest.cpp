@@ -495,12 +495,18 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
       10s))
       << x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), question, QStringLiteral("_NET_FRAME_EXTENTS")})
              .toStdString();
-  EXPECT_TRUE(AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Live Agent")), QStringLiteral("check box"),
-                                     QStringLiteral("Locked online"))
-                  .value(QStringLiteral("checked"))
-                  .toBool())
-      << "the switch shows what the program acts on";
+  const auto lockSwitch = [&] {
+    return AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Live Agent")), QStringLiteral("check box"),
+                                  QStringLiteral("Locked online"));
+  };
+  EXPECT_TRUE(lockSwitch().isEmpty()) << "the sheet under the question is out of a screen reader's reach";
   shoot(QStringLiteral("blackbox-lock-off-question.png"));
+  ASSERT_TRUE(press(QStringLiteral("Turn off lock?"), QStringLiteral("Cancel")));
+  EXPECT_TRUE(waitUntil([&] { return lockSwitch().value(QStringLiteral("checked")).toBool(); }, 10s))
+      << "back in reach, the switch shows what the program acts on";
+  EXPECT_TRUE(locked());
+  ASSERT_TRUE(toggle(QStringLiteral("Live Agent"), QStringLiteral("Locked online")));
+  ASSERT_TRUE(waitForWindow(QStringLiteral("Turn off lock?")));
   ASSERT_TRUE(press(QStringLiteral("Turn off lock?"), QStringLiteral("Confirm")));
   EXPECT_TRUE(waitUntil([&] { return !locked(); }, 10s));
 }
@@ -525,12 +531,19 @@ TEST_F(WindowsOverAtSpi, WindowsAreNamedHoldTheirSheetsAndSpeakThisPlatformsWord
     EXPECT_TRUE(windowNamed(backup).value_or(QJsonObject()).value(QStringLiteral("embedded")).toBool()) << "drawn inside the main window";
     EXPECT_TRUE(x_.visibleWindows(backup).isEmpty()) << "no window of its own";
     expectNoMacWords(backup);
+    // The dashboard under the sheet is not there for a screen reader (nor
+    // for Tab), and is back once the sheet is gone.
+    const QString settings = en ? QStringLiteral("Settings") : QStringLiteral("设置");
+    const auto settingsButton = [&] {
+      return AccessibilityBus::find(bus_.tree(pid_, QStringLiteral("Tollamere")), QStringLiteral("push button"), settings);
+    };
+    EXPECT_TRUE(settingsButton().isEmpty()) << "the content under the sheet is out of reach";
     shoot(QStringLiteral("blackbox-backup-") + language + QStringLiteral(".png"));
     ASSERT_TRUE(press(backup, en ? QStringLiteral("Close") : QStringLiteral("关闭")));
     ASSERT_TRUE(waitForNoWindow(backup));
     EXPECT_TRUE(waitUntil([&] { return extentsOf(QStringLiteral("Tollamere")) == mainWindow; }, 10s));
+    EXPECT_TRUE(waitUntil([&] { return !settingsButton().isEmpty(); }, 10s)) << "and back in reach";
 
-    const QString settings = en ? QStringLiteral("Settings") : QStringLiteral("设置");
     ASSERT_TRUE(press(QStringLiteral("Tollamere"), settings));
     ASSERT_TRUE(waitForWindow(settings));
     expectNoMacWords(settings);

@@ -4,6 +4,7 @@
 #include "presentation/BackupTexts.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
+#include "ui/kit/LineBreaks.h"
 #include "ui/kit/Theme.h"
 
 #include <QVBoxLayout>
@@ -104,11 +105,13 @@ QString MessageLine::shownText() const { return failure_ ? settings_.text(failur
 void MessageLine::retranslate() { refresh(); }
 
 void MessageLine::refresh() {
-  label_->setPlainText(shownText());
+  // A long path in it (a volume's) wraps within the line; read out whole.
+  label_->setPlainText(LineBreaks::breakLongRuns(shownText()));
+  label_->setAccessibleName(shownText());
   if (failure_) {
-    label_->setColor(Theme::crash);
+    label_->setRole(TextRole::failure);
   } else if (success_) {
-    label_->setColor(Theme::current().working);
+    label_->setRole(TextRole::success);
   } else {
     label_->setRole(TextRole::primary);
   }

@@ -106,8 +106,7 @@ QWidget* FirstTimeSetupSheet::buildPasswordStep() {
   againLabel_ = wrapped(QStringLiteral("firstSetupPasswordAgain"), 11, QFont::DemiBold, TextRole::faint, secret);
   again_ = new backupui::SecureField(secret);
   again_->setObjectName(QStringLiteral("firstSetupPasswordAgainField"));
-  mismatch_ = wrapped(QStringLiteral("firstSetupMismatch"), 11, QFont::Medium, TextRole::primary, secret);
-  mismatch_->setColor(Theme::crash);
+  mismatch_ = wrapped(QStringLiteral("firstSetupMismatch"), 11, QFont::Medium, TextRole::failure, secret);
   error_ = new backupui::MessageLine(QStringLiteral("firstSetupError"), 11, settings_, secret);
   busy_ = new QProgressBar(secret);
   busy_->setObjectName(QStringLiteral("firstSetupBusy"));
@@ -194,17 +193,17 @@ void FirstTimeSetupSheet::showStrength() {
   if (FirstTimeSetupSession::passwordTooLong(first)) {
     // Refused as it is typed: the image tool would not take it.
     strength_->setPlainText(FirstTimeSetupSession::passwordTooLongText());
-    strength_->setColor(Theme::crash);
+    strength_->setRole(TextRole::failure);
     return;
   }
   switch (FirstTimeSetupSession::strengthOf(first)) {
     case FirstTimeSetupSession::Strength::weakest:
       strength_->setPlainText(text(LocKey::firstSetupPasswordWeakest()));
-      strength_->setColor(Theme::crash);
+      strength_->setRole(TextRole::failure);
       break;
     case FirstTimeSetupSession::Strength::weak:
       strength_->setPlainText(text(LocKey::firstSetupPasswordWeak()));
-      strength_->setColor(Theme::orange);
+      strength_->setRole(TextRole::warning);
       break;
     case FirstTimeSetupSession::Strength::medium:
       strength_->setPlainText(text(LocKey::firstSetupPasswordMedium()));
@@ -212,7 +211,7 @@ void FirstTimeSetupSheet::showStrength() {
       break;
     case FirstTimeSetupSession::Strength::strong:
       strength_->setPlainText(text(LocKey::firstSetupPasswordStrong()));
-      strength_->setColor(Theme::current().working);
+      strength_->setRole(TextRole::success);
       break;
   }
 }

@@ -10,6 +10,7 @@
 #include "ui/kit/Theme.h"
 
 #include <QDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QScrollArea>
@@ -55,7 +56,9 @@ void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
   auto* summaryColumn = new QVBoxLayout(summary_);
   summaryColumn->setContentsMargins(14, 12, 14, 12);
   found_ = makeLabel(summary_, QStringLiteral("restoreFound"), 13, QFont::DemiBold, TextRole::primary, true);
-  when_ = makeLabel(summary_, QStringLiteral("restoreBackupTime"), 11.5, QFont::Normal, TextRole::dim, true);
+  // One line: a long device name in it ends in "…".
+  when_ = makeLabel(summary_, QStringLiteral("restoreBackupTime"), 11.5, QFont::Normal, TextRole::dim, false);
+  when_->setElided(true);
   summaryColumn->addWidget(found_);
   summaryColumn->addWidget(when_);
   column->addWidget(summary_);
@@ -64,15 +67,13 @@ void RestoreSheet::buildSnapshotSection(QVBoxLayout* column) {
   crossCard_->setFill(Theme::withOpacity(Theme::orange, 0.12));
   auto* crossColumn = new QVBoxLayout(crossCard_);
   crossColumn->setContentsMargins(14, 10, 14, 10);
-  crossTitle_ = makeLabel(crossCard_, QStringLiteral("restoreCrossDevice"), 12, QFont::DemiBold, TextRole::primary);
-  crossTitle_->setColor(Theme::orange);
+  crossTitle_ = makeLabel(crossCard_, QStringLiteral("restoreCrossDevice"), 12, QFont::DemiBold, TextRole::warning);
   crossBody_ = makeLabel(crossCard_, QStringLiteral("restoreCrossDeviceBody"), 11.5, QFont::Normal, TextRole::dim, true);
   crossColumn->addWidget(crossTitle_);
   crossColumn->addWidget(crossBody_);
   column->addWidget(crossCard_);
 
-  damaged_ = makeLabel(this, QStringLiteral("restoreNewerDamaged"), 11.5, QFont::Medium, TextRole::primary, true);
-  damaged_->setColor(Theme::orange);
+  damaged_ = makeLabel(this, QStringLiteral("restoreNewerDamaged"), 11.5, QFont::Medium, TextRole::warning, true);
   column->addWidget(damaged_);
 
   empty_ = makeLabel(this, QStringLiteral("restoreNoBackup"), 14, QFont::DemiBold, TextRole::primary, true);
@@ -179,7 +180,15 @@ void RestoreSheet::refreshState() {
   if (manifest) {
     when_->setPlainText(
         text(LocKey::restoreBackupTime(backuptext::shortTime(manifest->createdAt), manifest->device.name)));
-    crossBody_->setPlainText(text(LocKey::restoreCrossDeviceBody(manifest->device.name)));
+    // A long device name is shortened with "…" in the sentence (to about
+    // half the card's width), which a reader and the tooltip have whole.
+    constexpr int kLongestShownName = 200;
+    const QString name = manifest->device.name;
+    const QString whole = text(LocKey::restoreCrossDeviceBody(name));
+    crossBody_->setPlainText(
+        text(LocKey::restoreCrossDeviceBody(QFontMetrics(crossBody_->font()).elidedText(name, Qt::ElideMiddle, kLongestShownName))));
+    crossBody_->setToolTip(whole == crossBody_->text() ? QString() : whole);
+    crossBody_->setAccessibleName(whole);
   }
   summary_->setVisible(has);
   crossCard_->setVisible(session.isCrossDevice());

@@ -85,6 +85,8 @@ void USBMigrationSheet::buildPackageSection(QVBoxLayout* column) {
     title = makeLabel(details_, name + QStringLiteral("Title"), 11.5, QFont::Normal, TextRole::dim);
     value = makeLabel(details_, name, 11.5, QFont::Medium, TextRole::primary);
     value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // A long device name ends in "…" within the card.
+    value->setElided(true);
     grid->addWidget(title, row, 0);
     grid->addWidget(value, row, 1);
   };
@@ -169,6 +171,9 @@ void USBMigrationSheet::rebuildVolumeList() {
   for (int i = 0; i < volumes.size(); ++i) {
     const QString volume = volumes[i];
     auto* button = new PillButton(session_->volumeLabel(i), drivesBox_);
+    // A long name ends in "…" (the whole name is its accessible name, and its
+    // place, name and all, the tooltip).
+    button->setElided(true);
     button->setToolTip(volume);
     button->setObjectName(QStringLiteral("usbVolume_%1").arg(i));
     connect(button, &QAbstractButton::clicked, session_, [this, volume] { session_->select(volume); });

@@ -71,10 +71,17 @@ QString stateSymbol(RowState state) {
 SecondaryButton::Colors stateColors(RowState state) {
   const Theme::Roles r = Theme::current();
   switch (state) {
-    case RowState::faulted:
-      return SecondaryButton::tint(r.crash, 0.15, 0.45);
-    case RowState::running:
-      return SecondaryButton::tint(r.working, 0.15, 0.4);
+    case RowState::faulted: {
+      // The tint of the status colour, its text in the status text's shade.
+      SecondaryButton::Colors colors = SecondaryButton::tint(r.crash, 0.15, 0.45);
+      colors.foreground = r.crashText;
+      return colors;
+    }
+    case RowState::running: {
+      SecondaryButton::Colors colors = SecondaryButton::tint(r.working, 0.15, 0.4);
+      colors.foreground = r.workingText;
+      return colors;
+    }
     case RowState::launch:
       break;
   }

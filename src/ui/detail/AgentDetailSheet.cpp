@@ -466,7 +466,6 @@ void AgentDetailSheet::refresh() {
   closeButton_->setLanguage(lang);
   const DashboardAgentItem& item = session_->item();
   const AgentEntry& entry = item.entry;
-  const Theme::Roles roles = Theme::current();
   const bool locked = session_->isLocked();
 
   // Header. The window is named after the agent.
@@ -486,15 +485,15 @@ void AgentDetailSheet::refresh() {
   // A throttled agent is not brought back: its recovery is paused.
   statusValue_->setPlainText(text(item.isThrottled ? LocKey::detailStatusPaused() : LocKey::detailStatusGuarded()));
   if (item.isThrottled)
-    statusValue_->setColor(Theme::crash);
+    statusValue_->setRole(TextRole::failure);
   else
-    statusValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
+    statusValue_->setRole(TextRole::success);
   runningLabel_->setPlainText(text(LocKey::detailFieldRunning()));
   runningValue_->setPlainText(item.bigStatusText);
   if (item.isFaulted)
-    runningValue_->setColor(Theme::crash);
+    runningValue_->setRole(TextRole::failure);
   else if (item.isRunning)
-    runningValue_->setColor(roles.dark ? Theme::working : Theme::workingDark);
+    runningValue_->setRole(TextRole::success);
   else
     runningValue_->setRole(TextRole::dim);
 

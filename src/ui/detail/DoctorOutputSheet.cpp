@@ -443,7 +443,7 @@ void DoctorOutputSheet::refreshIssueCards() {
     c->outcomeSymbol->setColor(success ? kGreen : kRed);
     c->outcome->setVisible(success || failure);
     c->outcome->setPlainText(state.message);
-    c->outcome->setColor(success ? kGreen : kRed);
+    c->outcome->setRole(success ? TextRole::success : TextRole::failure);
     if (success) {
       // One line.
       c->outcome->setWordWrap(false);

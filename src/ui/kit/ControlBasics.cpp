@@ -21,6 +21,12 @@ QColor roleColor(TextRole role) {
       return r.accentText;
     case TextRole::white:
       return Qt::white;
+    case TextRole::failure:
+      return r.crashText;
+    case TextRole::warning:
+      return r.warningText;
+    case TextRole::success:
+      return r.workingText;
   }
   return r.text;
 }

@@ -16,8 +16,9 @@ class QPainter;
 
 namespace tlr {
 
-// Which colour of the scheme a text takes.
-enum class TextRole { primary, dim, faint, accent, white };
+// Which colour of the scheme a text takes; failure, warning and success are
+// the status texts (a red failure, an orange warning, a green "Guarded").
+enum class TextRole { primary, dim, faint, accent, white, failure, warning, success };
 
 QColor roleColor(TextRole role);
 

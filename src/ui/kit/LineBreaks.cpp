@@ -56,4 +56,31 @@ QString pathWrapping(const QString& path, int longestWholeName) {
   return names.join(QString(QLatin1Char('/')) + kZeroWidthSpace);
 }
 
+QString breakLongRuns(const QString& text, int longest) {
+  QString out;
+  out.reserve(text.size());
+  const auto breakable = [longest](const QString& run) {
+    if (run.size() <= longest) return run;
+    QStringList pieces = run.split(QLatin1Char('/'));
+    for (QString& piece : pieces) {
+      if (piece.size() <= longest) continue;
+      QString open;
+      for (qsizetype i = 0; i < piece.size(); ++i) {
+        open += piece.at(i);
+        if (i + 1 < piece.size() && !piece.at(i).isHighSurrogate()) open += kZeroWidthSpace;
+      }
+      piece = open;
+    }
+    return pieces.join(QString(QLatin1Char('/')) + kZeroWidthSpace);
+  };
+  qsizetype from = 0;
+  for (qsizetype i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !text.at(i).isSpace()) continue;
+    out += breakable(text.mid(from, i - from));
+    if (i < text.size()) out += text.at(i);
+    from = i + 1;
+  }
+  return out;
+}
+
 }  // namespace tlr::LineBreaks

@@ -25,4 +25,10 @@ QString withoutCommandMarks(const QString& text, QStringList* commands = nullptr
 // never breaks inside "备份").
 QString pathWrapping(const QString& path, int longestWholeName = 40);
 
+// A sentence that may hold a long path or name ("Written to /media/…"):
+// each run without a blank longer than `longest` characters may break after
+// a "/", and a piece of it still longer than that anywhere, so no line is
+// wider than its label.
+QString breakLongRuns(const QString& text, int longest = 30);
+
 }  // namespace tlr::LineBreaks

@@ -13,6 +13,8 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <optional>
+
 namespace tlr {
 namespace {
 
@@ -114,6 +116,13 @@ class SheetRoom final : public QObject {
   QList<Shown> sheets_;
   bool done_ = false;
 };
+
+// Tells assistive tools that the children of `host` they can reach changed.
+void announceReorder(QWidget* host) {
+  if (!host) return;
+  QAccessibleEvent event(host, QAccessible::ObjectReorder);
+  QAccessible::updateAccessibility(&event);
+}
 
 }  // namespace
 
@@ -237,6 +246,7 @@ void Sheet::dismiss() {
     setParent(ownerBeforeLayer_, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     layer->hide();
     layer->deleteLater();
+    announceReorder(layer->parentWidget());
     if (QWidget* focus = focusBeforeSheet_.data(); focus && focus->isVisible()) focus->setFocus(Qt::OtherFocusReason);
   }
   Q_EMIT dismissed();
@@ -271,6 +281,7 @@ void Sheet::present() {
     // the window its focus back, a control under it asking for it).
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepFocusInside(now); });
     host->activateWindow();
+    announceReorder(host);
     return;
   }
   if (parentWidget()) {
@@ -315,6 +326,48 @@ bool Sheet::event(QEvent* event) {
   // Named after its title, inside a window as well as as a window.
   if (event->type() == QEvent::WindowTitleChange) setAccessibleName(windowTitle());
   return QDialog::event(event);
+}
+
+SheetHostAccessible::SheetHostAccessible(QWidget* window, QAccessible::Role role) : QAccessibleWidget(window, role) {}
+
+std::optional<QWidget*> SheetHostAccessible::onlyChild() const {
+  // A window-modal alert or prompt over this window, or one modal over all:
+  // none of its children.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != widget() && modal->isVisible()) {
+    const QWidget* over = modal->parentWidget() ? modal->parentWidget()->window() : nullptr;
+    if (modal->windowModality() == Qt::ApplicationModal || over == widget()) return nullptr;
+  }
+  // Children are stacked in their order: the last shown layer is on top.
+  QWidget* top = nullptr;
+  for (QObject* child : widget()->children())
+    if (auto* layer = dynamic_cast<SheetLayer*>(child); layer && !layer->isHidden()) top = layer;
+  if (top) return top;
+  return std::nullopt;
+}
+
+int SheetHostAccessible::childCount() const {
+  const std::optional<QWidget*> only = onlyChild();
+  if (!only) return QAccessibleWidget::childCount();
+  return *only ? 1 : 0;
+}
+
+QAccessibleInterface* SheetHostAccessible::child(int index) const {
+  const std::optional<QWidget*> only = onlyChild();
+  if (!only) return QAccessibleWidget::child(index);
+  return index == 0 && *only ? QAccessible::queryAccessibleInterface(*only) : nullptr;
+}
+
+int SheetHostAccessible::indexOfChild(const QAccessibleInterface* child) const {
+  const std::optional<QWidget*> only = onlyChild();
+  if (!only) return QAccessibleWidget::indexOfChild(child);
+  return *only && child && child->object() == *only ? 0 : -1;
+}
+
+QAccessibleInterface* SheetHostAccessible::childAt(int x, int y) const {
+  const std::optional<QWidget*> only = onlyChild();
+  if (!only) return QAccessibleWidget::childAt(x, y);
+  QAccessibleInterface* top = *only ? QAccessible::queryAccessibleInterface(*only) : nullptr;
+  return top && top->rect().contains(x, y) ? top : nullptr;
 }
 
 void paintSheetBackground(QWidget* window) {

@@ -34,6 +34,7 @@
 // guarded pointer: `guarded(sheet, [](MySheet* s, Result r) { … })` gives a
 // callable that does nothing once the sheet was deleted.
 
+#include <QAccessibleWidget>
 #include <QDialog>
 #include <QPointer>
 
@@ -42,6 +43,7 @@ class QBoxLayout;
 class QVBoxLayout;
 
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace tlr {
@@ -121,6 +123,30 @@ class Sheet : public QDialog {
   bool dismissing_ = false;
   bool dismissed_ = false;
   bool deleteOnDismiss_ = true;
+};
+
+// A window that shows sheets, to assistive tools: while a sheet is drawn
+// inside it, the topmost sheet (on its layer) is the one child they reach —
+// the content under it, and a sheet under that one, are not there for them,
+// as they are not for the mouse and Tab — and while an alert or another
+// dialog is modal over the window, none of its children is. Each gets back
+// once what covered it is gone. A window class that holds sheets makes its
+// interface one through an accessibility factory installed before its first
+// window is made (the main window's is; an interface, once made, is kept).
+class SheetHostAccessible : public QAccessibleWidget {
+ public:
+  SheetHostAccessible(QWidget* window, QAccessible::Role role);
+
+  int childCount() const override;
+  QAccessibleInterface* child(int index) const override;
+  int indexOfChild(const QAccessibleInterface* child) const override;
+  QAccessibleInterface* childAt(int x, int y) const override;
+
+ private:
+  // When something covers the window's content, the one child left (the
+  // top sheet's layer, or none under a modal alert); empty when nothing
+  // covers it.
+  std::optional<QWidget*> onlyChild() const;
 };
 
 // Paints `window` as a sheet is painted: the scheme's background and a

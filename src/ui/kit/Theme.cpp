@@ -43,6 +43,9 @@ Roles roles(ColorScheme scheme) {
   r.brandEnd = r.dark ? brand2 : brand2Light;
   r.working = r.dark ? Theme::working : workingDark;
   r.crash = Theme::crash;
+  r.crashText = r.dark ? Theme::crash : crashTextLight;
+  r.warningText = r.dark ? orange : warningTextLight;
+  r.workingText = r.dark ? Theme::working : workingTextLight;
   r.background = r.dark ? appBgDark : appBgLight;
   r.card = r.dark ? cardDark : cardLight;
   r.cardHover = r.dark ? cardHoverDark : cardLight;

@@ -73,6 +73,13 @@ inline const QColor filledStart{37, 99, 235};   // #2563EB
 inline const QColor filledEnd{14, 116, 144};    // #0E7490
 // Accent-coloured text (links) in the light scheme: brand1Light gives 3.5:1.
 inline const QColor accentTextLight{37, 99, 235};  // #2563EB
+// Status texts (a red "Faulted", an orange warning, a green "Guarded") in the
+// light scheme: the same hues, darker, to reach 4.5:1 on the background and
+// the cards (crash, orange and workingDark give 2.1–3.3:1 there). The dark
+// scheme's texts take crash, orange and working as they are.
+inline const QColor crashTextLight{200, 30, 30};     // #C81E1E
+inline const QColor warningTextLight{163, 95, 0};    // #A35F00
+inline const QColor workingTextLight{19, 114, 54};   // #137236
 
 // Fixed colours used across windows that are not scheme pairs.
 inline const QColor orange{255, 149, 0};   // warning symbols
@@ -87,6 +94,11 @@ struct Roles {
   QColor brandEnd;     // brand2 / brand2Light
   QColor working;      // working / workingDark
   QColor crash;        // crash
+  // Status texts, 4.5:1 on the background and the cards: crash / crashTextLight,
+  // orange / warningTextLight, working / workingTextLight.
+  QColor crashText;
+  QColor warningText;
+  QColor workingText;
   QColor background;   // appBgDark / appBgLight
   QColor card;         // cardDark / cardLight
   QColor cardHover;    // cardHoverDark / cardLight

@@ -96,6 +96,27 @@ void setStates(xcb_connection_t* c, QWidget* window, const QList<xcb_atom_t>& st
   }
 }
 
+// The name the running window manager gives itself (_NET_WM_NAME of its
+// _NET_SUPPORTING_WM_CHECK window); empty when none says.
+QByteArray windowManagerName(xcb_connection_t* c) {
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  xcb_window_t check = XCB_WINDOW_NONE;
+  if (xcb_get_property_reply_t* reply = xcb_get_property_reply(
+          c, xcb_get_property(c, 0, root, atom(c, "_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0, 1), nullptr)) {
+    if (reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+      check = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+    std::free(reply);
+  }
+  QByteArray name;
+  if (check == XCB_WINDOW_NONE) return name;
+  if (xcb_get_property_reply_t* reply = xcb_get_property_reply(
+          c, xcb_get_property(c, 0, check, atom(c, "_NET_WM_NAME"), atom(c, "UTF8_STRING"), 0, 64), nullptr)) {
+    name = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+    std::free(reply);
+  }
+  return name;
+}
+
 // The X connection, on an X server only (the offscreen platform answers as
 // X11 too, without a connection).
 xcb_connection_t* connectionFor(QWidget* window) {
@@ -127,6 +148,19 @@ void keepWithItsWindow(QWidget* window) {
     // flags, functions, decorations, input mode, status.
     const std::array<uint32_t, 5> hints{kHintsFunctions | kHintsDecorations, kFunctionMove | kFunctionClose, 0, 0, 0};
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, motif, motif, 32, hints.size(), hints.data());
+  }
+
+  // Openbox lets the Motif functions pass and offers a minimise to every
+  // dialog and utility window; it offers none to a toolbar. There the window
+  // is a toolbar first and the dialog it is after it (openbox takes the
+  // first type it knows, and still focuses and stacks it over its window).
+  // Other window managers read the dialog Qt set.
+  if (windowManagerName(c) == QByteArrayLiteral("Openbox")) {
+    const std::array<xcb_atom_t, 2> types{atom(c, "_NET_WM_WINDOW_TYPE_TOOLBAR"),
+                                          atom(c, "_NET_WM_WINDOW_TYPE_DIALOG")};
+    const xcb_atom_t type = atom(c, "_NET_WM_WINDOW_TYPE");
+    if (type != XCB_ATOM_NONE && types[0] != XCB_ATOM_NONE && types[1] != XCB_ATOM_NONE)
+      xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, type, XCB_ATOM_ATOM, 32, types.size(), types.data());
   }
 
   setStates(c, window, {atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), atom(c, "_NET_WM_STATE_SKIP_PAGER")}, true);

@@ -7,10 +7,12 @@
 // list it (its window, or the tray, stands for it). Set through the
 // window's _MOTIF_WM_HINTS (functions move and close, no decorations) and
 // _NET_WM_STATE (skip taskbar, skip pager) before it is mapped; a window
-// manager reads both when it takes the window. A window manager that
-// minimises it anyway (openbox keeps minimising for every dialog, and takes
-// the window it belongs to along) sees it come back at once, its window with
-// it, with the keyboard. Nothing happens without an X server (Qt's
+// manager reads both when it takes the window. Openbox, which offers a
+// minimise to every dialog whatever its Motif functions, is told through
+// _NET_WM_WINDOW_TYPE that the window is a toolbar before it is a dialog,
+// so it offers none. A window manager that minimises it anyway (or takes it
+// along with the window it belongs to) sees it come back at once, its window
+// with it, with the keyboard. Nothing happens without an X server (Qt's
 // offscreen platform).
 
 class QWidget;

@@ -158,7 +158,7 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
   if (step.error) {
     auto* error = new ElidedText(settings.text(*step.error), Theme::font(10),
                                  ok ? ElidedText::ColorFn([] { return Theme::current().textDim; })
-                                    : ElidedText::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }),
+                                    : ElidedText::ColorFn([] { return roleColor(TextRole::failure); }),
                                  errorLines);
     error->setObjectName(QStringLiteral("stepError"));
     texts->addWidget(error);

@@ -1,11 +1,11 @@
 #include "ui/shell/MainWindow.h"
 
 #include "core/stores/SettingsStore.h"
+#include "ui/kit/Sheet.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
 #include "ui/kit/WindowManagerHints.h"
 
-#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QShowEvent>
 #include <QWindow>
@@ -17,10 +17,10 @@ namespace tlr {
 namespace {
 
 // To assistive tools the main window is a frame (a plain widget would read
-// as a filler).
+// as a filler), whose content they do not reach under a sheet or an alert.
 QAccessibleInterface* mainWindowAccessible(const QString& className, QObject* object) {
   if (className == QLatin1String("tlr::MainWindow") && object && object->isWidgetType())
-    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return new SheetHostAccessible(static_cast<QWidget*>(object), QAccessible::Window);
   return nullptr;
 }
 

@@ -8,6 +8,8 @@
 #include <QAccessibleActionInterface>
 #include <QWidget>
 
+#include <functional>
+
 namespace tlr::test {
 
 // Runs `action` of `widget`'s accessible interface; false when the widget
@@ -22,6 +24,19 @@ inline bool assistiveAction(QWidget* widget, const QString& action) {
 
 inline bool assistiveToggle(QWidget* widget) {
   return assistiveAction(widget, QAccessibleActionInterface::toggleAction());
+}
+
+// Whether an assistive tool walking `window`'s tree of accessible
+// interfaces from its top comes upon `target`.
+inline bool reachableInTree(QWidget* window, const QObject* target) {
+  const std::function<bool(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* node, int depth) {
+    if (!node || depth > 64) return false;
+    if (node->object() == target) return true;
+    for (int i = 0; i < node->childCount(); ++i)
+      if (walk(node->child(i), depth + 1)) return true;
+    return false;
+  };
+  return walk(QAccessible::queryAccessibleInterface(window), 0);
 }
 
 // Whether the accessible interface reports the widget as checked.

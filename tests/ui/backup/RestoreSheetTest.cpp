@@ -191,7 +191,9 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
   file.close();
   ASSERT_TRUE(decoded.ok());
   BackupManifest manifest = decoded.value();
-  manifest.device.name = QStringLiteral("old-laptop");
+  // A name of 80 characters, shortened with "…" where it is shown.
+  const QString device = QStringLiteral("old-laptop-") + QString(69, QLatin1Char('x'));
+  manifest.device.name = device;
   manifest.device.macHashShort = QStringLiteral("0badc0de");
   ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
   file.write(manifest.encode());
@@ -203,9 +205,19 @@ TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
   ASSERT_TRUE(sheet->session().manifest().has_value());
   EXPECT_TRUE(sheet->session().isCrossDevice());
   EXPECT_TRUE(named<QWidget>(sheet, "restoreCrossDevice")->isVisibleTo(sheet));
-  EXPECT_EQ(named<Label>(sheet, "restoreCrossDeviceBody")->text(),
-            "This backup is from old-laptop, not this computer. All data will be restored to this machine.");
-  EXPECT_EQ(named<Label>(sheet, "restoreBackupTime")->text().section(" · ", 1), "From old-laptop");
+  const QString whole = "This backup is from " + device + ", not this computer. All data will be restored to this machine.";
+  auto* body = named<Label>(sheet, "restoreCrossDeviceBody");
+  EXPECT_TRUE(body->text().contains(QStringLiteral("…"))) << body->text().toStdString();
+  EXPECT_EQ(body->accessibleName(), whole);
+  EXPECT_EQ(body->toolTip(), whole);
+  auto* when = named<Label>(sheet, "restoreBackupTime");
+  EXPECT_EQ(when->fullText().section(" · ", 1), "From " + device);
+  EXPECT_TRUE(when->text().endsWith(QStringLiteral("…"))) << when->text().toStdString();
+  EXPECT_EQ(when->accessibleName(), when->fullText());
+  for (const char* name : {"restoreCrossDeviceBody", "restoreBackupTime", "restoreAll"})
+    EXPECT_TRUE(test::wholeInView(named<QWidget>(sheet, name))) << name;
+  EXPECT_EQ(test::sidewaysScrolling(*sheet), QStringList());
+  test::shoot(sheet, "restore-sheet-other-machine");
   EXPECT_TRUE(BackupVolume::isMounted());
 }
 

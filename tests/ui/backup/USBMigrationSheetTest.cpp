@@ -8,8 +8,11 @@
 
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
+#include "support/gui/InView.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QImage>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -83,9 +86,32 @@ TEST_F(USBMigrationSheetTest, ExportShowsProgressAndWritesThePackage) {
   LanguageScope english(AppLanguage::en);
   createOldImage("old-pw", 40);
   ASSERT_FALSE(HasFatalFailure());
+  // A volume name of 80 characters: shortened with "…", the pill and every
+  // control in view.
+  const QString longName = QStringLiteral("BACKUP STICK ") + QString(67, QLatin1Char('U'));
+  stick_ = home_.path() + "/media/" + longName;
+  ASSERT_TRUE(QDir().mkpath(stick_));
   USBMigrationSheet* sheet = open(USBMigrationSheet::Mode::exportPkg);
   EXPECT_EQ(named<Label>(sheet, "usbTitle")->text(), "Export to USB");
   ASSERT_EQ(sheet->session().volumes(), QStringList{stick_});
+  QApplication::processEvents();
+  auto* pill = named<PaintedButton>(sheet, "usbVolume_0");
+  EXPECT_EQ(pill->accessibleName(), longName);
+  {
+    // The name stops short of the pill's right end (its "…" there), never cut
+    // by the edge: no white of the selected pill's text in its last 12 px.
+    QImage drawn(pill->size(), QImage::Format_ARGB32);
+    drawn.fill(Qt::black);
+    pill->render(&drawn);
+    int textPixels = 0;
+    for (int x = pill->width() - 12; x < pill->width() - 2; ++x)
+      for (int y = pill->height() / 4; y < pill->height() * 3 / 4; ++y) textPixels += drawn.pixelColor(x, y).lightnessF() > 0.8;
+    EXPECT_EQ(textPixels, 0) << "the name runs into the pill's edge";
+  }
+  EXPECT_TRUE(pill->toolTip().contains(longName));
+  for (const char* name : {"usbVolume_0", "usbRefresh", "usbAction"})
+    EXPECT_TRUE(test::wholeInView(named<QWidget>(sheet, name))) << name;
+  EXPECT_EQ(test::sidewaysScrolling(*sheet), QStringList());
   EXPECT_EQ(sheet->session().selection(), stick_);
   auto* action = named<PrimaryButton>(sheet, "usbAction");
   EXPECT_EQ(action->label(), "Export");
@@ -94,6 +120,10 @@ TEST_F(USBMigrationSheetTest, ExportShowsProgressAndWritesThePackage) {
   EXPECT_FALSE(named<QWidget>(sheet, "usbCancel")->isHidden());
   ASSERT_TRUE(waitUntil([&] { return !sheet->session().isRunning(); }, std::chrono::seconds(60)));
   ASSERT_TRUE(sheet->session().isDone()) << sheet->session().statusText().toStdString();
+  // The place written to, the long name and all, wraps within its line.
+  auto* status = named<Label>(sheet, "usbStatus");
+  EXPECT_TRUE(status->accessibleName().contains(longName)) << status->accessibleName().toStdString();
+  EXPECT_LE(status->minimumSizeHint().width(), status->width()) << "no line wider than the sheet";
   test::shoot(sheet, "usb-export-done");
   ASSERT_TRUE(sheet->session().exportProgress().has_value());
   const auto& progress = *sheet->session().exportProgress();

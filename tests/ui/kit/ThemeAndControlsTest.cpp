@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <utility>
 #include <vector>
 #include <memory>
@@ -91,6 +92,23 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       for (const auto& [what, text] : {std::pair{"text", r.text}, std::pair{"dim text", r.textDim},
                                        std::pair{"faint text", r.textFaint}, std::pair{"accent text", r.accentText}})
         pairs.push_back({what, text, ground, 4.5});
+      // The status texts keep the hue of their status colour.
+      for (const auto& [what, text, hue] : {std::tuple{"a failure text (red)", r.crashText, r.crash},
+                                            std::tuple{"a warning text (orange)", r.warningText, Theme::orange},
+                                            std::tuple{"a success text (green)", r.workingText, r.working}}) {
+        pairs.push_back({what, text, ground, 4.5});
+        EXPECT_NEAR(text.hslHueF(), hue.hslHueF(), 0.01) << what;
+      }
+      // A row's state pill: the status text on the status colour's tint.
+      for (const auto& [tint, text] : {std::pair{r.crash, r.crashText}, std::pair{r.working, r.workingText}}) {
+        const QColor pill = Theme::withOpacity(tint, 0.15);
+        const double a = pill.alphaF();
+        pairs.push_back({"a row's state pill", text,
+                         QColor::fromRgbF(pill.redF() * a + ground.redF() * (1 - a),
+                                          pill.greenF() * a + ground.greenF() * (1 - a),
+                                          pill.blueF() * a + ground.blueF() * (1 - a)),
+                         4.5});
+      }
       pairs.push_back({"the (i) symbol at rest (faint)", r.textFaint, ground, 3.0});
       pairs.push_back({"the focus ring (accent)", r.accent, ground, 3.0});
     }
@@ -102,6 +120,9 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       test::ApplicationLook look;
       look.set(r.dark ? AppearancePreference::dark : AppearancePreference::light);
       EXPECT_EQ(roleColor(TextRole::accent), r.accentText) << "links and accent labels use the text shade";
+      EXPECT_EQ(roleColor(TextRole::failure), r.crashText);
+      EXPECT_EQ(roleColor(TextRole::warning), r.warningText);
+      EXPECT_EQ(roleColor(TextRole::success), r.workingText);
     }
     for (const Pair& pair : pairs)
       EXPECT_GE(contrast(pair.foreground, pair.background), pair.least)
@@ -190,6 +211,20 @@ class TestSheet final : public Sheet {
   QStringList pressed;
 };
 
+// A window that holds sheets, as the main window does.
+class TestHost final : public QWidget {
+  Q_OBJECT
+ public:
+  TestHost() {
+    static const bool accessible = (QAccessible::installFactory([](const QString& className, QObject* object) -> QAccessibleInterface* {
+      return className == QLatin1String("TestHost") ? new SheetHostAccessible(static_cast<QWidget*>(object),
+                                                                               QAccessible::Window)
+                                                    : nullptr;
+    }), true);
+    Q_UNUSED(accessible);
+  }
+};
+
 }  // namespace
 
 // A sheet is drawn inside its window over the dimmed content: no window of
@@ -197,7 +232,7 @@ class TestSheet final : public Sheet {
 // unreachable by click or Tab, Esc and close requests going to the presenter.
 TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   test::ApplicationLook look;  // the application's palette and style sheet
-  QWidget window;
+  TestHost window;
   window.resize(600, 400);
   auto* under = new SecondaryButton(QStringLiteral("under"), QString(), std::nullopt, &window);
   under->setGeometry(0, 0, 600, 400);
@@ -207,6 +242,7 @@ TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   window.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   under->setFocus();
+  EXPECT_TRUE(test::reachableInTree(&window, under));
   auto* sheet = new TestSheet(&window);
   int closes = 0;
   sheet->setOnClose([&closes] { ++closes; });
@@ -224,6 +260,8 @@ TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   EXPECT_EQ(sheet->size(), QSize(300, 200));
   EXPECT_EQ(sheet->mapTo(&window, QPoint()), QPoint(150, 100)) << "centred";
 
+  EXPECT_FALSE(test::reachableInTree(&window, under)) << "nor is it there for assistive tools";
+  EXPECT_TRUE(test::reachableInTree(&window, sheet->findChild<QWidget*>(QStringLiteral("first"))));
   ASSERT_NE(window.childAt(10, 10), under);
   QTest::mouseClick(window.childAt(10, 10), Qt::LeftButton, {}, QPoint(1, 1));
   EXPECT_EQ(underClicks, 0) << "the content under the sheet takes no click";
@@ -265,6 +303,7 @@ TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   EXPECT_TRUE(alive.isNull()) << "deleted after dismissal";
   QTest::mouseClick(under, Qt::LeftButton, {}, QPoint(10, 10));
   EXPECT_EQ(underClicks, 1) << "the content is reachable again";
+  EXPECT_TRUE(test::reachableInTree(&window, under)) << "by assistive tools too";
 
   // Without a shown window it is a window-modal dialog without a close button.
   TestSheet loose(nullptr);
@@ -713,3 +752,5 @@ TEST(LabelText, APathWrapsOnlyAfterASlashAndNeverInsideAName) {
     EXPECT_TRUE(std::any_of(lines.cbegin(), lines.cend(), [](const QString& l) { return l.contains("TLR 备份"); }));
   }
 }
+
+#include "ThemeAndControlsTest.moc"

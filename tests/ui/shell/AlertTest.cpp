@@ -4,8 +4,10 @@
 #include "core/stores/SettingsStore.h"
 #include "presentation/ScanPause.h"
 #include "support/TestSupport.h"
+#include "support/gui/AssistiveTool.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
+#include "ui/shell/MainWindow.h"
 #include "watcher/AgentLifecycleWatcher.h"
 
 #include <QApplication>
@@ -72,8 +74,9 @@ TEST(AlertPresenter, IsTheKitsAlertReturnsTheButtonChosenShowsPlainTextAndPauses
 }
 
 TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
-  QWidget window;
+  MainWindow window;
   window.resize(680, 560);
+  auto* content = new PrimaryButton(QStringLiteral("content"), QString(), &window);
   window.show();
   UserActionFailure failure;
   failure.action = UserActionFailure::Action::launch;
@@ -87,6 +90,7 @@ TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
   EXPECT_EQ(alert->objectName(), QStringLiteral("actionFailedAlert"));
   EXPECT_TRUE(alert->isVisible());
   EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+  EXPECT_FALSE(test::reachableInTree(&window, content)) << "the window's content is out of an assistive tool's reach";
   EXPECT_EQ(alert->title(), QStringLiteral("Cannot launch Fake <b>Agent</b>"));
   EXPECT_TRUE(alert->message().startsWith(QStringLiteral("Tried to open a terminal to run `fake --go` but failed.")));
   EXPECT_TRUE(alert->message().endsWith(QStringLiteral("Error: no terminal")));
@@ -95,6 +99,7 @@ TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
   EXPECT_EQ(gotIt->accessibleName(), QStringLiteral("Got it"));
   gotIt->click();
   EXPECT_TRUE(tlr::test::waitUntil([&] { return alert.isNull(); })) << "it closes and goes";
+  EXPECT_TRUE(test::reachableInTree(&window, content)) << "and back in reach";
 
   settings.setLanguage(AppLanguage::zh);
   failure.action = UserActionFailure::Action::setup;
