@@ -207,7 +207,7 @@ void FirstTimeSetupSheet::showStrength() {
       break;
     case FirstTimeSetupSession::Strength::medium:
       strength_->setPlainText(text(LocKey::firstSetupPasswordMedium()));
-      strength_->setColor(Theme::amber);
+      strength_->setRole(TextRole::caution);
       break;
     case FirstTimeSetupSession::Strength::strong:
       strength_->setPlainText(text(LocKey::firstSetupPasswordStrong()));

@@ -25,6 +25,8 @@ QColor roleColor(TextRole role) {
       return r.crashText;
     case TextRole::warning:
       return r.warningText;
+    case TextRole::caution:
+      return r.cautionText;
     case TextRole::success:
       return r.workingText;
   }

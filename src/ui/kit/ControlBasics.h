@@ -18,7 +18,7 @@ namespace tlr {
 
 // Which colour of the scheme a text takes; failure, warning and success are
 // the status texts (a red failure, an orange warning, a green "Guarded").
-enum class TextRole { primary, dim, faint, accent, white, failure, warning, success };
+enum class TextRole { primary, dim, faint, accent, white, failure, warning, caution, success };
 
 QColor roleColor(TextRole role);
 

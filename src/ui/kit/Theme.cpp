@@ -45,6 +45,7 @@ Roles roles(ColorScheme scheme) {
   r.crash = Theme::crash;
   r.crashText = r.dark ? Theme::crash : crashTextLight;
   r.warningText = r.dark ? orange : warningTextLight;
+  r.cautionText = r.dark ? amber : cautionTextLight;
   r.workingText = r.dark ? Theme::working : workingTextLight;
   r.background = r.dark ? appBgDark : appBgLight;
   r.card = r.dark ? cardDark : cardLight;

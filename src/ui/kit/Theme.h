@@ -79,6 +79,7 @@ inline const QColor accentTextLight{37, 99, 235};  // #2563EB
 // scheme's texts take crash, orange and working as they are.
 inline const QColor crashTextLight{200, 30, 30};     // #C81E1E
 inline const QColor warningTextLight{163, 95, 0};    // #A35F00
+inline const QColor cautionTextLight{140, 90, 6};    // #8C5A06, amber's hue
 inline const QColor workingTextLight{19, 114, 54};   // #137236
 
 // Fixed colours used across windows that are not scheme pairs.
@@ -95,9 +96,11 @@ struct Roles {
   QColor working;      // working / workingDark
   QColor crash;        // crash
   // Status texts, 4.5:1 on the background and the cards: crash / crashTextLight,
-  // orange / warningTextLight, working / workingTextLight.
+  // orange / warningTextLight, amber / cautionTextLight, working /
+  // workingTextLight.
   QColor crashText;
   QColor warningText;
+  QColor cautionText;
   QColor workingText;
   QColor background;   // appBgDark / appBgLight
   QColor card;         // cardDark / cardLight

@@ -5,6 +5,8 @@
 
 #include "ui/backup/BackupUiTestSupport.h"
 #include "support/VolumeFixture.h"
+#include "support/gui/ApplicationLook.h"
+#include "ui/kit/Theme.h"
 
 #include <QFileInfo>
 #include <QLineEdit>
@@ -90,6 +92,12 @@ TEST_F(FirstTimeSetupFormTest, CreateIsOfferedOnlyForTwoEqualPasswordsOfEightCha
   EXPECT_TRUE(mismatch->isHidden());
   test::shoot(sheet, "first-time-setup");
   EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->text(), "Medium");
+  {
+    // Readable in the light scheme too: the amber of its strength, darker.
+    test::ApplicationLook look;
+    look.set(AppearancePreference::light);
+    EXPECT_EQ(named<Label>(sheet, "firstSetupStrength")->palette().color(QPalette::WindowText), Theme::cautionTextLight);
+  }
 
   // Back keeps what was typed; closing wipes it.
   named<PaintedButton>(sheet, "firstSetupPrev")->click();

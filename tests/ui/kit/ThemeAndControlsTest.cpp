@@ -95,6 +95,7 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       // The status texts keep the hue of their status colour.
       for (const auto& [what, text, hue] : {std::tuple{"a failure text (red)", r.crashText, r.crash},
                                             std::tuple{"a warning text (orange)", r.warningText, Theme::orange},
+                                            std::tuple{"a caution text (amber)", r.cautionText, Theme::amber},
                                             std::tuple{"a success text (green)", r.workingText, r.working}}) {
         pairs.push_back({what, text, ground, 4.5});
         EXPECT_NEAR(text.hslHueF(), hue.hslHueF(), 0.01) << what;
@@ -122,6 +123,7 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       EXPECT_EQ(roleColor(TextRole::accent), r.accentText) << "links and accent labels use the text shade";
       EXPECT_EQ(roleColor(TextRole::failure), r.crashText);
       EXPECT_EQ(roleColor(TextRole::warning), r.warningText);
+      EXPECT_EQ(roleColor(TextRole::caution), r.cautionText);
       EXPECT_EQ(roleColor(TextRole::success), r.workingText);
     }
     for (const Pair& pair : pairs)
