@@ -177,4 +177,10 @@ bool XvfbServer::screenshot(const QString& path) const {
   return QFile::exists(path);
 }
 
+QString XvfbServer::screen() const {
+  const QString path = config_.filePath(QStringLiteral("screen.png"));
+  QFile::remove(path);
+  return screenshot(path) ? path : QString();
+}
+
 }  // namespace tlr::test

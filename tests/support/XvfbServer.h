@@ -53,6 +53,10 @@ class XvfbServer {
   void clickAt(QPoint at) const;
   // Writes a PNG of the whole screen; false when it could not.
   bool screenshot(const QString& path) const;
+  // A PNG of the whole screen as it is now, in a file of this server's own
+  // (empty when it could not be taken): what a test looks at, where no other
+  // test's picture can take its place. The next call replaces it.
+  QString screen() const;
 
   static bool hasProgram(const QString& name);
   // Where a test keeps a screenshot named `name` (the folder is made).
@@ -65,6 +69,7 @@ class XvfbServer {
   QProcess windowManager_;
   QString display_;
   QString failure_;
+  // The window manager's configuration and the screen's pictures.
   QTemporaryDir config_;
 };
 

@@ -11,7 +11,7 @@
 #include "ui/kit/Controls.h"
 
 #include <QCoreApplication>
-#include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,12 +20,6 @@ using namespace std::chrono_literals;
 
 namespace tlr {
 namespace {
-
-// The whole screen as drawn; a null image when it could not be taken.
-QImage screenshot(const test::XvfbServer& x, const QString& file) {
-  QFile::remove(file);
-  return x.screenshot(file) ? QImage(file) : QImage();
-}
 
 // What a state button's left edge shows: green (running), red (faulted) or
 // the brand blue (launch).
@@ -121,7 +115,6 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   ASSERT_EQ(stopped->state(), RowState::running);
   const QPoint launchedEdge = edgeOf(stopped);
 
-  const QString shotFile = home_.path() + "/screen.png";
   const bool canShoot = test::XvfbServer::hasProgram("import");
   // Keeps the screen for whoever looks into a failure.
   auto keepScreen = [&](const char* name) {
@@ -136,7 +129,7 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
     Face runningFace = Face::other, stoppedFace = Face::other;
     const bool drawn = test::waitUntil(
         [&] {
-          const QImage before = screenshot(x_, shotFile);
+          const QImage before(x_.screen());
           if (before.isNull()) return false;
           runningFace = faceAt(before, runningEdge);
           stoppedFace = faceAt(before, stoppedEdge);
@@ -161,7 +154,7 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
                     << app.stdOut().toStdString();
   // ...and its row shows it running.
   if (canShoot && seen) {
-    EXPECT_TRUE(test::waitUntil([&] { return faceAt(screenshot(x_, shotFile), launchedEdge) == Face::running; }, 30s))
+    EXPECT_TRUE(test::waitUntil([&] { return faceAt(QImage(x_.screen()), launchedEdge) == Face::running; }, 30s))
         << "looked at " << launchedEdge.x() << "," << launchedEdge.y() << " in "
         << keepScreen("dashboard-on-screen-launched.png");
   }
