@@ -202,6 +202,8 @@ struct Known {
 struct Counters {
   int statsRead = 0;
   int exesRead = 0;
+  int knownRead = 0;
+  int listed = 0;
 };
 
 // Fills `k` from a fresh stat record. What cannot change while the start time,
@@ -351,12 +353,14 @@ ProcessTable ProcessTable::snapshotReusing(const std::function<bool(const Proces
   while (const dirent* entry = ::readdir(proc)) {
     pid_t pid = 0;
     if (!parsePid(entry->d_name, pid)) continue;
+    ++counters.listed;
     auto it = cache.known.find(pid);
     bool reread = true;
     if (it != cache.known.end() && it->second.ino == entry->d_ino) {
       const Known& k = it->second;
       const bool turn = static_cast<uint64_t>(pid) % kRefreshRounds == round % kRefreshRounds;
       reread = k.reads < 2 || turn || (k.running && alwaysReread && alwaysReread(k.info));
+      if (reread && k.reads >= 2) ++counters.knownRead;
     }
     if (reread) {
       ++counters.statsRead;
@@ -384,7 +388,7 @@ ProcessTable ProcessTable::snapshotReusing(const std::function<bool(const Proces
 ProcessTable::ReadCounts ProcessTable::lastReuseCounts() {
   Cache& cache = Cache::instance();
   std::lock_guard guard(cache.lock);
-  return {cache.last.statsRead, cache.last.exesRead};
+  return {cache.last.statsRead, cache.last.exesRead, cache.last.knownRead, cache.last.listed};
 }
 
 const ProcessInfo* ProcessTable::find(pid_t pid) const {

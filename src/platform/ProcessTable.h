@@ -101,10 +101,14 @@ class ProcessTable {
   QStringList argumentsOf(const ProcessInfo& process) const;
 
   // What the last snapshotReusing() read: processes read afresh, and
-  // processes whose executable link was read.
+  // processes whose executable link was read; of those read afresh, the ones
+  // an earlier snapshot had already read twice (not new to the cache); and
+  // the processes /proc listed, running or not (zombies, kernel threads).
   struct ReadCounts {
     int statsRead = 0;
     int exesRead = 0;
+    int knownRead = 0;
+    int listed = 0;
   };
   static ReadCounts lastReuseCounts();
 

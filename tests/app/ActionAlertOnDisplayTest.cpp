@@ -45,32 +45,46 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
       << app.stdOut().toStdString() << app.stdErr().toStdString() << "windows: "
       << x_.visibleWindows(QStringLiteral("Tollamere")).join(' ').toStdString();
   const QPoint origin = x_.windowOrigin(main);
+  // Each step waits until the screen shows what the next click needs, and
+  // clicks once: a second click could land on what the first one opened.
+  auto pixelAt = [&](QPoint at) {
+    const QImage image(x_.screen());
+    return image.isNull() ? QColor() : image.pixelColor(at);
+  };
+  // The one row, a white card, once the dashboard has drawn it.
+  const QPoint row = origin + QPoint(300, 321);
+  ASSERT_TRUE(waitUntil([&] { return pixelAt(row) == QColor(Qt::white); }, 60s)) << app.stdOut().toStdString();
   // The row's tap draws the agent's sheet inside the main window, over the
-  // dimmed dashboard.
-  const QString probe = XvfbServer::screenshotPath(QStringLiteral("setup-without-terminal-sheet.png"));
+  // dimmed dashboard: the light background (#F8F9FB) under the dimming layer.
+  x_.clickAt(row);
   ASSERT_TRUE(waitUntil(
       [&] {
-        x_.clickAt(origin + QPoint(300, 321));
-        return waitUntil(
-            [&] {
-              // The light background (#F8F9FB) under the dimming layer.
-              const int red = x_.screenshot(probe) ? QImage(probe).pixelColor(origin + QPoint(10, 200)).red() : 0;
-              return red > 150 && red < 0xF0;
-            },
-            3s);
+        const int red = pixelAt(origin + QPoint(10, 200)).red();
+        return red > 150 && red < 0xF0;
       },
       30s));
   const QPoint sheetOrigin = origin + QPoint((680 - 520) / 2, (560 - 540) / 2);
-  // "Configure agent", under the lock card.
-  const QString title = QStringLiteral("Cannot open a terminal to configure Fake Agent");
-  QString alert;
+  // "Configure agent", under the lock card, once the sheet knows the setup
+  // it offers: its label in the accent colour crosses the line of the click.
+  const QPoint configure = sheetOrigin + QPoint(90, 366);
   ASSERT_TRUE(waitUntil(
       [&] {
-        x_.clickAt(sheetOrigin + QPoint(90, 366));
-        return waitUntil([&] { return !(alert = x_.windowNamed(title)).isEmpty(); }, 3s);
+        const QImage image(x_.screen());
+        for (int x = -40; !image.isNull() && x <= 40; ++x) {
+          const QColor c = image.pixelColor(configure + QPoint(x, 0));
+          if (c.blue() > c.red() + 60) return true;
+        }
+        return false;
       },
       30s))
-      << app.stdOut().toStdString();
+      << "screen in "
+      << (x_.screenshot(XvfbServer::screenshotPath(QStringLiteral("setup-without-terminal-sheet.png")))
+              ? "setup-without-terminal-sheet.png"
+              : "(none)");
+  x_.clickAt(configure);
+  const QString title = QStringLiteral("Cannot open a terminal to configure Fake Agent");
+  QString alert;
+  ASSERT_TRUE(waitUntil([&] { return !(alert = x_.windowNamed(title)).isEmpty(); }, 60s)) << app.stdOut().toStdString();
   EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Setup] Fake Agent FAIL: "))) << app.stdOut().toStdString();
   // Kept with its window: no frame, no task-bar entry, no minimise offered,
   // and a minimise asked for all the same is undone at once (or refused), the
@@ -93,13 +107,10 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
   EXPECT_TRUE(waitUntil([&] { return x_.visibleWindows(title).contains(alert) && !x_.windowNamed(
                                          QStringLiteral("Tollamere"), QSize(680, 560)).isEmpty(); }, 10s))
       << "the alert and its window are back";
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
-        return waitUntil([&] { return x_.windowNamed(title).isEmpty(); }, 2s);
-      },
-      15s))
-      << "Return reaches the alert";
+  // Return goes where the keyboard is: pressed once the alert has it.
+  EXPECT_TRUE(waitUntil([&] { return x_.focusedWindow() == alert; }, 30s)) << "the keyboard is on the alert";
+  x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+  EXPECT_TRUE(waitUntil([&] { return x_.windowNamed(title).isEmpty(); }, 30s)) << "Return reaches the alert";
   const QString shot = XvfbServer::screenshotPath(QStringLiteral("setup-without-terminal.png"));
   EXPECT_TRUE(waitUntil([&] { return x_.screenshot(shot) && !QImage(shot).isNull(); }, 10s));
   EXPECT_TRUE(app.isRunning());

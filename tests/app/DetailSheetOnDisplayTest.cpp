@@ -43,22 +43,29 @@ class DetailSheetOnDisplay : public AppFixture {
     if (!waitUntil([&] { return !(main = x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty(); }, 60s))
       return failed("the main window shows");
 
-    // The one row sits at the top of the live-status panel.
+    // The one row sits at the top of the live-status panel: a white card on
+    // the light background (#F8F9FB) once the dashboard has drawn it.
     const QPoint origin = x_.windowOrigin(main);
+    const QPoint row = origin + QPoint(300, 321);
     const QRgb background = QColor(0xF8, 0xF9, 0xFB).rgb();
-    const QString dashboardShot = XvfbServer::screenshotPath(QStringLiteral("detail-dashboard.png"));
-    auto dashboardRed = [&] {
-      if (!x_.screenshot(dashboardShot)) return -1;
-      const QImage image(dashboardShot);
-      return image.isNull() ? -1 : image.pixelColor(origin + QPoint(10, 200)).red();
-    };
-    if (!waitUntil([&] { return dashboardRed() == qRed(background); }, 30s)) return failed("the dashboard has painted");
-    // The row's tap draws the agent's sheet inside the main window, over the
-    // dimmed dashboard: no window of its own.
+    QImage dashboard;
     if (!waitUntil(
             [&] {
-              x_.clickAt(origin + QPoint(300, 321));
-              return waitUntil([&] { return dashboardRed() > 150 && dashboardRed() < 0xF0; }, 3s);
+              dashboard = QImage(x_.screen());
+              return !dashboard.isNull() && dashboard.pixelColor(origin + QPoint(10, 200)).rgb() == background &&
+                     dashboard.pixelColor(row).rgb() == qRgb(255, 255, 255);
+            },
+            30s))
+      return failed("the dashboard has drawn the row");
+    dashboard.save(XvfbServer::screenshotPath(QStringLiteral("detail-dashboard.png")));
+    // The row's tap draws the agent's sheet inside the main window, over the
+    // dimmed dashboard: no window of its own.
+    x_.clickAt(row);
+    if (!waitUntil(
+            [&] {
+              const QImage image(x_.screen());
+              const int red = image.isNull() ? -1 : image.pixelColor(origin + QPoint(10, 200)).red();
+              return red > 150 && red < 0xF0;
             },
             30s))
       return failed("the row's tap opens the agent's sheet");
@@ -66,12 +73,14 @@ class DetailSheetOnDisplay : public AppFixture {
     EXPECT_TRUE(x_.visibleWindows(kDisplayName).isEmpty()) << "the sheet is no window of its own";
     const QPoint sheetOrigin = origin + QPoint((680 - 520) / 2, (560 - 540) / 2);
     // Once painted, the header is on the sheet's light background (#F8F9FB).
-    const QString shot = XvfbServer::screenshotPath(QStringLiteral("detail-sheet.png"));
-    auto pixel = [&](QPoint at) {
-      const QImage image(shot);
-      return image.isNull() ? QRgb(0) : image.pixelColor(at).rgb();
-    };
-    EXPECT_TRUE(waitUntil([&] { return x_.screenshot(shot) && pixel(sheetOrigin + QPoint(300, 80)) == background; }, 10s));
+    QImage sheet;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          sheet = QImage(x_.screen());
+          return !sheet.isNull() && sheet.pixelColor(sheetOrigin + QPoint(300, 80)).rgb() == background;
+        },
+        30s));
+    sheet.save(XvfbServer::screenshotPath(QStringLiteral("detail-sheet.png")));
     return sheetOrigin;
   }
   XvfbServer x_;
@@ -121,16 +130,16 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
       << "the stop is in the agent's event history";
   // The next scan shows the agent stopped, although its doctor runs on: the
   // red Stop button gives way to the green Launch button.
-  const QString stopped = XvfbServer::screenshotPath(QStringLiteral("detail-sheet-stopped.png"));
+  QImage stopped;
   EXPECT_TRUE(waitUntil(
       [&] {
-        if (!x_.screenshot(stopped)) return false;
-        const QImage image(stopped);
-        if (image.isNull()) return false;
-        const QColor button = image.pixelColor(sheetOrigin + QPoint(40, stopRow));
+        stopped = QImage(x_.screen());
+        if (stopped.isNull()) return false;
+        const QColor button = stopped.pixelColor(sheetOrigin + QPoint(40, stopRow));
         return button.green() > button.red();
       },
       20s));
+  stopped.save(XvfbServer::screenshotPath(QStringLiteral("detail-sheet-stopped.png")));
   // It ended on our SIGTERM with 143: a normal exit, and nothing brings it
   // back (no terminal opened).
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Exit] Fake Agent pid=%1 intent=normalExit signal=nil exit=143").arg(agent)))

@@ -71,28 +71,33 @@ void XvfbServer::startWindowManager(int panel) {
   windowManager_.setProcessEnvironment(env);
   windowManager_.setProgram(QStringLiteral("openbox"));
   windowManager_.setArguments(arguments);
-  windowManager_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   windowManager_.setStandardOutputFile(QProcess::nullDevice());
+  windowManager_.setStandardErrorFile(config_.filePath(QStringLiteral("wm.err")));
   windowManager_.start();
   // Deadlines, not delays: on a loaded machine (the whole suite at once)
   // starting openbox has taken longer than 5 s.
   if (!windowManager_.waitForStarted(30000)) return;
   // Up once it names itself on the root window.
-  waitUntil(
+  windowManagerUp_ = waitUntil(
       [&] {
+        if (windowManager_.state() == QProcess::NotRunning) return true;
         return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
             .contains(QStringLiteral("window id"));
       },
-      std::chrono::seconds(30));
+      std::chrono::seconds(30)) &&
+                     windowManager_.state() == QProcess::Running;
 }
 
 QString XvfbServer::windowManagerEnd() const {
-  if (windowManager_.state() == QProcess::Running) return QStringLiteral("running");
+  if (windowManager_.state() == QProcess::Running)
+    return windowManagerUp_ ? QStringLiteral("running") : QStringLiteral("running, not named on the root window in time");
   if (windowManager_.state() == QProcess::Starting) return QStringLiteral("still starting");
-  return QStringLiteral("ended: %1 %2 (%3)")
+  QFile said(config_.filePath(QStringLiteral("wm.err")));
+  return QStringLiteral("ended: %1 %2 (%3) %4")
       .arg(windowManager_.exitStatus() == QProcess::CrashExit ? QStringLiteral("by signal") : QStringLiteral("with"))
       .arg(windowManager_.exitCode())
-      .arg(windowManager_.errorString());
+      .arg(windowManager_.errorString(),
+           said.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(said.readAll()) : QString());
 }
 
 XvfbServer::~XvfbServer() {
@@ -161,6 +166,10 @@ QPoint XvfbServer::windowOrigin(const QString& id) const {
   return {x.captured(1).toInt(), y.captured(1).toInt()};
 }
 
+QString XvfbServer::focusedWindow() const {
+  return run(QStringLiteral("xdotool"), {QStringLiteral("getwindowfocus")}).trimmed();
+}
+
 void XvfbServer::clickAt(QPoint at) const {
   run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
                                   QStringLiteral("click"), QStringLiteral("1")});
@@ -175,6 +184,12 @@ bool XvfbServer::screenshot(const QString& path) const {
   if (display_.isEmpty() || !hasProgram(QStringLiteral("import"))) return false;
   run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, std::chrono::seconds(20));
   return QFile::exists(path);
+}
+
+QString XvfbServer::screen() const {
+  const QString path = config_.filePath(QStringLiteral("screen.png"));
+  QFile::remove(path);
+  return screenshot(path) ? path : QString();
 }
 
 }  // namespace tlr::test

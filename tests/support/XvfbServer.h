@@ -31,8 +31,8 @@ class XvfbServer {
   const QString& failure() const { return failure_; }
   // ":N".
   const QString& display() const { return display_; }
-  // Whether a window manager runs on the display.
-  bool hasWindowManager() const { return windowManager_.state() == QProcess::Running; }
+  // Whether a window manager runs on the display and has taken it over.
+  bool hasWindowManager() const { return windowManagerUp_ && windowManager_.state() == QProcess::Running; }
   // How the window manager ended, when it did (for a failure message).
   QString windowManagerEnd() const;
 
@@ -49,10 +49,16 @@ class XvfbServer {
   QString windowNamed(const QString& name, std::optional<QSize> size = std::nullopt) const;
   // A window's top-left corner on the screen.
   QPoint windowOrigin(const QString& id) const;
+  // The top-level window that has the keyboard, or empty.
+  QString focusedWindow() const;
   // Moves the pointer to `at` on the screen and clicks the left button.
   void clickAt(QPoint at) const;
   // Writes a PNG of the whole screen; false when it could not.
   bool screenshot(const QString& path) const;
+  // A PNG of the whole screen as it is now, in a file of this server's own
+  // (empty when it could not be taken): what a test looks at, where no other
+  // test's picture can take its place. The next call replaces it.
+  QString screen() const;
 
   static bool hasProgram(const QString& name);
   // Where a test keeps a screenshot named `name` (the folder is made).
@@ -65,6 +71,8 @@ class XvfbServer {
   QProcess windowManager_;
   QString display_;
   QString failure_;
+  bool windowManagerUp_ = false;
+  // The window manager's configuration and the screen's pictures.
   QTemporaryDir config_;
 };
 

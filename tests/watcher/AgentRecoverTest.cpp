@@ -102,8 +102,11 @@ TEST_F(AgentRecoverTerminal, TheUserLaunchPrefersUserInvokeCommandEvenWhenEmpty)
   const Result none = recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":[])"));
   EXPECT_EQ(none.reason, "无可用命令（userInvokeCommand / recover.command 都为空）");
   expectShownInEnglish(none);
+  // Each terminal runs on its own: the next launch waits until the last one
+  // has written its line, so the lines keep the order of the launches.
   EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":["chat","--tui"])")),
             Result::launched(0));
+  ASSERT_EQ(test::terminalTexts(bin, 1).size(), 1);
   EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base)), Result::launched(0));
   const QStringList texts = test::terminalTexts(bin, 2);
   ASSERT_EQ(texts.size(), 2);
