@@ -432,6 +432,11 @@ LocKey LocKey::resourceRunawayDetails(QString resource, LocInt value) {
   return LocKey(Id::resourceRunawayDetails, std::move(resource), qint64{value.value});
 }
 
+LocKey LocKey::updateNoticeTitle(QString version) { return LocKey(Id::updateNoticeTitle, std::move(version)); }
+LocKey LocKey::updateNoticeForcedTitle(QString version) {
+  return LocKey(Id::updateNoticeForcedTitle, std::move(version));
+}
+LocKey LocKey::updateNoticeBody(QString address) { return LocKey(Id::updateNoticeBody, std::move(address)); }
 LocKey LocKey::feedbackBodyTemplate(QString version) {
   return LocKey(Id::feedbackBodyTemplate, std::move(version));
 }

@@ -527,6 +527,10 @@ namespace tlr {
   PLAIN(dashSettingsTooltip) \
   PLAIN(dashEmptyHint) \
   PLAIN(dashBackupTooltip) \
+  /* the desktop notification of an update */ \
+  VALUED(updateNoticeTitle) \
+  VALUED(updateNoticeForcedTitle) \
+  VALUED(updateNoticeBody) \
   /* feedback */ \
   VALUED(feedbackBodyTemplate) \
   PLAIN(feedbackHint) \
@@ -763,6 +767,9 @@ class LocKey {
   static LocKey setupHintOpenInFinder(QString folder);
   static LocKey doctorHeaderTitle(QString name);
   static LocKey resourceRunawayDetails(QString resource, LocInt value);
+  static LocKey updateNoticeTitle(QString version);
+  static LocKey updateNoticeForcedTitle(QString version);
+  static LocKey updateNoticeBody(QString address);
   static LocKey feedbackBodyTemplate(QString version);
   static LocKey installBootstrapLabel(QString command);
   static LocKey installBootstrapAgentName(QString command);
@@ -830,7 +837,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 523, "the interface has 523 text keys");
-static_assert(LocKey::kValuedCount == 152, "152 text keys carry values");
+static_assert(LocKey::kCount == 526, "the interface has 526 text keys");
+static_assert(LocKey::kValuedCount == 155, "155 text keys carry values");
 
 }  // namespace tlr

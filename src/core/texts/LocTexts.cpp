@@ -1151,6 +1151,12 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::dashBackupTooltip:
       return t(u"Backup & Restore", u"备份与恢复").toString();
     // feedback
+    case Id::updateNoticeTitle:
+      return fill(t(u"Tollamere {1} is available", u"Tollamere {1} 可用"), key);
+    case Id::updateNoticeForcedTitle:
+      return fill(t(u"Tollamere must be updated to {1}", u"Tollamere 必须更新到 {1}"), key);
+    case Id::updateNoticeBody:
+      return fill(t(u"Download: {1}", u"下载：{1}"), key);
     case Id::feedbackBodyTemplate:
       return fill(t(u"Describe what went wrong or what you'd like to see:\n\n\n---\nVersion: {1}\n",
                     u"请描述你遇到的问题或想要的功能：\n\n\n---\n版本：{1}\n"), key);

@@ -62,6 +62,7 @@ std::vector<LocKey> valuedSamples() {
       LocKey::detailActionOpenTuiAnotherHint(s, 2), LocKey::statusRunningInstances(2),
       LocKey::agentRestartConfirmTitle(s),
       LocKey::setupHintOpenInFinder(s), LocKey::doctorHeaderTitle(s), LocKey::resourceRunawayDetails(s, 900),
+      LocKey::updateNoticeTitle(s), LocKey::updateNoticeForcedTitle(s), LocKey::updateNoticeBody(s),
       LocKey::feedbackBodyTemplate(s), LocKey::installBootstrapLabel(s), LocKey::installBootstrapAgentName(s),
       LocKey::doctorOutputExitCode(1, 0.5), LocKey::doctorErrUnknownFixKind(s), LocKey::doctorErrCmdExit(1, s),
       LocKey::doctorErrFileNotFound(s), LocKey::doctorErrReadFile(s), LocKey::doctorErrJSONParse(s),
@@ -140,13 +141,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 523u);
+  ASSERT_EQ(LocKey::allIds().size(), 526u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 152u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 155u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {

@@ -207,5 +207,12 @@ TEST(UpdateAnnouncement, TitleAndBodyReachNotifySendAsTwoArgumentsWhateverTheyHo
                            "&amp; &lt;img src=x&gt;\n--\n"));
   EXPECT_FALSE(QFile::exists(QStringLiteral("/tmp/tlr-pwned")));
   update.force = true;
-  EXPECT_EQ(updateAnnouncementTitle(update), QStringLiteral("Tollamere 必须更新到 ") + update.latest_version);
+  EXPECT_EQ(updateAnnouncementTitle(update, AppLanguage::zh), QStringLiteral("Tollamere 必须更新到 ") + update.latest_version);
+  // In the English interface, in English.
+  update.latest_version = "2.0 {1}";
+  EXPECT_EQ(updateAnnouncementTitle(update, AppLanguage::en), "Tollamere must be updated to 2.0 {1}");
+  update.force = false;
+  EXPECT_EQ(updateAnnouncementTitle(update, AppLanguage::en), "Tollamere 2.0 {1} is available");
+  update.download_url = "https://example.com/get";
+  EXPECT_EQ(updateAnnouncementBody(update, AppLanguage::en), "Download: https://example.com/get");
 }
