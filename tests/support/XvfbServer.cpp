@@ -10,10 +10,21 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace tlr::test {
 
 bool XvfbServer::hasProgram(const QString& name) { return !QStandardPaths::findExecutable(name).isEmpty(); }
+
+namespace {
+
+// The server and the window manager run in sessions of their own: a signal
+// meant for the test's process group or its terminal (a SIGHUP, which resets
+// Xvfb and ends openbox with status 1) never reaches them. They are still
+// ended by their pids.
+void ownSession() { ::setsid(); }
+
+}  // namespace
 
 XvfbServer::XvfbServer(QSize screen, int panel) {
   if (!hasProgram(QStringLiteral("Xvfb"))) {
@@ -22,11 +33,15 @@ XvfbServer::XvfbServer(QSize screen, int panel) {
   }
   server_.setProgram(QStringLiteral("Xvfb"));
   // -displayfd 1: the server picks a free display and prints its number.
+  // -noreset: a server resets (dropping every client, the window manager
+  // too) each time its last client leaves; a short-lived xprop or xdotool
+  // must never cause that.
   server_.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                         QStringLiteral("0"),
                         QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()), QStringLiteral("-nolisten"),
-                        QStringLiteral("tcp")});
+                        QStringLiteral("tcp"), QStringLiteral("-noreset")});
   server_.setProcessChannelMode(QProcess::SeparateChannels);
+  server_.setChildProcessModifier(ownSession);
   server_.start();
   if (!server_.waitForStarted(10000)) {
     failure_ = QStringLiteral("Xvfb did not start: ") + server_.errorString();
@@ -70,6 +85,7 @@ void XvfbServer::startWindowManager(int panel) {
   env.insert(QStringLiteral("DISPLAY"), display_);
   windowManager_.setProcessEnvironment(env);
   windowManager_.setProgram(QStringLiteral("openbox"));
+  windowManager_.setChildProcessModifier(ownSession);
   windowManager_.setArguments(arguments);
   windowManager_.setStandardOutputFile(QProcess::nullDevice());
   windowManager_.setStandardErrorFile(config_.filePath(QStringLiteral("wm.err")));
