@@ -294,7 +294,16 @@ void SecondaryButton::paintEvent(QPaintEvent*) {
     p.setPen(QPen(c.edge, edgeWidth_));
     p.drawPath(shape);
   }
-  paintContent(p, face, c.foreground);
+  // A coloured label on a face tinted with its colour: a shade of it that
+  // reads at 4.5:1 there, on the window's ground and on a card alike.
+  QColor foreground = c.foreground;
+  if (c.fill) {
+    const Theme::Roles r = Theme::current();
+    const QColor shade = Theme::legibleOn(Theme::withOpacity(c.foreground, 1),
+                                          {Theme::laidOn(*c.fill, r.background), Theme::laidOn(*c.fill, r.card)});
+    if (shade != Theme::withOpacity(c.foreground, 1)) foreground = shade;
+  }
+  paintContent(p, face, foreground);
   paintFocus(p, face, radius_);
 }
 

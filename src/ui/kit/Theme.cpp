@@ -8,6 +8,9 @@
 #include <QGuiApplication>
 #include <QWidget>
 
+#include <algorithm>
+#include <cmath>
+
 namespace tlr {
 namespace Theme {
 
@@ -90,6 +93,47 @@ QFont monoFont(qreal pixels, QFont::Weight weight) {
 QColor withOpacity(QColor c, qreal opacity) {
   c.setAlphaF(static_cast<float>(opacity));
   return c;
+}
+
+QColor laidOn(const QColor& over, const QColor& under) {
+  const float a = over.alphaF();
+  return QColor::fromRgbF(over.redF() * a + under.redF() * (1 - a), over.greenF() * a + under.greenF() * (1 - a),
+                          over.blueF() * a + under.blueF() * (1 - a));
+}
+
+namespace {
+
+double luminance(const QColor& c) {
+  const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+}  // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor legibleOn(const QColor& color, std::initializer_list<QColor> grounds, double ratio) {
+  const auto reads = [&](const QColor& c) {
+    return std::all_of(grounds.begin(), grounds.end(), [&](const QColor& g) { return contrastRatio(c, g) >= ratio; });
+  };
+  QColor opaque = color;
+  opaque.setAlphaF(1);
+  if (reads(opaque) || grounds.size() == 0) return color;
+  double lightSum = 0;
+  for (const QColor& g : grounds) lightSum += luminance(g);
+  const bool darker = lightSum / static_cast<double>(grounds.size()) > 0.18;
+  float h = 0, s = 0, l = 0, a = 0;
+  opaque.getHslF(&h, &s, &l, &a);
+  // Lightness in small steps, the hue and saturation kept.
+  for (int step = 1; step <= 100; ++step) {
+    const float lightness = darker ? l * (1.0f - step / 100.0f) : l + (1.0f - l) * (step / 100.0f);
+    const QColor shade = QColor::fromHslF(h, s, lightness);
+    if (reads(shade)) return shade;
+  }
+  return darker ? QColor(Qt::black) : QColor(Qt::white);
 }
 
 }  // namespace Theme

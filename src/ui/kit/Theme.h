@@ -21,6 +21,8 @@
 #include "core/texts/SettingsValues.h"
 
 #include <QColor>
+
+#include <initializer_list>
 #include <QFont>
 #include <QLinearGradient>
 #include <QObject>
@@ -133,6 +135,15 @@ QFont monoFont(qreal pixels, QFont::Weight weight = QFont::Normal);
 
 // `c` with its alpha set to `opacity` (0…1).
 QColor withOpacity(QColor c, qreal opacity);
+
+// `over` as it shows laid on the opaque `under` at its own opacity.
+QColor laidOn(const QColor& over, const QColor& under);
+// The contrast ratio of two opaque colours (1…21), as WCAG 2 reckons it.
+double contrastRatio(const QColor& a, const QColor& b);
+// `color`, or the nearest shade of its hue that reads at `ratio` on every
+// one of `grounds` (darker on light grounds, lighter on dark ones): a
+// coloured text on a face tinted with its own colour.
+QColor legibleOn(const QColor& color, std::initializer_list<QColor> grounds, double ratio = 4.5);
 
 }  // namespace Theme
 

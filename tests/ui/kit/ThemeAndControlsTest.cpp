@@ -73,6 +73,20 @@ double contrast(const QColor& c, const QColor& over) {
   return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
 }
 
+// The strongest contrast a pixel of `button`'s label reaches against its
+// face, the button drawn on `ground`.
+double labelContrast(QWidget& button, const QColor& ground) {
+  button.resize(button.sizeHint());
+  QImage image(button.size(), QImage::Format_ARGB32);
+  image.fill(ground);
+  button.render(&image, {}, {}, QWidget::DrawChildren);
+  const QColor face = image.pixelColor(4, image.height() / 2);  // inside the edge, before the label
+  double strongest = 1;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) strongest = std::max(strongest, contrast(image.pixelColor(x, y), face));
+  return strongest;
+}
+
 }  // namespace
 
 TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
@@ -125,6 +139,14 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       EXPECT_EQ(roleColor(TextRole::warning), r.warningText);
       EXPECT_EQ(roleColor(TextRole::caution), r.cautionText);
       EXPECT_EQ(roleColor(TextRole::success), r.workingText);
+      // A label in a colour of its own on a face tinted with it (Stop's red,
+      // Open Console's blue, Launch's green), on the window and on a card.
+      for (const auto& [what, color] : {std::pair{"red", Theme::destructive}, std::pair{"blue", QColor(10, 132, 255)},
+                                        std::pair{"green", QColor(52, 199, 89)}})
+        for (const QColor& ground : {r.background, r.card}) {
+          SecondaryButton tinted(QStringLiteral("Stop"), QStringLiteral("stop.fill"), color);
+          EXPECT_GE(labelContrast(tinted, ground), 4.5) << what << " label on " << ground.name().toStdString();
+        }
     }
     for (const Pair& pair : pairs)
       EXPECT_GE(contrast(pair.foreground, pair.background), pair.least)
