@@ -81,6 +81,14 @@ inline const QColor crashTextLight{200, 30, 30};     // #C81E1E
 inline const QColor warningTextLight{163, 95, 0};    // #A35F00
 inline const QColor cautionTextLight{140, 90, 6};    // #8C5A06, amber's hue
 inline const QColor workingTextLight{19, 114, 54};   // #137236
+// Status symbols (a warning sign, a lock mark, a success or failure mark) in
+// the light scheme: the same hues, darker, to reach 3:1 on the background,
+// the cards and their own status tint (crash, orange, amber and the lamp's
+// green give 1.6–2.8:1 there). The dark scheme's take the status colours.
+inline const QColor crashSymbolLight{220, 38, 38};    // #DC2626
+inline const QColor warningSymbolLight{191, 112, 0};  // #BF7000
+inline const QColor cautionSymbolLight{182, 117, 7};  // #B67507, amber's hue
+inline const QColor workingSymbolLight{28, 153, 74};  // #1C994A
 
 // Fixed colours used across windows that are not scheme pairs.
 inline const QColor orange{255, 149, 0};   // warning symbols
@@ -102,6 +110,13 @@ struct Roles {
   QColor warningText;
   QColor cautionText;
   QColor workingText;
+  // Status symbols, 3:1 on the background, the cards and their own tint:
+  // crash / crashSymbolLight, orange / warningSymbolLight, amber /
+  // cautionSymbolLight, working / workingSymbolLight.
+  QColor crashSymbol;
+  QColor warningSymbol;
+  QColor cautionSymbol;
+  QColor workingSymbol;
   QColor background;   // appBgDark / appBgLight
   QColor card;         // cardDark / cardLight
   QColor cardHover;    // cardHoverDark / cardLight
@@ -124,6 +139,9 @@ Roles roles(ColorScheme scheme);
 ColorScheme schemeOf(const QPalette& palette);
 // The roles of the scheme in effect: the application palette's.
 Roles current();
+// One role of the scheme in effect, read at every call (a symbol's colour
+// that follows the scheme): Theme::role(&Theme::Roles::warningSymbol).
+std::function<QColor()> role(QColor Roles::*member);
 
 // The interface font at `pixels` logical pixels (fractions allowed) and
 // `weight`. Letter spacing in pixels when given.

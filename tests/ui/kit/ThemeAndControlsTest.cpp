@@ -100,15 +100,28 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
         pairs.push_back({what, text, ground, 4.5});
         EXPECT_NEAR(text.hslHueF(), hue.hslHueF(), 0.01) << what;
       }
+      // The status colour's tint at its strongest (a row's state pill, the
+      // warning boxes and banners take 0.10–0.15).
+      const auto tinted = [&ground](const QColor& hue) {
+        const double a = 0.15;
+        return QColor::fromRgbF(hue.redF() * a + ground.redF() * (1 - a), hue.greenF() * a + ground.greenF() * (1 - a),
+                                hue.blueF() * a + ground.blueF() * (1 - a));
+      };
       // A row's state pill: the status text on the status colour's tint.
-      for (const auto& [tint, text] : {std::pair{r.crash, r.crashText}, std::pair{r.working, r.workingText}}) {
-        const QColor pill = Theme::withOpacity(tint, 0.15);
-        const double a = pill.alphaF();
-        pairs.push_back({"a row's state pill", text,
-                         QColor::fromRgbF(pill.redF() * a + ground.redF() * (1 - a),
-                                          pill.greenF() * a + ground.greenF() * (1 - a),
-                                          pill.blueF() * a + ground.blueF() * (1 - a)),
-                         4.5});
+      for (const auto& [tint, text] : {std::pair{r.crash, r.crashText}, std::pair{r.working, r.workingText}})
+        pairs.push_back({"a row's state pill", text, tinted(tint), 4.5});
+      // The status symbols (failure and success marks, warning signs, the
+      // lock mark) keep their status colour's hue, on the ground and on
+      // their own tint; a failed step's mark is faded to 0.8.
+      for (const auto& [what, symbol, hue] :
+           {std::tuple{"a failure mark (red)", r.crashSymbol, r.crash},
+            std::tuple{"a failed step's mark (red, faded)", Theme::withOpacity(r.crashSymbol, 0.8), r.crash},
+            std::tuple{"a warning sign (orange)", r.warningSymbol, Theme::orange},
+            std::tuple{"the lock mark (amber)", r.cautionSymbol, Theme::amber},
+            std::tuple{"a success mark (green)", r.workingSymbol, Theme::working}}) {
+        pairs.push_back({what, symbol, ground, 3.0});
+        pairs.push_back({what, symbol, tinted(hue), 3.0});
+        EXPECT_NEAR(symbol.hslHueF(), hue.hslHueF(), 0.01) << what;
       }
       pairs.push_back({"the (i) symbol at rest (faint)", r.textFaint, ground, 3.0});
       pairs.push_back({"the focus ring (accent)", r.accent, ground, 3.0});
@@ -656,10 +669,14 @@ TEST(PaintedControls, ASymbolFillsItsSideAtTheTopLeftInAColourThatMayFollowTheSc
   look.set(AppearancePreference::dark);
   EXPECT_EQ(renderOnTransparent(stop).pixelColor(10, 10).rgb(), Theme::current().text.rgb());
 
-  // At a font's size: on whole pixels, filling them.
-  std::unique_ptr<SymbolView> lock(SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber));
+  // At a font's size: on whole pixels, filling them, in a role of the scheme.
+  std::unique_ptr<SymbolView> lock(
+      SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::role(&Theme::Roles::cautionSymbol)));
   EXPECT_EQ(lock->size(), QSize(13, 13));  // 11 × 1.1 rounded up
-  EXPECT_EQ(renderOnTransparent(*lock), painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::amber));
+  EXPECT_EQ(renderOnTransparent(*lock),
+            painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::current().cautionSymbol));
+  look.set(AppearancePreference::light);
+  EXPECT_EQ(renderOnTransparent(*lock), painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::cautionSymbolLight));
   }
 
 TEST(SheetBase, HasAHairlineEdgeInTheSeparatorColourInBothSchemes) {
