@@ -54,8 +54,9 @@ class StatusLight final : public QWidget {
 
   // The three gradient stops of a state's lamp and its glow colour (invalid
   // for idle, which has none).
-  // In the light scheme the idle lamp is a lighter grey: the dark one reads
-  // as black on a white card.
+  // In the light scheme the idle lamp is a lighter grey (the dark one reads
+  // as black on a white card), and the working and recovering lamps darker
+  // shades of their hues, 3:1 on the cards and the background.
   static std::array<QColor, 3> lampStops(LightState state, bool darkScheme = true);
   static QColor glowColor(LightState state);
   // The highlight's opacity: 0.1 when idle, 0.7 otherwise.

@@ -8,6 +8,7 @@
 #include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Sheet.h"
+#include "ui/kit/StatusLight.h"
 #include "ui/kit/Theme.h"
 
 #include <QAccessible>
@@ -73,12 +74,33 @@ double contrast(const QColor& c, const QColor& over) {
   return (std::max(l1, l2) + 0.05) / (std::min(l1, l2) + 0.05);
 }
 
+// A status light of 13 on `ground` at full breath, in the scheme in effect:
+// the lamp's mean colour and the halo just beside it.
+std::pair<QColor, QColor> lampOnHalo(LightState state, const QColor& ground) {
+  QImage img(QSize(33, 33), QImage::Format_ARGB32);
+  img.fill(ground);
+  QPainter p(&img);
+  StatusLight::paintLight(p, QPointF(16.5, 16.5), state, 13, 1);
+  p.end();
+  double red = 0, green = 0, blue = 0;
+  int n = 0;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x)
+      if (std::hypot(x + 0.5 - 16.5, y + 0.5 - 16.5) <= 5.5) {
+        const QColor c = img.pixelColor(x, y);
+        red += c.redF(), green += c.greenF(), blue += c.blueF(), ++n;
+      }
+  return {QColor::fromRgbF(red / n, green / n, blue / n), img.pixelColor(16 + 8, 16)};
+}
+
 }  // namespace
 
 TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
+  test::ApplicationLook look;
   for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
     const Theme::Roles r = Theme::roles(scheme);
     SCOPED_TRACE(r.dark ? "dark" : "light");
+    look.set(r.dark ? AppearancePreference::dark : AppearancePreference::light);
     const QLinearGradient filled = r.filledGradient({0, 0}, {1, 1});
     const QColor filledStops[] = {filled.stops().first().second, filled.stops().last().second};
     struct Pair {
@@ -123,6 +145,11 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
         pairs.push_back({what, symbol, tinted(hue), 3.0});
         EXPECT_NEAR(symbol.hslHueF(), hue.hslHueF(), 0.01) << what;
       }
+      // A working or recovering agent's status light, against its own halo.
+      for (const LightState state : {LightState::working, LightState::recovering}) {
+        const auto [lamp, halo] = lampOnHalo(state, ground);
+        pairs.push_back({"a status light on its halo", lamp, halo, 3.0});
+      }
       pairs.push_back({"the (i) symbol at rest (faint)", r.textFaint, ground, 3.0});
       pairs.push_back({"the focus ring (accent)", r.accent, ground, 3.0});
     }
@@ -130,15 +157,11 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       pairs.push_back({"white on a filled control", Qt::white, stop, 4.5});
       pairs.push_back({"the highlighted card's lighter white", Theme::withOpacity(Qt::white, 0.92), stop, 4.5});
     }
-    {
-      test::ApplicationLook look;
-      look.set(r.dark ? AppearancePreference::dark : AppearancePreference::light);
-      EXPECT_EQ(roleColor(TextRole::accent), r.accentText) << "links and accent labels use the text shade";
-      EXPECT_EQ(roleColor(TextRole::failure), r.crashText);
-      EXPECT_EQ(roleColor(TextRole::warning), r.warningText);
-      EXPECT_EQ(roleColor(TextRole::caution), r.cautionText);
-      EXPECT_EQ(roleColor(TextRole::success), r.workingText);
-    }
+    EXPECT_EQ(roleColor(TextRole::accent), r.accentText) << "links and accent labels use the text shade";
+    EXPECT_EQ(roleColor(TextRole::failure), r.crashText);
+    EXPECT_EQ(roleColor(TextRole::warning), r.warningText);
+    EXPECT_EQ(roleColor(TextRole::caution), r.cautionText);
+    EXPECT_EQ(roleColor(TextRole::success), r.workingText);
     for (const Pair& pair : pairs)
       EXPECT_GE(contrast(pair.foreground, pair.background), pair.least)
           << pair.what << " " << pair.foreground.name().toStdString() << " on " << pair.background.name().toStdString();
