@@ -2,7 +2,7 @@
 
 // The status light: the round lamp at the start of each agent row. Green
 // while the agent works, grey while idle, amber while it recovers; a glow
-// breathes over a lamp that is not idle.
+// breathes around a lamp that is not idle.
 //
 //   auto* light = new StatusLight(LightState::working, 13, parent);
 //   light->setState(LightState::idle);
