@@ -24,8 +24,6 @@ namespace {
 
 using DashboardPainting::mix;
 
-
-// The lock mark's amber.
 // The light scheme's card shadow colour (#1D2437).
 const QColor kCardShadow{29, 36, 55};
 
@@ -159,7 +157,7 @@ AgentRowView::AgentRowView(const DashboardAgentItem& item, const SettingsStore& 
   chip_ = new KindChip(this);
   chip_->setObjectName(QStringLiteral("kindChip"));
   nameLine->addWidget(chip_);
-  lock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber, this);
+  lock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::role(&Theme::Roles::cautionSymbol), this);
   lock_->setObjectName(QStringLiteral("lockMark"));
   nameLine->addWidget(lock_);
   nameLine->addStretch(1);

@@ -99,7 +99,7 @@ PanelButton* makeResultBanner() {
   auto* row = new QHBoxLayout(banner);
   row->setContentsMargins(12, 12, 12, 12);
   row->setSpacing(10);
-  auto* symbol = SymbolView::forFont(QStringLiteral("checkmark.seal.fill"), 16, kSystemGreen, banner);
+  auto* symbol = SymbolView::forFont(QStringLiteral("checkmark.seal.fill"), 16, Theme::role(&Theme::Roles::workingSymbol), banner);
   symbol->setObjectName(QStringLiteral("bannerSymbol"));
   row->addWidget(symbol);
   auto* texts = new QVBoxLayout;
@@ -119,10 +119,10 @@ PanelButton* makeResultBanner() {
 }
 
 void showBannerResult(PanelButton* banner, bool clean, const QString& title, const QString& subtitle) {
-  const QColor color = clean ? kSystemGreen : kSystemOrange;
-  banner->setColor(color);
+  // The tint in the banner's colour, the symbol in its status symbol shade.
+  banner->setColor(clean ? kSystemGreen : kSystemOrange);
   auto* symbol = banner->findChild<SymbolView*>(QStringLiteral("bannerSymbol"));
-  symbol->setColor(color);
+  symbol->setColor(Theme::role(clean ? &Theme::Roles::workingSymbol : &Theme::Roles::warningSymbol));
   symbol->setSymbol(clean ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"));
   banner->findChild<Label*>(QStringLiteral("bannerTitle"))->setPlainText(title);
   banner->findChild<Label*>(QStringLiteral("bannerSubtitle"))->setPlainText(subtitle);
@@ -231,7 +231,7 @@ void AgentDetailSheet::buildHeader(QVBoxLayout* root) {
   badge_ = new KindChip(header);
   badge_->setObjectName(QStringLiteral("detailKindBadge"));
   titleRow->addWidget(badge_);
-  headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::amber, header);
+  headerLock_ = SymbolView::forFont(QStringLiteral("lock.fill"), 13, Theme::role(&Theme::Roles::cautionSymbol), header);
   headerLock_->setObjectName(QStringLiteral("detailHeaderLock"));
   titleRow->addWidget(headerLock_);
   titleRow->addStretch(1);
@@ -358,7 +358,7 @@ QWidget* AgentDetailSheet::buildLockCard() {
   auto* row = new QHBoxLayout(card);
   row->setContentsMargins(14, 14, 14, 14);
   row->setSpacing(6);
-  lockSymbol_ = SymbolView::forFont(QStringLiteral("lock.fill"), 12, Theme::amber, card);
+  lockSymbol_ = SymbolView::forFont(QStringLiteral("lock.fill"), 12, Theme::role(&Theme::Roles::cautionSymbol), card);
   row->addWidget(lockSymbol_);
   lockTitle_ = new Label(QString(), 14, QFont::Medium, TextRole::primary, card);
   lockTitle_->setObjectName(QStringLiteral("lockOnlineTitle"));
@@ -531,7 +531,7 @@ void AgentDetailSheet::refresh() {
   // Lock card.
   const bool usable = session_->canToggleLock();
   if (locked)
-    lockSymbol_->setColor(Theme::amber);
+    lockSymbol_->setColor(Theme::role(&Theme::Roles::cautionSymbol));
   else
     lockSymbol_->setRole(TextRole::faint);
   lockTitle_->setPlainText(text(LocKey::lockOnlineTitle()));

@@ -181,7 +181,7 @@ QWidget* DoctorOutputSheet::buildIssuesSection() {
   auto* headingRow = new QHBoxLayout;
   headingRow->setSpacing(8);
   headingRow->addWidget(
-      SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, issuesSection_));
+      SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::role(&Theme::Roles::warningSymbol), issuesSection_));
   issuesHeading_ = new Label(QString(), 13.5, QFont::DemiBold, TextRole::primary, issuesSection_);
   issuesHeading_->setObjectName(QStringLiteral("doctorIssuesHeading"));
   headingRow->addWidget(issuesHeading_);
@@ -207,7 +207,7 @@ void DoctorOutputSheet::buildBanners() {
   auto* noIssueRow = new QHBoxLayout(noIssueBanner_);
   noIssueRow->setContentsMargins(12, 10, 12, 10);
   noIssueRow->setSpacing(8);
-  noIssueRow->addWidget(SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 14, kGreen, noIssueBanner_));
+  noIssueRow->addWidget(SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 14, Theme::role(&Theme::Roles::workingSymbol), noIssueBanner_));
   noIssueText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, noIssueBanner_);
   noIssueRow->addWidget(noIssueText_, 1);
   topLayout_->addWidget(noIssueBanner_);
@@ -217,7 +217,7 @@ void DoctorOutputSheet::buildBanners() {
   auto* allFixedRow = new QHBoxLayout(allFixedBanner_);
   allFixedRow->setContentsMargins(12, 10, 12, 10);
   allFixedRow->setSpacing(8);
-  allFixedRow->addWidget(SymbolView::forFont(QStringLiteral("sparkles"), 14, kGreen, allFixedBanner_), 0, Qt::AlignTop);
+  allFixedRow->addWidget(SymbolView::forFont(QStringLiteral("sparkles"), 14, Theme::role(&Theme::Roles::workingSymbol), allFixedBanner_), 0, Qt::AlignTop);
   allFixedText_ = new Label(QString(), 13, QFont::Medium, TextRole::primary, allFixedBanner_);
   allFixedText_->setWordWrap(true);
   allFixedRow->addWidget(allFixedText_, 1);
@@ -229,7 +229,7 @@ void DoctorOutputSheet::buildBanners() {
   checkFailedRow->setContentsMargins(12, 10, 12, 10);
   checkFailedRow->setSpacing(8);
   checkFailedRow->addWidget(
-      SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::orange, checkFailedBanner_), 0,
+      SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 14, Theme::role(&Theme::Roles::warningSymbol), checkFailedBanner_), 0,
       Qt::AlignTop);
   auto* checkFailedTexts = new QVBoxLayout;
   checkFailedTexts->setSpacing(2);
@@ -397,7 +397,7 @@ void DoctorOutputSheet::rebuildIssueCards() {
     fixRow->addWidget(c->fix);
     // A fix whose options this version does not know is not offered.
     c->fix->setVisible(detected.fixOffered);
-    c->outcomeSymbol = SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 12, kGreen, c->card);
+    c->outcomeSymbol = SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 12, Theme::role(&Theme::Roles::workingSymbol), c->card);
     fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
     c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);
     c->outcome->setObjectName(QStringLiteral("issueFixMessage"));
@@ -440,7 +440,7 @@ void DoctorOutputSheet::refreshIssueCards() {
     const bool failure = state.kind == Kind::failure;
     c->outcomeSymbol->setVisible(success || failure);
     c->outcomeSymbol->setSymbol(success ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"));
-    c->outcomeSymbol->setColor(success ? kGreen : kRed);
+    c->outcomeSymbol->setColor(success ? Theme::role(&Theme::Roles::workingSymbol) : [] { return kRed; });
     c->outcome->setVisible(success || failure);
     c->outcome->setPlainText(state.message);
     c->outcome->setRole(success ? TextRole::success : TextRole::failure);

@@ -74,7 +74,7 @@ Alert::Alert(const QString& title, const QString& message, QWidget* parent, cons
   row->setContentsMargins(kPadding, kPadding, kPadding, kPadding - 2);
   row->setSpacing(kSymbolGap);
   auto* symbol = new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), kSymbol, TextRole::primary, this);
-  symbol->setColor(Theme::orange);
+  symbol->setColor(Theme::role(&Theme::Roles::warningSymbol));
   row->addWidget(symbol, 0, Qt::AlignTop);
 
   auto* column = new QVBoxLayout;
@@ -118,7 +118,7 @@ PaintedButton* Alert::addButton(const QString& label, Role role, const QString& 
       break;
     case Role::destructive: {
       auto* red = new PrimaryButton(label, QString(), this);
-      red->setFill(Theme::destructive);
+      red->setFill(Theme::destructiveFill);
       button = red;
       break;
     }

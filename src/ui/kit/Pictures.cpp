@@ -63,10 +63,8 @@ SymbolView* SymbolView::forFont(const QString& symbol, qreal fontPixels, TextRol
   return new SymbolView(symbol, qCeil(Glyphs::sizeForFont(fontPixels)), role, parent);
 }
 
-SymbolView* SymbolView::forFont(const QString& symbol, qreal fontPixels, const QColor& color, QWidget* parent) {
-  auto* view = forFont(symbol, fontPixels, TextRole::primary, parent);
-  view->setColor(color);
-  return view;
+SymbolView* SymbolView::forFont(const QString& symbol, qreal fontPixels, ColorFn color, QWidget* parent) {
+  return new SymbolView(symbol, qCeil(Glyphs::sizeForFont(fontPixels)), std::move(color), parent);
 }
 
 void SymbolView::setSymbol(const QString& symbol) {

@@ -24,9 +24,9 @@ class SymbolView final : public QWidget {
   SymbolView(const QString& symbol, qreal side, TextRole role = TextRole::primary, QWidget* parent = nullptr);
   SymbolView(const QString& symbol, qreal side, ColorFn color, QWidget* parent = nullptr);
   // A symbol at the visual size of a font of `fontPixels`, rounded up to
-  // whole pixels, in a role colour or a fixed one.
+  // whole pixels, in a role colour or one a function gives.
   static SymbolView* forFont(const QString& symbol, qreal fontPixels, TextRole role, QWidget* parent = nullptr);
-  static SymbolView* forFont(const QString& symbol, qreal fontPixels, const QColor& color, QWidget* parent = nullptr);
+  static SymbolView* forFont(const QString& symbol, qreal fontPixels, ColorFn color, QWidget* parent = nullptr);
 
   void setSymbol(const QString& symbol);
   const QString& symbol() const { return symbol_; }

@@ -134,11 +134,13 @@ void StatusLight::hideEvent(QHideEvent* event) {
 std::array<QColor, 3> StatusLight::lampStops(LightState state, bool darkScheme) {
   switch (state) {
     case LightState::working:
+      if (!darkScheme) return {QColor(74, 222, 128), QColor(24, 129, 62), QColor(16, 86, 41)};
       return {QColor(187, 247, 208), QColor(74, 222, 128), QColor(21, 128, 61)};
     case LightState::idle:
       if (!darkScheme) return {QColor(209, 213, 219), QColor(156, 163, 175), QColor(107, 114, 128)};
       return {QColor(107, 114, 128), QColor(55, 65, 81), QColor(31, 41, 55)};
     case LightState::recovering:
+      if (!darkScheme) return {QColor(251, 191, 36), QColor(145, 105, 3), QColor(100, 73, 2)};
       return {QColor(252, 211, 77), QColor(251, 191, 36), QColor(180, 83, 9)};
   }
   return {};
@@ -161,24 +163,13 @@ qreal StatusLight::highlightOpacity(LightState state) { return state == LightSta
 void StatusLight::paintLight(QPainter& painter, QPointF centre, LightState state, qreal d, qreal pulse) {
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
-  const QRectF lamp(centre.x() - d / 2, centre.y() - d / 2, d, d);
-  // The lamp: a radial gradient from up and left of the centre.
-  const auto stops = lampStops(state, Theme::current().dark);
-  QRadialGradient gradient(QPointF(lamp.left() + 0.32 * d, lamp.top() + 0.28 * d), 0.8 * d);
-  gradient.setColorAt(0.0, stops[0]);
-  gradient.setColorAt(0.5, stops[1]);
-  gradient.setColorAt(1.0, stops[2]);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(gradient);
-  painter.drawEllipse(lamp);
-  // The highlight, moved up and left by 0.18 d.
-  const QPointF spot = centre + QPointF(-0.18 * d, -0.18 * d);
-  QColor white(Qt::white);
-  white.setAlphaF(static_cast<float>(highlightOpacity(state)));
-  painter.setBrush(white);
-  painter.drawEllipse(spot, 0.15 * d, 0.11 * d);
-  // The glow over it, breathing between its rest and full blur.
-  if (state != LightState::idle) {
+  const bool dark = Theme::current().dark;
+  // The glow, breathing between its rest and full blur: over the lamp in the
+  // dark scheme; beneath it in the light one, where its pale colour would
+  // wash the lamp's darker shades out.
+  const auto paintGlow = [&] {
+    if (state == LightState::idle) return;
+    painter.save();
     const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     const QColor color = glowColor(state);
     const qreal opacity = kRestOpacity + (kFullOpacity - kRestOpacity) * pulse;
@@ -192,7 +183,26 @@ void StatusLight::paintLight(QPainter& painter, QPointF centre, LightState state
       painter.setOpacity(opacity * pulse);
       painter.drawImage(centre + full.origin, full.image);
     }
-  }
+    painter.restore();
+  };
+  if (!dark) paintGlow();
+  const QRectF lamp(centre.x() - d / 2, centre.y() - d / 2, d, d);
+  // The lamp: a radial gradient from up and left of the centre.
+  const auto stops = lampStops(state, dark);
+  QRadialGradient gradient(QPointF(lamp.left() + 0.32 * d, lamp.top() + 0.28 * d), 0.8 * d);
+  gradient.setColorAt(0.0, stops[0]);
+  gradient.setColorAt(0.5, stops[1]);
+  gradient.setColorAt(1.0, stops[2]);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(gradient);
+  painter.drawEllipse(lamp);
+  // The highlight, moved up and left by 0.18 d.
+  const QPointF spot = centre + QPointF(-0.18 * d, -0.18 * d);
+  QColor white(Qt::white);
+  white.setAlphaF(static_cast<float>(highlightOpacity(state)));
+  painter.setBrush(white);
+  painter.drawEllipse(spot, 0.15 * d, 0.11 * d);
+  if (dark) paintGlow();
   painter.restore();
 }
 

@@ -2,7 +2,7 @@
 
 // The status light: the round lamp at the start of each agent row. Green
 // while the agent works, grey while idle, amber while it recovers; a glow
-// breathes over a lamp that is not idle.
+// breathes around a lamp that is not idle.
 //
 //   auto* light = new StatusLight(LightState::working, 13, parent);
 //   light->setState(LightState::idle);
@@ -54,8 +54,9 @@ class StatusLight final : public QWidget {
 
   // The three gradient stops of a state's lamp and its glow colour (invalid
   // for idle, which has none).
-  // In the light scheme the idle lamp is a lighter grey: the dark one reads
-  // as black on a white card.
+  // In the light scheme the idle lamp is a lighter grey (the dark one reads
+  // as black on a white card), and the working and recovering lamps darker
+  // shades of their hues, 3:1 on the cards and the background.
   static std::array<QColor, 3> lampStops(LightState state, bool darkScheme = true);
   static QColor glowColor(LightState state);
   // The highlight's opacity: 0.1 when idle, 0.7 otherwise.

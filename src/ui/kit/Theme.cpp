@@ -50,6 +50,10 @@ Roles roles(ColorScheme scheme) {
   r.warningText = r.dark ? orange : warningTextLight;
   r.cautionText = r.dark ? amber : cautionTextLight;
   r.workingText = r.dark ? Theme::working : workingTextLight;
+  r.crashSymbol = r.dark ? Theme::crash : crashSymbolLight;
+  r.warningSymbol = r.dark ? orange : warningSymbolLight;
+  r.cautionSymbol = r.dark ? amber : cautionSymbolLight;
+  r.workingSymbol = r.dark ? Theme::working : workingSymbolLight;
   r.background = r.dark ? appBgDark : appBgLight;
   r.card = r.dark ? cardDark : cardLight;
   r.cardHover = r.dark ? cardHoverDark : cardLight;
@@ -64,6 +68,10 @@ ColorScheme schemeOf(const QPalette& palette) {
 }
 
 Roles current() { return roles(schemeOf(QGuiApplication::palette())); }
+
+std::function<QColor()> role(QColor Roles::*member) {
+  return [member] { return current().*member; };
+}
 
 QFont font(qreal pixels, QFont::Weight weight, qreal letterSpacing) {
   QFont f = QGuiApplication::font();

@@ -54,6 +54,9 @@ inline const QColor working{74, 222, 128};      // #4ADE80 healthy agent, dark s
 inline const QColor workingDark{22, 163, 74};   // #16A34A healthy agent, light scheme (a darker shade)
 inline const QColor crash{248, 113, 113};       // #F87171 faulted agent or failure, both schemes
 inline const QColor destructive{255, 59, 48};   // #FF3B30 stop, uninstall and other actions that remove
+// The face of a filled button that removes (an alert's red answer, Uninstall):
+// destructive's hue, dark enough for its white label at 5.2:1.
+inline const QColor destructiveFill{213, 28, 17};  // #D51C11
 inline const QColor appBgDark{20, 23, 31};      // #14171F window and sheet background, dark
 inline const QColor cardDark{28, 32, 48};       // #1C2030 card, dark
 inline const QColor cardHoverDark{35, 40, 66};  // #232842 highlighted card, dark
@@ -83,6 +86,14 @@ inline const QColor crashTextLight{200, 30, 30};     // #C81E1E
 inline const QColor warningTextLight{163, 95, 0};    // #A35F00
 inline const QColor cautionTextLight{140, 90, 6};    // #8C5A06, amber's hue
 inline const QColor workingTextLight{19, 114, 54};   // #137236
+// Status symbols (a warning sign, a lock mark, a success or failure mark) in
+// the light scheme: the same hues, darker, to reach 3:1 on the background,
+// the cards and their own status tint (crash, orange, amber and the lamp's
+// green give 1.6–2.8:1 there). The dark scheme's take the status colours.
+inline const QColor crashSymbolLight{220, 38, 38};    // #DC2626
+inline const QColor warningSymbolLight{191, 112, 0};  // #BF7000
+inline const QColor cautionSymbolLight{182, 117, 7};  // #B67507, amber's hue
+inline const QColor workingSymbolLight{28, 153, 74};  // #1C994A
 
 // Fixed colours used across windows that are not scheme pairs.
 inline const QColor orange{255, 149, 0};   // warning symbols
@@ -104,6 +115,13 @@ struct Roles {
   QColor warningText;
   QColor cautionText;
   QColor workingText;
+  // Status symbols, 3:1 on the background, the cards and their own tint:
+  // crash / crashSymbolLight, orange / warningSymbolLight, amber /
+  // cautionSymbolLight, working / workingSymbolLight.
+  QColor crashSymbol;
+  QColor warningSymbol;
+  QColor cautionSymbol;
+  QColor workingSymbol;
   QColor background;   // appBgDark / appBgLight
   QColor card;         // cardDark / cardLight
   QColor cardHover;    // cardHoverDark / cardLight
@@ -126,6 +144,9 @@ Roles roles(ColorScheme scheme);
 ColorScheme schemeOf(const QPalette& palette);
 // The roles of the scheme in effect: the application palette's.
 Roles current();
+// One role of the scheme in effect, read at every call (a symbol's colour
+// that follows the scheme): Theme::role(&Theme::Roles::warningSymbol).
+std::function<QColor()> role(QColor Roles::*member);
 
 // The interface font at `pixels` logical pixels (fractions allowed) and
 // `weight`. Letter spacing in pixels when given.

@@ -180,7 +180,7 @@ QWidget* InstallSheet::missingBody() {
   auto* heading = new QHBoxLayout;
   heading->setSpacing(8);
   heading->addWidget(new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(14),
-                                    [] { return Theme::orange; }, body));
+                                    Theme::role(&Theme::Roles::warningSymbol), body));
   auto* title = new Label(text(LocKey::installSheetMissing()), 14, QFont::DemiBold, TextRole::primary, body);
   title->setObjectName(QStringLiteral("installMissingTitle"));
   heading->addWidget(title);
@@ -231,7 +231,7 @@ QWidget* InstallSheet::doneBody() {
   status->addWidget(new SymbolView(
       failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("checkmark.seal.fill"),
       Glyphs::sizeForFont(16),
-      failed ? SymbolView::ColorFn([] { return Theme::orange; }) : SymbolView::ColorFn(sheets::successColor), body));
+      Theme::role(failed ? &Theme::Roles::warningSymbol : &Theme::Roles::workingSymbol), body));
   auto* title = new Label(text(failed ? LocKey::installSheetFailed() : LocKey::installSheetSuccess()), 14,
                           QFont::DemiBold, TextRole::primary, body);
   title->setObjectName(QStringLiteral("installStatus"));

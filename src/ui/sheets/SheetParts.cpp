@@ -17,8 +17,7 @@
 namespace tlr::sheets {
 
 
-QColor successColor() { return Theme::current().working; }
-QColor failureColor() { return Theme::crash; }
+QColor failureColor() { return Theme::current().crashSymbol; }
 
 // ---- Footer text button ---------------------------------------------------------------
 
@@ -139,7 +138,7 @@ StepRowView::StepRowView(const StepResult& step, qreal labelPixels, int errorLin
   const bool ok = step.success;
   auto* mark = new SymbolView(ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"),
                               Glyphs::sizeForFont(11),
-                              ok ? SymbolView::ColorFn(successColor)
+                              ok ? Theme::role(&Theme::Roles::workingSymbol)
                                  : SymbolView::ColorFn([] { return Theme::withOpacity(failureColor(), 0.8); }));
   mark->setObjectName(QStringLiteral("stepMark"));
   mark->setAccessibleName(ok ? QStringLiteral("✓") : QStringLiteral("✗"));

@@ -27,9 +27,9 @@ class SettingsStore;
 
 namespace tlr::sheets {
 
-// Fixed colours of marks: success green, failure red, warning orange.
-QColor successColor();
-QColor failureColor();  // at full opacity; callers fade it as they need
+// The failure red of marks in the scheme in effect, at full opacity; callers
+// fade it as they need.
+QColor failureColor();
 
 // The footer's text button in the dim colour (Cancel, Close).
 LinkButton* footerTextButton(const QString& label);

@@ -35,7 +35,7 @@ std::pair<Card*, Layout*> warningBox(QWidget* parent, const QString& name) {
 
 SymbolView* warningSign(QWidget* parent) {
   return new SymbolView(QStringLiteral("exclamationmark.triangle.fill"), Glyphs::sizeForFont(12),
-                        [] { return Theme::orange; }, parent);
+                        Theme::role(&Theme::Roles::warningSymbol), parent);
 }
 using PathState = UninstallSession::PathState;
 
@@ -210,8 +210,7 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
 
     const QString shown = HomePath::display(path);
     auto* box = new CheckBox(shown,
-                             group == Group::userData ? std::function<QColor()>([] { return Theme::orange; })
-                                                      : std::function<QColor()>([] { return Theme::current().accent; }),
+                             Theme::role(group == Group::userData ? &Theme::Roles::warningSymbol : &Theme::Roles::accent),
                              row);
     box->setObjectName(QStringLiteral("uninstallCheck:") + key);
     box->showState(session_->isChecked(group, path));
@@ -283,7 +282,7 @@ QWidget* UninstallSheet::doneBody() {
   summaryLine->addWidget(new SymbolView(
       failed.isEmpty() ? QStringLiteral("checkmark.seal.fill") : QStringLiteral("exclamationmark.triangle.fill"),
       Glyphs::sizeForFont(16),
-      failed.isEmpty() ? SymbolView::ColorFn(sheets::successColor) : SymbolView::ColorFn([] { return Theme::orange; }),
+      Theme::role(failed.isEmpty() ? &Theme::Roles::workingSymbol : &Theme::Roles::warningSymbol),
       body));
   auto* summary = new Label(session_->summary(language), 14, QFont::DemiBold, TextRole::primary, body);
   summary->setObjectName(QStringLiteral("uninstallSummary"));
@@ -335,7 +334,7 @@ void UninstallSheet::fillFooter() {
       // Clearly red: the pale failure red would read as a disabled button.
       auto* start = new PrimaryButton(session_->buttonLabel(settings_.language()),
                                       QStringLiteral("trash.fill"));
-      start->setFill(Theme::withOpacity(Theme::destructive, 0.85));
+      start->setFill(Theme::destructiveFill);
       // Grey while it cannot be used; label 12 semibold, a 12-pixel symbol
       // 6 from it, padded 14 × 7, radius 6.
       start->setDisabledFill(QColor(142, 142, 147));

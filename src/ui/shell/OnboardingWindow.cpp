@@ -60,7 +60,7 @@ OnboardingWindow::OnboardingWindow(QImage brandIcon, Home home, ScanPause& pause
   cardColumn->setSpacing(10);
   auto* warnRow = new QHBoxLayout();
   warnRow->setSpacing(6);
-  auto* warnIcon = SymbolView::forFont(QStringLiteral("exclamationmark.circle.fill"), 12, Theme::orange, card);
+  auto* warnIcon = SymbolView::forFont(QStringLiteral("exclamationmark.circle.fill"), 12, Theme::role(&Theme::Roles::warningSymbol), card);
   warnRow->addWidget(warnIcon, 0, Qt::AlignVCenter);
   auto* warnTitle = new Label(QString(), 12.5, QFont::DemiBold, TextRole::primary, card);
   warnTitle->setObjectName(QStringLiteral("onboardingWarnTitle"));

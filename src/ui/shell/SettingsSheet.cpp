@@ -169,7 +169,7 @@ QWidget* SettingsSheet::buildDock(QWidget* content) {
   switchRow->addWidget(dockSwitchLabel_, 1);
   layout->addLayout(switchRow);
   auto* hintRow = row(6);
-  auto* warn = SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 11, Theme::orange, box);
+  auto* warn = SymbolView::forFont(QStringLiteral("exclamationmark.triangle.fill"), 11, Theme::role(&Theme::Roles::warningSymbol), box);
   hintRow->addWidget(warn, 0, Qt::AlignTop);
   dockHint_ = new Label(QString(), 11, QFont::Normal, TextRole::dim, box);
   dockHint_->setObjectName(QStringLiteral("dockHint"));

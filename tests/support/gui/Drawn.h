@@ -20,4 +20,16 @@ inline qreal drawnSwitchOpacity(QWidget* toggle, bool on) {
   return image.pixelColor(x, y).alphaF();
 }
 
+// Whether `widget`, rendered on a transparent picture, has a fully opaque
+// pixel of `color` (a symbol drawn in that colour fills some).
+inline bool drawsIn(QWidget* widget, const QColor& color) {
+  QImage image(widget->size(), QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  widget->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixel(x, y) == color.rgb()) return true;
+  return false;
+}
+
 }  // namespace tlr::test

@@ -1,6 +1,7 @@
 #include "presentation/DashboardTestSupport.h"
 
 #include "support/RegistryJson.h"
+#include "support/gui/Drawn.h"
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardParts.h"
@@ -170,6 +171,7 @@ TEST_F(DashboardViewTest, RowTextsAndTooltipsByState) {
   EXPECT_EQ(row("running")->kindChip()->text(), "CLI");
   EXPECT_TRUE(row("running")->lockMark()->isVisibleTo(row("running")));
   EXPECT_EQ(row("running")->lockMark()->toolTip(), "Locked online");
+  EXPECT_TRUE(test::drawsIn(row("running")->lockMark(), Theme::current().cautionSymbol)) << "the lock's symbol shade";
 
   SecondaryButton* s = row("stopped")->stateButton();
   EXPECT_EQ(row("stopped")->state(), RowState::launch);

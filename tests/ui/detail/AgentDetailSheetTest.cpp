@@ -391,6 +391,7 @@ TEST_F(DetailSheetTest, TheAutomaticDoctorRunsOnceWithItsBannerAndCoolsDown) {
   auto* symbol = fifth->findChild<QWidget*>("doctorResultBanner")->findChild<SymbolView*>("bannerSymbol");
   ASSERT_NE(symbol, nullptr);
   EXPECT_EQ(symbol->symbol(), "exclamationmark.triangle.fill");
+  EXPECT_TRUE(test::drawsIn(symbol, Theme::current().warningSymbol)) << "the warning's symbol shade";
 }
 
 TEST_F(DetailSheetTest, RestartAsksFirstAndItsHintsFollowTheLanguage) {

@@ -128,7 +128,9 @@ TEST(StatusLightColours, EachStateHasItsStopsAndGlow) {
   EXPECT_EQ(StatusLight::lampStops(LightState::idle)[2], QColor(0x1F, 0x29, 0x37));
   // A stopped agent's lamp on the light scheme's white card: grey, not black.
   for (const QColor& stop : StatusLight::lampStops(LightState::idle, false)) EXPECT_GE(stop.lightness(), 100);
-  EXPECT_EQ(StatusLight::lampStops(LightState::working, false), StatusLight::lampStops(LightState::working));
+  // The light scheme's working and recovering lamps: darker, the same hues.
+  for (const LightState state : {LightState::working, LightState::recovering})
+    EXPECT_NEAR(StatusLight::lampStops(state, false)[1].hslHueF(), StatusLight::lampStops(state)[1].hslHueF(), 0.01);
   EXPECT_EQ(StatusLight::lampStops(LightState::recovering)[1], QColor(0xFB, 0xBF, 0x24));
   EXPECT_EQ(StatusLight::lampStops(LightState::recovering)[2], QColor(0xB4, 0x53, 0x09));
   EXPECT_EQ(StatusLight::glowColor(LightState::working), QColor(0x4A, 0xDE, 0x80));

@@ -4,10 +4,12 @@
 #include "support/gui/ApplicationLook.h"
 #include "support/gui/AssistiveTool.h"
 #include "support/gui/WrappedLines.h"
+#include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/DetailsDisclosure.h"
 #include "ui/kit/Glyphs.h"
 #include "ui/kit/Sheet.h"
+#include "ui/kit/StatusLight.h"
 #include "ui/kit/Theme.h"
 
 #include <QAccessible>
@@ -87,12 +89,33 @@ double labelContrast(QWidget& button, const QColor& ground) {
   return strongest;
 }
 
+// A status light of 13 on `ground` at full breath, in the scheme in effect:
+// the lamp's mean colour and the halo just beside it.
+std::pair<QColor, QColor> lampOnHalo(LightState state, const QColor& ground) {
+  QImage img(QSize(33, 33), QImage::Format_ARGB32);
+  img.fill(ground);
+  QPainter p(&img);
+  StatusLight::paintLight(p, QPointF(16.5, 16.5), state, 13, 1);
+  p.end();
+  double red = 0, green = 0, blue = 0;
+  int n = 0;
+  for (int y = 0; y < img.height(); ++y)
+    for (int x = 0; x < img.width(); ++x)
+      if (std::hypot(x + 0.5 - 16.5, y + 0.5 - 16.5) <= 5.5) {
+        const QColor c = img.pixelColor(x, y);
+        red += c.redF(), green += c.greenF(), blue += c.blueF(), ++n;
+      }
+  return {QColor::fromRgbF(red / n, green / n, blue / n), img.pixelColor(16 + 8, 16)};
+}
+
 }  // namespace
 
 TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
+  test::ApplicationLook look;
   for (const ColorScheme scheme : {ColorScheme::light, ColorScheme::dark}) {
     const Theme::Roles r = Theme::roles(scheme);
     SCOPED_TRACE(r.dark ? "dark" : "light");
+    look.set(r.dark ? AppearancePreference::dark : AppearancePreference::light);
     const QLinearGradient filled = r.filledGradient({0, 0}, {1, 1});
     const QColor filledStops[] = {filled.stops().first().second, filled.stops().last().second};
     struct Pair {
@@ -114,15 +137,33 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
         pairs.push_back({what, text, ground, 4.5});
         EXPECT_NEAR(text.hslHueF(), hue.hslHueF(), 0.01) << what;
       }
+      // The status colour's tint at its strongest (a row's state pill, the
+      // warning boxes and banners take 0.10–0.15).
+      const auto tinted = [&ground](const QColor& hue) {
+        const double a = 0.15;
+        return QColor::fromRgbF(hue.redF() * a + ground.redF() * (1 - a), hue.greenF() * a + ground.greenF() * (1 - a),
+                                hue.blueF() * a + ground.blueF() * (1 - a));
+      };
       // A row's state pill: the status text on the status colour's tint.
-      for (const auto& [tint, text] : {std::pair{r.crash, r.crashText}, std::pair{r.working, r.workingText}}) {
-        const QColor pill = Theme::withOpacity(tint, 0.15);
-        const double a = pill.alphaF();
-        pairs.push_back({"a row's state pill", text,
-                         QColor::fromRgbF(pill.redF() * a + ground.redF() * (1 - a),
-                                          pill.greenF() * a + ground.greenF() * (1 - a),
-                                          pill.blueF() * a + ground.blueF() * (1 - a)),
-                         4.5});
+      for (const auto& [tint, text] : {std::pair{r.crash, r.crashText}, std::pair{r.working, r.workingText}})
+        pairs.push_back({"a row's state pill", text, tinted(tint), 4.5});
+      // The status symbols (failure and success marks, warning signs, the
+      // lock mark) keep their status colour's hue, on the ground and on
+      // their own tint; a failed step's mark is faded to 0.8.
+      for (const auto& [what, symbol, hue] :
+           {std::tuple{"a failure mark (red)", r.crashSymbol, r.crash},
+            std::tuple{"a failed step's mark (red, faded)", Theme::withOpacity(r.crashSymbol, 0.8), r.crash},
+            std::tuple{"a warning sign (orange)", r.warningSymbol, Theme::orange},
+            std::tuple{"the lock mark (amber)", r.cautionSymbol, Theme::amber},
+            std::tuple{"a success mark (green)", r.workingSymbol, Theme::working}}) {
+        pairs.push_back({what, symbol, ground, 3.0});
+        pairs.push_back({what, symbol, tinted(hue), 3.0});
+        EXPECT_NEAR(symbol.hslHueF(), hue.hslHueF(), 0.01) << what;
+      }
+      // A working or recovering agent's status light, against its own halo.
+      for (const LightState state : {LightState::working, LightState::recovering}) {
+        const auto [lamp, halo] = lampOnHalo(state, ground);
+        pairs.push_back({"a status light on its halo", lamp, halo, 3.0});
       }
       pairs.push_back({"the (i) symbol at rest (faint)", r.textFaint, ground, 3.0});
       pairs.push_back({"the focus ring (accent)", r.accent, ground, 3.0});
@@ -131,22 +172,26 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       pairs.push_back({"white on a filled control", Qt::white, stop, 4.5});
       pairs.push_back({"the highlighted card's lighter white", Theme::withOpacity(Qt::white, 0.92), stop, 4.5});
     }
+    EXPECT_EQ(roleColor(TextRole::accent), r.accentText) << "links and accent labels use the text shade";
+    EXPECT_EQ(roleColor(TextRole::failure), r.crashText);
+    EXPECT_EQ(roleColor(TextRole::warning), r.warningText);
+    EXPECT_EQ(roleColor(TextRole::caution), r.cautionText);
+    EXPECT_EQ(roleColor(TextRole::success), r.workingText);
+    // A label in a colour of its own on a face tinted with it (Stop's red,
+    // Open Console's blue, Launch's green), on the window and on a card.
+    for (const auto& [what, color] : {std::pair{"red", Theme::destructive}, std::pair{"blue", QColor(10, 132, 255)},
+                                      std::pair{"green", QColor(52, 199, 89)}})
+      for (const QColor& ground : {r.background, r.card}) {
+        SecondaryButton tinted(QStringLiteral("Stop"), QStringLiteral("stop.fill"), color);
+        EXPECT_GE(labelContrast(tinted, ground), 4.5) << what << " label on " << ground.name().toStdString();
+      }
+    // An alert's red answer: white on its face.
     {
-      test::ApplicationLook look;
-      look.set(r.dark ? AppearancePreference::dark : AppearancePreference::light);
-      EXPECT_EQ(roleColor(TextRole::accent), r.accentText) << "links and accent labels use the text shade";
-      EXPECT_EQ(roleColor(TextRole::failure), r.crashText);
-      EXPECT_EQ(roleColor(TextRole::warning), r.warningText);
-      EXPECT_EQ(roleColor(TextRole::caution), r.cautionText);
-      EXPECT_EQ(roleColor(TextRole::success), r.workingText);
-      // A label in a colour of its own on a face tinted with it (Stop's red,
-      // Open Console's blue, Launch's green), on the window and on a card.
-      for (const auto& [what, color] : {std::pair{"red", Theme::destructive}, std::pair{"blue", QColor(10, 132, 255)},
-                                        std::pair{"green", QColor(52, 199, 89)}})
-        for (const QColor& ground : {r.background, r.card}) {
-          SecondaryButton tinted(QStringLiteral("Stop"), QStringLiteral("stop.fill"), color);
-          EXPECT_GE(labelContrast(tinted, ground), 4.5) << what << " label on " << ground.name().toStdString();
-        }
+      QWidget window;
+      window.resize(480, 320);
+      Alert alert(QStringLiteral("Uninstall?"), QString(), &window);
+      PaintedButton* red = alert.addButton(QStringLiteral("Uninstall"), Alert::Role::destructive);
+      EXPECT_GE(labelContrast(*red, r.background), 4.5) << "an alert's red answer";
     }
     for (const Pair& pair : pairs)
       EXPECT_GE(contrast(pair.foreground, pair.background), pair.least)
@@ -678,10 +723,14 @@ TEST(PaintedControls, ASymbolFillsItsSideAtTheTopLeftInAColourThatMayFollowTheSc
   look.set(AppearancePreference::dark);
   EXPECT_EQ(renderOnTransparent(stop).pixelColor(10, 10).rgb(), Theme::current().text.rgb());
 
-  // At a font's size: on whole pixels, filling them.
-  std::unique_ptr<SymbolView> lock(SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::amber));
+  // At a font's size: on whole pixels, filling them, in a role of the scheme.
+  std::unique_ptr<SymbolView> lock(
+      SymbolView::forFont(QStringLiteral("lock.fill"), 11, Theme::role(&Theme::Roles::cautionSymbol)));
   EXPECT_EQ(lock->size(), QSize(13, 13));  // 11 × 1.1 rounded up
-  EXPECT_EQ(renderOnTransparent(*lock), painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::amber));
+  EXPECT_EQ(renderOnTransparent(*lock),
+            painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::current().cautionSymbol));
+  look.set(AppearancePreference::light);
+  EXPECT_EQ(renderOnTransparent(*lock), painted(QStringLiteral("lock.fill"), {13, 13}, 13, Theme::cautionSymbolLight));
   }
 
 TEST(SheetBase, HasAHairlineEdgeInTheSeparatorColourInBothSchemes) {
