@@ -183,9 +183,15 @@ bool OwnCommands::isUninstalling(const QString& agentId) const {
   return uninstalling_.contains(agentId);
 }
 
+quint64 OwnCommands::uninstallsBegun(const QString& agentId) const {
+  std::lock_guard lock(mutex_);
+  return uninstallsBegun_.value(agentId);
+}
+
 void OwnCommands::enterUninstall(const QString& agentId) {
   std::lock_guard lock(mutex_);
   ++uninstalling_[agentId];
+  ++uninstallsBegun_[agentId];
 }
 
 void OwnCommands::leaveUninstall(const QString& agentId) {

@@ -93,6 +93,11 @@ class OwnCommands final {
 
   // Whether an uninstall of the agent is under way.
   bool isUninstalling(const QString& agentId) const;
+  // How many uninstalls of the agent have begun in this process. A command
+  // that reads it before it starts and again once it has ended knows
+  // whether an uninstall (which ends the agent's commands) came in between,
+  // however soon that uninstall was over.
+  quint64 uninstallsBegun(const QString& agentId) const;
   // Ends every command of the agent that still runs, with all it started:
   // SIGTERM to each of their processes, then SIGKILL to those still there
   // after `grace`. Blocks for up to `grace`; never call it on the main
@@ -113,7 +118,8 @@ class OwnCommands final {
 
   mutable std::mutex mutex_;
   std::unordered_map<pid_t, Command> commands_;  // by keeper; guarded by mutex_
-  QHash<QString, int> uninstalling_;  // guarded by mutex_
+  QHash<QString, int> uninstalling_;         // guarded by mutex_
+  QHash<QString, quint64> uninstallsBegun_;  // guarded by mutex_
 };
 
 }  // namespace tlr

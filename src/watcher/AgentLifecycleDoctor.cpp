@@ -38,10 +38,13 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
       [run = services_.runDoctor, entry] {
         const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
         const bool installed = ProcessScanner::isInstalled(entry);
+        const quint64 uninstalls = OwnCommands::shared().uninstallsBegun(entry.id);
         std::optional<AgentDoctor::Result> result = run(entry);
         // Ended by the agent's uninstall, which stops our own commands (it
         // may be over by now, the agent gone): no result to show or keep.
-        if (result && (OwnCommands::shared().isUninstalling(entry.id) || (installed && !ProcessScanner::isInstalled(entry))))
+        if (result && (OwnCommands::shared().isUninstalling(entry.id) ||
+                       OwnCommands::shared().uninstallsBegun(entry.id) != uninstalls ||
+                       (installed && !ProcessScanner::isInstalled(entry))))
           return std::optional<AgentDoctor::Result>();
         return result;
       },

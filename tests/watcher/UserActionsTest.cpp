@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <csignal>
 
 namespace tlr {
@@ -65,7 +67,11 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   void make(const QList<QByteArray>& agents, bool withScanner = true, LifecycleTiming timing = fastTiming()) {
     registry = test::registryOfAgents(agents);
     AgentLifecycleWatcher::Services s = services([] { return false; });
-    s.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
+    s.runDoctor = [this](const AgentEntry& entry) {
+      std::optional<AgentDoctor::Result> result = AgentDoctor().run(entry);
+      if (doctorEnded.valid()) doctorEnded.wait_for(10s);  // held where the test says
+      return result;
+    };
     const AgentRecoverTiming recoverTiming{200ms, 20ms, 1800, 200ms};
     auto recover = std::make_shared<const AgentRecover>(recoverTiming, signalled, &setupWatcher, aliveProbe);
     watcher = std::make_unique<AgentLifecycleWatcher>(registry, recover, s, timing);
@@ -108,6 +114,8 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   ProcessAliveProbe aliveProbe = systemAliveProbe();
   QString fakeId;
   QString program;
+  // When set, a doctor's run returns only once it is ready (or after 10 s).
+  std::shared_future<void> doctorEnded;
   std::shared_ptr<const AgentRegistry> registry;
   std::shared_ptr<const ProcessScanner> scanner;
   std::unique_ptr<AgentLifecycleWatcher> watcher;
@@ -259,6 +267,9 @@ TEST_F(UserActionsTest, OurOwnDoctorIsNeverTheAgentAndAnUninstallEndsItFirst) {
   // "<agent> doctor", which waits for a terminal it never gets.
   make({fakeAgent(R"(,"doctor":{"command":[")" + program.toUtf8() + R"(","doctor"]},)"
                   R"("recover":{"strategy":"exec-cli","command":[")" + program.toUtf8() + "\"]}")});
+  // The doctor's run is over only after the whole uninstall has been.
+  std::promise<void> uninstalled;
+  doctorEnded = uninstalled.get_future().share();
   watcher->start();
   std::optional<std::optional<AgentDoctor::Result>> done;
   watcher->doctorOnUserClick(entry(fakeId), [&](std::optional<AgentDoctor::Result> r) { done = std::move(r); });
@@ -283,6 +294,7 @@ TEST_F(UserActionsTest, OurOwnDoctorIsNeverTheAgentAndAnUninstallEndsItFirst) {
   AgentUninstaller uninstaller;
   uninstaller.setAgentId(fakeId);
   uninstaller.run("Fake", {}, {program}, {});
+  uninstalled.set_value();
   for (const pid_t pid : doctor) EXPECT_TRUE(test::waitUntil([&] { return !ProcessSignals::isAlive(pid); }));
   ASSERT_TRUE(waitFor(done));
   EXPECT_FALSE(done->has_value());
