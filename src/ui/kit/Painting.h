@@ -23,6 +23,9 @@
 #include <QPainterPath>
 #include <QRectF>
 
+#include <memory>
+#include <mutex>
+
 class QObject;
 class QSequentialAnimationGroup;
 
@@ -51,9 +54,10 @@ QColor mix(const QColor& a, const QColor& b, qreal t);
 inline qreal mix(qreal a, qreal b, qreal t) { return a + (b - a) * t; }
 
 // What is drawn once per key for the whole process, by whichever thread asks
-// first; a thread asking meanwhile waits for it. So a window's pictures can
-// be drawn off the window thread ahead of its first paint, which then finds
-// them ready. Past `limit` keys (a resize storm) it starts over.
+// first; a thread asking for the same key meanwhile waits for it, one asking
+// for another key does not. So a window's pictures can be drawn off the
+// window thread ahead of its first paint, which then finds them ready. Past
+// `limit` keys (a resize storm) it starts over.
 template <class T>
 class DrawnOnce {
  public:
@@ -61,17 +65,29 @@ class DrawnOnce {
 
   template <class Draw>
   T get(const QString& key, Draw draw) {
-    const QMutexLocker lock(&mutex_);
-    auto found = drawn_.find(key);
-    if (found != drawn_.end()) return *found;
-    if (drawn_.size() >= limit_) drawn_.clear();
-    return *drawn_.insert(key, draw());
+    std::shared_ptr<Slot> slot;
+    {
+      const QMutexLocker lock(&mutex_);
+      auto found = slots_.find(key);
+      if (found == slots_.end()) {
+        if (slots_.size() >= limit_) slots_.clear();
+        found = slots_.insert(key, std::make_shared<Slot>());
+      }
+      slot = *found;
+    }
+    // Drawn outside the table's lock.
+    std::call_once(slot->once, [&] { slot->value = draw(); });
+    return slot->value;
   }
 
  private:
+  struct Slot {
+    std::once_flag once;
+    T value;
+  };
   qsizetype limit_;
   QMutex mutex_;
-  QHash<QString, T> drawn_;
+  QHash<QString, std::shared_ptr<Slot>> slots_;
 };
 
 }  // namespace tlr::Painting
