@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QTimer>
@@ -46,11 +47,17 @@ class Unminimise final : public QObject {
   QPointer<QWidget> window_;
 };
 
+// The atom named `name`, asked of the server once per connection (a round
+// trip) and kept: an atom lasts as long as the server. Window thread only.
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+  static QHash<QPair<xcb_connection_t*, QByteArray>, xcb_atom_t> known;
+  const QPair<xcb_connection_t*, QByteArray> key(c, QByteArray(name));
+  if (const auto found = known.constFind(key); found != known.constEnd()) return *found;
   xcb_intern_atom_reply_t* reply =
       xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(qstrlen(name)), name), nullptr);
   const xcb_atom_t a = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
   std::free(reply);
+  if (a != XCB_ATOM_NONE) known.insert(key, a);
   return a;
 }
 

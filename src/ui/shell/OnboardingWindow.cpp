@@ -134,7 +134,7 @@ void OnboardingWindow::showEvent(QShowEvent* event) {
 
 void OnboardingWindow::keyPressEvent(QKeyEvent* event) {
   // "Got it" is the default action.
-  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+  if (isPressKey(event)) {
     event->accept();
     accept();
     return;
