@@ -1,5 +1,6 @@
 #include "watcher/ProcessScanner.h"
 
+#include "core/installers/RecipeCommands.h"
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
@@ -24,17 +25,13 @@ namespace {
 constexpr auto kQueryTimeout = std::chrono::seconds(30);
 constexpr int kAncestorSteps = 8;
 
-// Runs a short query with the usual program folders before PATH; its
-// standard output when it exits with 0.
+// Runs a short query with the user's program folders before PATH, the
+// version managers' before the system's (an npm of nvm or fnm runs only with
+// its own node first); its standard output when it exits with 0.
 std::optional<QString> runCommandOnce(const QStringList& argv) {
-  const QString home = Paths::home();
-  // An npm of nvm or fnm runs only with its own node first on PATH.
-  const QStringList front = QStringList{home + "/.npm-global/bin", home + "/.local/bin", QStringLiteral("/usr/local/bin"),
-                                        QString::fromLatin1(UserPrograms::kLinuxbrewBin), QStringLiteral("/usr/bin"),
-                                        QStringLiteral("/bin")} +
-                            UserPrograms::managerFolders();
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("PATH"), front.join(':') + ':' + env.value(QStringLiteral("PATH")));
+  env.insert(QStringLiteral("PATH"), recipe::searchPathPrefix() + QStringLiteral(":/usr/bin:/bin:") +
+                                         env.value(QStringLiteral("PATH")));
   ChildSpec spec;
   spec.program = argv.first();
   spec.arguments = argv.mid(1);
