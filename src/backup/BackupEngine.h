@@ -59,6 +59,9 @@ class BackupEngine final : public EngineState {
     NamedItems unreadable;
     NamedItems tooDeep;
     NamedItems changed;
+    // Whether the snapshot lacks any of the agents' data (links and the like
+    // are never stored, so they do not count).
+    bool incomplete() const { return !unreadable.isEmpty() || !tooDeep.isEmpty() || !changed.isEmpty(); }
     friend bool operator==(const BackupRecord&, const BackupRecord&) = default;
   };
   using Result = Expected<BackupRecord, BackupError>;

@@ -47,6 +47,12 @@ struct NamedItems {
   friend bool operator==(const NamedItems&, const NamedItems&) = default;
 };
 
+// The first paths of `count` items, ", " between them and ", …" after them
+// when there are more.
+inline QString listedPaths(qint64 count, const QStringList& examples) {
+  return examples.join(QStringLiteral(", ")) + (count > examples.size() ? QStringLiteral(", …") : QString());
+}
+
 // What a snapshot's archive holds of all the agents.
 struct StagedSnapshot {
   QList<StagedAgent> agents;  // one per agent given, in that order

@@ -67,14 +67,8 @@ std::optional<EngineMessage> BackupSession::failure() const {
 QList<LocKey> BackupSession::leftOut() const {
   if (engine_.isRunning() || engine_.lastFailure()) return {};
   QList<LocKey> lines;
-  if (ran_.unreadable.count > 0 || ran_.tooDeep.count > 0 || ran_.changed.count > 0)
-    lines << LocKey::backupIncomplete();
-  // The first paths of a kind, and "…" when there are more.
-  const auto paths = [](qint64 count, const QStringList& examples) {
-    QString shown = examples.join(QStringLiteral(", "));
-    if (count > examples.size()) shown += QStringLiteral(", …");
-    return shown;
-  };
+  if (ran_.incomplete()) lines << LocKey::backupIncomplete();
+  const auto paths = &listedPaths;
   if (ran_.leftOutCount > 0)
     lines << LocKey::backupLeftOutNotRegular(ran_.leftOutCount, paths(ran_.leftOutCount, ran_.leftOutExamples));
   if (const auto& items = ran_.unreadable; items.count > 0)

@@ -95,9 +95,8 @@ bool backupStep(VerificationReport& report, BackupEngine& engine, const QList<Ag
   const BackupEngine::BackupRecord& record = result.value();
   // "<what>: <count>[ items]: <first paths>[, …]"
   const auto named = [](const QString& what, qint64 count, const QStringList& examples, const char* unit) {
-    return what + QStringLiteral(": %1%2: %3%4").arg(QString::number(count), QLatin1String(unit),
-                                                     examples.join(QStringLiteral(", ")),
-                                                     count > examples.size() ? QStringLiteral(", …") : QString());
+    return what + QStringLiteral(": %1%2: %3").arg(QString::number(count), QLatin1String(unit),
+                                                   listedPaths(count, examples));
   };
   if (record.leftOutCount > 0)
     report.pass(named(QStringLiteral("left out, not regular files"), record.leftOutCount, record.leftOutExamples, ""));
