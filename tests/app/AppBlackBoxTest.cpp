@@ -27,6 +27,18 @@ QByteArray shippedWith(const std::function<void(QJsonObject&)>& change) {
   return QJsonDocument(root).toJson();
 }
 
+// The shipped registry whose first agent is a command-line agent `id`,
+// named `displayName`, that runs as `executable`.
+QByteArray shippedWithCliAgent(const QString& id, const QString& displayName, const QString& executable) {
+  return shippedWith([&](QJsonObject& agent) {
+    agent = QJsonObject{{QStringLiteral("id"), id},
+                        {QStringLiteral("displayName"), displayName},
+                        {QStringLiteral("vendor"), QStringLiteral("test labs")},
+                        {QStringLiteral("kind"), QStringLiteral("cli")},
+                        {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{executable}}}}};
+  });
+}
+
 QByteArray registryWithHiddenAgent() {
   return shippedWith([](QJsonObject& agent) {
     agent.insert(QStringLiteral("id"), QStringLiteral("ghost"));
@@ -278,14 +290,8 @@ TEST_F(RunningApplication, AnAgentInstalledWithNvmsNpmCountsAsInstalled) {
   const QString npm = home_.writeFile(QStringLiteral(".nvm/versions/node/v20.11.1/bin/npm"),
                                       QStringLiteral("#!/bin/sh\necho '%1'\n").arg(prefix).toUtf8());
   QFile::setPermissions(npm, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  AppProcess& app = process(sandbox(shippedWith([&](QJsonObject& agent) {
-    agent = QJsonObject{{QStringLiteral("id"), QStringLiteral("nvm-agent")},
-                        {QStringLiteral("displayName"), QStringLiteral("Nvm Agent")},
-                        {QStringLiteral("vendor"), QStringLiteral("test labs")},
-                        {QStringLiteral("kind"), QStringLiteral("cli")},
-                        {QStringLiteral("identify"),
-                         QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}}};
-  })));
+  AppProcess& app =
+      process(sandbox(shippedWithCliAgent(QStringLiteral("nvm-agent"), QStringLiteral("Nvm Agent"), name)));
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] cliSearchPaths: "), 20s)) << app.stdOut().toStdString();
   EXPECT_TRUE(app.stdOut().contains(QStringLiteral("\"") + prefix + QStringLiteral("/bin\"")))
@@ -311,14 +317,8 @@ TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswer
                                           .arg(asked, release, prefix)
                                           .toUtf8());
   QFile::setPermissions(npm, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  AppProcess& app = process(sandbox(shippedWith([&](QJsonObject& agent) {
-    agent = QJsonObject{{QStringLiteral("id"), QStringLiteral("npm-agent")},
-                        {QStringLiteral("displayName"), QStringLiteral("Npm Agent")},
-                        {QStringLiteral("vendor"), QStringLiteral("test labs")},
-                        {QStringLiteral("kind"), QStringLiteral("cli")},
-                        {QStringLiteral("identify"),
-                         QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}}};
-  })));
+  AppProcess& app =
+      process(sandbox(shippedWithCliAgent(QStringLiteral("npm-agent"), QStringLiteral("Npm Agent"), name)));
   ASSERT_TRUE(app.start());
   // Start-up runs past its first scan while npm is still being asked.
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Settings] activationPolicy"), 20s)) << app.stdOut().toStdString();

@@ -136,7 +136,9 @@ TEST(RestoreTreeCheck, NamesEveryFolderItMayNotWriteIntoBeforeWritingAnything) {
     EXPECT_TRUE(english.contains(target + "/" + name + ": ")) << english.toStdString();
   }
   EXPECT_EQ(readBytes(target + "/conf.json"), "current");
-  EXPECT_TRUE(RestoreTree::check(AT_FDCWD, src, target).ok()) << "root may write there";
+  if (::geteuid() == 0) EXPECT_TRUE(RestoreTree::check(AT_FDCWD, src, target).ok()) << "root may write there";
+  // Writable again, so the temporary folder can go whoever runs the test.
+  for (const QString& name : {"locked", "sealed"}) ::chmod(QFile::encodeName(target + "/" + name).constData(), 0755);
 }
 
 TEST(RestoreTreeMerge, SetIdBitsNeverReachTheTarget) {
