@@ -201,6 +201,7 @@ namespace tlr {
   PLAIN(doctorNoIssues) \
   PLAIN(doctorCheckFailed) \
   PLAIN(doctorCheckNotRun) \
+  PLAIN(doctorCheckKeeperLost) \
   PLAIN(doctorAllFixed) \
   PLAIN(doctorFullOutput) \
   PLAIN(doctorDeeperHintGeneric) \
@@ -432,6 +433,7 @@ namespace tlr {
   VALUED(evDetailDoctorIssues) \
   VALUED(evDetailDoctorFailed) \
   VALUED(evDetailDoctorTimedOut) \
+  PLAIN(evDetailDoctorKeeperLost) \
   VALUED(evDetailFixSucceeded) \
   VALUED(evDetailFixFailed) \
   VALUED(evDetailRelaunchDidNotLast) \
@@ -837,7 +839,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 526, "the interface has 526 text keys");
+static_assert(LocKey::kCount == 528, "the interface has 528 text keys");
 static_assert(LocKey::kValuedCount == 155, "155 text keys carry values");
 
 }  // namespace tlr

@@ -440,6 +440,9 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"The check did not succeed", u"检查未成功").toString();
     case Id::doctorCheckNotRun:
       return t(u"Could not be run", u"未能运行").toString();
+    case Id::doctorCheckKeeperLost:
+      return t(u"The check ended the process that ran it: its outcome is unknown, and what it left running was stopped",
+               u"检查结束了运行它的进程：结果未知，它留下的进程已结束").toString();
     case Id::doctorAllFixed:
       return t(u"All previous issues fixed — please close and reopen to verify the agent runs normally",
                u"之前的问题已全部修复 —— 建议关闭重开看 agent 是否正常运行").toString();
@@ -965,6 +968,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Diagnosis did not succeed, exit {1}", u"诊断未成功 exit={1}"), key);
     case Id::evDetailDoctorTimedOut:
       return fill(t(u"Diagnosis did not finish within {1} s", u"诊断未完成 · {1} 秒内未结束"), key);
+    case Id::evDetailDoctorKeeperLost:
+      return t(u"Diagnosis did not finish: it ended the process that ran it", u"诊断未完成 · 它结束了运行它的进程").toString();
     case Id::evDetailFixSucceeded:
       return fill(t(u"Fix succeeded [{1}]", u"修复成功 [{1}]"), key);
     case Id::evDetailFixFailed:
