@@ -315,6 +315,7 @@ quint64 allocatedSizeBelow(const QString& path) {
 bool isMountPoint(const QString& path) {
   if (holdsNul(path)) return false;
   const QFileInfo info(path);
+  if (info.fileName().isEmpty() || info.fileName() == "." || info.fileName() == "..") return false;
   const ClosingFd parent(::open(encoded(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
   if (parent.fd < 0 || ::fstat(parent.fd, &st) != 0) return false;
