@@ -357,6 +357,7 @@ namespace tlr {
   VALUED(uninstallWarnMore) \
   VALUED(uninstallStepNotInstalled) \
   VALUED(uninstallStepSkippedPath) \
+  VALUED(uninstallStepMountLeft) \
   PLAIN(uninstallSheetCommands) \
   PLAIN(uninstallSheetStandard) \
   PLAIN(uninstallSheetUserData) \
@@ -366,6 +367,8 @@ namespace tlr {
   PLAIN(uninstallRefusedShared) \
   PLAIN(uninstallRefusedOutsideHome) \
   PLAIN(uninstallRefusedLeavesHome) \
+  PLAIN(uninstallSheetRefused) \
+  PLAIN(uninstallWarnByHand) \
   PLAIN(uninstallSheetRunning) \
   PLAIN(uninstallSheetSuccess) \
   PLAIN(uninstallSheetButton) \
@@ -790,6 +793,7 @@ class LocKey {
   static LocKey installStepNoOutput(QString ending);
   static LocKey uninstallStepNotInstalled(QString program);
   static LocKey uninstallStepSkippedPath(QString path);
+  static LocKey uninstallStepMountLeft(QString folders);
   static LocKey doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed);
   static LocKey doctorOutputStopped(LocInt seconds);
   static LocKey doctorErrUnknownFixKind(QString kind);
@@ -839,7 +843,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 528, "the interface has 528 text keys");
-static_assert(LocKey::kValuedCount == 155, "155 text keys carry values");
+static_assert(LocKey::kCount == 531, "the interface has 531 text keys");
+static_assert(LocKey::kValuedCount == 156, "156 text keys carry values");
 
 }  // namespace tlr
