@@ -1040,9 +1040,9 @@ TLR_TEXT(uninstallStepStop, (QString name),
     u"Stop {1} and its helpers",
     u"停止 {1} 及其辅助进程")
 TLR_COUNTED(uninstallWarnBody, (LocInt failures), 1,
-    u"{1} item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:",
-    u"{1} items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:",
-    u"以下 {1} 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：")
+    u"{1} item didn't uninstall, for the reason under it:",
+    u"{1} items didn't uninstall, each for the reason under it:",
+    u"以下 {1} 项没有卸载，原因写在各项下面：")
 TLR_TEXT(uninstallWarnMore, (LocInt more),
     u"…and {1} more",
     u"…还有 {1} 项")
@@ -1052,6 +1052,9 @@ TLR_TEXT(uninstallStepNotInstalled, (QString program),
 TLR_TEXT(uninstallStepSkippedPath, (QString path),
     u"(skipped) {1}",
     u"（跳过）{1}")
+TLR_TEXT(uninstallStepMountLeft, (QString folders),
+    u"left in place: another file system is mounted at {1}, so it and the folders that hold it were not removed",
+    u"已保留：{1} 处挂载着另一个文件系统，它和包含它的文件夹都没有删除")
 TLR_TEXT(uninstallSheetCommands, (),
     u"Commands",
     u"命令")
@@ -1079,6 +1082,12 @@ TLR_TEXT(uninstallRefusedOutsideHome, (),
 TLR_TEXT(uninstallRefusedLeavesHome, (),
     u"unsafe path, not removed: a folder on its way is a link that leads out of your home folder",
     u"路径不安全，拒绝删除：路径上的某个文件夹是指向主目录以外的链接")
+TLR_TEXT(uninstallSheetRefused, (),
+    u"Not removed",
+    u"不会删除")
+TLR_TEXT(uninstallWarnByHand, (),
+    u"These could not be removed (permission denied or file in use). You can remove them yourself in your file manager:",
+    u"以下项目没能删除（权限不足或文件被占用），可以自己到文件管理器中删除：")
 TLR_TEXT(uninstallSheetRunning, (),
     u"Uninstalling…",
     u"正在卸载…")

@@ -164,11 +164,10 @@ TEST(LocTextsSpecialRules, EnglishPluralsFollowTheCount) {
   EXPECT_EQ(zh(LocKey::detailDoctorBannerHasIssuesTitle(1)), "setup 完成，发现 1 个已知问题");
   EXPECT_EQ(zh(LocKey::detailDoctorBannerHasIssuesTitle(3)), "setup 完成，发现 3 个已知问题");
 
-  EXPECT_EQ(en(LocKey::uninstallWarnBody(1)),
-            "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
-  EXPECT_EQ(en(LocKey::uninstallWarnBody(7)),
-            "7 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
-  EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
+  // Each failed item is shown with its own reason: the body blames nothing.
+  EXPECT_EQ(en(LocKey::uninstallWarnBody(1)), "1 item didn't uninstall, for the reason under it:");
+  EXPECT_EQ(en(LocKey::uninstallWarnBody(7)), "7 items didn't uninstall, each for the reason under it:");
+  EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没有卸载，原因写在各项下面：");
   // The count that chooses is the row's: the second value here, both here.
   EXPECT_EQ(en(LocKey::usbExportProgressFiles(2, 1)), "2 / 1 file");
   EXPECT_EQ(en(LocKey::usbExportProgressFiles(1, 2)), "1 / 2 files");
