@@ -76,7 +76,7 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
   const QString recorded = tlr::test::readFile(ran);
   EXPECT_TRUE(recorded.startsWith("a b|" + home.path() + "/.npm-global/bin:" + home.path() +
-                                  "/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"))
+                                  "/.local/bin:" + home.path() + "/.cargo/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"))
       << recorded.toStdString();
 }
 
