@@ -127,15 +127,39 @@ std::optional<dev_t> deviceOf(DIR* dir) {
   return st.st_dev;
 }
 
-// Calls `visit(dirFd, name, stat)` for every entry of `dir`. Stops and
-// returns false when `visit` does.
-bool forEachEntry(DIR* dir, const std::function<bool(int, const char*, const struct stat*)>& visit) {
+// One entry of a folder as a walk sees it: its own attributes (a link not
+// followed), and whether another file system is mounted there (a folder, or
+// a file bind-mounted onto a file).
+struct Entry {
+  const char* name = nullptr;
+  std::optional<struct stat> st;  // nothing when it cannot be read
+  bool mounted = false;
+};
+
+// Calls `visit(dirFd, entry)` for every entry of `dir`, which lies on
+// `device`. Stops and returns false when `visit` does.
+bool forEachEntry(DIR* dir, dev_t device, const std::function<bool(int, const Entry&)>& visit) {
   const int fd = ::dirfd(dir);
-  while (dirent* entry = ::readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    struct stat st;
-    const bool readable = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!visit(fd, entry->d_name, readable ? &st : nullptr)) return false;
+  while (dirent* item = ::readdir(dir)) {
+    if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+    Entry entry;
+    entry.name = item->d_name;
+    struct statx sx {};
+    if (::statx(fd, item->d_name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) == 0) {
+      struct stat st {};
+      st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+      st.st_ino = sx.stx_ino;
+      st.st_mode = sx.stx_mode;
+      st.st_nlink = sx.stx_nlink;
+      st.st_uid = sx.stx_uid;
+      st.st_gid = sx.stx_gid;
+      st.st_size = static_cast<off_t>(sx.stx_size);
+      st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+      entry.st = st;
+      entry.mounted = st.st_dev != device ||
+                      ((sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT));
+    }
+    if (!visit(fd, entry)) return false;
   }
   return true;
 }
@@ -143,11 +167,11 @@ bool forEachEntry(DIR* dir, const std::function<bool(int, const char*, const str
 void visitBelow(DIR* dir, const std::function<void(const struct stat&)>& visit) {
   const std::optional<dev_t> device = deviceOf(dir);
   if (!device) return;
-  forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
-    if (!st) return true;
-    if (!S_ISDIR(st->st_mode)) {
-      visit(*st);
-    } else if (Entered sub = enterFolder(fd, *device, name); sub.dir) {
+  forEachEntry(dir, *device, [&](int fd, const Entry& entry) {
+    if (!entry.st || entry.mounted) return true;
+    if (!S_ISDIR(entry.st->st_mode)) {
+      visit(*entry.st);
+    } else if (Entered sub = enterFolder(fd, *device, entry.name); sub.dir) {
       visitBelow(sub.dir.get(), visit);
     }
     return true;
@@ -161,18 +185,22 @@ struct Emptying {
 };
 
 // Empties the folder open as `dir`; `path` names it for error texts. A
-// folder below it where another file system is mounted is left with the
-// folders that hold it; everything else goes.
+// folder below it where another file system is mounted (or a file mounted
+// onto a file) is left with the folders that hold it; everything else goes.
 void removeContents(DIR* dir, const QString& path, Emptying& out) {
   const std::optional<dev_t> device = deviceOf(dir);
   if (!device) {
     out.error = failure(path, errno);
     return;
   }
-  forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
-    const QString child = path + "/" + QFile::decodeName(name);
-    if (st && S_ISDIR(st->st_mode)) {
-      Entered sub = enterFolder(fd, *device, name);
+  forEachEntry(dir, *device, [&](int fd, const Entry& entry) {
+    const QString child = path + "/" + QFile::decodeName(entry.name);
+    if (entry.mounted) {
+      out.mountsLeft << child;
+      return true;
+    }
+    if (entry.st && S_ISDIR(entry.st->st_mode)) {
+      Entered sub = enterFolder(fd, *device, entry.name);
       if (sub.otherFileSystem) {
         out.mountsLeft << child;
         return true;
@@ -186,13 +214,13 @@ void removeContents(DIR* dir, const QString& path, Emptying& out) {
       if (!out.error.isEmpty()) return false;
       // It holds a mounted folder: it stays, and so do the folders above it.
       if (out.mountsLeft.size() > mountsBefore) return true;
-      if (::unlinkat(fd, name, AT_REMOVEDIR) != 0) {
+      if (::unlinkat(fd, entry.name, AT_REMOVEDIR) != 0) {
         out.error = failure(child, errno);
         return false;
       }
       return true;
     }
-    if (::unlinkat(fd, name, 0) != 0) {
+    if (::unlinkat(fd, entry.name, 0) != 0) {
       out.error = failure(child, errno);
       return false;
     }
@@ -206,12 +234,13 @@ Expected<void, RemovalFailure> removeEntry(int dirFd, const QByteArray& name, co
   struct stat st;
   if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
+  struct stat parent;
+  if (::fstat(dirFd, &parent) != 0) return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
   if (!S_ISDIR(st.st_mode)) {
+    if (mountedAt(dirFd, name.constData(), parent.st_dev) == true) return Unexpected(RemovalFailure{{}, {shownAs}});
     if (::unlinkat(dirFd, name.constData(), 0) != 0) return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
     return {};
   }
-  struct stat parent;
-  if (::fstat(dirFd, &parent) != 0) return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
   Emptying out;
   {
     Entered dir = enterFolder(dirFd, parent.st_dev, name.constData());
@@ -315,6 +344,7 @@ quint64 allocatedSizeBelow(const QString& path) {
 bool isMountPoint(const QString& path) {
   if (holdsNul(path)) return false;
   const QFileInfo info(path);
+  if (info.fileName().isEmpty() || info.fileName() == "." || info.fileName() == "..") return false;
   const ClosingFd parent(::open(encoded(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
   if (parent.fd < 0 || ::fstat(parent.fd, &st) != 0) return false;

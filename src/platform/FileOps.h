@@ -38,8 +38,8 @@ std::optional<ItemInfo> itemInfo(const QString& path);
 
 // Walks that remove or measure keep to one file system: below where they
 // start they never enter a folder where another file system is mounted (one
-// on another device, or a bind mount of the same one), and they never follow
-// a link.
+// on another device, or a bind mount of the same one), never remove or count
+// a file mounted onto a file, and never follow a link.
 
 // Calls `visit` with the attributes of every item below the folder `folder`
 // that is no folder (a link as itself), folders entered as said above.
@@ -61,9 +61,10 @@ struct RemovalFailure {
   // Why it stopped, "<path>: <the system's words>"; empty when all went but
   // the mounted folders.
   QString error;
-  // The folders where another file system is mounted, named as the item was
-  // (its path for removeItem, its name for removeItemAt) with the rest
-  // appended: never entered, and left with the folders that hold them.
+  // The folders where another file system is mounted (and files mounted
+  // onto files), named as the item was (its path for removeItem, its name
+  // for removeItemAt) with the rest appended: never entered, and left with
+  // the folders that hold them.
   QStringList mountsLeft;
   // `error`, or else "<first mounted folder>: another file system is mounted here".
   QString reason() const;

@@ -123,6 +123,8 @@ TEST(FileOpsMounts, WalksThatRemoveOrMeasureNeverEnterAnotherFileSystem) {
     if (!mounts.failure().isEmpty()) GTEST_SKIP() << mounts.failure().toStdString();
     ASSERT_TRUE(mounts.bind(root + "/elsewhere", root + "/victim/sub/bound"));
     ASSERT_TRUE(mounts.mountTmpfs(root + "/victim/sub/own-fs"));
+    test::writeBytes(root + "/victim/sub/file-mount", "");
+    ASSERT_TRUE(mounts.bind(root + "/elsewhere/precious", root + "/victim/sub/file-mount"));
     test::writeBytes(root + "/victim/sub/own-fs/kept", QByteArray(600'000, 'k'));
 
     EXPECT_TRUE(FileOps::isMountPoint(root + "/victim/sub/bound"));
@@ -146,12 +148,12 @@ TEST(FileOpsMounts, WalksThatRemoveOrMeasureNeverEnterAnotherFileSystem) {
     EXPECT_TRUE(removed.error().error.isEmpty()) << removed.error().error.toStdString();
     QStringList left = removed.error().mountsLeft;
     left.sort();
-    EXPECT_EQ(left, (QStringList{root + "/victim/sub/bound", root + "/victim/sub/own-fs"}));
+    EXPECT_EQ(left, (QStringList{root + "/victim/sub/bound", root + "/victim/sub/file-mount", root + "/victim/sub/own-fs"}));
     EXPECT_TRUE(removed.error().reason().endsWith(": another file system is mounted here"));
     EXPECT_EQ(QDir(root + "/victim").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"sub"});
     EXPECT_EQ(QDir(root + "/victim/sub").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              (QStringList{"bound", "own-fs"}));
+              (QStringList{"bound", "file-mount", "own-fs"}));
     EXPECT_EQ(test::readBytes(root + "/victim/sub/own-fs/kept").size(), 600'000);
 
     // Named relative to the folder it was given with.
@@ -160,7 +162,11 @@ TEST(FileOpsMounts, WalksThatRemoveOrMeasureNeverEnterAnotherFileSystem) {
     ASSERT_FALSE(at);
     left = at.error().mountsLeft;
     left.sort();
-    EXPECT_EQ(left, (QStringList{"victim/sub/bound", "victim/sub/own-fs"}));
+    EXPECT_EQ(left, (QStringList{"victim/sub/bound", "victim/sub/file-mount", "victim/sub/own-fs"}));
+    // A file mounted onto a file is left too.
+    const auto file = FileOps::removeItem(root + "/victim/sub/file-mount");
+    ASSERT_FALSE(file);
+    EXPECT_EQ(file.error().mountsLeft, QStringList{root + "/victim/sub/file-mount"});
   }
   EXPECT_EQ(test::readBytes(root + "/elsewhere/precious").size(), 600'000);
 }

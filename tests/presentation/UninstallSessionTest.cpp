@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -212,12 +213,19 @@ TEST_F(UninstallSessionTest, TheFailureBoxListsFiveThenHowManyMore) {
 TEST_F(UninstallSessionTest, RefusedPathsAreUntickedWithTheirReasonsAndNeverMeasured) {
   file(".agent/blob", 200'000);
   file(".local/bin/tool", 10);
-  UninstallSession session(agent(
-      R"({"paths":["/","/tmp","~","~/.agent","/etc/passwd"],"userDataPaths":["~/.local","~/x/../.agent"]})"));
+  // npm's folder linked to another disk: the package lies out of the home
+  // folder, and the card once blamed permissions for leaving it.
+  QTemporaryDir otherDisk;
+  tlr::test::writeBytes(otherDisk.path() + "/lib/node_modules/@anthropic-ai/claude-code/cli.js", "x");
+  ASSERT_TRUE(QFile::link(otherDisk.path(), home.path() + "/.npm-global"));
+  const QString package = "~/.npm-global/lib/node_modules/@anthropic-ai/claude-code";
+  UninstallSession session(agent(R"({"paths":["/","/tmp","~","~/.agent","/etc/passwd",")" + package.toUtf8() +
+                                 R"("],"userDataPaths":["~/.local","~/x/../.agent"]})"));
   session.begin();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return session.isMeasured(); }));
   EXPECT_TRUE(session.isJudged());
-  for (const QString& refused : {"/", "/tmp", "~", "/etc/passwd", "~/.local", "~/x/../.agent"}) {
+  for (const QString& refused : {QString("/"), QString("/tmp"), QString("~"), QString("/etc/passwd"), package,
+                                 QString("~/.local"), QString("~/x/../.agent")}) {
     SCOPED_TRACE(refused.toStdString());
     EXPECT_EQ(session.state(refused), State::refused);
     EXPECT_EQ(session.size(refused), std::nullopt) << "never measured";
@@ -228,6 +236,8 @@ TEST_F(UninstallSessionTest, RefusedPathsAreUntickedWithTheirReasonsAndNeverMeas
   }
   EXPECT_EQ(session.refusalText(AppLanguage::en, "/etc/passwd"), "unsafe path, not removed: it is outside your home folder");
   EXPECT_EQ(session.refusalText(AppLanguage::zh, "~"), "路径不安全，拒绝删除：这是主目录、它的上级目录或多个程序共用的文件夹");
+  EXPECT_EQ(session.refusalText(AppLanguage::en, package),
+            "unsafe path, not removed: a folder on its way is a link that leads out of your home folder");
   EXPECT_EQ(session.refusalText(AppLanguage::en, "~/.agent"), "");
   EXPECT_EQ(session.state("~/.agent"), State::present);
   EXPECT_EQ(session.checkedTotal(), *session.size("~/.agent"));
@@ -241,15 +251,16 @@ TEST_F(UninstallSessionTest, RefusedPathsAreUntickedWithTheirReasonsAndNeverMeas
   // is offered to be removed by hand.
   EXPECT_EQ(tlr::test::labels(session.allResults()),
             (QStringList{"rm -rf ~/.agent", "(skipped) /", "(skipped) /tmp", "(skipped) ~", "(skipped) /etc/passwd",
-                         "(skipped) ~/.local", "(skipped) ~/x/../.agent"}));
+                         "(skipped) " + package, "(skipped) ~/.local", "(skipped) ~/x/../.agent"}));
   EXPECT_FALSE(exists(".agent"));
+  EXPECT_TRUE(QFileInfo::exists(otherDisk.path() + "/lib/node_modules/@anthropic-ai/claude-code/cli.js"));
   EXPECT_TRUE(exists(".local"));
   EXPECT_EQ(lines(session.failureLines(AppLanguage::en)).mid(0, 4),
             (QStringList{"• (skipped) /",
                          "unsafe path, not removed: the home folder, a folder above it or a folder shared by many programs",
                          "• (skipped) /tmp",
                          "unsafe path, not removed: the home folder, a folder above it or a folder shared by many programs"}));
-  EXPECT_EQ(session.moreFailures(AppLanguage::en), "…and 1 more");
+  EXPECT_EQ(session.moreFailures(AppLanguage::en), "…and 2 more");
   EXPECT_EQ(session.byHandNote(AppLanguage::en), "");
   EXPECT_TRUE(session.byHandLines(AppLanguage::en).isEmpty());
 }
