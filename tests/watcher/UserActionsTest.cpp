@@ -67,6 +67,9 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   void make(const QList<QByteArray>& agents, bool withScanner = true, LifecycleTiming timing = fastTiming()) {
     registry = test::registryOfAgents(agents);
     AgentLifecycleWatcher::Services s = services([] { return false; });
+    // The process's record of our commands, which an uninstall scope marks.
+    s.isUninstalling = [](const QString& id) { return OwnCommands::shared().isUninstalling(id); };
+    s.uninstallsBegun = [](const QString& id) { return OwnCommands::shared().uninstallsBegun(id); };
     s.runDoctor = [this](const AgentEntry& entry) {
       std::optional<AgentDoctor::Result> result = AgentDoctor().run(entry);
       if (doctorEnded.valid()) doctorEnded.wait_for(10s);  // held where the test says
