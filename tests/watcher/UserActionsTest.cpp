@@ -443,7 +443,11 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
   ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 3; }));
   EXPECT_EQ(en(failures[2].title()), "Cannot open the configuration folder of FOLDERS");
   EXPECT_EQ(zh(failures[2].title()), "无法打开 FOLDERS 的配置目录");
-  EXPECT_TRUE(en(failures[2].message()).startsWith("Error: ")) << en(failures[2].message()).toStdString();
+  // The opener's own reason, in the window's language.
+  EXPECT_TRUE(en(failures[2].message()).startsWith("The desktop's opener, xdg-open, could not be started ("))
+      << en(failures[2].message()).toStdString();
+  EXPECT_TRUE(zh(failures[2].message()).startsWith("无法启动桌面打开程序 xdg-open（"))
+      << zh(failures[2].message()).toStdString();
 
   // A launch the registry gives no way to.
   watcher->launchOnUserClick(entry("urlonly"));
