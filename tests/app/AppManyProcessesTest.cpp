@@ -4,11 +4,14 @@
 #include "support/AppFixture.h"
 #include "support/RegistryJson.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
 #include <csignal>
+#include <string_view>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace tlr;
 using namespace tlr::test;
@@ -27,6 +30,18 @@ rlim_t hardLimit() {
 rlim_t openFileLimitOf(pid_t pid) {
   rlimit limit{};
   return ::prlimit(pid, RLIMIT_NOFILE, nullptr, &limit) == 0 ? limit.rlim_cur : 0;
+}
+
+// How many processes `pid` watches: the process descriptors it holds open.
+int watchedProcesses(qint64 pid) {
+  int count = 0;
+  const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+  for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    char target[64];
+    const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target);
+    count += n > 0 && std::string_view(target, static_cast<size_t>(n)) == "anon_inode:[pidfd]";
+  }
+  return count;
 }
 
 }  // namespace
@@ -81,6 +96,10 @@ TEST_F(ManyProcesses, EveryExitOfMoreThanAThousandProcessesIsReported) {
   ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Fake Agent\n").arg(kCount), 30s)) << app.stdOut().toStdString();
   // It raised its own limit of open files to the hard one.
   EXPECT_EQ(openFileLimitOf(static_cast<pid_t>(app.pid())), hardLimit());
+  // The scan is logged before its processes are watched: a process killed
+  // in between is gone before its watch, which is not what is tested here.
+  ASSERT_TRUE(waitUntil([&] { return watchedProcesses(app.pid()) >= kCount; }, 60s))
+      << watchedProcesses(app.pid()) << " of " << kCount << " watched";
 
   killAll();
   EXPECT_TRUE(waitUntil([&] { return exitLines(app.stdOut()) == kCount; }, 120s))
