@@ -80,12 +80,12 @@ class QuitOnDisplay : public AppFixture {
     if (app.isRunning()) return;
     EXPECT_EQ(app.exitCode(), 0) << how;
     // The doctor's work ended with its command; no fallback was needed.
-    EXPECT_FALSE(app.stdOut().contains(QStringLiteral("后台任务未结束"))) << app.stdOut().toStdString();
-    EXPECT_FALSE(app.stdOut().contains(QStringLiteral("退出超时"))) << app.stdOut().toStdString();
+    EXPECT_FALSE(app.stdOut().contains(appLog::workLeftAtQuit)) << app.stdOut().toStdString();
+    EXPECT_FALSE(app.stdOut().contains(appLog::quitDeadline)) << app.stdOut().toStdString();
     EXPECT_TRUE(waitUntil([&] { return ::kill(doctor, 0) != 0; }, 2s)) << how << ": the doctor command was ended";
 
     AppProcess& next = startOnDisplay();
-    EXPECT_TRUE(next.waitForStdout(QStringLiteral("[App] 单实例锁已获取"), 30s)) << next.stdOut().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return holdsTheLock(next); }, 30s)) << next.stdOut().toStdString();
     EXPECT_TRUE(waitUntil([&] { return !mainWindow().isEmpty(); }, 60s)) << how << ": the new start shows its window";
     EXPECT_TRUE(next.isRunning());
   }
@@ -140,5 +140,5 @@ TEST_F(QuitOnDisplay, CtrlQOnTheAgentSheetWithADoctorCommandInFlightEndsWithinTw
       },
       [&] { x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+q")}); },
       "Ctrl+Q");
-  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[App] 用户选择退出"))) << app.stdOut().toStdString();
+  EXPECT_TRUE(app.stdOut().contains(appLog::userQuit)) << app.stdOut().toStdString();
 }
