@@ -210,6 +210,22 @@ LocKey LocKey::doctorDeeperHint(QString command) {
   return LocKey(Id::doctorDeeperHint, std::move(command));
 }
 
+LocKey LocKey::doctorTerminalHint(QString command) {
+  return LocKey(Id::doctorTerminalHint, std::move(command));
+}
+
+LocKey LocKey::doctorFixNoCommand(QString command, QString word) {
+  return LocKey(Id::doctorFixNoCommand, std::move(command), std::move(word));
+}
+
+LocKey LocKey::doctorFixNoOption(QString command, QString option) {
+  return LocKey(Id::doctorFixNoOption, std::move(command), std::move(option));
+}
+
+LocKey LocKey::doctorFixNoHelp(QString command) {
+  return LocKey(Id::doctorFixNoHelp, std::move(command));
+}
+
 LocKey LocKey::firstSetupStepLabel(LocInt step, QString title) {
   return LocKey(Id::firstSetupStepLabel, qint64{step.value}, std::move(title));
 }

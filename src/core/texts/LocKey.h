@@ -179,6 +179,10 @@ namespace tlr {
   VALUED(doctorFoundIssues) \
   VALUED(doctorExitInfo) \
   VALUED(doctorDeeperHint) \
+  VALUED(doctorTerminalHint) \
+  VALUED(doctorFixNoCommand) \
+  VALUED(doctorFixNoOption) \
+  VALUED(doctorFixNoHelp) \
   VALUED(doctorHeaderTitle) \
   VALUED(doctorOutputExitCode) \
   VALUED(doctorOutputStopped) \
@@ -700,6 +704,10 @@ class LocKey {
   static LocKey doctorFoundIssues(LocInt issues);
   static LocKey doctorExitInfo(LocInt exitCode, LocSeconds elapsed);
   static LocKey doctorDeeperHint(QString command);
+  static LocKey doctorTerminalHint(QString command);
+  static LocKey doctorFixNoCommand(QString command, QString word);
+  static LocKey doctorFixNoOption(QString command, QString option);
+  static LocKey doctorFixNoHelp(QString command);
   static LocKey firstSetupStepLabel(LocInt step, QString title);
   static LocKey restoreConfirmOneBody(QString name);
   static LocKey alertTerminalOpenFailBody(QString command, QString error);
@@ -837,7 +845,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 526, "the interface has 526 text keys");
-static_assert(LocKey::kValuedCount == 155, "155 text keys carry values");
+static_assert(LocKey::kCount == 530, "the interface has 530 text keys");
+static_assert(LocKey::kValuedCount == 159, "159 text keys carry values");
 
 }  // namespace tlr

@@ -396,6 +396,16 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Exit {1} · {2}s", u"退出码 {1} · {2}s"), key);
     case Id::doctorDeeperHint:
       return fill(t(u"For deeper diagnosis/fix, run in a terminal: `{1} --fix`", u"如要更深入诊断/修复，请到终端运行：`{1} --fix`"), key);
+    case Id::doctorTerminalHint:
+      return fill(t(u"For deeper diagnosis, run in a terminal: `{1}`", u"如需深入诊断，请到终端运行：`{1}`"), key);
+    case Id::doctorFixNoCommand:
+      return fill(t(u"Not offered: this version's `{1} --help` lists no `{2}` command",
+                    u"未提供：此版本的 `{1} --help` 中没有 `{2}` 命令"), key);
+    case Id::doctorFixNoOption:
+      return fill(t(u"Not offered: this version's `{1} --help` lists no `{2}` option",
+                    u"未提供：此版本的 `{1} --help` 中没有 `{2}` 选项"), key);
+    case Id::doctorFixNoHelp:
+      return fill(t(u"Not offered: `{1} --help` did not answer", u"未提供：`{1} --help` 没有回应"), key);
     case Id::doctorHeaderTitle:
       return fill(t(u"{1} · Health check", u"{1} · 体检"), key);
     case Id::doctorOutputExitCode:
@@ -446,8 +456,8 @@ QString text(AppLanguage language, const LocKey& key) {
     case Id::doctorFullOutput:
       return t(u"Full output", u"完整输出").toString();
     case Id::doctorDeeperHintGeneric:
-      return t(u"For deeper diagnosis, run the agent's `doctor --fix` in a terminal",
-               u"如需深入诊断，请到终端运行该 agent 的 `doctor --fix`").toString();
+      return t(u"For deeper diagnosis, run the agent's doctor in a terminal",
+               u"如需深入诊断，请到终端运行该 agent 的 doctor").toString();
     case Id::doctorRunningLabel:
       return t(u"Diagnosing…", u"诊断中…").toString();
     case Id::doctorLabel:

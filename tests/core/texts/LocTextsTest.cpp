@@ -42,6 +42,8 @@ std::vector<LocKey> valuedSamples() {
       LocKey::backupAgentLocation(3, 4), LocKey::backupOccupiedFree(s, s), LocKey::restoreBackupTime(s, s),
       LocKey::restoreFoundBackup(s), LocKey::restoreCrossDeviceBody(s), LocKey::restoreOneAgent(s),
       LocKey::doctorFoundIssues(2), LocKey::doctorExitInfo(0, 1.5), LocKey::doctorDeeperHint(s),
+      LocKey::doctorTerminalHint(s), LocKey::doctorFixNoCommand(s, s), LocKey::doctorFixNoOption(s, s),
+      LocKey::doctorFixNoHelp(s),
       LocKey::firstSetupStepLabel(1, s), LocKey::restoreConfirmOneBody(s), LocKey::alertTerminalOpenFailBody(s, s), LocKey::alertTerminalCommandEnded(s),
       LocKey::alertSetupOpenFailTitle(s), LocKey::alertSetupFailTitle(s), LocKey::alertConfigFolderOpenFailTitle(s),
       LocKey::alertLaunchFailTitle(s), LocKey::alertFailureReason(s), LocKey::alertReasonAppNotFound(s),
@@ -141,13 +143,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 526u);
+  ASSERT_EQ(LocKey::allIds().size(), 530u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 155u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 159u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
