@@ -145,6 +145,30 @@ class WindowsOverAtSpi : public AppFixture {
         << answer.value(QStringLiteral("error")).toString().toStdString();
     return !answer.contains(QStringLiteral("error"));
   }
+  // The dashboard's row of the agent named `name`, once a scan shows it
+  // (empty when none does).
+  QJsonObject waitForRow(const QString& name) const {
+    QJsonObject row;
+    waitUntil(
+        [&] {
+          for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
+            if (node.toObject().value(QStringLiteral("name")).toString() == name &&
+                node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
+              row = node.toObject();
+          return !row.isEmpty();
+        },
+        30s);
+    return row;
+  }
+  // Clicks the row until the agent's detail sheet (named `name`) is open.
+  bool openDetailSheet(const QJsonObject& row, const QString& name) const {
+    return waitUntil(
+        [&] {
+          clickAt(extents(row).center());
+          return windowNamed(name).has_value();
+        },
+        30s);
+  }
   bool press(const QString& window, const QString& name) const {
     return act(window, QStringLiteral("push button"), name, QStringLiteral("Press"));
   }
@@ -315,23 +339,10 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   ASSERT_TRUE(waitForNoWindow(w.addAgent));
 
   // The next scan shows the row; a click on it opens the detail sheet.
-  QJsonObject row;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
-          if (node.toObject().value(QStringLiteral("name")).toString() == kDemoName &&
-              node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
-            row = node.toObject();
-        return !row.isEmpty();
-      },
-      30s));
+  const QJsonObject row = waitForRow(kDemoName);
+  ASSERT_FALSE(row.isEmpty());
   shoot(QStringLiteral("blackbox-3-row") + lang);
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        clickAt(extents(row).center());
-        return windowNamed(kDemoName).has_value();
-      },
-      30s));
+  ASSERT_TRUE(openDetailSheet(row, kDemoName));
   shoot(QStringLiteral("blackbox-detail") + lang);
   // The window with its frame, the sheet and the sheet's buttons are on the
   // screen.
@@ -455,22 +466,9 @@ TEST_F(WindowsOverAtSpi, AnUninstallOfCodexStopsItsAppServerDaemonsAndLeavesNoth
             .toJson(),
         QStringLiteral("en"));
 
-  QJsonObject row;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
-          if (node.toObject().value(QStringLiteral("name")).toString() == QStringLiteral("Codex CLI") &&
-              node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
-            row = node.toObject();
-        return !row.isEmpty();
-      },
-      30s));
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        clickAt(extents(row).center());
-        return windowNamed(QStringLiteral("Codex CLI")).has_value();
-      },
-      30s));
+  const QJsonObject row = waitForRow(QStringLiteral("Codex CLI"));
+  ASSERT_FALSE(row.isEmpty());
+  ASSERT_TRUE(openDetailSheet(row, QStringLiteral("Codex CLI")));
   ASSERT_TRUE(press(QStringLiteral("Codex CLI"), QStringLiteral("Uninstall")));
   const QString sheet = QStringLiteral("Uninstall Codex CLI");
   ASSERT_TRUE(waitForWindow(sheet));
@@ -534,22 +532,9 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
   ASSERT_TRUE(waitForNoWindow(QStringLiteral("Settings"))) << "Esc closes the sheet";
 
-  QJsonObject row;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
-          if (node.toObject().value(QStringLiteral("name")).toString() == QStringLiteral("Live Agent") &&
-              node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
-            row = node.toObject();
-        return !row.isEmpty();
-      },
-      30s));
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        clickAt(extents(row).center());
-        return windowNamed(QStringLiteral("Live Agent")).has_value();
-      },
-      30s));
+  const QJsonObject row = waitForRow(QStringLiteral("Live Agent"));
+  ASSERT_FALSE(row.isEmpty());
+  ASSERT_TRUE(openDetailSheet(row, QStringLiteral("Live Agent")));
   const auto locked = [] {
     return tlr::Defaults(tlr::Defaults::shared().filePath())
         .stringList(QStringLiteral("TLR.lockOnline.enabled"))

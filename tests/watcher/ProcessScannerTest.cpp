@@ -1,7 +1,7 @@
 #include "watcher/ProcessScanner.h"
 
 #include "platform/ProcessSignals.h"
-#include "registry/RegistryLoader.h"
+#include "support/RegistryJson.h"
 #include "support/FakeAgents.h"
 #include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
@@ -41,6 +41,20 @@ const RunningAgent* recordOf(const QList<RunningAgent>& records, pid_t pid) {
   for (const RunningAgent& r : records)
     if (r.pid == pid) return &r;
   return nullptr;
+}
+
+// How a process runs, and the agent a scan takes it for.
+struct Shape {
+  QString name;  // the kernel's command name
+  QStringList argv;
+  QString agent;  // empty: not an agent
+};
+
+void expectShapes(const ProcessScanner& scanner, std::initializer_list<Shape> shapes) {
+  for (const Shape& shape : shapes) {
+    const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);
+    EXPECT_EQ(found ? found->id : QString(), shape.agent) << shape.argv.join(' ').toStdString();
+  }
 }
 
 class ProcessScannerTest : public ::testing::Test {
@@ -157,16 +171,9 @@ TEST_F(ProcessScannerTest, AnNpmInstalledAgentRunsUnderNodeAndIsSeenByItsScripts
 // How each agent of the shipped registry runs when installed by its recipe,
 // and its helpers and short commands, which are not the agent.
 TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
-  const auto loaded = RegistryLoader::loadFile(TLR_SOURCE_RESOURCES "/registry.json");
-  ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const AgentRegistry>>(loaded));
-  const ProcessScanner scanner(std::get<0>(loaded));
+  const ProcessScanner scanner(test::registryFromJson(test::readFile(TLR_SOURCE_RESOURCES "/registry.json").toUtf8()));
   const QString npm = "/home/u/.npm-global", pipx = "/home/u/.local/share/pipx/venvs/aider-chat";
-  struct Shape {
-    QString name;  // the kernel's command name
-    QStringList argv;
-    QString agent;  // empty: not an agent
-  };
-  const Shape shapes[] = {
+  expectShapes(scanner, {
       {"claude", {"claude", "--continue"}, "claude-code-cli"},  // the native installer's link
       {"node", {"node", npm + "/bin/claude"}, "claude-code-cli"},
       {"node", {"node", npm + "/lib/node_modules/@anthropic-ai/claude-code/cli.js"}, "claude-code-cli"},
@@ -257,25 +264,16 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       // is not the agent yet.
       {"sh", {"/bin/sh", "-c", "export PATH=\"$HOME/.local/bin:$PATH\"; /home/u/.local/bin/claude"}, ""},
       {"node", {"node", "-e", "require('/home/u/.npm-global/bin/gemini')"}, ""},
-  };
-  for (const Shape& shape : shapes) {
-    const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);
-    EXPECT_EQ(found ? found->id : QString(), shape.agent) << shape.argv.join(' ').toStdString();
-  }
+  });
 }
 
 // What an uninstall stops: every run of the agent's program, its helpers and
 // one-shots too, whatever the one-shot tables of the shipped entries say.
 TEST(ShippedRegistryShapes, EveryRunOfTheProgramIsFoundForAnUninstall) {
-  const auto loaded = RegistryLoader::loadFile(TLR_SOURCE_RESOURCES "/registry.json");
-  ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const AgentRegistry>>(loaded));
-  const ProcessScanner everyRun(std::get<0>(loaded), ProcessScanner::Runs::all);
+  const ProcessScanner everyRun(test::registryFromJson(test::readFile(TLR_SOURCE_RESOURCES "/registry.json").toUtf8()),
+                                ProcessScanner::Runs::all);
   const QString daemon = "/home/u/.codex/packages/app-server-daemon/releases/0.171.0-x86_64-unknown-linux-musl/bin/codex";
-  const struct {
-    QString name;
-    QStringList argv;
-    QString agent;
-  } runs[] = {
+  expectShapes(everyRun, {
       {"codex", {daemon, "app-server", "--listen", "unix://", "--analytics-default-enabled", "--managed-daemon"},
        "codex-cli"},
       {"codex", {daemon, "app-server", "daemon", "pid-update-loop"}, "codex-cli"},
@@ -285,11 +283,7 @@ TEST(ShippedRegistryShapes, EveryRunOfTheProgramIsFoundForAnUninstall) {
       {"node", {"node", "/home/u/.npm-global/bin/gemini", "--version"}, "gemini-cli"},
       {"codex", {"codex"}, "codex-cli"},
       {"node", {"node", "/srv/app/server.js"}, ""},
-  };
-  for (const auto& run : runs) {
-    const std::optional<AgentEntry> found = everyRun.identify(run.name, run.argv);
-    EXPECT_EQ(found ? found->id : QString(), run.agent) << run.argv.join(' ').toStdString();
-  }
+  });
 }
 
 // Another user's process is never ours: a copy of a program that root and
