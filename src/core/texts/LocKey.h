@@ -360,6 +360,7 @@ namespace tlr {
   VALUED(uninstallWarnMore) \
   VALUED(uninstallStepNotInstalled) \
   VALUED(uninstallStepSkippedPath) \
+  VALUED(uninstallStepMountLeft) \
   PLAIN(uninstallSheetCommands) \
   PLAIN(uninstallSheetStandard) \
   PLAIN(uninstallSheetUserData) \
@@ -369,6 +370,8 @@ namespace tlr {
   PLAIN(uninstallRefusedShared) \
   PLAIN(uninstallRefusedOutsideHome) \
   PLAIN(uninstallRefusedLeavesHome) \
+  PLAIN(uninstallSheetRefused) \
+  PLAIN(uninstallWarnByHand) \
   PLAIN(uninstallSheetRunning) \
   PLAIN(uninstallSheetSuccess) \
   PLAIN(uninstallSheetButton) \
@@ -796,6 +799,7 @@ class LocKey {
   static LocKey installStepNoOutput(QString ending);
   static LocKey uninstallStepNotInstalled(QString program);
   static LocKey uninstallStepSkippedPath(QString path);
+  static LocKey uninstallStepMountLeft(QString folders);
   static LocKey doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed);
   static LocKey doctorOutputStopped(LocInt seconds);
   static LocKey doctorErrUnknownFixKind(QString kind);
@@ -845,7 +849,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 530, "the interface has 530 text keys");
-static_assert(LocKey::kValuedCount == 159, "159 text keys carry values");
+static_assert(LocKey::kCount == 533, "the interface has 533 text keys");
+static_assert(LocKey::kValuedCount == 160, "160 text keys carry values");
 
 }  // namespace tlr
