@@ -1,6 +1,7 @@
 // Quitting the real application on a display of its own while a command it
 // started still runs: the process ends within two seconds, the command with
-// it, and a new start right after is the first instance again.
+// it, and a new start right after is the first instance again. A command
+// that escapes by killing the process that ran it does not outlive it.
 #include "platform/Defaults.h"
 #include "support/AppFixture.h"
 #include "support/RegistryJson.h"
@@ -99,6 +100,33 @@ class QuitOnDisplay : public AppFixture {
 TEST_F(QuitOnDisplay, SigtermWithADoctorCommandInFlightEndsWithinTwoSeconds) {
   AppProcess& app = startOnDisplay();
   expectQuickQuit(app, [] {}, [&] { ::kill(static_cast<pid_t>(app.pid()), SIGTERM); }, "SIGTERM");
+}
+
+// A doctor that left a process in a session of its own and killed the
+// process that ran it: that process ran on under init, past quit, and the
+// check was stored as done ("诊断完成 exit=137"). It is a failed check now,
+// and what it left is ended with it.
+TEST_F(QuitOnDisplay, ADoctorThatKillsItsKeeperFailsAndLeavesNothingRunning) {
+  fakeBin_.add(QStringLiteral("fake-doctor"),
+               QStringLiteral("setsid sleep 1000 >/dev/null 2>&1 &\n"
+                              "echo $! > \"$HOME/doctor.pid.tmp\"\n"
+                              "mv \"$HOME/doctor.pid.tmp\" \"$HOME/doctor.pid\"\n"
+                              "kill -9 $PPID\n"
+                              "exec sleep 100\n"));
+  AppProcess& app = startOnDisplay();
+  const pid_t left = openSheetUntilTheDoctorRuns(app);
+  ASSERT_GT(left, 0);
+  const auto failedCheck = [&] {
+    for (const QJsonObject& event : storedEvents(QStringLiteral("fake")))
+      if (event.value(QStringLiteral("key")).toString() == QStringLiteral("evDetailDoctorKeeperLost")) return true;
+    return false;
+  };
+  EXPECT_TRUE(waitUntil(failedCheck, 30s)) << storedEventTypes(QStringLiteral("fake")).join(',').toStdString();
+  const bool ended = waitUntil([&] { return ::kill(left, 0) != 0; }, 10s);
+  EXPECT_TRUE(ended) << "what the doctor left outlived it";
+  if (!ended) ::kill(left, SIGKILL);
+  ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+  EXPECT_TRUE(app.waitForExit(2s));
 }
 
 TEST_F(QuitOnDisplay, CtrlQOnTheAgentSheetWithADoctorCommandInFlightEndsWithinTwoSeconds) {
