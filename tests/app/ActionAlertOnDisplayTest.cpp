@@ -85,7 +85,6 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
   const QString title = QStringLiteral("Cannot open a terminal to configure Fake Agent");
   QString alert;
   ASSERT_TRUE(waitUntil([&] { return !(alert = x_.windowNamed(title)).isEmpty(); }, 60s)) << app.stdOut().toStdString();
-  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Setup] Fake Agent FAIL: "))) << app.stdOut().toStdString();
   // Kept with its window: no frame, no task-bar entry, no minimise offered,
   // and a minimise asked for all the same is undone at once (or refused), the
   // keyboard still on the alert: Return answers it.
