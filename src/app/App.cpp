@@ -12,6 +12,7 @@
 #include "core/agents/AgentDataDiscovery.h"
 #include "core/netlog/NetworkLogger.h"
 #include "core/stores/EventStore.h"
+#include "platform/Defaults.h"
 #include "core/stores/LockOnlineStore.h"
 #include "core/stores/SettingsStore.h"
 #include "core/system/SelfGuard.h"
@@ -271,7 +272,8 @@ void App::prepareToQuit() {
   // (connected later, so it runs after this).
   OffMainPool::shared().cancel();
   NetworkLogger::shared().flush();
-  EventStore::shared().flush();
+  // The settings and the event log: what is still on its way to the file.
+  static_cast<void>(Defaults::shared().flush());
   // Removes the bring-forward socket.
   instanceChannel_.reset();
 }

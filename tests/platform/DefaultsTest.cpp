@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -42,10 +44,11 @@ ToolResult runTool(const QStringList& args) {
 TEST(DefaultsTypes, ValuesKeepTheirJsonTypes) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
-  EXPECT_TRUE(d.set("TLR.showInDock", false));
-  EXPECT_TRUE(d.set("TLR.language", "en"));
-  EXPECT_TRUE(d.set("TLR.lockOnline.enabled", QJsonArray{"only-one"}));
-  EXPECT_TRUE(d.set("TLR.count", 42));
+  d.set("TLR.showInDock", false);
+  d.set("TLR.language", "en");
+  d.set("TLR.lockOnline.enabled", QJsonArray{"only-one"});
+  d.set("TLR.count", 42);
+  ASSERT_TRUE(d.flush());
 
   Defaults again(tlr::Paths::defaultsFile());
   EXPECT_EQ(again.boolean("TLR.showInDock"), std::optional<bool>(false));
@@ -60,10 +63,11 @@ TEST(DefaultsTypes, ValuesKeepTheirJsonTypes) {
 TEST(DefaultsTypes, RemoveAndUndefinedDeleteTheKey) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
-  EXPECT_TRUE(d.set("a", 1));
-  EXPECT_TRUE(d.set("b", 2));
-  EXPECT_TRUE(d.remove("a"));
-  EXPECT_TRUE(d.set("b", QJsonValue(QJsonValue::Undefined)));
+  d.set("a", 1);
+  d.set("b", 2);
+  d.remove("a");
+  d.set("b", QJsonValue(QJsonValue::Undefined));
+  ASSERT_TRUE(d.flush());
   EXPECT_TRUE(Defaults(tlr::Paths::defaultsFile()).snapshot().isEmpty());
 }
 
@@ -96,7 +100,8 @@ TEST(DefaultsFile, AnUnreadableFileIsKeptAsideWithItsBytesBeforeANewOneIsWritten
     Defaults d(tlr::Paths::defaultsFile());
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(d.snapshot().isEmpty());
-    ASSERT_TRUE(d.set("TLR.language", "zh"));
+    d.set("TLR.language", "zh");
+    ASSERT_TRUE(d.flush());
     EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).string("TLR.language"), std::optional<QString>("zh"));
 
     const QMap<QString, QByteArray> kept = keptAside();
@@ -143,7 +148,8 @@ TEST(DefaultsFile, AnUnreadableFileThatCannotBeMovedIsNeverWrittenOver) {
     Defaults d(path);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("保留原文件"), std::string::npos) << out;
-    EXPECT_FALSE(d.set("TLR.language", "zh"));
+    d.set("TLR.language", "zh");
+    EXPECT_FALSE(d.flush());
     EXPECT_EQ(d.string("TLR.language"), std::optional<QString>("zh")) << "kept in memory";
   }
   EXPECT_EQ(tlr::test::readFile(path).toUtf8(), broken);
@@ -155,7 +161,8 @@ TEST(DefaultsFile, AWriteThatFailsIsSaidAndTheValueHoldsForTheRun) {
   Defaults d(home.path() + "/settings/defaults.json");
   home.writeFile("settings", "a file where the folder goes");
   testing::internal::CaptureStdout();
-  const tlr::Expected<void, QString> written = d.set("k", "v");
+  d.set("k", "v");
+  const tlr::Expected<void, QString> written = d.flush();
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_FALSE(written);
   EXPECT_NE(out.find("[Defaults] "), std::string::npos) << out;
@@ -167,7 +174,8 @@ TEST(DefaultsFile, AnEmptyFileReadsEmptyAndIsSimplyReplaced) {
   home.writeFile(".config/Tollamere/defaults.json", "\n");
   Defaults d(tlr::Paths::defaultsFile());
   EXPECT_TRUE(d.snapshot().isEmpty());
-  ASSERT_TRUE(d.set("a", 1));
+  d.set("a", 1);
+  ASSERT_TRUE(d.flush());
   EXPECT_TRUE(keptAside().isEmpty());
 }
 
@@ -179,7 +187,8 @@ TEST(DefaultsFile, AFifoOrAFolderInItsPlaceNeitherBlocksNorIsLost) {
   {
     Defaults d(path);  // a blocking open would never return
     EXPECT_TRUE(d.snapshot().isEmpty());
-    ASSERT_TRUE(d.set("a", 1));
+    d.set("a", 1);
+    ASSERT_TRUE(d.flush());
   }
   EXPECT_EQ(Defaults(path).integer("a"), std::optional<qint64>(1));
   EXPECT_EQ(keptAside().size(), 1);
@@ -187,7 +196,8 @@ TEST(DefaultsFile, AFifoOrAFolderInItsPlaceNeitherBlocksNorIsLost) {
   ASSERT_TRUE(QFile::remove(path));
   ASSERT_TRUE(QDir().mkpath(path + "/inside"));
   Defaults d(path);
-  ASSERT_TRUE(d.set("b", 2));
+  d.set("b", 2);
+  ASSERT_TRUE(d.flush());
   EXPECT_EQ(Defaults(path).integer("b"), std::optional<qint64>(2));
   const QStringList folders = QDir(QFileInfo(path).path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
   ASSERT_EQ(folders.size(), 1);
@@ -197,7 +207,8 @@ TEST(DefaultsFile, AFifoOrAFolderInItsPlaceNeitherBlocksNorIsLost) {
 TEST(DefaultsFile, FileIsPrivateToTheUser) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
-  EXPECT_TRUE(d.set("k", "v"));
+  d.set("k", "v");
+  ASSERT_TRUE(d.flush());
   const auto perms = QFile::permissions(tlr::Paths::defaultsFile());
   EXPECT_FALSE(perms & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther));
 }
@@ -206,7 +217,8 @@ TEST(DefaultsFile, SharedFollowsHome) {
   QString first;
   {
     TempHome home;
-    EXPECT_TRUE(Defaults::shared().set("k", "first"));
+    Defaults::shared().set("k", "first");
+    EXPECT_TRUE(Defaults::shared().flush());
     first = Defaults::shared().filePath();
   }
   TempHome other;
@@ -221,12 +233,13 @@ TEST(DefaultsConcurrency, WritersOnManyThreadsLoseNothing) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&d, t] {
       for (int i = 0; i < 20; ++i) {
-        EXPECT_TRUE(d.set(QStringLiteral("t%1.k%2").arg(t).arg(i), i));
+        d.set(QStringLiteral("t%1.k%2").arg(t).arg(i), i);
         (void)d.value(QStringLiteral("t%1.k%2").arg((t + 1) % 8).arg(i));
       }
     });
   }
   for (auto& th : threads) th.join();
+  ASSERT_TRUE(d.flush());
   EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).snapshot().size(), 160);
 }
 
@@ -244,9 +257,11 @@ TEST(DefaultsMemory, AReplacedValueIsGivenBack) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
   const QString log(32 * 1024, QLatin1Char('e'));
-  EXPECT_TRUE(d.set(QStringLiteral("log"), log));
+  d.set(QStringLiteral("log"), log);
+  ASSERT_TRUE(d.flush());
   const size_t before = heapInUse();
-  for (int i = 0; i < 300; ++i) EXPECT_TRUE(d.set(QStringLiteral("log"), log + QString::number(i)));
+  for (int i = 0; i < 300; ++i) d.set(QStringLiteral("log"), log + QString::number(i));
+  ASSERT_TRUE(d.flush());
   const size_t grown = heapInUse() > before ? heapInUse() - before : 0;
   EXPECT_LT(grown, size_t{2} * 1024 * 1024);
   EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).string(QStringLiteral("log")), log + QStringLiteral("299"));
@@ -266,4 +281,31 @@ TEST(DefaultsAcrossProcesses, AValueWrittenByOneProcessIsReadByAnother) {
   // And this process sees what the others wrote.
   Defaults here(tlr::Paths::defaultsFile());
   EXPECT_EQ(here.boolean("TLR.showInDock"), std::optional<bool>(false));
+}
+
+// The language is read for every event with a text, on the window thread,
+// while the event log is being written: a write held on its way to the disk
+// must hold no reader.
+TEST(DefaultsConcurrency, AReadDoesNotWaitForAWriteOnItsWay) {
+  TempHome home;
+  Defaults d(tlr::Paths::defaultsFile());
+  d.set("TLR.language", "en");
+  std::promise<void> entered;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> held{false};
+  d.setWriteHook([&] {
+    if (held.exchange(true)) return;
+    entered.set_value();
+    released.wait();
+  });
+  std::thread writer([&] { d.set("TLR.events", QString(200000, 'e')); });
+  entered.get_future().wait();
+  auto read = std::async(std::launch::async, [&] { return d.string("TLR.language"); });
+  const bool returned = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  release.set_value();
+  writer.join();
+  EXPECT_TRUE(returned) << "the read waited for the write";
+  EXPECT_EQ(read.get(), std::optional<QString>("en"));
+  d.setWriteHook({});
 }

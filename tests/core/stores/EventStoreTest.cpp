@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <memory>
 
 namespace tlr {
@@ -112,6 +114,7 @@ TEST_F(EventStoreTest, SurvivesARestartExactly) {
     store.append(AgentEvent::make("b", AgentEventType::hangDetected));
     before = store.events();
   }
+  // The store's end waits for the write.
   Defaults reread(defaults.filePath());
   EventStore restarted(reread);
   EXPECT_EQ(restarted.events(), before);
@@ -131,7 +134,7 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
   };
   for (const char* text : broken) {
     SCOPED_TRACE(text);
-    EXPECT_TRUE(defaults.set(EventStore::defaultsKey, QString::fromUtf8(text)));
+    defaults.set(EventStore::defaultsKey, QString::fromUtf8(text));
     testing::internal::CaptureStdout();
     EventStore store(defaults);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -151,7 +154,7 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
   // The events that decode are kept.
   const QString mixed = QStringLiteral(R"([{"id":"6F2D2A4E-1C3B-4A5D-9E8F-0A1B2C3D4E5F","agentId":"a","type":"started","timestamp":7},)"
                                        R"({"id":"6F2D2A4E-1C3B-4A5D-9E8F-0A1B2C3D4E50","agentId":"a","type":"started","timestamp":1.79e308}])");
-  EXPECT_TRUE(defaults.set(EventStore::defaultsKey, mixed));
+  defaults.set(EventStore::defaultsKey, mixed);
   testing::internal::CaptureStdout();
   EventStore kept(defaults);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("[Event] 事件记录中 1 条无法解码，保留其余 1 条"), std::string::npos);
@@ -169,7 +172,7 @@ TEST_F(EventStoreTest, OfAStoredLogThatDoesNotDecodeWhatDecodesIsKeptAndTheWhole
 TEST_F(EventStoreTest, ALoadedLogIsKeptAsStoredUntilTheNextAppendTrimsIt) {
   QList<AgentEvent> many;
   for (int i = 0; i < 60; ++i) many << at("a", i);  // oldest first, too many
-  EXPECT_TRUE(defaults.set(EventStore::defaultsKey, QString::fromUtf8(EventStore::encode(many))));
+  defaults.set(EventStore::defaultsKey, QString::fromUtf8(EventStore::encode(many)));
   EventStore store(defaults);
   EXPECT_EQ(store.events(), many);
   store.append(at("a", 100));
@@ -180,26 +183,40 @@ TEST_F(EventStoreTest, ALoadedLogIsKeptAsStoredUntilTheNextAppendTrimsIt) {
 }
 
 // Every append rewrote and flushed the whole settings file on the window
-// thread.
+// thread; later a pool thread copied and wrote the whole log for each burst.
 TEST_F(EventStoreTest, ABurstIsStoredOffTheWindowThreadAndWhatIsPendingAtQuitIsFlushed) {
   EventStore store(defaults);
+  // The writing thread is held: the appends go on all the same.
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> writes{0};
+  defaults.setWriteHook([&] {
+    ++writes;
+    released.wait();
+  });
   for (int i = 0; i < 200; ++i) store.append(at(QString::number(i % 7), i));
   // Readers see the burst at once; the file has not been touched yet.
   EXPECT_EQ(store.events().size(), 200);
   EXPECT_EQ(store.lastEvent("3")->timestamp, 199);
   EXPECT_FALSE(Defaults(defaults.filePath()).contains(EventStore::defaultsKey));
+  release.set_value();
   ASSERT_TRUE(test::waitUntil([&] {
     return QJsonDocument::fromJson(Defaults(defaults.filePath()).string(EventStore::defaultsKey).value_or("").toUtf8())
                .array()
                .size() == 200;
   }));
+  EXPECT_EQ(writes.load(), 1) << "the burst is written once";
+  defaults.setWriteHook({});
   EXPECT_EQ(EventStore(defaults).events(), store.events());
 
   // A pending write goes out at once on flush (quit), and at the end of
   // the store.
   store.append(at("a", 1000));
   store.flush();
-  EXPECT_EQ(storedArray().size(), 201);
+  EXPECT_EQ(QJsonDocument::fromJson(Defaults(defaults.filePath()).string(EventStore::defaultsKey).value_or("").toUtf8())
+                .array()
+                .size(),
+            201);
   {
     EventStore last(defaults);
     last.append(at("a", 1001));

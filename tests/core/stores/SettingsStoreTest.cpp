@@ -23,10 +23,14 @@ using tlr::test::TempHome;
 
 namespace {
 
-// What is on disk, read independently of the process's shared defaults.
-QJsonObject storedOnDisk() { return Defaults(tlr::Paths::defaultsFile()).snapshot(); }
+// What is on disk, read independently of the process's shared defaults,
+// once they have written what they hold.
+QJsonObject storedOnDisk() {
+  EXPECT_TRUE(Defaults::shared().flush());
+  return Defaults(tlr::Paths::defaultsFile()).snapshot();
+}
 
-void store(const QString& key, const QJsonValue& value) { EXPECT_TRUE(Defaults::shared().set(key, value)); }
+void store(const QString& key, const QJsonValue& value) { Defaults::shared().set(key, value); }
 
 struct ToolRun {
   int exitCode = -1;
@@ -169,6 +173,7 @@ TEST(SettingsStoreProcesses, SettingsRoundTripBetweenProcesses) {
 
   here.setLanguage(AppLanguage::zh);
   here.setAppearance(AppearancePreference::dark);
+  ASSERT_TRUE(Defaults::shared().flush());
   EXPECT_EQ(runSettingsTool({"get"}).out, "appearance=dark language=zh showInDock=false lang=zh\n");
 
   EXPECT_EQ(runSettingsTool({"apply-policy"}).out,
