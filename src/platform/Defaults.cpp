@@ -500,14 +500,20 @@ void Defaults::remove(const QString& key) { set(key, QJsonValue(QJsonValue::Unde
 
 std::optional<QList<QByteArray>> Defaults::elementsOf(const QString& key) {
   std::lock_guard lock(mutex_);
-  const QList<QByteArray>* list = state_.listOf(key);
-  if (!list) return std::nullopt;
-  // The same value, held another way: nothing to write.
-  if (state_.plain != plain_) {
+  if (state_.plain->listKeys.contains(key)) return state_.lists.value(key);
+  const auto found = state_.plain->values.constFind(key);
+  if (found == state_.plain->values.cend() || !found->isString()) return std::nullopt;
+  const QByteArray text = found->toString().toUtf8();
+  std::optional<QList<QByteArray>> elements = splitArray(text);
+  // Held element by element only when that is the same text (no white
+  // space between the elements): the value reads as it was, and nothing is
+  // written.
+  if (elements && joined(*elements) == text) {
+    state_.listOf(key);
     std::lock_guard read(readMutex_);
     plain_ = state_.plain;
   }
-  return *list;
+  return elements;
 }
 
 void Defaults::setElements(const QString& key, QList<QByteArray> elements) {

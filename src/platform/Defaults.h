@@ -94,9 +94,10 @@ class Defaults {
   // memory, in the journal and on the writing thread, however long the
   // array. Readers of the key see the whole text.
   //
-  // The elements' texts of the array text under `key`, from now on held
-  // element by element (the value does not change, and nothing is written);
-  // nothing when the key holds no string that is a JSON array.
+  // The elements' texts of the array text under `key`; nothing when the key
+  // holds no string that is a JSON array. From now on held element by
+  // element when the text is compact (the value does not change, and
+  // nothing is written); otherwise at the first insertion or removal.
   std::optional<QList<QByteArray>> elementsOf(const QString& key);
   // Replaces the value with the array of these elements (JSON texts).
   void setElements(const QString& key, QList<QByteArray> elements);

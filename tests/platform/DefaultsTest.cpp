@@ -1,4 +1,5 @@
 #include "platform/Defaults.h"
+#include "platform/FileOps.h"
 #include "platform/Paths.h"
 
 #include "support/TestSupport.h"
@@ -8,6 +9,8 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 
@@ -308,4 +311,154 @@ TEST(DefaultsConcurrency, AReadDoesNotWaitForAWriteOnItsWay) {
   EXPECT_TRUE(returned) << "the read waited for the write";
   EXPECT_EQ(read.get(), std::optional<QString>("en"));
   d.setWriteHook({});
+}
+
+namespace {
+
+// The device and inode of the file at `path`: whether it was written anew.
+std::pair<dev_t, ino_t> identityOf(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {0, 0};
+  return {st.st_dev, st.st_ino};
+}
+
+QList<QByteArray> elementsNamed(const QString& prefix, int count) {
+  QList<QByteArray> elements;
+  for (int i = 0; i < count; ++i)
+    elements << QStringLiteral(R"({"id":"%1-%2","text":"a, \"quoted\" ] text"})").arg(prefix).arg(i).toUtf8();
+  return elements;
+}
+
+QByteArray arrayText(const QList<QByteArray>& elements) { return "[" + elements.join(',') + "]"; }
+
+}  // namespace
+
+// Each exit rewrote a settings file holding the whole event log: a large
+// file now takes each change in its journal, and is written whole only
+// when the journal has grown to half its size.
+TEST(DefaultsJournal, ALargeFileTakesEachChangeInItsJournalUntilTheJournalIsHalfItsSize) {
+  TempHome home;
+  const QString path = tlr::Paths::defaultsFile();
+  Defaults d(path, Defaults::Options{4 * 1024});
+  QList<QByteArray> elements = elementsNamed("old", 200);  // about 10 KB
+  d.setElements("log", elements);
+  d.set("TLR.language", "en");
+  ASSERT_TRUE(d.flush());
+  EXPECT_FALSE(QFileInfo::exists(d.journalPath())) << "written whole: no journal yet";
+  const auto written = identityOf(path);
+  const QByteArray fileBefore = tlr::test::readFile(path).toUtf8();
+
+  // One element in, one out, a plain value: three lines of the journal;
+  // the file stays as it was.
+  const QByteArray added = R"({"id":"new-0","text":"\u00e9 \n"})";
+  d.insertElement("log", 0, added);
+  d.removeElement("log", 200);
+  d.set("TLR.language", "zh");
+  ASSERT_TRUE(d.flush());
+  elements.prepend(added);
+  elements.removeLast();
+  EXPECT_EQ(identityOf(path), written);
+  EXPECT_EQ(tlr::test::readFile(path).toUtf8(), fileBefore);
+  EXPECT_EQ(tlr::test::readFile(d.journalPath()).count('\n'), 4) << "its first line and one a change";
+  {
+    Defaults reader(path);
+    EXPECT_EQ(reader.string("log"), QString::fromUtf8(arrayText(elements)));
+    EXPECT_EQ(reader.string("TLR.language"), "zh");
+    EXPECT_EQ(reader.elementsOf("log"), elements);
+  }
+  EXPECT_EQ(d.string("log"), QString::fromUtf8(arrayText(elements)));
+
+  // Once the journal holds half as much as the file, the file is written
+  // whole again and the journal goes.
+  for (int i = 1; i < 1000 && QFileInfo::exists(d.journalPath()); ++i) {
+    const QByteArray e = QStringLiteral(R"({"id":"new-%1"})").arg(i).toUtf8();
+    d.insertElement("log", 0, e);
+    elements.prepend(e);
+    ASSERT_TRUE(d.flush());
+  }
+  EXPECT_FALSE(QFileInfo::exists(d.journalPath()));
+  EXPECT_NE(identityOf(path), written);
+  EXPECT_EQ(Defaults(path).string("log"), QString::fromUtf8(arrayText(elements)));
+  // The file itself holds the array's text as a string.
+  const QJsonObject onDisk = QJsonDocument::fromJson(tlr::test::readFile(path).toUtf8()).object();
+  EXPECT_EQ(onDisk.value("log").toString(), QString::fromUtf8(arrayText(elements)));
+}
+
+TEST(DefaultsJournal, AJournalCutShortIsReadToItsLastWholeLineAndOneOfAnotherFileNotAtAll) {
+  TempHome home;
+  const QString path = tlr::Paths::defaultsFile();
+  const QList<QByteArray> elements = elementsNamed("e", 200);
+  {
+    Defaults d(path, Defaults::Options{4 * 1024});
+    d.setElements("log", elements);
+    ASSERT_TRUE(d.flush());
+    d.insertElement("log", 0, "1");
+    d.insertElement("log", 0, "2");
+    ASSERT_TRUE(d.flush());
+  }
+  // A crash in the middle of the next line.
+  QFile journal(path + ".journal");
+  ASSERT_TRUE(journal.open(QIODevice::Append));
+  journal.write(R"({"elements":"log","insert":0,"elem)");
+  journal.close();
+  {
+    testing::internal::CaptureStdout();
+    Defaults d(path, Defaults::Options{4 * 1024});
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(d.elementsOf("log"), (QList<QByteArray>{"2", "1"} + elements));
+    // The cut journal is not written on: the next change writes the file whole.
+    d.insertElement("log", 0, "3");
+    ASSERT_TRUE(d.flush());
+    EXPECT_FALSE(QFileInfo::exists(d.journalPath()));
+  }
+  EXPECT_EQ(Defaults(path).elementsOf("log"), (QList<QByteArray>{"3", "2", "1"} + elements));
+
+  // A journal left beside a file written since (by another program, or a
+  // crash between the two) belongs to the file before it: not read.
+  {
+    Defaults d(path, Defaults::Options{4 * 1024});
+    d.insertElement("log", 0, "4");
+    ASSERT_TRUE(d.flush());
+    ASSERT_TRUE(QFileInfo::exists(d.journalPath()));
+  }
+  const QByteArray stale = tlr::test::readFile(path + ".journal").toUtf8();
+  ASSERT_TRUE(tlr::FileOps::writeOwnFile(path, R"({"log": "[5]"})"));
+  EXPECT_EQ(tlr::test::readFile(path + ".journal").toUtf8(), stale);
+  EXPECT_EQ(Defaults(path).string("log"), "[5]");
+}
+
+TEST(DefaultsJournal, AnArrayTextIsHeldElementByElementWithoutChangingIt) {
+  TempHome home;
+  Defaults d(tlr::Paths::defaultsFile());
+  const std::vector<std::pair<QString, std::optional<QList<QByteArray>>>> cases{
+      {"[]", QList<QByteArray>{}},
+      {R"( [ {"a":"x,]}\"[{"} , 2,[3,[4]] ,"s" ] )", QList<QByteArray>{R"({"a":"x,]}\"[{"})", "2", "[3,[4]]", R"("s")"}},
+      {"[1,,2]", std::nullopt},
+      {"[1,2", std::nullopt},
+      {R"(["open])", std::nullopt},
+      {"[1]x", std::nullopt},
+      {"{}", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text.toStdString());
+    d.set("k", text);
+    EXPECT_EQ(d.elementsOf("k"), expected);
+    EXPECT_EQ(d.string("k"), text) << "the value reads as it was";
+  }
+  d.set("n", 5);
+  EXPECT_FALSE(d.elementsOf("n"));
+  EXPECT_FALSE(d.elementsOf("absent"));
+  d.set("k", "[1,2]");
+  ASSERT_TRUE(d.elementsOf("k"));
+  d.insertElement("k", 2, "3");
+  d.removeElement("k", 0);
+  d.insertElement("k", 9, "x");  // beyond the end: nothing
+  d.removeElement("k", 5);
+  EXPECT_EQ(d.string("k"), "[2,3]");
+  EXPECT_EQ(d.snapshot().value("k"), "[2,3]");
+  d.set("k", true);  // a plain value again
+  EXPECT_EQ(d.boolean("k"), std::optional<bool>(true));
+  ASSERT_TRUE(d.flush());
+  EXPECT_EQ(Defaults(tlr::Paths::defaultsFile()).boolean("k"), std::optional<bool>(true));
 }
