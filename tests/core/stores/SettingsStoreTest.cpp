@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <optional>
+#include <thread>
 #include <vector>
 
 using tlr::AppearancePreference;
@@ -154,6 +157,37 @@ TEST(SettingsStoreAssignment, WindowHandlersFollowEveryAssignment) {
   EXPECT_EQ(policies, (std::vector<bool>{true, false, false}));
   EXPECT_EQ(applied, (std::vector{AppearancePreference::dark, AppearancePreference::system,
                                   AppearancePreference::system}));
+}
+
+// Each event with a text asks for the language on the window thread, while
+// the event log was being written under the same lock: up to 30 ms a time,
+// 454 ms for one exit's line in a storm of crashes. The language comes while
+// a write of the settings is held on its way to the disk.
+TEST(SettingsStoreAssignment, TheLanguageIsReadWhileTheSettingsAreBeingWritten) {
+  TempHome home;
+  SettingsStore settings;
+  settings.setLanguage(AppLanguage::en);
+  Defaults& defaults = Defaults::shared();
+  ASSERT_TRUE(defaults.flush());
+  std::promise<void> entered;
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> held{false};
+  defaults.setWriteHook([&] {
+    if (held.exchange(true)) return;
+    entered.set_value();
+    released.wait();
+  });
+  std::thread writer([&] { defaults.set(QStringLiteral("TLR.events"), QString(100000, QLatin1Char('e'))); });
+  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  auto language = std::async(std::launch::async, [] { return Lang::current(); });
+  const bool answered = language.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  release.set_value();
+  writer.join();
+  defaults.setWriteHook({});
+  EXPECT_TRUE(answered) << "the language waited for the write";
+  EXPECT_EQ(language.get(), AppLanguage::en);
+  EXPECT_TRUE(defaults.flush());
 }
 
 TEST(SettingsStoreProcesses, SettingsRoundTripBetweenProcesses) {
