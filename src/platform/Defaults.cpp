@@ -228,10 +228,14 @@ QList<QByteArray>* Defaults::State::listOf(const QString& key) {
   if (found == plain->values.cend() || !found->isString()) return nullptr;
   auto elements = splitArray(found->toString().toUtf8());
   if (!elements) return nullptr;
+  return &hold(key, std::move(*elements));
+}
+
+QList<QByteArray>& Defaults::State::hold(const QString& key, QList<QByteArray> elements) {
   Plain& next = edit();
   next.values.remove(key);
   next.listKeys.insert(key);
-  return &(lists[key] = std::move(*elements));
+  return lists[key] = std::move(elements);
 }
 
 bool Defaults::State::apply(const Change& change) {
@@ -509,7 +513,7 @@ std::optional<QList<QByteArray>> Defaults::elementsOf(const QString& key) {
   // space between the elements): the value reads as it was, and nothing is
   // written.
   if (elements && joined(*elements) == text) {
-    state_.listOf(key);
+    state_.hold(key, *elements);
     std::lock_guard read(readMutex_);
     plain_ = state_.plain;
   }

@@ -151,6 +151,8 @@ class Defaults {
     // The key held element by element (converted from its array text when
     // it is not yet, which changes no value), or nothing.
     QList<QByteArray>* listOf(const QString& key);
+    // Holds the key as these elements from now on.
+    QList<QByteArray>& hold(const QString& key, QList<QByteArray> elements);
     // Applies one change; false when it does not fit what is held (an index
     // beyond the end, a key that holds no array).
     bool apply(const Change& change);

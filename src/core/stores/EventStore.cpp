@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -55,10 +54,15 @@ constexpr std::array<std::pair<AgentEventType, const char*>, 13> kTypeNames{{
 
 QString uuidText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
 
+// The 8-4-4-4-12 hexadecimal form, either case.
 std::optional<QUuid> uuidFromText(const QString& text) {
-  static const QRegularExpression form(
-      QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
-  if (!form.match(text).hasMatch()) return std::nullopt;
+  if (text.size() != 36) return std::nullopt;
+  for (qsizetype i = 0; i < 36; ++i) {
+    const char16_t c = text[i].unicode();
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+    const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    if (hyphen ? c != u'-' : !hex) return std::nullopt;
+  }
   return QUuid::fromString(text);
 }
 
@@ -187,38 +191,33 @@ EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), d
   const QJsonValue stored = defaults_.value(defaultsKey);
   if (stored.isUndefined() || stored.isNull()) return;
   qsizetype undecodable = -1;
-  // Read element by element, so that each event keeps its stored text and
-  // the defaults go on with the log as it is.
-  if (const std::optional<QList<QByteArray>> texts = defaults_.elementsOf(defaultsKey)) {
-    undecodable = 0;
-    storedAsLoaded_ = true;
-    for (const QByteArray& text : *texts) {
-      QJsonParseError error{};
-      const QJsonDocument doc = QJsonDocument::fromJson(text, &error);
-      std::optional<AgentEvent> event;
-      if (error.error == QJsonParseError::NoError) {
-        event = decodeEvent(doc.object());
-      } else if (QJsonDocument::fromJson("[" + text + "]", &error); error.error != QJsonParseError::NoError) {
-        // Not JSON at all: the stored log is no JSON array.
-        undecodable = -1;
-        break;
-      }
-      if (!event) {
-        ++undecodable;
-        continue;
-      }
-      events_ << std::move(*event);
-      loadedTexts_ << text;
+  QJsonArray array;
+  if (stored.isString()) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(stored.toString().toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError && doc.isArray()) {
+      array = doc.array();
+      undecodable = 0;
     }
   }
-  if (undecodable != 0) storedAsLoaded_ = false;
-  if (undecodable < 0) {
-    events_.clear();
-    loadedTexts_.clear();
+  // Each event keeps its stored text, and the defaults go on with the log
+  // as it is, element by element.
+  const std::optional<QList<QByteArray>> texts =
+      undecodable == 0 ? defaults_.elementsOf(defaultsKey) : std::optional<QList<QByteArray>>{};
+  storedAsLoaded_ = texts && texts->size() == array.size();
+  for (qsizetype i = 0; undecodable >= 0 && i < array.size(); ++i) {
+    std::optional<AgentEvent> event = decodeEvent(array[i]);
+    if (!event) {
+      ++undecodable;
+      continue;
+    }
+    loadedTexts_ << (storedAsLoaded_ ? (*texts)[i] : encode(*event));
+    events_ << std::move(*event);
   }
   for (const AgentEvent& e : std::as_const(events_))
     if (!first_.contains(e.agentId)) first_.insert(e.agentId, e);
   if (undecodable == 0) return;
+  storedAsLoaded_ = false;
   undecodable_ = stored;
   log("[Event] ", (undecodable < 0 ? QStringLiteral("事件记录无法解码，从空记录开始")
                                     : QStringLiteral("事件记录中 %1 条无法解码，保留其余 %2 条")
