@@ -1743,6 +1743,13 @@ TLR_TEXT(legalTermsText, (),
 TLR_TEXT(setupHintOpenInFinder, (QString folder),
     u"Open ~/{1} in your file manager",
     u"在文件管理器中打开 ~/{1}")
+// What opening an agent's configuration folder for its setup did.
+TLR_TEXT(setupFolderShown, (QString folder),
+    u"Opened {1} in the file manager",
+    u"已在文件管理器中打开 {1}")
+TLR_TEXT(setupFolderCreated, (QString folder),
+    u"Created {1} and opened it in the file manager",
+    u"已创建并打开 {1}")
 TLR_TEXT(setupConfigDirFallback, (),
     u"config directory",
     u"配置目录")
