@@ -231,9 +231,13 @@ TEST_F(EventStoreTest, ABurstIsStoredOffTheWindowThreadAndWhatIsPendingAtQuitIsF
   const QString gone = removed->path();
   {
     Defaults theirs(gone + "/.config/Tollamere/defaults.json");
+    std::promise<void> removedNow;
+    const std::shared_future<void> homeGone = removedNow.get_future().share();
+    theirs.setWriteHook([homeGone] { homeGone.wait(); });
     EventStore late(theirs);
     late.append(at("a", 1002));
     removed.reset();
+    removedNow.set_value();
   }
   EXPECT_FALSE(QFileInfo::exists(gone)) << gone.toStdString();
 }
