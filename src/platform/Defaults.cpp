@@ -632,8 +632,9 @@ Expected<void, QString> Defaults::writeWhole(const State& state) {
   }
   text += keys.isEmpty() ? "}\n" : "\n}\n";
 
-  static_cast<void>(FileOps::makeOwnFolder(QFileInfo(path_).absolutePath()));  // a failure shows in the write
-  const Expected<void, QString> written = FileOps::writeOwnFile(path_, text);
+  // Never into a folder that is not ours alone.
+  Expected<void, QString> written = FileOps::makeOwnFolder(QFileInfo(path_).absolutePath());
+  if (written) written = FileOps::writeOwnFile(path_, text);
   if (!written) {
     writeWhole_ = true;  // the journal may have been left cut short: not written on
     return written;

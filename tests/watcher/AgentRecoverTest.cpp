@@ -244,9 +244,15 @@ TEST_F(AgentRecoverGateway, AGatewayRunsDetachedAndEachRelaunchStartsItsLogAfres
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
   EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 1 --port 18789\n"; }))
       << test::readFile(logPath).toStdString();
+  // A link in the log's place (left by a copy of the folder, say) once made
+  // every later relaunch fail: it is replaced, and what it led to is kept.
+  ASSERT_TRUE(QFile::remove(logPath));
+  const test::LinkedDocument document(logPath);
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
   EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 2 --port 18789\n"; }))
       << test::readFile(logPath).toStdString();
+  EXPECT_TRUE(document.untouched());
+  EXPECT_TRUE(document.replacedByAFile());
   EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator"))) << "a gateway never opens a terminal";
 }
 
