@@ -301,6 +301,24 @@ TEST_F(RunningApplication, AnAgentInstalledWithNvmsNpmCountsAsInstalled) {
       << app.stdOut().toStdString();
 }
 
+// The line of what the scan sees was said only when what ran changed: an
+// agent seen running by a round that looked for programs before npm's folder
+// was known, or installed while it ran, stayed "0 installed" in the log.
+TEST_F(RunningApplication, AProgramInstalledWhileItsAgentRunsIsSaidToBeInstalled) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-late-agent"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/unpacked"), name);
+  AppProcess& app =
+      process(sandbox(shippedWithCliAgent(QStringLiteral("late-agent"), QStringLiteral("Late Agent"), name)));
+  ASSERT_TRUE(app.start());
+  ASSERT_GT(agents_.start(program), 0);
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 0 已装 / 1 pid 全部: Late Agent"), 20s))
+      << app.stdOut().toStdString();
+  QDir().mkpath(home_.path() + QStringLiteral("/.local/bin"));
+  ASSERT_TRUE(QFile::link(program, home_.path() + QStringLiteral("/.local/bin/") + name));
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Late Agent"), 20s))
+      << app.stdOut().toStdString();
+}
+
 TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswers) {
   // npm answers only once the test lets it; its prefix's program folder
   // holds the one agent of the registry.
