@@ -243,6 +243,10 @@ ChildResult runChild(const ChildSpec& spec) {
     result.startError = quittingReason();
     return result;
   }
+  if (!OwnCommands::shared().mayStart()) {
+    result.startError = QStringLiteral("not started: the agent is being uninstalled");
+    return result;
+  }
   auto image = buildImage(spec, &result.startError);
   if (!image) return result;
 

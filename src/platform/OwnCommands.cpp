@@ -300,6 +300,11 @@ bool OwnCommands::isUninstalling(const QString& agentId) const {
   return uninstalling_.contains(agentId);
 }
 
+bool OwnCommands::mayStart() const {
+  return !currentScope || currentScope->purpose_ == Purpose::uninstall || currentScope->agentId_.isEmpty() ||
+         !isUninstalling(currentScope->agentId_);
+}
+
 quint64 OwnCommands::uninstallsBegun(const QString& agentId) const {
   std::lock_guard lock(mutex_);
   return uninstallsBegun_.value(agentId);

@@ -109,6 +109,11 @@ class OwnCommands final {
 
   // Whether an uninstall of the agent is under way.
   bool isUninstalling(const QString& agentId) const;
+  // Whether a command may start under the calling thread's scope: nothing of
+  // ours starts for an agent (a check, a help lookup, a restart) while its
+  // uninstall is under way, only the uninstall's own steps. A command
+  // started before its uninstall is ended by it (endCommandsOf).
+  bool mayStart() const;
   // How many uninstalls of the agent have begun in this process. A command
   // that reads it before it starts and again once it has ended knows
   // whether an uninstall (which ends the agent's commands) came in between,

@@ -24,8 +24,9 @@ const QString kAgent = QStringLiteral("tlr-own-commands");
 
 // Runs `line` with /bin/sh for the agent under `purpose`, stopped after
 // `limit`; what it printed.
-ChildResult runFor(Purpose purpose, const QString& line, std::chrono::milliseconds limit = 10s) {
-  const OwnCommands::Scope scope(kAgent, purpose);
+ChildResult runFor(Purpose purpose, const QString& line, std::chrono::milliseconds limit = 10s,
+                   const QString& agent = kAgent) {
+  const OwnCommands::Scope scope(agent, purpose);
   ChildSpec spec;
   spec.program = QStringLiteral("/bin/sh");
   spec.arguments = {QStringLiteral("-c"), line};
@@ -68,6 +69,35 @@ TEST(OwnCommands, WhatACheckLeavesStaysOursWhereverItGoesWhatARestartLeavesIsThe
   // Nothing of the command runs: it is forgotten, and the next clean-up asks
   // nothing of a number another process may have by now.
   EXPECT_TRUE(test::waitUntil([&] { return own.endCommandsOf(kAgent, 0ms) == 0; }));
+}
+
+// A doctor ended by the agent's uninstall went on to ask the agent's program
+// for its help while the uninstall removed it: nothing of an agent starts
+// while its uninstall runs, but the uninstall's own steps.
+TEST(OwnCommands, WhileAnAgentIsUninstalledOnlyTheUninstallsStepsStartForIt) {
+  // On threads other than the uninstall's, as the doctor and a restart run.
+  const auto elsewhere = [](Purpose purpose, const QString& agent = kAgent) {
+    return std::async(std::launch::async, [=] { return runFor(purpose, "echo ran", 10s, agent); }).get();
+  };
+  ChildSpec truth;
+  truth.program = QStringLiteral("/bin/true");
+  {
+    const OwnCommands::Scope uninstalling(kAgent, Purpose::uninstall);
+    EXPECT_EQ(runFor(Purpose::uninstall, "echo ran").out, "ran\n");
+    for (const Purpose purpose : {Purpose::check, Purpose::relaunch, Purpose::install}) {
+      const ChildResult refused = elsewhere(purpose);
+      EXPECT_FALSE(refused.started);
+      EXPECT_EQ(refused.startError, "not started: the agent is being uninstalled");
+    }
+    {
+      // A check nested in the uninstall's own scope is another command.
+      const OwnCommands::Scope checking(Purpose::check);
+      EXPECT_FALSE(runChild(truth).started);
+    }
+    EXPECT_EQ(elsewhere(Purpose::check, kAgent + QStringLiteral("-other")).out, "ran\n");
+    EXPECT_TRUE(std::async(std::launch::async, [&] { return runChild(truth); }).get().started) << "no scope, no agent";
+  }
+  EXPECT_EQ(elsewhere(Purpose::check).out, "ran\n") << "once the uninstall is over";
 }
 
 TEST(OwnCommands, TheTimeLimitEndsWhatTheCommandStartedInASessionOfItsOwn) {
