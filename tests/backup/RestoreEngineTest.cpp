@@ -97,7 +97,11 @@ class RestoreEngineTest : public ::testing::Test {
     writeFile(h + "/.alpha/mine-only.txt", "stays");
   }
 
-  QString newestSnapshot() { return volume.snapshots() + "/" + entries(volume.snapshots()).last(); }
+  QString newestSnapshot() {
+    const QStringList labels = entries(volume.snapshots());
+    EXPECT_FALSE(labels.isEmpty()) << "no snapshot was written";
+    return volume.snapshots() + "/" + labels.value(labels.size() - 1);
+  }
 
   // Puts `archive` in the newest snapshot with a manifest that matches it.
   void replaceArchive(const QByteArray& archive) {
