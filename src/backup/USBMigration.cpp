@@ -9,6 +9,7 @@
 #include "backup/VolumeLock.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
+#include "platform/FolderAccess.h"
 #include "platform/Paths.h"
 #include "platform/RemovableVolumes.h"
 
@@ -98,8 +99,6 @@ std::optional<QStringList> stringsFromJson(const QJsonValue& value) {
   }
   return list;
 }
-
-bool writable(const QString& path) { return ::access(QFile::encodeName(path).constData(), W_OK) == 0; }
 
 }  // namespace
 
@@ -268,7 +267,11 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   if (BackupVolume::isMounted()) BackupVolume::unmount();
   // A live image changes under the copy: the package would not open.
   if (BackupVolume::isMounted()) return error(Case::volumeStillMounted);
-  if (!writable(volume)) return error(Case::usbNotWritable);
+  // Written into by the one rule of FolderAccess: a stick folder of the
+  // user's own that withholds writing is opened for the export and gets its
+  // bits back after.
+  const FolderAccess::Writing stick = FolderAccess::Writing::open(volume);
+  if (!stick) return error(Case::usbNotWritable);
 
   // The new package is written beside the old one, in a hidden folder, and
   // takes the old one's place only when whole and on the stick: a cancel, a

@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace tlr;
 using namespace tlr::test;
 using Case = USBMigration::Error::Case;
@@ -103,6 +106,28 @@ TEST_F(USBMigrationTest, ExportCopiesTheImageAndWritesTheRecipeLast) {
   // A second export leaves one package, the second.
   ASSERT_TRUE(USBMigration::exportToWithProgress(usb, {}, {}, {}).ok());
   EXPECT_TRUE(USBMigration::preview(usb).value().recipe.isEmpty());
+}
+
+// The stick is written by the same rule as a restore's folders: one of the
+// user's own that withholds writing is opened for the export and keeps its
+// bits; one of another owner is refused.
+TEST_F(USBMigrationTest, AStickFolderOfTheUsersOwnIsWrittenAndAnotherOwnersIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(makeImage());
+  if (IsSkipped()) return;
+  ::chmod(QFile::encodeName(usb).constData(), 0555);
+  {
+    tlr::test::AsOrdinaryUser ordinary;
+    const auto exported = USBMigration::exportToWithProgress(usb, {}, {}, {});
+    ASSERT_TRUE(exported.ok()) << exported.error().description().toStdString();
+  }
+  EXPECT_TRUE(USBMigration::hasMigrationPackage(usb));
+  EXPECT_EQ(tlr::test::modeOf(usb), 0555u);
+  if (::geteuid() != 0) return;  // giving it to another owner takes root
+  ASSERT_EQ(::chown(QFile::encodeName(usb).constData(), 65534, 65534), 0);
+  tlr::test::AsOrdinaryUser ordinary;
+  const auto refused = USBMigration::exportToWithProgress(usb, {}, {}, {});
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().kind, Case::usbNotWritable);
 }
 
 TEST_F(USBMigrationTest, ACancelledOrKilledExportLeavesTheEarlierPackageWhole) {
