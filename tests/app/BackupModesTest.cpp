@@ -20,6 +20,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tlr::test;
 using namespace std::chrono_literals;
@@ -78,10 +79,15 @@ class BackupModes : public AppFixture {
     return app.exitCode();
   }
 
-  // Runs the helper; its first output line in `out`.
-  int tool(const QStringList& arguments, QString* out = nullptr) {
+  // Runs the helper; its first output line in `out`. `ordinary`: without
+  // root's file capabilities, as any other user meets permissions.
+  int tool(const QStringList& arguments, QString* out = nullptr, bool ordinary = false) {
     QProcess p;
-    p.start(toolPath("tlr_backup_tool"), arguments);
+    if (ordinary && ::geteuid() == 0)
+      p.start("/usr/bin/setpriv", QStringList{"--bounding-set=-dac_override,-dac_read_search,-fowner", "--",
+                                              toolPath("tlr_backup_tool")} + arguments);
+    else
+      p.start(toolPath("tlr_backup_tool"), arguments);
     if (!p.waitForFinished(120000)) return -2;
     if (out) *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -191,6 +197,40 @@ TEST_F(BackupModes, BackUpVerifyAndRestoreAllOrOneAgent) {
 
   writeBytes(h + "/.aider/history.md", "catalog agent");
   EXPECT_EQ(mode("TLR_BACKUP", &report), 0) << report.toStdString();
+}
+
+// The usual restore: over the user's own data, again and again, as an
+// ordinary user. A read-only folder with files (0555, as the restore itself
+// puts it back) and names that begin with dots come back every time.
+TEST_F(BackupModes, RestoringTwiceOverDataWithAReadOnlyFolderAndDotNamesAsAnOrdinaryUser) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  writeBytes(h + "/.alpha/ro/a.txt", "read-only folder's file");
+  writeBytes(h + "/.alpha/ro/sub/b.txt", "deeper");
+  writeBytes(h + "/.alpha/..hidden", "dot dot");
+  writeBytes(h + "/.alpha/.../x", "three dots");
+  ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0555);
+  QString report;
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY", &report), 0) << report.toStdString();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0755);
+    writeBytes(h + "/.alpha/ro/a.txt", "changed");
+    QFile::remove(h + "/.alpha/ro/sub/b.txt");
+    ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0555);
+    writeBytes(h + "/.alpha/..hidden", "changed");
+    damage();
+    ASSERT_EQ(tool({"restore-all", registryPath}, &out, true), 0) << out.toStdString();
+    EXPECT_EQ(readBytes(h + "/.alpha/ro/a.txt"), "read-only folder's file");
+    EXPECT_EQ(readBytes(h + "/.alpha/ro/sub/b.txt"), "deeper");
+    EXPECT_EQ(readBytes(h + "/.alpha/..hidden"), "dot dot");
+    EXPECT_EQ(readBytes(h + "/.alpha/.../x"), "three dots");
+    EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "alpha skill");
+    EXPECT_EQ(tlr::test::modeOf(h + "/.alpha/ro"), 0555u);
+  }
+  EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
+  EXPECT_FALSE(tlr::BackupVolume::isMounted());
+  ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0755);
 }
 
 TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {
