@@ -81,25 +81,17 @@ void recordOwner() {
 }
 
 // At quit: what this process attached goes, and so does what an attach
-// still under way brings about. The attach's gocryptfs was stopped with the
-// rest of the running work; the daemon it had started may still be
-// finishing its mount, so the mount table is watched for a moment.
+// still under way brings about: its gocryptfs is stopped with the rest of
+// the running work, and the daemon it may have forked, which would finish
+// the mount on its own, is ended here with what it mounted.
 void detachAtQuit() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
-  bool late = g_attaching.load() > 0;
-  while (late && g_attaching.load() > 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (g_attaching.load() > 0) {
+    if (const std::optional<QString> image = BackupVolume::imageURL())
+      DiskImage::endAttach(*image, BackupVolume::mountPoint());
+  }
   // Work of ours that was stopped may still hold a file there: the
   // decrypted files go out of reach all the same.
   BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
-  while (late && std::chrono::steady_clock::now() < deadline) {
-    if (BackupVolume::isMounted()) {
-      BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
-      late = false;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
 }
 
 // Detaches what this process attached when the application quits.
@@ -261,6 +253,9 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   ++g_attaching;
   installQuitHook();
   const DiskImage::ToolResult attached = DiskImage::attach(*image, point, password);
+  // A stopped attach that could not take down what it mounted (its detach
+  // refused while the application quits) leaves it to the end of the process.
+  if (!attached && isMounted()) g_mountedByUs = true;
   --g_attaching;
   if (!attached) return volumeError(Kind::mountFailed, attached.error().reason, attached.error().wrongPassword);
   if (!isMounted()) {

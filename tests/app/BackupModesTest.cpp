@@ -3,6 +3,7 @@
 #include "support/AppFixture.h"
 #include "support/TestSupport.h"
 #include "support/RawTar.h"
+#include "support/VolumeFixture.h"
 
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
@@ -31,6 +32,30 @@ using tlr::test::writeBytes;
 using tlr::test::readBytes;
 
 const QString kPassword = QStringLiteral("s3cret pass 密码");
+// A mode ended by a signal winds down well within its stop deadline (10 s),
+// even on a busy machine.
+constexpr auto kWindsDownWithin = 5s;
+
+// This user's gocryptfs processes working on `mountPoint` (the kernel's name
+// of the program, as the daemon a mount forks runs under it too); with
+// `daemon`, only such a daemon ("-fg").
+QList<pid_t> cryptProcesses(const QString& mountPoint, bool daemon = false) {
+  QList<pid_t> found;
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool numeric = false;
+    const pid_t pid = entry.toInt(&numeric);
+    QFile stat("/proc/" + entry + "/stat"), cmdline("/proc/" + entry + "/cmdline");
+    if (!numeric || !stat.open(QIODevice::ReadOnly)) continue;
+    // "<pid> (<name>) <state> …": an ended one waiting to be reaped is gone.
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (!line.contains("(gocryptfs)") || close < 0 || line.mid(close + 2, 1) == "Z") continue;
+    if (!cmdline.open(QIODevice::ReadOnly)) continue;
+    const QList<QByteArray> args = cmdline.readAll().split('\0');
+    if (args.contains(QFile::encodeName(mountPoint)) && (!daemon || args.contains("-fg"))) found << pid;
+  }
+  return found;
+}
 
 QByteArray agentJson(const QString& id, const QStringList& includePaths) {
   QStringList quoted;
@@ -492,15 +517,79 @@ TEST_F(BackupModes, ASignalStopsABackupModeWhichDetachesRemovesItsStagingAndFail
         120s))
         << variable;
     ::kill(static_cast<pid_t>(app.pid()), signal);
-    ASSERT_TRUE(app.waitForExit(30s)) << variable;
+    ASSERT_TRUE(app.waitForExit(kWindsDownWithin)) << variable << ": not stalled until the stop deadline";
     EXPECT_TRUE(app.exitedNormally());
     EXPECT_EQ(app.exitCode(), 1) << app.stdErr().toStdString();
     EXPECT_TRUE(app.stdErr().endsWith("✗ interrupted: " + tlr::signalName(signal) + "\nFAIL\n"))
         << app.stdErr().toStdString();
+    // The steps done are kept, and the engine's own detach ran.
+    if (!scratch) EXPECT_TRUE(app.stdErr().contains("\n✓ registry: 2 agents\n")) << app.stdErr().toStdString();
+    EXPECT_FALSE(app.stdOut().contains("卸载加密卷失败")) << app.stdOut().toStdString();
     EXPECT_FALSE(tlr::BackupVolume::isMounted()) << variable;
     EXPECT_TRUE(plainLeftovers().isEmpty()) << plainLeftovers().join(' ').toStdString();
     EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
         << "the scratch image goes too";
+  }
+  EXPECT_TRUE(userSnapshots().first.isEmpty()) << "nothing half-written";
+}
+
+// A signal while gocryptfs is still mounting ends the mount under way at
+// once: the gocryptfs it started and the daemon that one forked (which
+// would finish the mount on its own) are ended, whatever got mounted is
+// detached, and the report keeps the steps done. First with a stand-in
+// shaped like gocryptfs (its daemon, forked before the mount is done, has
+// left the stopped one's process tree), then with the real one caught
+// between its start and its mount.
+TEST_F(BackupModes, ASignalWhileTheImageIsBeingMountedEndsTheMountAtOnce) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  const QString real = tlr::findExecutable("gocryptfs", tlr::currentPath());
+  const QString gates = h + "/gates";
+  QDir().mkpath(gates);
+  for (const bool standIn : {true, false}) {
+    SCOPED_TRACE(standIn ? "stand-in" : "real gocryptfs");
+    const QString started = gates + "/started", gate = gates + "/gate";
+    QFile::remove(started);
+    QFile::remove(gate);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(gate).constData(), 0600), 0);
+    if (standIn) {
+      // It reads the password, forks a daemon of itself that leaves its
+      // tree and derives the key and mounts (here: waits for ever), and
+      // waits to hear that the mount is done.
+      fakeBin_.add("gocryptfs", QStringLiteral(R"(if [ "$1" = "-fg" ]; then read -r _ < '%2'; exit 0; fi
+read -r _
+( "$0" -fg -notifypid=$$ "$@" & )
+: > '%1'
+read -r _ < '%2'
+)").arg(started, gate));
+    } else {
+      // The real tool, held at its start until the test lets it go.
+      fakeBin_.add("gocryptfs", QStringLiteral(": > '%1'\nread -r _ < '%2'\nexec '%3' \"$@\"\n").arg(started, gate, real));
+    }
+    AppProcess& app = process(*box);
+    app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(started); }, 60s));
+    if (standIn) {
+      ASSERT_TRUE(waitUntil([&] { return !cryptProcesses(mountPoint(), true).isEmpty(); }, 10s));
+    } else {
+      // Let go: its daemon starts deriving the key and mounting.
+      QFile opened(gate);
+      ASSERT_TRUE(opened.open(QIODevice::WriteOnly));
+      opened.write("go\n");
+      opened.close();
+      ASSERT_TRUE(waitUntil([&] { return !cryptProcesses(mountPoint(), true).isEmpty(); }, 30s));
+    }
+    ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+    ASSERT_TRUE(app.waitForExit(kWindsDownWithin)) << "ended at once, not at the stop deadline";
+    EXPECT_EQ(app.exitCode(), 1);
+    EXPECT_TRUE(app.stdErr().contains("\n✓ registry: 2 agents\n✗ backup: ")) << app.stdErr().toStdString();
+    EXPECT_TRUE(app.stdErr().endsWith("✗ interrupted: SIGTERM\nFAIL\n")) << app.stdErr().toStdString();
+    EXPECT_FALSE(tlr::BackupVolume::isMounted()) << "never left mounted";
+    EXPECT_TRUE(cryptProcesses(mountPoint()).isEmpty()) << "no gocryptfs of it outlives the run";
+    EXPECT_FALSE(app.stdOut().contains("卸载加密卷失败")) << app.stdOut().toStdString();
+    QFile::remove(gate);
+    if (real.isEmpty() || !tlr::test::encryptedVolumeUnavailable().value_or(QString()).isEmpty()) break;
   }
   EXPECT_TRUE(userSnapshots().first.isEmpty()) << "nothing half-written";
 }
