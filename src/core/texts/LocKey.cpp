@@ -458,6 +458,7 @@ TLR_LOC_TEXT_FACTORY(installStepChangedWhileWritten, path)
 TLR_LOC_TEXT_FACTORY(installStepNoOutput, ending)
 TLR_LOC_TEXT_FACTORY(uninstallStepNotInstalled, program)
 TLR_LOC_TEXT_FACTORY(uninstallStepSkippedPath, path)
+TLR_LOC_TEXT_FACTORY(uninstallStepMountLeft, folders)
 #undef TLR_LOC_TEXT_FACTORY
 
 LocKey LocKey::installStepTimedOut(LocInt minutes) { return LocKey(Id::installStepTimedOut, qint64{minutes.value}); }

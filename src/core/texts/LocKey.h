@@ -356,6 +356,7 @@ namespace tlr {
   VALUED(uninstallWarnMore) \
   VALUED(uninstallStepNotInstalled) \
   VALUED(uninstallStepSkippedPath) \
+  VALUED(uninstallStepMountLeft) \
   PLAIN(uninstallSheetCommands) \
   PLAIN(uninstallSheetStandard) \
   PLAIN(uninstallSheetUserData) \
@@ -365,6 +366,8 @@ namespace tlr {
   PLAIN(uninstallRefusedShared) \
   PLAIN(uninstallRefusedOutsideHome) \
   PLAIN(uninstallRefusedLeavesHome) \
+  PLAIN(uninstallSheetRefused) \
+  PLAIN(uninstallWarnByHand) \
   PLAIN(uninstallSheetRunning) \
   PLAIN(uninstallSheetSuccess) \
   PLAIN(uninstallSheetButton) \
@@ -788,6 +791,7 @@ class LocKey {
   static LocKey installStepNoOutput(QString ending);
   static LocKey uninstallStepNotInstalled(QString program);
   static LocKey uninstallStepSkippedPath(QString path);
+  static LocKey uninstallStepMountLeft(QString folders);
   static LocKey doctorOutputExitCode(LocInt32 exitCode, LocSeconds elapsed);
   static LocKey doctorOutputStopped(LocInt seconds);
   static LocKey doctorErrUnknownFixKind(QString kind);
@@ -837,7 +841,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 526, "the interface has 526 text keys");
-static_assert(LocKey::kValuedCount == 155, "155 text keys carry values");
+static_assert(LocKey::kCount == 529, "the interface has 529 text keys");
+static_assert(LocKey::kValuedCount == 156, "156 text keys carry values");
 
 }  // namespace tlr

@@ -792,16 +792,23 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Stop {1} and its helpers", u"停止 {1} 及其辅助进程"), key);
     case Id::uninstallWarnBody:
       if (english)
-        return fill(key.integer(0) == 1
-                        ? u"{1} item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:"
-                        : u"{1} items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:", key);
-      return fill(u"以下 {1} 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：", key);
+        return fill(key.integer(0) == 1 ? u"{1} item didn't uninstall, for the reason under it:"
+                                        : u"{1} items didn't uninstall, each for the reason under it:", key);
+      return fill(u"以下 {1} 项没有卸载，原因写在各项下面：", key);
+    case Id::uninstallWarnByHand:
+      return t(u"These could not be removed (permission denied or file in use). You can remove them yourself in your file manager:",
+               u"以下项目没能删除（权限不足或文件被占用），可以自己到文件管理器中删除：").toString();
     case Id::uninstallWarnMore:
       return fill(t(u"…and {1} more", u"…还有 {1} 项"), key);
     case Id::uninstallStepNotInstalled:
       return fill(t(u"({1} not installed, skipped)", u"（{1} 未安装，跳过）"), key);
     case Id::uninstallStepSkippedPath:
       return fill(t(u"(skipped) {1}", u"（跳过）{1}"), key);
+    case Id::uninstallStepMountLeft:
+      return fill(t(u"left in place: another file system is mounted at {1}, so it and the folders that hold it were not removed",
+                    u"已保留：{1} 处挂载着另一个文件系统，它和包含它的文件夹都没有删除"), key);
+    case Id::uninstallSheetRefused:
+      return t(u"Not removed", u"不会删除").toString();
     case Id::uninstallSheetCommands:
       return t(u"Commands", u"命令").toString();
     case Id::uninstallSheetStandard:

@@ -84,7 +84,7 @@ std::vector<LocKey> valuedSamples() {
       LocKey::installStepPathAdded(s), LocKey::installStepWriteFailed(s), LocKey::installStepNothingChanged(s),
       LocKey::installStepNotUtf8(s), LocKey::installStepReadOnly(s), LocKey::installStepChangedWhileWritten(s),
       LocKey::installStepTimedOut(10), LocKey::installStepNoOutput(s), LocKey::uninstallStepNotInstalled(s),
-      LocKey::uninstallStepSkippedPath(s), LocKey::doctorOutputStopped(120), LocKey::doctorErrCmdTimedOut(30), LocKey::doctorErrReloadTimedOut(30),
+      LocKey::uninstallStepSkippedPath(s), LocKey::uninstallStepMountLeft(s), LocKey::doctorOutputStopped(120), LocKey::doctorErrCmdTimedOut(30), LocKey::doctorErrReloadTimedOut(30),
   };
 }
 
@@ -141,13 +141,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 526u);
+  ASSERT_EQ(LocKey::allIds().size(), 529u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 155u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 156u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
@@ -169,7 +169,7 @@ TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
     }
     EXPECT_EQ(halfWidthInChinese(zh(key)), QString()) << LocKey::name(id) << ": " << zh(key).toStdString();
   }
-  EXPECT_EQ(plain, 371);
+  EXPECT_EQ(plain, 373);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 
@@ -188,11 +188,10 @@ TEST(LocTextsSpecialRules, EnglishPluralsFollowTheCount) {
   EXPECT_EQ(zh(LocKey::detailDoctorBannerHasIssuesTitle(1)), "setup 完成，发现 1 个已知问题");
   EXPECT_EQ(zh(LocKey::detailDoctorBannerHasIssuesTitle(3)), "setup 完成，发现 3 个已知问题");
 
-  EXPECT_EQ(en(LocKey::uninstallWarnBody(1)),
-            "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
-  EXPECT_EQ(en(LocKey::uninstallWarnBody(7)),
-            "7 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
-  EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
+  // Each failed item is shown with its own reason: the body blames nothing.
+  EXPECT_EQ(en(LocKey::uninstallWarnBody(1)), "1 item didn't uninstall, for the reason under it:");
+  EXPECT_EQ(en(LocKey::uninstallWarnBody(7)), "7 items didn't uninstall, each for the reason under it:");
+  EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没有卸载，原因写在各项下面：");
   EXPECT_EQ(en(LocKey::doctorFoundIssues(1)), "Found 1 known issue");
   EXPECT_EQ(en(LocKey::doctorFoundIssues(2)), "Found 2 known issues");
   EXPECT_EQ(zh(LocKey::doctorFoundIssues(1)), "发现 1 个已知问题");
