@@ -43,16 +43,6 @@ Unexpected<BackupVolumeError> volumeError(Kind kind, QString output = {}, bool w
   return Unexpected(BackupVolumeError{kind, std::move(output), wrongPassword, {}});
 }
 
-// A program the volume needs is not installed: nothing is tried without it,
-// since a volume that could not be detached again would stay open.
-std::optional<BackupVolumeError> missingTool() {
-  const QString tool = DiskImage::missingTool();
-  if (tool.isEmpty()) return std::nullopt;
-  return BackupVolumeError{Kind::toolMissing,
-                           QStringLiteral("找不到 %1（PATH 中没有这个程序），请先安装 %2")
-                               .arg(tool, DiskImage::packageOf(tool)),
-                           false, tool};
-}
 
 // Why a password cannot be handed to the tool, which reads one line.
 QString unusablePassword(const QString& password) {
@@ -142,6 +132,15 @@ EngineMessage BackupVolumeError::message() const {
   return {LocKey::backupErrUnlock(), output};
 }
 
+std::optional<BackupVolumeError> BackupVolume::missingTool() {
+  const QString tool = DiskImage::missingTool();
+  if (tool.isEmpty()) return std::nullopt;
+  return BackupVolumeError{Kind::toolMissing,
+                           QStringLiteral("找不到 %1（PATH 中没有这个程序），请先安装 %2")
+                               .arg(tool, DiskImage::packageOf(tool)),
+                           false, tool};
+}
+
 QString BackupVolume::volumeName() { return QStringLiteral("TLR 备份"); }
 
 QString BackupVolume::locationKey() { return QStringLiteral("TLR.backup-volume.location"); }
@@ -197,7 +196,7 @@ BackupVolume::Result BackupVolume::create(const QString& location, const QString
   std::lock_guard lock(toolMutex());
   if (somethingAt(image)) return volumeError(Kind::alreadyExists);
   if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::createFailed, why);
-  if (auto missing = missingTool()) return Unexpected(std::move(*missing));
+  if (auto missing = BackupVolume::missingTool()) return Unexpected(std::move(*missing));
 
   const QFileInfo info(image);
   if (!QDir().mkpath(info.absolutePath())) {
@@ -242,7 +241,7 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   const std::optional<QString> image = imageURL();
   if (!image || !somethingAt(*image)) return volumeError(Kind::notInitialized);
   if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::mountFailed, why);
-  if (auto missing = missingTool()) return Unexpected(std::move(*missing));
+  if (auto missing = BackupVolume::missingTool()) return Unexpected(std::move(*missing));
   const QFileInfo at(point);
   if ((at.exists() || at.isSymLink()) && (!at.isDir() || at.isSymLink())) {
     return volumeError(Kind::mountFailed, point + QStringLiteral(" 不是文件夹"));

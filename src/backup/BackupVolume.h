@@ -81,6 +81,11 @@ class BackupVolume {
   // copy cleared after a mountFailed.
   static Result mountInteractive(const LocKey& reason);
 
+  // A program that attaching and detaching need is not installed (toolMissing
+  // naming it and its package): nothing is attached without it, since a
+  // volume that could not be detached again would stay open.
+  static std::optional<BackupVolumeError> missingTool();
+
   // Detaches the image when it is attached; nothing runs otherwise. A volume
   // that refuses to detach stays attached, unless `whenBusy` says to take it
   // out of the file tree all the same (when this process ends, and its own

@@ -8,6 +8,7 @@
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
 #include "platform/ChildProcess.h"
+#include "platform/DiskImage.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -256,6 +257,58 @@ TEST_F(BackupModes, RestoringTwiceOverDataWithAReadOnlyFolderAndDotNamesAsAnOrdi
   EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
   EXPECT_FALSE(tlr::BackupVolume::isMounted());
   ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0755);
+}
+
+// The modes and the backup sheet give one verdict: a file that changed both
+// times it was read makes the backup incomplete, and a mode fails with it.
+TEST_F(BackupModes, ABackupTheSheetCallsIncompleteFailsTheMode) {
+  // A kernel file is shorter than its size at every reading.
+  const QString changing = "/sys/kernel/uevent_seqnum";
+  if (!QFileInfo::exists(changing)) GTEST_SKIP() << changing.toStdString() << " is missing here";
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_TRUE(QFile::link(changing, h + "/changing"));
+  AppSandbox& changingBox = sandbox("{\"schemaVersion\":1,\"updatedAt\":\"2026-01-01\",\"agents\":[" +
+                                    agentJson("alpha", {"~/.alpha", "~/changing"}) + "]}");
+  AppProcess& app = process(changingBox);
+  app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit(120s));
+  EXPECT_EQ(app.exitCode(), 1) << app.stdErr().toStdString();
+  EXPECT_TRUE(app.stdErr().contains("\n✓ backup: 1 agent, "));
+  EXPECT_TRUE(app.stdErr().contains("\n✗ backup incomplete: changed while read twice, stored as read: 1 file: "
+                                    "~/changing\nFAIL\n"))
+      << app.stdErr().toStdString();
+}
+
+// Without fusermount3 (or fusermount) nothing could be detached again: the
+// self-test says so before it makes or attaches its scratch image.
+TEST_F(BackupModes, TheSelfTestChecksForTheDetachToolBeforeItMountsAnything) {
+  const QString tools = h + "/only-some-tools", temporary = h + "/tmp";
+  QDir().mkpath(tools);
+  QDir().mkpath(temporary);
+  for (const char* name : {"gocryptfs", "gzip", "pigz", "sh"}) {
+    const QString found = tlr::findExecutable(name, tlr::currentPath());
+    if (!found.isEmpty()) ASSERT_TRUE(QFile::link(found, tools + "/" + name));
+  }
+  AppProcess& app = process(*box);
+  app.setEnv(QStringLiteral("TLR_SELFTEST"), QStringLiteral("1"));
+  app.setEnv(QStringLiteral("PATH"), tools);
+  app.setEnv(QStringLiteral("TMPDIR"), temporary);
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit(120s));
+  EXPECT_EQ(app.exitCode(), 1);
+  EXPECT_TRUE(app.stdErr().contains("\n✗ scratch volume: 挂载加密卷失败：找不到 fusermount3（PATH 中没有这个程序），请先安装 fuse3\n"))
+      << app.stdErr().toStdString();
+  const auto mounted = [&] {
+    for (const tlr::DiskImage::MountEntry& entry : tlr::DiskImage::readMountInfo())
+      if (entry.mountPoint.startsWith(temporary)) return entry.mountPoint;
+    return QString();
+  };
+  const QString left = mounted();
+  EXPECT_TRUE(left.isEmpty()) << "left attached: " << left.toStdString();
+  if (!left.isEmpty()) EXPECT_TRUE(tlr::DiskImage::detach(left, tlr::DiskImage::WhenBusy::detachLazily));
+  EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {

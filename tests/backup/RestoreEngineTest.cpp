@@ -197,6 +197,30 @@ TEST_F(RestoreEngineTest, RestoresOneAgentAloneEvenWhenItSharesAFile) {
   EXPECT_TRUE(FileOps::removeItem(h + "/shared").ok()) << "a path too long to be removed by name";
 }
 
+// An agent whose folders hold only empty folders is listed, counted and
+// restored like any other.
+TEST_F(RestoreEngineTest, AnAgentWhoseFoldersHoldOnlyEmptyFoldersIsListedAndRestored) {
+  QDir().mkpath(h + "/.hollow/sessions/today");
+  QDir().mkpath(h + "/.hollow/skills");
+  registry = registryOfAgents({agentJson("alpha", {"~/.alpha", "~/shared"}), agentJson("hollow", {"~/.hollow"})});
+  backUp();
+  const auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json"));
+  ASSERT_TRUE(manifest.ok());
+  ASSERT_EQ(manifest.value().agents.size(), 2);
+  EXPECT_EQ(manifest.value().agents[1].id, "hollow");
+  EXPECT_EQ(manifest.value().agents[1].fileCount, 0);
+  ASSERT_TRUE(FileOps::removeItem(h + "/.hollow").ok());
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/sessions/today").isDir());
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/skills").isDir());
+  ASSERT_TRUE(FileOps::removeItem(h + "/.hollow").ok());
+  EXPECT_FALSE(restore(engine, "hollow").has_value());
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/sessions/today").isDir()) << "restored alone too";
+}
+
 TEST_F(RestoreEngineTest, ATamperedArchiveIsRefusedBeforeAnythingIsWritten) {
   backUp();
   damageAll();
