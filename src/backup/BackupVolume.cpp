@@ -99,6 +99,11 @@ void installQuitHook() {
 
 }  // namespace
 
+BackupVolumeError BackupVolumeError::ofAttach(const DiskImage::ToolFailure& failure) {
+  if (failure.fuseDenied) return {Kind::fuseNotPermitted, failure.reason, false, {}};
+  return {Kind::mountFailed, failure.reason, failure.wrongPassword, {}};
+}
+
 QString BackupVolumeError::localizedDescription() const {
   switch (kind) {
     case Kind::createFailed: return QStringLiteral("创建加密卷失败：") + output;
@@ -108,6 +113,7 @@ QString BackupVolumeError::localizedDescription() const {
     case Kind::passwordMissing: return QStringLiteral("密码库（.pwd.vault）里没有备份卷密码");
     case Kind::toolMissing: return QStringLiteral("挂载加密卷失败：") + output;
     case Kind::detachFailed: return QStringLiteral("卸载加密卷失败：") + output;
+    case Kind::fuseNotPermitted: return QStringLiteral("挂载加密卷失败：当前用户无权使用 FUSE（/dev/fuse）：") + output;
   }
   return {};
 }
@@ -128,6 +134,8 @@ EngineMessage BackupVolumeError::message() const {
     case Kind::detachFailed:
       if (!tool.isEmpty()) return {LocKey::backupErrDetachToolMissing(tool, DiskImage::packageOf(tool)), {}, false};
       return {LocKey::backupErrDetach(), output};
+    // Trying again cannot help until the administrator changed it.
+    case Kind::fuseNotPermitted: return {LocKey::backupErrFuseNotPermitted(), output, false};
   }
   return {LocKey::backupErrUnlock(), output};
 }
@@ -256,7 +264,7 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   // refused while the application quits) leaves it to the end of the process.
   if (!attached && isMounted()) g_mountedByUs = true;
   --g_attaching;
-  if (!attached) return volumeError(Kind::mountFailed, attached.error().reason, attached.error().wrongPassword);
+  if (!attached) return Unexpected(BackupVolumeError::ofAttach(attached.error()));
   if (!isMounted()) {
     return volumeError(Kind::mountFailed, QStringLiteral("gocryptfs 已结束，但挂载表里没有这个卷"));
   }

@@ -80,6 +80,10 @@ ToolResult runCryptTool(const QStringList& arguments, const QString& password,
   }
   if (r.exited() && r.exitCode() == 0) return {};
   ToolFailure failed{outputText(r), r.exited() && r.exitCode() == kWrongPasswordExit};
+  // The device this user may not open, as fusermount says it through
+  // gocryptfs.
+  const QByteArray said = r.err + r.out;
+  failed.fuseDenied = said.contains("/dev/fuse: Permission denied") || said.contains("/dev/fuse: Operation not permitted");
   if (failed.reason.isEmpty()) {
     failed.reason = r.exited() ? QStringLiteral("gocryptfs exit %1").arg(r.exitCode())
                                : QStringLiteral("gocryptfs ") + signalName(r.termSignal());

@@ -25,6 +25,9 @@ struct ToolFailure {
   // It was stopped before it ended (the work it ran for was stopped or
   // cancelled), or it did not end by its deadline.
   bool stopped = false;
+  // This user may not use FUSE: /dev/fuse refused it (as fusermount3 says:
+  // "failed to open /dev/fuse: Permission denied").
+  bool fuseDenied = false;
 };
 // How a tool call ended: nothing on success, else why not.
 using ToolResult = Expected<void, ToolFailure>;

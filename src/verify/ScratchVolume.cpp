@@ -113,8 +113,7 @@ SnapshotVolume ScratchVolume::access() const {
     if (isMounted()) return {};
     if (auto missing = BackupVolume::missingTool()) return Unexpected(std::move(*missing));
     const DiskImage::ToolResult attached = DiskImage::attach(image, point, password);
-    if (!attached)
-      return Unexpected(BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error().reason, false, {}});
+    if (!attached) return Unexpected(BackupVolumeError::ofAttach(attached.error()));
     return {};
   };
   v.unmount = [point, isMounted]() -> Expected<void, BackupVolumeError> {

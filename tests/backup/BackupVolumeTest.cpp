@@ -3,6 +3,7 @@
 #include "backup/PasswordVault.h"
 #include "backup/VolumeLock.h"
 
+#include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
 #include "platform/DiskImage.h"
 #include "platform/Paths.h"
@@ -508,6 +509,34 @@ TEST(BackupVolumeErrors, DescriptionsCarryTheToolOutput) {
   EXPECT_EQ((BackupVolumeError{Kind::mountFailed, "", false}).localizedDescription(), "挂载加密卷失败：");
   EXPECT_EQ((BackupVolumeError{Kind::notInitialized, {}, false}).localizedDescription(), "备份卷还没初始化");
   EXPECT_EQ((BackupVolumeError{Kind::passwordMissing, {}, false}).localizedDescription(), "密码库（.pwd.vault）里没有备份卷密码");
+}
+
+// A user who may not use FUSE is told so, and what to do, not that the image
+// would not unlock; the stored password is not taken for a wrong one.
+TEST(BackupVolumeErrors, AUserWhoMayNotUseFuseIsToldSo) {
+  tlr::test::TempHome home;
+  tlr::test::FakeBin bin;
+  // As gocryptfs answers when fusermount3 may not open /dev/fuse.
+  bin.add("gocryptfs", "read -r _\n"
+                       "echo '/usr/bin/fusermount3: failed to open /dev/fuse: Permission denied' >&2\n"
+                       "echo 'fs.Mount failed: fusermount exited with code 256' >&2\n"
+                       "exit 19\n");
+  QDir().mkpath(BackupVolume::defaultImagePath());
+  PasswordVault::clearCachedPassword();
+  ASSERT_TRUE(PasswordVault::seal("stored"));
+  const auto mounted = BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup));
+  ASSERT_FALSE(mounted.ok());
+  EXPECT_EQ(mounted.error().kind, Kind::fuseNotPermitted);
+  EXPECT_TRUE(mounted.error().localizedDescription().startsWith("挂载加密卷失败：当前用户无权使用 FUSE（/dev/fuse）："));
+  const tlr::EngineMessage shown = mounted.error().message();
+  EXPECT_FALSE(shown.retryable) << "trying again cannot help until it is allowed";
+  EXPECT_TRUE(shown.details.contains("/dev/fuse: Permission denied"));
+  const QString english = tlr::LocTexts::text(tlr::AppLanguage::en, shown.key);
+  EXPECT_TRUE(english.startsWith("This user may not use FUSE (/dev/fuse)")) << english.toStdString();
+  EXPECT_TRUE(tlr::LocTexts::text(tlr::AppLanguage::zh, shown.key).startsWith("当前用户无权使用 FUSE（/dev/fuse）"));
+  EXPECT_EQ(PasswordVault::openStored(), QString("stored")) << "the stored password is kept";
+  EXPECT_FALSE(BackupVolume::isMounted());
+  PasswordVault::clearCachedPassword();
 }
 
 TEST(BackupVolumeErrors, NoImageIsNotInitialized) {

@@ -186,10 +186,6 @@ LocKey LocKey::restoreBackupTime(QString time, QString device) {
   return LocKey(Id::restoreBackupTime, std::move(time), std::move(device));
 }
 
-LocKey LocKey::restoreFoundBackup(QString storage) {
-  return LocKey(Id::restoreFoundBackup, std::move(storage));
-}
-
 LocKey LocKey::restoreCrossDeviceBody(QString device) {
   return LocKey(Id::restoreCrossDeviceBody, std::move(device));
 }

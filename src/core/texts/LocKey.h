@@ -161,6 +161,7 @@ namespace tlr {
   PLAIN(backupErrFailed) \
   PLAIN(backupErrCreateVolume) \
   PLAIN(backupErrUnlock) \
+  PLAIN(backupErrFuseNotPermitted) \
   PLAIN(backupErrWrongPassword) \
   PLAIN(backupErrNoPassword) \
   PLAIN(backupErrVolumeExists) \
@@ -241,7 +242,7 @@ namespace tlr {
   PLAIN(firstSetupPasswordStrong) \
   /* restore */ \
   VALUED(restoreBackupTime) \
-  VALUED(restoreFoundBackup) \
+  PLAIN(restoreFoundBackup) \
   VALUED(restoreCrossDeviceBody) \
   VALUED(restoreOneAgent) \
   PLAIN(restoreOneAgentButton) \
@@ -697,7 +698,6 @@ class LocKey {
   static LocKey backupAgentLocation(LocInt agents, LocInt locations);
   static LocKey backupOccupiedFree(QString used, QString hostFree);
   static LocKey restoreBackupTime(QString time, QString device);
-  static LocKey restoreFoundBackup(QString storage);
   static LocKey restoreCrossDeviceBody(QString device);
   static LocKey restoreOneAgent(QString name);
   static LocKey doctorFoundIssues(LocInt issues);
@@ -841,7 +841,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 529, "the interface has 529 text keys");
-static_assert(LocKey::kValuedCount == 156, "156 text keys carry values");
+static_assert(LocKey::kCount == 530, "the interface has 530 text keys");
+static_assert(LocKey::kValuedCount == 155, "155 text keys carry values");
 
 }  // namespace tlr
