@@ -221,6 +221,33 @@ TEST_F(RestoreEngineTest, AnAgentWhoseFoldersHoldOnlyEmptyFoldersIsListedAndRest
   EXPECT_TRUE(QFileInfo(h + "/.hollow/sessions/today").isDir()) << "restored alone too";
 }
 
+// A file's second name is stored as a link only where the part of the
+// archive that holds it holds the first name too: one agent whose folders
+// lie inside another's, sharing files with it, is restored alone from its
+// own part. (Eight pairs: whichever order the folder lists them in, some
+// pair's first name lies outside the inner agent's part.)
+TEST_F(RestoreEngineTest, AFileWithTwoNamesComesBackWithTheAgentOfOneNameAlone) {
+  QStringList innerRoots;
+  for (int i = 1; i <= 8; ++i) {
+    const QString n = QString::number(i);
+    writeFile(h + "/.outer/p" + n + "/f", "content " + n.toUtf8());
+    QDir().mkpath(h + "/.outer/s" + n);
+    ASSERT_EQ(::link(QFile::encodeName(h + "/.outer/p" + n + "/f").constData(),
+                     QFile::encodeName(h + "/.outer/s" + n + "/g").constData()),
+              0);
+    innerRoots << "~/.outer/s" + n;
+  }
+  registry = registryOfAgents({agentJson("outer", {"~/.outer"}), agentJson("inner", innerRoots)});
+  backUp();
+  for (int i = 1; i <= 8; ++i) ASSERT_TRUE(FileOps::removeItem(h + "/.outer/s" + QString::number(i)).ok());
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine, "inner");
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  for (int i = 1; i <= 8; ++i)
+    EXPECT_EQ(readAll(h + "/.outer/s" + QString::number(i) + "/g"), "content " + QByteArray::number(i)) << i;
+}
+
 TEST_F(RestoreEngineTest, ATamperedArchiveIsRefusedBeforeAnythingIsWritten) {
   backUp();
   damageAll();
