@@ -121,7 +121,7 @@ int makeFolders(const QString& path) {
 Expected<void, RestoreError> openTargetParent(const QString& target, Located& out) {
   const QFileInfo info(target);
   if (const int error = makeFolders(info.path())) {
-    if (diskFull(error)) return Unexpected(RestoreError::diskFull(info.path()));
+    if (diskFull(error)) return Unexpected(RestoreError::of(Case::diskFull, info.path()));
     return Unexpected(RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(" 无法创建文件夹：") + errnoText(error)));
   }
   out.parent.reset(::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -270,7 +270,7 @@ class Merge {
       if (folder) placed_.emplace(std::make_pair(source.st_dev, source.st_ino), Placed{std::move(folder), targetName});
     }
     if (error == 0) return {};
-    if (diskFull(error)) return Unexpected(RestoreError::diskFull(shownFolder));
+    if (diskFull(error)) return Unexpected(RestoreError::of(Case::diskFull, shownFolder));
     return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(error)));
   }
 
@@ -290,7 +290,7 @@ class Merge {
   Expected<void, RestoreError> makeFolder(int sourceFd, const char* name, const struct stat& st, int targetFd,
                                          const QByteArray& targetName, const QString& shown, qint64* placed) {
     if (::mkdirat(targetFd, targetName.constData(), 0700) != 0) {
-      if (diskFull(errno)) return Unexpected(RestoreError::diskFull(shown));
+      if (diskFull(errno)) return Unexpected(RestoreError::of(Case::diskFull, shown));
       return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(" 无法创建文件夹")));
     }
     qint64 inside = 0;

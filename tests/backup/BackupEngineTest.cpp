@@ -483,9 +483,16 @@ TEST(BackupEngineCache, ASummaryWithNumbersBeyondSixtyFourBitsIsNotRead) {
   EXPECT_EQ(BackupEngine::readLastBackupCache()->agentCount, 2);
 }
 
+// An oversize backup of `bytes`.
+BackupError oversize(qint64 bytes) {
+  BackupError error = BackupError::of(Case::oversize);
+  error.bytes = bytes;
+  return error;
+}
+
 TEST(BackupErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
-  EXPECT_EQ(BackupError::oversizeOf(524288000).description(), "备份过大（500 MB > 500 MB），请检查是否有异常大文件");
-  EXPECT_EQ(BackupError::oversizeOf(1048575).description(), "备份过大（0 MB > 500 MB），请检查是否有异常大文件");
+  EXPECT_EQ(oversize(524288000).description(), "备份过大（500 MB > 500 MB），请检查是否有异常大文件");
+  EXPECT_EQ(oversize(1048575).description(), "备份过大（0 MB > 500 MB），请检查是否有异常大文件");
   EXPECT_EQ(BackupError::of(Case::packFailed, "unknown").description(), "打包失败：unknown");
   EXPECT_EQ(BackupError::of(Case::scanFailed, "x").textualForm(), "scanFailed(\"x\")");
 }

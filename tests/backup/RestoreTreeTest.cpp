@@ -406,9 +406,9 @@ TEST(RestoreErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
   // A window shows each in its own language alone.
   EXPECT_EQ(LocTexts::text(AppLanguage::zh, RestoreError::of(Case::sha256Mismatch).message().key),
             "备份没有通过完整性校验：备份文件与它的清单不符。");
-  RestoreError full = RestoreError::diskFull("/home/u");
+  RestoreError full = RestoreError::of(Case::diskFull, "/home/u");
   EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key), "The disk is full, so the restore did not finish: the disk holding /home/u has no room left.");
-  full.neededBytes = 2'500'000'000;
+  full.bytes = 2'500'000'000;
   full.freeBytes = 1'200'000;
   EXPECT_EQ(full.description(), "磁盘已满：/home/u 所在的磁盘空间不足，恢复需要约 2.5 GB，可用 1.2 MB");
   EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key),
