@@ -30,9 +30,10 @@ class ActionAlertOnDisplay : public AppFixture {
 }  // namespace
 
 TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en")));
+  tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+  tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+  tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en"));
+  EXPECT_TRUE(tlr::Defaults::shared().flush());
   const QString name = uniqueAgentName(QStringLiteral("tlr-setup-agent"));
   copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
   AppProcess& app = process(

@@ -7,6 +7,7 @@
 #include "platform/KqueueProcessWatcher.h"
 #include "platform/ProcessSignals.h"
 #include "platform/ProcessTable.h"
+#include "support/RegistryJson.h"
 #include "support/SpawnedChild.h"
 
 #include <QDir>
@@ -263,6 +264,44 @@ TEST_F(AgentCrashInTheApplication, AnOutsideSigkillIsAForcedKillNeitherOutOfMemo
     return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started"), QStringLiteral("exitedNormal")};
   })) << storedEventTypes(kAgentId).join(',').toStdString();
   EXPECT_TRUE(readFile(fakeBin_.recordPath(QStringLiteral("x-terminal-emulator"))).isEmpty()) << "not relaunched";
+}
+
+// Codex's one-shots that run a while in a script and fail, written with
+// options before their sub-command (`codex -m o3 exec …`) or as today's
+// `codex review`: the shipped Codex entry's tables under the stand-in's name.
+// Nothing is counted, recorded or opened; a session afterwards is.
+TEST_F(AgentCrashInTheApplication, CodexOneShotsThatFailOpenNothing) {
+  const InstalledAgent agent(home_);
+  QJsonObject codex = shippedEntryObject(QStringLiteral("codex-cli"), agent.name);
+  codex.insert(QStringLiteral("recover"),
+               QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")},
+                           {QStringLiteral("command"), QJsonArray{agent.program, QStringLiteral("resume"),
+                                                                  QStringLiteral("--last")}}});
+  AppProcess& app = process(sandbox(registryOf(codex)));
+  ASSERT_TRUE(app.start());
+
+  // Each lasts longer than a scan's period, then exits with 1.
+  qputenv("FAKE_AGENT_FAILS_AFTER_MS", "4500");
+  const QList<QStringList> oneShots{
+      {QStringLiteral("-m"), QStringLiteral("o3"), QStringLiteral("exec"), QStringLiteral("write the tests")},
+      {QStringLiteral("--model"), QStringLiteral("o3"), QStringLiteral("exec"), QStringLiteral("x")},
+      {QStringLiteral("-c"), QStringLiteral("model=o3"), QStringLiteral("exec"), QStringLiteral("x")},
+      {QStringLiteral("review")},
+  };
+  QList<pid_t> started;
+  for (const QStringList& arguments : oneShots) started << agents_.start(agent.program, arguments);
+  qunsetenv("FAKE_AGENT_FAILS_AFTER_MS");
+  for (const pid_t pid : started) {
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(waitUntil([&] { return !ProcessSignals::isAlive(pid); }, 15s));
+  }
+  // A session started now is seen: the scans ran all along.
+  const pid_t session = agents_.start(agent.program, {QStringLiteral("-m"), QStringLiteral("o3"), QStringLiteral("fix it")});
+  ASSERT_GT(session, 0);
+  ASSERT_TRUE(waitUntil([&] { return !storedEventTypes(QStringLiteral("codex-cli")).isEmpty(); }, 15s));
+  EXPECT_EQ(storedEventTypes(QStringLiteral("codex-cli")), QStringList{QStringLiteral("started")});
+  EXPECT_TRUE(readFile(fakeBin_.recordPath(QStringLiteral("x-terminal-emulator"))).isEmpty()) << "nothing opened";
+  for (const pid_t pid : started) EXPECT_FALSE(app.stdOut().contains(QStringLiteral("pid=%1 ").arg(pid)));
 }
 
 // --- A hang report -----------------------------------------------------------------
