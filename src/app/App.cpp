@@ -436,9 +436,15 @@ void App::takeScan(const ScanLoop::Round& round) {
   // Every process: when one of an agent's processes ends, the others still
   // show it running until the next scan.
   if (windows_) windows_->updateModel(installed, all);
+  // Said again whenever what runs or what is installed changes (an agent
+  // found in npm's folder once npm has answered, say).
   const QStringList before = lastRunningIds_;
+  const QStringList installedBefore = lastInstalledIds_;
   lastRunningIds_ = sortedIds(running);
-  if (before != lastRunningIds_) {
+  lastInstalledIds_.clear();
+  for (const AgentEntry& entry : installed) lastInstalledIds_ << entry.id;
+  lastInstalledIds_.sort();
+  if (before != lastRunningIds_ || (!lastRunningIds_.isEmpty() && installedBefore != lastInstalledIds_)) {
     QStringList names;
     for (const RunningAgent& agent : running) names << agent.entry.displayName;
     log("[Scanner] ", QStringLiteral("%1 Agent 在跑 / %2 已装 / %3 pid 全部: %4")

@@ -78,6 +78,7 @@ class App final : public QObject {
   // The dashboard model and the main window controller join here; until
   // they do, the scan loop keeps the ids it last saw running itself.
   QStringList lastRunningIds_;
+  QStringList lastInstalledIds_;  // of the last scan, sorted
   std::shared_ptr<const ProcessScanner> scanner_;
   std::unique_ptr<ScanLoop> scanLoop_;
   std::unique_ptr<AgentLifecycleWatcher> watcher_;
