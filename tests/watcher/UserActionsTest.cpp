@@ -409,7 +409,8 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
   const test::OnlyFakesOnPath onlyEmpty(empty);
   QDir().mkpath(home.path() + "/.fake-config");
   make({fakeAgent(R"(,"setupCommand":["fake","setup"],"recover":{"strategy":"exec-cli","command":["fake","--go"]})"),
-        cliAgent("folders", R"(,"backup":{"discovery":{"primaryHomes":["~/.fake-config"]}})"),
+        cliAgent("folders", R"(,"backup":{"discovery":{"primaryHomes":["~/.fake-config"]}},)"
+                            R"("doctor":{"command":["echo","healthy"]})"),
         cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")});
   QList<UserActionFailure> failures;
   QObject::connect(watcher.get(), &AgentLifecycleWatcher::userActionFailed,
@@ -441,6 +442,11 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
   EXPECT_EQ(en(failures[2].title()), "Cannot open the configuration folder of FOLDERS");
   EXPECT_EQ(zh(failures[2].title()), "无法打开 FOLDERS 的配置目录");
   EXPECT_TRUE(en(failures[2].message()).startsWith("Error: ")) << en(failures[2].message()).toStdString();
+  // A folder that was not shown is no finished setup: nothing is recorded
+  // and no check follows.
+  test::finishOffMainWork();
+  EXPECT_TRUE(types("folders").isEmpty()) << types("folders").join(",").toStdString();
+  EXPECT_FALSE(doctorResults.result("folders").has_value());
 
   // A launch the registry gives no way to.
   watcher->launchOnUserClick(entry("urlonly"));

@@ -17,8 +17,8 @@ QString lastComponent(const QString& path) { return QFileInfo(QDir::cleanPath(pa
 
 }  // namespace
 
-std::pair<bool, QString> SetupActionRunner::openConfigDir(const QList<QUrl>& dirs) {
-  if (dirs.isEmpty()) return {false, QStringLiteral("未找到配置目录")};
+Expected<QString, QString> SetupActionRunner::openConfigDir(const QList<QUrl>& dirs) {
+  if (dirs.isEmpty()) return Unexpected(QStringLiteral("未找到配置目录"));
 
   QString shown;
   QString message;
@@ -44,9 +44,9 @@ std::pair<bool, QString> SetupActionRunner::openConfigDir(const QList<QUrl>& dir
   if (const std::optional<LocKey> reason = DesktopOpen::folderNow(shown)) {
     const QString error = LocTexts::text(Lang::current(), *reason);
     log("[Setup] ", error);
-    return {false, error};
+    return Unexpected(error);
   }
-  return {true, message};
+  return message;
 }
 
 }  // namespace tlr

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/Expected.h"
+
 #include <QList>
 #include <QString>
 #include <QUrl>
-
-#include <utility>
 
 namespace tlr {
 
@@ -12,10 +12,10 @@ namespace tlr {
 class SetupActionRunner {
  public:
   // Shows the first of `dirs` that exists in the file manager; when none
-  // exists, creates the first one and shows that. Returns whether a folder
-  // was shown and a message for the user naming the folder (Chinese only).
-  // An empty list shows nothing.
-  static std::pair<bool, QString> openConfigDir(const QList<QUrl>& dirs);
+  // exists, creates the first one and shows that. Gives a message naming
+  // the folder shown (Chinese only), else why none was: an empty list, or
+  // a desktop that could not open it (in the interface's language).
+  static Expected<QString, QString> openConfigDir(const QList<QUrl>& dirs);
 };
 
 }  // namespace tlr
