@@ -264,6 +264,10 @@ LocKey LocKey::helpRowLaunch(QString name) {
   return LocKey(Id::helpRowLaunch, std::move(name));
 }
 
+LocKey LocKey::vaultPasswordPromptInformative(QString prompt, QString intro) {
+  return LocKey(Id::vaultPasswordPromptInformative, std::move(prompt), std::move(intro));
+}
+
 LocKey LocKey::usbAgentCountValue(LocInt count) {
   return LocKey(Id::usbAgentCountValue, qint64{count.value});
 }

@@ -547,6 +547,7 @@ namespace tlr {
   /* vault */ \
   PLAIN(vaultPasswordPrompt) \
   PLAIN(vaultPasswordIntro) \
+  VALUED(vaultPasswordPromptInformative) \
   PLAIN(vaultPasswordConfirm) \
   PLAIN(vaultPasswordCancel) \
   PLAIN(vaultUnlockForBackup) \
@@ -690,6 +691,8 @@ class LocKey {
   static LocKey restartHintCmd(QString command);
   static LocKey restartConfirmGateway(QString command);
   static LocKey doctorHintCmd(QString command);
+  // The password prompt's two sentences, each ended as its language ends one.
+  static LocKey vaultPasswordPromptInformative(QString prompt, QString intro);
   static LocKey backupScanResult(QString summary);
   static LocKey backupAgentLocation(LocInt agents, LocInt locations);
   static LocKey backupOccupiedFree(QString used, QString hostFree);
@@ -837,7 +840,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 526, "the interface has 526 text keys");
-static_assert(LocKey::kValuedCount == 155, "155 text keys carry values");
+static_assert(LocKey::kCount == 527, "the interface has 527 text keys");
+static_assert(LocKey::kValuedCount == 156, "156 text keys carry values");
 
 }  // namespace tlr

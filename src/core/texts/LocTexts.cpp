@@ -1187,6 +1187,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return t(u"Enter the encrypted backup image password", u"请输入加密备份卷的密码").toString();
     case Id::vaultPasswordIntro:
       return t(u"Enter it once — this computer remembers it for automatic backups.", u"输入一次后本机记住，以后备份自动跑。").toString();
+    case Id::vaultPasswordPromptInformative:
+      return fill(t(u"{1}. {2}", u"{1}。{2}"), key);
     case Id::vaultPasswordConfirm:
       return t(u"Confirm", u"确认").toString();
     case Id::vaultPasswordCancel:

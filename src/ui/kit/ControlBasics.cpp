@@ -2,8 +2,11 @@
 
 #include "ui/kit/Painting.h"
 
+#include <QApplication>
 #include <QFocusEvent>
+#include <QVariant>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 
 namespace tlr {
@@ -44,16 +47,59 @@ void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius) {
   p.restore();
 }
 
-bool focusShowsRing(const QFocusEvent* event, bool showing) {
+namespace {
+// Set on a control given the focus with its ring before its window was
+// active; read (and cleared) by its next focus-in.
+constexpr const char* kRingAsked = "tlrRingAsked";
+}  // namespace
+
+bool focusShowsRing(QWidget* control, const QFocusEvent* event, bool showing) {
+  const bool asked = control->property(kRingAsked).toBool();
+  if (asked) control->setProperty(kRingAsked, QVariant());
   switch (event->reason()) {
     case Qt::MouseFocusReason:
       return false;
     case Qt::ActiveWindowFocusReason:
     case Qt::PopupFocusReason:
-      return showing;
+      return showing || asked;
     default:
       return true;
   }
+}
+
+void focusWithRing(QWidget* control) {
+  if (!control) return;
+  if (control->hasFocus()) {
+    // Focused already, perhaps without its ring: told again.
+    QFocusEvent again(QEvent::FocusIn, Qt::OtherFocusReason);
+    QCoreApplication::sendEvent(control, &again);
+    return;
+  }
+  // The window may not be active yet: its focus then arrives with the
+  // window's activation, which alone would show no ring.
+  control->setProperty(kRingAsked, true);
+  control->setFocus(Qt::OtherFocusReason);
+}
+
+void lookLikeAField(QLineEdit* field, qreal pixels, int padding) {
+  const auto look = [field, pixels, padding] {
+    const Theme::Roles r = Theme::current();
+    field->setFont(Theme::font(pixels));
+    // The colours of the text through the palette: a style sheet's colour
+    // would leave the placeholder a faded copy of it, under 4.5:1.
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Text, r.text);
+    palette.setColor(QPalette::PlaceholderText, r.textFaint);
+    field->setPalette(palette);
+    field->setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 6px;"
+                                        " padding: 0 %4px; selection-background-color: %3; }"
+                                        "QLineEdit:focus { border: 1px solid %3; }")
+                             .arg(r.card.name(QColor::HexArgb), r.contrast(0.15).name(QColor::HexArgb),
+                                  r.accent.name(QColor::HexArgb))
+                             .arg(padding));
+  };
+  look();
+  whenLookChanges(field, look);
 }
 
 bool isPressKey(const QKeyEvent* event) {
@@ -62,7 +108,7 @@ bool isPressKey(const QKeyEvent* event) {
 }
 
 void KeyboardButton::focusInEvent(QFocusEvent* event) {
-  ringShown_ = focusShowsRing(event, ringShown_);
+  ringShown_ = focusShowsRing(this, event, ringShown_);
   QAbstractButton::focusInEvent(event);
 }
 

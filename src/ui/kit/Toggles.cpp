@@ -17,7 +17,7 @@ ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent), disable
 }
 
 void ToggleControl::focusInEvent(QFocusEvent* event) {
-  ringShown_ = focusShowsRing(event, ringShown_);
+  ringShown_ = focusShowsRing(this, event, ringShown_);
   QAbstractButton::focusInEvent(event);
 }
 
