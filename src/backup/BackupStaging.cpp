@@ -448,7 +448,7 @@ void BackupStaging::removeLeftovers(const QString& folder) {
   for (const QString& name : names) {
     // Plain copies of the agents' data: one that stays is said.
     if (const auto removed = FileOps::removeItem(folder + "/" + name); !removed)
-      log("[Backup] ", QStringLiteral("无法清除残留的备份临时文件：") + removed.error());
+      log("[Backup] ", QStringLiteral("无法清除残留的备份临时文件：") + removed.error().reason());
   }
 }
 

@@ -522,7 +522,7 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
       // The staging folder holds plain copies of the agents' data: one that
       // stays is said, and the next backup or restore clears it.
       if (const auto removed = FileOps::removeItemAt(workFd.get(), name); !removed)
-        log("[Restore] ", QStringLiteral("无法清除暂存文件夹：") + removed.error());
+        log("[Restore] ", QStringLiteral("无法清除暂存文件夹：") + removed.error().reason());
       if (!outcome.damaged) return outcome.result;
       // Its archive is not the one its manifest records: the next one.
       damaged << SnapshotChoice::digestMismatch(choice.folder);

@@ -2,6 +2,7 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/Crypto.h"
+#include "platform/FileOps.h"
 #include "platform/Utf8.h"
 
 #include <QDir>
@@ -13,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <ftw.h>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -107,15 +107,11 @@ QStringList pathForms(const QString& path) {
   return forms;
 }
 
-qint64 g_sizeSum = 0;
-
-int addSize(const char*, const struct stat* st, int type, FTW*) {
-  // The bytes a copy of each file writes: a file with holes counts the room
-  // its data takes, not its apparent size. What is no regular file is never
-  // stored.
-  if (type == FTW_F && S_ISREG(st->st_mode))
-    g_sizeSum += std::min<qint64>(st->st_size, static_cast<qint64>(st->st_blocks) * 512);
-  return 0;
+// The bytes a copy of a file writes: a file with holes counts the room its
+// data takes, not its apparent size. What is no regular file is never stored.
+qint64 copiedBytes(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return 0;
+  return std::min<qint64>(st.st_size, static_cast<qint64>(st.st_blocks) * 512);
 }
 
 }  // namespace
@@ -223,12 +219,13 @@ std::optional<qint64> freeBytes(const QString& folder) {
 }
 
 qint64 directorySize(const QString& path) {
-  // nftw offers no context pointer; one walk at a time.
-  static std::mutex mutex;
-  std::lock_guard lock(mutex);
-  g_sizeSum = 0;
-  if (::nftw(QFile::encodeName(path).constData(), addSize, 32, FTW_PHYS) != 0 && g_sizeSum == 0) return 0;
-  return g_sizeSum;
+  const QByteArray native = QFile::encodeName(path);
+  struct stat st;
+  if (FileOps::holdsNul(path) || ::lstat(native.constData(), &st) != 0) return 0;
+  if (!S_ISDIR(st.st_mode)) return copiedBytes(st);
+  qint64 sum = 0;
+  FileOps::forEachItemBelow(path, [&sum](const struct stat& item) { sum += copiedBytes(item); });
+  return sum;
 }
 
 Expected<void, QString> renameNoReplace(const QString& from, const QString& to) {

@@ -96,8 +96,9 @@ std::optional<quint64> mountedDevice(const QString& mountPoint);
 std::optional<qint64> freeBytes(const QString& folder);
 // The bytes the regular files below `path` (or `path` itself, a file) hold:
 // each file's size, or for a file with holes the room its data takes (what a
-// copy of it writes). Links are never followed nor counted. 0 for a missing
-// path.
+// copy of it writes). Links are never followed nor counted, and folders
+// where another file system is mounted below `path` are not entered (as
+// FileOps' walks). 0 for a missing path.
 qint64 directorySize(const QString& path);
 
 // Renames `from` to `to` only when nothing exists at `to`.

@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -59,70 +60,201 @@ DirHandle openDirAt(int parentFd, const char* name) {
   return DirHandle(dir);
 }
 
-// Calls `visit(dirFd, name, stat)` for every entry of `dir`. Stops and
-// returns false when `visit` does.
-bool forEachEntry(DIR* dir, const std::function<bool(int, const char*, const struct stat*)>& visit) {
+// The mount the file open as `fd` lies on, from /proc: for kernels that do
+// not say whether a folder is the root of a mount.
+std::optional<QByteArray> mountIdOf(int fd) {
+  QFile info(QStringLiteral("/proc/thread-self/fdinfo/") + QString::number(fd));
+  if (!info.open(QIODevice::ReadOnly)) return std::nullopt;
+  for (const QByteArray& line : info.readAll().split('\n'))
+    if (line.startsWith("mnt_id:")) return line.mid(7).trimmed();
+  return std::nullopt;
+}
+
+// Whether the folder `name` of the folder open as `parentFd` (`name` empty:
+// that folder itself), held by a folder on `parentDevice`, is where another
+// file system is mounted: it lies on another device, or it is the root of a
+// mount of the same device (a bind mount). Nothing when it cannot be looked
+// at or the kernel does not mark the roots of mounts. Automounts are not set
+// off by the look.
+std::optional<bool> mountedAt(int parentFd, const char* name, dev_t parentDevice) {
+  struct statx sx {};
+  const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name ? 0 : AT_EMPTY_PATH);
+  if (::statx(parentFd, name, flags, STATX_TYPE | STATX_INO, &sx) != 0) return std::nullopt;
+  if (makedev(sx.stx_dev_major, sx.stx_dev_minor) != parentDevice) return true;
+  if (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  return std::nullopt;
+}
+
+// How a walk that removes or measures goes into a folder below its start.
+struct Entered {
+  DirHandle dir;                 // entered: the same file system
+  bool otherFileSystem = false;  // another file system is mounted there: left alone
+  int error = 0;                 // neither: why it could not be opened
+};
+
+// Enters the folder `name` of the folder open as `parentFd` (which lies on
+// `parentDevice`), never through a link and never into another file system.
+// It is looked at before it is opened (so nothing mounted there is woken or
+// walked) and again once open (so a folder swapped for a mount point in
+// between is still seen).
+Entered enterFolder(int parentFd, dev_t parentDevice, const char* name) {
+  const std::optional<bool> before = mountedAt(parentFd, name, parentDevice);
+  if (before == true) return {nullptr, true, 0};
+  const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return {nullptr, false, errno};
+  DIR* opened = ::fdopendir(fd);
+  if (!opened) {
+    const int error = errno;
+    ::close(fd);
+    return {nullptr, false, error};
+  }
+  DirHandle dir(opened);
+  std::optional<bool> after = mountedAt(fd, "", parentDevice);
+  if (!after && !before) {
+    // A kernel that does not mark the roots of mounts: compare the mounts.
+    const std::optional<QByteArray> inside = mountIdOf(fd), outside = mountIdOf(parentFd);
+    if (inside && outside) after = *inside != *outside;
+  }
+  if (!after) return {nullptr, false, EIO};
+  if (*after) return {nullptr, true, 0};
+  return {std::move(dir), false, 0};
+}
+
+// The device of the folder open as `dir`.
+std::optional<dev_t> deviceOf(DIR* dir) {
+  struct stat st;
+  if (::fstat(::dirfd(dir), &st) != 0) return std::nullopt;
+  return st.st_dev;
+}
+
+// One entry of a folder as a walk sees it: its own attributes (a link not
+// followed), and whether another file system is mounted there (a folder, or
+// a file bind-mounted onto a file).
+struct Entry {
+  const char* name = nullptr;
+  std::optional<struct stat> st;  // nothing when it cannot be read
+  bool mounted = false;
+};
+
+// Calls `visit(dirFd, entry)` for every entry of `dir`, which lies on
+// `device`. Stops and returns false when `visit` does.
+bool forEachEntry(DIR* dir, dev_t device, const std::function<bool(int, const Entry&)>& visit) {
   const int fd = ::dirfd(dir);
-  while (dirent* entry = ::readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    struct stat st;
-    const bool readable = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!visit(fd, entry->d_name, readable ? &st : nullptr)) return false;
+  while (dirent* item = ::readdir(dir)) {
+    if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+    Entry entry;
+    entry.name = item->d_name;
+    struct statx sx {};
+    if (::statx(fd, item->d_name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &sx) == 0) {
+      struct stat st {};
+      st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+      st.st_ino = sx.stx_ino;
+      st.st_mode = sx.stx_mode;
+      st.st_nlink = sx.stx_nlink;
+      st.st_uid = sx.stx_uid;
+      st.st_gid = sx.stx_gid;
+      st.st_size = static_cast<off_t>(sx.stx_size);
+      st.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+      entry.st = st;
+      entry.mounted = st.st_dev != device ||
+                      ((sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT));
+    }
+    if (!visit(fd, entry)) return false;
   }
   return true;
 }
 
-// The (device, inode) pairs of files with more than one name, counted once.
-using SeenFiles = QSet<QPair<quint64, quint64>>;
-
-quint64 sumBelow(DIR* dir, SeenFiles& seen) {
-  quint64 sum = 0;
-  forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
-    if (!st) return true;
-    if (S_ISDIR(st->st_mode)) {
-      if (DirHandle sub = openDirAt(fd, name)) sum += sumBelow(sub.get(), seen);
-    } else {
-      // A file with several names (hard links) takes its storage once.
-      if (st->st_nlink > 1) {
-        const QPair<quint64, quint64> id{st->st_dev, st->st_ino};
-        if (seen.contains(id)) return true;
-        seen.insert(id);
-      }
-      sum += static_cast<quint64>(st->st_blocks) * 512;
+void visitBelow(DIR* dir, const std::function<void(const struct stat&)>& visit) {
+  const std::optional<dev_t> device = deviceOf(dir);
+  if (!device) return;
+  forEachEntry(dir, *device, [&](int fd, const Entry& entry) {
+    if (!entry.st || entry.mounted) return true;
+    if (!S_ISDIR(entry.st->st_mode)) {
+      visit(*entry.st);
+    } else if (Entered sub = enterFolder(fd, *device, entry.name); sub.dir) {
+      visitBelow(sub.dir.get(), visit);
     }
     return true;
   });
-  return sum;
 }
 
-// Empties the folder open as `dir`; `path` names it for error texts.
-Expected<void, QString> removeContents(DIR* dir, const QString& path) {
-  QString error;
-  forEachEntry(dir, [&](int fd, const char* name, const struct stat* st) {
-    const QString child = path + "/" + QFile::decodeName(name);
-    if (st && S_ISDIR(st->st_mode)) {
-      DirHandle sub = openDirAt(fd, name);
-      if (!sub) {
-        error = failure(child, errno);
+// What removing a folder's contents left.
+struct Emptying {
+  QString error;            // why it stopped: nothing more was tried
+  QStringList mountsLeft;   // mounted folders left in place; the rest went on
+};
+
+// Empties the folder open as `dir`; `path` names it for error texts. A
+// folder below it where another file system is mounted (or a file mounted
+// onto a file) is left with the folders that hold it; everything else goes.
+void removeContents(DIR* dir, const QString& path, Emptying& out) {
+  const std::optional<dev_t> device = deviceOf(dir);
+  if (!device) {
+    out.error = failure(path, errno);
+    return;
+  }
+  forEachEntry(dir, *device, [&](int fd, const Entry& entry) {
+    const QString child = path + "/" + QFile::decodeName(entry.name);
+    if (entry.mounted) {
+      out.mountsLeft << child;
+      return true;
+    }
+    if (entry.st && S_ISDIR(entry.st->st_mode)) {
+      Entered sub = enterFolder(fd, *device, entry.name);
+      if (sub.otherFileSystem) {
+        out.mountsLeft << child;
+        return true;
+      }
+      if (!sub.dir) {
+        out.error = failure(child, sub.error);
         return false;
       }
-      if (auto emptied = removeContents(sub.get(), child); !emptied) {
-        error = std::move(emptied).error();
-        return false;
-      }
-      if (::unlinkat(fd, name, AT_REMOVEDIR) != 0) {
-        error = failure(child, errno);
+      const qsizetype mountsBefore = out.mountsLeft.size();
+      removeContents(sub.dir.get(), child, out);
+      if (!out.error.isEmpty()) return false;
+      // It holds a mounted folder: it stays, and so do the folders above it.
+      if (out.mountsLeft.size() > mountsBefore) return true;
+      if (::unlinkat(fd, entry.name, AT_REMOVEDIR) != 0) {
+        out.error = failure(child, errno);
         return false;
       }
       return true;
     }
-    if (::unlinkat(fd, name, 0) != 0) {
-      error = failure(child, errno);
+    if (::unlinkat(fd, entry.name, 0) != 0) {
+      out.error = failure(child, errno);
       return false;
     }
     return true;
   });
-  if (!error.isEmpty()) return Unexpected(error);
+}
+
+// Removes the entry `name` of the folder open as `dirFd`; `shownAs` names it
+// in what is reported.
+Expected<void, RemovalFailure> removeEntry(int dirFd, const QByteArray& name, const QString& shownAs) {
+  struct stat st;
+  if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
+  struct stat parent;
+  if (::fstat(dirFd, &parent) != 0) return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
+  if (!S_ISDIR(st.st_mode)) {
+    if (mountedAt(dirFd, name.constData(), parent.st_dev) == true) return Unexpected(RemovalFailure{{}, {shownAs}});
+    if (::unlinkat(dirFd, name.constData(), 0) != 0) return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
+    return {};
+  }
+  Emptying out;
+  {
+    Entered dir = enterFolder(dirFd, parent.st_dev, name.constData());
+    if (dir.otherFileSystem) {
+      out.mountsLeft << shownAs;
+    } else if (!dir.dir) {
+      return Unexpected(RemovalFailure{failure(shownAs, dir.error), {}});
+    } else {
+      removeContents(dir.dir.get(), shownAs, out);
+    }
+  }
+  if (!out.error.isEmpty() || !out.mountsLeft.isEmpty()) return Unexpected(RemovalFailure{out.error, out.mountsLeft});
+  if (::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) != 0)
+    return Unexpected(RemovalFailure{failure(shownAs, errno), {}});
   return {};
 }
 
@@ -189,47 +321,60 @@ std::optional<ItemInfo> itemInfo(const QString& path) {
   return info;
 }
 
+void forEachItemBelow(const QString& folder, const std::function<void(const struct stat&)>& visit) {
+  if (holdsNul(folder)) return;
+  if (DirHandle dir = openDirAt(AT_FDCWD, encoded(folder).constData())) visitBelow(dir.get(), visit);
+}
+
 quint64 allocatedSizeBelow(const QString& path) {
-  if (holdsNul(path)) return 0;
-  DirHandle dir = openDirAt(AT_FDCWD, encoded(path).constData());
-  SeenFiles seen;
-  return dir ? sumBelow(dir.get(), seen) : 0;
+  // The (device, inode) pairs of files with more than one name, counted once.
+  QSet<QPair<quint64, quint64>> seen;
+  quint64 sum = 0;
+  forEachItemBelow(path, [&](const struct stat& st) {
+    if (st.st_nlink > 1) {
+      const QPair<quint64, quint64> id{st.st_dev, st.st_ino};
+      if (seen.contains(id)) return;
+      seen.insert(id);
+    }
+    sum += static_cast<quint64>(st.st_blocks) * 512;
+  });
+  return sum;
 }
 
-Expected<void, QString> removeItem(const QString& path) {
-  if (holdsNul(path)) return Unexpected(nulFailure(path));
-  const QByteArray native = encoded(path);
+bool isMountPoint(const QString& path) {
+  if (holdsNul(path)) return false;
+  const QFileInfo info(path);
+  if (info.fileName().isEmpty() || info.fileName() == "." || info.fileName() == "..") return false;
+  const ClosingFd parent(::open(encoded(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st;
-  if (::lstat(native.constData(), &st) != 0) return Unexpected(failure(path, errno));
-  if (!S_ISDIR(st.st_mode)) {
-    if (::unlink(native.constData()) != 0) return Unexpected(failure(path, errno));
-    return {};
-  }
-  {
-    DirHandle dir = openDirAt(AT_FDCWD, native.constData());
-    if (!dir) return Unexpected(failure(path, errno));
-    if (auto emptied = removeContents(dir.get(), path); !emptied) return emptied;
-  }
-  if (::rmdir(native.constData()) != 0) return Unexpected(failure(path, errno));
-  return {};
+  if (parent.fd < 0 || ::fstat(parent.fd, &st) != 0) return false;
+  return enterFolder(parent.fd, st.st_dev, encoded(info.fileName()).constData()).otherFileSystem;
 }
 
-Expected<void, QString> removeItemAt(int dirFd, const QByteArray& name) {
+QString RemovalFailure::reason() const {
+  if (!error.isEmpty() || mountsLeft.isEmpty()) return error;
+  return mountsLeft.first() + QStringLiteral(": another file system is mounted here");
+}
+
+Expected<void, RemovalFailure> removeItem(const QString& path) {
+  if (holdsNul(path)) return Unexpected(RemovalFailure{nulFailure(path), {}});
+  // Removed as an entry of the folder that holds it, so that a folder
+  // mounted at `path` itself is seen as one.
+  const qsizetype cut = path.lastIndexOf('/');
+  const QString folder = cut < 0 ? QStringLiteral(".") : cut == 0 ? QStringLiteral("/") : path.left(cut);
+  const QByteArray name = encoded(path.mid(cut + 1));
+  if (name.isEmpty() || name == "." || name == "..") return Unexpected(RemovalFailure{failure(path, EINVAL), {}});
+  const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Unexpected(RemovalFailure{failure(path, errno), {}});
+  const ClosingFd holder(fd);
+  return removeEntry(fd, name, path);
+}
+
+Expected<void, RemovalFailure> removeItemAt(int dirFd, const QByteArray& name) {
   const QString path = QFile::decodeName(name);
-  if (name.isEmpty() || name.contains('\0') || name.contains('/')) return Unexpected(failure(path, EINVAL));
-  struct stat st;
-  if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Unexpected(failure(path, errno));
-  if (!S_ISDIR(st.st_mode)) {
-    if (::unlinkat(dirFd, name.constData(), 0) != 0) return Unexpected(failure(path, errno));
-    return {};
-  }
-  {
-    DirHandle dir = openDirAt(dirFd, name.constData());
-    if (!dir) return Unexpected(failure(path, errno));
-    if (auto emptied = removeContents(dir.get(), path); !emptied) return emptied;
-  }
-  if (::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) != 0) return Unexpected(failure(path, errno));
-  return {};
+  if (name.isEmpty() || name.contains('\0') || name.contains('/') || name == "." || name == "..")
+    return Unexpected(RemovalFailure{failure(path, EINVAL), {}});
+  return removeEntry(dirFd, name, path);
 }
 
 std::optional<QString> openedPath(int fd) {

@@ -4,9 +4,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <utility>
+
+#include <sys/stat.h>
 
 // File-system operations that must not follow symbolic links where a plain
 // file manager would, or that must not leave a file half-written.
@@ -32,19 +36,48 @@ struct ItemInfo {
 // nothing when they cannot be read.
 std::optional<ItemInfo> itemInfo(const QString& path);
 
+// Walks that remove or measure keep to one file system: below where they
+// start they never enter a folder where another file system is mounted (one
+// on another device, or a bind mount of the same one), never remove or count
+// a file mounted onto a file, and never follow a link.
+
+// Calls `visit` with the attributes of every item below the folder `folder`
+// that is no folder (a link as itself), folders entered as said above.
+// Items that cannot be read are left out.
+void forEachItemBelow(const QString& folder, const std::function<void(const struct stat&)>& visit);
+
 // The storage allocated to everything below the folder `path`: files, links
 // and other non-folders by their allocated bytes, a file with several names
-// (hard links) once; folders themselves add nothing; links are not followed
-// and unreadable items are left out.
+// (hard links) once; folders themselves add nothing; unreadable items are
+// left out.
 quint64 allocatedSizeBelow(const QString& path);
+
+// Whether another file system is mounted at the folder `path` (a final link
+// is not followed): seen from the folder that holds it, as the walks see it.
+bool isMountPoint(const QString& path);
+
+// Why a removal stopped short.
+struct RemovalFailure {
+  // Why it stopped, "<path>: <the system's words>"; empty when all went but
+  // the mounted folders.
+  QString error;
+  // The folders where another file system is mounted (and files mounted
+  // onto files), named as the item was (its path for removeItem, its name
+  // for removeItemAt) with the rest appended: never entered, and left with
+  // the folders that hold them.
+  QStringList mountsLeft;
+  // `error`, or else "<first mounted folder>: another file system is mounted here".
+  QString reason() const;
+};
 
 // Removes the item at `path`: a folder with everything in it, a symbolic link
 // as the link (its target stays). Nothing below a folder is reached through a
-// link. The failure says why it stopped.
-Expected<void, QString> removeItem(const QString& path);
+// link, and no folder where another file system is mounted is entered (an
+// item that is one is left whole). The failure says why it stopped.
+Expected<void, RemovalFailure> removeItem(const QString& path);
 
 // The same for the entry `name` of the folder open as `dirFd`.
-Expected<void, QString> removeItemAt(int dirFd, const QByteArray& name);
+Expected<void, RemovalFailure> removeItemAt(int dirFd, const QByteArray& name);
 
 // Where the folder or file open as `fd` really is now (its links resolved),
 // from /proc; nothing when that cannot be read or the item was removed.

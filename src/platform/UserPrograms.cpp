@@ -98,11 +98,61 @@ QStringList loginShellFolders() {
   return folders;
 }
 
-QStringList extraFolders(const QStringList& except) {
+QStringList fixedFolders() {
+  const QString home = Paths::home();
+  return {home + QStringLiteral("/.npm-global/bin"), home + QStringLiteral("/.local/bin"),
+          home + QStringLiteral("/.cargo/bin"), QStringLiteral("/usr/local/bin"), QString::fromLatin1(kLinuxbrewBin)};
+}
+
+QStringList systemFolders() { return {QStringLiteral("/usr/bin"), QStringLiteral("/bin")}; }
+
+namespace {
+
+std::mutex toolLock;
+QStringList& toolList() {
+  static QStringList* list = new QStringList;  // read until the process ends
+  return *list;
+}
+
+// `more` appended to `out`, each folder once and never a system folder.
+void appendNew(QStringList& out, const QStringList& more) {
+  const QStringList system = systemFolders();
+  for (const QString& folder : more)
+    if (!folder.isEmpty() && !out.contains(folder) && !system.contains(folder)) out << folder;
+}
+
+}  // namespace
+
+QStringList toolFolders() {
+  std::lock_guard guard(toolLock);
+  return toolList();
+}
+
+void setToolFolders(const QStringList& folders) {
+  std::lock_guard guard(toolLock);
+  toolList() = folders;
+}
+
+QStringList folders() {
   QStringList out;
-  for (const QString& folder : managerFolders() + loginShellFolders())
-    if (!out.contains(folder) && !except.contains(folder)) out << folder;
+  appendNew(out, fixedFolders());
+  appendNew(out, managerFolders());
+  appendNew(out, loginShellFolders());
+  appendNew(out, toolFolders());
   return out;
 }
+
+QString searchPath(const QString& inherited) {
+  QStringList out = folders();
+  for (const QString& folder : inherited.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+    if (!out.contains(folder)) out << folder;
+  for (const QString& folder : systemFolders())
+    if (!out.contains(folder)) out << folder;
+  return out.join(QLatin1Char(':'));
+}
+
+QString searchPath() { return searchPath(currentPath()); }
+
+QString exportPathLine() { return QStringLiteral("export PATH=") + shellQuote(searchPath()) + QStringLiteral("; "); }
 
 }  // namespace tlr::UserPrograms

@@ -105,8 +105,16 @@ void AgentDetailSession::stop() {
 void AgentDetailSession::openConsole() {
   const QStringList command = item_.entry.tuiCommand.value_or(QStringList());
   if (command.isEmpty()) return;
-  const TerminalLauncher::Result started = AgentTerminal::openConsole(item_.entry, command, item_.workingFolder);
-  if (!started) Q_EMIT terminalOpenFailed(shellWords(command), started.error());
+  // Its line names this user's program folders, which are looked up off the
+  // window thread.
+  startOffMain(
+      this,
+      [entry = item_.entry, command, folder = item_.workingFolder] {
+        return AgentTerminal::openConsole(entry, command, folder);
+      },
+      [this, command](const TerminalLauncher::Result& started) {
+        if (!started) Q_EMIT terminalOpenFailed(shellWords(command), started.error());
+      });
 }
 
 void AgentDetailSession::openDashboard() {

@@ -91,14 +91,22 @@ void InstallSession::startInstall() {
 }
 
 void InstallSession::startTerminalInstall() {
-  const bool ok = installer_.openInTerminal(recipeCommands());
-  const StepResult step = ok ? StepResult::make(LocKey::installSheetTerminalOpened(), true)
-                             : StepResult::make(LocKey::installSheetTerminalFailed(), false,
-                                                LocKey::installOsascriptFailed());
-  executingSteps_ = {step};
-  allResults_ = {step};
-  phase_ = Phase::done;
+  phase_ = Phase::running;
+  executingSteps_.clear();
   Q_EMIT changed();
+  // The window's line names this user's program folders, which are looked
+  // up off the window thread.
+  startOffMain(
+      this, [installer = installer_, commands = recipeCommands()] { return installer.openInTerminal(commands); },
+      [this](bool ok) {
+        const StepResult step = ok ? StepResult::make(LocKey::installSheetTerminalOpened(), true)
+                                   : StepResult::make(LocKey::installSheetTerminalFailed(), false,
+                                                      LocKey::installOsascriptFailed());
+        executingSteps_ = {step};
+        allResults_ = {step};
+        phase_ = Phase::done;
+        Q_EMIT changed();
+      });
 }
 
 void InstallSession::bootstrapAndRetry(const Requirement& requirement) {
@@ -116,9 +124,11 @@ void InstallSession::bootstrapAndRetry(const Requirement& requirement) {
       [this](const QList<StepResult>&) { runCheck(); });
 }
 
-bool InstallSession::runDependencyInTerminal(const CommandList& commands) {
-  return installer_.openInTerminal(
-      DependencyGuides::fillEchoPlaceholders(commands, SettingsStore::shared().language()));
+void InstallSession::runDependencyInTerminal(const CommandList& commands) {
+  startOffMain(this, [installer = installer_,
+                      filled = DependencyGuides::fillEchoPlaceholders(commands, SettingsStore::shared().language())] {
+    static_cast<void>(installer.openInTerminal(filled));
+  });
 }
 
 }  // namespace tlr

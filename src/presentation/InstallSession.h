@@ -56,8 +56,9 @@ class InstallSession : public QObject {
   // Does nothing for any other requirement.
   void bootstrapAndRetry(const Requirement& requirement);
   // Runs a guide's terminal script (placeholders filled in the current
-  // language). The phase stays `missing`; true when a window was started.
-  bool runDependencyInTerminal(const CommandList& commands);
+  // language) in a terminal window, started off the window thread. The
+  // phase stays `missing`.
+  void runDependencyInTerminal(const CommandList& commands);
 
  Q_SIGNALS:
   void changed();

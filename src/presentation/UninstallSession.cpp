@@ -39,19 +39,29 @@ void UninstallSession::begin() {
   checkedPaths_ = QSet<QString>(standardPaths_.cbegin(), standardPaths_.cend());
   checkedUserDataPaths_.clear();
   Q_EMIT changed();
-  // Folders are walked whole, which can take long: the sizes come back all at
-  // once on the main thread, and not at all once the session is gone.
+  // Which paths are refused is known long before folders are measured: it
+  // comes first, so no refused path stays ticked while sizes are awaited,
+  // and only the others are measured then.
   startOffMain(
       this,
       [paths = standardPaths_ + userDataPaths_] {
-        QHash<QString, std::optional<quint64>> sizes;
-        for (const QString& path : paths) sizes.insert(path, AgentUninstaller::sizeOnDisk(path));
-        return sizes;
+        QHash<QString, AgentUninstaller::Refusal> refused;
+        for (const QString& path : paths)
+          if (const auto why = AgentUninstaller::refusal(path)) refused.insert(path, *why);
+        return refused;
       },
-      [this](const QHash<QString, std::optional<quint64>>& sizes) {
-        pathSizes_ = sizes;
-        measured_ = true;
+      [this](const QHash<QString, AgentUninstaller::Refusal>& refused) {
+        refusals_ = refused;
+        judged_ = true;
+        // Before the click only: what was handed over is the uninstaller's.
+        if (phase_ == Phase::preview) {
+          for (auto it = refused.cbegin(); it != refused.cend(); ++it) {
+            checkedPaths_.remove(it.key());
+            checkedUserDataPaths_.remove(it.key());
+          }
+        }
         Q_EMIT changed();
+        measure();
       });
   if (!runningAgent_.find) return;
   startOffMain(
@@ -63,12 +73,44 @@ void UninstallSession::begin() {
       });
 }
 
+void UninstallSession::measure() {
+  QStringList paths;
+  for (const QString& path : standardPaths_ + userDataPaths_)
+    if (!refusals_.contains(path) && !paths.contains(path)) paths << path;
+  // Folders are walked whole, which can take long: the sizes come back all at
+  // once on the main thread, and not at all once the session is gone.
+  startOffMain(
+      this,
+      [paths] {
+        QHash<QString, std::optional<quint64>> sizes;
+        for (const QString& path : paths) sizes.insert(path, AgentUninstaller::sizeOnDisk(path));
+        return sizes;
+      },
+      [this](const QHash<QString, std::optional<quint64>>& sizes) {
+        pathSizes_ = sizes;
+        measured_ = true;
+        Q_EMIT changed();
+      });
+}
+
 QString UninstallSession::runningNotice(AppLanguage language) const {
   if (running_.isEmpty()) return {};
   return LocTexts::text(language, LocKey::uninstallSheetAgentRunning(entry_.localizedDisplayName(), running_.size()));
 }
 
+std::optional<AgentUninstaller::Refusal> UninstallSession::refusal(const QString& path) const {
+  const auto it = refusals_.constFind(path);
+  if (it == refusals_.cend()) return std::nullopt;
+  return *it;
+}
+
+QString UninstallSession::refusalText(AppLanguage language, const QString& path) const {
+  const auto why = refusal(path);
+  return why ? LocTexts::text(language, AgentUninstaller::refusalKey(*why)) : QString();
+}
+
 UninstallSession::PathState UninstallSession::state(const QString& path) const {
+  if (refusals_.contains(path)) return PathState::refused;
   const auto it = pathSizes_.constFind(path);
   if (it == pathSizes_.cend()) return PathState::unmeasured;
   return it->has_value() ? PathState::present : PathState::missing;
@@ -94,17 +136,19 @@ bool UninstallSession::canUninstall() const {
 
 quint64 UninstallSession::checkedTotal() const {
   quint64 total = 0;
-  for (const QString& path : checkedPaths_ | checkedUserDataPaths_) total += pathSizes_.value(path).value_or(0);
+  for (const QString& path : checkedPaths_ | checkedUserDataPaths_) {
+    if (!refusals_.contains(path)) total += pathSizes_.value(path).value_or(0);
+  }
   return total;
 }
 
 QStringList UninstallSession::pathsToRemove() const {
   QStringList paths;
   for (const QString& path : standardPaths_) {
-    if (checkedPaths_.contains(path) && !paths.contains(path)) paths.append(path);
+    if (checkedPaths_.contains(path) && !paths.contains(path) && !refusals_.contains(path)) paths.append(path);
   }
   for (const QString& path : userDataPaths_) {
-    if (checkedUserDataPaths_.contains(path) && !paths.contains(path)) paths.append(path);
+    if (checkedUserDataPaths_.contains(path) && !paths.contains(path) && !refusals_.contains(path)) paths.append(path);
   }
   return paths;
 }
@@ -112,6 +156,16 @@ QStringList UninstallSession::pathsToRemove() const {
 void UninstallSession::start() {
   if (phase_ != Phase::preview) return;
   const QStringList paths = pathsToRemove();
+  // What stays because it is refused is said at the end, as the preview
+  // judged it: never judged again, never removed.
+  refusedRows_.clear();
+  QSet<QString> said;
+  for (const QString& path : standardPaths_ + userDataPaths_) {
+    const auto why = refusal(path);
+    if (!why || said.contains(path)) continue;
+    said.insert(path);
+    refusedRows_.append(AgentUninstaller::refusedStep(path, *why));
+  }
   phase_ = Phase::executing;
   executingSteps_.clear();
   Q_EMIT changed();
@@ -125,7 +179,7 @@ void UninstallSession::start() {
         Q_EMIT changed();
       },
       [this](const QList<StepResult>& steps) {
-        allResults_ = steps;
+        allResults_ = steps + refusedRows_;
         phase_ = Phase::done;
         Q_EMIT changed();
       });
@@ -156,13 +210,38 @@ QString UninstallSession::failureBody(AppLanguage language) const {
   return LocTexts::text(language, LocKey::uninstallWarnBody(failedSteps().size()));
 }
 
-QStringList UninstallSession::failureLines(AppLanguage language) const {
+QList<UninstallSession::FailureLine> UninstallSession::failureLines(AppLanguage language) const {
   const QList<StepResult> failed = failedSteps();
-  QStringList lines;
-  for (qsizetype i = 0; i < failed.size() && i < kListedFailures; ++i) lines.append("• " + LocTexts::text(language, failed[i].label));
-  if (failed.size() > kListedFailures)
-    lines.append(LocTexts::text(language, LocKey::uninstallWarnMore(failed.size() - kListedFailures)));
+  QList<FailureLine> lines;
+  for (qsizetype i = 0; i < failed.size() && i < kListedFailures; ++i) {
+    lines.append({"• " + LocTexts::text(language, failed[i].label),
+                  failed[i].error ? LocTexts::text(language, *failed[i].error) : QString()});
+  }
   return lines;
+}
+
+QString UninstallSession::moreFailures(AppLanguage language) const {
+  const qsizetype failed = failedSteps().size();
+  if (failed <= kListedFailures) return {};
+  return LocTexts::text(language, LocKey::uninstallWarnMore(failed - kListedFailures));
+}
+
+QStringList UninstallSession::byHandLines(AppLanguage language) const {
+  QStringList paths;
+  for (const StepResult& step : failedSteps()) {
+    if (step.removableByHand) paths << "• " + *step.removableByHand;
+  }
+  if (paths.size() <= kListedFailures) return paths;
+  const qsizetype more = paths.size() - kListedFailures;
+  paths.resize(kListedFailures);
+  return paths << LocTexts::text(language, LocKey::uninstallWarnMore(more));
+}
+
+QString UninstallSession::byHandNote(AppLanguage language) const {
+  for (const StepResult& step : failedSteps()) {
+    if (step.removableByHand) return LocTexts::text(language, LocKey::uninstallWarnByHand());
+  }
+  return {};
 }
 
 }  // namespace tlr

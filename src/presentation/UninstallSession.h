@@ -35,8 +35,10 @@ class UninstallSession : public QObject {
   enum class Phase { preview, executing, done };
   enum class Group { standard, userData };
   // present: something is there (an empty file or folder too); missing:
-  // nothing is there; unmeasured: the measurement has not finished.
-  enum class PathState { present, missing, unmeasured };
+  // nothing is there; unmeasured: the measurement has not finished;
+  // refused: the uninstaller never removes it (nor measures it), and says
+  // why.
+  enum class PathState { present, missing, unmeasured, refused };
 
   // How the session finds the agent running and stops it; both run off the
   // main thread.
@@ -61,10 +63,18 @@ class UninstallSession : public QObject {
   bool isEmpty() const;
 
   // When the sheet is shown: every standard path checked, no user-data path,
-  // and all listed paths measured off the main thread. The sizes arrive
-  // together, in one change; whether the agent runs arrives in another.
+  // and all listed paths judged, then measured, off the main thread. Which
+  // paths are refused arrives first, in one change (they are unchecked
+  // then); the sizes of the others arrive together in another; whether the
+  // agent runs in a third.
   void begin();
+  bool isJudged() const { return judged_; }
+  // The sizes have arrived (so the refusals too).
   bool isMeasured() const { return measured_; }
+  // Why a listed path is refused, once judged; nothing for one that may go.
+  std::optional<AgentUninstaller::Refusal> refusal(const QString& path) const;
+  // Its reason in words; empty for a path that is not refused.
+  QString refusalText(AppLanguage language, const QString& path) const;
 
   // The agent's processes (its helpers too) that ran when the sheet was
   // shown. While any ran, the sheet says so, its button reads "Stop and
@@ -89,11 +99,13 @@ class UninstallSession : public QObject {
   // Bytes of every checked path, a path checked in both groups once.
   quint64 checkedTotal() const;
   // The checked paths, each once: standard ones in recipe order, then
-  // user-data ones.
+  // user-data ones. Never a refused one.
   QStringList pathsToRemove() const;
 
   // Hands the commands and the checked paths to the uninstaller. Only from
-  // the preview: a second call does nothing.
+  // the preview: a second call does nothing. The refused paths are not
+  // handed over: their rows, with their reasons, follow the uninstaller's
+  // at the end.
   void start();
 
   Phase phase() const { return phase_; }
@@ -105,10 +117,21 @@ class UninstallSession : public QObject {
   QString buttonLabel(AppLanguage language) const;
   // The outcome line of the done phase.
   QString summary(AppLanguage language) const;
-  // The failure box: its body, and the first failed labels followed by
-  // "…and <m> more" when more than `kListedFailures` failed.
+  // The failure box: its body, the first `kListedFailures` failed steps
+  // each with its own reason, "…and <m> more" when more failed (empty
+  // otherwise), and only when some of them are paths the system would not
+  // let go (permissions, a file in use) a note that the user may remove
+  // those by hand, with their paths.
+  struct FailureLine {
+    QString label;   // "• " and the step's label
+    QString reason;  // its reason; empty when it has none
+  };
   QString failureBody(AppLanguage language) const;
-  QStringList failureLines(AppLanguage language) const;
+  QList<FailureLine> failureLines(AppLanguage language) const;
+  QString moreFailures(AppLanguage language) const;
+  QString byHandNote(AppLanguage language) const;
+  // "• " and each such path, the first `kListedFailures` then "…and <m> more".
+  QStringList byHandLines(AppLanguage language) const;
   static constexpr qsizetype kListedFailures = 5;
 
  Q_SIGNALS:
@@ -118,6 +141,8 @@ class UninstallSession : public QObject {
   void choiceChanged();
 
  private:
+  // Measures the paths that are not refused, off the main thread.
+  void measure();
   QSet<QString>& checkedSet(Group group) { return group == Group::standard ? checkedPaths_ : checkedUserDataPaths_; }
   const QSet<QString>& checkedSet(Group group) const {
     return group == Group::standard ? checkedPaths_ : checkedUserDataPaths_;
@@ -134,7 +159,10 @@ class UninstallSession : public QObject {
   QSet<QString> checkedPaths_;
   QSet<QString> checkedUserDataPaths_;
   QHash<QString, std::optional<quint64>> pathSizes_;  // measured paths; nothing: missing
+  QHash<QString, AgentUninstaller::Refusal> refusals_;
+  bool judged_ = false;
   bool measured_ = false;
+  QList<StepResult> refusedRows_;  // rows of the refused paths not handed over
   QList<StepResult> executingSteps_;
   QList<StepResult> allResults_;
 };

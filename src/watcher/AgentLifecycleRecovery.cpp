@@ -135,8 +135,7 @@ void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent i
   record(entry.id, RecoveryPolicy::recoveredEventType(intent), QStringLiteral("pid=%1").arg(outcome.pid));
   // Seen running: watched from now on, so an exit a moment later is not
   // missed before the next scan.
-  if (!watchedPids_.contains(outcome.pid)) {
-    watchExit(outcome.pid, entry.id);
+  if (!watchedPids_.contains(outcome.pid) && watchExit(outcome.pid, entry.id)) {
     watchedPids_.insert(outcome.pid, entry.id);
     instanceOf_.insert(outcome.pid, Instance{outcome.pid, outcome.folder});
     if (outcome.folder) lastFolder_.insert(entry.id, *outcome.folder);

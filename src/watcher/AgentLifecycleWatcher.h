@@ -206,8 +206,9 @@ class AgentLifecycleWatcher final : public QObject {
   // With details that say `text` in the language of the moment.
   void record(const QString& agentId, AgentEventType type, const EventText& text);
   // Asks the exit watcher to watch `pid`; one refused for want of a
-  // descriptor is asked again at the next scan.
-  void watchExit(pid_t pid, const QString& agentId);
+  // descriptor is asked again at the next scan. False when its exit has
+  // been handled already: the sighting came from a scan older than its end.
+  bool watchExit(pid_t pid, const QString& agentId);
   // Where a watched process belongs: its instance and where it ran.
   struct Instance {
     pid_t pid = 0;  // the instance's first process

@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/ProcessSignals.h"
 #include "platform/TerminalLauncher.h"
+#include "platform/UserPrograms.h"
 #include "platform/Workspace.h"
 #include "registry/AgentRegistry.h"
 #include "watcher/ProcessScanner.h"
@@ -49,12 +50,8 @@ AgentRecover::AgentRecover(Timing timing, SignalledPids& signalled, SetupComplet
 
 QString AgentRecover::commandLine(const Command& command) { return command.join(QLatin1Char(' ')); }
 
-QString AgentRecover::searchPathPrefix() {
-  return QStringLiteral("export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\"; ");
-}
-
 QString AgentRecover::terminalShellText(const Command& command, const std::optional<QString>& sentinelPath) {
-  QString text = searchPathPrefix() + commandLine(command) + QStringLiteral("; tlr_status=$?");
+  QString text = UserPrograms::exportPathLine() + commandLine(command) + QStringLiteral("; tlr_status=$?");
   // Touched whether the command succeeds or not: the watch only needs to
   // know that it has ended.
   if (sentinelPath) text += QStringLiteral("; touch ") + shellQuote(*sentinelPath);
@@ -73,7 +70,7 @@ QString AgentRecover::terminalShellText(const Command& command, const std::optio
 QString AgentRecover::gatewayShellText(const Command& command) {
   // exec: the service itself becomes the detached process, with no shell
   // waiting above it.
-  return searchPathPrefix() + QStringLiteral("exec ") + commandLine(command);
+  return UserPrograms::exportPathLine() + QStringLiteral("exec ") + commandLine(command);
 }
 
 QString AgentRecover::gatewayLogPath(const QString& agentId) {
@@ -109,9 +106,7 @@ bool AgentRecover::canStart(const AgentEntry& entry) {
   if (entry.recover->strategy == AgentEntry::Recover::Strategy::openApp)
     return entry.recover->appBundleId && Workspace::applicationPath(*entry.recover->appBundleId).has_value();
   if (!entry.recover->command || entry.recover->command->isEmpty()) return false;
-  const QString home = Paths::home();
-  const QString path = home + QStringLiteral("/.npm-global/bin:") + home + QStringLiteral("/.local/bin:") + currentPath();
-  return !findExecutable(entry.recover->command->first(), path).isEmpty();
+  return !findExecutable(entry.recover->command->first(), UserPrograms::searchPath()).isEmpty();
 }
 
 AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const {

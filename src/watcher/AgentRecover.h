@@ -134,8 +134,8 @@ class AgentRecover final {
   Result stopWithHelpers(const AgentEntry& entry) const;
 
   // Whether the program a relaunch would start is there: the application of
-  // recover.appBundleId, or recover.command's program in the user's program
-  // folders or on PATH (as the relaunch's shell looks for it).
+  // recover.appBundleId, or recover.command's program on the relaunch's own
+  // search path (UserPrograms::searchPath()).
   static bool canStart(const AgentEntry& entry);
 
   // Where an agent is started: `folder` when it is still a folder, else the
@@ -145,8 +145,6 @@ class AgentRecover final {
   // The texts the operations build, exactly as the shell receives them.
   // The words of a command joined by single blanks, unquoted.
   static QString commandLine(const Command& command);
-  // Puts the user's npm and ~/.local program folders ahead of PATH.
-  static QString searchPathPrefix();
   // The terminal line of a command, touching `sentinelPath` when it ends;
   // then the window says the command's exit status and stays open until the
   // user presses Enter.

@@ -2,6 +2,7 @@
 
 #include "platform/LoginShell.h"
 #include "platform/Log.h"
+#include "platform/UserPrograms.h"
 #include "watcher/AgentRecover.h"
 
 namespace tlr::AgentTerminal {
@@ -13,7 +14,7 @@ TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList&
   // The window stays open in the user's shell once the console ends, so its
   // last words stay readable.
   const TerminalLauncher::Result started =
-      TerminalLauncher::run(AgentRecover::searchPathPrefix() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""),
+      TerminalLauncher::run(UserPrograms::exportPathLine() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""),
                             AgentRecover::startFolder(folder));
   if (started)
     log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": ") + TerminalLauncher::findTerminal() + QStringLiteral(" -e \"") + line +
@@ -29,7 +30,7 @@ void runUninstallLines(const QStringList& commandLines) {
 QString uninstallShellText(const QStringList& commandLines) {
   // The lines may ask questions, so they keep the terminal (--foreground);
   // after 60 seconds they are ended all the same.
-  return AgentRecover::searchPathPrefix() + QStringLiteral("timeout --foreground 60 /bin/sh -c ") +
+  return UserPrograms::exportPathLine() + QStringLiteral("timeout --foreground 60 /bin/sh -c ") +
          shellQuote(commandLines.join(QStringLiteral("; "))) + QStringLiteral("; sleep 1");
 }
 

@@ -11,7 +11,9 @@
 // What the agent detail sheet runs for an agent in a terminal window: the
 // agent's console, and the agent's own launchd uninstall command lines (the
 // hard stop of a managed agent that has some). Terminals are started and left
-// to the user; nothing waits for them. Call from the main thread.
+// to the user; nothing waits for them. Each line first sets PATH to this
+// user's program folders (UserPrograms), which are looked up: never call
+// these on the window thread.
 namespace tlr::AgentTerminal {
 
 // Runs the agent's console command (its words joined by single blanks, exactly

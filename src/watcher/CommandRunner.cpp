@@ -2,7 +2,6 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/LoginShell.h"
-#include "platform/Paths.h"
 #include "platform/UserPrograms.h"
 
 #include <QRegularExpression>
@@ -24,14 +23,6 @@ qint32 exitCodeOf(const ChildResult& child) {
 
 }  // namespace
 
-QString CommandRunner::searchPath() {
-  const QString home = Paths::home();
-  const QStringList folders = {home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
-                               "/usr/local/bin",          UserPrograms::kLinuxbrewBin, "/usr/bin",
-                               "/bin"};
-  return folders.join(QLatin1Char(':')) + QLatin1Char(':') + currentPath();
-}
-
 QString CommandRunner::terminalText(const QByteArray& output) {
   // CSI sequences (ESC [ … final byte), OSC strings (ESC ] … BEL or ESC \),
   // and any other two-byte escape.
@@ -51,7 +42,7 @@ CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::m
     result.stdErr = QStringLiteral("argv empty");
     return result;
   }
-  ChildSpec spec = LoginShell::resolve().childSpec(shellLine(argv), searchPath());
+  ChildSpec spec = LoginShell::resolve().childSpec(shellLine(argv), UserPrograms::searchPath());
   spec.timeout = limit;
   spec.outputLimit = kOutputLimit;
   spec.terminal = inTerminal;

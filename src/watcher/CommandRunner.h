@@ -41,9 +41,9 @@ class CommandRunner {
   // Most bytes kept of each output stream.
   static constexpr qsizetype kOutputLimit = 16 * 1024 * 1024;
 
-  // Runs `argv` through the user's login shell, with the program folders of
-  // searchPath() ahead of the inherited PATH, capturing both outputs while it
-  // runs. Blocks until the command ends or `limit` passes (then the
+  // Runs `argv` through the user's login shell, with this user's program
+  // folders (UserPrograms::searchPath()) ahead of the inherited PATH,
+  // capturing both outputs while it runs. Blocks until the command ends or `limit` passes (then the
   // command's process group is stopped and the result says it timed out). A
   // background child that keeps the output pipes open does not hold it up.
   // Never call it on the main thread.
@@ -58,10 +58,6 @@ class CommandRunner {
   // A terminal's output as plain text: control sequences (colours, cursor
   // moves, titles) removed, CR LF and lone CR made line feeds.
   static QString terminalText(const QByteArray& output);
-
-  // The seven program folders joined with ":", then ":" and the inherited
-  // PATH (empty when there is none, leaving a final ":").
-  static QString searchPath();
 };
 
 }  // namespace tlr

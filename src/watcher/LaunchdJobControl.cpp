@@ -47,7 +47,9 @@ void disableJob(const AgentEntry& entry, QObject* context,
 void hardStop(const AgentEntry& entry) {
   const bool labelled = hasLabel(entry);
   if (entry.launchdUninstallCommand && !entry.launchdUninstallCommand->isEmpty()) {
-    AgentTerminal::runUninstallLines(*entry.launchdUninstallCommand);
+    // Its line names this user's program folders, looked up off the window
+    // thread.
+    startOffMain(nullptr, [lines = *entry.launchdUninstallCommand] { AgentTerminal::runUninstallLines(lines); });
   } else if (labelled) {
     startOffMain(nullptr, [label = *entry.launchdLabel] {
       // Not waited on beyond its own call: whether the job went down is

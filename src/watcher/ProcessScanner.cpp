@@ -1,6 +1,5 @@
 #include "watcher/ProcessScanner.h"
 
-#include "core/installers/RecipeCommands.h"
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
@@ -30,8 +29,7 @@ constexpr int kAncestorSteps = 8;
 // its own node first); its standard output when it exits with 0.
 std::optional<QString> runCommandOnce(const QStringList& argv) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("PATH"), recipe::searchPathPrefix() + QStringLiteral(":/usr/bin:/bin:") +
-                                         env.value(QStringLiteral("PATH")));
+  env.insert(QStringLiteral("PATH"), UserPrograms::searchPath(env.value(QStringLiteral("PATH"))));
   ChildSpec spec;
   spec.program = argv.first();
   spec.arguments = argv.mid(1);
@@ -43,10 +41,9 @@ std::optional<QString> runCommandOnce(const QStringList& argv) {
   return QString::fromUtf8(r.out);
 }
 
-// The folders that npm and pipx name, then those of the Node version
-// managers and of the user's login shell.
+// The folders that npm and pipx name.
 QStringList askToolFolders() {
-  QStringList out = UserPrograms::extraFolders();
+  QStringList out;
   if (const auto prefix = runCommandOnce({"/usr/bin/env", "npm", "config", "get", "prefix"})) {
     const QString p = prefix->trimmed();
     if (!p.isEmpty()) out << p + QStringLiteral("/bin");
@@ -63,7 +60,9 @@ QStringList askToolFolders() {
 struct ToolFolders {
   std::mutex lock;
   bool asked = false;
-  std::optional<QStringList> folders;  // once both have answered
+  // This user's program folders (UserPrograms::folders()), once npm and
+  // pipx have answered.
+  std::optional<QStringList> folders;
   // Told on the main thread once the answers are in, each while its
   // context lives.
   QList<std::function<void()>> waiting;
@@ -78,7 +77,13 @@ struct ToolFolders {
     std::lock_guard guard(lock);
     if (!asked) {
       asked = true;
-      startOffMain(nullptr, [this] { answer(askToolFolders()); }, [this] { tellWaiting(); });
+      startOffMain(
+          nullptr,
+          [this] {
+            UserPrograms::setToolFolders(askToolFolders());
+            answer(UserPrograms::folders());
+          },
+          [this] { tellWaiting(); });
     }
     return folders;
   }
@@ -131,11 +136,10 @@ bool ProcessScanner::isInterpreterName(const QString& name) {
 }
 
 QStringList ProcessScanner::cliSearchPaths() {
-  const QString home = Paths::home();
-  QStringList paths{home + "/.npm-global/bin", home + "/.local/bin", home + "/.cargo/bin",
-                    QStringLiteral("/usr/local/bin"), QString::fromLatin1(UserPrograms::kLinuxbrewBin),
-                    QStringLiteral("/usr/bin")};
-  for (const QString& folder : ToolFolders::instance().known().value_or(QStringList()))
+  // The fixed folders of the current home, then the others as they were
+  // asked.
+  QStringList paths = UserPrograms::fixedFolders();
+  for (const QString& folder : ToolFolders::instance().known().value_or(QStringList()) + UserPrograms::systemFolders())
     if (!paths.contains(folder)) paths << folder;
   return paths;
 }

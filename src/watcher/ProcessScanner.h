@@ -109,12 +109,13 @@ class ProcessScanner final {
   static bool shouldExclude(const AgentEntry& entry, const QStringList& argv);
   // Whether `name` is a file in one of cliSearchPaths().
   static bool isCliInstalled(const QString& name);
-  // Where command-line agents are looked for: fixed folders (below the
-  // current home, Linuxbrew's), the Node version managers' folders (nvm,
-  // volta, fnm), the folders of the user's login shell's PATH, npm's global
-  // prefix and pipx's program folder. These are asked once per process, off
-  // the main thread: until all have answered only the fixed folders are
-  // given, and nobody waits for them.
+  // Where command-line agents are looked for: this user's program folders
+  // (UserPrograms::folders(): fixed ones below the current home and
+  // Linuxbrew's, the Node version managers', the login shell's PATH, npm's
+  // global prefix and pipx's program folder), then the system's. They are
+  // asked once per process, off the main thread: until all have answered
+  // only the fixed and the system's folders are given, and nobody waits for
+  // them.
   static QStringList cliSearchPaths();
   // Calls `done` on the main thread once npm and pipx have answered (soon,
   // when they have already), unless `context` is gone by then.

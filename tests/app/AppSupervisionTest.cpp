@@ -133,6 +133,26 @@ TEST_F(AgentCrashInTheApplication, AnNpmInstalledAgentIsSeenAndItsSegfaultRelaun
   EXPECT_FALSE(ProcessSignals::isAlive(first));
 }
 
+// Installed with nvm's npm and found there by the scan, the agent was never
+// relaunched: the relaunch looked for it on a PATH without nvm's folder.
+TEST_F(AgentCrashInTheApplication, AnAgentInstalledOnlyUnderNvmIsRelaunched) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-nvm-agent"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/.nvm/versions/node/v20.11.1/bin"), name);
+  AppProcess& app = process(sandbox(registryOf(agentEntry(name, name, QStringLiteral("plain")))));
+  ASSERT_TRUE(app.start());
+  const pid_t first = agents_.start(program, {QStringLiteral("plain")});
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }, 20s))
+      << app.stdOut().toStdString();
+
+  ASSERT_EQ(ProcessSignals::send(first, SIGSEGV), 0);
+  const pid_t second = agents_.waitForNew({first});
+  ASSERT_GT(second, 0) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(second)))
+      << app.stdOut().toStdString();
+  EXPECT_EQ(ProcessTable::read(second)->exePath, program);
+}
+
 // A user's one-shot that fails opens nothing; another user's agent is never
 // ours; the agent the user started in a project folder comes back there.
 TEST_F(AgentCrashInTheApplication, OnlyThisUsersSessionsAreSupervisedAndComeBackInTheirFolder) {

@@ -27,9 +27,13 @@ const QString kDemoName = QStringLiteral("Tlr Demo");
 // An agent whose 80-character name is wider than any sheet.
 const QString kLongName = QStringLiteral("Tlr Long ") + QString(71, QLatin1Char('n'));
 
+// A path the uninstaller refuses: outside the home folder.
+const QString kRefusedPath = QStringLiteral("/usr/local/lib/node_modules/tlr-demo");
+
 // One stand-in agent: its install makes ~/.tlr-demo/bin/tlr-demo and links
 // it into ~/.local/bin (so the next scan finds it installed); its uninstall
-// lists the program's folders, a cache and the user's data.
+// lists the program's folders, a cache, the user's data and a path it
+// refuses.
 QByteArray demoRegistry(const QString& liveProgram = {}) {
   const QString install = QStringLiteral(
       "mkdir -p \"$HOME/.tlr-demo/bin\" \"$HOME/.local/bin\" && printf '#!/bin/sh\\nexit 0\\n' > "
@@ -45,7 +49,7 @@ QByteArray demoRegistry(const QString& liveProgram = {}) {
        QJsonObject{{QStringLiteral("commands"), QJsonArray{QJsonArray{QStringLiteral("sh"), QStringLiteral("-c"), install}}}}},
       {QStringLiteral("uninstall"),
        QJsonObject{{QStringLiteral("paths"), QJsonArray{QStringLiteral("~/.tlr-demo"), QStringLiteral("~/.local/bin/tlr-demo"),
-                                                         QStringLiteral("~/.tlr-demo-cache")}},
+                                                         QStringLiteral("~/.tlr-demo-cache"), kRefusedPath}},
                    {QStringLiteral("userDataPaths"), QJsonArray{QStringLiteral("~/.tlr-demo-data")}}}},
   }};
   agents.append(QJsonObject{
@@ -421,6 +425,16 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
       },
       30s));
   EXPECT_TRUE(cacheBox.value(QStringLiteral("checked")).toBool());
+  // The refused path is unticked and cannot be ticked before the click, and
+  // the reader hears why.
+  const QJsonObject refusedBox = AccessibilityBus::find(bus_.tree(pid_, w.uninstallTitle), QStringLiteral("check box"),
+                                                        kRefusedPath);
+  ASSERT_FALSE(refusedBox.isEmpty());
+  EXPECT_FALSE(refusedBox.value(QStringLiteral("checked")).toBool());
+  EXPECT_FALSE(refusedBox.value(QStringLiteral("enabled")).toBool());
+  EXPECT_EQ(refusedBox.value(QStringLiteral("description")).toString(),
+            w.language == QStringLiteral("zh") ? QStringLiteral("路径不安全，拒绝删除：它不在你的主目录内")
+                                               : QStringLiteral("unsafe path, not removed: it is outside your home folder"));
   const auto startButton = [&] {
     for (const QJsonValue& node : bus_.tree(pid_, w.uninstallTitle)) {
       const QJsonObject o = node.toObject();

@@ -1,5 +1,7 @@
 #include "platform/FileOps.h"
 
+#include "platform/DiskImage.h"
+#include "platform/UniqueFd.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace tlr;
@@ -28,7 +31,7 @@ TEST(FileOpsRemoval, AFolderGoesWithItsContentsButNotThroughLinks) {
   QFile::link(root + "/kept", root + "/top-link");
   EXPECT_TRUE(FileOps::removeItem(root + "/top-link"));
   EXPECT_TRUE(QFileInfo::exists(root + "/kept/data"));
-  EXPECT_TRUE(FileOps::removeItem(root + "/missing").error().endsWith("No such file or directory"));
+  EXPECT_TRUE(FileOps::removeItem(root + "/missing").error().reason().endsWith("No such file or directory"));
 }
 
 // One of our own files is replaced whole and never written through what
@@ -93,12 +96,77 @@ TEST(FileOpsNul, APathHoldingANulIsRefusedWhole) {
   QDir().mkpath(root + "/kept/inner");
   QFile(root + "/kept/inner/data").open(QIODevice::WriteOnly);
   const QString cut = root + "/kept" + QChar(0) + "/gone";
-  EXPECT_TRUE(FileOps::removeItem(cut).error().contains("NUL"));
-  EXPECT_TRUE(FileOps::removeItem(root + "/kept/" + QChar(0)).error().contains("NUL"));
+  EXPECT_TRUE(FileOps::removeItem(cut).error().reason().contains("NUL"));
+  EXPECT_TRUE(FileOps::removeItem(root + "/kept/" + QChar(0)).error().reason().contains("NUL"));
   EXPECT_TRUE(QFileInfo::exists(root + "/kept/inner/data"));
   EXPECT_FALSE(FileOps::itemInfo(cut).has_value());
   EXPECT_EQ(FileOps::allocatedSizeBelow(root + "/kept/" + QChar(0)), 0u);
   EXPECT_FALSE(FileOps::writeOwnFile(root + "/kept/inner/data" + QChar(0) + "x", "new"));
   EXPECT_EQ(test::readFile(root + "/kept/inner/data"), "");
   EXPECT_EQ(FileOps::readFile(root + "/kept/inner/data" + QChar(0), 10).status, FileOps::ReadResult::Status::failed);
+}
+
+// A bind mount (same device) and a file system of its own (another device)
+// inside a folder: the removal used to empty both and fail only at the
+// mount points; the measures counted what they hold.
+TEST(FileOpsMounts, WalksThatRemoveOrMeasureNeverEnterAnotherFileSystem) {
+  QTemporaryDir dir;
+  const QString root = dir.path();
+  test::writeBytes(root + "/elsewhere/precious", QByteArray(600'000, 'p'));
+  test::writeBytes(root + "/victim/file", "x");
+  test::writeBytes(root + "/victim/sub/file", "x");
+  QDir().mkpath(root + "/victim/sub/bound");
+  QDir().mkpath(root + "/victim/sub/own-fs");
+  QDir().mkpath(root + "/victim/plain");
+  {
+    test::PrivateMounts mounts;
+    if (!mounts.failure().isEmpty()) GTEST_SKIP() << mounts.failure().toStdString();
+    ASSERT_TRUE(mounts.bind(root + "/elsewhere", root + "/victim/sub/bound"));
+    ASSERT_TRUE(mounts.mountTmpfs(root + "/victim/sub/own-fs"));
+    test::writeBytes(root + "/victim/sub/file-mount", "");
+    ASSERT_TRUE(mounts.bind(root + "/elsewhere/precious", root + "/victim/sub/file-mount"));
+    test::writeBytes(root + "/victim/sub/own-fs/kept", QByteArray(600'000, 'k'));
+
+    EXPECT_TRUE(FileOps::isMountPoint(root + "/victim/sub/bound"));
+    EXPECT_TRUE(FileOps::isMountPoint(root + "/victim/sub/own-fs"));
+    EXPECT_FALSE(FileOps::isMountPoint(root + "/victim/plain"));
+    EXPECT_FALSE(FileOps::isMountPoint(root + "/victim"));
+    EXPECT_LT(FileOps::allocatedSizeBelow(root + "/victim"), 100'000u);
+    EXPECT_LT(DiskImage::directorySize(root + "/victim"), 100'000);
+    // Where a walk starts is measured whatever it is.
+    EXPECT_GE(DiskImage::directorySize(root + "/victim/sub/bound"), 600'000);
+
+    // A mount point itself is left whole.
+    const auto itself = FileOps::removeItem(root + "/victim/sub/bound");
+    ASSERT_FALSE(itself);
+    EXPECT_TRUE(itself.error().error.isEmpty()) << itself.error().error.toStdString();
+    EXPECT_EQ(itself.error().mountsLeft, QStringList{root + "/victim/sub/bound"});
+
+    // Everything else goes; the mounted folders stay with the folders above them.
+    const auto removed = FileOps::removeItem(root + "/victim");
+    ASSERT_FALSE(removed);
+    EXPECT_TRUE(removed.error().error.isEmpty()) << removed.error().error.toStdString();
+    QStringList left = removed.error().mountsLeft;
+    left.sort();
+    EXPECT_EQ(left, (QStringList{root + "/victim/sub/bound", root + "/victim/sub/file-mount", root + "/victim/sub/own-fs"}));
+    EXPECT_TRUE(removed.error().reason().endsWith(": another file system is mounted here"));
+    EXPECT_EQ(QDir(root + "/victim").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"sub"});
+    EXPECT_EQ(QDir(root + "/victim/sub").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"bound", "file-mount", "own-fs"}));
+    EXPECT_EQ(test::readBytes(root + "/victim/sub/own-fs/kept").size(), 600'000);
+
+    // Named relative to the folder it was given with.
+    const UniqueFd folder(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const auto at = FileOps::removeItemAt(folder.get(), "victim");
+    ASSERT_FALSE(at);
+    left = at.error().mountsLeft;
+    left.sort();
+    EXPECT_EQ(left, (QStringList{"victim/sub/bound", "victim/sub/file-mount", "victim/sub/own-fs"}));
+    // A file mounted onto a file is left too.
+    const auto file = FileOps::removeItem(root + "/victim/sub/file-mount");
+    ASSERT_FALSE(file);
+    EXPECT_EQ(file.error().mountsLeft, QStringList{root + "/victim/sub/file-mount"});
+  }
+  EXPECT_EQ(test::readBytes(root + "/elsewhere/precious").size(), 600'000);
 }

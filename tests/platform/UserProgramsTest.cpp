@@ -33,9 +33,23 @@ TEST(UserPrograms, VersionManagersAndTheLoginShellsPathAreLookedIn) {
   ASSERT_FALSE(shell.isEmpty());
   EXPECT_EQ(shell.first(), h + "/shell-bin");
   EXPECT_TRUE(shell.contains("/usr/bin"));
-  const QStringList extra = tlr::UserPrograms::extraFolders({h + "/.volta/bin"});
-  EXPECT_FALSE(extra.contains(h + "/.volta/bin"));
-  EXPECT_EQ(extra.count("/usr/bin"), 1);
+
+  // One list of every folder, the user's own first, then the managers', the
+  // login shell's and what npm and pipx named; the system's come last, after
+  // the inherited PATH, and every folder is named once.
+  tlr::UserPrograms::setToolFolders({h + "/npm-prefix/bin", h + "/.volta/bin", "/usr/bin"});
+  const QStringList all = tlr::UserPrograms::folders();
+  EXPECT_EQ(all.mid(0, 6), (QStringList{h + "/.npm-global/bin", h + "/.local/bin", h + "/.cargo/bin", "/usr/local/bin",
+                                        "/home/linuxbrew/.linuxbrew/bin", h + "/.nvm/versions/node/v22.3.0/bin"}));
+  EXPECT_EQ(all.last(), h + "/npm-prefix/bin");
+  EXPECT_EQ(all.count(h + "/.volta/bin"), 1);
+  EXPECT_LT(all.indexOf(h + "/.volta/bin"), all.indexOf(h + "/shell-bin"));
+  EXPECT_FALSE(all.contains("/usr/bin"));
+  EXPECT_FALSE(all.contains("/bin"));
+  const QString path = tlr::UserPrograms::searchPath("/opt/own/bin:/bin:" + h + "/.local/bin");
+  EXPECT_EQ(path, all.join(':') + ":/opt/own/bin:/bin:/usr/bin");
+  tlr::UserPrograms::setToolFolders({});
+  EXPECT_EQ(tlr::UserPrograms::searchPath("/opt/own/bin"), tlr::UserPrograms::folders().join(':') + ":/opt/own/bin:/usr/bin:/bin");
 
   // $NVM_DIR moves nvm's folders.
   ASSERT_TRUE(QDir().mkpath(h + "/elsewhere/versions/node/v21.0.0/bin"));

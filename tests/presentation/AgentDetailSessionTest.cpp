@@ -135,6 +135,7 @@ TEST_F(AgentDetailSessionTest, TheConsoleRunsInATerminalAndAFailureNamesTheComma
   const QByteArray savedPath = qgetenv("PATH");
   qputenv("PATH", QFile::encodeName(home.path() + "/empty-bin"));
   session->openConsole();
+  EXPECT_TRUE(waitUntil([&] { return !failures.isEmpty(); }));
   qputenv("PATH", savedPath);
   ASSERT_EQ(failures.size(), 2);
   EXPECT_EQ(failures[0], "cli1 tui '--x=\"a b\"'") << "shown as a shell would read it";

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,18 @@ class UninstallSessionTest : public ::testing::Test {
   bool exists(const QString& relative) const { return QFileInfo::exists(home.path() + "/" + relative); }
   TempHome home;
 };
+
+// The failure box's lines, each step's label followed by its reason.
+QStringList lines(const QList<UninstallSession::FailureLine>& failures) {
+  QStringList out;
+  for (const auto& failure : failures) out << failure.label << failure.reason;
+  return out;
+}
+QStringList labelsOf(const QList<UninstallSession::FailureLine>& failures) {
+  QStringList out;
+  for (const auto& failure : failures) out << failure.label;
+  return out;
+}
 
 }  // namespace
 
@@ -141,15 +154,17 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
   ASSERT_TRUE(log.waitFor(Phase::done));
   EXPECT_EQ(log.phases, (QList<Phase>{Phase::preview, Phase::executing, Phase::done}));
 
+  // The refused path is never handed over: its row, as the preview judged
+  // it, comes after the uninstaller's.
   EXPECT_EQ(tlr::test::labels(session.allResults()),
-            (QStringList{"$ tlr-stop", "rm -rf ~/.agent", "(skipped) ~/.local", "rm -rf ~/.agent-gone"}));
-  EXPECT_EQ(tlr::test::labels(session.executingSteps()), tlr::test::labels(session.allResults()));
+            (QStringList{"$ tlr-stop", "rm -rf ~/.agent", "rm -rf ~/.agent-gone", "(skipped) ~/.local"}));
+  EXPECT_EQ(tlr::test::labels(session.executingSteps()), tlr::test::labels(session.allResults()).mid(0, 3));
   // The window's language for the message, what the tool printed behind it.
   EXPECT_EQ(textOf(session.allResults()[0].error), "still in use");
   EXPECT_EQ(session.allResults()[0].details, "still in use");
-  EXPECT_EQ(textOf(session.allResults()[2].error),
+  EXPECT_EQ(textOf(session.allResults()[2].error), "(not there, skipped)");
+  EXPECT_EQ(textOf(session.allResults()[3].error),
             "unsafe path, not removed: the home folder, a folder above it or a folder shared by many programs");
-  EXPECT_EQ(textOf(session.allResults()[3].error), "(not there, skipped)");
   EXPECT_FALSE(exists(".agent"));
   EXPECT_TRUE(exists(".agent-data/memory"));
   EXPECT_TRUE(exists(".local/bin/tlr-stop"));
@@ -157,9 +172,12 @@ TEST_F(UninstallSessionTest, ExecutionReportsEveryStepAndKeepsUncheckedUserData)
   EXPECT_EQ(session.failedSteps().size(), 2);
   EXPECT_EQ(session.summary(AppLanguage::en), "Uninstalled (2 items failed)");
   EXPECT_EQ(session.summary(AppLanguage::zh), "已卸载（2 项未成功）");
-  EXPECT_EQ(session.failureBody(AppLanguage::en),
-            "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
-  EXPECT_EQ(session.failureLines(AppLanguage::en), (QStringList{"• $ tlr-stop", "• (skipped) ~/.local"}));
+  EXPECT_EQ(session.failureBody(AppLanguage::en), "2 items didn't uninstall, each for the reason under it:");
+  EXPECT_EQ(lines(session.failureLines(AppLanguage::en)),
+            (QStringList{"• $ tlr-stop", "still in use", "• (skipped) ~/.local",
+                         "unsafe path, not removed: the home folder, a folder above it or a folder shared by many "
+                         "programs"}));
+  EXPECT_EQ(session.byHandNote(AppLanguage::en), "") << "nothing here is the user's to remove by hand";
 }
 
 TEST_F(UninstallSessionTest, TheFailureBoxListsFiveThenHowManyMore) {
@@ -171,19 +189,111 @@ TEST_F(UninstallSessionTest, TheFailureBoxListsFiveThenHowManyMore) {
   seven.start();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return seven.phase() == Phase::done; }));
   EXPECT_EQ(seven.summary(AppLanguage::en), "Uninstalled (7 items failed)");
-  EXPECT_EQ(seven.failureLines(AppLanguage::en),
-            (QStringList{"• $ false n1", "• $ false n2", "• $ false n3", "• $ false n4", "• $ false n5", "…and 2 more"}));
-  EXPECT_EQ(seven.failureLines(AppLanguage::zh).last(), "…还有 2 项");
+  EXPECT_EQ(labelsOf(seven.failureLines(AppLanguage::en)),
+            (QStringList{"• $ false n1", "• $ false n2", "• $ false n3", "• $ false n4", "• $ false n5"}));
+  EXPECT_EQ(seven.failureLines(AppLanguage::en)[0].reason, "exit 1");
+  EXPECT_EQ(seven.moreFailures(AppLanguage::en), "…and 2 more");
+  EXPECT_EQ(seven.moreFailures(AppLanguage::zh), "…还有 2 项");
 
   UninstallSession one(agent(R"({"preCommands":[["false"]]})"));
   one.begin();
   one.start();
   ASSERT_TRUE(tlr::test::waitUntil([&] { return one.phase() == Phase::done; }));
   EXPECT_EQ(one.summary(AppLanguage::en), "Uninstalled (1 item failed)");
-  EXPECT_EQ(one.failureBody(AppLanguage::en),
-            "1 item didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
-  EXPECT_EQ(one.failureBody(AppLanguage::zh), "以下 1 项没成功，可能因权限不足或文件被占用。建议手动到文件管理器删除：");
-  EXPECT_EQ(one.failureLines(AppLanguage::en), QStringList{"• $ false"});
+  EXPECT_EQ(one.failureBody(AppLanguage::en), "1 item didn't uninstall, for the reason under it:");
+  EXPECT_EQ(one.failureBody(AppLanguage::zh), "以下 1 项没有卸载，原因写在各项下面：");
+  EXPECT_EQ(labelsOf(one.failureLines(AppLanguage::en)), QStringList{"• $ false"});
+  EXPECT_EQ(one.moreFailures(AppLanguage::en), "");
+}
+
+// Hostile or odd entries made the button read "Uninstall (54.38 GB)": "/",
+// "/tmp" and "~" were measured (the whole disk, for 17 s) and shown ticked
+// until the click refused them. They are refused before it now, unticked,
+// with their reasons, and never measured or counted.
+TEST_F(UninstallSessionTest, RefusedPathsAreUntickedWithTheirReasonsAndNeverMeasured) {
+  file(".agent/blob", 200'000);
+  file(".local/bin/tool", 10);
+  // npm's folder linked to another disk: the package lies out of the home
+  // folder, and the card once blamed permissions for leaving it.
+  QTemporaryDir otherDisk;
+  tlr::test::writeBytes(otherDisk.path() + "/lib/node_modules/@anthropic-ai/claude-code/cli.js", "x");
+  ASSERT_TRUE(QFile::link(otherDisk.path(), home.path() + "/.npm-global"));
+  const QString package = "~/.npm-global/lib/node_modules/@anthropic-ai/claude-code";
+  UninstallSession session(agent(R"({"paths":["/","/tmp","~","~/.agent","/etc/passwd",")" + package.toUtf8() +
+                                 R"("],"userDataPaths":["~/.local","~/x/../.agent"]})"));
+  session.begin();
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return session.isMeasured(); }));
+  EXPECT_TRUE(session.isJudged());
+  for (const QString& refused : {QString("/"), QString("/tmp"), QString("~"), QString("/etc/passwd"), package,
+                                 QString("~/.local"), QString("~/x/../.agent")}) {
+    SCOPED_TRACE(refused.toStdString());
+    EXPECT_EQ(session.state(refused), State::refused);
+    EXPECT_EQ(session.size(refused), std::nullopt) << "never measured";
+    EXPECT_FALSE(session.isChecked(Group::standard, refused));
+    EXPECT_FALSE(session.canToggle(refused));
+    session.setChecked(Group::userData, refused, true);
+    EXPECT_FALSE(session.isChecked(Group::userData, refused));
+  }
+  EXPECT_EQ(session.refusalText(AppLanguage::en, "/etc/passwd"), "unsafe path, not removed: it is outside your home folder");
+  EXPECT_EQ(session.refusalText(AppLanguage::zh, "~"), "路径不安全，拒绝删除：这是主目录、它的上级目录或多个程序共用的文件夹");
+  EXPECT_EQ(session.refusalText(AppLanguage::en, package),
+            "unsafe path, not removed: a folder on its way is a link that leads out of your home folder");
+  EXPECT_EQ(session.refusalText(AppLanguage::en, "~/.agent"), "");
+  EXPECT_EQ(session.state("~/.agent"), State::present);
+  EXPECT_EQ(session.checkedTotal(), *session.size("~/.agent"));
+  EXPECT_EQ(session.buttonLabel(AppLanguage::en), "Uninstall (" + tlr::decimalByteCount(*session.size("~/.agent")) + ")");
+  EXPECT_EQ(session.pathsToRemove(), QStringList{"~/.agent"});
+
+  tlr::test::PhaseLog log(session);
+  session.start();
+  ASSERT_TRUE(log.waitFor(Phase::done));
+  // Each refused path once, after what was done, with its own reason; none
+  // is offered to be removed by hand.
+  EXPECT_EQ(tlr::test::labels(session.allResults()),
+            (QStringList{"rm -rf ~/.agent", "(skipped) /", "(skipped) /tmp", "(skipped) ~", "(skipped) /etc/passwd",
+                         "(skipped) " + package, "(skipped) ~/.local", "(skipped) ~/x/../.agent"}));
+  EXPECT_FALSE(exists(".agent"));
+  EXPECT_TRUE(QFileInfo::exists(otherDisk.path() + "/lib/node_modules/@anthropic-ai/claude-code/cli.js"));
+  EXPECT_TRUE(exists(".local"));
+  EXPECT_EQ(lines(session.failureLines(AppLanguage::en)).mid(0, 4),
+            (QStringList{"• (skipped) /",
+                         "unsafe path, not removed: the home folder, a folder above it or a folder shared by many programs",
+                         "• (skipped) /tmp",
+                         "unsafe path, not removed: the home folder, a folder above it or a folder shared by many programs"}));
+  EXPECT_EQ(session.moreFailures(AppLanguage::en), "…and 2 more");
+  EXPECT_EQ(session.byHandNote(AppLanguage::en), "");
+  EXPECT_TRUE(session.byHandLines(AppLanguage::en).isEmpty());
+}
+
+// "Remove them manually" is said of what the system would not let go, and
+// only of that, with its path.
+TEST_F(UninstallSessionTest, OnlyWhatTheSystemWouldNotLetGoIsOfferedForRemovalByHand) {
+  const QString locked = home.writeFile(".agent/inner/locked", "x");
+  file(".agent-cache/x", 10);
+  QList<tlr::StepResult> results;
+  {
+    tlr::test::Unremovable guard(locked);
+    if (!guard.ok()) GTEST_SKIP() << "this file system cannot make a file unremovable (chattr +i failed)";
+    UninstallSession session(agent(R"({"paths":["/etc/passwd","~/.agent","~/.agent-cache"]})"));
+    session.begin();
+    ASSERT_TRUE(tlr::test::waitUntil([&] { return session.isMeasured(); }));
+    tlr::test::PhaseLog log(session);
+    session.start();
+    ASSERT_TRUE(log.waitFor(Phase::done));
+    EXPECT_EQ(session.summary(AppLanguage::en), "Uninstalled (2 items failed)");
+    const auto failures = session.failureLines(AppLanguage::en);
+    ASSERT_EQ(failures.size(), 2);
+    EXPECT_EQ(failures[0].label, "• rm -rf ~/.agent");
+    EXPECT_TRUE(failures[0].reason.contains("Operation not permitted") || failures[0].reason.contains("Permission denied"))
+        << failures[0].reason.toStdString();
+    EXPECT_EQ(failures[1].label, "• (skipped) /etc/passwd");
+    EXPECT_EQ(session.byHandNote(AppLanguage::en),
+              "These could not be removed (permission denied or file in use). You can remove them yourself in your "
+              "file manager:");
+    EXPECT_EQ(session.byHandNote(AppLanguage::zh), "以下项目没能删除（权限不足或文件被占用），可以自己到文件管理器中删除：");
+    EXPECT_EQ(session.byHandLines(AppLanguage::en), QStringList{"• ~/.agent"});
+  }
+  EXPECT_FALSE(exists(".agent-cache"));
 }
 
 TEST_F(UninstallSessionTest, WorkOutlivesItsSessionAndItsResultsAreDropped) {

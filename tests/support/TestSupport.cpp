@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -223,6 +226,65 @@ AsOrdinaryUser::~AsOrdinaryUser() {
   data[0].effective = effective_[0];
   data[1].effective = effective_[1];
   capabilities(true, data);
+}
+
+Unremovable::Unremovable(const QString& file) : file_(file), folder_(QFileInfo(file).path()) {
+  if (::geteuid() != 0) {
+    ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
+  } else {
+    ok_ = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), file_}) == 0;
+  }
+}
+
+Unremovable::~Unremovable() {
+  if (::geteuid() != 0)
+    QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  else if (ok_)
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file_});
+}
+
+PrivateMounts::PrivateMounts() {
+  original_ = ::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+  workingDir_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (original_ < 0 || workingDir_ < 0) {
+    failure_ = QStringLiteral("cannot open this thread's mount namespace: ") + QString::fromLocal8Bit(std::strerror(errno));
+    return;
+  }
+  // The thread's own copy of the mounts, none of them shared back.
+  if (::unshare(CLONE_NEWNS) != 0) {
+    failure_ = QStringLiteral("no mount namespace of its own (root needed): ") + QString::fromLocal8Bit(std::strerror(errno));
+    return;
+  }
+  entered_ = true;
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    failure_ = QStringLiteral("cannot make the mounts private: ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+PrivateMounts::~PrivateMounts() {
+  // Back to the namespace it came from; the private one, with everything
+  // mounted in it, ends with its last member.
+  if (entered_) {
+    if (::setns(original_, CLONE_NEWNS) != 0)
+      ADD_FAILURE() << "cannot return to the mount namespace: " << std::strerror(errno);
+    if (::fchdir(workingDir_) != 0) ADD_FAILURE() << "cannot return to the working folder";
+  }
+  if (original_ >= 0) ::close(original_);
+  if (workingDir_ >= 0) ::close(workingDir_);
+}
+
+bool PrivateMounts::bind(const QString& source, const QString& target) {
+  if (!failure_.isEmpty()) return false;
+  const bool ok = ::mount(QFile::encodeName(source).constData(), QFile::encodeName(target).constData(), nullptr,
+                          MS_BIND, nullptr) == 0;
+  EXPECT_TRUE(ok) << "bind " << target.toStdString() << ": " << std::strerror(errno);
+  return ok;
+}
+
+bool PrivateMounts::mountTmpfs(const QString& target) {
+  if (!failure_.isEmpty()) return false;
+  const bool ok = ::mount("tlr-test", QFile::encodeName(target).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=4m") == 0;
+  EXPECT_TRUE(ok) << "tmpfs at " << target.toStdString() << ": " << std::strerror(errno);
+  return ok;
 }
 
 namespace {

@@ -132,4 +132,48 @@ class AsOrdinaryUser {
   bool changed_ = false;
 };
 
+// Makes `file` impossible to remove, for every thread of this process, while
+// it lives: its folder without write permission for an ordinary user, the
+// immutable attribute for root (whom permissions do not stop). `ok()` says
+// whether that could be done.
+class Unremovable {
+ public:
+  explicit Unremovable(const QString& file);
+  ~Unremovable();
+  Unremovable(const Unremovable&) = delete;
+  Unremovable& operator=(const Unremovable&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  QString file_, folder_;
+  bool ok_ = false;
+};
+
+// While it lives, the calling thread has a mount namespace of its own
+// (namespaces, like capabilities, are kept per thread), private from the
+// start: what `bind` and `mountTmpfs` mount there no other thread or process
+// sees, and it all goes with the namespace when the object ends. Needs root;
+// `failure()` says why not when it could not be made. The code under test
+// must run on this thread, and the object must end before the folders
+// mounted on are removed.
+class PrivateMounts {
+ public:
+  PrivateMounts();
+  ~PrivateMounts();
+  PrivateMounts(const PrivateMounts&) = delete;
+  PrivateMounts& operator=(const PrivateMounts&) = delete;
+
+  QString failure() const { return failure_; }
+  // Mounts the folder `source` at the folder `target` too (same device).
+  bool bind(const QString& source, const QString& target);
+  // Mounts a small empty file system of its own (another device) at `target`.
+  bool mountTmpfs(const QString& target);
+
+ private:
+  bool entered_ = false;  // the thread is in a namespace of its own
+  int original_ = -1;     // the namespace the thread came from
+  int workingDir_ = -1;   // the thread's working folder, given back with it
+  QString failure_;
+};
+
 }  // namespace tlr::test

@@ -38,6 +38,7 @@ def describe(node):
     info = {
         "role": node.get_role_name(),
         "name": node.get_name() or "",
+        "description": node.get_description() or "",
         "checked": states.contains(Atspi.StateType.CHECKED),
         "enabled": states.contains(Atspi.StateType.ENABLED),
         "showing": states.contains(Atspi.StateType.SHOWING),

@@ -3,6 +3,7 @@
 #include "core/texts/LocTexts.h"
 
 #include "RecoverTestSupport.h"
+#include "platform/UserPrograms.h"
 #include "core/stores/SettingsStore.h"
 #include "support/SpawnedChild.h"
 #include "watcher/AgentLifecycleWatcher.h"
@@ -26,7 +27,8 @@ namespace {
 
 using Result = AgentRecover::Result;
 
-const QString kPrefix = R"(export PATH="$HOME/.npm-global/bin:$HOME/.local/bin:$PATH"; )";
+// The words that give a line this user's program folders.
+QString prefix() { return tlr::UserPrograms::exportPathLine(); }
 
 // What an English window says of a failed launch and setup: no Chinese and
 // no Mac tool, whatever the log says.
@@ -65,7 +67,7 @@ TEST_F(AgentRecoverTerminal, ARelaunchTypesTheWordsUnquotedBehindThePathExport) 
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
   const QStringList texts = test::terminalTexts(bin);
   ASSERT_EQ(texts.size(), 1);
-  EXPECT_TRUE(texts.first().startsWith(kPrefix + R"(my-agent --say a"b\c two words; )")) << texts.first().toStdString();
+  EXPECT_TRUE(texts.first().startsWith(prefix() + R"(my-agent --say a"b\c two words; )")) << texts.first().toStdString();
 }
 
 TEST_F(AgentRecoverTerminal, TheWindowKeepsTheLastWordsAndTheExitStatusUntilEnter) {
@@ -110,8 +112,8 @@ TEST_F(AgentRecoverTerminal, TheUserLaunchPrefersUserInvokeCommandEvenWhenEmpty)
   EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base)), Result::launched(0));
   const QStringList texts = test::terminalTexts(bin, 2);
   ASSERT_EQ(texts.size(), 2);
-  EXPECT_TRUE(texts[0].startsWith(kPrefix + "chat --tui; ")) << texts[0].toStdString();
-  EXPECT_TRUE(texts[1].startsWith(kPrefix + "from-recover; ")) << texts[1].toStdString();
+  EXPECT_TRUE(texts[0].startsWith(prefix() + "chat --tui; ")) << texts[0].toStdString();
+  EXPECT_TRUE(texts[1].startsWith(prefix() + "from-recover; ")) << texts[1].toStdString();
 }
 
 TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {
@@ -139,7 +141,7 @@ TEST_F(AgentRecoverTerminal, ASetupCommandEndsByTouchingItsSentinelWhichIsThenWa
   const QStringList texts = test::terminalTexts(bin);
   ASSERT_EQ(texts.size(), 1);
   const QRegularExpression expected(
-      "^" + QRegularExpression::escape(kPrefix + "setup-me init; tlr_status=$?; touch '" + home.path() +
+      "^" + QRegularExpression::escape(prefix() + "setup-me init; tlr_status=$?; touch '" + home.path() +
                                        "/.local/share/Tollamere/tlr-setup-done-setup-me-") +
       "\\d+'; ");
   EXPECT_TRUE(expected.match(texts.first()).hasMatch()) << texts.first().toStdString();

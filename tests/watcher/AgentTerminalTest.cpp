@@ -1,6 +1,7 @@
 #include "watcher/AgentTerminal.h"
 
 #include "RecoverTestSupport.h"
+#include "platform/UserPrograms.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +26,10 @@ class AgentTerminalTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(AgentTerminalText, TheLinesRunUnderASixtySecondLimitAndTheWindowClosesASecondLater) {
+TEST_F(AgentTerminalTest, TheLinesRunUnderASixtySecondLimitAndTheWindowClosesASecondLater) {
   const QString text = Terminal::uninstallShellText({"a 'q'", "b c"});
-  EXPECT_EQ(text, "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:$PATH\"; "
-                  "timeout --foreground 60 /bin/sh -c 'a '\\''q'\\''; b c'; sleep 1");
+  EXPECT_EQ(text, tlr::UserPrograms::exportPathLine() +
+                      "timeout --foreground 60 /bin/sh -c 'a '\\''q'\\''; b c'; sleep 1");
 }
 
 TEST_F(AgentTerminalTest, TheConsoleRunsItsWordsAsWrittenAndLogsThem) {

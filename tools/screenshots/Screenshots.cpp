@@ -228,7 +228,8 @@ int main(int argc, char** argv) {
       const AgentEntry uninstalled = entry(
           R"({"id":"tlr-demo","displayName":"Tlr Demo","vendor":"v","kind":"cli","identify":{},)"
           R"("uninstall":{"preCommands":[["sh","-c","echo 'npm ERR! could not remove tlr-demo: EACCES' >&2; exit 243"]],)"
-          R"("paths":["~/.tlr-demo","~/.tlr-demo-cache","~/.tlr-demo-gone"],"userDataPaths":["~/.tlr-demo-data"]}})");
+          R"("paths":["~/.tlr-demo","~/.tlr-demo-cache","~/.tlr-demo-gone","/usr/local/lib/node_modules/tlr-demo"],)"
+          R"("userDataPaths":["~/.tlr-demo-data"]}})");
       UninstallSheet preview(uninstalled, {}, {}, settings, controller.window());
       preview.show();
       waitFor([&] { return preview.session().isMeasured(); });

@@ -17,10 +17,6 @@
 namespace tlr {
 namespace {
 
-const QString kShellPrefix = QStringLiteral(
-    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:$PATH\"; "
-    "export npm_config_prefix=\"$HOME/.npm-global\"; export PIPX_HOME=\"$HOME/.local/pipx\"; "
-    "export PIPX_BIN_DIR=\"$HOME/.local/bin\"; ");
 const QString kSuccessMark = QStringLiteral("TLR_INSTALL_SUCCESS_MARK");
 const QString kBlockOpen = QStringLiteral("# >>> tollamere CLI path setup >>>");
 const QString kBlockClose = QStringLiteral("# <<< tollamere CLI path setup <<<");
@@ -176,7 +172,7 @@ QString AgentInstaller::terminalShellLine(const CommandList& commands) {
     for (const QString& word : cmd) quoted.append(shellQuoted(expandWord(word)));
     texts.append(quoted.join(' '));
   }
-  QString line = kShellPrefix;
+  QString line = recipe::recipeShellExports();
   if (!texts.isEmpty()) line += texts.join(QStringLiteral(" && ")) + QStringLiteral(" && ");
   // The window closes a second after success; after a failure the user's
   // shell keeps it open for reading.

@@ -47,7 +47,8 @@ class AgentInstaller {
                              const StepProgressHandler& onProgress) const;
 
   // Opens a terminal window that runs the whole recipe; true when it was
-  // started. Its outcome is shown in the window only.
+  // started. Its outcome is shown in the window only. Works out this user's
+  // program folders first: never on the window thread.
   [[nodiscard]] bool openInTerminal(const CommandList& commands) const;
   // The shell line that window runs: the environment exports, the commands
   // joined with " && ", the outcome echo. On success the window closes after

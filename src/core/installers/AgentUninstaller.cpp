@@ -70,23 +70,19 @@ HomeForms homeForms() {
   return {home, canonical.isEmpty() ? home : canonical};
 }
 
-QString trimBlanksAndTabs(const QString& text) {
-  qsizetype begin = 0, end = text.size();
-  auto blank = [&](qsizetype i) { return text[i] == ' ' || text[i] == '\t'; };
-  while (begin < end && blank(begin)) ++begin;
-  while (end > begin && blank(end - 1)) --end;
-  return text.mid(begin, end - begin);
-}
-
+// The path the removal reaches: "~" expanded, normalized. Nothing for one
+// that is no full path: relative (" ~/x" with its blank too, which would be
+// taken relative to the working folder), or with a ".." component.
+std::optional<QString> removalTarget(const QString& path) { return normalized(Paths::expandTilde(path)); }
 
 }  // namespace
 
 std::optional<AgentUninstaller::Refusal> AgentUninstaller::refusal(const QString& path) {
   // A system call would see the text cut at the NUL: "~/\0x" is the home folder.
   if (FileOps::holdsNul(path)) return Refusal::notAPath;
-  const QString trimmed = trimBlanksAndTabs(path);
-  if (trimmed.isEmpty()) return Refusal::notAPath;
-  const std::optional<QString> lexical = normalized(Paths::expandTilde(trimmed));
+  // Judged as the removal reaches it, spelled exactly so: "link/" or "link/."
+  // would otherwise reach through a link into the folder it points at.
+  const std::optional<QString> lexical = removalTarget(path);
   if (!lexical) return Refusal::notAPath;
 
   // As written, it lies inside the home folder (as written or resolved).
@@ -120,13 +116,19 @@ LocKey AgentUninstaller::refusalKey(Refusal why) {
   return LocKey::uninstallRefusedNotAPath();
 }
 
+StepResult AgentUninstaller::refusedStep(const QString& path, Refusal why) {
+  return StepResult::make(LocKey::uninstallStepSkippedPath(path), false, refusalKey(why));
+}
+
 std::optional<quint64> AgentUninstaller::sizeOnDisk(const QString& path) {
-  if (FileOps::holdsNul(path)) return std::nullopt;
-  const QString expanded = Paths::expandTilde(path);
-  const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(expanded);
+  if (refusal(path)) return std::nullopt;
+  const std::optional<QString> expanded = removalTarget(path);
+  if (!expanded) return std::nullopt;
+  const std::optional<FileOps::ItemInfo> info = FileOps::itemInfo(*expanded);
   if (!info) return std::nullopt;
   if (!info->isDirectory) return static_cast<quint64>(info->size);
-  return FileOps::allocatedSizeBelow(expanded);
+  if (FileOps::isMountPoint(*expanded)) return 0;
+  return FileOps::allocatedSizeBelow(*expanded);
 }
 
 std::optional<QString> AgentUninstaller::which(const QString& name) { return recipe::resolveProgram(name); }
@@ -156,15 +158,12 @@ StepResult AgentUninstaller::preCommandStep(const Command& cmd) const {
 }
 
 StepResult AgentUninstaller::removalStep(const QString& path) {
-  // What gets removed is the normalized spelling of exactly what was checked:
-  // "link/" or "link/." would otherwise reach through a link into the folder
-  // it points at, and a path with blanks around it would be relative.
+  // What gets removed is exactly what was judged.
+  if (const std::optional<Refusal> why = refusal(path)) return refusedStep(path, *why);
   const QString expanded = Paths::expandTilde(path);
-  const std::optional<QString> target = normalized(expanded);
-  std::optional<Refusal> why = target ? refusal(path) : Refusal::notAPath;
-  if (!why) why = refusal(*target);
-  if (why) return StepResult::make(LocKey::uninstallStepSkippedPath(path), false, refusalKey(*why));
-  const LocKey label = LocKey::installStepAsIs("rm -rf " + HomePath::abbreviate(expanded, Paths::home()));
+  const std::optional<QString> target = removalTarget(path);
+  const QString shown = HomePath::abbreviate(expanded, Paths::home());
+  const LocKey label = LocKey::installStepAsIs("rm -rf " + shown);
   const LocKey notThere = LocKey::uninstallStepNotThere();
   // The folder that holds it is opened, then asked where it really is: a link
   // swapped in after the check cannot lead the removal out of the home folder.
@@ -179,8 +178,18 @@ StepResult AgentUninstaller::removalStep(const QString& path) {
   struct stat st;
   if (::fstatat(folder.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
     return StepResult::make(label, true, notThere);
-  const Expected<void, QString> removed = FileOps::removeItemAt(folder.get(), name);
-  return removed ? StepResult::make(label, true) : StepResult::make(label, false, LocKey::installStepAsIs(removed.error()));
+  const Expected<void, FileOps::RemovalFailure> removed = FileOps::removeItemAt(folder.get(), name);
+  if (removed) return StepResult::make(label, true);
+  const FileOps::RemovalFailure& failure = removed.error();
+  if (failure.error.isEmpty()) {
+    // Named below the item as it was given: shown below the path as shown.
+    QStringList mounts;
+    for (const QString& mount : failure.mountsLeft) mounts << shown + mount.mid(QFile::decodeName(name).size());
+    return StepResult::make(label, false, LocKey::uninstallStepMountLeft(mounts.join(QStringLiteral(", "))));
+  }
+  StepResult row = StepResult::make(label, false, LocKey::installStepAsIs(failure.error));
+  row.removableByHand = shown;
+  return row;
 }
 
 QList<StepResult> AgentUninstaller::run(const QString& agentDisplayName, const CommandList& preCommands,

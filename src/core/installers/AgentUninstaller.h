@@ -58,17 +58,23 @@ class AgentUninstaller {
 
   // Why `path` (as written in the registry, "~" allowed) may not be removed,
   // or nothing when it may: only what lies inside the home folder, also with
-  // the links of its folders resolved, however it is spelled. A final link is
-  // removed as itself, so where it points does not matter.
+  // the links of its folders (the home folder's own too) resolved, however
+  // it is spelled. A final link is removed as itself, so where it points
+  // does not matter. The one decision the preview, the measure and the
+  // removal all take.
   static std::optional<Refusal> refusal(const QString& path);
   static bool isSafeToDelete(const QString& path);
-  // The reason the uninstall sheet shows for a refused path.
+  // The reason shown for a refused path.
   static LocKey refusalKey(Refusal why);
+  // The row of a path that is not removed because it is refused.
+  static StepResult refusedStep(const QString& path, Refusal why);
 
   // The bytes `path` takes: a file (or link) its own size, a folder the
   // storage allocated to its contents (a file with several names in it
-  // once); nothing when nothing is there. An empty folder or file is there
-  // and takes 0 bytes.
+  // once, nothing of another file system mounted in it); nothing when
+  // nothing is there. An empty folder or file is there and takes 0 bytes,
+  // and so does a folder that another file system is mounted at (the
+  // removal leaves it). A refused path is never measured: nothing.
   static std::optional<quint64> sizeOnDisk(const QString& path);
 
  private:

@@ -1,5 +1,6 @@
 #include "core/installers/RecipeCommands.h"
 
+#include "platform/LoginShell.h"
 #include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/UserPrograms.h"
@@ -29,25 +30,9 @@ std::optional<QString> findInFolders(const QString& name) {
   return std::nullopt;
 }
 
-QStringList usualFolders() {
-  const QString home = Paths::home();
-  return {home + "/.npm-global/bin", home + "/.local/bin", QStringLiteral("/usr/local/bin"),
-          QString::fromLatin1(UserPrograms::kLinuxbrewBin), QStringLiteral("/usr/bin"), QStringLiteral("/bin")};
-}
-
 }  // namespace
 
-QStringList programFolders() {
-  // The managers' folders before the system's, as the user's shell has them:
-  // nvm's npm, not a distribution's older one.
-  const QStringList usual = usualFolders();
-  return usual.mid(0, 4) + UserPrograms::extraFolders(usual) + usual.mid(4);
-}
-
-QString searchPathPrefix() {
-  const QStringList usual = usualFolders();
-  return (usual.mid(0, 4) + UserPrograms::extraFolders(usual)).join(':');
-}
+QStringList programFolders() { return UserPrograms::folders() + UserPrograms::systemFolders(); }
 
 std::optional<QString> resolveProgram(const QString& name) {
   if (name.contains('/')) return name;
@@ -61,17 +46,25 @@ bool commandExists(const QString& name) {
 
 QStringList childEnvironment(const QList<QPair<QString, QString>>& extra) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  const QString inherited = env.contains("PATH") ? env.value("PATH") : QStringLiteral("/usr/bin:/bin");
-  env.insert("PATH", searchPathPrefix() + ":" + inherited);
+  env.insert("PATH", UserPrograms::searchPath(env.value("PATH")));
   for (const auto& [name, value] : extra) env.insert(name, value);
   return env.toStringList();
 }
 
-QStringList recipeEnvironment() {
+QList<QPair<QString, QString>> recipeVariables() {
   const QString home = Paths::home();
-  return childEnvironment({{QStringLiteral("npm_config_prefix"), home + QStringLiteral("/.npm-global")},
-                           {QStringLiteral("PIPX_HOME"), home + QStringLiteral("/.local/pipx")},
-                           {QStringLiteral("PIPX_BIN_DIR"), home + QStringLiteral("/.local/bin")}});
+  return {{QStringLiteral("npm_config_prefix"), home + QStringLiteral("/.npm-global")},
+          {QStringLiteral("PIPX_HOME"), home + QStringLiteral("/.local/pipx")},
+          {QStringLiteral("PIPX_BIN_DIR"), home + QStringLiteral("/.local/bin")}};
+}
+
+QStringList recipeEnvironment() { return childEnvironment(recipeVariables()); }
+
+QString recipeShellExports() {
+  QString line = UserPrograms::exportPathLine();
+  for (const auto& [name, value] : recipeVariables())
+    line += QStringLiteral("export ") + name + QLatin1Char('=') + shellQuote(value) + QStringLiteral("; ");
+  return line;
 }
 
 ChildResult runVector(const QStringList& argv, const QStringList& environment,

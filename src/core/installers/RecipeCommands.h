@@ -32,16 +32,10 @@ struct [[nodiscard]] CommandResult {
   std::optional<QString> details;
 };
 
-// The folders searched for a recipe's programs, in order: the user's own
-// (npm prefix, ~/.local/bin), /usr/local/bin and Linuxbrew's, where Node
-// version managers keep programs and the user's login shell looks
-// (UserPrograms), then /usr/bin and /bin. Reads folders and may start the
-// login shell: never on the window thread.
+// The folders searched for a recipe's programs, in order: this user's
+// (UserPrograms::folders()), then the system's. Reads folders and may start
+// the login shell: never on the window thread.
 QStringList programFolders();
-// The first four program folders and those of the version managers and the
-// login shell, joined by ":", put before the inherited PATH (so the `node`
-// beside an nvm's npm is found).
-QString searchPathPrefix();
 
 // A name with a "/" is returned unchanged, unchecked; any other name is
 // looked for in the program folders only (not on the inherited PATH).
@@ -50,13 +44,20 @@ std::optional<QString> resolveProgram(const QString& name);
 // the program folders.
 bool commandExists(const QString& name);
 
-// This process's environment with PATH = prefix ":" inherited PATH (or
-// "/usr/bin:/bin") and `extra` set, as "NAME=value" entries.
+// This process's environment with PATH = UserPrograms::searchPath() and
+// `extra` set, as "NAME=value" entries.
 QStringList childEnvironment(const QList<QPair<QString, QString>>& extra = {});
 // The environment every recipe command runs in, install and uninstall alike:
 // childEnvironment() with npm's global prefix and pipx's folders in the home
 // folder, so `npm uninstall -g` looks where `npm install -g` put it.
 QStringList recipeEnvironment();
+// npm's global prefix and pipx's folders in the home folder, as set for
+// every recipe command.
+QList<QPair<QString, QString>> recipeVariables();
+// The same environment for a recipe typed into a terminal: the words that
+// set PATH (UserPrograms::exportPathLine()) and recipeVariables(). Reads
+// folders and may start the login shell: never on the window thread.
+QString recipeShellExports();
 
 // Runs `argv` (non-empty) the way recipe commands run: the first word looked
 // up with resolveProgram, else "/usr/bin/env" with the whole vector; standard

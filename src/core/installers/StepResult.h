@@ -24,6 +24,11 @@ struct [[nodiscard]] StepResult {
   // What the step's program printed, as it printed it (line breaks kept):
   // shown on request, never in place of `error`.
   std::optional<QString> details;
+  // The path, as shown ("~" for the home folder), of a removal that the
+  // system refused (permission denied, a file in use): one the user can
+  // remove by hand. Never set for a path left on purpose (unsafe, or holding
+  // a mounted file system).
+  std::optional<QString> removableByHand;
 
   static StepResult make(LocKey label, bool success, std::optional<LocKey> error = std::nullopt,
                          std::optional<QString> details = std::nullopt) {

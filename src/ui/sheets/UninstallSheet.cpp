@@ -39,6 +39,15 @@ SymbolView* warningSign(QWidget* parent) {
 }
 using PathState = UninstallSession::PathState;
 
+// `widget` in a line of its own, `by` pixels in from the left.
+QHBoxLayout* indented(QWidget* widget, int by) {
+  auto* line = new QHBoxLayout;
+  line->setContentsMargins(by, 0, 0, 0);
+  line->setSpacing(0);
+  line->addWidget(widget, 1);
+  return line;
+}
+
 QString groupKey(Group group) { return group == Group::standard ? QStringLiteral("standard") : QStringLiteral("userData"); }
 
 }  // namespace
@@ -201,17 +210,24 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
     const QString key = groupKey(group) + ":" + path;
     const PathState state = session_->state(path);
     const bool present = state == PathState::present;
+    const bool refused = state == PathState::refused;
 
     auto* row = new QWidget(rows);
     row->setObjectName(QStringLiteral("uninstallPath:") + key);
-    auto* line = new QHBoxLayout(row);
+    auto* rowColumn = new QVBoxLayout(row);
+    rowColumn->setContentsMargins(0, 0, 0, 0);
+    rowColumn->setSpacing(2);
+    // The path, its box and its size; a refused row's reason goes below.
+    auto* top = new QWidget(row);
+    auto* line = new QHBoxLayout(top);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(8);
+    rowColumn->addWidget(top);
 
     const QString shown = HomePath::display(path);
     auto* box = new CheckBox(shown,
                              Theme::role(group == Group::userData ? &Theme::Roles::warningSymbol : &Theme::Roles::accent),
-                             row);
+                             top);
     box->setObjectName(QStringLiteral("uninstallCheck:") + key);
     box->showState(session_->isChecked(group, path));
     box->setEnabled(present);
@@ -228,24 +244,36 @@ QWidget* UninstallSheet::pathRows(Group group, const QStringList& paths) {
         shown, sheets::monoFont(11.5),
         present ? sheets::ElidedText::ColorFn([] { return Theme::current().text; })
                 : sheets::ElidedText::ColorFn([] { return Theme::current().textFaint; }),
-        1, row);
+        1, top);
     name->setObjectName(QStringLiteral("uninstallPathText"));
     line->addWidget(name, 1, Qt::AlignVCenter);
 
     if (state == PathState::unmeasured) {
-      auto* spinner = new Spinner(12, row);
+      auto* spinner = new Spinner(12, top);
       spinner->setObjectName(QStringLiteral("uninstallSpinner"));
       line->addWidget(spinner, 0, Qt::AlignVCenter);
     } else {
-      auto* size = new Label(present ? decimalByteCount(*session_->size(path)) : text(LocKey::uninstallSheetMissing()),
-                             11, QFont::Normal, present ? TextRole::dim : TextRole::faint, row);
+      const QString sizeText = present ? decimalByteCount(*session_->size(path))
+                               : refused ? text(LocKey::uninstallSheetRefused())
+                                         : text(LocKey::uninstallSheetMissing());
+      auto* size = new Label(sizeText, 11, QFont::Normal,
+                             present ? TextRole::dim : refused ? TextRole::failure : TextRole::faint, top);
       size->setObjectName(QStringLiteral("uninstallSize"));
       line->addWidget(size, 0, Qt::AlignVCenter);
     }
-    if (!present) {
-      auto* faded = new QGraphicsOpacityEffect(row);
+    // A refused row stays at full strength: its words are to be read.
+    if (!present && !refused) {
+      auto* faded = new QGraphicsOpacityEffect(top);
       faded->setOpacity(0.5);
-      row->setGraphicsEffect(faded);
+      top->setGraphicsEffect(faded);
+    }
+    if (refused) {
+      // Said before the click: why it stays, under the path, beside the box.
+      const QString reason = session_->refusalText(settings_.language(), path);
+      box->setAccessibleDescription(reason);
+      auto* why = new sheets::ElidedText(reason, Theme::font(10.5), [] { return Theme::current().textDim; }, 3, row);
+      why->setObjectName(QStringLiteral("uninstallRefusal"));
+      rowColumn->addLayout(indented(why, box->sizeHint().width() + line->spacing()));
     }
     list->addWidget(row);
   }
@@ -304,11 +332,36 @@ QWidget* UninstallSheet::doneBody() {
     bodyText->setObjectName(QStringLiteral("uninstallFailureBody"));
     bodyText->setWordWrap(true);
     inner->addWidget(bodyText);
-    for (const QString& line : session_->failureLines(language)) {
-      auto* item = new sheets::ElidedText(line, sheets::monoFont(11), [] { return Theme::current().textDim; }, 1, box);
+    // Each failed step with its own reason: a refused path is no matter of
+    // permissions, and a mounted folder is no file in use.
+    for (const UninstallSession::FailureLine& failure : session_->failureLines(language)) {
+      auto* item = new sheets::ElidedText(failure.label, sheets::monoFont(11), [] { return Theme::current().textDim; },
+                                          1, box);
       item->setObjectName(QStringLiteral("uninstallFailureLine"));
-      item->setContentsMargins(8, 0, 0, 0);
-      inner->addWidget(item);
+      inner->addLayout(indented(item, 8));
+      if (failure.reason.isEmpty()) continue;
+      auto* why =
+          new sheets::ElidedText(failure.reason, Theme::font(10.5), [] { return Theme::current().textDim; }, 3, box);
+      why->setObjectName(QStringLiteral("uninstallFailureReason"));
+      inner->addLayout(indented(why, 20));
+    }
+    if (const QString more = session_->moreFailures(language); !more.isEmpty()) {
+      auto* item = new sheets::ElidedText(more, sheets::monoFont(11), [] { return Theme::current().textDim; }, 1, box);
+      item->setObjectName(QStringLiteral("uninstallFailureMore"));
+      inner->addLayout(indented(item, 8));
+    }
+    // Only what the user could really remove is offered to be removed by hand.
+    if (const QString note = session_->byHandNote(language); !note.isEmpty()) {
+      auto* byHand = new Label(note, 11.5, QFont::Normal, TextRole::dim, box);
+      byHand->setObjectName(QStringLiteral("uninstallByHandNote"));
+      byHand->setWordWrap(true);
+      byHand->setContentsMargins(0, 4, 0, 0);
+      inner->addWidget(byHand);
+      for (const QString& line : session_->byHandLines(language)) {
+        auto* item = new sheets::ElidedText(line, sheets::monoFont(11), [] { return Theme::current().textDim; }, 1, box);
+        item->setObjectName(QStringLiteral("uninstallByHandLine"));
+        inner->addLayout(indented(item, 8));
+      }
     }
     column->addWidget(box);
   }

@@ -77,7 +77,8 @@ TEST(InstallSteps, ARecipeRunsInOrderWithItsEnvironmentThenSetsUpPath) {
   EXPECT_EQ(tlr::test::readFile(h + "/args"), "one\n" + h + "/x\n" + h + "\n" + h + "/y:" + h + "\na~b\n");
   const QStringList env = tlr::test::readFile(h + "/env").split('\n');
   ASSERT_GE(env.size(), 4);
-  EXPECT_TRUE(env[0].startsWith(h + "/.npm-global/bin:" + h + "/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"));
+  EXPECT_TRUE(env[0].startsWith(h + "/.npm-global/bin:" + h + "/.local/bin:" + h +
+                                "/.cargo/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"));
   EXPECT_EQ(env[1], h + "/.npm-global");
   EXPECT_EQ(env[2], h + "/.local/pipx");
   EXPECT_EQ(env[3], h + "/.local/bin");
@@ -389,10 +390,8 @@ TEST(InstallRequirements, MissingOnesInOrder) {
 
 namespace {
 
-const QString kPrefix = QStringLiteral(
-    "export PATH=\"$HOME/.npm-global/bin:$HOME/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:$PATH\"; "
-    "export npm_config_prefix=\"$HOME/.npm-global\"; export PIPX_HOME=\"$HOME/.local/pipx\"; "
-    "export PIPX_BIN_DIR=\"$HOME/.local/bin\"; ");
+// The environment the line sets up, as every recipe command gets it.
+QString prefix() { return tlr::recipe::recipeShellExports(); }
 const QString kOutcome = QStringLiteral(
     "echo \"\" && echo \"✓ 安装完成\" && echo TLR_INSTALL_SUCCESS_MARK && sleep 1 && exit 0 || "
     "echo \"✗ 安装失败，请向上滚动查看错误信息\"; exec \"${SHELL:-/bin/sh}\"");
@@ -418,7 +417,7 @@ TEST(InstallInTerminal, TheRecipeReachesTheTerminalAsOneShellLine) {
        {"curl", "https://example.org/x.sh", "名前"}}));
   EXPECT_EQ(waitForTerminal(bin),
             (QStringList{"-e", "/bin/sh", "-c",
-                         kPrefix + "npm install -g @scope/agent-cli@1.2 && echo 'a b' 'it'\\''s' '' '\"q\"\\' " +
+                         prefix() + "npm install -g @scope/agent-cli@1.2 && echo 'a b' 'it'\\''s' '' '\"q\"\\' " +
                              home.path() + "/bin && curl https://example.org/x.sh 名前 && " + kOutcome}));
 }
 
@@ -427,7 +426,7 @@ TEST(InstallInTerminal, AnEmptyRecipeStillGivesAWorkingLine) {
   tlr::test::FakeBin bin;
   bin.addRecorder("x-terminal-emulator");
   ASSERT_TRUE(zshUser().openInTerminal({}));
-  EXPECT_EQ(waitForTerminal(bin).value(3), kPrefix + kOutcome);
+  EXPECT_EQ(waitForTerminal(bin).value(3), prefix() + kOutcome);
 }
 
 TEST(InstallInTerminal, TheLineReportsTheOutcomeWhenRun) {

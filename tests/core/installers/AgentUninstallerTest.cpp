@@ -1,11 +1,11 @@
 #include "core/installers/AgentUninstaller.h"
 
+#include "core/texts/LocTexts.h"
 #include "registry/RegistryLoader.h"
 #include "support/RecipeTestSupport.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,31 +22,6 @@ using tlr::test::TempHome;
 namespace {
 
 bool exists(const QString& path) { return QFileInfo(path).exists() || QFileInfo(path).isSymLink(); }
-
-// Makes `file` impossible to remove for this process and undoes that on
-// destruction: without write permission on its folder for an ordinary user,
-// with the immutable attribute for root (whom permissions do not stop).
-class Unremovable {
- public:
-  explicit Unremovable(const QString& file) : file_(file), folder_(QFileInfo(file).path()) {
-    if (::geteuid() != 0) {
-      ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
-    } else {
-      ok_ = QProcess::execute("chattr", {"+i", file_}) == 0;
-    }
-  }
-  ~Unremovable() {
-    if (::geteuid() != 0)
-      QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    else if (ok_)
-      QProcess::execute("chattr", {"-i", file_});
-  }
-  bool ok() const { return ok_; }
-
- private:
-  QString file_, folder_;
-  bool ok_ = false;
-};
 
 }  // namespace
 
@@ -76,7 +51,7 @@ TEST(UninstallPreCommands, RunSkipOrFailEachWithItsRow) {
                     {"$ /nonexistent/tlr-prog -y", false, "No such file or directory"}});
   const QString recorded = tlr::test::readFile(ran);
   EXPECT_TRUE(recorded.startsWith("a b|" + home.path() + "/.npm-global/bin:" + home.path() +
-                                  "/.local/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"))
+                                  "/.local/bin:" + home.path() + "/.cargo/bin:/usr/local/bin:/home/linuxbrew/.linuxbrew/bin:"))
       << recorded.toStdString();
 }
 
@@ -162,6 +137,8 @@ TEST(UninstallRemoval, RemovesRefusesAndSkipsPathsWithTheirRows) {
                                {"rm -rf ~/link-user2/", true, std::nullopt}});
   ASSERT_EQ(rows.progress.size(), rows.completed->size());
   for (qsizetype i = 0; i < rows.progress.size(); ++i) EXPECT_EQ(rows.progress[i].id, (*rows.completed)[i].id);
+  // A path refused on purpose is never offered for removal by hand.
+  for (const tlr::StepResult& row : *rows.completed) EXPECT_EQ(row.removableByHand, std::nullopt);
 
   for (const char* gone : {"/agent", "/link-to-keep", "/slash-link", "/dangling", "/holder", "/link-user2"})
     EXPECT_FALSE(exists(home.path() + gone)) << gone;
@@ -219,7 +196,7 @@ TEST(UninstallRemoval, AFailedRemovalDoesNotStopTheRun) {
   home.writeFile("after/file", "x");
   QList<tlr::StepResult> rows;
   {
-    Unremovable guard(locked);
+    tlr::test::Unremovable guard(locked);
     if (!guard.ok()) GTEST_SKIP() << "this file system cannot make a file unremovable (chattr +i failed)";
     rows = AgentUninstaller().run("Agent", {}, {"~/locked", "~/after"}, nullptr);
   }
@@ -228,8 +205,94 @@ TEST(UninstallRemoval, AFailedRemovalDoesNotStopTheRun) {
   ASSERT_TRUE(textOf(rows[0].error).has_value());
   EXPECT_TRUE(textOf(rows[0].error)->contains("Permission denied") || textOf(rows[0].error)->contains("Operation not permitted"))
       << textOf(rows[0].error)->toStdString();
+  // The system refused it: the user may remove it by hand, and is told which.
+  EXPECT_EQ(rows[0].removableByHand, "~/locked");
   EXPECT_TRUE(rows[1].success);
+  EXPECT_EQ(rows[1].removableByHand, std::nullopt);
   EXPECT_FALSE(exists(home.path() + "/after"));
+}
+
+// Data bind-mounted (or a disk mounted) inside an agent's folder: the
+// uninstall emptied the mounted file system and failed only at the mount
+// point, blaming it on the system. Now nothing mounted is entered or
+// measured; the folder and those above it stay, and the row says why.
+TEST(UninstallRemoval, AMountedFolderIsLeftUntouchedWithItsOwnReason) {
+  TempHome home;
+  QTemporaryDir elsewhere;
+  tlr::test::writeBytes(elsewhere.path() + "/projects/notes", QByteArray(700'000, 'n'));
+  home.writeFile(".agent/cache/blob", QByteArray(5'000, 'b'));
+  home.writeFile(".agent/config.json", "{}");
+  QDir(home.path()).mkpath(".agent/cache/data");
+  QDir(home.path()).mkpath(".agent-disk");
+  home.writeFile(".agent-plain/x", "x");
+  QList<tlr::StepResult> rows;
+  {
+    tlr::test::PrivateMounts mounts;
+    if (!mounts.failure().isEmpty()) GTEST_SKIP() << mounts.failure().toStdString();
+    ASSERT_TRUE(mounts.bind(elsewhere.path(), home.path() + "/.agent/cache/data"));
+    ASSERT_TRUE(mounts.mountTmpfs(home.path() + "/.agent-disk"));
+    tlr::test::writeBytes(home.path() + "/.agent-disk/kept", "on its own file system");
+    EXPECT_LT(AgentUninstaller::sizeOnDisk("~/.agent").value_or(0), 100'000u);
+    EXPECT_EQ(AgentUninstaller::sizeOnDisk("~/.agent-disk"), 0u) << "the removal leaves it: nothing to gain";
+    rows = AgentUninstaller().run("Agent", {}, {"~/.agent", "~/.agent-disk", "~/.agent-plain"}, nullptr);
+    EXPECT_EQ(tlr::test::readFile(home.path() + "/.agent-disk/kept"), "on its own file system");
+    EXPECT_EQ(QDir(home.path() + "/.agent").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"cache"});
+    EXPECT_EQ(QDir(home.path() + "/.agent/cache").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"data"});
+  }
+  expectRows(rows, {{"rm -rf ~/.agent", false, "已保留：~/.agent/cache/data 处挂载着另一个文件系统，它和包含它的文件夹都没有删除"},
+                    {"rm -rf ~/.agent-disk", false, "已保留：~/.agent-disk 处挂载着另一个文件系统，它和包含它的文件夹都没有删除"},
+                    {"rm -rf ~/.agent-plain", true, std::nullopt}});
+  for (const tlr::StepResult& row : rows) EXPECT_FALSE(row.removableByHand) << "unmount first, not delete by hand";
+  EXPECT_EQ(tlr::LocTexts::text(tlr::AppLanguage::en, *rows[0].error),
+            "left in place: another file system is mounted at ~/.agent/cache/data, so it and the folders that hold it "
+            "were not removed");
+  EXPECT_EQ(tlr::test::readBytes(elsewhere.path() + "/projects/notes").size(), 700'000);
+  EXPECT_FALSE(exists(home.path() + "/.agent-plain"));
+}
+
+// A home folder that is itself a link (/home/u -> /data/u): what lies inside
+// it is inside it, written either way; what lies beside the real one is not.
+TEST(UninstallSafetyRule, AHomeFolderBehindALinkIsComparedWithItsLinksResolved) {
+  QTemporaryDir top;
+  const QString real = top.path() + "/real";
+  const QString linked = top.path() + "/home";
+  ASSERT_TRUE(QDir().mkpath(real));
+  ASSERT_TRUE(QFile::link(real, linked));
+  const QByteArray savedHome = qgetenv("HOME");
+  qputenv("HOME", QFile::encodeName(linked));
+  tlr::test::writeBytes(real + "/.agent/bin/tool", "x");
+  tlr::test::writeBytes(real + "/.agent-two/x", "x");
+  tlr::test::writeBytes(top.path() + "/real-other/.agent/x", "not ours");
+  using Refusal = AgentUninstaller::Refusal;
+  EXPECT_EQ(AgentUninstaller::refusal("~/.agent"), std::nullopt);
+  EXPECT_EQ(AgentUninstaller::refusal(real + "/.agent"), std::nullopt);
+  EXPECT_EQ(AgentUninstaller::refusal(linked + "/.agent"), std::nullopt);
+  EXPECT_EQ(AgentUninstaller::refusal("~"), Refusal::sharedFolder);
+  EXPECT_EQ(AgentUninstaller::refusal(real), Refusal::sharedFolder);
+  EXPECT_EQ(AgentUninstaller::refusal(top.path()), Refusal::sharedFolder);
+  EXPECT_EQ(AgentUninstaller::refusal(real + "/.config"), Refusal::sharedFolder);
+  EXPECT_EQ(AgentUninstaller::refusal(top.path() + "/real-other/.agent"), Refusal::outsideHome);
+  EXPECT_TRUE(AgentUninstaller::sizeOnDisk("~/.agent").has_value());
+  const auto rows = AgentUninstaller().run("Agent", {}, {"~/.agent", real + "/.agent-two"}, nullptr);
+  qputenv("HOME", savedHome);
+  expectRows(rows, {{"rm -rf ~/.agent", true, std::nullopt}, {"rm -rf " + real + "/.agent-two", true, std::nullopt}});
+  EXPECT_FALSE(exists(real + "/.agent"));
+  EXPECT_FALSE(exists(real + "/.agent-two"));
+  EXPECT_TRUE(exists(top.path() + "/real-other/.agent/x"));
+}
+
+// A refused path is never measured: "/" took the whole disk's walk.
+TEST(UninstallSizeOnDisk, ARefusedPathIsNeverMeasured) {
+  TempHome home;
+  home.writeFile(".agent/x", QByteArray(3'000, 'x'));
+  QTemporaryDir outside;
+  tlr::test::writeBytes(outside.path() + "/big", QByteArray(4'000, 'b'));
+  for (const QString& refused : {QString("/"), QString("~"), QString("/tmp"), outside.path(), QString("~/.local"),
+                                 QString("~/x/../.agent")})
+    EXPECT_EQ(AgentUninstaller::sizeOnDisk(refused), std::nullopt) << refused.toStdString();
+  EXPECT_GE(AgentUninstaller::sizeOnDisk("~/.agent").value_or(0), 3'000u);
 }
 
 // A pure check: none of these paths is ever handed to a removal.
@@ -281,11 +344,14 @@ TEST(UninstallSafetyRule, AllowsWhatLiesInsideTheHomeFolder) {
   QFile::link("/usr", h + "/usr-link");
   for (const QString& path :
        {QString("~/.agent"), QString("~/.config/agent"), QString("~/.local/share/agent"), h + "/x",
-        QString(" ~/.agent "), h + "/.localx", h + "/.config-agent", QString("~/inside-link/inner"),
+        QString("~/.agent "), h + "/.localx", h + "/.config-agent", QString("~/inside-link/inner"),
         QString("~/inside-link/missing/x"), QString("~/usr-link"), QString("~/usr-link/")}) {
     EXPECT_TRUE(AgentUninstaller::isSafeToDelete(path)) << path.toStdString();
   }
   EXPECT_EQ(AgentUninstaller::refusal("~/usr-link/bin"), AgentUninstaller::Refusal::leavesHome);
+  // Judged as the removal reaches it: a blank before "~" leaves a path
+  // relative to the working folder, which the preview once measured trimmed.
+  EXPECT_EQ(AgentUninstaller::refusal(" ~/.agent"), AgentUninstaller::Refusal::notAPath);
 }
 
 // An empty folder measured as absent (0) and could not be removed; a file

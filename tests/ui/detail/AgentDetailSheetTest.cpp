@@ -359,8 +359,9 @@ TEST_F(DetailSheetTest, TheConsoleRunsInATerminalAndAFailureIsExplained) {
   const QByteArray savedPath = qgetenv("PATH");
   qputenv("PATH", QFile::encodeName(home.path() + "/empty-bin"));
   click(sheet.get(), "actionOpenConsole");
-  qputenv("PATH", savedPath);
+  // The terminal is looked for off the window thread.
   auto* box = alert<Alert>(sheet.get(), "terminalFailedAlert");
+  qputenv("PATH", savedPath);
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->windowTitle(), "Cannot open a terminal");
   EXPECT_TRUE(box->message().startsWith("Tried to open a terminal to run `cli1 tui '--x=\"a b\"'` but failed."));

@@ -105,6 +105,38 @@ TEST_F(UninstallSheetTest, ThePreviewShowsPresentMissingAndUnmeasuredPaths) {
   EXPECT_EQ(shown(*s, "uninstallCancelButton"), "取消");
 }
 
+// Refused paths used to show ticked and plain until the click, and to count
+// in the button's total.
+TEST_F(UninstallSheetTest, RefusedPathsShowTheirReasonUntickedBeforeTheClick) {
+  file(".agent/blob", 2'000);
+  auto s = sheet(R"({"paths":["~/.agent","/usr/share","~"],"userDataPaths":["~/.local"]})");
+  s->show();
+  ASSERT_TRUE(waitUntil([&] { return measured(*s); }));
+  for (const QString& key : {QString("standard:/usr/share"), QString("standard:~"), QString("userData:~/.local")}) {
+    SCOPED_TRACE(key.toStdString());
+    QAbstractButton* refused = box(*s, key);
+    ASSERT_NE(refused, nullptr);
+    EXPECT_FALSE(refused->isChecked());
+    EXPECT_FALSE(refused->isEnabled());
+    EXPECT_EQ(shown(*row(*s, key), "uninstallSize"), "Not removed");
+    EXPECT_FALSE(refused->accessibleDescription().isEmpty()) << "a reader hears why";
+  }
+  auto* reason = child<sheets::ElidedText>(*row(*s, "standard:/usr/share"), "uninstallRefusal");
+  ASSERT_NE(reason, nullptr);
+  EXPECT_EQ(reason->text(), "unsafe path, not removed: it is outside your home folder");
+  EXPECT_EQ(box(*s, "standard:/usr/share")->accessibleDescription(),
+            "unsafe path, not removed: it is outside your home folder");
+  EXPECT_EQ(child(*row(*s, "standard:~/.agent"), "uninstallRefusal"), nullptr);
+  EXPECT_TRUE(box(*s, "standard:~/.agent")->isChecked());
+  EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(*s->session().size("~/.agent")) + ")");
+
+  SettingsStore::shared().setLanguage(AppLanguage::zh);
+  EXPECT_EQ(shown(*row(*s, "standard:~"), "uninstallSize"), "不会删除");
+  reason = child<sheets::ElidedText>(*row(*s, "standard:~"), "uninstallRefusal");
+  ASSERT_NE(reason, nullptr);
+  EXPECT_EQ(reason->text(), "路径不安全，拒绝删除：这是主目录、它的上级目录或多个程序共用的文件夹");
+}
+
 TEST_F(UninstallSheetTest, APathInBothGroupsCountsOnceInTheButton) {
   file(".shared/a", 3'000'000);
   auto s = sheet(R"({"paths":["~/.shared"],"userDataPaths":["~/.shared"]})");
@@ -196,11 +228,18 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
   auto* failureBox = child(*s, "uninstallFailureBox");
   ASSERT_NE(failureBox, nullptr);
   EXPECT_EQ(shown(*failureBox, "uninstallFailureTitle"), "Uninstall incomplete");
-  EXPECT_EQ(shown(*failureBox, "uninstallFailureBody"),
-            "2 items didn't uninstall (permission denied or file in use). Remove them manually in your file manager:");
+  EXPECT_EQ(shown(*failureBox, "uninstallFailureBody"), "2 items didn't uninstall, each for the reason under it:");
   QStringList lines;
-  for (auto* line : failureBox->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
-  EXPECT_EQ(lines, (QStringList{"• $ tlr-stop", "• (skipped) ~/.local"}));
+  for (auto* line : failureBox->findChildren<sheets::ElidedText*>()) {
+    if (line->objectName() == "uninstallFailureLine" || line->objectName() == "uninstallFailureReason")
+      lines << line->text();
+  }
+  EXPECT_EQ(lines, (QStringList{"• $ tlr-stop", "still in use", "• (skipped) ~/.local",
+                                "unsafe path, not removed: the home folder, a folder above it or a folder shared by "
+                                "many programs"}));
+  // No permission is to blame here, and nothing is the user's to remove by hand.
+  EXPECT_EQ(child(*failureBox, "uninstallByHandNote"), nullptr);
+  EXPECT_TRUE(failureBox->findChildren<QWidget*>("uninstallByHandLine").isEmpty());
   EXPECT_TRUE(child<QAbstractButton>(*s, "uninstallCloseButton")->isEnabled());
   expectReadableInBothSchemes(*s, "the uninstall sheet, done with failures");
 
@@ -221,8 +260,8 @@ TEST_F(UninstallSheetTest, SevenFailuresListFiveAndHowManyMore) {
   ASSERT_TRUE(waitUntil([&] { return inPhase(*s, "done"); }));
   QStringList lines;
   for (auto* line : s->findChildren<sheets::ElidedText*>("uninstallFailureLine")) lines << line->text();
-  EXPECT_EQ(lines, (QStringList{"• $ false n1", "• $ false n2", "• $ false n3", "• $ false n4", "• $ false n5",
-                                "…and 2 more"}));
+  EXPECT_EQ(lines, (QStringList{"• $ false n1", "• $ false n2", "• $ false n3", "• $ false n4", "• $ false n5"}));
+  EXPECT_EQ(child<sheets::ElidedText>(*s, "uninstallFailureMore")->text(), "…and 2 more");
   EXPECT_EQ(stepLabels(*s).size(), 7);
   // The header's close button after the end is only a close.
   ASSERT_TRUE(click(*s, "uninstallCloseButton"));
