@@ -7,6 +7,7 @@
 #include <QVariant>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPainter>
 
 namespace tlr {
@@ -45,6 +46,59 @@ void paintFocusRing(QPainter& p, const QRectF& rect, qreal radius) {
   const QRectF ring = rect.adjusted(1, 1, -1, -1);
   p.drawPath(Painting::continuousRoundRect(ring, qMax<qreal>(0, radius - 1)));
   p.restore();
+}
+
+namespace {
+
+class Trail final : public QObject {
+ public:
+  static Trail& shared() {
+    static Trail* trail = [] {
+      auto* t = new Trail(qApp);
+      qApp->installEventFilter(t);
+      return t;
+    }();
+    return *trail;
+  }
+  bool mouse = false;
+  QPointer<QWidget> clicked;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+        mouse = true;
+        if (auto* widget = qobject_cast<QWidget*>(watched)) {
+          clicked = nullptr;
+          for (QWidget* w = widget; w && !w->isWindow(); w = w->parentWidget())
+            if (w->focusPolicy() & Qt::TabFocus) {
+              clicked = w;
+              break;
+            }
+        }
+        break;
+      case QEvent::KeyPress:
+        mouse = false;
+        break;
+      default:
+        break;
+    }
+    return false;
+  }
+
+ private:
+  using QObject::QObject;
+};
+
+}  // namespace
+
+void InputTrail::watch() { Trail::shared(); }
+
+bool InputTrail::lastWasMouse() { return Trail::shared().mouse; }
+
+QWidget* InputTrail::clicked() {
+  QWidget* w = Trail::shared().clicked.data();
+  return w && w->isVisible() ? w : nullptr;
 }
 
 namespace {
@@ -106,6 +160,8 @@ bool isPressKey(const QKeyEvent* event) {
   const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
   return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && mods == Qt::NoModifier;
 }
+
+KeyboardButton::KeyboardButton(QWidget* parent) : QAbstractButton(parent) { InputTrail::watch(); }
 
 void KeyboardButton::focusInEvent(QFocusEvent* event) {
   ringShown_ = focusShowsRing(this, event, ringShown_);

@@ -45,6 +45,15 @@ void focusWithRing(QWidget* control);
 // take it (busy, disabled for a moment): it still shows the ring.
 inline constexpr const char* kFocusParked = "tlrFocusParked";
 
+// How the user last acted: whether by the mouse or the keyboard, and the
+// Tab stop a click last went to (a button, a row), while it is shown. Kept
+// from the first kit control made on, from the application's input events.
+namespace InputTrail {
+void watch();
+bool lastWasMouse();
+QWidget* clicked();
+}  // namespace InputTrail
+
 // Return or the keypad's Enter: presses the focused button (Space does too,
 // through QAbstractButton), else a sheet's default button.
 bool isPressKey(const QKeyEvent* event);
@@ -56,7 +65,7 @@ class KeyboardButton : public QAbstractButton {
   Q_OBJECT
 
  public:
-  using QAbstractButton::QAbstractButton;
+  explicit KeyboardButton(QWidget* parent = nullptr);
   // Has the focus, not from a click, or its sheet holds the focus for it:
   // the face then shows a focus ring.
   bool showsFocus() const { return (hasFocus() && ringShown_) || property(kFocusParked).toBool(); }

@@ -118,61 +118,10 @@ class SheetRoom final : public QObject {
   bool done_ = false;
 };
 
-// How the user last acted, for the sheets: whether by the mouse or the
-// keyboard, and the control a click last went to (the Tab stop under the
-// pointer: a button, a row). Watches the application's input events.
-class InputTrail final : public QObject {
- public:
-  static InputTrail& shared() {
-    static InputTrail* trail = [] {
-      auto* t = new InputTrail(qApp);
-      qApp->installEventFilter(t);
-      return t;
-    }();
-    return *trail;
-  }
-
-  bool lastWasMouse() const { return mouse_; }
-  // The control a click went to, while it is shown.
-  QWidget* clicked() const {
-    QWidget* w = clicked_.data();
-    return w && w->isVisible() ? w : nullptr;
-  }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    switch (event->type()) {
-      case QEvent::MouseButtonPress:
-        mouse_ = true;
-        if (auto* widget = qobject_cast<QWidget*>(watched)) {
-          clicked_ = nullptr;
-          for (QWidget* w = widget; w && !w->isWindow(); w = w->parentWidget())
-            if (w->focusPolicy() & Qt::TabFocus) {
-              clicked_ = w;
-              break;
-            }
-        }
-        break;
-      case QEvent::KeyPress:
-        mouse_ = false;
-        break;
-      default:
-        break;
-    }
-    return false;
-  }
-
- private:
-  using QObject::QObject;
-  bool mouse_ = false;
-  QPointer<QWidget> clicked_;
-};
-
 // The control in `within` the user last pressed: the one a click went to,
 // else the one with the focus.
 QWidget* pressedIn(QWidget* within) {
-  const InputTrail& trail = InputTrail::shared();
-  if (QWidget* clicked = trail.clicked(); trail.lastWasMouse() && clicked && within->isAncestorOf(clicked))
+  if (QWidget* clicked = InputTrail::clicked(); InputTrail::lastWasMouse() && clicked && within->isAncestorOf(clicked))
     return clicked;
   QWidget* focus = within->focusWidget();
   return focus && within->isAncestorOf(focus) ? focus : nullptr;
@@ -233,7 +182,7 @@ class SheetLayer final : public QWidget {
 Sheet::Sheet(QSize fixedSize, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), designSize_(fixedSize) {
   setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-  InputTrail::shared();
+  InputTrail::watch();
   setFixedSize(fixedSize);
   setSizeGripEnabled(false);
   setAutoFillBackground(false);
@@ -315,7 +264,7 @@ void Sheet::dismiss() {
     announceReorder(layer->parentWidget());
     // With its ring unless a click closed the sheet.
     if (QWidget* focus = focusBeforeSheet_.data(); focus && focus->isVisible()) {
-      if (InputTrail::shared().lastWasMouse())
+      if (InputTrail::lastWasMouse())
         focus->setFocus(Qt::MouseFocusReason);
       else
         focusWithRing(focus);

@@ -11,6 +11,7 @@ namespace tlr {
 // ---- ToggleControl, ToggleSwitch, CheckBox ----------------------------------
 
 ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent), disabledOpacity_(kDisabledOpacity) {
+  InputTrail::watch();
   setCheckable(true);
   setCursor(Qt::PointingHandCursor);
   whenLookChanges(this);
