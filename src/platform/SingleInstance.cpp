@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/file.h>
@@ -107,24 +108,10 @@ namespace {
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-// Whether the folder open as `fd` is this user's alone: a folder owned by
-// us that nobody else may enter, so no other user can put a socket there.
-QString notOursAlone(int fd, const QString& folder) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return folder + QStringLiteral(": ") + errnoText(errno);
-  if (!S_ISDIR(st.st_mode)) return folder + QStringLiteral(": not a folder");
-  if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
-    return QStringLiteral("%1: not this user's alone (owner %2, mode %3)")
-        .arg(folder)
-        .arg(st.st_uid)
-        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
-  return {};
-}
-
 bool isOursAlone(const QString& folder) {
   const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ours = notOursAlone(fd, folder).isEmpty();
+  const bool ours = FileOps::notOursAlone(fd, folder).isEmpty();
   ::close(fd);
   return ours;
 }
@@ -153,7 +140,7 @@ ChannelPlace openPlace(const InstanceChannel::Address& where) {
     place.problem = where.folder + QStringLiteral(": ") + errnoText(errno);
     return place;
   }
-  place.problem = notOursAlone(place.folder.get(), where.folder);
+  place.problem = FileOps::notOursAlone(place.folder.get(), where.folder);
   if (!place.problem.isEmpty()) {
     place.ours = false;
     return place;
@@ -169,6 +156,12 @@ ChannelPlace openPlace(const InstanceChannel::Address& where) {
   std::memcpy(place.address.sun_path, path.constData(), static_cast<size_t>(path.size()));
   place.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
   return place;
+}
+
+// Held by the one writing an address record, on a thread of the pool.
+std::mutex& recordWrites() {
+  static std::mutex mutex;
+  return mutex;
 }
 
 bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
@@ -200,7 +193,8 @@ InstanceChannel::~InstanceChannel() {
     ::unlinkat(folderFd_, QFile::encodeName(socketName_).constData(), 0);
     ::close(folderFd_);
   }
-  if (!recordPath_.isEmpty()) QFile::remove(recordPath_);
+  // A record still being written is removed by its writer.
+  if (record_ && record_->exchange(RecordState::ended) == RecordState::written) QFile::remove(recordPath_);
 }
 
 InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
@@ -255,9 +249,18 @@ Expected<void, QString> InstanceChannel::listen(const QString& appFolder) {
   // started from another session (su, ssh: no XDG_RUNTIME_DIR) reads it here.
   // Written off the window thread (the file is flushed).
   recordPath_ = appFolder + '/' + QLatin1String(kAddressFileName);
-  startOffMain(this, [record = recordPath_, bytes = QFile::encodeName(where.path()) + '\n'] {
+  record_ = std::make_shared<std::atomic<RecordState>>(RecordState::pending);
+  startOffMain(this, [state = record_, record = recordPath_, bytes = QFile::encodeName(where.path()) + '\n'] {
+    // One record at a time: the write of a channel that ended, and its
+    // removal, are over before the next channel's write begins.
+    const std::lock_guard serial(recordWrites());
+    RecordState expected = RecordState::pending;
+    if (!state->compare_exchange_strong(expected, RecordState::writing)) return;  // ended before it began
     if (const Expected<void, QString> recorded = FileOps::writeOwnFile(record, bytes); !recorded)
       log("[App] ", QStringLiteral("前置通道的位置未能记下（%1）").arg(recorded.error()));
+    expected = RecordState::writing;
+    // Ended while it was written: the end left the removal to us.
+    if (!state->compare_exchange_strong(expected, RecordState::written)) QFile::remove(record);
   });
   acceptNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   connect(acceptNotifier_.get(), &QSocketNotifier::activated, this, &InstanceChannel::acceptPending);

@@ -99,6 +99,7 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   result.stdOut = cmd.stdOut;
   result.stdErr = cmd.stdErr;
   result.timedOut = cmd.timedOut;
+  result.keeperLost = cmd.keeperLost;
   result.timeLimitSeconds = cmd.limitSeconds();
   result.detectedIssues = std::move(detection.issues);
   result.patternErrors = std::move(detection.patternErrors);
@@ -201,12 +202,14 @@ AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
 QString AgentDoctor::summaryEventText(const Result& result) {
   const qsizetype found = result.detectedIssues.size();
   if (result.timedOut) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds));
+  if (result.keeperLost) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorKeeperLost());
   if (found > 0) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorIssues(result.exitCode, found));
   return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorNoIssues(result.exitCode));
 }
 
 LocKey AgentDoctor::summaryEventKey(const Result& result) {
   if (result.timedOut) return LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds);
+  if (result.keeperLost) return LocKey::evDetailDoctorKeeperLost();
   if (!result.detectedIssues.isEmpty()) return LocKey::evDetailDoctorIssues(result.exitCode, result.detectedIssues.size());
   if (result.exitCode != 0) return LocKey::evDetailDoctorFailed(result.exitCode);
   return LocKey::evDetailDoctorNoIssues(result.exitCode);

@@ -31,6 +31,7 @@ AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
   services.oom = std::make_shared<OomKillWitness>();
   services.classify = systemClassifier(services.oom);
   services.isUninstalling = [](const QString& agentId) { return OwnCommands::shared().isUninstalling(agentId); };
+  services.uninstallsBegun = [](const QString& agentId) { return OwnCommands::shared().uninstallsBegun(agentId); };
   services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
   services.clock = &std::chrono::steady_clock::now;
   return services;

@@ -110,8 +110,12 @@ class AgentLifecycleWatcher final : public QObject {
     // for `classify`; none in tests that judge exits otherwise.
     std::shared_ptr<OomKillWitness> oom;
     Classifier classify;
-    // Whether an uninstall of the agent is under way (its exits are ours).
+    // Whether an uninstall of the agent is under way (its exits are ours),
+    // and how many have begun in this process (a doctor run during which one
+    // began, even one over by now, keeps no result). Both are asked from any
+    // thread.
     std::function<bool(const QString& agentId)> isUninstalling = [](const QString&) { return false; };
+    std::function<quint64(const QString& agentId)> uninstallsBegun = [](const QString&) { return quint64{0}; };
     DoctorRun runDoctor;
     DoctorFix applyFix = [](const AgentDoctor::KnownIssue& issue) { return AgentDoctor().applyFix(issue); };
     Clock clock;

@@ -4,11 +4,14 @@
 #include "support/AppFixture.h"
 #include "support/RegistryJson.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
 #include <csignal>
+#include <string_view>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace tlr;
 using namespace tlr::test;
@@ -20,6 +23,18 @@ rlim_t hardLimit() {
   rlimit limit{};
   ::getrlimit(RLIMIT_NOFILE, &limit);
   return limit.rlim_max;
+}
+
+// How many processes `pid` watches: the process descriptors it holds open.
+int watchedProcesses(qint64 pid) {
+  int count = 0;
+  const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+  for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+    char target[64];
+    const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target);
+    count += n > 0 && std::string_view(target, static_cast<size_t>(n)) == "anon_inode:[pidfd]";
+  }
+  return count;
 }
 
 }  // namespace
@@ -73,6 +88,10 @@ TEST_F(ManyProcesses, EveryExitOfMoreThanAThousandProcessesIsReported) {
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Fake Agent\n").arg(kCount), 30s)) << app.stdOut().toStdString();
   EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[App] 打开文件数上限 1024 → %1\n").arg(hardLimit())));
+  // The scan is logged before its processes are watched: a process killed
+  // in between is gone before its watch, which is not what is tested here.
+  ASSERT_TRUE(waitUntil([&] { return watchedProcesses(app.pid()) >= kCount; }, 60s))
+      << watchedProcesses(app.pid()) << " of " << kCount << " watched";
 
   killAll();
   EXPECT_TRUE(waitUntil([&] { return exitLines(app.stdOut()) == kCount; }, 120s))

@@ -166,13 +166,25 @@ TEST_F(ApplicationOwnFiles, WithoutAnImageAStartClearsLeftoversAndMakesNoLockFil
 }
 
 // Without a runtime folder (XDG_RUNTIME_DIR unset, as TempHome leaves it) the
-// toolkit used to warn on every start.
+// toolkit used to warn on every start, and so it did when the variable named
+// a folder others share ("/tmp": "runtime directory … not owned", or its
+// permissions), whose "Tollamere" folder is made ours alone.
 TEST_F(ApplicationOwnFiles, ANormalStartPrintsNoToolkitWarning) {
   ASSERT_TRUE(qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"));
-  AppProcess& app = process(sandbox());
-  ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n")));
-  const QString err = app.stdErr();
-  EXPECT_FALSE(err.contains(QStringLiteral("QStandardPaths"))) << err.toStdString();
-  EXPECT_FALSE(err.contains(QStringLiteral("XDG_RUNTIME_DIR"))) << err.toStdString();
+  const QString shared = home_.path() + QStringLiteral("/tmp");
+  ASSERT_TRUE(QDir().mkpath(shared));
+  ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+  for (const QString& runtime : {QString(), shared}) {
+    SCOPED_TRACE(runtime.toStdString());
+    AppProcess& app = process(sandbox());
+    if (!runtime.isEmpty()) app.setEnv(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n")));
+    const QString err = app.stdErr();
+    EXPECT_FALSE(err.contains(QStringLiteral("QStandardPaths"))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QStringLiteral("XDG_RUNTIME_DIR"))) << err.toStdString();
+    EXPECT_FALSE(err.contains(QStringLiteral("runtime directory"))) << err.toStdString();
+    app.stop();
+  }
+  EXPECT_EQ(modeOf(shared + QStringLiteral("/Tollamere")), 0700u);
 }

@@ -1,11 +1,15 @@
 #include "watcher/AgentDoctor.h"
 
+#include "platform/ChildReaper.h"
 #include "platform/Defaults.h"
+#include "platform/OwnCommands.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using tlr::AgentDoctor;
 using tlr::AgentEntry;
@@ -208,6 +212,35 @@ TEST_F(AgentDoctorTest, EventTextsAreChinese) {
   EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::success("Command succeeded")),
             "修复成功 [tok] Command succeeded");
   EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::failure("m")), "修复失败 [tok] m");
+}
+
+// A doctor that started a process of its own session and then killed the
+// process that ran it was stored as "诊断完成 exit=137", and that process ran
+// on under init, past quit. Its check failed; what it left is ended.
+TEST_F(AgentDoctorTest, ADoctorThatKillsItsKeeperIsAFailedCheckAndLeavesNothingRunning) {
+  ASSERT_TRUE(tlr::ChildReaper::adoptOrphans());  // as the application is
+  const tlr::OwnCommands::Scope checking("agent", tlr::OwnCommands::Purpose::check);
+  const QString file = home.path() + "/left";
+  const auto result = doctor.run(doctorEntry(
+      {"sh", "-c", "echo checking; setsid sleep 300 >/dev/null 2>&1 & echo $! > '" + file + "'; kill -9 $PPID; sleep 300"},
+      {issue("seen", "checking")}));
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->keeperLost);
+  EXPECT_EQ(result->exitCode, -1);
+  EXPECT_EQ(result->verdict(), AgentDoctor::Result::Verdict::issuesFound) << "what it printed is still searched";
+  EXPECT_EQ(AgentDoctor::summaryEventText(*result), "诊断未完成 · 它结束了运行它的进程");
+  EXPECT_TRUE(result->combinedOutput(tlr::AppLanguage::en)
+                  .endsWith("The check ended the process that ran it: its outcome is unknown, and what it left running "
+                            "was stopped"));
+  const pid_t left = tlr::test::readFile(file).trimmed().toInt();
+  ASSERT_GT(left, 0);
+  // Gone, not even a zombie left.
+  const bool ended = tlr::test::waitUntil([&] { return ::kill(left, 0) != 0; });
+  EXPECT_TRUE(ended) << "what the doctor left outlived it";
+  if (!ended) ::kill(left, SIGKILL);
+  tlr::AgentDoctor::Result silent = *result;
+  silent.detectedIssues.clear();
+  EXPECT_EQ(silent.verdict(), AgentDoctor::Result::Verdict::checkFailed);
 }
 
 TEST_F(AgentDoctorTest, ShellFixes) {

@@ -199,6 +199,21 @@ TEST_F(AgentRecoverTerminal, AConfigFolderSetupOpensTheFolderThenCompletes) {
       [&] { return test::readFile(bin.recordPath("xdg-open")) == home.path() + "/.folder-agent\n--\n"; }));
 }
 
+TEST_F(AgentRecoverTerminal, AConfigFolderThatCannotBeShownSaysWhyInTheWindowsLanguage) {
+  // No file manager on this desktop: xdg-open ends with 3.
+  bin.add("xdg-open", "exit 3\n");
+  home.writeFile(".folder-agent/config.json", "{}");
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"folder-agent","displayName":"Folder","vendor":"v","kind":"cli","identify":{},)"
+      R"("backup":{"discovery":{"primaryHomes":["~/.folder-agent"]}})");
+  const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
+  EXPECT_EQ(start.result.kind, Result::Kind::failed);
+  EXPECT_EQ(start.result.unopened, Result::Unopened::folder);
+  EXPECT_EQ(start.result.why, LocKey::alertOpenerFailed(3));
+  expectShownInEnglish(start.result);
+  EXPECT_TRUE(start.completed);
+}
+
 class AgentRecoverGateway : public ::testing::Test {
  protected:
   void TearDown() override {
@@ -229,9 +244,15 @@ TEST_F(AgentRecoverGateway, AGatewayRunsDetachedAndEachRelaunchStartsItsLogAfres
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
   EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 1 --port 18789\n"; }))
       << test::readFile(logPath).toStdString();
+  // A link in the log's place (left by a copy of the folder, say) once made
+  // every later relaunch fail: it is replaced, and what it led to is kept.
+  ASSERT_TRUE(QFile::remove(logPath));
+  const test::LinkedDocument document(logPath);
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
   EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 2 --port 18789\n"; }))
       << test::readFile(logPath).toStdString();
+  EXPECT_TRUE(document.untouched());
+  EXPECT_TRUE(document.replacedByAFile());
   EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator"))) << "a gateway never opens a terminal";
 }
 

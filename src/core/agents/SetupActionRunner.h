@@ -1,21 +1,28 @@
 #pragma once
 
-#include "platform/Expected.h"
+#include "core/texts/LocKey.h"
 
 #include <QList>
 #include <QString>
 #include <QUrl>
+
 
 namespace tlr {
 
 // Carries out the setup action that opens an agent's configuration folder.
 class SetupActionRunner {
  public:
+  // Whether a folder was shown, and what to tell the user: the folder shown
+  // or made, or why none was.
+  struct Opened {
+    bool shown = false;
+    LocKey message;
+  };
+
   // Shows the first of `dirs` that exists in the file manager; when none
-  // exists, creates the first one and shows that. Gives a message naming
-  // the folder shown (Chinese only), else why none was: an empty list, or
-  // a desktop that could not open it (in the interface's language).
-  static Expected<QString, QString> openConfigDir(const QList<QUrl>& dirs);
+  // exists, creates the first one and shows that. An empty list shows
+  // nothing. Waits for the opener: call it off the main thread.
+  static Opened openConfigDir(const QList<QUrl>& dirs);
 };
 
 }  // namespace tlr

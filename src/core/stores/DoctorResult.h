@@ -37,6 +37,9 @@ struct [[nodiscard]] DoctorResult {
   // Stopped at its time limit before it finished; the limit in whole seconds.
   bool timedOut = false;
   qint64 timeLimitSeconds = 0;
+  // It killed the process that ran it before it ended: how it ended is
+  // unknown (exit code -1), and it checked nothing.
+  bool keeperLost = false;
   double elapsedSeconds = 0;
   QList<DetectedIssue> detectedIssues;  // in the order of the known issues
   QList<PatternError> patternErrors;
@@ -49,7 +52,8 @@ struct [[nodiscard]] DoctorResult {
   Verdict verdict() const;
 
   // The transcript: the command, its outputs, a rule and the exit line (and
-  // a line saying so for a run stopped at its time limit).
+  // a line saying so for a run stopped at its time limit, or one that killed
+  // the process that ran it).
   QString combinedOutput(AppLanguage language) const;
 };
 

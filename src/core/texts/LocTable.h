@@ -578,6 +578,9 @@ TLR_TEXT(doctorCheckFailed, (),
 TLR_TEXT(doctorCheckNotRun, (),
     u"Could not be run",
     u"未能运行")
+TLR_TEXT(doctorCheckKeeperLost, (),
+    u"The check ended the process that ran it: its outcome is unknown, and what it left running was stopped",
+    u"检查结束了运行它的进程：结果未知，它留下的进程已结束")
 TLR_TEXT(doctorAllFixed, (),
     u"All previous issues fixed — please close and reopen to verify the agent runs normally",
     u"之前的问题已全部修复 —— 建议关闭重开看 agent 是否正常运行")
@@ -1286,6 +1289,9 @@ TLR_TEXT(evDetailDoctorFailed, (LocInt32 exitCode),
 TLR_TEXT(evDetailDoctorTimedOut, (LocInt seconds),
     u"Diagnosis did not finish within {1} s",
     u"诊断未完成 · {1} 秒内未结束")
+TLR_TEXT(evDetailDoctorKeeperLost, (),
+    u"Diagnosis did not finish: it ended the process that ran it",
+    u"诊断未完成 · 它结束了运行它的进程")
 TLR_TEXT(evDetailFixSucceeded, (QString issueId),
     u"Fix succeeded [{1}]",
     u"修复成功 [{1}]")
@@ -1747,6 +1753,13 @@ TLR_TEXT(legalTermsText, (),
 TLR_TEXT(setupHintOpenInFinder, (QString folder),
     u"Open ~/{1} in your file manager",
     u"在文件管理器中打开 ~/{1}")
+// What opening an agent's configuration folder for its setup did.
+TLR_TEXT(setupFolderShown, (QString folder),
+    u"Opened {1} in the file manager",
+    u"已在文件管理器中打开 {1}")
+TLR_TEXT(setupFolderCreated, (QString folder),
+    u"Created {1} and opened it in the file manager",
+    u"已创建并打开 {1}")
 TLR_TEXT(setupConfigDirFallback, (),
     u"config directory",
     u"配置目录")
