@@ -127,6 +127,11 @@ QString doctorFailureReason(const AgentDoctor::Result& result, AppLanguage langu
   return text(language, LocKey::doctorCheckExitStatus(result.exitCode));
 }
 
+LocKey doctorTerminalHint(const AgentDoctor::Result& result) {
+  return result.helpListsFix ? LocKey::doctorDeeperHint(joined(result.command))
+                             : LocKey::doctorTerminalHint(joined(result.command));
+}
+
 QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language) {
   using Verdict = AgentDoctor::Result::Verdict;
   switch (result.verdict()) {

@@ -62,7 +62,7 @@ class AgentDoctorTest : public ::testing::Test {
  protected:
   AgentDoctorTest() { speak("en"); }
   // The interface language the messages are made in from now on.
-  static void speak(const char* language) { EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", language)); }
+  static void speak(const char* language) { tlr::Defaults::shared().set("TLR.language", language); }
   tlr::test::TempHome home;
   AgentDoctor doctor;
 };
@@ -80,11 +80,16 @@ TEST_F(AgentDoctorTest, NoDoctorSpecificationMeansNoResultAndNoCommand) {
   EXPECT_EQ(runs, 0);
 }
 
-TEST_F(AgentDoctorTest, ADoctorThatNeedsATerminalGetsOneAndOnlyFixesWithListedOptionsAreOffered) {
+TEST_F(AgentDoctorTest, ADoctorThatNeedsATerminalGetsOneAndOnlyFixesTheProgramKnowsAreOffered) {
   tlr::test::FakeBin bin;
   // Says nothing and waits without a terminal; with one, it reports in
-  // colour and answers nothing more. Its "--help" lists some options.
+  // colour and answers nothing more. Its help lists its sub-commands as
+  // Claude Code 2.1's does (no "migrate-installer" any more), and each
+  // sub-command's help its options (no "--fix" for its doctor).
   bin.add("agentx", "case \"$1 $2\" in\n"
+                    "'--help ') printf 'Usage: agentx [options] [command] [prompt]\\n\\nCommands:\\n"
+                    "  doctor              Check the health of your installation\\n"
+                    "  update|upgrade      Check for updates and install if available\\n';;\n"
                     "'doctor --help') echo 'Usage: agentx doctor [options]'; echo '  -v, --verbose';;\n"
                     "'update --help') echo '  --force   reinstall even when current';;\n"
                     "'doctor ') [ -t 0 ] && [ -t 1 ] || exec sleep 30\n"
@@ -110,10 +115,29 @@ TEST_F(AgentDoctorTest, ADoctorThatNeedsATerminalGetsOneAndOnlyFixesWithListedOp
   EXPECT_EQ(result->stdOut, "Diagnostics\nWarning: multiple installations found\n");
   EXPECT_EQ(result->stdErr, "errors stay apart\n");
   ASSERT_EQ(ids(*result), (QStringList{"multi", "verbose", "update", "migrate"}));
-  // "--fix" is no option of this version's doctor.
-  QList<bool> offered;
-  for (const auto& d : result->detectedIssues) offered << d.fixOffered;
-  EXPECT_EQ(offered, (QList<bool>{false, true, true, true}));
+  // "--fix" is no option of this version's doctor, "migrate-installer" no
+  // sub-command of it: those fixes are not offered, and each says why.
+  QList<std::optional<tlr::LocKey>> why;
+  for (const auto& d : result->detectedIssues) why << d.fixNotOffered;
+  EXPECT_EQ(why, (QList<std::optional<tlr::LocKey>>{tlr::LocKey::doctorFixNoOption("agentx doctor", "--fix"),
+                                                    std::nullopt, std::nullopt,
+                                                    tlr::LocKey::doctorFixNoCommand("agentx", "migrate-installer")}));
+  EXPECT_FALSE(result->detectedIssues[0].fixOffered());
+  EXPECT_TRUE(result->detectedIssues[1].fixOffered());
+  EXPECT_FALSE(result->helpListsFix) << "running the doctor with --fix is not suggested";
+
+  // A doctor whose help lists "--fix"; a program whose help says nothing.
+  bin.add("agenty", "case \"$1 $2\" in\n"
+                    "'--help ') echo 'Commands:'; echo '  doctor   Check';;\n"
+                    "'doctor --help') echo 'Options:'; echo '  --fix    Repair what it finds';;\n"
+                    "*) echo 'found a problem';;\n"
+                    "esac\n");
+  AgentEntry fixing = doctorEntry({"agenty", "doctor"}, {withFix(issue("p", "problem"), {"mute", "repair"})});
+  const auto withFixOption = limited.run(fixing);
+  ASSERT_TRUE(withFixOption);
+  EXPECT_TRUE(withFixOption->helpListsFix);
+  ASSERT_EQ(ids(*withFixOption), QStringList{"p"});
+  EXPECT_EQ(withFixOption->detectedIssues[0].fixNotOffered, tlr::LocKey::doctorFixNoHelp("mute"));
 }
 
 TEST_F(AgentDoctorTest, KnownIssuesAreFoundInRealOutput) {
@@ -189,11 +213,11 @@ TEST_F(AgentDoctorTest, MessagesFollowTheStoredInterfaceLanguage) {
   const AgentDoctor plain;
   KnownIssue unknown = shellFix({"true"});
   unknown.fix.kind = "other";
-  EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", "en"));
+  tlr::Defaults::shared().set("TLR.language", "en");
   EXPECT_EQ(plain.applyFix(unknown).message, "Unknown fix kind: other");
-  EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", "fr"));
+  tlr::Defaults::shared().set("TLR.language", "fr");
   EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
-  EXPECT_TRUE(tlr::Defaults::shared().remove("TLR.language"));
+  tlr::Defaults::shared().remove("TLR.language");
   EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
 }
 
@@ -289,7 +313,9 @@ TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
   const auto reload = timed.applyFix(shellFix({"true"}, QStringList{"sleep", "30"}));
   EXPECT_FALSE(reload.succeeded());
   EXPECT_EQ(reload.message, "Reload did not finish within 1 s");
-  EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), milliseconds(700), milliseconds(700), milliseconds(700)}));
+  // Its help is asked under a limit of its own.
+  EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), std::chrono::seconds(15), milliseconds(700),
+                                         milliseconds(700), milliseconds(700)}));
 
   // A diagnosis reads, a fix may reinstall a package over a slow network.
   limits.clear();
@@ -297,7 +323,7 @@ TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
   defaults.run(doctorEntry({"agent", "doctor"}, {}));
   // Only the limit each ran under matters here.
   static_cast<void>(defaults.applyFix(shellFix({"npm", "install", "-g", "agent"})));
-  EXPECT_EQ(limits, (QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(600)}));
+  EXPECT_EQ(limits, (QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(15), std::chrono::seconds(600)}));
 }
 
 TEST_F(AgentDoctorTest, JsonPatchFixes) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
 #include "core/texts/SettingsValues.h"
 #include "registry/AgentEntry.h"
 
@@ -18,9 +19,10 @@ struct [[nodiscard]] DoctorResult {
   struct DetectedIssue {
     KnownIssue issue;
     QString matchedSnippet;  // the output line(s) around the first match
-    // Whether its fix is offered: a command fix whose options the installed
-    // version does not list (its "--help" names no such option) is not.
-    bool fixOffered = true;
+    // Why its fix is not offered: the installed version's help lists no
+    // sub-command or option the fix's command names. Absent when it is.
+    std::optional<LocKey> fixNotOffered;
+    bool fixOffered() const { return !fixNotOffered.has_value(); }
   };
 
   // A known issue whose expression does not compile; it is never detected.
@@ -42,6 +44,9 @@ struct [[nodiscard]] DoctorResult {
   bool keeperLost = false;
   double elapsedSeconds = 0;
   QList<DetectedIssue> detectedIssues;  // in the order of the known issues
+  // Whether the doctor command's help lists a "--fix" of its own, so that
+  // running it with "--fix" in a terminal can be suggested.
+  bool helpListsFix = false;
   QList<PatternError> patternErrors;
 
   // What a run says of the agent: the known issues it recognised, else
