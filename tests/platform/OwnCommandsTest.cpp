@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -24,9 +25,8 @@ const QString kAgent = QStringLiteral("tlr-own-commands");
 
 // Runs `line` with /bin/sh for the agent under `purpose`, stopped after
 // `limit`; what it printed.
-ChildResult runFor(Purpose purpose, const QString& line, std::chrono::milliseconds limit = 10s,
-                   const QString& agent = kAgent) {
-  const OwnCommands::Scope scope(agent, purpose);
+ChildResult runFor(Purpose purpose, const QString& line, std::chrono::milliseconds limit = 10s) {
+  const OwnCommands::Scope scope(kAgent, purpose);
   ChildSpec spec;
   spec.program = QStringLiteral("/bin/sh");
   spec.arguments = {QStringLiteral("-c"), line};
@@ -69,35 +69,6 @@ TEST(OwnCommands, WhatACheckLeavesStaysOursWhereverItGoesWhatARestartLeavesIsThe
   // Nothing of the command runs: it is forgotten, and the next clean-up asks
   // nothing of a number another process may have by now.
   EXPECT_TRUE(test::waitUntil([&] { return own.endCommandsOf(kAgent, 0ms) == 0; }));
-}
-
-// A doctor ended by the agent's uninstall went on to ask the agent's program
-// for its help while the uninstall removed it: nothing of an agent starts
-// while its uninstall runs, but the uninstall's own steps.
-TEST(OwnCommands, WhileAnAgentIsUninstalledOnlyTheUninstallsStepsStartForIt) {
-  // On threads other than the uninstall's, as the doctor and a restart run.
-  const auto elsewhere = [](Purpose purpose, const QString& agent = kAgent) {
-    return std::async(std::launch::async, [=] { return runFor(purpose, "echo ran", 10s, agent); }).get();
-  };
-  ChildSpec truth;
-  truth.program = QStringLiteral("/bin/true");
-  {
-    const OwnCommands::Scope uninstalling(kAgent, Purpose::uninstall);
-    EXPECT_EQ(runFor(Purpose::uninstall, "echo ran").out, "ran\n");
-    for (const Purpose purpose : {Purpose::check, Purpose::relaunch, Purpose::install}) {
-      const ChildResult refused = elsewhere(purpose);
-      EXPECT_FALSE(refused.started);
-      EXPECT_EQ(refused.startError, "not started: the agent is being uninstalled");
-    }
-    {
-      // A check nested in the uninstall's own scope is another command.
-      const OwnCommands::Scope checking(Purpose::check);
-      EXPECT_FALSE(runChild(truth).started);
-    }
-    EXPECT_EQ(elsewhere(Purpose::check, kAgent + QStringLiteral("-other")).out, "ran\n");
-    EXPECT_TRUE(std::async(std::launch::async, [&] { return runChild(truth); }).get().started) << "no scope, no agent";
-  }
-  EXPECT_EQ(elsewhere(Purpose::check).out, "ran\n") << "once the uninstall is over";
 }
 
 TEST(OwnCommands, TheTimeLimitEndsWhatTheCommandStartedInASessionOfItsOwn) {
@@ -157,6 +128,45 @@ TEST(OwnCommands, ACommandThatKillsItsKeeperFailsAndWhatItLeftIsEnded) {
   // A command stopped by us is no lost keeper.
   EXPECT_FALSE(runFor(Purpose::check, "exec sleep 30", 200ms).keeperLost);
   EXPECT_FALSE(runFor(Purpose::check, "exit 3").keeperLost);
+}
+
+// A doctor that an uninstall ended went on to run the agent's program for
+// its help after the uninstall had ended the agent's commands: it ran until
+// its time limit, past the uninstall. No command of an agent starts once its
+// uninstall has begun, unless it is the uninstall's own.
+TEST(OwnCommands, NoCommandOfAnAgentStartsOnceItsUninstallHasBegun) {
+  test::TempHome home;
+  const QString ran = home.path() + "/ran";
+  const QString touch = "touch '" + ran + "'";
+  const auto onAnotherThread = [](const std::function<void()>& work) { std::async(std::launch::async, work).get(); };
+  const OwnCommands::Scope checking(kAgent, Purpose::check);
+  EXPECT_TRUE(runFor(Purpose::check, "true").started) << "begun before any uninstall";
+
+  // An uninstall under way.
+  std::promise<void> begun, mayEnd;
+  auto uninstall = std::async(std::launch::async, [&] {
+    const OwnCommands::Scope uninstalling(kAgent, Purpose::uninstall);
+    const ChildResult own = runFor(Purpose::uninstall, "true");
+    const ChildResult within = runFor(Purpose::relaunch, "true");
+    begun.set_value();
+    mayEnd.get_future().wait();
+    return own.started && within.started;
+  });
+  begun.get_future().wait();
+  onAnotherThread([&] {
+    const ChildResult another = runFor(Purpose::check, touch);
+    EXPECT_FALSE(another.started) << "a check begun while it runs";
+    EXPECT_TRUE(another.startError.contains("uninstalled")) << another.startError.toStdString();
+  });
+  mayEnd.set_value();
+  EXPECT_TRUE(uninstall.get()) << "the uninstall's own commands, and those within it, run";
+
+  // Over now: the check begun before it runs nothing more; one begun after runs.
+  EXPECT_FALSE(runFor(Purpose::check, touch).started);
+  EXPECT_FALSE(runFor(Purpose::relaunch, touch).started) << "nor a scope within it";
+  EXPECT_FALSE(QFile::exists(ran));
+  onAnotherThread([&] { EXPECT_TRUE(runFor(Purpose::check, touch).started); });
+  EXPECT_TRUE(QFile::exists(ran));
 }
 
 TEST(OwnCommands, WhatIgnoresSigtermIsKilledAfterTheGrace) {
