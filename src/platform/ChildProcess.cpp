@@ -1,6 +1,7 @@
 #include "platform/ChildProcess.h"
 
 #include "platform/ChildReaper.h"
+#include "platform/ChildStop.h"
 #include "platform/CommandKeeper.h"
 #include "platform/FileOps.h"
 #include "platform/OffMain.h"
@@ -200,6 +201,9 @@ bool openTerminal(Fd& master, Fd& child) {
 
 // Why work of a cancelled pool starts no program.
 QString quittingReason() { return QStringLiteral("not started: the application is quitting"); }
+// Why a command for an agent whose uninstall has begun does not run
+// (OwnCommands::mayStart()).
+QString uninstallingReason() { return QStringLiteral("not started: the agent is being uninstalled"); }
 
 int msUntil(Clock::time_point t) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
@@ -237,10 +241,17 @@ ChildResult runChild(const ChildSpec& spec) {
   ChildResult result;
   // Ours from here on, whatever happens.
   Fd handedIn(spec.inputFd), handedOut(spec.outputFd);
+  // Watched from before the child starts: a stop that comes meanwhile is
+  // not missed.
+  const ChildStopWatch stopWatch;
   const auto startTime = Clock::now();
   if (OffMainPool::currentIsCancelled()) {
     result.cancelled = true;
     result.startError = quittingReason();
+    return result;
+  }
+  if (!OwnCommands::mayStart()) {
+    result.startError = uninstallingReason();
     return result;
   }
   auto image = buildImage(spec, &result.startError);
@@ -334,7 +345,7 @@ ChildResult runChild(const ChildSpec& spec) {
   const int keeperFd = pidfdOpen(keeper);
   // Ours, to reap exactly this keeper: the record closes its own.
   const Fd reapFd(keeperFd >= 0 ? ::fcntl(keeperFd, F_DUPFD_CLOEXEC, 0) : -1);
-  own.started(keeper, keeperFd);
+  const bool mayRun = own.started(keeper, keeperFd);
   outWrite.reset();
   errWrite.reset();
   execWrite.reset();
@@ -372,8 +383,14 @@ ChildResult runChild(const ChildSpec& spec) {
 
   const bool hasDeadline = spec.timeout.count() > 0;
   const auto deadline = startTime + spec.timeout;
-  // Readable once the work we run for is cancelled (the application quits).
+  // Readable once the work we run for is cancelled (the application quits),
+  // or once the children running now are to stop.
   int cancelFd = OffMainPool::currentCancelFd();
+  int stopFd = stopWatch.fd();
+  const auto stopped = [&] {
+    pollfd p{stopFd, POLLIN, 0};
+    return stopFd >= 0 && ::poll(&p, 1, 0) > 0;
+  };
   std::optional<Clock::time_point> killAt;   // set once SIGTERM went out
   std::optional<Clock::time_point> drainUntil;  // set once the command has ended
   bool reaped = false;
@@ -389,6 +406,9 @@ ChildResult runChild(const ChildSpec& spec) {
       killedTheGroup = killedTheGroup || signal == SIGKILL;
     }
   };
+  // Its agent's uninstall began while it was being started: ended at once,
+  // as the uninstall ends what it finds.
+  if (!mayRun) stop(SIGKILL);
 
   // The command's wait status, as its keeper reports it. A keeper gone
   // without a word was killed before the command ended (the command's
@@ -417,9 +437,10 @@ ChildResult runChild(const ChildSpec& spec) {
       stop(SIGTERM);
       killAt = Clock::now() + spec.killGrace;
     }
-    if (!reaped && cancelFd >= 0 && OffMainPool::currentIsCancelled()) {
+    if (!reaped && ((cancelFd >= 0 && OffMainPool::currentIsCancelled()) || stopped())) {
       // Once, with a short grace: quitting does not wait for the usual one.
       cancelFd = -1;
+      stopFd = -1;
       result.cancelled = true;
       stop(SIGTERM);
       const auto soon = Clock::now() + std::min<Clock::duration>(spec.killGrace, OffMainPool::kCancelKillGrace);
@@ -436,6 +457,7 @@ ChildResult runChild(const ChildSpec& spec) {
     if (inWrite) fds.push_back({inWrite.get(), POLLOUT, 0});
     if (!reaped) fds.push_back({statusRead.get(), POLLIN, 0});
     if (!reaped && cancelFd >= 0) fds.push_back({cancelFd, POLLIN, 0});
+    if (!reaped && stopFd >= 0) fds.push_back({stopFd, POLLIN, 0});
 
     int wait = 1000;
     if (reaped) wait = std::min(wait, msUntil(*drainUntil));
@@ -462,7 +484,7 @@ ChildResult runChild(const ChildSpec& spec) {
       } else if (p.fd == statusRead.get()) {
         readStatus();
       }
-      // The cancel descriptor is looked at at the top of the loop.
+      // The cancel and stop descriptors are looked at at the top of the loop.
     }
   }
   if (!reaped) {
@@ -472,6 +494,10 @@ ChildResult runChild(const ChildSpec& spec) {
   }
   if (result.keeperLost) own.keeperLost(keeper);
   finish();
+  if (!mayRun) {
+    result.started = false;
+    result.startError = uninstallingReason();
+  }
   if (spec.outputToMemory) {
     readMemoryFile(outMemory.get(), result.out, spec.outputLimit, result.outTruncated);
     readMemoryFile(errMemory.get(), result.err, spec.outputLimit, result.errTruncated);
