@@ -260,6 +260,8 @@ TEST(ThemeLegibleOn, KeepsAReadableColourElseTakesTheNearestShadeOfItsHueThatRea
   // Every ground counts: a grey that reads on white but not on mid grey.
   const QColor grey(90, 90, 90);
   ASSERT_GE(Theme::contrastRatio(grey, white), 4.5);
+  EXPECT_EQ(Theme::legibleOn(grey, {white}), grey) << "it reads already: not a shade darker";
+  EXPECT_EQ(Theme::legibleOn(Theme::withOpacity(grey, 0.9), {white}), Theme::withOpacity(grey, 0.9));
   EXPECT_GE(least(Theme::legibleOn(grey, {white, mid}), {white, mid}), 4.5);
   // Drawn faded it is measured faded, and keeps its opacity: the dim text
   // at 0.85 reads opaque on white, not at 0.85 on a faint fill.
