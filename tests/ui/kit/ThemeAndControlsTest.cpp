@@ -551,10 +551,13 @@ TEST(SheetBase, TheFocusReturnsToTheControlThatOpenedTheSheet) {
 // activation brings the focus; an alert's default button does.
 TEST(PaintedControls, TheRingShowsWhenTheWindowsActivationBringsTheFocusGivenBefore) {
   test::ApplicationLook look;
+  const auto activate = [](QWidget& w) {
+    w.activateWindow();
+    return QTest::qWaitForWindowActive(&w);
+  };
   QWidget other;
   other.show();
-  other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_TRUE(activate(other));
 
   QWidget window;
   window.setAttribute(Qt::WA_ShowWithoutActivating);
@@ -566,22 +569,18 @@ TEST(PaintedControls, TheRingShowsWhenTheWindowsActivationBringsTheFocusGivenBef
   window.show();
   ASSERT_FALSE(window.isActiveWindow());
   plain->setFocus(Qt::OtherFocusReason);
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(activate(window));
   EXPECT_EQ(QApplication::focusWidget(), plain);
   EXPECT_FALSE(plain->showsFocus()) << "a window activated again keeps what it showed";
 
-  other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_TRUE(activate(other));
   focusWithRing(asked);
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(activate(window));
   EXPECT_EQ(QApplication::focusWidget(), asked);
   EXPECT_TRUE(asked->showsFocus()) << "given with its ring before the activation";
 
   // An alert: the default (cancel) button has the keyboard, ring and all.
-  other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_TRUE(activate(other));
   auto* alert = new Alert(QStringLiteral("Turn off lock?"), QString(), &other);
   PaintedButton* cancel = alert->addButton(QStringLiteral("Cancel"), Alert::Role::cancel);
   alert->addButton(QStringLiteral("Confirm"), Alert::Role::destructive);
