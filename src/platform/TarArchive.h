@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/TarUnpacker.h"
+
 #include <functional>
 
 // Snapshot archives: standard gzip-compressed tar files. Packing writes the
@@ -37,6 +39,9 @@ struct [[nodiscard]] Result {
   // Unpacking: the folders made writable for their owner although the
   // archive records a mode that is not (0555): inode number → that mode.
   QHash<quint64, unsigned> folderModes;
+  // Unpacking: the files left out because they stand already as they are
+  // in the archive (see TarUnpacker::keepIdentical).
+  qint64 kept = 0;
 
   bool ok() const { return started && exitCode == 0 && streamed; }
 };
@@ -63,15 +68,18 @@ Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<
 // each member gets the permission bits and modification time the archive
 // records, whatever the umask (keeping `intoDir` private is the caller's
 // part); see TarUnpacker. As GNU tar does, leading "/" is removed from
-// member and link names, members with ".." are refused, and links the
+// member and link names, members with a ".." component are refused, and links the
 // archive makes are not written through. A member named in `members` that
 // the archive lacks fails the unpacking (exit code 2, as tar's).
 Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members = {},
                const std::function<void(QByteArrayView)>& onRead = {});
 // The same into the folder open as `intoDirFd`, which tar works in: what
 // stands at that folder's path meanwhile (a link put there) changes nothing.
+// Files that stand already at a place given in `standing`, as they are in
+// the archive, are left out (TarUnpacker::keepIdentical).
 Result extractInto(const QString& archivePath, int intoDirFd, const QStringList& members = {},
-                   const std::function<void(QByteArrayView)>& onRead = {});
+                   const std::function<void(QByteArrayView)>& onRead = {},
+                   const QList<TarUnpacker::Standing>& standing = {});
 
 }  // namespace TarArchive
 }  // namespace tlr

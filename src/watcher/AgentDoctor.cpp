@@ -3,9 +3,10 @@
 #include "core/texts/Characters.h"
 #include "core/texts/Lang.h"
 #include "core/texts/LocTexts.h"
+#include "platform/ArgumentReader.h"
 #include "platform/OwnCommands.h"
 #include "platform/UserHome.h"
-#include "registry/ArgumentReader.h"
+#include "registry/AgentRegistry.h"
 #include "watcher/JsonFilePatch.h"
 
 #include <QElapsedTimer>
@@ -139,7 +140,12 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   result.keeperLost = cmd.keeperLost;
   result.timeLimitSeconds = cmd.limitSeconds();
   result.detectedIssues = std::move(detection.issues);
-  result.helpListsFix = helpListsFix(entry, helps);
+  // A check that did not end by itself (never run, stopped at its limit or
+  // by an uninstall, killed) tells nothing of the program: none of its
+  // commands is started to ask for its help, which may by now be running
+  // from files being removed.
+  const bool endedByItself = cmd.wasRun() && !cmd.timedOut && !cmd.keeperLost && cmd.exitCode < 128;
+  result.helpListsFix = endedByItself && helpListsFix(entry, helps);
   result.patternErrors = std::move(detection.patternErrors);
   result.elapsedSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
   return result;
@@ -151,7 +157,7 @@ std::optional<LocKey> AgentDoctor::notRunnable(const AgentEntry& entry, const QS
   // program: its sub-commands first, then its options.
   const QString program = ArgumentReader::programName(command.first());
   const bool agentsOwn = entry.identify.executableNames && entry.identify.executableNames->contains(program);
-  const ArgumentReader read(command.mid(1), agentsOwn ? ArgumentGrammar::of(entry.identify) : ArgumentGrammar());
+  const ArgumentReader read(command.mid(1), agentsOwn ? AgentRegistry::grammarOf(entry.identify) : ArgumentGrammar());
   QStringList path{command.first()};
   for (const QString& word : read.leadingWords()) {
     const QString help = helps.of(path);

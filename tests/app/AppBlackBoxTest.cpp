@@ -180,7 +180,7 @@ TEST_F(RunningApplication, StartUpLogsInOrder) {
   EXPECT_GT(registry, lock);
   EXPECT_GT(hang, registry);
   EXPECT_GT(policy, hang);
-  EXPECT_TRUE(out.contains(QStringLiteral("path=") + lockFile() + ')'));
+  EXPECT_TRUE(holdsTheLock(app));
 
   const QString err = app.stdErr();
   const qsizetype check = err.indexOf(QStringLiteral("===== DISCOVERY SELF-CHECK =====\n"));

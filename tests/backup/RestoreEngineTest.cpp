@@ -97,7 +97,11 @@ class RestoreEngineTest : public ::testing::Test {
     writeFile(h + "/.alpha/mine-only.txt", "stays");
   }
 
-  QString newestSnapshot() { return volume.snapshots() + "/" + entries(volume.snapshots()).last(); }
+  QString newestSnapshot() {
+    const QStringList labels = entries(volume.snapshots());
+    EXPECT_FALSE(labels.isEmpty()) << "no snapshot was written";
+    return volume.snapshots() + "/" + labels.value(labels.size() - 1);
+  }
 
   // Puts `archive` in the newest snapshot with a manifest that matches it.
   void replaceArchive(const QByteArray& archive) {
@@ -191,6 +195,57 @@ TEST_F(RestoreEngineTest, RestoresOneAgentAloneEvenWhenItSharesAFile) {
   EXPECT_EQ(rc.st_mtim.tv_nsec, 123456789);
   ::chmod(QFile::encodeName(h + "/shared/read-only").constData(), 0755);
   EXPECT_TRUE(FileOps::removeItem(h + "/shared").ok()) << "a path too long to be removed by name";
+}
+
+// An agent whose folders hold only empty folders is listed, counted and
+// restored like any other.
+TEST_F(RestoreEngineTest, AnAgentWhoseFoldersHoldOnlyEmptyFoldersIsListedAndRestored) {
+  QDir().mkpath(h + "/.hollow/sessions/today");
+  QDir().mkpath(h + "/.hollow/skills");
+  registry = registryOfAgents({agentJson("alpha", {"~/.alpha", "~/shared"}), agentJson("hollow", {"~/.hollow"})});
+  backUp();
+  const auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json"));
+  ASSERT_TRUE(manifest.ok());
+  ASSERT_EQ(manifest.value().agents.size(), 2);
+  EXPECT_EQ(manifest.value().agents[1].id, "hollow");
+  EXPECT_EQ(manifest.value().agents[1].fileCount, 0);
+  ASSERT_TRUE(FileOps::removeItem(h + "/.hollow").ok());
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/sessions/today").isDir());
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/skills").isDir());
+  ASSERT_TRUE(FileOps::removeItem(h + "/.hollow").ok());
+  EXPECT_FALSE(restore(engine, "hollow").has_value());
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/sessions/today").isDir()) << "restored alone too";
+}
+
+// A file's second name is stored as a link only where the part of the
+// archive that holds it holds the first name too: one agent whose folders
+// lie inside another's, sharing files with it, is restored alone from its
+// own part. (Eight pairs: whichever order the folder lists them in, some
+// pair's first name lies outside the inner agent's part.)
+TEST_F(RestoreEngineTest, AFileWithTwoNamesComesBackWithTheAgentOfOneNameAlone) {
+  QStringList innerRoots;
+  for (int i = 1; i <= 8; ++i) {
+    const QString n = QString::number(i);
+    writeFile(h + "/.outer/p" + n + "/f", "content " + n.toUtf8());
+    QDir().mkpath(h + "/.outer/s" + n);
+    ASSERT_EQ(::link(QFile::encodeName(h + "/.outer/p" + n + "/f").constData(),
+                     QFile::encodeName(h + "/.outer/s" + n + "/g").constData()),
+              0);
+    innerRoots << "~/.outer/s" + n;
+  }
+  registry = registryOfAgents({agentJson("outer", {"~/.outer"}), agentJson("inner", innerRoots)});
+  backUp();
+  for (int i = 1; i <= 8; ++i) ASSERT_TRUE(FileOps::removeItem(h + "/.outer/s" + QString::number(i)).ok());
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine, "inner");
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  for (int i = 1; i <= 8; ++i)
+    EXPECT_EQ(readAll(h + "/.outer/s" + QString::number(i) + "/g"), "content " + QByteArray::number(i)) << i;
 }
 
 TEST_F(RestoreEngineTest, ATamperedArchiveIsRefusedBeforeAnythingIsWritten) {
@@ -645,6 +700,8 @@ TEST_F(RestoreEngineTest, AFullDiskIsNamedByTheUsersFolderWithTheRoomFreeBeforeT
   ASSERT_TRUE(random.open(QIODevice::ReadOnly));
   writeFile(h + "/.alpha/big.bin", random.read(3 << 20));
   backUp();
+  // Gone, so it has to be unpacked (one standing as backed up would not be).
+  ASSERT_TRUE(QFile::remove(h + "/.alpha/big.bin"));
   const QString small = home.path() + "/small";
   QDir().mkpath(small);
   if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=2m") != 0)
@@ -661,4 +718,27 @@ TEST_F(RestoreEngineTest, AFullDiskIsNamedByTheUsersFolderWithTheRoomFreeBeforeT
   ASSERT_TRUE(freeBefore && error->freeBytes);
   EXPECT_GT(*error->freeBytes, *freeBefore - 65536);
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill") << "nothing of the home folder was touched";
+}
+
+// Restoring over the user's own data: files standing as they were backed up
+// are left as they stand (the same files, only read), the others come back.
+TEST_F(RestoreEngineTest, FilesStandingAsBackedUpAreLeftAndTheOthersComeBack) {
+  backUp();
+  const auto inode = [](const QString& path) {
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+  };
+  const ino_t unchanged = inode(h + "/.alpha/skills/s.md");
+  writeFile(h + "/.beta/memories/m.json", "changed");
+  QFile::remove(h + "/shared/notes.txt");
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_EQ(inode(h + "/.alpha/skills/s.md"), unchanged) << "left as it stands";
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
+  EXPECT_EQ(readAll(h + "/.beta/memories/m.json"), "{\"m\":1}");
+  EXPECT_EQ(readAll(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_EQ(readAll(h + "/.betarc"), "rc");
+  EXPECT_TRUE(stagingLeft().isEmpty());
 }
