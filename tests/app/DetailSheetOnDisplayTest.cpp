@@ -138,8 +138,11 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
   // back (no terminal opened).
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Exit] Fake Agent pid=%1 intent=normalExit signal=nil exit=143").arg(agent)))
       << app.stdOut().toStdString();
-  const QStringList types = storedEventTypes(kAgentId);
-  EXPECT_TRUE(types.contains(QStringLiteral("exitedNormal"))) << types.join(',').toStdString();
+  // The line is written the moment the exit is known; the event is recorded
+  // and stored after it.
+  QStringList types;
+  EXPECT_TRUE(waitUntil([&] { return (types = storedEventTypes(kAgentId)).contains(QStringLiteral("exitedNormal")); }, 20s))
+      << types.join(',').toStdString();
   EXPECT_FALSE(types.contains(QStringLiteral("exitedAbnormal"))) << types.join(',').toStdString();
   EXPECT_FALSE(types.contains(QStringLiteral("recovered"))) << types.join(',').toStdString();
   EXPECT_EQ(types.count(QStringLiteral("started")), 1) << types.join(',').toStdString();
