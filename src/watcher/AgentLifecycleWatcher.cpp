@@ -6,8 +6,11 @@
 #include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
+#include "platform/Paths.h"
 #include "watcher/AgentLifecycleParts.h"
 #include "watcher/SignalledPids.h"
+
+#include <sys/wait.h>
 
 
 // Watching: the pids each scan finds, their exits, and what is recorded.
@@ -95,10 +98,19 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
     watchExit(running.pid, id);
     watchedPids_.insert(running.pid, id);
     remember(running);
+    Instance& instance = instanceOf_[running.pid];
+    // A start of the user's through us: on trial like a relaunch.
+    if (const auto expected = expectedStarts_.constFind(id); expected != expectedStarts_.cend()) {
+      if (services_.clock() - *expected < timing_.startTrial)
+        instance.startedByUs = *expected;
+      else
+        expectedStarts_.erase(expected);
+    }
     if (!startedRecorded) record(id, AgentEventType::started);
-    if (throttle_.isThrottled(id)) {
-      clearThrottle(id);
-      // Seen running again; no details, as before keys were kept.
+    // Seen running again where it was throttled: that instance is free.
+    if (throttle_.clear(id, throttleFolder(instance))) {
+      Q_EMIT throttledAgentsChanged();
+      // No details, as before keys were kept.
       record(id, AgentEventType::restarted, std::nullopt, EventText::of(LocKey::evDetailRecoveryResumed()));
     }
   }
@@ -117,6 +129,10 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
 void AgentLifecycleWatcher::remember(const RunningAgent& running) {
   Instance& known = instanceOf_[running.pid];
   if (known.pid == 0) known.pid = running.instancePid > 0 ? running.instancePid : running.pid;
+  // A helper of an instance we started is on the same trial.
+  if (!known.startedByUs && known.pid != running.pid)
+    if (const auto first = instanceOf_.constFind(known.pid); first != instanceOf_.cend())
+      known.startedByUs = first->startedByUs;
   if (running.workingFolder) {
     known.folder = running.workingFolder;
     lastFolder_.insert(running.entry.id, *running.workingFolder);
@@ -169,8 +185,22 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
     lifecycle::log("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
     return;
   }
+  // The user's stop or restart writes the one row that says what happened.
+  const bool usersAction = ours.byUsersAction || stopsInProgress_.contains(agentId) || isRestarting(agentId);
+  const bool atStart = !usersAction && endedAtStart(instance, raw, bool(ours));
   // Our own kill is no fault, locked online or not.
-  record(agentId, RecoveryPolicy::exitEventType(intent, isLocked(agentId) && !ours));
+  const AgentEventType exitType = RecoveryPolicy::exitEventType(intent, isLocked(agentId) && !ours);
+  if (atStart) {
+    // Ended by itself before it ever ran for good (the user answered a
+    // question at start with "No, exit", nothing to continue, no login):
+    // bringing it back would ask again. Its instance waits.
+    const int status = (raw.exitStatus >> 8) & 0xFF;
+    lifecycle::log("[Recover] ", entry, QStringLiteral(" ended at start (exit %1), not started again").arg(status));
+    record(agentId, exitType, EventText::of(LocKey::evDetailEndedAtStart(status)));
+    throttle(agentId, instance);
+    return;
+  }
+  if (!usersAction) record(agentId, exitType);
 
   if (!RecoveryPolicy::shouldRecover(intent, isLocked(agentId))) return;
   if (ours || stopsInProgress_.contains(agentId) || services_.isUninstalling(agentId)) {
@@ -198,6 +228,17 @@ void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const 
     }
     recoverOrThrottle(entry, intent, instance);
   });
+}
+
+QString AgentLifecycleWatcher::throttleFolder(const Instance& instance) {
+  return instance.folder.value_or(Paths::home());
+}
+
+bool AgentLifecycleWatcher::endedAtStart(const Instance& instance, const RawExitInfo& raw, bool ours) const {
+  if (ours || !instance.startedByUs || services_.clock() - *instance.startedByUs >= timing_.startTrial) return false;
+  // By itself, with an exit status: a crash, a kill or an out-of-memory end
+  // is a fault to recover.
+  return WIFEXITED(raw.exitStatus);
 }
 
 bool AgentLifecycleWatcher::isLocked(const QString& agentId) const {

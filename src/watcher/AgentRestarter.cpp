@@ -99,7 +99,7 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
 
   report.add(LocKey::restartSendSigterm());
   for (pid_t pid : pids)
-    if (const int error = signalled_.send(pid, SIGTERM); error != 0)
+    if (const int error = signalled_.send(pid, SIGTERM, SignalledPids::Cause::usersAction); error != 0)
       report.add(LocKey::restartSigtermFail(pid, error));
 
   const QList<pid_t> survivors = waitForProcessExit(pids, timing_.termGrace, timing_.poll, isAlive_);
@@ -110,7 +110,7 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
   }
 
   report.add(LocKey::restartSurvivors(survivors.size(), AgentRecover::pidList(survivors)));
-  for (pid_t pid : survivors) signalled_.send(pid, SIGKILL);
+  for (pid_t pid : survivors) signalled_.send(pid, SIGKILL, SignalledPids::Cause::usersAction);
   // SIGKILL cannot be refused: one look after the pause is enough.
   pause(timing_.afterExit);
   QList<pid_t> stuck = survivors;

@@ -414,6 +414,10 @@ LocKey LocKey::evDetailRelaunchDidNotLast(LocInt seconds) {
   return LocKey(Id::evDetailRelaunchDidNotLast, qint64{seconds.value});
 }
 
+LocKey LocKey::evDetailEndedAtStart(LocInt status) {
+  return LocKey(Id::evDetailEndedAtStart, qint64{status.value});
+}
+
 LocKey LocKey::evDetailRelaunchFailed(QString reason) { return LocKey(Id::evDetailRelaunchFailed, std::move(reason)); }
 
 LocKey LocKey::agentRestartConfirmTitle(QString name) {

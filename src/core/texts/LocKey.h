@@ -438,6 +438,7 @@ namespace tlr {
   VALUED(evDetailFixSucceeded) \
   VALUED(evDetailFixFailed) \
   VALUED(evDetailRelaunchDidNotLast) \
+  VALUED(evDetailEndedAtStart) \
   VALUED(evDetailRelaunchFailed) \
   PLAIN(evDetailUserStop) \
   PLAIN(evDetailStopFailed) \
@@ -765,6 +766,7 @@ class LocKey {
   static LocKey evDetailFixSucceeded(QString issueId);
   static LocKey evDetailFixFailed(QString issueId);
   static LocKey evDetailRelaunchDidNotLast(LocInt seconds);
+  static LocKey evDetailEndedAtStart(LocInt status);
   static LocKey evDetailRelaunchFailed(QString reason);
   static LocKey agentRestartConfirmTitle(QString name);
   static LocKey setupHintOpenInFinder(QString folder);
@@ -841,7 +843,7 @@ class LocKey {
   std::array<Value, 3> values_;
 };
 
-static_assert(LocKey::kCount == 529, "the interface has 529 text keys");
-static_assert(LocKey::kValuedCount == 156, "156 text keys carry values");
+static_assert(LocKey::kCount == 530, "the interface has 530 text keys");
+static_assert(LocKey::kValuedCount == 157, "157 text keys carry values");
 
 }  // namespace tlr

@@ -978,6 +978,8 @@ QString text(AppLanguage language, const LocKey& key) {
       return fill(t(u"Fix failed [{1}]", u"修复失败 [{1}]"), key);
     case Id::evDetailRelaunchDidNotLast:
       return fill(t(u"Recovery failed: relaunched, but not running {1} s later", u"恢复失败：已重新启动，但 {1} 秒后已不在运行"), key);
+    case Id::evDetailEndedAtStart:
+      return fill(t(u"Ended at start (exit status {1}); not started again", u"启动时即已结束（退出码 {1}），不再自动启动"), key);
     case Id::evDetailRelaunchFailed:
       return fill(t(u"Recovery failed: {1}", u"恢复失败：{1}"), key);
     case Id::evDetailUserStop:

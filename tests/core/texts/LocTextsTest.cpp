@@ -58,7 +58,7 @@ std::vector<LocKey> valuedSamples() {
       LocKey::restoreRestoredOne(s), LocKey::restoreErrLinkInTheWay(s), LocKey::restoreErrFolderInTheWay(s),
       LocKey::restoreErrFileInTheWay(s), LocKey::restoreErrNotWritable(s), LocKey::restoreStatSkillsUnit(2),
       LocKey::restoreStatTasksUnit(2), LocKey::evDetailUserRestart(812),
-      LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::evDetailRelaunchDidNotLast(3), LocKey::evDetailRelaunchFailed(s),
+      LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::evDetailRelaunchDidNotLast(3), LocKey::evDetailEndedAtStart(1), LocKey::evDetailRelaunchFailed(s),
       LocKey::detailActionOpenTuiAnotherHint(s, 2), LocKey::statusRunningInstances(2),
       LocKey::agentRestartConfirmTitle(s),
       LocKey::setupHintOpenInFinder(s), LocKey::doctorHeaderTitle(s), LocKey::resourceRunawayDetails(s, 900),
@@ -141,13 +141,13 @@ static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, in
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 529u);
+  ASSERT_EQ(LocKey::allIds().size(), 530u);
   std::map<LocKey::Id, LocKey> samples;
   for (const LocKey& key : valuedSamples()) {
     EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
     EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
   }
-  EXPECT_EQ(samples.size(), 156u) << "every key with values needs a sample";
+  EXPECT_EQ(samples.size(), 157u) << "every key with values needs a sample";
 
   int plain = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
