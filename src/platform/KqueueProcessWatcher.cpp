@@ -203,7 +203,7 @@ KqueueProcessWatcher::WatchResult KqueueProcessWatcher::watch(pid_t pid, const Q
     const int error = errno;
     if (error == EMFILE || error == ENFILE)
       return shortage(QStringLiteral("errno=%1 (%2)").arg(error).arg(QString::fromLocal8Bit(std::strerror(error))));
-    if (isKnownExit(pid)) return WatchResult::gone;  // its exit went out already
+    if (isKnownExit(pid)) return WatchResult::reported;
     log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(error));
     if (error != ESRCH) return WatchResult::failed;
     // Gone already: a program we started and reaped has its status kept.
@@ -213,7 +213,7 @@ KqueueProcessWatcher::WatchResult KqueueProcessWatcher::watch(pid_t pid, const Q
   if (isKnownExit(pid)) {
     if (hasExited(pidFd)) {  // the same dead process, reported already
       ::close(pidFd);
-      return WatchResult::gone;
+      return WatchResult::reported;
     }
     exited_.erase(pid);  // a new process under an old number
   }
@@ -234,17 +234,19 @@ KqueueProcessWatcher::WatchResult KqueueProcessWatcher::watch(pid_t pid, const Q
   return WatchResult::watching;
 }
 
-void KqueueProcessWatcher::unwatch(pid_t pid) {
+bool KqueueProcessWatcher::unwatch(pid_t pid) {
   std::lock_guard guard(lock_);
   const auto it = registered_.find(pid);
-  if (it == registered_.end()) return;
+  // Taken by the loop a moment ago: its exit is on its way.
+  if (it == registered_.end()) return !isKnownExit(pid);
   // A process that has already ended is missing from the scan that lets go
   // of it, possibly before this thread's loop has taken its exit: keep the
   // watch, so that exit is still reported rather than lost.
-  if (hasExited(it->second.pidFd)) return;
+  if (hasExited(it->second.pidFd)) return false;
   ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.pidFd, nullptr);
   ::close(it->second.pidFd);
   registered_.erase(it);
+  return true;
 }
 
 bool KqueueProcessWatcher::isWatching(pid_t pid) const {

@@ -60,6 +60,7 @@ class KqueueProcessWatcher {
   enum class WatchResult {
     watching,      // its exit will be reported (also: it was watched already)
     gone,          // it has ended already; reported as exited when it was ours to report
+    reported,      // it has ended already, and its exit went out before: a sighting older than its end
     noDescriptor,  // no descriptor left for it: try again later
     failed,
   };
@@ -72,9 +73,11 @@ class KqueueProcessWatcher {
   // says so in the log, once until watches succeed again.
   WatchResult watch(pid_t pid, const QString& agentId);
   static constexpr unsigned kReservedDescriptors = 256;
-  // Forgets a live `pid`: its exit will not be reported. A pid that has
-  // already ended stays watched until its exit has gone out.
-  void unwatch(pid_t pid);
+  // Forgets a live `pid`: its exit will not be reported, and true comes
+  // back. A pid that has already ended stays watched until its exit has gone
+  // out; for it, and for one whose exit is on its way to the main thread,
+  // false comes back: its exit handler still runs.
+  bool unwatch(pid_t pid);
   bool isWatching(pid_t pid) const;
 
   int fd() const { return epollFd_; }

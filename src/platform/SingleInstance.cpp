@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/file.h>
@@ -171,6 +172,12 @@ ChannelPlace openPlace(const InstanceChannel::Address& where) {
   return place;
 }
 
+// Held by the one writing an address record, on a thread of the pool.
+std::mutex& recordWrites() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM; }
 
 // What one connection may cost: one short message, read within a short time,
@@ -200,7 +207,8 @@ InstanceChannel::~InstanceChannel() {
     ::unlinkat(folderFd_, QFile::encodeName(socketName_).constData(), 0);
     ::close(folderFd_);
   }
-  if (!recordPath_.isEmpty()) QFile::remove(recordPath_);
+  // A record still being written is removed by its writer.
+  if (record_ && record_->exchange(RecordState::ended) == RecordState::written) QFile::remove(recordPath_);
 }
 
 InstanceChannel::Address InstanceChannel::address(const QString& appFolder) {
@@ -255,9 +263,18 @@ Expected<void, QString> InstanceChannel::listen(const QString& appFolder) {
   // started from another session (su, ssh: no XDG_RUNTIME_DIR) reads it here.
   // Written off the window thread (the file is flushed).
   recordPath_ = appFolder + '/' + QLatin1String(kAddressFileName);
-  startOffMain(this, [record = recordPath_, bytes = QFile::encodeName(where.path()) + '\n'] {
+  record_ = std::make_shared<std::atomic<RecordState>>(RecordState::pending);
+  startOffMain(this, [state = record_, record = recordPath_, bytes = QFile::encodeName(where.path()) + '\n'] {
+    // One record at a time: the write of a channel that ended, and its
+    // removal, are over before the next channel's write begins.
+    const std::lock_guard serial(recordWrites());
+    RecordState expected = RecordState::pending;
+    if (!state->compare_exchange_strong(expected, RecordState::writing)) return;  // ended before it began
     if (const Expected<void, QString> recorded = FileOps::writeOwnFile(record, bytes); !recorded)
       log("[App] ", QStringLiteral("前置通道的位置未能记下（%1）").arg(recorded.error()));
+    expected = RecordState::writing;
+    // Ended while it was written: the end left the removal to us.
+    if (!state->compare_exchange_strong(expected, RecordState::written)) QFile::remove(record);
   });
   acceptNotifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   connect(acceptNotifier_.get(), &QSocketNotifier::activated, this, &InstanceChannel::acceptPending);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -143,6 +144,11 @@ class InstanceChannel final : public QObject {
   int folderFd_ = -1;    // the folder that holds the socket, open while listening
   QString socketName_;  // the socket file's name in it, removed at the end
   QString recordPath_;  // the record of where we listen, removed at the end
+  // How far the record's write off the window thread is: the channel's end
+  // removes a record written, and a write under way at the end removes what
+  // it wrote itself.
+  enum class RecordState { pending, writing, written, ended };
+  std::shared_ptr<std::atomic<RecordState>> record_;
   std::unique_ptr<QSocketNotifier> acceptNotifier_;
   bool outOfDescriptors_ = false;
   bool exhaustionLogged_ = false;

@@ -35,15 +35,15 @@ void AgentLifecycleWatcher::runDoctor(const AgentEntry& entry,
   // only the event needs the watcher.
   startOffMain(
       nullptr,
-      [run = services_.runDoctor, entry] {
+      [run = services_.runDoctor, isUninstalling = services_.isUninstalling,
+       uninstallsBegun = services_.uninstallsBegun, entry] {
         const OwnCommands::Scope checking(entry.id, OwnCommands::Purpose::check);
         const bool installed = ProcessScanner::isInstalled(entry);
-        const quint64 uninstalls = OwnCommands::shared().uninstallsBegun(entry.id);
+        const quint64 uninstalls = uninstallsBegun(entry.id);
         std::optional<AgentDoctor::Result> result = run(entry);
         // Ended by the agent's uninstall, which stops our own commands (it
         // may be over by now, the agent gone): no result to show or keep.
-        if (result && (OwnCommands::shared().isUninstalling(entry.id) ||
-                       OwnCommands::shared().uninstallsBegun(entry.id) != uninstalls ||
+        if (result && (isUninstalling(entry.id) || uninstallsBegun(entry.id) != uninstalls ||
                        (installed && !ProcessScanner::isInstalled(entry))))
           return std::optional<AgentDoctor::Result>();
         return result;

@@ -164,8 +164,7 @@ void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent i
   record(entry.id, RecoveryPolicy::recoveredEventType(intent), QStringLiteral("pid=%1").arg(outcome.pid));
   // Seen running: watched from now on, so an exit a moment later is not
   // missed before the next scan; on trial, as a start of ours.
-  if (!watchedPids_.contains(outcome.pid)) {
-    watchExit(outcome.pid, entry.id);
+  if (!watchedPids_.contains(outcome.pid) && watchExit(outcome.pid, entry.id)) {
     watchedPids_.insert(outcome.pid, entry.id);
     instanceOf_.insert(outcome.pid, Instance{outcome.pid, outcome.folder, services_.clock()});
     if (outcome.folder) lastFolder_.insert(entry.id, *outcome.folder);

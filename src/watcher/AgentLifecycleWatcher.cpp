@@ -34,6 +34,7 @@ AgentLifecycleWatcher::Services AgentLifecycleWatcher::Services::shared() {
   services.oom = std::make_shared<OomKillWitness>();
   services.classify = systemClassifier(services.oom);
   services.isUninstalling = [](const QString& agentId) { return OwnCommands::shared().isUninstalling(agentId); };
+  services.uninstallsBegun = [](const QString& agentId) { return OwnCommands::shared().uninstallsBegun(agentId); };
   services.runDoctor = [](const AgentEntry& entry) { return AgentDoctor().run(entry); };
   services.clock = &std::chrono::steady_clock::now;
   return services;
@@ -95,7 +96,7 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
     }
     // Its relaunch is being confirmed, which records it.
     if (relaunching_.contains(id)) continue;
-    watchExit(running.pid, id);
+    if (!watchExit(running.pid, id)) continue;
     watchedPids_.insert(running.pid, id);
     remember(running);
     Instance& instance = instanceOf_[running.pid];
@@ -118,7 +119,10 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
   const QList<pid_t> watched = watchedPids_.keys();
   for (pid_t pid : watched) {
     if (current.contains(pid)) continue;
-    if (kqueue_) kqueue_->unwatch(pid);
+    // Ended, and missing from a scan that overtook its exit notice: the exit
+    // still needs what is known of it (its out-of-memory counts, its
+    // instance and folder), and lets go of it itself.
+    if (kqueue_ && !kqueue_->unwatch(pid)) continue;
     if (services_.oom) services_.oom->forget(pid);
     watchedPids_.remove(pid);
     instanceOf_.remove(pid);
@@ -145,13 +149,17 @@ std::optional<QString> AgentLifecycleWatcher::lastWorkingFolder(const QString& a
   return *found;
 }
 
-void AgentLifecycleWatcher::watchExit(pid_t pid, const QString& agentId) {
-  if (!kqueue_) return;
+bool AgentLifecycleWatcher::watchExit(pid_t pid, const QString& agentId) {
+  if (!kqueue_) return true;
   if (services_.oom) services_.oom->watched(pid);
-  if (kqueue_->watch(pid, agentId) == KqueueProcessWatcher::WatchResult::noDescriptor)
+  const KqueueProcessWatcher::WatchResult result = kqueue_->watch(pid, agentId);
+  if (result == KqueueProcessWatcher::WatchResult::noDescriptor)
     waitingForDescriptor_.insert(pid);
   else
     waitingForDescriptor_.remove(pid);
+  if (result != KqueueProcessWatcher::WatchResult::reported) return true;
+  if (services_.oom) services_.oom->forget(pid);
+  return false;
 }
 
 // ---- One exit ----

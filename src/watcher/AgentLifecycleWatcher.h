@@ -125,8 +125,12 @@ class AgentLifecycleWatcher final : public QObject {
     // for `classify`; none in tests that judge exits otherwise.
     std::shared_ptr<OomKillWitness> oom;
     Classifier classify;
-    // Whether an uninstall of the agent is under way (its exits are ours).
+    // Whether an uninstall of the agent is under way (its exits are ours),
+    // and how many have begun in this process (a doctor run during which one
+    // began, even one over by now, keeps no result). Both are asked from any
+    // thread.
     std::function<bool(const QString& agentId)> isUninstalling = [](const QString&) { return false; };
+    std::function<quint64(const QString& agentId)> uninstallsBegun = [](const QString&) { return quint64{0}; };
     DoctorRun runDoctor;
     DoctorFix applyFix = [](const AgentDoctor::KnownIssue& issue) { return AgentDoctor().applyFix(issue); };
     Clock clock;
@@ -224,8 +228,9 @@ class AgentLifecycleWatcher final : public QObject {
   // With details that say `text` in the language of the moment.
   void record(const QString& agentId, AgentEventType type, const EventText& text);
   // Asks the exit watcher to watch `pid`; one refused for want of a
-  // descriptor is asked again at the next scan.
-  void watchExit(pid_t pid, const QString& agentId);
+  // descriptor is asked again at the next scan. False when its exit has
+  // been handled already: the sighting came from a scan older than its end.
+  bool watchExit(pid_t pid, const QString& agentId);
   // Where a watched process belongs: its instance and where it ran.
   struct Instance {
     pid_t pid = 0;  // the instance's first process

@@ -264,13 +264,10 @@ AgentRecover::SetupStart AgentRecover::userSetup(const AgentEntry& entry) const 
             std::nullopt};
   if (action->kind == SetupCatalog::Action::Kind::openConfigDirs) {
     // Opened here, off the main thread: the opener is waited for.
-    const auto [shown, message] = SetupActionRunner::openConfigDir(action->configDirs);
-    if (shown) return {Result::launched(0), std::nullopt, true};
-    // The opener's words come in the window's language; only a missing
-    // folder list is worded here.
-    std::optional<LocKey> why;
-    if (action->configDirs.isEmpty()) why = LocKey::alertReasonNoConfigFolder();
-    return {Result::couldNotOpen(Result::Unopened::folder, QStringLiteral("打开配置目录失败"), QString(), message, why),
+    const SetupActionRunner::Opened opened = SetupActionRunner::openConfigDir(action->configDirs);
+    if (opened.shown) return {Result::launched(0), std::nullopt, true};
+    return {Result::couldNotOpen(Result::Unopened::folder, QStringLiteral("打开配置目录失败"), QString(), QString(),
+                                 opened.message),
             std::nullopt, true};
   }
 

@@ -1,4 +1,5 @@
 #include "platform/SingleInstance.h"
+#include "platform/OffMain.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -28,6 +29,7 @@
 #include <unistd.h>
 
 using namespace tlr;
+using namespace std::chrono_literals;
 
 TEST(SingleInstanceLock, SecondHolderIsRefusedAndStaleBytesAreCut) {
   test::TempHome home;
@@ -196,6 +198,38 @@ TEST(InstanceChannel, WorksWithADeepDataFolderWithAndWithoutARuntimeFolder) {
                                                           QFile::ReadOther | QFile::ExeOther));
   EXPECT_EQ(InstanceChannel::address(folder).folder, folder);
   EXPECT_TRUE(bringForwardArrives(folder));
+  qunsetenv("XDG_RUNTIME_DIR");
+}
+
+// The record of where a channel listens is written off the window thread.
+// A channel that ended while its record was being written used to leave it
+// behind (naming a socket nobody listens at), and that late write could land
+// after the next channel's record and stand in its place.
+TEST(InstanceChannel, AnEndedChannelLeavesNoRecordAndTheNextOnesRecordStands) {
+  test::TempHome home;
+  const QString folder = ownFolder(home.path() + "/Tollamere");
+  const QString record = folder + "/" + InstanceChannel::kAddressFileName;
+  // Two runtime folders: one channel's record differs from the next one's.
+  const QString runtimes[] = {ownFolder(home.path() + "/run-a"), ownFolder(home.path() + "/run-b")};
+  const auto idle = [] { return OffMainPool::shared().waitForIdle(OffMainPool::Clock::now() + 60s); };
+  for (int round = 0; round < 40; ++round) {
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimes[round % 2]));
+    { InstanceChannel ended; ASSERT_TRUE(ended.listen(folder)); }
+    ASSERT_TRUE(idle());
+    ASSERT_FALSE(QFile::exists(record)) << "round " << round;
+    { InstanceChannel ended; ASSERT_TRUE(ended.listen(folder)); }
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimes[(round + 1) % 2]));
+    {
+      InstanceChannel next;
+      ASSERT_TRUE(next.listen(folder));
+      ASSERT_TRUE(idle());
+      const std::optional<InstanceChannel::Address> found = InstanceChannel::recordedAddress(folder);
+      ASSERT_TRUE(found) << "round " << round;
+      EXPECT_EQ(found->path().toStdString(), InstanceChannel::address(folder).path().toStdString()) << "round " << round;
+    }
+    ASSERT_TRUE(idle());
+    ASSERT_FALSE(QFile::exists(record)) << "round " << round;
+  }
   qunsetenv("XDG_RUNTIME_DIR");
 }
 

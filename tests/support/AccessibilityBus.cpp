@@ -52,19 +52,23 @@ void AccessibilityBus::attach(AppProcess& app) const {
   app.setEnv(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("0"));
 }
 
-QByteArray AccessibilityBus::probe(qint64 pid, const QStringList& arguments) const {
+QByteArray AccessibilityBus::probe(qint64 pid, const QStringList& arguments, QString* silence) const {
   if (address_.isEmpty()) return {};
   QProcess python;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
   python.setProcessEnvironment(env);
   python.start(kPython, QStringList{kProbe, QString::number(pid)} + arguments);
-  if (!python.waitForFinished(30000)) {
+  if (!python.waitForFinished(60000)) {
     python.kill();
     python.waitForFinished(2000);
+    if (silence) *silence = QStringLiteral("no answer from the probe within 60 s");
     return {};
   }
-  return python.readAllStandardOutput();
+  const QByteArray answer = python.readAllStandardOutput();
+  if (silence && answer.trimmed().isEmpty())
+    *silence = QStringLiteral("no answer from the probe: ") + QString::fromUtf8(python.readAllStandardError()).right(2000);
+  return answer;
 }
 
 QJsonArray AccessibilityBus::windows(qint64 pid) const {
@@ -79,8 +83,12 @@ QJsonArray AccessibilityBus::tree(qint64 pid, const QString& window) const {
 
 QJsonObject AccessibilityBus::act(qint64 pid, const QString& window, const QString& role, const QString& name,
                                   const QString& action) const {
-  const QJsonDocument answer = QJsonDocument::fromJson(probe(pid, {QStringLiteral("do"), window, role, name, action}));
-  if (!answer.isObject()) return QJsonObject{{QStringLiteral("error"), QStringLiteral("no answer from the probe")}};
+  QString silence;
+  const QJsonDocument answer =
+      QJsonDocument::fromJson(probe(pid, {QStringLiteral("do"), window, role, name, action}, &silence));
+  if (!answer.isObject())
+    return QJsonObject{{QStringLiteral("error"), silence.isEmpty() ? QStringLiteral("no answer from the probe") : silence},
+                       {QStringLiteral("acted"), true}};
   return answer.object();
 }
 

@@ -38,7 +38,8 @@ class AccessibilityBus {
   QJsonArray tree(qint64 pid, const QString& window = {}) const;
   // Does `action` ("Press", "Toggle", …) on the first showing node of `role`
   // and `name` in `window` ("*": any); the node as it was, or an object with
-  // "error".
+  // "error", and "acted": true when the action may have been done all the
+  // same (the probe failed after asking for it, or gave no answer).
   QJsonObject act(qint64 pid, const QString& window, const QString& role, const QString& name,
                   const QString& action) const;
 
@@ -46,7 +47,8 @@ class AccessibilityBus {
   static QJsonObject find(const QJsonArray& tree, const QString& role, const QString& name);
 
  private:
-  QByteArray probe(qint64 pid, const QStringList& arguments) const;
+  // The probe's answer; `silence` says why there is none.
+  QByteArray probe(qint64 pid, const QStringList& arguments, QString* silence = nullptr) const;
 
   std::unique_ptr<SpawnedChild> daemon_;
   QString address_;

@@ -255,6 +255,7 @@ PrivateMounts::PrivateMounts() {
     failure_ = QStringLiteral("no mount namespace of its own (root needed): ") + QString::fromLocal8Bit(std::strerror(errno));
     return;
   }
+  entered_ = true;
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     failure_ = QStringLiteral("cannot make the mounts private: ") + QString::fromLocal8Bit(std::strerror(errno));
 }
@@ -262,9 +263,11 @@ PrivateMounts::PrivateMounts() {
 PrivateMounts::~PrivateMounts() {
   // Back to the namespace it came from; the private one, with everything
   // mounted in it, ends with its last member.
-  if (original_ >= 0 && ::setns(original_, CLONE_NEWNS) != 0)
-    ADD_FAILURE() << "cannot return to the mount namespace: " << std::strerror(errno);
-  if (workingDir_ >= 0 && ::fchdir(workingDir_) != 0) ADD_FAILURE() << "cannot return to the working folder";
+  if (entered_) {
+    if (::setns(original_, CLONE_NEWNS) != 0)
+      ADD_FAILURE() << "cannot return to the mount namespace: " << std::strerror(errno);
+    if (::fchdir(workingDir_) != 0) ADD_FAILURE() << "cannot return to the working folder";
+  }
   if (original_ >= 0) ::close(original_);
   if (workingDir_ >= 0) ::close(workingDir_);
 }

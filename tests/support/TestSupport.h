@@ -170,6 +170,7 @@ class PrivateMounts {
   bool mountTmpfs(const QString& target);
 
  private:
+  bool entered_ = false;  // the thread is in a namespace of its own
   int original_ = -1;     // the namespace the thread came from
   int workingDir_ = -1;   // the thread's working folder, given back with it
   QString failure_;

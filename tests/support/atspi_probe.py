@@ -10,7 +10,10 @@ windows and the sheets drawn inside them (dialogs a window holds, marked
 "embedded"); every showing node under them (or under the named window) with its
 role, name, text, states, screen extents and actions; or the node an action
 was done on. A missing application, window or node prints {"error": ...} and
-exits 1. Needs the session bus of the application (DBUS_SESSION_BUS_ADDRESS).
+exits 1, and so does any other failure, with its reason; "acted": true in it
+says the action was asked for before the failure (so it may have been done).
+The windows change while they are read: a node that goes away meanwhile is
+left out. Needs the session bus of the application (DBUS_SESSION_BUS_ADDRESS).
 """
 import json
 import sys
@@ -18,7 +21,12 @@ import sys
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
+
+# Each call waits this long for the application to answer (milliseconds),
+# also once the probe has run a while: a busy machine answers late, and a
+# call that gave up would end the probe without an answer.
+CALL_TIMEOUT_MS = 20000
 
 
 def application(pid):
@@ -34,7 +42,17 @@ def application(pid):
 
 
 def describe(node):
+    """The node's role, name, states …; None when it has gone away."""
+    try:
+        return describe_live(node)
+    except GLib.Error:
+        return None
+
+
+def describe_live(node):
     states = node.get_state_set()
+    if states.contains(Atspi.StateType.DEFUNCT):
+        return None
     info = {
         "role": node.get_role_name(),
         "name": node.get_name() or "",
@@ -57,27 +75,33 @@ def describe(node):
     return info
 
 
+def children(node):
+    """The node's children still there; none when the node has gone away."""
+    try:
+        found = [node.get_child_at_index(i) for i in range(node.get_child_count())]
+    except GLib.Error:
+        return []
+    return [child for child in found if child is not None]
+
+
 def top_windows(app):
-    return [app.get_child_at_index(i) for i in range(app.get_child_count()) if app.get_child_at_index(i)]
+    return children(app)
 
 
 def sheets_in(node, out, depth=0):
     """The showing dialogs drawn inside a window (a sheet on its layer)."""
     if depth > 3:
         return
-    for i in range(node.get_child_count()):
-        child = node.get_child_at_index(i)
-        if child is None:
-            continue
+    for child in children(node):
         try:
             states = child.get_state_set()
-            if not states.contains(Atspi.StateType.SHOWING):
+            if states.contains(Atspi.StateType.DEFUNCT) or not states.contains(Atspi.StateType.SHOWING):
                 continue
             if child.get_role_name() == "dialog":
                 out.append(child)
-            sheets_in(child, out, depth + 1)
-        except Exception:  # a node that went away meanwhile
+        except GLib.Error:  # a node that went away meanwhile
             continue
+        sheets_in(child, out, depth + 1)
 
 
 def windows(app):
@@ -93,19 +117,25 @@ def walk(node, out, depth=0):
     if depth > 60:
         return
     info = describe(node)
-    if not info["showing"] and depth > 0:
+    if info is None or (not info["showing"] and depth > 0):
         return
     out.append((node, info))
-    for i in range(node.get_child_count()):
-        child = node.get_child_at_index(i)
-        if child is not None:
-            walk(child, out, depth + 1)
+    for child in children(node):
+        walk(child, out, depth + 1)
+
+
+def described(nodes):
+    """Each node with its description, those gone meanwhile left out."""
+    return [(node, info) for node, info in ((node, describe(node)) for node in nodes) if info is not None]
 
 
 def window_named(app, name):
     for window in windows(app):
-        if (window.get_name() or "") == name:
-            return window
+        try:
+            if (window.get_name() or "") == name:
+                return window
+        except GLib.Error:  # gone meanwhile
+            continue
     return None
 
 
@@ -123,9 +153,11 @@ def main(argv):
     command = argv[2]
     if command == "windows":
         tops = top_windows(app)
-        listed = [describe(w) for w in tops]
-        for w in windows(app)[len(tops):]:
-            info = describe(w)
+        listed = [info for _, info in described(tops)]
+        embedded = []
+        for window in tops:
+            sheets_in(window, embedded)
+        for _, info in described(embedded):
             info["embedded"] = True
             listed.append(info)
         print(json.dumps(listed, ensure_ascii=False))
@@ -154,7 +186,12 @@ def main(argv):
             if info["role"] == role and info["name"] == name and action_name in info.get("actions", []):
                 action = node.get_action_iface()
                 index = info["actions"].index(action_name)
-                done = action.do_action(index)
+                try:
+                    done = action.do_action(index)
+                except GLib.Error as error:
+                    print(json.dumps({"error": "%s: %s" % (action_name, error.message), "acted": True},
+                                     ensure_ascii=False))
+                    sys.exit(1)
                 info["done"] = bool(done)
                 print(json.dumps(info, ensure_ascii=False))
                 return
@@ -163,4 +200,8 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    Atspi.set_timeout(CALL_TIMEOUT_MS, CALL_TIMEOUT_MS)
+    try:
+        main(sys.argv)
+    except GLib.Error as error:  # the bus or the application did not answer
+        fail("%s: %s" % (error.domain, error.message))

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <cerrno>
 #include <csignal>
 
@@ -47,6 +49,7 @@ class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
     s.runDoctor = [this](const AgentEntry& entry) { return doctor(entry); };
     s.clock = [this] { return now; };
     s.isUninstalling = [this](const QString& id) { return uninstalling.contains(id); };
+    s.uninstallsBegun = [this](const QString&) { return uninstallsBegun.load(); };
     watcher = std::make_unique<AgentLifecycleWatcher>(registry, std::make_shared<AgentRecover>(), s, timing);
   }
 
@@ -79,6 +82,7 @@ class LifecycleTest : public ::testing::Test, protected test::IsolatedStores {
     return std::nullopt;
   };
   QSet<QString> uninstalling;
+  std::atomic<quint64> uninstallsBegun{0};
   std::shared_ptr<const AgentRegistry> registry;
   std::unique_ptr<AgentLifecycleWatcher> watcher;
 };
@@ -336,6 +340,31 @@ TEST_F(LifecycleTest, AFinishedSetupRecordsItAndStoresTheDoctorResult) {
   ASSERT_TRUE(test::waitUntil([&] { return doctorResults.result("fresh").has_value(); }, 5s));
   EXPECT_EQ(types("fresh"), (QStringList{"restarted", "restarted", "restarted"}));
   EXPECT_EQ(lastDetails("fresh"), "诊断完成 exit=0 · 无已知问题");
+}
+
+TEST_F(LifecycleTest, ADoctorRunThatAnUninstallCameThroughKeepsNoResult) {
+  make({withCommand("gone")});
+  watcher->setScanner(std::make_shared<ProcessScanner>(registry));
+  AgentDoctor::Result result;
+  result.exitCode = 0;
+  // The agent's uninstall begins and is over while the doctor runs.
+  doctor = [&](const AgentEntry&) -> std::optional<AgentDoctor::Result> {
+    ++uninstallsBegun;
+    return result;
+  };
+  std::optional<std::optional<AgentDoctor::Result>> heard;
+  watcher->doctorOnUserClick(*registry->lookup("gone"), [&](std::optional<AgentDoctor::Result> r) { heard = r; });
+  ASSERT_TRUE(test::waitUntil([&] { return heard.has_value(); }, 5s));
+  EXPECT_FALSE(heard->has_value());
+  EXPECT_TRUE(types("gone").isEmpty());
+
+  // Without an uninstall the same run is kept and recorded.
+  doctor = [&](const AgentEntry&) -> std::optional<AgentDoctor::Result> { return result; };
+  heard.reset();
+  watcher->doctorOnUserClick(*registry->lookup("gone"), [&](std::optional<AgentDoctor::Result> r) { heard = r; });
+  ASSERT_TRUE(test::waitUntil([&] { return heard.has_value(); }, 5s));
+  EXPECT_TRUE(heard->has_value());
+  EXPECT_EQ(types("gone"), QStringList{"restarted"});
 }
 
 }  // namespace

@@ -285,6 +285,21 @@ TEST_F(AgentRecoverTerminal, AConfigFolderSetupOpensTheFolderThenCompletes) {
       [&] { return test::readFile(bin.recordPath("xdg-open")) == home.path() + "/.folder-agent\n--\n"; }));
 }
 
+TEST_F(AgentRecoverTerminal, AConfigFolderThatCannotBeShownSaysWhyInTheWindowsLanguage) {
+  // No file manager on this desktop: xdg-open ends with 3.
+  bin.add("xdg-open", "exit 3\n");
+  home.writeFile(".folder-agent/config.json", "{}");
+  const AgentEntry entry = test::entryFromJson(
+      R"("id":"folder-agent","displayName":"Folder","vendor":"v","kind":"cli","identify":{},)"
+      R"("backup":{"discovery":{"primaryHomes":["~/.folder-agent"]}})");
+  const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
+  EXPECT_EQ(start.result.kind, Result::Kind::failed);
+  EXPECT_EQ(start.result.unopened, Result::Unopened::folder);
+  EXPECT_EQ(start.result.why, LocKey::alertOpenerFailed(3));
+  expectShownInEnglish(start.result);
+  EXPECT_TRUE(start.completed);
+}
+
 class AgentRecoverGateway : public ::testing::Test {
  protected:
   void TearDown() override {

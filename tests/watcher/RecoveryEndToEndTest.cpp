@@ -16,6 +16,7 @@
 #include "watcher/SignalledPids.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@
 #include <future>
 #include <list>
 #include <optional>
+#include <thread>
 
 namespace tlr {
 namespace {
@@ -402,6 +404,57 @@ TEST_F(RecoveryEndToEnd, AStopByTollamereOrAForeignSigkillIsNotUndoneButAKernelO
   ASSERT_GT(third, 0);
   countOomKills(1);
   ASSERT_EQ(ProcessSignals::send(third, SIGKILL), 0);
+  ASSERT_TRUE(waitForCount("oomRecovered", 1)) << types().join(",").toStdString();
+  EXPECT_EQ(types().count("killedByOOM"), 1);
+}
+
+// A scan runs apart from the exit watch, so its result can be older than
+// an exit on either side of it. One that no longer lists an agent killed a
+// moment ago, handled before the exit notice, takes nothing the exit needs
+// (here the kernel's out-of-memory count noted at the watch). One taken
+// before an exit and handled after it does not bring the ended agent back
+// to life in the history.
+TEST_F(RecoveryEndToEnd, AScanOlderThanAnExitNeitherLosesNorRevivesIt) {
+  make("plain");
+  const auto topLevelScan = [&] {
+    QList<RunningAgent> topLevel;
+    for (const RunningAgent& r : scanner->scan())
+      if (!r.parentAgentId) topLevel << r;
+    return topLevel;
+  };
+  launch();
+  const pid_t first = waitForNewWatchedPid();
+  ASSERT_GT(first, 0);
+  scanLoop.stop();
+  const QList<RunningAgent> sawItRunning = topLevelScan();
+  ASSERT_EQ(sawItRunning.size(), 1);
+  ASSERT_EQ(ProcessSignals::send(first, SIGKILL), 0);
+  ASSERT_TRUE(waitForCount("exitedNormal", 1)) << types().join(",").toStdString();
+  watcher->tick(sawItRunning);
+  EXPECT_EQ(types().join(",").toStdString(), "started,exitedNormal");
+  EXPECT_FALSE(watcher->watchedPids().contains(first));
+
+  scanLoop.start(100);
+  launch();
+  const pid_t second = waitForNewWatchedPid(first);
+  ASSERT_GT(second, 0);
+  scanLoop.stop();
+  countOomKills(1);
+  ASSERT_EQ(ProcessSignals::send(second, SIGKILL), 0);
+  // Ended, and the scan that misses it handled first: no Qt event (the exit
+  // notice among them) is delivered until the scan has been.
+  const auto ended = [second] {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(second));
+    if (!stat.open(QIODevice::ReadOnly)) return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || line.mid(close + 2, 1) == "Z";
+  };
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!ended() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(ended());
+  watcher->tick({});
+  scanLoop.start(100);
   ASSERT_TRUE(waitForCount("oomRecovered", 1)) << types().join(",").toStdString();
   EXPECT_EQ(types().count("killedByOOM"), 1);
 }

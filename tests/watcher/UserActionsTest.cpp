@@ -67,6 +67,9 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
   void make(const QList<QByteArray>& agents, bool withScanner = true, LifecycleTiming timing = fastTiming()) {
     registry = test::registryOfAgents(agents);
     AgentLifecycleWatcher::Services s = services([] { return false; });
+    // The process's record of our commands, which an uninstall scope marks.
+    s.isUninstalling = [](const QString& id) { return OwnCommands::shared().isUninstalling(id); };
+    s.uninstallsBegun = [](const QString& id) { return OwnCommands::shared().uninstallsBegun(id); };
     s.runDoctor = [this](const AgentEntry& entry) {
       std::optional<AgentDoctor::Result> result = AgentDoctor().run(entry);
       if (doctorEnded.valid()) doctorEnded.wait_for(10s);  // held where the test says
@@ -441,7 +444,11 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
   ASSERT_TRUE(test::waitUntil([&] { return failures.size() == 3; }));
   EXPECT_EQ(en(failures[2].title()), "Cannot open the configuration folder of FOLDERS");
   EXPECT_EQ(zh(failures[2].title()), "无法打开 FOLDERS 的配置目录");
-  EXPECT_TRUE(en(failures[2].message()).startsWith("Error: ")) << en(failures[2].message()).toStdString();
+  // The opener's own reason, in the window's language.
+  EXPECT_TRUE(en(failures[2].message()).startsWith("The desktop's opener, xdg-open, could not be started ("))
+      << en(failures[2].message()).toStdString();
+  EXPECT_TRUE(zh(failures[2].message()).startsWith("无法启动桌面打开程序 xdg-open（"))
+      << zh(failures[2].message()).toStdString();
 
   // A launch the registry gives no way to.
   watcher->launchOnUserClick(entry("urlonly"));

@@ -2,9 +2,7 @@
 
 #include "core/texts/LocTexts.h"
 
-#include "core/stores/SettingsStore.h"
 #include "core/system/DesktopOpen.h"
-#include "core/texts/Lang.h"
 #include "platform/Log.h"
 
 #include <QDir>
@@ -17,16 +15,16 @@ QString lastComponent(const QString& path) { return QFileInfo(QDir::cleanPath(pa
 
 }  // namespace
 
-std::pair<bool, QString> SetupActionRunner::openConfigDir(const QList<QUrl>& dirs) {
-  if (dirs.isEmpty()) return {false, QStringLiteral("未找到配置目录")};
+SetupActionRunner::Opened SetupActionRunner::openConfigDir(const QList<QUrl>& dirs) {
+  if (dirs.isEmpty()) return {false, LocKey::alertReasonNoConfigFolder()};
 
   QString shown;
-  QString message;
+  std::optional<LocKey> message;
   for (const QUrl& url : dirs) {
     const QString path = url.toLocalFile();
     if (!path.isEmpty() && QFileInfo::exists(path)) {
       shown = path;
-      message = QStringLiteral("已在 Finder 中打开 ") + lastComponent(path);
+      message = LocKey::setupFolderShown(lastComponent(path));
       break;
     }
   }
@@ -35,18 +33,17 @@ std::pair<bool, QString> SetupActionRunner::openConfigDir(const QList<QUrl>& dir
     // fill. A folder that cannot be made is still asked for.
     shown = dirs.first().toLocalFile();
     QDir().mkpath(shown);
-    message = QStringLiteral("已创建并打开 ") + lastComponent(shown);
+    message = LocKey::setupFolderCreated(lastComponent(shown));
   }
   // File managers cannot be asked to select an item, so the folder itself is
   // opened rather than its parent.
   // A desktop without a file manager is said, not taken for an opened
   // folder.
   if (const std::optional<LocKey> reason = DesktopOpen::folderNow(shown)) {
-    const QString error = LocTexts::text(Lang::current(), *reason);
-    log("[Setup] ", error);
-    return {false, error};
+    log("[Setup] ", LocTexts::text(AppLanguage::zh, *reason));
+    return {false, *reason};
   }
-  return {true, message};
+  return {true, *message};
 }
 
 }  // namespace tlr

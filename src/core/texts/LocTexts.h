@@ -5,10 +5,8 @@
 
 #include <QString>
 
-// The text table: a key's text with its values inserted, in English or
-// Chinese. One switch over every key without a default label, one row a key
-// holding both its texts side by side, so a key without a text in both
-// languages does not compile. Any thread.
+// A key's text with its values inserted, in English or Chinese, as its row
+// of the text table (LocTable.h) gives it. Any thread.
 namespace tlr::LocTexts {
 
 // The key's text in `language`: the one way a key and its values become

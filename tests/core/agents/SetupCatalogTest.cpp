@@ -81,16 +81,19 @@ TEST(SetupActionRunnerOpen, ShowsTheFirstExistingFolderElseCreatesTheFirst) {
   const QString second = home.path() + "/cfg/.agent-extra";
   const QList<QUrl> dirs = {QUrl::fromLocalFile(first), QUrl::fromLocalFile(second)};
 
-  EXPECT_EQ(tlr::SetupActionRunner::openConfigDir({}), std::make_pair(false, QString("未找到配置目录")));
+  const auto opened = [](const QList<QUrl>& folders) {
+    const tlr::SetupActionRunner::Opened result = tlr::SetupActionRunner::openConfigDir(folders);
+    return std::make_pair(result.shown, result.message);
+  };
+  EXPECT_EQ(opened({}), std::make_pair(false, tlr::LocKey::alertReasonNoConfigFolder()));
 
   QDir().mkpath(second);
-  EXPECT_EQ(tlr::SetupActionRunner::openConfigDir(dirs),
-            std::make_pair(true, QString("已在 Finder 中打开 .agent-extra")));
+  EXPECT_EQ(opened(dirs), std::make_pair(true, tlr::LocKey::setupFolderShown(".agent-extra")));
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).count("--\n") == 1; }));
   EXPECT_FALSE(QFileInfo::exists(first));
 
   QDir(second).removeRecursively();
-  EXPECT_EQ(tlr::SetupActionRunner::openConfigDir(dirs), std::make_pair(true, QString("已创建并打开 .agent")));
+  EXPECT_EQ(opened(dirs), std::make_pair(true, tlr::LocKey::setupFolderCreated(".agent")));
   ASSERT_TRUE(tlr::test::waitUntil([&] { return tlr::test::readFile(record).count("--\n") == 2; }));
   EXPECT_TRUE(QFileInfo(first).isDir());
   EXPECT_EQ(tlr::test::readFile(record), second + "\n--\n" + first + "\n--\n");

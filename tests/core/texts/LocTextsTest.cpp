@@ -27,65 +27,40 @@ namespace {
 QString en(const LocKey& key) { return tlr::LocTexts::text(AppLanguage::en, key); }
 QString zh(const LocKey& key) { return tlr::LocTexts::text(AppLanguage::zh, key); }
 
-// Every key that carries values, with sample values without braces.
-std::vector<LocKey> valuedSamples() {
-  const QString s = QStringLiteral("sample");
-  return {
-      LocKey::heroSubMixed(2, 5, 1), LocKey::rowOpenTooltipRunning(s), LocKey::rowOpenTooltipNotRunning(s),
-      LocKey::detailSetupHint(s), LocKey::installSheetTitle(s), LocKey::installSheetHowToOpenBody(s, s),
-      LocKey::uninstallSheetTitle(s), LocKey::uninstallSheetWithFailures(2), LocKey::uninstallSheetButtonSize(s),
-      LocKey::uninstallSheetAgentRunning(s, 2), LocKey::uninstallStepStop(s),
-      LocKey::detailActionLaunchAgent(s), LocKey::detailDoctorChecking(s),
-      LocKey::detailDoctorBannerHasIssuesTitle(2), LocKey::uninstallWarnBody(2), LocKey::uninstallWarnMore(2),
-      LocKey::embeddedCliTitle(s), LocKey::embeddedCliSubtitle(812), LocKey::restartHintCmd(s),
-      LocKey::restartConfirmGateway(s), LocKey::doctorHintCmd(s), LocKey::backupScanResult(s),
-      LocKey::backupAgentLocation(3, 4), LocKey::backupOccupiedFree(s, s), LocKey::restoreBackupTime(s, s),
-      LocKey::restoreFoundBackup(s), LocKey::restoreCrossDeviceBody(s), LocKey::restoreOneAgent(s),
-      LocKey::doctorFoundIssues(2), LocKey::doctorExitInfo(0, 1.5), LocKey::doctorDeeperHint(s),
-      LocKey::firstSetupStepLabel(1, s), LocKey::restoreConfirmOneBody(s), LocKey::alertTerminalOpenFailBody(s, s), LocKey::alertTerminalCommandEnded(s),
-      LocKey::alertSetupOpenFailTitle(s), LocKey::alertSetupFailTitle(s), LocKey::alertConfigFolderOpenFailTitle(s),
-      LocKey::alertLaunchFailTitle(s), LocKey::alertFailureReason(s), LocKey::alertReasonAppNotFound(s),
-      LocKey::alertReasonAppNotStarted(s), LocKey::alertReasonServiceNotStarted(s), LocKey::alertReasonUnsafeId(s),
-      LocKey::alertReasonSetupUnsupported(s), LocKey::alertReasonStillRunning(2, s), LocKey::helpRowLaunch(s), LocKey::usbAgentCountValue(3),
-      LocKey::usbStatusExportDone(s), LocKey::usbStatusImportDone(s), LocKey::usbExportProgressSize(s, s),
-      LocKey::usbExportProgressFiles(1, 2), LocKey::usbExportSpeed(s), LocKey::usbExportEtaSeconds(30),
-      LocKey::usbExportEtaMinutes(2), LocKey::backupStatAgentCountValue(3), LocKey::backupErrOversize(600),
-      LocKey::backupErrToolMissing(s, s), LocKey::backupErrDetachToolMissing(s, s), LocKey::backupExclusionsNote(s),
-      LocKey::backupLeftOutNotRegular(2, s), LocKey::backupLeftOutUnreadable(2, s),
-      LocKey::backupLeftOutTooDeep(2, 256, s), LocKey::backupLeftOutChanged(2, s),
-      LocKey::restoreErrUnknownAgent(s), LocKey::restoreErrAgentNotInBackup(s), LocKey::restoreErrDiskFull(s),
-      LocKey::restoreErrDiskFullNeeds(s, s), LocKey::restoreErrDiskFullNeedsFree(s, s, s),
-      LocKey::restoreRestoredOne(s), LocKey::restoreErrLinkInTheWay(s), LocKey::restoreErrFolderInTheWay(s),
-      LocKey::restoreErrFileInTheWay(s), LocKey::restoreErrNotWritable(s), LocKey::restoreStatSkillsUnit(2),
-      LocKey::restoreStatTasksUnit(2), LocKey::evDetailUserRestart(812),
-      LocKey::evDetailRestartStuck(s), LocKey::evDetailRestartFailed(s), LocKey::evDetailRelaunchDidNotLast(3), LocKey::evDetailEndedAtStart(1), LocKey::evDetailRelaunchFailed(s),
-      LocKey::detailActionOpenTuiAnotherHint(s, 2), LocKey::statusRunningInstances(2),
-      LocKey::agentRestartConfirmTitle(s),
-      LocKey::setupHintOpenInFinder(s), LocKey::doctorHeaderTitle(s), LocKey::resourceRunawayDetails(s, 900),
-      LocKey::updateNoticeTitle(s), LocKey::updateNoticeForcedTitle(s), LocKey::updateNoticeBody(s),
-      LocKey::feedbackBodyTemplate(s), LocKey::installBootstrapLabel(s), LocKey::installBootstrapAgentName(s),
-      LocKey::doctorOutputExitCode(1, 0.5), LocKey::doctorErrUnknownFixKind(s), LocKey::doctorErrCmdExit(1, s),
-      LocKey::doctorErrFileNotFound(s), LocKey::doctorErrReadFile(s), LocKey::doctorErrJSONParse(s),
-      LocKey::doctorErrWriteFile(s), LocKey::doctorOkUpdated(s, s), LocKey::restartHeader(s),
-      LocKey::restartFoundPids(2, s), LocKey::restartPermDenied(1), LocKey::restartSigtermFail(812, 3),
-      LocKey::restartSurvivors(1, s), LocKey::restartSigkillStillRunning(1), LocKey::restartNewPidUp(812),
-      LocKey::restartFailedRecover(s), LocKey::restartGracefulWillRun(s), LocKey::restartGracefulVerify(s),
-      LocKey::restartGracefulFallback(s), LocKey::restartCmdExitCode(0), LocKey::restartVerifyPassed(s),
-      LocKey::restartVerifyFailed(s), LocKey::restartFallbackRun(s), LocKey::restartFallbackExit(0),
-      LocKey::restartFallbackVerifyPassed(s), LocKey::restartFallbackVerifyFailed(s),
-      LocKey::restartReasonGracefulExitNonZero(1), LocKey::restartVerifyExitMismatch(2, 0),
-      LocKey::restartVerifyMissingString(s), LocKey::restartVerifyFalseSuccess(s), LocKey::restartVerifyPass(0),
-      LocKey::restartCmdTimedOut(600), LocKey::restartFallbackTimedOut(600), LocKey::restartReasonTimedOut(600),
-      LocKey::restartVerifyTimedOut(120), LocKey::doctorCheckExitStatus(1), LocKey::doctorCheckTimedOut(120),
-      LocKey::detailDoctorBannerFailedSubtitle(s), LocKey::evDetailDoctorNoIssues(0), LocKey::evDetailDoctorIssues(1, 2),
-      LocKey::evDetailDoctorFailed(1), LocKey::evDetailDoctorTimedOut(120), LocKey::evDetailFixSucceeded(s),
-      LocKey::evDetailFixFailed(s), LocKey::alertOpenFailBody(s), LocKey::alertOpenerNotStarted(s),
-      LocKey::alertOpenerFailed(3), LocKey::installStepAsIs(s), LocKey::installStepPathAlreadySet(s),
-      LocKey::installStepPathAdded(s), LocKey::installStepWriteFailed(s), LocKey::installStepNothingChanged(s),
-      LocKey::installStepNotUtf8(s), LocKey::installStepReadOnly(s), LocKey::installStepChangedWhileWritten(s),
-      LocKey::installStepTimedOut(10), LocKey::installStepNoOutput(s), LocKey::uninstallStepNotInstalled(s),
-      LocKey::uninstallStepSkippedPath(s), LocKey::uninstallStepMountLeft(s), LocKey::doctorOutputStopped(120), LocKey::doctorErrCmdTimedOut(30), LocKey::doctorErrReloadTimedOut(30),
+template <class T>
+T sampleValue(int variant);
+template <>
+QString sampleValue<QString>(int variant) { return variant == 1 ? QStringLiteral("CPU") : QStringLiteral("sample"); }
+template <>
+tlr::LocInt sampleValue<tlr::LocInt>(int variant) { return variant; }
+template <>
+tlr::LocInt32 sampleValue<tlr::LocInt32>(int variant) { return variant == 2 ? 812 : variant; }
+template <>
+tlr::LocSeconds sampleValue<tlr::LocSeconds>(int variant) { return 1.5 * variant; }
+
+// The key built by its own factory with sample values of the kinds its row
+// declares, without braces: counts of 0, 1 and 2 (so every form a count
+// picks), and "CPU" among the texts.
+template <auto id, class... Args>
+std::vector<LocKey> samplesOf(const tlr::LocFactory<id, void(Args...)>& factory) {
+  if constexpr (sizeof...(Args) == 0) {
+    return {factory()};
+  } else {
+    std::vector<LocKey> keys;
+    for (int variant = 0; variant < 3; ++variant) keys.push_back(factory(sampleValue<Args>(variant)...));
+    return keys;
+  }
+}
+
+// Every key of the table, each with its samples.
+std::map<LocKey::Id, std::vector<LocKey>> everyKeySampled() {
+  std::map<LocKey::Id, std::vector<LocKey>> samples;
+  const auto add = [&](const std::vector<LocKey>& keys) {
+    for (const LocKey& key : keys) samples[key.id()].push_back(key);
   };
+#define TLR_LOC_ROW(name, ...) add(samplesOf(LocKey::name));
+#include "core/texts/LocTable.h"
+  return samples;
 }
 
 bool isChinese(QChar c) { return (c >= QChar(0x3000) && c <= QChar(0x9FFF)) || (c >= QChar(0xFF00) && c <= QChar(0xFFEF)); }
@@ -130,46 +105,47 @@ struct DecimalComma : std::numpunct<char> {
 };
 
 // Wrong kinds of values do not compile.
-static_assert(!std::is_invocable_v<decltype(&LocKey::restartHeader), int>);
-static_assert(!std::is_invocable_v<decltype(&LocKey::restartFoundPids), QString, QString>);
-static_assert(!std::is_invocable_v<decltype(&LocKey::doctorExitInfo), double, double>);
-static_assert(!std::is_invocable_v<decltype(&LocKey::doctorExitInfo), int, int>);
-static_assert(!std::is_invocable_v<decltype(&LocKey::restartNewPidUp), qint64>);
-static_assert(!std::is_invocable_v<decltype(&LocKey::uninstallWarnBody), bool>);
-static_assert(std::is_invocable_v<decltype(&LocKey::restartSigtermFail), int, int>);
+static_assert(!std::is_invocable_v<decltype(LocKey::restartHeader), int>);
+static_assert(!std::is_invocable_v<decltype(LocKey::restartFoundPids), QString, QString>);
+static_assert(!std::is_invocable_v<decltype(LocKey::doctorExitInfo), double, double>);
+static_assert(!std::is_invocable_v<decltype(LocKey::doctorExitInfo), int, int>);
+static_assert(!std::is_invocable_v<decltype(LocKey::restartNewPidUp), qint64>);
+static_assert(!std::is_invocable_v<decltype(LocKey::uninstallWarnBody), bool>);
+static_assert(!std::is_invocable_v<decltype(LocKey::restartHeader)>, "a key with values needs them");
+static_assert(!std::is_invocable_v<decltype(LocKey::restartBtnAgent), QString>, "a key without values takes none");
+static_assert(std::is_invocable_v<decltype(LocKey::restartSigtermFail), int, int>);
 
 }  // namespace
 
 TEST(LocTextsCoverage, EveryKeyHasATextInBothLanguages) {
-  ASSERT_EQ(LocKey::allIds().size(), 530u);
-  std::map<LocKey::Id, LocKey> samples;
-  for (const LocKey& key : valuedSamples()) {
-    EXPECT_TRUE(LocKey::carriesValues(key.id())) << LocKey::name(key.id());
-    EXPECT_TRUE(samples.emplace(key.id(), key).second) << "sampled twice: " << LocKey::name(key.id());
-  }
-  EXPECT_EQ(samples.size(), 157u) << "every key with values needs a sample";
-
-  int plain = 0;
+  const auto samples = everyKeySampled();
+  ASSERT_EQ(samples.size(), LocKey::kCount);
+  std::size_t valuedKeys = 0;
   for (const LocKey::Id id : LocKey::allIds()) {
     const bool valued = LocKey::carriesValues(id);
-    plain += valued ? 0 : 1;
-    const auto sample = samples.find(id);
-    ASSERT_TRUE(!valued || sample != samples.end()) << "no sample for " << LocKey::name(id);
-    const LocKey key = valued ? sample->second : LocKey::plain(id);
-    ASSERT_EQ(key.id(), id);
-    for (const QString& text : {en(key), zh(key)}) {
-      if (id == LocKey::Id::empty) {
-        EXPECT_TRUE(text.isEmpty());
-        continue;
-      }
-      EXPECT_FALSE(text.isEmpty()) << LocKey::name(id);
-      EXPECT_FALSE(text.contains(u'{') || text.contains(u'}')) << LocKey::name(id) << ": " << text.toStdString();
-      EXPECT_FALSE(text.contains(QStringLiteral("%1"))) << LocKey::name(id);
-      EXPECT_FALSE(text.contains(QStringLiteral("..."))) << LocKey::name(id) << ": the ellipsis is \"…\"";
+    valuedKeys += valued ? 1 : 0;
+    ASSERT_TRUE(samples.count(id)) << LocKey::name(id);
+    if (!valued) {
+      EXPECT_EQ(samples.at(id).front(), LocKey::plain(id)) << LocKey::name(id);
     }
-    EXPECT_EQ(halfWidthInChinese(zh(key)), QString()) << LocKey::name(id) << ": " << zh(key).toStdString();
+    for (const LocKey& key : samples.at(id)) {
+      ASSERT_EQ(key.id(), id);
+      EXPECT_EQ(LocKey::fromStored(QString::fromLatin1(LocKey::name(id)), key.values()), key)
+          << LocKey::name(id) << ": an event stores the key by its name and values";
+      for (const QString& text : {en(key), zh(key)}) {
+        if (id == LocKey::Id::empty) {
+          EXPECT_TRUE(text.isEmpty());
+          continue;
+        }
+        EXPECT_FALSE(text.isEmpty()) << LocKey::name(id);
+        EXPECT_FALSE(text.contains(u'{') || text.contains(u'}')) << LocKey::name(id) << ": " << text.toStdString();
+        EXPECT_FALSE(text.contains(QStringLiteral("%1"))) << LocKey::name(id);
+        EXPECT_FALSE(text.contains(QStringLiteral("..."))) << LocKey::name(id) << ": the ellipsis is \"…\"";
+      }
+      EXPECT_EQ(halfWidthInChinese(zh(key)), QString()) << LocKey::name(id) << ": " << zh(key).toStdString();
+    }
   }
-  EXPECT_EQ(plain, 373);
+  EXPECT_EQ(valuedKeys, LocKey::kValuedCount);
   EXPECT_EQ(LocKey::plain(LocKey::Id::restartHeader), LocKey::empty()) << "a key with values needs its values";
 }
 
@@ -192,6 +168,14 @@ TEST(LocTextsSpecialRules, EnglishPluralsFollowTheCount) {
   EXPECT_EQ(en(LocKey::uninstallWarnBody(1)), "1 item didn't uninstall, for the reason under it:");
   EXPECT_EQ(en(LocKey::uninstallWarnBody(7)), "7 items didn't uninstall, each for the reason under it:");
   EXPECT_EQ(zh(LocKey::uninstallWarnBody(1)), "以下 1 项没有卸载，原因写在各项下面：");
+  // The count that chooses is the row's: the second value here, both here.
+  EXPECT_EQ(en(LocKey::usbExportProgressFiles(2, 1)), "2 / 1 file");
+  EXPECT_EQ(en(LocKey::usbExportProgressFiles(1, 2)), "1 / 2 files");
+  EXPECT_EQ(en(LocKey::backupAgentLocation(1, 1)), "1 agent · 1 location");
+  EXPECT_EQ(en(LocKey::backupAgentLocation(1, 3)), "1 agent · 3 locations");
+  EXPECT_EQ(en(LocKey::backupAgentLocation(2, 1)), "2 agents · 1 location");
+  EXPECT_EQ(en(LocKey::backupAgentLocation(0, 0)), "0 agents · 0 locations");
+  EXPECT_EQ(zh(LocKey::backupAgentLocation(1, 3)), "1 个 Agent · 3 个位置");
   EXPECT_EQ(en(LocKey::doctorFoundIssues(1)), "Found 1 known issue");
   EXPECT_EQ(en(LocKey::doctorFoundIssues(2)), "Found 2 known issues");
   EXPECT_EQ(zh(LocKey::doctorFoundIssues(1)), "发现 1 个已知问题");
@@ -309,11 +293,9 @@ TEST(LocTextsWords, NoWindowTextNamesAMacThing) {
   static const QRegularExpression macWords(
       QStringLiteral("\\bMac\\b|Finder|\\bDock\\b|menu bar|⌘|Terminal\\.app|\\bTerminal\\b|Homebrew|\\bbrew\\b|"
                      "macOS|System Settings|AppleScript|osascript|200 GB|菜单栏|访达|系统设置|隐私与安全"));
-  std::map<LocKey::Id, LocKey> samples;
-  for (const LocKey& key : valuedSamples()) samples.emplace(key.id(), key);
-  for (const LocKey::Id id : LocKey::allIds()) {
-    const LocKey key = LocKey::carriesValues(id) ? samples.at(id) : LocKey::plain(id);
-    for (const QString& text : {en(key), zh(key)})
-      EXPECT_FALSE(text.contains(macWords)) << LocKey::name(id) << ": " << text.toStdString();
+  for (const auto& [id, keys] : everyKeySampled()) {
+    for (const LocKey& key : keys)
+      for (const QString& text : {en(key), zh(key)})
+        EXPECT_FALSE(text.contains(macWords)) << LocKey::name(id) << ": " << text.toStdString();
   }
 }
