@@ -306,6 +306,34 @@ TEST_F(RecoveryEndToEnd, OneInstancesFailedRelaunchDoesNotHoldBackAnother) {
   EXPECT_FALSE(types().contains("throttled"));
 }
 
+// Two instances crash at the same moment: each relaunch takes the process
+// started in its own folder, never the other's; one whose folder is gone
+// meanwhile comes back in the home folder.
+TEST_F(RecoveryEndToEnd, TwoRelaunchesAtOnceEachFindTheirOwnAndAGoneFolderIsHome) {
+  make("plain");
+  const QString projA = folder("projA"), gone = folder("gone");
+  const pid_t a = startByHand(projA);
+  ASSERT_GT(a, 0);
+  const pid_t b = startByHand(gone);
+  ASSERT_GT(b, 0);
+  ASSERT_TRUE(QDir(gone).removeRecursively());
+
+  // B's relaunch starts first, so its process comes first in a scan.
+  ASSERT_EQ(ProcessSignals::send(b, SIGSEGV), 0);
+  ASSERT_EQ(ProcessSignals::send(a, SIGSEGV), 0);
+  ASSERT_TRUE(waitForCount("recovered", 2)) << types().join(",").toStdString();
+  QSet<QString> folders;
+  for (const AgentEvent& e : events.recentEvents("e2e", 50)) {
+    if (e.type != AgentEventType::recovered) continue;
+    const pid_t pid = e.details.value_or(QString()).mid(4).toInt();
+    ASSERT_TRUE(ProcessSignals::isAlive(pid)) << e.details->toStdString();
+    folders << ProcessTable::workingFolder(pid);
+  }
+  EXPECT_EQ(folders, (QSet<QString>{projA, home.path()})) << "each relaunch names its own process";
+  const QStringList started = test::terminalFolders(bin, 2);
+  EXPECT_EQ(QSet<QString>(started.cbegin(), started.cend()), (QSet<QString>{projA, home.path()}));
+}
+
 // Declining Claude's folder-trust question ends it with status 1 within
 // seconds: a start of ours that ends by itself while on trial ended at start
 // and is not started again; a crash on trial is a crash.
