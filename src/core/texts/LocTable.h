@@ -1434,12 +1434,6 @@ TLR_TEXT(rowOpenButton, (),
 TLR_TEXT(rowStateLaunch, (),
     u"Launch",
     u"启动")
-TLR_TEXT(rowStateRunning, (),
-    u"Running",
-    u"运行中")
-TLR_TEXT(rowStateFaulted, (),
-    u"Faulted",
-    u"故障")
 
 // alert
 TLR_TEXT(alertTerminalOpenFailBody, (QString command, QString error),
@@ -1598,6 +1592,9 @@ TLR_TEXT(statusRunning, (),
 TLR_TEXT(statusRunningInstances, (LocInt count),
     u"Running ×{1}",
     u"运行中 ×{1}")
+TLR_TEXT(statusFaultedRunning, (LocInt count),
+    u"Faulted · {1} running",
+    u"有故障 · {1} 个运行中")
 TLR_TEXT(statusStopped, (),
     u"Stopped",
     u"未运行")
