@@ -17,6 +17,7 @@
 #include "core/system/SelfGuard.h"
 #include "core/texts/Lang.h"
 #include "platform/ChildProcess.h"
+#include "platform/ChildReaper.h"
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/Notifier.h"
@@ -211,6 +212,11 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 int App::main(int argc, char** argv) {
   makeStdioUnbuffered();
   quietToolkitNotices();
+  // Nothing we start leaves our tree: a process whose parent ends (a double
+  // fork, a command that killed its keeper) becomes our child, is reaped,
+  // and is ended with its command.
+  if (!ChildReaper::adoptOrphans())
+    log("[App] ", QStringLiteral("无法成为所启动进程的收养者（PR_SET_CHILD_SUBREAPER）：失去父进程的子进程将交给 init"));
   // Every watched process holds a descriptor; programs we start get the old
   // limit back.
   OpenFileLimit::raiseToHardLimit();
@@ -220,7 +226,9 @@ int App::main(int argc, char** argv) {
     return runVerificationMode(*selected, argc, argv);
 
   ApplicationArguments arguments(argc, argv);
+  std::optional<Paths::RuntimeFolderForToolkit> runtimeFolder(std::in_place);
   QApplication application(arguments.argc(), arguments.argv());
+  runtimeFolder.reset();
   // Meanwhile the lock, the registry and the model are set up here.
   prepareFontsOffMain();
   QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
@@ -230,8 +238,10 @@ int App::main(int argc, char** argv) {
   QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
   const int status = QApplication::exec();
   // Work that does not end after its children were stopped must not hold
-  // the process: it ends here, without the teardown.
-  if (app.quitStartedAt_ && !OffMainPool::shared().waitForIdle(*app.quitStartedAt_ + kQuitWorkGrace)) {
+  // the process: it ends here, without the teardown. The threads of the
+  // pool end first, their thread-local data (the font caches of those that
+  // drew) with them, which must not go while the application object goes.
+  if (app.quitStartedAt_ && !OffMainPool::shared().waitForThreadsToEnd(*app.quitStartedAt_ + kQuitWorkGrace)) {
     log("[App] ", QStringLiteral("%1 个后台任务未结束 → 直接退出").arg(OffMainPool::shared().busyCount()));
     ::_exit(status);
   }

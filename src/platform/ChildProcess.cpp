@@ -1,5 +1,8 @@
 #include "platform/ChildProcess.h"
 
+#include "platform/ChildReaper.h"
+#include "platform/CommandKeeper.h"
+#include "platform/FileOps.h"
 #include "platform/OffMain.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/OwnCommands.h"
@@ -45,31 +48,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 using Fd = UniqueFd;
-
-// Opens the log of a detached program, emptied, for appending. It often lies
-// in a folder that others can write to (/tmp): a link there is not followed,
-// a FIFO does not block us, and only a plain file of our own is emptied and
-// written to. Sets errno on failure.
-Fd openFreshLog(const QByteArray& path) {
-  // open() would see the path cut at a NUL: another file.
-  if (path.contains('\0')) {
-    errno = EINVAL;
-    return Fd();
-  }
-  Fd fd(::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-  if (!fd) return fd;
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Fd();
-  if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
-    errno = EPERM;
-    return Fd();
-  }
-  const int flags = ::fcntl(fd.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Fd();
-  // Emptied only now that it is known to be ours; each start begins a new log.
-  if (::ftruncate(fd.get(), 0) != 0) return Fd();
-  return fd;
-}
 
 bool makePipe(Fd& readEnd, Fd& writeEnd) {
   int fds[2];
@@ -134,8 +112,16 @@ std::optional<ExecImage> buildImage(const ChildSpec& spec, QString* error) {
   return image;
 }
 
-// Reaps `pid`, waiting for it, also across interrupting signals.
-void reapBlocking(pid_t pid) {
+// Reaps our child `pid`, waiting for it, also across interrupting signals:
+// through its pidfd `pidFd` when there is one, so that only this very child
+// is reaped, whoever may have the number by now.
+void reapBlocking(pid_t pid, int pidFd) {
+  if (pidFd >= 0) {
+    siginfo_t info{};
+    while (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &info, WEXITED) < 0 && errno == EINTR) {
+    }
+    return;
+  }
   while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
@@ -190,124 +176,6 @@ std::optional<int> execFailure(int reportFd) {
   return std::nullopt;
 }
 
-
-// ---- The keeper of a command (see OwnCommands) ----
-//
-// Everything here runs in a process forked from a threaded one: only calls
-// that are safe after such a fork (system calls, no allocation).
-
-// The read end of a pipe whose write end only this process holds: every
-// keeper sees its end when we end, however we end.
-// Made afresh in a forked copy of us, whose keepers must see its end, not
-// ours. Called before the fork, never in a keeper.
-int lifeLine() {
-  static std::mutex lock;
-  static pid_t owner = 0;
-  static int readEnd = -1;
-  std::lock_guard guard(lock);
-  if (owner == ::getpid()) return readEnd;
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
-  owner = ::getpid();
-  readEnd = fds[0];  // the write end stays open, unseen, until we end
-  return readEnd;
-}
-
-struct KernelDirent {
-  uint64_t ino;
-  int64_t off;
-  unsigned short reclen;
-  unsigned char type;
-  char name[1];
-};
-
-// SIGKILL to every child of this keeper; how many there were.
-int killChildrenOfSelf() {
-  const pid_t self = ::getpid();
-  const int dir = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return 0;
-  int killed = 0;
-  alignas(8) char entries[4096];
-  while (true) {
-    const long n = ::syscall(SYS_getdents64, dir, entries, sizeof entries);
-    if (n <= 0) break;
-    for (long offset = 0; offset < n;) {
-      const auto* entry = reinterpret_cast<const KernelDirent*>(entries + offset);
-      offset += entry->reclen;
-      pid_t pid = 0;
-      const char* c = entry->name;
-      for (; *c >= '0' && *c <= '9'; ++c) pid = pid * 10 + (*c - '0');
-      if (*c != '\0' || pid <= 0) continue;
-      char path[32] = "/proc/";
-      char digits[16];
-      int length = 0;
-      for (pid_t rest = pid; rest > 0; rest /= 10) digits[length++] = static_cast<char>('0' + rest % 10);
-      int at = 6;
-      while (length > 0) path[at++] = digits[--length];
-      for (const char* tail = "/stat"; *tail;) path[at++] = *tail++;
-      path[at] = '\0';
-      const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-      if (fd < 0) continue;
-      char text[512];
-      const ssize_t got = ::read(fd, text, sizeof text - 1);
-      ::close(fd);
-      if (got <= 0) continue;
-      // "pid (comm) S ppid ...": the name may hold anything, so from its last ')'.
-      const char* close = nullptr;
-      for (ssize_t i = 0; i < got; ++i)
-        if (text[i] == ')') close = text + i;
-      if (!close || close + 4 >= text + got) continue;
-      pid_t parent = 0;
-      for (const char* d = close + 4; d < text + got && *d >= '0' && *d <= '9'; ++d) parent = parent * 10 + (*d - '0');
-      if (parent == self && ::kill(pid, SIGKILL) == 0) ++killed;
-    }
-  }
-  ::close(dir);
-  return killed;
-}
-
-// The signals a keeper lets pass by: what a command sends its own process
-// group (a shell script's "kill 0"), or a terminal's hang-up, ends the
-// command, never the keeper that holds its processes together.
-constexpr int kKeeperIgnores[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM};
-
-// The keeper's life once it has started the command `command`: it reaps
-// every child (the command, and as a subreaper every process of it that
-// lost its parent), reports the command's wait status on descriptor 1, and
-// ends once no child is left. When we end, it ends the command with
-// everything it started.
-[[noreturn]] void keep(pid_t command, bool subreaper) {
-  sigset_t children;
-  sigemptyset(&children);
-  sigaddset(&children, SIGCHLD);
-  const int signals = ::signalfd(-1, &children, SFD_CLOEXEC | SFD_NONBLOCK);
-  bool reported = false;
-  while (true) {
-    int status = 0;
-    pid_t reaped;
-    while ((reaped = ::waitpid(-1, &status, WNOHANG)) > 0) {
-      if (reaped != command || reported) continue;
-      (void)!::write(STDOUT_FILENO, &status, sizeof status);
-      ::close(STDOUT_FILENO);
-      reported = true;
-    }
-    if (reaped < 0 && errno == ECHILD) ::_exit(0);
-    pollfd fds[2] = {{signals, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-    if (::poll(fds, 2, signals < 0 ? 100 : -1) < 0) continue;
-    if (fds[1].revents) {
-      // We ended: so does the command, with everything it started.
-      if (!subreaper) ::_exit(0);  // the command follows (PR_SET_PDEATHSIG)
-      for (int round = 0; round < 10000; ++round) {
-        killChildrenOfSelf();
-        if (::waitpid(-1, nullptr, 0) < 0 && errno == ECHILD) break;
-      }
-      ::_exit(0);
-    }
-    signalfd_siginfo drained[8];
-    while (signals >= 0 && ::read(signals, drained, sizeof drained) > 0) {
-    }
-  }
-}
 
 // A pseudo-terminal: `master` is ours to read (non-blocking later), `child`
 // the side the child gets as its terminal. 120 columns, and no carriage
@@ -392,7 +260,7 @@ ChildResult runChild(const ChildSpec& spec) {
     outputReady = (handedOut || makePipe(outRead, outWrite)) && makePipe(errRead, errWrite);
   }
   const bool pipedInput = spec.input && !handedIn && !spec.terminal;
-  const int life = lifeLine();
+  const int life = CommandKeeper::lifeLine();
   if (!outputReady || !makePipe(execRead, execWrite) || !makePipe(statusRead, statusWrite) ||
       (pipedInput && !makePipe(inRead, inWrite)) || life < 0) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
@@ -404,34 +272,21 @@ ChildResult runChild(const ChildSpec& spec) {
   const bool subreaper = OwnCommands::keepsWhatItLeaves();
 
   const pid_t parent = ::getpid();
+  // No child of ours is reaped by anyone else from its fork on.
+  std::optional<ChildReaper::Starting> starting(std::in_place);
   const pid_t keeper = ::fork();
   if (keeper < 0) {
     result.startError = QString::fromLocal8Bit(std::strerror(errno));
     return result;
   }
   if (keeper == 0) {
-    // The keeper: a process group of its own, which the command shares
-    // unless it runs in a terminal of its own.
-    ::setpgid(0, 0);
-    if (subreaper) ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    for (int s = 1; s < NSIG; ++s) ::signal(s, SIG_DFL);
-    for (const int s : kKeeperIgnores) ::signal(s, SIG_IGN);
-    sigset_t mask;
-    sigemptyset(&mask);
-    sigaddset(&mask, SIGCHLD);
-    ::sigprocmask(SIG_SETMASK, &mask, nullptr);
-    if (::getppid() != parent) ::_exit(127);
+    // The keeper (platform/CommandKeeper.h).
+    if (!CommandKeeper::become(parent, subreaper)) ::_exit(127);
     const pid_t keeperPid = ::getpid();
     const pid_t command = ::fork();
     if (command == 0) {
-      // The command. It does not outlive its keeper (which leaves only once
-      // it has reaped it, or once we are gone).
-      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-      if (::getppid() != keeperPid) ::_exit(127);
-      for (const int s : kKeeperIgnores) ::signal(s, SIG_DFL);
-      sigset_t none;
-      sigemptyset(&none);
-      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      // The command.
+      if (!CommandKeeper::releaseCommand(keeperPid)) ::_exit(127);
       OpenFileLimit::restoreInChild();
       if (spec.umask) ::umask(*spec.umask);
       if (terminal) {
@@ -467,14 +322,18 @@ ChildResult runChild(const ChildSpec& spec) {
     ::dup2(life, STDIN_FILENO);
     ::dup2(statusWrite.get(), STDOUT_FILENO);
     ::close_range(STDERR_FILENO, ~0U, 0);
-    keep(command, subreaper);
+    CommandKeeper::keep(command, subreaper);
   }
 
+  ChildReaper::hold(keeper);
+  starting.reset();
   ::setpgid(keeper, keeper);  // also here, so the group exists before any stop
   // Known as ours before the command can start anything: none of its
   // processes is ever taken for an agent.
   OwnCommands& own = OwnCommands::shared();
   const int keeperFd = pidfdOpen(keeper);
+  // Ours, to reap exactly this keeper: the record closes its own.
+  const Fd reapFd(keeperFd >= 0 ? ::fcntl(keeperFd, F_DUPFD_CLOEXEC, 0) : -1);
   own.started(keeper, keeperFd);
   outWrite.reset();
   errWrite.reset();
@@ -491,7 +350,8 @@ ChildResult runChild(const ChildSpec& spec) {
   // The record reaps a keeper that waits for what the command left.
   auto finish = [&] {
     own.ended(keeper);
-    if (!subreaper || keeperFd < 0) reapBlocking(keeper);
+    if (!subreaper || keeperFd < 0) reapBlocking(keeper, reapFd.get());
+    ChildReaper::release(keeper);
   };
 
   if (const std::optional<int> execErrno = execFailure(execRead.get())) {
@@ -520,15 +380,20 @@ ChildResult runChild(const ChildSpec& spec) {
   // Every process of the command gets the signal, wherever it went. (Without
   // pidfds, only its process group: the keeper lets SIGTERM pass, and its
   // end takes the command along.)
+  bool killedTheGroup = false;
   auto stop = [&](int signal) {
-    if (keeperFd >= 0)
+    if (keeperFd >= 0) {
       own.signalCommand(keeper, signal);
-    else
+    } else {
       ::kill(-keeper, signal);
+      killedTheGroup = killedTheGroup || signal == SIGKILL;
+    }
   };
 
-  // The command's wait status, as its keeper reports it; a keeper gone
-  // without a word took the command with it.
+  // The command's wait status, as its keeper reports it. A keeper gone
+  // without a word was killed before the command ended (the command's
+  // end takes the command along): unless that was our own stop, the command
+  // failed, and what it left is ended.
   auto readStatus = [&] {
     int status = 0;
     ssize_t n;
@@ -538,6 +403,7 @@ ChildResult runChild(const ChildSpec& spec) {
     if (n < 0 && errno == EAGAIN) return;
     reaped = true;
     result.waitStatus = n == static_cast<ssize_t>(sizeof status) ? status : SIGKILL;
+    result.keeperLost = n != static_cast<ssize_t>(sizeof status) && !killedTheGroup;
     drainUntil = Clock::now() + spec.drainGrace;
   };
 
@@ -604,6 +470,7 @@ ChildResult runChild(const ChildSpec& spec) {
     ::fcntl(statusRead.get(), F_SETFL, ::fcntl(statusRead.get(), F_GETFL) & ~O_NONBLOCK);
     readStatus();
   }
+  if (result.keeperLost) own.keeperLost(keeper);
   finish();
   if (spec.outputToMemory) {
     readMemoryFile(outMemory.get(), result.out, spec.outputLimit, result.outTruncated);
@@ -613,145 +480,8 @@ ChildResult runChild(const ChildSpec& spec) {
   return result;
 }
 
-namespace {
-
-// Programs started detached stay our children: one fork and setsid, no
-// double fork, so their wait status is ours to read on every kernel. They are
-// reaped here, on the thread "TLR.reaper", as they end; the status of each
-// reaped one is kept for a while for the exit watcher. The lock is held across
-// each reaping, so a reader sees a child either unreaped or recorded.
-class DetachedChildren {
- public:
-  static DetachedChildren& instance() {
-    static DetachedChildren* children = new DetachedChildren;  // lives to the end of the process
-    return *children;
-  }
-
-  void adopt(pid_t pid) {
-    const int pidFd = pidfdOpen(pid);
-    if (pidFd < 0) {
-      // No pidfd on this kernel: a thread of its own waits for the child.
-      std::thread([this, pid] {
-        int status = 0;
-        pid_t r;
-        do {
-          r = ::waitpid(pid, &status, 0);
-        } while (r < 0 && errno == EINTR);
-        if (r == pid) record(pid, status);
-      }).detach();
-      return;
-    }
-    std::lock_guard guard(lock_);
-    if (!startedLocked()) {
-      ::close(pidFd);
-      return;
-    }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = (static_cast<uint64_t>(static_cast<uint32_t>(pidFd)) << 32) | static_cast<uint32_t>(pid);
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, pidFd, &ev) != 0) ::close(pidFd);
-  }
-
-  std::optional<int32_t> status(pid_t pid, int pidFd) {
-    std::lock_guard guard(lock_);
-    if (pidFd >= 0) {
-      siginfo_t si{};
-      if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG | WNOWAIT) ==
-              0 &&
-          si.si_pid != 0) {
-        switch (si.si_code) {
-          case CLD_EXITED: return (si.si_status & 0xFF) << 8;
-          case CLD_KILLED: return si.si_status & 0x7F;
-          case CLD_DUMPED: return (si.si_status & 0x7F) | 0x80;
-          default: break;
-        }
-      }
-    }
-    pruneLocked();
-    const auto it = reaped_.find(pid);
-    if (it == reaped_.end()) return std::nullopt;
-    // The number may belong to another process by now: where pidfds of one
-    // process share an inode that no other process has (Linux 6.9 and
-    // later), the kept status answers only for a pidfd of the child it was
-    // kept for.
-    if (pidFd >= 0 && it->second.identity != 0 && identityOf(pidFd) != it->second.identity) return std::nullopt;
-    return it->second.status;
-  }
-
- private:
-  struct Reaped {
-    int32_t status;
-    Clock::time_point at;
-    ino_t identity = 0;  // the inode of its pidfd; 0 when unknown
-  };
-
-  static ino_t identityOf(int pidFd) {
-    struct stat st {};
-    return ::fstat(pidFd, &st) == 0 ? st.st_ino : 0;
-  }
-  static constexpr auto kKeep = std::chrono::seconds(60);
-
-  bool startedLocked() {
-    if (epollFd_ >= 0) return true;
-    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epollFd_ < 0) return false;
-    std::thread([this] { run(); }).detach();
-    return true;
-  }
-
-  void record(pid_t pid, int status) {
-    std::lock_guard guard(lock_);
-    pruneLocked();
-    reaped_[pid] = {status, Clock::now()};
-  }
-
-  void pruneLocked() {
-    const auto now = Clock::now();
-    std::erase_if(reaped_, [&](const auto& item) { return now - item.second.at > kKeep; });
-  }
-
-  void run() {
-    ::pthread_setname_np(::pthread_self(), "TLR.reaper");
-    epoll_event events[16];
-    while (true) {
-      const int n = ::epoll_wait(epollFd_, events, 16, -1);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return;
-      }
-      for (int i = 0; i < n; ++i) {
-        const int pidFd = static_cast<int>(events[i].data.u64 >> 32);
-        const pid_t pid = static_cast<pid_t>(events[i].data.u64 & 0xFFFFFFFFu);
-        std::lock_guard guard(lock_);
-        siginfo_t si{};
-        if (::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidFd), &si, WEXITED | WNOHANG) == 0 &&
-            si.si_pid != 0) {
-          int status = 0;
-          if (si.si_code == CLD_EXITED)
-            status = (si.si_status & 0xFF) << 8;
-          else if (si.si_code == CLD_KILLED)
-            status = si.si_status & 0x7F;
-          else if (si.si_code == CLD_DUMPED)
-            status = (si.si_status & 0x7F) | 0x80;
-          pruneLocked();
-          reaped_[pid] = {status, Clock::now(), identityOf(pidFd)};
-        }
-        // Reaped now or by someone else already: either way it is done with.
-        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, pidFd, nullptr);
-        ::close(pidFd);
-      }
-    }
-  }
-
-  std::mutex lock_;
-  int epollFd_ = -1;
-  std::unordered_map<pid_t, Reaped> reaped_;
-};
-
-}  // namespace
-
 std::optional<int32_t> ownChildExitStatus(pid_t pid, int pidFd) {
-  return DetachedChildren::instance().status(pid, pidFd);
+  return ChildReaper::exitStatus(pid, pidFd);
 }
 
 Expected<pid_t, QString> spawnDetached(const ChildSpec& spec, const QString& logFile) {
@@ -763,11 +493,15 @@ Expected<pid_t, QString> spawnDetached(const ChildSpec& spec, const QString& log
   if (!image) {
     return Unexpected(error);
   }
-  Fd logFd = logFile.isEmpty() ? Fd(::open("/dev/null", O_WRONLY | O_CLOEXEC))
-                               : openFreshLog(QFile::encodeName(logFile));
-  if (!logFd) {
-    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-    return Unexpected(logFile.isEmpty() ? reason : logFile + QStringLiteral(": ") + reason);
+  // Each start begins a new log, a file of our own whatever stood there.
+  Fd logFd;
+  if (logFile.isEmpty()) {
+    logFd.reset(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    if (!logFd) return Unexpected(QString::fromLocal8Bit(std::strerror(errno)));
+  } else {
+    Expected<Fd, QString> opened = FileOps::openOwnFile(logFile);
+    if (!opened) return Unexpected(std::move(opened).error());
+    logFd = std::move(opened).value();
   }
   Fd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!devNull) {
@@ -779,6 +513,7 @@ Expected<pid_t, QString> spawnDetached(const ChildSpec& spec, const QString& log
   if (!makePipe(reportRead, reportWrite)) {
     return Unexpected(QString::fromLocal8Bit(std::strerror(errno)));
   }
+  std::optional<ChildReaper::Starting> starting(std::in_place);
   const pid_t pid = ::fork();
   if (pid < 0) {
     return Unexpected(QString::fromLocal8Bit(std::strerror(errno)));
@@ -806,12 +541,16 @@ Expected<pid_t, QString> spawnDetached(const ChildSpec& spec, const QString& log
     (void)!::write(reportWrite.get(), &e, sizeof e);
     ::_exit(127);
   }
+  // This very child, whoever reaps it.
+  const int pidFd = pidfdOpen(pid);
+  starting.reset();
   reportWrite.reset();
   if (const std::optional<int> execErrno = execFailure(reportRead.get())) {
-    reapBlocking(pid);
+    reapBlocking(pid, pidFd);
+    if (pidFd >= 0) ::close(pidFd);
     return Unexpected(QString::fromLocal8Bit(std::strerror(*execErrno)));
   }
-  DetachedChildren::instance().adopt(pid);
+  ChildReaper::adopt(pid, pidFd);
   return pid;
 }
 

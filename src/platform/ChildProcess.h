@@ -79,6 +79,11 @@ struct [[nodiscard]] ChildResult {
   // stopped, or not started at all.
   bool cancelled = false;
   int waitStatus = 0;     // as from waitpid
+  // The command's keeper was killed before it could say how the command
+  // ended (the command killed the process that ran it, say; never our own
+  // stop): the command failed, whatever it did, and what it left running was
+  // ended (OwnCommands::keeperLost).
+  bool keeperLost = false;
   QByteArray out;
   QByteArray err;
   bool outTruncated = false;  // bytes beyond outputLimit were dropped
@@ -102,10 +107,10 @@ ChildResult runChild(const ChildSpec& spec);
 
 // Starts a program that outlives us (refused, like runChild, in a task of a
 // cancelled pool): its own session, standard input from
-// /dev/null, standard output and error written to `logFile`, which each start
-// empties first (or /dev/null when empty). The log must be a plain file of
-// ours or not exist yet: a link, a FIFO or another user's file fails the
-// start. The program stays our child (one fork, no double fork) and is
+// /dev/null, standard output and error written to `logFile` (or /dev/null
+// when empty), a new file of ours at each start that takes the place of
+// whatever stood there (FileOps::openOwnFile: a link is replaced, never
+// written through). The program stays our child (one fork, no double fork) and is
 // reaped by us when it ends, so its wait status is exact on every kernel.
 // Returns the pid of the started program or the start error.
 Expected<pid_t, QString> spawnDetached(const ChildSpec& spec, const QString& logFile);

@@ -181,8 +181,9 @@ Expected<void, QString> Defaults::writeLocked() {
   // the home again.
   Expected<void, QString> written = Unexpected(path_ + QStringLiteral(": the home folder is gone"));
   if (home_.isEmpty() || QFileInfo(home_).isDir()) {
-    static_cast<void>(FileOps::makeOwnFolder(QFileInfo(path_).absolutePath()));  // a failure shows in the write
-    written = FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented));
+    // Never into a folder that is not ours alone.
+    written = FileOps::makeOwnFolder(QFileInfo(path_).absolutePath());
+    if (written) written = FileOps::writeOwnFile(path_, QJsonDocument(values_).toJson(QJsonDocument::Indented));
   }
   if (!written) log("[Defaults] ", QStringLiteral("设置无法写入（%1）：新值只在本次运行中有效").arg(written.error()));
   return written;

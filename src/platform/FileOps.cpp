@@ -1,6 +1,7 @@
 #include "platform/FileOps.h"
 
 #include "platform/Log.h"
+#include "platform/UniqueFd.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace tlr::FileOps {
 namespace {
@@ -258,49 +260,97 @@ Expected<void, RemovalFailure> removeEntry(int dirFd, const QByteArray& name, co
   return {};
 }
 
-// Writes `data` to a new temporary file beside `finalPath` and renames it
-// onto `finalPath` (rename replaces whatever is there, a link included,
-// never its target). The new file is made 0600 whatever the umask.
-Expected<void, QString> writeAndRename(const QString& finalPath, const QByteArray& data) {
-  const QFileInfo info(finalPath);
-  QByteArray tempName;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    tempName = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
-                       QString::number(QRandomGenerator::global()->generate64(), 36));
-    fd = ::open(tempName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) return Unexpected(failure(info.path(), errno));
+// A new file of ours beside `finalPath`, under a temporary name, made 0600
+// whatever the umask, that takes the place of whatever stands at
+// `finalPath` once put in place (rename replaces a link itself, never its
+// target). Removed again unless put in place.
+class Replacement {
+ public:
+  explicit Replacement(const QString& finalPath) : finalPath_(finalPath) {
+    const QFileInfo info(finalPath);
+    for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+      tempName_ = encoded(info.path() + "/." + info.fileName() + ".tmp-" +
+                          QString::number(QRandomGenerator::global()->generate64(), 36));
+      fd_ = ::open(tempName_.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd_ < 0 && errno != EEXIST) {
+        error_ = failure(info.path(), errno);
+        return;
+      }
+    }
+    if (fd_ < 0) {
+      error_ = failure(info.path(), EEXIST);
+      return;
+    }
+    // The umask can only take bits away; a umask that takes the owner's too
+    // would leave a file we cannot read back.
+    if (::fchmod(fd_, 0600) != 0) fail(errno);
   }
-  if (fd < 0) return Unexpected(failure(info.path(), EEXIST));
+  ~Replacement() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!placed_ && !tempName_.isEmpty()) ::unlink(tempName_.constData());
+  }
+  Replacement(const Replacement&) = delete;
+  Replacement& operator=(const Replacement&) = delete;
 
-  auto fail = [&](int error) {
-    ::close(fd);
-    ::unlink(tempName.constData());
-    return Unexpected(failure(finalPath, error));
-  };
-  // The umask can only take bits away; a umask that takes the owner's too
-  // would leave a file we cannot read back.
-  if (::fchmod(fd, 0600) != 0) return fail(errno);
-  qsizetype written = 0;
-  while (written < data.size()) {
-    const ssize_t n = ::write(fd, data.constData() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail(errno);
-    written += n;
+  // Why it failed; empty while all went well.
+  const QString& error() const { return error_; }
+  int fd() const { return fd_; }
+
+  void write(const QByteArray& data) {
+    qsizetype written = 0;
+    while (error_.isEmpty() && written < data.size()) {
+      const ssize_t n = ::write(fd_, data.constData() + written, data.size() - written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return fail(errno);
+      written += n;
+    }
+    if (error_.isEmpty() && ::fsync(fd_) != 0) fail(errno);
   }
-  if (::fsync(fd) != 0) return fail(errno);
-  if (::close(fd) != 0) {
-    const int error = errno;
-    ::unlink(tempName.constData());
-    return Unexpected(failure(finalPath, error));
+  // Puts the file in place; with `keepOpen` the descriptor is handed over
+  // (still open for writing), else closed first.
+  UniqueFd place(bool keepOpen) {
+    if (!error_.isEmpty()) return {};
+    if (!keepOpen) {
+      const int fd = std::exchange(fd_, -1);
+      if (::close(fd) != 0) {
+        fail(errno);
+        return {};
+      }
+    }
+    if (::rename(tempName_.constData(), encoded(finalPath_).constData()) != 0) {
+      fail(errno);
+      return {};
+    }
+    placed_ = true;
+    return UniqueFd(std::exchange(fd_, -1));
   }
-  if (::rename(tempName.constData(), encoded(finalPath).constData()) != 0) {
-    const int error = errno;
-    ::unlink(tempName.constData());
-    return Unexpected(failure(finalPath, error));
+
+ private:
+  void fail(int error) {
+    if (error_.isEmpty()) error_ = failure(finalPath_, error);
   }
-  return {};
-}
+
+  QString finalPath_;
+  QByteArray tempName_;
+  int fd_ = -1;
+  bool placed_ = false;
+  QString error_;
+};
+
+// What stands at `path` before one of our files takes its place: a link is
+// named, with where it led, once the file is in place.
+struct Replaced {
+  explicit Replaced(const QString& path) : path_(path) {
+    struct stat old;
+    if (::lstat(encoded(path).constData(), &old) == 0 && S_ISLNK(old.st_mode)) pointedAt_ = linkTarget(path).value_or(QStringLiteral("一个链接环"));
+  }
+  void tell() const {
+    if (pointedAt_)
+      log("[Files] ", QStringLiteral("%1 是一个链接（指向 %2）：已换成 Tollamere 自己的文件，链接指向的文件未改动").arg(path_, *pointedAt_));
+  }
+  QString path_;
+  std::optional<QString> pointedAt_;
+};
 
 }  // namespace
 
@@ -593,27 +643,53 @@ Expected<void, QString> makeFolders(const QString& path) {
 
 Expected<void, QString> makeOwnFolder(const QString& path) {
   if (auto made = makeFolders(path); !made) return made;
-  const QByteArray native = encoded(path);
+  // Looked at through a descriptor of the folder itself, never through a
+  // link: what is changed below is what was looked at.
+  const ClosingFd folder(::open(encoded(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.fd < 0) {
+    struct stat st;
+    if (::lstat(encoded(path).constData(), &st) == 0 && S_ISLNK(st.st_mode))
+      return Unexpected(path + QStringLiteral(": a symbolic link, not a folder"));
+    return Unexpected(failure(path, errno));
+  }
   struct stat st;
-  if (::stat(native.constData(), &st) != 0) return Unexpected(failure(path, errno));
-  // Another user's folder (a shared one the user pointed us at) is not ours
-  // to change.
-  if (st.st_uid != ::geteuid() || (st.st_mode & 07777) == 0700) return {};
-  if (::chmod(native.constData(), 0700) != 0) return Unexpected(failure(path, errno));
+  if (::fstat(folder.fd, &st) != 0) return Unexpected(failure(path, errno));
+  if (st.st_uid != ::geteuid()) return Unexpected(notOursAlone(folder.fd, path));
+  if ((st.st_mode & 077) != 0 && ::fchmod(folder.fd, 0700) != 0) return Unexpected(failure(path, errno));
+  return {};
+}
+
+QString notOursAlone(int fd, const QString& path) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return failure(path, errno);
+  if (!S_ISDIR(st.st_mode)) return path + QStringLiteral(": not a folder");
+  if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+    return QStringLiteral("%1: not this user's alone (owner %2, mode %3)")
+        .arg(path)
+        .arg(st.st_uid)
+        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
   return {};
 }
 
 Expected<void, QString> writeOwnFile(const QString& path, const QByteArray& data) {
   if (holdsNul(path)) return Unexpected(nulFailure(path));
-  struct stat old;
-  const bool present = ::lstat(encoded(path).constData(), &old) == 0;
-  const std::optional<QString> pointedAt =
-      present && S_ISLNK(old.st_mode) ? linkTarget(path) : std::nullopt;
-  Expected<void, QString> written = writeAndRename(path, data);
-  if (written && present && S_ISLNK(old.st_mode))
-    log("[Files] ", QStringLiteral("%1 是一个链接（指向 %2）：已换成 Tollamere 自己的文件，链接指向的文件未改动")
-                        .arg(path, pointedAt.value_or(QStringLiteral("一个链接环"))));
-  return written;
+  const Replaced before(path);
+  Replacement file(path);
+  file.write(data);
+  static_cast<void>(file.place(false));
+  if (!file.error().isEmpty()) return Unexpected(file.error());
+  before.tell();
+  return {};
+}
+
+Expected<UniqueFd, QString> openOwnFile(const QString& path) {
+  if (holdsNul(path)) return Unexpected(nulFailure(path));
+  const Replaced before(path);
+  Replacement file(path);
+  UniqueFd fd = file.place(true);
+  if (!file.error().isEmpty()) return Unexpected(file.error());
+  before.tell();
+  return fd;
 }
 
 }  // namespace tlr::FileOps

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Expected.h"
+#include "platform/UniqueFd.h"
 
 #include <QByteArray>
 #include <QString>
@@ -157,10 +158,17 @@ Expected<void, QString> appendToFile(const QString& path, const QByteArray& data
 // the base folders); folders that exist are left as they are. The failure
 // says why it stopped.
 Expected<void, QString> makeFolders(const QString& path);
-// The same for one of Tollamere's own folders: `path` itself, when it is
-// ours and anyone else may enter it, is made 0700 too, so no other user can
-// swap or drop files in it.
+// The same for one of Tollamere's private folders, which is then checked:
+// `path` itself must be a folder of this user's, not a symbolic link (a
+// shared /tmp lets another user make the name first, or link it to a folder
+// of their choosing). One that is ours but open to others (left so by an
+// earlier start, or made under another umask) is closed again (0700), so no
+// other user can swap or drop files in it. The failure says why the folder
+// is not private; it must then not be used.
 Expected<void, QString> makeOwnFolder(const QString& path);
+// Why the folder open as `fd` (named `path`) is not this user's alone: not a
+// folder, another user's, or open to others. Empty when it is.
+QString notOursAlone(int fd, const QString& path);
 
 // Writes one of Tollamere's own files (its settings, logs, lock, vault,
 // caches and manifests) in one step: `data` goes into a new temporary file in
@@ -171,5 +179,10 @@ Expected<void, QString> makeOwnFolder(const QString& path);
 // target stays untouched, and a "[Files] " line says so), and so is a FIFO or
 // a device node. On failure what stood at `path` is untouched.
 Expected<void, QString> writeOwnFile(const QString& path, const QByteArray& data);
+// The same for a file written as it goes (a log): a new, empty file of ours
+// (0600) takes the place of whatever stands at `path` (a link is replaced,
+// its target untouched, and a "[Files] " line says so; so is a FIFO, a
+// device node, or an earlier file), and is returned open for writing.
+Expected<UniqueFd, QString> openOwnFile(const QString& path);
 
 }  // namespace tlr::FileOps

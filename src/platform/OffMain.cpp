@@ -5,8 +5,11 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace tlr {
 
@@ -26,6 +29,38 @@ struct OffMainPool::State {
   int running = 0;   // tasks running
   bool cancelled = false;
   int cancelFd = -1;
+  // Threads that have left their loop and are not joined yet; once the pool
+  // is gone, a thread that leaves detaches itself instead.
+  std::vector<pthread_t> finished;
+  bool poolGone = false;
+
+  // Joins the threads that have left their loop, waiting for each until
+  // `deadline` (nullopt: not at all); those not done by then stay listed.
+  // Whether none is left.
+  bool joinFinished(std::optional<std::chrono::system_clock::time_point> deadline) {
+    std::vector<pthread_t> joining;
+    {
+      std::lock_guard lock(mutex);
+      joining.swap(finished);
+    }
+    std::vector<pthread_t> left;
+    for (const pthread_t thread : joining) {
+      int rc;
+      if (deadline) {
+        const auto since = deadline->time_since_epoch();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+        const timespec until{static_cast<time_t>(seconds.count()),
+                             static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count())};
+        rc = ::pthread_timedjoin_np(thread, nullptr, &until);
+      } else {
+        rc = ::pthread_tryjoin_np(thread, nullptr);
+      }
+      if (rc != 0) left.push_back(thread);
+    }
+    std::lock_guard lock(mutex);
+    finished.insert(finished.end(), left.begin(), left.end());
+    return finished.empty();
+  }
 };
 
 namespace {
@@ -45,6 +80,10 @@ OffMainPool::OffMainPool() : state_(std::make_shared<State>()) {
 OffMainPool::~OffMainPool() {
   cancel();
   waitForIdle(Clock::now() + std::chrono::seconds(2));
+  std::lock_guard lock(state_->mutex);
+  state_->poolGone = true;
+  for (const pthread_t thread : state_->finished) ::pthread_detach(thread);
+  state_->finished.clear();
 }
 
 OffMainPool& OffMainPool::shared() {
@@ -53,6 +92,8 @@ OffMainPool& OffMainPool::shared() {
 }
 
 bool OffMainPool::start(std::function<void()> task) {
+  // Threads that ended by now are joined, without waiting for any.
+  state_->joinFinished(std::nullopt);
   std::unique_lock lock(state_->mutex);
   if (state_->cancelled) return false;
   state_->queue.push_back(std::move(task));
@@ -63,8 +104,21 @@ bool OffMainPool::start(std::function<void()> task) {
   if (state_->threads >= kMaxThreads) return true;
   ++state_->threads;
   lock.unlock();
-  std::thread([state = state_] { work(state); }).detach();
+  auto* handedOver = new std::shared_ptr<State>(state_);
+  pthread_t thread;
+  if (::pthread_create(&thread, nullptr, &OffMainPool::threadMain, handedOver) != 0) {
+    delete handedOver;
+    lock.lock();
+    --state_->threads;
+    // The task waits in the queue for a thread that may come later.
+  }
   return true;
+}
+
+void* OffMainPool::threadMain(void* handedOver) {
+  const std::unique_ptr<std::shared_ptr<State>> state(static_cast<std::shared_ptr<State>*>(handedOver));
+  work(*state);
+  return nullptr;
 }
 
 void OffMainPool::work(std::shared_ptr<State> state) {
@@ -88,6 +142,11 @@ void OffMainPool::work(std::shared_ptr<State> state) {
     state->idle.notify_all();
   }
   --state->threads;
+  if (state->poolGone)
+    ::pthread_detach(::pthread_self());
+  else
+    state->finished.push_back(::pthread_self());
+  state->idle.notify_all();
   currentState = nullptr;
 }
 
@@ -117,6 +176,16 @@ bool OffMainPool::isCancelled() const {
 bool OffMainPool::waitForIdle(Clock::time_point deadline) const {
   std::unique_lock lock(state_->mutex);
   return state_->idle.wait_until(lock, deadline, [&] { return state_->running == 0 && state_->queue.empty(); });
+}
+
+bool OffMainPool::waitForThreadsToEnd(Clock::time_point deadline) {
+  {
+    std::unique_lock lock(state_->mutex);
+    if (!state_->idle.wait_until(lock, deadline, [&] { return state_->threads == 0; })) return false;
+  }
+  const auto left = deadline - Clock::now();
+  return state_->joinFinished(std::chrono::system_clock::now() +
+                              std::chrono::duration_cast<std::chrono::system_clock::duration>(std::max(left, Clock::duration::zero())));
 }
 
 int OffMainPool::busyCount() const {

@@ -17,7 +17,8 @@
 // starts, the child processes of running work are stopped (SIGTERM to their
 // process group, SIGKILL after a short grace), results are no longer handed
 // to the main thread, and a task that still does not end cannot hold the
-// process, because the threads are never joined.
+// process: the application waits for the threads to end only until a
+// deadline.
 namespace tlr {
 
 class OffMainPool final {
@@ -54,6 +55,11 @@ class OffMainPool final {
   bool waitForIdle(Clock::time_point deadline) const;
   // Tasks running or queued now.
   int busyCount() const;
+  // After cancel(): waits until every thread of the pool has ended, its own
+  // teardown included (the thread-local data of the libraries its tasks
+  // used, such as the toolkit's font caches, which must not go while the
+  // application object does), at most until `deadline`. True when all have.
+  bool waitForThreadsToEnd(Clock::time_point deadline);
 
   // Whether the calling thread runs a task of a pool (of any pool), rather
   // than being the main thread or a service thread.
@@ -74,6 +80,7 @@ class OffMainPool final {
 
  private:
   static void work(std::shared_ptr<State> state);
+  static void* threadMain(void* handedOver);
   std::shared_ptr<State> state_;
 };
 

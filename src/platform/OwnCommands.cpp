@@ -1,5 +1,6 @@
 #include "platform/OwnCommands.h"
 
+#include "platform/ChildReaper.h"
 #include "platform/ProcessTable.h"
 #include "platform/UniqueFd.h"
 
@@ -11,6 +12,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -109,39 +113,145 @@ void OwnCommands::started(pid_t keeper, int keeperPidFd) {
     c.agentId = currentScope->agentId_;
     c.purpose = currentScope->purpose_;
   }
+  if (const std::optional<ProcStat> stat = readProcStat(keeper)) c.keeperStart = stat->startTicks;
   std::lock_guard lock(mutex_);
   reapEndedLocked();
   if (keeper <= 0 || keeperPidFd < 0) {
     if (keeperPidFd >= 0) ::close(keeperPidFd);
     return;
   }
+  // Reaped here only: its number stays its own while it is recorded.
+  ChildReaper::hold(keeper);
   commands_[keeper] = std::move(c);
 }
 
 void OwnCommands::ended(pid_t keeper) {
   std::lock_guard lock(mutex_);
   const auto found = commands_.find(keeper);
-  if (found != commands_.end() && !found->second.keepsLeftovers) {
-    // Reaped by runChild: it ends with the command.
-    ::close(found->second.pidFd);
-    commands_.erase(found);
+  if (found != commands_.end()) {
+    found->second.waitedFor = false;
+    if (!found->second.keepsLeftovers && found->second.remnants.empty()) {
+      // Reaped by runChild: it ends with the command.
+      ::close(found->second.pidFd);
+      commands_.erase(found);
+      ChildReaper::release(keeper);
+    }
   }
   reapEndedLocked();
 }
 
+int OwnCommands::keeperLost(pid_t keeper) {
+  int pidFd = -1;
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = commands_.find(keeper);
+    if (found == commands_.end() || !found->second.keepsLeftovers) return 0;
+    pidFd = found->second.pidFd;  // kept while runChild waits for the command
+  }
+  // What it held lands on us once its exit is complete, which is after its
+  // descriptors (the status pipe runChild saw end) were closed.
+  pollfd p{pidFd, POLLIN, 0};
+  while (::poll(&p, 1, 2000) < 0 && errno == EINTR) {
+  }
+  std::unique_lock lock(mutex_);
+  auto found = commands_.find(keeper);
+  if (found == commands_.end() || found->second.lost) return 0;
+  found->second.lost = true;
+  const int ended = claimRemnantsLocked(found->second, found->second.keeperStart);
+  // Killed, they end at once: reaped here, with whatever lands on us as they
+  // go, so no zombie waits for the next look.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::vector<pollfd> left;
+    for (const Remnant& r : found->second.remnants) left.push_back({r.pidFd, POLLIN, 0});
+    if (left.empty()) break;
+    lock.unlock();
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    ::poll(left.data(), left.size(), static_cast<int>(std::max<long long>(0, wait.count())));
+    lock.lock();
+    reapEndedLocked();
+    found = commands_.find(keeper);  // kept while runChild waits for it
+    if (found == commands_.end()) break;
+  }
+  return ended;
+}
+
+int OwnCommands::claimRemnantsLocked(Command& c, unsigned long long since) {
+  std::vector<Node> claimed;
+  for (const ChildReaper::Child& child : ChildReaper::claimOrphans(since)) {
+    const int pidFd = pidfdOpen(child.pid);
+    if (pidFd < 0) {
+      ChildReaper::release(child.pid);
+      continue;
+    }
+    c.remnants.push_back({child.pid, child.startTicks, pidFd});
+    claimed.push_back({child.pid, 0, child.startTicks});
+  }
+  if (claimed.empty()) return 0;
+  // With all they started.
+  const std::vector<Node> tree = readTree();
+  std::vector<Node> ending = claimed;
+  for (const Node& r : claimed)
+    for (const Node& n : descendantsOf(r.pid, tree)) ending.push_back(n);
+  int count = 0;
+  for (const Node& n : ending)
+    if (signalThroughPidfd(n, SIGKILL)) ++count;
+  return count;
+}
+
+bool OwnCommands::isRemnantLocked(pid_t pid, unsigned long long startTicks) const {
+  for (const auto& [keeper, c] : commands_)
+    for (const Remnant& r : c.remnants)
+      if (r.pid == pid && r.startTicks == startTicks) return true;
+  return false;
+}
+
 void OwnCommands::reapEndedLocked() {
   for (auto it = commands_.begin(); it != commands_.end();) {
-    pollfd p{it->second.pidFd, POLLIN, 0};
-    if (::poll(&p, 1, 0) <= 0) {
+    Command& c = it->second;
+    // Remnants that ended are reaped; what they started landed on us in
+    // turn, and is the command's too.
+    for (std::size_t i = 0; i < c.remnants.size();) {
+      pollfd r{c.remnants[i].pidFd, POLLIN, 0};
+      if (::poll(&r, 1, 0) <= 0) {
+        ++i;
+        continue;
+      }
+      const Remnant gone = c.remnants[i];
+      c.remnants.erase(c.remnants.begin() + static_cast<std::ptrdiff_t>(i));
+      siginfo_t info{};
+      ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(gone.pidFd), &info, WEXITED | WNOHANG);
+      ::close(gone.pidFd);
+      ChildReaper::release(gone.pid);
+      claimRemnantsLocked(c, gone.startTicks);
+      i = 0;
+    }
+    // runChild says first whether it lost its keeper; a keeper is reaped
+    // only once nothing of its command is left.
+    pollfd p{c.pidFd, POLLIN, 0};
+    if (c.waitedFor || !c.remnants.empty() || ::poll(&p, 1, 0) <= 0) {
       ++it;
       continue;
     }
+    // Killed while it held what its command left: that is the command's.
+    siginfo_t info{};
+    if (c.keepsLeftovers && !c.lost &&
+        ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(c.pidFd), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_code != CLD_EXITED) {
+      c.lost = true;
+      if (claimRemnantsLocked(c, c.keeperStart) > 0) {
+        ++it;
+        continue;
+      }
+    }
     // Forgotten first, reaped then: its number is free only once it is no
     // longer recorded.
-    siginfo_t info{};
-    ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(it->second.pidFd), &info, WEXITED | WNOHANG);
-    ::close(it->second.pidFd);
+    const pid_t keeper = it->first;
+    info = {};
+    ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(c.pidFd), &info, WEXITED | WNOHANG);
+    ::close(c.pidFd);
     it = commands_.erase(it);
+    ChildReaper::release(keeper);
   }
 }
 
@@ -153,7 +263,7 @@ bool OwnCommands::isOurs(pid_t pid) {
   std::optional<ProcStat> stat = readProcStat(pid);
   pid_t current = pid;
   for (int step = 0; stat && step < 256; ++step) {
-    if (commands_.contains(stat->ppid)) return true;
+    if (commands_.contains(stat->ppid) || isRemnantLocked(current, stat->startTicks)) return true;
     if (stat->ppid <= 1) return false;
     const std::optional<ProcStat> parent = readProcStat(stat->ppid);
     if (!parent || parent->startTicks > stat->startTicks) {
@@ -171,9 +281,16 @@ bool OwnCommands::isOurs(pid_t pid) {
 int OwnCommands::signalCommand(pid_t keeper, int signal) {
   std::lock_guard lock(mutex_);
   reapEndedLocked();
-  if (!commands_.contains(keeper)) return 0;
+  const auto found = commands_.find(keeper);
+  if (found == commands_.end()) return 0;
+  const std::vector<Node> tree = readTree();
+  std::vector<Node> nodes = descendantsOf(keeper, tree);
+  for (const Remnant& r : found->second.remnants) {
+    nodes.push_back({r.pid, 0, r.startTicks});
+    for (const Node& n : descendantsOf(r.pid, tree)) nodes.push_back(n);
+  }
   int count = 0;
-  for (const Node& node : descendantsOf(keeper, readTree()))
+  for (const Node& node : nodes)
     if (signalThroughPidfd(node, signal)) ++count;
   return count;
 }

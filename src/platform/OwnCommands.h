@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sys/types.h>
 #include <unordered_map>
+#include <vector>
 
 namespace tlr {
 
@@ -30,6 +31,11 @@ namespace tlr {
 // restart or fallback command's keeper is no subreaper and ends with the
 // command; what the command leaves running (a daemon it started) is the
 // agent.
+//
+// A command that kills its keeper has failed (runChild says so), and what
+// the keeper held lands on the application, the subreaper of all it starts
+// (ChildReaper::adoptOrphans()): taken as the command's remnants, ours, and
+// killed at once with all they start (keeperLost()).
 //
 // Which agent a command serves, and why, is said by a Scope on the thread
 // that starts it. Safe from any thread.
@@ -82,6 +88,16 @@ class OwnCommands final {
   // keeper that is no subreaper ends with it and is forgotten now (runChild
   // reaps it); any other stays while a process of it runs.
   void ended(pid_t keeper);
+  // runChild's part when the keeper ended without saying how the command
+  // ended: it was killed (by the command itself, say). What the command
+  // started then lost its holder and landed on this process, the subreaper
+  // of all it starts (ChildReaper::adoptOrphans()): those processes, our
+  // children started since the keeper, are the command's and are ended with
+  // it at once (SIGKILL, with all they started). The same happens when a
+  // keeper that holds what its command left is killed later. A keeper that is
+  // no subreaper leaves nothing of its own: what its command left is the
+  // agent's. How many processes were ended.
+  int keeperLost(pid_t keeper);
   // Sends `signal` (0: only counts) to every running process of the command
   // of `keeper`, the keeper itself excepted; how many there were.
   int signalCommand(pid_t keeper, int signal);
@@ -105,14 +121,32 @@ class OwnCommands final {
   int endCommandsOf(const QString& agentId, std::chrono::milliseconds grace = std::chrono::seconds(2));
 
  private:
+  // A process of a command that lost its keeper: our own child, held
+  // (ChildReaper::hold) until it is reaped here.
+  struct Remnant {
+    pid_t pid = 0;
+    unsigned long long startTicks = 0;
+    int pidFd = -1;
+  };
   struct Command {
     QString agentId;
     Purpose purpose = Purpose::check;
     bool keepsLeftovers = false;
+    bool waitedFor = true;  // runChild has not called ended() yet
+    bool lost = false;      // the keeper was killed: its orphans were taken
     int pidFd = -1;
+    unsigned long long keeperStart = 0;
+    std::vector<Remnant> remnants;
   };
-  // Reaps and forgets the keepers that have ended. Under mutex_.
+  // Reaps and forgets the keepers that have ended (and the remnants of
+  // commands). Under mutex_.
   void reapEndedLocked();
+  // Takes the orphans started since `since` as remnants of `c` and ends
+  // them. Under mutex_.
+  int claimRemnantsLocked(Command& c, unsigned long long since);
+  // Whether `pid` (started at `startTicks`) is a remnant of a command.
+  // Under mutex_.
+  bool isRemnantLocked(pid_t pid, unsigned long long startTicks) const;
   void enterUninstall(const QString& agentId);
   void leaveUninstall(const QString& agentId);
 

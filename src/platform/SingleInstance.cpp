@@ -108,24 +108,10 @@ namespace {
 
 QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-// Whether the folder open as `fd` is this user's alone: a folder owned by
-// us that nobody else may enter, so no other user can put a socket there.
-QString notOursAlone(int fd, const QString& folder) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return folder + QStringLiteral(": ") + errnoText(errno);
-  if (!S_ISDIR(st.st_mode)) return folder + QStringLiteral(": not a folder");
-  if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
-    return QStringLiteral("%1: not this user's alone (owner %2, mode %3)")
-        .arg(folder)
-        .arg(st.st_uid)
-        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
-  return {};
-}
-
 bool isOursAlone(const QString& folder) {
   const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
-  const bool ours = notOursAlone(fd, folder).isEmpty();
+  const bool ours = FileOps::notOursAlone(fd, folder).isEmpty();
   ::close(fd);
   return ours;
 }
@@ -154,7 +140,7 @@ ChannelPlace openPlace(const InstanceChannel::Address& where) {
     place.problem = where.folder + QStringLiteral(": ") + errnoText(errno);
     return place;
   }
-  place.problem = notOursAlone(place.folder.get(), where.folder);
+  place.problem = FileOps::notOursAlone(place.folder.get(), where.folder);
   if (!place.problem.isEmpty()) {
     place.ours = false;
     return place;

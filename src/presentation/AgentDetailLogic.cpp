@@ -122,8 +122,14 @@ QString doctorHint(const AgentEntry& entry, AppLanguage language) {
 
 QString doctorFailureReason(const AgentDoctor::Result& result, AppLanguage language) {
   if (result.timedOut) return text(language, LocKey::doctorCheckTimedOut(result.timeLimitSeconds));
+  if (result.keeperLost) return text(language, LocKey::doctorCheckKeeperLost());
   if (result.exitCode < 0) return text(language, LocKey::doctorCheckNotRun());
   return text(language, LocKey::doctorCheckExitStatus(result.exitCode));
+}
+
+LocKey doctorTerminalHint(const AgentDoctor::Result& result) {
+  return result.helpListsFix ? LocKey::doctorDeeperHint(joined(result.command))
+                             : LocKey::doctorTerminalHint(joined(result.command));
 }
 
 QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language) {

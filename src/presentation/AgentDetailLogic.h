@@ -61,6 +61,9 @@ QString doctorHint(const AgentEntry& entry, AppLanguage language);
 // Why a doctor run's check did not succeed: it was stopped at its time
 // limit, never ran, or its exit status.
 QString doctorFailureReason(const AgentDoctor::Result& result, AppLanguage language);
+// What the doctor output's footer suggests running in a terminal: the
+// doctor command with "--fix" where its help lists one, else the command.
+LocKey doctorTerminalHint(const AgentDoctor::Result& result);
 // The automatic-doctor banner's texts for a stored result.
 QString doctorBannerTitle(const AgentDoctor::Result& result, AppLanguage language);
 QString doctorBannerSubtitle(const AgentDoctor::Result& result, AppLanguage language);

@@ -30,13 +30,24 @@ struct AgentEntry {
     std::optional<QStringList> argvAllOf;
     std::optional<QStringList> argvExclude;
     // What is no session of the agent but a one-shot run of its program
-    // (print mode, a sub-command, a version or help query): such a process
-    // is never the agent. `oneShotArgs` are whole arguments (or "--opt=…"
-    // of an option listed as "--opt") anywhere among the program's own
-    // arguments; `oneShotCommands` are words that make a one-shot as the
-    // first of those arguments that is no option.
+    // (print mode, a sub-command, a version or help query, a helper): such
+    // a process is never the agent. The program's own arguments are read
+    // by the option tables below (ArgumentReader): `oneShotArgs` are
+    // options that make a one-shot wherever they stand ("--opt=…" and
+    // "-oVALUE" too); `oneShotCommands` are sub-commands that make one as
+    // the program's first word (no option, no option's value);
+    // `sessionCommands` are the sub-commands that start a session (any
+    // other first word is a prompt, which starts one too).
     std::optional<QStringList> oneShotArgs;
     std::optional<QStringList> oneShotCommands;
+    std::optional<QStringList> sessionCommands;
+    // The program's options that take a value: the next argument
+    // ("-m o3"), the next one unless it is an option ("--resume [id]"),
+    // or every next one up to an option ("--add-dir a b"). Any other
+    // option stands alone.
+    std::optional<QStringList> optionsWithValue;
+    std::optional<QStringList> optionsWithOptionalValue;
+    std::optional<QStringList> optionsWithValues;
   };
 
   // How the agent is relaunched.

@@ -1,6 +1,7 @@
 #include "registry/AgentRegistry.h"
 
 #include "platform/Log.h"
+#include "registry/ArgumentReader.h"
 
 #include <algorithm>
 
@@ -64,20 +65,9 @@ bool AgentRegistry::holdsAllOf(const AgentEntry::Identify& identify, const QStri
 }
 
 bool AgentRegistry::isOneShot(const AgentEntry::Identify& identify, const QStringList& ownArgs) {
-  if (identify.oneShotArgs) {
-    for (const QString& arg : ownArgs) {
-      const qsizetype equals = arg.startsWith(QLatin1String("--")) ? arg.indexOf(QLatin1Char('=')) : -1;
-      const QString option = equals < 0 ? arg : arg.left(equals);
-      if (identify.oneShotArgs->contains(option, Qt::CaseSensitive)) return true;
-    }
-  }
-  if (identify.oneShotCommands) {
-    for (const QString& arg : ownArgs) {
-      if (arg.startsWith(QLatin1Char('-'))) continue;
-      return identify.oneShotCommands->contains(arg, Qt::CaseSensitive);
-    }
-  }
-  return false;
+  const ArgumentReader read(ownArgs, ArgumentGrammar::of(identify));
+  if (identify.oneShotArgs && read.hasOption(*identify.oneShotArgs)) return true;
+  return identify.oneShotCommands && identify.oneShotCommands->contains(read.command(), Qt::CaseSensitive);
 }
 
 std::optional<AgentEntry> AgentRegistry::lookupArgv(const QStringList& argv) const {

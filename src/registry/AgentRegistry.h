@@ -36,10 +36,10 @@ class AgentRegistry final {
   // (true when argvAllOf is absent or empty).
   static bool holdsAllOf(const AgentEntry::Identify& identify, const QStringList& argv);
   // Whether the program's own arguments (`ownArgs`: what follows the
-  // program, or the script an interpreter runs) make a one-shot run rather
-  // than a session: one of identify.oneShotArgs anywhere (also as
-  // "--opt=value"), or one of identify.oneShotCommands as the first argument
-  // that is no option.
+  // program, or the script an interpreter runs), read by the entry's option
+  // tables (ArgumentReader), make a one-shot run rather than a session: an
+  // option of identify.oneShotArgs anywhere, or a first word (no option, no
+  // option's value) of identify.oneShotCommands.
   static bool isOneShot(const AgentEntry::Identify& identify, const QStringList& ownArgs);
 
  private:

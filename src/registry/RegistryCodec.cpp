@@ -37,6 +37,10 @@ void fields(V& v, R& r) {
   v("argvExclude", r.argvExclude);
   v("oneShotArgs", r.oneShotArgs);
   v("oneShotCommands", r.oneShotCommands);
+  v("sessionCommands", r.sessionCommands);
+  v("optionsWithValue", r.optionsWithValue);
+  v("optionsWithOptionalValue", r.optionsWithOptionalValue);
+  v("optionsWithValues", r.optionsWithValues);
 }
 
 template <class V, RecordOf<Entry::Recover> R>

@@ -5,6 +5,7 @@
 #include "core/texts/LocTexts.h"
 #include "platform/OwnCommands.h"
 #include "platform/UserHome.h"
+#include "registry/ArgumentReader.h"
 #include "watcher/JsonFilePatch.h"
 
 #include <QElapsedTimer>
@@ -73,6 +74,41 @@ Detection detectIssues(const QString& out, const QString& err,
 
 }  // namespace
 
+namespace {
+
+// Whether a program's help names `word` (a sub-command, or an option with or
+// without its "=value") as a word of its own.
+bool helpLists(const QString& help, const QString& word) {
+  const QString name = word.section(QLatin1Char('='), 0, 0);
+  const QRegularExpression asWord(QStringLiteral("(^|[^\\w-])") + QRegularExpression::escape(name) +
+                                  QStringLiteral("($|[^\\w-])"));
+  return help.contains(asWord);
+}
+
+}  // namespace
+
+// The "--help" of each command asked during one run, asked once.
+class AgentDoctor::Helps {
+ public:
+  explicit Helps(const AgentDoctor& doctor) : doctor_(doctor) {}
+
+  QString of(const QStringList& command) {
+    if (!helps_.contains(command)) {
+      const CommandRunner::Result help =
+          doctor_.runner_(command + QStringList{QStringLiteral("--help")}, doctor_.limits_.help, false);
+      // A program that is not there, cannot run or does not end says
+      // nothing of itself (its shell's complaint is no help).
+      const bool ran = !help.timedOut && help.exitCode >= 0 && help.exitCode != 126 && help.exitCode != 127;
+      helps_.insert(command, ran ? (help.stdOut + QLatin1Char('\n') + help.stdErr).trimmed() : QString());
+    }
+    return helps_.value(command);
+  }
+
+ private:
+  const AgentDoctor& doctor_;
+  QHash<QStringList, QString> helps_;
+};
+
 AgentDoctor::AgentDoctor(Runner runner, Limits limits) : runner_(std::move(runner)), limits_(limits) {}
 
 AgentDoctor::Runner AgentDoctor::defaultRunner() {
@@ -90,7 +126,8 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   timer.start();
   const CommandRunner::Result cmd = runner_(spec.command, limits_.check, spec.needsTerminal.value_or(false));
   Detection detection = detectIssues(cmd.stdOut, cmd.stdErr, spec.knownIssues);
-  checkFixOptions(detection.issues);
+  Helps helps(*this);
+  checkFixes(entry, detection.issues, helps);
 
   Result result;
   result.entryDisplayName = entry.displayName;
@@ -99,37 +136,48 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   result.stdOut = cmd.stdOut;
   result.stdErr = cmd.stdErr;
   result.timedOut = cmd.timedOut;
+  result.keeperLost = cmd.keeperLost;
   result.timeLimitSeconds = cmd.limitSeconds();
   result.detectedIssues = std::move(detection.issues);
+  result.helpListsFix = helpListsFix(entry, helps);
   result.patternErrors = std::move(detection.patternErrors);
   result.elapsedSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
   return result;
 }
 
-void AgentDoctor::checkFixOptions(QList<DetectedIssue>& issues) const {
-  QHash<QStringList, QString> helps;  // by the command before its first option
+std::optional<LocKey> AgentDoctor::notRunnable(const AgentEntry& entry, const QStringList& command, Helps& helps) {
+  if (command.isEmpty()) return std::nullopt;
+  // Read as the agent's own program reads its arguments when it is that
+  // program: its sub-commands first, then its options.
+  const QString program = ArgumentReader::programName(command.first());
+  const bool agentsOwn = entry.identify.executableNames && entry.identify.executableNames->contains(program);
+  const ArgumentReader read(command.mid(1), agentsOwn ? ArgumentGrammar::of(entry.identify) : ArgumentGrammar());
+  QStringList path{command.first()};
+  for (const QString& word : read.leadingWords()) {
+    const QString help = helps.of(path);
+    if (help.isEmpty()) return LocKey::doctorFixNoHelp(path.join(QLatin1Char(' ')));
+    if (!helpLists(help, word)) return LocKey::doctorFixNoCommand(path.join(QLatin1Char(' ')), word);
+    path << word;
+  }
+  if (read.options().isEmpty()) return std::nullopt;
+  const QString help = helps.of(path);
+  if (help.isEmpty()) return LocKey::doctorFixNoHelp(path.join(QLatin1Char(' ')));
+  for (const ArgumentReader::Option& option : read.options())
+    if (!helpLists(help, option.name)) return LocKey::doctorFixNoOption(path.join(QLatin1Char(' ')), option.name);
+  return std::nullopt;
+}
+
+void AgentDoctor::checkFixes(const AgentEntry& entry, QList<DetectedIssue>& issues, Helps& helps) const {
   for (DetectedIssue& detected : issues) {
     const Fix& fix = detected.issue.fix;
     if (fix.kind != QLatin1String("shell") || !fix.command) continue;
-    const QStringList& words = *fix.command;
-    const auto firstOption =
-        std::find_if(words.cbegin(), words.cend(), [](const QString& w) { return w.startsWith(QLatin1Char('-')); });
-    if (firstOption == words.cend()) continue;
-    const QStringList program(words.cbegin(), firstOption);
-    if (!helps.contains(program)) {
-      const CommandRunner::Result help = runner_(program + QStringList{QStringLiteral("--help")}, limits_.help, false);
-      helps.insert(program, help.stdOut + QLatin1Char('\n') + help.stdErr);
-    }
-    const QString listed = helps.value(program);
-    for (auto word = firstOption; word != words.cend(); ++word) {
-      if (!word->startsWith(QLatin1Char('-'))) continue;
-      // "--fix" or "--fix=…": the option's name, listed as a word of its own.
-      const QString name = word->section(QLatin1Char('='), 0, 0);
-      const QRegularExpression asWord(QStringLiteral("(^|[^\\w-])") + QRegularExpression::escape(name) +
-                                      QStringLiteral("($|[^\\w-])"));
-      if (!listed.contains(asWord)) detected.fixOffered = false;
-    }
+    detected.fixNotOffered = notRunnable(entry, *fix.command, helps);
   }
+}
+
+bool AgentDoctor::helpListsFix(const AgentEntry& entry, Helps& helps) const {
+  const QStringList fixing = entry.doctor->command + QStringList{QStringLiteral("--fix")};
+  return !notRunnable(entry, fixing, helps).has_value();
 }
 
 AgentDoctor::FixResult AgentDoctor::applyFix(const KnownIssue& issue) const {
@@ -201,12 +249,14 @@ AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
 QString AgentDoctor::summaryEventText(const Result& result) {
   const qsizetype found = result.detectedIssues.size();
   if (result.timedOut) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds));
+  if (result.keeperLost) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorKeeperLost());
   if (found > 0) return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorIssues(result.exitCode, found));
   return LocTexts::text(AppLanguage::zh, LocKey::evDetailDoctorNoIssues(result.exitCode));
 }
 
 LocKey AgentDoctor::summaryEventKey(const Result& result) {
   if (result.timedOut) return LocKey::evDetailDoctorTimedOut(result.timeLimitSeconds);
+  if (result.keeperLost) return LocKey::evDetailDoctorKeeperLost();
   if (!result.detectedIssues.isEmpty()) return LocKey::evDetailDoctorIssues(result.exitCode, result.detectedIssues.size());
   if (result.exitCode != 0) return LocKey::evDetailDoctorFailed(result.exitCode);
   return LocKey::evDetailDoctorNoIssues(result.exitCode);

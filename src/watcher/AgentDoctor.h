@@ -20,7 +20,7 @@ namespace tlr {
 struct AgentDoctorLimits {
   std::chrono::milliseconds check = CommandRunner::kCheckLimit;
   std::chrono::milliseconds change = CommandRunner::kChangeLimit;
-  // The "--help" that tells a fix's options.
+  // The "--help" that tells a fix's sub-commands and options.
   std::chrono::milliseconds help{std::chrono::seconds(15)};
 };
 
@@ -57,8 +57,10 @@ class AgentDoctor {
   // One diagnosis; nothing when the entry has no doctor specification. A
   // doctor that needs a terminal runs in a pseudo-terminal of its own. A
   // recognised issue's command fix is offered only when the installed
-  // program lists each of its options: "<words before the first option>
-  // --help" is asked once per run and command.
+  // program knows it: each word of its sub-command path is listed by its
+  // parent's "--help", each option by the whole path's (each help asked
+  // once per run); the result says whether the doctor command itself lists
+  // "--fix".
   std::optional<Result> run(const AgentEntry& entry) const;
   // Applies the issue's fix; never throws, every problem is a failure, a
   // command stopped at its time limit too. Its message is in the interface
@@ -87,8 +89,15 @@ class AgentDoctor {
   FixResult applyPatchJsonFix(const Fix& fix) const;
   // The reload's failure, when it was stopped at its time limit.
   std::optional<FixResult> runReload(const Fix& fix) const;
-  // Marks the issues whose command fix names an option the program does not list.
-  void checkFixOptions(QList<DetectedIssue>& issues) const;
+  class Helps;
+  // Why the installed program would not run `command` as written: a word of
+  // its sub-command path that its parent's help does not list, or an option
+  // that the whole path's help does not list; nothing when it would.
+  static std::optional<LocKey> notRunnable(const AgentEntry& entry, const QStringList& command, Helps& helps);
+  // Marks the issues whose command fix the installed program does not know.
+  void checkFixes(const AgentEntry& entry, QList<DetectedIssue>& issues, Helps& helps) const;
+  // Whether the doctor command's help lists "--fix".
+  bool helpListsFix(const AgentEntry& entry, Helps& helps) const;
 
   Runner runner_;
   Limits limits_;

@@ -289,23 +289,26 @@ void AgentRecover::watchSetup(const QString& agentId, const QString& sentinel, s
 
 namespace {
 
-// The entry as the uninstall sees it: its helpers count as its processes.
-std::shared_ptr<const AgentRegistry> withHelpers(AgentEntry entry) {
+// The agent as the uninstall sees it: every run of its program, its
+// helpers (`codex app-server`, `claude mcp serve`) and one-shots too,
+// whatever its argument rules and one-shot tables say.
+ProcessScanner withHelpers(AgentEntry entry) {
+  // Alone, so that no other entry takes an interpreter's process first.
   entry.identify.argvExclude.reset();
   RegistryFile file;
   file.agents = {std::move(entry)};
-  return std::make_shared<const AgentRegistry>(std::move(file));
+  return ProcessScanner(std::make_shared<const AgentRegistry>(std::move(file)), ProcessScanner::Runs::all);
 }
 
 }  // namespace
 
 QList<pid_t> AgentRecover::processesWithHelpers(const AgentEntry& entry) {
-  return ProcessScanner(withHelpers(entry)).pidsOf(entry.id);
+  return withHelpers(entry).pidsOf(entry.id);
 }
 
 AgentRecover::Result AgentRecover::stopWithHelpers(const AgentEntry& entry) const {
   // An uninstall writes no row of its own: the agent's end gets one.
-  return stopAgent(entry, ProcessScanner(withHelpers(entry)), SignalledPids::Cause::other);
+  return stopAgent(entry, withHelpers(entry), SignalledPids::Cause::other);
 }
 
 }  // namespace tlr

@@ -143,10 +143,11 @@ class AgentRecover final {
   // userSetup appears, unless it takes longer than the setup time-out.
   void watchSetup(const QString& agentId, const QString& sentinel, std::function<void()> onCompleted) const;
 
-  // Every running process of the agent with its helpers (processes that the
-  // entry's argvExclude keeps out of a scan, such as a background
-  // `app-server`), for an uninstall, which must leave nothing running from
-  // the files it removes. Our own commands are not among them.
+  // Every running process of the agent's program, whatever its arguments:
+  // its sessions and its helpers and one-shots, which a scan leaves out
+  // (a background `codex app-server`, `claude mcp serve`), for an uninstall,
+  // which must leave nothing running from the files it removes. Our own
+  // commands are not among them.
   static QList<pid_t> processesWithHelpers(const AgentEntry& entry);
   // Stops them as the user's Stop does (SIGTERM, SIGKILL after the grace).
   Result stopWithHelpers(const AgentEntry& entry) const;

@@ -52,7 +52,8 @@ CommandRunner::Result CommandRunner::run(const QStringList& argv, std::chrono::m
     result.stdErr = QStringLiteral("spawn failed: ") + child.startError;
     return result;
   }
-  result.exitCode = exitCodeOf(child);
+  result.exitCode = child.keeperLost ? -1 : exitCodeOf(child);
+  result.keeperLost = child.keeperLost;
   result.stdOut = inTerminal ? terminalText(child.out) : QString::fromUtf8(child.out);
   result.stdErr = QString::fromUtf8(child.err);
   result.timedOut = child.timedOut;

@@ -16,11 +16,15 @@ class CommandRunner {
   // The outcome of one registry command.
   struct [[nodiscard]] Result {
     // The exit status; 128 + the signal for a command ended by a signal; -1
-    // when the command was not run at all.
+    // when the command was not run at all, or when how it ended is unknown
+    // (keeperLost).
     qint32 exitCode = -1;
     QString stdOut;  // decoded as UTF-8, invalid bytes replaced
     QString stdErr;
     bool timedOut = false;         // stopped at its time limit, unfinished
+    // It killed the process that ran it (its keeper) before it ended: it
+    // failed, and what it left running was ended.
+    bool keeperLost = false;
     bool outputTruncated = false;  // more output than kept was dropped
     std::chrono::milliseconds limit{0};  // the time limit it ran under
 

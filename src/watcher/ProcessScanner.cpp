@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/UserPrograms.h"
 #include "platform/MainThread.h"
+#include "registry/ArgumentReader.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -121,7 +122,8 @@ struct ToolFolders {
 
 }  // namespace
 
-ProcessScanner::ProcessScanner(std::shared_ptr<const AgentRegistry> registry) : registry_(std::move(registry)) {
+ProcessScanner::ProcessScanner(std::shared_ptr<const AgentRegistry> registry, Runs runs)
+    : registry_(std::move(registry)), runs_(runs) {
   for (const AgentEntry& entry : registry_->visibleAgents())
     for (const QString& name : entry.identify.executableNames.value_or(QStringList{})) executableNames_.insert(name);
 }
@@ -159,13 +161,16 @@ bool ProcessScanner::shouldExclude(const AgentEntry& entry, const QStringList& a
   return AgentRegistry::isExcluded(entry.identify, argv);
 }
 
+bool ProcessScanner::isSessionOfProgram(const AgentEntry& entry, const QStringList& argv) {
+  return !shouldExclude(entry, argv) && AgentRegistry::holdsAllOf(entry.identify, argv) &&
+         !AgentRegistry::isOneShot(entry.identify, ownArguments(argv));
+}
+
 bool ProcessScanner::startsSession(const AgentEntry& entry, const QStringList& command) {
   if (command.isEmpty() || !entry.identify.executableNames) return false;
   QStringList argv = command;
-  argv[0] = command.first().mid(command.first().lastIndexOf(QLatin1Char('/')) + 1);
-  return entry.identify.executableNames->contains(argv.first()) && !shouldExclude(entry, argv) &&
-         AgentRegistry::holdsAllOf(entry.identify, argv) &&
-         !AgentRegistry::isOneShot(entry.identify, ownArguments(argv));
+  argv[0] = ArgumentReader::programName(command.first());
+  return entry.identify.executableNames->contains(argv.first()) && isSessionOfProgram(entry, argv);
 }
 
 bool ProcessScanner::isInstalled(const AgentEntry& entry) {
@@ -212,48 +217,48 @@ std::optional<AgentEntry> ProcessScanner::matchCommandLine(const ProcessTable& t
   return identify(process.name, table.argumentsOf(process));
 }
 
-qsizetype ProcessScanner::scriptIndex(const QStringList& argv) {
-  // Code given inline ("sh -c '…; claude'", "node -e …") runs no script.
-  static const QSet<QString> inlineCode{"-c", "-e", "-p", "--eval", "--print"};
-  for (qsizetype i = 1; i < argv.size(); ++i) {
-    if (inlineCode.contains(argv[i])) return -1;
-    if (argv[i].startsWith(QLatin1Char('-'))) continue;
-    return i;
+std::optional<ProcessScanner::Script> ProcessScanner::scriptIn(const QStringList& argv) {
+  // The interpreters' options that take a value; code given inline
+  // ("sh -c '…; claude'", "node -e …") runs no script, and "python -m
+  // <module>" runs the module as its script.
+  static const ArgumentGrammar interpreter{{"-c", "-e", "-p", "--eval", "--print", "-m", "-r", "--require", "--import",
+                                            "--loader", "--experimental-loader", "-C", "--conditions", "--title",
+                                            "--env-file", "--input-type", "-W", "-X"},
+                                           {},
+                                           {}};
+  static const QStringList inlineCode{"-c", "-e", "-p", "--eval", "--print"};
+  const ArgumentReader read(argv.mid(1), interpreter);
+  const qsizetype word = read.words().isEmpty() ? argv.size() : read.words().first().index;
+  for (const ArgumentReader::Option& option : read.options()) {
+    if (option.index > word) break;
+    if (inlineCode.contains(option.name)) return std::nullopt;
+    if (option.name == QLatin1String("-m") && !option.values.isEmpty()) return Script{option.last + 1, option.values.first()};
   }
-  return -1;
+  if (read.words().isEmpty()) return std::nullopt;
+  return Script{word + 1, read.words().first().text};
 }
 
 QString ProcessScanner::scriptOf(const QStringList& argv) {
-  const qsizetype i = scriptIndex(argv);
-  if (i < 0) return {};
-  const qsizetype slash = argv[i].lastIndexOf(QLatin1Char('/'));
-  return slash < 0 ? argv[i] : argv[i].mid(slash + 1);
+  const std::optional<Script> script = scriptIn(argv);
+  if (!script) return {};
+  return ArgumentReader::programName(script->path);
 }
 
 QStringList ProcessScanner::ownArguments(const QStringList& argv) {
   if (argv.isEmpty()) return {};
-  const QString first = argv.first().mid(argv.first().lastIndexOf(QLatin1Char('/')) + 1);
+  const QString first = ArgumentReader::programName(argv.first());
   if (!isInterpreterName(first)) return argv.mid(1);
   // `node <prefix>/bin/claude -p hi`: what follows the script.
-  const qsizetype script = scriptIndex(argv);
-  return script < 0 ? QStringList() : argv.mid(script + 1);
+  const std::optional<Script> script = scriptIn(argv);
+  return script ? argv.mid(script->index + 1) : QStringList();
 }
 
 std::optional<AgentEntry> ProcessScanner::identify(const QString& name, const QStringList& argv) const {
-  std::optional<AgentEntry> entry = identifyProgram(name, argv);
-  // The agent's program run once ("claude -p hi", "codex exec …") is no
-  // session of the agent.
-  if (entry && AgentRegistry::isOneShot(entry->identify, ownArguments(argv))) return std::nullopt;
-  return entry;
-}
-
-std::optional<AgentEntry> ProcessScanner::identifyProgram(const QString& name, const QStringList& argv) const {
-  // Known by the name it was started under, then bound by the entry's own
-  // argument rules.
+  // Known by the name it was started under; a session only when the entry's
+  // own argument rules say so.
   const auto byName = [&](const QString& started) -> std::optional<AgentEntry> {
     auto entry = registry_->lookupExecutableName(started);
-    if (!entry || shouldExclude(*entry, argv) || !AgentRegistry::holdsAllOf(entry->identify, argv))
-      return std::nullopt;
+    if (!entry || (runs_ == Runs::sessions && !isSessionOfProgram(*entry, argv))) return std::nullopt;
     return entry;
   };
   if (executableNames_.contains(name)) return byName(name);
@@ -263,7 +268,11 @@ std::optional<AgentEntry> ProcessScanner::identifyProgram(const QString& name, c
   // "#!/usr/bin/env node" line starts it as `node <prefix>/bin/<name>`,
   // keeping that path in the arguments.
   if (const QString script = scriptOf(argv); executableNames_.contains(script)) return byName(script);
-  return registry_->lookupArgv(argv);
+  std::optional<AgentEntry> entry = registry_->lookupArgv(argv);
+  // The agent's program run once ("node …/cli.js -p hi") is no session.
+  if (entry && runs_ == Runs::sessions && AgentRegistry::isOneShot(entry->identify, ownArguments(argv)))
+    return std::nullopt;
+  return entry;
 }
 
 QList<RunningAgent> ProcessScanner::scanCLI(const ProcessTable& table, const QSet<pid_t>& skipping) const {

@@ -51,7 +51,17 @@ struct RunningAgent {
 // thread may scan.
 class ProcessScanner final {
  public:
-  explicit ProcessScanner(std::shared_ptr<const AgentRegistry> registry);
+  // Which runs of an agent's program a scan reports.
+  enum class Runs {
+    // Its sessions: never a run excluded by its argument rules, nor a
+    // one-shot (print mode, a sub-command, a helper such as
+    // `codex app-server`).
+    sessions,
+    // Every run of its program, whatever its arguments: what an uninstall
+    // stops before it removes the program's files.
+    all,
+  };
+  explicit ProcessScanner(std::shared_ptr<const AgentRegistry> registry, Runs runs = Runs::sessions);
 
   const AgentRegistry& registry() const { return *registry_; }
 
@@ -89,13 +99,15 @@ class ProcessScanner final {
 
   // The agent a process is, from the name it was started under (the kernel's
   // command name) and its argument vector: by an executable name, with the
-  // entry's exclusions and all-of rule; for an interpreter, by the name of
-  // the script it runs (`node ~/.npm-global/bin/gemini` is gemini), else by
-  // the registry's argument patterns.
+  // entry's exclusions, all-of rule and one-shot tables; for an interpreter,
+  // by the name of the script it runs (`node ~/.npm-global/bin/gemini` is
+  // gemini), else by the registry's argument patterns. With Runs::all every
+  // run of the agent's program is the agent.
   std::optional<AgentEntry> identify(const QString& name, const QStringList& argv) const;
   // The base name of the script an interpreter's argument vector runs: its
-  // first argument after argv[0] that is no option; empty when there is
-  // none, or when the code comes inline (-c, -e, -p, --eval, --print).
+  // first word after argv[0] (no option, no option's value), or the module
+  // of "python -m"; empty when there is none, or when the code comes inline
+  // (-c, -e, -p, --eval, --print).
   static QString scriptOf(const QStringList& argv);
   // The arguments a program gets itself: after argv[0], or after the script
   // when argv[0] is an interpreter (none when the code comes inline).
@@ -103,8 +115,12 @@ class ProcessScanner final {
 
   // Whether running `command` starts a session of the agent itself (another
   // instance of it), as a scan would see the process: its program is one of
-  // the entry's executable names and its arguments pass the entry's rules.
+  // the entry's executable names and isSessionOfProgram() holds.
   static bool startsSession(const AgentEntry& entry, const QStringList& command);
+  // Whether a process of the entry's program with this argument vector is a
+  // session of the agent: no argument excludes it, every all-of fragment is
+  // there, and its own arguments make no one-shot.
+  static bool isSessionOfProgram(const AgentEntry& entry, const QStringList& argv);
   // Whether an argument equals one of the entry's argvExclude strings.
   static bool shouldExclude(const AgentEntry& entry, const QStringList& argv);
   // Whether `name` is a file in one of cliSearchPaths().
@@ -127,9 +143,13 @@ class ProcessScanner final {
  private:
   QList<RunningAgent> scanGUI(const ProcessTable& table) const;
   QList<RunningAgent> scanCLI(const ProcessTable& table, const QSet<pid_t>& skipping) const;
-  // identify() before the one-shot test.
-  std::optional<AgentEntry> identifyProgram(const QString& name, const QStringList& argv) const;
-  static qsizetype scriptIndex(const QStringList& argv);
+  // The script an interpreter's argument vector runs: where it stands and
+  // how it is given (a path, or a module's name).
+  struct Script {
+    qsizetype index = 0;
+    QString path;
+  };
+  static std::optional<Script> scriptIn(const QStringList& argv);
   std::optional<AgentEntry> matchCommandLine(const ProcessTable& table, const ProcessInfo& process) const;
   ProcessTable readProcessTable() const;
   // Sets each record's instance and working folder.
@@ -137,6 +157,7 @@ class ProcessScanner final {
   static std::optional<QString> parentBundleId(pid_t pid, const ProcessTable& table);
 
   std::shared_ptr<const AgentRegistry> registry_;
+  Runs runs_ = Runs::sessions;
   // Every visible entry's executable names.
   QSet<QString> executableNames_;
 };

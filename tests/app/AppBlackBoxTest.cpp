@@ -227,8 +227,7 @@ TEST_F(RunningApplication, LockFileHoldsExactlyThePidAndOurFilesAreTheOwnersOnly
   app.setEnv(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
   app.setUmask(0);
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout(kLockTaken));
-  EXPECT_EQ(readFile(lockFile()), QString::number(app.pid()) + '\n');
+  ASSERT_TRUE(waitUntil([&] { return holdsTheLock(app); })) << app.stdOut().toStdString();
 
   const QString home = home_.path();
   const QString appFolder = home + QStringLiteral("/.local/share/Tollamere");
@@ -258,9 +257,9 @@ TEST_F(RunningApplication, SecondInstanceBringsTheFirstForwardAndEnds) {
   EXPECT_EQ(second.exitCode(), 0);
   EXPECT_EQ(second.stdOut(), QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n"
                                             "[App] 已有实例在跑，前置已有窗口并退出本实例\n"));
-  EXPECT_TRUE(first.waitForStdout(QStringLiteral("[App] 另一实例请求前置 → 显示主窗口")));
+  EXPECT_TRUE(first.waitForStdout(appLog::broughtForward));
   EXPECT_TRUE(first.isRunning());
-  EXPECT_EQ(readFile(lockFile()), QString::number(first.pid()) + '\n');
+  EXPECT_TRUE(holdsTheLock(first));
 }
 
 TEST_F(RunningApplication, ChildrenDoNotInheritTheLock) {
@@ -274,7 +273,7 @@ TEST_F(RunningApplication, ChildrenDoNotInheritTheLock) {
                    .arg(record));
   AppProcess& app = process(sandbox());
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout(kLockTaken));
+  ASSERT_TRUE(waitUntil([&] { return holdsTheLock(app); })) << app.stdOut().toStdString();
   ASSERT_TRUE(waitUntil([&] { return QFile::exists(record); }));
   const QString fds = readFile(record);
   EXPECT_FALSE(fds.isEmpty());

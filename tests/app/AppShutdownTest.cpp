@@ -37,7 +37,7 @@ TEST_F(ApplicationShutdown, TerminationSignalsQuitCleanlyWithStatusZero) {
     EXPECT_TRUE(app.exitedNormally()) << "signal " << signal;
     EXPECT_EQ(app.exitCode(), 0);
     const QString name = signalName(signal);
-    EXPECT_EQ(app.stdOut().count("[App] 收到 " + name + "，退出\n"), 1) << app.stdOut().toStdString();
+    EXPECT_EQ(app.stdOut().count(appLog::quitOnSignal(name)), 1) << app.stdOut().toStdString();
     EXPECT_FALSE(QFileInfo::exists(socket)) << "the bring-forward socket is removed";
   }
 }

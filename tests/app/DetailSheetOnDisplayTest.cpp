@@ -38,7 +38,8 @@ class DetailSheetOnDisplay : public AppFixture {
       return std::nullopt;
     };
     if (!app.start()) return failed("the application started");
-    if (!app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / "), 60s)) return failed("the agent is seen running");
+    if (!waitUntil([&] { return storedEventTypes(kAgentId).contains(QStringLiteral("started")); }, 60s))
+      return failed("the agent is seen running");
     QString main;
     if (!waitUntil([&] { return !(main = x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty(); }, 60s))
       return failed("the main window shows");
@@ -116,18 +117,10 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
   // banner of the running doctor.
   const int stopRow = 303;
   x_.clickAt(sheetOrigin + QPoint(66, stopRow));
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Stop] Fake Agent 用户点[退出]"), 20s)) << app.stdOut().toStdString();
   EXPECT_TRUE(waitUntil([&] { return ::kill(agent, 0) != 0; }, 20s)) << "the agent process ended";
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        for (const QJsonObject& event : storedEvents(kAgentId))
-          if (event.value(QStringLiteral("type")).toString() == QStringLiteral("restarted") &&
-              event.value(QStringLiteral("details")).toString() == QStringLiteral("Manual stop"))
-            return true;
-        return false;
-      },
-      20s))
-      << "the stop is in the agent's event history";
+  EXPECT_TRUE(waitUntil([&] { return hasStoredEvent(kAgentId, QStringLiteral("restarted"), QStringLiteral("evDetailUserStop")); }, 20s))
+      << "the stop is in the agent's event history\n"
+      << app.stdOut().toStdString();
   // The next scan shows the agent stopped, although its doctor runs on: the
   // red Stop button gives way to the green Launch button.
   QImage stopped;
@@ -167,14 +160,8 @@ TEST_F(DetailSheetOnDisplay, ADoctorThatNeedsATerminalSucceedsInTheSheet) {
                                                    {QStringLiteral("needsTerminal"), true}}}})));
   ASSERT_TRUE(openTheOnlyRowsSheet(app));
   // Well within the check's 120 s: it gets its terminal, reports and ends.
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[AutoDoctor] Fake Agent 自动 doctor 完成 · 0 个已知问题"), 30s))
+  EXPECT_TRUE(waitUntil([&] { return hasStoredEvent(kAgentId, QStringLiteral("restarted"), QStringLiteral("evDetailDoctorNoIssues")); },
+                        30s))
+      << "the check passed\n"
       << app.stdOut().toStdString();
-  EXPECT_TRUE(waitUntil(
-      [&] {
-        for (const QJsonObject& event : storedEvents(kAgentId))
-          if (event.value(QStringLiteral("details")).toString() == QStringLiteral("诊断完成 exit=0 · 无已知问题")) return true;
-        return false;
-      },
-      10s))
-      << "the check passed";
 }

@@ -1,6 +1,7 @@
 // Quitting the real application on a display of its own while a command it
 // started still runs: the process ends within two seconds, the command with
-// it, and a new start right after is the first instance again.
+// it, and a new start right after is the first instance again. A command
+// that escapes by killing the process that ran it does not outlive it.
 #include "platform/Defaults.h"
 #include "support/AppFixture.h"
 #include "support/RegistryJson.h"
@@ -79,12 +80,12 @@ class QuitOnDisplay : public AppFixture {
     if (app.isRunning()) return;
     EXPECT_EQ(app.exitCode(), 0) << how;
     // The doctor's work ended with its command; no fallback was needed.
-    EXPECT_FALSE(app.stdOut().contains(QStringLiteral("后台任务未结束"))) << app.stdOut().toStdString();
-    EXPECT_FALSE(app.stdOut().contains(QStringLiteral("退出超时"))) << app.stdOut().toStdString();
+    EXPECT_FALSE(app.stdOut().contains(appLog::workLeftAtQuit)) << app.stdOut().toStdString();
+    EXPECT_FALSE(app.stdOut().contains(appLog::quitDeadline)) << app.stdOut().toStdString();
     EXPECT_TRUE(waitUntil([&] { return ::kill(doctor, 0) != 0; }, 2s)) << how << ": the doctor command was ended";
 
     AppProcess& next = startOnDisplay();
-    EXPECT_TRUE(next.waitForStdout(QStringLiteral("[App] 单实例锁已获取"), 30s)) << next.stdOut().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return holdsTheLock(next); }, 30s)) << next.stdOut().toStdString();
     EXPECT_TRUE(waitUntil([&] { return !mainWindow().isEmpty(); }, 60s)) << how << ": the new start shows its window";
     EXPECT_TRUE(next.isRunning());
   }
@@ -101,6 +102,33 @@ TEST_F(QuitOnDisplay, SigtermWithADoctorCommandInFlightEndsWithinTwoSeconds) {
   expectQuickQuit(app, [] {}, [&] { ::kill(static_cast<pid_t>(app.pid()), SIGTERM); }, "SIGTERM");
 }
 
+// A doctor that left a process in a session of its own and killed the
+// process that ran it: that process ran on under init, past quit, and the
+// check was stored as done ("诊断完成 exit=137"). It is a failed check now,
+// and what it left is ended with it.
+TEST_F(QuitOnDisplay, ADoctorThatKillsItsKeeperFailsAndLeavesNothingRunning) {
+  fakeBin_.add(QStringLiteral("fake-doctor"),
+               QStringLiteral("setsid sleep 1000 >/dev/null 2>&1 &\n"
+                              "echo $! > \"$HOME/doctor.pid.tmp\"\n"
+                              "mv \"$HOME/doctor.pid.tmp\" \"$HOME/doctor.pid\"\n"
+                              "kill -9 $PPID\n"
+                              "exec sleep 100\n"));
+  AppProcess& app = startOnDisplay();
+  const pid_t left = openSheetUntilTheDoctorRuns(app);
+  ASSERT_GT(left, 0);
+  const auto failedCheck = [&] {
+    for (const QJsonObject& event : storedEvents(QStringLiteral("fake")))
+      if (event.value(QStringLiteral("key")).toString() == QStringLiteral("evDetailDoctorKeeperLost")) return true;
+    return false;
+  };
+  EXPECT_TRUE(waitUntil(failedCheck, 30s)) << storedEventTypes(QStringLiteral("fake")).join(',').toStdString();
+  const bool ended = waitUntil([&] { return ::kill(left, 0) != 0; }, 10s);
+  EXPECT_TRUE(ended) << "what the doctor left outlived it";
+  if (!ended) ::kill(left, SIGKILL);
+  ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+  EXPECT_TRUE(app.waitForExit(2s));
+}
+
 TEST_F(QuitOnDisplay, CtrlQOnTheAgentSheetWithADoctorCommandInFlightEndsWithinTwoSeconds) {
   AppProcess& app = startOnDisplay();
   expectQuickQuit(
@@ -112,5 +140,5 @@ TEST_F(QuitOnDisplay, CtrlQOnTheAgentSheetWithADoctorCommandInFlightEndsWithinTw
       },
       [&] { x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("ctrl+q")}); },
       "Ctrl+Q");
-  EXPECT_TRUE(app.stdOut().contains(QStringLiteral("[App] 用户选择退出"))) << app.stdOut().toStdString();
+  EXPECT_TRUE(app.stdOut().contains(appLog::userQuit)) << app.stdOut().toStdString();
 }

@@ -4,8 +4,11 @@
 // state, a sheet opens inside the main window, and the windows speak this
 // platform's words in English and in Chinese.
 #include "platform/Defaults.h"
+#include "platform/ProcessSignals.h"
 #include "support/AccessibilityBus.h"
 #include "support/AppFixture.h"
+#include "support/FakeAgents.h"
+#include "support/RegistryJson.h"
 #include "support/XvfbServer.h"
 
 #include <QDir>
@@ -154,6 +157,30 @@ class WindowsOverAtSpi : public AppFixture {
         << window.toStdString() << " / " << name.toStdString() << ": "
         << answer.value(QStringLiteral("error")).toString().toStdString();
     return !answer.contains(QStringLiteral("error"));
+  }
+  // The dashboard's row of the agent named `name`, once a scan shows it
+  // (empty when none does).
+  QJsonObject waitForRow(const QString& name) const {
+    QJsonObject row;
+    waitUntil(
+        [&] {
+          for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
+            if (node.toObject().value(QStringLiteral("name")).toString() == name &&
+                node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
+              row = node.toObject();
+          return !row.isEmpty();
+        },
+        30s);
+    return row;
+  }
+  // Clicks the row until the agent's detail sheet (named `name`) is open.
+  bool openDetailSheet(const QJsonObject& row, const QString& name) const {
+    return waitUntil(
+        [&] {
+          clickAt(extents(row).center());
+          return windowNamed(name).has_value();
+        },
+        30s);
   }
   bool press(const QString& window, const QString& name) const {
     return act(window, QStringLiteral("push button"), name, QStringLiteral("Press"));
@@ -325,23 +352,10 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   ASSERT_TRUE(waitForNoWindow(w.addAgent));
 
   // The next scan shows the row; a click on it opens the detail sheet.
-  QJsonObject row;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
-          if (node.toObject().value(QStringLiteral("name")).toString() == kDemoName &&
-              node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
-            row = node.toObject();
-        return !row.isEmpty();
-      },
-      30s));
+  const QJsonObject row = waitForRow(kDemoName);
+  ASSERT_FALSE(row.isEmpty());
   shoot(QStringLiteral("blackbox-3-row") + lang);
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        clickAt(extents(row).center());
-        return windowNamed(kDemoName).has_value();
-      },
-      30s));
+  ASSERT_TRUE(openDetailSheet(row, kDemoName));
   shoot(QStringLiteral("blackbox-detail") + lang);
   // The window with its frame, the sheet and the sheet's buttons are on the
   // screen.
@@ -444,6 +458,69 @@ INSTANTIATE_TEST_SUITE_P(InBothLanguages, UninstallOverAtSpi,
                                   (info.param.screen == QSize(1280, 800) ? "" : "OnAShortScreen");
                          });
 
+// Codex as npm installs it, a session running and the two `app-server`
+// daemons it leaves in sessions of their own, running from the copy under
+// ~/.codex: the shipped Codex entry's tables under a stand-in's name. The
+// uninstall says three processes run, stops them all and leaves nothing.
+TEST_F(WindowsOverAtSpi, AnUninstallOfCodexStopsItsAppServerDaemonsAndLeavesNothingRunning) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-codex"));
+  const QString program = copyFakeAgent(home(QStringLiteral(".npm-global/bin")), name);
+  const QString daemon =
+      copyFakeAgent(home(QStringLiteral(".codex/packages/app-server-daemon/releases/0.171.0-x86_64-unknown-linux-musl/bin")), name);
+  const QString project = home(QStringLiteral("projA"));
+  QDir().mkpath(project);
+  const QList<pid_t> running{
+      agents_.start(program, {}, project),
+      agents_.start(QStringLiteral("/usr/bin/setsid"),
+                    {daemon, QStringLiteral("app-server"), QStringLiteral("--listen"), QStringLiteral("unix://"),
+                     QStringLiteral("--analytics-default-enabled"), QStringLiteral("--managed-daemon")}),
+      agents_.start(QStringLiteral("/usr/bin/setsid"),
+                    {daemon, QStringLiteral("app-server"), QStringLiteral("daemon"), QStringLiteral("pid-update-loop")}),
+  };
+  for (const pid_t pid : running) ASSERT_GT(pid, 0);
+  QJsonObject codex = shippedEntryObject(QStringLiteral("codex-cli"), name);
+  // Its own files only: no npm of the machine runs.
+  codex.insert(QStringLiteral("uninstall"),
+               QJsonObject{{QStringLiteral("paths"), QJsonArray{QStringLiteral("~/.npm-global/bin/") + name}},
+                           {QStringLiteral("userDataPaths"), QJsonArray{QStringLiteral("~/.codex")}}});
+  start(QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
+                                  {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
+                                  {QStringLiteral("agents"), QJsonArray{codex}}})
+            .toJson(),
+        QStringLiteral("en"));
+
+  const QJsonObject row = waitForRow(QStringLiteral("Codex CLI"));
+  ASSERT_FALSE(row.isEmpty());
+  ASSERT_TRUE(openDetailSheet(row, QStringLiteral("Codex CLI")));
+  ASSERT_TRUE(press(QStringLiteral("Codex CLI"), QStringLiteral("Uninstall")));
+  const QString sheet = QStringLiteral("Uninstall Codex CLI");
+  ASSERT_TRUE(waitForWindow(sheet));
+  ASSERT_TRUE(toggle(sheet, QStringLiteral("~/.codex")));
+  QString stopAndUninstall;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (const QJsonValue& node : bus_.tree(pid_, sheet)) {
+          const QJsonObject o = node.toObject();
+          if (o.value(QStringLiteral("role")).toString() == QStringLiteral("push button") &&
+              o.value(QStringLiteral("name")).toString().startsWith(QStringLiteral("Stop and Uninstall")))
+            stopAndUninstall = o.value(QStringLiteral("name")).toString();
+        }
+        return !stopAndUninstall.isEmpty() &&
+               textsOf(sheet).contains(
+                   QStringLiteral("Codex CLI is running (3 processes). They are stopped before anything is removed."));
+      },
+      30s))
+      << textsOf(sheet).join(QLatin1Char('|')).toStdString();
+  shoot(QStringLiteral("blackbox-uninstall-codex-running.png"));
+  ASSERT_TRUE(press(sheet, stopAndUninstall));
+  ASSERT_FALSE(waitForNode(sheet, QStringLiteral("push button"), QStringLiteral("Done")).isEmpty());
+  for (const pid_t pid : running) EXPECT_FALSE(tlr::ProcessSignals::isAlive(pid)) << pid;
+  EXPECT_FALSE(QFileInfo::exists(program));
+  EXPECT_FALSE(QFileInfo::exists(home(QStringLiteral(".codex"))));
+  // Nothing of the agent's program runs, not even a daemon it restarted.
+  for (const pid_t pid : agents_.pids()) EXPECT_FALSE(tlr::ProcessSignals::isAlive(pid)) << pid;
+}
+
 // Switches answer a screen reader's toggle: the settings sheet's task-bar
 // switch writes its setting and the lock switch locks the agent; turning the
 // lock off asks first in an alert named after its question.
@@ -478,22 +555,9 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
   ASSERT_TRUE(waitForNoWindow(QStringLiteral("Settings"))) << "Esc closes the sheet";
 
-  QJsonObject row;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        for (const QJsonValue& node : bus_.tree(pid_, QStringLiteral("Tollamere")))
-          if (node.toObject().value(QStringLiteral("name")).toString() == QStringLiteral("Live Agent") &&
-              node.toObject().value(QStringLiteral("role")).toString() != QStringLiteral("label"))
-            row = node.toObject();
-        return !row.isEmpty();
-      },
-      30s));
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        clickAt(extents(row).center());
-        return windowNamed(QStringLiteral("Live Agent")).has_value();
-      },
-      30s));
+  const QJsonObject row = waitForRow(QStringLiteral("Live Agent"));
+  ASSERT_FALSE(row.isEmpty());
+  ASSERT_TRUE(openDetailSheet(row, QStringLiteral("Live Agent")));
   const auto locked = [] {
     return tlr::Defaults(tlr::Defaults::shared().filePath())
         .stringList(QStringLiteral("TLR.lockOnline.enabled"))

@@ -12,18 +12,7 @@
 
 namespace {
 
-// What `write` puts on the descriptor `fd` (standard output or error).
-QByteArray capture(int fd, const std::function<void()>& write) {
-  QTemporaryFile file;
-  if (!file.open()) return "<no file>";
-  const int saved = ::dup(fd);
-  ::dup2(file.handle(), fd);
-  write();
-  ::dup2(saved, fd);
-  ::close(saved);
-  file.seek(0);
-  return file.readAll();
-}
+using tlr::test::capture;
 
 }  // namespace
 

@@ -125,6 +125,44 @@ TEST(OffMainPool, CancellingEndsPausesAndDetachedStartsOfItsTasks) {
 // whileAlive reports made along the way: both reach the window thread, the
 // reports in order and before `then`, but only while the context lives (a
 // null context is the application's); the work runs to its end either way.
+// A second start quitting at once ended with SIGSEGV: a pool thread that had
+// drawn text was still tearing down its thread-local font cache while the
+// toolkit's application object went. At quit the application waits for the
+// threads to have ended, their thread-local data included, not merely for
+// the pool to be idle.
+TEST(OffMainPool, ThreadsEndWithTheirThreadLocalDataBeforeTheyCountAsEnded) {
+  std::promise<void> tearing, mayEnd;
+  std::shared_future<void> allowed = mayEnd.get_future().share();
+  std::atomic<bool> tornDown{false};
+  struct ThreadData {
+    std::promise<void>* tearing = nullptr;
+    std::shared_future<void>* allowed = nullptr;
+    std::atomic<bool>* tornDown = nullptr;
+    ~ThreadData() {
+      if (!allowed) return;
+      tearing->set_value();
+      allowed->wait();
+      tornDown->store(true);
+    }
+  };
+  OffMainPool pool;
+  ASSERT_TRUE(pool.start([&] {
+    thread_local ThreadData data;
+    data.tearing = &tearing;
+    data.allowed = &allowed;
+    data.tornDown = &tornDown;
+  }));
+  ASSERT_TRUE(pool.waitForIdle(OffMainPool::Clock::now() + 10s));
+  pool.cancel();
+  // The thread has left its loop and tears down what it kept.
+  ASSERT_EQ(tearing.get_future().wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(pool.waitForIdle(OffMainPool::Clock::now())) << "idle, though its thread still tears down";
+  EXPECT_FALSE(pool.waitForThreadsToEnd(OffMainPool::Clock::now())) << "its thread has not ended yet";
+  mayEnd.set_value();
+  EXPECT_TRUE(pool.waitForThreadsToEnd(OffMainPool::Clock::now() + 10s));
+  EXPECT_TRUE(tornDown.load());
+}
+
 TEST(StartOffMain, ReportsAndThenReachTheWindowThreadOnlyWhileTheContextLives) {
   struct Case {
     const char* name;

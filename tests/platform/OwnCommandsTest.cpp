@@ -1,6 +1,7 @@
 #include "platform/OwnCommands.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/ChildReaper.h"
 #include "platform/ProcessSignals.h"
 #include "platform/ProcessTable.h"
 #include "support/SpawnedChild.h"
@@ -100,6 +101,32 @@ TEST(OwnCommands, AProcessThatJoinsACommandsGroupIsNeitherOursNorEndedWithIt) {
   EXPECT_EQ(own.endCommandsOf(kAgent), 1);
   EXPECT_EQ(command.get().termSignal(), SIGTERM);
   EXPECT_TRUE(ProcessSignals::isAlive(joiner.pid())) << "only what descends from the command is signalled";
+}
+
+// A check that killed the process that ran it (its keeper) left a process of
+// a session of its own under init: it outlived the command and the
+// application, and the check was taken for one that had finished with 137.
+// The application is the subreaper of all it starts: what the command left
+// lands on it and is ended with the command, which failed.
+TEST(OwnCommands, ACommandThatKillsItsKeeperFailsAndWhatItLeftIsEnded) {
+  ASSERT_TRUE(ChildReaper::adoptOrphans());
+  test::TempHome home;
+  const QString file = home.path() + "/escaped";
+  const ChildResult result =
+      runFor(Purpose::check, "setsid sleep 300 >/dev/null 2>&1 & echo $! > '" + file + "'; kill -9 $PPID; exec sleep 300");
+  EXPECT_TRUE(result.keeperLost);
+  EXPECT_FALSE(result.timedOut);
+  const pid_t escaped = pidIn(file);
+  const bool ended = test::waitUntil([&] { return !ProcessSignals::isAlive(escaped); });
+  EXPECT_TRUE(ended) << "what the command left outlived it";
+  if (!ended) ::kill(escaped, SIGKILL);
+  // Nothing of it is left to end, and no zombie stays behind.
+  EXPECT_TRUE(test::waitUntil([&] { return OwnCommands::shared().endCommandsOf(kAgent, 0ms) == 0; }));
+  EXPECT_TRUE(test::waitUntil([&] { return !ProcessTable::read(escaped).has_value() && !readProcStat(escaped); }));
+
+  // A command stopped by us is no lost keeper.
+  EXPECT_FALSE(runFor(Purpose::check, "exec sleep 30", 200ms).keeperLost);
+  EXPECT_FALSE(runFor(Purpose::check, "exit 3").keeperLost);
 }
 
 TEST(OwnCommands, WhatIgnoresSigtermIsKilledAfterTheGrace) {

@@ -9,6 +9,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -313,33 +316,47 @@ TEST_F(UninstallSessionTest, WorkOutlivesItsSessionAndItsResultsAreDropped) {
   tlr::test::finishOffMainWork(std::chrono::seconds(30));
 }
 
+// The shipped entries' tables, under a stand-in's name: Codex's background
+// `app-server` daemons (sub-commands its one-shot table lists, each in a
+// session of its own) and Claude's `mcp serve` are stopped with the agent.
 TEST_F(UninstallSessionTest, ARunningAgentAndItsHelpersAreSaidAndStoppedBeforeAnythingIsRemoved) {
   file(".agent/bin/tool", 10);
   const QString name = tlr::test::uniqueAgentName("tlr-uninstall-running");
   const QString program = tlr::test::copyFakeAgent(home.path() + "/bin", name);
   tlr::test::FakeAgentLedger ledger(home.path() + "/ledger");
-  // The agent, and a helper the scan leaves out (a background server).
   const pid_t agentPid = ledger.start(program);
-  const pid_t helperPid = ledger.start(program, {"app-server"});
+  const pid_t daemonPid = ledger.start("/usr/bin/setsid", {program, "app-server", "--listen", "unix://",
+                                                            "--analytics-default-enabled", "--managed-daemon"});
+  const pid_t loopPid = ledger.start("/usr/bin/setsid", {program, "app-server", "daemon", "pid-update-loop"});
   ASSERT_GT(agentPid, 0);
-  ASSERT_GT(helperPid, 0);
-  UninstallSession session(tlr::test::entryFromJson(
-      R"("id":")" + name.toUtf8() + R"(","displayName":"Agent","vendor":"v","kind":"cli",)"
-      R"("identify":{"executableNames":[")" + name.toUtf8() + R"("],"argvExclude":["app-server"]},)"
-      R"("uninstall":{"paths":["~/.agent"]})"));
+  ASSERT_GT(daemonPid, 0);
+  ASSERT_GT(loopPid, 0);
+  QJsonObject codex = tlr::test::shippedEntryObject("codex-cli", name);
+  codex.insert("uninstall", QJsonObject{{"paths", QJsonArray{"~/.agent"}}});
+  UninstallSession session(tlr::test::entryFromJson(QJsonDocument(codex).toJson(QJsonDocument::Compact).mid(1).chopped(1)));
   tlr::test::PhaseLog log(session);
   session.begin();
-  ASSERT_TRUE(tlr::test::waitUntil([&] { return session.runningProcesses().size() == 2; }));
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return session.runningProcesses().size() == 3; }))
+      << session.runningProcesses().size();
   EXPECT_EQ(session.runningNotice(AppLanguage::en),
-            "Agent is running (2 processes). They are stopped before anything is removed.");
+            "Codex CLI is running (3 processes). They are stopped before anything is removed.");
   EXPECT_EQ(session.buttonLabel(AppLanguage::en), "Stop and Uninstall");
   EXPECT_TRUE(exists(".agent/bin/tool"));
 
   session.start();
   ASSERT_TRUE(log.waitFor(Phase::done));
-  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"Stop Agent and its helpers", "rm -rf ~/.agent"}));
+  EXPECT_EQ(tlr::test::labels(session.allResults()), (QStringList{"Stop Codex CLI and its helpers", "rm -rf ~/.agent"}));
   EXPECT_TRUE(session.allResults()[0].success);
-  EXPECT_FALSE(tlr::ProcessSignals::isAlive(agentPid));
-  EXPECT_FALSE(tlr::ProcessSignals::isAlive(helperPid));
+  for (const pid_t pid : {agentPid, daemonPid, loopPid}) EXPECT_FALSE(tlr::ProcessSignals::isAlive(pid)) << pid;
   EXPECT_FALSE(exists(".agent"));
+
+  // Claude Code's MCP server alone is still Claude Code running.
+  const pid_t mcpPid = ledger.start(program, {"mcp", "serve"});
+  ASSERT_GT(mcpPid, 0);
+  QJsonObject claude = tlr::test::shippedEntryObject("claude-code-cli", name);
+  claude.remove("uninstall");
+  UninstallSession claudeSession(
+      tlr::test::entryFromJson(QJsonDocument(claude).toJson(QJsonDocument::Compact).mid(1).chopped(1)));
+  claudeSession.begin();
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return claudeSession.runningProcesses() == QList<pid_t>{mcpPid}; }));
 }

@@ -59,6 +59,17 @@ TEST(BoundedFetcherLimits, AnAnswerOfExactlyItsLimitsIsTakenAndOneByteMoreIsNot)
       {"headers of 64 KiB", headOfSize(64 * 1024, "Content-Length: 1000\r\n") + limitBody, BoundedFetcher::Failure::none},
       {"headers of 64 KiB and a byte", headOfSize(64 * 1024 + 1, "Content-Length: 1000\r\n") + limitBody,
        BoundedFetcher::Failure::network},
+      // A line may take 8 KiB, its line end included.
+      {"a header line of 8 KiB", "HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(8 * 1024 - 10, 'a') + "\r\n" +
+                                      "Content-Length: 1000\r\n\r\n" + limitBody,
+       BoundedFetcher::Failure::none},
+      {"a header line of 8 KiB and a byte", "HTTP/1.1 200 OK\r\nX-Long: " + QByteArray(8 * 1024 - 9, 'a') +
+                                                "\r\nContent-Length: 1000\r\n\r\n" + limitBody,
+       BoundedFetcher::Failure::network},
+      // Trailers after the last chunk count with the headers.
+      {"trailers beyond 64 KiB", "HTTP/1.1 200 OK\r\n" + chunked + "\r\n3e8\r\n" + limitBody + "\r\n0\r\n" +
+                                     headOfSize(66 * 1024, {}).mid(17),
+       BoundedFetcher::Failure::network},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

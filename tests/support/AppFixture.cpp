@@ -32,4 +32,11 @@ QStringList AppFixture::storedEventTypes(const QString& agentId) const {
   return types;
 }
 
+bool AppFixture::hasStoredEvent(const QString& agentId, const QString& type, const QString& key) const {
+  const QList<QJsonObject> events = storedEvents(agentId);
+  return std::any_of(events.cbegin(), events.cend(), [&](const QJsonObject& event) {
+    return event.value(QStringLiteral("type")).toString() == type && event.value(QStringLiteral("key")).toString() == key;
+  });
+}
+
 }  // namespace tlr::test

@@ -15,6 +15,24 @@
 
 namespace tlr::test {
 
+// Lines of the application's log that black-box tests read where nothing
+// else they can see says the same (a request over the instance channel, how
+// a quit came about, a shortage the log names), so that a reworded line is
+// changed here only. What an event or a file says is read there instead.
+namespace appLog {
+// The running copy was asked by a second start to come forward.
+inline const QString broughtForward = QStringLiteral("[App] 另一实例请求前置 → 显示主窗口");
+// The quit was the user's (the menu, Ctrl+Q).
+inline const QString userQuit = QStringLiteral("[App] 用户选择退出");
+// A quit that the 1.8 s deadline, or work left running, had to end.
+inline const QString quitDeadline = QStringLiteral("[App] 退出超时");
+inline const QString workLeftAtQuit = QStringLiteral("个后台任务未结束");
+// The quit that `signal` ("SIGTERM") asked for.
+inline QString quitOnSignal(const QString& signal) { return QStringLiteral("[App] 收到 ") + signal + QStringLiteral("，退出\n"); }
+// Too few descriptors to watch every process, said with the limit.
+inline QString descriptorsShort(int limit) { return QStringLiteral("文件描述符不够（上限 %1，").arg(limit); }
+}  // namespace appLog
+
 // What the black-box tests of the running application share: a temporary
 // HOME, fakes first on PATH, sandboxed copies of the application, and a
 // ledger of the stand-in agent processes, which outlives the application's
@@ -52,6 +70,13 @@ class AppFixture : public ::testing::Test {
   QList<QJsonObject> storedEvents(const QString& agentId) const;
   // Their types, oldest first.
   QStringList storedEventTypes(const QString& agentId) const;
+  // Whether the application stored an event of `type` for `agentId` that
+  // says the text of `key` (its values aside).
+  bool hasStoredEvent(const QString& agentId, const QString& type, const QString& key) const;
+  // Whether the application `app` holds the lock: its pid is in the lock file.
+  bool holdsTheLock(const AppProcess& app) const {
+    return readFile(lockFile()) == QString::number(app.pid()) + '\n';
+  }
 
   TempHome home_;
   FakeBin fakeBin_;

@@ -2,8 +2,12 @@
 
 #include "TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -37,9 +41,34 @@ AppSandbox::AppSandbox(InstalledWithoutBundle) : executable_(dir_.path() + QStri
 
 QString AppSandbox::bundle() const { return dir_.path() + QStringLiteral("/Tollamere_Tollamere.bundle"); }
 
-QByteArray AppSandbox::shippedRegistry() {
+QByteArray AppSandbox::shippedRegistryFile() {
   QFile file(QStringLiteral(TLR_SOURCE_RESOURCES "/registry.json"));
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString AppSandbox::standInSuffix() {
+  static const QString suffix = QStringLiteral("-tlrtest%1").arg(QCoreApplication::applicationPid());
+  return suffix;
+}
+
+QByteArray AppSandbox::shippedRegistry() {
+  QJsonObject root = QJsonDocument::fromJson(shippedRegistryFile()).object();
+  QJsonArray agents = root.value(QStringLiteral("agents")).toArray();
+  for (qsizetype i = 0; i < agents.size(); ++i) {
+    QJsonObject agent = agents.at(i).toObject();
+    QJsonObject identify = agent.value(QStringLiteral("identify")).toObject();
+    for (const QString& rule : {QStringLiteral("executableNames"), QStringLiteral("argvMatches"),
+                                QStringLiteral("argvAllOf"), QStringLiteral("bundleIds")}) {
+      if (!identify.contains(rule)) continue;
+      QJsonArray names;
+      for (const QJsonValue& name : identify.value(rule).toArray()) names.append(name.toString() + standInSuffix());
+      identify.insert(rule, names);
+    }
+    agent.insert(QStringLiteral("identify"), identify);
+    agents.replace(i, agent);
+  }
+  root.insert(QStringLiteral("agents"), agents);
+  return QJsonDocument(root).toJson();
 }
 
 AppProcess::AppProcess(const AppSandbox& sandbox)

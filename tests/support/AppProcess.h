@@ -17,7 +17,7 @@ namespace tlr::test {
 // registry.json, or none), so a test controls what the program loads.
 class AppSandbox {
  public:
-  // The shipped registry.
+  // The shipped registry (shippedRegistry()).
   AppSandbox();
   // `registryJson` absent: the bundle holds no registry.json.
   explicit AppSandbox(const std::optional<QByteArray>& registryJson);
@@ -31,7 +31,16 @@ class AppSandbox {
   QString executable() const { return executable_; }
   QString bundle() const;
 
+  // The shipped registry, its agents recognised under names no program of
+  // this machine has (each name of its identify rules gets a suffix of this
+  // run's own): a real `claude`, `gemini` or `codex` of the user running the
+  // tests is never seen, counted or signalled, and never counts an agent as
+  // installed. Tests that start an agent name their own stand-in.
   static QByteArray shippedRegistry();
+  // The shipped file as it is.
+  static QByteArray shippedRegistryFile();
+  // What shippedRegistry() appends to every name.
+  static QString standInSuffix();
 
  private:
   QTemporaryDir dir_;

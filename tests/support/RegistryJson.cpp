@@ -2,6 +2,7 @@
 
 #include "registry/RegistryCodec.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,6 +43,27 @@ QByteArray oneAgentDocument(const QString& executableName, const QJsonObject& me
                                    {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
                                    {QStringLiteral("agents"), QJsonArray{agent}}})
       .toJson();
+}
+
+QJsonObject shippedEntryObject(const QString& id, const QString& executableName) {
+  QFile file(QStringLiteral(TLR_SOURCE_RESOURCES "/registry.json"));
+  EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+  for (const QJsonValue& agent : QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("agents")).toArray()) {
+    QJsonObject entry = agent.toObject();
+    if (entry.value(QStringLiteral("id")).toString() != id) continue;
+    QJsonObject identify = entry.value(QStringLiteral("identify")).toObject();
+    identify.insert(QStringLiteral("executableNames"), QJsonArray{executableName});
+    identify.insert(QStringLiteral("argvMatches"), QJsonArray{QStringLiteral("node_modules/") + executableName + QLatin1Char('/')});
+    identify.remove(QStringLiteral("argvAllOf"));
+    entry.insert(QStringLiteral("identify"), identify);
+    return entry;
+  }
+  ADD_FAILURE() << "no shipped entry " << id.toStdString();
+  return {};
+}
+
+AgentEntry shippedEntry(const QString& id, const QString& executableName) {
+  return entryFromJson(QJsonDocument(shippedEntryObject(id, executableName)).toJson(QJsonDocument::Compact).mid(1).chopped(1));
 }
 
 }  // namespace tlr::test

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -29,6 +30,18 @@ namespace tlr::test {
 namespace {
 const char* kHomeVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
                            "XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "NVM_DIR", "VOLTA_HOME", "FNM_DIR"};
+}
+
+QByteArray capture(int fd, const std::function<void()>& write) {
+  QTemporaryFile file;
+  if (!file.open()) return "<no file>";
+  const int saved = ::dup(fd);
+  ::dup2(file.handle(), fd);
+  write();
+  ::dup2(saved, fd);
+  ::close(saved);
+  file.seek(0);
+  return file.readAll();
 }
 
 TempHome::TempHome() {

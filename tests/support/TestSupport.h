@@ -110,6 +110,8 @@ QByteArray readNativeBytes(const QByteArray& path);
 // relative to the one before: for paths longer than the system takes whole.
 void writeThroughFolders(const QString& root, const QByteArray& relative, const QByteArray& data);
 QByteArray readThroughFolders(const QString& root, const QByteArray& relative);
+// What `write` puts on the descriptor `fd` (standard output or error).
+QByteArray capture(int fd, const std::function<void()>& write);
 // The permission bits (set-id and sticky bits too) of the item itself (a
 // link is not followed), or 0 when there is none.
 unsigned modeOf(const QString& path);

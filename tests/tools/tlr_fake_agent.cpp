@@ -23,6 +23,10 @@
 //   tlr_fake_agent untrusted       asks whether the folder is trusted and is
 //                                  told "No, exit" 5 s later: exits with
 //                                  status 1, as Claude Code does
+// With FAKE_AGENT_FAILS_AFTER_MS set (whatever the arguments: a one-shot
+// shaped as the real tool's, `codex -m o3 exec …`), it writes "Not inside a
+// trusted directory" to standard error and exits with status 1 after that
+// many milliseconds, as `codex exec` and `codex review` do.
 // Tests copy it under a unique name, which the registry then recognises.
 // When FAKE_AGENT_PID_LEDGER names a file, the process appends its pid to it
 // as one line first, so a test can find (and end) every copy that was
@@ -82,6 +86,11 @@ int main(int argc, char** argv) {
       std::puts("All checks passed");
       return 0;
     }
+  }
+  if (const char* after = std::getenv("FAKE_AGENT_FAILS_AFTER_MS"); after != nullptr && *after != '\0') {
+    ::usleep(static_cast<useconds_t>(std::atoi(after)) * 1000);
+    std::fputs("Not inside a trusted directory and --skip-git-repo-check was not specified.\n", stderr);
+    return 1;
   }
   if (modeIs(argc, argv, "exits-soon")) {
     ::usleep(700 * 1000);

@@ -1,11 +1,15 @@
 #include "watcher/AgentDoctor.h"
 
+#include "platform/ChildReaper.h"
 #include "platform/Defaults.h"
+#include "platform/OwnCommands.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using tlr::AgentDoctor;
 using tlr::AgentEntry;
@@ -76,11 +80,16 @@ TEST_F(AgentDoctorTest, NoDoctorSpecificationMeansNoResultAndNoCommand) {
   EXPECT_EQ(runs, 0);
 }
 
-TEST_F(AgentDoctorTest, ADoctorThatNeedsATerminalGetsOneAndOnlyFixesWithListedOptionsAreOffered) {
+TEST_F(AgentDoctorTest, ADoctorThatNeedsATerminalGetsOneAndOnlyFixesTheProgramKnowsAreOffered) {
   tlr::test::FakeBin bin;
   // Says nothing and waits without a terminal; with one, it reports in
-  // colour and answers nothing more. Its "--help" lists some options.
+  // colour and answers nothing more. Its help lists its sub-commands as
+  // Claude Code 2.1's does (no "migrate-installer" any more), and each
+  // sub-command's help its options (no "--fix" for its doctor).
   bin.add("agentx", "case \"$1 $2\" in\n"
+                    "'--help ') printf 'Usage: agentx [options] [command] [prompt]\\n\\nCommands:\\n"
+                    "  doctor              Check the health of your installation\\n"
+                    "  update|upgrade      Check for updates and install if available\\n';;\n"
                     "'doctor --help') echo 'Usage: agentx doctor [options]'; echo '  -v, --verbose';;\n"
                     "'update --help') echo '  --force   reinstall even when current';;\n"
                     "'doctor ') [ -t 0 ] && [ -t 1 ] || exec sleep 30\n"
@@ -106,10 +115,29 @@ TEST_F(AgentDoctorTest, ADoctorThatNeedsATerminalGetsOneAndOnlyFixesWithListedOp
   EXPECT_EQ(result->stdOut, "Diagnostics\nWarning: multiple installations found\n");
   EXPECT_EQ(result->stdErr, "errors stay apart\n");
   ASSERT_EQ(ids(*result), (QStringList{"multi", "verbose", "update", "migrate"}));
-  // "--fix" is no option of this version's doctor.
-  QList<bool> offered;
-  for (const auto& d : result->detectedIssues) offered << d.fixOffered;
-  EXPECT_EQ(offered, (QList<bool>{false, true, true, true}));
+  // "--fix" is no option of this version's doctor, "migrate-installer" no
+  // sub-command of it: those fixes are not offered, and each says why.
+  QList<std::optional<tlr::LocKey>> why;
+  for (const auto& d : result->detectedIssues) why << d.fixNotOffered;
+  EXPECT_EQ(why, (QList<std::optional<tlr::LocKey>>{tlr::LocKey::doctorFixNoOption("agentx doctor", "--fix"),
+                                                    std::nullopt, std::nullopt,
+                                                    tlr::LocKey::doctorFixNoCommand("agentx", "migrate-installer")}));
+  EXPECT_FALSE(result->detectedIssues[0].fixOffered());
+  EXPECT_TRUE(result->detectedIssues[1].fixOffered());
+  EXPECT_FALSE(result->helpListsFix) << "running the doctor with --fix is not suggested";
+
+  // A doctor whose help lists "--fix"; a program whose help says nothing.
+  bin.add("agenty", "case \"$1 $2\" in\n"
+                    "'--help ') echo 'Commands:'; echo '  doctor   Check';;\n"
+                    "'doctor --help') echo 'Options:'; echo '  --fix    Repair what it finds';;\n"
+                    "*) echo 'found a problem';;\n"
+                    "esac\n");
+  AgentEntry fixing = doctorEntry({"agenty", "doctor"}, {withFix(issue("p", "problem"), {"mute", "repair"})});
+  const auto withFixOption = limited.run(fixing);
+  ASSERT_TRUE(withFixOption);
+  EXPECT_TRUE(withFixOption->helpListsFix);
+  ASSERT_EQ(ids(*withFixOption), QStringList{"p"});
+  EXPECT_EQ(withFixOption->detectedIssues[0].fixNotOffered, tlr::LocKey::doctorFixNoHelp("mute"));
 }
 
 TEST_F(AgentDoctorTest, KnownIssuesAreFoundInRealOutput) {
@@ -210,6 +238,35 @@ TEST_F(AgentDoctorTest, EventTextsAreChinese) {
   EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::failure("m")), "修复失败 [tok] m");
 }
 
+// A doctor that started a process of its own session and then killed the
+// process that ran it was stored as "诊断完成 exit=137", and that process ran
+// on under init, past quit. Its check failed; what it left is ended.
+TEST_F(AgentDoctorTest, ADoctorThatKillsItsKeeperIsAFailedCheckAndLeavesNothingRunning) {
+  ASSERT_TRUE(tlr::ChildReaper::adoptOrphans());  // as the application is
+  const tlr::OwnCommands::Scope checking("agent", tlr::OwnCommands::Purpose::check);
+  const QString file = home.path() + "/left";
+  const auto result = doctor.run(doctorEntry(
+      {"sh", "-c", "echo checking; setsid sleep 300 >/dev/null 2>&1 & echo $! > '" + file + "'; kill -9 $PPID; sleep 300"},
+      {issue("seen", "checking")}));
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->keeperLost);
+  EXPECT_EQ(result->exitCode, -1);
+  EXPECT_EQ(result->verdict(), AgentDoctor::Result::Verdict::issuesFound) << "what it printed is still searched";
+  EXPECT_EQ(AgentDoctor::summaryEventText(*result), "诊断未完成 · 它结束了运行它的进程");
+  EXPECT_TRUE(result->combinedOutput(tlr::AppLanguage::en)
+                  .endsWith("The check ended the process that ran it: its outcome is unknown, and what it left running "
+                            "was stopped"));
+  const pid_t left = tlr::test::readFile(file).trimmed().toInt();
+  ASSERT_GT(left, 0);
+  // Gone, not even a zombie left.
+  const bool ended = tlr::test::waitUntil([&] { return ::kill(left, 0) != 0; });
+  EXPECT_TRUE(ended) << "what the doctor left outlived it";
+  if (!ended) ::kill(left, SIGKILL);
+  tlr::AgentDoctor::Result silent = *result;
+  silent.detectedIssues.clear();
+  EXPECT_EQ(silent.verdict(), AgentDoctor::Result::Verdict::checkFailed);
+}
+
 TEST_F(AgentDoctorTest, ShellFixes) {
   const QString reloaded = home.path() + "/reloaded";
   const auto ok = doctor.applyFix(shellFix({"true"}, QStringList{"touch", reloaded}));
@@ -256,7 +313,9 @@ TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
   const auto reload = timed.applyFix(shellFix({"true"}, QStringList{"sleep", "30"}));
   EXPECT_FALSE(reload.succeeded());
   EXPECT_EQ(reload.message, "Reload did not finish within 1 s");
-  EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), milliseconds(700), milliseconds(700), milliseconds(700)}));
+  // Its help is asked under a limit of its own.
+  EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), std::chrono::seconds(15), milliseconds(700),
+                                         milliseconds(700), milliseconds(700)}));
 
   // A diagnosis reads, a fix may reinstall a package over a slow network.
   limits.clear();
@@ -264,7 +323,7 @@ TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
   defaults.run(doctorEntry({"agent", "doctor"}, {}));
   // Only the limit each ran under matters here.
   static_cast<void>(defaults.applyFix(shellFix({"npm", "install", "-g", "agent"})));
-  EXPECT_EQ(limits, (QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(600)}));
+  EXPECT_EQ(limits, (QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(15), std::chrono::seconds(600)}));
 }
 
 TEST_F(AgentDoctorTest, JsonPatchFixes) {

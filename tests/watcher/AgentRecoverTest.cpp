@@ -98,7 +98,8 @@ TEST_F(AgentRecoverTerminal, ARelaunchWithoutACommandFailsWithoutATerminal) {
     const AgentEntry entry =
         test::entryFromJson(R"("id":"x","displayName":"X","vendor":"v","kind":"cli","identify":{},)" + recoverJson);
     const Result result = recover.recoverExecCli(entry);
-    EXPECT_EQ(result, Result::failed("recover.command 没填", LocKey::alertReasonNoCommand()));
+    EXPECT_EQ(result.kind, Result::Kind::failed);
+    EXPECT_EQ(result.why, LocKey::alertReasonNoCommand());
     expectShownInEnglish(result);
   }
   EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator")));
@@ -108,7 +109,8 @@ TEST_F(AgentRecoverTerminal, TheUserLaunchPrefersUserInvokeCommandEvenWhenEmpty)
   const QByteArray base = R"("id":"u","displayName":"U","vendor":"v","kind":"cli","identify":{},)"
                           R"("recover":{"strategy":"exec-cli","command":["from-recover"]})";
   const Result none = recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":[])"));
-  EXPECT_EQ(none.reason, "无可用命令（userInvokeCommand / recover.command 都为空）");
+  EXPECT_EQ(none.kind, Result::Kind::failed);
+  EXPECT_EQ(none.why, LocKey::alertReasonNoCommand());
   expectShownInEnglish(none);
   // Each terminal runs on its own: the next launch waits until the last one
   // has written its line, so the lines keep the order of the launches.
@@ -210,7 +212,8 @@ TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {
       R"("recover":{"strategy":"exec-cli","command":["agent"]})");
   const Result result = recover.recoverExecCli(entry);
   EXPECT_EQ(result.kind, Result::Kind::failed);
-  EXPECT_EQ(result.reason, "终端启动失败: no terminal program found on PATH");
+  EXPECT_EQ(result.unopened, Result::Unopened::terminal);
+  EXPECT_EQ(result.error, "no terminal program found on PATH");
   expectShownInEnglish(result);
 }
 
@@ -264,7 +267,7 @@ TEST_F(AgentRecoverTerminal, AnAgentWithoutSetupSaysSo) {
   const AgentEntry entry =
       test::entryFromJson(R"("id":"plain","displayName":"Plain App","vendor":"v","kind":"desktop-app","identify":{})");
   const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
-  EXPECT_EQ(start.result.reason, "Plain App 暂不支持配置");
+  EXPECT_EQ(start.result.why, LocKey::alertReasonSetupUnsupported("Plain App"));
   expectShownInEnglish(start.result);
   EXPECT_EQ(LocTexts::text(AppLanguage::en, *start.result.why), "Plain App cannot be configured from here yet.");
   EXPECT_FALSE(start.completed);
@@ -330,9 +333,15 @@ TEST_F(AgentRecoverGateway, AGatewayRunsDetachedAndEachRelaunchStartsItsLogAfres
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
   EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 1 --port 18789\n"; }))
       << test::readFile(logPath).toStdString();
+  // A link in the log's place (left by a copy of the folder, say) once made
+  // every later relaunch fail: it is replaced, and what it led to is kept.
+  ASSERT_TRUE(QFile::remove(logPath));
+  const test::LinkedDocument document(logPath);
   EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
   EXPECT_TRUE(test::waitUntil([&] { return test::readFile(logPath) == "gateway up 2 --port 18789\n"; }))
       << test::readFile(logPath).toStdString();
+  EXPECT_TRUE(document.untouched());
+  EXPECT_TRUE(document.replacedByAFile());
   EXPECT_FALSE(QFile::exists(bin.recordPath("x-terminal-emulator"))) << "a gateway never opens a terminal";
 }
 
@@ -377,9 +386,9 @@ TEST_F(AgentRecoverOpenApp, MissingOrUnknownBundleIdsFailWithTheirReasons) {
   const Result unnamed = recover.recoverOpenApp(test::entryFromJson(base));
   const Result relaunch = recover.recoverOpenApp(unknown);
   const Result launch = recover.userOpenApp(unknown);
-  EXPECT_EQ(unnamed.reason, "recover.appBundleId 没填");
-  EXPECT_EQ(relaunch.reason, "找不到 bundleId com.example.None 对应的 App");
-  EXPECT_EQ(launch.reason, "找不到 bundleId 对应的 App");
+  EXPECT_EQ(unnamed.why, LocKey::alertReasonNoApp());
+  EXPECT_EQ(relaunch.why, LocKey::alertReasonAppNotFound("com.example.None"));
+  EXPECT_EQ(launch.why, LocKey::alertReasonAppNotFound("com.example.None"));
   for (const Result& result : {unnamed, relaunch, launch}) expectShownInEnglish(result);
   EXPECT_EQ(LocTexts::text(AppLanguage::en, *launch.why),
             "No installed application has the identifier com.example.None.");

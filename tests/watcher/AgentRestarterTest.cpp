@@ -1,6 +1,7 @@
 #include "watcher/AgentRestarter.h"
 
 #include "RecoverTestSupport.h"
+#include "core/texts/LocTexts.h"
 #include "platform/Defaults.h"
 #include "platform/ProcessSignals.h"
 #include "support/SpawnedChild.h"
@@ -145,7 +146,8 @@ TEST_F(RestarterTest, WithoutAFallbackAFailedVerifyFailsInTheCurrentLanguage) {
       R"("command":["true"],"verifyCommand":["sh","-c","echo starting; exit 2"],"expectVerifyExitCode":2,)"
       R"("verifyOutputContains":"listening")");
   const auto [result, report] = restart(entry);
-  EXPECT_EQ(result, Result::relaunchFailed("优雅命令跑了但 verify 失败", LocKey::restartReasonGracefulFailedVerify()));
+  const LocKey why = LocKey::restartReasonGracefulFailedVerify();
+  EXPECT_EQ(result, Result::relaunchFailed(LocTexts::text(AppLanguage::zh, why), why));
   EXPECT_EQ(report,
             "=== 重启 Fake ===\n"
             "· 优雅档：将运行 true\n"
@@ -187,7 +189,8 @@ TEST_F(RestarterTest, ACommandStoppedAtItsLimitFailsTheRestart) {
   const auto [failed, failedReport] = restart(gracefulAgent(
       R"("command":["true"],"verifyCommand":["sh","-c","exec sleep 30"],"expectVerifyExitCode":143,)"
       R"("fallbackCommand":["sleep","30"])"));
-  EXPECT_EQ(failed, Result::relaunchFailed("重启命令 1 秒内未完成", LocKey::restartReasonTimedOut(1)));
+  EXPECT_EQ(failed, Result::relaunchFailed(LocTexts::text(AppLanguage::zh, LocKey::restartReasonTimedOut(1)),
+                                           LocKey::restartReasonTimedOut(1)));
   EXPECT_TRUE(failedReport.endsWith("· verify 失败：1 秒内未完成\n· 兜底：sleep 30\n· 兜底 1 秒内未完成，已中止"))
       << failedReport.toStdString();
 }

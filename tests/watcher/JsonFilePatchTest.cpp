@@ -55,6 +55,9 @@ TEST(JsonFilePatchApply, ChangesOnlyTheBytesOfTheValueAndKeepsACopy) {
        R"({"m": "a", "m": "c"})"},
       {"braces inside texts", R"({"x": {"s": "}{\"[", "t": 1}, "y": 2})", {{{"x", "t"}, "z"}},
        R"({"x": {"s": "}{\"[", "t": "z"}, "y": 2})"},
+      {"after an object holding braces in a text", R"({"x": {"s": "}]"}, "y": [{"u": "}"}], "z": "old"})",
+       {{{"z"}, "new"}, {{"w"}, "added"}},
+       R"({"x": {"s": "}]"}, "y": [{"u": "}"}], "z": "new", "w": "added"})"},
       {"a value of another kind in the way", R"({"a": [], "b": {}})", {{{"a", "b"}, "v"}, {{"b", "c"}, "w"}},
        R"({"a": {"b": "v"}, "b": {"c": "w"}})"},
   };

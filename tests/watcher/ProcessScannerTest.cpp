@@ -1,7 +1,7 @@
 #include "watcher/ProcessScanner.h"
 
 #include "platform/ProcessSignals.h"
-#include "registry/RegistryLoader.h"
+#include "support/RegistryJson.h"
 #include "support/FakeAgents.h"
 #include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
@@ -41,6 +41,20 @@ const RunningAgent* recordOf(const QList<RunningAgent>& records, pid_t pid) {
   for (const RunningAgent& r : records)
     if (r.pid == pid) return &r;
   return nullptr;
+}
+
+// How a process runs, and the agent a scan takes it for.
+struct Shape {
+  QString name;  // the kernel's command name
+  QStringList argv;
+  QString agent;  // empty: not an agent
+};
+
+void expectShapes(const ProcessScanner& scanner, std::initializer_list<Shape> shapes) {
+  for (const Shape& shape : shapes) {
+    const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);
+    EXPECT_EQ(found ? found->id : QString(), shape.agent) << shape.argv.join(' ').toStdString();
+  }
 }
 
 class ProcessScannerTest : public ::testing::Test {
@@ -157,16 +171,9 @@ TEST_F(ProcessScannerTest, AnNpmInstalledAgentRunsUnderNodeAndIsSeenByItsScripts
 // How each agent of the shipped registry runs when installed by its recipe,
 // and its helpers and short commands, which are not the agent.
 TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
-  const auto loaded = RegistryLoader::loadFile(TLR_SOURCE_RESOURCES "/registry.json");
-  ASSERT_TRUE(std::holds_alternative<std::shared_ptr<const AgentRegistry>>(loaded));
-  const ProcessScanner scanner(std::get<0>(loaded));
+  const ProcessScanner scanner(test::registryFromJson(test::readFile(TLR_SOURCE_RESOURCES "/registry.json").toUtf8()));
   const QString npm = "/home/u/.npm-global", pipx = "/home/u/.local/share/pipx/venvs/aider-chat";
-  struct Shape {
-    QString name;  // the kernel's command name
-    QStringList argv;
-    QString agent;  // empty: not an agent
-  };
-  const Shape shapes[] = {
+  expectShapes(scanner, {
       {"claude", {"claude", "--continue"}, "claude-code-cli"},  // the native installer's link
       {"node", {"node", npm + "/bin/claude"}, "claude-code-cli"},
       {"node", {"node", npm + "/lib/node_modules/@anthropic-ai/claude-code/cli.js"}, "claude-code-cli"},
@@ -186,6 +193,45 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       {"node", {"node", npm + "/bin/codex", "exec", "--json", "x"}, ""},
       {"codex", {"codex", "login"}, ""},
       {"codex", {"codex", "fix the exec bug"}, "codex-cli"},
+      // Options before the sub-command take their values: the value is no
+      // sub-command, the word after it is.
+      {"codex", {"codex", "-m", "o3", "exec", "write tests"}, ""},
+      {"codex", {"codex", "--model", "o3", "exec", "write tests"}, ""},
+      {"codex", {"codex", "--model=o3", "exec"}, ""},
+      {"codex", {"codex", "-c", "model=o3", "exec", "x"}, ""},
+      {"node", {"node", npm + "/bin/codex", "-c", "model=o3", "review"}, ""},
+      {"codex", {"codex", "-m", "o3", "fix the tests"}, "codex-cli"},
+      {"codex", {"codex", "-m", "exec"}, "codex-cli"},  // a model named exec
+      {"claude", {"claude", "--model", "opus", "update"}, ""},
+      {"claude", {"claude", "--model", "opus", "fix it"}, "claude-code-cli"},
+      {"claude", {"claude", "--resume", "update"}, "claude-code-cli"},  // a session named update
+      // As the tools themselves read them: a list of values takes every
+      // word up to an option.
+      {"claude", {"claude", "--add-dir", "../lib", "doctor"}, "claude-code-cli"},
+      {"codex", {"codex", "-i", "shot.png", "exec"}, "codex-cli"},
+      {"gemini", {"gemini", "-e", "x", "y", "mcp"}, "gemini-cli"},
+      {"gemini", {"gemini", "-m", "gemini-2.5-pro", "mcp", "list"}, ""},
+      // Today's one-shots of each tool's help.
+      {"codex", {"codex", "review"}, ""},
+      {"codex", {"codex", "update"}, ""},
+      {"codex", {"codex", "doctor"}, ""},
+      {"codex", {"codex", "exec-server"}, ""},
+      {"codex", {"codex", "remote-control", "start"}, ""},
+      {"codex", {"codex", "archive", "s1"}, ""},
+      {"codex", {"codex", "fork", "--last"}, "codex-cli"},
+      {"claude", {"claude", "auth", "login"}, ""},
+      {"claude", {"claude", "ultrareview"}, ""},
+      {"claude", {"claude", "--bg", "fix it"}, ""},
+      {"claude", {"claude", "logs", "a1b2"}, ""},
+      {"claude", {"claude", "stop", "a1b2"}, ""},
+      {"claude", {"claude", "attach", "a1b2"}, "claude-code-cli"},
+      {"gemini", {"gemini", "extension", "list"}, ""},
+      {"gemini", {"gemini", "skills", "list"}, ""},
+      {"gemini", {"gemini", "hooks", "migrate"}, ""},
+      {"gemini", {"gemini", "gemma", "status"}, ""},
+      {"gemini", {"gemini", "--list-sessions"}, ""},
+      {"gemini", {"gemini", "--delete-session", "3"}, ""},
+      {"gemini", {"gemini", "-r", "latest"}, "gemini-cli"},
       {"node", {"node", npm + "/bin/gemini", "-p", "hi"}, ""},
       {"gemini", {"gemini", "--prompt=hi"}, ""},
       {"gemini", {"gemini", "mcp", "list"}, ""},
@@ -198,6 +244,10 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       {"node", {"node", npm + "/bin/gemini"}, "gemini-cli"},
       {"node", {"node", "--max-old-space-size=8192", npm + "/bin/gemini"}, "gemini-cli"},  // its relaunched child
       {"node", {"node", npm + "/lib/node_modules/@google/gemini-cli/dist/index.js"}, "gemini-cli"},
+      {"node", {"node", "/usr/lib/node_modules/@google/gemini-cli/bundle/gemini.js"}, "gemini-cli"},
+      // An interpreter's own options that take a value are no script.
+      {"node", {"node", "--require", "/opt/trace.js", npm + "/bin/gemini"}, "gemini-cli"},
+      {"python3.11", {"python3", "-W", "ignore", pipx + "/bin/aider"}, "aider"},
       {"node", {"node", npm + "/bin/gemini", "-v"}, ""},
       {"aider", {pipx + "/bin/python", "/home/u/.local/bin/aider"}, "aider"},
       {"python3.11", {pipx + "/bin/python", pipx + "/bin/aider", "--model", "x"}, "aider"},
@@ -214,11 +264,26 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       // is not the agent yet.
       {"sh", {"/bin/sh", "-c", "export PATH=\"$HOME/.local/bin:$PATH\"; /home/u/.local/bin/claude"}, ""},
       {"node", {"node", "-e", "require('/home/u/.npm-global/bin/gemini')"}, ""},
-  };
-  for (const Shape& shape : shapes) {
-    const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);
-    EXPECT_EQ(found ? found->id : QString(), shape.agent) << shape.argv.join(' ').toStdString();
-  }
+  });
+}
+
+// What an uninstall stops: every run of the agent's program, its helpers and
+// one-shots too, whatever the one-shot tables of the shipped entries say.
+TEST(ShippedRegistryShapes, EveryRunOfTheProgramIsFoundForAnUninstall) {
+  const ProcessScanner everyRun(test::registryFromJson(test::readFile(TLR_SOURCE_RESOURCES "/registry.json").toUtf8()),
+                                ProcessScanner::Runs::all);
+  const QString daemon = "/home/u/.codex/packages/app-server-daemon/releases/0.171.0-x86_64-unknown-linux-musl/bin/codex";
+  expectShapes(everyRun, {
+      {"codex", {daemon, "app-server", "--listen", "unix://", "--analytics-default-enabled", "--managed-daemon"},
+       "codex-cli"},
+      {"codex", {daemon, "app-server", "daemon", "pid-update-loop"}, "codex-cli"},
+      {"node", {"node", "/home/u/.npm-global/bin/codex", "mcp-server"}, "codex-cli"},
+      {"claude", {"claude", "mcp", "serve"}, "claude-code-cli"},
+      {"claude", {"claude", "-p", "hello"}, "claude-code-cli"},
+      {"node", {"node", "/home/u/.npm-global/bin/gemini", "--version"}, "gemini-cli"},
+      {"codex", {"codex"}, "codex-cli"},
+      {"node", {"node", "/srv/app/server.js"}, ""},
+  });
 }
 
 // Another user's process is never ours: a copy of a program that root and

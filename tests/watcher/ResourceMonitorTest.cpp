@@ -95,7 +95,7 @@ TEST_F(ResourceMonitorTest, CliAgentSpinningAfterIdlingIsCaughtAtTheThirdSampleA
   ASSERT_EQ(runaways().size(), 1);
   EXPECT_EQ(runaways()[0].type, AgentEventType::runawayDetected);
   EXPECT_EQ(runaways()[0].agentId, "spinner");
-  EXPECT_EQ(runaways()[0].details, QStringLiteral("CPU 长时间偏高：95%"));
+  EXPECT_EQ(runaways()[0].text, EventText::of(LocKey::resourceRunawayDetails("CPU", 95)));
   // Still spinning: the sustain time passes again and again, but the next
   // alert waits for the end of the 1800-second cool-down.
   for (int i = 0; i < 179; ++i) tick();
@@ -151,7 +151,9 @@ TEST_F(ResourceMonitorTest, DesktopAppHasHigherLimitsAndMemoryIsCheckedFromTheFi
   EXPECT_TRUE(runaways().isEmpty());
   tick();
   ASSERT_EQ(runaways().size(), 1);
-  EXPECT_EQ(runaways()[0].details, QStringLiteral("内存 长时间偏高：9000 MB"));
+  // Memory is named by its own key, so the history says it in its language.
+  EXPECT_EQ(runaways()[0].text,
+            EventText::of(LocKey::resourceRunawayDetails({}, 9000), 0, EventText::of(LocKey::detailFieldMemory())));
 }
 
 TEST_F(ResourceMonitorTest, AgentLeavingTheScanForgetsItsCoolDown) {

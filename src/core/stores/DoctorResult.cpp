@@ -6,7 +6,7 @@ namespace tlr {
 
 DoctorResult::Verdict DoctorResult::verdict() const {
   if (!detectedIssues.isEmpty()) return Verdict::issuesFound;
-  if (timedOut || exitCode != 0) return Verdict::checkFailed;
+  if (timedOut || keeperLost || exitCode != 0) return Verdict::checkFailed;
   return Verdict::clean;
 }
 
@@ -18,6 +18,7 @@ QString DoctorResult::combinedOutput(AppLanguage language) const {
   lines << QString() << QString(9, QChar(0x2500));
   lines << LocTexts::text(language, LocKey::doctorOutputExitCode(exitCode, elapsedSeconds));
   if (timedOut) lines << LocTexts::text(language, LocKey::doctorOutputStopped(timeLimitSeconds));
+  if (keeperLost) lines << LocTexts::text(language, LocKey::doctorCheckKeeperLost());
   return lines.join(QLatin1Char('\n'));
 }
 

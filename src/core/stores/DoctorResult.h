@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/texts/LocKey.h"
 #include "core/texts/SettingsValues.h"
 #include "registry/AgentEntry.h"
 
@@ -18,9 +19,10 @@ struct [[nodiscard]] DoctorResult {
   struct DetectedIssue {
     KnownIssue issue;
     QString matchedSnippet;  // the output line(s) around the first match
-    // Whether its fix is offered: a command fix whose options the installed
-    // version does not list (its "--help" names no such option) is not.
-    bool fixOffered = true;
+    // Why its fix is not offered: the installed version's help lists no
+    // sub-command or option the fix's command names. Absent when it is.
+    std::optional<LocKey> fixNotOffered;
+    bool fixOffered() const { return !fixNotOffered.has_value(); }
   };
 
   // A known issue whose expression does not compile; it is never detected.
@@ -37,8 +39,14 @@ struct [[nodiscard]] DoctorResult {
   // Stopped at its time limit before it finished; the limit in whole seconds.
   bool timedOut = false;
   qint64 timeLimitSeconds = 0;
+  // It killed the process that ran it before it ended: how it ended is
+  // unknown (exit code -1), and it checked nothing.
+  bool keeperLost = false;
   double elapsedSeconds = 0;
   QList<DetectedIssue> detectedIssues;  // in the order of the known issues
+  // Whether the doctor command's help lists a "--fix" of its own, so that
+  // running it with "--fix" in a terminal can be suggested.
+  bool helpListsFix = false;
   QList<PatternError> patternErrors;
 
   // What a run says of the agent: the known issues it recognised, else
@@ -49,7 +57,8 @@ struct [[nodiscard]] DoctorResult {
   Verdict verdict() const;
 
   // The transcript: the command, its outputs, a rule and the exit line (and
-  // a line saying so for a run stopped at its time limit).
+  // a line saying so for a run stopped at its time limit, or one that killed
+  // the process that ran it).
   QString combinedOutput(AppLanguage language) const;
 };
 

@@ -512,6 +512,18 @@ TLR_TEXT(doctorExitInfo, (LocInt exitCode, LocSeconds elapsed),
 TLR_TEXT(doctorDeeperHint, (QString command),
     u"For deeper diagnosis/fix, run in a terminal: `{1} --fix`",
     u"如要更深入诊断/修复，请到终端运行：`{1} --fix`")
+TLR_TEXT(doctorTerminalHint, (QString command),
+    u"For deeper diagnosis, run in a terminal: `{1}`",
+    u"如需深入诊断，请到终端运行：`{1}`")
+TLR_TEXT(doctorFixNoCommand, (QString command, QString word),
+    u"Not offered: this version's `{1} --help` lists no `{2}` command",
+    u"未提供：此版本的 `{1} --help` 中没有 `{2}` 命令")
+TLR_TEXT(doctorFixNoOption, (QString command, QString option),
+    u"Not offered: this version's `{1} --help` lists no `{2}` option",
+    u"未提供：此版本的 `{1} --help` 中没有 `{2}` 选项")
+TLR_TEXT(doctorFixNoHelp, (QString command),
+    u"Not offered: `{1} --help` did not answer",
+    u"未提供：`{1} --help` 没有回应")
 TLR_TEXT(doctorHeaderTitle, (QString name),
     u"{1} · Health check",
     u"{1} · 体检")
@@ -578,6 +590,9 @@ TLR_TEXT(doctorCheckFailed, (),
 TLR_TEXT(doctorCheckNotRun, (),
     u"Could not be run",
     u"未能运行")
+TLR_TEXT(doctorCheckKeeperLost, (),
+    u"The check ended the process that ran it: its outcome is unknown, and what it left running was stopped",
+    u"检查结束了运行它的进程：结果未知，它留下的进程已结束")
 TLR_TEXT(doctorAllFixed, (),
     u"All previous issues fixed — please close and reopen to verify the agent runs normally",
     u"之前的问题已全部修复 —— 建议关闭重开看 agent 是否正常运行")
@@ -585,8 +600,8 @@ TLR_TEXT(doctorFullOutput, (),
     u"Full output",
     u"完整输出")
 TLR_TEXT(doctorDeeperHintGeneric, (),
-    u"For deeper diagnosis, run the agent's `doctor --fix` in a terminal",
-    u"如需深入诊断，请到终端运行该 agent 的 `doctor --fix`")
+    u"For deeper diagnosis, run the agent's doctor in a terminal",
+    u"如需深入诊断，请到终端运行该 agent 的 doctor")
 TLR_TEXT(doctorRunningLabel, (),
     u"Diagnosing…",
     u"诊断中…")
@@ -1286,6 +1301,9 @@ TLR_TEXT(evDetailDoctorFailed, (LocInt32 exitCode),
 TLR_TEXT(evDetailDoctorTimedOut, (LocInt seconds),
     u"Diagnosis did not finish within {1} s",
     u"诊断未完成 · {1} 秒内未结束")
+TLR_TEXT(evDetailDoctorKeeperLost, (),
+    u"Diagnosis did not finish: it ended the process that ran it",
+    u"诊断未完成 · 它结束了运行它的进程")
 TLR_TEXT(evDetailFixSucceeded, (QString issueId),
     u"Fix succeeded [{1}]",
     u"修复成功 [{1}]")

@@ -89,6 +89,8 @@ void showFixState(const SettingsStore& settings, SecondaryButton* button, Kind k
 struct DoctorOutputSheet::IssueCard {
   Card* card = nullptr;
   AgentDoctor::KnownIssue issue;
+  // Why its fix is not offered, when it is not.
+  std::optional<LocKey> fixNotOffered;
   Label* number = nullptr;
   Label* matchedLabel = nullptr;
   SecondaryButton* fix = nullptr;
@@ -329,7 +331,7 @@ void DoctorOutputSheet::refresh() {
   fitIssuesArea();
 
   const bool withCommand = result && !result->command.isEmpty();
-  footer_->setCommandText(withCommand ? locText(LocKey::doctorDeeperHint(result->command.join(QLatin1Char(' '))))
+  footer_->setCommandText(withCommand ? locText(AgentDetailLogic::doctorTerminalHint(*result))
                                       : locText(LocKey::doctorDeeperHintGeneric()));
   footer_->setTextInteractionFlags(withCommand ? (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)
                                                : Qt::NoTextInteraction);
@@ -350,6 +352,7 @@ void DoctorOutputSheet::rebuildIssueCards() {
     ++index;
     auto* c = new IssueCard;
     c->issue = detected.issue;
+    c->fixNotOffered = detected.fixNotOffered;
     c->card = new Card(issuesSection_);
     c->card->setObjectName(QStringLiteral("doctorIssueCard%1").arg(index));
     auto* column = new QVBoxLayout(c->card);
@@ -395,8 +398,9 @@ void DoctorOutputSheet::rebuildIssueCards() {
       if (model_->fixEnabled(issue.id)) model_->triggerFix(issue);
     });
     fixRow->addWidget(c->fix);
-    // A fix whose options this version does not know is not offered.
-    c->fix->setVisible(detected.fixOffered);
+    // A fix whose sub-commands or options this version does not know is
+    // not offered; the card says why.
+    c->fix->setVisible(detected.fixOffered());
     c->outcomeSymbol = SymbolView::forFont(QStringLiteral("checkmark.circle.fill"), 12, Theme::role(&Theme::Roles::workingSymbol), c->card);
     fixRow->addWidget(c->outcomeSymbol, 0, Qt::AlignVCenter);
     c->outcome = selectableLabel(QString(), 11.5, TextRole::dim, c->card);
@@ -441,9 +445,15 @@ void DoctorOutputSheet::refreshIssueCards() {
     c->outcomeSymbol->setVisible(success || failure);
     c->outcomeSymbol->setSymbol(success ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.circle.fill"));
     c->outcomeSymbol->setColor(success ? Theme::role(&Theme::Roles::workingSymbol) : [] { return kRed; });
-    c->outcome->setVisible(success || failure);
-    c->outcome->setPlainText(state.message);
-    c->outcome->setRole(success ? TextRole::success : TextRole::failure);
+    // A fix not offered says why in the place of its outcome.
+    const bool notOffered = c->fixNotOffered.has_value();
+    c->outcome->setVisible(success || failure || notOffered);
+    // The reason sets the commands apart; a fix's own message is plain.
+    if (notOffered)
+      c->outcome->setCommandText(locText(*c->fixNotOffered));
+    else
+      c->outcome->setPlainText(state.message);
+    c->outcome->setRole(success ? TextRole::success : failure ? TextRole::failure : TextRole::dim);
     if (success) {
       // One line.
       c->outcome->setWordWrap(false);

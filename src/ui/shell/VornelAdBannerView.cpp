@@ -15,6 +15,7 @@
 #include <QtMath>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace tlr {
 
@@ -26,16 +27,82 @@ VornelAdBannerView::VornelAdBannerView(VornelAppSDK& sdk, const SettingsStore& s
   reload();
 }
 
+namespace {
+
+quint32 littleEndian32(const QByteArray& bytes, qsizetype at) {
+  quint32 value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<quint8>(bytes.at(at + i));
+  return value;
+}
+
+quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
+  quint32 value = 0;
+  for (int i = 0; i < 4; ++i) value = (value << 8) | static_cast<quint8>(bytes.at(at + i));
+  return value;
+}
+
+bool within(qint64 width, qint64 height, QSize limit) {
+  return width > 0 && height > 0 && width <= limit.width() && height <= limit.height();
+}
+
+// Whether every picture an icon file holds is within `limit`, by the size
+// each picture's own header gives: the icon's directory may say anything (a
+// 200 × 100 entry held a 5,600 × 5,600 PNG), and the toolkit decodes an
+// embedded PNG whole, whatever its entry says.
+bool iconFramesWithin(const QByteArray& bytes, QSize limit) {
+  if (bytes.size() < 6) return false;
+  const int count = static_cast<quint8>(bytes.at(4)) | (static_cast<quint8>(bytes.at(5)) << 8);
+  if (count == 0 || bytes.size() < 6 + 16 * qsizetype(count)) return false;
+  static const QByteArray kPng("\x89PNG\r\n\x1a\n", 8);
+  for (int i = 0; i < count; ++i) {
+    const qsizetype entry = 6 + 16 * qsizetype(i);
+    const qint64 offset = littleEndian32(bytes, entry + 12);
+    const qint64 size = littleEndian32(bytes, entry + 8);
+    if (offset < 0 || size <= 0 || offset + size > bytes.size()) return false;
+    if (bytes.mid(offset, 8) == kPng) {
+      // The first chunk is IHDR: its width and height.
+      if (size < 24 || bytes.mid(offset + 12, 4) != "IHDR") return false;
+      if (!within(bigEndian32(bytes, offset + 16), bigEndian32(bytes, offset + 20), limit)) return false;
+    } else {
+      // A bitmap: its info header's width, and its height, which counts the
+      // picture and its mask.
+      if (size < 16) return false;
+      const qint64 width = static_cast<qint32>(littleEndian32(bytes, offset + 4));
+      const qint64 height = static_cast<qint32>(littleEndian32(bytes, offset + 8));
+      if (!within(width, std::abs(height) / 2, limit)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 QImage VornelAdBannerView::decodePicture(const QByteArray& bytes, QSize limit) {
   QBuffer buffer;
   buffer.setData(bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer);
-  // Its size is read from its header; a picture larger than it can ever be
-  // shown is never decoded (a small file may hold a huge picture).
+  reader.setDecideFormatFromContent(true);
+  // A picture larger than it can ever be shown is never decoded (a small
+  // file may hold a huge picture): only kinds whose header gives the size of
+  // what is decoded (a drawing is drawn at its size). An animation (GIF,
+  // WebP) is drawn frame by frame on a canvas of its header's size; an icon
+  // holds pictures of their own sizes, each looked at.
+  const QByteArray format = reader.format();
+  static const QList<QByteArray> kSizedByHeader{"png", "jpeg", "gif", "bmp", "webp", "svg"};
+  if (format == "ico" || format == "cur") {
+    if (!iconFramesWithin(bytes, limit)) return {};
+  } else if (!kSizedByHeader.contains(format)) {
+    return {};
+  }
   const QSize size = reader.size();
-  if (!size.isValid() || size.width() > limit.width() || size.height() > limit.height()) return {};
-  return reader.read();
+  if (!size.isValid() || !within(size.width(), size.height(), limit)) return {};
+  // The first picture, read afresh.
+  buffer.seek(0);
+  QImageReader first(&buffer, format);
+  const QImage image = first.read();
+  if (!within(image.width(), image.height(), limit)) return {};
+  return image;
 }
 
 void VornelAdBannerView::reload() {

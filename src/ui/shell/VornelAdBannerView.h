@@ -24,9 +24,11 @@ class VornelAdBannerView final : public QWidget {
   // Whether a picture is shown. A new announcement's picture is decoded off
   // the window thread: it shows a moment later.
   bool hasAd() const { return !image_.isNull(); }
-  // The picture in `bytes`, decoded only when its header gives a size within
-  // `limit` (the banner's size × the device pixel ratio × 2); a null image
-  // otherwise. Any thread.
+  // The first picture in `bytes`, decoded only when every picture it holds
+  // has a size within `limit` (the banner's size × the device pixel ratio ×
+  // 2) by that picture's own header, in a kind whose header gives it (PNG,
+  // JPEG, GIF, BMP, WebP, SVG; an icon by the header of each picture in it); a
+  // null image otherwise. Any thread.
   static QImage decodePicture(const QByteArray& bytes, QSize limit);
   QSize sizeHint() const override;
 

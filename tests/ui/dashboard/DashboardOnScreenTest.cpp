@@ -74,7 +74,9 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   app.setEnv("DISPLAY", x_.display());
   app.setEnv("QT_QPA_PLATFORM", "xcb");
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout("[Scanner] 1 Agent 在跑 / 2 已装", 60s)) << app.stdOut().toStdString();
+  // A scan has seen alpha run (and so beta installed).
+  ASSERT_TRUE(test::waitUntil([&] { return storedEventTypes("alpha").contains("started"); }, 60s))
+      << app.stdOut().toStdString();
 
   // Without a tray the main window is shown at start.
   QString window;
@@ -148,7 +150,7 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
   ASSERT_TRUE(clicked.startsWith("x:0 y:0")) << "xdotool: " << clicked.toStdString();
   // The launch opens a terminal that starts the agent; the next scans (every
   // 4 s) see it. A loaded machine stretches every step of that.
-  const bool seen = app.waitForStdout("[Scanner] 2 Agent 在跑 / 2 已装", 60s);
+  const bool seen = test::waitUntil([&] { return storedEventTypes("beta").contains("started"); }, 60s);
   EXPECT_TRUE(seen) << "clicked at " << target.x() << "," << target.y() << ", screen in "
                     << keepScreen("dashboard-on-screen-click.png") << "\n"
                     << app.stdOut().toStdString();

@@ -168,7 +168,6 @@ TEST_F(DetailSheetTest, TheLockSwitchShowsTheStoreAndTurningItOffAsksFirst) {
   EXPECT_TRUE(shown(sheet.get(), "detailHeaderLock"));
   EXPECT_TRUE(stoppedSwitch->isEnabled()) << "every open sheet follows the store";
 
-  ::testing::internal::CaptureStdout();
   lock->click();  // off: only asks
   EXPECT_TRUE(lockOnline.isLocked("cli1"));
   EXPECT_TRUE(lock->isChecked());
@@ -182,11 +181,8 @@ TEST_F(DetailSheetTest, TheLockSwitchShowsTheStoreAndTurningItOffAsksFirst) {
   EXPECT_EQ(confirm->title(), "Turn off lock?");
   EXPECT_EQ(confirm->message(), "Future exits will no longer be auto-recovered.");
   answer(confirm, "lockOffConfirmButton");
-  const QString out = QString::fromStdString(::testing::internal::GetCapturedStdout());
   EXPECT_FALSE(lockOnline.isLocked("cli1"));
   EXPECT_FALSE(lock->isChecked());
-  EXPECT_TRUE(out.contains("[Detail] 关闭锁定 · 取消\n")) << out.toStdString();
-  EXPECT_TRUE(out.contains("[Detail] 关闭锁定 · 确认 → cli1\n")) << out.toStdString();
   EXPECT_FALSE(QFile::exists(bin.recordPath("systemctl"))) << "an agent launchd does not run is not disabled";
 }
 

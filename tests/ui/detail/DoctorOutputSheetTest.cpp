@@ -30,6 +30,7 @@ AgentDoctor::Result run(double elapsed, QList<AgentDoctor::DetectedIssue> issues
   result.elapsedSeconds = elapsed;
   result.stdOut = "<b>not bold</b> <img src=x> & more";
   result.detectedIssues = std::move(issues);
+  result.helpListsFix = true;
   return result;
 }
 
@@ -69,7 +70,7 @@ TEST_F(DoctorOutputSheetTest, WithoutAResultOnlyTheHintsRemain) {
   EXPECT_FALSE(shown(sheet.get(), "doctorSummary"));
   EXPECT_EQ(labelText(sheet.get(), "doctorNoResult"), "No diagnosis result returned");
   EXPECT_FALSE(shown(sheet.get(), "doctorTranscript"));
-  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis, run the agent's doctor --fix in a terminal");
+  EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "For deeper diagnosis, run the agent's doctor in a terminal");
   setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "doctorTitle"), "诊断 · 体检");
   setLanguage(AppLanguage::en);
@@ -92,12 +93,21 @@ TEST_F(DoctorOutputSheetTest, NoIssuesGiveTheBannerAboveThePlainTranscript) {
   setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "doctorFooter"), "如要更深入诊断/修复，请到终端运行：oc doctor --fix");
   EXPECT_EQ(monospaced(sheet.get(), "doctorFooter"), QStringList{"oc doctor --fix"});
+  // A doctor whose help lists no "--fix" is suggested as it is.
+  AgentDoctor::Result noFixOption = run(0.04, {}, {"claude", "doctor"});
+  noFixOption.helpListsFix = false;
+  auto plain = make(noFixOption);
+  EXPECT_EQ(labelText(plain.get(), "doctorFooter"), "如需深入诊断，请到终端运行：claude doctor");
+  setLanguage(AppLanguage::en);
+  EXPECT_EQ(labelText(plain.get(), "doctorFooter"), "For deeper diagnosis, run in a terminal: claude doctor");
+  EXPECT_EQ(monospaced(plain.get(), "doctorFooter"), QStringList{"claude doctor"});
+  setLanguage(AppLanguage::zh);
   EXPECT_EQ(labelText(sheet.get(), "doctorSummary"), "退出码 0 · 0.0s");
   ASSERT_TRUE(waitUntil([&] { return !transcript->isLoading(); }));
   EXPECT_TRUE(transcript->toPlainText().endsWith("退出码：0  /  耗时：0.0s"));
   setLanguage(AppLanguage::en);
   EXPECT_EQ(labelText(make(run(1, {}, {})).get(), "doctorFooter"),
-            "For deeper diagnosis, run the agent's doctor --fix in a terminal");
+            "For deeper diagnosis, run the agent's doctor in a terminal");
 
   // A title longer than the sheet is shortened with "…" and whole for a
   // reader and in its tooltip, in both languages.
@@ -159,6 +169,22 @@ TEST_F(DoctorOutputSheetTest, IssuesAreNumberedCardsWithPlainTextAndTheirFixes) 
   EXPECT_EQ(buttons[0]->text(), "Refresh && retry") << "no mnemonic is taken from the title";
   EXPECT_EQ(buttons[0]->toolTip(), "Refresh & retry");
   EXPECT_EQ(sheet->findChildren<QLabel*>("issueSnippet").size(), 2) << "the matched line shows even when empty";
+
+  // A fix the installed version does not know is not offered, and its card
+  // says why, in the window's language.
+  auto unknown = make(run(1, {{knownIssue("a", "T", "Migrate"), "x",
+                               LocKey::doctorFixNoCommand("claude", "migrate-installer")},
+                              {knownIssue("b", "U", "Fix U"), "y"}}));
+  ASSERT_EQ(fixButtons(unknown.get()).size(), 1);
+  EXPECT_EQ(fixButtons(unknown.get())[0]->label(), "Fix U");
+  const QList<QLabel*> messages = unknown->findChildren<QLabel*>("issueFixMessage");
+  ASSERT_EQ(messages.size(), 2);
+  EXPECT_TRUE(messages[0]->isVisibleTo(unknown.get()));
+  EXPECT_EQ(messages[0]->accessibleName(), "Not offered: this version's claude --help lists no migrate-installer command");
+  EXPECT_FALSE(messages[1]->isVisibleTo(unknown.get()));
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(messages[0]->accessibleName(), "未提供：此版本的 claude --help 中没有 migrate-installer 命令");
+  setLanguage(AppLanguage::en);
 
   auto noFix = make(run(1, {{knownIssue("a", "T", "F"), "x"}}), /*withFix=*/false);
   ASSERT_EQ(fixButtons(noFix.get()).size(), 1);

@@ -41,6 +41,23 @@ QByteArray pngBytes(QSize size = QSize(40, 10)) {
   return bytes;
 }
 
+// An icon file holding `pictures` (PNG files), whose directory says each is
+// `said` large, whatever it really is.
+QByteArray iconOf(const QList<QByteArray>& pictures, QSize said) {
+  const auto le16 = [](QByteArray& out, quint16 v) { out += char(v & 0xFF), out += char(v >> 8); };
+  const auto le32 = [&](QByteArray& out, quint32 v) { le16(out, v & 0xFFFF), le16(out, v >> 16); };
+  QByteArray out;
+  le16(out, 0), le16(out, 1), le16(out, quint16(pictures.size()));
+  quint32 offset = 6 + 16 * quint32(pictures.size());
+  for (const QByteArray& picture : pictures) {
+    out += char(said.width() & 0xFF), out += char(said.height() & 0xFF), out += char(0), out += char(0);
+    le16(out, 1), le16(out, 32), le32(out, quint32(picture.size())), le32(out, offset);
+    offset += quint32(picture.size());
+  }
+  for (const QByteArray& picture : pictures) out += picture;
+  return out;
+}
+
 // A settings sheet over a window, with stores of its own in a temporary home
 // and a recording xdg-open first on PATH.
 struct SheetFixture {
@@ -344,6 +361,24 @@ TEST(AnnouncementBanner, ShowsAWebAnnouncementAndOpensOnlyItsHttpLink) {
     f.sdk.setCurrentAd(VornelAd{"d", "https://x.example/p.png", "http://tollamere.example/"}, pngBytes(size));
     test::finishOffMainWork();
     EXPECT_EQ(banner->hasAd(), size == largest) << size.width() << "×" << size.height();
+  }
+  // An icon whose directory says 200 × 100 held a picture far larger, which
+  // the toolkit decoded whole: each picture's own size counts, of every
+  // picture it holds.
+  const struct {
+    const char* what;
+    QList<QByteArray> pictures;
+    bool shown;
+  } icons[] = {
+      {"a picture within", {pngBytes(QSize(200, 100))}, true},
+      {"one larger than its entry says", {pngBytes(largest + QSize(1, 0))}, false},
+      {"a later one larger", {pngBytes(QSize(200, 100)), pngBytes(largest + QSize(0, 1))}, false},
+  };
+  for (const auto& icon : icons) {
+    f.sdk.setCurrentAd(VornelAd{"e", "https://x.example/p.ico", "http://tollamere.example/"},
+                       iconOf(icon.pictures, QSize(200, 100)));
+    test::finishOffMainWork();
+    EXPECT_EQ(banner->hasAd(), icon.shown) << icon.what;
   }
 }
 
