@@ -9,7 +9,6 @@
 #include "core/stores/DoctorResultStore.h"
 #include "core/stores/LockOnlineStore.h"
 #include "core/system/OomKillWitness.h"
-#include "platform/Defaults.h"
 #include "platform/ProcessSignals.h"
 #include "platform/ProcessTable.h"
 #include "support/SpawnedChild.h"
@@ -205,14 +204,13 @@ TEST_F(RecoveryEndToEnd, CrashesAreRecoveredUntilTheThirdWithinAMinute) {
 // continue) says so with its status and is not started again: its instance
 // waits until the agent runs there again.
 TEST_F(RecoveryEndToEnd, ARelaunchThatEndsAtOnceSaysItsStatusAndIsNotStartedAgain) {
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
   make("exits-soon");  // every relaunch ends 0.7 s after it starts, with status 1
   const auto terminals = [&] { return test::readFile(bin.recordPath("x-terminal-emulator")).count('\n'); };
 
   // Locked online by the user: started once, gone at once, said so.
   watcher->recoverOnDemand(entry);
   ASSERT_TRUE(waitForCount("exitedAbnormal", 1)) << types().join(",").toStdString();
-  EXPECT_EQ(events.lastEvent("e2e")->details, "Ended at start (exit status 1); not started again");
+  EXPECT_EQ(events.lastEvent("e2e")->text, EventText::of(LocKey::evDetailEndedAtStart(1)));
   EXPECT_TRUE(watcher->isThrottled("e2e", home.path()));
 
   // The user starts it there again, and it crashes: one relaunch, which ends
@@ -336,7 +334,6 @@ TEST_F(RecoveryEndToEnd, TwoRelaunchesAtOnceEachFindTheirOwnAndAGoneFolderIsHome
 // seconds: a start of ours that ends by itself while on trial ended at start
 // and is not started again; a crash on trial is a crash.
 TEST_F(RecoveryEndToEnd, AStartEndedByItsUserIsNotStartedAgainButACrashIs) {
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
   make("untrusted");  // relaunched, it asks and is told "No, exit" 5 s later
   pid_t pid = startByHand(folder("proj"));
   ASSERT_GT(pid, 0);
@@ -346,7 +343,7 @@ TEST_F(RecoveryEndToEnd, AStartEndedByItsUserIsNotStartedAgainButACrashIs) {
   ASSERT_GT(asking, 0);
   ASSERT_TRUE(test::waitUntil([&] { return types().count("exitedAbnormal") == 2; }, 10s))
       << types().join(",").toStdString();
-  EXPECT_EQ(events.lastEvent("e2e")->details, "Ended at start (exit status 1); not started again");
+  EXPECT_EQ(events.lastEvent("e2e")->text, EventText::of(LocKey::evDetailEndedAtStart(1)));
   settle();
   EXPECT_EQ(test::terminalTexts(bin).size(), 1) << "not started again";
   EXPECT_TRUE(watcher->isThrottled("e2e"));
