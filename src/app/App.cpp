@@ -12,6 +12,7 @@
 #include "core/agents/AgentDataDiscovery.h"
 #include "core/netlog/NetworkLogger.h"
 #include "core/stores/EventStore.h"
+#include "platform/Defaults.h"
 #include "core/stores/LockOnlineStore.h"
 #include "core/stores/SettingsStore.h"
 #include "core/system/SelfGuard.h"
@@ -281,7 +282,8 @@ void App::prepareToQuit() {
   // (connected later, so it runs after this).
   OffMainPool::shared().cancel();
   NetworkLogger::shared().flush();
-  EventStore::shared().flush();
+  // The settings and the event log: what is still on its way to the file.
+  static_cast<void>(Defaults::shared().flush());
   // Removes the bring-forward socket.
   instanceChannel_.reset();
 }
@@ -436,9 +438,13 @@ void App::takeScan(const ScanLoop::Round& round) {
   // Every process: when one of an agent's processes ends, the others still
   // show it running until the next scan.
   if (windows_) windows_->updateModel(installed, all);
-  const QStringList before = lastRunningIds_;
-  lastRunningIds_ = sortedIds(running);
-  if (before != lastRunningIds_) {
+  // Said when what runs changes, and again when, while agents run, the
+  // number installed does: a round that began before npm named its folder
+  // counts an agent there as running but not installed, the next one as
+  // both.
+  const std::pair<QStringList, qsizetype> before = lastSummary_;
+  lastSummary_ = {sortedIds(running), installed.size()};
+  if (before.first != lastSummary_.first || (!running.isEmpty() && before.second != lastSummary_.second)) {
     QStringList names;
     for (const RunningAgent& agent : running) names << agent.entry.displayName;
     log("[Scanner] ", QStringLiteral("%1 Agent 在跑 / %2 已装 / %3 pid 全部: %4")

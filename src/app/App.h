@@ -76,8 +76,9 @@ class App final : public QObject {
 
   std::shared_ptr<const AgentRegistry> registry_;
   // The dashboard model and the main window controller join here; until
-  // they do, the scan loop keeps the ids it last saw running itself.
-  QStringList lastRunningIds_;
+  // they do, the scan loop keeps the ids it last saw running itself, and
+  // how many agents were installed.
+  std::pair<QStringList, qsizetype> lastSummary_;
   std::shared_ptr<const ProcessScanner> scanner_;
   std::unique_ptr<ScanLoop> scanLoop_;
   std::unique_ptr<AgentLifecycleWatcher> watcher_;

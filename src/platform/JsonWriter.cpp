@@ -80,26 +80,34 @@ void JsonWriter::newline() {
 
 void JsonWriter::writeString(QByteArrayView utf8) {
   out_ += '"';
-  for (const char c : utf8) {
+  escape(out_, utf8);
+  out_ += '"';
+}
+
+void JsonWriter::escape(QByteArray& out, QByteArrayView utf8) {
+  const char* run = utf8.data();
+  const char* const end = run + utf8.size();
+  for (const char* p = run; p < end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(run, p - run);
+    run = p + 1;
     switch (c) {
-      case '"': out_ += "\\\""; break;
-      case '\\': out_ += "\\\\"; break;
-      case '\b': out_ += "\\b"; break;
-      case '\f': out_ += "\\f"; break;
-      case '\n': out_ += "\\n"; break;
-      case '\r': out_ += "\\r"; break;
-      case '\t': out_ += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[7];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-          out_ += escaped;
-        } else {
-          out_ += c;
-        }
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char escaped[7];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+        out += escaped;
+      }
     }
   }
-  out_ += '"';
+  out.append(run, end - run);
 }
 
 void JsonWriter::handOver(bool all) {

@@ -25,6 +25,10 @@ class JsonWriter {
   QByteArray finish();
   bool failed() const { return failed_; }
 
+  // Appends `utf8` to `out` as the inside of a JSON string: quotes,
+  // backslashes and control characters escaped, the rest as it is.
+  static void escape(QByteArray& out, QByteArrayView utf8);
+
   void beginObject() { open('{'); }
   void endObject() { close('}'); }
   void beginArray() { open('['); }

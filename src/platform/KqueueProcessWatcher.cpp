@@ -149,6 +149,13 @@ KqueueProcessWatcher::~KqueueProcessWatcher() {
 void KqueueProcessWatcher::setOnExit(ExitHandler handler) {
   if (running_) return;  // the loop may be reading it
   delivery_->onExit = std::move(handler);
+  delivery_->onItsThread = false;
+}
+
+void KqueueProcessWatcher::setOnExitOnItsThread(ExitHandler handler) {
+  if (running_) return;
+  delivery_->onExit = std::move(handler);
+  delivery_->onItsThread = true;
 }
 
 void KqueueProcessWatcher::start() {
@@ -165,7 +172,12 @@ void KqueueProcessWatcher::start() {
                          .arg(kernelRelease()));
 }
 
-void KqueueProcessWatcher::deliver(pid_t pid, const QString& agentId, int32_t status) const {
+void KqueueProcessWatcher::deliver(pid_t pid, const QString& agentId, int32_t status, bool fromLoop) const {
+  // The loop ends before delivery_ goes: on its thread it is always there.
+  if (fromLoop && delivery_->onItsThread) {
+    if (delivery_->onExit) delivery_->onExit(pid, agentId, RawExitInfo{pid, status});
+    return;
+  }
   std::weak_ptr<Delivery> weak = delivery_;
   runOnMain([weak, pid, agentId, status] {
     const auto delivery = weak.lock();
@@ -207,7 +219,7 @@ KqueueProcessWatcher::WatchResult KqueueProcessWatcher::watch(pid_t pid, const Q
     log("[Kqueue] ", QStringLiteral("watch pid=%1 FAIL: errno=%2 — Agent 可能不存在").arg(pid).arg(error));
     if (error != ESRCH) return WatchResult::failed;
     // Gone already: a program we started and reaped has its status kept.
-    deliver(pid, agentId, ownChildExitStatus(pid, -1).value_or(0));
+    deliver(pid, agentId, ownChildExitStatus(pid, -1).value_or(0), false);
     return WatchResult::gone;
   }
   if (isKnownExit(pid)) {
@@ -260,7 +272,6 @@ std::optional<KqueueProcessWatcher::Watched> KqueueProcessWatcher::takeExited(pi
   if (it == registered_.end() || it->second.token != token) return std::nullopt;
   Watched w = std::move(it->second);
   registered_.erase(it);
-  ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, w.pidFd, nullptr);
   exited_[pid] = Clock::now();
   return w;
 }
@@ -290,7 +301,7 @@ void KqueueProcessWatcher::run() {
       return false;
     }
     ::close(p.pidFd);
-    deliver(p.pid, p.agentId, status.value_or(0));
+    deliver(p.pid, p.agentId, status.value_or(0), true);
     return true;
   };
 
@@ -323,7 +334,10 @@ void KqueueProcessWatcher::run() {
       Pending p{pid, std::move(watched->agentId), watched->pidFd, now + kReapWait, now, kFirstRetry};
       // Without the pidfd exit information no later answer can come.
       if (!hasPidfdExitInfo()) p.deadline = now;
-      if (!settle(p, now)) pending.push_back(std::move(p));
+      if (settle(p, now)) continue;  // its descriptor, closed, left the set
+      // Asked again later: it stays open, and must not wake the loop again.
+      ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, p.pidFd, nullptr);
+      pending.push_back(std::move(p));
     }
     for (auto it = pending.begin(); it != pending.end();) {
       if (it->nextTry <= now && settle(*it, now))

@@ -54,6 +54,12 @@ class KqueueProcessWatcher {
 
   // Set once, before start().
   void setOnExit(ExitHandler handler);
+  // Instead of setOnExit: `handler` is called on the watcher's own thread
+  // the moment an exit's status is known, for what must not wait for the
+  // main thread (the exit's log line); it hands the rest on itself, and must
+  // be quick, since it holds up every later exit. (A pid already gone when
+  // it is watched is still reported from the main thread, on a later turn.)
+  void setOnExitOnItsThread(ExitHandler handler);
   // Starts the loop; a second call does nothing.
   void start();
 
@@ -93,12 +99,14 @@ class KqueueProcessWatcher {
   };
   struct Delivery {
     ExitHandler onExit;
+    bool onItsThread = false;  // onExit runs on the watcher's thread
   };
   class Loop;
 
   KqueueProcessWatcher(int epollFd, int stopFd);
   void run();
-  void deliver(pid_t pid, const QString& agentId, int32_t status) const;
+  // From the loop: on its thread when the owner asked for it.
+  void deliver(pid_t pid, const QString& agentId, int32_t status, bool fromLoop) const;
   // Removes the pid's registration when its token matches; returns it.
   std::optional<Watched> takeExited(pid_t pid, uint32_t token);
   bool isKnownExit(pid_t pid);

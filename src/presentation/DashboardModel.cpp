@@ -109,14 +109,12 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
   for (const AgentEntry& e : lastInstalled_) ids.insert(e.id);
   setupActions_.track(lastInstalled_);
 
-  // The newest event of each installed agent, in one pass over the log
-  // (newest first), which stops once every agent has one.
+  // The newest event of each installed agent: the store keeps each agent's,
+  // so a log of thousands of events costs a row no more than a short one.
   QHash<QString, AgentEventType> newestEvent;
   if (stores_.events) {
-    for (const AgentEvent& ev : stores_.events->events()) {
-      if (newestEvent.size() == ids.size()) break;
-      if (ids.contains(ev.agentId) && !newestEvent.contains(ev.agentId)) newestEvent.insert(ev.agentId, ev.type);
-    }
+    for (const QString& id : std::as_const(ids))
+      if (const std::optional<AgentEvent> newest = stores_.events->lastEvent(id)) newestEvent.insert(id, newest->type);
   }
 
   const QSet<QString> locked = stores_.lockOnline ? stores_.lockOnline->lockedIDs() : QSet<QString>{};

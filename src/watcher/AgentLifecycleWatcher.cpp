@@ -10,8 +10,11 @@
 #include "watcher/AgentLifecycleParts.h"
 #include "watcher/SignalledPids.h"
 
-#include <sys/wait.h>
+#include <QTimer>
 
+#include <atomic>
+
+#include <sys/wait.h>
 
 // Watching: the pids each scan finds, their exits, and what is recorded.
 
@@ -67,8 +70,14 @@ void AgentLifecycleWatcher::start() {
   }
   if (started_) return;
   started_ = true;
-  kqueue_->setOnExit(whileAlive(
-      this, [this](pid_t pid, const QString& agentId, const RawExitInfo& info) { handleExit(pid, agentId, info); }));
+  // Judged and written to the log on the exit watcher's thread, the moment
+  // it is known; the rest on the main thread.
+  kqueue_->setOnExitOnItsThread(
+      [registry = registry_, signalled = services_.signalled, classify = services_.classify,
+       handle = whileAlive(this, [this](const Notice& notice) { handleNotice(notice); })](
+          pid_t pid, const QString& agentId, const RawExitInfo& raw) {
+        handle(notice(*registry, *signalled, classify, pid, agentId, raw));
+      });
   kqueue_->start();
   log("[LifecycleWatcher] ",
       QStringLiteral("started; crashThreshold=%1/%2").arg(throttle_.threshold()).arg(throttle_.windowText()));
@@ -164,31 +173,46 @@ bool AgentLifecycleWatcher::watchExit(pid_t pid, const QString& agentId) {
 
 // ---- One exit ----
 
+AgentLifecycleWatcher::Notice AgentLifecycleWatcher::notice(const AgentRegistry& registry, SignalledPids& signalled,
+                                                            const Classifier& classify, pid_t pid,
+                                                            const QString& agentId, const RawExitInfo& raw) {
+  Notice notice{pid, agentId, raw, registry.lookup(agentId), {}, ExitIntent::unknown};
+  if (!notice.entry) return notice;
+  // Signals we sent it: the end of our own stop, restart or uninstall.
+  notice.ours = signalled.take(pid);
+  notice.intent = classify(raw, notice.ours.mask);
+  // The name goes in as it is: a "%" in it is no place marker.
+  log("[Exit] ", notice.entry->displayName + QStringLiteral(" pid=%1 intent=%2 signal=%3 exit=%4")
+                                                 .arg(pid)
+                                                 .arg(toString(notice.intent), signalText(raw.exitStatus))
+                                                 .arg((raw.exitStatus >> 8) & 0xFF));
+  return notice;
+}
+
 void AgentLifecycleWatcher::handleExit(pid_t pid, const QString& agentId, const RawExitInfo& raw) {
+  handleNotice(notice(*registry_, *services_.signalled, services_.classify, pid, agentId, raw));
+}
+
+void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
+  const pid_t pid = notice.pid;
+  const QString& agentId = notice.agentId;
   watchedPids_.remove(pid);
   waitingForDescriptor_.remove(pid);
   Instance instance = instanceOf_.take(pid);
   if (instance.pid == 0) instance.pid = pid;
   if (!instance.folder) instance.folder = lastWorkingFolder(agentId);
-  const std::optional<AgentEntry> found = registry_->lookup(agentId);
-  if (!found) return;
-  const AgentEntry& entry = *found;
+  if (services_.oom) services_.oom->forget(pid);
+  if (!notice.entry) return;
+  const AgentEntry& entry = *notice.entry;
+  const SignalledPids::Sent& ours = notice.ours;
+  const ExitIntent intent = notice.intent;
 
   Q_EMIT processExited(pid, agentId);
-  // Signals we sent it: the end of our own stop, restart or uninstall.
-  const SignalledPids::Sent ours = services_.signalled->take(pid);
   // Another of its processes lives on (a worker the agent restarts itself,
   // the second process of a stop): not the agent's end, and no row of its
   // own. Another instance (a session the user started elsewhere) does not
   // stand in for this one.
   const bool sibling = hasOtherWatchedPid(agentId, instance.pid);
-  const ExitIntent intent = services_.classify(raw, ours.mask);
-  if (services_.oom) services_.oom->forget(pid);
-  // The name goes in as it is: a "%" in it is no place marker.
-  log("[Exit] ", entry.displayName + QStringLiteral(" pid=%1 intent=%2 signal=%3 exit=%4")
-                                         .arg(pid)
-                                         .arg(toString(intent), signalText(raw.exitStatus))
-                                         .arg((raw.exitStatus >> 8) & 0xFF));
   if (sibling) {
     lifecycle::log("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
     return;
@@ -274,8 +298,37 @@ bool AgentLifecycleWatcher::stillRuns(const QList<RunningAgent>& all, const QStr
   });
 }
 
+struct AgentLifecycleWatcher::SharedScan {
+  std::atomic<bool> begun{false};
+  // Main thread only.
+  QList<std::function<void(const QList<RunningAgent>&)>> waiting;
+};
+
 void AgentLifecycleWatcher::scanThen(std::function<void(const QList<RunningAgent>&)> then) {
-  startOffMain(this, [scanner = scanner_] { return scanner->scanAll(); }, std::move(then));
+  // Not begun when looked at, so it begins after whatever the caller saw.
+  if (nextScan_ && !nextScan_->begun.load()) {
+    nextScan_->waiting.append(std::move(then));
+    return;
+  }
+  auto scan = std::make_shared<SharedScan>();
+  scan->waiting.append(std::move(then));
+  nextScan_ = scan;
+  // A walk of /proc costs milliseconds: the exits of a burst (a crash that
+  // takes an agent's processes with it, a storm of them) gather for a
+  // moment and share one.
+  QTimer::singleShot(kScanGathering, this, [this, scan] {
+    const bool started = startOffMain(
+        this,
+        [scanner = scanner_, scan] {
+          scan->begun = true;
+          return scanner->scanAll();
+        },
+        [this, scan](const QList<RunningAgent>& all) {
+          if (nextScan_ == scan) nextScan_.reset();
+          for (const auto& waiting : std::as_const(scan->waiting)) waiting(all);
+        });
+    if (!started && nextScan_ == scan) nextScan_.reset();  // quitting
+  });
 }
 
 void AgentLifecycleWatcher::record(const QString& agentId, AgentEventType type, std::optional<QString> details,

@@ -10,6 +10,7 @@
 #include "watcher/ExitSignalClassifier.h"
 #include "watcher/ProcessScanner.h"
 #include "watcher/RecoveryPolicy.h"
+#include "watcher/SignalledPids.h"
 
 #include <QHash>
 #include <QList>
@@ -28,7 +29,6 @@ namespace tlr {
 class DoctorResultStore;
 class LockOnlineStore;
 class OomKillWitness;
-class SignalledPids;
 
 // A user's setup or launch that did not happen, for the interface to tell
 // in the window's language.
@@ -161,6 +161,21 @@ class AgentLifecycleWatcher final : public QObject {
   void tick(const QList<RunningAgent>& currentRunning);
   // One exit of a watched process, as the exit watcher reports it.
   void handleExit(pid_t pid, const QString& agentId, const RawExitInfo& raw);
+
+  // An exit as it is noticed: judged and written to the log ("[Exit] ") on
+  // the exit watcher's own thread the moment it is known, so that the line
+  // never waits for the main thread; the rest of it is handled there.
+  struct Notice {
+    pid_t pid = 0;
+    QString agentId;
+    RawExitInfo raw;
+    std::optional<AgentEntry> entry;  // nothing when the registry does not know the agent
+    SignalledPids::Sent ours;
+    ExitIntent intent = ExitIntent::unknown;
+  };
+  // Judges the exit and writes its line; any thread.
+  static Notice notice(const AgentRegistry& registry, SignalledPids& signalled, const Classifier& classify, pid_t pid,
+                       const QString& agentId, const RawExitInfo& raw);
   // A first-time setup of the agent has finished: records it and runs the
   // agent's doctor, whose result goes to the doctor result store.
   void handleSetupCompleted(const AgentEntry& entry);
@@ -223,6 +238,8 @@ class AgentLifecycleWatcher final : public QObject {
   using Result = AgentRecover::Result;
 
   // ---- Watching ----
+  // The rest of an exit, on the main thread.
+  void handleNotice(const Notice& notice);
   void record(const QString& agentId, AgentEventType type, std::optional<QString> details = std::nullopt,
               std::optional<EventText> text = std::nullopt);
   // With details that say `text` in the language of the moment.
@@ -254,7 +271,13 @@ class AgentLifecycleWatcher final : public QObject {
   // other watched instance of it accounts for.
   bool stillRuns(const QList<RunningAgent>& all, const QString& agentId, pid_t instance) const;
   // Scans off the main thread; `then` gets every record on the main thread.
+  // A scan not yet begun serves every caller that asks before it begins: a
+  // storm of exits costs a few scans, not one each, and each still sees a
+  // scan that began after its exit.
   void scanThen(std::function<void(const QList<RunningAgent>&)> then);
+  struct SharedScan;
+  std::shared_ptr<SharedScan> nextScan_;
+  static constexpr std::chrono::milliseconds kScanGathering{20};
 
   // ---- Bringing an agent back ----
   // Recovers the instance, or throttles it when this recovery is one too

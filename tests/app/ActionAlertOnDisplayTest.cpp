@@ -30,9 +30,10 @@ class ActionAlertOnDisplay : public AppFixture {
 }  // namespace
 
 TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en")));
+  tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+  tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+  tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en"));
+  EXPECT_TRUE(tlr::Defaults::shared().flush());
   const QString name = uniqueAgentName(QStringLiteral("tlr-setup-agent"));
   copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
   AppProcess& app = process(
@@ -85,7 +86,6 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
   const QString title = QStringLiteral("Cannot open a terminal to configure Fake Agent");
   QString alert;
   ASSERT_TRUE(waitUntil([&] { return !(alert = x_.windowNamed(title)).isEmpty(); }, 60s)) << app.stdOut().toStdString();
-  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Setup] Fake Agent FAIL: "))) << app.stdOut().toStdString();
   // Kept with its window: no frame, no task-bar entry, no minimise offered,
   // and a minimise asked for all the same is undone at once (or refused), the
   // keyboard still on the alert: Return answers it.

@@ -83,7 +83,8 @@ TEST_F(VerificationModeOrder, PassedOverVariablesStartTheApplication) {
   app.setEnv(QStringLiteral("TLR_RESTART_DRYRUN"), QString());
   app.setEnv(QStringLiteral("TLR_BACKUP"), QStringLiteral("yes"));
   ASSERT_TRUE(app.start());
-  EXPECT_TRUE(app.waitForStdout(kStarted));
+  // The application took its lock, which no verification mode takes.
+  EXPECT_TRUE(waitUntil([&] { return holdsTheLock(app); })) << app.stdOut().toStdString();
   EXPECT_TRUE(app.isRunning());
 }
 

@@ -30,8 +30,9 @@ class AppOnDisplay : public AppFixture {
   }
   // Skips the two first-run prompts, as a second run would.
   static void seedFirstRunKeys() {
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
+    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+    ASSERT_TRUE(tlr::Defaults::shared().flush());
   }
   // The visible windows named "Tollamere" of `size`.
   QStringList windowsOfSize(QSize size) const {
@@ -151,9 +152,11 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
       30s))
       << app.stdOut().toStdString() << app.stdErr().toStdString();
   EXPECT_GE(sinceStart.elapsed(), 2000);
-  EXPECT_TRUE(tlr::Defaults(tlr::Defaults::shared().filePath())
-                  .boolean(QStringLiteral("TLR.hasShownStatusItemOnboarding"))
-                  .value_or(false));
+  EXPECT_TRUE(waitUntil([] {
+    return tlr::Defaults(tlr::Defaults::shared().filePath())
+        .boolean(QStringLiteral("TLR.hasShownStatusItemOnboarding"))
+        .value_or(false);
+  }));
   ASSERT_TRUE(x_.screenshot(XvfbServer::screenshotPath(QStringLiteral("onboarding.png"))));
   // No frame, no task-bar entry of its own, and a minimise is undone.
   QString properties;

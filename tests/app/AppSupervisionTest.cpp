@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <unistd.h>
@@ -109,6 +110,17 @@ class AgentCrashInTheApplication : public AppFixture {
     // A terminal that really runs the relaunch command.
     addFakeTerminal(fakeBin_, true);
   }
+  // Whether the application has recorded that its relaunch came back as
+  // process `pid`: a recovery carries the pid a scan found.
+  bool waitForRecoveryAs(pid_t pid) const {
+    return waitUntil([&] {
+      const QList<QJsonObject> events = storedEvents(kAgentId);
+      return std::any_of(events.cbegin(), events.cend(), [&](const QJsonObject& event) {
+        return event.value(QStringLiteral("type")).toString() == QStringLiteral("recovered") &&
+               event.value(QStringLiteral("details")).toString() == QStringLiteral("pid=%1").arg(pid);
+      });
+    }, 15s);
+  }
 };
 
 TEST_F(AgentCrashInTheApplication, AnNpmInstalledAgentIsSeenAndItsSegfaultRelaunchedThroughTheTerminal) {
@@ -130,7 +142,7 @@ TEST_F(AgentCrashInTheApplication, AnNpmInstalledAgentIsSeenAndItsSegfaultRelaun
   const pid_t second = agents_.waitForNew({first});
   ASSERT_GT(second, 0) << "the relaunched agent runs";
   // Recorded with the pid a scan found, once it has lasted a few seconds.
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(second)))
+  ASSERT_TRUE(waitForRecoveryAs(second))
       << app.stdOut().toStdString();
 
   const QStringList expected{QStringLiteral("started"), QStringLiteral("exitedAbnormal"), QStringLiteral("recovered"),
@@ -159,7 +171,7 @@ TEST_F(AgentCrashInTheApplication, AnAgentInstalledOnlyUnderNvmIsRelaunched) {
   ASSERT_EQ(ProcessSignals::send(first, SIGSEGV), 0);
   const pid_t second = agents_.waitForNew({first});
   ASSERT_GT(second, 0) << app.stdOut().toStdString();
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(second)))
+  ASSERT_TRUE(waitForRecoveryAs(second))
       << app.stdOut().toStdString();
   EXPECT_EQ(ProcessTable::read(second)->exePath, program);
 }
@@ -200,7 +212,7 @@ TEST_F(AgentCrashInTheApplication, OnlyThisUsersSessionsAreSupervisedAndComeBack
   ASSERT_EQ(ProcessSignals::send(first, SIGSEGV), 0);
   const pid_t second = agents_.waitForNew({oneShot, first});
   ASSERT_GT(second, 0);
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(second)))
+  ASSERT_TRUE(waitForRecoveryAs(second))
       << app.stdOut().toStdString();
   EXPECT_EQ(ProcessTable::workingFolder(second), project);
   EXPECT_EQ(terminalFolders(fakeBin_), QStringList{project});
@@ -234,14 +246,14 @@ TEST_F(AgentCrashInTheApplication, TwoInstancesEachComeBackInTheirOwnFolder) {
   ASSERT_EQ(ProcessSignals::send(b, SIGSEGV), 0);
   const pid_t b2 = agents_.waitForNew({a, b});
   ASSERT_GT(b2, 0) << app.stdOut().toStdString();
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(b2)))
+  ASSERT_TRUE(waitForRecoveryAs(b2))
       << app.stdOut().toStdString();
   EXPECT_EQ(ProcessTable::workingFolder(b2), projB);
   // Then A: back in projA.
   ASSERT_EQ(ProcessSignals::send(a, SIGSEGV), 0);
   const pid_t a2 = agents_.waitForNew({a, b, b2});
   ASSERT_GT(a2, 0) << app.stdOut().toStdString();
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Recover] Fake Agent recovered pid=%1\n").arg(a2)))
+  ASSERT_TRUE(waitForRecoveryAs(a2))
       << app.stdOut().toStdString();
   EXPECT_EQ(ProcessTable::workingFolder(a2), projA);
   EXPECT_EQ(terminalFolders(fakeBin_, 2), (QStringList{projB, projA}));

@@ -90,9 +90,10 @@ class DetailSheetOnDisplay : public AppFixture {
 }  // namespace
 
 TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgentForGood) {
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en")));
+  tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+  tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+  tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en"));
+  EXPECT_TRUE(tlr::Defaults::shared().flush());
   // Installed where the scanner looks for command-line agents, and running.
   const QString name = uniqueAgentName(QStringLiteral("tlr-detail-agent"));
   const QString program = copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
@@ -149,8 +150,9 @@ TEST_F(DetailSheetOnDisplay, TappingARunningRowOpensItsSheetWhoseStopEndsTheAgen
 }
 
 TEST_F(DetailSheetOnDisplay, ADoctorThatNeedsATerminalSucceedsInTheSheet) {
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
+  tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+  tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+  EXPECT_TRUE(tlr::Defaults::shared().flush());
   const QString name = uniqueAgentName(QStringLiteral("tlr-detail-tty"));
   const QString program = copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
   ASSERT_GT(agents_.start(program), 0);

@@ -26,8 +26,9 @@ class QuitOnDisplay : public AppFixture {
   void SetUp() override {
     if (!x_.failure().isEmpty()) GTEST_SKIP() << x_.failure().toStdString();
     if (!XvfbServer::hasProgram(QStringLiteral("xdotool"))) GTEST_SKIP() << "xdotool is not installed";
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
+    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+    EXPECT_TRUE(tlr::Defaults::shared().flush());
     const QString name = uniqueAgentName(QStringLiteral("tlr-quit-agent"));
     copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
     // The doctor records its pid and then runs for 100 s.

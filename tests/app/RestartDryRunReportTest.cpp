@@ -45,7 +45,8 @@ TEST_F(RestartDryRunReport, ARunningAgentIsListedInEnglishAndLeftRunning) {
   const QByteArray registry = R"({"schemaVersion":1,"updatedAt":"x","agents":[{"id":"fake","displayName":"Fake",)"
                               R"("vendor":"v","kind":"cli","identify":{"executableNames":[")" +
                               name.toUtf8() + R"("]},"recover":{"strategy":"exec-cli","command":["x"]}}]})";
-  EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en")));
+  tlr::Defaults::shared().set(QStringLiteral("TLR.language"), QStringLiteral("en"));
+  ASSERT_TRUE(tlr::Defaults::shared().flush());
   const AppSandbox& box = sandbox(registry);
 
   const QString header = QStringLiteral(

@@ -98,11 +98,12 @@ class WindowsOverAtSpi : public AppFixture {
   // it: English in the light scheme, Chinese in the dark one (so the
   // pictures show both).
   AppProcess& start(const QByteArray& registry, const QString& language) {
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.appearance"),
-                                language == QStringLiteral("zh") ? QStringLiteral("dark") : QStringLiteral("light")));
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true));
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true));
-    EXPECT_TRUE(tlr::Defaults::shared().set(QStringLiteral("TLR.language"), language));
+    tlr::Defaults::shared().set(QStringLiteral("TLR.appearance"),
+                                language == QStringLiteral("zh") ? QStringLiteral("dark") : QStringLiteral("light"));
+    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.language"), language);
+    EXPECT_TRUE(tlr::Defaults::shared().flush());
     AppProcess& app = process(sandbox(registry));
     app.setEnv(QStringLiteral("DISPLAY"), x_.display());
     bus_.attach(app);

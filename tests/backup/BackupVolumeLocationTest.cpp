@@ -22,16 +22,16 @@ TEST(BackupVolumeLocation, IsTheDefaultUntilRecordedAndReadAsAnAbsolutePath) {
   QDir().mkpath(fallback);
   EXPECT_TRUE(BackupVolume::exists());
 
-  EXPECT_TRUE(Defaults::shared().set(BackupVolume::locationKey(), QString("~/images/b.sparsebundle")));
+  Defaults::shared().set(BackupVolume::locationKey(), QString("~/images/b.sparsebundle"));
   EXPECT_TRUE(BackupVolume::hasRecordedLocation());
   EXPECT_EQ(BackupVolume::imageURL(), home.path() + "/images/b.sparsebundle");
   EXPECT_FALSE(BackupVolume::exists());
   QDir().mkpath(home.path() + "/images/b.sparsebundle");
   EXPECT_TRUE(BackupVolume::exists());
 
-  EXPECT_TRUE(Defaults::shared().set(BackupVolume::locationKey(), QString("relative/b.sparsebundle")));
+  Defaults::shared().set(BackupVolume::locationKey(), QString("relative/b.sparsebundle"));
   EXPECT_EQ(BackupVolume::imageURL(), fallback);
-  EXPECT_TRUE(Defaults::shared().set(BackupVolume::locationKey(), 12));
+  Defaults::shared().set(BackupVolume::locationKey(), 12);
   EXPECT_EQ(BackupVolume::imageURL(), fallback);
   EXPECT_FALSE(BackupVolume::hasRecordedLocation());
 

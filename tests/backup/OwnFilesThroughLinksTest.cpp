@@ -27,7 +27,11 @@ TEST(OwnFilesThroughLinks, EveryStoreReplacesALinkAndLeavesItsTargetAlone) {
   LinkedDocument vault(PasswordVault::vaultURL());
   LinkedDocument lock(folder + "/" + SingleInstanceLock::kFileName);
 
-  EXPECT_TRUE(Defaults(Paths::defaultsFile()).set("TLR.language", "en"));
+  {
+    Defaults settings(Paths::defaultsFile());
+    settings.set("TLR.language", "en");
+    EXPECT_TRUE(settings.flush());
+  }
   NetworkLogger logger(folder + "/network-log.json");
   logger.log(NetworkEventKind::updateCheck, 10, true);
   logger.flush();

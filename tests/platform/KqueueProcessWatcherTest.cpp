@@ -9,7 +9,12 @@
 
 #include <QFileInfo>
 
+#include <QCoreApplication>
+#include <QThread>
+
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 #include <sys/stat.h>
@@ -306,6 +311,54 @@ TEST(KqueueUnwatch, AnExitThatHappenedBeforeUnwatchIsStillReported) {
   EXPECT_TRUE(WIFSIGNALED(exits.front().info.exitStatus));
   EXPECT_EQ(WTERMSIG(exits.front().info.exitStatus), SIGSEGV);
   ::waitpid(child, nullptr, 0);
+}
+
+// The exit's log line must not wait for the main thread: the owner may take
+// each exit, with its status, on the watcher's own thread while the main
+// thread is held. A process already gone when it is watched is still
+// reported on the main thread, on a later turn.
+TEST(KqueueOnItsThread, ExitsAreHandedOverOnTheWatchersThreadWhileTheMainThreadIsHeld) {
+  auto watcher = KqueueProcessWatcher::create();
+  ASSERT_TRUE(watcher);
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<std::pair<Exit, bool>> exits;  // and whether on the main thread
+  watcher->setOnExitOnItsThread([&](pid_t pid, const QString& agentId, const RawExitInfo& info) {
+    std::lock_guard lock(mutex);
+    exits.push_back({{pid, agentId, info}, QThread::currentThread() == QCoreApplication::instance()->thread()});
+    arrived.notify_all();
+  });
+  watcher->start();
+  SpawnedChild child(test::toolPath("tlr_exit_tool"), {"sleep"});
+  ASSERT_TRUE(child.started());
+  watcher->watch(child.pid(), "here");
+  child.signal(SIGSEGV);
+  {
+    // This thread stays away from its event loop.
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(10), [&] { return !exits.empty(); }));
+    EXPECT_EQ(exits[0].first.pid, child.pid());
+    EXPECT_EQ(exits[0].first.agentId, "here");
+    EXPECT_EQ(WTERMSIG(exits[0].first.info.exitStatus), SIGSEGV);
+    EXPECT_FALSE(exits[0].second);
+  }
+  child.wait();
+
+  SpawnedChild gone(test::toolPath("tlr_exit_tool"), {"exit", "0"});
+  gone.writeLine("go");
+  gone.wait();
+  watcher->watch(gone.pid(), "gone");
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(exits.size(), 1u) << "not from within watch()";
+  }
+  ASSERT_TRUE(test::waitUntil([&] {
+    std::lock_guard lock(mutex);
+    return exits.size() == 2;
+  }));
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(exits[1].first.agentId, "gone");
+  EXPECT_TRUE(exits[1].second);
 }
 
 }  // namespace

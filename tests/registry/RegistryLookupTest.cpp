@@ -106,15 +106,15 @@ TEST(RegistryDisplayName, FollowsTheStoredLanguageOnEveryCall) {
   e.displayNameZH = "中文";
   e.displayNameEN = "";
   EXPECT_EQ(e.localizedDisplayName(), "中文") << "absent setting means Chinese";
-  EXPECT_TRUE(defaults.set("TLR.language", "en"));
+  defaults.set("TLR.language", "en");
   EXPECT_EQ(e.localizedDisplayName(), "Base") << "empty English name falls back to displayName";
   e.displayNameEN = "English";
   EXPECT_EQ(e.localizedDisplayName(), "English");
   e.displayNameEN.reset();
   EXPECT_EQ(e.localizedDisplayName(), "Base") << "never the Chinese name for English";
-  EXPECT_TRUE(defaults.set("TLR.language", "fr"));
+  defaults.set("TLR.language", "fr");
   EXPECT_EQ(e.localizedDisplayName(), "Base");
-  EXPECT_TRUE(defaults.set("TLR.language", "zh"));
+  defaults.set("TLR.language", "zh");
   EXPECT_EQ(e.localizedDisplayName(), "中文");
 }
 

@@ -128,6 +128,7 @@ TEST(VornelInstallId, StableAcrossCallsAndProcesses) {
   EXPECT_EQ(tlr::Defaults::shared().string(QStringLiteral("vornel.") + kAppId + ".install_id"),
             std::optional<QString>(id));
 
+  ASSERT_TRUE(tlr::Defaults::shared().flush());
   QProcess other;
   other.start(tlr::test::toolPath("tlr_install_id_tool"), {kAppId});
   ASSERT_TRUE(other.waitForFinished(10000));

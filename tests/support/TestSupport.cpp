@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "platform/ChildProcess.h"
+#include "platform/Defaults.h"
 #include "platform/DiskImage.h"
 #include "platform/OffMain.h"
 
@@ -87,6 +88,10 @@ void detachMountsBelow(const QString& root) {
 
 TempHome::~TempHome() {
   detachMountsBelow(dir_.path());
+  // The shared defaults of this home write what is still on its way first:
+  // a write racing the removal would leave the folder behind.
+  if (Defaults& defaults = Defaults::shared(); defaults.filePath().startsWith(dir_.path() + '/'))
+    static_cast<void>(defaults.flush());
   for (const auto& [name, value] : saved_) {
     if (value.isNull())
       qunsetenv(name.constData());

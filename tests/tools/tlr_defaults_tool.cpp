@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "set") == 0 && argc == 4) {
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray("[") + argv[3] + "]");
     if (!doc.isArray() || doc.array().size() != 1) return 2;
-    return defaults.set(key, doc.array().at(0)) ? 0 : 1;
+    defaults.set(key, doc.array().at(0));
+    return defaults.flush() ? 0 : 1;
   }
   if (std::strcmp(argv[1], "get") == 0) {
     const QJsonValue v = defaults.value(key);

@@ -59,7 +59,7 @@ TEST(RestartDryRunSeam, FindsTheVisibleEntryAndReportsTheRestart) {
 
 TEST(RestartDryRunSeam, TheBuildsRestarterDescribesTheRestart) {
   test::TempHome home;
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
+  Defaults::shared().set("TLR.language", "en");
   const auto result = RestartDryRun::run("a", registryOf("[" + kGoodAgent + "]"), RestartDryRun::defaultRestart());
   EXPECT_TRUE(result.success);
   EXPECT_EQ(result.report,

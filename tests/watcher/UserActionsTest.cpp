@@ -38,7 +38,7 @@ class UserActionsTest : public ::testing::Test, protected test::IsolatedStores {
  protected:
   UserActionsTest() {
     test::addFakeTerminal(bin, false);
-    EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
+    Defaults::shared().set("TLR.language", "en");
     fakeId = test::uniqueAgentName("tlr-action-agent");
     program = test::copyFakeAgent(home.path() + "/bin", fakeId);
   }
@@ -208,7 +208,7 @@ TEST_F(UserActionsTest, AStopThatLeavesAProcessRunningFails) {
   ASSERT_TRUE(waitFor(stopped));
   EXPECT_FALSE(*stopped);
   EXPECT_EQ(lastDetails(fakeId), "Stop failed");
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "zh"));
+  Defaults::shared().set("TLR.language", "zh");
   stopped.reset();
   std::optional<bool> withoutScanner;
   make({fakeAgent()}, /*withScanner=*/false);

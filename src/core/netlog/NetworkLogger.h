@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/system/SerialWorker.h"
+#include "platform/SerialWorker.h"
 
 #include <QDateTime>
 #include <QJsonArray>

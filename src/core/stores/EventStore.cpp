@@ -3,20 +3,17 @@
 #include "core/stores/SharedStore.h"
 #include "core/texts/LocTexts.h"
 #include "platform/Log.h"
-#include "platform/OffMain.h"
 
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <mutex>
 
 namespace tlr {
 namespace {
@@ -57,10 +54,15 @@ constexpr std::array<std::pair<AgentEventType, const char*>, 13> kTypeNames{{
 
 QString uuidText(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
 
+// The 8-4-4-4-12 hexadecimal form, either case.
 std::optional<QUuid> uuidFromText(const QString& text) {
-  static const QRegularExpression form(
-      QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
-  if (!form.match(text).hasMatch()) return std::nullopt;
+  if (text.size() != 36) return std::nullopt;
+  for (qsizetype i = 0; i < 36; ++i) {
+    const char16_t c = text[i].unicode();
+    const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+    const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    if (hyphen ? c != u'-' : !hex) return std::nullopt;
+  }
   return QUuid::fromString(text);
 }
 
@@ -179,74 +181,73 @@ AgentEvent AgentEvent::make(const QString& agentId, AgentEventType type, std::op
   return AgentEvent{QUuid::createUuid(), agentId, type, now(), boundedDetails(std::move(details)), std::move(text)};
 }
 
-// The stored log's one writer, shared by the window thread and the write
-// under way: a log is stored only when it is newer than the last one stored,
-// so a late write never puts back an older log, and none after close().
-struct EventStore::Writer {
-  explicit Writer(Defaults& d) : defaults(d) {}
-
-  void write(quint64 generation, const QList<AgentEvent>& events) {
-    const std::lock_guard lock(mutex);
-    if (closed || generation <= written) return;
-    // A failed write is logged; the events hold for this run.
-    if (undecodable) {
-      static_cast<void>(defaults.set(undecodableKey, *undecodable));
-      undecodable.reset();
-    }
-    static_cast<void>(defaults.set(defaultsKey, QString::fromUtf8(encode(events))));
-    written = generation;
-  }
-  void close() {
-    const std::lock_guard lock(mutex);
-    closed = true;
-  }
-
-  Defaults& defaults;
-  std::mutex mutex;
-  quint64 written = 0;
-  bool closed = false;
-  std::optional<QJsonValue> undecodable;
-};
-
 EventStore& EventStore::shared() {
   return sharedPerDefaults<EventStore>([](Defaults& d) { return std::make_unique<EventStore>(d); });
 }
 
-EventStore::EventStore(Defaults& defaults, QObject* parent)
-    : QObject(parent), defaults_(defaults), writer_(std::make_shared<Writer>(defaults)) {
-  writeTimer_.setSingleShot(true);
-  writeTimer_.setInterval(writeDelay);
-  connect(&writeTimer_, &QTimer::timeout, this, &EventStore::startWrite);
+EventStore::EventStore(Defaults& defaults, QObject* parent) : QObject(parent), defaults_(defaults) {
   // What decodes is kept; the stored log itself, when any of it does not
   // decode, stays where it is until the next append sets it aside whole.
   const QJsonValue stored = defaults_.value(defaultsKey);
   if (stored.isUndefined() || stored.isNull()) return;
-  const Decoded decoded = stored.isString() ? decode(stored.toString().toUtf8()) : Decoded{{}, -1};
-  events_ = decoded.events;
-  if (decoded.undecodable == 0) return;
-  writer_->undecodable = stored;
-  log("[Event] ", (decoded.undecodable < 0 ? QStringLiteral("事件记录无法解码，从空记录开始")
-                                           : QStringLiteral("事件记录中 %1 条无法解码，保留其余 %2 条")
-                                                 .arg(decoded.undecodable)
-                                                 .arg(decoded.events.size())) +
+  qsizetype undecodable = -1;
+  QJsonArray array;
+  if (stored.isString()) {
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(stored.toString().toUtf8(), &error);
+    if (error.error == QJsonParseError::NoError && doc.isArray()) {
+      array = doc.array();
+      undecodable = 0;
+    }
+  }
+  // Each event keeps its stored text, and the defaults go on with the log
+  // as it is, element by element.
+  const std::optional<QList<QByteArray>> texts =
+      undecodable == 0 ? defaults_.elementsOf(defaultsKey) : std::optional<QList<QByteArray>>{};
+  storedAsLoaded_ = texts && texts->size() == array.size();
+  for (qsizetype i = 0; undecodable >= 0 && i < array.size(); ++i) {
+    std::optional<AgentEvent> event = decodeEvent(array[i]);
+    if (!event) {
+      ++undecodable;
+      continue;
+    }
+    loadedTexts_ << (storedAsLoaded_ ? (*texts)[i] : encode(*event));
+    events_ << std::move(*event);
+  }
+  for (const AgentEvent& e : std::as_const(events_))
+    if (!first_.contains(e.agentId)) first_.insert(e.agentId, e);
+  if (undecodable == 0) return;
+  storedAsLoaded_ = false;
+  undecodable_ = stored;
+  log("[Event] ", (undecodable < 0 ? QStringLiteral("事件记录无法解码，从空记录开始")
+                                    : QStringLiteral("事件记录中 %1 条无法解码，保留其余 %2 条")
+                                          .arg(undecodable)
+                                          .arg(events_.size())) +
                       QStringLiteral("；原记录将在下次记录时原样移到 ") + undecodableKey);
 }
 
-QByteArray EventStore::encode(const QList<AgentEvent>& events) {
-  QJsonArray array;
-  for (const AgentEvent& e : events) {
-    QJsonObject o{{QStringLiteral("id"), uuidText(e.id)},
-                  {QStringLiteral("agentId"), e.agentId},
-                  {QStringLiteral("type"), toString(e.type)},
-                  {QStringLiteral("timestamp"), e.timestamp}};
-    if (e.details) o.insert(QStringLiteral("details"), *e.details);
-    if (e.text) {
-      const QJsonObject text = textObject(*e.text);
-      for (auto it = text.begin(); it != text.end(); ++it) o.insert(it.key(), it.value());
-    }
-    array.append(o);
+EventStore::~EventStore() { flush(); }
+
+QByteArray EventStore::encode(const AgentEvent& e) {
+  QJsonObject o{{QStringLiteral("id"), uuidText(e.id)},
+                {QStringLiteral("agentId"), e.agentId},
+                {QStringLiteral("type"), toString(e.type)},
+                {QStringLiteral("timestamp"), e.timestamp}};
+  if (e.details) o.insert(QStringLiteral("details"), *e.details);
+  if (e.text) {
+    const QJsonObject text = textObject(*e.text);
+    for (auto it = text.begin(); it != text.end(); ++it) o.insert(it.key(), it.value());
   }
-  return QJsonDocument(array).toJson(QJsonDocument::Compact);
+  return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QByteArray EventStore::encode(const QList<AgentEvent>& events) {
+  QByteArray text = "[";
+  for (qsizetype i = 0; i < events.size(); ++i) {
+    if (i > 0) text += ',';
+    text += encode(events[i]);
+  }
+  return text + ']';
 }
 
 EventStore::Decoded EventStore::decode(const QByteArray& json) {
@@ -256,109 +257,121 @@ EventStore::Decoded EventStore::decode(const QByteArray& json) {
   Decoded decoded;
   for (const QJsonValue& v : doc.array()) {
     if (auto event = decodeEvent(v))
-      decoded.events << std::move(*event);
+      decoded.events << std::move(event).value();
     else
       ++decoded.undecodable;
   }
   return decoded;
 }
 
-
-void EventStore::setEvents(QList<AgentEvent> events) {
-  events_ = std::move(events);
-  Q_EMIT eventsChanged(events_);
-}
-
 namespace {
 
-// Newest first, at most maxPerAgent events for each agent; events of one
-// time keep the order they have in `events`.
-QList<AgentEvent> normalized(const QList<AgentEvent>& events) {
+// The positions of `events` newest first, at most maxPerAgent of each
+// agent; events of one time keep the order they have in `events`.
+QList<qsizetype> normalizedOrder(const QList<AgentEvent>& events) {
   QStringList order;
-  QHash<QString, QList<AgentEvent>> groups;
-  for (const AgentEvent& e : events) {
-    auto it = groups.find(e.agentId);
+  QHash<QString, QList<qsizetype>> groups;
+  for (qsizetype i = 0; i < events.size(); ++i) {
+    auto it = groups.find(events[i].agentId);
     if (it == groups.end()) {
-      order << e.agentId;
-      it = groups.insert(e.agentId, {});
+      order << events[i].agentId;
+      it = groups.insert(events[i].agentId, {});
     }
-    it->append(e);
+    it->append(i);
   }
-  QList<AgentEvent> kept;
+  const auto newer = [&](qsizetype a, qsizetype b) { return newerFirst(events[a], events[b]); };
+  QList<qsizetype> kept;
   kept.reserve(events.size());
   for (const QString& agentId : std::as_const(order)) {
-    QList<AgentEvent>& group = groups[agentId];
-    std::stable_sort(group.begin(), group.end(), newerFirst);
+    QList<qsizetype>& group = groups[agentId];
+    std::stable_sort(group.begin(), group.end(), newer);
     kept += group.mid(0, EventStore::maxPerAgent);
   }
-  std::stable_sort(kept.begin(), kept.end(), newerFirst);
+  std::stable_sort(kept.begin(), kept.end(), newer);
   return kept;
+}
+
+// Whether `events` is newest first with at most maxPerAgent of each agent.
+bool isNormalized(const QList<AgentEvent>& events) {
+  QHash<QString, int> counts;
+  for (qsizetype i = 0; i < events.size(); ++i) {
+    if (i > 0 && newerFirst(events[i], events[i - 1])) return false;
+    if (++counts[events[i].agentId] > EventStore::maxPerAgent) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-void EventStore::append(const AgentEvent& event) {
-  // Sorted and cut to size before it is published: one change, one
-  // announcement.
-  if (!inOrder_) {
-    // A loaded log is kept as it was stored until this first append puts
-    // the whole of it in order.
-    QList<AgentEvent> grown = events_;
-    grown.append(event);
-    setEvents(normalized(grown));
-    inOrder_ = true;
-  } else {
-    // Already in order: the event goes after every one at least as new (where
-    // a stable sort would put it), and its agent's oldest goes when it has
-    // one too many. A burst of exits costs the window thread little however
-    // long the log.
-    const qsizetype at = std::partition_point(events_.cbegin(), events_.cend(),
-                                              [&](const AgentEvent& e) { return !newerFirst(event, e); }) -
-                         events_.cbegin();
-    events_.insert(at, event);
-    const auto ofAgent = [&](const AgentEvent& e) { return e.agentId == event.agentId; };
-    if (std::count_if(events_.cbegin(), events_.cend(), ofAgent) > maxPerAgent)
-      events_.removeAt(std::find_if(events_.crbegin(), events_.crend(), ofAgent).base() - 1 - events_.cbegin());
-    Q_EMIT eventsChanged(events_);
+void EventStore::takeOver() {
+  // The stored log, part of which did not decode, is set aside before
+  // anything replaces it.
+  if (undecodable_) defaults_.set(undecodableKey, *undecodable_);
+  if (!storedAsLoaded_ || !isNormalized(events_)) {
+    QList<AgentEvent> events;
+    QList<QByteArray> texts;
+    for (const qsizetype i : normalizedOrder(events_)) {
+      events << events_[i];
+      texts << loadedTexts_[i];
+    }
+    events_ = std::move(events);
+    // The defaults hold the stored log element by element already when all
+    // of it decoded and it was in order; otherwise they are handed it once.
+    defaults_.setElements(defaultsKey, std::move(texts));
   }
-  ++generation_;
-  if (!writing_ && !writeTimer_.isActive()) writeTimer_.start();
+  undecodable_.reset();
+  loadedTexts_.clear();
+  counts_.clear();
+  first_.clear();
+  for (const AgentEvent& e : std::as_const(events_)) {
+    ++counts_[e.agentId];
+    if (!first_.contains(e.agentId)) first_.insert(e.agentId, e);
+  }
+  inOrder_ = true;
+}
+
+void EventStore::append(const AgentEvent& event) {
+  if (!inOrder_) takeOver();
+  // The event goes after every one at least as new (where a stable sort of
+  // the whole log would put it), and its agent's oldest goes when it has one
+  // too many: a burst of exits costs the window thread little however long
+  // the log.
+  const qsizetype at = std::partition_point(events_.cbegin(), events_.cend(),
+                                            [&](const AgentEvent& e) { return !newerFirst(event, e); }) -
+                       events_.cbegin();
+  events_.insert(at, event);
+  defaults_.insertElement(defaultsKey, at, encode(event));
+  int& count = counts_[event.agentId];
+  if (++count > maxPerAgent) {
+    // The agent's oldest, found from the end, where the oldest events are.
+    qsizetype oldest = events_.size() - 1;
+    while (events_[oldest].agentId != event.agentId) --oldest;
+    events_.removeAt(oldest);
+    defaults_.removeElement(defaultsKey, oldest);
+    --count;
+    if (oldest != at) noteFirst(event);
+  } else {
+    noteFirst(event);
+  }
+  Q_EMIT eventsChanged(events_);
 
   QString line = event.agentId + QStringLiteral(" · ") + toString(event.type);
   if (event.details) line += QStringLiteral(" · ") + *event.details;
   log("[Event] ", line);
 }
 
-void EventStore::startWrite() {
-  if (writing_) return;  // its end starts the next
-  writing_ = true;
-  const quint64 generation = generation_;
-  const bool started = startOffMain(
-      this, [writer = writer_, generation, events = events_] { writer->write(generation, events); },
-      [this, generation] {
-        writing_ = false;
-        if (generation_ > generation && !writeTimer_.isActive()) writeTimer_.start();
-      });
-  if (started) return;
-  // Quitting: no thread takes it any more.
-  writing_ = false;
-  flush();
+void EventStore::noteFirst(const AgentEvent& event) {
+  // Events of one time keep their order: the new one comes after them.
+  const auto found = first_.constFind(event.agentId);
+  if (found == first_.cend() || newerFirst(event, *found)) first_.insert(event.agentId, event);
 }
 
-void EventStore::flush() {
-  writeTimer_.stop();
-  writer_->write(generation_, events_);
-}
-
-EventStore::~EventStore() {
-  flush();
-  writer_->close();
-}
+void EventStore::flush() { static_cast<void>(defaults_.flush()); }
 
 std::optional<AgentEvent> EventStore::lastEvent(const QString& agentId) const {
-  for (const AgentEvent& e : events_)
-    if (e.agentId == agentId) return e;
-  return std::nullopt;
+  const auto found = first_.constFind(agentId);
+  if (found == first_.cend()) return std::nullopt;
+  return *found;
 }
 
 QList<AgentEvent> EventStore::recentEvents(const QString& agentId, int limit) const {

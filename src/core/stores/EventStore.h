@@ -10,13 +10,11 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
+#include <QHash>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <QUuid>
 
-#include <chrono>
-#include <memory>
 #include <optional>
 
 namespace tlr {
@@ -84,16 +82,17 @@ struct AgentEvent {
 
 // The per-agent event log: newest first, at most maxPerAgent events for each
 // agent id, kept in the user defaults under "TLR.events". Readers see an
-// appended event at once; the log is written off the window thread, once
-// for a burst of events (writeDelay after the first, and once more after a
-// write that more events followed), and flush() or the destructor writes
-// what is still pending at once. Of a stored log that cannot be read in full, the events
-// that decode are kept (none when it is not a JSON array of events) and a
-// line says so; the first append moves the stored log whole to
-// "TLR.events.undecodable" rather than losing it. An event's time must lie
-// between 1970 and the year 9999, and its details are cut at 2000 characters.
-// Lives on the main thread; observers learn of every change through
-// eventsChanged.
+// appended event at once. The log is held in the defaults event by event
+// (Defaults::insertElement), so an append hands the defaults the text of
+// one event, and the defaults write it on their own thread, a burst in one
+// write: what an append costs does not grow with the log. flush() (at quit)
+// waits until the defaults have written it. Of a stored log that cannot be
+// read in full, the events that decode are kept (none when it is not a JSON
+// array of events) and a line says so; the first append moves the stored
+// log whole to "TLR.events.undecodable" rather than losing it. An event's
+// time must lie between 1970 and the year 9999, and its details are cut at
+// 2000 characters. Lives on the main thread; observers learn of every change
+// through eventsChanged.
 class EventStore : public QObject {
   Q_OBJECT
 
@@ -106,12 +105,8 @@ class EventStore : public QObject {
   static EventStore& shared();
   // A store over `defaults`, loaded from it.
   explicit EventStore(Defaults& defaults, QObject* parent = nullptr);
-  // Writes what is pending.
+  // Waits until the defaults have written the log.
   ~EventStore() override;
-
-  // How long after an append the log is written, so that a burst of events
-  // is written once.
-  static constexpr std::chrono::milliseconds writeDelay{100};
 
   Defaults& defaults() const { return defaults_; }
   const QList<AgentEvent>& events() const { return events_; }
@@ -119,15 +114,17 @@ class EventStore : public QObject {
   // Adds the event, trims every agent to maxPerAgent, has the log stored and
   // writes one "[Event] " line.
   void append(const AgentEvent& event);
-  // Stores the log now when an append has not been stored yet (at quit).
+  // Waits until every append has been written (at quit).
   void flush();
-  // The agent's newest event.
+  // The agent's newest event (the first of it in events()).
   std::optional<AgentEvent> lastEvent(const QString& agentId) const;
   // The agent's newest events, at most `limit`.
   QList<AgentEvent> recentEvents(const QString& agentId, int limit) const;
 
   // The stored form: a compact JSON array, newest first.
   static QByteArray encode(const QList<AgentEvent>& events);
+  // One element of it.
+  static QByteArray encode(const AgentEvent& event);
   // The events that decode, and how many did not (-1: no JSON array at all).
   struct Decoded {
     QList<AgentEvent> events;
@@ -139,24 +136,27 @@ class EventStore : public QObject {
   void eventsChanged(const QList<tlr::AgentEvent>& events);
 
  private:
-  struct Writer;
-
-  void setEvents(QList<AgentEvent> events);
-  // Hands the log as it is now to a pool thread, unless a write runs.
-  void startWrite();
+  // Before the first append: puts a loaded log in order and hands the
+  // defaults the log element by element.
+  void takeOver();
+  // Notes `event`, at `index` of events_, as its agent's first when it is.
+  void noteFirst(const AgentEvent& event);
 
   Defaults& defaults_;
   QList<AgentEvent> events_;
   // Whether events_ is newest first with at most maxPerAgent for each agent,
-  // as every append leaves it; a log loaded as stored may not be.
+  // and the defaults hold it element by element, as every append leaves it;
+  // a log loaded as stored may be neither.
   bool inOrder_ = false;
-  // Shared with the write under way; it also keeps the stored log that did
-  // not decode until the first write sets it aside.
-  std::shared_ptr<Writer> writer_;
-  // Counts the appends; a write stores the log of one count.
-  quint64 generation_ = 0;
-  bool writing_ = false;
-  QTimer writeTimer_;
+  // Until the first append: the stored text of each loaded event, and the
+  // stored log when part of it did not decode (set aside then).
+  QList<QByteArray> loadedTexts_;
+  std::optional<QJsonValue> undecodable_;
+  // Whether the defaults hold, element by element, exactly the loaded events.
+  bool storedAsLoaded_ = false;
+  // Each agent's count and first event in events_.
+  QHash<QString, int> counts_;
+  QHash<QString, AgentEvent> first_;
 };
 
 }  // namespace tlr

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 
+#include <mutex>
 #include <optional>
 #include <sys/types.h>
 
@@ -16,7 +17,8 @@ namespace tlr {
 // memory pressure of the moment never makes a SIGKILL an out-of-memory kill.
 // The process's memory cgroup counts where it can be read at both times
 // (it counts the kills of that group only); otherwise the system's count
-// does. With neither, nothing was counted. Used on one thread.
+// does. With neither, nothing was counted. Safe to use from any thread (the
+// exit watcher's asks as the main thread notes).
 class OomKillWitness final {
  public:
   explicit OomKillWitness(OomKillCount::Paths paths = {}) : paths_(std::move(paths)) {}
@@ -28,8 +30,8 @@ class OomKillWitness final {
   // watched; forgets the pid.
   bool counted(pid_t pid);
   // Forgets a pid that is no longer watched.
-  void forget(pid_t pid) { noted_.remove(pid); }
-  qsizetype size() const { return noted_.size(); }
+  void forget(pid_t pid);
+  qsizetype size() const;
 
  private:
   struct Counts {
@@ -39,7 +41,8 @@ class OomKillWitness final {
   };
 
   OomKillCount::Paths paths_;
-  QHash<pid_t, Counts> noted_;
+  mutable std::mutex mutex_;
+  QHash<pid_t, Counts> noted_;  // guarded by mutex_
 };
 
 }  // namespace tlr

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/system/SerialWorker.h"
+#include "platform/SerialWorker.h"
 #include "core/texts/LocKey.h"
 
 #include <QObject>

@@ -33,7 +33,12 @@ class LockOnlineStoreTest : public ::testing::Test {
     return std::make_unique<LockOnlineStore>(defaults, events, &LaunchdStatus::isManaged);
   }
   int systemctlCalls() const { return test::readFile(bin.recordPath("systemctl")).count('\n'); }
-  QJsonObject file() const { return QJsonDocument::fromJson(test::readFile(defaults.filePath()).toUtf8()).object(); }
+  // The file as the defaults leave it once they have written.
+  QString fileText() {
+    EXPECT_TRUE(defaults.flush());
+    return test::readFile(defaults.filePath());
+  }
+  QJsonObject file() { return QJsonDocument::fromJson(fileText().toUtf8()).object(); }
 
   test::TempHome home;
   test::FakeBin bin;
@@ -60,13 +65,13 @@ TEST_F(LockOnlineStoreTest, AdoptsRunningLaunchdJobsOnFirstSightOnly) {
 
   // Second launch: nothing new, so no query and no write.
   for (const char* label : {"tlr.lock.up", "tlr.lock.down"}) LaunchdStatus::invalidate(label);
-  const QString before = test::readFile(defaults.filePath());
+  const QString before = fileText();
   Defaults reread(defaults.filePath());
   LockOnlineStore restarted(reread, events, &LaunchdStatus::isManaged);
   EXPECT_EQ(restarted.lockedIDs(), QSet<QString>{"up"});
   restarted.initializeDefaults(entries);
   EXPECT_EQ(systemctlCalls(), 2);
-  EXPECT_EQ(test::readFile(defaults.filePath()), before);
+  EXPECT_EQ(fileText(), before);
 
   // An entry added later is examined, and only it.
   restarted.initializeDefaults(entries + QList<AgentEntry>{agent("later", "tlr.lock.later")});
@@ -79,6 +84,7 @@ TEST_F(LockOnlineStoreTest, AnUnlockedAgentStaysUnlockedAtLaterLaunches) {
   auto store = makeStore();
   store->initializeDefaults(entries);
   store->setLocked("up", false);
+  ASSERT_TRUE(defaults.flush());
   Defaults reread(defaults.filePath());
   LockOnlineStore restarted(reread, events, &LaunchdStatus::isManaged);
   restarted.initializeDefaults(entries);
@@ -109,8 +115,8 @@ TEST_F(LockOnlineStoreTest, AnEmptyEntryListTouchesNothing) {
 // One element that was not a text used to empty the whole set, and the next
 // write stored `[]`: the user's locks were gone.
 TEST_F(LockOnlineStoreTest, AStoredSetKeepsItsUsableIdsAndSaysWhatItLeftOut) {
-  EXPECT_TRUE(defaults.set(LockOnlineStore::defaultsKey, QJsonArray{"a", 3, "b", QString(201, 'x'), QJsonValue()}));
-  EXPECT_TRUE(defaults.set(LockOnlineStore::initializedKey(), "up"));
+  defaults.set(LockOnlineStore::defaultsKey, QJsonArray{"a", 3, "b", QString(201, 'x'), QJsonValue()});
+  defaults.set(LockOnlineStore::initializedKey(), "up");
   testing::internal::CaptureStdout();
   auto store = makeStore();
   const std::string out = testing::internal::GetCapturedStdout();

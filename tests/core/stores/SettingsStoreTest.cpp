@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <optional>
+#include <thread>
 #include <vector>
 
 using tlr::AppearancePreference;
@@ -23,10 +26,14 @@ using tlr::test::TempHome;
 
 namespace {
 
-// What is on disk, read independently of the process's shared defaults.
-QJsonObject storedOnDisk() { return Defaults(tlr::Paths::defaultsFile()).snapshot(); }
+// What is on disk, read independently of the process's shared defaults,
+// once they have written what they hold.
+QJsonObject storedOnDisk() {
+  EXPECT_TRUE(Defaults::shared().flush());
+  return Defaults(tlr::Paths::defaultsFile()).snapshot();
+}
 
-void store(const QString& key, const QJsonValue& value) { EXPECT_TRUE(Defaults::shared().set(key, value)); }
+void store(const QString& key, const QJsonValue& value) { Defaults::shared().set(key, value); }
 
 struct ToolRun {
   int exitCode = -1;
@@ -152,6 +159,37 @@ TEST(SettingsStoreAssignment, WindowHandlersFollowEveryAssignment) {
                                   AppearancePreference::system}));
 }
 
+// Each event with a text asks for the language on the window thread, while
+// the event log was being written under the same lock: up to 30 ms a time,
+// 454 ms for one exit's line in a storm of crashes. The language comes while
+// a write of the settings is held on its way to the disk.
+TEST(SettingsStoreAssignment, TheLanguageIsReadWhileTheSettingsAreBeingWritten) {
+  TempHome home;
+  SettingsStore settings;
+  settings.setLanguage(AppLanguage::en);
+  Defaults& defaults = Defaults::shared();
+  ASSERT_TRUE(defaults.flush());
+  std::promise<void> entered;
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> held{false};
+  defaults.setWriteHook([&] {
+    if (held.exchange(true)) return;
+    entered.set_value();
+    released.wait();
+  });
+  std::thread writer([&] { defaults.set(QStringLiteral("TLR.events"), QString(100000, QLatin1Char('e'))); });
+  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  auto language = std::async(std::launch::async, [] { return Lang::current(); });
+  const bool answered = language.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  release.set_value();
+  writer.join();
+  defaults.setWriteHook({});
+  EXPECT_TRUE(answered) << "the language waited for the write";
+  EXPECT_EQ(language.get(), AppLanguage::en);
+  EXPECT_TRUE(defaults.flush());
+}
+
 TEST(SettingsStoreProcesses, SettingsRoundTripBetweenProcesses) {
   TempHome home;
   ASSERT_EQ(runSettingsTool({"set", "language", "en"}).exitCode, 0);
@@ -169,6 +207,7 @@ TEST(SettingsStoreProcesses, SettingsRoundTripBetweenProcesses) {
 
   here.setLanguage(AppLanguage::zh);
   here.setAppearance(AppearancePreference::dark);
+  ASSERT_TRUE(Defaults::shared().flush());
   EXPECT_EQ(runSettingsTool({"get"}).out, "appearance=dark language=zh showInDock=false lang=zh\n");
 
   EXPECT_EQ(runSettingsTool({"apply-policy"}).out,

@@ -96,8 +96,8 @@ TEST(SelfGuardStoreState, AStoredOnWithoutARegistrationIsCorrectedToOff) {
   for (const QByteArray& entry : {QByteArray(), QByteArray("[Desktop Entry]\nHidden=true\n")}) {
     SelfGuardFixture f;
     if (!entry.isEmpty()) f.home.writeFile(".config/autostart/tollamere.desktop", entry);
-    EXPECT_TRUE(Defaults::shared().set(SelfGuardStore::kEnabledKey, true));
-    EXPECT_TRUE(Defaults::shared().set(SelfGuardStore::kAskedKey, true));
+    Defaults::shared().set(SelfGuardStore::kEnabledKey, true);
+    Defaults::shared().set(SelfGuardStore::kAskedKey, true);
     SelfGuardInstaller installer(f.installedExe);
     SelfGuardStore store(installer);
     EXPECT_FALSE(store.enabled());
@@ -146,7 +146,7 @@ TEST(SelfGuardStoreState, AFailedRegistrationShowsTheAlertInTheCurrentLanguage) 
 
   store.setEnabled(true);
   ASSERT_TRUE(waitUntil([&] { return finished == 1; }));
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
+  Defaults::shared().set("TLR.language", "en");
   store.setEnabled(true);
   ASSERT_TRUE(waitUntil([&] { return finished == 2; }));
 
@@ -213,7 +213,7 @@ TEST(SelfGuardStartupQuestion, NotNowChangesNothingAndADevelopmentCopyIsNeverAsk
   SelfGuardFixture f;
   SelfGuardInstaller installed(f.installedExe);
   SelfGuardStore store(installed);
-  EXPECT_TRUE(Defaults::shared().set("TLR.language", "en"));
+  Defaults::shared().set("TLR.language", "en");
   QList<SelfGuardStore::AlertText> shown;
   store.setAlertPresenter([&](const SelfGuardStore::AlertText& t) { return shown << t, Choice::secondButton; });
   store.askAtStartupIfNeeded();

@@ -1,4 +1,4 @@
-#include "core/system/SerialWorker.h"
+#include "platform/SerialWorker.h"
 
 #include <QThread>
 
