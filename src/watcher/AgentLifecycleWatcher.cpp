@@ -219,6 +219,7 @@ void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
   }
   // The user's stop or restart writes the one row that says what happened.
   const bool usersAction = ours.byUsersAction || stopsInProgress_.contains(agentId) || isRestarting(agentId);
+  const RawExitInfo& raw = notice.raw;
   const bool atStart = !usersAction && endedAtStart(instance, raw, bool(ours));
   // Our own kill is no fault, locked online or not.
   const AgentEventType exitType = RecoveryPolicy::exitEventType(intent, isLocked(agentId) && !ours);
