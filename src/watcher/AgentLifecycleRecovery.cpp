@@ -113,7 +113,7 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
         if (startAndFind(false)) return outcome;
         // The continuing command ended at once (nothing to continue in this
         // folder): a new session there brings the agent back.
-        if (outcome.result.isLaunched() && outcome.endedStatus && AgentRecover::plainCommand(entry)) {
+        if (outcome.endedStatus && AgentRecover::endedWithNothingToContinue(entry, outcome.result)) {
           log("[Recover] ", entry.id + QStringLiteral(" 继续会话的命令随即结束 (exit %1) → 新会话").arg(*outcome.endedStatus));
           outcome.plain = true;
           outcome.endedStatus.reset();

@@ -146,6 +146,11 @@ std::optional<Command> AgentRecover::plainCommand(const AgentEntry& entry) {
   return entry.recover->plainCommand;
 }
 
+bool AgentRecover::endedWithNothingToContinue(const AgentEntry& entry, const Result& started) {
+  return started.isLaunched() && !started.endedFile.isEmpty() && plainCommand(entry) &&
+         InstanceTerminals::endedStatus(started.endedFile).has_value();
+}
+
 AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry, const std::optional<QString>& folder,
                                                   bool plain) const {
   const QString& id = entry.id;

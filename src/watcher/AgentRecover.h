@@ -115,6 +115,13 @@ class AgentRecover final {
   // continues the last one: recover.plainCommand when it is given, not
   // empty and not the same; nothing otherwise.
   static std::optional<Command> plainCommand(const AgentEntry& entry);
+  // Whether `started`, a start of recover.command in a terminal window, has
+  // already ended where the entry names a plain command: the continuing
+  // command had nothing to continue in its folder (`claude --continue`
+  // prints "No conversation found to continue" and exits 1 at once), and a
+  // new session there (recoverExecCli() with `plain`) brings the agent back.
+  // Read once the start has had time to settle.
+  static bool endedWithNothingToContinue(const AgentEntry& entry, const Result& started);
   // The user's Launch of an application.
   Result userOpenApp(const AgentEntry& entry) const;
   // The user's Launch of a command-line agent: userInvokeCommand when the

@@ -199,8 +199,11 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
   }
 
   QStringList types() const { return eventTypes("e2e"); }
+  // Two crashes and their relaunches (each a scan, a terminal, a settle and
+  // a scan) take a few seconds on a quiet machine and several times that
+  // on one with twice as many busy processes as cores.
   bool waitForCount(const QString& type, int count) {
-    return test::waitUntil([&] { return types().count(type) == count; }, 5s);
+    return test::waitUntil([&] { return types().count(type) == count; }, 20s);
   }
   int relaunches() const {
     return test::readFile(bin.recordPath("x-terminal-emulator")).count('\n') - 1;  // less our own launch
@@ -351,6 +354,27 @@ TEST_F(RecoveryEndToEnd, ARelaunchWithNothingToContinueStartsANewSessionThere) {
   ASSERT_GT(continued, 0);
   EXPECT_EQ(ProcessTable::arguments(continued).value(1), "--continue");
   EXPECT_EQ(test::terminalTexts(bin, 3).size(), 3) << "no second start";
+}
+
+// The user's Restart brings each session back in its folder, a session with
+// nothing to continue there as a new one, and says so in its one row.
+TEST_F(RecoveryEndToEnd, ARestartWithNothingToContinueBringsBackANewSessionThere) {
+  make("--continue", "plain");
+  const QString fresh = folder("fresh");
+  const pid_t pid = startByHand(fresh);
+  ASSERT_GT(pid, 0);
+  std::optional<AgentRestarter::Result> result;
+  watcher->restartOnUserClick(entry, [&](const AgentRestarter::Result& r) { result = r; });
+  ASSERT_TRUE(test::waitUntil([&] { return result.has_value(); }, 30s));
+  ASSERT_EQ(result->kind, AgentRestarter::Result::Kind::success) << result->reason.toStdString();
+  EXPECT_NE(result->newPid, pid);
+  EXPECT_EQ(ProcessTable::workingFolder(result->newPid), fresh);
+  EXPECT_EQ(ProcessTable::arguments(result->newPid).value(1), "plain");
+  const QStringList texts = test::terminalTexts(bin, 2);
+  ASSERT_EQ(texts.size(), 2);
+  EXPECT_TRUE(texts[0].contains(program + " --continue; ")) << texts[0].toStdString();
+  EXPECT_TRUE(texts[1].contains(program + " plain; ")) << texts[1].toStdString();
+  EXPECT_EQ(types(), (QStringList{"started", "restarted"}));
 }
 
 // projB's relaunch failed, then projA (with a conversation to continue)

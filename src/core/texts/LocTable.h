@@ -66,6 +66,9 @@ TLR_TEXT(restartSigkillStillRunning, (LocInt count),
 TLR_TEXT(restartNewPidUp, (LocInt32 pid),
     u"· ✓ New instance pid={1} is up and running",
     u"· ✓ 新实例 pid={1} 已启动并在跑")
+TLR_TEXT(restartNewSession, (QString command),
+    u"· Nothing to continue in its folder: a new session, {1}",
+    u"· 该目录没有可继续的会话 → 新会话：{1}")
 TLR_TEXT(restartFailedRecover, (QString reason),
     u"· ✗ recover failed: {1}",
     u"· ✗ recover 失败：{1}")
