@@ -300,12 +300,13 @@ TEST_F(AgentCrashInTheApplication, OneInstancesFailedRelaunchDoesNotStopTheOther
   const QString projA = home_.path() + QStringLiteral("/projA"), projB = home_.path() + QStringLiteral("/projB");
   QDir().mkpath(projB);
   home_.writeFile(QStringLiteral("projA/.tlr-conversation"), "saved");
-  AppProcess& app = process(sandbox(registryOf(continuingEntry(agent.name, agent.program, QString()))));
-  ASSERT_TRUE(app.start());
+  // Both run before the application starts, so its first scan sees both.
   const pid_t a = agents_.start(agent.program, {QStringLiteral("plain")}, projA);
   const pid_t b = agents_.start(agent.program, {QStringLiteral("plain")}, projB);
   ASSERT_GT(a, 0);
   ASSERT_GT(b, 0);
+  AppProcess& app = process(sandbox(registryOf(continuingEntry(agent.name, agent.program, QString()))));
+  ASSERT_TRUE(app.start());
   ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }, 20s))
       << app.stdOut().toStdString();
 
