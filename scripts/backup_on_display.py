@@ -9,8 +9,11 @@ as a screen reader drives it:
 
   set up the encrypted image, back up (a file whose name is not UTF-8 is
   stored, a link and a FIFO in the agents' folders are not, and the sheet
-  names them), delete the agents' data, restore one agent, restore all, and
-  check every file's content, name and permission bits; then a reading of
+  names them), quit by SIGTERM while a backup's gocryptfs is mounting (the
+  application ends at once and nothing stays mounted), delete the agents'
+  data, restore one agent, change its data (a read-only folder the restore
+  put back among it) and restore all over it, and check every file's
+  content, name and permission bits; then a reading of
   the backup whose password prompt is cancelled (the sheet offers the prompt
   again), and restores with a cancelled prompt and a wrong password, each of
   which must say so in the restore sheet.
@@ -46,6 +49,9 @@ DATA = {
     ".alpha/bin/run.sh": (b"#!/bin/sh\necho alpha\n", 0o755),
     ".alpha/keys/token": (b"secret-token\n", 0o640),
     ".alpha/memories/notes.md": (b"remember the milk\n", 0o600),
+    # In a folder its owner may not write, and a name beginning with "..".
+    ".alpha/frozen/kept.md": (b"in a read-only folder\n", 0o644),
+    ".alpha/..hidden": (b"two dots, then a name\n", 0o600),
     ".beta/sessions/s1.json": (b'{"session": 1}\n', 0o600),
     "Documents/app/notes.md": (b"documents app\n", 0o644),
     "Code/app/main.c": (b"int main(void) { return 0; }\n", 0o644),
@@ -66,6 +72,8 @@ EMPTY = ".beta/empty-folder"
 LONG_TOP = ".beta/deep"
 LONG_PARTS = [("%c" % (ord("a") + i)) * 199 for i in range(25)] + ["far.json"]
 LONG_CONTENT = b"far down\n"
+# A folder its owner may not write (0555), as the restore puts it back.
+FROZEN = ".alpha/frozen"
 
 
 def agent(agent_id, name, paths):
@@ -110,6 +118,7 @@ class Run:
             with open(path, "wb") as f:
                 f.write(content)
             os.chmod(path, mode)
+        os.chmod(os.path.join(self.home, FROZEN), 0o555)
         self.make_odd()
         config = os.path.join(self.home, ".config", "Tollamere")
         os.makedirs(config)
@@ -126,7 +135,18 @@ class Run:
         self.exe = os.path.join(app, "tollamere")
         fakes = os.path.join(self.tmp, "bin")
         os.makedirs(fakes)
-        for name, body in (("xdg-open", "exit 0"), ("notify-send", "exit 0"), ("systemctl", "exit 1")):
+        # gocryptfs itself, held at its start while a file says so (once),
+        # until the gate (a FIFO) is opened: a signal can then be sent while
+        # it mounts.
+        self.arm = os.path.join(self.tmp, "hold-next-mount")
+        self.held = os.path.join(self.tmp, "mount-held")
+        self.gate = os.path.join(self.tmp, "mount-gate")
+        os.mkfifo(self.gate, 0o600)
+        real = shutil.which("gocryptfs")
+        held = ("if [ -e '%s' ]; then rm -f '%s'; : > '%s'; read -r _ < '%s'; fi\nexec '%s' \"$@\""
+                % (self.arm, self.arm, self.held, self.gate, real))
+        for name, body in (("xdg-open", "exit 0"), ("notify-send", "exit 0"), ("systemctl", "exit 1"),
+                           ("gocryptfs", held)):
             path = os.path.join(fakes, name)
             with open(path, "w") as f:
                 f.write("#!/bin/sh\n" + body + "\n")
@@ -229,10 +249,35 @@ class Run:
                     p.wait()
         self.children = []
 
+    def mount_point(self):
+        return os.path.join(self.home, ".local/share/Tollamere/Volumes/TLR 备份")
+
     def mounted(self):
-        point = os.path.join(self.home, ".local/share/Tollamere/Volumes/TLR 备份")
         with open("/proc/self/mountinfo") as f:
-            return any(line.split(" ")[4].replace("\\040", " ") == point for line in f)
+            return any(line.split(" ")[4].replace("\\040", " ") == self.mount_point() for line in f)
+
+    def crypt_processes(self, daemon=False):
+        """The gocryptfs processes working on the mount point (the daemon a
+        mount forks runs under the same name; with `daemon`, only that one),
+        leaving out ended ones waiting to be reaped."""
+        found = []
+        point = os.fsencode(self.mount_point())
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/stat" % entry, "rb") as f:
+                    line = f.read()
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    args = f.read().split(b"\0")
+            except OSError:
+                continue
+            after = line.rfind(b")")
+            if b"(gocryptfs)" not in line or line[after + 2:after + 3] == b"Z" or point not in args:
+                continue
+            if not daemon or b"-fg" in args:
+                found.append(int(entry))
+        return found
 
     def clean(self):
         self.stop()
@@ -413,7 +458,16 @@ def remove_data(run, rels):
     for top in (".alpha", ".beta", "Documents/app", "Code/app"):
         path = os.path.join(run.home, top)
         if os.path.isdir(path) and all(not files for _, _, files in os.walk(path)):
+            for folder, _, _ in os.walk(path):
+                os.chmod(folder, 0o755)
             shutil.rmtree(path)
+
+
+def folder_mode(run, rel):
+    try:
+        return stat.S_IMODE(os.lstat(os.path.join(run.home, rel)).st_mode)
+    except OSError:
+        return -1
 
 
 def open_restore(run):
@@ -481,7 +535,29 @@ def scenario(run):
     run.check("no plain copy is left in the home folder",
               not [n for n in os.listdir(run.home) if n.startswith(".tollamere-")])
     run.check("the volume is detached after the backup", not run.mounted())
-    close_sheet(run)
+
+    # Quit by SIGTERM while the next backup's gocryptfs is still mounting:
+    # the application ends at once, and nothing stays mounted or running.
+    open(run.arm, "w").close()
+    run.press("Back up now")
+    run.wait_for("gocryptfs at its start", lambda: os.path.exists(run.held), 60)
+    with open(run.gate, "w") as gate:
+        gate.write("go\n")
+    run.wait_for("gocryptfs's daemon", lambda: run.crypt_processes(daemon=True), 60)
+    started = time.time()
+    run.app.send_signal(signal.SIGTERM)
+    try:
+        run.app.wait(10)
+    except subprocess.TimeoutExpired:
+        pass
+    took = time.time() - started
+    run.check("quitting while the image is being mounted ends the application at once (%.1f s)" % took,
+              run.app.poll() is not None and took < 5, "%.1f s" % took)
+    run.check("nothing stays mounted after it", not run.mounted())
+    run.check("no gocryptfs of it outlives it", not run.crypt_processes(), str(run.crypt_processes()))
+    run.start_app()
+    run.wait_for("the application on the accessibility bus", run.application, 60)
+    time.sleep(2)
 
     # Delete everything, restore one agent, then all.
     remove_data(run, list(DATA))
@@ -508,11 +584,23 @@ def scenario(run):
     run.check("the link is not brought back", not os.path.lexists(os.path.join(run.home, LINK)))
     run.check("Beta Agent's files stay away after restoring Alpha alone",
               not os.path.exists(os.path.join(run.home, ".beta")))
+    run.check("the read-only folder comes back read-only", folder_mode(run, FROZEN) == 0o555,
+              "%o" % folder_mode(run, FROZEN))
+    # Restore all over what the first restore put back: changed files, one
+    # of them in the read-only folder it made.
+    frozen = os.path.join(run.home, FROZEN)
+    os.chmod(frozen, 0o755)
+    for rel in (FROZEN + "/kept.md", ".alpha/..hidden"):
+        with open(os.path.join(run.home, rel), "wb") as f:
+            f.write(b"changed since the backup\n")
+    os.chmod(frozen, 0o555)
     confirm(run, "Restore all at once")
     outcome(run, lambda t: t == "✓ Restored all agents")
     run.shot("6-restored-all")
-    run.check("every file comes back with its content and mode", not run.data_as_backed_up(list(DATA)),
-              ", ".join(run.data_as_backed_up(list(DATA))))
+    run.check("every file comes back with its content and mode, over the restored read-only folder too",
+              not run.data_as_backed_up(list(DATA)), ", ".join(run.data_as_backed_up(list(DATA))))
+    run.check("the read-only folder keeps its mode", folder_mode(run, FROZEN) == 0o555,
+              "%o" % folder_mode(run, FROZEN))
     run.check("an empty folder comes back", os.path.isdir(os.path.join(run.home, EMPTY)))
     run.check("a path of %d bytes comes back" % len("/".join([LONG_TOP] + LONG_PARTS)),
               run.long_path() == LONG_CONTENT)

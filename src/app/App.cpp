@@ -140,9 +140,11 @@ constexpr auto kStopDeadline = std::chrono::seconds(10);
 // Runs one verification mode while the main thread turns its event loop,
 // then ends with 0 (success) or 1. No window, lock or scan loop exists.
 // SIGTERM, SIGINT and SIGHUP stop the mode's work: its running tools are
-// ended, the engines stop between steps and wind down as after any failure,
-// what the mode attached is detached and what it staged removed, and it
-// exits with 1.
+// ended at once (a mount under way too, with what it mounted), the engines
+// stop between steps and wind down as after any failure (the tools that
+// wind down, a detach, still run), what the mode attached is detached and
+// what it staged removed, its report keeps the steps it did, and it exits
+// with 1. Work that does not wind down within the deadline is cut off.
 int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   QCoreApplication application(argc, argv);
   const VerificationRoutine routine = verificationRoutine(selected);
@@ -156,6 +158,8 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   // Winds a stopped mode down: the tools its work ran could not detach once
   // stopped, so what this process attached is detached here.
   const auto windDown = [&](bool workEnded) {
+    // Still stuck: nothing of it starts again, and what it runs is stopped.
+    if (!workEnded) OffMainPool::shared().cancel();
     if (BackupVolume::mountedByThisProcess()) BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
     ScratchVolume::removeAll();
     if (workEnded) {
@@ -181,7 +185,7 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
     interrupted = signal;
     log("[App] ", QStringLiteral("收到 %1，停止验证模式").arg(signalName(signal)));
     OperationStop::request();
-    OffMainPool::shared().cancel();
+    stopRunningChildren();
     stopping.start();
   });
   QTimer::singleShot(0, &application, [&] {

@@ -353,8 +353,11 @@ class BackupPipeline {
     if (packed.exitCode != 0) return Unexpected(BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput)));
     if (!packed.ok()) return Unexpected(BackupError::of(Case::packFailed, QStringLiteral("unknown")));
     QList<BackupManifest::AgentBackup> results;
+    // Every agent with a stored root, also one whose folders hold no file
+    // (empty folders only, or nothing it could read): listed, counted and
+    // restored like the others.
     for (qsizetype i = 0; i < staged.agents.size(); ++i) {
-      if (staged.agents[i].fileCount >= 1) results << agentBackup(*stagedEntries[i], staged.agents[i]);
+      if (!staged.agents[i].roots.isEmpty()) results << agentBackup(*stagedEntries[i], staged.agents[i]);
     }
     if (results.isEmpty()) return Unexpected(BackupError::of(Case::nothingToBackUp));
 

@@ -59,9 +59,10 @@ class BackupEngine final : public EngineState {
     NamedItems unreadable;
     NamedItems tooDeep;
     NamedItems changed;
-    // Whether the snapshot lacks any of the agents' data (links and the like
-    // are never stored, so they do not count).
-    bool incomplete() const { return !unreadable.isEmpty() || !tooDeep.isEmpty() || !changed.isEmpty(); }
+    // What the snapshot lacks of the agents' data, kind by kind, and whether
+    // it lacks any (the one verdict the sheet and the modes give).
+    QList<std::pair<SnapshotGap, NamedItems>> gaps() const { return snapshotGaps(unreadable, tooDeep, changed); }
+    bool incomplete() const { return !gaps().isEmpty(); }
     friend bool operator==(const BackupRecord&, const BackupRecord&) = default;
   };
   using Result = Expected<BackupRecord, BackupError>;

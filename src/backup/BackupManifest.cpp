@@ -5,6 +5,7 @@
 #include "platform/Crypto.h"
 #include "platform/DeviceIdentity.h"
 #include "platform/JsonWriter.h"
+#include "platform/PathNames.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -94,7 +95,7 @@ class Reader {
 
 // One entry name: not empty, no "/", not "." or "..".
 bool isPlainName(const QString& name) {
-  return !name.isEmpty() && !name.contains('/') && name != QLatin1String(".") && name != QLatin1String("..");
+  return !name.isEmpty() && !name.contains('/') && !PathNames::isDotName(name);
 }
 
 // The entry name a root's place gives it: its last component.

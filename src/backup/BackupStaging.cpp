@@ -74,6 +74,9 @@ struct Claim {
   qsizetype relBytes = 0;  // the length of `rel` in bytes
   qint64 files = 0;
   qint64 diskBytes = 0;
+  // A folder root whose folder was stored (empty, or holding only folders or
+  // what could not be read): it comes back as it was.
+  bool reached = false;
 };
 
 // A root stored in the archive once.
@@ -108,9 +111,10 @@ class Walk {
       else
         storeFolder(static_cast<int>(s));
     }
-    // Each agent's roots that yielded files, in the order given.
+    // Each agent's roots that were stored, in the order given: those that
+    // yielded files, and folders stored without any.
     for (const Claim& claim : claims_) {
-      if (claim.files == 0) continue;
+      if (claim.files == 0 && !claim.reached) continue;
       const Stored& stored = stored_[static_cast<std::size_t>(claim.stored)];
       out_.agents[claim.agent].roots.append(
           {claim.entry, claim.path, claim.rel.isEmpty() ? stored.location : stored.location + '/' + claim.rel,
@@ -299,8 +303,12 @@ class Walk {
     fd.release();
     const std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
     // Stored whether or not it holds anything: an empty folder an agent
-    // expects comes back.
+    // expects comes back, and a root that is such a folder is the agent's.
     if (!writePending()) return;
+    for (int c : active) {
+      Claim& claim = claims_[static_cast<std::size_t>(c)];
+      if (!claim.file && claim.rel == relText) claim.reached = true;
+    }
     const int dirFd = ::dirfd(dir);
     while (const dirent* entry = ::readdir(dir)) {
       if (stopped()) return;
@@ -427,6 +435,21 @@ class Walk {
 };
 
 }  // namespace
+
+QString listedPaths(qint64 count, const QStringList& examples) {
+  QStringList shown;
+  for (const QString& path : examples) shown << oneLine(path);
+  return shown.join(QStringLiteral(", ")) + (count > examples.size() ? QStringLiteral(", …") : QString());
+}
+
+QList<std::pair<SnapshotGap, NamedItems>> snapshotGaps(const NamedItems& unreadable, const NamedItems& tooDeep,
+                                                       const NamedItems& changed) {
+  QList<std::pair<SnapshotGap, NamedItems>> gaps;
+  if (!unreadable.isEmpty()) gaps.append({SnapshotGap::unreadable, unreadable});
+  if (!tooDeep.isEmpty()) gaps.append({SnapshotGap::tooDeep, tooDeep});
+  if (!changed.isEmpty()) gaps.append({SnapshotGap::changed, changed});
+  return gaps;
+}
 
 QStringList BackupStaging::entryNames(const QStringList& roots) {
   QStringList names;

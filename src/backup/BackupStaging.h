@@ -13,7 +13,8 @@ class TarWriter;
 // What one agent's part of a snapshot holds, counted as the snapshot's
 // manifest lists it.
 struct StagedAgent {
-  // One root that yielded at least one file: the name of its entry in the
+  // One root that was stored (it yielded files, or it is a folder holding
+  // none, empty folders at most): the name of its entry in the
   // agent's folder, the root as given, where in the archive it lies (below
   // the top folder: "<agent id>/<entry>", or inside another agent's entry
   // or another root's folder when it is stored there), and the bytes its
@@ -48,10 +49,23 @@ struct NamedItems {
 };
 
 // The first paths of `count` items, ", " between them and ", …" after them
-// when there are more.
-inline QString listedPaths(qint64 count, const QStringList& examples) {
-  return examples.join(QStringLiteral(", ")) + (count > examples.size() ? QStringLiteral(", …") : QString());
-}
+// when there are more; each on one line, as the log writes it (a line break
+// in a name is shown as "\n").
+QString listedPaths(qint64 count, const QStringList& examples);
+
+// What a snapshot lacks of the agents' data, by kind. Each makes the
+// snapshot incomplete: the sheet says so and a verification mode fails.
+// (Links and the like are never stored, so they make no gap.)
+enum class SnapshotGap {
+  unreadable,  // files and folders this user may not read
+  tooDeep,     // folders more than kMaxDepth levels below a root
+  changed,     // files that changed while they were read, twice
+};
+// The one verdict: the gaps of a snapshot that could not read `unreadable`,
+// left out `tooDeep` and stored `changed` as read, in the order they are
+// named, each with its items; empty for a complete snapshot.
+QList<std::pair<SnapshotGap, NamedItems>> snapshotGaps(const NamedItems& unreadable, const NamedItems& tooDeep,
+                                                       const NamedItems& changed);
 
 // What a snapshot's archive holds of all the agents.
 struct StagedSnapshot {
@@ -69,7 +83,7 @@ struct StagedSnapshot {
   NamedItems tooDeep;
   static constexpr int kMaxDepth = 256;
   // Whether something the agents hold is missing from the snapshot.
-  bool incomplete() const { return !unreadable.isEmpty() || !tooDeep.isEmpty() || !changed.isEmpty(); }
+  bool incomplete() const { return !snapshotGaps(unreadable, tooDeep, changed).isEmpty(); }
 };
 
 // Stages the agents' data straight into the snapshot archive being written.

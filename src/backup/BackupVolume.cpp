@@ -43,16 +43,6 @@ Unexpected<BackupVolumeError> volumeError(Kind kind, QString output = {}, bool w
   return Unexpected(BackupVolumeError{kind, std::move(output), wrongPassword, {}});
 }
 
-// A program the volume needs is not installed: nothing is tried without it,
-// since a volume that could not be detached again would stay open.
-std::optional<BackupVolumeError> missingTool() {
-  const QString tool = DiskImage::missingTool();
-  if (tool.isEmpty()) return std::nullopt;
-  return BackupVolumeError{Kind::toolMissing,
-                           QStringLiteral("找不到 %1（PATH 中没有这个程序），请先安装 %2")
-                               .arg(tool, DiskImage::packageOf(tool)),
-                           false, tool};
-}
 
 // Why a password cannot be handed to the tool, which reads one line.
 QString unusablePassword(const QString& password) {
@@ -81,25 +71,17 @@ void recordOwner() {
 }
 
 // At quit: what this process attached goes, and so does what an attach
-// still under way brings about. The attach's gocryptfs was stopped with the
-// rest of the running work; the daemon it had started may still be
-// finishing its mount, so the mount table is watched for a moment.
+// still under way brings about: its gocryptfs is stopped with the rest of
+// the running work, and the daemon it may have forked, which would finish
+// the mount on its own, is ended here with what it mounted.
 void detachAtQuit() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
-  bool late = g_attaching.load() > 0;
-  while (late && g_attaching.load() > 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (g_attaching.load() > 0) {
+    if (const std::optional<QString> image = BackupVolume::imageURL())
+      DiskImage::endAttach(*image, BackupVolume::mountPoint());
+  }
   // Work of ours that was stopped may still hold a file there: the
   // decrypted files go out of reach all the same.
   BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
-  while (late && std::chrono::steady_clock::now() < deadline) {
-    if (BackupVolume::isMounted()) {
-      BackupVolume::unmount(DiskImage::WhenBusy::detachLazily);
-      late = false;
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
 }
 
 // Detaches what this process attached when the application quits.
@@ -117,6 +99,11 @@ void installQuitHook() {
 
 }  // namespace
 
+BackupVolumeError BackupVolumeError::ofAttach(const DiskImage::ToolFailure& failure) {
+  if (failure.fuseDenied) return {Kind::fuseNotPermitted, failure.reason, false, {}};
+  return {Kind::mountFailed, failure.reason, failure.wrongPassword, {}};
+}
+
 QString BackupVolumeError::localizedDescription() const {
   switch (kind) {
     case Kind::createFailed: return QStringLiteral("创建加密卷失败：") + output;
@@ -126,6 +113,7 @@ QString BackupVolumeError::localizedDescription() const {
     case Kind::passwordMissing: return QStringLiteral("密码库（.pwd.vault）里没有备份卷密码");
     case Kind::toolMissing: return QStringLiteral("挂载加密卷失败：") + output;
     case Kind::detachFailed: return QStringLiteral("卸载加密卷失败：") + output;
+    case Kind::fuseNotPermitted: return QStringLiteral("挂载加密卷失败：当前用户无权使用 FUSE（/dev/fuse）：") + output;
   }
   return {};
 }
@@ -146,8 +134,19 @@ EngineMessage BackupVolumeError::message() const {
     case Kind::detachFailed:
       if (!tool.isEmpty()) return {LocKey::backupErrDetachToolMissing(tool, DiskImage::packageOf(tool)), {}, false};
       return {LocKey::backupErrDetach(), output};
+    // Trying again cannot help until the administrator changed it.
+    case Kind::fuseNotPermitted: return {LocKey::backupErrFuseNotPermitted(), output, false};
   }
   return {LocKey::backupErrUnlock(), output};
+}
+
+std::optional<BackupVolumeError> BackupVolume::missingTool() {
+  const QString tool = DiskImage::missingTool();
+  if (tool.isEmpty()) return std::nullopt;
+  return BackupVolumeError{Kind::toolMissing,
+                           QStringLiteral("找不到 %1（PATH 中没有这个程序），请先安装 %2")
+                               .arg(tool, DiskImage::packageOf(tool)),
+                           false, tool};
 }
 
 QString BackupVolume::volumeName() { return QStringLiteral("TLR 备份"); }
@@ -205,7 +204,7 @@ BackupVolume::Result BackupVolume::create(const QString& location, const QString
   std::lock_guard lock(toolMutex());
   if (somethingAt(image)) return volumeError(Kind::alreadyExists);
   if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::createFailed, why);
-  if (auto missing = missingTool()) return Unexpected(std::move(*missing));
+  if (auto missing = BackupVolume::missingTool()) return Unexpected(std::move(*missing));
 
   const QFileInfo info(image);
   if (!QDir().mkpath(info.absolutePath())) {
@@ -250,7 +249,7 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   const std::optional<QString> image = imageURL();
   if (!image || !somethingAt(*image)) return volumeError(Kind::notInitialized);
   if (const QString why = unusablePassword(password); !why.isEmpty()) return volumeError(Kind::mountFailed, why);
-  if (auto missing = missingTool()) return Unexpected(std::move(*missing));
+  if (auto missing = BackupVolume::missingTool()) return Unexpected(std::move(*missing));
   const QFileInfo at(point);
   if ((at.exists() || at.isSymLink()) && (!at.isDir() || at.isSymLink())) {
     return volumeError(Kind::mountFailed, point + QStringLiteral(" 不是文件夹"));
@@ -261,8 +260,11 @@ BackupVolume::Result BackupVolume::mount(const QString& password) {
   ++g_attaching;
   installQuitHook();
   const DiskImage::ToolResult attached = DiskImage::attach(*image, point, password);
+  // A stopped attach that could not take down what it mounted (its detach
+  // refused while the application quits) leaves it to the end of the process.
+  if (!attached && isMounted()) g_mountedByUs = true;
   --g_attaching;
-  if (!attached) return volumeError(Kind::mountFailed, attached.error().reason, attached.error().wrongPassword);
+  if (!attached) return Unexpected(BackupVolumeError::ofAttach(attached.error()));
   if (!isMounted()) {
     return volumeError(Kind::mountFailed, QStringLiteral("gocryptfs 已结束，但挂载表里没有这个卷"));
   }

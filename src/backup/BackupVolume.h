@@ -21,6 +21,9 @@ struct BackupVolumeError {
     passwordMissing,  // no stored password and the user gave none
     toolMissing,      // a program the volume needs (`tool`) is not installed
     detachFailed,     // the volume stays attached; `output` says why, `tool` when it is missing
+    // This user may not use FUSE (/dev/fuse), which attaching needs; `output`
+    // holds the tool's words.
+    fuseNotPermitted,
   };
   Kind kind = Kind::mountFailed;
   // The tool's error output, or our own reason when the tool could not run.
@@ -29,6 +32,10 @@ struct BackupVolumeError {
   bool wrongPassword = false;
   // The program that is not installed ("gocryptfs", "fusermount3").
   QString tool;
+
+  // The error of an attach that failed so: fuseNotPermitted, or mountFailed
+  // (wrongPassword when the image refused the password).
+  static BackupVolumeError ofAttach(const DiskImage::ToolFailure& failure);
 
   // "创建加密卷失败：<output>", "挂载加密卷失败：<output>", ...
   QString localizedDescription() const;
@@ -67,8 +74,9 @@ class BackupVolume {
   // the mount point. Without gocryptfs or fusermount3 on PATH nothing is
   // tried: toolMissing. Already attached: returns at once, the password unused
   // (an attachment whose gocryptfs died is detached and made afresh).
-  // No image: notInitialized. Refused (among others a wrong password, then
-  // with wrongPassword set), or the tool missing: mountFailed.
+  // No image: notInitialized. This user may not use FUSE: fuseNotPermitted.
+  // Refused (among others a wrong password, then with wrongPassword set), or
+  // the tool missing: mountFailed.
   static Result mount(const QString& password);
 
   // Like mount(), finding the password itself: the in-memory copy, else the
@@ -80,6 +88,11 @@ class BackupVolume {
   // was one. Other failures are returned as they are, with the in-memory
   // copy cleared after a mountFailed.
   static Result mountInteractive(const LocKey& reason);
+
+  // A program that attaching and detaching need is not installed (toolMissing
+  // naming it and its package): nothing is attached without it, since a
+  // volume that could not be detached again would stay open.
+  static std::optional<BackupVolumeError> missingTool();
 
   // Detaches the image when it is attached; nothing runs otherwise. A volume
   // that refuses to detach stays attached, unless `whenBusy` says to take it

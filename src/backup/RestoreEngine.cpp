@@ -310,8 +310,8 @@ class RestoreRun {
   // would show what the restore itself took).
   static RestoreError diskFullError(const QString& folder, const QList<BackupManifest::AgentBackup>& agents,
                                     std::optional<qint64> freeBefore) {
-    RestoreError error = RestoreError::diskFull(folder);
-    error.neededBytes = roomNeeded(agents);
+    RestoreError error = RestoreError::of(Case::diskFull, folder);
+    error.bytes = roomNeeded(agents);
     error.freeBytes = freeBefore;
     return error;
   }

@@ -1,26 +1,21 @@
 #include "backup/RestoreError.h"
 
-#include "backup/BackupVolume.h"
 #include "core/texts/ByteSizeText.h"
 
 #include <algorithm>
 
 namespace tlr {
-
-RestoreError RestoreError::passOn(const BackupVolumeError& error) {
-  const bool password = (error.kind == BackupVolumeError::Kind::mountFailed && error.wrongPassword) ||
-                        error.kind == BackupVolumeError::Kind::passwordMissing;
-  return {Case::passedOn, error.localizedDescription(), error.message(), {}, {}, password};
-}
-
 namespace {
+
+using Case = RestoreErrorCase;
 
 QString size(const std::optional<qint64>& bytes) { return decimalByteCount(static_cast<quint64>(std::max<qint64>(*bytes, 0))); }
 
 }  // namespace
 
-QString RestoreError::description() const {
-  switch (kind) {
+QString describe(const RestoreError& error) {
+  const QString& payload = error.payload;
+  switch (error.kind) {
     case Case::unpackFailed: return QStringLiteral("解压失败：") + payload;
     case Case::pathTraversal: return QStringLiteral("拒绝恢复：检测到非法路径 ") + payload;
     case Case::unknownAgent: return QStringLiteral("未知 Agent: ") + payload;
@@ -36,8 +31,8 @@ QString RestoreError::description() const {
     case Case::busy: return QStringLiteral("已有备份正在进行中");
     case Case::diskFull: {
       QString text = QStringLiteral("磁盘已满：") + payload + QStringLiteral(" 所在的磁盘空间不足");
-      if (neededBytes) text += QStringLiteral("，恢复需要约 ") + size(neededBytes);
-      if (freeBytes) text += QStringLiteral("，可用 ") + size(freeBytes);
+      if (error.bytes) text += QStringLiteral("，恢复需要约 ") + size(error.bytes);
+      if (error.freeBytes) text += QStringLiteral("，可用 ") + size(error.freeBytes);
       return text;
     }
     case Case::passedOn: return payload;
@@ -45,33 +40,31 @@ QString RestoreError::description() const {
   return payload;
 }
 
-QString RestoreError::textualForm() const {
-  auto named = [&](const char* name) {
-    return payload.isEmpty() ? QString::fromLatin1(name)
-                             : QString::fromLatin1(name) + QStringLiteral("(\"") + payload + QStringLiteral("\")");
-  };
-  switch (kind) {
-    case Case::unpackFailed: return named("unpackFailed");
-    case Case::pathTraversal: return named("pathTraversal");
-    case Case::unknownAgent: return named("unknownAgent");
-    case Case::copyFailed: return named("copyFailed");
-    case Case::linkInTheWay: return named("linkInTheWay");
-    case Case::folderInTheWay: return named("folderInTheWay");
-    case Case::fileInTheWay: return named("fileInTheWay");
-    case Case::notWritable: return named("notWritable");
-    case Case::agentNotInBackup: return named("agentNotInBackup");
-    case Case::noBackupFound: return named("noBackupFound");
-    case Case::manifestCorrupted: return named("manifestCorrupted");
-    case Case::sha256Mismatch: return named("sha256Mismatch");
-    case Case::busy: return named("busy");
-    case Case::diskFull: return named("diskFull");
+QString formOf(const RestoreError& error) {
+  const QString& payload = error.payload;
+  switch (error.kind) {
+    case Case::unpackFailed: return namedCase("unpackFailed", payload);
+    case Case::pathTraversal: return namedCase("pathTraversal", payload);
+    case Case::unknownAgent: return namedCase("unknownAgent", payload);
+    case Case::copyFailed: return namedCase("copyFailed", payload);
+    case Case::linkInTheWay: return namedCase("linkInTheWay", payload);
+    case Case::folderInTheWay: return namedCase("folderInTheWay", payload);
+    case Case::fileInTheWay: return namedCase("fileInTheWay", payload);
+    case Case::notWritable: return namedCase("notWritable", payload);
+    case Case::agentNotInBackup: return namedCase("agentNotInBackup", payload);
+    case Case::noBackupFound: return namedCase("noBackupFound", payload);
+    case Case::manifestCorrupted: return namedCase("manifestCorrupted", payload);
+    case Case::sha256Mismatch: return namedCase("sha256Mismatch", payload);
+    case Case::busy: return namedCase("busy", payload);
+    case Case::diskFull: return namedCase("diskFull", payload);
     case Case::passedOn: return payload;
   }
   return payload;
 }
 
-EngineMessage RestoreError::message() const {
-  switch (kind) {
+EngineMessage shownAs(const RestoreError& error) {
+  const QString& payload = error.payload;
+  switch (error.kind) {
     case Case::unpackFailed: return {LocKey::restoreErrUnpack(), payload};
     // A damaged backup stays damaged: trying again cannot help.
     case Case::pathTraversal: return {LocKey::restoreErrUnsafePath(), payload, false};
@@ -87,13 +80,11 @@ EngineMessage RestoreError::message() const {
     case Case::sha256Mismatch: return {LocKey::restoreErrIntegrity(), {}, false};
     case Case::busy: return EngineMessage::busy();
     case Case::diskFull:
-      if (neededBytes && freeBytes)
-        return {LocKey::restoreErrDiskFullNeedsFree(size(neededBytes), payload, size(freeBytes)), {}};
-      if (neededBytes) return {LocKey::restoreErrDiskFullNeeds(size(neededBytes), payload), {}};
+      if (error.bytes && error.freeBytes)
+        return {LocKey::restoreErrDiskFullNeedsFree(size(error.bytes), payload, size(error.freeBytes)), {}};
+      if (error.bytes) return {LocKey::restoreErrDiskFullNeeds(size(error.bytes), payload), {}};
       return {LocKey::restoreErrDiskFull(payload), {}};
-    case Case::passedOn:
-      if (passed) return *passed;
-      return {LocKey::restoreErrFailed(), payload};
+    case Case::passedOn: return {LocKey::restoreErrFailed(), payload};
   }
   return {LocKey::restoreErrFailed(), payload};
 }

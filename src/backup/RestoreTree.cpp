@@ -1,6 +1,8 @@
 #include "backup/RestoreTree.h"
 
 #include "platform/FileTransfer.h"
+#include "platform/FolderAccess.h"
+#include "platform/PathNames.h"
 #include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
 
@@ -99,17 +101,43 @@ Located locate(int baseFd, const QString& path) {
   return located;
 }
 
+// Makes the folder `path` and the missing ones above it, each in the one
+// that stands above it (a folder of the user's own that withholds writing
+// is opened for that moment); 0, or why not.
+int makeFolders(const QString& path) {
+  struct stat st{};
+  if (::stat(QFile::encodeName(path).constData(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  const QString above = QFileInfo(path).path();
+  if (above == path) return ENOENT;
+  if (const int error = makeFolders(above)) return error;
+  const FolderAccess::Writing into = FolderAccess::Writing::open(above);
+  if (!into) return into.error();
+  const QByteArray name = QFile::encodeName(QFileInfo(path).fileName());
+  return ::mkdirat(into.fd(), name.constData(), 0777) == 0 || errno == EEXIST ? 0 : errno;
+}
+
 // The folder a target lies in, made when missing (its own links followed:
 // where the user keeps an agent's folders is theirs to arrange).
 Expected<void, RestoreError> openTargetParent(const QString& target, Located& out) {
   const QFileInfo info(target);
-  if (!QDir().mkpath(info.path()))
-    return Unexpected(RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(" 无法创建文件夹")));
+  if (const int error = makeFolders(info.path())) {
+    if (diskFull(error)) return Unexpected(RestoreError::of(Case::diskFull, info.path()));
+    return Unexpected(RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(" 无法创建文件夹：") + errnoText(error)));
+  }
   out.parent.reset(::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   out.name = QFile::encodeName(info.fileName());
   if (!out.parent || out.name.isEmpty())
     return Unexpected(RestoreError::of(Case::copyFailed, info.path() + QStringLiteral(": ") + errnoText(errno)));
   return {};
+}
+
+// A standing folder opened to be written into, by the one rule of
+// FolderAccess, or why not: a link standing there, or this user may not.
+Expected<FolderAccess::Writing, RestoreError> writableFolder(int parentFd, const char* name, const QString& shown) {
+  FolderAccess::Writing folder = FolderAccess::Writing::open(parentFd, name);
+  if (folder) return folder;
+  if (folder.error() == ELOOP) return throughLink(shown);
+  return notWritable({shown + QStringLiteral(": ") + errnoText(folder.error())});
 }
 
 // The safety check's walk: everything tar wrote is looked at through the
@@ -146,7 +174,7 @@ class TreeCheck {
         if (wanted != original) ::fchmodat(listing.fd(), name, wanted, 0);
         if (S_ISDIR(st.st_mode)) subfolders << bytes;
       }
-      if (bytes.startsWith("..")) return Unexpected(RestoreError::of(Case::pathTraversal, below(shown, name)));
+      if (PathNames::isParentStep(bytes)) return Unexpected(RestoreError::of(Case::pathTraversal, below(shown, name)));
     }
     for (const QByteArray& subfolder : subfolders) {
       if (auto r = folder(openFolderAt(listing.fd(), subfolder.constData()), below(shown, subfolder.constData())); !r)
@@ -155,10 +183,6 @@ class TreeCheck {
     return {};
   }
 };
-
-// Whether this user may put things into the folder open as `fd` (make,
-// replace and remove names in it); else the reason.
-int writableFolder(int fd) { return ::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno; }
 
 // What putting a backed-up folder over a standing one would meet, before
 // anything is written. A standing folder the restore would write into but
@@ -170,7 +194,7 @@ Expected<void, RestoreError> checkFolder(int sourceFd, int targetFd, const QStri
   while (const char* name = listing.next()) {
     if (!looked) {
       looked = true;
-      if (const int error = writableFolder(targetFd)) unwritable << shown + QStringLiteral(": ") + errnoText(error);
+      if (const int error = FolderAccess::refusal(targetFd)) unwritable << shown + QStringLiteral(": ") + errnoText(error);
     }
     struct stat source{}, standing{};
     if (::fstatat(listing.fd(), name, &source, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -182,8 +206,19 @@ Expected<void, RestoreError> checkFolder(int sourceFd, int targetFd, const QStri
       if (S_ISLNK(standing.st_mode)) return throughLink(path);
       if (!S_ISDIR(standing.st_mode)) return fileWhereFolderGoes(path);
       UniqueFd from = openFolderAt(listing.fd(), name), to = openFolderAt(targetFd, name);
-      if (!from || !to) continue;
-      if (auto r = checkFolder(from.get(), to.get(), path, unwritable); !r) return r;
+      if (!from) continue;
+      if (to) {
+        if (auto r = checkFolder(from.get(), to.get(), path, unwritable); !r) return r;
+        continue;
+      }
+      // One this user cannot even enter: looked into when it may be opened
+      // (its own; its bits come back at once), else named.
+      const FolderAccess::Writing opened = FolderAccess::Writing::open(targetFd, name);
+      if (!opened) {
+        unwritable << path + QStringLiteral(": ") + errnoText(opened.error());
+        continue;
+      }
+      if (auto r = checkFolder(from.get(), opened.fd(), path, unwritable); !r) return r;
     }
   }
   return {};
@@ -235,7 +270,7 @@ class Merge {
       if (folder) placed_.emplace(std::make_pair(source.st_dev, source.st_ino), Placed{std::move(folder), targetName});
     }
     if (error == 0) return {};
-    if (diskFull(error)) return Unexpected(RestoreError::diskFull(shownFolder));
+    if (diskFull(error)) return Unexpected(RestoreError::of(Case::diskFull, shownFolder));
     return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(error)));
   }
 
@@ -255,7 +290,7 @@ class Merge {
   Expected<void, RestoreError> makeFolder(int sourceFd, const char* name, const struct stat& st, int targetFd,
                                          const QByteArray& targetName, const QString& shown, qint64* placed) {
     if (::mkdirat(targetFd, targetName.constData(), 0700) != 0) {
-      if (diskFull(errno)) return Unexpected(RestoreError::diskFull(shown));
+      if (diskFull(errno)) return Unexpected(RestoreError::of(Case::diskFull, shown));
       return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(" 无法创建文件夹")));
     }
     qint64 inside = 0;
@@ -287,11 +322,14 @@ class Merge {
     }
     if (S_ISLNK(standing.st_mode)) return throughLink(shown);
     if (!S_ISDIR(standing.st_mode)) return fileWhereFolderGoes(shown);
-    UniqueFd from = openFolderAt(sourceFd, name), to = openFolderAt(targetFd, name);
-    // Replaced by a link since it was looked at: never written through.
-    if (!to && errno == ELOOP) return throughLink(shown);
-    if (!from || !to) return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(errno)));
-    return contents(from.get(), to.get(), shown, placed);
+    UniqueFd from = openFolderAt(sourceFd, name);
+    if (!from) return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(errno)));
+    // Replaced by a link since it was looked at: never written through. One
+    // of the user's that withholds writing (0555) is opened while its files
+    // go in and gets its bits back after.
+    auto to = writableFolder(targetFd, name, shown);
+    if (!to) return Unexpected(std::move(to).error());
+    return contents(from.get(), to.value().fd(), shown, placed);
   }
 
   bool consume_;
@@ -338,8 +376,7 @@ Expected<void, RestoreError> RestoreTree::check(int baseFd, const QString& sourc
     const auto writableAbove = [&] {
       QString folder = QFileInfo(target).path();
       while (!QFileInfo::exists(folder) && folder != QFileInfo(folder).path()) folder = QFileInfo(folder).path();
-      if (::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK | X_OK, AT_EACCESS) != 0)
-        unwritable << folder + QStringLiteral(": ") + errnoText(errno);
+      if (const int error = FolderAccess::refusal(folder)) unwritable << folder + QStringLiteral(": ") + errnoText(error);
     };
     struct stat standing{};
     if (::lstat(QFile::encodeName(target).constData(), &standing) != 0) {  // free
@@ -354,11 +391,17 @@ Expected<void, RestoreError> RestoreTree::check(int baseFd, const QString& sourc
     if (!S_ISDIR(st.st_mode)) return {};
     // A target that is itself a link to a folder is the user's arrangement
     // and is merged into; links below it are not.
-    const UniqueFd to(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!to) return fileWhereFolderGoes(target);
     const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
-    if (!sourceFolder) return {};
-    return checkFolder(sourceFolder.get(), to.get(), target, unwritable);
+    UniqueFd to(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (to) return sourceFolder ? checkFolder(sourceFolder.get(), to.get(), target, unwritable) : Expected<void, RestoreError>();
+    if (errno == ENOTDIR) return fileWhereFolderGoes(target);
+    // One this user cannot even enter: looked into when it may be opened.
+    const FolderAccess::Writing opened = FolderAccess::Writing::open(target);
+    if (!opened) {
+      unwritable << target + QStringLiteral(": ") + errnoText(opened.error());
+      return {};
+    }
+    return sourceFolder ? checkFolder(sourceFolder.get(), opened.fd(), target, unwritable) : Expected<void, RestoreError>();
   }();
   if (!checked) return checked;
   if (unwritableOut) {
@@ -386,22 +429,28 @@ Expected<void, RestoreError> RestoreTree::restore(int baseFd, const QString& sou
   if (auto r = openTargetParent(target, to); !r) return r;
   Merge merge(consume, wholeFolders, folderModes);
   const QString folder = QFileInfo(target).path();
-  if (S_ISREG(st.st_mode)) return merge.file(from.parent.get(), from.name.constData(), to.parent.get(), to.name, folder);
-
   struct stat standing{};
-  if (::fstatat(to.parent.get(), to.name.constData(), &standing, AT_SYMLINK_NOFOLLOW) != 0) {
+  const bool free = ::fstatat(to.parent.get(), to.name.constData(), &standing, AT_SYMLINK_NOFOLLOW) != 0;
+  if (S_ISREG(st.st_mode) || free) {
+    // Written into the folder that holds the target.
+    const FolderAccess::Writing parent = FolderAccess::Writing::of(to.parent.get());
+    if (!parent) return notWritable({folder + QStringLiteral(": ") + errnoText(parent.error())});
+    if (S_ISREG(st.st_mode)) return merge.file(from.parent.get(), from.name.constData(), parent.fd(), to.name, folder);
     // Nothing there: the whole folder goes in one step.
-    if (merge.moveWhole(from.parent.get(), from.name.constData(), to.parent.get(), to.name)) return {};
+    if (merge.moveWhole(from.parent.get(), from.name.constData(), parent.fd(), to.name)) return {};
     qint64 placed = 0;
-    return merge.makeFolder(from.parent.get(), from.name.constData(), st, to.parent.get(), to.name, target, &placed);
+    return merge.makeFolder(from.parent.get(), from.name.constData(), st, parent.fd(), to.name, target, &placed);
   }
   // A folder standing there, or a link to one, is merged into.
-  const UniqueFd into(::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!into) return Unexpected(RestoreError::of(Case::copyFailed, target + QStringLiteral(" 无法创建文件夹")));
+  const FolderAccess::Writing into = FolderAccess::Writing::open(target);
+  if (!into) {
+    if (into.error() == ENOTDIR) return fileWhereFolderGoes(target);
+    return notWritable({target + QStringLiteral(": ") + errnoText(into.error())});
+  }
   const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
   if (!sourceFolder) return {};
   qint64 placed = 0;
-  return merge.contents(sourceFolder.get(), into.get(), target, &placed);
+  return merge.contents(sourceFolder.get(), into.fd(), target, &placed);
 }
 
 Expected<void, RestoreError> RestoreTree::restore(const QString& source, const QString& target, bool consume,

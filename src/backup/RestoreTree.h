@@ -21,7 +21,7 @@ class RestoreTree {
  public:
   // Checks everything below the folder open as `folderFd` (`shown` names it
   // in texts) before anything is put back: a symbolic link, a device, FIFO
-  // or socket, or a name beginning with ".." refuses the restore
+  // or socket, or a ".." component (PathNames) refuses the restore
   // (`pathTraversal`). On the way it readies the tree for being put in
   // place, changing nothing outside it: set-id and sticky bits are cleared,
   // a folder its owner could not enter or change is opened to them (so

@@ -9,6 +9,7 @@
 #include "backup/VolumeLock.h"
 #include "platform/FileOps.h"
 #include "platform/FileTransfer.h"
+#include "platform/FolderAccess.h"
 #include "platform/Paths.h"
 #include "platform/RemovableVolumes.h"
 
@@ -32,7 +33,7 @@ using Case = USBMigration::Error::Case;
 namespace {
 
 Unexpected<USBMigration::Error> error(Case kind, const QString& payload = {}) {
-  return Unexpected(USBMigration::Error{kind, payload, {}});
+  return Unexpected(USBMigration::Error::of(kind, payload));
 }
 
 // A failure of the file system during an export or an import: the
@@ -44,7 +45,7 @@ Unexpected<USBMigration::Error> importFailure(const QString& reason) {
   return Unexpected(USBMigration::Error{Case::passedOn, reason, EngineMessage{LocKey::usbErrImport(), reason}});
 }
 Unexpected<USBMigration::Error> volumeFailure(const BackupVolumeError& e) {
-  return Unexpected(USBMigration::Error{Case::passedOn, e.localizedDescription(), e.message()});
+  return Unexpected(USBMigration::Error::passOn(e));
 }
 
 // How many agents the backup being exported holds: from its newest good
@@ -99,12 +100,11 @@ std::optional<QStringList> stringsFromJson(const QJsonValue& value) {
   return list;
 }
 
-bool writable(const QString& path) { return ::access(QFile::encodeName(path).constData(), W_OK) == 0; }
-
 }  // namespace
 
-QString USBMigration::Error::description() const {
-  switch (kind) {
+QString describe(const USBMigration::Error& error) {
+  const QString& payload = error.payload;
+  switch (error.kind) {
     case Case::noBackup: return QStringLiteral("还没有任何备份，请先在备份面板做一次备份");
     case Case::usbNotWritable: return QStringLiteral("U 盘不可写，请检查锁定开关或剩余空间");
     case Case::cancelled: return QStringLiteral("已取消");
@@ -118,9 +118,25 @@ QString USBMigration::Error::description() const {
   return payload;
 }
 
-EngineMessage USBMigration::Error::message() const {
-  if (shown) return *shown;
-  switch (kind) {
+QString formOf(const USBMigration::Error& error) {
+  const QString& payload = error.payload;
+  switch (error.kind) {
+    case Case::noBackup: return namedCase("noBackup", payload);
+    case Case::usbNotWritable: return namedCase("usbNotWritable", payload);
+    case Case::cancelled: return namedCase("cancelled", payload);
+    case Case::noPackage: return namedCase("noPackage", payload);
+    case Case::manifestCorrupted: return namedCase("manifestCorrupted", payload);
+    case Case::copyFailed: return namedCase("copyFailed", payload);
+    case Case::busy: return namedCase("busy", payload);
+    case Case::volumeStillMounted: return namedCase("volumeStillMounted", payload);
+    case Case::passedOn: return payload;
+  }
+  return payload;
+}
+
+EngineMessage shownAs(const USBMigration::Error& error) {
+  const QString& payload = error.payload;
+  switch (error.kind) {
     case Case::noBackup: return {LocKey::usbErrNoBackup(), {}, false};
     case Case::usbNotWritable: return {LocKey::usbErrNotWritable(), {}};
     case Case::cancelled: return {LocKey::usbErrCancelled(), {}};
@@ -268,7 +284,11 @@ Expected<QString, USBMigration::Error> USBMigration::exportToWithProgress(
   if (BackupVolume::isMounted()) BackupVolume::unmount();
   // A live image changes under the copy: the package would not open.
   if (BackupVolume::isMounted()) return error(Case::volumeStillMounted);
-  if (!writable(volume)) return error(Case::usbNotWritable);
+  // Written into by the one rule of FolderAccess: a stick folder of the
+  // user's own that withholds writing is opened for the export and gets its
+  // bits back after.
+  const FolderAccess::Writing stick = FolderAccess::Writing::open(volume);
+  if (!stick) return error(Case::usbNotWritable);
 
   // The new package is written beside the old one, in a hidden folder, and
   // takes the old one's place only when whole and on the stick: a cancel, a

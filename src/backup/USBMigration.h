@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backup/EngineMessage.h"
+#include "backup/EngineError.h"
 #include "platform/Expected.h"
 #include "registry/AgentEntry.h"
 
@@ -14,6 +14,27 @@
 #include <optional>
 
 namespace tlr {
+
+// The cases of an export's or an import's failure. Descriptions in Chinese
+// only; a window shows each through its text key.
+enum class USBMigrationErrorCase {
+  noBackup,
+  usbNotWritable,
+  cancelled,
+  noPackage,
+  manifestCorrupted,
+  copyFailed,
+  // A backup, restore, export or import uses the volume.
+  busy,
+  // The backup volume could not be detached before the export: a live
+  // image is never copied.
+  volumeStillMounted,
+  passedOn,
+};
+
+QString describe(const EngineError<USBMigrationErrorCase>& error);
+QString formOf(const EngineError<USBMigrationErrorCase>& error);
+EngineMessage shownAs(const EngineError<USBMigrationErrorCase>& error);
 
 // Carries the encrypted backup image and a recipe for reinstalling the
 // agents to another machine over a removable volume: export writes the
@@ -81,31 +102,8 @@ class USBMigration {
     qint64 agentCount() const { return manifest.backupAgentCount.value_or(recipe.size()); }
   };
 
-  // Export, import and passed-on failures. Descriptions in Chinese only;
-  // message() gives a window's text in either language.
-  struct Error {
-    enum class Case {
-      noBackup,
-      usbNotWritable,
-      cancelled,
-      noPackage,
-      manifestCorrupted,
-      copyFailed,
-      // A backup, restore, export or import uses the volume.
-      busy,
-      // The backup volume could not be detached before the export: a live
-      // image is never copied.
-      volumeStillMounted,
-      passedOn,
-    };
-    Case kind = Case::passedOn;
-    QString payload;
-    // How a window shows it, when the failure knows better than the case.
-    std::optional<EngineMessage> shown;
-    QString description() const;
-    EngineMessage message() const;
-    friend bool operator==(const Error&, const Error&) = default;
-  };
+  // Export, import and passed-on failures.
+  using Error = EngineError<USBMigrationErrorCase>;
 
   // Mounted removable volumes the user can write, in mount-table order.
   static QStringList listAvailableVolumes();

@@ -164,7 +164,12 @@ QByteArray imageOfLockPath(const QString& lockPath) {
 // is no such folder (none yet, or a link there), and with errno EWOULDBLOCK
 // when another holds it.
 int lockImageFolder(const QByteArray& image) {
-  if (image.isEmpty()) return -1;
+  if (image.isEmpty()) {
+    // Said as such: what errno held before (a read that would have blocked,
+    // on this thread a moment ago) is no answer about this lock.
+    errno = ENOENT;
+    return -1;
+  }
   const int fd = ::open(image.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     errno = ENOENT;

@@ -1,6 +1,7 @@
 #include "platform/ChildProcess.h"
 
 #include "platform/ChildReaper.h"
+#include "platform/ChildStop.h"
 #include "platform/CommandKeeper.h"
 #include "platform/FileOps.h"
 #include "platform/OffMain.h"
@@ -237,6 +238,9 @@ ChildResult runChild(const ChildSpec& spec) {
   ChildResult result;
   // Ours from here on, whatever happens.
   Fd handedIn(spec.inputFd), handedOut(spec.outputFd);
+  // Watched from before the child starts: a stop that comes meanwhile is
+  // not missed.
+  const ChildStopWatch stopWatch;
   const auto startTime = Clock::now();
   if (OffMainPool::currentIsCancelled()) {
     result.cancelled = true;
@@ -372,8 +376,14 @@ ChildResult runChild(const ChildSpec& spec) {
 
   const bool hasDeadline = spec.timeout.count() > 0;
   const auto deadline = startTime + spec.timeout;
-  // Readable once the work we run for is cancelled (the application quits).
+  // Readable once the work we run for is cancelled (the application quits),
+  // or once the children running now are to stop.
   int cancelFd = OffMainPool::currentCancelFd();
+  int stopFd = stopWatch.fd();
+  const auto stopped = [&] {
+    pollfd p{stopFd, POLLIN, 0};
+    return stopFd >= 0 && ::poll(&p, 1, 0) > 0;
+  };
   std::optional<Clock::time_point> killAt;   // set once SIGTERM went out
   std::optional<Clock::time_point> drainUntil;  // set once the command has ended
   bool reaped = false;
@@ -417,9 +427,10 @@ ChildResult runChild(const ChildSpec& spec) {
       stop(SIGTERM);
       killAt = Clock::now() + spec.killGrace;
     }
-    if (!reaped && cancelFd >= 0 && OffMainPool::currentIsCancelled()) {
+    if (!reaped && ((cancelFd >= 0 && OffMainPool::currentIsCancelled()) || stopped())) {
       // Once, with a short grace: quitting does not wait for the usual one.
       cancelFd = -1;
+      stopFd = -1;
       result.cancelled = true;
       stop(SIGTERM);
       const auto soon = Clock::now() + std::min<Clock::duration>(spec.killGrace, OffMainPool::kCancelKillGrace);
@@ -436,6 +447,7 @@ ChildResult runChild(const ChildSpec& spec) {
     if (inWrite) fds.push_back({inWrite.get(), POLLOUT, 0});
     if (!reaped) fds.push_back({statusRead.get(), POLLIN, 0});
     if (!reaped && cancelFd >= 0) fds.push_back({cancelFd, POLLIN, 0});
+    if (!reaped && stopFd >= 0) fds.push_back({stopFd, POLLIN, 0});
 
     int wait = 1000;
     if (reaped) wait = std::min(wait, msUntil(*drainUntil));
@@ -462,7 +474,7 @@ ChildResult runChild(const ChildSpec& spec) {
       } else if (p.fd == statusRead.get()) {
         readStatus();
       }
-      // The cancel descriptor is looked at at the top of the loop.
+      // The cancel and stop descriptors are looked at at the top of the loop.
     }
   }
   if (!reaped) {

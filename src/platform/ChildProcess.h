@@ -75,8 +75,9 @@ struct [[nodiscard]] ChildResult {
   bool started = false;
   QString startError;  // strerror text of a failed start ("No such file or directory")
   bool timedOut = false;  // the deadline fired and the child was stopped
-  // The work it ran for was cancelled (the application quits): the child was
-  // stopped, or not started at all.
+  // The work it ran for was cancelled (the application quits), or
+  // stopRunningChildren() came while it ran: the child was stopped, or not
+  // started at all.
   bool cancelled = false;
   int waitStatus = 0;     // as from waitpid
   // The command's keeper was killed before it could say how the command
@@ -104,6 +105,13 @@ struct [[nodiscard]] ChildResult {
 // killed when we die (SIGKILL, a crash), and under a scope of OwnCommands all
 // it started with it: a command we were waiting for never runs on unseen.
 ChildResult runChild(const ChildSpec& spec);
+
+// Ends the children that runChild is running at this moment, on every
+// thread, as a cancelled pool ends them: SIGTERM to every process of each,
+// SIGKILL after a short grace, and `cancelled` in their results. What starts
+// after it runs as usual, so work that was stopped can still wind down with
+// tools of its own (detaching what it attached). Any thread.
+void stopRunningChildren();
 
 // Starts a program that outlives us (refused, like runChild, in a task of a
 // cancelled pool): its own session, standard input from

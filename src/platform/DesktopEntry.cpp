@@ -1,5 +1,6 @@
 #include "platform/DesktopEntry.h"
 
+#include "platform/ArgumentReader.h"
 #include "platform/ChildProcess.h"
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QHash>
 
+#include <algorithm>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,12 +205,19 @@ DesktopEntry DesktopEntry::parse(const QByteArray& content) {
 }
 
 QString DesktopEntry::programWord(const QStringList& exec) {
-  qsizetype i = 0;
-  if (i < exec.size() && exec[i].section('/', -1) == QLatin1String("env")) {
-    ++i;
-    while (i < exec.size() && (exec[i].contains('=') || exec[i].startsWith('-'))) ++i;
-  }
-  return i < exec.size() ? exec[i] : QString();
+  if (exec.isEmpty() || ArgumentReader::programName(exec.first()) != QLatin1String("env")) return exec.value(0);
+  // env's options that take a value ("-u NAME", "-C DIR", "-S 'program
+  // arguments'"); "-" alone is its "-i".
+  static const ArgumentGrammar env{{"-u", "--unset", "-C", "--chdir", "-S", "--split-string"}, {}, {}};
+  const ArgumentReader read(exec.mid(1), env);
+  const auto split = std::find_if(read.options().cbegin(), read.options().cend(), [](const ArgumentReader::Option& o) {
+    return (o.name == QLatin1String("-S") || o.name == QLatin1String("--split-string")) && !o.values.isEmpty();
+  });
+  // "env -S 'NAME=value program --flag'": the program is in the string.
+  if (split != read.options().cend()) return programWord(QStringList{QStringLiteral("env")} + split->values.first().split(QLatin1Char(' '), Qt::SkipEmptyParts));
+  for (const ArgumentReader::Word& word : read.words())
+    if (word.text != QLatin1String("-") && !word.text.contains(QLatin1Char('='))) return word.text;
+  return {};
 }
 
 QStringList DesktopIcons::dataDirs() {

@@ -20,8 +20,9 @@ struct DesktopEntry {
   // Parses the text of a .desktop file. Never fails: unreadable lines are
   // passed over.
   static DesktopEntry parse(const QByteArray& content);
-  // The program word of `exec`: "env NAME=value ... program" names the
-  // program after the assignments. Empty when there is none.
+  // The program word of `exec`: "env [-u NAME] NAME=value ... program"
+  // names the program after env's options and the assignments (within the
+  // string of "env -S '…'"). Empty when there is none.
   static QString programWord(const QStringList& exec);
 };
 

@@ -3,6 +3,8 @@
 #include "platform/ChildProcess.h"
 #include "platform/Crypto.h"
 #include "platform/FileOps.h"
+#include "platform/ProcessTable.h"
+#include "platform/UniqueFd.h"
 #include "platform/Utf8.h"
 
 #include <QDir>
@@ -15,11 +17,16 @@
 #include <cstring>
 #include <fcntl.h>
 #include <condition_variable>
+#include <csignal>
 #include <memory>
 #include <mutex>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace tlr::DiskImage {
 namespace {
@@ -66,11 +73,17 @@ ToolResult runCryptTool(const QStringList& arguments, const QString& password,
   if (!r.started) {
     return Unexpected(ToolFailure{QStringLiteral("无法启动 ") + tool + QStringLiteral(": ") + r.startError});
   }
+  if (r.cancelled) return Unexpected(ToolFailure{QStringLiteral("已中止"), false, true});
   if (r.timedOut) {
-    return Unexpected(ToolFailure{QStringLiteral("gocryptfs 在 %1 秒内没有结束").arg(timeout.count() / 1000)});
+    return Unexpected(
+        ToolFailure{QStringLiteral("gocryptfs 在 %1 秒内没有结束").arg(timeout.count() / 1000), false, true});
   }
   if (r.exited() && r.exitCode() == 0) return {};
   ToolFailure failed{outputText(r), r.exited() && r.exitCode() == kWrongPasswordExit};
+  // The device this user may not open, as fusermount says it through
+  // gocryptfs.
+  const QByteArray said = r.err + r.out;
+  failed.fuseDenied = said.contains("/dev/fuse: Permission denied") || said.contains("/dev/fuse: Operation not permitted");
   if (failed.reason.isEmpty()) {
     failed.reason = r.exited() ? QStringLiteral("gocryptfs exit %1").arg(r.exitCode())
                                : QStringLiteral("gocryptfs ") + signalName(r.termSignal());
@@ -123,9 +136,11 @@ ToolResult create(const QString& cipherDir, const QString& password) {
 }
 
 ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QString& password) {
-  return runCryptTool({QStringLiteral("-q"), QStringLiteral("-nosyslog"), QStringLiteral("--"), cipherDir,
-                       mountPoint},
-                      password, kAttachTimeout);
+  ToolResult attached = runCryptTool(
+      {QStringLiteral("-q"), QStringLiteral("-nosyslog"), QStringLiteral("--"), cipherDir, mountPoint}, password,
+      kAttachTimeout);
+  if (!attached && attached.error().stopped) endAttach(cipherDir, mountPoint);
+  return attached;
 }
 
 bool isDisconnected(const QString& mountPoint) {
@@ -185,6 +200,57 @@ bool detach(const QString& mountPoint, WhenBusy whenBusy) {
   };
   if (run({QStringLiteral("-u")})) return true;
   return whenBusy == WhenBusy::detachLazily && run({QStringLiteral("-u"), QStringLiteral("-z")});
+}
+
+bool endAttach(const QString& cipherDir, const QString& mountPoint) {
+  const QStringList points = pathForms(mountPoint), sources = pathForms(cipherDir);
+  const auto names = [](const QStringList& arguments, const QStringList& forms) {
+    return std::any_of(forms.cbegin(), forms.cend(), [&](const QString& form) { return arguments.contains(form); });
+  };
+  // Held by pidfd from the look to the signal: the number cannot pass to
+  // another process meanwhile.
+  std::vector<UniqueFd> working;
+  const ProcessTable table = ProcessTable::snapshot();
+  for (const ProcessInfo& process : table.processes()) {
+    if (process.uid != ::getuid() || process.pid == ::getpid()) continue;
+    UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, process.pid, 0)));
+    const QStringList arguments = ProcessTable::arguments(process.pid);
+    // By the kernel's name of the program: the daemon gocryptfs forks runs
+    // under the same one.
+    if (!pidFd || process.name != QLatin1String(kCryptTool) || !names(arguments, points) || !names(arguments, sources))
+      continue;
+    working.push_back(std::move(pidFd));
+  }
+  const auto signalAll = [&](int signal) {
+    for (const UniqueFd& fd : working) ::syscall(SYS_pidfd_send_signal, fd.get(), signal, nullptr, 0);
+  };
+  // Waits until each has ended (its pidfd turns readable), at most `grace`.
+  const auto waitForEnd = [&](std::chrono::milliseconds grace) {
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    while (true) {
+      std::vector<pollfd> fds;
+      for (const UniqueFd& fd : working) fds.push_back({fd.get(), POLLIN, 0});
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+      if (std::all_of(fds.cbegin(), fds.cend(), [](const pollfd& p) {
+            pollfd again{p.fd, POLLIN, 0};
+            return ::poll(&again, 1, 0) > 0;
+          }))
+        return true;
+    }
+  };
+  if (!working.empty()) {
+    // A daemon that mounted already takes its mount down on SIGTERM.
+    signalAll(SIGTERM);
+    if (!waitForEnd(std::chrono::milliseconds(2000))) {
+      signalAll(SIGKILL);
+      waitForEnd(std::chrono::milliseconds(1000));
+    }
+  }
+  // A mount made before the end (or left behind by a killed daemon).
+  if (isMounted(cipherDir, mountPoint)) static_cast<void>(detach(mountPoint, WhenBusy::detachLazily));
+  return !isMounted(cipherDir, mountPoint);
 }
 
 QList<MountEntry> readMountInfo(const QString& path) {

@@ -22,6 +22,12 @@ struct ToolFailure {
   QString reason;
   // The tool refused the password (gocryptfs exit code 12).
   bool wrongPassword = false;
+  // It was stopped before it ended (the work it ran for was stopped or
+  // cancelled), or it did not end by its deadline.
+  bool stopped = false;
+  // This user may not use FUSE: /dev/fuse refused it (as fusermount3 says:
+  // "failed to open /dev/fuse: Permission denied").
+  bool fuseDenied = false;
 };
 // How a tool call ended: nothing on success, else why not.
 using ToolResult = Expected<void, ToolFailure>;
@@ -44,7 +50,16 @@ inline constexpr std::chrono::seconds kProbeTimeout{5};
 // file.
 ToolResult create(const QString& cipherDir, const QString& password);
 // Attaches the image at `mountPoint`, an existing folder. Same password rule.
+// One that is stopped (stopRunningChildren, a cancelled pool) or misses its
+// deadline is ended at once with what it started (endAttach).
 ToolResult attach(const QString& cipherDir, const QString& mountPoint, const QString& password);
+// Ends an attach of `cipherDir` at `mountPoint` that did not finish (it was
+// stopped, or missed its deadline), at once: this user's gocryptfs processes
+// of that image and point still at work (the daemon the stopped one forked,
+// which would otherwise finish the mount on its own) get SIGTERM (SIGKILL
+// after a short grace), and what got mounted there is detached (lazily:
+// nothing may use it any more). True when nothing of it is left.
+bool endAttach(const QString& cipherDir, const QString& mountPoint);
 // Whether the file system mounted at `mountPoint` lost the process behind
 // it (killed, crashed): every access then fails with "Transport endpoint is
 // not connected" until it is detached. A mount point that does not answer

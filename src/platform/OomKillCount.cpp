@@ -1,5 +1,7 @@
 #include "platform/OomKillCount.h"
 
+#include "platform/PathNames.h"
+
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
@@ -35,7 +37,7 @@ QString cgroupFile(pid_t pid, const Paths& paths) {
     if (parts.size() < 3) continue;
     const QByteArray group = line.mid(parts[0].size() + parts[1].size() + 2);
     // A group path never climbs out of the root.
-    if (!group.startsWith('/') || group.contains("/..")) continue;
+    if (!group.startsWith('/') || PathNames::climbs(group)) continue;
     if (parts[0] == "0" && parts[1].isEmpty())
       v2 = paths.cgroupRoot + QString::fromUtf8(group) + QStringLiteral("/memory.events");
     else if (parts[1].split(',').contains("memory"))

@@ -1,5 +1,7 @@
 #include "platform/RemovableVolumes.h"
 
+#include "platform/FolderAccess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -84,7 +86,7 @@ QStringList list(const Sources& sources) {
     if (!below(mountPoint, roots) || found.contains(mountPoint)) continue;
     if (fields[5].split(',').contains("ro")) continue;
     if (!removableDevice(sources.sysRoot, fields[2])) continue;
-    if (::access(QFile::encodeName(mountPoint).constData(), W_OK) != 0) continue;
+    if (FolderAccess::refusal(mountPoint) != 0) continue;
     found << mountPoint;
   }
   return found;

@@ -63,7 +63,7 @@ Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<
 // each member gets the permission bits and modification time the archive
 // records, whatever the umask (keeping `intoDir` private is the caller's
 // part); see TarUnpacker. As GNU tar does, leading "/" is removed from
-// member and link names, members with ".." are refused, and links the
+// member and link names, members with a ".." component are refused, and links the
 // archive makes are not written through. A member named in `members` that
 // the archive lacks fails the unpacking (exit code 2, as tar's).
 Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members = {},

@@ -1,5 +1,6 @@
 #include "platform/TarUnpacker.h"
 
+#include "platform/PathNames.h"
 #include "platform/UniqueFd.h"
 
 #include <algorithm>
@@ -77,7 +78,7 @@ std::optional<QList<QByteArray>> partsOf(const QByteArray& name) {
   QList<QByteArray> parts;
   for (const QByteArray& part : name.split('/')) {
     if (part.isEmpty() || part == ".") continue;
-    if (part == "..") return std::nullopt;
+    if (PathNames::isParentStep(part)) return std::nullopt;
     parts << part;
   }
   return parts;

@@ -20,8 +20,8 @@ namespace tlr {
 // the stream is unpacked and get their modification times at its end; one
 // whose recorded mode withholds writing from its owner keeps owner-write
 // (so what is unpacked can be moved out of it) and its recorded mode is
-// told in folderModes(). A member whose name holds "..", or a link member
-// whose target does, is skipped and makes the unpacking fail; leading "/"
+// told in folderModes(). A member whose name has a ".." component, or a
+// link member whose target has one (PathNames), is skipped and makes the unpacking fail; leading "/"
 // is removed. A member that stands already is replaced (a later member of
 // the same name wins). Not thread-safe.
 class TarUnpacker {

@@ -67,16 +67,20 @@ std::optional<EngineMessage> BackupSession::failure() const {
 QList<LocKey> BackupSession::leftOut() const {
   if (engine_.isRunning() || engine_.lastFailure()) return {};
   QList<LocKey> lines;
-  if (ran_.incomplete()) lines << LocKey::backupIncomplete();
-  const auto paths = &listedPaths;
+  const auto gaps = ran_.gaps();
+  if (!gaps.isEmpty()) lines << LocKey::backupIncomplete();
   if (ran_.leftOutCount > 0)
-    lines << LocKey::backupLeftOutNotRegular(ran_.leftOutCount, paths(ran_.leftOutCount, ran_.leftOutExamples));
-  if (const auto& items = ran_.unreadable; items.count > 0)
-    lines << LocKey::backupLeftOutUnreadable(items.count, paths(items.count, items.examples));
-  if (const auto& items = ran_.tooDeep; items.count > 0)
-    lines << LocKey::backupLeftOutTooDeep(items.count, StagedSnapshot::kMaxDepth, paths(items.count, items.examples));
-  if (const auto& items = ran_.changed; items.count > 0)
-    lines << LocKey::backupLeftOutChanged(items.count, paths(items.count, items.examples));
+    lines << LocKey::backupLeftOutNotRegular(ran_.leftOutCount, listedPaths(ran_.leftOutCount, ran_.leftOutExamples));
+  for (const auto& [gap, items] : gaps) {
+    const QString paths = listedPaths(items.count, items.examples);
+    switch (gap) {
+      case SnapshotGap::unreadable: lines << LocKey::backupLeftOutUnreadable(items.count, paths); break;
+      case SnapshotGap::tooDeep:
+        lines << LocKey::backupLeftOutTooDeep(items.count, StagedSnapshot::kMaxDepth, paths);
+        break;
+      case SnapshotGap::changed: lines << LocKey::backupLeftOutChanged(items.count, paths); break;
+    }
+  }
   return lines;
 }
 

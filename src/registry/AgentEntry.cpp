@@ -1,6 +1,7 @@
 #include "registry/AgentEntry.h"
 
 #include "platform/Defaults.h"
+#include "platform/PathNames.h"
 
 #include <array>
 #include <utility>
@@ -103,8 +104,7 @@ QString AgentEntry::localizedDisplayName() const {
 }
 
 bool AgentEntry::isSafeFileComponent(const QString& id) {
-  return !id.isEmpty() && !id.contains(QLatin1Char('/')) && !id.contains(QLatin1String("..")) &&
-         !id.contains(QChar(u'\0'));
+  return !id.isEmpty() && !id.contains(QLatin1Char('/')) && !PathNames::isDotName(id) && !id.contains(QChar(u'\0'));
 }
 
 QString AgentEntry::excludePatternFault(const QString& pattern) {
@@ -113,7 +113,7 @@ QString AgentEntry::excludePatternFault(const QString& pattern) {
     if (c.unicode() < 0x20 || c.unicode() == 0x7f) return QStringLiteral("a control character");
   }
   for (const QString& component : pattern.split('/')) {
-    if (component == QLatin1String(".") || component == QLatin1String(".."))
+    if (PathNames::isDotName(component))
       return QStringLiteral("a \"%1\" component").arg(component);
   }
   if (pattern.contains(QLatin1String("**"))) return QStringLiteral("\"**\" (a star stops at \"/\")");

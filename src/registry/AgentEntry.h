@@ -235,8 +235,8 @@ struct AgentEntry {
   QString localizedDisplayName() const;
 
   // True when `id` can be used as one component of a file name
-  // ("/tmp/tlr-<id>.log", icon names, folders): not empty, no "/", no "..",
-  // no NUL. Decoding accepts any id; code that builds paths checks with this.
+  // ("/tmp/tlr-<id>.log", icon names, folders): not empty, no "/", not "."
+  // or ".." (PathNames), no NUL. Decoding accepts any id; code that builds paths checks with this.
   static bool isSafeFileComponent(const QString& id);
 
   // Why a backup exclusion pattern cannot be used, or empty when it can: it

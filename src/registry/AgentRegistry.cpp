@@ -1,7 +1,7 @@
 #include "registry/AgentRegistry.h"
 
+#include "platform/ArgumentReader.h"
 #include "platform/Log.h"
-#include "registry/ArgumentReader.h"
 
 #include <algorithm>
 
@@ -64,8 +64,13 @@ bool AgentRegistry::holdsAllOf(const AgentEntry::Identify& identify, const QStri
                      [&](const QString& pattern) { return anyElementContains(argv, pattern); });
 }
 
+ArgumentGrammar AgentRegistry::grammarOf(const AgentEntry::Identify& identify) {
+  return {identify.optionsWithValue.value_or(QStringList()), identify.optionsWithOptionalValue.value_or(QStringList()),
+          identify.optionsWithValues.value_or(QStringList())};
+}
+
 bool AgentRegistry::isOneShot(const AgentEntry::Identify& identify, const QStringList& ownArgs) {
-  const ArgumentReader read(ownArgs, ArgumentGrammar::of(identify));
+  const ArgumentReader read(ownArgs, grammarOf(identify));
   if (identify.oneShotArgs && read.hasOption(*identify.oneShotArgs)) return true;
   return identify.oneShotCommands && identify.oneShotCommands->contains(read.command(), Qt::CaseSensitive);
 }

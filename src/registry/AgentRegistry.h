@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ArgumentReader.h"
 #include "registry/AgentEntry.h"
 
 #include <optional>
@@ -41,6 +42,8 @@ class AgentRegistry final {
   // option of identify.oneShotArgs anywhere, or a first word (no option, no
   // option's value) of identify.oneShotCommands.
   static bool isOneShot(const AgentEntry::Identify& identify, const QStringList& ownArgs);
+  // The entry's option tables, as the argument reader's grammar.
+  static ArgumentGrammar grammarOf(const AgentEntry::Identify& identify);
 
  private:
   RegistryFile file_;

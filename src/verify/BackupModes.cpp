@@ -61,11 +61,14 @@ std::shared_ptr<Engine> engineOn(const SnapshotVolume& volume) {
   return engine;
 }
 
+// "1 file", "2 files".
+QString counted(qint64 count, const char* one, const char* many) {
+  return QString::number(count) + ' ' + QLatin1String(count == 1 ? one : many);
+}
+
 QString describe(const BackupEngine::BackupRecord& record) {
-  return QStringLiteral("%1 agents, %2 bytes, %3")
-      .arg(record.agentCount)
-      .arg(record.totalBytes)
-      .arg(BackupManifest::isoDate(record.timestamp));
+  return counted(record.agentCount, "agent", "agents") + QStringLiteral(", ") +
+         counted(record.totalBytes, "byte", "bytes") + QStringLiteral(", ") + BackupManifest::isoDate(record.timestamp);
 }
 
 // Ends a mode: network-log writes still queued are finished first.
@@ -90,26 +93,34 @@ bool backupStep(VerificationReport& report, BackupEngine& engine, const QList<Ag
   if (!result) return report.fail(QStringLiteral("backup"), result.error().description());
   report.pass(QStringLiteral("backup: ") + describe(result.value()));
   // What the backup did not store: links, FIFOs, sockets in the agents'
-  // folders; and what makes it incomplete: items it could not read, folders
-  // too deep (failures), files that changed while read twice.
+  // folders (said); and what makes it incomplete, by the verdict the backup
+  // sheet gives too: each such gap fails the mode.
   const BackupEngine::BackupRecord& record = result.value();
-  // "<what>: <count>[ items]: <first paths>[, …]"
-  const auto named = [](const QString& what, qint64 count, const QStringList& examples, const char* unit) {
-    return what + QStringLiteral(": %1%2: %3").arg(QString::number(count), QLatin1String(unit),
-                                                   listedPaths(count, examples));
+  // "<what>: <count>: <first paths>[, …]"
+  const auto named = [](const QString& what, const QString& count, const NamedItems& items) {
+    return what + QStringLiteral(": ") + count + QStringLiteral(": ") + listedPaths(items.count, items.examples);
   };
   if (record.leftOutCount > 0)
-    report.pass(named(QStringLiteral("left out, not regular files"), record.leftOutCount, record.leftOutExamples, ""));
-  if (record.changed.count > 0)
-    report.pass(named(QStringLiteral("changed while read twice, stored as read"), record.changed.count,
-                      record.changed.examples, " files"));
-  if (record.unreadable.count > 0)
-    report.fail(QStringLiteral("backup incomplete"),
-                named(QStringLiteral("not readable"), record.unreadable.count, record.unreadable.examples, " items"));
-  if (record.tooDeep.count > 0)
-    report.fail(QStringLiteral("backup incomplete"),
-                named(QStringLiteral("folders over %1 levels deep").arg(StagedSnapshot::kMaxDepth),
-                      record.tooDeep.count, record.tooDeep.examples, " items"));
+    report.pass(named(QStringLiteral("left out, not regular files"), QString::number(record.leftOutCount),
+                      {record.leftOutCount, record.leftOutExamples}));
+  for (const auto& [gap, items] : record.gaps()) {
+    switch (gap) {
+      case SnapshotGap::unreadable:
+        report.fail(QStringLiteral("backup incomplete"),
+                    named(QStringLiteral("not readable"), counted(items.count, "item", "items"), items));
+        break;
+      case SnapshotGap::tooDeep:
+        report.fail(QStringLiteral("backup incomplete"),
+                    named(QStringLiteral("folders over %1 levels deep").arg(StagedSnapshot::kMaxDepth),
+                          counted(items.count, "folder", "folders"), items));
+        break;
+      case SnapshotGap::changed:
+        report.fail(QStringLiteral("backup incomplete"),
+                    named(QStringLiteral("changed while read twice, stored as read"),
+                          counted(items.count, "file", "files"), items));
+        break;
+    }
+  }
   return true;
 }
 

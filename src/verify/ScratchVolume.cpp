@@ -58,6 +58,8 @@ void ScratchVolume::removeAll() {
 }
 
 Expected<std::shared_ptr<ScratchVolume>, QString> ScratchVolume::create() {
+  // Nothing is made or attached that could not be detached again.
+  if (const auto missing = BackupVolume::missingTool()) return Unexpected(missing->localizedDescription());
   QTemporaryDir made(QDir::tempPath() + QStringLiteral("/tlr-selftest-XXXXXX"));
   if (!made.isValid()) return Unexpected(QStringLiteral("无法创建临时文件夹：") + made.errorString());
   made.setAutoRemove(false);
@@ -109,9 +111,9 @@ SnapshotVolume ScratchVolume::access() const {
   v.isMounted = isMounted;
   v.mountInteractive = [image, point, password, isMounted](const LocKey&) -> Expected<void, BackupVolumeError> {
     if (isMounted()) return {};
+    if (auto missing = BackupVolume::missingTool()) return Unexpected(std::move(*missing));
     const DiskImage::ToolResult attached = DiskImage::attach(image, point, password);
-    if (!attached)
-      return Unexpected(BackupVolumeError{BackupVolumeError::Kind::mountFailed, attached.error().reason, false, {}});
+    if (!attached) return Unexpected(BackupVolumeError::ofAttach(attached.error()));
     return {};
   };
   v.unmount = [point, isMounted]() -> Expected<void, BackupVolumeError> {

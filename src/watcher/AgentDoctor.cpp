@@ -3,9 +3,10 @@
 #include "core/texts/Characters.h"
 #include "core/texts/Lang.h"
 #include "core/texts/LocTexts.h"
+#include "platform/ArgumentReader.h"
 #include "platform/OwnCommands.h"
 #include "platform/UserHome.h"
-#include "registry/ArgumentReader.h"
+#include "registry/AgentRegistry.h"
 #include "watcher/JsonFilePatch.h"
 
 #include <QElapsedTimer>
@@ -151,7 +152,7 @@ std::optional<LocKey> AgentDoctor::notRunnable(const AgentEntry& entry, const QS
   // program: its sub-commands first, then its options.
   const QString program = ArgumentReader::programName(command.first());
   const bool agentsOwn = entry.identify.executableNames && entry.identify.executableNames->contains(program);
-  const ArgumentReader read(command.mid(1), agentsOwn ? ArgumentGrammar::of(entry.identify) : ArgumentGrammar());
+  const ArgumentReader read(command.mid(1), agentsOwn ? AgentRegistry::grammarOf(entry.identify) : ArgumentGrammar());
   QStringList path{command.first()};
   for (const QString& word : read.leadingWords()) {
     const QString help = helps.of(path);

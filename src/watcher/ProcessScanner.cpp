@@ -1,5 +1,6 @@
 #include "watcher/ProcessScanner.h"
 
+#include "platform/ArgumentReader.h"
 #include "platform/ChildProcess.h"
 #include "platform/Log.h"
 #include "platform/OffMain.h"
@@ -7,7 +8,6 @@
 #include "platform/Paths.h"
 #include "platform/UserPrograms.h"
 #include "platform/MainThread.h"
-#include "registry/ArgumentReader.h"
 
 #include <QFileInfo>
 #include <QHash>

@@ -180,7 +180,7 @@ TEST_F(RunningApplication, StartUpLogsInOrder) {
   EXPECT_GT(registry, lock);
   EXPECT_GT(hang, registry);
   EXPECT_GT(policy, hang);
-  EXPECT_TRUE(out.contains(QStringLiteral("path=") + lockFile() + ')'));
+  EXPECT_TRUE(holdsTheLock(app));
 
   const QString err = app.stdErr();
   const qsizetype check = err.indexOf(QStringLiteral("===== DISCOVERY SELF-CHECK =====\n"));
@@ -299,6 +299,38 @@ TEST_F(RunningApplication, AnAgentInstalledWithNvmsNpmCountsAsInstalled) {
   ASSERT_GT(agents_.start(program), 0);
   EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Nvm Agent"), 20s))
       << app.stdOut().toStdString();
+}
+
+// The suite gave other results whenever the user running it had a real
+// `gemini` or `codex` running ("3 Agent 在跑"): the sandboxes' registry
+// recognises the shipped agents only under names of the run's own, so the
+// machine's agents are never seen, counted or signalled.
+TEST_F(RunningApplication, TheMachinesOwnAgentsAreNeverSeen) {
+  QTemporaryDir machine;
+  for (const QString& name : {QStringLiteral("gemini"), QStringLiteral("codex")})
+    ASSERT_GT(agents_.start(copyFakeAgent(machine.path() + QStringLiteral("/bin"), name)), 0) << name.toStdString();
+  ASSERT_GT(agents_.start(copyFakeAgent(machine.path() + QStringLiteral("/bin"), QStringLiteral("node")),
+                          {machine.path() + QStringLiteral("/lib/node_modules/@anthropic-ai/claude-code/cli.js")}),
+            0);
+  const QString name = uniqueAgentName(QStringLiteral("tlr-own-agent"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
+  AppProcess& app =
+      process(sandbox(shippedWithCliAgent(QStringLiteral("own-agent"), QStringLiteral("Own Agent"), name)));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForStdout(kStarted));
+  // The scan says what runs whenever that changes: the test's own agent is
+  // the only change it sees.
+  ASSERT_GT(agents_.start(program), 0);
+  const auto scans = [&] {
+    QStringList lines;
+    for (const QString& line : app.stdOut().split('\n'))
+      if (line.startsWith(QStringLiteral("[Scanner] ")) && line.contains(QStringLiteral(" Agent 在跑 / "))) lines << line;
+    return lines;
+  };
+  ASSERT_TRUE(waitUntil([&] { return scans().join('\n').contains(QStringLiteral("Own Agent")); }, 20s))
+      << app.stdOut().toStdString();
+  for (const QString& scan : scans())
+    EXPECT_EQ(scan.toStdString(), "[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Own Agent");
 }
 
 TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswers) {

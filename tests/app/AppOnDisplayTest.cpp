@@ -138,7 +138,7 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
   sinceStart.start();
   ASSERT_TRUE(app.start());
   // A machine under load may take a while to connect and build the windows.
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry loaded: "), 60s))
+  ASSERT_TRUE(waitUntil([&] { return holdsTheLock(app); }, 60s))
       << app.stdOut().toStdString() << app.stdErr().toStdString();
   // Named by its title, in the first run's language.
   const QString onboardingName = QStringLiteral("Tollamere 已启动 👋");

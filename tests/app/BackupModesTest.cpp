@@ -3,10 +3,12 @@
 #include "support/AppFixture.h"
 #include "support/TestSupport.h"
 #include "support/RawTar.h"
+#include "support/VolumeFixture.h"
 
 #include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
 #include "platform/ChildProcess.h"
+#include "platform/DiskImage.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -20,6 +22,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tlr::test;
 using namespace std::chrono_literals;
@@ -30,6 +33,30 @@ using tlr::test::writeBytes;
 using tlr::test::readBytes;
 
 const QString kPassword = QStringLiteral("s3cret pass 密码");
+// A mode ended by a signal winds down well within its stop deadline (10 s),
+// even on a busy machine.
+constexpr auto kWindsDownWithin = 5s;
+
+// This user's gocryptfs processes working on `mountPoint` (the kernel's name
+// of the program, as the daemon a mount forks runs under it too); with
+// `daemon`, only such a daemon ("-fg").
+QList<pid_t> cryptProcesses(const QString& mountPoint, bool daemon = false) {
+  QList<pid_t> found;
+  for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool numeric = false;
+    const pid_t pid = entry.toInt(&numeric);
+    QFile stat("/proc/" + entry + "/stat"), cmdline("/proc/" + entry + "/cmdline");
+    if (!numeric || !stat.open(QIODevice::ReadOnly)) continue;
+    // "<pid> (<name>) <state> …": an ended one waiting to be reaped is gone.
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (!line.contains("(gocryptfs)") || close < 0 || line.mid(close + 2, 1) == "Z") continue;
+    if (!cmdline.open(QIODevice::ReadOnly)) continue;
+    const QList<QByteArray> args = cmdline.readAll().split('\0');
+    if (args.contains(QFile::encodeName(mountPoint)) && (!daemon || args.contains("-fg"))) found << pid;
+  }
+  return found;
+}
 
 QByteArray agentJson(const QString& id, const QStringList& includePaths) {
   QStringList quoted;
@@ -78,10 +105,15 @@ class BackupModes : public AppFixture {
     return app.exitCode();
   }
 
-  // Runs the helper; its first output line in `out`.
-  int tool(const QStringList& arguments, QString* out = nullptr) {
+  // Runs the helper; its first output line in `out`. `ordinary`: without
+  // root's file capabilities, as any other user meets permissions.
+  int tool(const QStringList& arguments, QString* out = nullptr, bool ordinary = false) {
     QProcess p;
-    p.start(toolPath("tlr_backup_tool"), arguments);
+    if (ordinary && ::geteuid() == 0)
+      p.start("/usr/bin/setpriv", QStringList{"--bounding-set=-dac_override,-dac_read_search,-fowner", "--",
+                                              toolPath("tlr_backup_tool")} + arguments);
+    else
+      p.start(toolPath("tlr_backup_tool"), arguments);
     if (!p.waitForFinished(120000)) return -2;
     if (out) *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -191,6 +223,92 @@ TEST_F(BackupModes, BackUpVerifyAndRestoreAllOrOneAgent) {
 
   writeBytes(h + "/.aider/history.md", "catalog agent");
   EXPECT_EQ(mode("TLR_BACKUP", &report), 0) << report.toStdString();
+}
+
+// The usual restore: over the user's own data, again and again, as an
+// ordinary user. A read-only folder with files (0555, as the restore itself
+// puts it back) and names that begin with dots come back every time.
+TEST_F(BackupModes, RestoringTwiceOverDataWithAReadOnlyFolderAndDotNamesAsAnOrdinaryUser) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  writeBytes(h + "/.alpha/ro/a.txt", "read-only folder's file");
+  writeBytes(h + "/.alpha/ro/sub/b.txt", "deeper");
+  writeBytes(h + "/.alpha/..hidden", "dot dot");
+  writeBytes(h + "/.alpha/.../x", "three dots");
+  ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0555);
+  QString report;
+  ASSERT_EQ(mode("TLR_BACKUP_REGISTRY", &report), 0) << report.toStdString();
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0755);
+    writeBytes(h + "/.alpha/ro/a.txt", "changed");
+    QFile::remove(h + "/.alpha/ro/sub/b.txt");
+    ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0555);
+    writeBytes(h + "/.alpha/..hidden", "changed");
+    damage();
+    ASSERT_EQ(tool({"restore-all", registryPath}, &out, true), 0) << out.toStdString();
+    EXPECT_EQ(readBytes(h + "/.alpha/ro/a.txt"), "read-only folder's file");
+    EXPECT_EQ(readBytes(h + "/.alpha/ro/sub/b.txt"), "deeper");
+    EXPECT_EQ(readBytes(h + "/.alpha/..hidden"), "dot dot");
+    EXPECT_EQ(readBytes(h + "/.alpha/.../x"), "three dots");
+    EXPECT_EQ(readBytes(h + "/.alpha/skills/s.md"), "alpha skill");
+    EXPECT_EQ(tlr::test::modeOf(h + "/.alpha/ro"), 0555u);
+  }
+  EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
+  EXPECT_FALSE(tlr::BackupVolume::isMounted());
+  ::chmod(QFile::encodeName(h + "/.alpha/ro").constData(), 0755);
+}
+
+// The modes and the backup sheet give one verdict: a file that changed both
+// times it was read makes the backup incomplete, and a mode fails with it.
+TEST_F(BackupModes, ABackupTheSheetCallsIncompleteFailsTheMode) {
+  // A kernel file is shorter than its size at every reading.
+  const QString changing = "/sys/kernel/uevent_seqnum";
+  if (!QFileInfo::exists(changing)) GTEST_SKIP() << changing.toStdString() << " is missing here";
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  ASSERT_TRUE(QFile::link(changing, h + "/changing"));
+  AppSandbox& changingBox = sandbox("{\"schemaVersion\":1,\"updatedAt\":\"2026-01-01\",\"agents\":[" +
+                                    agentJson("alpha", {"~/.alpha", "~/changing"}) + "]}");
+  AppProcess& app = process(changingBox);
+  app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit(120s));
+  EXPECT_EQ(app.exitCode(), 1) << app.stdErr().toStdString();
+  EXPECT_TRUE(app.stdErr().contains("\n✓ backup: 1 agent, "));
+  EXPECT_TRUE(app.stdErr().contains("\n✗ backup incomplete: changed while read twice, stored as read: 1 file: "
+                                    "~/changing\nFAIL\n"))
+      << app.stdErr().toStdString();
+}
+
+// Without fusermount3 (or fusermount) nothing could be detached again: the
+// self-test says so before it makes or attaches its scratch image.
+TEST_F(BackupModes, TheSelfTestChecksForTheDetachToolBeforeItMountsAnything) {
+  const QString tools = h + "/only-some-tools", temporary = h + "/tmp";
+  QDir().mkpath(tools);
+  QDir().mkpath(temporary);
+  for (const char* name : {"gocryptfs", "gzip", "pigz", "sh"}) {
+    const QString found = tlr::findExecutable(name, tlr::currentPath());
+    if (!found.isEmpty()) ASSERT_TRUE(QFile::link(found, tools + "/" + name));
+  }
+  AppProcess& app = process(*box);
+  app.setEnv(QStringLiteral("TLR_SELFTEST"), QStringLiteral("1"));
+  app.setEnv(QStringLiteral("PATH"), tools);
+  app.setEnv(QStringLiteral("TMPDIR"), temporary);
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(app.waitForExit(120s));
+  EXPECT_EQ(app.exitCode(), 1);
+  EXPECT_TRUE(app.stdErr().contains("\n✗ scratch volume: 挂载加密卷失败：找不到 fusermount3（PATH 中没有这个程序），请先安装 fuse3\n"))
+      << app.stdErr().toStdString();
+  const auto mounted = [&] {
+    for (const tlr::DiskImage::MountEntry& entry : tlr::DiskImage::readMountInfo())
+      if (entry.mountPoint.startsWith(temporary)) return entry.mountPoint;
+    return QString();
+  };
+  const QString left = mounted();
+  EXPECT_TRUE(left.isEmpty()) << "left attached: " << left.toStdString();
+  if (!left.isEmpty()) EXPECT_TRUE(tlr::DiskImage::detach(left, tlr::DiskImage::WhenBusy::detachLazily));
+  EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST_F(BackupModes, ATamperedOrHostileArchiveIsRefusedAndNothingIsWritten) {
@@ -452,15 +570,79 @@ TEST_F(BackupModes, ASignalStopsABackupModeWhichDetachesRemovesItsStagingAndFail
         120s))
         << variable;
     ::kill(static_cast<pid_t>(app.pid()), signal);
-    ASSERT_TRUE(app.waitForExit(30s)) << variable;
+    ASSERT_TRUE(app.waitForExit(kWindsDownWithin)) << variable << ": not stalled until the stop deadline";
     EXPECT_TRUE(app.exitedNormally());
     EXPECT_EQ(app.exitCode(), 1) << app.stdErr().toStdString();
     EXPECT_TRUE(app.stdErr().endsWith("✗ interrupted: " + tlr::signalName(signal) + "\nFAIL\n"))
         << app.stdErr().toStdString();
+    // The steps done are kept, and the engine's own detach ran.
+    if (!scratch) EXPECT_TRUE(app.stdErr().contains("\n✓ registry: 2 agents\n")) << app.stdErr().toStdString();
+    EXPECT_FALSE(app.stdOut().contains("卸载加密卷失败")) << app.stdOut().toStdString();
     EXPECT_FALSE(tlr::BackupVolume::isMounted()) << variable;
     EXPECT_TRUE(plainLeftovers().isEmpty()) << plainLeftovers().join(' ').toStdString();
     EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty())
         << "the scratch image goes too";
+  }
+  EXPECT_TRUE(userSnapshots().first.isEmpty()) << "nothing half-written";
+}
+
+// A signal while gocryptfs is still mounting ends the mount under way at
+// once: the gocryptfs it started and the daemon that one forked (which
+// would finish the mount on its own) are ended, whatever got mounted is
+// detached, and the report keeps the steps done. First with a stand-in
+// shaped like gocryptfs (its daemon, forked before the mount is done, has
+// left the stopped one's process tree), then with the real one caught
+// between its start and its mount.
+TEST_F(BackupModes, ASignalWhileTheImageIsBeingMountedEndsTheMountAtOnce) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  const QString real = tlr::findExecutable("gocryptfs", tlr::currentPath());
+  const QString gates = h + "/gates";
+  QDir().mkpath(gates);
+  for (const bool standIn : {true, false}) {
+    SCOPED_TRACE(standIn ? "stand-in" : "real gocryptfs");
+    const QString started = gates + "/started", gate = gates + "/gate";
+    QFile::remove(started);
+    QFile::remove(gate);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(gate).constData(), 0600), 0);
+    if (standIn) {
+      // It reads the password, forks a daemon of itself that leaves its
+      // tree and derives the key and mounts (here: waits for ever), and
+      // waits to hear that the mount is done.
+      fakeBin_.add("gocryptfs", QStringLiteral(R"(if [ "$1" = "-fg" ]; then read -r _ < '%2'; exit 0; fi
+read -r _
+( "$0" -fg -notifypid=$$ "$@" & )
+: > '%1'
+read -r _ < '%2'
+)").arg(started, gate));
+    } else {
+      // The real tool, held at its start until the test lets it go.
+      fakeBin_.add("gocryptfs", QStringLiteral(": > '%1'\nread -r _ < '%2'\nexec '%3' \"$@\"\n").arg(started, gate, real));
+    }
+    AppProcess& app = process(*box);
+    app.setEnv(QStringLiteral("TLR_BACKUP_REGISTRY"), QStringLiteral("1"));
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(started); }, 60s));
+    if (standIn) {
+      ASSERT_TRUE(waitUntil([&] { return !cryptProcesses(mountPoint(), true).isEmpty(); }, 10s));
+    } else {
+      // Let go: its daemon starts deriving the key and mounting.
+      QFile opened(gate);
+      ASSERT_TRUE(opened.open(QIODevice::WriteOnly));
+      opened.write("go\n");
+      opened.close();
+      ASSERT_TRUE(waitUntil([&] { return !cryptProcesses(mountPoint(), true).isEmpty(); }, 30s));
+    }
+    ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+    ASSERT_TRUE(app.waitForExit(kWindsDownWithin)) << "ended at once, not at the stop deadline";
+    EXPECT_EQ(app.exitCode(), 1);
+    EXPECT_TRUE(app.stdErr().contains("\n✓ registry: 2 agents\n✗ backup: ")) << app.stdErr().toStdString();
+    EXPECT_TRUE(app.stdErr().endsWith("✗ interrupted: SIGTERM\nFAIL\n")) << app.stdErr().toStdString();
+    EXPECT_FALSE(tlr::BackupVolume::isMounted()) << "never left mounted";
+    EXPECT_TRUE(cryptProcesses(mountPoint()).isEmpty()) << "no gocryptfs of it outlives the run";
+    EXPECT_FALSE(app.stdOut().contains("卸载加密卷失败")) << app.stdOut().toStdString();
+    QFile::remove(gate);
+    if (real.isEmpty() || !tlr::test::encryptedVolumeUnavailable().value_or(QString()).isEmpty()) break;
   }
   EXPECT_TRUE(userSnapshots().first.isEmpty()) << "nothing half-written";
 }

@@ -199,12 +199,20 @@ TEST_F(BackupEngineTest, AMountedVolumeStaysMountedAndNothingToBackUpIsReported)
   EXPECT_EQ(result.error().description(), "没有已安装的 Agent，没什么可备份");
   EXPECT_TRUE(volume.mounted);
 
-  result = runAndWait(engine, {agent("e", {"~/.empty"}, R"(,"excludePatterns":["*.log"])")});
+  // A root that is no folder or file (a FIFO): nothing to back up.
+  ::mkfifo(QFile::encodeName(home.path() + "/.pipe").constData(), 0600);
+  result = runAndWait(engine, {agent("p", {"~/.pipe"})});
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().description(), "扫描失败：所有 Agent 都没有可备份的内容");
   EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp"));
   EXPECT_TRUE(volume.mounted);
   EXPECT_EQ(volume.unmounts, 0);
+
+  // Folders that hold nothing the agent keeps (only what its patterns leave
+  // out) are the agent's all the same: it is listed, with no file.
+  result = runAndWait(engine, {agent("e", {"~/.empty"}, R"(,"excludePatterns":["*.log"])")});
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  EXPECT_EQ(result.value().agentCount, 1);
 }
 
 TEST_F(BackupEngineTest, ASecondRequestIsRefusedWhileARunIsUnderWay) {
@@ -467,9 +475,16 @@ TEST(BackupEngineCache, ASummaryWithNumbersBeyondSixtyFourBitsIsNotRead) {
   EXPECT_EQ(BackupEngine::readLastBackupCache()->agentCount, 2);
 }
 
+// An oversize backup of `bytes`.
+BackupError oversize(qint64 bytes) {
+  BackupError error = BackupError::of(Case::oversize);
+  error.bytes = bytes;
+  return error;
+}
+
 TEST(BackupErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
-  EXPECT_EQ(BackupError::oversizeOf(524288000).description(), "备份过大（500 MB > 500 MB），请检查是否有异常大文件");
-  EXPECT_EQ(BackupError::oversizeOf(1048575).description(), "备份过大（0 MB > 500 MB），请检查是否有异常大文件");
+  EXPECT_EQ(oversize(524288000).description(), "备份过大（500 MB > 500 MB），请检查是否有异常大文件");
+  EXPECT_EQ(oversize(1048575).description(), "备份过大（0 MB > 500 MB），请检查是否有异常大文件");
   EXPECT_EQ(BackupError::of(Case::packFailed, "unknown").description(), "打包失败：unknown");
   EXPECT_EQ(BackupError::of(Case::scanFailed, "x").textualForm(), "scanFailed(\"x\")");
 }

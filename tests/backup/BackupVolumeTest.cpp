@@ -3,11 +3,13 @@
 #include "backup/PasswordVault.h"
 #include "backup/VolumeLock.h"
 
+#include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
 #include "platform/DiskImage.h"
 #include "platform/Paths.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestSupport.h"
+#include "support/VolumeFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,6 +26,7 @@
 #include <optional>
 #include <thread>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,17 +43,7 @@ using Kind = tlr::BackupVolumeError::Kind;
 namespace {
 
 // Why this machine cannot attach a gocryptfs image, or empty when it can.
-QString missingMechanism() {
-  const QString path = tlr::currentPath();
-  if (tlr::findExecutable("gocryptfs", path).isEmpty()) return "gocryptfs is not installed";
-  if (tlr::findExecutable("fusermount3", path).isEmpty() && tlr::findExecutable("fusermount", path).isEmpty()) {
-    return "fusermount is not installed";
-  }
-  const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-  if (fd < 0) return "/dev/fuse cannot be opened";
-  ::close(fd);
-  return {};
-}
+QString missingMechanism() { return tlr::test::encryptedVolumeUnavailable().value_or(QString()); }
 
 using PromptScript = tlr::test::ScriptedPrompt;
 
@@ -518,6 +511,34 @@ TEST(BackupVolumeErrors, DescriptionsCarryTheToolOutput) {
   EXPECT_EQ((BackupVolumeError{Kind::passwordMissing, {}, false}).localizedDescription(), "密码库（.pwd.vault）里没有备份卷密码");
 }
 
+// A user who may not use FUSE is told so, and what to do, not that the image
+// would not unlock; the stored password is not taken for a wrong one.
+TEST(BackupVolumeErrors, AUserWhoMayNotUseFuseIsToldSo) {
+  tlr::test::TempHome home;
+  tlr::test::FakeBin bin;
+  // As gocryptfs answers when fusermount3 may not open /dev/fuse.
+  bin.add("gocryptfs", "read -r _\n"
+                       "echo '/usr/bin/fusermount3: failed to open /dev/fuse: Permission denied' >&2\n"
+                       "echo 'fs.Mount failed: fusermount exited with code 256' >&2\n"
+                       "exit 19\n");
+  QDir().mkpath(BackupVolume::defaultImagePath());
+  PasswordVault::clearCachedPassword();
+  ASSERT_TRUE(PasswordVault::seal("stored"));
+  const auto mounted = BackupVolume::mountInteractive(unlockReason(UnlockPurpose::backup));
+  ASSERT_FALSE(mounted.ok());
+  EXPECT_EQ(mounted.error().kind, Kind::fuseNotPermitted);
+  EXPECT_TRUE(mounted.error().localizedDescription().startsWith("挂载加密卷失败：当前用户无权使用 FUSE（/dev/fuse）："));
+  const tlr::EngineMessage shown = mounted.error().message();
+  EXPECT_FALSE(shown.retryable) << "trying again cannot help until it is allowed";
+  EXPECT_TRUE(shown.details.contains("/dev/fuse: Permission denied"));
+  const QString english = tlr::LocTexts::text(tlr::AppLanguage::en, shown.key);
+  EXPECT_TRUE(english.startsWith("This user may not use FUSE (/dev/fuse)")) << english.toStdString();
+  EXPECT_TRUE(tlr::LocTexts::text(tlr::AppLanguage::zh, shown.key).startsWith("当前用户无权使用 FUSE（/dev/fuse）"));
+  EXPECT_EQ(PasswordVault::openStored(), QString("stored")) << "the stored password is kept";
+  EXPECT_FALSE(BackupVolume::isMounted());
+  PasswordVault::clearCachedPassword();
+}
+
 TEST(BackupVolumeErrors, NoImageIsNotInitialized) {
   tlr::test::TempHome home;
   PasswordVault::clearCachedPassword();
@@ -615,5 +636,64 @@ TEST(VolumeLockAcrossProcesses, WhateverHappensAtTheLockFileOneRunProceeds) {
     for (const auto& run : runs) proceeding += run->answer() == "held" ? 1 : 0;
     EXPECT_EQ(proceeding, 1);
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/elsewhere")) << "nothing is made through the link";
+  }
+}
+
+// The lock's other defences, each on its own: within one process where no
+// lock file can be made; the folder's guard while another run replaces what
+// stands at the lock file's place; the unlock a run's end does before it
+// closes (a child forked meanwhile keeps a copy of the descriptor); and a
+// stale errno on the taking thread, which is no other holder.
+TEST(VolumeLockAcrossProcesses, EachDefenceHoldsOnItsOwn) {
+  tlr::test::TempHome home;
+  {
+    SCOPED_TRACE("no lock file can be made");
+    const QString closed = home.path() + "/closed";
+    QDir().mkpath(closed);
+    ::chmod(QFile::encodeName(closed).constData(), 0555);
+    tlr::test::AsOrdinaryUser ordinary;
+    std::optional<tlr::VolumeLock> first = tlr::VolumeLock::tryAcquire(closed + "/.lock");
+    ASSERT_TRUE(first.has_value());
+    EXPECT_FALSE(QFileInfo::exists(closed + "/.lock"));
+    EXPECT_FALSE(tlr::VolumeLock::tryAcquire(closed + "/.lock").has_value()) << "kept apart within the process";
+    first.reset();
+    EXPECT_TRUE(tlr::VolumeLock::tryAcquire(closed + "/.lock").has_value());
+  }
+  const QString folder = home.path() + "/racing";
+  const QString bare = folder + "/.lock";
+  QDir().mkpath(folder);
+  {
+    SCOPED_TRACE("another run is replacing a link there");
+    ASSERT_TRUE(QFile::link(home.path() + "/elsewhere", bare));
+    const int guard = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(guard, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(tlr::VolumeLock::tryAcquire(bare).has_value()) << "the other one comes away holding it";
+    EXPECT_TRUE(QFileInfo(bare).isSymLink()) << "replaced by one run only";
+    ::close(guard);
+    EXPECT_TRUE(tlr::VolumeLock::tryAcquire(bare).has_value());
+    EXPECT_FALSE(QFileInfo(bare).isSymLink());
+  }
+  {
+    SCOPED_TRACE("a child forked while it was held");
+    pid_t child = -1;
+    {
+      const std::optional<tlr::VolumeLock> held = tlr::VolumeLock::tryAcquire(bare);
+      ASSERT_TRUE(held.has_value());
+      child = ::fork();
+      if (child == 0) {
+        ::pause();
+        ::_exit(0);
+      }
+      ASSERT_GT(child, 0);
+    }
+    OtherProcessLock after(bare);
+    EXPECT_EQ(after.answer(), "held");
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+  }
+  {
+    SCOPED_TRACE("a stale errno");
+    errno = EWOULDBLOCK;
+    EXPECT_TRUE(tlr::VolumeLock::tryAcquire(bare).has_value());
   }
 }

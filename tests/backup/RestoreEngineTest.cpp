@@ -97,7 +97,11 @@ class RestoreEngineTest : public ::testing::Test {
     writeFile(h + "/.alpha/mine-only.txt", "stays");
   }
 
-  QString newestSnapshot() { return volume.snapshots() + "/" + entries(volume.snapshots()).last(); }
+  QString newestSnapshot() {
+    const QStringList labels = entries(volume.snapshots());
+    EXPECT_FALSE(labels.isEmpty()) << "no snapshot was written";
+    return volume.snapshots() + "/" + labels.value(labels.size() - 1);
+  }
 
   // Puts `archive` in the newest snapshot with a manifest that matches it.
   void replaceArchive(const QByteArray& archive) {
@@ -191,6 +195,57 @@ TEST_F(RestoreEngineTest, RestoresOneAgentAloneEvenWhenItSharesAFile) {
   EXPECT_EQ(rc.st_mtim.tv_nsec, 123456789);
   ::chmod(QFile::encodeName(h + "/shared/read-only").constData(), 0755);
   EXPECT_TRUE(FileOps::removeItem(h + "/shared").ok()) << "a path too long to be removed by name";
+}
+
+// An agent whose folders hold only empty folders is listed, counted and
+// restored like any other.
+TEST_F(RestoreEngineTest, AnAgentWhoseFoldersHoldOnlyEmptyFoldersIsListedAndRestored) {
+  QDir().mkpath(h + "/.hollow/sessions/today");
+  QDir().mkpath(h + "/.hollow/skills");
+  registry = registryOfAgents({agentJson("alpha", {"~/.alpha", "~/shared"}), agentJson("hollow", {"~/.hollow"})});
+  backUp();
+  const auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json"));
+  ASSERT_TRUE(manifest.ok());
+  ASSERT_EQ(manifest.value().agents.size(), 2);
+  EXPECT_EQ(manifest.value().agents[1].id, "hollow");
+  EXPECT_EQ(manifest.value().agents[1].fileCount, 0);
+  ASSERT_TRUE(FileOps::removeItem(h + "/.hollow").ok());
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/sessions/today").isDir());
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/skills").isDir());
+  ASSERT_TRUE(FileOps::removeItem(h + "/.hollow").ok());
+  EXPECT_FALSE(restore(engine, "hollow").has_value());
+  EXPECT_TRUE(QFileInfo(h + "/.hollow/sessions/today").isDir()) << "restored alone too";
+}
+
+// A file's second name is stored as a link only where the part of the
+// archive that holds it holds the first name too: one agent whose folders
+// lie inside another's, sharing files with it, is restored alone from its
+// own part. (Eight pairs: whichever order the folder lists them in, some
+// pair's first name lies outside the inner agent's part.)
+TEST_F(RestoreEngineTest, AFileWithTwoNamesComesBackWithTheAgentOfOneNameAlone) {
+  QStringList innerRoots;
+  for (int i = 1; i <= 8; ++i) {
+    const QString n = QString::number(i);
+    writeFile(h + "/.outer/p" + n + "/f", "content " + n.toUtf8());
+    QDir().mkpath(h + "/.outer/s" + n);
+    ASSERT_EQ(::link(QFile::encodeName(h + "/.outer/p" + n + "/f").constData(),
+                     QFile::encodeName(h + "/.outer/s" + n + "/g").constData()),
+              0);
+    innerRoots << "~/.outer/s" + n;
+  }
+  registry = registryOfAgents({agentJson("outer", {"~/.outer"}), agentJson("inner", innerRoots)});
+  backUp();
+  for (int i = 1; i <= 8; ++i) ASSERT_TRUE(FileOps::removeItem(h + "/.outer/s" + QString::number(i)).ok());
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine, "inner");
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  for (int i = 1; i <= 8; ++i)
+    EXPECT_EQ(readAll(h + "/.outer/s" + QString::number(i) + "/g"), "content " + QByteArray::number(i)) << i;
 }
 
 TEST_F(RestoreEngineTest, ATamperedArchiveIsRefusedBeforeAnythingIsWritten) {

@@ -9,8 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tlr;
 using Case = RestoreError::Case;
@@ -27,7 +33,7 @@ QStringList names(const QString& folder) {
 
 }  // namespace
 
-TEST(RestoreTreeCheck, RefusesLinksSpecialFilesAndDotDotNames) {
+TEST(RestoreTreeCheck, RefusesLinksAndSpecialFilesButNotNamesWithDots) {
   QTemporaryDir dir;
   const QString root = dir.path() + "/r";
   writeBytes(root + "/a/ok.json", "{}");
@@ -46,10 +52,9 @@ TEST(RestoreTreeCheck, RefusesLinksSpecialFilesAndDotDotNames) {
   EXPECT_EQ(error.error().payload, "特殊文件 pipe");
   QFile::remove(root + "/a/pipe");
 
-  writeBytes(root + "/a/..sneaky", "x");
-  error = RestoreTree::validate(root);
-  ASSERT_FALSE(error.ok());
-  EXPECT_EQ(error.error().payload, root + "/a/..sneaky");
+  // Only a component that is exactly ".." leads anywhere; these are names.
+  for (const char* name : {"..hidden", "...", "a..b", "..x/inner", "x../y"}) writeBytes(root + "/a/" + name, "x");
+  EXPECT_TRUE(RestoreTree::validate(root).ok());
 }
 
 TEST(RestoreTreeMerge, AFolderIsMergedFileByFile) {
@@ -105,16 +110,26 @@ TEST(RestoreTreeMerge, AFolderStandingWhereAFileGoesStopsTheRestoreNamingIt) {
   EXPECT_EQ(nested.error().kind, Case::folderInTheWay);
 }
 
-// A folder of the agent's that this user may not write (left by an agent run
-// with sudo, say) is named before anything is written, with every other.
+// A folder of the agent's that this user may not write and cannot make
+// writable (another owner's, left by an agent run with sudo, say) is named
+// before anything is written, with every other; the user's own read-only
+// folders are not in the way.
 TEST(RestoreTreeCheck, NamesEveryFolderItMayNotWriteIntoBeforeWritingAnything) {
+  if (::geteuid() != 0) GTEST_SKIP() << "giving folders to another owner takes root";
   QTemporaryDir dir;
   const QString src = dir.path() + "/src/.agent", target = dir.path() + "/home/.agent";
-  for (const QString& name : {"conf.json", "locked/a.json", "sealed/b.json", "free/new/c.json"})
+  for (const QString& name : {"conf.json", "locked/a.json", "sealed/b.json", "free/new/c.json", "mine/m.json",
+                              "shut/s.json"})
     writeBytes(src + "/" + name, "backup");
-  for (const QString& name : {"conf.json", "locked/a.json", "sealed/b.json"}) writeBytes(target + "/" + name, "current");
+  for (const QString& name : {"conf.json", "locked/a.json", "sealed/b.json", "mine/m.json", "shut/s.json"})
+    writeBytes(target + "/" + name, "current");
   QDir().mkpath(target + "/free");
-  for (const QString& name : {"locked", "sealed"}) ::chmod(QFile::encodeName(target + "/" + name).constData(), 0555);
+  for (const QString& name : {"locked", "sealed"}) {
+    ::chmod(QFile::encodeName(target + "/" + name).constData(), 0555);
+    ASSERT_EQ(::chown(QFile::encodeName(target + "/" + name).constData(), 65534, 65534), 0);
+  }
+  ::chmod(QFile::encodeName(target + "/mine").constData(), 0555);
+  ::chmod(QFile::encodeName(target + "/shut").constData(), 0);
 
   Expected<void, RestoreError> checked;
   QStringList unwritable;
@@ -125,7 +140,10 @@ TEST(RestoreTreeCheck, NamesEveryFolderItMayNotWriteIntoBeforeWritingAnything) {
   }
   ASSERT_FALSE(checked.ok());
   EXPECT_EQ(checked.error().kind, Case::notWritable);
-  EXPECT_EQ(unwritable.size(), 2);
+  EXPECT_EQ(unwritable.size(), 2) << unwritable.join("; ").toStdString();
+  EXPECT_FALSE(checked.error().payload.contains(target + "/mine")) << "its own: opened for the write";
+  EXPECT_FALSE(checked.error().payload.contains(target + "/shut"));
+  EXPECT_EQ(modeOf(target + "/shut"), 0u) << "looked into, and its bits set back";
   // The window says so in its language, naming every place.
   const EngineMessage shown = checked.error().message();
   const QString english = LocTexts::text(AppLanguage::en, shown.key), chinese = LocTexts::text(AppLanguage::zh, shown.key);
@@ -137,8 +155,42 @@ TEST(RestoreTreeCheck, NamesEveryFolderItMayNotWriteIntoBeforeWritingAnything) {
   }
   EXPECT_EQ(readBytes(target + "/conf.json"), "current");
   if (::geteuid() == 0) EXPECT_TRUE(RestoreTree::check(AT_FDCWD, src, target).ok()) << "root may write there";
-  // Writable again, so the temporary folder can go whoever runs the test.
-  for (const QString& name : {"locked", "sealed"}) ::chmod(QFile::encodeName(target + "/" + name).constData(), 0755);
+}
+
+// A read-only file system is in the way whoever owns the folder. Tried in a
+// child of a mount namespace of its own, where the folder is mounted
+// read-only.
+TEST(RestoreTreeCheck, AFolderOnAReadOnlyFileSystemIsNamed) {
+  QTemporaryDir dir;
+  const QString src = dir.path() + "/src/.agent", target = dir.path() + "/home/.agent";
+  writeBytes(src + "/conf.json", "backup");
+  writeBytes(target + "/conf.json", "current");
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    const QByteArray place = QFile::encodeName(target);
+    QByteArray answer = "skip";
+    if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount(place.constData(), place.constData(), nullptr, MS_BIND, nullptr) == 0 &&
+        ::mount(nullptr, place.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
+      const auto checked = RestoreTree::check(AT_FDCWD, src, target);
+      answer = checked.ok() ? QByteArray("ok") : checked.error().textualForm().toUtf8();
+    }
+    (void)!::write(pipeFds[1], answer.constData(), static_cast<size_t>(answer.size()));
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  QByteArray answer;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) answer.append(buffer, n);
+  ::close(pipeFds[0]);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  if (answer == "skip") GTEST_SKIP() << "no mount namespace of its own here";
+  EXPECT_TRUE(answer.startsWith("notWritable(\"" + QFile::encodeName(target) + ": ")) << answer.toStdString();
+  EXPECT_TRUE(answer.contains(QByteArray(std::strerror(EROFS)))) << answer.toStdString();
+  EXPECT_EQ(readBytes(target + "/conf.json"), "current");
 }
 
 TEST(RestoreTreeMerge, SetIdBitsNeverReachTheTarget) {
@@ -204,6 +256,84 @@ TEST(RestoreTreeMerge, FoldersMadeOneByOneGetTheModesAndTimesOfTheBackup) {
         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0), 0);
     }
   }
+}
+
+// The usual case: restoring again over what an earlier restore put back,
+// read-only folders of the user's own among it (0555 as the backup records
+// them, and one the user closed since). Each is opened while its files go
+// in and gets its bits back exactly, also when the restore stops inside it.
+TEST(RestoreTreeMerge, RestoringAgainOverItsOwnReadOnlyFoldersPutsEveryFileBackAndKeepsTheirBits) {
+  QTemporaryDir dir;
+  const QString src = dir.path() + "/src/.agent", target = dir.path() + "/home/.agent";
+  const QString rc = dir.path() + "/src/.agentrc";
+  for (const QString& name : {"conf.json", "ro/r.txt", "ro/deeper/d.txt", "..hidden", ".../x", "a..b"})
+    writeBytes(src + "/" + name, "backup " + name.toUtf8());
+  writeBytes(rc, "rc");
+  // Unpacked writable for its owner, recorded read-only.
+  struct stat ro{};
+  ::stat(QFile::encodeName(src + "/ro").constData(), &ro);
+  const QHash<quint64, unsigned> recorded{{ro.st_ino, 0555}};
+  const auto putBack = [&] {
+    tlr::test::AsOrdinaryUser ordinary;
+    const auto checked = RestoreTree::check(AT_FDCWD, src, target);
+    if (!checked) return checked;
+    return RestoreTree::restore(AT_FDCWD, src, target, false, false, &recorded);
+  };
+  ASSERT_TRUE(putBack().ok());
+  ASSERT_EQ(modeOf(target + "/ro"), 0555u);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    {
+      tlr::test::AsOrdinaryUser ordinary;
+      ::chmod(QFile::encodeName(target + "/ro").constData(), 0755);
+      writeBytes(target + "/ro/r.txt", "changed");
+      writeBytes(target + "/ro/mine.txt", "stays");
+      ::remove(QFile::encodeName(target + "/ro/deeper/d.txt").constData());
+      ::rmdir(QFile::encodeName(target + "/ro/deeper").constData());
+      writeBytes(target + "/..hidden", "changed");
+      ::chmod(QFile::encodeName(target + "/ro").constData(), 0555);
+      // Closed by the user since: 0500 on the agent's folder itself.
+      ::chmod(QFile::encodeName(target).constData(), round == 0 ? 0555 : 0500);
+    }
+    const auto again = putBack();
+    ASSERT_TRUE(again.ok()) << again.error().description().toStdString();
+    EXPECT_EQ(readBytes(target + "/ro/r.txt"), "backup ro/r.txt");
+    EXPECT_EQ(readBytes(target + "/ro/deeper/d.txt"), "backup ro/deeper/d.txt") << "made inside a 0555 folder";
+    EXPECT_EQ(readBytes(target + "/ro/mine.txt"), "stays");
+    EXPECT_EQ(readBytes(target + "/..hidden"), "backup ..hidden");
+    EXPECT_EQ(readBytes(target + "/.../x"), "backup .../x");
+    EXPECT_EQ(modeOf(target + "/ro"), 0555u);
+    EXPECT_EQ(modeOf(target), round == 0 ? 0555u : 0500u);
+  }
+
+  // A file root in a folder of the user's that is read-only, and a folder
+  // that must be made in one.
+  const QString closed = dir.path() + "/home/closed";
+  writeBytes(closed + "/.agentrc", "current");
+  ::chmod(QFile::encodeName(closed).constData(), 0555);
+  {
+    tlr::test::AsOrdinaryUser ordinary;
+    EXPECT_TRUE(RestoreTree::check(AT_FDCWD, rc, closed + "/.agentrc").ok());
+    EXPECT_TRUE(RestoreTree::restore(rc, closed + "/.agentrc", false).ok());
+    EXPECT_TRUE(RestoreTree::restore(src, closed + "/new/.agent", false).ok());
+  }
+  EXPECT_EQ(readBytes(closed + "/.agentrc"), "rc");
+  EXPECT_EQ(readBytes(closed + "/new/.agent/conf.json"), "backup conf.json");
+  EXPECT_EQ(modeOf(closed), 0555u);
+
+  // Stopped inside one (a folder where the backup holds a file): its bits
+  // come back all the same.
+  ::chmod(QFile::encodeName(target + "/ro").constData(), 0755);
+  ::remove(QFile::encodeName(target + "/ro/r.txt").constData());
+  QDir().mkpath(target + "/ro/r.txt");
+  ::chmod(QFile::encodeName(target + "/ro").constData(), 0555);
+  {
+    tlr::test::AsOrdinaryUser ordinary;
+    const auto stopped = RestoreTree::restore(AT_FDCWD, src, target, false, false, &recorded);
+    ASSERT_FALSE(stopped.ok());
+    EXPECT_EQ(stopped.error().kind, Case::folderInTheWay);
+  }
+  EXPECT_EQ(modeOf(target + "/ro"), 0555u);
 }
 
 TEST(RestoreTreeCheck, ReadiesTheTreeForBeingMovedAndSaysWhenItCannotBe) {
@@ -276,9 +406,9 @@ TEST(RestoreErrorTexts, DescriptionsAreTheEnginesChineseTexts) {
   // A window shows each in its own language alone.
   EXPECT_EQ(LocTexts::text(AppLanguage::zh, RestoreError::of(Case::sha256Mismatch).message().key),
             "备份没有通过完整性校验：备份文件与它的清单不符。");
-  RestoreError full = RestoreError::diskFull("/home/u");
+  RestoreError full = RestoreError::of(Case::diskFull, "/home/u");
   EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key), "The disk is full, so the restore did not finish: the disk holding /home/u has no room left.");
-  full.neededBytes = 2'500'000'000;
+  full.bytes = 2'500'000'000;
   full.freeBytes = 1'200'000;
   EXPECT_EQ(full.description(), "磁盘已满：/home/u 所在的磁盘空间不足，恢复需要约 2.5 GB，可用 1.2 MB");
   EXPECT_EQ(LocTexts::text(AppLanguage::en, full.message().key),

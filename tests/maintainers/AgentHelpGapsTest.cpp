@@ -88,7 +88,7 @@ TEST(HelpGaps, TheShippedTablesKnowTodaysHelpsAndANewVersionsAdditionsAreListed)
   }
 
   QMap<QString, ProgramHelp> codexSessions;
-  for (const QString& session : {"resume", "fork", "agents"})
+  for (const QString session : {"resume", "fork", "agents"})
     codexSessions.insert(session, ProgramHelp::parse(helpText("codex-" + session), {"codex", session}));
   const HelpGaps codexGaps = HelpGaps::find(shipped("codex-cli"), ProgramHelp::parse(helpText("codex"), {"codex"}),
                                             codexSessions);

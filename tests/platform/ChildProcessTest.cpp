@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -113,6 +114,29 @@ TEST(ChildProcessDeadline, AChildIgnoringSigtermIsKilledAfterTheGrace) {
   EXPECT_TRUE(r.timedOut);
   EXPECT_EQ(r.termSignal(), SIGKILL);
   EXPECT_EQ(r.out, "ready\n");
+}
+
+// A stop ends what runs now, on any thread, and nothing started after it:
+// stopped work still winds down with tools of its own.
+TEST(ChildProcessDeadline, AStopEndsTheChildrenRunningNowButNotLaterOnes) {
+  QTemporaryDir dir;
+  const QString started = dir.path() + "/started";
+  tlr::ChildResult running;
+  std::thread worker([&] {
+    ChildSpec spec = shell(": > '" + started + "'; exec sleep 60");
+    spec.timeout = 120s;
+    running = runChild(spec);
+  });
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return QFileInfo::exists(started); }, 10s));
+  tlr::stopRunningChildren();
+  worker.join();
+  EXPECT_TRUE(running.cancelled);
+  EXPECT_EQ(running.termSignal(), SIGTERM);
+  EXPECT_LT(running.elapsedSeconds, 30.0) << "ended at the stop, not at its own end";
+  const tlr::ChildResult after = runChild(shell("exit 3"));
+  EXPECT_FALSE(after.cancelled);
+  ASSERT_TRUE(after.exited());
+  EXPECT_EQ(after.exitCode(), 3);
 }
 
 TEST(ChildProcessDeadline, ABackgroundGrandchildHoldingThePipesDoesNotHang) {

@@ -137,6 +137,17 @@ TEST(DesktopEntryParse, ExecWordsAndProgram) {
       "Icon=second\n[Other]\nHidden=true\n");
   EXPECT_EQ(e.exec, (QStringList{"env", "A=1", "/opt/My App/run", "--x", "100%"}));
   EXPECT_EQ(DesktopEntry::programWord(e.exec), "/opt/My App/run");
+  // env's options with their values are no program.
+  const std::pair<QStringList, QString> programs[] = {
+      {{"/usr/bin/env", "-u", "WAYLAND_DISPLAY", "A=1", "cursor", "--x"}, "cursor"},
+      {{"env", "--chdir", "/srv", "-i", "zed-editor"}, "zed-editor"},
+      {{"env", "--unset=A", "-", "B=2", "cursor"}, "cursor"},
+      {{"env", "-S", "A=1 cursor --no-sandbox"}, "cursor"},
+      {{"env", "-u", "A"}, ""},
+      {{"cursor", "-u", "x"}, "cursor"},
+  };
+  for (const auto& [exec, program] : programs)
+    EXPECT_EQ(DesktopEntry::programWord(exec).toStdString(), program.toStdString()) << exec.join(' ').toStdString();
   EXPECT_EQ(e.icon, "x");
   EXPECT_TRUE(e.tryExec.isEmpty());
   EXPECT_FALSE(e.hidden);

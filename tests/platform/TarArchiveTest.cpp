@@ -3,6 +3,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileOps.h"
 #include "platform/TarWriter.h"
+#include "support/RawTar.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -183,6 +184,44 @@ TEST(TarArchive, ExtractsChosenMembersWithTheirModesButNotTheirOwner) {
   EXPECT_EQ(readOnly.st_mtim.tv_sec, 1600000000);
   EXPECT_EQ(readThroughFolders(into, ".stage/one/" + longPath), "1");
   EXPECT_TRUE(FileOps::removeItem(dir.path()).ok()) << "a path too long to be removed by name";
+}
+
+// Members of every size a block boundary makes special, each followed by
+// another, come back byte for byte; names that merely hold dots are names,
+// and only a ".." component is refused.
+TEST(TarArchive, UnpacksEmptyAndWholeBlockMembersAndNamesWithDots) {
+  QTemporaryDir dir;
+  tlr::test::RawTar tar;
+  const QList<QPair<QString, QByteArray>> files{
+      {"a/empty", {}},
+      {"a/one-block", QByteArray(512, 'b')},
+      {"a/two-blocks", QByteArray(1024, 'c')},
+      {"a/past-a-block", QByteArray(513, 'd')},
+      {"a/..hidden", "dots"},
+      {"a/.../x", "three"},
+      {"a/b../..c/y", "inside"},
+      {"a/also-empty", {}},
+      {"a/last", "last"},
+  };
+  for (const auto& [name, content] : files) tar.file(name, content);
+  tar.hardLink("a/..again", "a/..hidden");
+  tar.file("a/../up", "refused");
+  tar.file("a/after", "after");
+  const QString archive = dir.path() + "/a.tar.gz";
+  writeBytes(archive, tar.gzipped());
+  const QString into = dir.path() + "/into";
+  QDir().mkpath(into);
+  const auto result = TarArchive::extract(archive, into);
+  EXPECT_FALSE(result.ok()) << "the \"..\" member fails the unpacking";
+  EXPECT_TRUE(result.errorOutput.contains("a/../up: Member name contains '..'")) << result.errorOutput.toStdString();
+  for (const auto& [name, content] : files) {
+    EXPECT_TRUE(QFileInfo(into + "/" + name).isFile()) << name.toStdString();
+    EXPECT_EQ(readBytes(into + "/" + name), content.isEmpty() ? QByteArray() : content) << name.toStdString();
+  }
+  EXPECT_EQ(readBytes(into + "/a/..again"), "dots");
+  EXPECT_EQ(readBytes(into + "/a/after"), "after") << "the member after the refused one";
+  EXPECT_FALSE(QFileInfo::exists(into + "/up"));
+  EXPECT_FALSE(QFileInfo::exists(dir.path() + "/up"));
 }
 
 TEST(TarArchive, EveryByteOfTheArchivePassesThroughOnReadOnceEvenWhenTarStopsEarly) {

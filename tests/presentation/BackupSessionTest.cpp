@@ -100,8 +100,9 @@ TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumes
   AgentEntry alpha = agentWithData("alpha", {{"notes.md", "hello"}});
   // Not stored, and said so after the run: a link, a folder too deep, and a
   // file no one may read (this kernel file refuses even root); the last two
-  // leave the backup incomplete.
-  QFile::link(home_.path() + "/.alpha/notes.md", home_.path() + "/.alpha/link.md");
+  // leave the backup incomplete. A line break in a name is shown as the log
+  // shows it.
+  QFile::link(home_.path() + "/.alpha/notes.md", home_.path() + "/.alpha/link\nname.md");
   const QString deep = ".alpha/deep" + QString("/d").repeated(StagedSnapshot::kMaxDepth);
   home_.writeFile(deep + "/lost.json", "one level too deep");
   const bool refuses = QFile::link("/proc/sys/vm/compact_memory", home_.path() + "/refusing") &&
@@ -125,12 +126,12 @@ TEST_F(BackupSessionTest, ABackupRunsFlashesAndUpdatesTheLastBackupAndTheVolumes
   SettingsStore::shared().setLanguage(AppLanguage::en);
   EXPECT_EQ(session.leftOutText(),
             "This backup is incomplete.\n"
-            "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link.md\n" +
+            "Not backed up: 1 item that is not a regular file (a link, FIFO or socket): ~/.alpha/link\\nname.md\n" +
                 QString(refuses ? "Not backed up, not readable: 1 item this user may not read: ~/refusing\n" : "") +
                 "Not backed up: 1 folder more than 256 levels deep: ~/" + deep);
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(session.leftOutText(), "此次备份不完整。\n"
-                                   "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link.md\n" +
+                                   "未备份 1 项（符号链接、FIFO 或套接字，不是普通文件）：~/.alpha/link\\nname.md\n" +
                                        QString(refuses ? "未备份，无法读取：1 项（当前用户没有读取权限）：~/refusing\n" : "") +
                                        "未备份 1 个文件夹（层级超过 256 层）：~/" + deep);
   // The volume's figures are read again after the run.

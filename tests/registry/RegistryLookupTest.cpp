@@ -122,7 +122,8 @@ TEST(RegistryAgentId, OnlyPlainFileNameComponentsAreSafe) {
   const std::vector<std::pair<QString, bool>> rows = {
       {"claude-code-cli", true}, {"a.b", true},      {"中文", true},
       {"", false},               {"a/b", false},     {"..", false},
-      {"x..y", false},           {"/abs", false},    {QString(QChar(u'\0')) + "x", false},
+      {".", false},              {"x..y", true},     {"..x", true},
+      {"...", true},             {"/abs", false},    {QString(QChar(u'\0')) + "x", false},
   };
   for (const auto& [id, safe] : rows) {
     EXPECT_EQ(AgentEntry::isSafeFileComponent(id), safe) << id.toStdString();

@@ -13,9 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <unistd.h>
+#include <vector>
 
 namespace tlr {
 namespace {
@@ -50,7 +52,7 @@ struct Shape {
   QString agent;  // empty: not an agent
 };
 
-void expectShapes(const ProcessScanner& scanner, std::initializer_list<Shape> shapes) {
+void expectShapes(const ProcessScanner& scanner, const std::vector<Shape>& shapes) {
   for (const Shape& shape : shapes) {
     const std::optional<AgentEntry> found = scanner.identify(shape.name, shape.argv);
     EXPECT_EQ(found ? found->id : QString(), shape.agent) << shape.argv.join(' ').toStdString();
@@ -173,7 +175,7 @@ TEST_F(ProcessScannerTest, AnNpmInstalledAgentRunsUnderNodeAndIsSeenByItsScripts
 TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
   const ProcessScanner scanner(test::registryFromJson(test::readFile(TLR_SOURCE_RESOURCES "/registry.json").toUtf8()));
   const QString npm = "/home/u/.npm-global", pipx = "/home/u/.local/share/pipx/venvs/aider-chat";
-  expectShapes(scanner, {
+  const std::vector<Shape> shapes = {
       {"claude", {"claude", "--continue"}, "claude-code-cli"},  // the native installer's link
       {"node", {"node", npm + "/bin/claude"}, "claude-code-cli"},
       {"node", {"node", npm + "/lib/node_modules/@anthropic-ai/claude-code/cli.js"}, "claude-code-cli"},
@@ -239,11 +241,16 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       {"aider", {pipx + "/bin/python", "/home/u/.local/bin/aider", "--message", "fix it"}, ""},
       {"node", {"/usr/bin/node", npm + "/bin/codex", "resume", "--last"}, "codex-cli"},
       {"codex", {npm + "/lib/node_modules/@openai/codex/vendor/x86_64-unknown-linux-musl/codex/codex"}, "codex-cli"},
+      // 0.171: the script run by its path, and the native program it starts.
+      {"node", {"node", npm + "/lib/node_modules/@openai/codex/bin/codex.js", "resume", "--last"}, "codex-cli"},
+      {"codex",
+       {npm + "/lib/node_modules/@openai/codex/node_modules/@openai/codex-linux-x64/vendor/x86_64-unknown-linux-musl/bin/codex"},
+       "codex-cli"},
       {"codex", {"codex", "app-server"}, ""},
       {"node", {"node", npm + "/bin/codex", "mcp-server"}, ""},
       {"node", {"node", npm + "/bin/gemini"}, "gemini-cli"},
       {"node", {"node", "--max-old-space-size=8192", npm + "/bin/gemini"}, "gemini-cli"},  // its relaunched child
-      {"node", {"node", npm + "/lib/node_modules/@google/gemini-cli/dist/index.js"}, "gemini-cli"},
+      {"node", {"node", npm + "/lib/node_modules/@google/gemini-cli/bundle/gemini.js"}, "gemini-cli"},  // 0.61
       {"node", {"node", "/usr/lib/node_modules/@google/gemini-cli/bundle/gemini.js"}, "gemini-cli"},
       // An interpreter's own options that take a value are no script.
       {"node", {"node", "--require", "/opt/trace.js", npm + "/bin/gemini"}, "gemini-cli"},
@@ -252,6 +259,7 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       {"aider", {pipx + "/bin/python", "/home/u/.local/bin/aider"}, "aider"},
       {"python3.11", {pipx + "/bin/python", pipx + "/bin/aider", "--model", "x"}, "aider"},
       {"python3", {"python3", "-m", "aider"}, "aider"},
+      {"python3.11", {pipx + "/bin/python", pipx + "/lib/python3.11/site-packages/aider/__main__.py"}, "aider"},
       {"aider", {pipx + "/bin/python", "/home/u/.local/bin/aider", "--just-check-update"}, ""},
       {"node", {"node", npm + "/bin/openclaw", "gateway"}, "openclaw"},
       {"openclaw-gateway", {"openclaw-gateway"}, "openclaw"},  // the title the gateway gives itself
@@ -264,7 +272,19 @@ TEST(ShippedRegistryShapes, EachInstalledShapeIsItsAgentAndHelpersAreNot) {
       // is not the agent yet.
       {"sh", {"/bin/sh", "-c", "export PATH=\"$HOME/.local/bin:$PATH\"; /home/u/.local/bin/claude"}, ""},
       {"node", {"node", "-e", "require('/home/u/.npm-global/bin/gemini')"}, ""},
-  });
+  };
+  expectShapes(scanner, shapes);
+  // Each argument pattern of an entry names what a version of the agent
+  // runs: a shape of that agent holds it (a pattern naming a folder no
+  // release ships finds nothing).
+  for (const AgentEntry& entry : scanner.registry().visibleAgents())
+    for (const QString& pattern : entry.identify.argvMatches.value_or(QStringList())) {
+      const bool seen = std::any_of(shapes.cbegin(), shapes.cend(), [&](const Shape& shape) {
+        return shape.agent == entry.id &&
+               std::any_of(shape.argv.cbegin(), shape.argv.cend(), [&](const QString& a) { return a.contains(pattern); });
+      });
+      EXPECT_TRUE(seen) << entry.id.toStdString() << ": " << pattern.toStdString();
+    }
 }
 
 // What an uninstall stops: every run of the agent's program, its helpers and

@@ -1,6 +1,6 @@
 #include "ProgramHelp.h"
 
-#include "registry/ArgumentReader.h"
+#include "platform/ArgumentReader.h"
 
 #include <QRegularExpression>
 

@@ -5,6 +5,7 @@
 #include "platform/Log.h"
 #include "platform/LoginShell.h"
 #include "platform/OwnCommands.h"
+#include "platform/PathNames.h"
 #include "platform/Paths.h"
 #include "platform/UniqueFd.h"
 
@@ -37,7 +38,7 @@ std::optional<QString> normalized(const QString& path) {
   if (!path.startsWith('/')) return std::nullopt;
   QStringList parts;
   for (const QString& part : path.split('/', Qt::SkipEmptyParts)) {
-    if (part == "..") return std::nullopt;
+    if (PathNames::isParentStep(part)) return std::nullopt;
     if (part != ".") parts.append(part);
   }
   return "/" + parts.join('/');

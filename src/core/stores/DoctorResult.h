@@ -21,7 +21,7 @@ struct [[nodiscard]] DoctorResult {
     QString matchedSnippet;  // the output line(s) around the first match
     // Why its fix is not offered: the installed version's help lists no
     // sub-command or option the fix's command names. Absent when it is.
-    std::optional<LocKey> fixNotOffered;
+    std::optional<LocKey> fixNotOffered = std::nullopt;
     bool fixOffered() const { return !fixNotOffered.has_value(); }
   };
 

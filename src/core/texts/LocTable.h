@@ -455,6 +455,12 @@ TLR_TEXT(backupErrCreateVolume, (),
 TLR_TEXT(backupErrUnlock, (),
     u"Could not unlock the encrypted backup image.",
     u"无法解锁加密备份卷")
+TLR_TEXT(backupErrFuseNotPermitted, (),
+    u"This user may not use FUSE (/dev/fuse), which the encrypted backup image needs. Ask the administrator to let "
+    u"this user use /dev/fuse (often by adding the user to the group that owns it, such as \"fuse\"), then log in "
+    u"again and try again.",
+    u"当前用户无权使用 FUSE（/dev/fuse），而打开加密备份卷需要它。请让管理员允许此用户使用 /dev/fuse"
+    u"（通常是把用户加入拥有它的用户组，例如 fuse），重新登录后再试。")
 TLR_TEXT(backupErrWrongPassword, (),
     u"The password is wrong: the encrypted backup image stays locked.",
     u"密码不正确，加密备份卷没有解锁")
@@ -714,9 +720,9 @@ TLR_TEXT(firstSetupPasswordStrong, (),
 TLR_TEXT(restoreBackupTime, (QString time, QString device),
     u"Backup: {1} · From {2}",
     u"备份时间：{1} · 来自 {2}")
-TLR_TEXT(restoreFoundBackup, (QString storage),
-    u"Found backup in {1}",
-    u"找到 {1} 里的备份")
+TLR_TEXT(restoreFoundBackup, (),
+    u"Found a backup in the encrypted backup image",
+    u"在加密备份卷里找到备份")
 TLR_TEXT(restoreCrossDeviceBody, (QString device),
     u"This backup is from {1}, not this computer. All data will be restored to this machine.",
     u"这份备份来自 {1}，不是当前这台电脑。恢复后所有数据会落到当前机器。")

@@ -162,7 +162,7 @@ void RestoreSheet::rebuildAgentRows() {
 void RestoreSheet::retranslate() {
   setTitle(text(LocKey::backupRestoreFromBackup()));
   titleCloseButton()->setLanguage(settings_.language());
-  found_->setPlainText(text(LocKey::restoreFoundBackup(text(LocKey::backupVolumeTitle()))));
+  found_->setPlainText(text(LocKey::restoreFoundBackup()));
   crossTitle_->setPlainText(text(LocKey::restoreCrossDevice()));
   damaged_->setPlainText(text(LocKey::restoreDamagedNewer()));
   refreshState();

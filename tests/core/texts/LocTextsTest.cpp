@@ -289,6 +289,19 @@ TEST(LocTextsLocale, DurationsUseOneDecimalAndAFullStopInAnyLocale) {
 // Dock, the menu bar, ⌘, Terminal.app, Homebrew or a fixed image size. The
 // key names stay as they are; restart reports, log lines and stored texts
 // are not shown in windows and keep their words.
+// Chinese runs on without blanks between its words (blanks stay around
+// numbers and Latin words); the image is called by one name.
+TEST(LocTextsWords, ChineseTextsHaveNoBlankBetweenChineseWords) {
+  static const QRegularExpression blankBetween(
+      QStringLiteral("[\\x{3000}-\\x{303f}\\x{4e00}-\\x{9fff}\\x{ff00}-\\x{ffef}] +[\\x{3000}-\\x{303f}\\x{4e00}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+  for (const LocKey::Id id : LocKey::allIds()) {
+    if (LocKey::carriesValues(id)) continue;
+    EXPECT_FALSE(zh(LocKey::plain(id)).contains(blankBetween)) << LocKey::name(id) << ": " << zh(LocKey::plain(id)).toStdString();
+  }
+  EXPECT_EQ(en(LocKey::restoreFoundBackup()), "Found a backup in the encrypted backup image");
+  EXPECT_EQ(zh(LocKey::restoreFoundBackup()), "在加密备份卷里找到备份");
+}
+
 TEST(LocTextsWords, NoWindowTextNamesAMacThing) {
   static const QRegularExpression macWords(
       QStringLiteral("\\bMac\\b|Finder|\\bDock\\b|menu bar|⌘|Terminal\\.app|\\bTerminal\\b|Homebrew|\\bbrew\\b|"

@@ -1,4 +1,4 @@
-#include "registry/ArgumentReader.h"
+#include "platform/ArgumentReader.h"
 
 #include <gtest/gtest.h>
 

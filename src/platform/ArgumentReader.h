@@ -1,7 +1,5 @@
 #pragma once
 
-#include "registry/AgentEntry.h"
-
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,9 +16,6 @@ struct ArgumentGrammar {
   QStringList withOptionalValue;
   // Take every next argument up to an option ("--add-dir a b").
   QStringList withValues;
-
-  // The option tables of an agent's entry.
-  static ArgumentGrammar of(const AgentEntry::Identify& identify);
 };
 
 // A program's arguments read by a grammar, as the program reads them:
@@ -28,7 +23,8 @@ struct ArgumentGrammar {
 // paths). Options are read wherever they stand; after "--" every argument
 // is a word, and "-" alone is one. This is the one reading of an argument
 // list: what a process of an agent is, whether a command starts the agent,
-// which script an interpreter runs, what a fix's command names.
+// which script an interpreter runs, what a fix's command names, which
+// program a desktop entry's "env … program" starts.
 class ArgumentReader {
  public:
   struct Option {

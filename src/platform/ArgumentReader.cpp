@@ -1,13 +1,8 @@
-#include "registry/ArgumentReader.h"
+#include "platform/ArgumentReader.h"
 
 #include <algorithm>
 
 namespace tlr {
-
-ArgumentGrammar ArgumentGrammar::of(const AgentEntry::Identify& identify) {
-  return {identify.optionsWithValue.value_or(QStringList()), identify.optionsWithOptionalValue.value_or(QStringList()),
-          identify.optionsWithValues.value_or(QStringList())};
-}
 
 namespace {
 
