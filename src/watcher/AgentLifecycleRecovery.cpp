@@ -34,7 +34,7 @@ void AgentLifecycleWatcher::scheduleDelayedRecoveryCheck(const AgentEntry& entry
     if (!scanner_ || isRestarting(entry.id)) return;
     scanThen([this, entry, intent, instance](const QList<RunningAgent>& all) {
       if (isRestarting(entry.id)) return;
-      if (stillRuns(all, entry.id, instance.pid)) {
+      if (stillRuns(all, entry.id, instance)) {
         // It turned itself into a background service; the next tick picks
         // up its new pid.
         lifecycle::log("[Skip] ", entry, QStringLiteral(" 3s 后仍在跑（真 daemon 后台模式），不 recover"));
@@ -166,7 +166,7 @@ void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent i
   // missed before the next scan; on trial, as a start of ours.
   if (!watchedPids_.contains(outcome.pid) && watchExit(outcome.pid, entry.id)) {
     watchedPids_.insert(outcome.pid, entry.id);
-    instanceOf_.insert(outcome.pid, Instance{outcome.pid, outcome.folder, services_.clock()});
+    instanceOf_.insert(outcome.pid, Instance{outcome.pid, outcome.folder, services_.clock(), std::nullopt});
     if (outcome.folder) lastFolder_.insert(entry.id, *outcome.folder);
     record(entry.id, AgentEventType::started);
   }
@@ -225,7 +225,7 @@ void AgentLifecycleWatcher::expectStart(const QString& agentId) { expectedStarts
 // ---- Locked online ----
 
 void AgentLifecycleWatcher::recoverOnDemand(const AgentEntry& entry) {
-  const Instance instance{0, lastWorkingFolder(entry.id), std::nullopt};
+  const Instance instance{0, lastWorkingFolder(entry.id), std::nullopt, std::nullopt};
   if (throttle_.isThrottled(entry.id, throttleFolder(instance))) {
     lifecycle::log("[RecoverOnDemand] ", entry, QStringLiteral(" 跳过：处于节流期"));
     return;

@@ -201,6 +201,7 @@ void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
   Instance instance = instanceOf_.take(pid);
   if (instance.pid == 0) instance.pid = pid;
   if (!instance.folder) instance.folder = lastWorkingFolder(agentId);
+  instance.endedAt = notice.at;
   if (services_.oom) services_.oom->forget(pid);
   if (!notice.entry) return;
   const AgentEntry& entry = *notice.entry;
@@ -253,7 +254,7 @@ void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
   // The confirming scan reads /proc, which the window thread never waits for.
   scanThen([this, entry, intent, instance](const QList<RunningAgent>& all) {
     if (isRestarting(entry.id)) return;
-    if (stillRuns(all, entry.id, instance.pid)) {
+    if (stillRuns(all, entry.id, instance)) {
       lifecycle::log("[Retry] ", entry,
                      QStringLiteral(" re-scan 仍在跑，3s 后重试（可能是 multi-process 子进程残留）"));
       scheduleDelayedRecoveryCheck(entry, intent, instance);
@@ -286,16 +287,22 @@ bool AgentLifecycleWatcher::hasOtherWatchedPid(const QString& agentId, pid_t ins
   return false;
 }
 
-bool AgentLifecycleWatcher::stillRuns(const QList<RunningAgent>& all, const QString& agentId, pid_t instance) const {
+bool AgentLifecycleWatcher::stillRuns(const QList<RunningAgent>& all, const QString& agentId,
+                                      const Instance& instance) const {
   QSet<pid_t> otherInstances;
   for (auto it = watchedPids_.cbegin(); it != watchedPids_.cend(); ++it) {
     if (it.value() != agentId) continue;
     const pid_t of = instanceOf_.value(it.key()).pid;
-    if (of != instance) otherInstances << of << it.key();
+    if (of != instance.pid) otherInstances << of << it.key();
   }
+  // Started after the instance ended: another instance's relaunch, not yet
+  // confirmed (two crashes at once), never what is left of this one.
+  const auto startedSince = [&](const RunningAgent& r) {
+    return instance.endedAt && r.launchDate && *r.launchDate > *instance.endedAt;
+  };
   return std::any_of(all.cbegin(), all.cend(), [&](const RunningAgent& r) {
     return r.entry.id == agentId && !r.parentAgentId && !otherInstances.contains(r.pid) &&
-           !otherInstances.contains(r.instancePid);
+           !otherInstances.contains(r.instancePid) && !startedSince(r);
   });
 }
 

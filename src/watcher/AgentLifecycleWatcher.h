@@ -12,6 +12,7 @@
 #include "watcher/RecoveryPolicy.h"
 #include "watcher/SignalledPids.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -172,6 +173,7 @@ class AgentLifecycleWatcher final : public QObject {
     std::optional<AgentEntry> entry;  // nothing when the registry does not know the agent
     SignalledPids::Sent ours;
     ExitIntent intent = ExitIntent::unknown;
+    QDateTime at = QDateTime::currentDateTimeUtc();  // when the exit was known
   };
   // Judges the exit and writes its line; any thread.
   static Notice notice(const AgentRegistry& registry, SignalledPids& signalled, const Classifier& classify, pid_t pid,
@@ -255,6 +257,9 @@ class AgentLifecycleWatcher final : public QObject {
     // When we started it (a relaunch, the user's launch or restart): it is
     // on trial until LifecycleTiming::startTrial has passed.
     std::optional<TimePoint> startedByUs;
+    // When its exit was known: a process of the agent started later (the
+    // relaunch of another instance, under way) is none of this one's.
+    std::optional<QDateTime> endedAt;
   };
   // The folder that names an instance for its throttle: where it works, or
   // the home folder, where one whose folder is unknown is started.
@@ -268,8 +273,9 @@ class AgentLifecycleWatcher final : public QObject {
   bool isLocked(const QString& agentId) const;
   bool hasOtherWatchedPid(const QString& agentId, pid_t instance) const;
   // Whether `all` (a fresh scan) still holds a process of the agent that no
-  // other watched instance of it accounts for.
-  bool stillRuns(const QList<RunningAgent>& all, const QString& agentId, pid_t instance) const;
+  // other watched instance of it accounts for and that was there before
+  // `instance` ended.
+  bool stillRuns(const QList<RunningAgent>& all, const QString& agentId, const Instance& instance) const;
   // Scans off the main thread; `then` gets every record on the main thread.
   // A scan not yet begun serves every caller that asks before it begins: a
   // storm of exits costs a few scans, not one each, and each still sees a
