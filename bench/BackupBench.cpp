@@ -3,7 +3,6 @@
 //   bench_backup --benchmark_filter=Backup/files_40k
 //   bench_backup --benchmark_filter=SharedFolder   archive size, three agents over one folder
 //   TLR_BENCH_ROUNDS=9 bench_backup        more rounds
-//   TLR_BENCH_VERBOSE=1 bench_backup       each restore round on stderr
 //   TLR_BENCH_DIR=/some/folder bench_backup  homes there, not beside the bench
 // Each run makes its own HOME with a real encrypted image (gocryptfs) and a
 // generated agent-like data set: thousands of small JSON files, a few large
@@ -18,7 +17,8 @@
 // *_without_mount ratios take that time off the engine's. The counters give the median ratio
 // over the rounds with the lowest and the highest, the median times, the
 // process's peak resident memory during the engine's steps (reset before
-// each) and the load average before and after.
+// each) and the load average before and after; each round's times, ratio and
+// load are printed on stderr as it ends.
 #include "backup/BackupEngine.h"
 #include "backup/BackupStorage.h"
 #include "backup/BackupVolume.h"
@@ -198,6 +198,17 @@ double median(std::vector<double> values) {
   return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// One round's line on stderr: both times, the ratio and the load.
+void printRound(const char* step, DataSet set, const char* where, int round, double engine, double mount,
+                const char* tar, double tarSeconds) {
+  fprintf(stderr,
+          "%s/%s%s%s round %d (%s first): engine %.3f s (attach and detach alone %.3f s), %s %.3f s, ratio %.2f, "
+          "load %.1f\n",
+          step, set.megabytes > 0 ? (set.megabytes > 60 ? "agent_120MB" : "agent_60MB") : "files_40k",
+          *where ? " " : "", where, round, round % 2 == 0 ? "engine" : "tar", engine, mount, tar, tarSeconds, engine / tarSeconds,
+          loadAverage());
+}
+
 // The figures of the rounds, by name.
 class Rounds {
  public:
@@ -355,6 +366,7 @@ void Backup(benchmark::State& state, DataSet set) {
       }
       const double czfSeconds = timed([&] { runTar({"czf", baseline, "-C", setup.home.path(), ".benchagent"}); });
       QFile::remove(baseline);
+      printRound("Backup", set, "", round, engineSeconds, mountSeconds, "tar -I pigz -cf", pigzSeconds);
       figures.add("backup_s", engineSeconds);
       figures.add("mount_s", mountSeconds);
       figures.add("tar_pigz_s", pigzSeconds);
@@ -427,13 +439,7 @@ void Restore(benchmark::State& state, DataSet set) {
         tarEmpty = tarStep(into);
         intoEmpty = engineStep();
       }
-      if (qEnvironmentVariableIsSet("TLR_BENCH_VERBOSE"))
-        fprintf(stderr,
-                "Restore/%s round %d (%s first): engine %.3f s (attach and detach alone %.3f s), tar xzf %.3f s, "
-                "ratio %.2f, load %.1f\n",
-                set.megabytes > 0 ? (set.megabytes > 60 ? "agent_120MB" : "agent_60MB") : "files_40k", round,
-                round % 2 == 0 ? "engine" : "tar", intoEmpty, mountSeconds, tarEmpty, intoEmpty / tarEmpty,
-                loadAverage());
+      printRound("Restore", set, "into an empty folder", round, intoEmpty, mountSeconds, "tar xzf", tarEmpty);
       figures.add("restore_s", intoEmpty);
       figures.add("mount_s", mountSeconds);
       figures.add("tar_xzf_s", tarEmpty);
@@ -450,7 +456,9 @@ void Restore(benchmark::State& state, DataSet set) {
         tarOver = tarStep(into);
         over = engineStep();
       }
+      printRound("Restore", set, "over the standing files", round, over, mountSeconds, "tar xzf over its own", tarOver);
       figures.add("restore_over_s", over);
+      figures.add("mount_over_s", mountSeconds);
       figures.add("tar_xzf_over_s", tarOver);
       figures.add("over_vs_xzf_over", over / tarOver);
     }

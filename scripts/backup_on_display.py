@@ -370,6 +370,33 @@ class Run:
                 return
         action.do_action(0)
 
+    def focused(self):
+        def has_focus(node):
+            try:
+                return (node.get_state_set().contains(Atspi.StateType.FOCUSED)
+                        and node.get_role_name() not in ("frame", "dialog", "alert"))
+            except Exception:
+                return False
+        found = self.find_all(has_focus)
+        return found[0] if found else None
+
+    def ring_around(self, node):
+        """Whether the screen shows the light scheme's accent ring (#3B82F6)
+        along `node`: at least half its outline in pixels of that colour."""
+        x, y, w, h = self.extents(node)
+        path = os.path.join(self.tmp, "ring.png")
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        dump = subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (w, h, x, y), "txt:-"],
+                              capture_output=True, text=True).stdout
+        near = 0
+        for line in dump.splitlines()[1:]:
+            rgb = line.split("(", 1)[1].split(")", 1)[0].split(",")[:3] if "(" in line else []
+            if len(rgb) == 3:
+                r, g, b = (float(v) for v in rgb)
+                near += abs(r - 59) <= 10 and abs(g - 130) <= 10 and abs(b - 246) <= 10
+        return near >= w + h
+
     @staticmethod
     def extents(node):
         box = node.get_component_iface().get_extents(Atspi.CoordType.SCREEN)
@@ -479,6 +506,15 @@ def open_restore(run):
 def confirm(run, label):
     run.press(label)
     run.wait_named("Cancel", "push button")
+    # The question opens with the keyboard on Cancel, its ring showing as the
+    # window manager activates it.
+    on_cancel = run.wait_for("the keyboard on Cancel",
+                             lambda: (lambda n: n if n is not None and n.get_name() == "Cancel" else None)(run.focused()), 30)
+    try:
+        ringed = bool(run.wait_for("the ring on Cancel", lambda: run.ring_around(on_cancel), 10))
+    except RuntimeError:
+        ringed = False
+    run.check("the question about " + repr(label) + " opens with the ring on Cancel", ringed)
     time.sleep(0.3)
     run.press("Restore" if label.startswith("Restore ") and label != "Restore all at once" else "Restore all")
 

@@ -23,6 +23,7 @@
 #include "platform/MainThread.h"
 #include "platform/Notifier.h"
 #include "platform/OffMain.h"
+#include "platform/MemoryArenas.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/Paths.h"
 #include "platform/SingleInstance.h"
@@ -215,6 +216,7 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
 }  // namespace
 
 int App::main(int argc, char** argv) {
+  MemoryArenas::limitForFewThreads();
   makeStdioUnbuffered();
   quietToolkitNotices();
   // Nothing we start leaves our tree: a process whose parent ends (a double

@@ -145,7 +145,7 @@ std::shared_ptr<PasswordPrompt> PasswordVault::prompt() {
 QString PasswordVault::promptMessage(const LocKey& reason) { return text(reason); }
 
 QString PasswordVault::promptInformativeText() {
-  return text(LocKey::vaultPasswordPrompt()) + QLatin1Char(' ') + text(LocKey::vaultPasswordIntro());
+  return text(LocKey::vaultPasswordPromptInformative(text(LocKey::vaultPasswordPrompt()), text(LocKey::vaultPasswordIntro())));
 }
 
 QString PasswordVault::promptPlaceholder() { return text(LocKey::usbPasswordFieldPlaceholder()); }

@@ -74,6 +74,7 @@ QString placeOfUncovered(const QString& name, const std::optional<QString>& reco
 struct Placement {
   QString source;
   QString target;
+  bool operator==(const Placement&) const = default;
 };
 
 // Where a stored root of an agent lies below the archive's top folder.
@@ -124,7 +125,15 @@ QStringList ownEntries(int topFd, const QString& agentId) {
 //     snapshots), the root of that name, whatever else took it.
 //  3. A root no target took goes back where it came from (or where
 //     discovery finds it); what has no place is named in one log line.
-Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, int topFd,
+//
+// What it learns of the unpacked archive comes from `tree`.
+struct StagedTree {
+  std::function<bool(const QString&)> has;                   // a source below the top folder
+  std::function<QStringList(const QString&)> agentEntries;  // the names in an agent's own folder
+  bool quiet = false;                                        // a look ahead: nothing logged
+};
+
+Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, const StagedTree& tree,
                                        const AgentRegistry* registry, QList<Placement>& placements) {
   struct Staged {
     QString source;                   // below the top folder
@@ -136,15 +145,15 @@ Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent
   QSet<QString> recordedNames;
   for (const auto& root : agent.roots.value_or(QList<BackupManifest::AgentBackup::Root>())) {
     const QString source = storedSource(agent, root);
-    if (recordedNames.contains(root.name) || !sourceExists(topFd, source)) continue;
+    if (recordedNames.contains(root.name) || !tree.has(source)) continue;
     recordedNames.insert(root.name);
     staged.append({source, root.name, QFileInfo(resolveTarget(root.place)).fileName(), root.place});
   }
   // Entries of the agent's folder no root records (older manifests).
-  for (const QString& name : ownEntries(topFd, agent.id)) {
+  for (const QString& name : tree.agentEntries(agent.id)) {
     if (!recordedNames.contains(name)) staged.append({agent.id + "/" + name, name, name, std::nullopt});
   }
-  if (staged.isEmpty() && !sourceExists(topFd, agent.id))
+  if (staged.isEmpty() && !tree.has(agent.id))
     return Unexpected(RestoreError::of(Case::agentNotInBackup, agent.id));
   const bool onRecord = agent.roots.has_value();
 
@@ -193,7 +202,7 @@ Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent
     }
     for (const QString& target : destinations[i]) placements.append({staged[i].source, target});
   }
-  if (!notRestored.isEmpty())
+  if (!notRestored.isEmpty() && !tree.quiet)
     logLine(QStringLiteral("[Restore] ") + agent.id + QStringLiteral(" 未恢复（找不到原来的位置）：") +
             notRestored.join(QStringLiteral(", ")));
   return {};
@@ -227,6 +236,23 @@ QList<std::pair<Placement, bool>> orderPlacements(const QList<Placement>& all) {
     ordered.append({kept[i], !readLater});
   }
   return ordered;
+}
+
+// The places whose files may be left as they stand when the archive holds
+// them as they are: each root that goes to one place only and shares no
+// folder with another root.
+QList<TarUnpacker::Standing> standingPlaces(const QList<std::pair<Placement, bool>>& ordered, const QString& top) {
+  QList<TarUnpacker::Standing> standing;
+  for (qsizetype i = 0; i < ordered.size(); ++i) {
+    const Placement& p = ordered[i].first;
+    bool alone = QDir::isAbsolutePath(p.target);
+    for (qsizetype j = 0; j < ordered.size() && alone; ++j) {
+      const QString& other = ordered[j].first.source;
+      if (j != i && (within(other, p.source) || within(p.source, other))) alone = false;
+    }
+    if (alone) standing.append({QFile::encodeName(top + "/" + p.source), QFile::encodeName(QDir::cleanPath(p.target))});
+  }
+  return standing;
 }
 
 // The members of the archive the selected agents need, below the top
@@ -330,41 +356,66 @@ class RestoreRun {
     const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
     QStringList members;
     for (const QString& member : neededMembers(agents)) members << top + "/" + member;
-    // The archive is read once: hashed as it streams into tar, which unpacks
-    // into the staging folder only (working in it through the folder it was
-    // made as). Nothing else is touched before the hash matched the manifest.
-    Crypto::Sha256 digest;
-    const TarArchive::Result unpacked = TarArchive::extractInto(
-        archive, stagingFd, members, [&digest](QByteArrayView piece) { digest.update(piece); });
-    if (!unpacked.streamed)
-      return {Unexpected(RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive))};
+    // Where the files go, as far as the manifest tells before anything is
+    // unpacked: a file standing there as the archive holds it is left as it
+    // stands (only read, to compare), not unpacked and put in its place again.
+    QList<Placement> ahead;
+    bool aheadKnown = true;
+    const StagedTree asRecorded{[](const QString&) { return true; }, [](const QString&) { return QStringList(); }, true};
+    for (const auto& agent : agents) aheadKnown = aheadKnown && placeAgent(agent, asRecorded, registry.get(), ahead);
+    const QList<std::pair<Placement, bool>> aheadOrdered = orderPlacements(ahead);
+    QList<TarUnpacker::Standing> standing = aheadKnown ? standingPlaces(aheadOrdered, top) : QList<TarUnpacker::Standing>();
 
-    if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
-    stage(LocKey::restoreStageVerifying());
-    if (Crypto::hex(digest.finish()) != expectedSha) return {Unexpected(RestoreError::of(Case::sha256Mismatch)), true};
-    if (!unpacked.started) return {Unexpected(RestoreError::passOn(unpacked.startError))};
-    // Named by the user's folder that holds it: the staging folder is gone
-    // by the time anyone reads this.
-    if (unpacked.diskFull) return {Unexpected(diskFullError(workFolder, agents, freeBefore))};
-    if (!unpacked.ok()) return {Unexpected(RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput)))};
-
-    const UniqueFd topFd(::openat(stagingFd, QFile::encodeName(top).constData(),
-                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!topFd) return {Unexpected(RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录")))};
-
-    stage(LocKey::restoreStageSecurityCheck());
-    // Everything tar wrote, not only the root that is merged.
+    TarArchive::Result unpacked;
+    UniqueFd topFd;
     bool movable = false;
-    if (auto valid = RestoreTree::validate(stagingFd, staging, &movable); !valid) return {valid};
-    // A folder whose recorded mode withholds writing from its owner gets it
-    // only once it is in place.
-    movable = movable && unpacked.folderModes.isEmpty();
+    QList<std::pair<Placement, bool>> ordered;
+    while (true) {
+      // The archive is read once: hashed as it streams into the unpacking,
+      // which writes into the staging folder only (working in it through the
+      // folder it was made as). Nothing else is written before the hash
+      // matched the manifest.
+      Crypto::Sha256 digest;
+      unpacked = TarArchive::extractInto(
+          archive, stagingFd, members, [&digest](QByteArrayView piece) { digest.update(piece); }, standing);
+      if (!unpacked.streamed)
+        return {Unexpected(RestoreError::passOn(QStringLiteral("读取文件计算 SHA256 失败: ") + archive))};
 
-    QList<Placement> placements;
-    for (const auto& agent : agents) {
-      if (auto placed = placeAgent(agent, topFd.get(), registry.get(), placements); !placed) return {placed};
+      if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
+      stage(LocKey::restoreStageVerifying());
+      if (Crypto::hex(digest.finish()) != expectedSha) return {Unexpected(RestoreError::of(Case::sha256Mismatch)), true};
+      if (!unpacked.started) return {Unexpected(RestoreError::passOn(unpacked.startError))};
+      // Named by the user's folder that holds it: the staging folder is gone
+      // by the time anyone reads this.
+      if (unpacked.diskFull) return {Unexpected(diskFullError(workFolder, agents, freeBefore))};
+      if (!unpacked.ok())
+        return {Unexpected(RestoreError::of(Case::unpackFailed, decodedErrorText(unpacked.errorOutput)))};
+
+      topFd.reset(::openat(stagingFd, QFile::encodeName(top).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!topFd) return {Unexpected(RestoreError::of(Case::unpackFailed, QStringLiteral("解压后没找到根目录")))};
+
+      stage(LocKey::restoreStageSecurityCheck());
+      // Everything tar wrote, not only the root that is merged.
+      if (auto valid = RestoreTree::validate(stagingFd, staging, &movable); !valid) return {valid};
+      // A folder whose recorded mode withholds writing from its owner gets it
+      // only once it is in place.
+      movable = movable && unpacked.folderModes.isEmpty();
+
+      const StagedTree unpackedTree{[&](const QString& source) { return sourceExists(topFd.get(), source); },
+                                    [&](const QString& agentId) { return ownEntries(topFd.get(), agentId); }, false};
+      QList<Placement> placements;
+      for (const auto& agent : agents) {
+        if (auto placed = placeAgent(agent, unpackedTree, registry.get(), placements); !placed) return {placed};
+      }
+      ordered = orderPlacements(placements);
+      // The archive holds other places than its manifest told: what was left
+      // out may be needed elsewhere, so it is unpacked again, whole.
+      if (unpacked.kept == 0 || ordered == aheadOrdered) break;
+      topFd.reset();
+      if (const auto removed = FileOps::removeItemAt(stagingFd, QFile::encodeName(top)); !removed)
+        return {Unexpected(RestoreError::passOn(removed.error().reason()))};
+      standing.clear();
     }
-    const QList<std::pair<Placement, bool>> ordered = orderPlacements(placements);
     // Nothing is written before every place was looked at: a link standing
     // where the restore would write, or a folder it may not write into (all
     // of them named), stops it here.

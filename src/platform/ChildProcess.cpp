@@ -201,6 +201,9 @@ bool openTerminal(Fd& master, Fd& child) {
 
 // Why work of a cancelled pool starts no program.
 QString quittingReason() { return QStringLiteral("not started: the application is quitting"); }
+// Why a command for an agent whose uninstall has begun does not run
+// (OwnCommands::mayStart()).
+QString uninstallingReason() { return QStringLiteral("not started: the agent is being uninstalled"); }
 
 int msUntil(Clock::time_point t) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
@@ -245,6 +248,10 @@ ChildResult runChild(const ChildSpec& spec) {
   if (OffMainPool::currentIsCancelled()) {
     result.cancelled = true;
     result.startError = quittingReason();
+    return result;
+  }
+  if (!OwnCommands::mayStart()) {
+    result.startError = uninstallingReason();
     return result;
   }
   auto image = buildImage(spec, &result.startError);
@@ -338,7 +345,7 @@ ChildResult runChild(const ChildSpec& spec) {
   const int keeperFd = pidfdOpen(keeper);
   // Ours, to reap exactly this keeper: the record closes its own.
   const Fd reapFd(keeperFd >= 0 ? ::fcntl(keeperFd, F_DUPFD_CLOEXEC, 0) : -1);
-  own.started(keeper, keeperFd);
+  const bool mayRun = own.started(keeper, keeperFd);
   outWrite.reset();
   errWrite.reset();
   execWrite.reset();
@@ -399,6 +406,9 @@ ChildResult runChild(const ChildSpec& spec) {
       killedTheGroup = killedTheGroup || signal == SIGKILL;
     }
   };
+  // Its agent's uninstall began while it was being started: ended at once,
+  // as the uninstall ends what it finds.
+  if (!mayRun) stop(SIGKILL);
 
   // The command's wait status, as its keeper reports it. A keeper gone
   // without a word was killed before the command ended (the command's
@@ -484,6 +494,10 @@ ChildResult runChild(const ChildSpec& spec) {
   }
   if (result.keeperLost) own.keeperLost(keeper);
   finish();
+  if (!mayRun) {
+    result.started = false;
+    result.startError = uninstallingReason();
+  }
   if (spec.outputToMemory) {
     readMemoryFile(outMemory.get(), result.out, spec.outputLimit, result.outTruncated);
     readMemoryFile(errMemory.get(), result.err, spec.outputLimit, result.errTruncated);

@@ -85,6 +85,9 @@ bool signalThroughPidfd(const Node& node, int signal) {
 
 OwnCommands::Scope::Scope(QString agentId, Purpose purpose)
     : agentId_(std::move(agentId)), purpose_(purpose), outer_(currentScope) {
+  const Scope* sameAgent = outer_;
+  while (sameAgent && sameAgent->agentId_ != agentId_) sameAgent = sameAgent->outer_;
+  uninstallsBefore_ = sameAgent ? sameAgent->uninstallsBefore_ : OwnCommands::shared().uninstallsBegun(agentId_);
   currentScope = this;
   if (purpose_ == Purpose::uninstall) OwnCommands::shared().enterUninstall(agentId_);
 }
@@ -105,7 +108,21 @@ OwnCommands::Scope::Scope(Purpose purpose)
 
 bool OwnCommands::keepsWhatItLeaves() { return currentScope && currentScope->purpose_ != Purpose::relaunch; }
 
-void OwnCommands::started(pid_t keeper, int keeperPidFd) {
+bool OwnCommands::mayStart() {
+  OwnCommands& own = shared();
+  std::lock_guard lock(own.mutex_);
+  return own.mayStartLocked();
+}
+
+bool OwnCommands::mayStartLocked() const {
+  if (!currentScope || currentScope->agentId_.isEmpty()) return true;
+  const QString& agentId = currentScope->agentId_;
+  for (const Scope* s = currentScope; s; s = s->outer_)
+    if (s->agentId_ == agentId && s->purpose_ == Purpose::uninstall) return true;
+  return !uninstalling_.contains(agentId) && uninstallsBegun_.value(agentId) == currentScope->uninstallsBefore_;
+}
+
+bool OwnCommands::started(pid_t keeper, int keeperPidFd) {
   Command c;
   c.pidFd = keeperPidFd;
   c.keepsLeftovers = keepsWhatItLeaves();
@@ -116,13 +133,15 @@ void OwnCommands::started(pid_t keeper, int keeperPidFd) {
   if (const std::optional<ProcStat> stat = readProcStat(keeper)) c.keeperStart = stat->startTicks;
   std::lock_guard lock(mutex_);
   reapEndedLocked();
+  const bool mayRun = mayStartLocked();
   if (keeper <= 0 || keeperPidFd < 0) {
     if (keeperPidFd >= 0) ::close(keeperPidFd);
-    return;
+    return mayRun;
   }
   // Reaped here only: its number stays its own while it is recorded.
   ChildReaper::hold(keeper);
   commands_[keeper] = std::move(c);
+  return mayRun;
 }
 
 void OwnCommands::ended(pid_t keeper) {

@@ -65,6 +65,9 @@ class OwnCommands final {
     QString agentId_;
     Purpose purpose_;
     const Scope* outer_;
+    // How many uninstalls of the agent had begun when the outermost scope
+    // for it on this thread was made.
+    quint64 uninstallsBefore_ = 0;
   };
 
   // The record the whole process shares.
@@ -79,11 +82,22 @@ class OwnCommands final {
   // is ours while it runs; a mount's file system it leaves is not.)
   static bool keepsWhatItLeaves();
 
+  // Whether a command started on this thread now may run. A command for an
+  // agent whose uninstall is under way, or has begun since the work it
+  // serves began (a doctor the uninstall ended, which would go on to ask the
+  // agent's program for its help), is not started: the uninstall ends the
+  // agent's commands once, and one started after that would outlive it. An
+  // uninstall's own commands, and those of scopes within it, always run.
+  static bool mayStart();
+
   // runChild's part. A command's keeper `keeper`, our child, was started
   // under the calling thread's scope; the record takes `keeperPidFd`, a
   // pidfd of it, and reaps the keeper once it has ended. The keeper must not
-  // be reaped by anyone else.
-  void started(pid_t keeper, int keeperPidFd);
+  // be reaped by anyone else. False when the command may not run after all
+  // (mayStart(), judged again under the record's lock, so an uninstall
+  // either finds the command recorded and ends it or is seen here): the
+  // caller ends it at once.
+  bool started(pid_t keeper, int keeperPidFd);
   // runChild is done with the command, whose first process has ended. A
   // keeper that is no subreaper ends with it and is forgotten now (runChild
   // reaps it); any other stays while a process of it runs.
@@ -147,6 +161,8 @@ class OwnCommands final {
   // Whether `pid` (started at `startTicks`) is a remnant of a command.
   // Under mutex_.
   bool isRemnantLocked(pid_t pid, unsigned long long startTicks) const;
+  // mayStart() for the calling thread's scope. Under mutex_.
+  bool mayStartLocked() const;
   void enterUninstall(const QString& agentId);
   void leaveUninstall(const QString& agentId);
 

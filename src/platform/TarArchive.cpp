@@ -143,7 +143,7 @@ Result pack(const std::function<bool(TarWriter&)>& produce, const std::function<
 namespace {
 
 Result extractWith(const QString& archivePath, const QString& intoDir, int intoDirFd, const QStringList& members,
-                   const std::function<void(QByteArrayView)>& onRead) {
+                   const std::function<void(QByteArrayView)>& onRead, const QList<TarUnpacker::Standing>& standing) {
   Result result;
   UniqueFd archive(archivePath.contains(QChar(0))
                        ? -1
@@ -188,6 +188,7 @@ Result extractWith(const QString& archivePath, const QString& intoDir, int intoD
   QList<QByteArray> wanted;
   for (const QString& member : members) wanted << QFile::encodeName(member);
   TarUnpacker unpacker(into.get(), wanted);
+  unpacker.keepIdentical(standing);
   bool unpacked = false;
   if (into) {
     unpacked = unpacker.unpack(toTar.read.get());
@@ -206,6 +207,7 @@ Result extractWith(const QString& archivePath, const QString& intoDir, int intoD
   result.streamed = readWhole;
   result.diskFull = !result.ok() && unpacker.diskFull();
   result.folderModes = unpacker.folderModes();
+  result.kept = unpacker.kept();
   return result;
 }
 
@@ -213,12 +215,12 @@ Result extractWith(const QString& archivePath, const QString& intoDir, int intoD
 
 Result extract(const QString& archivePath, const QString& intoDir, const QStringList& members,
                const std::function<void(QByteArrayView)>& onRead) {
-  return extractWith(archivePath, intoDir, -1, members, onRead);
+  return extractWith(archivePath, intoDir, -1, members, onRead, {});
 }
 
 Result extractInto(const QString& archivePath, int intoDirFd, const QStringList& members,
-                   const std::function<void(QByteArrayView)>& onRead) {
-  return extractWith(archivePath, QString(), intoDirFd, members, onRead);
+                   const std::function<void(QByteArrayView)>& onRead, const QList<TarUnpacker::Standing>& standing) {
+  return extractWith(archivePath, QString(), intoDirFd, members, onRead, standing);
 }
 
 }  // namespace tlr::TarArchive

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/TarUnpacker.h"
+
 #include <functional>
 
 // Snapshot archives: standard gzip-compressed tar files. Packing writes the
@@ -37,6 +39,9 @@ struct [[nodiscard]] Result {
   // Unpacking: the folders made writable for their owner although the
   // archive records a mode that is not (0555): inode number → that mode.
   QHash<quint64, unsigned> folderModes;
+  // Unpacking: the files left out because they stand already as they are
+  // in the archive (see TarUnpacker::keepIdentical).
+  qint64 kept = 0;
 
   bool ok() const { return started && exitCode == 0 && streamed; }
 };
@@ -70,8 +75,11 @@ Result extract(const QString& archivePath, const QString& intoDir, const QString
                const std::function<void(QByteArrayView)>& onRead = {});
 // The same into the folder open as `intoDirFd`, which tar works in: what
 // stands at that folder's path meanwhile (a link put there) changes nothing.
+// Files that stand already at a place given in `standing`, as they are in
+// the archive, are left out (TarUnpacker::keepIdentical).
 Result extractInto(const QString& archivePath, int intoDirFd, const QStringList& members = {},
-                   const std::function<void(QByteArrayView)>& onRead = {});
+                   const std::function<void(QByteArrayView)>& onRead = {},
+                   const QList<TarUnpacker::Standing>& standing = {});
 
 }  // namespace TarArchive
 }  // namespace tlr

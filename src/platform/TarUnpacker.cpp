@@ -3,6 +3,8 @@
 #include "platform/PathNames.h"
 #include "platform/UniqueFd.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -99,6 +101,36 @@ mode_t currentUmask() {
     if (const char* at = std::strstr(buffer, "Umask:")) return static_cast<mode_t>(std::strtoul(at + 6, nullptr, 8));
   }
   return 077;
+}
+
+// Reads up to `size` bytes of `fd` into `into`; how many it read.
+qsizetype readFully(int fd, char* into, qsizetype size) {
+  qsizetype done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, into + done, static_cast<size_t>(size - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+// Copies the first `size` bytes of `from` to `to`; 0, or why not.
+int copyStart(int from, int to, qint64 size) {
+  char buffer[1 << 16];
+  for (qint64 at = 0; at < size;) {
+    const ssize_t n = ::pread(from, buffer, static_cast<size_t>(std::min<qint64>(size - at, sizeof buffer)), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;  // it shrank meanwhile
+    for (ssize_t written = 0; written < n;) {
+      const ssize_t w = ::write(to, buffer + written, static_cast<size_t>(n - written));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : EIO;
+      written += w;
+    }
+    at += n;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -201,6 +233,96 @@ struct TarUnpacker::State {
     return count == 0 ? into : chain[static_cast<std::size_t>(count - 1)].second.get();
   }
 
+  // Where members stand already (keepIdentical), and the standing folders
+  // of the member looked at last, each open or -1 where there is none:
+  // reused by the next member in the same folder.
+  struct Place {
+    QList<QByteArray> parts;
+    QByteArray path;
+  };
+  std::vector<Place> places;
+  qsizetype standingPlace = -1;
+  UniqueFd standingRoot;
+  std::vector<std::pair<QByteArray, UniqueFd>> standingChain;
+  std::unique_ptr<char[]> compared;  // a buffer of the standing file's bytes
+  // The members left out (keepIdentical), by their name.
+  QSet<QByteArray> keptNames;
+
+  // The standing folder that corresponds to the folder holding the member at
+  // `parts` and its place, or -1: none, or not one of the places.
+  int standingFolder(const QList<QByteArray>& parts) {
+    qsizetype found = -1;
+    for (std::size_t i = 0; i < places.size() && found < 0; ++i) {
+      if (parts.size() > places[i].parts.size() && startsWith(parts, places[i].parts)) found = static_cast<qsizetype>(i);
+    }
+    if (found < 0) return -1;
+    const Place& place = places[static_cast<std::size_t>(found)];
+    if (found != standingPlace) {
+      standingPlace = found;
+      standingChain.clear();
+      // Its own links followed: where the user keeps it is theirs to arrange.
+      standingRoot.reset(::open(place.path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!standingRoot) return -1;
+    const qsizetype first = place.parts.size(), count = parts.size() - 1 - first;
+    std::size_t common = 0;
+    while (common < standingChain.size() && static_cast<qsizetype>(common) < count &&
+           standingChain[common].first == parts[first + static_cast<qsizetype>(common)])
+      ++common;
+    standingChain.resize(common);
+    for (qsizetype i = static_cast<qsizetype>(common); i < count; ++i) {
+      const int parent = i == 0 ? standingRoot.get() : standingChain.back().second.get();
+      // A folder missing there stays missing for the members after it.
+      UniqueFd fd(parent < 0 ? -1
+                             : ::openat(parent, parts[first + i].constData(),
+                                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      standingChain.emplace_back(parts[first + i], std::move(fd));
+    }
+    return count == 0 ? standingRoot.get() : standingChain[static_cast<std::size_t>(count - 1)].second.get();
+  }
+
+  // The standing file that corresponds to the member at `parts`, open, when
+  // it may take the member's place as it is: this user's regular file of
+  // one name, with `size` bytes, the bits `mode` and the time `mtime` (its
+  // content is compared as the member streams).
+  UniqueFd standingFile(const QList<QByteArray>& parts, qint64 size, unsigned mode, const struct timespec& mtime) {
+    if (places.empty()) return {};
+    const int folder = standingFolder(parts);
+    if (folder < 0) return {};
+    const char* name = parts.last().constData();
+    struct stat st{};
+    const auto same = [&] {
+      return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid() && st.st_size == size &&
+             (st.st_mode & 07777) == mode && st.st_mtim.tv_sec == mtime.tv_sec && st.st_mtim.tv_nsec == mtime.tv_nsec;
+    };
+    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !same()) return {};
+    UniqueFd fd(::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    // The one looked at, not one put there since.
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !same()) return {};
+    if (!compared) compared.reset(new char[kBuffer]);
+    return fd;
+  }
+
+  // Makes the member at `parts`, left out as it stands, in the folder open
+  // as `folder` after all: a copy of the standing file. 0, or why not.
+  int makeFromStanding(const QList<QByteArray>& parts, int folder) {
+    const int standingIn = standingFolder(parts);
+    if (standingIn < 0) return ENOENT;
+    const UniqueFd from(::openat(standingIn, parts.last().constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st{};
+    if (!from || ::fstat(from.get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    UniqueFd to(::openat(folder, parts.last().constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!to) return errno;
+    int error = copyStart(from.get(), to.get(), st.st_size);
+    if (!error && ::fchmod(to.get(), st.st_mode & 07777) != 0) error = errno;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    if (!error && ::futimens(to.get(), times) != 0) error = errno;
+    if (!error && to.close() != 0) error = errno;
+    if (error) ::unlinkat(folder, parts.last().constData(), 0);
+    return error;
+  }
+
   // Whether the member at `parts` is to be unpacked; notes the names it
   // answers.
   bool chosen(const QList<QByteArray>& parts) {
@@ -224,6 +346,13 @@ TarUnpacker::TarUnpacker(int intoFd, const QList<QByteArray>& members) : state_(
 }
 
 TarUnpacker::~TarUnpacker() = default;
+
+void TarUnpacker::keepIdentical(const QList<Standing>& standing) {
+  for (const Standing& place : standing) {
+    const std::optional<QList<QByteArray>> parts = partsOf(place.member);
+    if (parts && !parts->isEmpty() && !place.path.isEmpty()) state_->places.push_back({*parts, place.path});
+  }
+}
 
 bool TarUnpacker::unpack(int fd) {
   State& s = *state_;
@@ -374,12 +503,20 @@ bool TarUnpacker::unpack(int fd) {
     };
 
     if (carriesData) {
+      // Left out while it matches the file standing at its place; made,
+      // with what matched so far, once it differs.
+      UniqueFd standing = sparseMember ? UniqueFd() : s.standingFile(*parts, size, mode, mtime);
+      qint64 matched = 0;
       UniqueFd out;
-      const int error = makeFresh([&] {
-        out.reset(::openat(parent, last.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-        return out ? 0 : -1;
-      });
-      if (error) problem(name, "Cannot open", error);
+      const auto open = [&] {
+        const int error = makeFresh([&] {
+          out.reset(::openat(parent, last.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+          return out ? 0 : -1;
+        });
+        if (error) problem(name, "Cannot open", error);
+        return error;
+      };
+      if (!standing) open();
       // A sparse member's data: the map of its regions, then the regions.
       std::vector<std::pair<qint64, qint64>> regions;
       qsizetype region = 0;
@@ -389,6 +526,16 @@ bool TarUnpacker::unpack(int fd) {
       qint64 mapLines = -1;
       int writeError = 0;
       ok = s.data(size, [&](const char* piece, qsizetype length) {
+        if (standing) {
+          if (readFully(standing.get(), s.compared.get(), length) == length &&
+              std::memcmp(s.compared.get(), piece, static_cast<size_t>(length)) == 0) {
+            matched += length;
+            return true;
+          }
+          if (open() == 0) writeError = copyStart(standing.get(), out.get(), matched);
+          standing.reset();
+          if (writeError) return false;
+        }
         if (!out) return false;
         while (length > 0) {
           if (!mapRead) {
@@ -434,6 +581,14 @@ bool TarUnpacker::unpack(int fd) {
         problem("tar", "Unexpected end of archive", 0);
         break;
       }
+      if (standing) {
+        // Every byte matched: what stands is the member (one unpacked
+        // before under the same name gives way to it).
+        ::unlinkat(parent, last.constData(), 0);
+        ++kept_;
+        s.keptNames.insert(parts->join('/'));
+        continue;
+      }
       if (out) {
         if (!writeError && sparseMember && ::ftruncate(out.get(), realSize) != 0) writeError = errno;
         if (writeError) {
@@ -469,9 +624,16 @@ bool TarUnpacker::unpack(int fd) {
         problem(name, "Cannot hard link", errno);
         continue;
       }
-      error = makeFresh([&] {
+      const auto link = [&] {
         return ::linkat(targetFolder.get(), target->last().constData(), parent, last.constData(), 0);
-      });
+      };
+      error = makeFresh(link);
+      // Its target was left out as it stands: made after all, for the link.
+      if (error == ENOENT && s.keptNames.remove(target->join('/'))) {
+        --kept_;
+        error = s.makeFromStanding(*target, targetFolder.get());
+        if (!error) error = makeFresh(link);
+      }
     } else if (type == '2') {
       error = makeFresh([&] { return ::symlinkat(link.constData(), parent, last.constData()); });
     } else if (type == '6') {

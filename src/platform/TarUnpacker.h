@@ -33,6 +33,20 @@ class TarUnpacker {
   TarUnpacker(const TarUnpacker&) = delete;
   TarUnpacker& operator=(const TarUnpacker&) = delete;
 
+  // Where members stand already: the member `member` (as packed, with
+  // what lies below it) corresponds to the path `path` (its own links
+  // followed; links below it never are). A regular file below it whose
+  // standing counterpart is this user's regular file of one name with the
+  // same size, permission bits, modification time and content is not
+  // unpacked at all: it is counted in kept() and nothing of it is made in
+  // the unpacking folder. The standing files are only read. A hard link
+  // member whose target was kept gets the target made after all.
+  struct Standing {
+    QByteArray member;
+    QByteArray path;
+  };
+  void keepIdentical(const QList<Standing>& standing);
+
   // Reads the stream from `fd` to its end (also past the end-of-archive
   // blocks, so a writer is never cut off) and unpacks it. False when the
   // stream is no tar archive, ends early, or a member could not be made;
@@ -46,6 +60,8 @@ class TarUnpacker {
   // Folders whose recorded permission bits withhold writing from their
   // owner: their inode number → those bits.
   const QHash<quint64, unsigned>& folderModes() const { return folderModes_; }
+  // How many files were left out because they stand already (keepIdentical).
+  qint64 kept() const { return kept_; }
 
  private:
   struct State;
@@ -53,6 +69,7 @@ class TarUnpacker {
   QByteArray errors_;
   bool diskFull_ = false;
   QHash<quint64, unsigned> folderModes_;
+  qint64 kept_ = 0;
 };
 
 }  // namespace tlr

@@ -140,7 +140,12 @@ std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) con
   result.keeperLost = cmd.keeperLost;
   result.timeLimitSeconds = cmd.limitSeconds();
   result.detectedIssues = std::move(detection.issues);
-  result.helpListsFix = helpListsFix(entry, helps);
+  // A check that did not end by itself (never run, stopped at its limit or
+  // by an uninstall, killed) tells nothing of the program: none of its
+  // commands is started to ask for its help, which may by now be running
+  // from files being removed.
+  const bool endedByItself = cmd.wasRun() && !cmd.timedOut && !cmd.keeperLost && cmd.exitCode < 128;
+  result.helpListsFix = endedByItself && helpListsFix(entry, helps);
   result.patternErrors = std::move(detection.patternErrors);
   result.elapsedSeconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
   return result;

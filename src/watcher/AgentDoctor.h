@@ -60,7 +60,7 @@ class AgentDoctor {
   // program knows it: each word of its sub-command path is listed by its
   // parent's "--help", each option by the whole path's (each help asked
   // once per run); the result says whether the doctor command itself lists
-  // "--fix".
+  // "--fix", which is asked only when the check ended by itself.
   std::optional<Result> run(const AgentEntry& entry) const;
   // Applies the fix; never throws, every problem is a failure, a
   // command stopped at its time limit too. Its message is in the interface

@@ -94,7 +94,7 @@ void AgentLifecycleWatcher::runSetupOnUserClick(const AgentEntry& entry) {
       [this, entry](const AgentRecover::SetupStart& start) {
         if (start.sentinel)
           recover_->watchSetup(entry.id, *start.sentinel, whileAlive(this, [this, entry] { handleSetupCompleted(entry); }));
-        if (start.completed) handleSetupCompleted(entry);
+        if (start.completed()) handleSetupCompleted(entry);
         handleSetupResult(entry, start.result);
       });
 }

@@ -139,11 +139,14 @@ class AgentRecover final {
   // The user's Setup, off the main thread: the entry's setup command in a
   // terminal window, its line ending by touching `sentinel` (a file left
   // there before is removed first), or its configuration folder opened (the
-  // setup is then `completed` at once).
+  // setup is then completed at once, if the folder was shown).
   struct SetupStart {
     Result result;
     std::optional<QString> sentinel;  // to watch for: a terminal was asked to run the command
-    bool completed = false;
+    // A setup that is over once started (a folder shown): complete only when
+    // it succeeded, so a failure is never recorded as a finished setup.
+    bool endsAtOnce = false;
+    bool completed() const { return endsAtOnce && result.kind == Result::Kind::launched; }
   };
   SetupStart userSetup(const AgentEntry& entry) const;
   // On the main thread: calls `onCompleted` once the sentinel of a

@@ -5,6 +5,7 @@
 // platform's words in English and in Chinese.
 #include "platform/Defaults.h"
 #include "platform/ProcessSignals.h"
+#include "platform/TerminalLauncher.h"
 #include "support/AccessibilityBus.h"
 #include "support/AppFixture.h"
 #include "support/FakeAgents.h"
@@ -72,6 +73,11 @@ QByteArray demoRegistry(const QString& liveProgram = {}) {
         {QStringLiteral("identify"), QJsonObject{{QStringLiteral("executableNames"), QJsonArray{name}}}},
         {QStringLiteral("recover"), QJsonObject{{QStringLiteral("strategy"), QStringLiteral("exec-cli")},
                                                 {QStringLiteral("command"), QJsonArray{liveProgram, QStringLiteral("plain")}}}},
+        // Its configuration folder: its setup opens it, and its data is
+        // what a backup would take.
+        {QStringLiteral("backup"),
+         QJsonObject{{QStringLiteral("discovery"),
+                      QJsonObject{{QStringLiteral("primaryHomes"), QJsonArray{QStringLiteral("~/.tlr-live-config")}}}}}},
     });
   }
   return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
@@ -97,15 +103,18 @@ class WindowsOverAtSpi : public AppFixture {
   // Starts the application in `language` with the first-run prompts behind
   // it: English in the light scheme, Chinese in the dark one (so the
   // pictures show both).
-  AppProcess& start(const QByteArray& registry, const QString& language) {
+  AppProcess& start(const QByteArray& registry, const QString& language, bool onboarded = true) {
     tlr::Defaults::shared().set(QStringLiteral("TLR.appearance"),
                                 language == QStringLiteral("zh") ? QStringLiteral("dark") : QStringLiteral("light"));
-    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), true);
+    tlr::Defaults::shared().set(QStringLiteral("TLR.hasShownStatusItemOnboarding"), onboarded);
     tlr::Defaults::shared().set(QStringLiteral("TLR.selfGuard.asked"), true);
     tlr::Defaults::shared().set(QStringLiteral("TLR.language"), language);
     EXPECT_TRUE(tlr::Defaults::shared().flush());
     AppProcess& app = process(sandbox(registry));
     app.setEnv(QStringLiteral("DISPLAY"), x_.display());
+    // No terminal program and no opener, whatever this machine has: what
+    // needs them fails, and says so.
+    app.setEnv(QStringLiteral("PATH"), pathWithout(tlr::TerminalLauncher::candidates() + QStringList{QStringLiteral("xdg-open")}));
     bus_.attach(app);
     EXPECT_TRUE(app.start());
     pid_ = app.pid();
@@ -270,6 +279,51 @@ class WindowsOverAtSpi : public AppFixture {
     EXPECT_GT(buttons, 0) << window.toStdString();
   }
 
+  void key(const QString& name) const { x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
+  // The node that has the keyboard focus, empty while none has.
+  QJsonObject focused() const {
+    for (const QJsonValue& node : bus_.tree(pid_)) {
+      const QString role = node.toObject().value(QStringLiteral("role")).toString();
+      if (node.toObject().value(QStringLiteral("focused")).toBool() && role != QStringLiteral("frame") &&
+          role != QStringLiteral("dialog") && role != QStringLiteral("alert"))
+        return node.toObject();
+    }
+    return {};
+  }
+  QString focusedName() const { return focused().value(QStringLiteral("name")).toString(); }
+  // Tab until the control named `name` has the focus.
+  bool tabTo(const QString& name) const {
+    for (int i = 0; i < 40; ++i) {
+      if (waitUntil([&] { return focusedName() == name; }, 300ms)) return true;
+      key(QStringLiteral("Tab"));
+    }
+    return focusedName() == name;
+  }
+  // Whether the screen shows the focus ring, in the scheme's accent colour,
+  // along `box`: at least half its outline in pixels of that colour.
+  bool ringAround(const QRect& box, bool dark) const {
+    const QImage screen(x_.screen());
+    if (screen.isNull() || box.isEmpty()) return false;
+    const QColor accent = dark ? QColor(0x60, 0xA5, 0xFA) : QColor(0x3B, 0x82, 0xF6);
+    int onRing = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+      for (int x = box.left(); x <= box.right(); ++x) {
+        const QColor c = screen.pixelColor(x, y);
+        onRing += std::abs(c.red() - accent.red()) <= 10 && std::abs(c.green() - accent.green()) <= 10 &&
+                  std::abs(c.blue() - accent.blue()) <= 10;
+      }
+    return onRing >= box.width() + box.height();
+  }
+  // The alert `title` is up with the keyboard on its button `button`, whose
+  // ring shows as soon as it opens (the window manager activating it).
+  void expectAlertFocusedWithRing(const QString& title, const QString& button, bool dark) const {
+    ASSERT_TRUE(waitForWindow(title)) << title.toStdString();
+    EXPECT_TRUE(waitUntil([&] { return focusedName() == button; }, 30s))
+        << title.toStdString() << ": focus on \"" << focusedName().toStdString() << "\"";
+    EXPECT_TRUE(waitUntil([&] { return ringAround(extents(focused()), dark); }, 10s))
+        << title.toStdString() << ": no ring on \"" << button.toStdString() << "\"";
+  }
+
   XvfbServer x_;
   AccessibilityBus bus_;
   qint64 pid_ = 0;
@@ -339,7 +393,8 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   // The 80-character name is shortened: both Install buttons on the sheet.
   expectButtonsInside(w.addAgent, extentsOf(w.addAgent));
   shoot(QStringLiteral("blackbox-1-add-agent") + lang);
-  ASSERT_TRUE(press(w.addAgent, w.install));
+  // Its Install button says which agent it installs.
+  ASSERT_TRUE(press(w.addAgent, w.installTitle));
   ASSERT_TRUE(waitForWindow(w.installTitle));
   ASSERT_FALSE(waitForNode(w.installTitle, QStringLiteral("push button"), w.done).isEmpty())
       << app.stdOut().toStdString();
@@ -570,7 +625,9 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   ASSERT_TRUE(toggle(QStringLiteral("Live Agent"), QStringLiteral("Locked online")));
   EXPECT_TRUE(waitUntil(locked, 10s));
   ASSERT_TRUE(toggle(QStringLiteral("Live Agent"), QStringLiteral("Locked online")));
-  ASSERT_TRUE(waitForWindow(QStringLiteral("Turn off lock?")));
+  // The keyboard on Cancel, its ring showing from the start: the red
+  // Confirm beside it is not what Return presses.
+  expectAlertFocusedWithRing(QStringLiteral("Turn off lock?"), QStringLiteral("Cancel"), /*dark=*/false);
   EXPECT_TRUE(locked()) << "nothing changes before the answer";
   // The question has no frame of the window manager's: nothing to minimise,
   // maximise or drag apart from its window.
@@ -597,6 +654,15 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   ASSERT_TRUE(waitForWindow(QStringLiteral("Turn off lock?")));
   ASSERT_TRUE(press(QStringLiteral("Turn off lock?"), QStringLiteral("Confirm")));
   EXPECT_TRUE(waitUntil([&] { return !locked(); }, 10s));
+}
+
+// The first run's onboarding window opens with the keyboard on "Got it",
+// its ring showing as the window manager activates the window.
+TEST_F(WindowsOverAtSpi, TheOnboardingWindowOpensWithItsButtonsRing) {
+  start(demoRegistry(), QStringLiteral("en"), /*onboarded=*/false);
+  expectAlertFocusedWithRing(QStringLiteral("Tollamere is running 👋"), QStringLiteral("Got it"), /*dark=*/false);
+  key(QStringLiteral("Return"));
+  EXPECT_TRUE(waitForNoWindow(QStringLiteral("Tollamere is running 👋")));
 }
 
 // Every window is named, the backup sheet opens inside the grown main window,
@@ -657,45 +723,37 @@ TEST_F(WindowsOverAtSpi, WindowsAreNamedHoldTheirSheetsAndSpeakThisPlatformsWord
 // closing the restore sheet goes back to the backup sheet it came from.
 class KeyboardOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamInterface<QString> {
  protected:
-  void key(const QString& name) const { x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
-  // The node that has the keyboard focus, empty while none has.
-  QJsonObject focused() const {
-    for (const QJsonValue& node : bus_.tree(pid_)) {
-      const QString role = node.toObject().value(QStringLiteral("role")).toString();
-      if (node.toObject().value(QStringLiteral("focused")).toBool() && role != QStringLiteral("frame") &&
-          role != QStringLiteral("dialog"))
-        return node.toObject();
-    }
-    return {};
-  }
-  QString focusedName() const { return focused().value(QStringLiteral("name")).toString(); }
-  // Tab until the control named `name` has the focus.
-  bool tabTo(const QString& name) const {
-    for (int i = 0; i < 40; ++i) {
-      if (waitUntil([&] { return focusedName() == name; }, 300ms)) return true;
-      key(QStringLiteral("Tab"));
-    }
-    return focusedName() == name;
-  }
-  // Tab `count` times inside `sheet`: each control reached lies in it.
-  void tabInside(const QString& sheet, int count) const {
+  // Tab `count` times inside `sheet`: each control reached lies in it, has
+  // a name, and is a choice's checked one where it is one of a group.
+  QStringList tabInside(const QString& sheet, int count) const {
     const QRect area = extentsOf(sheet);
+    QStringList reached;
     for (int i = 0; i < count; ++i) {
       key(QStringLiteral("Tab"));
       QJsonObject now;
       waitUntil([&] { return !(now = focused()).isEmpty(); }, 5s);
+      const QString name = now.value(QStringLiteral("name")).toString();
+      reached << name;
       EXPECT_TRUE(area.contains(extents(now)))
-          << sheet.toStdString() << ": \"" << now.value(QStringLiteral("name")).toString().toStdString() << "\" at "
-          << extents(now).y() << "+" << extents(now).height() << " outside " << area.y() << "+" << area.height();
+          << sheet.toStdString() << ": \"" << name.toStdString() << "\" at " << extents(now).y() << "+"
+          << extents(now).height() << " outside " << area.y() << "+" << area.height();
+      EXPECT_FALSE(name.isEmpty()) << sheet.toStdString() << ": a " << now.value(QStringLiteral("role")).toString().toStdString()
+                                   << " without a name";
+      if (now.value(QStringLiteral("role")).toString() == QStringLiteral("radio button"))
+        EXPECT_TRUE(now.value(QStringLiteral("checked")).toBool()) << "Tab reaches the checked choice, not " << name.toStdString();
     }
+    return reached;
   }
 };
 
 TEST_P(KeyboardOverAtSpi, EverySheetOpensWalksAndClosesByKeyboard) {
   const bool en = GetParam() == QStringLiteral("en");
+  // English in the light scheme, Chinese in the dark one.
+  const bool dark = !en;
   const QString lang = QLatin1Char('-') + GetParam() + QStringLiteral(".png");
   const QString name = uniqueAgentName(QStringLiteral("tlr-live-agent"));
   const QString program = copyFakeAgent(home(QStringLiteral(".local/bin")), name);
+  home_.writeFile(QStringLiteral(".tlr-live-config/settings.json"), QByteArray("{}"));
   ASSERT_GT(agents_.start(program, {QStringLiteral("plain")}), 0);
   start(demoRegistry(program), GetParam());
   const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
@@ -705,6 +763,8 @@ TEST_P(KeyboardOverAtSpi, EverySheetOpensWalksAndClosesByKeyboard) {
   const QString settings = en ? QStringLiteral("Settings") : QStringLiteral("设置");
   const QString backup = en ? QStringLiteral("Backup & Restore") : QStringLiteral("备份与恢复");
   const QString restore = en ? QStringLiteral("Restore from backup") : QStringLiteral("从备份恢复");
+  const QString exportUsb = en ? QStringLiteral("Export to USB") : QStringLiteral("导出到 U 盘");
+  const QString gotIt = en ? QStringLiteral("Got it") : QStringLiteral("我知道了");
 
   // Add Agent: both Install buttons reached, in the sheet; Esc returns the
   // focus to the button that opened it.
@@ -718,17 +778,40 @@ TEST_P(KeyboardOverAtSpi, EverySheetOpensWalksAndClosesByKeyboard) {
   EXPECT_TRUE(waitUntil([&] { return focusedName() == addAgent; }, 10s)) << focusedName().toStdString();
   shoot(QStringLiteral("blackbox-keys-2-focus-back") + lang);
 
-  // Settings: Tab round the whole sheet, every control in view.
+  // Settings: Tab round the whole sheet, every control in view and named,
+  // each group of choices reached at its checked one.
   ASSERT_TRUE(tabTo(settings));
   key(QStringLiteral("Return"));
   ASSERT_TRUE(waitForWindow(settings));
-  tabInside(settings, 16);
+  const QStringList reached = tabInside(settings, 16);
+  EXPECT_TRUE(reached.contains(en ? QStringLiteral("Light") : QStringLiteral("深色"))) << reached.join(", ").toStdString();
+  EXPECT_TRUE(reached.contains(en ? QStringLiteral("English") : QStringLiteral("中文"))) << reached.join(", ").toStdString();
   shoot(QStringLiteral("blackbox-keys-3-settings") + lang);
+  // The feedback mail, with nothing to open it: the alert says so, its
+  // button's ring showing as it opens.
+  const QString feedback = en ? QStringLiteral("Send email feedback") : QStringLiteral("发邮件反馈");
+  ASSERT_TRUE(tabTo(feedback));
+  key(QStringLiteral("Return"));
+  expectAlertFocusedWithRing(en ? QStringLiteral("Couldn't open the link") : QStringLiteral("无法打开链接"), gotIt, dark);
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(en ? QStringLiteral("Couldn't open the link") : QStringLiteral("无法打开链接")));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == feedback; }, 10s)) << focusedName().toStdString();
   key(QStringLiteral("Escape"));
   ASSERT_TRUE(waitForNoWindow(settings));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == settings; }, 10s)) << focusedName().toStdString();
 
-  // Backup, then restore from it; Esc there goes back to the backup sheet.
-  ASSERT_TRUE(tabTo(backup));
+  // Opened with the mouse, closed with Esc: the focus, ring and all, is on
+  // the button that was clicked.
+  const QJsonObject archive = waitForNode(QStringLiteral("Tollamere"), QStringLiteral("push button"), backup);
+  clickAt(extents(archive).center());
+  ASSERT_TRUE(waitForWindow(backup));
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(backup));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == backup; }, 10s)) << focusedName().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return ringAround(extents(focused()), dark); }, 10s)) << "the ring on " << backup.toStdString();
+
+  // Backup, then restore and export from it; Esc there goes back to the
+  // backup sheet, to the button that handed over.
   key(QStringLiteral("Return"));
   ASSERT_TRUE(waitForWindow(backup));
   ASSERT_TRUE(tabTo(restore));
@@ -740,6 +823,43 @@ TEST_P(KeyboardOverAtSpi, EverySheetOpensWalksAndClosesByKeyboard) {
   key(QStringLiteral("Escape"));
   ASSERT_TRUE(waitForNoWindow(restore));
   EXPECT_TRUE(waitForWindow(backup, 10s).has_value()) << "back to the backup sheet";
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == restore; }, 10s)) << focusedName().toStdString();
+  ASSERT_TRUE(tabTo(exportUsb));
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForNoWindow(backup));
+  // The export sheet bears the button's words as its title.
+  ASSERT_TRUE(waitForWindow(exportUsb));
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(exportUsb));
+  EXPECT_TRUE(waitForWindow(backup, 10s).has_value()) << "back to the backup sheet";
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == exportUsb; }, 10s)) << focusedName().toStdString();
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(backup));
+
+  // With an image (a folder standing for it): nothing can show it in the
+  // file manager, and a backup asks for its password. Esc on the prompt
+  // fails the backup; the focus is on "Back up now" again.
+  QDir().mkpath(home(QStringLiteral("TLR 备份.sparsebundle")));
+  ASSERT_TRUE(tabTo(backup));
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForWindow(backup));
+  const QString reveal = en ? QStringLiteral("Show in Files") : QStringLiteral("在文件管理器中显示");
+  ASSERT_TRUE(tabTo(reveal));
+  key(QStringLiteral("Return"));
+  const QString folderAlert = en ? QStringLiteral("Couldn't open the folder") : QStringLiteral("无法打开文件夹");
+  expectAlertFocusedWithRing(folderAlert, gotIt, dark);
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForNoWindow(folderAlert));
+  const QString backUpNow = en ? QStringLiteral("Back up now") : QStringLiteral("立即备份");
+  ASSERT_TRUE(tabTo(backUpNow));
+  key(QStringLiteral("Return"));
+  const QString prompt = en ? QStringLiteral("Unlock the encrypted backup image to start the backup")
+                            : QStringLiteral("解锁加密备份卷以开始备份");
+  ASSERT_TRUE(waitForWindow(prompt));
+  key(QStringLiteral("Escape"));
+  ASSERT_TRUE(waitForNoWindow(prompt));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == backUpNow; }, 30s)) << focusedName().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return ringAround(extents(focused()), dark); }, 10s)) << "the ring on " << backUpNow.toStdString();
   key(QStringLiteral("Escape"));
   ASSERT_TRUE(waitForNoWindow(backup));
 
@@ -750,6 +870,34 @@ TEST_P(KeyboardOverAtSpi, EverySheetOpensWalksAndClosesByKeyboard) {
   ASSERT_TRUE(waitForWindow(QStringLiteral("Live Agent")));
   tabInside(QStringLiteral("Live Agent"), 6);
   shoot(QStringLiteral("blackbox-keys-6-detail") + lang);
+  // Stop from the keyboard: the focus goes to the Launch that takes its
+  // place, not to what follows it.
+  const QString stop = en ? QStringLiteral("Stop") : QStringLiteral("退出");
+  const QString launch = en ? QStringLiteral("Launch Live Agent") : QStringLiteral("启动 Live Agent");
+  ASSERT_TRUE(tabTo(stop));
+  key(QStringLiteral("Return"));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == launch; }, 30s)) << focusedName().toStdString();
+  shoot(QStringLiteral("blackbox-keys-7-stopped") + lang);
+  // Return there launches it, and with no terminal program says it could not.
+  key(QStringLiteral("Return"));
+  expectAlertFocusedWithRing(en ? QStringLiteral("Cannot launch Live Agent") : QStringLiteral("无法启动 Live Agent"), gotIt,
+                             dark);
+  key(QStringLiteral("Return"));
+  EXPECT_TRUE(waitUntil([&] { return focusedName() == launch; }, 10s)) << focusedName().toStdString();
+  // Its configuration folder, with nothing to open it: the alert, and no
+  // finished setup in its history.
+  ASSERT_TRUE(tabTo(en ? QStringLiteral("Open config folder") : QStringLiteral("打开配置目录")));
+  key(QStringLiteral("Return"));
+  const QString setupAlert = en ? QStringLiteral("Cannot open the configuration folder of Live Agent")
+                                : QStringLiteral("无法打开 Live Agent 的配置目录");
+  expectAlertFocusedWithRing(setupAlert, gotIt, dark);
+  key(QStringLiteral("Return"));
+  ASSERT_TRUE(waitForNoWindow(setupAlert));
+  const QString manualStop = en ? QStringLiteral("Manual stop") : QStringLiteral("用户主动退出");
+  ASSERT_TRUE(waitUntil([&] { return textsOf(QStringLiteral("Live Agent")).contains(manualStop); }, 10s))
+      << textsOf(QStringLiteral("Live Agent")).join(" | ").toStdString();
+  for (const QString& text : textsOf(QStringLiteral("Live Agent")))
+    EXPECT_FALSE(text.startsWith(en ? QStringLiteral("Setup completed") : QStringLiteral("setup 完成"))) << text.toStdString();
   key(QStringLiteral("Escape"));
   ASSERT_TRUE(waitForNoWindow(QStringLiteral("Live Agent")));
   EXPECT_TRUE(waitUntil([&] { return focusedName() == QStringLiteral("Live Agent"); }, 10s));

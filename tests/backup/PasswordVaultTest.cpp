@@ -193,10 +193,10 @@ TEST_F(VaultTest, APromptAskedFromAWorkerRunsOnTheMainThread) {
 TEST_F(VaultTest, DialogTextsFollowTheLanguage) {
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::en);
   EXPECT_EQ(PasswordVault::promptInformativeText(),
-            "Enter the encrypted backup image password Enter it once — this computer remembers it for automatic backups.");
+            "Enter the encrypted backup image password. Enter it once — this computer remembers it for automatic backups.");
   EXPECT_EQ(PasswordVault::promptPlaceholder(), "Backup image password");
   EXPECT_EQ(PasswordVault::promptConfirmTitle(), "Confirm");
   tlr::SettingsStore::shared().setLanguage(tlr::AppLanguage::zh);
-  EXPECT_EQ(PasswordVault::promptInformativeText(), "请输入加密备份卷的密码 输入一次后本机记住，以后备份自动跑。");
+  EXPECT_EQ(PasswordVault::promptInformativeText(), "请输入加密备份卷的密码。输入一次后本机记住，以后备份自动跑。");
   EXPECT_EQ(PasswordVault::promptCancelTitle(), "取消");
 }

@@ -700,6 +700,8 @@ TEST_F(RestoreEngineTest, AFullDiskIsNamedByTheUsersFolderWithTheRoomFreeBeforeT
   ASSERT_TRUE(random.open(QIODevice::ReadOnly));
   writeFile(h + "/.alpha/big.bin", random.read(3 << 20));
   backUp();
+  // Gone, so it has to be unpacked (one standing as backed up would not be).
+  ASSERT_TRUE(QFile::remove(h + "/.alpha/big.bin"));
   const QString small = home.path() + "/small";
   QDir().mkpath(small);
   if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=2m") != 0)
@@ -716,4 +718,27 @@ TEST_F(RestoreEngineTest, AFullDiskIsNamedByTheUsersFolderWithTheRoomFreeBeforeT
   ASSERT_TRUE(freeBefore && error->freeBytes);
   EXPECT_GT(*error->freeBytes, *freeBefore - 65536);
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill") << "nothing of the home folder was touched";
+}
+
+// Restoring over the user's own data: files standing as they were backed up
+// are left as they stand (the same files, only read), the others come back.
+TEST_F(RestoreEngineTest, FilesStandingAsBackedUpAreLeftAndTheOthersComeBack) {
+  backUp();
+  const auto inode = [](const QString& path) {
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+  };
+  const ino_t unchanged = inode(h + "/.alpha/skills/s.md");
+  writeFile(h + "/.beta/memories/m.json", "changed");
+  QFile::remove(h + "/shared/notes.txt");
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine);
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_EQ(inode(h + "/.alpha/skills/s.md"), unchanged) << "left as it stands";
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
+  EXPECT_EQ(readAll(h + "/.beta/memories/m.json"), "{\"m\":1}");
+  EXPECT_EQ(readAll(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_EQ(readAll(h + "/.betarc"), "rc");
+  EXPECT_TRUE(stagingLeft().isEmpty());
 }

@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,45 @@ TEST(OwnCommands, ACommandThatKillsItsKeeperFailsAndWhatItLeftIsEnded) {
   // A command stopped by us is no lost keeper.
   EXPECT_FALSE(runFor(Purpose::check, "exec sleep 30", 200ms).keeperLost);
   EXPECT_FALSE(runFor(Purpose::check, "exit 3").keeperLost);
+}
+
+// A doctor that an uninstall ended went on to run the agent's program for
+// its help after the uninstall had ended the agent's commands: it ran until
+// its time limit, past the uninstall. No command of an agent starts once its
+// uninstall has begun, unless it is the uninstall's own.
+TEST(OwnCommands, NoCommandOfAnAgentStartsOnceItsUninstallHasBegun) {
+  test::TempHome home;
+  const QString ran = home.path() + "/ran";
+  const QString touch = "touch '" + ran + "'";
+  const auto onAnotherThread = [](const std::function<void()>& work) { std::async(std::launch::async, work).get(); };
+  const OwnCommands::Scope checking(kAgent, Purpose::check);
+  EXPECT_TRUE(runFor(Purpose::check, "true").started) << "begun before any uninstall";
+
+  // An uninstall under way.
+  std::promise<void> begun, mayEnd;
+  auto uninstall = std::async(std::launch::async, [&] {
+    const OwnCommands::Scope uninstalling(kAgent, Purpose::uninstall);
+    const ChildResult own = runFor(Purpose::uninstall, "true");
+    const ChildResult within = runFor(Purpose::relaunch, "true");
+    begun.set_value();
+    mayEnd.get_future().wait();
+    return own.started && within.started;
+  });
+  begun.get_future().wait();
+  onAnotherThread([&] {
+    const ChildResult another = runFor(Purpose::check, touch);
+    EXPECT_FALSE(another.started) << "a check begun while it runs";
+    EXPECT_TRUE(another.startError.contains("uninstalled")) << another.startError.toStdString();
+  });
+  mayEnd.set_value();
+  EXPECT_TRUE(uninstall.get()) << "the uninstall's own commands, and those within it, run";
+
+  // Over now: the check begun before it runs nothing more; one begun after runs.
+  EXPECT_FALSE(runFor(Purpose::check, touch).started);
+  EXPECT_FALSE(runFor(Purpose::relaunch, touch).started) << "nor a scope within it";
+  EXPECT_FALSE(QFile::exists(ran));
+  onAnotherThread([&] { EXPECT_TRUE(runFor(Purpose::check, touch).started); });
+  EXPECT_TRUE(QFile::exists(ran));
 }
 
 TEST(OwnCommands, WhatIgnoresSigtermIsKilledAfterTheGrace) {

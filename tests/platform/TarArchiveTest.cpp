@@ -3,6 +3,7 @@
 #include "platform/Crypto.h"
 #include "platform/FileOps.h"
 #include "platform/TarWriter.h"
+#include "platform/UniqueFd.h"
 #include "support/RawTar.h"
 #include "support/TestSupport.h"
 
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -305,4 +308,136 @@ TEST(TarArchive, ALargeErrorOutputIsDrainedAndReported) {
   EXPECT_EQ(result.exitCode, 2);
   EXPECT_GT(result.errorOutput.size(), 65536);
   EXPECT_TRUE(result.errorOutput.contains("missing-member-with-a-long-name-3999"));
+}
+
+// A file standing at its place just as the archive holds it (content, bits,
+// time to the nanosecond; this user's, one name, no link on the way) is left
+// as it stands and not unpacked; any other is unpacked byte for byte, also
+// one that differs only past the first mebibyte, and a hard link whose
+// target was left out gets it after all.
+TEST(TarArchive, FilesStandingAsTheArchiveHoldsThemAreLeftOut) {
+  QTemporaryDir dir;
+  const QString src = dir.path() + "/src", standing = dir.path() + "/standing";
+  const QByteArray big = randomBytes(3 << 20);
+  QByteArray bigChanged = big;
+  bigChanged[(2 << 20) + 7] = static_cast<char>(bigChanged[(2 << 20) + 7] ^ 1);
+  struct Case {
+    const char* name;
+    QByteArray content;
+    // What stands at its place before the unpacking.
+    std::function<void(const QString& path)> stand;
+    bool kept;
+  };
+  // The time of the file `path` of what stands, set to the backed-up one's
+  // and `nanoseconds` on.
+  const auto sameTime = [&](const QString& path, long nanoseconds) {
+    struct stat st{};
+    ::stat(QFile::encodeName(src + path.mid(standing.size())).constData(), &st);
+    st.st_mtim.tv_nsec = (st.st_mtim.tv_nsec + nanoseconds) % 1000000000L;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+  };
+  // Other content of the same size, at the same time.
+  const auto copyOf = [&](const QByteArray& content) {
+    return [&, content](const QString& path) {
+      writeBytes(path, content);
+      sameTime(path, 0);
+    };
+  };
+  QList<Case> cases{
+      {"same.json", "{\"a\":1}", {}, true},
+      {"deep/empty", {}, {}, true},
+      {"deep/big.bin", big, {}, true},
+      {"missing", "gone", [](const QString& path) { QFile::remove(path); }, false},
+      {"other-content", "abcd", copyOf("abce"), false},
+      {"deep/big-changed-late.bin", big, copyOf(bigChanged), false},
+      {"other-mode", "mode", [](const QString& path) { ::chmod(QFile::encodeName(path).constData(), 0600); }, false},
+      {"other-time", "time",
+       [&](const QString& path) { sameTime(path, 1); },
+       false},
+      {"two-names", "linked",
+       [&](const QString& path) {
+         ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(dir.path() + "/elsewhere").constData()), 0);
+       },
+       false},
+      {"through-link/x", "under a link",
+       [&](const QString& path) {
+         const QString folder = QFileInfo(path).path();
+         ASSERT_TRUE(QDir(folder).removeRecursively());
+         QDir().mkpath(dir.path() + "/real");
+         writeBytes(dir.path() + "/real/x", "under a link");
+         ASSERT_TRUE(QFile::link(dir.path() + "/real", folder));
+       },
+       false},
+      {"is-a-link", "link",
+       [&](const QString& path) {
+         QFile::remove(path);
+         writeBytes(dir.path() + "/target", "link");
+         ASSERT_TRUE(QFile::link(dir.path() + "/target", path));
+       },
+       false},
+      {"link-target", "linked in the archive", {}, false},
+  };
+  // Another owner's (giving it away takes root).
+  if (::geteuid() == 0)
+    cases.append({"other-owner", "theirs", [](const QString& path) { ::lchown(QFile::encodeName(path).constData(), 65534, 65534); }, false});
+  for (const Case& c : cases) writeBytes(src + "/" + c.name, c.content);
+  ::chmod(QFile::encodeName(src + "/other-mode").constData(), 0640);
+  const QString archive = dir.path() + "/a.tar.gz";
+  {
+    QFile out(archive);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    const auto packed = TarArchive::pack(
+        [&](TarWriter& tar) {
+          if (!addTree(tar, src, "top/agent")) return false;
+          struct stat st{};
+          ::stat(QFile::encodeName(src + "/link-target").constData(), &st);
+          return tar.addHardLink("top/agent/second-name", "top/agent/link-target", st);
+        },
+        [&](QByteArrayView piece) { return out.write(piece.data(), piece.size()) == piece.size(); });
+    ASSERT_TRUE(packed.ok());
+  }
+  // What stands: a copy with the same bits and times, then each case's change.
+  QProcess copy;
+  copy.start("/bin/cp", {"-a", src, standing});
+  ASSERT_TRUE(copy.waitForFinished(30000));
+  for (const Case& c : cases) {
+    if (c.stand) c.stand(standing + "/" + c.name);
+  }
+  const QString into = dir.path() + "/into";
+  QDir().mkpath(into);
+  const UniqueFd intoFd(::open(QFile::encodeName(into).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const auto unpacked = TarArchive::extractInto(archive, intoFd.get(), {}, {}, {{"top/agent", QFile::encodeName(standing)}});
+  ASSERT_TRUE(unpacked.ok()) << unpacked.errorOutput.toStdString();
+  qint64 kept = 0;
+  for (const Case& c : cases) {
+    const QString made = into + "/top/agent/" + c.name;
+    EXPECT_EQ(QFileInfo::exists(made), !c.kept) << c.name;
+    if (c.kept) ++kept;
+    if (c.kept) continue;
+    EXPECT_EQ(readBytes(made), c.content) << c.name;
+    struct stat a{}, b{};
+    ::stat(QFile::encodeName(made).constData(), &a);
+    ::stat(QFile::encodeName(src + "/" + c.name).constData(), &b);
+    EXPECT_EQ(a.st_mode, b.st_mode) << c.name;
+    EXPECT_EQ(a.st_mtim.tv_sec, b.st_mtim.tv_sec) << c.name;
+    EXPECT_EQ(a.st_mtim.tv_nsec, b.st_mtim.tv_nsec) << c.name;
+  }
+  EXPECT_EQ(unpacked.kept, kept);
+  EXPECT_EQ(readBytes(into + "/top/agent/second-name"), "linked in the archive");
+  struct stat first{}, second{};
+  ::stat(QFile::encodeName(into + "/top/agent/link-target").constData(), &first);
+  ::stat(QFile::encodeName(into + "/top/agent/second-name").constData(), &second);
+  EXPECT_EQ(first.st_ino, second.st_ino) << "one file of two names";
+  EXPECT_EQ(readBytes(standing + "/deep/big-changed-late.bin"), bigChanged) << "what stands is only read";
+  EXPECT_EQ(readBytes(standing + "/other-content"), "abce");
+
+  // Nothing stands at the place: everything is unpacked.
+  const QString fresh = dir.path() + "/fresh";
+  QDir().mkpath(fresh);
+  const UniqueFd freshFd(::open(QFile::encodeName(fresh).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const auto whole = TarArchive::extractInto(archive, freshFd.get(), {}, {}, {{"top/agent", QFile::encodeName(dir.path() + "/nowhere")}});
+  ASSERT_TRUE(whole.ok());
+  EXPECT_EQ(whole.kept, 0);
+  for (const Case& c : cases) EXPECT_EQ(readBytes(fresh + "/top/agent/" + c.name), c.content) << c.name;
 }

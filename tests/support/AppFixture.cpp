@@ -1,11 +1,33 @@
 #include "AppFixture.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include <algorithm>
 
 namespace tlr::test {
+
+QString AppFixture::pathWithout(const QStringList& missing) {
+  QStringList path;
+  int mirrors = 0;
+  for (const QString& dir : qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+    const bool holds = std::any_of(missing.cbegin(), missing.cend(),
+                                   [&](const QString& name) { return QFileInfo(dir + QLatin1Char('/') + name).exists(); });
+    if (!holds) {
+      path << dir;
+      continue;
+    }
+    const QString mirror = home_.path() + QStringLiteral("/.path-without-%1").arg(mirrors++);
+    QDir().mkpath(mirror);
+    for (const QFileInfo& program : QDir(dir).entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+      if (!missing.contains(program.fileName()))
+        QFile::link(program.absoluteFilePath(), mirror + QLatin1Char('/') + program.fileName());
+    path << mirror;
+  }
+  return path.join(QLatin1Char(':'));
+}
 
 QList<QJsonObject> AppFixture::storedEvents(const QString& agentId) const {
   // The user defaults hold the event log as JSON text, newest first.

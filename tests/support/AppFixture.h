@@ -66,6 +66,13 @@ class AppFixture : public ::testing::Test {
   }
   // The lock file of the running application under this HOME.
   QString lockFile() const { return home_.path() + QStringLiteral("/.local/share/Tollamere/single-instance.lock"); }
+  // The search path the application is started with, as PATH is now but
+  // without any program named in `missing` (a terminal program, the desktop's
+  // opener): a folder of it that holds one is replaced by a folder of links
+  // to the rest of its programs, under the temporary HOME. The machine's
+  // own programs may not be taken away otherwise.
+  QString pathWithout(const QStringList& missing);
+
   // The events the application has stored for `agentId`, oldest first.
   QList<QJsonObject> storedEvents(const QString& agentId) const;
   // Their types, oldest first.

@@ -11,6 +11,8 @@
 //                                  of its own and ends with it), and without a terminal on its
 //                                  standard input and output both wait for ever
 //   tlr_fake_agent spin            keeps one core busy instead of sleeping
+//   tlr_fake_agent --help          prints a usage and exits with status 0, as
+//                                  the real tools do
 //   tlr_fake_agent -p PROMPT       a one-shot print run that fails: exits with
 //                                  status 1 after 4.5 s, as `claude -p` without
 //                                  a network does
@@ -72,6 +74,12 @@ int main(int argc, char** argv) {
   if (modeIs(argc, argv, "catches-term"))
     for (const int signal : {SIGHUP, SIGINT, SIGTERM}) std::signal(signal, exitAsAShellDoes);
   recordPid();
+  if (modeIs(argc, argv, "--help")) {
+    const char* slash = std::strrchr(argv[0], '/');
+    std::printf("Usage: %s [options] [command] [prompt]\n\nOptions:\n  -h, --help  Display help for command\n",
+                slash != nullptr ? slash + 1 : argv[0]);
+    return 0;
+  }
   if (modeIs(argc, argv, "doctor")) {
     const bool terminal = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
     const pid_t helper = ::fork();

@@ -313,17 +313,34 @@ TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
   const auto reload = timed.applyFix(shellFix({"true"}, QStringList{"sleep", "30"}));
   EXPECT_FALSE(reload.succeeded());
   EXPECT_EQ(reload.message, "Reload did not finish within 1 s");
-  // Its help is asked under a limit of its own.
-  EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), std::chrono::seconds(15), milliseconds(700),
-                                         milliseconds(700), milliseconds(700)}));
+  // Stopped, it tells nothing of its program: no help is asked.
+  EXPECT_FALSE(waiting->helpListsFix);
+  EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), milliseconds(700), milliseconds(700), milliseconds(700)}));
 
-  // A diagnosis reads, a fix may reinstall a package over a slow network.
-  limits.clear();
-  const AgentDoctor defaults(recording(false));
-  defaults.run(doctorEntry({"agent", "doctor"}, {}));
-  // Only the limit each ran under matters here.
-  static_cast<void>(defaults.applyFix(shellFix({"npm", "install", "-g", "agent"})));
-  EXPECT_EQ(limits, (QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(15), std::chrono::seconds(600)}));
+  // A diagnosis reads, a fix may reinstall a package over a slow network;
+  // the help that tells whether the doctor has a "--fix" is asked under a
+  // limit of its own, once the check has ended by itself, and neither when
+  // it never ran nor when it was killed (an uninstall ends it with SIGTERM).
+  const auto ending = [&limits](qint32 exitCode) {
+    return [&limits, exitCode](const QStringList&, milliseconds limit, bool) {
+      limits << limit;
+      tlr::CommandRunner::Result r;
+      r.exitCode = exitCode;
+      return r;
+    };
+  };
+  for (const qint32 exitCode : {1, -1, 128 + SIGTERM}) {
+    limits.clear();
+    const AgentDoctor defaults(ending(exitCode));
+    static_cast<void>(defaults.run(doctorEntry({"agent", "doctor"}, {})));
+    // Only the limit each ran under matters here.
+    static_cast<void>(defaults.applyFix(shellFix({"npm", "install", "-g", "agent"})));
+    const QList<milliseconds> asked = exitCode == 1
+                                          ? QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(15),
+                                                                std::chrono::seconds(600)}
+                                          : QList<milliseconds>{std::chrono::seconds(120), std::chrono::seconds(600)};
+    EXPECT_EQ(limits, asked) << exitCode;
+  }
 }
 
 TEST_F(AgentDoctorTest, JsonPatchFixes) {

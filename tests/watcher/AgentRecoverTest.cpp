@@ -225,7 +225,7 @@ TEST_F(AgentRecoverTerminal, ASetupCommandEndsByTouchingItsSentinelWhichIsThenWa
       R"("setupCommand":["setup-me","init"])");
   const AgentRecover::SetupStart start = offMain([&] { return withWatcher.userSetup(entry); });
   EXPECT_EQ(start.result, Result::launched(0));
-  EXPECT_FALSE(start.completed);
+  EXPECT_FALSE(start.completed());
 
   const QStringList texts = test::terminalTexts(bin);
   ASSERT_EQ(texts.size(), 1);
@@ -270,7 +270,7 @@ TEST_F(AgentRecoverTerminal, AnAgentWithoutSetupSaysSo) {
   EXPECT_EQ(start.result.why, LocKey::alertReasonSetupUnsupported("Plain App"));
   expectShownInEnglish(start.result);
   EXPECT_EQ(LocTexts::text(AppLanguage::en, *start.result.why), "Plain App cannot be configured from here yet.");
-  EXPECT_FALSE(start.completed);
+  EXPECT_FALSE(start.completed());
   EXPECT_FALSE(start.sentinel.has_value());
 }
 
@@ -282,7 +282,7 @@ TEST_F(AgentRecoverTerminal, AConfigFolderSetupOpensTheFolderThenCompletes) {
       R"("backup":{"discovery":{"primaryHomes":["~/.folder-agent"]}})");
   const AgentRecover::SetupStart start = offMain([&] { return recover.userSetup(entry); });
   EXPECT_EQ(start.result, Result::launched(0)) << start.result.reason.toStdString();
-  EXPECT_TRUE(start.completed);
+  EXPECT_TRUE(start.completed());
   EXPECT_FALSE(start.sentinel.has_value());
   EXPECT_TRUE(test::waitUntil(
       [&] { return test::readFile(bin.recordPath("xdg-open")) == home.path() + "/.folder-agent\n--\n"; }));
@@ -300,7 +300,7 @@ TEST_F(AgentRecoverTerminal, AConfigFolderThatCannotBeShownSaysWhyInTheWindowsLa
   EXPECT_EQ(start.result.unopened, Result::Unopened::folder);
   EXPECT_EQ(start.result.why, LocKey::alertOpenerFailed(3));
   expectShownInEnglish(start.result);
-  EXPECT_TRUE(start.completed);
+  EXPECT_FALSE(start.completed()) << "a folder not shown is no finished setup";
 }
 
 class AgentRecoverGateway : public ::testing::Test {

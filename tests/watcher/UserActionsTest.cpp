@@ -417,7 +417,8 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
   const test::OnlyFakesOnPath onlyEmpty(empty);
   QDir().mkpath(home.path() + "/.fake-config");
   make({fakeAgent(R"(,"setupCommand":["fake","setup"],"recover":{"strategy":"exec-cli","command":["fake","--go"]})"),
-        cliAgent("folders", R"(,"backup":{"discovery":{"primaryHomes":["~/.fake-config"]}})"),
+        cliAgent("folders", R"(,"backup":{"discovery":{"primaryHomes":["~/.fake-config"]}},)"
+                            R"("doctor":{"command":["echo","healthy"]})"),
         cliAgent("urlonly", R"(,"recover":{"strategy":"open-url-scheme","urlScheme":"x://"})")});
   QList<UserActionFailure> failures;
   QObject::connect(watcher.get(), &AgentLifecycleWatcher::userActionFailed,
@@ -453,6 +454,11 @@ TEST_F(UserActionsTest, ASetupOrLaunchThatCannotOpenATerminalOrFolderIsSignalled
       << en(failures[2].message()).toStdString();
   EXPECT_TRUE(zh(failures[2].message()).startsWith("无法启动桌面打开程序 xdg-open（"))
       << zh(failures[2].message()).toStdString();
+  // A folder that was not shown is no finished setup: nothing is recorded
+  // and no check follows.
+  test::finishOffMainWork();
+  EXPECT_TRUE(types("folders").isEmpty()) << types("folders").join(",").toStdString();
+  EXPECT_FALSE(doctorResults.result("folders").has_value());
 
   // A launch the registry gives no way to.
   watcher->launchOnUserClick(entry("urlonly"));

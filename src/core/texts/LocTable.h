@@ -1645,6 +1645,10 @@ TLR_TEXT(vaultPasswordPrompt, (),
 TLR_TEXT(vaultPasswordIntro, (),
     u"Enter it once — this computer remembers it for automatic backups.",
     u"输入一次后本机记住，以后备份自动跑。")
+// The password prompt's two sentences, each ended as its language ends one.
+TLR_TEXT(vaultPasswordPromptInformative, (QString prompt, QString intro),
+    u"{1}. {2}",
+    u"{1}。{2}")
 TLR_TEXT(vaultPasswordConfirm, (),
     u"Confirm",
     u"确认")

@@ -24,8 +24,7 @@ SecureField::SecureField(QWidget* parent) : QLineEdit(parent) {
   setDragEnabled(false);
   setAttribute(Qt::WA_InputMethodEnabled, false);
   setFixedHeight(28);
-  applyLook();
-  whenLookChanges(this, [this] { applyLook(); });
+  lookLikeAField(this, 13, 8);
 }
 
 void SecureField::wipe() {
@@ -39,16 +38,6 @@ void SecureField::wipe() {
 void SecureField::setPlaceholder(const QString& placeholder) {
   setPlaceholderText(placeholder);
   setAccessibleDescription(placeholder);
-}
-
-void SecureField::applyLook() {
-  const Theme::Roles r = Theme::current();
-  setFont(Theme::font(13));
-  setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
-                               " padding: 0 8px; selection-background-color: %4; }"
-                               "QLineEdit:focus { border: 1px solid %4; }")
-                    .arg(r.card.name(QColor::HexArgb), r.text.name(QColor::HexArgb),
-                         r.contrast(0.15).name(QColor::HexArgb), r.accent.name(QColor::HexArgb)));
 }
 
 MessageLine::MessageLine(const QString& objectName, qreal pixels, const SettingsStore& settings, QWidget* parent)

@@ -40,9 +40,6 @@ class SecureField final : public QLineEdit {
   // The hint shown while empty (its accessible description); its name is
   // the label beside it (setAccessibleName).
   void setPlaceholder(const QString& placeholder);
-
- private:
-  void applyLook();
 };
 
 // A status line of a backup window: one sentence (an engine failure in the

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace tlr {
 namespace {
 
@@ -259,6 +261,10 @@ Sheet* DashboardView::openSheet(SheetKind kind) const {
 void DashboardView::present(SheetKind kind, Sheet* sheet) {
   if (!sheet) return;
   backToBackup_->stop();
+  // Another sheet than the ones the backup sheet hands over to: the way
+  // back to it is over.
+  if (kind != SheetKind::restore && kind != SheetKind::usbExport && kind != SheetKind::usbImport)
+    backupReturnFocus_.clear();
   open_.insert(kind, sheet);
   const QPointer<DashboardView> self(this);
   sheet->setOnClose([self, kind] {
@@ -352,18 +358,29 @@ void DashboardView::openBackup() {
       if (self) (self->*fn)();
     };
   };
-  present(SheetKind::backup,
-          sheets_.backup(
-              window(), backupAgents(),
-              [self] {
-                if (self) self->close(SheetKind::backup);
-              },
-                         act(&DashboardView::openRestoreFromBackup), act(&DashboardView::openUSBExportFromBackup),
-                         act(&DashboardView::openUSBImportFromBackup)));
+  Sheet* sheet = sheets_.backup(
+      window(), backupAgents(),
+      [self] {
+        if (self) self->close(SheetKind::backup);
+      },
+      act(&DashboardView::openRestoreFromBackup), act(&DashboardView::openUSBExportFromBackup),
+      act(&DashboardView::openUSBImportFromBackup));
+  if (const QString returnTo = std::exchange(backupReturnFocus_, QString()); sheet && !returnTo.isEmpty())
+    sheet->setFirstFocus(returnTo);
+  present(SheetKind::backup, sheet);
+}
+
+void DashboardView::handOverFromBackup() {
+  // The backup sheet comes back with the focus on the control that handed
+  // over (Restore, Export, Import), as the user left it.
+  backupReturnFocus_.clear();
+  if (Sheet* backup = openSheet(SheetKind::backup))
+    if (QWidget* pressed = backup->pressedControl()) backupReturnFocus_ = pressed->objectName();
+  close(SheetKind::backup);
 }
 
 void DashboardView::openRestoreFromBackup() {
-  close(SheetKind::backup);
+  handOverFromBackup();
   QTimer::singleShot(kSheetHandOverMs, this, [this] {
     if (!sheets_.restore || openSheet(SheetKind::restore)) return;
     const QPointer<DashboardView> self(this);
@@ -385,7 +402,7 @@ void DashboardView::openUSBImportFromBackup() {
 }
 
 void DashboardView::openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode mode) {
-  close(SheetKind::backup);
+  handOverFromBackup();
   QTimer::singleShot(kSheetHandOverMs, this, [this, kind, mode] {
     if (!sheets_.usbMigration || openSheet(kind)) return;
     const QPointer<DashboardView> self(this);

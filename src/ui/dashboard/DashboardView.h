@@ -114,6 +114,9 @@ class DashboardView final : public QWidget {
   // Closed by the user (Esc, its Close buttons): as close(), and the
   // restore and USB sheets hand back to the backup sheet.
   void closeByUser(SheetKind kind);
+  // The backup sheet closes for a sheet it hands over to; the control that
+  // handed over is remembered for its return.
+  void handOverFromBackup();
   // The backup sheet's hand-over to the USB sheet of `kind`.
   void openUSBFromBackup(SheetKind kind, DashboardSheets::USBMode mode);
   // The agents of the dashboard's rows.
@@ -134,6 +137,9 @@ class DashboardView final : public QWidget {
   // Brings the backup sheet back after the restore or a USB sheet closed;
   // any sheet that opens meanwhile stops it.
   QTimer* backToBackup_ = nullptr;
+  // The backup sheet's control that handed over to the sheet now open: it
+  // has the focus when the backup sheet comes back.
+  QString backupReturnFocus_;
 
   ShieldHero* shield_ = nullptr;
   Label* heroTitle_ = nullptr;

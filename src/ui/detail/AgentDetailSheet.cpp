@@ -36,14 +36,6 @@ const QColor kSystemOrange{255, 149, 0};
 // The lock symbol of a locked agent.
 
 
-QFont monoFont(qreal pixels, QFont::Weight weight) {
-  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  mono.setStyleHint(QFont::Monospace);
-  mono.setPixelSize(qRound(pixels));
-  mono.setWeight(weight);
-  return mono;
-}
-
 // The action row's button: symbol and title in `color` on it at 0.15, edged
 // with it at 0.4 (0.5 wide); label 12.5 medium, symbol at font size 11.
 // While busy the face fades to 0.08 (edge 0.25) and the whole is drawn at
@@ -607,6 +599,8 @@ void AgentDetailSheet::refreshBanner() {
 
 void AgentDetailSheet::refreshEvents() {
   eventsTitle_->setTitle(text(LocKey::detailRecentEvents()));
+  // A Tab stop of its own: named after its title for a screen reader.
+  eventsArea_->setAccessibleName(text(LocKey::detailRecentEvents()));
   const QList<AgentEvent> events = session_->recentEvents();
   noEvents_->setVisible(events.isEmpty());
   noEvents_->setPlainText(text(LocKey::detailNoEvents()));
@@ -626,7 +620,7 @@ void AgentDetailSheet::refreshEvents() {
   // an event of an earlier day).
   QStringList times;
   int timeWidth = 0;
-  const QFontMetrics timeMetrics(monoFont(11, QFont::Medium));
+  const QFontMetrics timeMetrics(Theme::monoFont(11, QFont::Medium));
   for (const AgentEvent& event : events) {
     times << eventTime(event, session_->stores().timeZone);
     timeWidth = std::max(timeWidth, timeMetrics.horizontalAdvance(times.last()) + 6);
@@ -640,7 +634,7 @@ void AgentDetailSheet::refreshEvents() {
     line->setSpacing(10);
     auto* time = new Label(times[i], 11, QFont::Medium, TextRole::faint, row);
     time->setObjectName(QStringLiteral("eventTime"));
-    time->setFont(monoFont(11, QFont::Medium));
+    time->setFont(Theme::monoFont(11, QFont::Medium));
     time->setFixedWidth(std::max(48, timeWidth));
     auto* what = new Label(DashboardModel::eventText(event, lang), 12, QFont::Normal, TextRole::dim, row);
     what->setObjectName(QStringLiteral("eventText"));

@@ -25,13 +25,6 @@ const QColor kGreen{52, 199, 89};
 const QColor kRed = Theme::destructive;
 
 
-QFont monoFont(qreal pixels) {
-  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  mono.setStyleHint(QFont::Monospace);
-  mono.setPixelSize(qRound(pixels));
-  return mono;
-}
-
 // A label whose text the user may select and copy.
 Label* selectableLabel(const QString& content, qreal pixels, TextRole role, QWidget* parent) {
   auto* label = new Label(content, pixels, QFont::Normal, role, parent);
@@ -381,7 +374,7 @@ void DoctorOutputSheet::rebuildIssueCards() {
     matchedRow->addWidget(c->matchedLabel, 0, Qt::AlignTop);
     auto* snippet = selectableLabel(detected.matchedSnippet, 11, TextRole::dim, c->card);
     snippet->setObjectName(QStringLiteral("issueSnippet"));
-    snippet->setFont(monoFont(11));
+    snippet->setFont(Theme::monoFont(11));
     limitLines(snippet, 2);
     matchedRow->addWidget(snippet, 1);
     texts->addLayout(matchedRow);

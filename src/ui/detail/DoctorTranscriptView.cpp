@@ -18,10 +18,7 @@ DoctorTranscriptView::DoctorTranscriptView(QWidget* parent) : QPlainTextEdit(par
   setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   setUndoRedoEnabled(false);
   document()->setUndoRedoEnabled(false);
-  QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  mono.setStyleHint(QFont::Monospace);
-  mono.setPixelSize(11);
-  setFont(mono);
+  setFont(Theme::monoFont(11));
   setFrameShape(QFrame::NoFrame);
   document()->setDocumentMargin(8);
   applyColors();

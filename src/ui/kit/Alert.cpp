@@ -137,17 +137,7 @@ QLineEdit* Alert::addCopyableText(const QString& text, const QString& objectName
   copyable_->setAccessibleName(text);
   copyable_->setCursorPosition(0);
   copyable_->setFixedHeight(26);
-  const auto look = [field = copyable_] {
-    const Theme::Roles r = Theme::current();
-    field->setFont(Theme::font(kMessagePixels));
-    field->setStyleSheet(QStringLiteral("QLineEdit { background: %1; color: %2; border: 1px solid %3; border-radius: 6px;"
-                                        " padding: 0 6px; selection-background-color: %4; }"
-                                        "QLineEdit:focus { border: 1px solid %4; }")
-                             .arg(r.card.name(QColor::HexArgb), r.text.name(QColor::HexArgb),
-                                  r.contrast(0.15).name(QColor::HexArgb), r.accent.name(QColor::HexArgb)));
-  };
-  look();
-  whenLookChanges(copyable_, look);
+  lookLikeAField(copyable_, kMessagePixels, 6);
   // Under the message, above the buttons' gap.
   column_->insertWidget(column_->indexOf(messageLabel_) + 1, copyable_);
   return copyable_;
@@ -180,7 +170,11 @@ void Alert::present() {
 void Alert::takeTheKeyboard() {
   raise();
   activateWindow();
-  if (default_) default_->setFocus();
+  // The button the keyboard was on, else the default one, with its ring:
+  // the window manager activates the alert after this, and the ring must
+  // show however the focus arrives.
+  QWidget* on = focusWidget() && isAncestorOf(focusWidget()) ? focusWidget() : default_.data();
+  focusWithRing(on);
 }
 
 void Alert::showEvent(QShowEvent* event) {

@@ -13,6 +13,8 @@
 #include <QVariantAnimation>
 #include <QtMath>
 
+#include <algorithm>
+
 namespace tlr {
 
 namespace {
@@ -299,9 +301,7 @@ void SecondaryButton::paintEvent(QPaintEvent*) {
   QColor foreground = c.foreground;
   if (c.fill) {
     const Theme::Roles r = Theme::current();
-    const QColor shade = Theme::legibleOn(Theme::withOpacity(c.foreground, 1),
-                                          {Theme::laidOn(*c.fill, r.background), Theme::laidOn(*c.fill, r.card)});
-    if (shade != Theme::withOpacity(c.foreground, 1)) foreground = shade;
+    foreground = Theme::legibleOn(c.foreground, {Theme::laidOn(*c.fill, r.background), Theme::laidOn(*c.fill, r.card)});
   }
   paintContent(p, face, foreground);
   paintFocus(p, face, radius_);
@@ -313,8 +313,20 @@ PillButton::PillButton(const QString& label, QWidget* parent) : PaintedButton(la
   setCheckable(true);
   setAutoExclusive(true);
   setLabelFont(13, QFont::Normal);
-  connect(this, &QAbstractButton::toggled, this,
-          [this](bool on) { setLabelFont(13, on ? QFont::DemiBold : QFont::Normal); });
+  connect(this, &QAbstractButton::toggled, this, [this](bool on) {
+    setLabelFont(13, on ? QFont::DemiBold : QFont::Normal);
+    syncTabStop();
+  });
+}
+
+void PillButton::syncTabStop() {
+  // The checked choice is the group's one Tab stop, as with radio buttons
+  // (the arrows move among the choices); none checked, each is one.
+  QWidget* parent = parentWidget();
+  if (!parent) return;
+  const QList<PillButton*> pills = parent->findChildren<PillButton*>(Qt::FindDirectChildrenOnly);
+  const bool anyChecked = std::any_of(pills.cbegin(), pills.cend(), [](const PillButton* p) { return p->isChecked(); });
+  for (PillButton* pill : pills) pill->setFocusPolicy(!anyChecked || pill->isChecked() ? Qt::TabFocus : Qt::NoFocus);
 }
 
 void PillButton::setSelected(bool selected) {
@@ -336,6 +348,7 @@ void PillButton::setSelected(bool selected) {
   setChecked(selected);
   setAutoExclusive(true);
   setLabelFont(13, selected ? QFont::DemiBold : QFont::Normal);
+  syncTabStop();
 }
 
 QSize PillButton::sizeHint() const {
@@ -509,7 +522,7 @@ void LinkButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setOpacity(drawOpacity());
-  QColor color = plain_ ? roleColor(*plain_) : Theme::current().accent;
+  QColor color = plain_ ? roleColor(*plain_) : Theme::current().accentText;
   if (isEnabled() && isDown()) color = Theme::withOpacity(color, 0.7);
   else if (plain_ && showsHover()) color = Theme::current().text;
   if (plain_) {

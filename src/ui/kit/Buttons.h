@@ -155,6 +155,8 @@ class PillButton final : public PaintedButton {
   // auto-exclusive, so assistive tools read it as a radio button with its
   // checked state. A click, Space or a tool's action checks it (toggled);
   // the program shows its own choice with setSelected(), which emits nothing.
+  // The selected pill is the one Tab stop of its group; the arrows move
+  // among them.
   explicit PillButton(const QString& label, QWidget* parent = nullptr);
   void setSelected(bool selected);
   bool isSelected() const { return isChecked(); }
@@ -162,6 +164,9 @@ class PillButton final : public PaintedButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void syncTabStop();
 };
 
 // Named "Close" in the language its owner gives it (its accessible name and

@@ -25,6 +25,7 @@ Label::Label(const QString& text, qreal pixels, QFont::Weight weight, TextRole r
 
 void Label::setPlainText(const QString& text) {
   setTextFormat(Qt::PlainText);
+  marked_.reset();
   full_ = text;
   setAccessibleName(text);
   applyText();
@@ -38,16 +39,31 @@ void Label::setCommandText(const QString& marked) {
   }
   full_ = QString(marked).remove(QLatin1Char('`'));
   setAccessibleName(full_);
+  marked_ = marked;
+  applyCommandText();
+}
+
+void Label::applyCommandText() {
+  const QStringList parts = marked_->split(QLatin1Char('`'));
   // Built from escaped text only: a name or a command from elsewhere never
-  // becomes markup.
-  const QString mono = Theme::monoFont(12).family().toHtmlEscaped();
+  // becomes markup. A command reads apart from the sentence whatever its
+  // words: the fixed-width face, in the primary colour on a faint tint of
+  // the scheme's contrast colour.
+  const Theme::Roles r = Theme::current();
+  const QColor tint = r.contrast(r.dark ? 0.1 : 0.06);
+  const QString style = QStringLiteral("font-family:'%1'; color:%2; background-color:rgba(%3,%4,%5,%6)")
+                            .arg(Theme::monoFont(12).family().toHtmlEscaped(), r.text.name())
+                            .arg(tint.red())
+                            .arg(tint.green())
+                            .arg(tint.blue())
+                            .arg(tint.alphaF(), 0, 'f', 2);
   QString html;
   for (qsizetype i = 0; i < parts.size(); ++i) {
     // Odd parts are commands (an unmatched last mark is shown as it is).
     const bool command = i % 2 == 1 && i + 1 < parts.size();
     if (command)
-      html += QStringLiteral("<span style=\"font-family:'%1'\">%2</span>")
-                  .arg(mono, LineBreaks::keepTogether(parts[i], {parts[i]}).toHtmlEscaped());
+      html += QStringLiteral("<span style=\"%1\">%2</span>")
+                  .arg(style, LineBreaks::keepTogether(parts[i], {parts[i]}).toHtmlEscaped());
     else
       html += (i % 2 == 1 ? QStringLiteral("`") : QString()) + parts[i].toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"));
   }
@@ -105,6 +121,7 @@ QSize Label::minimumSizeHint() const {
 }
 
 void Label::setPathText(const QString& path) {
+  marked_.reset();
   setText(LineBreaks::pathWrapping(path));
   setAccessibleName(path);
 }
@@ -123,6 +140,12 @@ void Label::setColor(const QColor& color) {
 void Label::setPixelFont(qreal pixels, QFont::Weight weight) { setFont(Theme::font(pixels, weight)); }
 
 void Label::applyColor() {
+  // Commands carry the scheme's colours of their own.
+  if (marked_ && text().contains(QStringLiteral("<span"))) {
+    const QString before = text();
+    applyCommandText();
+    if (text() != before) update();
+  }
   const QColor wanted = fixed_.value_or(roleColor(role_));
   if (palette().color(QPalette::WindowText) == wanted && testAttribute(Qt::WA_SetPalette)) return;
   QPalette p = palette();
@@ -157,6 +180,11 @@ void SectionTitle::setTitle(const QString& title) {
   update();
 }
 
+void SectionTitle::setRole(TextRole role) {
+  role_ = role;
+  update();
+}
+
 QSize SectionTitle::sizeHint() const {
   const QFontMetricsF m(sectionFont());
   return {qCeil(m.horizontalAdvance(shownText())) + 2, qCeil(m.height())};
@@ -166,7 +194,7 @@ void SectionTitle::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setFont(sectionFont());
-  p.setPen(Theme::current().textFaint);
+  p.setPen(roleColor(role_));
   p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
 }
 
@@ -198,9 +226,14 @@ void KindChip::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
   const Theme::Roles r = Theme::current();
-  p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4), r.contrast(r.dark ? 0.07 : 0.05));
+  const QColor fill = r.contrast(r.dark ? 0.07 : 0.05);
+  p.fillPath(Painting::continuousRoundRect(QRectF(rect()), 4), fill);
   p.setFont(chipFont());
-  p.setPen(Theme::withOpacity(r.textDim, 0.85));
+  // The dim text at 0.85, in a shade that still reads at 4.5:1 on the chip
+  // wherever it lies: the window, a card, a highlighted card.
+  p.setPen(Theme::legibleOn(Theme::withOpacity(r.textDim, 0.85),
+                            {Theme::laidOn(fill, r.background), Theme::laidOn(fill, r.card),
+                             Theme::laidOn(fill, r.cardHover)}));
   p.drawText(QRectF(rect()), Qt::AlignCenter, text_);
 }
 

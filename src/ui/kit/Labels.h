@@ -30,10 +30,11 @@ class Label : public QLabel {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
   // A text of the table with its commands marked by backticks ("Will run
-  // `agent doctor`"): each command in the fixed-width face, kept on one
-  // line, so it reads apart from the sentence around it; the marks are not
-  // shown, and the accessible name and fullText() are the text without them.
-  // Everything else stays plain text (never read as markup).
+  // `agent doctor`"): each command in the fixed-width face and the primary
+  // colour on a faint tint, kept on one line, so it reads apart from the
+  // sentence around it whatever its words; the marks are not shown, and the
+  // accessible name and fullText() are the text without them. Everything
+  // else stays plain text (never read as markup).
   void setCommandText(const QString& marked);
   // A path, wrapping only after a "/" (see LineBreaks::pathWrapping).
   void setPathText(const QString& path);
@@ -45,12 +46,15 @@ class Label : public QLabel {
  private:
   void applyColor();
   void applyText();
+  void applyCommandText();
   void resizeEvent(QResizeEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
   TextRole role_;
   std::optional<QColor> fixed_;
   QString full_;
+  // The text with its commands marked, while it is shown so.
+  std::optional<QString> marked_;
   bool elided_ = false;
 };
 
@@ -60,6 +64,8 @@ class SectionTitle final : public QWidget {
  public:
   explicit SectionTitle(const QString& title, QWidget* parent = nullptr);
   void setTitle(const QString& title);
+  // Faint unless set (dim on a tinted panel, where faint would not read).
+  void setRole(TextRole role);
   // The text as drawn: upper case.
   QString shownText() const { return title_.toUpper(); }
   QSize sizeHint() const override;
@@ -69,11 +75,14 @@ class SectionTitle final : public QWidget {
 
  private:
   QString title_;
+  TextRole role_ = TextRole::faint;
 };
 
 // A word in a small rounded chip (an agent's kind: "App", "CLI",
-// "Plugin"): 9 bold, letter spacing 0.7, dim, on the contrast colour at
-// 0.07 (dark) or 0.05 (light). Its text is its accessible name.
+// "Plugin"): 9 bold, letter spacing 0.7, dim at 0.85 (in the shade of it
+// that reads at 4.5:1 on the chip over the window, a card or a highlighted
+// card), on the contrast colour at 0.07 (dark) or 0.05 (light). Its text is
+// its accessible name.
 class KindChip final : public QWidget {
   Q_OBJECT
 

@@ -14,6 +14,9 @@ namespace {
 // Room kept above and below a control scrolled into view (its focus ring
 // and a little of what is around it).
 constexpr int kRoomAroundFocus = 12;
+// The ring of a list that takes the focus itself lies in this much room
+// around its view.
+constexpr int kRingRoom = 3;
 
 // The ring of a focused scroll area, drawn over its view and content.
 class FocusRingOverlay final : public QWidget {
@@ -54,7 +57,12 @@ ScrollArea::ScrollArea(QWidget* content, QWidget* parent) : QScrollArea(parent),
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { focusMoved(now); });
 }
 
-void ScrollArea::setKeyboardScrolling(bool on) { setFocusPolicy(on ? Qt::StrongFocus : Qt::NoFocus); }
+void ScrollArea::setKeyboardScrolling(bool on) {
+  setFocusPolicy(on ? Qt::StrongFocus : Qt::NoFocus);
+  // Room for the ring around the view, so it never covers what is in it.
+  const int ring = on ? kRingRoom : 0;
+  setViewportMargins(ring, ring, ring, ring);
+}
 
 bool ScrollArea::showsFocus() const { return hasFocus() && ringShown_; }
 
@@ -72,7 +80,7 @@ void ScrollArea::focusMoved(QWidget* now) {
 }
 
 void ScrollArea::focusInEvent(QFocusEvent* event) {
-  ringShown_ = focusShowsRing(event, ringShown_);
+  ringShown_ = focusShowsRing(this, event, ringShown_);
   ring_->setGeometry(rect());
   ring_->raise();
   ring_->setVisible(ringShown_);
@@ -85,7 +93,60 @@ void ScrollArea::focusOutEvent(QFocusEvent* event) {
   QScrollArea::focusOutEvent(event);
 }
 
+bool ScrollArea::moveFocusFor(const QKeyEvent* event) {
+  if (event->modifiers() != Qt::NoModifier || !widget()) return false;
+  const int key = event->key();
+  if (key != Qt::Key_Home && key != Qt::Key_End && key != Qt::Key_PageUp && key != Qt::Key_PageDown &&
+      key != Qt::Key_Up && key != Qt::Key_Down)
+    return false;
+  QWidget* focus = QApplication::focusWidget();
+  if (!focus || focus == this || !widget()->isAncestorOf(focus)) return false;
+  // The controls of the list, in the order Tab reaches them.
+  QList<QWidget*> controls;
+  for (QWidget* w = widget()->nextInFocusChain(); w && w != widget(); w = w->nextInFocusChain()) {
+    if (controls.contains(w)) break;
+    if (widget()->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(widget()) && w->isEnabled())
+      controls << w;
+  }
+  const qsizetype at = controls.indexOf(focus);
+  if (controls.isEmpty() || at < 0) return false;
+  const auto top = [this](QWidget* w) { return w->mapTo(widget(), QPoint()).y(); };
+  const int page = viewport()->height();
+  QWidget* target = focus;
+  switch (key) {
+    case Qt::Key_Home: target = controls.first(); break;
+    case Qt::Key_End: target = controls.last(); break;
+    case Qt::Key_Up: target = controls.value(at - 1, focus); break;
+    case Qt::Key_Down: target = controls.value(at + 1, focus); break;
+    case Qt::Key_PageDown:
+      target = controls.last();
+      for (qsizetype i = at + 1; i < controls.size(); ++i)
+        if (top(controls[i]) >= top(focus) + page) {
+          target = controls[i - 1] == focus ? controls[i] : controls[i - 1];
+          break;
+        }
+      break;
+    case Qt::Key_PageUp:
+      target = controls.first();
+      for (qsizetype i = at - 1; i >= 0; --i)
+        if (top(controls[i]) <= top(focus) - page) {
+          target = controls[i + 1] == focus ? controls[i] : controls[i + 1];
+          break;
+        }
+      break;
+    default: break;
+  }
+  if (target != focus) focusWithRing(target);
+  return true;
+}
+
 void ScrollArea::keyPressEvent(QKeyEvent* event) {
+  // On a control of the list the keys that scroll move the focus instead,
+  // and the view follows it: the control never scrolls out of sight.
+  if (moveFocusFor(event)) {
+    event->accept();
+    return;
+  }
   QScrollBar* bar = verticalScrollBar();
   if (event->modifiers() == Qt::NoModifier && (event->key() == Qt::Key_Home || event->key() == Qt::Key_End)) {
     bar->setValue(event->key() == Qt::Key_Home ? bar->minimum() : bar->maximum());

@@ -4,13 +4,17 @@
 // as its view (a long name is shortened, never pushed out of sight), no frame,
 // no background of its own. Whatever control inside it gets the focus is
 // scrolled into view, however the focus came (Tab from outside, Tab wrapping
-// round, a sheet returning the focus). It is no Tab stop of its own unless
+// round, a sheet returning the focus), and the keys that scroll move the
+// focus among its controls instead of leaving it behind (End, Page Down, the
+// arrows). It is no Tab stop of its own unless
 // setKeyboardScrolling(true): a list without controls (a history) then takes
 // the focus, shows the ring, and scrolls with the arrows, Page Up/Down, Home
 // and End.
 
 #include <QPointer>
 #include <QScrollArea>
+
+class QKeyEvent;
 
 namespace tlr {
 
@@ -32,6 +36,10 @@ class ScrollArea : public QScrollArea {
 
  private:
   void focusMoved(QWidget* now);
+  // Home, End, Page Up/Down and the up and down arrows pressed on a control
+  // inside the list move the focus to the first, the last, the one a page
+  // away, the one before or after; whether it was such a key.
+  bool moveFocusFor(const QKeyEvent* event);
   QWidget* ring_;
   bool ringShown_ = false;
 };

@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <algorithm>
 #include <optional>
 
 namespace tlr {
@@ -117,6 +118,15 @@ class SheetRoom final : public QObject {
   bool done_ = false;
 };
 
+// The control in `within` the user last pressed: the one a click went to,
+// else the one with the focus.
+QWidget* pressedIn(QWidget* within) {
+  if (QWidget* clicked = InputTrail::clicked(); InputTrail::lastWasMouse() && clicked && within->isAncestorOf(clicked))
+    return clicked;
+  QWidget* focus = within->focusWidget();
+  return focus && within->isAncestorOf(focus) ? focus : nullptr;
+}
+
 // Tells assistive tools that the children of `host` they can reach changed.
 void announceReorder(QWidget* host) {
   if (!host) return;
@@ -172,6 +182,7 @@ class SheetLayer final : public QWidget {
 Sheet::Sheet(QSize fixedSize, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), designSize_(fixedSize) {
   setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+  InputTrail::watch();
   setFixedSize(fixedSize);
   setSizeGripEnabled(false);
   setAutoFillBackground(false);
@@ -179,6 +190,10 @@ Sheet::Sheet(QSize fixedSize, QWidget* parent)
 }
 
 Sheet::~Sheet() {
+  // The focus moves while the dialog under this hides: nothing of this
+  // sheet may hear of it by then.
+  disconnect(focusWatch_);
+  unpark();
   if (layer_) layer_->deleteLater();
 }
 
@@ -247,7 +262,13 @@ void Sheet::dismiss() {
     layer->hide();
     layer->deleteLater();
     announceReorder(layer->parentWidget());
-    if (QWidget* focus = focusBeforeSheet_.data(); focus && focus->isVisible()) focus->setFocus(Qt::OtherFocusReason);
+    // With its ring unless a click closed the sheet.
+    if (QWidget* focus = focusBeforeSheet_.data(); focus && focus->isVisible()) {
+      if (InputTrail::lastWasMouse())
+        focus->setFocus(Qt::MouseFocusReason);
+      else
+        focusWithRing(focus);
+    }
   }
   Q_EMIT dismissed();
   if (deleteOnDismiss_) deleteLater();
@@ -259,7 +280,10 @@ void Sheet::present() {
     // Drawn inside its window, on a layer over the content. It stays tied to
     // the widget it was made for: when that one goes, so does the sheet.
     ownerBeforeLayer_ = parentWidget();
-    focusBeforeSheet_ = host->focusWidget();
+    // The control that opened it gets the focus back: the one clicked, else
+    // the one the keyboard was on.
+    focusBeforeSheet_ = pressedIn(host);
+    if (!focusBeforeSheet_) focusBeforeSheet_ = host->focusWidget();
     if (QWidget* owner = ownerBeforeLayer_.data(); owner && owner != host)
       connect(owner, &QObject::destroyed, this, [this] { delete this; });
     SheetLayer* layer = new SheetLayer(host, this);
@@ -272,14 +296,20 @@ void Sheet::present() {
     layer->show();
     layer->raise();
     show();
-    // The focus moves into the sheet: its first control Tab reaches, else
-    // the sheet itself (so Esc reaches it).
+    // The focus moves into the sheet: the control asked for, else its first
+    // control Tab reaches, else the sheet itself (so Esc reaches it).
     QWidget* first = firstControl();
+    if (QWidget* asked = firstFocus_.isEmpty() ? nullptr : findChild<QWidget*>(firstFocus_);
+        asked && asked->isVisibleTo(this) && asked->isEnabled() && (asked->focusPolicy() & Qt::TabFocus))
+      first = asked;
     if (first == this) setFocusPolicy(Qt::ClickFocus);
-    first->setFocus(Qt::OtherFocusReason);
+    if (first == this)
+      first->setFocus(Qt::OtherFocusReason);
+    else
+      focusWithRing(first);
     // Nor does it ever go back under the sheet (the window manager handing
     // the window its focus back, a control under it asking for it).
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepFocusInside(now); });
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepFocusInside(now); });
     host->activateWindow();
     announceReorder(host);
     return;
@@ -293,12 +323,104 @@ void Sheet::present() {
   activateWindow();
 }
 
+QWidget* Sheet::pressedControl() { return pressedIn(this); }
+
 QWidget* Sheet::firstControl() {
   for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
     if (!isAncestorOf(w)) continue;
     if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(this) && w->isEnabled()) return w;
   }
   return this;
+}
+
+bool Sheet::focusNextPrevChild(bool next) {
+  QWidget* focus = QApplication::focusWidget();
+  if (focus && focus != this && isAncestorOf(focus) && (!focus->isEnabled() || !focus->isVisibleTo(this))) {
+    park(focus);
+    return true;
+  }
+  unpark();
+  return QDialog::focusNextPrevChild(next);
+}
+
+void Sheet::park(QWidget* control) {
+  unpark();
+  parked_ = control;
+  control->setProperty(kFocusParked, true);
+  control->installEventFilter(this);
+  control->update();
+  setFocus(Qt::OtherFocusReason);
+  // Hidden already (its own hiding moved the focus): what replaces it is
+  // looked for once the change is over.
+  if (!control->isVisibleTo(this)) QMetaObject::invokeMethod(this, &Sheet::parkedHidden, Qt::QueuedConnection);
+  // The user moving the focus on in this window ends what the sheet held
+  // for the control (another window taking the keyboard, a prompt, does not).
+  parkWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now && now != this && now->window() == window()) unpark();
+  });
+}
+
+void Sheet::unpark() {
+  QWidget* control = parked_.data();
+  parked_ = nullptr;
+  disconnect(parkWatch_);
+  if (!control) return;
+  control->removeEventFilter(this);
+  control->setProperty(kFocusParked, QVariant());
+  control->update();
+}
+
+bool Sheet::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == parked_.data()) {
+    switch (event->type()) {
+      case QEvent::EnabledChange:
+      case QEvent::Show:
+        // Usable again: back to it, if the sheet still holds its focus.
+        QMetaObject::invokeMethod(
+            this,
+            [this, control = parked_] {
+              if (!control || control != parked_ || window()->focusWidget() != this) return;
+              if (!control->isEnabled() || !control->isVisibleTo(this)) return;
+              unpark();
+              focusWithRing(control);
+            },
+            Qt::QueuedConnection);
+        break;
+      case QEvent::Hide:
+        QMetaObject::invokeMethod(this, &Sheet::parkedHidden, Qt::QueuedConnection);
+        break;
+      default:
+        break;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void Sheet::parkedHidden() {
+  QWidget* control = parked_.data();
+  if (!control || control->isVisibleTo(this) || window()->focusWidget() != this) return;
+  // Gone for good: the control shown in its place beside it (Launch for
+  // Stop) takes the focus: of the controls of the same group that can take
+  // it, the nearest to it in the order Tab goes, the one before it first.
+  QWidget* group = control->parentWidget();
+  QList<QWidget*> after;  // the focus chain from the control on, round to it
+  for (QWidget* w = control->nextInFocusChain(); w && w != control && after.size() < 10000; w = w->nextInFocusChain())
+    after << w;
+  unpark();
+  QWidget* nearest = nullptr;
+  qsizetype distance = after.size() + 1;
+  for (qsizetype i = 0; i < after.size(); ++i) {
+    QWidget* w = after[i];
+    if (w->parentWidget() != group || !(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(this) || !w->isEnabled())
+      continue;
+    const qsizetype forward = i + 1, backward = after.size() - i;
+    const qsizetype d = std::min(forward, backward);
+    if (d < distance || (d == distance && backward <= forward)) {
+      nearest = w;
+      distance = d;
+    }
+  }
+  if (nearest) focusWithRing(nearest);
 }
 
 void Sheet::keepFocusInside(QWidget* now) {
@@ -317,7 +439,10 @@ void Sheet::keepFocusInside(QWidget* now) {
       [this] {
         if (dismissed_ || !isVisible()) return;
         QWidget* target = focusWidget() && isAncestorOf(focusWidget()) ? focusWidget() : firstControl();
-        target->setFocus(Qt::OtherFocusReason);
+        if (target == this)
+          target->setFocus(Qt::OtherFocusReason);
+        else
+          focusWithRing(target);
       },
       Qt::QueuedConnection);
 }
@@ -399,8 +524,10 @@ void Sheet::keyPressEvent(QKeyEvent* event) {
     return;
   }
   if (isPressKey(event)) {
-    // Not taken by the focused control: the main action, if it is there.
+    // Not taken by the focused control: the main action, if it is there;
+    // nothing while the sheet holds the focus of a busy control.
     event->accept();
+    if (parked_) return;
     if (QAbstractButton* button = defaultButton_.data(); button && button->isVisibleTo(this) && button->isEnabled())
       button->click();
     return;

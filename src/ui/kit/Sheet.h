@@ -22,6 +22,16 @@
 // they press the sheet's default button, its main action, when it has one
 // (setDefaultButton) and it can be used.
 //
+// A control that has the focus and is disabled or hidden (busy while its
+// work runs, replaced by its opposite) keeps it, ring and all: the sheet
+// holds it, where Return does nothing, until the control can take it again
+// or a control beside it takes its place; the focus never falls to whatever
+// follows, where a second Return would do what the user did not mean.
+//
+// The focus returns, once the sheet is gone, to the control that opened it
+// (the one clicked, else the one the keyboard was on), with its ring unless
+// a click closed the sheet.
+//
 // Sheets never close themselves: the Esc key, a window-close request from
 // the window manager and the sheet's own Close/Cancel buttons all call
 // `requestClose()`, which runs the presenter's onClose. The presenter closes
@@ -69,6 +79,14 @@ class Sheet : public QDialog {
   // window, and returns at once.
   void present();
 
+  // The control named `objectName` takes the focus when the sheet is
+  // presented, instead of its first control (a sheet coming back to where
+  // the user left it).
+  void setFirstFocus(const QString& objectName) { firstFocus_ = objectName; }
+  // The control of this sheet the user last pressed (clicked, or on which
+  // the keyboard was), if any.
+  QWidget* pressedControl();
+
   // The button Return presses when the focus is on no button.
   void setDefaultButton(QAbstractButton* button);
   QAbstractButton* defaultButton() const;
@@ -101,6 +119,10 @@ class Sheet : public QDialog {
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // The focused control disabled or hidden (busy, replaced): its focus is
+  // held, not handed to whatever follows.
+  bool focusNextPrevChild(bool next) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // QDialog's own Esc handling ends here too.
   void reject() override;
   bool event(QEvent* event) override;
@@ -111,6 +133,13 @@ class Sheet : public QDialog {
   QWidget* firstControl();
   // Takes the focus back when it lands under the sheet (the sheet on top).
   void keepFocusInside(QWidget* now);
+  // Holds the focus of `control`, which can no longer take it, on the sheet
+  // itself (keys other than Tab and Esc then do nothing), its ring still
+  // shown on it; gives it back once the control can take it again, or to the
+  // control beside it that replaced it.
+  void park(QWidget* control);
+  void unpark();
+  void parkedHidden();
 
   std::function<void()> onClose_;
   CloseButton* titleClose_ = nullptr;
@@ -119,6 +148,10 @@ class Sheet : public QDialog {
   QPointer<QWidget> layer_;
   QPointer<QWidget> ownerBeforeLayer_;
   QPointer<QWidget> focusBeforeSheet_;
+  QString firstFocus_;
+  QPointer<QWidget> parked_;
+  QMetaObject::Connection parkWatch_;
+  QMetaObject::Connection focusWatch_;
   QPointer<QAbstractButton> defaultButton_;
   bool dismissing_ = false;
   bool dismissed_ = false;

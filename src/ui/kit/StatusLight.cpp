@@ -137,7 +137,8 @@ std::array<QColor, 3> StatusLight::lampStops(LightState state, bool darkScheme) 
       if (!darkScheme) return {QColor(74, 222, 128), QColor(24, 129, 62), QColor(16, 86, 41)};
       return {QColor(187, 247, 208), QColor(74, 222, 128), QColor(21, 128, 61)};
     case LightState::idle:
-      if (!darkScheme) return {QColor(209, 213, 219), QColor(156, 163, 175), QColor(107, 114, 128)};
+      // The same greys in both schemes: dark enough to stand out from the
+      // light scheme's white card too.
       return {QColor(107, 114, 128), QColor(55, 65, 81), QColor(31, 41, 55)};
     case LightState::recovering:
       if (!darkScheme) return {QColor(251, 191, 36), QColor(145, 105, 3), QColor(100, 73, 2)};

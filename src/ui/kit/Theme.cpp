@@ -46,7 +46,7 @@ Roles roles(ColorScheme scheme) {
   r.brandEnd = r.dark ? brand2 : brand2Light;
   r.working = r.dark ? Theme::working : workingDark;
   r.crash = Theme::crash;
-  r.crashText = r.dark ? Theme::crash : crashTextLight;
+  r.crashText = r.dark ? crashTextDark : crashTextLight;
   r.warningText = r.dark ? orange : warningTextLight;
   r.cautionText = r.dark ? amber : cautionTextLight;
   r.workingText = r.dark ? Theme::working : workingTextLight;
@@ -104,9 +104,10 @@ QColor withOpacity(QColor c, qreal opacity) {
 }
 
 QColor laidOn(const QColor& over, const QColor& under) {
-  const float a = over.alphaF();
-  return QColor::fromRgbF(over.redF() * a + under.redF() * (1 - a), over.greenF() * a + under.greenF() * (1 - a),
-                          over.blueF() * a + under.blueF() * (1 - a));
+  // As a painter lays it: 8-bit channels and opacity.
+  const double a = over.alpha() / 255.0;
+  const auto blend = [a](int o, int u) { return qRound(o * a + u * (1 - a)); };
+  return {blend(over.red(), under.red()), blend(over.green(), under.green()), blend(over.blue(), under.blue())};
 }
 
 namespace {
@@ -124,24 +125,30 @@ double contrastRatio(const QColor& a, const QColor& b) {
 }
 
 QColor legibleOn(const QColor& color, std::initializer_list<QColor> grounds, double ratio) {
+  // Measured as drawn: at the colour's own opacity, over each ground. A
+  // text drawn faded is blended by the text renderer in its own way, a few
+  // hundredths off the plain blend: aimed that much higher.
+  const float alpha = color.alphaF();
+  const double wanted = alpha < 1 ? ratio + 0.1 : ratio;
   const auto reads = [&](const QColor& c) {
-    return std::all_of(grounds.begin(), grounds.end(), [&](const QColor& g) { return contrastRatio(c, g) >= ratio; });
+    return std::all_of(grounds.begin(), grounds.end(),
+                       [&](const QColor& g) { return contrastRatio(laidOn(withOpacity(c, alpha), g), g) >= wanted; });
   };
-  QColor opaque = color;
-  opaque.setAlphaF(1);
-  if (reads(opaque) || grounds.size() == 0) return color;
+  if (grounds.size() == 0 || reads(color)) return color;
   double lightSum = 0;
   for (const QColor& g : grounds) lightSum += luminance(g);
   const bool darker = lightSum / static_cast<double>(grounds.size()) > 0.18;
   float h = 0, s = 0, l = 0, a = 0;
-  opaque.getHslF(&h, &s, &l, &a);
-  // Lightness in small steps, the hue and saturation kept.
+  color.getHslF(&h, &s, &l, &a);
+  // Lightness in small steps, the hue, saturation and opacity kept.
   for (int step = 1; step <= 100; ++step) {
     const float lightness = darker ? l * (1.0f - step / 100.0f) : l + (1.0f - l) * (step / 100.0f);
-    const QColor shade = QColor::fromHslF(h, s, lightness);
+    // Measured in the 8-bit colour it is drawn in.
+    const QColor hsl = QColor::fromHslF(h, s, lightness).toRgb();
+    const QColor shade = withOpacity(QColor(hsl.red(), hsl.green(), hsl.blue()), alpha);
     if (reads(shade)) return shade;
   }
-  return darker ? QColor(Qt::black) : QColor(Qt::white);
+  return withOpacity(darker ? QColor(Qt::black) : QColor(Qt::white), alpha);
 }
 
 }  // namespace Theme

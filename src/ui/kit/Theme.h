@@ -64,9 +64,10 @@ inline const QColor appBgLight{248, 249, 251};  // #F8F9FB window and sheet back
 inline const QColor cardLight{255, 255, 255};   // white: card, light (also when highlighted)
 inline const QColor textDark{236, 237, 240};    // #ECEDF0 primary text, dark
 inline const QColor textDimDark{152, 155, 166}; // #989BA6 secondary text, dark
-// Faint text reaches 4.5:1 on the background and the cards of its scheme
-// (the original #5D606E dark and #9498A4 light gave 2.6–2.9:1).
-inline const QColor textFaintDark{133, 137, 153};  // #858999 faint text, dark
+// Faint text reaches 4.5:1 on the background and the cards of its scheme,
+// the highlighted one too (the original #5D606E dark and #9498A4 light gave
+// 2.6–2.9:1).
+inline const QColor textFaintDark{142, 145, 160};  // #8E91A0 faint text, dark
 inline const QColor textLight{20, 21, 27};      // #14151B primary text, light
 inline const QColor textDimLight{93, 96, 110};  // #5D606E secondary text, light
 inline const QColor textFaintLight{110, 114, 128};  // #6E7280 faint text, light
@@ -79,11 +80,15 @@ inline const QColor filledEnd{14, 116, 144};    // #0E7490
 // Accent-coloured text (links) in the light scheme: brand1Light gives 3.5:1.
 inline const QColor accentTextLight{37, 99, 235};  // #2563EB
 // Status texts (a red "Faulted", an orange warning, a green "Guarded") in the
-// light scheme: the same hues, darker, to reach 4.5:1 on the background and
-// the cards (crash, orange and workingDark give 2.1–3.3:1 there). The dark
-// scheme's texts take crash, orange and working as they are.
+// light scheme: the same hues, darker, to reach 4.5:1 on the background, the
+// cards and their own status tint (crash, orange and workingDark give
+// 2.1–3.3:1 there). The dark scheme's texts take orange and working as they
+// are, and crash a shade lighter (crashTextDark).
 inline const QColor crashTextLight{200, 30, 30};     // #C81E1E
-inline const QColor warningTextLight{163, 95, 0};    // #A35F00
+// The dark scheme's red text: crash, a little lighter, so it reads on its
+// own tint over a highlighted card too.
+inline const QColor crashTextDark{249, 127, 127};    // #F97F7F
+inline const QColor warningTextLight{155, 90, 0};    // #9B5A00, 4.5:1 on its own tint too
 inline const QColor cautionTextLight{140, 90, 6};    // #8C5A06, amber's hue
 inline const QColor workingTextLight{19, 114, 54};   // #137236
 // Status symbols (a warning sign, a lock mark, a success or failure mark) in
@@ -162,8 +167,9 @@ QColor laidOn(const QColor& over, const QColor& under);
 // The contrast ratio of two opaque colours (1…21), as WCAG 2 reckons it.
 double contrastRatio(const QColor& a, const QColor& b);
 // `color`, or the nearest shade of its hue that reads at `ratio` on every
-// one of `grounds` (darker on light grounds, lighter on dark ones): a
-// coloured text on a face tinted with its own colour.
+// one of `grounds` (darker on light grounds, lighter on dark ones), each
+// measured as drawn: at `color`'s own opacity, laid on the ground. A
+// coloured text on a face tinted with its own colour, a text drawn faded.
 QColor legibleOn(const QColor& color, std::initializer_list<QColor> grounds, double ratio = 4.5);
 
 }  // namespace Theme

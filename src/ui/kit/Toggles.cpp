@@ -11,13 +11,14 @@ namespace tlr {
 // ---- ToggleControl, ToggleSwitch, CheckBox ----------------------------------
 
 ToggleControl::ToggleControl(QWidget* parent) : QAbstractButton(parent), disabledOpacity_(kDisabledOpacity) {
+  InputTrail::watch();
   setCheckable(true);
   setCursor(Qt::PointingHandCursor);
   whenLookChanges(this);
 }
 
 void ToggleControl::focusInEvent(QFocusEvent* event) {
-  ringShown_ = focusShowsRing(event, ringShown_);
+  ringShown_ = focusShowsRing(this, event, ringShown_);
   QAbstractButton::focusInEvent(event);
 }
 

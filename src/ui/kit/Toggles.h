@@ -26,7 +26,7 @@ class ToggleControl : public QAbstractButton {
   // Shows `on` without emitting toggled().
   void showState(bool on);
   // Has the focus, not from a click: drawn with a focus ring.
-  bool showsFocus() const { return hasFocus() && ringShown_; }
+  bool showsFocus() const { return (hasFocus() && ringShown_) || property(kFocusParked).toBool(); }
   // How opaque it is drawn while it cannot be used (0.35 unless set).
   void setDisabledOpacity(qreal opacity);
   qreal drawOpacity() const { return isEnabled() ? 1.0 : disabledOpacity_; }

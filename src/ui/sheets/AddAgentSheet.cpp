@@ -139,6 +139,8 @@ QWidget* AddAgentSheet::agentRow(const AgentEntry& entry, bool installed) {
   } else if (entry.install) {
     auto* button = new PrimaryButton(text(LocKey::addSheetInstallBtn()), QString(), row);
     button->setObjectName(QStringLiteral("addAgentInstall:") + entry.id);
+    // Every row's button reads "Install": a screen reader hears which agent.
+    button->setAccessibleName(text(LocKey::installSheetTitle(entry.localizedDisplayName())));
     button->setLabelFont(12, QFont::DemiBold);
     button->setPadding(12, 5);
     const QString id = entry.id;

@@ -248,6 +248,8 @@ QWidget* InstallSheet::doneBody() {
     inner->setSpacing(6);
     auto* cardTitle = new SectionTitle(text(LocKey::installSheetHowToOpenTitle()), card);
     cardTitle->setObjectName(QStringLiteral("installHowToOpenTitle"));
+    // On the accent's tint the faint grey would not read.
+    cardTitle->setRole(TextRole::dim);
     inner->addWidget(cardTitle);
     auto* how = new Label(QString(), 12, QFont::Normal, TextRole::primary, card);
     how->setCommandText(text(LocKey::installSheetHowToOpenBody(*executable, session_->shellStartFile())));

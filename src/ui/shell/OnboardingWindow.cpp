@@ -130,6 +130,8 @@ void OnboardingWindow::paintEvent(QPaintEvent*) { paintSheetBackground(this); }
 void OnboardingWindow::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) WindowManagerHints::keepWithItsWindow(this);
   QDialog::showEvent(event);
+  // "Got it" has the keyboard, its ring shown once the window is activated.
+  if (!event->spontaneous()) focusWithRing(ok_);
 }
 
 void OnboardingWindow::keyPressEvent(QKeyEvent* event) {

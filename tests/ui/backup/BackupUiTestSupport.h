@@ -2,6 +2,7 @@
 
 #include "core/stores/SettingsStore.h"
 #include "support/gui/ApplicationLook.h"
+#include "support/gui/ReadableTexts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -32,6 +33,8 @@ class LanguageScope {
 // "<name>.png" (the pictures of the README and docs/).
 inline QImage shoot(QWidget* widget, const QString& name) {
   QApplication::processEvents();
+  // Whatever a picture is taken of reads in both schemes.
+  expectReadableInBothSchemes(*widget, qPrintable(name));
   const QImage shot = widget->grab().toImage();
   if (const QString dir = qEnvironmentVariable("TLR_SCREENSHOT_DIR"); !dir.isEmpty()) {
     QDir().mkpath(dir);

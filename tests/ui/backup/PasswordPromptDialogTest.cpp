@@ -92,7 +92,7 @@ TEST_F(PasswordPromptTest, AWorkerWaitsForTheDialogAndGetsTheTypedTextUnchanged)
   EXPECT_EQ(PasswordVault::cachedPassword(), answer);
   EXPECT_EQ(seenMessage, "Unlock the encrypted backup image to start the backup");
   EXPECT_EQ(seenInformative,
-            "Enter the encrypted backup image password Enter it once — this computer remembers it for automatic backups.");
+            "Enter the encrypted backup image password. Enter it once — this computer remembers it for automatic backups.");
   EXPECT_EQ(seenPlaceholder, "Backup image password");
   EXPECT_TRUE(fieldHadFocus);
   EXPECT_TRUE(confirmIsRightOfCancel);

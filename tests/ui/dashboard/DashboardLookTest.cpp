@@ -3,6 +3,7 @@
 // (dashboard-<scheme>-<language>.png).
 #include "presentation/DashboardTestSupport.h"
 #include "support/gui/ApplicationLook.h"
+#include "support/gui/ReadableTexts.h"
 
 #include "ui/dashboard/AgentRowView.h"
 #include "ui/dashboard/DashboardPainting.h"
@@ -68,6 +69,9 @@ TEST_P(DashboardLookTest, DrawsTheSchemesColoursAndEveryRowState) {
   view.show();
   QApplication::processEvents();
   const QImage shot = view.grab().toImage();
+  // Every text drawn reads at 4.5:1, as drawn (a kind chip's faded words on
+  // its faint fill among them).
+  EXPECT_EQ(test::unreadableTexts(view).join(QStringLiteral("; ")).toStdString(), "");
   if (const QString dir = qEnvironmentVariable("TLR_SCREENSHOT_DIR"); !dir.isEmpty()) {
     QDir().mkpath(dir);
     shot.save(dir + QStringLiteral("/dashboard-%1.png").arg(QLatin1String(look.name)));

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QMouseEvent>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -311,6 +312,58 @@ TEST_F(DashboardViewTest, ToolbarButtonsTooltipsAndSheets) {
       EXPECT_EQ(built.last(), "usbImport");
     }
   }
+}
+
+// The restore and USB sheets go back to the backup sheet with the focus on
+// the button that handed over, whether a click or the keyboard pressed it.
+TEST_F(DashboardViewTest, TheBackupSheetComesBackWithTheFocusOnTheButtonThatHandedOver) {
+  installFakeSheets();
+  DashboardSheets sheets = view->sheets();
+  sheets.backup = [this](QWidget* parent, const QList<AgentEntry>&, std::function<void()>,
+                         std::function<void()> onOpenRestore, std::function<void()> onOpenUSBExport,
+                         std::function<void()>) {
+    auto* sheet = new FakeSheet(parent);
+    auto* column = new QVBoxLayout(sheet);
+    for (const auto& [name, open] : {std::pair{"backupRestoreFromBackup", onOpenRestore},
+                                     std::pair{"backupExportUSB", onOpenUSBExport}}) {
+      auto* button = new SecondaryButton(QLatin1String(name), QString(), std::nullopt, sheet);
+      button->setObjectName(QLatin1String(name));
+      QObject::connect(button, &QAbstractButton::clicked, sheet, open);
+      column->addWidget(button);
+    }
+    built << "backup";
+    return sheet;
+  };
+  view->setSheets(std::move(sheets));
+  view->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+  const auto focusedName = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+
+  click(view->backupButton());
+  Sheet* backup = view->openSheet(DashboardView::SheetKind::backup);
+  ASSERT_NE(backup, nullptr);
+  click(backup->findChild<QWidget*>("backupRestoreFromBackup"));
+  ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::restore) != nullptr; }));
+  QTest::keyClick(view->openSheet(DashboardView::SheetKind::restore), Qt::Key_Escape);
+  ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::backup) != nullptr; }));
+  EXPECT_EQ(focusedName(), "backupRestoreFromBackup") << "not the sheet's first control";
+
+  auto* exportUsb = view->openSheet(DashboardView::SheetKind::backup)->findChild<SecondaryButton*>("backupExportUSB");
+  exportUsb->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(exportUsb, Qt::Key_Return);
+  ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::usbExport) != nullptr; }));
+  QTest::keyClick(view->openSheet(DashboardView::SheetKind::usbExport), Qt::Key_Escape);
+  ASSERT_TRUE(test::waitUntil([&] { return view->openSheet(DashboardView::SheetKind::backup) != nullptr; }));
+  EXPECT_EQ(focusedName(), "backupExportUSB");
+  EXPECT_TRUE(static_cast<SecondaryButton*>(QApplication::focusWidget())->showsFocus());
+
+  // Opened afresh from the toolbar, it starts at its first control again,
+  // and closing it gives the focus back to the toolbar's button.
+  QTest::keyClick(view->openSheet(DashboardView::SheetKind::backup), Qt::Key_Escape);
+  EXPECT_EQ(QApplication::focusWidget(), view->backupButton());
+  click(view->backupButton());
+  ASSERT_NE(view->openSheet(DashboardView::SheetKind::backup), nullptr);
+  EXPECT_EQ(focusedName(), "backupRestoreFromBackup") << "its first control";
 }
 
 TEST_F(DashboardViewTest, LockSetReactionStartsANewlyLockedStoppedAgentFromTheFirstChange) {

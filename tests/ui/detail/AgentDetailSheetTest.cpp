@@ -291,6 +291,45 @@ TEST_F(DetailSheetTest, LaunchAndStopAreBusyUntilTheirDelayedCompletions) {
   EXPECT_FALSE(stop->isBusy());
 }
 
+// Stop or Launch pressed from the keyboard: the button keeps the focus
+// while it is busy, and the one that replaces it takes it, so the next
+// Return is never "Open config folder".
+TEST_F(DetailSheetTest, AKeyboardStopOrLaunchLeavesTheFocusOnTheButtonThatTakesItsPlace) {
+  const QByteArray withFolder = withExtra(kCli, R"("backup":{"discovery":{"primaryHomes":["~/.cli1"]}})");
+  QDir().mkpath(home.path() + "/.cli1");
+  QWidget window;
+  window.resize(700, 700);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto sheet = std::make_unique<AgentDetailSheet>(item(withFolder, true), callbacks.make(), stores(), settings, &window);
+  sheet->setDeleteOnDismiss(false);
+  sheet->present();
+  ASSERT_TRUE(shown(sheet.get(), "setupButton"));
+  auto* stop = find<SecondaryButton>(sheet.get(), "actionStop");
+  auto* launch = find<SecondaryButton>(sheet.get(), "actionLaunch");
+  stop->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(stop, Qt::Key_Return);
+  ASSERT_EQ(callbacks.count("stop"), 1);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(callbacks.count("setup"), 0) << "a second Return while it stops opens nothing";
+  callbacks.stops.takeFirst()(true);
+  sheet->setItem(item(withFolder, false));
+  EXPECT_TRUE(waitUntil([&] { return QApplication::focusWidget() == launch; }))
+      << QApplication::focusWidget()->objectName().toStdString();
+  EXPECT_TRUE(launch->showsFocus());
+
+  QTest::keyClick(launch, Qt::Key_Return);
+  ASSERT_EQ(callbacks.count("launch"), 1);
+  sheet->setItem(item(withFolder, true));
+  callbacks.launches.takeFirst()(true);
+  EXPECT_TRUE(waitUntil([&] { return QApplication::focusWidget() == stop; }))
+      << QApplication::focusWidget()->objectName().toStdString();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(callbacks.count("stop"), 2);
+  EXPECT_EQ(callbacks.count("setup"), 0);
+}
+
 TEST_F(DetailSheetTest, StoppingAManagedAgentBootsItOutDropsTheLockAndStopsLater) {
   DashboardAgentItem row = item(withExtra(kCli, R"("launchdLabel":"com.example.cli1")"), true);
   row.isLaunchdManaged = true;
@@ -467,6 +506,25 @@ TEST_F(DetailSheetTest, CompletionsAfterTheSheetClosedLandOnNothing) {
   callbacks.stops.takeFirst()(true);
 }
 
+// Every text the sheet draws reads at 4.5:1 in both schemes, as drawn: the
+// banner, the cards, the action row, the outlined sections (a red
+// Uninstall at 0.85 among them), the hints and every row of the history.
+TEST_F(DetailSheetTest, EveryTextReadsInBothSchemes) {
+  QDir(home.path()).mkpath(".cli1-config");
+  const QByteArray full = withExtra(
+      kCli, R"("backup":{"discovery":{"primaryHomes":["~/.cli1-config"]}},"doctor":{"command":["cli1","doctor"]},)"
+            R"("restart":{"command":["cli1","restart"]},"uninstall":{"paths":["~/.cli1"]})");
+  for (const AgentEventType type : {AgentEventType::started, AgentEventType::exitedAbnormal, AgentEventType::throttled})
+    events.append(AgentEvent::make("cli1", type));
+  doctorResults.setResult("cli1", doctorRun(2));
+  auto running = open(item(full, true), true);
+  expectReadableInBothSchemes(*running, "the detail sheet of a running agent");
+  // Stopped and locked: the lock's hint, the lock mark.
+  lockOnline.setLocked("cli1", true);
+  auto locked = open(item(full, false), true);
+  expectReadableInBothSchemes(*locked, "the detail sheet of a locked agent");
+}
+
 TEST_F(DetailSheetTest, SetupOffersTheCommandOrTheConfigurationFolder) {
   auto command = open(item(withExtra(kCli, R"("setupCommand":["cli1","setup-token"])")));
   ASSERT_TRUE(shown(command.get(), "detailSetupSection"));
@@ -601,6 +659,13 @@ TEST_F(DetailSheetTest, TheTwentyNewestEventsShowAsTimesOfDayWithTheirDates) {
     EXPECT_TRUE(wholeInView(QApplication::focusWidget())) << QApplication::focusWidget()->accessibleName().toStdString();
   }
   ASSERT_EQ(QApplication::focusWidget(), area);
+  // Named for a screen reader, its ring in room of its own around the
+  // rows: never over a time's first digit nor across the top row.
+  EXPECT_EQ(area->accessibleName(), "Recent events");
+  const QRect view = area->viewport()->geometry();
+  EXPECT_GE(view.left(), 3);
+  EXPECT_GE(view.top(), 3);
+  EXPECT_LE(view.bottom(), area->height() - 4);
   QScrollBar* bar = area->verticalScrollBar();
   ASSERT_GT(bar->maximum(), 0);
   QTest::keyClick(area, Qt::Key_PageDown);

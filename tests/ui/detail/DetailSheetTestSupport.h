@@ -5,6 +5,7 @@
 
 #include "support/FakeAgents.h"
 #include "support/gui/ApplicationLook.h"
+#include "support/gui/ReadableTexts.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -61,7 +62,7 @@ class DetailSheetFixture : public DetailStoresFixture {
     auto* label = root->findChild<QLabel*>(name);
     QStringList found;
     if (!label || label->textFormat() != Qt::RichText) return found;
-    static const QRegularExpression span(QStringLiteral("<span style=\"font-family:'[^']*'\">([^<]*)</span>"));
+    static const QRegularExpression span(QStringLiteral("<span style=\"font-family:'[^']*'[^\"]*\">([^<]*)</span>"));
     for (auto it = span.globalMatch(label->text()); it.hasNext();)
       found << it.next().captured(1).remove(QChar(0x2060)).replace(QChar(0x00A0), QLatin1Char(' '));
     return found;

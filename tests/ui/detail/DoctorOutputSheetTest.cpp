@@ -134,6 +134,7 @@ TEST_F(DoctorOutputSheetTest, ACheckThatDidNotSucceedWarnsAboveItsTranscript) {
   EXPECT_EQ(labelText(failed.get(), "doctorCheckFailedTitle"), "The check did not succeed");
   EXPECT_EQ(labelText(failed.get(), "doctorCheckFailedReason"), "Exit code 2");
   EXPECT_TRUE(shown(failed.get(), "doctorTranscript"));
+  expectReadableInBothSchemes(*failed, "the doctor output of a check that did not succeed");
 
   AgentDoctor::Result waiting = run(120.2, {}, {"oc", "doctor"}, 143);
   waiting.timedOut = true;
@@ -169,6 +170,7 @@ TEST_F(DoctorOutputSheetTest, IssuesAreNumberedCardsWithPlainTextAndTheirFixes) 
   EXPECT_EQ(buttons[0]->text(), "Refresh && retry") << "no mnemonic is taken from the title";
   EXPECT_EQ(buttons[0]->toolTip(), "Refresh & retry");
   EXPECT_EQ(sheet->findChildren<QLabel*>("issueSnippet").size(), 2) << "the matched line shows even when empty";
+  expectReadableInBothSchemes(*sheet, "the doctor output with issues");
 
   // A fix the installed version does not know is not offered, and its card
   // says why, in the window's language.

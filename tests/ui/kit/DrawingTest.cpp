@@ -126,8 +126,11 @@ TEST(StatusLightColours, EachStateHasItsStopsAndGlow) {
   EXPECT_EQ(StatusLight::lampStops(LightState::working)[2], QColor(0x15, 0x80, 0x3D));
   EXPECT_EQ(StatusLight::lampStops(LightState::idle)[0], QColor(0x6B, 0x72, 0x80));
   EXPECT_EQ(StatusLight::lampStops(LightState::idle)[2], QColor(0x1F, 0x29, 0x37));
-  // A stopped agent's lamp on the light scheme's white card: grey, not black.
-  for (const QColor& stop : StatusLight::lampStops(LightState::idle, false)) EXPECT_GE(stop.lightness(), 100);
+  // A stopped agent's lamp: the same greys in the light scheme, whose
+  // lightest stop still stands apart from the white card at 3:1.
+  EXPECT_EQ(StatusLight::lampStops(LightState::idle, false), StatusLight::lampStops(LightState::idle, true));
+  EXPECT_EQ(StatusLight::lampStops(LightState::idle, false)[1], QColor(0x37, 0x41, 0x51));
+  EXPECT_GE(Theme::contrastRatio(StatusLight::lampStops(LightState::idle, false)[0], Theme::cardLight), 3.0);
   // The light scheme's working and recovering lamps: darker, the same hues.
   for (const LightState state : {LightState::working, LightState::recovering})
     EXPECT_NEAR(StatusLight::lampStops(state, false)[1].hslHueF(), StatusLight::lampStops(state)[1].hslHueF(), 0.01);

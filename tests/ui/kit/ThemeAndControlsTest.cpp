@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 #include "support/gui/ApplicationLook.h"
 #include "support/gui/AssistiveTool.h"
+#include "support/gui/ReadableTexts.h"
 #include "support/gui/WrappedLines.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
@@ -21,7 +22,9 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTextEdit>
 #include <QVBoxLayout>
 #include <QtMath>
@@ -125,7 +128,8 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       double least;
     };
     std::vector<Pair> pairs;
-    for (const auto& [where, ground] : {std::pair{"background", r.background}, std::pair{"card", r.card}}) {
+    for (const auto& [where, ground] : {std::pair{"background", r.background}, std::pair{"card", r.card},
+                                        std::pair{"highlighted card", r.cardHover}}) {
       for (const auto& [what, text] : {std::pair{"text", r.text}, std::pair{"dim text", r.textDim},
                                        std::pair{"faint text", r.textFaint}, std::pair{"accent text", r.accentText}})
         pairs.push_back({what, text, ground, 4.5});
@@ -144,9 +148,15 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
         return QColor::fromRgbF(hue.redF() * a + ground.redF() * (1 - a), hue.greenF() * a + ground.greenF() * (1 - a),
                                 hue.blueF() * a + ground.blueF() * (1 - a));
       };
-      // A row's state pill: the status text on the status colour's tint.
-      for (const auto& [tint, text] : {std::pair{r.crash, r.crashText}, std::pair{r.working, r.workingText}})
-        pairs.push_back({"a row's state pill", text, tinted(tint), 4.5});
+      // A dim text on the accent's tint at its strongest (0.12: a tinted
+      // panel's title and lines) on the window and a card.
+      if (ground != r.cardHover)
+        pairs.push_back({"dim text on the accent's tint", r.textDim, Theme::laidOn(Theme::withOpacity(r.accent, 0.12), ground), 4.5});
+      // A status text on its own colour's tint (a row's state pill, a
+      // warning box).
+      for (const auto& [tint, text] : {std::pair{r.crash, r.crashText}, std::pair{r.working, r.workingText},
+                                       std::pair{Theme::orange, r.warningText}, std::pair{Theme::amber, r.cautionText}})
+        pairs.push_back({"a status text on its tint", text, tinted(tint), 4.5});
       // The status symbols (failure and success marks, warning signs, the
       // lock mark) keep their status colour's hue, on the ground and on
       // their own tint; a failed step's mark is faded to 0.8.
@@ -160,8 +170,11 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
         pairs.push_back({what, symbol, tinted(hue), 3.0});
         EXPECT_NEAR(symbol.hslHueF(), hue.hslHueF(), 0.01) << what;
       }
-      // A working or recovering agent's status light, against its own halo.
-      for (const LightState state : {LightState::working, LightState::recovering}) {
+      // A working or recovering agent's status light, against its own halo;
+      // in the light scheme a stopped agent's grey one too (in the dark
+      // scheme its dark grey sits low on purpose, the row's state saying it).
+      for (const LightState state : {LightState::working, LightState::recovering, LightState::idle}) {
+        if (state == LightState::idle && r.dark) continue;
         const auto [lamp, halo] = lampOnHalo(state, ground);
         pairs.push_back({"a status light on its halo", lamp, halo, 3.0});
       }
@@ -185,6 +198,24 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
         SecondaryButton tinted(QStringLiteral("Stop"), QStringLiteral("stop.fill"), color);
         EXPECT_GE(labelContrast(tinted, ground), 4.5) << what << " label on " << ground.name().toStdString();
       }
+    // Measured as drawn, opacity and all: a red label at 0.85 on no face of
+    // its own (Uninstall), and an agent's kind chip (the dim text at 0.85 on
+    // a faint fill) on the window, a card and a highlighted card.
+    for (const QColor& ground : {r.background, r.card, r.cardHover}) {
+      SecondaryButton outlined(QStringLiteral("Uninstall"), QStringLiteral("trash"));
+      outlined.setColors([] {
+        return SecondaryButton::Colors{Theme::withOpacity(Theme::destructive, 0.85), QColor(Qt::transparent),
+                                       Theme::withOpacity(Theme::destructive, 0.35)};
+      });
+      KindChip chip;
+      chip.setText(QStringLiteral("CLI"));
+      for (QWidget* label : {static_cast<QWidget*>(&outlined), static_cast<QWidget*>(&chip)}) {
+        const QList<double> lines = test::drawnOn(*label, ground);
+        ASSERT_FALSE(lines.isEmpty()) << label->accessibleName().toStdString();
+        for (const double ratio : lines)
+          EXPECT_GE(ratio, 4.5) << label->accessibleName().toStdString() << " on " << ground.name().toStdString();
+      }
+    }
     // An alert's red answer: white on its face.
     {
       QWidget window;
@@ -197,6 +228,47 @@ TEST(ThemeRoles, TextsReachFourAndAHalfAndIconsThreeToOneInBothSchemes) {
       EXPECT_GE(contrast(pair.foreground, pair.background), pair.least)
           << pair.what << " " << pair.foreground.name().toStdString() << " on " << pair.background.name().toStdString();
   }
+}
+
+// A coloured text on a ground it does not read on is drawn in the nearest
+// shade of its own hue that does, on every ground it lies on, at the
+// opacity it is drawn at.
+TEST(ThemeLegibleOn, KeepsAReadableColourElseTakesTheNearestShadeOfItsHueThatReadsEverywhere) {
+  const QColor white(Qt::white), paper = Theme::appBgLight, night = Theme::appBgDark, mid(150, 150, 150);
+  const auto least = [](const QColor& c, std::initializer_list<QColor> grounds) {
+    double lowest = 21;
+    for (const QColor& g : grounds) lowest = std::min(lowest, Theme::contrastRatio(Theme::laidOn(c, g), g));
+    return lowest;
+  };
+  // Readable as it is, or nothing to read it on: kept exactly.
+  EXPECT_EQ(Theme::legibleOn(Theme::textLight, {white, paper}), Theme::textLight);
+  EXPECT_EQ(Theme::legibleOn(Theme::destructive, {}), Theme::destructive);
+  // Red on white and the light ground: darker, the same hue, reading on
+  // both, and no darker than it must be.
+  const QColor onLight = Theme::legibleOn(Theme::destructive, {white, paper});
+  EXPECT_NEAR(onLight.hslHueF(), Theme::destructive.hslHueF(), 0.01);
+  EXPECT_LT(onLight.lightnessF(), Theme::destructive.lightnessF());
+  EXPECT_GE(least(onLight, {white, paper}), 4.5);
+  EXPECT_LT(least(onLight, {white, paper}), 4.8);
+  // On dark grounds it turns lighter instead.
+  const QColor blueish(30, 60, 160);
+  const QColor onDark = Theme::legibleOn(blueish, {night, Theme::cardDark});
+  EXPECT_GT(onDark.lightnessF(), blueish.lightnessF());
+  EXPECT_NEAR(onDark.hslHueF(), blueish.hslHueF(), 0.01);
+  EXPECT_GE(least(onDark, {night, Theme::cardDark}), 4.5);
+  EXPECT_LT(least(onDark, {night, Theme::cardDark}), 4.8);
+  // Every ground counts: a grey that reads on white but not on mid grey.
+  const QColor grey(90, 90, 90);
+  ASSERT_GE(Theme::contrastRatio(grey, white), 4.5);
+  EXPECT_GE(least(Theme::legibleOn(grey, {white, mid}), {white, mid}), 4.5);
+  // Drawn faded it is measured faded, and keeps its opacity: the dim text
+  // at 0.85 reads opaque on white, not at 0.85 on a faint fill.
+  const QColor chip = Theme::laidOn(Theme::withOpacity(Qt::black, 0.05), white);
+  const QColor faded = Theme::withOpacity(Theme::textDimLight, 0.85);
+  ASSERT_LT(least(faded, {chip}), 4.5);
+  const QColor shade = Theme::legibleOn(faded, {chip});
+  EXPECT_NEAR(shade.alphaF(), 0.85, 0.01);
+  EXPECT_GE(least(shade, {chip}), 4.5);
 }
 
 TEST(AppearanceResolution, ForcedSchemesIgnoreTheDesktopAndSystemFollowsIt) {
@@ -381,6 +453,140 @@ TEST(SheetBase, ASheetIsDrawnInsideItsWindowAndOnlyItsPresenterClosesIt) {
   EXPECT_TRUE(loose.isModal());
   EXPECT_FALSE(loose.windowFlags() & Qt::WindowCloseButtonHint);
   loose.dismiss();
+}
+
+// The focus stays with what the user pressed: a control that turns busy
+// (disabled while its work runs) keeps it, ring and all, and Return does
+// nothing meanwhile; usable again it has it back, and a control shown in
+// its place takes it over. It never falls to the control that follows.
+TEST(SheetBase, AFocusedControlThatTurnsBusyOrIsReplacedKeepsTheFocusFromWhatFollows) {
+  test::ApplicationLook look;
+  TestHost window;
+  window.resize(600, 400);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto* sheet = new TestSheet(&window);
+  sheet->setOnClose([sheet] { sheet->dismiss(); });
+  sheet->present();
+  auto* first = sheet->findChild<SecondaryButton*>(QStringLiteral("first"));
+  auto* second = sheet->findChild<SecondaryButton*>(QStringLiteral("second"));
+  // Beside it, next in the order Tab goes: what takes its place.
+  auto* replacement = new SecondaryButton(QStringLiteral("replacement"), QString(), std::nullopt, sheet);
+  replacement->setObjectName(QStringLiteral("replacement"));
+  QWidget::setTabOrder(first, replacement);
+  replacement->hide();
+  ASSERT_EQ(QApplication::focusWidget(), first);
+
+  first->setEnabled(false);
+  EXPECT_NE(QApplication::focusWidget(), second) << "not handed to what follows";
+  EXPECT_TRUE(first->showsFocus()) << "its ring stays";
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_TRUE(sheet->pressed.isEmpty()) << "Return presses nothing meanwhile";
+  first->setEnabled(true);
+  EXPECT_TRUE(test::waitUntil([&] { return QApplication::focusWidget() == first; })) << "back when usable";
+  EXPECT_TRUE(first->showsFocus());
+
+  // Replaced while busy, and replaced while usable.
+  for (const bool busy : {true, false}) {
+    SCOPED_TRACE(busy ? "busy" : "usable");
+    first->show();
+    first->setEnabled(true);
+    replacement->hide();
+    first->setFocus(Qt::TabFocusReason);
+    ASSERT_EQ(QApplication::focusWidget(), first);
+    if (busy) first->setEnabled(false);
+    replacement->show();
+    first->hide();
+    EXPECT_TRUE(test::waitUntil([&] { return QApplication::focusWidget() == replacement; }))
+        << "on " << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "nothing");
+    EXPECT_TRUE(replacement->showsFocus());
+    EXPECT_FALSE(first->showsFocus());
+  }
+  sheet->dismiss();
+}
+
+// The focus returns to the control that opened the sheet, also when a click
+// opened it (a click gives a button no focus): with its ring after Esc,
+// without one after a click closed it.
+TEST(SheetBase, TheFocusReturnsToTheControlThatOpenedTheSheet) {
+  test::ApplicationLook look;
+  TestHost window;
+  window.resize(600, 400);
+  auto* column = new QVBoxLayout(&window);
+  auto* plus = new SecondaryButton(QStringLiteral("plus"), QString(), std::nullopt, &window);
+  auto* gear = new SecondaryButton(QStringLiteral("gear"), QString(), std::nullopt, &window);
+  column->addWidget(plus);
+  column->addWidget(gear);
+  QPointer<TestSheet> sheet;
+  QObject::connect(gear, &QAbstractButton::clicked, [&] {
+    sheet = new TestSheet(&window);
+    sheet->setOnClose([s = sheet.data()] { s->dismiss(); });
+    sheet->present();
+  });
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  plus->setFocus(Qt::ActiveWindowFocusReason);
+  ASSERT_EQ(QApplication::focusWidget(), plus);
+
+  QTest::mouseClick(gear, Qt::LeftButton);
+  ASSERT_TRUE(sheet);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  EXPECT_EQ(QApplication::focusWidget(), gear) << "the button clicked, not the one the keyboard was on";
+  EXPECT_TRUE(gear->showsFocus()) << "Esc shows where the focus is";
+
+  QTest::mouseClick(gear, Qt::LeftButton);
+  ASSERT_TRUE(sheet);
+  QTest::mouseClick(sheet->findChild<QWidget*>(QStringLiteral("first")), Qt::LeftButton);
+  sheet->requestClose();
+  EXPECT_EQ(QApplication::focusWidget(), gear);
+  EXPECT_FALSE(gear->showsFocus()) << "closed by a click: no ring";
+}
+
+// A control given the focus before its window is active (an alert the
+// window manager activates after it is shown) shows its ring once the
+// activation brings the focus; an alert's default button does.
+TEST(PaintedControls, TheRingShowsWhenTheWindowsActivationBringsTheFocusGivenBefore) {
+  test::ApplicationLook look;
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+
+  QWidget window;
+  window.setAttribute(Qt::WA_ShowWithoutActivating);
+  auto* column = new QVBoxLayout(&window);
+  auto* plain = new SecondaryButton(QStringLiteral("plain"), QString(), std::nullopt, &window);
+  auto* asked = new SecondaryButton(QStringLiteral("asked"), QString(), std::nullopt, &window);
+  column->addWidget(plain);
+  column->addWidget(asked);
+  window.show();
+  ASSERT_FALSE(window.isActiveWindow());
+  plain->setFocus(Qt::OtherFocusReason);
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  EXPECT_EQ(QApplication::focusWidget(), plain);
+  EXPECT_FALSE(plain->showsFocus()) << "a window activated again keeps what it showed";
+
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  focusWithRing(asked);
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  EXPECT_EQ(QApplication::focusWidget(), asked);
+  EXPECT_TRUE(asked->showsFocus()) << "given with its ring before the activation";
+
+  // An alert: the default (cancel) button has the keyboard, ring and all.
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  auto* alert = new Alert(QStringLiteral("Turn off lock?"), QString(), &other);
+  PaintedButton* cancel = alert->addButton(QStringLiteral("Cancel"), Alert::Role::cancel);
+  alert->addButton(QStringLiteral("Confirm"), Alert::Role::destructive);
+  alert->present();
+  EXPECT_TRUE(test::waitUntil([&] { return QApplication::focusWidget() == cancel; }));
+  EXPECT_TRUE(cancel->showsFocus());
+  cancel->click();
 }
 
 TEST(SheetBase, GuardedCompletionDoesNothingAfterTheSheetWasDeleted) {
@@ -809,6 +1015,59 @@ TEST(DetailsDisclosureControl, HidesWithoutTextAndOpensOnAnyToggleKeepingLineBre
   EXPECT_EQ(line->accessibleName(), QStringLiteral("详情"));
   details->setDetails(QString());
   EXPECT_FALSE(details->isVisible());
+}
+
+// Every command a sentence marks is set apart the same way whatever its
+// words, in a Chinese sentence as in an English one: each letter as wide as
+// the next (the fixed-width face), on a tint of its own, in the primary
+// colour, in both schemes.
+TEST(LabelText, EveryMarkedCommandIsSetApartInEitherLanguageAndScheme) {
+  test::ApplicationLook look;
+  for (const AppearancePreference scheme : {AppearancePreference::light, AppearancePreference::dark}) {
+    look.set(scheme);
+    const Theme::Roles r = Theme::current();
+    for (const QString& sentence :
+         {QStringLiteral("Open a new terminal and type `wopennone`. Terminals that are already open need `source ~/.profile` first."),
+          QStringLiteral("打开新终端直接输 `wopennone` 即可使用。已开的终端窗口需先跑 `source ~/.profile`。")}) {
+      SCOPED_TRACE(sentence.toStdString());
+      Label label(QString(), 10.5, QFont::Normal, TextRole::faint);
+      label.setCommandText(sentence);
+      QTextDocument document;
+      document.setDefaultFont(label.font());
+      document.setDocumentMargin(0);
+      document.setHtml(label.text());
+      document.setTextWidth(2000);
+      QImage image(QSize(2000, qCeil(document.size().height())) * 3, QImage::Format_ARGB32);
+      image.setDevicePixelRatio(3);
+      image.fill(r.background);
+      {
+        QPainter painter(&image);
+        document.drawContents(&painter);
+      }
+      const QTextBlock block = document.firstBlock();
+      const QTextLine line = block.layout()->lineAt(0);
+      const QString plain = block.text();
+      for (const QString& command : {QStringLiteral("wopennone"), QStringLiteral("source")}) {
+        QString joined;  // its letters are joined by invisible word joiners
+        for (const QChar c : command) joined += QString(c) + QChar(0x2060);
+        joined.chop(1);
+        const qsizetype at = plain.indexOf(joined);
+        ASSERT_GE(at, 0) << command.toStdString();
+        const qreal from = line.cursorToX(int(at)), to = line.cursorToX(int(at + joined.size()));
+        const qreal cell = QFontMetricsF(Theme::monoFont(10.5)).horizontalAdvance(QLatin1Char('m'));
+        EXPECT_NEAR(to - from, cell * command.size(), 0.6) << command.toStdString() << ": fixed-width cells";
+        // Above its letters, inside its line: the tint, not the ground.
+        const QColor behind = image.pixelColor(qRound((from + to) / 2 * 3), qRound((line.y() + 1) * 3));
+        EXPECT_NE(behind.rgb(), r.background.rgb()) << command.toStdString() << " lies on a tint of its own";
+        // Its darkest (light: darkest; dark: lightest) ink is the primary colour.
+        double strongest = 0;
+        for (int y = qRound(line.y() * 3); y < qRound((line.y() + line.height()) * 3); ++y)
+          for (int x = qRound(from * 3); x < qRound(to * 3); ++x)
+            strongest = std::max(strongest, Theme::contrastRatio(image.pixelColor(x, y), behind));
+        EXPECT_GE(strongest, Theme::contrastRatio(r.text, behind) - 0.5) << command.toStdString() << " in the primary colour";
+      }
+    }
+  }
 }
 
 TEST(LabelText, APathWrapsOnlyAfterASlashAndNeverInsideAName) {

@@ -73,6 +73,9 @@ TEST_F(AddAgentSheetTest, NotInstalledComesFirstAndBothListsKeepRegistryOrder) {
   EXPECT_EQ(shown(*a, "addAgentName"), "a");
   EXPECT_EQ(shown(*a, "addAgentKind"), "App");
   EXPECT_EQ(shown(*a, "addAgentInstall:a"), "Install");
+  // Each row's button says, to a screen reader, which agent it installs.
+  EXPECT_EQ(child(*a, "addAgentInstall:a")->accessibleName(), "Install a");
+  EXPECT_EQ(child(*s, "addAgentInstall:c")->accessibleName(), "Install c");
   EXPECT_EQ(shown(*child(*s, "addAgentRow:done-plain"), "addAgentKind"), "Plugin");
   EXPECT_EQ(shown(*s, "addAgentInstalled:b"), "Installed");
   EXPECT_EQ(child(*s, "addAgentInstall:b"), nullptr);
@@ -83,6 +86,7 @@ TEST_F(AddAgentSheetTest, NotInstalledComesFirstAndBothListsKeepRegistryOrder) {
   EXPECT_NE(child(*s, "addAgentDivider:done-plain"), nullptr);
   EXPECT_EQ(child(*s, "addAgentDivider:b"), nullptr);
   EXPECT_EQ(shown(*s, "addAgentFooter"), "More agents coming soon…");
+  expectReadableInBothSchemes(*s, "the add-agent sheet");
 
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(shown(*s, "sheetTitle"), "添加 Agent");
@@ -91,6 +95,7 @@ TEST_F(AddAgentSheetTest, NotInstalledComesFirstAndBothListsKeepRegistryOrder) {
   EXPECT_EQ(shown(*child(*s, "addAgentRow:a"), "addAgentKind"), "App");
   EXPECT_EQ(shown(*child(*s, "addAgentRow:done-plain"), "addAgentKind"), "插件");
   EXPECT_EQ(shown(*s, "addAgentInstall:a"), "安装");
+  EXPECT_EQ(child(*s, "addAgentInstall:a")->accessibleName(), "安装 a ZH");
   EXPECT_EQ(shown(*s, "addAgentInstalled:b"), "已安装");
   EXPECT_EQ(shown(*s, "addAgentFooter"), "更多 Agent 陆续接入中…");
 }
@@ -133,6 +138,20 @@ TEST_F(AddAgentSheetTest, ALongNameIsShortenedAndEveryButtonStaysInView) {
     }
     EXPECT_TRUE(reached.contains("addAgentInstall:" + QString::fromLatin1(longName)));
     EXPECT_TRUE(reached.contains("addAgentInstall:h"));
+
+    // The keys that scroll the list take the focus with them: it never
+    // stays behind, under the header.
+    child(*s, "addAgentInstall:a")->setFocus(Qt::TabFocusReason);
+    for (const auto& [key, expected] : {std::pair{Qt::Key_End, "addAgentInstall:h"},
+                                        std::pair{Qt::Key_Home, "addAgentInstall:a"},
+                                        std::pair{Qt::Key_PageDown, ""}, std::pair{Qt::Key_PageUp, "addAgentInstall:a"}}) {
+      QTest::keyClick(QApplication::focusWidget(), key);
+      QCoreApplication::processEvents();
+      QWidget* focused = QApplication::focusWidget();
+      if (*expected) EXPECT_EQ(focused->objectName(), QLatin1String(expected));
+      else EXPECT_NE(focused->objectName(), QStringLiteral("addAgentInstall:a")) << "a page further down";
+      EXPECT_TRUE(wholeInView(focused)) << focused->objectName().toStdString() << " after key " << key;
+    }
   }
 }
 

@@ -71,6 +71,7 @@ TEST_F(InstallSheetTest, AMetRequirementInstallsAndEndsWithHowToOpen) {
                 " first.");
   EXPECT_FALSE(shown(*s, "installHowToOpenBody").contains(QLatin1Char('`')));
   EXPECT_TRUE(shown(*s, "installHowToOpenBody").contains("font-family")) << "the commands read apart";
+  expectReadableInBothSchemes(*s, "the install sheet, done");
 
   // Chinese at once, the rows already made too.
   SettingsStore::shared().setLanguage(AppLanguage::zh);
@@ -111,6 +112,7 @@ TEST_F(InstallSheetTest, AFailureIsShownInTheDoneTextWithoutHowToOpen) {
   // The PATH row speaks the window's language.
   EXPECT_EQ(textOf(rows[2]->step().label), "Added PATH to " + userShellStartFile() + " (new terminals pick it up)");
   EXPECT_EQ(shown(*s, "installDoneButton"), "Done");
+  expectReadableInBothSchemes(*s, "the install sheet, failed");
 }
 
 TEST_F(InstallSheetTest, AnErrorOfSeveralLinesKeepsItsLineBreaks) {
@@ -163,6 +165,7 @@ TEST_F(InstallSheetTest, MissingRequirementsShowTheirCardsAndWaitForRecheck) {
   ASSERT_TRUE(click(*s, "installOpenWebsite:tlr-bad-url"));
   ASSERT_TRUE(click(*s, "installOpenWebsite:tlr-odd"));
   EXPECT_EQ(recorded(opened), "https://odd.example/get\n--\n");
+  expectReadableInBothSchemes(*s, "the install sheet, requirements missing");
 
   userProgram("npm-tlr-missing", "");
   userProgram("tlr-odd", "");

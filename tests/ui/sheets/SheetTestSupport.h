@@ -6,6 +6,7 @@
 #include "support/RegistryJson.h"
 #include "support/TestSupport.h"
 #include "support/gui/ApplicationLook.h"
+#include "support/gui/ReadableTexts.h"
 #include "ui/kit/Controls.h"
 
 #include <QAbstractButton>

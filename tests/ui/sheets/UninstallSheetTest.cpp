@@ -95,6 +95,7 @@ TEST_F(UninstallSheetTest, ThePreviewShowsPresentMissingAndUnmeasuredPaths) {
   EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(agentSize + dataSize) + ")");
   ASSERT_TRUE(click(*s, "uninstallCheck:standard:~/.agent"));
   EXPECT_EQ(shown(*s, "uninstallStartButton"), "Uninstall (" + decimalByteCount(dataSize) + ")");
+  expectReadableInBothSchemes(*s, "the uninstall sheet's preview");
 
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(shown(*s, "sheetTitle"), "卸载 Agent ZH");
@@ -240,6 +241,7 @@ TEST_F(UninstallSheetTest, ExecutionReportsEachStepAndTheFailureBox) {
   EXPECT_EQ(child(*failureBox, "uninstallByHandNote"), nullptr);
   EXPECT_TRUE(failureBox->findChildren<QWidget*>("uninstallByHandLine").isEmpty());
   EXPECT_TRUE(child<QAbstractButton>(*s, "uninstallCloseButton")->isEnabled());
+  expectReadableInBothSchemes(*s, "the uninstall sheet, done with failures");
 
   SettingsStore::shared().setLanguage(AppLanguage::zh);
   EXPECT_EQ(shown(*s, "uninstallSummary"), "已卸载（2 项未成功）");

@@ -5,6 +5,7 @@
 #include "presentation/ScanPause.h"
 #include "support/TestSupport.h"
 #include "support/gui/AssistiveTool.h"
+#include "support/gui/ReadableTexts.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
 #include "ui/shell/MainWindow.h"
@@ -97,6 +98,13 @@ TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
   auto* gotIt = alert->findChild<QAbstractButton*>(QStringLiteral("alertGotIt"));
   ASSERT_NE(gotIt, nullptr);
   EXPECT_EQ(gotIt->accessibleName(), QStringLiteral("Got it"));
+  test::expectReadableInBothSchemes(*alert, "an action's failure alert");
+  // The open-failed alert, with its address to copy.
+  QPointer<Alert> unopened = Alert::presentOpenFailed(settings, QStringLiteral("https://example.org/a"),
+                                                      LocKey::alertOpenerFailed(3), /*folder=*/false, &window);
+  ASSERT_TRUE(unopened);
+  test::expectReadableInBothSchemes(*unopened, "an address that could not be opened");
+  unopened->findChild<QAbstractButton*>(QStringLiteral("alertGotIt"))->click();
   gotIt->click();
   EXPECT_TRUE(tlr::test::waitUntil([&] { return alert.isNull(); })) << "it closes and goes";
   EXPECT_TRUE(test::reachableInTree(&window, content)) << "and back in reach";

@@ -141,6 +141,7 @@ TEST(Onboarding, WithoutASystemTrayItSaysTheMainWindowIsWhereTollamereLives) {
             QStringLiteral("This desktop has no system tray, so I live in my main window."));
   EXPECT_EQ(child<Label>(window, "onboardingStep2")->text(),
             QStringLiteral("Start Tollamere again and the window comes to the front"));
+  test::expectReadableInBothSchemes(window, "the onboarding window without a tray");
   scope.settings.setLanguage(AppLanguage::zh);
   EXPECT_EQ(child<Label>(window, "onboardingBody")->text(), QStringLiteral("这个桌面没有系统托盘，所以我常驻在主窗口里。"));
 }
@@ -158,6 +159,7 @@ TEST(Onboarding, TextsInBothLanguagesAndEveryWayOutEndsTheModalRun) {
   EXPECT_TRUE(window.windowFlags().testFlag(Qt::FramelessWindowHint));
   EXPECT_FALSE(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Tollamere is running 👋"));
+  test::expectReadableInBothSchemes(window, "the onboarding window");
   scope.settings.setLanguage(AppLanguage::zh);
   EXPECT_EQ(child<Label>(window, "onboardingTitle")->text(), QStringLiteral("Tollamere 已启动 👋"));
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Tollamere 已启动 👋"));

@@ -107,6 +107,7 @@ TEST(SettingsSheetLayout, SectionsInOrderWithUpperCaseEnglishTitles) {
   }
   EXPECT_EQ(f.find<PillButton>("appearancePill.system")->label(), QStringLiteral("System"));
   EXPECT_EQ(f.find<PrimaryButton>("tutorialButton")->label(), QStringLiteral("Open Tutorial Center"));
+  test::expectReadableInBothSchemes(*f.sheet, "the settings sheet");
 }
 
 TEST(SettingsSheetLayout, ChoosingEnglishRedrawsEverythingAtOnceAndPillsKeepTheirLabels) {
@@ -171,9 +172,22 @@ TEST(SettingsSheetControls, SwitchesActOnAnAssistiveToolsToggleAndFollowTheStore
   EXPECT_EQ(f.store.appearance(), AppearancePreference::light);
   EXPECT_TRUE(test::accessibleChecked(light));
   EXPECT_FALSE(test::accessibleChecked(system));
+  // Each group's checked choice is its one Tab stop, so Tab reaches and a
+  // reader announces what is set.
+  const auto tabStops = [&f](const char* group) {
+    QStringList stops;
+    for (const char* value : {"system", "light", "dark", "zh", "en"})
+      if (auto* pill = f.sheet->findChild<PillButton*>(QLatin1String(group) + QLatin1Char('.') + QLatin1String(value));
+          pill && (pill->focusPolicy() & Qt::TabFocus))
+        stops << QLatin1String(value);
+    return stops;
+  };
+  EXPECT_EQ(tabStops("appearancePill"), QStringList{"light"});
+  EXPECT_EQ(tabStops("languagePill"), QStringList{"en"});
   f.store.setAppearance(AppearancePreference::system);
   EXPECT_TRUE(test::accessibleChecked(system)) << "the store changed elsewhere: the choice follows";
   EXPECT_FALSE(test::accessibleChecked(light));
+  EXPECT_EQ(tabStops("appearancePill"), QStringList{"system"});
   EXPECT_EQ(f.find<QWidget>("settingsScroll")->focusPolicy(), Qt::NoFocus) << "no unnamed Tab stop";
 
   // A development copy's auto-start switch cannot be toggled from anywhere.
@@ -280,6 +294,7 @@ TEST(LegalSheets, PrivacyThenTermsOneAtATimeInTheSheetsLanguage) {
   EXPECT_EQ(privacy->shownTitle(), QStringLiteral("Privacy Policy"));
   EXPECT_TRUE(privacy->shownText().contains(QStringLiteral("install id")));
   EXPECT_TRUE(privacy->shownText().contains(QStringLiteral("~/.local/share/Tollamere")));
+  test::expectReadableInBothSchemes(*privacy, "the privacy policy");
   click(f.find<LinkButton>("termsLink"));
   EXPECT_EQ(f.sheet->legalSheet(), privacy) << "only one legal text at a time";
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/gui/ReadableTexts.h"
+
 #include <QAbstractButton>
 #include <QWidget>
 
