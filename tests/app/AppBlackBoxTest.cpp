@@ -240,6 +240,9 @@ TEST_F(RunningApplication, LockFileHoldsExactlyThePidAndOurFilesAreTheOwnersOnly
                              "/.local/state/Tollamere", "/.local/state/Tollamere/DiagnosticReports"})
     EXPECT_EQ(modeOf(home + folder), 0700u) << folder;
   EXPECT_EQ(modeOf(home + QStringLiteral("/.local/share")), baseMode);
+  // The runtime folder is made off the window thread, where the start-up
+  // first needs it: a moment later under load.
+  EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(runtime.path() + QStringLiteral("/Tollamere")); }));
   EXPECT_EQ(modeOf(runtime.path() + QStringLiteral("/Tollamere")), 0700u);
   for (const QString& file : {appFolder + QStringLiteral("/network-log.json"), appFolder + QStringLiteral("/single-instance.lock"),
                               home + QStringLiteral("/.config/Tollamere/defaults.json")})
@@ -298,6 +301,24 @@ TEST_F(RunningApplication, AnAgentInstalledWithNvmsNpmCountsAsInstalled) {
       << app.stdOut().toStdString();
   ASSERT_GT(agents_.start(program), 0);
   EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Nvm Agent"), 20s))
+      << app.stdOut().toStdString();
+}
+
+// The line of what the scan sees was said only when what ran changed: an
+// agent seen running by a round that looked for programs before npm's folder
+// was known, or installed while it ran, stayed "0 installed" in the log.
+TEST_F(RunningApplication, AProgramInstalledWhileItsAgentRunsIsSaidToBeInstalled) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-late-agent"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/unpacked"), name);
+  AppProcess& app =
+      process(sandbox(shippedWithCliAgent(QStringLiteral("late-agent"), QStringLiteral("Late Agent"), name)));
+  ASSERT_TRUE(app.start());
+  ASSERT_GT(agents_.start(program), 0);
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 0 已装 / 1 pid 全部: Late Agent"), 20s))
+      << app.stdOut().toStdString();
+  QDir().mkpath(home_.path() + QStringLiteral("/.local/bin"));
+  ASSERT_TRUE(QFile::link(program, home_.path() + QStringLiteral("/.local/bin/") + name));
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Late Agent"), 20s))
       << app.stdOut().toStdString();
 }
 

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -293,17 +294,20 @@ TEST(DefaultsConcurrency, AReadDoesNotWaitForAWriteOnItsWay) {
   TempHome home;
   Defaults d(tlr::Paths::defaultsFile());
   d.set("TLR.language", "en");
-  std::promise<void> entered;
+  // The hook runs on the defaults' own writing thread, which may still be
+  // waking from its wait when the test's locals go: it holds what it uses.
+  const auto entered = std::make_shared<std::promise<void>>();
+  std::future<void> hasEntered = entered->get_future();
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  std::atomic<bool> held{false};
-  d.setWriteHook([&] {
-    if (held.exchange(true)) return;
-    entered.set_value();
+  const auto held = std::make_shared<std::atomic<bool>>(false);
+  d.setWriteHook([entered, held, released] {
+    if (held->exchange(true)) return;
+    entered->set_value();
     released.wait();
   });
   std::thread writer([&] { d.set("TLR.events", QString(200000, 'e')); });
-  entered.get_future().wait();
+  hasEntered.wait();
   auto read = std::async(std::launch::async, [&] { return d.string("TLR.language"); });
   const bool returned = read.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
   release.set_value();
@@ -341,8 +345,10 @@ TEST(DefaultsJournal, ALargeFileTakesEachChangeInItsJournalUntilTheJournalIsHalf
   const QString path = tlr::Paths::defaultsFile();
   Defaults d(path, Defaults::Options{4 * 1024});
   QList<QByteArray> elements = elementsNamed("old", 200);  // about 10 KB
-  d.setElements("log", elements);
+  // The small value first: the writer may take each change on its own, and
+  // the file is large only once the elements are in.
   d.set("TLR.language", "en");
+  d.setElements("log", elements);
   ASSERT_TRUE(d.flush());
   EXPECT_FALSE(QFileInfo::exists(d.journalPath())) << "written whole: no journal yet";
   const auto written = identityOf(path);
