@@ -75,6 +75,8 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
   }
   // Until the relaunch is confirmed, the scans leave the agent to it.
   ++relaunching_[entry.id];
+  const QDateTime begun = QDateTime::currentDateTimeUtc();
+  relaunchesSince_[entry.id].append(begun);
   const bool openApp = entry.recover->strategy == Strategy::openApp;
   startOffMain(
       this,
@@ -121,8 +123,12 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
         }
         return outcome;
       },
-      [this, entry, intent, instance](const Relaunch& outcome) {
+      [this, entry, intent, instance, begun](const Relaunch& outcome) {
         lifecycle::countDown(relaunching_, entry.id);
+        if (auto found = relaunchesSince_.find(entry.id); found != relaunchesSince_.end()) {
+          found->removeOne(begun);
+          if (found->isEmpty()) relaunchesSince_.erase(found);
+        }
         handleRelaunch(entry, intent, instance, outcome);
       });
 }

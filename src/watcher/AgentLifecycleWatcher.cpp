@@ -295,11 +295,13 @@ bool AgentLifecycleWatcher::stillRuns(const QList<RunningAgent>& all, const QStr
     const pid_t of = instanceOf_.value(it.key()).pid;
     if (of != instance.pid) otherInstances << of << it.key();
   }
-  // Started after the instance ended: another instance's relaunch, not yet
-  // confirmed (two crashes at once), never what is left of this one.
-  const auto startedSince = [&](const RunningAgent& r) {
-    return instance.endedAt && r.launchDate && *r.launchDate > *instance.endedAt;
-  };
+  // Started after the instance ended, or after a relaunch of the agent
+  // under way began: another instance's relaunch, not yet confirmed (two
+  // crashes at once), never what is left of this one.
+  std::optional<QDateTime> since = instance.endedAt;
+  for (const QDateTime& begun : relaunchesSince_.value(agentId))
+    if (!since || begun < *since) since = begun;
+  const auto startedSince = [&](const RunningAgent& r) { return since && r.launchDate && *r.launchDate > *since; };
   return std::any_of(all.cbegin(), all.cend(), [&](const RunningAgent& r) {
     return r.entry.id == agentId && !r.parentAgentId && !otherInstances.contains(r.pid) &&
            !otherInstances.contains(r.instancePid) && !startedSince(r);

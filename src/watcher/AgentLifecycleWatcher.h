@@ -274,7 +274,7 @@ class AgentLifecycleWatcher final : public QObject {
   bool hasOtherWatchedPid(const QString& agentId, pid_t instance) const;
   // Whether `all` (a fresh scan) still holds a process of the agent that no
   // other watched instance of it accounts for and that was there before
-  // `instance` ended.
+  // `instance` ended and before any relaunch of the agent under way began.
   bool stillRuns(const QList<RunningAgent>& all, const QString& agentId, const Instance& instance) const;
   // Scans off the main thread; `then` gets every record on the main thread.
   // A scan not yet begun serves every caller that asks before it begins: a
@@ -359,8 +359,10 @@ class AgentLifecycleWatcher final : public QObject {
   // Agents with user restarts and stops under way, and how many.
   QHash<QString, int> restartsInProgress_;
   QHash<QString, int> stopsInProgress_;
-  // Agents whose automatic relaunch is being confirmed.
+  // Agents whose automatic relaunch is being confirmed, and when each of
+  // those relaunches began.
   QHash<QString, int> relaunching_;
+  QHash<QString, QList<QDateTime>> relaunchesSince_;
   // Agents the user just started, and when.
   QHash<QString, TimePoint> expectedStarts_;
   bool started_ = false;
