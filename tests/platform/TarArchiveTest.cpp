@@ -195,6 +195,13 @@ TEST(TarArchive, ExtractsChosenMembersWithTheirModesButNotTheirOwner) {
 // Members of every size a block boundary makes special, each followed by
 // another, come back byte for byte; names that merely hold dots are names,
 // and only a ".." component is refused.
+// Writes `tar` to `archive` and unpacks it into the new folder `into`.
+static TarArchive::Result extractRaw(const tlr::test::RawTar& tar, const QString& archive, const QString& into) {
+  writeBytes(archive, tar.gzipped());
+  QDir().mkpath(into);
+  return TarArchive::extract(archive, into);
+}
+
 TEST(TarArchive, UnpacksEmptyAndWholeBlockMembersAndNamesWithDots) {
   QTemporaryDir dir;
   tlr::test::RawTar tar;
@@ -213,11 +220,8 @@ TEST(TarArchive, UnpacksEmptyAndWholeBlockMembersAndNamesWithDots) {
   tar.hardLink("a/..again", "a/..hidden");
   tar.file("a/../up", "refused");
   tar.file("a/after", "after");
-  const QString archive = dir.path() + "/a.tar.gz";
-  writeBytes(archive, tar.gzipped());
-  const QString into = dir.path() + "/into";
-  QDir().mkpath(into);
-  const auto result = TarArchive::extract(archive, into);
+  const QString archive = dir.path() + "/a.tar.gz", into = dir.path() + "/into";
+  const auto result = extractRaw(tar, archive, into);
   EXPECT_FALSE(result.ok()) << "the \"..\" member fails the unpacking";
   EXPECT_TRUE(result.errorOutput.contains("a/../up: Member name contains '..'")) << result.errorOutput.toStdString();
   for (const auto& [name, content] : files) {
@@ -247,11 +251,8 @@ TEST(TarArchive, ManySmallFilesComeBackWholeWhileSeveralAreMadeAtOnce) {
   tar.hardLink("z/link", "f7/file299");
   tar.file("z/again", "first");
   tar.hardLink("z/again", "f0/file0");
-  const QString archive = dir.path() + "/a.tar.gz";
-  writeBytes(archive, tar.gzipped());
-  const QString into = dir.path() + "/into";
-  QDir().mkpath(into);
-  const auto result = TarArchive::extract(archive, into);
+  const QString archive = dir.path() + "/a.tar.gz", into = dir.path() + "/into";
+  const auto result = extractRaw(tar, archive, into);
   EXPECT_TRUE(result.ok()) << result.errorOutput.toStdString();
   int wrong = 0;
   for (int folder = 0; folder < 8; ++folder) {
