@@ -240,13 +240,16 @@ TEST_F(RunningApplication, LockFileHoldsExactlyThePidAndOurFilesAreTheOwnersOnly
                              "/.local/state/Tollamere", "/.local/state/Tollamere/DiagnosticReports"})
     EXPECT_EQ(modeOf(home + folder), 0700u) << folder;
   EXPECT_EQ(modeOf(home + QStringLiteral("/.local/share")), baseMode);
-  // The runtime folder is made off the window thread, where the start-up
-  // first needs it: a moment later under load.
+  // The runtime folder and the settings file are made off the window
+  // thread (the settings on a writer of their own): a moment later under
+  // load.
   EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(runtime.path() + QStringLiteral("/Tollamere")); }));
   EXPECT_EQ(modeOf(runtime.path() + QStringLiteral("/Tollamere")), 0700u);
   for (const QString& file : {appFolder + QStringLiteral("/network-log.json"), appFolder + QStringLiteral("/single-instance.lock"),
-                              home + QStringLiteral("/.config/Tollamere/defaults.json")})
+                              home + QStringLiteral("/.config/Tollamere/defaults.json")}) {
+    EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(file); })) << file.toStdString();
     EXPECT_EQ(modeOf(file), 0600u) << file.toStdString();
+  }
 }
 
 TEST_F(RunningApplication, SecondInstanceBringsTheFirstForwardAndEnds) {
