@@ -10,7 +10,7 @@
 
 namespace tlr::ProcessSignals {
 
-int send(pid_t pid, int signal) {
+int sendIf(pid_t pid, int signal, const std::function<bool(pid_t)>& isThatProcess) {
   if (pid <= 0) return ESRCH;  // never a process group or "everyone"
   // Held while the owner is checked, so the number cannot pass to another
   // process between the check and the signal.
@@ -21,12 +21,16 @@ int send(pid_t pid, int signal) {
   if (process && process->uid != ::getuid()) {
     // Another user's process is never ours to signal, even where root could.
     result = EPERM;
+  } else if (isThatProcess && !isThatProcess(pid)) {
+    result = ESRCH;
   } else if (::syscall(SYS_pidfd_send_signal, pidFd, signal, nullptr, 0) != 0) {
     result = errno;
   }
   ::close(pidFd);
   return result;
 }
+
+int send(pid_t pid, int signal) { return sendIf(pid, signal, {}); }
 
 bool isAlive(pid_t pid) {
   if (pid <= 0) return false;

@@ -61,6 +61,16 @@ bool DashboardModel::isFaultEvent(AgentEventType type) {
   return false;
 }
 
+QString DashboardModel::statusText(const DashboardAgentItem& item, AppLanguage language) {
+  // A faulted agent may still run (another instance, a throttled one's
+  // sibling): the row says both, as the counters count both.
+  if (item.isFaulted)
+    return item.instances > 0 ? LocTexts::text(language, LocKey::statusFaultedRunning(item.instances))
+                              : LocTexts::text(language, LocKey::statusFaulted());
+  if (item.instances > 1) return LocTexts::text(language, LocKey::statusRunningInstances(item.instances));
+  return LocTexts::text(language, item.isRunning ? LocKey::statusRunning() : LocKey::statusStopped());
+}
+
 int DashboardModel::orderWeight(const DashboardAgentItem& item) {
   if (item.isThrottled) return 1000;
   int rank = 0;
@@ -110,10 +120,6 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
   const QSet<QString> locked = stores_.lockOnline ? stores_.lockOnline->lockedIDs() : QSet<QString>{};
   const QSet<QString> throttled = watcher_ ? watcher_->throttledAgents() : QSet<QString>{};
   const AppLanguage language = stores_.settings ? stores_.settings->language() : AppLanguage::zh;
-  auto text = [language](LocKey::Id id) { return LocTexts::text(language, LocKey::plain(id)); };
-  const QString faultedText = text(LocKey::Id::statusFaulted);
-  const QString runningText = text(LocKey::Id::statusRunning);
-  const QString stoppedText = text(LocKey::Id::statusStopped);
 
   QList<DashboardAgentItem> rows;
   rows.reserve(lastInstalled_.size());
@@ -133,11 +139,7 @@ void DashboardModel::update(const QList<AgentEntry>& installed, const QList<Runn
     item.isFaulted = item.isThrottled || (newest != newestEvent.cend() && isFaultEvent(*newest));
     item.instances = item.isRunning ? std::max<int>(1, instancesById.value(entry.id).size()) : 0;
     if (run) item.workingFolder = run->workingFolder;
-    item.bigStatusText = item.isFaulted ? faultedText
-                         : item.instances > 1
-                             ? LocTexts::text(language, LocKey::statusRunningInstances(item.instances))
-                         : item.isRunning ? runningText
-                                          : stoppedText;
+    item.bigStatusText = statusText(item, language);
     if (const RunningAgent* embedded = embeddedByParent.value(entry.id)) {
       item.embeddedCliPID = embedded->pid;
       item.embeddedCliName = embedded->entry.localizedDisplayName();

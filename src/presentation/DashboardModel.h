@@ -77,6 +77,10 @@ class DashboardModel final : public QObject {
   // have appeared); the rows follow when the answer differs.
   void refreshSetupAction(const AgentEntry& entry) { setupActions_.refresh(entry); }
 
+  // The row's one-word status in `language`, with how many instances run
+  // where that is more than one, or where a faulted agent still runs:
+  // "Faulted · 1 running", "Running ×2", "Running", "Stopped".
+  static QString statusText(const DashboardAgentItem& item, AppLanguage language);
   // The sort weight of a row: 1000 when throttled; otherwise
   // (locked ? 0 : 10) + (running ? 0 : 100) + the kind's rank (desktop app 0,
   // command-line agent 1, IDE plug-in 2). Lower sorts first.

@@ -58,6 +58,11 @@ struct AgentEntry {
     std::optional<Command> command;
     std::optional<QString> workingDirectory;
     std::optional<QString> urlScheme;
+    // The agent's plain command, a new session where `command` continues the
+    // last one (`claude` for `claude --continue`): started in the same
+    // folder when the continuing form ends at once, as it does where there
+    // is nothing to continue. Absent or empty: `command` is the plain form.
+    std::optional<Command> plainCommand;
   };
 
   // Install recipe.

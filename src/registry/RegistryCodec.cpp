@@ -50,6 +50,7 @@ void fields(V& v, R& r) {
   v("command", r.command);
   v("workingDirectory", r.workingDirectory);
   v("urlScheme", r.urlScheme);
+  v("plainCommand", r.plainCommand);
 }
 
 template <class V, RecordOf<Entry::Install::Requirement> R>

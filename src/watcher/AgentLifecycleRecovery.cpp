@@ -1,6 +1,8 @@
 #include "watcher/AgentLifecycleWatcher.h"
 
+#include "platform/Log.h"
 #include "platform/OffMain.h"
+#include "watcher/InstanceTerminals.h"
 #include "watcher/AgentLifecycleParts.h"
 
 #include <QMetaObject>
@@ -12,15 +14,15 @@
 namespace tlr {
 
 void AgentLifecycleWatcher::recoverOrThrottle(const AgentEntry& entry, ExitIntent intent, const Instance& instance) {
-  if (!throttle_.noteDecision(entry.id, services_.clock())) {
-    attemptRecover(entry, intent, instance, Cause::exit);
+  if (!throttle_.noteDecision(entry.id, throttleFolder(instance), services_.clock())) {
+    attemptRecover(entry, intent, instance);
     return;
   }
-  throttleRepeats(entry);
+  throttleRepeats(entry, instance);
 }
 
-void AgentLifecycleWatcher::throttleRepeats(const AgentEntry& entry) {
-  throttle(entry.id);
+void AgentLifecycleWatcher::throttleRepeats(const AgentEntry& entry, const Instance& instance) {
+  throttle(entry.id, instance);
   record(entry.id, AgentEventType::throttled);
   lifecycle::log("[Throttle] ", entry,
                  QStringLiteral(" %1 内 recover 超过 %2 次，停止").arg(throttle_.windowText()).arg(throttle_.threshold()));
@@ -32,7 +34,7 @@ void AgentLifecycleWatcher::scheduleDelayedRecoveryCheck(const AgentEntry& entry
     if (!scanner_ || isRestarting(entry.id)) return;
     scanThen([this, entry, intent, instance](const QList<RunningAgent>& all) {
       if (isRestarting(entry.id)) return;
-      if (stillRuns(all, entry.id, instance.pid)) {
+      if (stillRuns(all, entry.id, instance)) {
         // It turned itself into a background service; the next tick picks
         // up its new pid.
         lifecycle::log("[Skip] ", entry, QStringLiteral(" 3s 后仍在跑（真 daemon 后台模式），不 recover"));
@@ -62,17 +64,19 @@ const RunningAgent* newProcess(const QList<RunningAgent>& all, const QString& ag
 
 }  // namespace
 
-void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent intent, const Instance& instance,
-                                           Cause cause) {
+void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent intent, const Instance& instance) {
   using Strategy = AgentEntry::Recover::Strategy;
   const AgentEventType eventType = RecoveryPolicy::recoveredEventType(intent);
   if (!scanner_ || !entry.recover || entry.recover->strategy == Strategy::openUrlScheme) {
-    relaunch(entry, /*byUser=*/false, instance.folder,
-             [this, entry, eventType](const Result& result) { handleRecoverResult(entry, eventType, result); });
+    relaunch(entry, /*byUser=*/false, instance.folder, [this, entry, eventType, instance](const Result& result) {
+      handleRecoverResult(entry, eventType, instance, result);
+    });
     return;
   }
   // Until the relaunch is confirmed, the scans leave the agent to it.
   ++relaunching_[entry.id];
+  const QDateTime begun = QDateTime::currentDateTimeUtc();
+  relaunchesSince_[entry.id].append(begun);
   const bool openApp = entry.recover->strategy == Strategy::openApp;
   startOffMain(
       this,
@@ -84,60 +88,91 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
           outcome.installed = false;
           return outcome;
         }
-        // The agent's other instances, which are no sign of this one.
-        QSet<pid_t> before;
-        for (const RunningAgent& r : scanner->scanAll())
-          if (r.entry.id == entry.id) before << r.pid;
-        outcome.result = openApp ? recover->recoverOpenApp(entry) : recover->recoverExecCli(entry, folder);
-        if (!outcome.result.isLaunched()) return outcome;
-        // A terminal or a desktop session reports no pid, and an agent that
-        // cannot start (no network, a broken install) is gone within a
-        // second: only a scan a few seconds on tells whether it runs.
-        OffMainPool::pause(settle);
-        const QList<RunningAgent> after = scanner->scanAll();
-        if (const RunningAgent* started = newProcess(after, entry.id, before, AgentRecover::startFolder(folder))) {
-          outcome.pid = started->pid;
-          outcome.folder = started->workingFolder;
+        const QString where = AgentRecover::startFolder(folder);
+        // One start, confirmed by a scan a few seconds on: a terminal or a
+        // desktop session reports no pid, and an agent that cannot start (no
+        // network, a broken install, nothing to continue) is gone within a
+        // second.
+        const auto startAndFind = [&](bool plain) {
+          // The agent's other instances, which are no sign of this one.
+          QSet<pid_t> before;
+          for (const RunningAgent& r : scanner->scanAll())
+            if (r.entry.id == entry.id) before << r.pid;
+          outcome.result = openApp ? recover->recoverOpenApp(entry) : recover->recoverExecCli(entry, folder, plain);
+          if (!outcome.result.isLaunched()) return false;
+          OffMainPool::pause(settle);
+          // The windows the instance had before are done with by now, also
+          // one whose command had not quite ended when this one opened.
+          if (!openApp) recover->terminals().closeEnded(entry.id, where, outcome.result.endedFile);
+          if (const RunningAgent* started = newProcess(scanner->scanAll(), entry.id, before, where)) {
+            outcome.pid = started->pid;
+            outcome.folder = started->workingFolder;
+            return true;
+          }
+          outcome.endedStatus = InstanceTerminals::endedStatus(outcome.result.endedFile);
+          return false;
+        };
+        if (startAndFind(false)) return outcome;
+        // The continuing command ended at once (nothing to continue in this
+        // folder): a new session there brings the agent back.
+        if (outcome.endedStatus && AgentRecover::endedWithNothingToContinue(entry, outcome.result)) {
+          log("[Recover] ", entry.id + QStringLiteral(" 继续会话的命令随即结束 (exit %1) → 新会话").arg(*outcome.endedStatus));
+          outcome.plain = true;
+          outcome.endedStatus.reset();
+          startAndFind(true);
         }
         return outcome;
       },
-      [this, entry, intent, cause](const Relaunch& outcome) {
+      [this, entry, intent, instance, begun](const Relaunch& outcome) {
         lifecycle::countDown(relaunching_, entry.id);
-        handleRelaunch(entry, intent, cause, outcome);
+        if (auto found = relaunchesSince_.find(entry.id); found != relaunchesSince_.end()) {
+          found->removeOne(begun);
+          if (found->isEmpty()) relaunchesSince_.erase(found);
+        }
+        handleRelaunch(entry, intent, instance, outcome);
       });
 }
 
-void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent intent, Cause cause,
+void AgentLifecycleWatcher::handleRelaunch(const AgentEntry& entry, ExitIntent intent, const Instance& instance,
                                            const Relaunch& outcome) {
   if (!outcome.installed) {
     lifecycle::log("[Recover] ", entry, QStringLiteral(" 未安装，不 recover"));
     return;
   }
   if (!outcome.result.isLaunched()) {
-    handleRecoverResult(entry, RecoveryPolicy::recoveredEventType(intent), outcome.result);
+    handleRecoverResult(entry, RecoveryPolicy::recoveredEventType(intent), instance, outcome.result);
     return;
   }
   if (outcome.pid <= 0) {
-    // Started and gone again: a failed recovery. It is not tried again at
-    // once (an agent that cannot start would open window after window); a
-    // recovery after an exit counts towards the throttle, the start of an
-    // agent the user just locked online does not.
-    const int seconds = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::seconds>(timing_.relaunchSettle + std::chrono::milliseconds(999)).count());
-    lifecycle::log("[Recover] ", entry, QStringLiteral(" FAIL: relaunched, but not running %1 s later").arg(seconds));
-    record(entry.id, AgentEventType::exitedAbnormal, EventText::of(LocKey::evDetailRelaunchDidNotLast(seconds)));
-    if (cause == Cause::exit && throttle_.noteDecision(entry.id, services_.clock())) throttleRepeats(entry);
+    // Started and gone again: it ended at start. It is not tried again (an
+    // agent that cannot start would open window after window, and one the
+    // user told to exit would come back): its instance waits, throttled,
+    // until it runs there again or the user starts it.
+    if (outcome.endedStatus) {
+      lifecycle::log("[Recover] ", entry,
+                     QStringLiteral(" FAIL: relaunched, ended at start (exit %1)").arg(*outcome.endedStatus));
+      record(entry.id, *outcome.endedStatus == 0 ? AgentEventType::exitedNormal : AgentEventType::exitedAbnormal,
+             EventText::of(LocKey::evDetailEndedAtStart(*outcome.endedStatus)));
+    } else {
+      const int seconds = static_cast<int>(
+          std::chrono::duration_cast<std::chrono::seconds>(timing_.relaunchSettle + std::chrono::milliseconds(999))
+              .count());
+      lifecycle::log("[Recover] ", entry, QStringLiteral(" FAIL: relaunched, but not running %1 s later").arg(seconds));
+      record(entry.id, AgentEventType::exitedAbnormal, EventText::of(LocKey::evDetailRelaunchDidNotLast(seconds)));
+    }
+    throttle(entry.id, instance);
     return;
   }
-  lifecycle::log("[Recover] ", entry, QStringLiteral(" recovered pid=%1").arg(outcome.pid));
+  lifecycle::log("[Recover] ", entry,
+                 QStringLiteral(" recovered pid=%1").arg(outcome.pid) + (outcome.plain ? QStringLiteral(" (new session)") : QString()));
   // The pid the scan found; it also tells this relaunch apart from a user's
   // launch, which records the same type without details.
   record(entry.id, RecoveryPolicy::recoveredEventType(intent), QStringLiteral("pid=%1").arg(outcome.pid));
   // Seen running: watched from now on, so an exit a moment later is not
-  // missed before the next scan.
+  // missed before the next scan; on trial, as a start of ours.
   if (!watchedPids_.contains(outcome.pid) && watchExit(outcome.pid, entry.id)) {
     watchedPids_.insert(outcome.pid, entry.id);
-    instanceOf_.insert(outcome.pid, Instance{outcome.pid, outcome.folder});
+    instanceOf_.insert(outcome.pid, Instance{outcome.pid, outcome.folder, services_.clock(), std::nullopt});
     if (outcome.folder) lastFolder_.insert(entry.id, *outcome.folder);
     record(entry.id, AgentEventType::started);
   }
@@ -162,7 +197,7 @@ void AgentLifecycleWatcher::relaunch(const AgentEntry& entry, bool byUser, const
 }
 
 void AgentLifecycleWatcher::handleRecoverResult(const AgentEntry& entry, AgentEventType eventType,
-                                                const Result& result) {
+                                                const Instance& instance, const Result& result) {
   switch (result.kind) {
     case Result::Kind::launched:
       lifecycle::log("[Recover] ", entry, QStringLiteral(" recovered pid=%1").arg(result.pid));
@@ -174,32 +209,35 @@ void AgentLifecycleWatcher::handleRecoverResult(const AgentEntry& entry, AgentEv
       // relaunch's reason as it logged it.
       record(entry.id, AgentEventType::throttled, result.reason,
              EventText::of(LocKey::evDetailRelaunchFailed({}), 0, EventText::of(result.reasonKey())));
-      throttle(entry.id);
+      throttle(entry.id, instance);
       return;
     case Result::Kind::unsupported:
       record(entry.id, AgentEventType::throttled, EventText::of(LocKey::evDetailNoRecoveryStrategy()));
-      throttle(entry.id);
+      throttle(entry.id, instance);
       return;
   }
 }
 
-void AgentLifecycleWatcher::throttle(const QString& agentId) {
-  if (throttle_.throttle(agentId)) Q_EMIT throttledAgentsChanged();
+void AgentLifecycleWatcher::throttle(const QString& agentId, const Instance& instance) {
+  if (throttle_.throttle(agentId, throttleFolder(instance))) Q_EMIT throttledAgentsChanged();
 }
 
 void AgentLifecycleWatcher::clearThrottle(const QString& agentId) {
-  if (throttle_.clear(agentId)) Q_EMIT throttledAgentsChanged();
+  if (throttle_.clearAgent(agentId)) Q_EMIT throttledAgentsChanged();
 }
+
+void AgentLifecycleWatcher::expectStart(const QString& agentId) { expectedStarts_.insert(agentId, services_.clock()); }
 
 // ---- Locked online ----
 
 void AgentLifecycleWatcher::recoverOnDemand(const AgentEntry& entry) {
-  if (throttle_.isThrottled(entry.id)) {
+  const Instance instance{0, lastWorkingFolder(entry.id), std::nullopt, std::nullopt};
+  if (throttle_.isThrottled(entry.id, throttleFolder(instance))) {
     lifecycle::log("[RecoverOnDemand] ", entry, QStringLiteral(" 跳过：处于节流期"));
     return;
   }
   lifecycle::log("[RecoverOnDemand] ", entry, QStringLiteral(" 用户主动开锁定 → 触发启动"));
-  attemptRecover(entry, ExitIntent::normalExit, Instance{0, lastWorkingFolder(entry.id)}, Cause::lock);
+  attemptRecover(entry, ExitIntent::normalExit, instance);
 }
 
 }  // namespace tlr

@@ -42,6 +42,7 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
         lifecycle::log("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
         // Without details, which tells it from a relaunch.
         record(entry.id, AgentEventType::recovered, std::nullopt, EventText::of(LocKey::evDetailUserLaunch()));
+        expectStart(entry.id);
         launched = true;
         break;
       case Result::Kind::failed:
@@ -88,6 +89,8 @@ void AgentLifecycleWatcher::restartOnUserClick(const AgentEntry& entry,
   }
   clearThrottle(entry.id);
   beginRestart(entry.id);
+  // What the restart starts again is on trial.
+  expectStart(entry.id);
   const AgentRestarter restarter(scanner_, recover_, timing_.restart, *services_.signalled);
   startOffMain(
       this,

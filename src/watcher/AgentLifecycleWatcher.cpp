@@ -6,12 +6,15 @@
 #include "platform/Log.h"
 #include "platform/OffMain.h"
 #include "platform/OwnCommands.h"
+#include "platform/Paths.h"
 #include "watcher/AgentLifecycleParts.h"
 #include "watcher/SignalledPids.h"
 
 #include <QTimer>
 
 #include <atomic>
+
+#include <sys/wait.h>
 
 // Watching: the pids each scan finds, their exits, and what is recorded.
 
@@ -105,10 +108,19 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
     if (!watchExit(running.pid, id)) continue;
     watchedPids_.insert(running.pid, id);
     remember(running);
+    Instance& instance = instanceOf_[running.pid];
+    // A start of the user's through us: on trial like a relaunch.
+    if (const auto expected = expectedStarts_.constFind(id); expected != expectedStarts_.cend()) {
+      if (services_.clock() - *expected < timing_.startTrial)
+        instance.startedByUs = *expected;
+      else
+        expectedStarts_.erase(expected);
+    }
     if (!startedRecorded) record(id, AgentEventType::started);
-    if (throttle_.isThrottled(id)) {
-      clearThrottle(id);
-      // Seen running again; no details, as before keys were kept.
+    // Seen running again where it was throttled: that instance is free.
+    if (throttle_.clear(id, throttleFolder(instance))) {
+      Q_EMIT throttledAgentsChanged();
+      // No details, as before keys were kept.
       record(id, AgentEventType::restarted, std::nullopt, EventText::of(LocKey::evDetailRecoveryResumed()));
     }
   }
@@ -130,6 +142,10 @@ void AgentLifecycleWatcher::tick(const QList<RunningAgent>& currentRunning) {
 void AgentLifecycleWatcher::remember(const RunningAgent& running) {
   Instance& known = instanceOf_[running.pid];
   if (known.pid == 0) known.pid = running.instancePid > 0 ? running.instancePid : running.pid;
+  // A helper of an instance we started is on the same trial.
+  if (!known.startedByUs && known.pid != running.pid)
+    if (const auto first = instanceOf_.constFind(known.pid); first != instanceOf_.cend())
+      known.startedByUs = first->startedByUs;
   if (running.workingFolder) {
     known.folder = running.workingFolder;
     lastFolder_.insert(running.entry.id, *running.workingFolder);
@@ -185,6 +201,7 @@ void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
   Instance instance = instanceOf_.take(pid);
   if (instance.pid == 0) instance.pid = pid;
   if (!instance.folder) instance.folder = lastWorkingFolder(agentId);
+  instance.endedAt = notice.at;
   if (services_.oom) services_.oom->forget(pid);
   if (!notice.entry) return;
   const AgentEntry& entry = *notice.entry;
@@ -201,8 +218,23 @@ void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
     lifecycle::log("[Skip] ", entry, QStringLiteral(" 还有其他 pid 在跑（watchedPids），不 recover"));
     return;
   }
+  // The user's stop or restart writes the one row that says what happened.
+  const bool usersAction = ours.byUsersAction || stopsInProgress_.contains(agentId) || isRestarting(agentId);
+  const RawExitInfo& raw = notice.raw;
+  const bool atStart = !usersAction && endedAtStart(instance, raw, bool(ours));
   // Our own kill is no fault, locked online or not.
-  record(agentId, RecoveryPolicy::exitEventType(intent, isLocked(agentId) && !ours));
+  const AgentEventType exitType = RecoveryPolicy::exitEventType(intent, isLocked(agentId) && !ours);
+  if (atStart) {
+    // Ended by itself before it ever ran for good (the user answered a
+    // question at start with "No, exit", nothing to continue, no login):
+    // bringing it back would ask again. Its instance waits.
+    const int status = (raw.exitStatus >> 8) & 0xFF;
+    lifecycle::log("[Recover] ", entry, QStringLiteral(" ended at start (exit %1), not started again").arg(status));
+    record(agentId, exitType, EventText::of(LocKey::evDetailEndedAtStart(status)));
+    throttle(agentId, instance);
+    return;
+  }
+  if (!usersAction) record(agentId, exitType);
 
   if (!RecoveryPolicy::shouldRecover(intent, isLocked(agentId))) return;
   if (ours || stopsInProgress_.contains(agentId) || services_.isUninstalling(agentId)) {
@@ -222,7 +254,7 @@ void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
   // The confirming scan reads /proc, which the window thread never waits for.
   scanThen([this, entry, intent, instance](const QList<RunningAgent>& all) {
     if (isRestarting(entry.id)) return;
-    if (stillRuns(all, entry.id, instance.pid)) {
+    if (stillRuns(all, entry.id, instance)) {
       lifecycle::log("[Retry] ", entry,
                      QStringLiteral(" re-scan 仍在跑，3s 后重试（可能是 multi-process 子进程残留）"));
       scheduleDelayedRecoveryCheck(entry, intent, instance);
@@ -230,6 +262,17 @@ void AgentLifecycleWatcher::handleNotice(const Notice& notice) {
     }
     recoverOrThrottle(entry, intent, instance);
   });
+}
+
+QString AgentLifecycleWatcher::throttleFolder(const Instance& instance) {
+  return instance.folder.value_or(Paths::home());
+}
+
+bool AgentLifecycleWatcher::endedAtStart(const Instance& instance, const RawExitInfo& raw, bool ours) const {
+  if (ours || !instance.startedByUs || services_.clock() - *instance.startedByUs >= timing_.startTrial) return false;
+  // By itself, with an exit status: a crash, a kill or an out-of-memory end
+  // is a fault to recover.
+  return WIFEXITED(raw.exitStatus);
 }
 
 bool AgentLifecycleWatcher::isLocked(const QString& agentId) const {
@@ -244,16 +287,24 @@ bool AgentLifecycleWatcher::hasOtherWatchedPid(const QString& agentId, pid_t ins
   return false;
 }
 
-bool AgentLifecycleWatcher::stillRuns(const QList<RunningAgent>& all, const QString& agentId, pid_t instance) const {
+bool AgentLifecycleWatcher::stillRuns(const QList<RunningAgent>& all, const QString& agentId,
+                                      const Instance& instance) const {
   QSet<pid_t> otherInstances;
   for (auto it = watchedPids_.cbegin(); it != watchedPids_.cend(); ++it) {
     if (it.value() != agentId) continue;
     const pid_t of = instanceOf_.value(it.key()).pid;
-    if (of != instance) otherInstances << of << it.key();
+    if (of != instance.pid) otherInstances << of << it.key();
   }
+  // Started after the instance ended, or after a relaunch of the agent
+  // under way began: another instance's relaunch, not yet confirmed (two
+  // crashes at once), never what is left of this one.
+  std::optional<QDateTime> since = instance.endedAt;
+  for (const QDateTime& begun : relaunchesSince_.value(agentId))
+    if (!since || begun < *since) since = begun;
+  const auto startedSince = [&](const RunningAgent& r) { return since && r.launchDate && *r.launchDate > *since; };
   return std::any_of(all.cbegin(), all.cend(), [&](const RunningAgent& r) {
     return r.entry.id == agentId && !r.parentAgentId && !otherInstances.contains(r.pid) &&
-           !otherInstances.contains(r.instancePid);
+           !otherInstances.contains(r.instancePid) && !startedSince(r);
   });
 }
 

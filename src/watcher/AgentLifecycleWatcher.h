@@ -12,6 +12,7 @@
 #include "watcher/RecoveryPolicy.h"
 #include "watcher/SignalledPids.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -56,6 +57,11 @@ struct LifecycleTiming {
   // How long after a relaunch a scan must still find the agent for the
   // recovery to count.
   std::chrono::milliseconds relaunchSettle{std::chrono::seconds(3)};
+  // How long an agent we started (a relaunch, the user's launch or
+  // restart) is on trial: ending by itself with an exit status within it
+  // (a folder the user would not trust, nothing to continue, no login), it
+  // ended at start and is not started again.
+  std::chrono::milliseconds startTrial{std::chrono::seconds(30)};
 };
 
 // The supervision of running agents. After every scan `tick` registers the
@@ -67,13 +73,23 @@ struct LifecycleTiming {
 //    never after an unknown end;
 //  - not while another watched process of the agent lives; when a fresh scan
 //    still finds the agent, one second look a few seconds later;
-//  - at most `crashThreshold` recoveries within `crashWindowSec`; the next
-//    one throttles the agent until it is seen running again
-//    (RelaunchThrottle).
+//  - at most `crashThreshold` recoveries of an instance (the agent in one
+//    folder) within `crashWindowSec`; the next one throttles that instance
+//    until it is seen running there again (RelaunchThrottle); another
+//    instance is paced on its own;
+//  - an agent we started that ends by itself with an exit status within its
+//    trial (`startTrial`: a question at start the user answered with "No,
+//    exit", nothing to continue) ended at start: recorded with its status,
+//    its instance throttled, never started again by itself;
+//  - a relaunch whose continuing command (`claude --continue`) ends at once
+//    starts the agent's plain command there instead (AgentRecover::
+//    plainCommand()).
 // An exit that follows our own stop or restart of the agent (a signal we sent
-// the process, or a stop of the agent under way) is recorded but never
-// recovered, whatever its status or the lock; an exit code of 128 + n after
-// our signal n reads as that signal, and our SIGKILL as a forced kill.
+// the process, or a stop of the agent under way) is never recovered, whatever
+// its status or the lock; an exit code of 128 + n after our signal n reads as
+// that signal, and our SIGKILL as a forced kill. While a user's stop or
+// restart of the agent is under way its exits get no row of their own: the
+// stop or restart writes the one row that says what happened.
 //
 // Lives on the main thread, where all of its state is read and written; only
 // the relaunches (AgentRecover) and doctor runs go to pool threads, and their
@@ -157,6 +173,7 @@ class AgentLifecycleWatcher final : public QObject {
     std::optional<AgentEntry> entry;  // nothing when the registry does not know the agent
     SignalledPids::Sent ours;
     ExitIntent intent = ExitIntent::unknown;
+    QDateTime at = QDateTime::currentDateTimeUtc();  // when the exit was known
   };
   // Judges the exit and writes its line; any thread.
   static Notice notice(const AgentRegistry& registry, SignalledPids& signalled, const Classifier& classify, pid_t pid,
@@ -203,8 +220,11 @@ class AgentLifecycleWatcher final : public QObject {
   // The folder the agent last ran in, as its watched processes showed it;
   // nothing when none was seen.
   std::optional<QString> lastWorkingFolder(const QString& agentId) const;
+  // The agents with a throttled instance.
   const QSet<QString>& throttledAgents() const { return throttle_.agents(); }
   bool isThrottled(const QString& agentId) const { return throttle_.isThrottled(agentId); }
+  // Whether the agent's instance in `folder` is throttled.
+  bool isThrottled(const QString& agentId, const QString& folder) const { return throttle_.isThrottled(agentId, folder); }
   bool hasExitWatcher() const { return kqueue_ != nullptr; }
 
  Q_SIGNALS:
@@ -234,15 +254,28 @@ class AgentLifecycleWatcher final : public QObject {
   struct Instance {
     pid_t pid = 0;  // the instance's first process
     std::optional<QString> folder;
+    // When we started it (a relaunch, the user's launch or restart): it is
+    // on trial until LifecycleTiming::startTrial has passed.
+    std::optional<TimePoint> startedByUs;
+    // When its exit was known: a process of the agent started later (the
+    // relaunch of another instance, under way) is none of this one's.
+    std::optional<QDateTime> endedAt;
   };
+  // The folder that names an instance for its throttle: where it works, or
+  // the home folder, where one whose folder is unknown is started.
+  static QString throttleFolder(const Instance& instance);
+  // Whether the exit of `instance` with `raw` is the end of a start: our own
+  // start still on trial that ended by itself with an exit status.
+  bool endedAtStart(const Instance& instance, const RawExitInfo& raw, bool ours) const;
   // Notes where a process of a scan belongs (its instance stays the one
   // first seen).
   void remember(const RunningAgent& running);
   bool isLocked(const QString& agentId) const;
   bool hasOtherWatchedPid(const QString& agentId, pid_t instance) const;
   // Whether `all` (a fresh scan) still holds a process of the agent that no
-  // other watched instance of it accounts for.
-  bool stillRuns(const QList<RunningAgent>& all, const QString& agentId, pid_t instance) const;
+  // other watched instance of it accounts for and that was there before
+  // `instance` ended and before any relaunch of the agent under way began.
+  bool stillRuns(const QList<RunningAgent>& all, const QString& agentId, const Instance& instance) const;
   // Scans off the main thread; `then` gets every record on the main thread.
   // A scan not yet begun serves every caller that asks before it begins: a
   // storm of exits costs a few scans, not one each, and each still sees a
@@ -253,37 +286,47 @@ class AgentLifecycleWatcher final : public QObject {
   static constexpr std::chrono::milliseconds kScanGathering{20};
 
   // ---- Bringing an agent back ----
-  // Recovers the instance, or throttles when this recovery is one too many.
+  // Recovers the instance, or throttles it when this recovery is one too
+  // many.
   void recoverOrThrottle(const AgentEntry& entry, ExitIntent intent, const Instance& instance);
   void scheduleDelayedRecoveryCheck(const AgentEntry& entry, ExitIntent intent, const Instance& instance);
-  // Why an agent is started without the user's click.
-  enum class Cause { exit, lock };
   // What became of one automatic relaunch.
   struct Relaunch {
     bool installed = true;
     Result result;
     pid_t pid = 0;  // the new process a scan found after the settle time
     std::optional<QString> folder;  // where that process runs
+    // None found: the status its terminal window's command ended with,
+    // where the window said.
+    std::optional<int> endedStatus;
+    bool plain = false;  // the plain command was started after the continuing one ended
   };
   // Relaunches by the entry's strategy on a pool thread, in the instance's
   // folder (not an agent that is no longer installed) and, with a scanner,
   // confirms with a scan a few seconds later: `recovered` (`oomRecovered`)
-  // with the new pid found, a failed start when none is found (after an
-  // exit it counts towards the throttle; it is never retried at once, so one
-  // failure opens one terminal), or `throttled` when it could not start at
-  // all.
-  void attemptRecover(const AgentEntry& entry, ExitIntent intent, const Instance& instance, Cause cause);
-  void handleRelaunch(const AgentEntry& entry, ExitIntent intent, Cause cause, const Relaunch& outcome);
-  void handleRecoverResult(const AgentEntry& entry, AgentEventType eventType, const Result& result);
+  // with the new pid found, which is then on trial; when none is found and
+  // the continuing command's window says it ended, the plain command is
+  // started there and confirmed the same way. A start that is not found
+  // ended at start: recorded (with its status where its window said) and
+  // its instance throttled, never retried at once, so one failure opens one
+  // terminal. `throttled` with the reason when it could not start at all.
+  void attemptRecover(const AgentEntry& entry, ExitIntent intent, const Instance& instance);
+  void handleRelaunch(const AgentEntry& entry, ExitIntent intent, const Instance& instance, const Relaunch& outcome);
+  void handleRecoverResult(const AgentEntry& entry, AgentEventType eventType, const Instance& instance,
+                           const Result& result);
   // Starts the agent by its strategy on a pool thread (the user's launch
   // when `byUser`, else a recovery); `done` gets the outcome on the main
   // thread, `unsupported` at once when there is no strategy to use.
   void relaunch(const AgentEntry& entry, bool byUser, const std::optional<QString>& folder,
                 std::function<void(const Result&)> done);
-  void throttle(const QString& agentId);
+  void throttle(const QString& agentId, const Instance& instance);
   // Throttles after one recovery too many within the window, and says so.
-  void throttleRepeats(const AgentEntry& entry);
+  void throttleRepeats(const AgentEntry& entry, const Instance& instance);
+  // Frees every instance of the agent.
   void clearThrottle(const QString& agentId);
+  // The user started the agent (launch, restart): the next new process a
+  // scan finds of it within the trial is on trial.
+  void expectStart(const QString& agentId);
 
   // ---- The user's restart ----
   // The restart's outcome as an event.
@@ -316,8 +359,12 @@ class AgentLifecycleWatcher final : public QObject {
   // Agents with user restarts and stops under way, and how many.
   QHash<QString, int> restartsInProgress_;
   QHash<QString, int> stopsInProgress_;
-  // Agents whose automatic relaunch is being confirmed.
+  // Agents whose automatic relaunch is being confirmed, and when each of
+  // those relaunches began.
   QHash<QString, int> relaunching_;
+  QHash<QString, QList<QDateTime>> relaunchesSince_;
+  // Agents the user just started, and when.
+  QHash<QString, TimePoint> expectedStarts_;
   bool started_ = false;
 };
 

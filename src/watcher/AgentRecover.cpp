@@ -13,6 +13,7 @@
 #include "platform/UserPrograms.h"
 #include "platform/Workspace.h"
 #include "registry/AgentRegistry.h"
+#include "watcher/InstanceTerminals.h"
 #include "watcher/ProcessScanner.h"
 #include "watcher/SetupCompletionWatcher.h"
 
@@ -45,13 +46,19 @@ AgentRecover::Result unsafeId(const QString& id) {
 }  // namespace
 
 AgentRecover::AgentRecover(Timing timing, SignalledPids& signalled, SetupCompletionWatcher* setupWatcher,
-                           ProcessAliveProbe isAlive)
-    : timing_(timing), signalled_(signalled), setupWatcher_(setupWatcher), isAlive_(std::move(isAlive)) {}
+                           ProcessAliveProbe isAlive, InstanceTerminals* terminals)
+    : timing_(timing),
+      signalled_(signalled),
+      setupWatcher_(setupWatcher),
+      isAlive_(std::move(isAlive)),
+      terminals_(terminals ? terminals : &InstanceTerminals::shared()) {}
 
 QString AgentRecover::commandLine(const Command& command) { return command.join(QLatin1Char(' ')); }
 
-QString AgentRecover::terminalShellText(const Command& command, const std::optional<QString>& sentinelPath) {
+QString AgentRecover::terminalShellText(const Command& command, const std::optional<QString>& sentinelPath,
+                                        const QString& endedFile) {
   QString text = UserPrograms::exportPathLine() + commandLine(command) + QStringLiteral("; tlr_status=$?");
+  if (!endedFile.isEmpty()) text += QStringLiteral("; ") + InstanceTerminals::statusWords(endedFile);
   // Touched whether the command succeeds or not: the watch only needs to
   // know that it has ended.
   if (sentinelPath) text += QStringLiteral("; touch ") + shellQuote(*sentinelPath);
@@ -133,21 +140,43 @@ AgentRecover::Result AgentRecover::recoverOpenApp(const AgentEntry& entry) const
   return Result::launched(opened.value());
 }
 
-AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry,
-                                                  const std::optional<QString>& folder) const {
+std::optional<Command> AgentRecover::plainCommand(const AgentEntry& entry) {
+  if (!entry.recover || !entry.recover->plainCommand || entry.recover->plainCommand->isEmpty()) return std::nullopt;
+  if (entry.recover->plainCommand == entry.recover->command) return std::nullopt;
+  return entry.recover->plainCommand;
+}
+
+bool AgentRecover::endedWithNothingToContinue(const AgentEntry& entry, const Result& started) {
+  return started.isLaunched() && !started.endedFile.isEmpty() && plainCommand(entry) &&
+         InstanceTerminals::endedStatus(started.endedFile).has_value();
+}
+
+AgentRecover::Result AgentRecover::recoverExecCli(const AgentEntry& entry, const std::optional<QString>& folder,
+                                                  bool plain) const {
   const QString& id = entry.id;
   if (!entry.recover || !entry.recover->command || entry.recover->command->isEmpty()) {
     recoverLog(id, QStringLiteral(" FAIL: recover.command 没填"));
     return Result::failed(QStringLiteral("recover.command 没填"), LocKey::alertReasonNoCommand());
   }
-  const Command& command = *entry.recover->command;
+  const Command command = plain ? plainCommand(entry).value_or(*entry.recover->command) : *entry.recover->command;
   const QString where = startFolder(folder);
   if (entry.serviceKind == AgentEntry::ServiceKind::gateway) return startGateway(entry, command, where);
 
-  recoverLog(id, QStringLiteral(" REPL 模式 → Terminal 前置"));
-  const Result result = runInTerminal(terminalShellText(command), commandLine(command), where);
+  recoverLog(id, QStringLiteral(" REPL 模式 → Terminal 前置") +
+                     (plain ? QStringLiteral(" (") + commandLine(command) + QLatin1Char(')') : QString()));
+  const Result result = runInstanceTerminal(entry, command, where);
   if (result.isLaunched()) recoverLog(id, QStringLiteral(" OK"));
   return result;
+}
+
+AgentRecover::Result AgentRecover::runInstanceTerminal(const AgentEntry& entry, const Command& command,
+                                                       const QString& folder) const {
+  const Expected<QString, QString> opened = terminals_->open(
+      entry.id, folder, [&](const QString& endedFile) { return terminalShellText(command, std::nullopt, endedFile); });
+  if (!opened)
+    return Result::couldNotOpen(Result::Unopened::terminal, QStringLiteral("终端启动失败: ") + opened.error(),
+                                commandLine(command), opened.error());
+  return Result::launchedInTerminal(opened.value());
 }
 
 AgentRecover::Result AgentRecover::startGateway(const AgentEntry& entry, const Command& command,
@@ -202,10 +231,12 @@ AgentRecover::Result AgentRecover::userOpenCli(const AgentEntry& entry, const st
   if (command.isEmpty())
     return Result::failed(QStringLiteral("无可用命令（userInvokeCommand / recover.command 都为空）"),
                           LocKey::alertReasonNoCommand());
-  return runCliInTerminal(command, std::nullopt, "UserOpen", entry.id, startFolder(folder));
+  logLine(QStringLiteral("[UserOpen] ") + entry.id + QStringLiteral(" → Terminal: ") + commandLine(command));
+  return runInstanceTerminal(entry, command, startFolder(folder));
 }
 
-AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const {
+AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const ProcessScanner& scanner,
+                                             SignalledPids::Cause cause) const {
   // Every process of the agent, not only the first: a stop that leaves a
   // second instance running has not stopped the agent.
   const QList<pid_t> pids = scanner.pidsOf(entry.id);
@@ -213,11 +244,11 @@ AgentRecover::Result AgentRecover::stopAgent(const AgentEntry& entry, const Proc
 
   log("[Stop] ", entry.displayName + QStringLiteral(" 杀 %1 个进程: ").arg(pids.size()) + pidList(pids));
   // A desktop application is asked to quit the same way: SIGTERM.
-  for (pid_t pid : pids) signalled_.send(pid, SIGTERM);
+  for (pid_t pid : pids) signalled_.send(pid, SIGTERM, cause);
 
   const QList<pid_t> stubborn = waitForProcessExit(pids, timing_.stopGrace, timing_.stopPoll, isAlive_);
   if (stubborn.isEmpty()) return Result::launched(0);
-  for (pid_t pid : stubborn) signalled_.send(pid, SIGKILL);
+  for (pid_t pid : stubborn) signalled_.send(pid, SIGKILL, cause);
   log("[Stop] ", entry.displayName + QStringLiteral(" SIGKILL 兜底了 %1 个进程: ").arg(stubborn.size()) +
                      pidList(stubborn));
 
@@ -281,7 +312,8 @@ QList<pid_t> AgentRecover::processesWithHelpers(const AgentEntry& entry) {
 }
 
 AgentRecover::Result AgentRecover::stopWithHelpers(const AgentEntry& entry) const {
-  return stopAgent(entry, withHelpers(entry));
+  // An uninstall writes no row of its own: the agent's end gets one.
+  return stopAgent(entry, withHelpers(entry), SignalledPids::Cause::other);
 }
 
 }  // namespace tlr

@@ -16,6 +16,7 @@
 
 namespace tlr {
 
+class InstanceTerminals;
 class ProcessScanner;
 class SetupCompletionWatcher;
 
@@ -65,15 +66,22 @@ class AgentRecover final {
     // failed: why, in words for the window; none where the interface words
     // it from `unopened` and `error`.
     std::optional<LocKey> why;
+    // launched in a terminal window: the file where the window's shell
+    // writes its command's exit status once that has ended
+    // (InstanceTerminals::endedStatus()); empty for any other start.
+    QString endedFile;
 
-    static Result launched(pid_t pid) { return {Kind::launched, pid, {}, Unopened::nothing, {}, {}, {}}; }
-    static Result failed(QString reason, LocKey why) {
-      return {Kind::failed, 0, std::move(reason), Unopened::nothing, {}, {}, std::move(why)};
+    static Result launched(pid_t pid) { return {Kind::launched, pid, {}, Unopened::nothing, {}, {}, {}, {}}; }
+    static Result launchedInTerminal(QString endedFile) {
+      return {Kind::launched, 0, {}, Unopened::nothing, {}, {}, {}, std::move(endedFile)};
     }
-    static Result unsupported() { return {Kind::unsupported, 0, {}, Unopened::nothing, {}, {}, {}}; }
+    static Result failed(QString reason, LocKey why) {
+      return {Kind::failed, 0, std::move(reason), Unopened::nothing, {}, {}, std::move(why), {}};
+    }
+    static Result unsupported() { return {Kind::unsupported, 0, {}, Unopened::nothing, {}, {}, {}, {}}; }
     static Result couldNotOpen(Unopened what, QString reason, QString command, QString error,
                                std::optional<LocKey> why = std::nullopt) {
-      return {Kind::failed, 0, std::move(reason), what, std::move(command), std::move(error), std::move(why)};
+      return {Kind::failed, 0, std::move(reason), what, std::move(command), std::move(error), std::move(why), {}};
     }
     bool isLaunched() const { return kind == Kind::launched; }
     // A failure's reason in words for the window: `why`, else what could
@@ -86,28 +94,48 @@ class AgentRecover final {
 
   // The setup watch is started on `setupWatcher`, or on the shared one when
   // none is given; signals go through `signalled`, so their exits are known
-  // as ours; `isAlive` tells whether a stopped process still runs.
+  // as ours; `isAlive` tells whether a stopped process still runs; the
+  // terminal windows of instances are kept in `terminals` (the shared
+  // record when none is given).
   explicit AgentRecover(Timing timing = {}, SignalledPids& signalled = SignalledPids::shared(),
                         SetupCompletionWatcher* setupWatcher = nullptr,
-                        ProcessAliveProbe isAlive = systemAliveProbe());
+                        ProcessAliveProbe isAlive = systemAliveProbe(), InstanceTerminals* terminals = nullptr);
 
   // Relaunch after an exit or a kill, strategy open-app: the application of
   // recover.appBundleId.
   Result recoverOpenApp(const AgentEntry& entry) const;
   // Relaunch, strategy exec-cli: recover.command in a terminal window, or
   // detached for a gateway service, in `folder` (startFolder()): where the
-  // agent ran, so that a session it resumes is that folder's.
-  Result recoverExecCli(const AgentEntry& entry, const std::optional<QString>& folder = std::nullopt) const;
+  // agent ran, so that a session it resumes is that folder's. With `plain`,
+  // the entry's plain command (plainCommand()) instead. The windows this
+  // instance had whose command has ended are closed first.
+  Result recoverExecCli(const AgentEntry& entry, const std::optional<QString>& folder = std::nullopt,
+                        bool plain = false) const;
+  // The command a relaunch starts a new session with where recover.command
+  // continues the last one: recover.plainCommand when it is given, not
+  // empty and not the same; nothing otherwise.
+  static std::optional<Command> plainCommand(const AgentEntry& entry);
+  // Whether `started`, a start of recover.command in a terminal window, has
+  // already ended where the entry names a plain command: the continuing
+  // command had nothing to continue in its folder (`claude --continue`
+  // prints "No conversation found to continue" and exits 1 at once), and a
+  // new session there (recoverExecCli() with `plain`) brings the agent back.
+  // Read once the start has had time to settle.
+  static bool endedWithNothingToContinue(const AgentEntry& entry, const Result& started);
   // The user's Launch of an application.
   Result userOpenApp(const AgentEntry& entry) const;
   // The user's Launch of a command-line agent: userInvokeCommand when the
   // entry has one (even an empty one), else recover.command, in a terminal
-  // in `folder` (startFolder()).
+  // in `folder` (startFolder()), as a relaunch closes the windows of the
+  // instance there that have ended.
   Result userOpenCli(const AgentEntry& entry, const std::optional<QString>& folder = std::nullopt) const;
   // The user's Stop: SIGTERM to every running process of the agent, SIGKILL
   // to those still alive after the grace time. `unsupported` when none runs;
   // `failed` when a process still runs after SIGKILL.
-  Result stopAgent(const AgentEntry& entry, const ProcessScanner& scanner) const;
+  // Its signals are noted as a user's action (`cause`), whose row says what
+  // became of the agent.
+  Result stopAgent(const AgentEntry& entry, const ProcessScanner& scanner,
+                   SignalledPids::Cause cause = SignalledPids::Cause::usersAction) const;
   // The user's Setup, off the main thread: the entry's setup command in a
   // terminal window, its line ending by touching `sentinel` (a file left
   // there before is removed first), or its configuration folder opened (the
@@ -146,10 +174,14 @@ class AgentRecover final {
   // The texts the operations build, exactly as the shell receives them.
   // The words of a command joined by single blanks, unquoted.
   static QString commandLine(const Command& command);
-  // The terminal line of a command, touching `sentinelPath` when it ends;
-  // then the window says the command's exit status and stays open until the
-  // user presses Enter.
-  static QString terminalShellText(const Command& command, const std::optional<QString>& sentinelPath = {});
+  // The terminal line of a command, writing its exit status to `endedFile`
+  // (InstanceTerminals) and touching `sentinelPath` when it ends; then the
+  // window says the command's exit status and stays open until the user
+  // presses Enter.
+  static QString terminalShellText(const Command& command, const std::optional<QString>& sentinelPath = {},
+                                   const QString& endedFile = {});
+  // The record of the instances' terminal windows this relauncher uses.
+  InstanceTerminals& terminals() const { return *terminals_; }
   // The line a gateway service is started with.
   static QString gatewayShellText(const Command& command);
   static QString gatewayLogPath(const QString& agentId);
@@ -162,6 +194,9 @@ class AgentRecover final {
  private:
   Result runCliInTerminal(const Command& command, const std::optional<QString>& sentinelPath, const char* tag,
                           const QString& entryId, const QString& folder) const;
+  // Starts `command` in a new terminal window of the agent's instance in
+  // `folder` (InstanceTerminals::open()).
+  Result runInstanceTerminal(const AgentEntry& entry, const Command& command, const QString& folder) const;
   Result startGateway(const AgentEntry& entry, const Command& command, const QString& folder) const;
   // Starts `shellText` in a new terminal window, in `folder`.
   // `command` is the command line the text runs, as the user knows it.
@@ -170,6 +205,7 @@ class AgentRecover final {
   SignalledPids& signalled_;
   SetupCompletionWatcher* setupWatcher_;
   ProcessAliveProbe isAlive_;
+  InstanceTerminals* terminals_;
 };
 
 }  // namespace tlr

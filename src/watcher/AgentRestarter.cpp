@@ -99,7 +99,7 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
 
   report.add(LocKey::restartSendSigterm());
   for (pid_t pid : pids)
-    if (const int error = signalled_.send(pid, SIGTERM); error != 0)
+    if (const int error = signalled_.send(pid, SIGTERM, SignalledPids::Cause::usersAction); error != 0)
       report.add(LocKey::restartSigtermFail(pid, error));
 
   const QList<pid_t> survivors = waitForProcessExit(pids, timing_.termGrace, timing_.poll, isAlive_);
@@ -110,7 +110,7 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
   }
 
   report.add(LocKey::restartSurvivors(survivors.size(), AgentRecover::pidList(survivors)));
-  for (pid_t pid : survivors) signalled_.send(pid, SIGKILL);
+  for (pid_t pid : survivors) signalled_.send(pid, SIGKILL, SignalledPids::Cause::usersAction);
   // SIGKILL cannot be refused: one look after the pause is enough.
   pause(timing_.afterExit);
   QList<pid_t> stuck = survivors;
@@ -139,6 +139,13 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
   const bool openApp = entry.recover->strategy == Strategy::openApp;
   const bool once = openApp || entry.serviceKind == AgentEntry::ServiceKind::gateway;
   const qsizetype starts = once ? 1 : std::max<qsizetype>(folders.size(), 1);
+  // Each session's start and the folder it was started in.
+  QList<std::pair<std::optional<QString>, AgentRecover::Result>> started;
+  const auto failed = [&](const AgentRecover::Result& relaunched) {
+    // Said in the report's language, not as the relaunch logged it.
+    report.add(LocKey::restartFailedRecover(report.text(relaunched.reasonKey())));
+    return report.finish(Result::relaunchFailed(report.text(relaunched.reasonKey()), relaunched.reasonKey()));
+  };
   for (qsizetype i = 0; i < starts; ++i) {
     const AgentRecover::Result relaunched =
         openApp ? recover_->recoverOpenApp(entry) : recover_->recoverExecCli(entry, folders.value(i));
@@ -146,14 +153,24 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
       case AgentRecover::Result::Kind::unsupported:
         return unsupported();
       case AgentRecover::Result::Kind::failed:
-        // Said in the report's language, not as the relaunch logged it.
-        report.add(LocKey::restartFailedRecover(report.text(relaunched.reasonKey())));
-        return report.finish(Result::relaunchFailed(report.text(relaunched.reasonKey()), relaunched.reasonKey()));
+        return failed(relaunched);
       case AgentRecover::Result::Kind::launched:
+        started.append({folders.value(i), relaunched});
         break;
     }
   }
   pause(timing_.relaunchSettle);
+  // A session with nothing to continue in its folder has ended at once, as
+  // a relaunch after a crash finds too: a new session there brings it back.
+  bool anew = false;
+  for (const auto& [folder, relaunched] : std::as_const(started)) {
+    if (openApp || !AgentRecover::endedWithNothingToContinue(entry, relaunched)) continue;
+    report.add(LocKey::restartNewSession(AgentRecover::commandLine(*AgentRecover::plainCommand(entry))));
+    const AgentRecover::Result plain = recover_->recoverExecCli(entry, folder, /*plain=*/true);
+    if (!plain.isLaunched()) return plain.kind == AgentRecover::Result::Kind::failed ? failed(plain) : unsupported();
+    anew = true;
+  }
+  if (anew) pause(timing_.relaunchSettle);
   // The instance the scan finds: a terminal reports no pid, and one that has
   // already gone again is no restart.
   const pid_t found = firstPid(entry.id);

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "platform/UserPrograms.h"
 #include "watcher/AgentRecover.h"
+#include "watcher/InstanceTerminals.h"
 
 namespace tlr::AgentTerminal {
 
@@ -11,11 +12,15 @@ TerminalLauncher::Result openConsole(const AgentEntry& entry, const QStringList&
                                      const std::optional<QString>& folder) {
   if (command.isEmpty()) return {};
   const QString line = command.join(QLatin1Char(' '));
+  const QString where = AgentRecover::startFolder(folder);
+  // Another start of the instance there: the windows we opened for it that
+  // have ended go.
+  InstanceTerminals::shared().closeEnded(entry.id, where);
   // The window stays open in the user's shell once the console ends, so its
   // last words stay readable.
   const TerminalLauncher::Result started =
       TerminalLauncher::run(UserPrograms::exportPathLine() + line + QStringLiteral("; exec \"${SHELL:-/bin/sh}\""),
-                            AgentRecover::startFolder(folder));
+                            where);
   if (started)
     log("[TUI] ", entry.localizedDisplayName() + QStringLiteral(": ") + TerminalLauncher::findTerminal() + QStringLiteral(" -e \"") + line +
                       QLatin1Char('"'));

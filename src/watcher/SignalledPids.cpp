@@ -20,9 +20,9 @@ SignalledPids& SignalledPids::shared() {
 SignalledPids::SignalledPids(std::chrono::milliseconds expiry, Clock clock)
     : expiry_(expiry), clock_(std::move(clock)) {}
 
-int SignalledPids::send(pid_t pid, int signal) {
+int SignalledPids::send(pid_t pid, int signal, Cause cause) {
   if (bitOf(signal) == 0) return ProcessSignals::send(pid, signal);
-  const bool earlier = noteReturningEarlier(pid, signal);
+  const bool earlier = noteReturningEarlier(pid, signal, cause);
   const int error = ProcessSignals::send(pid, signal);
   // A signal that reached nothing explains nothing, but an earlier one still
   // does.
@@ -36,9 +36,9 @@ int SignalledPids::send(pid_t pid, int signal) {
   return error;
 }
 
-void SignalledPids::note(pid_t pid, int signal) { noteReturningEarlier(pid, signal); }
+void SignalledPids::note(pid_t pid, int signal, Cause cause) { noteReturningEarlier(pid, signal, cause); }
 
-bool SignalledPids::noteReturningEarlier(pid_t pid, int signal) {
+bool SignalledPids::noteReturningEarlier(pid_t pid, int signal, Cause cause) {
   if (pid <= 0 || bitOf(signal) == 0) return false;
   const TimePoint now = clock_();
   std::lock_guard lock(mutex_);
@@ -47,6 +47,7 @@ bool SignalledPids::noteReturningEarlier(pid_t pid, int signal) {
   const bool earlier = (note.mask & bitOf(signal)) != 0;
   note.at = now;
   note.mask |= bitOf(signal);
+  note.byUsersAction = note.byUsersAction || cause == Cause::usersAction;
   return earlier;
 }
 
@@ -55,7 +56,8 @@ SignalledPids::Sent SignalledPids::take(pid_t pid) {
   std::lock_guard lock(mutex_);
   const auto found = noted_.find(pid);
   if (found == noted_.end()) return {};
-  const Sent sent{isFresh(found->second.at, now) ? found->second.mask : 0};
+  const bool fresh = isFresh(found->second.at, now);
+  const Sent sent{fresh ? found->second.mask : 0, fresh && found->second.byUsersAction};
   noted_.erase(found);
   return sent;
 }

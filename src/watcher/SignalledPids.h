@@ -24,9 +24,16 @@ class SignalledPids final {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
+  // Why a signal was sent: a user's stop or restart (which writes its own
+  // row of what became of the agent), or anything else of ours (an
+  // uninstall's stop).
+  enum class Cause { other, usersAction };
+
   // The signals sent to one process: bit n for signal n.
   struct Sent {
     uint64_t mask = 0;
+    // One of them came from a user's stop or restart.
+    bool byUsersAction = false;
     bool has(int signal) const { return signal > 0 && signal < 64 && (mask & (uint64_t{1} << signal)) != 0; }
     explicit operator bool() const { return mask != 0; }
   };
@@ -44,10 +51,10 @@ class SignalledPids final {
   // Sends `signal` to `pid`: 0 when delivered, else the errno. The signal is
   // noted first (and the note dropped again when it reached nothing), so an
   // exit that races the signal is still known as ours.
-  int send(pid_t pid, int signal);
+  int send(pid_t pid, int signal, Cause cause = Cause::other);
 
   // Notes that `pid` got our `signal`.
-  void note(pid_t pid, int signal = SIGKILL);
+  void note(pid_t pid, int signal = SIGKILL, Cause cause = Cause::other);
   // The signals `pid` got from us within the expiry; forgets them.
   Sent take(pid_t pid);
   bool contains(pid_t pid) const;
@@ -57,12 +64,13 @@ class SignalledPids final {
   struct Note {
     TimePoint at;
     uint64_t mask = 0;
+    bool byUsersAction = false;
   };
   bool isFresh(TimePoint notedAt, TimePoint now) const { return now - notedAt < expiry_; }
   void pruneLocked(TimePoint now);
   // Notes `signal` for `pid`; whether a fresh note of that signal was there
   // already.
-  bool noteReturningEarlier(pid_t pid, int signal);
+  bool noteReturningEarlier(pid_t pid, int signal, Cause cause);
 
   const std::chrono::milliseconds expiry_;
   const Clock clock_;

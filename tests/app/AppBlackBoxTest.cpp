@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 using namespace tlr::test;
 using namespace std::chrono_literals;
 
@@ -232,24 +234,26 @@ TEST_F(RunningApplication, LockFileHoldsExactlyThePidAndOurFilesAreTheOwnersOnly
 
   const QString home = home_.path();
   const QString appFolder = home + QStringLiteral("/.local/share/Tollamere");
-  // The update check of the start fails (no such host) and is logged.
-  ASSERT_TRUE(waitUntil([&] { return QFile::exists(appFolder + QStringLiteral("/network-log.json")); }));
+  const QString runtimeFolder = runtime.path() + QStringLiteral("/Tollamere");
+  const QStringList files{appFolder + QStringLiteral("/network-log.json"),
+                          appFolder + QStringLiteral("/single-instance.lock"),
+                          home + QStringLiteral("/.config/Tollamere/defaults.json")};
+  // Each is made on a thread of its own, a moment later under load: the
+  // update check's log (the check fails: no such host), the settings by
+  // their writer, the runtime folder by the start's tidying of backup
+  // leftovers. Read once all are there.
+  ASSERT_TRUE(waitUntil([&] {
+    return QFileInfo(runtimeFolder).isDir() &&
+           std::all_of(files.cbegin(), files.cend(), [](const QString& file) { return QFile::exists(file); });
+  })) << app.stdOut().toStdString();
   // The lock file above was written with the test's umask: its folder is
   // closed again; the base folders above it are left as they are.
   for (const char* folder : {"/.config", "/.config/Tollamere", "/.local/share/Tollamere", "/.local/state",
                              "/.local/state/Tollamere", "/.local/state/Tollamere/DiagnosticReports"})
     EXPECT_EQ(modeOf(home + folder), 0700u) << folder;
   EXPECT_EQ(modeOf(home + QStringLiteral("/.local/share")), baseMode);
-  // The runtime folder and the settings file are made off the window
-  // thread (the settings on a writer of their own): a moment later under
-  // load.
-  EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(runtime.path() + QStringLiteral("/Tollamere")); }));
-  EXPECT_EQ(modeOf(runtime.path() + QStringLiteral("/Tollamere")), 0700u);
-  for (const QString& file : {appFolder + QStringLiteral("/network-log.json"), appFolder + QStringLiteral("/single-instance.lock"),
-                              home + QStringLiteral("/.config/Tollamere/defaults.json")}) {
-    EXPECT_TRUE(waitUntil([&] { return QFileInfo::exists(file); })) << file.toStdString();
-    EXPECT_EQ(modeOf(file), 0600u) << file.toStdString();
-  }
+  EXPECT_EQ(modeOf(runtimeFolder), 0700u);
+  for (const QString& file : files) EXPECT_EQ(modeOf(file), 0600u) << file.toStdString();
 }
 
 TEST_F(RunningApplication, SecondInstanceBringsTheFirstForwardAndEnds) {
@@ -304,6 +308,24 @@ TEST_F(RunningApplication, AnAgentInstalledWithNvmsNpmCountsAsInstalled) {
       << app.stdOut().toStdString();
   ASSERT_GT(agents_.start(program), 0);
   EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Nvm Agent"), 20s))
+      << app.stdOut().toStdString();
+}
+
+// The line of what the scan sees was said only when what ran changed: an
+// agent seen running by a round that looked for programs before npm's folder
+// was known, or installed while it ran, stayed "0 installed" in the log.
+TEST_F(RunningApplication, AProgramInstalledWhileItsAgentRunsIsSaidToBeInstalled) {
+  const QString name = uniqueAgentName(QStringLiteral("tlr-late-agent"));
+  const QString program = copyFakeAgent(home_.path() + QStringLiteral("/unpacked"), name);
+  AppProcess& app =
+      process(sandbox(shippedWithCliAgent(QStringLiteral("late-agent"), QStringLiteral("Late Agent"), name)));
+  ASSERT_TRUE(app.start());
+  ASSERT_GT(agents_.start(program), 0);
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 0 已装 / 1 pid 全部: Late Agent"), 20s))
+      << app.stdOut().toStdString();
+  QDir().mkpath(home_.path() + QStringLiteral("/.local/bin"));
+  ASSERT_TRUE(QFile::link(program, home_.path() + QStringLiteral("/.local/bin/") + name));
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Late Agent"), 20s))
       << app.stdOut().toStdString();
 }
 

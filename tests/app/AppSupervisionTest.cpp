@@ -47,6 +47,19 @@ QJsonObject agentEntry(const QString& name, const QString& program, const QStrin
   };
 }
 
+// A Claude-shaped agent: its relaunch continues the folder's last session
+// (`<program> --continue`), and its plain command, when `plainMode` is
+// given, starts a new one.
+QJsonObject continuingEntry(const QString& name, const QString& program, const QString& plainMode) {
+  QJsonObject entry = agentEntry(name, program, QStringLiteral("--continue"));
+  if (!plainMode.isEmpty()) {
+    QJsonObject recover = entry.value(QStringLiteral("recover")).toObject();
+    recover.insert(QStringLiteral("plainCommand"), QJsonArray{program, plainMode});
+    entry.insert(QStringLiteral("recover"), recover);
+  }
+  return entry;
+}
+
 QByteArray registryOf(const QJsonObject& agent) {
   return QJsonDocument(QJsonObject{{QStringLiteral("schemaVersion"), 1},
                                    {QStringLiteral("updatedAt"), QStringLiteral("2025-01-01")},
@@ -245,6 +258,77 @@ TEST_F(AgentCrashInTheApplication, TwoInstancesEachComeBackInTheirOwnFolder) {
   EXPECT_EQ(ProcessTable::workingFolder(a2), projA);
   EXPECT_EQ(terminalFolders(fakeBin_, 2), (QStringList{projB, projA}));
   EXPECT_TRUE(ProcessSignals::isAlive(a2) && ProcessSignals::isAlive(b2));
+}
+
+// `claude --continue` where nothing was saved prints "No conversation found
+// to continue" and exits 1: one dead terminal, "Recovery failed", no agent.
+// The relaunch starts a new session in that folder instead.
+TEST_F(AgentCrashInTheApplication, ACrashWithNothingToContinueComesBackAsARunningAgent) {
+  const InstalledAgent agent(home_);
+  const QString project = home_.path() + QStringLiteral("/projA");
+  QDir().mkpath(project);
+  AppProcess& app =
+      process(sandbox(registryOf(continuingEntry(agent.name, agent.program, QStringLiteral("plain")))));
+  ASSERT_TRUE(app.start());
+  const pid_t first = agents_.start(agent.program, {QStringLiteral("plain")}, project);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }, 20s))
+      << app.stdOut().toStdString();
+
+  ASSERT_EQ(ProcessSignals::send(first, SIGSEGV), 0);
+  const QStringList expected{QStringLiteral("started"), QStringLiteral("exitedAbnormal"), QStringLiteral("recovered"),
+                             QStringLiteral("started")};
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == expected; }, 20s))
+      << storedEventTypes(kAgentId).join(',').toStdString() << app.stdOut().toStdString();
+  const QStringList texts = terminalTexts(fakeBin_, 2);
+  ASSERT_EQ(texts.size(), 2);
+  EXPECT_TRUE(texts[0].contains(agent.program + QStringLiteral(" --continue; "))) << texts[0].toStdString();
+  EXPECT_TRUE(texts[1].contains(agent.program + QStringLiteral(" plain; "))) << texts[1].toStdString();
+  // The agent runs in its folder again.
+  pid_t back = 0;
+  for (pid_t pid : agents_.pids())
+    if (pid != first && ProcessSignals::isAlive(pid)) back = pid;
+  ASSERT_GT(back, 0);
+  EXPECT_EQ(ProcessTable::workingFolder(back), project);
+  EXPECT_EQ(ProcessTable::arguments(back).value(1), QStringLiteral("plain"));
+}
+
+// projB's relaunch failed, then projA crashed and was "throttled": pacing
+// is per instance.
+TEST_F(AgentCrashInTheApplication, OneInstancesFailedRelaunchDoesNotStopTheOthers) {
+  const InstalledAgent agent(home_);
+  const QString projA = home_.path() + QStringLiteral("/projA"), projB = home_.path() + QStringLiteral("/projB");
+  QDir().mkpath(projB);
+  home_.writeFile(QStringLiteral("projA/.tlr-conversation"), "saved");
+  // Both run before the application starts, so its first scan sees both.
+  const pid_t a = agents_.start(agent.program, {QStringLiteral("plain")}, projA);
+  const pid_t b = agents_.start(agent.program, {QStringLiteral("plain")}, projB);
+  ASSERT_GT(a, 0);
+  ASSERT_GT(b, 0);
+  AppProcess& app = process(sandbox(registryOf(continuingEntry(agent.name, agent.program, QString()))));
+  ASSERT_TRUE(app.start());
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }, 20s))
+      << app.stdOut().toStdString();
+
+  // B comes back as `--continue` with nothing to continue: ended at start,
+  // with its status.
+  ASSERT_EQ(ProcessSignals::send(b, SIGSEGV), 0);
+  ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId).size() == 3; }, 20s))
+      << storedEventTypes(kAgentId).join(',').toStdString();
+  const QJsonObject ended = storedEvents(kAgentId).last();
+  EXPECT_EQ(ended.value(QStringLiteral("type")).toString(), QStringLiteral("exitedAbnormal"));
+  EXPECT_EQ(ended.value(QStringLiteral("key")).toString(), QStringLiteral("evDetailEndedAtStart"));
+  EXPECT_EQ(ended.value(QStringLiteral("values")).toArray(), QJsonArray{1});
+
+  // A crashes and comes back, continuing its conversation in projA.
+  ASSERT_EQ(ProcessSignals::send(a, SIGSEGV), 0);
+  const pid_t a2 = agents_.waitForNew(agents_.pids());
+  ASSERT_GT(a2, 0) << app.stdOut().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId).contains(QStringLiteral("recovered")); }, 20s))
+      << storedEventTypes(kAgentId).join(',').toStdString();
+  EXPECT_EQ(ProcessTable::workingFolder(a2), projA);
+  EXPECT_FALSE(storedEventTypes(kAgentId).contains(QStringLiteral("throttled")));
+  EXPECT_TRUE(ProcessSignals::isAlive(a2));
 }
 
 TEST_F(AgentCrashInTheApplication, AnOutsideSigkillIsAForcedKillNeitherOutOfMemoryNorRelaunched) {

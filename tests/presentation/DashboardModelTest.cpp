@@ -58,7 +58,8 @@ TEST_F(DashboardModelTest, RowsFollowTheWeightsAndKeepInstalledOrderAmongEquals)
   EXPECT_TRUE(t.isRunning);
   EXPECT_TRUE(t.isThrottled);
   EXPECT_TRUE(t.isFaulted);
-  EXPECT_EQ(t.bigStatusText, QString::fromUtf8("有故障"));
+  EXPECT_EQ(t.bigStatusText, QString::fromUtf8("有故障 · 1 个运行中"));
+  EXPECT_EQ(row("thr2").bigStatusText, QString::fromUtf8("有故障"));
 
   // Reversing the installed order reverses the order among equal weights only.
   model.update({app2, app1, cliRun}, {runningRecord(cliRun, 11)});
@@ -103,7 +104,7 @@ TEST_F(DashboardModelTest, OnlyTheNewestEventDecidesTheFaultMark) {
   EXPECT_EQ(row("crashThenLock").bigStatusText, "Stopped");
   EXPECT_TRUE(row("hungRunning").isFaulted);
   EXPECT_TRUE(row("hungRunning").isRunning);
-  EXPECT_EQ(row("hungRunning").bigStatusText, "Faulted");
+  EXPECT_EQ(row("hungRunning").bigStatusText, "Faulted · 1 running");
   EXPECT_TRUE(row("runaway").isFaulted);
   EXPECT_FALSE(row("quiet").isFaulted);
   EXPECT_TRUE(row("startThenCrash").isFaulted);
@@ -135,8 +136,9 @@ TEST_F(DashboardModelTest, OnlyTheNewestEventDecidesTheFaultMark) {
 
 TEST_F(DashboardModelTest, StatusWordsFollowTheLanguageAtOnce) {
   model.setWatcher(&actions);
-  actions.throttled = {"f"};
-  const AgentEntry r = agentEntry("r"), s = agentEntry("s"), f = agentEntry("f"), two = agentEntry("two");
+  actions.throttled = {"f", "fr"};
+  const AgentEntry r = agentEntry("r"), s = agentEntry("s"), f = agentEntry("f"), two = agentEntry("two"),
+                   fr = agentEntry("fr");
   settings.setLanguage(AppLanguage::zh);
   // Two instances of "two", the first with a helper process of its own.
   auto instance = [&](pid_t pid, pid_t of) {
@@ -144,7 +146,9 @@ TEST_F(DashboardModelTest, StatusWordsFollowTheLanguageAtOnce) {
     record.instancePid = of;
     return record;
   };
-  model.update({r, s, f, two}, {runningRecord(r, 5), instance(6, 6), instance(7, 7), instance(8, 6)});
+  // "fr" has a throttled instance and another that runs.
+  model.update({r, s, f, two, fr},
+               {runningRecord(r, 5), instance(6, 6), instance(7, 7), instance(8, 6), runningRecord(fr, 9)});
   EXPECT_EQ(row("two").instances, 2);
   EXPECT_EQ(row("r").instances, 1);
   EXPECT_EQ(row("s").instances, 0);
@@ -152,11 +156,13 @@ TEST_F(DashboardModelTest, StatusWordsFollowTheLanguageAtOnce) {
   EXPECT_EQ(row("r").bigStatusText, QString::fromUtf8("运行中"));
   EXPECT_EQ(row("s").bigStatusText, QString::fromUtf8("未运行"));
   EXPECT_EQ(row("f").bigStatusText, QString::fromUtf8("有故障"));
+  EXPECT_EQ(row("fr").bigStatusText, QString::fromUtf8("有故障 · 1 个运行中"));
   settings.setLanguage(AppLanguage::en);
   EXPECT_EQ(row("r").bigStatusText, "Running");
   EXPECT_EQ(row("two").bigStatusText, QString::fromUtf8("Running ×2"));
   EXPECT_EQ(row("s").bigStatusText, "Stopped");
   EXPECT_EQ(row("f").bigStatusText, "Faulted");
+  EXPECT_EQ(row("fr").bigStatusText, "Faulted · 1 running");
 }
 
 TEST_F(DashboardModelTest, FlagsComeFromTheStoresAndTheRunningRecord) {

@@ -38,7 +38,7 @@ const QByteArray kFullDocument =
     R"("kind":"ide-plugin","family":"f","serviceKind":"gateway",)"
     R"("identify":{"bundleIds":["b"],"executableNames":["e"],"argvMatches":["m"],"argvAllOf":["a1","a2"],"argvExclude":["--x"],"oneShotArgs":["-p"],"oneShotCommands":["exec"],)"
     R"("sessionCommands":["resume"],"optionsWithValue":["-m"],"optionsWithOptionalValue":["-r"],"optionsWithValues":["--add-dir"]},)"
-    R"("recover":{"strategy":"open-url-scheme","appBundleId":"app","command":["c","-1"],"workingDirectory":"~/w","urlScheme":"s://"},)"
+    R"("recover":{"strategy":"open-url-scheme","appBundleId":"app","command":["c","-1"],"workingDirectory":"~/w","urlScheme":"s://","plainCommand":["c"]},)"
     R"("feedback":{"logPaths":["/l"],"format":"json","eventRules":[{},{}]},)"
     R"("mcp":{"supported":false,"configPath":"~/m.json","configFormat":"json","autoInject":true},)"
     R"("iconAsset":"i","notes":"n \"quoted\"\n\ttab \\ \u0001","defaultLockOnline":false,"dashboardUrl":"http://x",)"
@@ -180,6 +180,7 @@ TEST(RegistryRejected, EveryMalformedDocumentNamesItsFaultAndPath) {
       {"argvMatches element a number", docWithAgents(R"({"id":"a","displayName":"A","vendor":"V","kind":"cli","identify":{"argvMatches":["a",1]}})"), Kind::typeMismatch, "agents[0].identify.argvMatches[1]"},
       {"recover without strategy", docWith(R"("recover":{})"), Kind::keyNotFound, "agents[0].recover.strategy"},
       {"strategy in capitals", docWith(R"("recover":{"strategy":"Open-App"})"), Kind::typeMismatch, "agents[0].recover.strategy"},
+      {"plainCommand as one string", docWith(R"("recover":{"strategy":"exec-cli","command":["c","-c"],"plainCommand":"c"})"), Kind::typeMismatch, "agents[0].recover.plainCommand"},
       {"requirement without command", docWith(R"("install":{"requires":[{"hintUrl":"h"}]})"), Kind::keyNotFound, "agents[0].install.requires[0].command"},
       {"useTerminal as number", docWith(R"("install":{"useTerminal":1})"), Kind::typeMismatch, "agents[0].install.useTerminal"},
       {"preCommands element a string", docWith(R"("uninstall":{"preCommands":[["a"],"b"]})"), Kind::typeMismatch, "agents[0].uninstall.preCommands[1]"},

@@ -60,6 +60,33 @@ void addFakeTerminal(FakeBin& bin, bool runs) {
                                           runs ? QStringLiteral("shift\n\"$@\"\n") : QString()));
 }
 
+void addHoldingTerminal(FakeBin& bin) {
+  // argv: -e /bin/sh -c <text>.
+  bin.add("x-terminal-emulator", QStringLiteral(R"(#!/usr/bin/python3
+import os, pty, sys
+record = '%1'
+with open(record + '.cwd', 'a') as f:
+    f.write(os.getcwd() + '\n')
+with open(record, 'a') as f:
+    f.write(sys.argv[4] + '\n')
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[2], sys.argv[2:])
+with open(record + '.screen', 'ab') as screen:
+    while True:
+        try:
+            data = os.read(fd, 4096)
+        except OSError:
+            break
+        if not data:
+            break
+        screen.write(data)
+        screen.flush()
+os.waitpid(pid, 0)
+)")
+                                     .arg(bin.recordPath("x-terminal-emulator")));
+}
+
 QStringList terminalFolders(const FakeBin& bin, int count) {
   const QString record = bin.recordPath("x-terminal-emulator") + ".cwd";
   auto lines = [&] { return readFile(record).split('\n', Qt::SkipEmptyParts); };

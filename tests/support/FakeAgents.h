@@ -29,6 +29,12 @@ bool waitUntilCatching(pid_t pid, int signal);
 // (after "-e /bin/sh -c") as one line to recordPath("x-terminal-emulator"),
 // and, when `runs`, runs it with /bin/sh as its own child.
 void addFakeTerminal(FakeBin& bin, bool runs);
+// A fake "x-terminal-emulator" that behaves as xterm does: it records the
+// command text and its folder as the one above, runs the text with /bin/sh on
+// a pseudo-terminal of its own (so a line that waits for Enter waits), keeps
+// what the window shows in recordPath("x-terminal-emulator") + ".screen", and
+// closes (ends) when its shell ends.
+void addHoldingTerminal(FakeBin& bin);
 // The recorded command texts, once `count` are there.
 QStringList terminalTexts(const FakeBin& bin, int count = 1);
 // The folders the recorded terminals started in, once `count` are there.

@@ -52,6 +52,8 @@ SpawnedChild::~SpawnedChild() {
   if (out_ >= 0) ::close(out_);
   if (pid_ <= 0) return;
   ::kill(-pid_, SIGKILL);  // the group: the child and what it started
+  // Also a child that has left its group for another one.
+  if (!reaped_) ::kill(pid_, SIGKILL);
   if (!reaped_) ::waitpid(pid_, nullptr, 0);
 }
 

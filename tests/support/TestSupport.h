@@ -44,7 +44,8 @@ class FakeBin {
   // line is added when the body has none). Returns its path.
   QString add(const QString& name, const QString& body);
   // A fake that appends its arguments, one per line and then a line "--",
-  // to the returned log file, then exits with `exitCode`.
+  // to the returned log file, then exits with `exitCode`. The lines are
+  // written one by one: a call is whole once its "--" line is there.
   QString addRecorder(const QString& name, int exitCode = 0);
   QString recordPath(const QString& name) const;
   // A fake `systemctl --user` that records its arguments (recordPath) and

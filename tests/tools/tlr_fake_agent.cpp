@@ -16,6 +16,15 @@
 //   tlr_fake_agent -p PROMPT       a one-shot print run that fails: exits with
 //                                  status 1 after 4.5 s, as `claude -p` without
 //                                  a network does
+//   tlr_fake_agent --continue      continues the folder's last session, as
+//                                  `claude --continue` does: without a file
+//                                  ".tlr-conversation" in its working folder it
+//                                  says "No conversation found to continue"
+//                                  and exits with status 1 at once; with one it
+//                                  runs on
+//   tlr_fake_agent untrusted       asks whether the folder is trusted and is
+//                                  told "No, exit" 5 s later: exits with
+//                                  status 1, as Claude Code does
 // With FAKE_AGENT_FAILS_AFTER_MS set (whatever the arguments: a one-shot
 // shaped as the real tool's, `codex -m o3 exec …`), it writes "Not inside a
 // trusted directory" to standard error and exits with status 1 after that
@@ -93,6 +102,17 @@ int main(int argc, char** argv) {
   }
   if (modeIs(argc, argv, "exits-soon")) {
     ::usleep(700 * 1000);
+    return 1;
+  }
+  if (modeIs(argc, argv, "--continue") && ::access(".tlr-conversation", F_OK) != 0) {
+    std::puts("No conversation found to continue");
+    return 1;
+  }
+  if (modeIs(argc, argv, "untrusted")) {
+    std::puts("Do you trust the files in this folder?\n  1. Yes, proceed\n> 2. No, exit");
+    std::fflush(stdout);
+    ::usleep(5000 * 1000);
+    std::puts("Claude Code didn't start because this folder isn't trusted");
     return 1;
   }
   if (modeIs(argc, argv, "-p")) {

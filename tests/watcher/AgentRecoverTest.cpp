@@ -7,10 +7,12 @@
 #include "core/stores/SettingsStore.h"
 #include "support/SpawnedChild.h"
 #include "watcher/AgentLifecycleWatcher.h"
+#include "watcher/InstanceTerminals.h"
 #include "watcher/ProcessScanner.h"
 #include "watcher/SetupCompletionWatcher.h"
 
 #include "platform/ProcessSignals.h"
+#include "platform/ProcessTable.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,7 +66,7 @@ TEST_F(AgentRecoverTerminal, ARelaunchTypesTheWordsUnquotedBehindThePathExport) 
   const AgentEntry entry = test::entryFromJson(
       R"("id":"repl","displayName":"Repl","vendor":"v","kind":"cli","identify":{},)"
       R"("recover":{"strategy":"exec-cli","command":["my-agent","--say","a\"b\\c","two words"]})");
-  EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
+  EXPECT_TRUE(recover.recoverExecCli(entry).isLaunched());
   const QStringList texts = test::terminalTexts(bin);
   ASSERT_EQ(texts.size(), 1);
   EXPECT_TRUE(texts.first().startsWith(prefix() + R"(my-agent --say a"b\c two words; )")) << texts.first().toStdString();
@@ -76,11 +78,15 @@ TEST_F(AgentRecoverTerminal, TheWindowKeepsTheLastWordsAndTheExitStatusUntilEnte
   const AgentEntry entry = test::entryFromJson(
       R"("id":"f","displayName":"F","vendor":"v","kind":"cli","identify":{},)"
       R"("recover":{"strategy":"exec-cli","command":["failing-agent","--port"]})");
-  EXPECT_EQ(recover.recoverExecCli(entry), Result::launched(0));
+  const Result started = recover.recoverExecCli(entry);
+  ASSERT_TRUE(started.isLaunched());
+  EXPECT_FALSE(InstanceTerminals::endedStatus(started.endedFile)) << "not ended before it ran";
   test::SpawnedChild shell("/bin/sh", {"-c", test::terminalTexts(bin).first()});
   EXPECT_EQ(shell.readLine(), "cannot start: --port");
   EXPECT_EQ(shell.readLine(), "");
   EXPECT_EQ(shell.readLine(), "The command has ended (exit status 3). Press Enter to close this window.");
+  // The window says how its command ended, for the relaunch to read.
+  EXPECT_EQ(InstanceTerminals::endedStatus(started.endedFile), 3);
   shell.writeLine("");
   const int status = shell.wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
@@ -108,14 +114,94 @@ TEST_F(AgentRecoverTerminal, TheUserLaunchPrefersUserInvokeCommandEvenWhenEmpty)
   expectShownInEnglish(none);
   // Each terminal runs on its own: the next launch waits until the last one
   // has written its line, so the lines keep the order of the launches.
-  EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":["chat","--tui"])")),
-            Result::launched(0));
+  EXPECT_TRUE(recover.userOpenCli(test::entryFromJson(base + R"(,"userInvokeCommand":["chat","--tui"])")).isLaunched());
   ASSERT_EQ(test::terminalTexts(bin, 1).size(), 1);
-  EXPECT_EQ(recover.userOpenCli(test::entryFromJson(base)), Result::launched(0));
+  EXPECT_TRUE(recover.userOpenCli(test::entryFromJson(base)).isLaunched());
   const QStringList texts = test::terminalTexts(bin, 2);
   ASSERT_EQ(texts.size(), 2);
   EXPECT_TRUE(texts[0].startsWith(prefix() + "chat --tui; ")) << texts[0].toStdString();
   EXPECT_TRUE(texts[1].startsWith(prefix() + "from-recover; ")) << texts[1].toStdString();
+}
+
+// Old windows piled up: every relaunch left the window it had opened before
+// at "Press Enter to close". Starting an instance again closes the windows
+// opened for it whose command has ended, and nothing else.
+class InstanceWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::addHoldingTerminal(bin);
+    // As `claude --continue` where there is nothing to continue.
+    bin.add("ends-at-once", "echo 'No conversation found to continue'\nexit 1\n");
+    agent = test::copyFakeAgent(home.path() + "/bin", test::uniqueAgentName("tlr-window-agent"));
+  }
+  void TearDown() override {
+    // Hanging up a window's shell ends what runs in it.
+    for (const QString& file : opened)
+      if (const pid_t shell = shellOf(file)) ProcessSignals::send(shell, SIGHUP);
+  }
+
+  // Starts `command` as the instance's relaunch in `folder`; its window's
+  // status file.
+  QString start(const QStringList& command, const QString& folder) {
+    AgentEntry entry;
+    entry.id = "windows";
+    entry.displayName = "Windows";
+    entry.recover.emplace();
+    entry.recover->strategy = AgentEntry::Recover::Strategy::execCli;
+    entry.recover->command = command;
+    const Result started = offMain([&] { return recover.recoverExecCli(entry, folder); });
+    EXPECT_TRUE(started.isLaunched());
+    opened << started.endedFile;
+    return started.endedFile;
+  }
+  // The shell of the window whose status file is `file`, or 0.
+  static pid_t shellOf(const QString& file) {
+    for (const ProcessInfo& p : ProcessTable::snapshot().processes()) {
+      const QStringList argv = ProcessTable::arguments(p.pid);
+      if (argv.size() >= 3 && argv[1] == "-c" && argv[2].contains(file)) return p.pid;
+    }
+    return 0;
+  }
+  QString folder(const QString& name) {
+    QDir().mkpath(home.path() + "/" + name);
+    return home.path() + "/" + name;
+  }
+
+  test::TempHome home;
+  test::FakeBin bin;
+  test::FakeAgentLedger agents{home.path() + "/agent-pids"};
+  InstanceTerminals terminals;
+  SignalledPids signalled;
+  AgentRecover recover{AgentRecoverTiming{}, signalled, nullptr, systemAliveProbe(), &terminals};
+  QString agent;
+  QStringList opened;
+};
+
+TEST_F(InstanceWindows, AnInstanceStartedAgainClosesOnlyItsWindowsWhoseCommandHasEnded) {
+  const QString projA = folder("projA"), projB = folder("projB"), projC = folder("projC");
+  const QString first = start({"ends-at-once"}, projA);
+  const QString otherInstance = start({"ends-at-once"}, projB);
+  for (const QString& file : {first, otherInstance}) {
+    ASSERT_TRUE(test::waitUntil([&] { return InstanceTerminals::endedStatus(file) == 1; }));
+    ASSERT_GT(shellOf(file), 0) << "the window waits for Enter";
+  }
+  // A shell of the user's that looks the same is none of ours.
+  test::SpawnedChild users("/bin/sh", {"-c", "echo ended; read -r key"});
+  // The window of projC runs its agent still.
+  const QString running = start({agent, "plain"}, projC);
+  ASSERT_GT(agents.waitForNew({}), 0);
+
+  const QString second = start({"ends-at-once"}, projA);
+  EXPECT_TRUE(test::waitUntil([&] { return shellOf(first) == 0; })) << "the ended window of projA is closed";
+  EXPECT_FALSE(QFile::exists(first));
+  EXPECT_GT(shellOf(otherInstance), 0) << "projB's window is another instance's";
+  EXPECT_TRUE(ProcessSignals::isAlive(users.pid()));
+  EXPECT_TRUE(test::waitUntil([&] { return shellOf(second) > 0; }));
+
+  start({agent, "plain"}, projC);
+  EXPECT_TRUE(test::waitUntil([&] { return agents.pids().size() == 2; }));
+  EXPECT_GT(shellOf(running), 0) << "its agent still runs there";
+  users.signal(SIGKILL);
 }
 
 TEST_F(AgentRecoverTerminal, NoTerminalOnPathIsAFailedStart) {

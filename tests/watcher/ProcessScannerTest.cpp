@@ -322,20 +322,28 @@ TEST_F(ProcessScannerTest, InstancesTheirFoldersAndOnlyThisUsersProcesses) {
   const QString projA = home.path() + "/projA", projB = home.path() + "/projB";
   QDir().mkpath(projA);
   QDir().mkpath(projB);
-  // Instance A starts a helper of its own; instance B runs alone.
-  SpawnedChild a("/bin/sh", {"-c", "cd " + projA + " && exec " + path + " -c '" + path + " -c \"sleep 30; true\" & sleep 30; true'"});
+  // Instance A starts, through a shell of its own, a helper that starts one
+  // more: three levels of the agent below A, one of them no agent. Instance
+  // B runs alone.
+  const QString third = home.path() + "/third.sh", second = home.path() + "/second.sh", shell = home.path() + "/shell.sh";
+  test::writeBytes(third, "sleep 30; true\n");
+  test::writeBytes(second, ("'" + path + "' '" + third + "' & sleep 30; true\n").toUtf8());
+  test::writeBytes(shell, ("'" + path + "' '" + second + "' & sleep 30; true\n").toUtf8());
+  SpawnedChild a("/bin/sh", {"-c", "cd " + projA + " && exec " + path + " -c '/bin/sh " + shell + " & sleep 30; true'"});
   SpawnedChild b("/bin/sh", {"-c", "cd " + projB + " && exec " + path + " -c 'sleep 30; true'"});
   QList<RunningAgent> records;
   ASSERT_TRUE(test::waitUntil([&] {
     records = scanner.scanAll();
-    return records.size() == 3;
+    return records.size() == 4;
   }, std::chrono::seconds(5))) << records.size();
-  const RunningAgent* helper = nullptr;
-  for (const RunningAgent& r : records)
-    if (r.pid != a.pid() && r.pid != b.pid()) helper = &r;
-  ASSERT_TRUE(helper);
+  int helpers = 0;
+  for (const RunningAgent& r : records) {
+    if (r.pid == a.pid() || r.pid == b.pid()) continue;
+    ++helpers;
+    EXPECT_EQ(r.instancePid, a.pid()) << "a helper " << helpers << " level(s) below A belongs to A";
+  }
+  EXPECT_EQ(helpers, 2);
   EXPECT_EQ(recordOf(records, a.pid())->instancePid, a.pid());
-  EXPECT_EQ(helper->instancePid, a.pid());
   EXPECT_EQ(recordOf(records, b.pid())->instancePid, b.pid());
   EXPECT_EQ(recordOf(records, a.pid())->workingFolder, projA);
   EXPECT_EQ(recordOf(records, b.pid())->workingFolder, projB);
@@ -353,7 +361,7 @@ TEST_F(ProcessScannerTest, InstancesTheirFoldersAndOnlyThisUsersProcesses) {
   })) << "runs as nobody";
   EXPECT_EQ(ProcessTable::read(theirs.pid())->uid, 65534u);
   EXPECT_FALSE(recordOf(scanner.scanAll(), theirs.pid())) << "another user's agent is not ours";
-  EXPECT_EQ(scanner.pidsOf("inst").size(), 3);
+  EXPECT_EQ(scanner.pidsOf("inst").size(), 4);
   EXPECT_EQ(ProcessSignals::send(theirs.pid(), SIGTERM), EPERM);
   EXPECT_TRUE(ProcessSignals::isAlive(theirs.pid()));
 }

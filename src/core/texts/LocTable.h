@@ -66,6 +66,9 @@ TLR_TEXT(restartSigkillStillRunning, (LocInt count),
 TLR_TEXT(restartNewPidUp, (LocInt32 pid),
     u"· ✓ New instance pid={1} is up and running",
     u"· ✓ 新实例 pid={1} 已启动并在跑")
+TLR_TEXT(restartNewSession, (QString command),
+    u"· Nothing to continue in its folder: a new session, {1}",
+    u"· 该目录没有可继续的会话 → 新会话：{1}")
 TLR_TEXT(restartFailedRecover, (QString reason),
     u"· ✗ recover failed: {1}",
     u"· ✗ recover 失败：{1}")
@@ -1319,6 +1322,9 @@ TLR_TEXT(evDetailFixFailed, (QString issueId),
 TLR_TEXT(evDetailRelaunchDidNotLast, (LocInt seconds),
     u"Recovery failed: relaunched, but not running {1} s later",
     u"恢复失败：已重新启动，但 {1} 秒后已不在运行")
+TLR_TEXT(evDetailEndedAtStart, (LocInt status),
+    u"Ended at start (exit status {1}); not started again",
+    u"启动时即已结束（退出码 {1}），不再自动启动")
 TLR_TEXT(evDetailRelaunchFailed, (QString reason),
     u"Recovery failed: {1}",
     u"恢复失败：{1}")
@@ -1455,12 +1461,6 @@ TLR_TEXT(rowOpenButton, (),
 TLR_TEXT(rowStateLaunch, (),
     u"Launch",
     u"启动")
-TLR_TEXT(rowStateRunning, (),
-    u"Running",
-    u"运行中")
-TLR_TEXT(rowStateFaulted, (),
-    u"Faulted",
-    u"故障")
 
 // alert
 TLR_TEXT(alertTerminalOpenFailBody, (QString command, QString error),
@@ -1619,6 +1619,9 @@ TLR_TEXT(statusRunning, (),
 TLR_TEXT(statusRunningInstances, (LocInt count),
     u"Running ×{1}",
     u"运行中 ×{1}")
+TLR_TEXT(statusFaultedRunning, (LocInt count),
+    u"Faulted · {1} running",
+    u"有故障 · {1} 个运行中")
 TLR_TEXT(statusStopped, (),
     u"Stopped",
     u"未运行")

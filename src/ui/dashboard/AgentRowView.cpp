@@ -1,6 +1,7 @@
 #include "ui/dashboard/AgentRowView.h"
 
 #include "core/stores/SettingsStore.h"
+#include "presentation/DashboardModel.h"
 #include "ui/dashboard/DashboardPainting.h"
 #include "ui/kit/Controls.h"
 #include "ui/kit/Glyphs.h"
@@ -215,15 +216,17 @@ void AgentRowView::applyItem() {
   lock_->setToolTip(text(LocKey::Id::lockOnlineIndicator));
   lock_->setAccessibleName(text(LocKey::Id::lockOnlineIndicator));
 
-  // Faulted beats running beats stopped.
+  // Faulted beats running beats stopped; the button says what the row's
+  // status says, how many instances run included (a faulted agent may run
+  // on), as the counters count them.
   QString tooltip;
   if (item_.isFaulted) {
     state_ = RowState::faulted;
-    stateButton_->setLabel(text(LocKey::Id::rowStateFaulted));
+    stateButton_->setLabel(DashboardModel::statusText(item_, settings_.language()));
     tooltip = text(LocKey::Id::helpRowFaulted);
   } else if (item_.isRunning) {
     state_ = RowState::running;
-    stateButton_->setLabel(text(LocKey::Id::rowStateRunning));
+    stateButton_->setLabel(DashboardModel::statusText(item_, settings_.language()));
     tooltip = text(LocKey::Id::helpRowDetail);
   } else {
     state_ = RowState::launch;

@@ -2,6 +2,8 @@
 
 #include "support/TestSupport.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 namespace tlr {
@@ -44,6 +46,9 @@ TEST(OomKillWitness, OnlyAKillTheKernelCountedSinceTheWatchIsOne) {
       {"the group's count (v1)", "4:memory:/process_api/a\n0::/", 1, 1, true},
       {"a kill elsewhere (v1)", "4:memory:/process_api/a\n0::/", 2, 0, false},
       {"a group path that climbs out", "0::/../a", 1, 0, true},
+      // The group of a session goes with its last process: read at the end,
+      // it is gone, and the system's count decides.
+      {"the group gone at the end", "0::/user.slice/gone", 1, 0, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -55,8 +60,13 @@ TEST(OomKillWitness, OnlyAKillTheKernelCountedSinceTheWatchIsOne) {
     kernel.v1Count("/process_api/a", 2);
     kernel.v2Count("/a", 2);
 
+    kernel.v2Count("/user.slice/gone", 2);
     OomKillWitness witness(kernel.paths);
     witness.watched(pid);
+    // Ended: the kernel no longer tells which group the process was in, so
+    // what the watch read is what counts.
+    QFile::remove(kernel.home.path() + "/proc/" + QString::number(pid) + "/cgroup");
+    QFile::remove(kernel.home.path() + "/cgroup/user.slice/gone/memory.events");
     kernel.systemCount(7 + row.systemRise);
     kernel.v2Count("/user.slice/a", 2 + row.groupRise);
     kernel.v1Count("/process_api/a", 2 + row.groupRise);

@@ -158,7 +158,8 @@ TEST(SelfGuardStoreState, AFailedRegistrationShowsTheAlertInTheCurrentLanguage) 
   EXPECT_FALSE(store.enabled());
   EXPECT_FALSE(Defaults::shared().contains(SelfGuardStore::kEnabledKey));
   // The first button shows where login items live.
-  ASSERT_TRUE(waitUntil([&] { return QFile::exists(openRecord); }));
+  // The record is there from its first line on: read once the call's last.
+  ASSERT_TRUE(waitUntil([&] { return tlr::test::readFile(openRecord).contains("\n--\n"); }));
   EXPECT_TRUE(tlr::test::readFile(openRecord).startsWith(tlr::Paths::configHome() + "/autostart\n"));
 }
 

@@ -157,10 +157,11 @@ TEST_F(DashboardViewTest, RowTextsAndTooltipsByState) {
   LockOnlineStore::shared().setLocked("running", true);
   model.update({faulted, running, stopped}, {runningRecord(faulted, 1), runningRecord(running, 2)});
 
-  // Faulted beats running: the red button, though the light is green.
+  // Faulted beats running: the red button, though the light is green; it
+  // says the agent runs on, as the counters count it.
   SecondaryButton* f = row("faulted")->stateButton();
   EXPECT_EQ(row("faulted")->state(), RowState::faulted);
-  EXPECT_EQ(f->label(), "Faulted");
+  EXPECT_EQ(f->label(), "Faulted · 1 running");
   EXPECT_EQ(f->toolTip(), "Click to view fault details");
   EXPECT_EQ(row("faulted")->statusLight()->state(), LightState::working);
   EXPECT_EQ(row("faulted")->kindChip()->text(), "App");
@@ -186,6 +187,23 @@ TEST_F(DashboardViewTest, RowTextsAndTooltipsByState) {
   EXPECT_EQ(row("stopped")->nameLabel()->textFormat(), Qt::PlainText);
   EXPECT_EQ(row("stopped")->nameLabel()->text(), "Stopped & Co");
   EXPECT_EQ(row("stopped")->accessibleName(), "Stopped & Co");
+
+  // The rows say what the counters count: Running 2 (one of them faulted),
+  // Faulted 1; a row of two instances says so itself, not only its tooltip.
+  EXPECT_EQ(view->metricCard(0)->value(), 2);
+  EXPECT_EQ(view->metricCard(2)->value(), 1);
+  const auto saying = [&](const QString& word) {
+    int n = 0;
+    for (AgentRowView* r : view->rowViews()) n += r->stateButton()->label().contains(word, Qt::CaseInsensitive) ? 1 : 0;
+    return n;
+  };
+  EXPECT_EQ(saying("running"), view->metricCard(0)->value());
+  EXPECT_EQ(saying("faulted"), view->metricCard(2)->value());
+  RunningAgent second = runningRecord(running, 3);
+  second.instancePid = 3;
+  model.update({faulted, running, stopped}, {runningRecord(faulted, 1), runningRecord(running, 2), second});
+  EXPECT_EQ(r->label(), "Running ×2");
+  EXPECT_EQ(row("running")->accessibleDescription(), "Running ×2");
 
   // A long name is shortened with "…" (whole in the tooltip and the
   // accessible name); no row is wider than the list, and the state button

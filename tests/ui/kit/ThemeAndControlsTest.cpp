@@ -260,6 +260,8 @@ TEST(ThemeLegibleOn, KeepsAReadableColourElseTakesTheNearestShadeOfItsHueThatRea
   // Every ground counts: a grey that reads on white but not on mid grey.
   const QColor grey(90, 90, 90);
   ASSERT_GE(Theme::contrastRatio(grey, white), 4.5);
+  EXPECT_EQ(Theme::legibleOn(grey, {white}), grey) << "it reads already: not a shade darker";
+  EXPECT_EQ(Theme::legibleOn(Theme::withOpacity(grey, 0.9), {white}), Theme::withOpacity(grey, 0.9));
   EXPECT_GE(least(Theme::legibleOn(grey, {white, mid}), {white, mid}), 4.5);
   // Drawn faded it is measured faded, and keeps its opacity: the dim text
   // at 0.85 reads opaque on white, not at 0.85 on a faint fill.
@@ -549,10 +551,13 @@ TEST(SheetBase, TheFocusReturnsToTheControlThatOpenedTheSheet) {
 // activation brings the focus; an alert's default button does.
 TEST(PaintedControls, TheRingShowsWhenTheWindowsActivationBringsTheFocusGivenBefore) {
   test::ApplicationLook look;
+  const auto activate = [](QWidget& w) {
+    w.activateWindow();
+    return QTest::qWaitForWindowActive(&w);
+  };
   QWidget other;
   other.show();
-  other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_TRUE(activate(other));
 
   QWidget window;
   window.setAttribute(Qt::WA_ShowWithoutActivating);
@@ -564,22 +569,18 @@ TEST(PaintedControls, TheRingShowsWhenTheWindowsActivationBringsTheFocusGivenBef
   window.show();
   ASSERT_FALSE(window.isActiveWindow());
   plain->setFocus(Qt::OtherFocusReason);
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(activate(window));
   EXPECT_EQ(QApplication::focusWidget(), plain);
   EXPECT_FALSE(plain->showsFocus()) << "a window activated again keeps what it showed";
 
-  other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_TRUE(activate(other));
   focusWithRing(asked);
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  ASSERT_TRUE(activate(window));
   EXPECT_EQ(QApplication::focusWidget(), asked);
   EXPECT_TRUE(asked->showsFocus()) << "given with its ring before the activation";
 
   // An alert: the default (cancel) button has the keyboard, ring and all.
-  other.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  ASSERT_TRUE(activate(other));
   auto* alert = new Alert(QStringLiteral("Turn off lock?"), QString(), &other);
   PaintedButton* cancel = alert->addButton(QStringLiteral("Cancel"), Alert::Role::cancel);
   alert->addButton(QStringLiteral("Confirm"), Alert::Role::destructive);

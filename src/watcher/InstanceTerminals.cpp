@@ -1,0 +1,102 @@
+#include "watcher/InstanceTerminals.h"
+
+#include "platform/LoginShell.h"
+#include "platform/Paths.h"
+#include "platform/ProcessSignals.h"
+#include "platform/ProcessTable.h"
+#include "platform/TerminalLauncher.h"
+
+#include <QFile>
+#include <QUuid>
+
+#include <algorithm>
+#include <csignal>
+#include <unistd.h>
+
+namespace tlr {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A window whose shell is not seen by then was closed by the user (or never
+// started): it is forgotten.
+constexpr auto kShellSeenWithin = 60s;
+
+// Whether `argv` is the shell of the window whose status file is
+// `endedFile`: "/bin/sh -c <line naming the file>".
+bool isShellOf(const QStringList& argv, const QString& endedFile) {
+  return argv.size() >= 3 && argv.at(1) == QLatin1String("-c") && argv.at(2).contains(endedFile);
+}
+
+}  // namespace
+
+InstanceTerminals& InstanceTerminals::shared() {
+  static InstanceTerminals* terminals = new InstanceTerminals;  // used until the process ends
+  return *terminals;
+}
+
+QString InstanceTerminals::statusWords(const QString& endedFile) {
+  return QStringLiteral("printf '%s\\n' \"$tlr_status\" > ") + shellQuote(endedFile);
+}
+
+std::optional<int> InstanceTerminals::endedStatus(const QString& endedFile) {
+  if (endedFile.isEmpty()) return std::nullopt;
+  QFile file(endedFile);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  bool ok = false;
+  const int status = QString::fromLatin1(file.read(16)).trimmed().toInt(&ok);
+  if (!ok) return std::nullopt;
+  return status;
+}
+
+int InstanceTerminals::closeEnded(const QString& agentId, const QString& folder, const QString& keep) {
+  std::vector<Window> known;
+  {
+    std::lock_guard guard(mutex_);
+    const auto found = windows_.find({agentId, folder});
+    if (found == windows_.end()) return 0;
+    known = found->second;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  // The shells of our windows, by their status file.
+  const ProcessTable table = ProcessTable::snapshot();
+  int closed = 0;
+  std::vector<QString> gone;
+  for (const Window& window : known) {
+    if (window.endedFile == keep) continue;
+    const bool ended = endedStatus(window.endedFile).has_value();
+    bool seen = false;
+    for (const ProcessInfo& process : table.processes()) {
+      if (process.uid != ::getuid() || process.name != QLatin1String("sh")) continue;
+      if (!isShellOf(table.argumentsOf(process), window.endedFile)) continue;
+      seen = true;
+      if (!ended) break;
+      // Asked again while the number is held: still that window's shell.
+      const int sent = ProcessSignals::sendIf(process.pid, SIGHUP, [&](pid_t pid) {
+        return isShellOf(ProcessTable::arguments(pid), window.endedFile);
+      });
+      if (sent == 0) ++closed;
+    }
+    if (ended || (!seen && now - window.opened > kShellSeenWithin)) gone.push_back(window.endedFile);
+  }
+  for (const QString& file : gone) QFile::remove(file);
+  std::lock_guard guard(mutex_);
+  auto& windows = windows_[{agentId, folder}];
+  std::erase_if(windows, [&](const Window& w) { return std::find(gone.begin(), gone.end(), w.endedFile) != gone.end(); });
+  if (windows.empty()) windows_.erase({agentId, folder});
+  return closed;
+}
+
+Expected<QString, QString> InstanceTerminals::open(const QString& agentId, const QString& folder,
+                                                   const LineMaker& makeLine) {
+  closeEnded(agentId, folder);
+  const QString endedFile = Paths::runtimeFolder() + QStringLiteral("/tlr-ended-") +
+                            QUuid::createUuid().toString(QUuid::Id128);
+  const TerminalLauncher::Result started = TerminalLauncher::run(makeLine(endedFile), folder);
+  if (!started) return Unexpected(started.error());
+  std::lock_guard guard(mutex_);
+  windows_[{agentId, folder}].push_back({endedFile, std::chrono::steady_clock::now()});
+  return endedFile;
+}
+
+}  // namespace tlr
