@@ -27,6 +27,9 @@ inline const QString userQuit = QStringLiteral("[App] 用户选择退出");
 // A quit that the 1.8 s deadline, or work left running, had to end.
 inline const QString quitDeadline = QStringLiteral("[App] 退出超时");
 inline const QString workLeftAtQuit = QStringLiteral("个后台任务未结束");
+// A thread of ours that still ran once the objects of the process were
+// about to go.
+inline const QString threadsLeftAtExit = QStringLiteral("[App] 退出时仍有线程在跑");
 // The quit that `signal` ("SIGTERM") asked for.
 inline QString quitOnSignal(const QString& signal) { return QStringLiteral("[App] 收到 ") + signal + QStringLiteral("，退出\n"); }
 // Too few descriptors to watch every process, said with the limit.
