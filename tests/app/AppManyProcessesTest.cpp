@@ -48,9 +48,7 @@ int watchedProcesses(qint64 pid) {
 
 class ManyProcesses : public AppFixture {
  protected:
-  ~ManyProcesses() override {
-    for (pid_t pid : pids_) ::kill(pid, SIGKILL);
-  }
+  ~ManyProcesses() override { killAll(); }
 
   // Starts `count` processes known by `name_` (a link to sleep, so each is
   // small), not children of the test, as a user's agent is not. False when
@@ -73,8 +71,10 @@ class ManyProcesses : public AppFixture {
     return pids_.size() == count;
   }
 
+  // Once: after that their numbers are free for other processes.
   void killAll() {
     for (pid_t pid : pids_) ::kill(pid, SIGKILL);
+    pids_.clear();
   }
 
   static qsizetype exitLines(const QString& out) { return out.count(QStringLiteral("[Exit] Fake Agent pid=")); }
