@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "core/texts/LocKey.h"
+#include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
@@ -17,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
@@ -26,6 +29,14 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+namespace tlr {
+
+void PrintTo(const LocKey& key, std::ostream* out) {
+  *out << LocKey::name(key.id()) << " \"" << LocTexts::text(AppLanguage::en, key).toStdString() << '"';
+}
+
+}  // namespace tlr
 
 namespace tlr::test {
 namespace {
