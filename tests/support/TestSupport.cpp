@@ -1,7 +1,8 @@
 #include "TestSupport.h"
 
 #include "MountCleanup.h"
-
+#include "core/texts/LocKey.h"
+#include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
@@ -31,6 +33,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+namespace tlr {
+
+void PrintTo(const LocKey& key, std::ostream* out) {
+  *out << LocKey::name(key.id()) << " \"" << LocTexts::text(AppLanguage::en, key).toStdString() << '"';
+}
+
+}  // namespace tlr
 
 namespace tlr::test {
 namespace {
