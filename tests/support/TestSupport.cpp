@@ -3,6 +3,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
+#include "platform/MainThread.h"
 #include "platform/OffMain.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <linux/capability.h>
 #include <sys/syscall.h>
@@ -43,6 +45,37 @@ QByteArray capture(int fd, const std::function<void()>& write) {
   ::close(saved);
   file.seek(0);
   return file.readAll();
+}
+
+namespace {
+
+std::atomic<bool> handoffHeld{false};
+std::atomic<bool> holderInside{false};
+thread_local bool isHandoffHolder = false;
+
+void holdTheHolder() {
+  if (!isHandoffHolder) return;
+  holderInside = true;
+  while (handoffHeld) std::this_thread::yield();
+}
+
+}  // namespace
+
+HeldHandoff::HeldHandoff() {
+  handoffHeld = true;
+  holderInside = false;
+  setHandoffHookForTesting(&holdTheHolder);
+  thread_ = std::make_unique<std::thread>([] {
+    isHandoffHolder = true;
+    runOnMain([] {});
+  });
+  holding_ = waitUntil([] { return holderInside.load(); });
+}
+
+HeldHandoff::~HeldHandoff() {
+  handoffHeld = false;
+  thread_->join();
+  setHandoffHookForTesting(nullptr);
 }
 
 TempHome::TempHome() {
