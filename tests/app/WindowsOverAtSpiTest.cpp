@@ -739,8 +739,9 @@ class KeyboardOverAtSpi : public WindowsOverAtSpi, public ::testing::WithParamIn
           << extents(now).height() << " outside " << area.y() << "+" << area.height();
       EXPECT_FALSE(name.isEmpty()) << sheet.toStdString() << ": a " << now.value(QStringLiteral("role")).toString().toStdString()
                                    << " without a name";
-      if (now.value(QStringLiteral("role")).toString() == QStringLiteral("radio button"))
+      if (now.value(QStringLiteral("role")).toString() == QStringLiteral("radio button")) {
         EXPECT_TRUE(now.value(QStringLiteral("checked")).toBool()) << "Tab reaches the checked choice, not " << name.toStdString();
+      }
     }
     return reached;
   }

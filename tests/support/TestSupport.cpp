@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "core/texts/LocKey.h"
+#include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
@@ -19,6 +21,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <ostream>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
@@ -28,6 +31,14 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+namespace tlr {
+
+void PrintTo(const LocKey& key, std::ostream* out) {
+  *out << LocKey::name(key.id()) << " \"" << LocTexts::text(AppLanguage::en, key).toStdString() << '"';
+}
+
+}  // namespace tlr
 
 namespace tlr::test {
 namespace {

@@ -7,9 +7,16 @@
 
 #include <chrono>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <thread>
+
+namespace tlr {
+class LocKey;
+// How a failed comparison shows a text key: its name and its English text.
+void PrintTo(const LocKey& key, std::ostream* out);
+}  // namespace tlr
 
 namespace tlr::test {
 
