@@ -6,6 +6,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
+#include "platform/MainThread.h"
 #include "platform/OffMain.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <ostream>
 #include <linux/capability.h>
@@ -93,6 +95,16 @@ void watchHome(const QString& home) {
   guard.tell(home);
 }
 
+std::atomic<bool> handoffHeld{false};
+std::atomic<bool> holderInside{false};
+thread_local bool isHandoffHolder = false;
+
+void holdTheHolder() {
+  if (!isHandoffHolder) return;
+  holderInside = true;
+  while (handoffHeld) std::this_thread::yield();
+}
+
 }  // namespace
 
 void guardMountsOfThisProcess() {
@@ -125,6 +137,23 @@ void guardMountsOfThisProcess() {
   }
   guard.connection = ends[0];
   for (const QString& home : guard.homes) guard.tell(home);
+}
+
+HeldHandoff::HeldHandoff() {
+  handoffHeld = true;
+  holderInside = false;
+  setHandoffHookForTesting(&holdTheHolder);
+  thread_ = std::make_unique<std::thread>([] {
+    isHandoffHolder = true;
+    runOnMain([] {});
+  });
+  holding_ = waitUntil([] { return holderInside.load(); });
+}
+
+HeldHandoff::~HeldHandoff() {
+  handoffHeld = false;
+  thread_->join();
+  setHandoffHookForTesting(nullptr);
 }
 
 TempHome::TempHome() {

@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace tlr {
 class LocKey;
@@ -146,6 +147,23 @@ class AsOrdinaryUser {
  private:
   unsigned effective_[2] = {0, 0};
   bool changed_ = false;
+};
+
+// While it lives, a thread of its own is held inside a handoff to the main
+// thread (runOnMain), as a thread preempted there on a busy machine would
+// be; other threads' handoffs are not held. `holding()` says whether the
+// thread got there.
+class HeldHandoff {
+ public:
+  HeldHandoff();
+  ~HeldHandoff();
+  HeldHandoff(const HeldHandoff&) = delete;
+  HeldHandoff& operator=(const HeldHandoff&) = delete;
+  bool holding() const { return holding_; }
+
+ private:
+  std::unique_ptr<std::thread> thread_;
+  bool holding_ = false;
 };
 
 // Makes `file` impossible to remove, for every thread of this process, while
