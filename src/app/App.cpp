@@ -22,6 +22,7 @@
 #include "platform/Log.h"
 #include "platform/MainThread.h"
 #include "platform/Notifier.h"
+#include "platform/BackgroundThreads.h"
 #include "platform/OffMain.h"
 #include "platform/MemoryArenas.h"
 #include "platform/OpenFileLimit.h"
@@ -208,8 +209,11 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
     });
   });
   const int status = QCoreApplication::exec();
-  // The routine has handed over its result; its thread is on its way out.
+  // The routine has handed over its result; its thread is on its way out,
+  // and every other thread of ours ends too before the objects of the
+  // process go.
   OffMainPool::shared().waitForIdle(QuitClock::now() + std::chrono::seconds(5));
+  BackgroundThreads::endAll(QuitClock::now() + std::chrono::seconds(5));
   return status;
 }
 
@@ -239,19 +243,28 @@ int App::main(int argc, char** argv) {
   // Meanwhile the lock, the registry and the model are set up here.
   prepareFontsOffMain();
   QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
-  App app;
-  // The Dock setting ("TLR.showInDock") is applied here once the windows
-  // exist; start-up applies the settings store's reading again later.
-  QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
-  const int status = QApplication::exec();
-  // Work that does not end after its children were stopped must not hold
-  // the process: it ends here, without the teardown. The threads of the
-  // pool end first, their thread-local data (the font caches of those that
-  // drew) with them, which must not go while the application object goes.
-  if (app.quitStartedAt_ && !OffMainPool::shared().waitForThreadsToEnd(*app.quitStartedAt_ + kQuitWorkGrace)) {
-    log("[App] ", QStringLiteral("%1 个后台任务未结束 → 直接退出").arg(OffMainPool::shared().busyCount()));
-    ::_exit(status);
+  int status = 0;
+  {
+    App app;
+    // The Dock setting ("TLR.showInDock") is applied here once the windows
+    // exist; start-up applies the settings store's reading again later.
+    QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
+    status = QApplication::exec();
+    // Work that does not end after its children were stopped must not hold
+    // the process: it ends here, without the teardown. Every thread of ours
+    // ends before the objects of the process go: the pool's first, their
+    // thread-local data (the font caches of those that drew) with them,
+    // which must not go while the application object goes; then the
+    // settings' writer, the network log's and the reaper, which would
+    // otherwise still run while the static objects they use are destroyed.
+    if (!BackgroundThreads::endAll(app.quitStartedAt_.value_or(QuitClock::now()) + kQuitWorkGrace)) {
+      log("[App] ", QStringLiteral("%1 个后台任务未结束 → 直接退出").arg(OffMainPool::shared().busyCount()));
+      ::_exit(status);
+    }
   }
+  // The watchers' threads ended with the objects that own them.
+  if (const QStringList left = BackgroundThreads::stillRunning(std::chrono::milliseconds(200)); !left.isEmpty())
+    log("[App] ", QStringLiteral("退出时仍有线程在跑：") + left.join(QStringLiteral(", ")));
   return status;
 }
 

@@ -196,6 +196,18 @@ class Reaper {
     return it->second.status;
   }
 
+  void endThread() {
+    std::thread thread;
+    {
+      std::lock_guard guard(lock_);
+      if (!thread_.joinable() || stopFd_ < 0) return;
+      const uint64_t one = 1;
+      (void)!::write(stopFd_, &one, sizeof one);
+      thread = std::move(thread_);
+    }
+    thread.join();
+  }
+
   std::vector<Child> claimOrphans(unsigned long long since) {
     // No pass reaps meanwhile, and no child is half-started.
     const std::unique_lock noStart(starting);
@@ -213,6 +225,7 @@ class Reaper {
 
  private:
   static constexpr uint64_t kChildSignal = ~uint64_t{0};
+  static constexpr uint64_t kStop = ~uint64_t{0} - 1;
   static constexpr auto kKeep = std::chrono::seconds(60);
 
   struct Reaped {
@@ -225,7 +238,12 @@ class Reaper {
     if (epollFd_ >= 0) return true;
     epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
     if (epollFd_ < 0) return false;
-    std::thread([this] { run(); }).detach();
+    stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kStop;
+    if (stopFd_ >= 0) ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, stopFd_, &ev);
+    thread_ = std::thread([this] { run(); });
     return true;
   }
 
@@ -267,6 +285,7 @@ class Reaper {
       }
       bool childSignal = false;
       for (int i = 0; i < n; ++i) {
+        if (events[i].data.u64 == kStop) return;
         if (events[i].data.u64 == kChildSignal) {
           uint64_t count = 0;
           (void)!::read(childSignalFd, &count, sizeof count);
@@ -291,6 +310,8 @@ class Reaper {
 
   std::mutex lock_;
   int epollFd_ = -1;
+  int stopFd_ = -1;
+  std::thread thread_;  // the reaper's, until endThread()
   bool adopting_ = false;
   std::unordered_map<pid_t, Reaped> reaped_;
   std::unordered_map<pid_t, int> held_;
@@ -310,5 +331,6 @@ void release(pid_t pid) { Reaper::instance().release(pid); }
 void adopt(pid_t pid, int pidFd) { Reaper::instance().adopt(pid, pidFd); }
 std::optional<int32_t> exitStatus(pid_t pid, int pidFd) { return Reaper::instance().status(pid, pidFd); }
 std::vector<Child> claimOrphans(unsigned long long since) { return Reaper::instance().claimOrphans(since); }
+void endReaping() { Reaper::instance().endThread(); }
 
 }  // namespace tlr::ChildReaper

@@ -64,4 +64,8 @@ struct Child {
 // caller releases each.
 std::vector<Child> claimOrphans(unsigned long long since);
 
+// Ends the thread "TLR.reaper", for the end of the process: a child that
+// ends later stays a zombie until the process has gone. Not undone.
+void endReaping();
+
 }  // namespace tlr::ChildReaper

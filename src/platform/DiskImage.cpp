@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
+#include <pthread.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -155,6 +156,9 @@ bool isDisconnected(const QString& mountPoint) {
   };
   auto probe = std::make_shared<Probe>();
   std::thread([probe, path = QFile::encodeName(mountPoint)] {
+    // Not one of the threads that end before the process does (it may hang
+    // for ever, and touches only what it owns).
+    ::pthread_setname_np(::pthread_self(), "mount-probe");
     struct stat st{};
     const bool gone = ::stat(path.constData(), &st) != 0 && errno == ENOTCONN;
     std::lock_guard lock(probe->mutex);

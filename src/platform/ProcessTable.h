@@ -82,8 +82,11 @@ class ProcessTable {
   // serves the whole process; calls from several threads take turns.
   static ProcessTable snapshotReusing(const std::function<bool(const ProcessInfo&)>& alwaysReread);
 
-  // In /proc order (ascending pids).
-  const std::vector<ProcessInfo>& processes() const { return processes_; }
+  // In /proc order (ascending pids). Of a table that is a temporary
+  // (`for (... : ProcessTable::snapshot().processes())`) the list itself is
+  // handed over, so a loop over it never reads a table already destroyed.
+  const std::vector<ProcessInfo>& processes() const& { return processes_; }
+  std::vector<ProcessInfo> processes() && { return std::move(processes_); }
   const ProcessInfo* find(pid_t pid) const;
 
   // One process read afresh; nothing when it is gone, a zombie or a kernel

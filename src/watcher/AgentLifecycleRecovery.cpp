@@ -81,7 +81,7 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
   startOffMain(
       this,
       [recover = recover_, scanner = scanner_, entry, openApp, folder = instance.folder,
-       settle = timing_.relaunchSettle] {
+       settle = timing_.relaunchSettle, opensWithin = timing_.windowOpensWithin] {
         Relaunch outcome;
         // Uninstalled meanwhile: nothing to bring back.
         if (!ProcessScanner::isInstalled(entry) && !AgentRecover::canStart(entry)) {
@@ -100,16 +100,31 @@ void AgentLifecycleWatcher::attemptRecover(const AgentEntry& entry, ExitIntent i
             if (r.entry.id == entry.id) before << r.pid;
           outcome.result = openApp ? recover->recoverOpenApp(entry) : recover->recoverExecCli(entry, folder, plain);
           if (!outcome.result.isLaunched()) return false;
-          OffMainPool::pause(settle);
+          const QString& endedFile = outcome.result.endedFile;
+          if (endedFile.isEmpty())
+            OffMainPool::pause(settle);
+          else
+            InstanceTerminals::waitUntilSettled({endedFile}, settle, opensWithin);
           // The windows the instance had before are done with by now, also
           // one whose command had not quite ended when this one opened.
-          if (!openApp) recover->terminals().closeEnded(entry.id, where, outcome.result.endedFile);
-          if (const RunningAgent* started = newProcess(scanner->scanAll(), entry.id, before, where)) {
+          if (!openApp) recover->terminals().closeEnded(entry.id, where, endedFile);
+          QList<RunningAgent> all = scanner->scanAll();
+          const RunningAgent* started = newProcess(all, entry.id, before, where);
+          // Its command began a while ago, but the agent itself only now: it
+          // has the same time to last.
+          if (started && started->launchDate && !endedFile.isEmpty()) {
+            const qint64 left = settle.count() - started->launchDate->msecsTo(QDateTime::currentDateTimeUtc());
+            if (left > 0 && OffMainPool::pause(std::chrono::milliseconds(left))) {
+              all = scanner->scanAll();
+              started = newProcess(all, entry.id, before, where);
+            }
+          }
+          if (started) {
             outcome.pid = started->pid;
             outcome.folder = started->workingFolder;
             return true;
           }
-          outcome.endedStatus = InstanceTerminals::endedStatus(outcome.result.endedFile);
+          outcome.endedStatus = InstanceTerminals::endedStatus(endedFile);
           return false;
         };
         if (startAndFind(false)) return outcome;

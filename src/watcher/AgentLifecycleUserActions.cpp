@@ -33,6 +33,9 @@ LocKey UserActionFailure::message() const {
 void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::function<void(bool)> completion) {
   lifecycle::log("[Launch] ", entry, QStringLiteral(" 用户点「打开」"));
   clearThrottle(entry.id);
+  // On trial from the click, as a restart is: its window may start the agent
+  // and a scan see it before the launch has come back here.
+  expectStart(entry.id);
   // Where the agent last ran; the home folder when it never ran here.
   relaunch(entry, /*byUser=*/true, lastWorkingFolder(entry.id),
            [this, entry, completion = std::move(completion)](const Result& result) {
@@ -42,7 +45,6 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
         lifecycle::log("[Launch] ", entry, QStringLiteral(" opened pid=%1").arg(result.pid));
         // Without details, which tells it from a relaunch.
         record(entry.id, AgentEventType::recovered, std::nullopt, EventText::of(LocKey::evDetailUserLaunch()));
-        expectStart(entry.id);
         launched = true;
         break;
       case Result::Kind::failed:
@@ -52,8 +54,10 @@ void AgentLifecycleWatcher::launchOnUserClick(const AgentEntry& entry, std::func
         lifecycle::log("[Launch] ", entry, QStringLiteral(" unsupported strategy"));
         break;
     }
-    if (!launched)
+    if (!launched) {
+      expectedStarts_.remove(entry.id);
       Q_EMIT userActionFailed({UserActionFailure::Action::launch, entry.displayName, result});
+    }
     if (completion) completion(launched);
   });
 }

@@ -55,8 +55,12 @@ struct LifecycleTiming {
   // The waits of a user's restart.
   AgentRestarterTiming restart{};
   // How long after a relaunch a scan must still find the agent for the
-  // recovery to count.
+  // recovery to count: in a terminal window, from when its command began,
+  // and the agent's own process must have run that long.
   std::chrono::milliseconds relaunchSettle{std::chrono::seconds(3)};
+  // How long a terminal window may take to begin its command before the
+  // relaunch is judged without it.
+  std::chrono::milliseconds windowOpensWithin{std::chrono::seconds(20)};
   // How long an agent we started (a relaunch, the user's launch or
   // restart) is on trial: ending by itself with an exit status within it
   // (a folder the user would not trust, nothing to continue, no login), it

@@ -11,6 +11,7 @@
 #include "platform/OwnCommands.h"
 #include "platform/ProcessSignals.h"
 #include "watcher/AgentRecover.h"
+#include "watcher/InstanceTerminals.h"
 #include "watcher/ProcessScanner.h"
 
 #include <csignal>
@@ -159,18 +160,24 @@ AgentRestarter::Outcome AgentRestarter::relaunch(const AgentEntry& entry, Report
         break;
     }
   }
-  pause(timing_.relaunchSettle);
+  const auto windowsOf = [](const QList<std::pair<std::optional<QString>, AgentRecover::Result>>& sessions) {
+    QStringList windows;
+    for (const auto& session : sessions)
+      if (!session.second.endedFile.isEmpty()) windows << session.second.endedFile;
+    return windows;
+  };
+  settle(windowsOf(started));
   // A session with nothing to continue in its folder has ended at once, as
   // a relaunch after a crash finds too: a new session there brings it back.
-  bool anew = false;
+  QList<std::pair<std::optional<QString>, AgentRecover::Result>> anew;
   for (const auto& [folder, relaunched] : std::as_const(started)) {
     if (openApp || !AgentRecover::endedWithNothingToContinue(entry, relaunched)) continue;
     report.add(LocKey::restartNewSession(AgentRecover::commandLine(*AgentRecover::plainCommand(entry))));
     const AgentRecover::Result plain = recover_->recoverExecCli(entry, folder, /*plain=*/true);
     if (!plain.isLaunched()) return plain.kind == AgentRecover::Result::Kind::failed ? failed(plain) : unsupported();
-    anew = true;
+    anew.append({folder, plain});
   }
-  if (anew) pause(timing_.relaunchSettle);
+  if (!anew.isEmpty()) settle(windowsOf(anew));
   // The instance the scan finds: a terminal reports no pid, and one that has
   // already gone again is no restart.
   const pid_t found = firstPid(entry.id);
@@ -253,6 +260,13 @@ AgentRestarter::Outcome AgentRestarter::restartGracefully(const AgentEntry& entr
   }
   report.add(LocKey::restartFallbackVerifyFailed(second.why));
   return failedVerify();
+}
+
+void AgentRestarter::settle(const QStringList& windows) const {
+  if (windows.isEmpty())
+    pause(timing_.relaunchSettle);
+  else
+    InstanceTerminals::waitUntilSettled(windows, timing_.relaunchSettle, timing_.windowOpensWithin);
 }
 
 pid_t AgentRestarter::firstPid(const QString& agentId) const { return scanner_->pidsOf(agentId).value(0, 0); }

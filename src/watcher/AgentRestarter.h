@@ -27,8 +27,12 @@ struct AgentRestarterTiming {
   std::chrono::milliseconds poll{500};
   // The pause after the old processes have gone (and after SIGKILL).
   std::chrono::milliseconds afterExit{std::chrono::seconds(1)};
-  // How long a relaunched agent must last before the confirming scan.
+  // How long a relaunched agent must last before the confirming scan: in a
+  // terminal window, from when its command began.
   std::chrono::milliseconds relaunchSettle{std::chrono::seconds(2)};
+  // How long a terminal window may take to begin its command before the
+  // relaunch is judged without it.
+  std::chrono::milliseconds windowOpensWithin{std::chrono::seconds(20)};
   // The pauses after the graceful restart command and after the fallback.
   std::chrono::milliseconds afterCommand{std::chrono::seconds(3)};
   std::chrono::milliseconds afterFallback{std::chrono::seconds(2)};
@@ -117,6 +121,10 @@ class AgentRestarter {
   // home folder when none is known).
   Outcome relaunch(const AgentEntry& entry, Report& report, const QList<std::optional<QString>>& folders) const;
   // The first running process of the agent in a fresh full scan, else 0.
+  // Waits until the sessions just started have lasted the settle time or
+  // ended, each in a terminal window (by its status file, `windows`) from
+  // when its command began.
+  void settle(const QStringList& windows) const;
   pid_t firstPid(const QString& agentId) const;
   static Verdict checkVerify(const CommandRunner::Result& result, const AgentEntry::RestartSpec& spec, const Report& report);
 

@@ -1,6 +1,7 @@
 #include "watcher/InstanceTerminals.h"
 
 #include "platform/LoginShell.h"
+#include "platform/OffMain.h"
 #include "platform/Paths.h"
 #include "platform/ProcessSignals.h"
 #include "platform/ProcessTable.h"
@@ -26,6 +27,18 @@ constexpr auto kShellSeenWithin = 60s;
 // `endedFile`: "/bin/sh -c <line naming the file>".
 bool isShellOf(const QStringList& argv, const QString& endedFile) {
   return argv.size() >= 3 && argv.at(1) == QLatin1String("-c") && argv.at(2).contains(endedFile);
+}
+
+// How often a wait for windows looks at the process table.
+constexpr auto kSettlePoll = 100ms;
+
+// The shell of the window whose status file is `endedFile`, in `table`.
+const ProcessInfo* shellOf(const ProcessTable& table, const QString& endedFile) {
+  for (const ProcessInfo& process : table.processes())
+    if (process.uid == ::getuid() && process.name == QLatin1String("sh") &&
+        isShellOf(table.argumentsOf(process), endedFile))
+      return &process;
+  return nullptr;
 }
 
 }  // namespace
@@ -85,6 +98,30 @@ int InstanceTerminals::closeEnded(const QString& agentId, const QString& folder,
   std::erase_if(windows, [&](const Window& w) { return std::find(gone.begin(), gone.end(), w.endedFile) != gone.end(); });
   if (windows.empty()) windows_.erase({agentId, folder});
   return closed;
+}
+
+void InstanceTerminals::waitUntilSettled(const QStringList& endedFiles, std::chrono::milliseconds settle,
+                                         std::chrono::milliseconds opensWithin) {
+  using Clock = std::chrono::steady_clock;
+  const auto asked = Clock::now();
+  std::map<QString, Clock::time_point> seenAt;  // each window's shell, when first seen
+  QStringList waiting;
+  for (const QString& file : endedFiles)
+    if (!file.isEmpty()) waiting << file;
+  while (!waiting.isEmpty()) {
+    const ProcessTable table = ProcessTable::snapshot();
+    const auto now = Clock::now();
+    QStringList still;
+    for (const QString& file : std::as_const(waiting)) {
+      if (endedStatus(file)) continue;
+      if (shellOf(table, file)) seenAt.try_emplace(file, now);
+      const auto seen = seenAt.find(file);
+      if (seen == seenAt.end() ? now - asked < opensWithin : now - seen->second < settle) still << file;
+    }
+    waiting = still;
+    if (!waiting.isEmpty() && !OffMainPool::pause(std::chrono::duration_cast<std::chrono::milliseconds>(kSettlePoll)))
+      return;
+  }
 }
 
 Expected<QString, QString> InstanceTerminals::open(const QString& agentId, const QString& folder,

@@ -3,6 +3,7 @@
 #include "platform/Expected.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -60,6 +61,17 @@ class InstanceTerminals final {
   // Where the shell line writes the status: `tlr_status` (the shell
   // variable that holds it) into `endedFile`.
   static QString statusWords(const QString& endedFile);
+
+  // Waits until the command of each window (by its status file) has ended,
+  // or has run for `settle` since its shell was first seen: a window opens a
+  // moment to seconds after it is asked for (more on a busy machine), and
+  // what a start is judged by is how long its command lasted, not how soon
+  // the window came. A window whose shell is not seen within `opensWithin`
+  // of the call is not waited for further. Returns early when the pool of
+  // the calling task is cancelled. Reads the process table: never on the
+  // window thread.
+  static void waitUntilSettled(const QStringList& endedFiles, std::chrono::milliseconds settle,
+                               std::chrono::milliseconds opensWithin);
 
  private:
   using Key = std::pair<QString, QString>;

@@ -289,7 +289,9 @@ TEST_F(BackupModes, TheSelfTestChecksForTheDetachToolBeforeItMountsAnything) {
   QDir().mkpath(temporary);
   for (const char* name : {"gocryptfs", "gzip", "pigz", "sh"}) {
     const QString found = tlr::findExecutable(name, tlr::currentPath());
-    if (!found.isEmpty()) ASSERT_TRUE(QFile::link(found, tools + "/" + name));
+    if (!found.isEmpty()) {
+      ASSERT_TRUE(QFile::link(found, tools + "/" + name));
+    }
   }
   AppProcess& app = process(*box);
   app.setEnv(QStringLiteral("TLR_SELFTEST"), QStringLiteral("1"));
@@ -307,7 +309,9 @@ TEST_F(BackupModes, TheSelfTestChecksForTheDetachToolBeforeItMountsAnything) {
   };
   const QString left = mounted();
   EXPECT_TRUE(left.isEmpty()) << "left attached: " << left.toStdString();
-  if (!left.isEmpty()) EXPECT_TRUE(tlr::DiskImage::detach(left, tlr::DiskImage::WhenBusy::detachLazily));
+  if (!left.isEmpty()) {
+    EXPECT_TRUE(tlr::DiskImage::detach(left, tlr::DiskImage::WhenBusy::detachLazily));
+  }
   EXPECT_TRUE(QDir(temporary).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
 }
 
@@ -576,7 +580,9 @@ TEST_F(BackupModes, ASignalStopsABackupModeWhichDetachesRemovesItsStagingAndFail
     EXPECT_TRUE(app.stdErr().endsWith("✗ interrupted: " + tlr::signalName(signal) + "\nFAIL\n"))
         << app.stdErr().toStdString();
     // The steps done are kept, and the engine's own detach ran.
-    if (!scratch) EXPECT_TRUE(app.stdErr().contains("\n✓ registry: 2 agents\n")) << app.stdErr().toStdString();
+    if (!scratch) {
+      EXPECT_TRUE(app.stdErr().contains("\n✓ registry: 2 agents\n")) << app.stdErr().toStdString();
+    }
     EXPECT_FALSE(app.stdOut().contains("卸载加密卷失败")) << app.stdOut().toStdString();
     EXPECT_FALSE(tlr::BackupVolume::isMounted()) << variable;
     EXPECT_TRUE(plainLeftovers().isEmpty()) << plainLeftovers().join(' ').toStdString();

@@ -83,6 +83,7 @@ class QuitOnDisplay : public AppFixture {
     // The doctor's work ended with its command; no fallback was needed.
     EXPECT_FALSE(app.stdOut().contains(appLog::workLeftAtQuit)) << app.stdOut().toStdString();
     EXPECT_FALSE(app.stdOut().contains(appLog::quitDeadline)) << app.stdOut().toStdString();
+    EXPECT_FALSE(app.stdOut().contains(appLog::threadsLeftAtExit)) << app.stdOut().toStdString();
     EXPECT_TRUE(waitUntil([&] { return ::kill(doctor, 0) != 0; }, 2s)) << how << ": the doctor command was ended";
 
     AppProcess& next = startOnDisplay();

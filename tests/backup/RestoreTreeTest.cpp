@@ -118,13 +118,13 @@ TEST(RestoreTreeCheck, NamesEveryFolderItMayNotWriteIntoBeforeWritingAnything) {
   if (::geteuid() != 0) GTEST_SKIP() << "giving folders to another owner takes root";
   QTemporaryDir dir;
   const QString src = dir.path() + "/src/.agent", target = dir.path() + "/home/.agent";
-  for (const QString& name : {"conf.json", "locked/a.json", "sealed/b.json", "free/new/c.json", "mine/m.json",
-                              "shut/s.json"})
+  for (const QString& name : QStringList{"conf.json", "locked/a.json", "sealed/b.json", "free/new/c.json", "mine/m.json",
+                                         "shut/s.json"})
     writeBytes(src + "/" + name, "backup");
-  for (const QString& name : {"conf.json", "locked/a.json", "sealed/b.json", "mine/m.json", "shut/s.json"})
+  for (const QString& name : QStringList{"conf.json", "locked/a.json", "sealed/b.json", "mine/m.json", "shut/s.json"})
     writeBytes(target + "/" + name, "current");
   QDir().mkpath(target + "/free");
-  for (const QString& name : {"locked", "sealed"}) {
+  for (const QString& name : QStringList{"locked", "sealed"}) {
     ::chmod(QFile::encodeName(target + "/" + name).constData(), 0555);
     ASSERT_EQ(::chown(QFile::encodeName(target + "/" + name).constData(), 65534, 65534), 0);
   }
@@ -149,12 +149,14 @@ TEST(RestoreTreeCheck, NamesEveryFolderItMayNotWriteIntoBeforeWritingAnything) {
   const QString english = LocTexts::text(AppLanguage::en, shown.key), chinese = LocTexts::text(AppLanguage::zh, shown.key);
   EXPECT_TRUE(english.startsWith("Nothing was restored: this user may not write")) << english.toStdString();
   EXPECT_TRUE(chinese.startsWith("没有恢复任何文件：当前用户无权写入")) << chinese.toStdString();
-  for (const QString& name : {"locked", "sealed"}) {
+  for (const QString& name : QStringList{"locked", "sealed"}) {
     EXPECT_TRUE(checked.error().payload.contains(target + "/" + name + ": ")) << checked.error().payload.toStdString();
     EXPECT_TRUE(english.contains(target + "/" + name + ": ")) << english.toStdString();
   }
   EXPECT_EQ(readBytes(target + "/conf.json"), "current");
-  if (::geteuid() == 0) EXPECT_TRUE(RestoreTree::check(AT_FDCWD, src, target).ok()) << "root may write there";
+  if (::geteuid() == 0) {
+    EXPECT_TRUE(RestoreTree::check(AT_FDCWD, src, target).ok()) << "root may write there";
+  }
 }
 
 // A read-only file system is in the way whoever owns the folder. Tried in a
@@ -266,7 +268,7 @@ TEST(RestoreTreeMerge, RestoringAgainOverItsOwnReadOnlyFoldersPutsEveryFileBackA
   QTemporaryDir dir;
   const QString src = dir.path() + "/src/.agent", target = dir.path() + "/home/.agent";
   const QString rc = dir.path() + "/src/.agentrc";
-  for (const QString& name : {"conf.json", "ro/r.txt", "ro/deeper/d.txt", "..hidden", ".../x", "a..b"})
+  for (const QString& name : QStringList{"conf.json", "ro/r.txt", "ro/deeper/d.txt", "..hidden", ".../x", "a..b"})
     writeBytes(src + "/" + name, "backup " + name.toUtf8());
   writeBytes(rc, "rc");
   // Unpacked writable for its owner, recorded read-only.

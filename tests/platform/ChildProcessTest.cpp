@@ -193,7 +193,9 @@ TEST(ChildProcessDetached, APlantedLogIsReplacedNeverWrittenThrough) {
     const QFileInfo info(log);
     EXPECT_TRUE(info.isFile() && !info.isSymLink());
     EXPECT_EQ(tlr::test::modeOf(log), 0600u);
-    if (log != foreign || chowned) EXPECT_EQ(info.ownerId(), ::geteuid());
+    if (log != foreign || chowned) {
+      EXPECT_EQ(info.ownerId(), ::geteuid());
+    }
   }
   EXPECT_EQ(tlr::test::readFile(victim), "keep\n");
 }

@@ -12,6 +12,9 @@
 
 #include <csignal>
 #include <memory>
+#include <type_traits>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tlr {
@@ -80,6 +83,18 @@ TEST_F(ProcessTableTest, ANameCutByTheKernelIsCompletedFromItsArgumentsOrExecuta
     const auto info = ProcessTable::read(fifteen.pid());
     return info && info->name == exact;
   }));
+}
+
+// A loop over the list of a table made in the loop's own head reads a list
+// that lives as long as the loop: the table itself is gone by then, so the
+// list must be handed over, not referred to.
+TEST_F(ProcessTableTest, TheListOfATemporaryTableOutlivesItInALoop) {
+  static_assert(!std::is_reference_v<decltype(ProcessTable::snapshot().processes())>);
+  static_assert(std::is_reference_v<decltype(std::declval<const ProcessTable&>().processes())>);
+  bool ownSeen = false;
+  for (const ProcessInfo& process : ProcessTable::snapshot().processes())
+    ownSeen = ownSeen || (process.pid == ::getpid() && process.name == QStringLiteral("test_platform"));
+  EXPECT_TRUE(ownSeen);
 }
 
 TEST_F(ProcessTableTest, ARepeatedSnapshotReReadsOnlyWhatMayHaveChanged) {

@@ -76,7 +76,9 @@ TEST(BoundedFetcherLimits, AnAnswerOfExactlyItsLimitsIsTakenAndOneByteMoreIsNot)
     ScriptedPeer server(c.answer);
     const BoundedFetcher::Result result = fetch(server.address() + "/v1/check");
     EXPECT_EQ(result.failure, c.failure) << result.error.toStdString();
-    if (c.failure == BoundedFetcher::Failure::none) EXPECT_EQ(result.data, limitBody);
+    if (c.failure == BoundedFetcher::Failure::none) {
+      EXPECT_EQ(result.data, limitBody);
+    }
   }
   // A redirect never leads from https to anything else.
   const QUrl secure("https://tollamere.example/v1/"), plain("http://tollamere.example/v1/");

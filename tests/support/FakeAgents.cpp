@@ -1,6 +1,7 @@
 #include "FakeAgents.h"
 
 #include "platform/ProcessSignals.h"
+#include "platform/ProcessTable.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -126,22 +127,35 @@ pid_t FakeAgentLedger::start(const QString& program, const QStringList& argument
   return waitForNew(before);
 }
 
-QList<pid_t> FakeAgentLedger::pids() const {
-  QList<pid_t> listed;
+QList<FakeAgentLedger::Entry> FakeAgentLedger::entries() const {
+  QList<Entry> listed;
   for (const QString& line : readFile(path_).split('\n', Qt::SkipEmptyParts)) {
-    bool ok = false;
-    const int pid = line.toInt(&ok);
-    if (ok && pid > 0) listed << static_cast<pid_t>(pid);
+    const QStringList fields = line.split(' ');
+    bool pidOk = false, ticksOk = false;
+    const int pid = fields.value(0).toInt(&pidOk);
+    const qulonglong ticks = fields.value(1).toULongLong(&ticksOk);
+    if (pidOk && ticksOk && pid > 0) listed.push_back({static_cast<pid_t>(pid), ticks});
   }
   return listed;
+}
+
+QList<pid_t> FakeAgentLedger::pids() const {
+  QList<pid_t> listed;
+  for (const Entry& entry : entries()) listed << entry.pid;
+  return listed;
+}
+
+bool FakeAgentLedger::Entry::runs() const {
+  const std::optional<ProcessInfo> process = ProcessTable::read(pid);
+  return process && process->startTicks == startTicks;
 }
 
 pid_t FakeAgentLedger::waitForNew(const QList<pid_t>& known, std::chrono::milliseconds timeout) const {
   pid_t found = 0;
   waitUntil(
       [&] {
-        for (pid_t pid : pids())
-          if (!known.contains(pid) && ProcessSignals::isAlive(pid)) found = pid;
+        for (const Entry& entry : entries())
+          if (!known.contains(entry.pid) && entry.runs()) found = entry.pid;
         return found != 0;
       },
       timeout);
@@ -157,13 +171,14 @@ void FakeAgentLedger::killAll() {
   qsizetype listed = -1;
   waitUntil(
       [&] {
-        const QList<pid_t> all = pids();
+        const QList<Entry> all = entries();
         bool active = all.size() != listed;
         listed = all.size();
-        for (pid_t pid : all) {
-          if (!ProcessSignals::isAlive(pid)) continue;
-          active = true;
-          ProcessSignals::send(pid, SIGKILL);
+        for (const Entry& entry : all) {
+          // A listed number that another process has since taken is not
+          // ours to end: only that very start is signalled.
+          const int sent = ProcessSignals::sendIf(entry.pid, SIGKILL, [&](pid_t) { return entry.runs(); });
+          if (sent == 0) active = true;
         }
         if (active) quietUntil.setRemainingTime(kQuiet);
         return quietUntil.hasExpired();

@@ -58,7 +58,17 @@ class FakeAgentLedger {
   pid_t start(const QString& program, const QStringList& arguments = {}, const QString& workingFolder = {});
   // Every pid listed, in the order the processes started.
   QList<pid_t> pids() const;
-  // The first listed pid that is not in `known` and runs; 0 at the deadline.
+  // A listed process: its pid and its start time, which tells it apart from
+  // a later process that got the same number.
+  struct Entry {
+    pid_t pid = 0;
+    unsigned long long startTicks = 0;
+    // Whether that very process still runs.
+    bool runs() const;
+  };
+  QList<Entry> entries() const;
+  // The first listed pid that is not in `known` and runs (that very process,
+  // not a later one under its number); 0 at the deadline.
   pid_t waitForNew(const QList<pid_t>& known, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   // SIGKILL to every listed pid that still runs, until none has run or
   // joined the ledger for a while.

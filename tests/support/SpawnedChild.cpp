@@ -53,7 +53,10 @@ SpawnedChild::~SpawnedChild() {
   if (in_ >= 0) ::close(in_);
   if (out_ >= 0) ::close(out_);
   if (pid_ <= 0) return;
-  ::kill(-pid_, SIGKILL);  // the group: the child and what it started
+  // The group: the child and what it started. Once the child is reaped its
+  // number is free, and a process that took it may lead a group of its own
+  // under the same number: then nothing of ours is left in that group.
+  if (!reaped_ || ::kill(pid_, 0) != 0) ::kill(-pid_, SIGKILL);
   // Also a child that has left its group for another one.
   if (!reaped_) ::kill(pid_, SIGKILL);
   if (!reaped_) ::waitpid(pid_, nullptr, 0);

@@ -30,9 +30,11 @@
 // trusted directory" to standard error and exits with status 1 after that
 // many milliseconds, as `codex exec` and `codex review` do.
 // Tests copy it under a unique name, which the registry then recognises.
-// When FAKE_AGENT_PID_LEDGER names a file, the process appends its pid to it
-// as one line first, so a test can find (and end) every copy that was
-// started, also those that the application under test started.
+// When FAKE_AGENT_PID_LEDGER names a file, the process appends its pid and
+// its start time (in clock ticks since boot, as /proc gives it) to it as one
+// line first, so a test can find (and end) every copy that was started, also
+// those that the application under test started, and never a later process
+// that got the number of one that has ended.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,8 +56,22 @@ void recordPid() {
   if (ledger == nullptr || *ledger == '\0') return;
   const int fd = ::open(ledger, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return;
-  char line[32];
-  const int length = std::snprintf(line, sizeof line, "%d\n", static_cast<int>(::getpid()));
+  // Field 22 of /proc/self/stat, counted after the command name (which may
+  // hold blanks and parentheses: it ends at the last ')').
+  unsigned long long startTicks = 0;
+  if (FILE* stat = std::fopen("/proc/self/stat", "re")) {
+    char text[1024];
+    const size_t n = std::fread(text, 1, sizeof text - 1, stat);
+    std::fclose(stat);
+    text[n] = '\0';
+    if (const char* p = std::strrchr(text, ')')) {
+      for (int field = 2; field < 22 && p; ++field) p = std::strchr(p + 1, ' ');
+      if (p) startTicks = std::strtoull(p + 1, nullptr, 10);
+    }
+  }
+  char line[64];
+  const int length =
+      std::snprintf(line, sizeof line, "%d %llu\n", static_cast<int>(::getpid()), startTicks);
   // One short append: lines of concurrent writers never interleave.
   if (length > 0 && ::write(fd, line, static_cast<size_t>(length)) != length) std::perror("pid ledger");
   ::close(fd);

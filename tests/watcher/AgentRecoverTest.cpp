@@ -156,7 +156,8 @@ class InstanceWindows : public ::testing::Test {
   }
   // The shell of the window whose status file is `file`, or 0.
   static pid_t shellOf(const QString& file) {
-    for (const ProcessInfo& p : ProcessTable::snapshot().processes()) {
+    const ProcessTable table = ProcessTable::snapshot();
+    for (const ProcessInfo& p : table.processes()) {
       const QStringList argv = ProcessTable::arguments(p.pid);
       if (argv.size() >= 3 && argv[1] == "-c" && argv[2].contains(file)) return p.pid;
     }

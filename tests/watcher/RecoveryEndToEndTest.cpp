@@ -210,6 +210,12 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
   }
   // Long enough for a relaunch that should not happen to have shown itself.
   void settle() { test::waitUntil([] { return false; }, 1s); }
+  // A terminal that opens its window a second past the settle time after it
+  // is asked for, as one does on a busy machine, and then runs the command.
+  void useLateTerminal() {
+    bin.add("x-terminal-emulator", QStringLiteral("printf '%s\\n' \"$4\" >> '%1'\nsleep 2.5\nshift\n\"$@\"\n")
+                                       .arg(bin.recordPath("x-terminal-emulator")));
+  }
 
   std::shared_ptr<const AgentRegistry> registry;
   QString program;
@@ -318,6 +324,32 @@ TEST_F(RecoveryEndToEnd, ARelaunchThatEndsAtOnceSaysItsStatusAndIsNotStartedAgai
   ASSERT_GT(startByHand(project), 0);
   EXPECT_TRUE(waitForCount("restarted", 1));
   EXPECT_FALSE(watcher->isThrottled("e2e", project));
+}
+
+// A relaunch is judged by how long its command lasted, from when its window
+// began it, not from when the window was asked for: a window that opens late
+// (a busy machine) was "not running 2 s later" though its agent ran on, and
+// an agent that ended at once in it was never told apart from one that
+// never started.
+TEST_F(RecoveryEndToEnd, ARelaunchWhoseWindowOpensLateIsJudgedFromWhenItsCommandBegan) {
+  make("plain");
+  useLateTerminal();
+  launch();
+  const pid_t pid = waitForNewWatchedPid();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(ProcessSignals::send(pid, SIGSEGV), 0);
+  ASSERT_TRUE(waitForCount("recovered", 1)) << types().join(",").toStdString();
+  EXPECT_GT(waitForNewWatchedPid(pid), 0) << "the relaunched agent runs and is watched";
+  EXPECT_FALSE(types().contains("throttled"));
+}
+
+TEST_F(RecoveryEndToEnd, ARelaunchThatEndsAtOnceInALateWindowSaysItsStatus) {
+  make("exits-soon");
+  useLateTerminal();
+  watcher->recoverOnDemand(entry);
+  ASSERT_TRUE(waitForCount("exitedAbnormal", 1)) << types().join(",").toStdString();
+  EXPECT_EQ(events.lastEvent("e2e")->text, EventText::of(LocKey::evDetailEndedAtStart(1)));
+  EXPECT_TRUE(watcher->isThrottled("e2e", home.path()));
 }
 
 // `claude --continue` in a folder with nothing to continue prints "No

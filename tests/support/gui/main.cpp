@@ -6,9 +6,7 @@
 
 #include <gmock/gmock.h>
 
-#include "platform/OffMain.h"
-
-#include <chrono>
+#include "support/EndOfRun.h"
 
 // Widget tests run with a QApplication on Qt's offscreen platform unless the
 // caller chose another, so they need no display. The offscreen screen is
@@ -34,15 +32,5 @@ int main(int argc, char** argv) {
   // scheme painted into the application palette.
   tlr::Appearance appearance;
   appearance.setAppliesApplicationPalette(true);
-  const int result = RUN_ALL_TESTS();
-  // As the application does at quit: work still running off the window
-  // thread (a look-up a sheet started as it opened) is cancelled, and the
-  // pool's threads have ended, their thread-local data with them (the font
-  // caches of those that drew), before the process's objects go: a thread
-  // ending after the toolkit's thread storage had gone left its font cache
-  // behind, which the sanitized suite reported as leaked.
-  tlr::OffMainPool::shared().cancel();
-  static_cast<void>(
-      tlr::OffMainPool::shared().waitForThreadsToEnd(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
-  return result;
+  return tlr::test::endOfRun(RUN_ALL_TESTS());
 }

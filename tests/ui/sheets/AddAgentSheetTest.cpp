@@ -116,7 +116,7 @@ TEST_F(AddAgentSheetTest, ALongNameIsShortenedAndEveryButtonStaysInView) {
     SCOPED_TRACE(language == AppLanguage::en ? "en" : "zh");
     SettingsStore::shared().setLanguage(language);
     QCoreApplication::processEvents();
-    for (const QString id : {QString::fromLatin1(longName), "done-" + QString::fromLatin1(longName)}) {
+    for (const QString& id : QStringList{QString::fromLatin1(longName), "done-" + QString::fromLatin1(longName)}) {
       auto* name = child<Label>(*child(*s, "addAgentRow:" + id), "addAgentName");
       ASSERT_NE(name, nullptr);
       EXPECT_TRUE(name->text().endsWith(QStringLiteral("…"))) << name->text().toStdString();
