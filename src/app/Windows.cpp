@@ -55,7 +55,7 @@ AppWindows::AppWindows(SettingsStore& settings, ScanPause& scanPause, std::funct
   relayLanguageChanges(settings_);
   if (hasDisplay()) {
     SelfGuardStore::shared().setAlertPresenter(
-        [this](const SelfGuardStore::AlertText& text) { return presentAlert(text, scanPause_); });
+        [this](const SelfGuardStore::AlertText& text) { return presentAlert(settings_, text, scanPause_); });
     connect(&SelfGuardStore::shared(), &SelfGuardStore::openFailed, this,
             [this](const QString& folder, const LocKey& reason) {
               Alert::presentOpenFailed(settings_, folder, reason, /*folder=*/true, QApplication::activeWindow());

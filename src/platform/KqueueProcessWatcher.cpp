@@ -5,6 +5,7 @@
 #include "platform/MainThread.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/ProcessTable.h"
+#include "platform/ThreadTurns.h"
 
 #include <cerrno>
 #include <csignal>
@@ -46,6 +47,7 @@ constexpr auto kReapWait = std::chrono::seconds(2);
 constexpr auto kFirstRetry = std::chrono::milliseconds(1);
 constexpr auto kLongestRetry = std::chrono::milliseconds(50);
 constexpr auto kRememberExit = std::chrono::seconds(60);
+constexpr auto kTurn = std::chrono::microseconds(100);
 
 int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
@@ -278,6 +280,9 @@ std::optional<KqueueProcessWatcher::Watched> KqueueProcessWatcher::takeExited(pi
 
 void KqueueProcessWatcher::run() {
   ::pthread_setname_np(::pthread_self(), "TLR.kqueue");
+  // An exit is a moment's work: on a busy machine it should not wait for a
+  // processor behind threads that run for whole turns.
+  askForShortTurns(kTurn);
 
   // Exits whose status is not known yet: their parent has still to reap
   // them. Asked again with a growing pause, for at most kReapWait.

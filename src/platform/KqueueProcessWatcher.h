@@ -25,7 +25,9 @@ struct RawExitInfo {
 
 // Notices the exit of registered processes within moments of their death:
 // one pidfd per process, all waited for by one epoll loop on the thread
-// "TLR.kqueue", and each exit handed to the main thread.
+// "TLR.kqueue", and each exit handed to the main thread. That thread asks
+// the scheduler for short turns (askForShortTurns()), so that on a busy
+// machine an exit does not wait for a processor behind longer work.
 //
 // The wait status comes, in this order, from:
 //  - our own child: waitid(WNOWAIT) while it is not reaped (WNOWAIT leaves

@@ -6,10 +6,13 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
+#include <thread>
 
 namespace tlr {
 
@@ -17,44 +20,58 @@ namespace {
 
 // The application object ends on the main thread while workers may still be
 // finishing work that reports back (at the end of a run, in exit handlers).
-// Its end is noted under a lock at the start of its destructor (a post
-// routine), and workers look at it only under that lock, so none reads or
-// posts to an object that is going away.
-std::mutex& appMutex() {
-  static std::mutex mutex;
+// Its end is noted at the start of its destructor (a post routine), under
+// the lock every poster holds shared, so none posts to an object that is
+// going away. Posters never wait for each other: one held up inside its
+// post (preempted on a busy machine, just after waking the main thread)
+// holds up no other thread, the exit watcher's included. Whether a thread
+// is the main thread is read without any lock.
+std::shared_mutex& appMutex() {
+  static std::shared_mutex mutex;
   return mutex;
 }
-bool appEnding = false;  // under appMutex()
+bool appEnding = true;  // under appMutex()
+std::atomic<bool> appLive{false};
+std::atomic<std::thread::id> mainThreadId{};
+std::atomic<void (*)()> handoffHook{nullptr};  // tests only
 
 void noteAppEnding() {
-  std::lock_guard lock(appMutex());
+  appLive = false;
+  std::unique_lock lock(appMutex());
   appEnding = true;
 }
 
 void watchAppEnd() {
   {
-    std::lock_guard lock(appMutex());
+    std::unique_lock lock(appMutex());
     appEnding = false;
   }
+  mainThreadId = std::this_thread::get_id();
+  appLive = true;
   qAddPostRoutine(noteAppEnding);
+}
+
+// Under a shared lock on appMutex().
+bool postLocked(std::function<void()> fn) {
+  auto* app = QCoreApplication::instance();
+  if (!app || appEnding) return false;
+  if (const auto hook = handoffHook.load()) hook();
+  QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+  return true;
 }
 
 }  // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(watchAppEnd)
 
-bool isMainThread() {
-  std::lock_guard lock(appMutex());
-  auto* app = QCoreApplication::instance();
-  return app && !appEnding && QThread::currentThread() == app->thread();
-}
+bool isMainThread() { return appLive.load() && std::this_thread::get_id() == mainThreadId.load(); }
 
 void runOnMain(std::function<void()> fn) {
-  std::lock_guard lock(appMutex());
-  auto* app = QCoreApplication::instance();
-  if (!app || appEnding) return;
-  QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+  std::shared_lock lock(appMutex());
+  postLocked(std::move(fn));
 }
+
+void setHandoffHookForTesting(void (*hook)()) { handoffHook = hook; }
 
 bool runOnMainAndWait(const std::function<void()>& fn) {
   if (isMainThread()) {
@@ -74,19 +91,15 @@ bool runOnMainAndWait(const std::function<void()>& fn) {
   };
   auto handoff = std::make_shared<Handoff>();
   {
-    std::lock_guard appLock(appMutex());
-    auto* app = QCoreApplication::instance();
-    if (!app || appEnding) return false;
-    QMetaObject::invokeMethod(
-        app,
-        [handoff, &fn] {
-          std::lock_guard lock(handoff->mutex);
-          if (handoff->abandoned) return;
-          fn();
-          handoff->done = true;
-          handoff->finished.notify_all();
-        },
-        Qt::QueuedConnection);
+    std::shared_lock appLock(appMutex());
+    const bool posted = postLocked([handoff, &fn] {
+      std::lock_guard lock(handoff->mutex);
+      if (handoff->abandoned) return;
+      fn();
+      handoff->done = true;
+      handoff->finished.notify_all();
+    });
+    if (!posted) return false;
   }
 
   std::unique_lock lock(handoff->mutex);

@@ -19,4 +19,9 @@ void runOnMain(std::function<void()> fn);
 // quit.
 bool runOnMainAndWait(const std::function<void()>& fn);
 
+// Tests only: `hook` runs inside every later runOnMain() and
+// runOnMainAndWait(), just before the call is queued, on the calling thread
+// (nullptr removes it).
+void setHandoffHookForTesting(void (*hook)());
+
 }  // namespace tlr

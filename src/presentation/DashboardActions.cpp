@@ -10,8 +10,11 @@
 namespace tlr {
 namespace {
 
-// What a completion hears when there is no watcher to ask.
+// What a completion hears when there is no watcher to ask: a restart's
+// reason, which reaches no window, and a fix's, which the doctor output
+// sheet says in its language.
 const QString kNoWatcher = QStringLiteral("watcher 未就绪");
+AgentDoctor::FixResult noWatcherFix() { return AgentDoctor::FixResult::failure(LocKey::doctorErrNotReady()); }
 
 }  // namespace
 
@@ -140,7 +143,7 @@ void DashboardActions::applyDoctorFix(const AgentEntry& entry, const AgentDoctor
                                       AgentActions::FixCompletion completion) {
   AgentActions* watcher = model_.watcher();
   if (!watcher) {
-    if (completion) completion(AgentDoctor::FixResult::failure(kNoWatcher));
+    if (completion) completion(noWatcherFix());
     return;
   }
   watcher->applyDoctorFix(entry, issue, [completion = std::move(completion)](const AgentDoctor::FixResult& r) {
@@ -173,7 +176,7 @@ AgentDetailCallbacks DashboardActions::detailCallbacks(const AgentEntry& entry, 
     if (self)
       self->applyDoctorFix(entry, issue, std::move(done));
     else if (done)
-      done(AgentDoctor::FixResult::failure(kNoWatcher));
+      done(noWatcherFix());
   };
   c.onLaunch = [self, entry](AgentActions::LaunchCompletion done) {
     if (self)

@@ -42,7 +42,7 @@ void DoctorOutputModel::setFixState(const QString& issueId, FixState state) {
 
 void DoctorOutputModel::triggerFix(const KnownIssue& issue) {
   if (!applyFix_) return;
-  setFixState(issue.id, {FixState::Kind::running, {}});
+  setFixState(issue.id, {FixState::Kind::running, std::nullopt});
   applyFix_(issue, whileAlive(this, [this, id = issue.id](const AgentDoctor::FixResult& fix) {
     if (!fix.succeeded()) {
       setFixState(id, {FixState::Kind::failure, fix.message});

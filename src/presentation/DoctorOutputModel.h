@@ -30,7 +30,8 @@ class DoctorOutputModel : public QObject {
   struct FixState {
     enum class Kind { idle, running, success, failure };
     Kind kind = Kind::idle;
-    QString message;  // success and failure
+    // What the fix said (success and failure), in the window's language.
+    std::optional<LocKey> message;
 
     bool operator==(const FixState&) const = default;
   };

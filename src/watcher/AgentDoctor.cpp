@@ -118,7 +118,6 @@ AgentDoctor::Runner AgentDoctor::defaultRunner() {
   };
 }
 
-QString AgentDoctor::text(const LocKey& key) { return LocTexts::text(Lang::current(), key); }
 
 std::optional<AgentDoctor::Result> AgentDoctor::run(const AgentEntry& entry) const {
   if (!entry.doctor) return std::nullopt;
@@ -190,7 +189,7 @@ AgentDoctor::FixResult AgentDoctor::applyFix(const KnownIssue& issue) const {
   const QString& kind = issue.fix.kind;
   if (kind == QLatin1String("shell")) return applyShellFix(issue.fix);
   if (kind == QLatin1String("patch-json")) return applyPatchJsonFix(issue.fix);
-  return FixResult::failure(text(LocKey::doctorErrUnknownFixKind(kind)));
+  return FixResult::failure(LocKey::doctorErrUnknownFixKind(kind));
 }
 
 std::optional<AgentDoctor::FixResult> AgentDoctor::runReload(const Fix& fix) const {
@@ -199,29 +198,28 @@ std::optional<AgentDoctor::FixResult> AgentDoctor::runReload(const Fix& fix) con
   // A reload restarts a service: what it leaves running is the agent.
   const OwnCommands::Scope restarting(OwnCommands::Purpose::relaunch);
   const CommandRunner::Result ran = runner_(*fix.reload, limits_.change, false);
-  if (ran.timedOut) return FixResult::failure(text(LocKey::doctorErrReloadTimedOut(ran.limitSeconds())));
+  if (ran.timedOut) return FixResult::failure(LocKey::doctorErrReloadTimedOut(ran.limitSeconds()));
   return std::nullopt;
 }
 
 AgentDoctor::FixResult AgentDoctor::applyShellFix(const Fix& fix) const {
   if (!fix.command || fix.command->isEmpty()) {
-    return FixResult::failure(text(LocKey::doctorErrShellMissingCmd()));
+    return FixResult::failure(LocKey::doctorErrShellMissingCmd());
   }
   const CommandRunner::Result cmd = runner_(*fix.command, limits_.change, false);
-  if (cmd.timedOut) return FixResult::failure(text(LocKey::doctorErrCmdTimedOut(cmd.limitSeconds())));
+  if (cmd.timedOut) return FixResult::failure(LocKey::doctorErrCmdTimedOut(cmd.limitSeconds()));
   if (cmd.exitCode != 0) {
     const QString output = (cmd.stdErr + cmd.stdOut).trimmed();
-    const QString shown = output.isEmpty() ? text(LocKey::doctorErrCmdEmptyOutput())
-                                           : Characters::prefix(output, kFixOutputCharacters);
-    return FixResult::failure(text(LocKey::doctorErrCmdExit(cmd.exitCode, shown)));
+    if (output.isEmpty()) return FixResult::failure(LocKey::doctorErrCmdExitSilent(cmd.exitCode));
+    return FixResult::failure(LocKey::doctorErrCmdExit(cmd.exitCode, Characters::prefix(output, kFixOutputCharacters)));
   }
   if (std::optional<FixResult> reloadFailed = runReload(fix)) return *reloadFailed;
-  return FixResult::success(text(LocKey::doctorOkCmdSucceeded()));
+  return FixResult::success(LocKey::doctorOkCmdSucceeded());
 }
 
 AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
   if (!fix.file || !fix.set || fix.set->isEmpty()) {
-    return FixResult::failure(text(LocKey::doctorErrPatchMissingFields()));
+    return FixResult::failure(LocKey::doctorErrPatchMissingFields());
   }
   const QString path = expandUserTilde(*fix.file);
 
@@ -236,20 +234,20 @@ AgentDoctor::FixResult AgentDoctor::applyPatchJsonFix(const Fix& fix) const {
   using Outcome = JsonFilePatch::Outcome;
   switch (report.outcome) {
     case Outcome::fileNotFound:
-      return FixResult::failure(text(LocKey::doctorErrFileNotFound(path)));
+      return FixResult::failure(LocKey::doctorErrFileNotFound(path));
     case Outcome::readFailed:
-      return FixResult::failure(text(LocKey::doctorErrReadFile(report.detail)));
+      return FixResult::failure(LocKey::doctorErrReadFile(report.detail));
     case Outcome::parseFailed:
-      return FixResult::failure(text(LocKey::doctorErrJSONParse(report.detail)));
+      return FixResult::failure(LocKey::doctorErrJSONParse(report.detail));
     case Outcome::notAnObject:
-      return FixResult::failure(text(LocKey::doctorErrJSONNotObject()));
+      return FixResult::failure(LocKey::doctorErrJSONNotObject());
     case Outcome::writeFailed:
-      return FixResult::failure(text(LocKey::doctorErrWriteFile(report.detail)));
+      return FixResult::failure(LocKey::doctorErrWriteFile(report.detail));
     case Outcome::patched:
       break;
   }
   if (std::optional<FixResult> reloadFailed = runReload(fix)) return *reloadFailed;
-  return FixResult::success(text(LocKey::doctorOkUpdated(*fix.file, listed.join(QChar(0x3001)))));
+  return FixResult::success(LocKey::doctorOkUpdated(*fix.file, listed.join(QChar(0x3001))));
 }
 
 QString AgentDoctor::summaryEventText(const Result& result) {
@@ -273,7 +271,8 @@ LocKey AgentDoctor::fixEventKey(const KnownIssue& issue, const FixResult& fix) {
 }
 
 QString AgentDoctor::fixEventText(const KnownIssue& issue, const FixResult& fix) {
-  return LocTexts::text(AppLanguage::zh, fixEventKey(issue, fix)) + QLatin1Char(' ') + fix.message;
+  return LocTexts::text(AppLanguage::zh, fixEventKey(issue, fix)) + QLatin1Char(' ') +
+         LocTexts::text(Lang::current(), fix.message);
 }
 
 }  // namespace tlr

@@ -40,14 +40,18 @@ class AgentDoctor {
   using PatternError = DoctorResult::PatternError;
   using Result = DoctorResult;
 
+  // How a fix ended and what it says about it, by key: the window says it
+  // in its language of the moment, the event and the log line in the
+  // interface language of the moment the fix ended.
   struct [[nodiscard]] FixResult {
     enum class Kind { success, failure };
     Kind kind = Kind::failure;
-    QString message;
+    LocKey message = LocKey::doctorErrNotReady();
 
-    static FixResult success(QString message) { return {Kind::success, std::move(message)}; }
-    static FixResult failure(QString message) { return {Kind::failure, std::move(message)}; }
+    static FixResult success(LocKey message) { return {Kind::success, std::move(message)}; }
+    static FixResult failure(LocKey message) { return {Kind::failure, std::move(message)}; }
     bool succeeded() const { return kind == Kind::success; }
+    bool operator==(const FixResult&) const = default;
   };
 
   using Limits = AgentDoctorLimits;
@@ -63,13 +67,13 @@ class AgentDoctor {
   // "--fix", which is asked only when the check ended by itself.
   std::optional<Result> run(const AgentEntry& entry) const;
   // Applies the issue's fix; never throws, every problem is a failure, a
-  // command stopped at its time limit too. Its message is in the interface
-  // language (Lang::current()) of the moment it is made.
+  // command stopped at its time limit too.
   FixResult applyFix(const KnownIssue& issue) const;
 
-  // The texts of the events that the caller records (Chinese in both
-  // languages): the summary of a diagnosis (one stopped at its time limit
-  // says so) and the outcome of a fix with its message.
+  // The texts of the events that the caller records: the summary of a
+  // diagnosis (one stopped at its time limit says so), Chinese in both
+  // languages, and the outcome of a fix with its message in the interface
+  // language (Lang::current()).
   static QString summaryEventText(const Result& result);
   static QString fixEventText(const KnownIssue& issue, const FixResult& fix);
   // What those say, by key: a check that exited otherwise than with 0 and
@@ -83,8 +87,6 @@ class AgentDoctor {
  private:
   using Fix = KnownIssue::Fix;
 
-  // The key's text in the interface language.
-  static QString text(const LocKey& key);
   FixResult applyShellFix(const Fix& fix) const;
   FixResult applyPatchJsonFix(const Fix& fix) const;
   // The reload's failure, when it was stopped at its time limit.

@@ -66,7 +66,7 @@ void AgentLifecycleWatcher::doctorOnUserClick(const AgentEntry& entry,
 void AgentLifecycleWatcher::applyDoctorFix(const AgentEntry& entry, const AgentDoctor::KnownIssue& issue,
                                            std::function<void(const AgentDoctor::FixResult&)> completion) {
   if (!scanner_) {
-    completion(AgentDoctor::FixResult::failure(QStringLiteral("scanner 未就绪")));
+    completion(AgentDoctor::FixResult::failure(LocKey::doctorErrNotReady()));
     return;
   }
   // The completion hears of the fix even if the watcher has gone by then.

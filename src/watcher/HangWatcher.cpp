@@ -1,6 +1,7 @@
 #include "watcher/HangWatcher.h"
 
 #include "core/stores/EventStore.h"
+#include "core/texts/LocTexts.h"
 #include "platform/DirectoryWatcher.h"
 #include "platform/FileOps.h"
 #include "platform/Log.h"
@@ -164,9 +165,12 @@ bool HangWatcher::inspectHangFile(const QString& path) {
   const auto agent = processNameToAgentId_.constFind(processName->toLower());
   if (agent == processNameToAgentId_.cend()) return true;
   log(kTag, QStringLiteral("检测到 hang: %1 → agent %2").arg(*processName, *agent));
+  // The details are Chinese whatever the interface speaks; the window says
+  // the event by its key.
+  const LocKey reported = LocKey::evDetailHangReported();
   if (eventStore_)
     eventStore_->append(AgentEvent::make(*agent, AgentEventType::hangDetected,
-                                         QStringLiteral("进程长时间无响应（来自系统 hang 报告）")));
+                                         LocTexts::text(AppLanguage::zh, reported), EventText::of(reported)));
   return true;
 }
 

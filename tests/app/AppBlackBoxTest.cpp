@@ -16,7 +16,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kStarted = QStringLiteral("[App] Registry loaded: ");
-const QString kLockTaken = QStringLiteral("[App] 单实例锁已获取 (fd=");
 
 // The shipped registry with `change` applied to its first agent.
 QByteArray shippedWith(const std::function<void(QJsonObject&)>& change) {
@@ -162,7 +161,7 @@ TEST_F(ContractTestMode, UndecodableRegistryFails) {
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForExit());
   EXPECT_EQ(app.exitCode(), 1);
-  EXPECT_TRUE(app.stdErr().contains(QStringLiteral("✗ registry.json decodes: registry.json 不在 bundle Resources 里")));
+  EXPECT_TRUE(app.stdErr().contains(QStringLiteral("✗ registry.json decodes: ") + appLog::registryNotInBundle));
 }
 
 // --- The running application -------------------------------------------------------
@@ -174,7 +173,7 @@ TEST_F(RunningApplication, StartUpLogsInOrder) {
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(app.waitForStderr(QStringLiteral("===== END SELF-CHECK =====\n")));
   const QString out = app.stdOut();
-  const qsizetype lock = out.indexOf(kLockTaken);
+  const qsizetype lock = out.indexOf(appLog::lockTaken);
   const qsizetype registry = out.indexOf(kStarted + QStringLiteral("8 agents"));
   const qsizetype hang = out.indexOf(QStringLiteral("[HangWatcher] "));
   const qsizetype policy = out.indexOf(QStringLiteral("[Settings] activationPolicy → "));
@@ -213,7 +212,7 @@ TEST_F(RunningApplication, SelfCheckListsTwoLocationsOfAnAgentAsItsIdReads) {
 TEST_F(RunningApplication, RegistryFailureKeepsRunningWithoutSelfCheck) {
   AppProcess& app = process(sandbox(QByteArray("[]")));
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry load FAILED: registry.json 解码失败: ")));
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry load FAILED: ") + appLog::registryUndecodable));
   ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Settings] activationPolicy")));
   EXPECT_FALSE(app.waitForExit(1s)) << "the application runs on without a registry";
   EXPECT_FALSE(app.stdErr().contains(QStringLiteral("DISCOVERY SELF-CHECK")));
@@ -266,8 +265,7 @@ TEST_F(RunningApplication, SecondInstanceBringsTheFirstForwardAndEnds) {
   ASSERT_TRUE(second.start());
   ASSERT_TRUE(second.waitForExit());
   EXPECT_EQ(second.exitCode(), 0);
-  EXPECT_EQ(second.stdOut(), QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n"
-                                            "[App] 已有实例在跑，前置已有窗口并退出本实例\n"));
+  EXPECT_EQ(second.stdOut(), appLog::lockHeld + appLog::askedToComeForward);
   EXPECT_TRUE(first.waitForStdout(appLog::broughtForward));
   EXPECT_TRUE(first.isRunning());
   EXPECT_TRUE(holdsTheLock(first));
@@ -307,7 +305,7 @@ TEST_F(RunningApplication, AnAgentInstalledWithNvmsNpmCountsAsInstalled) {
   EXPECT_TRUE(app.stdOut().contains(QStringLiteral("\"") + prefix + QStringLiteral("/bin\"")))
       << app.stdOut().toStdString();
   ASSERT_GT(agents_.start(program), 0);
-  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Nvm Agent"), 20s))
+  EXPECT_TRUE(app.waitForStdout(appLog::scanSummary(1, 1, 1, QStringLiteral("Nvm Agent")), 20s))
       << app.stdOut().toStdString();
 }
 
@@ -321,11 +319,11 @@ TEST_F(RunningApplication, AProgramInstalledWhileItsAgentRunsIsSaidToBeInstalled
       process(sandbox(shippedWithCliAgent(QStringLiteral("late-agent"), QStringLiteral("Late Agent"), name)));
   ASSERT_TRUE(app.start());
   ASSERT_GT(agents_.start(program), 0);
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 0 已装 / 1 pid 全部: Late Agent"), 20s))
+  ASSERT_TRUE(app.waitForStdout(appLog::scanSummary(1, 0, 1, QStringLiteral("Late Agent")), 20s))
       << app.stdOut().toStdString();
   QDir().mkpath(home_.path() + QStringLiteral("/.local/bin"));
   ASSERT_TRUE(QFile::link(program, home_.path() + QStringLiteral("/.local/bin/") + name));
-  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Late Agent"), 20s))
+  EXPECT_TRUE(app.waitForStdout(appLog::scanSummary(1, 1, 1, QStringLiteral("Late Agent")), 20s))
       << app.stdOut().toStdString();
 }
 
@@ -352,13 +350,13 @@ TEST_F(RunningApplication, TheMachinesOwnAgentsAreNeverSeen) {
   const auto scans = [&] {
     QStringList lines;
     for (const QString& line : app.stdOut().split('\n'))
-      if (line.startsWith(QStringLiteral("[Scanner] ")) && line.contains(QStringLiteral(" Agent 在跑 / "))) lines << line;
+      if (line.startsWith(QStringLiteral("[Scanner] ")) && line.contains(appLog::scanSummaryMark)) lines << line;
     return lines;
   };
   ASSERT_TRUE(waitUntil([&] { return scans().join('\n').contains(QStringLiteral("Own Agent")); }, 20s))
       << app.stdOut().toStdString();
   for (const QString& scan : scans())
-    EXPECT_EQ(scan.toStdString(), "[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Own Agent");
+    EXPECT_EQ(scan.toStdString(), appLog::scanSummary(1, 1, 1, QStringLiteral("Own Agent")).toStdString());
 }
 
 TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswers) {
@@ -392,6 +390,6 @@ TEST_F(RunningApplication, StartUpDoesNotWaitForNpmWhoseFolderCountsOnceItAnswer
       << app.stdOut().toStdString();
   // The agent in npm's folder now counts as installed.
   ASSERT_GT(agents_.start(program), 0);
-  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / 1 已装 / 1 pid 全部: Npm Agent"), 20s))
+  EXPECT_TRUE(app.waitForStdout(appLog::scanSummary(1, 1, 1, QStringLiteral("Npm Agent")), 20s))
       << app.stdOut().toStdString();
 }

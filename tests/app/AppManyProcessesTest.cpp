@@ -117,7 +117,7 @@ TEST_F(ManyProcesses, ALowHardLimitLeavesTheChannelAndTheStoresWorking) {
   AppProcess& app = process(box);
   app.setOpenFileLimit(512, 512);
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral(" / %1 pid 全部: Fake Agent\n").arg(kCount), 30s)) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(appLog::scanSummaryEnd(kCount, QStringLiteral("Fake Agent")), 30s)) << app.stdOut().toStdString();
   ASSERT_TRUE(app.waitForStdout(appLog::descriptorsShort(512)));
   EXPECT_EQ(app.stdOut().count(appLog::descriptorsShort(512)), 1) << "said once, not for every process";
   EXPECT_EQ(app.stdOut().count(QStringLiteral("[Kqueue] watch pid=")), 1) << "no other watch failed";

@@ -99,7 +99,7 @@ TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForwar
       },
       15s));
   // So do the exit watch and the reports folder's watch, once each.
-  for (const QString& started : {QStringLiteral("[LifecycleWatcher] started"), QStringLiteral("[HangWatcher] 开始监听 ")}) {
+  for (const QString& started : {QStringLiteral("[LifecycleWatcher] started"), appLog::hangWatchStarted}) {
     EXPECT_TRUE(first.waitForStdout(started)) << started.toStdString();
     EXPECT_EQ(first.stdOut().count(started), 1) << started.toStdString();
   }

@@ -76,8 +76,7 @@ TEST_F(ApplicationOwnFiles, FifosInPlaceOfTheLockTheNetworkLogAndTheAutostartEnt
   ASSERT_TRUE(second.start());
   ASSERT_TRUE(second.waitForExit());
   EXPECT_EQ(second.exitCode(), 1);
-  EXPECT_TRUE(second.stdOut().startsWith(QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n"
-                                                        "[App] 已有实例在跑，但无法请它前置（")))
+  EXPECT_TRUE(second.stdOut().startsWith(appLog::lockHeld + appLog::couldNotAsk))
       << second.stdOut().toStdString();
   const QString notified = fakeBin_.recordPath(QStringLiteral("notify-send"));
   EXPECT_TRUE(waitUntil([&] { return readFile(notified).endsWith(QStringLiteral("--\n")); }));
@@ -137,7 +136,7 @@ TEST_F(ApplicationOwnFiles, AnInstalledCopyWithoutItsBundleLoadsNothingFromTheBu
   AppSandbox box{AppSandbox::InstalledWithoutBundle{}};
   AppProcess& app = process(box);
   ASSERT_TRUE(app.start());
-  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry load FAILED: registry.json 不在 bundle Resources 里")))
+  EXPECT_TRUE(app.waitForStdout(QStringLiteral("[App] Registry load FAILED: ") + appLog::registryNotInBundle))
       << app.stdOut().toStdString();
   EXPECT_FALSE(app.stdOut().contains(QStringLiteral("[App] Registry loaded")));
   app.stop();
@@ -147,7 +146,7 @@ TEST_F(ApplicationOwnFiles, AnInstalledCopyWithoutItsBundleLoadsNothingFromTheBu
   ASSERT_TRUE(contract.start());
   ASSERT_TRUE(contract.waitForExit());
   EXPECT_EQ(contract.exitCode(), 1);
-  EXPECT_TRUE(contract.stdErr().contains(QStringLiteral("✗ registry.json decodes: registry.json 不在 bundle Resources 里")))
+  EXPECT_TRUE(contract.stdErr().contains(QStringLiteral("✗ registry.json decodes: ") + appLog::registryNotInBundle))
       << contract.stdErr().toStdString();
 }
 

@@ -205,8 +205,8 @@ TEST_F(AgentCrashInTheApplication, OnlyThisUsersSessionsAreSupervisedAndComeBack
   QDir().mkpath(project);
   const pid_t first = agents_.start(agent.program, {QStringLiteral("plain")}, project);
   ASSERT_GT(first, 0);
-  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1 Agent 在跑 / ")));
-  EXPECT_TRUE(app.stdOut().contains(QStringLiteral(" / 1 pid 全部: Fake Agent\n"))) << app.stdOut().toStdString();
+  ASSERT_TRUE(app.waitForStdout(QStringLiteral("[Scanner] 1") + appLog::scanSummaryMark));
+  EXPECT_TRUE(app.stdOut().contains(appLog::scanSummaryEnd(1, QStringLiteral("Fake Agent")))) << app.stdOut().toStdString();
   ASSERT_TRUE(waitUntil([&] { return storedEventTypes(kAgentId) == QStringList{QStringLiteral("started")}; }));
 
   ASSERT_EQ(ProcessSignals::send(first, SIGSEGV), 0);
@@ -409,7 +409,7 @@ TEST_F(HangReportInTheApplication, NewReportOfAnAgentRecordsOneHangDetected) {
   AppProcess& app = process(sandbox(registryOf(agentEntry(agent.name, agent.program, QStringLiteral("plain")))));
   ASSERT_TRUE(app.start());
   ASSERT_TRUE(
-      app.waitForStdout(QStringLiteral("[HangWatcher] 开始监听 ") + home_.path() + '/' + reportsFolder() + '\n'));
+      app.waitForStdout(appLog::hangWatchStarted + home_.path() + '/' + reportsFolder() + '\n'));
 
   dropReport(QStringLiteral("someone-else_2025-01-02-100000-hang.ips"), QStringLiteral("someone-else"));
   // The report spells the process name its own way; names compare in lower case.
@@ -419,7 +419,7 @@ TEST_F(HangReportInTheApplication, NewReportOfAnAgentRecordsOneHangDetected) {
   const QList<QJsonObject> events = storedEvents(kAgentId);
   ASSERT_EQ(events.size(), 1) << storedEventTypes(kAgentId).join(',').toStdString();
   EXPECT_EQ(events[0].value(QStringLiteral("type")).toString(), QStringLiteral("hangDetected"));
-  EXPECT_EQ(events[0].value(QStringLiteral("details")).toString(), QStringLiteral("进程长时间无响应（来自系统 hang 报告）"));
+  EXPECT_EQ(events[0].value(QStringLiteral("key")).toString(), QStringLiteral("evDetailHangReported"));
 }
 
 // --- A runaway agent ---------------------------------------------------------------------

@@ -2,11 +2,13 @@
 
 #include "platform/ChildProcess.h"
 #include "platform/ProcessTable.h"
+#include "platform/ThreadTurns.h"
 #include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <QCoreApplication>
@@ -17,7 +19,9 @@
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
@@ -359,6 +363,48 @@ TEST(KqueueOnItsThread, ExitsAreHandedOverOnTheWatchersThreadWhileTheMainThreadI
   std::lock_guard lock(mutex);
   EXPECT_EQ(exits[1].first.agentId, "gone");
   EXPECT_TRUE(exits[1].second);
+}
+
+// Turns of their own for normal threads came with Linux 6.12.
+bool kernelKeepsTurns() {
+  utsname u{};
+  int major = 0, minor = 0;
+  if (::uname(&u) != 0 || std::sscanf(u.release, "%d.%d", &major, &minor) != 2) return false;
+  return major > 6 || (major == 6 && minor >= 12);
+}
+
+// Each exit is a moment's work on the watcher's thread; on a machine whose
+// processors are all busy it must not wait out other threads' whole turns.
+// Asking for short turns needs no privilege and leaves the niceness alone.
+TEST(KqueueTurns, TheWatchersThreadRunsInShortTurnsAsAnyUserMay) {
+  if (!kernelKeepsTurns()) GTEST_SKIP() << "this kernel gives normal threads no turns of their own";
+  bool asked = false;
+  std::chrono::microseconds turn{0};
+  int nice = 0;
+  std::thread([&] {
+    test::AsOrdinaryUser ordinary;
+    const pid_t self = static_cast<pid_t>(::syscall(SYS_gettid));
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(self), 3);
+    asked = askForShortTurns(std::chrono::microseconds(200));
+    turn = turnOf();
+    nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(self));
+  }).join();
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(turn, std::chrono::microseconds(200));
+  EXPECT_EQ(nice, 3);
+
+  auto watcher = KqueueProcessWatcher::create();
+  ASSERT_TRUE(watcher);
+  watcher->start();
+  int tid = 0;
+  ASSERT_TRUE(test::waitUntil([&] {
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+      if (test::readFile("/proc/self/task/" + task + "/comm").trimmed() == "TLR.kqueue") tid = task.toInt();
+    return tid != 0;
+  }));
+  // Turns the thread asked for hold; the kernel's default is about 3 ms.
+  EXPECT_TRUE(test::waitUntil([&] { return turnOf(tid) <= std::chrono::milliseconds(1); }))
+      << "the watcher's thread runs in turns of " << turnOf(tid).count() << " µs";
 }
 
 }  // namespace

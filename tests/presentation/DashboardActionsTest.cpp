@@ -117,7 +117,7 @@ TEST_F(DashboardActionsTest, WithoutAWatcherEveryCompletionHearsNothingHappenedA
   EXPECT_TRUE(doctorCalled);
   EXPECT_FALSE(doctorResult.has_value());
   ASSERT_TRUE(fixed.has_value());
-  EXPECT_FALSE(fixed->succeeded());
+  EXPECT_EQ(*fixed, AgentDoctor::FixResult::failure(LocKey::doctorErrNotReady())) << "said in the window's language";
   EXPECT_FALSE(dash.launchFromRow(a));
   EXPECT_FALSE(dash.isLaunching("a"));
 }
@@ -141,7 +141,7 @@ TEST_F(DashboardActionsTest, DetailCallbacksReachTheWatcherForTheirEntry) {
   EXPECT_EQ(actions.calls, (QStringList{"setup a", "restart a", "stop a", "doctor a", "fix a stale-token"}));
   actions.stopCompletions[0](true);
   actions.doctorCompletions[0](std::nullopt);
-  actions.fixCompletions[0](AgentDoctor::FixResult::success("ok"));
+  actions.fixCompletions[0](AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   EXPECT_EQ(stopped, std::optional<bool>(true));
   ASSERT_TRUE(fixed.has_value());
   EXPECT_TRUE(fixed->succeeded());

@@ -284,6 +284,8 @@ TEST_F(DashboardModelTest, EachRowSaysWhatHappenedInTheWindowsLanguageNeverInThe
        EventText::of(LocKey::evDetailRestartFailed({}), 0, EventText::of(LocKey::restartReasonDidntSurvive()))},
       {T::runawayDetected, "内存 长时间偏高：2048 MB", "Memory high for too long: 2048 MB", "内存 长时间偏高：2048 MB",
        EventText::of(LocKey::resourceRunawayDetails({}, 2048), 0, EventText::of(LocKey::detailFieldMemory()))},
+      {T::hangDetected, "进程长时间无响应（来自系统 hang 报告）", "Unresponsive too long (from a hang report)",
+       "进程长时间无响应（来自系统 hang 报告）", EventText::of(LocKey::evDetailHangReported())},
       // A key this version does not know, or values that do not fit it: as
       // an older event.
       {T::restarted, "用户主动退出", "Manual stop", "用户主动退出", EventText{"noSuchKey", {}}},

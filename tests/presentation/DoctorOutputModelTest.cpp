@@ -6,6 +6,7 @@
 
 using tlr::AgentDoctor;
 using tlr::DoctorOutputModel;
+using tlr::LocKey;
 using Kind = DoctorOutputModel::FixState::Kind;
 using Content = DoctorOutputModel::Content;
 
@@ -66,7 +67,7 @@ TEST(DoctorOutputModel, ContentFollowsTheResultAndTheFixesTried) {
   EXPECT_EQ(DoctorOutputModel(stopped, p.applyFix(), p.rerun()).content(), Content::checkFailed);
   // Nor after a fix: a new run that fails is not "all fixed".
   issues.triggerFix(issue("x"));
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("patched"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   p.reruns.takeFirst()(run(2, {}, 2));
   EXPECT_EQ(issues.content(), Content::checkFailed);
 }
@@ -80,8 +81,8 @@ TEST(DoctorOutputModel, ASuccessfulFixAsksForANewRunThatReplacesTheResult) {
   EXPECT_FALSE(model.fixEnabled("x"));
   EXPECT_TRUE(model.fixEnabled("y")) << "another issue's fix may run alongside";
 
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("patched"));
-  EXPECT_EQ(model.fixState("x"), (DoctorOutputModel::FixState{Kind::success, "patched"}));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
+  EXPECT_EQ(model.fixState("x"), (DoctorOutputModel::FixState{Kind::success, LocKey::doctorOkCmdSucceeded()}));
   EXPECT_TRUE(model.rerunning());
   EXPECT_FALSE(model.fixEnabled("y")) << "every button waits for the new run";
   ASSERT_EQ(p.reruns.size(), 1);
@@ -98,8 +99,8 @@ TEST(DoctorOutputModel, AFailedFixShowsItsMessageAndCanBeTriedAgain) {
   Presenter p;
   DoctorOutputModel model(run(1, {"x"}), p.applyFix(), p.rerun());
   model.triggerFix(issue("x"));
-  p.fixes.takeFirst()(AgentDoctor::FixResult::failure("no permission"));
-  EXPECT_EQ(model.fixState("x"), (DoctorOutputModel::FixState{Kind::failure, "no permission"}));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::failure(LocKey::doctorErrWriteFile("no permission")));
+  EXPECT_EQ(model.fixState("x"), (DoctorOutputModel::FixState{Kind::failure, LocKey::doctorErrWriteFile("no permission")}));
   EXPECT_TRUE(p.reruns.isEmpty());
   EXPECT_TRUE(model.fixEnabled("x"));
   model.triggerFix(issue("x"));
@@ -116,7 +117,7 @@ TEST(DoctorOutputModel, WithoutActionsFixesAreOffAndASuccessStaysPut) {
 
   DoctorOutputModel noRerun(run(1, {"x"}), p.applyFix(), {});
   noRerun.triggerFix(issue("x"));
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("ok"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   EXPECT_FALSE(noRerun.rerunning());
   EXPECT_EQ(noRerun.content(), Content::issues);
   EXPECT_FALSE(noRerun.fixEnabled("x"));
@@ -127,8 +128,8 @@ TEST(DoctorOutputModel, ARerunWithoutResultKeepsTheOldOneAndTheLastRunToFinishWi
   DoctorOutputModel model(run(1, {"x", "y"}), p.applyFix(), p.rerun());
   model.triggerFix(issue("x"));
   model.triggerFix(issue("y"));
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("a"));
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("b"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   ASSERT_EQ(p.reruns.size(), 2);
   p.reruns.takeFirst()(std::nullopt);
   EXPECT_FALSE(model.rerunning()) << "one flag: the first run to end clears it";
@@ -141,7 +142,7 @@ TEST(DoctorOutputModel, OnlyANewPresenterRunReplacesTheResult) {
   Presenter p;
   DoctorOutputModel model(run(1, {"x"}), p.applyFix(), p.rerun());
   model.triggerFix(issue("x"));
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("ok"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   p.reruns.takeFirst()(run(5, {}));
   model.presenterResultChanged(run(1, {"x"}));  // the same run again
   EXPECT_EQ(model.currentResult()->elapsedSeconds, 5);
@@ -156,11 +157,11 @@ TEST(DoctorOutputModel, CompletionsAfterTheSheetClosedLandOnNothing) {
   auto model = std::make_unique<DoctorOutputModel>(run(1, {"x", "y"}), p.applyFix(), p.rerun());
   model->triggerFix(issue("x"));
   model->triggerFix(issue("y"));
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("ok"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   ASSERT_EQ(p.reruns.size(), 1);
   model.reset();
   // The presenter's work ends later; nothing of the sheet is touched.
-  p.fixes.takeFirst()(AgentDoctor::FixResult::success("late"));
+  p.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   p.reruns.takeFirst()(run(2, {}));
   EXPECT_TRUE(p.reruns.isEmpty()) << "no new run is asked for on behalf of a closed sheet";
 }

@@ -34,6 +34,30 @@ inline const QString threadsLeftAtExit = QStringLiteral("[App] 退出时仍有�
 inline QString quitOnSignal(const QString& signal) { return QStringLiteral("[App] 收到 ") + signal + QStringLiteral("，退出\n"); }
 // Too few descriptors to watch every process, said with the limit.
 inline QString descriptorsShort(int limit) { return QStringLiteral("文件描述符不够（上限 %1，").arg(limit); }
+// This copy took the single-instance lock (the descriptor follows).
+inline const QString lockTaken = QStringLiteral("[App] 单实例锁已获取 (fd=");
+// A second start found the lock held; then either it asked the running copy
+// to come forward, or it could not (the reason follows).
+inline const QString lockHeld = QStringLiteral("[App] 单实例锁被持有 → 已有 TLR 在跑\n");
+inline const QString askedToComeForward = QStringLiteral("[App] 已有实例在跑，前置已有窗口并退出本实例\n");
+inline const QString couldNotAsk = QStringLiteral("[App] 已有实例在跑，但无法请它前置（");
+// Why the registry did not load: the bundle holds none, or it does not
+// decode (the decoder's reason follows).
+inline const QString registryNotInBundle = QStringLiteral("registry.json 不在 bundle Resources 里");
+inline const QString registryUndecodable = QStringLiteral("registry.json 解码失败: ");
+// The scan's summary: agents running, agents installed, their processes,
+// and the running agents' names.
+inline QString scanSummary(int running, int installed, int pids, const QString& names) {
+  return QStringLiteral("[Scanner] %1 Agent 在跑 / %2 已装 / %3 pid 全部: %4").arg(running).arg(installed).arg(pids).arg(names);
+}
+// What marks a line as the scan's summary, and the end of one whose agent
+// `name` runs in `pids` processes.
+inline const QString scanSummaryMark = QStringLiteral(" Agent 在跑 / ");
+inline QString scanSummaryEnd(int pids, const QString& name) {
+  return QStringLiteral(" / %1 pid 全部: %2\n").arg(pids).arg(name);
+}
+// The reports folder is watched from now on (the folder follows).
+inline const QString hangWatchStarted = QStringLiteral("[HangWatcher] 开始监听 ");
 }  // namespace appLog
 
 // What the black-box tests of the running application share: a temporary

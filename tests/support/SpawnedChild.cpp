@@ -1,5 +1,7 @@
 #include "SpawnedChild.h"
 
+#include "platform/ChildReaper.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -38,7 +40,13 @@ SpawnedChild::SpawnedChild(const QString& program, const QStringList& arguments)
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
-  if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+  {
+    // The test reaps it itself: where the process adopts orphans (as the
+    // application does), the reaper must leave this child alone.
+    const ChildReaper::Starting starting;
+    if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+    if (pid_ > 0) ChildReaper::hold(pid_);
+  }
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(inPipe[0]);
@@ -57,7 +65,10 @@ SpawnedChild::~SpawnedChild() {
   if (!reaped_ || ::kill(pid_, 0) != 0) ::kill(-pid_, SIGKILL);
   // Also a child that has left its group for another one.
   if (!reaped_) ::kill(pid_, SIGKILL);
-  if (!reaped_) ::waitpid(pid_, nullptr, 0);
+  if (!reaped_) {
+    ::waitpid(pid_, nullptr, 0);
+    ChildReaper::release(pid_);
+  }
 }
 
 void SpawnedChild::writeLine(const QByteArray& line) {
@@ -93,6 +104,7 @@ int SpawnedChild::wait() {
     r = ::waitpid(pid_, &status, 0);
   } while (r < 0 && errno == EINTR);
   reaped_ = true;
+  ChildReaper::release(pid_);
   return status;
 }
 

@@ -1,8 +1,11 @@
 #include "TestSupport.h"
 
+#include "core/texts/LocKey.h"
+#include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
+#include "platform/MainThread.h"
 #include "platform/OffMain.h"
 
 #include <QCoreApplication>
@@ -16,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <ostream>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
@@ -26,6 +31,14 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+namespace tlr {
+
+void PrintTo(const LocKey& key, std::ostream* out) {
+  *out << LocKey::name(key.id()) << " \"" << LocTexts::text(AppLanguage::en, key).toStdString() << '"';
+}
+
+}  // namespace tlr
 
 namespace tlr::test {
 namespace {
@@ -43,6 +56,37 @@ QByteArray capture(int fd, const std::function<void()>& write) {
   ::close(saved);
   file.seek(0);
   return file.readAll();
+}
+
+namespace {
+
+std::atomic<bool> handoffHeld{false};
+std::atomic<bool> holderInside{false};
+thread_local bool isHandoffHolder = false;
+
+void holdTheHolder() {
+  if (!isHandoffHolder) return;
+  holderInside = true;
+  while (handoffHeld) std::this_thread::yield();
+}
+
+}  // namespace
+
+HeldHandoff::HeldHandoff() {
+  handoffHeld = true;
+  holderInside = false;
+  setHandoffHookForTesting(&holdTheHolder);
+  thread_ = std::make_unique<std::thread>([] {
+    isHandoffHolder = true;
+    runOnMain([] {});
+  });
+  holding_ = waitUntil([] { return holderInside.load(); });
+}
+
+HeldHandoff::~HeldHandoff() {
+  handoffHeld = false;
+  thread_->join();
+  setHandoffHookForTesting(nullptr);
 }
 
 TempHome::TempHome() {

@@ -7,8 +7,16 @@
 
 #include <chrono>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
+#include <thread>
+
+namespace tlr {
+class LocKey;
+// How a failed comparison shows a text key: its name and its English text.
+void PrintTo(const LocKey& key, std::ostream* out);
+}  // namespace tlr
 
 namespace tlr::test {
 
@@ -133,6 +141,23 @@ class AsOrdinaryUser {
  private:
   unsigned effective_[2] = {0, 0};
   bool changed_ = false;
+};
+
+// While it lives, a thread of its own is held inside a handoff to the main
+// thread (runOnMain), as a thread preempted there on a busy machine would
+// be; other threads' handoffs are not held. `holding()` says whether the
+// thread got there.
+class HeldHandoff {
+ public:
+  HeldHandoff();
+  ~HeldHandoff();
+  HeldHandoff(const HeldHandoff&) = delete;
+  HeldHandoff& operator=(const HeldHandoff&) = delete;
+  bool holding() const { return holding_; }
+
+ private:
+  std::unique_ptr<std::thread> thread_;
+  bool holding_ = false;
 };
 
 // Makes `file` impossible to remove, for every thread of this process, while

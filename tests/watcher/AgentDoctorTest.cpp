@@ -13,6 +13,7 @@
 
 using tlr::AgentDoctor;
 using tlr::AgentEntry;
+using tlr::LocKey;
 using KnownIssue = AgentEntry::DoctorSpec::KnownIssue;
 
 namespace {
@@ -209,16 +210,22 @@ TEST_F(AgentDoctorTest, TheTranscriptInBothLanguages) {
             "$ agent doctor\n\nok\n\n[stderr]\nwarn\n\n─────────\n退出码：4  /  耗时：1.3s");
 }
 
-TEST_F(AgentDoctorTest, MessagesFollowTheStoredInterfaceLanguage) {
+// A fix's message is a key, said in the window's language whenever it is
+// drawn; the event and the log line say it in the interface language of the
+// moment the fix ended.
+TEST_F(AgentDoctorTest, AFixSaysWhatHappenedByKeyAndItsEventInTheLanguageOfTheMoment) {
   const AgentDoctor plain;
   KnownIssue unknown = shellFix({"true"});
   unknown.fix.kind = "other";
-  tlr::Defaults::shared().set("TLR.language", "en");
-  EXPECT_EQ(plain.applyFix(unknown).message, "Unknown fix kind: other");
+  speak("zh");
+  const AgentDoctor::FixResult fix = plain.applyFix(unknown);
+  EXPECT_EQ(fix.message, LocKey::doctorErrUnknownFixKind("other"));
+  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), fix), "修复失败 [tok] 未知的 fix kind：other");
+  speak("en");
+  EXPECT_EQ(plain.applyFix(unknown), fix) << "the same whatever the language";
+  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), fix), "修复失败 [tok] Unknown fix kind: other");
   tlr::Defaults::shared().set("TLR.language", "fr");
-  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
-  tlr::Defaults::shared().remove("TLR.language");
-  EXPECT_EQ(plain.applyFix(unknown).message, "未知的 fix kind：other");
+  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), fix), "修复失败 [tok] 未知的 fix kind：other");
 }
 
 TEST_F(AgentDoctorTest, EventTextsAreChinese) {
@@ -233,9 +240,8 @@ TEST_F(AgentDoctorTest, EventTextsAreChinese) {
   r.timedOut = true;
   r.timeLimitSeconds = 120;
   EXPECT_EQ(AgentDoctor::summaryEventText(r), "诊断未完成 · 120 秒内未结束");
-  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::success("Command succeeded")),
+  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded())),
             "修复成功 [tok] Command succeeded");
-  EXPECT_EQ(AgentDoctor::fixEventText(issue("tok", "x"), AgentDoctor::FixResult::failure("m")), "修复失败 [tok] m");
 }
 
 // A doctor that started a process of its own session and then killed the
@@ -271,26 +277,22 @@ TEST_F(AgentDoctorTest, ShellFixes) {
   const QString reloaded = home.path() + "/reloaded";
   const auto ok = doctor.applyFix(shellFix({"true"}, QStringList{"touch", reloaded}));
   EXPECT_TRUE(ok.succeeded());
-  EXPECT_EQ(ok.message, "Command succeeded");
+  EXPECT_EQ(ok.message, LocKey::doctorOkCmdSucceeded());
   EXPECT_TRUE(QFile::exists(reloaded));
   QFile::remove(reloaded);
 
   const auto silent = doctor.applyFix(shellFix({"sh", "-c", "exit 1"}, QStringList{"touch", reloaded}));
   EXPECT_FALSE(silent.succeeded());
-  EXPECT_EQ(silent.message, "Command exited 1: (no output)");
+  EXPECT_EQ(silent.message, LocKey::doctorErrCmdExitSilent(1));
   EXPECT_FALSE(QFile::exists(reloaded));
 
-  speak("zh");
-  EXPECT_EQ(doctor.applyFix(shellFix({"sh", "-c", "exit 1"})).message, "命令退出 1：(无输出)");
-  speak("en");
-
   const auto loud = doctor.applyFix(shellFix({"sh", "-c", "printf 'o%0399d' 0; printf E >&2; exit 7"}));
-  EXPECT_EQ(loud.message, "Command exited 7: E" + QString("o") + QString(298, '0'));
+  EXPECT_EQ(loud.message, LocKey::doctorErrCmdExit(7, "E" + QString("o") + QString(298, '0')));
 
-  EXPECT_EQ(doctor.applyFix(shellFix({})).message, "shell fix missing command");
+  EXPECT_EQ(doctor.applyFix(shellFix({})).message, LocKey::doctorErrShellMissingCmd());
   KnownIssue wrongKind = shellFix({"true"});
   wrongKind.fix.kind = "Shell";
-  EXPECT_EQ(doctor.applyFix(wrongKind).message, "Unknown fix kind: Shell");
+  EXPECT_EQ(doctor.applyFix(wrongKind).message, LocKey::doctorErrUnknownFixKind("Shell"));
 }
 
 TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
@@ -309,10 +311,10 @@ TEST_F(AgentDoctorTest, ChecksAndChangesStopAtTheirOwnLimitsAndNeverPass) {
   EXPECT_TRUE(waiting->timedOut);
   EXPECT_EQ(waiting->timeLimitSeconds, 1);
   EXPECT_EQ(waiting->stdOut, "waiting for a terminal\n");
-  EXPECT_EQ(timed.applyFix(shellFix({"sh", "-c", "exec sleep 30"})).message, "Command did not finish within 1 s");
+  EXPECT_EQ(timed.applyFix(shellFix({"sh", "-c", "exec sleep 30"})).message, LocKey::doctorErrCmdTimedOut(1));
   const auto reload = timed.applyFix(shellFix({"true"}, QStringList{"sleep", "30"}));
   EXPECT_FALSE(reload.succeeded());
-  EXPECT_EQ(reload.message, "Reload did not finish within 1 s");
+  EXPECT_EQ(reload.message, LocKey::doctorErrReloadTimedOut(1));
   // Stopped, it tells nothing of its program: no help is asked.
   EXPECT_FALSE(waiting->helpListsFix);
   EXPECT_EQ(limits, (QList<milliseconds>{milliseconds(300), milliseconds(700), milliseconds(700), milliseconds(700)}));
@@ -348,25 +350,22 @@ TEST_F(AgentDoctorTest, JsonPatchFixes) {
   KnownIssue fix = patchFix("~/cfg.json", {{"a.b.c", "x"}, {"...", "ignored"}});
   fix.fix.reload = QStringList{"touch", home.path() + "/reloaded"};
   const auto result = doctor.applyFix(fix);
-  ASSERT_TRUE(result.succeeded()) << result.message.toStdString();
-  EXPECT_EQ(result.message, "Updated ~/cfg.json: ... = \"ignored\"、a.b.c = \"x\"");
+  ASSERT_TRUE(result.succeeded()) << ::testing::PrintToString(result.message);
+  EXPECT_EQ(result.message, LocKey::doctorOkUpdated("~/cfg.json", "... = \"ignored\"、a.b.c = \"x\""));
   EXPECT_EQ(tlr::test::readFile(path), R"({"a": {"b": {"c": "x"}}, "id": 9007199254740993})");
   EXPECT_EQ(tlr::test::readFile(path + ".tlrbak"), R"({"a": 5, "id": 9007199254740993})");
   EXPECT_TRUE(QFile::exists(home.path() + "/reloaded"));
-
-  speak("zh");
-  EXPECT_EQ(doctor.applyFix(patchFix("~/cfg.json", {{"k", "v"}})).message, "已更新 ~/cfg.json：k = \"v\"");
 }
 
 TEST_F(AgentDoctorTest, JsonPatchFailures) {
   home.writeFile("list.json", "[1]");
   home.writeFile("broken.json", "{");
-  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {{"a", "b"}})).message, "Top-level is not a JSON object");
-  EXPECT_TRUE(doctor.applyFix(patchFix("~/broken.json", {{"a", "b"}})).message.startsWith("JSON parse failed: "));
+  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {{"a", "b"}})).message, LocKey::doctorErrJSONNotObject());
+  const LocKey unparsed = doctor.applyFix(patchFix("~/broken.json", {{"a", "b"}})).message;
+  EXPECT_EQ(unparsed.id(), LocKey::Id::doctorErrJSONParse);
+  EXPECT_FALSE(unparsed.text(0).isEmpty()) << "the parser's reason";
   EXPECT_EQ(doctor.applyFix(patchFix("~/missing.json", {{"a", "b"}})).message,
-            "File not found: " + home.path() + "/missing.json");
-  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {})).message, "patch-json fix missing file or set");
-  speak("zh");
-  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {{"a", "b"}})).message, "顶层不是 JSON 对象");
+            LocKey::doctorErrFileNotFound(home.path() + "/missing.json"));
+  EXPECT_EQ(doctor.applyFix(patchFix("~/list.json", {})).message, LocKey::doctorErrPatchMissingFields());
   EXPECT_EQ(tlr::test::readFile(home.path() + "/list.json"), "[1]");
 }

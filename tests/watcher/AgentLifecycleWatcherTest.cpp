@@ -158,6 +158,39 @@ TEST_F(LifecycleTest, TheExitLineNamesTheIntentSignalAndExitCode) {
       << out.toStdString();
 }
 
+// Each exit's line is written the moment the exit is known, and the exit
+// then goes to the window thread; in a crash storm on a busy machine other
+// threads are handing over their own results, one of them preempted half
+// way. The next exit's line must not wait for that thread.
+TEST_F(LifecycleTest, AnExitsLineNeverWaitsForAnotherThreadsHandoff) {
+  make({cliAgent("first"), cliAgent("second")});
+  test::SpawnedChild first(test::toolPath("tlr_exit_tool"), {"sleep"});
+  test::SpawnedChild second(test::toolPath("tlr_exit_tool"), {"sleep"});
+  ASSERT_TRUE(first.started() && second.started());
+  watcher->start();
+  watcher->tick({running("first", first.pid()), running("second", second.pid())});
+  const auto lineOf = [](const char* name, pid_t pid) { return QStringLiteral("[Exit] %1 pid=%2 ").arg(name).arg(pid); };
+  const auto written = [](const QString& line) {
+    return test::waitUntil([&] { return test::readFile("/proc/self/fd/1").contains(line); }, 10s);
+  };
+  bool firstWritten = false, secondWritten = false;
+  const QByteArray out = test::capture(STDOUT_FILENO, [&] {
+    test::HeldHandoff held;
+    ASSERT_TRUE(held.holding());
+    first.signal(SIGSEGV);
+    firstWritten = written(lineOf("FIRST", first.pid()));
+    second.signal(SIGSEGV);
+    secondWritten = written(lineOf("SECOND", second.pid()));
+  });
+  EXPECT_TRUE(firstWritten) << out.toStdString();
+  EXPECT_TRUE(secondWritten) << "the second exit waited for the held handoff:\n" << out.toStdString();
+  // Both reach the window thread once it is free.
+  EXPECT_TRUE(test::waitUntil([&] { return types("first").contains("exitedAbnormal") && types("second").contains("exitedAbnormal"); }, 10s))
+      << types("first").join(",").toStdString() << " / " << types("second").join(",").toStdString();
+  first.wait();
+  second.wait();
+}
+
 TEST_F(LifecycleTest, AnExitAfterOurOwnSignalIsRecordedButNeverRecovered) {
   make({withCommand("mine"), withCommand("minelocked"), withCommand("asked")});
   lockOnline.setLocked("minelocked", true);

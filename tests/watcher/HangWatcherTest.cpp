@@ -23,6 +23,8 @@
 using tlr::AgentEntry;
 using tlr::AgentEventType;
 using tlr::EventStore;
+using tlr::EventText;
+using tlr::LocKey;
 using tlr::HangWatcher;
 using tlr::test::TempHome;
 using tlr::test::waitUntil;
@@ -80,11 +82,14 @@ TEST(HangReports, ANewReportForAnAgentRecordsAHang) {
   f.watcher.start();
   ASSERT_TRUE(f.watcher.isWatching());
 
+  tlr::Defaults::shared().set("TLR.language", "en");
   f.drop("Node-2025-01-02-hang.ips", report("Node"));
   ASSERT_TRUE(f.waitForEvents(1));
   const auto event = f.events().at(0);
   EXPECT_EQ(event.agentId, "codex");
   EXPECT_EQ(event.type, AgentEventType::hangDetected);
+  // Said by key; the stored details are Chinese whatever the interface speaks.
+  EXPECT_EQ(event.text, EventText::of(LocKey::evDetailHangReported()));
   EXPECT_EQ(event.details, std::optional<QString>("进程长时间无响应（来自系统 hang 报告）"));
   EXPECT_EQ(f.events().size(), 1) << "the report that was already there stays uninspected";
 }

@@ -1,6 +1,7 @@
 #include "watcher/ProcessScanner.h"
 
 #include "platform/ProcessSignals.h"
+#include "platform/ProcessTable.h"
 #include "support/RegistryJson.h"
 #include "support/FakeAgents.h"
 #include "support/SpawnedChild.h"
@@ -331,11 +332,24 @@ TEST_F(ProcessScannerTest, InstancesTheirFoldersAndOnlyThisUsersProcesses) {
   test::writeBytes(shell, ("'" + path + "' '" + second + "' & sleep 30; true\n").toUtf8());
   SpawnedChild a("/bin/sh", {"-c", "cd " + projA + " && exec " + path + " -c '/bin/sh " + shell + " & sleep 30; true'"});
   SpawnedChild b("/bin/sh", {"-c", "cd " + projB + " && exec " + path + " -c 'sleep 30; true'"});
+  // Each shell forks before it runs `sleep` or a script, and until that
+  // fork has exec'd it is one more process of the agent's name: the trees
+  // have settled when all five sleeps below A and B run.
+  const auto sleepsBelowTheInstances = [&] {
+    const ProcessTable table = ProcessTable::snapshot();
+    const auto below = [&](const ProcessInfo& process) {
+      for (const ProcessInfo* p = &process; p && p->ppid > 1; p = table.find(p->ppid))
+        if (p->ppid == a.pid() || p->ppid == b.pid()) return true;
+      return false;
+    };
+    return std::count_if(table.processes().begin(), table.processes().end(),
+                         [&](const ProcessInfo& p) { return p.name == QLatin1String("sleep") && below(p); });
+  };
   QList<RunningAgent> records;
   ASSERT_TRUE(test::waitUntil([&] {
     records = scanner.scanAll();
-    return records.size() == 4;
-  }, std::chrono::seconds(5))) << records.size();
+    return sleepsBelowTheInstances() == 5 && records.size() == 4;
+  }, std::chrono::seconds(10))) << records.size();
   int helpers = 0;
   for (const RunningAgent& r : records) {
     if (r.pid == a.pid() || r.pid == b.pid()) continue;

@@ -361,10 +361,12 @@ TEST_F(UserActionsTest, AJsonPatchFixRewritesTheFileAndKeepsItsFormerCopy) {
   std::optional<AgentDoctor::FixResult> fix;
   watcher->applyDoctorFix(doc, doc.doctor->knownIssues->first(), [&](const AgentDoctor::FixResult& r) { fix = r; });
   ASSERT_TRUE(waitFor(fix));
-  EXPECT_TRUE(fix->succeeded()) << fix->message.toStdString();
-  EXPECT_EQ(fix->message, "Updated ~/.doc/config.json: auth.token = \"x\"、gateway.mode = \"local\"");
+  EXPECT_TRUE(fix->succeeded()) << ::testing::PrintToString(fix->message);
+  EXPECT_EQ(fix->message, LocKey::doctorOkUpdated("~/.doc/config.json", "auth.token = \"x\"、gateway.mode = \"local\""));
   EXPECT_EQ(lastText("doc"), EventText::of(LocKey::evDetailFixSucceeded("key")));
-  EXPECT_TRUE(lastDetails("doc")->endsWith(" " + fix->message)) << "the details keep the fix's own words";
+  // The details keep the fix's own words, in the interface's language.
+  EXPECT_EQ(lastDetails("doc"),
+            std::optional<QString>("修复成功 [key] Updated ~/.doc/config.json: auth.token = \"x\"、gateway.mode = \"local\""));
 
   const QJsonObject patched = QJsonDocument::fromJson(test::readFile(path).toUtf8()).object();
   EXPECT_EQ(patched, QJsonDocument::fromJson(R"({"gateway": {"port": 18789, "mode": "local"}, "keep": [1, 2],
@@ -396,7 +398,7 @@ TEST_F(UserActionsTest, AShellFixRunsItsCommandThenItsReload) {
   fix.reset();
   watcher->applyDoctorFix(doc, doc.doctor->knownIssues->first(), [&](const AgentDoctor::FixResult& r) { fix = r; });
   ASSERT_TRUE(fix.has_value());
-  EXPECT_FALSE(fix->succeeded());
+  EXPECT_EQ(*fix, AgentDoctor::FixResult::failure(LocKey::doctorErrNotReady()));
 }
 
 // ---- Setup and locking online ----

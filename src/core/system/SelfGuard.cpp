@@ -1,10 +1,7 @@
 #include "core/system/SelfGuard.h"
 
-#include "core/texts/LocTexts.h"
-
 #include "core/stores/SettingsStore.h"
 #include "core/system/DesktopOpen.h"
-#include "core/texts/Lang.h"
 #include "core/texts/LocKey.h"
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
@@ -26,13 +23,6 @@ namespace {
 
 constexpr const char* kTag = "[SelfGuard] ";
 
-// An alert's texts in the current language.
-SelfGuardStore::AlertText alertText(const LocKey& message, const LocKey& informative,
-                                    const LocKey& first, const LocKey& second) {
-  const AppLanguage language = Lang::current();
-  return {LocTexts::text(language, message), LocTexts::text(language, informative),
-          LocTexts::text(language, first), LocTexts::text(language, second)};
-}
 
 // ["a", "b"]
 QString userTarget(const char* domain) {
@@ -190,13 +180,13 @@ void SelfGuardStore::showSelfGuardEnableFailedAlert() {
 }
 
 SelfGuardStore::AlertText SelfGuardStore::enableFailedAlertText() {
-  return alertText(LocKey::selfGuardEnableFailedTitle(), LocKey::selfGuardEnableFailedBody(),
-                   LocKey::selfGuardOpenLoginItems(), LocKey::alertGotIt());
+  return {LocKey::selfGuardEnableFailedTitle(), LocKey::selfGuardEnableFailedBody(), LocKey::selfGuardOpenLoginItems(),
+          LocKey::alertGotIt()};
 }
 
 SelfGuardStore::AlertText SelfGuardStore::startupQuestionText() {
-  return alertText(LocKey::selfGuardFirstAlertTitle(), LocKey::selfGuardFirstAlertBody(),
-                   LocKey::selfGuardFirstAlertConfirm(), LocKey::selfGuardFirstAlertCancel());
+  return {LocKey::selfGuardFirstAlertTitle(), LocKey::selfGuardFirstAlertBody(), LocKey::selfGuardFirstAlertConfirm(),
+          LocKey::selfGuardFirstAlertCancel()};
 }
 
 }  // namespace tlr

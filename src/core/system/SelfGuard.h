@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace tlr {
 
@@ -55,12 +56,15 @@ class SelfGuardStore final : public QObject {
   static constexpr const char* kAskedKey = "TLR.selfGuard.asked";
   static constexpr const char* kEnabledKey = "TLR.selfGuard.enabled";
 
-  // An alert as the UI shows it; the presenter returns the button chosen.
+  // An alert by its keys; the presenter says them in the window's language
+  // and returns the button chosen.
   struct AlertText {
-    QString message;
-    QString informative;
-    QString firstButton;
-    QString secondButton;
+    LocKey message;
+    LocKey informative;
+    LocKey firstButton;
+    std::optional<LocKey> secondButton;
+
+    bool operator==(const AlertText&) const = default;
   };
   enum class AlertChoice { firstButton, secondButton };
   using AlertPresenter = std::function<AlertChoice(const AlertText&)>;

@@ -623,9 +623,12 @@ TLR_TEXT(doctorFixDisabledHelp, (),
 TLR_TEXT(doctorErrShellMissingCmd, (),
     u"shell fix missing command",
     u"shell fix 缺 command")
-TLR_TEXT(doctorErrCmdEmptyOutput, (),
-    u"(no output)",
-    u"(无输出)")
+TLR_TEXT(doctorErrCmdExitSilent, (LocInt32 exitCode),
+    u"Command exited {1}: (no output)",
+    u"命令退出 {1}：(无输出)")
+TLR_TEXT(doctorErrNotReady, (),
+    u"Scanner not ready",
+    u"scanner 未就绪")
 TLR_TEXT(doctorOkCmdSucceeded, (),
     u"Command succeeded",
     u"命令执行成功")
@@ -1349,6 +1352,9 @@ TLR_TEXT(evDetailRecoveryResumed, (),
 TLR_TEXT(evDetailRunawayFallback, (),
     u"High resource usage",
     u"资源占用偏高")
+TLR_TEXT(evDetailHangReported, (),
+    u"Unresponsive too long (from a hang report)",
+    u"进程长时间无响应（来自系统 hang 报告）")
 TLR_TEXT(evDetailRestartFailedNoReason, (),
     u"Restart failed",
     u"重启失败")

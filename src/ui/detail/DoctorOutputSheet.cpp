@@ -445,7 +445,7 @@ void DoctorOutputSheet::refreshIssueCards() {
     if (notOffered)
       c->outcome->setCommandText(locText(*c->fixNotOffered));
     else
-      c->outcome->setPlainText(state.message);
+      c->outcome->setPlainText(state.message ? locText(*state.message) : QString());
     c->outcome->setRole(success ? TextRole::success : failure ? TextRole::failure : TextRole::dim);
     if (success) {
       // One line.

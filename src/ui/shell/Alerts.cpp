@@ -12,14 +12,16 @@
 
 namespace tlr {
 
-SelfGuardStore::AlertChoice presentAlert(const SelfGuardStore::AlertText& text, ScanPause& pause, QWidget* parent) {
+SelfGuardStore::AlertChoice presentAlert(const SettingsStore& settings, const SelfGuardStore::AlertText& text,
+                                         ScanPause& pause, QWidget* parent) {
   // The kit's alert, like every other question: the second button (when
   // there is one) is its cancel, the first its default.
-  auto* alert = new Alert(text.message, text.informative, parent);
+  auto* alert = new Alert(settings.text(text.message), settings.text(text.informative), parent);
   alert->setObjectName(QStringLiteral("alert"));
-  if (!text.secondButton.isEmpty())
-    alert->addButton(text.secondButton, Alert::Role::cancel, QStringLiteral("alertSecondButton"));
-  PaintedButton* first = alert->addButton(text.firstButton, Alert::Role::confirm, QStringLiteral("alertFirstButton"));
+  if (text.secondButton)
+    alert->addButton(settings.text(*text.secondButton), Alert::Role::cancel, QStringLiteral("alertSecondButton"));
+  PaintedButton* first =
+      alert->addButton(settings.text(text.firstButton), Alert::Role::confirm, QStringLiteral("alertFirstButton"));
   alert->setDefaultButton(first);
   QEventLoop loop;
   QAbstractButton* chosen = nullptr;

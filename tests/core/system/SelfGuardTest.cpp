@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 using tlr::Defaults;
+using tlr::LocKey;
 using tlr::SelfGuardInstaller;
 using tlr::SelfGuardStore;
 using tlr::test::FakeBin;
@@ -130,7 +131,7 @@ TEST(SelfGuardStoreState, TurningOnAndOff) {
   EXPECT_EQ(alerts, 0);
 }
 
-TEST(SelfGuardStoreState, AFailedRegistrationShowsTheAlertInTheCurrentLanguage) {
+TEST(SelfGuardStoreState, AFailedRegistrationShowsTheFailureAlertWhoseFirstButtonOpensTheFolder) {
   SelfGuardFixture f;
   FakeBin opener;
   const QString openRecord = opener.addRecorder("xdg-open");
@@ -146,15 +147,11 @@ TEST(SelfGuardStoreState, AFailedRegistrationShowsTheAlertInTheCurrentLanguage) 
 
   store.setEnabled(true);
   ASSERT_TRUE(waitUntil([&] { return finished == 1; }));
-  Defaults::shared().set("TLR.language", "en");
-  store.setEnabled(true);
-  ASSERT_TRUE(waitUntil([&] { return finished == 2; }));
 
-  ASSERT_EQ(shown.size(), 2);
-  EXPECT_EQ(shown[0].message, "无法开启自启动");
-  EXPECT_EQ(shown[0].secondButton, "我知道了");
-  EXPECT_EQ(shown[1].message, "Couldn't enable auto-start");
-  EXPECT_EQ(shown[1].secondButton, "Got it");
+  // By its keys: the window says them in its language.
+  const SelfGuardStore::AlertText failed{LocKey::selfGuardEnableFailedTitle(), LocKey::selfGuardEnableFailedBody(),
+                                         LocKey::selfGuardOpenLoginItems(), LocKey::alertGotIt()};
+  EXPECT_EQ(shown, QList<SelfGuardStore::AlertText>{failed});
   EXPECT_FALSE(store.enabled());
   EXPECT_FALSE(Defaults::shared().contains(SelfGuardStore::kEnabledKey));
   // The first button shows where login items live.
@@ -173,9 +170,9 @@ TEST(SelfGuardStartupQuestion, AskedOnceInAnInstalledCopy) {
     return Choice::firstButton;
   });
   store.askAtStartupIfNeeded();
-  ASSERT_EQ(shown.size(), 1);
-  EXPECT_EQ(shown[0].message, "开启自启动？");
-  EXPECT_EQ(shown[0].firstButton, "开启");
+  const SelfGuardStore::AlertText question{LocKey::selfGuardFirstAlertTitle(), LocKey::selfGuardFirstAlertBody(),
+                                           LocKey::selfGuardFirstAlertConfirm(), LocKey::selfGuardFirstAlertCancel()};
+  EXPECT_EQ(shown, QList<SelfGuardStore::AlertText>{question});
   EXPECT_TRUE(store.asked());
   EXPECT_EQ(Defaults::shared().boolean(SelfGuardStore::kAskedKey), std::optional<bool>(true));
   ASSERT_TRUE(waitUntil([&] { return store.enabled(); })) << "accepting turns auto-start on";
@@ -214,12 +211,11 @@ TEST(SelfGuardStartupQuestion, NotNowChangesNothingAndADevelopmentCopyIsNeverAsk
   SelfGuardFixture f;
   SelfGuardInstaller installed(f.installedExe);
   SelfGuardStore store(installed);
-  Defaults::shared().set("TLR.language", "en");
   QList<SelfGuardStore::AlertText> shown;
   store.setAlertPresenter([&](const SelfGuardStore::AlertText& t) { return shown << t, Choice::secondButton; });
   store.askAtStartupIfNeeded();
   ASSERT_EQ(shown.size(), 1);
-  EXPECT_EQ(shown[0].secondButton, "Not now");
+  EXPECT_EQ(shown[0].secondButton, LocKey::selfGuardFirstAlertCancel());
   EXPECT_TRUE(store.asked());
   EXPECT_FALSE(store.enabled());
   EXPECT_FALSE(QFile::exists(tlr::Paths::autostartFile()));

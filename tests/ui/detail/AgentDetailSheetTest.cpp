@@ -687,7 +687,7 @@ TEST_F(DetailSheetTest, TheDoctorOutputSheetOpensFromTheBannerAndRerunsThroughTh
 
   click(output, "issueFixButton");
   ASSERT_EQ(callbacks.fixes.size(), 1);
-  callbacks.fixes.takeFirst()(AgentDoctor::FixResult::success("done"));
+  callbacks.fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   ASSERT_EQ(callbacks.doctors.size(), 1) << "a successful fix asks for a new run";
   callbacks.doctors.takeFirst()(doctorRun(0, 6.0));
   EXPECT_EQ(sheet->doctorResult()->elapsedSeconds, 6.0);

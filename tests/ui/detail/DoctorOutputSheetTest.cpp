@@ -204,14 +204,18 @@ TEST_F(DoctorOutputSheetTest, ASuccessfulFixRerunsAndEndsInTheAllFixedBanner) {
   EXPECT_FALSE(buttons[0]->isEnabled());
   EXPECT_TRUE(buttons[1]->isEnabled());
   buttons[1]->click();
-  fixes.takeLast()(AgentDoctor::FixResult::failure("permission denied"));
+  fixes.takeLast()(AgentDoctor::FixResult::failure(LocKey::doctorErrWriteFile("permission denied")));
   EXPECT_EQ(buttons[1]->label(), "Fix B");
   EXPECT_TRUE(buttons[1]->isEnabled());
   const QList<QLabel*> messages = sheet->findChildren<QLabel*>("issueFixMessage");
-  EXPECT_EQ(messages[1]->text(), "permission denied");
+  EXPECT_EQ(messages[1]->text(), "Write failed: permission denied");
   EXPECT_TRUE(messages[1]->isVisibleTo(sheet.get()));
+  // Said again in the language the window speaks now.
+  setLanguage(AppLanguage::zh);
+  EXPECT_EQ(messages[1]->text(), "写文件失败：permission denied");
+  setLanguage(AppLanguage::en);
 
-  fixes.takeFirst()(AgentDoctor::FixResult::success("token refreshed"));
+  fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   EXPECT_EQ(buttons[0]->label(), "Fixed");
   EXPECT_TRUE(shown(sheet.get(), "doctorRerunning"));
   EXPECT_EQ(labelText(sheet.get(), "doctorRerunning"), "Re-diagnosing…");
@@ -227,7 +231,7 @@ TEST_F(DoctorOutputSheetTest, AFixReportedAfterTheSheetClosedChangesNothing) {
   auto sheet = make(run(1, {{knownIssue("a", "A", "Fix A"), "x"}}));
   fixButtons(sheet.get())[0]->click();
   sheet.reset();
-  fixes.takeFirst()(AgentDoctor::FixResult::success("late"));
+  fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   EXPECT_TRUE(reruns.isEmpty());
 }
 
@@ -237,7 +241,7 @@ TEST_F(DoctorOutputSheetTest, AfterAFixAndARerunTheRemainingCardAndItsButtonAreL
   sheet->show();
   ASSERT_TRUE(waitUntil([&] { return sheet->isVisible(); }));
   fixButtons(sheet.get())[0]->click();
-  fixes.takeFirst()(AgentDoctor::FixResult::success("token refreshed"));
+  fixes.takeFirst()(AgentDoctor::FixResult::success(LocKey::doctorOkCmdSucceeded()));
   ASSERT_EQ(reruns.size(), 1);
   // The doctor runs again and one issue remains.
   reruns.takeFirst()(run(2, {{knownIssue("b", "Port busy", "Free the port"), "y"}}));

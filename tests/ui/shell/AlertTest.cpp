@@ -36,8 +36,11 @@ void whenAlertShows(std::function<void(Alert&)> act) {
 }  // namespace
 
 TEST(AlertPresenter, IsTheKitsAlertReturnsTheButtonChosenShowsPlainTextAndPausesTheScan) {
-  const SelfGuardStore::AlertText text{QStringLiteral("Enable <b>auto-start</b>?"), QStringLiteral("A & B"),
-                                       QStringLiteral("Enable & Go"), QStringLiteral("Not now")};
+  const auto asIs = [](const char* text) { return LocKey::installStepAsIs(QString::fromUtf8(text)); };
+  const SelfGuardStore::AlertText text{asIs("Enable <b>auto-start</b>?"), asIs("A & B"), asIs("Enable & Go"),
+                                       asIs("Not now")};
+  SettingsStore settings;
+  settings.setLanguage(AppLanguage::en);
   ScanPause pause;
   bool paused = false;
   QString shownTitle, shownMessage, firstLabel, role;
@@ -55,23 +58,44 @@ TEST(AlertPresenter, IsTheKitsAlertReturnsTheButtonChosenShowsPlainTextAndPauses
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
     QApplication::sendEvent(&alert, &enter);
   });
-  EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::firstButton);
+  EXPECT_EQ(presentAlert(settings, text, pause), SelfGuardStore::AlertChoice::firstButton);
   EXPECT_TRUE(paused);
   EXPECT_FALSE(pause.isPaused());
-  EXPECT_EQ(shownTitle, text.message) << "shown as it is, never as markup";
-  EXPECT_EQ(shownMessage, text.informative);
+  EXPECT_EQ(shownTitle, QStringLiteral("Enable <b>auto-start</b>?")) << "shown as it is, never as markup";
+  EXPECT_EQ(shownMessage, QStringLiteral("A & B"));
   EXPECT_TRUE(frameless);
-  EXPECT_EQ(role, text.message) << "an alert to assistive tools, named by its question";
+  EXPECT_EQ(role, shownTitle) << "an alert to assistive tools, named by its question";
   EXPECT_EQ(firstLabel, QStringLiteral("Enable & Go"));
 
   whenAlertShows([](Alert& alert) { alert.findChild<QAbstractButton*>(QStringLiteral("alertSecondButton"))->click(); });
-  EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
+  EXPECT_EQ(presentAlert(settings, text, pause), SelfGuardStore::AlertChoice::secondButton);
   // Closed with Esc: the second button's answer.
   whenAlertShows([](Alert& alert) {
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&alert, &escape);
   });
-  EXPECT_EQ(presentAlert(text, pause), SelfGuardStore::AlertChoice::secondButton);
+  EXPECT_EQ(presentAlert(settings, text, pause), SelfGuardStore::AlertChoice::secondButton);
+}
+
+// The start-at-login store hands its alerts over by key; they read in the
+// window's language.
+TEST(AlertPresenter, SaysTheStoresKeysInTheWindowsLanguage) {
+  SettingsStore settings;
+  ScanPause pause;
+  for (const AppLanguage language : {AppLanguage::zh, AppLanguage::en}) {
+    settings.setLanguage(language);
+    QString title, second;
+    whenAlertShows([&](Alert& alert) {
+      title = alert.findChild<Label*>(QStringLiteral("alertTitle"))->text();
+      auto* button = alert.findChild<QAbstractButton*>(QStringLiteral("alertSecondButton"));
+      second = button->accessibleName();
+      button->click();
+    });
+    EXPECT_EQ(presentAlert(settings, SelfGuardStore::enableFailedAlertText(), pause),
+              SelfGuardStore::AlertChoice::secondButton);
+    EXPECT_EQ(title, language == AppLanguage::zh ? QStringLiteral("无法开启自启动") : QStringLiteral("Couldn't enable auto-start"));
+    EXPECT_EQ(second, language == AppLanguage::zh ? QStringLiteral("我知道了") : QStringLiteral("Got it"));
+  }
 }
 
 TEST(ActionFailureAlert, TellsAFailedLaunchInTheWindowsLanguageOverTheWindow) {
