@@ -50,6 +50,7 @@
 #include <QProcessEnvironment>
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <cstdlib>
 #include <thread>
@@ -108,6 +109,31 @@ void armQuitDeadline(QuitClock::time_point deadline) {
     ::_exit(0);
   }).detach();
 }
+// Set once `main` has its own way to the end, which ends our threads itself.
+std::atomic<bool> mainEnds{false};
+
+// The toolkit may end the process from inside its event loop: when the
+// connection to the display breaks (a logout, the X server gone) it calls
+// exit(1). Static objects then go while the pool's threads still work with
+// them (a pool thread drawing an icon was seen to crash in the font code so).
+// Registered once the toolkit's objects exist, so that it runs before they
+// go: ends our threads first, and ends the process at once when they do not
+// end in time.
+void endThreadsBeforeStatics() {
+  if (mainEnds.load()) return;
+  if (!BackgroundThreads::endAll(QuitClock::now() + kQuitWorkGrace)) ::_exit(1);
+}
+
+// The toolkit says this just before it ends the process with exit(1), when
+// the connection to the display has broken: our threads end first, while
+// every object they use still exists. (The exit handler above comes too
+// late for objects made after it was registered.)
+QtMessageHandler toolkitHandler = nullptr;
+void onToolkitMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (toolkitHandler) toolkitHandler(type, context, message);
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("The X11 connection broke"))) endThreadsBeforeStatics();
+}
+
 const QString kVornelAppId = QStringLiteral("R8WQ2M5KXD.com.tollamere.app");
 
 QStringList sortedIds(const QList<RunningAgent>& agents) {
@@ -223,6 +249,7 @@ int App::main(int argc, char** argv) {
   MemoryArenas::limitForFewThreads();
   makeStdioUnbuffered();
   quietToolkitNotices();
+  toolkitHandler = qInstallMessageHandler(&onToolkitMessage);
   // Nothing we start leaves our tree: a process whose parent ends (a double
   // fork, a command that killed its keeper) becomes our child, is reaped,
   // and is ended with its command.
@@ -242,6 +269,7 @@ int App::main(int argc, char** argv) {
   runtimeFolder.reset();
   // Meanwhile the lock, the registry and the model are set up here.
   prepareFontsOffMain();
+  std::atexit(endThreadsBeforeStatics);
   QCoreApplication::setApplicationVersion(QStringLiteral(TLR_VERSION));
   int status = 0;
   {
@@ -250,6 +278,7 @@ int App::main(int argc, char** argv) {
     // exist; start-up applies the settings store's reading again later.
     QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
     status = QApplication::exec();
+    mainEnds = true;
     // Work that does not end after its children were stopped must not hold
     // the process: it ends here, without the teardown. Every thread of ours
     // ends before the objects of the process go: the pool's first, their
@@ -341,6 +370,9 @@ void App::applicationDidFinishLaunching() {
   // Neither is needed for the first paint: they wait for it (and run at once
   // without a window).
   windows_->afterFirstPaint([this] {
+    // Again now that the windows have drawn: the toolkit's objects made
+    // since (the font engines') go after it too.
+    std::atexit(endThreadsBeforeStatics);
     runDiscoverySelfCheck();
     tidyBackupLeftovers();
   });

@@ -2,10 +2,11 @@
 
 #include "platform/ProcessTable.h"
 
-#include <QByteArray>
-#include <QDir>
-
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <string>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -61,37 +62,60 @@ void onChildSignal(int) {
   errno = saved;
 }
 
+// The numeric names of a /proc folder ("/proc/self/task", "/proc"); empty
+// when it cannot be read. Plain system calls, no toolkit: the reaper's
+// thread may still run while the process's static objects go.
+std::vector<pid_t> numericEntries(const char* folder) {
+  std::vector<pid_t> numbers;
+  DIR* dir = ::opendir(folder);
+  if (!dir) return numbers;
+  while (const dirent* entry = ::readdir(dir)) {
+    char* end = nullptr;
+    const long number = std::strtol(entry->d_name, &end, 10);
+    if (end != entry->d_name && *end == '\0' && number > 0) numbers.push_back(static_cast<pid_t>(number));
+  }
+  ::closedir(dir);
+  return numbers;
+}
+
 // Our children, from the kernel's list of each of our threads (a child
 // belongs to the thread that forked it, an orphan to the one it landed on),
 // else from the whole process table.
 std::vector<pid_t> ourChildren() {
   std::vector<pid_t> children;
-  const QStringList tasks = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-  bool listed = !tasks.isEmpty();
-  for (const QString& task : tasks) {
-    const int fd = ::open(QByteArray("/proc/self/task/" + task.toLatin1() + "/children").constData(), O_RDONLY | O_CLOEXEC);
+  const std::vector<pid_t> tasks = numericEntries("/proc/self/task");
+  bool listed = !tasks.empty();
+  for (const pid_t task : tasks) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(task));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      if (errno == ENOENT && QDir(QStringLiteral("/proc/self/task/") + task).exists()) listed = false;
+      std::snprintf(path, sizeof path, "/proc/self/task/%d", static_cast<int>(task));
+      struct stat st {};
+      if (errno == ENOENT && ::stat(path, &st) == 0) listed = false;
       continue;
     }
-    QByteArray text;
+    std::string text;
     char buffer[4096];
     ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
     ::close(fd);
-    for (const QByteArray& word : text.split(' ')) {
-      bool number = false;
-      const pid_t pid = word.trimmed().toInt(&number);
-      if (number && pid > 0) children.push_back(pid);
+    const char* at = text.c_str();
+    while (*at) {
+      char* end = nullptr;
+      const long pid = std::strtol(at, &end, 10);
+      if (end == at) {
+        ++at;
+        continue;
+      }
+      if (pid > 0) children.push_back(static_cast<pid_t>(pid));
+      at = end;
     }
   }
   if (listed) return children;
   children.clear();
   const pid_t self = ::getpid();
-  for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    bool number = false;
-    const pid_t pid = entry.toInt(&number);
-    if (!number) continue;
+  for (const pid_t pid : numericEntries("/proc")) {
     const std::optional<ProcStat> stat = readProcStat(pid);
     if (stat && stat->ppid == self) children.push_back(pid);
   }

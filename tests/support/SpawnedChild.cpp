@@ -1,11 +1,15 @@
 #include "SpawnedChild.h"
 
+#include "platform/ChildReaper.h"
+
 #include <QFile>
 
 #include <cerrno>
+#include <ctime>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,7 +42,13 @@ SpawnedChild::SpawnedChild(const QString& program, const QStringList& arguments)
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
-  if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+  {
+    // The test reaps it itself: where the process adopts orphans (as the
+    // application does), the reaper must leave this child alone.
+    const ChildReaper::Starting starting;
+    if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+    if (pid_ > 0) ChildReaper::hold(pid_);
+  }
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(inPipe[0]);
@@ -57,12 +67,36 @@ SpawnedChild::~SpawnedChild() {
   if (!reaped_ || ::kill(pid_, 0) != 0) ::kill(-pid_, SIGKILL);
   // Also a child that has left its group for another one.
   if (!reaped_) ::kill(pid_, SIGKILL);
-  if (!reaped_) ::waitpid(pid_, nullptr, 0);
+  if (!reaped_) {
+    ::waitpid(pid_, nullptr, 0);
+    ChildReaper::release(pid_);
+  }
 }
 
-void SpawnedChild::writeLine(const QByteArray& line) {
+bool SpawnedChild::writeLine(const QByteArray& line) {
   const QByteArray text = line + '\n';
-  (void)!::write(in_, text.constData(), text.size());
+  // SIGPIPE held back on this thread for the write: a child that has ended
+  // fails it with EPIPE, and the signal it raised is taken back.
+  sigset_t pipe, before;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe, &before);
+  const char* data = text.constData();
+  qsizetype left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(in_, data, static_cast<size_t>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    data += n;
+    left -= n;
+  }
+  if (left > 0 && errno == EPIPE && !sigismember(&before, SIGPIPE)) {
+    const timespec now{};
+    while (::sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return left == 0;
 }
 
 QByteArray SpawnedChild::readLine(std::chrono::milliseconds timeout) {
@@ -72,7 +106,7 @@ QByteArray SpawnedChild::readLine(std::chrono::milliseconds timeout) {
     if (left.count() <= 0) return {};
     pollfd p{out_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-    char chunk[256];
+    char chunk[16384];
     const ssize_t n = ::read(out_, chunk, sizeof chunk);
     if (n <= 0) return {};
     buffered_.append(chunk, n);
@@ -93,6 +127,7 @@ int SpawnedChild::wait() {
     r = ::waitpid(pid_, &status, 0);
   } while (r < 0 && errno == EINTR);
   reaped_ = true;
+  ChildReaper::release(pid_);
   return status;
 }
 

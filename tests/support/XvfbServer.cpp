@@ -116,7 +116,9 @@ QString XvfbServer::windowManagerEnd() const {
            said.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(said.readAll()) : QString());
 }
 
-XvfbServer::~XvfbServer() {
+XvfbServer::~XvfbServer() { stop(); }
+
+void XvfbServer::stop() {
   if (windowManager_.state() != QProcess::NotRunning) {
     const auto pid = static_cast<pid_t>(windowManager_.processId());
     if (pid > 0) ::kill(pid, SIGTERM);

@@ -24,6 +24,8 @@ class XvfbServer {
  public:
   explicit XvfbServer(QSize screen = QSize(1280, 800), int panel = 0);
   ~XvfbServer();
+  // Ends the window manager and the server, as a logout does.
+  void stop();
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;
 
