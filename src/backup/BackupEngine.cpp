@@ -25,8 +25,11 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <dirent.h>
+#include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,6 +91,7 @@ class PartialSnapshot {
  public:
   explicit PartialSnapshot(const SnapshotVolume& volume) : volume_(volume) {}
   ~PartialSnapshot() {
+    stopFlushing();
     archive_.reset();
     // One that cannot be removed now is a hidden leftover the next run clears.
     if (!name_.isEmpty() && !finished_ && ours(name_)) static_cast<void>(FileOps::removeItemAt(root_.get(), name_));
@@ -137,6 +141,17 @@ class PartialSnapshot {
       }
       data += n;
       left -= n;
+      unflushed_ += n;
+    }
+    if (unflushed_ >= kFlushEvery) {
+      // What was written so far goes to the disk while the rest is packed:
+      // the flush before the snapshot is put in place has only the tail
+      // left to do.
+      unflushed_ = 0;
+      std::lock_guard lock(flushMutex_);
+      flushWanted_ = true;
+      if (!flusher_.joinable()) flusher_ = std::thread([this] { flushWhileWritten(); });
+      flushWake_.notify_one();
     }
     return true;
   }
@@ -145,6 +160,8 @@ class PartialSnapshot {
   // The archive on the disk, holding `size` bytes, and closed.
   Expected<void, BackupError> seal(qint64 size) {
     struct stat st{};
+    if (const int flushError = stopFlushing())
+      return Unexpected(BackupError::passOn(failure(flushError)));
     if (volume_.syncFile(archive_.get()) != 0 || ::fstat(archive_.get(), &st) != 0)
       return Unexpected(BackupError::passOn(failure(errno)));
     if (st.st_size != size) return Unexpected(BackupError::passOn(failure(EIO)));
@@ -177,6 +194,34 @@ class PartialSnapshot {
   }
 
  private:
+  // The archive is flushed whenever this much more was written.
+  static constexpr qint64 kFlushEvery = 16 << 20;
+
+  void flushWhileWritten() {
+    std::unique_lock lock(flushMutex_);
+    while (true) {
+      flushWake_.wait(lock, [this] { return flushWanted_ || stopFlushing_; });
+      if (!flushWanted_) return;
+      flushWanted_ = false;
+      lock.unlock();
+      const int error = volume_.syncFile(archive_.get()) == 0 ? 0 : errno;
+      lock.lock();
+      if (error && !flushError_) flushError_ = error;
+    }
+  }
+  // Ends the flushing alongside the writes (after a flush under way); the
+  // first error it met, or 0.
+  int stopFlushing() {
+    {
+      std::lock_guard lock(flushMutex_);
+      stopFlushing_ = true;
+      flushWanted_ = false;
+    }
+    flushWake_.notify_one();
+    if (flusher_.joinable()) flusher_.join();
+    return flushError_;
+  }
+
   static Unexpected<BackupError> notMounted() {
     return Unexpected(BackupError::passOn(QStringLiteral("加密备份卷未挂载，无法写入备份。请先在 UI 里初始化加密卷。")));
   }
@@ -248,6 +293,13 @@ class PartialSnapshot {
   UniqueFd archive_;
   QString writeError_;
   bool finished_ = false;
+  qint64 unflushed_ = 0;
+  std::thread flusher_;
+  std::mutex flushMutex_;
+  std::condition_variable flushWake_;
+  bool flushWanted_ = false;
+  bool stopFlushing_ = false;
+  int flushError_ = 0;
 };
 
 }  // namespace
@@ -266,23 +318,28 @@ class BackupPipeline {
     // an import of this image, here or in another process, is refused.
     const std::optional<VolumeLock> lock = volume_.lock();
     if (!lock) return Unexpected(BackupError::busy());
-    bool mountedHere = false;
     if (OperationStop::requested()) return Unexpected(BackupError::passOn(OperationStop::reason()));
+    bool adopted = false;
+    std::optional<PendingAttach> attach;
     if (volume_.isMounted()) {
       // A mount left by a killed run is taken over and detached at the end.
-      mountedHere = volume_.adoptOrphan();
+      adopted = volume_.adoptOrphan();
     } else {
-      // Asks the user on the main thread when no password is kept; the
-      // attach itself runs here, off the main thread.
-      if (auto mounted = volume_.mountInteractive(unlockReason(UnlockPurpose::backup)); !mounted)
-        return Unexpected(BackupError::passOn(mounted.error()));
-      mountedHere = true;
+      // Attached while the files are read and packed. Asks the user on the
+      // main thread when no password is kept; the attach itself runs off
+      // the main thread.
+      attach.emplace(volume_, unlockReason(UnlockPurpose::backup));
     }
     // Plain copies a killed run (of an earlier version) left behind; a run
     // now makes none.
     BackupStaging::removeLeftovers(volume_.workFolder());
-    BackupEngine::Result result = runMounted(agents);
-    if (!mountedHere) return result;
+    BackupEngine::Result result = runMounted(agents, attach ? &*attach : nullptr);
+    // An attach that failed is the run's failure, whatever came of the rest
+    // meanwhile: nothing was written.
+    if (attach) {
+      if (auto attached = attach->wait(); !attached) return Unexpected(BackupError::passOn(attached.error()));
+    }
+    if (!adopted && !attach) return result;
     // A volume left attached leaves the decrypted files open: the run failed
     // then, whatever it wrote.
     if (auto detached = volume_.unmount(); !detached && result) return Unexpected(BackupError::passOn(detached.error()));
@@ -292,7 +349,13 @@ class BackupPipeline {
  private:
   void stage(const LocKey& key) { stage_(key); }
 
-  BackupEngine::Result runMounted(const QList<AgentEntry>& agents) {
+  // The compressed stream that waits in memory for the volume's attach, at
+  // most: beyond it the packing waits for the attach too.
+  static constexpr qsizetype kHeldBeforeAttach = 32 << 20;
+
+  // Packs and writes the snapshot; `attach`, when the volume is still being
+  // attached, is waited for before anything is written to it.
+  BackupEngine::Result runMounted(const QList<AgentEntry>& agents, const PendingAttach* attach) {
     QList<std::pair<AgentEntry, BackupPlan>> backupable;
     QList<BackupPlan> plans;
     for (const AgentEntry& entry : agents) {
@@ -315,8 +378,28 @@ class BackupPipeline {
     stage(LocKey::backupStagePreparing());
     // The archive goes straight into a hidden snapshot folder on the volume
     // as it is packed and hashed: no plain copy of the data is ever made.
+    // Until the volume is attached and that folder made, the compressed
+    // stream waits in memory.
     PartialSnapshot snapshot(volume_);
-    if (auto opened = snapshot.open(); !opened) return Unexpected(std::move(opened).error());
+    QByteArray held;
+    bool opened = false;
+    std::optional<BackupError> openError;
+    const auto openSnapshot = [&] {
+      if (attach) {
+        if (auto attached = attach->wait(); !attached) {
+          openError = BackupError::passOn(attached.error());
+          return false;
+        }
+      }
+      if (auto made = snapshot.open(); !made) {
+        openError = std::move(made).error();
+        return false;
+      }
+      opened = true;
+      const bool written = snapshot.write(held);
+      held = QByteArray();
+      return written;
+    };
 
     stage(LocKey::backupStageCopying());
     const QString top = QString::fromLatin1(BackupEngine::kStagingDirName);
@@ -345,9 +428,18 @@ class BackupPipeline {
         [&](QByteArrayView piece) {
           digest.update(piece);
           size += piece.size();
-          return snapshot.write(piece);
+          if (!opened && (!attach || attach->ended() || held.size() + piece.size() > kHeldBeforeAttach)) {
+            if (!openSnapshot()) return false;
+          }
+          if (opened) return snapshot.write(piece);
+          // Reserved whole once: no copy as it grows, and only the room
+          // used is ever touched.
+          if (held.capacity() < kHeldBeforeAttach) held.reserve(kHeldBeforeAttach);
+          held.append(piece);
+          return true;
         });
     if (OperationStop::requested()) return Unexpected(BackupError::passOn(OperationStop::reason()));
+    if (openError) return Unexpected(*openError);
     if (!snapshot.writeError().isEmpty()) return Unexpected(BackupError::passOn(snapshot.writeError()));
     if (!packed.started) return Unexpected(BackupError::passOn(packed.startError));
     if (packed.exitCode != 0) return Unexpected(BackupError::of(Case::packFailed, decodedErrorText(packed.errorOutput)));
@@ -360,6 +452,11 @@ class BackupPipeline {
       if (!staged.agents[i].roots.isEmpty()) results << agentBackup(*stagedEntries[i], staged.agents[i]);
     }
     if (results.isEmpty()) return Unexpected(BackupError::of(Case::nothingToBackUp));
+    // A small archive, packed whole before the attach ended.
+    if (!opened && !openSnapshot()) {
+      if (openError) return Unexpected(*openError);
+      return Unexpected(BackupError::passOn(snapshot.writeError()));
+    }
 
     stage(LocKey::backupStageVerifying());
     if (auto sealed = snapshot.seal(size); !sealed) return Unexpected(std::move(sealed).error());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/BackupVolume.h"
 #include "backup/VolumeLock.h"
 #include "core/texts/LocKey.h"
 #include "platform/Expected.h"
@@ -8,13 +9,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <unistd.h>
 
 namespace tlr {
-
-struct BackupVolumeError;
 
 // What the backup and restore engines use of the encrypted backup volume and
 // its snapshot folders. `standard()` is the user's volume; a self-test hands
@@ -62,6 +64,30 @@ struct SnapshotVolume {
   bool userVolume = true;
 
   static SnapshotVolume standard();
+};
+
+// The volume being attached on a thread of its own while a run does what
+// needs no volume (reading and packing the files, planning): an attach spends
+// most of its time deriving the key from the password. The thread belongs to
+// the run's task (a quit stops its gocryptfs as it would the run's). The
+// destructor waits for the attach to end.
+class PendingAttach {
+ public:
+  PendingAttach(const SnapshotVolume& volume, const LocKey& reason);
+  ~PendingAttach();
+  PendingAttach(const PendingAttach&) = delete;
+  PendingAttach& operator=(const PendingAttach&) = delete;
+
+  // Whether the attach has ended, either way.
+  bool ended() const;
+  // Waits for the attach to end; how it ended.
+  Expected<void, BackupVolumeError> wait() const;
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable ended_;
+  std::optional<Expected<void, BackupVolumeError>> result_;
+  std::thread thread_;
 };
 
 }  // namespace tlr

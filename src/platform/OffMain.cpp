@@ -201,6 +201,15 @@ bool OffMainPool::currentIsCancelled() {
   return currentState->cancelled;
 }
 
+std::thread OffMainPool::alongside(std::function<void()> body) {
+  // The task's thread holds the state until it ends, after the join.
+  return std::thread([state = currentState, body = std::move(body)] {
+    currentState = state;
+    body();
+    currentState = nullptr;
+  });
+}
+
 int OffMainPool::currentCancelFd() { return currentState ? currentState->cancelFd : -1; }
 
 bool OffMainPool::pause(std::chrono::milliseconds duration) {

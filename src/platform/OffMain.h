@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -75,6 +76,10 @@ class OffMainPool final {
   // Waits `duration` on the calling thread; for a task of a pool the wait
   // ends early when the pool is cancelled. True when the whole time passed.
   static bool pause(std::chrono::milliseconds duration);
+  // Runs `body` on a thread of its own that belongs to the calling thread's
+  // task: a cancel of that task's pool stops the thread's child processes
+  // as it stops the task's. The task joins the thread before it ends.
+  static std::thread alongside(std::function<void()> body);
 
   struct State;
 

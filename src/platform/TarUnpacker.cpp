@@ -6,11 +6,16 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -22,6 +27,8 @@ constexpr qsizetype kBlock = 512;
 constexpr qsizetype kBuffer = 1 << 20;
 // Error text beyond this is dropped.
 constexpr qsizetype kErrorLimit = 1 << 20;
+// New files up to this size are made by the writers, from memory.
+constexpr qint64 kHandedOver = 1 << 20;
 
 bool diskFullError(int error) { return error == ENOSPC || error == EDQUOT; }
 
@@ -115,6 +122,131 @@ qsizetype readFully(int fd, char* into, qsizetype size) {
   return done;
 }
 
+// A new regular file to be made, its data whole in memory.
+struct NewFile {
+  std::shared_ptr<UniqueFd> holder;  // keeps `folder` open (none: the unpacking folder)
+  int folder = -1;
+  QByteArray name;  // in `folder`
+  QByteArray shown;  // the member's name, for errors
+  QByteArray data;
+  unsigned mode = 0600;
+  struct timespec mtime{};
+};
+
+// Makes `file`; 0, or why not (with `what` saying which step failed).
+// Whatever stands at its name goes first (a member unpacked twice).
+int makeFile(const NewFile& file, mode_t umask, const char** what) {
+  *what = "Cannot open";
+  UniqueFd out(::openat(file.folder, file.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file.mode));
+  if (!out && errno == EEXIST) {
+    if (::unlinkat(file.folder, file.name.constData(), 0) != 0) return errno == EISDIR ? EEXIST : errno;
+    out.reset(::openat(file.folder, file.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, file.mode));
+  }
+  if (!out) return errno;
+  *what = "Cannot write";
+  int error = 0;
+  for (qsizetype done = 0; done < file.data.size() && !error;) {
+    const ssize_t n = ::write(out.get(), file.data.constData() + done, static_cast<size_t>(file.data.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) error = n < 0 ? errno : EIO;
+    else done += n;
+  }
+  if (!error) {
+    if ((file.mode & ~umask) != file.mode) ::fchmod(out.get(), file.mode);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, file.mtime};
+    ::futimens(out.get(), times);
+    if (out.close() != 0) error = errno;
+  }
+  if (error) ::unlinkat(file.folder, file.name.constData(), 0);
+  return error;
+}
+
+// Threads that make small new files while the stream is read on: a file
+// system makes files in several folders at once, and making a file (not
+// writing its bytes) is most of what unpacking many small files costs. The
+// files of one folder go to one thread, in turn (threads in one folder
+// would only wait for each other). What is handed over is bounded; drain()
+// waits until all of it is made.
+class FileWriters {
+ public:
+  using Problem = std::function<void(const QByteArray& name, const char* what, int error)>;
+  FileWriters(mode_t umask, Problem problem) : umask_(umask), problem_(std::move(problem)) {}
+  ~FileWriters() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (Lane& lane : lanes_) {
+      if (lane.thread.joinable()) lane.thread.join();
+    }
+  }
+  FileWriters(const FileWriters&) = delete;
+  FileWriters& operator=(const FileWriters&) = delete;
+
+  // `folder` tells the folder apart from the one before it (any number
+  // that changes when the folder does).
+  void submit(NewFile file, quint64 folder) {
+    if (folder != lastFolder_) {
+      lastFolder_ = folder;
+      lane_ = (lane_ + 1) % kLanes;
+    }
+    Lane& lane = lanes_[lane_];
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return lane.queued.size() < kMaxFiles && bytes_ < kMaxBytes; });
+    bytes_ += file.data.size();
+    lane.queued.push_back(std::move(file));
+    ++pending_;
+    if (!lane.thread.joinable()) lane.thread = std::thread([this, &lane] { work(lane); });
+    wake_.notify_all();
+  }
+
+  void drain() {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return pending_ == 0; });
+  }
+
+ private:
+  static constexpr std::size_t kLanes = 4;
+  static constexpr std::size_t kMaxFiles = 128;  // a lane's
+  static constexpr qsizetype kMaxBytes = 16 << 20;
+
+  struct Lane {
+    std::deque<NewFile> queued;
+    std::thread thread;
+  };
+
+  void work(Lane& lane) {
+    std::unique_lock lock(mutex_);
+    while (true) {
+      wake_.wait(lock, [&] { return stopping_ || !lane.queued.empty(); });
+      if (lane.queued.empty()) return;
+      NewFile file = std::move(lane.queued.front());
+      lane.queued.pop_front();
+      lock.unlock();
+      const char* what = nullptr;
+      if (const int error = makeFile(file, umask_, &what)) problem_(file.shown, what, error);
+      const qsizetype size = file.data.size();
+      file = NewFile();  // the folder is let go before the file counts as made
+      lock.lock();
+      --pending_;
+      bytes_ -= size;
+      room_.notify_all();
+    }
+  }
+
+  const mode_t umask_;
+  const Problem problem_;
+  std::mutex mutex_;
+  std::condition_variable wake_, room_;
+  Lane lanes_[kLanes];
+  std::size_t lane_ = 0;
+  quint64 lastFolder_ = 0;
+  qsizetype bytes_ = 0;
+  std::size_t pending_ = 0;
+  bool stopping_ = false;
+};
+
 // Copies the first `size` bytes of `from` to `to`; 0, or why not.
 int copyStart(int from, int to, qint64 size) {
   char buffer[1 << 16];
@@ -150,7 +282,7 @@ struct TarUnpacker::State {
 
   // The folders of the member made last, each open: reused by the next
   // member in the same folder or below it.
-  std::vector<std::pair<QByteArray, UniqueFd>> chain;
+  std::vector<std::pair<QByteArray, std::shared_ptr<UniqueFd>>> chain;
   struct Folder {
     QList<QByteArray> parts;
     struct timespec mtime;
@@ -205,6 +337,7 @@ struct TarUnpacker::State {
 
   QByteArray whole(qint64 size, bool* ok) {
     QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(std::min<qint64>(size, kBuffer)));
     *ok = data(size, [&](const char* piece, qsizetype length) {
       bytes.append(piece, length);
       return true;
@@ -220,7 +353,7 @@ struct TarUnpacker::State {
       ++common;
     chain.resize(common);
     for (qsizetype i = static_cast<qsizetype>(common); i < count; ++i) {
-      const int parent = i == 0 ? into : chain.back().second.get();
+      const int parent = i == 0 ? into : chain.back().second->get();
       const char* name = parts[i].constData();
       UniqueFd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!fd && errno == ENOENT && make) {
@@ -228,9 +361,14 @@ struct TarUnpacker::State {
         fd.reset(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       }
       if (!fd) return -1;
-      chain.emplace_back(parts[i], std::move(fd));
+      chain.emplace_back(parts[i], std::make_shared<UniqueFd>(std::move(fd)));
     }
-    return count == 0 ? into : chain[static_cast<std::size_t>(count - 1)].second.get();
+    return count == 0 ? into : chain[static_cast<std::size_t>(count - 1)].second->get();
+  }
+  // What keeps the folder of the last folder() call with `count` open, for
+  // work that outlives the chain; none for the unpacking folder.
+  std::shared_ptr<UniqueFd> holder(qsizetype count) const {
+    return count == 0 ? nullptr : chain[static_cast<std::size_t>(count - 1)].second;
   }
 
   // Where members stand already (keepIdentical), and the standing folders
@@ -358,12 +496,22 @@ bool TarUnpacker::unpack(int fd) {
   State& s = *state_;
   s.in = fd;
   bool failed = false;
+  std::mutex problems;  // the writers say theirs too
+  std::atomic<bool> full{false};
   auto problem = [&](const QByteArray& name, const char* what, int error) {
+    std::lock_guard lock(problems);
     failed = true;
-    if (diskFullError(error)) diskFull_ = true;
+    if (diskFullError(error)) {
+      diskFull_ = true;
+      full = true;
+    }
     if (errors_.size() < kErrorLimit)
       errors_ += name + ": " + what + (error ? QByteArray(": ") + std::strerror(error) : QByteArray()) + '\n';
   };
+  FileWriters writers(s.umask, problem);
+  // The names of the files handed to the writers since they last finished
+  // all: a member of such a name waits for them (the later one wins).
+  QSet<QByteArray> inFlight;
 
   // What extended headers said of the next member.
   std::optional<QByteArray> longName, longLink, paxPath, paxLink, sparseName;
@@ -461,7 +609,7 @@ bool TarUnpacker::unpack(int fd) {
     const bool dataFollows = !(type >= '1' && type <= '6');
 
     const std::optional<QList<QByteArray>> parts = partsOf(name);
-    if (!parts || parts->isEmpty() || !s.chosen(*parts) || diskFull_) {
+    if (!parts || parts->isEmpty() || !s.chosen(*parts) || full) {
       if (!parts) problem(name, "Member name contains '..'", 0);
       if (dataFollows && !s.skip(size)) {
         problem("tar", "Unexpected end of archive", 0);
@@ -470,6 +618,11 @@ bool TarUnpacker::unpack(int fd) {
       continue;
     }
     const QByteArray& last = parts->last();
+    if (!inFlight.isEmpty() && (type == '1' || inFlight.contains(parts->join('/')))) {
+      // A hard link's target, or a file of this name, may still be on its way.
+      writers.drain();
+      inFlight.clear();
+    }
 
     if (type == '5') {
       const int folder = s.folder(*parts, parts->size(), true);
@@ -516,6 +669,18 @@ bool TarUnpacker::unpack(int fd) {
         if (error) problem(name, "Cannot open", error);
         return error;
       };
+      if (!standing && !sparseMember && size <= kHandedOver) {
+        NewFile file{s.holder(parts->size() - 1), parent, last, name, {}, mode, mtime};
+        file.data = s.whole(size, &ok);
+        if (!ok) {
+          problem("tar", "Unexpected end of archive", 0);
+          break;
+        }
+        inFlight.insert(parts->join('/'));
+        const auto folder = reinterpret_cast<quintptr>(file.holder.get());
+        writers.submit(std::move(file), folder);
+        continue;
+      }
       if (!standing) open();
       // A sparse member's data: the map of its regions, then the regions.
       std::vector<std::pair<qint64, qint64>> regions;
@@ -658,6 +823,7 @@ bool TarUnpacker::unpack(int fd) {
     s.have(kBuffer);
   }
   if (s.readFailed) problem("tar", "Read error", 0);
+  writers.drain();
 
   // Folders get their times once nothing more goes into them.
   for (auto it = s.folders.rbegin(); it != s.folders.rend(); ++it) {

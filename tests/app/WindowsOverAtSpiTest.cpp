@@ -20,6 +20,8 @@
 #include <QRect>
 #include <QRegularExpression>
 
+#include <csignal>
+
 using namespace tlr::test;
 using namespace std::chrono_literals;
 
@@ -120,6 +122,20 @@ class WindowsOverAtSpi : public AppFixture {
     pid_ = app.pid();
     EXPECT_TRUE(waitForWindow(QStringLiteral("Tollamere"), 90s).has_value())
         << app.stdOut().toStdString() << app.stdErr().toStdString();
+    // Placed: the window shows on the display, and the reader is told where
+    // the X server has it (a place read before would be the one the window
+    // asked for, without the title bar of the frame round it).
+    QString id;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          if (id.isEmpty()) id = x_.windowNamed(QStringLiteral("Tollamere"));
+          return !id.isEmpty() && extentsOf(QStringLiteral("Tollamere")).topLeft() == x_.windowOrigin(id);
+        },
+        30s))
+        << (id.isEmpty() ? std::string("the main window is not shown on the display (not mapped)")
+                         : "the reader has the window at " + std::to_string(extentsOf(QStringLiteral("Tollamere")).x()) +
+                               "," + std::to_string(extentsOf(QStringLiteral("Tollamere")).y()) + ", the X server at " +
+                               std::to_string(x_.windowOrigin(id).x()) + "," + std::to_string(x_.windowOrigin(id).y()));
     return app;
   }
 
@@ -281,15 +297,7 @@ class WindowsOverAtSpi : public AppFixture {
 
   void key(const QString& name) const { x_.run(QStringLiteral("xdotool"), {QStringLiteral("key"), name}); }
   // The node that has the keyboard focus, empty while none has.
-  QJsonObject focused() const {
-    for (const QJsonValue& node : bus_.tree(pid_)) {
-      const QString role = node.toObject().value(QStringLiteral("role")).toString();
-      if (node.toObject().value(QStringLiteral("focused")).toBool() && role != QStringLiteral("frame") &&
-          role != QStringLiteral("dialog") && role != QStringLiteral("alert"))
-        return node.toObject();
-    }
-    return {};
-  }
+  QJsonObject focused() const { return bus_.focused(pid_); }
   QString focusedName() const { return focused().value(QStringLiteral("name")).toString(); }
   // Tab until the control named `name` has the focus.
   bool tabTo(const QString& name) const {
@@ -654,6 +662,34 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   ASSERT_TRUE(waitForWindow(QStringLiteral("Turn off lock?")));
   ASSERT_TRUE(press(QStringLiteral("Turn off lock?"), QStringLiteral("Confirm")));
   EXPECT_TRUE(waitUntil([&] { return !locked(); }, 10s));
+}
+
+// A test's queries over the screen reader's bus go to one probe that stays
+// running; one that has ended is replaced at the next query, and writing to
+// it does not end the test.
+TEST_F(WindowsOverAtSpi, OneProbeAnswersEveryQueryAndAnEndedOneIsReplaced) {
+  start(demoRegistry(), QStringLiteral("en"));
+  const qint64 probe = bus_.probePid();
+  ASSERT_GT(probe, 0);
+  ASSERT_TRUE(press(QStringLiteral("Tollamere"), QStringLiteral("Settings")));
+  ASSERT_TRUE(waitForWindow(QStringLiteral("Settings")));
+  EXPECT_FALSE(waitForNode(QStringLiteral("Settings"), QStringLiteral("check box"), QStringLiteral("Show in task bar"))
+                   .isEmpty());
+  EXPECT_EQ(bus_.probePid(), probe) << "one probe for all the queries";
+
+  ASSERT_EQ(::kill(static_cast<pid_t>(probe), SIGKILL), 0);
+  // Ended, its end not yet collected: nothing reads what is written to it.
+  const auto ended = [stat = QStringLiteral("/proc/%1/stat").arg(probe)] {
+    QFile file(stat);
+    return !file.open(QIODevice::ReadOnly) ||
+           QString::fromLatin1(file.readAll()).section(QLatin1Char(')'), -1).trimmed().startsWith(QLatin1Char('Z'));
+  };
+  ASSERT_TRUE(waitUntil(ended, 10s));
+  EXPECT_TRUE(bus_.windows(pid_).isEmpty()) << "no answer from the probe that ended";
+  EXPECT_EQ(bus_.probePid(), 0);
+  EXPECT_TRUE(windowNamed(QStringLiteral("Settings")).has_value()) << "the next query has a probe of its own";
+  EXPECT_NE(bus_.probePid(), probe);
+  EXPECT_GT(bus_.probePid(), 0);
 }
 
 // The first run's onboarding window opens with the keyboard on "Got it",

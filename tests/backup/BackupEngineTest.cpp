@@ -1,4 +1,5 @@
 #include "backup/BackupEngine.h"
+#include "backup/BackupManifest.h"
 #include "backup/BackupStorage.h"
 
 #include "EngineTestSupport.h"
@@ -18,6 +19,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -413,6 +417,64 @@ TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {
     EXPECT_FALSE(engine.lastBackup().has_value());
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/.tollamere-backup-tmp.tar.gz"));
   }
+}
+
+// The volume takes a moment to attach (deriving the key from the password):
+// the files are read and packed meanwhile, the stream held until the
+// snapshot can be written on the volume.
+TEST_F(BackupEngineTest, TheFilesArePackedWhileTheVolumeAttaches) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  writeFile(home.path() + "/.alpha/sessions/s.json", "{}");
+  BackupEngine engine(volume.access());
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool packed = false;
+  QObject::connect(&engine, &EngineState::stageChanged, [&] {
+    std::lock_guard lock(mutex);
+    packed = packed || engine.stage() == LocKey::backupStageCompressing();
+    changed.notify_all();
+  });
+  bool packedBeforeAttached = false;
+  volume.whileAttaching = [&] {
+    std::unique_lock lock(mutex);
+    packedBeforeAttached = changed.wait_for(lock, std::chrono::seconds(20), [&] { return packed; });
+  };
+  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  EXPECT_TRUE(packedBeforeAttached);
+  EXPECT_EQ(volume.mounts, 1);
+  EXPECT_EQ(volume.unmounts, 1);
+  const QStringList snapshots = entries(volume.snapshots());
+  ASSERT_EQ(snapshots.size(), 1);
+  const QString archive = volume.snapshots() + "/" + snapshots.front() + "/backup.tar.gz";
+  const auto manifest = BackupManifest::decode(readAll(volume.snapshots() + "/" + snapshots.front() + "/manifest.json"));
+  ASSERT_TRUE(manifest.ok());
+  EXPECT_EQ(manifest.value().archiveSha256, BackupManifest::sha256Hex(readAll(archive))) << "held bytes written whole";
+}
+
+// A large archive goes to the disk as it is written, so the flush before the
+// snapshot is put in place has only the last part left.
+TEST_F(BackupEngineTest, ALargeArchiveIsFlushedAsItIsWritten) {
+  QFile random("/dev/urandom");
+  ASSERT_TRUE(random.open(QIODevice::ReadOnly));
+  writeFile(home.path() + "/.alpha/big.bin", random.read(40 << 20));
+  SnapshotVolume recording = volume.access();
+  auto sizes = std::make_shared<std::vector<qint64>>();
+  auto sizesMutex = std::make_shared<std::mutex>();
+  recording.syncFile = [sizes, sizesMutex](int fd) {
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > (1 << 20)) {
+      std::lock_guard lock(*sizesMutex);
+      sizes->push_back(st.st_size);
+    }
+    return 0;  // the flush itself is the system's, not this test's
+  };
+  BackupEngine engine(recording);
+  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  ASSERT_GE(sizes->size(), 2u);
+  EXPECT_LT(sizes->front(), sizes->back()) << "a flush while it was written";
+  EXPECT_EQ(sizes->back(), result.value().totalBytes);
 }
 
 TEST_F(BackupEngineTest, ASnapshotBeingWrittenThatIsSwappedForALinkIsNeverWrittenThroughNorKept) {

@@ -20,6 +20,7 @@ SnapshotVolume FolderVolume::access() {
   v.isMounted = [this] { return mounted.load(); };
   v.mountInteractive = [this](const LocKey&) -> Expected<void, BackupVolumeError> {
     if (mountError) return Unexpected(*mountError);
+    if (whileAttaching) whileAttaching();
     mounted = true;
     ++mounts;
     return {};

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 namespace tlr::test {
@@ -27,6 +28,9 @@ struct FolderVolume {
   std::optional<BackupVolumeError> mountError;
   // Set: detaching fails with it, and the volume stays mounted.
   std::optional<BackupVolumeError> unmountError;
+  // Run while "mounting", on the engine's thread that mounts, before the
+  // mount succeeds.
+  std::function<void()> whileAttaching;
   // Where runs stage their plain copies; the home folder when empty.
   QString workFolder;
 

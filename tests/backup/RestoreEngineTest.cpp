@@ -742,3 +742,39 @@ TEST_F(RestoreEngineTest, FilesStandingAsBackedUpAreLeftAndTheOthersComeBack) {
   EXPECT_EQ(readAll(h + "/.betarc"), "rc");
   EXPECT_TRUE(stagingLeft().isEmpty());
 }
+
+// An archive that holds other places than its manifest tells: a file left as
+// it stood (planned from the manifest) may be wanted elsewhere after all, so
+// the archive is unpacked again, whole. Here the manifest sends ".alpha" to
+// "~/s/.alpha", where the user's files stand as backed up, and names a second
+// root for "~/.alpha" that the archive lacks: the restore learns only once
+// it has unpacked that ".alpha" goes to "~/.alpha", emptied meanwhile.
+TEST_F(RestoreEngineTest, AnArchiveHoldingOtherPlacesThanItsManifestTellsIsUnpackedAgainWhole) {
+  backUp();
+  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
+  bool edited = false;
+  for (auto& agent : manifest.agents) {
+    if (agent.id != "alpha" || !agent.roots) continue;
+    for (auto& root : *agent.roots) {
+      if (root.name == ".alpha") {
+        root.place = "~/s/.alpha";
+        edited = true;
+      }
+    }
+    agent.roots->append({".alpha~2", "~/.alpha", std::nullopt, 0});
+  }
+  ASSERT_TRUE(edited);
+  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  // Moved whole, times and modes as backed up: every file there is left out
+  // of the first unpacking.
+  ASSERT_TRUE(QDir().mkpath(h + "/s"));
+  ASSERT_TRUE(QDir().rename(h + "/.alpha", h + "/s/.alpha"));
+  RestoreEngine engine(volume.access());
+  engine.setRegistry(registry);
+  const auto error = restore(engine, "alpha");
+  ASSERT_FALSE(error.has_value()) << error->description().toStdString();
+  EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
+  EXPECT_EQ(readAll(h + "/s/.alpha/skills/s.md"), "alpha skill") << "what stood elsewhere is left";
+  EXPECT_EQ(readAll(h + "/shared/notes.txt"), "shared by two");
+  EXPECT_TRUE(stagingLeft().isEmpty());
+}

@@ -19,7 +19,10 @@
 
 #include <functional>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,6 +195,13 @@ TEST(TarArchive, ExtractsChosenMembersWithTheirModesButNotTheirOwner) {
 // Members of every size a block boundary makes special, each followed by
 // another, come back byte for byte; names that merely hold dots are names,
 // and only a ".." component is refused.
+// Writes `tar` to `archive` and unpacks it into the new folder `into`.
+static TarArchive::Result extractRaw(const tlr::test::RawTar& tar, const QString& archive, const QString& into) {
+  writeBytes(archive, tar.gzipped());
+  QDir().mkpath(into);
+  return TarArchive::extract(archive, into);
+}
+
 TEST(TarArchive, UnpacksEmptyAndWholeBlockMembersAndNamesWithDots) {
   QTemporaryDir dir;
   tlr::test::RawTar tar;
@@ -210,11 +220,8 @@ TEST(TarArchive, UnpacksEmptyAndWholeBlockMembersAndNamesWithDots) {
   tar.hardLink("a/..again", "a/..hidden");
   tar.file("a/../up", "refused");
   tar.file("a/after", "after");
-  const QString archive = dir.path() + "/a.tar.gz";
-  writeBytes(archive, tar.gzipped());
-  const QString into = dir.path() + "/into";
-  QDir().mkpath(into);
-  const auto result = TarArchive::extract(archive, into);
+  const QString archive = dir.path() + "/a.tar.gz", into = dir.path() + "/into";
+  const auto result = extractRaw(tar, archive, into);
   EXPECT_FALSE(result.ok()) << "the \"..\" member fails the unpacking";
   EXPECT_TRUE(result.errorOutput.contains("a/../up: Member name contains '..'")) << result.errorOutput.toStdString();
   for (const auto& [name, content] : files) {
@@ -225,6 +232,48 @@ TEST(TarArchive, UnpacksEmptyAndWholeBlockMembersAndNamesWithDots) {
   EXPECT_EQ(readBytes(into + "/a/after"), "after") << "the member after the refused one";
   EXPECT_FALSE(QFileInfo::exists(into + "/up"));
   EXPECT_FALSE(QFileInfo::exists(dir.path() + "/up"));
+}
+
+// Many small files in many folders are made by several writers at once:
+// each comes back whole, a hard link to a file still being made finds it,
+// a member of a name already unpacked replaces it, and a disk that fills
+// up while the writers work says so.
+TEST(TarArchive, ManySmallFilesComeBackWholeWhileSeveralAreMadeAtOnce) {
+  QTemporaryDir dir;
+  tlr::test::RawTar tar;
+  const auto content = [](int folder, int file) {
+    return QByteArray::number(folder) + "/" + QByteArray::number(file) + QByteArray(100 + file % 7 * 300, 'x');
+  };
+  for (int folder = 0; folder < 8; ++folder) {
+    for (int file = 0; file < 300; ++file)
+      tar.file(QStringLiteral("f%1/file%2").arg(folder).arg(file), content(folder, file), 0600 + file % 2 * 044);
+  }
+  tar.hardLink("z/link", "f7/file299");
+  tar.file("z/again", "first");
+  tar.hardLink("z/again", "f0/file0");
+  const QString archive = dir.path() + "/a.tar.gz", into = dir.path() + "/into";
+  const auto result = extractRaw(tar, archive, into);
+  EXPECT_TRUE(result.ok()) << result.errorOutput.toStdString();
+  int wrong = 0;
+  for (int folder = 0; folder < 8; ++folder) {
+    for (int file = 0; file < 300; ++file) {
+      const QString path = into + QStringLiteral("/f%1/file%2").arg(folder).arg(file);
+      if (readBytes(path) != content(folder, file) || tlr::test::modeOf(path) != 0600u + file % 2 * 044) ++wrong;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(readBytes(into + "/z/link"), content(7, 299));
+  EXPECT_EQ(readBytes(into + "/z/again"), content(0, 0)) << "the later member wins";
+
+  // A disk too small for them.
+  const QString small = dir.path() + "/small";
+  QDir().mkpath(small);
+  if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") != 0)
+    GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+  const auto full = TarArchive::extract(archive, small);
+  ::umount2(QFile::encodeName(small).constData(), MNT_DETACH);
+  EXPECT_FALSE(full.ok());
+  EXPECT_TRUE(full.diskFull) << full.errorOutput.left(300).toStdString();
 }
 
 TEST(TarArchive, EveryByteOfTheArchivePassesThroughOnReadOnceEvenWhenTarStopsEarly) {

@@ -5,9 +5,11 @@
 #include <QFile>
 
 #include <cerrno>
+#include <ctime>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,9 +73,30 @@ SpawnedChild::~SpawnedChild() {
   }
 }
 
-void SpawnedChild::writeLine(const QByteArray& line) {
+bool SpawnedChild::writeLine(const QByteArray& line) {
   const QByteArray text = line + '\n';
-  (void)!::write(in_, text.constData(), text.size());
+  // SIGPIPE held back on this thread for the write: a child that has ended
+  // fails it with EPIPE, and the signal it raised is taken back.
+  sigset_t pipe, before;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe, &before);
+  const char* data = text.constData();
+  qsizetype left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(in_, data, static_cast<size_t>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    data += n;
+    left -= n;
+  }
+  if (left > 0 && errno == EPIPE && !sigismember(&before, SIGPIPE)) {
+    const timespec now{};
+    while (::sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return left == 0;
 }
 
 QByteArray SpawnedChild::readLine(std::chrono::milliseconds timeout) {
@@ -83,7 +106,7 @@ QByteArray SpawnedChild::readLine(std::chrono::milliseconds timeout) {
     if (left.count() <= 0) return {};
     pollfd p{out_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-    char chunk[256];
+    char chunk[16384];
     const ssize_t n = ::read(out_, chunk, sizeof chunk);
     if (n <= 0) return {};
     buffered_.append(chunk, n);

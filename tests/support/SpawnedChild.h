@@ -22,7 +22,9 @@ class SpawnedChild {
 
   pid_t pid() const { return pid_; }
   bool started() const { return pid_ > 0; }
-  void writeLine(const QByteArray& line);
+  // False when the child no longer reads (it ended: no SIGPIPE ends the
+  // test).
+  bool writeLine(const QByteArray& line);
   // One line of output without its newline; empty at the deadline.
   QByteArray readLine(std::chrono::milliseconds timeout = std::chrono::seconds(5));
   bool signal(int sig) const;

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "MountCleanup.h"
 #include "core/texts/LocKey.h"
 #include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
@@ -30,6 +31,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tlr {
@@ -60,6 +64,37 @@ QByteArray capture(int fd, const std::function<void()>& write) {
 
 namespace {
 
+// The guard of this process's mounts: the homes it watches, and the end of
+// the connection it reads them from (held until the process ends).
+struct MountGuard {
+  std::mutex mutex;
+  int connection = -1;
+  QStringList homes;
+
+  void tell(const QString& home) const {
+    const QByteArray line = QFile::encodeName(home) + '\n';
+    for (qsizetype done = 0; connection >= 0 && done < line.size();) {
+      // A guard gone (it never should be) raises no SIGPIPE here.
+      const ssize_t n = ::send(connection, line.constData() + done, static_cast<size_t>(line.size() - done), MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      done += n;
+    }
+  }
+};
+
+MountGuard& mountGuard() {
+  static auto* guard = new MountGuard;  // lives to the end of the process
+  return *guard;
+}
+
+void watchHome(const QString& home) {
+  MountGuard& guard = mountGuard();
+  std::lock_guard lock(guard.mutex);
+  guard.homes << home;
+  guard.tell(home);
+}
+
 std::atomic<bool> handoffHeld{false};
 std::atomic<bool> holderInside{false};
 thread_local bool isHandoffHolder = false;
@@ -71,6 +106,38 @@ void holdTheHolder() {
 }
 
 }  // namespace
+
+void guardMountsOfThisProcess() {
+  MountGuard& guard = mountGuard();
+  std::lock_guard lock(guard.mutex);
+  if (guard.connection >= 0) return;
+  int ends[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    ADD_FAILURE() << "no connection for the mount guard: " << std::strerror(errno);
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  const QByteArray program = QFile::encodeName(toolPath(QStringLiteral("tlr_mount_guard")));
+  char* const argv[] = {const_cast<char*>(program.constData()), nullptr};
+  pid_t pid = -1;
+  const int spawned = ::posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(ends[1]);
+  if (spawned != 0) {
+    ::close(ends[0]);
+    ADD_FAILURE() << "the mount guard did not start: " << std::strerror(spawned);
+    return;
+  }
+  // It leaves at once, its guard going on alone.
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  guard.connection = ends[0];
+  for (const QString& home : guard.homes) guard.tell(home);
+}
 
 HeldHandoff::HeldHandoff() {
   handoffHeld = true;
@@ -91,44 +158,13 @@ HeldHandoff::~HeldHandoff() {
 
 TempHome::TempHome() {
   dir_.setAutoRemove(true);
+  watchHome(dir_.path());
   for (const char* name : kHomeVars) saved_.append({name, qgetenv(name)});
   qputenv("HOME", QFile::encodeName(dir_.path()));
   for (const char* name : kHomeVars) {
     if (QByteArray(name) != "HOME") qunsetenv(name);
   }
 }
-
-namespace {
-// Detaches every file system a test left mounted below `root` (an encrypted
-// volume whose test failed half-way, a dead mount stacked under a live one),
-// topmost first, so the temporary folder can go and no mount outlives its test.
-void detachMountsBelow(const QString& root) {
-  const QString prefix = QDir::cleanPath(root) + "/";
-  for (int round = 0; round < 8; ++round) {
-    QStringList points;
-    for (const DiskImage::MountEntry& e : DiskImage::readMountInfo()) {
-      if (e.mountPoint.startsWith(prefix)) points.prepend(e.mountPoint);
-    }
-    if (points.isEmpty()) return;
-    for (const QString& point : points) {
-      if (DiskImage::detach(point)) continue;
-      // A mount still busy (a look at a dead daemon not yet answered) goes lazily.
-      for (const char* tool : {"fusermount3", "fusermount"}) {
-        const QString program = findExecutable(tool, qEnvironmentVariable("PATH"));
-        if (program.isEmpty()) continue;
-        ChildSpec spec;
-        spec.program = program;
-        spec.arguments = {"-u", "-z", "--", point};
-        spec.timeout = std::chrono::seconds(10);
-        // Last resort at cleanup: a mount that still stays is what the next
-        // look at the mount table finds.
-        static_cast<void>(runChild(spec));
-        break;
-      }
-    }
-  }
-}
-}  // namespace
 
 TempHome::~TempHome() {
   detachMountsBelow(dir_.path());

@@ -126,6 +126,12 @@ QByteArray capture(int fd, const std::function<void()>& write);
 unsigned modeOf(const QString& path);
 // The folder of the built test helper programs (tests/tools/*.cpp).
 QString toolPath(const QString& name);
+// From now on, whatever is mounted below a temporary HOME of this process
+// (TempHome) is detached when the process ends, however it ends (killed,
+// or a runner's timeout kills its whole tree): a guard (tlr_mount_guard)
+// outlives the process for that. Started once; the fixtures that mount
+// encrypted images call it.
+void guardMountsOfThisProcess();
 
 // While it lives, the calling thread lacks the capabilities that let root
 // read, enter and write what permission bits refuse (capabilities are kept

@@ -30,6 +30,8 @@ inline std::optional<QString> encryptedVolumeUnavailable() {
   }
   QFile fuse(QStringLiteral("/dev/fuse"));
   if (!fuse.open(QIODevice::ReadWrite)) return QStringLiteral("/dev/fuse cannot be opened: FUSE is unavailable");
+  // What the test mounts goes with it, however it ends.
+  guardMountsOfThisProcess();
   return std::nullopt;
 }
 

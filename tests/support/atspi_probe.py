@@ -1,27 +1,45 @@
 #!/usr/bin/python3
 """Reads and drives one application's windows over AT-SPI, as a screen reader does.
 
+    atspi_probe.py --serve
     atspi_probe.py <pid> windows
     atspi_probe.py <pid> tree [<window name>]
+    atspi_probe.py <pid> focused
     atspi_probe.py <pid> do <window name> <role> <name> <action>
 
-Prints one JSON document on standard output: the application's top-level
-windows and the sheets drawn inside them (dialogs a window holds, marked
-"embedded"); every showing node under them (or under the named window) with its
-role, name, text, states, screen extents and actions; or the node an action
-was done on. A missing application, window or node prints {"error": ...} and
-exits 1, and so does any other failure, with its reason; "acted": true in it
-says the action was asked for before the failure (so it may have been done).
-The windows change while they are read: a node that goes away meanwhile is
-left out. Needs the session bus of the application (DBUS_SESSION_BUS_ADDRESS).
+With --serve it stays running and answers queries on standard input, one
+JSON array a line (["<pid>", "tree", "Settings"]), with one line of JSON on
+standard output each, until its input ends: a test keeps one probe, so a query
+costs the walk over the bus and not a Python start. Otherwise it answers the
+query in its arguments and ends (by hand).
+
+An answer is the application's top-level windows and the sheets drawn inside
+them (dialogs a window holds, marked "embedded"); every showing node under
+them (or under the named window) with its role, name, text, states, screen
+extents and actions; the control that has the keyboard focus ({} while none
+has: a walk that reads only states until it finds it); or the node an action
+was done on. A missing
+application, window or node answers {"error": ...} (and a query in the
+arguments exits 1), and so does any other failure, with its reason; "acted":
+true in it says the action was asked for before the failure (so it may have
+been done). The windows change while they are read: a node that goes away
+meanwhile is left out. Nothing is kept from one query to the next but the
+connection: each query first drops what libatspi holds of the windows, so it
+reads them as they are now. Needs the session bus of the application
+(DBUS_SESSION_BUS_ADDRESS).
 """
 import json
 import sys
+import warnings
 
 import gi
 
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
+
+# The bindings' notes on the interface getters they would have renamed go to
+# the test's own output, where they are noise.
+warnings.filterwarnings("ignore", category=DeprecationWarning)
 
 # Each call waits this long for the application to answer (milliseconds),
 # also once the probe has run a while: a busy machine answers late, and a
@@ -31,6 +49,7 @@ CALL_TIMEOUT_MS = 20000
 
 def application(pid):
     desktop = Atspi.get_desktop(0)
+    desktop.clear_cache()
     for i in range(desktop.get_child_count()):
         app = desktop.get_child_at_index(i)
         try:
@@ -124,6 +143,31 @@ def walk(node, out, depth=0):
         walk(child, out, depth + 1)
 
 
+# Nodes that hold the focus of the control inside them rather than being one.
+FOCUS_HOLDERS = ("frame", "dialog", "alert")
+
+
+def focused_in(node, depth=0):
+    """The first node of a walk from `node` that has the keyboard focus and is
+    a control, asking each node only its states until one has; None when
+    none has."""
+    if depth > 60:
+        return None
+    try:
+        states = node.get_state_set()
+        if states.contains(Atspi.StateType.DEFUNCT) or (depth > 0 and not states.contains(Atspi.StateType.SHOWING)):
+            return None
+        if states.contains(Atspi.StateType.FOCUSED) and node.get_role_name() not in FOCUS_HOLDERS:
+            return node
+    except GLib.Error:  # gone meanwhile
+        return None
+    for child in children(node):
+        found = focused_in(child, depth + 1)
+        if found is not None:
+            return found
+    return None
+
+
 def described(nodes):
     """Each node with its description, those gone meanwhile left out."""
     return [(node, info) for node, info in ((node, describe(node)) for node in nodes) if info is not None]
@@ -139,19 +183,33 @@ def window_named(app, name):
     return None
 
 
-def fail(message):
-    print(json.dumps({"error": message}, ensure_ascii=False))
-    sys.exit(1)
+class Failure(Exception):
+    """A query that found no answer; `acted` says the action was asked for."""
+
+    def __init__(self, message, acted=False):
+        super().__init__(message)
+        self.acted = acted
+
+    def answer(self):
+        out = {"error": str(self)}
+        if self.acted:
+            out["acted"] = True
+        return out
 
 
-def main(argv):
-    if len(argv) < 3:
-        fail("usage: atspi_probe.py <pid> windows|tree|do ...")
-    app = application(int(argv[1]))
+def answer(args):
+    """The answer to one query: [pid, command, arguments ...]."""
+    if len(args) < 2:
+        raise Failure("usage: <pid> windows|tree|do ...")
+    try:
+        pid = int(args[0])
+    except ValueError:
+        raise Failure("not a pid: %r" % (args[0],))
+    app = application(pid)
     if app is None:
-        fail("no application with pid %s on the accessibility bus" % argv[1])
-    command = argv[2]
-    if command == "windows":
+        raise Failure("no application with pid %s on the accessibility bus" % pid)
+    command = args[1]
+    if command == "windows" and len(args) == 2:
         tops = top_windows(app)
         listed = [info for _, info in described(tops)]
         embedded = []
@@ -160,25 +218,29 @@ def main(argv):
         for _, info in described(embedded):
             info["embedded"] = True
             listed.append(info)
-        print(json.dumps(listed, ensure_ascii=False))
-        return
-    if command == "tree":
+        return listed
+    if command == "tree" and len(args) <= 3:
         roots = windows(app)
-        if len(argv) > 3:
-            window = window_named(app, argv[3])
+        if len(args) == 3:
+            window = window_named(app, args[2])
             if window is None:
-                fail("no window named %r" % argv[3])
+                raise Failure("no window named %r" % args[2])
             roots = [window]
         nodes = []
         for root in roots:
             walk(root, nodes)
-        print(json.dumps([info for _, info in nodes], ensure_ascii=False))
-        return
-    if command == "do" and len(argv) == 7:
-        _, _, _, window_name, role, name, action_name = argv
+        return [info for _, info in nodes]
+    if command == "focused" and len(args) == 2:
+        for root in windows(app):
+            node = focused_in(root)
+            if node is not None:
+                return describe(node) or {}
+        return {}
+    if command == "do" and len(args) == 6:
+        window_name, role, name, action_name = args[2:]
         roots = windows(app) if window_name == "*" else [window_named(app, window_name)]
         if roots == [None]:
-            fail("no window named %r" % window_name)
+            raise Failure("no window named %r" % window_name)
         nodes = []
         for root in roots:
             walk(root, nodes)
@@ -189,19 +251,48 @@ def main(argv):
                 try:
                     done = action.do_action(index)
                 except GLib.Error as error:
-                    print(json.dumps({"error": "%s: %s" % (action_name, error.message), "acted": True},
-                                     ensure_ascii=False))
-                    sys.exit(1)
+                    raise Failure("%s: %s" % (action_name, error.message), acted=True)
                 info["done"] = bool(done)
-                print(json.dumps(info, ensure_ascii=False))
-                return
-        fail("no showing %s named %r offering %r" % (role, name, action_name))
-    fail("unknown command %r" % command)
+                return info
+        raise Failure("no showing %s named %r offering %r" % (role, name, action_name))
+    raise Failure("unknown command %r" % (args[1:],))
+
+
+def reply(args):
+    """(answer, whether it is one) for a query; never raises."""
+    try:
+        return answer(args), True
+    except Failure as failure:
+        return failure.answer(), False
+    except GLib.Error as error:  # the bus or the application did not answer
+        return Failure("%s: %s" % (error.domain, error.message)).answer(), False
+
+
+def serve(lines, out):
+    """One answer line for each query line, until the input ends."""
+    for line in lines:
+        try:
+            args = json.loads(line)
+            if not isinstance(args, list):
+                raise ValueError("not a list")
+            args = [str(arg) for arg in args]
+        except ValueError as error:
+            answered = Failure("not a query: %s" % error).answer()
+        else:
+            answered, _ = reply(args)
+        out.write(json.dumps(answered, ensure_ascii=False) + "\n")
+        out.flush()
+
+
+def main(argv):
+    if argv[1:] == ["--serve"]:
+        serve(sys.stdin, sys.stdout)
+        return 0
+    answered, ok = reply(argv[1:])
+    print(json.dumps(answered, ensure_ascii=False))
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":
     Atspi.set_timeout(CALL_TIMEOUT_MS, CALL_TIMEOUT_MS)
-    try:
-        main(sys.argv)
-    except GLib.Error as error:  # the bus or the application did not answer
-        fail("%s: %s" % (error.domain, error.message))
+    sys.exit(main(sys.argv))

@@ -1,0 +1,93 @@
+#include "backup/BackupVolume.h"
+#include "platform/DiskImage.h"
+#include "platform/FileOps.h"
+#include "support/MountCleanup.h"
+#include "support/SpawnedChild.h"
+#include "support/TestSupport.h"
+#include "support/VolumeFixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+using tlr::BackupVolume;
+
+namespace {
+
+bool mountedAt(const QString& point) {
+  for (const tlr::DiskImage::MountEntry& e : tlr::DiskImage::readMountInfo()) {
+    if (e.mountPoint == point) return true;
+  }
+  return false;
+}
+
+// The processes below `root` (its children, theirs...), read from /proc.
+QList<pid_t> descendantsOf(pid_t root) {
+  QList<pid_t> found{root};
+  for (qsizetype i = 0; i < found.size(); ++i) {
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      bool numeric = false;
+      const pid_t pid = entry.toInt(&numeric);
+      if (!numeric) continue;
+      QFile stat("/proc/" + entry + "/stat");
+      if (!stat.open(QIODevice::ReadOnly)) continue;
+      const QByteArray text = stat.readAll();
+      const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+      if (fields.size() > 1 && fields[1].toInt() == found[i] && !found.contains(pid)) found << pid;
+    }
+  }
+  return found.mid(1);
+}
+
+}  // namespace
+
+// Started by the test below as a test process of its own: mounts an image
+// in its temporary HOME and waits there to be killed.
+TEST(MountGuardHolder, DISABLED_HoldsItsImageMountedUntilKilled) {
+  if (const auto missing = tlr::test::encryptedVolumeUnavailable()) GTEST_SKIP() << missing->toStdString();
+  tlr::test::TempHome home;
+  ASSERT_TRUE(BackupVolume::create(BackupVolume::defaultImagePath(), "pw").ok());
+  ASSERT_TRUE(BackupVolume::mount("pw").ok());
+  std::printf("mounted\n%s\n%s\n", qPrintable(home.path()), qPrintable(BackupVolume::mountPoint()));
+  std::fflush(stdout);
+  while (true) ::pause();
+}
+
+// A test process killed while its image is mounted (SIGKILL to it, its
+// process group and everything below it, as a runner's timeout does)
+// leaves nothing mounted: the guard its fixture started detaches it.
+TEST(MountGuard, ATestKilledWhileItsImageIsMountedLeavesNothingMounted) {
+  if (const auto missing = tlr::test::encryptedVolumeUnavailable()) GTEST_SKIP() << missing->toStdString();
+  tlr::test::SpawnedChild holder(QCoreApplication::applicationFilePath(),
+                                 {"--gtest_filter=MountGuardHolder.DISABLED_HoldsItsImageMountedUntilKilled",
+                                  "--gtest_also_run_disabled_tests"});
+  ASSERT_TRUE(holder.started());
+  QByteArray said;
+  while (!said.endsWith("mounted")) {
+    const QByteArray line = holder.readLine(std::chrono::seconds(90));
+    ASSERT_FALSE(line.isEmpty()) << "the holder never said it mounted: " << said.toStdString();
+    said = line;
+  }
+  const QString home = QFile::decodeName(holder.readLine());
+  const QString point = QFile::decodeName(holder.readLine());
+  ASSERT_TRUE(home.startsWith(QDir::tempPath() + "/") && point.startsWith(home + "/")) << point.toStdString();
+  ASSERT_TRUE(mountedAt(point));
+
+  const QList<pid_t> below = descendantsOf(holder.pid());
+  ::kill(-holder.pid(), SIGKILL);
+  for (const pid_t pid : below) ::kill(pid, SIGKILL);
+  holder.wait();
+  EXPECT_TRUE(tlr::test::waitUntil([&] { return !mountedAt(point); }, std::chrono::seconds(30)))
+      << "still mounted: " << point.toStdString();
+
+  // What the killed holder left: its HOME, and what a guard that failed
+  // left mounted in it.
+  tlr::test::detachMountsBelow(home);
+  if (!mountedAt(point)) static_cast<void>(tlr::FileOps::removeItem(home));
+}
