@@ -81,6 +81,11 @@ void XvfbServer::startWindowManager(int panel) {
       arguments << QStringLiteral("--config-file") << rc;
     }
   }
+  // openbox names itself on the root window early in its start, before it
+  // handles requests: a window asked to map in between was never mapped.
+  // The command it runs once started marks the moment it manages windows.
+  const QString ready = config_.filePath(QStringLiteral("wm.ready"));
+  arguments << QStringLiteral("--startup") << QStringLiteral("touch '%1'").arg(ready);
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("DISPLAY"), display_);
   windowManager_.setProcessEnvironment(env);
@@ -93,12 +98,14 @@ void XvfbServer::startWindowManager(int panel) {
   // Deadlines, not delays: on a loaded machine (the whole suite at once)
   // starting openbox has taken longer than 5 s.
   if (!windowManager_.waitForStarted(30000)) return;
-  // Up once it names itself on the root window.
+  // Up once it names itself on the root window and has run its start-up
+  // command.
   windowManagerUp_ = waitUntil(
       [&] {
         if (windowManager_.state() == QProcess::NotRunning) return true;
-        return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-            .contains(QStringLiteral("window id"));
+        return QFile::exists(ready) &&
+               run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                   .contains(QStringLiteral("window id"));
       },
       std::chrono::seconds(30)) &&
                      windowManager_.state() == QProcess::Running;

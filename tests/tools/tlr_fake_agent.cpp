@@ -4,7 +4,7 @@
 //   tlr_fake_agent usr1-exits      SIGUSR1 makes it exit with status 0
 //   tlr_fake_agent catches-term    SIGHUP, SIGINT and SIGTERM make it exit with
 //                                  128 + the signal, as shells and runtimes do
-//   tlr_fake_agent exits-soon      exits with status 1 after 0.7 s, as an agent
+//   tlr_fake_agent exits-soon      exits with status 1 0.7 s after it started, as an agent
 //                                  without a network does
 //   tlr_fake_agent doctor          a doctor that needs a terminal: it starts a
 //                                  helper of its own (which leaves for a session
@@ -35,6 +35,7 @@
 // line first, so a test can find (and end) every copy that was started, also
 // those that the application under test started, and never a later process
 // that got the number of one that has ended.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,13 +52,10 @@ namespace {
 void exitCleanly(int) { ::_exit(0); }
 void exitAsAShellDoes(int signal) { ::_exit(128 + signal); }
 
-void recordPid() {
-  const char* ledger = std::getenv("FAKE_AGENT_PID_LEDGER");
-  if (ledger == nullptr || *ledger == '\0') return;
-  const int fd = ::open(ledger, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return;
-  // Field 22 of /proc/self/stat, counted after the command name (which may
-  // hold blanks and parentheses: it ends at the last ')').
+// This process's start time in clock ticks since boot: field 22 of
+// /proc/self/stat, counted after the command name (which may hold blanks and
+// parentheses: it ends at the last ')').
+unsigned long long ownStartTicks() {
   unsigned long long startTicks = 0;
   if (FILE* stat = std::fopen("/proc/self/stat", "re")) {
     char text[1024];
@@ -69,6 +67,30 @@ void recordPid() {
       if (p) startTicks = std::strtoull(p + 1, nullptr, 10);
     }
   }
+  return startTicks;
+}
+
+// Sleeps until `milliseconds` after the process started (not after it got
+// this far: on a busy machine that can be a good part of a second later).
+void sleepUntilAge(long milliseconds) {
+  double uptime = 0;
+  if (FILE* file = std::fopen("/proc/uptime", "re")) {
+    if (std::fscanf(file, "%lf", &uptime) != 1) uptime = 0;
+    std::fclose(file);
+  }
+  const long ticks = ::sysconf(_SC_CLK_TCK);
+  long age = 0;
+  if (uptime > 0 && ticks > 0)
+    age = static_cast<long>((uptime - static_cast<double>(ownStartTicks()) / static_cast<double>(ticks)) * 1000.0);
+  if (age < milliseconds) ::usleep(static_cast<useconds_t>(milliseconds - std::max(age, 0L)) * 1000);
+}
+
+void recordPid() {
+  const char* ledger = std::getenv("FAKE_AGENT_PID_LEDGER");
+  if (ledger == nullptr || *ledger == '\0') return;
+  const int fd = ::open(ledger, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const unsigned long long startTicks = ownStartTicks();
   char line[64];
   const int length =
       std::snprintf(line, sizeof line, "%d %llu\n", static_cast<int>(::getpid()), startTicks);
@@ -117,7 +139,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (modeIs(argc, argv, "exits-soon")) {
-    ::usleep(700 * 1000);
+    sleepUntilAge(700);
     return 1;
   }
   if (modeIs(argc, argv, "--continue") && ::access(".tlr-conversation", F_OK) != 0) {
