@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -90,4 +91,18 @@ TEST(MountGuard, ATestKilledWhileItsImageIsMountedLeavesNothingMounted) {
   // left mounted in it.
   tlr::test::detachMountsBelow(home);
   if (!mountedAt(point)) static_cast<void>(tlr::FileOps::removeItem(home));
+}
+
+// A temporary HOME goes whole at its end, also with names in it that are no
+// valid UTF-8 (a test of odd names left such folders behind in /tmp).
+TEST(TempHomeEnd, NamesThatAreNoValidUtf8GoWithTheFolder) {
+  QString path;
+  {
+    tlr::test::TempHome home;
+    path = home.path();
+    QDir().mkpath(path + "/shared");
+    tlr::test::writeNativeBytes(QFile::encodeName(path + "/shared/") + QByteArray("caf\xe9.json"), "odd");
+    tlr::test::writeNativeBytes(QFile::encodeName(path + "/shared/") + QByteArray("\xff\xfe"), "odd");
+  }
+  EXPECT_FALSE(QFileInfo::exists(path));
 }

@@ -6,6 +6,7 @@
 #include "platform/ChildProcess.h"
 #include "platform/Defaults.h"
 #include "platform/DiskImage.h"
+#include "platform/FileOps.h"
 #include "platform/MainThread.h"
 #include "platform/OffMain.h"
 
@@ -172,6 +173,9 @@ TempHome::~TempHome() {
   // a write racing the removal would leave the folder behind.
   if (Defaults& defaults = Defaults::shared(); defaults.filePath().startsWith(dir_.path() + '/'))
     static_cast<void>(defaults.flush());
+  // Byte for byte: names that are no valid UTF-8 (which the folder's own
+  // removal cannot name) go too.
+  static_cast<void>(FileOps::removeItem(dir_.path()));
   for (const auto& [name, value] : saved_) {
     if (value.isNull())
       qunsetenv(name.constData());
