@@ -33,11 +33,15 @@ bool isShellOf(const QStringList& argv, const QString& endedFile) {
 constexpr auto kSettlePoll = 100ms;
 
 // The shell of the window whose status file is `endedFile`, in `table`.
+// Whether `process` of `table` is this user's shell of that window.
+bool isWindowShell(const ProcessTable& table, const ProcessInfo& process, const QString& endedFile) {
+  return process.uid == ::getuid() && process.name == QLatin1String("sh") &&
+         isShellOf(table.argumentsOf(process), endedFile);
+}
+
 const ProcessInfo* shellOf(const ProcessTable& table, const QString& endedFile) {
   for (const ProcessInfo& process : table.processes())
-    if (process.uid == ::getuid() && process.name == QLatin1String("sh") &&
-        isShellOf(table.argumentsOf(process), endedFile))
-      return &process;
+    if (isWindowShell(table, process, endedFile)) return &process;
   return nullptr;
 }
 
@@ -80,8 +84,7 @@ int InstanceTerminals::closeEnded(const QString& agentId, const QString& folder,
     const bool ended = endedStatus(window.endedFile).has_value();
     bool seen = false;
     for (const ProcessInfo& process : table.processes()) {
-      if (process.uid != ::getuid() || process.name != QLatin1String("sh")) continue;
-      if (!isShellOf(table.argumentsOf(process), window.endedFile)) continue;
+      if (!isWindowShell(table, process, window.endedFile)) continue;
       seen = true;
       if (!ended) break;
       // Asked again while the number is held: still that window's shell.
