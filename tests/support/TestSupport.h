@@ -12,6 +12,8 @@
 #include <optional>
 #include <thread>
 
+#include <sys/types.h>
+
 namespace tlr {
 class LocKey;
 // How a failed comparison shows a text key: its name and its English text.
@@ -119,6 +121,11 @@ inline constexpr int kSanitizerSlowdown =
 // then delivers the results it handed to the main thread: afterwards an
 // outcome that is absent (a relaunch, a completion) is truly absent.
 void finishOffMainWork(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// What the system says of process `pid`, for a failure's message: its state
+// ("S (sleeping)", "T (stopped)", "Z (zombie)"), its tracer, and the signals
+// pending for it and blocked by it; "gone" once it is reaped.
+QString processState(pid_t pid);
 
 QString readFile(const QString& path);
 // Writes `data` to `path`, making its folders; a file that cannot be written
