@@ -205,8 +205,8 @@ class Run:
         except OSError:
             return False
 
-    def start(self, args, **kw):
-        p = subprocess.Popen(args, env=self.env, **kw)
+    def start(self, args, env=None, **kw):
+        p = subprocess.Popen(args, env=env or self.env, **kw)
         self.children.append(p)
         return p
 
@@ -224,12 +224,30 @@ class Run:
         if shutil.which("openbox"):
             # A window manager, as on a desktop: frames, title bars, placement.
             self.start(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
+        # The buses' sockets go into a folder of the run's (the accessibility
+        # bus's launcher puts its own in XDG_RUNTIME_DIR), and with it when the
+        # run ends, whatever ended the daemons. The application itself runs
+        # without XDG_RUNTIME_DIR, its image mounted in the home folder.
+        sockets = os.path.join(self.tmp, "buses")
+        os.mkdir(sockets, 0o700)
+        buses = dict(self.env, XDG_RUNTIME_DIR=sockets)
+        bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1",
+                          "--address=unix:dir=" + sockets], env=buses, stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         os.environ["DISPLAY"] = self.env["DISPLAY"]
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
-        self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], stderr=subprocess.DEVNULL)
-        time.sleep(1)
+        self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=dict(buses, **{
+            "DBUS_SESSION_BUS_ADDRESS": self.env["DBUS_SESSION_BUS_ADDRESS"]}), stderr=subprocess.DEVNULL)
+        # The application asks the session bus for the accessibility bus as it
+        # starts: the launcher has taken its name first.
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            owned = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                    "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                                    "string:org.a11y.Bus"], env=self.env, capture_output=True, text=True)
+            if "boolean true" in owned.stdout:
+                break
+            time.sleep(0.05)
 
     def start_app(self):
         self.log = open(os.path.join(self.tmp, "app.log"), "wb")
@@ -278,6 +296,15 @@ class Run:
             if not daemon or b"-fg" in args:
                 found.append(int(entry))
         return found
+
+    def app_log_tail(self, lines=60):
+        self.log.flush()
+        with open(os.path.join(self.tmp, "app.log"), "rb") as f:
+            tail = f.read().decode("utf-8", "replace").splitlines()[-lines:]
+        sys.stderr.write("---- the application's last %d lines\n%s\n" % (len(tail), "\n".join(tail)))
+        for pid in self.crypt_processes():
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                sys.stderr.write("gocryptfs %d: %s\n" % (pid, f.read().replace(b"\0", b" ").decode("utf-8", "replace")))
 
     def clean(self):
         self.stop()
@@ -457,7 +484,13 @@ def main():
         if os.environ.get("TLR_BLACKBOX_DUMP"):
             dump(run)
             return 0
-        scenario(run)
+        try:
+            scenario(run)
+        except Exception:
+            # What the application said up to the failure, and the image's
+            # processes: the traceback alone tells only which wait gave up.
+            run.app_log_tail()
+            raise
     finally:
         run.clean()
     print("PASS" if not run.failures else "FAIL: " + ", ".join(run.failures))

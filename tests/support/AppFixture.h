@@ -56,6 +56,8 @@ inline const QString scanSummaryMark = QStringLiteral(" Agent 在跑 / ");
 inline QString scanSummaryEnd(int pids, const QString& name) {
   return QStringLiteral(" / %1 pid 全部: %2\n").arg(pids).arg(name);
 }
+// The display shows the main window (its size follows).
+inline const QString mainWindowOnScreen = QStringLiteral("[Window] 主窗口已在屏幕上");
 // The reports folder is watched from now on (the folder follows).
 inline const QString hangWatchStarted = QStringLiteral("[HangWatcher] 开始监听 ");
 }  // namespace appLog
