@@ -6,17 +6,11 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QImage>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <optional>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using namespace tlr::test;
 using namespace std::chrono_literals;
@@ -216,16 +210,10 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
 TEST_F(AppOnDisplay, AStartGoesOnWithoutASessionBusThatIsMissingOrSilentAndSaysWhy) {
   seedFirstRunKeys();
   // Takes connections into its queue and never reads them.
-  const QByteArray silentPath = QFile::encodeName(home_.path() + QStringLiteral("/silent-bus"));
-  const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(silent, 0);
-  sockaddr_un where{};
-  where.sun_family = AF_UNIX;
-  ASSERT_LT(static_cast<std::size_t>(silentPath.size()), sizeof where.sun_path);
-  std::memcpy(where.sun_path, silentPath.constData(), static_cast<std::size_t>(silentPath.size()));
-  ASSERT_EQ(::bind(silent, reinterpret_cast<const sockaddr*>(&where), sizeof where), 0);
-  ASSERT_EQ(::listen(silent, 16), 0);
-  const QString silentAddress = QStringLiteral("unix:path=") + QFile::decodeName(silentPath);
+  const QString silentPath = home_.path() + QStringLiteral("/silent-bus");
+  SilentSocket silent(silentPath);
+  ASSERT_TRUE(silent.listening());
+  const QString silentAddress = QStringLiteral("unix:path=") + silentPath;
   // A runtime folder of this user's without a bus in it.
   const QString runtime = home_.path() + QStringLiteral("/runtime");
   ASSERT_TRUE(QDir().mkpath(runtime));
@@ -266,5 +254,4 @@ TEST_F(AppOnDisplay, AStartGoesOnWithoutASessionBusThatIsMissingOrSilentAndSaysW
     }
     app.stop();
   }
-  ::close(silent);
 }

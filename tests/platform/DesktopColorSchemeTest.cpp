@@ -20,11 +20,6 @@
 #include <QFile>
 
 #include <csignal>
-#include <cstring>
-
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using tlr::DesktopColorScheme;
 using tlr::SessionBus;
@@ -77,20 +72,6 @@ struct PrivateBus {
   }
 };
 
-// A socket that takes connections into its queue and never reads them.
-struct SilentListener {
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  explicit SilentListener(const QString& path) {
-    sockaddr_un where{};
-    where.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(path);
-    std::memcpy(where.sun_path, name.constData(), std::min(sizeof where.sun_path - 1, static_cast<std::size_t>(name.size())));
-    listening = ::bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 && ::listen(fd, 16) == 0;
-  }
-  ~SilentListener() { ::close(fd); }
-  bool listening = false;
-};
-
 }  // namespace
 
 // Each kind of address a session may name: a bus that answers, one that
@@ -101,8 +82,8 @@ TEST(SessionBus, AsksTheSessionsBusWithinTheDeadline) {
   PrivateBus bus;
   if (bus.address.isEmpty()) GTEST_SKIP() << "no dbus-daemon to run a private session bus";
   QTemporaryDir dir;
-  SilentListener silent(dir.filePath(QStringLiteral("silent")));
-  ASSERT_TRUE(silent.listening);
+  tlr::test::SilentSocket silent(dir.filePath(QStringLiteral("silent")));
+  ASSERT_TRUE(silent.listening());
   const QString silentAddress = QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("silent"));
   const QString nobody = QStringLiteral("unix:path=") + dir.filePath(QStringLiteral("nobody"));
   struct Case {
@@ -141,8 +122,8 @@ TEST(SessionBus, FindsTheRuntimeFoldersSocketButNoLinkToOne) {
   const bool hadRuntime = qEnvironmentVariableIsSet("XDG_RUNTIME_DIR");
   QTemporaryDir runtime;
   QTemporaryDir elsewhere;
-  SilentListener socket(elsewhere.filePath(QStringLiteral("bus")));
-  ASSERT_TRUE(socket.listening);
+  tlr::test::SilentSocket socket(elsewhere.filePath(QStringLiteral("bus")));
+  ASSERT_TRUE(socket.listening());
   qunsetenv("DBUS_SESSION_BUS_ADDRESS");
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
   EXPECT_EQ(SessionBus::sessionAddress(), QString()) << "no socket";

@@ -105,6 +105,21 @@ bool waitUntil(const std::function<bool()>& condition,
 // outcome that is absent (a relaunch, a completion) is truly absent.
 void finishOffMainWork(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+// A listening socket at `path` that takes connections into its queue and
+// never reads or answers them: a service that hangs. Closed when it goes.
+class SilentSocket {
+ public:
+  explicit SilentSocket(const QString& path);
+  ~SilentSocket();
+  SilentSocket(const SilentSocket&) = delete;
+  SilentSocket& operator=(const SilentSocket&) = delete;
+  bool listening() const { return listening_; }
+
+ private:
+  int fd_ = -1;
+  bool listening_ = false;
+};
+
 QString readFile(const QString& path);
 // Writes `data` to `path`, making its folders; a file that cannot be written
 // fails the running test.
