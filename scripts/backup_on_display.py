@@ -205,8 +205,8 @@ class Run:
         except OSError:
             return False
 
-    def start(self, args, **kw):
-        p = subprocess.Popen(args, env=self.env, **kw)
+    def start(self, args, env=None, **kw):
+        p = subprocess.Popen(args, env=env or self.env, **kw)
         self.children.append(p)
         return p
 
@@ -224,12 +224,30 @@ class Run:
         if shutil.which("openbox"):
             # A window manager, as on a desktop: frames, title bars, placement.
             self.start(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1"], stdout=subprocess.PIPE)
+        # The buses' sockets go into a folder of the run's (the accessibility
+        # bus's launcher puts its own in XDG_RUNTIME_DIR), and with it when the
+        # run ends, whatever ended the daemons. The application itself runs
+        # without XDG_RUNTIME_DIR, its image mounted in the home folder.
+        sockets = os.path.join(self.tmp, "buses")
+        os.mkdir(sockets, 0o700)
+        buses = dict(self.env, XDG_RUNTIME_DIR=sockets)
+        bus = self.start(["dbus-daemon", "--session", "--nofork", "--print-address=1",
+                          "--address=unix:dir=" + sockets], env=buses, stdout=subprocess.PIPE)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
         os.environ["DISPLAY"] = self.env["DISPLAY"]
         os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
-        self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], stderr=subprocess.DEVNULL)
-        time.sleep(1)
+        self.start(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"], env=dict(buses, **{
+            "DBUS_SESSION_BUS_ADDRESS": self.env["DBUS_SESSION_BUS_ADDRESS"]}), stderr=subprocess.DEVNULL)
+        # The application asks the session bus for the accessibility bus as it
+        # starts: the launcher has taken its name first.
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            owned = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
+                                    "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                                    "string:org.a11y.Bus"], env=self.env, capture_output=True, text=True)
+            if "boolean true" in owned.stdout:
+                break
+            time.sleep(0.05)
 
     def start_app(self):
         self.log = open(os.path.join(self.tmp, "app.log"), "wb")

@@ -74,7 +74,7 @@ QByteArray native(const QString& path) { return QFile::encodeName(path); }
 }  // namespace
 
 TEST(BackupStaging, StoresRegularFilesOfFolderRootsByteForByteAndSaysWhatItLeftOut) {
-  QTemporaryDir dir;
+  tlr::test::TempDir dir;
   const QString data = dir.path() + "/home/.agent";
   writeBytes(data + "/skills/s1.md", "skill");
   writeBytes(data + "/memories/m.json", "12345");

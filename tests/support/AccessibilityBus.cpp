@@ -33,8 +33,13 @@ AccessibilityBus::AccessibilityBus() {
     failure_ = QStringLiteral("python3-gi with Atspi 2.0 is not installed (scripts/deps installs it)");
     return;
   }
-  daemon_ = std::make_unique<SpawnedChild>(daemon, QStringList{QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                               QStringLiteral("--print-address=1")});
+  // The launcher the bus starts for the accessibility bus puts its socket in
+  // XDG_RUNTIME_DIR; `env` runs the daemon in its own process.
+  daemon_ = std::make_unique<SpawnedChild>(
+      QStringLiteral("/usr/bin/env"),
+      QStringList{QStringLiteral("XDG_RUNTIME_DIR=") + sockets_.path(), daemon, QStringLiteral("--session"),
+                  QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
+                  QStringLiteral("--address=unix:dir=") + sockets_.path()});
   if (!daemon_->started()) {
     failure_ = QStringLiteral("dbus-daemon did not start");
     return;

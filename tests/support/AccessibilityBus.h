@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
+#include <QTemporaryDir>
 #include <QStringList>
 
 #include <memory>
@@ -58,6 +59,10 @@ class AccessibilityBus {
   // The probe's answer; `silence` says why there is none.
   QByteArray probe(qint64 pid, const QStringList& arguments, QString* silence = nullptr) const;
 
+  // The buses' sockets: the session bus's and the accessibility bus's its
+  // launcher starts. A daemon killed with its group leaves its socket, which
+  // goes with this folder (after the daemon: members end in reverse order).
+  QTemporaryDir sockets_;
   std::unique_ptr<SpawnedChild> daemon_;
   QString address_;
   QString failure_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BackgroundThreads.h"
+#include "support/RunFolder.h"
 
 #include <chrono>
 #include <cstdio>
@@ -14,13 +15,22 @@ namespace tlr::test {
 // them; the settings' writer; the reaper) before the process's static
 // objects go. A thread of ours that still runs then fails the run: one
 // that outlived exit corrupted the heap as the statics went ("corrupted
-// double-linked list" after a test had passed).
-inline int endOfRun(int result) {
+// double-linked list" after a test had passed). What the tests left in the
+// run's temporary folder fails the run too.
+inline int endOfRun(int result, const RunFolder& folder) {
   tlr::BackgroundThreads::endAll(std::chrono::steady_clock::now() + std::chrono::seconds(5));
   const QStringList left = tlr::BackgroundThreads::stillRunning();
-  if (left.isEmpty()) return result;
-  std::fprintf(stderr, "Threads of ours still run at exit: %s\n", left.join(QStringLiteral(", ")).toUtf8().constData());
-  return 1;
+  if (!left.isEmpty()) {
+    std::fprintf(stderr, "Threads of ours still run at exit: %s\n", left.join(QStringLiteral(", ")).toUtf8().constData());
+    result = 1;
+  }
+  const QStringList behind = folder.leftBehind();
+  if (!behind.isEmpty()) {
+    std::fprintf(stderr, "Left behind in the run's temporary folder %s: %s\n", folder.path().toUtf8().constData(),
+                 behind.join(QStringLiteral(", ")).toUtf8().constData());
+    result = 1;
+  }
+  return result;
 }
 
 }  // namespace tlr::test

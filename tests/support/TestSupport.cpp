@@ -157,8 +157,11 @@ HeldHandoff::~HeldHandoff() {
   setHandoffHookForTesting(nullptr);
 }
 
+TempDir::~TempDir() {
+  static_cast<void>(FileOps::removeItem(dir_.path()));
+}
+
 TempHome::TempHome() {
-  dir_.setAutoRemove(true);
   watchHome(dir_.path());
   for (const char* name : kHomeVars) saved_.append({name, qgetenv(name)});
   qputenv("HOME", QFile::encodeName(dir_.path()));
@@ -173,9 +176,6 @@ TempHome::~TempHome() {
   // a write racing the removal would leave the folder behind.
   if (Defaults& defaults = Defaults::shared(); defaults.filePath().startsWith(dir_.path() + '/'))
     static_cast<void>(defaults.flush());
-  // Byte for byte: names that are no valid UTF-8 (which the folder's own
-  // removal cannot name) go too.
-  static_cast<void>(FileOps::removeItem(dir_.path()));
   for (const auto& [name, value] : saved_) {
     if (value.isNull())
       qunsetenv(name.constData());

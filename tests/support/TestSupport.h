@@ -20,6 +20,24 @@ void PrintTo(const LocKey& key, std::ostream* out);
 
 namespace tlr::test {
 
+// A temporary folder for the life of the object, removed with it byte for
+// byte: also names that are no valid UTF-8, which QTemporaryDir's own
+// removal cannot name (a test of odd names left such folders behind).
+class TempDir {
+ public:
+  TempDir() = default;
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  QString path() const { return dir_.path(); }
+  QString filePath(const QString& name) const { return dir_.filePath(name); }
+  bool isValid() const { return dir_.isValid(); }
+
+ private:
+  QTemporaryDir dir_;
+};
+
 // A temporary HOME for the life of the object: HOME and the XDG variables
 // point into it, and the previous values come back on destruction. The folder
 // is removed with the object (only that folder).
@@ -35,7 +53,7 @@ class TempHome {
   QString writeFile(const QString& relative, const QByteArray& content);
 
  private:
-  QTemporaryDir dir_;
+  TempDir dir_;
   QList<QPair<QByteArray, QByteArray>> saved_;
 };
 

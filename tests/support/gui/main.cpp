@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 
@@ -13,12 +12,12 @@
 // 1280 × 800, the size of the X server the black-box tests use, so a window
 // can grow to hold the tallest sheet.
 int main(int argc, char** argv) {
+  const tlr::test::RunFolder folder(argv[0]);
   ::testing::InitGoogleMock(&argc, argv);
-  QTemporaryDir config;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    const QString path = config.filePath(QStringLiteral("offscreen.json"));
+    const QString path = folder.path() + QStringLiteral("/offscreen.json");
     QFile file(path);
-    if (config.isValid() && file.open(QIODevice::WriteOnly)) {
+    if (file.open(QIODevice::WriteOnly)) {
       file.write(R"({"screens":[{"name":"offscreen","x":0,"y":0,"width":1280,"height":800,"logicalDpi":96,)"
                  R"("logicalBaseDpi":96,"dpr":1}]})");
       file.close();
@@ -32,5 +31,5 @@ int main(int argc, char** argv) {
   // scheme painted into the application palette.
   tlr::Appearance appearance;
   appearance.setAppliesApplicationPalette(true);
-  return tlr::test::endOfRun(RUN_ALL_TESTS());
+  return tlr::test::endOfRun(RUN_ALL_TESTS(), folder);
 }
