@@ -317,7 +317,7 @@ bool backUp(BackupEngine& engine, const AgentEntry& agent) {
 bool restoreAll(RestoreEngine& engine) {
   bool done = false;
   bool ok = false;
-  const bool started = engine.restoreAll([&](const Expected<void, RestoreError>& restored) {
+  const bool started = engine.restoreAll([&](const Expected<RestoreReport, RestoreError>& restored) {
     done = true;
     ok = restored.ok();
   });

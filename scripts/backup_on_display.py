@@ -297,6 +297,15 @@ class Run:
                 found.append(int(entry))
         return found
 
+    def app_log_tail(self, lines=60):
+        self.log.flush()
+        with open(os.path.join(self.tmp, "app.log"), "rb") as f:
+            tail = f.read().decode("utf-8", "replace").splitlines()[-lines:]
+        sys.stderr.write("---- the application's last %d lines\n%s\n" % (len(tail), "\n".join(tail)))
+        for pid in self.crypt_processes():
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                sys.stderr.write("gocryptfs %d: %s\n" % (pid, f.read().replace(b"\0", b" ").decode("utf-8", "replace")))
+
     def clean(self):
         self.stop()
         if self.mounted():
@@ -475,7 +484,13 @@ def main():
         if os.environ.get("TLR_BLACKBOX_DUMP"):
             dump(run)
             return 0
-        scenario(run)
+        try:
+            scenario(run)
+        except Exception:
+            # What the application said up to the failure, and the image's
+            # processes: the traceback alone tells only which wait gave up.
+            run.app_log_tail()
+            raise
     finally:
         run.clean()
     print("PASS" if not run.failures else "FAIL: " + ", ".join(run.failures))

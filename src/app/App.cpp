@@ -27,6 +27,7 @@
 #include "platform/MemoryArenas.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/Paths.h"
+#include "platform/QuitDeadline.h"
 #include "platform/SessionBus.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
@@ -54,7 +55,6 @@
 #include <atomic>
 #include <optional>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -103,12 +103,11 @@ constexpr auto kQuitDeadline = std::chrono::milliseconds(1800);
 // Ends the process at `deadline` unless it has ended by then. The lock and
 // everything else of ours go with it; stores are written as they change.
 void armQuitDeadline(QuitClock::time_point deadline) {
-  std::thread([deadline] {
-    std::this_thread::sleep_until(deadline);
+  QuitDeadline::arm(deadline, [] {
     static const char line[] = "[App] 退出超时 → 立即结束进程\n";
     (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
     ::_exit(0);
-  }).detach();
+  });
 }
 // Set once `main` has its own way to the end, which ends our threads itself.
 std::atomic<bool> mainEnds{false};
@@ -300,6 +299,9 @@ int App::main(int argc, char** argv) {
   // The watchers' threads ended with the objects that own them.
   if (const QStringList left = BackgroundThreads::stillRunning(std::chrono::milliseconds(200)); !left.isEmpty())
     log("[App] ", QStringLiteral("退出时仍有线程在跑：") + left.join(QStringLiteral(", ")));
+  // A sanitized build checks for leaks here, where the quit's deadline waits
+  // for the check instead of ending the process in the middle of it.
+  QuitDeadline::checkLeaks();
   return status;
 }
 

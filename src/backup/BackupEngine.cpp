@@ -157,24 +157,33 @@ class PartialSnapshot {
   }
   const QString& writeError() const { return writeError_; }
 
-  // The archive on the disk, holding `size` bytes, and closed.
-  Expected<void, BackupError> seal(qint64 size) {
-    struct stat st{};
-    if (const int flushError = stopFlushing())
-      return Unexpected(BackupError::passOn(failure(flushError)));
-    if (volume_.syncFile(archive_.get()) != 0 || ::fstat(archive_.get(), &st) != 0)
-      return Unexpected(BackupError::passOn(failure(errno)));
-    if (st.st_size != size) return Unexpected(BackupError::passOn(failure(EIO)));
-    if (archive_.close() != 0) return Unexpected(BackupError::passOn(failure(errno)));
+  // The archive's last byte is written: the flushing alongside the writes
+  // ends.
+  Expected<void, BackupError> endWrites() {
+    if (const int flushError = stopFlushing()) return Unexpected(BackupError::passOn(failure(flushError)));
     return {};
   }
 
   // Adds the manifest and puts the snapshot in place under the label of its
-  // time; older snapshots are pruned after. Until its new name is on the
-  // disk the snapshot is not finished: a folder or a name that cannot be
-  // flushed fails the run, and the snapshot is removed again.
-  Expected<void, BackupError> finish(const BackupManifest& manifest) {
-    if (auto written = writeManifest(manifest); !written) return written;
+  // time; older snapshots are pruned after. The archive, holding
+  // `archiveSize` bytes, and the manifest go to the disk together (one wait
+  // for the disk, not two in a row). Until its new name is on the disk the
+  // snapshot is not finished: a file, folder or name that cannot be flushed
+  // fails the run, and the snapshot is removed again.
+  Expected<void, BackupError> finish(const BackupManifest& manifest, qint64 archiveSize) {
+    UniqueFd manifestFd;
+    if (auto written = writeManifest(manifest, manifestFd); !written) return written;
+    int archiveError = 0;
+    std::thread archiveFlush([&] { archiveError = volume_.syncFile(archive_.get()) == 0 ? 0 : errno; });
+    const int manifestError = volume_.syncFile(manifestFd.get()) == 0 ? 0 : errno;
+    archiveFlush.join();
+    struct stat st{};
+    if (archiveError != 0) return Unexpected(BackupError::passOn(failure(archiveError)));
+    if (::fstat(archive_.get(), &st) != 0) return Unexpected(BackupError::passOn(failure(errno)));
+    if (st.st_size != archiveSize) return Unexpected(BackupError::passOn(failure(EIO)));
+    if (archive_.close() != 0) return Unexpected(BackupError::passOn(failure(errno)));
+    if (manifestError != 0 || manifestFd.close() != 0)
+      return Unexpected(BackupError::passOn(manifestFailure(manifestError != 0 ? manifestError : errno)));
     if (volume_.syncFile(folder_.get()) != 0)
       return Unexpected(BackupError::passOn(failureAt(rootPath_ + "/" + QString::fromLatin1(name_), errno)));
     if (volume_.device() != device_) return notMounted();
@@ -258,12 +267,15 @@ class PartialSnapshot {
            st.st_dev == device_ && st.st_ino == inode_;
   }
 
+  QString manifestFailure(int error) const {
+    return failureAt(rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/manifest.json"), error);
+  }
+
   // Written as it is encoded: a manifest listing many files is never whole
-  // in memory.
-  Expected<void, BackupError> writeManifest(const BackupManifest& manifest) {
-    UniqueFd fd(::openat(folder_.get(), "manifest.json", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    const QString path = rootPath_ + "/" + QString::fromLatin1(name_) + QStringLiteral("/manifest.json: ");
-    if (!fd) return Unexpected(BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno))));
+  // in memory. Left open as `fd`, not yet flushed.
+  Expected<void, BackupError> writeManifest(const BackupManifest& manifest, UniqueFd& fd) {
+    fd.reset(::openat(folder_.get(), "manifest.json", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) return Unexpected(BackupError::passOn(manifestFailure(errno)));
     int error = 0;
     const bool written = manifest.encodeTo([&](QByteArrayView piece) {
       for (qsizetype done = 0; done < piece.size();) {
@@ -277,9 +289,7 @@ class PartialSnapshot {
       }
       return true;
     });
-    if (!written) return Unexpected(BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(error))));
-    if (volume_.syncFile(fd.get()) != 0 || fd.close() != 0)
-      return Unexpected(BackupError::passOn(path + QString::fromLocal8Bit(std::strerror(errno))));
+    if (!written) return Unexpected(BackupError::passOn(manifestFailure(error)));
     return {};
   }
 
@@ -459,7 +469,7 @@ class BackupPipeline {
     }
 
     stage(LocKey::backupStageVerifying());
-    if (auto sealed = snapshot.seal(size); !sealed) return Unexpected(std::move(sealed).error());
+    if (auto ended = snapshot.endWrites(); !ended) return Unexpected(std::move(ended).error());
 
     BackupManifest manifest;
     manifest.schemaVersion = 1;
@@ -472,7 +482,7 @@ class BackupPipeline {
 
     if (OperationStop::requested()) return Unexpected(BackupError::passOn(OperationStop::reason()));
     stage(LocKey::backupStageWriting());
-    return snapshot.finish(manifest).and_then([&]() -> BackupEngine::Result { return recordOf(manifest, staged); });
+    return snapshot.finish(manifest, size).and_then([&]() -> BackupEngine::Result { return recordOf(manifest, staged); });
   }
 
   // What the finished run reports, and the log lines naming what it left out.

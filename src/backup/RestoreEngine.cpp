@@ -5,6 +5,7 @@
 #include "backup/BackupStaging.h"
 #include "backup/BackupVolume.h"
 #include "backup/OperationStop.h"
+#include "backup/RestoreReport.h"
 #include "backup/RestoreTree.h"
 #include "backup/SnapshotChoice.h"
 #include "core/agents/AgentDataDiscovery.h"
@@ -38,6 +39,15 @@ namespace tlr {
 
 using Case = RestoreError::Case;
 
+QString describe(const RestoreGap& gap) {
+  switch (gap.reason) {
+    case RestoreGap::Reason::noPlace:
+    case RestoreGap::Reason::outsideHome: return QStringLiteral("未恢复（找不到原来的位置）");
+    case RestoreGap::Reason::notInArchive: return QStringLiteral("未恢复（备份文件里没有）");
+  }
+  return {};
+}
+
 namespace {
 
 QString decodedErrorText(const QByteArray& bytes) {
@@ -66,6 +76,11 @@ QString placeOfUncovered(const QString& name, const std::optional<QString>& reco
     if (QFileInfo(path).fileName() == name && path.startsWith(home)) return path;
   }
   return {};
+}
+
+// Whether `inner` is `outer` or lies below it (as "/"-separated paths).
+bool within(const QString& inner, const QString& outer) {
+  return inner == outer || inner.startsWith(outer + '/');
 }
 
 // One backed-up root going to one place: `source` is where it lies below
@@ -124,17 +139,20 @@ QStringList ownEntries(int topFd, const QString& agentId) {
 //     the roots on record, only a root not put back yet; without them (older
 //     snapshots), the root of that name, whatever else took it.
 //  3. A root no target took goes back where it came from (or where
-//     discovery finds it); what has no place is named in one log line.
+//     discovery finds it); what has no place is a gap.
 //
 // What it learns of the unpacked archive comes from `tree`.
 struct StagedTree {
   std::function<bool(const QString&)> has;                   // a source below the top folder
   std::function<QStringList(const QString&)> agentEntries;  // the names in an agent's own folder
-  bool quiet = false;                                        // a look ahead: nothing logged
 };
 
+// What has no place, or is missing from the archive, is added to `gaps`.
+// An agent of which the archive holds nothing fails when it was asked for
+// alone (`alone`), else it is a gap too.
 Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent, const StagedTree& tree,
-                                       const AgentRegistry* registry, QList<Placement>& placements) {
+                                       const AgentRegistry* registry, bool alone, QList<Placement>& placements,
+                                       QList<RestoreGap>& gaps) {
   struct Staged {
     QString source;                   // below the top folder
     QString name;                     // its entry name
@@ -145,7 +163,11 @@ Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent
   QSet<QString> recordedNames;
   for (const auto& root : agent.roots.value_or(QList<BackupManifest::AgentBackup::Root>())) {
     const QString source = storedSource(agent, root);
-    if (recordedNames.contains(root.name) || !tree.has(source)) continue;
+    if (recordedNames.contains(root.name)) continue;
+    if (!tree.has(source)) {
+      gaps.append({RestoreGap::Reason::notInArchive, agent.id, root.name, root.place});
+      continue;
+    }
     recordedNames.insert(root.name);
     staged.append({source, root.name, QFileInfo(resolveTarget(root.place)).fileName(), root.place});
   }
@@ -153,8 +175,13 @@ Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent
   for (const QString& name : tree.agentEntries(agent.id)) {
     if (!recordedNames.contains(name)) staged.append({agent.id + "/" + name, name, name, std::nullopt});
   }
-  if (staged.isEmpty() && !tree.has(agent.id))
-    return Unexpected(RestoreError::of(Case::agentNotInBackup, agent.id));
+  if (staged.isEmpty() && !tree.has(agent.id)) {
+    if (alone) return Unexpected(RestoreError::of(Case::agentNotInBackup, agent.id));
+    // Said once for the agent, not once per root.
+    gaps.removeIf([&](const RestoreGap& gap) { return gap.agentId == agent.id; });
+    gaps.append({RestoreGap::Reason::notInArchive, agent.id, {}, {}});
+    return {};
+  }
   const bool onRecord = agent.roots.has_value();
 
   // Which targets each root goes to, in the order the targets are listed.
@@ -186,7 +213,6 @@ Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent
 
   QList<DiscoveredPath> discovered;
   bool discoveryRan = false;
-  QStringList notRestored;
   for (qsizetype i = 0; i < staged.size(); ++i) {
     if (destinations[i].isEmpty()) {
       if (!discoveryRan && registry) {
@@ -195,22 +221,37 @@ Expected<void, RestoreError> placeAgent(const BackupManifest::AgentBackup& agent
       discoveryRan = true;
       const QString place = placeOfUncovered(staged[i].originalName, staged[i].recorded, discovered);
       if (place.isEmpty()) {
-        notRestored << staged[i].name;
+        const QString recorded = staged[i].recorded.value_or(QString());
+        const bool outside =
+            !recorded.isEmpty() && !within(QDir::cleanPath(resolveTarget(recorded)), QDir::cleanPath(Paths::home()));
+        gaps.append({outside ? RestoreGap::Reason::outsideHome : RestoreGap::Reason::noPlace, agent.id,
+                     staged[i].name, recorded});
         continue;
       }
       destinations[i] << place;
     }
     for (const QString& target : destinations[i]) placements.append({staged[i].source, target});
   }
-  if (!notRestored.isEmpty() && !tree.quiet)
-    logLine(QStringLiteral("[Restore] ") + agent.id + QStringLiteral(" 未恢复（找不到原来的位置）：") +
-            notRestored.join(QStringLiteral(", ")));
   return {};
 }
 
-// Whether `inner` is `outer` or lies below it (as "/"-separated paths).
-bool within(const QString& inner, const QString& outer) {
-  return inner == outer || inner.startsWith(outer + '/');
+// The archive as its manifest tells it, before anything is unpacked: every
+// root it records is there.
+StagedTree asRecorded() {
+  return {[](const QString&) { return true; }, [](const QString&) { return QStringList(); }};
+}
+
+// One log line per agent and kind of gap, naming what was left out.
+void logGaps(const QList<RestoreGap>& gaps) {
+  QList<std::pair<QString, QStringList>> lines;  // "<agent> <why>" → names
+  for (const RestoreGap& gap : gaps) {
+    const QString head = gap.agentId + QLatin1Char(' ') + describe(gap);
+    auto line = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == head; });
+    if (line == lines.end()) line = lines.insert(lines.end(), {head, {}});
+    if (!gap.root.isEmpty()) line->second << gap.root;
+  }
+  for (const auto& [head, names] : lines)
+    logLine(QStringLiteral("[Restore] ") + head + (names.isEmpty() ? QString() : QStringLiteral("：") + names.join(QStringLiteral(", "))));
 }
 
 // Drops the placements an earlier one already writes (a root stored inside
@@ -318,7 +359,7 @@ class RestoreRun {
 
   // `filter` picks the agents to restore; `wanted` names the one asked for
   // (empty: all of them).
-  static Expected<void, RestoreError> run(const Stage& stage, const SnapshotVolume& volume,
+  static Expected<RestoreReport, RestoreError> run(const Stage& stage, const SnapshotVolume& volume,
                                          const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                          const QString& wanted, std::shared_ptr<const AgentRegistry> registry,
                                          qint64* archiveSize);
@@ -327,7 +368,7 @@ class RestoreRun {
   // What one snapshot's restore ended with; `damaged` when its archive is
   // not the one its manifest records (the next snapshot is tried then).
   struct Outcome {
-    Expected<void, RestoreError> result;
+    Expected<RestoreReport, RestoreError> result;
     bool damaged = false;
   };
 
@@ -343,10 +384,12 @@ class RestoreRun {
   }
 
   // Unpacks into the staging folder `staging` (open as `stagingFd`), made in
-  // the user's `workFolder`, and puts the agents' files back.
+  // the user's `workFolder`, and puts the agents' files back (`alone`: the
+  // one agent asked for).
   static Outcome work(const Stage& stage, const QString& archive, const QString& expectedSha,
-                      const QList<BackupManifest::AgentBackup>& agents, int stagingFd, const QString& staging,
-                      const QString& workFolder, std::shared_ptr<const AgentRegistry> registry) {
+                      const QList<BackupManifest::AgentBackup>& agents, bool alone, int stagingFd,
+                      const QString& staging, const QString& workFolder,
+                      std::shared_ptr<const AgentRegistry> registry) {
     if (OperationStop::requested()) return {Unexpected(RestoreError::passOn(OperationStop::reason()))};
     const std::optional<qint64> freeBefore = DiskImage::freeBytes(workFolder);
     stage(LocKey::restoreStageExtracting());
@@ -360,9 +403,10 @@ class RestoreRun {
     // unpacked: a file standing there as the archive holds it is left as it
     // stands (only read, to compare), not unpacked and put in its place again.
     QList<Placement> ahead;
+    QList<RestoreGap> gaps;
     bool aheadKnown = true;
-    const StagedTree asRecorded{[](const QString&) { return true; }, [](const QString&) { return QStringList(); }, true};
-    for (const auto& agent : agents) aheadKnown = aheadKnown && placeAgent(agent, asRecorded, registry.get(), ahead);
+    for (const auto& agent : agents)
+      aheadKnown = aheadKnown && placeAgent(agent, asRecorded(), registry.get(), alone, ahead, gaps);
     const QList<std::pair<Placement, bool>> aheadOrdered = orderPlacements(ahead);
     QList<TarUnpacker::Standing> standing = aheadKnown ? standingPlaces(aheadOrdered, top) : QList<TarUnpacker::Standing>();
 
@@ -396,16 +440,19 @@ class RestoreRun {
 
       stage(LocKey::restoreStageSecurityCheck());
       // Everything tar wrote, not only the root that is merged.
-      if (auto valid = RestoreTree::validate(stagingFd, staging, &movable); !valid) return {valid};
+      if (auto valid = RestoreTree::validate(stagingFd, staging, &movable); !valid)
+        return {Unexpected(std::move(valid).error())};
       // A folder whose recorded mode withholds writing from its owner gets it
       // only once it is in place.
       movable = movable && unpacked.folderModes.isEmpty();
 
       const StagedTree unpackedTree{[&](const QString& source) { return sourceExists(topFd.get(), source); },
-                                    [&](const QString& agentId) { return ownEntries(topFd.get(), agentId); }, false};
+                                    [&](const QString& agentId) { return ownEntries(topFd.get(), agentId); }};
       QList<Placement> placements;
+      gaps.clear();
       for (const auto& agent : agents) {
-        if (auto placed = placeAgent(agent, unpackedTree, registry.get(), placements); !placed) return {placed};
+        if (auto placed = placeAgent(agent, unpackedTree, registry.get(), alone, placements, gaps); !placed)
+          return {Unexpected(std::move(placed).error())};
       }
       ordered = orderPlacements(placements);
       // The archive holds other places than its manifest told: what was left
@@ -422,7 +469,7 @@ class RestoreRun {
     QStringList unwritable;
     for (const auto& [placement, last] : ordered) {
       if (auto free = RestoreTree::check(topFd.get(), placement.source, placement.target, &unwritable); !free)
-        return {free};
+        return {Unexpected(std::move(free).error())};
     }
     if (!unwritable.isEmpty()) return {Unexpected(RestoreTree::notWritableError(unwritable))};
 
@@ -435,10 +482,11 @@ class RestoreRun {
           !put) {
         if (put.error().kind == Case::diskFull)
           return {Unexpected(diskFullError(put.error().payload, agents, freeBefore))};
-        return {put};
+        return {Unexpected(std::move(put).error())};
       }
     }
-    return {};
+    logGaps(gaps);
+    return {RestoreReport{gaps}};
   }
 };
 RestoreEngine& RestoreEngine::shared() {
@@ -457,6 +505,13 @@ QStringList RestoreEngine::targetsFor(const QString& agentId, const AgentRegistr
     }
   }
   return BackupCatalog::dataDirectories(agentId);
+}
+
+QList<RestoreGap> RestoreEngine::unplaced(const BackupManifest& manifest, const AgentRegistry* registry) {
+  QList<Placement> placements;
+  QList<RestoreGap> gaps;
+  for (const auto& agent : manifest.agents) static_cast<void>(placeAgent(agent, asRecorded(), registry, false, placements, gaps));
+  return gaps;
 }
 
 bool RestoreEngine::restoreAll(Completion done) {
@@ -516,7 +571,7 @@ QByteArray makeStaging(int workFd) {
 // check and the merges, and the unmount. A snapshot whose archive turns out
 // not to be the one its manifest records is passed over for the next good
 // one.
-Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVolume& volume,
+Expected<RestoreReport, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotVolume& volume,
                                             const std::function<bool(const BackupManifest::AgentBackup&)>& filter,
                                             const QString& wanted, std::shared_ptr<const AgentRegistry> registry,
                                             qint64* archiveSize) {
@@ -538,7 +593,7 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
   const QString workFolder = volume.workFolder();
   // Plain copies a killed backup or restore left behind.
   BackupStaging::removeLeftovers(workFolder);
-  const Expected<void, RestoreError> result = [&]() -> Expected<void, RestoreError> {
+  const Expected<RestoreReport, RestoreError> result = [&]() -> Expected<RestoreReport, RestoreError> {
     QStringList snapshots = volume.listSnapshots();
     QList<SnapshotChoice::Damaged> damaged;
     const UniqueFd workFd(::open(QFile::encodeName(workFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -567,8 +622,8 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
       const UniqueFd stagingFd(::openat(workFd.get(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (const auto info = FileTransfer::entry(archive)) *archiveSize = info->size;
       const Outcome outcome =
-          stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, stagingFd.get(), staging,
-                                 workFolder, registry)
+          stagingFd ? work(stage, archive, choice.manifest->archiveSha256, selected, !wanted.isEmpty(),
+                           stagingFd.get(), staging, workFolder, registry)
                     : Outcome{Unexpected(RestoreError::passOn(staging + QStringLiteral(": 无法打开暂存文件夹")))};
       // The staging folder holds plain copies of the agents' data: one that
       // stays is said, and the next backup or restore clears it.
@@ -592,13 +647,13 @@ Expected<void, RestoreError> RestoreRun::run(const Stage& stage, const SnapshotV
 bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, const QString& wanted,
                                Completion done) {
   if (isRunning()) {
-    done({});
+    done(RestoreReport{});
     return false;
   }
   begin(LocKey::backupStagePreparing());
 
   struct Ended {
-    Expected<void, RestoreError> result;
+    Expected<RestoreReport, RestoreError> result = RestoreReport{};
     qint64 archiveSize = 0;
   };
   // The caller hears the end even when the engine has gone by then; the
@@ -612,7 +667,7 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
         return ended;
       },
       [recorded = volume_.userVolume,
-       finished = whileAlive(this, [this](const Expected<void, RestoreError>& result) { finish(result); }),
+       finished = whileAlive(this, [this](const Expected<RestoreReport, RestoreError>& result) { finish(result); }),
        done = std::move(done)](const Ended& ended) {
         if (ended.result && recorded) NetworkLogger::shared().log(NetworkEventKind::restoreFetch, ended.archiveSize, true);
         finished(ended.result);
@@ -621,7 +676,7 @@ bool RestoreEngine::runRestore(std::function<bool(const BackupManifest::AgentBac
   return true;
 }
 
-void RestoreEngine::finish(const Expected<void, RestoreError>& result) {
+void RestoreEngine::finish(const Expected<RestoreReport, RestoreError>& result) {
   if (result)
     end();
   else
@@ -639,7 +694,7 @@ std::optional<BackupManifest> RestoreEngine::loadManifest() {
   return currentManifest_;
 }
 
-void RestoreEngine::inspect(Completion done) {
+void RestoreEngine::inspect(Inspected done) {
   struct Read {
     Expected<void, RestoreError> result;
     SnapshotChoice choice;

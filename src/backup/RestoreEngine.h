@@ -2,6 +2,7 @@
 
 #include "backup/BackupManifest.h"
 #include "backup/RestoreError.h"
+#include "backup/RestoreReport.h"
 #include "backup/EngineState.h"
 #include "backup/SnapshotVolume.h"
 #include "core/texts/LocKey.h"
@@ -28,7 +29,10 @@ namespace tlr {
 // modification times the archive records (never set-id bits): a folder whose
 // place is free is moved there whole, files into a folder that stands are
 // merged one by one. Nothing outside the staging folder is touched before
-// the checksum and the whole-tree check passed. A run holds the volume's
+// the checksum and the whole-tree check passed. What a restore that goes
+// through cannot put back (a root no place on this machine is named for,
+// one the archive lacks) is in its result (RestoreReport), never only in
+// the log. A run holds the volume's
 // lock (VolumeLock): while a backup, export or import uses the image, it is
 // refused with `busy`.
 //
@@ -40,10 +44,13 @@ class RestoreEngine final : public EngineState {
   Q_OBJECT
 
  public:
-  // Called once on the main thread: success after a complete restore (or a
-  // request refused because a run is under way, which is answered at once,
-  // inside the call), else why it stopped (always after the call returned).
-  using Completion = std::function<void(const Expected<void, RestoreError>&)>;
+  // Called once on the main thread: what a restore that went through left
+  // out (nothing: it is complete; also for a request refused because a run
+  // is under way, which is answered at once, inside the call), else why it
+  // stopped (always after the call returned).
+  using Completion = std::function<void(const Expected<RestoreReport, RestoreError>&)>;
+  // Called once on the main thread when a reading of the snapshot ended.
+  using Inspected = std::function<void(const Expected<void, RestoreError>&)>;
 
   static constexpr const char* kStagingDirName = ".tollamere-restore-tmp";
 
@@ -67,7 +74,7 @@ class RestoreEngine final : public EngineState {
   // it does. `done` is called on the main thread with why it could not
   // (success when the reading went through, also when there is no image or
   // no snapshot: `currentManifest` is empty then).
-  void inspect(Completion done);
+  void inspect(Inspected done);
 
   // The loaded registry; set once at start-up.
   void setRegistry(std::shared_ptr<const AgentRegistry> registry) { registry_ = std::move(registry); }
@@ -82,6 +89,12 @@ class RestoreEngine final : public EngineState {
   // `includePaths` when it has them, else the catalog's folders of the id.
   static QStringList targetsFor(const QString& agentId, const AgentRegistry* registry);
 
+  // What a restore of every agent of `manifest` would leave out on this
+  // machine for want of a place (RestoreGap::Reason::noPlace, outsideHome),
+  // decided as a restore decides it. May read the disk (the registry's
+  // discovery): never on the main thread.
+  static QList<RestoreGap> unplaced(const BackupManifest& manifest, const AgentRegistry* registry);
+
  Q_SIGNALS:
   void currentManifestChanged();
 
@@ -90,7 +103,7 @@ class RestoreEngine final : public EngineState {
   // `wanted`: the agent asked for, or empty for all.
   bool runRestore(std::function<bool(const BackupManifest::AgentBackup&)> filter, const QString& wanted,
                   Completion done);
-  void finish(const Expected<void, RestoreError>& result);
+  void finish(const Expected<RestoreReport, RestoreError>& result);
 
   SnapshotVolume volume_;
   std::shared_ptr<const AgentRegistry> registry_;

@@ -72,6 +72,11 @@ Unexpected<RestoreError> folderWhereFileGoes(const QString& path) {
 Unexpected<RestoreError> notWritable(const QStringList& places) {
   return Unexpected(RestoreTree::notWritableError(places));
 }
+// A folder of the unpacked snapshot that could not be opened or listed (for
+// its place `shown`), with the system's reason.
+Unexpected<RestoreError> unreadable(const QString& shown) {
+  return Unexpected(RestoreError::of(Case::copyFailed, shown + QStringLiteral(": ") + errnoText(errno)));
+}
 Unexpected<RestoreError> fileWhereFolderGoes(const QString& path) {
   return Unexpected(RestoreError::of(Case::fileInTheWay, path));
 }
@@ -234,7 +239,8 @@ class Merge {
   // `targetFd` (`shown`). `placed` counts what was put below it.
   Expected<void, RestoreError> contents(int sourceFd, int targetFd, const QString& shown, qint64* placed) {
     Listing listing(UniqueFd(::openat(sourceFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-    if (!listing.ok()) return {};
+    // What cannot be read cannot be put back: said, never skipped.
+    if (!listing.ok()) return unreadable(shown);
     while (const char* name = listing.next()) {
       struct stat st{};
       if (::fstatat(listing.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
@@ -297,7 +303,7 @@ class Merge {
     Expected<void, RestoreError> filled;
     {
       UniqueFd from = openFolderAt(sourceFd, name), to = openFolderAt(targetFd, targetName.constData());
-      if (from && to) filled = contents(from.get(), to.get(), shown, &inside);
+      filled = from && to ? contents(from.get(), to.get(), shown, &inside) : unreadable(shown);
     }
     const unsigned mode = folderModes_ ? folderModes_->value(st.st_ino, st.st_mode & 0777) : st.st_mode & 0777;
     ::fchmodat(targetFd, targetName.constData(), mode & 0777, 0);
@@ -448,7 +454,7 @@ Expected<void, RestoreError> RestoreTree::restore(int baseFd, const QString& sou
     return notWritable({target + QStringLiteral(": ") + errnoText(into.error())});
   }
   const UniqueFd sourceFolder = openFolderAt(from.parent.get(), from.name.constData());
-  if (!sourceFolder) return {};
+  if (!sourceFolder) return unreadable(target);
   qint64 placed = 0;
   return merge.contents(sourceFolder.get(), into.fd(), target, &placed);
 }

@@ -3,10 +3,12 @@
 #include "backup/RestoreEngine.h"
 #include "backup/VolumeLock.h"
 #include "presentation/BackupTexts.h"
+#include "platform/Log.h"
 #include "platform/OffMain.h"
 
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 
 namespace tlr {
@@ -60,7 +62,26 @@ bool RestoreSession::canRestoreAll() const { return canRestoreAgent() && !manife
 
 QString RestoreSession::successText() const {
   if (!restoredName_) return {};
+  if (!leftOut_.isEmpty()) {
+    const qsizetype count = leftOut_.size();
+    return text(restoredAll_ ? LocKey::restoreRestoredAllPartly(count)
+                             : LocKey::restoreRestoredOnePartly(count, *restoredName_));
+  }
   return text(restoredAll_ ? LocKey::restoreRestoredAll() : LocKey::restoreRestoredOne(*restoredName_));
+}
+
+QString RestoreSession::pathOf(const RestoreGap& gap) { return oneLine(gap.shownPath()); }
+
+LocKey RestoreSession::leftOutLine(const RestoreGap& gap, const QString& path) const {
+  const QString agent = agentName(gap.agentId).value_or(gap.agentId);
+  switch (gap.reason) {
+    case RestoreGap::Reason::noPlace: return LocKey::restoreLeftOutNoPlace(agent, path);
+    case RestoreGap::Reason::outsideHome: return LocKey::restoreLeftOutOutsideHome(agent, path);
+    case RestoreGap::Reason::notInArchive:
+      return gap.root.isEmpty() ? LocKey::restoreLeftOutAgentNotInArchive(agent)
+                                : LocKey::restoreLeftOutNotInArchive(agent, path);
+  }
+  return LocKey::restoreLeftOutNoPlace(agent, path);
 }
 
 void RestoreSession::load() {
@@ -110,24 +131,31 @@ void RestoreSession::run(const std::optional<QString>& agentId) {
   // other answer comes later and is shown, a failure as well as a success.
   auto inCall = std::make_shared<bool>(true);
   auto done = [show = whileAlive(this,
-                                 [this, all = !agentId, name](const Expected<void, RestoreError>& restored) {
+                                 [this, all = !agentId, name](const Expected<RestoreReport, RestoreError>& restored) {
                                    if (!restored) {
                                      failure_ = restored.error().message();
                                    } else {
                                      restoredAll_ = all;
                                      restoredName_ = name;
+                                     leftOut_ = restored.value().leftOut;
                                    }
                                    Q_EMIT changed();
                                  }),
-               announce, ids, inCall](const Expected<void, RestoreError>& restored) {
+               announce, ids, inCall](const Expected<RestoreReport, RestoreError>& restored) {
     if (*inCall && restored) return;
     if (restored && announce) {
-      for (const QString& id : ids) announce(id);
+      // Not an agent of which nothing came back.
+      for (const QString& id : ids) {
+        const bool nothing = std::any_of(restored.value().leftOut.cbegin(), restored.value().leftOut.cend(),
+                                         [&](const RestoreGap& gap) { return gap.agentId == id && gap.root.isEmpty(); });
+        if (!nothing) announce(id);
+      }
     }
     show(restored);
   };
   failure_.reset();
   restoredName_.reset();
+  leftOut_.clear();
   // A refused request has been answered inside the call (see above).
   if (agentId) {
     static_cast<void>(engine_.restoreAgent(*agentId, std::move(done)));

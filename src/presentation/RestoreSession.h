@@ -2,6 +2,8 @@
 
 #include "backup/BackupManifest.h"
 #include "backup/EngineMessage.h"
+#include "backup/RestoreReport.h"
+#include "core/texts/LocKey.h"
 
 #include <QObject>
 #include <QString>
@@ -17,7 +19,9 @@ class RestoreEngine;
 // a restore would use (the newest that checks out, its machine and agents),
 // whether a newer one was passed over as damaged, the restore of every agent
 // or of one through the engine, and its outcome: the failure, or the
-// success line "✓ Restored <agent>" / all, in the interface language.
+// success line "✓ Restored <agent>" / all, in the interface language; a
+// restore that left parts of the backup out is no plain success: it says
+// how many, and lists them.
 // Nothing is offered while another backup, restore, export or import of
 // this process uses the volume.
 //
@@ -60,9 +64,17 @@ class RestoreSession final : public QObject {
   // Whether a restore of one agent, or of all of them, is offered.
   bool canRestoreAgent() const;
   bool canRestoreAll() const;
-  // The last restore's failure, or its success line (empty when none).
+  // The last restore's failure, or its success line (empty when none): "✓
+  // Restored …" when it was complete, else "Restored … except N parts…".
   const std::optional<EngineMessage>& failure() const { return failure_; }
   QString successText() const;
+  // What the last restore that went through left out (see RestoreReport).
+  const QList<RestoreGap>& leftOut() const { return leftOut_; }
+  // The line saying one of them: the agent's name, `path` (the gap's
+  // shownPath(), as the window fits it) and why.
+  LocKey leftOutLine(const RestoreGap& gap, const QString& path) const;
+  // A gap's shownPath() on one line (a line break in a name shown as "\n").
+  static QString pathOf(const RestoreGap& gap);
 
   // Reads the snapshot a restore would use again (off the main thread; a
   // volume that is set up but not attached is attached for that moment,
@@ -88,6 +100,7 @@ class RestoreSession final : public QObject {
   // The agent the last restore brought back, or all of them.
   std::optional<QString> restoredName_;
   bool restoredAll_ = false;
+  QList<RestoreGap> leftOut_;
 };
 
 }  // namespace tlr

@@ -40,12 +40,13 @@ BackupEngine::Result backUp(BackupEngine& engine, const QList<AgentEntry>& agent
   return future.get();
 }
 
-Expected<void, RestoreError> restoreAgent(RestoreEngine& engine, const QString& id) {
-  std::promise<Expected<void, RestoreError>> promise;
+Expected<RestoreReport, RestoreError> restoreAgent(RestoreEngine& engine, const QString& id) {
+  std::promise<Expected<RestoreReport, RestoreError>> promise;
   auto future = promise.get_future();
   const bool queued = runOnMainAndWait([&] {
     // The self-test's own engine runs nothing else: never refused.
-    static_cast<void>(engine.restoreAgent(id, [&promise](const Expected<void, RestoreError>& r) { promise.set_value(r); }));
+    static_cast<void>(engine.restoreAgent(
+        id, [&promise](const Expected<RestoreReport, RestoreError>& r) { promise.set_value(r); }));
   });
   if (!queued) return Unexpected(RestoreError::passOn(QStringLiteral("engine 已释放")));
   return future.get();
@@ -124,6 +125,21 @@ bool backupStep(VerificationReport& report, BackupEngine& engine, const QList<Ag
   return true;
 }
 
+// What a restore left out, or would leave out, each a failed step: the
+// restore sheet calls such a restore incomplete too.
+void restoreGapSteps(VerificationReport& report, const QList<RestoreGap>& gaps) {
+  for (const RestoreGap& gap : gaps) {
+    QString why;
+    switch (gap.reason) {
+      case RestoreGap::Reason::noPlace: why = QStringLiteral("no place for it on this machine"); break;
+      case RestoreGap::Reason::outsideHome: why = QStringLiteral("backed up from outside the home folder"); break;
+      case RestoreGap::Reason::notInArchive: why = QStringLiteral("missing from the archive"); break;
+    }
+    const QString what = gap.shownPath().isEmpty() ? gap.agentId : gap.agentId + QStringLiteral(": ") + gap.shownPath();
+    report.fail(QStringLiteral("restore incomplete"), what + QStringLiteral(": ") + why);
+  }
+}
+
 // A scratch image for the mode's test steps; nothing when it cannot be made
 // (the report says why).
 std::shared_ptr<ScratchVolume> scratchVolume(VerificationReport& report) {
@@ -134,22 +150,24 @@ std::shared_ptr<ScratchVolume> scratchVolume(VerificationReport& report) {
 }
 
 // The newest snapshot of the mounted `volume` that checks out, its manifest
-// read back and its archive checked against it; each as a step.
-void verifyNewestSnapshot(VerificationReport& report, const SnapshotVolume& volume) {
+// read back and its archive checked against it; each as a step. Its
+// manifest, when it was found.
+std::optional<BackupManifest> verifyNewestSnapshot(VerificationReport& report, const SnapshotVolume& volume) {
   const SnapshotChoice choice = SnapshotChoice::choose(volume.listSnapshots());
   QStringList damaged;
   for (const SnapshotChoice::Damaged& d : choice.damaged) damaged << QFileInfo(d.folder).fileName() + ": " + d.reason;
   if (!damaged.isEmpty()) report.fail(QStringLiteral("newer snapshots intact"), damaged.join(QStringLiteral("; ")));
   if (!report.step(QStringLiteral("newest snapshot"), choice.found() || !choice.damaged.isEmpty(),
                    QStringLiteral("iCloud 里没找到备份。请先创建一份备份。")))
-    return;
-  if (!report.step(QStringLiteral("manifest read"), choice.found(), QStringLiteral("备份元数据损坏"))) return;
+    return std::nullopt;
+  if (!report.step(QStringLiteral("manifest read"), choice.found(), QStringLiteral("备份元数据损坏"))) return std::nullopt;
   const auto digest = BackupManifest::digestOfFile(choice.folder + "/backup.tar.gz");
   const bool same = digest && digest.value().sha256 == choice.manifest->archiveSha256 &&
                     digest.value().size == choice.manifest->totalBytes;
   report.step(QStringLiteral("archive SHA-256 matches the manifest"), same,
               digest ? QStringLiteral("备份完整性校验失败（archive 内容与 manifest 记录不符）")
                      : digest.error().description);
+  return choice.manifest;
 }
 
 struct Fixture {
@@ -213,12 +231,14 @@ VerificationResult BackupSelfTest::run() {
 
   {
     const auto restoreEngine = engineOn<RestoreEngine>(volume);
-    if (const auto restored = restoreAgent(*restoreEngine, id); !restored) {
+    const auto restored = restoreAgent(*restoreEngine, id);
+    if (!restored) {
       report.fail(QStringLiteral("restore"), restored.error().description());
       return cleanUp();
     }
+    report.pass(QStringLiteral("restore"));
+    restoreGapSteps(report, restored.value().leftOut);
   }
-  report.pass(QStringLiteral("restore"));
   QStringList differing;
   for (auto it = fixture.files.cbegin(); it != fixture.files.cend(); ++it) {
     QFile file(fixture.folder + "/" + it.key());
@@ -271,7 +291,7 @@ VerificationResult E2ETest::run() {
       const Expected<void, BackupVolumeError> mounted = volume.mountInteractive(LocKey::empty());
       if (report.step(QStringLiteral("mount"), mounted.ok(),
                       mounted ? QString() : mounted.error().localizedDescription())) {
-        verifyNewestSnapshot(report, volume);
+        static_cast<void>(verifyNewestSnapshot(report, volume));
         static_cast<void>(volume.unmount());
       }
     }
@@ -322,8 +342,17 @@ VerificationResult RestoreVerify::run() {
       return finish(report);
     mountedHere = true;
   }
-  verifyNewestSnapshot(report, SnapshotVolume::standard());
+  const std::optional<BackupManifest> newestManifest = verifyNewestSnapshot(report, SnapshotVolume::standard());
   if (mountedHere) BackupVolume::unmount();
+  // Where each root of the newest good snapshot would go back on this
+  // machine, as a restore decides it (the registry's places, else where the
+  // backup found it): one without a place fails, as the restore sheet would
+  // say after restoring.
+  if (newestManifest) {
+    const auto loaded = RegistryLoader::load();
+    const auto* registry = std::get_if<std::shared_ptr<const AgentRegistry>>(&loaded);
+    restoreGapSteps(report, RestoreEngine::unplaced(*newestManifest, registry ? registry->get() : nullptr));
+  }
   return finish(report);
 }
 

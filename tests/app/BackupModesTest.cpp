@@ -19,6 +19,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -279,6 +280,36 @@ TEST_F(BackupModes, ABackupTheSheetCallsIncompleteFailsTheMode) {
   EXPECT_TRUE(app.stdErr().contains("\n✗ backup incomplete: changed while read twice, stored as read: 1 file: "
                                     "~/changing\nFAIL\n"))
       << app.stdErr().toStdString();
+}
+
+// The same for a restore: a part of the newest backup that a restore would
+// leave out (a folder backed up from outside the home folder that this
+// computer's agent list no longer names) fails the restore check, as the
+// restore sheet calls such a restore incomplete; named again, it passes.
+TEST_F(BackupModes, ARestoreTheSheetCallsIncompleteFailsTheMode) {
+  QString out;
+  ASSERT_EQ(tool({"create", kPassword}, &out), 0) << out.toStdString();
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(elsewhere.isValid());
+  const QString outside = elsewhere.path() + "/data";
+  writeBytes(outside + "/state.json", "outside");
+  AppSandbox& wider = sandbox("{\"schemaVersion\":1,\"updatedAt\":\"2026-01-01\",\"agents\":[" +
+                              agentJson("alpha", {"~/.alpha", outside}) + "]}");
+  const auto run = [&](AppSandbox& sandbox, const char* variable, QString* report) {
+    AppProcess& app = process(sandbox);
+    app.setEnv(QString::fromLatin1(variable), QStringLiteral("1"));
+    if (!app.start() || !app.waitForExit(120s)) return -1;
+    *report = app.stdErr();
+    return app.exitCode();
+  };
+  QString report;
+  ASSERT_EQ(run(wider, "TLR_BACKUP_REGISTRY", &report), 0) << report.toStdString();
+  EXPECT_EQ(mode("TLR_RESTORE_VERIFY", &report), 1) << report.toStdString();
+  EXPECT_TRUE(report.endsWith("\n✓ archive SHA-256 matches the manifest\n✗ restore incomplete: alpha: " + outside +
+                              ": backed up from outside the home folder\nFAIL\n"))
+      << report.toStdString();
+  EXPECT_EQ(run(wider, "TLR_RESTORE_VERIFY", &report), 0) << report.toStdString();
+  EXPECT_FALSE(tlr::BackupVolume::isMounted());
 }
 
 // Without fusermount3 (or fusermount) nothing could be detached again: the

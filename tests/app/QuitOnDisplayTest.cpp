@@ -67,8 +67,8 @@ class QuitOnDisplay : public AppFixture {
     return static_cast<pid_t>(readFile(pidFile).trimmed().toInt());
   }
   // Quits through `quit` (after `prepare`, which the 2 s do not count) and
-  // expects the process gone within 2 s, the doctor with it, and a new start
-  // to take the lock and show its window.
+  // expects the process gone within 2 s (kQuitWithin), the doctor with it,
+  // and a new start to take the lock and show its window.
   void expectQuickQuit(AppProcess& app, const std::function<void()>& prepare, const std::function<void()>& quit,
                        const char* how) {
     const pid_t doctor = openSheetUntilTheDoctorRuns(app);
@@ -84,7 +84,7 @@ class QuitOnDisplay : public AppFixture {
     QElapsedTimer clock;
     clock.start();
     quit();
-    EXPECT_TRUE(app.waitForExit(2s)) << how << ": still running after " << clock.elapsed() << " ms\n"
+    EXPECT_TRUE(app.waitForExit(kQuitWithin)) << how << ": still running after " << clock.elapsed() << " ms\n"
                                      << app.stdOut().toStdString();
     if (app.isRunning()) return;
     EXPECT_EQ(app.exitCode(), 0) << how;
@@ -136,7 +136,7 @@ TEST_F(QuitOnDisplay, ADoctorThatKillsItsKeeperFailsAndLeavesNothingRunning) {
   EXPECT_TRUE(ended) << "what the doctor left outlived it";
   if (!ended) ::kill(left, SIGKILL);
   ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
-  EXPECT_TRUE(app.waitForExit(2s));
+  EXPECT_TRUE(app.waitForExit(kQuitWithin));
 }
 
 TEST_F(QuitOnDisplay, CtrlQOnTheAgentSheetWithADoctorCommandInFlightEndsWithinTwoSeconds) {

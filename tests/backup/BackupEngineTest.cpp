@@ -400,6 +400,18 @@ TEST_F(BackupEngineTest, NoSnapshotIsKeptWhenTheVolumeFailsTheWrite) {
          };
        },
        failed + QString::fromLocal8Bit(std::strerror(EIO))},
+      // Flushed together with the archive.
+      {"manifest not flushed",
+       [](SnapshotVolume& v) {
+         v.syncFile = [](int fd) {
+           if (QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))).fileName() == "manifest.json") {
+             errno = ENOSPC;
+             return -1;
+           }
+           return ::fsync(fd);
+         };
+       },
+       "/manifest.json: " + noSpace},
       {"folder not flushed", [&](SnapshotVolume& v) { v.syncFile = failingFolderFlush(1); }, ": " + noSpace},
       // Its name never reached the disk: a crash now would leave no snapshot.
       {"name not flushed", [&](SnapshotVolume& v) { v.syncFile = failingFolderFlush(2); },
@@ -475,6 +487,45 @@ TEST_F(BackupEngineTest, ALargeArchiveIsFlushedAsItIsWritten) {
   ASSERT_GE(sizes->size(), 2u);
   EXPECT_LT(sizes->front(), sizes->back()) << "a flush while it was written";
   EXPECT_EQ(sizes->back(), result.value().totalBytes);
+}
+
+// The archive and the manifest go to the disk together; the snapshot takes
+// its name only once both are there, whichever comes last.
+TEST_F(BackupEngineTest, ASnapshotIsNamedOnlyOnceItsArchiveAndManifestAreOnTheDisk) {
+  writeFile(home.path() + "/.alpha/a", "a");
+  struct Flushes {
+    std::mutex mutex;
+    std::condition_variable changed;
+    QStringList done;
+  };
+  auto flushes = std::make_shared<Flushes>();
+  SnapshotVolume recording = volume.access();
+  recording.syncFile = [flushes](int fd) {
+    const QString name = QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))).fileName();
+    if (name == "backup.tar.gz") {
+      // The archive's flush ends after the manifest's (at most a while after
+      // it began, should the manifest's never come first).
+      std::unique_lock lock(flushes->mutex);
+      flushes->changed.wait_for(lock, std::chrono::seconds(5), [&] { return flushes->done.contains("manifest.json"); });
+    }
+    const int result = ::fsync(fd);
+    std::lock_guard lock(flushes->mutex);
+    flushes->done << name;
+    flushes->changed.notify_all();
+    return result;
+  };
+  QStringList flushedWhenNamed;
+  recording.timestampLabel = [flushes, &flushedWhenNamed, label = recording.timestampLabel](const QDateTime& date) {
+    std::lock_guard lock(flushes->mutex);
+    flushedWhenNamed = flushes->done;
+    return label(date);
+  };
+  BackupEngine engine(recording);
+  const auto result = runAndWait(engine, {agent("alpha", {"~/.alpha"})});
+  ASSERT_TRUE(result.ok()) << result.error().description().toStdString();
+  EXPECT_TRUE(flushedWhenNamed.contains("backup.tar.gz")) << flushedWhenNamed.join(' ').toStdString();
+  EXPECT_TRUE(flushedWhenNamed.contains("manifest.json")) << flushedWhenNamed.join(' ').toStdString();
+  EXPECT_EQ(entries(volume.snapshots()).size(), 1);
 }
 
 TEST_F(BackupEngineTest, ASnapshotBeingWrittenThatIsSwappedForALinkIsNeverWrittenThroughNorKept) {

@@ -1,16 +1,19 @@
 #include "backup/BackupStaging.h"
 
+#include "platform/FileOps.h"
 #include "platform/TarWriter.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,6 +162,9 @@ TEST(BackupStaging, StoresRegularFilesOfFolderRootsByteForByteAndSaysWhatItLeftO
   ::stat(native(agentDir + "/.agent/tasks/t.json").constData(), &timed);
   EXPECT_EQ(timed.st_mtim.tv_sec, 1700000000);
   EXPECT_EQ(timed.st_mtim.tv_nsec, 123456789);
+  // Byte for byte: the temporary folder's own removal cannot name the names
+  // that are no valid UTF-8.
+  EXPECT_TRUE(FileOps::removeItem(dir.path()).ok());
 }
 
 TEST(BackupStaging, AFileRootAndALinkToAFileAreStoredAsFiles) {
@@ -169,16 +175,23 @@ TEST(BackupStaging, AFileRootAndALinkToAFileAreStoredAsFiles) {
   QFile::link(dir.path() + "/nowhere", dir.path() + "/home/dangling");
 
   // A file whose content is shorter than its size at every reading (as the
-  // kernel's files are): read again once, then named as changed.
+  // kernel's files are): read again once, then named as changed. The same
+  // for the files of a folder, which are read on other threads than the
+  // walk's.
   const QString changing = "/sys/kernel/uevent_seqnum";
+  const QString changingFolder = "/sys/kernel/reboot";
+  const QStringList changingFiles = QDir(changingFolder).entryList(QDir::Files, QDir::NoSort);
   Staged staging(dir.path());
   const StagedSnapshot snapshot = staging.stage(
       {{"a", {dir.path() + "/home/.agentrc", dir.path() + "/home/settings.json", dir.path() + "/home/dangling"}, {}},
-       {"b", {changing}, {}}});
+       {"b", {changing}, {}},
+       {"c", {changingFolder}, {}}});
   const StagedAgent& staged = snapshot.agents.value(0);
   if (QFileInfo::exists(changing)) {
-    EXPECT_EQ(snapshot.changed.examples, QStringList{changing});
+    EXPECT_EQ(snapshot.changed.examples.value(0), changing);
   }
+  EXPECT_EQ(snapshot.changed.count, (QFileInfo::exists(changing) ? 1 : 0) + changingFiles.size());
+  EXPECT_EQ(snapshot.agents.value(2).fileCount, changingFiles.size());
   EXPECT_EQ(staged.files.toStringList(), (QStringList{".agentrc", "settings.json"}));
   EXPECT_EQ(staged.fileCount, 2);
   EXPECT_EQ(staged.totalBytes, 2 + 7);
@@ -187,6 +200,7 @@ TEST(BackupStaging, AFileRootAndALinkToAFileAreStoredAsFiles) {
   if (QFileInfo::exists(changing)) {
     EXPECT_EQ(listing.count("b/uevent_seqnum"), 2) << "read twice";
   }
+  for (const QString& name : changingFiles) EXPECT_EQ(listing.count("c/reboot/" + name + "\n"), 2) << "read twice";
   EXPECT_TRUE(listing.contains("a/settings.json")) << listing.toStdString();
   EXPECT_FALSE(listing.contains(" -> ")) << listing.toStdString();
   EXPECT_EQ(readBytes(agentDir + "/settings.json"), "{\"k\":1}");
@@ -282,4 +296,79 @@ TEST(BackupStaging, StoredFoldersKeepTheirSourcesPermissionBits) {
   EXPECT_EQ(modeOf(agentDir + "/data/private"), 0700u);
   EXPECT_EQ(modeOf(agentDir + "/data/shared"), 0755u);
   EXPECT_EQ(modeOf(agentDir + "/data/readonly"), 0555u);
+}
+
+// A folder of many files, small ones (read ahead, in batches, up to what may
+// be held at once), large ones, one with holes, second names, a FIFO, an
+// excluded and an unreadable one among them: each comes back byte for byte,
+// in the order the folder lists them, and what was left out is said.
+TEST(BackupStaging, AFolderOfManyFilesComesBackWholeInTheOrderItIsListed) {
+  QTemporaryDir dir;
+  const QString data = dir.path() + "/home/.agent";
+  const QString many = data + "/many";
+  QHash<QString, QByteArray> contents;
+  for (int i = 0; i < 300; ++i) {
+    QByteArray bytes = QByteArray::number(i) + ':';
+    while (bytes.size() < (i * 37) % 3000) bytes += QByteArray::number(i * 7919);
+    if (i % 50 == 0) bytes.clear();
+    contents.insert(QStringLiteral("f%1.json").arg(i), bytes);
+  }
+  // 1 MiB each: more than may be read ahead at once.
+  for (int i = 0; i < 20; ++i) contents.insert(QStringLiteral("big%1.bin").arg(i), QByteArray(1 << 20, char('a' + i)));
+  contents.insert("larger.bin", QByteArray((1 << 20) + 1, 'L'));
+  for (auto it = contents.cbegin(); it != contents.cend(); ++it) writeBytes(many + "/" + it.key(), it.value());
+  // Holes, then data at the end.
+  {
+    QFile sparse(many + "/sparse.img");
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(sparse.seek(3 << 20));
+    sparse.write("tail");
+    contents.insert("sparse.img", QByteArray(3 << 20, '\0') + "tail");
+  }
+  for (int i = 0; i < 300; i += 30) {
+    const QString second = QStringLiteral("link%1.json").arg(i);
+    ASSERT_EQ(::link(native(many + QStringLiteral("/f%1.json").arg(i)).constData(), native(many + "/" + second).constData()), 0);
+    contents.insert(second, contents.value(QStringLiteral("f%1.json").arg(i)));
+  }
+  ASSERT_EQ(::mkfifo(native(many + "/pipe").constData(), 0600), 0);
+  writeBytes(many + "/left.log", "excluded");
+  writeBytes(many + "/secret.json", "unreadable");
+  ::chmod(native(many + "/secret.json").constData(), 0);
+
+  Staged staging(dir.path());
+  const StagedSnapshot snapshot = [&] {
+    tlr::test::AsOrdinaryUser ordinary;
+    return staging.stage({{"agent", {data}, {"*.log"}}});
+  }();
+  const StagedAgent& staged = snapshot.agents.value(0);
+  EXPECT_EQ(staged.fileCount, contents.size());
+  EXPECT_TRUE(snapshot.changed.isEmpty());
+  EXPECT_EQ(snapshot.unreadable.examples, QStringList{many + "/secret.json"});
+  EXPECT_EQ(snapshot.notRegular.examples, QStringList{many + "/pipe"});
+
+  const QString out = staging.unpack() + "/agent/.agent/many";
+  // The members in the order the folder lists its entries.
+  QStringList listed;
+  if (DIR* folder = ::opendir(native(many).constData())) {
+    while (const dirent* entry = ::readdir(folder)) {
+      const QString name = QFile::decodeName(entry->d_name);
+      if (contents.contains(name)) listed << name;
+    }
+    ::closedir(folder);
+  }
+  QStringList members;
+  for (const QString& line : staging.verboseListing().split('\n')) {
+    const qsizetype at = line.indexOf("/many/");
+    if (at >= 0 && at + 6 < line.size()) members << line.mid(at + 6).section(' ', 0, 0);
+  }
+  EXPECT_EQ(members.join(' ').toStdString(), listed.join(' ').toStdString());
+
+  for (auto it = contents.cbegin(); it != contents.cend(); ++it)
+    EXPECT_EQ(readBytes(out + "/" + it.key()), it.value()) << it.key().toStdString();
+  struct stat first{}, second{};
+  ::stat(native(out + "/f30.json").constData(), &first);
+  ::stat(native(out + "/link30.json").constData(), &second);
+  EXPECT_EQ(first.st_ino, second.st_ino) << "stored once, the second name as a link";
+  EXPECT_FALSE(QFileInfo::exists(out + "/secret.json"));
+  EXPECT_FALSE(QFileInfo::exists(out + "/left.log"));
 }

@@ -32,6 +32,14 @@ using namespace tlr;
 using namespace tlr::test;
 using Case = RestoreError::Case;
 
+namespace tlr {
+// A gap as a failing expectation shows it.
+void PrintTo(const RestoreGap& gap, std::ostream* out) {
+  *out << "{" << static_cast<int>(gap.reason) << ", " << gap.agentId.toStdString() << ", " << gap.root.toStdString()
+       << ", " << gap.place.toStdString() << "}";
+}
+}  // namespace tlr
+
 namespace {
 
 QByteArray agentJson(const QString& id, const QStringList& includePaths) {
@@ -75,13 +83,16 @@ class RestoreEngineTest : public ::testing::Test {
     return QDir(h).entryList({".tollamere-restore-tmp*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
   }
 
-  // Runs a restore to its end; the error it ended with.
-  std::optional<RestoreError> restore(RestoreEngine& engine, const QString& agentId = {}) {
+  // Runs a restore to its end; the error it ended with, else what it left
+  // out in `report`.
+  std::optional<RestoreError> restore(RestoreEngine& engine, const QString& agentId = {},
+                                      RestoreReport* report = nullptr) {
     bool done = false;
     std::optional<RestoreError> error;
-    auto completion = [&](const Expected<void, RestoreError>& restored) {
+    auto completion = [&](const Expected<RestoreReport, RestoreError>& restored) {
       done = true;
       if (!restored) error = restored.error();
+      if (restored && report) *report = restored.value();
     };
     const bool started = agentId.isEmpty() ? engine.restoreAll(completion) : engine.restoreAgent(agentId, completion);
     EXPECT_TRUE(started);
@@ -389,7 +400,11 @@ TEST_F(RestoreEngineTest, ARootFoundByDiscoveryComesBackWhereItWasOnAFreshMachin
   EXPECT_EQ(readAll(h + "/.gone/state.json"), "gone");
 }
 
-TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsNamedInOneLogLine) {
+// A root that has no place on this machine is left out, and the restore
+// says so in its result (and one log line), not only in the log: backed up
+// from outside the home folder, or from a manifest that does not record
+// where it came from.
+TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsInTheResultAndOneLogLine) {
   QTemporaryDir elsewhere;
   writeFile(elsewhere.path() + "/data/state.json", "outside");
   BackupEngine backup(volume.access());
@@ -404,11 +419,38 @@ TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsNamedInOneLogLine) {
 
   RestoreEngine engine(volume.access());
   ::testing::internal::CaptureStdout();
-  const auto error = restore(engine);
+  RestoreReport report;
+  const auto error = restore(engine, {}, &report);
   const std::string out = ::testing::internal::GetCapturedStdout();
   ASSERT_FALSE(error.has_value());
   EXPECT_NE(out.find("[Restore] eps 未恢复（找不到原来的位置）：data\n"), std::string::npos) << out;
   EXPECT_EQ(readAll(elsewhere.path() + "/data/state.json"), "changed") << "never written outside the home folder";
+  const QList<RestoreGap> outside{{RestoreGap::Reason::outsideHome, "eps", "data", elsewhere.path() + "/data"}};
+  EXPECT_EQ(report.leftOut, outside);
+  EXPECT_FALSE(report.complete());
+  EXPECT_EQ(RestoreEngine::unplaced(BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value(), nullptr),
+            outside) << "the verification modes look ahead with the same rule";
+
+  // A manifest of an earlier version, which records no places.
+  auto manifest = BackupManifest::decode(readAll(newestSnapshot() + "/manifest.json")).value();
+  for (auto& agent : manifest.agents) agent.roots.reset();
+  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  ASSERT_FALSE(restore(engine, "eps", &report).has_value());
+  EXPECT_EQ(report.leftOut, (QList<RestoreGap>{{RestoreGap::Reason::noPlace, "eps", "data", {}}}));
+
+  // An agent the manifest lists but the archive holds nothing of: restoring
+  // all goes on without it and says so; asked for alone, it fails.
+  BackupManifest::AgentBackup ghost = manifest.agents.first();
+  ghost.id = "ghost";
+  ghost.roots = QList<BackupManifest::AgentBackup::Root>();
+  manifest.agents.append(ghost);
+  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  ASSERT_FALSE(restore(engine, {}, &report).has_value());
+  EXPECT_EQ(report.leftOut, (QList<RestoreGap>{{RestoreGap::Reason::noPlace, "eps", "data", {}},
+                                               {RestoreGap::Reason::notInArchive, "ghost", {}, {}}}));
+  const auto alone = restore(engine, "ghost");
+  ASSERT_TRUE(alone.has_value());
+  EXPECT_EQ(alone->kind, Case::agentNotInBackup);
 }
 
 namespace {
@@ -681,7 +723,7 @@ TEST(RestoreEngineWithoutAnImage, LookingForABackupMakesNothingBesideWhereTheIma
 
   bool done = false;
   std::optional<RestoreError> error;
-  EXPECT_TRUE(engine.restoreAll([&](const Expected<void, RestoreError>& e) {
+  EXPECT_TRUE(engine.restoreAll([&](const Expected<RestoreReport, RestoreError>& e) {
     done = true;
     if (!e) error = e.error();
   }));
@@ -771,10 +813,13 @@ TEST_F(RestoreEngineTest, AnArchiveHoldingOtherPlacesThanItsManifestTellsIsUnpac
   ASSERT_TRUE(QDir().rename(h + "/.alpha", h + "/s/.alpha"));
   RestoreEngine engine(volume.access());
   engine.setRegistry(registry);
-  const auto error = restore(engine, "alpha");
+  RestoreReport report;
+  const auto error = restore(engine, "alpha", &report);
   ASSERT_FALSE(error.has_value()) << error->description().toStdString();
   EXPECT_EQ(readAll(h + "/.alpha/skills/s.md"), "alpha skill");
   EXPECT_EQ(readAll(h + "/s/.alpha/skills/s.md"), "alpha skill") << "what stood elsewhere is left";
+  EXPECT_EQ(report.leftOut, (QList<RestoreGap>{{RestoreGap::Reason::notInArchive, "alpha", ".alpha~2", "~/.alpha"}}))
+      << "the root the archive lacks is said";
   EXPECT_EQ(readAll(h + "/shared/notes.txt"), "shared by two");
   EXPECT_TRUE(stagingLeft().isEmpty());
 }

@@ -68,6 +68,11 @@ inline QString sessionBusUnused(const QString& address) {
 inline const QString hangWatchStarted = QStringLiteral("[HangWatcher] 开始监听 ");
 }  // namespace appLog
 
+// How long the application may take from a quit (Quit, SIGTERM) to its end:
+// 2 s, and in a sanitized build the sanitizer's leak check at the end on
+// top (kSanitizerSlowdown).
+inline constexpr std::chrono::milliseconds kQuitWithin = std::chrono::seconds(2) * kSanitizerSlowdown;
+
 // What the black-box tests of the running application share: a temporary
 // HOME, fakes first on PATH, sandboxed copies of the application, and a
 // ledger of the stand-in agent processes, which outlives the application's

@@ -451,6 +451,16 @@ SilentSocket::~SilentSocket() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+QString processState(pid_t pid) {
+  const QString status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
+  if (status.isEmpty()) return QStringLiteral("pid %1 gone").arg(pid);
+  QStringList said{QStringLiteral("pid %1").arg(pid)};
+  for (const QString& line : status.split('\n'))
+    for (const char* field : {"State:", "TracerPid:", "SigPnd:", "ShdPnd:", "SigBlk:", "SigIgn:"})
+      if (line.startsWith(QLatin1String(field))) said << line.simplified();
+  return said.join(QStringLiteral(", "));
+}
+
 QString readFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};

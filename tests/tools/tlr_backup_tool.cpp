@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         return;
       }
       RestoreEngine::shared().setRegistry(std::get<std::shared_ptr<const AgentRegistry>>(loaded));
-      auto finished = [done](const Expected<void, RestoreError>& restored) {
+      auto finished = [done](const Expected<RestoreReport, RestoreError>& restored) {
         done(restored ? std::nullopt : std::optional<QString>(restored.error().description()));
       };
       // A fresh process runs no other restore: never refused.

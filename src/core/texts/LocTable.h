@@ -837,6 +837,29 @@ TLR_TEXT(restoreRestoredAll, (),
 TLR_TEXT(restoreRestoredOne, (QString agent),
     u"✓ Restored {1}",
     u"✓ 已恢复 {1}")
+// A restore that went through but could not put every part of the backup
+// back: said instead of the success line, the parts listed below it, each
+// with the agent's name, its place and why.
+TLR_COUNTED(restoreRestoredAllPartly, (LocInt count), 1,
+    u"Restored all agents except {1} part of the backup, which did not come back:",
+    u"Restored all agents except {1} parts of the backup, which did not come back:",
+    u"已恢复全部 Agent，但备份中有 {1} 项没有恢复：")
+TLR_COUNTED(restoreRestoredOnePartly, (LocInt count, QString agent), 1,
+    u"Restored {2} except {1} part of the backup, which did not come back:",
+    u"Restored {2} except {1} parts of the backup, which did not come back:",
+    u"已恢复 {2}，但备份中有 {1} 项没有恢复：")
+TLR_TEXT(restoreLeftOutNoPlace, (QString agent, QString path),
+    u"{1}: {2} (nothing on this computer says where it goes back)",
+    u"{1}：{2}（这台电脑上找不到它该放回的位置）")
+TLR_TEXT(restoreLeftOutOutsideHome, (QString agent, QString path),
+    u"{1}: {2} (outside the home folder, and this computer's agent list does not name that place)",
+    u"{1}：{2}（位于主文件夹之外，这台电脑的 Agent 列表也没有列出这个位置）")
+TLR_TEXT(restoreLeftOutNotInArchive, (QString agent, QString path),
+    u"{1}: {2} (listed in the backup, but missing from its archive)",
+    u"{1}：{2}（备份清单里有，但备份文件里没有）")
+TLR_TEXT(restoreLeftOutAgentNotInArchive, (QString agent),
+    u"{1}: nothing of it is in the backup's archive",
+    u"{1}：备份文件里没有它的任何数据")
 TLR_TEXT(restoreConfirmAllTitle, (),
     u"Restore all agents?",
     u"恢复所有 Agent？")

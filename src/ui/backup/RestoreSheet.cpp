@@ -7,6 +7,7 @@
 #include "ui/backup/BackupUiSupport.h"
 #include "ui/kit/Alert.h"
 #include "ui/kit/Controls.h"
+#include "ui/kit/ScrollArea.h"
 #include "ui/kit/Theme.h"
 
 #include <QDialog>
@@ -107,6 +108,17 @@ void RestoreSheet::buildRunSection(QVBoxLayout* column) {
   column->addWidget(stage_);
   outcome_ = new backupui::MessageLine(QStringLiteral("restoreOutcome"), 11.5, settings_, this);
   column->addWidget(outcome_);
+  auto* leftOutBox = new QWidget;
+  leftOutBox->setObjectName(QStringLiteral("restoreLeftOut"));
+  leftOutColumn_ = new QVBoxLayout(leftOutBox);
+  leftOutColumn_->setContentsMargins(0, 0, 0, 0);
+  leftOutColumn_->setSpacing(4);
+  leftOutColumn_->addStretch(1);
+  leftOutArea_ = new ScrollArea(leftOutBox, this);
+  leftOutArea_->setObjectName(QStringLiteral("restoreLeftOutArea"));
+  leftOutArea_->setMaximumHeight(120);
+  leftOutArea_->hide();
+  column->addWidget(leftOutArea_);
   restoreAll_ = new PrimaryButton(QString(), QStringLiteral("arrow.clockwise"), this);
   restoreAll_->setObjectName(QStringLiteral("restoreAll"));
   restoreAll_->setLabelFont(14, QFont::DemiBold);
@@ -225,11 +237,44 @@ void RestoreSheet::refreshState() {
   restoreAll_->setLabel(running ? text(LocKey::restoreBtnInProgress()) : text(LocKey::restoreAllAtOnce()));
   stage_->setPlainText(session.stageText());
   stage_->setVisible(running);
-  if (const QString success = session.successText(); !success.isEmpty())
+  // A restore that left something out is no plain success: its line says
+  // so, in the text colour, over the list of what did not come back.
+  if (const QString success = session.successText(); success.isEmpty())
+    outcome_->showLatestFailure(session.failure());
+  else if (session.leftOut().isEmpty())
     outcome_->showSuccess(success);
   else
-    outcome_->showLatestFailure(session.failure());
+    outcome_->showText(success);
   outcome_->setVisible(!running && !outcome_->isEmpty());
+  refreshLeftOut();
+}
+
+void RestoreSheet::refreshLeftOut() {
+  const QList<RestoreGap> gaps = session_->isRunning() ? QList<RestoreGap>() : session_->leftOut();
+  while (leftOutLines_.size() > gaps.size()) {
+    Label* line = leftOutLines_.takeLast();
+    line->hide();
+    line->deleteLater();
+  }
+  while (leftOutLines_.size() < gaps.size()) {
+    Label* line = makeLabel(leftOutArea_->widget(), QStringLiteral("restoreLeftOut_%1").arg(leftOutLines_.size()), 11.5,
+                            QFont::Normal, TextRole::dim, true);
+    leftOutColumn_->insertWidget(static_cast<int>(leftOutLines_.size()), line);
+    line->show();
+    leftOutLines_ << line;
+  }
+  // A long path is shortened with "…" in its middle (to about half the
+  // sheet's width); the whole line is the tooltip and what a reader hears.
+  constexpr int kLongestShownPath = 240;
+  for (qsizetype i = 0; i < gaps.size(); ++i) {
+    const QString path = RestoreSession::pathOf(gaps[i]);
+    const QString whole = text(session_->leftOutLine(gaps[i], path));
+    const QString shortPath = QFontMetrics(leftOutLines_[i]->font()).elidedText(path, Qt::ElideMiddle, kLongestShownPath);
+    leftOutLines_[i]->setPlainText(text(session_->leftOutLine(gaps[i], shortPath)));
+    leftOutLines_[i]->setToolTip(whole == leftOutLines_[i]->text() ? QString() : whole);
+    leftOutLines_[i]->setAccessibleName(whole);
+  }
+  leftOutArea_->setVisible(!gaps.isEmpty());
 }
 
 void RestoreSheet::confirmThen(const QString& title, const QString& body, const QString& confirmLabel,

@@ -97,6 +97,11 @@ class RestoreSheet final : public backupui::SessionSheet<RestoreSession> {
   PrimaryButton* restoreAll_ = nullptr;
   Label* stage_ = nullptr;
   backupui::MessageLine* outcome_ = nullptr;
+  // What the last restore left out, one line each, in a scrolling column.
+  void refreshLeftOut();
+  ScrollArea* leftOutArea_ = nullptr;
+  QVBoxLayout* leftOutColumn_ = nullptr;
+  QList<Label*> leftOutLines_;
 };
 
 }  // namespace tlr

@@ -20,7 +20,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QScrollArea>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -174,6 +176,61 @@ TEST_F(RestoreSheetTest, RestoreAllShowsTheStagesAndBringsEveryAgentBack) {
   EXPECT_THAT(stages, ::testing::IsSupersetOf({"Verifying backup integrity…", "Extracting…", "Security check…",
                                                "Writing data…"}));
   EXPECT_FALSE(BackupVolume::isMounted());
+}
+
+// A restore that goes through but cannot put a part of the backup back (a
+// folder backed up from outside the home folder that this computer's agent
+// list does not name) is no plain success: the sheet says how many parts did
+// not come back and lists each, its long path shortened with "…", in the
+// window's language.
+TEST_F(RestoreSheetTest, ARestoreThatLeavesAPartOutSaysSoAndListsIt) {
+  LanguageScope english(AppLanguage::en);
+  createImage(QStringLiteral("restore-pw"));
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(elsewhere.isValid());
+  const QString outside = elsewhere.path() + "/" + QString(150, QLatin1Char('x')) + "/data";
+  ASSERT_TRUE(QDir().mkpath(outside));
+  test::writeBytes(outside + "/state.json", "outside");
+  agentWithData("alpha", {{"notes.md", "alpha notes"}});
+  backUp({test::entryFromJson(agentMembers("alpha").replace("[\"~/.alpha\"]", "[\"~/.alpha\", \"" + outside.toUtf8() + "\"]"))});
+  ASSERT_FALSE(HasFatalFailure());
+  engine_.setRegistry(registryOf({"alpha"}));
+  QFile::remove(dataPath("alpha", "notes.md"));
+
+  RestoreSheet* sheet = open();
+  ASSERT_TRUE(waitUntil([&] { return sheet->session().manifest().has_value() && !sheet->session().isLoading(); }, std::chrono::seconds(60)));
+  EXPECT_FALSE(named<QWidget>(sheet, "restoreLeftOutArea")->isVisibleTo(sheet));
+  named<PaintedButton>(sheet, "restoreAll")->click();
+  answer(sheet, true);
+  ASSERT_TRUE(waitUntil([&] { return !restored_.isEmpty() && !engine_.isRunning(); }, std::chrono::seconds(90)));
+  QApplication::processEvents();
+  EXPECT_EQ(test::readFile(dataPath("alpha", "notes.md")), "alpha notes") << "the rest came back";
+  auto* outcome = named<Label>(sheet, "restoreOutcome");
+  EXPECT_EQ(outcome->text(), "Restored all agents except 1 part of the backup, which did not come back:");
+  auto* area = named<QScrollArea>(sheet, "restoreLeftOutArea");
+  ASSERT_NE(area, nullptr);
+  EXPECT_TRUE(area->isVisibleTo(sheet));
+  auto* line = named<Label>(sheet, "restoreLeftOut_0");
+  ASSERT_NE(line, nullptr);
+  EXPECT_TRUE(area->widget()->isAncestorOf(line)) << "the list scrolls";
+  EXPECT_EQ(sheet->findChild<QWidget*>("restoreLeftOut_1"), nullptr);
+  const QString whole =
+      "ALPHA: " + outside + " (outside the home folder, and this computer's agent list does not name that place)";
+  EXPECT_EQ(line->accessibleName(), whole);
+  EXPECT_EQ(line->toolTip(), whole);
+  EXPECT_TRUE(line->text().startsWith("ALPHA: " + elsewhere.path().left(8))) << line->text().toStdString();
+  EXPECT_TRUE(line->text().contains(QStringLiteral("…"))) << line->text().toStdString();
+  EXPECT_TRUE(line->text().endsWith("/data (outside the home folder, and this computer's agent list does not name that place)"));
+  EXPECT_EQ(line->textFormat(), Qt::PlainText);
+  EXPECT_EQ(test::sidewaysScrolling(*sheet), QStringList());
+  test::shoot(sheet, "restore-sheet-left-out");
+  {
+    LanguageScope chinese(AppLanguage::zh);
+    EXPECT_EQ(outcome->text(), "已恢复全部 Agent，但备份中有 1 项没有恢复：");
+    EXPECT_EQ(line->accessibleName(), "ALPHA：" + outside + "（位于主文件夹之外，这台电脑的 Agent 列表也没有列出这个位置）");
+    test::shoot(sheet, "restore-sheet-left-out-zh");
+  }
+  EXPECT_EQ(test::readFile(outside + "/state.json"), "outside");
 }
 
 TEST_F(RestoreSheetTest, ASnapshotFromAnotherMachineCarriesTheCrossDeviceNote) {
