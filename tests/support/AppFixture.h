@@ -64,6 +64,8 @@ inline QString sessionBusSlow(const QString& address) { return QStringLiteral("[
 inline QString sessionBusUnused(const QString& address) {
   return QStringLiteral("[App] 会话总线 ") + address + QStringLiteral(" 5 秒未应答 → 不用它");
 }
+// The display shows the main window (its size follows).
+inline const QString mainWindowOnScreen = QStringLiteral("[Window] 主窗口已在屏幕上");
 // The reports folder is watched from now on (the folder follows).
 inline const QString hangWatchStarted = QStringLiteral("[HangWatcher] 开始监听 ");
 }  // namespace appLog
