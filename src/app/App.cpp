@@ -28,6 +28,7 @@
 #include "platform/OpenFileLimit.h"
 #include "platform/Paths.h"
 #include "platform/QuitDeadline.h"
+#include "platform/SessionBus.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
@@ -262,10 +263,14 @@ int App::main(int argc, char** argv) {
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
     return runVerificationMode(*selected, argc, argv);
 
+  // The session's bus is asked, within a bound, before the toolkit would
+  // wait for it without one (or start a bus of its own).
+  SessionBus sessionBus;
   ApplicationArguments arguments(argc, argv);
   std::optional<Paths::RuntimeFolderForToolkit> runtimeFolder(std::in_place);
   QApplication application(arguments.argc(), arguments.argv());
   runtimeFolder.reset();
+  sessionBus.connectToolkit();
   // Meanwhile the lock, the registry and the model are set up here.
   prepareFontsOffMain();
   std::atexit(endThreadsBeforeStatics);
@@ -273,6 +278,7 @@ int App::main(int argc, char** argv) {
   int status = 0;
   {
     App app;
+    app.sessionBusLine_ = sessionBus.unusedLine();
     // The Dock setting ("TLR.showInDock") is applied here once the windows
     // exist; start-up applies the settings store's reading again later.
     QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
@@ -393,6 +399,7 @@ bool App::isAnotherInstanceRunning() {
       return false;
     case SingleInstanceLock::Outcome::acquired:
       log("[App] ", QStringLiteral("单实例锁已获取 (fd=%1 path=%2)").arg(lock.fd).arg(path));
+      if (sessionBusLine_) log("[App] ", *sessionBusLine_);
       instanceChannel_ = std::make_unique<InstanceChannel>();
       connect(instanceChannel_.get(), &InstanceChannel::messageReceived, this, [this](const QByteArray& message) {
         if (message == InstanceChannel::kBringForward) bringToFront();

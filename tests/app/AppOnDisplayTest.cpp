@@ -4,6 +4,7 @@
 #include "support/AppFixture.h"
 #include "support/XvfbServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QStandardPaths>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <optional>
 
 using namespace tlr::test;
 using namespace std::chrono_literals;
@@ -275,4 +277,59 @@ TEST_F(AppOnDisplay, AWindowWalkEndedByAWindowGoingInBetweenIsWalkedAgain) {
                          "exec '%2' \"$@\"\n")
               .arg(bin.path(), real));
   EXPECT_EQ(x_.visibleWindows(QStringLiteral("Shown window")), QStringList{id});
+}
+
+// The session's bus as a start meets it: none at all (the toolkit would have
+// started one, a fork of the application from a thread of the toolkit's,
+// which once hung a start for good before its first line), and one that
+// takes connections and never answers (the toolkit waited 25 s for it before
+// the start went on, saying nothing). Either way the start goes on without
+// it and says why, and a wait is said before it is waited.
+TEST_F(AppOnDisplay, AStartGoesOnWithoutASessionBusThatIsMissingOrSilentAndSaysWhy) {
+  seedFirstRunKeys();
+  // Takes connections into its queue and never reads them.
+  const QString silentPath = home_.path() + QStringLiteral("/silent-bus");
+  SilentSocket silent(silentPath);
+  ASSERT_TRUE(silent.listening());
+  const QString silentAddress = QStringLiteral("unix:path=") + silentPath;
+  // A runtime folder of this user's without a bus in it.
+  const QString runtime = home_.path() + QStringLiteral("/runtime");
+  ASSERT_TRUE(QDir().mkpath(runtime));
+  ASSERT_TRUE(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+  struct Case {
+    const char* what;
+    std::optional<QString> address;
+    QStringList linesInOrder;
+  };
+  const Case cases[] = {
+      {"no bus", std::nullopt, {appLog::lockTaken, appLog::noSessionBus}},
+      {"a silent bus", silentAddress,
+       {appLog::sessionBusSlow(silentAddress), appLog::sessionBusUnused(silentAddress), appLog::lockTaken}},
+  };
+  AppSandbox& box = sandbox();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AppProcess& app = onDisplay(box);
+    app.setEnv(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    if (c.address)
+      app.setEnv(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), *c.address);
+    else
+      app.unsetEnv(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    ASSERT_TRUE(app.start());
+    const bool said = app.waitForStdout(c.linesInOrder.last(), 60s);
+    EXPECT_TRUE(said) << app.stdOut().toStdString() << app.stdErr().toStdString();
+    if (said) {
+      const QString out = app.stdOut();
+      qsizetype at = 0;
+      for (const QString& line : c.linesInOrder) {
+        const qsizetype found = out.indexOf(line, at);
+        EXPECT_GE(found, 0) << line.toStdString() << " after the lines before it in\n" << out.toStdString();
+        if (found >= 0) at = found + line.size();
+      }
+      // The start went on to its window.
+      EXPECT_TRUE(waitUntil([&] { return !windowsOfSize({680, 560}).isEmpty(); }, 60s)) << app.stdOut().toStdString();
+    }
+    app.stop();
+  }
 }

@@ -31,9 +31,11 @@ class QuitOnDisplay : public AppFixture {
     EXPECT_TRUE(tlr::Defaults::shared().flush());
     const QString name = uniqueAgentName(QStringLiteral("tlr-quit-agent"));
     copyFakeAgent(home_.path() + QStringLiteral("/.local/bin"), name);
-    // The doctor records its pid and then runs for 100 s.
+    // The doctor records the session bus it was given and its pid, and
+    // then runs for 100 s.
     doctor_ = fakeBin_.add(QStringLiteral("fake-doctor"),
-                           QStringLiteral("echo $$ > \"$HOME/doctor.pid.tmp\"\n"
+                           QStringLiteral("echo \"${DBUS_SESSION_BUS_ADDRESS-(unset)}\" > \"$HOME/doctor.bus\"\n"
+                                          "echo $$ > \"$HOME/doctor.pid.tmp\"\n"
                                           "mv \"$HOME/doctor.pid.tmp\" \"$HOME/doctor.pid\"\n"
                                           "exec sleep 100\n"));
     box_ = &sandbox(oneAgentDocument(name, {{QStringLiteral("doctor"),
@@ -72,6 +74,12 @@ class QuitOnDisplay : public AppFixture {
     const pid_t doctor = openSheetUntilTheDoctorRuns(app);
     ASSERT_GT(doctor, 0);
     ASSERT_EQ(::kill(doctor, 0), 0) << "the doctor runs";
+    // What the application gave its toolkit for the session bus is not what
+    // the programs it starts see: they get the session's own.
+    const QString session = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS")
+                                ? qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS")
+                                : QStringLiteral("(unset)");
+    EXPECT_EQ(readFile(home_.path() + QStringLiteral("/doctor.bus")).trimmed().toStdString(), session.toStdString());
     prepare();
     QElapsedTimer clock;
     clock.start();

@@ -140,6 +140,21 @@ inline constexpr int kSanitizerSlowdown =
 // outcome that is absent (a relaunch, a completion) is truly absent.
 void finishOffMainWork(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
+// A listening socket at `path` that takes connections into its queue and
+// never reads or answers them: a service that hangs. Closed when it goes.
+class SilentSocket {
+ public:
+  explicit SilentSocket(const QString& path);
+  ~SilentSocket();
+  SilentSocket(const SilentSocket&) = delete;
+  SilentSocket& operator=(const SilentSocket&) = delete;
+  bool listening() const { return listening_; }
+
+ private:
+  int fd_ = -1;
+  bool listening_ = false;
+};
+
 // What the system says of process `pid`, for a failure's message: its state
 // ("S (sleeping)", "T (stopped)", "Z (zombie)"), its tracer, and the signals
 // pending for it and blocked by it; "gone" once it is reaped.
