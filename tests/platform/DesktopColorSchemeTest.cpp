@@ -109,7 +109,9 @@ TEST(SessionBus, AsksTheSessionsBusWithinTheDeadline) {
     EXPECT_EQ(said, c.patienceSaid);
     EXPECT_EQ(found.reason.isEmpty(), c.state != SessionBus::State::unreachable && c.state != SessionBus::State::unanswered)
         << found.reason.toStdString();
-    if (c.state == SessionBus::State::unanswered) EXPECT_GE(clock.elapsed(), 600);
+    if (c.state == SessionBus::State::unanswered) {
+      EXPECT_GE(clock.elapsed(), 600);
+    }
   }
 }
 
