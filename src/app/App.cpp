@@ -27,6 +27,8 @@
 #include "platform/MemoryArenas.h"
 #include "platform/OpenFileLimit.h"
 #include "platform/Paths.h"
+#include "platform/QuitDeadline.h"
+#include "platform/SessionBus.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
@@ -53,7 +55,6 @@
 #include <atomic>
 #include <optional>
 #include <cstdlib>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -102,12 +103,11 @@ constexpr auto kQuitDeadline = std::chrono::milliseconds(1800);
 // Ends the process at `deadline` unless it has ended by then. The lock and
 // everything else of ours go with it; stores are written as they change.
 void armQuitDeadline(QuitClock::time_point deadline) {
-  std::thread([deadline] {
-    std::this_thread::sleep_until(deadline);
+  QuitDeadline::arm(deadline, [] {
     static const char line[] = "[App] 退出超时 → 立即结束进程\n";
     (void)!::write(STDOUT_FILENO, line, sizeof line - 1);
     ::_exit(0);
-  }).detach();
+  });
 }
 // Set once `main` has its own way to the end, which ends our threads itself.
 std::atomic<bool> mainEnds{false};
@@ -263,10 +263,14 @@ int App::main(int argc, char** argv) {
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
     return runVerificationMode(*selected, argc, argv);
 
+  // The session's bus is asked, within a bound, before the toolkit would
+  // wait for it without one (or start a bus of its own).
+  SessionBus sessionBus;
   ApplicationArguments arguments(argc, argv);
   std::optional<Paths::RuntimeFolderForToolkit> runtimeFolder(std::in_place);
   QApplication application(arguments.argc(), arguments.argv());
   runtimeFolder.reset();
+  sessionBus.connectToolkit();
   // Meanwhile the lock, the registry and the model are set up here.
   prepareFontsOffMain();
   std::atexit(endThreadsBeforeStatics);
@@ -274,6 +278,7 @@ int App::main(int argc, char** argv) {
   int status = 0;
   {
     App app;
+    app.sessionBusLine_ = sessionBus.unusedLine();
     // The Dock setting ("TLR.showInDock") is applied here once the windows
     // exist; start-up applies the settings store's reading again later.
     QTimer::singleShot(0, &app, &App::applicationDidFinishLaunching);
@@ -294,6 +299,9 @@ int App::main(int argc, char** argv) {
   // The watchers' threads ended with the objects that own them.
   if (const QStringList left = BackgroundThreads::stillRunning(std::chrono::milliseconds(200)); !left.isEmpty())
     log("[App] ", QStringLiteral("退出时仍有线程在跑：") + left.join(QStringLiteral(", ")));
+  // A sanitized build checks for leaks here, where the quit's deadline waits
+  // for the check instead of ending the process in the middle of it.
+  QuitDeadline::checkLeaks();
   return status;
 }
 
@@ -391,6 +399,7 @@ bool App::isAnotherInstanceRunning() {
       return false;
     case SingleInstanceLock::Outcome::acquired:
       log("[App] ", QStringLiteral("单实例锁已获取 (fd=%1 path=%2)").arg(lock.fd).arg(path));
+      if (sessionBusLine_) log("[App] ", *sessionBusLine_);
       instanceChannel_ = std::make_unique<InstanceChannel>();
       connect(instanceChannel_.get(), &InstanceChannel::messageReceived, this, [this](const QByteArray& message) {
         if (message == InstanceChannel::kBringForward) bringToFront();

@@ -96,6 +96,8 @@ class App final : public QObject {
   std::unique_ptr<AppWindows> windows_;
   // When the quit began (the event loop ended).
   std::optional<std::chrono::steady_clock::time_point> quitStartedAt_;
+  // Why no session bus is used, said once the lock is ours.
+  std::optional<QString> sessionBusLine_;
 };
 
 }  // namespace tlr

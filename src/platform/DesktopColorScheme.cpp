@@ -1,11 +1,12 @@
 #include "platform/DesktopColorScheme.h"
 
+#include "platform/SessionBus.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
-#include <QFileInfo>
 
 namespace tlr {
 namespace {
@@ -47,11 +48,9 @@ DesktopColorScheme::Preference DesktopColorScheme::fromPortalValue(uint value) {
 }
 
 void DesktopColorScheme::start() {
-  // Only an existing session bus: never have one started on our behalf.
-  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
-      (runtime.isEmpty() || !QFileInfo::exists(QString::fromLocal8Bit(runtime) + QStringLiteral("/bus"))))
-    return;
+  // Only an existing session bus that answers: never have one started on
+  // our behalf.
+  if (!SessionBus::usable()) return;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return;
   // Any sender on the portal's path and interface: the portal answers under

@@ -253,10 +253,15 @@ bool KqueueProcessWatcher::unwatch(pid_t pid) {
   const auto it = registered_.find(pid);
   // Taken by the loop a moment ago: its exit is on its way.
   if (it == registered_.end()) return !isKnownExit(pid);
-  // A process that has already ended is missing from the scan that lets go
-  // of it, possibly before this thread's loop has taken its exit: keep the
-  // watch, so that exit is still reported rather than lost.
-  if (hasExited(it->second.pidFd)) return false;
+  // A process on its way out is missing from the scan that lets go of it,
+  // possibly before this thread's loop has taken its exit, and even before
+  // its pidfd tells: its first thread has ended while the others still end,
+  // or its memory, and with it what a scan knows it by, is gone already.
+  // Keep the watch, so that its exit is still reported rather than lost.
+  // Read before the pidfd is asked: while the pidfd finds the process
+  // running, its number is still its own.
+  const std::optional<ProcStat> stat = readProcStat(pid);
+  if ((stat && isEnding(*stat)) || hasExited(it->second.pidFd)) return false;
   ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, it->second.pidFd, nullptr);
   ::close(it->second.pidFd);
   registered_.erase(it);

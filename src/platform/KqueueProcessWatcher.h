@@ -82,9 +82,10 @@ class KqueueProcessWatcher {
   WatchResult watch(pid_t pid, const QString& agentId);
   static constexpr unsigned kReservedDescriptors = 256;
   // Forgets a live `pid`: its exit will not be reported, and true comes
-  // back. A pid that has already ended stays watched until its exit has gone
-  // out; for it, and for one whose exit is on its way to the main thread,
-  // false comes back: its exit handler still runs.
+  // back. A pid that has ended, or has begun to end (isEnding()), stays
+  // watched until its exit has gone out; for it, and for one whose exit is
+  // on its way to the main thread, false comes back: its exit handler still
+  // runs.
   bool unwatch(pid_t pid);
   bool isWatching(pid_t pid) const;
 

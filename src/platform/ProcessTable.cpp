@@ -18,6 +18,7 @@ namespace tlr {
 namespace {
 
 constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD
+constexpr unsigned long kExitingFlag = 0x00000004;       // PF_EXITING
 // The kernel keeps this many bytes of a command name.
 constexpr qsizetype kCommLength = 15;
 // snapshotReusing() reads every process again at least once in this many calls.
@@ -292,6 +293,10 @@ std::optional<ProcStat> readProcStat(pid_t pid) {
   const ssize_t n = readSmallFile(path, text, sizeof text);
   if (n <= 0) return std::nullopt;
   return parseStat(text, static_cast<size_t>(n));
+}
+
+bool isEnding(const ProcStat& stat) {
+  return stat.state == 'Z' || stat.state == 'X' || stat.state == 'x' || (stat.flags & kExitingFlag);
 }
 
 std::optional<int32_t> readUnreapedExitStatus(pid_t pid) {

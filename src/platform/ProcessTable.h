@@ -58,6 +58,13 @@ struct ProcStat {
 // Nothing when the process is gone or its stat record does not parse.
 std::optional<ProcStat> readProcStat(pid_t pid);
 
+// Whether the process has begun to end: its first thread has ended (a
+// zombie, which snapshots leave out, while its other threads may still run)
+// or it is past the point of no return of its exit, where its memory, and
+// with it its arguments and executable, may already be gone. Either way a
+// snapshot may miss it before its pidfd tells that it has exited.
+bool isEnding(const ProcStat& stat);
+
 // The wait status of a process that has exited but that its parent has not
 // reaped yet (a zombie), from its stat record; nothing for a process that
 // runs, is gone, or is not ours to inspect.

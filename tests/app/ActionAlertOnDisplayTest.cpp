@@ -42,8 +42,7 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
   app.setEnv(QStringLiteral("PATH"), pathWithout(tlr::TerminalLauncher::candidates()));
   ASSERT_TRUE(app.start());
   QString main;
-  ASSERT_TRUE(waitUntil([&] { return !(main = x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty(); },
-                        60s))
+  ASSERT_FALSE((main = x_.waitForWindow(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty())
       << app.stdOut().toStdString() << app.stdErr().toStdString() << "windows: "
       << x_.visibleWindows(QStringLiteral("Tollamere")).join(' ').toStdString();
   const QPoint origin = x_.windowOrigin(main);
@@ -86,7 +85,7 @@ TEST_F(ActionAlertOnDisplay, ConfigureAgentWithoutATerminalShowsTheAlert) {
   x_.clickAt(configure);
   const QString title = QStringLiteral("Cannot open a terminal to configure Fake Agent");
   QString alert;
-  ASSERT_TRUE(waitUntil([&] { return !(alert = x_.windowNamed(title)).isEmpty(); }, 60s)) << app.stdOut().toStdString();
+  ASSERT_FALSE((alert = x_.waitForWindow(title)).isEmpty()) << app.stdOut().toStdString();
   // Kept with its window: no frame, no task-bar entry, no minimise offered,
   // and a minimise asked for all the same is undone at once (or refused), the
   // keyboard still on the alert: Return answers it.

@@ -4,11 +4,17 @@
 #include "support/AppFixture.h"
 #include "support/XvfbServer.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QStandardPaths>
+
+#include <gtest/gtest-spi.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <optional>
 
 using namespace tlr::test;
 using namespace std::chrono_literals;
@@ -42,7 +48,33 @@ class AppOnDisplay : public AppFixture {
     return found;
   }
 
+  // Shows a plain window titled `title` (an X client of the test's own,
+  // ended with the test) and returns its id once it is visible.
+  QString showPlainWindow(const QString& title) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), x_.display());
+    plainWindow_.setProcessEnvironment(env);
+    if (!XvfbServer::hasProgram(QStringLiteral("xmessage"))) {
+      ADD_FAILURE() << "xmessage is not installed (scripts/deps installs it)";
+      return {};
+    }
+    plainWindow_.start(QStringLiteral("xmessage"), {QStringLiteral("-title"), title, title});
+    if (!plainWindow_.waitForStarted()) {
+      ADD_FAILURE() << "xmessage: " << plainWindow_.errorString().toStdString();
+      return {};
+    }
+    return x_.waitForWindow(title);
+  }
+
   XvfbServer x_;
+  QProcess plainWindow_;
+
+ public:
+  ~AppOnDisplay() override {
+    if (plainWindow_.state() == QProcess::NotRunning) return;
+    plainWindow_.kill();
+    plainWindow_.waitForFinished(5000);
+  }
 };
 
 // WCAG 2 contrast between two opaque colours.
@@ -98,8 +130,10 @@ TEST_F(AppOnDisplay, WithoutATrayTheMainWindowShowsAndASecondStartBringsItForwar
         return icon.contains(QStringLiteral("Icon (64 x 64)")) && icon.contains(QStringLiteral("Icon (128 x 128)"));
       },
       15s));
-  // So do the exit watch and the reports folder's watch, once each.
-  for (const QString& started : {QStringLiteral("[LifecycleWatcher] started"), appLog::hangWatchStarted}) {
+  // The log says when the display has the window, and the watches start
+  // once each.
+  for (const QString& started :
+       {appLog::mainWindowOnScreen, QStringLiteral("[LifecycleWatcher] started"), appLog::hangWatchStarted}) {
     EXPECT_TRUE(first.waitForStdout(started)) << started.toStdString();
     EXPECT_EQ(first.stdOut().count(started), 1) << started.toStdString();
   }
@@ -141,7 +175,7 @@ TEST_F(AppOnDisplay, TheDisplayGoingAwayEndsTheApplicationWithoutACrash) {
   seedFirstRunKeys();
   AppProcess& app = onDisplay(sandbox());
   ASSERT_TRUE(app.start());
-  ASSERT_TRUE(waitUntil([&] { return !x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560)).isEmpty(); }, 60s))
+  ASSERT_FALSE(x_.waitForWindow(QStringLiteral("Tollamere"), QSize(680, 560)).isEmpty())
       << app.stdOut().toStdString();
   x_.stop();
   ASSERT_TRUE(app.waitForExit(10s)) << app.stdOut().toStdString();
@@ -197,4 +231,105 @@ TEST_F(AppOnDisplay, AFirstRunShowsTheOnboardingWindowAboutTwoSecondsAfterStart)
       },
       10s));
   EXPECT_TRUE(app.isRunning());
+}
+
+// The display's own clients, which every test on a display reads it by. A
+// busy machine kept a search of the window tree waiting more than 10 s for
+// the server, and the test read the unanswered search as "no such window"
+// (the main window "not mapped", the same window "gone"): a client the
+// server does not answer fails the test instead.
+TEST_F(AppOnDisplay, AnXClientTheServerDoesNotAnswerFailsTheTestInsteadOfReadingAsNoWindow) {
+  const QString id = showPlainWindow(QStringLiteral("Shown window"));
+  ASSERT_FALSE(id.isEmpty());
+
+  // The server stopped, as a starved one is: the search gets no answer.
+  ASSERT_EQ(::kill(static_cast<pid_t>(x_.serverPid()), SIGSTOP), 0);
+  QString answer;
+  EXPECT_NONFATAL_FAILURE(answer = x_.run(QStringLiteral("xdotool"),
+                                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--name"), QStringLiteral("^Shown window$")},
+                                          std::chrono::milliseconds(500)),
+                          "got no answer from the X server");
+  ASSERT_EQ(::kill(static_cast<pid_t>(x_.serverPid()), SIGCONT), 0);
+  EXPECT_TRUE(answer.isEmpty());
+  // Answered late, it is read.
+  EXPECT_FALSE(x_.visibleWindows(QStringLiteral("Shown window")).isEmpty());
+}
+
+// xdotool before 2021 ends its walk of the window tree on the X error of
+// any window that went in between, whatever its name, having found
+// nothing: that walk is walked again, never read as "no such window".
+TEST_F(AppOnDisplay, AWindowWalkEndedByAWindowGoingInBetweenIsWalkedAgain) {
+  const QString real = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+  const QString id = showPlainWindow(QStringLiteral("Shown window"));
+  ASSERT_FALSE(id.isEmpty());
+
+  // Its first two walks end as that xdotool's do when a window goes.
+  FakeBin bin;
+  bin.add(QStringLiteral("xdotool"),
+          QStringLiteral("count=\"%1/walks\"\n"
+                         "echo x >> \"$count\"\n"
+                         "if [ \"$(wc -l < \"$count\")\" -le 2 ]; then\n"
+                         "  echo 'X Error of failed request:  BadWindow (invalid Window parameter)' >&2\n"
+                         "  echo '  Major opcode of failed request:  20 (X_GetProperty)' >&2\n"
+                         "  exit 1\n"
+                         "fi\n"
+                         "exec '%2' \"$@\"\n")
+              .arg(bin.path(), real));
+  EXPECT_EQ(x_.visibleWindows(QStringLiteral("Shown window")), QStringList{id});
+}
+
+// The session's bus as a start meets it: none at all (the toolkit would have
+// started one, a fork of the application from a thread of the toolkit's,
+// which once hung a start for good before its first line), and one that
+// takes connections and never answers (the toolkit waited 25 s for it before
+// the start went on, saying nothing). Either way the start goes on without
+// it and says why, and a wait is said before it is waited.
+TEST_F(AppOnDisplay, AStartGoesOnWithoutASessionBusThatIsMissingOrSilentAndSaysWhy) {
+  seedFirstRunKeys();
+  // Takes connections into its queue and never reads them.
+  const QString silentPath = home_.path() + QStringLiteral("/silent-bus");
+  SilentSocket silent(silentPath);
+  ASSERT_TRUE(silent.listening());
+  const QString silentAddress = QStringLiteral("unix:path=") + silentPath;
+  // A runtime folder of this user's without a bus in it.
+  const QString runtime = home_.path() + QStringLiteral("/runtime");
+  ASSERT_TRUE(QDir().mkpath(runtime));
+  ASSERT_TRUE(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+  struct Case {
+    const char* what;
+    std::optional<QString> address;
+    QStringList linesInOrder;
+  };
+  const Case cases[] = {
+      {"no bus", std::nullopt, {appLog::lockTaken, appLog::noSessionBus}},
+      {"a silent bus", silentAddress,
+       {appLog::sessionBusSlow(silentAddress), appLog::sessionBusUnused(silentAddress), appLog::lockTaken}},
+  };
+  AppSandbox& box = sandbox();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AppProcess& app = onDisplay(box);
+    app.setEnv(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    if (c.address)
+      app.setEnv(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), *c.address);
+    else
+      app.unsetEnv(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    ASSERT_TRUE(app.start());
+    const bool said = app.waitForStdout(c.linesInOrder.last(), 60s);
+    EXPECT_TRUE(said) << app.stdOut().toStdString() << app.stdErr().toStdString();
+    if (said) {
+      const QString out = app.stdOut();
+      qsizetype at = 0;
+      for (const QString& line : c.linesInOrder) {
+        const qsizetype found = out.indexOf(line, at);
+        EXPECT_GE(found, 0) << line.toStdString() << " after the lines before it in\n" << out.toStdString();
+        if (found >= 0) at = found + line.size();
+      }
+      // The start went on to its window.
+      EXPECT_TRUE(waitUntil([&] { return !windowsOfSize({680, 560}).isEmpty(); }, 60s)) << app.stdOut().toStdString();
+    }
+    app.stop();
+  }
 }

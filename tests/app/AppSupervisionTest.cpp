@@ -245,14 +245,14 @@ TEST_F(AgentCrashInTheApplication, TwoInstancesEachComeBackInTheirOwnFolder) {
   // B crashes while A runs on: B comes back in projB.
   ASSERT_EQ(ProcessSignals::send(b, SIGSEGV), 0);
   const pid_t b2 = agents_.waitForNew({a, b});
-  ASSERT_GT(b2, 0) << app.stdOut().toStdString();
+  ASSERT_GT(b2, 0) << processState(b).toStdString() << '\n' << app.stdOut().toStdString();
   ASSERT_TRUE(waitForRecoveryAs(b2))
       << app.stdOut().toStdString();
   EXPECT_EQ(ProcessTable::workingFolder(b2), projB);
   // Then A: back in projA.
   ASSERT_EQ(ProcessSignals::send(a, SIGSEGV), 0);
   const pid_t a2 = agents_.waitForNew({a, b, b2});
-  ASSERT_GT(a2, 0) << app.stdOut().toStdString();
+  ASSERT_GT(a2, 0) << processState(a).toStdString() << '\n' << app.stdOut().toStdString();
   ASSERT_TRUE(waitForRecoveryAs(a2))
       << app.stdOut().toStdString();
   EXPECT_EQ(ProcessTable::workingFolder(a2), projA);

@@ -41,7 +41,7 @@ class DetailSheetOnDisplay : public AppFixture {
     if (!waitUntil([&] { return storedEventTypes(kAgentId).contains(QStringLiteral("started")); }, 60s))
       return failed("the agent is seen running");
     QString main;
-    if (!waitUntil([&] { return !(main = x_.windowNamed(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty(); }, 60s))
+    if ((main = x_.waitForWindow(QStringLiteral("Tollamere"), QSize(680, 560))).isEmpty())
       return failed("the main window shows");
 
     // The one row sits at the top of the live-status panel: a white card on

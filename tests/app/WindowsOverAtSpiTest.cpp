@@ -125,14 +125,16 @@ class WindowsOverAtSpi : public AppFixture {
     // Placed: the window shows on the display, and the reader is told where
     // the X server has it (a place read before would be the one the window
     // asked for, without the title bar of the frame round it).
-    QString id;
+    QString& id = mainId_;
     EXPECT_TRUE(waitUntil(
         [&] {
           if (id.isEmpty()) id = x_.windowNamed(QStringLiteral("Tollamere"));
           return !id.isEmpty() && extentsOf(QStringLiteral("Tollamere")).topLeft() == x_.windowOrigin(id);
         },
-        30s))
-        << (id.isEmpty() ? std::string("the main window is not shown on the display (not mapped)")
+        60s))
+        << (id.isEmpty() ? "the main window is not shown on the display: " +
+                               x_.whyNotShown(QStringLiteral("Tollamere")).toStdString() + "; window manager " +
+                               x_.windowManagerEnd().toStdString() + "\n" + app.stdOut().toStdString()
                          : "the reader has the window at " + std::to_string(extentsOf(QStringLiteral("Tollamere")).x()) +
                                "," + std::to_string(extentsOf(QStringLiteral("Tollamere")).y()) + ", the X server at " +
                                std::to_string(x_.windowOrigin(id).x()) + "," + std::to_string(x_.windowOrigin(id).y()));
@@ -335,6 +337,8 @@ class WindowsOverAtSpi : public AppFixture {
   XvfbServer x_;
   AccessibilityBus bus_;
   qint64 pid_ = 0;
+  // The main window's id on the display, found by start().
+  QString mainId_;
 };
 
 }  // namespace
@@ -386,7 +390,7 @@ TEST_P(UninstallOverAtSpi, AScreenReadersTicksDecideWhatAnUninstallRemoves) {
   AppProcess& app = start(demoRegistry(), w.language);
   // The window with its frame on the screen, made shorter where the screen
   // cannot hold its 560 px and the frame.
-  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
+  const QString mainId = mainId_;
   QRect mainFrame;
   EXPECT_TRUE(waitUntil([&] { return screen.contains(mainFrame = framed(mainId)); }, 10s))
       << "window " << mainFrame.x() << "," << mainFrame.y() << " " << mainFrame.width() << "x" << mainFrame.height();
@@ -598,7 +602,7 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   ASSERT_TRUE(waitForWindow(QStringLiteral("Settings")));
   // The task-bar switch only hints the window manager: the main window stays
   // a normal window, and the open sheet inside it keeps answering.
-  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
+  const QString mainId = mainId_;
   const auto windowState = [&] {
     return x_.run(QStringLiteral("xprop"),
                   {QStringLiteral("-id"), mainId, QStringLiteral("_NET_WM_STATE"), QStringLiteral("_NET_WM_WINDOW_TYPE")});
@@ -639,7 +643,8 @@ TEST_F(WindowsOverAtSpi, SwitchesActOnAScreenReadersToggle) {
   EXPECT_TRUE(locked()) << "nothing changes before the answer";
   // The question has no frame of the window manager's: nothing to minimise,
   // maximise or drag apart from its window.
-  const QString question = x_.windowNamed(QStringLiteral("Turn off lock?"));
+  const QString question = x_.waitForWindow(QStringLiteral("Turn off lock?"));
+  ASSERT_FALSE(question.isEmpty()) << x_.whyNotShown(QStringLiteral("Turn off lock?")).toStdString();
   EXPECT_TRUE(waitUntil(
       [&] {
         return x_.run(QStringLiteral("xprop"), {QStringLiteral("-id"), question, QStringLiteral("_NET_FRAME_EXTENTS")})
@@ -793,7 +798,7 @@ TEST_P(KeyboardOverAtSpi, EverySheetOpensWalksAndClosesByKeyboard) {
   home_.writeFile(QStringLiteral(".tlr-live-config/settings.json"), QByteArray("{}"));
   ASSERT_GT(agents_.start(program, {QStringLiteral("plain")}), 0);
   start(demoRegistry(program), GetParam());
-  const QString mainId = x_.windowNamed(QStringLiteral("Tollamere"));
+  const QString mainId = mainId_;
   x_.run(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), QStringLiteral("--sync"), mainId});
 
   const QString addAgent = en ? QStringLiteral("Add Agent") : QStringLiteral("添加 Agent");

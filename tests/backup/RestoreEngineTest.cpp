@@ -437,6 +437,20 @@ TEST_F(RestoreEngineTest, ARootWithNoPlaceInTheHomeFolderIsInTheResultAndOneLogL
   writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
   ASSERT_FALSE(restore(engine, "eps", &report).has_value());
   EXPECT_EQ(report.leftOut, (QList<RestoreGap>{{RestoreGap::Reason::noPlace, "eps", "data", {}}}));
+
+  // An agent the manifest lists but the archive holds nothing of: restoring
+  // all goes on without it and says so; asked for alone, it fails.
+  BackupManifest::AgentBackup ghost = manifest.agents.first();
+  ghost.id = "ghost";
+  ghost.roots = QList<BackupManifest::AgentBackup::Root>();
+  manifest.agents.append(ghost);
+  writeFile(newestSnapshot() + "/manifest.json", manifest.encode());
+  ASSERT_FALSE(restore(engine, {}, &report).has_value());
+  EXPECT_EQ(report.leftOut, (QList<RestoreGap>{{RestoreGap::Reason::noPlace, "eps", "data", {}},
+                                               {RestoreGap::Reason::notInArchive, "ghost", {}, {}}}));
+  const auto alone = restore(engine, "ghost");
+  ASSERT_TRUE(alone.has_value());
+  EXPECT_EQ(alone->kind, Case::agentNotInBackup);
 }
 
 namespace {

@@ -56,9 +56,24 @@ inline const QString scanSummaryMark = QStringLiteral(" Agent 在跑 / ");
 inline QString scanSummaryEnd(int pids, const QString& name) {
   return QStringLiteral(" / %1 pid 全部: %2\n").arg(pids).arg(name);
 }
+// No session bus is used: the session names none, or the one it names
+// does not answer (said before the start waits longer for it, and when it
+// gives up).
+inline const QString noSessionBus = QStringLiteral("[App] 没有会话总线（");
+inline QString sessionBusSlow(const QString& address) { return QStringLiteral("[App] 会话总线 ") + address + QStringLiteral(" 1 秒未应答"); }
+inline QString sessionBusUnused(const QString& address) {
+  return QStringLiteral("[App] 会话总线 ") + address + QStringLiteral(" 5 秒未应答 → 不用它");
+}
+// The display shows the main window (its size follows).
+inline const QString mainWindowOnScreen = QStringLiteral("[Window] 主窗口已在屏幕上");
 // The reports folder is watched from now on (the folder follows).
 inline const QString hangWatchStarted = QStringLiteral("[HangWatcher] 开始监听 ");
 }  // namespace appLog
+
+// How long the application may take from a quit (Quit, SIGTERM) to its end:
+// 2 s, and in a sanitized build the sanitizer's leak check at the end on
+// top (kSanitizerSlowdown).
+inline constexpr std::chrono::milliseconds kQuitWithin = std::chrono::seconds(2) * kSanitizerSlowdown;
 
 // What the black-box tests of the running application share: a temporary
 // HOME, fakes first on PATH, sandboxed copies of the application, and a

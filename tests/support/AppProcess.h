@@ -58,6 +58,7 @@ class AppProcess {
   AppProcess& operator=(const AppProcess&) = delete;
 
   void setEnv(const QString& name, const QString& value) { environment_.insert(name, value); }
+  void unsetEnv(const QString& name) { environment_.remove(name); }
   // Starts it with these limits of open files, as a login session might.
   void setOpenFileLimit(quint64 soft, quint64 hard) { fileLimit_ = {soft, hard}; }
   // Starts it with this umask, as a careless login session might.

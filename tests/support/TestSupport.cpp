@@ -438,6 +438,29 @@ unsigned modeOf(const QString& path) {
   return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
 }
 
+SilentSocket::SilentSocket(const QString& path) : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_un where{};
+  where.sun_family = AF_UNIX;
+  const QByteArray name = QFile::encodeName(path);
+  if (fd_ < 0 || static_cast<std::size_t>(name.size()) >= sizeof where.sun_path) return;
+  std::memcpy(where.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+  listening_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 && ::listen(fd_, 16) == 0;
+}
+
+SilentSocket::~SilentSocket() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+QString processState(pid_t pid) {
+  const QString status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
+  if (status.isEmpty()) return QStringLiteral("pid %1 gone").arg(pid);
+  QStringList said{QStringLiteral("pid %1").arg(pid)};
+  for (const QString& line : status.split('\n'))
+    for (const char* field : {"State:", "TracerPid:", "SigPnd:", "ShdPnd:", "SigBlk:", "SigIgn:"})
+      if (line.startsWith(QLatin1String(field))) said << line.simplified();
+  return said.join(QStringLiteral(", "));
+}
+
 QString readFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};

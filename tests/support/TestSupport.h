@@ -12,6 +12,8 @@
 #include <optional>
 #include <thread>
 
+#include <sys/types.h>
+
 namespace tlr {
 class LocKey;
 // How a failed comparison shows a text key: its name and its English text.
@@ -118,10 +120,45 @@ class LinkedDocument {
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// How many times longer a deadline that stands for the machine's speed is in
+// a build under AddressSanitizer (`scripts/test --sanitize`), and 1 in every
+// other build. There the application's code runs two to three times slower,
+// and a quitting process checks for leaks after its own work is done: a
+// walk of all its memory and the symbolizing of what it finds, seconds of
+// processor time on a busy machine, which the application's quit deadline
+// does not count (platform/QuitDeadline). Only deadlines that hold such work
+// are scaled, here and nowhere test by test; the normal build keeps them.
+inline constexpr int kSanitizerSlowdown =
+#if defined(__SANITIZE_ADDRESS__)
+    3;
+#else
+    1;
+#endif
+
 // Waits (up to `timeout`) until the application's off-main pool is idle,
 // then delivers the results it handed to the main thread: afterwards an
 // outcome that is absent (a relaunch, a completion) is truly absent.
 void finishOffMainWork(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// A listening socket at `path` that takes connections into its queue and
+// never reads or answers them: a service that hangs. Closed when it goes.
+class SilentSocket {
+ public:
+  explicit SilentSocket(const QString& path);
+  ~SilentSocket();
+  SilentSocket(const SilentSocket&) = delete;
+  SilentSocket& operator=(const SilentSocket&) = delete;
+  bool listening() const { return listening_; }
+
+ private:
+  int fd_ = -1;
+  bool listening_ = false;
+};
+
+// What the system says of process `pid`, for a failure's message: its state
+// ("S (sleeping)", "T (stopped)", "Z (zombie)"), its tracer, and the signals
+// pending for it and blocked by it; "gone" once it is reaped.
+QString processState(pid_t pid);
 
 QString readFile(const QString& path);
 // Writes `data` to `path`, making its folders; a file that cannot be written

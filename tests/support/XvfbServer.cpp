@@ -9,6 +9,8 @@
 #include <QSize>
 #include <QStandardPaths>
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <unistd.h>
 
@@ -143,28 +145,75 @@ void XvfbServer::stop() {
   }
 }
 
-QString XvfbServer::run(const QString& program, const QStringList& arguments,
-                        std::chrono::milliseconds timeout) const {
-  if (display_.isEmpty()) return {};
+XvfbServer::Answer XvfbServer::call(const QString& program, const QStringList& arguments,
+                                    std::chrono::milliseconds timeout) const {
+  Answer answer;
+  if (display_.isEmpty()) return answer;
   QProcess client;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("DISPLAY"), display_);
   client.setProcessEnvironment(env);
   client.start(program, arguments);
-  if (!client.waitForStarted(5000)) return {};
+  const QString command = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
+  // A client that did not start, or did not end in time, has said nothing
+  // about the display: its silence must not read as "no such window".
+  if (!client.waitForStarted(static_cast<int>(timeout.count()))) {
+    ADD_FAILURE() << command.toStdString() << " did not start: " << client.errorString().toStdString();
+    return answer;
+  }
   if (!client.waitForFinished(static_cast<int>(timeout.count()))) {
     client.kill();
-    client.waitForFinished(2000);
-    return {};
+    client.waitForFinished(5000);
+    ADD_FAILURE() << command.toStdString() << " got no answer from the X server within " << timeout.count() << " ms";
+    return answer;
   }
-  return QString::fromUtf8(client.readAllStandardOutput());
+  answer.ended = true;
+  answer.out = QString::fromUtf8(client.readAllStandardOutput());
+  answer.err = QString::fromUtf8(client.readAllStandardError());
+  return answer;
+}
+
+QString XvfbServer::run(const QString& program, const QStringList& arguments,
+                        std::chrono::milliseconds timeout) const {
+  return call(program, arguments, timeout).out;
 }
 
 QStringList XvfbServer::visibleWindows(const QString& name) const {
-  const QString out = run(QStringLiteral("xdotool"),
-                          {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                           QLatin1Char('^') + QRegularExpression::escape(name) + QLatin1Char('$')});
-  return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const QStringList search{QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                           QLatin1Char('^') + QRegularExpression::escape(name) + QLatin1Char('$')};
+  // xdotool walks the whole tree and, in versions before 2021, ends on the
+  // X error of a window that went in between ("BadWindow"), whatever its
+  // name: that walk found nothing, and the next one answers.
+  Answer answer;
+  for (int walk = 0; walk < 10; ++walk) {
+    answer = call(QStringLiteral("xdotool"), search);
+    if (!answer.ended || !answer.err.contains(QStringLiteral("X Error"))) break;
+  }
+  if (answer.err.contains(QStringLiteral("X Error")))
+    ADD_FAILURE() << "xdotool could not walk the windows: " << answer.err.toStdString();
+  return answer.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QString XvfbServer::waitForWindow(const QString& name, std::optional<QSize> size,
+                                  std::chrono::milliseconds timeout) const {
+  QString id;
+  waitUntil([&] { return !(id = windowNamed(name, size)).isEmpty(); }, timeout);
+  return id;
+}
+
+QString XvfbServer::whyNotShown(const QString& name) const {
+  const QStringList ids =
+      run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
+                                      QLatin1Char('^') + QRegularExpression::escape(name) + QLatin1Char('$')})
+          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  if (ids.isEmpty()) return QStringLiteral("no window named \"%1\" on the display").arg(name);
+  QStringList states;
+  for (const QString& id : ids) {
+    const auto state = QRegularExpression(QStringLiteral("Map State:\\s+(\\S+)"))
+                           .match(run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}));
+    states << id + QLatin1Char(' ') + (state.hasMatch() ? state.captured(1) : QStringLiteral("gone"));
+  }
+  return QStringLiteral("windows named \"%1\", none viewable: %2").arg(name, states.join(QStringLiteral(", ")));
 }
 
 std::optional<QSize> XvfbServer::windowSize(const QString& id) const {
@@ -207,7 +256,7 @@ QString XvfbServer::screenshotPath(const QString& name) {
 
 bool XvfbServer::screenshot(const QString& path) const {
   if (display_.isEmpty() || !hasProgram(QStringLiteral("import"))) return false;
-  run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}, std::chrono::seconds(20));
+  run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path});
   return QFile::exists(path);
 }
 

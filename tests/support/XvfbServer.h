@@ -33,17 +33,31 @@ class XvfbServer {
   const QString& failure() const { return failure_; }
   // ":N".
   const QString& display() const { return display_; }
+  // The X server's process.
+  qint64 serverPid() const { return server_.processId(); }
   // Whether a window manager runs on the display and has taken it over.
   bool hasWindowManager() const { return windowManagerUp_ && windowManager_.state() == QProcess::Running; }
   // How the window manager ended, when it did (for a failure message).
   QString windowManagerEnd() const;
 
-  // Runs an X client (xdotool, import) against this display and returns its
-  // standard output; empty on failure or after `timeout`.
+  // Runs an X client (xdotool, xprop, import) against this display and
+  // returns its standard output. A busy machine (two cores, four times as
+  // many processes spinning) has kept a search of the window tree waiting
+  // more than 10 s for the server: a client that does not end within
+  // `timeout` fails the running test and reads as empty, and so does one
+  // that does not start.
   QString run(const QString& program, const QStringList& arguments,
-              std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  // Ids of the visible windows whose name is exactly `name`.
+              std::chrono::milliseconds timeout = kClientTime) const;
+  // Ids of the visible windows whose name is exactly `name` (a walk that
+  // ended on a window going in between is walked again).
   QStringList visibleWindows(const QString& name) const;
+  // The first visible window named exactly `name` (of `size` when given),
+  // once there is one; empty when none shows within `timeout`.
+  QString waitForWindow(const QString& name, std::optional<QSize> size = std::nullopt,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
+  // Why no window named `name` is visible, as the X server has it: none of
+  // that name, or each one's map state (for a failure message).
+  QString whyNotShown(const QString& name) const;
   // A window's size ("WIDTH", "HEIGHT" from xdotool getwindowgeometry).
   std::optional<QSize> windowSize(const QString& id) const;
   // The first visible window named exactly `name` (of `size` when given),
@@ -62,11 +76,23 @@ class XvfbServer {
   // test's picture can take its place. The next call replaces it.
   QString screen() const;
 
+  // How long an X client may take before it counts as unanswered.
+  static constexpr std::chrono::milliseconds kClientTime{60'000};
+
   static bool hasProgram(const QString& name);
   // Where a test keeps a screenshot named `name` (the folder is made).
   static QString screenshotPath(const QString& name);
 
  private:
+  // What an X client said; `ended` is false when it did not start or did
+  // not end in time.
+  struct Answer {
+    bool ended = false;
+    QString out;
+    QString err;
+  };
+  Answer call(const QString& program, const QStringList& arguments,
+              std::chrono::milliseconds timeout = kClientTime) const;
   void startWindowManager(int panel);
 
   QProcess server_;

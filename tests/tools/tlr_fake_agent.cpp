@@ -11,6 +11,11 @@
 //                                  of its own and ends with it), and without a terminal on its
 //                                  standard input and output both wait for ever
 //   tlr_fake_agent spin            keeps one core busy instead of sleeping
+//   tlr_fake_agent thread-sleeps   a second thread sleeps; the first ends at a
+//                                  line on standard input, and the process runs
+//                                  on with it ended (a zombie to /proc, as a
+//                                  process is for a moment while its threads
+//                                  end), until a signal ends it
 //   tlr_fake_agent --help          prints a usage and exits with status 0, as
 //                                  the real tools do
 //   tlr_fake_agent -p PROMPT       a one-shot print run that fails: exits with
@@ -42,9 +47,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <initializer_list>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -156,6 +163,14 @@ int main(int argc, char** argv) {
   if (modeIs(argc, argv, "-p")) {
     ::usleep(4500 * 1000);
     return 1;
+  }
+  if (modeIs(argc, argv, "thread-sleeps")) {
+    std::thread([] {
+      while (true) ::pause();
+    }).detach();
+    char line[64];
+    (void)!std::fgets(line, sizeof line, stdin);
+    ::pthread_exit(nullptr);
   }
   if (modeIs(argc, argv, "spin")) {
     volatile unsigned long counter = 0;

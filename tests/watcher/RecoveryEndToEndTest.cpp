@@ -156,11 +156,11 @@ class RecoveryEndToEnd : public ::testing::Test, protected test::IsolatedStores 
   void countOomKills(int n) { home.writeFile("vmstat", "oom_kill " + QByteArray::number(n) + "\n"); }
 
   // Starts the agent by hand, as the user did before it crashed, in
-  // `folder` (ours when empty).
-  pid_t startByHand(const QString& folder = {}) {
+  // `folder` (ours, with `mode`, when empty).
+  pid_t startByHand(const QString& folder = {}, const QString& mode = {}) {
     const QList<pid_t> known = watcher->watchedPids().keys();
     if (folder.isEmpty())
-      byHand.emplace_back(program, QStringList{});
+      byHand.emplace_back(program, mode.isEmpty() ? QStringList{} : QStringList{mode});
     else
       byHand.emplace_back("/bin/sh", QStringList{"-c", "cd '" + folder + "' && exec '" + program + "' plain"});
     pid_t found = 0;
@@ -570,7 +570,10 @@ TEST_F(RecoveryEndToEnd, AStopByTollamereOrAForeignSigkillIsNotUndoneButAKernelO
 // moment ago, handled before the exit notice, takes nothing the exit needs
 // (here the kernel's out-of-memory count noted at the watch). One taken
 // before an exit and handled after it does not bring the ended agent back
-// to life in the history.
+// to life in the history. One that misses an agent on its way out, whose
+// exit has not shown yet, lets go of nothing: a process is missing from
+// scans for a moment before its exit shows (its first thread has ended, or
+// its memory is gone, while the rest of it ends), and its exit still comes.
 TEST_F(RecoveryEndToEnd, AScanOlderThanAnExitNeitherLosesNorRevivesIt) {
   make("plain");
   const auto topLevelScan = [&] {
@@ -600,20 +603,32 @@ TEST_F(RecoveryEndToEnd, AScanOlderThanAnExitNeitherLosesNorRevivesIt) {
   ASSERT_EQ(ProcessSignals::send(second, SIGKILL), 0);
   // Ended, and the scan that misses it handled first: no Qt event (the exit
   // notice among them) is delivered until the scan has been.
-  const auto ended = [second] {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(second));
+  const auto ended = [](pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly)) return true;
     const QByteArray line = stat.readAll();
     const qsizetype close = line.lastIndexOf(')');
     return close < 0 || line.mid(close + 2, 1) == "Z";
   };
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!ended() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
-  ASSERT_TRUE(ended());
+  while (!ended(second) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(ended(second));
   watcher->tick({});
   scanLoop.start(100);
   ASSERT_TRUE(waitForCount("oomRecovered", 1)) << types().join(",").toStdString();
   EXPECT_EQ(types().count("killedByOOM"), 1);
+
+  // Its first thread ended, the rest of it runs: no scan lists it.
+  const pid_t third = startByHand({}, "thread-sleeps");
+  ASSERT_GT(third, 0);
+  scanLoop.stop();
+  ASSERT_TRUE(byHand.back().writeLine("end the first thread"));
+  ASSERT_TRUE(test::waitUntil([&] { return ended(third); }));
+  watcher->tick(topLevelScan());
+  EXPECT_TRUE(watcher->watchedPids().contains(third));
+  scanLoop.start(100);
+  ASSERT_EQ(ProcessSignals::send(third, SIGSEGV), 0);
+  EXPECT_TRUE(waitForCount("recovered", 1)) << types().join(",").toStdString();
 }
 
 }  // namespace

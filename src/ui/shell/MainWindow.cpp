@@ -1,6 +1,7 @@
 #include "ui/shell/MainWindow.h"
 
 #include "core/stores/SettingsStore.h"
+#include "platform/Log.h"
 #include "ui/kit/Sheet.h"
 #include "ui/kit/ShieldArt.h"
 #include "ui/kit/Theme.h"
@@ -87,10 +88,30 @@ void MainWindow::setShownInTaskbar(bool shown) {
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
-  // Before the window is mapped: a window manager drops the state of a
-  // window it withdrew, so every show sets it again.
-  if (!event->spontaneous()) applyTaskbarHint();
+  if (!event->spontaneous()) {
+    log("[Window] ", QStringLiteral("主窗口：显示"));
+    // Told when the display has it on screen, and when no longer.
+    if (QWindow* handle = windowHandle(); handle && !handle->property("tlrWatched").toBool()) {
+      handle->setProperty("tlrWatched", true);
+      handle->installEventFilter(this);
+    }
+    // Before the window is mapped: a window manager drops the state of a
+    // window it withdrew, so every show sets it again.
+    applyTaskbarHint();
+  }
   QWidget::showEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle()) {
+    const bool exposed = windowHandle()->isExposed();
+    if (exposed != onScreen_) {
+      onScreen_ = exposed;
+      log("[Window] ", exposed ? QStringLiteral("主窗口已在屏幕上 (%1×%2)").arg(width()).arg(height())
+                               : QStringLiteral("主窗口已不在屏幕上"));
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::applyTaskbarHint() { WindowManagerHints::setSkipTaskbar(this, !shownInTaskbar_); }

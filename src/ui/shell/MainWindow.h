@@ -42,6 +42,8 @@ class MainWindow final : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // The log says when the display shows the window and when it stops.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // The window manager's frame may be known only after the first paint.
   void moveEvent(QMoveEvent* event) override;
 
@@ -51,6 +53,7 @@ class MainWindow final : public QWidget {
   QPointer<QWidget> body_;
   bool shownInTaskbar_ = true;
   bool painted_ = false;
+  bool onScreen_ = false;
 };
 
 // Owns the main window: creates it on the first show() and keeps it for the

@@ -80,7 +80,7 @@ TEST_F(DashboardOnScreen, ClickingLaunchOnTheStoppedRowStartsItsAgent) {
 
   // Without a tray the main window is shown at start.
   QString window;
-  ASSERT_TRUE(test::waitUntil([&] { return !(window = x_.windowNamed("Tollamere")).isEmpty(); }, 60s))
+  ASSERT_FALSE((window = x_.waitForWindow("Tollamere")).isEmpty())
       << app.stdOut().toStdString();
   const std::optional<QSize> size = x_.windowSize(window);
   ASSERT_TRUE(size.has_value());
