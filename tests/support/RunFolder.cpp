@@ -3,6 +3,7 @@
 #include "platform/FileOps.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -73,7 +74,17 @@ RunFolder::~RunFolder() {
 
 QStringList RunFolder::leftBehind() const {
   if (nested_) return {};
-  return QDir(temporaries_).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+  // Each item with what is in it (the first few paths below it): a folder
+  // made again by a late write says by what it holds which write it was.
+  QStringList items;
+  const auto filters = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+  for (const QString& name : QDir(temporaries_).entryList(filters, QDir::Name)) {
+    QStringList inside;
+    QDirIterator it(temporaries_ + '/' + name, filters, QDirIterator::Subdirectories);
+    while (it.hasNext() && inside.size() < 8) inside << it.next().mid(temporaries_.size() + name.size() + 2);
+    items << (inside.isEmpty() ? name : name + QStringLiteral(" (") + inside.join(QStringLiteral(", ")) + ')');
+  }
+  return items;
 }
 
 }  // namespace tlr::test
