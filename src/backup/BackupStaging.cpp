@@ -16,13 +16,8 @@
 #include <QSet>
 
 #include <algorithm>
-#include <atomic>
 
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <dirent.h>
 #include <map>
 #include <fcntl.h>
@@ -66,172 +61,6 @@ bool walkReaches(const QString& outer, const QString& inner, bool innerIsFolder)
   }
   return !parts.isEmpty();
 }
-
-// Small files read ahead of the walk on threads of their own: with many
-// small files, reading them (opening, copying from the page cache, closing)
-// is most of a walk's time, and one thread reading them one after another
-// would hold up the compression, which runs on every processor. The walk
-// still stores every member itself, in its own order; a file read ahead only
-// hands it what it would have read. The files go to the readers in batches
-// (a hand-over for each small file would cost more than its read), and what
-// is read ahead at once is bounded (`kBudget`): a file that finds no room is
-// read by the walk, as any other.
-class ReadAhead {
- public:
-  // One file read ahead, and what came of it.
-  struct File {
-    QByteArray name;
-    qint64 size = 0;    // as the walk's status said
-    int openError = 0;  // the open failed with this
-    UniqueFd fd;        // open (O_NOFOLLOW) unless it failed
-    bool statOk = false;
-    struct stat st{};
-    // Whether it was read here (a regular file without holes, no larger than
-    // kLargest): its content is then `data` of the batch from `offset`, and
-    // `changed` as TarWriter::FileRead::changed. Otherwise the walk reads
-    // it from `fd`.
-    bool read = false;
-    qsizetype offset = 0, length = 0;
-    bool changed = false;
-  };
-  // Files of one folder (open as `dirFd`, which stays open until the batch
-  // is done), read by one reader one after another.
-  struct Batch {
-    explicit Batch(ReadAhead& owner) : owner(owner) {}
-    ~Batch() { owner.inFlight_ -= budget; }
-    Batch(const Batch&) = delete;
-    Batch& operator=(const Batch&) = delete;
-    QByteArrayView content(const File& file) const { return QByteArrayView(data.constData() + file.offset, file.length); }
-
-    ReadAhead& owner;
-    int dirFd = -1;
-    std::vector<File> files;
-    QByteArray data;
-    qint64 budget = 0;
-    std::atomic<bool> done{false};
-  };
-
-  static constexpr qint64 kLargest = 1 << 20;
-  static constexpr qint64 kBudget = 16 << 20;
-  static constexpr int kThreads = 4;
-  static constexpr std::size_t kBatch = 16;
-
-  ReadAhead() = default;
-  ~ReadAhead() {
-    {
-      std::lock_guard lock(mutex_);
-      ending_ = true;
-    }
-    wake_.notify_all();
-    for (std::thread& t : threads_) t.join();
-  }
-  ReadAhead(const ReadAhead&) = delete;
-  ReadAhead& operator=(const ReadAhead&) = delete;
-
-  // Whether a file of `size` bytes is worth reading ahead.
-  static bool small(qint64 size) { return size <= kLargest; }
-
-  // Starts reading `names` (with the sizes the walk saw) in the folder open
-  // as `dirFd`; nothing when the budget is spent.
-  std::shared_ptr<Batch> start(int dirFd, std::vector<std::pair<QByteArray, qint64>> names) {
-    qint64 bytes = 0;
-    for (const auto& [name, size] : names) bytes += size + 1;
-    if (names.empty() || inFlight_ + bytes > kBudget) return nullptr;
-    auto batch = std::make_shared<Batch>(*this);
-    inFlight_ += bytes;
-    batch->budget = bytes;
-    batch->dirFd = dirFd;
-    batch->files.resize(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      batch->files[i].name = std::move(names[i].first);
-      batch->files[i].size = names[i].second;
-    }
-    batch->data.reserve(static_cast<qsizetype>(bytes));
-    std::lock_guard lock(mutex_);
-    queue_.push_back(batch);
-    if (idle_ > 0)
-      wake_.notify_one();
-    else if (threads_.size() < static_cast<std::size_t>(kThreads))
-      threads_.emplace_back([this] { work(); });
-    return batch;
-  }
-
-  // Waits until `batch` is read.
-  void wait(const Batch& batch) {
-    if (batch.done.load(std::memory_order_acquire)) return;
-    std::unique_lock lock(mutex_);
-    ++waiting_;
-    done_.wait(lock, [&] { return batch.done.load(std::memory_order_acquire); });
-    --waiting_;
-  }
-
- private:
-  void work() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-      if (queue_.empty()) {
-        if (ending_) return;
-        ++idle_;
-        wake_.wait(lock);
-        --idle_;
-        continue;
-      }
-      const std::shared_ptr<Batch> batch = queue_.front();
-      queue_.pop_front();
-      lock.unlock();
-      for (File& file : batch->files) readFile(batch->dirFd, file, batch->data);
-      batch->done.store(true, std::memory_order_release);
-      lock.lock();
-      if (waiting_ > 0) done_.notify_all();
-    }
-  }
-
-  // Opens and reads a file as the walk would: without waiting (a FIFO put
-  // there meanwhile is no regular file) and without following a link.
-  static void readFile(int dirFd, File& file, QByteArray& data) {
-    file.fd.reset(::openat(dirFd, file.name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
-    if (!file.fd) {
-      file.openError = errno;
-      return;
-    }
-    file.statOk = ::fstat(file.fd.get(), &file.st) == 0;
-    const struct stat& st = file.st;
-    if (!file.statOk || !S_ISREG(st.st_mode) || !small(st.st_size) ||
-        (st.st_size > 0 && static_cast<qint64>(st.st_blocks) * 512 < st.st_size))
-      return;
-    // One byte more than the size: getting it means the file grew.
-    file.offset = data.size();
-    data.resize(file.offset + static_cast<qsizetype>(st.st_size) + 1);
-    qint64 got = 0;
-    while (got < st.st_size) {
-      const ssize_t n =
-          ::read(file.fd.get(), data.data() + file.offset + got, static_cast<size_t>(st.st_size + 1 - got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += n;
-    }
-    file.changed = got != st.st_size;
-    file.length = static_cast<qsizetype>(std::min<qint64>(got, st.st_size));
-    data.resize(file.offset + file.length);
-    struct stat after{};
-    if (::fstat(file.fd.get(), &after) == 0 &&
-        (after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
-         after.st_mtim.tv_nsec != st.st_mtim.tv_nsec))
-      file.changed = true;
-    file.read = true;
-    // Read again by the walk: it keeps the file open.
-    if (!file.changed) file.fd.reset();
-  }
-
-  std::atomic<qint64> inFlight_{0};
-  std::mutex mutex_;
-  std::condition_variable wake_, done_;
-  std::deque<std::shared_ptr<Batch>> queue_;
-  std::vector<std::thread> threads_;
-  std::size_t idle_ = 0;
-  int waiting_ = 0;
-  bool ending_ = false;
-};
 
 // One agent's root, as the walk sees it.
 struct Claim {
@@ -409,13 +238,8 @@ class Walk {
   template <typename Shown>
   bool storeContent(const QByteArray& member, int fd, struct stat& st, const Shown& shown, TarWriter::FileRead* read) {
     if (!archive_.addFile(member, fd, st, read)) return false;
-    return !read->changed || readAgain(member, fd, st, shown, read);
-  }
-
-  // Stores again the file that changed while it was read: the second
-  // reading takes the first one's place when unpacked.
-  template <typename Shown>
-  bool readAgain(const QByteArray& member, int fd, struct stat& st, const Shown& shown, TarWriter::FileRead* read) {
+    if (!read->changed) return true;
+    // The second reading takes the first one's place when unpacked.
     if (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
       out_.changed.note(shown());
       return true;
@@ -486,83 +310,16 @@ class Walk {
       if (!claim.file && claim.rel == relText) claim.reached = true;
     }
     const int dirFd = ::dirfd(dir);
-    // The entries ahead of the one stored, listed in runs, with their
-    // status and, for the small files the walk will store, their reading
-    // under way. Every batch is read before the folder is closed.
-    struct Ahead {
-      QByteArray name;
-      int statError = 0;
-      struct stat st{};
-      std::vector<int> keeping;  // a regular file: the claims that keep it
-      std::shared_ptr<ReadAhead::Batch> batch;
-      std::size_t index = 0;  // in `batch`
-    };
-    std::deque<Ahead> window;
-    const auto waitAll = [&] {
-      for (const Ahead& ahead : window) {
-        if (ahead.batch) readAhead_.wait(*ahead.batch);
-      }
-    };
-    struct Waiter {
-      const decltype(waitAll)& wait;
-      ~Waiter() { wait(); }
-    } waiter{waitAll};
-    bool listed = false;
-    while (true) {
-      if (!listed && window.size() <= kWindow / 2) {
-        const std::size_t first = window.size();
-        while (window.size() < kWindow) {
-          const dirent* entry = ::readdir(dir);
-          if (!entry) {
-            listed = true;
-            break;
-          }
-          Ahead ahead;
-          ahead.name = QByteArray(entry->d_name);
-          if (ahead.name == "." || ahead.name == "..") continue;
-          if (::fstatat(dirFd, entry->d_name, &ahead.st, AT_SYMLINK_NOFOLLOW) != 0) ahead.statError = errno;
-          if (ahead.statError == 0 && S_ISREG(ahead.st.st_mode))
-            ahead.keeping = keepingOf(stored, active, childTextOf(relText, ahead.name));
-          window.push_back(std::move(ahead));
-        }
-        // The new run's small files that are kept, in batches.
-        std::vector<std::pair<QByteArray, qint64>> names;
-        std::vector<std::size_t> at;
-        const auto startBatch = [&] {
-          if (const auto batch = readAhead_.start(dirFd, std::move(names))) {
-            for (std::size_t i = 0; i < at.size(); ++i) {
-              window[at[i]].batch = batch;
-              window[at[i]].index = i;
-            }
-          }
-          names.clear();
-          at.clear();
-        };
-        for (std::size_t i = first; i < window.size(); ++i) {
-          const Ahead& ahead = window[i];
-          if (ahead.keeping.empty() || !ReadAhead::small(ahead.st.st_size)) continue;
-          names.emplace_back(ahead.name, ahead.st.st_size);
-          at.push_back(i);
-          if (names.size() == ReadAhead::kBatch) startBatch();
-        }
-        if (!names.empty()) startBatch();
-      }
-      if (window.empty()) return;
-      Ahead ahead = std::move(window.front());
-      window.pop_front();
-      ReadAhead::File* read = nullptr;
-      if (ahead.batch) {
-        readAhead_.wait(*ahead.batch);
-        read = &ahead.batch->files[ahead.index];
-      }
+    while (const dirent* entry = ::readdir(dir)) {
       if (stopped()) return;
-      const QByteArray& name = ahead.name;
-      const struct stat& st = ahead.st;
+      const QByteArray name(entry->d_name);
+      if (name == "." || name == "..") continue;
+      struct stat st{};
       const QByteArray childRel = rel.isEmpty() ? name : rel + '/' + name;
-      const QString childText = childTextOf(relText, name);
-      if (ahead.statError != 0) {
+      const QString childText = relText.isEmpty() ? QString::fromUtf8(name) : relText + '/' + QString::fromUtf8(name);
+      if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         // A folder that may be listed but not entered.
-        if (!gone(ahead.statError) && !everyClaimLeavesOut(active, childText, false))
+        if (!gone(errno) && !everyClaimLeavesOut(active, childText, false))
           out_.unreadable.note(stored.path + '/' + displayName(childRel));
         continue;
       }
@@ -581,7 +338,7 @@ class Walk {
           out_.tooDeep.note(stored.path + '/' + displayName(childRel));
           continue;
         }
-        UniqueFd sub(::openat(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd sub(::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!sub) {
           if (!gone(errno)) out_.unreadable.note(stored.path + '/' + displayName(childRel));
           continue;
@@ -590,34 +347,12 @@ class Walk {
         folder(s, std::move(sub), childMember, childRel, childText, childActive, depth + 1);
         pending_.pop_back();
       } else if (S_ISREG(st.st_mode)) {
-        if (!ahead.keeping.empty()) file(s, dirFd, name.constData(), childMember, childRel, childText, active, ahead.keeping,
-                                          ahead.batch.get(), read);
+        file(s, dirFd, entry->d_name, childMember, childRel, childText, active);
       } else if (!everyClaimLeavesOut(active, childText, false)) {
         // A link, FIFO, socket or device: never stored, but said.
         out_.notRegular.note(stored.path + '/' + displayName(childRel));
       }
     }
-  }
-
-  static QString childTextOf(const QString& relText, const QByteArray& name) {
-    return relText.isEmpty() ? QString::fromUtf8(name) : relText + '/' + QString::fromUtf8(name);
-  }
-
-  // The claims that keep the file at `relText` below stored root `s`'s
-  // path: the folder roots in `active` that reach it and leave it in, and a
-  // file root that is this very file.
-  std::vector<int> keepingOf(const Stored& stored, const std::vector<int>& active, const QString& relText) const {
-    std::vector<int> keeping;
-    for (int c : active) {
-      const Claim& claim = claims_[static_cast<std::size_t>(c)];
-      const QString own = claim.rel.isEmpty() ? relText : relText.mid(claim.rel.size() + 1);
-      if (!claim.matcher->excludesRelative(own)) keeping.push_back(c);
-    }
-    for (int c : stored.claims) {
-      const Claim& claim = claims_[static_cast<std::size_t>(c)];
-      if (claim.file && claim.rel == relText) keeping.push_back(c);
-    }
-    return keeping;
   }
 
   // Whether every claim in `active` leaves out the item at `relText` below
@@ -631,34 +366,30 @@ class Walk {
     return true;
   }
 
-  // Stores the regular file `name` of the folder open as `dirFd`, reached
-  // by the claims in `active` and kept by those in `keeping`; `ahead`, when
-  // it was read ahead (in `batch`), holds how that went.
-  void file(int s, int dirFd, const char* name, const QByteArray& member, const QByteArray& rel,
-            const QString& relText, const std::vector<int>& active, const std::vector<int>& keeping,
-            const ReadAhead::Batch* batch, ReadAhead::File* ahead) {
+  void file(int s, int dirFd, const char* name, const QByteArray& member,
+            const QByteArray& rel, const QString& relText, const std::vector<int>& active) {
     const Stored& stored = stored_[static_cast<std::size_t>(s)];
+    // The claims that keep it: the folder roots that reach it and leave it
+    // in, and a file root that is this very file.
+    std::vector<int> keeping;
+    for (int c : active) {
+      const Claim& claim = claims_[static_cast<std::size_t>(c)];
+      const QString own = claim.rel.isEmpty() ? relText : relText.mid(claim.rel.size() + 1);
+      if (!claim.matcher->excludesRelative(own)) keeping.push_back(c);
+    }
+    for (int c : stored.claims) {
+      const Claim& claim = claims_[static_cast<std::size_t>(c)];
+      if (claim.file && claim.rel == relText) keeping.push_back(c);
+    }
+    if (keeping.empty()) return;
     const QString source = stored.path + '/' + relText;
     const auto shown = [&] { return stored.path + '/' + displayName(rel); };
     // Opened without waiting (a FIFO put there in the meantime is no
     // regular file) and without following a link.
-    UniqueFd fd;
-    int openError = 0;
-    if (ahead) {
-      fd = std::move(ahead->fd);
-      openError = ahead->openError;
-    } else {
-      fd.reset(::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
-      if (!fd) openError = errno;
-    }
-    if (openError != 0 && !gone(openError)) out_.unreadable.note(shown());
+    UniqueFd fd(::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd && !gone(errno)) out_.unreadable.note(shown());
     struct stat st{};
-    if (ahead && ahead->read) {
-      st = ahead->st;
-    } else if (!fd || ::fstat(fd.get(), &st) != 0) {
-      return;
-    }
-    if (!S_ISREG(st.st_mode)) return;
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     if (!writePending()) return;
     // The claims whose part of the archive holds this member: a second name
     // of it is stored as a link only where every part holding the link
@@ -680,15 +411,7 @@ class Walk {
       }
     }
     TarWriter::FileRead read;
-    if (ahead && ahead->read) {
-      // Stored as read ahead; one that changed meanwhile is read again from
-      // the start, as below.
-      if (!archive_.addFileContent(member, st, batch->content(*ahead))) return;
-      read = {ahead->changed, static_cast<qint64>(st.st_size)};
-      if (read.changed && !readAgain(member, fd.get(), st, shown, &read)) return;
-    } else if (!storeContent(member, fd.get(), st, shown, &read)) {
-      return;
-    }
+    if (!storeContent(member, fd.get(), st, shown, &read)) return;
     if (st.st_nlink > 1) links_.try_emplace({st.st_dev, st.st_ino}, FirstName{member, std::move(holding)});
     count(keeping, source, read.dataBytes, st, rel);
   }
@@ -709,9 +432,6 @@ class Walk {
     std::vector<int> holding;
   };
   std::map<std::pair<dev_t, ino_t>, FirstName> links_;
-  // How many entries of a folder are listed ahead of the one stored.
-  static constexpr std::size_t kWindow = 64;
-  ReadAhead readAhead_;
 };
 
 }  // namespace

@@ -254,20 +254,6 @@ bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, F
   return pad();
 }
 
-bool TarWriter::addFileContent(const QByteArray& name, const struct stat& st, QByteArrayView data) {
-  if (!writeHeader(name, '0', st.st_mode, st.st_size, st.st_mtim, &st)) return false;
-  const qint64 stored = std::min<qint64>(data.size(), st.st_size);
-  for (qint64 at = 0; at < stored;) {
-    if (used_ == kBuffer && !flush()) return false;
-    const qsizetype piece = static_cast<qsizetype>(std::min<qint64>(kBuffer - used_, stored - at));
-    char* to = room(piece);
-    if (!to) return false;
-    std::memcpy(to, data.data() + at, static_cast<size_t>(piece));
-    at += piece;
-  }
-  return zeros(st.st_size - stored) && pad();
-}
-
 bool TarWriter::finish() {
   const qsizetype end = 2 * kBlock + (kRecord - (total_ + 2 * kBlock) % kRecord) % kRecord;
   char* at = room(end);

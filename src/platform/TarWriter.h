@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayView>
 #include <QString>
 
 #include <memory>
@@ -52,12 +51,6 @@ class TarWriter {
   // stored again under the same name (after it changed) replaces the first
   // when the archive is unpacked.
   [[nodiscard]] bool addFile(const QByteArray& name, int fd, const struct stat& st, FileRead* read);
-
-  // The regular file of status `st` stored under `name` from `data`, its
-  // content read before (no holes): at most st's size is stored, and what
-  // `data` lacks of it is written as zeros, as a file that shrank while
-  // read.
-  [[nodiscard]] bool addFileContent(const QByteArray& name, const struct stat& st, QByteArrayView data);
 
   // A second name `name` of the file stored before as `target` (a hard
   // link, status `st`): a link member, no data.
