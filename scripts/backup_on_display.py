@@ -136,15 +136,18 @@ class Run:
         fakes = os.path.join(self.tmp, "bin")
         os.makedirs(fakes)
         # gocryptfs itself, held at its start while a file says so (once),
-        # until the gate (a FIFO) is opened: a signal can then be sent while
-        # it mounts.
+        # until the gate (a FIFO) is opened; then it mounts, and the attach
+        # is held on from there until it is ended: a signal can be sent while
+        # the image is mounted but the attach not yet done, however fast the
+        # mount and the backup after it would have been.
         self.arm = os.path.join(self.tmp, "hold-next-mount")
         self.held = os.path.join(self.tmp, "mount-held")
         self.gate = os.path.join(self.tmp, "mount-gate")
         os.mkfifo(self.gate, 0o600)
         real = shutil.which("gocryptfs")
-        held = ("if [ -e '%s' ]; then rm -f '%s'; : > '%s'; read -r _ < '%s'; fi\nexec '%s' \"$@\""
-                % (self.arm, self.arm, self.held, self.gate, real))
+        held = ("if [ -e '%s' ]; then rm -f '%s'; : > '%s'; read -r _ < '%s'\n"
+                "  '%s' \"$@\"; status=$?; [ $status -eq 0 ] && sleep 600; exit $status\nfi\nexec '%s' \"$@\""
+                % (self.arm, self.arm, self.held, self.gate, real, real))
         for name, body in (("xdg-open", "exit 0"), ("notify-send", "exit 0"), ("systemctl", "exit 1"),
                            ("gocryptfs", held)):
             path = os.path.join(fakes, name)
