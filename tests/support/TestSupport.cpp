@@ -190,21 +190,25 @@ TempHome::~TempHome() {
 bool TempHome::workEnded(std::chrono::milliseconds within) {
   const auto deadline = OffMainPool::Clock::now() + within;
   const bool onMain = QCoreApplication::instance() != nullptr && isMainThread();
+  OffMainPool& pool = OffMainPool::shared();
   bool idle = false;
-  while (true) {
+  while (!idle && OffMainPool::Clock::now() < deadline) {
     // A task may wait for the window thread (a handoff it waits for), and
     // what a task handed over may start more: the window thread serves
-    // while it waits.
+    // while it waits, and once more when the pool is idle, for the results
+    // the last tasks handed over.
     if (onMain) QCoreApplication::processEvents(QEventLoop::AllEvents);
-    idle = OffMainPool::shared().waitForIdle(
-        onMain ? std::min(deadline, OffMainPool::Clock::now() + std::chrono::milliseconds(20)) : deadline);
-    if (idle || OffMainPool::Clock::now() >= deadline) break;
+    idle = pool.waitForIdle(onMain ? std::min(deadline, OffMainPool::Clock::now() + std::chrono::milliseconds(20))
+                                   : deadline);
+    if (idle && onMain) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+      idle = pool.busyCount() == 0;
+    }
   }
-  // The results the last tasks handed over, then what they gave the serial
-  // workers (the defaults' writes among them).
-  if (onMain) QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // Then what the work gave the serial workers (the defaults' writes among
+  // them).
   SerialWorker::flushAll();
-  return idle && OffMainPool::shared().busyCount() == 0;
+  return idle;
 }
 
 QString TempHome::writeFile(const QString& relative, const QByteArray& content) {
