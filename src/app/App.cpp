@@ -202,15 +202,26 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   TerminationSignals signals;
   QTimer stopping;
   stopping.setInterval(50);
-  QObject::connect(&stopping, &QTimer::timeout, &application, [&, deadline = std::optional<QuitClock::time_point>()]() mutable {
-    if (!deadline) deadline = QuitClock::now() + kStopDeadline;
-    if (!outcome && QuitClock::now() < *deadline) return;
+  QuitClock::time_point signalledAt;
+  QObject::connect(&stopping, &QTimer::timeout, &application, [&] {
+    const QuitClock::time_point now = QuitClock::now();
+    if (!outcome && now < signalledAt + kStopDeadline) return;
     stopping.stop();
+    // Whether the work wound down by itself, and how long it took, or was
+    // cut off: the one sign of a stop that waited for something it need not.
+    if (outcome) {
+      const double seconds = std::chrono::duration<double>(now - signalledAt).count();
+      log("[App] ", QStringLiteral("验证模式已停下：收到信号后 %1 秒").arg(seconds, 0, 'f', 1));
+    } else {
+      log("[App] ", QStringLiteral("验证模式 %1 秒内未停下 → 强行清理并结束")
+                        .arg(std::chrono::duration_cast<std::chrono::seconds>(kStopDeadline).count()));
+    }
     windDown(outcome.has_value());
   });
   QObject::connect(&signals, &TerminationSignals::received, &application, [&](int signal) {
     if (interrupted) return;
     interrupted = signal;
+    signalledAt = QuitClock::now();
     log("[App] ", QStringLiteral("收到 %1，停止验证模式").arg(signalName(signal)));
     OperationStop::request();
     stopRunningChildren();

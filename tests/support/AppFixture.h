@@ -66,6 +66,11 @@ inline QString sessionBusUnused(const QString& address) {
 }
 // The display shows the main window (its size follows).
 inline const QString mainWindowOnScreen = QStringLiteral("[Window] 主窗口已在屏幕上");
+// A verification mode stopped by a signal: its work wound down by itself
+// (the seconds since the signal follow), or did not by the stop deadline
+// and was cut off.
+inline const QString modeWoundDown = QStringLiteral("[App] 验证模式已停下：收到信号后 ");
+inline const QString modeStopDeadline = QStringLiteral("[App] 验证模式 10 秒内未停下");
 // The reports folder is watched from now on (the folder follows).
 inline const QString hangWatchStarted = QStringLiteral("[HangWatcher] 开始监听 ");
 }  // namespace appLog
