@@ -35,7 +35,7 @@ int send(pid_t pid, int signal) { return sendIf(pid, signal, {}); }
 bool isAlive(pid_t pid) {
   if (pid <= 0) return false;
   if (::kill(pid, 0) != 0 && errno != EPERM) return false;
-  return ProcessTable::read(pid).has_value();
+  return processRuns(pid);
 }
 
 }  // namespace tlr::ProcessSignals

@@ -14,8 +14,10 @@ int send(pid_t pid, int signal);
 // between the question and the signal. ESRCH when it does not hold; another
 // user's process is refused as by send().
 int sendIf(pid_t pid, int signal, const std::function<bool(pid_t)>& isThatProcess);
-// Whether `pid` names a running process: it exists (also when it belongs to
-// another user) and is not a zombie waiting for its parent.
+// Whether `pid` names a process that still runs its program: it exists
+// (also when it belongs to another user) and has neither ended (a zombie
+// waiting for its parent) nor begun to end (see processRuns()). Every wait
+// for a signalled process to go asks this, and nothing else.
 bool isAlive(pid_t pid);
 
 }  // namespace tlr::ProcessSignals

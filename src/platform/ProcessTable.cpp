@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -297,6 +298,85 @@ std::optional<ProcStat> readProcStat(pid_t pid) {
 
 bool isEnding(const ProcStat& stat) {
   return stat.state == 'Z' || stat.state == 'X' || stat.state == 'x' || (stat.flags & kExitingFlag);
+}
+
+namespace {
+
+// Whether a status record shows SIGKILL waiting for the thread, in its own
+// pending set or in its process's. A fatal signal (SIGKILL, or SIGTERM and
+// the like without a handler) puts SIGKILL there for every thread at once;
+// no thread runs a further instruction of its program after it.
+bool killPending(const char* text, size_t size) {
+  const uint64_t kill = uint64_t{1} << (SIGKILL - 1);
+  for (const char* field : {"\nSigPnd:", "\nShdPnd:"}) {
+    const size_t length = std::strlen(field);
+    const char* at = static_cast<const char*>(::memmem(text, size, field, length));
+    if (!at) continue;
+    const char* p = at + length;
+    const char* end = text + size;
+    while (p < end && (*p == '\t' || *p == ' ')) ++p;
+    uint64_t mask = 0;
+    const auto [next, ec] = std::from_chars(p, end, mask, 16);
+    if (ec == std::errc() && (mask & kill)) return true;
+  }
+  return false;
+}
+
+enum class TaskState { gone, ending, runs };
+
+// One thread, by its /proc folder (that of a process is that of its first
+// thread). A number reused meanwhile is never read through the folder.
+TaskState taskState(int folder) {
+  char text[8192];
+  ssize_t n = readSmallFile("stat", text, sizeof text, folder);
+  if (n <= 0) return TaskState::gone;
+  const std::optional<ProcStat> stat = parseStat(text, static_cast<size_t>(n));
+  if (!stat) return TaskState::gone;
+  if (stat->flags & kKernelThreadFlag) return TaskState::gone;  // never a program
+  if (isEnding(*stat)) return TaskState::ending;
+  n = readSmallFile("status", text, sizeof text, folder);
+  if (n <= 0) return TaskState::gone;
+  return killPending(text, static_cast<size_t>(n)) ? TaskState::ending : TaskState::runs;
+}
+
+}  // namespace
+
+bool processRuns(pid_t pid) {
+  if (pid <= 0) return false;
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d", pid);
+  const int folder = ::open(path, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return false;
+  bool runs = false;
+  switch (taskState(folder)) {
+    case TaskState::gone:
+      break;
+    case TaskState::runs:
+      runs = true;
+      break;
+    case TaskState::ending: {
+      // Its first thread has ended, or is ending: on its own (the others
+      // run on) or with the whole process. Any thread that is not ending
+      // still runs the program.
+      const int tasksFd = ::openat(folder, "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      DIR* tasks = tasksFd >= 0 ? ::fdopendir(tasksFd) : nullptr;
+      if (!tasks && tasksFd >= 0) ::close(tasksFd);
+      while (tasks && !runs) {
+        const dirent* entry = ::readdir(tasks);
+        if (!entry) break;
+        pid_t tid = 0;
+        if (!parsePid(entry->d_name, tid)) continue;
+        const int taskFolder = ::openat(::dirfd(tasks), entry->d_name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (taskFolder < 0) continue;
+        runs = taskState(taskFolder) == TaskState::runs;
+        ::close(taskFolder);
+      }
+      if (tasks) ::closedir(tasks);
+      break;
+    }
+  }
+  ::close(folder);
+  return runs;
 }
 
 std::optional<int32_t> readUnreapedExitStatus(pid_t pid) {

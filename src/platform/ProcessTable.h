@@ -65,6 +65,16 @@ std::optional<ProcStat> readProcStat(pid_t pid);
 // snapshot may miss it before its pidfd tells that it has exited.
 bool isEnding(const ProcStat& stat);
 
+// Whether the process `pid` can still run its program: it is there, and
+// one of its threads has neither ended nor begun to end. A zombie has ended;
+// a process past the point of no return of its exit, or one that a fatal
+// signal has reached (SIGKILL waits for every thread of it: it ends at its
+// next step, even before it next gets a processor), is ending. A process
+// whose first thread alone has ended while others run on still runs. Asked
+// of any user's process; false for a kernel thread. A zombie of another
+// parent still holds its number: "does not run" never means "free".
+bool processRuns(pid_t pid);
+
 // The wait status of a process that has exited but that its parent has not
 // reaped yet (a zombie), from its stat record; nothing for a process that
 // runs, is gone, or is not ours to inspect.

@@ -112,10 +112,9 @@ AgentRestarter::Outcome AgentRestarter::restartBySignals(const AgentEntry& entry
 
   report.add(LocKey::restartSurvivors(survivors.size(), AgentRecover::pidList(survivors)));
   for (pid_t pid : survivors) signalled_.send(pid, SIGKILL, SignalledPids::Cause::usersAction);
-  // SIGKILL cannot be refused: one look after the pause is enough.
-  pause(timing_.afterExit);
-  QList<pid_t> stuck = survivors;
-  stuck.removeIf([&](pid_t pid) { return !isAlive_(pid); });
+  // SIGKILL cannot be refused, yet a process takes a moment to take it in
+  // and end: looked at until the pause is over, not once after it.
+  const QList<pid_t> stuck = waitForProcessExit(survivors, timing_.afterExit, timing_.poll, isAlive_);
   if (!stuck.isEmpty()) {
     report.add(LocKey::restartSigkillStillRunning(stuck.size()));
     return report.finish(Result::killTimeout(stuck));
@@ -269,7 +268,13 @@ void AgentRestarter::settle(const QStringList& windows) const {
     InstanceTerminals::waitUntilSettled(windows, timing_.relaunchSettle, timing_.windowOpensWithin);
 }
 
-pid_t AgentRestarter::firstPid(const QString& agentId) const { return scanner_->pidsOf(agentId).value(0, 0); }
+pid_t AgentRestarter::firstPid(const QString& agentId) const {
+  // An old instance still on its way out is in the scan too, but it is not
+  // the new one.
+  for (const pid_t pid : scanner_->pidsOf(agentId))
+    if (isAlive_(pid)) return pid;
+  return 0;
+}
 
 AgentRestarter::Verdict AgentRestarter::checkVerify(const CommandRunner::Result& result, const AgentEntry::RestartSpec& spec,
                                                     const Report& report) {

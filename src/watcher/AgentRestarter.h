@@ -25,7 +25,8 @@ struct AgentRestarterTiming {
   // meanwhile (the restart goes on as soon as all are gone).
   std::chrono::milliseconds termGrace{std::chrono::seconds(5)};
   std::chrono::milliseconds poll{500};
-  // The pause after the old processes have gone (and after SIGKILL).
+  // The pause after the old processes have gone; after SIGKILL also how
+  // long they have to end, looked at every `poll`.
   std::chrono::milliseconds afterExit{std::chrono::seconds(1)};
   // How long a relaunched agent must last before the confirming scan: in a
   // terminal window, from when its command began.
@@ -120,7 +121,8 @@ class AgentRestarter {
   // Starts the agent again once per folder it ran in (one per instance; the
   // home folder when none is known).
   Outcome relaunch(const AgentEntry& entry, Report& report, const QList<std::optional<QString>>& folders) const;
-  // The first running process of the agent in a fresh full scan, else 0.
+  // The first process of the agent in a fresh full scan that still runs its
+  // program (see ProcessSignals::isAlive), else 0.
   // Waits until the sessions just started have lasted the settle time or
   // ended, each in a terminal window (by its status file, `windows`) from
   // when its command began.

@@ -8,7 +8,8 @@
 
 namespace tlr {
 
-// Whether a process still runs (a zombie does not).
+// Whether a process still runs its program (one that has ended or is ending
+// does not).
 using ProcessAliveProbe = std::function<bool(pid_t)>;
 
 // The system's answer: ProcessSignals::isAlive.

@@ -227,6 +227,10 @@ TEST_F(UserActionsTest, ARestartOfALockedAgentStartsItOnce) {
   EXPECT_TRUE(watcher->isRestarting(fakeId));
   ASSERT_TRUE(waitFor(result));
   EXPECT_FALSE(watcher->isRestarting(fakeId));
+  // The old instance is gone for the restart once it can run no more of its
+  // program; a scan lists it until it has ended (a busy machine may take a
+  // while to give it the processor it needs for that).
+  EXPECT_TRUE(test::waitUntil([&] { return !scanner->pidsOf(fakeId).contains(agent.pid()); }));
   settle();
 
   // Ended by our SIGTERM, on a locked agent: the restart's row alone, and
