@@ -37,10 +37,10 @@ struct ToolResult {
 };
 
 ToolResult runTool(const QStringList& args) {
-  QProcess p;
+  tlr::test::HeldProcess p;
   p.start(tlr::test::toolPath("tlr_defaults_tool"), args);
-  p.waitForFinished(10000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
+  if (!p->waitForFinished(60000)) return {-1, QStringLiteral("<did not end>")};
+  return {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, QString::fromUtf8(p->readAllStandardOutput())};
 }
 
 }  // namespace
@@ -126,13 +126,13 @@ class FrozenFolder {
     if (::geteuid() != 0)
       ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
     else
-      ok_ = QProcess::execute("chattr", {"+i", folder_}) == 0;
+      ok_ = tlr::test::setImmutable(folder_, true);
   }
   ~FrozenFolder() {
     if (::geteuid() != 0)
       QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     else if (ok_)
-      QProcess::execute("chattr", {"-i", folder_});
+      tlr::test::setImmutable(folder_, false);
   }
   bool ok() const { return ok_; }
 
