@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryFile>
 #include <QThread>
 
@@ -334,7 +333,7 @@ Unremovable::Unremovable(const QString& file) : file_(file), folder_(QFileInfo(f
   if (::geteuid() != 0) {
     ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
   } else {
-    ok_ = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), file_}) == 0;
+    ok_ = runProgram(QStringLiteral("chattr"), {QStringLiteral("+i"), file_}).exitCode == 0;
   }
 }
 
@@ -342,7 +341,7 @@ Unremovable::~Unremovable() {
   if (::geteuid() != 0)
     QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   else if (ok_)
-    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file_});
+    static_cast<void>(runProgram(QStringLiteral("chattr"), {QStringLiteral("-i"), file_}));
 }
 
 PrivateMounts::PrivateMounts() {
@@ -468,6 +467,31 @@ QString readFile(const QString& path) {
 }
 
 QString toolPath(const QString& name) { return QStringLiteral(TLR_TEST_BIN_DIR "/tools/") + name; }
+
+ProgramRun runProgram(const QString& program, const QStringList& arguments, const std::optional<QByteArray>& input) {
+  constexpr auto kDeadline = std::chrono::minutes(2);
+  ChildSpec spec;
+  spec.program = program;
+  spec.arguments = arguments;
+  spec.input = input;
+  spec.timeout = kDeadline * kSanitizerSlowdown;
+  const ChildResult result = runChild(spec);
+  ProgramRun run;
+  run.out = result.out;
+  run.err = result.err;
+  if (!result.started)
+    run.failure = program + QStringLiteral(" did not start: ") + result.startError;
+  else if (result.timedOut)
+    run.failure = program + QStringLiteral(" did not end within %1 s")
+                                .arg(std::chrono::duration_cast<std::chrono::seconds>(spec.timeout).count());
+  else if (result.keeperLost)
+    run.failure = program + QStringLiteral(" lost the process that ran it");
+  else if (!result.exited())
+    run.failure = program + QStringLiteral(" was ended by ") + signalName(result.termSignal());
+  else
+    run.exitCode = result.exitCode();
+  return run;
+}
 
 }  // namespace tlr::test
 
