@@ -25,6 +25,7 @@ it made is removed at the end. Run: scripts/backup_on_display.py
 
 import json
 import os
+import select
 import shutil
 import signal
 import stat
@@ -214,16 +215,35 @@ class Run:
         return p
 
     def start_display(self):
+        # As tests/support/XvfbServer starts it: -displayfd (the server picks
+        # a free display and names it once it takes clients), -noreset (a
+        # server resets, dropping every client, the window manager too, when
+        # its last client leaves), and in a session of its own, so that no
+        # signal meant for this process group reaches it. What it says is
+        # kept for a failure message.
         r, w = os.pipe()
-        self.start(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-                   pass_fds=(w,), stderr=subprocess.DEVNULL)
+        self.xvfb_err = os.path.join(self.tmp, "xvfb.err")
+        with open(self.xvfb_err, "wb") as err:
+            self.xvfb = self.start(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                                    "-noreset"], pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=err,
+                                   start_new_session=True)
         os.close(w)
+        self.display_number = None
         number = b""
-        deadline = time.time() + 20
+        deadline = time.time() + 60
         while not number.endswith(b"\n") and time.time() < deadline:
-            number += os.read(r, 16)
+            ready, _, _ = select.select([r], [], [], max(0.0, deadline - time.time()))
+            if not ready:
+                break
+            chunk = os.read(r, 16)
+            if not chunk:  # the server ended without naming a display
+                break
+            number += chunk
         os.close(r)
-        self.env["DISPLAY"] = ":" + number.decode().strip()
+        if not number.endswith(b"\n") or not number.strip().isdigit():
+            raise RuntimeError("Xvfb named no display (it said %r)\n%s" % (number, self.display_state()))
+        self.display_number = number.decode().strip()
+        self.env["DISPLAY"] = ":" + self.display_number
         if shutil.which("openbox"):
             # A window manager, as on a desktop: frames, title bars, placement.
             self.start(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -251,6 +271,35 @@ class Run:
             if "boolean true" in owned.stdout:
                 break
             time.sleep(0.05)
+
+    def display_state(self):
+        """What the X server is doing, for a failure message: whether it
+        runs, what it said, whether its sockets are there and whether it
+        answers a client."""
+        lines = []
+        code = self.xvfb.poll()
+        lines.append("Xvfb pid %d: %s" % (self.xvfb.pid, "running" if code is None else "ended with %d" % code))
+        try:
+            with open(self.xvfb_err, "rb") as f:
+                said = f.read().decode("utf-8", "replace").strip()
+        except OSError:
+            said = ""
+        lines.append("Xvfb said: " + (said[-2000:] if said else "nothing"))
+        if self.display_number is not None:
+            path = "/tmp/.X11-unix/X" + self.display_number
+            with open("/proc/net/unix") as f:
+                names = {line.split()[-1] for line in f if len(line.split()) >= 8}
+            lines.append("socket %s: %s; abstract @%s: %s" % (
+                path, "there" if os.path.exists(path) else "missing", path,
+                "listening" if "@" + path in names else "missing"))
+            try:
+                answer = subprocess.run(["xprop", "-root", "-len", "0", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                                        capture_output=True, text=True, timeout=30)
+                lines.append("xprop -root on :%s: exit %d %s" % (self.display_number, answer.returncode,
+                                                                 (answer.stdout + answer.stderr).strip()))
+            except subprocess.TimeoutExpired:
+                lines.append("xprop -root on :%s: no answer within 30 s" % self.display_number)
+        return "\n".join(lines)
 
     def start_app(self):
         self.log = open(os.path.join(self.tmp, "app.log"), "wb")
@@ -482,17 +531,19 @@ def main():
         run.prepare()
         run.start_display()
         run.start_app()
-        run.wait_for("the application on the accessibility bus", run.application, 60)
-        time.sleep(2)
-        if os.environ.get("TLR_BLACKBOX_DUMP"):
-            dump(run)
-            return 0
         try:
+            run.wait_for("the application on the accessibility bus", run.application, 60)
+            time.sleep(2)
+            if os.environ.get("TLR_BLACKBOX_DUMP"):
+                dump(run)
+                return 0
             scenario(run)
         except Exception:
-            # What the application said up to the failure, and the image's
-            # processes: the traceback alone tells only which wait gave up.
+            # What the application said up to the failure, the image's
+            # processes and the X server's state: the traceback alone tells
+            # only which wait gave up.
             run.app_log_tail()
+            sys.stderr.write("---- the display\n%s\n" % run.display_state())
             raise
     finally:
         run.clean()

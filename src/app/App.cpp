@@ -29,6 +29,7 @@
 #include "platform/Paths.h"
 #include "platform/QuitDeadline.h"
 #include "platform/SessionBus.h"
+#include "platform/XDisplay.h"
 #include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
 #include "registry/RegistryLoader.h"
@@ -80,6 +81,12 @@ class ApplicationArguments {
   }
   int& argc() { return argc_; }
   char** argv() { return pointers_.data(); }
+  // The platform the toolkit is told to use; empty when it picks its own.
+  QString chosenPlatform() const {
+    for (std::size_t i = 0; i + 1 < storage_.size(); ++i)
+      if (storage_[i] == "-platform") return QString::fromLocal8Bit(storage_[i + 1]);
+    return QString::fromLocal8Bit(qgetenv("QT_QPA_PLATFORM"));
+  }
 
  private:
   static bool hasDisplay() { return !qgetenv("DISPLAY").isEmpty() || !qgetenv("WAYLAND_DISPLAY").isEmpty(); }
@@ -202,15 +209,26 @@ int runVerificationMode(const SelectedMode& selected, int argc, char** argv) {
   TerminationSignals signals;
   QTimer stopping;
   stopping.setInterval(50);
-  QObject::connect(&stopping, &QTimer::timeout, &application, [&, deadline = std::optional<QuitClock::time_point>()]() mutable {
-    if (!deadline) deadline = QuitClock::now() + kStopDeadline;
-    if (!outcome && QuitClock::now() < *deadline) return;
+  QuitClock::time_point signalledAt;
+  QObject::connect(&stopping, &QTimer::timeout, &application, [&] {
+    const QuitClock::time_point now = QuitClock::now();
+    if (!outcome && now < signalledAt + kStopDeadline) return;
     stopping.stop();
+    // Whether the work wound down by itself, and how long it took, or was
+    // cut off: the one sign of a stop that waited for something it need not.
+    if (outcome) {
+      const double seconds = std::chrono::duration<double>(now - signalledAt).count();
+      log("[App] ", QStringLiteral("验证模式已停下：收到信号后 %1 秒").arg(seconds, 0, 'f', 1));
+    } else {
+      log("[App] ", QStringLiteral("验证模式 %1 秒内未停下 → 强行清理并结束")
+                        .arg(std::chrono::duration_cast<std::chrono::seconds>(kStopDeadline).count()));
+    }
     windDown(outcome.has_value());
   });
   QObject::connect(&signals, &TerminationSignals::received, &application, [&](int signal) {
     if (interrupted) return;
     interrupted = signal;
+    signalledAt = QuitClock::now();
     log("[App] ", QStringLiteral("收到 %1，停止验证模式").arg(signalName(signal)));
     OperationStop::request();
     stopRunningChildren();
@@ -263,10 +281,30 @@ int App::main(int argc, char** argv) {
   if (const auto selected = selectVerificationMode(QProcessEnvironment::systemEnvironment()))
     return runVerificationMode(*selected, argc, argv);
 
+  ApplicationArguments arguments(argc, argv);
+  // The X server is asked, within a bound, before the toolkit would wait
+  // for its answer without one: a hung server ends the start, said.
+  if (XDisplay::usedByToolkit(arguments.chosenPlatform())) {
+    const QString display = QString::fromLocal8Bit(qgetenv("DISPLAY"));
+    const auto seconds = [](std::chrono::milliseconds t) { return std::chrono::duration<double>(t).count(); };
+    const XDisplay::Finding found = XDisplay::probe(display, XDisplay::kPatience, XDisplay::kDeadline, [&] {
+      log("[App] ", QStringLiteral("X 显示 %1 %2 秒未应答，最多再等 %3 秒")
+                        .arg(display)
+                        .arg(seconds(XDisplay::kPatience))
+                        .arg(seconds(XDisplay::kDeadline - XDisplay::kPatience)));
+    });
+    if (found.state == XDisplay::State::unanswered) {
+      const QString line = QStringLiteral("[App] X 显示 %1 %2 秒未应答 → 退出：窗口无法显示")
+                               .arg(display)
+                               .arg(seconds(XDisplay::kDeadline));
+      logLine(line);
+      errLine(line);
+      return 1;
+    }
+  }
   // The session's bus is asked, within a bound, before the toolkit would
   // wait for it without one (or start a bus of its own).
   SessionBus sessionBus;
-  ApplicationArguments arguments(argc, argv);
   std::optional<Paths::RuntimeFolderForToolkit> runtimeFolder(std::in_place);
   QApplication application(arguments.argc(), arguments.argv());
   runtimeFolder.reset();

@@ -298,6 +298,12 @@ void FileNames::append(const QString& name) {
   ++count_;
 }
 
+void FileNames::appendUtf8(std::initializer_list<QByteArrayView> pieces) {
+  for (const QByteArrayView piece : pieces) data_ += piece;
+  data_ += '\0';
+  ++count_;
+}
+
 QStringList FileNames::toStringList() const {
   QStringList names;
   names.reserve(count_);

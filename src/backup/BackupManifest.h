@@ -38,6 +38,8 @@ class FileNames {
   explicit FileNames(const QStringList& names);
 
   void append(const QString& name);
+  // A name given as its UTF-8 text in pieces, none holding a NUL.
+  void appendUtf8(std::initializer_list<QByteArrayView> pieces);
   FileNames& operator<<(const QString& name) {
     append(name);
     return *this;

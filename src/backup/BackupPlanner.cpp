@@ -42,7 +42,7 @@ ExcludeMatcher::ExcludeMatcher(const QStringList& patterns) {
 // piece, end with the last, and hold the ones between in order. Taking the
 // leftmost place for each middle piece is enough, since a star can absorb
 // anything left over.
-bool ExcludeMatcher::globMatch(const QStringList& pieces, const QString& name) {
+bool ExcludeMatcher::globMatch(const QStringList& pieces, QStringView name) {
   const QString& head = pieces.front();
   const QString& tail = pieces.back();
   if (name.size() < head.size() + tail.size()) return false;
@@ -59,22 +59,33 @@ bool ExcludeMatcher::globMatch(const QStringList& pieces, const QString& name) {
   return true;
 }
 
-bool ExcludeMatcher::hits(const Pattern& p, const QString& text) {
+bool ExcludeMatcher::hits(const Pattern& p, QStringView text) {
   return p.isGlob ? globMatch(p.pieces, text) : p.plain == text;
 }
 
-bool ExcludeMatcher::matchesName(const QString& name) const {
+bool ExcludeMatcher::matchesName(QStringView name) const {
   for (const Pattern& p : patterns_) {
     if (!p.isPath && hits(p, name)) return true;
   }
   return false;
 }
 
-bool ExcludeMatcher::pathHit(const QString& relative) const {
+bool ExcludeMatcher::anyComponentMatches(QStringView relative) const {
+  for (const QStringView component : relative.tokenize(u'/', Qt::SkipEmptyParts)) {
+    if (matchesName(component)) return true;
+  }
+  return false;
+}
+
+// A file: a path pattern matches its path, as it is or with the "/" in
+// front. A folder (`rooted` then ends in "/"): "<head>*" hits everything
+// below it when "<head>" reaches the folder's path and its "/", the last
+// star taking whatever follows.
+bool ExcludeMatcher::pathHit(QStringView rooted, bool folder) const {
   if (!anyPath_) return false;
-  const QString rooted = QLatin1Char('/') + relative;
   for (const Pattern& p : patterns_) {
-    if (p.isPath && (hits(p, relative) || hits(p, rooted))) return true;
+    if (!p.isPath || (folder && !(p.isGlob && p.pieces.back().isEmpty()))) continue;
+    if (hits(p, rooted.sliced(1)) || hits(p, rooted)) return true;
   }
   return false;
 }
@@ -88,26 +99,18 @@ bool ExcludeMatcher::excludes(const QString& file, const QString& root) const {
 
 bool ExcludeMatcher::excludesRelative(const QString& relative) const {
   if (patterns_.empty()) return false;
-  for (const QString& component : relative.split('/', Qt::SkipEmptyParts)) {
-    if (matchesName(component)) return true;
-  }
-  return pathHit(relative);
+  return anyComponentMatches(relative) || pathHit(QString(QLatin1Char('/') + relative), false);
 }
 
 bool ExcludeMatcher::excludesFolder(const QString& relative) const {
   if (patterns_.empty() || relative.isEmpty()) return false;
-  for (const QString& component : relative.split('/', Qt::SkipEmptyParts)) {
-    if (matchesName(component)) return true;
-  }
-  if (!anyPath_) return false;
-  // "<head>*" hits everything below the folder when "<head>" reaches the
-  // folder's path and its "/": the last star takes whatever follows.
-  const QString below = relative + QLatin1Char('/');
-  const QString rooted = QLatin1Char('/') + below;
-  for (const Pattern& p : patterns_) {
-    if (p.isPath && p.isGlob && p.pieces.back().isEmpty() && (hits(p, below) || hits(p, rooted))) return true;
-  }
-  return false;
+  return anyComponentMatches(relative) || pathHit(QString(QLatin1Char('/') + relative + QLatin1Char('/')), true);
+}
+
+bool ExcludeMatcher::excludesInWalk(QStringView rooted, bool folder) const {
+  if (patterns_.empty()) return false;
+  const QStringView path = folder ? rooted.chopped(1) : rooted;
+  return matchesName(path.sliced(path.lastIndexOf(u'/') + 1)) || pathHit(rooted, folder);
 }
 
 QStringList BackupPlanner::universalExcludes() {

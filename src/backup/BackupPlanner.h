@@ -40,7 +40,8 @@ class ExcludeMatcher {
 
   bool isEmpty() const { return patterns_.empty(); }
   // Whether `name` (one path component) is hit by a pattern without "/".
-  bool matchesName(const QString& name) const;
+  bool matchesName(QStringView name) const;
+  bool matchesName(const QString& name) const { return matchesName(QStringView(name)); }
   // Whether `file`, found while walking `root`, is excluded. A file that is
   // not below `root` is tested by its own name only.
   bool excludes(const QString& file, const QString& root) const;
@@ -52,6 +53,15 @@ class ExcludeMatcher {
   // above it, or a path pattern ending in "*" matches the folder's path with
   // a "/" after it.
   bool excludesFolder(const QString& relative) const;
+  // For a walk that tests every folder below the root with excludesFolder()
+  // and passes by those it hits: whether the item at `rooted` (its path
+  // below the root with a "/" in front, "/a/b/c.txt"; a folder's with a "/"
+  // after it too, "/a/b/") is excluded, every folder above it having been
+  // left in. No pattern names one of those folders then, so only the item's
+  // own name and the path patterns are tested: the same answer as
+  // excludesRelative() (excludesFolder() for a folder) at a fraction of the
+  // cost.
+  bool excludesInWalk(QStringView rooted, bool folder) const;
 
  private:
   struct Pattern {
@@ -60,9 +70,12 @@ class ExcludeMatcher {
     bool isGlob = false;
     bool isPath = false;    // holds "/"
   };
-  static bool globMatch(const QStringList& pieces, const QString& text);
-  static bool hits(const Pattern& p, const QString& text);
-  bool pathHit(const QString& relative) const;
+  static bool globMatch(const QStringList& pieces, QStringView text);
+  static bool hits(const Pattern& p, QStringView text);
+  bool anyComponentMatches(QStringView relative) const;
+  // Whether a path pattern hits the item at `rooted` ("/" + its path below
+  // the root; a folder's with "/" after it).
+  bool pathHit(QStringView rooted, bool folder) const;
   std::vector<Pattern> patterns_;
   bool anyPath_ = false;
 };

@@ -204,6 +204,8 @@ QString quittingReason() { return QStringLiteral("not started: the application i
 // Why a command for an agent whose uninstall has begun does not run
 // (OwnCommands::mayStart()).
 QString uninstallingReason() { return QStringLiteral("not started: the agent is being uninstalled"); }
+// Why work a stop came before does not start (stopRunningChildren()).
+QString stoppedReason() { return QStringLiteral("not started: its work was stopped"); }
 
 int msUntil(Clock::time_point t) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
@@ -252,6 +254,11 @@ ChildResult runChild(const ChildSpec& spec) {
   }
   if (!OwnCommands::mayStart()) {
     result.startError = uninstallingReason();
+    return result;
+  }
+  if (spec.refusedOnceStopped && stopWatch.stoppedBefore()) {
+    result.cancelled = true;
+    result.startError = stoppedReason();
     return result;
   }
   auto image = buildImage(spec, &result.startError);

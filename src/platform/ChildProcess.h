@@ -54,6 +54,11 @@ struct ChildSpec {
   // `inputFd`, `outputFd` and `outputToMemory` do not apply). For programs
   // that say nothing without a terminal. Standard error stays a pipe.
   bool terminal = false;
+  // Part of the work that stopRunningChildren() stops (making or attaching
+  // an image): once a stop has come, it is not started at all (`cancelled`),
+  // however late it comes after the stop. Tools that undo what stopped work
+  // did (a detach) leave it false and still run.
+  bool refusedOnceStopped = false;
   // The file-creation mask the child starts with; nullopt keeps ours.
   std::optional<mode_t> umask;
   // Standard output and error go to anonymous in-memory files instead of
@@ -108,8 +113,10 @@ ChildResult runChild(const ChildSpec& spec);
 
 // Ends the children that runChild is running at this moment, on every
 // thread, as a cancelled pool ends them: SIGTERM to every process of each,
-// SIGKILL after a short grace, and `cancelled` in their results. What starts
-// after it runs as usual, so work that was stopped can still wind down with
+// SIGKILL after a short grace, and `cancelled` in their results. From then
+// on a child marked `refusedOnceStopped` is never started (work that missed
+// the stop by a moment does not begin a tool that runs for seconds); any
+// other runs as usual, so work that was stopped can still wind down with
 // tools of its own (detaching what it attached). Any thread.
 void stopRunningChildren();
 

@@ -11,10 +11,11 @@
 namespace tlr {
 namespace {
 
-// The watches of the runChild calls under way.
+// The watches of the runChild calls under way, and whether a stop came.
 struct Watches {
   std::mutex mutex;
   std::set<int> fds;
+  bool stopped = false;
 };
 
 Watches& watches() {
@@ -25,9 +26,11 @@ Watches& watches() {
 }  // namespace
 
 ChildStopWatch::ChildStopWatch() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (fd_ < 0) return;
+  // Under the stop's own lock: a stop either came before (and is seen
+  // here) or finds this watch.
   std::lock_guard lock(watches().mutex);
-  watches().fds.insert(fd_);
+  stoppedBefore_ = watches().stopped;
+  if (fd_ >= 0) watches().fds.insert(fd_);
 }
 
 ChildStopWatch::~ChildStopWatch() {
@@ -41,6 +44,7 @@ ChildStopWatch::~ChildStopWatch() {
 
 void stopRunningChildren() {
   std::lock_guard lock(watches().mutex);
+  watches().stopped = true;
   const std::uint64_t one = 1;
   for (const int fd : watches().fds) (void)!::write(fd, &one, sizeof one);
 }

@@ -15,9 +15,12 @@ class ChildStopWatch {
   // Readable (and staying so) once a stop came after this watch began; -1
   // when no descriptor could be made.
   int fd() const { return fd_; }
+  // Whether a stop had come already when this watch began.
+  bool stoppedBefore() const { return stoppedBefore_; }
 
  private:
   int fd_ = -1;
+  bool stoppedBefore_ = false;
 };
 
 }  // namespace tlr

@@ -633,7 +633,9 @@ Expected<void, QString> Defaults::writeWhole(const State& state) {
   text += keys.isEmpty() ? "}\n" : "\n}\n";
 
   // Never into a folder that is not ours alone.
-  Expected<void, QString> written = FileOps::makeOwnFolder(QFileInfo(path_).absolutePath());
+  // Below the home it lay in when that was looked at: should the home go
+  // meanwhile, it is not made again.
+  Expected<void, QString> written = FileOps::makeOwnFolder(QFileInfo(path_).absolutePath(), home_);
   if (written) written = FileOps::writeOwnFile(path_, text);
   if (!written) {
     writeWhole_ = true;  // the journal may have been left cut short: not written on

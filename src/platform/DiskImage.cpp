@@ -68,13 +68,16 @@ ToolResult runCryptTool(const QStringList& arguments, const QString& password,
   // With -nosyslog the mounted daemon keeps our standard output and error:
   // files, never pipes, so no write of it can ever meet a closed pipe.
   spec.outputToMemory = true;
+  // Making or attaching an image is work: a stopped run does not begin it.
+  spec.refusedOnceStopped = true;
   ChildResult r = runChild(spec);
   // Only `spec` holds the password's bytes now: wipe them where they lie.
   Crypto::wipe(*spec.input);
+  // Stopped, whether while it ran or before it could start.
+  if (r.cancelled) return Unexpected(ToolFailure{QStringLiteral("已中止"), false, true});
   if (!r.started) {
     return Unexpected(ToolFailure{QStringLiteral("无法启动 ") + tool + QStringLiteral(": ") + r.startError});
   }
-  if (r.cancelled) return Unexpected(ToolFailure{QStringLiteral("已中止"), false, true});
   if (r.timedOut) {
     return Unexpected(
         ToolFailure{QStringLiteral("gocryptfs 在 %1 秒内没有结束").arg(timeout.count() / 1000), false, true});

@@ -621,13 +621,24 @@ Expected<void, QString> appendToFile(const QString& path, const QByteArray& data
   return {};
 }
 
-Expected<void, QString> makeFolders(const QString& path) {
+Expected<void, QString> makeFolders(const QString& path, const QString& home) {
   if (holdsNul(path)) return Unexpected(nulFailure(path));
   const QString clean = QDir::cleanPath(path);
+  // The home folder and those above it are only looked at.
+  const QString base = QDir::cleanPath(home.isEmpty() ? QFile::decodeName(qgetenv("HOME")) : home);
+  const bool belowHome = base.startsWith('/') && base != QLatin1String("/") &&
+                         (clean == base || clean.startsWith(base + '/'));
   QString current = clean.startsWith('/') ? QStringLiteral("") : QStringLiteral(".");
   for (const QString& part : clean.split('/', Qt::SkipEmptyParts)) {
     current += '/' + part;
     const QByteArray native = encoded(current);
+    if (belowHome && current.size() <= base.size()) {
+      if (current.size() < base.size()) continue;
+      struct stat st;
+      if (::stat(native.constData(), &st) != 0) return Unexpected(failure(current, errno));
+      if (!S_ISDIR(st.st_mode)) return Unexpected(failure(current, ENOTDIR));
+      continue;
+    }
     if (::mkdir(native.constData(), 0700) == 0) {
       // The umask may have taken bits the owner needs.
       if (::chmod(native.constData(), 0700) != 0) return Unexpected(failure(current, errno));
@@ -641,8 +652,8 @@ Expected<void, QString> makeFolders(const QString& path) {
   return {};
 }
 
-Expected<void, QString> makeOwnFolder(const QString& path) {
-  if (auto made = makeFolders(path); !made) return made;
+Expected<void, QString> makeOwnFolder(const QString& path, const QString& home) {
+  if (auto made = makeFolders(path, home); !made) return made;
   // Looked at through a descriptor of the folder itself, never through a
   // link: what is changed below is what was looked at.
   const ClosingFd folder(::open(encoded(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

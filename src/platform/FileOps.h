@@ -156,8 +156,11 @@ Expected<void, QString> appendToFile(const QString& path, const QByteArray& data
 // Makes the folders up to and including `path`: every one that is missing
 // is created 0700, whatever the umask (as the XDG base directory rules ask of
 // the base folders); folders that exist are left as they are. The failure
-// says why it stopped.
-Expected<void, QString> makeFolders(const QString& path);
+// says why it stopped. The home folder (`home`, else $HOME as it is now) and
+// the folders above it are never made: below a home that is missing the
+// call fails, so a late write for a home that was removed meanwhile, or one
+// not mounted yet, does not make it (again).
+Expected<void, QString> makeFolders(const QString& path, const QString& home = {});
 // The same for one of Tollamere's private folders, which is then checked:
 // `path` itself must be a folder of this user's, not a symbolic link (a
 // shared /tmp lets another user make the name first, or link it to a folder
@@ -165,7 +168,7 @@ Expected<void, QString> makeFolders(const QString& path);
 // earlier start, or made under another umask) is closed again (0700), so no
 // other user can swap or drop files in it. The failure says why the folder
 // is not private; it must then not be used.
-Expected<void, QString> makeOwnFolder(const QString& path);
+Expected<void, QString> makeOwnFolder(const QString& path, const QString& home = {});
 // Why the folder open as `fd` (named `path`) is not this user's alone: not a
 // folder, another user's, or open to others. Empty when it is.
 QString notOursAlone(int fd, const QString& path);

@@ -61,6 +61,13 @@ void SerialWorker::endAll() {
   for (SerialWorker* worker : registry.all) worker->end();
 }
 
+void SerialWorker::flushAll() {
+  Workers& registry = workers();
+  // Held throughout, so no worker goes while it is waited for.
+  std::lock_guard lock(registry.mutex);
+  for (SerialWorker* worker : registry.all) worker->flush();
+}
+
 void SerialWorker::post(std::function<void()> job) {
   bool queued = false;
   {

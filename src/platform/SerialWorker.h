@@ -41,6 +41,9 @@ class SerialWorker final {
   // (one a static object owns) still writes while the libraries it uses
   // are being torn down. Not from a job.
   static void endAll();
+  // flush() for every worker of the process: what any of them was given
+  // before the call is done when it returns. Not from a job.
+  static void flushAll();
 
  private:
   void run();

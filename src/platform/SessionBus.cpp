@@ -1,18 +1,14 @@
 #include "platform/SessionBus.h"
 
 #include "platform/Log.h"
+#include "platform/SocketProbe.h"
 
 #include <QDBusConnection>
 #include <QFile>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 
-#include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace tlr {
@@ -31,120 +27,29 @@ using Clock = std::chrono::steady_clock;
 // What a bus user loses without the bus, said in every line about it.
 QString withoutBus() { return QStringLiteral("读屏器看不到窗口，不读桌面的深浅色设置"); }
 
-int millisecondsLeft(Clock::time_point until) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-  return static_cast<int>(std::max<long long>(0, left));
-}
-
 // "%2F" and the like, as the bus library escapes a value.
 QByteArray unescaped(const QString& value) { return QByteArray::fromPercentEncoding(value.toUtf8()); }
 
-// One "unix:" entry's socket address; a reason when it has none usable.
-struct UnixAddress {
-  sockaddr_un address{};
-  socklen_t length = 0;
-  QString problem;
-};
-std::optional<UnixAddress> unixAddress(const QString& entry) {
+// One "unix:" entry's socket address (with a problem when it has none
+// usable); nothing for an entry of another kind.
+std::optional<SocketProbe::LocalAddress> unixAddress(const QString& entry) {
   if (!entry.startsWith(QLatin1String("unix:"))) return std::nullopt;
-  UnixAddress result;
-  result.address.sun_family = AF_UNIX;
   for (const QString& pair : entry.mid(5).split(',')) {
     const qsizetype equals = pair.indexOf('=');
     if (equals < 0) continue;
     const QString key = pair.left(equals);
-    if (key != QLatin1String("path") && key != QLatin1String("abstract")) continue;
-    const QByteArray name = unescaped(pair.mid(equals + 1));
-    const bool abstract = key == QLatin1String("abstract");
-    // An abstract name follows a nul; a path needs one after it.
-    const std::size_t offset = abstract ? 1 : 0;
-    const std::size_t room = sizeof result.address.sun_path - 1;
-    if (name.isEmpty() || static_cast<std::size_t>(name.size()) > room) {
-      result.problem = QStringLiteral("地址无效");
-      return result;
-    }
-    std::memcpy(result.address.sun_path + offset, name.constData(), static_cast<std::size_t>(name.size()));
-    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset +
-                                           static_cast<std::size_t>(name.size()) + (abstract ? 0 : 1));
-    return result;
+    if (key == QLatin1String("path")) return SocketProbe::pathAddress(unescaped(pair.mid(equals + 1)));
+    if (key == QLatin1String("abstract")) return SocketProbe::abstractAddress(unescaped(pair.mid(equals + 1)));
   }
   // "unix:dir=…", "unix:tmpdir=…" and "unix:runtime=yes" are for listening.
-  result.problem = QStringLiteral("地址无效");
-  return result;
+  SocketProbe::LocalAddress none;
+  none.problem = QStringLiteral("地址无效");
+  return none;
 }
 
-enum class Asked { answered, unreachable, unanswered };
-struct Answer {
-  Asked asked;
-  QString reason;
-};
-
-// Connects to `address` and sends the first bytes of the bus's handshake
-// (a nul and an AUTH without mechanism, which a bus answers with the
-// mechanisms it takes); any answer before `until` will do.
-Answer ask(const UnixAddress& address, Clock::time_point patienceEnds, Clock::time_point until,
-           const std::function<void()>& patient, bool& toldPatience) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return {Asked::unreachable, QString::fromLocal8Bit(std::strerror(errno))};
-  const auto closeFd = [fd] { ::close(fd); };
-  // Waits for `events` on the socket, saying once that the bus is slow.
-  const auto waitFor = [&](short events) {
-    for (;;) {
-      if (!toldPatience && Clock::now() >= patienceEnds) {
-        toldPatience = true;
-        if (patient) patient();
-      }
-      const Clock::time_point next = toldPatience ? until : std::min(until, patienceEnds);
-      pollfd entry{fd, events, 0};
-      const int ready = ::poll(&entry, 1, millisecondsLeft(next));
-      if (ready > 0) return true;
-      if (ready < 0 && errno != EINTR) return false;
-      if (Clock::now() >= until) return false;
-    }
-  };
-  while (::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
-    const int error = errno;
-    if (error == EINTR) continue;
-    if (error == EINPROGRESS) {
-      if (!waitFor(POLLOUT)) {
-        closeFd();
-        return {Asked::unanswered, QString()};
-      }
-      int pending = 0;
-      socklen_t size = sizeof pending;
-      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size);
-      if (pending == 0) break;
-      closeFd();
-      return {Asked::unreachable, QString::fromLocal8Bit(std::strerror(pending))};
-    }
-    if (error == EAGAIN) {
-      // The bus's queue of new connections is full: it is not taking any.
-      if (Clock::now() >= until) {
-        closeFd();
-        return {Asked::unanswered, QString()};
-      }
-      ::poll(nullptr, 0, std::min(50, millisecondsLeft(until)));
-      continue;
-    }
-    closeFd();
-    return {Asked::unreachable, QString::fromLocal8Bit(std::strerror(error))};
-  }
-  static const char hello[] = "\0AUTH\r\n";
-  if (::send(fd, hello, sizeof hello - 1, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof hello - 1)) {
-    const int error = errno;
-    closeFd();
-    return {Asked::unreachable, QString::fromLocal8Bit(std::strerror(error))};
-  }
-  if (!waitFor(POLLIN)) {
-    closeFd();
-    return {Asked::unanswered, QString()};
-  }
-  char answer[64];
-  const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
-  closeFd();
-  if (got > 0) return {Asked::answered, QString()};
-  return {Asked::unreachable, got == 0 ? QStringLiteral("连接被关闭") : QString::fromLocal8Bit(std::strerror(errno))};
-}
+// The first bytes of the bus's handshake: a nul and an AUTH without
+// mechanism, which a bus answers with the mechanisms it takes.
+const QByteArray kHello("\0AUTH\r\n", 7);
 
 }  // namespace
 
@@ -170,15 +75,15 @@ SessionBus::Finding SessionBus::probe(const QString& address, std::chrono::milli
   // The bus library tries the entries in order and takes the first it
   // connects to.
   for (const QString& entry : address.split(';', Qt::SkipEmptyParts)) {
-    const std::optional<UnixAddress> unix = unixAddress(entry);
+    const std::optional<SocketProbe::LocalAddress> unix = unixAddress(entry);
     if (!unix) return {State::notProbed, address, QString()};
     if (!unix->problem.isEmpty()) {
       last = {State::unreachable, address, unix->problem};
       continue;
     }
-    const Answer answer = ask(*unix, start + patience, start + deadline, patient, toldPatience);
-    if (answer.asked == Asked::answered) return {State::answered, address, QString()};
-    last = answer.asked == Asked::unanswered
+    const SocketProbe::Answer answer = SocketProbe::ask(*unix, kHello, start + patience, start + deadline, patient, toldPatience);
+    if (answer.asked == SocketProbe::Asked::answered) return {State::answered, address, QString()};
+    last = answer.asked == SocketProbe::Asked::unanswered
                ? Finding{State::unanswered, address,
                          QStringLiteral("%1 秒未应答").arg(std::chrono::duration<double>(deadline).count())}
                : Finding{State::unreachable, address, answer.reason};

@@ -27,22 +27,43 @@ void octal(char* field, int width, quint64 value) {
   }
 }
 
-// One pax record: "<length> <key>=<value>\n", the length counting itself.
-QByteArray paxRecord(const char* key, const QByteArray& value) {
-  const QByteArray body = ' ' + QByteArray(key) + '=' + value + '\n';
-  qsizetype length = body.size() + 1;
-  while (QByteArray::number(length).size() + body.size() != length) length = QByteArray::number(length).size() + body.size();
-  return QByteArray::number(length) + body;
+// The decimal digits of `value` at the end of `to` (room for 20); their count.
+int decimal(char* to, quint64 value) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (int i = 0; i < n; ++i) to[i] = digits[n - 1 - i];
+  return n;
+}
+
+// Appends one pax record to `records`: "<length> <key>=<value>\n", the
+// length counting itself.
+void appendPaxRecord(QByteArray& records, QByteArrayView key, QByteArrayView value) {
+  const qsizetype body = 1 + key.size() + 1 + value.size() + 1;
+  char digits[20];
+  qsizetype length = body + 1;
+  while (decimal(digits, static_cast<quint64>(length)) + body != length) length = decimal(digits, static_cast<quint64>(length)) + body;
+  records.append(digits, decimal(digits, static_cast<quint64>(length)));
+  records.append(' ').append(key).append('=').append(value).append('\n');
+}
+
+QByteArray paxRecord(QByteArrayView key, QByteArrayView value) {
+  QByteArray record;
+  appendPaxRecord(record, key, value);
+  return record;
 }
 
 // Splits a name too long for ustar's name field at a slash into the prefix
 // (at most 155 bytes) and the rest (at most 100). False when no slash fits.
-bool splitName(const QByteArray& name, QByteArray* prefix, QByteArray* rest) {
+bool splitName(QByteArrayView name, QByteArrayView* prefix, QByteArrayView* rest) {
   for (qsizetype slash = std::min<qsizetype>(name.size() - 1, 155); slash > 0; --slash) {
     if (name[slash] != '/') continue;
     if (name.size() - slash - 1 > 100) return false;
-    *prefix = name.left(slash);
-    *rest = name.mid(slash + 1);
+    *prefix = name.first(slash);
+    *rest = name.sliced(slash + 1);
     return !rest->isEmpty();
   }
   return false;
@@ -87,47 +108,57 @@ bool TarWriter::pad() {
   return true;
 }
 
-bool TarWriter::writePax(const QByteArray& records) {
+bool TarWriter::writePax(QByteArrayView records) {
   if (!writeHeader("PaxHeader", 'x', 0644, records.size(), {}, nullptr)) return false;
   for (qsizetype at = 0; at < records.size();) {
     const qsizetype piece = std::min<qsizetype>(records.size() - at, kBuffer);
     char* to = room(piece);
     if (!to) return false;
-    std::memcpy(to, records.constData() + at, piece);
+    std::memcpy(to, records.data() + at, piece);
     at += piece;
   }
   return pad();
 }
 
-bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode, qint64 size,
-                            const struct timespec& mtime, const struct stat* st, const QByteArray& extraPax,
-                            const QByteArray& link) {
-  QByteArray name = fullName, prefix;
+bool TarWriter::writeHeader(QByteArrayView fullName, char type, unsigned mode, qint64 size, const struct timespec& mtime,
+                            const struct stat* st, QByteArrayView extraPax, QByteArrayView link) {
+  QByteArrayView name = fullName, prefix;
   const qint64 seconds = mtime.tv_sec;
   if (type != 'x') {
-    QByteArray pax = extraPax;
+    QByteArray& pax = pax_;
+    pax.resize(0);  // the room stays for the next member
+    pax.append(extraPax);
     if (name.size() > 100 && !splitName(fullName, &prefix, &name)) {
-      pax += paxRecord("path", fullName);
-      name = fullName.right(100);
-      prefix.clear();
+      appendPaxRecord(pax, "path", fullName);
+      name = fullName.last(100);
+      prefix = {};
     }
-    if (link.size() > 100) pax += paxRecord("linkpath", link);
-    if (size > kOctal11) pax += paxRecord("size", QByteArray::number(size));
+    if (link.size() > 100) appendPaxRecord(pax, "linkpath", link);
+    char number[48];
+    if (size > kOctal11) appendPaxRecord(pax, "size", QByteArrayView(number, decimal(number, static_cast<quint64>(size))));
     if (mtime.tv_nsec > 0 && mtime.tv_nsec < 1000000000L) {
       // The time to the nanosecond: "<seconds>.<fraction>", trailing zeros cut.
-      char time[48];
-      int length = std::snprintf(time, sizeof time, "%lld.%09ld", static_cast<long long>(seconds), mtime.tv_nsec);
-      while (time[length - 1] == '0') --length;
-      pax += paxRecord("mtime", QByteArray(time, length));
+      int length = 0;
+      if (seconds < 0) number[length++] = '-';
+      length += decimal(number + length, seconds < 0 ? 0 - static_cast<quint64>(seconds) : static_cast<quint64>(seconds));
+      number[length++] = '.';
+      long fraction = mtime.tv_nsec;
+      for (int i = 8; i >= 0; --i, fraction /= 10) number[length + i] = static_cast<char>('0' + fraction % 10);
+      length += 9;
+      while (number[length - 1] == '0') --length;
+      appendPaxRecord(pax, "mtime", QByteArrayView(number, length));
     } else if (seconds < 0 || seconds > kOctal11) {
-      pax += paxRecord("mtime", QByteArray::number(seconds));
+      int length = 0;
+      if (seconds < 0) number[length++] = '-';
+      length += decimal(number + length, seconds < 0 ? 0 - static_cast<quint64>(seconds) : static_cast<quint64>(seconds));
+      appendPaxRecord(pax, "mtime", QByteArrayView(number, length));
     }
     if (!pax.isEmpty() && !writePax(pax)) return false;
   }
   char* h = room(kBlock);
   if (!h) return false;
   std::memset(h, 0, kBlock);
-  std::memcpy(h, name.constData(), std::min<qsizetype>(name.size(), 100));
+  std::memcpy(h, name.data(), std::min<qsizetype>(name.size(), 100));
   octal(h + 100, 8, mode & 0777);  // never a set-id or sticky bit
   const quint64 uid = st && st->st_uid <= 07777777 ? st->st_uid : 0;
   const quint64 gid = st && st->st_gid <= 07777777 ? st->st_gid : 0;
@@ -136,9 +167,9 @@ bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode
   octal(h + 124, 12, static_cast<quint64>(size > kOctal11 ? 0 : size));
   octal(h + 136, 12, static_cast<quint64>(seconds < 0 || seconds > kOctal11 ? 0 : seconds));
   h[156] = type;
-  std::memcpy(h + 157, link.constData(), std::min<qsizetype>(link.size(), 100));
+  std::memcpy(h + 157, link.data(), std::min<qsizetype>(link.size(), 100));
   std::memcpy(h + 257, "ustar\0" "00", 8);
-  std::memcpy(h + 345, prefix.constData(), std::min<qsizetype>(prefix.size(), 155));
+  std::memcpy(h + 345, prefix.data(), std::min<qsizetype>(prefix.size(), 155));
   std::memset(h + 148, ' ', 8);
   unsigned sum = 0;
   for (qsizetype i = 0; i < kBlock; ++i) sum += static_cast<unsigned char>(h[i]);
@@ -147,11 +178,15 @@ bool TarWriter::writeHeader(const QByteArray& fullName, char type, unsigned mode
   return true;
 }
 
-bool TarWriter::addFolder(const QByteArray& name, unsigned mode, qint64 mtime, long mtimeNsec) {
-  return writeHeader(name.endsWith('/') ? name : name + '/', '5', mode, 0, {mtime, mtimeNsec}, nullptr);
+bool TarWriter::addFolder(QByteArrayView name, unsigned mode, qint64 mtime, long mtimeNsec) {
+  if (name.endsWith('/')) return writeHeader(name, '5', mode, 0, {mtime, mtimeNsec}, nullptr);
+  QByteArray& slashed = folderName_;
+  slashed.resize(0);
+  slashed.append(name).append('/');
+  return writeHeader(slashed, '5', mode, 0, {mtime, mtimeNsec}, nullptr);
 }
 
-bool TarWriter::addHardLink(const QByteArray& name, const QByteArray& target, const struct stat& st) {
+bool TarWriter::addHardLink(QByteArrayView name, QByteArrayView target, const struct stat& st) {
   return writeHeader(name, '1', st.st_mode, 0, st.st_mtim, &st, {}, target);
 }
 
@@ -183,7 +218,7 @@ bool TarWriter::copyData(int fd, qint64 offset, qint64 length, bool* changed) {
   return zeros(left);
 }
 
-bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, FileRead* read) {
+bool TarWriter::addFile(QByteArrayView name, int fd, const struct stat& st, FileRead* read) {
   FileRead ignored;
   if (!read) read = &ignored;
   *read = {};
@@ -204,7 +239,8 @@ bool TarWriter::addFile(const QByteArray& name, int fd, const struct stat& st, F
     }
     map.append((kBlock - map.size() % kBlock) % kBlock, '\0');
     const qsizetype slash = name.lastIndexOf('/');
-    const QByteArray stored = name.left(slash + 1) + "GNUSparseFile.0/" + name.mid(slash + 1);
+    const QByteArray stored =
+        name.first(slash + 1).toByteArray() + "GNUSparseFile.0/" + name.sliced(slash + 1).toByteArray();
     const QByteArray pax = paxRecord("GNU.sparse.major", "1") + paxRecord("GNU.sparse.minor", "0") +
                            paxRecord("GNU.sparse.name", name) +
                            paxRecord("GNU.sparse.realsize", QByteArray::number(static_cast<qint64>(st.st_size)));

@@ -32,7 +32,7 @@ class TarWriter {
   // A folder member named `name` (no trailing slash needed) with the
   // permission bits `mode` and the modification time `mtime` (seconds and
   // nanoseconds).
-  [[nodiscard]] bool addFolder(const QByteArray& name, unsigned mode, qint64 mtime, long mtimeNsec = 0);
+  [[nodiscard]] bool addFolder(QByteArrayView name, unsigned mode, qint64 mtime, long mtimeNsec = 0);
 
   // What storing one file read.
   struct FileRead {
@@ -50,11 +50,11 @@ class TarWriter {
   // not cover its size is looked at for holes, which are not stored. A file
   // stored again under the same name (after it changed) replaces the first
   // when the archive is unpacked.
-  [[nodiscard]] bool addFile(const QByteArray& name, int fd, const struct stat& st, FileRead* read);
+  [[nodiscard]] bool addFile(QByteArrayView name, int fd, const struct stat& st, FileRead* read);
 
   // A second name `name` of the file stored before as `target` (a hard
   // link, status `st`): a link member, no data.
-  [[nodiscard]] bool addHardLink(const QByteArray& name, const QByteArray& target, const struct stat& st);
+  [[nodiscard]] bool addHardLink(QByteArrayView name, QByteArrayView target, const struct stat& st);
 
   // The end-of-archive blocks, the stream padded to whole records, and
   // everything flushed.
@@ -64,14 +64,14 @@ class TarWriter {
   const QString& error() const { return error_; }
 
  private:
-  [[nodiscard]] bool writeHeader(const QByteArray& name, char type, unsigned mode, qint64 size,
-                                 const struct timespec& mtime, const struct stat* st, const QByteArray& extraPax = {},
-                                 const QByteArray& link = {});
+  [[nodiscard]] bool writeHeader(QByteArrayView name, char type, unsigned mode, qint64 size,
+                                 const struct timespec& mtime, const struct stat* st, QByteArrayView extraPax = {},
+                                 QByteArrayView link = {});
   // Copies `length` bytes of `fd` from `offset` into the stream; what cannot
   // be read is written as zeros and sets `*changed`.
   [[nodiscard]] bool copyData(int fd, qint64 offset, qint64 length, bool* changed);
   [[nodiscard]] bool zeros(qint64 count);
-  [[nodiscard]] bool writePax(const QByteArray& records);
+  [[nodiscard]] bool writePax(QByteArrayView records);
   char* room(qsizetype bytes);
   [[nodiscard]] bool pad();
   [[nodiscard]] bool flush();
@@ -81,6 +81,10 @@ class TarWriter {
   qsizetype used_ = 0;
   qint64 total_ = 0;
   QString error_;
+  // Room kept from member to member: a member's pax records, a folder's
+  // name with its slash.
+  QByteArray pax_;
+  QByteArray folderName_;
 };
 
 }  // namespace tlr

@@ -256,6 +256,31 @@ TEST_F(AppOnDisplay, AnXClientTheServerDoesNotAnswerFailsTheTestInsteadOfReading
   EXPECT_FALSE(x_.visibleWindows(QStringLiteral("Shown window")).isEmpty());
 }
 
+// A start on an X server that takes connections and never answers (here
+// stopped, as a hung one is): the toolkit would wait for its first answer
+// for good, before the start's first line, nothing on the screen and nothing
+// said. The start asks the server first, says that it waits, and ends,
+// saying why, on its standard error too.
+TEST_F(AppOnDisplay, AStartOnAnXServerThatDoesNotAnswerEndsAndSaysWhy) {
+  seedFirstRunKeys();
+  AppProcess& app = onDisplay(sandbox());
+  const auto server = static_cast<pid_t>(x_.serverPid());
+  ASSERT_EQ(::kill(server, SIGSTOP), 0);
+  ASSERT_TRUE(app.start());
+  // Its own bound is 20 s; a busy machine may add to it.
+  const bool ended = app.waitForExit(90s);
+  ASSERT_EQ(::kill(server, SIGCONT), 0);
+  ASSERT_TRUE(ended) << "the start waited for the X server for good\n" << app.stdOut().toStdString();
+  EXPECT_TRUE(app.exitedNormally());
+  EXPECT_EQ(app.exitCode(), 1);
+  const QString out = app.stdOut();
+  const qsizetype slow = out.indexOf(appLog::displaySlow(x_.display()));
+  EXPECT_GE(slow, 0) << out.toStdString();
+  EXPECT_GT(out.indexOf(appLog::displayUnanswered(x_.display())), slow) << out.toStdString();
+  EXPECT_TRUE(app.stdErr().contains(appLog::displayUnanswered(x_.display()))) << app.stdErr().toStdString();
+  EXPECT_FALSE(out.contains(appLog::lockTaken)) << "nothing of the start ran";
+}
+
 // xdotool before 2021 ends its walk of the window tree on the X error of
 // any window that went in between, whatever its name, having found
 // nothing: that walk is walked again, never read as "no such window".

@@ -17,6 +17,21 @@ using tlr::BackupCatalog;
 using tlr::BackupPlanner;
 using tlr::ExcludeMatcher;
 
+namespace {
+
+// What a walk that tests each folder before entering it leaves out: all
+// that a folder hit by excludesFolder() holds, and below the folders it
+// enters what excludesInWalk() hits.
+bool walkLeavesOut(const ExcludeMatcher& m, const QString& relative, bool folder) {
+  const QStringList parts = relative.split('/');
+  for (qsizetype i = 1; i < parts.size(); ++i) {
+    if (m.excludesFolder(parts.mid(0, i).join('/'))) return true;
+  }
+  return m.excludesInWalk(QString('/' + relative + (folder ? "/" : "")), folder);
+}
+
+}  // namespace
+
 TEST(BackupCatalogTable, KnowsTheWellKnownAgentsOnly) {
   tlr::test::TempHome home;
   EXPECT_EQ(BackupCatalog::dataPaths("codex-desktop"),
@@ -75,7 +90,12 @@ TEST(BackupPlannerPlan, BeginsWithTheFixedExcludesAndTakesDiscoveredRoots) {
 TEST(BackupPlannerExclude, GlobsMatchWholeNamesCaseSensitively) {
   const QString root = "/home/u/.agent";
   auto hit = [&](const QString& pattern, const QString& relative) {
-    return BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
+    const bool excluded = BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
+    // A walk finds the same.
+    if (!relative.isEmpty() && !relative.startsWith(QLatin1String("../")))
+      EXPECT_EQ(walkLeavesOut(ExcludeMatcher({pattern}), relative, false), excluded)
+          << pattern.toStdString() << " " << relative.toStdString();
+    return excluded;
   };
   EXPECT_TRUE(hit("*.log", "debug.log"));
   EXPECT_TRUE(hit("*.log", "deep/er/debug.log"));
@@ -99,7 +119,12 @@ TEST(BackupPlannerExclude, GlobsMatchWholeNamesCaseSensitively) {
 TEST(BackupPlannerExclude, PlainNamesHitTheFileOrAnyFolderBelowTheRoot) {
   const QString root = "/home/u/.agent";
   auto hit = [&](const QString& pattern, const QString& relative) {
-    return BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
+    const bool excluded = BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
+    // A walk finds the same.
+    if (!relative.isEmpty() && !relative.startsWith(QLatin1String("../")))
+      EXPECT_EQ(walkLeavesOut(ExcludeMatcher({pattern}), relative, false), excluded)
+          << pattern.toStdString() << " " << relative.toStdString();
+    return excluded;
   };
   EXPECT_TRUE(hit("cache", "cache/a.txt"));
   EXPECT_TRUE(hit("cache", "x/y/cache/z/a.txt"));
@@ -117,19 +142,25 @@ TEST(BackupPlannerExclude, PlainNamesHitTheFileOrAnyFolderBelowTheRoot) {
 }
 
 TEST(BackupPlannerExclude, PathPatternsHitEverythingBelowTheFoldersTheyName) {
-  const ExcludeMatcher m({"*/tmp/*", "logs/*", "*/cache/*.bin"});
+  const ExcludeMatcher m({"*/tmp/*", "logs/*", "*/cache/*.bin", "*/old/"});
   // A file below the root, and whether it is left out.
   const std::pair<const char*, bool> files[] = {
       {"tmp/a.json", true},      {"deep/er/tmp/a.json", true}, {"tmpx/a.json", false},   {"a/tmp.json", false},
       {"logs/today.txt", true},  {"x/logs/today.txt", false},  {"a/cache/b.bin", true}, {"a/cache/b.txt", false},
   };
-  for (const auto& [relative, excluded] : files) EXPECT_EQ(m.excludesRelative(relative), excluded) << relative;
+  for (const auto& [relative, excluded] : files) {
+    EXPECT_EQ(m.excludesRelative(relative), excluded) << relative;
+    EXPECT_EQ(walkLeavesOut(m, relative, false), excluded) << relative;
+  }
   // A folder below the root, and whether a walk may pass it by.
   const std::pair<const char*, bool> folders[] = {
       {"tmp", true}, {"deep/tmp", true}, {"tmp/sub", true}, {"logs", true},
-      {"x/logs", false}, {"a/cache", false}, {"tmpx", false},
+      {"x/logs", false}, {"a/cache", false}, {"tmpx", false}, {"x/old", false},  // a path ending in "/" names no file
   };
-  for (const auto& [relative, skipped] : folders) EXPECT_EQ(m.excludesFolder(relative), skipped) << relative;
+  for (const auto& [relative, skipped] : folders) {
+    EXPECT_EQ(m.excludesFolder(relative), skipped) << relative;
+    EXPECT_EQ(walkLeavesOut(m, relative, true), skipped) << relative;
+  }
   EXPECT_TRUE(m.excludes("/r/x/tmp/y", "/r"));
   EXPECT_FALSE(m.matchesName("tmp")) << "a path pattern names no single component";
   EXPECT_TRUE(ExcludeMatcher({"node_modules"}).excludesFolder("a/node_modules"));
@@ -148,6 +179,7 @@ TEST(BackupPlannerExclude, PathPatternsHitEverythingBelowTheFoldersTheyName) {
       // A file the pattern names: its stars become "x".
       QString example = QString(pattern).replace('*', 'x');
       EXPECT_TRUE(agentMatcher.excludesRelative(example)) << entry.id.toStdString() << " " << pattern.toStdString();
+      EXPECT_TRUE(walkLeavesOut(agentMatcher, example, false)) << entry.id.toStdString() << " " << pattern.toStdString();
       ++tested;
     }
   }
@@ -189,8 +221,10 @@ TEST(BackupPlannerExclude, PathPatternsHitEverythingBelowTheFoldersTheyName) {
     ASSERT_TRUE(entry.has_value()) << layout.agent;
     const ExcludeMatcher matcher(BackupPlanner::plan(*entry).excludes);
     const QString root = "/home/u/" + QString::fromLatin1(layout.home);
-    for (const auto& [relative, leftOut] : layout.files)
+    for (const auto& [relative, leftOut] : layout.files) {
       EXPECT_EQ(matcher.excludes(root + "/" + relative, root), leftOut) << layout.agent << " " << relative;
+      EXPECT_EQ(walkLeavesOut(matcher, relative, false), leftOut) << layout.agent << " " << relative;
+    }
   }
 }
 

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -367,4 +370,119 @@ TEST(BackupStaging, AFolderOfManyFilesComesBackWholeInTheOrderItIsListed) {
   EXPECT_EQ(first.st_ino, second.st_ino) << "stored once, the second name as a link";
   EXPECT_FALSE(QFileInfo::exists(out + "/secret.json"));
   EXPECT_FALSE(QFileInfo::exists(out + "/left.log"));
+}
+
+// Agents that share a folder and leave out different parts of it: what one
+// leaves out is stored for the other, with everything below it, and a root
+// of the first inside it is still its own. A file with a second name on
+// each side is stored once, the later name as a link, whichever side is
+// walked first.
+TEST(BackupStaging, WhatOneAgentLeavesOutOfASharedFolderIsStoredForAnother) {
+  QTemporaryDir dir;
+  const QString shared = dir.path() + "/shared";
+  for (const QString sub : {"p", "q"}) {
+    writeBytes(shared + "/" + sub + "/deep/d.json", "deep");
+    writeBytes(shared + "/" + sub + "/inner/i.json", "inner");
+  }
+  writeBytes(shared + "/p/one.json", "linked");
+  ASSERT_EQ(::link(native(shared + "/p/one.json").constData(), native(shared + "/q/two.json").constData()), 0);
+  // a leaves out the folder walked first, so the second name comes after.
+  QString first;
+  if (DIR* folder = ::opendir(native(shared).constData())) {
+    while (const dirent* entry = ::readdir(folder)) {
+      if (first.isEmpty() && (entry->d_name == QByteArray("p") || entry->d_name == QByteArray("q"))) first = entry->d_name;
+    }
+    ::closedir(folder);
+  }
+  ASSERT_FALSE(first.isEmpty());
+  const QString kept = first == "p" ? "q" : "p";
+  Staged staging(dir.path());
+  const StagedSnapshot snapshot = staging.stage({
+      {"a", {shared, shared + "/" + first + "/inner"}, {first}},
+      {"b", {shared}, {}},
+  });
+  QStringList aFiles = snapshot.agents.value(0).files.toStringList(), bFiles = snapshot.agents.value(1).files.toStringList();
+  aFiles.sort();
+  bFiles.sort();
+  QStringList aExpected{"inner/i.json", "shared/" + kept + "/deep/d.json", "shared/" + kept + "/inner/i.json",
+                        "shared/" + kept + (kept == "p" ? "/one.json" : "/two.json")};
+  aExpected.sort();
+  EXPECT_EQ(aFiles, aExpected);
+  EXPECT_EQ(bFiles, (QStringList{"shared/p/deep/d.json", "shared/p/inner/i.json", "shared/p/one.json",
+                                 "shared/q/deep/d.json", "shared/q/inner/i.json", "shared/q/two.json"}));
+  EXPECT_EQ(snapshot.agents.value(0).roots.value(1).stored, "a/shared/" + first + "/inner");
+  const QString out = staging.unpack() + "/a/shared";
+  EXPECT_EQ(staging.verboseListing().count("link to"), 1) << staging.verboseListing().toStdString();
+  EXPECT_EQ(readBytes(out + "/p/one.json"), "linked");
+  EXPECT_EQ(readBytes(out + "/q/two.json"), "linked");
+  EXPECT_EQ(readBytes(out + "/" + first + "/deep/d.json"), "deep");
+}
+
+// A folder's entries are listed before they are stored: one that the
+// listing calls a regular file but that is a folder, a link or a FIFO by the
+// time the walk comes to it is taken as what it is then.
+TEST(BackupStaging, AnEntryListedAsAFileThatIsNoLongerOneIsTakenAsWhatItIsNow) {
+  QTemporaryDir dir;
+  const QString data = dir.path() + "/.agent";
+  const QString folder = data + "/r";
+  // A large file, listed before the ones that change: while its content
+  // fills the pipe (which nobody reads yet), the walk waits inside it.
+  const QStringList changing{"x", "y", "z"};
+  QString big;
+  for (int attempt = 0; big.isEmpty(); ++attempt) {
+    ASSERT_LT(attempt, 50);
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const QString suffix = QString::number(attempt);
+    writeBytes(folder + "/big" + suffix, QByteArray(4 << 20, 'b'));
+    for (const QString& name : changing) writeBytes(folder + "/" + name, "a file at first");
+    // Which comes first in the listing depends on the file system: names
+    // are tried until the large file is listed before the others.
+    QStringList listed;
+    if (DIR* d = ::opendir(native(folder).constData())) {
+      while (const dirent* entry = ::readdir(d)) listed << QString::fromUtf8(entry->d_name);
+      ::closedir(d);
+    }
+    const qsizetype at = listed.indexOf("big" + suffix);
+    if (std::all_of(changing.begin(), changing.end(), [&](const QString& n) { return listed.indexOf(n) > at; }))
+      big = "big" + suffix;
+  }
+  int fds[2];
+  ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+  QByteArray stream;
+  std::thread reader([&] {
+    char buffer[4096];
+    bool changed = false;
+    while (true) {
+      const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+      if (n <= 0) break;
+      stream.append(buffer, n);
+      // The large file's header has come: the walk is inside its content.
+      if (!changed && stream.contains("/r/" + big.toUtf8())) {
+        changed = true;
+        QFile::remove(folder + "/x");
+        writeBytes(folder + "/x/inside.json", "in a folder now");
+        QFile::remove(folder + "/y");
+        QFile::link(folder + "/x/inside.json", folder + "/y");
+        QFile::remove(folder + "/z");
+        ::mkfifo(native(folder + "/z").constData(), 0600);
+      }
+    }
+  });
+  StagedSnapshot snapshot;
+  {
+    TarWriter writer(fds[1]);
+    snapshot = BackupStaging::stage(writer, "stage", {{"agent", {data}, {}}});
+    EXPECT_TRUE(writer.finish());
+  }
+  ::close(fds[1]);
+  reader.join();
+  ::close(fds[0]);
+  QStringList files = snapshot.agents.value(0).files.toStringList();
+  files.sort();
+  EXPECT_EQ(files, (QStringList{".agent/r/" + big, ".agent/r/x/inside.json"}));
+  QStringList leftOut = snapshot.notRegular.examples;
+  leftOut.sort();
+  EXPECT_EQ(leftOut, (QStringList{folder + "/y", folder + "/z"}));
+  EXPECT_TRUE(snapshot.unreadable.isEmpty());
 }

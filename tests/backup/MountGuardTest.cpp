@@ -1,6 +1,8 @@
 #include "backup/BackupVolume.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"
+#include "platform/OffMain.h"
+#include "platform/SerialWorker.h"
 #include "support/MountCleanup.h"
 #include "support/SpawnedChild.h"
 #include "support/TestSupport.h"
@@ -10,10 +12,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
+#include <future>
+#include <thread>
 #include <cstdio>
 #include <unistd.h>
 
@@ -105,4 +112,76 @@ TEST(TempHomeEnd, NamesThatAreNoValidUtf8GoWithTheFolder) {
     tlr::test::writeNativeBytes(QFile::encodeName(path + "/shared/") + QByteArray("\xff\xfe"), "odd");
   }
   EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+// What a test started and did not wait for ends in its home before the home
+// goes: a task of the pool held until the window thread's next turn, the
+// thread it runs alongside, and the job it gave a serial worker, each
+// writing into the home as it ends. None writes into the removed home (which
+// would make it again) or, with HOME put back, into the next test's.
+TEST(TempHomeEnd, WorkTheTestStartedEndsBeforeTheFolderGoes) {
+  tlr::SerialWorker writer(QStringLiteral("TLR.test.writer"));
+  QString path;
+  std::atomic<int> ended{0};
+  {
+    tlr::test::TempHome home;
+    path = home.path();
+    auto turn = std::make_shared<std::promise<void>>();
+    std::shared_future<void> turned = turn->get_future().share();
+    QTimer::singleShot(0, QCoreApplication::instance(), [turn] { turn->set_value(); });
+    ASSERT_TRUE(tlr::OffMainPool::shared().start([turned, path, &writer, &ended] {
+      turned.wait();
+      std::thread beside = tlr::OffMainPool::alongside([path, &ended] {
+        if (tlr::FileOps::makeOwnFolder(path + "/.local/share/Tollamere")) ++ended;
+      });
+      writer.post([path, &ended] {
+        if (tlr::FileOps::makeOwnFolder(path + "/.local/state/Tollamere")) ++ended;
+      });
+      if (tlr::FileOps::makeOwnFolder(path + "/.config/Tollamere")) ++ended;
+      beside.join();
+    }));
+  }
+  ASSERT_TRUE(tlr::test::waitUntil([&] { return ended == 3; }));
+  writer.flush();
+  EXPECT_FALSE(QFileInfo::exists(path)) << "made again after its end: " << path.toStdString();
+  static_cast<void>(tlr::FileOps::removeItem(path));
+}
+
+// Started by the test below as a run of its own: leaves a file in the run's
+// temporary folder when TLR_TEST_LEAVE names one.
+TEST(RunEnd, DISABLED_LeavesWhatItIsTold) {
+  const QString name = qEnvironmentVariable("TLR_TEST_LEAVE");
+  if (!name.isEmpty()) tlr::test::writeNativeBytes(QFile::encodeName(QDir::tempPath() + '/' + name), "forgotten");
+}
+
+// What a test leaves in its run's temporary folder fails the run, which
+// names it, and goes with the folder all the same; a run that leaves
+// nothing passes.
+TEST(RunEnd, WhatATestLeavesBehindFailsItsRun) {
+  struct Case {
+    const char* leave;
+    bool fails;
+  };
+  for (const Case& c : {Case{"", false}, Case{"forgotten.txt", true}}) {
+    SCOPED_TRACE(c.leave);
+    const tlr::test::TempDir outer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("TLR_TEST_RUN_FOLDER"));  // a run of its own, not a part of this one
+    environment.insert(QStringLiteral("TMPDIR"), outer.path());
+    environment.insert(QStringLiteral("TLR_TEST_LEAVE"), QString::fromUtf8(c.leave));
+    QProcess run;
+    run.setProcessEnvironment(environment);
+    run.start(QCoreApplication::applicationFilePath(),
+              {"--gtest_filter=RunEnd.DISABLED_LeavesWhatItIsTold", "--gtest_also_run_disabled_tests"});
+    ASSERT_TRUE(run.waitForFinished(90000)) << "the run did not end";
+    const QByteArray said = run.readAllStandardOutput() + run.readAllStandardError();
+    EXPECT_TRUE(said.contains("[  PASSED  ] 1 test")) << said.toStdString();
+    EXPECT_EQ(run.exitStatus() == QProcess::NormalExit && run.exitCode() != 0, c.fails) << said.toStdString();
+    EXPECT_EQ(said.contains("Left behind in the run's temporary folder"), c.fails) << said.toStdString();
+    if (c.fails) {
+      EXPECT_TRUE(said.contains(c.leave)) << said.toStdString();
+    }
+    EXPECT_TRUE(QDir(outer.path()).isEmpty()) << "the run's folder stays in "
+                                              << QDir(outer.path()).entryList().join(' ').toStdString();
+  }
 }

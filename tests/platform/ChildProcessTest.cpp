@@ -1,4 +1,5 @@
 #include "platform/ChildProcess.h"
+#include "platform/DiskImage.h"
 #include "platform/OpenFileLimit.h"
 
 #include "support/TestSupport.h"
@@ -116,9 +117,14 @@ TEST(ChildProcessDeadline, AChildIgnoringSigtermIsKilledAfterTheGrace) {
   EXPECT_EQ(r.out, "ready\n");
 }
 
-// A stop ends what runs now, on any thread, and nothing started after it:
-// stopped work still winds down with tools of its own.
+// A stop ends what runs now, on any thread. After it, work that missed it
+// by a moment begins no tool (an image is neither made nor attached), while
+// stopped work still winds down with tools of its own (a detach). The stop
+// holds for the rest of this process, for children marked as work only.
 TEST(ChildProcessDeadline, AStopEndsTheChildrenRunningNowButNotLaterOnes) {
+  tlr::test::FakeBin fakes;
+  fakes.addRecorder("gocryptfs");
+  fakes.addRecorder("fusermount3");
   QTemporaryDir dir;
   const QString started = dir.path() + "/started";
   tlr::ChildResult running;
@@ -137,6 +143,24 @@ TEST(ChildProcessDeadline, AStopEndsTheChildrenRunningNowButNotLaterOnes) {
   EXPECT_FALSE(after.cancelled);
   ASSERT_TRUE(after.exited());
   EXPECT_EQ(after.exitCode(), 3);
+
+  const QString begun = dir.path() + "/begun";
+  ChildSpec work = shell(": > '" + begun + "'");
+  work.refusedOnceStopped = true;
+  const tlr::ChildResult refused = runChild(work);
+  EXPECT_TRUE(refused.cancelled);
+  EXPECT_FALSE(refused.started);
+  EXPECT_FALSE(QFileInfo::exists(begun));
+  QDir().mkpath(dir.path() + "/image");
+  QDir().mkpath(dir.path() + "/mnt");
+  for (const auto& toolResult : {tlr::DiskImage::create(dir.path() + "/image", "pw"),
+                                 tlr::DiskImage::attach(dir.path() + "/image", dir.path() + "/mnt", "pw")}) {
+    ASSERT_FALSE(toolResult.ok());
+    EXPECT_TRUE(toolResult.error().stopped) << toolResult.error().reason.toStdString();
+  }
+  EXPECT_FALSE(QFileInfo::exists(fakes.recordPath("gocryptfs"))) << "gocryptfs was started after the stop";
+  EXPECT_TRUE(tlr::DiskImage::detach(dir.path() + "/mnt"));
+  EXPECT_TRUE(tlr::test::readFile(fakes.recordPath("fusermount3")).contains("-u\n")) << "the detach still runs";
 }
 
 TEST(ChildProcessDeadline, ABackgroundGrandchildHoldingThePipesDoesNotHang) {

@@ -1,6 +1,8 @@
 #include "platform/FileOps.h"
 
+#include "platform/Defaults.h"
 #include "platform/DiskImage.h"
+#include "platform/Paths.h"
 #include "platform/UniqueFd.h"
 #include "support/TestSupport.h"
 
@@ -88,6 +90,35 @@ TEST(FileOpsOwnFile, FoldersAndFilesOfOursAreTheOwnersOnlyWhateverTheUmask) {
   EXPECT_TRUE(FileOps::makeFolders(base));
   EXPECT_EQ(test::modeOf(base), 0755u);
   EXPECT_FALSE(FileOps::makeOwnFolder(path + "/below-a-file"));
+}
+
+// A late write for a home that was removed meanwhile (work that outlived
+// its owner, a test's home) made the home again, with the folders below it,
+// and so would a home not mounted yet: the home folder is never made, the
+// current one nor the one a writer was given, by a folder of ours, a base
+// folder, or the defaults' write.
+TEST(FileOpsOwnFile, AHomeThatIsGoneIsNotMadeAgain) {
+  const test::TempDir other;
+  QString gone;
+  {
+    test::TempHome home;
+    gone = home.path();
+    Defaults defaults(gone + "/.config/Tollamere/defaults.json");
+    ASSERT_TRUE(FileOps::removeItem(gone));
+    EXPECT_FALSE(FileOps::makeOwnFolder(gone + "/.config/Tollamere"));
+    EXPECT_FALSE(FileOps::makeFolders(gone + "/.config/autostart"));
+    EXPECT_FALSE(FileOps::makeFolders(gone));
+    EXPECT_NE(Paths::configFolder(), gone + "/.config/Tollamere");
+    // HOME names another folder by the time the defaults write.
+    qputenv("HOME", QFile::encodeName(other.path()));
+    defaults.set("TLR.language", "en");
+    EXPECT_FALSE(defaults.flush());
+    EXPECT_FALSE(QFileInfo::exists(gone)) << "made again: " << gone.toStdString();
+    // Below a home that is there, the folders are made.
+    EXPECT_TRUE(FileOps::makeOwnFolder(other.path() + "/.config/Tollamere"));
+  }
+  EXPECT_FALSE(QFileInfo::exists(gone));
+  static_cast<void>(FileOps::removeItem(gone));
 }
 
 TEST(FileOpsNul, APathHoldingANulIsRefusedWhole) {

@@ -64,8 +64,20 @@ inline QString sessionBusSlow(const QString& address) { return QStringLiteral("[
 inline QString sessionBusUnused(const QString& address) {
   return QStringLiteral("[App] 会话总线 ") + address + QStringLiteral(" 5 秒未应答 → 不用它");
 }
+// The X server of `display` has not answered the start's connection yet (a
+// wait said before it is waited), and did not by the start's bound: the
+// start ends.
+inline QString displaySlow(const QString& display) { return QStringLiteral("[App] X 显示 ") + display + QStringLiteral(" 2 秒未应答"); }
+inline QString displayUnanswered(const QString& display) {
+  return QStringLiteral("[App] X 显示 ") + display + QStringLiteral(" 20 秒未应答 → 退出");
+}
 // The display shows the main window (its size follows).
 inline const QString mainWindowOnScreen = QStringLiteral("[Window] 主窗口已在屏幕上");
+// A verification mode stopped by a signal: its work wound down by itself
+// (the seconds since the signal follow), or did not by the stop deadline
+// and was cut off.
+inline const QString modeWoundDown = QStringLiteral("[App] 验证模式已停下：收到信号后 ");
+inline const QString modeStopDeadline = QStringLiteral("[App] 验证模式 10 秒内未停下");
 // The reports folder is watched from now on (the folder follows).
 inline const QString hangWatchStarted = QStringLiteral("[HangWatcher] 开始监听 ");
 }  // namespace appLog

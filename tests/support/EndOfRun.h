@@ -16,7 +16,9 @@ namespace tlr::test {
 // objects go. A thread of ours that still runs then fails the run: one
 // that outlived exit corrupted the heap as the statics went ("corrupted
 // double-linked list" after a test had passed). What the tests left in the
-// run's temporary folder is named.
+// run's temporary folder fails the run too, named with the first paths
+// inside it: a test's work that outlived its home, or a temporary file a
+// test forgot.
 inline int endOfRun(int result, const RunFolder& folder) {
   tlr::BackgroundThreads::endAll(std::chrono::steady_clock::now() + std::chrono::seconds(5));
   const QStringList left = tlr::BackgroundThreads::stillRunning();
@@ -24,13 +26,12 @@ inline int endOfRun(int result, const RunFolder& folder) {
     std::fprintf(stderr, "Threads of ours still run at exit: %s\n", left.join(QStringLiteral(", ")).toUtf8().constData());
     result = 1;
   }
-  // Said, not failed: work a test left running (a look-up of the pool)
-  // can still make a folder in its removed home, which is a race of that
-  // test to find from what the line names, not a result of this run.
   const QStringList behind = folder.leftBehind();
-  if (!behind.isEmpty())
+  if (!behind.isEmpty()) {
     std::fprintf(stderr, "Left behind in the run's temporary folder %s: %s\n", folder.path().toUtf8().constData(),
                  behind.join(QStringLiteral(", ")).toUtf8().constData());
+    result = 1;
+  }
   return result;
 }
 

@@ -9,9 +9,9 @@ namespace tlr::test {
 // before any thread starts: TMPDIR points into it, so every temporary file
 // and folder the run makes (its own, the application's it starts, Qt's) is
 // below it. What is still there when the tests have ended was left behind by
-// a test: the run names it (a test that fills /tmp run after run is a fault
-// of that test). The folder then goes whole, byte for byte, whatever its
-// names, so nothing stays in /tmp either way.
+// a test: the run names it and fails (a test that fills /tmp run after run
+// is a fault of that test). The folder then goes whole, byte for byte,
+// whatever its names, so nothing stays in /tmp either way.
 class RunFolder {
  public:
   explicit RunFolder(const char* argv0);

@@ -4,11 +4,11 @@
 #include "core/texts/LocKey.h"
 #include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
-#include "platform/Defaults.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"
 #include "platform/MainThread.h"
 #include "platform/OffMain.h"
+#include "platform/SerialWorker.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -171,16 +171,43 @@ TempHome::TempHome() {
 
 TempHome::~TempHome() {
   detachMountsBelow(dir_.path());
-  // The shared defaults of this home write what is still on its way first:
-  // a write racing the removal would leave the folder behind.
-  if (Defaults& defaults = Defaults::shared(); defaults.filePath().startsWith(dir_.path() + '/'))
-    static_cast<void>(defaults.flush());
+  // What the test started and did not wait for ends in this home, with its
+  // variables still set, before the folder goes: else it writes on into a
+  // removed home (making its folders again) or, once HOME names another
+  // place, into the next test's.
+  if (!workEnded(kHomeWorkEndsWithin * kSanitizerSlowdown))
+    ADD_FAILURE() << "work of the pool still runs as the temporary home " << dir_.path().toStdString()
+                  << " goes: " << OffMainPool::shared().busyCount() << " tasks";
   for (const auto& [name, value] : saved_) {
     if (value.isNull())
       qunsetenv(name.constData());
     else
       qputenv(name.constData(), value);
   }
+}
+
+bool TempHome::workEnded(std::chrono::milliseconds within) {
+  const auto deadline = OffMainPool::Clock::now() + within;
+  const bool onMain = QCoreApplication::instance() != nullptr && isMainThread();
+  OffMainPool& pool = OffMainPool::shared();
+  bool idle = false;
+  while (!idle && OffMainPool::Clock::now() < deadline) {
+    // A task may wait for the window thread (a handoff it waits for), and
+    // what a task handed over may start more: the window thread serves
+    // while it waits, and once more when the pool is idle, for the results
+    // the last tasks handed over.
+    if (onMain) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    idle = pool.waitForIdle(onMain ? std::min(deadline, OffMainPool::Clock::now() + std::chrono::milliseconds(20))
+                                   : deadline);
+    if (idle && onMain) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+      idle = pool.busyCount() == 0;
+    }
+  }
+  // Then what the work gave the serial workers (the defaults' writes among
+  // them).
+  SerialWorker::flushAll();
+  return idle;
 }
 
 QString TempHome::writeFile(const QString& relative, const QByteArray& content) {

@@ -42,11 +42,23 @@ class TempDir {
 
 // A temporary HOME for the life of the object: HOME and the XDG variables
 // point into it, and the previous values come back on destruction. The folder
-// is removed with the object (only that folder).
+// is removed with the object (only that folder), once the work the test
+// started has ended in it: the pool's tasks (and the threads they run
+// alongside), the handoffs to the window thread they made, and the jobs of
+// the serial workers (the defaults' writes). Work still running after
+// kHomeWorkEndsWithin fails the test.
 class TempHome {
  public:
+  // Holds on a machine with twice as many busy processes as cores.
+  static constexpr std::chrono::milliseconds kHomeWorkEndsWithin{60000};
+
   TempHome();
   ~TempHome();
+  // Waits, at most `within`, until no task of the application's pool runs
+  // or waits, serving the window thread meanwhile when called there, then
+  // until the serial workers have done what they were given. True when the
+  // pool is idle.
+  static bool workEnded(std::chrono::milliseconds within);
   TempHome(const TempHome&) = delete;
   TempHome& operator=(const TempHome&) = delete;
 

@@ -55,10 +55,14 @@ XvfbServer::XvfbServer(QSize screen, int panel) {
         out += server_.readAllStandardOutput();
         return out.contains('\n') || server_.state() == QProcess::NotRunning;
       },
-      std::chrono::seconds(15));
+      kClientTime);
   const QString number = QString::fromLatin1(out).trimmed();
   if (!told || number.isEmpty()) {
-    failure_ = QStringLiteral("Xvfb named no display: ") + QString::fromLocal8Bit(server_.readAllStandardError());
+    failure_ = QStringLiteral("Xvfb named no display (%1): ")
+                   .arg(server_.state() == QProcess::NotRunning
+                            ? QStringLiteral("it ended with %1").arg(server_.exitCode())
+                            : QStringLiteral("still running after %1 s").arg(kClientTime.count() / 1000)) +
+               QString::fromLocal8Bit(server_.readAllStandardError());
     return;
   }
   display_ = QLatin1Char(':') + number;

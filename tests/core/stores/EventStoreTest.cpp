@@ -1,7 +1,10 @@
 #include "core/stores/EventStore.h"
 
+#include "platform/FileOps.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -226,17 +229,20 @@ TEST_F(EventStoreTest, ABurstIsStoredOffTheWindowThreadAndWhatIsPendingAtQuitIsF
   }
   EXPECT_EQ(storedArray().size(), 202);
 
-  // Nor does the last write bring back a HOME removed before it (a test's).
-  auto removed = std::make_unique<test::TempHome>();
-  const QString gone = removed->path();
+  // Nor does the last write bring back a HOME removed before it (another
+  // session's, whose writer still ran).
+  const QString gone = home.path() + "/removed-home";
+  ASSERT_TRUE(QDir().mkpath(gone));
   {
+    qputenv("HOME", QFile::encodeName(gone));
     Defaults theirs(gone + "/.config/Tollamere/defaults.json");
+    qputenv("HOME", QFile::encodeName(home.path()));
     std::promise<void> removedNow;
     const std::shared_future<void> homeGone = removedNow.get_future().share();
     theirs.setWriteHook([homeGone] { homeGone.wait(); });
     EventStore late(theirs);
     late.append(at("a", 1002));
-    removed.reset();
+    EXPECT_TRUE(FileOps::removeItem(gone));
     removedNow.set_value();
   }
   EXPECT_FALSE(QFileInfo::exists(gone)) << gone.toStdString();
