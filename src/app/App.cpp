@@ -79,6 +79,16 @@ class ApplicationArguments {
     pointers_.push_back(nullptr);
     argc_ = static_cast<int>(storage_.size());
   }
+  // The start goes on without the display it was given (it cannot be
+  // reached, or does not answer): headless, as without one.
+  void runHeadless() {
+    storage_.emplace_back("-platform");
+    storage_.emplace_back("offscreen");
+    pointers_.clear();
+    for (QByteArray& arg : storage_) pointers_.push_back(arg.data());
+    pointers_.push_back(nullptr);
+    argc_ = static_cast<int>(storage_.size());
+  }
   int& argc() { return argc_; }
   char** argv() { return pointers_.data(); }
   // The platform the toolkit is told to use; empty when it picks its own.
@@ -283,7 +293,10 @@ int App::main(int argc, char** argv) {
 
   ApplicationArguments arguments(argc, argv);
   // The X server is asked, within a bound, before the toolkit would wait
-  // for its answer without one: a hung server ends the start, said.
+  // for its answer without one. A display that cannot be reached (its
+  // server gone, a DISPLAY left from an ended session) would end the start
+  // in the toolkit with an abort, and a hung server would hold it for good:
+  // either way supervision goes on headless, said.
   if (XDisplay::usedByToolkit(arguments.chosenPlatform())) {
     const QString display = QString::fromLocal8Bit(qgetenv("DISPLAY"));
     const auto seconds = [](std::chrono::milliseconds t) { return std::chrono::duration<double>(t).count(); };
@@ -293,13 +306,15 @@ int App::main(int argc, char** argv) {
                         .arg(seconds(XDisplay::kPatience))
                         .arg(seconds(XDisplay::kDeadline - XDisplay::kPatience)));
     });
-    if (found.state == XDisplay::State::unanswered) {
-      const QString line = QStringLiteral("[App] X 显示 %1 %2 秒未应答 → 退出：窗口无法显示")
-                               .arg(display)
-                               .arg(seconds(XDisplay::kDeadline));
+    QString line;
+    if (found.state == XDisplay::State::unanswered)
+      line = QStringLiteral("[App] X 显示 %1 %2 秒未应答 → 无窗口运行，只做监管").arg(display).arg(seconds(XDisplay::kDeadline));
+    else if (found.state == XDisplay::State::unreachable)
+      line = QStringLiteral("[App] 无法连接 X 显示 %1（%2）→ 无窗口运行，只做监管").arg(display, found.reason);
+    if (!line.isEmpty()) {
       logLine(line);
       errLine(line);
-      return 1;
+      arguments.runHeadless();
     }
   }
   // The session's bus is asked, within a bound, before the toolkit would

@@ -92,9 +92,10 @@ TEST(BackupPlannerExclude, GlobsMatchWholeNamesCaseSensitively) {
   auto hit = [&](const QString& pattern, const QString& relative) {
     const bool excluded = BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
     // A walk finds the same.
-    if (!relative.isEmpty() && !relative.startsWith(QLatin1String("../")))
+    if (!relative.isEmpty() && !relative.startsWith(QLatin1String("../"))) {
       EXPECT_EQ(walkLeavesOut(ExcludeMatcher({pattern}), relative, false), excluded)
           << pattern.toStdString() << " " << relative.toStdString();
+    }
     return excluded;
   };
   EXPECT_TRUE(hit("*.log", "debug.log"));
@@ -121,9 +122,10 @@ TEST(BackupPlannerExclude, PlainNamesHitTheFileOrAnyFolderBelowTheRoot) {
   auto hit = [&](const QString& pattern, const QString& relative) {
     const bool excluded = BackupPlanner::shouldExclude(root + "/" + relative, root, {pattern});
     // A walk finds the same.
-    if (!relative.isEmpty() && !relative.startsWith(QLatin1String("../")))
+    if (!relative.isEmpty() && !relative.startsWith(QLatin1String("../"))) {
       EXPECT_EQ(walkLeavesOut(ExcludeMatcher({pattern}), relative, false), excluded)
           << pattern.toStdString() << " " << relative.toStdString();
+    }
     return excluded;
   };
   EXPECT_TRUE(hit("cache", "cache/a.txt"));

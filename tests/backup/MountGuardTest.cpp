@@ -169,14 +169,14 @@ TEST(RunEnd, WhatATestLeavesBehindFailsItsRun) {
     environment.remove(QStringLiteral("TLR_TEST_RUN_FOLDER"));  // a run of its own, not a part of this one
     environment.insert(QStringLiteral("TMPDIR"), outer.path());
     environment.insert(QStringLiteral("TLR_TEST_LEAVE"), QString::fromUtf8(c.leave));
-    QProcess run;
-    run.setProcessEnvironment(environment);
+    tlr::test::HeldProcess run;
+    run->setProcessEnvironment(environment);
     run.start(QCoreApplication::applicationFilePath(),
               {"--gtest_filter=RunEnd.DISABLED_LeavesWhatItIsTold", "--gtest_also_run_disabled_tests"});
-    ASSERT_TRUE(run.waitForFinished(90000)) << "the run did not end";
-    const QByteArray said = run.readAllStandardOutput() + run.readAllStandardError();
+    ASSERT_TRUE(run->waitForFinished(90000)) << "the run did not end";
+    const QByteArray said = run->readAllStandardOutput() + run->readAllStandardError();
     EXPECT_TRUE(said.contains("[  PASSED  ] 1 test")) << said.toStdString();
-    EXPECT_EQ(run.exitStatus() == QProcess::NormalExit && run.exitCode() != 0, c.fails) << said.toStdString();
+    EXPECT_EQ(run->exitStatus() == QProcess::NormalExit && run->exitCode() != 0, c.fails) << said.toStdString();
     EXPECT_EQ(said.contains("Left behind in the run's temporary folder"), c.fails) << said.toStdString();
     if (c.fails) {
       EXPECT_TRUE(said.contains(c.leave)) << said.toStdString();

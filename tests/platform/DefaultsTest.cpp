@@ -122,13 +122,13 @@ class FrozenFolder {
     if (::geteuid() != 0)
       ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
     else
-      ok_ = tlr::test::runProgram("chattr", {"+i", folder_}).exitCode == 0;
+      ok_ = tlr::test::setImmutable(folder_, true);
   }
   ~FrozenFolder() {
     if (::geteuid() != 0)
       QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     else if (ok_)
-      static_cast<void>(tlr::test::runProgram("chattr", {"-i", folder_}));
+      tlr::test::setImmutable(folder_, false);
   }
   bool ok() const { return ok_; }
 

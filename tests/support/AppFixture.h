@@ -65,11 +65,14 @@ inline QString sessionBusUnused(const QString& address) {
   return QStringLiteral("[App] 会话总线 ") + address + QStringLiteral(" 5 秒未应答 → 不用它");
 }
 // The X server of `display` has not answered the start's connection yet (a
-// wait said before it is waited), and did not by the start's bound: the
-// start ends.
+// wait said before it is waited), and did not by the start's bound, or could
+// not be reached at all: the start goes on headless.
 inline QString displaySlow(const QString& display) { return QStringLiteral("[App] X 显示 ") + display + QStringLiteral(" 2 秒未应答"); }
 inline QString displayUnanswered(const QString& display) {
-  return QStringLiteral("[App] X 显示 ") + display + QStringLiteral(" 20 秒未应答 → 退出");
+  return QStringLiteral("[App] X 显示 ") + display + QStringLiteral(" 20 秒未应答 → 无窗口运行，只做监管");
+}
+inline QString displayUnreachable(const QString& display) {
+  return QStringLiteral("[App] 无法连接 X 显示 ") + display + QStringLiteral("（");
 }
 // The display shows the main window (its size follows).
 inline const QString mainWindowOnScreen = QStringLiteral("[Window] 主窗口已在屏幕上");

@@ -112,12 +112,16 @@ QString AppProcess::stdErr() {
   return QString::fromUtf8(err_);
 }
 
+// A process that has ended prints nothing more: the wait ends with it, on
+// what it printed to the end, rather than at the timeout.
 bool AppProcess::waitForStdout(const QString& text, std::chrono::milliseconds timeout) {
-  return waitUntil([&] { return stdOut().contains(text); }, timeout);
+  waitUntil([&] { return stdOut().contains(text) || !isRunning(); }, timeout);
+  return stdOut().contains(text);
 }
 
 bool AppProcess::waitForStderr(const QString& text, std::chrono::milliseconds timeout) {
-  return waitUntil([&] { return stdErr().contains(text); }, timeout);
+  waitUntil([&] { return stdErr().contains(text) || !isRunning(); }, timeout);
+  return stdErr().contains(text);
 }
 
 bool AppProcess::waitForExit(std::chrono::milliseconds timeout) {

@@ -68,7 +68,8 @@ class AppProcess {
   qint64 pid() const { return process_.processId(); }
   bool isRunning() const { return process_.state() != QProcess::NotRunning; }
 
-  // Waits until standard output (or error) holds `text`.
+  // Waits until standard output (or error) holds `text`; false at once when
+  // the process has ended without printing it.
   bool waitForStdout(const QString& text, std::chrono::milliseconds timeout = std::chrono::seconds(15));
   bool waitForStderr(const QString& text, std::chrono::milliseconds timeout = std::chrono::seconds(15));
   // Waits for the end; false when it is still running at the deadline.

@@ -4,6 +4,7 @@
 #include "core/texts/LocKey.h"
 #include "core/texts/LocTexts.h"
 #include "platform/ChildProcess.h"
+#include "platform/ChildReaper.h"
 #include "platform/DiskImage.h"
 #include "platform/FileOps.h"
 #include "platform/MainThread.h"
@@ -24,6 +25,8 @@
 #include <cstring>
 #include <ostream>
 #include <linux/capability.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -218,6 +221,24 @@ QString TempHome::writeFile(const QString& relative, const QByteArray& content) 
   return full;
 }
 
+bool HeldProcess::start(const QString& program, const QStringList& arguments) {
+  {
+    const ChildReaper::Starting forking;
+    process_.start(program, arguments);
+    pid_ = process_.processId();
+    if (pid_ > 0) ChildReaper::hold(static_cast<pid_t>(pid_));
+  }
+  return process_.waitForStarted();
+}
+
+HeldProcess::~HeldProcess() {
+  if (process_.state() != QProcess::NotRunning) {
+    process_.kill();
+    process_.waitForFinished();
+  }
+  if (pid_ > 0) ChildReaper::release(static_cast<pid_t>(pid_));
+}
+
 FakeBin::FakeBin() {
   oldPath_ = qgetenv("PATH");
   qputenv("PATH", QFile::encodeName(dir_.path()) + ":" + oldPath_);
@@ -356,11 +377,24 @@ AsOrdinaryUser::~AsOrdinaryUser() {
   capabilities(true, data);
 }
 
+bool setImmutable(const QString& path, bool immutable) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return done;
+}
+
 Unremovable::Unremovable(const QString& file) : file_(file), folder_(QFileInfo(file).path()) {
   if (::geteuid() != 0) {
     ok_ = QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
   } else {
-    ok_ = runProgram(QStringLiteral("chattr"), {QStringLiteral("+i"), file_}).exitCode == 0;
+    ok_ = setImmutable(file_, true);
   }
 }
 
@@ -368,7 +402,7 @@ Unremovable::~Unremovable() {
   if (::geteuid() != 0)
     QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   else if (ok_)
-    static_cast<void>(runProgram(QStringLiteral("chattr"), {QStringLiteral("-i"), file_}));
+    setImmutable(file_, false);
 }
 
 PrivateMounts::PrivateMounts() {

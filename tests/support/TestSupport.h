@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -69,6 +70,28 @@ class TempHome {
  private:
   TempDir dir_;
   QList<QPair<QByteArray, QByteArray>> saved_;
+};
+
+// A QProcess whose child our reaper leaves alone: ChildReaper reaps every
+// child of ours that nobody holds once a test of the same run started it,
+// which took a QProcess's exit status from under it (an exit code 0 read
+// for a program that said 3, when the whole executable ran). start() forks
+// while the reaper holds off, and the child is held until the object ends.
+class HeldProcess {
+ public:
+  HeldProcess() = default;
+  ~HeldProcess();
+  HeldProcess(const HeldProcess&) = delete;
+  HeldProcess& operator=(const HeldProcess&) = delete;
+
+  QProcess& operator*() { return process_; }
+  QProcess* operator->() { return &process_; }
+  // QProcess::start; false when it did not start.
+  bool start(const QString& program, const QStringList& arguments);
+
+ private:
+  QProcess process_;
+  qint64 pid_ = 0;
 };
 
 // A folder of fake programs put first on PATH for the life of the object.
@@ -249,6 +272,12 @@ class HeldHandoff {
   std::unique_ptr<std::thread> thread_;
   bool holding_ = false;
 };
+
+// Sets or clears the immutable attribute of `path` (a file or a folder), as
+// `chattr +i` / `-i` do, without a child process whose exit status our
+// reaper could take (a `chattr` read as failed left its folder immutable in
+// /tmp for good). Root only; true when done.
+bool setImmutable(const QString& path, bool immutable);
 
 // Makes `file` impossible to remove, for every thread of this process, while
 // it lives: its folder without write permission for an ordinary user, the

@@ -426,7 +426,9 @@ TEST_F(AgentRecoverStop, EveryProcessGetsSigtermAndTheStubbornOnesSigkill) {
   const int count = starved ? 3 : 2;
   ASSERT_TRUE(test::waitUntil([&] { return scanner.scanAll().size() == count; }));
   ASSERT_TRUE(test::waitUntilIgnoring(stubborn.pid(), SIGTERM));
-  if (starved) ASSERT_TRUE(frozen.freeze(starved->pid()));
+  if (starved) {
+    ASSERT_TRUE(frozen.freeze(starved->pid()));
+  }
 
   EXPECT_EQ(recover.stopAgent(entry, scanner), Result::launched(0));
   EXPECT_EQ(WTERMSIG(polite.wait()), SIGTERM);
@@ -434,7 +436,9 @@ TEST_F(AgentRecoverStop, EveryProcessGetsSigtermAndTheStubbornOnesSigkill) {
   EXPECT_FALSE(signalled.take(polite.pid()).has(SIGKILL));
   EXPECT_TRUE(signalled.take(stubborn.pid()).has(SIGKILL));
   frozen.thaw();
-  if (starved) EXPECT_TRUE(WIFSIGNALED(starved->wait()));
+  if (starved) {
+    EXPECT_TRUE(WIFSIGNALED(starved->wait()));
+  }
 }
 
 }  // namespace

@@ -330,8 +330,12 @@ TEST_F(RestarterTest, OnlyAProcessThatOutlivesSigkillAbandonsTheRestart) {
     if (c.frozen && !frozen.available()) continue;  // needs root and the kernel's freezer
     test::SpawnedChild agent(program, c.mode);
     ASSERT_TRUE(waitForRunning(1));
-    if (c.mode.contains("ignore-term")) ASSERT_TRUE(test::waitUntilIgnoring(agent.pid(), SIGTERM));
-    if (c.frozen) ASSERT_TRUE(frozen.freeze(agent.pid()));
+    if (c.mode.contains("ignore-term")) {
+      ASSERT_TRUE(test::waitUntilIgnoring(agent.pid(), SIGTERM));
+    }
+    if (c.frozen) {
+      ASSERT_TRUE(frozen.freeze(agent.pid()));
+    }
     const auto [result, report] = (c.probe ? restarter(c.probe(agent.pid())) : restarter()).restart(entry, false);
     frozen.thaw();
     EXPECT_TRUE(WIFSIGNALED(agent.wait()));
