@@ -1,3 +1,4 @@
+#include "platform/ChildReaper.h"
 #include "platform/Defaults.h"
 #include "platform/FileOps.h"
 #include "platform/Paths.h"
@@ -11,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -31,16 +31,12 @@ using tlr::test::TempHome;
 
 namespace {
 
-struct ToolResult {
-  int exitCode;
-  QString out;
-};
-
-ToolResult runTool(const QStringList& args) {
-  tlr::test::HeldProcess p;
-  p.start(tlr::test::toolPath("tlr_defaults_tool"), args);
-  if (!p->waitForFinished(60000)) return {-1, QStringLiteral("<did not end>")};
-  return {p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1, QString::fromUtf8(p->readAllStandardOutput())};
+// The tool's exit code and output; a run that did not exit by itself fails
+// the test.
+tlr::test::ProgramRun runTool(const QStringList& args) {
+  tlr::test::ProgramRun run = tlr::test::runProgram(tlr::test::toolPath("tlr_defaults_tool"), args);
+  EXPECT_TRUE(run.failure.isEmpty()) << run.failure.toStdString() << " (" << args.join(' ').toStdString() << ")";
+  return run;
 }
 
 }  // namespace
@@ -272,11 +268,14 @@ TEST(DefaultsMemory, AReplacedValueIsGivenBack) {
 }
 
 TEST(DefaultsAcrossProcesses, AValueWrittenByOneProcessIsReadByAnother) {
+  // This process reaps its orphans as the application does: the tools'
+  // statuses still reach the test.
+  ASSERT_TRUE(tlr::ChildReaper::adoptOrphans());
   TempHome home;
   ASSERT_EQ(runTool({"set", "TLR.lockOnline.enabled", R"(["claude-code-cli"])"}).exitCode, 0);
   ASSERT_EQ(runTool({"set", "TLR.showInDock", "false"}).exitCode, 0);
 
-  const ToolResult list = runTool({"get", "TLR.lockOnline.enabled"});
+  const tlr::test::ProgramRun list = runTool({"get", "TLR.lockOnline.enabled"});
   EXPECT_EQ(list.exitCode, 0);
   EXPECT_EQ(list.out, R"(["claude-code-cli"])") << "a one-element list stays a list";
   EXPECT_EQ(runTool({"get", "TLR.showInDock"}).out, "false");

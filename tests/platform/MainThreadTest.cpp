@@ -2,7 +2,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -20,11 +19,10 @@ TEST(MainThreadHandoff, AWorkerGetsItsCallRunOnTheMainThread) {
 }
 
 TEST(MainThreadHandoff, QuittingWhileAWorkerWaitsEndsTheProcess) {
-  QProcess tool;
-  tool.start(tlr::test::toolPath("tlr_main_wait_tool"), {});
-  ASSERT_TRUE(tool.waitForFinished(10000)) << "the teardown and the waiting worker held each other";
-  EXPECT_EQ(tool.exitCode(), 0);
-  const QString out = QString::fromUtf8(tool.readAllStandardOutput());
+  const tlr::test::ProgramRun tool = tlr::test::runProgram(tlr::test::toolPath("tlr_main_wait_tool"), {});
+  ASSERT_TRUE(tool.failure.isEmpty()) << tool.failure.toStdString() << ": the teardown and the waiting worker held each other?";
+  EXPECT_EQ(tool.exitCode, 0);
+  const QString out = QString::fromUtf8(tool.out);
   // Either the main thread served the call before quitting, or the worker
   // gave up and the call never ran; never a call that ran after giving up.
   EXPECT_TRUE(out == "answer=0 ran=0\n" || out == "answer=1 ran=1\n") << out.toStdString();

@@ -11,7 +11,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -69,10 +68,8 @@ void packAndCheckStandard(const QString& base) {
   ASSERT_TRUE(packed.ok()) << packed.errorOutput.toStdString() << packed.startError.toStdString();
 
   QDir().mkpath(base + "/plain");
-  QProcess tar;
-  tar.start("/usr/bin/tar", {"-xzf", archive, "-C", base + "/plain"});
-  ASSERT_TRUE(tar.waitForFinished(30000));
-  EXPECT_EQ(tar.exitCode(), 0) << tar.readAllStandardError().toStdString();
+  const test::ProgramRun plain = test::runProgram("/usr/bin/tar", {"-xzf", archive, "-C", base + "/plain"});
+  EXPECT_EQ(plain.exitCode, 0) << plain.failure.toStdString() << plain.err.toStdString();
   EXPECT_EQ(readBytes(base + "/plain/.stage/agent/a.json"), "{\"a\":1}");
   EXPECT_EQ(readBytes(base + "/plain/.stage/agent/deep/b.bin").size(), 300000);
 
@@ -80,8 +77,9 @@ void packAndCheckStandard(const QString& base) {
   // headers, unpacks here too.
   const QString longName = QString("n").repeated(150) + ".json";
   writeBytes(base + "/src/agent/" + longName, "long");
-  tar.start("/usr/bin/tar", {"--format=gnu", "-czf", base + "/gnu.tar.gz", "-C", base + "/src", "agent"});
-  ASSERT_TRUE(tar.waitForFinished(30000));
+  const test::ProgramRun gnu =
+      test::runProgram("/usr/bin/tar", {"--format=gnu", "-czf", base + "/gnu.tar.gz", "-C", base + "/src", "agent"});
+  ASSERT_EQ(gnu.exitCode, 0) << gnu.failure.toStdString() << gnu.err.toStdString();
   QDir().mkpath(base + "/ours");
   const auto unpacked = TarArchive::extract(base + "/gnu.tar.gz", base + "/ours", {"agent/deep"});
   ASSERT_TRUE(unpacked.ok()) << unpacked.errorOutput.toStdString();
@@ -447,9 +445,8 @@ TEST(TarArchive, FilesStandingAsTheArchiveHoldsThemAreLeftOut) {
     ASSERT_TRUE(packed.ok());
   }
   // What stands: a copy with the same bits and times, then each case's change.
-  QProcess copy;
-  copy.start("/bin/cp", {"-a", src, standing});
-  ASSERT_TRUE(copy.waitForFinished(30000));
+  const test::ProgramRun copy = test::runProgram("/bin/cp", {"-a", src, standing});
+  ASSERT_EQ(copy.exitCode, 0) << copy.failure.toStdString() << copy.err.toStdString();
   for (const Case& c : cases) {
     if (c.stand) c.stand(standing + "/" + c.name);
   }

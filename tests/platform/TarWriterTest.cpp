@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -41,12 +40,11 @@ bool addFile(TarWriter& tar, const QString& path, const QString& name, bool* cha
 
 // Runs GNU tar with `arguments`; its exit code, its error output in `err`.
 int gnuTar(const QStringList& arguments, QByteArray* err = nullptr, QByteArray* out = nullptr) {
-  QProcess tar;
-  tar.start("/usr/bin/tar", arguments);
-  EXPECT_TRUE(tar.waitForFinished(60000));
-  if (err) *err = tar.readAllStandardError();
-  if (out) *out = tar.readAllStandardOutput();
-  return tar.exitCode();
+  const tlr::test::ProgramRun tar = tlr::test::runProgram("/usr/bin/tar", arguments);
+  EXPECT_TRUE(tar.failure.isEmpty()) << tar.failure.toStdString();
+  if (err) *err = tar.err;
+  if (out) *out = tar.out;
+  return tar.exitCode;
 }
 
 }  // namespace

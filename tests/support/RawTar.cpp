@@ -1,6 +1,8 @@
 #include "RawTar.h"
 
-#include <QProcess>
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
 
 namespace tlr::test {
 namespace {
@@ -54,12 +56,10 @@ void RawTar::charDevice(const QString& name, unsigned major, unsigned minor) {
 void RawTar::fifo(const QString& name) { header(name, '6', 0, 0644); }
 
 QByteArray RawTar::gzipped() const {
-  QProcess gzip;
-  gzip.start("gzip", {"-c", "-n"});
-  gzip.write(data_ + QByteArray(1024, '\0'));
-  gzip.closeWriteChannel();
-  gzip.waitForFinished(30000);
-  return gzip.readAllStandardOutput();
+  const ProgramRun gzip = runProgram(QStringLiteral("gzip"), {QStringLiteral("-c"), QStringLiteral("-n")},
+                                     data_ + QByteArray(1024, '\0'));
+  EXPECT_EQ(gzip.exitCode, 0) << gzip.failure.toStdString() << gzip.err.toStdString();
+  return gzip.out;
 }
 
 }  // namespace tlr::test

@@ -16,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryFile>
 #include <QThread>
 
@@ -529,6 +528,31 @@ QString readFile(const QString& path) {
 }
 
 QString toolPath(const QString& name) { return QStringLiteral(TLR_TEST_BIN_DIR "/tools/") + name; }
+
+ProgramRun runProgram(const QString& program, const QStringList& arguments, const std::optional<QByteArray>& input) {
+  constexpr auto kDeadline = std::chrono::minutes(2);
+  ChildSpec spec;
+  spec.program = program;
+  spec.arguments = arguments;
+  spec.input = input;
+  spec.timeout = kDeadline * kSanitizerSlowdown;
+  const ChildResult result = runChild(spec);
+  ProgramRun run;
+  run.out = result.out;
+  run.err = result.err;
+  if (!result.started)
+    run.failure = program + QStringLiteral(" did not start: ") + result.startError;
+  else if (result.timedOut)
+    run.failure = program + QStringLiteral(" did not end within %1 s")
+                                .arg(std::chrono::duration_cast<std::chrono::seconds>(spec.timeout).count());
+  else if (result.keeperLost)
+    run.failure = program + QStringLiteral(" lost the process that ran it");
+  else if (!result.exited())
+    run.failure = program + QStringLiteral(" was ended by ") + signalName(result.termSignal());
+  else
+    run.exitCode = result.exitCode();
+  return run;
+}
 
 }  // namespace tlr::test
 

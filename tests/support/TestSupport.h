@@ -216,6 +216,23 @@ QByteArray capture(int fd, const std::function<void()>& write);
 unsigned modeOf(const QString& path);
 // The folder of the built test helper programs (tests/tools/*.cpp).
 QString toolPath(const QString& name);
+
+// A program run to its end: its exit code when it exited by itself, else -1
+// and `failure` says what became of it.
+struct ProgramRun {
+  int exitCode = -1;
+  QByteArray out;
+  QByteArray err;
+  QString failure;  // empty when it exited by itself
+};
+// Runs `program` (a path, or a name on PATH) to its end as the application
+// runs one (runChild), `input` on its standard input. The child is held for
+// its runner from its fork: where this process adopts orphans, as the
+// application does and as a test of the reaper leaves a test process, the
+// reaper would take a QProcess's child's exit status, which QProcess then
+// reports as a crash. The deadline only ends a program that hangs.
+ProgramRun runProgram(const QString& program, const QStringList& arguments,
+                      const std::optional<QByteArray>& input = std::nullopt);
 // From now on, whatever is mounted below a temporary HOME of this process
 // (TempHome) is detached when the process ends, however it ends (killed,
 // or a runner's timeout kills its whole tree): a guard (tlr_mount_guard)

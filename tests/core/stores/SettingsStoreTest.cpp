@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -35,16 +34,12 @@ QJsonObject storedOnDisk() {
 
 void store(const QString& key, const QJsonValue& value) { Defaults::shared().set(key, value); }
 
-struct ToolRun {
-  int exitCode = -1;
-  QString out;
-};
-
-ToolRun runSettingsTool(const QStringList& args) {
-  QProcess p;
-  p.start(tlr::test::toolPath("tlr_settings_tool"), args);
-  if (!p.waitForFinished(10000)) return {};
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput())};
+// The tool's exit code and output; a run that did not exit by itself fails
+// the test.
+tlr::test::ProgramRun runSettingsTool(const QStringList& args) {
+  tlr::test::ProgramRun run = tlr::test::runProgram(tlr::test::toolPath("tlr_settings_tool"), args);
+  EXPECT_TRUE(run.failure.isEmpty()) << run.failure.toStdString() << " (" << args.join(' ').toStdString() << ")";
+  return run;
 }
 
 }  // namespace
@@ -194,7 +189,7 @@ TEST(SettingsStoreProcesses, SettingsRoundTripBetweenProcesses) {
   TempHome home;
   ASSERT_EQ(runSettingsTool({"set", "language", "en"}).exitCode, 0);
   ASSERT_EQ(runSettingsTool({"set", "appearance", "light"}).exitCode, 0);
-  const ToolRun hide = runSettingsTool({"set", "showInDock", "false"});
+  const tlr::test::ProgramRun hide = runSettingsTool({"set", "showInDock", "false"});
   ASSERT_EQ(hide.exitCode, 0);
   EXPECT_EQ(hide.out, "[Settings] activationPolicy → .accessory (menu bar only)\n");
 
