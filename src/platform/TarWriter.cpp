@@ -120,6 +120,17 @@ bool TarWriter::writePax(QByteArrayView records) {
   return pad();
 }
 
+namespace {
+
+// Puts `text` into a header field of `width` bytes (cut at it); an empty
+// view may carry no data pointer at all, so nothing is copied for it.
+void putField(char* field, QByteArrayView text, qsizetype width) {
+  const qsizetype length = std::min<qsizetype>(text.size(), width);
+  if (length > 0) std::memcpy(field, text.data(), static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
 bool TarWriter::writeHeader(QByteArrayView fullName, char type, unsigned mode, qint64 size, const struct timespec& mtime,
                             const struct stat* st, QByteArrayView extraPax, QByteArrayView link) {
   QByteArrayView name = fullName, prefix;
@@ -158,7 +169,7 @@ bool TarWriter::writeHeader(QByteArrayView fullName, char type, unsigned mode, q
   char* h = room(kBlock);
   if (!h) return false;
   std::memset(h, 0, kBlock);
-  std::memcpy(h, name.data(), std::min<qsizetype>(name.size(), 100));
+  putField(h, name, 100);
   octal(h + 100, 8, mode & 0777);  // never a set-id or sticky bit
   const quint64 uid = st && st->st_uid <= 07777777 ? st->st_uid : 0;
   const quint64 gid = st && st->st_gid <= 07777777 ? st->st_gid : 0;
@@ -167,9 +178,9 @@ bool TarWriter::writeHeader(QByteArrayView fullName, char type, unsigned mode, q
   octal(h + 124, 12, static_cast<quint64>(size > kOctal11 ? 0 : size));
   octal(h + 136, 12, static_cast<quint64>(seconds < 0 || seconds > kOctal11 ? 0 : seconds));
   h[156] = type;
-  std::memcpy(h + 157, link.data(), std::min<qsizetype>(link.size(), 100));
+  putField(h + 157, link, 100);
   std::memcpy(h + 257, "ustar\0" "00", 8);
-  std::memcpy(h + 345, prefix.data(), std::min<qsizetype>(prefix.size(), 155));
+  putField(h + 345, prefix, 155);
   std::memset(h + 148, ' ', 8);
   unsigned sum = 0;
   for (qsizetype i = 0; i < kBlock; ++i) sum += static_cast<unsigned char>(h[i]);
