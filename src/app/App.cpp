@@ -71,23 +71,17 @@ class ApplicationArguments {
  public:
   ApplicationArguments(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) storage_.emplace_back(argv[i]);
-    if (!hasDisplay() && !platformChosen()) {
-      storage_.emplace_back("-platform");
-      storage_.emplace_back("offscreen");
-    }
-    for (QByteArray& arg : storage_) pointers_.push_back(arg.data());
-    pointers_.push_back(nullptr);
-    argc_ = static_cast<int>(storage_.size());
+    if (!hasDisplay() && !platformChosen())
+      runHeadless();
+    else
+      point();
   }
   // The start goes on without the display it was given (it cannot be
   // reached, or does not answer): headless, as without one.
   void runHeadless() {
     storage_.emplace_back("-platform");
     storage_.emplace_back("offscreen");
-    pointers_.clear();
-    for (QByteArray& arg : storage_) pointers_.push_back(arg.data());
-    pointers_.push_back(nullptr);
-    argc_ = static_cast<int>(storage_.size());
+    point();
   }
   int& argc() { return argc_; }
   char** argv() { return pointers_.data(); }
@@ -103,6 +97,14 @@ class ApplicationArguments {
   bool platformChosen() const {
     return !qgetenv("QT_QPA_PLATFORM").isEmpty() ||
            std::any_of(storage_.cbegin(), storage_.cend(), [](const QByteArray& a) { return a == "-platform"; });
+  }
+
+  // The argument vector the toolkit is handed, over `storage_`.
+  void point() {
+    pointers_.clear();
+    for (QByteArray& arg : storage_) pointers_.push_back(arg.data());
+    pointers_.push_back(nullptr);
+    argc_ = static_cast<int>(storage_.size());
   }
 
   std::vector<QByteArray> storage_;
